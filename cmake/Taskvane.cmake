@@ -1,0 +1,37 @@
+# Shared build settings for the project's own targets.
+
+set(TASKVANE_WARNINGS -Wall -Wextra -Werror)
+
+if(TASKVANE_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(TASKVANE_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# taskvane_library(<name> <dir> [DEPS ...]): a static library of every source below <dir>.
+# Sources are globbed so that a new unit needs no edit here.
+function(taskvane_library name)
+  cmake_parse_arguments(TL "" "" "DEPS;EXCLUDE" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  foreach(ex IN LISTS TL_EXCLUDE)
+    list(FILTER srcs EXCLUDE REGEX "${ex}")
+  endforeach()
+  # A library whose units have not been written yet still builds.
+  set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_unit.cpp)
+  if(NOT EXISTS ${stub})
+    file(WRITE ${stub} "// Anchors the library while it has no other unit.\n")
+  endif()
+  add_library(${name} STATIC ${srcs} ${stub})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/generated)
+  target_compile_options(${name} PRIVATE ${TASKVANE_WARNINGS})
+  target_link_libraries(${name} PUBLIC ${TL_DEPS})
+endfunction()
+
+function(taskvane_warnings target)
+  target_compile_options(${target} PRIVATE ${TASKVANE_WARNINGS})
+endfunction()

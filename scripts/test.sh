@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Taskvane with AddressSanitizer and UBSan,
+# and runs the whole test suite headless, then the fuzz targets for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+bash scripts/build.sh test
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(pwd)/scripts/lsan.supp:print_suppressions=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+ctest --test-dir build-test --output-on-failure -j"$(nproc)" --timeout 300
+
+if [ "${TASKVANE_SKIP_FUZZ:-0}" != "1" ]; then
+  bash scripts/fuzz.sh "${TASKVANE_FUZZ_SECONDS:-30}"
+fi
