@@ -1,14 +1,34 @@
-#include <QApplication>
-#include <QLabel>
+#include "ui/SingleInstance.h"
+#include "ui/frmMain.h"
 
-// Placeholder until the main window lands.
+#include <QApplication>
+#include <QTextStream>
+#include <QTimer>
+
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+
+    // One instance per user: a second start hands over to the first and ends before any form
+    // exists, so it neither touches the first instance's files nor starts a second update check.
+    TSingleInstance guard;
+    if (!guard.InitSingleInstance())
+        return 0;
+
     app.setApplicationName(QStringLiteral("Taskvane"));
-    QLabel label(QStringLiteral("Taskvane: the main window is not built yet."));
-    label.setWindowTitle(QStringLiteral("Taskvane"));
-    label.resize(400, 100);
-    label.show();
+    app.setApplicationDisplayName(QStringLiteral("Taskvane"));
+    TFormMain formMain;
+    guard.OnActivate = [&formMain] { formMain.RestoreAndRaise(); };
+    formMain.show();
+
+    // Used by the end-to-end test only: report the shown window's title, then close it as the user would.
+    bool ok = false;
+    const int closeAfter = qEnvironmentVariableIntValue("TASKVANE_TEST_CLOSE_AFTER_MS", &ok);
+    if (ok && closeAfter >= 0) {
+        QTimer::singleShot(closeAfter, &formMain, [&formMain] {
+            QTextStream(stdout) << "window title: " << formMain.windowTitle() << Qt::endl;
+            formMain.close();
+        });
+    }
     return app.exec();
 }

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <typeinfo>
+
+// A class reference: names a concrete class and creates instances of it, so that a class can be
+// stored in a table and instantiated later (hash classes, cipher classes, plug-in classes).
+template <class Base, class... Args>
+class TClassRef
+{
+public:
+    using TFactory = Base *(*)(Args...);
+
+    TClassRef() = default;
+
+    template <class T>
+    static TClassRef Of()
+    {
+        return TClassRef(&typeid(T), [](Args... AArgs) -> Base * { return new T(AArgs...); });
+    }
+
+    bool IsNull() const { return m_type == nullptr; }
+    explicit operator bool() const { return m_type != nullptr; }
+
+    // Answers nullptr for an empty reference.
+    Base *Create(Args... AArgs) const { return m_factory ? m_factory(AArgs...) : nullptr; }
+
+    // True when Obj is exactly of this class (not of a descendant).
+    bool IsClassOf(const Base *Obj) const { return Obj && m_type && typeid(*Obj) == *m_type; }
+
+    bool operator==(const TClassRef &Other) const
+    {
+        if (!m_type || !Other.m_type)
+            return m_type == Other.m_type;
+        return *m_type == *Other.m_type;
+    }
+
+private:
+    TClassRef(const std::type_info *AType, TFactory AFactory) : m_type(AType), m_factory(AFactory) {}
+
+    const std::type_info *m_type = nullptr;
+    TFactory m_factory = nullptr;
+};

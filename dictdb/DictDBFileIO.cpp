@@ -1,0 +1,662 @@
+#include "dictdb/DictDBFileIO.h"
+
+#include "dictdb/DataProcess.h"
+#include "dictdb/DictDB.h"
+#include "dictdb/DictDBUtils.h"
+
+#include <QFileInfo>
+#include <QThread>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace dictdb;
+
+namespace {
+
+const char *const SFailedToOpen = "Failed to open file";
+const char *const SInvalidDictDB = "Database file '%s' is a invalid DictDB";
+const char *const SVersionNotCompatible = "Version 1.00 is not compatible";
+const char *const SVersionTooHigh = "Version of database file is too High";
+const char *const SLockTimeOut = "Wait for unlock time out";
+const char *const SReadOnly = "Database file '%s' is read-only";
+const char *const SFileTooLarge = "Database file '%s' would exceed 2 GiB";
+
+QString L(const char *s) { return QString::fromLatin1(s); }
+
+} // namespace
+
+// ---- TDictDBFileStream ----
+
+TDictDBFileStream::TDictDBFileStream(const QString &FileName, quint16 Mode) : TFileStream(FileName, Mode)
+{
+}
+
+qint64 TDictDBFileStream::Write(const void *Buffer, qint64 Count)
+{
+    Flushed = false;
+    return TFileStream::Write(Buffer, Count);
+}
+
+qint64 TDictDBFileStream::WriteAt(qint64 Pos, const void *Buffer, qint64 Count)
+{
+    Flushed = false;
+    return TFileStream::WriteAt(Pos, Buffer, Count);
+}
+
+void TDictDBFileStream::Flush()
+{
+    ::fsync(Handle());
+    Flushed = true;
+}
+
+// ---- TDictDBFileIO ----
+
+TDictDBFileIO::TDictDBFileIO(TDictDatabase *ADatabase) : Database(ADatabase)
+{
+    if (Database) {
+        MediumType = Database->MediumType();
+        Exclusive = Database->Exclusive();
+    }
+    CompressMgr = new TCompressMgr(this);
+    EncryptMgr = new TEncryptMgr(this);
+    // The plug-ins report through the database's events, with the database as sender.
+    auto relay = [this](TOnProgressEvent TDictDatabase::*event) {
+        return [this, event](QObject *, int Percent) {
+            if (Database && Database->*event)
+                (Database->*event)(Database, Percent);
+        };
+    };
+    CompressMgr->OnEncodeProgress = relay(&TDictDatabase::OnCompressProgress);
+    CompressMgr->OnDecodeProgress = relay(&TDictDatabase::OnUncompressProgress);
+    EncryptMgr->OnEncodeProgress = relay(&TDictDatabase::OnEncryptProgress);
+    EncryptMgr->OnDecodeProgress = relay(&TDictDatabase::OnDecryptProgress);
+    m_heldType = F_UNLCK;
+}
+
+TDictDBFileIO::~TDictDBFileIO()
+{
+    Close();
+    delete CompressMgr;
+    delete EncryptMgr;
+}
+
+void TDictDBFileIO::CheckHead(const char *Head, qint64 Count, const QString &Name)
+{
+    if (Count < 12 || SlotText(Head, 7) != QLatin1String(kMagic))
+        DatabaseErrorFmt(L(SInvalidDictDB), Name);
+    const QByteArray version(Head + 7, int(qstrnlen(Head + 7, 5)));
+    if (version == "1.00")
+        DatabaseError(L(SVersionNotCompatible));
+    if (version > QByteArray(kVersion))
+        DatabaseError(L(SVersionTooHigh));
+}
+
+void TDictDBFileIO::Open(const QString &ADatabaseName, TDictDBMediumType AMediumType, bool AExclusive)
+{
+    if (IsOpen())
+        return;
+    MediumType = AMediumType;
+    Exclusive = AExclusive;
+    char head[12] = {};
+    if (MediumType == mtDisk) {
+        const QFileInfo info(ADatabaseName);
+        if (ADatabaseName.isEmpty() || !info.exists() || !info.isFile())
+            DatabaseError(L(SFailedToOpen));
+        qint64 got = 0;
+        try {
+            TFileStream probe(ADatabaseName, fmOpenRead | fmShareDenyNone);
+            got = probe.ReadAt(0, head, sizeof head);
+        } catch (const EStreamError &) {
+            DatabaseError(L(SFailedToOpen));
+        }
+        CheckHead(head, got, ADatabaseName);
+        struct stat st;
+        const QByteArray path = QFile::encodeName(ADatabaseName);
+        FileIsReadOnly = ::stat(path.constData(), &st) == 0 && ((st.st_mode & 0222) == 0 || ::access(path.constData(), W_OK) != 0);
+        const quint16 mode = (FileIsReadOnly ? fmOpenRead : fmOpenReadWrite)
+                             | (Exclusive ? fmShareExclusive : fmShareDenyNone);
+        try {
+            DBStream = new TDictDBFileStream(ADatabaseName, mode);
+        } catch (const EStreamError &e) {
+            DatabaseError(e.Message());
+        }
+        m_ownsStream = true;
+    } else {
+        TStream *stream = DBNameToStreamAddr(ADatabaseName);
+        if (!stream)
+            DatabaseErrorFmt(L(msg::SInvalidDBName), ADatabaseName);
+        std::lock_guard<std::mutex> g(m_io);
+        const qint64 got = stream->ReadAt(0, head, sizeof head);
+        CheckHead(head, got, ADatabaseName);
+        DBStream = stream;
+        m_ownsStream = false;
+        FileIsReadOnly = false;
+    }
+    DatabaseName = ADatabaseName;
+    // Whatever fails from here on must not leave a half-open file behind.
+    try {
+        if (FileSize() < kDataStart)
+            Corrupt("shorter than its fixed areas");
+        ReadExtData();
+        SelectPlugins();
+        ReadTableTab();
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TDictDBFileIO::SelectPlugins()
+{
+    RegisterBuiltinDataProcessAlgos();
+    try {
+        if (ExtData.CompressFlag != 0)
+            CompressMgr->SetAlgoName(SlotText(ExtData.CompressAlgoName, kNameSize));
+        if (ExtData.EncryptFlag != 0) {
+            EncryptMgr->SetAlgoName(SlotText(ExtData.EncryptAlgoName, kNameSize));
+            EncryptMgr->SetMode(ExtData.EncryptMode);
+        }
+    } catch (const EDatabaseError &) {
+        throw;
+    } catch (const platform::Exception &e) {
+        DatabaseError(e.Message());
+    }
+}
+
+void TDictDBFileIO::Close()
+{
+    if (!DBStream)
+        return;
+    if (m_ownsStream)
+        delete DBStream;
+    DBStream = nullptr;
+    m_ownsStream = false;
+    // A lock still held belongs to the descriptor just closed and went with it.
+    while (!m_lockStack.empty()) {
+        m_lockStack.pop_back();
+        m_lockOwner.unlock();
+    }
+    m_heldType = F_UNLCK;
+}
+
+bool TDictDBFileIO::Flushed() const
+{
+    if (auto *fs = dynamic_cast<TDictDBFileStream *>(DBStream))
+        return fs->Flushed;
+    return true;
+}
+
+void TDictDBFileIO::Flush()
+{
+    if (auto *fs = dynamic_cast<TDictDBFileStream *>(DBStream))
+        fs->Flush();
+}
+
+bool TDictDBFileIO::SetPassword(const QString &Password)
+{
+    if (!IsOpen())
+        return false;
+    if (ExtData.EncryptFlag == 0)
+        return true;
+    const QString stored = SlotText(ExtData.PwdCheckText, int(sizeof ExtData.PwdCheckText));
+    if (HashPassword(Password) != stored)
+        return false;
+    std::lock_guard<std::recursive_mutex> g(m_cs);
+    EncryptMgr->SetPassword(Password);
+    return true;
+}
+
+// ---- locking ----
+
+int TDictDBFileIO::LockRetryCount() const
+{
+    return Database && Database->Session() ? Database->Session()->LockRetryCount() : 20;
+}
+
+int TDictDBFileIO::LockWaitTime() const
+{
+    return Database && Database->Session() ? Database->Session()->LockWaitTime() : 100;
+}
+
+bool TDictDBFileIO::ApplyLock(int Type)
+{
+    auto *fs = dynamic_cast<THandleStream *>(DBStream);
+    if (!fs)
+        return true;
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);
+    fl.l_type = short(Type);
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 1;
+    fl.l_len = 1;
+    if (::fcntl(fs->Handle(), F_OFD_SETLK, &fl) == 0)
+        return true;
+    if (errno == EAGAIN || errno == EACCES || errno == EINTR)
+        return false;
+    DatabaseErrorFmt(QStringLiteral("Cannot lock database file '%s': %s"), DatabaseName,
+                     QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+void TDictDBFileIO::Lock(bool ForWriting)
+{
+    if (!IsOpen())
+        return;
+    m_lockOwner.lock();
+    if (MediumType == mtDisk) {
+        if (ForWriting && FileIsReadOnly) {
+            m_lockOwner.unlock();
+            DatabaseErrorFmt(L(SReadOnly), DatabaseName);
+        }
+        // Re-entrant: a held exclusive lock covers a shared request; a shared one is upgraded.
+        const int want = ForWriting ? F_WRLCK : F_RDLCK;
+        if (m_heldType == F_UNLCK || (want == F_WRLCK && m_heldType == F_RDLCK)) {
+            int attempts = 0;
+            try {
+                while (!ApplyLock(want)) {
+                    ++attempts;
+                    const int retries = LockRetryCount();
+                    if (retries != 0 && attempts > retries)
+                        DatabaseError(L(SLockTimeOut));
+                    QThread::msleep(ulong(LockWaitTime()));
+                }
+            } catch (...) {
+                m_lockOwner.unlock();
+                throw;
+            }
+            m_heldType = want;
+        }
+    }
+    m_lockStack.push_back(ForWriting);
+}
+
+void TDictDBFileIO::Unlock()
+{
+    if (m_lockStack.empty())
+        return;
+    m_lockStack.pop_back();
+    if (IsOpen() && MediumType == mtDisk) {
+        int want = F_UNLCK;
+        for (bool w : m_lockStack)
+            want = w ? F_WRLCK : (want == F_WRLCK ? F_WRLCK : F_RDLCK);
+        // Releasing or downgrading never waits.
+        if (want != m_heldType) {
+            ApplyLock(want);
+            m_heldType = want;
+        }
+    }
+    m_lockOwner.unlock();
+}
+
+// ---- raw access, bounded by the file ----
+
+void TDictDBFileIO::Corrupt(const char *Why) const
+{
+    DatabaseErrorFmt(L(msg::SCorruptFile), DatabaseName, QString::fromLatin1(Why));
+}
+
+qint64 TDictDBFileIO::FileSize() const
+{
+    if (!DBStream)
+        return 0;
+    if (auto *fs = dynamic_cast<THandleStream *>(DBStream))
+        return fs->Size();
+    std::lock_guard<std::mutex> g(const_cast<std::mutex &>(m_io));
+    return DBStream->Size();
+}
+
+void TDictDBFileIO::ReadBuffer(void *Buffer, qint64 Position, qint64 Count)
+{
+    if (!DBStream)
+        DatabaseError(L(msg::SDatabaseClosed));
+    if (Count == 0)
+        return;
+    if (Position < 0 || Count < 0 || Position > FileSize() - Count)
+        Corrupt("a reference points outside the file");
+    qint64 got;
+    if (dynamic_cast<THandleStream *>(DBStream)) {
+        got = DBStream->ReadAt(Position, Buffer, Count);
+    } else {
+        std::lock_guard<std::mutex> g(m_io);
+        got = DBStream->ReadAt(Position, Buffer, Count);
+    }
+    if (got != Count)
+        Corrupt("the file ends early");
+}
+
+void TDictDBFileIO::WriteBuffer(const void *Buffer, qint64 Position, qint64 Count)
+{
+    if (!DBStream)
+        DatabaseError(L(msg::SDatabaseClosed));
+    if (Count == 0)
+        return;
+    if (Position < kDataStart && Position != kExtDataOffset)
+        Corrupt("a write would touch the fixed areas");
+    if (Position + Count > kMaxFileSize)
+        DatabaseErrorFmt(L(SFileTooLarge), DatabaseName);
+    qint64 done;
+    if (dynamic_cast<THandleStream *>(DBStream)) {
+        done = DBStream->WriteAt(Position, Buffer, Count);
+    } else {
+        std::lock_guard<std::mutex> g(m_io);
+        done = DBStream->WriteAt(Position, Buffer, Count);
+    }
+    if (done != Count)
+        throw EWriteError(QString::fromLatin1(platform::msg::SWriteError));
+}
+
+void TDictDBFileIO::WriteZeros(qint64 Position, qint64 Count)
+{
+    static const char zeros[4096] = {};
+    while (Count > 0) {
+        const qint64 n = qMin<qint64>(Count, sizeof zeros);
+        WriteBuffer(zeros, Position, n);
+        Position += n;
+        Count -= n;
+    }
+}
+
+void TDictDBFileIO::ReadExtData()
+{
+    ReadBuffer(&ExtData, kExtDataOffset, sizeof ExtData);
+}
+
+void TDictDBFileIO::ReadTableTab()
+{
+    ReadBuffer(&TableTab, kTableTabOffset, sizeof TableTab);
+    if (TableTab.TableCount < 0 || TableTab.TableCount > kMaxTables)
+        Corrupt("bad table count");
+    const qint64 size = FileSize();
+    for (int i = 0; i < TableTab.TableCount; ++i) {
+        const qint64 off = TableTab.TableHeaderOffset[i];
+        if (off < kDataStart || off > size - qint64(sizeof(TTableHeader)))
+            Corrupt("bad table header offset");
+    }
+}
+
+qint64 TDictDBFileIO::TableHeaderOffset(int TableIdx) const
+{
+    if (TableIdx < 0 || TableIdx >= TableTab.TableCount)
+        DatabaseError(L(msg::SGeneralError));
+    return TableTab.TableHeaderOffset[TableIdx];
+}
+
+void TDictDBFileIO::CheckTableHeader(const TTableHeader &H) const
+{
+    const qint64 size = FileSize();
+    if (H.FieldCount < 0 || H.FieldCount > kMaxFields)
+        Corrupt("bad field count");
+    if (H.IndexCount < 0 || H.IndexCount > kMaxIndexes)
+        Corrupt("bad index count");
+    if (H.RecordTotal < 0)
+        Corrupt("bad record total");
+    const qint64 blocks = (qint64(H.RecordTotal) + kTabBlockEntries - 1) / kTabBlockEntries;
+    if (blocks * kRecordTabBlockSize > size)
+        Corrupt("record total beyond the file");
+    if (H.RecordTotal > 0 && (H.RecTabOffset < kDataStart || H.RecTabOffset > size - kRecordTabBlockSize))
+        Corrupt("bad record tab offset");
+    qint64 recordSize = 0;
+    for (int f = 0; f < H.FieldCount; ++f) {
+        const TFieldTabItem &fi = H.FieldTab[f];
+        const TFieldType t = TFieldType(fi.FieldType);
+        qint64 slot;
+        switch (t) {
+        case ftString:
+        case ftFixedChar:
+            if (fi.FieldSize < 0 || fi.FieldSize > size)
+                Corrupt("bad string size");
+            slot = qint64(fi.FieldSize) + 1;
+            break;
+        case ftSmallint: case ftWord: case ftBoolean: slot = 2; break;
+        case ftInteger: case ftDate: case ftTime: case ftAutoInc: slot = 4; break;
+        case ftFloat: case ftCurrency: case ftDateTime: case ftLargeint: slot = 8; break;
+        case ftBlob: case ftMemo: case ftGraphic: case ftFmtMemo: slot = kBlobSlotSize; break;
+        default: Corrupt("unsupported field type");
+        }
+        recordSize += slot;
+    }
+    if (H.RecordTotal > 0 && recordSize > size)
+        Corrupt("record size beyond the file");
+    for (int k = 0; k < H.IndexCount; ++k) {
+        const TIndexHeaderItem &ix = H.IndexHeader[k];
+        int n = 0;
+        for (; n < kMaxIndexFields && ix.IndexFields[n] != -1; ++n)
+            if (ix.IndexFields[n] < 0 || ix.IndexFields[n] >= H.FieldCount)
+                Corrupt("index field number out of range");
+        if (H.RecordTotal > 0) {
+            if (ix.IndexTabOffset != 0
+                && (ix.IndexTabOffset < kDataStart || ix.IndexTabOffset > size - kIndexTabBlockSize))
+                Corrupt("bad index tab offset");
+            if (ix.IndexTabOffset != 0 && (ix.StartIndex < -1 || ix.StartIndex >= H.RecordTotal))
+                Corrupt("bad index head");
+        }
+    }
+}
+
+void TDictDBFileIO::ReadTableHeader(int TableIdx, TTableHeader &Header)
+{
+    ReadBuffer(&Header, TableHeaderOffset(TableIdx), sizeof Header);
+    CheckTableHeader(Header);
+}
+
+void TDictDBFileIO::WriteTableHeader(int TableIdx, const TTableHeader &Header)
+{
+    WriteBuffer(&Header, TableHeaderOffset(TableIdx), sizeof Header);
+}
+
+void TDictDBFileIO::GetTableNames(QStringList &List)
+{
+    List.clear();
+    for (int i = 0; i < TableTab.TableCount; ++i) {
+        char name[kNameSize];
+        ReadBuffer(name, TableHeaderOffset(i), kNameSize);
+        List << SlotText(name, kNameSize);
+    }
+}
+
+void TDictDBFileIO::ReadTabChain(qint32 FirstBlock, qint32 Total, int EntrySize, qint32 BlockSize, char *Entries,
+                                 TIntegerAry &BlockOffsets)
+{
+    BlockOffsets.clear();
+    if (Total <= 0)
+        return;
+    const qint64 size = FileSize();
+    const int blocks = int((qint64(Total) + kTabBlockEntries - 1) / kTabBlockEntries);
+    if (qint64(blocks) * BlockSize > size)
+        Corrupt("tab larger than the file");
+    BlockOffsets.reserve(size_t(blocks));
+    std::set<qint32> seen;
+    std::vector<char> block(static_cast<size_t>(BlockSize));
+    qint32 pos = FirstBlock;
+    qint64 read = 0;
+    for (int b = 0; b < blocks; ++b) {
+        if (pos < kDataStart || pos > size - BlockSize)
+            Corrupt("bad tab block offset");
+        if (!seen.insert(pos).second)
+            Corrupt("tab chain loops");
+        BlockOffsets.push_back(pos);
+        ReadBuffer(block.data(), pos, BlockSize);
+        const qint64 n = qMin<qint64>(Total - read, kTabBlockEntries);
+        std::memcpy(Entries + read * EntrySize, block.data() + 4, size_t(n * EntrySize));
+        read += n;
+        std::memcpy(&pos, block.data(), 4);
+    }
+}
+
+void TDictDBFileIO::ReadRecordTabItems(const TTableHeader &Header, TRecordTabItems &Items, TIntegerAry &BlockOffsets)
+{
+    Items.clear();
+    TRecordTabItems items(size_t(qMax(Header.RecordTotal, 0)));
+    ReadTabChain(Header.RecTabOffset, Header.RecordTotal, kRecordTabEntrySize, kRecordTabBlockSize,
+                 reinterpret_cast<char *>(items.data()), BlockOffsets);
+    Items.swap(items);
+}
+
+void TDictDBFileIO::ReadIndexTabItems(const TTableHeader &Header, int IndexIdx, TIntegerAry &BlockOffsets,
+                                      TIndexTabItems &Items)
+{
+    Items.clear();
+    if (IndexIdx < 0 || IndexIdx >= Header.IndexCount)
+        DatabaseError(L(msg::SGeneralError));
+    TIndexTabItems items(size_t(qMax(Header.RecordTotal, 0)));
+    ReadTabChain(Header.IndexHeader[IndexIdx].IndexTabOffset, Header.RecordTotal, kIndexTabEntrySize,
+                 kIndexTabBlockSize, reinterpret_cast<char *>(items.data()), BlockOffsets);
+    Items.swap(items);
+}
+
+void TDictDBFileIO::DeleteRecordTab(qint64 Position)
+{
+    TRecordTabItem item;
+    ReadBuffer(&item, Position, sizeof item);
+    item.DeleteFlag = 1;
+    WriteBuffer(&item, Position, sizeof item);
+}
+
+void TDictDBFileIO::ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Compressed, bool Encrypted, bool IsBlob,
+                                  qint32 Size, qint32 FieldOffset)
+{
+    TRecordTabItem item;
+    ReadBuffer(&item, RecTabPosition, sizeof item);
+    const qint64 at = qint64(item.DataOffset) + FieldOffset;
+    if (IsBlob) {
+        ReadBlobData(Dest, at, Compressed, Encrypted);
+        return;
+    }
+    if (Size < 0)
+        Corrupt("bad field size");
+    TMemoryStream raw;
+    raw.SetSize(Size);
+    ReadBuffer(raw.Memory(), at, Size);
+    DecodeMemoryStream(&raw, Dest, false, Encrypted);
+}
+
+void TDictDBFileIO::ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted)
+{
+    TBlobSlot slot;
+    ReadBuffer(&slot, SlotPosition, sizeof slot);
+    if (slot.Length < 0 || slot.Capacity < slot.Length || (slot.Length > 0 && slot.Offset < kDataStart))
+        Corrupt("bad blob slot");
+    TMemoryStream raw;
+    raw.SetSize(slot.Length);
+    ReadBuffer(raw.Memory(), slot.Offset, slot.Length);
+    DecodeMemoryStream(&raw, Dest, Compressed, Encrypted);
+}
+
+// ---- encoding and decoding ----
+
+namespace {
+
+// The plug-ins report their own failures; to the engine's callers every one of them is a
+// database error.
+template <class F>
+void AsDatabaseError(F &&f)
+{
+    try {
+        f();
+    } catch (const EDatabaseError &) {
+        throw;
+    } catch (const EAbort &) {
+        throw;
+    } catch (const platform::Exception &e) {
+        DatabaseError(e.Message());
+    } catch (const std::bad_alloc &) {
+        DatabaseError(QStringLiteral("Out of memory while decoding"));
+    }
+}
+
+void ClearStream(TStream *s)
+{
+    if (auto *m = dynamic_cast<TMemoryStream *>(s))
+        m->Clear();
+    else
+        s->SetSize(0);
+    s->SetPosition(0);
+}
+
+} // namespace
+
+void TDictDBFileIO::DecodeMemoryStream(TMemoryStream *Source, TStream *Dest, bool Decompress, bool Decrypt)
+{
+    std::lock_guard<std::recursive_mutex> g(m_cs);
+    AsDatabaseError([&] {
+        Source->SetPosition(0);
+        if (Dest != Source)
+            ClearStream(Dest);
+        if (!Decompress && !Decrypt) {
+            if (Dest != Source)
+                Dest->CopyFrom(Source, 0);
+            return;
+        }
+        if (Decrypt)
+            EncryptMgr->DecodeStream(Source, Dest, -1);
+        if (Decompress) {
+            if (Decrypt) {
+                TMemoryStream tmp;
+                tmp.CopyFrom(Dest, 0);
+                ClearStream(Dest);
+                tmp.SetPosition(0);
+                CompressMgr->DecodeStream(&tmp, Dest, -1);
+            } else {
+                Source->SetPosition(0);
+                CompressMgr->DecodeStream(Source, Dest, -1);
+            }
+        }
+    });
+}
+
+void TDictDBFileIO::EncodeMemoryStream(TMemoryStream *Source, TStream *Dest, bool Compress, bool Encrypt)
+{
+    std::lock_guard<std::recursive_mutex> g(m_cs);
+    AsDatabaseError([&] {
+        Source->SetPosition(0);
+        if (Dest != Source)
+            ClearStream(Dest);
+        if (!Compress && !Encrypt) {
+            if (Dest != Source)
+                Dest->CopyFrom(Source, 0);
+            return;
+        }
+        if (Compress)
+            CompressMgr->EncodeStream(Source, Dest, -1);
+        if (Encrypt) {
+            if (Compress) {
+                TMemoryStream tmp;
+                tmp.CopyFrom(Dest, 0);
+                ClearStream(Dest);
+                tmp.SetPosition(0);
+                EncryptMgr->EncodeStream(&tmp, Dest, -1);
+            } else {
+                Source->SetPosition(0);
+                EncryptMgr->EncodeStream(Source, Dest, -1);
+            }
+        }
+    });
+}
+
+void TDictDBFileIO::DecodeMemoryBuffer(const void *Source, void *Dest, bool Decrypt, int Size)
+{
+    std::lock_guard<std::recursive_mutex> g(m_cs);
+    if (Size <= 0)
+        return;
+    if (!Decrypt) {
+        std::memmove(Dest, Source, size_t(Size));
+        return;
+    }
+    AsDatabaseError([&] { EncryptMgr->DecodeBuffer(Source, Dest, Size); });
+}
+
+void TDictDBFileIO::EncodeMemoryBuffer(const void *Source, void *Dest, bool Encrypt, int Size)
+{
+    std::lock_guard<std::recursive_mutex> g(m_cs);
+    if (Size <= 0)
+        return;
+    if (!Encrypt) {
+        std::memmove(Dest, Source, size_t(Size));
+        return;
+    }
+    AsDatabaseError([&] { EncryptMgr->EncodeBuffer(Source, Dest, Size); });
+}

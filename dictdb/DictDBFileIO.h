@@ -1,0 +1,114 @@
+#pragma once
+
+#include "dictdb/DictDBTypes.h"
+#include "platform/dataaccess/Streams.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class TDictDatabase;
+class TCompressMgr;
+class TEncryptMgr;
+
+// The disk stream of an open database: remembers whether it was written since the
+// last flush.
+class TDictDBFileStream : public TFileStream
+{
+public:
+    TDictDBFileStream(const QString &FileName, quint16 Mode);
+
+    bool Flushed = true;
+
+    qint64 Write(const void *Buffer, qint64 Count) override;
+    qint64 WriteAt(qint64 Pos, const void *Buffer, qint64 Count) override;
+    void Flush();
+};
+
+// The open database file: checks the fixed areas, selects the plug-ins, locks for
+// writers, reads and writes headers and tabs and runs every encoding and decoding of
+// stored bytes under one critical section. Every access is bounded by the file's size
+// and refused with a database error when the file is corrupt.
+class TDictDBFileIO : public QObject
+{
+public:
+    explicit TDictDBFileIO(TDictDatabase *ADatabase);
+    ~TDictDBFileIO() override;
+
+    TDictDatabase *Database = nullptr;
+    QString DatabaseName;
+    TDictDBMediumType MediumType = mtDisk;
+    bool Exclusive = false;
+    TStream *DBStream = nullptr;        // owned only for mtDisk
+    bool FileIsReadOnly = false;
+    TCompressMgr *CompressMgr = nullptr; // owned
+    TEncryptMgr *EncryptMgr = nullptr;   // owned
+    dictdb::TExtData ExtData{};
+    dictdb::TTableTab TableTab{};
+
+    void Open(const QString &ADatabaseName, TDictDBMediumType AMediumType, bool AExclusive);
+    void Close();
+    bool IsOpen() const { return DBStream != nullptr; }
+    bool Flushed() const;
+    void Flush();
+    bool SetPassword(const QString &Password);
+
+    bool Encrypted() const { return ExtData.EncryptFlag != 0; }
+    bool Compressed() const { return ExtData.CompressFlag != 0; }
+    bool VerifyWrites() const { return ExtData.VerifyFlag != 0; }
+
+    // The byte-range lock of writers (exclusive) and loaders (shared); re-entrant.
+    void Lock(bool ForWriting = true);
+    void Unlock();
+
+    qint64 FileSize() const;
+    void ReadBuffer(void *Buffer, qint64 Position, qint64 Count);
+    void WriteBuffer(const void *Buffer, qint64 Position, qint64 Count);
+    // Writes Count zero bytes at Position.
+    void WriteZeros(qint64 Position, qint64 Count);
+
+    void ReadExtData();
+    void ReadTableTab();
+    void ReadTableHeader(int TableIdx, dictdb::TTableHeader &Header);
+    void WriteTableHeader(int TableIdx, const dictdb::TTableHeader &Header);
+    void GetTableNames(QStringList &List);
+    void ReadRecordTabItems(const dictdb::TTableHeader &Header, TRecordTabItems &Items, TIntegerAry &BlockOffsets);
+    void ReadIndexTabItems(const dictdb::TTableHeader &Header, int IndexIdx, TIntegerAry &BlockOffsets,
+                           TIndexTabItems &Items);
+    void DeleteRecordTab(qint64 Position);
+    void ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Compressed, bool Encrypted, bool IsBlob,
+                       qint32 Size, qint32 FieldOffset);
+    // Reads the blob whose slot lies at SlotPosition and decodes it into Dest.
+    void ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted);
+
+    void DecodeMemoryStream(TMemoryStream *Source, TStream *Dest, bool Decompress, bool Decrypt);
+    void EncodeMemoryStream(TMemoryStream *Source, TStream *Dest, bool Compress, bool Encrypt);
+    void DecodeMemoryBuffer(const void *Source, void *Dest, bool Decrypt, int Size);
+    void EncodeMemoryBuffer(const void *Source, void *Dest, bool Encrypt, int Size);
+
+    // Raises the corrupt-file refusal with a short reason.
+    [[noreturn]] void Corrupt(const char *Why) const;
+    // Checks a table header against the format's limits and the file's size.
+    void CheckTableHeader(const dictdb::TTableHeader &Header) const;
+
+private:
+    void CheckHead(const char *Head, qint64 Count, const QString &Name);
+    void SelectPlugins();
+    bool ApplyLock(int Type);
+    int LockRetryCount() const;
+    int LockWaitTime() const;
+    qint64 TableHeaderOffset(int TableIdx) const;
+    void ReadTabChain(qint32 FirstBlock, qint32 Total, int EntrySize, qint32 BlockSize, char *Entries,
+                      TIntegerAry &BlockOffsets);
+
+    std::recursive_mutex m_cs;      // encoding and decoding
+    std::mutex m_io;                // positioned access of shared memory streams
+    std::recursive_mutex m_lockOwner;
+    std::vector<bool> m_lockStack;  // modes of the nested Lock calls
+    int m_heldType = 0;             // F_UNLCK, F_RDLCK or F_WRLCK in effect
+    bool m_ownsStream = false;
+};

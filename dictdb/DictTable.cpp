@@ -1,0 +1,638 @@
+#include "dictdb/DictTable.h"
+
+#include "dictdb/DictDBFileIO.h"
+
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+// ---------------------------------------------------------------- life
+
+TDictTable::TDictTable(QObject *AOwner)
+    : TTDEDataSet(AOwner), m_indexDefs(std::make_unique<TIndexDefs>(this)),
+      m_masterLink(std::make_unique<TMasterDataLink>(this))
+{
+    m_masterLink->OnMasterChange = [this](QObject *) { MasterChanged(); };
+    m_masterLink->OnMasterDisable = [this](QObject *) { MasterDisabled(); };
+}
+
+TDictTable::~TDictTable()
+{
+    try {
+        Close();
+    } catch (...) {
+    }
+    m_masterLink.reset();
+    m_indexDefs.reset();
+}
+
+// ---------------------------------------------------------------- properties
+
+void TDictTable::SetTableName(const QString &Value)
+{
+    if (Value == m_tableName)
+        return;
+    CheckInactive();
+    m_tableName = Value;
+}
+
+void TDictTable::SetDatabaseName(const QString &Value)
+{
+    TTDEDataSet::SetDatabaseName(Value);
+    m_tableName.clear();
+    m_indexName.clear();
+}
+
+int TDictTable::FindIndexIdx(const QString &Name) const
+{
+    if (!m_tableIO)
+        return -1;
+    if (!Name.isEmpty())
+        if (const int idx = m_tableIO->IndexDefs()->IndexOf(Name); idx >= 0)
+            return idx;
+    return m_tableIO->GetPrimaryIndexIdx();
+}
+
+void TDictTable::ReadIndexList()
+{
+    const size_t list = size_t(m_indexIdx + 1);
+    if (list < m_tableIO->IndexLists.size())
+        m_recList = m_tableIO->IndexLists[list];
+    else
+        m_recList = m_tableIO->IndexLists.empty() ? TRecInfoList() : m_tableIO->IndexLists[0];
+    m_curRec = -1;
+}
+
+void TDictTable::SetIndexName(const QString &Value)
+{
+    m_indexName = Value;
+    if (Value.isEmpty())
+        m_indexIdx = -1;
+    if (!Active())
+        return;
+    CheckBrowseMode();
+    m_indexIdx = FindIndexIdx(Value);
+    ReadIndexList();
+    m_rangeActive = false;
+    CheckMasterRange();
+    First();
+}
+
+void TDictTable::SetMasterSource(TDataSource *Value)
+{
+    if (Value && IsLinkedTo(Value))
+        DatabaseError(QString::fromLatin1(platform::msg::SCircularDataLink));
+    m_masterLink->SetDataSource(Value);
+}
+
+bool TDictTable::GetCanModify()
+{
+    const bool fileReadOnly = Database() && Database()->FileIO() && Database()->FileIO()->FileIsReadOnly;
+    return TTDEDataSet::GetCanModify() && !m_readOnly && !fileReadOnly;
+}
+
+bool TDictTable::BookmarkValid(const TBookmark &Bookmark)
+{
+    if (!m_recList || Bookmark.size() < 4)
+        return false;
+    qint32 rec = 0;
+    std::memcpy(&rec, Bookmark.constData(), 4);
+    return std::any_of(m_recList->begin(), m_recList->end(), [rec](const TRecInfo &e) { return e.RecIndex == rec; });
+}
+
+void TDictTable::ReadBlobData(TStream *Dest, int RecIdx, int FieldIdx)
+{
+    if (!m_tableIO)
+        DatabaseError(QString::fromLatin1(platform::msg::SDataSetClosed));
+    m_tableIO->ReadFieldData(Dest, RecIdx, FieldIdx);
+}
+
+// ---------------------------------------------------------------- open and close
+
+void TDictTable::InternalInitFieldDefs()
+{
+    FieldDefs()->Clear();
+    if (!m_tableIO)
+        return;
+    TDictFieldDefs *defs = m_tableIO->FieldDefs();
+    for (int i = 0; i < defs->Count(); ++i) {
+        const TDictFieldDef *d = defs->Items(i);
+        const bool sized = d->FieldType == ftString || d->FieldType == ftFixedChar || d->FieldType == ftWideString
+                           || d->FieldType == ftGuid;
+        FieldDefs()->Add(d->Name(), d->FieldType, sized ? d->FieldSize : 0, false);
+    }
+}
+
+void TDictTable::InternalOpen()
+{
+    TDictTableIO *io = Database() ? Database()->TableIOByName(m_tableName) : nullptr;
+    if (!io)
+        DatabaseErrorFmt(QString::fromLatin1(dictdb::msg::STableNotFound), m_tableName);
+    io->Open();
+    m_tableIO = io;
+
+    m_recList = TRecInfoList();
+    m_curRec = -1;
+    SetBookmarkSize(4);
+    m_canModify = true;
+
+    InternalInitFieldDefs();
+    if (DefaultFields())
+        CreateFields();
+    BindFields(true);
+
+    m_indexDefs->Clear();
+    TDictIndexDefs *idx = io->IndexDefs();
+    for (int i = 0; i < idx->Count(); ++i) {
+        const TDictIndexDef *d = idx->Items(i);
+        QStringList names;
+        for (qint32 no : d->FieldIdxes)
+            if (no >= 0 && no < io->FieldDefs()->Count())
+                names.append(io->FieldDefs()->Items(no)->Name());
+        TIndexOptions opts;
+        if (d->Options & tiPrimary)
+            opts |= ixPrimary;
+        if (d->Options & tiUnique)
+            opts |= ixUnique;
+        if (d->Options & tiDescending)
+            opts |= ixDescending;
+        if (d->Options & tiCaseInsensitive)
+            opts |= ixCaseInsensitive;
+        m_indexDefs->Add(d->Name(), names.join(QLatin1Char(';')), opts);
+    }
+
+    m_indexIdx = FindIndexIdx(m_indexName);
+    ReadIndexList();
+    m_canModify = true;
+
+    CalcRecordLayout();
+    AllocKeyBuffers();
+}
+
+void TDictTable::InternalClose()
+{
+    FreeKeyBuffers();
+    if (m_tableIO) {
+        TDictTableIO *io = m_tableIO;
+        m_tableIO = nullptr;
+        io->Close();
+    }
+    m_recList.reset();
+    if (DefaultFields())
+        DestroyFields();
+    m_curRec = -1;
+    m_canModify = false;
+    m_rangeActive = false;
+    m_keyFieldCount = 0;
+}
+
+void TDictTable::DoAfterOpen()
+{
+    if (m_masterLink->Active())
+        CheckMasterRange();
+    TTDEDataSet::DoAfterOpen();
+}
+
+// ---------------------------------------------------------------- reading
+
+TGetResult TDictTable::GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool DoCheck)
+{
+    const int n = GetRecordCount();
+    TGetResult result = grOK;
+    if (n < 1) {
+        result = grEOF;
+    } else {
+        switch (GetMode) {
+        case gmCurrent:
+            if (m_curRec < 0 || m_curRec >= n)
+                result = grError;
+            break;
+        case gmNext:
+            if (m_curRec < n - 1)
+                ++m_curRec;
+            else
+                result = grEOF;
+            break;
+        case gmPrior:
+            if (m_curRec > 0)
+                --m_curRec;
+            else
+                result = grBOF;
+            break;
+        }
+    }
+    if (result == grOK) {
+        ReadRecordBuffer(Buffer, m_curRec);
+        SetBookmarkFlag(Buffer, bfCurrent);
+        const qint32 rec = (*m_recList)[size_t(m_curRec)].RecIndex;
+        SetBookmarkData(Buffer, &rec);
+        GetCalcFields(Buffer);
+    } else if (result == grError && DoCheck) {
+        DatabaseError(QString::fromLatin1(dictdb::msg::SNoRecords));
+    }
+    return result;
+}
+
+void TDictTable::BuildFieldBuffers(TRecordBuffer Buffer, TFieldBuffers &FieldBuffers)
+{
+    FieldBuffers.Clear();
+    TDictFieldDefs *defs = m_tableIO->FieldDefs();
+    for (int i = 0; i < defs->Count(); ++i) {
+        TField *f = Fields()->FieldByNumber(i + 1);
+        if (f && f->FieldKind() == fkData) {
+            const qint32 size = f->IsBlob() ? 0 : f->DataSize();
+            FieldBuffers.Add(Buffer + FieldOffset(i + 1), f->DataType(), size);
+        } else {
+            TFieldBufferItem *item = FieldBuffers.Add(nullptr, ftUnknown, 0);
+            item->Active = false;
+        }
+    }
+}
+
+void TDictTable::ReadRecordBuffer(TRecordBuffer Buffer, int RecIndex)
+{
+    if (!m_recList || RecIndex < 0 || RecIndex >= int(m_recList->size()))
+        return;
+    TFieldBuffers fb;
+    BuildFieldBuffers(Buffer, fb);
+    m_tableIO->ReadRecordData(fb, *m_recList, RecIndex);
+}
+
+void TDictTable::InternalGotoBookmark(const void *Bookmark)
+{
+    qint32 rec = 0;
+    std::memcpy(&rec, Bookmark, 4);
+    if (m_recList)
+        for (size_t i = 0; i < m_recList->size(); ++i)
+            if ((*m_recList)[i].RecIndex == rec) {
+                m_curRec = int(i);
+                return;
+            }
+    DatabaseError(QString::fromLatin1(platform::msg::SBookmarkNotFound));
+}
+
+void TDictTable::InternalRefresh()
+{
+    ReadIndexList();
+    if (m_rangeActive) {
+        if (m_indexIdx == -1)
+            DatabaseError(QString::fromLatin1(dictdb::msg::SNoIndexActive));
+        ApplyRange();
+    }
+    if (Filtered())
+        ActivateFilter();
+}
+
+// ---------------------------------------------------------------- filter
+
+void TDictTable::ActivateFilter()
+{
+    TRecInfoList result;
+    TDataSetState saved;
+    SetTempState(dsFilter, saved);
+    // The engine has no screen: the session's hour-glass setting is kept but shows nothing.
+    const auto finish = [&]() {
+        RestoreState(dsBrowse);
+        m_curRec = -1;
+    };
+    try {
+        if (!Filter().isEmpty())
+            ParseFilter(Filter());
+        m_filterBuffer = ActiveBuffer() ? ActiveBuffer() : TempBuffer();
+        const int n = GetRecordCount();
+        for (int i = 0; i < n; ++i) {
+            m_curRec = i;
+            ReadRecordBuffer(m_filterBuffer, i);
+            if (FilterAccept())
+                result.push_back((*m_recList)[size_t(i)]);
+            if (OnFilterProgress)
+                OnFilterProgress(this, int(qint64(i) * 100 / n));
+        }
+        if (result.size() != m_recList->size())
+            *m_recList = std::move(result);
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+    First();
+}
+
+void TDictTable::DeactivateFilter()
+{
+    ReadIndexList();
+    m_curRec = -1;
+    First();
+    m_canModify = true;
+}
+
+// ---------------------------------------------------------------- locate and lookup
+
+bool TDictTable::LocateRecord(const QString &KeyFields, const QVariant &KeyValues, TLocateOptions Options,
+                              bool SyncCursor)
+{
+    CheckBrowseMode();
+    CursorPosChanged();
+    TRecordBuffer buffer = TempBuffer();
+    TDataSetState saved;
+    SetTempState(dsFilter, saved);
+    m_filterBuffer = buffer;
+    bool found = false;
+    try {
+        std::vector<TField *> fields;
+        GetFieldList(fields, KeyFields);
+        const QVariantList list = KeyValues.typeId() == QMetaType::QVariantList ? KeyValues.toList() : QVariantList();
+        for (size_t i = 0; i < fields.size(); ++i) {
+            if (fields[i]->IsBlob() || fields[i]->FieldKind() != fkData)
+                DatabaseError(QString::fromLatin1(dictdb::msg::SGeneralError));
+            QVariant v;
+            if (fields.size() == 1)
+                v = list.isEmpty() && KeyValues.typeId() != QMetaType::QVariantList ? KeyValues
+                                                                                       : list.value(0);
+            else
+                v = list.value(qsizetype(i));
+            fields[i]->SetValue(v);
+        }
+
+        const bool caseInsensitive = Options & loCaseInsensitive;
+        const bool partial = Options & loPartialKey;
+        bool hasText = false;
+        for (TField *f : fields)
+            if (f->DataType() == ftString || f->DataType() == ftFixedChar || f->DataType() == ftWideString)
+                hasText = true;
+
+        int useIndex = -1;
+        TDictIndexDefs *idx = m_tableIO->IndexDefs();
+        for (int k = 0; k < idx->Count() && useIndex < 0; ++k) {
+            const TDictIndexDef *d = idx->Items(k);
+            if (d->FieldIdxes.size() != fields.size())
+                continue;
+            bool same = true;
+            for (size_t i = 0; i < fields.size(); ++i)
+                if (d->FieldIdxes[i] != fields[i]->FieldNo() - 1)
+                    same = false;
+            if (same && hasText && bool(d->Options & tiCaseInsensitive) != caseInsensitive)
+                same = false;
+            if (same)
+                useIndex = k;
+        }
+
+        TFieldBuffers fb;
+        BuildFieldBuffers(buffer, fb);
+        int hit = -1;
+        if (useIndex >= 0) {
+            // The first match in index order, whatever path the search takes; among equal
+            // keys the first one that is visible in the record list counts.
+            const TRecInfoList &full = m_tableIO->IndexLists[size_t(useIndex + 1)];
+            int state = 0;
+            const int lo = m_tableIO->SearchIndexedFieldBound(fb, full, partial, int(fields.size()), state,
+                                                             useIndex, true);
+            if (state == 0 && lo >= 0) {
+                int hiState = 0;
+                const int hi = m_tableIO->SearchIndexedFieldBound(fb, full, partial, int(fields.size()), hiState,
+                                                                 useIndex, false);
+                std::unordered_map<qint32, int> pos;
+                for (size_t i = 0; i < m_recList->size(); ++i)
+                    pos.emplace((*m_recList)[i].RecIndex, int(i));
+                for (int p = lo; p <= std::max(lo, hi) && p < int(full.size()); ++p) {
+                    const auto it = pos.find(full[size_t(p)].RecIndex);
+                    if (it != pos.end()) {
+                        hit = it->second;
+                        break;
+                    }
+                }
+            }
+        } else {
+            for (size_t p = 0; p < m_recList->size() && hit < 0; ++p) {
+                bool all = true;
+                for (TField *f : fields) {
+                    TMemoryStream stored;
+                    m_tableIO->ReadFieldData(&stored, (*m_recList)[p].RecIndex, f->FieldNo() - 1);
+                    QByteArray value(static_cast<const char *>(stored.Memory()), qsizetype(stored.Size()));
+                    value.append(QByteArray(16, '\0'));
+                    const char *key = buffer + FieldOffset(f->FieldNo());
+                    if (CompareFieldValue(key, value.constData(), partial, caseInsensitive, f->DataType()) != 0) {
+                        all = false;
+                        break;
+                    }
+                }
+                if (all)
+                    hit = int(p);
+            }
+        }
+        if (hit >= 0) {
+            ReadRecordBuffer(buffer, hit);
+            if (SyncCursor)
+                m_curRec = hit;
+            found = true;
+        }
+    } catch (...) {
+        RestoreState(saved);
+        throw;
+    }
+    RestoreState(saved);
+    return found;
+}
+
+bool TDictTable::Locate(const QString &KeyFields, const QVariant &KeyValues, TLocateOptions Options)
+{
+    DoBeforeScroll();
+    const bool found = LocateRecord(KeyFields, KeyValues, Options, true);
+    if (found) {
+        Resync({});
+        DoAfterScroll();
+    }
+    return found;
+}
+
+QVariant TDictTable::Lookup(const QString &KeyFields, const QVariant &KeyValues, const QString &ResultFields)
+{
+    QVariant result;
+    if (!LocateRecord(KeyFields, KeyValues, {}, false))
+        return result;
+    TDataSetState saved;
+    SetTempState(dsCalcFields, saved);
+    try {
+        CalculateFields(TempBuffer());
+        result = FieldValues(ResultFields);
+    } catch (...) {
+        RestoreState(saved);
+        throw;
+    }
+    RestoreState(saved);
+    return result;
+}
+
+// ---------------------------------------------------------------- writing
+
+int TDictTable::PhysicalPos(qint32 RecIndex) const
+{
+    const TRecInfoList &list0 = m_tableIO->IndexLists[0];
+    const auto it = std::lower_bound(list0.begin(), list0.end(), RecIndex,
+                                     [](const TRecInfo &e, qint32 r) { return e.RecIndex < r; });
+    if (it == list0.end() || it->RecIndex != RecIndex)
+        DatabaseError(QString::fromLatin1(platform::msg::SBookmarkNotFound));
+    return int(it - list0.begin());
+}
+
+int TDictTable::PlaceEntry(qint32 RecIndex)
+{
+    TRecInfoList &list = *m_recList;
+    list.erase(std::remove_if(list.begin(), list.end(), [RecIndex](const TRecInfo &e) { return e.RecIndex == RecIndex; }),
+               list.end());
+    const TRecInfo entry = m_tableIO->IndexLists[0][size_t(PhysicalPos(RecIndex))];
+    size_t pos = 0;
+    if (m_indexIdx < 0) {
+        pos = size_t(std::lower_bound(list.begin(), list.end(), RecIndex,
+                                      [](const TRecInfo &e, qint32 r) { return e.RecIndex < r; })
+                     - list.begin());
+    } else {
+        // The record list is a part of the index's list in the same order: the entry goes
+        // after every visible entry that comes before it there.
+        const TRecInfoList &full = m_tableIO->IndexLists[size_t(m_indexIdx + 1)];
+        std::unordered_map<qint32, int> order;
+        for (size_t i = 0; i < full.size(); ++i)
+            order.emplace(full[i].RecIndex, int(i));
+        const auto at = order.find(RecIndex);
+        const int mine = at == order.end() ? int(full.size()) : at->second;
+        while (pos < list.size()) {
+            const auto o = order.find(list[pos].RecIndex);
+            if (o == order.end() || o->second > mine)
+                break;
+            ++pos;
+        }
+    }
+    list.insert(list.begin() + qsizetype(pos), entry);
+    return int(pos);
+}
+
+void TDictTable::InternalAddRecord(TRecordBuffer Buffer, bool Append)
+{
+    if (Append)
+        InternalLast();
+    TFieldBuffers fb;
+    BuildFieldBuffers(Buffer, fb);
+    TRecInfo added{-1, -1};
+    m_tableIO->AppendRecordData(fb, Database()->FlushAfterWrite(), [&added](int IndexIdx, int, const TRecInfo &Item) {
+        if (IndexIdx == -1)
+            added = Item;
+    });
+    if (added.RecIndex >= 0)
+        m_curRec = PlaceEntry(added.RecIndex);
+}
+
+void TDictTable::InternalPost()
+{
+    TTDEDataSet::InternalPost();
+    TRecordBuffer rb = nullptr;
+    if (!GetActiveRecBuf(rb))
+        return;
+    if (State() != dsEdit) {
+        InternalAddRecord(rb, false);
+        return;
+    }
+    if (m_curRec < 0 || m_curRec >= GetRecordCount())
+        DatabaseError(QString::fromLatin1(dictdb::msg::SNoRecords));
+    const qint32 rec = (*m_recList)[size_t(m_curRec)].RecIndex;
+    TFieldBuffers fb;
+    BuildFieldBuffers(rb, fb);
+    m_tableIO->ModifyRecordData(fb, PhysicalPos(rec), [](int, int, int) {}, Database()->FlushAfterWrite());
+    m_curRec = PlaceEntry(rec);
+}
+
+void TDictTable::InternalDelete()
+{
+    if (m_curRec < 0 || m_curRec >= GetRecordCount())
+        DatabaseError(QString::fromLatin1(dictdb::msg::SNoRecords));
+    const qint32 rec = (*m_recList)[size_t(m_curRec)].RecIndex;
+    m_tableIO->DeleteRecordData(PhysicalPos(rec), Database()->FlushAfterWrite());
+    m_recList->erase(m_recList->begin() + m_curRec);
+    if (m_curRec >= GetRecordCount())
+        --m_curRec;
+}
+
+void TDictTable::Post()
+{
+    TTDEDataSet::Post();
+    if (State() == dsSetKey) {
+        DataEvent(deCheckBrowseMode, 0);
+        SetState(dsBrowse);
+        DataEvent(deDataSetChange, 0);
+    }
+}
+
+// ---------------------------------------------------------------- master range
+
+void TDictTable::CheckMasterRange()
+{
+    if (m_masterLink->Active() && !m_masterLink->Fields().empty())
+        MasterChanged();
+}
+
+void TDictTable::MasterChanged()
+{
+    if (m_indexIdx < 0 || !m_tableIO)
+        return;
+    if (Filtered())
+        SetFilteredValue(false);
+    CheckBrowseMode();
+    const std::vector<TField *> &master = m_masterLink->Fields();
+    const TDictIndexDef *index = m_tableIO->IndexDefs()->Items(m_indexIdx);
+    const size_t n = std::min(master.size(), index->FieldIdxes.size());
+    TDataSetState saved;
+    SetTempState(dsSetKey, saved);
+    try {
+        for (int k = 1; k <= 2; ++k) {
+            m_keyBuffer = m_keyBuffers[size_t(k)];
+            InitRecord(m_keyBuffer);
+            for (size_t i = 0; i < n; ++i) {
+                TField *f = Fields()->FieldByNumber(index->FieldIdxes[i] + 1);
+                if (!f)
+                    DatabaseError(QString::fromLatin1(dictdb::msg::SGeneralError));
+                f->SetValue(master[i]->Value());
+            }
+        }
+    } catch (...) {
+        RestoreState(saved);
+        throw;
+    }
+    RestoreState(saved);
+    m_keyFieldCount = int(n);
+    ApplyRange();
+    First();
+}
+
+void TDictTable::ApplyRange()
+{
+    const TRecInfoList &full = m_tableIO->IndexLists[size_t(m_indexIdx + 1)];
+    TFieldBuffers start, end;
+    BuildFieldBuffers(m_keyBuffers[1], start);
+    BuildFieldBuffers(m_keyBuffers[2], end);
+    int s1 = 0, s2 = 0;
+    const int lo = m_tableIO->SearchIndexedFieldBound(start, full, false, m_keyFieldCount, s1, m_indexIdx, true);
+    const int hi = m_tableIO->SearchIndexedFieldBound(end, full, false, m_keyFieldCount, s2, m_indexIdx, false);
+    // A master with no matching detail shows none, not the previous master's details.
+    if (s1 == 0 && s2 == 0 && lo >= 0 && hi >= lo)
+        m_recList = TRecInfoList(full.begin() + lo, full.begin() + hi + 1);
+    else
+        m_recList = TRecInfoList();
+    m_curRec = -1;
+    m_rangeActive = true;
+}
+
+void TDictTable::MasterDisabled()
+{
+    if (!Active())
+        return;
+    CheckBrowseMode();
+    UpdateCursorPos();
+    ReadIndexList();
+    Resync({});
+    First();
+    m_canModify = true;
+    m_rangeActive = false;
+    m_keyFieldCount = 0;
+    if (Filtered())
+        ActivateFilter();
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "dictdb/HashBase.h"
+
+// MD4, and the shared block buffering of the MD4 family (RIPEMD-160 and SHA build on it).
+class THash_MD4 : public THash
+{
+public:
+    THash_MD4() = default;
+    ~THash_MD4() override;
+
+    void Init() override;
+    void Update(const void *Data, int DataSize) override;
+    void Final() override;
+    void *DigestData() override { return Digest; }
+    int DigestSize() const override { return 16; }
+
+protected:
+    // Compresses one 64-byte block.
+    virtual void ProcessBlock(const void *Block);
+    // The published compression functions come from the crypto library, which keeps their
+    // state itself: these feed it and fetch the finished digest into Digest.
+    void LibraryWrite(int Algo, const void *Data, int Size);
+    void LibraryFinal(int Algo);
+
+    quint32 Count = 0; // bytes appended since Init (wraps like the stored 32-bit counter)
+    quint8 Buffer[64] = {};
+    quint32 Digest[10] = {};
+
+private:
+    void *m_library = nullptr; // the crypto library's digest handle, opened on first use
+    int m_libraryAlgo = 0;
+};

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "platform/dataaccess/DBError.h"
+
+#include <QString>
+
+#include <vector>
+
+class QObject;
+
+namespace platform {
+
+class TCollection;
+
+// One item of a collection. The collection owns it; deleting an item takes it out.
+class TCollectionItem
+{
+public:
+    explicit TCollectionItem(TCollection *Collection);
+    virtual ~TCollectionItem();
+
+    TCollection *Collection() const { return m_collection; }
+    // Unique within the collection, never reused.
+    int ID() const { return m_id; }
+    int Index() const;
+    virtual QString ClassName() const { return QStringLiteral("TCollectionItem"); }
+    virtual QString DisplayName() const { return ClassName(); }
+    // Copies another item; the base refuses with "Cannot assign a %s to a %s".
+    virtual void Assign(const TCollectionItem *Source);
+
+protected:
+    void Changed(bool AllItems = false);
+
+private:
+    friend class TCollection;
+    TCollection *m_collection = nullptr;
+    int m_id = 0;
+};
+
+class TCollection
+{
+public:
+    TCollection();
+    virtual ~TCollection();
+
+    int Count() const { return int(m_items.size()); }
+    TCollectionItem *Items(int Index) const;
+    TCollectionItem *Add();
+    TCollectionItem *Insert(int Index);
+    void Delete(int Index);
+    void Clear();
+    void BeginUpdate() { ++m_updateCount; }
+    void EndUpdate();
+    int UpdateCount() const { return m_updateCount; }
+    TCollectionItem *FindItemID(int ID) const;
+    int NextID() const { return m_nextID; }
+
+protected:
+    virtual TCollectionItem *CreateItem() = 0;
+    // Called when an item (or, with nullptr, the whole collection) changed.
+    virtual void Update(TCollectionItem *) {}
+    // Called after an item has been put into the collection.
+    virtual void Added(TCollectionItem *) {}
+
+private:
+    friend class TCollectionItem;
+    void InsertItem(TCollectionItem *Item, int Index);
+    void RemoveItem(TCollectionItem *Item);
+    std::vector<TCollectionItem *> m_items;
+    int m_nextID = 0;
+    int m_updateCount = 0;
+    bool m_clearing = false;
+};
+
+// A collection that knows the component it belongs to (not owned).
+class TOwnedCollection : public TCollection
+{
+public:
+    explicit TOwnedCollection(QObject *AOwner) : m_owner(AOwner) {}
+    QObject *Owner() const { return m_owner; }
+
+private:
+    QObject *m_owner = nullptr;
+};
+
+// An item with a name.
+class TNamedItem : public TCollectionItem
+{
+public:
+    using TCollectionItem::TCollectionItem;
+    QString ClassName() const override { return QStringLiteral("TNamedItem"); }
+    QString DisplayName() const override { return m_name.isEmpty() ? TCollectionItem::DisplayName() : m_name; }
+    const QString &Name() const { return m_name; }
+    virtual void SetName(const QString &Value);
+
+private:
+    QString m_name;
+};
+
+// Case-insensitive name search of a collection of named items (-1 when none).
+int IndexOfName(const TCollection *Collection, const QString &Name);
+
+} // namespace platform
+
+using platform::TCollection;
+using platform::TCollectionItem;
+using platform::TNamedItem;
+using platform::TOwnedCollection;

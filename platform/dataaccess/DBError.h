@@ -1,0 +1,143 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <exception>
+#include <type_traits>
+
+namespace platform {
+
+// Root of every exception the data-access layer and the engine above it raise.
+// The message is the English text callers and tests compare against.
+class Exception : public std::exception
+{
+public:
+    explicit Exception(const QString &Message);
+    const QString &Message() const { return m_message; }
+    const char *what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+// Every refusal of the database engine.
+class EDatabaseError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// The silent abort: unwinds an operation the user cancelled; nobody reports it.
+class EAbort : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+class EStreamError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+class EReadError : public EStreamError
+{
+public:
+    using EStreamError::EStreamError;
+};
+class EWriteError : public EStreamError
+{
+public:
+    using EStreamError::EStreamError;
+};
+class EFOpenError : public EStreamError
+{
+public:
+    using EStreamError::EStreamError;
+};
+
+// Text that does not convert to the value asked for (integers, floats, dates).
+class EConvertError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// Floating-point division by zero.
+class EZeroDivide : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// The layer's own English messages.
+namespace msg {
+inline constexpr const char *SOperationAborted = "Operation aborted";
+inline constexpr const char *SReadError = "Stream read error";
+inline constexpr const char *SWriteError = "Stream write error";
+inline constexpr const char *SFOpenError = "Cannot open file \"%s\". %s";
+inline constexpr const char *SFCreateError = "Cannot create file \"%s\". %s";
+inline constexpr const char *SFieldNotFound = "Field '%s' not found";
+inline constexpr const char *SDataSetOpen = "Cannot perform this operation on an open dataset";
+inline constexpr const char *SDataSetClosed = "Cannot perform this operation on a closed dataset";
+inline constexpr const char *SCircularDataLink = "Circular datalinks are not allowed";
+inline constexpr const char *SIndexNotFound = "Index '%s' not found";
+inline constexpr const char *SDuplicateName = "Duplicate name '%s' in %s";
+inline constexpr const char *SAssignError = "Cannot assign a %s to a %s";
+inline constexpr const char *SListIndexError = "List index out of bounds (%d)";
+inline constexpr const char *SInvalidInteger = "'%s' is not a valid integer value";
+inline constexpr const char *SInvalidFloat = "'%s' is not a valid floating point value";
+inline constexpr const char *SInvalidDate = "'%s' is not a valid date";
+inline constexpr const char *SInvalidTime = "'%s' is not a valid time";
+inline constexpr const char *SInvalidDateTime = "'%s' is not a valid date and time";
+inline constexpr const char *SDateEncodeError = "Invalid argument to date encode";
+inline constexpr const char *STimeEncodeError = "Invalid argument to time encode";
+inline constexpr const char *SZeroDivide = "Floating point division by zero";
+} // namespace msg
+
+namespace detail {
+inline QString FormatArg(const QString &v) { return v; }
+inline QString FormatArg(const char *v) { return QString::fromUtf8(v); }
+inline QString FormatArg(const QByteArray &v) { return QString::fromUtf8(v); }
+template <class T, std::enable_if_t<std::is_integral_v<T>, int> = 0>
+QString FormatArg(T v) { return QString::number(v); }
+template <class T, std::enable_if_t<std::is_floating_point_v<T>, int> = 0>
+QString FormatArg(T v) { return QString::number(v); }
+} // namespace detail
+
+// Replaces each "%s" / "%d" of Fmt by the next argument, in order ("%%" is one "%").
+QString FormatText(const QString &Fmt, const QStringList &Args);
+
+template <class... A>
+QString Format(const QString &Fmt, const A &...Args)
+{
+    return FormatText(Fmt, QStringList{detail::FormatArg(Args)...});
+}
+
+[[noreturn]] void DatabaseError(const QString &Message);
+
+template <class... A>
+[[noreturn]] void DatabaseErrorFmt(const QString &Fmt, const A &...Args)
+{
+    DatabaseError(Format(Fmt, Args...));
+}
+
+// Raises the silent abort.
+[[noreturn]] void Abort();
+
+} // namespace platform
+
+using platform::Abort;
+using platform::DatabaseError;
+using platform::DatabaseErrorFmt;
+using platform::EAbort;
+using platform::EConvertError;
+using platform::EDatabaseError;
+using platform::EFOpenError;
+using platform::EReadError;
+using platform::EStreamError;
+using platform::EWriteError;
+using platform::EZeroDivide;
+using platform::Exception;

@@ -1,0 +1,410 @@
+#pragma once
+
+// The data set: a cursor over records with a window of record buffers that a descendant
+// fills (the record-buffer protocol), with states, navigation, editing, bookmarks,
+// filtering and data events; and the data source and data links that follow a data set.
+
+#include "platform/dataaccess/DBError.h"
+#include "platform/dataaccess/FieldDefs.h"
+#include "platform/dataaccess/Fields.h"
+
+#include <QByteArray>
+#include <QFlags>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <vector>
+
+namespace platform {
+
+class TDataSource;
+class TDataLink;
+
+enum TDataSetState : quint8 {
+    dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFields, dsFilter,
+    dsNewValue, dsOldValue, dsCurValue, dsBlockRead, dsInternalCalc, dsOpening
+};
+
+enum TDataEvent : quint8 {
+    deFieldChange, deRecordChange, deDataSetChange, deDataSetScroll, deLayoutChange,
+    deUpdateRecord, deUpdateState, deCheckBrowseMode, dePropertyChange, deFieldListChange,
+    deFocusControl, deParentScroll, deConnectChange, deReconcileError, deDisabledStateChange
+};
+
+enum TGetMode : quint8 { gmCurrent, gmNext, gmPrior };
+enum TGetResult : quint8 { grOK, grBOF, grEOF, grError };
+enum TBookmarkFlag : quint8 { bfCurrent, bfBOF, bfEOF, bfInserted };
+enum TDataAction : quint8 { daFail, daAbort, daRetry };
+
+enum TResyncModeItem : quint8 { rmExact = 0x01, rmCenter = 0x02 };
+Q_DECLARE_FLAGS(TResyncMode, TResyncModeItem)
+
+enum TLocateOption : quint8 { loCaseInsensitive = 0x01, loPartialKey = 0x02 };
+Q_DECLARE_FLAGS(TLocateOptions, TLocateOption)
+
+// The data set's filter options; the bits are those the filter evaluator takes.
+enum TDataSetFilterOption : quint8 { dfoCaseInsensitive = 0x01, dfoNoPartialCompare = 0x02 };
+Q_DECLARE_FLAGS(TDataSetFilterOptions, TDataSetFilterOption)
+
+using TRecordBuffer = char *;
+using TBookmark = QByteArray;
+
+namespace msg {
+inline constexpr const char *SDataSetEmpty = "Cannot perform this operation on an empty dataset";
+inline constexpr const char *SRecordNotFound = "Record not found";
+inline constexpr const char *SNotEditingDataSet = "Dataset not in edit or insert mode";
+inline constexpr const char *SDataSetReadOnly = "Cannot modify a read-only dataset";
+inline constexpr const char *SFieldRequired = "Field '%s' must have a value";
+inline constexpr const char *SBookmarkNotFound = "Bookmark not found";
+} // namespace msg
+
+class TDataSet : public QObject
+{
+public:
+    explicit TDataSet(QObject *AOwner = nullptr);
+    ~TDataSet() override;
+
+    // Opening and closing.
+    bool Active() const { return m_state != dsInactive && m_state != dsOpening; }
+    void SetActive(bool Value);
+    void Open() { SetActive(true); }
+    void Close() { SetActive(false); }
+    TDataSetState State() const { return m_state; }
+    bool Bof() const { return m_bof; }
+    bool Eof() const { return m_eof; }
+    bool IsEmpty() const { return m_activeRecord >= m_recordCount; }
+    bool Modified() const { return m_modified; }
+    bool Found() const { return m_found; }
+    bool DefaultFields() const { return m_defaultFields; }
+    bool CanModify() { return GetCanModify(); }
+    int RecordCount() { CheckActive(); return GetRecordCount(); }
+    int RecNo() { return GetRecNo(); }
+    void SetRecNo(int Value) { SetRecNoValue(Value); }
+
+    // Fields.
+    TFields *Fields() const { return m_fields; }
+    int FieldCount() const { return m_fields->Count(); }
+    TFieldDefs *FieldDefs() const { return m_fieldDefs; }
+    TField *FindField(const QString &Name) const { return m_fields->FindField(Name); }
+    TField *FieldByName(const QString &Name) const { return m_fields->FieldByName(Name); }
+    // The fields named in a ";"-separated list; an unknown name raises "Field '%s' not found".
+    void GetFieldList(std::vector<TField *> &List, const QString &FieldNames) const;
+    QVariant FieldValues(const QString &FieldNames) const;
+    int CalcFieldsSize() const { return m_calcFieldsSize; }
+    // Bytes a field takes in a record buffer: its data size, or a stream reference for a blob.
+    static int FieldSlotSize(const TField *Field);
+
+    // Navigation.
+    void First();
+    void Last();
+    void Next() { MoveBy(1); }
+    void Prior() { MoveBy(-1); }
+    int MoveBy(int Distance);
+    bool FindFirst() { return FindRecord(true, true); }
+    bool FindLast() { return FindRecord(true, false); }
+    bool FindNext() { return FindRecord(false, true); }
+    bool FindPrior() { return FindRecord(false, false); }
+    virtual bool Locate(const QString &KeyFields, const QVariant &KeyValues, TLocateOptions Options);
+    virtual QVariant Lookup(const QString &KeyFields, const QVariant &KeyValues, const QString &ResultFields);
+
+    // Editing.
+    void Edit();
+    void Insert();
+    void Append();
+    virtual void Post();
+    virtual void Cancel();
+    void Delete();
+    void Refresh();
+    void CheckBrowseMode();
+    void UpdateRecord();
+
+    // Bookmarks.
+    TBookmark Bookmark();
+    void SetBookmark(const TBookmark &Value) { GotoBookmark(Value); }
+    TBookmark GetBookmark() { return Bookmark(); }
+    void GotoBookmark(const TBookmark &Value);
+    bool BookmarkAvailable();
+    virtual bool BookmarkValid(const TBookmark &Bookmark);
+    virtual int CompareBookmarks(const TBookmark &Bookmark1, const TBookmark &Bookmark2);
+    int BookmarkSize() const { return m_bookmarkSize; }
+
+    // Filtering.
+    const QString &Filter() const { return m_filterText; }
+    void SetFilter(const QString &Value) { SetFilterText(Value); }
+    bool Filtered() const { return m_filtered; }
+    void SetFilteredValue(bool Value) { SetFiltered(Value); }
+    TDataSetFilterOptions FilterOptions() const { return m_filterOptions; }
+    void SetFilterOptionsValue(TDataSetFilterOptions Value) { SetFilterOptions(Value); }
+
+    void CheckActive() const;
+    void CheckInactive() const;
+
+    void DisableControls();
+    void EnableControls();
+    bool ControlsDisabled() const { return m_disableCount != 0; }
+
+    virtual TStream *CreateBlobStream(TField *Field, TBlobStreamMode Mode);
+
+    // Field data of the current state's buffer.
+    virtual bool GetFieldData(TField *Field, void *Buffer);
+    bool GetFieldData(TField *Field, void *Buffer, bool NativeFormat);
+    virtual void SetFieldData(TField *Field, const void *Buffer);
+    void SetFieldData(TField *Field, const void *Buffer, bool NativeFormat);
+    virtual void DataConvert(TField *Field, const void *Source, void *Dest, bool ToNative);
+
+    TDataSource *DataSource() const { return GetDataSource(); }
+    // Whether this data set is DataSource's data set or one its master chain leads to.
+    bool IsLinkedTo(TDataSource *DataSource) const;
+
+    // Sends an event to the data set and every data source attached to it.
+    virtual void DataEvent(TDataEvent Event, qintptr Info);
+
+    // Events (fire only when assigned).
+    std::function<void(QObject *Sender)> BeforeOpen, AfterOpen, BeforeClose, AfterClose,
+        BeforeInsert, AfterInsert, BeforeEdit, AfterEdit, BeforePost, AfterPost, BeforeCancel,
+        AfterCancel, BeforeDelete, AfterDelete, BeforeScroll, AfterScroll, BeforeRefresh,
+        AfterRefresh, OnCalcFields, OnNewRecord;
+    std::function<void(QObject *Sender, bool &Accept)> OnFilterRecord;
+    std::function<void(QObject *Sender, const Exception &E, TDataAction &Action)> OnDeleteError,
+        OnEditError, OnPostError;
+
+protected:
+    // The record-buffer protocol a descendant implements.
+    virtual TRecordBuffer AllocRecordBuffer() = 0;
+    virtual void FreeRecordBuffer(TRecordBuffer &Buffer) = 0;
+    virtual void GetBookmarkData(TRecordBuffer Buffer, void *Data) = 0;
+    virtual TBookmarkFlag GetBookmarkFlag(TRecordBuffer Buffer) = 0;
+    virtual TGetResult GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool DoCheck) = 0;
+    virtual int GetRecordSize() = 0;
+    virtual void InternalAddRecord(TRecordBuffer Buffer, bool Append) = 0;
+    virtual void InternalClose() = 0;
+    virtual void InternalDelete() = 0;
+    virtual void InternalFirst() = 0;
+    virtual void InternalGotoBookmark(const void *Bookmark) = 0;
+    virtual void InternalHandleException() = 0;
+    virtual void InternalInitFieldDefs() = 0;
+    virtual void InternalInitRecord(TRecordBuffer Buffer) = 0;
+    virtual void InternalLast() = 0;
+    virtual void InternalOpen() = 0;
+    virtual void InternalPost();
+    virtual void InternalSetToRecord(TRecordBuffer Buffer) = 0;
+    virtual bool IsCursorOpen() = 0;
+    virtual void SetBookmarkFlag(TRecordBuffer Buffer, TBookmarkFlag Value) = 0;
+    virtual void SetBookmarkData(TRecordBuffer Buffer, const void *Data) = 0;
+
+    virtual void InternalEdit() {}
+    virtual void InternalInsert() {}
+    virtual void InternalCancel() {}
+    virtual void InternalRefresh() {}
+    virtual void ClearCalcFields(TRecordBuffer Buffer);
+    virtual bool GetCanModify() { return true; }
+    virtual int GetRecordCount() { return -1; }
+    virtual int GetRecNo() { return -1; }
+    virtual void SetRecNoValue(int) {}
+    virtual bool FindRecord(bool Restart, bool GoForward);
+    virtual TDataSource *GetDataSource() const { return nullptr; }
+    virtual void SetFiltered(bool Value) { m_filtered = Value; }
+    virtual void SetFilterText(const QString &Value) { m_filterText = Value; }
+    virtual void SetFilterOptions(TDataSetFilterOptions Value) { m_filterOptions = Value; }
+
+    virtual void OpenCursor(bool InfoQuery);
+    virtual void CloseCursor();
+    virtual void DoAfterOpen();
+    virtual void CreateFields();
+    virtual void DestroyFields();
+    virtual void BindFields(bool Binding);
+
+    void DoBeforeScroll() { Fire(BeforeScroll); }
+    void DoAfterScroll() { Fire(AfterScroll); }
+    void DoOnNewRecord() { Fire(OnNewRecord); }
+
+    void SetState(TDataSetState Value);
+    void SetTempState(TDataSetState Value, TDataSetState &Saved) { Saved = m_state; m_state = Value; }
+    void RestoreState(TDataSetState Value) { m_state = Value; }
+    void SetFound(bool Value) { m_found = Value; }
+    void SetModified(bool Value) { m_modified = Value; }
+    void SetBookmarkSize(int Value) { m_bookmarkSize = Value; }
+    void SetDefaultFields(bool Value) { m_defaultFields = Value; }
+
+    void CheckCanModify();
+    void CursorPosChanged() { m_currentRecord = -1; }
+    void UpdateCursorPos();
+    void Resync(TResyncMode Mode);
+    void ClearBuffers();
+    void CalculateFields(TRecordBuffer Buffer);
+    void GetCalcFields(TRecordBuffer Buffer);
+    void InitRecord(TRecordBuffer Buffer);
+
+    TRecordBuffer ActiveBuffer() const { return m_buffers.empty() ? nullptr : m_buffers[m_activeRecord]; }
+    TRecordBuffer TempBuffer() const { return m_buffers.empty() ? nullptr : m_buffers.back(); }
+    TRecordBuffer CalcBuffer() const { return m_calcBuffer; }
+    bool IsLoading() const { return false; }
+
+private:
+    friend class TDataSource;
+    void Fire(const std::function<void(QObject *)> &Event) { if (Event) Event(this); }
+    void DoInternalOpen();
+    void SetBufListSize(int Value);
+    void SetCurrentRecord(int Index);
+    bool GetNextRecord();
+    bool GetPriorRecord();
+    int GetNextRecords();
+    int GetPriorRecords();
+    void MoveBuffer(int CurIndex, int NewIndex);
+    void ActivateBuffers();
+    void BeginInsertAppend();
+    void EndInsertAppend();
+    void CheckOperation(void (TDataSet::*Operation)(),
+                        const std::function<void(QObject *, const Exception &, TDataAction &)> &ErrorEvent);
+    void CheckRequiredFields();
+    void AddDataSource(TDataSource *Source);
+    void RemoveDataSource(TDataSource *Source);
+
+    TFields *m_fields;
+    TFieldDefs *m_fieldDefs;
+    std::vector<TDataSource *> m_dataSources;
+    std::vector<TRecordBuffer> m_buffers; // the window, then the temporary buffer
+    TRecordBuffer m_calcBuffer = nullptr;
+    int m_bufferCount = 0;
+    int m_recordCount = 0;
+    int m_activeRecord = 0;
+    int m_currentRecord = -1;
+    int m_bookmarkSize = 0;
+    int m_calcFieldsSize = 0;
+    int m_disableCount = 0;
+    TDataSetState m_state = dsInactive;
+    TDataSetState m_disableState = dsInactive;
+    TDataEvent m_enableEvent = deDataSetChange;
+    bool m_bof = true;
+    bool m_eof = true;
+    bool m_modified = false;
+    bool m_found = false;
+    bool m_filtered = false;
+    bool m_defaultFields = false;
+    bool m_internalOpenComplete = false;
+    QString m_filterText;
+    TDataSetFilterOptions m_filterOptions;
+};
+
+// Connects data links to a data set.
+class TDataSource : public QObject
+{
+public:
+    explicit TDataSource(QObject *AOwner = nullptr);
+    ~TDataSource() override;
+
+    TDataSet *DataSet() const { return m_dataSet; }
+    void SetDataSet(TDataSet *Value);
+    bool Enabled() const { return m_enabled; }
+    void SetEnabled(bool Value);
+    TDataSetState State() const { return m_state; }
+
+    std::function<void(QObject *Sender)> OnStateChange;
+    std::function<void(QObject *Sender, TField *Field)> OnDataChange;
+
+private:
+    friend class TDataSet;
+    friend class TDataLink;
+    void DataEvent(TDataEvent Event, qintptr Info);
+    void NotifyState();
+    void NotifyDataLinks(TDataEvent Event, qintptr Info);
+    void AddDataLink(TDataLink *Link);
+    void RemoveDataLink(TDataLink *Link);
+
+    TDataSet *m_dataSet = nullptr;
+    std::vector<TDataLink *> m_dataLinks;
+    TDataSetState m_state = dsInactive;
+    bool m_enabled = true;
+};
+
+// A client of a data source, told of every data event.
+class TDataLink
+{
+public:
+    TDataLink();
+    virtual ~TDataLink();
+    TDataLink(const TDataLink &) = delete;
+    TDataLink &operator=(const TDataLink &) = delete;
+
+    TDataSource *DataSource() const { return m_dataSource; }
+    void SetDataSource(TDataSource *Value);
+    TDataSet *DataSet() const { return m_dataSource ? m_dataSource->DataSet() : nullptr; }
+    bool Active() const { return m_active; }
+
+protected:
+    virtual void ActiveChanged() {}
+    virtual void CheckBrowseMode() {}
+    virtual void DataSetChanged() { RecordChanged(nullptr); }
+    virtual void LayoutChanged() { DataSetChanged(); }
+    virtual void RecordChanged(TField *) {}
+    virtual void UpdateData() {}
+
+private:
+    friend class TDataSource;
+    void DataEvent(TDataEvent Event, qintptr Info);
+    void UpdateState();
+
+    TDataSource *m_dataSource = nullptr;
+    bool m_active = false;
+    bool m_updating = false;
+};
+
+// The link of a detail data set to its master: the master's key fields, and notices when
+// the master moves or closes.
+class TMasterDataLink : public TDataLink
+{
+public:
+    explicit TMasterDataLink(TDataSet *ADataSet) : m_dataSet(ADataSet) {}
+
+    TDataSet *DetailDataSet() const { return m_dataSet; }
+    const QString &FieldNames() const { return m_fieldNames; }
+    void SetFieldNames(const QString &Value);
+    const std::vector<TField *> &Fields() const { return m_fields; }
+
+    std::function<void(QObject *Sender)> OnMasterChange, OnMasterDisable;
+
+protected:
+    void ActiveChanged() override;
+    void CheckBrowseMode() override;
+    void LayoutChanged() override { ActiveChanged(); }
+    void RecordChanged(TField *Field) override;
+
+private:
+    TDataSet *m_dataSet;
+    QString m_fieldNames;
+    std::vector<TField *> m_fields;
+};
+
+} // namespace platform
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(platform::TResyncMode)
+Q_DECLARE_OPERATORS_FOR_FLAGS(platform::TLocateOptions)
+Q_DECLARE_OPERATORS_FOR_FLAGS(platform::TDataSetFilterOptions)
+
+using platform::TBookmark;
+using platform::TBookmarkFlag;
+using platform::TDataAction;
+using platform::TDataEvent;
+using platform::TDataLink;
+using platform::TDataSet;
+using platform::TDataSetFilterOptions;
+using platform::TDataSetState;
+using platform::TDataSource;
+using platform::TGetMode;
+using platform::TGetResult;
+using platform::TLocateOption;
+using platform::TLocateOptions;
+using platform::TMasterDataLink;
+using platform::TRecordBuffer;
+using platform::TResyncMode;
+using enum platform::TDataSetState;
+using enum platform::TDataEvent;
+using enum platform::TGetMode;
+using enum platform::TGetResult;
+using enum platform::TBookmarkFlag;
+using enum platform::TDataAction;
+using enum platform::TResyncModeItem;
+using enum platform::TLocateOption;
+using enum platform::TDataSetFilterOption;

@@ -1,0 +1,432 @@
+#pragma once
+
+// The field objects of a data set: each reads and writes one value of the data set's
+// current record buffer and converts it between the stored form and the usual types.
+
+#include "platform/dataaccess/DBError.h"
+#include "platform/dataaccess/DateTime.h"
+#include "platform/dataaccess/FieldType.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+#include <vector>
+
+namespace platform {
+
+class TDataSet;
+class TFields;
+class TStream;
+
+enum TFieldKind : quint8 { fkData, fkCalculated, fkLookup, fkInternalCalc, fkAggregate };
+enum TBlobStreamMode : quint8 { bmRead, bmWrite, bmReadWrite };
+
+namespace msg {
+inline constexpr const char *SFieldAccessError = "Cannot access field '%s' as type %s";
+inline constexpr const char *SDataSetMissing = "Field '%s' has no dataset";
+inline constexpr const char *SFieldReadOnly = "Field '%s' cannot be modified";
+inline constexpr const char *SNotEditing = "Dataset not in edit or insert mode";
+inline constexpr const char *SFieldRangeError = "%s is not a valid value for field '%s'. The allowed range is %s to %s";
+inline constexpr const char *SInvalidBoolValue = "'%s' is not a valid boolean value for field '%s'";
+inline constexpr const char *SFieldValueError = "Invalid value for field '%s'";
+inline constexpr const char *SInvalidStoredDate = "Invalid stored date or time value of field '%s'";
+inline constexpr const char *SUnknownFieldType = "Field '%s' is of an unknown type";
+inline constexpr const char *SFieldTypeMismatch = "Type mismatch for field '%s', expecting: %s actual: %s";
+inline constexpr const char *SDuplicateFieldName = "Duplicate field name '%s'";
+inline constexpr const char *SGeneralError = "General error";
+} // namespace msg
+
+// One field of a data set. The data set's field list owns it.
+class TField
+{
+public:
+    TField();
+    virtual ~TField();
+    TField(const TField &) = delete;
+    TField &operator=(const TField &) = delete;
+
+    TDataSet *DataSet() const { return m_dataSet; }
+    // Moves the field into the data set's field list (and out of its old one).
+    void SetDataSet(TDataSet *Value);
+    int Index() const;
+
+    const QString &FieldName() const { return m_fieldName; }
+    void SetFieldName(const QString &Value);
+    // 1-based position among the field definitions; -1 for calculated and lookup fields.
+    int FieldNo() const { return m_fieldNo; }
+    TFieldType DataType() const { return m_dataType; }
+    int Size() const { return m_size; }
+    virtual void SetSize(int Value);
+    // Bytes of the value in a record buffer.
+    virtual int DataSize() const { return 0; }
+    TFieldKind FieldKind() const { return m_fieldKind; }
+    void SetFieldKind(TFieldKind Value);
+    bool Calculated() const { return m_fieldKind == fkCalculated; }
+    bool Lookup() const { return m_fieldKind == fkLookup; }
+    // Offset of the value flag byte in the calculated-field area.
+    int Offset() const { return m_offset; }
+    bool ReadOnly() const { return m_readOnly; }
+    void SetReadOnly(bool Value) { m_readOnly = Value; }
+    bool Required() const { return m_required; }
+    void SetRequired(bool Value) { m_required = Value; }
+    virtual bool IsBlob() const { return false; }
+    bool CanModify() const;
+
+    // Lookup fields: the value of LookupResultField of the record of LookupDataSet whose
+    // LookupKeyFields equal this data set's KeyFields.
+    TDataSet *LookupDataSet() const { return m_lookupDataSet; }
+    void SetLookupDataSet(TDataSet *Value) { m_lookupDataSet = Value; }
+    QString KeyFields, LookupKeyFields, LookupResultField;
+
+    // Raw access to the current record buffer: the stored form with NativeFormat, the
+    // converted form (dates as TDateTime) without it. GetData answers whether there is a value.
+    bool GetData(void *Buffer, bool NativeFormat = true) const;
+    void SetData(const void *Buffer, bool NativeFormat = true);
+
+    bool IsNull() const;
+    void Clear();
+
+    virtual QVariant Value() const;
+    virtual void SetValue(const QVariant &Value);
+    virtual QString AsString() const;
+    virtual void SetAsString(const QString &Value);
+    virtual qint32 AsInteger() const;
+    virtual void SetAsInteger(qint32 Value);
+    virtual qint64 AsLargeInt() const;
+    virtual void SetAsLargeInt(qint64 Value);
+    virtual double AsFloat() const;
+    virtual void SetAsFloat(double Value);
+    double AsCurrency() const { return AsFloat(); }
+    void SetAsCurrency(double Value) { SetAsFloat(Value); }
+    virtual bool AsBoolean() const;
+    virtual void SetAsBoolean(bool Value);
+    virtual TDateTime AsDateTime() const;
+    virtual void SetAsDateTime(TDateTime Value);
+    QVariant AsVariant() const { return Value(); }
+    void SetAsVariant(const QVariant &V) { SetValue(V); }
+    QString Text() const { return AsString(); }
+    void SetText(const QString &Value) { SetAsString(Value); }
+
+    virtual QString ClassName() const { return QStringLiteral("TField"); }
+
+protected:
+    explicit TField(TFieldType DataType, int Size = 0);
+    [[noreturn]] void AccessError(const char *TypeName) const;
+    void SetDataType(TFieldType Value) { m_dataType = Value; }
+
+private:
+    friend class TDataSet;
+    friend class TFields;
+    TDataSet *m_dataSet = nullptr;
+    TDataSet *m_lookupDataSet = nullptr;
+    QString m_fieldName;
+    int m_fieldNo = 0;
+    int m_offset = 0;
+    int m_size = 0;
+    TFieldType m_dataType = ftUnknown;
+    TFieldKind m_fieldKind = fkData;
+    bool m_readOnly = false;
+    bool m_required = false;
+};
+
+// Text in a slot of Size bytes and a NUL (UTF-8, cut on a character boundary).
+class TStringField : public TField
+{
+public:
+    explicit TStringField(int Size = 20);
+    int DataSize() const override { return Size() + 1; }
+    bool FixedChar() const { return m_fixedChar; }
+    void SetFixedChar(bool Value);
+    QVariant Value() const override;
+    void SetValue(const QVariant &Value) override;
+    QString AsString() const override;
+    void SetAsString(const QString &Value) override;
+    qint32 AsInteger() const override;
+    void SetAsInteger(qint32 Value) override { SetAsString(QString::number(Value)); }
+    qint64 AsLargeInt() const override;
+    void SetAsLargeInt(qint64 Value) override { SetAsString(QString::number(Value)); }
+    double AsFloat() const override;
+    void SetAsFloat(double Value) override;
+    bool AsBoolean() const override;
+    void SetAsBoolean(bool Value) override;
+    TDateTime AsDateTime() const override;
+    void SetAsDateTime(TDateTime Value) override;
+    QString ClassName() const override { return QStringLiteral("TStringField"); }
+
+    // The stored bytes of Text for a slot of this field's size.
+    QByteArray StoredText(const QString &Text) const;
+
+private:
+    bool m_fixedChar = false;
+};
+
+class TNumericField : public TField
+{
+protected:
+    using TField::TField;
+};
+
+// 32-bit integers; the smaller kinds and the auto-increment derive from it.
+class TIntegerField : public TNumericField
+{
+public:
+    TIntegerField() : TIntegerField(ftInteger) {}
+    int DataSize() const override { return 4; }
+    QVariant Value() const override;
+    void SetValue(const QVariant &Value) override;
+    QString AsString() const override;
+    void SetAsString(const QString &Value) override;
+    qint32 AsInteger() const override;
+    void SetAsInteger(qint32 Value) override;
+    qint64 AsLargeInt() const override { return AsInteger(); }
+    void SetAsLargeInt(qint64 Value) override;
+    double AsFloat() const override { return AsInteger(); }
+    void SetAsFloat(double Value) override;
+    QString ClassName() const override { return QStringLiteral("TIntegerField"); }
+
+protected:
+    explicit TIntegerField(TFieldType Type);
+    virtual qint64 MinValue() const { return INT32_MIN; }
+    virtual qint64 MaxValue() const { return INT32_MAX; }
+    void CheckRange(qint64 Value) const;
+};
+
+class TSmallintField : public TIntegerField
+{
+public:
+    TSmallintField() : TIntegerField(ftSmallint) {}
+    int DataSize() const override { return 2; }
+    qint32 AsInteger() const override;
+    void SetAsInteger(qint32 Value) override;
+    QString ClassName() const override { return QStringLiteral("TSmallintField"); }
+
+protected:
+    qint64 MinValue() const override { return -32768; }
+    qint64 MaxValue() const override { return 32767; }
+};
+
+class TWordField : public TIntegerField
+{
+public:
+    TWordField() : TIntegerField(ftWord) {}
+    int DataSize() const override { return 2; }
+    qint32 AsInteger() const override;
+    void SetAsInteger(qint32 Value) override;
+    QString ClassName() const override { return QStringLiteral("TWordField"); }
+
+protected:
+    qint64 MinValue() const override { return 0; }
+    qint64 MaxValue() const override { return 65535; }
+};
+
+class TAutoIncField : public TIntegerField
+{
+public:
+    TAutoIncField() : TIntegerField(ftAutoInc) {}
+    QString ClassName() const override { return QStringLiteral("TAutoIncField"); }
+};
+
+class TLargeintField : public TNumericField
+{
+public:
+    TLargeintField() : TNumericField(ftLargeint) {}
+    int DataSize() const override { return 8; }
+    QVariant Value() const override;
+    void SetValue(const QVariant &Value) override;
+    QString AsString() const override { return QString::number(AsLargeInt()); }
+    void SetAsString(const QString &Value) override;
+    qint32 AsInteger() const override;
+    void SetAsInteger(qint32 Value) override { SetAsLargeInt(Value); }
+    qint64 AsLargeInt() const override;
+    void SetAsLargeInt(qint64 Value) override;
+    double AsFloat() const override { return double(AsLargeInt()); }
+    void SetAsFloat(double Value) override;
+    QString ClassName() const override { return QStringLiteral("TLargeintField"); }
+};
+
+class TFloatField : public TNumericField
+{
+public:
+    TFloatField() : TFloatField(ftFloat) {}
+    int DataSize() const override { return 8; }
+    QVariant Value() const override { return AsFloat(); }
+    void SetValue(const QVariant &Value) override;
+    QString AsString() const override;
+    void SetAsString(const QString &Value) override;
+    qint32 AsInteger() const override;
+    void SetAsInteger(qint32 Value) override { SetAsFloat(Value); }
+    qint64 AsLargeInt() const override;
+    void SetAsLargeInt(qint64 Value) override { SetAsFloat(double(Value)); }
+    double AsFloat() const override;
+    void SetAsFloat(double Value) override;
+    QString ClassName() const override { return QStringLiteral("TFloatField"); }
+
+protected:
+    explicit TFloatField(TFieldType Type) : TNumericField(Type) {}
+};
+
+class TCurrencyField : public TFloatField
+{
+public:
+    TCurrencyField() : TFloatField(ftCurrency) {}
+    QString ClassName() const override { return QStringLiteral("TCurrencyField"); }
+};
+
+// A 16-bit truth value: 0 false, anything else true.
+class TBooleanField : public TField
+{
+public:
+    TBooleanField() : TField(ftBoolean) {}
+    int DataSize() const override { return 2; }
+    QVariant Value() const override { return AsBoolean(); }
+    void SetValue(const QVariant &Value) override;
+    QString AsString() const override;
+    void SetAsString(const QString &Value) override;
+    bool AsBoolean() const override;
+    void SetAsBoolean(bool Value) override;
+    QString ClassName() const override { return QStringLiteral("TBooleanField"); }
+};
+
+// Dates and times are handed to and from the data set as TDateTime (NativeFormat off);
+// the data set converts them to their stored forms.
+class TDateTimeField : public TField
+{
+public:
+    TDateTimeField() : TDateTimeField(ftDateTime) {}
+    int DataSize() const override { return 8; }
+    QVariant Value() const override;
+    void SetValue(const QVariant &Value) override;
+    QString AsString() const override;
+    void SetAsString(const QString &Value) override;
+    double AsFloat() const override { return AsDateTime(); }
+    void SetAsFloat(double Value) override { SetAsDateTime(Value); }
+    TDateTime AsDateTime() const override;
+    void SetAsDateTime(TDateTime Value) override;
+    QString ClassName() const override { return QStringLiteral("TDateTimeField"); }
+
+protected:
+    explicit TDateTimeField(TFieldType Type) : TField(Type) {}
+};
+
+class TDateField : public TDateTimeField
+{
+public:
+    TDateField() : TDateTimeField(ftDate) {}
+    int DataSize() const override { return 4; }
+    QString ClassName() const override { return QStringLiteral("TDateField"); }
+};
+
+class TTimeField : public TDateTimeField
+{
+public:
+    TTimeField() : TDateTimeField(ftTime) {}
+    int DataSize() const override { return 4; }
+    QString ClassName() const override { return QStringLiteral("TTimeField"); }
+};
+
+// A value kept outside the record; read and written through the data set's blob streams.
+class TBlobField : public TField
+{
+public:
+    TBlobField() : TBlobField(ftBlob) {}
+    bool IsBlob() const override { return true; }
+    QVariant Value() const override { return AsBytes(); }
+    void SetValue(const QVariant &Value) override;
+    QString AsString() const override;
+    void SetAsString(const QString &Value) override;
+    QByteArray AsBytes() const;
+    void SetAsBytes(const QByteArray &Value);
+    void LoadFromStream(TStream *Stream);
+    void SaveToStream(TStream *Stream) const;
+    // Set when the value of the active record was written through a blob stream.
+    bool Modified() const { return m_modified; }
+    void SetModified(bool Value) { m_modified = Value; }
+    QString ClassName() const override { return QStringLiteral("TBlobField"); }
+
+protected:
+    explicit TBlobField(TFieldType Type) : TField(Type) {}
+
+private:
+    bool m_modified = false;
+};
+
+// Text kept as a blob (UTF-8).
+class TMemoField : public TBlobField
+{
+public:
+    explicit TMemoField(TFieldType Type = ftMemo) : TBlobField(Type) {}
+    QVariant Value() const override { return AsString(); }
+    QString AsString() const override;
+    void SetAsString(const QString &Value) override;
+    QString ClassName() const override { return QStringLiteral("TMemoField"); }
+};
+
+class TGraphicField : public TBlobField
+{
+public:
+    TGraphicField() : TBlobField(ftGraphic) {}
+    QString ClassName() const override { return QStringLiteral("TGraphicField"); }
+};
+
+// A data set's fields, in order. Owns them.
+class TFields
+{
+public:
+    explicit TFields(TDataSet *ADataSet) : m_dataSet(ADataSet) {}
+    ~TFields();
+    TFields(const TFields &) = delete;
+    TFields &operator=(const TFields &) = delete;
+
+    int Count() const { return int(m_fields.size()); }
+    TField *Fields(int Index) const;
+    TField *operator[](int Index) const { return Fields(Index); }
+    int IndexOf(const TField *Field) const;
+    // Case-insensitive; nullptr when none.
+    TField *FindField(const QString &Name) const;
+    // Raises "Field '%s' not found".
+    TField *FieldByName(const QString &Name) const;
+    TField *FieldByNumber(int FieldNo) const;
+    void Clear();
+    TDataSet *DataSet() const { return m_dataSet; }
+
+private:
+    friend class TField;
+    void Add(TField *Field);
+    void Remove(TField *Field);
+    TDataSet *m_dataSet;
+    std::vector<TField *> m_fields;
+};
+
+// The field class for a stored type; nullptr for a type no field class stands for.
+TField *CreateFieldOfType(TFieldType DataType, int Size);
+
+// Conversions between TDateTime and Qt's date and time values.
+QVariant DateTimeToVariant(TDateTime Value, TFieldType DataType);
+// Accepts Qt dates and times, numbers (TDateTime) and text; EConvertError otherwise.
+TDateTime VariantToDateTime(const QVariant &Value);
+
+} // namespace platform
+
+using platform::TAutoIncField;
+using platform::TBlobField;
+using platform::TBlobStreamMode;
+using platform::TBooleanField;
+using platform::TCurrencyField;
+using platform::TDateField;
+using platform::TDateTimeField;
+using platform::TField;
+using platform::TFieldKind;
+using platform::TFields;
+using platform::TFloatField;
+using platform::TGraphicField;
+using platform::TIntegerField;
+using platform::TLargeintField;
+using platform::TMemoField;
+using platform::TNumericField;
+using platform::TSmallintField;
+using platform::TStringField;
+using platform::TTimeField;
+using platform::TWordField;
+using enum platform::TFieldKind;
+using enum platform::TBlobStreamMode;

@@ -1,0 +1,165 @@
+#include "platform/files/DesktopEntryFile.h"
+
+#include "platform/files/RegularFile.h"
+
+#include <QByteArray>
+#include <QHash>
+
+namespace platform::files {
+
+namespace {
+
+constexpr qint64 MaxEntrySize = 1024 * 1024;
+
+// The escapes of string values: \s \n \t \r \\.
+QString unescapeValue(const QString &value)
+{
+    QString out;
+    out.reserve(value.size());
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c != QLatin1Char('\\') || i + 1 >= value.size()) {
+            out.append(c);
+            continue;
+        }
+        const QChar n = value.at(++i);
+        switch (n.unicode()) {
+        case 's': out.append(QLatin1Char(' ')); break;
+        case 'n': out.append(QLatin1Char('\n')); break;
+        case 't': out.append(QLatin1Char('\t')); break;
+        case 'r': out.append(QLatin1Char('\r')); break;
+        case '\\': out.append(QLatin1Char('\\')); break;
+        default: out.append(QLatin1Char('\\')).append(n); break;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::optional<QStringList> splitExec(const QString &exec)
+{
+    QStringList words;
+    QString word;
+    bool inWord = false;
+    bool quoted = false;
+    bool dropWord = false;
+    auto finish = [&] {
+        if (inWord && !dropWord)
+            words.append(word);
+        word.clear();
+        inWord = false;
+        dropWord = false;
+    };
+    for (qsizetype i = 0; i < exec.size(); ++i) {
+        const QChar c = exec.at(i);
+        if (quoted) {
+            if (c == QLatin1Char('"')) {
+                quoted = false;
+            } else if (c == QLatin1Char('\\') && i + 1 < exec.size() &&
+                       QStringLiteral("\"`$\\").contains(exec.at(i + 1))) {
+                word.append(exec.at(++i));
+            } else {
+                word.append(c);
+            }
+            continue;
+        }
+        if (c == QLatin1Char(' ') || c == QLatin1Char('\t')) {
+            finish();
+        } else if (c == QLatin1Char('"')) {
+            inWord = true;
+            quoted = true;
+        } else if (c == QLatin1Char('%') && i + 1 < exec.size()) {
+            const QChar code = exec.at(++i);
+            inWord = true;
+            if (code == QLatin1Char('%'))
+                word.append(QLatin1Char('%'));
+            else if (QStringLiteral("fFuUdDnNickvm").contains(code) && word.isEmpty() &&
+                     (i + 1 >= exec.size() || exec.at(i + 1) == QLatin1Char(' ') ||
+                      exec.at(i + 1) == QLatin1Char('\t')))
+                dropWord = true; // a field code standing alone is replaced by nothing here
+        } else {
+            inWord = true;
+            word.append(c);
+        }
+    }
+    if (quoted)
+        return std::nullopt;
+    finish();
+    return words;
+}
+
+std::optional<DesktopEntryInfo> readDesktopEntry(const QString &path, const QString &localeName)
+{
+    RegularFileReader file;
+    if (file.open(path) != RegularFileReader::OpenResult::Opened)
+        return std::nullopt;
+    QByteArray content;
+    char buffer[16384];
+    for (;;) {
+        const qint64 n = file.read(buffer, sizeof buffer);
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        if (content.size() + n > MaxEntrySize)
+            return std::nullopt;
+        content.append(buffer, n);
+    }
+
+    QHash<QString, QString> keys;
+    bool inMainGroup = false;
+    bool seenGroup = false;
+    for (const QByteArray &raw : content.split('\n')) {
+        QString line = QString::fromUtf8(raw);
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        const QString trimmed = line.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char('#')))
+            continue;
+        if (trimmed.startsWith(QLatin1Char('['))) {
+            if (seenGroup)
+                break; // only the first group is read
+            if (trimmed != QLatin1String("[Desktop Entry]"))
+                return std::nullopt;
+            seenGroup = inMainGroup = true;
+            continue;
+        }
+        if (!seenGroup)
+            return std::nullopt; // a key before any group
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            continue;
+        const QString key = line.left(eq).trimmed();
+        if (!keys.contains(key))
+            keys.insert(key, unescapeValue(line.mid(eq + 1).trimmed()));
+    }
+    if (!inMainGroup)
+        return std::nullopt;
+
+    DesktopEntryInfo info;
+    if (const auto words = splitExec(keys.value(QStringLiteral("Exec"))); words && !words->isEmpty()) {
+        info.program = words->first();
+        info.arguments = words->mid(1);
+    }
+    info.path = keys.value(QStringLiteral("Path"));
+    info.icon = keys.value(QStringLiteral("Icon"));
+    // Comment[ll_CC], then Comment[ll], then Comment.
+    QStringList commentKeys;
+    if (!localeName.isEmpty()) {
+        commentKeys << QStringLiteral("Comment[%1]").arg(localeName);
+        const qsizetype us = localeName.indexOf(QLatin1Char('_'));
+        if (us > 0)
+            commentKeys << QStringLiteral("Comment[%1]").arg(localeName.left(us));
+    }
+    commentKeys << QStringLiteral("Comment");
+    for (const QString &k : commentKeys) {
+        if (keys.contains(k)) {
+            info.comment = keys.value(k);
+            break;
+        }
+    }
+    return info;
+}
+
+} // namespace platform::files

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+namespace platform::files {
+
+// The process-wide list of file icons that list rows refer to by index. An entry is a
+// freedesktop icon name; an index, once handed out, keeps its name for the life of the
+// process. Thread-safe.
+
+// The index of `iconName`, added when new; -1 for an empty name.
+int systemImageIndex(const QString &iconName);
+// The icon name at `index`; empty when out of range.
+QString systemImageName(int index);
+int systemImageCount();
+
+} // namespace platform::files

@@ -1,0 +1,12 @@
+#include "platform/memory/Trim.h"
+
+#include <malloc.h>
+
+namespace platform::memory {
+
+bool trimHeap()
+{
+    return malloc_trim(0) != 0;
+}
+
+} // namespace platform::memory

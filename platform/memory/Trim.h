@@ -1,0 +1,8 @@
+#pragma once
+
+namespace platform::memory {
+
+// Hands freed heap memory back to the system; true when any was released.
+bool trimHeap();
+
+} // namespace platform::memory

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace platform::processes {
+
+// A process as a value: its identifier and the start time that tells one user of an
+// identifier from a later one. No descriptor is held; actions open a pidfd when they act.
+struct ProcessHandle
+{
+    qint32 pid = 0;
+    quint64 startTime = 0; // clock ticks after boot, as /proc/PID/stat gives it
+    bool valid = false;
+
+    explicit operator bool() const { return valid; }
+};
+
+// The fields of /proc/PID/stat this program uses.
+struct ProcStat
+{
+    qint32 pid = 0;
+    QString comm;
+    char state = '?';
+    qint32 ppid = 0;
+    qint32 session = 0;
+    quint32 flags = 0;
+    quint64 minflt = 0;
+    quint64 majflt = 0;
+    quint64 utime = 0; // clock ticks
+    quint64 stime = 0;
+    qint32 priority = 0;
+    qint32 nice = 0;
+    qint32 numThreads = 0;
+    quint64 startTime = 0; // clock ticks after boot
+    quint32 policy = 0;
+
+    bool isKernelThread() const { return (flags & 0x00200000u) != 0; } // PF_KTHREAD
+    bool isZombie() const { return state == 'Z' || state == 'X' || state == 'x'; }
+};
+
+// Parses the text of a stat file; false on anything malformed.
+bool parseStat(const char *text, std::size_t size, ProcStat &out);
+bool readStat(qint32 pid, ProcStat &out);
+
+// One enumerated process.
+struct ProcessEntry
+{
+    quint32 pid = 0;
+    quint32 ppid = 0;
+    QString name;
+    char state = '?';
+    quint64 startTime = 0;
+    std::optional<quint32> uid;
+    quint32 session = 0;
+    bool kernelThread = false;
+    bool hasTimes = false;
+    quint64 cpuTicks = 0; // user + kernel time, clock ticks
+    quint64 faults = 0;
+};
+
+// Every live process (zombies left out) from the stat files; the uid is not read, to keep
+// the pass cheap. False when /proc cannot be listed or lists nothing.
+bool enumerateByStat(std::vector<ProcessEntry> &out);
+// The same from the status files (name, parent, effective uid, state) and stat for the
+// start time; slower, used when the first way fails.
+bool enumerateByStatus(std::vector<ProcessEntry> &out);
+
+// The handle of a live, non-zombie process, with its current start time.
+std::optional<ProcessHandle> openProcess(qint32 pid);
+// Listed, not a zombie, and started at the handle's start time.
+bool isAlive(const ProcessHandle &handle);
+
+// Per-process readers; each fails (nullopt/false/-1) when the file cannot be read.
+std::optional<quint32> readEffectiveUid(qint32 pid);
+std::optional<QString> readExePath(qint32 pid);
+// The arguments; `rawSingle` is set when the buffer held no separator at all (a process
+// that rewrote its own title).
+std::optional<QStringList> readCmdline(qint32 pid, bool *rawSingle = nullptr);
+
+struct MemoryStatus
+{
+    quint64 vmRss = 0;
+    quint64 vmHwm = 0;
+    quint64 rssAnon = 0;
+    quint64 vmSwap = 0;
+    quint64 vmPte = 0;
+    quint64 vmLck = 0;
+};
+std::optional<MemoryStatus> readMemoryStatus(qint32 pid);
+
+int readThreadCount(qint32 pid);  // -1 on failure
+int readFdCount(qint32 pid);      // open descriptors, -1 on failure
+int readModuleCount(qint32 pid);  // distinct executable file mappings, -1 on failure
+std::vector<qint32> readThreadIds(qint32 pid);
+
+struct SchedInfo
+{
+    int policy = 0;
+    int nice = 0;
+};
+std::optional<SchedInfo> readSchedInfo(qint32 tid);
+// The CPUs a thread may run on, as a list of flags indexed by CPU number.
+std::optional<std::vector<bool>> readAffinity(qint32 tid);
+
+// System values.
+unsigned onlineProcessorCount(); // 0 when unknown
+long clockTicksPerSecond();
+std::optional<quint64> systemIdleTicks(); // idle + iowait of all CPUs
+qint64 bootTimeSeconds();                 // seconds since the epoch, 0 when unknown
+quint64 monotonicNow100ns();
+qint64 realtimeNowNs();
+qint32 pidMax();
+QString hostName();
+// The account name of a uid; nullopt when the account has no name.
+std::optional<QString> accountName(quint32 uid);
+
+} // namespace platform::processes

@@ -1,0 +1,181 @@
+#include "platform/processes/ProcessActions.h"
+
+#include <QSet>
+
+#include <cerrno>
+#include <csignal>
+
+#include <poll.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace platform::processes {
+
+bool isValidPid(qint64 pid)
+{
+    return pid > 0 && pid <= qint64(pidMax());
+}
+
+std::optional<PidFd> PidFd::open(qint64 pid, std::optional<quint64> startTime)
+{
+    if (!isValidPid(pid))
+        return std::nullopt;
+    const int fd = int(::syscall(SYS_pidfd_open, pid_t(pid), 0u));
+    if (fd < 0)
+        return std::nullopt;
+    // With the pidfd held, the identifier cannot pass to another process unnoticed:
+    // check that it is still the one that was listed.
+    ProcStat st;
+    if (!readStat(qint32(pid), st) || st.isZombie() ||
+        (startTime && st.startTime != *startTime)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    PidFd handle(fd, qint32(pid), st.startTime);
+    if (!handle.alive())
+        return std::nullopt;
+    return handle;
+}
+
+PidFd::PidFd(PidFd &&other) noexcept
+    : m_fd(other.m_fd), m_pid(other.m_pid), m_startTime(other.m_startTime)
+{
+    other.m_fd = -1;
+}
+
+PidFd &PidFd::operator=(PidFd &&other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = other.m_fd;
+        m_pid = other.m_pid;
+        m_startTime = other.m_startTime;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+PidFd::~PidFd()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool PidFd::alive() const
+{
+    return m_fd >= 0 && ::syscall(SYS_pidfd_send_signal, m_fd, 0, nullptr, 0u) == 0;
+}
+
+bool PidFd::sendSignal(int signal) const
+{
+    if (m_fd < 0)
+        return false;
+    return ::syscall(SYS_pidfd_send_signal, m_fd, signal, nullptr, 0u) == 0;
+}
+
+bool PidFd::waitEnded(int timeoutMs) const
+{
+    if (m_fd < 0)
+        return false;
+    pollfd p{m_fd, POLLIN, 0};
+    for (;;) {
+        const int rc = ::poll(&p, 1, timeoutMs);
+        if (rc < 0 && errno == EINTR)
+            continue;
+        return rc > 0;
+    }
+}
+
+bool forEachThread(const PidFd &process, const std::function<int(pid_t tid)> &action)
+{
+    QSet<qint32> done;
+    for (int round = 0; round < 16; ++round) {
+        bool fresh = false;
+        for (const qint32 tid : readThreadIds(process.pid())) {
+            if (done.contains(tid))
+                continue;
+            fresh = true;
+            done.insert(tid);
+            const int err = action(pid_t(tid));
+            if (err != 0 && err != ESRCH)
+                return false;
+        }
+        if (!fresh)
+            break;
+    }
+    // The process must still be the one we looked at, or the threads were someone else's.
+    return !done.isEmpty() && process.alive();
+}
+
+int setThreadScheduling(pid_t tid, int policy, int nice)
+{
+    sched_param param{};
+    param.sched_priority = policy == SCHED_RR ? 1 : 0;
+    if (::sched_setscheduler(tid, policy, &param) != 0)
+        return errno;
+    if (policy == SCHED_OTHER && ::setpriority(PRIO_PROCESS, id_t(tid), nice) != 0)
+        return errno;
+    return 0;
+}
+
+int setThreadAffinity(pid_t tid, const std::vector<bool> &cpus)
+{
+    const int count = qMax(1, int(cpus.size()));
+    cpu_set_t *set = CPU_ALLOC(count);
+    if (!set)
+        return ENOMEM;
+    const std::size_t size = CPU_ALLOC_SIZE(count);
+    CPU_ZERO_S(size, set);
+    for (int i = 0; i < int(cpus.size()); ++i) {
+        if (cpus[std::size_t(i)])
+            CPU_SET_S(i, size, set);
+    }
+    const int rc = ::sched_setaffinity(tid, size, set);
+    const int err = rc == 0 ? 0 : errno;
+    CPU_FREE(set);
+    return err;
+}
+
+std::optional<FileIdentity> imageIdentity(qint32 pid)
+{
+    if (pid <= 0)
+        return std::nullopt;
+    char path[48];
+    std::snprintf(path, sizeof path, "/proc/%d/exe", int(pid));
+    struct stat st{};
+    if (::stat(path, &st) != 0)
+        return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino};
+}
+
+std::optional<FileIdentity> fileIdentity(const QString &path)
+{
+    struct stat st{};
+    if (path.isEmpty() || ::stat(path.toLocal8Bit().constData(), &st) != 0)
+        return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino};
+}
+
+std::vector<ProcStat> listProcesses()
+{
+    std::vector<ProcStat> out;
+    std::vector<ProcessEntry> entries;
+    if (!enumerateByStat(entries))
+        return out;
+    for (const ProcessEntry &e : entries) {
+        ProcStat st;
+        st.pid = qint32(e.pid);
+        st.ppid = qint32(e.ppid);
+        st.comm = e.name;
+        st.state = e.state;
+        st.startTime = e.startTime;
+        out.push_back(st);
+    }
+    return out;
+}
+
+} // namespace platform::processes

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "platform/processes/ProcFs.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace platform::processes {
+
+// An identifier that may be acted on: above 0 and not above the kernel's pid_max. Nothing
+// else ever reaches a signal call, so kill(0, …) and kill(-1, …) cannot happen.
+bool isValidPid(qint64 pid);
+
+// A pidfd opened at the moment of an action, for a live process whose start time is the
+// expected one. Closed when it goes.
+class PidFd
+{
+public:
+    // Nothing for an invalid identifier (no system call is made then), a process that is
+    // gone, a zombie, or one that started at another time than `startTime`.
+    static std::optional<PidFd> open(qint64 pid, std::optional<quint64> startTime);
+
+    PidFd(PidFd &&other) noexcept;
+    PidFd &operator=(PidFd &&other) noexcept;
+    PidFd(const PidFd &) = delete;
+    PidFd &operator=(const PidFd &) = delete;
+    ~PidFd();
+
+    qint32 pid() const { return m_pid; }
+    quint64 startTime() const { return m_startTime; }
+    // Still the same process (it has not ended and been reaped).
+    bool alive() const;
+    bool sendSignal(int signal) const;
+    // Waits until the process has ended; false on time-out.
+    bool waitEnded(int timeoutMs) const;
+
+private:
+    PidFd(int fd, qint32 pid, quint64 startTime) : m_fd(fd), m_pid(pid), m_startTime(startTime) {}
+
+    int m_fd = -1;
+    qint32 m_pid = 0;
+    quint64 m_startTime = 0;
+};
+
+// Runs `action` on every thread of the process (the thread list is read again until no new
+// thread turns up). A thread that ended meanwhile (ESRCH) is passed over; any other
+// failure is one. False also when the process has no thread left.
+bool forEachThread(const PidFd &process, const std::function<int(pid_t tid)> &action);
+
+// Scheduling of one thread: policy (SCHED_OTHER or SCHED_RR) and, for SCHED_OTHER, nice.
+// Return 0 or an errno value.
+int setThreadScheduling(pid_t tid, int policy, int nice);
+int setThreadAffinity(pid_t tid, const std::vector<bool> &cpus);
+
+// The identity of a process's image file (works for a deleted file too).
+struct FileIdentity
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity &) const = default;
+};
+std::optional<FileIdentity> imageIdentity(qint32 pid);
+std::optional<FileIdentity> fileIdentity(const QString &path);
+
+// Every live process (zombies left out), from the stat files.
+std::vector<ProcStat> listProcesses();
+
+} // namespace platform::processes

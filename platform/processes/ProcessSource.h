@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/processes/ProcFs.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace platform::processes {
+
+// What the process list asks of the system, in one replaceable interface: the real one
+// reads /proc; tests put a scripted one in its place to produce failures that cannot be
+// produced for real. Times are in 100-nanosecond units.
+class ProcessSource
+{
+public:
+    virtual ~ProcessSource() = default;
+
+    virtual bool enumeratePrimary(std::vector<ProcessEntry> &out);
+    virtual bool enumerateFallback(std::vector<ProcessEntry> &out);
+
+    // The handle of a listed process; opens nothing.
+    virtual std::optional<ProcessHandle> open(quint32 pid, quint64 startTime);
+    virtual bool isAlive(const ProcessHandle &handle);
+
+    virtual std::optional<ProcStat> stat(const ProcessHandle &handle);
+    virtual std::optional<quint32> uid(const ProcessHandle &handle);
+    virtual std::optional<QString> accountName(quint32 uid);
+    virtual QString domainName();
+    virtual std::optional<QString> exePath(const ProcessHandle &handle);
+    virtual std::optional<QStringList> cmdline(const ProcessHandle &handle, bool *rawSingle);
+    virtual std::optional<MemoryStatus> memory(const ProcessHandle &handle);
+    virtual int fdCount(const ProcessHandle &handle);
+    virtual int moduleCount(const ProcessHandle &handle);
+    virtual std::optional<SchedInfo> sched(const ProcessHandle &handle);
+    virtual std::optional<std::vector<bool>> affinity(const ProcessHandle &handle);
+
+    virtual unsigned processorCount();
+    virtual std::optional<quint64> idleTime();  // all CPUs together
+    virtual quint64 monotonicNow();
+    virtual qint64 bootTimeSeconds();           // seconds since the epoch
+    virtual qint64 realtimeNowNs();
+    virtual long clockTicksPerSecond();
+
+    // Clock ticks of a process as 100-nanosecond units.
+    quint64 ticksTo100ns(quint64 ticks);
+};
+
+// The process-wide real source.
+ProcessSource &defaultProcessSource();
+
+} // namespace platform::processes

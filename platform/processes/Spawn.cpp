@@ -1,0 +1,144 @@
+#include "platform/processes/Spawn.h"
+
+#include <QByteArray>
+
+#include <cerrno>
+#include <csignal>
+#include <vector>
+
+#include <fcntl.h>
+#include <linux/close_range.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace platform::processes {
+
+namespace {
+
+bool isExecutableFile(const QByteArray &path)
+{
+    struct stat st{};
+    return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(path.constData(), X_OK) == 0;
+}
+
+} // namespace
+
+std::optional<QString> findProgram(const QString &name)
+{
+    if (name.isEmpty())
+        return std::nullopt;
+    if (name.contains(QLatin1Char('/'))) {
+        if (isExecutableFile(name.toLocal8Bit()))
+            return name;
+        return std::nullopt;
+    }
+    QByteArray path = qgetenv("PATH");
+    if (path.isEmpty())
+        path = "/usr/local/bin:/usr/bin:/bin";
+    for (const QByteArray &dir : path.split(':')) {
+        // An empty entry means the current directory, which a search never uses here.
+        if (dir.isEmpty() || !dir.startsWith('/'))
+            continue;
+        const QByteArray candidate = dir + '/' + name.toLocal8Bit();
+        if (isExecutableFile(candidate))
+            return QString::fromLocal8Bit(candidate);
+    }
+    return std::nullopt;
+}
+
+bool spawnDetached(const QStringList &words, qint32 *pid)
+{
+    if (words.isEmpty())
+        return false;
+    const auto program = findProgram(words.first());
+    if (!program)
+        return false;
+
+    // Everything the child needs is prepared before fork: after it only async-signal-safe
+    // calls are allowed.
+    const QByteArray file = program->toLocal8Bit();
+    std::vector<QByteArray> storage;
+    storage.reserve(std::size_t(words.size()));
+    for (const QString &w : words)
+        storage.push_back(w.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &a : storage)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        return false;
+
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(report[0]);
+        ::close(report[1]);
+        return false;
+    }
+    if (child == 0) {
+        const pid_t grandchild = ::fork();
+        if (grandchild < 0) {
+            const int err = errno;
+            (void)!::write(report[1], &err, sizeof err);
+            ::_exit(1);
+        }
+        if (grandchild > 0) {
+            const qint32 id = grandchild;
+            (void)!::write(report[1], &id, sizeof id);
+            ::_exit(0);
+        }
+        ::setsid();
+        ::syscall(SYS_close_range, 3u, ~0u, CLOSE_RANGE_CLOEXEC);
+        struct sigaction dfl{};
+        dfl.sa_handler = SIG_DFL;
+        for (int s = 1; s < NSIG; ++s) {
+            if (s != SIGKILL && s != SIGSTOP)
+                ::sigaction(s, &dfl, nullptr);
+        }
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::execve(file.constData(), argv.data(), environ);
+        const int err = errno;
+        (void)!::write(report[1], &err, sizeof err);
+        ::_exit(127);
+    }
+
+    ::close(report[1]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    // First the grandchild's identifier from the child, then, only when exec failed, an
+    // error number from the grandchild.
+    qint32 id = 0;
+    qint32 err = 0;
+    auto readInt = [&](qint32 &v) {
+        std::size_t got = 0;
+        char *p = reinterpret_cast<char *>(&v);
+        while (got < sizeof v) {
+            const ssize_t n = ::read(report[0], p + got, sizeof v - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += std::size_t(n);
+        }
+        return got == sizeof v;
+    };
+    const bool started = WIFEXITED(status) && WEXITSTATUS(status) == 0 && readInt(id);
+    const bool execFailed = started && readInt(err);
+    ::close(report[0]);
+    if (!started || execFailed)
+        return false;
+    if (pid)
+        *pid = id;
+    return true;
+}
+
+} // namespace platform::processes

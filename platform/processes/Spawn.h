@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace platform::processes {
+
+// The file a program name stands for: a name with a slash as it is, else the first
+// executable regular file of that name on $PATH. Nothing when there is none.
+std::optional<QString> findProgram(const QString &name);
+
+// Starts `words[0]` (searched on $PATH) with `words` as its argument vector, detached: in
+// its own session, reparented at once (nothing is left for us to reap), no descriptor of
+// ours inherited but the standard three. False when the program cannot be started; the
+// new process's identifier goes to `pid` when given.
+bool spawnDetached(const QStringList &words, qint32 *pid = nullptr);
+
+} // namespace platform::processes

@@ -1,0 +1,265 @@
+#include "platform/shell/Shell.h"
+
+#include "platform/files/DesktopEntryFile.h"
+#include "platform/files/SystemImageList.h"
+#include "platform/processes/Spawn.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QHash>
+
+#include <cerrno>
+#include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform::shell {
+
+namespace {
+
+QString envDir(const char *name, const QString &fallback)
+{
+    const QByteArray v = qgetenv(name);
+    // Relative entries are to be ignored, as the base directory standard says.
+    if (!v.isEmpty() && v.startsWith('/'))
+        return QString::fromLocal8Bit(v);
+    return fallback;
+}
+
+QStringList envDirs(const char *name, const QString &fallback)
+{
+    QStringList out;
+    for (const QString &d : QString::fromLocal8Bit(qgetenv(name)).split(QLatin1Char(':'))) {
+        if (d.startsWith(QLatin1Char('/')))
+            out << d;
+    }
+    if (out.isEmpty())
+        out = fallback.split(QLatin1Char(':'));
+    return out;
+}
+
+bool hasControl(const QString &s)
+{
+    for (const QChar c : s) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+// Characters that make an Exec argument need quotes.
+bool isReserved(QChar c)
+{
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    return reserved.contains(c);
+}
+
+bool writeFileAtomically(const QString &file, const QByteArray &data)
+{
+    QByteArray tmp = (file + QStringLiteral(".XXXXXX")).toLocal8Bit();
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    qsizetype done = 0;
+    while (ok && done < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + done, std::size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            ok = false;
+        else
+            done += n;
+    }
+    ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok)
+        ok = ::rename(tmp.constData(), file.toLocal8Bit().constData()) == 0;
+    if (!ok)
+        ::unlink(tmp.constData());
+    return ok;
+}
+
+// Canonical program path -> icon name, from every desktop entry of the data directories.
+struct IconCache
+{
+    std::mutex lock;
+    bool loaded = false;
+    QHash<QString, QString> icons;
+};
+
+IconCache &iconCache()
+{
+    static IconCache cache;
+    return cache;
+}
+
+QString resolveProgram(const QString &program)
+{
+    if (program.isEmpty())
+        return QString();
+    QString path = program;
+    if (!program.contains(QLatin1Char('/'))) {
+        const auto found = processes::findProgram(program);
+        if (!found)
+            return QString();
+        path = *found;
+    }
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical;
+}
+
+void loadIcons(QHash<QString, QString> &icons)
+{
+    const QString home = envDir("XDG_DATA_HOME", QDir::homePath() + QStringLiteral("/.local/share"));
+    QStringList dirs{home};
+    dirs += envDirs("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"));
+    for (const QString &dir : dirs) {
+        QDirIterator it(dir + QStringLiteral("/applications"), {QStringLiteral("*.desktop")},
+                        QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const auto entry = files::readDesktopEntry(it.next(), QString());
+            if (!entry || entry->icon.isEmpty())
+                continue;
+            QString program = entry->program;
+            QStringList args = entry->arguments;
+            // "env VAR=value program …" runs the program.
+            if (QFileInfo(program).fileName() == QLatin1String("env")) {
+                while (!args.isEmpty() && args.first().contains(QLatin1Char('=')))
+                    args.removeFirst();
+                program = args.isEmpty() ? QString() : args.first();
+            }
+            const QString resolved = resolveProgram(program);
+            // Entries earlier in the search order win.
+            if (!resolved.isEmpty() && !icons.contains(resolved))
+                icons.insert(resolved, entry->icon);
+        }
+    }
+}
+
+} // namespace
+
+bool openWithDefaultProgram(const QString &target)
+{
+    if (target.trimmed().isEmpty() || hasControl(target))
+        return false;
+    QString arg = target;
+    // A file name that begins with a dash would be taken for an option.
+    if (arg.startsWith(QLatin1Char('-')))
+        arg = QDir::current().absoluteFilePath(arg);
+    return processes::spawnDetached({QStringLiteral("xdg-open"), arg});
+}
+
+QString userAutostartDir()
+{
+    return envDir("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config")) +
+           QStringLiteral("/autostart");
+}
+
+QString allUsersAutostartDir()
+{
+    return envDirs("XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg")).first() +
+           QStringLiteral("/autostart");
+}
+
+std::optional<QString> escapeValue(const QString &value)
+{
+    if (hasControl(value))
+        return std::nullopt;
+    QString out;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c == QLatin1Char('\\'))
+            out += QStringLiteral("\\\\");
+        else if (c == QLatin1Char(' ') && i == 0)
+            out += QStringLiteral("\\s"); // a leading blank would be trimmed away
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::optional<QString> execValue(const QStringList &words)
+{
+    QStringList parts;
+    for (const QString &w : words) {
+        if (hasControl(w))
+            return std::nullopt;
+        bool quote = w.isEmpty();
+        for (const QChar c : w) {
+            if (isReserved(c))
+                quote = true;
+        }
+        QString part;
+        if (quote)
+            part += QLatin1Char('"');
+        for (const QChar c : w) {
+            if (quote && (c == QLatin1Char('"') || c == QLatin1Char('`') ||
+                          c == QLatin1Char('$') || c == QLatin1Char('\\')))
+                part += QLatin1Char('\\');
+            if (c == QLatin1Char('%'))
+                part += QLatin1Char('%'); // a literal percent sign is doubled
+            part += c;
+        }
+        if (quote)
+            part += QLatin1Char('"');
+        parts << part;
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+bool writeShortcut(const QString &file, const QString &program, const QStringList &arguments,
+                   const QString &workingDir, const QString &description, const QString &name)
+{
+    if (program.isEmpty() || file.isEmpty())
+        return false;
+    const auto exec = execValue(QStringList{program} + arguments);
+    const auto escExec = exec ? escapeValue(*exec) : std::nullopt;
+    const auto escPath = escapeValue(workingDir);
+    const auto escComment = escapeValue(description);
+    const auto escName = escapeValue(name.isEmpty() ? QFileInfo(program).fileName() : name);
+    if (!escExec || !escPath || !escComment || !escName)
+        return false;
+    QString text = QStringLiteral("[Desktop Entry]\nType=Application\n");
+    text += QStringLiteral("Name=") + *escName + QLatin1Char('\n');
+    text += QStringLiteral("Exec=") + *escExec + QLatin1Char('\n');
+    if (!escPath->isEmpty())
+        text += QStringLiteral("Path=") + *escPath + QLatin1Char('\n');
+    if (!escComment->isEmpty())
+        text += QStringLiteral("Comment=") + *escComment + QLatin1Char('\n');
+    return writeFileAtomically(file, text.toUtf8());
+}
+
+std::optional<FileIcon> fileIcon(const QString &path)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists())
+        return std::nullopt;
+    const QString canonical = info.canonicalFilePath();
+    QString icon;
+    {
+        IconCache &cache = iconCache();
+        std::lock_guard<std::mutex> guard(cache.lock);
+        if (!cache.loaded) {
+            loadIcons(cache.icons);
+            cache.loaded = true;
+        }
+        icon = cache.icons.value(canonical);
+    }
+    if (icon.isEmpty())
+        icon = QStringLiteral("application-x-executable");
+    return FileIcon{icon, files::systemImageIndex(icon)};
+}
+
+void resetFileIconCache()
+{
+    IconCache &cache = iconCache();
+    std::lock_guard<std::mutex> guard(cache.lock);
+    cache.loaded = false;
+    cache.icons.clear();
+}
+
+} // namespace platform::shell

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace platform::shell {
+
+// Opens a document or address with the user's default program (xdg-open), detached: no
+// shell, nothing waited for, no zombie left behind. False when it cannot be started.
+bool openWithDefaultProgram(const QString &target);
+
+// The Startup folders: $XDG_CONFIG_HOME/autostart for the current user, the first of
+// $XDG_CONFIG_DIRS plus /autostart for all users. No trailing slash.
+QString userAutostartDir();
+QString allUsersAutostartDir();
+
+// Writes a desktop entry that starts `program` with `arguments` (the shortcut of this
+// system). Every field is written with the Desktop Entry quoting and escaping rules; a
+// newline or another control character in any field is refused (false, nothing written).
+// The file is replaced atomically.
+bool writeShortcut(const QString &file, const QString &program, const QStringList &arguments,
+                   const QString &workingDir, const QString &description, const QString &name);
+
+// The Exec value for `words`, quoted and escaped as the standard asks; nullopt when a
+// word holds a control character.
+std::optional<QString> execValue(const QStringList &words);
+// A string value escaped for a desktop entry; nullopt for a control character.
+std::optional<QString> escapeValue(const QString &value);
+
+// The icon of a file: the icon name of the desktop entries that run it, else the generic
+// executable icon; `index` is its place in the process-wide image list. Nothing when the
+// file does not exist.
+struct FileIcon
+{
+    QString iconName;
+    int index = -1;
+};
+std::optional<FileIcon> fileIcon(const QString &path);
+// Forgets the desktop entries read for the icons (the next look-up reads them again).
+void resetFileIconCache();
+
+} // namespace platform::shell

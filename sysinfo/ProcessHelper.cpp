@@ -1,0 +1,293 @@
+#include "sysinfo/ProcessHelper.h"
+
+#include "platform/files/Dpkg.h"
+#include "platform/processes/CommandLine.h"
+#include "platform/processes/ProcessActions.h"
+#include "platform/processes/Spawn.h"
+#include "sysinfo/Processes.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QPair>
+
+#include <csignal>
+#include <mutex>
+
+#include <sched.h>
+#include <unistd.h>
+
+using namespace platform::processes;
+
+namespace {
+
+struct Scheduling
+{
+    int policy;
+    int nice;
+};
+
+std::optional<Scheduling> schedulingOf(quint32 priorityClass)
+{
+    switch (priorityClass) {
+    case IDLE_PRIORITY_CLASS: return Scheduling{SCHED_OTHER, 19};
+    case BELOW_NORMAL_PRIORITY_CLASS: return Scheduling{SCHED_OTHER, 10};
+    case NORMAL_PRIORITY_CLASS: return Scheduling{SCHED_OTHER, 0};
+    case ABOVE_NORMAL_PRIORITY_CLASS: return Scheduling{SCHED_OTHER, -5};
+    case HIGH_PRIORITY_CLASS: return Scheduling{SCHED_OTHER, -10};
+    case REALTIME_PRIORITY_CLASS: return Scheduling{SCHED_RR, 0};
+    default: return std::nullopt;
+    }
+}
+
+bool isOwnProcess(quint32 pid)
+{
+    return pid == quint32(::getpid());
+}
+
+// Suspends not yet resumed, per process (identifier and start time).
+struct SuspendCounts
+{
+    std::mutex lock;
+    QHash<QPair<qint32, quint64>, int> counts;
+};
+
+SuspendCounts &suspendCounts()
+{
+    static SuspendCounts counts;
+    return counts;
+}
+
+// Files whose deletion would damage the system: the system's own directories and
+// whatever an installed package owns.
+bool isSystemFile(const QString &path)
+{
+    QStringList candidates{path};
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (!canonical.isEmpty() && canonical != path)
+        candidates << canonical;
+    for (const QString &p : candidates) {
+        const QString top = p.section(QLatin1Char('/'), 1, 1);
+        if (top == QLatin1String("bin") || top == QLatin1String("sbin") ||
+            top.startsWith(QLatin1String("lib")) || top == QLatin1String("etc") ||
+            top == QLatin1String("boot"))
+            return true;
+        if (top == QLatin1String("usr") && !p.startsWith(QLatin1String("/usr/local/")))
+            return true;
+        if (platform::files::owningPackage(p))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+quint32 TProcessHelper::GetProcessorCount()
+{
+    return GetProcessorCount(defaultProcessSource());
+}
+
+quint32 TProcessHelper::GetProcessorCount(ProcessSource &Source)
+{
+    const unsigned n = Source.processorCount();
+    return n == 0 ? 1u : quint32(n);
+}
+
+quint32 TProcessHelper::PriorityClassOf(int Policy, int Nice)
+{
+    if (Policy == SCHED_RR || Policy == SCHED_FIFO)
+        return REALTIME_PRIORITY_CLASS;
+    if (Policy == SCHED_IDLE || Nice >= 15)
+        return IDLE_PRIORITY_CLASS;
+    if (Nice >= 5)
+        return BELOW_NORMAL_PRIORITY_CLASS;
+    if (Nice > -3)
+        return NORMAL_PRIORITY_CLASS;
+    if (Nice > -8)
+        return ABOVE_NORMAL_PRIORITY_CLASS;
+    return HIGH_PRIORITY_CLASS;
+}
+
+bool TProcessHelper::CreateProcess(const QString &CommandLine)
+{
+    const auto words = splitCommandLine(CommandLine);
+    if (!words || words->isEmpty())
+        return false;
+    return spawnDetached(*words);
+}
+
+void TProcessHelper::Suspend(quint32 PID, std::optional<quint64> StartTime)
+{
+    if (isOwnProcess(PID))
+        return;
+    const auto process = PidFd::open(PID, StartTime);
+    if (!process)
+        return;
+    SuspendCounts &s = suspendCounts();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto key = qMakePair(process->pid(), process->startTime());
+    int &count = s.counts[key];
+    if (count == 0 && !process->sendSignal(SIGSTOP)) {
+        s.counts.remove(key);
+        return;
+    }
+    ++count;
+}
+
+void TProcessHelper::Resume(quint32 PID, std::optional<quint64> StartTime)
+{
+    const auto process = PidFd::open(PID, StartTime);
+    if (!process)
+        return;
+    SuspendCounts &s = suspendCounts();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto key = qMakePair(process->pid(), process->startTime());
+    const int count = s.counts.value(key, 0);
+    if (count > 1) {
+        s.counts[key] = count - 1;
+        return;
+    }
+    s.counts.remove(key);
+    if (count == 1) {
+        process->sendSignal(SIGCONT);
+        return;
+    }
+    // Stopped by someone else: resuming it is what the user asks for.
+    ProcStat st;
+    if (readStat(process->pid(), st) && (st.state == 'T' || st.state == 't'))
+        process->sendSignal(SIGCONT);
+}
+
+int TProcessHelper::SuspendCount(quint32 PID)
+{
+    SuspendCounts &s = suspendCounts();
+    std::lock_guard<std::mutex> guard(s.lock);
+    int total = 0;
+    for (auto it = s.counts.cbegin(); it != s.counts.cend(); ++it) {
+        if (it.key().first == qint32(PID))
+            total += it.value();
+    }
+    return total;
+}
+
+bool TProcessHelper::Terminate(quint32 PID, std::optional<quint64> StartTime)
+{
+    if (isOwnProcess(PID))
+        return false;
+    const auto process = PidFd::open(PID, StartTime);
+    return process && process->sendSignal(SIGKILL);
+}
+
+bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime)
+{
+    if (isOwnProcess(PID))
+        return false;
+    const auto process = PidFd::open(PID, StartTime);
+    if (!process)
+        return false;
+    const std::vector<ProcStat> all = listProcesses();
+    if (all.empty())
+        return false;
+    bool result = true;
+    for (const ProcStat &p : all) {
+        if (p.ppid != process->pid() || p.pid == process->pid())
+            continue;
+        if (isOwnProcess(quint32(p.pid))) {
+            result = false; // this program does not end itself
+            continue;
+        }
+        const auto child = PidFd::open(p.pid, p.startTime);
+        if (!child || !child->sendSignal(SIGKILL))
+            result = false;
+    }
+    if (!process->sendSignal(SIGKILL))
+        result = false;
+    return result;
+}
+
+bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> StartTime)
+{
+    if (isOwnProcess(PID))
+        return false;
+    const auto process = PidFd::open(PID, StartTime);
+    if (!process)
+        return false;
+    QString path;
+    if (const auto exe = readExePath(process->pid()))
+        path = NormalizePath(*exe);
+    const auto image = imageIdentity(process->pid());
+    if (!path.isEmpty() && image) {
+        // A script's image is its interpreter: never end every shell and delete it.
+        if (isSystemFile(path))
+            return false;
+        if (imageIdentity(qint32(::getpid())) == image)
+            return false; // this program's own file
+    }
+    if (!process->sendSignal(SIGKILL))
+        return false;
+    if (path.isEmpty() || !image)
+        return false;
+
+    std::vector<PidFd> ended;
+    for (const ProcStat &p : listProcesses()) {
+        if (p.pid == process->pid() || isOwnProcess(quint32(p.pid)))
+            continue;
+        if (imageIdentity(p.pid) != image)
+            continue;
+        auto other = PidFd::open(p.pid, p.startTime);
+        if (!other)
+            continue; // ended meanwhile
+        if (!other->sendSignal(SIGKILL))
+            return false;
+        ended.push_back(std::move(*other));
+    }
+    // Delete once they are gone, waiting at most about a second in all.
+    qint64 left = 1000;
+    const qint64 start = qint64(monotonicNow100ns() / 10000);
+    auto waitFor = [&](const PidFd &p) {
+        const qint64 spent = qint64(monotonicNow100ns() / 10000) - start;
+        p.waitEnded(int(qMax<qint64>(0, left - spent)));
+    };
+    waitFor(*process);
+    for (const PidFd &p : ended)
+        waitFor(p);
+    // The path must still name the file those processes ran.
+    if (fileIdentity(path) != image)
+        return false;
+    return ::unlink(path.toLocal8Bit().constData()) == 0;
+}
+
+bool TProcessHelper::SetPriority(quint32 PID, quint16 PriorityClass,
+                                 std::optional<quint64> StartTime)
+{
+    const auto sched = schedulingOf(PriorityClass);
+    if (!sched)
+        return false;
+    const auto process = PidFd::open(PID, StartTime);
+    if (!process)
+        return false;
+    return forEachThread(*process, [&](pid_t tid) {
+        return setThreadScheduling(tid, sched->policy, sched->nice);
+    });
+}
+
+bool TProcessHelper::SetAffinity(quint32 PID, quint32 CPUIndex, bool Enabled,
+                                 std::optional<quint64> StartTime)
+{
+    if (CPUIndex >= GetProcessorCount())
+        return false;
+    const auto process = PidFd::open(PID, StartTime);
+    if (!process)
+        return false;
+    auto mask = readAffinity(process->pid());
+    if (!mask)
+        return false;
+    if (mask->size() <= CPUIndex)
+        mask->resize(CPUIndex + 1, false);
+    (*mask)[CPUIndex] = Enabled;
+    bool any = false;
+    for (const bool b : *mask)
+        any = any || b;
+    if (!any)
+        return false; // no processor left: refused, nothing changed
+    return forEachThread(*process, [&](pid_t tid) { return setThreadAffinity(tid, *mask); });
+}

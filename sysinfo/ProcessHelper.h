@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/processes/ProcessSource.h"
+
+#include <QString>
+
+#include <optional>
+
+// Priority classes by their customary values.
+constexpr quint32 IDLE_PRIORITY_CLASS = 0x40;
+constexpr quint32 BELOW_NORMAL_PRIORITY_CLASS = 0x4000;
+constexpr quint32 NORMAL_PRIORITY_CLASS = 0x20;
+constexpr quint32 ABOVE_NORMAL_PRIORITY_CLASS = 0x8000;
+constexpr quint32 HIGH_PRIORITY_CLASS = 0x80;
+constexpr quint32 REALTIME_PRIORITY_CLASS = 0x100;
+
+// The actions on a process, by identifier. Each validates the identifier, opens a pidfd,
+// checks that the start time is still the listed process's (`StartTime`, when the caller
+// knows it), and reports by its result.
+class TProcessHelper
+{
+public:
+    TProcessHelper() = delete;
+
+    static quint32 GetProcessorCount();
+    static quint32 GetProcessorCount(platform::processes::ProcessSource &Source);
+
+    // The class that a scheduling policy and nice value stand for; 0 for none.
+    static quint32 PriorityClassOf(int Policy, int Nice);
+
+    static bool CreateProcess(const QString &CommandLine);
+    static void Suspend(quint32 PID, std::optional<quint64> StartTime = std::nullopt);
+    static void Resume(quint32 PID, std::optional<quint64> StartTime = std::nullopt);
+    static bool Terminate(quint32 PID, std::optional<quint64> StartTime = std::nullopt);
+    static bool TerminateTree(quint32 PID, std::optional<quint64> StartTime = std::nullopt);
+    static bool TerminateAndDelete(quint32 PID, std::optional<quint64> StartTime = std::nullopt);
+    static bool SetPriority(quint32 PID, quint16 PriorityClass,
+                            std::optional<quint64> StartTime = std::nullopt);
+    static bool SetAffinity(quint32 PID, quint32 CPUIndex, bool Enabled,
+                            std::optional<quint64> StartTime = std::nullopt);
+
+    // The number of suspends not yet resumed (kept by this program).
+    static int SuspendCount(quint32 PID);
+};

@@ -1,0 +1,573 @@
+#include "sysinfo/Processes.h"
+
+#include "platform/processes/CommandLine.h"
+#include "platform/shell/Shell.h"
+#include "sysinfo/ProcessHelper.h"
+#include "sysinfo/Utils.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+
+using platform::processes::ProcessEntry;
+using platform::processes::ProcessSource;
+
+TEnsureTerminalServiceHook EnsureTerminalServiceHook = nullptr;
+
+void ProcessesUnitInitialization()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    if (EnsureTerminalServiceHook)
+        EnsureTerminalServiceHook();
+}
+
+QString NormalizePath(const QString &Path)
+{
+    QString s = Path;
+    s.replace(QStringLiteral("\\??\\"), QString(), Qt::CaseInsensitive);
+    QString systemDir;
+    GetSystemDir(systemDir);
+    s.replace(QStringLiteral("\\SystemRoot\\System32\\"), systemDir, Qt::CaseInsensitive);
+    s.replace(QStringLiteral("c:\\"), QStringLiteral("C:\\"), Qt::CaseInsensitive);
+    s.replace(QStringLiteral("\\program files\\"), QStringLiteral("\\Program Files\\"),
+              Qt::CaseInsensitive);
+    return s;
+}
+
+namespace {
+
+// Round to nearest, halves to even.
+double roundEven(double v)
+{
+    return std::nearbyint(v);
+}
+
+qint64 ticksToMs(ProcessSource &src, quint64 ticks)
+{
+    const quint64 v = src.ticksTo100ns(ticks);
+    quint64 q = v / 10000;
+    const quint64 r = v % 10000;
+    if (r > 5000 || (r == 5000 && (q & 1)))
+        ++q;
+    return qint64(q);
+}
+
+} // namespace
+
+// ---- TProcessMemory / TProcessTime -------------------------------------------------------
+
+void TProcessMemory::Refresh()
+{
+    TProcessItem *item = Owner;
+    if (!item->ProcessHandle)
+        return;
+    ProcessSource &src = item->source();
+    const auto m = src.memory(item->ProcessHandle);
+    if (!m)
+        return;
+    const bool first = item->Owner->FirstPass;
+    auto delta = [first](quint64 now, quint64 before) {
+        return first ? qint64(0) : qint64(now) - qint64(before);
+    };
+    const quint64 pagefile = m->rssAnon + m->vmSwap;
+    WorkingSetDelta = delta(m->vmRss, WorkingSetSize);
+    PagefileDelta = delta(pagefile, PagefileUsage);
+    PagedPoolDelta = delta(m->vmPte, PagedPoolUsage);
+    NonPagedPoolDelta = delta(m->vmLck, NonPagedPoolUsage);
+    WorkingSetSize = m->vmRss;
+    PeakWorkingSetSize = qMax(m->vmHwm, m->vmRss);
+    PagefileUsage = pagefile;
+    PeakPagefileUsage = qMax(PeakPagefileUsage, pagefile);
+    PagedPoolUsage = m->vmPte;
+    PeakPagedPoolUsage = qMax(PeakPagedPoolUsage, m->vmPte);
+    NonPagedPoolUsage = m->vmLck;
+    PeakNonPagedPoolUsage = qMax(PeakNonPagedPoolUsage, m->vmLck);
+    if (item->m_samplePass != 0 && item->m_samplePass == item->Owner->m_pass) {
+        PageFaultCount = item->m_sampleFaults;
+    } else if (const auto st = src.stat(item->ProcessHandle)) {
+        PageFaultCount = st->minflt + st->majflt;
+    }
+}
+
+void TProcessTime::Refresh()
+{
+    TProcessItem *item = Owner;
+    if (!item->ProcessHandle)
+        return;
+    ProcessSource &src = item->source();
+    const auto st = src.stat(item->ProcessHandle);
+    if (!st)
+        return;
+    KernelTime = ticksToMs(src, st->stime);
+    UserTime = ticksToMs(src, st->utime);
+    const qint64 boot = src.bootTimeSeconds();
+    const long hz = src.clockTicksPerSecond();
+    if (boot <= 0 || hz <= 0)
+        return;
+    const quint64 since = src.ticksTo100ns(st->startTime); // 100 ns after boot
+    StartTime = platform::localSystemTime(boot + qint64(since / 10000000ull),
+                                          quint32(since % 10000000ull) * 100u);
+    const qint64 now = src.realtimeNowNs();
+    const SYSTEMTIME local = platform::localSystemTime(now / 1000000000ll,
+                                                       quint32(now % 1000000000ll));
+    GetTimeSpan(StartTime, local, RunTime);
+}
+
+// ---- TProcessItem ------------------------------------------------------------------------
+
+TProcessItem::TProcessItem(TProcesses *AOwner)
+    : Owner(AOwner), Memory(new TProcessMemory(this)), Times(new TProcessTime(this)),
+      IO(new TProcessIO(this))
+{
+}
+
+TProcessItem::~TProcessItem()
+{
+    delete IO;
+    delete Times;
+    delete Memory;
+}
+
+ProcessSource &TProcessItem::source() const
+{
+    return Owner->Source();
+}
+
+void TProcessItem::TakeSample(const ProcessEntry &entry, quint64 pass)
+{
+    if (!entry.hasTimes)
+        return;
+    m_samplePass = pass;
+    m_sampleTicks = entry.cpuTicks;
+    m_sampleFaults = entry.faults;
+}
+
+void TProcessItem::UpdateCPUUsage()
+{
+    CPUUsage = 0;
+    ProcessSource &src = source();
+    const double now = double(src.monotonicNow());
+    const double elapsed = (now - LastSystemTime) * double(Owner->ProcessorCount);
+    if (ProcessID != 0) {
+        if (!ProcessHandle)
+            return;
+        quint64 ticks = 0;
+        if (m_samplePass != 0 && m_samplePass == Owner->m_pass) {
+            ticks = m_sampleTicks;
+        } else if (const auto st = src.stat(ProcessHandle)) {
+            ticks = st->utime + st->stime;
+        } else {
+            return;
+        }
+        const double processTime = double(src.ticksTo100ns(ticks));
+        if (LastSystemTime > 0 && elapsed != 0) {
+            const double used = processTime - LastProcessTime;
+            // Clamped, not wrapped: 150 is 100, not 49.
+            CPUUsage = int(qBound(0.0, roundEven(100.0 * used / elapsed), 100.0));
+        }
+        LastSystemTime = now;
+        LastProcessTime = processTime;
+        return;
+    }
+    const auto idle = src.idleTime();
+    if (!idle)
+        return;
+    const double idleTime = double(*idle);
+    if (LastSystemTime > 0 && elapsed != 0) {
+        const double used = idleTime - LastIdleTime;
+        CPUUsage = int(qBound(0.0, roundEven(100.0 * used / elapsed), 99.0));
+    }
+    LastSystemTime = now;
+    LastIdleTime = idleTime;
+}
+
+void TProcessItem::CompleteDetails()
+{
+    if (IsSystemProcess())
+        return;
+    if (FillAttempts == 0) {
+        FillAttempts = 1;
+        return;
+    }
+    if (DetailsComplete)
+        return;
+    if (FillAttempts > 5) {
+        if (Owner->OnProcessReloaded)
+            Owner->OnProcessReloaded(Owner, ProcessID);
+        return;
+    }
+    bool tried = false;
+    bool incomplete = false;
+    if (!ProcessHandle) {
+        tried = true;
+        if (const auto h = source().open(ProcessID, m_startTime))
+            ProcessHandle = *h;
+        if (!ProcessHandle)
+            incomplete = true;
+    }
+    if (UserName.isEmpty() || Domain.isEmpty()) {
+        tried = true;
+        if (!UserSid)
+            ReadTokenUser();
+        ReadUserName();
+        if (UserName.isEmpty() || Domain.isEmpty())
+            incomplete = true;
+    }
+    if (Path.isEmpty()) {
+        tried = true;
+        ReadImagePath();
+        if (Path.isEmpty())
+            incomplete = true;
+    }
+    if (CommandLine.isEmpty()) {
+        tried = true;
+        ReadCommandLine();
+        if (CommandLine.isEmpty())
+            incomplete = true;
+    }
+    ReadIcon();
+    if (!incomplete) {
+        DetailsComplete = true;
+        if (tried && Owner->OnProcessReloaded)
+            Owner->OnProcessReloaded(Owner, ProcessID);
+    } else {
+        ++FillAttempts;
+    }
+}
+
+void TProcessItem::ReadTokenUser()
+{
+    if (const auto uid = source().uid(ProcessHandle))
+        UserSid = *uid;
+}
+
+void TProcessItem::ReadParentPID()
+{
+    if (const auto st = source().stat(ProcessHandle))
+        ParentProcessID = quint32(st->ppid);
+}
+
+void TProcessItem::ReadSessionID()
+{
+    if (const auto st = source().stat(ProcessHandle))
+        SessionID = quint32(qMax(0, st->session));
+}
+
+void TProcessItem::ReadUserName()
+{
+    if (!ProcessHandle || !UserSid)
+        return; // nothing to look up: left empty, to be retried
+    ProcessSource &src = source();
+    const QString domain = src.domainName();
+    // An account without a name shows its number, as ps does.
+    UserName = src.accountName(*UserSid).value_or(QString::number(*UserSid));
+    Domain = domain;
+}
+
+void TProcessItem::ReadImagePath()
+{
+    if (!ProcessHandle || IsSystemProcess())
+        return;
+    if (const auto exe = source().exePath(ProcessHandle); exe && !exe->isEmpty())
+        Path = NormalizePath(*exe);
+}
+
+void TProcessItem::ReadCommandLine()
+{
+    if (!ProcessHandle || IsSystemProcess())
+        return;
+    bool rawSingle = false;
+    const auto args = source().cmdline(ProcessHandle, &rawSingle);
+    if (!args || args->isEmpty())
+        return;
+    QString text;
+    // A process that rewrote its own title leaves one string with no separators; it is
+    // shown as written. A single argument that is the program file itself is quoted.
+    if (rawSingle && args->size() == 1 && args->first().contains(QLatin1Char(' ')) &&
+        args->first() != Path)
+        text = args->first();
+    else
+        text = platform::processes::joinCommandLine(*args);
+    if (!text.isEmpty())
+        CommandLine = NormalizePath(text);
+}
+
+void TProcessItem::ReadIcon()
+{
+    if (IsSystemProcess() || Path.trimmed().isEmpty()) {
+        Icon.clear();
+        IconIndex = -1;
+        return;
+    }
+    Icon.clear();
+    IconIndex = -1;
+    if (const auto icon = platform::shell::fileIcon(Path)) {
+        Icon = icon->iconName;
+        IconIndex = icon->index;
+    }
+}
+
+int TProcessItem::GetHandleCount()
+{
+    if (!ProcessHandle)
+        return 0;
+    return qMax(0, source().fdCount(ProcessHandle));
+}
+
+int TProcessItem::GetThreadCount()
+{
+    if (!ProcessHandle)
+        return 0;
+    const auto st = source().stat(ProcessHandle);
+    return st ? qMax(0, st->numThreads) : 0;
+}
+
+int TProcessItem::GetModuleCount()
+{
+    if (!ProcessHandle)
+        return 0;
+    return qMax(0, source().moduleCount(ProcessHandle));
+}
+
+quint32 TProcessItem::GetPriority()
+{
+    if (!ProcessHandle)
+        return 0;
+    const auto s = source().sched(ProcessHandle);
+    return s ? TProcessHelper::PriorityClassOf(s->policy, s->nice) : 0;
+}
+
+bool TProcessItem::GetAffinity(quint32 CPUIndex)
+{
+    if (CPUIndex >= Owner->ProcessorCount || !ProcessHandle)
+        return false;
+    const auto mask = source().affinity(ProcessHandle);
+    // The whole CPU set: no index is folded onto another.
+    return mask && CPUIndex < mask->size() && (*mask)[CPUIndex];
+}
+
+void TProcessItem::Suspend()
+{
+    TProcessHelper::Suspend(ProcessID, m_startTime);
+}
+
+void TProcessItem::Resume()
+{
+    TProcessHelper::Resume(ProcessID, m_startTime);
+}
+
+bool TProcessItem::Terminate()
+{
+    return TProcessHelper::Terminate(ProcessID, m_startTime);
+}
+
+bool TProcessItem::TerminateTree()
+{
+    return TProcessHelper::TerminateTree(ProcessID, m_startTime);
+}
+
+bool TProcessItem::TerminateAndDelete()
+{
+    return TProcessHelper::TerminateAndDelete(ProcessID, m_startTime);
+}
+
+bool TProcessItem::SetPriority(quint16 PriorityClass)
+{
+    return TProcessHelper::SetPriority(ProcessID, PriorityClass, m_startTime);
+}
+
+bool TProcessItem::SetAffinity(quint32 CPUIndex, bool Enabled)
+{
+    return TProcessHelper::SetAffinity(ProcessID, CPUIndex, Enabled, m_startTime);
+}
+
+// ---- TProcesses --------------------------------------------------------------------------
+
+TProcesses::TProcesses(QObject *AOwner, ProcessSource *Source)
+    : QObject(AOwner),
+      m_source(Source ? Source : &platform::processes::defaultProcessSource())
+{
+    ProcessorCount = TProcessHelper::GetProcessorCount(*m_source);
+}
+
+TProcesses::~TProcesses()
+{
+    m_byPid.clear();
+    m_items.clear();
+}
+
+void TProcesses::Clear()
+{
+    // A handler that clears the list in the middle of a pass would pull items from
+    // under it.
+    if (Busy)
+        return;
+    m_byPid.clear();
+    m_items.clear();
+}
+
+int TProcesses::GetCount() const
+{
+    return int(m_items.size());
+}
+
+TProcessItem *TProcesses::GetItem(int Index) const
+{
+    if (quint32(Index) >= quint32(m_items.size()))
+        return nullptr;
+    return m_items[std::size_t(Index)].get();
+}
+
+TProcessItem *TProcesses::ItemByPID(quint32 PID) const
+{
+    return m_byPid.value(PID, nullptr);
+}
+
+bool TProcesses::CreateProcess(const QString &CommandLine)
+{
+    return TProcessHelper::CreateProcess(CommandLine);
+}
+
+bool TProcesses::Refresh()
+{
+    if (Busy)
+        return false;
+    Busy = true;
+    struct BusyGuard
+    {
+        bool &flag;
+        ~BusyGuard() { flag = false; }
+    } guard{Busy};
+
+    std::vector<ProcessEntry> entries;
+    bool primary = true;
+    bool ok = m_source->enumeratePrimary(entries) && !entries.empty();
+    if (!ok) {
+        primary = false;
+        entries.clear();
+        ok = m_source->enumerateFallback(entries) && !entries.empty();
+    }
+    if (!ok) {
+        // Ended processes still leave, as on a pass that enumerates.
+        if (!FirstPass)
+            DropEnded(nullptr);
+        return false;
+    }
+    ApplyEntries(entries, primary);
+    FirstPass = false;
+    return true;
+}
+
+void TProcesses::RemoveAt(std::size_t index)
+{
+    TProcessItem *item = m_items[index].get();
+    const quint32 pid = item->ProcessID;
+    // Fired before the item goes: the handler may still look it up.
+    if (OnProcessRemoved)
+        OnProcessRemoved(this, pid);
+    m_byPid.remove(pid);
+    m_items.erase(m_items.begin() + std::ptrdiff_t(index));
+}
+
+void TProcesses::DropEnded(const std::vector<ProcessEntry> *entries)
+{
+    if (entries) {
+        // Alive means listed by this pass with the same start time; no handle is needed.
+        for (const ProcessEntry &e : *entries) {
+            TProcessItem *item = ItemByPID(e.pid);
+            if (item && item->m_startTime == e.startTime)
+                item->m_seenPass = m_pass;
+        }
+    }
+    for (std::size_t i = m_items.size(); i-- > 0;) {
+        TProcessItem *item = m_items[i].get();
+        if (item->ProcessID == 0)
+            continue;
+        bool alive;
+        if (entries)
+            alive = item->m_seenPass == m_pass;
+        else
+            alive = m_source->isAlive(platform::processes::ProcessHandle{
+                qint32(item->ProcessID), item->m_startTime, true});
+        if (!alive)
+            RemoveAt(i);
+    }
+}
+
+TProcessItem *TProcesses::CreateItem(const ProcessEntry &entry, bool primary)
+{
+    auto owned = std::make_unique<TProcessItem>(this);
+    TProcessItem *item = owned.get();
+    m_items.push_back(std::move(owned));
+    m_byPid.insert(entry.pid, item);
+    item->ProcessID = entry.pid;
+    item->m_startTime = entry.startTime;
+    if (entry.pid == 0) {
+        item->Name = QStringLiteral("System Idle Process");
+        item->UserName = QStringLiteral("root");
+        item->Domain = m_source->domainName();
+        item->Icon.clear();
+        item->IconIndex = -1;
+        return item;
+    }
+    item->m_kernelThread = entry.kernelThread;
+    if (const auto h = m_source->open(entry.pid, entry.startTime))
+        item->ProcessHandle = *h;
+    item->Name = entry.name;
+    if (primary) {
+        if (entry.uid)
+            item->UserSid = entry.uid;
+        else
+            item->ReadTokenUser();
+        item->ReadParentPID();
+        item->SessionID = entry.session;
+    } else {
+        item->ReadTokenUser();
+        item->ParentProcessID = entry.ppid;
+        item->ReadSessionID();
+    }
+    item->ReadUserName();
+    item->ReadImagePath();
+    item->ReadCommandLine();
+    item->ReadIcon();
+    // The kernel cuts names to 15 bytes; the program file tells the whole name.
+    if (item->Name.toUtf8().size() == 15 && !item->Path.isEmpty()) {
+        const QString file = QFileInfo(item->Path).fileName();
+        if (file.startsWith(item->Name) && file.size() > item->Name.size())
+            item->Name = file;
+    }
+    return item;
+}
+
+void TProcesses::ApplyEntries(std::vector<ProcessEntry> &entries, bool primary)
+{
+    ++m_pass;
+    // The idle process is not a real process: it heads every enumeration.
+    ProcessEntry idle;
+    idle.pid = 0;
+    idle.name = QStringLiteral("System Idle Process");
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [](const ProcessEntry &e) { return e.pid == 0; }),
+                  entries.end());
+    entries.insert(entries.begin(), idle);
+
+    if (!FirstPass)
+        DropEnded(&entries);
+
+    for (const ProcessEntry &e : entries) {
+        TProcessItem *item = ItemByPID(e.pid);
+        if (!item) {
+            item = CreateItem(e, primary);
+            if (!FirstPass && OnProcessAdded)
+                OnProcessAdded(this, e.pid);
+            // A handler may not free items (Clear is refused while busy), so `item` lives.
+        }
+        item->TakeSample(e, m_pass);
+        item->UpdateCPUUsage();
+        if (!FirstPass)
+            item->CompleteDetails();
+    }
+}

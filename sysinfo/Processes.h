@@ -1,0 +1,196 @@
+#pragma once
+
+#include "platform/files/SystemTime.h"
+#include "platform/processes/ProcessSource.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class TProcesses;
+class TProcessItem;
+
+// Notifications of the process list; the sender is always the list.
+using TProcessAddedEvent = std::function<void(QObject *Sender, quint32 dwProcessID)>;
+using TProcessReloadedEvent = std::function<void(QObject *Sender, quint32 dwProcessID)>;
+using TProcessRemovedEvent = std::function<void(QObject *Sender, quint32 dwProcessID)>;
+
+// Start-up of this unit: makes sure the terminal service runs. The service routines set
+// the hook when they exist; until then the start-up does nothing.
+using TEnsureTerminalServiceHook = void (*)();
+extern TEnsureTerminalServiceHook EnsureTerminalServiceHook;
+// Runs the start-up once per program run (later calls do nothing); the program calls it
+// before it creates any form.
+void ProcessesUnitInitialization();
+
+// The normalisation of image paths and command lines.
+QString NormalizePath(const QString &Path);
+
+class TProcessMemory
+{
+public:
+    explicit TProcessMemory(TProcessItem *AOwner) : Owner(AOwner) {}
+
+    TProcessItem *Owner;
+    quint64 WorkingSetSize = 0;     // resident set
+    quint64 PeakWorkingSetSize = 0; // its high-water mark
+    qint64 WorkingSetDelta = 0;
+    quint64 PagefileUsage = 0;      // private bytes: anonymous resident plus swapped
+    quint64 PeakPagefileUsage = 0;
+    qint64 PagefileDelta = 0;
+    quint64 PagedPoolUsage = 0;     // page tables
+    quint64 PeakPagedPoolUsage = 0;
+    qint64 PagedPoolDelta = 0;
+    quint64 NonPagedPoolUsage = 0;  // locked memory
+    quint64 PeakNonPagedPoolUsage = 0;
+    qint64 NonPagedPoolDelta = 0;
+    quint64 PageFaultCount = 0;
+
+    void Refresh();
+};
+
+class TProcessTime
+{
+public:
+    explicit TProcessTime(TProcessItem *AOwner) : Owner(AOwner) {}
+
+    TProcessItem *Owner;
+    qint64 KernelTime = 0; // milliseconds
+    qint64 UserTime = 0;
+    SYSTEMTIME StartTime;  // local time
+    SYSTEMTIME RunTime;    // a span: wDay counts whole days
+
+    void Refresh();
+};
+
+class TProcessIO
+{
+public:
+    explicit TProcessIO(TProcessItem *AOwner) : Owner(AOwner) {}
+
+    TProcessItem *Owner;
+};
+
+class TProcessItem
+{
+public:
+    explicit TProcessItem(TProcesses *AOwner);
+    ~TProcessItem();
+    TProcessItem(const TProcessItem &) = delete;
+    TProcessItem &operator=(const TProcessItem &) = delete;
+
+    TProcesses *Owner;
+    quint32 FillAttempts = 0;
+    bool DetailsComplete = false;
+    platform::processes::ProcessHandle ProcessHandle; // invalid: the process could not be opened
+    std::optional<quint32> UserSid;                   // the effective uid
+    double LastSystemTime = 0;
+    double LastIdleTime = 0;
+    double LastProcessTime = 0;
+    int UserData = 0;
+    QString Name;
+    quint32 ProcessID = 0;
+    quint32 ParentProcessID = 0;
+    quint32 SessionID = 0;
+    QString Domain;
+    QString UserName;
+    QString Path;
+    QString CommandLine;
+    QString Icon; // icon name; empty for none
+    int IconIndex = -1;
+    int CPUUsage = 0;
+    TProcessMemory *Memory;
+    TProcessTime *Times;
+    TProcessIO *IO;
+
+    // The idle process and kernel threads: no path, command line or icon, never
+    // completed later.
+    bool IsSystemProcess() const { return ProcessID == 0 || m_kernelThread; }
+
+    void UpdateCPUUsage();
+    void CompleteDetails();
+
+    void ReadTokenUser();
+    void ReadParentPID();
+    void ReadSessionID();
+    void ReadUserName();
+    void ReadImagePath();
+    void ReadCommandLine();
+    void ReadIcon();
+
+    int GetHandleCount();
+    int GetThreadCount();
+    int GetModuleCount();
+    quint32 GetPriority();
+    bool GetAffinity(quint32 CPUIndex);
+
+    void Suspend();
+    void Resume();
+    bool Terminate();
+    bool TerminateTree();
+    bool TerminateAndDelete();
+    bool SetPriority(quint16 PriorityClass);
+    bool SetAffinity(quint32 CPUIndex, bool Enabled);
+
+private:
+    friend class TProcesses;
+    friend class TProcessMemory;
+    friend class TProcessTime;
+
+    platform::processes::ProcessSource &source() const;
+    void TakeSample(const platform::processes::ProcessEntry &entry, quint64 pass);
+
+    bool m_kernelThread = false;
+    quint64 m_startTime = 0;    // as enumerated
+    quint64 m_seenPass = 0;     // the last pass that found the process alive
+    quint64 m_samplePass = 0;   // the pass of the times below
+    quint64 m_sampleTicks = 0;
+    quint64 m_sampleFaults = 0;
+};
+
+class TProcesses : public QObject
+{
+    Q_OBJECT
+
+public:
+    // `Source` replaces the system for tests; the list does not own it.
+    explicit TProcesses(QObject *AOwner = nullptr,
+                        platform::processes::ProcessSource *Source = nullptr);
+    ~TProcesses() override;
+
+    bool FirstPass = true;
+    bool Busy = false;
+    quint32 ProcessorCount = 1;
+    TProcessAddedEvent OnProcessAdded;
+    TProcessReloadedEvent OnProcessReloaded;
+    TProcessRemovedEvent OnProcessRemoved;
+
+    // Frees every item without events; refused while a pass runs (from an event handler).
+    void Clear();
+    bool Refresh();
+    int GetCount() const;
+    TProcessItem *GetItem(int Index) const;
+    TProcessItem *ItemByPID(quint32 PID) const;
+    bool CreateProcess(const QString &CommandLine);
+
+    platform::processes::ProcessSource &Source() const { return *m_source; }
+
+private:
+    friend class TProcessItem;
+    friend class TProcessMemory;
+
+    void DropEnded(const std::vector<platform::processes::ProcessEntry> *entries);
+    void RemoveAt(std::size_t index);
+    TProcessItem *CreateItem(const platform::processes::ProcessEntry &entry, bool primary);
+    void ApplyEntries(std::vector<platform::processes::ProcessEntry> &entries, bool primary);
+
+    platform::processes::ProcessSource *m_source;
+    std::vector<std::unique_ptr<TProcessItem>> m_items; // in insertion order
+    QHash<quint32, TProcessItem *> m_byPid;
+    quint64 m_pass = 0;
+};

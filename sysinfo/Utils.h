@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/files/SystemTime.h"
+
+#include <QString>
+#include <QStringList>
+
+// Routines shared by the system information components, the main window and the
+// dictionary access. None shows anything; failure is an empty text, False or 0.
+
+// A moment as 100-nanosecond intervals since 1601-01-01 UTC, in two 32-bit halves.
+struct FILETIME
+{
+    quint32 dwLowDateTime = 0;
+    quint32 dwHighDateTime = 0;
+};
+
+FILETIME FileTimeFromUnix(qint64 seconds, quint32 nanoseconds);
+
+// Special folders by their customary numbers (only the low 7 bits count).
+constexpr int CSIDL_STARTUP = 0x0007;
+constexpr int CSIDL_COMMON_STARTUP = 0x0018;
+
+// Paths and files.
+void GetSystemDir(QString &Path);
+void GetAppPath(QString &Path);
+void GetSpecialFolder(int Folder, QString &Path);
+void ExtractFileNameNoExt(const QString &FileName, QString &Name);
+int ListFiles(QStringList &List, const QString &Dir, const QString &Mask,
+              const QStringList *Exclude);
+void GetFileVersion(const QString &FileName, QString &Version);
+void ShellOpen(const QString &Target);
+
+// Command lines.
+void ParseCommandLine(const QString &Text, quint8 Part, QString &Result);
+
+// Privileges of the program's own process (`Process` 0, or its own identifier).
+bool EnablePrivilege(const QString &PrivilegeName, qint32 Process = 0);
+
+// Handles (file descriptors here; below 0 means none) and times.
+void CloseHandleAndZero(int &Handle);
+int GetTimeSpan(const SYSTEMTIME &FromTime, const SYSTEMTIME &ToTime, SYSTEMTIME &Span);
+int GetFileTimeSpan(const FILETIME &FromTime, const FILETIME &ToTime, SYSTEMTIME &Span);
+
+// Shortcuts are desktop entries (".desktop" files).
+bool CreateShortcut(const QString &Target, const QString &LinkFile, const QString &Arguments,
+                    const QString &Description);
+void ReadShortcut(const QString &LinkFile, QString &Command);
+
+// Registry values under a key given as text ("HKEY_CURRENT_USER\Software\…").
+quint32 RootKeyFromName(const QString &Name);
+void SplitRegistryPath(const QString &Path, QString &RootName, QString &SubKey);
+void ReadRegistryString(const QString &Path, const QString &ValueName, QString &Value);
+bool WriteRegistryString(const QString &Path, const QString &ValueName, const QString &Value,
+                         bool CanCreate);
+int ListRegistryValues(const QString &Path, QStringList &Names);
+bool DeleteRegistryValue(const QString &Path, const QString &ValueName);

@@ -1,0 +1,443 @@
+#include "ui/PageSwitcher.h"
+#include "ui/UiHooks.h"
+#include "ui/frmMain.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QChartView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTextEdit>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+
+namespace {
+
+class FormMain : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        UiHooks().OpenUrl = [this](const QString &t) {
+            opened << t;
+            return true;
+        };
+        form = std::make_unique<TFormMain>();
+    }
+    void TearDown() override
+    {
+        form.reset();
+        RestoreDefaultUiHooks();
+    }
+    TPicButton *MenuButton(int page) const
+    {
+        TPicButton *b[6] = {form->btnLeftMenu_Process, form->btnLeftMenu_Service, form->btnLeftMenu_Autorun,
+                            form->btnLeftMenu_Network, form->btnLeftMenu_System,  form->btnLeftMenu_Config};
+        return b[page];
+    }
+    QWidget *Page(int page) const
+    {
+        QWidget *p[6] = {form->pnlTab_Process, form->pnlTab_Service, form->pnlTab_Autorun,
+                         form->pnlTab_Network, form->pnlTab_System,  form->pnlTab_Config};
+        return p[page];
+    }
+    void Type(const QString &text)
+    {
+        for (QChar c : text) {
+            QKeyEvent e(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(form->edtSearch, &e);
+        }
+    }
+    void PressEnter(QWidget *w)
+    {
+        QKeyEvent e(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        QApplication::sendEvent(w, &e);
+    }
+    QTreeWidgetItem *Row(QTreeWidget *list, const QStringList &cells)
+    {
+        auto *item = new QTreeWidgetItem(list, cells);
+        list->clearSelection();
+        item->setSelected(true);
+        return item;
+    }
+
+    std::unique_ptr<TFormMain> form;
+    QStringList opened;
+};
+
+} // namespace
+
+TEST_F(FormMain, CreationSetsUpTheShell)
+{
+    EXPECT_EQ(form->size(), QSize(800, 600));
+    EXPECT_EQ(form->minimumSize(), QSize(620, 450));
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Taskvane"));
+    EXPECT_EQ(form->lblTitle->text(), QStringLiteral("Taskvane"));
+    EXPECT_TRUE(form->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(form->palette().color(QPalette::Window), QColor(0xEB, 0xEB, 0xEB));
+    EXPECT_TRUE(form->lblVersion->text().startsWith(QStringLiteral("主程序版本：")));
+    EXPECT_TRUE(form->lblVersion->text().endsWith(QStringLiteral(" | 进程库版本：0000-00-00")));
+    EXPECT_EQ(form->lblStatusBar->text(), QStringLiteral("CPU: 00% | MEM: 00%"));
+    EXPECT_EQ(form->pnlWaiting->size(), QSize(300, 160));
+    EXPECT_FALSE(form->pnlWaiting->isVisibleTo(form.get()));
+    for (QTimer *t : {form->tmrProcess, form->tmrTraffic, form->tmrSystem}) {
+        EXPECT_TRUE(t->isActive());
+        EXPECT_EQ(t->interval(), 1000);
+    }
+    for (const TListState &s : form->Lists) {
+        EXPECT_EQ(s.SortColumn, -1);
+        EXPECT_EQ(s.HotColumn, -1);
+        EXPECT_FALSE(s.SortDescending);
+    }
+    // Members carry their names, so that they can be found by name.
+    for (const char *name : {"lblTitle", "btnLeftMenu_Process", "pnlTab_Service", "tmrProcess", "edtSearch2",
+                             "pmSearch", "mniSearch_Yahoo", "imgMainBorder_Resize", "actHelp", "pnlDetails"})
+        EXPECT_NE(form->findChild<QObject *>(QLatin1String(name)), nullptr) << name;
+    EXPECT_EQ(form->lvProcesses->columnCount(), 7);
+    EXPECT_EQ(form->lvConnections->columnCount(), 7);
+    EXPECT_EQ(form->lvServices->columnCount(), 5);
+    EXPECT_EQ(form->lvAutoruns->columnCount(), 5);
+}
+
+TEST_F(FormMain, ProcessPageIsShownFirst)
+{
+    form->show();
+    EXPECT_EQ(form->CurrentPage, TFormMain::pgProcess);
+    EXPECT_TRUE(form->pnlTab_Process->isVisible());
+    EXPECT_FALSE(form->btnLeftMenu_Process->isEnabled());
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[进程管理] 进程: 0"));
+}
+
+TEST_F(FormMain, PageSwitchingShowsOnePageAndPressesItsButton)
+{
+    form->show();
+    const QString status[6] = {QStringLiteral("[进程管理] 进程: 0"), QStringLiteral("[服务管理] 服务: 0"),
+                               QStringLiteral("[启动配置] 启动项: 0"), QStringLiteral("[网络监控] TCP: 0 | UDP 0"),
+                               QStringLiteral("[系统信息]"), QStringLiteral("[软件设置]")};
+    const int order[] = {3, 1, 5, 4, 2, 0, 4};
+    for (int page : order) {
+        MenuButton(page)->Click();
+        EXPECT_EQ(form->CurrentPage, page);
+        EXPECT_EQ(form->lblTopBarInfo->text(), status[page]);
+        for (int i = 0; i < 6; ++i) {
+            EXPECT_EQ(Page(i)->isVisible(), i == page) << "page " << i << " after " << page;
+            EXPECT_EQ(MenuButton(i)->isEnabled(), i != page) << "button " << i << " after " << page;
+        }
+        EXPECT_EQ(form->TabPanel->CurrentIndex(), page);
+    }
+    // The system page hides the details panel.
+    form->pnlDetails->show();
+    MenuButton(TFormMain::pgSystem)->setEnabled(true);
+    form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
+    EXPECT_FALSE(form->pnlDetails->isVisible());
+}
+
+TEST_F(FormMain, ListPageSelectionResetsSortAndPlacesTheDetailsPanel)
+{
+    form->show();
+    form->Lists[TFormMain::lsServices].SortColumn = 3;
+    form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+    EXPECT_EQ(form->Lists[TFormMain::lsServices].SortColumn, -1);
+    EXPECT_EQ(form->redtDetails->toPlainText(), QStringLiteral("(请点击列表查看相关详细信息)"));
+    EXPECT_EQ(form->pnlDetails->y(), form->lvServices->y() + form->pnlTab_Service->y());
+    EXPECT_EQ(form->pnlDetails->height(), form->lvServices->height());
+}
+
+TEST_F(FormMain, FoldingTheLeftMenuTwiceRestoresTheLayout)
+{
+    form->show();
+    std::vector<QRect> before;
+    for (int i = 0; i < 6; ++i)
+        before.push_back(Page(i)->geometry());
+    form->btnLeftMenu_TitleClick(form->btnLeftMenu_Title);
+    EXPECT_FALSE(form->pnlLeftMenu->isVisible());
+    EXPECT_FALSE(form->imgLeftMenuBody->isVisible());
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(Page(i)->x(), before[i].x() - 133) << i;
+        EXPECT_EQ(Page(i)->width(), before[i].width() + 133) << i;
+        EXPECT_EQ(Page(i)->geometry().right(), before[i].right()) << i;
+    }
+    EXPECT_EQ(Page(5)->geometry(), before[5]); // the settings page is not moved
+    form->btnLeftMenu_TitleClick(form->btnLeftMenu_Title);
+    EXPECT_TRUE(form->pnlLeftMenu->isVisible());
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(Page(i)->geometry(), before[i]) << i;
+}
+
+TEST_F(FormMain, ResizingKeepsTheFrameAnchored)
+{
+    form->show();
+    const QRect page = form->pnlTab_Process->geometry();
+    const int closeFromRight = form->width() - form->btnClose->x();
+    form->resize(1000, 700);
+    EXPECT_EQ(form->pnlTab_Process->width(), page.width() + 200);
+    EXPECT_EQ(form->pnlTab_Process->height(), page.height() + 100);
+    EXPECT_EQ(form->width() - form->btnClose->x(), closeFromRight);
+    EXPECT_EQ(form->imgMainBorder_Resize->geometry().bottomRight(), QPoint(999, 699));
+    // The system page's charts: right of 214, split with a 6 pixel gap.
+    const int w = form->pnlTab_System->width(), h = form->pnlTab_System->height();
+    const int m = int(std::nearbyint((h - 6) / 2.0));
+    EXPECT_EQ(form->chtCPU->geometry(), QRect(214, 0, w - 214, m));
+    EXPECT_EQ(form->chtMEM->geometry(), QRect(214, m + 6, w - 214, m - 1));
+}
+
+TEST_F(FormMain, MaximiseAndRestoreSwitchTheGrip)
+{
+    form->show();
+    const QRect normal = form->geometry();
+    form->ToggleMaximize(form->btnMax);
+    QApplication::processEvents();
+    EXPECT_TRUE(form->isMaximized());
+    EXPECT_FALSE(form->imgMainBorder_Resize->isEnabled());
+    EXPECT_EQ(form->geometry(), form->screen()->availableGeometry());
+    // A maximised window does not move when its title is dragged.
+    const QPoint at = form->pos();
+    form->TitleMouseDown(form->lblTitle, Qt::LeftButton, Qt::NoModifier, 5, 5);
+    QMouseEvent move(QEvent::MouseMove, QPointF(50, 40), QPointF(form->lblTitle->mapToGlobal(QPoint(50, 40))),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->lblTitle, &move);
+    EXPECT_EQ(form->pos(), at);
+    // Double-clicking the title restores it and enables the grip.
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(form->lblTitle->mapToGlobal(QPoint(5, 5))),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->lblTitle, &dbl);
+    QApplication::processEvents();
+    EXPECT_FALSE(form->isMaximized());
+    EXPECT_TRUE(form->imgMainBorder_Resize->isEnabled());
+    EXPECT_EQ(form->size(), normal.size());
+}
+
+TEST_F(FormMain, GripResizesButNeverBelowTheMinimum)
+{
+    form->show();
+    auto *grip = form->imgMainBorder_Resize;
+    const QPoint origin = form->geometry().topLeft();
+    form->imgMainBorder_ResizeMouseDown(grip, Qt::LeftButton, Qt::NoModifier, 0, 0);
+    ASSERT_NE(ResizeFrameWindow(), nullptr);
+    EXPECT_EQ(ResizeFrameWindow()->geometry(), form->geometry());
+    // Dragging far up and left: the frame stops at 620 x 450.
+    const QPoint tiny = grip->mapFromGlobal(origin + QPoint(100, 50));
+    form->imgMainBorder_ResizeMouseMove(grip, Qt::LeftButton, tiny.x(), tiny.y());
+    EXPECT_EQ(ResizeFrameLastRect().size(), QSize(620, 450));
+    form->imgMainBorder_ResizeMouseUp(grip, Qt::LeftButton, Qt::NoModifier, tiny.x(), tiny.y());
+    EXPECT_EQ(ResizeFrameWindow(), nullptr);
+    EXPECT_EQ(form->size(), QSize(620, 450));
+    // And a larger drag gives the size of the pointer's position.
+    form->imgMainBorder_ResizeMouseDown(grip, Qt::LeftButton, Qt::NoModifier, 0, 0);
+    const QPoint big = grip->mapFromGlobal(origin + QPoint(900, 640));
+    form->imgMainBorder_ResizeMouseMove(grip, Qt::NoButton, big.x(), big.y()); // no button: ignored
+    EXPECT_EQ(ResizeFrameLastRect().size(), form->size());
+    form->imgMainBorder_ResizeMouseUp(grip, Qt::LeftButton, Qt::NoModifier, big.x(), big.y());
+    EXPECT_EQ(form->size(), QSize(900, 640));
+}
+
+TEST_F(FormMain, WaitingPanelIsCentredAndDisablesTheForm)
+{
+    form->show();
+    form->resize(801, 601);
+    form->ShowWaiting(QStringLiteral("正在处理..."));
+    EXPECT_FALSE(form->isEnabled());
+    EXPECT_TRUE(form->pnlWaiting->isVisible());
+    EXPECT_EQ(form->pnlWaiting->Caption(), QStringLiteral("正在处理..."));
+    // 801 / 2 - 150 = 250.5 and 601 / 2 - 80 = 220.5: halves go to the even neighbour.
+    EXPECT_EQ(form->pnlWaiting->pos(), QPoint(250, 220));
+    form->HideWaiting();
+    EXPECT_TRUE(form->isEnabled());
+    EXPECT_FALSE(form->pnlWaiting->isVisible());
+}
+
+TEST_F(FormMain, EscHidesTheDetailsPanelUnlessPinned)
+{
+    form->show();
+    form->pnlDetails->show();
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(QChar(27)));
+    form->DetailsPinned = true;
+    QApplication::sendEvent(form->lvProcesses, &esc);
+    EXPECT_TRUE(form->pnlDetails->isVisible());
+    form->DetailsPinned = false;
+    QApplication::sendEvent(form->lvProcesses, &esc);
+    EXPECT_FALSE(form->pnlDetails->isVisible());
+}
+
+TEST_F(FormMain, SearchOpensTheEscapedAddress)
+{
+    form->show();
+    Type(QStringLiteral("a b&c=d#e"));
+    EXPECT_EQ(form->edtSearch->text(), QStringLiteral("a b&c=d#e"));
+    PressEnter(form->edtSearch);
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0], QStringLiteral("http://www.baidu.com/s?word=a%20b%26c%3Dd%23e"));
+    // The address parses back to the text as typed, as one query value.
+    EXPECT_EQ(QUrl(opened[0]).query(QUrl::FullyDecoded), QStringLiteral("word=a b&c=d#e"));
+}
+
+TEST_F(FormMain, SearchKeepsUntrimmedTextAndEncodesChinese)
+{
+    form->mniSearch_GoogleClick(form->mniSearch_Google);
+    form->edtSearch->setText(QStringLiteral(" 进程 "));
+    form->btnSearchClick(form->btnSearch);
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0], QStringLiteral("http://www.google.com/search?&q=%20%E8%BF%9B%E7%A8%8B%20"));
+    form->mniSearch_YahooClick(form->mniSearch_Yahoo);
+    form->edtSearch->setText(QStringLiteral("100%s"));
+    form->btnSearchClick(form->btnSearch);
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened[1], QStringLiteral("http://search.yahoo.com/search?p=100%25s"));
+}
+
+TEST_F(FormMain, BlankOrEmptySearchOpensNothing)
+{
+    form->show();
+    PressEnter(form->edtSearch);
+    form->edtSearch->setText(QStringLiteral("   \t "));
+    PressEnter(form->edtSearch);
+    PressEnter(form->edtSearch2);
+    form->btnSearchClick(form->btnSearch);
+    EXPECT_TRUE(opened.isEmpty());
+}
+
+TEST_F(FormMain, TheHintIsNeverSearchedNorPartOfTheText)
+{
+    form->show();
+    EXPECT_EQ(form->SearchHint, QStringLiteral("百度搜索"));
+    EXPECT_EQ(form->edtSearch->placeholderText(), QStringLiteral("百度搜索"));
+    EXPECT_TRUE(form->edtSearch->text().isEmpty());
+    form->btnSearchClick(form->btnSearch);
+    EXPECT_TRUE(opened.isEmpty());
+    // Type, delete everything, type one character: only that character is searched.
+    Type(QStringLiteral("xy"));
+    form->edtSearch->clear();
+    EXPECT_EQ(form->edtSearch->placeholderText(), QStringLiteral("百度搜索"));
+    Type(QStringLiteral("q"));
+    form->btnSearchClick(form->btnSearch);
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0], QStringLiteral("http://www.baidu.com/s?word=q"));
+    // Hint grey, text black.
+    EXPECT_EQ(form->edtSearch->palette().color(QPalette::PlaceholderText), QColor(0xC0, 0xC0, 0xC0));
+    EXPECT_EQ(form->edtSearch->palette().color(QPalette::Text), QColor(Qt::black));
+}
+
+TEST_F(FormMain, ChoosingAnEngineReplacesTheTextByItsHint)
+{
+    form->edtSearch->setText(QStringLiteral("typed"));
+    form->mniSearch_GoogleClick(form->mniSearch_Google);
+    EXPECT_TRUE(form->edtSearch->text().isEmpty());
+    EXPECT_EQ(form->SearchHint, QStringLiteral("谷歌搜索"));
+    EXPECT_EQ(form->SearchURL, QStringLiteral("http://www.google.com/search?&q=%s"));
+    EXPECT_EQ(form->btnSearchMenu->PicNormal().size(), QSize(16, 16));
+    const QList<QAction *> items = form->pmSearch->actions();
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[0]->text(), QStringLiteral("百度(Baidu)"));
+    EXPECT_EQ(items[1]->text(), QStringLiteral("谷歌(Google)"));
+    EXPECT_EQ(items[2]->text(), QStringLiteral("雅虎(Yahoo)"));
+    items[2]->trigger();
+    EXPECT_EQ(form->SearchHint, QStringLiteral("雅虎搜索"));
+}
+
+TEST_F(FormMain, EngineNumbersBeyondTheTableAreIgnored)
+{
+    form->SetSearchEngine(1);
+    for (int bad : {3, 4, 127, 128, 129, 255, -1}) {
+        form->SetSearchEngine(bad);
+        EXPECT_EQ(form->SearchHint, QStringLiteral("谷歌搜索")) << bad;
+        EXPECT_EQ(form->SearchURL, QStringLiteral("http://www.google.com/search?&q=%s")) << bad;
+    }
+}
+
+TEST_F(FormMain, ClickingIntoTheBoxSelectsTypedText)
+{
+    form->show();
+    form->edtSearch->setText(QStringLiteral("abc"));
+    form->edtSearch->deselect();
+    form->edtSearchClick(form->edtSearch);
+    EXPECT_EQ(form->edtSearch->selectedText(), QStringLiteral("abc"));
+}
+
+TEST_F(FormMain, UpdateSearchTextTakesTheHotColumnsCell)
+{
+    form->show();
+    // Processes: column 2 the user, column 6 the path, anything else the name.
+    Row(form->lvProcesses, {QStringLiteral("bash"), QStringLiteral("42"), QStringLiteral("alice"), QStringLiteral("00"),
+                            QStringLiteral("1 K"), QStringLiteral("2 K"), QStringLiteral("/bin/bash")});
+    const struct { int hot; const char *text; } proc[] = {{2, "alice"}, {6, "/bin/bash"}, {1, "bash"}, {-1, "bash"}, {4, "bash"}};
+    for (const auto &c : proc) {
+        form->Lists[TFormMain::lsProcesses].HotColumn = c.hot;
+        form->UpdateSearchText();
+        EXPECT_EQ(form->edtSearch->text(), QLatin1String(c.text)) << c.hot;
+    }
+    // An empty cell falls back to the caption; "N/A" clears the box.
+    Row(form->lvProcesses, {QStringLiteral("init"), QStringLiteral("1"), QStringLiteral("  "), QString(), QString(),
+                            QString(), QStringLiteral("n/a")});
+    form->Lists[TFormMain::lsProcesses].HotColumn = 2;
+    form->UpdateSearchText();
+    EXPECT_EQ(form->edtSearch->text(), QStringLiteral("init"));
+    form->Lists[TFormMain::lsProcesses].HotColumn = 6;
+    form->UpdateSearchText();
+    EXPECT_TRUE(form->edtSearch->text().isEmpty());
+
+    form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+    Row(form->lvServices, {QStringLiteral("cron"), QStringLiteral("Regular jobs"), QStringLiteral("s"),
+                           QStringLiteral("t"), QStringLiteral("/usr/sbin/cron -f")});
+    const struct { int hot; const char *text; } svc[] = {{1, "Regular jobs"}, {4, "/usr/sbin/cron -f"}, {2, "cron"}, {0, "cron"}};
+    for (const auto &c : svc) {
+        form->Lists[TFormMain::lsServices].HotColumn = c.hot;
+        form->UpdateSearchText();
+        EXPECT_EQ(form->edtSearch->text(), QLatin1String(c.text)) << c.hot;
+    }
+
+    // Autoruns and connections: hot column k puts the cell of column k + 1.
+    form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun);
+    Row(form->lvAutoruns, {QStringLiteral("tool"), QStringLiteral("on"), QStringLiteral("A tool"),
+                           QStringLiteral("/opt/tool --x"), QStringLiteral("~/.config/autostart")});
+    const struct { int hot; const char *text; } aut[] = {{1, "A tool"}, {2, "/opt/tool --x"}, {3, "~/.config/autostart"}, {4, "tool"}, {0, "tool"}};
+    for (const auto &c : aut) {
+        form->Lists[TFormMain::lsAutoruns].HotColumn = c.hot;
+        form->UpdateSearchText();
+        EXPECT_EQ(form->edtSearch->text(), QLatin1String(c.text)) << c.hot;
+    }
+    form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network);
+    Row(form->lvConnections, {QStringLiteral("sshd"), QStringLiteral("TCP"), QStringLiteral("0.0.0.0:22"),
+                              QStringLiteral("N/A"), QStringLiteral("LISTEN"), QStringLiteral("77"), QStringLiteral("/usr/sbin/sshd")});
+    const struct { int hot; const char *text; } net[] = {{1, "0.0.0.0:22"}, {2, ""}, {5, "/usr/sbin/sshd"}, {3, "sshd"}, {6, "sshd"}};
+    for (const auto &c : net) {
+        form->Lists[TFormMain::lsConnections].HotColumn = c.hot;
+        form->UpdateSearchText();
+        EXPECT_EQ(form->edtSearch->text(), QLatin1String(c.text)) << c.hot;
+    }
+    // Without a selected row nothing changes.
+    form->edtSearch->setText(QStringLiteral("kept"));
+    form->lvConnections->clearSelection();
+    form->UpdateSearchText();
+    EXPECT_EQ(form->edtSearch->text(), QStringLiteral("kept"));
+}
+
+TEST_F(FormMain, ClosingStopsTheTimersAndFreesTheSwitcher)
+{
+    form->show();
+    form->btnCloseClick(form->btnClose);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(form->tmrProcess->isActive());
+    EXPECT_FALSE(form->tmrTraffic->isActive());
+    EXPECT_FALSE(form->tmrSystem->isActive());
+    EXPECT_EQ(form->TabPanel, nullptr);
+    // A late menu click after closing does nothing.
+    form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+    EXPECT_EQ(form->CurrentPage, TFormMain::pgProcess);
+}
+
+TEST_F(FormMain, MinimiseAndRestoreOnActivation)
+{
+    form->show();
+    form->MinimizeClick(form->btnMin);
+    QApplication::processEvents();
+    EXPECT_TRUE(form->isMinimized());
+    form->RestoreAndRaise();
+    QApplication::processEvents();
+    EXPECT_FALSE(form->isMinimized());
+    EXPECT_TRUE(form->isVisible());
+}

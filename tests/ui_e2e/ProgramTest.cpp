@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
+#include <QUuid>
+
+#include <memory>
+
+namespace {
+
+const QString kProgram = QStringLiteral(TASKVANE_BIN_DIR "/taskvane");
+
+std::unique_ptr<QProcess> Start(const QString &instance, int closeAfterMs)
+{
+    auto p = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("TASKVANE_INSTANCE_NAME"), instance);
+    env.insert(QStringLiteral("TASKVANE_TEST_CLOSE_AFTER_MS"), QString::number(closeAfterMs));
+    p->setProcessEnvironment(env);
+    p->setProgram(kProgram);
+    p->start();
+    return p;
+}
+
+QString UniqueName()
+{
+    return QStringLiteral("taskvane-e2e-%1").arg(QUuid::createUuid().toString(QUuid::Id128));
+}
+
+} // namespace
+
+TEST(Program, RunsShowsItsTitleAndEndsCleanlyWhenClosed)
+{
+    if (!QFile::exists(kProgram))
+        GTEST_SKIP() << "the program is not built";
+    auto p = Start(UniqueName(), 300);
+    ASSERT_TRUE(p->waitForStarted(10000));
+    ASSERT_TRUE(p->waitForFinished(60000)) << "the program did not end after its window closed";
+    EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
+    EXPECT_TRUE(p->readAllStandardOutput().contains("window title: Taskvane"));
+}
+
+TEST(Program, SecondStartHandsOverAndEnds)
+{
+    if (!QFile::exists(kProgram))
+        GTEST_SKIP() << "the program is not built";
+    const QString name = UniqueName();
+    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (dir.isEmpty() || !QDir(dir).exists())
+        dir = QDir::tempPath();
+    const QString socket = QDir(dir).filePath(name);
+
+    auto first = Start(name, 6000);
+    ASSERT_TRUE(first->waitForStarted(10000));
+    QElapsedTimer t;
+    t.start();
+    while (!QFile::exists(socket) && t.elapsed() < 30000 && first->state() == QProcess::Running)
+        QThread::msleep(20);
+    ASSERT_TRUE(QFile::exists(socket)) << "the first instance never took its name";
+
+    auto second = Start(name, 0);
+    ASSERT_TRUE(second->waitForStarted(10000));
+    ASSERT_TRUE(second->waitForFinished(30000));
+    EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second->exitCode(), 0);
+    EXPECT_FALSE(second->readAllStandardOutput().contains("window title")) << "the second start showed a window";
+    EXPECT_EQ(first->state(), QProcess::Running);
+
+    // The first instance ends on its own when its window closes and gives its name back.
+    ASSERT_TRUE(first->waitForFinished(60000));
+    EXPECT_EQ(first->exitCode(), 0);
+    EXPECT_TRUE(first->readAllStandardOutput().contains("window title: Taskvane"));
+    EXPECT_FALSE(QFile::exists(socket));
+}

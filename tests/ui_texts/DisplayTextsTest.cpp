@@ -1,0 +1,300 @@
+#include "ui/DisplayTexts.h"
+
+#include "platform/files/SystemImageList.h"
+
+#include "common/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCursor>
+#include <QFile>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLocale>
+#include <QScrollBar>
+#include <QTreeWidget>
+#include <QWidget>
+
+#include <arpa/inet.h>
+
+namespace {
+
+QString TextOf(void (*Routine)(quint32, QString &), quint32 Value)
+{
+    QString text = QStringLiteral("unchanged");
+    Routine(Value, text);
+    return text;
+}
+
+// Pins the locale for the tests that depend on it and restores it afterwards.
+class LocaleGuard
+{
+public:
+    explicit LocaleGuard(const QLocale &Locale) : m_saved(QLocale()) { QLocale::setDefault(Locale); }
+    ~LocaleGuard() { QLocale::setDefault(m_saved); }
+
+private:
+    QLocale m_saved;
+};
+
+} // namespace
+
+TEST(DisplayTextsTest, PriorityTable)
+{
+    EXPECT_EQ(TextOf(PriorityText, 0x40), QStringLiteral("空闲"));
+    EXPECT_EQ(TextOf(PriorityText, 0x4000), QStringLiteral("低于标准"));
+    EXPECT_EQ(TextOf(PriorityText, 0x20), QStringLiteral("标准"));
+    EXPECT_EQ(TextOf(PriorityText, 0x8000), QStringLiteral("高于标准"));
+    EXPECT_EQ(TextOf(PriorityText, 0x80), QStringLiteral("高"));
+    EXPECT_EQ(TextOf(PriorityText, 0x100), QStringLiteral("实时"));
+    EXPECT_EQ(TextOf(PriorityText, 0), QStringLiteral("N/A"));
+    EXPECT_EQ(TextOf(PriorityText, 0x10020), QStringLiteral("标准")); // low 16 bits only
+}
+
+TEST(DisplayTextsTest, ServiceTables)
+{
+    const char16_t *states[] = {u"已停止", u"正在启动", u"正在停止", u"运行中", u"正在恢复", u"正在暂停", u"暂停中"};
+    for (quint32 s = 1; s <= 7; ++s)
+        EXPECT_EQ(TextOf(ServiceStateText, s), QString::fromUtf16(states[s - 1])) << s;
+    EXPECT_EQ(TextOf(ServiceStateText, 0), QStringLiteral("N/A"));
+    EXPECT_EQ(TextOf(ServiceStateText, 8), QStringLiteral("N/A"));
+    EXPECT_EQ(TextOf(ServiceStateText, 0x84), QStringLiteral("运行中")); // low 7 bits only
+
+    QString text = QStringLiteral("x");
+    StartTypeText(2, text);
+    EXPECT_EQ(text, QStringLiteral("自动"));
+    StartTypeText(3, text);
+    EXPECT_EQ(text, QStringLiteral("手动"));
+    StartTypeText(4, text);
+    EXPECT_EQ(text, QStringLiteral("禁用"));
+    StartTypeText(1, text);
+    EXPECT_EQ(text, QStringLiteral("N/A"));
+    text = QStringLiteral("before");
+    StartModeText(1, text);
+    EXPECT_EQ(text, QStringLiteral("before"));
+    StartModeText(4, text);
+    EXPECT_EQ(text, QStringLiteral("禁用"));
+
+    EXPECT_EQ(TextOf(ServiceTypeText, 0x10), QStringLiteral("独立进程"));
+    EXPECT_EQ(TextOf(ServiceTypeText, 0x110), QStringLiteral("独立进程"));
+    EXPECT_EQ(TextOf(ServiceTypeText, 0x20), QStringLiteral("共享进程"));
+    EXPECT_EQ(TextOf(ServiceTypeText, 0x1), QStringLiteral("N/A"));
+}
+
+TEST(DisplayTextsTest, TcpStatesAndAddresses)
+{
+    const char16_t *states[] = {u"已关闭连接", u"正在监听", u"同步发送", u"同步接收", u"已建立连接", u"等待结束",
+                                u"等待结束", u"等待关闭", u"正在关闭", u"最终应答", u"正在等待", u"删除连接"};
+    for (quint32 s = 1; s <= 12; ++s)
+        EXPECT_EQ(TextOf(TCPStateText, s), QString::fromUtf16(states[s - 1])) << s;
+    EXPECT_EQ(TextOf(TCPStateText, 0), QStringLiteral("N/A"));
+    EXPECT_EQ(TextOf(TCPStateText, 13), QStringLiteral("N/A"));
+
+    QString text;
+    EnabledText(true, text);
+    EXPECT_EQ(text, QStringLiteral("启用"));
+    EnabledText(false, text);
+    EXPECT_EQ(text, QStringLiteral("禁用"));
+
+    const quint32 loopback = htonl(0x7F000001);
+    IPv4Text(loopback, text);
+    EXPECT_EQ(text, QStringLiteral("127.0.0.1"));
+    IPv4PortText(htonl(0xC0A80AFE), 8080, text);
+    EXPECT_EQ(text, QStringLiteral("192.168.10.254:8080"));
+}
+
+TEST(DisplayTextsTest, ByteCounts)
+{
+    LocaleGuard guard(QLocale(QLocale::English, QLocale::UnitedStates));
+    QString text;
+    ByteCountText(0, text);
+    EXPECT_EQ(text, QStringLiteral("N/A"));
+    ByteCountText(100, text);
+    EXPECT_EQ(text, QStringLiteral("0 K"));
+    ByteCountText(512, text);
+    EXPECT_EQ(text, QStringLiteral("0 K"));
+    ByteCountText(513, text);
+    EXPECT_EQ(text, QStringLiteral("1 K"));
+    ByteCountText(1536, text);
+    EXPECT_EQ(text, QStringLiteral("2 K"));
+    ByteCountText(2560, text);
+    EXPECT_EQ(text, QStringLiteral("2 K"));
+    ByteCountText(qint64(1234567) * 1024, text);
+    EXPECT_EQ(text, QStringLiteral("1,234,567 K"));
+    ByteCountText(std::numeric_limits<qint64>::max(), text);
+    EXPECT_EQ(text, QStringLiteral("9,007,199,254,740,992 K"));
+
+    LocaleGuard german(QLocale(QLocale::German, QLocale::Germany));
+    ByteCountText(qint64(1234567) * 1024, text);
+    EXPECT_EQ(text, QStringLiteral("1.234.567 K"));
+}
+
+TEST(DisplayTextsTest, DatesAndSpans)
+{
+    QString text;
+    SYSTEMTIME t;
+    t.wMilliseconds = 999;
+    t.wDayOfWeek = 3;
+    DateTimeText(t, text);
+    EXPECT_EQ(text, QStringLiteral("N/A"));
+    SpanText(t, text);
+    EXPECT_EQ(text, QStringLiteral("N/A"));
+
+    t.wYear = 2024;
+    t.wMonth = 2;
+    t.wDay = 9;
+    t.wHour = 7;
+    t.wMinute = 5;
+    t.wSecond = 3;
+    DateTimeText(t, text);
+    EXPECT_EQ(text, QStringLiteral("2024-02-09 07:05:03"));
+    t.wYear = 7;
+    DateTimeText(t, text);
+    EXPECT_EQ(text, QStringLiteral("0007-02-09 07:05:03"));
+
+    SYSTEMTIME span;
+    span.wSecond = 1;
+    SpanText(span, text);
+    EXPECT_EQ(text, QStringLiteral("0 D 00 H 00 M 01 S"));
+    span.wDay = 123;
+    span.wHour = 23;
+    span.wMinute = 59;
+    SpanText(span, text);
+    EXPECT_EQ(text, QStringLiteral("123 D 23 H 59 M 01 S"));
+}
+
+TEST(DisplayTextsTest, Comparisons)
+{
+    EXPECT_EQ(CompareTexts(QStringLiteral("abc"), QStringLiteral("ABC"), false), 0);
+    EXPECT_LT(CompareTexts(QStringLiteral("abc"), QStringLiteral("abd"), false), 0);
+    EXPECT_GT(CompareTexts(QStringLiteral("abc"), QStringLiteral("abd"), true), 0);
+    EXPECT_LT(CompareTexts(QStringLiteral("ab"), QStringLiteral("abc"), false), 0);
+    EXPECT_GT(CompareTexts(QStringLiteral("b"), QStringLiteral("A"), false), 0);
+    // Only ASCII letters are folded: '_' lies between the capitals and the small letters.
+    EXPECT_GT(CompareTexts(QStringLiteral("_"), QStringLiteral("a"), false), 0);
+
+    EXPECT_EQ(CompareNumbers(false, 1.5L, 1.5L), 0);
+    EXPECT_EQ(CompareNumbers(false, 2, 1), 1);
+    EXPECT_EQ(CompareNumbers(false, 1, 2), -1);
+    EXPECT_EQ(CompareNumbers(true, 2, 1), -1);
+    EXPECT_EQ(CompareNumbers(true, 1, 2), 1);
+}
+
+TEST(DisplayTextsTest, PointConversionsFollowTheParents)
+{
+    QWidget window;
+    window.setGeometry(100, 50, 400, 300);
+    QWidget panel(&window);
+    panel.setGeometry(10, 20, 200, 200);
+    QWidget inner(&panel);
+    inner.setGeometry(3, 4, 50, 50);
+
+    QPoint p(-1, -1);
+    ScreenToControl(QPoint(200, 200), &inner, p);
+    EXPECT_EQ(p, QPoint(200 - 100 - 10 - 3, 200 - 50 - 20 - 4));
+    QPoint back;
+    ControlToScreen(p, &inner, back);
+    EXPECT_EQ(back, QPoint(200, 200));
+
+    QPoint untouched(7, 8);
+    ScreenToControl(QPoint(1, 1), nullptr, untouched);
+    ControlToScreen(QPoint(1, 1), nullptr, untouched);
+    EXPECT_EQ(untouched, QPoint(7, 8));
+}
+
+TEST(DisplayTextsTest, ColumnUnderCursor)
+{
+    EXPECT_EQ(ColumnUnderCursor(nullptr), -1);
+    QTreeWidget list;
+    list.setGeometry(0, 0, 300, 200);
+    list.setColumnCount(3);
+    list.header()->setStretchLastSection(false);
+    list.header()->resizeSection(0, 100);
+    list.header()->resizeSection(1, 50);
+    list.header()->resizeSection(2, 60);
+    list.show();
+
+    auto at = [&](int x) {
+        QPoint screen;
+        ControlToScreen(QPoint(x, 5), &list, screen);
+        QCursor::setPos(screen);
+        if (QCursor::pos() != screen)
+            return -2;
+        return ColumnUnderCursor(&list);
+    };
+    if (at(50) == -2)
+        GTEST_SKIP() << "the platform cannot place the pointer";
+    EXPECT_EQ(at(0), -1);
+    EXPECT_EQ(at(1), -1);
+    EXPECT_EQ(at(2), 0);
+    EXPECT_EQ(at(101), 0);
+    EXPECT_EQ(at(102), 1);
+    EXPECT_EQ(at(151), 1);
+    EXPECT_EQ(at(152), 2);
+    EXPECT_EQ(at(211), 2);
+    EXPECT_EQ(at(212), -1);
+
+    // Scrolled: the offset is added in proportion to the whole width.
+    list.resize(120, 200);
+    list.header()->resizeSection(0, 300);
+    QApplication::processEvents();
+    QScrollBar *bar = list.horizontalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    bar->setValue(250);
+    EXPECT_EQ(at(60), 1); // 60 + 250 lies in the second column
+    bar->setValue(100);
+    EXPECT_EQ(at(60), 0);
+
+    QTreeWidget single;
+    single.setColumnCount(1);
+    single.setGeometry(0, 0, 100, 100);
+    single.show();
+    QPoint screen;
+    ControlToScreen(QPoint(0, 3), &single, screen);
+    QCursor::setPos(screen);
+    EXPECT_EQ(ColumnUnderCursor(&single), 0);
+}
+
+TEST(DisplayTextsTest, SystemImageListGivesRowsTheirIcons)
+{
+    UseSystemImageList(nullptr);
+    QTreeWidget list;
+    list.setColumnCount(2);
+    auto *before = new QTreeWidgetItem(&list, QStringList{QStringLiteral("a"), QStringLiteral("b")});
+    const int index = platform::files::systemImageIndex(QStringLiteral("text-plain"));
+    before->setData(0, ImageIndexRole, index);
+    UseSystemImageList(&list);
+    UseSystemImageList(&list); // twice is harmless
+    EXPECT_EQ(list.iconSize(), QSize(16, 16));
+    EXPECT_FALSE(before->icon(0).isNull());
+
+    auto *after = new QTreeWidgetItem(QStringList{QStringLiteral("c")});
+    after->setData(0, ImageIndexRole, index);
+    list.addTopLevelItem(after);
+    EXPECT_FALSE(after->icon(0).isNull());
+
+    after->setData(0, ImageIndexRole, -1);
+    EXPECT_TRUE(after->icon(0).isNull());
+    after->setData(0, ImageIndexRole, 999999);
+    EXPECT_TRUE(after->icon(0).isNull());
+    EXPECT_TRUE(SystemImageIcon(-1).isNull());
+}
+
+TEST(DisplayTextsTest, FileMD5Text)
+{
+    tvtest::TempDir dir;
+    QString text = QStringLiteral("stale");
+    FileMD5Text(dir.file(QStringLiteral("missing")), text);
+    EXPECT_TRUE(text.isEmpty());
+
+    const QString path = dir.file(QStringLiteral("abc.txt"));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("abc");
+    }
+    FileMD5Text(path, text);
+    EXPECT_EQ(text, QStringLiteral("900150983CD24FB0D6963F7D28E17F72"));
+    TrimWorkingSet();
+}

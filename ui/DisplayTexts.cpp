@@ -1,0 +1,403 @@
+#include "ui/DisplayTexts.h"
+
+#include "platform/files/RegularFile.h"
+#include "platform/files/SystemImageList.h"
+#include "platform/memory/Trim.h"
+#include "sysinfo/MD5.h"
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QCursor>
+#include <QHash>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLocale>
+#include <QPointer>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTemporaryFile>
+#include <QDir>
+#include <QTreeView>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const QString NA = QStringLiteral("N/A");
+
+// The integer nearest to Num / Den (Den > 0), halves to even.
+qint64 DivRoundHalfEven(qint64 Num, qint64 Den)
+{
+    qint64 q = Num / Den;
+    qint64 r = Num % Den;
+    if (r < 0) {
+        r = -r;
+        const qint64 twice = 2 * r;
+        if (twice > Den || (twice == Den && (q & 1)))
+            --q;
+        return q;
+    }
+    const qint64 twice = 2 * r;
+    if (twice > Den || (twice == Den && (q & 1)))
+        ++q;
+    return q;
+}
+
+bool AllDateFieldsZero(const SYSTEMTIME &T)
+{
+    return T.wYear == 0 && T.wMonth == 0 && T.wDay == 0 && T.wHour == 0 && T.wMinute == 0 &&
+           T.wSecond == 0;
+}
+
+QString Two(int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
+
+} // namespace
+
+void PriorityText(quint32 Priority, QString &Text)
+{
+    switch (Priority & 0xFFFF) {
+    case 0x40: Text = QStringLiteral("空闲"); break;
+    case 0x4000: Text = QStringLiteral("低于标准"); break;
+    case 0x20: Text = QStringLiteral("标准"); break;
+    case 0x8000: Text = QStringLiteral("高于标准"); break;
+    case 0x80: Text = QStringLiteral("高"); break;
+    case 0x100: Text = QStringLiteral("实时"); break;
+    default: Text = NA; break;
+    }
+}
+
+void ServiceStateText(quint32 State, QString &Text)
+{
+    switch (State & 0x7F) {
+    case 1: Text = QStringLiteral("已停止"); break;
+    case 2: Text = QStringLiteral("正在启动"); break;
+    case 3: Text = QStringLiteral("正在停止"); break;
+    case 4: Text = QStringLiteral("运行中"); break;
+    case 5: Text = QStringLiteral("正在恢复"); break;
+    case 6: Text = QStringLiteral("正在暂停"); break;
+    case 7: Text = QStringLiteral("暂停中"); break;
+    default: Text = NA; break;
+    }
+}
+
+void StartModeText(quint8 StartType, QString &Text)
+{
+    switch (StartType) {
+    case 2: Text = QStringLiteral("自动"); break;
+    case 3: Text = QStringLiteral("手动"); break;
+    case 4: Text = QStringLiteral("禁用"); break;
+    default: break;
+    }
+}
+
+void StartTypeText(quint8 StartType, QString &Text)
+{
+    Text = NA;
+    StartModeText(StartType, Text);
+}
+
+void ServiceTypeText(quint32 ServiceType, QString &Text)
+{
+    switch (ServiceType & 0xFF) {
+    case 0x10: Text = QStringLiteral("独立进程"); break;
+    case 0x20: Text = QStringLiteral("共享进程"); break;
+    default: Text = NA; break;
+    }
+}
+
+void TCPStateText(quint32 State, QString &Text)
+{
+    switch (State & 0x7F) {
+    case 1: Text = QStringLiteral("已关闭连接"); break;
+    case 2: Text = QStringLiteral("正在监听"); break;
+    case 3: Text = QStringLiteral("同步发送"); break;
+    case 4: Text = QStringLiteral("同步接收"); break;
+    case 5: Text = QStringLiteral("已建立连接"); break;
+    case 6:
+    case 7: Text = QStringLiteral("等待结束"); break;
+    case 8: Text = QStringLiteral("等待关闭"); break;
+    case 9: Text = QStringLiteral("正在关闭"); break;
+    case 10: Text = QStringLiteral("最终应答"); break;
+    case 11: Text = QStringLiteral("正在等待"); break;
+    case 12: Text = QStringLiteral("删除连接"); break;
+    default: Text = NA; break;
+    }
+}
+
+void EnabledText(bool Enabled, QString &Text)
+{
+    Text = Enabled ? QStringLiteral("启用") : QStringLiteral("禁用");
+}
+
+void IPv4Text(quint32 Address, QString &Text)
+{
+    unsigned char b[4];
+    std::memcpy(b, &Address, 4);
+    Text = QStringLiteral("%1.%2.%3.%4").arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
+}
+
+void IPv4PortText(quint32 Address, quint32 Port, QString &Text)
+{
+    unsigned char b[4];
+    std::memcpy(b, &Address, 4);
+    Text = QStringLiteral("%1.%2.%3.%4:%5").arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]).arg(Port);
+}
+
+void ByteCountText(qint64 Count, QString &Text)
+{
+    if (Count == 0) {
+        Text = NA;
+        return;
+    }
+    const qint64 k = DivRoundHalfEven(Count, 1024);
+    Text = (k == 0 ? QStringLiteral("0") : QLocale().toString(k)) + QStringLiteral(" K");
+}
+
+void DateTimeText(const SYSTEMTIME &Time, QString &Text)
+{
+    if (AllDateFieldsZero(Time)) {
+        Text = NA;
+        return;
+    }
+    Text = QStringLiteral("%1-%2-%3 %4:%5:%6")
+               .arg(Time.wYear, 4, 10, QLatin1Char('0'))
+               .arg(Two(Time.wMonth), Two(Time.wDay), Two(Time.wHour), Two(Time.wMinute),
+                    Two(Time.wSecond));
+}
+
+void SpanText(const SYSTEMTIME &Span, QString &Text)
+{
+    if (AllDateFieldsZero(Span)) {
+        Text = NA;
+        return;
+    }
+    Text = QStringLiteral("%1 D %2 H %3 M %4 S")
+               .arg(Span.wDay)
+               .arg(Two(Span.wHour), Two(Span.wMinute), Two(Span.wSecond));
+}
+
+void FileMD5Text(const QString &FileName, QString &Text)
+{
+    Text.clear();
+    if (!platform::files::pathExists(FileName))
+        return;
+    try {
+        TMD5::HashFile(FileName, Text);
+        return;
+    } catch (...) {
+        Text.clear();
+    }
+    // Retry on a private copy; the copy is removed on every path. A file that cannot be
+    // read at all gives an empty text rather than an exception in a display routine.
+    try {
+        QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/_TMPXXXXXX"));
+        copy.setAutoRemove(true);
+        if (!copy.open())
+            return;
+        platform::files::RegularFileReader source;
+        if (source.open(FileName) != platform::files::RegularFileReader::OpenResult::Opened)
+            return;
+        std::vector<char> buffer(65536);
+        for (;;) {
+            const qint64 n = source.read(buffer.data(), qint64(buffer.size()));
+            if (n < 0)
+                return;
+            if (n == 0)
+                break;
+            if (copy.write(buffer.data(), n) != n)
+                return;
+        }
+        if (!copy.flush())
+            return;
+        TMD5::HashFile(copy.fileName(), Text);
+    } catch (...) {
+        Text.clear();
+    }
+}
+
+int CompareTexts(const QString &A, const QString &B, bool Descending)
+{
+    // Case folding of the ASCII letters only; other characters compare by code unit.
+    auto fold = [](char16_t c) -> int { return (c >= u'a' && c <= u'z') ? c - 32 : c; };
+    const qsizetype n = std::min(A.size(), B.size());
+    int result = 0;
+    for (qsizetype i = 0; i < n && result == 0; ++i)
+        result = fold(A.at(i).unicode()) - fold(B.at(i).unicode());
+    if (result == 0)
+        result = int(std::clamp<qsizetype>(A.size() - B.size(), -0x7FFFFFFF, 0x7FFFFFFF));
+    return Descending ? -result : result;
+}
+
+int CompareNumbers(bool Descending, long double A, long double B)
+{
+    int result = 0;
+    if (A > B)
+        result = 1;
+    else if (A < B)
+        result = -1;
+    return Descending ? -result : result;
+}
+
+void ScreenToControl(const QPoint &ScreenPoint, const QWidget *Control, QPoint &ControlPoint)
+{
+    if (!Control)
+        return;
+    QPoint p = ScreenPoint - Control->geometry().topLeft();
+    for (const QWidget *w = Control; !w->isWindow() && w->parentWidget();) {
+        w = w->parentWidget();
+        p -= w->geometry().topLeft();
+    }
+    ControlPoint = p;
+}
+
+void ControlToScreen(const QPoint &ControlPoint, const QWidget *Control, QPoint &ScreenPoint)
+{
+    if (!Control)
+        return;
+    QPoint p = ControlPoint + Control->geometry().topLeft();
+    for (const QWidget *w = Control; !w->isWindow() && w->parentWidget();) {
+        w = w->parentWidget();
+        p += w->geometry().topLeft();
+    }
+    ScreenPoint = p;
+}
+
+int ColumnUnderCursor(const QTreeView *List)
+{
+    if (!List)
+        return -1;
+    QPoint p;
+    ScreenToControl(QCursor::pos(), List, p);
+    qint64 x = p.x();
+
+    const QHeaderView *header = List->header();
+    const int count = header ? header->count() : 0;
+    const QScrollBar *bar = List->horizontalScrollBar();
+    if (bar && bar->value() > 0) {
+        if (count == 0)
+            return -1;
+        qint64 total = 0;
+        for (int i = 0; i < count; ++i)
+            total += header->sectionSize(i);
+        // The scroll range spans the whole content: the page plus what lies beyond it.
+        const qint64 range = qint64(bar->maximum()) - bar->minimum() + bar->pageStep();
+        if (range > 0)
+            x += DivRoundHalfEven(total * bar->value(), range);
+    }
+    if (count == 1)
+        return 0;
+    qint64 left = 1;
+    for (int visual = 0; visual < count; ++visual) {
+        const int logical = header->logicalIndex(visual);
+        const int width = header->sectionSize(logical);
+        if (left < x && left + width >= x)
+            return logical;
+        left += width;
+    }
+    return -1;
+}
+
+QIcon SystemImageIcon(int Index)
+{
+    if (Index < 0)
+        return QIcon();
+    static QHash<int, QIcon> cache;
+    const auto it = cache.constFind(Index);
+    if (it != cache.cend())
+        return it.value();
+    const QString name = platform::files::systemImageName(Index);
+    if (name.isEmpty())
+        return QIcon();
+    QIcon fallback;
+    if (qobject_cast<QApplication *>(QCoreApplication::instance()))
+        fallback = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+    const QIcon icon = QIcon::fromTheme(name, fallback);
+    cache.insert(Index, icon);
+    return icon;
+}
+
+namespace {
+
+// Keeps the decoration of column 0 in step with the image index a row carries.
+class SystemImageListLink : public QObject
+{
+public:
+    explicit SystemImageListLink(QTreeView *View) : QObject(View), m_view(View)
+    {
+        setObjectName(QStringLiteral("SystemImageListLink"));
+        attach(View->model());
+    }
+
+    void attach(QAbstractItemModel *Model)
+    {
+        if (m_model == Model)
+            return;
+        if (m_model)
+            disconnect(m_model, nullptr, this, nullptr);
+        m_model = Model;
+        if (!m_model)
+            return;
+        connect(m_model, &QAbstractItemModel::rowsInserted, this,
+                [this](const QModelIndex &parent, int first, int last) {
+                    for (int r = first; r <= last; ++r)
+                        sync(m_model->index(r, 0, parent));
+                });
+        connect(m_model, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                       const QList<int> &roles) {
+                    if (topLeft.column() != 0 || (!roles.isEmpty() && !roles.contains(ImageIndexRole)))
+                        return;
+                    for (int r = topLeft.row(); r <= bottomRight.row(); ++r)
+                        sync(m_model->index(r, 0, topLeft.parent()));
+                });
+        connect(m_model, &QAbstractItemModel::modelReset, this, [this] { syncAll(); });
+        syncAll();
+    }
+
+private:
+    void syncAll()
+    {
+        for (int r = 0, n = m_model->rowCount(); r < n; ++r)
+            sync(m_model->index(r, 0));
+    }
+
+    void sync(const QModelIndex &Index)
+    {
+        if (!Index.isValid())
+            return;
+        const QVariant v = Index.data(ImageIndexRole);
+        const int image = v.isValid() ? v.toInt() : -1;
+        const QIcon icon = SystemImageIcon(image);
+        const QVariant current = Index.data(Qt::DecorationRole);
+        if (icon.isNull() && !current.isValid())
+            return;
+        if (!icon.isNull() && current.isValid() && current.value<QIcon>().cacheKey() == icon.cacheKey())
+            return;
+        m_model->setData(Index, icon.isNull() ? QVariant() : QVariant(icon), Qt::DecorationRole);
+    }
+
+    QPointer<QTreeView> m_view;
+    QPointer<QAbstractItemModel> m_model;
+};
+
+} // namespace
+
+void UseSystemImageList(QTreeView *List)
+{
+    if (!List)
+        return;
+    List->setIconSize(QSize(16, 16));
+    if (auto *link = List->findChild<QObject *>(QStringLiteral("SystemImageListLink"),
+                                                Qt::FindDirectChildrenOnly)) {
+        static_cast<SystemImageListLink *>(link)->attach(List->model());
+        return;
+    }
+    new SystemImageListLink(List);
+}
+
+void TrimWorkingSet()
+{
+    platform::memory::trimHeap();
+}

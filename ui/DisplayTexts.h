@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/files/SystemTime.h"
+
+#include <QPoint>
+#include <QString>
+#include <Qt>
+
+class QIcon;
+class QTreeView;
+class QWidget;
+
+// Texts for display. Each routine writes its result into Text; "N/A" stands for a value
+// that has no text.
+void PriorityText(quint32 Priority, QString &Text);
+void ServiceStateText(quint32 State, QString &Text);
+void StartTypeText(quint8 StartType, QString &Text);
+// Leaves Text unchanged for anything but 2, 3 and 4.
+void StartModeText(quint8 StartType, QString &Text);
+void ServiceTypeText(quint32 ServiceType, QString &Text);
+void TCPStateText(quint32 State, QString &Text);
+void EnabledText(bool Enabled, QString &Text);
+// Address as stored (network byte order): its four bytes in memory order.
+void IPv4Text(quint32 Address, QString &Text);
+void IPv4PortText(quint32 Address, quint32 Port, QString &Text);
+// Kilobytes with the user's thousands separator and " K"; "N/A" for 0.
+void ByteCountText(qint64 Count, QString &Text);
+void DateTimeText(const SYSTEMTIME &Time, QString &Text);
+// Span with the day word counting whole days.
+void SpanText(const SYSTEMTIME &Span, QString &Text);
+// 32 upper-case hexadecimal digits, or empty when the file is missing or cannot be read.
+void FileMD5Text(const QString &FileName, QString &Text);
+
+// Comparisons for sorting, negated when Descending.
+int CompareTexts(const QString &A, const QString &B, bool Descending);
+int CompareNumbers(bool Descending, long double A, long double B);
+
+// Point conversions along the parent chain; with no control the output is left alone.
+void ScreenToControl(const QPoint &ScreenPoint, const QWidget *Control, QPoint &ControlPoint);
+void ControlToScreen(const QPoint &ControlPoint, const QWidget *Control, QPoint &ScreenPoint);
+
+// The column of a report-style list under the mouse pointer, or -1.
+int ColumnUnderCursor(const QTreeView *List);
+
+// A list row's image index in the system image list is kept in column 0 under this role
+// (-1 or absent: no image). After UseSystemImageList the list shows the matching small icon.
+inline constexpr int ImageIndexRole = Qt::UserRole + 0x105;
+void UseSystemImageList(QTreeView *List);
+// The small icon of an entry of the system image list (a null icon for -1).
+QIcon SystemImageIcon(int Index);
+
+// Returns freed heap memory to the system.
+void TrimWorkingSet();

@@ -1,0 +1,100 @@
+#include "ui/QMUtils.h"
+
+#include <QPainter>
+#include <QWidget>
+
+QPoint AlignedPicturePos(TAlignment Align, int W, int H, int w, int h, int CustomX, int CustomY)
+{
+    // C++ integer division truncates toward zero, as the layout requires for negative slack.
+    switch (Align) {
+    case alTopLeft:
+        return {0, 0};
+    case alTopCenter:
+        return {(W - w) / 2, 0};
+    case alTopRight:
+        return {W - w, 0};
+    case alMiddleLeft:
+    case alLeft:
+        return {0, (H - h) / 2};
+    case alMiddleCenter:
+    case alCenter:
+        return {(W - w) / 2, (H - h) / 2};
+    case alMiddleRight:
+    case alRight:
+        return {W - w, (H - h) / 2};
+    case alBottomLeft:
+        return {0, H - h};
+    case alBottomCenter:
+        return {(W - w) / 2, H - h};
+    case alBottomRight:
+        return {W - w, H - h};
+    case alCustom:
+        return {CustomX, CustomY};
+    }
+    return {0, 0};
+}
+
+int AlignedTextFlags(TAlignment Align, bool MultiLines)
+{
+    int h = Qt::AlignLeft;
+    int v = Qt::AlignTop;
+    switch (Align) {
+    case alTopLeft:
+    case alCustom:
+        break;
+    case alTopCenter:
+        h = Qt::AlignHCenter;
+        break;
+    case alTopRight:
+        h = Qt::AlignRight;
+        break;
+    case alMiddleLeft:
+    case alLeft:
+        v = Qt::AlignVCenter;
+        break;
+    case alMiddleCenter:
+    case alCenter:
+        h = Qt::AlignHCenter;
+        v = Qt::AlignVCenter;
+        break;
+    case alMiddleRight:
+    case alRight:
+        h = Qt::AlignRight;
+        v = Qt::AlignVCenter;
+        break;
+    case alBottomLeft:
+        v = Qt::AlignBottom;
+        break;
+    case alBottomCenter:
+        h = Qt::AlignHCenter;
+        v = Qt::AlignBottom;
+        break;
+    case alBottomRight:
+        h = Qt::AlignRight;
+        v = Qt::AlignBottom;
+        break;
+    }
+    if (MultiLines)
+        return h | Qt::AlignTop | Qt::TextWordWrap | Qt::TextExpandTabs;
+    return h | v | Qt::TextSingleLine | Qt::TextExpandTabs;
+}
+
+void PaintParentBackground(QPainter &Canvas, QWidget *Control)
+{
+    if (!Control || !Control->parentWidget())
+        return;
+    QWidget *parent = Control->parentWidget();
+    Canvas.save();
+    Canvas.setCompositionMode(QPainter::CompositionMode_Source);
+    Canvas.fillRect(QRect(QPoint(0, 0), Control->size()), Qt::transparent);
+    Canvas.restore();
+    // A parent that fills its own background (a plain form colour) is copied in; one that draws
+    // pictures through child controls shows through the cleared pixels instead.
+    if (parent->autoFillBackground()) {
+        Canvas.save();
+        Canvas.translate(-Control->pos());
+        Canvas.setClipRect(parent->rect());
+        Canvas.fillRect(parent->rect(), parent->palette().brush(parent->backgroundRole()));
+        Canvas.restore();
+    }
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QPoint>
+
+class QPainter;
+class QWidget;
+
+// Placement of a button's caption or picture; the three short names place exactly like their
+// "Middle" forms, alCustom at explicit coordinates.
+enum TAlignment {
+    alTopLeft,
+    alTopCenter,
+    alTopRight,
+    alMiddleLeft,
+    alMiddleCenter,
+    alMiddleRight,
+    alBottomLeft,
+    alBottomCenter,
+    alBottomRight,
+    alCenter,
+    alLeft,
+    alRight,
+    alCustom
+};
+
+// Where a w x h picture goes inside a W x H control (halves truncated toward zero).
+QPoint AlignedPicturePos(TAlignment Align, int W, int H, int w, int h, int CustomX, int CustomY);
+
+// Text layout flags (Qt::AlignmentFlag | Qt::TextFlag) for a caption at the given alignment.
+// Multi-line captions wrap at words and, as with the classic text drawing, are not centred vertically.
+int AlignedTextFlags(TAlignment Align, bool MultiLines);
+
+// Lets what lies under Control show through the painter's area. Qt composes the parent and the
+// sibling controls below a control into one backing store, so a transparent control only has to
+// leave its pixels clear; the parent's own background is rendered in when the painter draws into an
+// off-screen buffer.
+void PaintParentBackground(QPainter &Canvas, QWidget *Control);

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QDialog;
+class QWidget;
+
+// Every modal dialog, address opening, file-manager call and file picker of the forms goes through
+// these hooks. The program keeps the defaults; headless tests replace them with answers of their
+// own so that nothing waits for a user.
+struct TUiHooks
+{
+    // Shows a dialog modally and returns its result.
+    std::function<int(QDialog *Dialog)> ExecModal;
+    // Opens an address or document in the user's default program; false when it could not start.
+    std::function<bool(const QString &Target)> OpenUrl;
+    // Shows a file in the file manager.
+    std::function<bool(const QString &Path)> ShowInFileManager;
+    // Asks for a file to open; an empty text when the user cancels.
+    std::function<QString(QWidget *Parent, const QString &Title, const QString &Directory, const QString &Filter)>
+        PickOpenFile;
+};
+
+// The hooks in effect; restored to the defaults by RestoreDefaultUiHooks.
+TUiHooks &UiHooks();
+void RestoreDefaultUiHooks();

@@ -1,0 +1,1093 @@
+#include "ui/frmMain.h"
+
+#include "platform/system/Version.h"
+#include "ui/DisplayTexts.h"
+#include "ui/PageSwitcher.h"
+#include "ui/PngImage.h"
+#include "ui/UiHooks.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QChartView>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QSessionManager>
+#include <QTextEdit>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <cmath>
+
+namespace {
+
+// Frame measures of the 800 x 600 client area.
+constexpr int kClientWidth = 800;
+constexpr int kClientHeight = 600;
+constexpr int kBorder = 5;
+constexpr int kTitleHeight = 30;
+constexpr int kBarHeight = 36;
+constexpr int kMenuWidth = 130;
+constexpr int kStatusHeight = 24;
+// The pages start this far right of the menu's left edge; folding the menu moves them by it.
+constexpr int kMenuFold = 133;
+constexpr int kPagesTop = kTitleHeight + kBarHeight + 3;
+
+const QColor kFormColor(0xEB, 0xEB, 0xEB);
+const QColor kHintColor(0xC0, 0xC0, 0xC0);
+
+struct TSearchEngine
+{
+    const char16_t *Name;
+    const char16_t *Caption;
+    const char16_t *Template;
+};
+
+const TSearchEngine kSearchEngines[3] = {
+    {u"百度搜索", u"百度(Baidu)", u"http://www.baidu.com/s?word=%s"},
+    {u"谷歌搜索", u"谷歌(Google)", u"http://www.google.com/search?&q=%s"},
+    {u"雅虎搜索", u"雅虎(Yahoo)", u"http://search.yahoo.com/search?p=%s"},
+};
+
+struct TPageInfo
+{
+    const char16_t *Caption;
+    const char *Picture;
+};
+
+const TPageInfo kPages[6] = {
+    {u"进程管理", "menu_process"}, {u"服务管理", "menu_service"}, {u"启动配置", "menu_autorun"},
+    {u"网络监控", "menu_network"}, {u"系统信息", "menu_system"}, {u"软件设置", "menu_config"},
+};
+
+// The desktop's sans-serif at a pixel size, with the CJK face behind it for the Chinese texts.
+QFont FormFont(int PixelSize, bool Bold = false)
+{
+    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    f.setFamilies({f.family(), QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
+    f.setPixelSize(PixelSize);
+    f.setBold(Bold);
+    return f;
+}
+
+// Rounds halves to even, as the form's centring does.
+int RoundEven(double Value)
+{
+    return int(std::nearbyint(Value));
+}
+
+template <typename T> T *Named(T *Object, const char *Name)
+{
+    Object->setObjectName(QLatin1String(Name));
+    return Object;
+}
+
+QTreeWidget *MakeList(QWidget *Parent, const char *Name, const QList<QPair<const char16_t *, int>> &Columns)
+{
+    auto *list = Named(new QTreeWidget(Parent), Name);
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    list->setUniformRowHeights(true);
+    list->setAllColumnsShowFocus(true);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    QStringList captions;
+    for (const auto &c : Columns)
+        captions << QString::fromUtf16(c.first);
+    list->setHeaderLabels(captions);
+    for (int i = 0; i < Columns.size(); ++i)
+        list->header()->resizeSection(i, Columns[i].second);
+    list->header()->setStretchLastSection(false);
+    return list;
+}
+
+} // namespace
+
+bool TOpenDialog::Execute(QWidget *Parent)
+{
+    const QString chosen = UiHooks().PickOpenFile(Parent, Title, InitialDir, Filter);
+    if (chosen.isEmpty())
+        return false;
+    FileName = chosen;
+    return true;
+}
+
+TFormMain::TFormMain(QWidget *AOwner) : QWidget(AOwner, Qt::Window | Qt::FramelessWindowHint)
+{
+    setObjectName(QStringLiteral("FormMain"));
+    BuildForm();
+    FormCreate(this);
+}
+
+TFormMain::~TFormMain()
+{
+    // A frame left on screen by a drag that never ended goes with the form.
+    if (ResizeFrameWindow())
+        DrawResizeFrame(QRect(), 2, 4);
+}
+
+// ---- building the form ---------------------------------------------------------------------
+
+void TFormMain::SetAnchors(QWidget *Control, bool Left, bool Top, bool Right, bool Bottom)
+{
+    m_Anchors.insert(Control, {Left, Top, Right, Bottom});
+}
+
+// Children keep their distance to the anchored edges when the form changes size.
+void TFormMain::ApplyAnchors(const QSize &From, const QSize &To)
+{
+    const int dw = To.width() - From.width();
+    const int dh = To.height() - From.height();
+    if (dw == 0 && dh == 0)
+        return;
+    for (auto it = m_Anchors.cbegin(); it != m_Anchors.cend(); ++it) {
+        QWidget *c = it.key();
+        QRect g = c->geometry();
+        const TAnchors &a = it.value();
+        if (a.Right && a.Left)
+            g.setWidth(g.width() + dw);
+        else if (a.Right)
+            g.moveLeft(g.left() + dw);
+        if (a.Bottom && a.Top)
+            g.setHeight(g.height() + dh);
+        else if (a.Bottom)
+            g.moveTop(g.top() + dh);
+        c->setGeometry(g);
+    }
+}
+
+void TFormMain::BuildForm()
+{
+    setWindowTitle(QStringLiteral("Taskvane"));
+    setFont(FormFont(11));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, kFormColor);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    resize(kClientWidth, kClientHeight);
+    m_LaidOutSize = QSize(kClientWidth, kClientHeight);
+    const QPixmap icon = LoadPicture(QStringLiteral("logo"));
+    if (!icon.isNull())
+        setWindowIcon(QIcon(icon));
+
+    BuildFrame();
+    BuildLeftMenu();
+    BuildPages();
+    BuildSearchBox();
+
+    pnlWaiting = Named(new TSkinPanelStandIn(this), "pnlWaiting");
+    pnlWaiting->resize(300, 160);
+    pnlWaiting->SetCaption(QStringLiteral("..."));
+    pnlWaiting->SetColor(QColor(0xF7, 0xF9, 0xFC));
+    pnlWaiting->setFrameShape(QFrame::Box);
+    pnlWaiting->setFont(FormFont(13, true));
+    pnlWaiting->hide();
+
+    tmrProcess = Named(new QTimer(this), "tmrProcess");
+    tmrTraffic = Named(new QTimer(this), "tmrTraffic");
+    tmrSystem = Named(new QTimer(this), "tmrSystem");
+    for (QTimer *t : {tmrProcess, tmrTraffic, tmrSystem})
+        t->setInterval(1000);
+    connect(tmrProcess, &QTimer::timeout, this, [this] { tmrProcessTimer(tmrProcess); });
+    connect(tmrTraffic, &QTimer::timeout, this, [this] { tmrTrafficTimer(tmrTraffic); });
+    connect(tmrSystem, &QTimer::timeout, this, [this] { tmrSystemTimer(tmrSystem); });
+    tmrProcess->start();
+    tmrTraffic->start();
+    tmrSystem->start();
+
+    alActions = Named(new QActionGroup(this), "alActions");
+    actHelp = Named(new QAction(this), "actHelp");
+    actHelp->setShortcut(QKeySequence(Qt::Key_F1));
+    alActions->addAction(actHelp);
+    addAction(actHelp);
+    connect(actHelp, &QAction::triggered, this, [this] { actHelpExecute(actHelp); });
+
+    dlgOpenFile.Title = QString();
+
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &m) { OnQureyEndSession(m); });
+    // The form sees keys before its controls do.
+    qApp->installEventFilter(this);
+}
+
+void TFormMain::BuildFrame()
+{
+    const int W = kClientWidth, H = kClientHeight;
+    auto image = [this](const char *name, const char *picture, const QRect &g, bool stretch) {
+        auto *img = Named(new TImage(this), name);
+        img->SetPicture(LoadPicture(QLatin1String(picture)));
+        img->SetStretch(stretch);
+        img->setGeometry(g);
+        return img;
+    };
+    imgMainBorder_TopLeft = image("imgMainBorder_TopLeft", "border_topleft", QRect(0, 0, kBorder, kTitleHeight), false);
+    imgMainBorder_Top = image("imgMainBorder_Top", "border_top", QRect(kBorder, 0, W - 2 * kBorder, kTitleHeight), true);
+    imgMainBorder_TopRight = image("imgMainBorder_TopRight", "border_topright", QRect(W - kBorder, 0, kBorder, kTitleHeight), false);
+    imgMainBorder_Left = image("imgMainBorder_Left", "border_left", QRect(0, kTitleHeight, kBorder, H - kTitleHeight - kBorder), true);
+    imgMainBorder_Right = image("imgMainBorder_Right", "border_right", QRect(W - kBorder, kTitleHeight, kBorder, H - kTitleHeight - kBorder), true);
+    imgMainBorder_BottomLeft = image("imgMainBorder_BottomLeft", "border_bottomleft", QRect(0, H - kBorder, kBorder, kBorder), false);
+    imgMainBorder_Bottom = image("imgMainBorder_Bottom", "border_bottom", QRect(kBorder, H - kBorder, W - 2 * kBorder, kBorder), true);
+    imgMainBorder_BottomRight = image("imgMainBorder_BottomRight", "border_bottomright", QRect(W - kBorder, H - kBorder, kBorder, kBorder), false);
+    SetAnchors(imgMainBorder_Top, true, true, true, false);
+    SetAnchors(imgMainBorder_TopRight, false, true, true, false);
+    SetAnchors(imgMainBorder_Left, true, true, false, true);
+    SetAnchors(imgMainBorder_Right, false, true, true, true);
+    SetAnchors(imgMainBorder_BottomLeft, true, false, false, true);
+    SetAnchors(imgMainBorder_Bottom, true, false, true, true);
+    SetAnchors(imgMainBorder_BottomRight, false, false, true, true);
+
+    imgIcon = image("imgIcon", "icon", QRect(9, 7, 16, 16), false);
+    lblTitle = Named(new TLabel(this), "lblTitle");
+    lblTitle->setGeometry(31, 0, 400, kTitleHeight);
+    lblTitle->setFont(FormFont(13, true));
+    {
+        QPalette p = lblTitle->palette();
+        p.setColor(QPalette::WindowText, Qt::white);
+        lblTitle->setPalette(p);
+    }
+    lblTitle->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    auto titleButton = [this](const char *name, const char *pictures, int right) {
+        auto *b = Named(new TPicButton(this), name);
+        b->LoadStatePictures(QLatin1String(pictures));
+        b->SetEnableTransparentColor(true);
+        b->SetTransparent(true);
+        b->setGeometry(kClientWidth - kBorder - right, 1, 28, 20);
+        SetAnchors(b, false, true, true, false);
+        return b;
+    };
+    btnClose = titleButton("btnClose", "btn_close", 28);
+    btnMax = titleButton("btnMax", "btn_max", 56);
+    btnMin = titleButton("btnMin", "btn_min", 84);
+    btnAbout = titleButton("btnAbout", "btn_about", 112);
+    btnAbout->setToolTip(QStringLiteral("关于..."));
+    btnAbout->OnClick = [this](QObject *s) { btnAboutClick(s); };
+    btnClose->OnClick = [this](QObject *s) { btnCloseClick(s); };
+
+    imgTopBar = image("imgTopBar", "topbar", QRect(kBorder + kMenuWidth, kTitleHeight, W - 2 * kBorder - kMenuWidth, kBarHeight), true);
+    SetAnchors(imgTopBar, true, true, true, false);
+    lblTopBarInfo = Named(new TLabel(this), "lblTopBarInfo");
+    lblTopBarInfo->setGeometry(kBorder + kMenuWidth + 10, kTitleHeight, 380, kBarHeight);
+    lblTopBarInfo->setFont(FormFont(12, true));
+    {
+        QPalette p = lblTopBarInfo->palette();
+        p.setColor(QPalette::WindowText, QColor(0x1F, 0x4F, 0x8F));
+        lblTopBarInfo->setPalette(p);
+    }
+
+    lblStatusBar = Named(new TLabel(this), "lblStatusBar");
+    lblStatusBar->setGeometry(kBorder + 6, H - kBorder - kStatusHeight, 300, kStatusHeight);
+    lblStatusBar->setText(QStringLiteral("CPU: 00% | MEM: 00%"));
+    SetAnchors(lblStatusBar, true, false, false, true);
+    lblVersion = Named(new TLabel(this), "lblVersion");
+    lblVersion->setGeometry(W - kBorder - 6 - 360, H - kBorder - kStatusHeight, 360, kStatusHeight);
+    lblVersion->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    SetAnchors(lblVersion, false, false, true, true);
+    for (TLabel *l : {lblStatusBar, lblVersion}) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, QColor(0x40, 0x48, 0x55));
+        l->setPalette(p);
+    }
+
+    imgMainBorder_Resize = image("imgMainBorder_Resize", "grip", QRect(W - 10, H - 10, 10, 10), false);
+    imgMainBorder_Resize->setCursor(Qt::SizeFDiagCursor);
+    SetAnchors(imgMainBorder_Resize, false, false, true, true);
+    imgMainBorder_Resize->OnMouseDown = [this](QObject *s, Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
+        imgMainBorder_ResizeMouseDown(s, b, m, x, y);
+    };
+    imgMainBorder_Resize->OnMouseMove = [this](QObject *s, Qt::MouseButtons b, int x, int y) {
+        imgMainBorder_ResizeMouseMove(s, b, x, y);
+    };
+    imgMainBorder_Resize->OnMouseUp = [this](QObject *s, Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
+        imgMainBorder_ResizeMouseUp(s, b, m, x, y);
+    };
+}
+
+void TFormMain::BuildLeftMenu()
+{
+    imgLeftMenuTitle = Named(new TImage(this), "imgLeftMenuTitle");
+    imgLeftMenuTitle->SetPicture(LoadPicture(QStringLiteral("leftmenu_title")));
+    imgLeftMenuTitle->setGeometry(kBorder, kTitleHeight, kMenuWidth, kBarHeight);
+
+    btnLeftMenu_Title = Named(new TPicButton(this), "btnLeftMenu_Title");
+    btnLeftMenu_Title->setGeometry(kBorder, kTitleHeight, kMenuWidth, kBarHeight);
+    btnLeftMenu_Title->LoadStatePictures(QStringLiteral("menutitle"));
+    btnLeftMenu_Title->SetCaption(QStringLiteral("功能菜单"));
+    btnLeftMenu_Title->SetTextAlign(alCustom);
+    btnLeftMenu_Title->SetTextX(14);
+    btnLeftMenu_Title->SetTextY(10);
+    btnLeftMenu_Title->SetFont(FormFont(13, true));
+    btnLeftMenu_Title->SetFontColor(Qt::white);
+    btnLeftMenu_Title->OnClick = [this](QObject *s) { btnLeftMenu_TitleClick(s); };
+
+    const int bodyHeight = kClientHeight - kTitleHeight - kBarHeight - kBorder - kStatusHeight;
+    imgLeftMenuBody = Named(new TImage(this), "imgLeftMenuBody");
+    imgLeftMenuBody->SetPicture(LoadPicture(QStringLiteral("leftmenu_body")));
+    imgLeftMenuBody->SetStretch(true);
+    imgLeftMenuBody->setGeometry(kBorder, kTitleHeight + kBarHeight, kMenuWidth, bodyHeight);
+    SetAnchors(imgLeftMenuBody, true, true, false, true);
+
+    pnlLeftMenu = Named(new TSkinPanelStandIn(this), "pnlLeftMenu");
+    pnlLeftMenu->SetParentBackground(true);
+    pnlLeftMenu->setGeometry(kBorder, kTitleHeight + kBarHeight, kMenuWidth, 6 + 44 * 6);
+
+    TPicButton **buttons[6] = {&btnLeftMenu_Process, &btnLeftMenu_Service, &btnLeftMenu_Autorun,
+                               &btnLeftMenu_Network, &btnLeftMenu_System,  &btnLeftMenu_Config};
+    const char *names[6] = {"btnLeftMenu_Process", "btnLeftMenu_Service", "btnLeftMenu_Autorun",
+                            "btnLeftMenu_Network", "btnLeftMenu_System",  "btnLeftMenu_Config"};
+    for (int i = 0; i < 6; ++i) {
+        auto *b = Named(new TPicButton(pnlLeftMenu), names[i]);
+        b->setGeometry(4, 6 + 44 * i, 122, 40);
+        b->LoadStatePictures(QLatin1String(kPages[i].Picture));
+        b->SetEnableTransparentColor(true);
+        b->SetTransparent(true);
+        b->SetCaption(QString::fromUtf16(kPages[i].Caption));
+        b->SetTextAlign(alCustom);
+        b->SetTextX(44);
+        b->SetTextY(12);
+        b->SetFont(FormFont(13));
+        b->SetFontColor(QColor(0x1F, 0x3A, 0x60));
+        b->SetEnableStatesFont(true);
+        b->SetFontMouseHover(FormFont(13));
+        b->SetFontMouseHoverColor(QColor(0x1F, 0x4F, 0x8F));
+        b->SetFontMouseDown(FormFont(13));
+        b->SetFontMouseDownColor(QColor(0x1F, 0x4F, 0x8F));
+        b->SetFontDisabled(FormFont(13, true));
+        b->SetFontDisabledColor(Qt::white);
+        *buttons[i] = b;
+    }
+    btnLeftMenu_Process->OnClick = [this](QObject *s) { btnLeftMenu_ProcessClick(s); };
+    btnLeftMenu_Service->OnClick = [this](QObject *s) { btnLeftMenu_ServiceClick(s); };
+    btnLeftMenu_Autorun->OnClick = [this](QObject *s) { btnLeftMenu_AutorunClick(s); };
+    btnLeftMenu_Network->OnClick = [this](QObject *s) { btnLeftMenu_NetworkClick(s); };
+    btnLeftMenu_System->OnClick = [this](QObject *s) { btnLeftMenu_SystemClick(s); };
+    btnLeftMenu_Config->OnClick = [this](QObject *s) { btnLeftMenu_ConfigClick(s); };
+}
+
+void TFormMain::BuildPages()
+{
+    const QRect pageRect(kBorder + kMenuFold, kPagesTop, kClientWidth - kBorder - 3 - (kBorder + kMenuFold),
+                         kClientHeight - kBorder - kStatusHeight - kPagesTop);
+    TSkinPanelStandIn **pages[6] = {&pnlTab_Process, &pnlTab_Service, &pnlTab_Autorun,
+                                    &pnlTab_Network, &pnlTab_System,  &pnlTab_Config};
+    const char *names[6] = {"pnlTab_Process", "pnlTab_Service", "pnlTab_Autorun",
+                            "pnlTab_Network", "pnlTab_System",  "pnlTab_Config"};
+    for (int i = 0; i < 6; ++i) {
+        auto *page = Named(new TSkinPanelStandIn(this), names[i]);
+        page->setGeometry(pageRect);
+        page->SetColor(kFormColor);
+        page->hide();
+        SetAnchors(page, true, true, true, true);
+        *pages[i] = page;
+    }
+
+    auto fill = [](QWidget *page, QWidget *list) {
+        auto *layout = new QVBoxLayout(page);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(4);
+        layout->addWidget(list);
+        return layout;
+    };
+    lvProcesses = MakeList(pnlTab_Process, "lvProcesses",
+                           {{u"进程名", 120}, {u"进程 ID", 55}, {u"用户名", 90}, {u"CPU", 35},
+                            {u"物理内存", 65}, {u"虚拟内存", 65}, {u"路径", 195}});
+    lvProcesses->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    fill(pnlTab_Process, lvProcesses);
+    lvServices = MakeList(pnlTab_Service, "lvServices",
+                          {{u"服务名", 100}, {u"显示名", 150}, {u"当前状态", 70}, {u"启动类型", 70}, {u"命令行", 235}});
+    fill(pnlTab_Service, lvServices);
+    lvAutoruns = MakeList(pnlTab_Autorun, "lvAutoruns",
+                          {{u"标题", 100}, {u"状态", 45}, {u"描述", 120}, {u"命令行", 180}, {u"位置", 180}});
+    fill(pnlTab_Autorun, lvAutoruns);
+    lvConnections = MakeList(pnlTab_Network, "lvConnections",
+                             {{u"进程名", 100}, {u"类型", 40}, {u"本地 IP:端口", 120}, {u"远程 IP:端口", 120},
+                              {u"当前状态", 80}, {u"进程 ID", 55}, {u"进程路径", 200}});
+    chkHideLocalConnections = Named(new QCheckBox(QStringLiteral("隐藏本地连接"), pnlTab_Network), "chkHideLocalConnections");
+    chkHideLocalConnections->setChecked(true);
+    fill(pnlTab_Network, lvConnections)->addWidget(chkHideLocalConnections);
+
+    chtCPU = Named(new QChartView(pnlTab_System), "chtCPU");
+    chtMEM = Named(new QChartView(pnlTab_System), "chtMEM");
+    for (QChartView *c : {chtCPU, chtMEM})
+        c->setRenderHint(QPainter::Antialiasing);
+
+    pnlDetails = Named(new TSkinPanelStandIn(this), "pnlDetails");
+    pnlDetails->SetColor(QColor(0xF0, 0xF0, 0xF0));
+    pnlDetails->setFrameShape(QFrame::Box);
+    pnlDetails->setGeometry(pageRect.right() + 1 - 300, kPagesTop, 300, 459);
+    SetAnchors(pnlDetails, false, true, true, true);
+    {
+        auto *layout = new QVBoxLayout(pnlDetails);
+        layout->setContentsMargins(4, 4, 4, 4);
+        lblDetailsTitle = Named(new TLabel(pnlDetails), "lblDetailsTitle");
+        lblDetailsTitle->setText(QStringLiteral("详细信息"));
+        lblDetailsTitle->setFont(FormFont(12, true));
+        redtDetails = Named(new QTextEdit(pnlDetails), "redtDetails");
+        redtDetails->setReadOnly(true);
+        redtDetails->setFont(FormFont(11));
+        layout->addWidget(lblDetailsTitle);
+        layout->addWidget(redtDetails);
+    }
+    pnlDetails->hide();
+}
+
+void TFormMain::BuildSearchBox()
+{
+    pnlSearch = Named(new TSkinPanelStandIn(this), "pnlSearch");
+    pnlSearch->SetPicture(LoadPicture(QStringLiteral("search_box")), false);
+    pnlSearch->setGeometry(kClientWidth - kBorder - 8 - 222, kTitleHeight + (kBarHeight - 24) / 2, 222, 24);
+    SetAnchors(pnlSearch, false, true, true, false);
+
+    // The focus sink sits under the engine button, out of sight.
+    edtSearch2 = Named(new QLineEdit(pnlSearch), "edtSearch2");
+    edtSearch2->setFrame(false);
+    edtSearch2->setGeometry(2, 8, 44, 8);
+
+    btnSearchMenu = Named(new TPicButton(pnlSearch), "btnSearchMenu");
+    btnSearchMenu->setGeometry(1, 1, 30, 22);
+    btnSearchMenu->SetPictureAlign(alCenter);
+    btnSearchMenu->SetColor(Qt::white);
+    btnSearchMenu->setToolTip(QStringLiteral("搜索引擎"));
+    btnSearchMenu->setCursor(Qt::PointingHandCursor);
+    btnSearchMenu->OnClick = [this](QObject *s) { btnSearchMenuClick(s); };
+
+    edtSearch = Named(new QLineEdit(pnlSearch), "edtSearch");
+    edtSearch->setFrame(false);
+    edtSearch->setGeometry(35, 3, 160, 18);
+    edtSearch->setFont(FormFont(12));
+    {
+        QPalette p = edtSearch->palette();
+        p.setColor(QPalette::Text, Qt::black);
+        p.setColor(QPalette::PlaceholderText, kHintColor);
+        p.setColor(QPalette::Base, Qt::white);
+        edtSearch->setPalette(p);
+    }
+    connect(edtSearch, &QLineEdit::textChanged, this, [this] { edtSearchChange(edtSearch); });
+    edtSearch->installEventFilter(this);
+    edtSearch2->installEventFilter(this);
+
+    btnSearch = Named(new TPicButton(pnlSearch), "btnSearch");
+    btnSearch->setGeometry(197, 1, 24, 22);
+    btnSearch->LoadStatePictures(QStringLiteral("btn_search"));
+    btnSearch->SetEnableTransparentColor(true);
+    btnSearch->SetColor(Qt::white);
+    btnSearch->setCursor(Qt::PointingHandCursor);
+    btnSearch->OnClick = [this](QObject *s) { btnSearchClick(s); };
+
+    pmSearch = Named(new QMenu(this), "pmSearch");
+    pmSearch->setFont(FormFont(12));
+    QAction **items[3] = {&mniSearch_Baidu, &mniSearch_Google, &mniSearch_Yahoo};
+    const char *names[3] = {"mniSearch_Baidu", "mniSearch_Google", "mniSearch_Yahoo"};
+    for (int i = 0; i < 3; ++i) {
+        auto *a = Named(new QAction(pmSearch), names[i]);
+        a->setText(QString::fromUtf16(kSearchEngines[i].Caption));
+        const QPixmap glyph = LoadPicture(QStringLiteral("engine_%1").arg(i));
+        if (!glyph.isNull())
+            a->setIcon(QIcon(glyph));
+        pmSearch->addAction(a);
+        *items[i] = a;
+    }
+    connect(mniSearch_Baidu, &QAction::triggered, this, [this] { mniSearch_BaiduClick(mniSearch_Baidu); });
+    connect(mniSearch_Google, &QAction::triggered, this, [this] { mniSearch_GoogleClick(mniSearch_Google); });
+    connect(mniSearch_Yahoo, &QAction::triggered, this, [this] { mniSearch_YahooClick(mniSearch_Yahoo); });
+}
+
+// ---- creation and closing ------------------------------------------------------------------
+
+void TFormMain::FormCreate(QObject *)
+{
+    EnableDebugPrivilege();
+    MinWidth = 620;
+    MinHeight = 450;
+    setMinimumSize(MinWidth, MinHeight);
+    // The window keeps its minimise and maximise entries in the window system's menus.
+    setWindowFlag(Qt::WindowMinMaxButtonsHint, true);
+    setWindowFlag(Qt::WindowSystemMenuHint, true);
+
+    for (TMouseEvents *piece : std::initializer_list<TMouseEvents *>{
+             lblTitle, imgIcon, imgMainBorder_TopLeft, imgMainBorder_Top, imgMainBorder_TopRight}) {
+        piece->OnMouseDown = [this](QObject *s, Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
+            TitleMouseDown(s, b, m, x, y);
+        };
+        piece->OnMouseMove = [this](QObject *s, Qt::MouseButtons b, int x, int y) { TitleMouseMove(s, b, x, y); };
+        piece->OnMouseUp = [this](QObject *, Qt::MouseButton, Qt::KeyboardModifiers, int, int) { m_ManualDrag = false; };
+        piece->OnDblClick = [this](QObject *s) { ToggleMaximize(s); };
+    }
+    btnMin->OnClick = [this](QObject *s) { MinimizeClick(s); };
+    btnMax->OnClick = [this](QObject *s) { ToggleMaximize(s); };
+
+    TabPanel = std::make_unique<TTabPanel>();
+    TabPanel->Add(btnLeftMenu_Process, pnlTab_Process, QString(), false);
+    TabPanel->Add(btnLeftMenu_Service, pnlTab_Service, QString(), false);
+    TabPanel->Add(btnLeftMenu_Autorun, pnlTab_Autorun, QString(), false);
+    TabPanel->Add(btnLeftMenu_Network, pnlTab_Network, QString(), false);
+    TabPanel->Add(btnLeftMenu_System, pnlTab_System, QString(), false);
+    TabPanel->Add(btnLeftMenu_Config, pnlTab_Config, QString(), false);
+
+    btnLeftMenu_ProcessClick(btnLeftMenu_Process);
+
+    setWindowTitle(QStringLiteral("Taskvane"));
+    lblTitle->setText(QStringLiteral("Taskvane"));
+    lblVersion->setText(QStringLiteral("主程序版本：%1 | 进程库版本：%2").arg(ProgramVersionText(), DictionaryVersionText()));
+
+    UseSystemImageList(lvProcesses);
+    UseSystemImageList(lvAutoruns);
+    UseSystemImageList(lvConnections);
+
+    for (TListState &s : Lists) {
+        s.SortColumn = -1;
+        s.HotColumn = -1;
+    }
+
+    SetSearchEngine(0);
+    FillAffinityMenu();
+    InitNetworkPage();
+    InitSystemPage();
+    DeleteDownloadFiles();
+    StartUpdateCheck();
+}
+
+void TFormMain::FormClose(QObject *)
+{
+    tmrProcess->stop();
+    tmrTraffic->stop();
+    tmrSystem->stop();
+    TabPanel.reset();
+    StopUpdateCheck();
+    DeleteDownloadFiles();
+}
+
+void TFormMain::FormShow(QObject *)
+{
+    TrimWorkingSet();
+}
+
+void TFormMain::closeEvent(QCloseEvent *Event)
+{
+    if (!m_Closed) {
+        m_Closed = true;
+        FormClose(this);
+    }
+    Event->accept();
+}
+
+void TFormMain::showEvent(QShowEvent *Event)
+{
+    QWidget::showEvent(Event);
+    if (!Event->spontaneous())
+        FormShow(this);
+}
+
+void TFormMain::resizeEvent(QResizeEvent *Event)
+{
+    QWidget::resizeEvent(Event);
+    ApplyAnchors(m_LaidOutSize, size());
+    m_LaidOutSize = size();
+    FormResize(this);
+}
+
+void TFormMain::changeEvent(QEvent *Event)
+{
+    QWidget::changeEvent(Event);
+    if (Event->type() == QEvent::WindowStateChange)
+        FormResize(this);
+}
+
+void TFormMain::FormResize(QObject *)
+{
+    if (isMaximized()) {
+        // A maximised borderless window covers the work area and leaves the panels free.
+        if (QScreen *s = screen()) {
+            const QRect work = s->availableGeometry();
+            if (geometry() != work)
+                setGeometry(work);
+        }
+    }
+    const int w = pnlTab_System->width();
+    const int h = pnlTab_System->height();
+    const int m = RoundEven((h - 6) / 2.0);
+    chtCPU->setGeometry(214, 0, w - 214, m);
+    chtMEM->setGeometry(214, chtCPU->y() + chtCPU->height() + 6, w - 214, m - 1);
+}
+
+// ---- window behaviour ----------------------------------------------------------------------
+
+void TFormMain::TitleMouseDown(QObject *Sender, Qt::MouseButton, Qt::KeyboardModifiers, int X, int Y)
+{
+    if (isMaximized())
+        return;
+    m_ManualDrag = false;
+    QWindow *handle = windowHandle();
+    if (handle && handle->startSystemMove())
+        return;
+    // The window system would not move the window: follow the pointer by hand.
+    auto *w = qobject_cast<QWidget *>(Sender);
+    const QPoint global = w ? w->mapToGlobal(QPoint(X, Y)) : QCursor::pos();
+    m_DragOffset = global - pos();
+    m_ManualDrag = true;
+}
+
+void TFormMain::TitleMouseMove(QObject *Sender, Qt::MouseButtons Shift, int X, int Y)
+{
+    if (!m_ManualDrag || !(Shift & Qt::LeftButton) || isMaximized())
+        return;
+    auto *w = qobject_cast<QWidget *>(Sender);
+    const QPoint global = w ? w->mapToGlobal(QPoint(X, Y)) : QCursor::pos();
+    move(global - m_DragOffset);
+}
+
+void TFormMain::ToggleMaximize(QObject *)
+{
+    m_ManualDrag = false;
+    if (isMaximized()) {
+        showNormal();
+        imgMainBorder_Resize->setEnabled(true);
+    } else {
+        showMaximized();
+        imgMainBorder_Resize->setEnabled(false);
+    }
+}
+
+void TFormMain::MinimizeClick(QObject *)
+{
+    showMinimized();
+}
+
+void TFormMain::btnCloseClick(QObject *)
+{
+    close();
+}
+
+void TFormMain::btnAboutClick(QObject *)
+{
+    ShowAboutBox();
+}
+
+void TFormMain::actHelpExecute(QObject *) {}
+
+bool TFormMain::OnQureyEndSession(QSessionManager &)
+{
+    return true;
+}
+
+void TFormMain::RestoreAndRaise()
+{
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    if (!isVisible())
+        show();
+    raise();
+    activateWindow();
+}
+
+void TFormMain::imgMainBorder_ResizeMouseDown(QObject *, Qt::MouseButton, Qt::KeyboardModifiers, int, int)
+{
+    DrawResizeFrame(geometry(), 0, 4);
+}
+
+void TFormMain::imgMainBorder_ResizeMouseMove(QObject *Sender, Qt::MouseButtons Shift, int X, int Y)
+{
+    if (!(Shift & Qt::LeftButton))
+        return;
+    auto *w = qobject_cast<QWidget *>(Sender);
+    QPoint p = w ? w->mapToGlobal(QPoint(X, Y)) : QCursor::pos();
+    const QRect g = geometry();
+    p.setX(qMax(p.x(), g.left() + MinWidth));
+    p.setY(qMax(p.y(), g.top() + MinHeight));
+    DrawResizeFrame(QRect(g.topLeft(), QSize(p.x() - g.left(), p.y() - g.top())), 1, 4);
+}
+
+void TFormMain::imgMainBorder_ResizeMouseUp(QObject *Sender, Qt::MouseButton, Qt::KeyboardModifiers, int X, int Y)
+{
+    auto *w = qobject_cast<QWidget *>(Sender);
+    const QPoint p = w ? w->mapToGlobal(QPoint(X, Y)) : QCursor::pos();
+    DrawResizeFrame(QRect(), 2, 4);
+    const QRect g = geometry();
+    resize(qMax(MinWidth, p.x() - g.left()), qMax(MinHeight, p.y() - g.top()));
+}
+
+// ---- left menu and pages -------------------------------------------------------------------
+
+void TFormMain::TabChanged(TTabPanel *Sender, void *)
+{
+    if (TTabItem *prev = Sender->PreviousTab())
+        prev->Button->setEnabled(true);
+    if (TTabItem *cur = Sender->CurrentTab())
+        cur->Button->setEnabled(false);
+}
+
+QTreeWidget *TFormMain::PageList(int Page) const
+{
+    switch (Page) {
+    case pgProcess:
+        return lvProcesses;
+    case pgService:
+        return lvServices;
+    case pgAutorun:
+        return lvAutoruns;
+    case pgNetwork:
+        return lvConnections;
+    default:
+        return nullptr;
+    }
+}
+
+QString TFormMain::PageStatusText(int Page) const
+{
+    switch (Page) {
+    case pgProcess:
+        return QStringLiteral("[进程管理] 进程: %1").arg(ProcessCount());
+    case pgService:
+        return QStringLiteral("[服务管理] 服务: %1").arg(ServiceCount());
+    case pgAutorun:
+        return QStringLiteral("[启动配置] 启动项: %1").arg(AutorunCount());
+    case pgNetwork:
+        return QStringLiteral("[网络监控] TCP: %1 | UDP %2").arg(TcpCount()).arg(UdpCount());
+    case pgSystem:
+        return QStringLiteral("[系统信息]");
+    case pgConfig:
+        return QStringLiteral("[软件设置]");
+    default:
+        return QString();
+    }
+}
+
+void TFormMain::SelectPage(QObject *Sender, int Page)
+{
+    if (!TabPanel)
+        return; // the form is closing
+    TabPanel->SelectButton(qobject_cast<QWidget *>(Sender), &TFormMain::TabChanged, this);
+    FillPage(Page);
+    lblTopBarInfo->setText(PageStatusText(Page));
+    if (Page <= pgNetwork) {
+        UpdatePageButtons(Page);
+        redtDetails->setPlainText(QStringLiteral("(请点击列表查看相关详细信息)"));
+        LayoutDetailsPanel();
+        QTreeWidget *list = PageList(Page);
+        QWidget *page = list->parentWidget();
+        if (QLayout *l = page->layout())
+            l->activate();
+        pnlDetails->move(pnlDetails->x(), list->y() + page->y());
+        pnlDetails->resize(pnlDetails->width(), list->height());
+        Lists[Page].SortColumn = -1;
+    } else if (Page == pgSystem) {
+        pnlDetails->hide();
+    }
+    CurrentPage = quint8(Page);
+}
+
+void TFormMain::btnLeftMenu_ProcessClick(QObject *Sender)
+{
+    SelectPage(Sender, pgProcess);
+}
+
+void TFormMain::btnLeftMenu_ServiceClick(QObject *Sender)
+{
+    SelectPage(Sender, pgService);
+}
+
+void TFormMain::btnLeftMenu_AutorunClick(QObject *Sender)
+{
+    SelectPage(Sender, pgAutorun);
+}
+
+void TFormMain::btnLeftMenu_NetworkClick(QObject *Sender)
+{
+    SelectPage(Sender, pgNetwork);
+}
+
+void TFormMain::btnLeftMenu_SystemClick(QObject *Sender)
+{
+    SelectPage(Sender, pgSystem);
+}
+
+void TFormMain::btnLeftMenu_ConfigClick(QObject *Sender)
+{
+    SelectPage(Sender, pgConfig);
+}
+
+void TFormMain::btnLeftMenu_TitleClick(QObject *)
+{
+    pnlLeftMenu->setVisible(!pnlLeftMenu->isVisible());
+    imgLeftMenuBody->setVisible(!imgLeftMenuBody->isVisible());
+    const int d = pnlLeftMenu->isVisibleTo(this) ? -kMenuFold : kMenuFold;
+    for (QWidget *page : {static_cast<QWidget *>(pnlTab_Process), static_cast<QWidget *>(pnlTab_Service),
+                          static_cast<QWidget *>(pnlTab_Network), static_cast<QWidget *>(pnlTab_Autorun),
+                          static_cast<QWidget *>(pnlTab_System)}) {
+        QRect g = page->geometry();
+        g.setLeft(g.left() - d);
+        page->setGeometry(g);
+    }
+}
+
+// ---- waiting panel -------------------------------------------------------------------------
+
+void TFormMain::ShowWaiting(const QString &Text)
+{
+    setEnabled(false);
+    pnlWaiting->move(RoundEven(width() / 2.0 - pnlWaiting->width() / 2.0),
+                     RoundEven(height() / 2.0 - pnlWaiting->height() / 2.0));
+    pnlWaiting->SetCaption(Text);
+    pnlWaiting->raise();
+    pnlWaiting->show();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TFormMain::HideWaiting()
+{
+    pnlWaiting->hide();
+    setEnabled(true);
+}
+
+// ---- search box ----------------------------------------------------------------------------
+
+QString TFormMain::SearchEngineName(int Index)
+{
+    return (Index >= 0 && Index < 3) ? QString::fromUtf16(kSearchEngines[Index].Name) : QString();
+}
+
+QString TFormMain::SearchEngineTemplate(int Index)
+{
+    return (Index >= 0 && Index < 3) ? QString::fromUtf16(kSearchEngines[Index].Template) : QString();
+}
+
+QString TFormMain::SearchAddress(const QString &Template, const QString &Text)
+{
+    // The text is data, not part of the address: every reserved character is escaped.
+    const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(Text));
+    QString address = Template;
+    const qsizetype at = address.indexOf(QLatin1String("%s"));
+    if (at < 0)
+        return address;
+    return address.replace(at, 2, encoded);
+}
+
+void TFormMain::SetSearchEngine(int Index)
+{
+    // Only the three engines of the table exist; any other number leaves the choice as it is.
+    if (Index < 0 || Index > 2)
+        return;
+    SearchHint = SearchEngineName(Index);
+    edtSearch->clear();
+    // The hint is a placeholder: shown grey while the box is empty, never part of its text.
+    edtSearch->setPlaceholderText(SearchHint);
+    SearchURL = SearchEngineTemplate(Index);
+    const QList<QAction *> items = pmSearch->actions();
+    if (Index < items.size())
+        btnSearchMenu->SetPicNormal(items[Index]->icon().pixmap(16, 16));
+    btnSearchMenu->update();
+}
+
+void TFormMain::edtSearchChange(QObject *)
+{
+    // The grey hint shows by itself while the box is empty; typed text is always black.
+}
+
+void TFormMain::edtSearchClick(QObject *)
+{
+    if (!edtSearch->text().isEmpty())
+        edtSearch->selectAll();
+}
+
+void TFormMain::edtSearchExit(QObject *) {}
+
+void TFormMain::edtSearchMouseLeave(QObject *)
+{
+    edtSearch2->setFocus(Qt::OtherFocusReason);
+}
+
+void TFormMain::edtSearchKeyPress(QObject *Sender, QChar &Key)
+{
+    if (Key == QChar(13)) {
+        btnSearchClick(Sender);
+        Key = QChar(0);
+    }
+}
+
+void TFormMain::btnSearchClick(QObject *)
+{
+    const QString text = edtSearch->text();
+    if (text.trimmed().isEmpty())
+        return;
+    UiHooks().OpenUrl(SearchAddress(SearchURL, text));
+}
+
+void TFormMain::btnSearchMenuClick(QObject *)
+{
+    pmSearch->popup(btnSearchMenu->mapToGlobal(QPoint(0, btnSearchMenu->height())));
+}
+
+void TFormMain::mniSearch_BaiduClick(QObject *)
+{
+    SetSearchEngine(0);
+}
+
+void TFormMain::mniSearch_GoogleClick(QObject *)
+{
+    SetSearchEngine(1);
+}
+
+void TFormMain::mniSearch_YahooClick(QObject *)
+{
+    SetSearchEngine(2);
+}
+
+void TFormMain::UpdateSearchText()
+{
+    if (CurrentPage > pgNetwork)
+        return;
+    QTreeWidget *list = PageList(CurrentPage);
+    QTreeWidgetItem *row = nullptr;
+    for (int i = 0; i < list->topLevelItemCount() && !row; ++i)
+        if (list->topLevelItem(i)->isSelected())
+            row = list->topLevelItem(i);
+    if (!row)
+        return;
+    const int hot = Lists[CurrentPage].HotColumn;
+    int column = 0;
+    switch (CurrentPage) {
+    case pgProcess:
+        column = (hot == 2 || hot == 6) ? hot : 0;
+        break;
+    case pgService:
+        column = (hot == 1 || hot == 4) ? hot : 0;
+        break;
+    case pgAutorun:
+        // Sub-item k of a row stands in column k + 1.
+        column = (hot >= 1 && hot <= 3) ? hot + 1 : 0;
+        break;
+    case pgNetwork:
+        column = (hot == 1 || hot == 2 || hot == 5) ? hot + 1 : 0;
+        break;
+    }
+    QString text = row->text(column);
+    if (text.trimmed().isEmpty())
+        text = row->text(0);
+    if (text.compare(QLatin1String("N/A"), Qt::CaseInsensitive) == 0 || text.trimmed().isEmpty())
+        text.clear();
+    edtSearch->setText(text);
+}
+
+// ---- keyboard ------------------------------------------------------------------------------
+
+void TFormMain::FormKeyPress(QObject *, QChar &Key)
+{
+    if (Key == QChar(27) && pnlDetails->isVisible() && !DetailsPinned)
+        pnlDetails->hide();
+}
+
+bool TFormMain::eventFilter(QObject *Watched, QEvent *Event)
+{
+    if (Watched == edtSearch || Watched == edtSearch2) {
+        switch (Event->type()) {
+        case QEvent::MouseButtonRelease:
+            if (Watched == edtSearch && static_cast<QMouseEvent *>(Event)->button() == Qt::LeftButton)
+                edtSearchClick(edtSearch);
+            break;
+        case QEvent::FocusOut:
+            if (Watched == edtSearch)
+                edtSearchExit(edtSearch);
+            break;
+        case QEvent::Leave:
+            if (Watched == edtSearch)
+                edtSearchMouseLeave(edtSearch);
+            break;
+        case QEvent::KeyPress: {
+            auto *e = static_cast<QKeyEvent *>(Event);
+            if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+                QChar key(13);
+                edtSearchKeyPress(Watched, key);
+                if (key.isNull())
+                    return true;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    // The form sees every key of its controls first, once per key.
+    if (Event->type() == QEvent::KeyPress && Event != m_LastKeyEvent) {
+        auto *w = qobject_cast<QWidget *>(Watched);
+        if (w && w->window() == this) {
+            m_LastKeyEvent = Event;
+            auto *e = static_cast<QKeyEvent *>(Event);
+            if (!e->text().isEmpty()) {
+                QChar key = e->text().at(0);
+                if (e->key() == Qt::Key_Escape)
+                    key = QChar(27);
+                FormKeyPress(this, key);
+                if (key.isNull())
+                    return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(Watched, Event);
+}
+
+// ---- steps that the pages, the details panel and the update check fill ----------------------
+
+bool TFormMain::EnableDebugPrivilege()
+{
+    return false;
+}
+
+QString TFormMain::ProgramVersionText() const
+{
+    const platform::FileVersion v = platform::programVersion();
+    return QStringLiteral("%1.%2.%3.%4").arg(v.major).arg(v.minor).arg(v.release).arg(v.build);
+}
+
+QString TFormMain::DictionaryVersionText() const
+{
+    return QStringLiteral("0000-00-00");
+}
+
+void TFormMain::FillAffinityMenu() {}
+void TFormMain::InitNetworkPage() {}
+void TFormMain::InitSystemPage() {}
+void TFormMain::DeleteDownloadFiles() {}
+void TFormMain::StartUpdateCheck() {}
+void TFormMain::StopUpdateCheck() {}
+void TFormMain::FillPage(int) {}
+void TFormMain::UpdatePageButtons(int) {}
+void TFormMain::LayoutDetailsPanel() {}
+void TFormMain::ShowAboutBox() {}
+void TFormMain::tmrProcessTimer(QObject *) {}
+void TFormMain::tmrTrafficTimer(QObject *) {}
+void TFormMain::tmrSystemTimer(QObject *) {}
+
+int TFormMain::ProcessCount() const
+{
+    return 0;
+}
+
+int TFormMain::ServiceCount() const
+{
+    return 0;
+}
+
+int TFormMain::AutorunCount() const
+{
+    return 0;
+}
+
+int TFormMain::TcpCount() const
+{
+    return 0;
+}
+
+int TFormMain::UdpCount() const
+{
+    return 0;
+}

@@ -1,0 +1,217 @@
+#pragma once
+
+#include "ui/FormControls.h"
+#include "ui/PicButton.h"
+
+#include <QHash>
+#include <QIcon>
+#include <QList>
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class QAction;
+class QActionGroup;
+class QChartView;
+class QCheckBox;
+class QLineEdit;
+class QMenu;
+class QSessionManager;
+class QTextEdit;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TTabPanel;
+
+// The file picker of the form; it asks through the replaceable hooks.
+struct TOpenDialog
+{
+    QString Title;
+    QString Filter;
+    QString InitialDir;
+    QString FileName;
+    bool Execute(QWidget *Parent);
+};
+
+// Sort and click state of one of the four lists of the form.
+struct TListState
+{
+    int SortColumn = -1;
+    bool SortDescending = false;
+    int HotColumn = -1;
+};
+
+// The one window of the program: borderless, with its own frame, title buttons, left menu, six
+// pages, three refresh timers, a waiting panel and a web-search box.
+class TFormMain : public QWidget
+{
+    Q_OBJECT
+public:
+    // Page numbers of the left menu.
+    enum : quint8 { pgProcess = 0, pgService, pgAutorun, pgNetwork, pgSystem, pgConfig, PageCount };
+    // The four lists, in the order of their sort state.
+    enum : int { lsProcesses = 0, lsServices, lsAutoruns, lsConnections, ListCount };
+
+    explicit TFormMain(QWidget *AOwner = nullptr);
+    ~TFormMain() override;
+
+    // ---- members of the form ----------------------------------------------------------------
+    TImage *imgMainBorder_TopLeft, *imgMainBorder_Top, *imgMainBorder_TopRight;
+    TImage *imgMainBorder_Left, *imgMainBorder_Right;
+    TImage *imgMainBorder_BottomLeft, *imgMainBorder_Bottom, *imgMainBorder_BottomRight;
+    TImage *imgMainBorder_Resize;
+    TImage *imgIcon, *imgTopBar, *imgLeftMenuTitle, *imgLeftMenuBody;
+    TLabel *lblTitle, *lblTopBarInfo, *lblStatusBar, *lblVersion;
+    TPicButton *btnAbout, *btnMin, *btnMax, *btnClose;
+    TPicButton *btnLeftMenu_Title;
+    TSkinPanelStandIn *pnlLeftMenu;
+    TPicButton *btnLeftMenu_Process, *btnLeftMenu_Service, *btnLeftMenu_Autorun, *btnLeftMenu_Network,
+        *btnLeftMenu_System, *btnLeftMenu_Config;
+    TSkinPanelStandIn *pnlTab_Process, *pnlTab_Service, *pnlTab_Autorun, *pnlTab_Network, *pnlTab_System,
+        *pnlTab_Config;
+    TSkinPanelStandIn *pnlWaiting;
+    TSkinPanelStandIn *pnlSearch;
+    QLineEdit *edtSearch, *edtSearch2;
+    TPicButton *btnSearch, *btnSearchMenu;
+    QMenu *pmSearch;
+    QAction *mniSearch_Baidu, *mniSearch_Google, *mniSearch_Yahoo;
+    // The details panel, filled by the list pages.
+    TSkinPanelStandIn *pnlDetails;
+    TLabel *lblDetailsTitle;
+    QTextEdit *redtDetails;
+    // The lists and charts of the pages (their contents are the pages' own).
+    QTreeWidget *lvProcesses, *lvServices, *lvAutoruns, *lvConnections;
+    QCheckBox *chkHideLocalConnections;
+    QChartView *chtCPU, *chtMEM;
+    QTimer *tmrProcess, *tmrTraffic, *tmrSystem;
+    TOpenDialog dlgOpenFile;
+    QList<QIcon> ilCommon;
+    QActionGroup *alActions;
+    QAction *actHelp;
+
+    // ---- state shared with the pages --------------------------------------------------------
+    int MinWidth = 0;
+    int MinHeight = 0;
+    std::unique_ptr<TTabPanel> TabPanel;
+    quint8 UpdateStage = 0;
+    quint8 CurrentPage = 0;
+    QString SearchHint;
+    QString SearchURL;
+    QPoint HoverPoint{0, -1};
+    bool DetailsPinned = false;
+    TListState Lists[ListCount];
+
+    // ---- handlers ---------------------------------------------------------------------------
+    void FormCreate(QObject *Sender);
+    void FormClose(QObject *Sender);
+    void FormShow(QObject *Sender);
+    void FormResize(QObject *Sender);
+    void FormKeyPress(QObject *Sender, QChar &Key);
+    void imgMainBorder_ResizeMouseDown(QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void imgMainBorder_ResizeMouseMove(QObject *Sender, Qt::MouseButtons Shift, int X, int Y);
+    void imgMainBorder_ResizeMouseUp(QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void btnAboutClick(QObject *Sender);
+    void btnCloseClick(QObject *Sender);
+    void actHelpExecute(QObject *Sender);
+    void btnLeftMenu_TitleClick(QObject *Sender);
+    void btnLeftMenu_ProcessClick(QObject *Sender);
+    void btnLeftMenu_ServiceClick(QObject *Sender);
+    void btnLeftMenu_AutorunClick(QObject *Sender);
+    void btnLeftMenu_NetworkClick(QObject *Sender);
+    void btnLeftMenu_SystemClick(QObject *Sender);
+    void btnLeftMenu_ConfigClick(QObject *Sender);
+    void edtSearchChange(QObject *Sender);
+    void edtSearchClick(QObject *Sender);
+    void edtSearchExit(QObject *Sender);
+    void edtSearchKeyPress(QObject *Sender, QChar &Key);
+    void edtSearchMouseLeave(QObject *Sender);
+    void btnSearchClick(QObject *Sender);
+    void btnSearchMenuClick(QObject *Sender);
+    void mniSearch_BaiduClick(QObject *Sender);
+    void mniSearch_GoogleClick(QObject *Sender);
+    void mniSearch_YahooClick(QObject *Sender);
+    // The session manager asks whether the desktop may end: always yes.
+    bool OnQureyEndSession(QSessionManager &Manager);
+    void TitleMouseDown(QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void ToggleMaximize(QObject *Sender);
+    void MinimizeClick(QObject *Sender);
+
+    // ---- routines the pages call ------------------------------------------------------------
+    void ShowWaiting(const QString &Text);
+    void HideWaiting();
+    void SetSearchEngine(int Index);
+    void UpdateSearchText();
+    // The list of a page (pages 0-3), else null.
+    QTreeWidget *PageList(int Page) const;
+    // The status text of a page with the components' current counts.
+    QString PageStatusText(int Page) const;
+
+    // Restores a minimised window and brings it to the front (a second start asks for this).
+    void RestoreAndRaise();
+
+    // The search engines' names, menu captions and address templates, by engine number.
+    static QString SearchEngineName(int Index);
+    static QString SearchEngineTemplate(int Index);
+    // The address a search opens: the template with the text percent-encoded into it.
+    static QString SearchAddress(const QString &Template, const QString &Text);
+
+    // ---- work that later pages fill ----------------------------------------------------------
+    // Counts shown in the status texts of the list pages.
+    int ProcessCount() const;
+    int ServiceCount() const;
+    int AutorunCount() const;
+    int TcpCount() const;
+    int UdpCount() const;
+
+protected:
+    void closeEvent(QCloseEvent *Event) override;
+    void showEvent(QShowEvent *Event) override;
+    void resizeEvent(QResizeEvent *Event) override;
+    void changeEvent(QEvent *Event) override;
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+    // Steps of FormCreate and of page selection that belong to the pages, the details panel and the
+    // update check.
+    bool EnableDebugPrivilege();
+    QString ProgramVersionText() const;
+    QString DictionaryVersionText() const;
+    void FillAffinityMenu();
+    void InitNetworkPage();
+    void InitSystemPage();
+    void DeleteDownloadFiles();
+    void StartUpdateCheck();
+    void StopUpdateCheck();
+    void FillPage(int Page);
+    void UpdatePageButtons(int Page);
+    void LayoutDetailsPanel();
+    void ShowAboutBox();
+    void tmrProcessTimer(QObject *Sender);
+    void tmrTrafficTimer(QObject *Sender);
+    void tmrSystemTimer(QObject *Sender);
+
+private:
+    void BuildForm();
+    void BuildFrame();
+    void BuildLeftMenu();
+    void BuildPages();
+    void BuildSearchBox();
+    void SelectPage(QObject *Sender, int Page);
+    void SetAnchors(QWidget *Control, bool Left, bool Top, bool Right, bool Bottom);
+    void ApplyAnchors(const QSize &From, const QSize &To);
+    void TitleMouseMove(QObject *Sender, Qt::MouseButtons Shift, int X, int Y);
+    static void TabChanged(TTabPanel *Sender, void *Param);
+
+    struct TAnchors
+    {
+        bool Left, Top, Right, Bottom;
+    };
+    QHash<QWidget *, TAnchors> m_Anchors;
+    QSize m_LaidOutSize;
+    bool m_Closed = false;
+    // Dragging by hand where the window system does not move the window itself.
+    bool m_ManualDrag = false;
+    QPoint m_DragOffset;
+    const QEvent *m_LastKeyEvent = nullptr;
+};

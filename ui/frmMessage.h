@@ -1,0 +1,125 @@
+#pragma once
+
+#include "ui/FormControls.h"
+#include "ui/PicButton.h"
+
+#include <QByteArrayView>
+#include <QDialog>
+#include <QLabel>
+#include <QPixmap>
+#include <QPoint>
+#include <QStringView>
+
+class QScreen;
+
+namespace message_pictures {
+// PNG data of a picture of the message box by name; empty when unknown.
+QByteArrayView Find(QStringView Name);
+} // namespace message_pictures
+
+// A picture of the message box by name ("icon_error", "border_top"…), decoded
+// from the data embedded in the program; null when missing or undecodable.
+QPixmap MessagePicture(QStringView Name);
+
+// Plain-text label that wraps at word boundaries and, where a word (a long
+// path) is wider than the label, inside the word; its height follows its text.
+class TMessageText : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit TMessageText(QWidget *Parent);
+
+    // Height of the text wrapped to this width.
+    int TextHeight(int Width) const;
+
+protected:
+    void paintEvent(QPaintEvent *Event) override;
+};
+
+// The borderless message box of the program. Every confirmation, refusal,
+// warning and failure report goes through TFormMessage::MessageBox.
+class TFormMessage : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TFormMessage(QWidget *Parent = nullptr);
+    ~TFormMessage() override;
+
+    // Shows a message modally and returns the code of the button that ended it:
+    // 1 "确认", 2 "取消" or closed, 3 "是", 4 "否", 0 for Esc in a one-button box.
+    // Icon kinds: 0 none, 1 information, 2 question, 3 warning, 4 ban, 5 error.
+    // Button sets: 0 "确认"; 1 "确认"/"取消"; 2 "是"/"否"; 3 "是"/"否"/"取消".
+    // A blank title shows the application title. "\r" in the text breaks a line.
+    static quint8 MessageBox(const QString &Text, const QString &Title, quint8 IconKind, quint8 ButtonSet);
+
+    quint8 IconKind() const { return FIconKind; }
+    quint8 ButtonSet() const { return FButtonSet; }
+    quint8 Result() const { return FResult; }
+    bool LayoutPending() const { return FLayoutPending; }
+
+    void SetIconKind(quint8 Kind) { FIconKind = Kind; }
+    void SetButtonSet(quint8 Set) { FButtonSet = Set; }
+
+    // Frame pictures.
+    TImage *imgBorder_TopLeft = nullptr;
+    TImage *imgBorder_Top = nullptr;
+    TImage *imgBorder_TopRight = nullptr;
+    TImage *imgBorder_Left = nullptr;
+    TImage *imgBorder_Right = nullptr;
+    TImage *imgBorder_BottomLeft = nullptr;
+    TImage *imgBorder_Bottom = nullptr;
+    TImage *imgBorder_BottomRight = nullptr;
+
+    TLabel *lblTitle = nullptr;
+    TMessageText *lblText = nullptr;
+
+    TImage *imgIcon_Information = nullptr;
+    TImage *imgIcon_Question = nullptr;
+    TImage *imgIcon_Warning = nullptr;
+    TImage *imgIcon_Ban = nullptr;
+    TImage *imgIcon_Error = nullptr;
+
+    TPicButton *btnButton1 = nullptr;
+    TPicButton *btnButton2 = nullptr;
+    TPicButton *btnButton3 = nullptr;
+    TPicButton *btnClose = nullptr;
+
+    // Handlers.
+    void FormCreate();
+    void FormShow();
+    // Key is the typed character: 13 Enter, 27 Esc; others are ignored.
+    void FormKeyPress(quint16 &Key);
+    void btnCloseClick();
+    void btnButton1Click();
+    void btnButton2Click();
+    void btnButton3Click();
+
+    // Starts moving the window with the mouse, unless it is maximised.
+    void DragMouseDown(QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+    void showEvent(QShowEvent *Event) override;
+    void resizeEvent(QResizeEvent *Event) override;
+    void keyPressEvent(QKeyEvent *Event) override;
+
+public:
+    // Every way the box ends comes here: a close that no button handler
+    // asked for (the window system's close) counts as the close button.
+    void done(int Code) override;
+
+private:
+    void CloseWithResult(int Code);
+    void PlaceFrame();
+    void CentreOnScreen();
+    QScreen *TargetScreen() const;
+
+    bool FLayoutPending = false;
+    quint8 FIconKind = 0;
+    quint8 FButtonSet = 0;
+    quint8 FResult = 0;
+    bool FClosedByButton = false;
+    bool FDragging = false;
+    QPoint FDragOffset;
+    QSize Shaped;
+};
