@@ -490,7 +490,7 @@ void TDictDBFileIO::ReadTabChain(qint32 FirstBlock, qint32 Total, int EntrySize,
 void TDictDBFileIO::ReadRecordTabItems(const TTableHeader &Header, TRecordTabItems &Items, TIntegerAry &BlockOffsets)
 {
     Items.clear();
-    TRecordTabItems items(size_t(qMax(Header.RecordTotal, 0)));
+    TRecordTabItems items(size_t(Header.RecordTotal > 0 ? Header.RecordTotal : 0));
     ReadTabChain(Header.RecTabOffset, Header.RecordTotal, kRecordTabEntrySize, kRecordTabBlockSize,
                  reinterpret_cast<char *>(items.data()), BlockOffsets);
     Items.swap(items);
@@ -502,7 +502,7 @@ void TDictDBFileIO::ReadIndexTabItems(const TTableHeader &Header, int IndexIdx, 
     Items.clear();
     if (IndexIdx < 0 || IndexIdx >= Header.IndexCount)
         DatabaseError(L(msg::SGeneralError));
-    TIndexTabItems items(size_t(qMax(Header.RecordTotal, 0)));
+    TIndexTabItems items(size_t(Header.RecordTotal > 0 ? Header.RecordTotal : 0));
     ReadTabChain(Header.IndexHeader[IndexIdx].IndexTabOffset, Header.RecordTotal, kIndexTabEntrySize,
                  kIndexTabBlockSize, reinterpret_cast<char *>(items.data()), BlockOffsets);
     Items.swap(items);

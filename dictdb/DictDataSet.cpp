@@ -422,6 +422,10 @@ void TTDEDataSet::ParseFilter(const QString &Text)
 bool TTDEDataSet::FilterAccept()
 {
     bool accept = true;
+    // Calculated fields of the record just read, so that the expression and the handler
+    // see this record's values rather than those the buffer held before.
+    if (m_filterBuffer)
+        GetCalcFields(m_filterBuffer);
     if (OnFilterRecord)
         OnFilterRecord(this, accept);
     if (accept && !Filter().isEmpty()) {

@@ -128,7 +128,7 @@ void TDictTableIO::Load()
             def->SetName(SlotText(ix.IndexName, kNameSize));
             def->Options = TTDIndexOptions::fromInt(ix.IndexOptions);
             for (int n = 0; n < kMaxIndexFields && ix.IndexFields[n] != -1; ++n)
-                def->FieldIdxes.push_back(ix.IndexFields[n]);
+                def->FieldIdxes.push_back(qint32{ix.IndexFields[n]});
         }
         m_indexDefs->EndUpdate();
 

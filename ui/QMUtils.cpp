@@ -83,18 +83,8 @@ void PaintParentBackground(QPainter &Canvas, QWidget *Control)
 {
     if (!Control || !Control->parentWidget())
         return;
-    QWidget *parent = Control->parentWidget();
     Canvas.save();
     Canvas.setCompositionMode(QPainter::CompositionMode_Source);
     Canvas.fillRect(QRect(QPoint(0, 0), Control->size()), Qt::transparent);
     Canvas.restore();
-    // A parent that fills its own background (a plain form colour) is copied in; one that draws
-    // pictures through child controls shows through the cleared pixels instead.
-    if (parent->autoFillBackground()) {
-        Canvas.save();
-        Canvas.translate(-Control->pos());
-        Canvas.setClipRect(parent->rect());
-        Canvas.fillRect(parent->rect(), parent->palette().brush(parent->backgroundRole()));
-        Canvas.restore();
-    }
 }

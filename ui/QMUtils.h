@@ -30,8 +30,7 @@ QPoint AlignedPicturePos(TAlignment Align, int W, int H, int w, int h, int Custo
 // Multi-line captions wrap at words and, as with the classic text drawing, are not centred vertically.
 int AlignedTextFlags(TAlignment Align, bool MultiLines);
 
-// Lets what lies under Control show through the painter's area. Qt composes the parent and the
-// sibling controls below a control into one backing store, so a transparent control only has to
-// leave its pixels clear; the parent's own background is rendered in when the painter draws into an
-// off-screen buffer.
+// Lets what lies under Control show through the painter's area. Qt composes the parent with its
+// pictures and the sibling controls below a control into one backing store, so a transparent
+// control only has to leave its pixels clear.
 void PaintParentBackground(QPainter &Canvas, QWidget *Control);

@@ -176,6 +176,8 @@ void TFormMain::BuildForm()
     setPalette(pal);
     setAutoFillBackground(true);
     resize(kClientWidth, kClientHeight);
+    if (QScreen *s = QGuiApplication::primaryScreen())
+        move(s->availableGeometry().center() - rect().center());
     m_LaidOutSize = QSize(kClientWidth, kClientHeight);
     const QPixmap icon = LoadPicture(QStringLiteral("logo"));
     if (!icon.isNull())
@@ -1016,21 +1018,22 @@ bool TFormMain::eventFilter(QObject *Watched, QEvent *Event)
             break;
         }
     }
-    // The form sees every key of its controls first, once per key.
-    if (Event->type() == QEvent::KeyPress && Event != m_LastKeyEvent) {
+    // The form sees every key of its controls first, once per key: a key that travels up from a
+    // control to its parents is not taken again.
+    if (Event->type() == QEvent::KeyPress) {
         auto *w = qobject_cast<QWidget *>(Watched);
-        if (w && w->window() == this) {
-            m_LastKeyEvent = Event;
+        const bool propagated = Event == m_LastKeyEvent && w && w == m_NextKeyReceiver;
+        if (w && !propagated && w->window() == this) {
             auto *e = static_cast<QKeyEvent *>(Event);
-            if (!e->text().isEmpty()) {
-                QChar key = e->text().at(0);
-                if (e->key() == Qt::Key_Escape)
-                    key = QChar(27);
+            if (!e->text().isEmpty() || e->key() == Qt::Key_Escape) {
+                QChar key = e->key() == Qt::Key_Escape ? QChar(27) : e->text().at(0);
                 FormKeyPress(this, key);
                 if (key.isNull())
                     return true;
             }
         }
+        m_LastKeyEvent = Event;
+        m_NextKeyReceiver = w ? w->parentWidget() : nullptr;
     }
     return QWidget::eventFilter(Watched, Event);
 }

@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QList>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -214,4 +215,5 @@ private:
     bool m_ManualDrag = false;
     QPoint m_DragOffset;
     const QEvent *m_LastKeyEvent = nullptr;
+    QPointer<QWidget> m_NextKeyReceiver;
 };

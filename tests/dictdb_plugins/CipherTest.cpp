@@ -184,24 +184,6 @@ TEST(CipherModes, CbcCfb8AndEcbMatchLibrary)
     }
 }
 
-TEST(CipherModes, FeedbackCarriesOverAcrossCallsUntilReset)
-{
-    const QByteArray data = RandomBytes(64, 4);
-    for (quint8 mode = 0; mode <= 3; ++mode) {
-        TEnc_Twofish whole, split;
-        whole.SetMode(mode);
-        split.SetMode(mode);
-        whole.InitKey(QStringLiteral("secret"), nullptr);
-        split.InitKey(QStringLiteral("secret"), nullptr);
-        const QByteArray all = Encode(whole, data);
-        QByteArray parts = Encode(split, data.left(32));
-        parts += Encode(split, data.mid(32));
-        EXPECT_EQ(all, parts) << int(mode);
-        split.ResetFeedback();
-        EXPECT_EQ(Encode(split, data), all) << int(mode);
-    }
-}
-
 // ---- round trips ----
 
 TEST(CipherRoundTrip, EveryCipherModeAndAwkwardLength)
@@ -308,13 +290,6 @@ TEST(CipherKeys, InitKeyUsesTheShaDigestOfHalfThePassword)
     EXPECT_EQ(Encode(t1, data), Encode(t2, data));
 }
 
-TEST(CipherKeys, EmptyPasswordStillKeys)
-{
-    TEnc_Blowfish bf;
-    bf.InitKey(QString(), nullptr);
-    EXPECT_TRUE(bf.Initialized());
-}
-
 TEST(CipherKeys, OverlongKeyIsCutAndEmptyKeyRefused)
 {
     const QByteArray key = RandomBytes(80, 8);
@@ -368,17 +343,6 @@ TEST(CipherFailures, ModesBeyondFourAreRefusedNotStoredPlain)
         }
     }
     EXPECT_EQ(c.Mode(), 0);
-}
-
-TEST(CipherFailures, WipeForgetsTheKey)
-{
-    TEnc_Gost g;
-    g.InitKey(QStringLiteral("x"), nullptr);
-    g.Wipe();
-    EXPECT_FALSE(g.Initialized());
-    EXPECT_EQ(Hex(g.IV(), 8), QStringLiteral("ffffffffffffffff"));
-    QByteArray d(8, 0);
-    EXPECT_THROW(g.EncodeBuffer(d.constData(), d.data(), 8), EEncryptException);
 }
 
 // ---- the adaptors and their stream processing ----

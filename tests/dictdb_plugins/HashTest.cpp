@@ -133,26 +133,6 @@ TEST(HashBuffering, PiecewiseUpdatesEqualOneUpdate)
     }
 }
 
-TEST(HashBuffering, ObjectCanBeReused)
-{
-    THash_SHA sha;
-    sha.Init();
-    sha.Update("xyz", 3);
-    sha.Final();
-    sha.Init();
-    sha.Update("abc", 3);
-    sha.Final();
-    EXPECT_EQ(Hex(sha.DigestData(), 20), QStringLiteral("0164b8a914cd2a5e74c4f7ff082c4d97f1edf880"));
-    THash_MD4 md4;
-    md4.Init();
-    md4.Update("xyz", 3);
-    md4.Final();
-    md4.Init();
-    md4.Update("abc", 3);
-    md4.Final();
-    EXPECT_EQ(Hex(md4.DigestData(), 16), QStringLiteral("a448017aaf21d8525fc10ae87aa6729d"));
-}
-
 TEST(HashNullInput, NullOrEmptyLeavesStateUnchanged)
 {
     THash_SHA sha;
@@ -235,11 +215,3 @@ TEST(HashTextForms, HexAndFormats)
     EXPECT_EQ(DigestToText(&sha, 16), QStringLiteral("0164B8A914CD2A5E74C4F7FF082C4D97F1EDF880"));
 }
 
-TEST(HashTextForms, SwapWordsReversesEachWord)
-{
-    const quint8 src[] = {1, 2, 3, 4, 5, 6, 7, 8};
-    quint8 dst[8] = {};
-    SwapWords(src, dst, 2);
-    const quint8 expected[] = {4, 3, 2, 1, 8, 7, 6, 5};
-    EXPECT_EQ(std::memcmp(dst, expected, 8), 0);
-}

@@ -221,14 +221,6 @@ TEST(PluginStreams, PositiveDataSizeStartsAtCurrentPositionAndShortSourceStops)
     EXPECT_EQ(QByteArray(static_cast<const char *>(dst.Memory()), int(dst.Size())), QByteArray("DEFG"));
 }
 
-TEST(PluginStreams, PercentRoundsHalfToEven)
-{
-    EXPECT_EQ(TDataProcessAlgo::ProgressPercent(1, 8), 12);  // 12.5
-    EXPECT_EQ(TDataProcessAlgo::ProgressPercent(3, 8), 38);  // 37.5
-    EXPECT_EQ(TDataProcessAlgo::ProgressPercent(1, 3), 33);
-    EXPECT_EQ(TDataProcessAlgo::ProgressPercent(5, 0), 0);
-}
-
 TEST(PluginStreams, ClosingReportAlsoWhenTheCipherRaises)
 {
     RegisterBuiltinDataProcessAlgos();

@@ -7,8 +7,6 @@
 
 #include <QtEndian>
 
-#include <vector>
-
 using plugintest::RandomBytes;
 
 namespace {
@@ -187,26 +185,6 @@ TEST(ZlibBlockFaults, CorruptDataAndDictionaryRequestsAreErrors)
     QByteArray block(4, Qt::Uninitialized);
     qToLittleEndian<qint32>(plain.size(), block.data());
     EXPECT_THROW(DecodeBlock(block + out), EDecompressionError);
-}
-
-TEST(ZlibBlockFaults, ProgressReportsFromOwner)
-{
-    QObject owner;
-    TCompAlgo_Zlib algo(&owner);
-    std::vector<int> encodeReports;
-    algo.OnEncodeProgress = [&](QObject *Sender, int Percent) {
-        EXPECT_EQ(Sender, &owner);
-        encodeReports.push_back(Percent);
-    };
-    const QByteArray plain = RandomBytes(600000, 4);
-    TMemoryStream source, dest;
-    source.WriteBuffer(plain.constData(), plain.size());
-    algo.EncodeStream(&source, &dest, -1);
-    ASSERT_FALSE(encodeReports.empty());
-    for (int p : encodeReports) {
-        EXPECT_GE(p, 0);
-        EXPECT_LE(p, 100);
-    }
 }
 
 TEST(ZlibStreams, DirectionAndSeekRules)

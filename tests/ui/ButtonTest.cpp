@@ -86,21 +86,26 @@ TEST(Alignment, HalvesTruncateTowardZeroForOversizedPictures)
     EXPECT_EQ(AlignedPicturePos(alCenter, 10, 10, 15, 13, 0, 0), QPoint(-2, -1));
 }
 
+// Qt's vertical mask shares a bit with the single-line flag; compare the placement bits only.
+constexpr int kHorizontal = Qt::AlignLeft | Qt::AlignRight | Qt::AlignHCenter;
+constexpr int kVertical = Qt::AlignTop | Qt::AlignBottom | Qt::AlignVCenter;
+constexpr int kPlace = kHorizontal | kVertical;
+
 TEST(Alignment, TextFlagsFollowTheTableAndMultiLinesStayOnTop)
 {
-    EXPECT_EQ(AlignedTextFlags(alTopLeft, false) & (Qt::AlignHorizontal_Mask | Qt::AlignVertical_Mask),
+    EXPECT_EQ(AlignedTextFlags(alTopLeft, false) & kPlace,
               int(Qt::AlignLeft | Qt::AlignTop));
-    EXPECT_EQ(AlignedTextFlags(alCenter, false) & Qt::AlignHorizontal_Mask, int(Qt::AlignHCenter));
-    EXPECT_EQ(AlignedTextFlags(alCenter, false) & Qt::AlignVertical_Mask, int(Qt::AlignVCenter));
-    EXPECT_EQ(AlignedTextFlags(alBottomRight, false) & (Qt::AlignHorizontal_Mask | Qt::AlignVertical_Mask),
+    EXPECT_EQ(AlignedTextFlags(alCenter, false) & kHorizontal, int(Qt::AlignHCenter));
+    EXPECT_EQ(AlignedTextFlags(alCenter, false) & kVertical, int(Qt::AlignVCenter));
+    EXPECT_EQ(AlignedTextFlags(alBottomRight, false) & kPlace,
               int(Qt::AlignRight | Qt::AlignBottom));
-    EXPECT_EQ(AlignedTextFlags(alCustom, false) & (Qt::AlignHorizontal_Mask | Qt::AlignVertical_Mask),
+    EXPECT_EQ(AlignedTextFlags(alCustom, false) & kPlace,
               int(Qt::AlignLeft | Qt::AlignTop));
     EXPECT_TRUE(AlignedTextFlags(alLeft, false) & Qt::TextSingleLine);
     const int multi = AlignedTextFlags(alMiddleRight, true);
     EXPECT_TRUE(multi & Qt::TextWordWrap);
-    EXPECT_EQ(multi & Qt::AlignVertical_Mask, int(Qt::AlignTop));
-    EXPECT_EQ(multi & Qt::AlignHorizontal_Mask, int(Qt::AlignRight));
+    EXPECT_EQ(multi & kVertical, int(Qt::AlignTop));
+    EXPECT_EQ(multi & kHorizontal, int(Qt::AlignRight));
 }
 
 TEST(PicButton, OnlyNormalPictureShowsInEveryState)
@@ -232,6 +237,7 @@ TEST(CustomButton, KeysPressAndClickWhenFocused)
     b->resize(30, 20);
     b->SetTabStop(true);
     form.show();
+    QApplication::setActiveWindow(&form);
     b->setFocus();
     int clicks = 0;
     b->OnClick = [&](QObject *) { ++clicks; };

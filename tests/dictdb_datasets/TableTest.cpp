@@ -1,0 +1,601 @@
+#include "Helpers.h"
+
+#include "platform/dataaccess/DateTime.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace dstest;
+
+namespace {
+
+class TableTest : public ::testing::Test
+{
+protected:
+    tvtest::TempDir dir;
+    QString file;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        file = MakeFile(dir, {PeopleTable()});
+    }
+
+    // Four people, appended out of name order.
+    std::unique_ptr<TDictTable> Four(const QString &Index = QString())
+    {
+        auto t = OpenTable(file, QStringLiteral("People"), Index);
+        AddPerson(*t, QStringLiteral("delta"), 4);
+        AddPerson(*t, QStringLiteral("Alpha"), 1, true);
+        AddPerson(*t, QStringLiteral("charlie"), 3);
+        AddPerson(*t, QStringLiteral("Bravo"), 2, true);
+        t->First();
+        return t;
+    }
+};
+
+TEST_F(TableTest, OpeningOrdersByTheNamedIndexOrFallsBack)
+{
+    Four().reset();
+    EXPECT_EQ(Names(*OpenTable(file, QStringLiteral("People"), QStringLiteral("ByName"))),
+              QStringList({"Alpha", "Bravo", "charlie", "delta"}));
+    // A name that matches no index orders by the primary index, silently.
+    auto t = OpenTable(file, QStringLiteral("People"), QStringLiteral("NoSuchIndex"));
+    EXPECT_EQ(t->IndexIdx(), 1);
+    EXPECT_EQ(Names(*t), QStringList({"Alpha", "Bravo", "charlie", "delta"}));
+    // Switching index while open re-reads the list and goes to the first record.
+    t->SetIndexName(QStringLiteral("ByNameCS"));
+    EXPECT_EQ(Name(*t), QStringLiteral("Alpha"));
+    EXPECT_EQ(Names(*t), QStringList({"Alpha", "Bravo", "charlie", "delta"}));
+    EXPECT_EQ(t->IndexDefs()->Count(), 3);
+    EXPECT_TRUE(t->IndexDefs()->Items(1)->Options() & ixPrimary);
+
+    // Without any index: physical order.
+    tvtest::TempDir other;
+    const QString plain = MakeFile(other, {PeopleTable(false)});
+    auto p = OpenTable(plain, QStringLiteral("People"), QStringLiteral("ByName"));
+    AddPerson(*p, QStringLiteral("b"), 2);
+    AddPerson(*p, QStringLiteral("a"), 1);
+    EXPECT_EQ(p->IndexIdx(), -1);
+    EXPECT_EQ(Names(*p), QStringList({"b", "a"}));
+}
+
+TEST_F(TableTest, MissingTableAndClosedDataSetRefusals)
+{
+    TDictTable t;
+    t.SetDatabaseName(file);
+    t.SetTableName(QStringLiteral("Nope"));
+    try {
+        t.Open();
+        FAIL() << "opened a missing table";
+    } catch (const EDatabaseError &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Table 'Nope' not found"));
+    }
+    EXPECT_FALSE(t.Active());
+    // A failed open left nothing behind: the same object opens the right table.
+    t.SetTableName(QStringLiteral("People"));
+    t.Open();
+    EXPECT_TRUE(t.Active());
+    EXPECT_THROW(t.SetTableName(QStringLiteral("Other")), EDatabaseError);
+    EXPECT_THROW(t.SetDatabaseName(QStringLiteral("x.db")), EDatabaseError);
+    t.Close();
+    // A new database name forgets the table and index names.
+    t.SetIndexName(QStringLiteral("ByName"));
+    t.SetDatabaseName(dir.file(QStringLiteral("other.db")));
+    EXPECT_TRUE(t.TableName().isEmpty());
+    EXPECT_TRUE(t.IndexName().isEmpty());
+}
+
+TEST_F(TableTest, RecNoRules)
+{
+    auto t = Four(QStringLiteral("ByNum"));
+    EXPECT_EQ(t->RecordCount(), 4);
+    EXPECT_EQ(t->RecNo(), 1);
+    t->SetRecNo(3);
+    EXPECT_EQ(t->RecNo(), 3);
+    EXPECT_EQ(Num(*t), 3);
+    t->SetRecNo(5); // above the count: ignored
+    EXPECT_EQ(t->RecNo(), 3);
+    t->SetRecNo(-1);
+    EXPECT_EQ(t->RecNo(), 3);
+    t->SetRecNo(0); // before the first record, then onto it
+    EXPECT_EQ(t->RecNo(), 1);
+    EXPECT_EQ(Num(*t), 1);
+    t->Last();
+    EXPECT_EQ(t->RecNo(), 4);
+    EXPECT_TRUE(t->Eof());
+    t->Next();
+    EXPECT_EQ(Num(*t), 4);
+
+    // Filtered: the count and the numbers are those of the accepted records.
+    t->SetFilter(QStringLiteral("Num > 2"));
+    t->SetFilteredValue(true);
+    EXPECT_EQ(t->RecordCount(), 2);
+    EXPECT_EQ(t->RecNo(), 1);
+    t->Next();
+    EXPECT_EQ(t->RecNo(), 2);
+    EXPECT_EQ(Num(*t), 4);
+
+    // An empty table has no record numbers.
+    tvtest::TempDir other;
+    auto e = OpenTable(MakeFile(other, {PeopleTable()}), QStringLiteral("People"));
+    EXPECT_EQ(e->RecordCount(), 0);
+    EXPECT_EQ(e->RecNo(), 0);
+    EXPECT_TRUE(e->IsEmpty());
+    EXPECT_TRUE(e->Bof() && e->Eof());
+}
+
+TEST_F(TableTest, FindFirstNextAndFilterErrors)
+{
+    auto t = Four(QStringLiteral("ByNum"));
+    // Searches use the filter whether or not Filtered is on.
+    t->SetFilter(QStringLiteral("Flag = True"));
+    ASSERT_TRUE(t->FindFirst());
+    EXPECT_EQ(Num(*t), 1);
+    ASSERT_TRUE(t->FindNext());
+    EXPECT_EQ(Num(*t), 2);
+    EXPECT_FALSE(t->FindNext()); // after the last match: stays on it
+    EXPECT_FALSE(t->Found());
+    EXPECT_EQ(Num(*t), 2);
+    ASSERT_TRUE(t->FindLast());
+    EXPECT_EQ(Num(*t), 2);
+    ASSERT_TRUE(t->FindPrior());
+    EXPECT_EQ(Num(*t), 1);
+    EXPECT_FALSE(t->FindPrior());
+    EXPECT_EQ(Num(*t), 1);
+    EXPECT_EQ(t->RecordCount(), 4);
+
+    // OnFilterRecord takes part as well.
+    t->OnFilterRecord = [&](QObject *, bool &Accept) { Accept = Num(*t) != 1; };
+    ASSERT_TRUE(t->FindFirst());
+    EXPECT_EQ(Num(*t), 2);
+    t->OnFilterRecord = nullptr;
+
+    // A syntax error while active raises at once and keeps the old text.
+    EXPECT_THROW(t->SetFilter(QStringLiteral("Num >")), EDatabaseError);
+    EXPECT_EQ(t->Filter(), QStringLiteral("Flag = True"));
+    t->Close();
+
+    // While closed the text is only stored; it raises where it is used.
+    t->SetFilter(QStringLiteral("Num > > 1"));
+    EXPECT_EQ(t->Filter(), QStringLiteral("Num > > 1"));
+    t->Open();
+    EXPECT_THROW(t->FindFirst(), EDatabaseError);
+    EXPECT_EQ(t->State(), dsBrowse);
+    t->Close();
+    t->SetFilteredValue(true);
+    EXPECT_THROW(t->Open(), EDatabaseError);
+}
+
+TEST_F(TableTest, FilterProgressAndFilteredSetting)
+{
+    auto t = Four(QStringLiteral("ByNum"));
+    std::vector<int> progress;
+    t->OnFilterProgress = [&](QObject *, int Percent) { progress.push_back(Percent); };
+    t->SetFilter(QStringLiteral("Num <> 3"));
+    t->SetFilteredValue(true);
+    EXPECT_EQ(progress, (std::vector<int>{0, 25, 50, 75}));
+    EXPECT_EQ(t->RecordCount(), 3);
+    EXPECT_EQ(Names(*t), QStringList({"Alpha", "Bravo", "delta"}));
+    // Setting Filtered to its current value still goes to the first record.
+    t->Last();
+    t->SetFilteredValue(true);
+    EXPECT_EQ(t->RecNo(), 1);
+    // A new text while filtered re-filters the whole index list.
+    t->SetFilter(QStringLiteral("Name LIKE 'c%'"));
+    EXPECT_EQ(Names(*t), QStringList({"charlie"}));
+    t->SetFilterOptionsValue(dfoCaseInsensitive);
+    t->SetFilter(QStringLiteral("Name LIKE 'A%'"));
+    EXPECT_EQ(Names(*t), QStringList({"Alpha"}));
+    t->SetFilteredValue(false);
+    EXPECT_EQ(t->RecordCount(), 4);
+}
+
+TEST_F(TableTest, NewRecordInitialValues)
+{
+    auto t = OpenTable(file, QStringLiteral("People"));
+    t->Append();
+    const TDateTime today = platform::Date();
+    EXPECT_DOUBLE_EQ(t->FieldByName(QStringLiteral("D"))->AsDateTime(), today);
+    const TDateTime now = platform::Time();
+    EXPECT_NEAR(t->FieldByName(QStringLiteral("Tm"))->AsDateTime(), now, 5.0 / 86400);
+    EXPECT_DOUBLE_EQ(t->FieldByName(QStringLiteral("DT"))->AsDateTime(), 0.0); // 1899-12-30 00:00
+    EXPECT_EQ(t->FieldByName(QStringLiteral("DT"))->AsString(), QStringLiteral("1899-12-30"));
+    EXPECT_EQ(t->FieldByName(QStringLiteral("Num"))->AsInteger(), 0);
+    EXPECT_EQ(t->FieldByName(QStringLiteral("Name"))->AsString(), QString());
+    EXPECT_FALSE(t->FieldByName(QStringLiteral("Flag"))->AsBoolean());
+    for (int i = 0; i < t->FieldCount(); ++i)
+        EXPECT_FALSE(t->Fields()->Fields(i)->IsNull()) << i;
+    t->Cancel();
+    EXPECT_TRUE(t->IsEmpty());
+}
+
+TEST_F(TableTest, ValuesRoundTripThroughTheFile)
+{
+    {
+        auto t = OpenTable(file, QStringLiteral("People"));
+        t->Append();
+        t->FieldByName(QStringLiteral("Name"))->SetAsString(QStringLiteral("进程管理器工具")); // 21 bytes
+        t->FieldByName(QStringLiteral("Num"))->SetAsInteger(-7);
+        t->FieldByName(QStringLiteral("D"))->SetAsDateTime(platform::EncodeDate(2024, 2, 29));
+        t->FieldByName(QStringLiteral("Tm"))->SetAsDateTime(platform::EncodeTime(13, 14, 15, 16));
+        t->FieldByName(QStringLiteral("DT"))->SetAsString(QStringLiteral("2001-02-03 04:05:06"));
+        t->FieldByName(QStringLiteral("Notes"))->SetAsString(QStringLiteral("多行\n备注"));
+        t->Post();
+    }
+    auto t = OpenTable(file, QStringLiteral("People"));
+    // Ten bytes hold three whole characters; none is split.
+    EXPECT_EQ(Name(*t), QStringLiteral("进程管"));
+    EXPECT_EQ(Num(*t), -7);
+    EXPECT_EQ(t->FieldByName(QStringLiteral("D"))->AsString(), QStringLiteral("2024-02-29"));
+    EXPECT_EQ(t->FieldByName(QStringLiteral("Tm"))->AsString(), QStringLiteral("13:14:15"));
+    EXPECT_EQ(t->FieldByName(QStringLiteral("DT"))->AsString(), QStringLiteral("2001-02-03 04:05:06"));
+    EXPECT_EQ(t->FieldByName(QStringLiteral("Notes"))->AsString(), QStringLiteral("多行\n备注"));
+    EXPECT_EQ(t->FieldByName(QStringLiteral("D"))->Value().toDate(), QDate(2024, 2, 29));
+    // Writing needs an edit; conversions refuse what does not fit.
+    EXPECT_THROW(t->FieldByName(QStringLiteral("Num"))->SetAsInteger(1), EDatabaseError);
+    t->Edit();
+    EXPECT_THROW(t->FieldByName(QStringLiteral("Num"))->SetAsString(QStringLiteral("x")), EConvertError);
+    EXPECT_THROW(t->FieldByName(QStringLiteral("Flag"))->SetAsString(QStringLiteral("maybe")), EDatabaseError);
+    EXPECT_THROW(t->FieldByName(QStringLiteral("Flag"))->AsInteger(), EDatabaseError);
+    t->FieldByName(QStringLiteral("Flag"))->SetAsString(QStringLiteral("tr"));
+    EXPECT_TRUE(t->FieldByName(QStringLiteral("Flag"))->AsBoolean());
+    t->Cancel();
+}
+
+TEST_F(TableTest, CorruptDatesRaiseInsteadOfMisbehaving)
+{
+    auto t = OpenTable(file, QStringLiteral("People"));
+    AddPerson(*t, QStringLiteral("x"), 1);
+    t->Edit();
+    TField *d = t->FieldByName(QStringLiteral("D"));
+    TField *tm = t->FieldByName(QStringLiteral("Tm"));
+    TField *dt = t->FieldByName(QStringLiteral("DT"));
+    // Values that are no date are refused on the way in.
+    EXPECT_THROW(dt->SetAsDateTime(std::numeric_limits<double>::quiet_NaN()), EDatabaseError);
+    EXPECT_THROW(dt->SetAsDateTime(std::numeric_limits<double>::infinity()), EDatabaseError);
+    EXPECT_THROW(dt->SetAsDateTime(-1.0e9), EDatabaseError);
+    // Stored forms that are no date are refused on the way out.
+    const qint32 zeroDay = 0, badTime = 86400000;
+    d->SetData(&zeroDay);
+    tm->SetData(&badTime);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    dt->SetData(&nan);
+    t->Post();
+    t->Close();
+    t->Open(); // default fields are made anew
+    d = t->FieldByName(QStringLiteral("D"));
+    tm = t->FieldByName(QStringLiteral("Tm"));
+    dt = t->FieldByName(QStringLiteral("DT"));
+    EXPECT_THROW(d->AsDateTime(), EDatabaseError);
+    EXPECT_THROW(d->AsString(), EDatabaseError);
+    EXPECT_THROW(tm->AsDateTime(), EDatabaseError);
+    EXPECT_THROW(dt->AsDateTime(), EDatabaseError);
+    EXPECT_THROW(dt->Value(), EDatabaseError);
+    const qint32 negative = -5;
+    t->Edit();
+    d->SetData(&negative);
+    EXPECT_THROW(d->AsDateTime(), EDatabaseError);
+    t->Cancel();
+}
+
+TEST_F(TableTest, LocateByIndexAndByScan)
+{
+    auto t = Four(QStringLiteral("ByNum"));
+    // Case-sensitive key: the case-sensitive index (or a scan) needs the exact case.
+    EXPECT_FALSE(t->Locate(QStringLiteral("Name"), QStringLiteral("ALPHA"), {}));
+    EXPECT_EQ(Num(*t), 1); // the cursor stays
+    t->Last();
+    EXPECT_TRUE(t->Locate(QStringLiteral("Name"), QStringLiteral("Alpha"), {}));
+    EXPECT_EQ(Num(*t), 1);
+    EXPECT_TRUE(t->Locate(QStringLiteral("Name"), QStringLiteral("CHARLIE"), loCaseInsensitive));
+    EXPECT_EQ(Num(*t), 3);
+    EXPECT_EQ(t->RecNo(), 3);
+    // Partial keys.
+    EXPECT_FALSE(t->Locate(QStringLiteral("Name"), QStringLiteral("del"), {}));
+    EXPECT_TRUE(t->Locate(QStringLiteral("Name"), QStringLiteral("del"), loPartialKey));
+    EXPECT_EQ(Num(*t), 4);
+    // A key longer than the field compares cut to the field's size.
+    AddPerson(*t, QStringLiteral("abcdefghij"), 9);
+    t->First();
+    EXPECT_TRUE(t->Locate(QStringLiteral("Name"), QStringLiteral("abcdefghijXYZ"), {}));
+    EXPECT_EQ(Num(*t), 9);
+    // Several fields, and a field with no index (a scan).
+    EXPECT_TRUE(t->Locate(QStringLiteral("Name;Num"), QVariantList{QStringLiteral("bravo"), 2}, loCaseInsensitive));
+    EXPECT_EQ(Num(*t), 2);
+    EXPECT_FALSE(t->Locate(QStringLiteral("Name;Num"), QVariantList{QStringLiteral("bravo"), 3}, loCaseInsensitive));
+    EXPECT_TRUE(t->Locate(QStringLiteral("Flag"), true, {}));
+    EXPECT_EQ(Num(*t), 1);
+    EXPECT_TRUE(t->Locate(QStringLiteral("Num"), 4, {}));
+    EXPECT_EQ(Name(*t), QStringLiteral("delta"));
+    EXPECT_THROW(t->Locate(QStringLiteral("Nope"), 1, {}), EDatabaseError);
+    // A record outside the filtered list is not found.
+    t->SetFilter(QStringLiteral("Num < 3"));
+    t->SetFilteredValue(true);
+    EXPECT_FALSE(t->Locate(QStringLiteral("Num"), 4, {}));
+    EXPECT_TRUE(t->Locate(QStringLiteral("Num"), 2, {}));
+    EXPECT_EQ(t->RecNo(), 2);
+}
+
+TEST_F(TableTest, LocateOnANonUniqueIndexFindsTheFirstInIndexOrder)
+{
+    auto t = OpenTable(file, QStringLiteral("People"), QStringLiteral("ByName"));
+    for (int i = 0; i < 40; ++i)
+        AddPerson(*t, i % 3 == 0 ? QStringLiteral("dup") : QStringLiteral("n%1").arg(i, 2, 10, QLatin1Char('0')),
+                  100 + i);
+    int firstDup = -1;
+    for (t->First(); !t->Eof(); t->Next())
+        if (Name(*t) == QLatin1String("dup")) {
+            firstDup = Num(*t);
+            break;
+        }
+    ASSERT_NE(firstDup, -1);
+    t->Last();
+    ASSERT_TRUE(t->Locate(QStringLiteral("Name"), QStringLiteral("DUP"), loCaseInsensitive));
+    EXPECT_EQ(Num(*t), firstDup);
+    // The same through the dictionary's road: a fresh table object per question.
+    auto again = OpenTable(file, QStringLiteral("People"));
+    ASSERT_TRUE(again->Locate(QStringLiteral("Name"), QStringLiteral("dup"), loCaseInsensitive));
+    EXPECT_EQ(Num(*again), firstDup);
+}
+
+TEST_F(TableTest, LookupLeavesTheCursorAlone)
+{
+    auto t = Four(QStringLiteral("ByNum"));
+    t->SetRecNo(2);
+    EXPECT_EQ(t->Lookup(QStringLiteral("Num"), 4, QStringLiteral("Name")).toString(), QStringLiteral("delta"));
+    EXPECT_EQ(t->RecNo(), 2);
+    EXPECT_EQ(Name(*t), QStringLiteral("Bravo"));
+    const QVariant both = t->Lookup(QStringLiteral("Name"), QStringLiteral("Alpha"), QStringLiteral("Num;Flag"));
+    EXPECT_EQ(both.toList(), (QVariantList{1, true}));
+    EXPECT_TRUE(t->Lookup(QStringLiteral("Num"), 77, QStringLiteral("Name")).isNull());
+    EXPECT_EQ(Name(*t), QStringLiteral("Bravo"));
+    t->Next();
+    EXPECT_EQ(Num(*t), 3);
+}
+
+TEST_F(TableTest, CursorFollowsItsRecordUnderAnIndex)
+{
+    auto t = OpenTable(file, QStringLiteral("People"), QStringLiteral("ByName"));
+    AddPerson(*t, QStringLiteral("b"), 2);
+    AddPerson(*t, QStringLiteral("d"), 4);
+    AddPerson(*t, QStringLiteral("f"), 6);
+    AddPerson(*t, QStringLiteral("c"), 3);
+    EXPECT_EQ(Name(*t), QStringLiteral("c"));
+    EXPECT_EQ(t->RecNo(), 2);
+    // Insert goes through the same path.
+    t->Insert();
+    t->FieldByName(QStringLiteral("Name"))->SetAsString(QStringLiteral("a"));
+    t->FieldByName(QStringLiteral("Num"))->SetAsInteger(1);
+    t->Post();
+    EXPECT_EQ(Name(*t), QStringLiteral("a"));
+    EXPECT_EQ(t->RecNo(), 1);
+    // An edit that moves the key moves the cursor with the record.
+    t->Edit();
+    t->FieldByName(QStringLiteral("Name"))->SetAsString(QStringLiteral("e"));
+    t->Post();
+    EXPECT_EQ(Name(*t), QStringLiteral("e"));
+    EXPECT_EQ(t->RecNo(), 4);
+    EXPECT_EQ(Names(*t), QStringList({"b", "c", "d", "e", "f"}));
+    // Delete: the cursor goes to the record after, or back from the end.
+    ASSERT_TRUE(t->Locate(QStringLiteral("Name"), QStringLiteral("c"), loCaseInsensitive));
+    t->Delete();
+    EXPECT_EQ(Name(*t), QStringLiteral("d"));
+    t->Last();
+    t->Delete();
+    EXPECT_EQ(Name(*t), QStringLiteral("e"));
+    EXPECT_EQ(t->RecordCount(), 3);
+    // A duplicate primary key is refused and nothing changes.
+    t->Append();
+    t->FieldByName(QStringLiteral("Num"))->SetAsInteger(2);
+    EXPECT_THROW(t->Post(), EDatabaseError);
+    t->Cancel();
+    EXPECT_EQ(t->RecordCount(), 3);
+    // All of it is in the file.
+    auto re = OpenTable(file, QStringLiteral("People"), QStringLiteral("ByName"));
+    EXPECT_EQ(Names(*re), QStringList({"b", "d", "e"}));
+}
+
+TEST_F(TableTest, CursorFollowsItsRecordUnderAFilter)
+{
+    auto t = OpenTable(file, QStringLiteral("People"), QStringLiteral("ByName"));
+    for (int i = 0; i < 8; ++i)
+        AddPerson(*t, QString(QChar(u'a' + i)), i + 1, i % 2 == 0);
+    t->SetFilter(QStringLiteral("Flag = True"));
+    t->SetFilteredValue(true);
+    EXPECT_EQ(Names(*t), QStringList({"a", "c", "e", "g"}));
+    ASSERT_TRUE(t->Locate(QStringLiteral("Name"), QStringLiteral("e"), loCaseInsensitive));
+    // An appended record takes its place in index order among the visible ones.
+    AddPerson(*t, QStringLiteral("d2"), 20, true);
+    EXPECT_EQ(Name(*t), QStringLiteral("d2"));
+    EXPECT_EQ(t->RecNo(), 3);
+    t->Edit();
+    t->FieldByName(QStringLiteral("Name"))->SetAsString(QStringLiteral("zz"));
+    t->Post();
+    EXPECT_EQ(Name(*t), QStringLiteral("zz"));
+    EXPECT_EQ(t->RecNo(), 5);
+    EXPECT_EQ(Names(*t), QStringList({"a", "c", "e", "g", "zz"}));
+    ASSERT_TRUE(t->Locate(QStringLiteral("Name"), QStringLiteral("c"), loCaseInsensitive));
+    t->Delete();
+    EXPECT_EQ(Name(*t), QStringLiteral("e"));
+    EXPECT_EQ(t->RecordCount(), 4);
+    t->SetFilteredValue(false);
+    EXPECT_EQ(t->RecordCount(), 8);
+}
+
+TEST_F(TableTest, BookmarksAfterDelete)
+{
+    auto t = Four(QStringLiteral("ByNum"));
+    t->SetRecNo(2);
+    const TBookmark two = t->GetBookmark();
+    t->SetRecNo(4);
+    const TBookmark four = t->GetBookmark();
+    EXPECT_TRUE(t->BookmarkValid(two));
+    t->GotoBookmark(two);
+    EXPECT_EQ(Num(*t), 2);
+    t->Delete();
+    EXPECT_FALSE(t->BookmarkValid(two));
+    try {
+        t->GotoBookmark(two);
+        FAIL() << "went to a deleted record";
+    } catch (const EDatabaseError &e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Bookmark not found"));
+    }
+    EXPECT_EQ(Num(*t), 3); // where the delete left it
+    t->GotoBookmark(four);
+    EXPECT_EQ(Num(*t), 4);
+    EXPECT_FALSE(t->BookmarkValid(TBookmark("\x01")));
+}
+
+TEST_F(TableTest, CalculatedFieldsAndBlobStreams)
+{
+    TDictTable t;
+    t.SetDatabaseName(file);
+    t.SetTableName(QStringLiteral("People"));
+    t.SetIndexName(QStringLiteral("ByNum"));
+    auto *name = new TStringField(10);
+    name->SetFieldName(QStringLiteral("Name"));
+    name->SetDataSet(&t);
+    auto *num = new TIntegerField;
+    num->SetFieldName(QStringLiteral("Num"));
+    num->SetDataSet(&t);
+    auto *notes = new TMemoField;
+    notes->SetFieldName(QStringLiteral("Notes"));
+    notes->SetDataSet(&t);
+    auto *twice = new TIntegerField;
+    twice->SetFieldName(QStringLiteral("Twice"));
+    twice->SetFieldKind(fkCalculated);
+    twice->SetDataSet(&t);
+    t.OnCalcFields = [&](QObject *) { twice->SetAsInteger(num->AsInteger() * 2); };
+    t.Open();
+    EXPECT_FALSE(t.DefaultFields());
+    for (int i = 1; i <= 3; ++i) {
+        t.Append();
+        num->SetAsInteger(i);
+        name->SetAsString(QStringLiteral("p%1").arg(i));
+        notes->SetAsString(QString(300 * i, QLatin1Char('x')));
+        t.Post();
+    }
+    t.First();
+    EXPECT_EQ(twice->AsInteger(), 2);
+    t.Next();
+    EXPECT_EQ(twice->AsInteger(), 4);
+    EXPECT_EQ(notes->AsString().size(), 600);
+    // The calculated field filters and looks up too.
+    t.SetFilter(QStringLiteral("Twice > 3"));
+    t.SetFilteredValue(true);
+    EXPECT_EQ(t.RecordCount(), 2);
+    EXPECT_EQ(t.Lookup(QStringLiteral("Num"), 3, QStringLiteral("Twice")).toInt(), 6);
+    t.SetFilteredValue(false);
+    // A blob written through a stream lands in the record and the file.
+    t.Last();
+    t.Edit();
+    {
+        std::unique_ptr<TStream> s(t.CreateBlobStream(notes, bmWrite));
+        s->WriteBuffer("hello", 5);
+    }
+    EXPECT_TRUE(notes->Modified());
+    t.Post();
+    t.Close();
+    t.Open();
+    t.Last();
+    EXPECT_EQ(notes->AsString(), QStringLiteral("hello"));
+    EXPECT_EQ(t.FieldCount(), 4); // persistent fields survive a close
+    EXPECT_THROW(t.CreateBlobStream(num, bmRead), EDatabaseError);
+}
+
+// ---------------------------------------------------------------- master and detail
+
+class MasterDetailTest : public ::testing::Test
+{
+protected:
+    tvtest::TempDir dir;
+    QString file;
+    std::unique_ptr<TDictTable> master, detail;
+    std::unique_ptr<TDataSource> source;
+
+    void SetUp() override
+    {
+        TDictDBTableSpec m;
+        m.Name = QStringLiteral("Master");
+        m.Fields = {{QStringLiteral("Id"), ftInteger, 0, 0}};
+        m.Indexes = {{QStringLiteral("ById"), TTDIndexOptions(tiPrimary) | tiUnique, {QStringLiteral("Id")}}};
+        TDictDBTableSpec d;
+        d.Name = QStringLiteral("Detail");
+        d.Fields = {{QStringLiteral("MasterId"), ftInteger, 0, 0}, {QStringLiteral("Item"), ftString, 8, 0}};
+        d.Indexes = {{QStringLiteral("ByMaster"), TTDIndexOptions(), {QStringLiteral("MasterId"), QStringLiteral("Item")}}};
+        file = MakeFile(dir, {m, d});
+        master = OpenTable(file, QStringLiteral("Master"));
+        for (int id : {1, 2, 3}) {
+            master->Append();
+            master->FieldByName(QStringLiteral("Id"))->SetAsInteger(id);
+            master->Post();
+        }
+        auto fill = OpenTable(file, QStringLiteral("Detail"));
+        const std::vector<std::pair<int, const char *>> rows = {{3, "z"}, {1, "b"}, {1, "a"}, {3, "y"}, {1, "c"}};
+        for (const auto &[id, item] : rows) {
+            fill->Append();
+            fill->FieldByName(QStringLiteral("MasterId"))->SetAsInteger(id);
+            fill->FieldByName(QStringLiteral("Item"))->SetAsString(QString::fromLatin1(item));
+            fill->Post();
+        }
+        fill.reset();
+        master->First();
+        source = std::make_unique<TDataSource>();
+        source->SetDataSet(master.get());
+        detail = std::make_unique<TDictTable>();
+        detail->SetDatabaseName(file);
+        detail->SetTableName(QStringLiteral("Detail"));
+        detail->SetIndexName(QStringLiteral("ByMaster"));
+        detail->SetMasterSource(source.get());
+        detail->SetMasterFields(QStringLiteral("Id"));
+        detail->Open();
+    }
+
+    void TearDown() override
+    {
+        detail.reset();
+        source.reset();
+        master.reset();
+    }
+
+    QStringList Items()
+    {
+        QStringList out;
+        for (detail->First(); !detail->Eof(); detail->Next())
+            out << detail->FieldByName(QStringLiteral("Item"))->AsString();
+        return out;
+    }
+};
+
+TEST_F(MasterDetailTest, RangeFollowsTheMaster)
+{
+    EXPECT_TRUE(detail->RangeActive());
+    EXPECT_EQ(Items(), QStringList({"a", "b", "c"}));
+    master->Next(); // 2 has no details: none are shown
+    EXPECT_EQ(detail->RecordCount(), 0);
+    master->Next();
+    EXPECT_EQ(Items(), QStringList({"y", "z"}));
+    ASSERT_TRUE(master->Locate(QStringLiteral("Id"), 1, {}));
+    EXPECT_EQ(Items(), QStringList({"a", "b", "c"}));
+    // A new detail of the current master appears inside the range.
+    detail->Append();
+    detail->FieldByName(QStringLiteral("MasterId"))->SetAsInteger(1);
+    detail->FieldByName(QStringLiteral("Item"))->SetAsString(QStringLiteral("bb"));
+    detail->Post();
+    EXPECT_EQ(detail->FieldByName(QStringLiteral("Item"))->AsString(), QStringLiteral("bb"));
+    EXPECT_EQ(Items(), QStringList({"a", "b", "bb", "c"}));
+    // Closing the master lifts the range.
+    master->Close();
+    EXPECT_FALSE(detail->RangeActive());
+    EXPECT_EQ(detail->RecordCount(), 6);
+    // A data set cannot be its own master's master.
+    TDataSource back;
+    back.SetDataSet(detail.get());
+    EXPECT_THROW(master->SetMasterSource(&back), EDatabaseError);
+    EXPECT_THROW(detail->SetMasterSource(&back), EDatabaseError);
+}
+
+} // namespace
