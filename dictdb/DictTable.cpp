@@ -389,18 +389,33 @@ bool TDictTable::LocateRecord(const QString &KeyFields, const QVariant &KeyValue
             const int lo = m_tableIO->SearchIndexedFieldBound(fb, full, partial, int(fields.size()), state,
                                                              useIndex, true);
             if (state == 0 && lo >= 0) {
-                int hiState = 0;
-                const int hi = m_tableIO->SearchIndexedFieldBound(fb, full, partial, int(fields.size()), hiState,
-                                                                 useIndex, false);
-                std::unordered_map<qint32, int> pos;
-                for (size_t i = 0; i < m_recList->size(); ++i)
-                    pos.emplace((*m_recList)[i].RecIndex, int(i));
-                for (int p = lo; p <= std::max(lo, hi) && p < int(full.size()); ++p) {
-                    const auto it = pos.find(full[size_t(p)].RecIndex);
-                    if (it != pos.end()) {
-                        hit = it->second;
+                int hi = lo;
+                bool hiKnown = false;
+                // The record list is the search index's own list unless another order, a
+                // filter or a range is in force; only then is the position looked up.
+                const bool same = m_indexIdx == useIndex && !FilterOrRange() && m_recList->size() == full.size();
+                for (int p = lo; p < int(full.size()) && hit < 0; ++p) {
+                    if (p > hi) {
+                        // The last match is searched for only when the first is not visible.
+                        if (hiKnown)
+                            break;
+                        int hiState = 0;
+                        hi = m_tableIO->SearchIndexedFieldBound(fb, full, partial, int(fields.size()), hiState,
+                                                                useIndex, false);
+                        hiKnown = true;
+                        if (p > hi)
+                            break;
+                    }
+                    const qint32 rec = full[size_t(p)].RecIndex;
+                    if (same && (*m_recList)[size_t(p)].RecIndex == rec) {
+                        hit = p;
                         break;
                     }
+                    for (size_t i = 0; i < m_recList->size(); ++i)
+                        if ((*m_recList)[i].RecIndex == rec) {
+                            hit = int(i);
+                            break;
+                        }
                 }
             }
         } else {

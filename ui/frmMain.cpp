@@ -1,6 +1,6 @@
 #include "ui/frmMain.h"
 
-#include "platform/system/Version.h"
+#include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
 #include "ui/PageSwitcher.h"
 #include "ui/PngImage.h"
@@ -1042,13 +1042,14 @@ bool TFormMain::eventFilter(QObject *Watched, QEvent *Event)
 
 bool TFormMain::EnableDebugPrivilege()
 {
-    return false;
+    return EnablePrivilege(QStringLiteral("SeDebugPrivilege"));
 }
 
 QString TFormMain::ProgramVersionText() const
 {
-    const platform::FileVersion v = platform::programVersion();
-    return QStringLiteral("%1.%2.%3.%4").arg(v.major).arg(v.minor).arg(v.release).arg(v.build);
+    QString version;
+    GetFileVersion(QString(), version);
+    return version;
 }
 
 QString TFormMain::DictionaryVersionText() const

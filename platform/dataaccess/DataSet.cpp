@@ -875,6 +875,10 @@ void TDataSet::DataEvent(TDataEvent Event, qintptr Info)
             && m_state != dsCalcFields && ActiveBuffer())
             CalculateFields(ActiveBuffer());
     }
+    // Values written into a scratch buffer (a search key, a filter or calculation pass) are
+    // not the current record's: the data sources and their links are not told of them.
+    if (Event == deFieldChange && (m_state == dsFilter || m_state == dsCalcFields || m_state == dsSetKey))
+        return;
     if (m_disableCount == 0) {
         const std::vector<TDataSource *> sources = m_dataSources;
         for (TDataSource *ds : sources)

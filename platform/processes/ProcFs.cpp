@@ -196,7 +196,16 @@ bool parseStat(const char *text, std::size_t size, ProcStat &out)
     // Fields 4 (ppid) to 41 (policy), numbered as in proc(5).
     qint64 f[42] = {};
     for (int i = 4; i <= 41; ++i) {
-        if (!parseSigned(p, end, f[i])) {
+        // Some fields (rsslim) fill all 64 bits: wrap those, only the ones used matter.
+        const char *before = p;
+        bool ok = parseSigned(p, end, f[i]);
+        if (!ok && i > 22) {
+            p = before;
+            quint64 big = 0;
+            ok = parseUnsigned(p, end, big);
+            f[i] = qint64(big & 0x7FFFFFFFFFFFFFFFull);
+        }
+        if (!ok) {
             if (i <= 22)
                 return false; // everything up to the start time is required
             break;
@@ -352,9 +361,11 @@ std::optional<QStringList> readCmdline(qint32 pid, bool *rawSingle)
     QStringList args;
     if (data->isEmpty())
         return args;
-    const bool terminated = data->endsWith('\0');
-    if (terminated)
+    // A process that rewrote its title may pad it with zeros.
+    while (data->endsWith('\0'))
         data->chop(1);
+    if (data->isEmpty())
+        return args;
     if (rawSingle)
         *rawSingle = !data->contains('\0');
     for (const QByteArray &a : data->split('\0'))

@@ -580,6 +580,10 @@ TEST_F(MasterDetailTest, RangeFollowsTheMaster)
     EXPECT_EQ(Items(), QStringList({"y", "z"}));
     ASSERT_TRUE(master->Locate(QStringLiteral("Id"), 1, {}));
     EXPECT_EQ(Items(), QStringList({"a", "b", "c"}));
+    // A search that finds nothing leaves the master, and so the details, where they were.
+    EXPECT_FALSE(master->Locate(QStringLiteral("Id"), 3 + 96, {}));
+    EXPECT_TRUE(master->Lookup(QStringLiteral("Id"), 3, QStringLiteral("Id")).isValid());
+    EXPECT_EQ(Items(), QStringList({"a", "b", "c"}));
     // A new detail of the current master appears inside the range.
     detail->Append();
     detail->FieldByName(QStringLiteral("MasterId"))->SetAsInteger(1);

@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include "common/TempDir.h"
+#include "platform/processes/CommandLine.h"
+#include "platform/processes/ProcFs.h"
+#include "platform/processes/ProcessActions.h"
+#include "platform/processes/Spawn.h"
+#include "platform/registry/KeyStore.h"
+#include "platform/shell/Shell.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
+
+using namespace platform::processes;
+
+namespace {
+
+bool parse(const char *text, ProcStat &st)
+{
+    return parseStat(text, std::strlen(text), st);
+}
+
+} // namespace
+
+TEST(ProcStatParser, NamesWithParenthesesAndBlanks)
+{
+    ProcStat st;
+    ASSERT_TRUE(parse("42 (a) b (c)) S 1 42 42 0 -1 4194560 10 0 2 0 7 3 0 0 20 5 4 0 12345 "
+                      "0 0 18446744073709551615 0 0 0 0 0 0 0 0 0 0 0 0 17 1 0 2 0\n",
+                      st));
+    EXPECT_EQ(st.pid, 42);
+    EXPECT_EQ(st.comm, QStringLiteral("a) b (c)"));
+    EXPECT_EQ(st.state, 'S');
+    EXPECT_EQ(st.ppid, 1);
+    EXPECT_EQ(st.utime, 7u);
+    EXPECT_EQ(st.stime, 3u);
+    EXPECT_EQ(st.nice, 5);
+    EXPECT_EQ(st.numThreads, 4);
+    EXPECT_EQ(st.startTime, 12345u);
+    EXPECT_EQ(st.minflt + st.majflt, 12u);
+    EXPECT_EQ(st.policy, 2u);
+}
+
+TEST(ProcStatParser, RefusesMalformedText)
+{
+    ProcStat st;
+    const char *bad[] = {
+        "", "42", "42 (x", "42 (x) S", "x (y) S 1 2 3", "42 (x) S 1 2 3 4 5 6 7 8 9 10 11",
+        "42 (x) S -5 42 42 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5",
+        "42 (x) S 1 42 42 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 99999999999999999999999",
+    };
+    for (const char *t : bad)
+        EXPECT_FALSE(parse(t, st)) << t;
+}
+
+TEST(ProcReaders, OwnProcessAndSystemValues)
+{
+    ProcStat st;
+    ASSERT_TRUE(readStat(qint32(::getpid()), st));
+    EXPECT_FALSE(st.isKernelThread());
+    EXPECT_FALSE(readStat(0, st));
+    EXPECT_FALSE(readStat(-1, st));
+    const auto handle = openProcess(qint32(::getpid()));
+    ASSERT_TRUE(handle);
+    EXPECT_TRUE(isAlive(*handle));
+    EXPECT_FALSE(isAlive(ProcessHandle{handle->pid, handle->startTime + 1, true}));
+    EXPECT_EQ(readEffectiveUid(qint32(::getpid())), quint32(::geteuid()));
+    EXPECT_TRUE(readExePath(qint32(::getpid())).has_value());
+    EXPECT_GE(readFdCount(qint32(::getpid())), 3);
+    EXPECT_GE(readModuleCount(qint32(::getpid())), 2); // the program and libc at least
+    EXPECT_GE(onlineProcessorCount(), 1u);
+    EXPECT_TRUE(systemIdleTicks().has_value());
+    EXPECT_GT(bootTimeSeconds(), 0);
+    const quint64 a = monotonicNow100ns();
+    EXPECT_GE(monotonicNow100ns(), a);
+    const auto mask = readAffinity(qint32(::getpid()));
+    ASSERT_TRUE(mask);
+    EXPECT_FALSE(mask->empty());
+    std::vector<ProcessEntry> all;
+    ASSERT_TRUE(enumerateByStat(all));
+    std::vector<ProcessEntry> viaStatus;
+    ASSERT_TRUE(enumerateByStatus(viaStatus));
+    const auto self = std::find_if(viaStatus.begin(), viaStatus.end(),
+                                   [](const ProcessEntry &e) { return e.pid == quint32(::getpid()); });
+    ASSERT_NE(self, viaStatus.end());
+    EXPECT_EQ(self->uid, quint32(::geteuid()));
+}
+
+TEST(PidFdActions, RefusesIdentifiersThatCouldSignalGroups)
+{
+    EXPECT_FALSE(isValidPid(0));
+    EXPECT_FALSE(isValidPid(-1));
+    EXPECT_FALSE(isValidPid(qint64(pidMax()) + 1));
+    EXPECT_FALSE(PidFd::open(0, std::nullopt).has_value());
+    EXPECT_FALSE(PidFd::open(-1, std::nullopt).has_value());
+    const auto self = PidFd::open(::getpid(), std::nullopt);
+    ASSERT_TRUE(self);
+    EXPECT_TRUE(self->alive());
+    EXPECT_FALSE(PidFd::open(::getpid(), self->startTime() + 1).has_value());
+}
+
+TEST(CommandLineWords, SplitQuoteAndRoundTrip)
+{
+    EXPECT_EQ(splitCommandLine(QStringLiteral("  a  \"b c\" 'd \"e' f\\ g \"h\\\"i\\\\\" \"\"")),
+              (QStringList{"a", "b c", "d \"e", "f g", "h\"i\\", ""}));
+    EXPECT_FALSE(splitCommandLine(QStringLiteral("\"open")).has_value());
+    EXPECT_FALSE(splitCommandLine(QStringLiteral("'open")).has_value());
+    EXPECT_FALSE(splitCommandLine(QStringLiteral("trailing\\")).has_value());
+    EXPECT_EQ(splitCommandLine(QStringLiteral("*")), QStringList{"*"});
+    const QStringList words{"/bin/x", "", "a b", "q\"uote", "back\\slash", "it's", "plain"};
+    EXPECT_EQ(splitCommandLine(joinCommandLine(words)), words);
+    EXPECT_EQ(joinCommandLine({"/bin/ls", "-l"}), QStringLiteral("/bin/ls -l"));
+}
+
+TEST(DesktopEntries, ExecQuotingAndControlCharacters)
+{
+    EXPECT_EQ(platform::shell::execValue({"/opt/my app/run", "a$b", "100%", "x\\y"}),
+              QStringLiteral("\"/opt/my app/run\" \"a\\$b\" 100%% \"x\\\\y\""));
+    EXPECT_FALSE(platform::shell::execValue({"a\nb"}).has_value());
+    EXPECT_EQ(platform::shell::escapeValue(QStringLiteral(" a\\b")), QStringLiteral("\\sa\\\\b"));
+    EXPECT_FALSE(platform::shell::escapeValue(QStringLiteral("a\tb")).has_value());
+    tvtest::TempDir tmp;
+    const QString file = tmp.file(QStringLiteral("x.desktop"));
+    EXPECT_FALSE(platform::shell::writeShortcut(file, QStringLiteral("/bin/true"), {}, {},
+                                                QStringLiteral("a\rb"), {}));
+    EXPECT_FALSE(QFile::exists(file));
+    ASSERT_TRUE(platform::shell::writeShortcut(file, QStringLiteral("/bin/true"), {"x\\y"}, {},
+                                               {}, QStringLiteral("T")));
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    // The Exec value is escaped once for quoting and once as a string value.
+    EXPECT_TRUE(f.readAll().contains("Exec=/bin/true \"x\\\\\\\\y\"\n"));
+}
+
+TEST(DesktopEntries, IconOfAProgramFromItsEntry)
+{
+    tvtest::TempDir tmp;
+    const QByteArray old = qgetenv("XDG_DATA_DIRS"), oldHome = qgetenv("XDG_DATA_HOME");
+    QDir(tmp.path()).mkpath(QStringLiteral("apps/applications"));
+    QFile f(tmp.file(QStringLiteral("apps/applications/t.desktop")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[Desktop Entry]\nType=Application\nName=T\nExec=env A=1 sleep %U\nIcon=tv-test-icon\n");
+    f.close();
+    qputenv("XDG_DATA_DIRS", (tmp.path() + QStringLiteral("/apps")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (tmp.path() + QStringLiteral("/none")).toLocal8Bit());
+    platform::shell::resetFileIconCache();
+    const auto sleepPath = findProgram(QStringLiteral("sleep"));
+    ASSERT_TRUE(sleepPath);
+    const auto icon = platform::shell::fileIcon(*sleepPath);
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(icon->iconName, QStringLiteral("tv-test-icon"));
+    EXPECT_GE(icon->index, 0);
+    const auto generic = platform::shell::fileIcon(QStringLiteral("/bin/true"));
+    ASSERT_TRUE(generic);
+    EXPECT_EQ(generic->iconName, QStringLiteral("application-x-executable"));
+    EXPECT_FALSE(platform::shell::fileIcon(tmp.file(QStringLiteral("missing"))).has_value());
+    qputenv("XDG_DATA_DIRS", old);
+    qputenv("XDG_DATA_HOME", oldHome);
+    platform::shell::resetFileIconCache();
+}
+
+TEST(KeyStoreFile, RoundTripOfAwkwardTexts)
+{
+    using namespace platform::registry;
+    Store store = *Store::parse("TASKVANE-KEYSTORE 1\n");
+    Key &k = store.createKey(QStringLiteral("A\\B\\C"));
+    k.values.push_back({QStringLiteral("n\"\\"), ValueType::ExpandString,
+                        QStringLiteral("%PATH%\t\x01 中文 ") + QChar(0xD800), 0});
+    k.values.push_back({QString(), ValueType::DWord, {}, 0xFFFFFFFFu});
+    const auto back = Store::parse(store.serialize());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->serialize(), store.serialize());
+    const Key *c = back->key(QStringLiteral("a\\b\\c"));
+    ASSERT_NE(c, nullptr);
+    ASSERT_EQ(c->values.size(), 2u);
+    EXPECT_EQ(c->values[0].text, k.values[0].text);
+    EXPECT_EQ(c->values[1].dword, 0xFFFFFFFFu);
+    EXPECT_NE(back->key(QStringLiteral("A\\B")), nullptr);
+    EXPECT_FALSE(Store::parse("TASKVANE-KEYSTORE 1\nK \"\"\nV \"a\" SZ \"\\u12\"\n").has_value());
+    EXPECT_FALSE(Store::parse("TASKVANE-KEYSTORE 1\nV \"a\" SZ \"x\"\n").has_value());
+    EXPECT_FALSE(Store::parse("TASKVANE-KEYSTORE 1\nK \"\"\n\xff\n").has_value());
+    EXPECT_FALSE(normalizeSubKey(QStringLiteral("a\\\\b")).has_value());
+    EXPECT_EQ(normalizeSubKey(QStringLiteral("\\a\\b\\")), QStringLiteral("a\\b"));
+}
