@@ -516,7 +516,7 @@ TProcessItem *TProcesses::CreateItem(const ProcessEntry &entry, bool primary)
     item->m_kernelThread = entry.kernelThread;
     if (const auto h = m_source->open(entry.pid, entry.startTime))
         item->ProcessHandle = *h;
-    item->Name = entry.name;
+    item->Name = entry.displayName();
     if (primary) {
         if (entry.uid)
             item->UserSid = entry.uid;

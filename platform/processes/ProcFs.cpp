@@ -166,6 +166,11 @@ bool statusValue(const QByteArray &text, const char *key, quint64 &out)
 
 bool parseStat(const char *text, std::size_t size, ProcStat &out)
 {
+    return parseStat(text, size, out, nullptr);
+}
+
+bool parseStat(const char *text, std::size_t size, ProcStat &out, RawName *rawName)
+{
     const char *end = text + size;
     const char *open = static_cast<const char *>(std::memchr(text, '(', size));
     if (!open)
@@ -187,7 +192,12 @@ bool parseStat(const char *text, std::size_t size, ProcStat &out)
         return false;
     ProcStat st;
     st.pid = qint32(pid);
-    st.comm = QString::fromUtf8(open + 1, close - open - 1);
+    if (rawName) {
+        rawName->size = std::size_t(qMin<qptrdiff>(close - open - 1, qptrdiff(sizeof rawName->text)));
+        std::memcpy(rawName->text, open + 1, rawName->size);
+    } else {
+        st.comm = QString::fromUtf8(open + 1, close - open - 1);
+    }
     p = close + 1;
     if (p + 2 > end || p[0] != ' ')
         return false;
@@ -260,9 +270,17 @@ bool enumerateByStat(std::vector<ProcessEntry> &out)
 {
     out.clear();
     const bool listed = forEachPid([&](qint32 pid) {
+        char path[48];
+        procPath(path, sizeof path, pid, "stat");
+        char buf[1024];
+        const ssize_t n = readSmallFile(path, buf, sizeof buf);
         ProcStat st;
-        if (readStat(pid, st) && !st.isZombie())
+        RawName raw;
+        // The name stays raw: only a process seen for the first time needs it.
+        if (n > 0 && parseStat(buf, std::size_t(n), st, &raw) && !st.isZombie()) {
             out.push_back(entryFromStat(st));
+            out.back().rawName = raw;
+        }
     });
     return listed && !out.empty();
 }
@@ -361,9 +379,13 @@ std::optional<QStringList> readCmdline(qint32 pid, bool *rawSingle)
     QStringList args;
     if (data->isEmpty())
         return args;
-    // A process that rewrote its title may pad it with zeros.
-    while (data->endsWith('\0'))
-        data->chop(1);
+    data->chop(1); // the terminator
+    // A process that rewrote its title may pad it with zeros; one empty last argument
+    // is real, a run of them is padding.
+    if (data->endsWith(QByteArray(2, '\0'))) {
+        while (data->endsWith('\0'))
+            data->chop(1);
+    }
     if (data->isEmpty())
         return args;
     if (rawSingle)

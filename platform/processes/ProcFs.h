@@ -42,8 +42,17 @@ struct ProcStat
     bool isZombie() const { return state == 'Z' || state == 'X' || state == 'x'; }
 };
 
-// Parses the text of a stat file; false on anything malformed.
+// The process name as the stat file holds it, UTF-8, before conversion.
+struct RawName
+{
+    char text[64];
+    std::size_t size = 0;
+};
+
+// Parses the text of a stat file; false on anything malformed. With `rawName` the name
+// goes there instead of into `comm`.
 bool parseStat(const char *text, std::size_t size, ProcStat &out);
+bool parseStat(const char *text, std::size_t size, ProcStat &out, RawName *rawName);
 bool readStat(qint32 pid, ProcStat &out);
 
 // One enumerated process.
@@ -51,7 +60,8 @@ struct ProcessEntry
 {
     quint32 pid = 0;
     quint32 ppid = 0;
-    QString name;
+    QString name; // empty when only `rawName` holds it
+    RawName rawName;
     char state = '?';
     quint64 startTime = 0;
     std::optional<quint32> uid;
@@ -60,6 +70,11 @@ struct ProcessEntry
     bool hasTimes = false;
     quint64 cpuTicks = 0; // user + kernel time, clock ticks
     quint64 faults = 0;
+
+    QString displayName() const
+    {
+        return name.isEmpty() ? QString::fromUtf8(rawName.text, qsizetype(rawName.size)) : name;
+    }
 };
 
 // Every live process (zombies left out) from the stat files; the uid is not read, to keep

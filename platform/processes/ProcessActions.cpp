@@ -170,7 +170,7 @@ std::vector<ProcStat> listProcesses()
         ProcStat st;
         st.pid = qint32(e.pid);
         st.ppid = qint32(e.ppid);
-        st.comm = e.name;
+        st.comm = e.displayName();
         st.state = e.state;
         st.startTime = e.startTime;
         out.push_back(st);
