@@ -52,6 +52,8 @@ TEST(DictDBSession, SessionNamesAndAutoNames)
     TDictSession b;
     EXPECT_EQ(DbErrorOf([&] { b.SetSessionName(QStringLiteral("mine")); }),
               QStringLiteral("Duplicate session name 'mine'"));
+    // ctest runs each case in its own process: make the default session active here.
+    DefaultSession()->SetActive(true);
     EXPECT_EQ(DbErrorOf([&] { DefaultSession()->SetSessionName(QStringLiteral("x")); }),
               QStringLiteral("Cannot perform this operation on an active session"));
     b.SetSessionName(QStringLiteral("Theirs"));

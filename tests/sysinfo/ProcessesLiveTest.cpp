@@ -95,7 +95,7 @@ TEST(LiveProcessList, BusyChildUsesCpu)
                 QStringLiteral("while :; do :; done")});
     ASSERT_GT(busy.pid(), 0);
     ASSERT_TRUE(list.Refresh());
-    QThread::msleep(400);
+    QThread::msleep(600);
     ASSERT_TRUE(list.Refresh());
     TProcessItem *item = list.ItemByPID(quint32(busy.pid()));
     ASSERT_NE(item, nullptr);
