@@ -25,19 +25,19 @@ void CheckName(const QString &Name, const char *What)
 
 } // namespace
 
-QByteArray BuildDictDBImage(const TDictDBFileSpec &Spec)
+QByteArray BuildDictDBImage(const TDictDBFileLayout &Layout)
 {
-    if (Spec.Tables.size() > kMaxTables)
+    if (Layout.Tables.size() > kMaxTables)
         Refuse(QStringLiteral("more than %1 tables").arg(kMaxTables));
     RegisterBuiltinDataProcessAlgos();
-    if (Spec.Compress && IndexOfCompressClass(Spec.CompressAlgo) < 0)
-        Refuse(QStringLiteral("no compressor '%1'").arg(Spec.CompressAlgo));
-    if (Spec.Encrypt && IndexOfEncryptClass(Spec.EncryptAlgo) < 0)
-        Refuse(QStringLiteral("no cipher '%1'").arg(Spec.EncryptAlgo));
-    if (Spec.Encrypt && Spec.EncryptMode > 4)
-        Refuse(QStringLiteral("cipher mode %1").arg(Spec.EncryptMode));
+    if (Layout.Compress && IndexOfCompressClass(Layout.CompressAlgo) < 0)
+        Refuse(QStringLiteral("no compressor '%1'").arg(Layout.CompressAlgo));
+    if (Layout.Encrypt && IndexOfEncryptClass(Layout.EncryptAlgo) < 0)
+        Refuse(QStringLiteral("no cipher '%1'").arg(Layout.EncryptAlgo));
+    if (Layout.Encrypt && Layout.EncryptMode > 4)
+        Refuse(QStringLiteral("cipher mode %1").arg(Layout.EncryptMode));
 
-    const qint64 size = kDataStart + qint64(Spec.Tables.size()) * qint64(sizeof(TTableHeader));
+    const qint64 size = kDataStart + qint64(Layout.Tables.size()) * qint64(sizeof(TTableHeader));
     QByteArray image(int(size), '\0');
     char *base = image.data();
 
@@ -46,29 +46,29 @@ QByteArray BuildDictDBImage(const TDictDBFileSpec &Spec)
 
     TExtData ext;
     std::memset(&ext, 0, sizeof ext);
-    if (Spec.Compress) {
+    if (Layout.Compress) {
         ext.CompressFlag = 1;
-        CheckName(Spec.CompressAlgo, "compressor");
-        SetSlotText(ext.CompressAlgoName, kNameSize, Spec.CompressAlgo);
+        CheckName(Layout.CompressAlgo, "compressor");
+        SetSlotText(ext.CompressAlgoName, kNameSize, Layout.CompressAlgo);
     }
-    if (Spec.Encrypt) {
+    if (Layout.Encrypt) {
         ext.EncryptFlag = 1;
-        ext.EncryptMode = Spec.EncryptMode;
-        CheckName(Spec.EncryptAlgo, "cipher");
-        SetSlotText(ext.EncryptAlgoName, kNameSize, Spec.EncryptAlgo);
-        SetSlotText(ext.PwdCheckText, int(sizeof ext.PwdCheckText), HashPassword(Spec.Password));
+        ext.EncryptMode = Layout.EncryptMode;
+        CheckName(Layout.EncryptAlgo, "cipher");
+        SetSlotText(ext.EncryptAlgoName, kNameSize, Layout.EncryptAlgo);
+        SetSlotText(ext.PwdCheckText, int(sizeof ext.PwdCheckText), HashPassword(Layout.Password));
     }
-    ext.VerifyFlag = Spec.VerifyWrites ? 1 : 0;
+    ext.VerifyFlag = Layout.VerifyWrites ? 1 : 0;
     std::memcpy(base + kExtDataOffset, &ext, sizeof ext);
 
     TTableTab tab;
     std::memset(&tab, 0, sizeof tab);
-    tab.TableCount = qint32(Spec.Tables.size());
-    for (int t = 0; t < Spec.Tables.size(); ++t) {
-        const TDictDBTableSpec &ts = Spec.Tables.at(t);
+    tab.TableCount = qint32(Layout.Tables.size());
+    for (int t = 0; t < Layout.Tables.size(); ++t) {
+        const TDictDBTableLayout &ts = Layout.Tables.at(t);
         CheckName(ts.Name, "table");
         for (int u = 0; u < t; ++u)
-            if (CompareDBString(Spec.Tables.at(u).Name, ts.Name, false, true, 0) == 0)
+            if (CompareDBString(Layout.Tables.at(u).Name, ts.Name, false, true, 0) == 0)
                 Refuse(QStringLiteral("two tables named '%1'").arg(ts.Name));
         if (ts.Fields.size() > kMaxFields)
             Refuse(QStringLiteral("table '%1' has more than %2 fields").arg(ts.Name).arg(kMaxFields));
@@ -80,7 +80,7 @@ QByteArray BuildDictDBImage(const TDictDBFileSpec &Spec)
         SetSlotText(h.TableName, kNameSize, ts.Name);
         h.FieldCount = qint32(ts.Fields.size());
         for (int f = 0; f < ts.Fields.size(); ++f) {
-            const TDictDBFieldSpec &fs = ts.Fields.at(f);
+            const TDictDBFieldLayout &fs = ts.Fields.at(f);
             CheckName(fs.Name, "field");
             for (int g = 0; g < f; ++g)
                 if (CompareDBString(ts.Fields.at(g).Name, fs.Name, false, true, 0) == 0)
@@ -96,7 +96,7 @@ QByteArray BuildDictDBImage(const TDictDBFileSpec &Spec)
         }
         h.IndexCount = qint32(ts.Indexes.size());
         for (int k = 0; k < ts.Indexes.size(); ++k) {
-            const TDictDBIndexSpec &is = ts.Indexes.at(k);
+            const TDictDBIndexLayout &is = ts.Indexes.at(k);
             CheckName(is.Name, "index");
             if (is.Fields.isEmpty() || is.Fields.size() > kMaxIndexFields)
                 Refuse(QStringLiteral("index '%1' needs 1 to %2 fields").arg(is.Name).arg(kMaxIndexFields));
@@ -125,9 +125,9 @@ QByteArray BuildDictDBImage(const TDictDBFileSpec &Spec)
     return image;
 }
 
-void CreateDictDBFile(const QString &FileName, const TDictDBFileSpec &Spec)
+void CreateDictDBFile(const QString &FileName, const TDictDBFileLayout &Layout)
 {
-    const QByteArray image = BuildDictDBImage(Spec);
+    const QByteArray image = BuildDictDBImage(Layout);
     try {
         TFileStream f(FileName, fmCreate);
         f.WriteBuffer(image.constData(), image.size());
@@ -137,9 +137,9 @@ void CreateDictDBFile(const QString &FileName, const TDictDBFileSpec &Spec)
     }
 }
 
-void CreateDictDBStream(TStream *Stream, const TDictDBFileSpec &Spec)
+void CreateDictDBStream(TStream *Stream, const TDictDBFileLayout &Layout)
 {
-    const QByteArray image = BuildDictDBImage(Spec);
+    const QByteArray image = BuildDictDBImage(Layout);
     Stream->SetSize(0);
     Stream->SetPosition(0);
     Stream->WriteBuffer(image.constData(), image.size());

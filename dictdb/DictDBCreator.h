@@ -11,7 +11,7 @@
 #include <QString>
 #include <QStringList>
 
-struct TDictDBFieldSpec
+struct TDictDBFieldLayout
 {
     QString Name;
     TFieldType FieldType = ftUnknown;
@@ -19,23 +19,23 @@ struct TDictDBFieldSpec
     quint8 DPMode = 0;    // 0: takes part in compression and encryption
 };
 
-struct TDictDBIndexSpec
+struct TDictDBIndexLayout
 {
     QString Name;
     TTDIndexOptions Options;
     QStringList Fields;   // key fields by name, most significant first
 };
 
-struct TDictDBTableSpec
+struct TDictDBTableLayout
 {
     QString Name;
-    QList<TDictDBFieldSpec> Fields;
-    QList<TDictDBIndexSpec> Indexes;
+    QList<TDictDBFieldLayout> Fields;
+    QList<TDictDBIndexLayout> Indexes;
 };
 
-struct TDictDBFileSpec
+struct TDictDBFileLayout
 {
-    QList<TDictDBTableSpec> Tables;
+    QList<TDictDBTableLayout> Tables;
     bool Compress = false;
     QString CompressAlgo = QStringLiteral("ZLIB");
     bool Encrypt = false;
@@ -46,8 +46,8 @@ struct TDictDBFileSpec
 };
 
 // The file's bytes. Refuses (database error) a definition beyond the format's limits.
-QByteArray BuildDictDBImage(const TDictDBFileSpec &Spec);
+QByteArray BuildDictDBImage(const TDictDBFileLayout &Layout);
 // Creates (or replaces) a database file.
-void CreateDictDBFile(const QString &FileName, const TDictDBFileSpec &Spec);
+void CreateDictDBFile(const QString &FileName, const TDictDBFileLayout &Layout);
 // Writes the image into a stream from its start (for memory databases).
-void CreateDictDBStream(TStream *Stream, const TDictDBFileSpec &Spec);
+void CreateDictDBStream(TStream *Stream, const TDictDBFileLayout &Layout);

@@ -1,3 +1,4 @@
+#include "sysinfo/Processes.h"
 #include "ui/SingleInstance.h"
 #include "ui/frmMain.h"
 
@@ -14,6 +15,8 @@ int main(int argc, char **argv)
     TSingleInstance guard;
     if (!guard.InitSingleInstance())
         return 0;
+
+    ProcessesUnitInitialization();
 
     app.setApplicationName(QStringLiteral("Taskvane"));
     app.setApplicationDisplayName(QStringLiteral("Taskvane"));

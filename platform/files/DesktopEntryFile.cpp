@@ -59,6 +59,10 @@ std::optional<QStringList> splitExec(const QString &exec)
             } else if (c == QLatin1Char('\\') && i + 1 < exec.size() &&
                        QStringLiteral("\"`$\\").contains(exec.at(i + 1))) {
                 word.append(exec.at(++i));
+            } else if (c == QLatin1Char('%') && i + 1 < exec.size() &&
+                       exec.at(i + 1) == QLatin1Char('%')) {
+                // A literal percent sign is doubled inside quotes too.
+                word.append(exec.at(++i));
             } else {
                 word.append(c);
             }

@@ -143,25 +143,25 @@ int main(int argc, char **argv)
         hexSize = qMax(hexSize, int(hexes.last().size()));
     }
 
-    TDictDBFileSpec spec;
-    TDictDBTableSpec config;
+    TDictDBFileLayout layout;
+    TDictDBTableLayout config;
     config.Name = QStringLiteral("Config");
     config.Fields = {{QStringLiteral("Item"), ftString, 32, 0}, {QStringLiteral("Value"), ftString, 64, 0}};
     config.Indexes = {{QStringLiteral("ItemIdx"), TTDIndexOptions(tiPrimary) | tiUnique, {QStringLiteral("Item")}}};
-    TDictDBTableSpec process;
+    TDictDBTableLayout process;
     process.Name = QStringLiteral("Process");
     process.Fields = {{QStringLiteral("ProcessName"), ftString, nameSize, 0},
                       {QStringLiteral("Description"), ftString, hexSize, 0},
                       {QStringLiteral("Virus"), ftBoolean, 0, 0}};
     process.Indexes = {{QStringLiteral("NameIdx"), TTDIndexOptions(tiPrimary) | tiUnique | tiCaseInsensitive,
                         {QStringLiteral("ProcessName")}}};
-    spec.Tables = {config, process};
+    layout.Tables = {config, process};
 
     // Written beside the target and moved into place, so that a failed run leaves no half file.
     const QString temp = output + QStringLiteral(".part");
     QFile::remove(temp);
     try {
-        CreateDictDBFile(temp, spec);
+        CreateDictDBFile(temp, layout);
         {
             TDictTable table;
             table.SetDatabaseName(temp);

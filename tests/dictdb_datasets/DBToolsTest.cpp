@@ -50,19 +50,19 @@ void WriteDictionary(const QString &Path, const QString &Version, const QList<Ro
                      TFieldType VirusType = ftBoolean)
 {
     QFile::remove(Path);
-    TDictDBTableSpec config;
+    TDictDBTableLayout config;
     config.Name = QStringLiteral("Config");
     config.Fields = {{QStringLiteral("Item"), ftString, 32, 0}, {QStringLiteral("Value"), ftString, 32, 0}};
-    TDictDBTableSpec process;
+    TDictDBTableLayout process;
     process.Name = QStringLiteral("Process");
     process.Fields = {{QStringLiteral("ProcessName"), ftString, 40, 0},
                       {QStringLiteral("Description"), ftString, 400, 0},
                       {QStringLiteral("Virus"), VirusType, 0, 0}};
     process.Indexes = {{QStringLiteral("NameIdx"), TTDIndexOptions(tiPrimary) | tiUnique | tiCaseInsensitive,
                         {QStringLiteral("ProcessName")}}};
-    TDictDBFileSpec spec;
-    spec.Tables = {config, process};
-    CreateDictDBFile(Path, spec);
+    TDictDBFileLayout layout;
+    layout.Tables = {config, process};
+    CreateDictDBFile(Path, layout);
     TDictTable t;
     t.SetDatabaseName(Path);
     t.SetTableName(QStringLiteral("Config"));

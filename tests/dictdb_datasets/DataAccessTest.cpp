@@ -9,9 +9,9 @@ using namespace dstest;
 
 namespace {
 
-TDictDBTableSpec NumbersTable()
+TDictDBTableLayout NumbersTable()
 {
-    TDictDBTableSpec t;
+    TDictDBTableLayout t;
     t.Name = QStringLiteral("Numbers");
     t.Fields = {{QStringLiteral("Id"), ftInteger, 0, 0},    {QStringLiteral("Small"), ftSmallint, 0, 0},
                 {QStringLiteral("W"), ftWord, 0, 0},        {QStringLiteral("Big"), ftLargeint, 0, 0},

@@ -12,9 +12,9 @@ namespace dstest {
 
 // Fields: Name string(10), Num integer, Flag Boolean, D date, Tm time, DT date-time, Notes memo.
 // Indexes: ByName (case-insensitive), ByNum (primary, unique), ByNameCS (case-sensitive).
-inline TDictDBTableSpec PeopleTable(bool WithIndexes = true)
+inline TDictDBTableLayout PeopleTable(bool WithIndexes = true)
 {
-    TDictDBTableSpec t;
+    TDictDBTableLayout t;
     t.Name = QStringLiteral("People");
     t.Fields = {{QStringLiteral("Name"), ftString, 10, 0},    {QStringLiteral("Num"), ftInteger, 0, 0},
                 {QStringLiteral("Flag"), ftBoolean, 0, 0},    {QStringLiteral("D"), ftDate, 0, 0},
@@ -28,13 +28,13 @@ inline TDictDBTableSpec PeopleTable(bool WithIndexes = true)
 }
 
 // A database file in the test's own directory holding the given tables.
-inline QString MakeFile(const tvtest::TempDir &Dir, const QList<TDictDBTableSpec> &Tables,
+inline QString MakeFile(const tvtest::TempDir &Dir, const QList<TDictDBTableLayout> &Tables,
                         const QString &Name = QStringLiteral("test.db"))
 {
-    TDictDBFileSpec spec;
-    spec.Tables = Tables;
+    TDictDBFileLayout layout;
+    layout.Tables = Tables;
     const QString path = Dir.file(Name);
-    CreateDictDBFile(path, spec);
+    CreateDictDBFile(path, layout);
     return path;
 }
 

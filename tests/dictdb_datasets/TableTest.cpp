@@ -518,11 +518,11 @@ protected:
 
     void SetUp() override
     {
-        TDictDBTableSpec m;
+        TDictDBTableLayout m;
         m.Name = QStringLiteral("Master");
         m.Fields = {{QStringLiteral("Id"), ftInteger, 0, 0}};
         m.Indexes = {{QStringLiteral("ById"), TTDIndexOptions(tiPrimary) | tiUnique, {QStringLiteral("Id")}}};
-        TDictDBTableSpec d;
+        TDictDBTableLayout d;
         d.Name = QStringLiteral("Detail");
         d.Fields = {{QStringLiteral("MasterId"), ftInteger, 0, 0}, {QStringLiteral("Item"), ftString, 8, 0}};
         d.Indexes = {{QStringLiteral("ByMaster"), TTDIndexOptions(), {QStringLiteral("MasterId"), QStringLiteral("Item")}}};

@@ -153,9 +153,9 @@ private:
     std::vector<TDictTableIO *> m_open;
 };
 
-inline TDictDBFileSpec PeopleSpec()
+inline TDictDBFileLayout PeopleSpec()
 {
-    TDictDBTableSpec t;
+    TDictDBTableLayout t;
     t.Name = QStringLiteral("People");
     t.Fields = {{QStringLiteral("ID"), ftAutoInc, 0, 0},
                 {QStringLiteral("Name"), ftString, 20, 0},
@@ -165,9 +165,9 @@ inline TDictDBFileSpec PeopleSpec()
                 {QStringLiteral("Born"), ftDate, 0, 0}};
     t.Indexes = {{QStringLiteral("ByName"), TTDIndexOptions(tiUnique | tiCaseInsensitive), {QStringLiteral("Name")}},
                  {QStringLiteral("ByScore"), TTDIndexOptions(tiDescending), {QStringLiteral("Score")}}};
-    TDictDBFileSpec spec;
-    spec.Tables = {t};
-    return spec;
+    TDictDBFileLayout layout;
+    layout.Tables = {t};
+    return layout;
 }
 
 } // namespace tvtest

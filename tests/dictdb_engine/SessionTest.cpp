@@ -105,13 +105,13 @@ TEST(DictDBSession, EncipheredFilesNeedTheirPassword)
 {
     TempDir dir;
     const QString path = dir.file(QStringLiteral("enc.db"));
-    TDictDBFileSpec spec = PeopleSpec();
-    spec.Encrypt = true;
-    spec.Compress = true;
-    spec.EncryptAlgo = QStringLiteral("Blowfish");
-    spec.EncryptMode = 1;
-    spec.Password = QStringLiteral("secret");
-    CreateDictDBFile(path, spec);
+    TDictDBFileLayout layout = PeopleSpec();
+    layout.Encrypt = true;
+    layout.Compress = true;
+    layout.EncryptAlgo = QStringLiteral("Blowfish");
+    layout.EncryptMode = 1;
+    layout.Password = QStringLiteral("secret");
+    CreateDictDBFile(path, layout);
 
     TDictDatabase db;
     db.SetDatabaseName(path);

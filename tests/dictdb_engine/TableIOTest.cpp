@@ -8,16 +8,16 @@ using namespace tvtest;
 
 namespace {
 
-TDictDBFileSpec KeysSpec(TTDIndexOptions options)
+TDictDBFileLayout KeysSpec(TTDIndexOptions options)
 {
-    TDictDBTableSpec t;
+    TDictDBTableLayout t;
     t.Name = QStringLiteral("K");
     t.Fields = {{QStringLiteral("Key"), ftInteger, 0, 0}, {QStringLiteral("Tag"), ftString, 10, 0},
                 {QStringLiteral("Blob"), ftBlob, 0, 0}, {QStringLiteral("Flag"), ftBoolean, 0, 0}};
     t.Indexes = {{QStringLiteral("ByKey"), options, {QStringLiteral("Key")}}};
-    TDictDBFileSpec spec;
-    spec.Tables = {t};
-    return spec;
+    TDictDBFileLayout layout;
+    layout.Tables = {t};
+    return layout;
 }
 
 std::vector<int> RecNos(const TRecInfoList &list)
@@ -192,9 +192,9 @@ TEST(DictTableIO, WriteVerifyGivesUpOnAFileThatDoesNotKeepItsBytes)
             return TMemoryStream::WriteAt(Pos, Buffer, Count);
         }
     } stream;
-    TDictDBFileSpec spec = KeysSpec(TTDIndexOptions());
-    spec.VerifyWrites = true;
-    CreateDictDBStream(&stream, spec);
+    TDictDBFileLayout layout = KeysSpec(TTDIndexOptions());
+    layout.VerifyWrites = true;
+    CreateDictDBStream(&stream, layout);
     const QString name = RegisterMemDBStream(&stream);
     {
         TDictDatabase db;

@@ -12,24 +12,24 @@ namespace {
 
 const QString Password = QStringLiteral("geheim");
 
-TDictDBFileSpec ProtectedSpec(const QString &Cipher, quint8 Mode)
+TDictDBFileLayout ProtectedSpec(const QString &Cipher, quint8 Mode)
 {
-    TDictDBTableSpec t;
+    TDictDBTableLayout t;
     t.Name = QStringLiteral("Proc");
     t.Fields = {{QStringLiteral("Name"), ftString, 20, 0},
                 {QStringLiteral("Score"), ftInteger, 0, 0},
                 {QStringLiteral("Note"), ftMemo, 0, 0},
                 {QStringLiteral("Plain"), ftString, 12, 1}};
     t.Indexes = {{QStringLiteral("ByName"), TTDIndexOptions(tiUnique | tiCaseInsensitive), {QStringLiteral("Name")}}};
-    TDictDBFileSpec spec;
-    spec.Tables = {t};
-    spec.Compress = true;
-    spec.Encrypt = true;
-    spec.EncryptAlgo = Cipher;
-    spec.EncryptMode = Mode;
-    spec.Password = Password;
-    spec.VerifyWrites = true;
-    return spec;
+    TDictDBFileLayout layout;
+    layout.Tables = {t};
+    layout.Compress = true;
+    layout.Encrypt = true;
+    layout.EncryptAlgo = Cipher;
+    layout.EncryptMode = Mode;
+    layout.Password = Password;
+    layout.VerifyWrites = true;
+    return layout;
 }
 
 QByteArray NoteFor(int i)

@@ -5,6 +5,7 @@
 #include "platform/processes/ProcFs.h"
 #include "platform/processes/ProcessActions.h"
 #include "platform/processes/Spawn.h"
+#include "platform/files/DesktopEntryFile.h"
 #include "platform/registry/KeyStore.h"
 #include "platform/shell/Shell.h"
 
@@ -185,4 +186,19 @@ TEST(KeyStoreFile, RoundTripOfAwkwardTexts)
     EXPECT_FALSE(Store::parse("TASKVANE-KEYSTORE 1\nK \"\"\n\xff\n").has_value());
     EXPECT_FALSE(normalizeSubKey(QStringLiteral("a\\\\b")).has_value());
     EXPECT_EQ(normalizeSubKey(QStringLiteral("\\a\\b\\")), QStringLiteral("a\\b"));
+}
+
+TEST(DesktopEntries, WrittenArgumentsReadBackUnchanged)
+{
+    tvtest::TempDir tmp;
+    const QString file = tmp.file(QStringLiteral("r.desktop"));
+    const QStringList args{QStringLiteral("50% off"), QStringLiteral("100%"), QStringLiteral("a\"b$c"),
+                           QStringLiteral("x\\y"), QString()};
+    ASSERT_TRUE(platform::shell::writeShortcut(file, QStringLiteral("/opt/my app/run"), args,
+                                               QStringLiteral("/tmp"), QStringLiteral("d"), {}));
+    const auto info = platform::files::readDesktopEntry(file, QString());
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->program, QStringLiteral("/opt/my app/run"));
+    EXPECT_EQ(info->arguments, args);
+    EXPECT_EQ(info->path, QStringLiteral("/tmp"));
 }
