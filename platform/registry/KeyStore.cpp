@@ -1,5 +1,7 @@
 #include "platform/registry/KeyStore.h"
 
+#include "platform/files/AtomicFile.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFileInfo>
@@ -184,42 +186,6 @@ ReadResult readWhole(const QString &file, QByteArray &out)
     return ReadResult::Ok;
 }
 
-bool writeAtomically(const QString &file, const QByteArray &data)
-{
-    const QFileInfo info(file);
-    if (!QDir().mkpath(info.absolutePath()))
-        return false;
-    QByteArray tmp = (file + QStringLiteral(".XXXXXX")).toLocal8Bit();
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = true;
-    qsizetype done = 0;
-    while (ok && done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, std::size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ok = false;
-        else
-            done += n;
-    }
-    ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok)
-        ok = ::rename(tmp.constData(), file.toLocal8Bit().constData()) == 0;
-    if (!ok) {
-        ::unlink(tmp.constData());
-        return false;
-    }
-    const int dfd = ::open(info.absolutePath().toLocal8Bit().constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -465,7 +431,7 @@ bool modify(RootKey root, const std::function<Edit(Store &)> &change)
     case Edit::Keep:
         return true;
     case Edit::Write:
-        return writeAtomically(file, store->serialize());
+        return platform::files::writeFileAtomically(file, store->serialize());
     }
     return false;
 }

@@ -1,5 +1,6 @@
 #include "platform/shell/Shell.h"
 
+#include "platform/files/AtomicFile.h"
 #include "platform/files/DesktopEntryFile.h"
 #include "platform/files/SystemImageList.h"
 #include "platform/processes/Spawn.h"
@@ -55,32 +56,6 @@ bool isReserved(QChar c)
 {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
     return reserved.contains(c);
-}
-
-bool writeFileAtomically(const QString &file, const QByteArray &data)
-{
-    QByteArray tmp = (file + QStringLiteral(".XXXXXX")).toLocal8Bit();
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = true;
-    qsizetype done = 0;
-    while (ok && done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, std::size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ok = false;
-        else
-            done += n;
-    }
-    ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok)
-        ok = ::rename(tmp.constData(), file.toLocal8Bit().constData()) == 0;
-    if (!ok)
-        ::unlink(tmp.constData());
-    return ok;
 }
 
 // Canonical program path -> icon name, from every desktop entry of the data directories.
@@ -230,7 +205,7 @@ bool writeShortcut(const QString &file, const QString &program, const QStringLis
         text += QStringLiteral("Path=") + *escPath + QLatin1Char('\n');
     if (!escComment->isEmpty())
         text += QStringLiteral("Comment=") + *escComment + QLatin1Char('\n');
-    return writeFileAtomically(file, text.toUtf8());
+    return platform::files::writeFileAtomically(file, text.toUtf8());
 }
 
 std::optional<FileIcon> fileIcon(const QString &path)
