@@ -1,5 +1,6 @@
 #include "sysinfo/Processes.h"
 #include "ui/SingleInstance.h"
+#include "ui/frmDBLogin.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@ int main(int argc, char **argv)
         return 0;
 
     ProcessesUnitInitialization();
+    InstallDictDBLoginDialog();
 
     app.setApplicationName(QStringLiteral("Taskvane"));
     app.setApplicationDisplayName(QStringLiteral("Taskvane"));
