@@ -15,5 +15,5 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 ctest --test-dir build-test --output-on-failure -j"$(nproc)" --timeout 300
 
 if [ "${TASKVANE_SKIP_FUZZ:-0}" != "1" ]; then
-  bash scripts/fuzz.sh "${TASKVANE_FUZZ_SECONDS:-30}"
+  bash scripts/fuzz.sh "${TASKVANE_FUZZ_SECONDS:-60}"
 fi

@@ -1,12 +1,78 @@
 #include "ui/UiHooks.h"
 
+#include "platform/shell/FileManager.h"
+
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QRegularExpression>
+#include <QSortFilterProxyModel>
 #include <QUrl>
 
 namespace {
+
+// Hides files without the execute permission while the picker's executable filter is chosen.
+class TExecutableFilter : public QSortFilterProxyModel
+{
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+    void SetActive(bool Active)
+    {
+        FActive = Active;
+        invalidateFilter();
+    }
+
+protected:
+    bool filterAcceptsRow(int Row, const QModelIndex &Parent) const override
+    {
+        if (!FActive)
+            return true;
+        const auto *fs = qobject_cast<const QFileSystemModel *>(sourceModel());
+        if (!fs)
+            return true;
+        const QFileInfo info = fs->fileInfo(fs->index(Row, 0, Parent));
+        return info.isDir() || info.isExecutable();
+    }
+
+private:
+    bool FActive = false;
+};
+
+QString PickOpenFileDefault(QWidget *Parent, const QString &Title, const QString &Directory, const QString &Filter)
+{
+    QFileDialog dialog(Parent, Title, Directory);
+    // The filter is a proxy model, which only the toolkit's own dialog supports.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    QStringList names;
+    QList<bool> executables;
+    const QStringList parts = Filter.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString pattern = parts.at(i + 1).trimmed();
+        const bool exe = pattern.compare(QLatin1String("*.exe"), Qt::CaseInsensitive) == 0;
+        const bool all = pattern == QLatin1String("*.*") || pattern == QLatin1String("*");
+        QString caption = parts.at(i);
+        caption.remove(QRegularExpression(QStringLiteral("\\(.*\\)\\s*$")));
+        names << caption + QStringLiteral(" (%1)").arg(exe || all ? QStringLiteral("*") : pattern);
+        executables << exe;
+    }
+    auto *proxy = new TExecutableFilter(&dialog);
+    dialog.setProxyModel(proxy);
+    if (!names.isEmpty()) {
+        dialog.setNameFilters(names);
+        proxy->SetActive(executables.first());
+        QObject::connect(&dialog, &QFileDialog::filterSelected, proxy, [proxy, names, executables](const QString &Name) {
+            const qsizetype i = names.indexOf(Name);
+            proxy->SetActive(i >= 0 && executables.at(i));
+        });
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
 
 TUiHooks DefaultHooks()
 {
@@ -16,16 +82,9 @@ TUiHooks DefaultHooks()
         const QUrl url = QUrl::fromUserInput(Target);
         return url.isValid() && QDesktopServices::openUrl(url);
     };
-    h.ShowInFileManager = [](const QString &Path) {
-        // File managers differ in how they select a file; opening its folder works everywhere.
-        const QFileInfo info(Path);
-        if (!info.exists())
-            return false;
-        return QDesktopServices::openUrl(QUrl::fromLocalFile(info.isDir() ? info.absoluteFilePath() : info.absolutePath()));
-    };
-    h.PickOpenFile = [](QWidget *Parent, const QString &Title, const QString &Directory, const QString &Filter) {
-        return QFileDialog::getOpenFileName(Parent, Title, Directory, Filter);
-    };
+    h.ShowInFileManager = [](const QString &Path) { return platform::shell::showItemInFileManager(Path); };
+    h.ShowFileProperties = [](const QString &Path) { return platform::shell::showItemProperties(Path); };
+    h.PickOpenFile = PickOpenFileDefault;
     return h;
 }
 

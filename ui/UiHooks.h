@@ -17,9 +17,13 @@ struct TUiHooks
     std::function<int(QDialog *Dialog)> ExecModal;
     // Opens an address or document in the user's default program; false when it could not start.
     std::function<bool(const QString &Target)> OpenUrl;
-    // Shows a file in the file manager.
+    // Shows a file selected in the file manager.
     std::function<bool(const QString &Path)> ShowInFileManager;
-    // Asks for a file to open; an empty text when the user cancels.
+    // Opens the properties window of a file.
+    std::function<bool(const QString &Path)> ShowFileProperties;
+    // Asks for a file to open; an empty text when the user cancels. `Filter` pairs a caption
+    // with a pattern ("程序(*.exe)|*.exe|所有类型(*.*)|*.*"); "*.exe" means executable files
+    // and "*.*" every file.
     std::function<QString(QWidget *Parent, const QString &Title, const QString &Directory, const QString &Filter)>
         PickOpenFile;
 };

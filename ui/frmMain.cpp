@@ -1,5 +1,7 @@
 #include "ui/frmMain.h"
 
+#include "dictdb/DBTools.h"
+#include "sysinfo/Processes.h"
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
 #include "ui/PageSwitcher.h"
@@ -123,15 +125,24 @@ bool TOpenDialog::Execute(QWidget *Parent)
     return true;
 }
 
-TFormMain::TFormMain(QWidget *AOwner) : QWidget(AOwner, Qt::Window | Qt::FramelessWindowHint)
+TFormMain::TFormMain(QWidget *AOwner, platform::processes::ProcessSource *ProcessSource)
+    : QWidget(AOwner, Qt::Window | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("FormMain"));
+    objProcesses = Named(new TProcesses(this, ProcessSource), "objProcesses");
+    objProcesses->OnProcessAdded = [this](QObject *s, quint32 pid) { objProcessesProcessAdded(s, pid); };
+    objProcesses->OnProcessReloaded = [this](QObject *s, quint32 pid) { objProcessesProcessReloaded(s, pid); };
+    objProcesses->OnProcessRemoved = [this](QObject *s, quint32 pid) { objProcessesProcessRemoved(s, pid); };
     BuildForm();
     FormCreate(this);
 }
 
 TFormMain::~TFormMain()
 {
+    // The process rows sort and paint through the form: they go while the form is whole.
+    QTreeWidget *list = lvProcesses;
+    lvProcesses = nullptr;
+    delete list;
     // A frame left on screen by a drag that never ended goes with the form.
     if (ResizeFrameWindow())
         DrawResizeFrame(QRect(), 2, 4);
@@ -404,7 +415,7 @@ void TFormMain::BuildPages()
                            {{u"进程名", 120}, {u"进程 ID", 55}, {u"用户名", 90}, {u"CPU", 35},
                             {u"物理内存", 65}, {u"虚拟内存", 65}, {u"路径", 195}});
     lvProcesses->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    fill(pnlTab_Process, lvProcesses);
+    BuildProcessPage(fill(pnlTab_Process, lvProcesses));
     lvServices = MakeList(pnlTab_Service, "lvServices",
                           {{u"服务名", 100}, {u"显示名", 150}, {u"当前状态", 70}, {u"启动类型", 70}, {u"命令行", 235}});
     fill(pnlTab_Service, lvServices);
@@ -536,15 +547,16 @@ void TFormMain::FormCreate(QObject *)
     TabPanel->Add(btnLeftMenu_System, pnlTab_System, QString(), false);
     TabPanel->Add(btnLeftMenu_Config, pnlTab_Config, QString(), false);
 
+    // The lists get the image list before their first rows, so that those show their icons too.
+    UseSystemImageList(lvProcesses);
+    UseSystemImageList(lvAutoruns);
+    UseSystemImageList(lvConnections);
+
     btnLeftMenu_ProcessClick(btnLeftMenu_Process);
 
     setWindowTitle(QStringLiteral("Taskvane"));
     lblTitle->setText(QStringLiteral("Taskvane"));
     lblVersion->setText(QStringLiteral("主程序版本：%1 | 进程库版本：%2").arg(ProgramVersionText(), DictionaryVersionText()));
-
-    UseSystemImageList(lvProcesses);
-    UseSystemImageList(lvAutoruns);
-    UseSystemImageList(lvConnections);
 
     for (TListState &s : Lists) {
         s.SortColumn = -1;
@@ -990,6 +1002,8 @@ void TFormMain::FormKeyPress(QObject *, QChar &Key)
 
 bool TFormMain::eventFilter(QObject *Watched, QEvent *Event)
 {
+    if (ProcessListEvent(Watched, Event))
+        return true;
     if (Watched == edtSearch || Watched == edtSearch2) {
         switch (Event->type()) {
         case QEvent::MouseButtonRelease:
@@ -1054,26 +1068,37 @@ QString TFormMain::ProgramVersionText() const
 
 QString TFormMain::DictionaryVersionText() const
 {
-    return QStringLiteral("0000-00-00");
+    QString version;
+    GetDictVersion(version);
+    return version;
 }
 
-void TFormMain::FillAffinityMenu() {}
 void TFormMain::InitNetworkPage() {}
 void TFormMain::InitSystemPage() {}
 void TFormMain::DeleteDownloadFiles() {}
 void TFormMain::StartUpdateCheck() {}
 void TFormMain::StopUpdateCheck() {}
-void TFormMain::FillPage(int) {}
-void TFormMain::UpdatePageButtons(int) {}
+void TFormMain::FillPage(int Page)
+{
+    if (Page == pgProcess)
+        FillProcessList();
+}
+
+void TFormMain::UpdatePageButtons(int Page)
+{
+    if (Page == pgProcess)
+        UpdateProcessButtons();
+}
+
 void TFormMain::LayoutDetailsPanel() {}
+void TFormMain::FillDetails() {}
 void TFormMain::ShowAboutBox() {}
-void TFormMain::tmrProcessTimer(QObject *) {}
 void TFormMain::tmrTrafficTimer(QObject *) {}
 void TFormMain::tmrSystemTimer(QObject *) {}
 
 int TFormMain::ProcessCount() const
 {
-    return 0;
+    return objProcesses->GetCount();
 }
 
 int TFormMain::ServiceCount() const

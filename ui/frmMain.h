@@ -15,6 +15,7 @@
 
 class QAction;
 class QActionGroup;
+class QLayout;
 class QChartView;
 class QCheckBox;
 class QLineEdit;
@@ -25,12 +26,27 @@ class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TTabPanel;
+class TProcesses;
+class TProcessItem;
+
+namespace platform::processes {
+class ProcessSource;
+}
+
+// One affinity change: the processor's index and the state its bit is to get.
+class TProcessAffinityParam
+{
+public:
+    int CPUIndex = 0;
+    bool Enabled = false;
+};
 
 // The file picker of the form; it asks through the replaceable hooks.
 struct TOpenDialog
 {
     QString Title;
     QString Filter;
+    QString DefaultExt;
     QString InitialDir;
     QString FileName;
     bool Execute(QWidget *Parent);
@@ -55,7 +71,8 @@ public:
     // The four lists, in the order of their sort state.
     enum : int { lsProcesses = 0, lsServices, lsAutoruns, lsConnections, ListCount };
 
-    explicit TFormMain(QWidget *AOwner = nullptr);
+    // `ProcessSource` replaces the system's process table (tests); the form does not own it.
+    explicit TFormMain(QWidget *AOwner = nullptr, platform::processes::ProcessSource *ProcessSource = nullptr);
     ~TFormMain() override;
 
     // ---- members of the form ----------------------------------------------------------------
@@ -87,6 +104,20 @@ public:
     QCheckBox *chkHideLocalConnections;
     QChartView *chtCPU, *chtMEM;
     QTimer *tmrProcess, *tmrTraffic, *tmrSystem;
+    // The process page: the process list, its buttons, the new-process panel and the context menu.
+    TProcesses *objProcesses;
+    TPicButton *btnTerminateProcess, *btnTerminateProcessTree, *btnNewProcess;
+    TSkinPanelStandIn *pnlNewProcess;
+    QLineEdit *edtNewProcessPath;
+    TPicButton *btnNewProcessOk, *btnNewProcessCancel, *btnNewProcessBrowse;
+    QMenu *pmProcess;
+    QAction *mniProcess_Terminate, *mniProcess_TerminateTree, *mniProcess_Delete, *mniProcess_Line1;
+    QAction *mniProcess_Pause, *mniProcess_Resume, *mniProcess_Line2;
+    QMenu *mniProcess_Priority, *mniProcess_Affinity;
+    QActionGroup *mniProcess_PriorityGroup;
+    QAction *mniProcess_Priority_Realtime, *mniProcess_Priority_High, *mniProcess_Priority_AboveNormal,
+        *mniProcess_Priority_Normal, *mniProcess_Priority_BelowNormal, *mniProcess_Priority_Low;
+    QAction *mniProcess_Line3, *mniProcess_Location, *mniProcess_Properties;
     TOpenDialog dlgOpenFile;
     QList<QIcon> ilCommon;
     QActionGroup *alActions;
@@ -158,6 +189,63 @@ public:
     // The address a search opens: the template with the text percent-encoded into it.
     static QString SearchAddress(const QString &Template, const QString &Text);
 
+    // ---- process page --------------------------------------------------------------------------
+    void FillProcessList();
+    void ProcessTick();
+    void SetDictionaryState(TProcessItem *Item);
+    TProcessItem *ItemOfRow(int Index) const;
+    TProcessItem *SelectedProcess() const;
+    bool IsSystemPID(quint32 PID) const;
+    void UpdateProcessButtons();
+    void SortList(QTreeWidget *List);
+    // The identifier a process row holds; false for a row without one.
+    static bool RowPID(const QTreeWidgetItem *Row, quint32 &PID);
+
+    void objProcessesProcessAdded(QObject *Sender, quint32 dwProcessID);
+    void objProcessesProcessReloaded(QObject *Sender, quint32 dwProcessID);
+    void objProcessesProcessRemoved(QObject *Sender, quint32 dwProcessID);
+    void tmrProcessTimer(QObject *Sender);
+    void lvProcessesSelectItem(QObject *Sender, QTreeWidgetItem *Item, bool Selected);
+    void lvProcessesClick(QObject *Sender);
+    void lvProcessesMouseMove(QObject *Sender, Qt::MouseButtons Shift, int X, int Y);
+    void lvProcessesMouseDown(QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void lvProcessesKeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift);
+    void lvProcessesColumnClick(QObject *Sender, int Column);
+    // -1, 0 or 1 for row A before, level with or after row B in the current sort state.
+    int lvProcessesCompare(QObject *Sender, QTreeWidgetItem *A, QTreeWidgetItem *B);
+    // The font colour of the row at Index; false where the default colour stays.
+    bool lvProcessesCustomDrawItem(QObject *Sender, int Index, QColor &FontColor);
+
+    // ---- process commands ------------------------------------------------------------------------
+    void ExecuteProcessCommand(quint8 Command, int Param = 0);
+    void ExecuteProcessCommand(quint8 Command, const TProcessAffinityParam *Param);
+    bool IsCriticalProcess(const QString &Path) const;
+
+    void mniProcess_TerminateClick(QObject *Sender);
+    void mniProcess_TerminateTreeClick(QObject *Sender);
+    void mniProcess_DeleteClick(QObject *Sender);
+    void mniProcess_PauseClick(QObject *Sender);
+    void mniProcess_ResumeClick(QObject *Sender);
+    void mniProcess_PriorityClick(QObject *Sender);
+    void mniProcess_Priority_RealtimeClick(QObject *Sender);
+    void mniProcess_Priority_HighClick(QObject *Sender);
+    void mniProcess_Priority_AboveNormalClick(QObject *Sender);
+    void mniProcess_Priority_NormalClick(QObject *Sender);
+    void mniProcess_Priority_BelowNormalClick(QObject *Sender);
+    void mniProcess_Priority_LowClick(QObject *Sender);
+    void mniProcess_AffinityClick(QObject *Sender);
+    void mniProcess_AffinitySubItemsClick(QObject *Sender);
+    void mniProcess_LocationClick(QObject *Sender);
+    void mniProcess_PropertiesClick(QObject *Sender);
+    void btnTerminateProcessClick(QObject *Sender);
+    void btnTerminateProcessTreeClick(QObject *Sender);
+    void btnNewProcessClick(QObject *Sender);
+    void btnNewProcessOkClick(QObject *Sender);
+    void btnNewProcessCancelClick(QObject *Sender);
+    void btnNewProcessBrowseClick(QObject *Sender);
+    void edtNewProcessPathKeyPress(QObject *Sender, QChar &Key);
+    void FillAffinityMenu();
+
     // ---- work that later pages fill ----------------------------------------------------------
     // Counts shown in the status texts of the list pages.
     int ProcessCount() const;
@@ -178,7 +266,6 @@ protected:
     bool EnableDebugPrivilege();
     QString ProgramVersionText() const;
     QString DictionaryVersionText() const;
-    void FillAffinityMenu();
     void InitNetworkPage();
     void InitSystemPage();
     void DeleteDownloadFiles();
@@ -187,8 +274,8 @@ protected:
     void FillPage(int Page);
     void UpdatePageButtons(int Page);
     void LayoutDetailsPanel();
+    void FillDetails();
     void ShowAboutBox();
-    void tmrProcessTimer(QObject *Sender);
     void tmrTrafficTimer(QObject *Sender);
     void tmrSystemTimer(QObject *Sender);
 
@@ -198,6 +285,10 @@ private:
     void BuildLeftMenu();
     void BuildPages();
     void BuildSearchBox();
+    void BuildProcessPage(QLayout *Layout);
+    void AddProcessRow(TProcessItem *Item, bool BlankZeroCounters);
+    void RunProcessCommand(quint8 Command, int Param, const TProcessAffinityParam *Affinity);
+    bool ProcessListEvent(QObject *Watched, QEvent *Event);
     void SelectPage(QObject *Sender, int Page);
     void SetAnchors(QWidget *Control, bool Left, bool Top, bool Right, bool Bottom);
     void ApplyAnchors(const QSize &From, const QSize &To);

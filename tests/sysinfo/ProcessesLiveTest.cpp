@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "Children.h"
+#include "common/TempDir.h"
 #include "sysinfo/Processes.h"
 
 #include <QThread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using tvtest::Child;
@@ -110,16 +112,21 @@ TEST(LiveProcessList, BusyChildUsesCpu)
 
 TEST(LiveProcessList, CommandLineWithBlanksComesBackQuoted)
 {
+    // The shell blocks in a builtin on a FIFO, so no grandchild outlives the child.
+    tvtest::TempDir tmp;
+    const QString fifo = tmp.file(QStringLiteral("gate"));
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
     TProcesses list;
     ASSERT_TRUE(list.Refresh());
     Child child({QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                 QStringLiteral("sleep 30; echo \"done\""), QStringLiteral("")});
+                 QStringLiteral("read x < \"$0\"; echo \"done\""), fifo, QStringLiteral("")});
     ASSERT_GT(child.pid(), 0);
     ASSERT_TRUE(list.Refresh());
     TProcessItem *item = list.ItemByPID(quint32(child.pid()));
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->CommandLine,
-              QStringLiteral("/bin/sh -c \"sleep 30; echo \\\"done\\\"\" \"\""));
+              QStringLiteral("/bin/sh -c \"read x < \\\"$0\\\"; echo \\\"done\\\"\" ") + fifo +
+                  QStringLiteral(" \"\""));
 }
 
 TEST(LiveProcessList, KernelThreadsCarryNoPathAndRoot)

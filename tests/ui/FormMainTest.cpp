@@ -110,20 +110,22 @@ TEST_F(FormMain, ProcessPageIsShownFirst)
     EXPECT_EQ(form->CurrentPage, TFormMain::pgProcess);
     EXPECT_TRUE(form->pnlTab_Process->isVisible());
     EXPECT_FALSE(form->btnLeftMenu_Process->isEnabled());
-    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[进程管理] 进程: 0"));
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[进程管理] 进程: %1").arg(form->ProcessCount()));
 }
 
 TEST_F(FormMain, PageSwitchingShowsOnePageAndPressesItsButton)
 {
     form->show();
-    const QString status[6] = {QStringLiteral("[进程管理] 进程: 0"), QStringLiteral("[服务管理] 服务: 0"),
+    const QString status[6] = {QStringLiteral("[进程管理] 进程: %1").arg(form->ProcessCount()), QStringLiteral("[服务管理] 服务: 0"),
                                QStringLiteral("[启动配置] 启动项: 0"), QStringLiteral("[网络监控] TCP: 0 | UDP 0"),
                                QStringLiteral("[系统信息]"), QStringLiteral("[软件设置]")};
     const int order[] = {3, 1, 5, 4, 2, 0, 4};
     for (int page : order) {
         MenuButton(page)->Click();
         EXPECT_EQ(form->CurrentPage, page);
-        EXPECT_EQ(form->lblTopBarInfo->text(), status[page]);
+        // The process count is the one the page's own refresh found.
+        EXPECT_EQ(form->lblTopBarInfo->text(),
+                  page == TFormMain::pgProcess ? QStringLiteral("[进程管理] 进程: %1").arg(form->ProcessCount()) : status[page]);
         for (int i = 0; i < 6; ++i) {
             EXPECT_EQ(Page(i)->isVisible(), i == page) << "page " << i << " after " << page;
             EXPECT_EQ(MenuButton(i)->isEnabled(), i != page) << "button " << i << " after " << page;

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace platform::shell {
+
+// Asks the desktop's file manager, through its D-Bus interface (org.freedesktop.FileManager1 on
+// the session bus), to show a file selected in its folder, or to open the file's properties
+// window. False when no file manager provides the interface or the call fails; nothing else
+// is tried here.
+bool fileManagerShowItem(const QString &path);
+bool fileManagerShowItemProperties(const QString &path);
+
+// The folder that holds `path` (the path itself for a folder); empty for a path that does
+// not exist.
+QString containingFolder(const QString &path);
+
+// Shows the file in the file manager; where no file manager answers, opens its folder with
+// the default program. False when neither could be done.
+bool showItemInFileManager(const QString &path);
+// The file's properties window; likewise falls back to opening its folder.
+bool showItemProperties(const QString &path);
+
+} // namespace platform::shell

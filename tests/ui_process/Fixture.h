@@ -1,0 +1,369 @@
+#pragma once
+
+#include "common/TempDir.h"
+#include "dictdb/DBTools.h"
+#include "dictdb/DictDBCreator.h"
+#include "dictdb/DictTable.h"
+#include "platform/processes/ProcFs.h"
+#include "platform/processes/ProcessSource.h"
+#include "sysinfo/Processes.h"
+#include "ui/UiHooks.h"
+#include "ui/frmMain.h"
+#include "ui/frmMessage.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <vector>
+
+namespace ptest {
+
+using platform::processes::MemoryStatus;
+using platform::processes::ProcessEntry;
+using platform::processes::ProcessHandle;
+using platform::processes::ProcStat;
+using platform::processes::SchedInfo;
+
+// Identifiers above the kernel's largest possible one: no real process can ever carry them,
+// so a row of such a process can never lead to an action on the machine.
+constexpr quint32 kNoSuchPID = 4194304 + 1000;
+
+// One process of the scripted table.
+struct FakeProc
+{
+    quint32 pid = 0;
+    QString name;
+    quint64 startTime = 1ull << 60; // matches no real process
+    QString exe;
+    quint32 uid = 1000;
+    bool kernel = false;
+    MemoryStatus mem;
+    std::optional<SchedInfo> sched;
+    std::optional<std::vector<bool>> affinity;
+};
+
+// The process table the form sees: only what the test put there.
+class FakeSource : public platform::processes::ProcessSource
+{
+public:
+    std::vector<FakeProc> procs;
+    unsigned cpus = 4;
+    quint64 clock = 1;
+
+    FakeProc *find(quint32 pid)
+    {
+        auto it = std::find_if(procs.begin(), procs.end(), [pid](const FakeProc &p) { return p.pid == pid; });
+        return it == procs.end() ? nullptr : &*it;
+    }
+    FakeProc *find(const ProcessHandle &h)
+    {
+        FakeProc *p = find(quint32(h.pid));
+        return (p && h.valid && p->startTime == h.startTime) ? p : nullptr;
+    }
+    void remove(quint32 pid) { std::erase_if(procs, [pid](const FakeProc &p) { return p.pid == pid; }); }
+
+    bool enumeratePrimary(std::vector<ProcessEntry> &out) override
+    {
+        for (const FakeProc &p : procs) {
+            ProcessEntry e;
+            e.pid = p.pid;
+            e.name = p.name;
+            e.startTime = p.startTime;
+            e.uid = p.uid;
+            e.kernelThread = p.kernel;
+            out.push_back(e);
+        }
+        return true;
+    }
+    bool enumerateFallback(std::vector<ProcessEntry> &) override { return false; }
+    std::optional<ProcessHandle> open(quint32 pid, quint64 start) override
+    {
+        FakeProc *p = find(pid);
+        return (p && p->startTime == start) ? std::optional(ProcessHandle{qint32(pid), start, true}) : std::nullopt;
+    }
+    bool isAlive(const ProcessHandle &h) override { return find(h) != nullptr; }
+    std::optional<ProcStat> stat(const ProcessHandle &h) override
+    {
+        FakeProc *p = find(h);
+        if (!p)
+            return std::nullopt;
+        ProcStat st;
+        st.pid = qint32(p->pid);
+        st.startTime = p->startTime;
+        return st;
+    }
+    std::optional<quint32> uid(const ProcessHandle &h) override
+    {
+        FakeProc *p = find(h);
+        return p ? std::optional(p->uid) : std::nullopt;
+    }
+    std::optional<QString> accountName(quint32 uid) override { return QStringLiteral("user%1").arg(uid); }
+    QString domainName() override { return QStringLiteral("host"); }
+    std::optional<QString> exePath(const ProcessHandle &h) override
+    {
+        FakeProc *p = find(h);
+        return (p && !p->exe.isEmpty()) ? std::optional(p->exe) : std::nullopt;
+    }
+    std::optional<QStringList> cmdline(const ProcessHandle &h, bool *) override
+    {
+        FakeProc *p = find(h);
+        return (p && !p->exe.isEmpty()) ? std::optional(QStringList{p->exe}) : std::nullopt;
+    }
+    std::optional<MemoryStatus> memory(const ProcessHandle &h) override
+    {
+        FakeProc *p = find(h);
+        return p ? std::optional(p->mem) : std::nullopt;
+    }
+    std::optional<SchedInfo> sched(const ProcessHandle &h) override
+    {
+        FakeProc *p = find(h);
+        return p ? p->sched : std::nullopt;
+    }
+    std::optional<std::vector<bool>> affinity(const ProcessHandle &h) override
+    {
+        FakeProc *p = find(h);
+        return p ? p->affinity : std::nullopt;
+    }
+    unsigned processorCount() override { return cpus; }
+    std::optional<quint64> idleTime() override { return 0; }
+    quint64 monotonicNow() override { return clock += 10000000; }
+};
+
+// A child process of the test: the only kind of real process a test acts on.
+struct Child
+{
+    std::unique_ptr<QProcess> process;
+    quint32 pid = 0;
+    quint64 startTime = 0;
+
+    static Child Sleep()
+    {
+        Child c;
+        c.process = std::make_unique<QProcess>();
+        c.process->start(QStringLiteral("/usr/bin/sleep"), {QStringLiteral("60")});
+        if (!c.process->waitForStarted(5000))
+            return c;
+        c.pid = quint32(c.process->processId());
+        ProcStat st;
+        if (platform::processes::readStat(qint32(c.pid), st))
+            c.startTime = st.startTime;
+        return c;
+    }
+    bool running() const { return process && process->state() == QProcess::Running; }
+    // Waits for the child to end; true when it did.
+    bool waitEnded(int ms = 5000) const { return process->waitForFinished(ms) || !running(); }
+    char state() const
+    {
+        ProcStat st;
+        return platform::processes::readStat(qint32(pid), st) ? st.state : '?';
+    }
+    // Polls the kernel's state letter of the child until it is `want`.
+    bool waitState(char want) const
+    {
+        QDeadlineTimer deadline(3000);
+        while (!deadline.hasExpired()) {
+            if (state() == want)
+                return true;
+            QThread::msleep(10);
+        }
+        return state() == want;
+    }
+    void end()
+    {
+        if (running()) {
+            process->kill();
+            process->waitForFinished(5000);
+        }
+    }
+    // The scripted table's view of this child (the real identifier and start time).
+    FakeProc proc(const QString &name, const QString &exe = QStringLiteral("/usr/bin/sleep")) const
+    {
+        FakeProc p;
+        p.pid = pid;
+        p.name = name;
+        p.startTime = startTime;
+        p.exe = exe;
+        p.mem.vmRss = 4096 * 1024;
+        p.mem.rssAnon = 1024 * 1024;
+        return p;
+    }
+};
+
+// What a message box showed.
+struct Shown
+{
+    QString Text;
+    QString Title;
+    quint8 Icon = 0;
+    quint8 Buttons = 0;
+};
+
+// The line breaks of a message text as the box shows them.
+inline QString Shows(const QString &Text)
+{
+    QString s = Text;
+    return s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+}
+
+// A dictionary file with the given names: name -> dangerous.
+inline void WriteDictionary(const QString &Path, const QList<QPair<QString, bool>> &Rows)
+{
+    QFile::remove(Path);
+    TDictDBTableLayout config;
+    config.Name = QStringLiteral("Config");
+    config.Fields = {{QStringLiteral("Item"), ftString, 32, 0}, {QStringLiteral("Value"), ftString, 32, 0}};
+    TDictDBTableLayout process;
+    process.Name = QStringLiteral("Process");
+    process.Fields = {{QStringLiteral("ProcessName"), ftString, 40, 0},
+                      {QStringLiteral("Description"), ftString, 400, 0},
+                      {QStringLiteral("Virus"), ftBoolean, 0, 0}};
+    process.Indexes = {{QStringLiteral("NameIdx"), TTDIndexOptions(tiPrimary) | tiUnique | tiCaseInsensitive,
+                        {QStringLiteral("ProcessName")}}};
+    TDictDBFileLayout layout;
+    layout.Tables = {config, process};
+    CreateDictDBFile(Path, layout);
+    TDictTable t;
+    t.SetDatabaseName(Path);
+    t.SetTableName(QStringLiteral("Config"));
+    t.Open();
+    t.Append();
+    t.FieldByName(QStringLiteral("Item"))->SetAsString(QStringLiteral("Version"));
+    t.FieldByName(QStringLiteral("Value"))->SetAsString(QStringLiteral("2031-02-03"));
+    t.Post();
+    t.Close();
+    t.SetTableName(QStringLiteral("Process"));
+    t.Open();
+    for (const auto &r : Rows) {
+        t.Append();
+        t.FieldByName(QStringLiteral("ProcessName"))->SetAsString(r.first);
+        t.FieldByName(QStringLiteral("Description"))->SetAsString(QString());
+        t.FieldByName(QStringLiteral("Virus"))->SetAsBoolean(r.second);
+        t.Post();
+    }
+    t.Close();
+}
+
+// The form over a scripted process table, with every dialog and shell call answered here.
+class FormTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        UiHooks().ExecModal = [this](QDialog *Dialog) {
+            auto *box = qobject_cast<TFormMessage *>(Dialog);
+            if (!box)
+                return 0;
+            shown.push_back({box->lblText->text(), box->lblTitle->text(), box->IconKind(), box->ButtonSet()});
+            const quint8 answer = answers.isEmpty() ? quint8(4) : answers.takeFirst();
+            if (answer == 3 || answer == 1)
+                box->btnButton1Click();
+            else if (answer == 4 || answer == 2)
+                box->btnButton2Click();
+            else
+                box->btnCloseClick();
+            return int(box->Result());
+        };
+        UiHooks().OpenUrl = [this](const QString &t) {
+            opened << t;
+            return true;
+        };
+        UiHooks().ShowInFileManager = [this](const QString &p) {
+            located << p;
+            return true;
+        };
+        UiHooks().PickOpenFile = [this](QWidget *, const QString &Title, const QString &, const QString &) {
+            pickerTitles << Title;
+            return picked;
+        };
+        UiHooks().ShowFileProperties = [this](const QString &p) {
+            propertied << p;
+            return true;
+        };
+    }
+
+    void TearDown() override
+    {
+        form.reset();
+        for (Child &c : children)
+            c.end();
+        RestoreDefaultUiHooks();
+        QString v;
+        GetDictVersion(v); // the dictionary look-ups read the program's own file again
+    }
+
+    // Creates and shows the form over `source` (or over the system's table), its timer stopped so
+    // that each tick is the test's own.
+    void Create(bool RealSource = false)
+    {
+        form = std::make_unique<TFormMain>(nullptr, RealSource ? nullptr : &source);
+        form->tmrProcess->stop();
+        form->tmrTraffic->stop();
+        form->tmrSystem->stop();
+        form->show();
+    }
+
+    Child &Spawn()
+    {
+        children.push_back(Child::Sleep());
+        EXPECT_NE(children.back().pid, 0u);
+        EXPECT_NE(children.back().startTime, 0u);
+        return children.back();
+    }
+
+    QTreeWidget *List() const { return form->lvProcesses; }
+
+    int RowIndex(quint32 pid) const
+    {
+        for (int i = 0; i < List()->topLevelItemCount(); ++i) {
+            quint32 p = 0;
+            if (TFormMain::RowPID(List()->topLevelItem(i), p) && p == pid)
+                return i;
+        }
+        return -1;
+    }
+    QTreeWidgetItem *Row(quint32 pid) const
+    {
+        const int i = RowIndex(pid);
+        return i < 0 ? nullptr : List()->topLevelItem(i);
+    }
+    void Select(const QList<quint32> &pids)
+    {
+        List()->clearSelection();
+        for (quint32 pid : pids) {
+            QTreeWidgetItem *r = Row(pid);
+            EXPECT_NE(r, nullptr) << pid;
+            if (r)
+                r->setSelected(true);
+        }
+    }
+    QList<quint32> RowPIDs() const
+    {
+        QList<quint32> out;
+        for (int i = 0; i < List()->topLevelItemCount(); ++i) {
+            quint32 p = 0;
+            TFormMain::RowPID(List()->topLevelItem(i), p);
+            out << p;
+        }
+        return out;
+    }
+
+    FakeSource source;
+    std::deque<Child> children; // references stay valid as it grows
+    std::unique_ptr<TFormMain> form;
+    std::vector<Shown> shown;
+    QList<quint8> answers;
+    QStringList opened, located, propertied, pickerTitles;
+    QString picked;
+};
+
+} // namespace ptest

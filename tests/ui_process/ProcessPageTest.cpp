@@ -1,0 +1,247 @@
+#include "Fixture.h"
+
+#include "ui/DisplayTexts.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+
+using namespace ptest;
+
+namespace {
+
+FakeProc Proc(quint32 pid, const QString &name, quint64 rss = 0)
+{
+    FakeProc p;
+    p.pid = pid;
+    p.name = name;
+    p.exe = QStringLiteral("/opt/fake/") + name;
+    p.mem.vmRss = rss;
+    p.mem.rssAnon = rss / 2;
+    return p;
+}
+
+QString Kb(quint64 bytes)
+{
+    QString t;
+    ByteCountText(qint64(bytes), t);
+    return t;
+}
+
+class ProcessPage : public FormTest
+{
+};
+
+} // namespace
+
+TEST_F(ProcessPage, RowsFollowTheProcessesOnEveryPage)
+{
+    const quint32 a = kNoSuchPID + 1, b = kNoSuchPID + 2;
+    source.procs = {Proc(a, QStringLiteral("alpha"), 8 << 20)};
+    Create();
+    EXPECT_EQ(RowPIDs(), (QList<quint32>{0, a}));
+    EXPECT_EQ(Row(a)->text(0), QStringLiteral("alpha"));
+    EXPECT_EQ(Row(a)->text(1), QString::number(a));
+    EXPECT_EQ(Row(a)->text(2), QStringLiteral("user1000"));
+    EXPECT_EQ(Row(a)->text(6), QStringLiteral("/opt/fake/alpha"));
+
+    form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+    const QString status = form->lblTopBarInfo->text();
+    source.procs.push_back(Proc(b, QStringLiteral("beta"), 4 << 20));
+    form->ProcessTick();
+    ASSERT_NE(Row(b), nullptr) << "a new process gets its row while another page is shown";
+    source.remove(a);
+    form->ProcessTick();
+    EXPECT_EQ(Row(a), nullptr) << "an ended process loses its row while another page is shown";
+    EXPECT_EQ(form->lblTopBarInfo->text(), status);
+    // A removal for an identifier without a row changes nothing.
+    form->objProcessesProcessRemoved(form->objProcesses, kNoSuchPID + 99);
+    EXPECT_EQ(RowPIDs(), (QList<quint32>{0, b}));
+}
+
+TEST_F(ProcessPage, CellsAndStatusFollowOnlyWhileThePageIsVisible)
+{
+    const quint32 a = kNoSuchPID + 1;
+    source.procs = {Proc(a, QStringLiteral("alpha"), 8 << 20)};
+    Create();
+    EXPECT_EQ(Row(a)->text(4), Kb(8 << 20));
+    EXPECT_EQ(Row(a)->text(5), Kb(4 << 20));
+    EXPECT_EQ(Row(a)->text(3), QStringLiteral("00"));
+
+    source.find(a)->mem.vmRss = 16 << 20;
+    form->ProcessTick();
+    EXPECT_EQ(Row(a)->text(4), Kb(16 << 20));
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[进程管理] 进程: 2"));
+
+    form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network);
+    source.find(a)->mem.vmRss = 32 << 20;
+    source.procs.push_back(Proc(kNoSuchPID + 2, QStringLiteral("beta"), 1 << 20));
+    form->ProcessTick();
+    EXPECT_EQ(Row(a)->text(4), Kb(16 << 20)) << "hidden page: cells keep their text";
+    EXPECT_NE(form->lblTopBarInfo->text(), QStringLiteral("[进程管理] 进程: 3"));
+}
+
+TEST_F(ProcessPage, MemoryCellsForZeroSmallAndLargeCounters)
+{
+    const quint32 a = kNoSuchPID + 1, b = kNoSuchPID + 2;
+    source.procs = {Proc(a, QStringLiteral("alpha"), 512)};
+    source.procs[0].mem.rssAnon = 0;
+    Create();
+    EXPECT_EQ(Row(a)->text(4), QStringLiteral("0 K"));
+    EXPECT_EQ(Row(a)->text(5), QStringLiteral("N/A"));
+
+    // A new row has empty cells for zero counters until a tick of the visible page fills them.
+    form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
+    source.procs.push_back(Proc(b, QStringLiteral("beta"), 0));
+    form->ProcessTick();
+    ASSERT_NE(Row(b), nullptr);
+    EXPECT_EQ(Row(b)->text(4), QString());
+    EXPECT_EQ(Row(b)->text(5), QString());
+    form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
+    form->ProcessTick();
+    EXPECT_EQ(Row(b)->text(4), QStringLiteral("N/A"));
+
+    // Halves round to even; counters beyond 4 GiB are shown whole.
+    source.find(a)->mem.vmRss = 1536;
+    source.find(b)->mem.vmRss = 2560;
+    source.find(b)->mem.rssAnon = 6ull << 30;
+    form->ProcessTick();
+    EXPECT_EQ(Row(a)->text(4), QStringLiteral("2 K"));
+    EXPECT_EQ(Row(b)->text(4), QStringLiteral("2 K"));
+    EXPECT_EQ(Row(b)->text(5), Kb(6ull << 30));
+    EXPECT_EQ(Kb(6ull << 30), QLocale().toString(6 << 20) + QStringLiteral(" K"));
+}
+
+TEST_F(ProcessPage, DictionaryStateColoursTheRows)
+{
+    tvtest::TempDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString dict = dir.file(QStringLiteral("Ravel.db"));
+    WriteDictionary(dict, {{QStringLiteral("harmless"), false}, {QStringLiteral("EVIL"), true}});
+    const quint32 h = kNoSuchPID + 1, e = kNoSuchPID + 2, u = kNoSuchPID + 3;
+    source.procs = {Proc(h, QStringLiteral("harmless")), Proc(e, QStringLiteral("evil")),
+                    Proc(u, QStringLiteral("stranger"))};
+    Create();
+    auto colour = [this](quint32 pid) {
+        QColor c(1, 2, 3);
+        form->lvProcessesCustomDrawItem(List(), RowIndex(pid), c);
+        return c;
+    };
+    // No dictionary beside the program: nothing is known, every row is blue.
+    for (quint32 pid : {h, e, u})
+        EXPECT_EQ(colour(pid), QColor(0, 0, 0xFF)) << pid;
+
+    QString version;
+    GetDictVersionIn(dict, version);
+    ASSERT_EQ(version, QStringLiteral("2031-02-03"));
+    form->FillProcessList();
+    EXPECT_EQ(colour(h), QColor(0, 0, 0));
+    EXPECT_EQ(colour(e), QColor(0xFF, 0, 0)) << "the look-up ignores case";
+    EXPECT_EQ(colour(u), QColor(0, 0, 0xFF));
+    EXPECT_EQ(form->objProcesses->ItemByPID(e)->UserData, 1);
+
+    // A row without an item, or a state outside the table, keeps the default colour.
+    form->objProcesses->ItemByPID(u)->UserData = 7;
+    QColor c(1, 2, 3);
+    EXPECT_FALSE(form->lvProcessesCustomDrawItem(List(), RowIndex(u), c));
+    EXPECT_FALSE(form->lvProcessesCustomDrawItem(List(), List()->topLevelItemCount(), c));
+    EXPECT_EQ(c, QColor(1, 2, 3));
+}
+
+TEST_F(ProcessPage, SortingByColumnsAndDirections)
+{
+    // Identifiers of different lengths, so that text order and number order differ.
+    const quint32 nine = 9999999, ten = 10000000, mid = 9999998;
+    source.procs = {Proc(ten, QStringLiteral("beta")), Proc(nine, QStringLiteral("Alpha")),
+                    Proc(mid, QStringLiteral("gamma"))};
+    Create();
+    form->lvProcessesColumnClick(List(), 1);
+    EXPECT_EQ(RowPIDs(), (QList<quint32>{0, mid, nine, ten})) << "numbers, ascending on the first click";
+    form->lvProcessesColumnClick(List(), 1);
+    EXPECT_EQ(RowPIDs(), (QList<quint32>{ten, nine, mid, 0})) << "the second click flips the direction";
+    form->lvProcessesColumnClick(List(), 0);
+    QStringList names;
+    for (int i = 0; i < List()->topLevelItemCount(); ++i)
+        names << List()->topLevelItem(i)->text(0);
+    EXPECT_EQ(names, (QStringList{QStringLiteral("Alpha"), QStringLiteral("beta"), QStringLiteral("gamma"),
+                                  QStringLiteral("System Idle Process")}))
+        << "another column starts ascending, letters without regard to case";
+    form->lvProcessesColumnClick(List(), 1);
+    EXPECT_EQ(RowPIDs(), (QList<quint32>{0, mid, nine, ten})) << "each column keeps its own direction";
+
+    // The tick sorts a new row in.
+    source.procs.push_back(Proc(5000000, QStringLiteral("delta")));
+    form->ProcessTick();
+    EXPECT_EQ(RowPIDs(), (QList<quint32>{0, 5000000, mid, nine, ten}));
+}
+
+TEST_F(ProcessPage, SystemProcessesGetNoMenuAndNoButtons)
+{
+    const quint32 kernel = kNoSuchPID + 1, plain = kNoSuchPID + 2;
+    source.procs = {Proc(kernel, QStringLiteral("kworker/0:1")), Proc(plain, QStringLiteral("plain"))};
+    source.procs[0].kernel = true;
+    source.procs[0].exe.clear();
+    Create();
+    EXPECT_FALSE(form->btnTerminateProcess->isEnabled());
+    EXPECT_FALSE(form->btnTerminateProcessTree->isEnabled());
+    EXPECT_TRUE(form->IsSystemPID(0));
+    EXPECT_TRUE(form->IsSystemPID(kernel));
+    EXPECT_FALSE(form->IsSystemPID(plain));
+
+    for (quint32 pid : {0u, kernel}) {
+        Select({pid});
+        EXPECT_FALSE(form->btnTerminateProcess->isEnabled()) << pid;
+        EXPECT_FALSE(form->btnTerminateProcessTree->isEnabled()) << pid;
+        form->lvProcessesMouseDown(List(), Qt::RightButton, Qt::NoModifier, 5, 5);
+        EXPECT_FALSE(form->pmProcess->isVisible()) << pid;
+        form->btnTerminateProcessClick(form->btnTerminateProcess);
+        EXPECT_TRUE(shown.empty()) << "a system process is passed over without a word";
+    }
+
+    Select({plain});
+    EXPECT_TRUE(form->btnTerminateProcess->isEnabled());
+    EXPECT_TRUE(form->btnTerminateProcessTree->isEnabled());
+    form->lvProcessesMouseDown(List(), Qt::LeftButton, Qt::NoModifier, 5, 5);
+    EXPECT_FALSE(form->pmProcess->isVisible());
+    // The right button, as the window system delivers it.
+    const QPoint at = List()->visualItemRect(Row(plain)).center();
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, at, List()->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(List()->viewport(), &menu);
+    EXPECT_TRUE(form->pmProcess->isVisible());
+    form->pmProcess->hide();
+
+    List()->clearSelection();
+    EXPECT_FALSE(form->btnTerminateProcess->isEnabled());
+    form->lvProcessesMouseDown(List(), Qt::RightButton, Qt::NoModifier, 5, 5);
+    EXPECT_FALSE(form->pmProcess->isVisible());
+}
+
+TEST_F(ProcessPage, DeleteKeyAsksToTerminate)
+{
+    const quint32 plain = kNoSuchPID + 2;
+    source.procs = {Proc(plain, QStringLiteral("plain"))};
+    Create();
+    Select({plain});
+    List()->setFocus();
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(List(), &del);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].Text.endsWith(QStringLiteral("\n\n结束进程：plain [%1]").arg(plain))) << shown[0].Text.toStdString();
+    EXPECT_EQ(shown[0].Title, QStringLiteral("警告"));
+}
+
+TEST_F(ProcessPage, CompletedDetailsReachTheRow)
+{
+    const quint32 late = kNoSuchPID + 3;
+    source.procs = {Proc(late, QStringLiteral("late"))};
+    source.procs[0].exe.clear();
+    Create();
+    EXPECT_EQ(Row(late)->text(6), QString());
+    form->ProcessTick();
+    source.find(late)->exe = QStringLiteral("/opt/fake/late-binary");
+    form->ProcessTick();
+    EXPECT_EQ(Row(late)->text(6), QStringLiteral("/opt/fake/late-binary"));
+    EXPECT_EQ(Row(late)->text(2), QStringLiteral("user1000"));
+}
+

@@ -1,0 +1,1048 @@
+// The process page of the main window and its commands.
+
+#include "ui/frmMain.h"
+
+#include "dictdb/DBTools.h"
+#include "sysinfo/ProcessHelper.h"
+#include "sysinfo/Processes.h"
+#include "sysinfo/Utils.h"
+#include "ui/DisplayTexts.h"
+#include "ui/UiHooks.h"
+#include "ui/frmMessage.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyledItemDelegate>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <limits>
+
+namespace {
+
+// Commands of the process page.
+enum : quint8 {
+    pcTerminate = 0,
+    pcTerminateTree = 1,
+    pcDelete = 2,
+    pcSuspend = 3,
+    pcResume = 4,
+    pcPriority = 5,
+    pcAffinity = 6,
+    pcLocation = 7,
+    pcProperties = 8,
+};
+
+// Answers of the message box.
+constexpr quint8 mrYes = 3;
+
+// Columns of the process list.
+enum : int { colName = 0, colPID, colUser, colCPU, colWorkingSet, colPagefile, colPath };
+
+// The row data: the process identifier in column 0.
+constexpr int PIDRole = Qt::UserRole;
+// The last sort direction of a column, kept on the header item.
+constexpr int ColumnTagRole = Qt::UserRole + 1;
+
+// The new-process panel's height plus the layout's spacing: what the list gives up for it.
+constexpr int kNewProcessPanelHeight = 66;
+
+const char16_t kCriticalRefused[] = u"这是关键系统进程，不允许执行该操作！\r\r%1 [%2]";
+const char16_t kSeveralRows[] =
+    u"当前有多个进程同时被选中。对多个进程同时执行操作属较危险行为，可能会导致程序或系统异常。"
+    u"是否确认对当前选中的多个进程同时执行操作？";
+const char16_t kConfirmTerminate[] =
+    u"结束进程可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。是否确定要执行该操作？\r\r结束进程：%1 [%2]";
+const char16_t kConfirmTerminateTree[] =
+    u"结束进程树将结束该进程和它的子进程。该操作可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。"
+    u"是否确定要执行该操作？\r\r结束进程树：%1 [%2]";
+const char16_t kConfirmDelete[] =
+    u"删除进程文件将结束该进程后并删除进程文件。该操作可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。"
+    u"是否确定要执行该操作？\r\r删除进程文件：%1 [%2]";
+const char16_t kConfirmSuspend[] =
+    u"暂停进程运行可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。是否确定要执行该操作？\r\r暂停进程运行：%1 [%2]";
+const char16_t kConfirmPriority[] =
+    u"改变进程优先级可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。是否确定要执行该操作？\r\r改变进程优先级：%1 [%2]";
+const char16_t kFailTerminate[] = u"结束进程操作失败！\r\r%1 [%2]";
+const char16_t kFailTerminateTree[] = u"结束进程树操作失败！\r\r%1 [%2]";
+const char16_t kFailDelete[] = u"删除进程文件操作失败！\r\r%1 [%2]";
+const char16_t kFailPriority[] = u"设置优先级操作失败！\r\r%1 [%2]";
+const char16_t kFailAffinity[] = u"设置 CPU 分配操作失败！\r\r%1 [%2]";
+const char16_t kFailNewProcess[] = u"进程创建失败！请核实目标路径后重试。或者点击“浏览...”按钮查找目标。";
+
+const char16_t kTitleBan[] = u"禁止";
+const char16_t kTitleWarning[] = u"警告";
+const char16_t kTitleFailure[] = u"失败";
+
+// The programs whose end brings the system down, by full path. The program of process 1 is
+// read from the list as well; these stand for it where its path cannot be read.
+const char16_t *const kCriticalPaths[] = {
+    u"/usr/lib/systemd/systemd",         u"/lib/systemd/systemd",
+    u"/sbin/init",                       u"/usr/sbin/init",
+    u"/usr/lib/systemd/systemd-journald", u"/lib/systemd/systemd-journald",
+    u"/usr/lib/systemd/systemd-logind",  u"/lib/systemd/systemd-logind",
+    u"/usr/bin/dbus-daemon",             u"/bin/dbus-daemon",
+    u"/usr/bin/dbus-broker",             u"/usr/bin/dbus-broker-launch",
+};
+
+QString ProcessText(const char16_t *Format, const TProcessItem *Item)
+{
+    return QString::fromUtf16(Format).arg(Item->Name).arg(Item->ProcessID);
+}
+
+quint8 Ask(const char16_t *Format, const TProcessItem *Item)
+{
+    return TFormMessage::MessageBox(ProcessText(Format, Item), QString::fromUtf16(kTitleWarning), 3, 2);
+}
+
+void ReportFailure(const char16_t *Format, const TProcessItem *Item)
+{
+    TFormMessage::MessageBox(ProcessText(Format, Item), QString::fromUtf16(kTitleFailure), 5, 0);
+}
+
+QFont PageFont(int PixelSize)
+{
+    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    f.setFamilies({f.family(), QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
+    f.setPixelSize(PixelSize);
+    return f;
+}
+
+// Memory cells: kilobytes, "N/A" for nothing (an empty cell where a new row waits for its tick).
+QString MemoryText(quint64 Bytes, bool BlankZero)
+{
+    if (Bytes == 0)
+        return BlankZero ? QString() : QStringLiteral("N/A");
+    QString text;
+    ByteCountText(qint64(qMin<quint64>(Bytes, quint64(std::numeric_limits<qint64>::max()))), text);
+    return text;
+}
+
+QString CPUText(int Usage)
+{
+    return QStringLiteral("%1").arg(Usage, 2, 10, QLatin1Char('0'));
+}
+
+bool UsablePath(const QString &Path)
+{
+    return !Path.trimmed().isEmpty() && QFileInfo::exists(Path);
+}
+
+// A page button's face in one state: a rounded, gently shaded plate.
+QPixmap ButtonFace(const QSize &Size, const QColor &Top, const QColor &Bottom, const QColor &Border)
+{
+    QPixmap pm(Size);
+    pm.fill(QColor(0xEB, 0xEB, 0xEB));
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient g(0, 0, 0, Size.height());
+    g.setColorAt(0, Top);
+    g.setColorAt(1, Bottom);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(0.5, 0.5, Size.width() - 1, Size.height() - 1), 3, 3);
+    p.fillPath(path, g);
+    p.setPen(Border);
+    p.drawPath(path);
+    return pm;
+}
+
+TPicButton *PageButton(QWidget *Parent, const char *Name, const QString &Caption, int Width)
+{
+    auto *b = new TPicButton(Parent);
+    b->setObjectName(QLatin1String(Name));
+    const QSize size(Width, 24);
+    b->setFixedSize(size);
+    b->SetPicNormal(ButtonFace(size, QColor(0xFC, 0xFD, 0xFE), QColor(0xDD, 0xE4, 0xEE), QColor(0x8C, 0x9C, 0xB4)));
+    b->SetPicMouseHover(ButtonFace(size, QColor(0xF0, 0xF7, 0xFF), QColor(0xC4, 0xDC, 0xF6), QColor(0x3C, 0x7F, 0xD1)));
+    b->SetPicMouseDown(ButtonFace(size, QColor(0xC4, 0xD8, 0xF0), QColor(0xE4, 0xEE, 0xFA), QColor(0x2C, 0x62, 0xA8)));
+    b->SetPicDisabled(ButtonFace(size, QColor(0xF4, 0xF4, 0xF4), QColor(0xE8, 0xE8, 0xE8), QColor(0xC0, 0xC0, 0xC0)));
+    b->SetCaption(Caption);
+    b->SetFont(PageFont(12));
+    b->SetFontColor(QColor(0x1F, 0x3A, 0x60));
+    b->SetEnableStatesFont(true);
+    b->SetFontMouseHover(PageFont(12));
+    b->SetFontMouseHoverColor(QColor(0x1F, 0x4F, 0x8F));
+    b->SetFontMouseDown(PageFont(12));
+    b->SetFontMouseDownColor(QColor(0x1F, 0x4F, 0x8F));
+    b->SetFontDisabled(PageFont(12));
+    b->SetFontDisabledColor(QColor(0xA0, 0xA0, 0xA0));
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+// A process row sorts by the form's comparison of the current sort state.
+class TProcessRow : public QTreeWidgetItem
+{
+public:
+    explicit TProcessRow(TFormMain *Form) : QTreeWidgetItem(QTreeWidgetItem::UserType + 1), m_Form(Form) {}
+
+    bool operator<(const QTreeWidgetItem &Other) const override
+    {
+        return m_Form->lvProcessesCompare(m_Form->lvProcesses, const_cast<TProcessRow *>(this),
+                                          const_cast<QTreeWidgetItem *>(&Other)) < 0;
+    }
+
+private:
+    TFormMain *m_Form;
+};
+
+// Paints each process row in the colour of its dictionary state.
+class TProcessListDelegate : public QStyledItemDelegate
+{
+public:
+    TProcessListDelegate(TFormMain *Form, QObject *Parent) : QStyledItemDelegate(Parent), m_Form(Form) {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *Option, const QModelIndex &Index) const override
+    {
+        QStyledItemDelegate::initStyleOption(Option, Index);
+        QColor colour;
+        if (!Index.parent().isValid() &&
+            m_Form->lvProcessesCustomDrawItem(m_Form->lvProcesses, Index.row(), colour))
+            Option->palette.setColor(QPalette::Text, colour);
+    }
+
+private:
+    TFormMain *m_Form;
+};
+
+} // namespace
+
+// ---- building the page -----------------------------------------------------------------------
+
+void TFormMain::BuildProcessPage(QLayout *Layout)
+{
+    auto *layout = static_cast<QVBoxLayout *>(Layout);
+    lvProcesses->setItemDelegate(new TProcessListDelegate(this, lvProcesses));
+    lvProcesses->setMouseTracking(true);
+    lvProcesses->viewport()->setMouseTracking(true);
+    lvProcesses->header()->setSectionsClickable(true);
+    lvProcesses->header()->setSortIndicatorShown(false);
+    // Column alignments: identifier and memory right, CPU centred.
+    for (int c : {colPID, colWorkingSet, colPagefile})
+        lvProcesses->headerItem()->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    lvProcesses->headerItem()->setTextAlignment(colCPU, Qt::AlignCenter);
+    connect(lvProcesses->header(), &QHeaderView::sectionClicked, this,
+            [this](int Column) { lvProcessesColumnClick(lvProcesses, Column); });
+    connect(lvProcesses->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection &Selected, const QItemSelection &) {
+                QTreeWidgetItem *row = nullptr;
+                if (!Selected.isEmpty())
+                    row = lvProcesses->itemFromIndex(Selected.indexes().first());
+                lvProcessesSelectItem(lvProcesses, row, row != nullptr);
+            });
+
+    // The new-process panel, between the list and the buttons.
+    pnlNewProcess = new TSkinPanelStandIn(pnlTab_Process);
+    pnlNewProcess->setObjectName(QStringLiteral("pnlNewProcess"));
+    pnlNewProcess->SetColor(QColor(0xF7, 0xF9, 0xFC));
+    pnlNewProcess->setFrameShape(QFrame::Box);
+    pnlNewProcess->setFixedHeight(kNewProcessPanelHeight);
+    {
+        auto *grid = new QVBoxLayout(pnlNewProcess);
+        grid->setContentsMargins(8, 6, 8, 6);
+        grid->setSpacing(6);
+        auto *top = new QHBoxLayout;
+        edtNewProcessPath = new QLineEdit(pnlNewProcess);
+        edtNewProcessPath->setObjectName(QStringLiteral("edtNewProcessPath"));
+        edtNewProcessPath->setFont(PageFont(12));
+        // An instruction, not a path: it shows only while the edit is empty.
+        edtNewProcessPath->setPlaceholderText(QStringLiteral("请填写需要创建的进程路径。"));
+        btnNewProcessBrowse = PageButton(pnlNewProcess, "btnNewProcessBrowse", QStringLiteral("浏览..."), 70);
+        top->addWidget(edtNewProcessPath, 1);
+        top->addWidget(btnNewProcessBrowse);
+        auto *bottom = new QHBoxLayout;
+        btnNewProcessOk = PageButton(pnlNewProcess, "btnNewProcessOk", QStringLiteral("确定"), 70);
+        btnNewProcessCancel = PageButton(pnlNewProcess, "btnNewProcessCancel", QStringLiteral("取消"), 70);
+        bottom->addStretch(1);
+        bottom->addWidget(btnNewProcessOk);
+        bottom->addWidget(btnNewProcessCancel);
+        grid->addLayout(top);
+        grid->addLayout(bottom);
+    }
+    pnlNewProcess->hide();
+    layout->addWidget(pnlNewProcess);
+
+    auto *bar = new QWidget(pnlTab_Process);
+    bar->setObjectName(QStringLiteral("pnlProcessButtons"));
+    auto *barLayout = new QHBoxLayout(bar);
+    barLayout->setContentsMargins(0, 0, 0, 2);
+    barLayout->setSpacing(6);
+    btnTerminateProcess = PageButton(bar, "btnTerminateProcess", QStringLiteral("结束进程"), 80);
+    btnTerminateProcessTree = PageButton(bar, "btnTerminateProcessTree", QStringLiteral("结束进程树"), 90);
+    btnNewProcess = PageButton(bar, "btnNewProcess", QStringLiteral("新建进程..."), 90);
+    btnTerminateProcess->setEnabled(false);
+    btnTerminateProcessTree->setEnabled(false);
+    barLayout->addWidget(btnTerminateProcess);
+    barLayout->addWidget(btnTerminateProcessTree);
+    barLayout->addStretch(1);
+    barLayout->addWidget(btnNewProcess);
+    layout->addWidget(bar);
+
+    btnTerminateProcess->OnClick = [this](QObject *s) { btnTerminateProcessClick(s); };
+    btnTerminateProcessTree->OnClick = [this](QObject *s) { btnTerminateProcessTreeClick(s); };
+    btnNewProcess->OnClick = [this](QObject *s) { btnNewProcessClick(s); };
+    btnNewProcessOk->OnClick = [this](QObject *s) { btnNewProcessOkClick(s); };
+    btnNewProcessCancel->OnClick = [this](QObject *s) { btnNewProcessCancelClick(s); };
+    btnNewProcessBrowse->OnClick = [this](QObject *s) { btnNewProcessBrowseClick(s); };
+
+    // The context menu.
+    pmProcess = new QMenu(this);
+    pmProcess->setObjectName(QStringLiteral("pmProcess"));
+    pmProcess->setFont(PageFont(12));
+    auto item = [this](QMenu *Menu, const char *Name, const QString &Caption) {
+        auto *a = new QAction(Caption, Menu);
+        a->setObjectName(QLatin1String(Name));
+        Menu->addAction(a);
+        return a;
+    };
+    auto line = [](QMenu *Menu, const char *Name) {
+        QAction *a = Menu->addSeparator();
+        a->setObjectName(QLatin1String(Name));
+        return a;
+    };
+    mniProcess_Terminate = item(pmProcess, "mniProcess_Terminate", QStringLiteral("结束进程"));
+    mniProcess_TerminateTree = item(pmProcess, "mniProcess_TerminateTree", QStringLiteral("结束进程树"));
+    mniProcess_Delete = item(pmProcess, "mniProcess_Delete", QStringLiteral("删除进程文件"));
+    mniProcess_Line1 = line(pmProcess, "mniProcess_Line1");
+    mniProcess_Pause = item(pmProcess, "mniProcess_Pause", QStringLiteral("暂停进程运行"));
+    mniProcess_Resume = item(pmProcess, "mniProcess_Resume", QStringLiteral("恢复进程运行"));
+    mniProcess_Line2 = line(pmProcess, "mniProcess_Line2");
+    mniProcess_Priority = pmProcess->addMenu(QStringLiteral("设置优先级"));
+    mniProcess_Priority->setObjectName(QStringLiteral("mniProcess_Priority"));
+    mniProcess_Affinity = pmProcess->addMenu(QStringLiteral("设置 CPU 分配"));
+    mniProcess_Affinity->setObjectName(QStringLiteral("mniProcess_Affinity"));
+    mniProcess_Line3 = line(pmProcess, "mniProcess_Line3");
+    mniProcess_Location = item(pmProcess, "mniProcess_Location", QStringLiteral("定位文件"));
+    mniProcess_Properties = item(pmProcess, "mniProcess_Properties", QStringLiteral("查看属性"));
+
+    mniProcess_PriorityGroup = new QActionGroup(mniProcess_Priority);
+    mniProcess_PriorityGroup->setExclusive(true);
+    mniProcess_Priority_Realtime = item(mniProcess_Priority, "mniProcess_Priority_Realtime", QStringLiteral("实时"));
+    mniProcess_Priority_High = item(mniProcess_Priority, "mniProcess_Priority_High", QStringLiteral("高"));
+    mniProcess_Priority_AboveNormal = item(mniProcess_Priority, "mniProcess_Priority_AboveNormal", QStringLiteral("高于标准"));
+    mniProcess_Priority_Normal = item(mniProcess_Priority, "mniProcess_Priority_Normal", QStringLiteral("标准"));
+    mniProcess_Priority_BelowNormal = item(mniProcess_Priority, "mniProcess_Priority_BelowNormal", QStringLiteral("低于标准"));
+    mniProcess_Priority_Low = item(mniProcess_Priority, "mniProcess_Priority_Low", QStringLiteral("低"));
+    for (QAction *a : mniProcess_Priority->actions()) {
+        a->setCheckable(true);
+        mniProcess_PriorityGroup->addAction(a);
+    }
+
+    connect(mniProcess_Terminate, &QAction::triggered, this, [this] { mniProcess_TerminateClick(mniProcess_Terminate); });
+    connect(mniProcess_TerminateTree, &QAction::triggered, this,
+            [this] { mniProcess_TerminateTreeClick(mniProcess_TerminateTree); });
+    connect(mniProcess_Delete, &QAction::triggered, this, [this] { mniProcess_DeleteClick(mniProcess_Delete); });
+    connect(mniProcess_Pause, &QAction::triggered, this, [this] { mniProcess_PauseClick(mniProcess_Pause); });
+    connect(mniProcess_Resume, &QAction::triggered, this, [this] { mniProcess_ResumeClick(mniProcess_Resume); });
+    connect(mniProcess_Location, &QAction::triggered, this, [this] { mniProcess_LocationClick(mniProcess_Location); });
+    connect(mniProcess_Properties, &QAction::triggered, this,
+            [this] { mniProcess_PropertiesClick(mniProcess_Properties); });
+    connect(mniProcess_Priority, &QMenu::aboutToShow, this, [this] { mniProcess_PriorityClick(mniProcess_Priority); });
+    connect(mniProcess_Affinity, &QMenu::aboutToShow, this, [this] { mniProcess_AffinityClick(mniProcess_Affinity); });
+    connect(mniProcess_Priority_Realtime, &QAction::triggered, this,
+            [this] { mniProcess_Priority_RealtimeClick(mniProcess_Priority_Realtime); });
+    connect(mniProcess_Priority_High, &QAction::triggered, this,
+            [this] { mniProcess_Priority_HighClick(mniProcess_Priority_High); });
+    connect(mniProcess_Priority_AboveNormal, &QAction::triggered, this,
+            [this] { mniProcess_Priority_AboveNormalClick(mniProcess_Priority_AboveNormal); });
+    connect(mniProcess_Priority_Normal, &QAction::triggered, this,
+            [this] { mniProcess_Priority_NormalClick(mniProcess_Priority_Normal); });
+    connect(mniProcess_Priority_BelowNormal, &QAction::triggered, this,
+            [this] { mniProcess_Priority_BelowNormalClick(mniProcess_Priority_BelowNormal); });
+    connect(mniProcess_Priority_Low, &QAction::triggered, this,
+            [this] { mniProcess_Priority_LowClick(mniProcess_Priority_Low); });
+}
+
+// ---- rows --------------------------------------------------------------------------------------
+
+bool TFormMain::RowPID(const QTreeWidgetItem *Row, quint32 &PID)
+{
+    if (!Row)
+        return false;
+    const QVariant v = Row->data(colName, PIDRole);
+    if (!v.isValid())
+        return false;
+    bool ok = false;
+    PID = v.toUInt(&ok);
+    return ok;
+}
+
+TProcessItem *TFormMain::ItemOfRow(int Index) const
+{
+    if (Index < 0 || Index >= lvProcesses->topLevelItemCount())
+        return nullptr;
+    quint32 pid = 0;
+    if (!RowPID(lvProcesses->topLevelItem(Index), pid))
+        return nullptr;
+    return objProcesses->ItemByPID(pid);
+}
+
+TProcessItem *TFormMain::SelectedProcess() const
+{
+    const int n = lvProcesses->topLevelItemCount();
+    for (int i = 0; i < n; ++i) {
+        if (lvProcesses->topLevelItem(i)->isSelected())
+            return ItemOfRow(i);
+    }
+    return nullptr;
+}
+
+bool TFormMain::IsSystemPID(quint32 PID) const
+{
+    if (PID == 0)
+        return true;
+    const TProcessItem *item = objProcesses->ItemByPID(PID);
+    return item && item->IsSystemProcess();
+}
+
+void TFormMain::SetDictionaryState(TProcessItem *Item)
+{
+    if (!Item)
+        return;
+    Item->UserData = 0;
+    QString description;
+    bool dangerous = false;
+    if (!LookupProcess(Item->Name, description, dangerous))
+        Item->UserData = 2;
+    else
+        Item->UserData = dangerous ? 1 : 0;
+}
+
+void TFormMain::AddProcessRow(TProcessItem *Item, bool BlankZeroCounters)
+{
+    auto *row = new TProcessRow(this);
+    row->setData(colName, PIDRole, Item->ProcessID);
+    row->setData(colName, ImageIndexRole, Item->IconIndex);
+    row->setText(colName, Item->Name);
+    row->setText(colPID, QString::number(Item->ProcessID));
+    row->setText(colUser, Item->UserName);
+    row->setText(colCPU, CPUText(Item->CPUUsage));
+    row->setText(colWorkingSet, MemoryText(Item->Memory->WorkingSetSize, BlankZeroCounters));
+    row->setText(colPagefile, MemoryText(Item->Memory->PagefileUsage, BlankZeroCounters));
+    row->setText(colPath, Item->Path);
+    for (int c : {colPID, colWorkingSet, colPagefile})
+        row->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    row->setTextAlignment(colCPU, Qt::AlignCenter);
+    lvProcesses->addTopLevelItem(row);
+}
+
+void TFormMain::FillProcessList()
+{
+    objProcesses->Refresh();
+    if (objProcesses->GetCount() == 0)
+        return;
+    lvProcesses->setUpdatesEnabled(false);
+    lvProcesses->clear();
+    for (int i = 0; i < objProcesses->GetCount(); ++i) {
+        TProcessItem *item = objProcesses->GetItem(i);
+        if (!item)
+            continue;
+        item->Memory->Refresh();
+        AddProcessRow(item, false);
+        SetDictionaryState(item);
+    }
+    lvProcesses->setUpdatesEnabled(true);
+}
+
+void TFormMain::tmrProcessTimer(QObject *)
+{
+    ProcessTick();
+}
+
+void TFormMain::ProcessTick()
+{
+    objProcesses->Refresh();
+    if (lvProcesses->topLevelItemCount() == 0 || !pnlTab_Process->isVisible())
+        return;
+    lblTopBarInfo->setText(QStringLiteral("[进程管理] 进程: %1").arg(objProcesses->GetCount()));
+    const int n = lvProcesses->topLevelItemCount();
+    for (int i = 0; i < n; ++i) {
+        QTreeWidgetItem *row = lvProcesses->topLevelItem(i);
+        quint32 pid = 0;
+        TProcessItem *item = RowPID(row, pid) ? objProcesses->ItemByPID(pid) : nullptr;
+        if (!item)
+            continue;
+        item->Memory->Refresh();
+        const QString cells[3] = {CPUText(item->CPUUsage), MemoryText(item->Memory->WorkingSetSize, false),
+                                  MemoryText(item->Memory->PagefileUsage, false)};
+        const int columns[3] = {colCPU, colWorkingSet, colPagefile};
+        for (int k = 0; k < 3; ++k) {
+            if (row->text(columns[k]) != cells[k])
+                row->setText(columns[k], cells[k]);
+        }
+    }
+    if (Lists[lsProcesses].SortColumn != -1)
+        SortList(lvProcesses);
+}
+
+void TFormMain::objProcessesProcessAdded(QObject *, quint32 dwProcessID)
+{
+    TProcessItem *item = objProcesses->ItemByPID(dwProcessID);
+    if (!item)
+        return;
+    item->Memory->Refresh();
+    AddProcessRow(item, true);
+    SetDictionaryState(item);
+}
+
+void TFormMain::objProcessesProcessReloaded(QObject *, quint32 dwProcessID)
+{
+    TProcessItem *item = objProcesses->ItemByPID(dwProcessID);
+    if (!item)
+        return;
+    const int n = lvProcesses->topLevelItemCount();
+    for (int i = 0; i < n; ++i) {
+        QTreeWidgetItem *row = lvProcesses->topLevelItem(i);
+        quint32 pid = 0;
+        if (RowPID(row, pid) && pid == dwProcessID) {
+            row->setData(colName, ImageIndexRole, item->IconIndex);
+            row->setText(colUser, item->UserName);
+            row->setText(colPath, item->Path);
+            return;
+        }
+    }
+}
+
+void TFormMain::objProcessesProcessRemoved(QObject *, quint32 dwProcessID)
+{
+    const int n = lvProcesses->topLevelItemCount();
+    for (int i = 0; i < n; ++i) {
+        quint32 pid = 0;
+        if (RowPID(lvProcesses->topLevelItem(i), pid) && pid == dwProcessID) {
+            delete lvProcesses->takeTopLevelItem(i);
+            return;
+        }
+    }
+}
+
+void TFormMain::UpdateProcessButtons()
+{
+    const TProcessItem *item = SelectedProcess();
+    const bool enable = item && !IsSystemPID(item->ProcessID);
+    btnTerminateProcess->setEnabled(enable);
+    btnTerminateProcessTree->setEnabled(enable);
+}
+
+// ---- sorting and drawing -------------------------------------------------------------------------
+
+void TFormMain::lvProcessesColumnClick(QObject *, int Column)
+{
+    QTreeWidgetItem *header = lvProcesses->headerItem();
+    const int tag = (header->data(Column, ColumnTagRole).toInt() + 1) % 2;
+    header->setData(Column, ColumnTagRole, tag);
+    Lists[lsProcesses].SortColumn = Column;
+    Lists[lsProcesses].SortDescending = (tag == 0);
+    SortList(lvProcesses);
+}
+
+void TFormMain::SortList(QTreeWidget *List)
+{
+    if (!List || List->columnCount() == 0)
+        return;
+    int list = -1;
+    for (int i = 0; i < ListCount; ++i) {
+        if (PageList(i) == List)
+            list = i;
+    }
+    const int column = list >= 0 ? qBound(0, Lists[list].SortColumn, List->columnCount() - 1) : 0;
+    // The rows' own comparison holds the direction, so the model sorts them ascending.
+    List->sortItems(column, Qt::AscendingOrder);
+    for (int i = 0; i < List->topLevelItemCount(); ++i) {
+        if (List->topLevelItem(i)->isSelected()) {
+            List->scrollToItem(List->topLevelItem(i), QAbstractItemView::EnsureVisible);
+            break;
+        }
+    }
+}
+
+int TFormMain::lvProcessesCompare(QObject *, QTreeWidgetItem *A, QTreeWidgetItem *B)
+{
+    const TListState &state = Lists[lsProcesses];
+    const bool desc = state.SortDescending;
+    switch (state.SortColumn) {
+    case colName:
+    case colUser:
+    case colPath:
+        return CompareTexts(A->text(state.SortColumn), B->text(state.SortColumn), desc);
+    case colPID:
+    case colCPU:
+    case colWorkingSet:
+    case colPagefile: {
+        // Each row's own identifier: rows move while they are sorted, so positions mean nothing.
+        auto value = [this, &state](const QTreeWidgetItem *Row) -> long double {
+            quint32 pid = 0;
+            const TProcessItem *item = RowPID(Row, pid) ? objProcesses->ItemByPID(pid) : nullptr;
+            if (!item)
+                return 0;
+            switch (state.SortColumn) {
+            case colPID:
+                return item->ProcessID;
+            case colCPU:
+                return item->CPUUsage;
+            case colWorkingSet:
+                return item->Memory->WorkingSetSize;
+            default:
+                return item->Memory->PagefileUsage;
+            }
+        };
+        return CompareNumbers(desc, value(A), value(B));
+    }
+    default:
+        return 0;
+    }
+}
+
+bool TFormMain::lvProcessesCustomDrawItem(QObject *, int Index, QColor &FontColor)
+{
+    const TProcessItem *item = ItemOfRow(Index);
+    if (!item)
+        return false;
+    switch (item->UserData) {
+    case 0:
+        FontColor = QColor(0, 0, 0);
+        return true;
+    case 1:
+        FontColor = QColor(0xFF, 0, 0);
+        return true;
+    case 2:
+        FontColor = QColor(0, 0, 0xFF);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// ---- mouse and keyboard ----------------------------------------------------------------------------
+
+bool TFormMain::ProcessListEvent(QObject *Watched, QEvent *Event)
+{
+    if (!lvProcesses || !edtNewProcessPath)
+        return false;
+    if (Watched == lvProcesses->viewport()) {
+        switch (Event->type()) {
+        case QEvent::MouseMove: {
+            auto *e = static_cast<QMouseEvent *>(Event);
+            const QPoint p = lvProcesses->viewport()->mapTo(lvProcesses, e->position().toPoint());
+            lvProcessesMouseMove(lvProcesses, e->buttons(), p.x(), p.y());
+            break;
+        }
+        case QEvent::MouseButtonRelease: {
+            auto *e = static_cast<QMouseEvent *>(Event);
+            if (e->button() == Qt::LeftButton)
+                lvProcessesClick(lvProcesses);
+            break;
+        }
+        case QEvent::ContextMenu: {
+            // Sent after the press has selected the row under the pointer.
+            auto *e = static_cast<QContextMenuEvent *>(Event);
+            if (e->reason() == QContextMenuEvent::Mouse) {
+                const QPoint p = lvProcesses->viewport()->mapTo(lvProcesses, e->pos());
+                lvProcessesMouseDown(lvProcesses, Qt::RightButton, e->modifiers(), p.x(), p.y());
+                return true;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        return false;
+    }
+    if (Event->type() != QEvent::KeyPress)
+        return false;
+    auto *e = static_cast<QKeyEvent *>(Event);
+    if (Watched == lvProcesses) {
+        int key = e->key();
+        lvProcessesKeyDown(lvProcesses, key, e->modifiers());
+        return key == 0;
+    }
+    if (Watched == edtNewProcessPath && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+        QChar key(13);
+        edtNewProcessPathKeyPress(edtNewProcessPath, key);
+        return key.isNull();
+    }
+    return false;
+}
+
+void TFormMain::lvProcessesSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
+{
+    UpdateProcessButtons();
+    if (!Selected)
+        return;
+    if (pnlDetails->isVisible())
+        FillDetails();
+    UpdateSearchText();
+}
+
+void TFormMain::lvProcessesClick(QObject *)
+{
+    FillDetails();
+    Lists[lsProcesses].HotColumn = ColumnUnderCursor(lvProcesses);
+    UpdateSearchText();
+    // The window takes the focus; the list keeps it inside the window.
+    activateWindow();
+}
+
+void TFormMain::lvProcessesMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
+{
+    if (DetailsPinned)
+        return;
+    QPoint screen;
+    ControlToScreen(QPoint(X, Y), lvProcesses, screen);
+    if (qAbs(screen.y() - HoverPoint.y()) > 25) {
+        pnlDetails->hide();
+        HoverPoint.setY(-1);
+    }
+}
+
+void TFormMain::lvProcessesMouseDown(QObject *, Qt::MouseButton Button, Qt::KeyboardModifiers, int, int)
+{
+    if (Button != Qt::RightButton)
+        return;
+    const TProcessItem *item = SelectedProcess();
+    if (item && !IsSystemPID(item->ProcessID))
+        pmProcess->popup(QCursor::pos());
+}
+
+void TFormMain::lvProcessesKeyDown(QObject *, int &Key, Qt::KeyboardModifiers)
+{
+    if (Key == Qt::Key_Delete)
+        btnTerminateProcessClick(btnTerminateProcess);
+}
+
+// ---- commands --------------------------------------------------------------------------------------
+
+bool TFormMain::IsCriticalProcess(const QString &Path) const
+{
+    if (Path.isEmpty())
+        return false;
+    // The program of process 1, where its path could be read.
+    if (const TProcessItem *init = objProcesses->ItemByPID(1);
+        init && !init->Path.isEmpty() && Path.compare(init->Path, Qt::CaseInsensitive) == 0)
+        return true;
+    for (const char16_t *critical : kCriticalPaths) {
+        if (Path.compare(QString::fromUtf16(critical), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+void TFormMain::ExecuteProcessCommand(quint8 Command, int Param)
+{
+    RunProcessCommand(Command, Param, nullptr);
+}
+
+void TFormMain::ExecuteProcessCommand(quint8 Command, const TProcessAffinityParam *Param)
+{
+    RunProcessCommand(Command, 0, Param);
+}
+
+void TFormMain::RunProcessCommand(quint8 Command, int Param, const TProcessAffinityParam *Affinity)
+{
+    const int selected = int(lvProcesses->selectedItems().size());
+    TProcessItem *item = SelectedProcess();
+    if (selected == 0 || !item)
+        return;
+
+    if (selected > 1) {
+        if (TFormMessage::MessageBox(QString::fromUtf16(kSeveralRows), QString::fromUtf16(kTitleWarning), 3, 2) != mrYes)
+            return;
+        // Rows are looked up again: the list may have moved on while the question was open.
+        for (int i = 0; i < lvProcesses->topLevelItemCount(); ++i) {
+            if (!lvProcesses->topLevelItem(i)->isSelected())
+                continue;
+            TProcessItem *p = ItemOfRow(i);
+            if (!p)
+                continue;
+            if (Command <= pcAffinity) {
+                if (IsSystemPID(p->ProcessID) || IsCriticalProcess(p->Path))
+                    continue;
+                switch (Command) {
+                case pcTerminate: p->Terminate(); break;
+                case pcTerminateTree: p->TerminateTree(); break;
+                case pcDelete: p->TerminateAndDelete(); break;
+                case pcSuspend: p->Suspend(); break;
+                case pcResume: p->Resume(); break;
+                case pcPriority:
+                    if (quint16(Param & 0xFFFF) != 0)
+                        p->SetPriority(quint16(Param & 0xFFFF));
+                    break;
+                case pcAffinity:
+                    if (Affinity)
+                        p->SetAffinity(quint32(qMax(0, Affinity->CPUIndex)), Affinity->Enabled);
+                    break;
+                }
+            } else if (Command == pcLocation) {
+                if (UsablePath(p->Path))
+                    UiHooks().ShowInFileManager(p->Path);
+            } else if (Command == pcProperties) {
+                if (!UsablePath(p->Path))
+                    return;
+                UiHooks().ShowFileProperties(p->Path);
+            }
+        }
+        return;
+    }
+
+    if (IsSystemPID(item->ProcessID))
+        return;
+    if (Command != pcLocation && Command != pcProperties && IsCriticalProcess(item->Path)) {
+        TFormMessage::MessageBox(ProcessText(kCriticalRefused, item), QString::fromUtf16(kTitleBan), 4, 0);
+        return;
+    }
+
+    // While a question is open the tick goes on and may free the item: act only on the same one.
+    const quint32 pid = item->ProcessID;
+    auto confirmed = [this, pid, item](const char16_t *Format) {
+        return Ask(Format, item) == mrYes && objProcesses->ItemByPID(pid) == item;
+    };
+    switch (Command) {
+    case pcTerminate:
+        if (confirmed(kConfirmTerminate) && !item->Terminate())
+            ReportFailure(kFailTerminate, item);
+        break;
+    case pcTerminateTree:
+        if (confirmed(kConfirmTerminateTree) && !item->TerminateTree())
+            ReportFailure(kFailTerminateTree, item);
+        break;
+    case pcDelete:
+        if (confirmed(kConfirmDelete) && !item->TerminateAndDelete())
+            ReportFailure(kFailDelete, item);
+        break;
+    case pcSuspend:
+        if (confirmed(kConfirmSuspend))
+            item->Suspend();
+        break;
+    case pcResume:
+        item->Resume();
+        break;
+    case pcPriority: {
+        const quint16 priority = quint16(Param & 0xFFFF);
+        if (priority != 0 && confirmed(kConfirmPriority) && !item->SetPriority(priority))
+            ReportFailure(kFailPriority, item);
+        break;
+    }
+    case pcAffinity:
+        if (Affinity && !item->SetAffinity(quint32(qMax(0, Affinity->CPUIndex)), Affinity->Enabled))
+            ReportFailure(kFailAffinity, item);
+        break;
+    case pcLocation:
+        if (UsablePath(item->Path))
+            UiHooks().ShowInFileManager(item->Path);
+        break;
+    case pcProperties:
+        if (UsablePath(item->Path))
+            UiHooks().ShowFileProperties(item->Path);
+        break;
+    default:
+        break;
+    }
+}
+
+void TFormMain::mniProcess_TerminateClick(QObject *)
+{
+    ExecuteProcessCommand(pcTerminate, 0);
+}
+
+void TFormMain::mniProcess_TerminateTreeClick(QObject *)
+{
+    ExecuteProcessCommand(pcTerminateTree, 0);
+}
+
+void TFormMain::mniProcess_DeleteClick(QObject *)
+{
+    ExecuteProcessCommand(pcDelete, 0);
+}
+
+void TFormMain::mniProcess_PauseClick(QObject *)
+{
+    ExecuteProcessCommand(pcSuspend, 0);
+}
+
+void TFormMain::mniProcess_ResumeClick(QObject *)
+{
+    ExecuteProcessCommand(pcResume, 0);
+}
+
+void TFormMain::mniProcess_LocationClick(QObject *)
+{
+    ExecuteProcessCommand(pcLocation, 0);
+}
+
+void TFormMain::mniProcess_PropertiesClick(QObject *)
+{
+    ExecuteProcessCommand(pcProperties, 0);
+}
+
+void TFormMain::btnTerminateProcessClick(QObject *)
+{
+    ExecuteProcessCommand(pcTerminate, 0);
+}
+
+void TFormMain::btnTerminateProcessTreeClick(QObject *)
+{
+    ExecuteProcessCommand(pcTerminateTree, 0);
+}
+
+void TFormMain::mniProcess_Priority_RealtimeClick(QObject *)
+{
+    ExecuteProcessCommand(pcPriority, int(REALTIME_PRIORITY_CLASS));
+}
+
+void TFormMain::mniProcess_Priority_HighClick(QObject *)
+{
+    ExecuteProcessCommand(pcPriority, int(HIGH_PRIORITY_CLASS));
+}
+
+void TFormMain::mniProcess_Priority_AboveNormalClick(QObject *)
+{
+    ExecuteProcessCommand(pcPriority, int(ABOVE_NORMAL_PRIORITY_CLASS));
+}
+
+void TFormMain::mniProcess_Priority_NormalClick(QObject *)
+{
+    ExecuteProcessCommand(pcPriority, int(NORMAL_PRIORITY_CLASS));
+}
+
+void TFormMain::mniProcess_Priority_BelowNormalClick(QObject *)
+{
+    ExecuteProcessCommand(pcPriority, int(BELOW_NORMAL_PRIORITY_CLASS));
+}
+
+void TFormMain::mniProcess_Priority_LowClick(QObject *)
+{
+    ExecuteProcessCommand(pcPriority, int(IDLE_PRIORITY_CLASS));
+}
+
+void TFormMain::mniProcess_PriorityClick(QObject *)
+{
+    TProcessItem *item = SelectedProcess();
+    if (!item)
+        return;
+    const quint32 priority = item->GetPriority() & 0xFFFF;
+    const std::pair<QAction *, quint32> table[] = {
+        {mniProcess_Priority_Realtime, REALTIME_PRIORITY_CLASS},
+        {mniProcess_Priority_High, HIGH_PRIORITY_CLASS},
+        {mniProcess_Priority_AboveNormal, ABOVE_NORMAL_PRIORITY_CLASS},
+        {mniProcess_Priority_Normal, NORMAL_PRIORITY_CLASS},
+        {mniProcess_Priority_BelowNormal, BELOW_NORMAL_PRIORITY_CLASS},
+        {mniProcess_Priority_Low, IDLE_PRIORITY_CLASS},
+    };
+    for (const auto &[action, value] : table) {
+        if (value == priority) {
+            action->setChecked(true);
+            return;
+        }
+    }
+    // No class of the table: no item stays marked.
+    mniProcess_PriorityGroup->setExclusive(false);
+    for (const auto &entry : table)
+        entry.first->setChecked(false);
+    mniProcess_PriorityGroup->setExclusive(true);
+}
+
+void TFormMain::FillAffinityMenu()
+{
+    mniProcess_Affinity->clear();
+    const quint32 n = objProcesses->ProcessorCount;
+    if (n < 2) {
+        mniProcess_Affinity->menuAction()->setVisible(false);
+        return;
+    }
+    mniProcess_Affinity->menuAction()->setVisible(true);
+    for (quint32 i = 0; i < n; ++i) {
+        auto *a = new QAction(QStringLiteral("CPU %1").arg(i + 1), mniProcess_Affinity);
+        a->setObjectName(QStringLiteral("mniProcess_Affinity_%1").arg(i));
+        a->setData(int(i));
+        a->setCheckable(true);
+        mniProcess_Affinity->addAction(a);
+        connect(a, &QAction::triggered, this, [this, a] {
+            // The menu has already flipped the mark; the command asks for the mark as it was shown.
+            a->setChecked(!a->isChecked());
+            mniProcess_AffinitySubItemsClick(a);
+        });
+    }
+}
+
+void TFormMain::mniProcess_AffinityClick(QObject *)
+{
+    TProcessItem *item = SelectedProcess();
+    if (!item)
+        return;
+    for (QAction *a : mniProcess_Affinity->actions())
+        a->setChecked(item->GetAffinity(quint32(a->data().toInt())));
+}
+
+void TFormMain::mniProcess_AffinitySubItemsClick(QObject *Sender)
+{
+    auto *a = qobject_cast<QAction *>(Sender);
+    if (!a)
+        return;
+    TProcessAffinityParam param;
+    param.CPUIndex = a->data().toInt();
+    param.Enabled = !a->isChecked();
+    ExecuteProcessCommand(pcAffinity, &param);
+}
+
+// ---- new process panel -------------------------------------------------------------------------
+
+void TFormMain::btnNewProcessClick(QObject *)
+{
+    const bool show = pnlNewProcess->isHidden();
+    pnlNewProcess->setVisible(show);
+    edtNewProcessPath->clear();
+    // The list gives the panel its room (the layout takes it from the list's height).
+    if (QLayout *l = pnlTab_Process->layout())
+        l->activate();
+    if (show)
+        edtNewProcessPath->setFocus(Qt::OtherFocusReason);
+    pnlDetails->move(pnlDetails->x(), lvProcesses->y() + pnlTab_Process->y());
+    pnlDetails->resize(pnlDetails->width(), lvProcesses->height());
+}
+
+void TFormMain::btnNewProcessOkClick(QObject *Sender)
+{
+    const QString text = edtNewProcessPath->text();
+    if (text.trimmed().isEmpty())
+        return;
+    if (!objProcesses->CreateProcess(text))
+        TFormMessage::MessageBox(QString::fromUtf16(kFailNewProcess), QString::fromUtf16(kTitleFailure), 5, 0);
+    if (!pnlNewProcess->isHidden())
+        btnNewProcessClick(Sender);
+}
+
+void TFormMain::btnNewProcessCancelClick(QObject *Sender)
+{
+    if (!pnlNewProcess->isHidden())
+        btnNewProcessClick(Sender);
+}
+
+void TFormMain::btnNewProcessBrowseClick(QObject *)
+{
+    dlgOpenFile.Title = QStringLiteral("浏览");
+    // The picker reads "*.exe" as files with the execute permission.
+    dlgOpenFile.Filter = QStringLiteral("应用程序(*.exe)|*.exe|所有类型(*.*)|*.*");
+    dlgOpenFile.DefaultExt = QStringLiteral("*.*");
+    if (dlgOpenFile.Execute(this))
+        edtNewProcessPath->setText(dlgOpenFile.FileName);
+}
+
+void TFormMain::edtNewProcessPathKeyPress(QObject *Sender, QChar &Key)
+{
+    if (Key == QChar(13)) {
+        btnNewProcessOkClick(Sender);
+        Key = QChar(0);
+    }
+}
