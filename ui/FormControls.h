@@ -1,5 +1,10 @@
 #pragma once
 
+#include "skin/SkinButton.h"
+#include "skin/SkinGroupBox.h"
+#include "skin/SkinImagePanel.h"
+#include "skin/SkinProgressBar.h"
+
 #include <QColor>
 #include <QFrame>
 #include <QLabel>
@@ -81,6 +86,5 @@ private:
     bool m_ParentBackground = false;
 };
 
-// The skinned controls of the form are plain widgets until the skinned set lands; each kind is
-// named once here so that the swap stays local.
-using TSkinPanelStandIn = TPanel;
+// The form's panels, check boxes, group boxes and progress bar are the skinned controls.
+using TSkinPanelStandIn = TSkinImagePanel;

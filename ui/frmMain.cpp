@@ -351,7 +351,7 @@ void TFormMain::BuildLeftMenu()
     SetAnchors(imgLeftMenuBody, true, true, false, true);
 
     pnlLeftMenu = Named(new TSkinPanelStandIn(this), "pnlLeftMenu");
-    pnlLeftMenu->SetParentBackground(true);
+    pnlLeftMenu->SetTransparent(true);
     pnlLeftMenu->setGeometry(kBorder, kTitleHeight + kBarHeight, kMenuWidth, 6 + 44 * 6);
 
     TPicButton **buttons[6] = {&btnLeftMenu_Process, &btnLeftMenu_Service, &btnLeftMenu_Autorun,
@@ -418,21 +418,27 @@ void TFormMain::BuildPages()
     BuildProcessPage(fill(pnlTab_Process, lvProcesses));
     lvServices = MakeList(pnlTab_Service, "lvServices",
                           {{u"服务名", 100}, {u"显示名", 150}, {u"当前状态", 70}, {u"启动类型", 70}, {u"命令行", 235}});
-    fill(pnlTab_Service, lvServices);
+    BuildServicePage(fill(pnlTab_Service, lvServices));
+    BuildOptimizationPanel();
     lvAutoruns = MakeList(pnlTab_Autorun, "lvAutoruns",
                           {{u"标题", 100}, {u"状态", 45}, {u"描述", 120}, {u"命令行", 180}, {u"位置", 180}});
-    fill(pnlTab_Autorun, lvAutoruns);
+    BuildAutorunPage(fill(pnlTab_Autorun, lvAutoruns));
     lvConnections = MakeList(pnlTab_Network, "lvConnections",
                              {{u"进程名", 100}, {u"类型", 40}, {u"本地 IP:端口", 120}, {u"远程 IP:端口", 120},
                               {u"当前状态", 80}, {u"进程 ID", 55}, {u"进程路径", 200}});
-    chkHideLocalConnections = Named(new QCheckBox(QStringLiteral("隐藏本地连接"), pnlTab_Network), "chkHideLocalConnections");
+    chkHideLocalConnections = Named(new TSkinCheckBox(pnlTab_Network), "chkHideLocalConnections");
+    chkHideLocalConnections->SetUIStyle(TSkinUIStyle::BlueGlass);
+    chkHideLocalConnections->SetTransparent(true);
+    chkHideLocalConnections->SetCaption(QStringLiteral("隐藏本地连接"));
     chkHideLocalConnections->setChecked(true);
     fill(pnlTab_Network, lvConnections)->addWidget(chkHideLocalConnections);
+    BuildNetworkPage(pnlTab_Network->layout());
 
     chtCPU = Named(new QChartView(pnlTab_System), "chtCPU");
     chtMEM = Named(new QChartView(pnlTab_System), "chtMEM");
     for (QChartView *c : {chtCPU, chtMEM})
         c->setRenderHint(QPainter::Antialiasing);
+    BuildSystemControls();
 
     pnlDetails = Named(new TSkinPanelStandIn(this), "pnlDetails");
     pnlDetails->SetColor(QColor(0xF0, 0xF0, 0xF0));
@@ -452,12 +458,13 @@ void TFormMain::BuildPages()
         layout->addWidget(redtDetails);
     }
     pnlDetails->hide();
+    BuildUpdateCheck();
 }
 
 void TFormMain::BuildSearchBox()
 {
     pnlSearch = Named(new TSkinPanelStandIn(this), "pnlSearch");
-    pnlSearch->SetPicture(LoadPicture(QStringLiteral("search_box")), false);
+    pnlSearch->SetPicture(LoadPicture(QStringLiteral("search_box")));
     pnlSearch->setGeometry(kClientWidth - kBorder - 8 - 222, kTitleHeight + (kBarHeight - 24) / 2, 222, 24);
     SetAnchors(pnlSearch, false, true, true, false);
 
@@ -1073,50 +1080,39 @@ QString TFormMain::DictionaryVersionText() const
     return version;
 }
 
-void TFormMain::InitNetworkPage() {}
-void TFormMain::InitSystemPage() {}
-void TFormMain::DeleteDownloadFiles() {}
-void TFormMain::StartUpdateCheck() {}
-void TFormMain::StopUpdateCheck() {}
 void TFormMain::FillPage(int Page)
 {
     if (Page == pgProcess)
         FillProcessList();
+    if (Page == pgService)
+        FillServiceList();
+    if (Page == pgAutorun)
+        FillAutorunList();
+    if (Page == pgSystem)
+        BuildSystemPage();
+    if (Page == pgNetwork) {
+        RefreshConnectionList(chkHideLocalConnections->isChecked());
+        FillInterfaceList();
+    }
 }
 
 void TFormMain::UpdatePageButtons(int Page)
 {
     if (Page == pgProcess)
         UpdateProcessButtons();
+    if (Page == pgService)
+        UpdateServiceButtons();
+    if (Page == pgAutorun)
+        UpdateAutorunButtons();
+    if (Page == pgNetwork)
+        UpdateConnectionButtons();
 }
 
 void TFormMain::LayoutDetailsPanel() {}
 void TFormMain::FillDetails() {}
-void TFormMain::ShowAboutBox() {}
-void TFormMain::tmrTrafficTimer(QObject *) {}
-void TFormMain::tmrSystemTimer(QObject *) {}
 
 int TFormMain::ProcessCount() const
 {
     return objProcesses->GetCount();
 }
 
-int TFormMain::ServiceCount() const
-{
-    return 0;
-}
-
-int TFormMain::AutorunCount() const
-{
-    return 0;
-}
-
-int TFormMain::TcpCount() const
-{
-    return 0;
-}
-
-int TFormMain::UdpCount() const
-{
-    return 0;
-}

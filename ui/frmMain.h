@@ -101,7 +101,7 @@ public:
     QTextEdit *redtDetails;
     // The lists and charts of the pages (their contents are the pages' own).
     QTreeWidget *lvProcesses, *lvServices, *lvAutoruns, *lvConnections;
-    QCheckBox *chkHideLocalConnections;
+    TSkinCheckBox *chkHideLocalConnections;
     QChartView *chtCPU, *chtMEM;
     QTimer *tmrProcess, *tmrTraffic, *tmrSystem;
     // The process page: the process list, its buttons, the new-process panel and the context menu.
@@ -245,6 +245,191 @@ public:
     void btnNewProcessBrowseClick(QObject *Sender);
     void edtNewProcessPathKeyPress(QObject *Sender, QChar &Key);
     void FillAffinityMenu();
+
+    // ---- services page ----
+    class TServices *objServices = nullptr;
+    TPicButton *btnStartService = nullptr, *btnPauseService = nullptr, *btnServicesOptimization = nullptr,
+               *btnRefreshServiceList = nullptr;
+    QMenu *pmService = nullptr;
+    QAction *mniService_Start = nullptr, *mniService_Stop = nullptr, *mniService_Line1 = nullptr,
+            *mniService_Pause = nullptr, *mniService_Resume = nullptr, *mniService_Line2 = nullptr,
+            *mniService_Restart = nullptr, *mniService_Line3 = nullptr;
+    QMenu *mniService_StartupType = nullptr;
+    QActionGroup *mniService_StartupTypeGroup = nullptr;
+    QAction *mniService_StartupType_Automatic = nullptr, *mniService_StartupType_Manual = nullptr,
+            *mniService_StartupType_Disabled = nullptr;
+
+    // Builds the page's buttons, menu and row images into the page's layout.
+    void BuildServicePage(QLayout *Layout);
+    void FillServiceList();
+    void RefreshServiceList();
+    class TServiceItem *SelectedService() const;
+    // Codes 0 start, 1 stop, 2 pause, 3 resume, 4 restart, 5 set the start type (read only by 5).
+    void ServiceCommand(quint8 Code, quint8 StartType = 0);
+    void UpdateServiceButtons();
+    void AddServiceRow(int Index, class TServiceItem *Item);
+
+    void lvServicesSelectItem(QObject *Sender, QTreeWidgetItem *Item, bool Selected);
+    void lvServicesClick(QObject *Sender);
+    void lvServicesMouseDown(QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void lvServicesMouseMove(QObject *Sender, Qt::MouseButtons Shift, int X, int Y);
+    void lvServicesColumnClick(QObject *Sender, int Column);
+    int lvServicesCompare(QObject *Sender, QTreeWidgetItem *A, QTreeWidgetItem *B);
+    void pmServicePopup(QObject *Sender);
+    void mniService_StartClick(QObject *Sender);
+    void mniService_StopClick(QObject *Sender);
+    void mniService_PauseClick(QObject *Sender);
+    void mniService_ResumeClick(QObject *Sender);
+    void mniService_RestartClick(QObject *Sender);
+    void mniService_StartupTypeClick(QObject *Sender);
+    void mniService_StartupType_AutomaticClick(QObject *Sender);
+    void mniService_StartupType_ManualClick(QObject *Sender);
+    void mniService_StartupType_DisabledClick(QObject *Sender);
+    void btnStartServiceClick(QObject *Sender);
+    void btnPauseServiceClick(QObject *Sender);
+    void btnRefreshServiceListClick(QObject *Sender);
+    void btnServicesOptimizationClick(QObject *Sender);
+
+    // ---- service optimisation panel ----
+    class TOptimization *objOptimization = nullptr;
+    TSkinPanelStandIn *pnlServicesOptimizaion = nullptr;
+    TSkinPanelStandIn *pnlSvcOpti_Control = nullptr, *pnlSvcOpti_Progress = nullptr;
+    TLabel *lblSvcOpti_Title = nullptr, *lblSvcOpti_System = nullptr, *lblSvcOpti_Network = nullptr,
+           *lblSvcOpti_Device = nullptr, *lblSvcOpti_Progress = nullptr;
+    // The check boxes in the order of the options' flags.
+    TSkinCheckBox *chkSvcOpti_AutomaticUpdates = nullptr, *chkSvcOpti_SystemRestore = nullptr,
+              *chkSvcOpti_TaskSchedule = nullptr, *chkSvcOpti_WindowsFirewall = nullptr,
+              *chkSvcOpti_CDBurning = nullptr, *chkSvcOpti_RemoteDesktopAssistance = nullptr,
+              *chkSvcOpti_RoutingAndRemoteAccess = nullptr, *chkSvcOpti_WirelessConnection = nullptr,
+              *chkSvcOpti_PrintSpooler = nullptr, *chkSvcOpti_Bluetooth = nullptr,
+              *chkSvcOpti_ImageDevice = nullptr, *chkSvcOpti_SmartCard = nullptr, *chkSvcOpti_UPS = nullptr;
+    TPicButton *btnSvcOpti_Backup = nullptr, *btnSvcOpti_Restore = nullptr, *btnSvcOpti_Optimize = nullptr;
+    TSkinProgressBar *pbSvcOpti_Progress = nullptr;
+    // Flags of an optimisation that waits for the backup before it (bit i: flag i), or -1.
+    int SvcOptiPendingOptions = -1;
+
+    void BuildOptimizationPanel();
+    // The ticked states of the 13 check boxes as option flags (bit i: flag i).
+    int SvcOptiCheckedFlags() const;
+    void btnSvcOpti_BackupClick(QObject *Sender);
+    void btnSvcOpti_RestoreClick(QObject *Sender);
+    void btnSvcOpti_OptimizeClick(QObject *Sender);
+    void objOptimizationBackuppingServices(QObject *Sender, quint32 dwCurrent, quint32 dwTotal,
+                                           const QString &strServiceName, quint8 Mode);
+    void objOptimizationRestoringServices(QObject *Sender, quint32 dwCurrent, quint32 dwTotal,
+                                          const QString &strServiceName, quint8 Mode);
+    void objOptimizationOptimizingServices(QObject *Sender, quint32 dwCurrent, quint32 dwTotal,
+                                           const QString &strServiceName, quint8 Mode);
+    void objOptimizationJobEnded();
+    void SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal, const QString &strServiceName,
+                         quint8 Mode, bool RefreshList);
+
+    // ---- autoruns page ----
+    class TAutoruns *objAutoruns = nullptr;
+    TPicButton *btnEnableAutorun = nullptr, *btnDeleteAutorun = nullptr, *btnRefreshAutorunList = nullptr;
+    QMenu *pmAutorun = nullptr;
+    QAction *mniAutorun_Disable = nullptr, *mniAutorun_Enable = nullptr, *mniAutorun_Line = nullptr,
+            *mniAutorun_Delete = nullptr;
+
+    // Builds the component, the buttons and the context menu of the page into its layout.
+    void BuildAutorunPage(QLayout *Layout);
+    void FillAutorunList();
+    void RefreshAutorunList();
+    class TAutorunItem *SelectedAutorun() const;
+    // Codes 0 enable, 1 disable, 2 delete.
+    void AutorunCommand(quint8 Code);
+    void UpdateAutorunButtons();
+
+    void lvAutorunsSelectItem(QObject *Sender, QTreeWidgetItem *Item, bool Selected);
+    void lvAutorunsClick(QObject *Sender);
+    void lvAutorunsMouseDown(QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void lvAutorunsMouseMove(QObject *Sender, Qt::MouseButtons Shift, int X, int Y);
+    void lvAutorunsColumnClick(QObject *Sender, int Column);
+    int lvAutorunsCompare(QObject *Sender, QTreeWidgetItem *A, QTreeWidgetItem *B);
+    void pmAutorunPopup(QObject *Sender);
+    void mniAutorun_DisableClick(QObject *Sender);
+    void mniAutorun_EnableClick(QObject *Sender);
+    void mniAutorun_DeleteClick(QObject *Sender);
+    void btnEnableAutorunClick(QObject *Sender);
+    void btnDeleteAutorunClick(QObject *Sender);
+    void btnRefreshAutorunListClick(QObject *Sender);
+
+    // ---- network page ----
+    class TNetworkMonitor *objNetworkMonitor = nullptr;
+    class QChartView *chtNetTraffic = nullptr;
+    class QLineSeries *tsTrafficMonitor = nullptr, *tsTrafficSend = nullptr, *tsTrafficReceive = nullptr;
+    class QValueAxis *axTrafficBottom = nullptr, *axTrafficLeft = nullptr;
+    class QComboBox *cbbInterfaceList = nullptr;
+    TLabel *lblTrafficTitle = nullptr, *lblTrafficSend = nullptr, *lblTrafficReceive = nullptr;
+    TPicButton *btnTerminateConnection = nullptr, *btnRefreshConnectionList = nullptr;
+    // Position in cbbInterfaceList -> index in the monitor's interface list.
+    QList<int> InterfaceMap;
+    // The remembered position of cbbInterfaceList across refills.
+    int InterfaceListTag = 0;
+
+    void BuildNetworkPage(QLayout *Layout);
+    void FillConnectionList(bool HideLocal);
+    void RefreshConnectionList(bool HideLocal);
+    void FillInterfaceList();
+    bool IsLocalConnection(const class TConnectionItem *Item) const;
+    class TConnectionItem *SelectedConnection() const;
+    void ConnectionCommand(quint8 Code);
+    void UpdateConnectionButtons();
+    void TrafficTick();
+    void lvConnectionsSelectItem(QObject *Sender, QTreeWidgetItem *Item, bool Selected);
+    void lvConnectionsClick(QObject *Sender);
+    void lvConnectionsMouseMove(QObject *Sender, Qt::MouseButtons Shift, int X, int Y);
+    void lvConnectionsColumnClick(QObject *Sender, int Column);
+    int lvConnectionsCompare(QObject *Sender, QTreeWidgetItem *A, QTreeWidgetItem *B);
+    void chkHideLocalConnectionsClick(QObject *Sender);
+    void btnRefreshConnectionListClick(QObject *Sender);
+    void btnTerminateConnectionClick(QObject *Sender);
+    void cbbInterfaceListChange(QObject *Sender);
+    void chtNetTrafficClickLegend(QObject *Sender);
+
+    // ---- system page ----
+    class TSystemStatus *objSystemStatus = nullptr;
+    TSkinGroupBox *grpSysVersion = nullptr, *grpSysPM = nullptr, *grpSysPF = nullptr, *grpSysKM = nullptr,
+                    *grpSysCount = nullptr, *grpSysTime = nullptr;
+    TLabel *lblSysVersion = nullptr;
+    TLabel *lblSysPM = nullptr, *lblSysPMValue = nullptr, *lblSysPF = nullptr, *lblSysPFValue = nullptr;
+    TLabel *lblSysKM = nullptr, *lblSysKMValue = nullptr, *lblSysCount = nullptr, *lblSysCountValue = nullptr;
+    TLabel *lblSysTime = nullptr, *lblSysTimeValue = nullptr;
+    class QLineSeries *tsCPU = nullptr, *tsPM = nullptr, *tsPF = nullptr;
+    // Whether the CPU chart's legend entries switch their lines on and off.
+    bool SysCPULegendCheckBoxes = true;
+    void BuildSystemPage();
+    void SystemTick();
+    // Puts another status component (made over a scripted source) in place of the form's own and
+    // builds the page anew on it; the form takes ownership.
+    void UseSystemStatus(class TSystemStatus *Status);
+    void BuildSystemControls();
+    void WriteSystemValues();
+
+    // ---- update check and about box ----
+    class THttpGet *objHttpGet = nullptr;
+    // Where the update's files lie: the program directory (tests point it at their own).
+    QString UpdateDir;
+    void BuildUpdateCheck();
+    void DeleteUpdateFiles();
+    bool CheckUpdate();
+    // False on a display-less run that no test server was named for: such a run never goes
+    // out to the network.
+    bool UpdateCheckAllowed() const;
+    // The version text with the dictionary's version read afresh.
+    QString UpdateVersionText() const;
+    void objHttpGetProcess(QObject *Sender, qint32 CurrentSize, qint32 TotalSize);
+    void objHttpGetGetFileCompleted(QObject *Sender, const QString &FileName, qint32 FileSize);
+    void objHttpGetError(QObject *Sender);
+    // True when the offered version is newer than the own one, compared field by field as
+    // numbers over the first `Fields` fields; a missing or unreadable field means not newer.
+    static bool IsNewerVersion(const QString &Offered, const QString &Own, QChar Delimiter, int Fields);
+    // Splits at the delimiter and at blanks; double quotes enclose a field.
+    static QStringList SplitDelimited(const QString &Text, QChar Delimiter);
+    // The maker's web address of a path.
+    static QString UpdateURL(const QString &Path);
+
+    // ---- details panel ----
 
     // ---- work that later pages fill ----------------------------------------------------------
     // Counts shown in the status texts of the list pages.

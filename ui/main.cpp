@@ -1,6 +1,7 @@
 #include "sysinfo/Processes.h"
 #include "ui/SingleInstance.h"
 #include "ui/frmDBLogin.h"
+#include "ui/frmAbout.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
@@ -23,6 +24,8 @@ int main(int argc, char **argv)
     app.setApplicationName(QStringLiteral("Taskvane"));
     app.setApplicationDisplayName(QStringLiteral("Taskvane"));
     TFormMain formMain;
+    // The about form of the program's start lives, hidden, for the whole run.
+    TFormAbout formAbout(&formMain);
     guard.OnActivate = [&formMain] { formMain.RestoreAndRaise(); };
     formMain.show();
 

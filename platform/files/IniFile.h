@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace platform::files {
+
+// An INI text in the classic "[Section]" / "Key=Value" layout, kept line by line so that
+// comments, blank lines and entries nobody touched are written back as they were.
+// Section and key names compare without regard to letter case; where a name occurs twice
+// the first occurrence counts. Values are trimmed, and one pair of enclosing quotes ("" or '')
+// is removed on reading. Text is UTF-8 (a leading byte-order mark is skipped); lines end
+// with "\n" or "\r\n".
+class IniFile
+{
+public:
+    // Files larger than this are refused by load.
+    static constexpr qint64 MaxFileSize = 16 * 1024 * 1024;
+
+    IniFile() = default;
+
+    // Reads a file. A missing file gives an empty text and true; false (and an empty text)
+    // when the file cannot be read, is not a regular file or is larger than MaxFileSize.
+    bool load(const QString &path);
+    // Replaces the content by the text given.
+    void parse(const QByteArray &text);
+    // The whole text as it would be saved.
+    QByteArray toText() const;
+    // Writes the text so that a reader sees the old or the new file, never a mix; creates a
+    // missing directory. False on any failure (the old file stays).
+    bool save(const QString &path) const;
+
+    // Names of the sections / of the keys of one section, in file order, first spelling.
+    QStringList sectionNames() const;
+    QStringList keyNames(const QString &section) const;
+    bool hasSection(const QString &section) const;
+    bool hasKey(const QString &section, const QString &key) const;
+
+    QString value(const QString &section, const QString &key, const QString &defaultValue = QString()) const;
+    // A decimal integer (optionally signed, or "0x" followed by hexadecimal digits); the
+    // default for a missing key or any other text.
+    int intValue(const QString &section, const QString &key, int defaultValue) const;
+
+    // Writes one key: replaces the first line of the key in the section, else appends it to
+    // the section, else appends the section at the end. Refused (false) for an empty or blank
+    // section or key name, a name or value with a line break, a section name with "]", and a
+    // key name with "=" or beginning with "[", ";" or "#". A value that would not read back
+    // as written (blank at either end, enclosing quotes) is written in double quotes.
+    bool setValue(const QString &section, const QString &key, const QString &value);
+    bool setIntValue(const QString &section, const QString &key, int value);
+    // Removes every line of the key in the section; false when there was none.
+    bool removeKey(const QString &section, const QString &key);
+    // Removes the section's header and its lines (up to the next section); false when absent.
+    bool removeSection(const QString &section);
+
+private:
+    enum class Kind { Other, Section, Key };
+    struct Line
+    {
+        Kind kind = Kind::Other;
+        QString raw;  // the line as read (without its line end)
+        QString name; // section or key name, trimmed
+        QString value; // key value, trimmed and unquoted
+    };
+
+    // Index of the first header of the section, or -1.
+    qsizetype findSection(const QString &section) const;
+    // Index after the last line of the section starting at header index `at`.
+    qsizetype sectionEnd(qsizetype at) const;
+    qsizetype findKey(qsizetype header, const QString &key) const;
+
+    std::vector<Line> m_lines;
+    bool m_crlf = false;
+};
+
+} // namespace platform::files

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QHash>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace platform::network {
+
+// TCP states by the numbers the display texts use: 1 closed, 2 listen, 3 SYN sent,
+// 4 SYN received, 5 established, 6 FIN wait 1, 7 FIN wait 2, 8 close wait, 9 closing,
+// 10 last ACK, 11 time wait, 12 delete TCB.
+enum : quint8 {
+    TcpClosed = 1,
+    TcpListen,
+    TcpSynSent,
+    TcpSynReceived,
+    TcpEstablished,
+    TcpFinWait1,
+    TcpFinWait2,
+    TcpCloseWait,
+    TcpClosing,
+    TcpLastAck,
+    TcpTimeWait,
+    TcpDeleteTcb,
+};
+
+// The display number of a kernel TCP state (1 established … 12 new SYN received); 0 for
+// a number the kernel does not use.
+quint8 tcpStateFromKernel(unsigned kernelState);
+
+// One row of a kernel socket table, IPv4 only. Addresses are kept as their four bytes in
+// network order (the first byte is the first dotted number); ports in host order.
+struct SocketRow
+{
+    quint8 state = 0; // display number (TCP only; 0 for UDP)
+    quint32 localAddress = 0;
+    quint32 localPort = 0;
+    quint32 remoteAddress = 0;
+    quint32 remotePort = 0;
+    quint32 uid = 0;
+    quint64 inode = 0; // 0: no socket file (time wait, or held by the kernel)
+};
+
+// Parses the text of /proc/net/tcp or udp (IPv4 rows) or tcp6 or udp6 (`ipv6`: only rows
+// whose addresses are IPv4 addresses mapped into IPv6 are kept, as IPv4). The header line
+// is passed over; a malformed line is refused and counted in `rejected`, never taken in
+// part. TCP rows carry their state; a TCP row with a state the kernel does not use is
+// malformed.
+void parseSocketTable(QByteArrayView text, bool tcp, bool ipv6, std::vector<SocketRow> &rows,
+                      int *rejected = nullptr);
+
+// Reads a socket table file; false when it cannot be read.
+bool readSocketTable(const QString &path, bool tcp, bool ipv6, std::vector<SocketRow> &rows);
+
+// The inode of a descriptor link "socket:[N]"; nothing for any other link.
+std::optional<quint64> socketInodeOfLink(QByteArrayView link);
+
+// The owner of a socket: a process that holds it open, with that process's start time
+// (clock ticks after boot) to tell it from a later user of the identifier.
+struct SocketOwner
+{
+    quint32 pid = 0;
+    quint64 startTime = 0;
+};
+
+// Every socket inode that some readable descriptor of some process under `procRoot`
+// refers to, with its owner (the lowest identifier when several processes share it).
+// Processes whose descriptors cannot be read are passed over.
+QHash<quint64, SocketOwner> socketOwners(const QString &procRoot = QStringLiteral("/proc"));
+
+} // namespace platform::network

@@ -1,0 +1,140 @@
+#pragma once
+
+// The service manager of the machine: systemd's service units, reached over D-Bus.
+// Only this unit talks to systemd. A service is a unit of type ".service"; its name here is
+// the unit name without that suffix. States, start types and service types are reported in the
+// values the program uses everywhere (see the constants below).
+
+#include <QDBusConnection>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <optional>
+#include <vector>
+
+namespace platform::services {
+
+// Service states.
+enum : quint8 {
+    StateStopped = 1,
+    StateStartPending = 2,
+    StateStopPending = 3,
+    StateRunning = 4,
+    StateContinuePending = 5,
+    StatePausePending = 6,
+    StatePaused = 7,
+};
+
+// Start types: enabled units start automatically, masked ones are disabled, every other unit
+// (disabled, static, indirect, generated …) is started on demand only.
+enum : quint8 { StartAutomatic = 2, StartManual = 3, StartDisabled = 4 };
+
+// Service types: every unit runs its own processes.
+enum : quint8 { TypeOwnProcess = 0x10, TypeShareProcess = 0x20 };
+
+// The test suite points the program at a private bus with this variable; unset, the system bus.
+inline constexpr const char *BusAddressVariable = "TASKVANE_SYSTEMD_BUS_ADDRESS";
+
+struct ServiceStatus
+{
+    quint8 State = 0;
+    // The time the pending operation may take (ms): the unit's start or stop timeout while a
+    // start or stop is pending, 0 otherwise.
+    quint32 WaitHint = 0;
+    quint32 ProcessID = 0; // main process, 0 when none
+    bool AcceptsStop = false;
+    bool AcceptsPause = false;
+};
+
+struct ServiceConfig
+{
+    QString DisplayName;
+    QString Description;
+    QString Account; // the unit's user; "root" when it names none
+    QString BinaryPath;
+    QString LoadOrderGroup;
+    quint8 StartType = StartManual;
+    quint8 ServiceType = TypeOwnProcess;
+    bool Interactive = false;
+};
+
+struct ServiceEntry
+{
+    QString Name;
+    QString DisplayName;
+    quint8 ServiceType = TypeOwnProcess;
+    quint8 State = StateStopped;
+};
+
+class ServiceManager;
+
+// One opened service: the unit's object and the properties last read from it.
+class ServiceHandle
+{
+public:
+    const QString &name() const { return m_name; }
+
+private:
+    friend class ServiceManager;
+    QString m_name;
+    QString m_unit;
+    QString m_path;
+    QVariantMap m_unitProps;
+    QVariantMap m_serviceProps;
+    bool m_fresh = false; // the properties were read and not yet used for a status
+};
+
+class ServiceManager
+{
+public:
+    // Bounds every query; actions that may ask the user for authorisation get longer.
+    static constexpr int QueryTimeoutMs = 5000;
+    static constexpr int ActionTimeoutMs = 120000;
+
+    // Connects to the bus of the service manager (no call is made yet).
+    ServiceManager();
+
+    bool isConnected() const;
+    // The error text of the last failed call (empty after a success).
+    const QString &lastError() const { return m_lastError; }
+
+    // Every service unit: loaded ones in the manager's order, then unit files not yet loaded.
+    // Template units are left out. Empty optional when the manager cannot be asked.
+    std::optional<std::vector<ServiceEntry>> enumServices();
+
+    // Opens a service by name; none when no such unit exists.
+    std::optional<ServiceHandle> openService(const QString &Name);
+
+    bool queryConfig(ServiceHandle &Handle, ServiceConfig &Config);
+    bool queryStatus(ServiceHandle &Handle, ServiceStatus &Status);
+    // Names of the services that depend on this one (required, wanted or bound by), in the unit's
+    // order; with ActiveOnly only those that are not stopped. Other kinds of unit are passed over.
+    std::optional<QStringList> dependents(ServiceHandle &Handle, bool ActiveOnly);
+
+    bool start(ServiceHandle &Handle);
+    bool stop(ServiceHandle &Handle);
+    bool pause(ServiceHandle &Handle);  // freezes the unit's processes
+    bool resume(ServiceHandle &Handle); // thaws them
+    // Enables, disables (on demand only) or masks the unit's file and reloads the manager; true
+    // only when the unit reports the new start type afterwards.
+    bool setStartType(ServiceHandle &Handle, quint8 StartType);
+
+    // Pure mappings, exposed for their callers' tests.
+    static quint8 StateOf(const QString &ActiveState, const QString &FreezerState, const QString &JobType);
+    static quint8 StartTypeOf(const QString &UnitFileState);
+    static QString UnitName(const QString &Name) { return Name + QStringLiteral(".service"); }
+
+private:
+    bool call(const QString &Path, const QString &Interface, const QString &Method,
+              const QVariantList &Args, QList<QVariant> *Reply, bool Action);
+    bool fetch(ServiceHandle &Handle);
+    bool unitCall(ServiceHandle &Handle, const QString &Method, const QVariantList &Args);
+    bool getAll(const QString &Path, const QString &Interface, QVariantMap &Props);
+    QString jobType(const QVariant &Job);
+
+    QDBusConnection m_bus;
+    QString m_lastError;
+};
+
+} // namespace platform::services

@@ -1,0 +1,191 @@
+// Draws the services page's pictures (the three row images of the service list and the
+// four states of the page's buttons) into PNG files and writes the C++ source that embeds
+// them in the program.
+//
+//   service_picture_gen <png directory> <embedded source file>
+//
+// Run by hand when a picture changes; both outputs are kept in the repository.
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+#include <QTextStream>
+
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+struct Picture
+{
+    QString Name;
+    QImage Image;
+};
+
+QImage NewImage(int W, int H)
+{
+    QImage Img(W, H, QImage::Format_ARGB32_Premultiplied);
+    Img.fill(Qt::transparent);
+    return Img;
+}
+
+// A round 16 x 16 badge in the given colour, its symbol drawn by the caller in white.
+QImage Badge(const QColor &Light, const QColor &Dark, const std::function<void(QPainter &)> &Symbol)
+{
+    QImage Img = NewImage(16, 16);
+    QPainter P(&Img);
+    P.setRenderHint(QPainter::Antialiasing);
+    QRadialGradient G(QPointF(6, 5), 10);
+    G.setColorAt(0, Light);
+    G.setColorAt(1, Dark);
+    P.setPen(QPen(Dark.darker(130), 1));
+    P.setBrush(G);
+    P.drawEllipse(QRectF(1, 1, 14, 14));
+    P.setPen(Qt::NoPen);
+    P.setBrush(Qt::white);
+    Symbol(P);
+    return Img;
+}
+
+// The running service: a play triangle on green.
+QImage Running()
+{
+    return Badge(QColor(0x7C, 0xD8, 0x6A), QColor(0x2E, 0x8B, 0x2A), [](QPainter &P) {
+        QPainterPath T;
+        T.moveTo(6, 4.5);
+        T.lineTo(11.5, 8);
+        T.lineTo(6, 11.5);
+        T.closeSubpath();
+        P.drawPath(T);
+    });
+}
+
+// The stopped service: a square on red.
+QImage Stopped()
+{
+    return Badge(QColor(0xF2, 0x7C, 0x6E), QColor(0xB0, 0x24, 0x1C),
+                 [](QPainter &P) { P.drawRect(QRectF(5, 5, 6, 6)); });
+}
+
+// The paused service: two bars on amber.
+QImage Paused()
+{
+    return Badge(QColor(0xFF, 0xD8, 0x6A), QColor(0xC8, 0x86, 0x10), [](QPainter &P) {
+        P.drawRect(QRectF(5, 4.5, 2.2, 7));
+        P.drawRect(QRectF(8.8, 4.5, 2.2, 7));
+    });
+}
+
+// A 100 x 20 button plate in one state.
+QImage Button(const QColor &Top, const QColor &Bottom, const QColor &Border)
+{
+    QImage Img = NewImage(100, 20);
+    QPainter P(&Img);
+    P.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient G(0, 0, 0, 20);
+    G.setColorAt(0, Top);
+    G.setColorAt(1, Bottom);
+    QPainterPath Path;
+    Path.addRoundedRect(QRectF(0.5, 0.5, 99, 19), 3, 3);
+    P.fillPath(Path, G);
+    P.setPen(QColor(255, 255, 255, 110));
+    P.drawLine(QPointF(3, 1.5), QPointF(97, 1.5));
+    P.setPen(Border);
+    P.drawPath(Path);
+    return Img;
+}
+
+std::vector<Picture> AllPictures()
+{
+    return {
+        {QStringLiteral("service_running"), Running()},
+        {QStringLiteral("service_stopped"), Stopped()},
+        {QStringLiteral("service_paused"), Paused()},
+        {QStringLiteral("button_normal"), Button(QColor(0xFC, 0xFD, 0xFE), QColor(0xDA, 0xE2, 0xEE), QColor(0x8C, 0x9C, 0xB4))},
+        {QStringLiteral("button_hover"), Button(QColor(0xF0, 0xF7, 0xFF), QColor(0xC4, 0xDC, 0xF6), QColor(0x3C, 0x7F, 0xD1))},
+        {QStringLiteral("button_down"), Button(QColor(0xC4, 0xD8, 0xF0), QColor(0xE4, 0xEE, 0xFA), QColor(0x2C, 0x62, 0xA8))},
+        {QStringLiteral("button_disabled"), Button(QColor(0xF4, 0xF4, 0xF4), QColor(0xE8, 0xE8, 0xE8), QColor(0xC0, 0xC0, 0xC0))},
+    };
+}
+
+QString CIdent(const QString &Name)
+{
+    return QStringLiteral("pic_") + Name;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication App(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s <png directory> <embedded source file>\n", argv[0]);
+        return 2;
+    }
+    const QString PngDir = QString::fromLocal8Bit(argv[1]);
+    const QString SourceFile = QString::fromLocal8Bit(argv[2]);
+    if (!QDir().mkpath(PngDir)) {
+        std::fprintf(stderr, "cannot create %s\n", argv[1]);
+        return 1;
+    }
+
+    QString Out;
+    QTextStream S(&Out);
+    S << "// Pictures of the services page, embedded as PNG data.\n"
+         "// Written by resources/pictures/services/ServicePictureGen.cpp from the PNG files\n"
+         "// in resources/pictures/services/png/: change the generator, not this file.\n\n"
+         "#include <QByteArrayView>\n#include <QStringView>\n\n"
+         "namespace {\n\n";
+    const std::vector<Picture> Pictures = AllPictures();
+    for (const Picture &Pic : Pictures) {
+        const QString Path = QDir(PngDir).filePath(Pic.Name + QStringLiteral(".png"));
+        if (!Pic.Image.save(Path, "PNG")) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(Path));
+            return 1;
+        }
+        QFile F(Path);
+        if (!F.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "cannot read %s back\n", qPrintable(Path));
+            return 1;
+        }
+        const QByteArray Bytes = F.readAll();
+        S << "const unsigned char " << CIdent(Pic.Name) << "[] = {";
+        for (qsizetype i = 0; i < Bytes.size(); ++i) {
+            if (i % 16 == 0)
+                S << "\n   ";
+            S << ' ' << QStringLiteral("0x%1").arg(quint8(Bytes[i]), 2, 16, QLatin1Char('0')) << ',';
+        }
+        S << "\n};\n\n";
+    }
+    S << "struct TServicePicture\n{\n    const char16_t *Name;\n    const unsigned char *Data;\n"
+         "    qsizetype Size;\n};\n\n"
+         "const TServicePicture ServicePictures[] = {\n";
+    for (const Picture &Pic : Pictures)
+        S << "    {u\"" << Pic.Name << "\", " << CIdent(Pic.Name) << ", sizeof(" << CIdent(Pic.Name) << ")},\n";
+    S << "};\n\n} // namespace\n\n"
+         "namespace service_pictures {\n\n"
+         "// The PNG data of the picture with this name; empty when there is none.\n"
+         "QByteArrayView Find(QStringView Name)\n{\n"
+         "    for (const TServicePicture &P : ServicePictures)\n"
+         "        if (Name == QStringView(P.Name))\n"
+         "            return QByteArrayView(P.Data, P.Size);\n"
+         "    return {};\n}\n\n"
+         "} // namespace service_pictures\n";
+    S.flush();
+
+    QFile Src(SourceFile);
+    if (!Src.open(QIODevice::WriteOnly | QIODevice::Truncate) || Src.write(Out.toUtf8()) < 0) {
+        std::fprintf(stderr, "cannot write %s\n", argv[2]);
+        return 1;
+    }
+    std::printf("%zu pictures written\n", Pictures.size());
+    return 0;
+}

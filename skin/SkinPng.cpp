@@ -1,0 +1,32 @@
+#include "skin/SkinPng.h"
+
+#include <png.h>
+
+#include <cstring>
+
+QImage DecodeSkinPng(QByteArrayView Data)
+{
+    if (Data.size() < 8)
+        return {};
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, Data.data(), size_t(Data.size())))
+        return {};
+    // The style pictures are small strips; anything huge is not one of ours.
+    if (image.width == 0 || image.height == 0 || image.width > 4096 || image.height > 4096) {
+        png_image_free(&image);
+        return {};
+    }
+    image.format = (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) ? PNG_FORMAT_BGRA : PNG_FORMAT_ARGB;
+    QImage out(int(image.width), int(image.height), QImage::Format_ARGB32);
+    if (out.isNull()) {
+        png_image_free(&image);
+        return {};
+    }
+    if (!png_image_finish_read(&image, nullptr, out.bits(), png_int_32(out.bytesPerLine()), nullptr)) {
+        png_image_free(&image);
+        return {};
+    }
+    return out;
+}

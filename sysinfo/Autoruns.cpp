@@ -1,0 +1,449 @@
+#include "sysinfo/Autoruns.h"
+
+#include "platform/files/AtomicFile.h"
+#include "platform/files/IniFile.h"
+#include "platform/files/RegularFile.h"
+#include "sysinfo/Utils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+namespace {
+
+using platform::files::IniFile;
+
+const char16_t kShortcutExt[] = u".desktop";
+const char16_t kRunKeys[2][5][80] = {
+    {u"", u"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+     u"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+     u"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices",
+     u"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce"},
+    {u"", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run",
+     u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce",
+     u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServices",
+     u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce"},
+};
+
+// A desktop entry larger than this is no launcher: it is not copied into the backup.
+constexpr qint64 kMaxShortcutSize = 1024 * 1024;
+
+QString SectionOf(const QString &Name, quint8 RunType)
+{
+    return (RunType == 1 ? QStringLiteral("S_") : QStringLiteral("R_")) + Name;
+}
+
+// A name that is one plain file name: it can never lead out of the autostart folder.
+bool IsPlainFileName(const QString &Name)
+{
+    return !Name.isEmpty() && Name != QLatin1String(".") && Name != QLatin1String("..") &&
+           !Name.contains(QLatin1Char('/')) && !Name.contains(QChar(0));
+}
+
+// The backup file, read whole. Nothing when it cannot be read or is not UTF-8 text: such a
+// file is never rewritten, since the rewrite would lose what it holds.
+std::optional<IniFile> LoadBackup(const QString &Path, bool &Exists)
+{
+    Exists = platform::files::pathExists(Path);
+    IniFile ini;
+    if (!Exists)
+        return ini;
+    platform::files::RegularFileReader reader;
+    if (reader.open(Path) != platform::files::RegularFileReader::OpenResult::Opened)
+        return std::nullopt;
+    QByteArray data;
+    char buffer[65536];
+    for (;;) {
+        const qint64 n = reader.read(buffer, sizeof buffer);
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        if (data.size() + n > IniFile::MaxFileSize)
+            return std::nullopt;
+        data.append(buffer, n);
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder.decode(data);
+    if (decoder.hasError() || text.contains(QChar(0)))
+        return std::nullopt;
+    ini.parse(data);
+    return ini;
+}
+
+// The whole content of a regular file of at most kMaxShortcutSize bytes.
+std::optional<QByteArray> ReadSmallFile(const QString &Path)
+{
+    platform::files::RegularFileReader reader;
+    if (reader.open(Path) != platform::files::RegularFileReader::OpenResult::Opened)
+        return std::nullopt;
+    QByteArray data;
+    char buffer[65536];
+    for (;;) {
+        const qint64 n = reader.read(buffer, sizeof buffer);
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        if (data.size() + n > kMaxShortcutSize)
+            return std::nullopt;
+        data.append(buffer, n);
+    }
+    return data;
+}
+
+// Two upper-case hexadecimal digits per byte, nothing between them.
+QString HexText(const QByteArray &Data)
+{
+    return QString::fromLatin1(Data.toHex().toUpper());
+}
+
+// The bytes of a hexadecimal text; nothing for an odd length or any other character.
+std::optional<QByteArray> HexBytes(const QString &Text)
+{
+    if (Text.size() % 2 != 0)
+        return std::nullopt;
+    for (const QChar c : Text) {
+        const char16_t u = c.unicode();
+        if (!((u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F')))
+            return std::nullopt;
+    }
+    return QByteArray::fromHex(Text.toLatin1());
+}
+
+bool HasValue(const QString &Key, const QString &Name)
+{
+    QStringList names;
+    ListRegistryValues(Key, names);
+    return names.contains(Name, Qt::CaseInsensitive);
+}
+
+} // namespace
+
+TAutoruns::TAutoruns(QObject *AOwner) : QObject(AOwner)
+{
+    QString dir;
+    GetAppPath(dir);
+    m_backupFile = dir + QStringLiteral("Backup/autoruns.dat");
+}
+
+TAutoruns::~TAutoruns() = default;
+
+QString TAutoruns::ShortcutFile(const QString &Location, const QString &Name)
+{
+    return Location + Name + QString::fromUtf16(kShortcutExt);
+}
+
+void TAutoruns::Refresh()
+{
+    ReadAll();
+}
+
+int TAutoruns::GetCount() const
+{
+    return int(m_items.size());
+}
+
+TAutorunItem *TAutoruns::GetItem(int Index) const
+{
+    if (quint32(Index) >= quint32(m_items.size()))
+        return nullptr;
+    return m_items[std::size_t(Index)].get();
+}
+
+QString TAutoruns::GetLocation(quint8 UserType, quint8 RunType) const
+{
+    if (UserType < 1 || UserType > 2 || RunType < 1 || RunType > 5)
+        return QString();
+    if (RunType == 1) {
+        QString path;
+        GetSpecialFolder(UserType == 1 ? CSIDL_STARTUP : CSIDL_COMMON_STARTUP, path);
+        return path;
+    }
+    return QString::fromUtf16(kRunKeys[UserType - 1][RunType - 1]);
+}
+
+bool TAutoruns::IsFileMissing(const QString &Command) const
+{
+    QString path;
+    ParseCommandLine(Command, 0, path);
+    // Only a path that is not there counts; a file that cannot be examined is taken as present.
+    std::error_code ec;
+    const auto st = std::filesystem::status(std::filesystem::path(QFile::encodeName(path).toStdString()), ec);
+    return st.type() == std::filesystem::file_type::not_found;
+}
+
+void TAutoruns::ReadAll()
+{
+    m_items.clear();
+    const QStringList exclude{QStringLiteral("desktop.ini"), QStringLiteral("Thumbs.db")};
+
+    for (quint8 user : {quint8(1), quint8(2)}) {
+        const QString dir = GetLocation(user, 1);
+        if (dir.isEmpty())
+            continue;
+        QStringList files;
+        ListFiles(files, dir, QStringLiteral("*.*"), &exclude);
+        // The directory gives its entries in no particular order.
+        files.sort();
+        for (const QString &file : files) {
+            auto item = std::make_unique<TAutorunItem>();
+            ExtractFileNameNoExt(file, item->Name);
+            ReadShortcut(file, item->Command);
+            item->Location = dir;
+            item->UserType = user;
+            item->RunType = 1;
+            item->Active = true;
+            item->FileMissing = IsFileMissing(item->Command);
+            item->FileName = file;
+            m_items.push_back(std::move(item));
+        }
+    }
+
+    for (quint8 run = 2; run <= 5; ++run) {
+        for (quint8 user : {quint8(1), quint8(2)}) {
+            const QString key = GetLocation(user, run);
+            QStringList names;
+            if (ListRegistryValues(key, names) == 0)
+                continue;
+            for (const QString &name : names) {
+                auto item = std::make_unique<TAutorunItem>();
+                item->Name = name;
+                ReadRegistryString(key, name, item->Command);
+                item->Location = key;
+                item->UserType = user;
+                item->RunType = run;
+                item->Active = true;
+                item->FileMissing = IsFileMissing(item->Command);
+                m_items.push_back(std::move(item));
+            }
+        }
+    }
+
+    bool exists = false;
+    const std::optional<IniFile> ini = LoadBackup(m_backupFile, exists);
+    if (!exists || !ini)
+        return;
+    for (const QString &section : ini->sectionNames()) {
+        auto item = std::make_unique<TAutorunItem>();
+        item->Name = section.mid(2);
+        item->Command = ini->value(section, QStringLiteral("Command"));
+        item->UserType = quint8(ini->intValue(section, QStringLiteral("UserType"), 0));
+        item->RunType = quint8(ini->intValue(section, QStringLiteral("RunType"), 0));
+        item->Location = GetLocation(item->UserType, item->RunType);
+        item->Active = false;
+        item->FileMissing = IsFileMissing(item->Command);
+        item->Section = section;
+        m_items.push_back(std::move(item));
+    }
+}
+
+bool TAutoruns::WriteEntry(const QString &Name, const QString &Command, quint8 UserType, quint8 RunType)
+{
+    QString program;
+    ParseCommandLine(Command, 0, program);
+    if (program.isEmpty() || !QFileInfo::exists(program))
+        return false;
+    const QString location = GetLocation(UserType, RunType);
+    if (location.isEmpty())
+        return false;
+    if (RunType == 1) {
+        if (!IsPlainFileName(Name))
+            return false;
+        QString arguments;
+        ParseCommandLine(Command, 6, arguments);
+        return CreateShortcut(program, ShortcutFile(location, Name), arguments, Name);
+    }
+    return WriteRegistryString(location, Name, Command, true);
+}
+
+bool TAutoruns::DeleteEntry(const QString &Name, quint8 UserType, quint8 RunType)
+{
+    const QString location = GetLocation(UserType, RunType);
+    if (location.isEmpty())
+        return false;
+    if (RunType == 1) {
+        if (!IsPlainFileName(Name))
+            return false;
+        const QString file = ShortcutFile(location, Name);
+        // Only a file that is there counts as deleted.
+        return QFileInfo(file).isFile() && QFile::remove(file);
+    }
+    return DeleteRegistryValue(location, Name);
+}
+
+bool TAutoruns::EraseSection(const QString &Section)
+{
+    bool exists = false;
+    std::optional<IniFile> ini = LoadBackup(m_backupFile, exists);
+    if (!exists || !ini)
+        return false;
+    if (!ini->removeSection(Section))
+        return true; // nothing to erase
+    return ini->save(m_backupFile);
+}
+
+bool TAutoruns::EraseBackup(const QString &Name, quint8 RunType)
+{
+    return EraseSection(SectionOf(Name, RunType));
+}
+
+bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, quint8 UserType, quint8 RunType)
+{
+    const QString dir = QFileInfo(m_backupFile).absolutePath();
+    if (!QDir().mkpath(dir))
+        return false;
+    const QString section = SectionOf(Name, RunType);
+    // The section must read back as exactly this name, or the entry could not be found again.
+    if (section.trimmed() != section)
+        return false;
+
+    bool exists = false;
+    std::optional<IniFile> ini = LoadBackup(m_backupFile, exists);
+    if (!ini)
+        return false;
+    // One name under two keys or in both folders shares a section: the backup that is there
+    // already is never overwritten.
+    if (ini->hasSection(section))
+        return false;
+
+    // Everything is gathered before the backup is written: an entry whose file cannot be read
+    // leaves no half section behind.
+    QString data;
+    if (RunType == 1) {
+        const QString location = GetLocation(UserType, RunType);
+        if (location.isEmpty() || !IsPlainFileName(Name))
+            return false;
+        const std::optional<QByteArray> bytes = ReadSmallFile(ShortcutFile(location, Name));
+        if (!bytes)
+            return false;
+        data = HexText(*bytes);
+    }
+    if (!ini->setValue(section, QStringLiteral("Command"), Command) ||
+        !ini->setIntValue(section, QStringLiteral("UserType"), UserType) ||
+        !ini->setIntValue(section, QStringLiteral("RunType"), RunType))
+        return false;
+    if (RunType == 1 && !ini->setValue(section, QStringLiteral("Data"), data))
+        return false;
+    // What is written must read back unchanged, or enabling would bring back something else.
+    IniFile check;
+    check.parse(ini->toText());
+    if (check.value(section, QStringLiteral("Command")) != Command)
+        return false;
+    if (!ini->save(m_backupFile))
+        return false;
+
+    if (!DeleteEntry(Name, UserType, RunType)) {
+        EraseSection(section);
+        return false;
+    }
+    return true;
+}
+
+bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, quint8 UserType, quint8 RunType)
+{
+    bool exists = false;
+    std::optional<IniFile> ini = LoadBackup(m_backupFile, exists);
+    if (!exists || !ini)
+        return false;
+    const QString section = SectionOf(Name, RunType);
+    if (!ini->hasSection(section))
+        return false;
+
+    const QString location = GetLocation(UserType, RunType);
+    if (location.isEmpty())
+        return false;
+    if (RunType == 1) {
+        if (!IsPlainFileName(Name))
+            return false;
+        // A missing or damaged copy would bring back an empty or wrong entry: the backup stays.
+        if (!ini->hasKey(section, QStringLiteral("Data")))
+            return false;
+        const std::optional<QByteArray> bytes = HexBytes(ini->value(section, QStringLiteral("Data")));
+        if (!bytes)
+            return false;
+        const QString file = ShortcutFile(location, Name);
+        // An entry made since under the same name is not overwritten.
+        if (platform::files::pathExists(file) || QFileInfo(file).isSymLink())
+            return false;
+        if (!platform::files::writeFileAtomically(file, *bytes))
+            return false;
+        if (!ini->removeSection(section) || !ini->save(m_backupFile)) {
+            QFile::remove(file);
+            return false;
+        }
+        return true;
+    }
+
+    if (HasValue(location, Name))
+        return false;
+    if (!WriteEntry(Name, Command, UserType, RunType))
+        return false;
+    if (!ini->removeSection(section) || !ini->save(m_backupFile)) {
+        // Never both in force and in the backup.
+        DeleteRegistryValue(location, Name);
+        return false;
+    }
+    return true;
+}
+
+bool TAutoruns::Delete(int Index)
+{
+    TAutorunItem *item = GetItem(Index);
+    if (!item)
+        return false;
+    bool done = false;
+    if (item->Active) {
+        // A file of another kind shares the name of the desktop entry it would address.
+        if (item->RunType == 1 && !item->FileName.isEmpty() &&
+            item->FileName != ShortcutFile(item->Location, item->Name))
+            return false;
+        done = DeleteEntry(item->Name, item->UserType, item->RunType);
+    } else {
+        // The section it was listed from, whatever its first two characters are.
+        done = item->Section.isEmpty() ? EraseBackup(item->Name, item->RunType) : EraseSection(item->Section);
+    }
+    if (!done)
+        return false;
+    m_items.erase(m_items.begin() + Index);
+    return true;
+}
+
+bool TAutoruns::Disable(int Index)
+{
+    TAutorunItem *item = GetItem(Index);
+    if (!item)
+        return false;
+    if (!item->Active)
+        return true;
+    if (item->RunType == 1 && !item->FileName.isEmpty() &&
+        item->FileName != ShortcutFile(item->Location, item->Name))
+        return false;
+    if (!DisableEntry(item->Name, item->Command, item->UserType, item->RunType))
+        return false;
+    item->Active = false;
+    item->Section = SectionOf(item->Name, item->RunType);
+    item->FileName.clear();
+    return true;
+}
+
+bool TAutoruns::Enable(int Index)
+{
+    TAutorunItem *item = GetItem(Index);
+    if (!item)
+        return false;
+    if (item->Active)
+        return true;
+    if (!EnableEntry(item->Name, item->Command, item->UserType, item->RunType))
+        return false;
+    item->Active = true;
+    item->Section.clear();
+    if (item->RunType == 1)
+        item->FileName = ShortcutFile(item->Location, item->Name);
+    return true;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+// One program started at log-on: a Run value of the key store, a desktop entry of an autostart
+// folder, or an entry disabled into the backup file.
+class TAutorunItem
+{
+public:
+    QString Name;
+    QString Command;
+    QString Location;
+    quint8 UserType = 0; // 1 current user, 2 all users
+    quint8 RunType = 0;  // 1 autostart folder, 2 Run, 3 RunOnce, 4 RunServices, 5 RunServicesOnce
+    bool Active = false;
+    bool FileMissing = false;
+    // Where the entry was found: the listed file of an autostart-folder entry, the backup
+    // section of a disabled one (empty otherwise). The commands act on exactly that place.
+    QString FileName;
+    QString Section;
+};
+
+// Lists the log-on programs and moves them between their place and the backup file
+// "Backup/autoruns.dat" of the program directory. Reports failure by its results only.
+class TAutoruns : public QObject
+{
+public:
+    explicit TAutoruns(QObject *AOwner = nullptr);
+    ~TAutoruns() override;
+
+    TAutoruns(const TAutoruns &) = delete;
+    TAutoruns &operator=(const TAutoruns &) = delete;
+
+    void Refresh();
+    int GetCount() const;
+    // Null for an index outside the list.
+    TAutorunItem *GetItem(int Index) const;
+    bool Delete(int Index);
+    bool Disable(int Index);
+    bool Enable(int Index);
+
+    QString BackupFile() const { return m_backupFile; }
+    // Moves the backup file (tests keep it in their own directory).
+    void SetBackupFile(const QString &Value) { m_backupFile = Value; }
+
+    // The desktop-entry file of an autostart-folder entry: location, name and extension.
+    static QString ShortcutFile(const QString &Location, const QString &Name);
+
+private:
+    void ReadAll();
+    QString GetLocation(quint8 UserType, quint8 RunType) const;
+    bool IsFileMissing(const QString &Command) const;
+    bool WriteEntry(const QString &Name, const QString &Command, quint8 UserType, quint8 RunType);
+    bool DeleteEntry(const QString &Name, quint8 UserType, quint8 RunType);
+    bool EraseBackup(const QString &Name, quint8 RunType);
+    bool EraseSection(const QString &Section);
+    bool DisableEntry(const QString &Name, const QString &Command, quint8 UserType, quint8 RunType);
+    bool EnableEntry(const QString &Name, const QString &Command, quint8 UserType, quint8 RunType);
+
+    std::vector<std::unique_ptr<TAutorunItem>> m_items;
+    QString m_backupFile;
+};

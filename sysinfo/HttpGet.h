@@ -1,0 +1,135 @@
+#pragma once
+
+#include "platform/http/HttpRequest.h"
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class THttpGet;
+
+// Notifications of a transfer; the sender is always the transfer component.
+using TProcessEvent = std::function<void(QObject *Sender, qint32 CurrentSize, qint32 TotalSize)>;
+using TGetFileCompletedEvent = std::function<void(QObject *Sender, const QString &FileName, qint32 FileSize)>;
+using TGetTextCompletedEvent = std::function<void(QObject *Sender, const QString &Text)>;
+using THttpNotifyEvent = std::function<void(QObject *Sender)>;
+
+// The worker of one transfer. Its events run on the thread of the component (the user-interface
+// thread) while the worker waits for them.
+class TWorkThread : public QThread
+{
+    Q_OBJECT
+public:
+    // What the transfer asks for, taken from the component when it starts.
+    struct TJob
+    {
+        QString Agent, URL, LocalFile, UserName, Password, PostQuery, Referer;
+        bool BinaryData = false;
+        bool UseCache = false;
+        quint8 Mode = 0;
+        platform::http::Limits Limits;
+    };
+
+    TWorkThread(THttpGet *AOwner, const TJob &AJob);
+    // Stops the transfer first; events still on their way are answered without their handlers.
+    ~TWorkThread() override;
+
+    THttpGet *Owner;
+    std::atomic<bool> Running{false};
+    std::atomic<bool> Stopping{false};
+    qint32 BytesRead = 0;
+    qint32 TotalRead = 0;
+    bool Succeeded = true;
+
+    // Asks the transfer to end and waits until it has, running the events it hands over
+    // meanwhile. Called from inside one of its own events it only asks.
+    void StopThread();
+    // True once the worker has delivered its last event.
+    bool Ended();
+
+protected:
+    void run() override;
+
+private:
+    friend class THttpGet;
+    void Execute();
+    // Runs `Call` on the component's thread and waits until it has run.
+    void Synchronize(const std::function<void()> &Call);
+    // On the component's thread: runs the call the worker waits for, if any.
+    void ServePending();
+    // On the component's thread: waits for the worker's end, serving its calls.
+    void WaitEnded();
+    void DoProcess();
+    void DoCompleted();
+    void DoError();
+
+    TJob Job;
+    std::mutex FLock;
+    std::condition_variable FCond;
+    const std::function<void()> *FPending = nullptr;
+    bool FPendingRunning = false;
+    bool FPendingDone = false;
+    bool FEnded = false;
+    bool FSilent = false;
+};
+
+// Fetches one HTTP resource on a worker thread into a local file (or, for the text modes,
+// into `Text`) and reports progress, completion, stop and failure through its events.
+class THttpGet : public QObject
+{
+    Q_OBJECT
+public:
+    explicit THttpGet(QObject *AOwner = nullptr);
+    ~THttpGet() override;
+
+    // Published properties; not to be changed while a transfer runs.
+    QString Agent;
+    QString URL;
+    QString LocalFile;
+    QString UserName;
+    QString Password;
+    QString PostQuery;
+    QString Referer;
+    bool BinaryData = false;
+    bool UseCache = false;
+    TProcessEvent OnProcess;
+    TGetFileCompletedEvent OnGetFileCompleted;
+    TGetTextCompletedEvent OnGetTextCompleted;
+    THttpNotifyEvent OnStopped;
+    THttpNotifyEvent OnPaused;
+    THttpNotifyEvent OnResumed;
+    THttpNotifyEvent OnError;
+    // Bounds of every transfer (time, sizes).
+    platform::http::Limits Limits;
+
+    // 0 file transfer, 1 text of single-byte (UTF-8) characters, 2 text of UTF-16 characters.
+    quint8 Mode = 0;
+    // Content length of the transfer's answer; 0 when it announced none.
+    qint32 TotalSize = 0;
+    QString Text;
+
+    bool GetFile();
+    bool Start(quint8 AMode);
+    bool IsBusy() const;
+    void Stop();
+    void StopTransfer(bool FireEvent);
+    TWorkThread *Thread() const { return FThread.get(); }
+
+    // Splits an address into host and path: a leading "http://" (in any case) is dropped, the
+    // host runs up to the first "/" and the path from it; without a slash the host is empty.
+    static void ParseURL(const QString &AURL, QString &Host, QString &Path);
+
+private:
+    friend class TWorkThread;
+    std::unique_ptr<TWorkThread> FThread;
+    // Workers that were still handing over their last event when the next transfer began.
+    std::vector<std::unique_ptr<TWorkThread>> FRetired;
+    bool FDestroying = false;
+};

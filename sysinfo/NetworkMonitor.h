@@ -1,0 +1,139 @@
+#pragma once
+
+#include "platform/files/SystemTime.h"
+#include "platform/network/NetworkSource.h"
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace NetworkMonitor {
+
+// Class-level routines on the owning processes of endpoints (not the process list's
+// helper of the same name).
+class TProcessHelper
+{
+public:
+    TProcessHelper() = delete;
+
+    // The image path, normalised; empty when the process cannot be read. With a start
+    // time, only the process that started then counts.
+    static QString GetProcessPath(quint32 PID);
+    static QString GetProcessPath(quint32 PID, quint64 StartTime, platform::network::NetworkSource &Source);
+    // Ends the process through the process operations; with a start time, only the
+    // process that started then is ended.
+    static bool TerminateProcess(quint32 PID, std::optional<quint64> StartTime = std::nullopt);
+};
+
+} // namespace NetworkMonitor
+
+// One endpoint: a TCP connection or a UDP endpoint with its owning process.
+class TConnectionItem
+{
+public:
+    virtual ~TConnectionItem() = default;
+    TConnectionItem(const TConnectionItem &) = delete;
+    TConnectionItem &operator=(const TConnectionItem &) = delete;
+
+    // Ends the owning process.
+    virtual bool Terminate();
+    // "TTCPItem" or "TUDPItem".
+    virtual QString ClassName() const = 0;
+
+    quint8 Protocol = 0; // 0 TCP, 1 UDP
+    quint32 ProcessID = 0;
+    QString ProcessName;
+    QString ProcessPath;
+    // When the owner started (clock ticks after boot), so that a later process under the
+    // same identifier is never taken for it; nothing when unknown.
+    std::optional<quint64> ProcessStartTime;
+
+protected:
+    explicit TConnectionItem(quint8 AProtocol) : Protocol(AProtocol) {}
+};
+
+class TTCPItem : public TConnectionItem
+{
+public:
+    TTCPItem() : TConnectionItem(0) {}
+    QString ClassName() const override { return QStringLiteral("TTCPItem"); }
+
+    quint8 State = 0; // 1 closed … 12 delete TCB
+    quint32 LocalAddress = 0; // four bytes in network order
+    quint32 LocalPort = 0;    // host order
+    quint32 RemoteAddress = 0;
+    quint32 RemotePort = 0;
+    SYSTEMTIME CreateTime; // all zero when unknown
+};
+
+class TUDPItem : public TConnectionItem
+{
+public:
+    TUDPItem() : TConnectionItem(1) {}
+    QString ClassName() const override { return QStringLiteral("TUDPItem"); }
+
+    quint32 LocalAddress = 0;
+    quint32 LocalPort = 0;
+    SYSTEMTIME CreateTime;
+};
+
+// One network interface with its byte counters. The counters are the system's 64-bit
+// ones, so that neither they nor their totals wrap on a busy link.
+class TNetInterface
+{
+public:
+    quint32 InterfaceIndex = 0;
+    bool FirstPass = true;
+    quint64 PrevOutOctets = 0;
+    quint64 PrevInOctets = 0;
+    QString Name;
+    QString Description;
+    quint32 InterfaceType = 0;
+    quint8 OperStatus = 0;
+    std::array<quint8, 8> PhysAddress{};
+    QString MACText;
+    quint32 IPAddress = 0; // network order
+    quint64 OutDelta = 0;
+    quint64 InDelta = 0;
+    quint64 OutOctets = 0;
+    quint64 InOctets = 0;
+};
+
+// The IPv4 TCP connections and UDP endpoints of the machine with their owners, and the
+// network interfaces with their byte counters. Shows nothing; failures leave the lists as
+// they stand.
+class TNetworkMonitor : public QObject
+{
+public:
+    // `Source` replaces the system for tests; the monitor does not own it.
+    explicit TNetworkMonitor(QObject *AOwner = nullptr, platform::network::NetworkSource *Source = nullptr);
+    ~TNetworkMonitor() override;
+
+    void RefreshTCP();
+    void RefreshUDP();
+    void RefreshInterfaces();
+
+    int GetTCPCount() const;
+    int GetUDPCount() const;
+    int GetInterfaceCount() const;
+    // Null when Index is not below the count (taken unsigned: a negative index too).
+    TTCPItem *GetTCPItem(int Index) const;
+    TUDPItem *GetUDPItem(int Index) const;
+    TNetInterface *GetInterface(int Index) const;
+
+    platform::network::NetworkSource &Source() const { return *m_source; }
+    // Takes another source; the lists are emptied, the interfaces start afresh.
+    void SetSource(platform::network::NetworkSource *Source);
+
+private:
+    void FillOwner(TConnectionItem &Item, const platform::network::Endpoint &Row, SYSTEMTIME &CreateTime);
+
+    platform::network::NetworkSource *m_source;
+    std::vector<std::unique_ptr<TTCPItem>> m_tcp;
+    std::vector<std::unique_ptr<TUDPItem>> m_udp;
+    std::vector<std::unique_ptr<TNetInterface>> m_interfaces;
+};

@@ -1,0 +1,357 @@
+#include "sysinfo/Optimization.h"
+
+#include "platform/files/IniFile.h"
+#include "sysinfo/Services.h"
+#include "sysinfo/Utils.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <memory>
+
+namespace {
+
+const QString kBackupSection = QStringLiteral("ServicesBackup");
+const QString kBackupDirName = QStringLiteral("Backup/");
+const QString kBackupFileName = QStringLiteral("opti_services.dat");
+
+// Start and stop requests of a job give the service this long before the job moves on; the
+// service manager finishes what is left on its own.
+constexpr quint32 kServiceWait = 1000;
+
+// The fixed part of an optimisation run, after the steps that follow the options. Start types
+// are kept as text and converted when used.
+struct TFixedStep
+{
+    const char *Name;
+    const char *StartType;
+};
+constexpr TFixedStep kFixedSteps[] = {
+    {"Alerter", "4"},          {"ALG", "2"},
+    {"AppMgmt", "3"},          {"ClipSrv", "4"},
+    {"COMSysApp", "3"},        {"EventSystem", "3"},
+    {"Browser", "3"},          {"CryptSvc", "2"},
+    {"Dhcp", "2"},             {"TrkWks", "3"},
+    {"MSDTC", "3"},            {"Dnscache", "2"},
+    {"ERSvc", "4"},            {"Eventlog", "2"},
+    {"FastUserSwitchingCompatibility", "3"},
+    {"FAX", "4"},              {"helpsvc", "4"},
+    {"HidServ", "4"},          {"HTTPFilter", "3"},
+    {"cisvc", "4"},            {"PolicyAgent", "4"},
+    {"dmserver", "3"},         {"dmadmin", "3"},
+    {"Messenger", "4"},        {"SwPrv", "3"},
+    {"Netlogon", "4"},         {"mnmsrvc", "4"},
+    {"Netman", "3"},           {"NetDDE", "4"},
+    {"NetDDEdsdm", "4"},       {"Nla", "3"},
+    {"NtLmSsp", "3"},          {"SysmonLog", "4"},
+    {"PlugPlay", "2"},         {"WmdmPmSp", "4"},
+    {"ProtectedStorage", "2"}, {"RSVP", "4"},
+    {"RasMan", "2"},           {"RDSessMgr", "4"},
+    {"RpcSs", "2"},            {"RpcLocator", "3"},
+    {"RemoteRegistry", "4"},   {"NtmsSvc", "2"},
+    {"RemoteAccess", "4"},     {"seclogon", "4"},
+    {"SamSs", "2"},            {"lanmanserver", "2"},
+    {"ShellHWDetection", "2"}, {"SSDPSRV", "4"},
+    {"SENS", "2"},             {"LmHosts", "4"},
+    {"TapiSrv", "2"},          {"TlntSvr", "4"},
+    {"TermService", "3"},      {"Themes", "2"},
+    {"upnphost", "4"},         {"uploadmgr", "4"},
+    {"VSS", "3"},              {"WebClient", "4"},
+    {"AudioSrv", "2"},         {"MSIServer", "3"},
+    {"Winmgmt", "2"},          {"Wmi", "3"},
+    {"W32Time", "4"},          {"WmiApSrv", "4"},
+    {"lanmanworkstation", "2"},
+};
+static_assert(std::size(kFixedSteps) == 66);
+
+constexpr quint32 kOptimizationSteps = 81;
+
+quint8 FlagStartType(bool Keep)
+{
+    return Keep ? 2 : 3;
+}
+
+} // namespace
+
+// ---- the worker ---------------------------------------------------------------------------
+
+TOptimizationThread::TOptimizationThread(TOptimization *AOwner) : QThread(nullptr), Owner(AOwner)
+{
+    // Frees itself once its job has ended, on the thread that created it.
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
+}
+
+QList<TOptimizationThread::TStep> TOptimizationThread::OptimizationSteps(const TOptimizationOptions &Options)
+{
+    const TOptimizationOptions &o = Options;
+    QList<TStep> steps = {
+        {"wuauserv", FlagStartType(o.AutomaticUpdates)},
+        {"BITS", FlagStartType(o.AutomaticUpdates)},
+        {"srservice", FlagStartType(o.SystemRestore)},
+        {"Schedule", FlagStartType(o.TaskSchedule)},
+        {"SharedAccess", FlagStartType(o.WindowsFirewall)},
+        {"ImapiService", FlagStartType(o.CDBurning)},
+        {"RDSessMgr", FlagStartType(o.RemoteDesktopAssistance)},
+        {"RemoteAccess", FlagStartType(o.RoutingAndRemoteAccess)},
+        {"wzcsvc", FlagStartType(o.WirelessConnection)},
+        {"Spooler", FlagStartType(o.PrintSpooler)},
+        {"BthServ", FlagStartType(o.Bluetooth)},
+        {"stisvc", FlagStartType(o.ImageDevice)},
+        {"SCardSvr", FlagStartType(o.SmartCard)},
+        {"SCardDrv", FlagStartType(o.SmartCard)},
+        {"UPS", FlagStartType(o.UPS)},
+    };
+    for (const TFixedStep &f : kFixedSteps)
+        steps.append({f.Name, quint8(QByteArray(f.StartType).toInt())});
+    return steps;
+}
+
+void TOptimizationThread::run()
+{
+    // The flag was claimed when the job was requested; it is given back on every way out, so
+    // that a failed job never blocks the ones after it.
+    try {
+        Execute();
+    } catch (...) {
+    }
+    Owner->EndJob();
+}
+
+void TOptimizationThread::Execute()
+{
+    switch (Mode) {
+    case omOptimize: RunOptimize(); break;
+    case omBackup: RunBackup(); break;
+    case omRestore: RunRestore(); break;
+    default: break;
+    }
+}
+
+bool TOptimizationThread::Stopping() const
+{
+    return Owner->m_Closing.load();
+}
+
+void TOptimizationThread::ApplyStartType(quint32 Step, const QString &Name, quint8 AStartType, quint8 Kind)
+{
+    // The outcome of each call is not looked at: a missing service still gets its event.
+    quint8 applied = AStartType;
+    if (AStartType == 3 || AStartType == 4) {
+        TServices::SetServiceStartType(Name, AStartType);
+        if (TServices::IsRunning(Name))
+            TServices::StopService(Name, kServiceWait);
+    } else {
+        applied = 2;
+        TServices::SetServiceStartType(Name, applied);
+        if (!TServices::IsRunning(Name))
+            TServices::StartService(Name, kServiceWait);
+    }
+    CurrentStep = Step;
+    ServiceName = Name;
+    StartType = applied;
+    if (Kind == 1)
+        DoOptimizing();
+    else if (Kind == 2)
+        DoRestoring();
+}
+
+void TOptimizationThread::RunOptimize()
+{
+    const QList<TStep> steps = OptimizationSteps(Options);
+    TotalSteps = kOptimizationSteps;
+    for (quint32 i = 0; i < quint32(steps.size()) && !Stopping(); ++i)
+        ApplyStartType(i + 1, QString::fromLatin1(steps[qsizetype(i)].Name), steps[qsizetype(i)].StartType, 1);
+}
+
+void TOptimizationThread::RunBackup()
+{
+    platform::files::IniFile ini;
+    // A file that cannot be read is left alone rather than replaced by a partial copy.
+    if (!ini.load(BackupFileName))
+        return;
+    auto services = std::make_unique<TServices>();
+    services->Reload();
+    const int count = services->GetCount();
+    if (count <= 0)
+        return;
+    // Every key is in the file before the first service is reported, so that the report of
+    // the last one means the backup is complete; a file that cannot be written reports nothing.
+    for (int i = 0; i < count; ++i) {
+        const TServiceItem *item = services->GetItem(i);
+        ini.setIntValue(kBackupSection, item->Name, item->StartType);
+    }
+    if (!ini.save(BackupFileName))
+        return;
+    TotalSteps = quint32(count);
+    for (int i = 0; i < count && !Stopping(); ++i) {
+        const TServiceItem *item = services->GetItem(i);
+        CurrentStep = quint32(i + 1);
+        ServiceName = item->Name;
+        StartType = item->StartType;
+        DoBackupping();
+    }
+}
+
+void TOptimizationThread::RunRestore()
+{
+    platform::files::IniFile ini;
+    if (!ini.load(BackupFileName))
+        return;
+    const QStringList keys = ini.keyNames(kBackupSection);
+    if (keys.isEmpty())
+        return;
+    TotalSteps = quint32(keys.size());
+    for (qsizetype i = 0; i < keys.size() && !Stopping(); ++i) {
+        // Only manual and disabled are taken as they are; anything else (0, 1, 5, a number too
+        // large for a start type, a text) means automatic.
+        const int value = ini.intValue(kBackupSection, keys[i], 2);
+        const quint8 type = (value == 3 || value == 4) ? quint8(value) : quint8(2);
+        ApplyStartType(quint32(i + 1), keys[i], type, 2);
+    }
+}
+
+void TOptimizationThread::DoOptimizing()
+{
+    const quint32 current = CurrentStep, total = TotalSteps;
+    const QString name = ServiceName;
+    const quint8 type = StartType;
+    TOptimization *owner = Owner;
+    owner->Synchronize([=] {
+        if (owner->OnOptimizingServices)
+            owner->OnOptimizingServices(owner, current, total, name, type);
+    });
+}
+
+void TOptimizationThread::DoBackupping()
+{
+    const quint32 current = CurrentStep, total = TotalSteps;
+    const QString name = ServiceName;
+    const quint8 type = StartType;
+    TOptimization *owner = Owner;
+    owner->Synchronize([=] {
+        if (owner->OnBackuppingServices)
+            owner->OnBackuppingServices(owner, current, total, name, type);
+    });
+}
+
+void TOptimizationThread::DoRestoring()
+{
+    const quint32 current = CurrentStep, total = TotalSteps;
+    const QString name = ServiceName;
+    const quint8 type = StartType;
+    TOptimization *owner = Owner;
+    owner->Synchronize([=] {
+        if (owner->OnRestoringServices)
+            owner->OnRestoringServices(owner, current, total, name, type);
+    });
+}
+
+// ---- the component ------------------------------------------------------------------------
+
+TOptimization::TOptimization(QObject *AOwner) : QObject(AOwner) {}
+
+TOptimization::~TOptimization()
+{
+    m_Closing = true;
+    TOptimizationThread *thread = m_Thread.data();
+    if (!thread)
+        return;
+    // A worker waiting for its event to run here is released by taking the event back; it
+    // then sees the flag and ends after the service at hand.
+    while (!thread->wait(10))
+        QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+    delete thread;
+}
+
+QString TOptimization::GetDefaultBackupFile() const
+{
+    if (!m_BackupDir.isEmpty()) {
+        QString dir = m_BackupDir;
+        if (!dir.endsWith(QLatin1Char('/')))
+            dir += QLatin1Char('/');
+        return dir + kBackupFileName;
+    }
+    QString appPath;
+    GetAppPath(appPath);
+    return QStringLiteral("%1%2%3").arg(appPath, kBackupDirName, kBackupFileName);
+}
+
+bool TOptimization::BeginJob()
+{
+    // Claimed here, on the requesting thread, so that two requests in quick succession can
+    // never both start a job.
+    bool expected = false;
+    return !m_Closing && m_Busy.compare_exchange_strong(expected, true);
+}
+
+void TOptimization::StartThread(TOptimizationThread *Thread)
+{
+    m_Thread = Thread;
+    Thread->start();
+}
+
+void TOptimization::EndJob()
+{
+    m_Busy = false;
+    if (!m_Closing)
+        emit JobEnded();
+}
+
+void TOptimization::Synchronize(const std::function<void()> &Relay)
+{
+    if (m_Closing)
+        return;
+    if (QThread::currentThread() == thread()) {
+        Relay();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, &Relay] {
+            if (!m_Closing)
+                Relay();
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+void TOptimization::Optimize(const TOptimizationOptions &Options)
+{
+    if (!BeginJob())
+        return;
+    auto *t = new TOptimizationThread(this);
+    t->Mode = TOptimizationThread::omOptimize;
+    t->Options = Options;
+    StartThread(t);
+}
+
+void TOptimization::Backup(const QString &FileName)
+{
+    const QString file = FileName.isEmpty() ? GetDefaultBackupFile() : FileName;
+    if (!EnsureBackupDir(file) || !BeginJob())
+        return;
+    auto *t = new TOptimizationThread(this);
+    t->Mode = TOptimizationThread::omBackup;
+    t->BackupFileName = file;
+    StartThread(t);
+}
+
+void TOptimization::Restore(const QString &FileName)
+{
+    const QString file = FileName.isEmpty() ? GetDefaultBackupFile() : FileName;
+    if (!QFileInfo(file).isFile() || !BeginJob())
+        return;
+    auto *t = new TOptimizationThread(this);
+    t->Mode = TOptimizationThread::omRestore;
+    t->BackupFileName = file;
+    StartThread(t);
+}
+
+bool EnsureBackupDir(const QString &FileName)
+{
+    const qsizetype slash = FileName.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return false;
+    const QString dir = slash == 0 ? QStringLiteral("/") : FileName.left(slash);
+    return QDir().mkpath(dir);
+}

@@ -1,0 +1,137 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+
+// A service start type: 2 automatic, 3 manual, 4 disabled.
+using TServiceMode = quint8;
+
+// The features the user keeps; a set flag keeps its services automatic and running.
+struct TOptimizationOptions
+{
+    bool AutomaticUpdates = false;
+    bool SystemRestore = false;
+    bool TaskSchedule = false;
+    bool WindowsFirewall = false;
+    bool CDBurning = false;
+    bool RemoteDesktopAssistance = false;
+    bool RoutingAndRemoteAccess = false;
+    bool WirelessConnection = false;
+    bool PrintSpooler = false;
+    bool Bluetooth = false;
+    bool ImageDevice = false;
+    bool SmartCard = false;
+    bool UPS = false;
+};
+
+// Progress of a job: the 1-based number of the service just handled, the job's number of
+// services, the service's name and the start type written for it.
+using TOptimizingServicesEvent =
+    std::function<void(QObject *Sender, quint32 dwCurrent, quint32 dwTotal, const QString &strServiceName, TServiceMode Mode)>;
+using TBackuppingServicesEvent = TOptimizingServicesEvent;
+using TRestoringServicesEvent = TOptimizingServicesEvent;
+
+class TOptimization;
+
+// One job of TOptimization on its own thread. It deletes itself once its job has ended.
+class TOptimizationThread : public QThread
+{
+    Q_OBJECT
+public:
+    // Job kinds.
+    enum : quint8 { omNone = 0, omOptimize = 1, omBackup = 2, omRestore = 3 };
+
+    explicit TOptimizationThread(TOptimization *AOwner);
+
+    TOptimization *Owner;
+    quint8 Mode = omNone;
+    TOptimizationOptions Options;
+    QString BackupFileName;
+    // The values of the next event.
+    quint32 CurrentStep = 0;
+    quint32 TotalSteps = 0;
+    QString ServiceName;
+    quint8 StartType = 0;
+
+    // The services of an optimisation run and the start type each gets, in step order.
+    struct TStep
+    {
+        const char *Name;
+        quint8 StartType;
+    };
+    static QList<TStep> OptimizationSteps(const TOptimizationOptions &Options);
+
+protected:
+    void run() override;
+
+private:
+    void Execute();
+    void RunOptimize();
+    void RunBackup();
+    void RunRestore();
+    // Event kind 1: optimising, 2: restoring.
+    void ApplyStartType(quint32 Step, const QString &Name, quint8 AStartType, quint8 Kind);
+    void DoOptimizing();
+    void DoBackupping();
+    void DoRestoring();
+    // True once the owner is going away: the job ends after the service at hand.
+    bool Stopping() const;
+};
+
+// Sets a fixed list of services to chosen start types, backs up the start types of every
+// service to an INI file and applies such a file again, each job on a worker thread whose
+// events run on the thread that owns the component while the worker waits. One job at a time:
+// a request while one runs is refused silently.
+class TOptimization : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TOptimization(QObject *AOwner = nullptr);
+    // Waits for a running job to end after the service it is handling; no more events fire.
+    ~TOptimization() override;
+
+    // "<program dir>Backup/opti_services.dat" (or the same name below SetBackupDir's folder).
+    QString GetDefaultBackupFile() const;
+    void Optimize(const TOptimizationOptions &Options);
+    // An empty name means the default file.
+    void Backup(const QString &FileName = QString());
+    void Restore(const QString &FileName = QString());
+
+    bool Busy() const { return m_Busy.load(); }
+    // The folder that stands for "<program dir>Backup/" (tests keep their files apart); empty
+    // restores the program's own.
+    void SetBackupDir(const QString &Dir) { m_BackupDir = Dir; }
+
+    TOptimizingServicesEvent OnOptimizingServices;
+    TBackuppingServicesEvent OnBackuppingServices;
+    TRestoringServicesEvent OnRestoringServices;
+
+signals:
+    // A job has ended and the component takes requests again (queued to the owner's thread).
+    void JobEnded();
+
+private:
+    friend class TOptimizationThread;
+
+    // Claims the component for a job; false when one runs already.
+    bool BeginJob();
+    void StartThread(TOptimizationThread *Thread);
+    // Runs Relay on the component's thread while the calling worker waits; skipped once the
+    // component is going away.
+    void Synchronize(const std::function<void()> &Relay);
+    void EndJob();
+
+    QPointer<TOptimizationThread> m_Thread;
+    std::atomic<bool> m_Busy{false};
+    std::atomic<bool> m_Closing{false};
+    QString m_BackupDir;
+};
+
+// True when the directory part of FileName exists or could be created; false for a name
+// without a directory part.
+bool EnsureBackupDir(const QString &FileName);

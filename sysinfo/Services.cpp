@@ -1,0 +1,472 @@
+#include "sysinfo/Services.h"
+
+#include "platform/services/ServiceManager.h"
+#include "sysinfo/Processes.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <exception>
+
+using platform::services::ServiceHandle;
+using platform::services::ServiceManager;
+using platform::services::ServiceStatus;
+
+namespace ps = platform::services;
+
+namespace {
+
+// The process unit's start-up check runs through the service routines.
+[[maybe_unused]] const bool s_terminalServiceHook = [] {
+    EnsureTerminalServiceHook = &EnsureTerminalService;
+    return true;
+}();
+
+QString caseKey(const QString &Name)
+{
+    return Name.toCaseFolded();
+}
+
+// A state no operation passes through on its way anywhere.
+bool isSettled(quint8 State)
+{
+    return State == ps::StateStopped || State == ps::StateRunning || State == ps::StatePaused;
+}
+
+struct TControlOp
+{
+    quint8 Pending;
+    quint8 Target;
+    bool StopsDependents;
+};
+
+// Ops 0 start, 1 stop, 2 pause, 3 continue.
+const TControlOp ControlOps[4] = {
+    {ps::StateStartPending, ps::StateRunning, false},
+    {ps::StateStopPending, ps::StateStopped, true},
+    {ps::StatePausePending, ps::StatePaused, true},
+    {ps::StateContinuePending, ps::StateRunning, false},
+};
+
+class TWaitClock
+{
+public:
+    explicit TWaitClock(quint32 Wait) : m_wait(Wait) { m_timer.start(); }
+    bool Expired() const
+    {
+        return m_wait != TServiceHelper::WAIT_INFINITE && m_timer.elapsed() > qint64(m_wait);
+    }
+
+private:
+    quint32 m_wait;
+    QElapsedTimer m_timer;
+};
+
+// Polls until the service reaches Target. False on a time-out, a failed query, or when the
+// service settles somewhere else: with no time limit such a wait would never end.
+bool WaitForState(ServiceManager &Manager, ServiceHandle &Handle, ServiceStatus &Status, quint8 Target,
+                  const TWaitClock &Clock)
+{
+    if (Status.State == Target)
+        return true;
+    const quint32 interval = TServiceHelper::PollInterval(Status.WaitHint);
+    for (;;) {
+        if (isSettled(Status.State))
+            return false;
+        QThread::msleep(interval);
+        if (!Manager.queryStatus(Handle, Status))
+            return false;
+        if (Status.State == Target)
+            return true;
+        if (Clock.Expired())
+            return false;
+    }
+}
+
+bool StopActiveDependents(ServiceManager &Manager, ServiceHandle &Handle, const TWaitClock &Clock)
+{
+    const auto names = Manager.dependents(Handle, true);
+    if (!names)
+        return false;
+    for (const QString &name : *names) {
+        auto dep = Manager.openService(name);
+        if (!dep || !Manager.stop(*dep))
+            return false;
+        ServiceStatus st;
+        if (!Manager.queryStatus(*dep, st))
+            return false;
+        if (!WaitForState(Manager, *dep, st, ps::StateStopped, Clock))
+            return false;
+    }
+    return true;
+}
+
+bool DoControl(const QString &Name, quint8 Op, quint32 Wait)
+{
+    const TControlOp &op = ControlOps[Op];
+    ServiceManager manager;
+    if (!manager.isConnected())
+        return false;
+    // systemd keeps no lock on its configuration that another program could hold, so the
+    // operations that would lock it first simply go ahead.
+    auto handle = manager.openService(Name);
+    if (!handle)
+        return false;
+    ServiceStatus st;
+    if (!manager.queryStatus(*handle, st))
+        return false;
+    if (st.State == op.Target)
+        return true;
+    const TWaitClock clock(Wait);
+    const quint32 interval = TServiceHelper::PollInterval(st.WaitHint);
+    // Let a change of the same kind that is already under way finish first.
+    while (st.State == op.Pending) {
+        QThread::msleep(interval);
+        if (!manager.queryStatus(*handle, st))
+            return false;
+        if (st.State == op.Target)
+            return true;
+        if (clock.Expired())
+            return false;
+    }
+    if (op.StopsDependents && !StopActiveDependents(manager, *handle, clock))
+        return false;
+    bool issued = false;
+    switch (Op) {
+    case 0:
+        issued = manager.start(*handle);
+        break;
+    case 1:
+        issued = manager.stop(*handle);
+        break;
+    case 2:
+        issued = manager.pause(*handle);
+        break;
+    default:
+        issued = manager.resume(*handle);
+        break;
+    }
+    if (!issued)
+        return false;
+    if (!manager.queryStatus(*handle, st))
+        return false;
+    return WaitForState(manager, *handle, st, op.Target, clock);
+}
+
+} // namespace
+
+// ---- TServiceItem -------------------------------------------------------------------------
+
+TServiceItem::TServiceItem() : Dependencies(new QStringList), Dependents(new QStringList) {}
+
+TServiceItem::~TServiceItem()
+{
+    delete Dependencies;
+    delete Dependents;
+}
+
+bool TServiceItem::Start(quint32 Wait)
+{
+    const bool result = TServiceHelper::Start(Name, Wait);
+    Reload();
+    return result;
+}
+
+bool TServiceItem::Stop(quint32 Wait)
+{
+    const bool result = TServiceHelper::Stop(Name, Wait);
+    Reload();
+    return result;
+}
+
+bool TServiceItem::Pause(quint32 Wait)
+{
+    const bool result = TServiceHelper::Pause(Name, Wait);
+    Reload();
+    return result;
+}
+
+bool TServiceItem::Resume(quint32 Wait)
+{
+    const bool result = TServiceHelper::Continue(Name, Wait);
+    Reload();
+    return result;
+}
+
+bool TServiceItem::Restart(quint32 Wait)
+{
+    const bool result = TServiceHelper::Restart(Name, Wait);
+    Reload();
+    return result;
+}
+
+bool TServiceItem::ChangeStartType(quint8 AStartType)
+{
+    const bool result = TServiceHelper::SetStartType(Name, AStartType);
+    Reload();
+    return result;
+}
+
+bool TServiceItem::SetStartType(quint8 AStartType)
+{
+    TServiceHelper::SetStartType(Name, AStartType);
+    return Reload();
+}
+
+bool TServiceItem::Reload()
+{
+    return TServiceHelper::ReloadItem(Name, this);
+}
+
+// ---- TServiceHelper -----------------------------------------------------------------------
+
+quint32 TServiceHelper::PollInterval(quint32 WaitHint)
+{
+    return qBound(1000u, WaitHint / 10, 10000u);
+}
+
+bool TServiceHelper::IsRunning(const QString &Name)
+{
+    if (Name.trimmed().isEmpty())
+        return false;
+    try {
+        ServiceManager manager;
+        auto handle = manager.openService(Name);
+        ServiceStatus st;
+        return handle && manager.queryStatus(*handle, st) && st.State == ps::StateRunning;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+bool TServiceHelper::Control(const QString &Name, quint8 Op, quint32 Wait)
+{
+    if (Name.trimmed().isEmpty() || Op > 3)
+        return false;
+    try {
+        return DoControl(Name, Op, Wait);
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+bool TServiceHelper::Start(const QString &Name, quint32 Wait)
+{
+    return Control(Name, 0, Wait);
+}
+
+bool TServiceHelper::Stop(const QString &Name, quint32 Wait)
+{
+    return Control(Name, 1, Wait);
+}
+
+bool TServiceHelper::Pause(const QString &Name, quint32 Wait)
+{
+    return Control(Name, 2, Wait);
+}
+
+bool TServiceHelper::Continue(const QString &Name, quint32 Wait)
+{
+    return Control(Name, 3, Wait);
+}
+
+bool TServiceHelper::Restart(const QString &Name, quint32 Wait)
+{
+    return Stop(Name, Wait) && Start(Name, Wait);
+}
+
+bool TServiceHelper::SetStartType(const QString &Name, quint8 StartType)
+{
+    if (Name.trimmed().isEmpty())
+        return false;
+    try {
+        ServiceManager manager;
+        auto handle = manager.openService(Name);
+        return handle && manager.setStartType(*handle, StartType);
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+bool TServiceHelper::FillItem(ServiceHandle *ServiceHandle, TServiceItem *Item)
+{
+    if (!ServiceHandle || !Item)
+        return false;
+    ServiceManager manager;
+    ps::ServiceConfig config;
+    if (manager.queryConfig(*ServiceHandle, config)) {
+        Item->Account = config.Account;
+        Item->BinaryPath = NormalizePath(config.BinaryPath);
+        Item->LoadOrderGroup = config.LoadOrderGroup;
+        Item->StartType = config.StartType;
+        Item->Description = config.Description;
+    }
+    ServiceStatus st;
+    if (manager.queryStatus(*ServiceHandle, st)) {
+        Item->State = st.State;
+        Item->ProcessID = st.ProcessID;
+        Item->AcceptsStop = st.AcceptsStop;
+        Item->AcceptsPause = st.AcceptsPause;
+    }
+    return true;
+}
+
+bool TServiceHelper::ReloadItem(const QString &Name, TServiceItem *Item)
+{
+    if (Name.trimmed().isEmpty() || !Item)
+        return false;
+    try {
+        ServiceManager manager;
+        auto handle = manager.openService(Name);
+        if (!handle)
+            return false;
+        FillItem(&*handle, Item);
+        return true;
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
+// ---- TServices ----------------------------------------------------------------------------
+
+TServices::TServices(QObject *AOwner) : QObject(AOwner) {}
+
+TServices::~TServices()
+{
+    Clear();
+}
+
+void TServices::Clear()
+{
+    m_byName.clear();
+    m_items.clear();
+}
+
+void TServices::Reload()
+{
+    Clear();
+    Refresh();
+}
+
+void TServices::Refresh()
+{
+    std::optional<std::vector<ps::ServiceEntry>> entries;
+    try {
+        ServiceManager manager;
+        if (!manager.isConnected())
+            return;
+        entries = manager.enumServices();
+        if (!entries)
+            return;
+        for (const ps::ServiceEntry &e : *entries) {
+            try {
+                auto item = std::make_unique<TServiceItem>();
+                item->ServiceType = quint8(e.ServiceType & ~0x100);
+                item->Interactive = (e.ServiceType & 0x100) != 0;
+                item->Name = e.Name;
+                item->DisplayName = e.DisplayName;
+                item->State = e.State;
+                if (auto handle = manager.openService(e.Name))
+                    TServiceHelper::FillItem(&*handle, item.get());
+                TServiceItem *raw = item.get();
+                m_items.push_back(std::move(item));
+                // The first item of a name answers look-ups.
+                if (!m_byName.contains(caseKey(raw->Name)))
+                    m_byName.insert(caseKey(raw->Name), raw);
+            } catch (const std::exception &) {
+                // This entry is left out; the others go on.
+            }
+        }
+    } catch (const std::exception &) {
+        return;
+    }
+    BuildDependencies();
+}
+
+void TServices::BuildDependencies()
+{
+    if (m_items.empty())
+        return;
+    try {
+        ServiceManager manager;
+        if (!manager.isConnected())
+            return;
+        for (const auto &item : m_items) {
+            item->Dependencies->clear();
+            item->Dependents->clear();
+            auto handle = manager.openService(item->Name);
+            if (!handle)
+                continue;
+            const auto names = manager.dependents(*handle, false);
+            if (!names)
+                continue;
+            for (const QString &name : *names) {
+                // Names that are not listed are passed over.
+                if (TServiceItem *dep = ItemByName(name))
+                    item->Dependents->append(dep->Name);
+            }
+        }
+    } catch (const std::exception &) {
+        return;
+    }
+    for (const auto &a : m_items) {
+        for (const auto &b : m_items) {
+            if (a->Name == b->Name || b->Dependents->isEmpty())
+                continue;
+            for (const QString &s : *b->Dependents) {
+                if (s == a->Name)
+                    a->Dependencies->append(b->Name);
+            }
+        }
+    }
+}
+
+int TServices::GetCount() const
+{
+    return int(m_items.size());
+}
+
+TServiceItem *TServices::GetItem(int Index) const
+{
+    if (quint32(Index) >= quint32(m_items.size()))
+        return nullptr;
+    return m_items[std::size_t(Index)].get();
+}
+
+TServiceItem *TServices::ItemByName(const QString &ServiceName) const
+{
+    return m_byName.value(caseKey(ServiceName), nullptr);
+}
+
+bool TServices::IsRunning(const QString &Name)
+{
+    return TServiceHelper::IsRunning(Name);
+}
+
+bool TServices::StartService(const QString &Name, quint32 Wait)
+{
+    return TServiceHelper::Start(Name, Wait);
+}
+
+bool TServices::StopService(const QString &Name, quint32 Wait)
+{
+    return TServiceHelper::Stop(Name, Wait);
+}
+
+bool TServices::SetServiceStartType(const QString &Name, quint8 StartType)
+{
+    return TServiceHelper::SetStartType(Name, StartType);
+}
+
+// ---- start-up -----------------------------------------------------------------------------
+
+void EnsureTerminalService()
+{
+    // No such unit exists on Linux: every step fails at once (each call to the service manager
+    // is bounded by a time-out), and the results are ignored.
+    const QString name = QStringLiteral("TermService");
+    if (!TServices::IsRunning(name)) {
+        TServices::SetServiceStartType(name, ps::StartAutomatic);
+        TServices::StartService(name, TServiceHelper::WAIT_INFINITE);
+    }
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+namespace platform::services {
+class ServiceHandle;
+}
+
+class TServices;
+
+// One service as the list knows it. States, start types and service types carry the values the
+// rest of the program stores and shows: states 1 stopped, 2 start pending, 3 stop pending,
+// 4 running, 5 continue pending, 6 pause pending, 7 paused; start types 2 automatic, 3 manual,
+// 4 disabled; service types 0x10 own process, 0x20 shared process.
+class TServiceItem
+{
+public:
+    TServiceItem();
+    ~TServiceItem();
+    TServiceItem(const TServiceItem &) = delete;
+    TServiceItem &operator=(const TServiceItem &) = delete;
+
+    QStringList *Dependencies; // listed services this one depends on
+    QStringList *Dependents;   // listed services that depend on this one
+    QString Name;
+    QString DisplayName;
+    QString Description;
+    QString Account;
+    QString BinaryPath;
+    QString LoadOrderGroup;
+    quint32 ProcessID = 0;
+    quint8 State = 0;
+    quint8 StartType = 0;
+    quint8 ServiceType = 0;
+    bool Interactive = false;
+    bool AcceptsStop = false;
+    bool AcceptsPause = false;
+
+    // Each acts on the service of this name and then re-reads the item, whatever the outcome.
+    // Wait is in milliseconds; 0xFFFFFFFF waits without a time limit.
+    bool Start(quint32 Wait);
+    bool Stop(quint32 Wait);
+    bool Pause(quint32 Wait);
+    bool Resume(quint32 Wait);
+    bool Restart(quint32 Wait);
+    // The result of the change itself.
+    bool ChangeStartType(quint8 AStartType);
+    // The result of the re-read after the change.
+    bool SetStartType(quint8 AStartType);
+    // Re-reads configuration, description, status and process; the display name, the service
+    // type and the two name lists stay as the last list reload left them.
+    bool Reload();
+};
+
+// The routines behind the items and the list: class functions without instance data.
+class TServiceHelper
+{
+public:
+    static constexpr quint32 WAIT_INFINITE = 0xFFFFFFFFu;
+
+    static bool IsRunning(const QString &Name);
+    // Op: 0 start, 1 stop, 2 pause, 3 continue; any other gives false.
+    static bool Control(const QString &Name, quint8 Op, quint32 Wait);
+    static bool Start(const QString &Name, quint32 Wait);
+    static bool Stop(const QString &Name, quint32 Wait);
+    static bool Pause(const QString &Name, quint32 Wait);
+    static bool Continue(const QString &Name, quint32 Wait);
+    static bool Restart(const QString &Name, quint32 Wait);
+    static bool SetStartType(const QString &Name, quint8 StartType);
+    // Reads one opened service into Item; false only without a handle or an item.
+    static bool FillItem(platform::services::ServiceHandle *ServiceHandle, TServiceItem *Item);
+    static bool ReloadItem(const QString &Name, TServiceItem *Item);
+    // The polling step for a wait hint (ms): a tenth of it, kept between 1000 and 10000.
+    static quint32 PollInterval(quint32 WaitHint);
+};
+
+// The services of the machine, in the order the service manager lists them.
+class TServices : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TServices(QObject *AOwner = nullptr);
+    ~TServices() override;
+
+    void Clear();
+    void Reload();
+    // Appends one item per service; does not clear the list first.
+    void Refresh();
+    int GetCount() const;
+    // Null when Index is not below the count.
+    TServiceItem *GetItem(int Index) const;
+    // Ignores letter case; null when no service has the name.
+    TServiceItem *ItemByName(const QString &ServiceName) const;
+
+    // Name-based front ends; no list needed.
+    static bool IsRunning(const QString &Name);
+    static bool StartService(const QString &Name, quint32 Wait);
+    static bool StopService(const QString &Name, quint32 Wait);
+    static bool SetServiceStartType(const QString &Name, quint8 StartType);
+
+private:
+    void BuildDependencies();
+
+    std::vector<std::unique_ptr<TServiceItem>> m_items; // enumeration order
+    QHash<QString, TServiceItem *> m_byName;            // case-folded name -> first item of it
+};
+
+// Makes sure, at program start, that the terminal service runs (the process unit calls it).
+void EnsureTerminalService();

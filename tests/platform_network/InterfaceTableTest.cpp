@@ -1,0 +1,169 @@
+#include "common/TempDir.h"
+#include "platform/network/InterfaceTable.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <optional>
+
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace platform::network;
+
+namespace {
+
+void WriteFile(const QString &path, const QByteArray &text)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+}
+
+struct FakeIf
+{
+    const char *name;
+    const char *index;
+    const char *type;
+    const char *oper;
+    const char *flags;
+    const char *address;
+    const char *addrLen;
+    const char *rx;
+    const char *tx;
+};
+
+void WriteInterface(const QString &root, const FakeIf &i)
+{
+    const QString d = root + QLatin1Char('/') + QLatin1String(i.name) + QLatin1Char('/');
+    QDir().mkpath(d);
+    auto put = [&](const char *file, const char *value) {
+        if (value)
+            WriteFile(d + QLatin1String(file), QByteArray(value) + '\n');
+    };
+    put("ifindex", i.index);
+    put("type", i.type);
+    put("operstate", i.oper);
+    put("flags", i.flags);
+    put("address", i.address);
+    put("addr_len", i.addrLen);
+    put("statistics/rx_bytes", i.rx);
+    put("statistics/tx_bytes", i.tx);
+}
+
+} // namespace
+
+TEST(InterfaceTable, ReadsASysTreeOrderedByIndex)
+{
+    tvtest::TempDir dir;
+    ASSERT_TRUE(dir.isValid());
+    WriteInterface(dir.path(), {"wlan0", "3", "1", "dormant", "0x1003", "11:22:33:44:55:66", "6", "10", "20"});
+    WriteInterface(dir.path(), {"lo", "1", "772", "unknown", "0x49", "00:00:00:00:00:00", "6", "123456789012", "123456789012"});
+    WriteInterface(dir.path(), {"eth0", "2", "1", "up", "0x1003", "aa:bb:cc:0d:ee:ff", "6", "5000", "7000"});
+    WriteInterface(dir.path(), {"tun0", "7", "65534", "unknown", "0x1090", "", "0", "1", "2"});
+    WriteInterface(dir.path(), {"broken", nullptr, "1", "up", "0x1003", "aa:bb", "2", "0", "0"});
+    WriteInterface(dir.path(), {"weird", "4", "1", "up", "0x1003", "zz:bb:cc", "3", "x", "9"});
+    QDir().mkpath(dir.path() + QStringLiteral("/wlan0/wireless"));
+    WriteFile(dir.path() + QStringLiteral("/eth0/ifalias"), "uplink\n");
+
+    std::vector<InterfaceRow> rows;
+    ASSERT_TRUE(readInterfaces(dir.path(), rows));
+    ASSERT_EQ(rows.size(), 5u); // the entry without an index is passed over
+    EXPECT_EQ(rows[0].name, QStringLiteral("lo"));
+    EXPECT_EQ(rows[1].name, QStringLiteral("eth0"));
+    EXPECT_EQ(rows[2].name, QStringLiteral("wlan0"));
+    EXPECT_EQ(rows[3].name, QStringLiteral("weird"));
+    EXPECT_EQ(rows[4].name, QStringLiteral("tun0"));
+
+    const InterfaceRow &lo = rows[0];
+    EXPECT_EQ(lo.index, 1u);
+    EXPECT_EQ(lo.type, quint32(IfTypeLoopback));
+    EXPECT_EQ(lo.operStatus, IfOperOperational); // unknown, but up and running
+    EXPECT_EQ(lo.inOctets, 123456789012ull);     // beyond 32 bits
+    EXPECT_EQ(lo.description, QStringLiteral("lo"));
+
+    const InterfaceRow &eth = rows[1];
+    EXPECT_EQ(eth.description, QStringLiteral("uplink"));
+    EXPECT_EQ(eth.type, quint32(IfTypeEthernet));
+    EXPECT_EQ(eth.operStatus, IfOperOperational);
+    EXPECT_EQ(eth.physLength, 6u);
+    const std::array<quint8, 8> mac{0xAA, 0xBB, 0xCC, 0x0D, 0xEE, 0xFF, 0, 0};
+    EXPECT_EQ(eth.physAddress, mac);
+    EXPECT_EQ(eth.inOctets, 5000u);
+    EXPECT_EQ(eth.outOctets, 7000u);
+
+    EXPECT_EQ(rows[2].type, quint32(IfTypeWireless));
+    EXPECT_EQ(rows[2].operStatus, IfOperConnecting);
+    // A malformed address and counter leave those fields empty, not the interface.
+    EXPECT_EQ(rows[3].physLength, 0u);
+    EXPECT_EQ(rows[3].inOctets, 0u);
+    EXPECT_EQ(rows[3].outOctets, 9u);
+    EXPECT_EQ(rows[4].type, quint32(IfTypeTunnel));
+    EXPECT_EQ(rows[4].physLength, 0u);
+    EXPECT_EQ(rows[4].operStatus, IfOperDisconnected); // unknown and not running
+
+    rows.clear();
+    EXPECT_FALSE(readInterfaces(dir.file(QStringLiteral("none")), rows));
+    EXPECT_TRUE(rows.empty());
+}
+
+// The loopback's counters move by at least what this test sends to itself over it.
+TEST(InterfaceTable, LoopbackCountersMoveAfterOwnTraffic)
+{
+    auto loopback = []() -> std::optional<InterfaceRow> {
+        std::vector<InterfaceRow> rows;
+        if (!readInterfaces(QStringLiteral("/sys/class/net"), rows))
+            return std::nullopt;
+        for (const InterfaceRow &r : rows)
+            if (r.type == IfTypeLoopback)
+                return r;
+        return std::nullopt;
+    };
+    const auto before = loopback();
+    if (!before)
+        GTEST_SKIP() << "no loopback interface is listed here";
+
+    const int rx = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int tx = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(rx, 0);
+    ASSERT_GE(tx, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(rx, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(rx, reinterpret_cast<sockaddr *>(&a), &len);
+    const QByteArray payload(8000, 'x');
+    constexpr int kDatagrams = 40;
+    char sink[9000];
+    for (int i = 0; i < kDatagrams; ++i) {
+        ASSERT_EQ(::sendto(tx, payload.constData(), size_t(payload.size()), 0, reinterpret_cast<sockaddr *>(&a), sizeof a),
+                  payload.size());
+        ASSERT_EQ(::recv(rx, sink, sizeof sink, 0), payload.size());
+    }
+    ::close(rx);
+    ::close(tx);
+    const auto after = loopback();
+    ASSERT_TRUE(after.has_value());
+    EXPECT_GE(after->inOctets - before->inOctets, quint64(kDatagrams) * quint64(payload.size()));
+    EXPECT_GE(after->outOctets - before->outOctets, quint64(kDatagrams) * quint64(payload.size()));
+
+    std::vector<AddressRow> addresses;
+    ASSERT_TRUE(readIPv4Addresses(addresses));
+    const unsigned char lo[4] = {127, 0, 0, 1};
+    quint32 loAddr = 0;
+    std::memcpy(&loAddr, lo, 4);
+    EXPECT_TRUE(std::any_of(addresses.begin(), addresses.end(), [&](const AddressRow &r) {
+        return r.index == before->index && r.address == loAddr;
+    }));
+}

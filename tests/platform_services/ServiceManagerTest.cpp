@@ -1,0 +1,231 @@
+#include "platform_services/FakeSystemd.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+using namespace platform::services;
+
+namespace {
+
+class ServiceManagerTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { bus = new fakesd::Bus; }
+    static void TearDownTestSuite()
+    {
+        delete bus;
+        bus = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(bus->ok()) << "private message bus did not start";
+        bus->manager.setHostile(false);
+    }
+
+    static fakesd::Bus *bus;
+};
+
+fakesd::Bus *ServiceManagerTest::bus = nullptr;
+
+TEST(ServiceMappings, StatesFromUnitStateFreezerAndJob)
+{
+    EXPECT_EQ(ServiceManager::StateOf("active", "running", ""), StateRunning);
+    EXPECT_EQ(ServiceManager::StateOf("inactive", "running", ""), StateStopped);
+    EXPECT_EQ(ServiceManager::StateOf("failed", "", ""), StateStopped);
+    EXPECT_EQ(ServiceManager::StateOf("activating", "", ""), StateStartPending);
+    EXPECT_EQ(ServiceManager::StateOf("reloading", "", ""), StateStartPending);
+    EXPECT_EQ(ServiceManager::StateOf("deactivating", "", ""), StateStopPending);
+    EXPECT_EQ(ServiceManager::StateOf("active", "frozen", ""), StatePaused);
+    EXPECT_EQ(ServiceManager::StateOf("active", "freezing", ""), StatePausePending);
+    EXPECT_EQ(ServiceManager::StateOf("active", "thawing", ""), StateContinuePending);
+    // A queued job is the change about to happen.
+    EXPECT_EQ(ServiceManager::StateOf("inactive", "", "start"), StateStartPending);
+    EXPECT_EQ(ServiceManager::StateOf("active", "", "stop"), StateStopPending);
+    EXPECT_EQ(ServiceManager::StateOf("active", "", "restart"), StateStopPending);
+    EXPECT_EQ(ServiceManager::StateOf("inactive", "", "restart"), StateStartPending);
+    EXPECT_EQ(ServiceManager::StateOf("active", "", "nop"), StateRunning);
+    EXPECT_EQ(ServiceManager::StateOf("whatever", "", ""), StateStopped);
+}
+
+TEST(ServiceMappings, StartTypesFromUnitFileState)
+{
+    EXPECT_EQ(ServiceManager::StartTypeOf("enabled"), StartAutomatic);
+    EXPECT_EQ(ServiceManager::StartTypeOf("enabled-runtime"), StartAutomatic);
+    EXPECT_EQ(ServiceManager::StartTypeOf("masked"), StartDisabled);
+    EXPECT_EQ(ServiceManager::StartTypeOf("masked-runtime"), StartDisabled);
+    for (const char *s : {"disabled", "static", "indirect", "generated", "", "bad"})
+        EXPECT_EQ(ServiceManager::StartTypeOf(s), StartManual) << s;
+}
+
+TEST(ServiceMappings, NoManagerReachableFailsAtOnce)
+{
+    qputenv(BusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
+    QElapsedTimer t;
+    t.start();
+    ServiceManager m;
+    EXPECT_FALSE(m.isConnected());
+    EXPECT_FALSE(m.enumServices().has_value());
+    EXPECT_FALSE(m.openService(QStringLiteral("sshd")).has_value());
+    EXPECT_FALSE(m.lastError().isEmpty());
+    EXPECT_LT(t.elapsed(), 2000);
+    qunsetenv(BusAddressVariable);
+}
+
+TEST_F(ServiceManagerTest, EnumeratesServiceUnitsOnly)
+{
+    auto a = fakesd::Service("alpha", "active", "enabled");
+    auto b = fakesd::Service("beta");
+    b.loaded = false; // only its unit file is known
+    fakesd::Unit target;
+    target.name = "multi-user.target";
+    target.activeState = "active";
+    fakesd::Unit ghost = fakesd::Service("ghost");
+    ghost.loadState = "not-found";
+    bus->manager.setUnits({a, target, ghost, b});
+
+    ServiceManager m;
+    ASSERT_TRUE(m.isConnected());
+    const auto list = m.enumServices();
+    ASSERT_TRUE(list.has_value()) << m.lastError().toStdString();
+    ASSERT_EQ(list->size(), 2u);
+    EXPECT_EQ((*list)[0].Name, "alpha");
+    EXPECT_EQ((*list)[0].DisplayName, "alpha daemon");
+    EXPECT_EQ((*list)[0].State, StateRunning);
+    EXPECT_EQ((*list)[1].Name, "beta");
+    EXPECT_EQ((*list)[1].DisplayName, "beta daemon");
+    EXPECT_EQ((*list)[1].State, StateStopped);
+}
+
+TEST_F(ServiceManagerTest, ReadsConfigurationAndStatus)
+{
+    auto a = fakesd::Service("alpha", "active", "enabled");
+    a.documentation = {"man:alpha(8)", "https://example.invalid/alpha"};
+    a.user = "alphad";
+    a.argv = {"alpha", "--config", "/etc/alpha dir/a.conf"};
+    a.execPath = "/opt/my apps/alpha";
+    auto b = fakesd::Service("beta", "inactive", "masked");
+    b.execPath.clear();
+    bus->manager.setUnits({a, b});
+
+    ServiceManager m;
+    auto h = m.openService("alpha");
+    ASSERT_TRUE(h.has_value());
+    ServiceConfig c;
+    ASSERT_TRUE(m.queryConfig(*h, c));
+    EXPECT_EQ(c.DisplayName, "alpha daemon");
+    EXPECT_EQ(c.Description, "man:alpha(8), https://example.invalid/alpha");
+    EXPECT_EQ(c.Account, "alphad");
+    EXPECT_EQ(c.BinaryPath, "\"/opt/my apps/alpha\" --config \"/etc/alpha dir/a.conf\"");
+    EXPECT_EQ(c.StartType, StartAutomatic);
+    EXPECT_EQ(c.ServiceType, TypeOwnProcess);
+    ServiceStatus s;
+    ASSERT_TRUE(m.queryStatus(*h, s));
+    EXPECT_EQ(s.State, StateRunning);
+    EXPECT_NE(s.ProcessID, 0u);
+    EXPECT_TRUE(s.AcceptsStop);
+    EXPECT_TRUE(s.AcceptsPause);
+
+    auto hb = m.openService("beta");
+    ASSERT_TRUE(hb.has_value());
+    ASSERT_TRUE(m.queryConfig(*hb, c));
+    EXPECT_EQ(c.Account, "root");
+    EXPECT_EQ(c.BinaryPath, "");
+    EXPECT_EQ(c.Description, "beta daemon");
+    EXPECT_EQ(c.StartType, StartDisabled);
+    ASSERT_TRUE(m.queryStatus(*hb, s));
+    EXPECT_EQ(s.State, StateStopped);
+    EXPECT_EQ(s.ProcessID, 0u);
+    EXPECT_FALSE(s.AcceptsStop); // a stopped service accepts no controls
+    EXPECT_FALSE(s.AcceptsPause);
+
+    EXPECT_FALSE(m.openService("nosuch").has_value());
+    EXPECT_FALSE(m.openService("  ").has_value());
+}
+
+TEST_F(ServiceManagerTest, PendingChangeCarriesTheTimeoutAsWaitHint)
+{
+    auto a = fakesd::Service("alpha");
+    a.startDelay = -1;
+    a.timeoutStartUSec = 50000000;
+    bus->manager.setUnits({a});
+    ServiceManager m;
+    auto h = m.openService("alpha");
+    ASSERT_TRUE(h && m.start(*h));
+    ServiceStatus s;
+    ASSERT_TRUE(m.queryStatus(*h, s));
+    EXPECT_EQ(s.State, StateStartPending);
+    EXPECT_EQ(s.WaitHint, 50000u);
+}
+
+TEST_F(ServiceManagerTest, DependentsAreServicesOnly)
+{
+    auto a = fakesd::Service("alpha", "active");
+    a.requiredBy = {"multi-user.target", "beta.service"};
+    a.wantedBy = {"gamma.service", "beta.service"};
+    a.boundBy = {"delta.service"};
+    bus->manager.setUnits({a, fakesd::Service("beta", "active"), fakesd::Service("gamma"),
+                           fakesd::Service("delta", "active")});
+    ServiceManager m;
+    auto h = m.openService("alpha");
+    ASSERT_TRUE(h);
+    const auto all = m.dependents(*h, false);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(*all, (QStringList{"beta", "delta", "gamma"}));
+    const auto active = m.dependents(*h, true);
+    ASSERT_TRUE(active);
+    EXPECT_EQ(*active, (QStringList{"beta", "delta"}));
+}
+
+TEST_F(ServiceManagerTest, StartTypeChangesAreVerified)
+{
+    auto a = fakesd::Service("alpha");
+    auto st = fakesd::Service("static1", "inactive", "static");
+    st.installable = false;
+    bus->manager.setUnits({a, st});
+    ServiceManager m;
+    auto h = m.openService("alpha");
+    ASSERT_TRUE(h);
+    EXPECT_TRUE(m.setStartType(*h, StartAutomatic));
+    EXPECT_EQ(bus->manager.unit("alpha")->unitFileState, "enabled");
+    EXPECT_TRUE(m.setStartType(*h, StartDisabled));
+    EXPECT_EQ(bus->manager.unit("alpha")->unitFileState, "masked");
+    // From disabled back to automatic: unmasked first.
+    bus->manager.clearCalls();
+    EXPECT_TRUE(m.setStartType(*h, StartAutomatic));
+    const QStringList calls = bus->manager.calls();
+    EXPECT_LT(calls.indexOf("UnmaskUnitFiles alpha.service"), calls.indexOf("EnableUnitFiles alpha.service"));
+    EXPECT_TRUE(calls.contains("Reload"));
+    EXPECT_TRUE(m.setStartType(*h, StartManual));
+    EXPECT_EQ(bus->manager.unit("alpha")->unitFileState, "disabled");
+    EXPECT_FALSE(m.setStartType(*h, 1));
+    EXPECT_FALSE(m.setStartType(*h, 5));
+
+    // A unit without install information cannot start automatically: no false success.
+    auto hs = m.openService("static1");
+    ASSERT_TRUE(hs);
+    EXPECT_FALSE(m.setStartType(*hs, StartAutomatic));
+    EXPECT_TRUE(m.setStartType(*hs, StartManual));
+}
+
+TEST_F(ServiceManagerTest, MalformedAnswersAreRefused)
+{
+    bus->manager.setUnits({fakesd::Service("alpha", "active")});
+    bus->manager.setHostile(true);
+    ServiceManager m;
+    EXPECT_FALSE(m.enumServices().has_value());
+    auto h = m.openService("alpha");
+    if (h) {
+        ServiceConfig c;
+        ServiceStatus s;
+        m.queryConfig(*h, c);
+        EXPECT_TRUE(c.BinaryPath.isEmpty());
+        ASSERT_TRUE(m.queryStatus(*h, s));
+        EXPECT_EQ(s.State, StateStopped);
+        const auto deps = m.dependents(*h, false);
+        ASSERT_TRUE(deps);
+        EXPECT_TRUE(deps->isEmpty());
+    }
+}
+
+} // namespace

@@ -1,0 +1,215 @@
+#include "platform/system/StatusReaders.h"
+#include "platform/system/StatusSource.h"
+
+#include <gtest/gtest.h>
+
+#include <QRandomGenerator>
+
+#include <unistd.h>
+
+using namespace platform::system;
+
+namespace {
+
+const QByteArray kMemInfo = "MemTotal:       16303428 kB\n"
+                            "MemFree:         1203344 kB\n"
+                            "MemAvailable:    9876543 kB\n"
+                            "Buffers:          345678 kB\n"
+                            "Cached:          7654321 kB\n"
+                            "SwapCached:            0 kB\n"
+                            "SwapTotal:       2097148 kB\n"
+                            "SwapFree:        2097148 kB\n"
+                            "SReclaimable:     456789 kB\n"
+                            "SUnreclaim:       123456 kB\n"
+                            "KernelStack:       23456 kB\n"
+                            "PageTables:        34567 kB\n"
+                            "CommitLimit:    10248860 kB\n"
+                            "Committed_AS:   12345678 kB\n"
+                            "HugePages_Total:       0\n"
+                            "Hugepagesize:       2048 kB\n";
+
+const QByteArray kStat = "cpu  100 20 300 4000 50 6 7 8 0 0\n"
+                         "cpu0 60 10 200 1000 20 4 5 8 0 0\n"
+                         "cpu2 40 10 100 3000 30 2 2 0 0 0\n"
+                         "intr 12345 1 2 3\n"
+                         "ctxt 99\n"
+                         "btime 1700000000\n"
+                         "processes 4242\n";
+
+const QByteArray kMountInfo =
+    "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
+    "27 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+    "28 27 8:2 / /mnt/my\\040disk rw,relatime shared:2 master:1 - vfat /dev/sda2 rw\n"
+    "29 27 8:1 /srv/data /data rw - ext4 /dev/sda1 rw\n"
+    "30 27 8:1 / /again rw - ext4 /dev/sda1 rw\n"
+    "31 27 11:0 / /media/cd ro - iso9660 /dev/sr0 ro\n"
+    "32 27 0:40 / /net rw - nfs4 server:/export rw\n";
+
+// Every prefix and a run of random corruptions of a good text: the parser answers or refuses.
+template <typename Parse> void Hammer(const QByteArray &good, Parse parse)
+{
+    for (qsizetype n = 0; n <= good.size(); ++n)
+        parse(good.first(n));
+    QRandomGenerator rng(1234);
+    for (int round = 0; round < 400; ++round) {
+        QByteArray t = good;
+        const int edits = 1 + int(rng.bounded(6));
+        for (int e = 0; e < edits; ++e)
+            t[qsizetype(rng.bounded(quint32(t.size())))] = char(rng.bounded(256));
+        parse(t);
+    }
+}
+
+} // namespace
+
+TEST(MemInfo, ReadsFiguresAndRefusesMalformedText)
+{
+    const auto m = parseMemInfo(kMemInfo);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->total, 16303428ull * 1024);
+    EXPECT_EQ(m->available, 9876543ull * 1024);
+    EXPECT_EQ(m->cached, 7654321ull * 1024);
+    EXPECT_EQ(m->committed, 12345678ull * 1024);
+    EXPECT_EQ(m->pageTables, 34567ull * 1024);
+    // Kernels without MemAvailable: what is free or only holds caches, never more than there is.
+    EXPECT_EQ(parseMemInfo("MemTotal: 1000 kB\nMemFree: 100 kB\nBuffers: 20 kB\nCached: 300 kB\n")->available,
+              420ull * 1024);
+    EXPECT_EQ(parseMemInfo("MemTotal: 100 kB\nMemFree: 100 kB\nCached: 300 kB\n")->available, 100ull * 1024);
+
+    for (const char *bad : {"", "MemFree: 100 kB\n", "MemTotal: 0 kB\n", "MemTotal: 12x kB\n", "MemTotal: -5 kB\n",
+                            "MemTotal: 100\n", "MemTotal: 100 MB\n", "MemTotal: 100 kB\nMemTotal: 200 kB\n",
+                            "MemTotal: 18446744073709551615 kB\n", "MemTotal: 99999999999999999999999 kB\n",
+                            "MemTotal 100 kB\n", "MemTotal: 10 kB\nMemAvailable: 20 kB\n"})
+        EXPECT_FALSE(parseMemInfo(bad)) << bad;
+    Hammer(kMemInfo, [](const QByteArray &t) {
+        if (const auto r = parseMemInfo(t)) {
+            EXPECT_GT(r->total, 0u);
+            EXPECT_LE(r->available, r->total);
+        }
+    });
+}
+
+TEST(ProcStat, ReadsProcessorsAndRefusesMalformedText)
+{
+    const auto s = parseProcStat(kStat, 100);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->bootTime, 1700000000);
+    ASSERT_EQ(s->processors.size(), 2u);
+    EXPECT_EQ(s->processors[1].number, 2); // a gap where a processor is offline
+    // Ticks of 10 ms become 100-ns units; idle counts iowait; kernel time includes idle time.
+    const ProcessorTimes &t = s->processors[0].times;
+    EXPECT_DOUBLE_EQ(t.idle, 1020 * 1e5);
+    EXPECT_DOUBLE_EQ(t.kernel, (200 + 1020) * 1e5);
+    EXPECT_DOUBLE_EQ(t.user, 70 * 1e5);
+    EXPECT_DOUBLE_EQ(t.interrupt, 4 * 1e5);
+    EXPECT_DOUBLE_EQ(t.dpc, 5 * 1e5);
+    EXPECT_DOUBLE_EQ(s->all.idle, 4050 * 1e5);
+    EXPECT_DOUBLE_EQ(parseProcStat("cpu 1 2 3 4\ncpu0 1 2 3 4\n", 250)->all.idle, 4 * 4e4); // old kernels
+
+    for (const char *bad : {"", "cpu0 1 2 3 4\n", "cpu 1 2 3\n", "cpu 1 2 3 x\n", "cpu 1 2 3 4\ncpu 1 2 3 4\n",
+                            "cpu 1 2 3 4\ncpu0 1 2 3 4\ncpu0 1 2 3 4\n", "cpu 1 2 3 4\ncpuX 1 2 3 4\n",
+                            "cpu 1 2 3 4\nbtime -3\n"})
+        EXPECT_FALSE(parseProcStat(bad, 100)) << bad;
+    EXPECT_FALSE(parseProcStat("cpu 1 2 3 4\n", 0));
+    Hammer(kStat, [](const QByteArray &t) { parseProcStat(t, 100); });
+}
+
+TEST(SmallFiles, UptimeHandlesThreadsAndBuildNumber)
+{
+    EXPECT_DOUBLE_EQ(*parseUptime("2684.95 15106.92\n"), 2684.95);
+    EXPECT_DOUBLE_EQ(*parseUptime("12\n"), 12.0);
+    for (const char *bad : {"", "-1.0 2.0\n", "1e9 2\n", "1.2.3 4\n", "99999999999999 1\n", "1 2 3\n"})
+        EXPECT_FALSE(parseUptime(bad)) << bad;
+    EXPECT_EQ(*parseFileNr("874\t0\t2465873\n"), 874u);
+    EXPECT_FALSE(parseFileNr("874\n"));
+    EXPECT_EQ(*parseLoadAvgThreads("2.33 2.27 2.51 2/192 13066\n"), 192u);
+    for (const char *bad : {"", "2.33 2.27 2.51 2-192 13066\n", "2.33 2.27 2.51 /192 1\n", "2.33 2.27 2.51 2/ 1\n"})
+        EXPECT_FALSE(parseLoadAvgThreads(bad)) << bad;
+    EXPECT_EQ(parseBuildNumber(QStringLiteral("#152-Ubuntu SMP")), 152);
+    for (const char *bad : {"SMP #3", "#", "#99999999999", ""})
+        EXPECT_EQ(parseBuildNumber(QString::fromLatin1(bad)), -1) << bad;
+}
+
+TEST(OsRelease, ReadsValuesAndRefusesMalformedText)
+{
+    const auto r = parseOsRelease("# comment\n\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n"
+                                  "NAME='Debian GNU/Linux'\nVERSION=\"12 \\\"bookworm\\\" \\$x\"\nID=debian\nEMPTY=\n");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->name, QStringLiteral("Debian GNU/Linux"));
+    EXPECT_EQ(r->prettyName, QStringLiteral("Debian GNU/Linux 12 (bookworm)"));
+    EXPECT_EQ(r->version, QStringLiteral("12 \"bookworm\" $x"));
+    EXPECT_EQ(r->id, QStringLiteral("debian"));
+    EXPECT_EQ(parseOsRelease("NAME=\"Fedora 中文\"\n")->name, QStringLiteral("Fedora 中文"));
+    for (const char *bad : {"", "# only a comment\n", "NAME=\"unterminated\n", "NAME=two words\n", "NAME=\"a\"b\"\n",
+                            "1NAME=x\n", "NA-ME=x\n", "just text\n", "NAME=\"ends in backslash\\\"\n"})
+        EXPECT_FALSE(parseOsRelease(bad)) << bad;
+    EXPECT_FALSE(parseOsRelease(QByteArray("NAME=a\0b\n", 9)));
+    Hammer("NAME=\"Debian GNU/Linux\"\nVERSION=\"12 (bookworm)\"\nID=debian\n",
+           [](const QByteArray &t) { parseOsRelease(t); });
+}
+
+TEST(Mounts, PicksDeviceMountsAndRefusesMalformedLines)
+{
+    const auto all = parseMountInfo(kMountInfo);
+    ASSERT_TRUE(all);
+    ASSERT_EQ(all->size(), 7u);
+    EXPECT_EQ((*all)[2].mountPoint, QStringLiteral("/mnt/my disk"));
+    EXPECT_EQ((*all)[2].fsType, QStringLiteral("vfat"));
+    EXPECT_EQ((*all)[2].source, QStringLiteral("/dev/sda2"));
+    // Each device once, at its first whole mount; pseudo and network file systems are no drives.
+    const auto drives = deviceMounts(*all);
+    ASSERT_EQ(drives.size(), 3u);
+    EXPECT_EQ(drives[0].mountPoint, QStringLiteral("/"));
+    EXPECT_EQ(drives[1].mountPoint, QStringLiteral("/mnt/my disk"));
+    EXPECT_EQ(drives[2].mountPoint, QStringLiteral("/media/cd"));
+    EXPECT_EQ(classifyDrive(drives[0], QStringLiteral("vda"), std::nullopt), dtFixed);
+    EXPECT_EQ(classifyDrive(drives[1], QStringLiteral("sdb1"), true), dtRemovable);
+    EXPECT_EQ(classifyDrive(drives[2], QStringLiteral("sr0"), true), dtOptical);
+    EXPECT_EQ(classifyDrive(drives[0], QStringLiteral("loop3"), false), dtUnknown);
+    EXPECT_EQ(classifyDrive(drives[0], QStringLiteral("zram0"), false), dtRamDisk);
+
+    EXPECT_TRUE(parseMountInfo("")->empty());
+    for (const char *bad : {"27 1 8:1 / / rw - ext4\n", "27 1 8:1 / / rw ext4 /dev/sda1 rw\n",
+                            "27 1 81 / / rw - ext4 /dev/sda1 rw\n", "27 1 8:x / / rw - ext4 /dev/sda1 rw\n",
+                            "27 1 8:1 / /a\\04 rw - ext4 /dev/sda1 rw\n", "27 1 8:1 / /a\\999 rw - ext4 /dev/sda1 rw\n",
+                            "27 1 8:1 / relative rw - ext4 /dev/sda1 rw\n"})
+        EXPECT_FALSE(parseMountInfo(bad)) << bad;
+    Hammer(kMountInfo, [](const QByteArray &t) {
+        if (const auto m = parseMountInfo(t))
+            deviceMounts(*m);
+    });
+    EXPECT_EQ(unescapeDiskLinkName(QStringLiteral("My\\x20Disk\\x2")), QStringLiteral("My Disk\\x2"));
+    EXPECT_EQ(serialFromUuid(QStringLiteral("0f3e9a1c-77aa-4bcd")), QStringLiteral("0F3E9A1C"));
+    EXPECT_EQ(serialFromUuid(QStringLiteral("12-34")), QString());
+    EXPECT_EQ(serialFromUuid(QStringLiteral("12g45678")), QString());
+}
+
+TEST(RealSource, ValuesWithinSaneBounds)
+{
+    StatusSource &src = defaultStatusSource();
+    const auto mem = src.memory();
+    ASSERT_TRUE(mem);
+    EXPECT_GT(mem->total, 16ull << 20);
+    const auto cpu = src.cpuStat();
+    ASSERT_TRUE(cpu);
+    EXPECT_EQ(long(cpu->processors.size()), ::sysconf(_SC_NPROCESSORS_ONLN));
+    const auto up = src.uptimeSeconds();
+    ASSERT_TRUE(up);
+    qint64 now = 0;
+    quint32 ns = 0;
+    src.realtimeNow(now, ns);
+    EXPECT_NEAR(double(cpu->bootTime) + *up, double(now), 5.0);
+    const auto counts = src.counts();
+    ASSERT_TRUE(counts);
+    EXPECT_GE(counts->processes, 1u);
+    EXPECT_GE(counts->threads, counts->processes);
+    const auto drives = src.drives();
+    ASSERT_TRUE(drives);
+    for (const DriveEntry &d : *drives) {
+        EXPECT_TRUE(d.root.startsWith(QLatin1Char('/')));
+        EXPECT_LE(d.availableBytes, d.freeBytes);
+        EXPECT_LE(d.freeBytes, d.totalBytes);
+    }
+    ASSERT_TRUE(src.kernel());
+    EXPECT_EQ(src.kernel()->sysName, QStringLiteral("Linux"));
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QColor>
+#include <QImage>
+#include <QMouseEvent>
+#include <QWidget>
+
+#include <memory>
+
+namespace sftest {
+
+// A top-level window of the test's own, shown on the offscreen screen.
+inline std::unique_ptr<QWidget> MakeForm(int W = 400, int H = 300)
+{
+    auto form = std::make_unique<QWidget>();
+    form->setGeometry(50, 60, W, H);
+    return form;
+}
+
+inline void Mouse(QWidget *W, QEvent::Type Type, const QPoint &Pos, Qt::MouseButton Button = Qt::LeftButton,
+                  Qt::MouseButtons Buttons = Qt::LeftButton)
+{
+    QMouseEvent ev(Type, QPointF(Pos), QPointF(W->mapToGlobal(Pos)), Button, Buttons, Qt::NoModifier);
+    QApplication::sendEvent(W, &ev);
+}
+
+inline void Click(QWidget *W, const QPoint &Pos)
+{
+    Mouse(W, QEvent::MouseMove, Pos, Qt::NoButton, Qt::NoButton);
+    Mouse(W, QEvent::MouseButtonPress, Pos);
+    Mouse(W, QEvent::MouseButtonRelease, Pos, Qt::LeftButton, Qt::NoButton);
+}
+
+inline QColor Pixel(const QImage &Img, int X, int Y)
+{
+    return QColor(Img.pixel(X, Y));
+}
+
+// A colour 0x00BBGGRR as the skinned controls store it.
+inline QColor Bgr(quint32 C)
+{
+    return QColor(int(C & 0xFF), int((C >> 8) & 0xFF), int((C >> 16) & 0xFF));
+}
+
+inline void Settle()
+{
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents();
+}
+
+} // namespace sftest

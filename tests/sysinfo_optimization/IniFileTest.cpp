@@ -1,0 +1,165 @@
+#include "common/TempDir.h"
+#include "platform/files/IniFile.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+using platform::files::IniFile;
+
+namespace {
+
+IniFile Parsed(const char *Text)
+{
+    IniFile ini;
+    ini.parse(QByteArray(Text));
+    return ini;
+}
+
+QByteArray ReadAll(const QString &Path)
+{
+    QFile f(Path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace
+
+TEST(IniFile, ReadsSectionsKeysAndValuesIgnoringCase)
+{
+    const IniFile ini = Parsed("; comment\n"
+                               "orphan=1\n"
+                               "[ServicesBackup]\n"
+                               "  Spooler = 2 \r\n"
+                               "wuauserv=3\n"
+                               "# note=7\n"
+                               "not a key\n"
+                               "SPOOLER=4\n"
+                               "[Other]\n"
+                               "x=\"  quoted  \"\n"
+                               "y='a'\n"
+                               "z=\"\n"
+                               "[servicesbackup]\n"
+                               "late=9\n");
+    EXPECT_EQ(ini.sectionNames(), (QStringList{"ServicesBackup", "Other"}));
+    // The first occurrence of a key and of a section counts; comments are no keys.
+    EXPECT_EQ(ini.keyNames("servicesBACKUP"), (QStringList{"Spooler", "wuauserv"}));
+    EXPECT_EQ(ini.value("ServicesBackup", "spooler"), "2");
+    EXPECT_EQ(ini.intValue("ServicesBackup", "WUAUSERV", 0), 3);
+    EXPECT_FALSE(ini.hasKey("ServicesBackup", "late"));
+    EXPECT_FALSE(ini.hasKey("ServicesBackup", "# note"));
+    EXPECT_EQ(ini.value("Other", "x"), "  quoted  ");
+    EXPECT_EQ(ini.value("Other", "y"), "a");
+    EXPECT_EQ(ini.value("Other", "z"), "\"");
+    EXPECT_EQ(ini.value("Missing", "x", "dflt"), "dflt");
+}
+
+TEST(IniFile, IntegerValuesFallBackToTheDefault)
+{
+    const IniFile ini = Parsed("[S]\na=0\nb=-12\nc=0x1F\nd=abc\ne=\nf=3x\ng=99999999999\nh=0x\ni=0x-1\nj= 4 \n");
+    EXPECT_EQ(ini.intValue("S", "a", 2), 0);
+    EXPECT_EQ(ini.intValue("S", "b", 2), -12);
+    EXPECT_EQ(ini.intValue("S", "c", 2), 31);
+    EXPECT_EQ(ini.intValue("S", "d", 2), 2);
+    EXPECT_EQ(ini.intValue("S", "e", 2), 2);
+    EXPECT_EQ(ini.intValue("S", "f", 2), 2);
+    EXPECT_EQ(ini.intValue("S", "g", 2), 2);
+    EXPECT_EQ(ini.intValue("S", "h", 2), 2);
+    EXPECT_EQ(ini.intValue("S", "i", 2), 2);
+    EXPECT_EQ(ini.intValue("S", "j", 2), 4);
+    EXPECT_EQ(ini.intValue("S", "none", 7), 7);
+}
+
+TEST(IniFile, WritingKeepsUntouchedLinesAndOrder)
+{
+    IniFile ini = Parsed("; head\n[A]\nk1=1\n\n[B]\nm=x\n");
+    EXPECT_TRUE(ini.setValue("a", "K1", "5"));  // replaced in place, first spelling kept
+    EXPECT_TRUE(ini.setValue("A", "k2", "6"));  // appended before the blank separator
+    EXPECT_TRUE(ini.setIntValue("C", "n", 7)); // new section at the end
+    EXPECT_EQ(ini.toText(), QByteArray("; head\n[A]\nk1=5\nk2=6\n\n[B]\nm=x\n[C]\nn=7\n"));
+    EXPECT_TRUE(ini.removeKey("A", "k1"));
+    EXPECT_FALSE(ini.removeKey("A", "k1"));
+    EXPECT_TRUE(ini.removeSection("b"));
+    EXPECT_FALSE(ini.removeSection("b"));
+    EXPECT_EQ(ini.toText(), QByteArray("; head\n[A]\nk2=6\n\n[C]\nn=7\n"));
+}
+
+TEST(IniFile, RefusesNamesAndValuesThatWouldBreakTheFile)
+{
+    IniFile ini;
+    EXPECT_FALSE(ini.setValue("", "k", "v"));
+    EXPECT_FALSE(ini.setValue("  ", "k", "v"));
+    EXPECT_FALSE(ini.setValue("S", "", "v"));
+    EXPECT_FALSE(ini.setValue("S", "a=b", "v"));
+    EXPECT_FALSE(ini.setValue("S", "[x", "v"));
+    EXPECT_FALSE(ini.setValue("S", ";x", "v"));
+    EXPECT_FALSE(ini.setValue("S]", "k", "v"));
+    EXPECT_FALSE(ini.setValue("S", "k", "line\nbreak"));
+    EXPECT_FALSE(ini.setValue("S", "k\r", "v"));
+    EXPECT_TRUE(ini.toText().isEmpty());
+    // Values that would not read back as written are quoted.
+    for (const QString &v : {QStringLiteral(" lead"), QStringLiteral("trail "), QStringLiteral("\"q\""),
+                             QStringLiteral("'s'"), QStringLiteral("a=b;c"), QString()}) {
+        ASSERT_TRUE(ini.setValue("S", "k", v));
+        IniFile again;
+        again.parse(ini.toText());
+        EXPECT_EQ(again.value("S", "k", "none"), v) << v.toStdString();
+    }
+}
+
+TEST(IniFile, KeepsCrLfAndSkipsByteOrderMark)
+{
+    IniFile ini = Parsed("\xEF\xBB\xBF[S]\r\na=1\r\n");
+    EXPECT_EQ(ini.sectionNames(), QStringList{"S"});
+    ini.setValue("S", "b", QStringLiteral("中文"));
+    EXPECT_EQ(ini.toText(), QByteArray("[S]\r\na=1\r\nb=") + QStringLiteral("中文").toUtf8() + "\r\n");
+}
+
+TEST(IniFile, LoadAndSaveFiles)
+{
+    tvtest::TempDir dir;
+    ASSERT_TRUE(dir.isValid());
+    IniFile ini;
+    // A missing file is an empty text; a directory or a FIFO is refused without blocking.
+    EXPECT_TRUE(ini.load(dir.file("missing.ini")));
+    EXPECT_TRUE(ini.sectionNames().isEmpty());
+    EXPECT_FALSE(ini.load(dir.path()));
+    ASSERT_EQ(::mkfifo(dir.file("fifo").toLocal8Bit().constData(), 0600), 0);
+    EXPECT_FALSE(ini.load(dir.file("fifo")));
+
+    ASSERT_TRUE(ini.setValue("S", "k", "v"));
+    const QString path = dir.file("sub/dir/file.ini");
+    ASSERT_TRUE(ini.save(path));
+    EXPECT_EQ(ReadAll(path), QByteArray("[S]\nk=v\n"));
+    IniFile back;
+    ASSERT_TRUE(back.load(path));
+    EXPECT_EQ(back.value("S", "k"), "v");
+
+    // Too large a file is refused and leaves the object empty.
+    const QString big = dir.file("big.ini");
+    {
+        QFile f(big);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(IniFile::MaxFileSize + 1));
+    }
+    EXPECT_FALSE(back.load(big));
+    EXPECT_TRUE(back.sectionNames().isEmpty());
+
+    // Saving where a directory stands fails and leaves it alone.
+    EXPECT_FALSE(ini.save(dir.path() + QStringLiteral("/sub")));
+}
+
+TEST(IniFile, BinaryGarbageNeitherCrashesNorLosesLines)
+{
+    QByteArray junk;
+    for (int i = 0; i < 4096; ++i)
+        junk.append(char((i * 131 + 7) & 0xFF));
+    junk.append("\n[S]\nk=1\n");
+    IniFile ini;
+    ini.parse(junk);
+    EXPECT_EQ(ini.intValue("S", "k", 0), 1);
+    IniFile again;
+    again.parse(ini.toText());
+    EXPECT_EQ(again.intValue("S", "k", 0), 1);
+}

@@ -1,0 +1,270 @@
+#include "platform_services/FakeSystemd.h"
+#include "sysinfo/Processes.h"
+#include "sysinfo/Services.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+namespace {
+
+using fakesd::Service;
+
+class ServicesTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { bus = new fakesd::Bus; }
+    static void TearDownTestSuite()
+    {
+        delete bus;
+        bus = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(bus->ok()) << "private message bus did not start"; }
+    fakesd::Manager &fake() { return bus->manager; }
+    int callIndex(const QString &Call) { return int(fake().calls().indexOf(Call)); }
+
+    static fakesd::Bus *bus;
+};
+
+fakesd::Bus *ServicesTest::bus = nullptr;
+
+TEST(ServiceHelper, PollingStepIsATenthOfTheHintWithinBounds)
+{
+    EXPECT_EQ(TServiceHelper::PollInterval(0), 1000u);
+    EXPECT_EQ(TServiceHelper::PollInterval(3000), 1000u);
+    EXPECT_EQ(TServiceHelper::PollInterval(50000), 5000u);
+    EXPECT_EQ(TServiceHelper::PollInterval(200000), 10000u);
+    EXPECT_EQ(TServiceHelper::PollInterval(0xFFFFFFFFu), 10000u);
+}
+
+TEST(ServiceHelper, EmptyNamesAndUnknownOpsAreRefused)
+{
+    EXPECT_FALSE(TServiceHelper::IsRunning("  "));
+    EXPECT_FALSE(TServiceHelper::Start(" ", 0));
+    EXPECT_FALSE(TServiceHelper::SetStartType("", 2));
+    EXPECT_FALSE(TServiceHelper::Control("x", 4, 0));
+    TServiceItem item;
+    EXPECT_FALSE(TServiceHelper::ReloadItem(" ", &item));
+    EXPECT_FALSE(TServiceHelper::FillItem(nullptr, &item));
+    TServices list;
+    EXPECT_EQ(list.GetItem(-1), nullptr);
+    EXPECT_EQ(list.GetItem(0), nullptr);
+}
+
+TEST(ServiceHelper, TerminalServiceCheckIsWiredToTheProcessUnit)
+{
+    EXPECT_EQ(EnsureTerminalServiceHook, &EnsureTerminalService);
+}
+
+TEST_F(ServicesTest, ListIsRebuiltWholeAndFoundIgnoringCase)
+{
+    auto a = Service("Alpha", "active", "enabled");
+    a.description = "Alpha daemon";
+    a.documentation = {};
+    auto b = Service("beta");
+    b.description.clear(); // no description at all
+    b.loaded = false;
+    a.execPath = "\\SystemRoot\\System32\\alpha.exe";
+    a.argv = {"alpha"};
+    fake().setUnits({a, b});
+
+    TServices list;
+    list.Reload();
+    list.Reload();
+    ASSERT_EQ(list.GetCount(), 2);
+    EXPECT_EQ(list.GetItem(0)->Name, "Alpha");
+    EXPECT_EQ(list.GetItem(1)->Name, "beta");
+    EXPECT_EQ(list.GetItem(2), nullptr);
+    EXPECT_EQ(list.ItemByName("ALPHA"), list.GetItem(0));
+    EXPECT_EQ(list.ItemByName("Beta"), list.GetItem(1));
+    EXPECT_EQ(list.ItemByName("gamma"), nullptr);
+
+    const TServiceItem *ia = list.GetItem(0);
+    EXPECT_EQ(ia->DisplayName, "Alpha daemon");
+    EXPECT_EQ(ia->State, 4);
+    EXPECT_EQ(ia->StartType, 2);
+    EXPECT_EQ(ia->ServiceType, 0x10);
+    EXPECT_FALSE(ia->Interactive);
+    EXPECT_NE(ia->ProcessID, 0u);
+    EXPECT_EQ(ia->Account, "root");
+    // The path normalisation applies to service command lines too.
+    EXPECT_FALSE(ia->BinaryPath.startsWith("\\SystemRoot\\System32\\"));
+    EXPECT_TRUE(ia->BinaryPath.endsWith("alpha.exe"));
+
+    const TServiceItem *ib = list.GetItem(1);
+    EXPECT_TRUE(ib->Description.isEmpty());
+    EXPECT_EQ(ib->State, 1);
+    EXPECT_EQ(ib->ProcessID, 0u);
+    EXPECT_EQ(ib->StartType, 3);
+}
+
+TEST_F(ServicesTest, DependencyListsPairUpAndSkipOtherUnits)
+{
+    auto a = Service("a", "active");
+    // Dependents of a: a target (not listed), then two services; one unknown service.
+    a.requiredBy = {"graphical.target", "b.service", "ghost.service"};
+    a.wantedBy = {"c.service"};
+    fake().setUnits({a, Service("b", "active"), Service("c")});
+    TServices list;
+    list.Reload();
+    ASSERT_EQ(list.GetCount(), 3);
+    EXPECT_EQ(*list.ItemByName("a")->Dependents, (QStringList{"b", "c"}));
+    EXPECT_TRUE(list.ItemByName("a")->Dependencies->isEmpty());
+    EXPECT_EQ(*list.ItemByName("b")->Dependencies, QStringList{"a"});
+    EXPECT_EQ(*list.ItemByName("c")->Dependencies, QStringList{"a"});
+    EXPECT_TRUE(list.ItemByName("b")->Dependents->isEmpty());
+}
+
+TEST_F(ServicesTest, NoManagerLeavesTheListEmpty)
+{
+    const QByteArray saved = qgetenv(platform::services::BusAddressVariable);
+    qputenv(platform::services::BusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
+    TServices list;
+    list.Reload();
+    EXPECT_EQ(list.GetCount(), 0);
+    EXPECT_FALSE(TServices::IsRunning("a"));
+    qputenv(platform::services::BusAddressVariable, saved);
+}
+
+TEST_F(ServicesTest, StartingARunningOrStoppingAStoppedServiceIssuesNothing)
+{
+    fake().setUnits({Service("up", "active"), Service("down")});
+    EXPECT_TRUE(TServices::StartService("up", 1000));
+    EXPECT_TRUE(TServices::StopService("down", 1000));
+    for (const QString &c : fake().calls())
+        EXPECT_FALSE(c.startsWith("StartUnit") || c.startsWith("StopUnit")) << c.toStdString();
+    EXPECT_TRUE(TServices::IsRunning("up"));
+    EXPECT_FALSE(TServices::IsRunning("down"));
+    EXPECT_FALSE(TServices::IsRunning("nosuch"));
+}
+
+TEST_F(ServicesTest, StopStopsRunningDependentsFirst)
+{
+    auto a = Service("a", "active");
+    a.requiredBy = {"b.service", "c.service", "d.service"};
+    auto b = Service("b", "active");
+    b.stopDelay = 300; // waited for before the next step
+    fake().setUnits({a, b, Service("c"), Service("d", "active")});
+    TServices list;
+    list.Reload();
+    TServiceItem *item = list.ItemByName("a");
+    ASSERT_TRUE(item);
+    EXPECT_TRUE(item->Stop(TServiceHelper::WAIT_INFINITE));
+    EXPECT_EQ(item->State, 1);
+    const int sb = callIndex("StopUnit b.service"), sd = callIndex("StopUnit d.service"),
+              sa = callIndex("StopUnit a.service");
+    ASSERT_GE(sb, 0);
+    ASSERT_GE(sd, 0);
+    ASSERT_GE(sa, 0);
+    EXPECT_LT(sb, sd);
+    EXPECT_LT(sd, sa);
+    EXPECT_EQ(callIndex("StopUnit c.service"), -1); // not running: left alone
+    EXPECT_EQ(fake().unit("b")->activeState, "inactive");
+}
+
+TEST_F(ServicesTest, PauseAlsoStopsActiveDependentsAndResumeThaws)
+{
+    auto a = Service("a", "active");
+    a.wantedBy = {"b.service"};
+    fake().setUnits({a, Service("b", "active")});
+    TServices list;
+    list.Reload();
+    TServiceItem *item = list.ItemByName("a");
+    ASSERT_TRUE(item);
+    EXPECT_TRUE(item->AcceptsPause);
+    EXPECT_TRUE(item->Pause(5000));
+    EXPECT_EQ(item->State, 7);
+    EXPECT_LT(callIndex("StopUnit b.service"), callIndex("FreezeUnit a.service"));
+    EXPECT_GE(callIndex("StopUnit b.service"), 0);
+    EXPECT_TRUE(item->Resume(5000));
+    EXPECT_EQ(item->State, 4);
+}
+
+TEST_F(ServicesTest, TimeLimitEndsAWaitAndTheItemShowsThePendingState)
+{
+    auto a = Service("a", "active");
+    a.stopDelay = -1; // stays pending
+    fake().setUnits({a});
+    TServices list;
+    list.Reload();
+    TServiceItem *item = list.ItemByName("a");
+    ASSERT_TRUE(item);
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(item->Stop(1500));
+    EXPECT_GT(t.elapsed(), 1500);
+    EXPECT_LT(t.elapsed(), 4500);
+    EXPECT_EQ(item->State, 3);
+}
+
+TEST_F(ServicesTest, AServiceThatSettlesElsewhereEndsAnEndlessWait)
+{
+    auto a = Service("a");
+    a.startFails = true;
+    a.startDelay = 200;
+    auto b = Service("b", "active");
+    b.refusesStop = true;
+    fake().setUnits({a, b});
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(TServiceHelper::Start("a", TServiceHelper::WAIT_INFINITE));
+    EXPECT_FALSE(TServiceHelper::Stop("b", TServiceHelper::WAIT_INFINITE));
+    EXPECT_LT(t.elapsed(), 6000);
+    // Masked units refuse to start.
+    fake().setUnits({Service("m", "inactive", "masked")});
+    EXPECT_FALSE(TServiceHelper::Start("m", TServiceHelper::WAIT_INFINITE));
+}
+
+TEST_F(ServicesTest, RestartOfAStoppedServiceJustStartsIt)
+{
+    auto a = Service("a");
+    a.startDelay = 100;
+    fake().setUnits({a});
+    TServices list;
+    list.Reload();
+    TServiceItem *item = list.ItemByName("a");
+    ASSERT_TRUE(item);
+    EXPECT_TRUE(item->Restart(TServiceHelper::WAIT_INFINITE));
+    EXPECT_EQ(item->State, 4);
+    EXPECT_NE(item->ProcessID, 0u);
+    EXPECT_EQ(callIndex("StopUnit a.service"), -1);
+}
+
+TEST_F(ServicesTest, StartTypeChangesThroughTheItem)
+{
+    auto s = Service("s", "inactive", "static");
+    s.installable = false;
+    fake().setUnits({Service("a"), s});
+    TServices list;
+    list.Reload();
+    TServiceItem *a = list.ItemByName("a");
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(a->ChangeStartType(2));
+    EXPECT_EQ(a->StartType, 2);
+    EXPECT_TRUE(a->ChangeStartType(4));
+    EXPECT_EQ(a->StartType, 4);
+    EXPECT_TRUE(TServices::SetServiceStartType("a", 3));
+    EXPECT_EQ(fake().unit("a")->unitFileState, "disabled");
+    // The re-read's result, not the change's.
+    TServiceItem *st = list.ItemByName("s");
+    EXPECT_FALSE(st->ChangeStartType(2));
+    EXPECT_TRUE(st->SetStartType(2));
+    EXPECT_EQ(st->StartType, 3);
+    EXPECT_FALSE(TServices::SetServiceStartType("nosuch", 2));
+}
+
+TEST_F(ServicesTest, TerminalServiceCheckChangesNothingWhenTheUnitIsMissing)
+{
+    fake().setUnits({Service("a")});
+    QElapsedTimer t;
+    t.start();
+    EnsureTerminalService();
+    EXPECT_LT(t.elapsed(), 3000);
+    for (const QString &c : fake().calls()) {
+        EXPECT_FALSE(c.contains("UnitFiles")) << c.toStdString();
+        EXPECT_FALSE(c.startsWith("StartUnit")) << c.toStdString();
+    }
+    EXPECT_TRUE(fake().calls().contains("LoadUnit TermService.service"));
+}
+
+} // namespace

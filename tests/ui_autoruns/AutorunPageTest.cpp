@@ -1,0 +1,301 @@
+#include "sysinfo_autoruns/AutorunEnv.h"
+
+#include "sysinfo/Autoruns.h"
+#include "ui/DisplayTexts.h"
+#include "ui/UiHooks.h"
+#include "ui/frmMain.h"
+#include "ui/frmMessage.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+using autotest::AutorunEnv;
+
+struct Shown
+{
+    QString Text;
+    QString Title;
+    quint8 Icon = 0;
+    quint8 Buttons = 0;
+};
+
+// The form with its autorun list on the test's own folders, key store and backup file, every
+// message box answered here.
+class AutorunPage : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        UiHooks().ExecModal = [this](QDialog *Dialog) {
+            auto *box = qobject_cast<TFormMessage *>(Dialog);
+            if (!box)
+                return 0;
+            shown.push_back({box->lblText->text(), box->lblTitle->text(), box->IconKind(), box->ButtonSet()});
+            box->btnButton1Click();
+            return int(box->Result());
+        };
+        ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "folder.desktop", AutorunEnv::Entry("/bin/true --folder")));
+        ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "agent", "/bin/sh -c x"));
+        ASSERT_TRUE(AutorunEnv::SetRun(autotest::kMachineRun, "ghost", "/nonexistent/ghost"));
+        form = std::make_unique<TFormMain>();
+        form->tmrProcess->stop();
+        form->tmrTraffic->stop();
+        form->tmrSystem->stop();
+        form->objAutoruns->SetBackupFile(env.BackupFile());
+        form->show();
+    }
+    void TearDown() override
+    {
+        form.reset();
+        RestoreDefaultUiHooks();
+    }
+
+    void ShowPage() { form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun); }
+    QTreeWidget *List() const { return form->lvAutoruns; }
+    QStringList Captions() const
+    {
+        QStringList out;
+        for (int i = 0; i < List()->topLevelItemCount(); ++i)
+            out << List()->topLevelItem(i)->text(0);
+        return out;
+    }
+    QTreeWidgetItem *Row(const QString &Caption) const
+    {
+        for (int i = 0; i < List()->topLevelItemCount(); ++i)
+            if (List()->topLevelItem(i)->text(0) == Caption)
+                return List()->topLevelItem(i);
+        return nullptr;
+    }
+    void Select(const QString &Caption)
+    {
+        List()->clearSelection();
+        QTreeWidgetItem *r = Row(Caption);
+        ASSERT_NE(r, nullptr) << Caption.toStdString();
+        r->setSelected(true);
+    }
+    static QString State(bool Active)
+    {
+        QString t;
+        EnabledText(Active, t);
+        return t;
+    }
+
+    AutorunEnv env;
+    std::unique_ptr<TFormMain> form;
+    std::vector<Shown> shown;
+};
+
+TEST_F(AutorunPage, ShowsEveryEntryWithItsStateCommandLocationAndIcon)
+{
+    ShowPage();
+    EXPECT_EQ(Captions(), (QStringList{"folder", "agent", "ghost"}));
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[启动配置] 启动项: 3"));
+    const QTreeWidgetItem *folder = Row("folder");
+    EXPECT_EQ(folder->text(1), State(true));
+    EXPECT_EQ(folder->text(3), QStringLiteral("\"/bin/true\" --folder"));
+    EXPECT_EQ(folder->text(4), env.UserDir());
+    EXPECT_EQ(folder->textAlignment(1), int(Qt::AlignCenter));
+    EXPECT_GE(folder->data(0, ImageIndexRole).toInt(), 0);
+    const QTreeWidgetItem *ghost = Row("ghost");
+    EXPECT_EQ(ghost->text(3), QStringLiteral("/nonexistent/ghost"));
+    EXPECT_EQ(ghost->text(4), autotest::kMachineRun);
+    // A missing program: no icon, no description.
+    EXPECT_EQ(ghost->data(0, ImageIndexRole).toInt(), -1);
+    EXPECT_TRUE(ghost->text(2).isEmpty());
+
+    // No selection: both command buttons off, the state button without a caption.
+    EXPECT_FALSE(form->btnEnableAutorun->isEnabled());
+    EXPECT_EQ(form->btnEnableAutorun->Caption(), QStringLiteral("..."));
+    EXPECT_FALSE(form->btnDeleteAutorun->isEnabled());
+    EXPECT_EQ(form->btnDeleteAutorun->Caption(), QStringLiteral("删除"));
+    EXPECT_EQ(form->SelectedAutorun(), nullptr);
+}
+
+TEST_F(AutorunPage, StateButtonFollowsTheSelectedEntryAndMovesItBackAndForth)
+{
+    ShowPage();
+    Select("agent");
+    ASSERT_NE(form->SelectedAutorun(), nullptr);
+    EXPECT_EQ(form->SelectedAutorun()->Name, QStringLiteral("agent"));
+    EXPECT_TRUE(form->btnEnableAutorun->isEnabled());
+    EXPECT_EQ(form->btnEnableAutorun->Caption(), QStringLiteral("禁用"));
+    EXPECT_TRUE(form->btnDeleteAutorun->isEnabled());
+
+    form->btnEnableAutorun->Click();
+    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(AutorunEnv::RunNames(autotest::kUserRun).isEmpty());
+    // The list is rebuilt: the disabled entry comes last, from the backup.
+    EXPECT_EQ(Captions(), (QStringList{"folder", "ghost", "agent"}));
+    EXPECT_EQ(Row("agent")->text(1), State(false));
+    // The rebuilt list has no selection any more.
+    EXPECT_FALSE(form->btnEnableAutorun->isEnabled());
+
+    Select("agent");
+    EXPECT_EQ(form->btnEnableAutorun->Caption(), QStringLiteral("启用"));
+    form->btnEnableAutorun->Click();
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(AutorunEnv::RunNames(autotest::kUserRun), QStringList{"agent"});
+    EXPECT_EQ(Row("agent")->text(1), State(true));
+}
+
+TEST_F(AutorunPage, DeleteGoesAtOnceWithoutAQuestion)
+{
+    ShowPage();
+    Select("folder");
+    form->mniAutorun_DeleteClick(form->mniAutorun_Delete);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_FALSE(QFile::exists(env.UserDir() + "folder.desktop"));
+    EXPECT_EQ(Captions(), (QStringList{"agent", "ghost"}));
+
+    // A disabled entry goes from the backup the same way, by the button.
+    Select("agent");
+    form->mniAutorun_DisableClick(form->mniAutorun_Disable);
+    Select("agent");
+    form->btnDeleteAutorun->Click();
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(Captions(), QStringList{"ghost"});
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[启动配置] 启动项: 1"));
+
+    // Deleting the last entry leaves no stale row behind.
+    Select("ghost");
+    form->mniAutorun_DeleteClick(form->mniAutorun_Delete);
+    EXPECT_EQ(List()->topLevelItemCount(), 0);
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[启动配置] 启动项: 0"));
+}
+
+TEST_F(AutorunPage, FailureIsReportedByNameAndTheListRebuilt)
+{
+    ShowPage();
+    Select("ghost");
+    form->mniAutorun_DisableClick(form->mniAutorun_Disable);
+    ASSERT_TRUE(shown.empty());
+    Select("ghost");
+    // A program that is gone cannot be put back.
+    form->mniAutorun_EnableClick(form->mniAutorun_Enable);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, QStringLiteral("启用启动项操作失败！\n\nghost"));
+    EXPECT_EQ(shown[0].Title, QStringLiteral("失败"));
+    EXPECT_EQ(shown[0].Icon, 5);
+    EXPECT_EQ(shown[0].Buttons, 0);
+    EXPECT_EQ(Row("ghost")->text(1), State(false));
+
+    // A desktop entry that cannot be removed from its folder.
+    shown.clear();
+    ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "fixed.bat", "x"));
+    form->btnRefreshAutorunList->Click();
+    Select("fixed");
+    form->mniAutorun_DeleteClick(form->mniAutorun_Delete);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, QStringLiteral("删除启动项操作失败！\n\nfixed"));
+    form->mniAutorun_DisableClick(form->mniAutorun_Disable);
+    // The rebuilt list has no selection: the second command does nothing.
+    EXPECT_EQ(shown.size(), 1u);
+    Select("fixed");
+    form->mniAutorun_DisableClick(form->mniAutorun_Disable);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].Text, QStringLiteral("禁用启动项操作失败！\n\nfixed"));
+    EXPECT_TRUE(QFile::exists(env.UserDir() + "fixed.bat"));
+}
+
+TEST_F(AutorunPage, CommandThatDoesNotApplyShowsNothingAndKeepsTheRows)
+{
+    ShowPage();
+    Select("agent");
+    // A mark on a row shows whether the list was rebuilt.
+    Row("folder")->setText(2, QStringLiteral("marked"));
+    form->mniAutorun_EnableClick(form->mniAutorun_Enable); // already active
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(Row("folder")->text(2), QStringLiteral("marked"));
+    EXPECT_EQ(AutorunEnv::RunNames(autotest::kUserRun), QStringList{"agent"});
+
+    form->AutorunCommand(7); // no such command: only the rebuild
+    EXPECT_NE(Row("folder")->text(2), QStringLiteral("marked"));
+
+    // A row without an entry index (or with one that is gone) stands for no entry.
+    List()->clearSelection();
+    auto *stray = new QTreeWidgetItem(List(), QStringList{"stray"});
+    stray->setSelected(true);
+    EXPECT_EQ(form->SelectedAutorun(), nullptr);
+    form->mniAutorun_DeleteClick(form->mniAutorun_Delete);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_NE(Row("stray"), nullptr);
+}
+
+TEST_F(AutorunPage, RefreshButtonWorksOnlyWhileThePageIsShown)
+{
+    ShowPage();
+    ASSERT_EQ(List()->topLevelItemCount(), 3);
+    ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "late", "/bin/true"));
+    form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
+    form->btnRefreshAutorunListClick(form->btnRefreshAutorunList);
+    EXPECT_EQ(List()->topLevelItemCount(), 3);
+    ShowPage();
+    EXPECT_EQ(List()->topLevelItemCount(), 4);
+    ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "later", "/bin/true"));
+    form->btnRefreshAutorunList->Click();
+    EXPECT_EQ(List()->topLevelItemCount(), 5);
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[启动配置] 启动项: 5"));
+}
+
+TEST_F(AutorunPage, PopupMenuOffersWhatTheEntryAllows)
+{
+    ShowPage();
+    Select("agent");
+    form->pmAutorunPopup(form->pmAutorun);
+    EXPECT_FALSE(form->mniAutorun_Enable->isEnabled());
+    EXPECT_TRUE(form->mniAutorun_Disable->isEnabled());
+    form->mniAutorun_DisableClick(form->mniAutorun_Disable);
+    Select("agent");
+    form->pmAutorunPopup(form->pmAutorun);
+    EXPECT_TRUE(form->mniAutorun_Enable->isEnabled());
+    EXPECT_FALSE(form->mniAutorun_Disable->isEnabled());
+    EXPECT_TRUE(form->mniAutorun_Delete->isEnabled());
+
+    // The right button opens the menu only with a selected entry.
+    List()->clearSelection();
+    form->lvAutorunsMouseDown(List(), Qt::RightButton, Qt::NoModifier, 5, 5);
+    EXPECT_FALSE(form->pmAutorun->isVisible());
+    Select("agent");
+    form->lvAutorunsMouseDown(List(), Qt::LeftButton, Qt::NoModifier, 5, 5);
+    EXPECT_FALSE(form->pmAutorun->isVisible());
+    form->lvAutorunsMouseDown(List(), Qt::RightButton, Qt::NoModifier, 5, 5);
+    EXPECT_TRUE(form->pmAutorun->isVisible());
+    form->pmAutorun->hide();
+}
+
+TEST_F(AutorunPage, ColumnClicksSortByTextIgnoringCaseAndToggleTheDirection)
+{
+    ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "Bravo", "/bin/true"));
+    ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "alpha", "/bin/true"));
+    ShowPage();
+    form->lvAutorunsColumnClick(List(), 0);
+    EXPECT_FALSE(form->Lists[TFormMain::lsAutoruns].SortDescending);
+    EXPECT_EQ(Captions(), (QStringList{"agent", "alpha", "Bravo", "folder", "ghost"}));
+    form->lvAutorunsColumnClick(List(), 0);
+    EXPECT_TRUE(form->Lists[TFormMain::lsAutoruns].SortDescending);
+    EXPECT_EQ(Captions(), (QStringList{"ghost", "folder", "Bravo", "alpha", "agent"}));
+
+    // Another column keeps its own direction; the sort survives a rebuild by a command.
+    form->lvAutorunsColumnClick(List(), 4);
+    EXPECT_EQ(form->Lists[TFormMain::lsAutoruns].SortColumn, 4);
+    // A folder path sorts before the key paths.
+    EXPECT_EQ(Captions().first(), QStringLiteral("folder"));
+    EXPECT_EQ(Captions().last(), QStringLiteral("ghost"));
+    Select("alpha");
+    form->mniAutorun_DisableClick(form->mniAutorun_Disable);
+    EXPECT_EQ(Captions().first(), QStringLiteral("folder"));
+    EXPECT_EQ(Captions().last(), QStringLiteral("ghost"));
+    EXPECT_EQ(Row("alpha")->text(4), autotest::kUserRun);
+}
+
+} // namespace

@@ -1,0 +1,462 @@
+#include "platform/network/NetworkSource.h"
+#include "platform/processes/ProcFs.h"
+#include "platform/processes/ProcessSource.h"
+#include "sysinfo/NetworkMonitor.h"
+#include "ui/DisplayTexts.h"
+#include "ui/UiHooks.h"
+#include "ui/frmMain.h"
+#include "ui/frmMessage.h"
+
+#include <gtest/gtest.h>
+
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QProcess>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QValueAxis>
+
+#include <cstring>
+#include <map>
+#include <memory>
+
+using namespace platform::network;
+
+namespace {
+
+quint32 Addr(int a, int b, int c, int d)
+{
+    const unsigned char bytes[4] = {quint8(a), quint8(b), quint8(c), quint8(d)};
+    quint32 v = 0;
+    std::memcpy(&v, bytes, 4);
+    return v;
+}
+
+// Identifiers above the kernel's largest possible one: no real process can carry them.
+constexpr quint32 kFakePID = 4194304 + 900;
+constexpr quint32 kFakePID2 = 4194304 + 10;
+
+// A process table with nothing in it: the form's process list stays empty.
+class NoProcesses : public platform::processes::ProcessSource
+{
+public:
+    bool enumeratePrimary(std::vector<platform::processes::ProcessEntry> &) override { return true; }
+    bool enumerateFallback(std::vector<platform::processes::ProcessEntry> &) override { return true; }
+};
+
+class FakeNetwork : public NetworkSource
+{
+public:
+    std::vector<Endpoint> tcp, udp;
+    std::vector<InterfaceRow> ifs;
+    std::vector<AddressRow> addrs;
+    std::map<quint32, QString> paths;
+
+    bool tcpEndpoints(std::vector<Endpoint> &out) override { return out.insert(out.end(), tcp.begin(), tcp.end()), true; }
+    bool udpEndpoints(std::vector<Endpoint> &out) override { return out.insert(out.end(), udp.begin(), udp.end()), true; }
+    bool interfaces(std::vector<InterfaceRow> &out) override { return out.insert(out.end(), ifs.begin(), ifs.end()), true; }
+    bool addresses(std::vector<AddressRow> &out) override { return out.insert(out.end(), addrs.begin(), addrs.end()), true; }
+    std::optional<QString> processPath(quint32 pid, quint64) override
+    {
+        const auto it = paths.find(pid);
+        return it == paths.end() ? std::nullopt : std::optional(it->second);
+    }
+    bool isKernelProcess(quint32) override { return false; }
+    std::optional<Moment> processStart(quint32, quint64) override { return std::nullopt; }
+};
+
+Endpoint Ep(quint32 local, quint32 lport, quint32 remote, quint32 rport, quint8 state, quint32 pid, quint64 start = 5)
+{
+    Endpoint e;
+    e.row.state = state;
+    e.row.localAddress = local;
+    e.row.localPort = lport;
+    e.row.remoteAddress = remote;
+    e.row.remotePort = rport;
+    if (pid != 0) {
+        e.owned = true;
+        e.owner = {pid, start};
+    }
+    return e;
+}
+
+InterfaceRow If(quint32 index, const char *name, quint8 oper, quint64 in = 0, quint64 out = 0)
+{
+    InterfaceRow r;
+    r.index = index;
+    r.name = QLatin1String(name);
+    r.description = r.name;
+    r.operStatus = oper;
+    r.inOctets = in;
+    r.outOctets = out;
+    return r;
+}
+
+struct Shown
+{
+    QString Text, Title;
+    quint8 Icon = 0, Buttons = 0;
+};
+
+QString Shows(QString Text)
+{
+    return Text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+}
+
+class NetworkPage : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        UiHooks().ExecModal = [this](QDialog *Dialog) {
+            auto *box = qobject_cast<TFormMessage *>(Dialog);
+            if (!box)
+                return 0;
+            shown.push_back({box->lblText->text(), box->lblTitle->text(), box->IconKind(), box->ButtonSet()});
+            const quint8 answer = answers.isEmpty() ? quint8(4) : answers.takeFirst();
+            if (answer == 3 || answer == 1)
+                box->btnButton1Click();
+            else
+                box->btnButton2Click();
+            return int(box->Result());
+        };
+        net.paths[kFakePID] = QStringLiteral("/opt/app/bin/server");
+        net.paths[kFakePID2] = QStringLiteral("/opt/app/bin/agent");
+    }
+    void TearDown() override
+    {
+        form.reset();
+        for (auto &c : children) {
+            c->kill();
+            c->waitForFinished(5000);
+        }
+        RestoreDefaultUiHooks();
+    }
+
+    void Create()
+    {
+        form = std::make_unique<TFormMain>(nullptr, &processes);
+        form->tmrProcess->stop();
+        form->tmrTraffic->stop();
+        form->tmrSystem->stop();
+        form->objNetworkMonitor->SetSource(&net);
+        form->show();
+    }
+    void ShowPage() { form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network); }
+
+    QTreeWidget *List() const { return form->lvConnections; }
+    QTreeWidgetItem *RowWith(int column, const QString &text) const
+    {
+        for (int i = 0; i < List()->topLevelItemCount(); ++i)
+            if (List()->topLevelItem(i)->text(column) == text)
+                return List()->topLevelItem(i);
+        return nullptr;
+    }
+    void Select(QTreeWidgetItem *row)
+    {
+        ASSERT_NE(row, nullptr);
+        List()->clearSelection();
+        row->setSelected(true);
+    }
+    // A child of the test, with the identifier and start time the system gives it.
+    std::pair<quint32, quint64> Spawn()
+    {
+        children.push_back(std::make_unique<QProcess>());
+        children.back()->start(QStringLiteral("/usr/bin/sleep"), {QStringLiteral("60")});
+        EXPECT_TRUE(children.back()->waitForStarted(5000));
+        const quint32 pid = quint32(children.back()->processId());
+        platform::processes::ProcStat st;
+        EXPECT_TRUE(platform::processes::readStat(qint32(pid), st));
+        return {pid, st.startTime};
+    }
+    QStringList Column(int column) const
+    {
+        QStringList out;
+        for (int i = 0; i < List()->topLevelItemCount(); ++i)
+            out << List()->topLevelItem(i)->text(column);
+        return out;
+    }
+
+    NoProcesses processes;
+    FakeNetwork net;
+    std::unique_ptr<TFormMain> form;
+    std::vector<std::unique_ptr<QProcess>> children;
+    std::vector<Shown> shown;
+    QList<quint8> answers;
+};
+
+// The usual mix: a listener, a remote connection, a loopback pair, an orphan and UDP.
+void Mix(FakeNetwork &net)
+{
+    net.tcp = {Ep(0, 80, 0, 0, TcpListen, kFakePID),
+               Ep(Addr(10, 0, 0, 1), 50000, Addr(93, 184, 216, 34), 443, TcpEstablished, kFakePID),
+               Ep(Addr(127, 0, 0, 1), 631, Addr(127, 0, 0, 1), 5555, TcpEstablished, kFakePID2),
+               Ep(Addr(10, 0, 0, 1), 50001, Addr(93, 184, 216, 35), 80, TcpTimeWait, 0)};
+    net.udp = {Ep(0, 68, 0, 0, 0, kFakePID2), Ep(Addr(192, 168, 1, 5), 5353, 0, 0, 0, kFakePID2),
+               Ep(Addr(10, 0, 0, 1), 123, 0, 0, 0, 0)};
+}
+
+} // namespace
+
+TEST_F(NetworkPage, ListShowsEndpointsAndHidesLocalOnesOnRequest)
+{
+    Mix(net);
+    Create();
+    ShowPage();
+    ASSERT_TRUE(form->chkHideLocalConnections->isChecked());
+    EXPECT_TRUE(form->chkHideLocalConnections->isVisible());
+    EXPECT_TRUE(form->chtNetTraffic->isVisible());
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[网络监控] TCP: 4 | UDP 3"));
+    ASSERT_EQ(List()->topLevelItemCount(), 2);
+    QTreeWidgetItem *tcp = List()->topLevelItem(0);
+    QString established;
+    TCPStateText(TcpEstablished, established);
+    const QStringList cells = {QStringLiteral("server"), QStringLiteral("TCP"), QStringLiteral("10.0.0.1:50000"),
+                               QStringLiteral("93.184.216.34:443"), established, QString::number(kFakePID),
+                               QStringLiteral("/opt/app/bin/server")};
+    for (int c = 0; c < cells.size(); ++c)
+        EXPECT_EQ(tcp->text(c), cells[c]) << c;
+    QTreeWidgetItem *udp = List()->topLevelItem(1);
+    EXPECT_EQ(udp->text(1), QStringLiteral("UDP"));
+    EXPECT_EQ(udp->text(2), QStringLiteral("192.168.1.5:5353"));
+    EXPECT_EQ(udp->text(3), QStringLiteral("N/A"));
+    EXPECT_EQ(udp->text(4), QStringLiteral("N/A"));
+    Select(udp);
+    EXPECT_EQ(form->SelectedConnection(), form->objNetworkMonitor->GetUDPItem(1));
+    Select(tcp);
+    EXPECT_EQ(form->SelectedConnection(), form->objNetworkMonitor->GetTCPItem(1));
+
+    // Unticked: everything, the orphans as the idle process.
+    form->chkHideLocalConnections->click();
+    EXPECT_FALSE(form->chkHideLocalConnections->isChecked());
+    ASSERT_EQ(List()->topLevelItemCount(), 7);
+    EXPECT_EQ(Column(1), (QStringList{"TCP", "TCP", "TCP", "TCP", "UDP", "UDP", "UDP"}));
+    EXPECT_EQ(List()->topLevelItem(3)->text(0), QStringLiteral("System Idle Process"));
+    EXPECT_EQ(List()->topLevelItem(3)->text(5), QStringLiteral("0"));
+    EXPECT_EQ(List()->topLevelItem(6)->text(0), QStringLiteral("System Idle Process"));
+
+    // The refresh button keeps the check box's choice; a hidden page is not filled.
+    net.tcp.pop_back();
+    form->btnRefreshConnectionListClick(form->btnRefreshConnectionList);
+    EXPECT_EQ(List()->topLevelItemCount(), 6);
+    form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
+    net.udp.clear();
+    form->btnRefreshConnectionListClick(form->btnRefreshConnectionList);
+    EXPECT_EQ(List()->topLevelItemCount(), 6);
+    EXPECT_EQ(form->UdpCount(), 0);
+}
+
+TEST_F(NetworkPage, TerminateButtonFollowsTheSelection)
+{
+    Mix(net);
+    Create();
+    ShowPage();
+    form->chkHideLocalConnections->click();
+    EXPECT_FALSE(form->btnTerminateConnection->isEnabled());
+    Select(RowWith(5, QStringLiteral("0")));
+    EXPECT_FALSE(form->btnTerminateConnection->isEnabled());
+    Select(RowWith(0, QStringLiteral("agent")));
+    EXPECT_TRUE(form->btnTerminateConnection->isEnabled());
+    // Nothing happens for the idle process's rows.
+    Select(RowWith(5, QStringLiteral("0")));
+    form->ConnectionCommand(0);
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(NetworkPage, TerminatingTheOwnerAsksAndReports)
+{
+    const auto [pid, start] = Spawn();
+    net.paths[pid] = QStringLiteral("/usr/bin/sleep");
+    net.tcp = {Ep(Addr(10, 0, 0, 1), 4000, Addr(10, 0, 0, 2), 4001, TcpEstablished, pid, start),
+               Ep(Addr(10, 0, 0, 1), 4002, Addr(10, 0, 0, 2), 4003, TcpEstablished, kFakePID),
+               Ep(Addr(10, 0, 0, 1), 4004, Addr(10, 0, 0, 2), 4005, TcpEstablished, kFakePID2)};
+    net.paths[kFakePID2] = QStringLiteral("/usr/lib/systemd/systemd-journald");
+    Create();
+    ShowPage();
+    ASSERT_EQ(List()->topLevelItemCount(), 3);
+
+    // "No" leaves the process alone.
+    Select(RowWith(0, QStringLiteral("sleep")));
+    answers = {4};
+    form->btnTerminateConnectionClick(form->btnTerminateConnection);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, Shows(QStringLiteral("结束进程可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。"
+                                                  "是否确定要执行该操作？\r\r结束进程：sleep [%1]").arg(pid)));
+    EXPECT_EQ(shown[0].Title, QStringLiteral("警告"));
+    EXPECT_EQ(shown[0].Icon, 3);
+    EXPECT_EQ(shown[0].Buttons, 2);
+    EXPECT_EQ(children[0]->state(), QProcess::Running);
+
+    // "Yes" ends it, without a report.
+    shown.clear();
+    answers = {3};
+    form->ConnectionCommand(0);
+    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(children[0]->waitForFinished(5000));
+
+    // A process that cannot be ended is reported.
+    shown.clear();
+    Select(RowWith(0, QStringLiteral("server")));
+    answers = {3};
+    form->ConnectionCommand(0);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].Text, Shows(QStringLiteral("结束进程操作失败！\r\rserver [%1]").arg(kFakePID)));
+    EXPECT_EQ(shown[1].Title, QStringLiteral("失败"));
+    EXPECT_EQ(shown[1].Icon, 5);
+    EXPECT_EQ(shown[1].Buttons, 0);
+
+    // Other codes do nothing; a critical process is refused before any question.
+    shown.clear();
+    form->ConnectionCommand(1);
+    EXPECT_TRUE(shown.empty());
+    Select(RowWith(0, QStringLiteral("systemd-journald")));
+    form->ConnectionCommand(0);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text,
+              Shows(QStringLiteral("这是关键系统进程，不允许执行该操作！\r\rsystemd-journald [%1]").arg(kFakePID2)));
+    EXPECT_EQ(shown[0].Title, QStringLiteral("禁止"));
+    EXPECT_EQ(shown[0].Icon, 4);
+    EXPECT_EQ(shown[0].Buttons, 0);
+}
+
+TEST_F(NetworkPage, EveryColumnSortsAsText)
+{
+    net.tcp = {Ep(Addr(10, 0, 0, 1), 1, Addr(8, 8, 8, 8), 1, TcpEstablished, 9),
+               Ep(Addr(10, 0, 0, 1), 2, Addr(8, 8, 8, 8), 2, TcpEstablished, 10),
+               Ep(Addr(10, 0, 0, 1), 3, Addr(8, 8, 8, 8), 3, TcpEstablished, 100)};
+    net.paths[9] = QStringLiteral("/b/Beta");
+    net.paths[10] = QStringLiteral("/a/alpha");
+    net.paths[100] = QStringLiteral("/c/Gamma");
+    Create();
+    ShowPage();
+    form->lvConnectionsColumnClick(List(), 5);
+    EXPECT_EQ(Column(5), (QStringList{"10", "100", "9"}));
+    form->lvConnectionsColumnClick(List(), 5);
+    EXPECT_EQ(Column(5), (QStringList{"9", "100", "10"}));
+    form->lvConnectionsColumnClick(List(), 0);
+    EXPECT_EQ(Column(0), (QStringList{"alpha", "Beta", "Gamma"}));
+    // A refresh keeps the order; the data index still finds each row's endpoint.
+    form->btnRefreshConnectionListClick(form->btnRefreshConnectionList);
+    EXPECT_EQ(Column(0), (QStringList{"alpha", "Beta", "Gamma"}));
+    Select(List()->topLevelItem(0));
+    ASSERT_NE(form->SelectedConnection(), nullptr);
+    EXPECT_EQ(form->SelectedConnection()->ProcessID, 10u);
+}
+
+TEST_F(NetworkPage, InterfaceListOffersUsableInterfacesAndKeepsTheChoice)
+{
+    Create();
+    net.ifs = {If(1, "lo", IfOperOperational), If(2, "eth0", IfOperOperational), If(3, "down0", IfOperDisconnected),
+               If(4, "bare0", IfOperOperational), If(5, "wlan0", IfOperConnecting)};
+    net.addrs = {{1, Addr(127, 0, 0, 1)}, {2, Addr(192, 168, 0, 7)}, {3, Addr(10, 9, 9, 9)}, {5, Addr(172, 16, 0, 3)}};
+    form->FillInterfaceList();
+    ASSERT_EQ(form->cbbInterfaceList->count(), 2);
+    EXPECT_EQ(form->cbbInterfaceList->itemText(0), QStringLiteral("eth0 [192.168.0.7]"));
+    EXPECT_EQ(form->cbbInterfaceList->itemText(1), QStringLiteral("wlan0 [172.16.0.3]"));
+    EXPECT_EQ(form->InterfaceMap.size(), 5);
+    EXPECT_EQ(form->InterfaceMap[0], 1);
+    EXPECT_EQ(form->InterfaceMap[1], 4);
+    EXPECT_EQ(form->cbbInterfaceList->currentIndex(), 0);
+
+    form->cbbInterfaceList->setCurrentIndex(1);
+    form->cbbInterfaceListChange(form->cbbInterfaceList);
+    form->FillInterfaceList();
+    EXPECT_EQ(form->cbbInterfaceList->currentIndex(), 1);
+    // The chosen position is gone: back to the first.
+    net.ifs[4].operStatus = IfOperDisconnected;
+    form->FillInterfaceList();
+    EXPECT_EQ(form->cbbInterfaceList->count(), 1);
+    EXPECT_EQ(form->cbbInterfaceList->currentIndex(), 0);
+    EXPECT_EQ(form->InterfaceListTag, 0);
+}
+
+TEST_F(NetworkPage, TrafficTickPlotsTheChosenInterfaceOnAnyPage)
+{
+    Create();
+    net.ifs = {If(1, "lo", IfOperOperational, 10, 10), If(2, "eth0", IfOperOperational, 1000, 2000),
+               If(3, "eth1", IfOperOperational, 0, 0)};
+    net.addrs = {{1, Addr(127, 0, 0, 1)}, {2, Addr(192, 168, 0, 7)}, {3, Addr(192, 168, 1, 7)}};
+    form->FillInterfaceList();
+    ASSERT_EQ(form->cbbInterfaceList->count(), 2);
+    ASSERT_TRUE(form->pnlTab_Process->isVisible()); // another page is shown
+
+    net.ifs[1].inOctets = 1500;
+    net.ifs[1].outOctets = 2300;
+    ASSERT_TRUE(QMetaObject::invokeMethod(form->tmrTraffic, "timeout", Qt::DirectConnection));
+    ASSERT_EQ(form->tsTrafficSend->count(), 1);
+    ASSERT_EQ(form->tsTrafficReceive->count(), 1);
+    EXPECT_EQ(form->tsTrafficSend->at(0), QPointF(201, 300));
+    EXPECT_EQ(form->tsTrafficReceive->at(0), QPointF(201, 500));
+    EXPECT_EQ(form->axTrafficBottom->min(), 1);
+    EXPECT_EQ(form->axTrafficBottom->max(), 201);
+    EXPECT_EQ(form->lblTrafficSend->text(), QStringLiteral("发送(当前/总计) - 300 Bytes / 2300 Bytes"));
+    EXPECT_EQ(form->lblTrafficReceive->text(), QStringLiteral("接收(当前/总计) - 500 Bytes / 1500 Bytes"));
+    // Totals beyond 32 bits show as they are.
+    net.ifs[1].inOctets = 1500 + (5ull << 32);
+    form->TrafficTick();
+    EXPECT_EQ(form->lblTrafficReceive->text(),
+              QStringLiteral("接收(当前/总计) - %1 Bytes / %2 Bytes").arg(5ull << 32).arg(1500 + (5ull << 32)));
+    EXPECT_EQ(form->tsTrafficSend->count(), 2);
+
+    // Choosing the same interface keeps the chart; another one empties it.
+    form->cbbInterfaceListChange(form->cbbInterfaceList);
+    EXPECT_EQ(form->tsTrafficSend->count(), 2);
+    form->cbbInterfaceList->setCurrentIndex(1);
+    form->cbbInterfaceListChange(form->cbbInterfaceList);
+    EXPECT_EQ(form->tsTrafficSend->count(), 0);
+    EXPECT_EQ(form->tsTrafficReceive->count(), 0);
+
+    // The series keep only the window that can be seen.
+    for (int i = 0; i < 450; ++i)
+        form->TrafficTick();
+    EXPECT_LE(form->tsTrafficSend->count(), 202);
+    EXPECT_GE(form->tsTrafficSend->count(), 200);
+    EXPECT_EQ(form->tsTrafficSend->at(form->tsTrafficSend->count() - 1).x(), form->axTrafficBottom->max());
+}
+
+TEST_F(NetworkPage, LoopbackOnlyMachineHasAnIdleChart)
+{
+    Create();
+    net.ifs = {If(1, "lo", IfOperOperational, 10, 10)};
+    net.addrs = {{1, Addr(127, 0, 0, 1)}};
+    form->FillInterfaceList();
+    EXPECT_EQ(form->cbbInterfaceList->count(), 0);
+    form->TrafficTick();
+    form->TrafficTick();
+    EXPECT_EQ(form->tsTrafficSend->count(), 0);
+    EXPECT_EQ(form->axTrafficBottom->max(), 200);
+}
+
+TEST_F(NetworkPage, MonitorLegendEntrySwitchesSamplingOffAndOn)
+{
+    Create();
+    net.ifs = {If(2, "eth0", IfOperOperational, 1000, 2000)};
+    net.addrs = {{2, Addr(192, 168, 0, 7)}};
+    form->FillInterfaceList();
+    form->tmrTraffic->start();
+    form->TrafficTick();
+    ASSERT_EQ(form->tsTrafficSend->count(), 1);
+    const QList<QLegendMarker *> markers = form->chtNetTraffic->chart()->legend()->markers(form->tsTrafficMonitor);
+    ASSERT_EQ(markers.size(), 1);
+    emit markers[0]->clicked();
+    EXPECT_FALSE(form->tmrTraffic->isActive());
+    EXPECT_EQ(form->tsTrafficSend->count(), 0);
+    EXPECT_EQ(form->tsTrafficReceive->count(), 0);
+    EXPECT_EQ(form->lblTrafficSend->text(), QStringLiteral("发送(当前/总计) - 0.00 KB / 0.00 KB"));
+    EXPECT_EQ(form->lblTrafficReceive->text(), QStringLiteral("接收(当前/总计) - 0.00 KB / 0.00 KB"));
+    emit markers[0]->clicked();
+    EXPECT_TRUE(form->tmrTraffic->isActive());
+    form->tmrTraffic->stop();
+    // The other entries only switch their own line.
+    const QList<QLegendMarker *> send = form->chtNetTraffic->chart()->legend()->markers(form->tsTrafficSend);
+    ASSERT_EQ(send.size(), 1);
+    form->tmrTraffic->start();
+    emit send[0]->clicked();
+    EXPECT_TRUE(form->tmrTraffic->isActive());
+    form->tmrTraffic->stop();
+}

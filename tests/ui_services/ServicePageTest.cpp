@@ -1,0 +1,304 @@
+#include "platform_services/FakeSystemd.h"
+#include "sysinfo/Services.h"
+#include "ui/UiHooks.h"
+#include "ui/frmMain.h"
+#include "ui/frmMessage.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QMenu>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+using fakesd::Service;
+
+struct Shown
+{
+    QString Text, Title;
+    quint8 Icon = 0, Buttons = 0;
+};
+
+class ServicePageTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { bus = new fakesd::Bus; }
+    static void TearDownTestSuite()
+    {
+        delete bus;
+        bus = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(bus->ok()) << "private message bus did not start";
+        UiHooks().ExecModal = [this](QDialog *Dialog) {
+            auto *box = qobject_cast<TFormMessage *>(Dialog);
+            if (!box)
+                return 0;
+            shown.push_back({box->lblText->text(), box->lblTitle->text(), box->IconKind(), box->ButtonSet()});
+            const quint8 answer = answers.isEmpty() ? quint8(4) : answers.takeFirst();
+            if (answer == 3 || answer == 1)
+                box->btnButton1Click();
+            else
+                box->btnButton2Click();
+            return int(box->Result());
+        };
+        UiHooks().OpenUrl = [](const QString &) { return true; };
+        auto a = Service("alpha", "active", "enabled");
+        auto b = Service("beta");
+        auto c = Service("gamma", "inactive", "masked");
+        fake().setUnits({a, b, c});
+    }
+    void TearDown() override
+    {
+        form.reset();
+        RestoreDefaultUiHooks();
+    }
+
+    fakesd::Manager &fake() { return bus->manager; }
+
+    void Open()
+    {
+        form = std::make_unique<TFormMain>(nullptr, nullptr);
+        form->tmrProcess->stop();
+        form->tmrTraffic->stop();
+        form->tmrSystem->stop();
+        form->show();
+        form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+    }
+    QTreeWidget *List() const { return form->lvServices; }
+    QTreeWidgetItem *Row(const QString &Name) const
+    {
+        for (int i = 0; i < List()->topLevelItemCount(); ++i)
+            if (List()->topLevelItem(i)->text(0) == Name)
+                return List()->topLevelItem(i);
+        return nullptr;
+    }
+    void Select(const QString &Name)
+    {
+        List()->clearSelection();
+        QTreeWidgetItem *r = Row(Name);
+        ASSERT_TRUE(r) << Name.toStdString();
+        r->setSelected(true);
+    }
+    QStringList Captions() const
+    {
+        QStringList out;
+        for (int i = 0; i < List()->topLevelItemCount(); ++i)
+            out << List()->topLevelItem(i)->text(0);
+        return out;
+    }
+
+    static fakesd::Bus *bus;
+    std::unique_ptr<TFormMain> form;
+    std::vector<Shown> shown;
+    QList<quint8> answers;
+};
+
+fakesd::Bus *ServicePageTest::bus = nullptr;
+
+TEST_F(ServicePageTest, PageListsTheServicesWithTextsAndImages)
+{
+    Open();
+    ASSERT_EQ(Captions(), (QStringList{"alpha", "beta", "gamma"}));
+    QTreeWidgetItem *a = Row("alpha");
+    EXPECT_EQ(a->text(1), "alpha daemon");
+    EXPECT_EQ(a->text(2), "运行中");
+    EXPECT_EQ(a->text(3), "自动");
+    EXPECT_EQ(a->text(4), "/usr/sbin/alpha --foreground");
+    EXPECT_EQ(a->data(0, Qt::UserRole + 2).toInt(), 0);
+    EXPECT_EQ(Row("beta")->data(0, Qt::UserRole + 2).toInt(), 1);
+    EXPECT_EQ(Row("gamma")->text(3), "禁用");
+    EXPECT_EQ(form->lblTopBarInfo->text(), "[服务管理] 服务: 3");
+    EXPECT_EQ(form->ServiceCount(), 3);
+    EXPECT_EQ(form->ilCommon.size(), 3);
+    EXPECT_FALSE(form->ilCommon[1].isNull());
+}
+
+TEST_F(ServicePageTest, ButtonsAndMenuFollowTheSelectedService)
+{
+    Open();
+    EXPECT_FALSE(form->btnStartService->isEnabled());
+    EXPECT_EQ(form->btnStartService->Caption(), "...");
+    Select("alpha");
+    EXPECT_EQ(form->btnStartService->Caption(), "停止");
+    EXPECT_EQ(form->btnPauseService->Caption(), "暂停");
+    EXPECT_TRUE(form->btnPauseService->isEnabled());
+    form->pmServicePopup(form->pmService);
+    EXPECT_FALSE(form->mniService_Start->isEnabled());
+    EXPECT_TRUE(form->mniService_Stop->isEnabled());
+    EXPECT_TRUE(form->mniService_Pause->isEnabled());
+    EXPECT_FALSE(form->mniService_Resume->isEnabled());
+    EXPECT_TRUE(form->mniService_Restart->isEnabled());
+    form->mniService_StartupTypeClick(form->mniService_StartupType);
+    EXPECT_TRUE(form->mniService_StartupType_Automatic->isChecked());
+
+    Select("beta");
+    EXPECT_EQ(form->btnStartService->Caption(), "启动");
+    EXPECT_FALSE(form->btnPauseService->isEnabled());
+    EXPECT_EQ(form->btnPauseService->Caption(), "...");
+    form->pmServicePopup(form->pmService);
+    EXPECT_TRUE(form->mniService_Start->isEnabled());
+    EXPECT_FALSE(form->mniService_Stop->isEnabled());
+    EXPECT_FALSE(form->mniService_Restart->isEnabled());
+    form->mniService_StartupTypeClick(form->mniService_StartupType);
+    EXPECT_TRUE(form->mniService_StartupType_Manual->isChecked());
+}
+
+TEST_F(ServicePageTest, StartingADisabledServiceSetsItToManualFirst)
+{
+    Open();
+    Select("gamma");
+    form->btnStartService->OnClick(form->btnStartService);
+    EXPECT_EQ(fake().unit("gamma")->activeState, "active");
+    EXPECT_EQ(fake().unit("gamma")->unitFileState, "disabled");
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(Row("gamma")->text(2), "运行中");
+    EXPECT_EQ(Row("gamma")->text(3), "手动");
+    // The row keeps the image it had when it was added.
+    EXPECT_EQ(Row("gamma")->data(0, Qt::UserRole + 2).toInt(), 1);
+    EXPECT_FALSE(form->pnlWaiting->isVisible());
+    EXPECT_TRUE(form->isEnabled());
+    EXPECT_EQ(form->btnStartService->Caption(), "停止");
+}
+
+TEST_F(ServicePageTest, AFailedStartIsReportedAndTheServiceStaysManual)
+{
+    fake().withUnit("gamma", [](fakesd::Unit *u) { u->startFails = true; });
+    Open();
+    Select("gamma");
+    form->ServiceCommand(0);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, "启动服务操作失败！\n\ngamma");
+    EXPECT_EQ(shown[0].Title, "失败");
+    EXPECT_EQ(shown[0].Icon, 5);
+    EXPECT_EQ(shown[0].Buttons, 0);
+    EXPECT_EQ(fake().unit("gamma")->unitFileState, "disabled");
+    EXPECT_EQ(Row("gamma")->text(3), "手动");
+}
+
+TEST_F(ServicePageTest, StopAsksFirstEvenForAStoppedService)
+{
+    Open();
+    Select("beta");
+    answers = {3};
+    form->mniService_StopClick(form->mniService_Stop);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Title, "询问");
+    EXPECT_EQ(shown[0].Icon, 2);
+    EXPECT_EQ(shown[0].Buttons, 2);
+    EXPECT_EQ(shown[0].Text, "停止服务可能将导致某些系统功能异常。是否确定要执行该操作？\n\n停止服务：beta\n\n服务描述：beta daemon");
+    for (const QString &c : fake().calls())
+        EXPECT_FALSE(c.startsWith("StopUnit")) << c.toStdString();
+
+    // "否" leaves a running service alone; "是" stops it.
+    Select("alpha");
+    shown.clear();
+    answers = {4};
+    form->mniService_StopClick(form->mniService_Stop);
+    EXPECT_EQ(fake().unit("alpha")->activeState, "active");
+    answers = {3};
+    form->mniService_StopClick(form->mniService_Stop);
+    EXPECT_EQ(fake().unit("alpha")->activeState, "inactive");
+    EXPECT_EQ(shown.size(), 2u);
+    EXPECT_EQ(Row("alpha")->text(2), "已停止");
+}
+
+TEST_F(ServicePageTest, PauseResumeAndStartTypeCommands)
+{
+    Open();
+    Select("alpha");
+    form->btnPauseService->OnClick(form->btnPauseService);
+    EXPECT_EQ(fake().unit("alpha")->freezerState, "frozen");
+    EXPECT_EQ(Row("alpha")->text(2), "暂停中");
+    EXPECT_EQ(form->btnPauseService->Caption(), "恢复");
+    form->btnPauseService->OnClick(form->btnPauseService);
+    EXPECT_EQ(fake().unit("alpha")->freezerState, "running");
+
+    // The start type it already has: nothing happens at all.
+    fake().clearCalls();
+    form->mniService_StartupType_AutomaticClick(form->mniService_StartupType_Automatic);
+    for (const QString &c : fake().calls())
+        EXPECT_FALSE(c.contains("UnitFiles") || c == "ListUnits") << c.toStdString();
+    form->mniService_StartupType_DisabledClick(form->mniService_StartupType_Disabled);
+    EXPECT_EQ(fake().unit("alpha")->unitFileState, "masked");
+    EXPECT_EQ(Row("alpha")->text(3), "禁用");
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(ServicePageTest, AStartTypeThatCannotBeSetIsReported)
+{
+    fake().withUnit("beta", [](fakesd::Unit *u) {
+        u->installable = false;
+        u->unitFileState = "static";
+    });
+    Open();
+    Select("beta");
+    form->mniService_StartupType_AutomaticClick(form->mniService_StartupType_Automatic);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, "设置启动类型操作失败！\n\nbeta");
+}
+
+TEST_F(ServicePageTest, RefreshFollowsTheServices)
+{
+    Open();
+    // A gone service loses its row, a new one is appended, also in the same refresh.
+    fake().setUnits({Service("alpha", "inactive", "enabled"), Service("gamma"), Service("delta")});
+    form->btnRefreshServiceListClick(form->btnRefreshServiceList);
+    EXPECT_EQ(Captions(), (QStringList{"alpha", "gamma", "delta"}));
+    EXPECT_EQ(Row("alpha")->text(2), "已停止");
+    EXPECT_EQ(Row("gamma")->text(3), "手动");
+    EXPECT_EQ(form->lblTopBarInfo->text(), "[服务管理] 服务: 3");
+
+    // Sorted by a column, rows stay sorted through refreshes.
+    form->lvServicesColumnClick(List(), 0);
+    EXPECT_EQ(Captions(), (QStringList{"alpha", "delta", "gamma"}));
+    form->lvServicesColumnClick(List(), 0);
+    EXPECT_EQ(Captions(), (QStringList{"gamma", "delta", "alpha"}));
+    fake().setUnits({Service("alpha"), Service("gamma"), Service("delta"), Service("Beta")});
+    form->RefreshServiceList();
+    EXPECT_EQ(Captions(), (QStringList{"gamma", "delta", "Beta", "alpha"}));
+
+    // Hidden page: nothing happens.
+    form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
+    fake().setUnits({Service("alpha")});
+    form->RefreshServiceList();
+    EXPECT_EQ(List()->topLevelItemCount(), 4);
+}
+
+TEST_F(ServicePageTest, EmptyListAndNoSelectionDoNothing)
+{
+    fake().setUnits({});
+    Open();
+    EXPECT_EQ(List()->topLevelItemCount(), 0);
+    fake().setUnits({Service("alpha")});
+    fake().clearCalls();
+    form->btnRefreshServiceListClick(form->btnRefreshServiceList);
+    EXPECT_EQ(List()->topLevelItemCount(), 0);
+    EXPECT_TRUE(fake().calls().isEmpty());
+    form->ServiceCommand(1);
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(ServicePageTest, OptimisationButtonGivesThePanelRoom)
+{
+    Open();
+    if (!form->pnlServicesOptimizaion)
+        GTEST_SKIP() << "no optimisation panel in this build";
+    form->btnServicesOptimizationClick(form->btnServicesOptimization);
+    QApplication::processEvents();
+    EXPECT_TRUE(form->pnlServicesOptimizaion->isVisible());
+    EXPECT_EQ(form->pnlDetails->height(), List()->height());
+    form->btnServicesOptimizationClick(form->btnServicesOptimization);
+    EXPECT_FALSE(form->pnlServicesOptimizaion->isVisible());
+}
+
+} // namespace

@@ -1,0 +1,353 @@
+#include "platform_http/LoopbackServer.h"
+#include "ui_process/Fixture.h"
+
+#include "sysinfo/HttpGet.h"
+#include "sysinfo/Utils.h"
+#include "ui/frmAbout.h"
+
+#include <QKeyEvent>
+
+using httptest::LoopbackServer;
+using httptest::Recorded;
+
+namespace {
+
+const QByteArray kDescriptorPath = "/download/taskvane/update/update.html";
+const QByteArray kDictPath = "/download/taskvane/update/Ravel.zip";
+
+// A dictionary file that answers `Version` for its version.
+void MakeDictionary(const QString &Path, const QString &Version)
+{
+    QFile::remove(Path);
+    TDictDBTableLayout config;
+    config.Name = QStringLiteral("Config");
+    config.Fields = {{QStringLiteral("Item"), ftString, 32, 0}, {QStringLiteral("Value"), ftString, 32, 0}};
+    TDictDBTableLayout process;
+    process.Name = QStringLiteral("Process");
+    process.Fields = {{QStringLiteral("ProcessName"), ftString, 40, 0},
+                      {QStringLiteral("Description"), ftString, 400, 0},
+                      {QStringLiteral("Virus"), ftBoolean, 0, 0}};
+    TDictDBFileLayout layout;
+    layout.Tables = {config, process};
+    CreateDictDBFile(Path, layout);
+    TDictTable t;
+    t.SetDatabaseName(Path);
+    t.SetTableName(QStringLiteral("Config"));
+    t.Open();
+    t.Append();
+    t.FieldByName(QStringLiteral("Item"))->SetAsString(QStringLiteral("Version"));
+    t.FieldByName(QStringLiteral("Value"))->SetAsString(Version);
+    t.Post();
+    t.Close();
+}
+
+QByteArray ReadFile(const QString &Path)
+{
+    QFile f(Path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The form starts its check itself from its creation; the tests start it again on their own server.
+struct TFormAccess : TFormMain
+{
+    using TFormMain::StartUpdateCheck;
+};
+void StartCheck(TFormMain *Form)
+{
+    (Form->*&TFormAccess::StartUpdateCheck)();
+}
+
+QString OwnVersion()
+{
+    QString v;
+    GetFileVersion(QString(), v);
+    return v;
+}
+
+class UpdateCheckTest : public ptest::FormTest
+{
+protected:
+    void SetUp() override
+    {
+        FormTest::SetUp();
+        ASSERT_TRUE(dir.isValid());
+        UiHooks().ExecModal = [this](QDialog *Dialog) {
+            if (auto *about = qobject_cast<TFormAbout *>(Dialog)) {
+                aboutTexts << about->lblTitle->text() << about->lblTilte->text() << about->lblText->text();
+                about->show();
+                QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QCoreApplication::sendEvent(about->lblText, &esc);
+                aboutClosedByEsc = !about->isVisible();
+                return 0;
+            }
+            auto *box = qobject_cast<TFormMessage *>(Dialog);
+            if (!box)
+                return 0;
+            shown.push_back({box->lblText->text(), box->lblTitle->text(), box->IconKind(), box->ButtonSet()});
+            if ((answers.isEmpty() ? quint8(4) : answers.takeFirst()) == 3)
+                box->btnButton1Click();
+            else
+                box->btnButton2Click();
+            return int(box->Result());
+        };
+        Create();
+        // A display-less run checks nothing on its own.
+        EXPECT_EQ(form->objHttpGet->Thread(), nullptr);
+        form->UpdateDir = dir.path() + QLatin1Char('/');
+        form->objHttpGet->Limits.stallTimeoutMs = 1000;
+        form->objHttpGet->Limits.totalTimeoutMs = 8000;
+        form->objHttpGet->Limits.connectTimeoutMs = 2000;
+    }
+    void TearDown() override
+    {
+        FormTest::TearDown();
+        server.reset();
+        qunsetenv(platform::http::kServerOverrideVariable);
+    }
+
+    // Serves the descriptor text and the dictionary answer.
+    void Serve(const QByteArray &Descriptor, std::function<void(const LoopbackServer::Conn &)> Dictionary = {})
+    {
+        server = std::make_unique<LoopbackServer>([Descriptor, Dictionary](const LoopbackServer::Conn &c,
+                                                                           const Recorded &r) {
+            if (r.target == kDescriptorPath)
+                c.send(LoopbackServer::response(200, Descriptor));
+            else if (r.target == kDictPath && Dictionary)
+                Dictionary(c);
+            else
+                c.send(LoopbackServer::response(404, "not here"));
+        });
+        ASSERT_NE(server->port(), 0);
+        qputenv(platform::http::kServerOverrideVariable, server->connectTo());
+    }
+
+    // Runs the check to its end, both stages.
+    bool RunCheck()
+    {
+        StartCheck(form.get());
+        QDeadlineTimer deadline(15000);
+        while (!deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            TWorkThread *t = form->objHttpGet->Thread();
+            if (t && !form->objHttpGet->IsBusy() && t->Ended()) {
+                QCoreApplication::processEvents();
+                return true;
+            }
+        }
+        return false;
+    }
+
+    QStringList Targets() const
+    {
+        QStringList out;
+        for (const Recorded &r : server->requests())
+            out << QString::fromLatin1(r.target);
+        return out;
+    }
+
+    QString VersionLabel(const QString &Dict) const
+    {
+        return QStringLiteral("主程序版本：%1 | 进程库版本：%2").arg(OwnVersion(), Dict);
+    }
+
+    QString File(const char *Name) const { return dir.file(QLatin1String(Name)); }
+
+    tvtest::TempDir dir;
+    std::unique_ptr<LoopbackServer> server;
+    QStringList aboutTexts;
+    bool aboutClosedByEsc = false;
+};
+
+TEST_F(UpdateCheckTest, NewerProgramOffersTheDownloadPage)
+{
+    MakeDictionary(File("Ravel.db"), QStringLiteral("2009-04-15"));
+    Serve("[VERSION]\r\nAPP=99.0.0.0\r\nDB=2009-4-15\r\n");
+    answers = {3};
+    ASSERT_TRUE(RunCheck());
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, QStringLiteral("已发现新版本 Taskvane v99.0.0.0，建议下载更新。是否立即打开下载页面？"));
+    EXPECT_EQ(shown[0].Title, QStringLiteral("信息"));
+    EXPECT_EQ(shown[0].Icon, 1);
+    EXPECT_EQ(shown[0].Buttons, 2);
+    EXPECT_EQ(opened, QStringList{QStringLiteral("http://www.taskvane.org/taskvane.html")});
+    // 2009-4-15 is the dictionary's own date: nothing is downloaded.
+    EXPECT_EQ(Targets(), QStringList{QString::fromLatin1(kDescriptorPath)});
+    EXPECT_EQ(server->requests()[0].headers.value("host"), "www.taskvane.org");
+    EXPECT_FALSE(QFile::exists(File("_update.tmp")));
+    EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2009-04-15")));
+
+    // Declined: nothing opens.
+    shown.clear();
+    opened.clear();
+    answers = {4};
+    ASSERT_TRUE(RunCheck());
+    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(opened.isEmpty());
+}
+
+TEST_F(UpdateCheckTest, SameProgramVersionOrMalformedDescriptorAsksNothing)
+{
+    MakeDictionary(File("Ravel.db"), QStringLiteral("2009-04-15"));
+    for (const QByteArray &descriptor :
+         {QByteArray("[VERSION]\nAPP=" + OwnVersion().toLatin1() + "\nDB=2009-04-15\n"),
+          QByteArray("[version]\napp = \"0.9.9.9\"\ndb=2001-01-01\n"), QByteArray("garbage\x01\xff no ini at all"),
+          QByteArray("[VERSION]\nAPP=x.y.z.w\nDB=next-year\n"), QByteArray()}) {
+        Serve(descriptor);
+        ASSERT_TRUE(RunCheck());
+        EXPECT_TRUE(shown.empty()) << descriptor.toStdString();
+        EXPECT_EQ(Targets().size(), 1) << descriptor.toStdString();
+        EXPECT_FALSE(QFile::exists(File("_update.tmp")));
+        EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2009-04-15")));
+    }
+}
+
+TEST_F(UpdateCheckTest, NewerDictionaryReplacesTheOldOne)
+{
+    MakeDictionary(File("Ravel.db"), QStringLiteral("2009-04-15"));
+    MakeDictionary(File("offered.db"), QStringLiteral("2031-02-03"));
+    const QByteArray offered = ReadFile(File("offered.db"));
+    Serve("[VERSION]\nAPP=0.0.0.1\nDB=2031-02-03\n",
+          [offered](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, offered)); });
+    ASSERT_TRUE(RunCheck());
+    EXPECT_EQ(Targets(), (QStringList{QString::fromLatin1(kDescriptorPath), QString::fromLatin1(kDictPath)}));
+    EXPECT_EQ(form->UpdateStage, 1);
+    EXPECT_EQ(ReadFile(File("Ravel.db")), offered);
+    EXPECT_FALSE(QFile::exists(File("_Ravel.tmp")));
+    EXPECT_FALSE(QFile::exists(File("_update.tmp")));
+    EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2031-02-03")));
+}
+
+TEST_F(UpdateCheckTest, MissingDictionaryIsFetched)
+{
+    MakeDictionary(File("offered.db"), QStringLiteral("2010-01-01"));
+    const QByteArray offered = ReadFile(File("offered.db"));
+    Serve("[VERSION]\nDB=2010-01-01\n",
+          [offered](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, offered)); });
+    ASSERT_TRUE(RunCheck());
+    EXPECT_EQ(ReadFile(File("Ravel.db")), offered);
+    EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2010-01-01")));
+}
+
+// A download that is cut short, or that is no dictionary, leaves the old dictionary whole.
+TEST_F(UpdateCheckTest, BrokenDownloadsLeaveTheDictionary)
+{
+    MakeDictionary(File("Ravel.db"), QStringLiteral("2009-04-15"));
+    const QByteArray before = ReadFile(File("Ravel.db"));
+    MakeDictionary(File("offered.db"), QStringLiteral("2031-02-03"));
+    const QByteArray offered = ReadFile(File("offered.db"));
+    const std::function<void(const LoopbackServer::Conn &)> answers[] = {
+        [offered](const LoopbackServer::Conn &c) {
+            c.send("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(offered.size()) + "\r\n\r\n" +
+                   offered.left(offered.size() / 2));
+        },
+        [](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, "<html>sign in first</html>")); },
+        [](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(404, "")); },
+        [](const LoopbackServer::Conn &c) { c.send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\nabc"); c.pause(3000); },
+    };
+    for (const auto &answer : answers) {
+        Serve("[VERSION]\nDB=2031-02-03\n", answer);
+        ASSERT_TRUE(RunCheck());
+        EXPECT_EQ(Targets().size(), 2);
+        EXPECT_EQ(ReadFile(File("Ravel.db")), before);
+        EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2009-04-15")));
+    }
+}
+
+TEST_F(UpdateCheckTest, UnreachableOrMissingDescriptorKeepsTheVersions)
+{
+    MakeDictionary(File("Ravel.db"), QStringLiteral("2009-04-15"));
+    form->lblVersion->setText(VersionLabel(QStringLiteral("2009-04-15")));
+    // Not found: no event at all.
+    server = std::make_unique<LoopbackServer>(
+        [](const LoopbackServer::Conn &c, const Recorded &) { c.send(LoopbackServer::response(404, "")); });
+    qputenv(platform::http::kServerOverrideVariable, server->connectTo());
+    ASSERT_TRUE(RunCheck());
+    EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2009-04-15")));
+    EXPECT_FALSE(QFile::exists(File("_update.tmp")));
+    // Nobody listening: the failure text gives way to the versions at once.
+    const quint16 port = server->port();
+    server.reset();
+    qputenv(platform::http::kServerOverrideVariable, "127.0.0.1:" + QByteArray::number(port));
+    form->lblVersion->setText(QString());
+    ASSERT_TRUE(RunCheck());
+    EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2009-04-15")));
+}
+
+TEST_F(UpdateCheckTest, ClosingTheFormStopsARunningCheck)
+{
+    server = std::make_unique<LoopbackServer>([](const LoopbackServer::Conn &c, const Recorded &) {
+        c.send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n[VER");
+        c.pause(5000);
+    });
+    qputenv(platform::http::kServerOverrideVariable, server->connectTo());
+    form->objHttpGet->Limits.stallTimeoutMs = 8000;
+    StartCheck(form.get());
+    ASSERT_TRUE(form->objHttpGet->IsBusy());
+    QDeadlineTimer deadline(2000);
+    form->close();
+    EXPECT_FALSE(deadline.hasExpired());
+    EXPECT_FALSE(form->objHttpGet->IsBusy());
+    EXPECT_TRUE(form->lblVersion->text().startsWith(QStringLiteral("主程序版本：")));
+    EXPECT_FALSE(QFile::exists(File("_update.tmp")));
+}
+
+TEST_F(UpdateCheckTest, ProgressTexts)
+{
+    form->UpdateStage = 0;
+    form->objHttpGetProcess(form->objHttpGet, 10, 100);
+    EXPECT_EQ(form->lblVersion->text(), QStringLiteral("正在检查更新..."));
+    form->UpdateStage = 1;
+    form->objHttpGetProcess(form->objHttpGet, 1, 8); // 12.5 goes to the even 12
+    EXPECT_EQ(form->lblVersion->text(), QStringLiteral("正在下载更新文件... 12 %"));
+    form->objHttpGetProcess(form->objHttpGet, 3, 8); // 37.5 goes to 38
+    EXPECT_EQ(form->lblVersion->text(), QStringLiteral("正在下载更新文件... 38 %"));
+    form->objHttpGetProcess(form->objHttpGet, 700, 0);
+    EXPECT_EQ(form->lblVersion->text(), QStringLiteral("正在下载更新文件... 0 %"));
+}
+
+TEST(UpdateVersions, CompareFieldByFieldAsNumbers)
+{
+    const QChar dot('.'), dash('-');
+    EXPECT_TRUE(TFormMain::IsNewerVersion(QStringLiteral("1.2.10.0"), QStringLiteral("1.2.9.9"), dot, 4));
+    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("1.2.9.9"), QStringLiteral("1.2.10.0"), dot, 4));
+    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("1.2.3.4"), QStringLiteral("1.2.3.4"), dot, 4));
+    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("9.9.9.9"), QString(), dot, 4)); // no own version
+    // The first field decides before the unreadable one is looked at.
+    EXPECT_TRUE(TFormMain::IsNewerVersion(QStringLiteral("2.x.0.0"), QStringLiteral("1.0.0.0"), dot, 4));
+    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("1.x.0.0"), QStringLiteral("1.0.0.0"), dot, 4));
+    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("1.0"), QStringLiteral("1.0.0.0"), dot, 4));
+    EXPECT_TRUE(TFormMain::IsNewerVersion(QStringLiteral("1 . 0 . 1 . 0"), QStringLiteral("1.0.0.0"), dot, 4));
+    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("2009-4-15"), QStringLiteral("2009-04-15"), dash, 3));
+    EXPECT_TRUE(TFormMain::IsNewerVersion(QStringLiteral("2009-04-16"), QStringLiteral("0000-00-00"), dash, 3));
+    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("0000-00-00"), QStringLiteral("0000-00-00"), dash, 3));
+    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("99999999999-1-1"), QStringLiteral("2009-01-01"), dash, 3));
+
+    EXPECT_EQ(TFormMain::SplitDelimited(QStringLiteral("1.2.3.4"), dot),
+              (QStringList{"1", "2", "3", "4"}));
+    EXPECT_EQ(TFormMain::SplitDelimited(QStringLiteral("\"1.2\".3 4"), dot), (QStringList{"1.2", "3", "4"}));
+    EXPECT_EQ(TFormMain::SplitDelimited(QStringLiteral("1..2."), dot), (QStringList{"1", "", "2", ""}));
+    EXPECT_TRUE(TFormMain::SplitDelimited(QStringLiteral("   "), dot).isEmpty());
+}
+
+TEST_F(UpdateCheckTest, AboutBoxShowsTheInformation)
+{
+    form->btnAboutClick(form->btnAbout);
+    ASSERT_EQ(aboutTexts.size(), 3);
+    EXPECT_EQ(aboutTexts[0], QStringLiteral("关于 Taskvane"));
+    EXPECT_EQ(aboutTexts[1], QStringLiteral("Taskvane"));
+    QString dict;
+    GetDictVersion(dict);
+    const QStringList lines = aboutTexts[2].split(QLatin1Char('\n'));
+    ASSERT_GE(lines.size(), 7);
+    EXPECT_EQ(lines[0], QStringLiteral("主程序版本：") + OwnVersion());
+    EXPECT_EQ(lines[1], QStringLiteral("数据库版本：") + dict);
+    EXPECT_TRUE(aboutTexts[2].contains(maker::MailAddress));
+    EXPECT_TRUE(aboutClosedByEsc);
+
+    // Without a version block and without a dictionary.
+    const QStringList bare = TFormAbout::InformationText(QString(), QStringLiteral("0000-00-00")).split(QLatin1Char('\r'));
+    EXPECT_EQ(bare[0], QStringLiteral("主程序版本："));
+    EXPECT_EQ(bare[1], QStringLiteral("数据库版本：0000-00-00"));
+}
+
+} // namespace

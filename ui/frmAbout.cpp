@@ -1,0 +1,275 @@
+#include "ui/frmAbout.h"
+
+#include "dictdb/DBTools.h"
+#include "sysinfo/Utils.h"
+#include "ui/PngImage.h"
+#include "ui/frmMessage.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QWindow>
+
+namespace {
+
+constexpr int kFormWidth = 439;
+constexpr int kFormHeight = 359;
+constexpr int kTitleHeight = 28;
+constexpr int kBottomHeight = 21;
+constexpr int kSideWidth = 2;
+constexpr int kTopLeftWidth = 19;
+constexpr int kTopRightWidth = 71;
+constexpr int kBottomCornerWidth = 21;
+
+// The desktop's sans-serif at a pixel size, with a CJK face behind it for the Chinese texts.
+QFont AboutFont(int PixelSize, bool Bold = false)
+{
+    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    f.setFamilies({f.family(), QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
+    f.setPixelSize(PixelSize);
+    f.setBold(Bold);
+    return f;
+}
+
+// The box wears the message box's frame, stretched to its own measures.
+TImage *FramePiece(QWidget *Parent, const char *Name, const char16_t *Picture)
+{
+    auto *img = new TImage(Parent);
+    img->setObjectName(QLatin1String(Name));
+    img->SetPicture(MessagePicture(QStringView(Picture)));
+    img->SetStretch(true);
+    return img;
+}
+
+TLabel *NewLabel(QWidget *Parent, const char *Name, const QFont &Font)
+{
+    auto *l = new TLabel(Parent);
+    l->setObjectName(QLatin1String(Name));
+    l->setTextFormat(Qt::PlainText);
+    l->setFont(Font);
+    l->setAttribute(Qt::WA_TranslucentBackground);
+    return l;
+}
+
+// "\r" breaks a line in the texts of the program.
+QString Lines(QString Text)
+{
+    return Text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+}
+
+} // namespace
+
+TFormAbout::TFormAbout(QWidget *AOwner) : QDialog(AOwner)
+{
+    setObjectName(QStringLiteral("FormAbout"));
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setWindowTitle(QStringLiteral("About"));
+    setModal(true);
+    setFont(AboutFont(11));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
+    pal.setColor(QPalette::WindowText, Qt::black);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    resize(kFormWidth, kFormHeight);
+
+    imgBorder_TopLeft = FramePiece(this, "imgBorder_TopLeft", u"border_topleft");
+    imgBorder_Top = FramePiece(this, "imgBorder_Top", u"border_top");
+    imgBorder_TopRight = FramePiece(this, "imgBorder_TopRight", u"border_topright");
+    imgBorder_Left = FramePiece(this, "imgBorder_Left", u"border_left");
+    imgBorder_Right = FramePiece(this, "imgBorder_Right", u"border_right");
+    imgBorder_BottomLeft = FramePiece(this, "imgBorder_BottomLeft", u"border_bottomleft");
+    imgBorder_Bottom = FramePiece(this, "imgBorder_Bottom", u"border_bottom");
+    imgBorder_BottomRight = FramePiece(this, "imgBorder_BottomRight", u"border_bottomright");
+
+    lblTitle = NewLabel(this, "lblTitle", AboutFont(12, true));
+    lblTitle->setGeometry(25, 6, 300, 16);
+    {
+        QPalette p = lblTitle->palette();
+        p.setColor(QPalette::WindowText, Qt::black);
+        lblTitle->setPalette(p);
+    }
+
+    btnClose = new TPicButton(this);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+    btnClose->SetPicNormal(MessagePicture(u"close_normal"));
+    btnClose->SetPicMouseHover(MessagePicture(u"close_hover"));
+    btnClose->SetPicMouseDown(MessagePicture(u"close_down"));
+    btnClose->SetPicDisabled(MessagePicture(u"close_disabled"));
+    btnClose->SetTransparent(true);
+    btnClose->setGeometry(404, 3, 16, 16);
+    btnClose->OnClick = [this](QObject *s) { btnCloseClick(s); };
+
+    imgLogo = new TImage(this);
+    imgLogo->setObjectName(QStringLiteral("imgLogo"));
+    imgLogo->SetPicture(LoadPicture(QStringLiteral("logo")));
+    imgLogo->SetStretch(true);
+    imgLogo->setGeometry(48, 48, 98, 98);
+
+    lblTilte = NewLabel(this, "lblTilte", AboutFont(16, true));
+    lblTilte->setGeometry(175, 43, 240, 22);
+    lblTilte->setText(QStringLiteral("Taskvane"));
+
+    lblText = NewLabel(this, "lblText", AboutFont(11));
+    lblText->setGeometry(175, 68, 250, 106);
+    lblText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    shpLine = new QFrame(this);
+    shpLine->setObjectName(QStringLiteral("shpLine"));
+    shpLine->setFrameShape(QFrame::HLine);
+    shpLine->setFrameShadow(QFrame::Plain);
+    shpLine->setGeometry(40, 176, 359, 1);
+    {
+        QPalette p = shpLine->palette();
+        p.setColor(QPalette::WindowText, QColor(0xA0, 0xA0, 0xA0));
+        shpLine->setPalette(p);
+    }
+
+    lblNotice = NewLabel(this, "lblNotice", AboutFont(11));
+    lblNotice->setGeometry(40, 186, 359, kFormHeight - 186 - kBottomHeight - 10);
+    lblNotice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblNotice->setWordWrap(true);
+    {
+        QPalette p = lblNotice->palette();
+        p.setColor(QPalette::WindowText, QColor(0x50, 0x50, 0x50));
+        lblNotice->setPalette(p);
+    }
+
+    // Keys reach the form first, whichever child has the focus.
+    installEventFilter(this);
+    for (QWidget *w : findChildren<QWidget *>())
+        w->installEventFilter(this);
+
+    PlaceFrame();
+    FormCreate(this);
+
+    if (QScreen *s = QGuiApplication::primaryScreen()) {
+        const QRect area = s->availableGeometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    }
+}
+
+TFormAbout::~TFormAbout() = default;
+
+QString TFormAbout::InformationText(const QString &ProgramVersion, const QString &DictVersion)
+{
+    return QStringLiteral("主程序版本：%1\r数据库版本：%2\r支持平台：Linux (Debian 12 及兼容系统)\r"
+                          "授权方式：免费软件\r网站：%3\r邮箱：%4\r%5")
+        .arg(ProgramVersion, DictVersion, QStringLiteral("http://") + maker::WebHost, maker::MailAddress,
+             maker::RightsLine);
+}
+
+void TFormAbout::FormCreate(QObject *)
+{
+    lblTitle->setText(QStringLiteral("关于 Taskvane"));
+
+    QString programVersion, dictVersion;
+    GetFileVersion(QString(), programVersion);
+    GetDictVersion(dictVersion);
+    lblText->setText(Lines(InformationText(programVersion, dictVersion)));
+    lblNotice->setText(Lines(QStringLiteral(
+        "使用条款：本软件为免费软件，您可以自由地使用、复制和分发，但不得出售或用于其他商业目的。"
+        "本软件按“现状”提供，不附带任何明示或暗示的担保；因使用本软件而造成的任何损失，作者不承担责任。"
+        "结束进程、停止服务或修改启动项之前，请确认您了解该操作的后果。")));
+
+    auto drag = [this](QObject *s, Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
+        DragMouseDown(s, b, m, x, y);
+    };
+    lblTitle->OnMouseDown = drag;
+    imgBorder_TopLeft->OnMouseDown = drag;
+    imgBorder_Top->OnMouseDown = drag;
+    imgBorder_TopRight->OnMouseDown = drag;
+}
+
+void TFormAbout::FormKeyPress(QObject *, QChar &Key)
+{
+    if (Key == QChar(27))
+        close();
+}
+
+void TFormAbout::btnCloseClick(QObject *)
+{
+    close();
+}
+
+void TFormAbout::DragMouseDown(QObject *Sender, Qt::MouseButton, Qt::KeyboardModifiers, int X, int Y)
+{
+    if (windowState() & Qt::WindowMaximized)
+        return;
+    // The window system moves the window; where it will not, the box follows the mouse itself.
+    if (QWindow *w = windowHandle(); w && w->startSystemMove())
+        return;
+    auto *w = qobject_cast<QWidget *>(Sender);
+    const QPoint global = w ? w->mapToGlobal(QPoint(X, Y)) : QCursor::pos();
+    FDragging = true;
+    FDragOffset = global - frameGeometry().topLeft();
+}
+
+bool TFormAbout::eventFilter(QObject *Watched, QEvent *Event)
+{
+    switch (Event->type()) {
+    case QEvent::KeyPress: {
+        auto *k = static_cast<QKeyEvent *>(Event);
+        if (k->key() == Qt::Key_Escape) {
+            QChar key(27);
+            FormKeyPress(this, key);
+            return true;
+        }
+        break;
+    }
+    case QEvent::MouseMove:
+        if (FDragging) {
+            auto *m = static_cast<QMouseEvent *>(Event);
+            if (m->buttons() == Qt::NoButton)
+                FDragging = false;
+            else
+                move(m->globalPosition().toPoint() - FDragOffset);
+            return true;
+        }
+        break;
+    case QEvent::MouseButtonRelease:
+        if (FDragging) {
+            FDragging = false;
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
+    return QDialog::eventFilter(Watched, Event);
+}
+
+void TFormAbout::keyPressEvent(QKeyEvent *Event)
+{
+    // Esc is handled by the event filter; no other key closes the box.
+    Event->accept();
+}
+
+void TFormAbout::resizeEvent(QResizeEvent *Event)
+{
+    QDialog::resizeEvent(Event);
+    PlaceFrame();
+}
+
+void TFormAbout::PlaceFrame()
+{
+    const int w = width(), h = height();
+    imgBorder_TopLeft->setGeometry(0, 0, kTopLeftWidth, kTitleHeight);
+    imgBorder_TopRight->setGeometry(w - kTopRightWidth, 0, kTopRightWidth, kTitleHeight);
+    imgBorder_Top->setGeometry(kTopLeftWidth, 0, qMax(0, w - kTopLeftWidth - kTopRightWidth), kTitleHeight);
+    const int side = qMax(0, h - kTitleHeight - kBottomHeight);
+    imgBorder_Left->setGeometry(0, kTitleHeight, kSideWidth, side);
+    imgBorder_Right->setGeometry(w - kSideWidth, kTitleHeight, kSideWidth, side);
+    imgBorder_BottomLeft->setGeometry(0, h - kBottomHeight, kBottomCornerWidth, kBottomHeight);
+    imgBorder_BottomRight->setGeometry(w - kBottomCornerWidth, h - kBottomHeight, kBottomCornerWidth, kBottomHeight);
+    imgBorder_Bottom->setGeometry(kBottomCornerWidth, h - kBottomHeight, qMax(0, w - 2 * kBottomCornerWidth),
+                                  kBottomHeight);
+    for (TImage *piece : {imgBorder_TopLeft, imgBorder_Top, imgBorder_TopRight, imgBorder_Left, imgBorder_Right,
+                          imgBorder_BottomLeft, imgBorder_Bottom, imgBorder_BottomRight})
+        piece->lower();
+    btnClose->move(w - 35, 3);
+}

@@ -1,0 +1,665 @@
+// The network page of the main window: the endpoint list and the traffic chart.
+
+#include "ui/frmMain.h"
+
+#include "sysinfo/FileProperties.h"
+#include "sysinfo/NetworkMonitor.h"
+#include "ui/DisplayTexts.h"
+#include "ui/frmMessage.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <cstring>
+
+namespace {
+
+// Columns of the endpoint list.
+enum : int { colName = 0, colType, colLocal, colRemote, colState, colPID, colPath };
+
+// The row data: the endpoint's index in the TCP or the UDP list, in column 0.
+constexpr int IndexRole = Qt::UserRole;
+// The last sort direction of a column, kept on the header item.
+constexpr int ColumnTagRole = Qt::UserRole + 1;
+// Whether a chart series is switched on in the legend.
+constexpr char kActiveProperty[] = "active";
+
+constexpr quint8 mrYes = 3;
+// The chart shows this many ticks.
+constexpr double kTrafficWindow = 200.0;
+constexpr int kChartHeight = 200;
+
+const char16_t kCriticalRefused[] = u"这是关键系统进程，不允许执行该操作！\r\r%1 [%2]";
+const char16_t kConfirmTerminate[] =
+    u"结束进程可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。是否确定要执行该操作？\r\r结束进程：%1 [%2]";
+const char16_t kFailTerminate[] = u"结束进程操作失败！\r\r%1 [%2]";
+
+const QColor kChartColor(0, 0, 64);
+const QColor kMonitorColor(Qt::white);
+const QColor kSendColor(0, 255, 255);
+const QColor kReceiveColor(0, 255, 0);
+
+QFont PageFont(int PixelSize, bool Bold = false)
+{
+    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    f.setFamilies({f.family(), QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
+    f.setPixelSize(PixelSize);
+    f.setBold(Bold);
+    return f;
+}
+
+// A page button's face in one state: a rounded, gently shaded plate.
+QPixmap ButtonFace(const QSize &Size, const QColor &Top, const QColor &Bottom, const QColor &Border)
+{
+    QPixmap pm(Size);
+    pm.fill(QColor(0xEB, 0xEB, 0xEB));
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient g(0, 0, 0, Size.height());
+    g.setColorAt(0, Top);
+    g.setColorAt(1, Bottom);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(0.5, 0.5, Size.width() - 1, Size.height() - 1), 3, 3);
+    p.fillPath(path, g);
+    p.setPen(Border);
+    p.drawPath(path);
+    return pm;
+}
+
+TPicButton *PageButton(QWidget *Parent, const char *Name, const QString &Caption)
+{
+    auto *b = new TPicButton(Parent);
+    b->setObjectName(QLatin1String(Name));
+    const QSize size(100, 20);
+    b->setFixedSize(size);
+    b->SetPicNormal(ButtonFace(size, QColor(0xFC, 0xFD, 0xFE), QColor(0xDD, 0xE4, 0xEE), QColor(0x8C, 0x9C, 0xB4)));
+    b->SetPicMouseHover(ButtonFace(size, QColor(0xF0, 0xF7, 0xFF), QColor(0xC4, 0xDC, 0xF6), QColor(0x3C, 0x7F, 0xD1)));
+    b->SetPicMouseDown(ButtonFace(size, QColor(0xC4, 0xD8, 0xF0), QColor(0xE4, 0xEE, 0xFA), QColor(0x2C, 0x62, 0xA8)));
+    b->SetPicDisabled(ButtonFace(size, QColor(0xF4, 0xF4, 0xF4), QColor(0xE8, 0xE8, 0xE8), QColor(0xC0, 0xC0, 0xC0)));
+    b->SetCaption(Caption);
+    b->SetFont(PageFont(12));
+    b->SetFontColor(QColor(0x1F, 0x3A, 0x60));
+    b->SetEnableStatesFont(true);
+    b->SetFontMouseHover(PageFont(12));
+    b->SetFontMouseHoverColor(QColor(0x1F, 0x4F, 0x8F));
+    b->SetFontMouseDown(PageFont(12));
+    b->SetFontMouseDownColor(QColor(0x1F, 0x4F, 0x8F));
+    b->SetFontDisabled(PageFont(12));
+    b->SetFontDisabledColor(QColor(0xA0, 0xA0, 0xA0));
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+QString AddressText(quint32 Address, quint32 Port)
+{
+    QString text;
+    IPv4PortText(Address, Port, text);
+    return text;
+}
+
+// 0.0.0.0 or 127.0.0.1 (the four bytes in network order).
+bool IsAnyOrLoopback(quint32 Address)
+{
+    static const unsigned char loopback[4] = {127, 0, 0, 1};
+    return Address == 0 || std::memcmp(&Address, loopback, 4) == 0;
+}
+
+QString EndpointText(const char16_t *Format, const TConnectionItem *Item)
+{
+    return QString::fromUtf16(Format).arg(Item->ProcessName).arg(Item->ProcessID);
+}
+
+// An endpoint row sorts by the form's comparison of the current sort state.
+class TConnectionRow : public QTreeWidgetItem
+{
+public:
+    explicit TConnectionRow(TFormMain *Form) : QTreeWidgetItem(QTreeWidgetItem::UserType + 2), m_Form(Form) {}
+
+    bool operator<(const QTreeWidgetItem &Other) const override
+    {
+        return m_Form->lvConnectionsCompare(m_Form->lvConnections, const_cast<TConnectionRow *>(this),
+                                            const_cast<QTreeWidgetItem *>(&Other)) < 0;
+    }
+
+private:
+    TFormMain *m_Form;
+};
+
+// Mouse events of the list and the chart's own layout, passed to the form. The watched
+// widgets are checked before the form is touched: while the form is being taken down its
+// children may still see events.
+class TNetworkPageEvents : public QObject
+{
+public:
+    TNetworkPageEvents(TFormMain *Form, QWidget *ListViewport, QWidget *Chart)
+        : QObject(Form), m_Form(Form), m_ListViewport(ListViewport), m_Chart(Chart)
+    {
+    }
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *Event) override
+    {
+        if (Watched == m_ListViewport && m_ListViewport) {
+            if (Event->type() == QEvent::MouseMove) {
+                auto *e = static_cast<QMouseEvent *>(Event);
+                const QPoint p = m_ListViewport->mapToParent(e->position().toPoint());
+                m_Form->lvConnectionsMouseMove(m_Form->lvConnections, e->buttons(), p.x(), p.y());
+            } else if (Event->type() == QEvent::MouseButtonRelease &&
+                       static_cast<QMouseEvent *>(Event)->button() == Qt::LeftButton) {
+                m_Form->lvConnectionsClick(m_Form->lvConnections);
+            }
+        } else if (Watched == m_Chart && m_Chart && Event->type() == QEvent::Resize) {
+            LayOutChart();
+        }
+        return QObject::eventFilter(Watched, Event);
+    }
+
+private:
+    // The drop-down list stands at the top right, the two counters at the bottom left.
+    void LayOutChart()
+    {
+        const int w = m_Chart->width(), h = m_Chart->height();
+        m_Form->lblTrafficTitle->setGeometry(10, 8, 200, 20);
+        m_Form->cbbInterfaceList->setGeometry(qMax(220, w - 10 - 260), 6, qMin(260, qMax(40, w - 230)), 22);
+        m_Form->lblTrafficSend->setGeometry(65, h - 36, qMax(0, w - 75), 16);
+        m_Form->lblTrafficReceive->setGeometry(65, h - 19, qMax(0, w - 75), 16);
+    }
+
+    TFormMain *m_Form;
+    QPointer<QWidget> m_ListViewport;
+    QPointer<QWidget> m_Chart;
+};
+
+bool SeriesActive(const QLineSeries *Series)
+{
+    return Series->property(kActiveProperty).toBool();
+}
+
+// The largest value among the points from `From` on.
+qreal LargestSince(const QLineSeries *Series, qreal From)
+{
+    qreal top = 0;
+    const QList<QPointF> points = Series->points();
+    for (auto it = points.crbegin(); it != points.crend() && it->x() >= From; ++it)
+        top = qMax(top, it->y());
+    return top;
+}
+
+} // namespace
+
+// ---- building the page -----------------------------------------------------------------------
+
+void TFormMain::BuildNetworkPage(QLayout *Layout)
+{
+    auto *layout = static_cast<QVBoxLayout *>(Layout);
+    objNetworkMonitor = new TNetworkMonitor(this);
+    objNetworkMonitor->setObjectName(QStringLiteral("objNetworkMonitor"));
+
+    // The list.
+    lvConnections->setMouseTracking(true);
+    lvConnections->viewport()->setMouseTracking(true);
+    lvConnections->header()->setSectionsClickable(true);
+    lvConnections->header()->setSortIndicatorShown(false);
+    lvConnections->headerItem()->setTextAlignment(colType, Qt::AlignCenter);
+    lvConnections->headerItem()->setTextAlignment(colPID, Qt::AlignRight | Qt::AlignVCenter);
+    connect(lvConnections->header(), &QHeaderView::sectionClicked, this,
+            [this](int Column) { lvConnectionsColumnClick(lvConnections, Column); });
+    connect(lvConnections->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection &Selected, const QItemSelection &) {
+                QTreeWidgetItem *row = nullptr;
+                if (!Selected.isEmpty())
+                    row = lvConnections->itemFromIndex(Selected.indexes().first());
+                lvConnectionsSelectItem(lvConnections, row, row != nullptr);
+            });
+
+    // The chart above the list.
+    auto *chart = new QChart;
+    chart->setBackgroundBrush(kChartColor);
+    chart->setBackgroundRoundness(0);
+    chart->setMargins(QMargins(10, 30, 10, 40));
+    chart->setAnimationOptions(QChart::NoAnimation);
+    chtNetTraffic = new QChartView(chart, pnlTab_Network);
+    chtNetTraffic->setObjectName(QStringLiteral("chtNetTraffic"));
+    chtNetTraffic->setRenderHint(QPainter::Antialiasing);
+    chtNetTraffic->setFixedHeight(kChartHeight);
+    chtNetTraffic->setBackgroundBrush(kChartColor);
+
+    axTrafficBottom = new QValueAxis(chart);
+    axTrafficBottom->setRange(0, kTrafficWindow);
+    axTrafficBottom->setTickInterval(1);
+    axTrafficBottom->setVisible(false);
+    axTrafficLeft = new QValueAxis(chart);
+    axTrafficLeft->setRange(0, 1);
+    axTrafficLeft->setLabelFormat(QStringLiteral("%.0f"));
+    axTrafficLeft->setLabelsColor(Qt::white);
+    axTrafficLeft->setLinePenColor(Qt::white);
+    axTrafficLeft->setGridLineColor(QColor(0x30, 0x30, 0x80));
+    chart->addAxis(axTrafficBottom, Qt::AlignBottom);
+    chart->addAxis(axTrafficLeft, Qt::AlignLeft);
+
+    auto series = [chart, this](const char *Name, const QString &Title, const QColor &Colour) {
+        auto *s = new QLineSeries(chart);
+        s->setObjectName(QLatin1String(Name));
+        s->setName(Title);
+        s->setColor(Colour);
+        s->setPointsVisible(false);
+        s->setPointLabelsVisible(false);
+        s->setProperty(kActiveProperty, true);
+        chart->addSeries(s);
+        s->attachAxis(axTrafficBottom);
+        s->attachAxis(axTrafficLeft);
+        return s;
+    };
+    tsTrafficMonitor = series("tsTrafficMonitor", QStringLiteral("监控"), kMonitorColor);
+    tsTrafficSend = series("tsTrafficSend", QStringLiteral("发送"), kSendColor);
+    tsTrafficReceive = series("tsTrafficReceive", QStringLiteral("接收"), kReceiveColor);
+
+    QLegend *legend = chart->legend();
+    legend->setVisible(true);
+    legend->setFont(PageFont(11));
+    legend->detachFromChart();
+    legend->setBackgroundVisible(false);
+    legend->setGeometry(QRectF(15, 65, 180, 24));
+    legend->update();
+    for (QLegendMarker *marker : legend->markers()) {
+        auto *s = qobject_cast<QLineSeries *>(marker->series());
+        if (!s)
+            continue;
+        marker->setLabelBrush(s->color());
+        // The legend entry works as the series' check box.
+        connect(marker, &QLegendMarker::clicked, this, [this, marker, s] {
+            const bool active = !SeriesActive(s);
+            s->setProperty(kActiveProperty, active);
+            s->setOpacity(active ? 1.0 : 0.0);
+            QColor c = s->color();
+            c.setAlpha(active ? 255 : 90);
+            marker->setLabelBrush(c);
+            marker->setBrush(c);
+            chtNetTrafficClickLegend(chtNetTraffic);
+        });
+    }
+
+    lblTrafficTitle = new TLabel(chtNetTraffic);
+    lblTrafficTitle->setObjectName(QStringLiteral("lblTrafficTitle"));
+    lblTrafficTitle->setText(QStringLiteral("网络流量"));
+    lblTrafficTitle->setFont(PageFont(13, true));
+    cbbInterfaceList = new QComboBox(chtNetTraffic);
+    cbbInterfaceList->setObjectName(QStringLiteral("cbbInterfaceList"));
+    cbbInterfaceList->setFont(PageFont(11));
+    lblTrafficSend = new TLabel(chtNetTraffic);
+    lblTrafficSend->setObjectName(QStringLiteral("lblTrafficSend"));
+    lblTrafficReceive = new TLabel(chtNetTraffic);
+    lblTrafficReceive->setObjectName(QStringLiteral("lblTrafficReceive"));
+    for (TLabel *l : {lblTrafficTitle, lblTrafficSend, lblTrafficReceive}) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, Qt::white);
+        l->setPalette(p);
+        if (l != lblTrafficTitle)
+            l->setFont(PageFont(11));
+    }
+    lblTrafficSend->setText(QStringLiteral("发送(当前/总计) - 0.00 KB / 0.00 KB"));
+    lblTrafficReceive->setText(QStringLiteral("接收(当前/总计) - 0.00 KB / 0.00 KB"));
+    connect(cbbInterfaceList, &QComboBox::activated, this, [this] { cbbInterfaceListChange(cbbInterfaceList); });
+    auto *events = new TNetworkPageEvents(this, lvConnections->viewport(), chtNetTraffic);
+    lvConnections->viewport()->installEventFilter(events);
+    chtNetTraffic->installEventFilter(events);
+    layout->insertWidget(0, chtNetTraffic);
+
+    // The buttons below the list, with the check box beside them.
+    layout->removeWidget(chkHideLocalConnections);
+    auto *bar = new QWidget(pnlTab_Network);
+    bar->setObjectName(QStringLiteral("pnlConnectionButtons"));
+    auto *barLayout = new QHBoxLayout(bar);
+    barLayout->setContentsMargins(0, 0, 0, 2);
+    barLayout->setSpacing(6);
+    btnTerminateConnection = PageButton(bar, "btnTerminateConnection", QStringLiteral("结束进程"));
+    btnRefreshConnectionList = PageButton(bar, "btnRefreshConnectionList", QStringLiteral("刷新列表"));
+    btnTerminateConnection->setEnabled(false);
+    barLayout->addWidget(chkHideLocalConnections);
+    barLayout->addStretch(1);
+    barLayout->addWidget(btnTerminateConnection);
+    barLayout->addWidget(btnRefreshConnectionList);
+    layout->addWidget(bar);
+
+    chkHideLocalConnections->OnClick = [this](QObject *s) { chkHideLocalConnectionsClick(s); };
+    btnTerminateConnection->OnClick = [this](QObject *s) { btnTerminateConnectionClick(s); };
+    btnRefreshConnectionList->OnClick = [this](QObject *s) { btnRefreshConnectionListClick(s); };
+}
+
+void TFormMain::InitNetworkPage()
+{
+    FillInterfaceList();
+}
+
+int TFormMain::TcpCount() const
+{
+    return objNetworkMonitor ? objNetworkMonitor->GetTCPCount() : 0;
+}
+
+int TFormMain::UdpCount() const
+{
+    return objNetworkMonitor ? objNetworkMonitor->GetUDPCount() : 0;
+}
+
+// ---- the endpoint list -------------------------------------------------------------------------
+
+void TFormMain::FillConnectionList(bool HideLocal)
+{
+    lvConnections->setUpdatesEnabled(false);
+    lvConnections->clear();
+    // One file look-up per program, not per endpoint.
+    TFileProperties properties;
+    QHash<QString, int> icons;
+    auto iconOf = [&](const QString &Path) {
+        if (Path.isEmpty())
+            return -1;
+        const auto it = icons.constFind(Path);
+        if (it != icons.cend())
+            return *it;
+        int index = -1;
+        if (properties.LoadFromFile(Path))
+            index = properties.GeneralInfo()->IconIndex;
+        properties.Clear();
+        icons.insert(Path, index);
+        return index;
+    };
+    auto addRow = [&](const TConnectionItem *Item, int Index, const QString &Type, const QString &Local,
+                      const QString &Remote, const QString &State) {
+        auto *row = new TConnectionRow(this);
+        row->setData(colName, IndexRole, Index);
+        row->setData(colName, ImageIndexRole, iconOf(Item->ProcessPath));
+        row->setText(colName, Item->ProcessID == 0 ? QStringLiteral("System Idle Process") : Item->ProcessName);
+        row->setText(colType, Type);
+        row->setText(colLocal, Local);
+        row->setText(colRemote, Remote);
+        row->setText(colState, State);
+        row->setText(colPID, QString::number(Item->ProcessID));
+        row->setText(colPath, Item->ProcessPath);
+        row->setTextAlignment(colType, Qt::AlignCenter);
+        row->setTextAlignment(colPID, Qt::AlignRight | Qt::AlignVCenter);
+        lvConnections->addTopLevelItem(row);
+    };
+
+    objNetworkMonitor->RefreshTCP();
+    for (int i = 0; i < objNetworkMonitor->GetTCPCount(); ++i) {
+        const TTCPItem *item = objNetworkMonitor->GetTCPItem(i);
+        if (HideLocal && IsLocalConnection(item))
+            continue;
+        QString state;
+        TCPStateText(item->State, state);
+        addRow(item, i, QStringLiteral("TCP"), AddressText(item->LocalAddress, item->LocalPort),
+               AddressText(item->RemoteAddress, item->RemotePort), state);
+    }
+    objNetworkMonitor->RefreshUDP();
+    for (int i = 0; i < objNetworkMonitor->GetUDPCount(); ++i) {
+        const TUDPItem *item = objNetworkMonitor->GetUDPItem(i);
+        if (HideLocal && IsLocalConnection(item))
+            continue;
+        addRow(item, i, QStringLiteral("UDP"), AddressText(item->LocalAddress, item->LocalPort),
+               QStringLiteral("N/A"), QStringLiteral("N/A"));
+    }
+    lvConnections->setUpdatesEnabled(true);
+    // The rows are new: the selection, and with it the command button, starts afresh.
+    UpdateConnectionButtons();
+}
+
+void TFormMain::RefreshConnectionList(bool HideLocal)
+{
+    objNetworkMonitor->RefreshTCP();
+    objNetworkMonitor->RefreshUDP();
+    if (!pnlTab_Network->isVisible())
+        return;
+    FillConnectionList(HideLocal);
+    lblTopBarInfo->setText(QStringLiteral("[网络监控] TCP: %1 | UDP %2")
+                               .arg(objNetworkMonitor->GetTCPCount())
+                               .arg(objNetworkMonitor->GetUDPCount()));
+    if (Lists[lsConnections].SortColumn != -1)
+        SortList(lvConnections);
+}
+
+bool TFormMain::IsLocalConnection(const TConnectionItem *Item) const
+{
+    if (!Item)
+        return false;
+    const QString kind = Item->ClassName();
+    if (kind == QLatin1String("TTCPItem")) {
+        const auto *tcp = static_cast<const TTCPItem *>(Item);
+        return IsSystemPID(tcp->ProcessID) || IsAnyOrLoopback(tcp->LocalAddress) ||
+               IsAnyOrLoopback(tcp->RemoteAddress);
+    }
+    if (kind == QLatin1String("TUDPItem")) {
+        const auto *udp = static_cast<const TUDPItem *>(Item);
+        return IsSystemPID(udp->ProcessID) || IsAnyOrLoopback(udp->LocalAddress);
+    }
+    return false;
+}
+
+TConnectionItem *TFormMain::SelectedConnection() const
+{
+    QTreeWidgetItem *row = nullptr;
+    for (int i = 0; i < lvConnections->topLevelItemCount() && !row; ++i) {
+        if (lvConnections->topLevelItem(i)->isSelected())
+            row = lvConnections->topLevelItem(i);
+    }
+    if (!row)
+        return nullptr;
+    bool ok = false;
+    const int index = row->data(colName, IndexRole).toInt(&ok);
+    if (!ok)
+        return nullptr;
+    const QString type = row->text(colType);
+    if (type.compare(QLatin1String("TCP"), Qt::CaseInsensitive) == 0)
+        return objNetworkMonitor->GetTCPItem(index);
+    if (type.compare(QLatin1String("UDP"), Qt::CaseInsensitive) == 0)
+        return objNetworkMonitor->GetUDPItem(index);
+    return nullptr;
+}
+
+void TFormMain::ConnectionCommand(quint8 Code)
+{
+    if (Code != 0)
+        return;
+    TConnectionItem *item = SelectedConnection();
+    if (!item || IsSystemPID(item->ProcessID))
+        return;
+    if (IsCriticalProcess(item->ProcessPath)) {
+        TFormMessage::MessageBox(EndpointText(kCriticalRefused, item), QStringLiteral("禁止"), 4, 0);
+        return;
+    }
+    const quint32 pid = item->ProcessID;
+    const std::optional<quint64> started = item->ProcessStartTime;
+    const QString name = item->ProcessName;
+    if (TFormMessage::MessageBox(EndpointText(kConfirmTerminate, item), QStringLiteral("警告"), 3, 2) != mrYes)
+        return;
+    // The endpoint lists may have been rebuilt while the question was open: act only on the
+    // process that was asked about.
+    item = SelectedConnection();
+    if (!item || item->ProcessID != pid || item->ProcessStartTime != started)
+        return;
+    if (!item->Terminate())
+        TFormMessage::MessageBox(QString::fromUtf16(kFailTerminate).arg(name).arg(pid), QStringLiteral("失败"), 5, 0);
+}
+
+void TFormMain::UpdateConnectionButtons()
+{
+    const TConnectionItem *item = SelectedConnection();
+    btnTerminateConnection->setEnabled(item && !IsSystemPID(item->ProcessID));
+}
+
+// ---- list handlers ------------------------------------------------------------------------------
+
+void TFormMain::lvConnectionsSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
+{
+    UpdateConnectionButtons();
+    if (!Selected)
+        return;
+    if (pnlDetails->isVisible())
+        FillDetails();
+    UpdateSearchText();
+}
+
+void TFormMain::lvConnectionsClick(QObject *)
+{
+    FillDetails();
+    Lists[lsConnections].HotColumn = ColumnUnderCursor(lvConnections);
+    UpdateSearchText();
+    activateWindow();
+}
+
+void TFormMain::lvConnectionsMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
+{
+    if (DetailsPinned)
+        return;
+    QPoint screen;
+    ControlToScreen(QPoint(X, Y), lvConnections, screen);
+    if (qAbs(screen.y() - HoverPoint.y()) > 25) {
+        pnlDetails->hide();
+        HoverPoint.setY(-1);
+    }
+}
+
+void TFormMain::lvConnectionsColumnClick(QObject *, int Column)
+{
+    QTreeWidgetItem *header = lvConnections->headerItem();
+    const int tag = (header->data(Column, ColumnTagRole).toInt() + 1) % 2;
+    header->setData(Column, ColumnTagRole, tag);
+    Lists[lsConnections].SortColumn = Column;
+    Lists[lsConnections].SortDescending = (tag == 0);
+    SortList(lvConnections);
+}
+
+int TFormMain::lvConnectionsCompare(QObject *, QTreeWidgetItem *A, QTreeWidgetItem *B)
+{
+    const TListState &state = Lists[lsConnections];
+    if (!A || !B || state.SortColumn < 0)
+        return 0;
+    return CompareTexts(A->text(state.SortColumn), B->text(state.SortColumn), state.SortDescending);
+}
+
+void TFormMain::chkHideLocalConnectionsClick(QObject *)
+{
+    RefreshConnectionList(chkHideLocalConnections->isChecked());
+}
+
+void TFormMain::btnRefreshConnectionListClick(QObject *)
+{
+    RefreshConnectionList(chkHideLocalConnections->isChecked());
+}
+
+void TFormMain::btnTerminateConnectionClick(QObject *)
+{
+    ConnectionCommand(0);
+}
+
+// ---- the traffic chart --------------------------------------------------------------------------
+
+void TFormMain::FillInterfaceList()
+{
+    const QSignalBlocker quiet(cbbInterfaceList);
+    cbbInterfaceList->clear();
+    objNetworkMonitor->RefreshInterfaces();
+    const int count = objNetworkMonitor->GetInterfaceCount();
+    if (count >= 1) {
+        InterfaceMap = QList<int>(count, 0);
+        int at = 0;
+        for (int i = 0; i < count; ++i) {
+            const TNetInterface *item = objNetworkMonitor->GetInterface(i);
+            if (!item || item->OperStatus < 3 || IsAnyOrLoopback(item->IPAddress))
+                continue;
+            unsigned char b[4];
+            std::memcpy(b, &item->IPAddress, 4);
+            cbbInterfaceList->addItem(
+                QStringLiteral("%1 [%2.%3.%4.%5]").arg(item->Description).arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]));
+            InterfaceMap[at++] = i;
+        }
+    }
+    if (cbbInterfaceList->count() > 0) {
+        if (cbbInterfaceList->count() <= InterfaceListTag) {
+            cbbInterfaceList->setCurrentIndex(0);
+            InterfaceListTag = 0;
+        } else {
+            cbbInterfaceList->setCurrentIndex(InterfaceListTag);
+        }
+    }
+}
+
+void TFormMain::cbbInterfaceListChange(QObject *)
+{
+    const int chosen = cbbInterfaceList->currentIndex();
+    if (chosen == InterfaceListTag)
+        return;
+    tsTrafficSend->clear();
+    tsTrafficReceive->clear();
+    InterfaceListTag = chosen;
+}
+
+void TFormMain::tmrTrafficTimer(QObject *)
+{
+    TrafficTick();
+}
+
+void TFormMain::TrafficTick()
+{
+    objNetworkMonitor->RefreshInterfaces();
+    const int chosen = cbbInterfaceList->currentIndex();
+    if (chosen < 0 || chosen >= InterfaceMap.size())
+        return;
+    const int index = InterfaceMap[chosen];
+    if (index < 0 || index >= InterfaceMap.size())
+        return;
+    const TNetInterface *item = objNetworkMonitor->GetInterface(index);
+    if (!item)
+        return;
+
+    const qreal x = axTrafficBottom->max() + 1.0;
+    tsTrafficSend->append(x, qreal(item->OutDelta));
+    tsTrafficReceive->append(x, qreal(item->InDelta));
+    axTrafficBottom->setRange(axTrafficBottom->min() + 1.0, axTrafficBottom->max() + 1.0);
+    // Points that have scrolled out of the window can never be seen again: they go, so that
+    // a chart left running for days neither grows nor slows.
+    const qreal left = axTrafficBottom->min() - 1.0;
+    for (QLineSeries *s : {tsTrafficSend, tsTrafficReceive}) {
+        int old = 0;
+        while (old < s->count() && s->at(old).x() < left)
+            ++old;
+        if (old > 0)
+            s->removePoints(0, old);
+    }
+    const qreal top = qMax(LargestSince(tsTrafficSend, axTrafficBottom->min()),
+                           LargestSince(tsTrafficReceive, axTrafficBottom->min()));
+    axTrafficLeft->setRange(0, top > 0 ? top * 1.1 : 1.0);
+
+    lblTrafficSend->setText(QStringLiteral("发送(当前/总计) - %1 Bytes / %2 Bytes").arg(item->OutDelta).arg(item->OutOctets));
+    lblTrafficReceive->setText(QStringLiteral("接收(当前/总计) - %1 Bytes / %2 Bytes").arg(item->InDelta).arg(item->InOctets));
+}
+
+void TFormMain::chtNetTrafficClickLegend(QObject *)
+{
+    const bool on = SeriesActive(tsTrafficMonitor);
+    if (on)
+        tmrTraffic->start();
+    else
+        tmrTraffic->stop();
+    if (on)
+        return;
+    tsTrafficReceive->clear();
+    tsTrafficSend->clear();
+    lblTrafficReceive->setText(QStringLiteral("接收(当前/总计) - 0.00 KB / 0.00 KB"));
+    lblTrafficSend->setText(QStringLiteral("发送(当前/总计) - 0.00 KB / 0.00 KB"));
+}

@@ -1,0 +1,353 @@
+// The service optimisation panel of the services page.
+
+#include "ui/frmMain.h"
+
+#include "sysinfo/Optimization.h"
+#include "ui/DisplayTexts.h"
+#include "ui/frmMessage.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProgressBar>
+#include <QThread>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <limits>
+
+namespace {
+
+// Answers of the message box.
+constexpr int mrCancel = 2;
+constexpr int mrYes = 3;
+constexpr int mrNo = 4;
+
+const char16_t kAskRestore[] = u"是否确定要将服务配置恢复到上一次备份的状态？";
+const char16_t kAskBackupInstead[] = u"没有以往的备份数据。是否现在执行一次备份？";
+const char16_t kAskBackupFirst[] =
+    u"强烈建议在优化服务前先备份当前配置。是否执行备份？\r\r是：执行备份操作。（推荐）\r否：不备份，直接执行优化操作。\r"
+    u"取消：取消操作。";
+const char16_t kBackingUp[] = u"正在备份";
+const char16_t kRestoring[] = u"正在恢复";
+const char16_t kOptimizing[] = u"正在优化";
+const char16_t kBackingUpService[] = u"正在备份：%1 - %2";
+const char16_t kRestoringService[] = u"正在恢复：%1 - %2";
+const char16_t kOptimizingService[] = u"正在优化：%1 - %2";
+
+constexpr int kPanelWidth = 460;
+constexpr int kPanelHeight = 228;
+
+QFont PanelFont(int PixelSize, bool Bold = false)
+{
+    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    f.setFamilies({f.family(), QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
+    f.setPixelSize(PixelSize);
+    f.setBold(Bold);
+    return f;
+}
+
+// A button's face in one state: a rounded, gently shaded plate.
+QPixmap ButtonFace(const QSize &Size, const QColor &Top, const QColor &Bottom, const QColor &Border)
+{
+    QPixmap pm(Size);
+    pm.fill(QColor(0xF7, 0xF9, 0xFC));
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient g(0, 0, 0, Size.height());
+    g.setColorAt(0, Top);
+    g.setColorAt(1, Bottom);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(0.5, 0.5, Size.width() - 1, Size.height() - 1), 3, 3);
+    p.fillPath(path, g);
+    p.setPen(Border);
+    p.drawPath(path);
+    return pm;
+}
+
+TPicButton *PanelButton(QWidget *Parent, const char *Name, const QString &Caption, int Left, int Top)
+{
+    auto *b = new TPicButton(Parent);
+    b->setObjectName(QLatin1String(Name));
+    const QSize size(80, 20);
+    b->setGeometry(QRect(QPoint(Left, Top), size));
+    b->SetPicNormal(ButtonFace(size, QColor(0xFC, 0xFD, 0xFE), QColor(0xDD, 0xE4, 0xEE), QColor(0x8C, 0x9C, 0xB4)));
+    b->SetPicMouseHover(ButtonFace(size, QColor(0xF0, 0xF7, 0xFF), QColor(0xC4, 0xDC, 0xF6), QColor(0x3C, 0x7F, 0xD1)));
+    b->SetPicMouseDown(ButtonFace(size, QColor(0xC4, 0xD8, 0xF0), QColor(0xE4, 0xEE, 0xFA), QColor(0x2C, 0x62, 0xA8)));
+    b->SetPicDisabled(ButtonFace(size, QColor(0xF4, 0xF4, 0xF4), QColor(0xE8, 0xE8, 0xE8), QColor(0xC0, 0xC0, 0xC0)));
+    b->SetCaption(Caption);
+    b->SetFont(PanelFont(12));
+    b->SetFontColor(QColor(0x1F, 0x3A, 0x60));
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+TLabel *PanelLabel(QWidget *Parent, const char *Name, const QString &Text, int Left, int Top, bool Bold = false)
+{
+    auto *l = new TLabel(Parent);
+    l->setObjectName(QLatin1String(Name));
+    l->setFont(PanelFont(12, Bold));
+    l->setText(Text);
+    l->adjustSize();
+    l->move(Left, Top);
+    return l;
+}
+
+TOptimizationOptions OptionsOfFlags(int Flags)
+{
+    auto bit = [Flags](int i) { return (Flags & (1 << i)) != 0; };
+    TOptimizationOptions o;
+    o.AutomaticUpdates = bit(0);
+    o.SystemRestore = bit(1);
+    o.TaskSchedule = bit(2);
+    o.WindowsFirewall = bit(3);
+    o.CDBurning = bit(4);
+    o.RemoteDesktopAssistance = bit(5);
+    o.RoutingAndRemoteAccess = bit(6);
+    o.WirelessConnection = bit(7);
+    o.PrintSpooler = bit(8);
+    o.Bluetooth = bit(9);
+    o.ImageDevice = bit(10);
+    o.SmartCard = bit(11);
+    o.UPS = bit(12);
+    return o;
+}
+
+} // namespace
+
+void TFormMain::BuildOptimizationPanel()
+{
+    objOptimization = new TOptimization(this);
+    objOptimization->setObjectName(QStringLiteral("objOptimization"));
+    objOptimization->OnBackuppingServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, quint8 m) {
+        objOptimizationBackuppingServices(s, c, t, n, m);
+    };
+    objOptimization->OnRestoringServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, quint8 m) {
+        objOptimizationRestoringServices(s, c, t, n, m);
+    };
+    objOptimization->OnOptimizingServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, quint8 m) {
+        objOptimizationOptimizingServices(s, c, t, n, m);
+    };
+    connect(objOptimization, &TOptimization::JobEnded, this, [this] { objOptimizationJobEnded(); });
+
+    auto *panel = new TSkinPanelStandIn(pnlTab_Service);
+    pnlServicesOptimizaion = panel;
+    panel->setObjectName(QStringLiteral("pnlServicesOptimizaion"));
+    panel->SetColor(QColor(0xF7, 0xF9, 0xFC));
+    panel->setFrameShape(QFrame::Box);
+    panel->setFixedSize(kPanelWidth, kPanelHeight);
+
+    lblSvcOpti_Title = PanelLabel(panel, "lblSvcOpti_Title",
+                                  QStringLiteral("服务优化向导：请在下面勾选您可能需要使用到的系统功能。"), 0, 9, true);
+    lblSvcOpti_Title->setGeometry(0, 9, kPanelWidth, lblSvcOpti_Title->height());
+    lblSvcOpti_Title->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    lblSvcOpti_System = PanelLabel(panel, "lblSvcOpti_System", QStringLiteral("[系统扩展]"), 27, 38);
+    lblSvcOpti_Network = PanelLabel(panel, "lblSvcOpti_Network", QStringLiteral("[网络扩展]"), 153, 38);
+    lblSvcOpti_Device = PanelLabel(panel, "lblSvcOpti_Device", QStringLiteral("[设备支持]"), 285, 38);
+    for (TLabel *l : {lblSvcOpti_System, lblSvcOpti_Network, lblSvcOpti_Device}) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, QColor(0x1F, 0x4F, 0x8F));
+        l->setPalette(p);
+    }
+
+    struct TBox
+    {
+        TSkinCheckBox **Box;
+        const char *Name;
+        const char16_t *Caption;
+        int Left, Top;
+    };
+    const TBox boxes[] = {
+        {&chkSvcOpti_AutomaticUpdates, "chkSvcOpti_AutomaticUpdates", u"自动更新", 27, 57},
+        {&chkSvcOpti_SystemRestore, "chkSvcOpti_SystemRestore", u"系统还原", 27, 82},
+        {&chkSvcOpti_TaskSchedule, "chkSvcOpti_TaskSchedule", u"计划任务", 27, 107},
+        {&chkSvcOpti_WindowsFirewall, "chkSvcOpti_WindowsFirewall", u"系统自带防火墙", 27, 132},
+        {&chkSvcOpti_CDBurning, "chkSvcOpti_CDBurning", u"系统自带刻录功能", 27, 157},
+        {&chkSvcOpti_RemoteDesktopAssistance, "chkSvcOpti_RemoteDesktopAssistance", u"远程桌面/协助", 153, 57},
+        {&chkSvcOpti_RoutingAndRemoteAccess, "chkSvcOpti_RoutingAndRemoteAccess", u"路由功能/远程接入", 153, 82},
+        {&chkSvcOpti_WirelessConnection, "chkSvcOpti_WirelessConnection", u"无线网络连接", 153, 107},
+        {&chkSvcOpti_PrintSpooler, "chkSvcOpti_PrintSpooler", u"打印机", 285, 57},
+        {&chkSvcOpti_Bluetooth, "chkSvcOpti_Bluetooth", u"蓝牙设备", 285, 82},
+        {&chkSvcOpti_ImageDevice, "chkSvcOpti_ImageDevice", u"影像设备(摄像头/扫描仪)", 285, 107},
+        {&chkSvcOpti_SmartCard, "chkSvcOpti_SmartCard", u"智能卡", 285, 157},
+        {&chkSvcOpti_UPS, "chkSvcOpti_UPS", u"UPS 不间断供电设备", 285, 132},
+    };
+    for (const TBox &b : boxes) {
+        auto *box = new TSkinCheckBox(panel);
+        box->SetUIStyle(TSkinUIStyle::DeepBlue);
+        box->SetTransparent(true);
+        box->SetCaption(QString::fromUtf16(b.Caption));
+        box->setObjectName(QLatin1String(b.Name));
+        box->setFont(PanelFont(12));
+        box->setChecked(false);
+        box->adjustSize();
+        box->move(b.Left, b.Top);
+        *b.Box = box;
+    }
+
+    pnlSvcOpti_Control = new TSkinPanelStandIn(panel);
+    pnlSvcOpti_Control->setObjectName(QStringLiteral("pnlSvcOpti_Control"));
+    pnlSvcOpti_Control->SetTransparent(true);
+    pnlSvcOpti_Control->setGeometry(0, 182, kPanelWidth, 40);
+    btnSvcOpti_Backup = PanelButton(pnlSvcOpti_Control, "btnSvcOpti_Backup", QStringLiteral("备份"), 17, 11);
+    btnSvcOpti_Restore = PanelButton(pnlSvcOpti_Control, "btnSvcOpti_Restore", QStringLiteral("恢复"), 103, 11);
+    btnSvcOpti_Optimize = PanelButton(pnlSvcOpti_Control, "btnSvcOpti_Optimize", QStringLiteral("优化!"), 363, 11);
+    btnSvcOpti_Backup->OnClick = [this](QObject *s) { btnSvcOpti_BackupClick(s); };
+    btnSvcOpti_Restore->OnClick = [this](QObject *s) { btnSvcOpti_RestoreClick(s); };
+    btnSvcOpti_Optimize->OnClick = [this](QObject *s) { btnSvcOpti_OptimizeClick(s); };
+
+    pnlSvcOpti_Progress = new TSkinPanelStandIn(panel);
+    pnlSvcOpti_Progress->setObjectName(QStringLiteral("pnlSvcOpti_Progress"));
+    pnlSvcOpti_Progress->SetTransparent(true);
+    pnlSvcOpti_Progress->setGeometry(0, 182, kPanelWidth, 40);
+    pbSvcOpti_Progress = new TSkinProgressBar(pnlSvcOpti_Progress);
+    pbSvcOpti_Progress->SetUIStyle(TSkinUIStyle::MacOS);
+    pbSvcOpti_Progress->setObjectName(QStringLiteral("pbSvcOpti_Progress"));
+    pbSvcOpti_Progress->setGeometry(17, 5, 426, 17);
+    pbSvcOpti_Progress->setTextVisible(true);
+    pbSvcOpti_Progress->setRange(0, 100);
+    pbSvcOpti_Progress->setValue(50);
+    lblSvcOpti_Progress = PanelLabel(pnlSvcOpti_Progress, "lblSvcOpti_Progress", QString(), 17, 22);
+    lblSvcOpti_Progress->setGeometry(17, 22, 426, 16);
+    pnlSvcOpti_Progress->hide();
+
+    panel->hide();
+    // Below the list, above whatever else the page stacks there; the list gives up the height.
+    if (auto *layout = qobject_cast<QVBoxLayout *>(pnlTab_Service->layout())) {
+        const int at = layout->indexOf(lvServices);
+        layout->insertWidget(at < 0 ? layout->count() : at + 1, panel, 0, Qt::AlignRight);
+    } else {
+        panel->move(187, 237);
+    }
+}
+
+int TFormMain::SvcOptiCheckedFlags() const
+{
+    const QCheckBox *boxes[] = {chkSvcOpti_AutomaticUpdates,
+                                chkSvcOpti_SystemRestore,
+                                chkSvcOpti_TaskSchedule,
+                                chkSvcOpti_WindowsFirewall,
+                                chkSvcOpti_CDBurning,
+                                chkSvcOpti_RemoteDesktopAssistance,
+                                chkSvcOpti_RoutingAndRemoteAccess,
+                                chkSvcOpti_WirelessConnection,
+                                chkSvcOpti_PrintSpooler,
+                                chkSvcOpti_Bluetooth,
+                                chkSvcOpti_ImageDevice,
+                                chkSvcOpti_SmartCard,
+                                chkSvcOpti_UPS};
+    int flags = 0;
+    for (int i = 0; i < int(std::size(boxes)); ++i)
+        if (boxes[i] && boxes[i]->isChecked())
+            flags |= 1 << i;
+    return flags;
+}
+
+void TFormMain::btnSvcOpti_BackupClick(QObject *)
+{
+    objOptimization->Backup(QString());
+    pbSvcOpti_Progress->setValue(1);
+    lblSvcOpti_Progress->setText(QString::fromUtf16(kBackingUp));
+}
+
+void TFormMain::btnSvcOpti_RestoreClick(QObject *)
+{
+    const QString title = QStringLiteral("询问");
+    if (QFileInfo::exists(objOptimization->GetDefaultBackupFile())) {
+        if (TFormMessage::MessageBox(QString::fromUtf16(kAskRestore), title, 2, 2) != mrYes)
+            return;
+        objOptimization->Restore(QString());
+        pbSvcOpti_Progress->setValue(1);
+        lblSvcOpti_Progress->setText(QString::fromUtf16(kRestoring));
+        return;
+    }
+    if (TFormMessage::MessageBox(QString::fromUtf16(kAskBackupInstead), title, 2, 2) != mrYes)
+        return;
+    objOptimization->Backup(QString());
+    pbSvcOpti_Progress->setValue(1);
+    lblSvcOpti_Progress->setText(QString::fromUtf16(kBackingUp));
+}
+
+void TFormMain::btnSvcOpti_OptimizeClick(QObject *)
+{
+    const int flags = SvcOptiCheckedFlags();
+    bool afterBackup = false;
+    if (!QFileInfo::exists(objOptimization->GetDefaultBackupFile())) {
+        const int answer = TFormMessage::MessageBox(QString::fromUtf16(kAskBackupFirst), QStringLiteral("注意"), 3, 3);
+        if (answer == mrYes) {
+            const bool wasBusy = objOptimization->Busy();
+            objOptimization->Backup(QString());
+            pbSvcOpti_Progress->setValue(1);
+            lblSvcOpti_Progress->setText(QString::fromUtf16(kBackingUp));
+            // The optimisation waits for the backup it asked for: it starts when that job ends.
+            afterBackup = !wasBusy && objOptimization->Busy();
+        } else if (answer != mrNo) {
+            return; // "取消", the close button or Esc
+        }
+    }
+    if (afterBackup)
+        SvcOptiPendingOptions = flags;
+    else
+        objOptimization->Optimize(OptionsOfFlags(flags));
+    pbSvcOpti_Progress->setValue(1);
+    lblSvcOpti_Progress->setText(QString::fromUtf16(kOptimizing));
+}
+
+void TFormMain::objOptimizationJobEnded()
+{
+    if (SvcOptiPendingOptions < 0)
+        return;
+    const int flags = SvcOptiPendingOptions;
+    SvcOptiPendingOptions = -1;
+    objOptimization->Optimize(OptionsOfFlags(flags));
+    pbSvcOpti_Progress->setValue(1);
+    lblSvcOpti_Progress->setText(QString::fromUtf16(kOptimizing));
+}
+
+void TFormMain::SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal,
+                                const QString &strServiceName, quint8 Mode, bool RefreshList)
+{
+    // The panels' own visibility, whether or not the page shows at the moment.
+    if (!pnlSvcOpti_Control->isHidden())
+        pnlSvcOpti_Control->hide();
+    if (pnlSvcOpti_Progress->isHidden())
+        pnlSvcOpti_Progress->show();
+    // The bar counts in int; a job never has that many services, but the text stays honest.
+    const int total = int(qMin<quint32>(dwTotal, quint32(std::numeric_limits<int>::max())));
+    const int current = int(qMin<quint32>(dwCurrent, quint32(std::numeric_limits<int>::max())));
+    if (total != pbSvcOpti_Progress->maximum())
+        pbSvcOpti_Progress->setMaximum(total);
+    pbSvcOpti_Progress->setValue(current);
+    QString mode;
+    StartModeText(Mode, mode);
+    lblSvcOpti_Progress->setText(Format.arg(strServiceName, mode));
+    if (dwCurrent == dwTotal) {
+        pnlSvcOpti_Progress->hide();
+        pnlSvcOpti_Control->show();
+        if (RefreshList)
+            RefreshServiceList();
+    }
+}
+
+void TFormMain::objOptimizationBackuppingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
+                                                  const QString &strServiceName, quint8 Mode)
+{
+    SvcOptiProgress(QString::fromUtf16(kBackingUpService), dwCurrent, dwTotal, strServiceName, Mode, false);
+    // Lets the user follow a backup, which would otherwise be over in a blink.
+    QThread::msleep(10);
+}
+
+void TFormMain::objOptimizationRestoringServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
+                                                 const QString &strServiceName, quint8 Mode)
+{
+    SvcOptiProgress(QString::fromUtf16(kRestoringService), dwCurrent, dwTotal, strServiceName, Mode, true);
+}
+
+void TFormMain::objOptimizationOptimizingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
+                                                  const QString &strServiceName, quint8 Mode)
+{
+    SvcOptiProgress(QString::fromUtf16(kOptimizingService), dwCurrent, dwTotal, strServiceName, Mode, true);
+}

@@ -1,0 +1,666 @@
+// The services page of the main window and its commands.
+
+#include "ui/frmMain.h"
+
+#include "sysinfo/Services.h"
+#include "ui/DisplayTexts.h"
+#include "ui/PngImage.h"
+#include "ui/frmMessage.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QByteArrayView>
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QSet>
+#include <QStringView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace service_pictures {
+QByteArrayView Find(QStringView Name);
+}
+
+namespace {
+
+// Commands of the services page.
+enum : quint8 { scStart = 0, scStop, scPause, scResume, scRestart, scStartType };
+
+// Answers of the message box.
+constexpr quint8 mrNo = 4;
+
+// Columns of the service list.
+enum : int { colName = 0, colDisplayName, colState, colStartType, colCommandLine };
+
+// The row data: the service's index in the list when the row was added.
+constexpr int IndexRole = Qt::UserRole;
+// The last sort direction of a column, kept on the header item.
+constexpr int ColumnTagRole = Qt::UserRole + 1;
+// The row's image in the shared image list.
+constexpr int ServiceImageRole = Qt::UserRole + 2;
+
+// What the optimisation panel takes from the list's height while it shows.
+constexpr int kOptimizationPanelHeight = 228;
+
+const char16_t kWaitStart[] = u"正在启动服务，请等待……";
+const char16_t kWaitStop[] = u"正在停止服务，请等待……";
+const char16_t kWaitPause[] = u"正在暂停服务，请等待……";
+const char16_t kWaitResume[] = u"正在恢复服务，请等待……";
+const char16_t kWaitRestart[] = u"正在重启服务，请等待……";
+const char16_t kFailStart[] = u"启动服务操作失败！\r\r%1";
+const char16_t kFailStop[] = u"停止服务操作失败！\r\r%1";
+const char16_t kFailPause[] = u"暂停服务操作失败！\r\r%1";
+const char16_t kFailResume[] = u"恢复服务操作失败！\r\r%1";
+const char16_t kFailRestart[] = u"重启服务操作失败！\r\r%1";
+const char16_t kFailStartType[] = u"设置启动类型操作失败！\r\r%1";
+const char16_t kAskStop[] =
+    u"停止服务可能将导致某些系统功能异常。是否确定要执行该操作？\r\r停止服务：%1\r\r服务描述：%2";
+const char16_t kTitleAsk[] = u"询问";
+const char16_t kTitleFailure[] = u"失败";
+
+constexpr quint8 StateStopped = 1;
+constexpr quint8 StateRunning = 4;
+constexpr quint8 StatePaused = 7;
+
+QPixmap ServicePicture(QStringView Name)
+{
+    const QByteArrayView data = service_pictures::Find(Name);
+    if (data.isEmpty())
+        return {};
+    const QImage img = DecodePng(data.toByteArray());
+    return img.isNull() ? QPixmap() : QPixmap::fromImage(img);
+}
+
+QFont PageFont(int PixelSize)
+{
+    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    f.setFamilies({f.family(), QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
+    f.setPixelSize(PixelSize);
+    return f;
+}
+
+TPicButton *ServiceButton(QWidget *Parent, const char *Name, const QString &Caption)
+{
+    auto *b = new TPicButton(Parent);
+    b->setObjectName(QLatin1String(Name));
+    b->setFixedSize(100, 20);
+    b->SetPicNormal(ServicePicture(u"button_normal"));
+    b->SetPicMouseHover(ServicePicture(u"button_hover"));
+    b->SetPicMouseDown(ServicePicture(u"button_down"));
+    b->SetPicDisabled(ServicePicture(u"button_disabled"));
+    b->SetCaption(Caption);
+    b->SetFont(PageFont(12));
+    b->SetFontColor(QColor(0x1F, 0x3A, 0x60));
+    b->SetEnableStatesFont(true);
+    b->SetFontMouseHover(PageFont(12));
+    b->SetFontMouseHoverColor(QColor(0x1F, 0x4F, 0x8F));
+    b->SetFontMouseDown(PageFont(12));
+    b->SetFontMouseDownColor(QColor(0x1F, 0x4F, 0x8F));
+    b->SetFontDisabled(PageFont(12));
+    b->SetFontDisabledColor(QColor(0xA0, 0xA0, 0xA0));
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+QString StateCell(quint8 State)
+{
+    QString text;
+    ServiceStateText(State, text);
+    return text;
+}
+
+QString StartTypeCell(quint8 StartType)
+{
+    QString text;
+    StartTypeText(StartType, text);
+    return text;
+}
+
+int RowImage(quint8 State)
+{
+    switch (State) {
+    case StateStopped:
+        return 1;
+    case StatePaused:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+bool CanStop(const TServiceItem *Item)
+{
+    return Item->State != StateStopped && Item->AcceptsStop;
+}
+
+bool CanPause(const TServiceItem *Item)
+{
+    return Item->State == StateRunning && Item->AcceptsPause;
+}
+
+void ReportFailure(const char16_t *Format, const QString &Name)
+{
+    TFormMessage::MessageBox(QString::fromUtf16(Format).arg(Name), QString::fromUtf16(kTitleFailure), 5, 0);
+}
+
+// A service row sorts by the form's comparison of the current sort state.
+class TServiceRow : public QTreeWidgetItem
+{
+public:
+    explicit TServiceRow(TFormMain *Form) : QTreeWidgetItem(QTreeWidgetItem::UserType + 2), m_Form(Form) {}
+
+    bool operator<(const QTreeWidgetItem &Other) const override
+    {
+        return m_Form->lvServicesCompare(m_Form->lvServices, const_cast<TServiceRow *>(this),
+                                         const_cast<QTreeWidgetItem *>(&Other)) < 0;
+    }
+
+private:
+    TFormMain *m_Form;
+};
+
+// Hands the list's mouse events to the form's handlers.
+class TServiceListEvents : public QObject
+{
+public:
+    // A child of the list: it never outlives it, and reads nothing of the form until a mouse
+    // event arrives (none does while the form is torn down).
+    TServiceListEvents(TFormMain *Form, QTreeWidget *List)
+        : QObject(List), m_Form(Form), m_List(List), m_Viewport(List->viewport())
+    {
+    }
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *Event) override
+    {
+        if (Watched != m_Viewport)
+            return false;
+        QTreeWidget *list = m_List;
+        switch (Event->type()) {
+        case QEvent::MouseMove: {
+            auto *e = static_cast<QMouseEvent *>(Event);
+            const QPoint p = list->viewport()->mapTo(list, e->position().toPoint());
+            m_Form->lvServicesMouseMove(list, e->buttons(), p.x(), p.y());
+            break;
+        }
+        case QEvent::MouseButtonRelease: {
+            auto *e = static_cast<QMouseEvent *>(Event);
+            if (e->button() == Qt::LeftButton)
+                m_Form->lvServicesClick(list);
+            break;
+        }
+        case QEvent::ContextMenu: {
+            // Sent after the press has selected the row under the pointer.
+            auto *e = static_cast<QContextMenuEvent *>(Event);
+            if (e->reason() == QContextMenuEvent::Mouse) {
+                const QPoint p = list->viewport()->mapTo(list, e->pos());
+                m_Form->lvServicesMouseDown(list, Qt::RightButton, e->modifiers(), p.x(), p.y());
+                return true;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    TFormMain *m_Form;
+    QTreeWidget *m_List;
+    QWidget *m_Viewport;
+};
+
+} // namespace
+
+// ---- building the page -----------------------------------------------------------------------
+
+void TFormMain::BuildServicePage(QLayout *Layout)
+{
+    auto *layout = static_cast<QVBoxLayout *>(Layout);
+    objServices = new TServices(this);
+    objServices->setObjectName(QStringLiteral("objServices"));
+
+    // Row images: 0 any other state, 1 stopped, 2 paused.
+    ilCommon = {QIcon(ServicePicture(u"service_running")), QIcon(ServicePicture(u"service_stopped")),
+                QIcon(ServicePicture(u"service_paused"))};
+
+    lvServices->setIconSize(QSize(16, 16));
+    lvServices->setMouseTracking(true);
+    lvServices->viewport()->setMouseTracking(true);
+    lvServices->viewport()->installEventFilter(new TServiceListEvents(this, lvServices));
+    lvServices->header()->setSectionsClickable(true);
+    lvServices->header()->setSortIndicatorShown(false);
+    for (int c : {colState, colStartType})
+        lvServices->headerItem()->setTextAlignment(c, Qt::AlignCenter);
+    connect(lvServices->header(), &QHeaderView::sectionClicked, this,
+            [this](int Column) { lvServicesColumnClick(lvServices, Column); });
+    connect(lvServices->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection &Selected, const QItemSelection &) {
+                QTreeWidgetItem *row = nullptr;
+                if (!Selected.isEmpty())
+                    row = lvServices->itemFromIndex(Selected.indexes().first());
+                lvServicesSelectItem(lvServices, row, row != nullptr);
+            });
+
+    auto *bar = new QWidget(pnlTab_Service);
+    bar->setObjectName(QStringLiteral("pnlServiceButtons"));
+    auto *barLayout = new QHBoxLayout(bar);
+    barLayout->setContentsMargins(0, 0, 0, 2);
+    barLayout->setSpacing(6);
+    btnStartService = ServiceButton(bar, "btnStartService", QStringLiteral("..."));
+    btnPauseService = ServiceButton(bar, "btnPauseService", QStringLiteral("..."));
+    btnServicesOptimization = ServiceButton(bar, "btnServicesOptimization", QStringLiteral("服务优化..."));
+    btnRefreshServiceList = ServiceButton(bar, "btnRefreshServiceList", QStringLiteral("刷新列表"));
+    btnStartService->setEnabled(false);
+    btnPauseService->setEnabled(false);
+    barLayout->addStretch(1);
+    barLayout->addWidget(btnStartService);
+    barLayout->addWidget(btnPauseService);
+    barLayout->addWidget(btnServicesOptimization);
+    barLayout->addWidget(btnRefreshServiceList);
+    layout->addWidget(bar);
+
+    btnStartService->OnClick = [this](QObject *s) { btnStartServiceClick(s); };
+    btnPauseService->OnClick = [this](QObject *s) { btnPauseServiceClick(s); };
+    btnServicesOptimization->OnClick = [this](QObject *s) { btnServicesOptimizationClick(s); };
+    btnRefreshServiceList->OnClick = [this](QObject *s) { btnRefreshServiceListClick(s); };
+
+    pmService = new QMenu(this);
+    pmService->setObjectName(QStringLiteral("pmService"));
+    pmService->setFont(PageFont(12));
+    auto item = [](QMenu *Menu, const char *Name, const QString &Caption) {
+        auto *a = new QAction(Caption, Menu);
+        a->setObjectName(QLatin1String(Name));
+        Menu->addAction(a);
+        return a;
+    };
+    auto line = [](QMenu *Menu, const char *Name) {
+        QAction *a = Menu->addSeparator();
+        a->setObjectName(QLatin1String(Name));
+        return a;
+    };
+    mniService_Start = item(pmService, "mniService_Start", QStringLiteral("启动服务"));
+    mniService_Stop = item(pmService, "mniService_Stop", QStringLiteral("停止服务"));
+    mniService_Line1 = line(pmService, "mniService_Line1");
+    mniService_Pause = item(pmService, "mniService_Pause", QStringLiteral("暂停服务"));
+    mniService_Resume = item(pmService, "mniService_Resume", QStringLiteral("恢复服务"));
+    mniService_Line2 = line(pmService, "mniService_Line2");
+    mniService_Restart = item(pmService, "mniService_Restart", QStringLiteral("重启服务"));
+    mniService_Line3 = line(pmService, "mniService_Line3");
+    mniService_StartupType = pmService->addMenu(QStringLiteral("设置启动类型"));
+    mniService_StartupType->setObjectName(QStringLiteral("mniService_StartupType"));
+    mniService_StartupType->setFont(PageFont(12));
+    mniService_StartupTypeGroup = new QActionGroup(mniService_StartupType);
+    mniService_StartupTypeGroup->setExclusive(true);
+    mniService_StartupType_Automatic =
+        item(mniService_StartupType, "mniService_StartupType_Automatic", QStringLiteral("自动"));
+    mniService_StartupType_Manual = item(mniService_StartupType, "mniService_StartupType_Manual", QStringLiteral("手动"));
+    mniService_StartupType_Disabled =
+        item(mniService_StartupType, "mniService_StartupType_Disabled", QStringLiteral("禁用"));
+    for (QAction *a : mniService_StartupType->actions()) {
+        a->setCheckable(true);
+        mniService_StartupTypeGroup->addAction(a);
+    }
+
+    connect(pmService, &QMenu::aboutToShow, this, [this] { pmServicePopup(pmService); });
+    connect(mniService_StartupType, &QMenu::aboutToShow, this,
+            [this] { mniService_StartupTypeClick(mniService_StartupType); });
+    connect(mniService_Start, &QAction::triggered, this, [this] { mniService_StartClick(mniService_Start); });
+    connect(mniService_Stop, &QAction::triggered, this, [this] { mniService_StopClick(mniService_Stop); });
+    connect(mniService_Pause, &QAction::triggered, this, [this] { mniService_PauseClick(mniService_Pause); });
+    connect(mniService_Resume, &QAction::triggered, this, [this] { mniService_ResumeClick(mniService_Resume); });
+    connect(mniService_Restart, &QAction::triggered, this, [this] { mniService_RestartClick(mniService_Restart); });
+    connect(mniService_StartupType_Automatic, &QAction::triggered, this,
+            [this] { mniService_StartupType_AutomaticClick(mniService_StartupType_Automatic); });
+    connect(mniService_StartupType_Manual, &QAction::triggered, this,
+            [this] { mniService_StartupType_ManualClick(mniService_StartupType_Manual); });
+    connect(mniService_StartupType_Disabled, &QAction::triggered, this,
+            [this] { mniService_StartupType_DisabledClick(mniService_StartupType_Disabled); });
+}
+
+// ---- rows --------------------------------------------------------------------------------------
+
+void TFormMain::AddServiceRow(int Index, TServiceItem *Item)
+{
+    auto *row = new TServiceRow(this);
+    const int image = RowImage(Item->State);
+    row->setData(colName, IndexRole, Index);
+    row->setData(colName, ServiceImageRole, image);
+    row->setIcon(colName, ilCommon.value(image));
+    row->setText(colName, Item->Name);
+    row->setText(colDisplayName, Item->DisplayName);
+    row->setText(colState, StateCell(Item->State));
+    row->setText(colStartType, StartTypeCell(Item->StartType));
+    row->setText(colCommandLine, Item->BinaryPath);
+    row->setTextAlignment(colState, Qt::AlignCenter);
+    row->setTextAlignment(colStartType, Qt::AlignCenter);
+    lvServices->addTopLevelItem(row);
+}
+
+void TFormMain::FillServiceList()
+{
+    objServices->Reload();
+    if (objServices->GetCount() < 1)
+        return; // the old rows stay
+    lvServices->setUpdatesEnabled(false);
+    lvServices->clear();
+    for (int i = 0; i < objServices->GetCount(); ++i)
+        AddServiceRow(i, objServices->GetItem(i));
+    lvServices->setUpdatesEnabled(true);
+}
+
+void TFormMain::RefreshServiceList()
+{
+    if (!pnlTab_Service->isVisible() || lvServices->topLevelItemCount() < 1)
+        return;
+    objServices->Reload();
+    lblTopBarInfo->setText(QStringLiteral("[服务管理] 服务: %1").arg(objServices->GetCount()));
+
+    lvServices->setUpdatesEnabled(false);
+    for (int i = lvServices->topLevelItemCount() - 1; i >= 0; --i) {
+        QTreeWidgetItem *row = lvServices->topLevelItem(i);
+        const TServiceItem *item = objServices->ItemByName(row->text(colName));
+        if (!item) {
+            delete lvServices->takeTopLevelItem(i);
+            continue;
+        }
+        const QString state = StateCell(item->State);
+        if (state.compare(row->text(colState), Qt::CaseInsensitive) != 0)
+            row->setText(colState, state);
+        const QString startType = StartTypeCell(item->StartType);
+        if (startType.compare(row->text(colStartType), Qt::CaseInsensitive) != 0)
+            row->setText(colStartType, startType);
+    }
+
+    const int n = objServices->GetCount();
+    const int m = lvServices->topLevelItemCount();
+    if (n >= 1 && m >= 1) {
+        // Every service without a row gets one at the end, also when others went away at the
+        // same time (the counts alone would hide such a newcomer).
+        QSet<QString> shown;
+        for (int i = 0; i < m; ++i)
+            shown.insert(lvServices->topLevelItem(i)->text(colName).toCaseFolded());
+        for (int i = 0; i < n; ++i) {
+            TServiceItem *item = objServices->GetItem(i);
+            if (!shown.contains(item->Name.toCaseFolded()))
+                AddServiceRow(i, item);
+        }
+        if (Lists[lsServices].SortColumn != -1)
+            SortList(lvServices);
+    }
+    lvServices->setUpdatesEnabled(true);
+}
+
+TServiceItem *TFormMain::SelectedService() const
+{
+    const int n = lvServices->topLevelItemCount();
+    for (int i = 0; i < n; ++i) {
+        QTreeWidgetItem *row = lvServices->topLevelItem(i);
+        if (row->isSelected())
+            return objServices->ItemByName(row->text(colName));
+    }
+    return nullptr;
+}
+
+// ---- commands --------------------------------------------------------------------------------------
+
+void TFormMain::ServiceCommand(quint8 Code, quint8 StartType)
+{
+    TServiceItem *item = SelectedService();
+    if (!item)
+        return;
+    const quint32 wait = TServiceHelper::WAIT_INFINITE;
+    const QString name = item->Name;
+
+    // One waiting operation: panel, operation, panel away, failure report.
+    auto run = [&](const char16_t *WaitText, const char16_t *Failure, const auto &Operation) {
+        ShowWaiting(QString::fromUtf16(WaitText));
+        const bool ok = Operation();
+        HideWaiting();
+        if (!ok)
+            ReportFailure(Failure, name);
+    };
+
+    switch (Code) {
+    case scStart:
+        if (item->State != StateStopped)
+            return;
+        if (item->StartType == 4)
+            item->SetStartType(3);
+        run(kWaitStart, kFailStart, [&] { return item->Start(wait); });
+        break;
+    case scStop: {
+        const QString text = QString::fromUtf16(kAskStop).arg(name, item->Description);
+        if (TFormMessage::MessageBox(text, QString::fromUtf16(kTitleAsk), 2, 2) == mrNo)
+            return;
+        // The list may have been reloaded while the question was open.
+        item = SelectedService();
+        if (!item || !CanStop(item))
+            return;
+        run(kWaitStop, kFailStop, [&] { return item->Stop(wait); });
+        break;
+    }
+    case scPause:
+        if (!CanPause(item))
+            return;
+        run(kWaitPause, kFailPause, [&] { return item->Pause(wait); });
+        break;
+    case scResume:
+        if (item->State != StatePaused)
+            return;
+        run(kWaitResume, kFailResume, [&] { return item->Resume(wait); });
+        break;
+    case scRestart:
+        if (!CanStop(item))
+            return;
+        run(kWaitRestart, kFailRestart, [&] { return item->Restart(wait); });
+        break;
+    case scStartType:
+        if (item->StartType == StartType)
+            return;
+        if (!item->ChangeStartType(StartType))
+            ReportFailure(kFailStartType, name);
+        break;
+    default:
+        break;
+    }
+    RefreshServiceList();
+    UpdateServiceButtons();
+}
+
+void TFormMain::UpdateServiceButtons()
+{
+    const TServiceItem *item = SelectedService();
+    auto off = [](TPicButton *Button) {
+        Button->setEnabled(false);
+        Button->SetCaption(QStringLiteral("..."));
+        Button->OnClick = nullptr;
+    };
+    auto on = [](TPicButton *Button, const QString &Caption, TPicButton::TNotifyEvent Click) {
+        Button->setEnabled(true);
+        Button->SetCaption(Caption);
+        Button->OnClick = std::move(Click);
+    };
+    if (item && item->State == StateStopped)
+        on(btnStartService, QStringLiteral("启动"), [this](QObject *) { mniService_StartClick(mniService_Start); });
+    else if (item && CanStop(item))
+        on(btnStartService, QStringLiteral("停止"), [this](QObject *) { mniService_StopClick(mniService_Stop); });
+    else
+        off(btnStartService);
+    if (item && CanPause(item))
+        on(btnPauseService, QStringLiteral("暂停"), [this](QObject *) { mniService_PauseClick(mniService_Pause); });
+    else if (item && item->State == StatePaused)
+        on(btnPauseService, QStringLiteral("恢复"), [this](QObject *) { mniService_ResumeClick(mniService_Resume); });
+    else
+        off(btnPauseService);
+}
+
+void TFormMain::mniService_StartClick(QObject *)
+{
+    ServiceCommand(scStart);
+}
+
+void TFormMain::mniService_StopClick(QObject *)
+{
+    ServiceCommand(scStop);
+}
+
+void TFormMain::mniService_PauseClick(QObject *)
+{
+    ServiceCommand(scPause);
+}
+
+void TFormMain::mniService_ResumeClick(QObject *)
+{
+    ServiceCommand(scResume);
+}
+
+void TFormMain::mniService_RestartClick(QObject *)
+{
+    ServiceCommand(scRestart);
+}
+
+void TFormMain::mniService_StartupType_AutomaticClick(QObject *)
+{
+    ServiceCommand(scStartType, 2);
+}
+
+void TFormMain::mniService_StartupType_ManualClick(QObject *)
+{
+    ServiceCommand(scStartType, 3);
+}
+
+void TFormMain::mniService_StartupType_DisabledClick(QObject *)
+{
+    ServiceCommand(scStartType, 4);
+}
+
+void TFormMain::pmServicePopup(QObject *)
+{
+    const TServiceItem *item = SelectedService();
+    if (!item)
+        return; // the items keep their last state
+    mniService_Start->setEnabled(item->State == StateStopped);
+    mniService_Stop->setEnabled(CanStop(item));
+    mniService_Pause->setEnabled(CanPause(item));
+    mniService_Resume->setEnabled(item->State == StatePaused);
+    mniService_Restart->setEnabled(CanStop(item));
+}
+
+void TFormMain::mniService_StartupTypeClick(QObject *)
+{
+    const TServiceItem *item = SelectedService();
+    if (!item)
+        return;
+    switch (item->StartType) {
+    case 2:
+        mniService_StartupType_Automatic->setChecked(true);
+        break;
+    case 3:
+        mniService_StartupType_Manual->setChecked(true);
+        break;
+    case 4:
+        mniService_StartupType_Disabled->setChecked(true);
+        break;
+    default:
+        break;
+    }
+}
+
+// The state buttons get their click target from UpdateServiceButtons.
+void TFormMain::btnStartServiceClick(QObject *) {}
+
+void TFormMain::btnPauseServiceClick(QObject *) {}
+
+void TFormMain::btnRefreshServiceListClick(QObject *)
+{
+    RefreshServiceList();
+}
+
+void TFormMain::btnServicesOptimizationClick(QObject *)
+{
+    if (!pnlServicesOptimizaion)
+        return;
+    const bool show = !pnlServicesOptimizaion->isVisible();
+    pnlServicesOptimizaion->setVisible(show);
+    QLayout *layout = pnlTab_Service->layout();
+    if (layout && layout->indexOf(pnlServicesOptimizaion) >= 0) {
+        // The page's layout gives the panel its room.
+        layout->activate();
+    } else {
+        const int h = lvServices->height() + (show ? -kOptimizationPanelHeight : kOptimizationPanelHeight);
+        lvServices->setMaximumHeight(show ? qMax(0, h) : QWIDGETSIZE_MAX);
+        if (layout)
+            layout->activate();
+    }
+    pnlDetails->move(pnlDetails->x(), lvServices->y() + pnlTab_Service->y());
+    pnlDetails->resize(pnlDetails->width(), lvServices->height());
+}
+
+// ---- list events -----------------------------------------------------------------------------
+
+void TFormMain::lvServicesSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
+{
+    UpdateServiceButtons();
+    if (!Selected)
+        return;
+    if (pnlDetails->isVisible())
+        FillDetails();
+    UpdateSearchText();
+}
+
+void TFormMain::lvServicesClick(QObject *)
+{
+    FillDetails();
+    Lists[lsServices].HotColumn = ColumnUnderCursor(lvServices);
+    UpdateSearchText();
+    activateWindow();
+}
+
+void TFormMain::lvServicesMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
+{
+    if (DetailsPinned)
+        return;
+    QPoint screen;
+    ControlToScreen(QPoint(X, Y), lvServices, screen);
+    if (qAbs(screen.y() - HoverPoint.y()) > 25) {
+        pnlDetails->hide();
+        HoverPoint.setY(-1);
+    }
+}
+
+void TFormMain::lvServicesMouseDown(QObject *, Qt::MouseButton Button, Qt::KeyboardModifiers, int, int)
+{
+    if (Button == Qt::RightButton)
+        pmService->popup(QCursor::pos());
+}
+
+void TFormMain::lvServicesColumnClick(QObject *, int Column)
+{
+    QTreeWidgetItem *header = lvServices->headerItem();
+    const int tag = (header->data(Column, ColumnTagRole).toInt() + 1) % 2;
+    header->setData(Column, ColumnTagRole, tag);
+    Lists[lsServices].SortColumn = Column;
+    Lists[lsServices].SortDescending = (tag == 0);
+    SortList(lvServices);
+}
+
+int TFormMain::lvServicesCompare(QObject *, QTreeWidgetItem *A, QTreeWidgetItem *B)
+{
+    const TListState &state = Lists[lsServices];
+    const int column = state.SortColumn;
+    if (column < 0 || column >= lvServices->columnCount())
+        return 0;
+    return CompareTexts(A->text(column), B->text(column), state.SortDescending);
+}
+
+int TFormMain::ServiceCount() const
+{
+    return objServices ? objServices->GetCount() : 0;
+}

@@ -1,0 +1,402 @@
+// The system page of the main window: system figures on the left, live CPU and memory charts on
+// the right, and the CPU and memory share in the status line on every page.
+
+#include "ui/frmMain.h"
+
+#include "sysinfo/SystemStatus.h"
+#include "ui/ColorBox.h"
+#include "ui/DisplayTexts.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QFontDatabase>
+#include <QGraphicsSimpleTextItem>
+#include <QGroupBox>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QLocale>
+#include <QValueAxis>
+
+#include <cmath>
+
+namespace {
+
+// The charts' dark blue (colour value 4194304).
+const QColor kChartBackground(0x00, 0x00, 0x40);
+const QColor kChartText(0xFF, 0xFF, 0xFF);
+const QColor kChartGrid(0x30, 0x30, 0x70);
+
+int RoundHalfEven(double Value)
+{
+    return int(std::nearbyint(Value));
+}
+
+// Part x 100 / Whole to the nearest integer; 0 when there is no whole to measure against.
+int Share(double Part, double Whole)
+{
+    return Whole == 0 ? 0 : RoundHalfEven(Part * 100.0 / Whole);
+}
+
+int MegaBytes(qint64 Bytes)
+{
+    return RoundHalfEven(double(Bytes) / 1024.0 / 1024.0);
+}
+
+// Kilobytes to the nearest integer, halves to even.
+qint64 KiloBytes(qint64 Bytes)
+{
+    qint64 k = Bytes / 1024;
+    const qint64 rest = Bytes % 1024;
+    if (rest * 2 > 1024 || (rest * 2 == 1024 && (k & 1)))
+        ++k;
+    return k;
+}
+
+// A figure with the user's thousands separators and no decimals.
+QString Figure(qint64 Value)
+{
+    return Value == 0 ? QStringLiteral("0") : QLocale().toString(qlonglong(Value));
+}
+
+QString Lines(std::initializer_list<QString> Parts)
+{
+    // The labels break their lines at a carriage return; on this system that is a line feed.
+    return QStringList(Parts).join(QLatin1Char('\n'));
+}
+
+QValueAxis *BottomAxis(QChartView *View)
+{
+    const auto axes = View->chart()->axes(Qt::Horizontal);
+    return axes.isEmpty() ? nullptr : qobject_cast<QValueAxis *>(axes.first());
+}
+
+QChart *MakeChart(QChartView *View, const QString &Title)
+{
+    auto *chart = new QChart();
+    chart->setBackgroundBrush(kChartBackground);
+    chart->setBackgroundRoundness(0);
+    chart->setMargins(QMargins(5, 25, 10, 0));
+    chart->setAnimationOptions(QChart::NoAnimation);
+    chart->setDropShadowEnabled(false);
+    auto *title = new QGraphicsSimpleTextItem(Title, chart);
+    title->setBrush(kChartText);
+    title->setFont(View->font());
+    title->setPos(25, 5);
+
+    QLegend *legend = chart->legend();
+    legend->setAlignment(Qt::AlignBottom);
+    legend->setBackgroundVisible(false);
+    QFont small = View->font();
+    small.setPixelSize(10);
+    legend->setFont(small);
+    // Entries cut short for want of room show their whole text on hover.
+    legend->setShowToolTips(true);
+
+    auto *x = new QValueAxis(chart);
+    x->setRange(0, 100);
+    x->setTickInterval(1);
+    x->setVisible(false);
+    chart->addAxis(x, Qt::AlignBottom);
+    auto *y = new QValueAxis(chart);
+    y->setRange(0, 100);
+    y->setTickCount(11);
+    y->setLabelFormat(QStringLiteral("%.0f"));
+    // Plain figures in a face without the tall CJK line spacing: a label taller than the gap
+    // between two ticks would be cut to an ellipsis on a small chart.
+    QFont figures = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    figures.setPixelSize(9);
+    y->setLabelsFont(figures);
+    y->setLabelsBrush(kChartText);
+    y->setLinePenColor(kChartText);
+    y->setGridLineColor(kChartGrid);
+    chart->addAxis(y, Qt::AlignLeft);
+    // Steps of 10 where the figures fit between the lines, else steps of 20, so that a small
+    // window still shows the scale rather than a row of ellipses.
+    QObject::connect(chart, &QChart::plotAreaChanged, y, [y](const QRectF &Area) {
+        const int ticks = Area.height() >= 200 ? 11 : 6;
+        if (y->tickCount() != ticks)
+            y->setTickCount(ticks);
+    });
+    // The view gives up its first, empty chart without deleting it.
+    QChart *empty = View->chart();
+    View->setChart(chart);
+    if (empty != chart)
+        delete empty;
+    View->setBackgroundBrush(kChartBackground);
+    return chart;
+}
+
+QLineSeries *AddSeries(QChart *Chart, const QString &Name, const QColor &Color, const QString &ObjectName = QString())
+{
+    auto *series = new QLineSeries(Chart);
+    series->setObjectName(ObjectName);
+    series->setName(Name);
+    series->setPen(QPen(Color, 1));
+    Chart->addSeries(series);
+    for (QAbstractAxis *a : Chart->axes())
+        series->attachAxis(a);
+    return series;
+}
+
+// Legend entries are written in their line's colour, dimmed while the line is switched off.
+void PaintLegend(QChart *Chart)
+{
+    for (QLegendMarker *m : Chart->legend()->markers()) {
+        auto *s = qobject_cast<QLineSeries *>(m->series());
+        if (!s)
+            continue;
+        QColor c = s->pen().color();
+        if (!s->isVisible())
+            c.setAlpha(90);
+        m->setLabelBrush(c);
+    }
+}
+
+// Points are added with the default colour and no label.
+void AddPoint(QLineSeries *Series, double X, int Percent)
+{
+    Series->append(X, Percent);
+}
+
+// A click on a legend entry switches its line on or off, as the check box beside it would; the
+// CPU chart of a one-processor machine has no such boxes.
+void BindLegendMarker(TFormMain *Form, QChartView *View, QLegendMarker *Marker)
+{
+    QObject::connect(Marker, &QLegendMarker::clicked, Form, [Form, View, Marker] {
+        if (View == Form->chtCPU && !Form->SysCPULegendCheckBoxes)
+            return;
+        if (QAbstractSeries *s = Marker->series())
+            s->setVisible(!s->isVisible());
+        Marker->setVisible(true);
+        PaintLegend(View->chart());
+    });
+}
+
+} // namespace
+
+void TFormMain::BuildSystemControls()
+{
+    objSystemStatus = new TSystemStatus(this);
+    objSystemStatus->setObjectName(QStringLiteral("objSystemStatus"));
+
+    struct TBox
+    {
+        TSkinGroupBox **Box;
+        const char *Name;
+        const char16_t *Caption;
+        int Top;
+        TLabel **Label;
+        const char *LabelName;
+        const char16_t *Lines;
+        TLabel **Value;
+        const char *ValueName;
+    };
+    const TBox boxes[] = {
+        {&grpSysVersion, "grpSysVersion", u"系统版本", 0, &lblSysVersion, "lblSysVersion", u"", nullptr, nullptr},
+        {&grpSysPM, "grpSysPM", u"物理内存 (KB)", 90, &lblSysPM, "lblSysPM", u"总数:\n可用数:\n系统缓存:", &lblSysPMValue,
+         "lblSysPMValue"},
+        {&grpSysPF, "grpSysPF", u"页面文件 (KB)", 170, &lblSysPF, "lblSysPF", u"总数:\n使用数:\n峰值:", &lblSysPFValue,
+         "lblSysPFValue"},
+        {&grpSysKM, "grpSysKM", u"核心内存 (KB)", 250, &lblSysKM, "lblSysKM", u"总数:\n已分页数:\n未分页数:", &lblSysKMValue,
+         "lblSysKMValue"},
+        {&grpSysCount, "grpSysCount", u"性能计数", 330, &lblSysCount, "lblSysCount", u"句柄数:\n线程数:\n进程数:",
+         &lblSysCountValue, "lblSysCountValue"},
+        {&grpSysTime, "grpSysTime", u"时间信息", 410, &lblSysTime, "lblSysTime", u"当前时间:\n启动时间:\n使用时长:",
+         &lblSysTimeValue, "lblSysTimeValue"},
+    };
+    for (const TBox &b : boxes) {
+        auto *box = new TSkinGroupBox(pnlTab_System);
+        box->SetUIStyle(TSkinUIStyle::DeepBlue);
+        box->SetCaption(QString::fromUtf16(b.Caption));
+        box->setObjectName(QLatin1String(b.Name));
+        const int height = b.Top == 0 ? 85 : 75;
+        box->setGeometry(0, b.Top, 208, height);
+        auto *label = new TLabel(box);
+        label->setObjectName(QLatin1String(b.LabelName));
+        label->setText(QString::fromUtf16(b.Lines));
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        if (b.Value) {
+            label->setGeometry(8, 20, 80, height - 24);
+            auto *value = new TLabel(box);
+            value->setObjectName(QLatin1String(b.ValueName));
+            value->setAlignment(Qt::AlignRight | Qt::AlignTop);
+            value->setGeometry(88, 20, 112, height - 24);
+            *b.Value = value;
+        } else {
+            label->setGeometry(8, 20, 192, height - 24);
+        }
+        *b.Box = box;
+        *b.Label = label;
+    }
+
+    QChart *cpu = MakeChart(chtCPU, QStringLiteral("CPU 使用率"));
+    tsCPU = AddSeries(cpu, QStringLiteral("00 %"), Qt::white, QStringLiteral("tsCPU"));
+    QChart *mem = MakeChart(chtMEM, QStringLiteral("物理内存 & 页面文件 使用率"));
+    tsPM = AddSeries(mem, QStringLiteral("物理内存: 0 MB / 0 MB - 00 %"), QColor(0x00, 0xFF, 0xFF), QStringLiteral("tsPM"));
+    tsPF = AddSeries(mem, QStringLiteral("页面文件: 0 MB / 0 MB - 00 %"), QColor(0x00, 0xFF, 0x00), QStringLiteral("tsPF"));
+    for (QChartView *view : {chtCPU, chtMEM}) {
+        for (QLegendMarker *m : view->chart()->legend()->markers())
+            BindLegendMarker(this, view, m);
+        PaintLegend(view->chart());
+    }
+}
+
+void TFormMain::InitSystemPage()
+{
+    BuildSystemPage();
+}
+
+void TFormMain::tmrSystemTimer(QObject *)
+{
+    SystemTick();
+}
+
+void TFormMain::WriteSystemValues()
+{
+    const TSystemStatus *s = objSystemStatus;
+    auto kb = [](qint64 Bytes) { return Figure(KiloBytes(Bytes)); };
+    lblSysPMValue->setText(Lines({kb(s->PhysicalTotal), kb(s->PhysicalAvailable), kb(s->SystemCache)}));
+    lblSysPFValue->setText(Lines({kb(s->CommitLimit), kb(s->CommitTotal), kb(s->CommitPeak)}));
+    lblSysKMValue->setText(Lines({kb(s->KernelTotal), kb(s->KernelPaged), kb(s->KernelNonpaged)}));
+    lblSysCountValue->setText(Lines({Figure(s->HandleCount), Figure(s->ThreadCount), Figure(s->ProcessCount)}));
+    QString now, boot, span;
+    DateTimeText(s->CurrentTime, now);
+    DateTimeText(s->BootTime, boot);
+    SpanText(s->UpTime, span);
+    lblSysTimeValue->setText(Lines({now, boot, span}));
+}
+
+void TFormMain::BuildSystemPage()
+{
+    TSystemStatus *s = objSystemStatus;
+    s->RefreshCPUUsage();
+    s->RefreshPerformance();
+    s->RefreshUptime();
+    const int cpu = s->GetCPUUsage(0);
+    const int mem = Share(double(s->PhysicalTotal - s->PhysicalAvailable), double(s->PhysicalTotal));
+    lblStatusBar->setText(QStringLiteral("CPU: %1 % | MEM: %2 %").arg(cpu).arg(mem));
+
+    TOSInfo os;
+    s->GetOSInfo(os);
+    lblSysVersion->setText(Lines({os.Name, os.Edition, os.ServicePack, os.Build}));
+    WriteSystemValues();
+
+    QChart *chart = chtCPU->chart();
+    if (s->CPUCount <= 1) {
+        SysCPULegendCheckBoxes = false;
+        tsCPU->setName(QStringLiteral("%1 %").arg(cpu));
+    } else {
+        SysCPULegendCheckBoxes = true;
+        if (chart->series().size() <= 1) {
+            for (quint32 i = 1; i <= s->CPUCount; ++i) {
+                quint32 value = 0;
+                TColorBox::GetColor(value, false);
+                const QColor color(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
+                QLineSeries *series =
+                    AddSeries(chart, QStringLiteral("CPU %1: %2 %").arg(i).arg(s->GetCPUUsage(int(i))), color);
+                for (QLegendMarker *m : chart->legend()->markers(series))
+                    BindLegendMarker(this, chtCPU, m);
+            }
+        }
+        tsCPU->setName(QStringLiteral("总计: %1 %").arg(cpu));
+        QPen pen = tsCPU->pen();
+        pen.setWidth(2);
+        tsCPU->setPen(pen);
+    }
+    PaintLegend(chart);
+}
+
+void TFormMain::SystemTick()
+{
+    TSystemStatus *s = objSystemStatus;
+    s->RefreshCPUUsage();
+    s->RefreshPerformance();
+    s->RefreshUptime();
+    const int cpu = s->GetCPUUsage(0);
+    const int mem = Share(double(s->PhysicalTotal - s->PhysicalAvailable), double(s->PhysicalTotal));
+    const int pf = Share(double(s->CommitTotal), double(s->CommitLimit));
+    lblStatusBar->setText(QStringLiteral("CPU: %1 % | MEM: %2 %").arg(cpu).arg(mem));
+    WriteSystemValues();
+
+    // Both charts scroll by one step a tick; the visible window is 100 steps wide, and points
+    // that have left it are dropped so that a chart running for days stays small and fast.
+    auto scroll = [](QChartView *View) {
+        QValueAxis *x = BottomAxis(View);
+        if (!x)
+            return;
+        x->setRange(x->min() + 1.0, x->max() + 1.0);
+        const double keepFrom = x->min() - 1.0;
+        for (QAbstractSeries *a : View->chart()->series()) {
+            auto *series = qobject_cast<QLineSeries *>(a);
+            int gone = 0;
+            while (series && gone < series->count() && series->at(gone).x() < keepFrom)
+                ++gone;
+            if (gone > 0)
+                series->removePoints(0, gone);
+        }
+    };
+
+    QChart *cpuChart = chtCPU->chart();
+    const QValueAxis *cx = BottomAxis(chtCPU);
+    const double x = (cx ? cx->max() : 100.0) + 1.0;
+    const QList<QAbstractSeries *> series = cpuChart->series();
+    if (series.size() == 1) {
+        tsCPU->setName(QStringLiteral("%1 %").arg(cpu));
+        AddPoint(tsCPU, x, cpu);
+    } else if (series.size() > 1) {
+        tsCPU->setName(QStringLiteral("总计: %1 %").arg(cpu));
+        AddPoint(tsCPU, x, cpu);
+        for (int i = 1; i < series.size(); ++i) {
+            auto *line = qobject_cast<QLineSeries *>(series[i]);
+            if (!line)
+                continue;
+            const int usage = s->GetCPUUsage(i);
+            line->setName(QStringLiteral("CPU %1: %2 %").arg(i).arg(usage));
+            AddPoint(line, x, usage);
+        }
+    }
+    scroll(chtCPU);
+    PaintLegend(cpuChart);
+
+    const QValueAxis *mx = BottomAxis(chtMEM);
+    const double xm = (mx ? mx->max() : 100.0) + 1.0;
+    tsPM->setName(QStringLiteral("物理内存: %1 MB / %2 MB %3 %")
+                      .arg(MegaBytes(s->PhysicalTotal - s->PhysicalAvailable))
+                      .arg(MegaBytes(s->PhysicalTotal))
+                      .arg(mem));
+    AddPoint(tsPM, xm, mem);
+    tsPF->setName(QStringLiteral("页面文件: %1 MB / %2 MB %3 %")
+                      .arg(MegaBytes(s->CommitTotal))
+                      .arg(MegaBytes(s->CommitLimit))
+                      .arg(pf));
+    AddPoint(tsPF, xm, pf);
+    scroll(chtMEM);
+    PaintLegend(chtMEM->chart());
+}
+
+void TFormMain::UseSystemStatus(TSystemStatus *Status)
+{
+    if (!Status || Status == objSystemStatus)
+        return;
+    delete objSystemStatus;
+    objSystemStatus = Status;
+    Status->setParent(this);
+    QChart *cpu = chtCPU->chart();
+    for (QAbstractSeries *a : cpu->series()) {
+        if (a == tsCPU)
+            continue;
+        cpu->removeSeries(a);
+        delete a;
+    }
+    tsCPU->setPen(QPen(Qt::white, 1));
+    tsCPU->setVisible(true);
+    for (QChartView *view : {chtCPU, chtMEM}) {
+        for (QAbstractSeries *a : view->chart()->series())
+            if (auto *line = qobject_cast<QLineSeries *>(a))
+                line->clear();
+        if (QValueAxis *x = BottomAxis(view))
+            x->setRange(0, 100);
+    }
+    BuildSystemPage();
+}

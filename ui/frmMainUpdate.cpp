@@ -1,0 +1,304 @@
+// The update check of the main form and its about box.
+
+#include "ui/frmMain.h"
+
+#include "dictdb/DBTools.h"
+#include "platform/files/AtomicFile.h"
+#include "platform/files/IniFile.h"
+#include "platform/http/HttpRequest.h"
+#include "sysinfo/HttpGet.h"
+#include "sysinfo/Utils.h"
+#include "ui/UiHooks.h"
+#include "ui/frmAbout.h"
+#include "ui/frmMessage.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+namespace {
+
+const QString kDescriptorFile = QStringLiteral("_update.tmp");
+const QString kDictTempFile = QStringLiteral("_Ravel.tmp");
+const QString kDictFile = QStringLiteral("Ravel.db");
+const QString kDescriptorPath = QStringLiteral("/download/taskvane/update/update.html");
+const QString kDictPath = QStringLiteral("/download/taskvane/update/Ravel.zip");
+const QString kDownloadPage = QStringLiteral("/taskvane.html");
+const QString kNoDictVersion = QStringLiteral("0000-00-00");
+// Values of the descriptor are read up to this length.
+constexpr qsizetype kMaxValueLength = 2047;
+
+QString VersionText(const QString &Program, const QString &Dictionary)
+{
+    return QStringLiteral("主程序版本：%1 | 进程库版本：%2").arg(Program, Dictionary);
+}
+
+// A whole number as the class library reads one: blanks before it, a sign, decimal digits or
+// "$"/"0x" and hexadecimal digits; anything else (or a value beyond 32 bits) is an error.
+bool ReadInt(const QString &Text, int &Value)
+{
+    qsizetype i = 0;
+    while (i < Text.size() && Text.at(i) == QLatin1Char(' '))
+        ++i;
+    bool negative = false;
+    if (i < Text.size() && (Text.at(i) == QLatin1Char('-') || Text.at(i) == QLatin1Char('+'))) {
+        negative = Text.at(i) == QLatin1Char('-');
+        ++i;
+    }
+    int base = 10;
+    if (i < Text.size() && Text.at(i) == QLatin1Char('$')) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < Text.size() && Text.at(i) == QLatin1Char('0') &&
+               (Text.at(i + 1) == QLatin1Char('x') || Text.at(i + 1) == QLatin1Char('X'))) {
+        base = 16;
+        i += 2;
+    }
+    const QString digits = Text.mid(i);
+    if (digits.isEmpty())
+        return false;
+    for (const QChar c : digits) {
+        const bool ok = base == 10 ? (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                                   : (c.isDigit() && c.unicode() < 128) ||
+                                         (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'));
+        if (!ok)
+            return false;
+    }
+    bool ok = false;
+    const qlonglong v = digits.toLongLong(&ok, base);
+    const qlonglong signedValue = negative ? -v : v;
+    if (!ok || signedValue < std::numeric_limits<int>::min() || signedValue > std::numeric_limits<int>::max())
+        return false;
+    Value = int(signedValue);
+    return true;
+}
+
+} // namespace
+
+// ---- building and the form's steps -------------------------------------------------------------
+
+void TFormMain::BuildUpdateCheck()
+{
+    objHttpGet = new THttpGet(this);
+    objHttpGet->setObjectName(QStringLiteral("objHttpGet"));
+    objHttpGet->BinaryData = false;
+    objHttpGet->UseCache = false;
+    objHttpGet->OnProcess = [this](QObject *s, qint32 c, qint32 t) { objHttpGetProcess(s, c, t); };
+    objHttpGet->OnGetFileCompleted = [this](QObject *s, const QString &f, qint32 n) {
+        objHttpGetGetFileCompleted(s, f, n);
+    };
+    objHttpGet->OnError = [this](QObject *s) { objHttpGetError(s); };
+    objHttpGet->OnStopped = [this](QObject *s) { objHttpGetError(s); };
+    GetAppPath(UpdateDir);
+}
+
+bool TFormMain::UpdateCheckAllowed() const
+{
+    const QString platformName = QGuiApplication::platformName();
+    const bool headless = platformName == QLatin1String("offscreen") || platformName == QLatin1String("minimal");
+    return !headless || platform::http::serverOverrideSet();
+}
+
+QString TFormMain::UpdateURL(const QString &Path)
+{
+    return QStringLiteral("http://") + maker::WebHost + Path;
+}
+
+QString TFormMain::UpdateVersionText() const
+{
+    QString dictVersion;
+    GetDictVersionIn(UpdateDir + kDictFile, dictVersion);
+    return VersionText(ProgramVersionText(), dictVersion);
+}
+
+void TFormMain::DeleteUpdateFiles()
+{
+    // Without a program directory the names would point into the working directory.
+    if (UpdateDir.isEmpty())
+        return;
+    QFile::remove(UpdateDir + kDescriptorFile);
+    QFile::remove(UpdateDir + kDictTempFile);
+}
+
+void TFormMain::DeleteDownloadFiles()
+{
+    DeleteUpdateFiles();
+}
+
+void TFormMain::StartUpdateCheck()
+{
+    if (!objHttpGet || UpdateDir.isEmpty() || !UpdateCheckAllowed())
+        return;
+    UpdateStage = 0;
+    objHttpGet->URL = UpdateURL(kDescriptorPath);
+    objHttpGet->LocalFile = UpdateDir + kDescriptorFile;
+    objHttpGet->GetFile();
+}
+
+void TFormMain::StopUpdateCheck()
+{
+    if (objHttpGet)
+        objHttpGet->Stop();
+}
+
+// ---- the transfer's events ---------------------------------------------------------------------
+
+void TFormMain::objHttpGetProcess(QObject *, qint32 CurrentSize, qint32 TotalSize)
+{
+    if (UpdateStage == 0) {
+        lblVersion->setText(QStringLiteral("正在检查更新..."));
+        return;
+    }
+    // Halves go to the even neighbour, as the form's rounding does everywhere.
+    const int percent = TotalSize == 0 ? 0 : int(std::nearbyint(double(CurrentSize) * 100.0 / double(TotalSize)));
+    lblVersion->setText(QStringLiteral("正在下载更新文件... %1 %").arg(percent));
+}
+
+void TFormMain::objHttpGetGetFileCompleted(QObject *, const QString &, qint32)
+{
+    if (UpdateStage == 0) {
+        CheckUpdate();
+        return;
+    }
+    const QString downloaded = UpdateDir + kDictTempFile;
+    // Only a file that opens as a dictionary replaces the dictionary, and it replaces it whole:
+    // written beside it and renamed over it, so that a failure leaves the old one as it was.
+    QString offeredVersion;
+    GetDictVersionIn(downloaded, offeredVersion);
+    bool copied = false;
+    if (offeredVersion != kNoDictVersion) {
+        QFile source(downloaded);
+        if (source.open(QIODevice::ReadOnly) && source.size() <= objHttpGet->Limits.maxBodyBytes) {
+            const QByteArray data = source.readAll();
+            copied = source.error() == QFileDevice::NoError && data.size() == source.size() &&
+                     platform::files::writeFileAtomically(UpdateDir + kDictFile, data);
+        }
+    }
+    lblVersion->setText(copied ? QStringLiteral("更新成功！") : QStringLiteral("更新失败！"));
+    QFile::remove(downloaded);
+    lblVersion->setText(UpdateVersionText());
+}
+
+void TFormMain::objHttpGetError(QObject *)
+{
+    lblVersion->setText(UpdateStage == 0 ? QStringLiteral("检查更新失败！") : QStringLiteral("下载更新文件失败！"));
+    lblVersion->setText(UpdateVersionText());
+}
+
+// ---- reading the descriptor --------------------------------------------------------------------
+
+bool TFormMain::CheckUpdate()
+{
+    const QString descriptor = UpdateDir + kDescriptorFile;
+    if (UpdateDir.isEmpty() || !QFileInfo::exists(descriptor))
+        return false;
+    bool done = false;
+    try {
+        platform::files::IniFile ini;
+        // A descriptor that cannot be read gives the defaults: nothing is newer.
+        ini.load(descriptor);
+        const QString app = ini.value(QStringLiteral("VERSION"), QStringLiteral("APP"), QStringLiteral("0.0.0.0"))
+                                .left(kMaxValueLength);
+        const QString db =
+            ini.value(QStringLiteral("VERSION"), QStringLiteral("DB"), kNoDictVersion).left(kMaxValueLength);
+
+        if (IsNewerVersion(app, ProgramVersionText(), QLatin1Char('.'), 4)) {
+            const quint8 answer = TFormMessage::MessageBox(
+                QStringLiteral("已发现新版本 Taskvane v%1，建议下载更新。是否立即打开下载页面？").arg(app),
+                QStringLiteral("信息"), 1, 2);
+            if (answer == 3)
+                UiHooks().OpenUrl(UpdateURL(kDownloadPage));
+        }
+
+        QString dictVersion;
+        GetDictVersionIn(UpdateDir + kDictFile, dictVersion);
+        if (IsNewerVersion(db, dictVersion, QLatin1Char('-'), 3)) {
+            UpdateStage = 1;
+            objHttpGet->URL = UpdateURL(kDictPath);
+            objHttpGet->LocalFile = UpdateDir + kDictTempFile;
+            objHttpGet->GetFile();
+        }
+        lblVersion->setText(UpdateVersionText());
+        done = true;
+    } catch (...) {
+    }
+    QFile::remove(descriptor);
+    return done;
+}
+
+QStringList TFormMain::SplitDelimited(const QString &Text, QChar Delimiter)
+{
+    auto blank = [](QChar c) { return c.unicode() >= 1 && c.unicode() <= 32; };
+    QStringList fields;
+    const qsizetype n = Text.size();
+    qsizetype i = 0;
+    while (i < n && blank(Text.at(i)))
+        ++i;
+    while (i < n) {
+        QString field;
+        if (Text.at(i) == QLatin1Char('"')) {
+            // A quoted field: a doubled quote stands for one; it ends at the closing quote.
+            ++i;
+            while (i < n) {
+                if (Text.at(i) == QLatin1Char('"')) {
+                    if (i + 1 < n && Text.at(i + 1) == QLatin1Char('"')) {
+                        field += QLatin1Char('"');
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                field += Text.at(i++);
+            }
+        } else {
+            const qsizetype start = i;
+            while (i < n && Text.at(i).unicode() > 32 && Text.at(i) != Delimiter)
+                ++i;
+            field = Text.mid(start, i - start);
+        }
+        fields << field;
+        while (i < n && blank(Text.at(i)))
+            ++i;
+        if (i < n && Text.at(i) == Delimiter) {
+            if (i + 1 == n)
+                fields << QString();
+            do {
+                ++i;
+            } while (i < n && blank(Text.at(i)));
+        } else if (i < n && Text.at(i).unicode() == 0) {
+            break;
+        }
+    }
+    return fields;
+}
+
+bool TFormMain::IsNewerVersion(const QString &Offered, const QString &Own, QChar Delimiter, int Fields)
+{
+    const QStringList offered = SplitDelimited(Offered, Delimiter);
+    const QStringList own = SplitDelimited(Own, Delimiter);
+    for (int i = 0; i < Fields; ++i) {
+        if (i >= offered.size() || i >= own.size())
+            return false;
+        int a = 0, b = 0;
+        if (!ReadInt(offered.at(i), a) || !ReadInt(own.at(i), b))
+            return false;
+        if (a < b)
+            return false;
+        if (a > b)
+            return true;
+    }
+    return false;
+}
+
+// ---- the about box -----------------------------------------------------------------------------
+
+void TFormMain::ShowAboutBox()
+{
+    auto about = std::make_unique<TFormAbout>(this);
+    UiHooks().ExecModal(about.get());
+}
