@@ -220,10 +220,44 @@ TEST(SkinCheckBox, ClicksAndEvents)
                      Qt::NoModifier);
     QCoreApplication::sendEvent(box, &away);
     EXPECT_EQ(clicks, 2);
+    // Through the QCheckBox interface: one click toggles once and fires once; setChecked shares
+    // the state.
+    QCheckBox *asQt = box;
+    asQt->click();
+    EXPECT_FALSE(box->Checked());
+    EXPECT_EQ(clicks, 3);
+    asQt->setChecked(true);
+    EXPECT_TRUE(box->Checked());
+    EXPECT_EQ(box->State(), Qt::Checked);
     // Disabled boxes ignore the mouse.
+    clicks = 2;
     box->setEnabled(false);
     Click(*box);
     EXPECT_EQ(clicks, 2);
+}
+
+TEST(SkinCheckBox, AcceleratorClicks)
+{
+    QWidget form;
+    auto *box = new TSkinCheckBox(&form);
+    box->SetCaption(QStringLiteral("&Hide"));
+    form.show();
+    QApplication::setActiveWindow(&form);
+    int clicks = 0;
+    box->OnClick = [&](QObject *) { ++clicks; };
+    QKeyEvent alt(QEvent::ShortcutOverride, Qt::Key_H, Qt::AltModifier, QStringLiteral("h"));
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_H, Qt::AltModifier, QStringLiteral("h"));
+    QApplication::sendEvent(&form, &alt);
+    QApplication::sendEvent(&form, &key);
+    if (clicks == 0)
+        GTEST_SKIP() << "no shortcut delivery on this platform";
+    EXPECT_EQ(clicks, 1);
+    EXPECT_TRUE(box->Checked());
+    // Disabled: the accelerator does nothing.
+    box->setEnabled(false);
+    QApplication::sendEvent(&form, &alt);
+    QApplication::sendEvent(&form, &key);
+    EXPECT_EQ(clicks, 1);
 }
 
 TEST(SkinCheckBox, SpaceTogglesOnKeyUp)

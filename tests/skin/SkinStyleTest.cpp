@@ -369,3 +369,68 @@ TEST(SkinPublic, ThreeFramesAndEllipsis)
     const QString shorter = text.left(fitted.size() - 4) + QStringLiteral("...");
     EXPECT_LT(fm.horizontalAdvance(shorter), limit);
 }
+
+#include "skin/SkinForm.h"
+
+TEST(SkinStyles, ControlsTakeTheStyleOfTheFormFrame)
+{
+    QWidget form;
+    auto *frame = new TSkinForm(&form);
+    frame->SetUIStyle(TSkinUIStyle::WinXP);
+    EXPECT_EQ(FormStyleOfOwner(&form), TSkinUIStyle::WinXP);
+    // Only a form (a top-level widget) counts as an owner with a style.
+    QWidget inner(&form);
+    EXPECT_EQ(FormStyleOfOwner(&inner), TSkinUIStyle::DeepBlue);
+    auto *box = new TSkinCheckBox(&inner);
+    auto *bar = new TSkinProgressBar(&form);
+    auto *group = new TSkinGroupBox(&form);
+    EXPECT_EQ(box->UIStyle(), TSkinUIStyle::WinXP);
+    EXPECT_EQ(bar->UIStyle(), TSkinUIStyle::WinXP);
+    EXPECT_EQ(bar->BorderColor(), ColorToQColor(0x686868));
+    EXPECT_EQ(group->UIStyle(), TSkinUIStyle::WinXP);
+}
+
+TEST(SkinStyles, ControlsDrawFromAReadySkinFile)
+{
+    tvtest::TempDir dir;
+    ASSERT_TRUE(WriteFile(dir.file(QStringLiteral("a.skn")), SampleSkin()));
+    QWidget form;
+    auto *theme = new TSkinFileTheme(&form);
+    theme->SetThemeFile(dir.file(QStringLiteral("a.skn")));
+    ASSERT_TRUE(theme->Ready());
+
+    auto *group = new TSkinGroupBox(&form);
+    group->SetFileTheme(theme);
+    EXPECT_EQ(group->BorderColor(), ColorToQColor(StyleColor(TSkinUIStyle::DeepBlue, 25))); // still DeepBlue
+    group->SetUIStyle(TSkinUIStyle::FromThemeFile);
+    EXPECT_EQ(group->BorderColor(), ColorToQColor(0x445566));
+    EXPECT_EQ(group->FontColor(), ColorToQColor(0x0000FF));
+
+    // The check box takes frames 1, 3, 4 and 6 of the skin's six-frame strip.
+    auto *box = new TSkinCheckBox(&form);
+    box->SetFileTheme(theme);
+    box->SetUIStyle(TSkinUIStyle::FromThemeFile);
+    box->SetColor(Qt::white);
+    auto frameRed = [&] {
+        box->grab();
+        const QImage img = box->grab().toImage();
+        return qRed(img.pixel(5, box->height() / 2));
+    };
+    EXPECT_EQ(frameRed(), 80); // unchecked: frame 3
+    box->SetChecked(true);
+    EXPECT_EQ(frameRed(), 0); // frame 1
+    box->setEnabled(false);
+    EXPECT_EQ(frameRed(), 120); // frame 4
+    box->SetChecked(false);
+    EXPECT_EQ(frameRed(), 200); // frame 6
+
+    auto *bar = new TSkinProgressBar(&form);
+    bar->SetFileTheme(theme);
+    bar->SetUIStyle(TSkinUIStyle::FromThemeFile);
+    EXPECT_EQ(bar->Color(), ColorToQColor(0x112233));
+    EXPECT_EQ(bar->BorderColor(), ColorToQColor(0x445566));
+    bar->SetShowCaption(false);
+    bar->SetPosition(100);
+    const QImage img = bar->grab().toImage();
+    EXPECT_EQ(img.pixel(75, 6) | 0xFF000000, qRgb(0, 200, 0)); // the skin's bar piece
+}
