@@ -458,6 +458,7 @@ void TFormMain::BuildPages()
         layout->addWidget(redtDetails);
     }
     pnlDetails->hide();
+    BuildDetailsPanel();
     BuildUpdateCheck();
 }
 
@@ -1107,9 +1108,6 @@ void TFormMain::UpdatePageButtons(int Page)
     if (Page == pgNetwork)
         UpdateConnectionButtons();
 }
-
-void TFormMain::LayoutDetailsPanel() {}
-void TFormMain::FillDetails() {}
 
 int TFormMain::ProcessCount() const
 {

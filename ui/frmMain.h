@@ -179,6 +179,21 @@ public:
     QTreeWidget *PageList(int Page) const;
     // The status text of a page with the components' current counts.
     QString PageStatusText(int Page) const;
+    // What the list pages do alike; `List` is one of lsProcesses … lsConnections.
+    // Mouse tracking, a header that sorts on click without an indicator, and the page's
+    // handlers of header clicks and selection changes.
+    void PrepareList(QTreeWidget *List, void (TFormMain::*ColumnClick)(QObject *, int),
+                     void (TFormMain::*SelectItem)(QObject *, QTreeWidgetItem *, bool));
+    // After a selection change has set the page's buttons: a selected row fills the details
+    // (when they show) and the search text.
+    void ListSelected(bool Selected);
+    void ListClick(int List);
+    // The pointer leaving the row the details were opened for hides them (unless pinned).
+    void ListMouseMove(int List, int X, int Y);
+    // A header click flips the column's direction and sorts by it.
+    void ListColumnClick(int List, int Column);
+    // The two rows' texts in the sort column, in the sort direction.
+    int CompareListTexts(int List, const QTreeWidgetItem *A, const QTreeWidgetItem *B) const;
 
     // Restores a minimised window and brings it to the front (a second start asks for this).
     void RestoreAndRaise();
@@ -430,6 +445,27 @@ public:
     static QString UpdateURL(const QString &Path);
 
     // ---- details panel ----
+    class TFileProperties *objFileProperties = nullptr;
+    TPicButton *btnRefreshDetails = nullptr, *btnNailUp = nullptr, *btnNailDown = nullptr,
+               *btnDetailsClose = nullptr;
+    // Adds the panel's title buttons and the file-properties component to the panel BuildPages made.
+    void BuildDetailsPanel();
+    // One "label: value" line at the caret; the label bold navy, the value regular black.
+    void AddDetailLine(const QString &Label, const QString &Value, bool LineBreak);
+    void SetDetailsPinned(bool Pinned);
+    // The four lists' widths for the panel's place and pin state (kept while the form resizes).
+    void FitListsToDetails();
+    // The lines of one item kind; false (with the hint text) when the page has no selected item.
+    bool FillProcessDetails();
+    bool FillServiceDetails();
+    bool FillAutorunDetails();
+    bool FillConnectionDetails();
+    // The four version lines of a file, through objFileProperties, which is cleared afterwards.
+    void AddFileVersionLines(const QString &FileName);
+    void btnRefreshDetailsClick(QObject *Sender);
+    void btnNailUpClick(QObject *Sender);
+    void btnNailDownClick(QObject *Sender);
+    void btnDetailsCloseClick(QObject *Sender);
 
     // ---- work that later pages fill ----------------------------------------------------------
     // Counts shown in the status texts of the list pages.

@@ -8,22 +8,17 @@
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
 #include "ui/UiHooks.h"
+#include "ui/PageCommon.h"
 #include "ui/frmMessage.h"
 
 #include <QAction>
 #include <QActionGroup>
-#include <QContextMenuEvent>
 #include <QCursor>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QPainterPath>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -53,8 +48,6 @@ enum : int { colName = 0, colPID, colUser, colCPU, colWorkingSet, colPagefile, c
 
 // The row data: the process identifier in column 0.
 constexpr int PIDRole = Qt::UserRole;
-// The last sort direction of a column, kept on the header item.
-constexpr int ColumnTagRole = Qt::UserRole + 1;
 
 // The new-process panel's height plus the layout's spacing: what the list gives up for it.
 constexpr int kNewProcessPanelHeight = 66;
@@ -112,14 +105,6 @@ void ReportFailure(const char16_t *Format, const TProcessItem *Item)
     TFormMessage::MessageBox(ProcessText(Format, Item), QString::fromUtf16(kTitleFailure), 5, 0);
 }
 
-QFont PageFont(int PixelSize)
-{
-    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    f.setFamilies({f.family(), QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
-    f.setPixelSize(PixelSize);
-    return f;
-}
-
 // Memory cells: kilobytes, "N/A" for nothing (an empty cell where a new row waits for its tick).
 QString MemoryText(quint64 Bytes, bool BlankZero)
 {
@@ -140,63 +125,10 @@ bool UsablePath(const QString &Path)
     return !Path.trimmed().isEmpty() && QFileInfo::exists(Path);
 }
 
-// A page button's face in one state: a rounded, gently shaded plate.
-QPixmap ButtonFace(const QSize &Size, const QColor &Top, const QColor &Bottom, const QColor &Border)
+TPicButton *ProcessButton(QWidget *Parent, const char *Name, const QString &Caption, int Width)
 {
-    QPixmap pm(Size);
-    pm.fill(QColor(0xEB, 0xEB, 0xEB));
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient g(0, 0, 0, Size.height());
-    g.setColorAt(0, Top);
-    g.setColorAt(1, Bottom);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(0.5, 0.5, Size.width() - 1, Size.height() - 1), 3, 3);
-    p.fillPath(path, g);
-    p.setPen(Border);
-    p.drawPath(path);
-    return pm;
+    return PageButton(Parent, Name, Caption, QSize(Width, 24));
 }
-
-TPicButton *PageButton(QWidget *Parent, const char *Name, const QString &Caption, int Width)
-{
-    auto *b = new TPicButton(Parent);
-    b->setObjectName(QLatin1String(Name));
-    const QSize size(Width, 24);
-    b->setFixedSize(size);
-    b->SetPicNormal(ButtonFace(size, QColor(0xFC, 0xFD, 0xFE), QColor(0xDD, 0xE4, 0xEE), QColor(0x8C, 0x9C, 0xB4)));
-    b->SetPicMouseHover(ButtonFace(size, QColor(0xF0, 0xF7, 0xFF), QColor(0xC4, 0xDC, 0xF6), QColor(0x3C, 0x7F, 0xD1)));
-    b->SetPicMouseDown(ButtonFace(size, QColor(0xC4, 0xD8, 0xF0), QColor(0xE4, 0xEE, 0xFA), QColor(0x2C, 0x62, 0xA8)));
-    b->SetPicDisabled(ButtonFace(size, QColor(0xF4, 0xF4, 0xF4), QColor(0xE8, 0xE8, 0xE8), QColor(0xC0, 0xC0, 0xC0)));
-    b->SetCaption(Caption);
-    b->SetFont(PageFont(12));
-    b->SetFontColor(QColor(0x1F, 0x3A, 0x60));
-    b->SetEnableStatesFont(true);
-    b->SetFontMouseHover(PageFont(12));
-    b->SetFontMouseHoverColor(QColor(0x1F, 0x4F, 0x8F));
-    b->SetFontMouseDown(PageFont(12));
-    b->SetFontMouseDownColor(QColor(0x1F, 0x4F, 0x8F));
-    b->SetFontDisabled(PageFont(12));
-    b->SetFontDisabledColor(QColor(0xA0, 0xA0, 0xA0));
-    b->setCursor(Qt::PointingHandCursor);
-    return b;
-}
-
-// A process row sorts by the form's comparison of the current sort state.
-class TProcessRow : public QTreeWidgetItem
-{
-public:
-    explicit TProcessRow(TFormMain *Form) : QTreeWidgetItem(QTreeWidgetItem::UserType + 1), m_Form(Form) {}
-
-    bool operator<(const QTreeWidgetItem &Other) const override
-    {
-        return m_Form->lvProcessesCompare(m_Form->lvProcesses, const_cast<TProcessRow *>(this),
-                                          const_cast<QTreeWidgetItem *>(&Other)) < 0;
-    }
-
-private:
-    TFormMain *m_Form;
-};
 
 // Paints each process row in the colour of its dictionary state.
 class TProcessListDelegate : public QStyledItemDelegate
@@ -226,23 +158,11 @@ void TFormMain::BuildProcessPage(QLayout *Layout)
 {
     auto *layout = static_cast<QVBoxLayout *>(Layout);
     lvProcesses->setItemDelegate(new TProcessListDelegate(this, lvProcesses));
-    lvProcesses->setMouseTracking(true);
-    lvProcesses->viewport()->setMouseTracking(true);
-    lvProcesses->header()->setSectionsClickable(true);
-    lvProcesses->header()->setSortIndicatorShown(false);
+    PrepareList(lvProcesses, &TFormMain::lvProcessesColumnClick, &TFormMain::lvProcessesSelectItem);
     // Column alignments: identifier and memory right, CPU centred.
     for (int c : {colPID, colWorkingSet, colPagefile})
         lvProcesses->headerItem()->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     lvProcesses->headerItem()->setTextAlignment(colCPU, Qt::AlignCenter);
-    connect(lvProcesses->header(), &QHeaderView::sectionClicked, this,
-            [this](int Column) { lvProcessesColumnClick(lvProcesses, Column); });
-    connect(lvProcesses->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this](const QItemSelection &Selected, const QItemSelection &) {
-                QTreeWidgetItem *row = nullptr;
-                if (!Selected.isEmpty())
-                    row = lvProcesses->itemFromIndex(Selected.indexes().first());
-                lvProcessesSelectItem(lvProcesses, row, row != nullptr);
-            });
 
     // The new-process panel, between the list and the buttons.
     pnlNewProcess = new TSkinPanelStandIn(pnlTab_Process);
@@ -260,12 +180,12 @@ void TFormMain::BuildProcessPage(QLayout *Layout)
         edtNewProcessPath->setFont(PageFont(12));
         // An instruction, not a path: it shows only while the edit is empty.
         edtNewProcessPath->setPlaceholderText(QStringLiteral("请填写需要创建的进程路径。"));
-        btnNewProcessBrowse = PageButton(pnlNewProcess, "btnNewProcessBrowse", QStringLiteral("浏览..."), 70);
+        btnNewProcessBrowse = ProcessButton(pnlNewProcess, "btnNewProcessBrowse", QStringLiteral("浏览..."), 70);
         top->addWidget(edtNewProcessPath, 1);
         top->addWidget(btnNewProcessBrowse);
         auto *bottom = new QHBoxLayout;
-        btnNewProcessOk = PageButton(pnlNewProcess, "btnNewProcessOk", QStringLiteral("确定"), 70);
-        btnNewProcessCancel = PageButton(pnlNewProcess, "btnNewProcessCancel", QStringLiteral("取消"), 70);
+        btnNewProcessOk = ProcessButton(pnlNewProcess, "btnNewProcessOk", QStringLiteral("确定"), 70);
+        btnNewProcessCancel = ProcessButton(pnlNewProcess, "btnNewProcessCancel", QStringLiteral("取消"), 70);
         bottom->addStretch(1);
         bottom->addWidget(btnNewProcessOk);
         bottom->addWidget(btnNewProcessCancel);
@@ -275,14 +195,11 @@ void TFormMain::BuildProcessPage(QLayout *Layout)
     pnlNewProcess->hide();
     layout->addWidget(pnlNewProcess);
 
-    auto *bar = new QWidget(pnlTab_Process);
-    bar->setObjectName(QStringLiteral("pnlProcessButtons"));
-    auto *barLayout = new QHBoxLayout(bar);
-    barLayout->setContentsMargins(0, 0, 0, 2);
-    barLayout->setSpacing(6);
-    btnTerminateProcess = PageButton(bar, "btnTerminateProcess", QStringLiteral("结束进程"), 80);
-    btnTerminateProcessTree = PageButton(bar, "btnTerminateProcessTree", QStringLiteral("结束进程树"), 90);
-    btnNewProcess = PageButton(bar, "btnNewProcess", QStringLiteral("新建进程..."), 90);
+    QHBoxLayout *barLayout = NewButtonBar(pnlTab_Process, "pnlProcessButtons");
+    QWidget *bar = barLayout->parentWidget();
+    btnTerminateProcess = ProcessButton(bar, "btnTerminateProcess", QStringLiteral("结束进程"), 80);
+    btnTerminateProcessTree = ProcessButton(bar, "btnTerminateProcessTree", QStringLiteral("结束进程树"), 90);
+    btnNewProcess = ProcessButton(bar, "btnNewProcess", QStringLiteral("新建进程..."), 90);
     btnTerminateProcess->setEnabled(false);
     btnTerminateProcessTree->setEnabled(false);
     barLayout->addWidget(btnTerminateProcess);
@@ -302,40 +219,29 @@ void TFormMain::BuildProcessPage(QLayout *Layout)
     pmProcess = new QMenu(this);
     pmProcess->setObjectName(QStringLiteral("pmProcess"));
     pmProcess->setFont(PageFont(12));
-    auto item = [this](QMenu *Menu, const char *Name, const QString &Caption) {
-        auto *a = new QAction(Caption, Menu);
-        a->setObjectName(QLatin1String(Name));
-        Menu->addAction(a);
-        return a;
-    };
-    auto line = [](QMenu *Menu, const char *Name) {
-        QAction *a = Menu->addSeparator();
-        a->setObjectName(QLatin1String(Name));
-        return a;
-    };
-    mniProcess_Terminate = item(pmProcess, "mniProcess_Terminate", QStringLiteral("结束进程"));
-    mniProcess_TerminateTree = item(pmProcess, "mniProcess_TerminateTree", QStringLiteral("结束进程树"));
-    mniProcess_Delete = item(pmProcess, "mniProcess_Delete", QStringLiteral("删除进程文件"));
-    mniProcess_Line1 = line(pmProcess, "mniProcess_Line1");
-    mniProcess_Pause = item(pmProcess, "mniProcess_Pause", QStringLiteral("暂停进程运行"));
-    mniProcess_Resume = item(pmProcess, "mniProcess_Resume", QStringLiteral("恢复进程运行"));
-    mniProcess_Line2 = line(pmProcess, "mniProcess_Line2");
+    mniProcess_Terminate = AddMenuItem(pmProcess, "mniProcess_Terminate", QStringLiteral("结束进程"));
+    mniProcess_TerminateTree = AddMenuItem(pmProcess, "mniProcess_TerminateTree", QStringLiteral("结束进程树"));
+    mniProcess_Delete = AddMenuItem(pmProcess, "mniProcess_Delete", QStringLiteral("删除进程文件"));
+    mniProcess_Line1 = AddMenuLine(pmProcess, "mniProcess_Line1");
+    mniProcess_Pause = AddMenuItem(pmProcess, "mniProcess_Pause", QStringLiteral("暂停进程运行"));
+    mniProcess_Resume = AddMenuItem(pmProcess, "mniProcess_Resume", QStringLiteral("恢复进程运行"));
+    mniProcess_Line2 = AddMenuLine(pmProcess, "mniProcess_Line2");
     mniProcess_Priority = pmProcess->addMenu(QStringLiteral("设置优先级"));
     mniProcess_Priority->setObjectName(QStringLiteral("mniProcess_Priority"));
     mniProcess_Affinity = pmProcess->addMenu(QStringLiteral("设置 CPU 分配"));
     mniProcess_Affinity->setObjectName(QStringLiteral("mniProcess_Affinity"));
-    mniProcess_Line3 = line(pmProcess, "mniProcess_Line3");
-    mniProcess_Location = item(pmProcess, "mniProcess_Location", QStringLiteral("定位文件"));
-    mniProcess_Properties = item(pmProcess, "mniProcess_Properties", QStringLiteral("查看属性"));
+    mniProcess_Line3 = AddMenuLine(pmProcess, "mniProcess_Line3");
+    mniProcess_Location = AddMenuItem(pmProcess, "mniProcess_Location", QStringLiteral("定位文件"));
+    mniProcess_Properties = AddMenuItem(pmProcess, "mniProcess_Properties", QStringLiteral("查看属性"));
 
     mniProcess_PriorityGroup = new QActionGroup(mniProcess_Priority);
     mniProcess_PriorityGroup->setExclusive(true);
-    mniProcess_Priority_Realtime = item(mniProcess_Priority, "mniProcess_Priority_Realtime", QStringLiteral("实时"));
-    mniProcess_Priority_High = item(mniProcess_Priority, "mniProcess_Priority_High", QStringLiteral("高"));
-    mniProcess_Priority_AboveNormal = item(mniProcess_Priority, "mniProcess_Priority_AboveNormal", QStringLiteral("高于标准"));
-    mniProcess_Priority_Normal = item(mniProcess_Priority, "mniProcess_Priority_Normal", QStringLiteral("标准"));
-    mniProcess_Priority_BelowNormal = item(mniProcess_Priority, "mniProcess_Priority_BelowNormal", QStringLiteral("低于标准"));
-    mniProcess_Priority_Low = item(mniProcess_Priority, "mniProcess_Priority_Low", QStringLiteral("低"));
+    mniProcess_Priority_Realtime = AddMenuItem(mniProcess_Priority, "mniProcess_Priority_Realtime", QStringLiteral("实时"));
+    mniProcess_Priority_High = AddMenuItem(mniProcess_Priority, "mniProcess_Priority_High", QStringLiteral("高"));
+    mniProcess_Priority_AboveNormal = AddMenuItem(mniProcess_Priority, "mniProcess_Priority_AboveNormal", QStringLiteral("高于标准"));
+    mniProcess_Priority_Normal = AddMenuItem(mniProcess_Priority, "mniProcess_Priority_Normal", QStringLiteral("标准"));
+    mniProcess_Priority_BelowNormal = AddMenuItem(mniProcess_Priority, "mniProcess_Priority_BelowNormal", QStringLiteral("低于标准"));
+    mniProcess_Priority_Low = AddMenuItem(mniProcess_Priority, "mniProcess_Priority_Low", QStringLiteral("低"));
     for (QAction *a : mniProcess_Priority->actions()) {
         a->setCheckable(true);
         mniProcess_PriorityGroup->addAction(a);
@@ -423,7 +329,7 @@ void TFormMain::SetDictionaryState(TProcessItem *Item)
 
 void TFormMain::AddProcessRow(TProcessItem *Item, bool BlankZeroCounters)
 {
-    auto *row = new TProcessRow(this);
+    auto *row = new TFormRow(this, QTreeWidgetItem::UserType + 1, lvProcesses, &TFormMain::lvProcessesCompare);
     row->setData(colName, PIDRole, Item->ProcessID);
     row->setData(colName, ImageIndexRole, Item->IconIndex);
     row->setText(colName, Item->Name);
@@ -540,12 +446,7 @@ void TFormMain::UpdateProcessButtons()
 
 void TFormMain::lvProcessesColumnClick(QObject *, int Column)
 {
-    QTreeWidgetItem *header = lvProcesses->headerItem();
-    const int tag = (header->data(Column, ColumnTagRole).toInt() + 1) % 2;
-    header->setData(Column, ColumnTagRole, tag);
-    Lists[lsProcesses].SortColumn = Column;
-    Lists[lsProcesses].SortDescending = (tag == 0);
-    SortList(lvProcesses);
+    ListColumnClick(lsProcesses, Column);
 }
 
 void TFormMain::SortList(QTreeWidget *List)
@@ -631,35 +532,10 @@ bool TFormMain::ProcessListEvent(QObject *Watched, QEvent *Event)
 {
     if (!lvProcesses || !edtNewProcessPath)
         return false;
-    if (Watched == lvProcesses->viewport()) {
-        switch (Event->type()) {
-        case QEvent::MouseMove: {
-            auto *e = static_cast<QMouseEvent *>(Event);
-            const QPoint p = lvProcesses->viewport()->mapTo(lvProcesses, e->position().toPoint());
-            lvProcessesMouseMove(lvProcesses, e->buttons(), p.x(), p.y());
-            break;
-        }
-        case QEvent::MouseButtonRelease: {
-            auto *e = static_cast<QMouseEvent *>(Event);
-            if (e->button() == Qt::LeftButton)
-                lvProcessesClick(lvProcesses);
-            break;
-        }
-        case QEvent::ContextMenu: {
-            // Sent after the press has selected the row under the pointer.
-            auto *e = static_cast<QContextMenuEvent *>(Event);
-            if (e->reason() == QContextMenuEvent::Mouse) {
-                const QPoint p = lvProcesses->viewport()->mapTo(lvProcesses, e->pos());
-                lvProcessesMouseDown(lvProcesses, Qt::RightButton, e->modifiers(), p.x(), p.y());
-                return true;
-            }
-            break;
-        }
-        default:
-            break;
-        }
-        return false;
-    }
+    if (Watched == lvProcesses->viewport())
+        return PassListMouseEvent(this, lvProcesses, Event,
+                                  {&TFormMain::lvProcessesMouseMove, &TFormMain::lvProcessesClick,
+                                   &TFormMain::lvProcessesMouseDown});
     if (Event->type() != QEvent::KeyPress)
         return false;
     auto *e = static_cast<QKeyEvent *>(Event);
@@ -679,32 +555,17 @@ bool TFormMain::ProcessListEvent(QObject *Watched, QEvent *Event)
 void TFormMain::lvProcessesSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
 {
     UpdateProcessButtons();
-    if (!Selected)
-        return;
-    if (pnlDetails->isVisible())
-        FillDetails();
-    UpdateSearchText();
+    ListSelected(Selected);
 }
 
 void TFormMain::lvProcessesClick(QObject *)
 {
-    FillDetails();
-    Lists[lsProcesses].HotColumn = ColumnUnderCursor(lvProcesses);
-    UpdateSearchText();
-    // The window takes the focus; the list keeps it inside the window.
-    activateWindow();
+    ListClick(lsProcesses);
 }
 
 void TFormMain::lvProcessesMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
 {
-    if (DetailsPinned)
-        return;
-    QPoint screen;
-    ControlToScreen(QPoint(X, Y), lvProcesses, screen);
-    if (qAbs(screen.y() - HoverPoint.y()) > 25) {
-        pnlDetails->hide();
-        HoverPoint.setY(-1);
-    }
+    ListMouseMove(lsProcesses, X, Y);
 }
 
 void TFormMain::lvProcessesMouseDown(QObject *, Qt::MouseButton Button, Qt::KeyboardModifiers, int, int)
