@@ -45,6 +45,15 @@ bool IsPlainFileName(const QString &Name)
            !Name.contains(QLatin1Char('/')) && !Name.contains(QChar(0));
 }
 
+// The whole content of a regular file of at most Limit bytes.
+std::optional<QByteArray> ReadRegularFile(const QString &Path, qint64 Limit)
+{
+    platform::files::RegularFileReader reader;
+    if (reader.open(Path) != platform::files::RegularFileReader::OpenResult::Opened)
+        return std::nullopt;
+    return reader.readAll(Limit);
+}
+
 // The backup file, read whole. Nothing when it cannot be read or is not UTF-8 text: such a
 // file is never rewritten, since the rewrite would lose what it holds.
 std::optional<IniFile> LoadBackup(const QString &Path, bool &Exists)
@@ -53,48 +62,15 @@ std::optional<IniFile> LoadBackup(const QString &Path, bool &Exists)
     IniFile ini;
     if (!Exists)
         return ini;
-    platform::files::RegularFileReader reader;
-    if (reader.open(Path) != platform::files::RegularFileReader::OpenResult::Opened)
+    const std::optional<QByteArray> data = ReadRegularFile(Path, IniFile::MaxFileSize);
+    if (!data)
         return std::nullopt;
-    QByteArray data;
-    char buffer[65536];
-    for (;;) {
-        const qint64 n = reader.read(buffer, sizeof buffer);
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        if (data.size() + n > IniFile::MaxFileSize)
-            return std::nullopt;
-        data.append(buffer, n);
-    }
     QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = decoder.decode(data);
+    const QString text = decoder.decode(*data);
     if (decoder.hasError() || text.contains(QChar(0)))
         return std::nullopt;
-    ini.parse(data);
+    ini.parse(*data);
     return ini;
-}
-
-// The whole content of a regular file of at most kMaxShortcutSize bytes.
-std::optional<QByteArray> ReadSmallFile(const QString &Path)
-{
-    platform::files::RegularFileReader reader;
-    if (reader.open(Path) != platform::files::RegularFileReader::OpenResult::Opened)
-        return std::nullopt;
-    QByteArray data;
-    char buffer[65536];
-    for (;;) {
-        const qint64 n = reader.read(buffer, sizeof buffer);
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        if (data.size() + n > kMaxShortcutSize)
-            return std::nullopt;
-        data.append(buffer, n);
-    }
-    return data;
 }
 
 // Two upper-case hexadecimal digits per byte, nothing between them.
@@ -319,7 +295,7 @@ bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, quint8
         const QString location = GetLocation(UserType, RunType);
         if (location.isEmpty() || !IsPlainFileName(Name))
             return false;
-        const std::optional<QByteArray> bytes = ReadSmallFile(ShortcutFile(location, Name));
+        const std::optional<QByteArray> bytes = ReadRegularFile(ShortcutFile(location, Name), kMaxShortcutSize);
         if (!bytes)
             return false;
         data = HexText(*bytes);

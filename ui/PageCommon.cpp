@@ -2,6 +2,7 @@
 
 #include "ui/DisplayTexts.h"
 #include "ui/frmMain.h"
+#include "ui/frmMessage.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -104,6 +105,11 @@ QAction *AddMenuLine(QMenu *Menu, const char *Name)
     QAction *a = Menu->addSeparator();
     a->setObjectName(QLatin1String(Name));
     return a;
+}
+
+void ReportFailure(const char16_t *Format, const QString &Name)
+{
+    TFormMessage::MessageBox(QString::fromUtf16(Format).arg(Name), QStringLiteral("失败"), 5, 0);
 }
 
 QTreeWidgetItem *FirstSelectedRow(const QTreeWidget *List)

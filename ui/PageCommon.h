@@ -43,6 +43,9 @@ QHBoxLayout *NewButtonBar(QWidget *Page, const char *Name);
 QAction *AddMenuItem(QMenu *Menu, const char *Name, const QString &Caption);
 QAction *AddMenuLine(QMenu *Menu, const char *Name);
 
+// Reports a failed command on a named entry: the format's %1 is the name.
+void ReportFailure(const char16_t *Format, const QString &Name);
+
 // The first selected row of a list, or null.
 QTreeWidgetItem *FirstSelectedRow(const QTreeWidget *List);
 

@@ -2,17 +2,14 @@
 
 #include "dictdb/DBTools.h"
 #include "sysinfo/Utils.h"
+#include "ui/PageCommon.h"
 #include "ui/PngImage.h"
 #include "ui/frmMessage.h"
 
 #include <QApplication>
-#include <QCursor>
-#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QScreen>
-#include <QWindow>
 
 namespace {
 
@@ -24,16 +21,6 @@ constexpr int kSideWidth = 2;
 constexpr int kTopLeftWidth = 19;
 constexpr int kTopRightWidth = 71;
 constexpr int kBottomCornerWidth = 21;
-
-// The desktop's sans-serif at a pixel size, with a CJK face behind it for the Chinese texts.
-QFont AboutFont(int PixelSize, bool Bold = false)
-{
-    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    f.setFamilies({f.family(), QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
-    f.setPixelSize(PixelSize);
-    f.setBold(Bold);
-    return f;
-}
 
 // The box wears the message box's frame, stretched to its own measures.
 TImage *FramePiece(QWidget *Parent, const char *Name, const char16_t *Picture)
@@ -69,7 +56,7 @@ TFormAbout::TFormAbout(QWidget *AOwner) : QDialog(AOwner)
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setWindowTitle(QStringLiteral("About"));
     setModal(true);
-    setFont(AboutFont(11));
+    setFont(PageFont(11));
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
     pal.setColor(QPalette::WindowText, Qt::black);
@@ -86,7 +73,7 @@ TFormAbout::TFormAbout(QWidget *AOwner) : QDialog(AOwner)
     imgBorder_Bottom = FramePiece(this, "imgBorder_Bottom", u"border_bottom");
     imgBorder_BottomRight = FramePiece(this, "imgBorder_BottomRight", u"border_bottomright");
 
-    lblTitle = NewLabel(this, "lblTitle", AboutFont(12, true));
+    lblTitle = NewLabel(this, "lblTitle", PageFont(12, true));
     lblTitle->setGeometry(25, 6, 300, 16);
     {
         QPalette p = lblTitle->palette();
@@ -110,11 +97,11 @@ TFormAbout::TFormAbout(QWidget *AOwner) : QDialog(AOwner)
     imgLogo->SetStretch(true);
     imgLogo->setGeometry(48, 48, 98, 98);
 
-    lblTilte = NewLabel(this, "lblTilte", AboutFont(16, true));
+    lblTilte = NewLabel(this, "lblTilte", PageFont(16, true));
     lblTilte->setGeometry(175, 43, 240, 22);
     lblTilte->setText(QStringLiteral("Taskvane"));
 
-    lblText = NewLabel(this, "lblText", AboutFont(11));
+    lblText = NewLabel(this, "lblText", PageFont(11));
     lblText->setGeometry(175, 68, 250, 106);
     lblText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
@@ -129,7 +116,7 @@ TFormAbout::TFormAbout(QWidget *AOwner) : QDialog(AOwner)
         shpLine->setPalette(p);
     }
 
-    lblNotice = NewLabel(this, "lblNotice", AboutFont(11));
+    lblNotice = NewLabel(this, "lblNotice", PageFont(11));
     lblNotice->setGeometry(40, 186, 359, kFormHeight - 186 - kBottomHeight - 10);
     lblNotice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblNotice->setWordWrap(true);
@@ -198,15 +185,7 @@ void TFormAbout::btnCloseClick(QObject *)
 
 void TFormAbout::DragMouseDown(QObject *Sender, Qt::MouseButton, Qt::KeyboardModifiers, int X, int Y)
 {
-    if (windowState() & Qt::WindowMaximized)
-        return;
-    // The window system moves the window; where it will not, the box follows the mouse itself.
-    if (QWindow *w = windowHandle(); w && w->startSystemMove())
-        return;
-    auto *w = qobject_cast<QWidget *>(Sender);
-    const QPoint global = w ? w->mapToGlobal(QPoint(X, Y)) : QCursor::pos();
-    FDragging = true;
-    FDragOffset = global - frameGeometry().topLeft();
+    FDrag.Begin(this, Sender, X, Y);
 }
 
 bool TFormAbout::eventFilter(QObject *Watched, QEvent *Event)
@@ -221,25 +200,11 @@ bool TFormAbout::eventFilter(QObject *Watched, QEvent *Event)
         }
         break;
     }
-    case QEvent::MouseMove:
-        if (FDragging) {
-            auto *m = static_cast<QMouseEvent *>(Event);
-            if (m->buttons() == Qt::NoButton)
-                FDragging = false;
-            else
-                move(m->globalPosition().toPoint() - FDragOffset);
-            return true;
-        }
-        break;
-    case QEvent::MouseButtonRelease:
-        if (FDragging) {
-            FDragging = false;
-            return true;
-        }
-        break;
     default:
         break;
     }
+    if (FDrag.Follow(this, Event))
+        return true;
     return QDialog::eventFilter(Watched, Event);
 }
 
@@ -257,19 +222,8 @@ void TFormAbout::resizeEvent(QResizeEvent *Event)
 
 void TFormAbout::PlaceFrame()
 {
-    const int w = width(), h = height();
-    imgBorder_TopLeft->setGeometry(0, 0, kTopLeftWidth, kTitleHeight);
-    imgBorder_TopRight->setGeometry(w - kTopRightWidth, 0, kTopRightWidth, kTitleHeight);
-    imgBorder_Top->setGeometry(kTopLeftWidth, 0, qMax(0, w - kTopLeftWidth - kTopRightWidth), kTitleHeight);
-    const int side = qMax(0, h - kTitleHeight - kBottomHeight);
-    imgBorder_Left->setGeometry(0, kTitleHeight, kSideWidth, side);
-    imgBorder_Right->setGeometry(w - kSideWidth, kTitleHeight, kSideWidth, side);
-    imgBorder_BottomLeft->setGeometry(0, h - kBottomHeight, kBottomCornerWidth, kBottomHeight);
-    imgBorder_BottomRight->setGeometry(w - kBottomCornerWidth, h - kBottomHeight, kBottomCornerWidth, kBottomHeight);
-    imgBorder_Bottom->setGeometry(kBottomCornerWidth, h - kBottomHeight, qMax(0, w - 2 * kBottomCornerWidth),
-                                  kBottomHeight);
-    for (TImage *piece : {imgBorder_TopLeft, imgBorder_Top, imgBorder_TopRight, imgBorder_Left, imgBorder_Right,
-                          imgBorder_BottomLeft, imgBorder_Bottom, imgBorder_BottomRight})
-        piece->lower();
-    btnClose->move(w - 35, 3);
+    PlaceFramePieces({imgBorder_TopLeft, imgBorder_Top, imgBorder_TopRight, imgBorder_Left, imgBorder_Right,
+                      imgBorder_BottomLeft, imgBorder_Bottom, imgBorder_BottomRight},
+                     size(), {kTitleHeight, kTopLeftWidth, kTopRightWidth, kSideWidth, kBottomHeight, kBottomCornerWidth});
+    btnClose->move(width() - 35, 3);
 }

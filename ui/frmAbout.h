@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/FormControls.h"
+#include "ui/FormFrame.h"
 #include "ui/PicButton.h"
 
 #include <QDialog>
@@ -62,6 +63,5 @@ protected:
 private:
     void PlaceFrame();
 
-    bool FDragging = false;
-    QPoint FDragOffset;
+    TFrameDrag FDrag;
 };

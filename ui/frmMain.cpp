@@ -4,6 +4,7 @@
 #include "sysinfo/Processes.h"
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
+#include "ui/PageCommon.h"
 #include "ui/PageSwitcher.h"
 #include "ui/PngImage.h"
 #include "ui/UiHooks.h"
@@ -71,16 +72,6 @@ const TPageInfo kPages[6] = {
     {u"进程管理", "menu_process"}, {u"服务管理", "menu_service"}, {u"启动配置", "menu_autorun"},
     {u"网络监控", "menu_network"}, {u"系统信息", "menu_system"}, {u"软件设置", "menu_config"},
 };
-
-// The desktop's sans-serif at a pixel size, with the CJK face behind it for the Chinese texts.
-QFont FormFont(int PixelSize, bool Bold = false)
-{
-    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    f.setFamilies({f.family(), QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
-    f.setPixelSize(PixelSize);
-    f.setBold(Bold);
-    return f;
-}
 
 // Rounds halves to even, as the form's centring does.
 int RoundEven(double Value)
@@ -181,7 +172,7 @@ void TFormMain::ApplyAnchors(const QSize &From, const QSize &To)
 void TFormMain::BuildForm()
 {
     setWindowTitle(QStringLiteral("Taskvane"));
-    setFont(FormFont(11));
+    setFont(PageFont(11));
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kFormColor);
     setPalette(pal);
@@ -204,7 +195,7 @@ void TFormMain::BuildForm()
     pnlWaiting->SetCaption(QStringLiteral("..."));
     pnlWaiting->SetColor(QColor(0xF7, 0xF9, 0xFC));
     pnlWaiting->setFrameShape(QFrame::Box);
-    pnlWaiting->setFont(FormFont(13, true));
+    pnlWaiting->setFont(PageFont(13, true));
     pnlWaiting->hide();
 
     tmrProcess = Named(new QTimer(this), "tmrProcess");
@@ -262,7 +253,7 @@ void TFormMain::BuildFrame()
     imgIcon = image("imgIcon", "icon", QRect(9, 7, 16, 16), false);
     lblTitle = Named(new TLabel(this), "lblTitle");
     lblTitle->setGeometry(31, 0, 400, kTitleHeight);
-    lblTitle->setFont(FormFont(13, true));
+    lblTitle->setFont(PageFont(13, true));
     {
         QPalette p = lblTitle->palette();
         p.setColor(QPalette::WindowText, Qt::white);
@@ -291,7 +282,7 @@ void TFormMain::BuildFrame()
     SetAnchors(imgTopBar, true, true, true, false);
     lblTopBarInfo = Named(new TLabel(this), "lblTopBarInfo");
     lblTopBarInfo->setGeometry(kBorder + kMenuWidth + 10, kTitleHeight, 380, kBarHeight);
-    lblTopBarInfo->setFont(FormFont(12, true));
+    lblTopBarInfo->setFont(PageFont(12, true));
     {
         QPalette p = lblTopBarInfo->palette();
         p.setColor(QPalette::WindowText, QColor(0x1F, 0x4F, 0x8F));
@@ -339,7 +330,7 @@ void TFormMain::BuildLeftMenu()
     btnLeftMenu_Title->SetTextAlign(alCustom);
     btnLeftMenu_Title->SetTextX(14);
     btnLeftMenu_Title->SetTextY(10);
-    btnLeftMenu_Title->SetFont(FormFont(13, true));
+    btnLeftMenu_Title->SetFont(PageFont(13, true));
     btnLeftMenu_Title->SetFontColor(Qt::white);
     btnLeftMenu_Title->OnClick = [this](QObject *s) { btnLeftMenu_TitleClick(s); };
 
@@ -368,14 +359,14 @@ void TFormMain::BuildLeftMenu()
         b->SetTextAlign(alCustom);
         b->SetTextX(44);
         b->SetTextY(12);
-        b->SetFont(FormFont(13));
+        b->SetFont(PageFont(13));
         b->SetFontColor(QColor(0x1F, 0x3A, 0x60));
         b->SetEnableStatesFont(true);
-        b->SetFontMouseHover(FormFont(13));
+        b->SetFontMouseHover(PageFont(13));
         b->SetFontMouseHoverColor(QColor(0x1F, 0x4F, 0x8F));
-        b->SetFontMouseDown(FormFont(13));
+        b->SetFontMouseDown(PageFont(13));
         b->SetFontMouseDownColor(QColor(0x1F, 0x4F, 0x8F));
-        b->SetFontDisabled(FormFont(13, true));
+        b->SetFontDisabled(PageFont(13, true));
         b->SetFontDisabledColor(Qt::white);
         *buttons[i] = b;
     }
@@ -450,10 +441,10 @@ void TFormMain::BuildPages()
         layout->setContentsMargins(4, 4, 4, 4);
         lblDetailsTitle = Named(new TLabel(pnlDetails), "lblDetailsTitle");
         lblDetailsTitle->setText(QStringLiteral("详细信息"));
-        lblDetailsTitle->setFont(FormFont(12, true));
+        lblDetailsTitle->setFont(PageFont(12, true));
         redtDetails = Named(new QTextEdit(pnlDetails), "redtDetails");
         redtDetails->setReadOnly(true);
-        redtDetails->setFont(FormFont(11));
+        redtDetails->setFont(PageFont(11));
         layout->addWidget(lblDetailsTitle);
         layout->addWidget(redtDetails);
     }
@@ -485,7 +476,7 @@ void TFormMain::BuildSearchBox()
     edtSearch = Named(new QLineEdit(pnlSearch), "edtSearch");
     edtSearch->setFrame(false);
     edtSearch->setGeometry(35, 3, 160, 18);
-    edtSearch->setFont(FormFont(12));
+    edtSearch->setFont(PageFont(12));
     {
         QPalette p = edtSearch->palette();
         p.setColor(QPalette::Text, Qt::black);
@@ -506,7 +497,7 @@ void TFormMain::BuildSearchBox()
     btnSearch->OnClick = [this](QObject *s) { btnSearchClick(s); };
 
     pmSearch = Named(new QMenu(this), "pmSearch");
-    pmSearch->setFont(FormFont(12));
+    pmSearch->setFont(PageFont(12));
     QAction **items[3] = {&mniSearch_Baidu, &mniSearch_Google, &mniSearch_Yahoo};
     const char *names[3] = {"mniSearch_Baidu", "mniSearch_Google", "mniSearch_Yahoo"};
     for (int i = 0; i < 3; ++i) {

@@ -6,18 +6,12 @@
 #include "sysinfo/FileProperties.h"
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
-#include "ui/frmMessage.h"
+#include "ui/PageCommon.h"
 
 #include <QAction>
-#include <QContextMenuEvent>
 #include <QCursor>
-#include <QFontDatabase>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QMenu>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QPainterPath>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -31,146 +25,12 @@ enum : int { colTitle = 0, colState, colDescription, colCommand, colLocation };
 
 // The row data: the entry's index in the component's list, in column 0.
 constexpr int EntryIndexRole = Qt::UserRole;
-// The last sort direction of a column, kept on the header item.
-constexpr int ColumnTagRole = Qt::UserRole + 1;
 // The command a page button runs when clicked; none when the property is not set.
 const char kClickCommand[] = "AutorunClickCommand";
 
 const char16_t kFailEnable[] = u"启用启动项操作失败！\r\r%1";
 const char16_t kFailDisable[] = u"禁用启动项操作失败！\r\r%1";
 const char16_t kFailDelete[] = u"删除启动项操作失败！\r\r%1";
-const char16_t kTitleFailure[] = u"失败";
-
-QFont PageFont(int PixelSize)
-{
-    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    f.setFamilies({f.family(), QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
-    f.setPixelSize(PixelSize);
-    return f;
-}
-
-// A page button's face in one state: a rounded, gently shaded plate.
-QPixmap ButtonFace(const QSize &Size, const QColor &Top, const QColor &Bottom, const QColor &Border)
-{
-    QPixmap pm(Size);
-    pm.fill(QColor(0xEB, 0xEB, 0xEB));
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient g(0, 0, 0, Size.height());
-    g.setColorAt(0, Top);
-    g.setColorAt(1, Bottom);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(0.5, 0.5, Size.width() - 1, Size.height() - 1), 3, 3);
-    p.fillPath(path, g);
-    p.setPen(Border);
-    p.drawPath(path);
-    return pm;
-}
-
-TPicButton *PageButton(QWidget *Parent, const char *Name, const QString &Caption)
-{
-    auto *b = new TPicButton(Parent);
-    b->setObjectName(QLatin1String(Name));
-    const QSize size(100, 20);
-    b->setFixedSize(size);
-    b->SetPicNormal(ButtonFace(size, QColor(0xFC, 0xFD, 0xFE), QColor(0xDD, 0xE4, 0xEE), QColor(0x8C, 0x9C, 0xB4)));
-    b->SetPicMouseHover(ButtonFace(size, QColor(0xF0, 0xF7, 0xFF), QColor(0xC4, 0xDC, 0xF6), QColor(0x3C, 0x7F, 0xD1)));
-    b->SetPicMouseDown(ButtonFace(size, QColor(0xC4, 0xD8, 0xF0), QColor(0xE4, 0xEE, 0xFA), QColor(0x2C, 0x62, 0xA8)));
-    b->SetPicDisabled(ButtonFace(size, QColor(0xF4, 0xF4, 0xF4), QColor(0xE8, 0xE8, 0xE8), QColor(0xC0, 0xC0, 0xC0)));
-    b->SetCaption(Caption);
-    b->SetFont(PageFont(12));
-    b->SetFontColor(QColor(0x1F, 0x3A, 0x60));
-    b->SetEnableStatesFont(true);
-    b->SetFontMouseHover(PageFont(12));
-    b->SetFontMouseHoverColor(QColor(0x1F, 0x4F, 0x8F));
-    b->SetFontMouseDown(PageFont(12));
-    b->SetFontMouseDownColor(QColor(0x1F, 0x4F, 0x8F));
-    b->SetFontDisabled(PageFont(12));
-    b->SetFontDisabledColor(QColor(0xA0, 0xA0, 0xA0));
-    b->setCursor(Qt::PointingHandCursor);
-    return b;
-}
-
-void ReportFailure(const char16_t *Format, const QString &Name)
-{
-    TFormMessage::MessageBox(QString::fromUtf16(Format).arg(Name), QString::fromUtf16(kTitleFailure), 5, 0);
-}
-
-// An autorun row sorts by the form's comparison of the current sort state.
-class TAutorunRow : public QTreeWidgetItem
-{
-public:
-    explicit TAutorunRow(TFormMain *Form) : QTreeWidgetItem(QTreeWidgetItem::UserType + 3), m_Form(Form) {}
-
-    bool operator<(const QTreeWidgetItem &Other) const override
-    {
-        return m_Form->lvAutorunsCompare(m_Form->lvAutoruns, const_cast<TAutorunRow *>(this),
-                                         const_cast<QTreeWidgetItem *>(&Other)) < 0;
-    }
-
-private:
-    TFormMain *m_Form;
-};
-
-// Mouse events of the list, passed to the form.
-class TAutorunPageEvents : public QObject
-{
-public:
-    // A child of the list's viewport: it goes with it, and touches neither the list nor the
-    // form but for mouse events (none arrives while they are taken down).
-    TAutorunPageEvents(TFormMain *Form, QTreeWidget *List)
-        : QObject(List->viewport()), m_Form(Form), m_List(List)
-    {
-    }
-
-protected:
-    bool eventFilter(QObject *Watched, QEvent *Event) override
-    {
-        if (Watched != parent())
-            return false;
-        QTreeWidget *list = m_List;
-        switch (Event->type()) {
-        case QEvent::MouseMove: {
-            auto *e = static_cast<QMouseEvent *>(Event);
-            const QPoint p = list->viewport()->mapTo(list, e->position().toPoint());
-            m_Form->lvAutorunsMouseMove(list, e->buttons(), p.x(), p.y());
-            break;
-        }
-        case QEvent::MouseButtonRelease:
-            if (static_cast<QMouseEvent *>(Event)->button() == Qt::LeftButton)
-                m_Form->lvAutorunsClick(list);
-            break;
-        case QEvent::ContextMenu: {
-            // Sent after the press has selected the row under the pointer.
-            auto *e = static_cast<QContextMenuEvent *>(Event);
-            if (e->reason() == QContextMenuEvent::Mouse) {
-                const QPoint p = list->viewport()->mapTo(list, e->pos());
-                m_Form->lvAutorunsMouseDown(list, Qt::RightButton, e->modifiers(), p.x(), p.y());
-                return true;
-            }
-            break;
-        }
-        default:
-            break;
-        }
-        return false;
-    }
-
-private:
-    TFormMain *m_Form;
-    QTreeWidget *m_List;
-};
-
-// The first selected row of a list, or null.
-QTreeWidgetItem *SelectedRow(const QTreeWidget *List)
-{
-    const int n = List->topLevelItemCount();
-    for (int i = 0; i < n; ++i) {
-        if (List->topLevelItem(i)->isSelected())
-            return List->topLevelItem(i);
-    }
-    return nullptr;
-}
 
 // The entry index a row holds; false for a row without one.
 bool RowIndex(const QTreeWidgetItem *Row, int &Index)
@@ -195,30 +55,17 @@ void TFormMain::BuildAutorunPage(QLayout *Layout)
     objAutoruns = new TAutoruns(this);
     objAutoruns->setObjectName(QStringLiteral("objAutoruns"));
 
-    lvAutoruns->setMouseTracking(true);
-    lvAutoruns->viewport()->setMouseTracking(true);
-    lvAutoruns->viewport()->installEventFilter(new TAutorunPageEvents(this, lvAutoruns));
-    lvAutoruns->header()->setSectionsClickable(true);
-    lvAutoruns->header()->setSortIndicatorShown(false);
+    new TListMouseEvents(this, lvAutoruns,
+                         {&TFormMain::lvAutorunsMouseMove, &TFormMain::lvAutorunsClick, &TFormMain::lvAutorunsMouseDown});
+    PrepareList(lvAutoruns, &TFormMain::lvAutorunsColumnClick, &TFormMain::lvAutorunsSelectItem);
     lvAutoruns->headerItem()->setTextAlignment(colState, Qt::AlignCenter);
-    connect(lvAutoruns->header(), &QHeaderView::sectionClicked, this,
-            [this](int Column) { lvAutorunsColumnClick(lvAutoruns, Column); });
-    connect(lvAutoruns->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this](const QItemSelection &Selected, const QItemSelection &) {
-                QTreeWidgetItem *row = nullptr;
-                if (!Selected.isEmpty())
-                    row = lvAutoruns->itemFromIndex(Selected.indexes().first());
-                lvAutorunsSelectItem(lvAutoruns, row, row != nullptr);
-            });
 
-    auto *bar = new QWidget(pnlTab_Autorun);
-    bar->setObjectName(QStringLiteral("pnlAutorunButtons"));
-    auto *barLayout = new QHBoxLayout(bar);
-    barLayout->setContentsMargins(0, 0, 0, 2);
-    barLayout->setSpacing(6);
-    btnEnableAutorun = PageButton(bar, "btnEnableAutorun", QStringLiteral("启用"));
-    btnDeleteAutorun = PageButton(bar, "btnDeleteAutorun", QStringLiteral("删除"));
-    btnRefreshAutorunList = PageButton(bar, "btnRefreshAutorunList", QStringLiteral("刷新列表"));
+    QHBoxLayout *barLayout = NewButtonBar(pnlTab_Autorun, "pnlAutorunButtons");
+    QWidget *bar = barLayout->parentWidget();
+    const QSize size(100, 20);
+    btnEnableAutorun = PageButton(bar, "btnEnableAutorun", QStringLiteral("启用"), size);
+    btnDeleteAutorun = PageButton(bar, "btnDeleteAutorun", QStringLiteral("删除"), size);
+    btnRefreshAutorunList = PageButton(bar, "btnRefreshAutorunList", QStringLiteral("刷新列表"), size);
     btnEnableAutorun->setEnabled(false);
     btnDeleteAutorun->setEnabled(false);
     barLayout->addStretch(1);
@@ -244,17 +91,10 @@ void TFormMain::BuildAutorunPage(QLayout *Layout)
     pmAutorun = new QMenu(this);
     pmAutorun->setObjectName(QStringLiteral("pmAutorun"));
     pmAutorun->setFont(PageFont(12));
-    auto item = [this](const char *Name, const QString &Caption) {
-        auto *a = new QAction(Caption, pmAutorun);
-        a->setObjectName(QLatin1String(Name));
-        pmAutorun->addAction(a);
-        return a;
-    };
-    mniAutorun_Disable = item("mniAutorun_Disable", QStringLiteral("禁用"));
-    mniAutorun_Enable = item("mniAutorun_Enable", QStringLiteral("启用"));
-    mniAutorun_Line = pmAutorun->addSeparator();
-    mniAutorun_Line->setObjectName(QStringLiteral("mniAutorun_Line"));
-    mniAutorun_Delete = item("mniAutorun_Delete", QStringLiteral("删除"));
+    mniAutorun_Disable = AddMenuItem(pmAutorun, "mniAutorun_Disable", QStringLiteral("禁用"));
+    mniAutorun_Enable = AddMenuItem(pmAutorun, "mniAutorun_Enable", QStringLiteral("启用"));
+    mniAutorun_Line = AddMenuLine(pmAutorun, "mniAutorun_Line");
+    mniAutorun_Delete = AddMenuItem(pmAutorun, "mniAutorun_Delete", QStringLiteral("删除"));
     connect(pmAutorun, &QMenu::aboutToShow, this, [this] { pmAutorunPopup(pmAutorun); });
     connect(mniAutorun_Disable, &QAction::triggered, this, [this] { mniAutorun_DisableClick(mniAutorun_Disable); });
     connect(mniAutorun_Enable, &QAction::triggered, this, [this] { mniAutorun_EnableClick(mniAutorun_Enable); });
@@ -275,7 +115,7 @@ void TFormMain::FillAutorunList()
         QString path;
         ParseCommandLine(entry->Command, 0, path);
         properties.LoadFromFile(path);
-        auto *row = new TAutorunRow(this);
+        auto *row = new TFormRow(this, QTreeWidgetItem::UserType + 3, lvAutoruns, &TFormMain::lvAutorunsCompare);
         row->setData(colTitle, EntryIndexRole, i);
         row->setData(colTitle, ImageIndexRole, properties.GeneralInfo()->IconIndex);
         row->setText(colTitle, entry->Name);
@@ -305,7 +145,7 @@ void TFormMain::RefreshAutorunList()
 TAutorunItem *TFormMain::SelectedAutorun() const
 {
     int index = 0;
-    if (!RowIndex(SelectedRow(lvAutoruns), index))
+    if (!RowIndex(FirstSelectedRow(lvAutoruns), index))
         return nullptr;
     return objAutoruns->GetItem(index);
 }
@@ -339,7 +179,7 @@ void TFormMain::AutorunCommand(quint8 Code)
 {
     const TAutorunItem *item = SelectedAutorun();
     int index = 0;
-    if (!item || !RowIndex(SelectedRow(lvAutoruns), index))
+    if (!item || !RowIndex(FirstSelectedRow(lvAutoruns), index))
         return;
     // A deleted entry is freed by the operation: its name is kept for the report.
     const QString name = item->Name;
@@ -405,31 +245,17 @@ void TFormMain::pmAutorunPopup(QObject *)
 void TFormMain::lvAutorunsSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
 {
     UpdateAutorunButtons();
-    if (!Selected)
-        return;
-    if (pnlDetails->isVisible())
-        FillDetails();
-    UpdateSearchText();
+    ListSelected(Selected);
 }
 
 void TFormMain::lvAutorunsClick(QObject *)
 {
-    FillDetails();
-    Lists[lsAutoruns].HotColumn = ColumnUnderCursor(lvAutoruns);
-    UpdateSearchText();
-    activateWindow();
+    ListClick(lsAutoruns);
 }
 
 void TFormMain::lvAutorunsMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
 {
-    if (DetailsPinned)
-        return;
-    QPoint screen;
-    ControlToScreen(QPoint(X, Y), lvAutoruns, screen);
-    if (qAbs(screen.y() - HoverPoint.y()) > 25) {
-        pnlDetails->hide();
-        HoverPoint.setY(-1);
-    }
+    ListMouseMove(lsAutoruns, X, Y);
 }
 
 void TFormMain::lvAutorunsMouseDown(QObject *, Qt::MouseButton Button, Qt::KeyboardModifiers, int, int)
@@ -441,18 +267,10 @@ void TFormMain::lvAutorunsMouseDown(QObject *, Qt::MouseButton Button, Qt::Keybo
 
 void TFormMain::lvAutorunsColumnClick(QObject *, int Column)
 {
-    QTreeWidgetItem *header = lvAutoruns->headerItem();
-    const int tag = (header->data(Column, ColumnTagRole).toInt() + 1) % 2;
-    header->setData(Column, ColumnTagRole, tag);
-    Lists[lsAutoruns].SortColumn = Column;
-    Lists[lsAutoruns].SortDescending = (tag == 0);
-    SortList(lvAutoruns);
+    ListColumnClick(lsAutoruns, Column);
 }
 
 int TFormMain::lvAutorunsCompare(QObject *, QTreeWidgetItem *A, QTreeWidgetItem *B)
 {
-    const TListState &state = Lists[lsAutoruns];
-    if (state.SortColumn < 0 || state.SortColumn >= lvAutoruns->columnCount())
-        return 0;
-    return CompareTexts(A->text(state.SortColumn), B->text(state.SortColumn), state.SortDescending);
+    return CompareListTexts(lsAutoruns, A, B);
 }

@@ -48,11 +48,7 @@ constexpr int kButtonSize = 16;
 
 QPixmap DetailsPicture(const QString &Name)
 {
-    const QByteArrayView data = details_pictures::Find(Name);
-    if (data.isEmpty())
-        return {};
-    const QImage img = DecodePng(data.toByteArray());
-    return img.isNull() ? QPixmap() : QPixmap::fromImage(img);
+    return PngPixmap(details_pictures::Find(Name));
 }
 
 TPicButton *DetailsButton(QWidget *Parent, const char *Name, const QString &Picture, const QString &Hint)

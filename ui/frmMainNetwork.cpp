@@ -5,21 +5,18 @@
 #include "sysinfo/FileProperties.h"
 #include "sysinfo/NetworkMonitor.h"
 #include "ui/DisplayTexts.h"
+#include "ui/PageCommon.h"
 #include "ui/frmMessage.h"
 
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
-#include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPointer>
 #include <QTimer>
 #include <QTreeWidget>
@@ -35,8 +32,6 @@ enum : int { colName = 0, colType, colLocal, colRemote, colState, colPID, colPat
 
 // The row data: the endpoint's index in the TCP or the UDP list, in column 0.
 constexpr int IndexRole = Qt::UserRole;
-// The last sort direction of a column, kept on the header item.
-constexpr int ColumnTagRole = Qt::UserRole + 1;
 // Whether a chart series is switched on in the legend.
 constexpr char kActiveProperty[] = "active";
 
@@ -54,57 +49,6 @@ const QColor kChartColor(0, 0, 64);
 const QColor kMonitorColor(Qt::white);
 const QColor kSendColor(0, 255, 255);
 const QColor kReceiveColor(0, 255, 0);
-
-QFont PageFont(int PixelSize, bool Bold = false)
-{
-    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    f.setFamilies({f.family(), QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
-    f.setPixelSize(PixelSize);
-    f.setBold(Bold);
-    return f;
-}
-
-// A page button's face in one state: a rounded, gently shaded plate.
-QPixmap ButtonFace(const QSize &Size, const QColor &Top, const QColor &Bottom, const QColor &Border)
-{
-    QPixmap pm(Size);
-    pm.fill(QColor(0xEB, 0xEB, 0xEB));
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient g(0, 0, 0, Size.height());
-    g.setColorAt(0, Top);
-    g.setColorAt(1, Bottom);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(0.5, 0.5, Size.width() - 1, Size.height() - 1), 3, 3);
-    p.fillPath(path, g);
-    p.setPen(Border);
-    p.drawPath(path);
-    return pm;
-}
-
-TPicButton *PageButton(QWidget *Parent, const char *Name, const QString &Caption)
-{
-    auto *b = new TPicButton(Parent);
-    b->setObjectName(QLatin1String(Name));
-    const QSize size(100, 20);
-    b->setFixedSize(size);
-    b->SetPicNormal(ButtonFace(size, QColor(0xFC, 0xFD, 0xFE), QColor(0xDD, 0xE4, 0xEE), QColor(0x8C, 0x9C, 0xB4)));
-    b->SetPicMouseHover(ButtonFace(size, QColor(0xF0, 0xF7, 0xFF), QColor(0xC4, 0xDC, 0xF6), QColor(0x3C, 0x7F, 0xD1)));
-    b->SetPicMouseDown(ButtonFace(size, QColor(0xC4, 0xD8, 0xF0), QColor(0xE4, 0xEE, 0xFA), QColor(0x2C, 0x62, 0xA8)));
-    b->SetPicDisabled(ButtonFace(size, QColor(0xF4, 0xF4, 0xF4), QColor(0xE8, 0xE8, 0xE8), QColor(0xC0, 0xC0, 0xC0)));
-    b->SetCaption(Caption);
-    b->SetFont(PageFont(12));
-    b->SetFontColor(QColor(0x1F, 0x3A, 0x60));
-    b->SetEnableStatesFont(true);
-    b->SetFontMouseHover(PageFont(12));
-    b->SetFontMouseHoverColor(QColor(0x1F, 0x4F, 0x8F));
-    b->SetFontMouseDown(PageFont(12));
-    b->SetFontMouseDownColor(QColor(0x1F, 0x4F, 0x8F));
-    b->SetFontDisabled(PageFont(12));
-    b->SetFontDisabledColor(QColor(0xA0, 0xA0, 0xA0));
-    b->setCursor(Qt::PointingHandCursor);
-    return b;
-}
 
 QString AddressText(quint32 Address, quint32 Port)
 {
@@ -125,48 +69,18 @@ QString EndpointText(const char16_t *Format, const TConnectionItem *Item)
     return QString::fromUtf16(Format).arg(Item->ProcessName).arg(Item->ProcessID);
 }
 
-// An endpoint row sorts by the form's comparison of the current sort state.
-class TConnectionRow : public QTreeWidgetItem
-{
-public:
-    explicit TConnectionRow(TFormMain *Form) : QTreeWidgetItem(QTreeWidgetItem::UserType + 2), m_Form(Form) {}
-
-    bool operator<(const QTreeWidgetItem &Other) const override
-    {
-        return m_Form->lvConnectionsCompare(m_Form->lvConnections, const_cast<TConnectionRow *>(this),
-                                            const_cast<QTreeWidgetItem *>(&Other)) < 0;
-    }
-
-private:
-    TFormMain *m_Form;
-};
-
-// Mouse events of the list and the chart's own layout, passed to the form. The watched
-// widgets are checked before the form is touched: while the form is being taken down its
-// children may still see events.
+// The chart's own layout, kept by the form. The watched widget is checked before the form is
+// touched: while the form is being taken down its children may still see events.
 class TNetworkPageEvents : public QObject
 {
 public:
-    TNetworkPageEvents(TFormMain *Form, QWidget *ListViewport, QWidget *Chart)
-        : QObject(Form), m_Form(Form), m_ListViewport(ListViewport), m_Chart(Chart)
-    {
-    }
+    TNetworkPageEvents(TFormMain *Form, QWidget *Chart) : QObject(Form), m_Form(Form), m_Chart(Chart) {}
 
 protected:
     bool eventFilter(QObject *Watched, QEvent *Event) override
     {
-        if (Watched == m_ListViewport && m_ListViewport) {
-            if (Event->type() == QEvent::MouseMove) {
-                auto *e = static_cast<QMouseEvent *>(Event);
-                const QPoint p = m_ListViewport->mapToParent(e->position().toPoint());
-                m_Form->lvConnectionsMouseMove(m_Form->lvConnections, e->buttons(), p.x(), p.y());
-            } else if (Event->type() == QEvent::MouseButtonRelease &&
-                       static_cast<QMouseEvent *>(Event)->button() == Qt::LeftButton) {
-                m_Form->lvConnectionsClick(m_Form->lvConnections);
-            }
-        } else if (Watched == m_Chart && m_Chart && Event->type() == QEvent::Resize) {
+        if (Watched == m_Chart && m_Chart && Event->type() == QEvent::Resize)
             LayOutChart();
-        }
         return QObject::eventFilter(Watched, Event);
     }
 
@@ -182,7 +96,6 @@ private:
     }
 
     TFormMain *m_Form;
-    QPointer<QWidget> m_ListViewport;
     QPointer<QWidget> m_Chart;
 };
 
@@ -212,21 +125,11 @@ void TFormMain::BuildNetworkPage(QLayout *Layout)
     objNetworkMonitor->setObjectName(QStringLiteral("objNetworkMonitor"));
 
     // The list.
-    lvConnections->setMouseTracking(true);
-    lvConnections->viewport()->setMouseTracking(true);
-    lvConnections->header()->setSectionsClickable(true);
-    lvConnections->header()->setSortIndicatorShown(false);
+    PrepareList(lvConnections, &TFormMain::lvConnectionsColumnClick, &TFormMain::lvConnectionsSelectItem);
     lvConnections->headerItem()->setTextAlignment(colType, Qt::AlignCenter);
     lvConnections->headerItem()->setTextAlignment(colPID, Qt::AlignRight | Qt::AlignVCenter);
-    connect(lvConnections->header(), &QHeaderView::sectionClicked, this,
-            [this](int Column) { lvConnectionsColumnClick(lvConnections, Column); });
-    connect(lvConnections->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this](const QItemSelection &Selected, const QItemSelection &) {
-                QTreeWidgetItem *row = nullptr;
-                if (!Selected.isEmpty())
-                    row = lvConnections->itemFromIndex(Selected.indexes().first());
-                lvConnectionsSelectItem(lvConnections, row, row != nullptr);
-            });
+    // The list has no context menu.
+    new TListMouseEvents(this, lvConnections, {&TFormMain::lvConnectionsMouseMove, &TFormMain::lvConnectionsClick});
 
     // The chart above the list.
     auto *chart = new QChart;
@@ -316,20 +219,15 @@ void TFormMain::BuildNetworkPage(QLayout *Layout)
     lblTrafficSend->setText(QStringLiteral("发送(当前/总计) - 0.00 KB / 0.00 KB"));
     lblTrafficReceive->setText(QStringLiteral("接收(当前/总计) - 0.00 KB / 0.00 KB"));
     connect(cbbInterfaceList, &QComboBox::activated, this, [this] { cbbInterfaceListChange(cbbInterfaceList); });
-    auto *events = new TNetworkPageEvents(this, lvConnections->viewport(), chtNetTraffic);
-    lvConnections->viewport()->installEventFilter(events);
-    chtNetTraffic->installEventFilter(events);
+    chtNetTraffic->installEventFilter(new TNetworkPageEvents(this, chtNetTraffic));
     layout->insertWidget(0, chtNetTraffic);
 
     // The buttons below the list, with the check box beside them.
     layout->removeWidget(chkHideLocalConnections);
-    auto *bar = new QWidget(pnlTab_Network);
-    bar->setObjectName(QStringLiteral("pnlConnectionButtons"));
-    auto *barLayout = new QHBoxLayout(bar);
-    barLayout->setContentsMargins(0, 0, 0, 2);
-    barLayout->setSpacing(6);
-    btnTerminateConnection = PageButton(bar, "btnTerminateConnection", QStringLiteral("结束进程"));
-    btnRefreshConnectionList = PageButton(bar, "btnRefreshConnectionList", QStringLiteral("刷新列表"));
+    QHBoxLayout *barLayout = NewButtonBar(pnlTab_Network, "pnlConnectionButtons");
+    QWidget *bar = barLayout->parentWidget();
+    btnTerminateConnection = PageButton(bar, "btnTerminateConnection", QStringLiteral("结束进程"), QSize(100, 20));
+    btnRefreshConnectionList = PageButton(bar, "btnRefreshConnectionList", QStringLiteral("刷新列表"), QSize(100, 20));
     btnTerminateConnection->setEnabled(false);
     barLayout->addWidget(chkHideLocalConnections);
     barLayout->addStretch(1);
@@ -381,7 +279,7 @@ void TFormMain::FillConnectionList(bool HideLocal)
     };
     auto addRow = [&](const TConnectionItem *Item, int Index, const QString &Type, const QString &Local,
                       const QString &Remote, const QString &State) {
-        auto *row = new TConnectionRow(this);
+        auto *row = new TFormRow(this, QTreeWidgetItem::UserType + 2, lvConnections, &TFormMain::lvConnectionsCompare);
         row->setData(colName, IndexRole, Index);
         row->setData(colName, ImageIndexRole, iconOf(Item->ProcessPath));
         row->setText(colName, Item->ProcessID == 0 ? QStringLiteral("System Idle Process") : Item->ProcessName);
@@ -452,11 +350,7 @@ bool TFormMain::IsLocalConnection(const TConnectionItem *Item) const
 
 TConnectionItem *TFormMain::SelectedConnection() const
 {
-    QTreeWidgetItem *row = nullptr;
-    for (int i = 0; i < lvConnections->topLevelItemCount() && !row; ++i) {
-        if (lvConnections->topLevelItem(i)->isSelected())
-            row = lvConnections->topLevelItem(i);
-    }
+    const QTreeWidgetItem *row = FirstSelectedRow(lvConnections);
     if (!row)
         return nullptr;
     bool ok = false;
@@ -507,49 +401,27 @@ void TFormMain::UpdateConnectionButtons()
 void TFormMain::lvConnectionsSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
 {
     UpdateConnectionButtons();
-    if (!Selected)
-        return;
-    if (pnlDetails->isVisible())
-        FillDetails();
-    UpdateSearchText();
+    ListSelected(Selected);
 }
 
 void TFormMain::lvConnectionsClick(QObject *)
 {
-    FillDetails();
-    Lists[lsConnections].HotColumn = ColumnUnderCursor(lvConnections);
-    UpdateSearchText();
-    activateWindow();
+    ListClick(lsConnections);
 }
 
 void TFormMain::lvConnectionsMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
 {
-    if (DetailsPinned)
-        return;
-    QPoint screen;
-    ControlToScreen(QPoint(X, Y), lvConnections, screen);
-    if (qAbs(screen.y() - HoverPoint.y()) > 25) {
-        pnlDetails->hide();
-        HoverPoint.setY(-1);
-    }
+    ListMouseMove(lsConnections, X, Y);
 }
 
 void TFormMain::lvConnectionsColumnClick(QObject *, int Column)
 {
-    QTreeWidgetItem *header = lvConnections->headerItem();
-    const int tag = (header->data(Column, ColumnTagRole).toInt() + 1) % 2;
-    header->setData(Column, ColumnTagRole, tag);
-    Lists[lsConnections].SortColumn = Column;
-    Lists[lsConnections].SortDescending = (tag == 0);
-    SortList(lvConnections);
+    ListColumnClick(lsConnections, Column);
 }
 
 int TFormMain::lvConnectionsCompare(QObject *, QTreeWidgetItem *A, QTreeWidgetItem *B)
 {
-    const TListState &state = Lists[lsConnections];
-    if (!A || !B || state.SortColumn < 0)
-        return 0;
-    return CompareTexts(A->text(state.SortColumn), B->text(state.SortColumn), state.SortDescending);
+    return CompareListTexts(lsConnections, A, B);
 }
 
 void TFormMain::chkHideLocalConnectionsClick(QObject *)

@@ -4,14 +4,11 @@
 
 #include "sysinfo/Optimization.h"
 #include "ui/DisplayTexts.h"
+#include "ui/PageCommon.h"
 #include "ui/frmMessage.h"
 
 #include <QCheckBox>
 #include <QFileInfo>
-#include <QFontDatabase>
-#include <QLinearGradient>
-#include <QPainter>
-#include <QPainterPath>
 #include <QProgressBar>
 #include <QThread>
 #include <QTreeWidget>
@@ -41,32 +38,8 @@ const char16_t kOptimizingService[] = u"正在优化：%1 - %2";
 constexpr int kPanelWidth = 460;
 constexpr int kPanelHeight = 228;
 
-QFont PanelFont(int PixelSize, bool Bold = false)
-{
-    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    f.setFamilies({f.family(), QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
-    f.setPixelSize(PixelSize);
-    f.setBold(Bold);
-    return f;
-}
-
-// A button's face in one state: a rounded, gently shaded plate.
-QPixmap ButtonFace(const QSize &Size, const QColor &Top, const QColor &Bottom, const QColor &Border)
-{
-    QPixmap pm(Size);
-    pm.fill(QColor(0xF7, 0xF9, 0xFC));
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient g(0, 0, 0, Size.height());
-    g.setColorAt(0, Top);
-    g.setColorAt(1, Bottom);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(0.5, 0.5, Size.width() - 1, Size.height() - 1), 3, 3);
-    p.fillPath(path, g);
-    p.setPen(Border);
-    p.drawPath(path);
-    return pm;
-}
+// The panel's own ground behind the buttons' rounded corners.
+const QColor kPanelColor(0xF7, 0xF9, 0xFC);
 
 TPicButton *PanelButton(QWidget *Parent, const char *Name, const QString &Caption, int Left, int Top)
 {
@@ -74,14 +47,8 @@ TPicButton *PanelButton(QWidget *Parent, const char *Name, const QString &Captio
     b->setObjectName(QLatin1String(Name));
     const QSize size(80, 20);
     b->setGeometry(QRect(QPoint(Left, Top), size));
-    b->SetPicNormal(ButtonFace(size, QColor(0xFC, 0xFD, 0xFE), QColor(0xDD, 0xE4, 0xEE), QColor(0x8C, 0x9C, 0xB4)));
-    b->SetPicMouseHover(ButtonFace(size, QColor(0xF0, 0xF7, 0xFF), QColor(0xC4, 0xDC, 0xF6), QColor(0x3C, 0x7F, 0xD1)));
-    b->SetPicMouseDown(ButtonFace(size, QColor(0xC4, 0xD8, 0xF0), QColor(0xE4, 0xEE, 0xFA), QColor(0x2C, 0x62, 0xA8)));
-    b->SetPicDisabled(ButtonFace(size, QColor(0xF4, 0xF4, 0xF4), QColor(0xE8, 0xE8, 0xE8), QColor(0xC0, 0xC0, 0xC0)));
-    b->SetCaption(Caption);
-    b->SetFont(PanelFont(12));
-    b->SetFontColor(QColor(0x1F, 0x3A, 0x60));
-    b->setCursor(Qt::PointingHandCursor);
+    SetButtonFaces(b, size, kPanelColor);
+    SetButtonCaption(b, Caption, false);
     return b;
 }
 
@@ -89,7 +56,7 @@ TLabel *PanelLabel(QWidget *Parent, const char *Name, const QString &Text, int L
 {
     auto *l = new TLabel(Parent);
     l->setObjectName(QLatin1String(Name));
-    l->setFont(PanelFont(12, Bold));
+    l->setFont(PageFont(12, Bold));
     l->setText(Text);
     l->adjustSize();
     l->move(Left, Top);
@@ -136,7 +103,7 @@ void TFormMain::BuildOptimizationPanel()
     auto *panel = new TSkinPanelStandIn(pnlTab_Service);
     pnlServicesOptimizaion = panel;
     panel->setObjectName(QStringLiteral("pnlServicesOptimizaion"));
-    panel->SetColor(QColor(0xF7, 0xF9, 0xFC));
+    panel->SetColor(kPanelColor);
     panel->setFrameShape(QFrame::Box);
     panel->setFixedSize(kPanelWidth, kPanelHeight);
 
@@ -181,7 +148,7 @@ void TFormMain::BuildOptimizationPanel()
         box->SetTransparent(true);
         box->SetCaption(QString::fromUtf16(b.Caption));
         box->setObjectName(QLatin1String(b.Name));
-        box->setFont(PanelFont(12));
+        box->setFont(PageFont(12));
         box->setChecked(false);
         box->adjustSize();
         box->move(b.Left, b.Top);

@@ -7,8 +7,8 @@
 #include "sysinfo/Processes.h"
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
-#include "ui/UiHooks.h"
 #include "ui/PageCommon.h"
+#include "ui/UiHooks.h"
 #include "ui/frmMessage.h"
 
 #include <QAction>

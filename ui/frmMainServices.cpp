@@ -4,19 +4,16 @@
 
 #include "sysinfo/Services.h"
 #include "ui/DisplayTexts.h"
+#include "ui/PageCommon.h"
 #include "ui/PngImage.h"
 #include "ui/frmMessage.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QByteArrayView>
-#include <QContextMenuEvent>
 #include <QCursor>
-#include <QFontDatabase>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QSet>
 #include <QStringView>
 #include <QTreeWidget>
@@ -39,8 +36,6 @@ enum : int { colName = 0, colDisplayName, colState, colStartType, colCommandLine
 
 // The row data: the service's index in the list when the row was added.
 constexpr int IndexRole = Qt::UserRole;
-// The last sort direction of a column, kept on the header item.
-constexpr int ColumnTagRole = Qt::UserRole + 1;
 // The row's image in the shared image list.
 constexpr int ServiceImageRole = Qt::UserRole + 2;
 
@@ -61,7 +56,6 @@ const char16_t kFailStartType[] = u"设置启动类型操作失败！\r\r%1";
 const char16_t kAskStop[] =
     u"停止服务可能将导致某些系统功能异常。是否确定要执行该操作？\r\r停止服务：%1\r\r服务描述：%2";
 const char16_t kTitleAsk[] = u"询问";
-const char16_t kTitleFailure[] = u"失败";
 
 constexpr quint8 StateStopped = 1;
 constexpr quint8 StateRunning = 4;
@@ -69,19 +63,7 @@ constexpr quint8 StatePaused = 7;
 
 QPixmap ServicePicture(QStringView Name)
 {
-    const QByteArrayView data = service_pictures::Find(Name);
-    if (data.isEmpty())
-        return {};
-    const QImage img = DecodePng(data.toByteArray());
-    return img.isNull() ? QPixmap() : QPixmap::fromImage(img);
-}
-
-QFont PageFont(int PixelSize)
-{
-    QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    f.setFamilies({f.family(), QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")});
-    f.setPixelSize(PixelSize);
-    return f;
+    return PngPixmap(service_pictures::Find(Name));
 }
 
 TPicButton *ServiceButton(QWidget *Parent, const char *Name, const QString &Caption)
@@ -93,17 +75,7 @@ TPicButton *ServiceButton(QWidget *Parent, const char *Name, const QString &Capt
     b->SetPicMouseHover(ServicePicture(u"button_hover"));
     b->SetPicMouseDown(ServicePicture(u"button_down"));
     b->SetPicDisabled(ServicePicture(u"button_disabled"));
-    b->SetCaption(Caption);
-    b->SetFont(PageFont(12));
-    b->SetFontColor(QColor(0x1F, 0x3A, 0x60));
-    b->SetEnableStatesFont(true);
-    b->SetFontMouseHover(PageFont(12));
-    b->SetFontMouseHoverColor(QColor(0x1F, 0x4F, 0x8F));
-    b->SetFontMouseDown(PageFont(12));
-    b->SetFontMouseDownColor(QColor(0x1F, 0x4F, 0x8F));
-    b->SetFontDisabled(PageFont(12));
-    b->SetFontDisabledColor(QColor(0xA0, 0xA0, 0xA0));
-    b->setCursor(Qt::PointingHandCursor);
+    SetButtonCaption(b, Caption);
     return b;
 }
 
@@ -143,79 +115,6 @@ bool CanPause(const TServiceItem *Item)
     return Item->State == StateRunning && Item->AcceptsPause;
 }
 
-void ReportFailure(const char16_t *Format, const QString &Name)
-{
-    TFormMessage::MessageBox(QString::fromUtf16(Format).arg(Name), QString::fromUtf16(kTitleFailure), 5, 0);
-}
-
-// A service row sorts by the form's comparison of the current sort state.
-class TServiceRow : public QTreeWidgetItem
-{
-public:
-    explicit TServiceRow(TFormMain *Form) : QTreeWidgetItem(QTreeWidgetItem::UserType + 2), m_Form(Form) {}
-
-    bool operator<(const QTreeWidgetItem &Other) const override
-    {
-        return m_Form->lvServicesCompare(m_Form->lvServices, const_cast<TServiceRow *>(this),
-                                         const_cast<QTreeWidgetItem *>(&Other)) < 0;
-    }
-
-private:
-    TFormMain *m_Form;
-};
-
-// Hands the list's mouse events to the form's handlers.
-class TServiceListEvents : public QObject
-{
-public:
-    // A child of the list: it never outlives it, and reads nothing of the form until a mouse
-    // event arrives (none does while the form is torn down).
-    TServiceListEvents(TFormMain *Form, QTreeWidget *List)
-        : QObject(List), m_Form(Form), m_List(List), m_Viewport(List->viewport())
-    {
-    }
-
-protected:
-    bool eventFilter(QObject *Watched, QEvent *Event) override
-    {
-        if (Watched != m_Viewport)
-            return false;
-        QTreeWidget *list = m_List;
-        switch (Event->type()) {
-        case QEvent::MouseMove: {
-            auto *e = static_cast<QMouseEvent *>(Event);
-            const QPoint p = list->viewport()->mapTo(list, e->position().toPoint());
-            m_Form->lvServicesMouseMove(list, e->buttons(), p.x(), p.y());
-            break;
-        }
-        case QEvent::MouseButtonRelease: {
-            auto *e = static_cast<QMouseEvent *>(Event);
-            if (e->button() == Qt::LeftButton)
-                m_Form->lvServicesClick(list);
-            break;
-        }
-        case QEvent::ContextMenu: {
-            // Sent after the press has selected the row under the pointer.
-            auto *e = static_cast<QContextMenuEvent *>(Event);
-            if (e->reason() == QContextMenuEvent::Mouse) {
-                const QPoint p = list->viewport()->mapTo(list, e->pos());
-                m_Form->lvServicesMouseDown(list, Qt::RightButton, e->modifiers(), p.x(), p.y());
-                return true;
-            }
-            break;
-        }
-        default:
-            break;
-        }
-        return false;
-    }
-
-private:
-    TFormMain *m_Form;
-    QTreeWidget *m_List;
-    QWidget *m_Viewport;
-};
-
 } // namespace
 
 // ---- building the page -----------------------------------------------------------------------
@@ -231,28 +130,14 @@ void TFormMain::BuildServicePage(QLayout *Layout)
                 QIcon(ServicePicture(u"service_paused"))};
 
     lvServices->setIconSize(QSize(16, 16));
-    lvServices->setMouseTracking(true);
-    lvServices->viewport()->setMouseTracking(true);
-    lvServices->viewport()->installEventFilter(new TServiceListEvents(this, lvServices));
-    lvServices->header()->setSectionsClickable(true);
-    lvServices->header()->setSortIndicatorShown(false);
+    new TListMouseEvents(this, lvServices,
+                         {&TFormMain::lvServicesMouseMove, &TFormMain::lvServicesClick, &TFormMain::lvServicesMouseDown});
+    PrepareList(lvServices, &TFormMain::lvServicesColumnClick, &TFormMain::lvServicesSelectItem);
     for (int c : {colState, colStartType})
         lvServices->headerItem()->setTextAlignment(c, Qt::AlignCenter);
-    connect(lvServices->header(), &QHeaderView::sectionClicked, this,
-            [this](int Column) { lvServicesColumnClick(lvServices, Column); });
-    connect(lvServices->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this](const QItemSelection &Selected, const QItemSelection &) {
-                QTreeWidgetItem *row = nullptr;
-                if (!Selected.isEmpty())
-                    row = lvServices->itemFromIndex(Selected.indexes().first());
-                lvServicesSelectItem(lvServices, row, row != nullptr);
-            });
 
-    auto *bar = new QWidget(pnlTab_Service);
-    bar->setObjectName(QStringLiteral("pnlServiceButtons"));
-    auto *barLayout = new QHBoxLayout(bar);
-    barLayout->setContentsMargins(0, 0, 0, 2);
-    barLayout->setSpacing(6);
+    QHBoxLayout *barLayout = NewButtonBar(pnlTab_Service, "pnlServiceButtons");
+    QWidget *bar = barLayout->parentWidget();
     btnStartService = ServiceButton(bar, "btnStartService", QStringLiteral("..."));
     btnPauseService = ServiceButton(bar, "btnPauseService", QStringLiteral("..."));
     btnServicesOptimization = ServiceButton(bar, "btnServicesOptimization", QStringLiteral("服务优化..."));
@@ -274,35 +159,24 @@ void TFormMain::BuildServicePage(QLayout *Layout)
     pmService = new QMenu(this);
     pmService->setObjectName(QStringLiteral("pmService"));
     pmService->setFont(PageFont(12));
-    auto item = [](QMenu *Menu, const char *Name, const QString &Caption) {
-        auto *a = new QAction(Caption, Menu);
-        a->setObjectName(QLatin1String(Name));
-        Menu->addAction(a);
-        return a;
-    };
-    auto line = [](QMenu *Menu, const char *Name) {
-        QAction *a = Menu->addSeparator();
-        a->setObjectName(QLatin1String(Name));
-        return a;
-    };
-    mniService_Start = item(pmService, "mniService_Start", QStringLiteral("启动服务"));
-    mniService_Stop = item(pmService, "mniService_Stop", QStringLiteral("停止服务"));
-    mniService_Line1 = line(pmService, "mniService_Line1");
-    mniService_Pause = item(pmService, "mniService_Pause", QStringLiteral("暂停服务"));
-    mniService_Resume = item(pmService, "mniService_Resume", QStringLiteral("恢复服务"));
-    mniService_Line2 = line(pmService, "mniService_Line2");
-    mniService_Restart = item(pmService, "mniService_Restart", QStringLiteral("重启服务"));
-    mniService_Line3 = line(pmService, "mniService_Line3");
+    mniService_Start = AddMenuItem(pmService, "mniService_Start", QStringLiteral("启动服务"));
+    mniService_Stop = AddMenuItem(pmService, "mniService_Stop", QStringLiteral("停止服务"));
+    mniService_Line1 = AddMenuLine(pmService, "mniService_Line1");
+    mniService_Pause = AddMenuItem(pmService, "mniService_Pause", QStringLiteral("暂停服务"));
+    mniService_Resume = AddMenuItem(pmService, "mniService_Resume", QStringLiteral("恢复服务"));
+    mniService_Line2 = AddMenuLine(pmService, "mniService_Line2");
+    mniService_Restart = AddMenuItem(pmService, "mniService_Restart", QStringLiteral("重启服务"));
+    mniService_Line3 = AddMenuLine(pmService, "mniService_Line3");
     mniService_StartupType = pmService->addMenu(QStringLiteral("设置启动类型"));
     mniService_StartupType->setObjectName(QStringLiteral("mniService_StartupType"));
     mniService_StartupType->setFont(PageFont(12));
     mniService_StartupTypeGroup = new QActionGroup(mniService_StartupType);
     mniService_StartupTypeGroup->setExclusive(true);
     mniService_StartupType_Automatic =
-        item(mniService_StartupType, "mniService_StartupType_Automatic", QStringLiteral("自动"));
-    mniService_StartupType_Manual = item(mniService_StartupType, "mniService_StartupType_Manual", QStringLiteral("手动"));
+        AddMenuItem(mniService_StartupType, "mniService_StartupType_Automatic", QStringLiteral("自动"));
+    mniService_StartupType_Manual = AddMenuItem(mniService_StartupType, "mniService_StartupType_Manual", QStringLiteral("手动"));
     mniService_StartupType_Disabled =
-        item(mniService_StartupType, "mniService_StartupType_Disabled", QStringLiteral("禁用"));
+        AddMenuItem(mniService_StartupType, "mniService_StartupType_Disabled", QStringLiteral("禁用"));
     for (QAction *a : mniService_StartupType->actions()) {
         a->setCheckable(true);
         mniService_StartupTypeGroup->addAction(a);
@@ -328,7 +202,7 @@ void TFormMain::BuildServicePage(QLayout *Layout)
 
 void TFormMain::AddServiceRow(int Index, TServiceItem *Item)
 {
-    auto *row = new TServiceRow(this);
+    auto *row = new TFormRow(this, QTreeWidgetItem::UserType + 2, lvServices, &TFormMain::lvServicesCompare);
     const int image = RowImage(Item->State);
     row->setData(colName, IndexRole, Index);
     row->setData(colName, ServiceImageRole, image);
@@ -608,31 +482,17 @@ void TFormMain::btnServicesOptimizationClick(QObject *)
 void TFormMain::lvServicesSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
 {
     UpdateServiceButtons();
-    if (!Selected)
-        return;
-    if (pnlDetails->isVisible())
-        FillDetails();
-    UpdateSearchText();
+    ListSelected(Selected);
 }
 
 void TFormMain::lvServicesClick(QObject *)
 {
-    FillDetails();
-    Lists[lsServices].HotColumn = ColumnUnderCursor(lvServices);
-    UpdateSearchText();
-    activateWindow();
+    ListClick(lsServices);
 }
 
 void TFormMain::lvServicesMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
 {
-    if (DetailsPinned)
-        return;
-    QPoint screen;
-    ControlToScreen(QPoint(X, Y), lvServices, screen);
-    if (qAbs(screen.y() - HoverPoint.y()) > 25) {
-        pnlDetails->hide();
-        HoverPoint.setY(-1);
-    }
+    ListMouseMove(lsServices, X, Y);
 }
 
 void TFormMain::lvServicesMouseDown(QObject *, Qt::MouseButton Button, Qt::KeyboardModifiers, int, int)
@@ -643,21 +503,12 @@ void TFormMain::lvServicesMouseDown(QObject *, Qt::MouseButton Button, Qt::Keybo
 
 void TFormMain::lvServicesColumnClick(QObject *, int Column)
 {
-    QTreeWidgetItem *header = lvServices->headerItem();
-    const int tag = (header->data(Column, ColumnTagRole).toInt() + 1) % 2;
-    header->setData(Column, ColumnTagRole, tag);
-    Lists[lsServices].SortColumn = Column;
-    Lists[lsServices].SortDescending = (tag == 0);
-    SortList(lvServices);
+    ListColumnClick(lsServices, Column);
 }
 
 int TFormMain::lvServicesCompare(QObject *, QTreeWidgetItem *A, QTreeWidgetItem *B)
 {
-    const TListState &state = Lists[lsServices];
-    const int column = state.SortColumn;
-    if (column < 0 || column >= lvServices->columnCount())
-        return 0;
-    return CompareTexts(A->text(column), B->text(column), state.SortDescending);
+    return CompareListTexts(lsServices, A, B);
 }
 
 int TFormMain::ServiceCount() const

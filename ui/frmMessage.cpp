@@ -7,12 +7,10 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
 #include <QTextLayout>
-#include <QWindow>
 
 #include <cmath>
 #include <memory>
@@ -123,11 +121,7 @@ quint8 CodeOf(int Button, quint8 Set)
 
 QPixmap MessagePicture(QStringView Name)
 {
-    const QByteArrayView Data = message_pictures::Find(Name);
-    if (Data.isEmpty())
-        return {};
-    const QImage Img = DecodePng(Data.toByteArray());
-    return Img.isNull() ? QPixmap() : QPixmap::fromImage(Img);
+    return PngPixmap(message_pictures::Find(Name));
 }
 
 // ---------------------------------------------------------------------------
@@ -388,16 +382,7 @@ void TFormMessage::done(int Code)
 
 void TFormMessage::DragMouseDown(QObject *Sender, Qt::MouseButton, Qt::KeyboardModifiers, int X, int Y)
 {
-    if (windowState() & Qt::WindowMaximized)
-        return;
-    // Let the window system move the window; where it refuses, follow the
-    // mouse ourselves until the button is released.
-    if (QWindow *W = windowHandle(); W && W->startSystemMove())
-        return;
-    auto *W = qobject_cast<QWidget *>(Sender);
-    const QPoint GlobalPos = W ? W->mapToGlobal(QPoint(X, Y)) : QCursor::pos();
-    FDragging = true;
-    FDragOffset = GlobalPos - frameGeometry().topLeft();
+    FDrag.Begin(this, Sender, X, Y);
 }
 
 bool TFormMessage::eventFilter(QObject *Watched, QEvent *Event)
@@ -416,25 +401,11 @@ bool TFormMessage::eventFilter(QObject *Watched, QEvent *Event)
         }
         break;
     }
-    case QEvent::MouseMove:
-        if (FDragging) {
-            auto *M = static_cast<QMouseEvent *>(Event);
-            if (M->buttons() == Qt::NoButton)
-                FDragging = false;
-            else
-                move(M->globalPosition().toPoint() - FDragOffset);
-            return true;
-        }
-        break;
-    case QEvent::MouseButtonRelease:
-        if (FDragging) {
-            FDragging = false;
-            return true;
-        }
-        break;
     default:
         break;
     }
+    if (FDrag.Follow(this, Event))
+        return true;
     return QDialog::eventFilter(Watched, Event);
 }
 
@@ -481,19 +452,9 @@ void TFormMessage::CentreOnScreen()
 void TFormMessage::PlaceFrame()
 {
     const int W = width(), H = height();
-    imgBorder_TopLeft->setGeometry(0, 0, 18, TitleBarHeight);
-    imgBorder_TopRight->setGeometry(W - 68, 0, 68, TitleBarHeight);
-    imgBorder_Top->setGeometry(18, 0, qMax(0, W - 18 - 68), TitleBarHeight);
-    const int SideHeight = qMax(0, H - TitleBarHeight - BottomBandHeight);
-    imgBorder_Left->setGeometry(0, TitleBarHeight, SideWidth, SideHeight);
-    imgBorder_Right->setGeometry(W - SideWidth, TitleBarHeight, SideWidth, SideHeight);
-    imgBorder_BottomLeft->setGeometry(0, H - BottomBandHeight, 53, BottomBandHeight);
-    imgBorder_BottomRight->setGeometry(W - 53, H - BottomBandHeight, 53, BottomBandHeight);
-    imgBorder_Bottom->setGeometry(53, H - BottomBandHeight, qMax(0, W - 106), BottomBandHeight);
-    // The frame pieces lie under everything else.
-    for (TImage *L : {imgBorder_TopLeft, imgBorder_Top, imgBorder_TopRight, imgBorder_Left, imgBorder_Right,
-                      imgBorder_BottomLeft, imgBorder_Bottom, imgBorder_BottomRight})
-        L->lower();
+    PlaceFramePieces({imgBorder_TopLeft, imgBorder_Top, imgBorder_TopRight, imgBorder_Left, imgBorder_Right,
+                      imgBorder_BottomLeft, imgBorder_Bottom, imgBorder_BottomRight},
+                     size(), {TitleBarHeight, 18, 68, SideWidth, BottomBandHeight, 53});
 
     btnClose->move(W - 34, 7);
     for (TPicButton *B : {btnButton1, btnButton2, btnButton3})

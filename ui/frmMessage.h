@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/FormControls.h"
+#include "ui/FormFrame.h"
 #include "ui/PicButton.h"
 
 #include <QByteArrayView>
@@ -119,7 +120,6 @@ private:
     quint8 FButtonSet = 0;
     quint8 FResult = 0;
     bool FClosedByButton = false;
-    bool FDragging = false;
-    QPoint FDragOffset;
+    TFrameDrag FDrag;
     QSize Shaped;
 };

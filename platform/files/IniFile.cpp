@@ -44,19 +44,10 @@ bool IniFile::load(const QString &path)
     case RegularFileReader::OpenResult::Missing: return true;
     default: return false;
     }
-    QByteArray data;
-    char buffer[65536];
-    for (;;) {
-        const qint64 n = reader.read(buffer, sizeof buffer);
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        if (data.size() + n > MaxFileSize)
-            return false;
-        data.append(buffer, n);
-    }
-    parse(data);
+    const std::optional<QByteArray> data = reader.readAll(MaxFileSize);
+    if (!data)
+        return false;
+    parse(*data);
     return true;
 }
 

@@ -59,6 +59,22 @@ qint64 RegularFileReader::read(char *buffer, qint64 size)
     }
 }
 
+std::optional<QByteArray> RegularFileReader::readAll(qint64 limit)
+{
+    QByteArray data;
+    char buffer[65536];
+    for (;;) {
+        const qint64 n = read(buffer, sizeof buffer);
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            return data;
+        if (data.size() + n > limit)
+            return std::nullopt;
+        data.append(buffer, n);
+    }
+}
+
 void RegularFileReader::close()
 {
     if (m_fd >= 0) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 namespace platform::files {
 
@@ -19,6 +22,8 @@ public:
     OpenResult open(const QString &path);
     // Bytes read (0 at the end), -1 on an error.
     qint64 read(char *buffer, qint64 size);
+    // The rest of the file; nothing on a read error or when it holds more than limit bytes.
+    std::optional<QByteArray> readAll(qint64 limit);
     void close();
     bool isOpen() const { return m_fd >= 0; }
     // The system's text for the last failure of open or read.

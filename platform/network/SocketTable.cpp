@@ -1,6 +1,7 @@
 #include "platform/network/SocketTable.h"
 
 #include "platform/processes/ProcFs.h"
+#include "platform/system/StatusReaders.h"
 
 #include <QFile>
 
@@ -43,22 +44,7 @@ bool parseHex(QByteArrayView text, qsizetype digits, quint32 &value)
     return true;
 }
 
-bool parseDecimal(QByteArrayView text, quint64 &value)
-{
-    if (text.isEmpty() || text.size() > 20)
-        return false;
-    quint64 v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        const quint64 next = v * 10 + quint64(c - '0');
-        if (next / 10 != v)
-            return false; // overflow
-        v = next;
-    }
-    value = v;
-    return true;
-}
+using platform::system::parseDecimal;
 
 // "AAAAAAAA:PPPP" (IPv4) or 32 digits, a colon and a port (IPv6). The kernel prints each
 // 32-bit word of the address as a number in the machine's own byte order, so the word's

@@ -1,5 +1,7 @@
 #include "platform/processes/ProcFs.h"
 
+#include "platform/system/StatusReaders.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QSet>
@@ -46,32 +48,6 @@ ssize_t readSmallFile(const char *path, char *buf, std::size_t cap)
     ::close(fd);
     buf[total] = '\0';
     return ssize_t(total);
-}
-
-// Reads a /proc file of any size.
-std::optional<QByteArray> readFile(const char *path, std::size_t limit = 1u << 20)
-{
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    QByteArray data;
-    char chunk[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0)
-            break;
-        data.append(chunk, n);
-        if (std::size_t(data.size()) >= limit)
-            break;
-    }
-    ::close(fd);
-    return data;
 }
 
 bool parseUnsigned(const char *&p, const char *end, quint64 &out)
@@ -291,7 +267,7 @@ bool enumerateByStatus(std::vector<ProcessEntry> &out)
     const bool listed = forEachPid([&](qint32 pid) {
         char path[48];
         procPath(path, sizeof path, pid, "status");
-        const auto text = readFile(path, 64 * 1024);
+        const auto text = platform::system::readStatusFile(path, 64 * 1024);
         if (!text)
             return;
         ProcStat st;
@@ -334,7 +310,7 @@ std::optional<quint32> readEffectiveUid(qint32 pid)
         return std::nullopt;
     char path[48];
     procPath(path, sizeof path, pid, "status");
-    const auto text = readFile(path, 64 * 1024);
+    const auto text = platform::system::readStatusFile(path, 64 * 1024);
     if (!text)
         return std::nullopt;
     const qsizetype at = text->indexOf("\nUid:");
@@ -373,7 +349,7 @@ std::optional<QStringList> readCmdline(qint32 pid, bool *rawSingle)
         return std::nullopt;
     char path[48];
     procPath(path, sizeof path, pid, "cmdline");
-    auto data = readFile(path, 256 * 1024);
+    auto data = platform::system::readStatusFile(path, 256 * 1024);
     if (!data)
         return std::nullopt;
     QStringList args;
@@ -401,7 +377,7 @@ std::optional<MemoryStatus> readMemoryStatus(qint32 pid)
         return std::nullopt;
     char path[48];
     procPath(path, sizeof path, pid, "status");
-    const auto text = readFile(path, 64 * 1024);
+    const auto text = platform::system::readStatusFile(path, 64 * 1024);
     if (!text)
         return std::nullopt;
     MemoryStatus m;
@@ -459,7 +435,7 @@ int readModuleCount(qint32 pid)
         return -1;
     char path[48];
     procPath(path, sizeof path, pid, "maps");
-    const auto text = readFile(path, 16u << 20);
+    const auto text = platform::system::readStatusFile(path, 16u << 20);
     if (!text)
         return -1;
     // "start-end perms offset dev inode path": a module is a file mapped executable.
@@ -566,7 +542,7 @@ std::optional<quint64> systemIdleTicks()
 
 qint64 bootTimeSeconds()
 {
-    const auto text = readFile("/proc/stat");
+    const auto text = platform::system::readStatusFile("/proc/stat");
     if (!text)
         return 0;
     const qsizetype at = text->indexOf("\nbtime ");

@@ -50,28 +50,11 @@ QList<QByteArrayView> Fields(QByteArrayView line)
     return out;
 }
 
-// A plain decimal number: digits only, no sign, no overflow.
-bool ParseUnsigned(QByteArrayView text, quint64 &value)
-{
-    if (text.isEmpty() || text.size() > 20)
-        return false;
-    quint64 v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        const quint64 d = quint64(c - '0');
-        if (v > (std::numeric_limits<quint64>::max() - d) / 10)
-            return false;
-        v = v * 10 + d;
-    }
-    value = v;
-    return true;
-}
 
 bool ParseInt(QByteArrayView text, int &value)
 {
     quint64 v = 0;
-    if (!ParseUnsigned(text, v) || v > quint64(std::numeric_limits<int>::max()))
+    if (!parseDecimal(text, v) || v > quint64(std::numeric_limits<int>::max()))
         return false;
     value = int(v);
     return true;
@@ -84,11 +67,11 @@ bool ParseSeconds(QByteArrayView text, double &value)
     quint64 whole = 0, frac = 0;
     QByteArrayView fracText;
     if (dot < 0) {
-        if (!ParseUnsigned(text, whole))
+        if (!parseDecimal(text, whole))
             return false;
     } else {
         fracText = text.sliced(dot + 1);
-        if (!ParseUnsigned(text.first(dot), whole) || fracText.size() > 9 || !ParseUnsigned(fracText, frac))
+        if (!parseDecimal(text.first(dot), whole) || fracText.size() > 9 || !parseDecimal(fracText, frac))
             return false;
     }
     // A century of up-time is more than any machine has had.
@@ -222,7 +205,7 @@ std::optional<MemoryInfo> parseMemInfo(QByteArrayView text)
         seen[k] = true;
         const auto f = Fields(line.sliced(colon + 1));
         quint64 kb = 0;
-        if (f.size() != 2 || f[1] != QByteArrayView("kB") || !ParseUnsigned(f[0], kb) ||
+        if (f.size() != 2 || f[1] != QByteArrayView("kB") || !parseDecimal(f[0], kb) ||
             kb > std::numeric_limits<quint64>::max() / 1024)
             return std::nullopt;
         info.*(keys[k].field) = kb * 1024;
@@ -254,7 +237,7 @@ std::optional<CpuStat> parseProcStat(QByteArrayView text, long ticksPerSecond)
         const QByteArrayView head = f[0];
         if (head == QByteArrayView("btime")) {
             quint64 v = 0;
-            if (f.size() != 2 || !ParseUnsigned(f[1], v) || v > quint64(std::numeric_limits<qint64>::max()))
+            if (f.size() != 2 || !parseDecimal(f[1], v) || v > quint64(std::numeric_limits<qint64>::max()))
                 return std::nullopt;
             stat.bootTime = qint64(v);
             continue;
@@ -266,7 +249,7 @@ std::optional<CpuStat> parseProcStat(QByteArrayView text, long ticksPerSecond)
         quint64 n[10] = {};
         const qsizetype count = qMin<qsizetype>(f.size() - 1, 10);
         for (qsizetype i = 0; i < count; ++i)
-            if (!ParseUnsigned(f[i + 1], n[i]))
+            if (!parseDecimal(f[i + 1], n[i]))
                 return std::nullopt;
         // user nice system idle iowait irq softirq steal; the guest times are inside user and nice,
         // and stolen time was never this machine's to use.
@@ -309,7 +292,7 @@ std::optional<quint64> parseFileNr(QByteArrayView text)
 {
     const auto f = Fields(text.trimmed());
     quint64 v = 0;
-    if (f.size() != 3 || !ParseUnsigned(f[0], v))
+    if (f.size() != 3 || !parseDecimal(f[0], v))
         return std::nullopt;
     return v;
 }
@@ -321,7 +304,7 @@ std::optional<quint64> parseLoadAvgThreads(QByteArrayView text)
         return std::nullopt;
     const qsizetype slash = f[3].indexOf('/');
     quint64 running = 0, total = 0;
-    if (slash <= 0 || !ParseUnsigned(f[3].first(slash), running) || !ParseUnsigned(f[3].sliced(slash + 1), total))
+    if (slash <= 0 || !parseDecimal(f[3].first(slash), running) || !parseDecimal(f[3].sliced(slash + 1), total))
         return std::nullopt;
     return total;
 }
@@ -471,6 +454,23 @@ QString serialFromUuid(const QString &uuid)
             return digits;
     }
     return QString();
+}
+
+bool parseDecimal(QByteArrayView text, quint64 &value)
+{
+    if (text.isEmpty() || text.size() > 20)
+        return false;
+    quint64 v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        const quint64 d = quint64(c - '0');
+        if (v > (std::numeric_limits<quint64>::max() - d) / 10)
+            return false;
+        v = v * 10 + d;
+    }
+    value = v;
+    return true;
 }
 
 std::optional<QByteArray> readStatusFile(const char *path, std::size_t limit)

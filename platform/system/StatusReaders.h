@@ -119,6 +119,9 @@ QString unescapeDiskLinkName(const QString &name);
 // The first eight hexadecimal digits of a file-system UUID, upper case ("" when it has fewer).
 QString serialFromUuid(const QString &uuid);
 
+// A plain decimal number: digits only, no sign, no overflow.
+bool parseDecimal(QByteArrayView text, quint64 &value);
+
 // Reads a kernel file whole (up to `limit` bytes); nullopt when it cannot be opened or read.
 std::optional<QByteArray> readStatusFile(const char *path, std::size_t limit = 1u << 20);
 

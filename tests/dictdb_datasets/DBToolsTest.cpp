@@ -1,3 +1,4 @@
+#include "DictionaryFile.h"
 #include "Helpers.h"
 
 #include "dictdb/DBTools.h"
@@ -9,6 +10,7 @@
 #include <QFile>
 
 using namespace dstest;
+using dicttest::WriteDictionary;
 
 namespace {
 
@@ -36,52 +38,6 @@ QString Encipher(const QString &Plain)
         hex += QStringLiteral("%1").arg(v, 16, 16, QLatin1Char('0'));
     }
     return hex;
-}
-
-struct Row
-{
-    QString Name;
-    QString Hex;
-    bool Virus;
-};
-
-// A dictionary file with the given version (none when empty) and rows.
-void WriteDictionary(const QString &Path, const QString &Version, const QList<Row> &Rows,
-                     TFieldType VirusType = ftBoolean)
-{
-    QFile::remove(Path);
-    TDictDBTableLayout config;
-    config.Name = QStringLiteral("Config");
-    config.Fields = {{QStringLiteral("Item"), ftString, 32, 0}, {QStringLiteral("Value"), ftString, 32, 0}};
-    TDictDBTableLayout process;
-    process.Name = QStringLiteral("Process");
-    process.Fields = {{QStringLiteral("ProcessName"), ftString, 40, 0},
-                      {QStringLiteral("Description"), ftString, 400, 0},
-                      {QStringLiteral("Virus"), VirusType, 0, 0}};
-    process.Indexes = {{QStringLiteral("NameIdx"), TTDIndexOptions(tiPrimary) | tiUnique | tiCaseInsensitive,
-                        {QStringLiteral("ProcessName")}}};
-    TDictDBFileLayout layout;
-    layout.Tables = {config, process};
-    CreateDictDBFile(Path, layout);
-    TDictTable t;
-    t.SetDatabaseName(Path);
-    t.SetTableName(QStringLiteral("Config"));
-    t.Open();
-    t.Append();
-    t.FieldByName(QStringLiteral("Item"))->SetAsString(Version.isEmpty() ? QStringLiteral("Other") : QStringLiteral("Version"));
-    t.FieldByName(QStringLiteral("Value"))->SetAsString(Version.isEmpty() ? QStringLiteral("x") : Version);
-    t.Post();
-    t.Close();
-    t.SetTableName(QStringLiteral("Process"));
-    t.Open();
-    for (const Row &r : Rows) {
-        t.Append();
-        t.FieldByName(QStringLiteral("ProcessName"))->SetAsString(r.Name);
-        t.FieldByName(QStringLiteral("Description"))->SetAsString(r.Hex);
-        t.FieldByName(QStringLiteral("Virus"))->SetValue(r.Virus);
-        t.Post();
-    }
-    t.Close();
 }
 
 class DBToolsTest : public ::testing::Test

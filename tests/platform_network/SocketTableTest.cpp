@@ -1,4 +1,5 @@
 #include "common/TempDir.h"
+#include "platform_network/Addr.h"
 #include "platform/network/NetworkSource.h"
 #include "platform/network/SocketTable.h"
 #include "platform/processes/ProcFs.h"
@@ -19,16 +20,9 @@
 #include <unistd.h>
 
 using namespace platform::network;
+using nettest::Addr;
 
 namespace {
-
-quint32 Addr(int a, int b, int c, int d)
-{
-    const unsigned char bytes[4] = {quint8(a), quint8(b), quint8(c), quint8(d)};
-    quint32 v = 0;
-    std::memcpy(&v, bytes, 4);
-    return v;
-}
 
 // The kernel's text of an IPv4 address: the 32-bit word in the machine's byte order.
 QByteArray Word(quint32 networkOrder)

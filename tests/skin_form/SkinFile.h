@@ -1,6 +1,9 @@
 #pragma once
 
-// Writes small skin files for the tests: a table of named values packed into an "SK" archive.
+// Writes small skin files for the tests: a table of named values packed into an "SK" archive,
+// by the skin tests' writer.
+
+#include "skin/SkinFileBuilder.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -10,18 +13,27 @@
 
 namespace sftest {
 
-struct SkinValue
-{
-    QByteArray Name;
-    quint8 Type = 1; // 0 bitmap, 1 integer, 2 Boolean
-    QByteArray Data;
-};
+using SkinValue = skintest::Record;
 
-SkinValue SkinBitmap(const QByteArray &Name, const QImage &Image);
-SkinValue SkinInteger(const QByteArray &Name, qint32 Value);
-SkinValue SkinBool(const QByteArray &Name, bool Value);
+inline SkinValue SkinBitmap(const QByteArray &Name, const QImage &Image)
+{
+    return skintest::BitmapRecord(Name, Image);
+}
+
+inline SkinValue SkinInteger(const QByteArray &Name, qint32 Value)
+{
+    return skintest::IntegerRecord(Name, Value);
+}
+
+inline SkinValue SkinBool(const QByteArray &Name, bool Value)
+{
+    return skintest::BoolRecord(Name, Value);
+}
 
 // Writes the archive to Path; false when it cannot be written.
-bool WriteSkinFile(const QString &Path, const std::vector<SkinValue> &Values);
+inline bool WriteSkinFile(const QString &Path, const std::vector<SkinValue> &Values)
+{
+    return skintest::WriteFile(Path, skintest::BuildArchive(skintest::BuildTable(Values)));
+}
 
 } // namespace sftest

@@ -1,3 +1,5 @@
+#include "platform_network/Addr.h"
+
 #include "platform/processes/ProcFs.h"
 #include "sysinfo/NetworkMonitor.h"
 
@@ -15,16 +17,9 @@
 #include <unistd.h>
 
 using namespace platform::network;
+using nettest::Addr;
 
 namespace {
-
-quint32 Addr(int a, int b, int c, int d)
-{
-    const unsigned char bytes[4] = {quint8(a), quint8(b), quint8(c), quint8(d)};
-    quint32 v = 0;
-    std::memcpy(&v, bytes, 4);
-    return v;
-}
 
 // Identifiers above the kernel's largest possible one: nothing real can carry them.
 constexpr quint32 kFakePID = 4194304 + 500;

@@ -1,4 +1,5 @@
 #include "sysinfo_autoruns/AutorunEnv.h"
+#include "ui_message/MessageAnswers.h"
 
 #include "sysinfo/Autoruns.h"
 #include "ui/DisplayTexts.h"
@@ -21,13 +22,7 @@ namespace {
 
 using autotest::AutorunEnv;
 
-struct Shown
-{
-    QString Text;
-    QString Title;
-    quint8 Icon = 0;
-    quint8 Buttons = 0;
-};
+using uitest::Shown;
 
 // The form with its autorun list on the test's own folders, key store and backup file, every
 // message box answered here.
@@ -36,13 +31,10 @@ class AutorunPage : public ::testing::Test
 protected:
     void SetUp() override
     {
+        // Every box is answered with its first button.
         UiHooks().ExecModal = [this](QDialog *Dialog) {
-            auto *box = qobject_cast<TFormMessage *>(Dialog);
-            if (!box)
-                return 0;
-            shown.push_back({box->lblText->text(), box->lblTitle->text(), box->IconKind(), box->ButtonSet()});
-            box->btnButton1Click();
-            return int(box->Result());
+            QList<quint8> none;
+            return uitest::AnswerMessageBox(Dialog, shown, none, 3);
         };
         ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "folder.desktop", AutorunEnv::Entry("/bin/true --folder")));
         ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "agent", "/bin/sh -c x"));

@@ -1,3 +1,6 @@
+#include "platform_network/Addr.h"
+#include "ui_message/MessageAnswers.h"
+
 #include "platform/network/NetworkSource.h"
 #include "platform/processes/ProcFs.h"
 #include "platform/processes/ProcessSource.h"
@@ -26,16 +29,9 @@
 #include <memory>
 
 using namespace platform::network;
+using nettest::Addr;
 
 namespace {
-
-quint32 Addr(int a, int b, int c, int d)
-{
-    const unsigned char bytes[4] = {quint8(a), quint8(b), quint8(c), quint8(d)};
-    quint32 v = 0;
-    std::memcpy(&v, bytes, 4);
-    return v;
-}
 
 // Identifiers above the kernel's largest possible one: no real process can carry them.
 constexpr quint32 kFakePID = 4194304 + 900;
@@ -97,11 +93,7 @@ InterfaceRow If(quint32 index, const char *name, quint8 oper, quint64 in = 0, qu
     return r;
 }
 
-struct Shown
-{
-    QString Text, Title;
-    quint8 Icon = 0, Buttons = 0;
-};
+using uitest::Shown;
 
 QString Shows(QString Text)
 {
@@ -113,18 +105,7 @@ class NetworkPage : public ::testing::Test
 protected:
     void SetUp() override
     {
-        UiHooks().ExecModal = [this](QDialog *Dialog) {
-            auto *box = qobject_cast<TFormMessage *>(Dialog);
-            if (!box)
-                return 0;
-            shown.push_back({box->lblText->text(), box->lblTitle->text(), box->IconKind(), box->ButtonSet()});
-            const quint8 answer = answers.isEmpty() ? quint8(4) : answers.takeFirst();
-            if (answer == 3 || answer == 1)
-                box->btnButton1Click();
-            else
-                box->btnButton2Click();
-            return int(box->Result());
-        };
+        UiHooks().ExecModal = [this](QDialog *Dialog) { return uitest::AnswerMessageBox(Dialog, shown, answers); };
         net.paths[kFakePID] = QStringLiteral("/opt/app/bin/server");
         net.paths[kFakePID2] = QStringLiteral("/opt/app/bin/agent");
     }

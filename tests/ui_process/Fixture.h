@@ -1,6 +1,8 @@
 #pragma once
 
 #include "common/TempDir.h"
+#include "dictdb_datasets/DictionaryFile.h"
+#include "ui_message/MessageAnswers.h"
 #include "dictdb/DBTools.h"
 #include "dictdb/DictDBCreator.h"
 #include "dictdb/DictTable.h"
@@ -199,14 +201,7 @@ struct Child
     }
 };
 
-// What a message box showed.
-struct Shown
-{
-    QString Text;
-    QString Title;
-    quint8 Icon = 0;
-    quint8 Buttons = 0;
-};
+using uitest::Shown;
 
 // The line breaks of a message text as the box shows them.
 inline QString Shows(const QString &Text)
@@ -218,39 +213,10 @@ inline QString Shows(const QString &Text)
 // A dictionary file with the given names: name -> dangerous.
 inline void WriteDictionary(const QString &Path, const QList<QPair<QString, bool>> &Rows)
 {
-    QFile::remove(Path);
-    TDictDBTableLayout config;
-    config.Name = QStringLiteral("Config");
-    config.Fields = {{QStringLiteral("Item"), ftString, 32, 0}, {QStringLiteral("Value"), ftString, 32, 0}};
-    TDictDBTableLayout process;
-    process.Name = QStringLiteral("Process");
-    process.Fields = {{QStringLiteral("ProcessName"), ftString, 40, 0},
-                      {QStringLiteral("Description"), ftString, 400, 0},
-                      {QStringLiteral("Virus"), ftBoolean, 0, 0}};
-    process.Indexes = {{QStringLiteral("NameIdx"), TTDIndexOptions(tiPrimary) | tiUnique | tiCaseInsensitive,
-                        {QStringLiteral("ProcessName")}}};
-    TDictDBFileLayout layout;
-    layout.Tables = {config, process};
-    CreateDictDBFile(Path, layout);
-    TDictTable t;
-    t.SetDatabaseName(Path);
-    t.SetTableName(QStringLiteral("Config"));
-    t.Open();
-    t.Append();
-    t.FieldByName(QStringLiteral("Item"))->SetAsString(QStringLiteral("Version"));
-    t.FieldByName(QStringLiteral("Value"))->SetAsString(QStringLiteral("2031-02-03"));
-    t.Post();
-    t.Close();
-    t.SetTableName(QStringLiteral("Process"));
-    t.Open();
-    for (const auto &r : Rows) {
-        t.Append();
-        t.FieldByName(QStringLiteral("ProcessName"))->SetAsString(r.first);
-        t.FieldByName(QStringLiteral("Description"))->SetAsString(QString());
-        t.FieldByName(QStringLiteral("Virus"))->SetAsBoolean(r.second);
-        t.Post();
-    }
-    t.Close();
+    QList<dicttest::DictionaryRow> rows;
+    for (const auto &r : Rows)
+        rows.append({r.first, QString(), r.second});
+    dicttest::WriteDictionary(Path, QStringLiteral("2031-02-03"), rows);
 }
 
 // The form over a scripted process table, with every dialog and shell call answered here.
@@ -259,20 +225,7 @@ class FormTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        UiHooks().ExecModal = [this](QDialog *Dialog) {
-            auto *box = qobject_cast<TFormMessage *>(Dialog);
-            if (!box)
-                return 0;
-            shown.push_back({box->lblText->text(), box->lblTitle->text(), box->IconKind(), box->ButtonSet()});
-            const quint8 answer = answers.isEmpty() ? quint8(4) : answers.takeFirst();
-            if (answer == 3 || answer == 1)
-                box->btnButton1Click();
-            else if (answer == 4 || answer == 2)
-                box->btnButton2Click();
-            else
-                box->btnCloseClick();
-            return int(box->Result());
-        };
+        UiHooks().ExecModal = [this](QDialog *Dialog) { return uitest::AnswerMessageBox(Dialog, shown, answers); };
         UiHooks().OpenUrl = [this](const QString &t) {
             opened << t;
             return true;

@@ -1,4 +1,6 @@
 #include "platform_services/FakeSystemd.h"
+#include "ui_message/MessageAnswers.h"
+
 #include "sysinfo/Services.h"
 #include "ui/UiHooks.h"
 #include "ui/frmMain.h"
@@ -20,11 +22,7 @@ namespace {
 
 using fakesd::Service;
 
-struct Shown
-{
-    QString Text, Title;
-    quint8 Icon = 0, Buttons = 0;
-};
+using uitest::Shown;
 
 class ServicePageTest : public ::testing::Test
 {
@@ -39,18 +37,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(bus->ok()) << "private message bus did not start";
-        UiHooks().ExecModal = [this](QDialog *Dialog) {
-            auto *box = qobject_cast<TFormMessage *>(Dialog);
-            if (!box)
-                return 0;
-            shown.push_back({box->lblText->text(), box->lblTitle->text(), box->IconKind(), box->ButtonSet()});
-            const quint8 answer = answers.isEmpty() ? quint8(4) : answers.takeFirst();
-            if (answer == 3 || answer == 1)
-                box->btnButton1Click();
-            else
-                box->btnButton2Click();
-            return int(box->Result());
-        };
+        UiHooks().ExecModal = [this](QDialog *Dialog) { return uitest::AnswerMessageBox(Dialog, shown, answers); };
         UiHooks().OpenUrl = [](const QString &) { return true; };
         auto a = Service("alpha", "active", "enabled");
         auto b = Service("beta");

@@ -1,3 +1,4 @@
+#include "dictdb_datasets/DictionaryFile.h"
 #include "platform_http/LoopbackServer.h"
 #include "ui_process/Fixture.h"
 
@@ -18,27 +19,7 @@ const QByteArray kDictPath = "/download/taskvane/update/Ravel.zip";
 // A dictionary file that answers `Version` for its version.
 void MakeDictionary(const QString &Path, const QString &Version)
 {
-    QFile::remove(Path);
-    TDictDBTableLayout config;
-    config.Name = QStringLiteral("Config");
-    config.Fields = {{QStringLiteral("Item"), ftString, 32, 0}, {QStringLiteral("Value"), ftString, 32, 0}};
-    TDictDBTableLayout process;
-    process.Name = QStringLiteral("Process");
-    process.Fields = {{QStringLiteral("ProcessName"), ftString, 40, 0},
-                      {QStringLiteral("Description"), ftString, 400, 0},
-                      {QStringLiteral("Virus"), ftBoolean, 0, 0}};
-    TDictDBFileLayout layout;
-    layout.Tables = {config, process};
-    CreateDictDBFile(Path, layout);
-    TDictTable t;
-    t.SetDatabaseName(Path);
-    t.SetTableName(QStringLiteral("Config"));
-    t.Open();
-    t.Append();
-    t.FieldByName(QStringLiteral("Item"))->SetAsString(QStringLiteral("Version"));
-    t.FieldByName(QStringLiteral("Value"))->SetAsString(Version);
-    t.Post();
-    t.Close();
+    dicttest::WriteDictionary(Path, Version, {}, ftBoolean, false);
 }
 
 QByteArray ReadFile(const QString &Path)
@@ -80,15 +61,7 @@ protected:
                 aboutClosedByEsc = !about->isVisible();
                 return 0;
             }
-            auto *box = qobject_cast<TFormMessage *>(Dialog);
-            if (!box)
-                return 0;
-            shown.push_back({box->lblText->text(), box->lblTitle->text(), box->IconKind(), box->ButtonSet()});
-            if ((answers.isEmpty() ? quint8(4) : answers.takeFirst()) == 3)
-                box->btnButton1Click();
-            else
-                box->btnButton2Click();
-            return int(box->Result());
+            return uitest::AnswerMessageBox(Dialog, shown, answers);
         };
         Create();
         // A display-less run checks nothing on its own.

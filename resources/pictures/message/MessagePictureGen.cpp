@@ -5,18 +5,14 @@
 //
 // Run by hand when a picture changes; both outputs are kept in the repository.
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QGuiApplication>
+#include "../common/PictureTools.h"
+
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
-#include <QTextStream>
 
-#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -34,19 +30,6 @@ const QColor BodyShade(0xE2, 0xE6, 0xEC);     // bottom band, lower end
 constexpr int TitleHeight = 31;
 constexpr int Side = 4;
 constexpr int Corner = 5; // radius of the window's rounded corners
-
-struct Picture
-{
-    QString Name;
-    QImage Image;
-};
-
-QImage NewImage(int W, int H)
-{
-    QImage Img(W, H, QImage::Format_ARGB32_Premultiplied);
-    Img.fill(Qt::transparent);
-    return Img;
-}
 
 // Cuts a quarter circle out of one corner so that the window looks rounded.
 void RoundCorner(QImage &Img, bool Left, bool Top)
@@ -342,9 +325,9 @@ QImage IconError()
     return Img;
 }
 
-std::vector<Picture> AllPictures()
+std::vector<TPicture> AllPictures()
 {
-    std::vector<Picture> L;
+    std::vector<TPicture> L;
     L.push_back({"border_topleft", TopLeft()});
     L.push_back({"border_top", TitlePiece(8, false, false)});
     L.push_back({"border_topright", TopRight()});
@@ -366,78 +349,17 @@ std::vector<Picture> AllPictures()
     return L;
 }
 
-QString CIdent(const QString &Name)
-{
-    return QStringLiteral("pic_") + Name;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication App(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <png directory> <embedded source file>\n", argv[0]);
-        return 2;
-    }
-    const QString PngDir = QString::fromLocal8Bit(argv[1]);
-    const QString SourceFile = QString::fromLocal8Bit(argv[2]);
-    if (!QDir().mkpath(PngDir)) {
-        std::fprintf(stderr, "cannot create %s\n", argv[1]);
-        return 1;
-    }
-
-    QString Out;
-    QTextStream S(&Out);
-    S << "// Pictures of the message box, embedded as PNG data.\n"
-         "// Written by resources/pictures/message/MessagePictureGen.cpp from the PNG files\n"
-         "// in resources/pictures/message/png/: change the generator, not this file.\n\n"
-         "#include <QByteArrayView>\n#include <QStringView>\n\n"
-         "namespace {\n\n";
-    const std::vector<Picture> Pictures = AllPictures();
-    for (const Picture &Pic : Pictures) {
-        const QString Path = QDir(PngDir).filePath(Pic.Name + QStringLiteral(".png"));
-        if (!Pic.Image.save(Path, "PNG")) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(Path));
-            return 1;
-        }
-        QFile F(Path);
-        if (!F.open(QIODevice::ReadOnly)) {
-            std::fprintf(stderr, "cannot read %s back\n", qPrintable(Path));
-            return 1;
-        }
-        const QByteArray Bytes = F.readAll();
-        S << "const unsigned char " << CIdent(Pic.Name) << "[] = {";
-        for (qsizetype i = 0; i < Bytes.size(); ++i) {
-            if (i % 16 == 0)
-                S << "\n   ";
-            S << ' ' << QStringLiteral("0x%1").arg(quint8(Bytes[i]), 2, 16, QLatin1Char('0')) << ',';
-        }
-        S << "\n};\n\n";
-    }
-    S << "struct TMessagePicture\n{\n    const char16_t *Name;\n    const unsigned char *Data;\n"
-         "    qsizetype Size;\n};\n\n"
-         "const TMessagePicture MessagePictures[] = {\n";
-    for (const Picture &Pic : Pictures)
-        S << "    {u\"" << Pic.Name << "\", " << CIdent(Pic.Name) << ", sizeof(" << CIdent(Pic.Name) << ")},\n";
-    S << "};\n\n} // namespace\n\n"
-         "namespace message_pictures {\n\n"
-         "// The PNG data of the picture with this name; empty when there is none.\n"
-         "QByteArrayView Find(QStringView Name)\n{\n"
-         "    for (const TMessagePicture &P : MessagePictures)\n"
-         "        if (Name == QStringView(P.Name))\n"
-         "            return QByteArrayView(P.Data, P.Size);\n"
-         "    return {};\n}\n\n"
-         "} // namespace message_pictures\n";
-    S.flush();
-
-    QFile Src(SourceFile);
-    if (!Src.open(QIODevice::WriteOnly | QIODevice::Truncate) || Src.write(Out.toUtf8()) < 0) {
-        std::fprintf(stderr, "cannot write %s\n", argv[2]);
-        return 1;
-    }
-    std::printf("%zu pictures written\n", Pictures.size());
-    return 0;
+    TEmbeddedSource source;
+    source.Head = QStringLiteral("// Pictures of the message box, embedded as PNG data.\n"
+                                 "// Written by resources/pictures/message/MessagePictureGen.cpp from the PNG files\n"
+                                 "// in resources/pictures/message/png/: change the generator, not this file.\n\n"
+                                 "#include <QByteArrayView>\n#include <QStringView>\n\n");
+    source.RowType = QStringLiteral("TMessagePicture");
+    source.Table = QStringLiteral("MessagePictures");
+    source.Namespace = QStringLiteral("message_pictures");
+    return RunPictureGenerator(argc, argv, AllPictures, source);
 }

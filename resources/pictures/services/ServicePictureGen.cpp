@@ -6,34 +6,18 @@
 //
 // Run by hand when a picture changes; both outputs are kept in the repository.
 
-#include <QDir>
-#include <QFile>
-#include <QGuiApplication>
+#include "../common/PictureTools.h"
+
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
-#include <QTextStream>
 
-#include <cstdio>
 #include <functional>
 #include <vector>
 
 namespace {
-
-struct Picture
-{
-    QString Name;
-    QImage Image;
-};
-
-QImage NewImage(int W, int H)
-{
-    QImage Img(W, H, QImage::Format_ARGB32_Premultiplied);
-    Img.fill(Qt::transparent);
-    return Img;
-}
 
 // A round 16 x 16 badge in the given colour, its symbol drawn by the caller in white.
 QImage Badge(const QColor &Light, const QColor &Dark, const std::function<void(QPainter &)> &Symbol)
@@ -101,7 +85,7 @@ QImage Button(const QColor &Top, const QColor &Bottom, const QColor &Border)
     return Img;
 }
 
-std::vector<Picture> AllPictures()
+std::vector<TPicture> AllPictures()
 {
     return {
         {QStringLiteral("service_running"), Running()},
@@ -114,78 +98,17 @@ std::vector<Picture> AllPictures()
     };
 }
 
-QString CIdent(const QString &Name)
-{
-    return QStringLiteral("pic_") + Name;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication App(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <png directory> <embedded source file>\n", argv[0]);
-        return 2;
-    }
-    const QString PngDir = QString::fromLocal8Bit(argv[1]);
-    const QString SourceFile = QString::fromLocal8Bit(argv[2]);
-    if (!QDir().mkpath(PngDir)) {
-        std::fprintf(stderr, "cannot create %s\n", argv[1]);
-        return 1;
-    }
-
-    QString Out;
-    QTextStream S(&Out);
-    S << "// Pictures of the services page, embedded as PNG data.\n"
-         "// Written by resources/pictures/services/ServicePictureGen.cpp from the PNG files\n"
-         "// in resources/pictures/services/png/: change the generator, not this file.\n\n"
-         "#include <QByteArrayView>\n#include <QStringView>\n\n"
-         "namespace {\n\n";
-    const std::vector<Picture> Pictures = AllPictures();
-    for (const Picture &Pic : Pictures) {
-        const QString Path = QDir(PngDir).filePath(Pic.Name + QStringLiteral(".png"));
-        if (!Pic.Image.save(Path, "PNG")) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(Path));
-            return 1;
-        }
-        QFile F(Path);
-        if (!F.open(QIODevice::ReadOnly)) {
-            std::fprintf(stderr, "cannot read %s back\n", qPrintable(Path));
-            return 1;
-        }
-        const QByteArray Bytes = F.readAll();
-        S << "const unsigned char " << CIdent(Pic.Name) << "[] = {";
-        for (qsizetype i = 0; i < Bytes.size(); ++i) {
-            if (i % 16 == 0)
-                S << "\n   ";
-            S << ' ' << QStringLiteral("0x%1").arg(quint8(Bytes[i]), 2, 16, QLatin1Char('0')) << ',';
-        }
-        S << "\n};\n\n";
-    }
-    S << "struct TServicePicture\n{\n    const char16_t *Name;\n    const unsigned char *Data;\n"
-         "    qsizetype Size;\n};\n\n"
-         "const TServicePicture ServicePictures[] = {\n";
-    for (const Picture &Pic : Pictures)
-        S << "    {u\"" << Pic.Name << "\", " << CIdent(Pic.Name) << ", sizeof(" << CIdent(Pic.Name) << ")},\n";
-    S << "};\n\n} // namespace\n\n"
-         "namespace service_pictures {\n\n"
-         "// The PNG data of the picture with this name; empty when there is none.\n"
-         "QByteArrayView Find(QStringView Name)\n{\n"
-         "    for (const TServicePicture &P : ServicePictures)\n"
-         "        if (Name == QStringView(P.Name))\n"
-         "            return QByteArrayView(P.Data, P.Size);\n"
-         "    return {};\n}\n\n"
-         "} // namespace service_pictures\n";
-    S.flush();
-
-    QFile Src(SourceFile);
-    if (!Src.open(QIODevice::WriteOnly | QIODevice::Truncate) || Src.write(Out.toUtf8()) < 0) {
-        std::fprintf(stderr, "cannot write %s\n", argv[2]);
-        return 1;
-    }
-    std::printf("%zu pictures written\n", Pictures.size());
-    return 0;
+    TEmbeddedSource source;
+    source.Head = QStringLiteral("// Pictures of the services page, embedded as PNG data.\n"
+                                 "// Written by resources/pictures/services/ServicePictureGen.cpp from the PNG files\n"
+                                 "// in resources/pictures/services/png/: change the generator, not this file.\n\n"
+                                 "#include <QByteArrayView>\n#include <QStringView>\n\n");
+    source.RowType = QStringLiteral("TServicePicture");
+    source.Table = QStringLiteral("ServicePictures");
+    source.Namespace = QStringLiteral("service_pictures");
+    return RunPictureGenerator(argc, argv, AllPictures, source);
 }

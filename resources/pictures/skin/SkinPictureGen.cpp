@@ -6,17 +6,13 @@
 // Run by hand when a picture changes; both outputs are kept in the repository. Every bitmap is
 // opaque; magenta (255, 0, 255) marks the pixels a control may treat as transparent.
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QGuiApplication>
+#include "../common/PictureTools.h"
+
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTextStream>
 
-#include <cstdio>
 #include <vector>
 
 namespace {
@@ -48,12 +44,6 @@ const TStyle Styles[] = {
      QColor(0x56, 0x5A, 0xDC), QColor(0x22, 0x24, 0x90), QColor(255, 255, 255), 24, 19, 2, true},
     {"BLUEGLASS", QColor(0xE7, 0xE7, 0xE7), QColor(0x5E, 0x5E, 0xEC), QColor(0x28, 0x28, 0x8C),
      QColor(0x9C, 0xB4, 0xF4), QColor(0x3C, 0x50, 0xC8), QColor(255, 255, 255), 30, 18, 6, true},
-};
-
-struct TPicture
-{
-    QString Name;
-    QImage Image;
 };
 
 QImage NewImage(int W, int H, const QColor &Fill)
@@ -310,62 +300,18 @@ std::vector<TPicture> DrawAll()
     return out;
 }
 
-bool WriteSource(const QString &Path, const QString &PngDir, const std::vector<TPicture> &Pictures)
-{
-    QFile f(Path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return false;
-    QTextStream s(&f);
-    s << "// Bitmaps of the skinned controls' built-in styles, embedded as PNG data.\n"
-         "// Written by resources/pictures/skin/SkinPictureGen.cpp from the PNG files in\n"
-         "// resources/pictures/skin/png/: change the generator, not this file.\n\n"
-         "#include \"skin/SkinPictures.h\"\n\nnamespace {\n\n";
-    for (const TPicture &P : Pictures) {
-        QFile png(PngDir + QLatin1Char('/') + P.Name + QStringLiteral(".png"));
-        if (!png.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray data = png.readAll();
-        s << "const unsigned char pic_" << P.Name << "[] = {";
-        for (qsizetype i = 0; i < data.size(); ++i) {
-            if (i % 16 == 0)
-                s << "\n   ";
-            s << QString::asprintf(" 0x%02x,", unsigned(uchar(data[i])));
-        }
-        s << "\n};\n\n";
-    }
-    s << "struct TSkinPicture\n{\n    const char16_t *Name;\n    const unsigned char *Data;\n    qsizetype Size;\n};\n\n"
-         "const TSkinPicture SkinPictures[] = {\n";
-    for (const TPicture &P : Pictures)
-        s << "    {u\"" << P.Name << "\", pic_" << P.Name << ", sizeof(pic_" << P.Name << ")},\n";
-    s << "};\n\n} // namespace\n\nnamespace skin_pictures {\n\n"
-         "QByteArrayView Find(QStringView Name)\n{\n"
-         "    for (const TSkinPicture &P : SkinPictures)\n"
-         "        if (Name == QStringView(P.Name))\n"
-         "            return QByteArrayView(P.Data, P.Size);\n"
-         "    return {};\n}\n\n} // namespace skin_pictures\n";
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QGuiApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: skin_picture_gen <png directory> <embedded source file>\n");
-        return 2;
-    }
-    const QString pngDir = QString::fromLocal8Bit(argv[1]);
-    QDir().mkpath(pngDir);
-    const std::vector<TPicture> pictures = DrawAll();
-    for (const TPicture &P : pictures)
-        if (!P.Image.save(pngDir + QLatin1Char('/') + P.Name + QStringLiteral(".png"), "PNG")) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(P.Name));
-            return 1;
-        }
-    if (!WriteSource(QString::fromLocal8Bit(argv[2]), pngDir, pictures)) {
-        std::fprintf(stderr, "cannot write the embedded source\n");
-        return 1;
-    }
-    return 0;
+    TEmbeddedSource source;
+    source.Head = QStringLiteral("// Bitmaps of the skinned controls' built-in styles, embedded as PNG data.\n"
+                                 "// Written by resources/pictures/skin/SkinPictureGen.cpp from the PNG files in\n"
+                                 "// resources/pictures/skin/png/: change the generator, not this file.\n\n"
+                                 "#include \"skin/SkinPictures.h\"\n\n");
+    source.RowType = QStringLiteral("TSkinPicture");
+    source.Table = QStringLiteral("SkinPictures");
+    source.Namespace = QStringLiteral("skin_pictures");
+    source.FindComment = false;
+    return RunPictureGenerator(argc, argv, DrawAll, source);
 }

@@ -6,25 +6,16 @@
 // Run by hand when a picture changes; both outputs are kept in the repository. The check mark
 // lies on white, which the menus treat as transparent.
 
-#include <QDir>
-#include <QFile>
-#include <QGuiApplication>
+#include "../common/PictureTools.h"
+
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTextStream>
 
-#include <cstdio>
 #include <vector>
 
 namespace {
-
-struct TPicture
-{
-    QString Name;
-    QImage Image;
-};
 
 QImage CheckMark()
 {
@@ -65,62 +56,18 @@ std::vector<TPicture> DrawAll()
     };
 }
 
-bool WriteSource(const QString &Path, const QString &PngDir, const std::vector<TPicture> &Pictures)
-{
-    QFile f(Path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return false;
-    QTextStream s(&f);
-    s << "// Bitmaps of the skinned menus, embedded as PNG data.\n"
-         "// Written by resources/pictures/skinmenu/SkinMenuPictureGen.cpp from the PNG files in\n"
-         "// resources/pictures/skinmenu/png/: change the generator, not this file.\n\n"
-         "#include \"skin/SkinMenuPictures.h\"\n\nnamespace {\n\n";
-    for (const TPicture &P : Pictures) {
-        QFile png(PngDir + QLatin1Char('/') + P.Name + QStringLiteral(".png"));
-        if (!png.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray data = png.readAll();
-        s << "const unsigned char pic_" << P.Name << "[] = {";
-        for (qsizetype i = 0; i < data.size(); ++i) {
-            if (i % 16 == 0)
-                s << "\n   ";
-            s << QString::asprintf(" 0x%02x,", unsigned(uchar(data[i])));
-        }
-        s << "\n};\n\n";
-    }
-    s << "struct TMenuPicture\n{\n    const char16_t *Name;\n    const unsigned char *Data;\n    qsizetype Size;\n};\n\n"
-         "const TMenuPicture MenuPictures[] = {\n";
-    for (const TPicture &P : Pictures)
-        s << "    {u\"" << P.Name << "\", pic_" << P.Name << ", sizeof(pic_" << P.Name << ")},\n";
-    s << "};\n\n} // namespace\n\nnamespace skin_menu_pictures {\n\n"
-         "QByteArrayView Find(QStringView Name)\n{\n"
-         "    for (const TMenuPicture &P : MenuPictures)\n"
-         "        if (Name == QStringView(P.Name))\n"
-         "            return QByteArrayView(P.Data, P.Size);\n"
-         "    return {};\n}\n\n} // namespace skin_menu_pictures\n";
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QGuiApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: skin_menu_picture_gen <png directory> <embedded source file>\n");
-        return 2;
-    }
-    const QString pngDir = QString::fromLocal8Bit(argv[1]);
-    QDir().mkpath(pngDir);
-    const std::vector<TPicture> pictures = DrawAll();
-    for (const TPicture &P : pictures)
-        if (!P.Image.save(pngDir + QLatin1Char('/') + P.Name + QStringLiteral(".png"), "PNG")) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(P.Name));
-            return 1;
-        }
-    if (!WriteSource(QString::fromLocal8Bit(argv[2]), pngDir, pictures)) {
-        std::fprintf(stderr, "cannot write the embedded source\n");
-        return 1;
-    }
-    return 0;
+    TEmbeddedSource source;
+    source.Head = QStringLiteral("// Bitmaps of the skinned menus, embedded as PNG data.\n"
+                                 "// Written by resources/pictures/skinmenu/SkinMenuPictureGen.cpp from the PNG files in\n"
+                                 "// resources/pictures/skinmenu/png/: change the generator, not this file.\n\n"
+                                 "#include \"skin/SkinMenuPictures.h\"\n\n");
+    source.RowType = QStringLiteral("TMenuPicture");
+    source.Table = QStringLiteral("MenuPictures");
+    source.Namespace = QStringLiteral("skin_menu_pictures");
+    source.FindComment = false;
+    return RunPictureGenerator(argc, argv, DrawAll, source);
 }

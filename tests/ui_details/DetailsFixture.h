@@ -1,0 +1,153 @@
+#pragma once
+
+// Helpers of the details panel's tests: a dictionary with descriptions, a private package
+// database that names the version texts of the test's own files, and a reader of the panel's
+// text with its attributes.
+
+#include "common/TempDir.h"
+#include "dictdb/DBTools.h"
+#include "dictdb_datasets/DictionaryFile.h"
+#include "platform/crypto/Gcrypt.h"
+#include "platform/files/Dpkg.h"
+
+#include <gcrypt.h>
+
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QTextFragment>
+
+#include <ostream>
+#include <vector>
+
+// Readable texts in failure messages.
+inline void PrintTo(const QString &Text, std::ostream *Out)
+{
+    *Out << '"' << Text.toStdString() << '"';
+}
+
+namespace dtest {
+
+// The dictionary's description form: AES-192 (the 11-character key's UTF-16 bytes and two
+// zeros), ECB, over the UTF-16 text and a zero character, as little-endian 64-bit hex numbers.
+inline QString Encipher(const QString &Plain)
+{
+    if (!platform::crypto::ensureGcrypt())
+        return {};
+    QByteArray data(reinterpret_cast<const char *>(Plain.utf16()), Plain.size() * 2);
+    data.append(2, '\0');
+    data.append(QByteArray((16 - data.size() % 16) % 16, '\0'));
+    const QString phrase = QStringLiteral("5r2t8v3k6m4");
+    QByteArray key(reinterpret_cast<const char *>(phrase.utf16()), phrase.size() * 2);
+    key.append(2, '\0');
+    gcry_cipher_hd_t hd = nullptr;
+    gcry_cipher_open(&hd, GCRY_CIPHER_AES192, GCRY_CIPHER_MODE_ECB, 0);
+    gcry_cipher_setkey(hd, key.constData(), size_t(key.size()));
+    gcry_cipher_encrypt(hd, data.data(), size_t(data.size()), nullptr, 0);
+    gcry_cipher_close(hd);
+    QString hex;
+    for (qsizetype i = 0; i < data.size(); i += 8) {
+        quint64 v = 0;
+        for (int b = 7; b >= 0; --b)
+            v = (v << 8) | quint8(data.at(i + b));
+        hex += QStringLiteral("%1").arg(v, 16, 16, QLatin1Char('0'));
+    }
+    return hex;
+}
+
+struct DictRow
+{
+    QString Name;
+    QString Description;
+    bool Dangerous = false;
+};
+
+// A dictionary file at Path with the given rows; later look-ups read it (until the form reads
+// the program's own again).
+inline bool UseDictionary(const QString &Path, const std::vector<DictRow> &Rows)
+{
+    QList<dicttest::DictionaryRow> rows;
+    for (const DictRow &r : Rows)
+        rows.append({r.Name, Encipher(r.Description), r.Dangerous});
+    dicttest::WriteDictionary(Path, QStringLiteral("2030-01-02"), rows);
+    QString version;
+    GetDictVersionIn(Path, version);
+    return version == QStringLiteral("2030-01-02");
+}
+
+// A package database of the test's own: one package that owns the given files. The reader
+// goes back to the system's database when this ends.
+class FakePackages
+{
+public:
+    explicit FakePackages(const QStringList &Files)
+    {
+        QDir().mkpath(m_dir.file(QStringLiteral("info")));
+        QFile list(m_dir.file(QStringLiteral("info/demo-tools:amd64.list")));
+        if (list.open(QIODevice::WriteOnly))
+            list.write((Files.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+        QFile status(m_dir.file(QStringLiteral("status")));
+        if (status.open(QIODevice::WriteOnly))
+            status.write("Package: demo-tools\n"
+                         "Status: install ok installed\n"
+                         "Maintainer: Demo Makers <demo@example.org>\n"
+                         "Version: 2.5-1\n"
+                         "Description: tools for the demo\n"
+                         " A longer text that the panel does not show.\n\n");
+        platform::files::setDpkgDatabaseDir(m_dir.path());
+    }
+    ~FakePackages() { platform::files::setDpkgDatabaseDir(QString()); }
+    FakePackages(const FakePackages &) = delete;
+    FakePackages &operator=(const FakePackages &) = delete;
+
+private:
+    tvtest::TempDir m_dir;
+};
+
+// One stretch of the panel's text in one set of attributes.
+struct Run
+{
+    QString Text;
+    bool Bold = false;
+    QColor Color;
+};
+
+inline std::vector<Run> Runs(const QTextEdit *Edit)
+{
+    std::vector<Run> out;
+    for (QTextBlock b = Edit->document()->begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextFragment f = it.fragment();
+            if (!f.isValid())
+                continue;
+            const QTextCharFormat c = f.charFormat();
+            out.push_back({f.text(), c.fontWeight() >= QFont::Bold, c.foreground().color()});
+        }
+    }
+    return out;
+}
+
+// The attributes of the first stretch that holds Text; a default run when none does.
+inline Run RunWith(const QTextEdit *Edit, const QString &Text)
+{
+    for (const Run &r : Runs(Edit))
+        if (r.Text.contains(Text))
+            return r;
+    return {};
+}
+
+inline QStringList Lines(const QTextEdit *Edit)
+{
+    return Edit->toPlainText().split(QLatin1Char('\n'));
+}
+
+inline const QColor kNavy{0, 0, 0x80};
+inline const QColor kBlack{0, 0, 0};
+inline const QColor kRed{0xFF, 0, 0};
+inline const QColor kGrey{0x80, 0x80, 0x80};
+
+} // namespace dtest
