@@ -11,8 +11,7 @@
 #include "dictdb/DictDBCreator.h"
 #include "dictdb/DictTable.h"
 #include "platform/crypto/Gcrypt.h"
-
-#include <gcrypt.h>
+#include "resources/dictionary/DescriptionCipher.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -26,8 +25,6 @@
 #include <cstring>
 
 namespace {
-
-const QString kDescriptionKey = QStringLiteral("5r2t8v3k6m4");
 
 struct Entry
 {
@@ -83,42 +80,6 @@ QList<Entry> ParseList(const QString &Text)
     return entries;
 }
 
-// The inverse of the dictionary access's decipher step: the text's UTF-16 bytes with a
-// terminating zero character, zero-padded to whole blocks, enciphered with AES in ECB
-// mode under the pass phrase's zero-padded UTF-16 bytes; every 8 bytes written as one
-// little-endian number of 16 hexadecimal digits.
-QString EncryptHex(const QString &Plain, const QString &PassPhrase)
-{
-    QByteArray data(reinterpret_cast<const char *>(Plain.utf16()), Plain.size() * 2);
-    data.append(2, '\0');
-    data.append(QByteArray((16 - data.size() % 16) % 16, '\0'));
-
-    const QByteArray phrase(reinterpret_cast<const char *>(PassPhrase.utf16()), PassPhrase.size() * 2);
-    const int keySize = phrase.size() <= 16 ? 16 : phrase.size() <= 24 ? 24 : 32;
-    QByteArray key(keySize, '\0');
-    std::memcpy(key.data(), phrase.constData(), size_t(qMin(keySize, int(phrase.size()))));
-    const int algo = keySize == 16 ? GCRY_CIPHER_AES128 : keySize == 24 ? GCRY_CIPHER_AES192 : GCRY_CIPHER_AES256;
-
-    gcry_cipher_hd_t hd = nullptr;
-    if (gcry_cipher_open(&hd, algo, GCRY_CIPHER_MODE_ECB, 0) != 0)
-        Fail(QStringLiteral("cannot open the AES cipher"));
-    if (gcry_cipher_setkey(hd, key.constData(), size_t(key.size())) != 0
-        || gcry_cipher_encrypt(hd, data.data(), size_t(data.size()), nullptr, 0) != 0) {
-        gcry_cipher_close(hd);
-        Fail(QStringLiteral("AES encryption failed"));
-    }
-    gcry_cipher_close(hd);
-
-    QString hex;
-    for (qsizetype i = 0; i < data.size(); i += 8) {
-        quint64 v = 0;
-        for (int b = 7; b >= 0; --b)
-            v = (v << 8) | quint8(data.at(i + b));
-        hex += QStringLiteral("%1").arg(v, 16, 16, QLatin1Char('0')).toUpper();
-    }
-    return hex;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -138,7 +99,10 @@ int main(int argc, char **argv)
     QList<QString> hexes;
     int nameSize = 1, hexSize = 1;
     for (const Entry &e : entries) {
-        hexes.append(EncryptHex(e.Description, kDescriptionKey));
+        const auto hex = EncryptDescriptionHex(e.Description);
+        if (!hex)
+            Fail(QStringLiteral("AES encryption failed"));
+        hexes.append(*hex);
         nameSize = qMax(nameSize, int(e.Name.toUtf8().size()));
         hexSize = qMax(hexSize, int(hexes.last().size()));
     }

@@ -1,10 +1,10 @@
 #include "DictionaryFile.h"
+#include "resources/dictionary/DescriptionCipher.h"
 #include "Helpers.h"
 
 #include "dictdb/DBTools.h"
 #include "platform/crypto/Gcrypt.h"
 
-#include <gcrypt.h>
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -14,30 +14,9 @@ using dicttest::WriteDictionary;
 
 namespace {
 
-// The dictionary's description form: AES-192 (the 11-character key's UTF-16 bytes and two
-// zeros), ECB, over the UTF-16 text and a zero character, as little-endian 64-bit hex numbers.
 QString Encipher(const QString &Plain)
 {
-    EXPECT_TRUE(platform::crypto::ensureGcrypt());
-    QByteArray data(reinterpret_cast<const char *>(Plain.utf16()), Plain.size() * 2);
-    data.append(2, '\0');
-    data.append(QByteArray((16 - data.size() % 16) % 16, '\0'));
-    const QString phrase = QStringLiteral("5r2t8v3k6m4");
-    QByteArray key(reinterpret_cast<const char *>(phrase.utf16()), phrase.size() * 2);
-    key.append(2, '\0');
-    gcry_cipher_hd_t hd = nullptr;
-    gcry_cipher_open(&hd, GCRY_CIPHER_AES192, GCRY_CIPHER_MODE_ECB, 0);
-    gcry_cipher_setkey(hd, key.constData(), size_t(key.size()));
-    gcry_cipher_encrypt(hd, data.data(), size_t(data.size()), nullptr, 0);
-    gcry_cipher_close(hd);
-    QString hex;
-    for (qsizetype i = 0; i < data.size(); i += 8) {
-        quint64 v = 0;
-        for (int b = 7; b >= 0; --b)
-            v = (v << 8) | quint8(data.at(i + b));
-        hex += QStringLiteral("%1").arg(v, 16, 16, QLatin1Char('0'));
-    }
-    return hex;
+    return EncryptDescriptionHex(Plain).value_or(QString());
 }
 
 class DBToolsTest : public ::testing::Test
