@@ -165,7 +165,7 @@ void TTDEDataSet::CalcRecordLayout()
 
 void TTDEDataSet::AllocKeyBuffers()
 {
-    for (TRecordBuffer &b : m_keyBuffers) {
+    for (TRecordBuffer &b : KeyBuffers) {
         b = AllocRecordBuffer();
         InitRecord(b);
     }
@@ -173,10 +173,10 @@ void TTDEDataSet::AllocKeyBuffers()
 
 void TTDEDataSet::FreeKeyBuffers()
 {
-    for (TRecordBuffer &b : m_keyBuffers)
+    for (TRecordBuffer &b : KeyBuffers)
         if (b)
             FreeRecordBuffer(b);
-    m_keyBuffer = nullptr;
+    KeyBuffer = nullptr;
 }
 
 TRecordBuffer TTDEDataSet::AllocRecordBuffer()
@@ -310,13 +310,13 @@ bool TTDEDataSet::GetActiveRecBuf(TRecordBuffer &RecBuf)
         RecBuf = ActiveBuffer();
         break;
     case dsSetKey:
-        RecBuf = m_keyBuffer;
+        RecBuf = KeyBuffer;
         break;
     case dsCalcFields:
         RecBuf = CalcBuffer();
         break;
     case dsFilter:
-        RecBuf = m_filterBuffer;
+        RecBuf = FilterBuffer;
         break;
     default:
         RecBuf = nullptr;
@@ -424,8 +424,8 @@ bool TTDEDataSet::FilterAccept()
     bool accept = true;
     // Calculated fields of the record just read, so that the expression and the handler
     // see this record's values rather than those the buffer held before.
-    if (m_filterBuffer)
-        GetCalcFields(m_filterBuffer);
+    if (FilterBuffer)
+        GetCalcFields(FilterBuffer);
     if (OnFilterRecord)
         OnFilterRecord(this, accept);
     if (accept && !Filter().isEmpty()) {
@@ -499,8 +499,8 @@ bool TTDEDataSet::FindRecord(bool Restart, bool GoForward)
         while (GoForward ? pos < count : pos >= 0) {
             if (pos >= 0) {
                 m_curRec = pos;
-                m_filterBuffer = ActiveBuffer();
-                ReadRecordBuffer(m_filterBuffer, m_curRec);
+                FilterBuffer = ActiveBuffer();
+                ReadRecordBuffer(FilterBuffer, m_curRec);
                 if (FilterAccept()) {
                     found = true;
                     break;

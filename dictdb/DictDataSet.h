@@ -135,9 +135,9 @@ protected:
 
     int m_curRec = -1;
     bool m_canModify = false;
-    std::array<TRecordBuffer, 4> m_keyBuffers{};
-    TRecordBuffer m_keyBuffer = nullptr;
-    TRecordBuffer m_filterBuffer = nullptr;
+    std::array<TRecordBuffer, 4> KeyBuffers{};
+    TRecordBuffer KeyBuffer = nullptr;
+    TRecordBuffer FilterBuffer = nullptr;
 
 private:
     void SetFilterData(const QString &Text, TDataSetFilterOptions Options);

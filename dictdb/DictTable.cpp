@@ -299,11 +299,11 @@ void TDictTable::ActivateFilter()
     try {
         if (!Filter().isEmpty())
             ParseFilter(Filter());
-        m_filterBuffer = ActiveBuffer() ? ActiveBuffer() : TempBuffer();
+        FilterBuffer = ActiveBuffer() ? ActiveBuffer() : TempBuffer();
         const int n = GetRecordCount();
         for (int i = 0; i < n; ++i) {
             m_curRec = i;
-            ReadRecordBuffer(m_filterBuffer, i);
+            ReadRecordBuffer(FilterBuffer, i);
             if (FilterAccept())
                 result.push_back((*m_recList)[size_t(i)]);
             if (OnFilterProgress)
@@ -337,7 +337,7 @@ bool TDictTable::LocateRecord(const QString &KeyFields, const QVariant &KeyValue
     TRecordBuffer buffer = TempBuffer();
     TDataSetState saved;
     SetTempState(dsFilter, saved);
-    m_filterBuffer = buffer;
+    FilterBuffer = buffer;
     bool found = false;
     try {
         std::vector<TField *> fields;
@@ -599,8 +599,8 @@ void TDictTable::MasterChanged()
     SetTempState(dsSetKey, saved);
     try {
         for (int k = 1; k <= 2; ++k) {
-            m_keyBuffer = m_keyBuffers[size_t(k)];
-            InitRecord(m_keyBuffer);
+            KeyBuffer = KeyBuffers[size_t(k)];
+            InitRecord(KeyBuffer);
             for (size_t i = 0; i < n; ++i) {
                 TField *f = Fields()->FieldByNumber(index->FieldIdxes[i] + 1);
                 if (!f)
@@ -622,8 +622,8 @@ void TDictTable::ApplyRange()
 {
     const TRecInfoList &full = m_tableIO->IndexLists[size_t(m_indexIdx + 1)];
     TFieldBuffers start, end;
-    BuildFieldBuffers(m_keyBuffers[1], start);
-    BuildFieldBuffers(m_keyBuffers[2], end);
+    BuildFieldBuffers(KeyBuffers[1], start);
+    BuildFieldBuffers(KeyBuffers[2], end);
     int s1 = 0, s2 = 0;
     const int lo = m_tableIO->SearchIndexedFieldBound(start, full, false, m_keyFieldCount, s1, m_indexIdx, true);
     const int hi = m_tableIO->SearchIndexedFieldBound(end, full, false, m_keyFieldCount, s2, m_indexIdx, false);

@@ -1,7 +1,7 @@
 #include "skin/SkinForm.h"
 
 #include "skin/Skin2Define.h"
-#include "skin/SkinMenuMain.h"
+#include "skin/SkinMainMenu.h"
 #include "skin/SkinPublic.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "skin/SkinFormMenuBar.h"
 
 #include "skin/SkinForm.h"
-#include "skin/SkinMenuMain.h"
+#include "skin/SkinMainMenu.h"
 #include "skin/SkinPublic.h"
 
 #include <QAction>

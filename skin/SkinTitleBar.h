@@ -3,7 +3,7 @@
 // A window title drawn from pictures: sections, buttons, the application icon and the caption.
 // It drags, maximises, minimises and closes its form and offers a system menu.
 
-#include "skin/SkinMenuPopup.h"
+#include "skin/SkinPopupMenu.h"
 #include "skin/SkinMgr.h"
 #include "skin/SkinThemes.h"
 

@@ -1,7 +1,7 @@
 #include "Helpers.h"
 
-#include "skin/SkinMenuMain.h"
-#include "skin/SkinMenuPopup.h"
+#include "skin/SkinMainMenu.h"
+#include "skin/SkinPopupMenu.h"
 #include "skin/SkinMgr.h"
 #include "skin/SkinPublic.h"
 

@@ -3,7 +3,7 @@
 
 #include "common/TempDir.h"
 #include "skin/SkinForm.h"
-#include "skin/SkinMenuPopup.h"
+#include "skin/SkinPopupMenu.h"
 
 using sftest::Bgr;
 using sftest::Pixel;

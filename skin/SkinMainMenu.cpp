@@ -1,4 +1,4 @@
-#include "skin/SkinMenuMain.h"
+#include "skin/SkinMainMenu.h"
 
 #include "skin/SkinForm.h"
 #include "skin/SkinPublic.h"

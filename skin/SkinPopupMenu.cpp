@@ -1,4 +1,4 @@
-#include "skin/SkinMenuPopup.h"
+#include "skin/SkinPopupMenu.h"
 
 #include "skin/SkinPublic.h"
 
