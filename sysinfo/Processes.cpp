@@ -522,7 +522,11 @@ TProcessItem *TProcesses::CreateItem(const ProcessEntry &entry, bool primary)
             item->UserSid = entry.uid;
         else
             item->ReadTokenUser();
-        item->ReadParentPID();
+        // The stat file the enumeration has just read holds the parent: no second read.
+        if (entry.hasTimes && item->ProcessHandle)
+            item->ParentProcessID = entry.ppid;
+        else
+            item->ReadParentPID();
         item->SessionID = entry.session;
     } else {
         item->ReadTokenUser();

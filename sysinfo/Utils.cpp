@@ -2,6 +2,7 @@
 
 #include "platform/files/DesktopEntryFile.h"
 #include "platform/processes/CommandLine.h"
+#include "platform/processes/ProcFs.h"
 #include "platform/registry/KeyStore.h"
 #include "platform/shell/Shell.h"
 #include "platform/system/Privilege.h"
@@ -108,12 +109,10 @@ void GetSystemDir(QString &Path)
 void GetAppPath(QString &Path)
 {
     Path.clear();
-    char buf[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
+    const auto exe = platform::processes::readExePath(qint32(::getpid()));
+    if (!exe)
         return;
-    const QString exe = QString::fromLocal8Bit(buf, n);
-    Path = exe.left(exe.lastIndexOf(QLatin1Char('/')) + 1);
+    Path = exe->left(exe->lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 void GetSpecialFolder(int Folder, QString &Path)

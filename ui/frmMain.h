@@ -448,8 +448,16 @@ public:
     class TFileProperties *objFileProperties = nullptr;
     TPicButton *btnRefreshDetails = nullptr, *btnNailUp = nullptr, *btnNailDown = nullptr,
                *btnDetailsClose = nullptr;
-    // Adds the panel's title buttons and the file-properties component to the panel BuildPages made.
+    // The panel's frame; the top pieces form the band that holds the title and the buttons.
+    TImage *imgDetailsBorder_TopLeft = nullptr, *imgDetailsBorder_Top = nullptr, *imgDetailsBorder_TopRight = nullptr;
+    TImage *imgDetailsBorder_Left = nullptr, *imgDetailsBorder_Right = nullptr;
+    TImage *imgDetailsBorder_BottomLeft = nullptr, *imgDetailsBorder_Bottom = nullptr,
+           *imgDetailsBorder_BottomRight = nullptr;
+    // Adds the panel's frame, title buttons and the file-properties component to the panel
+    // BuildPages made.
     void BuildDetailsPanel();
+    // Lays the frame pieces around the panel's current size.
+    void PlaceDetailsFrame();
     // One "label: value" line at the caret; the label bold navy, the value regular black.
     void AddDetailLine(const QString &Label, const QString &Value, bool LineBreak);
     void SetDetailsPinned(bool Pinned);

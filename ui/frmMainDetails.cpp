@@ -11,6 +11,7 @@
 #include "sysinfo/Services.h"
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
+#include "ui/FormFrame.h"
 #include "ui/PngImage.h"
 
 #include <QByteArrayView>
@@ -51,6 +52,15 @@ QPixmap DetailsPicture(const QString &Name)
     return PngPixmap(details_pictures::Find(Name));
 }
 
+TImage *FramePiece(QWidget *Panel, const char *Name, const QString &Picture, bool Stretch)
+{
+    auto *img = new TImage(Panel);
+    img->setObjectName(QLatin1String(Name));
+    img->SetPicture(DetailsPicture(Picture));
+    img->SetStretch(Stretch);
+    return img;
+}
+
 TPicButton *DetailsButton(QWidget *Parent, const char *Name, const QString &Picture, const QString &Hint)
 {
     auto *b = new TPicButton(Parent);
@@ -65,6 +75,14 @@ TPicButton *DetailsButton(QWidget *Parent, const char *Name, const QString &Pict
     if (!Hint.isEmpty())
         b->setToolTip(Hint);
     return b;
+}
+
+// The measures follow the pictures, so a redrawn frame needs no change here.
+TFrameMeasures DetailsFrameMeasures(const TFormMain &F)
+{
+    return {F.imgDetailsBorder_TopLeft->Picture().height(), F.imgDetailsBorder_TopLeft->Picture().width(),
+            F.imgDetailsBorder_TopRight->Picture().width(),  F.imgDetailsBorder_Left->Picture().width(),
+            F.imgDetailsBorder_Bottom->Picture().height(),   F.imgDetailsBorder_BottomLeft->Picture().width()};
 }
 
 // Inserts text at the caret in the given attributes, which stay the attributes of what follows.
@@ -85,21 +103,26 @@ QTextCharFormat Attributes(bool Bold, const QColor &Color)
 }
 
 // The lists follow a pinned panel when the form or a page changes size, as anchored controls
-// would.
+// would, and the frame follows the panel's size.
 class TDetailsLayoutWatcher : public QObject
 {
 public:
-    explicit TDetailsLayoutWatcher(TFormMain *Form) : QObject(Form), m_Form(Form) {}
+    explicit TDetailsLayoutWatcher(TFormMain *Form) : QObject(Form), m_Form(Form), m_Panel(Form->pnlDetails) {}
 
-    bool eventFilter(QObject *, QEvent *Event) override
+    bool eventFilter(QObject *Watched, QEvent *Event) override
     {
-        if (Event->type() == QEvent::Resize || Event->type() == QEvent::Move)
-            m_Form->FitListsToDetails();
+        // Only these two: the rest arrive while the form is being torn down as well.
+        if (Event->type() != QEvent::Resize && Event->type() != QEvent::Move)
+            return false;
+        m_Form->FitListsToDetails();
+        if (Watched == m_Panel && Event->type() == QEvent::Resize)
+            m_Form->PlaceDetailsFrame();
         return false;
     }
 
 private:
     TFormMain *m_Form;
+    QObject *m_Panel;
 };
 
 } // namespace
@@ -125,6 +148,26 @@ void TFormMain::BuildDetailsPanel()
         redtDetails->setPalette(p);
     }
 
+    // The pictures draw the panel's edge; the title row lies in the band of the top pieces.
+    pnlDetails->setFrameShape(QFrame::NoFrame);
+    imgDetailsBorder_TopLeft =
+        FramePiece(pnlDetails, "imgDetailsBorder_TopLeft", QStringLiteral("details_border_topleft"), false);
+    imgDetailsBorder_Top = FramePiece(pnlDetails, "imgDetailsBorder_Top", QStringLiteral("details_border_top"), true);
+    imgDetailsBorder_TopRight =
+        FramePiece(pnlDetails, "imgDetailsBorder_TopRight", QStringLiteral("details_border_topright"), false);
+    imgDetailsBorder_Left =
+        FramePiece(pnlDetails, "imgDetailsBorder_Left", QStringLiteral("details_border_left"), true);
+    imgDetailsBorder_Right =
+        FramePiece(pnlDetails, "imgDetailsBorder_Right", QStringLiteral("details_border_right"), true);
+    imgDetailsBorder_BottomLeft =
+        FramePiece(pnlDetails, "imgDetailsBorder_BottomLeft", QStringLiteral("details_border_bottomleft"), false);
+    imgDetailsBorder_Bottom =
+        FramePiece(pnlDetails, "imgDetailsBorder_Bottom", QStringLiteral("details_border_bottom"), true);
+    imgDetailsBorder_BottomRight =
+        FramePiece(pnlDetails, "imgDetailsBorder_BottomRight", QStringLiteral("details_border_bottomright"), false);
+    const TFrameMeasures frame = DetailsFrameMeasures(*this);
+    lblDetailsTitle->setFixedHeight(frame.TitleHeight);
+
     btnRefreshDetails = DetailsButton(pnlDetails, "btnRefreshDetails", QStringLiteral("details_refresh"), QString());
     btnNailUp = DetailsButton(pnlDetails, "btnNailUp", QStringLiteral("details_nailup"), QStringLiteral("固定"));
     btnNailDown =
@@ -138,6 +181,8 @@ void TFormMain::BuildDetailsPanel()
 
     // The title row: the caption, then the buttons; the two nails share one place.
     if (auto *layout = qobject_cast<QVBoxLayout *>(pnlDetails->layout())) {
+        layout->setContentsMargins(frame.SideWidth + 2, 0, frame.SideWidth + 2, frame.BottomHeight + 3);
+        layout->setSpacing(3);
         layout->removeWidget(lblDetailsTitle);
         auto *row = new QHBoxLayout;
         row->setSpacing(2);
@@ -149,11 +194,23 @@ void TFormMain::BuildDetailsPanel()
         layout->insertLayout(0, row);
     }
 
+    PlaceDetailsFrame();
+
     auto *watcher = new TDetailsLayoutWatcher(this);
     pnlDetails->installEventFilter(watcher);
     for (QWidget *page : {static_cast<QWidget *>(pnlTab_Process), static_cast<QWidget *>(pnlTab_Service),
                           static_cast<QWidget *>(pnlTab_Autorun), static_cast<QWidget *>(pnlTab_Network)})
         page->installEventFilter(watcher);
+}
+
+void TFormMain::PlaceDetailsFrame()
+{
+    if (!imgDetailsBorder_TopLeft)
+        return;
+    PlaceFramePieces({imgDetailsBorder_TopLeft, imgDetailsBorder_Top, imgDetailsBorder_TopRight,
+                      imgDetailsBorder_Left, imgDetailsBorder_Right, imgDetailsBorder_BottomLeft,
+                      imgDetailsBorder_Bottom, imgDetailsBorder_BottomRight},
+                     pnlDetails->size(), DetailsFrameMeasures(*this));
 }
 
 void TFormMain::AddDetailLine(const QString &Label, const QString &Value, bool LineBreak)

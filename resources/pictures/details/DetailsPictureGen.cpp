@@ -1,32 +1,24 @@
-// Draws the details panel's small buttons (refresh, pin, unpin, close), each in its four
-// states, into PNG files and writes the C++ source that embeds them in the program.
+// Draws the details panel's frame pieces and its small buttons (refresh, pin, unpin, close),
+// each in its four states, into PNG files and writes the C++ source that embeds them in the
+// program.
 //
 //   details_picture_gen <png directory> <embedded source file>
 //
 // Run by hand when a picture changes; both outputs are kept in the repository.
 
-#include <QDir>
-#include <QFile>
-#include <QGuiApplication>
+#include "../common/PictureTools.h"
+
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTextStream>
 
-#include <cstdio>
 #include <functional>
 #include <vector>
 
 namespace {
 
 constexpr int kSize = 16;
-
-struct Picture
-{
-    QString Name;
-    QImage Image;
-};
 
 using Glyph = std::function<void(QPainter &, const QColor &)>;
 
@@ -78,8 +70,7 @@ enum class State { Normal, Hover, Down, Disabled };
 // One state of a button: a plate for hover and down, the glyph on top (a pixel lower when down).
 QImage Button(const Glyph &Draw, State S)
 {
-    QImage Img(kSize, kSize, QImage::Format_ARGB32_Premultiplied);
-    Img.fill(Qt::transparent);
+    QImage Img = NewImage(kSize, kSize);
     QPainter P(&Img);
     P.setRenderHint(QPainter::Antialiasing);
     if (S == State::Hover || S == State::Down) {
@@ -101,7 +92,66 @@ QImage Button(const Glyph &Draw, State S)
     return Img;
 }
 
-std::vector<Picture> AllPictures()
+// The frame: a title band over the panel's top edge that holds the caption and the buttons, and
+// thin raised sides and bottom around the panel's own grey.
+constexpr int kTitleHeight = 24;
+constexpr int kSide = 3;
+constexpr int kBottom = 3;
+
+const QColor kPanel(0xF0, 0xF0, 0xF0);      // the panel's colour
+const QColor kOutline(0x7F, 0x9B, 0xC0);    // outer edge
+const QColor kCorner(0xB4, 0xC5, 0xDC);     // corner pixels, softening the square corners
+const QColor kHighlight(0xFF, 0xFF, 0xFF);  // inner edge, top and left
+const QColor kShade(0xD3, 0xDB, 0xE6);      // inner edge, right and bottom
+const QColor kBandTop(0xF7, 0xFA, 0xFD);    // title band, top
+const QColor kBandBottom(0xD9, 0xE4, 0xF2); // title band, bottom
+const QColor kBandLine(0xB3, 0xC4, 0xDA);   // line under the title band
+
+// The whole frame around a small panel; the pieces are cut from it, so they always meet.
+QImage WholeFrame(int W, int H)
+{
+    QImage Img = NewImage(W, H);
+    QPainter P(&Img);
+    P.fillRect(Img.rect(), kPanel);
+    QLinearGradient G(0, 0, 0, kTitleHeight);
+    G.setColorAt(0, kBandTop);
+    G.setColorAt(1, kBandBottom);
+    P.fillRect(QRect(0, 0, W, kTitleHeight), G);
+    P.setPen(kBandLine);
+    P.drawLine(1, kTitleHeight - 1, W - 2, kTitleHeight - 1);
+    P.setPen(kHighlight);
+    P.drawLine(1, 1, W - 2, 1);
+    P.drawLine(1, 1, 1, kTitleHeight - 2);
+    P.drawLine(1, kTitleHeight, 1, H - 2);
+    P.setPen(kShade);
+    P.drawLine(W - 2, 2, W - 2, kTitleHeight - 2);
+    P.drawLine(W - 2, kTitleHeight, W - 2, H - 2);
+    P.drawLine(2, H - 2, W - 2, H - 2);
+    P.setPen(kOutline);
+    P.drawRect(0, 0, W - 1, H - 1);
+    P.end();
+    for (const QPoint &C : {QPoint(0, 0), QPoint(W - 1, 0), QPoint(0, H - 1), QPoint(W - 1, H - 1)})
+        Img.setPixelColor(C, kCorner);
+    return Img;
+}
+
+std::vector<TPicture> FramePictures()
+{
+    constexpr int W = 40, H = 60, Run = 8;
+    const QImage F = WholeFrame(W, H);
+    return {
+        {QStringLiteral("details_border_topleft"), F.copy(0, 0, kSide, kTitleHeight)},
+        {QStringLiteral("details_border_top"), F.copy(kSide, 0, Run, kTitleHeight)},
+        {QStringLiteral("details_border_topright"), F.copy(W - kSide, 0, kSide, kTitleHeight)},
+        {QStringLiteral("details_border_left"), F.copy(0, kTitleHeight, kSide, Run)},
+        {QStringLiteral("details_border_right"), F.copy(W - kSide, kTitleHeight, kSide, Run)},
+        {QStringLiteral("details_border_bottomleft"), F.copy(0, H - kBottom, kSide, kBottom)},
+        {QStringLiteral("details_border_bottom"), F.copy(kSide, H - kBottom, Run, kBottom)},
+        {QStringLiteral("details_border_bottomright"), F.copy(W - kSide, H - kBottom, kSide, kBottom)},
+    };
+}
+
+std::vector<TPicture> AllPictures()
 {
     const std::vector<std::pair<QString, Glyph>> Glyphs = {
         {QStringLiteral("details_refresh"), Refresh},
@@ -111,85 +161,26 @@ std::vector<Picture> AllPictures()
     };
     const std::pair<const char *, State> States[] = {
         {"normal", State::Normal}, {"hover", State::Hover}, {"down", State::Down}, {"disabled", State::Disabled}};
-    std::vector<Picture> Out;
+    std::vector<TPicture> Out;
     for (const auto &G : Glyphs)
         for (const auto &S : States)
             Out.push_back({G.first + QLatin1Char('_') + QLatin1String(S.first), Button(G.second, S.second)});
+    for (TPicture &P : FramePictures())
+        Out.push_back(std::move(P));
     return Out;
-}
-
-QString CIdent(const QString &Name)
-{
-    return QStringLiteral("pic_") + Name;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication App(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <png directory> <embedded source file>\n", argv[0]);
-        return 2;
-    }
-    const QString PngDir = QString::fromLocal8Bit(argv[1]);
-    const QString SourceFile = QString::fromLocal8Bit(argv[2]);
-    if (!QDir().mkpath(PngDir)) {
-        std::fprintf(stderr, "cannot create %s\n", argv[1]);
-        return 1;
-    }
-
-    QString Out;
-    QTextStream S(&Out);
-    S << "// Pictures of the details panel, embedded as PNG data.\n"
-         "// Written by resources/pictures/details/DetailsPictureGen.cpp from the PNG files\n"
-         "// in resources/pictures/details/png/: change the generator, not this file.\n\n"
-         "#include <QByteArrayView>\n#include <QStringView>\n\n"
-         "namespace {\n\n";
-    const std::vector<Picture> Pictures = AllPictures();
-    for (const Picture &Pic : Pictures) {
-        const QString Path = QDir(PngDir).filePath(Pic.Name + QStringLiteral(".png"));
-        if (!Pic.Image.save(Path, "PNG")) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(Path));
-            return 1;
-        }
-        QFile F(Path);
-        if (!F.open(QIODevice::ReadOnly)) {
-            std::fprintf(stderr, "cannot read %s back\n", qPrintable(Path));
-            return 1;
-        }
-        const QByteArray Bytes = F.readAll();
-        S << "const unsigned char " << CIdent(Pic.Name) << "[] = {";
-        for (qsizetype i = 0; i < Bytes.size(); ++i) {
-            if (i % 16 == 0)
-                S << "\n   ";
-            S << ' ' << QStringLiteral("0x%1").arg(quint8(Bytes[i]), 2, 16, QLatin1Char('0')) << ',';
-        }
-        S << "\n};\n\n";
-    }
-    S << "struct TDetailsPicture\n{\n    const char16_t *Name;\n    const unsigned char *Data;\n"
-         "    qsizetype Size;\n};\n\n"
-         "const TDetailsPicture DetailsPictures[] = {\n";
-    for (const Picture &Pic : Pictures)
-        S << "    {u\"" << Pic.Name << "\", " << CIdent(Pic.Name) << ", sizeof(" << CIdent(Pic.Name) << ")},\n";
-    S << "};\n\n} // namespace\n\n"
-         "namespace details_pictures {\n\n"
-         "// The PNG data of the picture with this name; empty when there is none.\n"
-         "QByteArrayView Find(QStringView Name)\n{\n"
-         "    for (const TDetailsPicture &P : DetailsPictures)\n"
-         "        if (Name == QStringView(P.Name))\n"
-         "            return QByteArrayView(P.Data, P.Size);\n"
-         "    return {};\n}\n\n"
-         "} // namespace details_pictures\n";
-    S.flush();
-
-    QFile Src(SourceFile);
-    if (!Src.open(QIODevice::WriteOnly | QIODevice::Truncate) || Src.write(Out.toUtf8()) < 0) {
-        std::fprintf(stderr, "cannot write %s\n", argv[2]);
-        return 1;
-    }
-    std::printf("%zu pictures written\n", Pictures.size());
-    return 0;
+    TEmbeddedSource Source;
+    Source.Head = QStringLiteral("// Pictures of the details panel, embedded as PNG data.\n"
+                                 "// Written by resources/pictures/details/DetailsPictureGen.cpp from the PNG files\n"
+                                 "// in resources/pictures/details/png/: change the generator, not this file.\n\n"
+                                 "#include <QByteArrayView>\n#include <QStringView>\n\n");
+    Source.RowType = QStringLiteral("TDetailsPicture");
+    Source.Table = QStringLiteral("DetailsPictures");
+    Source.Namespace = QStringLiteral("details_pictures");
+    return RunPictureGenerator(argc, argv, AllPictures, Source);
 }
