@@ -12,7 +12,11 @@ fi
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Debug \
   -DTASKVANE_FUZZ=ON -DTASKVANE_TESTS=OFF -DTASKVANE_APP=OFF >/dev/null
-cmake --build build-fuzz -j"$(nproc)"
+targets=()
+for src in tests/fuzz/*.cpp; do
+  targets+=("fuzz_$(basename "$src" .cpp)")
+done
+cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]}"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 for target in build-fuzz/bin/fuzz_*; do

@@ -10,7 +10,9 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QHash>
 #include <QLocale>
+#include <QMutex>
 #include <QPainter>
 #include <QPalette>
 #include <QProxyStyle>
@@ -178,11 +180,19 @@ QImage MenuBitmap(const QString &Name)
     QImage img = LoadSkinResourceBitmap(Name);
     if (!img.isNull())
         return img;
-    const QByteArrayView data = skin_menu_pictures::Find(Name);
-    if (data.isEmpty())
-        return {};
-    img = DecodeSkinPng(data);
-    return img.isNull() ? img : img.convertToFormat(QImage::Format_RGB32);
+    // Decoded once for the program's run: the menus ask on every paint of every item.
+    static QMutex lock;
+    static QHash<QString, QImage> decoded;
+    QMutexLocker guard(&lock);
+    auto it = decoded.constFind(Name);
+    if (it == decoded.constEnd()) {
+        const QByteArrayView data = skin_menu_pictures::Find(Name);
+        img = data.isEmpty() ? QImage() : DecodeSkinPng(data);
+        if (!img.isNull())
+            img = img.convertToFormat(QImage::Format_RGB32);
+        it = decoded.insert(Name, img);
+    }
+    return *it;
 }
 
 QFont SystemMenuFont()

@@ -81,22 +81,30 @@ void TNetworkMonitor::SetSource(NetworkSource *Source)
     m_interfaces.clear();
 }
 
-void TNetworkMonitor::FillOwner(TConnectionItem &Item, const Endpoint &Row, SYSTEMTIME &CreateTime)
+void TNetworkMonitor::FillOwner(TConnectionItem &Item, const Endpoint &Row, SYSTEMTIME &CreateTime,
+                                TOwnerCache &Owners)
 {
     CreateTime = SYSTEMTIME();
     if (!Row.owned)
         return; // time wait, a kernel socket or another user's: no process to show
     Item.ProcessID = Row.owner.pid;
     Item.ProcessStartTime = Row.owner.startTime;
-    if (m_source->isKernelProcess(Item.ProcessID)) {
-        Item.ProcessPath = QStringLiteral("System");
-    } else {
-        Item.ProcessPath = NetworkMonitor::TProcessHelper::GetProcessPath(Item.ProcessID, Row.owner.startTime, *m_source);
+    const auto key = qMakePair(Row.owner.pid, Row.owner.startTime);
+    auto known = Owners.constFind(key);
+    if (known == Owners.cend()) {
+        TOwnerFacts facts;
+        if (m_source->isKernelProcess(Item.ProcessID))
+            facts.Path = QStringLiteral("System");
+        else
+            facts.Path = NetworkMonitor::TProcessHelper::GetProcessPath(Item.ProcessID, Row.owner.startTime, *m_source);
+        // The kernel keeps no creation time for a socket: the owner's start stands for it.
+        if (const auto start = m_source->processStart(Row.owner.pid, Row.owner.startTime))
+            facts.CreateTime = platform::localSystemTime(start->seconds, start->nanoseconds);
+        known = Owners.insert(key, facts);
     }
+    Item.ProcessPath = known->Path;
     Item.ProcessName = FileNamePart(Item.ProcessPath);
-    // The kernel keeps no creation time for a socket: the owner's start stands for it.
-    if (const auto start = m_source->processStart(Row.owner.pid, Row.owner.startTime))
-        CreateTime = platform::localSystemTime(start->seconds, start->nanoseconds);
+    CreateTime = known->CreateTime;
 }
 
 void TNetworkMonitor::RefreshTCP()
@@ -106,6 +114,7 @@ void TNetworkMonitor::RefreshTCP()
         std::vector<Endpoint> rows;
         if (!m_source->tcpEndpoints(rows) || rows.empty())
             return;
+        TOwnerCache owners;
         for (const Endpoint &row : rows) {
             auto item = std::make_unique<TTCPItem>();
             item->State = row.row.state;
@@ -113,7 +122,7 @@ void TNetworkMonitor::RefreshTCP()
             item->LocalPort = row.row.localPort;
             item->RemoteAddress = row.row.remoteAddress;
             item->RemotePort = row.row.remotePort;
-            FillOwner(*item, row, item->CreateTime);
+            FillOwner(*item, row, item->CreateTime, owners);
             m_tcp.push_back(std::move(item));
         }
     } catch (...) {
@@ -128,11 +137,12 @@ void TNetworkMonitor::RefreshUDP()
         std::vector<Endpoint> rows;
         if (!m_source->udpEndpoints(rows) || rows.empty())
             return;
+        TOwnerCache owners;
         for (const Endpoint &row : rows) {
             auto item = std::make_unique<TUDPItem>();
             item->LocalAddress = row.row.localAddress;
             item->LocalPort = row.row.localPort;
-            FillOwner(*item, row, item->CreateTime);
+            FillOwner(*item, row, item->CreateTime, owners);
             m_udp.push_back(std::move(item));
         }
     } catch (...) {

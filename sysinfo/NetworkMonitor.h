@@ -3,7 +3,9 @@
 #include "platform/files/SystemTime.h"
 #include "platform/network/NetworkSource.h"
 
+#include <QHash>
 #include <QObject>
+#include <QPair>
 #include <QString>
 
 #include <array>
@@ -130,7 +132,16 @@ public:
     void SetSource(platform::network::NetworkSource *Source);
 
 private:
-    void FillOwner(TConnectionItem &Item, const platform::network::Endpoint &Row, SYSTEMTIME &CreateTime);
+    // What one refresh learnt about an owning process; many endpoints share one owner.
+    struct TOwnerFacts
+    {
+        QString Path;
+        SYSTEMTIME CreateTime;
+    };
+    using TOwnerCache = QHash<QPair<quint32, quint64>, TOwnerFacts>;
+
+    void FillOwner(TConnectionItem &Item, const platform::network::Endpoint &Row, SYSTEMTIME &CreateTime,
+                   TOwnerCache &Owners);
 
     platform::network::NetworkSource *m_source;
     std::vector<std::unique_ptr<TTCPItem>> m_tcp;

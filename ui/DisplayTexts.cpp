@@ -27,7 +27,21 @@ namespace {
 
 const QString NA = QStringLiteral("N/A");
 
-// The integer nearest to Num / Den (Den > 0), halves to even.
+bool AllDateFieldsZero(const SYSTEMTIME &T)
+{
+    return T.wYear == 0 && T.wMonth == 0 && T.wDay == 0 && T.wHour == 0 && T.wMinute == 0 &&
+           T.wSecond == 0;
+}
+
+QString Two(int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
+
+} // namespace
+
+int RoundEven(double Value)
+{
+    return int(std::nearbyint(Value));
+}
+
 qint64 DivRoundHalfEven(qint64 Num, qint64 Den)
 {
     qint64 q = Num / Den;
@@ -45,15 +59,6 @@ qint64 DivRoundHalfEven(qint64 Num, qint64 Den)
     return q;
 }
 
-bool AllDateFieldsZero(const SYSTEMTIME &T)
-{
-    return T.wYear == 0 && T.wMonth == 0 && T.wDay == 0 && T.wHour == 0 && T.wMinute == 0 &&
-           T.wSecond == 0;
-}
-
-QString Two(int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
-
-} // namespace
 
 void PriorityText(quint32 Priority, QString &Text)
 {

@@ -31,6 +31,11 @@ void SpanText(const SYSTEMTIME &Span, QString &Text);
 // 32 upper-case hexadecimal digits, or empty when the file is missing or cannot be read.
 void FileMD5Text(const QString &FileName, QString &Text);
 
+// Rounding to the nearest integer with halves to even, as every figure of the window rounds.
+int RoundEven(double Value);
+// Num / Den (Den > 0) rounded the same way, without a detour through floating point.
+qint64 DivRoundHalfEven(qint64 Num, qint64 Den);
+
 // Comparisons for sorting, negated when Descending.
 int CompareTexts(const QString &A, const QString &B, bool Descending);
 int CompareNumbers(bool Descending, long double A, long double B);

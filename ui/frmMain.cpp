@@ -30,7 +30,6 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-#include <cmath>
 
 namespace {
 
@@ -72,12 +71,6 @@ const TPageInfo kPages[6] = {
     {u"进程管理", "menu_process"}, {u"服务管理", "menu_service"}, {u"启动配置", "menu_autorun"},
     {u"网络监控", "menu_network"}, {u"系统信息", "menu_system"}, {u"软件设置", "menu_config"},
 };
-
-// Rounds halves to even, as the form's centring does.
-int RoundEven(double Value)
-{
-    return int(std::nearbyint(Value));
-}
 
 template <typename T> T *Named(T *Object, const char *Name)
 {

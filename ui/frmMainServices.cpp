@@ -290,14 +290,17 @@ void TFormMain::ServiceCommand(quint8 Code, quint8 StartType)
     if (!item)
         return;
     const quint32 wait = TServiceHelper::WAIT_INFINITE;
-    const QString name = item->Name;
+    QString name = item->Name;
 
-    // One waiting operation: panel, operation, panel away, failure report.
+    // One waiting operation: panel, operation, panel away, failure report. Showing the panel
+    // lets queued work run (the end of an optimisation job reloads the list), so the item is
+    // looked up again by its name; a service that has gone meanwhile is skipped.
     auto run = [&](const char16_t *WaitText, const char16_t *Failure, const auto &Operation) {
         ShowWaiting(QString::fromUtf16(WaitText));
-        const bool ok = Operation();
+        item = objServices->ItemByName(name);
+        const bool ok = item && Operation();
         HideWaiting();
-        if (!ok)
+        if (item && !ok)
             ReportFailure(Failure, name);
     };
 
@@ -317,6 +320,7 @@ void TFormMain::ServiceCommand(quint8 Code, quint8 StartType)
         item = SelectedService();
         if (!item || !CanStop(item))
             return;
+        name = item->Name;
         run(kWaitStop, kFailStop, [&] { return item->Stop(wait); });
         break;
     }

@@ -18,7 +18,6 @@
 #include <QLocale>
 #include <QValueAxis>
 
-#include <cmath>
 
 namespace {
 
@@ -27,30 +26,21 @@ const QColor kChartBackground(0x00, 0x00, 0x40);
 const QColor kChartText(0xFF, 0xFF, 0xFF);
 const QColor kChartGrid(0x30, 0x30, 0x70);
 
-int RoundHalfEven(double Value)
-{
-    return int(std::nearbyint(Value));
-}
-
 // Part x 100 / Whole to the nearest integer; 0 when there is no whole to measure against.
 int Share(double Part, double Whole)
 {
-    return Whole == 0 ? 0 : RoundHalfEven(Part * 100.0 / Whole);
+    return Whole == 0 ? 0 : RoundEven(Part * 100.0 / Whole);
 }
 
 int MegaBytes(qint64 Bytes)
 {
-    return RoundHalfEven(double(Bytes) / 1024.0 / 1024.0);
+    return RoundEven(double(Bytes) / 1024.0 / 1024.0);
 }
 
 // Kilobytes to the nearest integer, halves to even.
 qint64 KiloBytes(qint64 Bytes)
 {
-    qint64 k = Bytes / 1024;
-    const qint64 rest = Bytes % 1024;
-    if (rest * 2 > 1024 || (rest * 2 == 1024 && (k & 1)))
-        ++k;
-    return k;
+    return DivRoundHalfEven(Bytes, 1024);
 }
 
 // A figure with the user's thousands separators and no decimals.

@@ -288,6 +288,13 @@ bool enumerateByStatus(std::vector<ProcessEntry> &out)
     return listed && !out.empty();
 }
 
+quint64 countProcesses()
+{
+    quint64 n = 0;
+    forEachPid([&n](qint32) { ++n; });
+    return n;
+}
+
 std::optional<ProcessHandle> openProcess(qint32 pid)
 {
     ProcStat st;

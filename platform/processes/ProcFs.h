@@ -84,6 +84,9 @@ bool enumerateByStat(std::vector<ProcessEntry> &out);
 // start time; slower, used when the first way fails.
 bool enumerateByStatus(std::vector<ProcessEntry> &out);
 
+// The numbered entries of /proc (zombies included); 0 when /proc cannot be listed.
+quint64 countProcesses();
+
 // The handle of a live, non-zombie process, with its current start time.
 std::optional<ProcessHandle> openProcess(qint32 pid);
 // Listed, not a zombie, and started at the handle's start time.

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
@@ -49,25 +48,6 @@ QString DiskLinkName(const QString &kind, int major, int minor)
     return QString();
 }
 
-quint64 CountProcesses()
-{
-    DIR *d = ::opendir("/proc");
-    if (!d)
-        return 0;
-    quint64 n = 0;
-    while (dirent *e = ::readdir(d)) {
-        const char *p = e->d_name;
-        if (*p < '1' || *p > '9')
-            continue;
-        while (*p >= '0' && *p <= '9')
-            ++p;
-        if (*p == '\0')
-            ++n;
-    }
-    ::closedir(d);
-    return n;
-}
-
 } // namespace
 
 std::optional<CpuStat> StatusSource::cpuStat()
@@ -99,7 +79,7 @@ std::optional<KernelCounts> StatusSource::counts()
         return std::nullopt;
     const auto handles = parseFileNr(*files);
     const auto threads = parseLoadAvgThreads(*load);
-    const quint64 procs = CountProcesses();
+    const quint64 procs = processes::countProcesses();
     if (!handles || !threads || procs == 0)
         return std::nullopt;
     return KernelCounts{*handles, *threads, procs};

@@ -276,3 +276,61 @@ TEST(NetworkMonitor, TerminateEndsOnlyTheListedOwner)
     EXPECT_TRUE(m.GetTCPItem(1)->Terminate());
     EXPECT_TRUE(child.waitForFinished(5000));
 }
+
+namespace {
+
+// Counts what the monitor asks about owners.
+class CountingNetwork : public FakeNetwork
+{
+public:
+    int pathQueries = 0;
+    int startQueries = 0;
+
+    std::optional<QString> processPath(quint32 pid, quint64 start) override
+    {
+        ++pathQueries;
+        return FakeNetwork::processPath(pid, start);
+    }
+    std::optional<Moment> processStart(quint32 pid, quint64 start) override
+    {
+        ++startQueries;
+        return FakeNetwork::processStart(pid, start);
+    }
+};
+
+} // namespace
+
+TEST(NetworkMonitor, EndpointsOfOneOwnerShareOneLookUpPerRefresh)
+{
+    CountingNetwork net;
+    net.paths[{kFakePID, 77}] = QStringLiteral("/opt/app/bin/server");
+    net.starts[kFakePID] = Moment{1700000000, 0};
+    std::vector<Endpoint> rows;
+    for (quint32 port = 1000; port < 1010; ++port)
+        rows.push_back(Owned(Addr(10, 0, 0, 1), port, Addr(10, 0, 0, 2), 80, TcpEstablished, kFakePID));
+    net.tcp = rows;
+    net.udp = rows;
+    TNetworkMonitor m(nullptr, &net);
+
+    m.RefreshTCP();
+    ASSERT_EQ(m.GetTCPCount(), 10);
+    for (int i = 0; i < m.GetTCPCount(); ++i) {
+        const TTCPItem *item = m.GetTCPItem(i);
+        EXPECT_EQ(item->ProcessPath, QStringLiteral("/opt/app/bin/server"));
+        EXPECT_EQ(item->ProcessName, QStringLiteral("server"));
+        EXPECT_EQ(item->CreateTime.wYear, m.GetTCPItem(0)->CreateTime.wYear);
+        EXPECT_NE(item->CreateTime.wYear, 0);
+    }
+    EXPECT_EQ(net.pathQueries, 1);
+    EXPECT_EQ(net.startQueries, 1);
+
+    // What was learnt does not outlive its refresh: an owner that ran another program since
+    // shows the new one.
+    net.paths[{kFakePID, 77}] = QStringLiteral("/opt/app/bin/other");
+    m.RefreshUDP();
+    ASSERT_EQ(m.GetUDPCount(), 10);
+    EXPECT_EQ(m.GetUDPItem(9)->ProcessName, QStringLiteral("other"));
+    m.RefreshTCP();
+    EXPECT_EQ(m.GetTCPItem(0)->ProcessName, QStringLiteral("other"));
+    EXPECT_EQ(net.pathQueries, 3);
+}

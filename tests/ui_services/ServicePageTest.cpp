@@ -172,6 +172,38 @@ TEST_F(ServicePageTest, AFailedStartIsReportedAndTheServiceStaysManual)
     EXPECT_EQ(Row("gamma")->text(3), "手动");
 }
 
+// The waiting panel lets queued work run before the operation; the end of an optimisation job
+// is such work and reloads the service list under the command.
+TEST_F(ServicePageTest, AListReloadedWhileTheWaitingPanelShowsIsFollowed)
+{
+    Open();
+    Select("beta");
+    QMetaObject::invokeMethod(form.get(), [this] { form->RefreshServiceList(); }, Qt::QueuedConnection);
+    form->ServiceCommand(0);
+    EXPECT_EQ(fake().unit("beta")->activeState, "active");
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(Row("beta")->text(2), "运行中");
+    EXPECT_TRUE(form->isEnabled());
+
+    // A service that went away meanwhile is skipped: nothing is asked of it, nothing reported.
+    Select("alpha");
+    fake().clearCalls();
+    QMetaObject::invokeMethod(
+        form.get(),
+        [this] {
+            fake().setUnits({Service("beta", "active"), Service("gamma", "inactive", "masked")});
+            form->RefreshServiceList();
+        },
+        Qt::QueuedConnection);
+    form->ServiceCommand(4);
+    EXPECT_TRUE(shown.empty());
+    for (const QString &c : fake().calls())
+        EXPECT_FALSE(c.contains(QLatin1String("alpha"))) << c.toStdString();
+    EXPECT_FALSE(Row("alpha"));
+    EXPECT_FALSE(form->pnlWaiting->isVisible());
+    EXPECT_TRUE(form->isEnabled());
+}
+
 TEST_F(ServicePageTest, StopAsksFirstEvenForAStoppedService)
 {
     Open();
