@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
+#include <QLockFile>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QStandardPaths>
@@ -88,6 +89,11 @@ bool TSingleInstance::InstanceWindowProc(const QByteArray &Message)
 bool TSingleInstance::InitSingleInstance()
 {
     const QString path = SocketPath();
+    // Two starts at the same moment take turns here, so the second always finds the first's
+    // server listening instead of taking its name away as a stale one.
+    QLockFile turn(path + QStringLiteral(".lock"));
+    turn.setStaleLockTime(kConnectTimeoutMs * 10);
+    turn.tryLock(kConnectTimeoutMs * 5);
     {
         QLocalSocket probe;
         probe.connectToServer(path);

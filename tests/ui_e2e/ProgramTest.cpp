@@ -9,6 +9,7 @@
 #include <QUuid>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -77,4 +78,24 @@ TEST(Program, SecondStartHandsOverAndEnds)
     EXPECT_EQ(first->exitCode(), 0);
     EXPECT_TRUE(first->readAllStandardOutput().contains("window title: Taskvane"));
     EXPECT_FALSE(QFile::exists(socket));
+}
+
+TEST(Program, StartsAtTheSameMomentLeaveExactlyOneWindow)
+{
+    if (!QFile::exists(kProgram))
+        GTEST_SKIP() << "the program is not built";
+    const QString name = UniqueName();
+    // Neither start finds a server, and a stale-looking name invites the second to take it over.
+    std::vector<std::unique_ptr<QProcess>> starts;
+    for (int i = 0; i < 3; ++i)
+        starts.push_back(Start(name, 3000));
+    int windows = 0;
+    for (auto &p : starts) {
+        ASSERT_TRUE(p->waitForStarted(10000));
+        ASSERT_TRUE(p->waitForFinished(60000));
+        EXPECT_EQ(p->exitCode(), 0);
+        if (p->readAllStandardOutput().contains("window title: Taskvane"))
+            ++windows;
+    }
+    EXPECT_EQ(windows, 1);
 }
