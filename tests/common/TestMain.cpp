@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -14,6 +20,18 @@
 // timers, event loops and widgets behave as in the program.
 int main(int argc, char **argv)
 {
+    // A child with several threads for tests that act on every thread of a process: the test
+    // program started again as "--threaded-child N" runs N sleeping threads besides its main one.
+    if (argc == 3 && std::strcmp(argv[1], "--threaded-child") == 0) {
+        std::vector<std::thread> threads;
+        for (int i = std::atoi(argv[2]); i > 0; --i)
+            threads.emplace_back([] { std::this_thread::sleep_for(std::chrono::seconds(60)); });
+        std::this_thread::sleep_for(std::chrono::seconds(60));
+        for (auto &t : threads)
+            t.join();
+        return 0;
+    }
+
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The user's own stores (autostart folders, key store) are never read or written by a test:

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include "Children.h"
 #include "common/TempDir.h"
 #include "platform/processes/ProcFs.h"
@@ -138,13 +140,8 @@ TEST(ProcessOperations, SuspendTwiceNeedsTwoResumes)
 
 TEST(ProcessOperations, PriorityRoundTripForEveryClassOnAllThreads)
 {
-    const auto python = platform::processes::findProgram(QStringLiteral("python3"));
-    if (!python)
-        GTEST_SKIP() << "no python3 to make a child with threads";
-    Child child({*python, QStringLiteral("-c"),
-                 QStringLiteral("import threading,time\n"
-                                "for _ in range(3): threading.Thread(target=time.sleep,args=(30,)).start()\n"
-                                "time.sleep(30)")});
+    // This test program itself, started as a child that runs three sleeping threads.
+    Child child({QCoreApplication::applicationFilePath(), QStringLiteral("--threaded-child"), QStringLiteral("3")});
     ASSERT_TRUE(waitFor([&] { return platform::processes::readThreadIds(child.pid()).size() >= 4; }));
     TProcesses list;
     ASSERT_TRUE(list.Refresh());
