@@ -27,6 +27,14 @@
 
 namespace {
 
+// Scales the automatic left axis to the largest value shown, on round numbers, so that whole-number
+// labels never repeat (a range of 0 to 1 would label four lines "0" or "1").
+void SetTrafficScale(QValueAxis *Axis, qreal Largest)
+{
+    Axis->setRange(0, qMax(Largest * 1.1, 4.0));
+    Axis->applyNiceNumbers();
+}
+
 // Columns of the endpoint list.
 enum : int { colName = 0, colType, colLocal, colRemote, colState, colPID, colPath };
 
@@ -148,8 +156,8 @@ void TFormMain::BuildNetworkPage(QLayout *Layout)
     axTrafficBottom->setTickInterval(1);
     axTrafficBottom->setVisible(false);
     axTrafficLeft = new QValueAxis(chart);
-    axTrafficLeft->setRange(0, 1);
     axTrafficLeft->setLabelFormat(QStringLiteral("%.0f"));
+    SetTrafficScale(axTrafficLeft, 0);
     axTrafficLeft->setLabelsColor(Qt::white);
     axTrafficLeft->setLinePenColor(Qt::white);
     axTrafficLeft->setGridLineColor(QColor(0x30, 0x30, 0x80));
@@ -515,7 +523,7 @@ void TFormMain::TrafficTick()
     }
     const qreal top = qMax(LargestSince(tsTrafficSend, axTrafficBottom->min()),
                            LargestSince(tsTrafficReceive, axTrafficBottom->min()));
-    axTrafficLeft->setRange(0, top > 0 ? top * 1.1 : 1.0);
+    SetTrafficScale(axTrafficLeft, top);
 
     lblTrafficSend->setText(QStringLiteral("发送(当前/总计) - %1 Bytes / %2 Bytes").arg(item->OutDelta).arg(item->OutOctets));
     lblTrafficReceive->setText(QStringLiteral("接收(当前/总计) - %1 Bytes / %2 Bytes").arg(item->InDelta).arg(item->InOctets));
