@@ -8,7 +8,7 @@ namespace {
 QByteArray ValidImage(const TempDir &dir)
 {
     const QString path = dir.file(QStringLiteral("valid.db"));
-    CreateDictDBFile(path, PeopleSpec());
+    CreateDictDBFile(path, PeopleLayout());
     {
         Database d(path, QStringLiteral("valid"));
         TDictTableIO *t = d.Table(QStringLiteral("People"));
@@ -123,7 +123,7 @@ TEST(DictDBCorruptFile, ChainedTabBlocksThatLoopAreRefused)
 {
     TempDir dir;
     const QString path = dir.file(QStringLiteral("loop.db"));
-    CreateDictDBFile(path, PeopleSpec());
+    CreateDictDBFile(path, PeopleLayout());
     {
         Database d(path);
         TDictTableIO *t = d.Table(QStringLiteral("People"));

@@ -153,7 +153,7 @@ private:
     std::vector<TDictTableIO *> m_open;
 };
 
-inline TDictDBFileLayout PeopleSpec()
+inline TDictDBFileLayout PeopleLayout()
 {
     TDictDBTableLayout t;
     t.Name = QStringLiteral("People");

@@ -10,7 +10,7 @@ TEST(DictDBSession, DatabasePropertiesAndNames)
 {
     TempDir dir;
     const QString path = dir.file(QStringLiteral("s.db"));
-    CreateDictDBFile(path, PeopleSpec());
+    CreateDictDBFile(path, PeopleLayout());
     TDictDatabase db;
     EXPECT_EQ(DbErrorOf([&] { db.Open(); }), QStringLiteral("Database name missing"));
     EXPECT_FALSE(db.Connected());
@@ -83,7 +83,7 @@ TEST(DictDBSession, TemporaryDatabasesLiveWhileUsed)
 {
     TempDir dir;
     const QString path = dir.file(QStringLiteral("t.db"));
-    CreateDictDBFile(path, PeopleSpec());
+    CreateDictDBFile(path, PeopleLayout());
     TDictSession *def = DefaultSession();
     TDictDatabase *db = def->OpenDatabase(path, nullptr, true);
     ASSERT_NE(db, nullptr);
@@ -105,7 +105,7 @@ TEST(DictDBSession, EncipheredFilesNeedTheirPassword)
 {
     TempDir dir;
     const QString path = dir.file(QStringLiteral("enc.db"));
-    TDictDBFileLayout layout = PeopleSpec();
+    TDictDBFileLayout layout = PeopleLayout();
     layout.Encrypt = true;
     layout.Compress = true;
     layout.EncryptAlgo = QStringLiteral("Blowfish");
@@ -171,7 +171,7 @@ TEST(DictDBSession, FlushTimerFlushesWrittenFiles)
 {
     TempDir dir;
     const QString path = dir.file(QStringLiteral("f.db"));
-    CreateDictDBFile(path, PeopleSpec());
+    CreateDictDBFile(path, PeopleLayout());
     Database d(path);
     EXPECT_FALSE(d.db.FlushTimer()->isActive());
     TDictTableIO *t = d.Table(QStringLiteral("People"));

@@ -8,7 +8,7 @@ using namespace tvtest;
 
 namespace {
 
-TDictDBFileLayout KeysSpec(TTDIndexOptions options)
+TDictDBFileLayout KeysLayout(TTDIndexOptions options)
 {
     TDictDBTableLayout t;
     t.Name = QStringLiteral("K");
@@ -43,7 +43,7 @@ TEST(DictTableIO, EqualKeysGoAfterTheOneTheSearchMet)
     for (const bool descending : {false, true}) {
         TempDir dir;
         const QString path = dir.file(QStringLiteral("k.db"));
-        CreateDictDBFile(path, KeysSpec(descending ? TTDIndexOptions(tiDescending) : TTDIndexOptions()));
+        CreateDictDBFile(path, KeysLayout(descending ? TTDIndexOptions(tiDescending) : TTDIndexOptions()));
         Database d(path);
         TDictTableIO *t = d.Table(QStringLiteral("K"));
         Record r(t);
@@ -73,7 +73,7 @@ TEST(DictTableIO, AutoIncrementAndStringSlots)
 {
     TempDir dir;
     const QString path = dir.file(QStringLiteral("a.db"));
-    CreateDictDBFile(path, PeopleSpec());
+    CreateDictDBFile(path, PeopleLayout());
     Database d(path);
     TDictTableIO *t = d.Table(QStringLiteral("People"));
     Record r(t);
@@ -105,7 +105,7 @@ TEST(DictTableIO, TruthValuesReadAsZeroOrOne)
 {
     TempDir dir;
     const QString path = dir.file(QStringLiteral("b.db"));
-    CreateDictDBFile(path, KeysSpec(TTDIndexOptions()));
+    CreateDictDBFile(path, KeysLayout(TTDIndexOptions()));
     Database d(path);
     TDictTableIO *t = d.Table(QStringLiteral("K"));
     Record r(t);
@@ -126,7 +126,7 @@ TEST(DictTableIO, BlobAreasGrowByTheirCapacityRule)
 {
     TempDir dir;
     const QString path = dir.file(QStringLiteral("blob.db"));
-    CreateDictDBFile(path, KeysSpec(TTDIndexOptions()));
+    CreateDictDBFile(path, KeysLayout(TTDIndexOptions()));
     Database d(path);
     TDictTableIO *t = d.Table(QStringLiteral("K"));
     Record r(t);
@@ -192,7 +192,7 @@ TEST(DictTableIO, WriteVerifyGivesUpOnAFileThatDoesNotKeepItsBytes)
             return TMemoryStream::WriteAt(Pos, Buffer, Count);
         }
     } stream;
-    TDictDBFileLayout layout = KeysSpec(TTDIndexOptions());
+    TDictDBFileLayout layout = KeysLayout(TTDIndexOptions());
     layout.VerifyWrites = true;
     CreateDictDBStream(&stream, layout);
     const QString name = RegisterMemDBStream(&stream);
@@ -228,7 +228,7 @@ TEST(DictTableIO, RandomEditsMatchAModel)
 {
     TempDir dir;
     const QString path = dir.file(QStringLiteral("model.db"));
-    CreateDictDBFile(path, PeopleSpec());
+    CreateDictDBFile(path, PeopleLayout());
     struct Row
     {
         QByteArray name;

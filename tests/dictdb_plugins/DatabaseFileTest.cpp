@@ -12,7 +12,7 @@ namespace {
 
 const QString Password = QStringLiteral("geheim");
 
-TDictDBFileLayout ProtectedSpec(const QString &Cipher, quint8 Mode)
+TDictDBFileLayout ProtectedLayout(const QString &Cipher, quint8 Mode)
 {
     TDictDBTableLayout t;
     t.Name = QStringLiteral("Proc");
@@ -76,7 +76,7 @@ TEST(ProtectedDatabaseFile, SurvivesAppendModifyDeleteAndReopen)
         SCOPED_TRACE(std::string(c.Cipher) + " mode " + std::to_string(c.Mode));
         TempDir dir;
         const QString path = dir.file(QStringLiteral("p.db"));
-        CreateDictDBFile(path, ProtectedSpec(QString::fromLatin1(c.Cipher), c.Mode));
+        CreateDictDBFile(path, ProtectedLayout(QString::fromLatin1(c.Cipher), c.Mode));
         std::map<QByteArray, TRow> model;
         {
             Database d(path);
@@ -129,7 +129,7 @@ TEST(ProtectedDatabaseFile, WrongPasswordIsRefused)
 {
     TempDir dir;
     const QString path = dir.file(QStringLiteral("p.db"));
-    CreateDictDBFile(path, ProtectedSpec(QStringLiteral("Twofish"), 1));
+    CreateDictDBFile(path, ProtectedLayout(QStringLiteral("Twofish"), 1));
     Database d(path);
     d.db.SetPassword(QStringLiteral("wrong"));
     EXPECT_FALSE(d.db.CanAccess());
@@ -141,7 +141,7 @@ TEST(ProtectedDatabaseFile, UnknownModeInTheFileIsRefused)
 {
     TempDir dir;
     const QString path = dir.file(QStringLiteral("p.db"));
-    CreateDictDBFile(path, ProtectedSpec(QStringLiteral("Blowfish"), 1));
+    CreateDictDBFile(path, ProtectedLayout(QStringLiteral("Blowfish"), 1));
     // Patch the stored mode (extension block at 2317, mode at +36) to one that would store plain text.
     QByteArray bytes = ReadAll(path);
     ASSERT_GT(bytes.size(), 2317 + 36);
