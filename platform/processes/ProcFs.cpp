@@ -105,6 +105,14 @@ void procPath(char *buf, std::size_t cap, qint32 pid, const char *leaf)
     std::snprintf(buf, cap, "/proc/%d/%s", int(pid), leaf);
 }
 
+// The text of /proc/PID/status; nothing once the process is gone.
+std::optional<QByteArray> readProcStatus(qint32 pid)
+{
+    char path[48];
+    procPath(path, sizeof path, pid, "status");
+    return platform::system::readStatusFile(path, 64 * 1024);
+}
+
 template <typename Fn>
 bool forEachPid(Fn &&fn)
 {
@@ -265,9 +273,7 @@ bool enumerateByStatus(std::vector<ProcessEntry> &out)
 {
     out.clear();
     const bool listed = forEachPid([&](qint32 pid) {
-        char path[48];
-        procPath(path, sizeof path, pid, "status");
-        const auto text = platform::system::readStatusFile(path, 64 * 1024);
+        const auto text = readProcStatus(pid);
         if (!text)
             return;
         ProcStat st;
@@ -315,9 +321,7 @@ std::optional<quint32> readEffectiveUid(qint32 pid)
 {
     if (pid <= 0)
         return std::nullopt;
-    char path[48];
-    procPath(path, sizeof path, pid, "status");
-    const auto text = platform::system::readStatusFile(path, 64 * 1024);
+    const auto text = readProcStatus(pid);
     if (!text)
         return std::nullopt;
     const qsizetype at = text->indexOf("\nUid:");
@@ -382,9 +386,7 @@ std::optional<MemoryStatus> readMemoryStatus(qint32 pid)
 {
     if (pid <= 0)
         return std::nullopt;
-    char path[48];
-    procPath(path, sizeof path, pid, "status");
-    const auto text = platform::system::readStatusFile(path, 64 * 1024);
+    const auto text = readProcStatus(pid);
     if (!text)
         return std::nullopt;
     MemoryStatus m;
