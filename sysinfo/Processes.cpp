@@ -24,8 +24,28 @@ void ProcessesUnitInitialization()
         EnsureTerminalServiceHook();
 }
 
+namespace {
+
+// "\??\", "\SystemRoot\" or a drive letter at the start. On Linux these characters are
+// ordinary ones anywhere in a file name or an argument, so nothing else is touched.
+bool startsInWindowsForm(const QString &Path)
+{
+    if (Path.startsWith(QLatin1String("\\??\\")) ||
+        Path.startsWith(QLatin1String("\\SystemRoot\\"), Qt::CaseInsensitive))
+        return true;
+    if (Path.size() < 3)
+        return false;
+    const char16_t drive = Path[0].unicode();
+    const bool letter = (drive >= u'a' && drive <= u'z') || (drive >= u'A' && drive <= u'Z');
+    return letter && Path[1] == QLatin1Char(':') && Path[2] == QLatin1Char('\\');
+}
+
+} // namespace
+
 QString NormalizePath(const QString &Path)
 {
+    if (!startsInWindowsForm(Path))
+        return Path;
     QString s = Path;
     s.replace(QStringLiteral("\\??\\"), QString(), Qt::CaseInsensitive);
     QString systemDir;

@@ -28,7 +28,8 @@ extern TEnsureTerminalServiceHook EnsureTerminalServiceHook;
 // before it creates any form.
 void ProcessesUnitInitialization();
 
-// The normalisation of image paths and command lines.
+// The normalisation of image paths and command lines. Only a text in one of the Windows
+// forms it knows is rewritten; every Linux path and command line comes back unchanged.
 QString NormalizePath(const QString &Path);
 
 class TProcessMemory
