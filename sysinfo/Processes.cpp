@@ -371,37 +371,38 @@ bool TProcessItem::GetAffinity(quint32 CPUIndex)
 
 void TProcessItem::Suspend()
 {
-    TProcessHelper::Suspend(ProcessID, m_startTime);
+    TProcessHelper::Suspend(ProcessID, m_startTime, ProcessHandle.inode);
 }
 
 void TProcessItem::Resume()
 {
-    TProcessHelper::Resume(ProcessID, m_startTime);
+    TProcessHelper::Resume(ProcessID, m_startTime, ProcessHandle.inode);
 }
 
 bool TProcessItem::Terminate()
 {
-    return TProcessHelper::Terminate(ProcessID, m_startTime);
+    return TProcessHelper::Terminate(ProcessID, m_startTime, ProcessHandle.inode);
 }
 
 bool TProcessItem::TerminateTree()
 {
-    return TProcessHelper::TerminateTree(ProcessID, m_startTime);
+    return TProcessHelper::TerminateTree(ProcessID, m_startTime, ProcessHandle.inode);
 }
 
 bool TProcessItem::TerminateAndDelete()
 {
-    return TProcessHelper::TerminateAndDelete(ProcessID, m_startTime);
+    return TProcessHelper::TerminateAndDelete(ProcessID, m_startTime, ProcessHandle.inode);
 }
 
 bool TProcessItem::SetPriority(quint16 PriorityClass)
 {
-    return TProcessHelper::SetPriority(ProcessID, PriorityClass, m_startTime);
+    return TProcessHelper::SetPriority(ProcessID, PriorityClass, m_startTime, ProcessHandle.inode);
 }
 
 bool TProcessItem::SetAffinity(quint32 CPUIndex, bool Enabled)
 {
-    return TProcessHelper::SetAffinity(ProcessID, CPUIndex, Enabled, m_startTime);
+    return TProcessHelper::SetAffinity(ProcessID, CPUIndex, Enabled, m_startTime,
+                                      ProcessHandle.inode);
 }
 
 // ---- TProcesses --------------------------------------------------------------------------
