@@ -414,6 +414,11 @@ void TFormMain::objProcessesProcessReloaded(QObject *, quint32 dwProcessID)
         QTreeWidgetItem *row = lvProcesses->topLevelItem(i);
         quint32 pid = 0;
         if (RowPID(row, pid) && pid == dwProcessID) {
+            // A process that runs a new program or renames itself is looked up again.
+            if (row->text(colName) != item->Name) {
+                row->setText(colName, item->Name);
+                SetDictionaryState(item);
+            }
             row->setData(colName, ImageIndexRole, item->IconIndex);
             row->setText(colUser, item->UserName);
             row->setText(colPath, item->Path);
