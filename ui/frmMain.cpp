@@ -462,7 +462,10 @@ void TFormMain::FormCreate(QObject *)
             TitleMouseDown(s, b, m, x, y);
         };
         piece->OnMouseMove = [this](QObject *s, Qt::MouseButtons b, int x, int y) { TitleMouseMove(s, b, x, y); };
-        piece->OnMouseUp = [this](QObject *, Qt::MouseButton, Qt::KeyboardModifiers, int, int) { m_ManualDrag = false; };
+        piece->OnMouseUp = [this](QObject *, Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
+            m_ManualDrag = false;
+            m_TitlePressed = false;
+        };
         piece->OnDblClick = [this](QObject *s) { ToggleMaximize(s); };
     }
     btnMin->OnClick = [this](QObject *s) { MinimizeClick(s); };
@@ -549,20 +552,21 @@ void TFormMain::resizeEvent(QResizeEvent *Event)
 void TFormMain::changeEvent(QEvent *Event)
 {
     QWidget::changeEvent(Event);
-    if (Event->type() == QEvent::WindowStateChange)
-        FormResize(this);
+    if (Event->type() != QEvent::WindowStateChange)
+        return;
+    // A title button that the window left under the pointer (minimised, maximised, restored)
+    // shows no hover once the pointer is elsewhere.
+    for (TPicButton *b : {btnAbout, btnMin, btnMax, btnClose})
+        if (!b->rect().contains(b->mapFromGlobal(QCursor::pos())))
+            b->ResetMouseState();
+    imgMainBorder_Resize->setEnabled(!isMaximized());
+    FormResize(this);
 }
 
 void TFormMain::FormResize(QObject *)
 {
-    if (isMaximized()) {
-        // A maximised borderless window covers the work area and leaves the panels free.
-        if (QScreen *s = screen()) {
-            const QRect work = s->availableGeometry();
-            if (geometry() != work)
-                setGeometry(work);
-        }
-    }
+    // The window manager fits a maximised window to the work area; a size set here would be
+    // taken as the normal size and never given back.
     if (SystemPage)
         SystemPage->LayoutCharts();
 }
@@ -571,35 +575,50 @@ void TFormMain::FormResize(QObject *)
 
 void TFormMain::TitleMouseDown(QObject *Sender, Qt::MouseButton, Qt::KeyboardModifiers, int X, int Y)
 {
-    if (isMaximized())
-        return;
     m_ManualDrag = false;
-    QWindow *handle = windowHandle();
-    if (handle && handle->startSystemMove())
-        return;
-    // The window system would not move the window: follow the pointer by hand.
+    // The move starts with the first motion beyond the drag distance, not on the press: a window
+    // manager that takes the press would never let a double-click through.
+    m_TitlePressed = !isMaximized();
     auto *w = qobject_cast<QWidget *>(Sender);
-    const QPoint global = w ? w->mapToGlobal(QPoint(X, Y)) : QCursor::pos();
-    m_DragOffset = global - pos();
-    m_ManualDrag = true;
+    m_PressPoint = w ? w->mapToGlobal(QPoint(X, Y)) : QCursor::pos();
 }
 
 void TFormMain::TitleMouseMove(QObject *Sender, Qt::MouseButtons Shift, int X, int Y)
 {
-    if (!m_ManualDrag || !(Shift & Qt::LeftButton) || isMaximized())
-        return;
     auto *w = qobject_cast<QWidget *>(Sender);
     const QPoint global = w ? w->mapToGlobal(QPoint(X, Y)) : QCursor::pos();
+    if (m_ManualDrag) {
+        if (Shift != Qt::NoButton && !isMaximized())
+            move(global - m_DragOffset);
+        return;
+    }
+    if (!m_TitlePressed || Shift == Qt::NoButton || isMaximized())
+        return;
+    if ((global - m_PressPoint).manhattanLength() < QApplication::startDragDistance())
+        return;
+    m_TitlePressed = false;
+    QWindow *handle = windowHandle();
+    if (handle && handle->startSystemMove())
+        return;
+    // The window system would not move the window: follow the pointer by hand.
+    m_DragOffset = m_PressPoint - pos();
+    m_ManualDrag = true;
     move(global - m_DragOffset);
 }
 
 void TFormMain::ToggleMaximize(QObject *)
 {
     m_ManualDrag = false;
+    m_TitlePressed = false;
     if (isMaximized()) {
         showNormal();
+        // Where no window manager keeps the size from before, the form puts it back itself.
+        if (m_NormalGeometry.isValid() && geometry() != m_NormalGeometry)
+            setGeometry(m_NormalGeometry);
         imgMainBorder_Resize->setEnabled(true);
     } else {
+        m_NormalGeometry = geometry();
+        // The window manager maximises: it knows the work area and keeps the size to go back to.
         showMaximized();
         imgMainBorder_Resize->setEnabled(false);
     }
@@ -607,6 +626,8 @@ void TFormMain::ToggleMaximize(QObject *)
 
 void TFormMain::MinimizeClick(QObject *)
 {
+    // The pointer leaves the button with the window: no leave event tells the button.
+    btnMin->ResetMouseState();
     showMinimized();
 }
 
@@ -762,6 +783,9 @@ void TFormMain::btnLeftMenu_TitleClick(QObject *)
     pnlLeftMenu->setVisible(!pnlLeftMenu->isVisible());
     imgLeftMenuBody->setVisible(!imgLeftMenuBody->isVisible());
     const int d = pnlLeftMenu->isVisibleTo(this) ? -kMenuFold : kMenuFold;
+    // The chevron points the way the menu goes on the next click.
+    btnLeftMenu_Title->LoadStatePictures(pnlLeftMenu->isVisibleTo(this) ? QStringLiteral("menutitle")
+                                                                        : QStringLiteral("menutitle_folded"));
     for (QWidget *page : {static_cast<QWidget *>(pnlTab_Process), static_cast<QWidget *>(pnlTab_Service),
                           static_cast<QWidget *>(pnlTab_Network), static_cast<QWidget *>(pnlTab_Autorun),
                           static_cast<QWidget *>(pnlTab_System)}) {

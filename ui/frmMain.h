@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QPoint>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
@@ -175,6 +176,11 @@ private:
     // Dragging by hand where the window system does not move the window itself.
     bool m_ManualDrag = false;
     QPoint m_DragOffset;
+    // A press on the title waits for the first motion beyond the drag distance.
+    bool m_TitlePressed = false;
+    QPoint m_PressPoint;
+    // The geometry before the last maximise.
+    QRect m_NormalGeometry;
     const QEvent *m_LastKeyEvent = nullptr;
     QPointer<QWidget> m_NextKeyReceiver;
 };

@@ -177,9 +177,14 @@ TEST_F(FormMain, FoldingTheLeftMenuTwiceRestoresTheLayout)
     std::vector<QRect> before;
     for (int i = 0; i < 6; ++i)
         before.push_back(Page(i)->geometry());
+    const QImage unfolded = form->btnLeftMenu_Title->PicNormal().toImage();
     form->btnLeftMenu_TitleClick(form->btnLeftMenu_Title);
     EXPECT_FALSE(form->pnlLeftMenu->isVisible());
     EXPECT_FALSE(form->imgLeftMenuBody->isVisible());
+    // The chevron turns: the folded menu's button shows another picture in every state.
+    EXPECT_FALSE(form->btnLeftMenu_Title->PicNormal().isNull());
+    EXPECT_NE(form->btnLeftMenu_Title->PicNormal().toImage(), unfolded);
+    EXPECT_FALSE(form->btnLeftMenu_Title->PicMouseHover().isNull());
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(Page(i)->x(), before[i].x() - 133) << i;
         EXPECT_EQ(Page(i)->width(), before[i].width() + 133) << i;
@@ -188,6 +193,7 @@ TEST_F(FormMain, FoldingTheLeftMenuTwiceRestoresTheLayout)
     EXPECT_EQ(Page(5)->geometry(), before[5]); // the settings page is not moved
     form->btnLeftMenu_TitleClick(form->btnLeftMenu_Title);
     EXPECT_TRUE(form->pnlLeftMenu->isVisible());
+    EXPECT_EQ(form->btnLeftMenu_Title->PicNormal().toImage(), unfolded);
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(Page(i)->geometry(), before[i]) << i;
 }
@@ -453,12 +459,60 @@ TEST_F(FormMain, ClosingStopsTheTimersAndFreesTheSwitcher)
     EXPECT_EQ(form->CurrentPage, TFormMain::pgProcess);
 }
 
+TEST_F(FormMain, PressingTheTitleLeavesTheDoubleClickToTheWindowAndMovesOnlyBeyondTheDragDistance)
+{
+    form->show();
+    const QPoint at = form->pos();
+    auto moveTo = [this](int X, int Y) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(X, Y), QPointF(form->lblTitle->mapToGlobal(QPoint(X, Y))),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form->lblTitle, &move);
+    };
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(20, 10), QPointF(form->lblTitle->mapToGlobal(QPoint(20, 10))),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->lblTitle, &press);
+    // A jitter within the drag distance is not a move: the press stays the window's own, so a
+    // second click makes a double-click.
+    moveTo(21, 10);
+    EXPECT_EQ(form->pos(), at);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(21, 10),
+                        QPointF(form->lblTitle->mapToGlobal(QPoint(21, 10))), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(form->lblTitle, &release);
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(21, 10), QPointF(form->lblTitle->mapToGlobal(QPoint(21, 10))),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->lblTitle, &dbl);
+    QApplication::processEvents();
+    EXPECT_TRUE(form->isMaximized());
+    form->ToggleMaximize(form->btnMax);
+    QApplication::processEvents();
+    EXPECT_FALSE(form->isMaximized());
+
+    // Beyond the drag distance the window follows the pointer (by hand where, as here, the
+    // window system would not move it).
+    const QPoint start = form->pos();
+    QApplication::sendEvent(form->lblTitle, &press);
+    moveTo(20 + 40, 10 + 30);
+    QApplication::processEvents();
+    EXPECT_EQ(form->pos(), start + QPoint(40, 30));
+    QApplication::sendEvent(form->lblTitle, &release);
+}
+
 TEST_F(FormMain, MinimiseAndRestoreOnActivation)
 {
     form->show();
-    form->MinimizeClick(form->btnMin);
+    // The click leaves the button under the pointer; minimised, it must not stay highlighted.
+    const QPointF inside(5, 5), global(form->btnMin->mapToGlobal(QPoint(5, 5)));
+    QEnterEvent enter(inside, inside, global);
+    QApplication::sendEvent(form->btnMin, &enter);
+    QMouseEvent press(QEvent::MouseButtonPress, inside, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->btnMin, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, inside, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(form->btnMin, &release);
     QApplication::processEvents();
     EXPECT_TRUE(form->isMinimized());
+    EXPECT_FALSE(form->btnMin->IsHover());
+    EXPECT_FALSE(form->btnMin->IsDown());
     form->RestoreAndRaise();
     QApplication::processEvents();
     EXPECT_FALSE(form->isMinimized());
