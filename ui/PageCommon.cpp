@@ -131,13 +131,47 @@ bool TOpenDialog::Execute(QWidget *Parent)
     return true;
 }
 
+TListDelegate::TListDelegate(QAbstractItemView *View) : QStyledItemDelegate(View), m_View(View) {}
+
+QSize TListDelegate::sizeHint(const QStyleOptionViewItem &Option, const QModelIndex &Index) const
+{
+    QSize size = QStyledItemDelegate::sizeHint(Option, Index);
+    const QSize icon = m_View->iconSize();
+    if (icon.isValid())
+        size.setHeight(qMax(size.height(), icon.height() + 2));
+    return size;
+}
+
+void TListDelegate::initStyleOption(QStyleOptionViewItem *Option, const QModelIndex &Index) const
+{
+    QStyledItemDelegate::initStyleOption(Option, Index);
+    const QSize icon = m_View->iconSize();
+    if (Index.column() != 0 || !icon.isValid() || (Option->features & QStyleOptionViewItem::HasDecoration))
+        return;
+    // An empty picture of the icon's size holds the place.
+    static QIcon empty;
+    static QSize emptySize;
+    if (emptySize != icon) {
+        QPixmap blank(icon);
+        blank.fill(Qt::transparent);
+        empty = QIcon(blank);
+        emptySize = icon;
+    }
+    Option->features |= QStyleOptionViewItem::HasDecoration;
+    Option->icon = empty;
+    Option->decorationSize = icon;
+}
+
 QTreeWidget *MakeList(QWidget *Parent, const char *Name, const QList<QPair<const char16_t *, int>> &Columns)
 {
     auto *list = new QTreeWidget(Parent);
     list->setObjectName(QLatin1String(Name));
     list->setRootIsDecorated(false);
     list->setItemsExpandable(false);
+    // One height for all rows, from a delegate that makes it fit the icons whatever the first
+    // row holds.
     list->setUniformRowHeights(true);
+    list->setItemDelegate(new TListDelegate(list));
     list->setAllColumnsShowFocus(true);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);

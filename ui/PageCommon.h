@@ -12,12 +12,14 @@
 #include <QSize>
 #include <QString>
 #include <QList>
+#include <QStyledItemDelegate>
 #include <QPair>
 
 class QAction;
 class QEvent;
 class QHBoxLayout;
 class QMenu;
+class QAbstractItemView;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QWidget;
@@ -60,6 +62,22 @@ struct TOpenDialog
     QString InitialDir;
     QString FileName;
     bool Execute(QWidget *Parent);
+};
+
+// Draws the rows of a page's list: one fixed row height that fits the list's icons, and the
+// icon's place kept empty in rows without one, so that every name starts at the same x.
+class TListDelegate : public QStyledItemDelegate
+{
+public:
+    explicit TListDelegate(QAbstractItemView *View);
+
+    QSize sizeHint(const QStyleOptionViewItem &Option, const QModelIndex &Index) const override;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *Option, const QModelIndex &Index) const override;
+
+private:
+    QAbstractItemView *m_View;
 };
 
 // A report-style list of a page: named columns with their widths, whole rows selected, read only.

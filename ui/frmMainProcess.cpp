@@ -130,15 +130,15 @@ TPicButton *ProcessButton(QWidget *Parent, const char *Name, const QString &Capt
 }
 
 // Paints each process row in the colour of its dictionary state.
-class TProcessListDelegate : public QStyledItemDelegate
+class TProcessListDelegate : public TListDelegate
 {
 public:
-    TProcessListDelegate(TProcessPage *Page, QObject *Parent) : QStyledItemDelegate(Parent), m_Page(Page) {}
+    TProcessListDelegate(TProcessPage *Page, QAbstractItemView *View) : TListDelegate(View), m_Page(Page) {}
 
 protected:
     void initStyleOption(QStyleOptionViewItem *Option, const QModelIndex &Index) const override
     {
-        QStyledItemDelegate::initStyleOption(Option, Index);
+        TListDelegate::initStyleOption(Option, Index);
         QColor colour;
         if (!Index.parent().isValid() &&
             m_Page->lvProcessesCustomDrawItem(m_Page->lvProcesses, Index.row(), colour))

@@ -245,3 +245,29 @@ TEST_F(ProcessPage, CompletedDetailsReachTheRow)
     EXPECT_EQ(Row(late)->text(2), QStringLiteral("user1000"));
 }
 
+
+TEST_F(ProcessPage, RowsAreAsTallAsTheirIconsWhateverTheFirstRowHolds)
+{
+    // The idle process comes first and has no icon; a kernel thread has none either.
+    FakeProc kthread = Proc(kNoSuchPID + 1, QStringLiteral("kworker/0:1"));
+    kthread.kernel = true;
+    kthread.exe.clear();
+    source.procs = {kthread, Proc(kNoSuchPID + 2, QStringLiteral("bash"), 1 << 20)};
+    Create();
+    form->resize(800, 600);
+    QApplication::processEvents();
+    QTreeWidget *list = List();
+    ASSERT_GE(list->topLevelItemCount(), 3);
+    const QSize icon = list->iconSize();
+    ASSERT_TRUE(icon.isValid());
+    const int first = list->visualItemRect(list->topLevelItem(0)).height();
+    EXPECT_GE(first, icon.height()) << "the icon-less first row sets the height of every row";
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        EXPECT_EQ(list->visualItemRect(list->topLevelItem(i)).height(), first) << i;
+    // Rows without an icon keep its place, so their names start where the others' do.
+    QStyleOptionViewItem option;
+    option.initFrom(list);
+    const QSize withoutIcon = list->itemDelegate()->sizeHint(option, list->model()->index(0, 0));
+    EXPECT_GE(withoutIcon.width(), icon.width() + QFontMetrics(list->font()).horizontalAdvance(
+                                                      list->topLevelItem(0)->text(0)));
+}
