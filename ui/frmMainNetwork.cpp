@@ -47,6 +47,7 @@ constexpr quint8 mrYes = 3;
 // The chart shows this many ticks.
 constexpr double kTrafficWindow = 200.0;
 constexpr int kChartHeight = 200;
+constexpr int kLegendWidth = 60;
 
 const char16_t kCriticalRefused[] = u"这是关键系统进程，不允许执行该操作！\r\r%1 [%2]";
 const char16_t kConfirmTerminate[] =
@@ -124,8 +125,8 @@ void TNetworkPage::LayOutChart()
     const int w = chtNetTraffic->width(), h = chtNetTraffic->height();
     lblTrafficTitle->setGeometry(10, 8, 200, 20);
     cbbInterfaceList->setGeometry(qMax(220, w - 10 - 260), 6, qMin(260, qMax(40, w - 230)), 22);
-    lblTrafficSend->setGeometry(65, h - 36, qMax(0, w - 75), 16);
-    lblTrafficReceive->setGeometry(65, h - 19, qMax(0, w - 75), 16);
+    lblTrafficSend->setGeometry(kLegendWidth + 10, h - 36, qMax(0, w - kLegendWidth - 20), 16);
+    lblTrafficReceive->setGeometry(kLegendWidth + 10, h - 19, qMax(0, w - kLegendWidth - 20), 16);
 }
 
 void TNetworkPage::BuildNetworkPage()
@@ -156,7 +157,8 @@ void TNetworkPage::BuildNetworkPage()
     auto *chart = new QChart;
     chart->setBackgroundBrush(kChartColor);
     chart->setBackgroundRoundness(0);
-    chart->setMargins(QMargins(10, 30, 10, 40));
+    // The legend has a column of its own left of the plot, so that it never lies on the axis.
+    chart->setMargins(QMargins(kLegendWidth + 4, 30, 10, 40));
     chart->setAnimationOptions(QChart::NoAnimation);
     chtNetTraffic = new QChartView(chart, page);
     chtNetTraffic->setObjectName(QStringLiteral("chtNetTraffic"));
@@ -197,9 +199,10 @@ void TNetworkPage::BuildNetworkPage()
     QLegend *legend = chart->legend();
     legend->setVisible(true);
     legend->setFont(PageFont(11));
+    legend->setAlignment(Qt::AlignLeft);
     legend->detachFromChart();
     legend->setBackgroundVisible(false);
-    legend->setGeometry(QRectF(15, 65, 180, 24));
+    legend->setGeometry(QRectF(4, 36, kLegendWidth, 96));
     legend->update();
     for (QLegendMarker *marker : legend->markers()) {
         auto *s = qobject_cast<QLineSeries *>(marker->series());

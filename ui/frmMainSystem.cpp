@@ -292,8 +292,12 @@ void TSystemPage::BuildSystemPage()
     if (s->CPUCount <= 1) {
         SysCPULegendCheckBoxes = false;
         tsCPU->setName(QStringLiteral("%1 %").arg(cpu));
+        chart->legend()->setAlignment(Qt::AlignBottom);
     } else {
         SysCPULegendCheckBoxes = true;
+        // One entry a line beside the chart: a row under it has no room for the whole text of
+        // every processor's entry.
+        chart->legend()->setAlignment(Qt::AlignRight);
         if (chart->series().size() <= 1) {
             for (quint32 i = 1; i <= s->CPUCount; ++i) {
                 quint32 value = 0;

@@ -19,7 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QChart>
+#include <QFontMetricsF>
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
@@ -447,4 +449,27 @@ TEST_F(NetworkPage, MonitorLegendEntrySwitchesSamplingOffAndOn)
     emit send[0]->clicked();
     EXPECT_TRUE(form->tmrTraffic->isActive());
     form->tmrTraffic->stop();
+}
+
+TEST_F(NetworkPage, TrafficLegendStaysOffTheAxisAtTheMinimumSize)
+{
+    Create();
+    ShowPage();
+    for (const QSize size : {QSize(800, 600), QSize(620, 450)}) {
+        form->resize(size);
+        QApplication::processEvents();
+        QChart *chart = form->NetworkPage->chtNetTraffic->chart();
+        const QRectF legend = chart->legend()->geometry();
+        // The left axis: its line at the plot's left edge, its labels to the left of it.
+        const QValueAxis *axis = form->NetworkPage->axTrafficLeft;
+        const QFontMetricsF labels(axis->labelsFont());
+        const qreal labelWidth = labels.horizontalAdvance(QString::number(axis->max(), 'f', 0));
+        EXPECT_LT(legend.right(), chart->plotArea().left() - labelWidth) << size.width();
+        EXPECT_GE(legend.left(), 0) << size.width();
+        // Every entry has a line of its own inside the legend.
+        const QFontMetricsF entries(chart->legend()->font());
+        EXPECT_GE(legend.height(), 3 * entries.height()) << size.width();
+        for (QLegendMarker *m : chart->legend()->markers())
+            EXPECT_GE(legend.width(), entries.horizontalAdvance(m->label()) + entries.height()) << size.width();
+    }
 }

@@ -20,6 +20,10 @@
 #include <QChartView>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QApplication>
+#include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
+#include <QGraphicsTextItem>
 #include <QGroupBox>
 #include <QLegend>
 #include <QLegendMarker>
@@ -231,4 +235,45 @@ TEST_F(SystemPage, RealMachine)
     form->SystemPage->SystemTick();
     EXPECT_TRUE(status.match(form->lblStatusBar->text()).hasMatch());
     EXPECT_FALSE(form->SystemPage->lblSysTimeValue->text().contains(QStringLiteral("N/A")));
+}
+
+namespace {
+
+// Texts the chart cut short for want of room.
+QStringList CutTexts(QChartView *View)
+{
+    QStringList out;
+    for (QGraphicsItem *item : View->scene()->items()) {
+        QString text;
+        if (auto *t = dynamic_cast<QGraphicsTextItem *>(item))
+            text = t->toPlainText();
+        else if (auto *s = dynamic_cast<QGraphicsSimpleTextItem *>(item))
+            text = s->text();
+        if (item->isVisible() && (text.endsWith(QLatin1String("...")) || text.endsWith(QChar(0x2026))))
+            out << text;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(SystemPage, LegendsShowEveryEntryWholeAtTheDefaultSize)
+{
+    FakeStatus many(8);
+    Create(&many);
+    form->resize(800, 600);
+    form->show();
+    form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
+    many.advance(1.0, {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0});
+    form->SystemPage->SystemTick();
+    QApplication::processEvents();
+    for (QChartView *view : {form->SystemPage->chtCPU, form->SystemPage->chtMEM}) {
+        view->chart()->legend()->update();
+        QApplication::processEvents();
+        EXPECT_TRUE(CutTexts(view).isEmpty()) << view->objectName().toStdString() << ": "
+                                              << CutTexts(view).join(QLatin1String(" | ")).toStdString();
+        // The legend lies beside or below the plot, never on it.
+        const QRectF legend = view->chart()->legend()->geometry();
+        EXPECT_FALSE(legend.intersects(view->chart()->plotArea())) << view->objectName().toStdString();
+    }
 }
