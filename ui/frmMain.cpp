@@ -884,7 +884,9 @@ void TFormMain::btnSearchClick(QObject *)
     const QString text = edtSearch->text();
     if (text.trimmed().isEmpty())
         return;
-    UiHooks().OpenUrl(SearchAddress(SearchURL, text));
+    // Without a browser to open the address the user is told so, not left waiting.
+    if (!UiHooks().OpenUrl(SearchAddress(SearchURL, text)))
+        ReportFailure(u"网页搜索操作失败！\r\r%1", text);
 }
 
 void TFormMain::btnSearchMenuClick(QObject *)

@@ -72,6 +72,8 @@ const char16_t kFailTerminateTree[] = u"结束进程树操作失败！\r\r%1 [%2
 const char16_t kFailDelete[] = u"删除进程文件操作失败！\r\r%1 [%2]";
 const char16_t kFailPriority[] = u"设置优先级操作失败！\r\r%1 [%2]";
 const char16_t kFailAffinity[] = u"设置 CPU 分配操作失败！\r\r%1 [%2]";
+const char16_t kFailLocation[] = u"定位文件操作失败！\r\r%1 [%2]";
+const char16_t kFailProperties[] = u"查看属性操作失败！\r\r%1 [%2]";
 const char16_t kFailNewProcess[] = u"进程创建失败！请核实目标路径后重试。或者点击“浏览...”按钮查找目标。";
 
 const char16_t kTitleBan[] = u"禁止";
@@ -722,13 +724,15 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
         if (Affinity && !item->SetAffinity(quint32(qMax(0, Affinity->CPUIndex)), Affinity->Enabled))
             ReportFailure(kFailAffinity, item);
         break;
+    // Where neither the file manager nor the default program could show the file, the user
+    // who asked is told so.
     case pcLocation:
-        if (UsablePath(item->Path))
-            UiHooks().ShowInFileManager(item->Path);
+        if (UsablePath(item->Path) && !UiHooks().ShowInFileManager(item->Path))
+            ReportFailure(kFailLocation, item);
         break;
     case pcProperties:
-        if (UsablePath(item->Path))
-            UiHooks().ShowFileProperties(item->Path);
+        if (UsablePath(item->Path) && !UiHooks().ShowFileProperties(item->Path))
+            ReportFailure(kFailProperties, item);
         break;
     default:
         break;

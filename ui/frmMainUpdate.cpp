@@ -222,8 +222,9 @@ bool TUpdateCheck::CheckUpdate()
             const quint8 answer = TFormMessage::MessageBox(
                 QStringLiteral("已发现新版本 Taskvane v%1，建议下载更新。是否立即打开下载页面？").arg(app),
                 QStringLiteral("信息"), 1, 2);
-            if (answer == 3)
-                UiHooks().OpenUrl(UpdateURL(kDownloadPage));
+            if (answer == 3 && !UiHooks().OpenUrl(UpdateURL(kDownloadPage)))
+                TFormMessage::MessageBox(QStringLiteral("打开下载页面操作失败！\r\r%1").arg(UpdateURL(kDownloadPage)),
+                                         QStringLiteral("失败"), 5, 0);
         }
 
         QString dictVersion;

@@ -3,6 +3,7 @@
 #include "sysinfo/Processes.h"
 #include "sysinfo/Services.h"
 #include "ui/PageSwitcher.h"
+#include "ui_message/MessageAnswers.h"
 #include "ui/UiHooks.h"
 #include "ui/frmMain.h"
 #include "ui/frmMainAutoruns.h"
@@ -303,6 +304,25 @@ TEST_F(FormMain, SearchOpensTheEscapedAddress)
     EXPECT_EQ(opened[0], QStringLiteral("http://www.baidu.com/s?word=a%20b%26c%3Dd%23e"));
     // The address parses back to the text as typed, as one query value.
     EXPECT_EQ(QUrl(opened[0]).query(QUrl::FullyDecoded), QStringLiteral("word=a b&c=d#e"));
+}
+
+TEST_F(FormMain, SearchWithoutABrowserIsReported)
+{
+    form->show();
+    std::vector<uitest::Shown> shown;
+    QList<quint8> answers;
+    UiHooks().ExecModal = [&](QDialog *Dialog) { return uitest::AnswerMessageBox(Dialog, shown, answers); };
+    UiHooks().OpenUrl = [this](const QString &t) {
+        opened << t;
+        return false;
+    };
+    Type(QStringLiteral("taskvane"));
+    PressEnter(form->edtSearch);
+    EXPECT_EQ(opened.size(), 1);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, QStringLiteral("网页搜索操作失败！\n\ntaskvane"));
+    EXPECT_EQ(shown[0].Title, QStringLiteral("失败"));
+    EXPECT_EQ(shown[0].Icon, 5);
 }
 
 TEST_F(FormMain, SearchKeepsUntrimmedTextAndEncodesChinese)

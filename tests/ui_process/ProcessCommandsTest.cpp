@@ -368,3 +368,32 @@ TEST_F(ProcessCommands, EndToEndTerminateOnTheLiveList)
     EXPECT_EQ(Row(c.pid), nullptr);
 }
 
+
+TEST_F(ProcessCommands, LocationAndPropertiesThatNothingCanShowAreReported)
+{
+    Child &c = Listed(QStringLiteral("sleeper"), QStringLiteral("/usr/bin/sleep"));
+    Create();
+    Select({c.pid});
+    // Neither a file manager nor a default program for folders answers.
+    UiHooks().ShowInFileManager = [this](const QString &p) {
+        located << p;
+        return false;
+    };
+    UiHooks().ShowFileProperties = [this](const QString &p) {
+        propertied << p;
+        return false;
+    };
+    form->ProcessPage->mniProcess_LocationClick(form->ProcessPage->mniProcess_Location);
+    form->ProcessPage->mniProcess_PropertiesClick(form->ProcessPage->mniProcess_Properties);
+    EXPECT_EQ(located, QStringList{QStringLiteral("/usr/bin/sleep")});
+    EXPECT_EQ(propertied, QStringList{QStringLiteral("/usr/bin/sleep")});
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].Text, Text(u"定位文件操作失败！\r\r%1 [%2]", QStringLiteral("sleeper"), c.pid));
+    EXPECT_EQ(shown[1].Text, Text(u"查看属性操作失败！\r\r%1 [%2]", QStringLiteral("sleeper"), c.pid));
+    for (const Shown &s : shown) {
+        EXPECT_EQ(s.Title, QStringLiteral("失败"));
+        EXPECT_EQ(s.Icon, 5);
+        EXPECT_EQ(s.Buttons, 0);
+    }
+    EXPECT_TRUE(c.running());
+}
