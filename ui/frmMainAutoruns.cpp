@@ -209,6 +209,9 @@ void TAutorunPage::AutorunCommand(quint8 Code)
     }
     RefreshAutorunList();
     UpdateAutorunButtons();
+    // The rows were rebuilt: the panel no longer shows the entry as it was before the command.
+    if (Context.Details && Context.Details->Source == this)
+        Context.Details->RefreshDetails();
 }
 
 void TAutorunPage::mniAutorun_DisableClick(QObject *)

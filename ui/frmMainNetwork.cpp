@@ -389,8 +389,13 @@ void TNetworkPage::ConnectionCommand(quint8 Code)
     item = SelectedConnection();
     if (!item || item->ProcessID != pid || item->ProcessStartTime != started)
         return;
-    if (!item->Terminate())
+    if (!item->Terminate()) {
         TFormMessage::MessageBox(QString::fromUtf16(kFailTerminate).arg(name).arg(pid), QStringLiteral("失败"), 5, 0);
+        return;
+    }
+    // The process is gone: the panel no longer describes its endpoint.
+    if (Context.Details && Context.Details->Source == this && Context.Details->pnlDetails->isVisible())
+        Context.Details->ShowHint();
 }
 
 void TNetworkPage::UpdateConnectionButtons()

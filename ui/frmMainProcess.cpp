@@ -451,7 +451,14 @@ void TProcessPage::objProcessesProcessReloaded(QObject *, quint32 dwProcessID)
 
 void TProcessPage::objProcessesProcessRemoved(QObject *, quint32 dwProcessID)
 {
-    delete m_Rows.take(dwProcessID);
+    TListRow *row = m_Rows.take(dwProcessID);
+    if (!row)
+        return;
+    const bool shown = row->isSelected();
+    delete row;
+    // A panel that showed the ended process shows it no more.
+    if (shown && Context.Details && Context.Details->Source == this)
+        Context.Details->RefreshDetails();
 }
 
 void TProcessPage::UpdateProcessButtons()
@@ -628,11 +635,16 @@ bool TProcessPage::IsCriticalProcess(const QString &Path) const
 void TProcessPage::ExecuteProcessCommand(quint8 Command, int Param)
 {
     RunProcessCommand(Command, Param, nullptr);
+    // The panel shows the process as the command left it.
+    if (Context.Details && Context.Details->Source == this)
+        Context.Details->RefreshDetails();
 }
 
 void TProcessPage::ExecuteProcessCommand(quint8 Command, const TProcessAffinityParam *Param)
 {
     RunProcessCommand(Command, 0, Param);
+    if (Context.Details && Context.Details->Source == this)
+        Context.Details->RefreshDetails();
 }
 
 void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAffinityParam *Affinity)

@@ -360,6 +360,9 @@ void TServicePage::ServiceCommand(quint8 Code, quint8 StartType)
     }
     RefreshServiceList();
     UpdateServiceButtons();
+    // The panel shows the service as the command left it.
+    if (Context.Details && Context.Details->Source == this)
+        Context.Details->RefreshDetails();
 }
 
 void TServicePage::UpdateServiceButtons()

@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QTimer>
+#include <QTextEdit>
 #include <QTreeWidget>
 
 #include <memory>
@@ -298,3 +299,25 @@ TEST_F(AutorunPage, ColumnClicksSortByTextIgnoringCaseAndToggleTheDirection)
 }
 
 } // namespace
+
+TEST_F(AutorunPage, DetailsPanelNoLongerShowsAnEntryAsItWasBeforeTheCommand)
+{
+    ShowPage();
+    Select("agent");
+    form->AutorunPage->lvAutorunsClick(form->AutorunPage->lvAutoruns);
+    QTextEdit *details = form->Details->redtDetails;
+    ASSERT_TRUE(form->Details->pnlDetails->isVisible());
+    ASSERT_TRUE(details->toPlainText().contains(QStringLiteral("状态: ") + State(true)));
+    form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
+    EXPECT_EQ(Row("agent")->text(1), State(false));
+    EXPECT_FALSE(details->toPlainText().contains(QStringLiteral("状态: ") + State(true)))
+        << details->toPlainText().toStdString();
+    EXPECT_FALSE(details->toPlainText().contains(QStringLiteral("agent")));
+
+    Select("agent");
+    form->AutorunPage->lvAutorunsClick(form->AutorunPage->lvAutoruns);
+    ASSERT_TRUE(details->toPlainText().contains(QStringLiteral("状态: ") + State(false)));
+    form->AutorunPage->mniAutorun_DeleteClick(form->AutorunPage->mniAutorun_Delete);
+    EXPECT_EQ(Row("agent"), nullptr);
+    EXPECT_FALSE(details->toPlainText().contains(QStringLiteral("agent")));
+}

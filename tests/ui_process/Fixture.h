@@ -28,6 +28,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QThread>
+#include <QTextEdit>
 #include <QTreeWidget>
 
 #include <algorithm>

@@ -397,3 +397,31 @@ TEST_F(ProcessCommands, LocationAndPropertiesThatNothingCanShowAreReported)
     }
     EXPECT_TRUE(c.running());
 }
+
+TEST_F(ProcessCommands, DetailsPanelFollowsTheCommandsAndForgetsAnEndedProcess)
+{
+    Child &c = Spawn();
+    Create(true);
+    Select({c.pid});
+    form->ProcessPage->lvProcessesClick(form->ProcessPage->lvProcesses);
+    QTextEdit *details = form->Details->redtDetails;
+    ASSERT_TRUE(form->Details->pnlDetails->isVisible());
+    ASSERT_TRUE(details->toPlainText().contains(QStringLiteral("进程 ID: %1").arg(c.pid)));
+
+    // Suspended, the panel is filled again at once (the process is still there).
+    answers = {3};
+    details->setPlainText(QStringLiteral("stale"));
+    form->ProcessPage->mniProcess_PauseClick(form->ProcessPage->mniProcess_Pause);
+    EXPECT_TRUE(c.waitState('T'));
+    EXPECT_TRUE(details->toPlainText().contains(QStringLiteral("进程 ID: %1").arg(c.pid)));
+    form->ProcessPage->mniProcess_ResumeClick(form->ProcessPage->mniProcess_Resume);
+
+    // Ended, its row goes with the next tick and the panel no longer describes it.
+    answers = {3};
+    form->ProcessPage->btnTerminateProcessClick(form->ProcessPage->btnTerminateProcess);
+    ASSERT_TRUE(c.waitEnded());
+    form->ProcessPage->ProcessTick();
+    EXPECT_EQ(Row(c.pid), nullptr);
+    EXPECT_FALSE(details->toPlainText().contains(QString::number(c.pid))) << details->toPlainText().toStdString();
+    EXPECT_EQ(details->toPlainText(), QStringLiteral("(请点击列表查看相关详细信息)"));
+}
