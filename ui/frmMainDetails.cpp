@@ -4,6 +4,7 @@
 #include "ui/frmMainDetails.h"
 
 #include "sysinfo/FileProperties.h"
+#include "sysinfo/Utils.h"
 #include "ui/FormFrame.h"
 #include "ui/PageCommon.h"
 #include "ui/PngImage.h"
@@ -222,6 +223,22 @@ void TDetailsPanel::AddDetailLine(const QString &Label, const QString &Value, bo
     InsertAt(redtDetails, Value, value);
     if (LineBreak)
         InsertAt(redtDetails, QStringLiteral("\r"), value);
+}
+
+QString TDetailsPanel::FileVersionText(const QString &FileName)
+{
+    // An empty name would give this program's own version: a process without a readable file
+    // has none.
+    if (FileName.trimmed().isEmpty())
+        return QString();
+    QString version;
+    GetFileVersion(FileName, version);
+    if (!version.isEmpty())
+        return version;
+    objFileProperties->LoadFromFile(FileName);
+    version = objFileProperties->VersionInfo()->FileVersion;
+    objFileProperties->Clear();
+    return version;
 }
 
 void TDetailsPanel::AddFileVersionLines(const QString &FileName)

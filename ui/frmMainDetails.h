@@ -56,6 +56,9 @@ public:
     // Text at the caret in bold red (the dangerous-process warning) or grey (the disclaimer).
     void AddWarning(const QString &Text);
     void AddDisclaimer(const QString &Text);
+    // The version of a file: this program's own, or that of the package that installed the file;
+    // empty when neither is known.
+    QString FileVersionText(const QString &FileName);
     // The four version lines of a file, through objFileProperties, which is cleared afterwards.
     void AddFileVersionLines(const QString &FileName);
     // Clears and fills the panel for the current page's selected item and shows it; with no

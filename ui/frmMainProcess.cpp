@@ -1000,12 +1000,7 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
     Panel.AddDetailLine(QStringLiteral("虚拟内存使用"), text, true);
     ByteCountText(qint64(m.PeakPagefileUsage), text);
     Panel.AddDetailLine(QStringLiteral("虚拟内存峰值"), text, true);
-    // An empty name would give this program's own version: a process without a readable file
-    // has none.
-    text.clear();
-    if (!item->Path.trimmed().isEmpty())
-        GetFileVersion(item->Path, text);
-    Panel.AddDetailLine(QStringLiteral("文件版本"), text, true);
+    Panel.AddDetailLine(QStringLiteral("文件版本"), Panel.FileVersionText(item->Path), true);
     FileMD5Text(item->Path, text);
     Panel.AddDetailLine(QStringLiteral("MD5 值"), text, true);
 

@@ -1,9 +1,12 @@
 #include "DetailsFixture.h"
 #include "ui_process/Fixture.h"
 
+#include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
@@ -343,4 +346,28 @@ TEST_F(ProcessDetails, UnpinnedPanelClosesByItself)
     form->ProcessPage->lvProcessesMouseMove(List(), Qt::NoButton, 0, 5000);
     EXPECT_FALSE(form->Details->pnlDetails->isVisible());
     EXPECT_EQ(form->Details->HoverPoint.y(), -1);
+}
+
+TEST_F(ProcessDetails, FileVersionIsThatOfThePackageThatInstalledTheFile)
+{
+    const quint32 pid = kNoSuchPID + 1, own = kNoSuchPID + 2;
+    const QString program = dir.file(QStringLiteral("packaged-tool"));
+    QFile f(program);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("#!/bin/sh\n");
+    f.close();
+    dtest::FakePackages packages({program});
+    counting.procs = {Proc(pid, QStringLiteral("packaged-tool"), program),
+                      Proc(own, QStringLiteral("taskvane"), QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget())};
+    CreateOn();
+    Click(pid);
+    EXPECT_TRUE(dtest::Lines(form->Details->redtDetails).contains(QStringLiteral("文件版本: 2.5-1")))
+        << Text().toStdString();
+    // This program's own file keeps its own version.
+    Click(own);
+    QString version;
+    GetFileVersion(QString(), version);
+    ASSERT_FALSE(version.isEmpty());
+    EXPECT_TRUE(dtest::Lines(form->Details->redtDetails).contains(QStringLiteral("文件版本: ") + version))
+        << Text().toStdString();
 }
