@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   fonts-wqy-microhei fonts-dejavu-core
   xvfb xauth x11-apps imagemagick
+  openbox xdotool x11-utils
   shared-mime-info
 )
 
