@@ -358,7 +358,8 @@ void TSkinForm::SetMenu(QMenu *Value)
     m_Menu = Value;
     if (auto *main = qobject_cast<TSkinMainMenu *>(Value))
         main->SetSkinForm(this);
-    if (Value) {
+    // A child form's menu belongs to its parent: it never gets a bar of its own.
+    if (Value && !m_MdiChild) {
         if (!m_MenuBar)
             m_MenuBar = new TSkinMenuBar(this);
         m_MenuBar->SetButtonHeight(m_MenuBarHeight);
@@ -797,7 +798,7 @@ void TSkinForm::PopupSystemMenu()
 {
     if (!Active() || !m_TitleBar)
         return;
-    m_TitleBar->SystemMenu()->PopupAt(QPoint(m_Form->x(), m_Form->y() + TitleBarHeight()));
+    m_TitleBar->SystemMenu()->PopupAt(m_Form->mapToGlobal(QPoint(0, TitleBarHeight())));
 }
 
 // ---- the form's events ----
@@ -1071,7 +1072,7 @@ bool TSkinForm::eventFilter(QObject *Watched, QEvent *Event)
         auto *w = qobject_cast<QWidget *>(Watched);
         // A key passes the filter once for each widget it propagates to: take it at the first.
         QWidget *focus = QApplication::focusWidget();
-        QWidget *first = focus && focus->window() == m_Form ? focus : m_Form.data();
+        QWidget *first = focus && FormOf(focus) == m_Form ? focus : m_Form.data();
         if (w && w == first) {
             if (HandleKey(static_cast<QKeyEvent *>(Event)))
                 return true;

@@ -2,6 +2,7 @@
 
 #include "skin/SkinForm.h"
 
+#include <QKeyEvent>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
@@ -365,4 +366,27 @@ TEST(SkinFormMdi, WithoutASkinnedParentAMaximisedChildKeepsItsTitleBar)
     sftest::Settle();
     EXPECT_FALSE(Sub(a)->isMaximized());
     EXPECT_EQ(Sub(a)->geometry(), QRect(10, 10, 300, 200));
+}
+
+TEST(SkinFormMdi, ChildKeysAndMenus)
+{
+    MdiParent p;
+    TSkinForm *a = p.AddChild(QStringLiteral("A"), QRect(40, 50, 300, 200));
+
+    // A child form's menu shows in no bar of its own.
+    QMenu menu;
+    menu.addMenu(QStringLiteral("&File"));
+    a->SetMenu(&menu);
+    EXPECT_EQ(a->MenuBar(), nullptr);
+    EXPECT_EQ(a->MenuBarHeight(), 0);
+    a->SetMenu(nullptr);
+
+    // Alt+Space on the child opens the child's system menu at the child, not the parent's.
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_Space, Qt::AltModifier, QStringLiteral(" "));
+    QApplication::sendEvent(Sub(a), &key);
+    TSkinTitleBarPopupMenu *childMenu = a->TitleBar()->SystemMenu();
+    EXPECT_TRUE(childMenu->isVisible());
+    EXPECT_FALSE(p.skin->TitleBar()->SystemMenu()->isVisible());
+    EXPECT_EQ(childMenu->pos(), Sub(a)->mapToGlobal(QPoint(0, a->TitleBarHeight())));
+    childMenu->hide();
 }
