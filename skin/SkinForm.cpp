@@ -291,6 +291,9 @@ void TSkinForm::SetTitleBarVisible(bool Value)
     Realign();
     if (m_Form)
         m_Form->update();
+    // A maximised child whose buttons this bar shows takes them back while it is hidden.
+    if (TSkinForm *child = m_TitleBar->MaximizedChild())
+        child->ApplyMdiState();
 }
 
 QString TSkinForm::Caption() const
@@ -816,10 +819,14 @@ void TSkinForm::mouseReleaseEvent(QMouseEvent *Event)
     if (!Active())
         return;
     Realign();
-    if (!(m_Form->windowFlags() & Qt::FramelessWindowHint)) {
-        m_Form->setWindowFlag(Qt::FramelessWindowHint, true);
-        m_Form->show();
+    if (m_Form->windowFlags() & Qt::FramelessWindowHint)
+        return;
+    if (m_MdiChild) {
+        SetMdiFrameless(true);
+        return;
     }
+    m_Form->setWindowFlag(Qt::FramelessWindowHint, true);
+    m_Form->show();
 }
 
 void TSkinForm::FormResized()

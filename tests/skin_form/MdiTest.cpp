@@ -120,6 +120,13 @@ TEST(SkinFormMdi, ChildrenTakeTheirFramesAndAskTheMainFormForTheSystemFrame)
     EXPECT_EQ(a->FormPanel()->y(), a->TitleBar()->height());
     EXPECT_EQ(p.skin->TitleBar()->MaximizedChild(), nullptr);
 
+    // It paints its frame around its client area: DeepBlue's black border, its form colour inside.
+    QImage shot = Sub(a)->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(sftest::Pixel(shot, 0, 100), QColor(Qt::black));
+    EXPECT_EQ(sftest::Pixel(shot, 299, 100), QColor(Qt::black));
+    EXPECT_EQ(sftest::Pixel(shot, 150, 199), QColor(Qt::black));
+    EXPECT_EQ(sftest::Pixel(shot, 2, 100), sftest::Bgr(0xE8E8E8));
+
     // Its shape is its own (a child can be shaped on any platform).
     a->SetUIStyle(TSkinUIStyle::WinXP);
     EXPECT_EQ(Sub(a)->geometry(), QRect(10, 10, 300, 200)) << "a change of look keeps the child's place";
@@ -192,6 +199,13 @@ TEST(SkinFormMdi, MaximisedChildShowsItsButtonsOnTheParentsTitleBar)
                                        .copy(visible.translated(-restore.topLeft())));
     // The parent's own maximise button still shows its own state.
     EXPECT_EQ(parentBar->Buttons()->Items(1)->PicNormal(), StripFrame(p.skin->UIStyle(), 7));
+
+    // Hiding the parent's title bar gives the child its own back, showing it takes it again.
+    p.skin->SetTitleBarVisible(false);
+    EXPECT_TRUE(aBar->isVisible());
+    p.skin->SetTitleBarVisible(true);
+    EXPECT_FALSE(aBar->isVisible());
+    EXPECT_EQ(parentBar->MaximizedChild(), a);
 
     // Another child activated takes the maximised place; the first is given back its frame.
     p.area->setActiveSubWindow(Sub(b));
