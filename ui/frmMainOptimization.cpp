@@ -1,6 +1,6 @@
 // The service optimisation panel of the services page.
 
-#include "ui/frmMain.h"
+#include "ui/frmMainOptimization.h"
 
 #include "sysinfo/Optimization.h"
 #include "ui/DisplayTexts.h"
@@ -85,7 +85,7 @@ TOptimizationOptions OptionsOfFlags(int Flags)
 
 } // namespace
 
-void TFormMain::BuildOptimizationPanel()
+TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List)
 {
     objOptimization = new TOptimization(this);
     objOptimization->setObjectName(QStringLiteral("objOptimization"));
@@ -100,7 +100,7 @@ void TFormMain::BuildOptimizationPanel()
     };
     connect(objOptimization, &TOptimization::JobEnded, this, [this] { objOptimizationJobEnded(); });
 
-    auto *panel = new TSkinPanelStandIn(pnlTab_Service);
+    auto *panel = new TSkinPanelStandIn(Page);
     pnlServicesOptimizaion = panel;
     panel->setObjectName(QStringLiteral("pnlServicesOptimizaion"));
     panel->SetColor(kPanelColor);
@@ -183,15 +183,24 @@ void TFormMain::BuildOptimizationPanel()
 
     panel->hide();
     // Below the list, above whatever else the page stacks there; the list gives up the height.
-    if (auto *layout = qobject_cast<QVBoxLayout *>(pnlTab_Service->layout())) {
-        const int at = layout->indexOf(lvServices);
+    if (auto *layout = qobject_cast<QVBoxLayout *>(Page->layout())) {
+        const int at = layout->indexOf(List);
         layout->insertWidget(at < 0 ? layout->count() : at + 1, panel, 0, Qt::AlignRight);
     } else {
         panel->move(187, 237);
     }
 }
 
-int TFormMain::SvcOptiCheckedFlags() const
+TOptimizationPanel::~TOptimizationPanel()
+{
+    // A job still running reports to nobody once the panel is gone.
+    objOptimization->OnBackuppingServices = nullptr;
+    objOptimization->OnRestoringServices = nullptr;
+    objOptimization->OnOptimizingServices = nullptr;
+    disconnect(objOptimization, nullptr, this, nullptr);
+}
+
+int TOptimizationPanel::SvcOptiCheckedFlags() const
 {
     const QCheckBox *boxes[] = {chkSvcOpti_AutomaticUpdates,
                                 chkSvcOpti_SystemRestore,
@@ -213,14 +222,14 @@ int TFormMain::SvcOptiCheckedFlags() const
     return flags;
 }
 
-void TFormMain::btnSvcOpti_BackupClick(QObject *)
+void TOptimizationPanel::btnSvcOpti_BackupClick(QObject *)
 {
     objOptimization->Backup(QString());
     pbSvcOpti_Progress->setValue(1);
     lblSvcOpti_Progress->setText(QString::fromUtf16(kBackingUp));
 }
 
-void TFormMain::btnSvcOpti_RestoreClick(QObject *)
+void TOptimizationPanel::btnSvcOpti_RestoreClick(QObject *)
 {
     const QString title = QStringLiteral("询问");
     if (QFileInfo::exists(objOptimization->GetDefaultBackupFile())) {
@@ -238,7 +247,7 @@ void TFormMain::btnSvcOpti_RestoreClick(QObject *)
     lblSvcOpti_Progress->setText(QString::fromUtf16(kBackingUp));
 }
 
-void TFormMain::btnSvcOpti_OptimizeClick(QObject *)
+void TOptimizationPanel::btnSvcOpti_OptimizeClick(QObject *)
 {
     const int flags = SvcOptiCheckedFlags();
     bool afterBackup = false;
@@ -263,7 +272,7 @@ void TFormMain::btnSvcOpti_OptimizeClick(QObject *)
     lblSvcOpti_Progress->setText(QString::fromUtf16(kOptimizing));
 }
 
-void TFormMain::objOptimizationJobEnded()
+void TOptimizationPanel::objOptimizationJobEnded()
 {
     if (SvcOptiPendingOptions < 0)
         return;
@@ -274,7 +283,7 @@ void TFormMain::objOptimizationJobEnded()
     lblSvcOpti_Progress->setText(QString::fromUtf16(kOptimizing));
 }
 
-void TFormMain::SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal,
+void TOptimizationPanel::SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal,
                                 const QString &strServiceName, quint8 Mode, bool RefreshList)
 {
     // The panels' own visibility, whether or not the page shows at the moment.
@@ -294,12 +303,12 @@ void TFormMain::SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint3
     if (dwCurrent == dwTotal) {
         pnlSvcOpti_Progress->hide();
         pnlSvcOpti_Control->show();
-        if (RefreshList)
-            RefreshServiceList();
+        if (RefreshList && OnRefreshList)
+            OnRefreshList();
     }
 }
 
-void TFormMain::objOptimizationBackuppingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
+void TOptimizationPanel::objOptimizationBackuppingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
                                                   const QString &strServiceName, quint8 Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kBackingUpService), dwCurrent, dwTotal, strServiceName, Mode, false);
@@ -307,13 +316,13 @@ void TFormMain::objOptimizationBackuppingServices(QObject *, quint32 dwCurrent, 
     QThread::msleep(10);
 }
 
-void TFormMain::objOptimizationRestoringServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
+void TOptimizationPanel::objOptimizationRestoringServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
                                                  const QString &strServiceName, quint8 Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kRestoringService), dwCurrent, dwTotal, strServiceName, Mode, true);
 }
 
-void TFormMain::objOptimizationOptimizingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
+void TOptimizationPanel::objOptimizationOptimizingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
                                                   const QString &strServiceName, quint8 Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kOptimizingService), dwCurrent, dwTotal, strServiceName, Mode, true);

@@ -3,10 +3,7 @@
 #include "skin/SkinForm.h"
 
 #include <QApplication>
-#include <QTimer>
 #include <QWidget>
-
-#include <cstdio>
 
 int main(int argc, char **argv)
 {
@@ -16,9 +13,5 @@ int main(int argc, char **argv)
     form.setGeometry(100, 100, 400, 300);
     new TSkinForm(&form);
     form.show();
-    QTimer::singleShot(0, &form, [&form] {
-        std::printf("ready %llu\n", static_cast<unsigned long long>(form.winId()));
-        std::fflush(stdout);
-    });
     return app.exec();
 }
