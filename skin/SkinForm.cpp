@@ -99,17 +99,17 @@ QEvent::Type TSkinFrameQueryEvent::EventType()
 
 namespace {
 
-TFormBorderStyle BorderStyleOf(const QWidget *Form)
+TSkinBorderStyle BorderStyleOf(const QWidget *Form)
 {
     if (Form->windowFlags() & Qt::FramelessWindowHint)
-        return TFormBorderStyle::bsNone;
+        return TSkinBorderStyle::bsNone;
     const bool fixed = Form->minimumSize() == Form->maximumSize()
                        || (Form->windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
     if (Form->windowType() == Qt::Tool)
-        return fixed ? TFormBorderStyle::bsToolWindow : TFormBorderStyle::bsSizeToolWin;
+        return fixed ? TSkinBorderStyle::bsToolWindow : TSkinBorderStyle::bsSizeToolWin;
     if (fixed)
-        return Form->windowType() == Qt::Dialog ? TFormBorderStyle::bsDialog : TFormBorderStyle::bsSingle;
-    return TFormBorderStyle::bsSizeable;
+        return Form->windowType() == Qt::Dialog ? TSkinBorderStyle::bsDialog : TSkinBorderStyle::bsSingle;
+    return TSkinBorderStyle::bsSizeable;
 }
 
 // What the application's main form answers for a child form's frame (0 unanswered).
@@ -162,10 +162,10 @@ TSkinForm::TSkinForm(QWidget *AOwner) : QWidget(AOwner)
     // Read before the title bar sets the form's minimum size.
     m_InitialBorderStyle = BorderStyleOf(AOwner);
     switch (m_InitialBorderStyle) {
-    case TFormBorderStyle::bsNone:
-    case TFormBorderStyle::bsSingle:
-    case TFormBorderStyle::bsToolWindow:
-        m_BorderStyle = TFormBorderStyle::bsDialog;
+    case TSkinBorderStyle::bsNone:
+    case TSkinBorderStyle::bsSingle:
+    case TSkinBorderStyle::bsToolWindow:
+        m_BorderStyle = TSkinBorderStyle::bsDialog;
         break;
     default:
         m_BorderStyle = m_InitialBorderStyle;
@@ -871,8 +871,8 @@ bool TSkinForm::Sizeable() const
     if (!Active())
         return false;
     if (m_MdiChild)
-        return m_InitialBorderStyle != TFormBorderStyle::bsSingle;
-    return m_BorderStyle == TFormBorderStyle::bsSizeable || m_BorderStyle == TFormBorderStyle::bsSizeToolWin;
+        return m_InitialBorderStyle != TSkinBorderStyle::bsSingle;
+    return m_BorderStyle == TSkinBorderStyle::bsSizeable || m_BorderStyle == TSkinBorderStyle::bsSizeToolWin;
 }
 
 Qt::Edges TSkinForm::FrameEdgesAt(const QPoint &Pos) const

@@ -28,11 +28,12 @@ class TSkinMainMenu;
 // bsSizeable and bsSizeToolWin only. A form states it through Qt: a fixed size (or the fixed-size
 // hint) gives bsSingle, or bsDialog for a dialog and bsToolWindow for a tool window; a tool
 // window that can be sized gives bsSizeToolWin; a window that already has no frame gives bsNone.
-enum class TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
+enum class TSkinBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 
 // A child form inside a parent form asks the application's main form for the frame of its
 // window with this event (Which: 0x87D0 the bottom frame, 0x87D1 the left frame); a main form
-// that knows the answer sets Answer. Unanswered, the frame is 0.
+// that knows the answer sets Answer. Unanswered, the frame is 0; an answer below 0 or above 12
+// is taken as 4.
 class TSkinFrameQueryEvent : public QEvent
 {
 public:
@@ -70,8 +71,8 @@ public:
 
     // The form's border as it was, and as the component keeps it (bsNone, bsSingle and
     // bsToolWindow become bsDialog).
-    TFormBorderStyle InitialBorderStyle() const { return m_InitialBorderStyle; }
-    TFormBorderStyle BorderStyle() const { return m_BorderStyle; }
+    TSkinBorderStyle InitialBorderStyle() const { return m_InitialBorderStyle; }
+    TSkinBorderStyle BorderStyle() const { return m_BorderStyle; }
     // Whether the drawn frame sizes the form: a sizeable border; a child form unless it started
     // with a single border.
     bool Sizeable() const;
@@ -198,8 +199,8 @@ private:
     int m_BottomRegionMaxY = 0;
     // A child form shown maximised; set while the title bar stands aside for the parent's.
     bool m_MdiShownMaximized = false;
-    TFormBorderStyle m_InitialBorderStyle = TFormBorderStyle::bsSizeable;
-    TFormBorderStyle m_BorderStyle = TFormBorderStyle::bsSizeable;
+    TSkinBorderStyle m_InitialBorderStyle = TSkinBorderStyle::bsSizeable;
+    TSkinBorderStyle m_BorderStyle = TSkinBorderStyle::bsSizeable;
     QPointer<QWidget> m_Form;
     QPointer<QMdiSubWindow> m_MdiChild;
     bool m_TitleBarCustom = false;

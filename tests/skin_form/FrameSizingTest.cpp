@@ -78,8 +78,8 @@ TEST(SkinFormSizing, EveryEdgeAndCornerGrowsAndStopsAtTheMinimum)
 {
     SizeableForm f;
     QWidget *form = f.form.get();
-    EXPECT_EQ(f.skin->InitialBorderStyle(), TFormBorderStyle::bsSizeable);
-    EXPECT_EQ(f.skin->BorderStyle(), TFormBorderStyle::bsSizeable);
+    EXPECT_EQ(f.skin->InitialBorderStyle(), TSkinBorderStyle::bsSizeable);
+    EXPECT_EQ(f.skin->BorderStyle(), TSkinBorderStyle::bsSizeable);
     ASSERT_TRUE(f.skin->Sizeable());
     const QRect start(50, 60, 400, 300);
     const QSize min = form->minimumSize();
@@ -187,16 +187,16 @@ TEST(SkinFormSizing, OnlySizeableBordersSize)
         const char *Name;
         Qt::WindowType Type;
         bool Fixed;
-        TFormBorderStyle Initial;
-        TFormBorderStyle Kept;
+        TSkinBorderStyle Initial;
+        TSkinBorderStyle Kept;
     };
     const Row rows[] = {
-        {"sizeable window", Qt::Window, false, TFormBorderStyle::bsSizeable, TFormBorderStyle::bsSizeable},
-        {"fixed window", Qt::Window, true, TFormBorderStyle::bsSingle, TFormBorderStyle::bsDialog},
-        {"fixed dialog", Qt::Dialog, true, TFormBorderStyle::bsDialog, TFormBorderStyle::bsDialog},
-        {"sizeable dialog", Qt::Dialog, false, TFormBorderStyle::bsSizeable, TFormBorderStyle::bsSizeable},
-        {"fixed tool window", Qt::Tool, true, TFormBorderStyle::bsToolWindow, TFormBorderStyle::bsDialog},
-        {"sizeable tool window", Qt::Tool, false, TFormBorderStyle::bsSizeToolWin, TFormBorderStyle::bsSizeToolWin},
+        {"sizeable window", Qt::Window, false, TSkinBorderStyle::bsSizeable, TSkinBorderStyle::bsSizeable},
+        {"fixed window", Qt::Window, true, TSkinBorderStyle::bsSingle, TSkinBorderStyle::bsDialog},
+        {"fixed dialog", Qt::Dialog, true, TSkinBorderStyle::bsDialog, TSkinBorderStyle::bsDialog},
+        {"sizeable dialog", Qt::Dialog, false, TSkinBorderStyle::bsSizeable, TSkinBorderStyle::bsSizeable},
+        {"fixed tool window", Qt::Tool, true, TSkinBorderStyle::bsToolWindow, TSkinBorderStyle::bsDialog},
+        {"sizeable tool window", Qt::Tool, false, TSkinBorderStyle::bsSizeToolWin, TSkinBorderStyle::bsSizeToolWin},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.Name);
@@ -207,7 +207,7 @@ TEST(SkinFormSizing, OnlySizeableBordersSize)
         SizeableForm f(std::move(form));
         EXPECT_EQ(f.skin->InitialBorderStyle(), r.Initial);
         EXPECT_EQ(f.skin->BorderStyle(), r.Kept);
-        const bool sizeable = r.Kept == TFormBorderStyle::bsSizeable || r.Kept == TFormBorderStyle::bsSizeToolWin;
+        const bool sizeable = r.Kept == TSkinBorderStyle::bsSizeable || r.Kept == TSkinBorderStyle::bsSizeToolWin;
         EXPECT_EQ(f.skin->Sizeable(), sizeable);
         EXPECT_EQ(bool(f.skin->FrameEdgesAt(QPoint(398, 150))), sizeable);
         DragFrame(f.form.get(), QPoint(398, 150), QPoint(40, 0));
@@ -218,7 +218,7 @@ TEST(SkinFormSizing, OnlySizeableBordersSize)
     auto bare = sftest::MakeForm();
     bare->setWindowFlag(Qt::FramelessWindowHint);
     SizeableForm f(std::move(bare));
-    EXPECT_EQ(f.skin->InitialBorderStyle(), TFormBorderStyle::bsNone);
-    EXPECT_EQ(f.skin->BorderStyle(), TFormBorderStyle::bsDialog);
+    EXPECT_EQ(f.skin->InitialBorderStyle(), TSkinBorderStyle::bsNone);
+    EXPECT_EQ(f.skin->BorderStyle(), TSkinBorderStyle::bsDialog);
     EXPECT_FALSE(f.skin->Sizeable());
 }

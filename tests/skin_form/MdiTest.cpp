@@ -361,7 +361,7 @@ TEST(SkinFormMdi, ChildrenSizeAndMoveInsideTheArea)
     // A child that started with a single border keeps a border that does not size.
     TSkinForm *fixed = p.AddChild(QStringLiteral("Fixed"), QRect(100, 100, 200, 150),
                                   [](QMdiSubWindow *S) { S->setFixedSize(200, 150); });
-    EXPECT_EQ(fixed->InitialBorderStyle(), TFormBorderStyle::bsSingle);
+    EXPECT_EQ(fixed->InitialBorderStyle(), TSkinBorderStyle::bsSingle);
     EXPECT_FALSE(fixed->Sizeable());
     EXPECT_EQ(fixed->FrameEdgesAt(QPoint(198, 75)), Qt::Edges());
 }
