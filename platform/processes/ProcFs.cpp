@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QSysInfo>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -27,6 +28,29 @@ namespace platform::processes {
 
 namespace {
 
+// Reads the rest of a small /proc file into `buf` (NUL-terminated); the length, or -1.
+ssize_t readOpenFile(int fd, char *buf, std::size_t cap)
+{
+    std::size_t total = 0;
+    while (total + 1 < cap) {
+        const ssize_t n = ::read(fd, buf + total, cap - 1 - total);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        total += std::size_t(n);
+        // A record file hands over its whole line in one read when the buffer holds it: a
+        // short read that ends the line is the end, without a second call to see it.
+        if (total + 1 < cap && buf[total - 1] == '\n')
+            break;
+    }
+    buf[total] = '\0';
+    return ssize_t(total);
+}
+
 // Reads a whole small /proc file into `buf` (NUL-terminated); the length, or -1. A relative
 // path is taken from the directory `dirFd`.
 ssize_t readSmallFile(int dirFd, const char *path, char *buf, std::size_t cap)
@@ -34,22 +58,9 @@ ssize_t readSmallFile(int dirFd, const char *path, char *buf, std::size_t cap)
     const int fd = ::openat(dirFd, path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    std::size_t total = 0;
-    while (total + 1 < cap) {
-        const ssize_t n = ::read(fd, buf + total, cap - 1 - total);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return -1;
-        }
-        if (n == 0)
-            break;
-        total += std::size_t(n);
-    }
+    const ssize_t n = readOpenFile(fd, buf, cap);
     ::close(fd);
-    buf[total] = '\0';
-    return ssize_t(total);
+    return n;
 }
 
 ssize_t readSmallFile(const char *path, char *buf, std::size_t cap)
@@ -120,6 +131,17 @@ std::optional<QByteArray> readProcStatus(qint32 pid)
     return platform::system::readStatusFile(path, 64 * 1024);
 }
 
+// The number of entries the last listing of /proc found, and when (monotonic, ns).
+std::atomic<quint64> g_listedCount{0};
+std::atomic<qint64> g_listedAt{0};
+
+qint64 monotonicNs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000ll + ts.tv_nsec;
+}
+
 // Calls `fn` with each identifier, and the descriptor of /proc for reads relative to it.
 template <typename Fn>
 bool forEachPid(Fn &&fn)
@@ -128,9 +150,11 @@ bool forEachPid(Fn &&fn)
     if (!dir)
         return false;
     const int procFd = ::dirfd(dir);
+    quint64 listed = 0;
     while (const dirent *e = ::readdir(dir)) {
         qint32 pid = 0;
         if (isPidName(e->d_name, pid)) {
+            ++listed;
             if constexpr (std::is_invocable_v<Fn, qint32, int, const char *>)
                 fn(pid, procFd, e->d_name);
             else
@@ -138,6 +162,8 @@ bool forEachPid(Fn &&fn)
         }
     }
     ::closedir(dir);
+    g_listedCount.store(listed, std::memory_order_relaxed);
+    g_listedAt.store(monotonicNs(), std::memory_order_relaxed);
     return true;
 }
 
@@ -337,8 +363,13 @@ bool enumerateByStatus(std::vector<ProcessEntry> &out)
 
 quint64 countProcesses()
 {
+    const qint64 at = g_listedAt.load(std::memory_order_relaxed);
+    const quint64 listed = g_listedCount.load(std::memory_order_relaxed);
+    if (at != 0 && listed != 0 && monotonicNs() - at < 2000000000ll)
+        return listed;
     quint64 n = 0;
-    forEachPid([&n](qint32) { ++n; });
+    if (!forEachPid([&n](qint32) { ++n; }))
+        return 0;
     return n;
 }
 
@@ -453,6 +484,49 @@ std::optional<MemoryStatus> readMemoryStatus(qint32 pid)
         m.vmPte = v * 1024;
     if (statusValue(*text, "VmLck", v))
         m.vmLck = v * 1024;
+    return m;
+}
+
+bool parseStatm(const char *text, std::size_t size, quint64 pageSize, ResidentMemory &out)
+{
+    // "size resident shared text lib data dt", in pages.
+    const char *p = text;
+    const char *end = text + size;
+    quint64 pages[3] = {};
+    for (quint64 &v : pages) {
+        if (!parseUnsigned(p, end, v))
+            return false;
+    }
+    if (pages[2] > pages[1] || pages[1] > ULLONG_MAX / pageSize)
+        return false;
+    out.resident = pages[1] * pageSize;
+    out.shared = pages[2] * pageSize;
+    return true;
+}
+
+std::optional<ResidentMemory> readStatm(qint32 pid, quint64 *fileInode)
+{
+    if (pid <= 0)
+        return std::nullopt;
+    static const quint64 pageSize = [] {
+        const long v = ::sysconf(_SC_PAGESIZE);
+        return v > 0 ? quint64(v) : quint64(4096);
+    }();
+    char path[48];
+    procPath(path, sizeof path, pid, "statm");
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    if (fileInode) {
+        struct stat st{};
+        *fileInode = ::fstat(fd, &st) == 0 ? quint64(st.st_ino) : 0;
+    }
+    char buf[256];
+    const ssize_t n = readOpenFile(fd, buf, sizeof buf);
+    ::close(fd);
+    ResidentMemory m;
+    if (n <= 0 || !parseStatm(buf, std::size_t(n), pageSize, m))
+        return std::nullopt;
     return m;
 }
 

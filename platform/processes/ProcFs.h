@@ -126,7 +126,9 @@ bool enumerateByStat(std::vector<ProcessEntry> &out);
 // start time; slower, used when the first way fails.
 bool enumerateByStatus(std::vector<ProcessEntry> &out);
 
-// The numbered entries of /proc (zombies included); 0 when /proc cannot be listed.
+// The numbered entries of /proc (zombies included); 0 when /proc cannot be listed. The count of
+// an enumeration of the last two seconds is used where there is one, so that a tick lists
+// /proc once.
 quint64 countProcesses();
 
 // The handle of a live, non-zombie process, with its current start time.
@@ -153,6 +155,18 @@ struct MemoryStatus
     quint64 vmLck = 0;
 };
 std::optional<MemoryStatus> readMemoryStatus(qint32 pid);
+
+// /proc/PID/statm in bytes: the resident set, and the part of it that is file-backed or
+// shared memory (so resident - shared is the process's own anonymous memory, RssAnon).
+struct ResidentMemory
+{
+    quint64 resident = 0;
+    quint64 shared = 0;
+};
+bool parseStatm(const char *text, std::size_t size, quint64 pageSize, ResidentMemory &out);
+// `fileInode`, when given, gets the inode of the file that was read: the same number on a later
+// read means the same file of the same process.
+std::optional<ResidentMemory> readStatm(qint32 pid, quint64 *fileInode = nullptr);
 
 int readThreadCount(qint32 pid);  // -1 on failure
 int readFdCount(qint32 pid);      // open descriptors, -1 on failure

@@ -126,19 +126,21 @@ std::optional<PidFd> PidFd::pin(const ProcessHandle &handle)
     return pinned;
 }
 
-std::optional<ProcessHandle> PidFd::identify(qint32 pid, quint64 startTime)
+std::optional<ProcessHandle> PidFd::identify(qint32 pid, quint64 startTime, std::optional<PidFd> *keep)
 {
     if (pid <= 0)
         return std::nullopt;
     const int fd = openPidFd(pid);
     if (fd < 0 && (errno == ESRCH || errno == EINVAL))
         return std::nullopt;
-    const PidFd pinned(fd, pid, startTime);
+    PidFd pinned(fd, pid, startTime);
     ProcStat st;
     if (!readStat(pid, st) || st.startTime != startTime || !pinned.held())
         return std::nullopt;
     ProcessHandle handle{pid, startTime, true};
     handle.inode = pidfdInode(fd);
+    if (keep)
+        *keep = std::move(pinned);
     return handle;
 }
 

@@ -37,7 +37,9 @@ public:
     static std::optional<PidFd> pin(const ProcessHandle &handle);
     // The handle of a listed process, with its inode; nothing when the identifier no longer
     // names the process that started at `startTime`.
-    static std::optional<ProcessHandle> identify(qint32 pid, quint64 startTime);
+    // With `keep`, the pidfd that found the process is handed over, still open.
+    static std::optional<ProcessHandle> identify(qint32 pid, quint64 startTime,
+                                                 std::optional<PidFd> *keep = nullptr);
 
     PidFd(PidFd &&other) noexcept;
     PidFd &operator=(PidFd &&other) noexcept;

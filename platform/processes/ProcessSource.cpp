@@ -4,6 +4,9 @@
 
 namespace platform::processes {
 
+ProcessSource::ProcessSource() = default;
+ProcessSource::~ProcessSource() = default;
+
 bool ProcessSource::enumeratePrimary(std::vector<ProcessEntry> &out)
 {
     return enumerateByStat(out);
@@ -18,7 +21,45 @@ std::optional<ProcessHandle> ProcessSource::open(quint32 pid, quint64 startTime)
 {
     if (pid == 0 || pid > quint32(INT32_MAX))
         return std::nullopt;
-    return PidFd::identify(qint32(pid), startTime);
+    std::optional<PidFd> kept;
+    const auto handle = PidFd::identify(qint32(pid), startTime, &kept);
+    m_opened.reset();
+    if (handle && kept) {
+        m_opened = std::make_unique<PidFd>(std::move(*kept));
+        m_openedHandle = *handle;
+    }
+    return handle;
+}
+
+namespace {
+
+bool sameProcess(const ProcessHandle &a, const ProcessHandle &b)
+{
+    return a.valid && b.valid && a.pid == b.pid && a.startTime == b.startTime && a.inode == b.inode;
+}
+
+} // namespace
+
+void ProcessSource::holdForReads(const ProcessHandle &handle)
+{
+    m_held.reset();
+    // Only the pidfd that has just found the process serves: anything else is pinned read by read.
+    if (m_opened && sameProcess(m_openedHandle, handle)) {
+        m_held = std::move(m_opened);
+        m_heldHandle = handle;
+    }
+    m_opened.reset();
+}
+
+void ProcessSource::unpin()
+{
+    m_held.reset();
+    m_opened.reset();
+}
+
+const PidFd *ProcessSource::heldPin(const ProcessHandle &handle) const
+{
+    return m_held && sameProcess(m_heldHandle, handle) ? m_held.get() : nullptr;
 }
 
 bool ProcessSource::isAlive(const ProcessHandle &handle)
@@ -36,8 +77,14 @@ namespace {
 // Runs a read of one process's files while the process is pinned: nothing comes back when
 // the identifier names another process, or when the process ended while it was read.
 template <typename Read>
-auto pinnedRead(const ProcessHandle &handle, Read &&read) -> decltype(read())
+auto pinnedRead(const ProcessSource &source, const ProcessHandle &handle, Read &&read) -> decltype(read())
 {
+    if (const PidFd *held = source.heldPin(handle)) {
+        auto value = read();
+        if (!held->held())
+            return {};
+        return value;
+    }
     const auto pinned = PidFd::pin(handle);
     if (!pinned)
         return {};
@@ -47,16 +94,16 @@ auto pinnedRead(const ProcessHandle &handle, Read &&read) -> decltype(read())
     return value;
 }
 
-int pinnedCount(const ProcessHandle &handle, int (*count)(qint32))
+int pinnedCount(const ProcessSource &source, const ProcessHandle &handle, int (*count)(qint32))
 {
-    return pinnedRead(handle, [&] { return std::optional<int>(count(handle.pid)); }).value_or(-1);
+    return pinnedRead(source, handle, [&] { return std::optional<int>(count(handle.pid)); }).value_or(-1);
 }
 
 } // namespace
 
 std::optional<ProcStat> ProcessSource::stat(const ProcessHandle &handle)
 {
-    return pinnedRead(handle, [&]() -> std::optional<ProcStat> {
+    return pinnedRead(*this, handle, [&]() -> std::optional<ProcStat> {
         ProcStat st;
         if (!readStat(handle.pid, st) || st.startTime != handle.startTime)
             return std::nullopt;
@@ -66,7 +113,7 @@ std::optional<ProcStat> ProcessSource::stat(const ProcessHandle &handle)
 
 std::optional<quint32> ProcessSource::uid(const ProcessHandle &handle)
 {
-    return pinnedRead(handle, [&] { return readEffectiveUid(handle.pid); });
+    return pinnedRead(*this, handle, [&] { return readEffectiveUid(handle.pid); });
 }
 
 std::optional<QString> ProcessSource::accountName(quint32 uid)
@@ -82,37 +129,55 @@ QString ProcessSource::domainName()
 
 std::optional<QString> ProcessSource::exePath(const ProcessHandle &handle)
 {
-    return pinnedRead(handle, [&] { return readExePath(handle.pid); });
+    return pinnedRead(*this, handle, [&] { return readExePath(handle.pid); });
 }
 
 std::optional<QStringList> ProcessSource::cmdline(const ProcessHandle &handle, bool *rawSingle)
 {
-    return pinnedRead(handle, [&] { return readCmdline(handle.pid, rawSingle); });
+    return pinnedRead(*this, handle, [&] { return readCmdline(handle.pid, rawSingle); });
 }
 
 std::optional<MemoryStatus> ProcessSource::memory(const ProcessHandle &handle)
 {
-    return pinnedRead(handle, [&] { return readMemoryStatus(handle.pid); });
+    return pinnedRead(*this, handle, [&] { return readMemoryStatus(handle.pid); });
+}
+
+std::optional<ResidentMemory> ProcessSource::resident(const ProcessHandle &handle, quint64 &fileInode)
+{
+    if (!handle.valid || handle.pid <= 0)
+        return std::nullopt;
+    if (fileInode != 0) {
+        // A file of /proc/PID stays bound to the process it was made for: when the process
+        // ends, a new one under the identifier gets new files with new inodes.
+        quint64 inode = 0;
+        const auto m = readStatm(handle.pid, &inode);
+        if (m && inode == fileInode)
+            return m;
+    }
+    quint64 inode = 0;
+    const auto m = pinnedRead(*this, handle, [&] { return readStatm(handle.pid, &inode); });
+    fileInode = m ? inode : 0;
+    return m;
 }
 
 int ProcessSource::fdCount(const ProcessHandle &handle)
 {
-    return pinnedCount(handle, readFdCount);
+    return pinnedCount(*this, handle, readFdCount);
 }
 
 int ProcessSource::moduleCount(const ProcessHandle &handle)
 {
-    return pinnedCount(handle, readModuleCount);
+    return pinnedCount(*this, handle, readModuleCount);
 }
 
 std::optional<SchedInfo> ProcessSource::sched(const ProcessHandle &handle)
 {
-    return pinnedRead(handle, [&] { return readSchedInfo(handle.pid); });
+    return pinnedRead(*this, handle, [&] { return readSchedInfo(handle.pid); });
 }
 
 std::optional<std::vector<bool>> ProcessSource::affinity(const ProcessHandle &handle)
 {
-    return pinnedRead(handle, [&] { return readAffinity(handle.pid); });
+    return pinnedRead(*this, handle, [&] { return readAffinity(handle.pid); });
 }
 
 unsigned ProcessSource::processorCount()
