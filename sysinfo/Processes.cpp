@@ -78,7 +78,36 @@ qint64 ticksToMs(ProcessSource &src, quint64 ticks)
 
 // ---- TProcessMemory / TProcessTime -------------------------------------------------------
 
+void TProcessMemory::Store(quint64 WorkingSet, quint64 Pagefile)
+{
+    const bool first = Owner->Owner->FirstPass;
+    auto delta = [first](quint64 now, quint64 before) {
+        return first ? qint64(0) : qint64(now) - qint64(before);
+    };
+    WorkingSetDelta = delta(WorkingSet, WorkingSetSize);
+    PagefileDelta = delta(Pagefile, PagefileUsage);
+    WorkingSetSize = WorkingSet;
+    PeakWorkingSetSize = qMax(PeakWorkingSetSize, WorkingSet);
+    PagefileUsage = Pagefile;
+    PeakPagefileUsage = qMax(PeakPagefileUsage, Pagefile);
+    // The faults of this pass come with its stat line; other readings leave them as they were.
+    const TProcessItem *item = Owner;
+    if (item->m_samplePass != 0 && item->m_samplePass == item->Owner->m_pass)
+        PageFaultCount = item->m_sampleFaults;
+}
+
 void TProcessMemory::Refresh()
+{
+    TProcessItem *item = Owner;
+    if (!item->ProcessHandle)
+        return;
+    const auto m = item->source().resident(item->ProcessHandle, item->m_statmInode);
+    if (!m)
+        return;
+    Store(m->resident, m->resident - qMin(m->shared, m->resident));
+}
+
+void TProcessMemory::RefreshAll()
 {
     TProcessItem *item = Owner;
     if (!item->ProcessHandle)
@@ -91,23 +120,18 @@ void TProcessMemory::Refresh()
     auto delta = [first](quint64 now, quint64 before) {
         return first ? qint64(0) : qint64(now) - qint64(before);
     };
-    const quint64 pagefile = m->rssAnon + m->vmSwap;
-    WorkingSetDelta = delta(m->vmRss, WorkingSetSize);
-    PagefileDelta = delta(pagefile, PagefileUsage);
     PagedPoolDelta = delta(m->vmPte, PagedPoolUsage);
     NonPagedPoolDelta = delta(m->vmLck, NonPagedPoolUsage);
-    WorkingSetSize = m->vmRss;
-    PeakWorkingSetSize = qMax(m->vmHwm, m->vmRss);
-    PagefileUsage = pagefile;
-    PeakPagefileUsage = qMax(PeakPagefileUsage, pagefile);
     PagedPoolUsage = m->vmPte;
     PeakPagedPoolUsage = qMax(PeakPagedPoolUsage, m->vmPte);
     NonPagedPoolUsage = m->vmLck;
     PeakNonPagedPoolUsage = qMax(PeakNonPagedPoolUsage, m->vmLck);
-    if (item->m_samplePass != 0 && item->m_samplePass == item->Owner->m_pass) {
-        PageFaultCount = item->m_sampleFaults;
-    } else if (const auto st = src.stat(item->ProcessHandle)) {
-        PageFaultCount = st->minflt + st->majflt;
+    Store(m->vmRss, m->rssAnon);
+    // The kernel's own mark holds peaks no tick saw.
+    PeakWorkingSetSize = qMax(PeakWorkingSetSize, m->vmHwm);
+    if (item->m_samplePass == 0 || item->m_samplePass != item->Owner->m_pass) {
+        if (const auto st = src.stat(item->ProcessHandle))
+            PageFaultCount = st->minflt + st->majflt;
     }
 }
 
@@ -387,7 +411,7 @@ void TProcessItem::ReadUserName()
     ProcessSource &src = source();
     const QString domain = src.domainName();
     // An account without a name shows its number, as ps does.
-    UserName = src.accountName(*UserSid).value_or(QString::number(*UserSid));
+    UserName = Owner->AccountName(*UserSid).value_or(QString::number(*UserSid));
     Domain = domain;
 }
 
@@ -429,9 +453,9 @@ void TProcessItem::ReadIcon()
     }
     Icon.clear();
     IconIndex = -1;
-    if (const auto icon = platform::shell::fileIcon(Path)) {
-        Icon = icon->iconName;
-        IconIndex = icon->index;
+    if (const auto icon = Owner->FileIcon(Path)) {
+        Icon = icon->first;
+        IconIndex = icon->second;
     }
 }
 
@@ -552,6 +576,36 @@ TProcessItem *TProcesses::ItemByPID(quint32 PID) const
     return m_byPid.value(PID, nullptr);
 }
 
+std::optional<QString> TProcesses::AccountName(quint32 uid)
+{
+    if (!Busy)
+        return m_source->accountName(uid);
+    const auto known = m_accountNames.constFind(uid);
+    if (known != m_accountNames.cend())
+        return *known;
+    const auto name = m_source->accountName(uid);
+    m_accountNames.insert(uid, name);
+    return name;
+}
+
+std::optional<std::pair<QString, int>> TProcesses::FileIcon(const QString &path)
+{
+    auto look = [&path]() -> std::optional<std::pair<QString, int>> {
+        const auto icon = platform::shell::fileIcon(path);
+        if (!icon)
+            return std::nullopt;
+        return std::make_pair(icon->iconName, icon->index);
+    };
+    if (!Busy)
+        return look();
+    const auto known = m_fileIcons.constFind(path);
+    if (known != m_fileIcons.cend())
+        return *known;
+    const auto icon = look();
+    m_fileIcons.insert(path, icon);
+    return icon;
+}
+
 bool TProcesses::CreateProcess(const QString &CommandLine)
 {
     return TProcessHelper::CreateProcess(CommandLine);
@@ -565,10 +619,20 @@ bool TProcesses::Refresh()
     struct BusyGuard
     {
         bool &flag;
-        ~BusyGuard() { flag = false; }
-    } guard{Busy};
+        QHash<quint32, std::optional<QString>> &names;
+        QHash<QString, std::optional<std::pair<QString, int>>> &icons;
+        ProcessSource &source;
+        ~BusyGuard()
+        {
+            source.unpin();
+            flag = false;
+            names.clear();
+            icons.clear();
+        }
+    } guard{Busy, m_accountNames, m_fileIcons, *m_source};
 
-    std::vector<ProcessEntry> entries;
+    std::vector<ProcessEntry> &entries = m_entries;
+    entries.clear();
     bool primary = true;
     bool ok = m_source->enumeratePrimary(entries) && !entries.empty();
     if (!ok) {
@@ -650,6 +714,13 @@ TProcessItem *TProcesses::CreateItem(const ProcessEntry &entry, bool primary)
     item->m_kernelThread = entry.kernelThread;
     if (const auto h = m_source->open(entry.pid, entry.startTime))
         item->ProcessHandle = *h;
+    // The reads below share the pin that found the process.
+    struct Reads
+    {
+        ProcessSource &source;
+        ~Reads() { source.unpin(); }
+    } reads{*m_source};
+    m_source->holdForReads(item->ProcessHandle);
     item->Name = entry.displayName();
     item->m_nameBytes = entry.nameBytes();
     item->m_layout = entry.layout;

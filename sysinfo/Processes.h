@@ -41,7 +41,7 @@ public:
     quint64 WorkingSetSize = 0;     // resident set
     quint64 PeakWorkingSetSize = 0; // its high-water mark
     qint64 WorkingSetDelta = 0;
-    quint64 PagefileUsage = 0;      // private bytes: anonymous resident plus swapped
+    quint64 PagefileUsage = 0;      // private bytes: the anonymous part of the resident set
     quint64 PeakPagefileUsage = 0;
     qint64 PagefileDelta = 0;
     quint64 PagedPoolUsage = 0;     // page tables
@@ -52,7 +52,16 @@ public:
     qint64 NonPagedPoolDelta = 0;
     quint64 PageFaultCount = 0;
 
+    // The two counters the process list shows (working set and page file, with their deltas and
+    // peaks as far as seen), from the cheapest file that holds them: run for every row in view
+    // on every tick.
     void Refresh();
+    // Every counter, the kernel's own high-water mark and the page-table and locked memory
+    // included: for the details panel.
+    void RefreshAll();
+
+private:
+    void Store(quint64 WorkingSet, quint64 Pagefile);
 };
 
 class TProcessTime
@@ -175,6 +184,7 @@ private:
     quint64 m_samplePass = 0;   // the pass of the times below
     quint64 m_sampleTicks = 0;
     quint64 m_sampleFaults = 0;
+    quint64 m_statmInode = 0;   // the statm file a pinned read found to be the process's
 };
 
 class TProcesses : public QObject
@@ -213,8 +223,16 @@ private:
     TProcessItem *CreateItem(const platform::processes::ProcessEntry &entry, bool primary);
     void ApplyEntries(std::vector<platform::processes::ProcessEntry> &entries, bool primary);
 
+    // Within one pass, a user's name and a program file's icon are looked up once, however
+    // many new processes share them.
+    std::optional<QString> AccountName(quint32 uid);
+    std::optional<std::pair<QString, int>> FileIcon(const QString &path);
+
     platform::processes::ProcessSource *m_source;
     std::vector<std::unique_ptr<TProcessItem>> m_items; // in insertion order
     QHash<quint32, TProcessItem *> m_byPid;
     quint64 m_pass = 0;
+    std::vector<platform::processes::ProcessEntry> m_entries; // reused from pass to pass
+    QHash<quint32, std::optional<QString>> m_accountNames;
+    QHash<QString, std::optional<std::pair<QString, int>>> m_fileIcons;
 };

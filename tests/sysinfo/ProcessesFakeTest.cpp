@@ -461,6 +461,10 @@ TEST_F(ProcessListCycle, MemoryDeltasAreZeroInTheFirstPassAndSixtyFourBit)
         {
             return m;
         }
+        std::optional<platform::processes::ResidentMemory> resident(const ProcessHandle &, quint64 &) override
+        {
+            return platform::processes::ResidentMemory{m.vmRss, m.vmRss - m.rssAnon};
+        }
     } msrc;
     msrc.procs = src.procs;
     msrc.m.vmRss = 6ull << 30; // beyond 32 bits
