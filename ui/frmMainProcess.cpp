@@ -20,6 +20,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTextEdit>
 #include <QTreeWidget>
@@ -141,6 +142,19 @@ protected:
     void initStyleOption(QStyleOptionViewItem *Option, const QModelIndex &Index) const override
     {
         TListDelegate::initStyleOption(Option, Index);
+        // Identifier and memory right, CPU centred: by column, not stored in every row.
+        switch (Index.column()) {
+        case colPID:
+        case colWorkingSet:
+        case colPagefile:
+            Option->displayAlignment = Qt::AlignRight | Qt::AlignVCenter;
+            break;
+        case colCPU:
+            Option->displayAlignment = Qt::AlignCenter;
+            break;
+        default:
+            break;
+        }
         QColor colour;
         if (!Index.parent().isValid() &&
             m_Page->lvProcessesCustomDrawItem(m_Page->lvProcesses, Index.row(), colour))
@@ -187,6 +201,8 @@ void TProcessPage::BuildProcessPage()
     layout->addWidget(lvProcesses);
     lvProcesses->setItemDelegate(new TProcessListDelegate(this, lvProcesses));
     SetList(lvProcesses);
+    // Rows that scroll into view show current values at once.
+    connect(lvProcesses->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { UpdateRowsInView(); });
     // Column alignments: identifier and memory right, CPU centred.
     for (int c : {colPID, colWorkingSet, colPagefile})
         lvProcesses->headerItem()->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
@@ -306,10 +322,10 @@ void TProcessPage::BuildProcessPage()
 
 bool TProcessPage::RowPID(const QTreeWidgetItem *Row, quint32 &PID)
 {
-    const auto *row = dynamic_cast<const TListRow *>(Row);
-    if (!row)
+    // Rows of the lists are the only items of their type: no cast to be searched for in a sort.
+    if (!Row || Row->type() != QTreeWidgetItem::UserType + 1)
         return false;
-    PID = row->PID;
+    PID = static_cast<const TListRow *>(Row)->PID;
     return true;
 }
 
@@ -343,34 +359,88 @@ void TProcessPage::SetDictionaryState(TProcessItem *Item)
     if (!Item)
         return;
     Item->UserData = 0;
+    // A name that comes several times in one fill of the list is looked up once.
+    if (m_Filling) {
+        const auto known = m_NameStates.constFind(Item->Name);
+        if (known != m_NameStates.cend()) {
+            Item->UserData = *known;
+            return;
+        }
+    }
     QString description;
     bool dangerous = false;
     if (!LookupProcess(Item->Name, description, dangerous))
         Item->UserData = 2;
     else
         Item->UserData = dangerous ? 1 : 0;
+    if (m_Filling)
+        m_NameStates.insert(Item->Name, Item->UserData);
 }
 
-void TProcessPage::AddProcessRow(TProcessItem *Item, bool BlankZeroCounters)
+namespace {
+
+// The names of one fill share their look-ups until it ends.
+class TFillScope
 {
-    auto *row = new TListRow(this);
+public:
+    TFillScope(bool &Filling, QHash<QString, int> &States) : m_Filling(Filling), m_States(States), m_Outer(!Filling)
+    {
+        m_Filling = true;
+    }
+    ~TFillScope()
+    {
+        if (m_Outer) {
+            m_Filling = false;
+            m_States.clear();
+        }
+    }
+    TFillScope(const TFillScope &) = delete;
+    TFillScope &operator=(const TFillScope &) = delete;
+
+private:
+    bool &m_Filling;
+    QHash<QString, int> &m_States;
+    bool m_Outer;
+};
+
+} // namespace
+
+void TProcessPage::RefreshList()
+{
+    TFillScope fill(m_Filling, m_NameStates);
+    ++m_Tick;
+    objProcesses->Refresh();
+}
+
+TProcessRow *TProcessPage::MakeProcessRow(TProcessItem *Item, bool BlankZeroCounters)
+{
+    auto *row = new TProcessRow(this);
     row->PID = Item->ProcessID;
     row->setData(colName, ImageIndexRole, Item->IconIndex);
     row->setText(colName, Item->Name);
     row->setText(colPID, QString::number(Item->ProcessID));
     row->setText(colUser, Item->UserName);
     row->setText(colCPU, CPUText(Item->CPUUsage));
+    row->ShownCPU = Item->CPUUsage;
+    // The counters as the item holds them; the rows in view read theirs afresh before they show.
     row->setText(colWorkingSet, MemoryText(Item->Memory->WorkingSetSize, BlankZeroCounters));
     row->setText(colPagefile, MemoryText(Item->Memory->PagefileUsage, BlankZeroCounters));
+    row->ShownWorkingSet = Item->Memory->WorkingSetSize;
+    row->ShownPagefile = Item->Memory->PagefileUsage;
+    row->MemoryShown = true;
+    row->BlankZero = BlankZeroCounters;
     row->setText(colPath, Item->Path);
-    for (int c : {colPID, colWorkingSet, colPagefile})
-        row->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
-    row->setTextAlignment(colCPU, Qt::AlignCenter);
     // A second row for one identifier would leave the first one without its map entry.
-    if (TListRow *old = m_Rows.take(Item->ProcessID))
+    if (TProcessRow *old = m_Rows.take(Item->ProcessID))
         delete old;
     m_Rows.insert(Item->ProcessID, row);
-    lvProcesses->addTopLevelItem(row);
+    return row;
+}
+
+void TProcessPage::AddProcessRow(TProcessItem *Item, bool BlankZeroCounters)
+{
+    lvProcesses->addTopLevelItem(MakeProcessRow(Item, BlankZeroCounters));
+    m_OrderDirty = true;
 }
 
 void TProcessPage::ClearRows()
@@ -381,19 +451,25 @@ void TProcessPage::ClearRows()
 
 void TProcessPage::FillProcessList()
 {
-    objProcesses->Refresh();
+    TFillScope fill(m_Filling, m_NameStates);
+    RefreshList();
     if (objProcesses->GetCount() == 0)
         return;
     lvProcesses->setUpdatesEnabled(false);
     ClearRows();
+    QList<QTreeWidgetItem *> rows;
+    rows.reserve(objProcesses->GetCount());
     for (int i = 0; i < objProcesses->GetCount(); ++i) {
         TProcessItem *item = objProcesses->GetItem(i);
         if (!item)
             continue;
-        item->Memory->Refresh();
-        AddProcessRow(item, false);
+        rows.append(MakeProcessRow(item, false));
         SetDictionaryState(item);
     }
+    // All rows in one insertion: the view lays itself out once.
+    lvProcesses->addTopLevelItems(rows);
+    m_OrderDirty = true;
+    UpdateRowsInView();
     lvProcesses->setUpdatesEnabled(true);
 }
 
@@ -402,29 +478,92 @@ void TProcessPage::tmrProcessTimer(QObject *)
     ProcessTick();
 }
 
+bool TProcessPage::SortsByMemory() const
+{
+    return SortColumn == colWorkingSet || SortColumn == colPagefile;
+}
+
+bool TProcessPage::RowsInView(int &First, int &Last) const
+{
+    const int n = lvProcesses->topLevelItemCount();
+    if (n == 0)
+        return false;
+    const QWidget *viewport = lvProcesses->viewport();
+    const QModelIndex top = lvProcesses->indexAt(QPoint(0, 0));
+    if (!top.isValid() || viewport->height() <= 0)
+        return false;
+    const QModelIndex bottom = lvProcesses->indexAt(QPoint(0, viewport->height() - 1));
+    First = top.row();
+    Last = bottom.isValid() ? bottom.row() : n - 1;
+    return First <= Last;
+}
+
+void TProcessPage::RefreshMemory(TProcessRow *Row, TProcessItem *Item)
+{
+    if (Row->MemoryTick == m_Tick)
+        return;
+    Item->Memory->Refresh();
+    Row->MemoryTick = m_Tick;
+}
+
+void TProcessPage::UpdateRow(TProcessRow *Row, TProcessItem *Item)
+{
+    RefreshMemory(Row, Item);
+    if (Item->CPUUsage != Row->ShownCPU) {
+        Row->setText(colCPU, CPUText(Item->CPUUsage));
+        Row->ShownCPU = Item->CPUUsage;
+    }
+    const quint64 workingSet = Item->Memory->WorkingSetSize;
+    const quint64 pagefile = Item->Memory->PagefileUsage;
+    // A new row's empty cell for a zero counter becomes "N/A" on its first tick.
+    const bool rewrite = !Row->MemoryShown || Row->BlankZero;
+    if (rewrite || workingSet != Row->ShownWorkingSet)
+        Row->setText(colWorkingSet, MemoryText(workingSet, false));
+    if (rewrite || pagefile != Row->ShownPagefile)
+        Row->setText(colPagefile, MemoryText(pagefile, false));
+    Row->ShownWorkingSet = workingSet;
+    Row->ShownPagefile = pagefile;
+    Row->MemoryShown = true;
+    Row->BlankZero = false;
+}
+
+void TProcessPage::UpdateRowsInView()
+{
+    // Within a pass the rows are brought up to date when it ends.
+    if (objProcesses->Busy)
+        return;
+    int first = 0, last = -1;
+    if (!RowsInView(first, last))
+        return;
+    for (int i = first; i <= last; ++i) {
+        auto *row = dynamic_cast<TProcessRow *>(lvProcesses->topLevelItem(i));
+        TProcessItem *item = row ? objProcesses->ItemByPID(row->PID) : nullptr;
+        if (item)
+            UpdateRow(row, item);
+    }
+}
+
 void TProcessPage::ProcessTick()
 {
-    objProcesses->Refresh();
+    RefreshList();
     if (lvProcesses->topLevelItemCount() == 0 || !PagePanel()->isVisible())
         return;
     SetStatusText(StatusText());
-    const int n = lvProcesses->topLevelItemCount();
-    for (int i = 0; i < n; ++i) {
-        TListRow *row = Row(i);
-        TProcessItem *item = row ? objProcesses->ItemByPID(row->PID) : nullptr;
-        if (!item)
-            continue;
-        item->Memory->Refresh();
-        const QString cells[3] = {CPUText(item->CPUUsage), MemoryText(item->Memory->WorkingSetSize, false),
-                                  MemoryText(item->Memory->PagefileUsage, false)};
-        const int columns[3] = {colCPU, colWorkingSet, colPagefile};
-        for (int k = 0; k < 3; ++k) {
-            if (row->text(columns[k]) != cells[k])
-                row->setText(columns[k], cells[k]);
+    if (SortColumn != -1) {
+        // Sorting by memory compares every row's current counters; the CPU and memory orders move
+        // every tick, the others only when rows came or changed.
+        if (SortsByMemory()) {
+            for (auto it = m_Rows.cbegin(); it != m_Rows.cend(); ++it) {
+                if (TProcessItem *item = objProcesses->ItemByPID(it.key()))
+                    RefreshMemory(it.value(), item);
+            }
         }
+        if (m_OrderDirty || SortColumn == colCPU || SortsByMemory())
+            SortList();
     }
-    if (SortColumn != -1)
-        SortList();
+    m_OrderDirty = false;
+    // Only the rows in view are written: the others are brought up to date as they scroll in.
+    UpdateRowsInView();
 }
 
 void TProcessPage::objProcessesProcessAdded(QObject *, quint32 dwProcessID)
@@ -432,7 +571,7 @@ void TProcessPage::objProcessesProcessAdded(QObject *, quint32 dwProcessID)
     TProcessItem *item = objProcesses->ItemByPID(dwProcessID);
     if (!item)
         return;
-    item->Memory->Refresh();
+    // The memory cells stay empty until the row is in view on a tick.
     AddProcessRow(item, true);
     SetDictionaryState(item);
 }
@@ -442,21 +581,32 @@ void TProcessPage::objProcessesProcessReloaded(QObject *, quint32 dwProcessID)
     TProcessItem *item = objProcesses->ItemByPID(dwProcessID);
     if (!item)
         return;
-    if (TListRow *row = RowOfPID(dwProcessID)) {
+    TProcessRow *row = m_Rows.value(dwProcessID, nullptr);
+    if (!row)
+        return;
+    // Items that can never be completed report on every pass: a row whose texts stand is not
+    // touched again.
+    if (row->text(colName) != item->Name) {
         // A process that runs a new program or renames itself is looked up again.
-        if (row->text(colName) != item->Name) {
-            row->setText(colName, item->Name);
-            SetDictionaryState(item);
-        }
+        row->setText(colName, item->Name);
+        SetDictionaryState(item);
+        m_OrderDirty = true;
+    }
+    if (row->data(colName, ImageIndexRole).toInt() != item->IconIndex)
         row->setData(colName, ImageIndexRole, item->IconIndex);
+    if (row->text(colUser) != item->UserName) {
         row->setText(colUser, item->UserName);
+        m_OrderDirty = true;
+    }
+    if (row->text(colPath) != item->Path) {
         row->setText(colPath, item->Path);
+        m_OrderDirty = true;
     }
 }
 
 void TProcessPage::objProcessesProcessRemoved(QObject *, quint32 dwProcessID)
 {
-    TListRow *row = m_Rows.take(dwProcessID);
+    TProcessRow *row = m_Rows.take(dwProcessID);
     if (!row)
         return;
     const bool shown = row->isSelected();
@@ -478,7 +628,15 @@ void TProcessPage::UpdateProcessButtons()
 
 void TProcessPage::lvProcessesColumnClick(QObject *, int Column)
 {
+    if (Column == colWorkingSet || Column == colPagefile) {
+        // The order is made of current counters, not of what rows out of view last showed.
+        for (auto it = m_Rows.cbegin(); it != m_Rows.cend(); ++it) {
+            if (TProcessItem *item = objProcesses->ItemByPID(it.key()))
+                RefreshMemory(it.value(), item);
+        }
+    }
     ListColumnClick(Column);
+    UpdateRowsInView();
 }
 
 int TProcessPage::CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
@@ -546,6 +704,10 @@ bool TProcessPage::lvProcessesCustomDrawItem(QObject *, int Index, QColor &FontC
 
 bool TProcessPage::eventFilter(QObject *Watched, QEvent *Event)
 {
+    // A list that shows or grows shows current values in the rows it brings into view.
+    if (lvProcesses && Watched == lvProcesses->viewport() &&
+        (Event->type() == QEvent::Resize || Event->type() == QEvent::Show))
+        UpdateRowsInView();
     if (edtNewProcessPath && Watched == edtNewProcessPath && Event->type() == QEvent::KeyPress) {
         auto *e = static_cast<QKeyEvent *>(Event);
         if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
@@ -979,7 +1141,7 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
     TProcessItem *item = SelectedProcess();
     if (!item)
         return false;
-    item->Memory->Refresh();
+    item->Memory->RefreshAll();
     item->Times->Refresh();
     QString text;
     Panel.AddDetailLine(QStringLiteral("进程名"), item->Name, true);

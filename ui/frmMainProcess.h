@@ -18,6 +18,20 @@ namespace platform::processes {
 class ProcessSource;
 }
 
+// A process row, with the values its CPU and memory cells show: a tick formats and writes a cell
+// only when its value moved.
+class TProcessRow : public TListRow
+{
+public:
+    explicit TProcessRow(TListPage *Page) : TListRow(Page) {}
+
+    int ShownCPU = -1;
+    quint64 ShownWorkingSet = 0, ShownPagefile = 0;
+    bool MemoryShown = false; // the memory cells show the counters below (else blank or N/A as made)
+    bool BlankZero = false;   // a zero counter is shown as an empty cell
+    quint64 MemoryTick = 0;   // the tick whose memory counters the item holds
+};
+
 // One affinity change: the processor's index and the state its bit is to get.
 class TProcessAffinityParam
 {
@@ -127,10 +141,29 @@ protected:
 
 private:
     void BuildProcessPage();
+    TProcessRow *MakeProcessRow(TProcessItem *Item, bool BlankZeroCounters);
     void AddProcessRow(TProcessItem *Item, bool BlankZeroCounters);
     void ClearRows();
     void RunProcessCommand(quint8 Command, int Param, const TProcessAffinityParam *Affinity);
+    // The first and last row in view; false when none is.
+    bool RowsInView(int &First, int &Last) const;
+    // Brings the CPU and memory cells of the rows in view up to date, reading the memory counters
+    // of those not read in this tick.
+    void UpdateRowsInView();
+    void UpdateRow(TProcessRow *Row, TProcessItem *Item);
+    void RefreshMemory(TProcessRow *Row, TProcessItem *Item);
+    // Sorting by a memory column compares the counters of every row.
+    bool SortsByMemory() const;
+    // One refresh pass of the list, with the dictionary states of its new names looked up once each.
+    void RefreshList();
 
     // Process identifier -> its row.
-    QHash<quint32, TListRow *> m_Rows;
+    QHash<quint32, TProcessRow *> m_Rows;
+    // Counts the page's refresh passes: a row's counters are current when read in the latest one.
+    quint64 m_Tick = 0;
+    // Whether the rows' order may have changed for a sort by a column that ticks do not move.
+    bool m_OrderDirty = true;
+    // Within one fill of the list (a refresh pass, or the whole list): name -> dictionary state.
+    QHash<QString, int> m_NameStates;
+    bool m_Filling = false;
 };

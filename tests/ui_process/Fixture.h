@@ -134,6 +134,15 @@ public:
         FakeProc *p = find(h);
         return p ? std::optional(p->mem) : std::nullopt;
     }
+    std::optional<platform::processes::ResidentMemory> resident(const ProcessHandle &h, quint64 &) override
+    {
+        ++residentReads;
+        FakeProc *p = find(h);
+        if (!p)
+            return std::nullopt;
+        return platform::processes::ResidentMemory{p->mem.vmRss, p->mem.vmRss - qMin(p->mem.rssAnon, p->mem.vmRss)};
+    }
+    int residentReads = 0;
     std::optional<SchedInfo> sched(const ProcessHandle &h) override
     {
         FakeProc *p = find(h);

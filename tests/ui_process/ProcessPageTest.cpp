@@ -105,10 +105,13 @@ TEST_F(ProcessPage, MemoryCellsForZeroSmallAndLargeCounters)
     // Halves round to even; counters beyond 4 GiB are shown whole.
     source.find(a)->mem.vmRss = 1536;
     source.find(b)->mem.vmRss = 2560;
-    source.find(b)->mem.rssAnon = 6ull << 30;
     form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(a)->text(4), QStringLiteral("2 K"));
     EXPECT_EQ(Row(b)->text(4), QStringLiteral("2 K"));
+    source.find(b)->mem.vmRss = 7ull << 30;
+    source.find(b)->mem.rssAnon = 6ull << 30;
+    form->ProcessPage->ProcessTick();
+    EXPECT_EQ(Row(b)->text(4), Kb(7ull << 30));
     EXPECT_EQ(Row(b)->text(5), Kb(6ull << 30));
     EXPECT_EQ(Kb(6ull << 30), QLocale().toString(6 << 20) + QStringLiteral(" K"));
 }
