@@ -511,6 +511,7 @@ void TNetworkPage::cbbInterfaceListChange(QObject *)
         return;
     tsTrafficSend->clear();
     tsTrafficReceive->clear();
+    DropPendingTraffic();
     InterfaceListTag = chosen;
 }
 
@@ -532,10 +533,28 @@ void TNetworkPage::TrafficTick()
     if (!item)
         return;
 
-    const qreal x = axTrafficBottom->max() + 1.0;
-    tsTrafficSend->append(x, qreal(item->OutDelta));
-    tsTrafficReceive->append(x, qreal(item->InDelta));
-    axTrafficBottom->setRange(axTrafficBottom->min() + 1.0, axTrafficBottom->max() + 1.0);
+    // Sampled on every page; a hidden page's chart draws its samples when it shows.
+    const qreal x = axTrafficBottom->max() + m_PendingSteps + 1.0;
+    m_PendingSend.append(QPointF(x, qreal(item->OutDelta)));
+    m_PendingReceive.append(QPointF(x, qreal(item->InDelta)));
+    for (QList<QPointF> *pending : {&m_PendingSend, &m_PendingReceive}) {
+        if (pending->size() > int(kTrafficWindow) + 2)
+            pending->remove(0, pending->size() - (int(kTrafficWindow) + 2));
+    }
+    ++m_PendingSteps;
+    m_PendingSendText = QStringLiteral("发送(当前/总计) - %1 Bytes / %2 Bytes").arg(item->OutDelta).arg(item->OutOctets);
+    m_PendingReceiveText = QStringLiteral("接收(当前/总计) - %1 Bytes / %2 Bytes").arg(item->InDelta).arg(item->InOctets);
+    if (!PagePanel()->isHidden())
+        FlushTraffic();
+}
+
+void TNetworkPage::FlushTraffic()
+{
+    if (m_PendingSteps == 0)
+        return;
+    tsTrafficSend->append(m_PendingSend);
+    tsTrafficReceive->append(m_PendingReceive);
+    axTrafficBottom->setRange(axTrafficBottom->min() + m_PendingSteps, axTrafficBottom->max() + m_PendingSteps);
     // Points that have scrolled out of the window can never be seen again: they go, so that
     // a chart left running for days neither grows nor slows.
     const qreal left = axTrafficBottom->min() - 1.0;
@@ -549,9 +568,16 @@ void TNetworkPage::TrafficTick()
     const qreal top = qMax(LargestSince(tsTrafficSend, axTrafficBottom->min()),
                            LargestSince(tsTrafficReceive, axTrafficBottom->min()));
     SetTrafficScale(axTrafficLeft, top);
+    lblTrafficSend->setText(m_PendingSendText);
+    lblTrafficReceive->setText(m_PendingReceiveText);
+    DropPendingTraffic();
+}
 
-    lblTrafficSend->setText(QStringLiteral("发送(当前/总计) - %1 Bytes / %2 Bytes").arg(item->OutDelta).arg(item->OutOctets));
-    lblTrafficReceive->setText(QStringLiteral("接收(当前/总计) - %1 Bytes / %2 Bytes").arg(item->InDelta).arg(item->InOctets));
+void TNetworkPage::DropPendingTraffic()
+{
+    m_PendingSend.clear();
+    m_PendingReceive.clear();
+    m_PendingSteps = 0;
 }
 
 void TNetworkPage::chtNetTrafficClickLegend(QObject *)
@@ -567,6 +593,7 @@ void TNetworkPage::chtNetTrafficClickLegend(QObject *)
         return;
     tsTrafficReceive->clear();
     tsTrafficSend->clear();
+    DropPendingTraffic();
     lblTrafficReceive->setText(QStringLiteral("接收(当前/总计) - 0.00 KB / 0.00 KB"));
     lblTrafficSend->setText(QStringLiteral("发送(当前/总计) - 0.00 KB / 0.00 KB"));
 }
@@ -575,6 +602,7 @@ void TNetworkPage::chtNetTrafficClickLegend(QObject *)
 
 void TNetworkPage::FillPage()
 {
+    FlushTraffic();
     RefreshConnectionList(chkHideLocalConnections->isChecked());
     FillInterfaceList();
 }

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QList>
+#include <QPointF>
+#include <QString>
+
 #include "ui/FormControls.h"
 #include "ui/PicButton.h"
 #include "ui/frmMainListPage.h"
@@ -54,6 +58,8 @@ public:
     void ConnectionCommand(quint8 Code);
     void UpdateConnectionButtons();
     void TrafficTick();
+    // Draws what the ticks sampled while the page was hidden.
+    void FlushTraffic();
     void tmrTrafficTimer(QObject *Sender);
     void lvConnectionsSelectItem(QObject *Sender, QTreeWidgetItem *Item, bool Selected);
     void lvConnectionsClick(QObject *Sender);
@@ -78,6 +84,12 @@ private:
     // The drop-down list stands at the top right, the two counters at the bottom left.
     void LayOutChart();
 
+    void DropPendingTraffic();
+
     TProcessPage *m_Processes;
     QTimer *m_TrafficTimer;
+    // Samples of the hidden page, drawn when it shows.
+    QList<QPointF> m_PendingSend, m_PendingReceive;
+    int m_PendingSteps = 0;
+    QString m_PendingSendText, m_PendingReceiveText;
 };

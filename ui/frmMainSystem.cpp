@@ -144,12 +144,6 @@ void PaintLegend(QChart *Chart)
     }
 }
 
-// Points are added with the default colour and no label.
-void AddPoint(QLineSeries *Series, double X, int Percent)
-{
-    Series->append(X, Percent);
-}
-
 // A click on a legend entry switches its line on or off, as the check box beside it would; the
 // CPU chart of a one-processor machine has no such boxes.
 void BindLegendMarker(TSystemPage *Page, QChartView *View, QLegendMarker *Marker)
@@ -275,6 +269,7 @@ void TSystemPage::WriteSystemValues()
 
 void TSystemPage::BuildSystemPage()
 {
+    FlushCharts();
     TSystemStatus *s = objSystemStatus;
     s->RefreshCPUUsage();
     s->RefreshPerformance();
@@ -317,6 +312,71 @@ void TSystemPage::BuildSystemPage()
     PaintLegend(chart);
 }
 
+double TSystemPage::NextX(QChartView *View) const
+{
+    const QValueAxis *x = BottomAxis(View);
+    return (x ? x->max() : 100.0) + m_PendingSteps.value(View) + 1.0;
+}
+
+void TSystemPage::Plot(QLineSeries *Series, double X, int Percent, const QString &Name)
+{
+    TPendingLine &line = m_Pending[Series];
+    line.Points.append(QPointF(X, Percent));
+    // A page hidden for days keeps only what its 100-step window can show.
+    if (line.Points.size() > 102)
+        line.Points.remove(0, line.Points.size() - 102);
+    line.Name = Name;
+}
+
+void TSystemPage::Advance(QChartView *View)
+{
+    ++m_PendingSteps[View];
+}
+
+void TSystemPage::FlushCharts()
+{
+    if (m_ValuesStale) {
+        WriteSystemValues();
+        m_ValuesStale = false;
+    }
+    for (QChartView *view : {chtCPU, chtMEM}) {
+        const int steps = m_PendingSteps.take(view);
+        bool named = false;
+        for (QAbstractSeries *a : view->chart()->series()) {
+            auto *series = qobject_cast<QLineSeries *>(a);
+            if (!series)
+                continue;
+            const auto pending = m_Pending.constFind(series);
+            if (pending == m_Pending.cend())
+                continue;
+            if (!pending->Points.isEmpty())
+                series->append(pending->Points);
+            if (series->name() != pending->Name) {
+                series->setName(pending->Name);
+                named = true;
+            }
+        }
+        QValueAxis *x = BottomAxis(view);
+        if (x && steps > 0) {
+            // The visible window is 100 steps wide; points that have left it are dropped so that
+            // a chart running for days stays small and fast.
+            x->setRange(x->min() + steps, x->max() + steps);
+            const double keepFrom = x->min() - 1.0;
+            for (QAbstractSeries *a : view->chart()->series()) {
+                auto *series = qobject_cast<QLineSeries *>(a);
+                int gone = 0;
+                while (series && gone < series->count() && series->at(gone).x() < keepFrom)
+                    ++gone;
+                if (gone > 0)
+                    series->removePoints(0, gone);
+            }
+        }
+        if (named || steps > 0)
+            PaintLegend(view->chart());
+    }
+    m_Pending.clear();
+}
+
 void TSystemPage::SystemTick()
 {
     TSystemStatus *s = objSystemStatus;
@@ -327,62 +387,39 @@ void TSystemPage::SystemTick()
     const int mem = Share(double(s->PhysicalTotal - s->PhysicalAvailable), double(s->PhysicalTotal));
     const int pf = Share(double(s->CommitTotal), double(s->CommitLimit));
     m_StatusBar->setText(QStringLiteral("CPU: %1 % | MEM: %2 %").arg(cpu).arg(mem));
-    WriteSystemValues();
+    // The figures and charts of a hidden page are gathered here and drawn when it shows.
+    m_ValuesStale = true;
 
-    // Both charts scroll by one step a tick; the visible window is 100 steps wide, and points
-    // that have left it are dropped so that a chart running for days stays small and fast.
-    auto scroll = [](QChartView *View) {
-        QValueAxis *x = BottomAxis(View);
-        if (!x)
-            return;
-        x->setRange(x->min() + 1.0, x->max() + 1.0);
-        const double keepFrom = x->min() - 1.0;
-        for (QAbstractSeries *a : View->chart()->series()) {
-            auto *series = qobject_cast<QLineSeries *>(a);
-            int gone = 0;
-            while (series && gone < series->count() && series->at(gone).x() < keepFrom)
-                ++gone;
-            if (gone > 0)
-                series->removePoints(0, gone);
-        }
-    };
-
-    QChart *cpuChart = chtCPU->chart();
-    const QValueAxis *cx = BottomAxis(chtCPU);
-    const double x = (cx ? cx->max() : 100.0) + 1.0;
-    const QList<QAbstractSeries *> series = cpuChart->series();
+    const double x = NextX(chtCPU);
+    const QList<QAbstractSeries *> series = chtCPU->chart()->series();
     if (series.size() == 1) {
-        tsCPU->setName(QStringLiteral("%1 %").arg(cpu));
-        AddPoint(tsCPU, x, cpu);
+        Plot(tsCPU, x, cpu, QStringLiteral("%1 %").arg(cpu));
     } else if (series.size() > 1) {
-        tsCPU->setName(QStringLiteral("总计: %1 %").arg(cpu));
-        AddPoint(tsCPU, x, cpu);
+        Plot(tsCPU, x, cpu, QStringLiteral("总计: %1 %").arg(cpu));
         for (int i = 1; i < series.size(); ++i) {
             auto *line = qobject_cast<QLineSeries *>(series[i]);
             if (!line)
                 continue;
             const int usage = s->GetCPUUsage(i);
-            line->setName(QStringLiteral("CPU %1: %2 %").arg(i).arg(usage));
-            AddPoint(line, x, usage);
+            Plot(line, x, usage, QStringLiteral("CPU %1: %2 %").arg(i).arg(usage));
         }
     }
-    scroll(chtCPU);
-    PaintLegend(cpuChart);
+    Advance(chtCPU);
 
-    const QValueAxis *mx = BottomAxis(chtMEM);
-    const double xm = (mx ? mx->max() : 100.0) + 1.0;
-    tsPM->setName(QStringLiteral("物理内存: %1 MB / %2 MB %3 %")
-                      .arg(MegaBytes(s->PhysicalTotal - s->PhysicalAvailable))
-                      .arg(MegaBytes(s->PhysicalTotal))
-                      .arg(mem));
-    AddPoint(tsPM, xm, mem);
-    tsPF->setName(QStringLiteral("页面文件: %1 MB / %2 MB %3 %")
-                      .arg(MegaBytes(s->CommitTotal))
-                      .arg(MegaBytes(s->CommitLimit))
-                      .arg(pf));
-    AddPoint(tsPF, xm, pf);
-    scroll(chtMEM);
-    PaintLegend(chtMEM->chart());
+    const double xm = NextX(chtMEM);
+    Plot(tsPM, xm, mem,
+         QStringLiteral("物理内存: %1 MB / %2 MB %3 %")
+             .arg(MegaBytes(s->PhysicalTotal - s->PhysicalAvailable))
+             .arg(MegaBytes(s->PhysicalTotal))
+             .arg(mem));
+    Plot(tsPF, xm, pf,
+         QStringLiteral("页面文件: %1 MB / %2 MB %3 %")
+             .arg(MegaBytes(s->CommitTotal))
+             .arg(MegaBytes(s->CommitLimit))
+             .arg(pf));
+    Advance(chtMEM);
+    if (!m_Page->isHidden())
+        FlushCharts();
 }
 
 void TSystemPage::UseSystemStatus(TSystemStatus *Status)
@@ -392,6 +429,8 @@ void TSystemPage::UseSystemStatus(TSystemStatus *Status)
     delete objSystemStatus;
     objSystemStatus = Status;
     Status->setParent(this);
+    m_Pending.clear();
+    m_PendingSteps.clear();
     QChart *cpu = chtCPU->chart();
     for (QAbstractSeries *a : cpu->series()) {
         if (a == tsCPU)

@@ -2,7 +2,11 @@
 
 #include "ui/FormControls.h"
 
+#include <QHash>
+#include <QList>
 #include <QObject>
+#include <QPointF>
+#include <QString>
 
 class QChartView;
 class QLineSeries;
@@ -37,10 +41,26 @@ public:
     // builds the page anew on it; the page takes ownership.
     void UseSystemStatus(TSystemStatus *Status);
 
+    // Draws what the ticks gathered while the page was hidden: the charts keep sampling on every
+    // page, and draw when shown.
+    void FlushCharts();
+
 private:
     void BuildSystemControls();
     void WriteSystemValues();
+    // One sample of a line, and the chart's step to the next one.
+    void Plot(QLineSeries *Series, double X, int Percent, const QString &Name);
+    void Advance(QChartView *View);
+    double NextX(QChartView *View) const;
 
     QWidget *m_Page;
     TLabel *m_StatusBar;
+    struct TPendingLine
+    {
+        QList<QPointF> Points;
+        QString Name;
+    };
+    QHash<QLineSeries *, TPendingLine> m_Pending;
+    QHash<QChartView *, int> m_PendingSteps;
+    bool m_ValuesStale = false;
 };

@@ -3,9 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -47,6 +49,47 @@ bool readUnsigned(const QString &dir, const char *name, quint64 &value, int base
         return false;
     value = v;
     return true;
+}
+
+// What an interface keeps for its life: read when an interface (a name with an index) is
+// first seen, not on every refresh.
+struct LastingAttributes
+{
+    QString description;
+    quint32 type = IfTypeOther;
+    std::array<quint8, 8> physAddress{};
+    quint32 physLength = 0;
+};
+
+struct LastingCache
+{
+    std::mutex lock;
+    QHash<QString, std::pair<quint64, LastingAttributes>> byDir; // interface directory -> index, attributes
+};
+
+LastingCache &lastingCache()
+{
+    static LastingCache cache;
+    return cache;
+}
+
+LastingAttributes readLasting(const QString &d, const QString &name, quint32 hwType)
+{
+    LastingAttributes a;
+    const QString alias = readAttribute(d, "ifalias");
+    a.description = alias.isEmpty() ? name : alias;
+    a.type = interfaceTypeFromHardware(unsigned(hwType), QFileInfo::exists(d + QLatin1String("/wireless")));
+    std::array<quint8, 8> phys{};
+    quint32 physLen = 0;
+    if (parseHardwareAddress(readAttribute(d, "address"), phys, physLen)) {
+        // The address file may show more bytes than the hardware address has.
+        quint64 addrLen = 0;
+        if (readUnsigned(d, "addr_len", addrLen) && addrLen < physLen)
+            physLen = quint32(addrLen);
+        a.physAddress = phys;
+        a.physLength = physLen;
+    }
+    return a;
 }
 
 } // namespace
@@ -136,23 +179,35 @@ bool readInterfaces(const QString &sysClassNet, std::vector<InterfaceRow> &rows)
             continue;
         row.index = quint32(index);
         row.name = name;
-        const QString alias = readAttribute(d, "ifalias");
-        row.description = alias.isEmpty() ? name : alias;
-        quint64 hw = 0, flags = 0;
-        readUnsigned(d, "type", hw);
-        readUnsigned(d, "flags", flags, 16);
-        row.type = interfaceTypeFromHardware(unsigned(hw), QFileInfo::exists(d + QLatin1String("/wireless")));
-        row.operStatus = operStatusFromText(readAttribute(d, "operstate"), quint32(flags));
-        quint64 addrLen = 0;
-        std::array<quint8, 8> phys{};
-        quint32 physLen = 0;
-        if (parseHardwareAddress(readAttribute(d, "address"), phys, physLen)) {
-            // The address file may show more bytes than the hardware address has.
-            if (readUnsigned(d, "addr_len", addrLen) && addrLen < physLen)
-                physLen = quint32(addrLen);
-            row.physAddress = phys;
-            row.physLength = physLen;
+        LastingAttributes lasting;
+        {
+            LastingCache &cache = lastingCache();
+            std::unique_lock<std::mutex> guard(cache.lock);
+            const auto known = cache.byDir.constFind(d);
+            if (known != cache.byDir.cend() && known->first == index) {
+                lasting = known->second;
+            } else {
+                guard.unlock();
+                quint64 hw = 0;
+                readUnsigned(d, "type", hw);
+                lasting = readLasting(d, name, quint32(hw));
+                guard.lock();
+                cache.byDir.insert(d, {index, lasting});
+            }
         }
+        row.description = lasting.description;
+        row.type = lasting.type;
+        row.physAddress = lasting.physAddress;
+        row.physLength = lasting.physLength;
+        const QString operState = readAttribute(d, "operstate");
+        quint64 flags = 0;
+        // The flags decide only for an interface that reports no state of its own.
+        static const QStringList decided = {QStringLiteral("up"), QStringLiteral("dormant"),
+                                            QStringLiteral("down"), QStringLiteral("lowerlayerdown"),
+                                            QStringLiteral("testing"), QStringLiteral("notpresent")};
+        if (!decided.contains(operState.trimmed().toLower()))
+            readUnsigned(d, "flags", flags, 16);
+        row.operStatus = operStatusFromText(operState, quint32(flags));
         readUnsigned(d, "statistics/rx_bytes", row.inOctets);
         readUnsigned(d, "statistics/tx_bytes", row.outOctets);
         found.push_back(row);

@@ -377,7 +377,13 @@ TEST_F(NetworkPage, TrafficTickPlotsTheChosenInterfaceOnAnyPage)
 
     net.ifs[1].inOctets = 1500;
     net.ifs[1].outOctets = 2300;
+    const QString sendBefore = form->NetworkPage->lblTrafficSend->text();
     ASSERT_TRUE(QMetaObject::invokeMethod(form->tmrTraffic, "timeout", Qt::DirectConnection));
+    // Sampled on this page too, and drawn when the network page shows.
+    EXPECT_EQ(form->NetworkPage->tsTrafficSend->count(), 0);
+    EXPECT_EQ(form->NetworkPage->axTrafficBottom->max(), 200);
+    EXPECT_EQ(form->NetworkPage->lblTrafficSend->text(), sendBefore);
+    ShowPage();
     ASSERT_EQ(form->NetworkPage->tsTrafficSend->count(), 1);
     ASSERT_EQ(form->NetworkPage->tsTrafficReceive->count(), 1);
     EXPECT_EQ(form->NetworkPage->tsTrafficSend->at(0), QPointF(201, 300));
@@ -428,6 +434,7 @@ TEST_F(NetworkPage, MonitorLegendEntrySwitchesSamplingOffAndOn)
     net.ifs = {If(2, "eth0", IfOperOperational, 1000, 2000)};
     net.addrs = {{2, Addr(192, 168, 0, 7)}};
     form->NetworkPage->FillInterfaceList();
+    ShowPage();
     form->tmrTraffic->start();
     form->NetworkPage->TrafficTick();
     ASSERT_EQ(form->NetworkPage->tsTrafficSend->count(), 1);

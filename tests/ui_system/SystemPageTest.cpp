@@ -70,6 +70,8 @@ protected:
             TColorBox::Reset();
             form->SystemPage->UseSystemStatus(new TSystemStatus(nullptr, src));
         }
+        // The charts draw on the page's own ticks; those of other pages draw when it shows.
+        form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
     }
 
     QList<QLineSeries *> Series(QChartView *view) const
@@ -199,16 +201,31 @@ TEST_F(SystemPage, TimerKeepsStatusLineAndChartsGoingOnEveryPage)
     ASSERT_EQ(form->CurrentPage, TFormMain::pgProcess);
     src.mem->available = 500 * MiB;
     src.advance(1.0, {0.25, 0.25});
+    const QString labelsBefore = form->SystemPage->lblSysPMValue->text();
     form->tmrSystem->setInterval(1);
     form->tmrSystem->start();
     QDeadlineTimer deadline(5000);
-    while (form->SystemPage->tsCPU->count() < 1 && !deadline.hasExpired())
+    while (form->lblStatusBar->text() != QStringLiteral("CPU: 25 % | MEM: 50 %") && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     form->tmrSystem->stop();
     EXPECT_EQ(form->lblStatusBar->text(), QStringLiteral("CPU: 25 % | MEM: 50 %"));
+    // The hidden page keeps its samples and draws them when it shows.
+    EXPECT_EQ(form->SystemPage->tsCPU->count(), 0);
+    EXPECT_EQ(form->SystemPage->lblSysPMValue->text(), labelsBefore);
+    form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
+    ASSERT_GE(form->SystemPage->tsCPU->count(), 1);
+    EXPECT_EQ(form->SystemPage->tsCPU->at(0), QPointF(101, 25));
+    EXPECT_NE(form->SystemPage->lblSysPMValue->text(), labelsBefore);
 
-    // Days of ticks: the charts keep only what their 100-step window shows.
+    // Days of ticks, on another page and on its own: the charts keep only what their 100-step
+    // window shows.
+    form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
     for (int i = 0; i < 250; ++i) {
+        src.advance(1.0, {0.5, 0.5});
+        form->SystemPage->SystemTick();
+    }
+    form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
+    for (int i = 0; i < 150; ++i) {
         src.advance(1.0, {0.5, 0.5});
         form->SystemPage->SystemTick();
     }
