@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -104,27 +105,27 @@ void TDictDBFileIO::Open(const QString &ADatabaseName, TDictDBMediumType AMedium
     Exclusive = AExclusive;
     char head[12] = {};
     if (MediumType == mtDisk) {
-        const QFileInfo info(ADatabaseName);
-        if (ADatabaseName.isEmpty() || !info.exists() || !info.isFile())
-            DatabaseError(L(SFailedToOpen));
-        qint64 got = 0;
-        try {
-            TFileStream probe(ADatabaseName, fmOpenRead | fmShareDenyNone);
-            got = probe.ReadAt(0, head, sizeof head);
-        } catch (const EStreamError &) {
-            DatabaseError(L(SFailedToOpen));
-        }
-        CheckHead(head, got, ADatabaseName);
+        // One look at the file and one descriptor: the dictionary is opened for every question
+        // asked of it.
         struct stat st;
         const QByteArray path = QFile::encodeName(ADatabaseName);
-        FileIsReadOnly = ::stat(path.constData(), &st) == 0 && ((st.st_mode & 0222) == 0 || ::access(path.constData(), W_OK) != 0);
+        if (ADatabaseName.isEmpty() || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+            DatabaseError(L(SFailedToOpen));
+        FileIsReadOnly = (st.st_mode & 0222) == 0 || ::access(path.constData(), W_OK) != 0;
         const quint16 mode = (FileIsReadOnly ? fmOpenRead : fmOpenReadWrite)
                              | (Exclusive ? fmShareExclusive : fmShareDenyNone);
+        std::unique_ptr<TDictDBFileStream> stream;
+        qint64 got = 0;
         try {
-            DBStream = new TDictDBFileStream(ADatabaseName, mode);
+            stream = std::make_unique<TDictDBFileStream>(ADatabaseName, mode);
+            got = stream->ReadAt(0, head, sizeof head);
         } catch (const EStreamError &e) {
+            if (!stream)
+                DatabaseError(L(SFailedToOpen));
             DatabaseError(e.Message());
         }
+        CheckHead(head, got, ADatabaseName);
+        DBStream = stream.release();
         m_ownsStream = true;
     } else {
         TStream *stream = DBNameToStreamAddr(ADatabaseName);
@@ -176,6 +177,7 @@ void TDictDBFileIO::Close()
         delete DBStream;
     DBStream = nullptr;
     m_ownsStream = false;
+    m_sizeSeen = -1;
     // A lock still held belongs to the descriptor just closed and went with it.
     while (!m_lockStack.empty()) {
         m_lockStack.pop_back();
@@ -315,8 +317,15 @@ void TDictDBFileIO::ReadBuffer(void *Buffer, qint64 Position, qint64 Count)
         DatabaseError(L(msg::SDatabaseClosed));
     if (Count == 0)
         return;
-    if (Position < 0 || Count < 0 || Position > FileSize() - Count)
+    if (Position < 0 || Count < 0)
         Corrupt("a reference points outside the file");
+    const qint64 seen = m_sizeSeen.load(std::memory_order_relaxed);
+    if (seen < 0 || Position > seen - Count) {
+        const qint64 size = FileSize();
+        m_sizeSeen.store(size, std::memory_order_relaxed);
+        if (Position > size - Count)
+            Corrupt("a reference points outside the file");
+    }
     qint64 got;
     if (dynamic_cast<THandleStream *>(DBStream)) {
         got = DBStream->ReadAt(Position, Buffer, Count);

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -110,5 +111,8 @@ private:
     std::recursive_mutex m_lockOwner;
     std::vector<bool> m_lockStack;  // modes of the nested Lock calls
     int m_heldType = 0;             // F_UNLCK, F_RDLCK or F_WRLCK in effect
+    // The largest size the open file has been seen to have. Nothing shrinks a database file,
+    // so a read within it needs no system call to be bounded; -1 while unknown.
+    std::atomic<qint64> m_sizeSeen{-1};
     bool m_ownsStream = false;
 };
