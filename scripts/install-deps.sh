@@ -14,6 +14,8 @@ packages=(
   openbox xdotool x11-utils wmctrl
   qt6-translations-l10n
   shared-mime-info
+  # the peers and the harness of bench/side_by_side.py
+  htop btop python3
 )
 
 missing=()
