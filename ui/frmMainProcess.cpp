@@ -506,11 +506,17 @@ void TProcessPage::RefreshMemory(TProcessRow *Row, TProcessItem *Item)
     Row->MemoryTick = m_Tick;
 }
 
+void TProcessPage::SetCell(TProcessRow *Row, int Column, const QString &Text)
+{
+    Row->setText(Column, Text);
+    ++CellWrites;
+}
+
 void TProcessPage::UpdateRow(TProcessRow *Row, TProcessItem *Item)
 {
     RefreshMemory(Row, Item);
     if (Item->CPUUsage != Row->ShownCPU) {
-        Row->setText(colCPU, CPUText(Item->CPUUsage));
+        SetCell(Row, colCPU, CPUText(Item->CPUUsage));
         Row->ShownCPU = Item->CPUUsage;
     }
     const quint64 workingSet = Item->Memory->WorkingSetSize;
@@ -518,9 +524,9 @@ void TProcessPage::UpdateRow(TProcessRow *Row, TProcessItem *Item)
     // A new row's empty cell for a zero counter becomes "N/A" on its first tick.
     const bool rewrite = !Row->MemoryShown || Row->BlankZero;
     if (rewrite || workingSet != Row->ShownWorkingSet)
-        Row->setText(colWorkingSet, MemoryText(workingSet, false));
+        SetCell(Row, colWorkingSet, MemoryText(workingSet, false));
     if (rewrite || pagefile != Row->ShownPagefile)
-        Row->setText(colPagefile, MemoryText(pagefile, false));
+        SetCell(Row, colPagefile, MemoryText(pagefile, false));
     Row->ShownWorkingSet = workingSet;
     Row->ShownPagefile = pagefile;
     Row->MemoryShown = true;
@@ -588,18 +594,20 @@ void TProcessPage::objProcessesProcessReloaded(QObject *, quint32 dwProcessID)
     // touched again.
     if (row->text(colName) != item->Name) {
         // A process that runs a new program or renames itself is looked up again.
-        row->setText(colName, item->Name);
+        SetCell(row, colName, item->Name);
         SetDictionaryState(item);
         m_OrderDirty = true;
     }
-    if (row->data(colName, ImageIndexRole).toInt() != item->IconIndex)
+    if (row->data(colName, ImageIndexRole).toInt() != item->IconIndex) {
         row->setData(colName, ImageIndexRole, item->IconIndex);
+        ++CellWrites;
+    }
     if (row->text(colUser) != item->UserName) {
-        row->setText(colUser, item->UserName);
+        SetCell(row, colUser, item->UserName);
         m_OrderDirty = true;
     }
     if (row->text(colPath) != item->Path) {
-        row->setText(colPath, item->Path);
+        SetCell(row, colPath, item->Path);
         m_OrderDirty = true;
     }
 }

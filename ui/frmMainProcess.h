@@ -74,6 +74,10 @@ public:
     bool AddDetails(TDetailsPanel &Panel) override;
     int CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const override;
 
+    // The cells of existing rows the page has written: the row work of its ticks and events,
+    // counted for the benchmarks and tests that weigh it.
+    quint64 CellWrites = 0;
+
     void FillProcessList();
     void ProcessTick();
     void SetDictionaryState(TProcessItem *Item);
@@ -151,6 +155,7 @@ private:
     // of those not read in this tick.
     void UpdateRowsInView();
     void UpdateRow(TProcessRow *Row, TProcessItem *Item);
+    void SetCell(TProcessRow *Row, int Column, const QString &Text);
     void RefreshMemory(TProcessRow *Row, TProcessItem *Item);
     // Sorting by a memory column compares the counters of every row.
     bool SortsByMemory() const;

@@ -237,3 +237,47 @@ TEST(ProcessIdentity, ProcDirectoryOwnerFollowsTheEffectiveUser)
         EXPECT_EQ(st.st_uid, 0u);
     }
 }
+
+TEST(ResidentMemory, StatmTextAndItsRefusals)
+{
+    ResidentMemory m;
+    const char good[] = "5000 1200 300 10 0 900 0\n";
+    ASSERT_TRUE(parseStatm(good, sizeof good - 1, 4096, m));
+    EXPECT_EQ(m.resident, 1200u * 4096);
+    EXPECT_EQ(m.shared, 300u * 4096);
+    const char kernel[] = "0 0 0 0 0 0 0\n";
+    ASSERT_TRUE(parseStatm(kernel, sizeof kernel - 1, 4096, m));
+    EXPECT_EQ(m.resident, 0u);
+    // Shared beyond resident, a count that overflows in bytes, short or foreign text.
+    for (const char *bad : {"5000 10 300 0 0 0 0\n", "1 9223372036854775807 0\n", "5000 1200\n", "", "x y z"})
+        EXPECT_FALSE(parseStatm(bad, std::strlen(bad), 4096, m)) << bad;
+}
+
+TEST(ResidentMemory, ReadsStayWithTheProcessTheyFound)
+{
+    Kid child({"/bin/sleep", "30"});
+    ASSERT_GT(child.pid, 0);
+    ASSERT_TRUE(waitFor([&] { return child.stat().comm == QStringLiteral("sleep"); }));
+    ProcessSource source;
+    const auto handle = source.open(quint32(child.pid), child.stat().startTime);
+    ASSERT_TRUE(handle);
+    quint64 file = 0;
+    const auto first = source.resident(*handle, file);
+    ASSERT_TRUE(first);
+    EXPECT_GT(first->resident, 0u);
+    EXPECT_LE(first->shared, first->resident);
+    ASSERT_NE(file, 0u) << "the pinned read keeps the file it read";
+    const quint64 found = file;
+    EXPECT_TRUE(source.resident(*handle, file));
+    EXPECT_EQ(file, found) << "the same file serves without a new pin";
+
+    // Without a file found before, the read is pinned: a handle of another start time gets nothing.
+    quint64 none = 0;
+    const ProcessHandle stale{handle->pid, handle->startTime + 1, true};
+    EXPECT_FALSE(source.resident(stale, none));
+    EXPECT_EQ(none, 0u);
+
+    child.reap();
+    EXPECT_FALSE(source.resident(*handle, file));
+    EXPECT_EQ(file, 0u);
+}

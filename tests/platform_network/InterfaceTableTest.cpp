@@ -117,6 +117,40 @@ TEST(InterfaceTable, ReadsASysTreeOrderedByIndex)
     EXPECT_TRUE(rows.empty());
 }
 
+TEST(InterfaceTable, LastingAttributesAreReadOncePerInterface)
+{
+    tvtest::TempDir dir;
+    ASSERT_TRUE(dir.isValid());
+    WriteInterface(dir.path(), {"eth0", "2", "1", "up", "0x1003", "aa:bb:cc:0d:ee:ff", "6", "5000", "7000"});
+    std::vector<InterfaceRow> rows;
+    ASSERT_TRUE(readInterfaces(dir.path(), rows));
+    ASSERT_EQ(rows.size(), 1u);
+
+    // Counters and state follow every read; kind, address and alias stay as first read.
+    WriteInterface(dir.path(), {"eth0", "2", "772", "down", "0x1002", "11:11:11:11:11:11", "6", "6000", "9000"});
+    WriteFile(dir.path() + QStringLiteral("/eth0/ifalias"), "renamed\n");
+    rows.clear();
+    ASSERT_TRUE(readInterfaces(dir.path(), rows));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].inOctets, 6000u);
+    EXPECT_EQ(rows[0].outOctets, 9000u);
+    EXPECT_EQ(rows[0].operStatus, IfOperDisconnected);
+    EXPECT_EQ(rows[0].type, quint32(IfTypeEthernet));
+    EXPECT_EQ(rows[0].description, QStringLiteral("eth0"));
+    EXPECT_EQ(rows[0].physAddress[0], 0xAA);
+
+    // The same name with a new index is a new interface: everything is read again.
+    WriteInterface(dir.path(), {"eth0", "9", "772", "unknown", "0x49", "11:11:11:11:11:11", "6", "1", "2"});
+    rows.clear();
+    ASSERT_TRUE(readInterfaces(dir.path(), rows));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].index, 9u);
+    EXPECT_EQ(rows[0].type, quint32(IfTypeLoopback));
+    EXPECT_EQ(rows[0].description, QStringLiteral("renamed"));
+    EXPECT_EQ(rows[0].physAddress[0], 0x11);
+    EXPECT_EQ(rows[0].operStatus, IfOperOperational); // unknown: judged by the flags, up and running
+}
+
 // The loopback's counters move by at least what this test sends to itself over it.
 TEST(InterfaceTable, LoopbackCountersMoveAfterOwnTraffic)
 {

@@ -39,6 +39,7 @@ public:
     int fallbackCalls = 0;
     int exeReads = 0;
     int uidReads = 0;
+    int accountReads = 0;
     std::map<quint32, quint64> procInodes; // of /proc/PID, by identifier
     quint64 now = 1000000000; // 100 ns units
     quint64 idle = 0;
@@ -89,6 +90,7 @@ public:
     }
     std::optional<QString> accountName(quint32 uid) override
     {
+        ++accountReads;
         if (uid == 0)
             return QStringLiteral("root");
         if (uid == 1000)
@@ -747,4 +749,24 @@ TEST_F(ProcessListCycle, NewProcEntryAloneIsCheckedAgainstThePidfd)
     ASSERT_TRUE(list.Refresh());
     EXPECT_EQ(rec.reloaded, std::vector<quint32>{51});
     EXPECT_GT(src.exeReads, reads);
+}
+
+TEST_F(ProcessListCycle, AUserNameIsLookedUpOncePerPassHoweverManyNewProcessesShareIt)
+{
+    TProcesses list(nullptr, &src);
+    ASSERT_TRUE(list.Refresh());
+    for (quint32 pid = 100; pid < 150; ++pid)
+        src.procs[pid] = {QStringLiteral("worker")};
+    src.accountReads = 0;
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(src.accountReads, 1);
+    EXPECT_EQ(list.ItemByPID(149)->UserName, QStringLiteral("alice"));
+    // Not kept beyond the pass: an account renamed since is read anew.
+    src.procs[150] = {QStringLiteral("worker")};
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(src.accountReads, 2);
+    // Outside a pass every read asks.
+    list.ItemByPID(150)->ReadUserName();
+    list.ItemByPID(150)->ReadUserName();
+    EXPECT_EQ(src.accountReads, 4);
 }

@@ -104,6 +104,7 @@ public:
     bool isAlive(const ProcessHandle &h) override { return find(h) != nullptr; }
     std::optional<ProcStat> stat(const ProcessHandle &h) override
     {
+        ++reads;
         FakeProc *p = find(h);
         if (!p)
             return std::nullopt;
@@ -114,6 +115,7 @@ public:
     }
     std::optional<quint32> uid(const ProcessHandle &h) override
     {
+        ++reads;
         FakeProc *p = find(h);
         return p ? std::optional(p->uid) : std::nullopt;
     }
@@ -121,21 +123,25 @@ public:
     QString domainName() override { return QStringLiteral("host"); }
     std::optional<QString> exePath(const ProcessHandle &h) override
     {
+        ++reads;
         FakeProc *p = find(h);
         return (p && !p->exe.isEmpty()) ? std::optional(p->exe) : std::nullopt;
     }
     std::optional<QStringList> cmdline(const ProcessHandle &h, bool *) override
     {
+        ++reads;
         FakeProc *p = find(h);
         return (p && !p->exe.isEmpty()) ? std::optional(QStringList{p->exe}) : std::nullopt;
     }
     std::optional<MemoryStatus> memory(const ProcessHandle &h) override
     {
+        ++reads;
         FakeProc *p = find(h);
         return p ? std::optional(p->mem) : std::nullopt;
     }
     std::optional<platform::processes::ResidentMemory> resident(const ProcessHandle &h, quint64 &) override
     {
+        ++reads;
         ++residentReads;
         FakeProc *p = find(h);
         if (!p)
@@ -143,6 +149,7 @@ public:
         return platform::processes::ResidentMemory{p->mem.vmRss, p->mem.vmRss - qMin(p->mem.rssAnon, p->mem.vmRss)};
     }
     int residentReads = 0;
+    int reads = 0; // of any process's files
     std::optional<SchedInfo> sched(const ProcessHandle &h) override
     {
         FakeProc *p = find(h);
