@@ -275,6 +275,7 @@ def main():
                     time.sleep(5.0)  # every tool has listed the new processes
                     results.append((user or 'root', proc_count(), 'steady',
                                     measure(tools, ptys, args.window, args.windows)))
+                children.shrink_to(1000)
                 children.grow_to(1000)
                 time.sleep(5.0)
                 steady = measure(tools, ptys, args.window, args.windows)
