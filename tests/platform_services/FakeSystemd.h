@@ -264,6 +264,10 @@ public:
             Conn.send(Msg.createErrorReply(QLatin1String(Name), Text));
         };
         const QString arg0 = args.isEmpty() ? QString() : args.first().toString();
+        if (Msg.interface() == QLatin1String("org.freedesktop.DBus.Peer") && member == QLatin1String("Ping")) {
+            reply({});
+            return true;
+        }
         if (Msg.interface() == QLatin1String("org.freedesktop.DBus.Properties")) {
             m_calls << member + QLatin1Char(' ') + arg0;
             if (Msg.path().startsWith(QLatin1String("/org/freedesktop/systemd1/job/"))) {
