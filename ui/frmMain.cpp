@@ -754,7 +754,7 @@ QString TFormMain::PageStatusText(int Page) const
     case pgProcess:
         return QStringLiteral("[进程管理] 进程: %1").arg(ProcessCount());
     case pgService:
-        return QStringLiteral("[服务管理] 服务: %1").arg(ServiceCount());
+        return ServiceStatusText();
     case pgAutorun:
         return QStringLiteral("[启动配置] 启动项: %1").arg(AutorunCount());
     case pgNetwork:

@@ -479,6 +479,8 @@ public:
     // Counts shown in the status texts of the list pages.
     int ProcessCount() const;
     int ServiceCount() const;
+    // The services page's status line; says so when the service manager cannot be reached.
+    QString ServiceStatusText() const;
     int AutorunCount() const;
     int TcpCount() const;
     int UdpCount() const;

@@ -234,7 +234,10 @@ void TFormMain::RefreshServiceList()
     if (!pnlTab_Service->isVisible() || lvServices->topLevelItemCount() < 1)
         return;
     objServices->Reload();
-    lblTopBarInfo->setText(QStringLiteral("[服务管理] 服务: %1").arg(objServices->GetCount()));
+    lblTopBarInfo->setText(ServiceStatusText());
+    // Without an answer the rows stay as they were: an empty list would claim there are no services.
+    if (objServices->RefreshFailed())
+        return;
 
     lvServices->setUpdatesEnabled(false);
     for (int i = lvServices->topLevelItemCount() - 1; i >= 0; --i) {
@@ -518,4 +521,11 @@ int TFormMain::lvServicesCompare(QObject *, QTreeWidgetItem *A, QTreeWidgetItem 
 int TFormMain::ServiceCount() const
 {
     return objServices ? objServices->GetCount() : 0;
+}
+
+QString TFormMain::ServiceStatusText() const
+{
+    if (objServices && objServices->RefreshFailed())
+        return QStringLiteral("[服务管理] 无法连接服务管理器！");
+    return QStringLiteral("[服务管理] 服务: %1").arg(ServiceCount());
 }
