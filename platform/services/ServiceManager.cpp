@@ -192,25 +192,25 @@ bool ServiceManager::getAll(const QString &Path, const QString &Interface, QVari
     return true;
 }
 
-QString ServiceManager::jobType(const QVariant &Job)
+std::optional<QString> ServiceManager::jobType(const QVariant &Job)
 {
     QDBusArgument holder;
     if (!argumentOf(Job, "(uo)", holder))
-        return {};
+        return QString();
     const QDBusArgument &arg = holder;
     quint32 id = 0;
     QDBusObjectPath path;
     arg.beginStructure();
     arg >> id >> path;
     arg.endStructure();
-    if (id == 0 || path.path().isEmpty())
-        return {};
+    if (id == 0 || path.path().isEmpty() || path.path() == QLatin1String("/"))
+        return QString();
     QList<QVariant> reply;
+    // The job may have ended between the two reads: then what it did is not in the first one.
     if (!call(path.path(), PropertiesInterface, QStringLiteral("Get"), {JobInterface, QStringLiteral("JobType")},
               &reply, false)
         || reply.isEmpty())
-        return {};
-    // The job may have finished between the two reads: then there is none.
+        return std::nullopt;
     const QVariant v = reply.first().value<QDBusVariant>().variant();
     return v.metaType() == QMetaType::fromType<QString>() ? v.toString() : QString();
 }
@@ -349,10 +349,18 @@ bool ServiceManager::queryStatus(ServiceHandle &Handle, ServiceStatus &Status)
     if (!Handle.m_fresh && !fetch(Handle))
         return false;
     Handle.m_fresh = false; // the next status is read anew
+    // A job that ended between reading the unit and reading the job has changed the unit: the
+    // state read with it would be the one before (a start just done would read as stopped).
+    std::optional<QString> job = jobType(Handle.m_unitProps.value(QStringLiteral("Job")));
+    for (int again = 0; !job && again < 3; ++again) {
+        if (!fetch(Handle))
+            return false;
+        Handle.m_fresh = false;
+        job = jobType(Handle.m_unitProps.value(QStringLiteral("Job")));
+    }
     const QVariantMap &u = Handle.m_unitProps;
     const QVariantMap &s = Handle.m_serviceProps;
-    Status.State = StateOf(stringOf(u, "ActiveState"), stringOf(u, "FreezerState"),
-                           jobType(u.value(QStringLiteral("Job"))));
+    Status.State = StateOf(stringOf(u, "ActiveState"), stringOf(u, "FreezerState"), job.value_or(QString()));
     // The unit's timeouts bound a step (the manager fails it then); they say nothing about how
     // long it takes, and taken as an estimate they would make every wait poll in 9 s steps.
     Status.WaitHint = 0;

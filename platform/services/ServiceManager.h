@@ -138,7 +138,8 @@ private:
     bool fetch(ServiceHandle &Handle);
     bool unitCall(ServiceHandle &Handle, const QString &Method, const QVariantList &Args);
     bool getAll(const QString &Path, const QString &Interface, QVariantMap &Props);
-    QString jobType(const QVariant &Job);
+    // The type of the unit's job; empty without one, nothing when it ended before it was read.
+    std::optional<QString> jobType(const QVariant &Job);
 
     QDBusConnection m_bus;
     QString m_lastError;

@@ -170,6 +170,9 @@ struct Unit
     bool refusesStop = false; // a stop ends back in "active"
     int startDelay = 0;
     int stopDelay = 0;
+    // Reads of the unit that still show it inactive with a job that has ended by the time it is
+    // asked about (the unit changed between the two reads).
+    int staleReads = 0;
     quint64 timeoutStartUSec = 3000000;
     quint64 timeoutStopUSec = 3000000;
 
@@ -285,7 +288,13 @@ public:
                 error("org.freedesktop.DBus.Error.UnknownObject", QStringLiteral("no such unit"));
                 return true;
             }
-            if (arg0 == QLatin1String("org.freedesktop.systemd1.Unit"))
+            if (arg0 == QLatin1String("org.freedesktop.systemd1.Unit") && u->staleReads > 0) {
+                --u->staleReads;
+                Unit before = *u;
+                before.activeState = QStringLiteral("inactive");
+                before.jobId = 999999;
+                reply({QVariant::fromValue(unitProps(before))});
+            } else if (arg0 == QLatin1String("org.freedesktop.systemd1.Unit"))
                 reply({QVariant::fromValue(unitProps(*u))});
             else if (arg0 == QLatin1String("org.freedesktop.systemd1.Service"))
                 reply({QVariant::fromValue(serviceProps(*u))});

@@ -177,6 +177,20 @@ TEST_F(ServiceManagerTest, PendingChangesCarryNoWaitHint)
     EXPECT_EQ(s.WaitHint, 0u);
 }
 
+TEST_F(ServiceManagerTest, AJobThatEndsBetweenTwoReadsIsNotTakenForNoChange)
+{
+    // Read while the start was queued, and its job asked about once it had ended: the unit is
+    // read again rather than reported stopped.
+    bus->manager.setUnits({fakesd::Service("alpha", "active")});
+    bus->manager.withUnit("alpha", [](fakesd::Unit *u) { u->staleReads = 2; });
+    ServiceManager m;
+    auto h = m.openService("alpha");
+    ASSERT_TRUE(h);
+    ServiceStatus s;
+    ASSERT_TRUE(m.queryStatus(*h, s));
+    EXPECT_EQ(s.State, StateRunning);
+}
+
 TEST_F(ServiceManagerTest, PingTellsAReachableManager)
 {
     bus->manager.setUnits({});
