@@ -11,6 +11,8 @@ packages=(
   clang libclang-rt-14-dev
   fonts-wqy-microhei fonts-dejavu-core
   xvfb xauth x11-apps imagemagick
+  openbox xdotool x11-utils wmctrl
+  qt6-translations-l10n
   shared-mime-info
 )
 

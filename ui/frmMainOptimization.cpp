@@ -1,6 +1,6 @@
 // The service optimisation panel of the services page.
 
-#include "ui/frmMain.h"
+#include "ui/frmMainOptimization.h"
 
 #include "sysinfo/Optimization.h"
 #include "ui/DisplayTexts.h"
@@ -88,7 +88,7 @@ TOptimizationOptions OptionsOfFlags(int Flags)
 
 } // namespace
 
-void TFormMain::BuildOptimizationPanel()
+TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List)
 {
     objOptimization = new TOptimization(this);
     objOptimization->setObjectName(QStringLiteral("objOptimization"));
@@ -104,7 +104,7 @@ void TFormMain::BuildOptimizationPanel()
     connect(objOptimization, &TOptimization::JobEnded, this,
             [this](quint8 Mode, bool Succeeded) { objOptimizationJobEnded(Mode, Succeeded); });
 
-    auto *panel = new TSkinPanelStandIn(pnlTab_Service);
+    auto *panel = new TSkinPanelStandIn(Page);
     pnlServicesOptimizaion = panel;
     panel->setObjectName(QStringLiteral("pnlServicesOptimizaion"));
     panel->SetColor(kPanelColor);
@@ -187,15 +187,24 @@ void TFormMain::BuildOptimizationPanel()
 
     panel->hide();
     // Below the list, above whatever else the page stacks there; the list gives up the height.
-    if (auto *layout = qobject_cast<QVBoxLayout *>(pnlTab_Service->layout())) {
-        const int at = layout->indexOf(lvServices);
+    if (auto *layout = qobject_cast<QVBoxLayout *>(Page->layout())) {
+        const int at = layout->indexOf(List);
         layout->insertWidget(at < 0 ? layout->count() : at + 1, panel, 0, Qt::AlignRight);
     } else {
         panel->move(187, 237);
     }
 }
 
-int TFormMain::SvcOptiCheckedFlags() const
+TOptimizationPanel::~TOptimizationPanel()
+{
+    // A job still running reports to nobody once the panel is gone.
+    objOptimization->OnBackuppingServices = nullptr;
+    objOptimization->OnRestoringServices = nullptr;
+    objOptimization->OnOptimizingServices = nullptr;
+    disconnect(objOptimization, nullptr, this, nullptr);
+}
+
+int TOptimizationPanel::SvcOptiCheckedFlags() const
 {
     const QCheckBox *boxes[] = {chkSvcOpti_AutomaticUpdates,
                                 chkSvcOpti_SystemRestore,
@@ -217,14 +226,14 @@ int TFormMain::SvcOptiCheckedFlags() const
     return flags;
 }
 
-void TFormMain::btnSvcOpti_BackupClick(QObject *)
+void TOptimizationPanel::btnSvcOpti_BackupClick(QObject *)
 {
     objOptimization->Backup(QString());
     pbSvcOpti_Progress->setValue(1);
     lblSvcOpti_Progress->setText(QString::fromUtf16(kBackingUp));
 }
 
-void TFormMain::btnSvcOpti_RestoreClick(QObject *)
+void TOptimizationPanel::btnSvcOpti_RestoreClick(QObject *)
 {
     const QString title = QStringLiteral("询问");
     if (QFileInfo::exists(objOptimization->GetDefaultBackupFile())) {
@@ -242,7 +251,7 @@ void TFormMain::btnSvcOpti_RestoreClick(QObject *)
     lblSvcOpti_Progress->setText(QString::fromUtf16(kBackingUp));
 }
 
-void TFormMain::btnSvcOpti_OptimizeClick(QObject *)
+void TOptimizationPanel::btnSvcOpti_OptimizeClick(QObject *)
 {
     const int flags = SvcOptiCheckedFlags();
     bool afterBackup = false;
@@ -267,7 +276,7 @@ void TFormMain::btnSvcOpti_OptimizeClick(QObject *)
     lblSvcOpti_Progress->setText(QString::fromUtf16(kOptimizing));
 }
 
-void TFormMain::objOptimizationJobEnded(quint8 Mode, bool Succeeded)
+void TOptimizationPanel::objOptimizationJobEnded(quint8 Mode, bool Succeeded)
 {
     if (!Succeeded) {
         // No optimisation follows a backup that failed; the panel takes requests again.
@@ -292,7 +301,7 @@ void TFormMain::objOptimizationJobEnded(quint8 Mode, bool Succeeded)
     lblSvcOpti_Progress->setText(QString::fromUtf16(kOptimizing));
 }
 
-void TFormMain::SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal,
+void TOptimizationPanel::SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal,
                                 const QString &strServiceName, quint8 Mode, bool RefreshList)
 {
     // The panels' own visibility, whether or not the page shows at the moment.
@@ -312,12 +321,12 @@ void TFormMain::SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint3
     if (dwCurrent == dwTotal) {
         pnlSvcOpti_Progress->hide();
         pnlSvcOpti_Control->show();
-        if (RefreshList)
-            RefreshServiceList();
+        if (RefreshList && OnRefreshList)
+            OnRefreshList();
     }
 }
 
-void TFormMain::objOptimizationBackuppingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
+void TOptimizationPanel::objOptimizationBackuppingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
                                                   const QString &strServiceName, quint8 Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kBackingUpService), dwCurrent, dwTotal, strServiceName, Mode, false);
@@ -325,13 +334,13 @@ void TFormMain::objOptimizationBackuppingServices(QObject *, quint32 dwCurrent, 
     QThread::msleep(10);
 }
 
-void TFormMain::objOptimizationRestoringServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
+void TOptimizationPanel::objOptimizationRestoringServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
                                                  const QString &strServiceName, quint8 Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kRestoringService), dwCurrent, dwTotal, strServiceName, Mode, true);
 }
 
-void TFormMain::objOptimizationOptimizingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
+void TOptimizationPanel::objOptimizationOptimizingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
                                                   const QString &strServiceName, quint8 Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kOptimizingService), dwCurrent, dwTotal, strServiceName, Mode, true);
