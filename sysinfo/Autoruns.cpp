@@ -123,7 +123,8 @@ bool SectionHolds(const IniFile &Ini, const QString &Section, const QString &Com
     return HexBytes(Ini.value(Section, QStringLiteral("Data"))) == Data;
 }
 
-// A program named without a directory is found the way the session starts it: on PATH.
+// A program named without a directory is found the way the session starts it: on PATH. A file
+// that cannot be examined counts as there.
 bool ProgramExists(const QString &Program)
 {
     if (Program.isEmpty())
@@ -195,11 +196,6 @@ bool TAutoruns::IsFileMissing(const QString &Command) const
     QString path;
     ParseCommandLine(Command, 0, path);
     // Only a program that is not there counts; a file that cannot be examined is taken as present.
-    if (path.isEmpty() || path.contains(QLatin1Char('/'))) {
-        std::error_code ec;
-        const auto st = std::filesystem::status(std::filesystem::path(QFile::encodeName(path).toStdString()), ec);
-        return st.type() == std::filesystem::file_type::not_found;
-    }
     return !ProgramExists(path);
 }
 
