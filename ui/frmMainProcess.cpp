@@ -443,6 +443,11 @@ void TProcessPage::objProcessesProcessReloaded(QObject *, quint32 dwProcessID)
     if (!item)
         return;
     if (TListRow *row = RowOfPID(dwProcessID)) {
+        // A process that runs a new program or renames itself is looked up again.
+        if (row->text(colName) != item->Name) {
+            row->setText(colName, item->Name);
+            SetDictionaryState(item);
+        }
         row->setData(colName, ImageIndexRole, item->IconIndex);
         row->setText(colUser, item->UserName);
         row->setText(colPath, item->Path);
