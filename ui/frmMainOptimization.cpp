@@ -34,6 +34,9 @@ const char16_t kOptimizing[] = u"正在优化";
 const char16_t kBackingUpService[] = u"正在备份：%1 - %2";
 const char16_t kRestoringService[] = u"正在恢复：%1 - %2";
 const char16_t kOptimizingService[] = u"正在优化：%1 - %2";
+const char16_t kFailBackup[] = u"备份服务配置操作失败！\r\r%1";
+const char16_t kFailRestore[] = u"恢复服务配置操作失败！\r\r%1";
+const char16_t kFailOptimize[] = u"服务优化操作失败！";
 
 constexpr int kPanelWidth = 460;
 constexpr int kPanelHeight = 228;
@@ -98,7 +101,8 @@ TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List)
     objOptimization->OnOptimizingServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, quint8 m) {
         objOptimizationOptimizingServices(s, c, t, n, m);
     };
-    connect(objOptimization, &TOptimization::JobEnded, this, [this] { objOptimizationJobEnded(); });
+    connect(objOptimization, &TOptimization::JobEnded, this,
+            [this](quint8 Mode, bool Succeeded) { objOptimizationJobEnded(Mode, Succeeded); });
 
     auto *panel = new TSkinPanelStandIn(Page);
     pnlServicesOptimizaion = panel;
@@ -272,8 +276,22 @@ void TOptimizationPanel::btnSvcOpti_OptimizeClick(QObject *)
     lblSvcOpti_Progress->setText(QString::fromUtf16(kOptimizing));
 }
 
-void TOptimizationPanel::objOptimizationJobEnded()
+void TOptimizationPanel::objOptimizationJobEnded(quint8 Mode, bool Succeeded)
 {
+    if (!Succeeded) {
+        // No optimisation follows a backup that failed; the panel takes requests again.
+        SvcOptiPendingOptions = -1;
+        pnlSvcOpti_Progress->hide();
+        pnlSvcOpti_Control->show();
+        const QString file = objOptimization->GetDefaultBackupFile();
+        QString text = QString::fromUtf16(kFailOptimize);
+        if (Mode == TOptimizationThread::omBackup)
+            text = QString::fromUtf16(kFailBackup).arg(file);
+        else if (Mode == TOptimizationThread::omRestore)
+            text = QString::fromUtf16(kFailRestore).arg(file);
+        TFormMessage::MessageBox(text, QStringLiteral("失败"), 5, 0);
+        return;
+    }
     if (SvcOptiPendingOptions < 0)
         return;
     const int flags = SvcOptiPendingOptions;

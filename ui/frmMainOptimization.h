@@ -49,7 +49,8 @@ public:
                                           const QString &strServiceName, quint8 Mode);
     void objOptimizationOptimizingServices(QObject *Sender, quint32 dwCurrent, quint32 dwTotal,
                                            const QString &strServiceName, quint8 Mode);
-    void objOptimizationJobEnded();
+    // Mode: the job's kind (1 optimise, 2 back up, 3 restore); a failed job is reported.
+    void objOptimizationJobEnded(quint8 Mode, bool Succeeded);
 
 private:
     void SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal, const QString &strServiceName,

@@ -250,6 +250,9 @@ void TServicePage::RefreshServiceList()
         return;
     objServices->Reload();
     SetStatusText(StatusText());
+    // Without an answer the rows stay as they were: an empty list would claim there are no services.
+    if (objServices->RefreshFailed())
+        return;
 
     lvServices->setUpdatesEnabled(false);
     for (int i = lvServices->topLevelItemCount() - 1; i >= 0; --i) {
@@ -568,6 +571,8 @@ void TServicePage::FillPage()
 
 QString TServicePage::StatusText() const
 {
+    if (objServices->RefreshFailed())
+        return QStringLiteral("[服务管理] 无法连接服务管理器！");
     return QStringLiteral("[服务管理] 服务: %1").arg(objServices->GetCount());
 }
 

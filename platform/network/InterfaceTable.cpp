@@ -121,7 +121,7 @@ quint32 interfaceTypeFromHardware(unsigned hardwareType, bool wireless)
     }
 }
 
-quint8 operStatusFromText(const QString &operState, quint32 flags)
+quint8 operStatusFromText(const QString &operState, quint32 flags, bool carrier)
 {
     const QString s = operState.trimmed().toLower();
     if (s == QLatin1String("up"))
@@ -134,9 +134,9 @@ quint8 operStatusFromText(const QString &operState, quint32 flags)
         return IfOperUnreachable;
     if (s == QLatin1String("notpresent"))
         return IfOperNonOperational;
-    // "unknown": the loopback and many virtual interfaces never report a state.
-    const bool upAndRunning = (flags & IFF_UP) && (flags & IFF_RUNNING);
-    return upAndRunning ? IfOperOperational : IfOperDisconnected;
+    // "unknown". The flags file holds the flags as set, never the running flag the kernel
+    // derives from the carrier: the carrier is read for that.
+    return ((flags & IFF_UP) && carrier) ? IfOperOperational : IfOperDisconnected;
 }
 
 bool parseHardwareAddress(const QString &text, std::array<quint8, 8> &bytes, quint32 &length)
@@ -200,14 +200,17 @@ bool readInterfaces(const QString &sysClassNet, std::vector<InterfaceRow> &rows)
         row.physAddress = lasting.physAddress;
         row.physLength = lasting.physLength;
         const QString operState = readAttribute(d, "operstate");
-        quint64 flags = 0;
-        // The flags decide only for an interface that reports no state of its own.
+        quint64 flags = 0, carrier = 0;
+        // The flags and the carrier decide only for an interface that reports no state of its own.
         static const QStringList decided = {QStringLiteral("up"), QStringLiteral("dormant"),
                                             QStringLiteral("down"), QStringLiteral("lowerlayerdown"),
                                             QStringLiteral("testing"), QStringLiteral("notpresent")};
-        if (!decided.contains(operState.trimmed().toLower()))
+        if (!decided.contains(operState.trimmed().toLower())) {
             readUnsigned(d, "flags", flags, 16);
-        row.operStatus = operStatusFromText(operState, quint32(flags));
+            // The carrier cannot be read while the interface is down.
+            readUnsigned(d, "carrier", carrier);
+        }
+        row.operStatus = operStatusFromText(operState, quint32(flags), carrier == 1);
         readUnsigned(d, "statistics/rx_bytes", row.inOctets);
         readUnsigned(d, "statistics/tx_bytes", row.outOctets);
         found.push_back(row);

@@ -143,7 +143,10 @@ TEST_F(FormMain, PageSwitchingShowsOnePageAndPressesItsButton)
         // The counts are the ones each page's own refresh found.
         const QString status[6] = {
             QStringLiteral("[进程管理] 进程: %1").arg(form->ProcessPage->objProcesses->GetCount()),
-            QStringLiteral("[服务管理] 服务: %1").arg(form->ServicePage->objServices->GetCount()),
+            // A machine whose service manager cannot be reached is told from one without services.
+            form->ServicePage->objServices->RefreshFailed()
+                ? QStringLiteral("[服务管理] 无法连接服务管理器！")
+                : QStringLiteral("[服务管理] 服务: %1").arg(form->ServicePage->objServices->GetCount()),
             QStringLiteral("[启动配置] 启动项: %1").arg(form->AutorunPage->objAutoruns->GetCount()),
             QStringLiteral("[网络监控] TCP: %1 | UDP %2").arg(form->NetworkPage->objNetworkMonitor->GetTCPCount()).arg(form->NetworkPage->objNetworkMonitor->GetUDPCount()),
             QStringLiteral("[系统信息]"), QStringLiteral("[软件设置]")};

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDir>
 #include <QApplication>
 #include <QMenu>
 #include <QTimer>
@@ -189,22 +190,29 @@ TEST_F(AutorunPage, FailureIsReportedByNameAndTheListRebuilt)
     EXPECT_EQ(shown[0].Buttons, 0);
     EXPECT_EQ(Row("ghost")->text(1), State(false));
 
-    // A desktop entry that cannot be removed from its folder.
+    // A desktop entry that went from its folder behind the list's back cannot be deleted.
     shown.clear();
-    ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "fixed.bat", "x"));
+    ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "fixed.desktop", AutorunEnv::Entry("/bin/true")));
     form->AutorunPage->btnRefreshAutorunList->Click();
+    ASSERT_TRUE(QFile::remove(env.UserDir() + "fixed.desktop"));
     Select("fixed");
     form->AutorunPage->mniAutorun_DeleteClick(form->AutorunPage->mniAutorun_Delete);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, QStringLiteral("删除启动项操作失败！\n\nfixed"));
+    EXPECT_EQ(Row("fixed"), nullptr);
+    // One that cannot be backed up (the backup is no file) stays where it is.
+    ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "fixed.desktop", AutorunEnv::Entry("/bin/true")));
+    ASSERT_TRUE(QFile::remove(env.BackupFile()));
+    ASSERT_TRUE(QDir().mkpath(env.BackupFile()));
+    form->AutorunPage->btnRefreshAutorunList->Click();
     form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
-    // The rebuilt list has no selection: the second command does nothing.
+    // The rebuilt list has no selection: the command does nothing.
     EXPECT_EQ(shown.size(), 1u);
     Select("fixed");
     form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[1].Text, QStringLiteral("禁用启动项操作失败！\n\nfixed"));
-    EXPECT_TRUE(QFile::exists(env.UserDir() + "fixed.bat"));
+    EXPECT_TRUE(QFile::exists(env.UserDir() + "fixed.desktop"));
 }
 
 TEST_F(AutorunPage, CommandThatDoesNotApplyShowsNothingAndKeepsTheRows)

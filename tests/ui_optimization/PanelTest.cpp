@@ -244,3 +244,33 @@ TEST_F(PanelTest, ClosingTheFormDuringARunEndsCleanly)
     EXPECT_GE(states.size(), 2u);
     EXPECT_LE(states.size(), 3u);
 }
+
+TEST_F(PanelTest, AFailedJobIsReportedAndNoOptimisationFollowsIt)
+{
+    bus->manager.setUnits({fakesd::Service("Spooler", "active", "enabled")});
+    // The backup that "是" asks for cannot reach the service manager: it is reported, and the
+    // optimisation that was to follow it does not run without it.
+    const QByteArray saved = qgetenv(platform::services::BusAddressVariable);
+    IsolateFromSystemServices();
+    answers = {3, 1};
+    form->ServicePage->Optimization->btnSvcOpti_OptimizeClick(form->ServicePage->Optimization->btnSvcOpti_Optimize);
+    ASSERT_TRUE(WaitIdle());
+    qputenv(platform::services::BusAddressVariable, saved);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].Text, QStringLiteral("备份服务配置操作失败！\n\n") + BackupFile());
+    EXPECT_EQ(shown[1].Title, QStringLiteral("失败"));
+    EXPECT_EQ(shown[1].Icon, 5);
+    EXPECT_EQ(shown[1].Buttons, 0);
+    EXPECT_TRUE(states.empty());
+    EXPECT_FALSE(QFileInfo::exists(BackupFile()));
+    EXPECT_EQ(ActiveState("Spooler"), "active");
+    EXPECT_FALSE(form->ServicePage->Optimization->pnlSvcOpti_Control->isHidden());
+    EXPECT_TRUE(form->ServicePage->Optimization->pnlSvcOpti_Progress->isHidden());
+
+    // With the manager back, a run that ends well shows nothing.
+    shown.clear();
+    form->ServicePage->Optimization->btnSvcOpti_BackupClick(form->ServicePage->Optimization->btnSvcOpti_Backup);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(QFileInfo::exists(BackupFile()));
+}
