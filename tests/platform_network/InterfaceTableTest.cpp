@@ -130,13 +130,13 @@ TEST(InterfaceTable, LastingAttributesAreReadOncePerInterface)
 {
     tvtest::TempDir dir;
     ASSERT_TRUE(dir.isValid());
-    WriteInterface(dir.path(), {"eth0", "2", "1", "up", "0x1003", "aa:bb:cc:0d:ee:ff", "6", "5000", "7000"});
+    WriteInterface(dir.path(), {"eth0", "2", "1", "up", "0x1003", "aa:bb:cc:0d:ee:ff", "6", "5000", "7000", "1"});
     std::vector<InterfaceRow> rows;
     ASSERT_TRUE(readInterfaces(dir.path(), rows));
     ASSERT_EQ(rows.size(), 1u);
 
     // Counters and state follow every read; kind, address and alias stay as first read.
-    WriteInterface(dir.path(), {"eth0", "2", "772", "down", "0x1002", "11:11:11:11:11:11", "6", "6000", "9000"});
+    WriteInterface(dir.path(), {"eth0", "2", "772", "down", "0x1002", "11:11:11:11:11:11", "6", "6000", "9000", nullptr});
     WriteFile(dir.path() + QStringLiteral("/eth0/ifalias"), "renamed\n");
     rows.clear();
     ASSERT_TRUE(readInterfaces(dir.path(), rows));
