@@ -167,24 +167,34 @@ def measure(tools, ptys, window, windows):
 
 
 def churn_measure(tools, ptys, children, per_second, window, windows):
-    rates = {t.name: [] for t in tools}
-    for _ in range(windows):
+    """CPU microseconds per new process: windows with `per_second` processes ending and starting
+    each second, each paired with a quiet window just before it; the median of the pairs."""
+    def window_ticks(churn):
         before = {t.name: cpu_ticks(t.pid) for t in tools}
         t0 = time.monotonic()
-        started = 0
         while time.monotonic() - t0 < window:
             tick = time.monotonic()
-            children.churn(per_second)
-            started += per_second
+            if churn:
+                children.churn(per_second)
             while time.monotonic() - tick < 1.0:
                 drain(ptys)
                 time.sleep(0.1)
         elapsed = time.monotonic() - t0
+        out = {}
         for t in tools:
             after = cpu_ticks(t.pid)
             if after is not None and before[t.name] is not None:
-                rates[t.name].append((after - before[t.name]) * 1000.0 / CLK_TCK / elapsed)
-    return {n: statistics.median(v) if v else float('nan') for n, v in rates.items()}, per_second
+                out[t.name] = (after - before[t.name]) * 1000.0 / CLK_TCK / elapsed
+        return out
+
+    costs = {t.name: [] for t in tools}
+    for _ in range(windows):
+        quiet = window_ticks(False)
+        busy = window_ticks(True)
+        for n in costs:
+            if n in quiet and n in busy:
+                costs[n].append((busy[n] - quiet[n]) * 1000.0 / per_second)
+    return {n: statistics.median(v) if v else float('nan') for n, v in costs.items()}
 
 
 def first_frames(args, display, runs=5):
@@ -232,8 +242,8 @@ def main():
     ap.add_argument('--user', help='also run every tool as this user')
     ap.add_argument('--window', type=float, default=20.0, help='seconds per window')
     ap.add_argument('--windows', type=int, default=3)
-    ap.add_argument('--counts', default='0,1000,3000', help='sleeping children per step')
-    ap.add_argument('--churn', type=int, default=100, help='new processes per second in the churn step')
+    ap.add_argument('--counts', default='0,1000,3000', help='sleeping children per step ("" for none)')
+    ap.add_argument('--churn', type=int, default=200, help='new processes per second in the churn step')
     args = ap.parse_args()
     args.taskvane = [tuple(s.split('=', 1)) for s in args.taskvane]
     for tool in ('Xvfb', 'htop', 'btop'):
@@ -269,7 +279,7 @@ def main():
             tools, ptys = start_tools(args, home, display, user)
             try:
                 time.sleep(3.0)
-                for n in [int(c) for c in args.counts.split(',')]:
+                for n in [int(c) for c in args.counts.split(',') if c.strip()]:
                     children.grow_to(n)
                     children.shrink_to(n)
                     time.sleep(5.0)  # every tool has listed the new processes
@@ -278,10 +288,8 @@ def main():
                 children.shrink_to(1000)
                 children.grow_to(1000)
                 time.sleep(5.0)
-                steady = measure(tools, ptys, args.window, args.windows)
-                churn, k = churn_measure(tools, ptys, children, args.churn, args.window, args.windows)
                 results.append((user or 'root', proc_count(), 'new processes',
-                                {n: (churn[n] - steady[n]) * 1000.0 / k for n in churn}))
+                                churn_measure(tools, ptys, children, args.churn, args.window, args.windows)))
             finally:
                 for t in tools:
                     t.stop()

@@ -727,8 +727,12 @@ TProcessItem *TProcesses::CreateItem(const ProcessEntry &entry, bool primary)
     item->m_ownerUid = entry.ownerUid;
     item->m_procInode = entry.procInode;
     if (primary) {
+        // The owner of /proc/PID is the effective user whether or not the process is dumpable
+        // (the kernel keeps it so, for readers that stat the directory): no status file to read.
         if (entry.uid)
             item->UserSid = entry.uid;
+        else if (entry.ownerUid && item->ProcessHandle)
+            item->UserSid = entry.ownerUid;
         else
             item->ReadTokenUser();
         // The stat file the enumeration has just read holds the parent: no second read.

@@ -770,3 +770,18 @@ TEST_F(ProcessListCycle, AUserNameIsLookedUpOncePerPassHoweverManyNewProcessesSh
     list.ItemByPID(150)->ReadUserName();
     EXPECT_EQ(src.accountReads, 4);
 }
+
+TEST_F(ProcessListCycle, ANewProcessTakesItsUserFromTheDirectoryOwner)
+{
+    TProcesses list(nullptr, &src);
+    ASSERT_TRUE(list.Refresh());
+    src.procs[70] = {QStringLiteral("newcomer")};
+    src.procs[70].owner = 0;
+    src.procs[70].uid = 0;
+    src.procs[80] = {QStringLiteral("unowned")}; // no owner to be had: the exact user is read
+    const int reads = src.uidReads;
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(list.ItemByPID(70)->UserName, QStringLiteral("root"));
+    EXPECT_EQ(list.ItemByPID(80)->UserName, QStringLiteral("alice"));
+    EXPECT_EQ(src.uidReads, reads + 1);
+}
