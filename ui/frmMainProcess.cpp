@@ -422,13 +422,16 @@ TProcessRow *TProcessPage::MakeProcessRow(TProcessItem *Item, bool BlankZeroCoun
     row->setText(colUser, Item->UserName);
     row->setText(colCPU, CPUText(Item->CPUUsage));
     row->ShownCPU = Item->CPUUsage;
-    // The counters as the item holds them; the rows in view read theirs afresh before they show.
-    row->setText(colWorkingSet, MemoryText(Item->Memory->WorkingSetSize, BlankZeroCounters));
-    row->setText(colPagefile, MemoryText(Item->Memory->PagefileUsage, BlankZeroCounters));
-    row->ShownWorkingSet = Item->Memory->WorkingSetSize;
-    row->ShownPagefile = Item->Memory->PagefileUsage;
-    row->MemoryShown = true;
-    row->BlankZero = BlankZeroCounters;
+    if (BlankZeroCounters) {
+        // A new process: its counters as the item holds them, empty where zero, until a tick.
+        row->setText(colWorkingSet, MemoryText(Item->Memory->WorkingSetSize, true));
+        row->setText(colPagefile, MemoryText(Item->Memory->PagefileUsage, true));
+        row->ShownWorkingSet = Item->Memory->WorkingSetSize;
+        row->ShownPagefile = Item->Memory->PagefileUsage;
+        row->MemoryShown = true;
+        row->BlankZero = true;
+    }
+    // Otherwise the memory cells are written as the row comes into view, with counters read then.
     row->setText(colPath, Item->Path);
     // A second row for one identifier would leave the first one without its map entry.
     if (TProcessRow *old = m_Rows.take(Item->ProcessID))
