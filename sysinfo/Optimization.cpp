@@ -1,6 +1,7 @@
 #include "sysinfo/Optimization.h"
 
 #include "platform/files/IniFile.h"
+#include "platform/shell/Shell.h"
 #include "sysinfo/Services.h"
 #include "sysinfo/Utils.h"
 
@@ -280,7 +281,14 @@ void TOptimizationThread::DoRestoring()
 
 // ---- the component ------------------------------------------------------------------------
 
-TOptimization::TOptimization(QObject *AOwner) : QObject(AOwner) {}
+TOptimization::TOptimization(QObject *AOwner, const QString &DataDir) : QObject(AOwner), m_DataDir(DataDir)
+{
+    if (m_DataDir.isEmpty())
+        return;
+    QString programDir;
+    GetAppPath(programDir);
+    AdoptOldBackup(programDir, GetDefaultBackupFile());
+}
 
 TOptimization::~TOptimization()
 {
@@ -303,9 +311,12 @@ QString TOptimization::GetDefaultBackupFile() const
             dir += QLatin1Char('/');
         return dir + kBackupFileName;
     }
-    QString appPath;
-    GetAppPath(appPath);
-    return QStringLiteral("%1%2%3").arg(appPath, kBackupDirName, kBackupFileName);
+    if (m_DataDir.isEmpty())
+        return QString();
+    QString dataDir = m_DataDir;
+    if (!dataDir.endsWith(QLatin1Char('/')))
+        dataDir += QLatin1Char('/');
+    return QStringLiteral("%1%2%3").arg(dataDir, kBackupDirName, kBackupFileName);
 }
 
 bool TOptimization::BeginJob()
@@ -384,5 +395,5 @@ bool EnsureBackupDir(const QString &FileName)
     if (slash < 0)
         return false;
     const QString dir = slash == 0 ? QStringLiteral("/") : FileName.left(slash);
-    return QDir().mkpath(dir);
+    return platform::shell::makePrivateDirs(dir);
 }
