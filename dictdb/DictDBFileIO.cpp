@@ -117,7 +117,9 @@ void TDictDBFileIO::Open(const QString &ADatabaseName, TDictDBMediumType AMedium
         CheckHead(head, got, ADatabaseName);
         struct stat st;
         const QByteArray path = QFile::encodeName(ADatabaseName);
-        FileIsReadOnly = ::stat(path.constData(), &st) == 0 && ((st.st_mode & 0222) == 0 || ::access(path.constData(), W_OK) != 0);
+        FileIsReadOnly = ReadOnlyAccess
+                         || (::stat(path.constData(), &st) == 0
+                             && ((st.st_mode & 0222) == 0 || ::access(path.constData(), W_OK) != 0));
         const quint16 mode = (FileIsReadOnly ? fmOpenRead : fmOpenReadWrite)
                              | (Exclusive ? fmShareExclusive : fmShareDenyNone);
         try {
@@ -135,7 +137,7 @@ void TDictDBFileIO::Open(const QString &ADatabaseName, TDictDBMediumType AMedium
         CheckHead(head, got, ADatabaseName);
         DBStream = stream;
         m_ownsStream = false;
-        FileIsReadOnly = false;
+        FileIsReadOnly = ReadOnlyAccess;
     }
     DatabaseName = ADatabaseName;
     // Whatever fails from here on must not leave a half-open file behind.
@@ -296,7 +298,12 @@ void TDictDBFileIO::Unlock()
 
 void TDictDBFileIO::Corrupt(const char *Why) const
 {
-    DatabaseErrorFmt(L(msg::SCorruptFile), DatabaseName, QString::fromLatin1(Why));
+    Corrupt(QString::fromLatin1(Why));
+}
+
+void TDictDBFileIO::Corrupt(const QString &Why) const
+{
+    DatabaseErrorFmt(L(msg::SCorruptFile), DatabaseName, Why);
 }
 
 qint64 TDictDBFileIO::FileSize() const
@@ -534,16 +541,30 @@ void TDictDBFileIO::ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Com
     DecodeMemoryStream(&raw, Dest, false, Encrypted);
 }
 
-void TDictDBFileIO::ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted)
+void TDictDBFileIO::ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted,
+                                 const QString &Where)
 {
-    TBlobSlot slot;
-    ReadBuffer(&slot, SlotPosition, sizeof slot);
-    if (slot.Length < 0 || slot.Capacity < slot.Length || (slot.Length > 0 && slot.Offset < kDataStart))
-        Corrupt("bad blob slot");
-    TMemoryStream raw;
-    raw.SetSize(slot.Length);
-    ReadBuffer(raw.Memory(), slot.Offset, slot.Length);
-    DecodeMemoryStream(&raw, Dest, Compressed, Encrypted);
+    try {
+        TBlobSlot slot;
+        ReadBuffer(&slot, SlotPosition, sizeof slot);
+        if (slot.Length < 0 || slot.Capacity < slot.Length || (slot.Length > 0 && slot.Offset < kDataStart))
+            Corrupt("bad blob slot");
+        // Checked before anything is allocated: a slot cannot ask for more than the file holds.
+        if (qint64(slot.Offset) + qint64(slot.Length) > FileSize())
+            Corrupt("a blob lies outside the file");
+        TMemoryStream raw;
+        raw.SetSize(slot.Length);
+        ReadBuffer(raw.Memory(), slot.Offset, slot.Length);
+        try {
+            DecodeMemoryStream(&raw, Dest, Compressed, Encrypted);
+        } catch (const EDatabaseError &e) {
+            Corrupt(QStringLiteral("a stored value does not decode (%1)").arg(e.Message()));
+        }
+    } catch (const EDatabaseError &e) {
+        if (Where.isEmpty())
+            throw;
+        DatabaseError(e.Message() + Where);
+    }
 }
 
 // ---- encoding and decoding ----

@@ -45,6 +45,8 @@ public:
     bool Exclusive = false;
     TStream *DBStream = nullptr;        // owned only for mtDisk
     bool FileIsReadOnly = false;
+    // Set before Open: the file is opened for reading only, whatever its permissions.
+    bool ReadOnlyAccess = false;
     TCompressMgr *CompressMgr = nullptr; // owned
     TEncryptMgr *EncryptMgr = nullptr;   // owned
     dictdb::TExtData ExtData{};
@@ -82,8 +84,10 @@ public:
     void DeleteRecordTab(qint64 Position);
     void ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Compressed, bool Encrypted, bool IsBlob,
                        qint32 Size, qint32 FieldOffset);
-    // Reads the blob whose slot lies at SlotPosition and decodes it into Dest.
-    void ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted);
+    // Reads the blob whose slot lies at SlotPosition and decodes it into Dest. A refusal
+    // ends with Where (such as " (table 'T', field 'F')") when given.
+    void ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted,
+                      const QString &Where = QString());
 
     void DecodeMemoryStream(TMemoryStream *Source, TStream *Dest, bool Decompress, bool Decrypt);
     void EncodeMemoryStream(TMemoryStream *Source, TStream *Dest, bool Compress, bool Encrypt);
@@ -92,6 +96,7 @@ public:
 
     // Raises the corrupt-file refusal with a short reason.
     [[noreturn]] void Corrupt(const char *Why) const;
+    [[noreturn]] void Corrupt(const QString &Why) const;
     // Checks a table header against the format's limits and the file's size.
     void CheckTableHeader(const dictdb::TTableHeader &Header) const;
 

@@ -52,11 +52,22 @@ TDictTableIO::TDictTableIO(TDictDatabase *ADatabase)
 {
 }
 
+TDictTableIO::TDictTableIO(TDictDBFileIO *AFileIO)
+    : m_ownFileIO(AFileIO), m_fieldDefs(std::make_unique<TDictFieldDefs>(nullptr)),
+      m_indexDefs(std::make_unique<TDictIndexDefs>(nullptr))
+{
+}
+
 TDictTableIO::~TDictTableIO() = default;
+
+TDictDBFileIO *TDictTableIO::CurrentFileIO() const
+{
+    return Database ? Database->FileIO() : m_ownFileIO;
+}
 
 TDictDBFileIO *TDictTableIO::FileIO() const
 {
-    TDictDBFileIO *io = Database ? Database->FileIO() : nullptr;
+    TDictDBFileIO *io = CurrentFileIO();
     if (!io || !io->IsOpen())
         DatabaseError(L(msg::SDatabaseClosed));
     return io;
@@ -98,14 +109,19 @@ void TDictTableIO::Load()
     TDictDBFileIO *io = FileIO();
     LockGuard lock(io, false);
     try {
-        QStringList names;
-        io->GetTableNames(names);
         int idx = -1;
-        for (int i = 0; i < names.size(); ++i)
-            if (CompareDBString(names.at(i), TableName, false, true, 0) == 0) {
-                idx = i;
-                break;
-            }
+        if (LoadTableIdx >= 0) {
+            if (LoadTableIdx < io->TableTab.TableCount)
+                idx = LoadTableIdx;
+        } else {
+            QStringList names;
+            io->GetTableNames(names);
+            for (int i = 0; i < names.size(); ++i)
+                if (CompareDBString(names.at(i), TableName, false, true, 0) == 0) {
+                    idx = i;
+                    break;
+                }
+        }
         if (idx < 0)
             DatabaseErrorFmt(L(STableNotFound), TableName);
         TTableHeader hdr;
@@ -208,15 +224,20 @@ qint64 TDictTableIO::IdxTabPosition(int IndexIdx, int RecIdx) const
 
 bool TDictTableIO::FieldIsEncrypted(int FieldIdx) const
 {
-    const TDictDBFileIO *io = Database ? Database->FileIO() : nullptr;
+    const TDictDBFileIO *io = CurrentFileIO();
     return io && io->Encrypted() && m_fieldDefs->Items(FieldIdx)->DPMode == 0;
 }
 
 bool TDictTableIO::FieldIsCompressed(int FieldIdx) const
 {
-    const TDictDBFileIO *io = Database ? Database->FileIO() : nullptr;
+    const TDictDBFileIO *io = CurrentFileIO();
     const TDictFieldDef *def = m_fieldDefs->Items(FieldIdx);
     return io && io->Compressed() && def->DPMode == 0 && IsBlobFieldType(def->FieldType);
+}
+
+QString TDictTableIO::Where(int FieldIdx) const
+{
+    return QStringLiteral(" (table '%1', field '%2')").arg(TableName, m_fieldDefs->Items(FieldIdx)->Name());
 }
 
 int TDictTableIO::GetPrimaryIndexIdx() const
@@ -258,8 +279,12 @@ void TDictTableIO::ReadFieldData(TStream *Dest, int RecIdx, int FieldIdx)
     const TDictFieldDef *def = m_fieldDefs->Items(FieldIdx);
     const bool blob = IsBlobFieldType(def->FieldType);
     const qint32 size = blob ? kBlobSlotSize : GetFieldSize(def->FieldType, def->FieldSize);
-    io->ReadFieldData(Dest, RecTabPosition(RecIdx), FieldIsCompressed(FieldIdx), FieldIsEncrypted(FieldIdx), blob,
-                      size, FieldOffsets[size_t(FieldIdx)]);
+    try {
+        io->ReadFieldData(Dest, RecTabPosition(RecIdx), FieldIsCompressed(FieldIdx), FieldIsEncrypted(FieldIdx),
+                          blob, size, FieldOffsets[size_t(FieldIdx)]);
+    } catch (const EDatabaseError &e) {
+        DatabaseError(e.Message() + Where(FieldIdx));
+    }
     if (!blob)
         if (auto *m = dynamic_cast<TMemoryStream *>(Dest))
             NormalizeValue(def->FieldType, static_cast<char *>(m->Memory()), int(qMin<qint64>(m->Size(), size)));
@@ -294,9 +319,10 @@ void TDictTableIO::ReadRecordData(TFieldBuffers &FieldBuffers, const TRecInfoLis
             if (!stream)
                 continue;
             if (auto *o = dynamic_cast<TOptimBlobStream *>(stream)) {
-                o->SetBlobInfo(io, info.DataOffset + off, FieldIsEncrypted(f), FieldIsCompressed(f));
+                o->SetBlobInfo(io, info.DataOffset + off, FieldIsEncrypted(f), FieldIsCompressed(f), Where(f));
             } else {
-                io->ReadBlobData(stream, qint64(info.DataOffset) + off, FieldIsCompressed(f), FieldIsEncrypted(f));
+                io->ReadBlobData(stream, qint64(info.DataOffset) + off, FieldIsCompressed(f), FieldIsEncrypted(f),
+                                 Where(f));
                 stream->SetPosition(0);
             }
             continue;
@@ -495,6 +521,24 @@ void TDictTableIO::CheckUnique(TFieldBuffers &FieldBuffers, int ExceptRecIdx)
         }
         DatabaseErrorFmt(L(SInvalidUniqueValue), values.join(QLatin1Char(',')));
     }
+}
+
+int TDictTableIO::CompareRecordKeys(int RecA, int RecB, int IndexIdx)
+{
+    if (IndexIdx < 0 || IndexIdx >= m_indexDefs->Count())
+        DatabaseError(L(msg::SGeneralError));
+    const TDictIndexDef *ix = m_indexDefs->Items(IndexIdx);
+    const bool ci = ix->Options.testFlag(tiCaseInsensitive);
+    int c = 0;
+    for (size_t i = 0; i < ix->FieldIdxes.size() && c == 0; ++i) {
+        const int f = ix->FieldIdxes[i];
+        const TDictFieldDef *def = m_fieldDefs->Items(f);
+        const QByteArray a = RecordValue(RecA, f);
+        const QByteArray b = RecordValue(RecB, f);
+        c = CompareFieldValue(a.constData(), b.constData(), false, ci,
+                              IsBlobFieldType(def->FieldType) ? ftString : def->FieldType);
+    }
+    return ix->Options.testFlag(tiDescending) ? -c : c;
 }
 
 // ---- writing ----

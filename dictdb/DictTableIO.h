@@ -26,6 +26,8 @@ class TDictTableIO
 {
 public:
     explicit TDictTableIO(TDictDatabase *ADatabase);
+    // A table read through a file object that belongs to no database (the verifier's).
+    explicit TDictTableIO(TDictDBFileIO *AFileIO);
     TDictTableIO(const TDictTableIO &) = delete;
     TDictTableIO &operator=(const TDictTableIO &) = delete;
     ~TDictTableIO();
@@ -34,6 +36,11 @@ public:
     int RefCount = 0;
     QString TableName;
     int TableIdx = -1;
+    // When not negative, the table is loaded from this directory position instead of by name.
+    int LoadTableIdx = -1;
+    // Whether loading mends an index chain torn by an interrupted write; when not, such a
+    // chain is refused like any other damage.
+    bool RepairTornChains = true;
     TDictFieldDefs *FieldDefs() const { return m_fieldDefs.get(); }
     TDictIndexDefs *IndexDefs() const { return m_indexDefs.get(); }
     qint32 RecordSize = 0;
@@ -71,6 +78,9 @@ public:
     int GetPrimaryIndexIdx() const;
     // The same record's position in another list (-1 = list 0); -1 when absent.
     int ConvertRecIdx(int FromIndex, int Pos, int ToIndex) const;
+    // -1, 0 or 1 as record RecA's key stands before, with or after record RecB's in index
+    // IndexIdx (both read from the file).
+    int CompareRecordKeys(int RecA, int RecB, int IndexIdx);
     bool FieldIsEncrypted(int FieldIdx) const;
     bool FieldIsCompressed(int FieldIdx) const;
 
@@ -79,6 +89,9 @@ public:
 
 private:
     TDictDBFileIO *FileIO() const;
+    TDictDBFileIO *CurrentFileIO() const;
+    // " (table 'T', field 'F')": where a refusal was met.
+    QString Where(int FieldIdx) const;
     void Load();
     void Unload();
     void CheckHeaderUnchanged();
@@ -94,6 +107,7 @@ private:
     void Unlink(int IndexIdx, int RecIdx, bool &HeaderChanged);
     void LinkAfter(int IndexIdx, int RecIdx, int Predecessor, bool &HeaderChanged);
 
+    TDictDBFileIO *m_ownFileIO = nullptr;  // not owned
     std::unique_ptr<TDictFieldDefs> m_fieldDefs;
     int m_keyFallbackRec = -1;  // during a modify: where unchanged key fields are read
     std::unique_ptr<TDictIndexDefs> m_indexDefs;
