@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <set>
@@ -26,9 +28,19 @@ const char *const SLockTimeOut = "Wait for unlock time out";
 const char *const SReadOnly = "Database file '%s' is read-only";
 const char *const SFileTooLarge = "Database file '%s' would exceed 2 GiB";
 
+const char *const SWriteFailed = "Cannot write database file '%s': %s";
+constexpr qint64 kWindowSize = 64 * 1024;
+
 QString L(const char *s) { return QString::fromLatin1(s); }
 
+std::atomic<TDictDBWriteHook> g_writeHook{nullptr};
+
 } // namespace
+
+void SetDictDBWriteHook(TDictDBWriteHook Hook)
+{
+    g_writeHook.store(Hook);
+}
 
 // ---- TDictDBFileStream ----
 
@@ -123,7 +135,9 @@ void TDictDBFileIO::Open(const QString &ADatabaseName, TDictDBMediumType AMedium
         const quint16 mode = (FileIsReadOnly ? fmOpenRead : fmOpenReadWrite)
                              | (Exclusive ? fmShareExclusive : fmShareDenyNone);
         try {
-            DBStream = new TDictDBFileStream(ADatabaseName, mode);
+            auto *file = new TDictDBFileStream(ADatabaseName, mode);
+            DBStream = file;
+            m_handleStream = file;
         } catch (const EStreamError &e) {
             DatabaseError(e.Message());
         }
@@ -136,6 +150,7 @@ void TDictDBFileIO::Open(const QString &ADatabaseName, TDictDBMediumType AMedium
         const qint64 got = stream->ReadAt(0, head, sizeof head);
         CheckHead(head, got, ADatabaseName);
         DBStream = stream;
+        m_handleStream = dynamic_cast<THandleStream *>(stream);
         m_ownsStream = false;
         FileIsReadOnly = ReadOnlyAccess;
     }
@@ -177,7 +192,11 @@ void TDictDBFileIO::Close()
     if (m_ownsStream)
         delete DBStream;
     DBStream = nullptr;
+    m_handleStream = nullptr;
     m_ownsStream = false;
+    m_sequential = 0;
+    m_window.clear();
+    m_windowPos = -1;
     // A lock still held belongs to the descriptor just closed and went with it.
     while (!m_lockStack.empty()) {
         m_lockStack.pop_back();
@@ -310,10 +329,47 @@ qint64 TDictDBFileIO::FileSize() const
 {
     if (!DBStream)
         return 0;
-    if (auto *fs = dynamic_cast<THandleStream *>(DBStream))
-        return fs->Size();
+    if (m_handleStream)
+        return m_handleStream->Size();
     std::lock_guard<std::mutex> g(const_cast<std::mutex &>(m_io));
     return DBStream->Size();
+}
+
+void TDictDBFileIO::BeginSequentialReads()
+{
+    Lock(false);
+    if (m_sequential++ == 0) {
+        m_sequentialThread = std::this_thread::get_id();
+        m_windowPos = -1;
+    }
+}
+
+void TDictDBFileIO::EndSequentialReads()
+{
+    if (m_sequential > 0 && --m_sequential == 0) {
+        m_windowPos = -1;
+        m_window.clear();
+        m_window.shrink_to_fit();
+    }
+    Unlock();
+}
+
+bool TDictDBFileIO::ReadFromWindow(void *Buffer, qint64 Position, qint64 Count)
+{
+    if (m_sequential == 0 || !m_handleStream || Count > kWindowSize / 4
+        || std::this_thread::get_id() != m_sequentialThread)
+        return false;
+    if (m_windowPos < 0 || Position < m_windowPos || Position + Count > m_windowPos + m_windowLen) {
+        m_window.resize(size_t(kWindowSize));
+        m_windowPos = Position & ~qint64(4095);
+        m_windowLen = m_handleStream->ReadAt(m_windowPos, m_window.data(), kWindowSize);
+        if (Position + Count > m_windowPos + m_windowLen) {
+            m_windowPos = -1;
+            return false;
+        }
+    }
+    std::memcpy(Buffer, m_window.data() + (Position - m_windowPos), size_t(Count));
+    return true;
 }
 
 void TDictDBFileIO::ReadBuffer(void *Buffer, qint64 Position, qint64 Count)
@@ -322,17 +378,21 @@ void TDictDBFileIO::ReadBuffer(void *Buffer, qint64 Position, qint64 Count)
         DatabaseError(L(msg::SDatabaseClosed));
     if (Count == 0)
         return;
-    if (Position < 0 || Count < 0 || Position > FileSize() - Count)
+    // Callers bound what they allocate by the file's size first; a read past its end is
+    // refused here by coming back short.
+    if (Position < 0 || Count < 0 || Position > kMaxFileSize)
         Corrupt("a reference points outside the file");
+    if (ReadFromWindow(Buffer, Position, Count))
+        return;
     qint64 got;
-    if (dynamic_cast<THandleStream *>(DBStream)) {
-        got = DBStream->ReadAt(Position, Buffer, Count);
+    if (m_handleStream) {
+        got = m_handleStream->ReadAt(Position, Buffer, Count);
     } else {
         std::lock_guard<std::mutex> g(m_io);
         got = DBStream->ReadAt(Position, Buffer, Count);
     }
     if (got != Count)
-        Corrupt("the file ends early");
+        Corrupt("a reference points outside the file");
 }
 
 void TDictDBFileIO::WriteBuffer(const void *Buffer, qint64 Position, qint64 Count)
@@ -345,15 +405,20 @@ void TDictDBFileIO::WriteBuffer(const void *Buffer, qint64 Position, qint64 Coun
         Corrupt("a write would touch the fixed areas");
     if (Position + Count > kMaxFileSize)
         DatabaseErrorFmt(L(SFileTooLarge), DatabaseName);
+    m_windowPos = -1;
+    if (const TDictDBWriteHook hook = g_writeHook.load(); hook && !hook(Position, Count))
+        DatabaseErrorFmt(L(SWriteFailed), DatabaseName, QString::fromLocal8Bit(std::strerror(EIO)));
     qint64 done;
-    if (dynamic_cast<THandleStream *>(DBStream)) {
-        done = DBStream->WriteAt(Position, Buffer, Count);
+    if (m_handleStream) {
+        done = m_handleStream->WriteAt(Position, Buffer, Count);
     } else {
         std::lock_guard<std::mutex> g(m_io);
         done = DBStream->WriteAt(Position, Buffer, Count);
     }
-    if (done != Count)
-        throw EWriteError(QString::fromLatin1(platform::msg::SWriteError));
+    if (done != Count) {
+        const int err = m_handleStream ? m_handleStream->LastError() : ENOSPC;
+        DatabaseErrorFmt(L(SWriteFailed), DatabaseName, QString::fromLocal8Bit(std::strerror(err ? err : EIO)));
+    }
 }
 
 void TDictDBFileIO::WriteZeros(qint64 Position, qint64 Count)
@@ -414,7 +479,7 @@ void TDictDBFileIO::CheckTableHeader(const TTableHeader &H) const
         switch (t) {
         case ftString:
         case ftFixedChar:
-            if (fi.FieldSize < 0 || fi.FieldSize > size)
+            if (fi.FieldSize < 0 || fi.FieldSize >= kMaxRecordSize)
                 Corrupt("bad string size");
             slot = qint64(fi.FieldSize) + 1;
             break;
@@ -426,6 +491,10 @@ void TDictDBFileIO::CheckTableHeader(const TTableHeader &H) const
         }
         recordSize += slot;
     }
+    // Whatever the record count: an empty table's record size is still allocated by every
+    // data set that opens it.
+    if (recordSize > kMaxRecordSize)
+        Corrupt("record size too large");
     if (H.RecordTotal > 0 && recordSize > size)
         Corrupt("record size beyond the file");
     for (int k = 0; k < H.IndexCount; ++k) {
@@ -509,6 +578,11 @@ void TDictDBFileIO::ReadIndexTabItems(const TTableHeader &Header, int IndexIdx, 
     Items.clear();
     if (IndexIdx < 0 || IndexIdx >= Header.IndexCount)
         DatabaseError(L(msg::SGeneralError));
+    // The blocks must fit the file before their entries are allocated.
+    const qint64 total = Header.RecordTotal;
+    const qint64 blocks = (qMax<qint64>(total, 0) + kTabBlockEntries - 1) / kTabBlockEntries;
+    if (blocks * kIndexTabBlockSize > FileSize())
+        Corrupt("tab larger than the file");
     TIndexTabItems items(size_t(Header.RecordTotal > 0 ? Header.RecordTotal : 0));
     ReadTabChain(Header.IndexHeader[IndexIdx].IndexTabOffset, Header.RecordTotal, kIndexTabEntrySize,
                  kIndexTabBlockSize, reinterpret_cast<char *>(items.data()), BlockOffsets);
@@ -517,10 +591,9 @@ void TDictDBFileIO::ReadIndexTabItems(const TTableHeader &Header, int IndexIdx, 
 
 void TDictDBFileIO::DeleteRecordTab(qint64 Position)
 {
-    TRecordTabItem item;
-    ReadBuffer(&item, Position, sizeof item);
-    item.DeleteFlag = 1;
-    WriteBuffer(&item, Position, sizeof item);
+    // The mark alone: one byte, so that a delete is one write that happens or does not.
+    const quint8 deleted = 1;
+    WriteBuffer(&deleted, Position + offsetof(TRecordTabItem, DeleteFlag), 1);
 }
 
 void TDictDBFileIO::ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Compressed, bool Encrypted, bool IsBlob,
@@ -533,8 +606,8 @@ void TDictDBFileIO::ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Com
         ReadBlobData(Dest, at, Compressed, Encrypted);
         return;
     }
-    if (Size < 0)
-        Corrupt("bad field size");
+    if (Size < 0 || at < 0 || at > FileSize() - Size)
+        Corrupt("a reference points outside the file");
     TMemoryStream raw;
     raw.SetSize(Size);
     ReadBuffer(raw.Memory(), at, Size);

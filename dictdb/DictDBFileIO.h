@@ -9,11 +9,18 @@
 
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 class TDictDatabase;
 class TCompressMgr;
 class TEncryptMgr;
+
+// A seam for fault-injection tests: called before every write to any database file with
+// its position and length; answering false makes that write fail the way a failing or full
+// disk does. nullptr removes it.
+using TDictDBWriteHook = bool (*)(qint64 Position, qint64 Count);
+void SetDictDBWriteHook(TDictDBWriteHook Hook);
 
 // The disk stream of an open database: remembers whether it was written since the
 // last flush.
@@ -66,6 +73,11 @@ public:
     // The byte-range lock of writers (exclusive) and loaders (shared); re-entrant.
     void Lock(bool ForWriting = true);
     void Unlock();
+    // A scan: takes the shared lock and, while it is held, serves this thread's small reads
+    // from a window of the file read ahead in one go (no writer can change the file under
+    // the lock; this object's own writes drop the window).
+    void BeginSequentialReads();
+    void EndSequentialReads();
 
     qint64 FileSize() const;
     void ReadBuffer(void *Buffer, qint64 Position, qint64 Count);
@@ -110,10 +122,18 @@ private:
     void ReadTabChain(qint32 FirstBlock, qint32 Total, int EntrySize, qint32 BlockSize, char *Entries,
                       TIntegerAry &BlockOffsets);
 
+    bool ReadFromWindow(void *Buffer, qint64 Position, qint64 Count);
+
     std::recursive_mutex m_cs;      // encoding and decoding
     std::mutex m_io;                // positioned access of shared memory streams
     std::recursive_mutex m_lockOwner;
     std::vector<bool> m_lockStack;  // modes of the nested Lock calls
     int m_heldType = 0;             // F_UNLCK, F_RDLCK or F_WRLCK in effect
     bool m_ownsStream = false;
+    THandleStream *m_handleStream = nullptr;  // DBStream when it is a file
+    int m_sequential = 0;                     // nesting of sequential-read scopes
+    std::thread::id m_sequentialThread;
+    std::vector<char> m_window;
+    qint64 m_windowPos = -1;
+    qint64 m_windowLen = 0;
 };

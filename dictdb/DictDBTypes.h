@@ -52,9 +52,12 @@ inline constexpr qint32 kIndexTabBlockSize = 4 + kTabBlockEntries * kIndexTabEnt
 inline constexpr int kBlobSlotSize = 20;
 inline constexpr int kBlobGranule = 64;
 inline constexpr qint64 kMaxFileSize = 0x7FFFFFFF;  // int32 offsets
+// The largest record the engine reads or writes, whatever the file claims.
+inline constexpr qint64 kMaxRecordSize = 16 * 1024 * 1024;
 
-// A blob area's capacity for a stored length: always more than the length.
-constexpr qint32 BlobCapacity(qint32 Length) { return Length + kBlobGranule - Length % kBlobGranule; }
+// A blob area's capacity for a stored length: always more than the length. Computed in 64
+// bits: a length near the int32 limit has a capacity beyond it, which no file can hold.
+constexpr qint64 BlobCapacity(qint64 Length) { return Length + kBlobGranule - Length % kBlobGranule; }
 
 #pragma pack(push, 1)
 

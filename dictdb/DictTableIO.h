@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class TDictDatabase;
@@ -22,6 +23,14 @@ using TOnAdjustIndexForModify = std::function<void(int IndexIdx, int FromPos, in
 using TRecInfoList = std::vector<TRecInfo>;
 
 // One open table of a connected database, shared by the data sets that show it.
+//
+// Every write keeps the file whole whatever single write a crash interrupts: new bytes go
+// to fresh space at the end of the file, a record's own tab and index entries are written
+// before the table header that counts it, and a chain link that leads to a record is
+// written only after the record is committed. What a crash can leave is one index chain
+// that misses exactly the one record being appended or moved; loading finds such a chain
+// and links that record in again where its key belongs (a writer writes the mended link
+// back under its exclusive lock).
 class TDictTableIO
 {
 public:
@@ -50,10 +59,17 @@ public:
     TRecordTabItems RecTabItems;
     TIntegerAry RecTabBlockOffsets;
     std::vector<TIntegerAry> IdxTabBlockOffsets;
-    // The whole chain of every index, deleted records included (entry r: record r).
+    // The whole chain of every index, deleted records included (entry r: record r) ...
     std::vector<TIndexTabItems> IdxTabItems;
+    // ... and each record's predecessor on it (-1: the head).
+    std::vector<TIntegerAry> IdxTabPrev;
     // List 0: live records in record-number order; list k + 1: index k in key order.
     std::vector<TRecInfoList> IndexLists;
+    // Counts the changes of the lists, so that a data set can tell whether its copy of a
+    // list still mirrors it.
+    quint64 ListsVersion = 0;
+    // The chains the last load found torn and mended: (index, record linked in again).
+    std::vector<std::pair<int, int>> RepairedChains;
 
     void Open();
     void Close();
@@ -88,27 +104,70 @@ public:
     qint64 RecTabPosition(int RecIdx) const;
 
 private:
+    // A search key: the decoded, stored form of each key field of one index.
+    struct TKey
+    {
+        std::vector<QByteArray> Values;
+    };
+    // The bytes of a record that hold an index's key fields, read in one go.
+    struct TKeySpan
+    {
+        qint32 Lo = 0;
+        qint32 Hi = 0;
+    };
+    // One index's part in an append or a modify.
+    struct TIndexStep
+    {
+        TKey Key;
+        int OldPos = -1;       // the record's place in the list before (modify)
+        int NewPos = 0;        // its place after
+        bool Moves = false;    // its chain links change
+        int Pred = -1;         // the live record it follows after the change; -1: the head
+    };
+
     TDictDBFileIO *FileIO() const;
     TDictDBFileIO *CurrentFileIO() const;
     // " (table 'T', field 'F')": where a refusal was met.
     QString Where(int FieldIdx) const;
     void Load();
+    void LoadFromFile(bool WriteRepairs);
     void Unload();
-    void CheckHeaderUnchanged();
+    void CheckWritable();
+    bool IsTornChain(int IndexIdx, const std::vector<bool> &OnChain, int &Missing) const;
+    void MendChain(int IndexIdx, int RecIdx);
     QByteArray RecordValue(int RecIdx, int FieldIdx);
-    int CompareKey(TFieldBuffers &FieldBuffers, int RecIdx, int IndexIdx, bool PartialCompare, int FieldCount);
-    void CheckUnique(TFieldBuffers &FieldBuffers, int ExceptRecIdx);
+    // A field's decoded, normalised value from a record's raw bytes (blobs: read from the file).
+    QByteArray FieldValueOf(const char *RawRecord, qint32 DataOffset, int FieldIdx);
+    TKey KeyOfBuffers(TFieldBuffers &FieldBuffers, int IndexIdx, const char *FallbackRecord,
+                      qint32 FallbackOffset);
+    TKey KeyOfRecord(const char *RawRecord, qint32 DataOffset, int IndexIdx);
+    int CompareKeyAt(const TKey &Key, const TRecInfo &Entry, int IndexIdx, bool PartialCompare, int FieldCount);
+    // Binary search of List (leaving out position Skip when not negative) for Key.
+    int Search(const TKey &Key, const TRecInfoList &List, bool PartialCompare, int FieldCount, int &ResultState,
+               int IndexIdx, int Skip = -1);
+    int SearchBound(const TKey &Key, const TRecInfoList &List, bool PartialCompare, int FieldCount,
+                    int &ResultState, int IndexIdx, bool LowBound);
+    static int InsertPosOf(int Pos, int ResultState);
+    // Where record RecIdx, whose key is Key, stands in index IndexIdx's list; -1 when absent.
+    int FindInList(int IndexIdx, int RecIdx, const TKey &Key);
+    [[noreturn]] void RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, const char *FallbackRecord,
+                                     qint32 FallbackOffset);
     void PrepareFixedField(int FieldIdx, const TFieldBufferItem *Item, char *Dest);
     void WriteBlob(TMemoryStream *Value, int FieldIdx, qint64 Offset, const QByteArray &Encoded);
     QByteArray EncodeBlob(TMemoryStream *Value, int FieldIdx);
     qint64 IdxTabPosition(int IndexIdx, int RecIdx) const;
     void WriteIndexEntry(int IndexIdx, int RecIdx);
-    int ChainPredecessor(int IndexIdx, int RecIdx) const;
-    void Unlink(int IndexIdx, int RecIdx, bool &HeaderChanged);
-    void LinkAfter(int IndexIdx, int RecIdx, int Predecessor, bool &HeaderChanged);
+    // Reads the index entries a relink relies on and refuses when the file no longer says
+    // what this object believes.
+    void CheckEntries(const std::vector<std::pair<int, int>> &Entries);
+    void Unlink(int IndexIdx, int RecIdx, bool &HeaderChanged, bool Write);
+    void LinkAfter(int IndexIdx, int RecIdx, int Predecessor, bool &HeaderChanged, bool Write);
 
     TDictDBFileIO *m_ownFileIO = nullptr;  // not owned
     std::unique_ptr<TDictFieldDefs> m_fieldDefs;
-    int m_keyFallbackRec = -1;  // during a modify: where unchanged key fields are read
     std::unique_ptr<TDictIndexDefs> m_indexDefs;
+    std::vector<TKeySpan> m_keySpans;      // per index
+    std::vector<char> m_probe;             // scratch of a search probe
+    std::vector<char> m_record;            // scratch of a record read
+    bool m_stale = false;                  // a write failed half-way: the lists may not match the file
 };
