@@ -29,7 +29,8 @@ const char *const SReadOnly = "Database file '%s' is read-only";
 const char *const SFileTooLarge = "Database file '%s' would exceed 2 GiB";
 
 const char *const SWriteFailed = "Cannot write database file '%s': %s";
-constexpr qint64 kWindowSize = 64 * 1024;
+constexpr qint64 kPageSize = 4096;
+constexpr size_t kMaxPages = 8192;  // 32 MiB at most, then the pages are read afresh
 
 QString L(const char *s) { return QString::fromLatin1(s); }
 
@@ -195,8 +196,7 @@ void TDictDBFileIO::Close()
     m_handleStream = nullptr;
     m_ownsStream = false;
     m_sequential = 0;
-    m_window.clear();
-    m_windowPos = -1;
+    DropPages();
     // A lock still held belongs to the descriptor just closed and went with it.
     while (!m_lockStack.empty()) {
         m_lockStack.pop_back();
@@ -340,35 +340,49 @@ void TDictDBFileIO::BeginSequentialReads()
     Lock(false);
     if (m_sequential++ == 0) {
         m_sequentialThread = std::this_thread::get_id();
-        m_windowPos = -1;
+        m_pages.clear();
     }
 }
 
 void TDictDBFileIO::EndSequentialReads()
 {
-    if (m_sequential > 0 && --m_sequential == 0) {
-        m_windowPos = -1;
-        m_window.clear();
-        m_window.shrink_to_fit();
-    }
+    if (m_sequential > 0 && --m_sequential == 0)
+        DropPages();
     Unlock();
 }
 
-bool TDictDBFileIO::ReadFromWindow(void *Buffer, qint64 Position, qint64 Count)
+void TDictDBFileIO::DropPages()
 {
-    if (m_sequential == 0 || !m_handleStream || Count > kWindowSize / 4
+    if (!m_pages.empty())
+        std::unordered_map<qint64, std::vector<char>>().swap(m_pages);
+}
+
+bool TDictDBFileIO::ReadFromPages(void *Buffer, qint64 Position, qint64 Count)
+{
+    if (m_sequential == 0 || !m_handleStream || Count > kPageSize
         || std::this_thread::get_id() != m_sequentialThread)
         return false;
-    if (m_windowPos < 0 || Position < m_windowPos || Position + Count > m_windowPos + m_windowLen) {
-        m_window.resize(size_t(kWindowSize));
-        m_windowPos = Position & ~qint64(4095);
-        m_windowLen = m_handleStream->ReadAt(m_windowPos, m_window.data(), kWindowSize);
-        if (Position + Count > m_windowPos + m_windowLen) {
-            m_windowPos = -1;
-            return false;
+    char *out = static_cast<char *>(Buffer);
+    const qint64 end = Position + Count;
+    for (qint64 at = Position; at < end;) {
+        const qint64 page = at / kPageSize;
+        auto it = m_pages.find(page);
+        if (it == m_pages.end()) {
+            if (m_pages.size() >= kMaxPages)
+                m_pages.clear();
+            std::vector<char> bytes(static_cast<size_t>(kPageSize));
+            bytes.resize(size_t(qMax<qint64>(0, m_handleStream->ReadAt(page * kPageSize, bytes.data(), kPageSize))));
+            it = m_pages.emplace(page, std::move(bytes)).first;
         }
+        const qint64 from = at - page * kPageSize;
+        const qint64 n = qMin(end, (page + 1) * kPageSize) - at;
+        // A page the file ends in: the read is left to come back short the usual way.
+        if (from + n > qint64(it->second.size()))
+            return false;
+        std::memcpy(out, it->second.data() + from, size_t(n));
+        out += n;
+        at += n;
     }
-    std::memcpy(Buffer, m_window.data() + (Position - m_windowPos), size_t(Count));
     return true;
 }
 
@@ -382,7 +396,7 @@ void TDictDBFileIO::ReadBuffer(void *Buffer, qint64 Position, qint64 Count)
     // refused here by coming back short.
     if (Position < 0 || Count < 0 || Position > kMaxFileSize)
         Corrupt("a reference points outside the file");
-    if (ReadFromWindow(Buffer, Position, Count))
+    if (ReadFromPages(Buffer, Position, Count))
         return;
     qint64 got;
     if (m_handleStream) {
@@ -405,7 +419,7 @@ void TDictDBFileIO::WriteBuffer(const void *Buffer, qint64 Position, qint64 Coun
         Corrupt("a write would touch the fixed areas");
     if (Position + Count > kMaxFileSize)
         DatabaseErrorFmt(L(SFileTooLarge), DatabaseName);
-    m_windowPos = -1;
+    DropPages();
     if (const TDictDBWriteHook hook = g_writeHook.load(); hook && !hook(Position, Count))
         DatabaseErrorFmt(L(SWriteFailed), DatabaseName, QString::fromLocal8Bit(std::strerror(EIO)));
     qint64 done;
@@ -733,24 +747,25 @@ void TDictDBFileIO::EncodeMemoryStream(TMemoryStream *Source, TStream *Dest, boo
 
 void TDictDBFileIO::DecodeMemoryBuffer(const void *Source, void *Dest, bool Decrypt, int Size)
 {
-    std::lock_guard<std::recursive_mutex> g(m_cs);
     if (Size <= 0)
         return;
+    // A copy touches no plug-in state: only the cipher needs the critical section.
     if (!Decrypt) {
         std::memmove(Dest, Source, size_t(Size));
         return;
     }
+    std::lock_guard<std::recursive_mutex> g(m_cs);
     AsDatabaseError([&] { EncryptMgr->DecodeBuffer(Source, Dest, Size); });
 }
 
 void TDictDBFileIO::EncodeMemoryBuffer(const void *Source, void *Dest, bool Encrypt, int Size)
 {
-    std::lock_guard<std::recursive_mutex> g(m_cs);
     if (Size <= 0)
         return;
     if (!Encrypt) {
         std::memmove(Dest, Source, size_t(Size));
         return;
     }
+    std::lock_guard<std::recursive_mutex> g(m_cs);
     AsDatabaseError([&] { EncryptMgr->EncodeBuffer(Source, Dest, Size); });
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 class TDictDatabase;
@@ -74,8 +75,8 @@ public:
     void Lock(bool ForWriting = true);
     void Unlock();
     // A scan: takes the shared lock and, while it is held, serves this thread's small reads
-    // from a window of the file read ahead in one go (no writer can change the file under
-    // the lock; this object's own writes drop the window).
+    // from the file's pages, each read once (no writer can change the file under the lock;
+    // this object's own writes drop the pages).
     void BeginSequentialReads();
     void EndSequentialReads();
 
@@ -122,7 +123,8 @@ private:
     void ReadTabChain(qint32 FirstBlock, qint32 Total, int EntrySize, qint32 BlockSize, char *Entries,
                       TIntegerAry &BlockOffsets);
 
-    bool ReadFromWindow(void *Buffer, qint64 Position, qint64 Count);
+    bool ReadFromPages(void *Buffer, qint64 Position, qint64 Count);
+    void DropPages();
 
     std::recursive_mutex m_cs;      // encoding and decoding
     std::mutex m_io;                // positioned access of shared memory streams
@@ -133,7 +135,26 @@ private:
     THandleStream *m_handleStream = nullptr;  // DBStream when it is a file
     int m_sequential = 0;                     // nesting of sequential-read scopes
     std::thread::id m_sequentialThread;
-    std::vector<char> m_window;
-    qint64 m_windowPos = -1;
-    qint64 m_windowLen = 0;
+    std::unordered_map<qint64, std::vector<char>> m_pages;  // page number -> its bytes
+};
+
+// A scan's sequential reads of one file, for the scope of a block; nothing without a file.
+class TSequentialReads
+{
+public:
+    explicit TSequentialReads(TDictDBFileIO *AFileIO) : m_io(AFileIO && AFileIO->IsOpen() ? AFileIO : nullptr)
+    {
+        if (m_io)
+            m_io->BeginSequentialReads();
+    }
+    ~TSequentialReads()
+    {
+        if (m_io)
+            m_io->EndSequentialReads();
+    }
+    TSequentialReads(const TSequentialReads &) = delete;
+    TSequentialReads &operator=(const TSequentialReads &) = delete;
+
+private:
+    TDictDBFileIO *m_io;
 };

@@ -1108,26 +1108,22 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
         if (s.OldPos < 0)
             continue;
         const TRecInfoList &list = IndexLists[size_t(k) + 1];
-        if (m_indexDefs->Items(k)->Options & (tiPrimary | tiUnique)) {
-            int state = 0;
-            const int pos = Search(s.Key, list, false, 0, state, k);
-            if (state == 0)
-                // Equal keys stand together: any of the run but this record clashes.
-                for (int dir = -1; dir <= 1; dir += 2)
-                    for (int i = pos; i >= 0 && size_t(i) < list.size(); i += dir) {
-                        if (i != pos && CompareKeyAt(s.Key, list[size_t(i)], k, false, 0) != 0)
-                            break;
-                        if (list[size_t(i)].RecIndex != r)
-                            RaiseDuplicate(k, FieldBuffers, old.data(), info.DataOffset);
-                    }
-        }
-        // A key left as it was leaves its chain alone.
+        const bool unique = m_indexDefs->Items(k)->Options & (tiPrimary | tiUnique);
+        // A key left as it was leaves its chain alone; equal keys stand together, so only a
+        // neighbour could clash with it.
         if (s.Key.Values == oldKey.Values) {
             s.NewPos = s.OldPos;
+            if (unique)
+                for (const int i : {s.OldPos - 1, s.OldPos + 1})
+                    if (i >= 0 && size_t(i) < list.size() && CompareKeyAt(s.Key, list[size_t(i)], k, false, 0) == 0)
+                        RaiseDuplicate(k, FieldBuffers, old.data(), info.DataOffset);
             continue;
         }
+        // A new key: searched for among the other records, where an equal one clashes.
         int state = 0;
         const int found = Search(s.Key, list, false, 0, state, k, s.OldPos);
+        if (unique && state == 0)
+            RaiseDuplicate(k, FieldBuffers, old.data(), info.DataOffset);
         s.NewPos = InsertPosOf(found, state);
         s.Moves = s.NewPos != s.OldPos;
         if (s.Moves) {

@@ -20,8 +20,6 @@ using TOnAdjustIndexForAppend = std::function<void(int IndexIdx, int InsertPos, 
 // ... or moves an entry of an index list.
 using TOnAdjustIndexForModify = std::function<void(int IndexIdx, int FromPos, int ToPos)>;
 
-using TRecInfoList = std::vector<TRecInfo>;
-
 // One open table of a connected database, shared by the data sets that show it.
 //
 // Every write keeps the file whole whatever single write a crash interrupts: new bytes go

@@ -359,3 +359,57 @@ TEST(DictTableIO, RandomEditsMatchAModel)
     ASSERT_EQ(t->RecTabBlockOffsets.size(), 2u);
     check(t, true);
 }
+
+// The chunked record list against a plain vector: random inserts and erases across chunk
+// splits and merges, indexing, iteration, searching and copies.
+TEST(DictTableIO, RecordListsBehaveLikeArrays)
+{
+    std::mt19937 rng(42);
+    TRecInfoList list;
+    std::vector<TRecInfo> model;
+    int next = 0;
+    for (int step = 0; step < 40000; ++step) {
+        const unsigned op = rng() % 10;
+        if (op < 6 || model.empty()) {
+            const size_t at = op == 0 ? model.size() : rng() % (model.size() + 1);
+            const TRecInfo item{next * 10, next};
+            ++next;
+            if (op == 0)
+                list.push_back(item);
+            else
+                EXPECT_EQ(list.insert(list.begin() + std::ptrdiff_t(at), item)->RecIndex, item.RecIndex);
+            model.insert(model.begin() + std::ptrdiff_t(at), item);
+        } else {
+            const size_t at = rng() % model.size();
+            list.erase(list.begin() + std::ptrdiff_t(at));
+            model.erase(model.begin() + std::ptrdiff_t(at));
+        }
+        ASSERT_EQ(list.size(), model.size());
+        if (step % 997 == 0 || step > 39990) {
+            ASSERT_TRUE(std::equal(list.begin(), list.end(), model.begin(), model.end()));
+            for (size_t i = 0; i < model.size(); i += 37)
+                ASSERT_EQ(list[i], model[i]);
+        }
+    }
+    ASSERT_GT(list.size(), 6000u) << "the list must span several chunks";
+    // Searches over the iterators, copies and ranges.
+    TRecInfoList sorted;
+    for (int i = 0; i < 9000; ++i)
+        sorted.push_back({i, i * 2});
+    const auto it = std::lower_bound(sorted.begin(), sorted.end(), 8001,
+                                     [](const TRecInfo &e, qint32 r) { return e.RecIndex < r; });
+    EXPECT_EQ(it - sorted.begin(), 4001);
+    const TRecInfoList part(sorted.begin() + 10, sorted.begin() + 8500);
+    EXPECT_EQ(part.size(), 8490u);
+    EXPECT_EQ(part[0].RecIndex, 20);
+    EXPECT_EQ(part[8489].RecIndex, 16998);
+    TRecInfoList copy = list;
+    EXPECT_TRUE(copy == list);
+    copy.erase(copy.begin());
+    EXPECT_FALSE(copy == list);
+    for (size_t i = copy.size(); i-- > 0;)
+        copy.erase(copy.begin() + std::ptrdiff_t(i));
+    EXPECT_TRUE(copy.empty());
+    copy.insert(copy.begin(), {1, 2});
+    EXPECT_EQ(copy.size(), 1u);
+}
