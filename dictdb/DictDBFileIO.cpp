@@ -357,6 +357,15 @@ void TDictDBFileIO::DropPages()
         std::unordered_map<qint64, std::vector<char>>().swap(m_pages);
 }
 
+void TDictDBFileIO::Prefetch(qint64 Position) const
+{
+    if (m_sequential == 0 || std::this_thread::get_id() != m_sequentialThread)
+        return;
+    const auto it = m_pages.find(Position / kPageSize);
+    if (it != m_pages.end() && Position % kPageSize < qint64(it->second.size()))
+        __builtin_prefetch(it->second.data() + Position % kPageSize);
+}
+
 bool TDictDBFileIO::ReadFromPages(void *Buffer, qint64 Position, qint64 Count)
 {
     if (m_sequential == 0 || !m_handleStream || Count > kPageSize

@@ -79,6 +79,9 @@ public:
     // this object's own writes drop the pages).
     void BeginSequentialReads();
     void EndSequentialReads();
+    // Within a scan: the bytes at Position will be read soon; a page already read is
+    // brought near the processor meanwhile.
+    void Prefetch(qint64 Position) const;
 
     qint64 FileSize() const;
     void ReadBuffer(void *Buffer, qint64 Position, qint64 Count);

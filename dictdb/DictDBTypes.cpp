@@ -42,7 +42,7 @@ void SetSlotText(char *Slot, int Size, const QString &Text)
 namespace {
 
 // A chunk that grows beyond this is split in two halves.
-constexpr size_t kChunkMax = 4096;
+constexpr size_t kChunkMax = 1024;
 
 } // namespace
 

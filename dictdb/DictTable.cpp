@@ -326,9 +326,14 @@ void TDictTable::ActivateFilter()
         if (!Filter().isEmpty())
             ParseFilter(Filter());
         FilterBuffer = ActiveBuffer() ? ActiveBuffer() : TempBuffer();
-        TSequentialReads scan(Database() ? Database()->FileIO() : nullptr);
+        TDictDBFileIO *io = Database() ? Database()->FileIO() : nullptr;
+        TSequentialReads scan(io);
         const int n = GetRecordCount();
         for (int i = 0; i < n; ++i) {
+            // Records stand in the file in another order than in the list: the next few are
+            // fetched ahead while this one is read.
+            if (io && i + 4 < n)
+                io->Prefetch((*m_recList)[size_t(i + 4)].DataOffset);
             m_curRec = i;
             ReadRecordBuffer(FilterBuffer, i);
             if (FilterAccept())

@@ -731,8 +731,11 @@ void TDictTableIO::CheckWritable()
 {
     if (m_stale)
         DatabaseErrorFmt(L(STableUnfinished), TableName);
+    // The bytes alone: equal to the header this object checked when it loaded, they need no
+    // second check.
+    TDictDBFileIO *io = FileIO();
     TTableHeader cur;
-    FileIO()->ReadTableHeader(TableIdx, cur);
+    io->ReadBuffer(&cur, io->TableTab.TableHeaderOffset[TableIdx], sizeof cur);
     if (std::memcmp(&cur, &TableHeader, sizeof cur) != 0)
         DatabaseErrorFmt(L(STableChanged), TableName);
 }
