@@ -175,7 +175,7 @@ void TSkinCheckBox::paintEvent(QPaintEvent *)
         const int imageTop = (h - image.height()) / 2;
         canvas.setFont(font());
         canvas.setPen(palette().color(QPalette::WindowText));
-        const bool rtl = isRightToLeft();
+        const bool rtl = MiddleEastRightToLeft(this);
         const int flags = int(Qt::TextSingleLine | Qt::TextShowMnemonic | Qt::AlignTop);
         if (!rtl) {
             canvas.drawImage(QPoint(1, imageTop), image);

@@ -8,10 +8,14 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QTimer>
+#include <QWindow>
 
 #include <cmath>
 
@@ -87,21 +91,86 @@ QRegion ScanPictureRegion(const QImage &Picture, const QPoint &Origin, int First
 
 // ---- creation ----
 
+QEvent::Type TSkinFrameQueryEvent::EventType()
+{
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
+
+namespace {
+
+TSkinBorderStyle BorderStyleOf(const QWidget *Form)
+{
+    if (Form->windowFlags() & Qt::FramelessWindowHint)
+        return TSkinBorderStyle::bsNone;
+    const bool fixed = Form->minimumSize() == Form->maximumSize()
+                       || (Form->windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
+    if (Form->windowType() == Qt::Tool)
+        return fixed ? TSkinBorderStyle::bsToolWindow : TSkinBorderStyle::bsSizeToolWin;
+    if (fixed)
+        return Form->windowType() == Qt::Dialog ? TSkinBorderStyle::bsDialog : TSkinBorderStyle::bsSingle;
+    return TSkinBorderStyle::bsSizeable;
+}
+
+// What the application's main form answers for a child form's frame (0 unanswered).
+int AskMainForm(QMdiSubWindow *Child, int Which)
+{
+    QWidget *main = ApplicationMainForm();
+    if (!main && Child->mdiArea())
+        main = Child->mdiArea()->window();
+    if (!main)
+        return 0;
+    TSkinFrameQueryEvent query(Which);
+    QCoreApplication::sendEvent(main, &query);
+    return query.Answer;
+}
+
+} // namespace
+
+TSkinForm *TSkinForm::OfForm(const QWidget *Form)
+{
+    if (!Form)
+        return nullptr;
+    for (QObject *child : Form->children()) {
+        if (auto *skin = qobject_cast<TSkinForm *>(child); skin && skin->Active())
+            return skin;
+    }
+    return nullptr;
+}
+
 TSkinForm::TSkinForm(QWidget *AOwner) : QWidget(AOwner)
 {
-    if (!AOwner || !AOwner->isWindow())
+    auto *mdiChild = qobject_cast<QMdiSubWindow *>(AOwner);
+    if (!AOwner || (!AOwner->isWindow() && !mdiChild) || OfForm(AOwner))
         return;
-    for (QObject *child : AOwner->children()) {
-        if (auto *other = qobject_cast<TSkinForm *>(child); other && other != this && other->Active())
-            return;
-    }
     m_Form = AOwner;
+    m_MdiChild = mdiChild;
     m_Color = QColorToColor(QApplication::palette().color(QPalette::Button));
 
-    const QRect frame = AOwner->frameGeometry();
     const QRect geo = AOwner->geometry();
-    m_BottomFrame = SaneFrame(frame.bottom() - geo.bottom());
-    m_LeftFrame = SaneFrame(geo.left() - frame.left());
+    if (mdiChild) {
+        // A child form's window frame is known to its parent's main form only.
+        auto frame = [](int Value) { return Value < 0 || Value > 12 ? 4 : Value; };
+        m_BottomFrame = frame(AskMainForm(mdiChild, 0x87D0));
+        m_LeftFrame = frame(AskMainForm(mdiChild, 0x87D1));
+    } else {
+        const QRect frame = AOwner->frameGeometry();
+        m_BottomFrame = SaneFrame(frame.bottom() - geo.bottom());
+        m_LeftFrame = SaneFrame(geo.left() - frame.left());
+    }
+
+    // Read before the title bar sets the form's minimum size.
+    m_InitialBorderStyle = BorderStyleOf(AOwner);
+    switch (m_InitialBorderStyle) {
+    case TSkinBorderStyle::bsNone:
+    case TSkinBorderStyle::bsSingle:
+    case TSkinBorderStyle::bsToolWindow:
+        m_BorderStyle = TSkinBorderStyle::bsDialog;
+        break;
+    default:
+        m_BorderStyle = m_InitialBorderStyle;
+        break;
+    }
 
     m_FrameBitmap = QImage(1, 1, QImage::Format_RGB888);
     m_CreationBounds = geo;
@@ -117,13 +186,25 @@ TSkinForm::TSkinForm(QWidget *AOwner) : QWidget(AOwner)
     SetTitleBarVisible(true);
 
     // The component draws the frame: the window system's frame and caption go.
-    const bool shown = AOwner->isVisible();
-    AOwner->setWindowFlag(Qt::FramelessWindowHint, true);
-    if (shown)
-        AOwner->show();
+    if (mdiChild) {
+        SetMdiFrameless(!mdiChild->isMinimized());
+        connect(mdiChild, &QMdiSubWindow::windowStateChanged, this, &TSkinForm::MdiStateChanged);
+    } else {
+        const bool shown = AOwner->isVisible();
+        AOwner->setWindowFlag(Qt::FramelessWindowHint, true);
+        if (shown)
+            AOwner->show();
+    }
+    // The frame follows the mouse for its sizing edges.
+    AOwner->setMouseTracking(true);
     // Sees the form's own events (the frame's hook) and the keys of the whole application.
     qApp->installEventFilter(this);
     Realign();
+    if (mdiChild) {
+        SetRegion();
+        if (mdiChild->isMaximized())
+            ApplyMdiState();
+    }
 }
 
 TSkinForm::~TSkinForm()
@@ -135,13 +216,19 @@ TSkinForm::~TSkinForm()
     if (auto *main = qobject_cast<TSkinMainMenu *>(m_Menu.data()))
         main->SetSkinForm(nullptr);
     if (wasActive && m_Form) {
+        SetFrameCursor({});
         // The form gets its caption back if it outlives the component; a form that is going
         // away takes the queued call with it.
         QWidget *form = m_Form;
-        QTimer::singleShot(0, form, [form] {
+        QPointer<QMdiSubWindow> child = m_MdiChild;
+        QTimer::singleShot(0, form, [form, child] {
+            form->clearMask();
+            if (child) {
+                child->setWindowFlags(child->windowFlags() & ~Qt::FramelessWindowHint);
+                return;
+            }
             const bool shown = form->isVisible();
             form->setWindowFlag(Qt::FramelessWindowHint, false);
-            form->clearMask();
             if (shown)
                 form->show();
         });
@@ -204,6 +291,9 @@ void TSkinForm::SetTitleBarVisible(bool Value)
     Realign();
     if (m_Form)
         m_Form->update();
+    // A maximised child whose buttons this bar shows takes them back while it is hidden.
+    if (TSkinForm *child = m_TitleBar->MaximizedChild())
+        child->ApplyMdiState();
 }
 
 QString TSkinForm::Caption() const
@@ -222,8 +312,10 @@ void TSkinForm::SetCaption(const QString &Value)
 void TSkinForm::SetFormPanel(QWidget *Value)
 {
     // The component cannot fill itself.
-    if (Value == this)
+    if (Value == this) {
+        SkinShowMessage(QStringLiteral("Sorry, you can't select the Form assign to FormPanel property"));
         return;
+    }
     m_FormPanel = Value;
     if (auto *frame = qobject_cast<QFrame *>(Value))
         frame->setFrameShape(QFrame::NoFrame);
@@ -269,7 +361,8 @@ void TSkinForm::SetMenu(QMenu *Value)
     m_Menu = Value;
     if (auto *main = qobject_cast<TSkinMainMenu *>(Value))
         main->SetSkinForm(this);
-    if (Value) {
+    // A child form's menu belongs to its parent: it never gets a bar of its own.
+    if (Value && !m_MdiChild) {
         if (!m_MenuBar)
             m_MenuBar = new TSkinMenuBar(this);
         m_MenuBar->SetButtonHeight(m_MenuBarHeight);
@@ -404,6 +497,9 @@ bool TSkinForm::SkinFileInEffect() const
 
 QMargins TSkinForm::FrameMargins() const
 {
+    // A maximised child form fills its parent's area: its frame lies outside what shows.
+    if (m_MdiChild && m_MdiChild->isMaximized())
+        return {};
     if (SkinFileInEffect())
         return {qMax(m_LeftPicWidth, 4), 3, qMax(m_RightPicWidth, 4), qMax(m_BottomPicHeight, 4)};
     const int side = qMax(m_BorderWidth, 4);
@@ -490,6 +586,17 @@ void TSkinForm::SetRegion()
 {
     if (!Active())
         return;
+    if (m_MdiChild) {
+        // A child form is shaped inside its parent (until it stands in one, it waits); minimised
+        // or maximised it shows no frame.
+        if (!m_MdiChild->parentWidget())
+            return;
+        if (m_MdiChild->isMinimized() || m_MdiChild->isMaximized())
+            m_Form->clearMask();
+        else
+            m_Form->setMask(WindowRegion());
+        return;
+    }
     // The offscreen platform cannot shape windows.
     if (QGuiApplication::platformName() == QLatin1String("offscreen"))
         return;
@@ -503,6 +610,7 @@ void TSkinForm::ApplyStyle()
     if (!m_TitleBar || m_Applying)
         return;
     m_Applying = true;
+    const QRect bounds = m_Form ? m_Form->geometry() : QRect();
     TSkinUIStyle style;
     if (ThemeFileInEffect(m_FileTheme, m_UIStyle, style)) {
         const TSkinFileTheme *t = m_FileTheme;
@@ -546,6 +654,9 @@ void TSkinForm::ApplyStyle()
     }
     if (m_UIStyleAutoUpdateSub)
         ApplyStyleToChildren(this, m_UIStyle, m_FileTheme);
+    // A child form keeps its place and size through a change of look.
+    if (m_MdiChild && !m_MdiChild->isMaximized() && !m_MdiChild->isMinimized() && bounds.isValid())
+        m_MdiChild->setGeometry(bounds);
     Realign();
     update();
     if (m_Form) {
@@ -690,7 +801,7 @@ void TSkinForm::PopupSystemMenu()
 {
     if (!Active() || !m_TitleBar)
         return;
-    m_TitleBar->SystemMenu()->PopupAt(QPoint(m_Form->x(), m_Form->y() + TitleBarHeight()));
+    m_TitleBar->SystemMenu()->PopupAt(m_Form->mapToGlobal(QPoint(0, TitleBarHeight())));
 }
 
 // ---- the form's events ----
@@ -708,15 +819,22 @@ void TSkinForm::mouseReleaseEvent(QMouseEvent *Event)
     if (!Active())
         return;
     Realign();
-    if (!(m_Form->windowFlags() & Qt::FramelessWindowHint)) {
-        m_Form->setWindowFlag(Qt::FramelessWindowHint, true);
-        m_Form->show();
+    if (m_Form->windowFlags() & Qt::FramelessWindowHint)
+        return;
+    if (m_MdiChild) {
+        SetMdiFrameless(true);
+        return;
     }
+    m_Form->setWindowFlag(Qt::FramelessWindowHint, true);
+    m_Form->show();
 }
 
 void TSkinForm::FormResized()
 {
-    if (m_FirstSize) {
+    if (m_FirstSize && m_MdiChild) {
+        // A child form that starts maximised settles through its state changes.
+        m_FirstSize = false;
+    } else if (m_FirstSize) {
         if (m_Form->isMaximized()) {
             if (++FirstSizeCounter == 2)
                 m_Form->setWindowState(m_Form->windowState() | Qt::WindowMaximized);
@@ -730,7 +848,7 @@ void TSkinForm::FormResized()
 
 void TSkinForm::FormStateChanged()
 {
-    if (m_Form->isMaximized()) {
+    if (m_Form->isMaximized() && !m_MdiChild) {
         // A maximised form covers the work area, not the whole screen.
         QRect area;
         GetWorkArea(area);
@@ -741,6 +859,197 @@ void TSkinForm::FormStateChanged()
         m_TitleBar->UpdateButtons();
         m_TitleBar->update();
     }
+    Realign();
+    m_Form->update();
+    SetRegion();
+}
+
+// ---- sizing by the frame ----
+
+bool TSkinForm::Sizeable() const
+{
+    if (!Active())
+        return false;
+    if (m_MdiChild)
+        return m_InitialBorderStyle != TSkinBorderStyle::bsSingle;
+    return m_BorderStyle == TSkinBorderStyle::bsSizeable || m_BorderStyle == TSkinBorderStyle::bsSizeToolWin;
+}
+
+Qt::Edges TSkinForm::FrameEdgesAt(const QPoint &Pos) const
+{
+    if (!Sizeable() || m_Form->isMaximized() || m_Form->isMinimized()
+        || m_Form->minimumSize() == m_Form->maximumSize())
+        return {};
+    const int w = m_Form->width();
+    const int h = m_Form->height();
+    if (!QRect(0, 0, w, h).contains(Pos))
+        return {};
+    const QMargins m = FrameMargins();
+    const bool left = Pos.x() < m.left();
+    const bool right = Pos.x() >= w - m.right();
+    const bool top = Pos.y() < m.top();
+    const bool bottom = Pos.y() >= h - m.bottom();
+    Qt::Edges edges;
+    if (left || right) {
+        edges |= left ? Qt::LeftEdge : Qt::RightEdge;
+        if (Pos.y() < qMax(CornerGrip, m.top()))
+            edges |= Qt::TopEdge;
+        else if (Pos.y() >= h - qMax(CornerGrip, m.bottom()))
+            edges |= Qt::BottomEdge;
+    }
+    if (top || bottom) {
+        edges |= top ? Qt::TopEdge : Qt::BottomEdge;
+        if (Pos.x() < qMax(CornerGrip, m.left()))
+            edges |= Qt::LeftEdge;
+        else if (Pos.x() >= w - qMax(CornerGrip, m.right()))
+            edges |= Qt::RightEdge;
+    }
+    return edges;
+}
+
+void TSkinForm::SetFrameCursor(Qt::Edges Edges)
+{
+    if (!Edges) {
+        // The form gets back the cursor it had of its own.
+        if (m_FrameCursor && m_FormCursor)
+            m_Form->setCursor(*m_FormCursor);
+        else if (m_FrameCursor)
+            m_Form->unsetCursor();
+        m_FrameCursor = false;
+        return;
+    }
+    if (!m_FrameCursor) {
+        m_FormCursor.reset();
+        if (m_Form->testAttribute(Qt::WA_SetCursor) && m_Form->cursor().shape() != Qt::ArrowCursor)
+            m_FormCursor = m_Form->cursor();
+    }
+    Qt::CursorShape shape = Qt::SizeVerCursor;
+    const bool diagonal = (Edges & (Qt::LeftEdge | Qt::RightEdge)) && (Edges & (Qt::TopEdge | Qt::BottomEdge));
+    if (diagonal)
+        shape = (Edges == (Qt::LeftEdge | Qt::TopEdge) || Edges == (Qt::RightEdge | Qt::BottomEdge)) ? Qt::SizeFDiagCursor
+                                                                                                   : Qt::SizeBDiagCursor;
+    else if (Edges & (Qt::LeftEdge | Qt::RightEdge))
+        shape = Qt::SizeHorCursor;
+    m_Form->setCursor(shape);
+    m_FrameCursor = true;
+}
+
+bool TSkinForm::FrameMouseEvent(QMouseEvent *Event)
+{
+    const QPoint pos = Event->position().toPoint();
+    const QPoint global = Event->globalPosition().toPoint();
+    switch (Event->type()) {
+    case QEvent::MouseButtonPress: {
+        if (Event->button() != Qt::LeftButton)
+            return false;
+        const Qt::Edges edges = FrameEdgesAt(pos);
+        if (!edges)
+            return false;
+        // The window system sizes the window where it can (it keeps to the minimum size too).
+        QWindow *handle = m_MdiChild ? nullptr : m_Form->windowHandle();
+        if (handle && QGuiApplication::platformName() != QLatin1String("offscreen") && handle->startSystemResize(edges))
+            return true;
+        m_SizingEdges = edges;
+        m_SizingStart = global;
+        m_SizingGeometry = m_Form->geometry();
+        return true;
+    }
+    case QEvent::MouseMove: {
+        if (!m_SizingEdges) {
+            SetFrameCursor(Event->buttons() ? Qt::Edges() : FrameEdgesAt(pos));
+            return false;
+        }
+        const QPoint d = global - m_SizingStart;
+        const QSize minSize = m_Form->minimumSize().expandedTo(QSize(1, 1));
+        const QSize maxSize = m_Form->maximumSize();
+        QRect g = m_SizingGeometry;
+        if (m_SizingEdges & Qt::LeftEdge)
+            g.setLeft(qBound(g.right() + 1 - maxSize.width(), g.left() + d.x(), g.right() + 1 - minSize.width()));
+        if (m_SizingEdges & Qt::RightEdge)
+            g.setRight(qBound(g.left() - 1 + minSize.width(), g.right() + d.x(), g.left() - 1 + maxSize.width()));
+        if (m_SizingEdges & Qt::TopEdge)
+            g.setTop(qBound(g.bottom() + 1 - maxSize.height(), g.top() + d.y(), g.bottom() + 1 - minSize.height()));
+        if (m_SizingEdges & Qt::BottomEdge)
+            g.setBottom(qBound(g.top() - 1 + minSize.height(), g.bottom() + d.y(), g.top() - 1 + maxSize.height()));
+        if (g != m_Form->geometry())
+            m_Form->setGeometry(g);
+        return true;
+    }
+    case QEvent::MouseButtonRelease:
+        if (!m_SizingEdges || Event->button() != Qt::LeftButton)
+            return false;
+        m_SizingEdges = {};
+        SetFrameCursor(FrameEdgesAt(pos));
+        return true;
+    default:
+        return false;
+    }
+}
+
+// ---- child forms ----
+
+void TSkinForm::SetMdiFrameless(bool Frameless)
+{
+    const Qt::WindowFlags flags = m_MdiChild->windowFlags();
+    if (bool(flags & Qt::FramelessWindowHint) != Frameless)
+        m_MdiChild->setWindowFlags(Frameless ? flags | Qt::FramelessWindowHint : flags & ~Qt::FramelessWindowHint);
+    // Minimised, the parent's area draws the child's caption itself.
+    setVisible(Frameless);
+}
+
+bool TSkinForm::ShowChildButtonsOnParent(bool Show)
+{
+    QMdiArea *area = m_MdiChild ? m_MdiChild->mdiArea() : nullptr;
+    TSkinForm *parent = area ? OfForm(FormOf(area)) : nullptr;
+    TSkinTitleBar *bar = parent ? parent->TitleBar() : nullptr;
+    if (!bar || !parent->TitleBarVisible())
+        return false;
+    if (Show)
+        bar->SetMaximizedChild(this);
+    else if (bar->MaximizedChild() == this)
+        bar->SetMaximizedChild(nullptr);
+    return true;
+}
+
+void TSkinForm::MdiStateChanged(Qt::WindowStates OldState, Qt::WindowStates NewState)
+{
+    if (!Active() || !m_MdiChild)
+        return;
+    if ((OldState ^ NewState) & Qt::WindowActive) {
+        if (m_TitleBar)
+            m_TitleBar->SetFormActive(NewState & Qt::WindowActive);
+        m_Form->update();
+    }
+    if ((OldState ^ NewState) & (Qt::WindowMinimized | Qt::WindowMaximized))
+        ApplyMdiState();
+}
+
+void TSkinForm::ApplyMdiState()
+{
+    if (!Active() || !m_MdiChild)
+        return;
+    m_InternalVisibility = true;
+    if (m_MdiChild->isMinimized()) {
+        if (m_MdiShownMaximized)
+            ShowChildButtonsOnParent(false);
+        m_MdiShownMaximized = false;
+        SetMdiFrameless(false);
+    } else {
+        SetMdiFrameless(true);
+        if (m_MdiChild->isMaximized()) {
+            // The parent's title bar shows the child's buttons; without one the child keeps its own.
+            m_MdiShownMaximized = true;
+            SetTitleBarVisible(ShowChildButtonsOnParent(true) ? false : m_WantedTitleBarVisible);
+        } else {
+            if (m_MdiShownMaximized)
+                ShowChildButtonsOnParent(false);
+            m_MdiShownMaximized = false;
+            SetTitleBarVisible(m_WantedTitleBarVisible);
+        }
+    }
+    m_InternalVisibility = false;
+    if (m_TitleBar)
+        m_TitleBar->UpdateButtons();
     Realign();
     m_Form->update();
     SetRegion();
@@ -770,19 +1079,48 @@ bool TSkinForm::eventFilter(QObject *Watched, QEvent *Event)
         auto *w = qobject_cast<QWidget *>(Watched);
         // A key passes the filter once for each widget it propagates to: take it at the first.
         QWidget *focus = QApplication::focusWidget();
-        QWidget *first = focus && focus->window() == m_Form ? focus : m_Form.data();
+        QWidget *first = focus && FormOf(focus) == m_Form ? focus : m_Form.data();
         if (w && w == first) {
             if (HandleKey(static_cast<QKeyEvent *>(Event)))
                 return true;
         }
     }
+    if (Event->type() == QEvent::Enter && Watched != m_Form && m_FrameCursor) {
+        // The mouse went from the frame onto a control of the form.
+        if (auto *w = qobject_cast<QWidget *>(Watched); w && FormOf(w) == m_Form)
+            SetFrameCursor({});
+    }
     if (Watched == m_Form) {
         switch (Event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseMove:
+        case QEvent::MouseButtonRelease:
+            if (FrameMouseEvent(static_cast<QMouseEvent *>(Event)))
+                return true;
+            break;
+        case QEvent::Leave:
+            if (!m_SizingEdges)
+                SetFrameCursor({});
+            break;
+        case QEvent::Hide:
+            if (m_MdiShownMaximized)
+                ShowChildButtonsOnParent(false);
+            break;
+        case QEvent::Show:
+            // A child shown maximised may only now stand in its parent's area.
+            if (m_MdiShownMaximized)
+                ApplyMdiState();
+            break;
         case QEvent::Resize:
             Realign();
             FormResized();
             break;
         case QEvent::WindowStateChange:
+            // A child about to be minimised from its normal state gets the area's caption before
+            // the area shrinks it (from maximised, the area must first leave that state).
+            if (m_MdiChild && m_MdiChild->isMinimized()
+                && !(static_cast<QWindowStateChangeEvent *>(Event)->oldState() & Qt::WindowMaximized))
+                SetMdiFrameless(false);
             FormStateChanged();
             break;
         case QEvent::Paint: {
@@ -791,7 +1129,8 @@ bool TSkinForm::eventFilter(QObject *Watched, QEvent *Event)
             return true;
         }
         case QEvent::ActivationChange:
-            if (m_TitleBar)
+            // A child form's activation is its parent area's, followed through its state.
+            if (m_TitleBar && !m_MdiChild)
                 m_TitleBar->SetFormActive(m_Form->isActiveWindow());
             m_Form->update();
             break;

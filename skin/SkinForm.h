@@ -8,16 +8,40 @@
 #include "skin/SkinFormMenuBar.h"
 #include "skin/SkinTitleBar.h"
 
+#include <QCursor>
+#include <QEvent>
 #include <QFont>
 #include <QImage>
 #include <QMargins>
+#include <QMdiSubWindow>
 #include <QPointer>
 #include <QRect>
 #include <QRegion>
 #include <QWidget>
 
+#include <optional>
+
 class QMenu;
 class TSkinMainMenu;
+
+// The border a form had before the component took it over; a form's frame is sizeable with
+// bsSizeable and bsSizeToolWin only. A form states it through Qt: a fixed size (or the fixed-size
+// hint) gives bsSingle, or bsDialog for a dialog and bsToolWindow for a tool window; a tool
+// window that can be sized gives bsSizeToolWin; a window that already has no frame gives bsNone.
+enum class TSkinBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
+
+// A child form inside a parent form asks the application's main form for the frame of its
+// window with this event (Which: 0x87D0 the bottom frame, 0x87D1 the left frame); a main form
+// that knows the answer sets Answer. Unanswered, the frame is 0; an answer below 0 or above 12
+// is taken as 4.
+class TSkinFrameQueryEvent : public QEvent
+{
+public:
+    static QEvent::Type EventType();
+    explicit TSkinFrameQueryEvent(int AWhich) : QEvent(EventType()), Which(AWhich) {}
+    const int Which;
+    int Answer = 0;
+};
 
 // A rectangle with corners rounded by an ellipse of Ellipse pixels (none below 2).
 QRegion RoundRectRegion(const QRect &Rect, int Ellipse);
@@ -32,14 +56,31 @@ class TSkinForm : public QWidget
     Q_PROPERTY(TSkinUIStyle UIStyle READ UIStyle WRITE SetUIStyle)
     Q_PROPERTY(TSkinFileTheme *FileTheme READ FileTheme WRITE SetFileTheme)
 public:
-    // AOwner is the form; on anything else, or on a form that already has one, the component
-    // stays a plain panel.
+    // AOwner is the form: a window, or a child form inside a parent form (an MDI sub-window);
+    // on anything else, or on a form that already has one, the component stays a plain panel.
     explicit TSkinForm(QWidget *AOwner);
     ~TSkinForm() override;
 
     // Whether the component took over its form's frame.
     bool Active() const { return m_Form != nullptr && !m_Destroying; }
     QWidget *Form() const { return m_Form; }
+    // The active component of a form; nil without one.
+    static TSkinForm *OfForm(const QWidget *Form);
+    // The form as a child form inside a parent form; nil for any other form.
+    QMdiSubWindow *MdiChild() const { return m_MdiChild; }
+
+    // The form's border as it was, and as the component keeps it (bsNone, bsSingle and
+    // bsToolWindow become bsDialog).
+    TSkinBorderStyle InitialBorderStyle() const { return m_InitialBorderStyle; }
+    TSkinBorderStyle BorderStyle() const { return m_BorderStyle; }
+    // Whether the drawn frame sizes the form: a sizeable border; a child form unless it started
+    // with a single border.
+    bool Sizeable() const;
+    // The edges a press at Pos (form coordinates) would size: the frame's width of the style
+    // around the client area, the corners within CornerGrip pixels. None while the form cannot
+    // be sized (not sizeable, fixed size, maximised or minimised).
+    Qt::Edges FrameEdgesAt(const QPoint &Pos) const;
+    static constexpr int CornerGrip = 16;
 
     bool TitleBarCustom() const { return m_TitleBarCustom; }
     void SetTitleBarCustom(bool Value);
@@ -124,6 +165,13 @@ protected:
     bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
+    bool FrameMouseEvent(QMouseEvent *Event);
+    void SetFrameCursor(Qt::Edges Edges);
+    void MdiStateChanged(Qt::WindowStates OldState, Qt::WindowStates NewState);
+    void ApplyMdiState();
+    void SetMdiFrameless(bool Frameless);
+    // A maximised child form's buttons go to its parent form's title bar, where there is one.
+    bool ShowChildButtonsOnParent(bool Show);
     void ApplyStyle();
     void Realign();
     void FormResized();
@@ -149,7 +197,12 @@ private:
     int m_TitleRegionMaxY = 0;
     int m_BottomRegionMinY = 0;
     int m_BottomRegionMaxY = 0;
+    // A child form shown maximised; set while the title bar stands aside for the parent's.
+    bool m_MdiShownMaximized = false;
+    TSkinBorderStyle m_InitialBorderStyle = TSkinBorderStyle::bsSizeable;
+    TSkinBorderStyle m_BorderStyle = TSkinBorderStyle::bsSizeable;
     QPointer<QWidget> m_Form;
+    QPointer<QMdiSubWindow> m_MdiChild;
     bool m_TitleBarCustom = false;
     QPointer<TSkinFileTheme> m_FileTheme;
     QMetaObject::Connection m_ThemeGone;
@@ -169,4 +222,10 @@ private:
     bool m_WantedTitleBarVisible = true;
     bool m_InternalVisibility = false;
     bool m_Applying = false;
+    // Sizing by the drawn frame where the window system does not do it.
+    Qt::Edges m_SizingEdges;
+    QPoint m_SizingStart;
+    QRect m_SizingGeometry;
+    bool m_FrameCursor = false;
+    std::optional<QCursor> m_FormCursor;
 };

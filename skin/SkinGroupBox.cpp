@@ -114,7 +114,7 @@ void TSkinCustomGroupBox::paintEvent(QPaintEvent *)
     const int captionWidth = m_Caption.isEmpty() ? 0 : fm.horizontalAdvance(m_Caption);
     canvas.setPen(m_BorderColor);
     canvas.setRenderHint(QPainter::Antialiasing, false);
-    const bool rtl = isRightToLeft();
+    const bool rtl = MiddleEastRightToLeft(this);
     if (!rtl) {
         const int gapEnd = m_Caption.isEmpty() ? left : left + captionWidth + 6;
         const QPoint pts[] = {{left + 2, y}, {left, y}, {left, bottom - 1}, {right - 1, bottom - 1},

@@ -27,7 +27,17 @@ void TSkinCustomPanel::SetPicture(const QPixmap &Value)
 void TSkinCustomPanel::SetTransparent(bool Value)
 {
     m_Transparent = Value;
+    UpdateDrawnPicture();
     update();
+}
+
+void TSkinCustomPanel::UpdateDrawnPicture()
+{
+    if (m_Picture.isNull() || !m_Transparent || m_Picture.hasAlphaChannel()) {
+        m_Drawn = m_Picture;
+        return;
+    }
+    m_Drawn = MaskedImage(m_Picture, m_Picture.pixelColor(0, m_Picture.height() - 1));
 }
 
 void TSkinCustomPanel::SetAutoSize(bool Value)
@@ -104,6 +114,7 @@ void TSkinCustomPanel::PictureChanged()
 {
     if (!m_Picture.isNull() && m_AutoSize)
         ApplyAutoSize();
+    UpdateDrawnPicture();
     PaintBackground();
     update();
 }
@@ -127,11 +138,11 @@ void TSkinCustomPanel::PaintPanel(QPainter &Canvas)
         DrawParentBackground(Canvas, this);
     else
         Canvas.fillRect(client, Color());
-    if (!m_Picture.isNull()) {
+    if (!m_Drawn.isNull()) {
         switch (m_DrawStyle) {
-        case TSkinDrawStyle::skinStretch: Canvas.drawImage(client, m_Picture); break;
-        case TSkinDrawStyle::skinTile: TileDraw(Canvas, m_Picture, client); break;
-        case TSkinDrawStyle::skinNormal: Canvas.drawImage(QPoint(0, 0), m_Picture); break;
+        case TSkinDrawStyle::skinStretch: Canvas.drawImage(client, m_Drawn); break;
+        case TSkinDrawStyle::skinTile: TileDraw(Canvas, m_Drawn, client); break;
+        case TSkinDrawStyle::skinNormal: Canvas.drawImage(QPoint(0, 0), m_Drawn); break;
         }
     }
     if (m_Text.trimmed().isEmpty())

@@ -21,6 +21,10 @@ public:
     explicit TSkinCustomPanel(QWidget *AOwner = nullptr);
 
     QImage Picture() const { return m_Picture; }
+    // The picture as the panel draws it: with Transparent, a picture without an alpha channel
+    // leaves the pixels of its see-through colour (that of its bottom-left pixel) undrawn; a
+    // picture with one keeps its own alpha either way.
+    QImage DrawnPicture() const { return m_Drawn; }
     void SetPicture(const QImage &Value);
     void SetPicture(const QPixmap &Value);
     bool Transparent() const { return m_Transparent; }
@@ -72,8 +76,10 @@ protected:
 
 private:
     void ApplyAutoSize();
+    void UpdateDrawnPicture();
 
     QImage m_Picture;
+    QImage m_Drawn;
     bool m_Transparent = false;
     bool m_AutoSize = false;
     int m_CaptionX = -1;

@@ -11,7 +11,6 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHash>
-#include <QLocale>
 #include <QMutex>
 #include <QPainter>
 #include <QPalette>
@@ -198,12 +197,6 @@ QImage MenuBitmap(const QString &Name)
 QFont SystemMenuFont()
 {
     return QApplication::font("QMenu");
-}
-
-bool MiddleEastRightToLeft(const QWidget *Control)
-{
-    return Control && Control->layoutDirection() == Qt::RightToLeft
-           && QLocale::system().textDirection() == Qt::RightToLeft;
 }
 
 QColor SkinOrStyleColor(const TSkinFileTheme *Theme, int SkinKey, TSkinUIStyle Style, int StyleKey)

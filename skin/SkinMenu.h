@@ -47,9 +47,6 @@ QImage MenuBitmap(const QString &Name);
 // The font the system uses for menus.
 QFont SystemMenuFont();
 
-// Whether a widget lays out right to left in a right-to-left locale.
-bool MiddleEastRightToLeft(const QWidget *Control);
-
 // What drawing an item needs to know of it.
 struct TSkinMenuItemState
 {

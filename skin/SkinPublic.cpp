@@ -3,6 +3,10 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QLocale>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMessageBox>
 #include <QMetaObject>
 #include <QPainter>
 #include <QPointer>
@@ -245,14 +249,69 @@ QString FitTextWithEllipsis(const QFontMetrics &Metrics, const QString &Text, in
     return Text;
 }
 
+namespace {
+
+// A child form is active while its parent form's area has it as the active one.
+bool ChildFormIsActive(const QMdiSubWindow *Child)
+{
+    return Child->mdiArea() && Child->mdiArea()->activeSubWindow() == Child;
+}
+
+TSkinMessageHandler &MessageHandler()
+{
+    static TSkinMessageHandler handler;
+    return handler;
+}
+
+} // namespace
+
 bool FormIsActive(QWidget *Form)
 {
     QWidget *main = ApplicationMainForm();
-    if (!main)
-        return Form ? Form->isActiveWindow() : true;
+    const auto *child = qobject_cast<const QMdiSubWindow *>(Form);
+    if (!main) {
+        if (!Form)
+            return true;
+        return child ? ChildFormIsActive(child) : Form->isActiveWindow();
+    }
+    // A parent form of child forms always draws as active.
+    if (Form == main && main->findChild<QMdiArea *>())
+        return true;
     if (!QApplication::activeWindow())
         return false;
     if (!Form || Form == main)
         return true;
-    return Form->isActiveWindow();
+    return child ? ChildFormIsActive(child) : Form->isActiveWindow();
+}
+
+QWidget *FormOf(const QWidget *Control)
+{
+    for (auto *w = const_cast<QWidget *>(Control); w; w = w->parentWidget()) {
+        if (w->isWindow() || qobject_cast<QMdiSubWindow *>(w))
+            return w;
+    }
+    return nullptr;
+}
+
+bool MiddleEastRightToLeft(const QWidget *Control)
+{
+    return Control && Control->layoutDirection() == Qt::RightToLeft
+           && QLocale::system().textDirection() == Qt::RightToLeft;
+}
+
+TSkinMessageHandler SetSkinMessageHandler(TSkinMessageHandler Handler)
+{
+    TSkinMessageHandler previous = std::move(MessageHandler());
+    MessageHandler() = std::move(Handler);
+    return previous;
+}
+
+void SkinShowMessage(const QString &Text)
+{
+    if (const TSkinMessageHandler &handler = MessageHandler()) {
+        handler(Text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), Text, QMessageBox::Ok);
+    box.exec();
 }

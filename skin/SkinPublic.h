@@ -13,6 +13,8 @@
 #include <QRect>
 #include <QString>
 
+#include <functional>
+
 class QFontMetrics;
 class QObject;
 class QPainter;
@@ -72,6 +74,19 @@ void SetApplicationMainForm(QWidget *Form);
 
 // Whether a form counts as active for drawing its frame.
 bool FormIsActive(QWidget *Form);
+
+// The form a control stands on: the nearest of itself and its ancestors that is a window or a
+// child form inside a parent form (an MDI sub-window); nil without one.
+QWidget *FormOf(const QWidget *Control);
+
+// Whether a widget lays out right to left and the system runs a right-to-left locale.
+bool MiddleEastRightToLeft(const QWidget *Control);
+
+// The controls' refusals ("Sorry, ...") go to the user through one routine. Its creator may put
+// its own message box in; without one a plain modal box shows the text. Answers the previous.
+using TSkinMessageHandler = std::function<void(const QString &Text)>;
+TSkinMessageHandler SetSkinMessageHandler(TSkinMessageHandler Handler);
+void SkinShowMessage(const QString &Text);
 
 // Operating-system flags the Windows look depended on; this system always draws as the newer
 // generation of Windows did.

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QIcon>
+#include <QLayout>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
@@ -60,8 +61,10 @@ void TSkinTitleBarSection::SetAlign(TSkinTitleBarAlign Value)
 {
     if (Value == TSkinTitleBarAlign::skinClient) {
         for (int i = 0; i < m_Collection->Count(); ++i) {
-            if (m_Collection->Items(i)->m_Align == TSkinTitleBarAlign::skinClient)
+            if (m_Collection->Items(i)->m_Align == TSkinTitleBarAlign::skinClient) {
+                SkinShowMessage(QStringLiteral("Sorry, only one section's Align property can be \"skinClient\""));
                 return;
+            }
         }
         m_Stretch = true;
     }
@@ -184,8 +187,11 @@ void TSkinTitleBarButton::SetButtonType(TSkinTitleBarBtnType Value)
     if (Value == TSkinTitleBarBtnType::skinControlBox) {
         for (int i = 0; i < m_Collection->Count(); ++i) {
             const TSkinTitleBarButton *b = m_Collection->Items(i);
-            if (b != this && b->m_ButtonType == TSkinTitleBarBtnType::skinControlBox)
+            if (b != this && b->m_ButtonType == TSkinTitleBarBtnType::skinControlBox) {
+                SkinShowMessage(
+                    QStringLiteral("Sorry, only one button's ButtonType property can be \"skinControlBox\""));
                 return;
+            }
         }
     }
     m_ButtonType = Value;
@@ -313,7 +319,7 @@ TSkinTitleBarPopupMenu::TSkinTitleBarPopupMenu(TSkinTitleBar *TitleBar)
     m_Close = addAction(QStringLiteral("&Close"));
     connect(this, &QMenu::aboutToShow, this, &TSkinTitleBarPopupMenu::UpdateItems);
     connect(m_Minimize, &QAction::triggered, this, [this] {
-        if (QWidget *form = m_TitleBar->window(); form != m_TitleBar)
+        if (QWidget *form = m_TitleBar->Form())
             form->showMinimized();
     });
     connect(m_Maximize, &QAction::triggered, this, [this] {
@@ -325,7 +331,7 @@ TSkinTitleBarPopupMenu::TSkinTitleBarPopupMenu(TSkinTitleBar *TitleBar)
         }
     });
     connect(m_Close, &QAction::triggered, this, [this] {
-        if (QWidget *form = m_TitleBar->window(); form != m_TitleBar)
+        if (QWidget *form = m_TitleBar->Form())
             form->close();
     });
 }
@@ -374,12 +380,36 @@ TSkinTitleBar::TSkinTitleBar(QWidget *AOwner)
     m_UIStyle = FormStyleOfOwner(AOwner);
     ApplyStyle();
     WatchWindow();
+    AlignToParent();
 }
 
 TSkinTitleBar::~TSkinTitleBar()
 {
     if (m_Watched)
         m_Watched->removeEventFilter(this);
+    if (m_AlignedTo)
+        m_AlignedTo->removeEventFilter(this);
+}
+
+void TSkinTitleBar::AlignToParent()
+{
+    QWidget *parent = isWindow() ? nullptr : parentWidget();
+    if (parent != m_AlignedTo) {
+        if (m_AlignedTo)
+            m_AlignedTo->removeEventFilter(this);
+        m_AlignedTo = parent;
+        if (parent)
+            parent->installEventFilter(this);
+    }
+    // A skinned form lays its bar out itself, and so does a layout the bar is put in.
+    if (!parent || qobject_cast<TSkinForm *>(parent))
+        return;
+    if (const QLayout *layout = parent->layout(); layout && layout->indexOf(this) >= 0)
+        return;
+    const QRect area = parent->contentsRect();
+    const QRect wanted(area.left(), area.top(), area.width(), height());
+    if (geometry() != wanted)
+        setGeometry(wanted);
 }
 
 void TSkinTitleBar::SetFileTheme(TSkinFileTheme *Value)
@@ -423,20 +453,21 @@ int TSkinTitleBar::FrameAnswer() const
     if (const auto *form = qobject_cast<const TSkinForm *>(parentWidget()); form && form->Active())
         return form->FrameAnswer();
     // The window's frame belongs to its skinned form, wherever in the window the bar stands.
-    const QWidget *w = window();
-    if (w && w != this) {
-        for (QObject *child : w->children()) {
-            if (const auto *form = qobject_cast<const TSkinForm *>(child); form && form->Active())
-                return form->FrameAnswer();
-        }
-    }
+    if (const TSkinForm *form = TSkinForm::OfForm(Form()))
+        return form->FrameAnswer();
     return 0;
+}
+
+QWidget *TSkinTitleBar::Form() const
+{
+    QWidget *form = FormOf(this);
+    return form == this ? nullptr : form;
 }
 
 bool TSkinTitleBar::FormIsMaximized() const
 {
-    const QWidget *w = window();
-    return w && w != this && w->isMaximized();
+    const QWidget *w = Form();
+    return w && w->isMaximized();
 }
 
 void TSkinTitleBar::ApplyStyle(bool KeepFontColor)
@@ -488,7 +519,7 @@ void TSkinTitleBar::BuildFromStyle(TSkinUIStyle Style)
     m_ButtonHeight = strip.height();
     m_ButtonTop = StyleInteger(Style, 9) - (OnFormFrame() ? 3 : 0);
     m_IconTop = m_ButtonTop;
-    if (QWidget *form = window(); form && form != this)
+    if (QWidget *form = Form())
         form->setMinimumSize(StyleInteger(Style, 13), 50);
     m_RoundCorner = StyleInteger(Style, 14);
     m_RoundCornerBottom = 0;
@@ -531,7 +562,7 @@ void TSkinTitleBar::BuildFromTheme()
     m_IconTop = t->GetInteger(SKIN2_TITLEBARICONPOSY) - shift;
     m_CaptionTop = t->GetInteger(SKIN2_TITLEBARCAPTIONTOP);
     m_BackgroundColor = ColorToQColor(TColor(t->GetColor(SKIN2_FORMCOLOR)));
-    if (QWidget *form = window(); form && form != this) {
+    if (QWidget *form = Form()) {
         const int perButton = buttons.width() / 18 * m_Buttons.Count();
         const int posx = t->GetInteger(SKIN2_TITLEBARBUTTONPOSX);
         int minWidth;
@@ -544,11 +575,8 @@ void TSkinTitleBar::BuildFromTheme()
     }
 }
 
-void TSkinTitleBar::LoadButtonPictures(TSkinTitleBarButton *Button)
+QImage TSkinTitleBar::ButtonStrip() const
 {
-    const int first = FirstFrame(Button->ButtonType(), FormIsMaximized());
-    if (first == 0)
-        return;
     QImage strip;
     TSkinUIStyle style;
     if (ThemeFileInEffect(m_FileTheme, m_UIStyle, style)) {
@@ -557,6 +585,15 @@ void TSkinTitleBar::LoadButtonPictures(TSkinTitleBarButton *Button)
     } else {
         LoadStyleBitmap(style, 5, &strip);
     }
+    return strip;
+}
+
+void TSkinTitleBar::LoadButtonPictures(TSkinTitleBarButton *Button)
+{
+    const int first = FirstFrame(Button->ButtonType(), FormIsMaximized());
+    if (first == 0)
+        return;
+    const QImage strip = ButtonStrip();
     QImage frames[3];
     for (int i = 0; i < 3; ++i)
         ExtractFrame(strip, frames[i], 18, first + i);
@@ -564,6 +601,65 @@ void TSkinTitleBar::LoadButtonPictures(TSkinTitleBarButton *Button)
     Button->m_PicMouseOn = frames[1];
     Button->m_PicMouseDown = frames[2];
     update();
+}
+
+TSkinForm *TSkinTitleBar::MaximizedChild() const
+{
+    return m_MaximizedChild;
+}
+
+void TSkinTitleBar::SetMaximizedChild(TSkinForm *Child)
+{
+    if (Child == m_MaximizedChild)
+        return;
+    if (m_ChildGone)
+        disconnect(m_ChildGone);
+    m_MaximizedChild = Child;
+    if (Child) {
+        // A child going away takes its buttons along.
+        m_ChildGone = connect(Child, &QObject::destroyed, this, [this] {
+            m_MaximizedChild = nullptr;
+            update();
+        });
+        const QImage strip = ButtonStrip();
+        const int firsts[3] = {FirstFrame(TSkinTitleBarBtnType::skinMin, false),
+                               FirstFrame(TSkinTitleBarBtnType::skinMax, true),
+                               FirstFrame(TSkinTitleBarBtnType::skinClose, false)};
+        for (int b = 0; b < 3; ++b) {
+            for (int i = 0; i < 3; ++i)
+                ExtractFrame(strip, m_ChildPictures[b][i], 18, firsts[b] + i);
+        }
+    }
+    update();
+}
+
+QRect TSkinTitleBar::ChildButtonRect(int Index) const
+{
+    const_cast<TSkinTitleBar *>(this)->LayoutButtons();
+    return Index >= 0 && Index < 3 ? m_ChildButtonRects[Index] : QRect();
+}
+
+int TSkinTitleBar::ChildButtonAt(const QPoint &Pos) const
+{
+    const_cast<TSkinTitleBar *>(this)->LayoutButtons();
+    for (int i = 0; i < 3; ++i) {
+        if (!m_ChildButtonRects[i].isEmpty() && m_ChildButtonRects[i].contains(Pos))
+            return i;
+    }
+    return -1;
+}
+
+void TSkinTitleBar::ChildButtonAct(int Index)
+{
+    QWidget *child = m_MaximizedChild ? m_MaximizedChild->Form() : nullptr;
+    if (!child)
+        return;
+    switch (Index) {
+    case cbMinimize: child->showMinimized(); break;
+    case cbRestore: child->showNormal(); break;
+    case cbClose: child->close(); break;
+    default: break;
+    }
 }
 
 void TSkinTitleBar::UpdateButtons()
@@ -745,6 +841,20 @@ void TSkinTitleBar::LayoutButtons()
         edge = qMax(edge, 0);
         m_ButtonRects[size_t(i)] = QRect(edge, m_ButtonTop, pic.width(), pic.height());
     }
+    // A maximised child's buttons stand left of the bar's own, a little apart.
+    for (QRect &r : m_ChildButtonRects)
+        r = QRect();
+    if (m_MaximizedChild) {
+        edge -= 4;
+        for (int b = cbClose; b >= cbMinimize; --b) {
+            const QImage &pic = m_ChildPictures[b][0];
+            edge -= pic.width();
+            if (b != cbClose)
+                edge -= 1 + m_ButtonInterval;
+            edge = qMax(edge, 0);
+            m_ChildButtonRects[b] = QRect(edge, m_ButtonTop, pic.width(), pic.height());
+        }
+    }
     const int left = qMax(0, m_LeftBtnXOffset - 4 - (answer - 1));
     int captionLeft = 0;
     for (int i = 0; i < m_Buttons.Count(); ++i) {
@@ -784,6 +894,14 @@ void TSkinTitleBar::DrawButtons(QPainter &Canvas)
     LayoutButtons();
     m_HotButton = m_MouseInside ? ButtonAt(m_MousePos) : -1;
     int rowLeft = width();
+    const int childHot = m_MouseInside ? ChildButtonAt(m_MousePos) : -1;
+    for (int b = 0; b < 3; ++b) {
+        const QRect r = m_ChildButtonRects[b];
+        if (r.isEmpty())
+            continue;
+        rowLeft = qMin(rowLeft, r.x());
+        Canvas.drawImage(r.topLeft(), m_ChildPictures[b][childHot == b ? (m_MouseDown ? 2 : 1) : 0]);
+    }
     for (int i = 0; i < m_Buttons.Count(); ++i) {
         const TSkinTitleBarButton *b = m_Buttons.Items(i);
         const QRect r = m_ButtonRects[size_t(i)];
@@ -860,8 +978,8 @@ void TSkinTitleBar::paintEvent(QPaintEvent *)
 
 void TSkinTitleBar::WatchWindow()
 {
-    QWidget *w = window();
-    if (w == this || w == m_Watched)
+    QWidget *w = Form();
+    if (!w || w == m_Watched)
         return;
     if (m_Watched)
         m_Watched->removeEventFilter(this);
@@ -873,6 +991,8 @@ bool TSkinTitleBar::eventFilter(QObject *Watched, QEvent *Event)
 {
     if (Watched == m_Watched && Event->type() == QEvent::WindowStateChange)
         UpdateButtons();
+    if (Watched == m_AlignedTo && (Event->type() == QEvent::Resize || Event->type() == QEvent::ContentsRectChange))
+        AlignToParent();
     return QWidget::eventFilter(Watched, Event);
 }
 
@@ -886,11 +1006,12 @@ void TSkinTitleBar::mousePressEvent(QMouseEvent *Event)
     }
     m_MouseDown = true;
     update();
-    QWidget *form = window();
-    if (form == this || ButtonAt(m_MousePos) != -1 || FormIsMaximized())
+    QWidget *form = Form();
+    if (!form || ButtonAt(m_MousePos) != -1 || ChildButtonAt(m_MousePos) != -1 || FormIsMaximized())
         return;
-    // The window system moves the window where it can; elsewhere the bar follows the mouse.
-    QWindow *handle = form->windowHandle();
+    // The window system moves the window where it can; elsewhere (a child form inside its
+    // parent among them) the bar follows the mouse.
+    QWindow *handle = form->isWindow() ? form->windowHandle() : nullptr;
     if (handle && QGuiApplication::platformName() != QLatin1String("offscreen") && handle->startSystemMove()) {
         m_MouseDown = false;
         return;
@@ -904,7 +1025,7 @@ void TSkinTitleBar::mouseMoveEvent(QMouseEvent *Event)
     m_MousePos = Event->position().toPoint();
     m_MouseInside = rect().contains(m_MousePos);
     if (m_Dragging && (Event->buttons() & Qt::LeftButton))
-        window()->move(Event->globalPosition().toPoint() - m_DragOffset);
+        Form()->move(Event->globalPosition().toPoint() - m_DragOffset);
     update();
 }
 
@@ -919,6 +1040,11 @@ void TSkinTitleBar::mouseReleaseEvent(QMouseEvent *Event)
     QPointer<TSkinTitleBar> self(this);
     const int hot = rect().contains(m_MousePos) ? ButtonAt(m_MousePos) : -1;
     m_HotButton = hot;
+    if (const int child = rect().contains(m_MousePos) ? ChildButtonAt(m_MousePos) : -1; child >= 0) {
+        ChildButtonAct(child);
+        if (!self)
+            return;
+    }
     if (hot >= 0) {
         TSkinTitleBarButton *b = m_Buttons.Items(hot);
         if (b->ButtonType() == TSkinTitleBarBtnType::skinControlBox && !b->ControlBoxMenu())
@@ -952,7 +1078,7 @@ void TSkinTitleBar::mouseDoubleClickEvent(QMouseEvent *Event)
             }
         }
     } else if (m_Buttons.Items(hot)->ButtonType() == TSkinTitleBarBtnType::skinControlBox) {
-        if (QWidget *form = window(); form != this)
+        if (QWidget *form = Form())
             form->close();
     }
 }
@@ -968,6 +1094,10 @@ void TSkinTitleBar::changeEvent(QEvent *Event)
 {
     if (Event->type() == QEvent::FontChange)
         update();
+    if (Event->type() == QEvent::ParentChange) {
+        WatchWindow();
+        AlignToParent();
+    }
     QWidget::changeEvent(Event);
 }
 
@@ -975,12 +1105,20 @@ void TSkinTitleBar::resizeEvent(QResizeEvent *Event)
 {
     update();
     QWidget::resizeEvent(Event);
+    // The bar stays across the top of its parent whatever it is given.
+    AlignToParent();
+}
+
+void TSkinTitleBar::moveEvent(QMoveEvent *Event)
+{
+    QWidget::moveEvent(Event);
+    AlignToParent();
 }
 
 void TSkinTitleBar::ButtonAct(TSkinTitleBarButton *Button)
 {
-    QWidget *form = window();
-    if (!Button || form == this)
+    QWidget *form = Form();
+    if (!Button || !form)
         return;
     switch (Button->ButtonType()) {
     case TSkinTitleBarBtnType::skinMax:
@@ -988,7 +1126,7 @@ void TSkinTitleBar::ButtonAct(TSkinTitleBarButton *Button)
             form->showNormal();
         } else {
             form->showMaximized();
-            if (FrameAnswer() == 0 && !qobject_cast<TSkinForm *>(parentWidget())) {
+            if (form->isWindow() && FrameAnswer() == 0 && !qobject_cast<TSkinForm *>(parentWidget())) {
                 // The window's own frame, where it has one, lies inside the work area too.
                 QRect area;
                 GetWorkArea(area);

@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+class TSkinForm;
 class TSkinTitleBar;
 class TSkinTitleBarSections;
 class TSkinTitleBarButtons;
@@ -236,6 +237,18 @@ public:
     QString DrawnCaption() const { return m_DrawnCaption; }
     int CaptionLeft() const { return m_CaptionLeft; }
 
+    // The form the bar stands on (a window or a child form); nil for a bar of its own.
+    QWidget *Form() const;
+
+    // A maximised child form of the bar's form, whose buttons (minimise, restore, close) the
+    // bar shows left of its own and acts on; nil for none.
+    TSkinForm *MaximizedChild() const;
+    void SetMaximizedChild(TSkinForm *Child);
+    enum TChildButton { cbMinimize, cbRestore, cbClose };
+    // Where a maximised child's button is drawn; empty without one.
+    QRect ChildButtonRect(int Index) const;
+    int ChildButtonAt(const QPoint &Pos) const;
+
     // The maximise buttons follow the form's state.
     void UpdateButtons();
     // What a button does when clicked.
@@ -257,6 +270,7 @@ protected:
     void leaveEvent(QEvent *Event) override;
     void changeEvent(QEvent *Event) override;
     void resizeEvent(QResizeEvent *Event) override;
+    void moveEvent(QMoveEvent *Event) override;
     bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
@@ -269,6 +283,10 @@ private:
     bool FormIsMaximized() const;
     void ThemeRemoved();
     void WatchWindow();
+    void AlignToParent();
+    void ChildButtonAct(int Index);
+    // The 18 button frames of the style or the skin file.
+    QImage ButtonStrip() const;
 
     QPointer<QObject> m_Owner;
     TSkinTitleBarSections m_Sections;
@@ -310,4 +328,9 @@ private:
     bool m_Dragging = false;
     QPoint m_DragOffset;
     QPointer<QWidget> m_Watched;
+    QPointer<QWidget> m_AlignedTo;
+    QPointer<TSkinForm> m_MaximizedChild;
+    QMetaObject::Connection m_ChildGone;
+    QImage m_ChildPictures[3][3];
+    QRect m_ChildButtonRects[3];
 };

@@ -1,6 +1,7 @@
 #include "sysinfo/Autoruns.h"
 
 #include "platform/files/AtomicFile.h"
+#include "platform/files/DesktopEntryFile.h"
 #include "platform/files/IniFile.h"
 #include "platform/files/RegularFile.h"
 #include "sysinfo/Utils.h"
@@ -8,7 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
+#include <QSet>
+#include <QStandardPaths>
 
 #include <filesystem>
 #include <optional>
@@ -54,8 +56,8 @@ std::optional<QByteArray> ReadRegularFile(const QString &Path, qint64 Limit)
     return reader.readAll(Limit);
 }
 
-// The backup file, read whole. Nothing when it cannot be read or is not UTF-8 text: such a
-// file is never rewritten, since the rewrite would lose what it holds.
+// The backup file, read whole. Nothing when it cannot be read (no regular file, too large, a
+// read error): such a file is never rewritten. Lines it cannot read are kept as they are.
 std::optional<IniFile> LoadBackup(const QString &Path, bool &Exists)
 {
     Exists = platform::files::pathExists(Path);
@@ -64,10 +66,6 @@ std::optional<IniFile> LoadBackup(const QString &Path, bool &Exists)
         return ini;
     const std::optional<QByteArray> data = ReadRegularFile(Path, IniFile::MaxFileSize);
     if (!data)
-        return std::nullopt;
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = decoder.decode(*data);
-    if (decoder.hasError() || text.contains(QChar(0)))
         return std::nullopt;
     ini.parse(*data);
     return ini;
@@ -97,6 +95,55 @@ bool HasValue(const QString &Key, const QString &Name)
     QStringList names;
     ListRegistryValues(Key, names);
     return names.contains(Name, Qt::CaseInsensitive);
+}
+
+// The spelling of a section as the file has it, or an empty text.
+QString SectionSpelling(const IniFile &Ini, const QString &Section)
+{
+    for (const QString &name : Ini.sectionNames())
+        if (name.compare(Section, Qt::CaseInsensitive) == 0)
+            return name;
+    return QString();
+}
+
+// The section, under exactly this name, holds exactly this entry: its command, its types and,
+// for a folder entry, the file's bytes.
+bool SectionHolds(const IniFile &Ini, const QString &Section, const QString &Command, quint8 UserType,
+                  quint8 RunType, const std::optional<QByteArray> &Data)
+{
+    if (SectionSpelling(Ini, Section) != Section || !Ini.hasKey(Section, QStringLiteral("Command")) ||
+        Ini.value(Section, QStringLiteral("Command")) != Command ||
+        Ini.intValue(Section, QStringLiteral("UserType"), -1) != UserType ||
+        Ini.intValue(Section, QStringLiteral("RunType"), -1) != RunType)
+        return false;
+    if (RunType != 1)
+        return true;
+    if (!Data || !Ini.hasKey(Section, QStringLiteral("Data")))
+        return false;
+    return HexBytes(Ini.value(Section, QStringLiteral("Data"))) == Data;
+}
+
+// A program named without a directory is found the way the session starts it: on PATH. A file
+// that cannot be examined counts as there.
+bool ProgramExists(const QString &Program)
+{
+    if (Program.isEmpty())
+        return false;
+    if (!Program.contains(QLatin1Char('/')))
+        return !QStandardPaths::findExecutable(Program).isEmpty();
+    std::error_code ec;
+    const auto st = std::filesystem::status(std::filesystem::path(QFile::encodeName(Program).toStdString()), ec);
+    return st.type() != std::filesystem::file_type::not_found;
+}
+
+// A desktop entry of an autostart folder: a file named "*.desktop" that is (or leads to) a
+// regular file. Editor backups, notes, temporary files of interrupted writes, FIFOs and links
+// that lead nowhere are no autoruns; nothing here opens a file, so nothing can block.
+bool IsAutostartEntry(const QString &Path)
+{
+    const QString name = QFileInfo(Path).fileName();
+    const QString ext = QString::fromUtf16(kShortcutExt);
+    return name.size() > ext.size() && name.endsWith(ext) && platform::files::isRegularFile(Path);
 }
 
 } // namespace
@@ -148,10 +195,8 @@ bool TAutoruns::IsFileMissing(const QString &Command) const
 {
     QString path;
     ParseCommandLine(Command, 0, path);
-    // Only a path that is not there counts; a file that cannot be examined is taken as present.
-    std::error_code ec;
-    const auto st = std::filesystem::status(std::filesystem::path(QFile::encodeName(path).toStdString()), ec);
-    return st.type() == std::filesystem::file_type::not_found;
+    // Only a program that is not there counts; a file that cannot be examined is taken as present.
+    return !ProgramExists(path);
 }
 
 void TAutoruns::ReadAll()
@@ -159,6 +204,9 @@ void TAutoruns::ReadAll()
     m_items.clear();
     const QStringList exclude{QStringLiteral("desktop.ini"), QStringLiteral("Thumbs.db")};
 
+    // A user entry hides the all-users entry of the same file name, and one marked Hidden
+    // counts as deleted, hiding that entry with it (the autostart rules of the desktop).
+    QSet<QString> userNames;
     for (quint8 user : {quint8(1), quint8(2)}) {
         const QString dir = GetLocation(user, 1);
         if (dir.isEmpty())
@@ -168,6 +216,16 @@ void TAutoruns::ReadAll()
         // The directory gives its entries in no particular order.
         files.sort();
         for (const QString &file : files) {
+            if (!IsAutostartEntry(file))
+                continue;
+            const QString fileName = QFileInfo(file).fileName();
+            if (user == 1)
+                userNames.insert(fileName);
+            else if (userNames.contains(fileName))
+                continue;
+            const auto entry = platform::files::readDesktopEntry(file, QString());
+            if (entry && entry->hidden)
+                continue;
             auto item = std::make_unique<TAutorunItem>();
             ExtractFileNameNoExt(file, item->Name);
             ReadShortcut(file, item->Command);
@@ -223,7 +281,7 @@ bool TAutoruns::WriteEntry(const QString &Name, const QString &Command, quint8 U
 {
     QString program;
     ParseCommandLine(Command, 0, program);
-    if (program.isEmpty() || !QFileInfo::exists(program))
+    if (!ProgramExists(program))
         return false;
     const QString location = GetLocation(UserType, RunType);
     if (location.isEmpty())
@@ -247,8 +305,11 @@ bool TAutoruns::DeleteEntry(const QString &Name, quint8 UserType, quint8 RunType
         if (!IsPlainFileName(Name))
             return false;
         const QString file = ShortcutFile(location, Name);
-        // Only a file that is there counts as deleted.
-        return QFileInfo(file).isFile() && QFile::remove(file);
+        // Only a file that is there counts as deleted; a link goes, never what it leads to.
+        if (!QFileInfo(file).isFile())
+            return false;
+        platform::files::beforeStep();
+        return QFile::remove(file);
     }
     return DeleteRegistryValue(location, Name);
 }
@@ -283,33 +344,43 @@ bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, quint8
     std::optional<IniFile> ini = LoadBackup(m_backupFile, exists);
     if (!ini)
         return false;
-    // One name under two keys or in both folders shares a section: the backup that is there
-    // already is never overwritten.
-    if (ini->hasSection(section))
-        return false;
 
     // Everything is gathered before the backup is written: an entry whose file cannot be read
     // leaves no half section behind.
-    QString data;
+    std::optional<QByteArray> data;
     if (RunType == 1) {
         const QString location = GetLocation(UserType, RunType);
         if (location.isEmpty() || !IsPlainFileName(Name))
             return false;
-        const std::optional<QByteArray> bytes = ReadRegularFile(ShortcutFile(location, Name), kMaxShortcutSize);
-        if (!bytes)
+        data = ReadRegularFile(ShortcutFile(location, Name), kMaxShortcutSize);
+        if (!data)
             return false;
-        data = HexText(*bytes);
     }
+
+    if (ini->hasSection(section)) {
+        // A disable that was interrupted after its backup was written: when the backup holds
+        // exactly this entry, only the deletion is left to do (and the backup stays whatever
+        // happens). One name under two keys or in both folders shares a section: a backup of
+        // another entry is never overwritten.
+        if (!SectionHolds(*ini, section, Command, UserType, RunType, data))
+            return false;
+        return DeleteEntry(Name, UserType, RunType);
+    }
+
     if (!ini->setValue(section, QStringLiteral("Command"), Command) ||
         !ini->setIntValue(section, QStringLiteral("UserType"), UserType) ||
         !ini->setIntValue(section, QStringLiteral("RunType"), RunType))
         return false;
-    if (RunType == 1 && !ini->setValue(section, QStringLiteral("Data"), data))
+    if (RunType == 1 && !ini->setValue(section, QStringLiteral("Data"), HexText(*data)))
         return false;
-    // What is written must read back unchanged, or enabling would bring back something else.
+    // What is written must read back unchanged by the same reader, or enabling would bring back
+    // something else (or nothing); and the file must stay small enough to be read at all.
+    const QByteArray text = ini->toText();
+    if (text.size() > IniFile::MaxFileSize)
+        return false;
     IniFile check;
-    check.parse(ini->toText());
-    if (check.value(section, QStringLiteral("Command")) != Command)
+    check.parse(text);
+    if (!SectionHolds(check, section, Command, UserType, RunType, data))
         return false;
     if (!ini->save(m_backupFile))
         return false;
@@ -334,6 +405,9 @@ bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, quint8 
     const QString location = GetLocation(UserType, RunType);
     if (location.isEmpty())
         return false;
+    // The entry in force already is exactly the copy (an enable interrupted before the copy was
+    // dropped, or the same entry made again): only the copy is left to drop.
+    auto dropCopy = [&] { return ini->removeSection(section) && ini->save(m_backupFile); };
     if (RunType == 1) {
         if (!IsPlainFileName(Name))
             return false;
@@ -345,22 +419,29 @@ bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, quint8 
             return false;
         const QString file = ShortcutFile(location, Name);
         // An entry made since under the same name is not overwritten.
-        if (platform::files::pathExists(file) || QFileInfo(file).isSymLink())
-            return false;
+        if (platform::files::pathExists(file) || QFileInfo(file).isSymLink()) {
+            const std::optional<QByteArray> present = ReadRegularFile(file, kMaxShortcutSize);
+            return present && *present == *bytes && dropCopy();
+        }
         if (!platform::files::writeFileAtomically(file, *bytes))
             return false;
-        if (!ini->removeSection(section) || !ini->save(m_backupFile)) {
+        if (!dropCopy()) {
+            platform::files::beforeStep();
             QFile::remove(file);
             return false;
         }
         return true;
     }
 
-    if (HasValue(location, Name))
-        return false;
+    if (HasValue(location, Name)) {
+        QString present;
+        ReadRegistryString(location, Name, present);
+        return ini->hasKey(section, QStringLiteral("Command")) &&
+               present == ini->value(section, QStringLiteral("Command")) && present == Command && dropCopy();
+    }
     if (!WriteEntry(Name, Command, UserType, RunType))
         return false;
-    if (!ini->removeSection(section) || !ini->save(m_backupFile)) {
+    if (!dropCopy()) {
         // Never both in force and in the backup.
         DeleteRegistryValue(location, Name);
         return false;

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -114,8 +115,9 @@ void TOptimizationThread::run()
     try {
         Execute();
     } catch (...) {
+        Failed = true;
     }
-    Owner->EndJob();
+    Owner->EndJob(Mode, !Failed);
 }
 
 void TOptimizationThread::Execute()
@@ -135,17 +137,22 @@ bool TOptimizationThread::Stopping() const
 
 void TOptimizationThread::ApplyStartType(quint32 Step, const QString &Name, quint8 AStartType, quint8 Kind)
 {
-    // The outcome of each call is not looked at: a missing service still gets its event.
-    quint8 applied = AStartType;
-    if (AStartType == 3 || AStartType == 4) {
-        TServices::SetServiceStartType(Name, AStartType);
-        if (TServices::IsRunning(Name))
+    quint8 applied = (AStartType == 3 || AStartType == 4) ? AStartType : quint8(2);
+    // Only a unit whose start type can be set is touched. A static, generated or similar unit
+    // runs because others need it: "manual" is what it reports, never a wish to stop it (older
+    // backups hold 3 for every such unit). A missing service gets its event all the same.
+    TServiceItem unit;
+    unit.Name = Name;
+    if (TServiceHelper::ReloadItem(Name, &unit) && unit.StartTypeSettable) {
+        if (!TServices::SetServiceStartType(Name, applied))
+            Failed = true;
+        // A start or stop that outlasts the wait goes on in the background.
+        if (applied == 2) {
+            if (!TServices::IsRunning(Name))
+                TServices::StartService(Name, kServiceWait);
+        } else if (TServices::IsRunning(Name)) {
             TServices::StopService(Name, kServiceWait);
-    } else {
-        applied = 2;
-        TServices::SetServiceStartType(Name, applied);
-        if (!TServices::IsRunning(Name))
-            TServices::StartService(Name, kServiceWait);
+        }
     }
     CurrentStep = Step;
     ServiceName = Name;
@@ -158,6 +165,10 @@ void TOptimizationThread::ApplyStartType(quint32 Step, const QString &Name, quin
 
 void TOptimizationThread::RunOptimize()
 {
+    // Without a service manager nothing can be set: the steps are reported as the run goes,
+    // and the job as failed.
+    if (!TServiceHelper::ManagerReachable())
+        Failed = true;
     const QList<TStep> steps = OptimizationSteps(Options);
     TotalSteps = kOptimizationSteps;
     for (quint32 i = 0; i < quint32(steps.size()) && !Stopping(); ++i)
@@ -168,27 +179,43 @@ void TOptimizationThread::RunBackup()
 {
     platform::files::IniFile ini;
     // A file that cannot be read is left alone rather than replaced by a partial copy.
-    if (!ini.load(BackupFileName))
+    if (!ini.load(BackupFileName)) {
+        Failed = true;
         return;
+    }
     auto services = std::make_unique<TServices>();
     services->Reload();
-    const int count = services->GetCount();
-    if (count <= 0)
+    if (services->RefreshFailed()) {
+        Failed = true;
+        return;
+    }
+    // A unit whose start type cannot be set has nothing to restore: it is left out, so that a
+    // restore never mistakes its "manual" for a wish to stop it.
+    std::vector<const TServiceItem *> saved;
+    for (int i = 0; i < services->GetCount(); ++i) {
+        const TServiceItem *item = services->GetItem(i);
+        if (item->StartTypeSettable)
+            saved.push_back(item);
+    }
+    if (saved.empty())
         return;
     // Every key is in the file before the first service is reported, so that the report of
     // the last one means the backup is complete; a file that cannot be written reports nothing.
-    for (int i = 0; i < count; ++i) {
-        const TServiceItem *item = services->GetItem(i);
-        ini.setIntValue(kBackupSection, item->Name, item->StartType);
+    for (const TServiceItem *item : saved) {
+        if (!ini.setIntValue(kBackupSection, item->Name, item->StartType)) {
+            Failed = true;
+            return;
+        }
     }
-    if (!ini.save(BackupFileName))
+    if (!ini.save(BackupFileName)) {
+        Failed = true;
         return;
-    TotalSteps = quint32(count);
-    for (int i = 0; i < count && !Stopping(); ++i) {
-        const TServiceItem *item = services->GetItem(i);
+    }
+    TotalSteps = quint32(saved.size());
+    for (std::size_t i = 0; i < saved.size() && !Stopping(); ++i) {
         CurrentStep = quint32(i + 1);
-        ServiceName = item->Name;
-        StartType = item->StartType;
+        ServiceName = saved[i]->Name;
+        StartType = saved[i]->StartType;
         DoBackupping();
     }
 }
@@ -196,11 +223,15 @@ void TOptimizationThread::RunBackup()
 void TOptimizationThread::RunRestore()
 {
     platform::files::IniFile ini;
-    if (!ini.load(BackupFileName))
+    if (!ini.load(BackupFileName)) {
+        Failed = true;
         return;
+    }
     const QStringList keys = ini.keyNames(kBackupSection);
     if (keys.isEmpty())
         return;
+    if (!TServiceHelper::ManagerReachable())
+        Failed = true;
     TotalSteps = quint32(keys.size());
     for (qsizetype i = 0; i < keys.size() && !Stopping(); ++i) {
         // Only manual and disabled are taken as they are; anything else (0, 1, 5, a number too
@@ -291,11 +322,11 @@ void TOptimization::StartThread(TOptimizationThread *Thread)
     Thread->start();
 }
 
-void TOptimization::EndJob()
+void TOptimization::EndJob(quint8 Mode, bool Succeeded)
 {
     m_Busy = false;
     if (!m_Closing)
-        emit JobEnded();
+        emit JobEnded(Mode, Succeeded);
 }
 
 void TOptimization::Synchronize(const std::function<void()> &Relay)

@@ -57,6 +57,9 @@ public:
     quint32 TotalSteps = 0;
     QString ServiceName;
     quint8 StartType = 0;
+    // Something the job was to do did not happen: the service manager could not be reached,
+    // the file could not be read or written, or a start type that can be set was not.
+    bool Failed = false;
 
     // The services of an optimisation run and the start type each gets, in step order.
     struct TStep
@@ -113,7 +116,9 @@ public:
 
 signals:
     // A job has ended and the component takes requests again (queued to the owner's thread).
-    void JobEnded();
+    // Mode is the job's kind (TOptimizationThread::omOptimize …); Succeeded is false when the
+    // job failed, also after its last progress event.
+    void JobEnded(quint8 Mode, bool Succeeded);
 
 private:
     friend class TOptimizationThread;
@@ -124,7 +129,7 @@ private:
     // Runs Relay on the component's thread while the calling worker waits; skipped once the
     // component is going away.
     void Synchronize(const std::function<void()> &Relay);
-    void EndJob();
+    void EndJob(quint8 Mode, bool Succeeded);
 
     QPointer<TOptimizationThread> m_Thread;
     std::atomic<bool> m_Busy{false};

@@ -6,6 +6,7 @@
 #include "platform/processes/Spawn.h"
 #include "sysinfo/Processes.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QPair>
@@ -115,11 +116,12 @@ bool TProcessHelper::CreateProcess(const QString &CommandLine)
     return spawnDetached(*words);
 }
 
-void TProcessHelper::Suspend(quint32 PID, std::optional<quint64> StartTime)
+void TProcessHelper::Suspend(quint32 PID, std::optional<quint64> StartTime,
+                             quint64 Inode)
 {
     if (isOwnProcess(PID))
         return;
-    const auto process = PidFd::open(PID, StartTime);
+    const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
         return;
     SuspendCounts &s = suspendCounts();
@@ -133,9 +135,10 @@ void TProcessHelper::Suspend(quint32 PID, std::optional<quint64> StartTime)
     ++count;
 }
 
-void TProcessHelper::Resume(quint32 PID, std::optional<quint64> StartTime)
+void TProcessHelper::Resume(quint32 PID, std::optional<quint64> StartTime,
+                            quint64 Inode)
 {
-    const auto process = PidFd::open(PID, StartTime);
+    const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
         return;
     SuspendCounts &s = suspendCounts();
@@ -169,19 +172,21 @@ int TProcessHelper::SuspendCount(quint32 PID)
     return total;
 }
 
-bool TProcessHelper::Terminate(quint32 PID, std::optional<quint64> StartTime)
+bool TProcessHelper::Terminate(quint32 PID, std::optional<quint64> StartTime,
+                               quint64 Inode)
 {
     if (isOwnProcess(PID))
         return false;
-    const auto process = PidFd::open(PID, StartTime);
+    const auto process = PidFd::open(PID, StartTime, Inode);
     return process && process->sendSignal(SIGKILL);
 }
 
-bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime)
+bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime,
+                                   quint64 Inode)
 {
     if (isOwnProcess(PID))
         return false;
-    const auto process = PidFd::open(PID, StartTime);
+    const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
         return false;
     const std::vector<ProcStat> all = listProcesses();
@@ -196,7 +201,11 @@ bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime
             continue;
         }
         const auto child = PidFd::open(p.pid, p.startTime);
-        if (!child || !child->sendSignal(SIGKILL))
+        // Held by its pidfd, it must still be a child of the held process: an identifier
+        // that passed to another process since the list was read is not ended.
+        ProcStat now;
+        if (!child || !readStat(child->pid(), now) || now.ppid != process->pid() ||
+            !child->held() || !child->sendSignal(SIGKILL))
             result = false;
     }
     if (!process->sendSignal(SIGKILL))
@@ -204,20 +213,24 @@ bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime
     return result;
 }
 
-bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> StartTime)
+bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> StartTime,
+                                        quint64 Inode)
 {
     if (isOwnProcess(PID))
         return false;
-    const auto process = PidFd::open(PID, StartTime);
+    const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
         return false;
-    QString path;
-    if (const auto exe = readExePath(process->pid()))
-        path = NormalizePath(*exe);
+    // The link's own bytes: a file name need not be UTF-8, and is never rewritten.
+    QByteArray path;
+    if (const auto exe = readExeLink(process->pid()))
+        path = *exe;
     const auto image = imageIdentity(process->pid());
+    if (!process->held())
+        return false; // what was read may be another process's
     if (!path.isEmpty() && image) {
         // A script's image is its interpreter: never end every shell and delete it.
-        if (isSystemFile(path))
+        if (isSystemFile(QFile::decodeName(path)))
             return false;
         if (imageIdentity(qint32(::getpid())) == image)
             return false; // this program's own file
@@ -231,11 +244,12 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
     for (const ProcStat &p : listProcesses()) {
         if (p.pid == process->pid() || isOwnProcess(quint32(p.pid)))
             continue;
-        if (imageIdentity(p.pid) != image)
-            continue;
+        // Held first, then looked at, then still held: the image read is this process's.
         auto other = PidFd::open(p.pid, p.startTime);
         if (!other)
             continue; // ended meanwhile
+        if (imageIdentity(p.pid) != image || !other->held())
+            continue;
         if (!other->sendSignal(SIGKILL))
             return false;
         ended.push_back(std::move(*other));
@@ -253,16 +267,16 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
     // The path must still name the file those processes ran.
     if (fileIdentity(path) != image)
         return false;
-    return ::unlink(path.toLocal8Bit().constData()) == 0;
+    return ::unlink(path.constData()) == 0;
 }
 
 bool TProcessHelper::SetPriority(quint32 PID, quint16 PriorityClass,
-                                 std::optional<quint64> StartTime)
+                                 std::optional<quint64> StartTime, quint64 Inode)
 {
     const auto sched = schedulingOf(PriorityClass);
     if (!sched)
         return false;
-    const auto process = PidFd::open(PID, StartTime);
+    const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
         return false;
     return forEachThread(*process, [&](pid_t tid) {
@@ -271,11 +285,11 @@ bool TProcessHelper::SetPriority(quint32 PID, quint16 PriorityClass,
 }
 
 bool TProcessHelper::SetAffinity(quint32 PID, quint32 CPUIndex, bool Enabled,
-                                 std::optional<quint64> StartTime)
+                                 std::optional<quint64> StartTime, quint64 Inode)
 {
     if (CPUIndex >= GetProcessorCount())
         return false;
-    const auto process = PidFd::open(PID, StartTime);
+    const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
         return false;
     auto mask = readAffinity(process->pid());

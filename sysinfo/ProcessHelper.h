@@ -15,8 +15,8 @@ constexpr quint32 HIGH_PRIORITY_CLASS = 0x80;
 constexpr quint32 REALTIME_PRIORITY_CLASS = 0x100;
 
 // The actions on a process, by identifier. Each validates the identifier, opens a pidfd,
-// checks that the start time is still the listed process's (`StartTime`, when the caller
-// knows it), and reports by its result.
+// checks that it is still the listed process (its `StartTime` and, where the kernel has them,
+// its pidfd `Inode`, when the caller knows them), and reports by its result.
 class TProcessHelper
 {
 public:
@@ -29,15 +29,20 @@ public:
     static quint32 PriorityClassOf(int Policy, int Nice);
 
     static bool CreateProcess(const QString &CommandLine);
-    static void Suspend(quint32 PID, std::optional<quint64> StartTime = std::nullopt);
-    static void Resume(quint32 PID, std::optional<quint64> StartTime = std::nullopt);
-    static bool Terminate(quint32 PID, std::optional<quint64> StartTime = std::nullopt);
-    static bool TerminateTree(quint32 PID, std::optional<quint64> StartTime = std::nullopt);
-    static bool TerminateAndDelete(quint32 PID, std::optional<quint64> StartTime = std::nullopt);
+    static void Suspend(quint32 PID, std::optional<quint64> StartTime = std::nullopt,
+                        quint64 Inode = 0);
+    static void Resume(quint32 PID, std::optional<quint64> StartTime = std::nullopt,
+                       quint64 Inode = 0);
+    static bool Terminate(quint32 PID, std::optional<quint64> StartTime = std::nullopt,
+                          quint64 Inode = 0);
+    static bool TerminateTree(quint32 PID, std::optional<quint64> StartTime = std::nullopt,
+                              quint64 Inode = 0);
+    static bool TerminateAndDelete(quint32 PID, std::optional<quint64> StartTime = std::nullopt,
+                                   quint64 Inode = 0);
     static bool SetPriority(quint32 PID, quint16 PriorityClass,
-                            std::optional<quint64> StartTime = std::nullopt);
+                            std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
     static bool SetAffinity(quint32 PID, quint32 CPUIndex, bool Enabled,
-                            std::optional<quint64> StartTime = std::nullopt);
+                            std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
 
     // The number of suspends not yet resumed (kept by this program).
     static int SuspendCount(quint32 PID);

@@ -5,9 +5,8 @@
 #include "sysinfo/ProcessHelper.h"
 #include "sysinfo/Utils.h"
 
-#include <QFileInfo>
-
 #include <cmath>
+#include <utility>
 
 using platform::processes::ProcessEntry;
 using platform::processes::ProcessSource;
@@ -24,8 +23,28 @@ void ProcessesUnitInitialization()
         EnsureTerminalServiceHook();
 }
 
+namespace {
+
+// "\??\", "\SystemRoot\" or a drive letter at the start. On Linux these characters are
+// ordinary ones anywhere in a file name or an argument, so nothing else is touched.
+bool startsInWindowsForm(const QString &Path)
+{
+    if (Path.startsWith(QLatin1String("\\??\\")) ||
+        Path.startsWith(QLatin1String("\\SystemRoot\\"), Qt::CaseInsensitive))
+        return true;
+    if (Path.size() < 3)
+        return false;
+    const char16_t drive = Path[0].unicode();
+    const bool letter = (drive >= u'a' && drive <= u'z') || (drive >= u'A' && drive <= u'Z');
+    return letter && Path[1] == QLatin1Char(':') && Path[2] == QLatin1Char('\\');
+}
+
+} // namespace
+
 QString NormalizePath(const QString &Path)
 {
+    if (!startsInWindowsForm(Path))
+        return Path;
     QString s = Path;
     s.replace(QStringLiteral("\\??\\"), QString(), Qt::CaseInsensitive);
     QString systemDir;
@@ -145,6 +164,111 @@ void TProcessItem::TakeSample(const ProcessEntry &entry, quint64 pass)
     m_sampleFaults = entry.faults;
 }
 
+platform::processes::ProcessHandle TProcessItem::Identity() const
+{
+    if (ProcessHandle)
+        return ProcessHandle;
+    return platform::processes::ProcessHandle{qint32(ProcessID), m_startTime, true};
+}
+
+unsigned TProcessItem::ChangesIn(const ProcessEntry &entry) const
+{
+    unsigned changes = 0;
+    if (!entry.nameIs(m_nameBytes))
+        changes |= NameChanged;
+    if (entry.layout.known() && m_layout.known() && !(entry.layout == m_layout))
+        changes |= ImageChanged;
+    // An exact uid is compared as it is; the directory's owner only when it moved, so
+    // that a disagreement between the two never costs a read on every pass.
+    if (entry.uid ? (UserSid && *entry.uid != *UserSid)
+                  : (entry.ownerUid && entry.ownerUid != m_ownerUid))
+        changes |= OwnerChanged;
+    if (entry.procInode && m_procInode && entry.procInode != m_procInode)
+        changes |= EntryChanged;
+    return changes;
+}
+
+void TProcessItem::SetName(const ProcessEntry &entry)
+{
+    m_nameBytes = entry.nameBytes();
+    Name = entry.displayName();
+    if (m_nameBytes.size() != 15 || IsSystemProcess())
+        return;
+    // The kernel keeps 15 bytes of a program's name: the program file, or failing that the
+    // first argument, tells the whole of it. Bytes are compared, since the cut may fall
+    // inside a character.
+    for (const QString &whole : {Path, m_firstArgument}) {
+        const QString file = whole.section(QLatin1Char('/'), -1);
+        const QByteArray bytes = file.toUtf8();
+        if (bytes.size() > m_nameBytes.size() && bytes.startsWith(m_nameBytes)) {
+            Name = file;
+            return;
+        }
+    }
+    if (!entry.name.isEmpty())
+        return;
+    // No whole name to be had: a character cut in two is left out, not shown as a mark.
+    qsizetype keep = m_nameBytes.size();
+    for (qsizetype i = keep - 1; i >= 0 && i >= keep - 4; --i) {
+        const uchar c = uchar(m_nameBytes[i]);
+        if ((c & 0xC0) == 0x80)
+            continue; // inside a character
+        const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        if (i + length > keep)
+            keep = i;
+        break;
+    }
+    Name = QString::fromUtf8(m_nameBytes.left(keep));
+}
+
+bool TProcessItem::ReadUserAgain(const ProcessEntry &entry)
+{
+    const auto uid = entry.uid ? entry.uid : source().uid(ProcessHandle);
+    if (!uid || uid == UserSid)
+        return false;
+    UserSid = uid;
+    UserName.clear();
+    Domain.clear();
+    ReadUserName();
+    return true;
+}
+
+bool TProcessItem::Reload(const ProcessEntry &entry, unsigned changes)
+{
+    // A new name with the same layout is a rename; where the layout cannot be seen, a new
+    // name may as well be a new program, and everything is read again. So is a new /proc
+    // entry where pidfds have no inodes: it may be another process nothing else tells
+    // apart. Kernel threads have no program: for them a new name is only a name.
+    const bool image = !IsSystemProcess() &&
+                       ((changes & ImageChanged) ||
+                        ((changes & NameChanged) && !(entry.layout.known() && m_layout.known())) ||
+                        ((changes & EntryChanged) && ProcessHandle.inode == 0));
+    if (image) {
+        // What cannot be read of the new program stays empty rather than the old one's.
+        Path.clear();
+        CommandLine.clear();
+        m_firstArgument.clear();
+        ReadImagePath();
+        ReadCommandLine();
+        ReadIcon();
+    }
+    if (changes & (NameChanged | ImageChanged)) {
+        SetName(entry);
+        m_layout = entry.layout;
+    }
+    bool userChanged = false;
+    if (image || (changes & OwnerChanged))
+        userChanged = ReadUserAgain(entry); // a set-user-ID program changes both
+    if (image) {
+        // What is missing now is retried as for a new item, an exhausted item included.
+        if (Path.isEmpty() || CommandLine.isEmpty() || UserName.isEmpty())
+            DetailsComplete = false;
+        if (!DetailsComplete && FillAttempts > 1)
+            FillAttempts = 1;
+    }
+    return image || (changes & (NameChanged | ImageChanged)) || userChanged;
+}
+
 void TProcessItem::UpdateCPUUsage()
 {
     CPUUsage = 0;
@@ -192,7 +316,7 @@ void TProcessItem::CompleteDetails()
         FillAttempts = 1;
         return;
     }
-    if (DetailsComplete)
+    if (DetailsComplete || m_reloadPass == Owner->m_pass)
         return;
     if (FillAttempts > 5) {
         if (Owner->OnProcessReloaded)
@@ -283,6 +407,7 @@ void TProcessItem::ReadCommandLine()
     const auto args = source().cmdline(ProcessHandle, &rawSingle);
     if (!args || args->isEmpty())
         return;
+    m_firstArgument = args->first();
     QString text;
     // A process that rewrote its own title leaves one string with no separators; it is
     // shown as written. A single argument that is the program file itself is quoted.
@@ -351,37 +476,38 @@ bool TProcessItem::GetAffinity(quint32 CPUIndex)
 
 void TProcessItem::Suspend()
 {
-    TProcessHelper::Suspend(ProcessID, m_startTime);
+    TProcessHelper::Suspend(ProcessID, m_startTime, ProcessHandle.inode);
 }
 
 void TProcessItem::Resume()
 {
-    TProcessHelper::Resume(ProcessID, m_startTime);
+    TProcessHelper::Resume(ProcessID, m_startTime, ProcessHandle.inode);
 }
 
 bool TProcessItem::Terminate()
 {
-    return TProcessHelper::Terminate(ProcessID, m_startTime);
+    return TProcessHelper::Terminate(ProcessID, m_startTime, ProcessHandle.inode);
 }
 
 bool TProcessItem::TerminateTree()
 {
-    return TProcessHelper::TerminateTree(ProcessID, m_startTime);
+    return TProcessHelper::TerminateTree(ProcessID, m_startTime, ProcessHandle.inode);
 }
 
 bool TProcessItem::TerminateAndDelete()
 {
-    return TProcessHelper::TerminateAndDelete(ProcessID, m_startTime);
+    return TProcessHelper::TerminateAndDelete(ProcessID, m_startTime, ProcessHandle.inode);
 }
 
 bool TProcessItem::SetPriority(quint16 PriorityClass)
 {
-    return TProcessHelper::SetPriority(ProcessID, PriorityClass, m_startTime);
+    return TProcessHelper::SetPriority(ProcessID, PriorityClass, m_startTime, ProcessHandle.inode);
 }
 
 bool TProcessItem::SetAffinity(quint32 CPUIndex, bool Enabled)
 {
-    return TProcessHelper::SetAffinity(ProcessID, CPUIndex, Enabled, m_startTime);
+    return TProcessHelper::SetAffinity(ProcessID, CPUIndex, Enabled, m_startTime,
+                                      ProcessHandle.inode);
 }
 
 // ---- TProcesses --------------------------------------------------------------------------
@@ -478,8 +604,17 @@ void TProcesses::DropEnded(const std::vector<ProcessEntry> *entries)
         // Alive means listed by this pass with the same start time; no handle is needed.
         for (const ProcessEntry &e : *entries) {
             TProcessItem *item = ItemByPID(e.pid);
-            if (item && item->m_startTime == e.startTime)
-                item->m_seenPass = m_pass;
+            if (!item || item->m_startTime != e.startTime || e.pid == 0)
+                continue;
+            // Running a new program, a new name or user keep the identifier and start time,
+            // and so does a new process that got the identifier within the same clock tick
+            // (its /proc entry is a new one): only on such a change is the process asked
+            // whether it is still the one the item knows.
+            const unsigned changes = item->ChangesIn(e);
+            if (changes && !m_source->isAlive(item->Identity()))
+                continue;
+            item->m_seenPass = m_pass;
+            item->m_pendingChanges = changes;
         }
     }
     for (std::size_t i = m_items.size(); i-- > 0;) {
@@ -490,8 +625,7 @@ void TProcesses::DropEnded(const std::vector<ProcessEntry> *entries)
         if (entries)
             alive = item->m_seenPass == m_pass;
         else
-            alive = m_source->isAlive(platform::processes::ProcessHandle{
-                qint32(item->ProcessID), item->m_startTime, true});
+            alive = m_source->isAlive(item->Identity());
         if (!alive)
             RemoveAt(i);
     }
@@ -517,6 +651,10 @@ TProcessItem *TProcesses::CreateItem(const ProcessEntry &entry, bool primary)
     if (const auto h = m_source->open(entry.pid, entry.startTime))
         item->ProcessHandle = *h;
     item->Name = entry.displayName();
+    item->m_nameBytes = entry.nameBytes();
+    item->m_layout = entry.layout;
+    item->m_ownerUid = entry.ownerUid;
+    item->m_procInode = entry.procInode;
     if (primary) {
         if (entry.uid)
             item->UserSid = entry.uid;
@@ -537,12 +675,7 @@ TProcessItem *TProcesses::CreateItem(const ProcessEntry &entry, bool primary)
     item->ReadImagePath();
     item->ReadCommandLine();
     item->ReadIcon();
-    // The kernel cuts names to 15 bytes; the program file tells the whole name.
-    if (item->Name.toUtf8().size() == 15 && !item->Path.isEmpty()) {
-        const QString file = QFileInfo(item->Path).fileName();
-        if (file.startsWith(item->Name) && file.size() > item->Name.size())
-            item->Name = file;
-    }
+    item->SetName(entry);
     return item;
 }
 
@@ -568,7 +701,18 @@ void TProcesses::ApplyEntries(std::vector<ProcessEntry> &entries, bool primary)
             if (!FirstPass && OnProcessAdded)
                 OnProcessAdded(this, e.pid);
             // A handler may not free items (Clear is refused while busy), so `item` lives.
+        } else if (item->m_pendingChanges) {
+            const unsigned changes = std::exchange(item->m_pendingChanges, 0u);
+            if (item->Reload(e, changes)) {
+                item->m_reloadPass = m_pass;
+                if (OnProcessReloaded)
+                    OnProcessReloaded(this, e.pid);
+            }
         }
+        if (e.layout.known())
+            item->m_layout = e.layout;
+        item->m_ownerUid = e.ownerUid;
+        item->m_procInode = e.procInode;
         item->TakeSample(e, m_pass);
         item->UpdateCPUUsage();
         if (!FirstPass)

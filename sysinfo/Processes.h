@@ -28,7 +28,8 @@ extern TEnsureTerminalServiceHook EnsureTerminalServiceHook;
 // before it creates any form.
 void ProcessesUnitInitialization();
 
-// The normalisation of image paths and command lines.
+// The normalisation of image paths and command lines. Only a text in one of the Windows
+// forms it knows is rewritten; every Linux path and command line comes back unchanged.
 QString NormalizePath(const QString &Path);
 
 class TProcessMemory
@@ -144,8 +145,31 @@ private:
 
     platform::processes::ProcessSource &source() const;
     void TakeSample(const platform::processes::ProcessEntry &entry, quint64 pass);
+    // The process as the item knows it: the handle, or where none could be had the
+    // identifier and start time.
+    platform::processes::ProcessHandle Identity() const;
+
+    // What a pass can notice of a process that is still the same one.
+    enum Change : unsigned {
+        NameChanged = 1,  // renamed, or running a new program under the same name
+        ImageChanged = 2, // running a new program
+        OwnerChanged = 4, // another effective user
+        EntryChanged = 8, // its /proc entry was made anew: perhaps another process
+    };
+    unsigned ChangesIn(const platform::processes::ProcessEntry &entry) const;
+    // Reads again what the changes touch; true when the owner is to hear of it.
+    bool Reload(const platform::processes::ProcessEntry &entry, unsigned changes);
+    void SetName(const platform::processes::ProcessEntry &entry);
+    bool ReadUserAgain(const platform::processes::ProcessEntry &entry);
 
     bool m_kernelThread = false;
+    QByteArray m_nameBytes;                  // the name as the kernel keeps it
+    platform::processes::ImageLayout m_layout;
+    std::optional<quint32> m_ownerUid;       // owner of /proc/PID at the last pass
+    quint64 m_procInode = 0;                 // inode of /proc/PID at the last pass
+    QString m_firstArgument;
+    unsigned m_pendingChanges = 0;
+    quint64 m_reloadPass = 0;
     quint64 m_startTime = 0;    // as enumerated
     quint64 m_seenPass = 0;     // the last pass that found the process alive
     quint64 m_samplePass = 0;   // the pass of the times below

@@ -225,6 +225,16 @@ quint32 TServiceHelper::PollInterval(quint32 WaitHint)
     return qBound(1000u, WaitHint / 10, 10000u);
 }
 
+bool TServiceHelper::ManagerReachable()
+{
+    try {
+        ServiceManager manager;
+        return manager.isConnected() && manager.ping();
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
 bool TServiceHelper::IsRunning(const QString &Name)
 {
     if (Name.trimmed().isEmpty())
@@ -299,6 +309,7 @@ bool TServiceHelper::FillItem(ServiceHandle *ServiceHandle, TServiceItem *Item)
         Item->BinaryPath = NormalizePath(config.BinaryPath);
         Item->LoadOrderGroup = config.LoadOrderGroup;
         Item->StartType = config.StartType;
+        Item->StartTypeSettable = config.StartTypeSettable;
         Item->Description = config.Description;
     }
     ServiceStatus st;
@@ -340,6 +351,7 @@ void TServices::Clear()
 {
     m_byName.clear();
     m_items.clear();
+    m_refreshFailed = false;
 }
 
 void TServices::Reload()
@@ -351,6 +363,7 @@ void TServices::Reload()
 void TServices::Refresh()
 {
     std::optional<std::vector<ps::ServiceEntry>> entries;
+    m_refreshFailed = true;
     try {
         ServiceManager manager;
         if (!manager.isConnected())
@@ -358,6 +371,7 @@ void TServices::Refresh()
         entries = manager.enumServices();
         if (!entries)
             return;
+        m_refreshFailed = false;
         for (const ps::ServiceEntry &e : *entries) {
             try {
                 auto item = std::make_unique<TServiceItem>();

@@ -41,6 +41,9 @@ public:
     bool Interactive = false;
     bool AcceptsStop = false;
     bool AcceptsPause = false;
+    // The start type can be changed: false for a unit whose start is fixed by other units or by
+    // the system (static, indirect, generated, transient, linked, alias).
+    bool StartTypeSettable = false;
 
     // Each acts on the service of this name and then re-reads the item, whatever the outcome.
     // Wait is in milliseconds; 0xFFFFFFFF waits without a time limit.
@@ -78,6 +81,8 @@ public:
     static bool ReloadItem(const QString &Name, TServiceItem *Item);
     // The polling step for a wait hint (ms): a tenth of it, kept between 1000 and 10000.
     static quint32 PollInterval(quint32 WaitHint);
+    // True when the service manager answers.
+    static bool ManagerReachable();
 };
 
 // The services of the machine, in the order the service manager lists them.
@@ -98,6 +103,9 @@ public:
     TServiceItem *GetItem(int Index) const;
     // Ignores letter case; null when no service has the name.
     TServiceItem *ItemByName(const QString &ServiceName) const;
+    // True when the last Refresh could not ask the service manager (it cannot be reached or
+    // answered nonsense): an empty list then says nothing about the machine's services.
+    bool RefreshFailed() const { return m_refreshFailed; }
 
     // Name-based front ends; no list needed.
     static bool IsRunning(const QString &Name);
@@ -109,6 +117,7 @@ private:
     void BuildDependencies();
 
     std::vector<std::unique_ptr<TServiceItem>> m_items; // enumeration order
+    bool m_refreshFailed = false;
     QHash<QString, TServiceItem *> m_byName;            // case-folded name -> first item of it
 };
 

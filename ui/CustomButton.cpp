@@ -252,6 +252,15 @@ void TCustomButton::StopRepeat()
     m_RepeatTimer = nullptr;
 }
 
+void TCustomButton::ResetMouseState()
+{
+    if (!m_Hover && !m_Down)
+        return;
+    m_Hover = false;
+    m_Down = false;
+    update();
+}
+
 void TCustomButton::Click()
 {
     if (m_Down) {

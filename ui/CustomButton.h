@@ -99,6 +99,9 @@ public:
 
     // Runs the click as a release inside the button does.
     virtual void Click();
+    // Forgets hover and press: the pointer left without the button being told (its window was
+    // minimised or moved away under it).
+    void ResetMouseState();
 
     TNotifyEvent OnClick;
     TNotifyEvent OnMouseEnter;

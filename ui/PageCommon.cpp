@@ -1,7 +1,7 @@
 #include "ui/PageCommon.h"
 
 #include "ui/DisplayTexts.h"
-#include "ui/frmMain.h"
+#include "ui/UiHooks.h"
 #include "ui/frmMessage.h"
 
 #include <QAction>
@@ -122,118 +122,66 @@ QTreeWidgetItem *FirstSelectedRow(const QTreeWidget *List)
     return nullptr;
 }
 
-bool TFormRow::operator<(const QTreeWidgetItem &Other) const
+bool TOpenDialog::Execute(QWidget *Parent)
 {
-    return (m_Form->*m_Compare)(m_List, const_cast<TFormRow *>(this), const_cast<QTreeWidgetItem *>(&Other)) < 0;
-}
-
-bool PassListMouseEvent(TFormMain *Form, QTreeWidget *List, QEvent *Event, const TListMouseHandlers &Handlers)
-{
-    switch (Event->type()) {
-    case QEvent::MouseMove: {
-        auto *e = static_cast<QMouseEvent *>(Event);
-        const QPoint p = List->viewport()->mapTo(List, e->position().toPoint());
-        (Form->*Handlers.MouseMove)(List, e->buttons(), p.x(), p.y());
-        break;
-    }
-    case QEvent::MouseButtonRelease:
-        if (static_cast<QMouseEvent *>(Event)->button() == Qt::LeftButton)
-            (Form->*Handlers.Click)(List);
-        break;
-    case QEvent::ContextMenu: {
-        // Sent after the press has selected the row under the pointer.
-        auto *e = static_cast<QContextMenuEvent *>(Event);
-        if (Handlers.MouseDown && e->reason() == QContextMenuEvent::Mouse) {
-            const QPoint p = List->viewport()->mapTo(List, e->pos());
-            (Form->*Handlers.MouseDown)(List, Qt::RightButton, e->modifiers(), p.x(), p.y());
-            return true;
-        }
-        break;
-    }
-    default:
-        break;
-    }
-    return false;
-}
-
-TListMouseEvents::TListMouseEvents(TFormMain *Form, QTreeWidget *List, const TListMouseHandlers &Handlers)
-    : QObject(List->viewport()), m_Form(Form), m_List(List), m_Handlers(Handlers)
-{
-    List->viewport()->installEventFilter(this);
-}
-
-bool TListMouseEvents::eventFilter(QObject *Watched, QEvent *Event)
-{
-    if (Watched != parent())
+    const QString chosen = UiHooks().PickOpenFile(Parent, Title, InitialDir, Filter);
+    if (chosen.isEmpty())
         return false;
-    return PassListMouseEvent(m_Form, m_List, Event, m_Handlers);
+    FileName = chosen;
+    return true;
 }
 
-// ---- what the list pages of the form do alike ------------------------------------------------
+TListDelegate::TListDelegate(QAbstractItemView *View) : QStyledItemDelegate(View), m_View(View) {}
 
-void TFormMain::PrepareList(QTreeWidget *List, void (TFormMain::*ColumnClick)(QObject *, int),
-                            void (TFormMain::*SelectItem)(QObject *, QTreeWidgetItem *, bool))
+QSize TListDelegate::sizeHint(const QStyleOptionViewItem &Option, const QModelIndex &Index) const
 {
-    List->setMouseTracking(true);
-    List->viewport()->setMouseTracking(true);
-    List->header()->setSectionsClickable(true);
-    List->header()->setSortIndicatorShown(false);
-    connect(List->header(), &QHeaderView::sectionClicked, this,
-            [this, List, ColumnClick](int Column) { (this->*ColumnClick)(List, Column); });
-    connect(List->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this, List, SelectItem](const QItemSelection &Selected, const QItemSelection &) {
-                QTreeWidgetItem *row = nullptr;
-                if (!Selected.isEmpty())
-                    row = List->itemFromIndex(Selected.indexes().first());
-                (this->*SelectItem)(List, row, row != nullptr);
-            });
+    QSize size = QStyledItemDelegate::sizeHint(Option, Index);
+    const QSize icon = m_View->iconSize();
+    if (icon.isValid())
+        size.setHeight(qMax(size.height(), icon.height() + 2));
+    return size;
 }
 
-void TFormMain::ListSelected(bool Selected)
+void TListDelegate::initStyleOption(QStyleOptionViewItem *Option, const QModelIndex &Index) const
 {
-    if (!Selected)
+    QStyledItemDelegate::initStyleOption(Option, Index);
+    const QSize icon = m_View->iconSize();
+    if (Index.column() != 0 || !icon.isValid() || (Option->features & QStyleOptionViewItem::HasDecoration))
         return;
-    if (pnlDetails->isVisible())
-        FillDetails();
-    UpdateSearchText();
-}
-
-void TFormMain::ListClick(int List)
-{
-    FillDetails();
-    Lists[List].HotColumn = ColumnUnderCursor(PageList(List));
-    UpdateSearchText();
-    // The window takes the focus; the list keeps it inside the window.
-    activateWindow();
-}
-
-void TFormMain::ListMouseMove(int List, int X, int Y)
-{
-    if (DetailsPinned)
-        return;
-    QPoint screen;
-    ControlToScreen(QPoint(X, Y), PageList(List), screen);
-    if (qAbs(screen.y() - HoverPoint.y()) > 25) {
-        pnlDetails->hide();
-        HoverPoint.setY(-1);
+    // An empty picture of the icon's size holds the place.
+    static QIcon empty;
+    static QSize emptySize;
+    if (emptySize != icon) {
+        QPixmap blank(icon);
+        blank.fill(Qt::transparent);
+        empty = QIcon(blank);
+        emptySize = icon;
     }
+    Option->features |= QStyleOptionViewItem::HasDecoration;
+    Option->icon = empty;
+    Option->decorationSize = icon;
 }
 
-void TFormMain::ListColumnClick(int List, int Column)
+QTreeWidget *MakeList(QWidget *Parent, const char *Name, const QList<QPair<const char16_t *, int>> &Columns)
 {
-    QTreeWidget *list = PageList(List);
-    QTreeWidgetItem *header = list->headerItem();
-    const int tag = (header->data(Column, ColumnTagRole).toInt() + 1) % 2;
-    header->setData(Column, ColumnTagRole, tag);
-    Lists[List].SortColumn = Column;
-    Lists[List].SortDescending = (tag == 0);
-    SortList(list);
-}
-
-int TFormMain::CompareListTexts(int List, const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
-{
-    const TListState &state = Lists[List];
-    if (!A || !B || state.SortColumn < 0 || state.SortColumn >= PageList(List)->columnCount())
-        return 0;
-    return CompareTexts(A->text(state.SortColumn), B->text(state.SortColumn), state.SortDescending);
+    auto *list = new QTreeWidget(Parent);
+    list->setObjectName(QLatin1String(Name));
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    // One height for all rows, from a delegate that makes it fit the icons whatever the first
+    // row holds.
+    list->setUniformRowHeights(true);
+    list->setItemDelegate(new TListDelegate(list));
+    list->setAllColumnsShowFocus(true);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    QStringList captions;
+    for (const auto &c : Columns)
+        captions << QString::fromUtf16(c.first);
+    list->setHeaderLabels(captions);
+    for (int i = 0; i < Columns.size(); ++i)
+        list->header()->resizeSection(i, Columns[i].second);
+    list->header()->setStretchLastSection(false);
+    return list;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// Pieces the pages of the main window share: fonts, button faces, menu items, list rows that
-// sort by the form's comparison and the list's mouse events.
+// Pieces the pages of the main window share: fonts, button faces, menu items, lists and the
+// file picker.
 
 #include "ui/PicButton.h"
 
@@ -11,14 +11,18 @@
 #include <QPixmap>
 #include <QSize>
 #include <QString>
-#include <QTreeWidgetItem>
+#include <QList>
+#include <QStyledItemDelegate>
+#include <QPair>
 
 class QAction;
 class QEvent;
 class QHBoxLayout;
 class QMenu;
+class QAbstractItemView;
 class QTreeWidget;
-class TFormMain;
+class QTreeWidgetItem;
+class QWidget;
 
 // The last sort direction of a list's column, kept on the list's header item.
 inline constexpr int ColumnTagRole = Qt::UserRole + 1;
@@ -49,49 +53,32 @@ void ReportFailure(const char16_t *Format, const QString &Name);
 // The first selected row of a list, or null.
 QTreeWidgetItem *FirstSelectedRow(const QTreeWidget *List);
 
-// A list row that sorts by the form's comparison of the list's current sort state.
-class TFormRow : public QTreeWidgetItem
+// The file picker of the pages; it asks through the replaceable hooks.
+struct TOpenDialog
 {
-public:
-    using TCompare = int (TFormMain::*)(QObject *, QTreeWidgetItem *, QTreeWidgetItem *);
-    TFormRow(TFormMain *Form, int Type, QTreeWidget *List, TCompare Compare)
-        : QTreeWidgetItem(Type), m_Form(Form), m_List(List), m_Compare(Compare)
-    {
-    }
-
-    bool operator<(const QTreeWidgetItem &Other) const override;
-
-private:
-    TFormMain *m_Form;
-    QTreeWidget *m_List;
-    TCompare m_Compare;
+    QString Title;
+    QString Filter;
+    QString DefaultExt;
+    QString InitialDir;
+    QString FileName;
+    bool Execute(QWidget *Parent);
 };
 
-// The form's handlers of a list's mouse: moves, left clicks and the context menu (none where
-// the list has no menu).
-struct TListMouseHandlers
-{
-    void (TFormMain::*MouseMove)(QObject *, Qt::MouseButtons, int, int) = nullptr;
-    void (TFormMain::*Click)(QObject *) = nullptr;
-    void (TFormMain::*MouseDown)(QObject *, Qt::MouseButton, Qt::KeyboardModifiers, int, int) = nullptr;
-};
-
-// Passes one event of a list's viewport to the form's handlers, in the list's coordinates; true
-// when the event is used up.
-bool PassListMouseEvent(TFormMain *Form, QTreeWidget *List, QEvent *Event, const TListMouseHandlers &Handlers);
-
-// Watches a list's viewport for the form. A child of the viewport: it goes with it, and reads
-// nothing of the form until a mouse event arrives (none does while the form is taken down).
-class TListMouseEvents : public QObject
+// Draws the rows of a page's list: one fixed row height that fits the list's icons, and the
+// icon's place kept empty in rows without one, so that every name starts at the same x.
+class TListDelegate : public QStyledItemDelegate
 {
 public:
-    TListMouseEvents(TFormMain *Form, QTreeWidget *List, const TListMouseHandlers &Handlers);
+    explicit TListDelegate(QAbstractItemView *View);
+
+    QSize sizeHint(const QStyleOptionViewItem &Option, const QModelIndex &Index) const override;
 
 protected:
-    bool eventFilter(QObject *Watched, QEvent *Event) override;
+    void initStyleOption(QStyleOptionViewItem *Option, const QModelIndex &Index) const override;
 
 private:
-    TFormMain *m_Form;
-    QTreeWidget *m_List;
-    TListMouseHandlers m_Handlers;
+    QAbstractItemView *m_View;
 };
+
+// A report-style list of a page: named columns with their widths, whole rows selected, read only.
+QTreeWidget *MakeList(QWidget *Parent, const char *Name, const QList<QPair<const char16_t *, int>> &Columns);

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QScreen>
 
 namespace {
@@ -22,12 +23,23 @@ constexpr int kTopLeftWidth = 19;
 constexpr int kTopRightWidth = 71;
 constexpr int kBottomCornerWidth = 21;
 
+// The box's title is black: its title band is the message box's, washed light enough for it.
+QPixmap LightBand(const QPixmap &Picture)
+{
+    QPixmap light = Picture;
+    QPainter p(&light);
+    p.setCompositionMode(QPainter::CompositionMode_SourceAtop);
+    p.fillRect(light.rect(), QColor(255, 255, 255, 190));
+    return light;
+}
+
 // The box wears the message box's frame, stretched to its own measures.
-TImage *FramePiece(QWidget *Parent, const char *Name, const char16_t *Picture)
+TImage *FramePiece(QWidget *Parent, const char *Name, const char16_t *Picture, bool TitleBand = false)
 {
     auto *img = new TImage(Parent);
     img->setObjectName(QLatin1String(Name));
-    img->SetPicture(MessagePicture(QStringView(Picture)));
+    const QPixmap picture = MessagePicture(QStringView(Picture));
+    img->SetPicture(TitleBand ? LightBand(picture) : picture);
     img->SetStretch(true);
     return img;
 }
@@ -64,9 +76,9 @@ TFormAbout::TFormAbout(QWidget *AOwner) : QDialog(AOwner)
     setAutoFillBackground(true);
     resize(kFormWidth, kFormHeight);
 
-    imgBorder_TopLeft = FramePiece(this, "imgBorder_TopLeft", u"border_topleft");
-    imgBorder_Top = FramePiece(this, "imgBorder_Top", u"border_top");
-    imgBorder_TopRight = FramePiece(this, "imgBorder_TopRight", u"border_topright");
+    imgBorder_TopLeft = FramePiece(this, "imgBorder_TopLeft", u"border_topleft", true);
+    imgBorder_Top = FramePiece(this, "imgBorder_Top", u"border_top", true);
+    imgBorder_TopRight = FramePiece(this, "imgBorder_TopRight", u"border_topright", true);
     imgBorder_Left = FramePiece(this, "imgBorder_Left", u"border_left");
     imgBorder_Right = FramePiece(this, "imgBorder_Right", u"border_right");
     imgBorder_BottomLeft = FramePiece(this, "imgBorder_BottomLeft", u"border_bottomleft");

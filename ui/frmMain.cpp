@@ -1,13 +1,20 @@
 #include "ui/frmMain.h"
 
 #include "dictdb/DBTools.h"
-#include "sysinfo/Processes.h"
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
 #include "ui/PageCommon.h"
 #include "ui/PageSwitcher.h"
 #include "ui/PngImage.h"
 #include "ui/UiHooks.h"
+#include "ui/frmAbout.h"
+#include "ui/frmMainAutoruns.h"
+#include "ui/frmMainDetails.h"
+#include "ui/frmMainNetwork.h"
+#include "ui/frmMainProcess.h"
+#include "ui/frmMainServices.h"
+#include "ui/frmMainSystem.h"
+#include "ui/frmMainUpdate.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -78,55 +85,35 @@ template <typename T> T *Named(T *Object, const char *Name)
     return Object;
 }
 
-QTreeWidget *MakeList(QWidget *Parent, const char *Name, const QList<QPair<const char16_t *, int>> &Columns)
-{
-    auto *list = Named(new QTreeWidget(Parent), Name);
-    list->setRootIsDecorated(false);
-    list->setItemsExpandable(false);
-    list->setUniformRowHeights(true);
-    list->setAllColumnsShowFocus(true);
-    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list->setSelectionMode(QAbstractItemView::SingleSelection);
-    QStringList captions;
-    for (const auto &c : Columns)
-        captions << QString::fromUtf16(c.first);
-    list->setHeaderLabels(captions);
-    for (int i = 0; i < Columns.size(); ++i)
-        list->header()->resizeSection(i, Columns[i].second);
-    list->header()->setStretchLastSection(false);
-    return list;
-}
-
 } // namespace
-
-bool TOpenDialog::Execute(QWidget *Parent)
-{
-    const QString chosen = UiHooks().PickOpenFile(Parent, Title, InitialDir, Filter);
-    if (chosen.isEmpty())
-        return false;
-    FileName = chosen;
-    return true;
-}
 
 TFormMain::TFormMain(QWidget *AOwner, platform::processes::ProcessSource *ProcessSource)
     : QWidget(AOwner, Qt::Window | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("FormMain"));
-    objProcesses = Named(new TProcesses(this, ProcessSource), "objProcesses");
-    objProcesses->OnProcessAdded = [this](QObject *s, quint32 pid) { objProcessesProcessAdded(s, pid); };
-    objProcesses->OnProcessReloaded = [this](QObject *s, quint32 pid) { objProcessesProcessReloaded(s, pid); };
-    objProcesses->OnProcessRemoved = [this](QObject *s, quint32 pid) { objProcessesProcessRemoved(s, pid); };
     BuildForm();
+    BuildPages(ProcessSource);
     FormCreate(this);
 }
 
 TFormMain::~TFormMain()
 {
-    // The process rows sort and paint through the form: they go while the form is whole.
-    QTreeWidget *list = lvProcesses;
-    lvProcesses = nullptr;
-    delete list;
+    qApp->removeEventFilter(this);
+    for (QTimer *t : {tmrProcess, tmrTraffic, tmrSystem})
+        t->stop();
+    // The pages go while the form is whole: their lists' rows sort and paint through them, and
+    // their handlers reach the form. The lists go first, then the pages.
+    for (TListPage *page : {static_cast<TListPage *>(NetworkPage.get()), static_cast<TListPage *>(AutorunPage.get()),
+                            static_cast<TListPage *>(ServicePage.get()), static_cast<TListPage *>(ProcessPage.get())})
+        if (page)
+            page->DropList();
+    UpdateCheck.reset();
+    NetworkPage.reset();
+    SystemPage.reset();
+    AutorunPage.reset();
+    ServicePage.reset();
+    ProcessPage.reset();
+    Details.reset();
     // A frame left on screen by a drag that never ended goes with the form.
     if (ResizeFrameWindow())
         DrawResizeFrame(QRect(), 2, 4);
@@ -180,7 +167,6 @@ void TFormMain::BuildForm()
 
     BuildFrame();
     BuildLeftMenu();
-    BuildPages();
     BuildSearchBox();
 
     pnlWaiting = Named(new TSkinPanelStandIn(this), "pnlWaiting");
@@ -199,9 +185,6 @@ void TFormMain::BuildForm()
     connect(tmrProcess, &QTimer::timeout, this, [this] { tmrProcessTimer(tmrProcess); });
     connect(tmrTraffic, &QTimer::timeout, this, [this] { tmrTrafficTimer(tmrTraffic); });
     connect(tmrSystem, &QTimer::timeout, this, [this] { tmrSystemTimer(tmrSystem); });
-    tmrProcess->start();
-    tmrTraffic->start();
-    tmrSystem->start();
 
     alActions = Named(new QActionGroup(this), "alActions");
     actHelp = Named(new QAction(this), "actHelp");
@@ -209,8 +192,6 @@ void TFormMain::BuildForm()
     alActions->addAction(actHelp);
     addAction(actHelp);
     connect(actHelp, &QAction::triggered, this, [this] { actHelpExecute(actHelp); });
-
-    dlgOpenFile.Title = QString();
 
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &m) { OnQureyEndSession(m); });
     // The form sees keys before its controls do.
@@ -371,7 +352,7 @@ void TFormMain::BuildLeftMenu()
     btnLeftMenu_Config->OnClick = [this](QObject *s) { btnLeftMenu_ConfigClick(s); };
 }
 
-void TFormMain::BuildPages()
+void TFormMain::BuildPages(platform::processes::ProcessSource *ProcessSource)
 {
     const QRect pageRect(kBorder + kMenuFold, kPagesTop, kClientWidth - kBorder - 3 - (kBorder + kMenuFold),
                          kClientHeight - kBorder - kStatusHeight - kPagesTop);
@@ -388,62 +369,18 @@ void TFormMain::BuildPages()
         *pages[i] = page;
     }
 
-    auto fill = [](QWidget *page, QWidget *list) {
-        auto *layout = new QVBoxLayout(page);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(4);
-        layout->addWidget(list);
-        return layout;
-    };
-    lvProcesses = MakeList(pnlTab_Process, "lvProcesses",
-                           {{u"进程名", 120}, {u"进程 ID", 55}, {u"用户名", 90}, {u"CPU", 35},
-                            {u"物理内存", 65}, {u"虚拟内存", 65}, {u"路径", 195}});
-    lvProcesses->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    BuildProcessPage(fill(pnlTab_Process, lvProcesses));
-    lvServices = MakeList(pnlTab_Service, "lvServices",
-                          {{u"服务名", 100}, {u"显示名", 150}, {u"当前状态", 70}, {u"启动类型", 70}, {u"命令行", 235}});
-    BuildServicePage(fill(pnlTab_Service, lvServices));
-    BuildOptimizationPanel();
-    lvAutoruns = MakeList(pnlTab_Autorun, "lvAutoruns",
-                          {{u"标题", 100}, {u"状态", 45}, {u"描述", 120}, {u"命令行", 180}, {u"位置", 180}});
-    BuildAutorunPage(fill(pnlTab_Autorun, lvAutoruns));
-    lvConnections = MakeList(pnlTab_Network, "lvConnections",
-                             {{u"进程名", 100}, {u"类型", 40}, {u"本地 IP:端口", 120}, {u"远程 IP:端口", 120},
-                              {u"当前状态", 80}, {u"进程 ID", 55}, {u"进程路径", 200}});
-    chkHideLocalConnections = Named(new TSkinCheckBox(pnlTab_Network), "chkHideLocalConnections");
-    chkHideLocalConnections->SetUIStyle(TSkinUIStyle::BlueGlass);
-    chkHideLocalConnections->SetTransparent(true);
-    chkHideLocalConnections->SetCaption(QStringLiteral("隐藏本地连接"));
-    chkHideLocalConnections->setChecked(true);
-    fill(pnlTab_Network, lvConnections)->addWidget(chkHideLocalConnections);
-    BuildNetworkPage(pnlTab_Network->layout());
-
-    chtCPU = Named(new QChartView(pnlTab_System), "chtCPU");
-    chtMEM = Named(new QChartView(pnlTab_System), "chtMEM");
-    for (QChartView *c : {chtCPU, chtMEM})
-        c->setRenderHint(QPainter::Antialiasing);
-    BuildSystemControls();
-
-    pnlDetails = Named(new TSkinPanelStandIn(this), "pnlDetails");
-    pnlDetails->SetColor(QColor(0xF0, 0xF0, 0xF0));
-    pnlDetails->setFrameShape(QFrame::Box);
-    pnlDetails->setGeometry(pageRect.right() + 1 - 300, kPagesTop, 300, 459);
-    SetAnchors(pnlDetails, false, true, true, true);
-    {
-        auto *layout = new QVBoxLayout(pnlDetails);
-        layout->setContentsMargins(4, 4, 4, 4);
-        lblDetailsTitle = Named(new TLabel(pnlDetails), "lblDetailsTitle");
-        lblDetailsTitle->setText(QStringLiteral("详细信息"));
-        lblDetailsTitle->setFont(PageFont(12, true));
-        redtDetails = Named(new QTextEdit(pnlDetails), "redtDetails");
-        redtDetails->setReadOnly(true);
-        redtDetails->setFont(PageFont(11));
-        layout->addWidget(lblDetailsTitle);
-        layout->addWidget(redtDetails);
-    }
-    pnlDetails->hide();
-    BuildDetailsPanel();
-    BuildUpdateCheck();
+    Details = std::make_unique<TDetailsPanel>(this, QRect(pageRect.right() + 1 - 300, kPagesTop, 300, 459));
+    SetAnchors(Details->pnlDetails, false, true, true, true);
+    const TPageContext context{this, Details.get(), lblTopBarInfo};
+    ProcessPage = std::make_unique<TProcessPage>(context, pnlTab_Process, ProcessSource);
+    ServicePage = std::make_unique<TServicePage>(context, pnlTab_Service);
+    AutorunPage = std::make_unique<TAutorunPage>(context, pnlTab_Autorun);
+    NetworkPage = std::make_unique<TNetworkPage>(context, pnlTab_Network, ProcessPage.get(), tmrTraffic);
+    SystemPage = std::make_unique<TSystemPage>(pnlTab_System, lblStatusBar);
+    UpdateCheck = std::make_unique<TUpdateCheck>(lblVersion);
+    // The waiting panel and the search menu stay above the pages.
+    pnlWaiting->raise();
+    Details->pnlDetails->raise();
 }
 
 void TFormMain::BuildSearchBox()
@@ -511,7 +448,7 @@ void TFormMain::BuildSearchBox()
 
 void TFormMain::FormCreate(QObject *)
 {
-    EnableDebugPrivilege();
+    EnablePrivilege(QStringLiteral("SeDebugPrivilege"));
     MinWidth = 620;
     MinHeight = 450;
     setMinimumSize(MinWidth, MinHeight);
@@ -525,7 +462,10 @@ void TFormMain::FormCreate(QObject *)
             TitleMouseDown(s, b, m, x, y);
         };
         piece->OnMouseMove = [this](QObject *s, Qt::MouseButtons b, int x, int y) { TitleMouseMove(s, b, x, y); };
-        piece->OnMouseUp = [this](QObject *, Qt::MouseButton, Qt::KeyboardModifiers, int, int) { m_ManualDrag = false; };
+        piece->OnMouseUp = [this](QObject *, Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
+            m_ManualDrag = false;
+            m_TitlePressed = false;
+        };
         piece->OnDblClick = [this](QObject *s) { ToggleMaximize(s); };
     }
     btnMin->OnClick = [this](QObject *s) { MinimizeClick(s); };
@@ -540,27 +480,34 @@ void TFormMain::FormCreate(QObject *)
     TabPanel->Add(btnLeftMenu_Config, pnlTab_Config, QString(), false);
 
     // The lists get the image list before their first rows, so that those show their icons too.
-    UseSystemImageList(lvProcesses);
-    UseSystemImageList(lvAutoruns);
-    UseSystemImageList(lvConnections);
+    UseSystemImageList(ProcessPage->lvProcesses);
+    UseSystemImageList(AutorunPage->lvAutoruns);
+    UseSystemImageList(NetworkPage->lvConnections);
 
     btnLeftMenu_ProcessClick(btnLeftMenu_Process);
 
     setWindowTitle(QStringLiteral("Taskvane"));
     lblTitle->setText(QStringLiteral("Taskvane"));
-    lblVersion->setText(QStringLiteral("主程序版本：%1 | 进程库版本：%2").arg(ProgramVersionText(), DictionaryVersionText()));
+    QString dictVersion;
+    GetDictVersion(dictVersion);
+    lblVersion->setText(
+        QStringLiteral("主程序版本：%1 | 进程库版本：%2").arg(TUpdateCheck::ProgramVersionText(), dictVersion));
 
-    for (TListState &s : Lists) {
-        s.SortColumn = -1;
-        s.HotColumn = -1;
+    for (int i = pgProcess; i <= pgNetwork; ++i) {
+        ListPage(i)->SortColumn = -1;
+        ListPage(i)->HotColumn = -1;
     }
 
     SetSearchEngine(0);
-    FillAffinityMenu();
-    InitNetworkPage();
-    InitSystemPage();
-    DeleteDownloadFiles();
-    StartUpdateCheck();
+    ProcessPage->FillAffinityMenu();
+    NetworkPage->FillInterfaceList();
+    SystemPage->BuildSystemPage();
+    UpdateCheck->DeleteUpdateFiles();
+    UpdateCheck->StartUpdateCheck();
+    // The timers run from creation until the form closes.
+    tmrProcess->start();
+    tmrTraffic->start();
+    tmrSystem->start();
 }
 
 void TFormMain::FormClose(QObject *)
@@ -569,8 +516,8 @@ void TFormMain::FormClose(QObject *)
     tmrTraffic->stop();
     tmrSystem->stop();
     TabPanel.reset();
-    StopUpdateCheck();
-    DeleteDownloadFiles();
+    UpdateCheck->StopUpdateCheck();
+    UpdateCheck->DeleteUpdateFiles();
 }
 
 void TFormMain::FormShow(QObject *)
@@ -605,60 +552,73 @@ void TFormMain::resizeEvent(QResizeEvent *Event)
 void TFormMain::changeEvent(QEvent *Event)
 {
     QWidget::changeEvent(Event);
-    if (Event->type() == QEvent::WindowStateChange)
-        FormResize(this);
+    if (Event->type() != QEvent::WindowStateChange)
+        return;
+    // A title button that the window left under the pointer (minimised, maximised, restored)
+    // shows no hover once the pointer is elsewhere.
+    for (TPicButton *b : {btnAbout, btnMin, btnMax, btnClose})
+        if (!b->rect().contains(b->mapFromGlobal(QCursor::pos())))
+            b->ResetMouseState();
+    imgMainBorder_Resize->setEnabled(!isMaximized());
+    FormResize(this);
 }
 
 void TFormMain::FormResize(QObject *)
 {
-    if (isMaximized()) {
-        // A maximised borderless window covers the work area and leaves the panels free.
-        if (QScreen *s = screen()) {
-            const QRect work = s->availableGeometry();
-            if (geometry() != work)
-                setGeometry(work);
-        }
-    }
-    const int w = pnlTab_System->width();
-    const int h = pnlTab_System->height();
-    const int m = RoundEven((h - 6) / 2.0);
-    chtCPU->setGeometry(214, 0, w - 214, m);
-    chtMEM->setGeometry(214, chtCPU->y() + chtCPU->height() + 6, w - 214, m - 1);
+    // The window manager fits a maximised window to the work area; a size set here would be
+    // taken as the normal size and never given back.
+    if (SystemPage)
+        SystemPage->LayoutCharts();
 }
 
 // ---- window behaviour ----------------------------------------------------------------------
 
 void TFormMain::TitleMouseDown(QObject *Sender, Qt::MouseButton, Qt::KeyboardModifiers, int X, int Y)
 {
-    if (isMaximized())
-        return;
     m_ManualDrag = false;
-    QWindow *handle = windowHandle();
-    if (handle && handle->startSystemMove())
-        return;
-    // The window system would not move the window: follow the pointer by hand.
+    // The move starts with the first motion beyond the drag distance, not on the press: a window
+    // manager that takes the press would never let a double-click through.
+    m_TitlePressed = !isMaximized();
     auto *w = qobject_cast<QWidget *>(Sender);
-    const QPoint global = w ? w->mapToGlobal(QPoint(X, Y)) : QCursor::pos();
-    m_DragOffset = global - pos();
-    m_ManualDrag = true;
+    m_PressPoint = w ? w->mapToGlobal(QPoint(X, Y)) : QCursor::pos();
 }
 
 void TFormMain::TitleMouseMove(QObject *Sender, Qt::MouseButtons Shift, int X, int Y)
 {
-    if (!m_ManualDrag || !(Shift & Qt::LeftButton) || isMaximized())
-        return;
     auto *w = qobject_cast<QWidget *>(Sender);
     const QPoint global = w ? w->mapToGlobal(QPoint(X, Y)) : QCursor::pos();
+    if (m_ManualDrag) {
+        if (Shift != Qt::NoButton && !isMaximized())
+            move(global - m_DragOffset);
+        return;
+    }
+    if (!m_TitlePressed || Shift == Qt::NoButton || isMaximized())
+        return;
+    if ((global - m_PressPoint).manhattanLength() < QApplication::startDragDistance())
+        return;
+    m_TitlePressed = false;
+    QWindow *handle = windowHandle();
+    if (handle && handle->startSystemMove())
+        return;
+    // The window system would not move the window: follow the pointer by hand.
+    m_DragOffset = m_PressPoint - pos();
+    m_ManualDrag = true;
     move(global - m_DragOffset);
 }
 
 void TFormMain::ToggleMaximize(QObject *)
 {
     m_ManualDrag = false;
+    m_TitlePressed = false;
     if (isMaximized()) {
         showNormal();
+        // Where no window manager keeps the size from before, the form puts it back itself.
+        if (m_NormalGeometry.isValid() && geometry() != m_NormalGeometry)
+            setGeometry(m_NormalGeometry);
         imgMainBorder_Resize->setEnabled(true);
     } else {
+        m_NormalGeometry = geometry();
+        // The window manager maximises: it knows the work area and keeps the size to go back to.
         showMaximized();
         imgMainBorder_Resize->setEnabled(false);
     }
@@ -666,6 +626,8 @@ void TFormMain::ToggleMaximize(QObject *)
 
 void TFormMain::MinimizeClick(QObject *)
 {
+    // The pointer leaves the button with the window: no leave event tells the button.
+    btnMin->ResetMouseState();
     showMinimized();
 }
 
@@ -732,17 +694,17 @@ void TFormMain::TabChanged(TTabPanel *Sender, void *)
         cur->Button->setEnabled(false);
 }
 
-QTreeWidget *TFormMain::PageList(int Page) const
+TListPage *TFormMain::ListPage(int Page) const
 {
     switch (Page) {
     case pgProcess:
-        return lvProcesses;
+        return ProcessPage.get();
     case pgService:
-        return lvServices;
+        return ServicePage.get();
     case pgAutorun:
-        return lvAutoruns;
+        return AutorunPage.get();
     case pgNetwork:
-        return lvConnections;
+        return NetworkPage.get();
     default:
         return nullptr;
     }
@@ -750,15 +712,9 @@ QTreeWidget *TFormMain::PageList(int Page) const
 
 QString TFormMain::PageStatusText(int Page) const
 {
+    if (TListPage *page = ListPage(Page))
+        return page->StatusText();
     switch (Page) {
-    case pgProcess:
-        return QStringLiteral("[进程管理] 进程: %1").arg(ProcessCount());
-    case pgService:
-        return QStringLiteral("[服务管理] 服务: %1").arg(ServiceCount());
-    case pgAutorun:
-        return QStringLiteral("[启动配置] 启动项: %1").arg(AutorunCount());
-    case pgNetwork:
-        return QStringLiteral("[网络监控] TCP: %1 | UDP %2").arg(TcpCount()).arg(UdpCount());
     case pgSystem:
         return QStringLiteral("[系统信息]");
     case pgConfig:
@@ -773,22 +729,22 @@ void TFormMain::SelectPage(QObject *Sender, int Page)
     if (!TabPanel)
         return; // the form is closing
     TabPanel->SelectButton(qobject_cast<QWidget *>(Sender), &TFormMain::TabChanged, this);
-    FillPage(Page);
+    TListPage *list = ListPage(Page);
+    if (list)
+        list->FillPage();
+    else if (Page == pgSystem)
+        SystemPage->BuildSystemPage();
     lblTopBarInfo->setText(PageStatusText(Page));
-    if (Page <= pgNetwork) {
-        UpdatePageButtons(Page);
-        redtDetails->setPlainText(QStringLiteral("(请点击列表查看相关详细信息)"));
-        LayoutDetailsPanel();
-        QTreeWidget *list = PageList(Page);
-        QWidget *page = list->parentWidget();
-        if (QLayout *l = page->layout())
-            l->activate();
-        pnlDetails->move(pnlDetails->x(), list->y() + page->y());
-        pnlDetails->resize(pnlDetails->width(), list->height());
-        Lists[Page].SortColumn = -1;
+    if (list) {
+        list->UpdateButtons();
+        Details->ShowHint();
+        Details->SetDetailsPinned(Details->DetailsPinned);
+        Details->PlaceBeside(list->List());
+        list->SortColumn = -1;
     } else if (Page == pgSystem) {
-        pnlDetails->hide();
+        Details->pnlDetails->hide();
     }
+    Details->Source = list;
     CurrentPage = quint8(Page);
 }
 
@@ -827,6 +783,9 @@ void TFormMain::btnLeftMenu_TitleClick(QObject *)
     pnlLeftMenu->setVisible(!pnlLeftMenu->isVisible());
     imgLeftMenuBody->setVisible(!imgLeftMenuBody->isVisible());
     const int d = pnlLeftMenu->isVisibleTo(this) ? -kMenuFold : kMenuFold;
+    // The chevron points the way the menu goes on the next click.
+    btnLeftMenu_Title->LoadStatePictures(pnlLeftMenu->isVisibleTo(this) ? QStringLiteral("menutitle")
+                                                                        : QStringLiteral("menutitle_folded"));
     for (QWidget *page : {static_cast<QWidget *>(pnlTab_Process), static_cast<QWidget *>(pnlTab_Service),
                           static_cast<QWidget *>(pnlTab_Network), static_cast<QWidget *>(pnlTab_Autorun),
                           static_cast<QWidget *>(pnlTab_System)}) {
@@ -925,7 +884,9 @@ void TFormMain::btnSearchClick(QObject *)
     const QString text = edtSearch->text();
     if (text.trimmed().isEmpty())
         return;
-    UiHooks().OpenUrl(SearchAddress(SearchURL, text));
+    // Without a browser to open the address the user is told so, not left waiting.
+    if (!UiHooks().OpenUrl(SearchAddress(SearchURL, text)))
+        ReportFailure(u"网页搜索操作失败！\r\r%1", text);
 }
 
 void TFormMain::btnSearchMenuClick(QObject *)
@@ -950,32 +911,13 @@ void TFormMain::mniSearch_YahooClick(QObject *)
 
 void TFormMain::UpdateSearchText()
 {
-    if (CurrentPage > pgNetwork)
+    TListPage *page = ListPage(CurrentPage);
+    if (!page)
         return;
-    QTreeWidget *list = PageList(CurrentPage);
-    QTreeWidgetItem *row = nullptr;
-    for (int i = 0; i < list->topLevelItemCount() && !row; ++i)
-        if (list->topLevelItem(i)->isSelected())
-            row = list->topLevelItem(i);
+    const QTreeWidgetItem *row = FirstSelectedRow(page->List());
     if (!row)
         return;
-    const int hot = Lists[CurrentPage].HotColumn;
-    int column = 0;
-    switch (CurrentPage) {
-    case pgProcess:
-        column = (hot == 2 || hot == 6) ? hot : 0;
-        break;
-    case pgService:
-        column = (hot == 1 || hot == 4) ? hot : 0;
-        break;
-    case pgAutorun:
-        // Sub-item k of a row stands in column k + 1.
-        column = (hot >= 1 && hot <= 3) ? hot + 1 : 0;
-        break;
-    case pgNetwork:
-        column = (hot == 1 || hot == 2 || hot == 5) ? hot + 1 : 0;
-        break;
-    }
+    const int column = page->SearchColumn(page->HotColumn);
     QString text = row->text(column);
     if (text.trimmed().isEmpty())
         text = row->text(0);
@@ -988,14 +930,12 @@ void TFormMain::UpdateSearchText()
 
 void TFormMain::FormKeyPress(QObject *, QChar &Key)
 {
-    if (Key == QChar(27) && pnlDetails->isVisible() && !DetailsPinned)
-        pnlDetails->hide();
+    if (Key == QChar(27))
+        Details->EscapePressed();
 }
 
 bool TFormMain::eventFilter(QObject *Watched, QEvent *Event)
 {
-    if (ProcessListEvent(Watched, Event))
-        return true;
     if (Watched == edtSearch || Watched == edtSearch2) {
         switch (Event->type()) {
         case QEvent::MouseButtonRelease:
@@ -1044,57 +984,25 @@ bool TFormMain::eventFilter(QObject *Watched, QEvent *Event)
     return QWidget::eventFilter(Watched, Event);
 }
 
-// ---- steps that the pages, the details panel and the update check fill ----------------------
+// ---- timers and the about box -------------------------------------------------------------
 
-bool TFormMain::EnableDebugPrivilege()
+void TFormMain::tmrProcessTimer(QObject *Sender)
 {
-    return EnablePrivilege(QStringLiteral("SeDebugPrivilege"));
+    ProcessPage->tmrProcessTimer(Sender);
 }
 
-QString TFormMain::ProgramVersionText() const
+void TFormMain::tmrTrafficTimer(QObject *Sender)
 {
-    QString version;
-    GetFileVersion(QString(), version);
-    return version;
+    NetworkPage->tmrTrafficTimer(Sender);
 }
 
-QString TFormMain::DictionaryVersionText() const
+void TFormMain::tmrSystemTimer(QObject *Sender)
 {
-    QString version;
-    GetDictVersion(version);
-    return version;
+    SystemPage->tmrSystemTimer(Sender);
 }
 
-void TFormMain::FillPage(int Page)
+void TFormMain::ShowAboutBox()
 {
-    if (Page == pgProcess)
-        FillProcessList();
-    if (Page == pgService)
-        FillServiceList();
-    if (Page == pgAutorun)
-        FillAutorunList();
-    if (Page == pgSystem)
-        BuildSystemPage();
-    if (Page == pgNetwork) {
-        RefreshConnectionList(chkHideLocalConnections->isChecked());
-        FillInterfaceList();
-    }
+    auto about = std::make_unique<TFormAbout>(this);
+    UiHooks().ExecModal(about.get());
 }
-
-void TFormMain::UpdatePageButtons(int Page)
-{
-    if (Page == pgProcess)
-        UpdateProcessButtons();
-    if (Page == pgService)
-        UpdateServiceButtons();
-    if (Page == pgAutorun)
-        UpdateAutorunButtons();
-    if (Page == pgNetwork)
-        UpdateConnectionButtons();
-}
-
-int TFormMain::ProcessCount() const
-{
-    return objProcesses->GetCount();
-}
-

@@ -1,11 +1,12 @@
 // The autoruns page of the main window and its commands.
 
-#include "ui/frmMain.h"
+#include "ui/frmMainAutoruns.h"
 
 #include "sysinfo/Autoruns.h"
 #include "sysinfo/FileProperties.h"
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
+#include "ui/frmMainDetails.h"
 #include "ui/PageCommon.h"
 
 #include <QAction>
@@ -23,8 +24,6 @@ enum : quint8 { acEnable = 0, acDisable = 1, acDelete = 2 };
 // Columns of the list.
 enum : int { colTitle = 0, colState, colDescription, colCommand, colLocation };
 
-// The row data: the entry's index in the component's list, in column 0.
-constexpr int EntryIndexRole = Qt::UserRole;
 // The command a page button runs when clicked; none when the property is not set.
 const char kClickCommand[] = "AutorunClickCommand";
 
@@ -33,34 +32,44 @@ const char16_t kFailDisable[] = u"禁用启动项操作失败！\r\r%1";
 const char16_t kFailDelete[] = u"删除启动项操作失败！\r\r%1";
 
 // The entry index a row holds; false for a row without one.
-bool RowIndex(const QTreeWidgetItem *Row, int &Index)
+bool RowIndex(const TListRow *Row, int &Index)
 {
-    if (!Row)
+    if (!Row || Row->Index < 0)
         return false;
-    const QVariant v = Row->data(colTitle, EntryIndexRole);
-    if (!v.isValid())
-        return false;
-    bool ok = false;
-    Index = v.toInt(&ok);
-    return ok;
+    Index = Row->Index;
+    return true;
 }
 
 } // namespace
 
 // ---- building the page -------------------------------------------------------------------------
 
-void TFormMain::BuildAutorunPage(QLayout *Layout)
+TAutorunPage::TAutorunPage(const TPageContext &Context, QWidget *Page) : TListPage(Context, Page)
 {
-    auto *layout = static_cast<QVBoxLayout *>(Layout);
+    BuildAutorunPage();
+}
+
+TAutorunPage::~TAutorunPage()
+{
+    DropList();
+}
+
+void TAutorunPage::BuildAutorunPage()
+{
+    QWidget *page = PagePanel();
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    lvAutoruns = MakeList(page, "lvAutoruns",
+                          {{u"标题", 100}, {u"状态", 45}, {u"描述", 120}, {u"命令行", 180}, {u"位置", 180}});
+    layout->addWidget(lvAutoruns);
     objAutoruns = new TAutoruns(this);
     objAutoruns->setObjectName(QStringLiteral("objAutoruns"));
 
-    new TListMouseEvents(this, lvAutoruns,
-                         {&TFormMain::lvAutorunsMouseMove, &TFormMain::lvAutorunsClick, &TFormMain::lvAutorunsMouseDown});
-    PrepareList(lvAutoruns, &TFormMain::lvAutorunsColumnClick, &TFormMain::lvAutorunsSelectItem);
+    SetList(lvAutoruns);
     lvAutoruns->headerItem()->setTextAlignment(colState, Qt::AlignCenter);
 
-    QHBoxLayout *barLayout = NewButtonBar(pnlTab_Autorun, "pnlAutorunButtons");
+    QHBoxLayout *barLayout = NewButtonBar(page, "pnlAutorunButtons");
     QWidget *bar = barLayout->parentWidget();
     const QSize size(100, 20);
     btnEnableAutorun = PageButton(bar, "btnEnableAutorun", QStringLiteral("启用"), size);
@@ -88,7 +97,7 @@ void TFormMain::BuildAutorunPage(QLayout *Layout)
     }
     btnRefreshAutorunList->OnClick = [this](QObject *s) { btnRefreshAutorunListClick(s); };
 
-    pmAutorun = new QMenu(this);
+    pmAutorun = new QMenu(page);
     pmAutorun->setObjectName(QStringLiteral("pmAutorun"));
     pmAutorun->setFont(PageFont(12));
     mniAutorun_Disable = AddMenuItem(pmAutorun, "mniAutorun_Disable", QStringLiteral("禁用"));
@@ -103,7 +112,7 @@ void TFormMain::BuildAutorunPage(QLayout *Layout)
 
 // ---- the list ----------------------------------------------------------------------------------
 
-void TFormMain::FillAutorunList()
+void TAutorunPage::FillAutorunList()
 {
     objAutoruns->Refresh();
     lvAutoruns->setUpdatesEnabled(false);
@@ -115,8 +124,8 @@ void TFormMain::FillAutorunList()
         QString path;
         ParseCommandLine(entry->Command, 0, path);
         properties.LoadFromFile(path);
-        auto *row = new TFormRow(this, QTreeWidgetItem::UserType + 3, lvAutoruns, &TFormMain::lvAutorunsCompare);
-        row->setData(colTitle, EntryIndexRole, i);
+        auto *row = new TListRow(this);
+        row->Index = i;
         row->setData(colTitle, ImageIndexRole, properties.GeneralInfo()->IconIndex);
         row->setText(colTitle, entry->Name);
         QString state;
@@ -132,30 +141,25 @@ void TFormMain::FillAutorunList()
     lvAutoruns->setUpdatesEnabled(true);
 }
 
-void TFormMain::RefreshAutorunList()
+void TAutorunPage::RefreshAutorunList()
 {
-    if (!pnlTab_Autorun->isVisible())
+    if (!PagePanel()->isVisible())
         return;
     FillAutorunList();
-    lblTopBarInfo->setText(QStringLiteral("[启动配置] 启动项: %1").arg(objAutoruns->GetCount()));
-    if (Lists[lsAutoruns].SortColumn != -1)
-        SortList(lvAutoruns);
+    SetStatusText(StatusText());
+    if (SortColumn != -1)
+        SortList();
 }
 
-TAutorunItem *TFormMain::SelectedAutorun() const
+TAutorunItem *TAutorunPage::SelectedAutorun() const
 {
     int index = 0;
-    if (!RowIndex(FirstSelectedRow(lvAutoruns), index))
+    if (!RowIndex(SelectedRow(), index))
         return nullptr;
     return objAutoruns->GetItem(index);
 }
 
-int TFormMain::AutorunCount() const
-{
-    return objAutoruns ? objAutoruns->GetCount() : 0;
-}
-
-void TFormMain::UpdateAutorunButtons()
+void TAutorunPage::UpdateAutorunButtons()
 {
     const TAutorunItem *item = SelectedAutorun();
     if (item) {
@@ -175,11 +179,11 @@ void TFormMain::UpdateAutorunButtons()
 
 // ---- commands ----------------------------------------------------------------------------------
 
-void TFormMain::AutorunCommand(quint8 Code)
+void TAutorunPage::AutorunCommand(quint8 Code)
 {
     const TAutorunItem *item = SelectedAutorun();
     int index = 0;
-    if (!item || !RowIndex(FirstSelectedRow(lvAutoruns), index))
+    if (!item || !RowIndex(SelectedRow(), index))
         return;
     // A deleted entry is freed by the operation: its name is kept for the report.
     const QString name = item->Name;
@@ -205,33 +209,36 @@ void TFormMain::AutorunCommand(quint8 Code)
     }
     RefreshAutorunList();
     UpdateAutorunButtons();
+    // The rows were rebuilt: the panel no longer shows the entry as it was before the command.
+    if (Context.Details && Context.Details->Source == this)
+        Context.Details->RefreshDetails();
 }
 
-void TFormMain::mniAutorun_DisableClick(QObject *)
+void TAutorunPage::mniAutorun_DisableClick(QObject *)
 {
     AutorunCommand(acDisable);
 }
 
-void TFormMain::mniAutorun_EnableClick(QObject *)
+void TAutorunPage::mniAutorun_EnableClick(QObject *)
 {
     AutorunCommand(acEnable);
 }
 
-void TFormMain::mniAutorun_DeleteClick(QObject *)
+void TAutorunPage::mniAutorun_DeleteClick(QObject *)
 {
     AutorunCommand(acDelete);
 }
 
-void TFormMain::btnEnableAutorunClick(QObject *) {}
+void TAutorunPage::btnEnableAutorunClick(QObject *) {}
 
-void TFormMain::btnDeleteAutorunClick(QObject *) {}
+void TAutorunPage::btnDeleteAutorunClick(QObject *) {}
 
-void TFormMain::btnRefreshAutorunListClick(QObject *)
+void TAutorunPage::btnRefreshAutorunListClick(QObject *)
 {
     RefreshAutorunList();
 }
 
-void TFormMain::pmAutorunPopup(QObject *)
+void TAutorunPage::pmAutorunPopup(QObject *)
 {
     const TAutorunItem *item = SelectedAutorun();
     if (!item)
@@ -242,35 +249,105 @@ void TFormMain::pmAutorunPopup(QObject *)
 
 // ---- mouse and sorting ---------------------------------------------------------------------------
 
-void TFormMain::lvAutorunsSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
+void TAutorunPage::lvAutorunsSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
 {
     UpdateAutorunButtons();
     ListSelected(Selected);
 }
 
-void TFormMain::lvAutorunsClick(QObject *)
+void TAutorunPage::lvAutorunsClick(QObject *)
 {
-    ListClick(lsAutoruns);
+    ListClick();
 }
 
-void TFormMain::lvAutorunsMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
+void TAutorunPage::lvAutorunsMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
 {
-    ListMouseMove(lsAutoruns, X, Y);
+    ListMouseMove(X, Y);
 }
 
-void TFormMain::lvAutorunsMouseDown(QObject *, Qt::MouseButton Button, Qt::KeyboardModifiers, int, int)
+void TAutorunPage::lvAutorunsMouseDown(QObject *, Qt::MouseButton Button, Qt::KeyboardModifiers, int, int)
 {
     if (Button != Qt::RightButton || !SelectedAutorun())
         return;
     pmAutorun->popup(QCursor::pos());
 }
 
-void TFormMain::lvAutorunsColumnClick(QObject *, int Column)
+void TAutorunPage::lvAutorunsColumnClick(QObject *, int Column)
 {
-    ListColumnClick(lsAutoruns, Column);
+    ListColumnClick(Column);
 }
 
-int TFormMain::lvAutorunsCompare(QObject *, QTreeWidgetItem *A, QTreeWidgetItem *B)
+int TAutorunPage::lvAutorunsCompare(QObject *, const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
 {
-    return CompareListTexts(lsAutoruns, A, B);
+    return CompareListTexts(A, B);
+}
+
+int TAutorunPage::CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
+{
+    return lvAutorunsCompare(lvAutoruns, A, B);
+}
+
+void TAutorunPage::SelectItem(QTreeWidgetItem *Item, bool Selected)
+{
+    lvAutorunsSelectItem(lvAutoruns, Item, Selected);
+}
+
+void TAutorunPage::Click()
+{
+    lvAutorunsClick(lvAutoruns);
+}
+
+void TAutorunPage::MouseMove(Qt::MouseButtons Shift, int X, int Y)
+{
+    lvAutorunsMouseMove(lvAutoruns, Shift, X, Y);
+}
+
+void TAutorunPage::MouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y)
+{
+    lvAutorunsMouseDown(lvAutoruns, Button, Shift, X, Y);
+}
+
+void TAutorunPage::ColumnClick(int Column)
+{
+    lvAutorunsColumnClick(lvAutoruns, Column);
+}
+
+// ---- the page in the window --------------------------------------------------------------------
+
+void TAutorunPage::FillPage()
+{
+    FillAutorunList();
+}
+
+QString TAutorunPage::StatusText() const
+{
+    return QStringLiteral("[启动配置] 启动项: %1").arg(objAutoruns->GetCount());
+}
+
+void TAutorunPage::UpdateButtons()
+{
+    UpdateAutorunButtons();
+}
+
+int TAutorunPage::SearchColumn(int Hot) const
+{
+    // Sub-item k of a row stands in column k + 1.
+    return (Hot >= 1 && Hot <= 3) ? Hot + 1 : colTitle;
+}
+
+bool TAutorunPage::AddDetails(TDetailsPanel &Panel)
+{
+    const TAutorunItem *item = SelectedAutorun();
+    if (!item)
+        return false;
+    QString text;
+    Panel.AddDetailLine(QStringLiteral("标题"), item->Name, true);
+    EnabledText(item->Active, text);
+    Panel.AddDetailLine(QStringLiteral("状态"), text, true);
+    Panel.AddDetailLine(QStringLiteral("命令行"), item->Command, true);
+    Panel.AddDetailLine(QStringLiteral("位置"), item->Location, true);
+    QString path;
+    ParseCommandLine(item->Command, 0, path);
+    Panel.AddFileVersionLines(path);
+    return true;
 }

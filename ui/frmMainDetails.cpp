@@ -1,17 +1,12 @@
 // The details panel of the main form: a labelled description of the item behind the clicked row
 // of the current list page, and the pin that keeps the panel open beside the lists.
 
-#include "ui/frmMain.h"
+#include "ui/frmMainDetails.h"
 
-#include "dictdb/DBTools.h"
-#include "sysinfo/Autoruns.h"
 #include "sysinfo/FileProperties.h"
-#include "sysinfo/NetworkMonitor.h"
-#include "sysinfo/Processes.h"
-#include "sysinfo/Services.h"
 #include "sysinfo/Utils.h"
-#include "ui/DisplayTexts.h"
 #include "ui/FormFrame.h"
+#include "ui/PageCommon.h"
 #include "ui/PngImage.h"
 
 #include <QByteArrayView>
@@ -34,9 +29,6 @@ QByteArrayView Find(QStringView Name);
 namespace {
 
 const char16_t kHint[] = u"(请点击列表查看相关详细信息)";
-const char16_t kNotFound[] = u"抱歉！没有找到该进程相关信息。";
-const char16_t kDangerous[] = u"[警告 - 危险进程]\r";
-const char16_t kDisclaimer[] = u"\r(声明：进程描述信息均搜集自网络，仅供参考！)";
 
 const QColor kLabelColor(0x00, 0x00, 0x80); // navy
 const QColor kValueColor(0x00, 0x00, 0x00);
@@ -78,7 +70,7 @@ TPicButton *DetailsButton(QWidget *Parent, const char *Name, const QString &Pict
 }
 
 // The measures follow the pictures, so a redrawn frame needs no change here.
-TFrameMeasures DetailsFrameMeasures(const TFormMain &F)
+TFrameMeasures DetailsFrameMeasures(const TDetailsPanel &F)
 {
     return {F.imgDetailsBorder_TopLeft->Picture().height(), F.imgDetailsBorder_TopLeft->Picture().width(),
             F.imgDetailsBorder_TopRight->Picture().width(),  F.imgDetailsBorder_Left->Picture().width(),
@@ -102,33 +94,24 @@ QTextCharFormat Attributes(bool Bold, const QColor &Color)
     return f;
 }
 
-// The lists follow a pinned panel when the form or a page changes size, as anchored controls
-// would, and the frame follows the panel's size.
-class TDetailsLayoutWatcher : public QObject
-{
-public:
-    explicit TDetailsLayoutWatcher(TFormMain *Form) : QObject(Form), m_Form(Form), m_Panel(Form->pnlDetails) {}
-
-    bool eventFilter(QObject *Watched, QEvent *Event) override
-    {
-        // Only these two: the rest arrive while the form is being torn down as well.
-        if (Event->type() != QEvent::Resize && Event->type() != QEvent::Move)
-            return false;
-        m_Form->FitListsToDetails();
-        if (Watched == m_Panel && Event->type() == QEvent::Resize)
-            m_Form->PlaceDetailsFrame();
-        return false;
-    }
-
-private:
-    TFormMain *m_Form;
-    QObject *m_Panel;
-};
-
 } // namespace
 
-void TFormMain::BuildDetailsPanel()
+TDetailsPanel::TDetailsPanel(QWidget *Window, const QRect &Geometry)
 {
+    pnlDetails = new TSkinPanelStandIn(Window);
+    pnlDetails->setObjectName(QStringLiteral("pnlDetails"));
+    pnlDetails->SetColor(QColor(0xF0, 0xF0, 0xF0));
+    pnlDetails->setGeometry(Geometry);
+    auto *panelLayout = new QVBoxLayout(pnlDetails);
+    lblDetailsTitle = new TLabel(pnlDetails);
+    lblDetailsTitle->setObjectName(QStringLiteral("lblDetailsTitle"));
+    lblDetailsTitle->setText(QStringLiteral("详细信息"));
+    lblDetailsTitle->setFont(PageFont(12, true));
+    redtDetails = new QTextEdit(pnlDetails);
+    redtDetails->setObjectName(QStringLiteral("redtDetails"));
+    panelLayout->addWidget(redtDetails);
+    pnlDetails->hide();
+
     objFileProperties = new TFileProperties(this);
 
     // Read-only white text area with its vertical scroll bar always there.
@@ -180,30 +163,50 @@ void TFormMain::BuildDetailsPanel()
     btnNailDown->hide();
 
     // The title row: the caption, then the buttons; the two nails share one place.
-    if (auto *layout = qobject_cast<QVBoxLayout *>(pnlDetails->layout())) {
-        layout->setContentsMargins(frame.SideWidth + 2, 0, frame.SideWidth + 2, frame.BottomHeight + 3);
-        layout->setSpacing(3);
-        layout->removeWidget(lblDetailsTitle);
-        auto *row = new QHBoxLayout;
-        row->setSpacing(2);
-        row->addWidget(lblDetailsTitle, 1);
-        row->addWidget(btnRefreshDetails);
-        row->addWidget(btnNailUp);
-        row->addWidget(btnNailDown);
-        row->addWidget(btnDetailsClose);
-        layout->insertLayout(0, row);
-    }
+    panelLayout->setContentsMargins(frame.SideWidth + 2, 0, frame.SideWidth + 2, frame.BottomHeight + 3);
+    panelLayout->setSpacing(3);
+    auto *row = new QHBoxLayout;
+    row->setSpacing(2);
+    row->addWidget(lblDetailsTitle, 1);
+    row->addWidget(btnRefreshDetails);
+    row->addWidget(btnNailUp);
+    row->addWidget(btnNailDown);
+    row->addWidget(btnDetailsClose);
+    panelLayout->insertLayout(0, row);
 
     PlaceDetailsFrame();
-
-    auto *watcher = new TDetailsLayoutWatcher(this);
-    pnlDetails->installEventFilter(watcher);
-    for (QWidget *page : {static_cast<QWidget *>(pnlTab_Process), static_cast<QWidget *>(pnlTab_Service),
-                          static_cast<QWidget *>(pnlTab_Autorun), static_cast<QWidget *>(pnlTab_Network)})
-        page->installEventFilter(watcher);
+    // The lists follow a pinned panel when the form or a page changes size, as anchored controls
+    // would, and the frame follows the panel's size.
+    pnlDetails->installEventFilter(this);
 }
 
-void TFormMain::PlaceDetailsFrame()
+TDetailsPanel::~TDetailsPanel()
+{
+    for (const auto &entry : m_Lists)
+        if (entry.first)
+            entry.first->removeEventFilter(this);
+    if (pnlDetails)
+        pnlDetails->removeEventFilter(this);
+}
+
+bool TDetailsPanel::eventFilter(QObject *Watched, QEvent *Event)
+{
+    // Only these two: the rest arrive while the form is being torn down as well.
+    if (Event->type() != QEvent::Resize && Event->type() != QEvent::Move)
+        return false;
+    FitListsToDetails();
+    if (Watched == pnlDetails && Event->type() == QEvent::Resize)
+        PlaceDetailsFrame();
+    return false;
+}
+
+void TDetailsPanel::AddList(QWidget *Page, QTreeWidget *List)
+{
+    m_Lists.append({Page, List});
+    Page->installEventFilter(this);
+}
+
+void TDetailsPanel::PlaceDetailsFrame()
 {
     if (!imgDetailsBorder_TopLeft)
         return;
@@ -213,7 +216,7 @@ void TFormMain::PlaceDetailsFrame()
                      pnlDetails->size(), DetailsFrameMeasures(*this));
 }
 
-void TFormMain::AddDetailLine(const QString &Label, const QString &Value, bool LineBreak)
+void TDetailsPanel::AddDetailLine(const QString &Label, const QString &Value, bool LineBreak)
 {
     InsertAt(redtDetails, Label + QStringLiteral(": "), Attributes(true, kLabelColor));
     const QTextCharFormat value = Attributes(false, kValueColor);
@@ -222,7 +225,23 @@ void TFormMain::AddDetailLine(const QString &Label, const QString &Value, bool L
         InsertAt(redtDetails, QStringLiteral("\r"), value);
 }
 
-void TFormMain::AddFileVersionLines(const QString &FileName)
+QString TDetailsPanel::FileVersionText(const QString &FileName)
+{
+    // An empty name would give this program's own version: a process without a readable file
+    // has none.
+    if (FileName.trimmed().isEmpty())
+        return QString();
+    QString version;
+    GetFileVersion(FileName, version);
+    if (!version.isEmpty())
+        return version;
+    objFileProperties->LoadFromFile(FileName);
+    version = objFileProperties->VersionInfo()->FileVersion;
+    objFileProperties->Clear();
+    return version;
+}
+
+void TDetailsPanel::AddFileVersionLines(const QString &FileName)
 {
     objFileProperties->LoadFromFile(FileName);
     const TVersionInfo &v = *objFileProperties->VersionInfo();
@@ -233,155 +252,30 @@ void TFormMain::AddFileVersionLines(const QString &FileName)
     objFileProperties->Clear();
 }
 
-bool TFormMain::FillProcessDetails()
+void TDetailsPanel::AddWarning(const QString &Text)
 {
-    TProcessItem *item = SelectedProcess();
-    if (!item) {
-        redtDetails->setPlainText(QString::fromUtf16(kHint));
-        return false;
-    }
-    item->Memory->Refresh();
-    item->Times->Refresh();
-    QString text;
-    AddDetailLine(QStringLiteral("进程名"), item->Name, true);
-    AddDetailLine(QStringLiteral("进程 ID"), QString::number(item->ProcessID), true);
-    AddDetailLine(QStringLiteral("父进程 ID"), QString::number(item->ParentProcessID), true);
-    AddDetailLine(QStringLiteral("会话 ID"), QString::number(item->SessionID), true);
-    DateTimeText(item->Times->StartTime, text);
-    AddDetailLine(QStringLiteral("创建时间"), text, true);
-    AddDetailLine(QStringLiteral("用户"), QStringLiteral("%1\\%2").arg(item->Domain, item->UserName), true);
-    AddDetailLine(QStringLiteral("路径"), item->Path, true);
-    AddDetailLine(QStringLiteral("命令行"), item->CommandLine, true);
-    PriorityText(item->GetPriority(), text);
-    AddDetailLine(QStringLiteral("优先级"), text, true);
-    AddDetailLine(QStringLiteral("线程数"), QString::number(item->GetThreadCount()), true);
-    AddDetailLine(QStringLiteral("模块数"), QString::number(item->GetModuleCount()), true);
-    AddDetailLine(QStringLiteral("句柄数"), QString::number(item->GetHandleCount()), true);
-    const TProcessMemory &m = *item->Memory;
-    ByteCountText(qint64(m.WorkingSetSize), text);
-    AddDetailLine(QStringLiteral("物理内存使用"), text, true);
-    ByteCountText(qint64(m.PeakWorkingSetSize), text);
-    AddDetailLine(QStringLiteral("物理内存峰值"), text, true);
-    ByteCountText(qint64(m.PagefileUsage), text);
-    AddDetailLine(QStringLiteral("虚拟内存使用"), text, true);
-    ByteCountText(qint64(m.PeakPagefileUsage), text);
-    AddDetailLine(QStringLiteral("虚拟内存峰值"), text, true);
-    // An empty name would give this program's own version: a process without a readable file
-    // has none.
-    text.clear();
-    if (!item->Path.trimmed().isEmpty())
-        GetFileVersion(item->Path, text);
-    AddDetailLine(QStringLiteral("文件版本"), text, true);
-    FileMD5Text(item->Path, text);
-    AddDetailLine(QStringLiteral("MD5 值"), text, true);
+    InsertAt(redtDetails, Text, Attributes(true, kWarningColor));
+}
 
-    QString description;
-    bool dangerous = false;
-    const bool found = LookupProcess(item->Name, description, dangerous);
-    if (found && dangerous)
-        InsertAt(redtDetails, QString::fromUtf16(kDangerous), Attributes(true, kWarningColor));
-    AddDetailLine(QStringLiteral("进程描述"), found ? description : QString::fromUtf16(kNotFound), true);
+void TDetailsPanel::AddDisclaimer(const QString &Text)
+{
     QTextCharFormat grey = redtDetails->currentCharFormat();
     grey.setForeground(kDisclaimerColor);
-    InsertAt(redtDetails, QString::fromUtf16(kDisclaimer), grey);
-    return true;
+    InsertAt(redtDetails, Text, grey);
 }
 
-bool TFormMain::FillServiceDetails()
+void TDetailsPanel::ShowHint()
 {
-    const TServiceItem *item = SelectedService();
-    if (!item) {
-        redtDetails->setPlainText(QString::fromUtf16(kHint));
-        return false;
-    }
-    QString text;
-    AddDetailLine(QStringLiteral("服务名"), item->Name, true);
-    AddDetailLine(QStringLiteral("显示名"), item->DisplayName, true);
-    AddDetailLine(QStringLiteral("命令行"), item->BinaryPath, true);
-    AddDetailLine(QStringLiteral("宿主进程 ID"),
-                  item->ProcessID == 0 ? QStringLiteral("N/A") : QString::number(item->ProcessID), true);
-    ServiceStateText(item->State, text);
-    AddDetailLine(QStringLiteral("当前状态"), text, true);
-    StartTypeText(item->StartType, text);
-    AddDetailLine(QStringLiteral("启动类型"), text, true);
-    ServiceTypeText(item->ServiceType, text);
-    AddDetailLine(QStringLiteral("服务类型"), text, true);
-    AddDetailLine(QStringLiteral("描述"), item->Description, false);
-    return true;
+    redtDetails->setPlainText(QString::fromUtf16(kHint));
 }
 
-bool TFormMain::FillAutorunDetails()
-{
-    const TAutorunItem *item = SelectedAutorun();
-    if (!item) {
-        redtDetails->setPlainText(QString::fromUtf16(kHint));
-        return false;
-    }
-    QString text;
-    AddDetailLine(QStringLiteral("标题"), item->Name, true);
-    EnabledText(item->Active, text);
-    AddDetailLine(QStringLiteral("状态"), text, true);
-    AddDetailLine(QStringLiteral("命令行"), item->Command, true);
-    AddDetailLine(QStringLiteral("位置"), item->Location, true);
-    QString path;
-    ParseCommandLine(item->Command, 0, path);
-    AddFileVersionLines(path);
-    return true;
-}
-
-bool TFormMain::FillConnectionDetails()
-{
-    const TConnectionItem *item = SelectedConnection();
-    if (!item) {
-        redtDetails->setPlainText(QString::fromUtf16(kHint));
-        return false;
-    }
-    QString text;
-    if (const auto *tcp = dynamic_cast<const TTCPItem *>(item)) {
-        AddDetailLine(QStringLiteral("连接类型"), QStringLiteral("TCP"), true);
-        IPv4Text(tcp->LocalAddress, text);
-        AddDetailLine(QStringLiteral("本地 IP"), text, true);
-        AddDetailLine(QStringLiteral("本地端口"), QString::number(tcp->LocalPort), true);
-        IPv4Text(tcp->RemoteAddress, text);
-        AddDetailLine(QStringLiteral("远程 IP"), text, true);
-        AddDetailLine(QStringLiteral("远程端口"), QString::number(tcp->RemotePort), true);
-        TCPStateText(tcp->State, text);
-        AddDetailLine(QStringLiteral("当前状态"), text, true);
-    } else if (const auto *udp = dynamic_cast<const TUDPItem *>(item)) {
-        AddDetailLine(QStringLiteral("连接类型"), QStringLiteral("UDP"), true);
-        IPv4Text(udp->LocalAddress, text);
-        AddDetailLine(QStringLiteral("本地 IP"), text, true);
-        AddDetailLine(QStringLiteral("本地端口"), QString::number(udp->LocalPort), true);
-    }
-    AddDetailLine(QStringLiteral("进程名"), item->ProcessName, true);
-    AddDetailLine(QStringLiteral("进程 ID"), QString::number(item->ProcessID), true);
-    AddDetailLine(QStringLiteral("进程路径"), item->ProcessPath, true);
-    AddFileVersionLines(item->ProcessPath);
-    return true;
-}
-
-void TFormMain::FillDetails()
+void TDetailsPanel::FillDetails()
 {
     redtDetails->clear();
-    bool filled = true;
-    switch (CurrentPage) {
-    case pgProcess:
-        filled = FillProcessDetails();
-        break;
-    case pgService:
-        filled = FillServiceDetails();
-        break;
-    case pgAutorun:
-        filled = FillAutorunDetails();
-        break;
-    case pgNetwork:
-        filled = FillConnectionDetails();
-        break;
-    default:
-        break;
-    }
-    if (!filled)
+    if (Source && !Source->AddDetails(*this)) {
+        ShowHint();
         return; // the hint stays; the panel keeps its visibility
+    }
     QTextCursor c = redtDetails->textCursor();
     c.movePosition(QTextCursor::Start);
     redtDetails->setTextCursor(c);
@@ -391,14 +285,42 @@ void TFormMain::FillDetails()
     HoverPoint = QCursor::pos();
 }
 
-void TFormMain::FitListsToDetails()
+void TDetailsPanel::RefreshDetails()
+{
+    if (pnlDetails->isVisible())
+        FillDetails();
+}
+
+void TDetailsPanel::PlaceBeside(const QWidget *List)
+{
+    const QWidget *page = List->parentWidget();
+    if (QLayout *l = page->layout())
+        l->activate();
+    pnlDetails->move(pnlDetails->x(), List->y() + page->y());
+    pnlDetails->resize(pnlDetails->width(), List->height());
+}
+
+void TDetailsPanel::PointerMoved(const QPoint &ScreenPoint)
+{
+    if (DetailsPinned)
+        return;
+    if (qAbs(ScreenPoint.y() - HoverPoint.y()) > 25) {
+        pnlDetails->hide();
+        HoverPoint.setY(-1);
+    }
+}
+
+void TDetailsPanel::EscapePressed()
+{
+    if (pnlDetails->isVisible() && !DetailsPinned)
+        pnlDetails->hide();
+}
+
+void TDetailsPanel::FitListsToDetails()
 {
     if (!pnlDetails)
         return;
-    const std::pair<QWidget *, QTreeWidget *> lists[] = {
-        {pnlTab_Process, lvProcesses}, {pnlTab_Service, lvServices},
-        {pnlTab_Autorun, lvAutoruns},  {pnlTab_Network, lvConnections}};
-    for (const auto &[page, list] : lists) {
+    for (const auto &[page, list] : m_Lists) {
         if (!page || !list)
             continue;
         const int left = page->x() + list->x();
@@ -412,7 +334,7 @@ void TFormMain::FitListsToDetails()
     }
 }
 
-void TFormMain::SetDetailsPinned(bool Pinned)
+void TDetailsPanel::SetDetailsPinned(bool Pinned)
 {
     DetailsPinned = Pinned;
     if (Pinned) {
@@ -426,27 +348,22 @@ void TFormMain::SetDetailsPinned(bool Pinned)
     FitListsToDetails();
 }
 
-void TFormMain::LayoutDetailsPanel()
-{
-    SetDetailsPinned(DetailsPinned);
-}
-
-void TFormMain::btnRefreshDetailsClick(QObject *)
+void TDetailsPanel::btnRefreshDetailsClick(QObject *)
 {
     FillDetails();
 }
 
-void TFormMain::btnNailUpClick(QObject *)
+void TDetailsPanel::btnNailUpClick(QObject *)
 {
     SetDetailsPinned(true);
 }
 
-void TFormMain::btnNailDownClick(QObject *)
+void TDetailsPanel::btnNailDownClick(QObject *)
 {
     SetDetailsPinned(false);
 }
 
-void TFormMain::btnDetailsCloseClick(QObject *)
+void TDetailsPanel::btnDetailsCloseClick(QObject *)
 {
     pnlDetails->hide();
     if (DetailsPinned)

@@ -1,10 +1,12 @@
 // The network page of the main window: the endpoint list and the traffic chart.
 
-#include "ui/frmMain.h"
+#include "ui/frmMainNetwork.h"
 
 #include "sysinfo/FileProperties.h"
 #include "sysinfo/NetworkMonitor.h"
 #include "ui/DisplayTexts.h"
+#include "ui/frmMainDetails.h"
+#include "ui/frmMainProcess.h"
 #include "ui/PageCommon.h"
 #include "ui/frmMessage.h"
 
@@ -38,8 +40,6 @@ void SetTrafficScale(QValueAxis *Axis, qreal Largest)
 // Columns of the endpoint list.
 enum : int { colName = 0, colType, colLocal, colRemote, colState, colPID, colPath };
 
-// The row data: the endpoint's index in the TCP or the UDP list, in column 0.
-constexpr int IndexRole = Qt::UserRole;
 // Whether a chart series is switched on in the legend.
 constexpr char kActiveProperty[] = "active";
 
@@ -47,6 +47,7 @@ constexpr quint8 mrYes = 3;
 // The chart shows this many ticks.
 constexpr double kTrafficWindow = 200.0;
 constexpr int kChartHeight = 200;
+constexpr int kLegendWidth = 60;
 
 const char16_t kCriticalRefused[] = u"这是关键系统进程，不允许执行该操作！\r\r%1 [%2]";
 const char16_t kConfirmTerminate[] =
@@ -77,36 +78,6 @@ QString EndpointText(const char16_t *Format, const TConnectionItem *Item)
     return QString::fromUtf16(Format).arg(Item->ProcessName).arg(Item->ProcessID);
 }
 
-// The chart's own layout, kept by the form. The watched widget is checked before the form is
-// touched: while the form is being taken down its children may still see events.
-class TNetworkPageEvents : public QObject
-{
-public:
-    TNetworkPageEvents(TFormMain *Form, QWidget *Chart) : QObject(Form), m_Form(Form), m_Chart(Chart) {}
-
-protected:
-    bool eventFilter(QObject *Watched, QEvent *Event) override
-    {
-        if (Watched == m_Chart && m_Chart && Event->type() == QEvent::Resize)
-            LayOutChart();
-        return QObject::eventFilter(Watched, Event);
-    }
-
-private:
-    // The drop-down list stands at the top right, the two counters at the bottom left.
-    void LayOutChart()
-    {
-        const int w = m_Chart->width(), h = m_Chart->height();
-        m_Form->lblTrafficTitle->setGeometry(10, 8, 200, 20);
-        m_Form->cbbInterfaceList->setGeometry(qMax(220, w - 10 - 260), 6, qMin(260, qMax(40, w - 230)), 22);
-        m_Form->lblTrafficSend->setGeometry(65, h - 36, qMax(0, w - 75), 16);
-        m_Form->lblTrafficReceive->setGeometry(65, h - 19, qMax(0, w - 75), 16);
-    }
-
-    TFormMain *m_Form;
-    QPointer<QWidget> m_Chart;
-};
-
 bool SeriesActive(const QLineSeries *Series)
 {
     return Series->property(kActiveProperty).toBool();
@@ -126,26 +97,70 @@ qreal LargestSince(const QLineSeries *Series, qreal From)
 
 // ---- building the page -----------------------------------------------------------------------
 
-void TFormMain::BuildNetworkPage(QLayout *Layout)
+TNetworkPage::TNetworkPage(const TPageContext &Context, QWidget *Page, TProcessPage *Processes, QTimer *TrafficTimer)
+    : TListPage(Context, Page), m_Processes(Processes), m_TrafficTimer(TrafficTimer)
 {
-    auto *layout = static_cast<QVBoxLayout *>(Layout);
+    BuildNetworkPage();
+}
+
+TNetworkPage::~TNetworkPage()
+{
+    if (chtNetTraffic)
+        chtNetTraffic->removeEventFilter(this);
+    DropList();
+}
+
+bool TNetworkPage::eventFilter(QObject *Watched, QEvent *Event)
+{
+    if (chtNetTraffic && Watched == chtNetTraffic) {
+        if (Event->type() == QEvent::Resize)
+            LayOutChart();
+        return false;
+    }
+    return TListPage::eventFilter(Watched, Event);
+}
+
+void TNetworkPage::LayOutChart()
+{
+    const int w = chtNetTraffic->width(), h = chtNetTraffic->height();
+    lblTrafficTitle->setGeometry(10, 8, 200, 20);
+    cbbInterfaceList->setGeometry(qMax(220, w - 10 - 260), 6, qMin(260, qMax(40, w - 230)), 22);
+    lblTrafficSend->setGeometry(kLegendWidth + 10, h - 36, qMax(0, w - kLegendWidth - 20), 16);
+    lblTrafficReceive->setGeometry(kLegendWidth + 10, h - 19, qMax(0, w - kLegendWidth - 20), 16);
+}
+
+void TNetworkPage::BuildNetworkPage()
+{
+    QWidget *page = PagePanel();
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    lvConnections = MakeList(page, "lvConnections",
+                             {{u"进程名", 100}, {u"类型", 40}, {u"本地 IP:端口", 120}, {u"远程 IP:端口", 120},
+                              {u"当前状态", 80}, {u"进程 ID", 55}, {u"进程路径", 200}});
+    layout->addWidget(lvConnections);
+    chkHideLocalConnections = new TSkinCheckBox(page);
+    chkHideLocalConnections->setObjectName(QStringLiteral("chkHideLocalConnections"));
+    chkHideLocalConnections->SetUIStyle(TSkinUIStyle::BlueGlass);
+    chkHideLocalConnections->SetTransparent(true);
+    chkHideLocalConnections->SetCaption(QStringLiteral("隐藏本地连接"));
+    chkHideLocalConnections->setChecked(true);
     objNetworkMonitor = new TNetworkMonitor(this);
     objNetworkMonitor->setObjectName(QStringLiteral("objNetworkMonitor"));
 
-    // The list.
-    PrepareList(lvConnections, &TFormMain::lvConnectionsColumnClick, &TFormMain::lvConnectionsSelectItem);
+    // The list; it has no context menu.
+    SetList(lvConnections);
     lvConnections->headerItem()->setTextAlignment(colType, Qt::AlignCenter);
     lvConnections->headerItem()->setTextAlignment(colPID, Qt::AlignRight | Qt::AlignVCenter);
-    // The list has no context menu.
-    new TListMouseEvents(this, lvConnections, {&TFormMain::lvConnectionsMouseMove, &TFormMain::lvConnectionsClick});
 
     // The chart above the list.
     auto *chart = new QChart;
     chart->setBackgroundBrush(kChartColor);
     chart->setBackgroundRoundness(0);
-    chart->setMargins(QMargins(10, 30, 10, 40));
+    // The legend has a column of its own left of the plot, so that it never lies on the axis.
+    chart->setMargins(QMargins(kLegendWidth + 4, 30, 10, 40));
     chart->setAnimationOptions(QChart::NoAnimation);
-    chtNetTraffic = new QChartView(chart, pnlTab_Network);
+    chtNetTraffic = new QChartView(chart, page);
     chtNetTraffic->setObjectName(QStringLiteral("chtNetTraffic"));
     chtNetTraffic->setRenderHint(QPainter::Antialiasing);
     chtNetTraffic->setFixedHeight(kChartHeight);
@@ -184,9 +199,10 @@ void TFormMain::BuildNetworkPage(QLayout *Layout)
     QLegend *legend = chart->legend();
     legend->setVisible(true);
     legend->setFont(PageFont(11));
+    legend->setAlignment(Qt::AlignLeft);
     legend->detachFromChart();
     legend->setBackgroundVisible(false);
-    legend->setGeometry(QRectF(15, 65, 180, 24));
+    legend->setGeometry(QRectF(4, 36, kLegendWidth, 96));
     legend->update();
     for (QLegendMarker *marker : legend->markers()) {
         auto *s = qobject_cast<QLineSeries *>(marker->series());
@@ -227,12 +243,11 @@ void TFormMain::BuildNetworkPage(QLayout *Layout)
     lblTrafficSend->setText(QStringLiteral("发送(当前/总计) - 0.00 KB / 0.00 KB"));
     lblTrafficReceive->setText(QStringLiteral("接收(当前/总计) - 0.00 KB / 0.00 KB"));
     connect(cbbInterfaceList, &QComboBox::activated, this, [this] { cbbInterfaceListChange(cbbInterfaceList); });
-    chtNetTraffic->installEventFilter(new TNetworkPageEvents(this, chtNetTraffic));
+    chtNetTraffic->installEventFilter(this);
     layout->insertWidget(0, chtNetTraffic);
 
     // The buttons below the list, with the check box beside them.
-    layout->removeWidget(chkHideLocalConnections);
-    QHBoxLayout *barLayout = NewButtonBar(pnlTab_Network, "pnlConnectionButtons");
+    QHBoxLayout *barLayout = NewButtonBar(page, "pnlConnectionButtons");
     QWidget *bar = barLayout->parentWidget();
     btnTerminateConnection = PageButton(bar, "btnTerminateConnection", QStringLiteral("结束进程"), QSize(100, 20));
     btnRefreshConnectionList = PageButton(bar, "btnRefreshConnectionList", QStringLiteral("刷新列表"), QSize(100, 20));
@@ -248,24 +263,9 @@ void TFormMain::BuildNetworkPage(QLayout *Layout)
     btnRefreshConnectionList->OnClick = [this](QObject *s) { btnRefreshConnectionListClick(s); };
 }
 
-void TFormMain::InitNetworkPage()
-{
-    FillInterfaceList();
-}
-
-int TFormMain::TcpCount() const
-{
-    return objNetworkMonitor ? objNetworkMonitor->GetTCPCount() : 0;
-}
-
-int TFormMain::UdpCount() const
-{
-    return objNetworkMonitor ? objNetworkMonitor->GetUDPCount() : 0;
-}
-
 // ---- the endpoint list -------------------------------------------------------------------------
 
-void TFormMain::FillConnectionList(bool HideLocal)
+void TNetworkPage::FillConnectionList(bool HideLocal)
 {
     lvConnections->setUpdatesEnabled(false);
     lvConnections->clear();
@@ -287,8 +287,8 @@ void TFormMain::FillConnectionList(bool HideLocal)
     };
     auto addRow = [&](const TConnectionItem *Item, int Index, const QString &Type, const QString &Local,
                       const QString &Remote, const QString &State) {
-        auto *row = new TFormRow(this, QTreeWidgetItem::UserType + 2, lvConnections, &TFormMain::lvConnectionsCompare);
-        row->setData(colName, IndexRole, Index);
+        auto *row = new TListRow(this);
+        row->Index = Index;
         row->setData(colName, ImageIndexRole, iconOf(Item->ProcessPath));
         row->setText(colName, Item->ProcessID == 0 ? QStringLiteral("System Idle Process") : Item->ProcessName);
         row->setText(colType, Type);
@@ -325,46 +325,41 @@ void TFormMain::FillConnectionList(bool HideLocal)
     UpdateConnectionButtons();
 }
 
-void TFormMain::RefreshConnectionList(bool HideLocal)
+void TNetworkPage::RefreshConnectionList(bool HideLocal)
 {
     objNetworkMonitor->RefreshTCP();
     objNetworkMonitor->RefreshUDP();
-    if (!pnlTab_Network->isVisible())
+    if (!PagePanel()->isVisible())
         return;
     FillConnectionList(HideLocal);
-    lblTopBarInfo->setText(QStringLiteral("[网络监控] TCP: %1 | UDP %2")
-                               .arg(objNetworkMonitor->GetTCPCount())
-                               .arg(objNetworkMonitor->GetUDPCount()));
-    if (Lists[lsConnections].SortColumn != -1)
-        SortList(lvConnections);
+    SetStatusText(StatusText());
+    if (SortColumn != -1)
+        SortList();
 }
 
-bool TFormMain::IsLocalConnection(const TConnectionItem *Item) const
+bool TNetworkPage::IsLocalConnection(const TConnectionItem *Item) const
 {
     if (!Item)
         return false;
     const QString kind = Item->ClassName();
     if (kind == QLatin1String("TTCPItem")) {
         const auto *tcp = static_cast<const TTCPItem *>(Item);
-        return IsSystemPID(tcp->ProcessID) || IsAnyOrLoopback(tcp->LocalAddress) ||
+        return m_Processes->IsSystemPID(tcp->ProcessID) || IsAnyOrLoopback(tcp->LocalAddress) ||
                IsAnyOrLoopback(tcp->RemoteAddress);
     }
     if (kind == QLatin1String("TUDPItem")) {
         const auto *udp = static_cast<const TUDPItem *>(Item);
-        return IsSystemPID(udp->ProcessID) || IsAnyOrLoopback(udp->LocalAddress);
+        return m_Processes->IsSystemPID(udp->ProcessID) || IsAnyOrLoopback(udp->LocalAddress);
     }
     return false;
 }
 
-TConnectionItem *TFormMain::SelectedConnection() const
+TConnectionItem *TNetworkPage::SelectedConnection() const
 {
-    const QTreeWidgetItem *row = FirstSelectedRow(lvConnections);
-    if (!row)
+    const TListRow *row = SelectedRow();
+    if (!row || row->Index < 0)
         return nullptr;
-    bool ok = false;
-    const int index = row->data(colName, IndexRole).toInt(&ok);
-    if (!ok)
-        return nullptr;
+    const int index = row->Index;
     const QString type = row->text(colType);
     if (type.compare(QLatin1String("TCP"), Qt::CaseInsensitive) == 0)
         return objNetworkMonitor->GetTCPItem(index);
@@ -373,14 +368,14 @@ TConnectionItem *TFormMain::SelectedConnection() const
     return nullptr;
 }
 
-void TFormMain::ConnectionCommand(quint8 Code)
+void TNetworkPage::ConnectionCommand(quint8 Code)
 {
     if (Code != 0)
         return;
     TConnectionItem *item = SelectedConnection();
-    if (!item || IsSystemPID(item->ProcessID))
+    if (!item || m_Processes->IsSystemPID(item->ProcessID))
         return;
-    if (IsCriticalProcess(item->ProcessPath)) {
+    if (m_Processes->IsCriticalProcess(item->ProcessPath)) {
         TFormMessage::MessageBox(EndpointText(kCriticalRefused, item), QStringLiteral("禁止"), 4, 0);
         return;
     }
@@ -394,62 +389,92 @@ void TFormMain::ConnectionCommand(quint8 Code)
     item = SelectedConnection();
     if (!item || item->ProcessID != pid || item->ProcessStartTime != started)
         return;
-    if (!item->Terminate())
+    if (!item->Terminate()) {
         TFormMessage::MessageBox(QString::fromUtf16(kFailTerminate).arg(name).arg(pid), QStringLiteral("失败"), 5, 0);
+        return;
+    }
+    // The process is gone: the panel no longer describes its endpoint.
+    if (Context.Details && Context.Details->Source == this && Context.Details->pnlDetails->isVisible())
+        Context.Details->ShowHint();
 }
 
-void TFormMain::UpdateConnectionButtons()
+void TNetworkPage::UpdateConnectionButtons()
 {
     const TConnectionItem *item = SelectedConnection();
-    btnTerminateConnection->setEnabled(item && !IsSystemPID(item->ProcessID));
+    btnTerminateConnection->setEnabled(item && !m_Processes->IsSystemPID(item->ProcessID));
 }
 
 // ---- list handlers ------------------------------------------------------------------------------
 
-void TFormMain::lvConnectionsSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
+void TNetworkPage::lvConnectionsSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
 {
     UpdateConnectionButtons();
     ListSelected(Selected);
 }
 
-void TFormMain::lvConnectionsClick(QObject *)
+void TNetworkPage::lvConnectionsClick(QObject *)
 {
-    ListClick(lsConnections);
+    ListClick();
 }
 
-void TFormMain::lvConnectionsMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
+void TNetworkPage::lvConnectionsMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
 {
-    ListMouseMove(lsConnections, X, Y);
+    ListMouseMove(X, Y);
 }
 
-void TFormMain::lvConnectionsColumnClick(QObject *, int Column)
+void TNetworkPage::lvConnectionsColumnClick(QObject *, int Column)
 {
-    ListColumnClick(lsConnections, Column);
+    ListColumnClick(Column);
 }
 
-int TFormMain::lvConnectionsCompare(QObject *, QTreeWidgetItem *A, QTreeWidgetItem *B)
+int TNetworkPage::lvConnectionsCompare(QObject *, const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
 {
-    return CompareListTexts(lsConnections, A, B);
+    return CompareListTexts(A, B);
 }
 
-void TFormMain::chkHideLocalConnectionsClick(QObject *)
+int TNetworkPage::CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
+{
+    return lvConnectionsCompare(lvConnections, A, B);
+}
+
+void TNetworkPage::SelectItem(QTreeWidgetItem *Item, bool Selected)
+{
+    lvConnectionsSelectItem(lvConnections, Item, Selected);
+}
+
+void TNetworkPage::Click()
+{
+    lvConnectionsClick(lvConnections);
+}
+
+void TNetworkPage::MouseMove(Qt::MouseButtons Shift, int X, int Y)
+{
+    lvConnectionsMouseMove(lvConnections, Shift, X, Y);
+}
+
+void TNetworkPage::ColumnClick(int Column)
+{
+    lvConnectionsColumnClick(lvConnections, Column);
+}
+
+void TNetworkPage::chkHideLocalConnectionsClick(QObject *)
 {
     RefreshConnectionList(chkHideLocalConnections->isChecked());
 }
 
-void TFormMain::btnRefreshConnectionListClick(QObject *)
+void TNetworkPage::btnRefreshConnectionListClick(QObject *)
 {
     RefreshConnectionList(chkHideLocalConnections->isChecked());
 }
 
-void TFormMain::btnTerminateConnectionClick(QObject *)
+void TNetworkPage::btnTerminateConnectionClick(QObject *)
 {
     ConnectionCommand(0);
 }
 
 // ---- the traffic chart --------------------------------------------------------------------------
 
-void TFormMain::FillInterfaceList()
+void TNetworkPage::FillInterfaceList()
 {
     const QSignalBlocker quiet(cbbInterfaceList);
     cbbInterfaceList->clear();
@@ -479,7 +504,7 @@ void TFormMain::FillInterfaceList()
     }
 }
 
-void TFormMain::cbbInterfaceListChange(QObject *)
+void TNetworkPage::cbbInterfaceListChange(QObject *)
 {
     const int chosen = cbbInterfaceList->currentIndex();
     if (chosen == InterfaceListTag)
@@ -489,12 +514,12 @@ void TFormMain::cbbInterfaceListChange(QObject *)
     InterfaceListTag = chosen;
 }
 
-void TFormMain::tmrTrafficTimer(QObject *)
+void TNetworkPage::tmrTrafficTimer(QObject *)
 {
     TrafficTick();
 }
 
-void TFormMain::TrafficTick()
+void TNetworkPage::TrafficTick()
 {
     objNetworkMonitor->RefreshInterfaces();
     const int chosen = cbbInterfaceList->currentIndex();
@@ -529,17 +554,74 @@ void TFormMain::TrafficTick()
     lblTrafficReceive->setText(QStringLiteral("接收(当前/总计) - %1 Bytes / %2 Bytes").arg(item->InDelta).arg(item->InOctets));
 }
 
-void TFormMain::chtNetTrafficClickLegend(QObject *)
+void TNetworkPage::chtNetTrafficClickLegend(QObject *)
 {
     const bool on = SeriesActive(tsTrafficMonitor);
-    if (on)
-        tmrTraffic->start();
-    else
-        tmrTraffic->stop();
+    if (m_TrafficTimer) {
+        if (on)
+            m_TrafficTimer->start();
+        else
+            m_TrafficTimer->stop();
+    }
     if (on)
         return;
     tsTrafficReceive->clear();
     tsTrafficSend->clear();
     lblTrafficReceive->setText(QStringLiteral("接收(当前/总计) - 0.00 KB / 0.00 KB"));
     lblTrafficSend->setText(QStringLiteral("发送(当前/总计) - 0.00 KB / 0.00 KB"));
+}
+
+// ---- the page in the window --------------------------------------------------------------------
+
+void TNetworkPage::FillPage()
+{
+    RefreshConnectionList(chkHideLocalConnections->isChecked());
+    FillInterfaceList();
+}
+
+QString TNetworkPage::StatusText() const
+{
+    return QStringLiteral("[网络监控] TCP: %1 | UDP %2")
+        .arg(objNetworkMonitor->GetTCPCount())
+        .arg(objNetworkMonitor->GetUDPCount());
+}
+
+void TNetworkPage::UpdateButtons()
+{
+    UpdateConnectionButtons();
+}
+
+int TNetworkPage::SearchColumn(int Hot) const
+{
+    // Sub-item k of a row stands in column k + 1.
+    return (Hot == 1 || Hot == 2 || Hot == 5) ? Hot + 1 : colName;
+}
+
+bool TNetworkPage::AddDetails(TDetailsPanel &Panel)
+{
+    const TConnectionItem *item = SelectedConnection();
+    if (!item)
+        return false;
+    QString text;
+    if (const auto *tcp = dynamic_cast<const TTCPItem *>(item)) {
+        Panel.AddDetailLine(QStringLiteral("连接类型"), QStringLiteral("TCP"), true);
+        IPv4Text(tcp->LocalAddress, text);
+        Panel.AddDetailLine(QStringLiteral("本地 IP"), text, true);
+        Panel.AddDetailLine(QStringLiteral("本地端口"), QString::number(tcp->LocalPort), true);
+        IPv4Text(tcp->RemoteAddress, text);
+        Panel.AddDetailLine(QStringLiteral("远程 IP"), text, true);
+        Panel.AddDetailLine(QStringLiteral("远程端口"), QString::number(tcp->RemotePort), true);
+        TCPStateText(tcp->State, text);
+        Panel.AddDetailLine(QStringLiteral("当前状态"), text, true);
+    } else if (const auto *udp = dynamic_cast<const TUDPItem *>(item)) {
+        Panel.AddDetailLine(QStringLiteral("连接类型"), QStringLiteral("UDP"), true);
+        IPv4Text(udp->LocalAddress, text);
+        Panel.AddDetailLine(QStringLiteral("本地 IP"), text, true);
+        Panel.AddDetailLine(QStringLiteral("本地端口"), QString::number(udp->LocalPort), true);
+    }
+    Panel.AddDetailLine(QStringLiteral("进程名"), item->ProcessName, true);
+    Panel.AddDetailLine(QStringLiteral("进程 ID"), QString::number(item->ProcessID), true);
+    Panel.AddDetailLine(QStringLiteral("进程路径"), item->ProcessPath, true);
+    Panel.AddFileVersionLines(item->ProcessPath);
+    return true;
 }

@@ -1,6 +1,6 @@
 // The service optimisation panel of the services page.
 
-#include "ui/frmMain.h"
+#include "ui/frmMainOptimization.h"
 
 #include "sysinfo/Optimization.h"
 #include "ui/DisplayTexts.h"
@@ -34,6 +34,9 @@ const char16_t kOptimizing[] = u"正在优化";
 const char16_t kBackingUpService[] = u"正在备份：%1 - %2";
 const char16_t kRestoringService[] = u"正在恢复：%1 - %2";
 const char16_t kOptimizingService[] = u"正在优化：%1 - %2";
+const char16_t kFailBackup[] = u"备份服务配置操作失败！\r\r%1";
+const char16_t kFailRestore[] = u"恢复服务配置操作失败！\r\r%1";
+const char16_t kFailOptimize[] = u"服务优化操作失败！";
 
 constexpr int kPanelWidth = 460;
 constexpr int kPanelHeight = 228;
@@ -85,7 +88,7 @@ TOptimizationOptions OptionsOfFlags(int Flags)
 
 } // namespace
 
-void TFormMain::BuildOptimizationPanel()
+TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List)
 {
     objOptimization = new TOptimization(this);
     objOptimization->setObjectName(QStringLiteral("objOptimization"));
@@ -98,9 +101,10 @@ void TFormMain::BuildOptimizationPanel()
     objOptimization->OnOptimizingServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, quint8 m) {
         objOptimizationOptimizingServices(s, c, t, n, m);
     };
-    connect(objOptimization, &TOptimization::JobEnded, this, [this] { objOptimizationJobEnded(); });
+    connect(objOptimization, &TOptimization::JobEnded, this,
+            [this](quint8 Mode, bool Succeeded) { objOptimizationJobEnded(Mode, Succeeded); });
 
-    auto *panel = new TSkinPanelStandIn(pnlTab_Service);
+    auto *panel = new TSkinPanelStandIn(Page);
     pnlServicesOptimizaion = panel;
     panel->setObjectName(QStringLiteral("pnlServicesOptimizaion"));
     panel->SetColor(kPanelColor);
@@ -183,15 +187,24 @@ void TFormMain::BuildOptimizationPanel()
 
     panel->hide();
     // Below the list, above whatever else the page stacks there; the list gives up the height.
-    if (auto *layout = qobject_cast<QVBoxLayout *>(pnlTab_Service->layout())) {
-        const int at = layout->indexOf(lvServices);
+    if (auto *layout = qobject_cast<QVBoxLayout *>(Page->layout())) {
+        const int at = layout->indexOf(List);
         layout->insertWidget(at < 0 ? layout->count() : at + 1, panel, 0, Qt::AlignRight);
     } else {
         panel->move(187, 237);
     }
 }
 
-int TFormMain::SvcOptiCheckedFlags() const
+TOptimizationPanel::~TOptimizationPanel()
+{
+    // A job still running reports to nobody once the panel is gone.
+    objOptimization->OnBackuppingServices = nullptr;
+    objOptimization->OnRestoringServices = nullptr;
+    objOptimization->OnOptimizingServices = nullptr;
+    disconnect(objOptimization, nullptr, this, nullptr);
+}
+
+int TOptimizationPanel::SvcOptiCheckedFlags() const
 {
     const QCheckBox *boxes[] = {chkSvcOpti_AutomaticUpdates,
                                 chkSvcOpti_SystemRestore,
@@ -213,14 +226,14 @@ int TFormMain::SvcOptiCheckedFlags() const
     return flags;
 }
 
-void TFormMain::btnSvcOpti_BackupClick(QObject *)
+void TOptimizationPanel::btnSvcOpti_BackupClick(QObject *)
 {
     objOptimization->Backup(QString());
     pbSvcOpti_Progress->setValue(1);
     lblSvcOpti_Progress->setText(QString::fromUtf16(kBackingUp));
 }
 
-void TFormMain::btnSvcOpti_RestoreClick(QObject *)
+void TOptimizationPanel::btnSvcOpti_RestoreClick(QObject *)
 {
     const QString title = QStringLiteral("询问");
     if (QFileInfo::exists(objOptimization->GetDefaultBackupFile())) {
@@ -238,7 +251,7 @@ void TFormMain::btnSvcOpti_RestoreClick(QObject *)
     lblSvcOpti_Progress->setText(QString::fromUtf16(kBackingUp));
 }
 
-void TFormMain::btnSvcOpti_OptimizeClick(QObject *)
+void TOptimizationPanel::btnSvcOpti_OptimizeClick(QObject *)
 {
     const int flags = SvcOptiCheckedFlags();
     bool afterBackup = false;
@@ -263,8 +276,22 @@ void TFormMain::btnSvcOpti_OptimizeClick(QObject *)
     lblSvcOpti_Progress->setText(QString::fromUtf16(kOptimizing));
 }
 
-void TFormMain::objOptimizationJobEnded()
+void TOptimizationPanel::objOptimizationJobEnded(quint8 Mode, bool Succeeded)
 {
+    if (!Succeeded) {
+        // No optimisation follows a backup that failed; the panel takes requests again.
+        SvcOptiPendingOptions = -1;
+        pnlSvcOpti_Progress->hide();
+        pnlSvcOpti_Control->show();
+        const QString file = objOptimization->GetDefaultBackupFile();
+        QString text = QString::fromUtf16(kFailOptimize);
+        if (Mode == TOptimizationThread::omBackup)
+            text = QString::fromUtf16(kFailBackup).arg(file);
+        else if (Mode == TOptimizationThread::omRestore)
+            text = QString::fromUtf16(kFailRestore).arg(file);
+        TFormMessage::MessageBox(text, QStringLiteral("失败"), 5, 0);
+        return;
+    }
     if (SvcOptiPendingOptions < 0)
         return;
     const int flags = SvcOptiPendingOptions;
@@ -274,7 +301,7 @@ void TFormMain::objOptimizationJobEnded()
     lblSvcOpti_Progress->setText(QString::fromUtf16(kOptimizing));
 }
 
-void TFormMain::SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal,
+void TOptimizationPanel::SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal,
                                 const QString &strServiceName, quint8 Mode, bool RefreshList)
 {
     // The panels' own visibility, whether or not the page shows at the moment.
@@ -294,12 +321,12 @@ void TFormMain::SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint3
     if (dwCurrent == dwTotal) {
         pnlSvcOpti_Progress->hide();
         pnlSvcOpti_Control->show();
-        if (RefreshList)
-            RefreshServiceList();
+        if (RefreshList && OnRefreshList)
+            OnRefreshList();
     }
 }
 
-void TFormMain::objOptimizationBackuppingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
+void TOptimizationPanel::objOptimizationBackuppingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
                                                   const QString &strServiceName, quint8 Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kBackingUpService), dwCurrent, dwTotal, strServiceName, Mode, false);
@@ -307,13 +334,13 @@ void TFormMain::objOptimizationBackuppingServices(QObject *, quint32 dwCurrent, 
     QThread::msleep(10);
 }
 
-void TFormMain::objOptimizationRestoringServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
+void TOptimizationPanel::objOptimizationRestoringServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
                                                  const QString &strServiceName, quint8 Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kRestoringService), dwCurrent, dwTotal, strServiceName, Mode, true);
 }
 
-void TFormMain::objOptimizationOptimizingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
+void TOptimizationPanel::objOptimizationOptimizingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
                                                   const QString &strServiceName, quint8 Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kOptimizingService), dwCurrent, dwTotal, strServiceName, Mode, true);

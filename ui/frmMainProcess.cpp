@@ -1,12 +1,13 @@
 // The process page of the main window and its commands.
 
-#include "ui/frmMain.h"
+#include "ui/frmMainProcess.h"
 
 #include "dictdb/DBTools.h"
 #include "sysinfo/ProcessHelper.h"
 #include "sysinfo/Processes.h"
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
+#include "ui/frmMainDetails.h"
 #include "ui/PageCommon.h"
 #include "ui/UiHooks.h"
 #include "ui/frmMessage.h"
@@ -20,6 +21,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QStyledItemDelegate>
+#include <QTextEdit>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -46,9 +48,6 @@ constexpr quint8 mrYes = 3;
 // Columns of the process list.
 enum : int { colName = 0, colPID, colUser, colCPU, colWorkingSet, colPagefile, colPath };
 
-// The row data: the process identifier in column 0.
-constexpr int PIDRole = Qt::UserRole;
-
 // The new-process panel's height plus the layout's spacing: what the list gives up for it.
 constexpr int kNewProcessPanelHeight = 66;
 
@@ -73,6 +72,8 @@ const char16_t kFailTerminateTree[] = u"结束进程树操作失败！\r\r%1 [%2
 const char16_t kFailDelete[] = u"删除进程文件操作失败！\r\r%1 [%2]";
 const char16_t kFailPriority[] = u"设置优先级操作失败！\r\r%1 [%2]";
 const char16_t kFailAffinity[] = u"设置 CPU 分配操作失败！\r\r%1 [%2]";
+const char16_t kFailLocation[] = u"定位文件操作失败！\r\r%1 [%2]";
+const char16_t kFailProperties[] = u"查看属性操作失败！\r\r%1 [%2]";
 const char16_t kFailNewProcess[] = u"进程创建失败！请核实目标路径后重试。或者点击“浏览...”按钮查找目标。";
 
 const char16_t kTitleBan[] = u"禁止";
@@ -131,41 +132,68 @@ TPicButton *ProcessButton(QWidget *Parent, const char *Name, const QString &Capt
 }
 
 // Paints each process row in the colour of its dictionary state.
-class TProcessListDelegate : public QStyledItemDelegate
+class TProcessListDelegate : public TListDelegate
 {
 public:
-    TProcessListDelegate(TFormMain *Form, QObject *Parent) : QStyledItemDelegate(Parent), m_Form(Form) {}
+    TProcessListDelegate(TProcessPage *Page, QAbstractItemView *View) : TListDelegate(View), m_Page(Page) {}
 
 protected:
     void initStyleOption(QStyleOptionViewItem *Option, const QModelIndex &Index) const override
     {
-        QStyledItemDelegate::initStyleOption(Option, Index);
+        TListDelegate::initStyleOption(Option, Index);
         QColor colour;
         if (!Index.parent().isValid() &&
-            m_Form->lvProcessesCustomDrawItem(m_Form->lvProcesses, Index.row(), colour))
+            m_Page->lvProcessesCustomDrawItem(m_Page->lvProcesses, Index.row(), colour))
             Option->palette.setColor(QPalette::Text, colour);
     }
 
 private:
-    TFormMain *m_Form;
+    TProcessPage *m_Page;
 };
 
 } // namespace
 
 // ---- building the page -----------------------------------------------------------------------
 
-void TFormMain::BuildProcessPage(QLayout *Layout)
+TProcessPage::TProcessPage(const TPageContext &Context, QWidget *Page,
+                           platform::processes::ProcessSource *ProcessSource)
+    : TListPage(Context, Page)
 {
-    auto *layout = static_cast<QVBoxLayout *>(Layout);
+    objProcesses = new TProcesses(this, ProcessSource);
+    objProcesses->setObjectName(QStringLiteral("objProcesses"));
+    objProcesses->OnProcessAdded = [this](QObject *s, quint32 pid) { objProcessesProcessAdded(s, pid); };
+    objProcesses->OnProcessReloaded = [this](QObject *s, quint32 pid) { objProcessesProcessReloaded(s, pid); };
+    objProcesses->OnProcessRemoved = [this](QObject *s, quint32 pid) { objProcessesProcessRemoved(s, pid); };
+    BuildProcessPage();
+}
+
+TProcessPage::~TProcessPage()
+{
+    // The rows go with the list, before the map that points at them.
+    DropList();
+    m_Rows.clear();
+}
+
+void TProcessPage::BuildProcessPage()
+{
+    QWidget *page = PagePanel();
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    lvProcesses = MakeList(page, "lvProcesses",
+                           {{u"进程名", 120}, {u"进程 ID", 55}, {u"用户名", 90}, {u"CPU", 35},
+                            {u"物理内存", 65}, {u"虚拟内存", 65}, {u"路径", 195}});
+    lvProcesses->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    layout->addWidget(lvProcesses);
     lvProcesses->setItemDelegate(new TProcessListDelegate(this, lvProcesses));
-    PrepareList(lvProcesses, &TFormMain::lvProcessesColumnClick, &TFormMain::lvProcessesSelectItem);
+    SetList(lvProcesses);
     // Column alignments: identifier and memory right, CPU centred.
     for (int c : {colPID, colWorkingSet, colPagefile})
         lvProcesses->headerItem()->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     lvProcesses->headerItem()->setTextAlignment(colCPU, Qt::AlignCenter);
 
     // The new-process panel, between the list and the buttons.
-    pnlNewProcess = new TSkinPanelStandIn(pnlTab_Process);
+    pnlNewProcess = new TSkinPanelStandIn(page);
     pnlNewProcess->setObjectName(QStringLiteral("pnlNewProcess"));
     pnlNewProcess->SetColor(QColor(0xF7, 0xF9, 0xFC));
     pnlNewProcess->setFrameShape(QFrame::Box);
@@ -195,7 +223,7 @@ void TFormMain::BuildProcessPage(QLayout *Layout)
     pnlNewProcess->hide();
     layout->addWidget(pnlNewProcess);
 
-    QHBoxLayout *barLayout = NewButtonBar(pnlTab_Process, "pnlProcessButtons");
+    QHBoxLayout *barLayout = NewButtonBar(page, "pnlProcessButtons");
     QWidget *bar = barLayout->parentWidget();
     btnTerminateProcess = ProcessButton(bar, "btnTerminateProcess", QStringLiteral("结束进程"), 80);
     btnTerminateProcessTree = ProcessButton(bar, "btnTerminateProcessTree", QStringLiteral("结束进程树"), 90);
@@ -216,7 +244,9 @@ void TFormMain::BuildProcessPage(QLayout *Layout)
     btnNewProcessBrowse->OnClick = [this](QObject *s) { btnNewProcessBrowseClick(s); };
 
     // The context menu.
-    pmProcess = new QMenu(this);
+    edtNewProcessPath->installEventFilter(this);
+
+    pmProcess = new QMenu(page);
     pmProcess->setObjectName(QStringLiteral("pmProcess"));
     pmProcess->setFont(PageFont(12));
     mniProcess_Terminate = AddMenuItem(pmProcess, "mniProcess_Terminate", QStringLiteral("结束进程"));
@@ -274,39 +304,33 @@ void TFormMain::BuildProcessPage(QLayout *Layout)
 
 // ---- rows --------------------------------------------------------------------------------------
 
-bool TFormMain::RowPID(const QTreeWidgetItem *Row, quint32 &PID)
+bool TProcessPage::RowPID(const QTreeWidgetItem *Row, quint32 &PID)
 {
-    if (!Row)
+    const auto *row = dynamic_cast<const TListRow *>(Row);
+    if (!row)
         return false;
-    const QVariant v = Row->data(colName, PIDRole);
-    if (!v.isValid())
-        return false;
-    bool ok = false;
-    PID = v.toUInt(&ok);
-    return ok;
+    PID = row->PID;
+    return true;
 }
 
-TProcessItem *TFormMain::ItemOfRow(int Index) const
+TListRow *TProcessPage::RowOfPID(quint32 PID) const
 {
-    if (Index < 0 || Index >= lvProcesses->topLevelItemCount())
-        return nullptr;
-    quint32 pid = 0;
-    if (!RowPID(lvProcesses->topLevelItem(Index), pid))
-        return nullptr;
-    return objProcesses->ItemByPID(pid);
+    return m_Rows.value(PID, nullptr);
 }
 
-TProcessItem *TFormMain::SelectedProcess() const
+TProcessItem *TProcessPage::ItemOfRow(int Index) const
 {
-    const int n = lvProcesses->topLevelItemCount();
-    for (int i = 0; i < n; ++i) {
-        if (lvProcesses->topLevelItem(i)->isSelected())
-            return ItemOfRow(i);
-    }
-    return nullptr;
+    const TListRow *row = Row(Index);
+    return row ? objProcesses->ItemByPID(row->PID) : nullptr;
 }
 
-bool TFormMain::IsSystemPID(quint32 PID) const
+TProcessItem *TProcessPage::SelectedProcess() const
+{
+    const TListRow *row = SelectedRow();
+    return row ? objProcesses->ItemByPID(row->PID) : nullptr;
+}
+
+bool TProcessPage::IsSystemPID(quint32 PID) const
 {
     if (PID == 0)
         return true;
@@ -314,7 +338,7 @@ bool TFormMain::IsSystemPID(quint32 PID) const
     return item && item->IsSystemProcess();
 }
 
-void TFormMain::SetDictionaryState(TProcessItem *Item)
+void TProcessPage::SetDictionaryState(TProcessItem *Item)
 {
     if (!Item)
         return;
@@ -327,10 +351,10 @@ void TFormMain::SetDictionaryState(TProcessItem *Item)
         Item->UserData = dangerous ? 1 : 0;
 }
 
-void TFormMain::AddProcessRow(TProcessItem *Item, bool BlankZeroCounters)
+void TProcessPage::AddProcessRow(TProcessItem *Item, bool BlankZeroCounters)
 {
-    auto *row = new TFormRow(this, QTreeWidgetItem::UserType + 1, lvProcesses, &TFormMain::lvProcessesCompare);
-    row->setData(colName, PIDRole, Item->ProcessID);
+    auto *row = new TListRow(this);
+    row->PID = Item->ProcessID;
     row->setData(colName, ImageIndexRole, Item->IconIndex);
     row->setText(colName, Item->Name);
     row->setText(colPID, QString::number(Item->ProcessID));
@@ -342,16 +366,26 @@ void TFormMain::AddProcessRow(TProcessItem *Item, bool BlankZeroCounters)
     for (int c : {colPID, colWorkingSet, colPagefile})
         row->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     row->setTextAlignment(colCPU, Qt::AlignCenter);
+    // A second row for one identifier would leave the first one without its map entry.
+    if (TListRow *old = m_Rows.take(Item->ProcessID))
+        delete old;
+    m_Rows.insert(Item->ProcessID, row);
     lvProcesses->addTopLevelItem(row);
 }
 
-void TFormMain::FillProcessList()
+void TProcessPage::ClearRows()
+{
+    m_Rows.clear();
+    lvProcesses->clear();
+}
+
+void TProcessPage::FillProcessList()
 {
     objProcesses->Refresh();
     if (objProcesses->GetCount() == 0)
         return;
     lvProcesses->setUpdatesEnabled(false);
-    lvProcesses->clear();
+    ClearRows();
     for (int i = 0; i < objProcesses->GetCount(); ++i) {
         TProcessItem *item = objProcesses->GetItem(i);
         if (!item)
@@ -363,22 +397,21 @@ void TFormMain::FillProcessList()
     lvProcesses->setUpdatesEnabled(true);
 }
 
-void TFormMain::tmrProcessTimer(QObject *)
+void TProcessPage::tmrProcessTimer(QObject *)
 {
     ProcessTick();
 }
 
-void TFormMain::ProcessTick()
+void TProcessPage::ProcessTick()
 {
     objProcesses->Refresh();
-    if (lvProcesses->topLevelItemCount() == 0 || !pnlTab_Process->isVisible())
+    if (lvProcesses->topLevelItemCount() == 0 || !PagePanel()->isVisible())
         return;
-    lblTopBarInfo->setText(QStringLiteral("[进程管理] 进程: %1").arg(objProcesses->GetCount()));
+    SetStatusText(StatusText());
     const int n = lvProcesses->topLevelItemCount();
     for (int i = 0; i < n; ++i) {
-        QTreeWidgetItem *row = lvProcesses->topLevelItem(i);
-        quint32 pid = 0;
-        TProcessItem *item = RowPID(row, pid) ? objProcesses->ItemByPID(pid) : nullptr;
+        TListRow *row = Row(i);
+        TProcessItem *item = row ? objProcesses->ItemByPID(row->PID) : nullptr;
         if (!item)
             continue;
         item->Memory->Refresh();
@@ -390,11 +423,11 @@ void TFormMain::ProcessTick()
                 row->setText(columns[k], cells[k]);
         }
     }
-    if (Lists[lsProcesses].SortColumn != -1)
-        SortList(lvProcesses);
+    if (SortColumn != -1)
+        SortList();
 }
 
-void TFormMain::objProcessesProcessAdded(QObject *, quint32 dwProcessID)
+void TProcessPage::objProcessesProcessAdded(QObject *, quint32 dwProcessID)
 {
     TProcessItem *item = objProcesses->ItemByPID(dwProcessID);
     if (!item)
@@ -404,37 +437,36 @@ void TFormMain::objProcessesProcessAdded(QObject *, quint32 dwProcessID)
     SetDictionaryState(item);
 }
 
-void TFormMain::objProcessesProcessReloaded(QObject *, quint32 dwProcessID)
+void TProcessPage::objProcessesProcessReloaded(QObject *, quint32 dwProcessID)
 {
     TProcessItem *item = objProcesses->ItemByPID(dwProcessID);
     if (!item)
         return;
-    const int n = lvProcesses->topLevelItemCount();
-    for (int i = 0; i < n; ++i) {
-        QTreeWidgetItem *row = lvProcesses->topLevelItem(i);
-        quint32 pid = 0;
-        if (RowPID(row, pid) && pid == dwProcessID) {
-            row->setData(colName, ImageIndexRole, item->IconIndex);
-            row->setText(colUser, item->UserName);
-            row->setText(colPath, item->Path);
-            return;
+    if (TListRow *row = RowOfPID(dwProcessID)) {
+        // A process that runs a new program or renames itself is looked up again.
+        if (row->text(colName) != item->Name) {
+            row->setText(colName, item->Name);
+            SetDictionaryState(item);
         }
+        row->setData(colName, ImageIndexRole, item->IconIndex);
+        row->setText(colUser, item->UserName);
+        row->setText(colPath, item->Path);
     }
 }
 
-void TFormMain::objProcessesProcessRemoved(QObject *, quint32 dwProcessID)
+void TProcessPage::objProcessesProcessRemoved(QObject *, quint32 dwProcessID)
 {
-    const int n = lvProcesses->topLevelItemCount();
-    for (int i = 0; i < n; ++i) {
-        quint32 pid = 0;
-        if (RowPID(lvProcesses->topLevelItem(i), pid) && pid == dwProcessID) {
-            delete lvProcesses->takeTopLevelItem(i);
-            return;
-        }
-    }
+    TListRow *row = m_Rows.take(dwProcessID);
+    if (!row)
+        return;
+    const bool shown = row->isSelected();
+    delete row;
+    // A panel that showed the ended process shows it no more.
+    if (shown && Context.Details && Context.Details->Source == this)
+        Context.Details->RefreshDetails();
 }
 
-void TFormMain::UpdateProcessButtons()
+void TProcessPage::UpdateProcessButtons()
 {
     const TProcessItem *item = SelectedProcess();
     const bool enable = item && !IsSystemPID(item->ProcessID);
@@ -444,51 +476,35 @@ void TFormMain::UpdateProcessButtons()
 
 // ---- sorting and drawing -------------------------------------------------------------------------
 
-void TFormMain::lvProcessesColumnClick(QObject *, int Column)
+void TProcessPage::lvProcessesColumnClick(QObject *, int Column)
 {
-    ListColumnClick(lsProcesses, Column);
+    ListColumnClick(Column);
 }
 
-void TFormMain::SortList(QTreeWidget *List)
+int TProcessPage::CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
 {
-    if (!List || List->columnCount() == 0)
-        return;
-    int list = -1;
-    for (int i = 0; i < ListCount; ++i) {
-        if (PageList(i) == List)
-            list = i;
-    }
-    const int column = list >= 0 ? qBound(0, Lists[list].SortColumn, List->columnCount() - 1) : 0;
-    // The rows' own comparison holds the direction, so the model sorts them ascending.
-    List->sortItems(column, Qt::AscendingOrder);
-    for (int i = 0; i < List->topLevelItemCount(); ++i) {
-        if (List->topLevelItem(i)->isSelected()) {
-            List->scrollToItem(List->topLevelItem(i), QAbstractItemView::EnsureVisible);
-            break;
-        }
-    }
+    return lvProcessesCompare(lvProcesses, A, B);
 }
 
-int TFormMain::lvProcessesCompare(QObject *, QTreeWidgetItem *A, QTreeWidgetItem *B)
+int TProcessPage::lvProcessesCompare(QObject *, const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
 {
-    const TListState &state = Lists[lsProcesses];
-    const bool desc = state.SortDescending;
-    switch (state.SortColumn) {
+    const bool desc = SortDescending;
+    switch (SortColumn) {
     case colName:
     case colUser:
     case colPath:
-        return CompareTexts(A->text(state.SortColumn), B->text(state.SortColumn), desc);
+        return CompareTexts(A->text(SortColumn), B->text(SortColumn), desc);
     case colPID:
     case colCPU:
     case colWorkingSet:
     case colPagefile: {
         // Each row's own identifier: rows move while they are sorted, so positions mean nothing.
-        auto value = [this, &state](const QTreeWidgetItem *Row) -> long double {
+        auto value = [this](const QTreeWidgetItem *Row) -> long double {
             quint32 pid = 0;
             const TProcessItem *item = RowPID(Row, pid) ? objProcesses->ItemByPID(pid) : nullptr;
             if (!item)
                 return 0;
-            switch (state.SortColumn) {
+            switch (SortColumn) {
             case colPID:
                 return item->ProcessID;
             case colCPU:
@@ -506,7 +522,7 @@ int TFormMain::lvProcessesCompare(QObject *, QTreeWidgetItem *A, QTreeWidgetItem
     }
 }
 
-bool TFormMain::lvProcessesCustomDrawItem(QObject *, int Index, QColor &FontColor)
+bool TProcessPage::lvProcessesCustomDrawItem(QObject *, int Index, QColor &FontColor)
 {
     const TProcessItem *item = ItemOfRow(Index);
     if (!item)
@@ -528,47 +544,67 @@ bool TFormMain::lvProcessesCustomDrawItem(QObject *, int Index, QColor &FontColo
 
 // ---- mouse and keyboard ----------------------------------------------------------------------------
 
-bool TFormMain::ProcessListEvent(QObject *Watched, QEvent *Event)
+bool TProcessPage::eventFilter(QObject *Watched, QEvent *Event)
 {
-    if (!lvProcesses || !edtNewProcessPath)
+    if (edtNewProcessPath && Watched == edtNewProcessPath && Event->type() == QEvent::KeyPress) {
+        auto *e = static_cast<QKeyEvent *>(Event);
+        if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+            QChar key(13);
+            edtNewProcessPathKeyPress(edtNewProcessPath, key);
+            return key.isNull();
+        }
         return false;
-    if (Watched == lvProcesses->viewport())
-        return PassListMouseEvent(this, lvProcesses, Event,
-                                  {&TFormMain::lvProcessesMouseMove, &TFormMain::lvProcessesClick,
-                                   &TFormMain::lvProcessesMouseDown});
-    if (Event->type() != QEvent::KeyPress)
-        return false;
-    auto *e = static_cast<QKeyEvent *>(Event);
-    if (Watched == lvProcesses) {
-        int key = e->key();
-        lvProcessesKeyDown(lvProcesses, key, e->modifiers());
-        return key == 0;
     }
-    if (Watched == edtNewProcessPath && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
-        QChar key(13);
-        edtNewProcessPathKeyPress(edtNewProcessPath, key);
-        return key.isNull();
-    }
-    return false;
+    return TListPage::eventFilter(Watched, Event);
 }
 
-void TFormMain::lvProcessesSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
+void TProcessPage::SelectItem(QTreeWidgetItem *Item, bool Selected)
+{
+    lvProcessesSelectItem(lvProcesses, Item, Selected);
+}
+
+void TProcessPage::Click()
+{
+    lvProcessesClick(lvProcesses);
+}
+
+void TProcessPage::MouseMove(Qt::MouseButtons Shift, int X, int Y)
+{
+    lvProcessesMouseMove(lvProcesses, Shift, X, Y);
+}
+
+void TProcessPage::MouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y)
+{
+    lvProcessesMouseDown(lvProcesses, Button, Shift, X, Y);
+}
+
+void TProcessPage::ColumnClick(int Column)
+{
+    lvProcessesColumnClick(lvProcesses, Column);
+}
+
+void TProcessPage::KeyDown(int &Key, Qt::KeyboardModifiers Shift)
+{
+    lvProcessesKeyDown(lvProcesses, Key, Shift);
+}
+
+void TProcessPage::lvProcessesSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
 {
     UpdateProcessButtons();
     ListSelected(Selected);
 }
 
-void TFormMain::lvProcessesClick(QObject *)
+void TProcessPage::lvProcessesClick(QObject *)
 {
-    ListClick(lsProcesses);
+    ListClick();
 }
 
-void TFormMain::lvProcessesMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
+void TProcessPage::lvProcessesMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
 {
-    ListMouseMove(lsProcesses, X, Y);
+    ListMouseMove(X, Y);
 }
 
-void TFormMain::lvProcessesMouseDown(QObject *, Qt::MouseButton Button, Qt::KeyboardModifiers, int, int)
+void TProcessPage::lvProcessesMouseDown(QObject *, Qt::MouseButton Button, Qt::KeyboardModifiers, int, int)
 {
     if (Button != Qt::RightButton)
         return;
@@ -577,15 +613,16 @@ void TFormMain::lvProcessesMouseDown(QObject *, Qt::MouseButton Button, Qt::Keyb
         pmProcess->popup(QCursor::pos());
 }
 
-void TFormMain::lvProcessesKeyDown(QObject *, int &Key, Qt::KeyboardModifiers)
+void TProcessPage::lvProcessesKeyDown(QObject *, int &Key, Qt::KeyboardModifiers)
 {
     if (Key == Qt::Key_Delete)
         btnTerminateProcessClick(btnTerminateProcess);
+    // Every other key keeps its meaning in the list.
 }
 
 // ---- commands --------------------------------------------------------------------------------------
 
-bool TFormMain::IsCriticalProcess(const QString &Path) const
+bool TProcessPage::IsCriticalProcess(const QString &Path) const
 {
     if (Path.isEmpty())
         return false;
@@ -600,17 +637,22 @@ bool TFormMain::IsCriticalProcess(const QString &Path) const
     return false;
 }
 
-void TFormMain::ExecuteProcessCommand(quint8 Command, int Param)
+void TProcessPage::ExecuteProcessCommand(quint8 Command, int Param)
 {
     RunProcessCommand(Command, Param, nullptr);
+    // The panel shows the process as the command left it.
+    if (Context.Details && Context.Details->Source == this)
+        Context.Details->RefreshDetails();
 }
 
-void TFormMain::ExecuteProcessCommand(quint8 Command, const TProcessAffinityParam *Param)
+void TProcessPage::ExecuteProcessCommand(quint8 Command, const TProcessAffinityParam *Param)
 {
     RunProcessCommand(Command, 0, Param);
+    if (Context.Details && Context.Details->Source == this)
+        Context.Details->RefreshDetails();
 }
 
-void TFormMain::RunProcessCommand(quint8 Command, int Param, const TProcessAffinityParam *Affinity)
+void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAffinityParam *Affinity)
 {
     const int selected = int(lvProcesses->selectedItems().size());
     TProcessItem *item = SelectedProcess();
@@ -699,95 +741,97 @@ void TFormMain::RunProcessCommand(quint8 Command, int Param, const TProcessAffin
         if (Affinity && !item->SetAffinity(quint32(qMax(0, Affinity->CPUIndex)), Affinity->Enabled))
             ReportFailure(kFailAffinity, item);
         break;
+    // Where neither the file manager nor the default program could show the file, the user
+    // who asked is told so.
     case pcLocation:
-        if (UsablePath(item->Path))
-            UiHooks().ShowInFileManager(item->Path);
+        if (UsablePath(item->Path) && !UiHooks().ShowInFileManager(item->Path))
+            ReportFailure(kFailLocation, item);
         break;
     case pcProperties:
-        if (UsablePath(item->Path))
-            UiHooks().ShowFileProperties(item->Path);
+        if (UsablePath(item->Path) && !UiHooks().ShowFileProperties(item->Path))
+            ReportFailure(kFailProperties, item);
         break;
     default:
         break;
     }
 }
 
-void TFormMain::mniProcess_TerminateClick(QObject *)
+void TProcessPage::mniProcess_TerminateClick(QObject *)
 {
     ExecuteProcessCommand(pcTerminate, 0);
 }
 
-void TFormMain::mniProcess_TerminateTreeClick(QObject *)
+void TProcessPage::mniProcess_TerminateTreeClick(QObject *)
 {
     ExecuteProcessCommand(pcTerminateTree, 0);
 }
 
-void TFormMain::mniProcess_DeleteClick(QObject *)
+void TProcessPage::mniProcess_DeleteClick(QObject *)
 {
     ExecuteProcessCommand(pcDelete, 0);
 }
 
-void TFormMain::mniProcess_PauseClick(QObject *)
+void TProcessPage::mniProcess_PauseClick(QObject *)
 {
     ExecuteProcessCommand(pcSuspend, 0);
 }
 
-void TFormMain::mniProcess_ResumeClick(QObject *)
+void TProcessPage::mniProcess_ResumeClick(QObject *)
 {
     ExecuteProcessCommand(pcResume, 0);
 }
 
-void TFormMain::mniProcess_LocationClick(QObject *)
+void TProcessPage::mniProcess_LocationClick(QObject *)
 {
     ExecuteProcessCommand(pcLocation, 0);
 }
 
-void TFormMain::mniProcess_PropertiesClick(QObject *)
+void TProcessPage::mniProcess_PropertiesClick(QObject *)
 {
     ExecuteProcessCommand(pcProperties, 0);
 }
 
-void TFormMain::btnTerminateProcessClick(QObject *)
+void TProcessPage::btnTerminateProcessClick(QObject *)
 {
     ExecuteProcessCommand(pcTerminate, 0);
 }
 
-void TFormMain::btnTerminateProcessTreeClick(QObject *)
+void TProcessPage::btnTerminateProcessTreeClick(QObject *)
 {
     ExecuteProcessCommand(pcTerminateTree, 0);
 }
 
-void TFormMain::mniProcess_Priority_RealtimeClick(QObject *)
+void TProcessPage::mniProcess_Priority_RealtimeClick(QObject *)
 {
     ExecuteProcessCommand(pcPriority, int(REALTIME_PRIORITY_CLASS));
 }
 
-void TFormMain::mniProcess_Priority_HighClick(QObject *)
+void TProcessPage::mniProcess_Priority_HighClick(QObject *)
 {
     ExecuteProcessCommand(pcPriority, int(HIGH_PRIORITY_CLASS));
 }
 
-void TFormMain::mniProcess_Priority_AboveNormalClick(QObject *)
+void TProcessPage::mniProcess_Priority_AboveNormalClick(QObject *)
 {
     ExecuteProcessCommand(pcPriority, int(ABOVE_NORMAL_PRIORITY_CLASS));
 }
 
-void TFormMain::mniProcess_Priority_NormalClick(QObject *)
+void TProcessPage::mniProcess_Priority_NormalClick(QObject *)
 {
     ExecuteProcessCommand(pcPriority, int(NORMAL_PRIORITY_CLASS));
 }
 
-void TFormMain::mniProcess_Priority_BelowNormalClick(QObject *)
+void TProcessPage::mniProcess_Priority_BelowNormalClick(QObject *)
 {
     ExecuteProcessCommand(pcPriority, int(BELOW_NORMAL_PRIORITY_CLASS));
 }
 
-void TFormMain::mniProcess_Priority_LowClick(QObject *)
+void TProcessPage::mniProcess_Priority_LowClick(QObject *)
 {
     ExecuteProcessCommand(pcPriority, int(IDLE_PRIORITY_CLASS));
 }
 
-void TFormMain::mniProcess_PriorityClick(QObject *)
+void TProcessPage::mniProcess_PriorityClick(QObject *)
 {
     TProcessItem *item = SelectedProcess();
     if (!item)
@@ -814,7 +858,7 @@ void TFormMain::mniProcess_PriorityClick(QObject *)
     mniProcess_PriorityGroup->setExclusive(true);
 }
 
-void TFormMain::FillAffinityMenu()
+void TProcessPage::FillAffinityMenu()
 {
     mniProcess_Affinity->clear();
     const quint32 n = objProcesses->ProcessorCount;
@@ -837,7 +881,7 @@ void TFormMain::FillAffinityMenu()
     }
 }
 
-void TFormMain::mniProcess_AffinityClick(QObject *)
+void TProcessPage::mniProcess_AffinityClick(QObject *)
 {
     TProcessItem *item = SelectedProcess();
     if (!item)
@@ -846,7 +890,7 @@ void TFormMain::mniProcess_AffinityClick(QObject *)
         a->setChecked(item->GetAffinity(quint32(a->data().toInt())));
 }
 
-void TFormMain::mniProcess_AffinitySubItemsClick(QObject *Sender)
+void TProcessPage::mniProcess_AffinitySubItemsClick(QObject *Sender)
 {
     auto *a = qobject_cast<QAction *>(Sender);
     if (!a)
@@ -859,21 +903,21 @@ void TFormMain::mniProcess_AffinitySubItemsClick(QObject *Sender)
 
 // ---- new process panel -------------------------------------------------------------------------
 
-void TFormMain::btnNewProcessClick(QObject *)
+void TProcessPage::btnNewProcessClick(QObject *)
 {
     const bool show = pnlNewProcess->isHidden();
     pnlNewProcess->setVisible(show);
     edtNewProcessPath->clear();
     // The list gives the panel its room (the layout takes it from the list's height).
-    if (QLayout *l = pnlTab_Process->layout())
+    if (QLayout *l = PagePanel()->layout())
         l->activate();
     if (show)
         edtNewProcessPath->setFocus(Qt::OtherFocusReason);
-    pnlDetails->move(pnlDetails->x(), lvProcesses->y() + pnlTab_Process->y());
-    pnlDetails->resize(pnlDetails->width(), lvProcesses->height());
+    if (Context.Details)
+        Context.Details->PlaceBeside(lvProcesses);
 }
 
-void TFormMain::btnNewProcessOkClick(QObject *Sender)
+void TProcessPage::btnNewProcessOkClick(QObject *Sender)
 {
     const QString text = edtNewProcessPath->text();
     if (text.trimmed().isEmpty())
@@ -884,26 +928,94 @@ void TFormMain::btnNewProcessOkClick(QObject *Sender)
         btnNewProcessClick(Sender);
 }
 
-void TFormMain::btnNewProcessCancelClick(QObject *Sender)
+void TProcessPage::btnNewProcessCancelClick(QObject *Sender)
 {
     if (!pnlNewProcess->isHidden())
         btnNewProcessClick(Sender);
 }
 
-void TFormMain::btnNewProcessBrowseClick(QObject *)
+void TProcessPage::btnNewProcessBrowseClick(QObject *)
 {
     dlgOpenFile.Title = QStringLiteral("浏览");
     // The picker reads "*.exe" as files with the execute permission.
     dlgOpenFile.Filter = QStringLiteral("应用程序(*.exe)|*.exe|所有类型(*.*)|*.*");
     dlgOpenFile.DefaultExt = QStringLiteral("*.*");
-    if (dlgOpenFile.Execute(this))
+    if (dlgOpenFile.Execute(Context.Host ? Context.Host->HostWindow() : nullptr))
         edtNewProcessPath->setText(dlgOpenFile.FileName);
 }
 
-void TFormMain::edtNewProcessPathKeyPress(QObject *Sender, QChar &Key)
+void TProcessPage::edtNewProcessPathKeyPress(QObject *Sender, QChar &Key)
 {
     if (Key == QChar(13)) {
         btnNewProcessOkClick(Sender);
         Key = QChar(0);
     }
+}
+
+// ---- the page in the window --------------------------------------------------------------------
+
+void TProcessPage::FillPage()
+{
+    FillProcessList();
+}
+
+QString TProcessPage::StatusText() const
+{
+    return QStringLiteral("[进程管理] 进程: %1").arg(objProcesses->GetCount());
+}
+
+void TProcessPage::UpdateButtons()
+{
+    UpdateProcessButtons();
+}
+
+int TProcessPage::SearchColumn(int Hot) const
+{
+    return (Hot == colUser || Hot == colPath) ? Hot : colName;
+}
+
+bool TProcessPage::AddDetails(TDetailsPanel &Panel)
+{
+    TProcessItem *item = SelectedProcess();
+    if (!item)
+        return false;
+    item->Memory->Refresh();
+    item->Times->Refresh();
+    QString text;
+    Panel.AddDetailLine(QStringLiteral("进程名"), item->Name, true);
+    Panel.AddDetailLine(QStringLiteral("进程 ID"), QString::number(item->ProcessID), true);
+    Panel.AddDetailLine(QStringLiteral("父进程 ID"), QString::number(item->ParentProcessID), true);
+    Panel.AddDetailLine(QStringLiteral("会话 ID"), QString::number(item->SessionID), true);
+    DateTimeText(item->Times->StartTime, text);
+    Panel.AddDetailLine(QStringLiteral("创建时间"), text, true);
+    Panel.AddDetailLine(QStringLiteral("用户"), QStringLiteral("%1\\%2").arg(item->Domain, item->UserName), true);
+    Panel.AddDetailLine(QStringLiteral("路径"), item->Path, true);
+    Panel.AddDetailLine(QStringLiteral("命令行"), item->CommandLine, true);
+    PriorityText(item->GetPriority(), text);
+    Panel.AddDetailLine(QStringLiteral("优先级"), text, true);
+    Panel.AddDetailLine(QStringLiteral("线程数"), QString::number(item->GetThreadCount()), true);
+    Panel.AddDetailLine(QStringLiteral("模块数"), QString::number(item->GetModuleCount()), true);
+    Panel.AddDetailLine(QStringLiteral("句柄数"), QString::number(item->GetHandleCount()), true);
+    const TProcessMemory &m = *item->Memory;
+    ByteCountText(qint64(m.WorkingSetSize), text);
+    Panel.AddDetailLine(QStringLiteral("物理内存使用"), text, true);
+    ByteCountText(qint64(m.PeakWorkingSetSize), text);
+    Panel.AddDetailLine(QStringLiteral("物理内存峰值"), text, true);
+    ByteCountText(qint64(m.PagefileUsage), text);
+    Panel.AddDetailLine(QStringLiteral("虚拟内存使用"), text, true);
+    ByteCountText(qint64(m.PeakPagefileUsage), text);
+    Panel.AddDetailLine(QStringLiteral("虚拟内存峰值"), text, true);
+    Panel.AddDetailLine(QStringLiteral("文件版本"), Panel.FileVersionText(item->Path), true);
+    FileMD5Text(item->Path, text);
+    Panel.AddDetailLine(QStringLiteral("MD5 值"), text, true);
+
+    QString description;
+    bool dangerous = false;
+    const bool found = LookupProcess(item->Name, description, dangerous);
+    if (found && dangerous)
+        Panel.AddWarning(QStringLiteral("[警告 - 危险进程]\r"));
+    Panel.AddDetailLine(QStringLiteral("进程描述"), found ? description : QStringLiteral("抱歉！没有找到该进程相关信息。"),
+                        true);
+    Panel.AddDisclaimer(QStringLiteral("\r(声明：进程描述信息均搜集自网络，仅供参考！)"));
+    return true;
 }

@@ -1,9 +1,10 @@
 // The services page of the main window and its commands.
 
-#include "ui/frmMain.h"
+#include "ui/frmMainServices.h"
 
 #include "sysinfo/Services.h"
 #include "ui/DisplayTexts.h"
+#include "ui/frmMainDetails.h"
 #include "ui/PageCommon.h"
 #include "ui/PngImage.h"
 #include "ui/frmMessage.h"
@@ -34,8 +35,6 @@ constexpr quint8 mrNo = 4;
 // Columns of the service list.
 enum : int { colName = 0, colDisplayName, colState, colStartType, colCommandLine };
 
-// The row data: the service's index in the list when the row was added.
-constexpr int IndexRole = Qt::UserRole;
 // The row's image in the shared image list.
 constexpr int ServiceImageRole = Qt::UserRole + 2;
 
@@ -119,9 +118,27 @@ bool CanPause(const TServiceItem *Item)
 
 // ---- building the page -----------------------------------------------------------------------
 
-void TFormMain::BuildServicePage(QLayout *Layout)
+TServicePage::TServicePage(const TPageContext &Context, QWidget *Page) : TListPage(Context, Page)
 {
-    auto *layout = static_cast<QVBoxLayout *>(Layout);
+    BuildServicePage();
+    Optimization = std::make_unique<TOptimizationPanel>(Page, lvServices);
+    Optimization->OnRefreshList = [this] { RefreshServiceList(); };
+}
+
+TServicePage::~TServicePage()
+{
+    DropList();
+}
+
+void TServicePage::BuildServicePage()
+{
+    QWidget *page = PagePanel();
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    lvServices = MakeList(page, "lvServices",
+                          {{u"服务名", 100}, {u"显示名", 150}, {u"当前状态", 70}, {u"启动类型", 70}, {u"命令行", 235}});
+    layout->addWidget(lvServices);
     objServices = new TServices(this);
     objServices->setObjectName(QStringLiteral("objServices"));
 
@@ -130,13 +147,11 @@ void TFormMain::BuildServicePage(QLayout *Layout)
                 QIcon(ServicePicture(u"service_paused"))};
 
     lvServices->setIconSize(QSize(16, 16));
-    new TListMouseEvents(this, lvServices,
-                         {&TFormMain::lvServicesMouseMove, &TFormMain::lvServicesClick, &TFormMain::lvServicesMouseDown});
-    PrepareList(lvServices, &TFormMain::lvServicesColumnClick, &TFormMain::lvServicesSelectItem);
+    SetList(lvServices);
     for (int c : {colState, colStartType})
         lvServices->headerItem()->setTextAlignment(c, Qt::AlignCenter);
 
-    QHBoxLayout *barLayout = NewButtonBar(pnlTab_Service, "pnlServiceButtons");
+    QHBoxLayout *barLayout = NewButtonBar(page, "pnlServiceButtons");
     QWidget *bar = barLayout->parentWidget();
     btnStartService = ServiceButton(bar, "btnStartService", QStringLiteral("..."));
     btnPauseService = ServiceButton(bar, "btnPauseService", QStringLiteral("..."));
@@ -156,7 +171,7 @@ void TFormMain::BuildServicePage(QLayout *Layout)
     btnServicesOptimization->OnClick = [this](QObject *s) { btnServicesOptimizationClick(s); };
     btnRefreshServiceList->OnClick = [this](QObject *s) { btnRefreshServiceListClick(s); };
 
-    pmService = new QMenu(this);
+    pmService = new QMenu(page);
     pmService->setObjectName(QStringLiteral("pmService"));
     pmService->setFont(PageFont(12));
     mniService_Start = AddMenuItem(pmService, "mniService_Start", QStringLiteral("启动服务"));
@@ -200,11 +215,11 @@ void TFormMain::BuildServicePage(QLayout *Layout)
 
 // ---- rows --------------------------------------------------------------------------------------
 
-void TFormMain::AddServiceRow(int Index, TServiceItem *Item)
+void TServicePage::AddServiceRow(int Index, TServiceItem *Item)
 {
-    auto *row = new TFormRow(this, QTreeWidgetItem::UserType + 2, lvServices, &TFormMain::lvServicesCompare);
+    auto *row = new TListRow(this);
     const int image = RowImage(Item->State);
-    row->setData(colName, IndexRole, Index);
+    row->Index = Index;
     row->setData(colName, ServiceImageRole, image);
     row->setIcon(colName, ilCommon.value(image));
     row->setText(colName, Item->Name);
@@ -217,7 +232,7 @@ void TFormMain::AddServiceRow(int Index, TServiceItem *Item)
     lvServices->addTopLevelItem(row);
 }
 
-void TFormMain::FillServiceList()
+void TServicePage::FillServiceList()
 {
     objServices->Reload();
     if (objServices->GetCount() < 1)
@@ -229,12 +244,15 @@ void TFormMain::FillServiceList()
     lvServices->setUpdatesEnabled(true);
 }
 
-void TFormMain::RefreshServiceList()
+void TServicePage::RefreshServiceList()
 {
-    if (!pnlTab_Service->isVisible() || lvServices->topLevelItemCount() < 1)
+    if (!PagePanel()->isVisible() || lvServices->topLevelItemCount() < 1)
         return;
     objServices->Reload();
-    lblTopBarInfo->setText(QStringLiteral("[服务管理] 服务: %1").arg(objServices->GetCount()));
+    SetStatusText(StatusText());
+    // Without an answer the rows stay as they were: an empty list would claim there are no services.
+    if (objServices->RefreshFailed())
+        return;
 
     lvServices->setUpdatesEnabled(false);
     for (int i = lvServices->topLevelItemCount() - 1; i >= 0; --i) {
@@ -265,26 +283,21 @@ void TFormMain::RefreshServiceList()
             if (!shown.contains(item->Name.toCaseFolded()))
                 AddServiceRow(i, item);
         }
-        if (Lists[lsServices].SortColumn != -1)
-            SortList(lvServices);
+        if (SortColumn != -1)
+            SortList();
     }
     lvServices->setUpdatesEnabled(true);
 }
 
-TServiceItem *TFormMain::SelectedService() const
+TServiceItem *TServicePage::SelectedService() const
 {
-    const int n = lvServices->topLevelItemCount();
-    for (int i = 0; i < n; ++i) {
-        QTreeWidgetItem *row = lvServices->topLevelItem(i);
-        if (row->isSelected())
-            return objServices->ItemByName(row->text(colName));
-    }
-    return nullptr;
+    const TListRow *row = SelectedRow();
+    return row ? objServices->ItemByName(row->text(colName)) : nullptr;
 }
 
 // ---- commands --------------------------------------------------------------------------------------
 
-void TFormMain::ServiceCommand(quint8 Code, quint8 StartType)
+void TServicePage::ServiceCommand(quint8 Code, quint8 StartType)
 {
     TServiceItem *item = SelectedService();
     if (!item)
@@ -296,10 +309,10 @@ void TFormMain::ServiceCommand(quint8 Code, quint8 StartType)
     // lets queued work run (the end of an optimisation job reloads the list), so the item is
     // looked up again by its name; a service that has gone meanwhile is skipped.
     auto run = [&](const char16_t *WaitText, const char16_t *Failure, const auto &Operation) {
-        ShowWaiting(QString::fromUtf16(WaitText));
+        Context.Host->ShowWaiting(QString::fromUtf16(WaitText));
         item = objServices->ItemByName(name);
         const bool ok = item && Operation();
-        HideWaiting();
+        Context.Host->HideWaiting();
         if (item && !ok)
             ReportFailure(Failure, name);
     };
@@ -350,9 +363,12 @@ void TFormMain::ServiceCommand(quint8 Code, quint8 StartType)
     }
     RefreshServiceList();
     UpdateServiceButtons();
+    // The panel shows the service as the command left it.
+    if (Context.Details && Context.Details->Source == this)
+        Context.Details->RefreshDetails();
 }
 
-void TFormMain::UpdateServiceButtons()
+void TServicePage::UpdateServiceButtons()
 {
     const TServiceItem *item = SelectedService();
     auto off = [](TPicButton *Button) {
@@ -379,47 +395,47 @@ void TFormMain::UpdateServiceButtons()
         off(btnPauseService);
 }
 
-void TFormMain::mniService_StartClick(QObject *)
+void TServicePage::mniService_StartClick(QObject *)
 {
     ServiceCommand(scStart);
 }
 
-void TFormMain::mniService_StopClick(QObject *)
+void TServicePage::mniService_StopClick(QObject *)
 {
     ServiceCommand(scStop);
 }
 
-void TFormMain::mniService_PauseClick(QObject *)
+void TServicePage::mniService_PauseClick(QObject *)
 {
     ServiceCommand(scPause);
 }
 
-void TFormMain::mniService_ResumeClick(QObject *)
+void TServicePage::mniService_ResumeClick(QObject *)
 {
     ServiceCommand(scResume);
 }
 
-void TFormMain::mniService_RestartClick(QObject *)
+void TServicePage::mniService_RestartClick(QObject *)
 {
     ServiceCommand(scRestart);
 }
 
-void TFormMain::mniService_StartupType_AutomaticClick(QObject *)
+void TServicePage::mniService_StartupType_AutomaticClick(QObject *)
 {
     ServiceCommand(scStartType, 2);
 }
 
-void TFormMain::mniService_StartupType_ManualClick(QObject *)
+void TServicePage::mniService_StartupType_ManualClick(QObject *)
 {
     ServiceCommand(scStartType, 3);
 }
 
-void TFormMain::mniService_StartupType_DisabledClick(QObject *)
+void TServicePage::mniService_StartupType_DisabledClick(QObject *)
 {
     ServiceCommand(scStartType, 4);
 }
 
-void TFormMain::pmServicePopup(QObject *)
+void TServicePage::pmServicePopup(QObject *)
 {
     const TServiceItem *item = SelectedService();
     if (!item)
@@ -431,7 +447,7 @@ void TFormMain::pmServicePopup(QObject *)
     mniService_Restart->setEnabled(CanStop(item));
 }
 
-void TFormMain::mniService_StartupTypeClick(QObject *)
+void TServicePage::mniService_StartupTypeClick(QObject *)
 {
     const TServiceItem *item = SelectedService();
     if (!item)
@@ -452,22 +468,23 @@ void TFormMain::mniService_StartupTypeClick(QObject *)
 }
 
 // The state buttons get their click target from UpdateServiceButtons.
-void TFormMain::btnStartServiceClick(QObject *) {}
+void TServicePage::btnStartServiceClick(QObject *) {}
 
-void TFormMain::btnPauseServiceClick(QObject *) {}
+void TServicePage::btnPauseServiceClick(QObject *) {}
 
-void TFormMain::btnRefreshServiceListClick(QObject *)
+void TServicePage::btnRefreshServiceListClick(QObject *)
 {
     RefreshServiceList();
 }
 
-void TFormMain::btnServicesOptimizationClick(QObject *)
+void TServicePage::btnServicesOptimizationClick(QObject *)
 {
+    TSkinPanelStandIn *pnlServicesOptimizaion = Optimization ? Optimization->pnlServicesOptimizaion : nullptr;
     if (!pnlServicesOptimizaion)
         return;
     const bool show = !pnlServicesOptimizaion->isVisible();
     pnlServicesOptimizaion->setVisible(show);
-    QLayout *layout = pnlTab_Service->layout();
+    QLayout *layout = PagePanel()->layout();
     if (layout && layout->indexOf(pnlServicesOptimizaion) >= 0) {
         // The page's layout gives the panel its room.
         layout->activate();
@@ -477,45 +494,115 @@ void TFormMain::btnServicesOptimizationClick(QObject *)
         if (layout)
             layout->activate();
     }
-    pnlDetails->move(pnlDetails->x(), lvServices->y() + pnlTab_Service->y());
-    pnlDetails->resize(pnlDetails->width(), lvServices->height());
+    if (Context.Details)
+        Context.Details->PlaceBeside(lvServices);
 }
 
 // ---- list events -----------------------------------------------------------------------------
 
-void TFormMain::lvServicesSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
+void TServicePage::lvServicesSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
 {
     UpdateServiceButtons();
     ListSelected(Selected);
 }
 
-void TFormMain::lvServicesClick(QObject *)
+void TServicePage::lvServicesClick(QObject *)
 {
-    ListClick(lsServices);
+    ListClick();
 }
 
-void TFormMain::lvServicesMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
+void TServicePage::lvServicesMouseMove(QObject *, Qt::MouseButtons, int X, int Y)
 {
-    ListMouseMove(lsServices, X, Y);
+    ListMouseMove(X, Y);
 }
 
-void TFormMain::lvServicesMouseDown(QObject *, Qt::MouseButton Button, Qt::KeyboardModifiers, int, int)
+void TServicePage::lvServicesMouseDown(QObject *, Qt::MouseButton Button, Qt::KeyboardModifiers, int, int)
 {
     if (Button == Qt::RightButton)
         pmService->popup(QCursor::pos());
 }
 
-void TFormMain::lvServicesColumnClick(QObject *, int Column)
+void TServicePage::lvServicesColumnClick(QObject *, int Column)
 {
-    ListColumnClick(lsServices, Column);
+    ListColumnClick(Column);
 }
 
-int TFormMain::lvServicesCompare(QObject *, QTreeWidgetItem *A, QTreeWidgetItem *B)
+int TServicePage::lvServicesCompare(QObject *, const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
 {
-    return CompareListTexts(lsServices, A, B);
+    return CompareListTexts(A, B);
 }
 
-int TFormMain::ServiceCount() const
+int TServicePage::CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
 {
-    return objServices ? objServices->GetCount() : 0;
+    return lvServicesCompare(lvServices, A, B);
+}
+
+void TServicePage::SelectItem(QTreeWidgetItem *Item, bool Selected)
+{
+    lvServicesSelectItem(lvServices, Item, Selected);
+}
+
+void TServicePage::Click()
+{
+    lvServicesClick(lvServices);
+}
+
+void TServicePage::MouseMove(Qt::MouseButtons Shift, int X, int Y)
+{
+    lvServicesMouseMove(lvServices, Shift, X, Y);
+}
+
+void TServicePage::MouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y)
+{
+    lvServicesMouseDown(lvServices, Button, Shift, X, Y);
+}
+
+void TServicePage::ColumnClick(int Column)
+{
+    lvServicesColumnClick(lvServices, Column);
+}
+
+// ---- the page in the window --------------------------------------------------------------------
+
+void TServicePage::FillPage()
+{
+    FillServiceList();
+}
+
+QString TServicePage::StatusText() const
+{
+    if (objServices->RefreshFailed())
+        return QStringLiteral("[服务管理] 无法连接服务管理器！");
+    return QStringLiteral("[服务管理] 服务: %1").arg(objServices->GetCount());
+}
+
+void TServicePage::UpdateButtons()
+{
+    UpdateServiceButtons();
+}
+
+int TServicePage::SearchColumn(int Hot) const
+{
+    return (Hot == colDisplayName || Hot == colCommandLine) ? Hot : colName;
+}
+
+bool TServicePage::AddDetails(TDetailsPanel &Panel)
+{
+    const TServiceItem *item = SelectedService();
+    if (!item)
+        return false;
+    QString text;
+    Panel.AddDetailLine(QStringLiteral("服务名"), item->Name, true);
+    Panel.AddDetailLine(QStringLiteral("显示名"), item->DisplayName, true);
+    Panel.AddDetailLine(QStringLiteral("命令行"), item->BinaryPath, true);
+    Panel.AddDetailLine(QStringLiteral("宿主进程 ID"),
+                        item->ProcessID == 0 ? QStringLiteral("N/A") : QString::number(item->ProcessID), true);
+    ServiceStateText(item->State, text);
+    Panel.AddDetailLine(QStringLiteral("当前状态"), text, true);
+    StartTypeText(item->StartType, text);
+    Panel.AddDetailLine(QStringLiteral("启动类型"), text, true);
+    ServiceTypeText(item->ServiceType, text);
+    Panel.AddDetailLine(QStringLiteral("服务类型"), text, true);
+    Panel.AddDetailLine(QStringLiteral("描述"), item->Description, false);
+    return true;
 }

@@ -1,7 +1,7 @@
 // The system page of the main window: system figures on the left, live CPU and memory charts on
 // the right, and the CPU and memory share in the status line on every page.
 
-#include "ui/frmMain.h"
+#include "ui/frmMainSystem.h"
 
 #include "sysinfo/SystemStatus.h"
 #include "ui/ColorBox.h"
@@ -9,6 +9,7 @@
 
 #include <QChart>
 #include <QChartView>
+#include <QPainter>
 #include <QFontDatabase>
 #include <QGraphicsSimpleTextItem>
 #include <QGroupBox>
@@ -151,10 +152,10 @@ void AddPoint(QLineSeries *Series, double X, int Percent)
 
 // A click on a legend entry switches its line on or off, as the check box beside it would; the
 // CPU chart of a one-processor machine has no such boxes.
-void BindLegendMarker(TFormMain *Form, QChartView *View, QLegendMarker *Marker)
+void BindLegendMarker(TSystemPage *Page, QChartView *View, QLegendMarker *Marker)
 {
-    QObject::connect(Marker, &QLegendMarker::clicked, Form, [Form, View, Marker] {
-        if (View == Form->chtCPU && !Form->SysCPULegendCheckBoxes)
+    QObject::connect(Marker, &QLegendMarker::clicked, Page, [Page, View, Marker] {
+        if (View == Page->chtCPU && !Page->SysCPULegendCheckBoxes)
             return;
         if (QAbstractSeries *s = Marker->series())
             s->setVisible(!s->isVisible());
@@ -165,7 +166,27 @@ void BindLegendMarker(TFormMain *Form, QChartView *View, QLegendMarker *Marker)
 
 } // namespace
 
-void TFormMain::BuildSystemControls()
+TSystemPage::TSystemPage(QWidget *Page, TLabel *StatusBar) : m_Page(Page), m_StatusBar(StatusBar)
+{
+    chtCPU = new QChartView(Page);
+    chtCPU->setObjectName(QStringLiteral("chtCPU"));
+    chtMEM = new QChartView(Page);
+    chtMEM->setObjectName(QStringLiteral("chtMEM"));
+    for (QChartView *c : {chtCPU, chtMEM})
+        c->setRenderHint(QPainter::Antialiasing);
+    BuildSystemControls();
+}
+
+void TSystemPage::LayoutCharts()
+{
+    const int w = m_Page->width();
+    const int h = m_Page->height();
+    const int m = RoundEven((h - 6) / 2.0);
+    chtCPU->setGeometry(214, 0, w - 214, m);
+    chtMEM->setGeometry(214, chtCPU->y() + chtCPU->height() + 6, w - 214, m - 1);
+}
+
+void TSystemPage::BuildSystemControls()
 {
     objSystemStatus = new TSystemStatus(this);
     objSystemStatus->setObjectName(QStringLiteral("objSystemStatus"));
@@ -196,7 +217,7 @@ void TFormMain::BuildSystemControls()
          &lblSysTimeValue, "lblSysTimeValue"},
     };
     for (const TBox &b : boxes) {
-        auto *box = new TSkinGroupBox(pnlTab_System);
+        auto *box = new TSkinGroupBox(m_Page);
         box->SetUIStyle(TSkinUIStyle::DeepBlue);
         box->SetCaption(QString::fromUtf16(b.Caption));
         box->setObjectName(QLatin1String(b.Name));
@@ -232,17 +253,12 @@ void TFormMain::BuildSystemControls()
     }
 }
 
-void TFormMain::InitSystemPage()
-{
-    BuildSystemPage();
-}
-
-void TFormMain::tmrSystemTimer(QObject *)
+void TSystemPage::tmrSystemTimer(QObject *)
 {
     SystemTick();
 }
 
-void TFormMain::WriteSystemValues()
+void TSystemPage::WriteSystemValues()
 {
     const TSystemStatus *s = objSystemStatus;
     auto kb = [](qint64 Bytes) { return Figure(KiloBytes(Bytes)); };
@@ -257,7 +273,7 @@ void TFormMain::WriteSystemValues()
     lblSysTimeValue->setText(Lines({now, boot, span}));
 }
 
-void TFormMain::BuildSystemPage()
+void TSystemPage::BuildSystemPage()
 {
     TSystemStatus *s = objSystemStatus;
     s->RefreshCPUUsage();
@@ -265,7 +281,7 @@ void TFormMain::BuildSystemPage()
     s->RefreshUptime();
     const int cpu = s->GetCPUUsage(0);
     const int mem = Share(double(s->PhysicalTotal - s->PhysicalAvailable), double(s->PhysicalTotal));
-    lblStatusBar->setText(QStringLiteral("CPU: %1 % | MEM: %2 %").arg(cpu).arg(mem));
+    m_StatusBar->setText(QStringLiteral("CPU: %1 % | MEM: %2 %").arg(cpu).arg(mem));
 
     TOSInfo os;
     s->GetOSInfo(os);
@@ -276,8 +292,12 @@ void TFormMain::BuildSystemPage()
     if (s->CPUCount <= 1) {
         SysCPULegendCheckBoxes = false;
         tsCPU->setName(QStringLiteral("%1 %").arg(cpu));
+        chart->legend()->setAlignment(Qt::AlignBottom);
     } else {
         SysCPULegendCheckBoxes = true;
+        // One entry a line beside the chart: a row under it has no room for the whole text of
+        // every processor's entry.
+        chart->legend()->setAlignment(Qt::AlignRight);
         if (chart->series().size() <= 1) {
             for (quint32 i = 1; i <= s->CPUCount; ++i) {
                 quint32 value = 0;
@@ -297,7 +317,7 @@ void TFormMain::BuildSystemPage()
     PaintLegend(chart);
 }
 
-void TFormMain::SystemTick()
+void TSystemPage::SystemTick()
 {
     TSystemStatus *s = objSystemStatus;
     s->RefreshCPUUsage();
@@ -306,7 +326,7 @@ void TFormMain::SystemTick()
     const int cpu = s->GetCPUUsage(0);
     const int mem = Share(double(s->PhysicalTotal - s->PhysicalAvailable), double(s->PhysicalTotal));
     const int pf = Share(double(s->CommitTotal), double(s->CommitLimit));
-    lblStatusBar->setText(QStringLiteral("CPU: %1 % | MEM: %2 %").arg(cpu).arg(mem));
+    m_StatusBar->setText(QStringLiteral("CPU: %1 % | MEM: %2 %").arg(cpu).arg(mem));
     WriteSystemValues();
 
     // Both charts scroll by one step a tick; the visible window is 100 steps wide, and points
@@ -365,7 +385,7 @@ void TFormMain::SystemTick()
     PaintLegend(chtMEM->chart());
 }
 
-void TFormMain::UseSystemStatus(TSystemStatus *Status)
+void TSystemPage::UseSystemStatus(TSystemStatus *Status)
 {
     if (!Status || Status == objSystemStatus)
         return;

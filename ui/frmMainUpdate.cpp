@@ -1,6 +1,6 @@
-// The update check of the main form and its about box.
+// The update check of the main form.
 
-#include "ui/frmMain.h"
+#include "ui/frmMainUpdate.h"
 
 #include "dictdb/DBTools.h"
 #include "platform/files/AtomicFile.h"
@@ -8,6 +8,7 @@
 #include "platform/http/HttpRequest.h"
 #include "sysinfo/HttpGet.h"
 #include "sysinfo/Utils.h"
+#include "ui/FormControls.h"
 #include "ui/UiHooks.h"
 #include "ui/frmAbout.h"
 #include "ui/frmMessage.h"
@@ -81,7 +82,7 @@ bool ReadInt(const QString &Text, int &Value)
 
 // ---- building and the form's steps -------------------------------------------------------------
 
-void TFormMain::BuildUpdateCheck()
+TUpdateCheck::TUpdateCheck(TLabel *Version) : lblVersion(Version)
 {
     objHttpGet = new THttpGet(this);
     objHttpGet->setObjectName(QStringLiteral("objHttpGet"));
@@ -96,26 +97,42 @@ void TFormMain::BuildUpdateCheck()
     GetAppPath(UpdateDir);
 }
 
-bool TFormMain::UpdateCheckAllowed() const
+TUpdateCheck::~TUpdateCheck()
+{
+    // A transfer still running reports to nobody once the check is gone.
+    objHttpGet->OnProcess = nullptr;
+    objHttpGet->OnGetFileCompleted = nullptr;
+    objHttpGet->OnError = nullptr;
+    objHttpGet->OnStopped = nullptr;
+}
+
+QString TUpdateCheck::ProgramVersionText()
+{
+    QString version;
+    GetFileVersion(QString(), version);
+    return version;
+}
+
+bool TUpdateCheck::UpdateCheckAllowed() const
 {
     const QString platformName = QGuiApplication::platformName();
     const bool headless = platformName == QLatin1String("offscreen") || platformName == QLatin1String("minimal");
     return !headless || platform::http::serverOverrideSet();
 }
 
-QString TFormMain::UpdateURL(const QString &Path)
+QString TUpdateCheck::UpdateURL(const QString &Path)
 {
     return QStringLiteral("http://") + maker::WebHost + Path;
 }
 
-QString TFormMain::UpdateVersionText() const
+QString TUpdateCheck::UpdateVersionText() const
 {
     QString dictVersion;
     GetDictVersionIn(UpdateDir + kDictFile, dictVersion);
     return VersionText(ProgramVersionText(), dictVersion);
 }
 
-void TFormMain::DeleteUpdateFiles()
+void TUpdateCheck::DeleteUpdateFiles()
 {
     // Without a program directory the names would point into the working directory.
     if (UpdateDir.isEmpty())
@@ -124,12 +141,7 @@ void TFormMain::DeleteUpdateFiles()
     QFile::remove(UpdateDir + kDictTempFile);
 }
 
-void TFormMain::DeleteDownloadFiles()
-{
-    DeleteUpdateFiles();
-}
-
-void TFormMain::StartUpdateCheck()
+void TUpdateCheck::StartUpdateCheck()
 {
     if (!objHttpGet || UpdateDir.isEmpty() || !UpdateCheckAllowed())
         return;
@@ -139,7 +151,7 @@ void TFormMain::StartUpdateCheck()
     objHttpGet->GetFile();
 }
 
-void TFormMain::StopUpdateCheck()
+void TUpdateCheck::StopUpdateCheck()
 {
     if (objHttpGet)
         objHttpGet->Stop();
@@ -147,7 +159,7 @@ void TFormMain::StopUpdateCheck()
 
 // ---- the transfer's events ---------------------------------------------------------------------
 
-void TFormMain::objHttpGetProcess(QObject *, qint32 CurrentSize, qint32 TotalSize)
+void TUpdateCheck::objHttpGetProcess(QObject *, qint32 CurrentSize, qint32 TotalSize)
 {
     if (UpdateStage == 0) {
         lblVersion->setText(QStringLiteral("正在检查更新..."));
@@ -158,7 +170,7 @@ void TFormMain::objHttpGetProcess(QObject *, qint32 CurrentSize, qint32 TotalSiz
     lblVersion->setText(QStringLiteral("正在下载更新文件... %1 %").arg(percent));
 }
 
-void TFormMain::objHttpGetGetFileCompleted(QObject *, const QString &, qint32)
+void TUpdateCheck::objHttpGetGetFileCompleted(QObject *, const QString &, qint32)
 {
     if (UpdateStage == 0) {
         CheckUpdate();
@@ -183,7 +195,7 @@ void TFormMain::objHttpGetGetFileCompleted(QObject *, const QString &, qint32)
     lblVersion->setText(UpdateVersionText());
 }
 
-void TFormMain::objHttpGetError(QObject *)
+void TUpdateCheck::objHttpGetError(QObject *)
 {
     lblVersion->setText(UpdateStage == 0 ? QStringLiteral("检查更新失败！") : QStringLiteral("下载更新文件失败！"));
     lblVersion->setText(UpdateVersionText());
@@ -191,7 +203,7 @@ void TFormMain::objHttpGetError(QObject *)
 
 // ---- reading the descriptor --------------------------------------------------------------------
 
-bool TFormMain::CheckUpdate()
+bool TUpdateCheck::CheckUpdate()
 {
     const QString descriptor = UpdateDir + kDescriptorFile;
     if (UpdateDir.isEmpty() || !QFileInfo::exists(descriptor))
@@ -210,8 +222,9 @@ bool TFormMain::CheckUpdate()
             const quint8 answer = TFormMessage::MessageBox(
                 QStringLiteral("已发现新版本 Taskvane v%1，建议下载更新。是否立即打开下载页面？").arg(app),
                 QStringLiteral("信息"), 1, 2);
-            if (answer == 3)
-                UiHooks().OpenUrl(UpdateURL(kDownloadPage));
+            if (answer == 3 && !UiHooks().OpenUrl(UpdateURL(kDownloadPage)))
+                TFormMessage::MessageBox(QStringLiteral("打开下载页面操作失败！\r\r%1").arg(UpdateURL(kDownloadPage)),
+                                         QStringLiteral("失败"), 5, 0);
         }
 
         QString dictVersion;
@@ -230,7 +243,7 @@ bool TFormMain::CheckUpdate()
     return done;
 }
 
-QStringList TFormMain::SplitDelimited(const QString &Text, QChar Delimiter)
+QStringList TUpdateCheck::SplitDelimited(const QString &Text, QChar Delimiter)
 {
     auto blank = [](QChar c) { return c.unicode() >= 1 && c.unicode() <= 32; };
     QStringList fields;
@@ -277,7 +290,7 @@ QStringList TFormMain::SplitDelimited(const QString &Text, QChar Delimiter)
     return fields;
 }
 
-bool TFormMain::IsNewerVersion(const QString &Offered, const QString &Own, QChar Delimiter, int Fields)
+bool TUpdateCheck::IsNewerVersion(const QString &Offered, const QString &Own, QChar Delimiter, int Fields)
 {
     const QStringList offered = SplitDelimited(Offered, Delimiter);
     const QStringList own = SplitDelimited(Own, Delimiter);
@@ -295,10 +308,3 @@ bool TFormMain::IsNewerVersion(const QString &Offered, const QString &Own, QChar
     return false;
 }
 
-// ---- the about box -----------------------------------------------------------------------------
-
-void TFormMain::ShowAboutBox()
-{
-    auto about = std::make_unique<TFormAbout>(this);
-    UiHooks().ExecModal(about.get());
-}

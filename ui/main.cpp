@@ -1,5 +1,6 @@
 #include "sysinfo/Processes.h"
 #include "ui/SingleInstance.h"
+#include "ui/Translations.h"
 #include "ui/frmDBLogin.h"
 #include "ui/frmAbout.h"
 #include "ui/frmMain.h"
@@ -21,6 +22,7 @@ int main(int argc, char **argv)
     ProcessesUnitInitialization();
     InstallDictDBLoginDialog();
 
+    InstallToolkitTranslations();
     app.setApplicationName(QStringLiteral("Taskvane"));
     app.setApplicationDisplayName(QStringLiteral("Taskvane"));
     TFormMain formMain;

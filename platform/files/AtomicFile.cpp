@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,15 +11,34 @@
 
 namespace platform::files {
 
+namespace {
+
+std::atomic<StepHook> s_stepHook{nullptr};
+
+} // namespace
+
+void setStepHook(StepHook hook)
+{
+    s_stepHook.store(hook);
+}
+
+void beforeStep()
+{
+    if (const StepHook hook = s_stepHook.load())
+        hook();
+}
+
 bool writeFileAtomically(const QString &file, const QByteArray &data)
 {
     const QFileInfo info(file);
     if (!QDir().mkpath(info.absolutePath()))
         return false;
     QByteArray tmp = (file + QStringLiteral(".XXXXXX")).toLocal8Bit();
+    beforeStep();
     const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
+    beforeStep();
     bool ok = true;
     qsizetype done = 0;
     while (ok && done < data.size()) {
@@ -32,12 +52,15 @@ bool writeFileAtomically(const QString &file, const QByteArray &data)
     }
     ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
-    if (ok)
+    if (ok) {
+        beforeStep();
         ok = ::rename(tmp.constData(), file.toLocal8Bit().constData()) == 0;
+    }
     if (!ok) {
         ::unlink(tmp.constData());
         return false;
     }
+    beforeStep();
     const int dfd = ::open(info.absolutePath().toLocal8Bit().constData(),
                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {

@@ -148,6 +148,7 @@ std::optional<DesktopEntryInfo> readDesktopEntry(const QString &path, const QStr
     }
     info.path = keys.value(QStringLiteral("Path"));
     info.icon = keys.value(QStringLiteral("Icon"));
+    info.hidden = keys.value(QStringLiteral("Hidden")) == QLatin1String("true");
     // Comment[ll_CC], then Comment[ll], then Comment.
     QStringList commentKeys;
     if (!localeName.isEmpty()) {

@@ -15,6 +15,7 @@ struct DesktopEntryInfo
     QString path;          // Path
     QString comment;       // Comment, localised when the entry has the user's language
     QString icon;          // Icon
+    bool hidden = false;   // Hidden=true: the entry counts as deleted
 };
 
 // Reads a desktop entry: nothing when the file cannot be read or its first group is not

@@ -3,8 +3,11 @@
 #include "platform/files/AtomicFile.h"
 #include "platform/files/RegularFile.h"
 
+#include <QStringDecoder>
+
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace platform::files {
 
@@ -32,6 +35,29 @@ bool hasLineBreak(const QString &s)
     return s.contains(QLatin1Char('\n')) || s.contains(QLatin1Char('\r'));
 }
 
+// What no line of the file can hold and read back.
+bool unwritable(const QString &s)
+{
+    return hasLineBreak(s) || s.contains(QChar(0));
+}
+
+// The text of a line, or nothing when it is no UTF-8 text or holds a NUL character.
+std::optional<QString> lineText(QByteArrayView bytes)
+{
+    if (bytes.contains('\0'))
+        return std::nullopt;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+bool isSectionStart(QByteArrayView bytes)
+{
+    return bytes.trimmed().startsWith('[');
+}
+
 } // namespace
 
 bool IniFile::load(const QString &path)
@@ -54,22 +80,29 @@ bool IniFile::load(const QString &path)
 void IniFile::parse(const QByteArray &text)
 {
     m_lines.clear();
-    QByteArray bytes = text;
+    QByteArrayView bytes = text;
     if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
+        bytes = bytes.sliced(3);
     m_crlf = bytes.contains("\r\n");
-    const QString all = QString::fromUtf8(bytes);
-    QStringList rows = all.split(QLatin1Char('\n'));
-    // A text ending in a line break has no further line after it.
-    if (!rows.isEmpty() && rows.back().isEmpty())
-        rows.removeLast();
-    m_lines.reserve(std::size_t(rows.size()));
-    for (QString &row : rows) {
-        if (row.endsWith(QLatin1Char('\r')))
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', at);
+        if (end < 0)
+            end = bytes.size();
+        QByteArrayView row = bytes.sliced(at, end - at);
+        at = end + 1;
+        if (row.endsWith('\r'))
             row.chop(1);
         Line line;
-        line.raw = row;
-        const QString t = row.trimmed();
+        const std::optional<QString> decoded = lineText(row);
+        if (!decoded) {
+            line.kind = isSectionStart(row) ? Kind::DamagedSection : Kind::Damaged;
+            line.bytes = row.toByteArray();
+            m_lines.push_back(std::move(line));
+            continue;
+        }
+        line.raw = *decoded;
+        const QString t = line.raw.trimmed();
         if (t.startsWith(QLatin1Char('['))) {
             const qsizetype close = t.indexOf(QLatin1Char(']'));
             line.kind = Kind::Section;
@@ -90,13 +123,13 @@ void IniFile::parse(const QByteArray &text)
 
 QByteArray IniFile::toText() const
 {
-    const QString eol = m_crlf ? QStringLiteral("\r\n") : QStringLiteral("\n");
-    QString out;
+    const QByteArray eol = m_crlf ? QByteArray("\r\n") : QByteArray("\n");
+    QByteArray out;
     for (const Line &l : m_lines) {
-        out += l.raw;
+        out += (l.kind == Kind::Damaged || l.kind == Kind::DamagedSection) ? l.bytes : l.raw.toUtf8();
         out += eol;
     }
-    return out.toUtf8();
+    return out;
 }
 
 bool IniFile::save(const QString &path) const
@@ -116,7 +149,7 @@ qsizetype IniFile::findSection(const QString &section) const
 qsizetype IniFile::sectionEnd(qsizetype at) const
 {
     std::size_t i = std::size_t(at) + 1;
-    while (i < m_lines.size() && m_lines[i].kind != Kind::Section)
+    while (i < m_lines.size() && m_lines[i].kind != Kind::Section && m_lines[i].kind != Kind::DamagedSection)
         ++i;
     return qsizetype(i);
 }
@@ -205,7 +238,7 @@ bool IniFile::setValue(const QString &section, const QString &key, const QString
 {
     const QString s = section.trimmed();
     const QString k = key.trimmed();
-    if (s.isEmpty() || k.isEmpty() || hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value) ||
+    if (s.isEmpty() || k.isEmpty() || unwritable(section) || unwritable(key) || unwritable(value) ||
         s.contains(QLatin1Char(']')) || k.contains(QLatin1Char('=')) || k.startsWith(QLatin1Char('[')) ||
         k.startsWith(QLatin1Char(';')) || k.startsWith(QLatin1Char('#')))
         return false;

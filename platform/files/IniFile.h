@@ -14,6 +14,9 @@ namespace platform::files {
 // the first occurrence counts. Values are trimmed, and one pair of enclosing quotes ("" or '')
 // is removed on reading. Text is UTF-8 (a leading byte-order mark is skipped); lines end
 // with "\n" or "\r\n".
+// A line that is no UTF-8 text or holds a NUL character cannot be read: it is no key, a section
+// header among such lines opens a section nobody can name (its keys belong to no section), and
+// the line is written back byte for byte, so that one damaged entry never costs the others.
 class IniFile
 {
 public:
@@ -46,9 +49,9 @@ public:
 
     // Writes one key: replaces the first line of the key in the section, else appends it to
     // the section, else appends the section at the end. Refused (false) for an empty or blank
-    // section or key name, a name or value with a line break, a section name with "]", and a
-    // key name with "=" or beginning with "[", ";" or "#". A value that would not read back
-    // as written (blank at either end, enclosing quotes) is written in double quotes.
+    // section or key name, a name or value with a line break or a NUL character, a section name
+    // with "]", and a key name with "=" or beginning with "[", ";" or "#". A value that would not
+    // read back as written (blank at either end, enclosing quotes) is written in double quotes.
     bool setValue(const QString &section, const QString &key, const QString &value);
     bool setIntValue(const QString &section, const QString &key, int value);
     // Removes every line of the key in the section; false when there was none.
@@ -57,11 +60,14 @@ public:
     bool removeSection(const QString &section);
 
 private:
-    enum class Kind { Other, Section, Key };
+    // Damaged: a line that cannot be read (see above); DamagedSection: such a line that opens
+    // a section.
+    enum class Kind { Other, Section, Key, Damaged, DamagedSection };
     struct Line
     {
         Kind kind = Kind::Other;
         QString raw;  // the line as read (without its line end)
+        QByteArray bytes; // a damaged line as read
         QString name; // section or key name, trimmed
         QString value; // key value, trimmed and unquoted
     };

@@ -78,7 +78,7 @@ quint32 interfaceTypeFromHardware(unsigned hardwareType, bool wireless)
     }
 }
 
-quint8 operStatusFromText(const QString &operState, quint32 flags)
+quint8 operStatusFromText(const QString &operState, quint32 flags, bool carrier)
 {
     const QString s = operState.trimmed().toLower();
     if (s == QLatin1String("up"))
@@ -91,9 +91,9 @@ quint8 operStatusFromText(const QString &operState, quint32 flags)
         return IfOperUnreachable;
     if (s == QLatin1String("notpresent"))
         return IfOperNonOperational;
-    // "unknown": the loopback and many virtual interfaces never report a state.
-    const bool upAndRunning = (flags & IFF_UP) && (flags & IFF_RUNNING);
-    return upAndRunning ? IfOperOperational : IfOperDisconnected;
+    // "unknown". The flags file holds the flags as set, never the running flag the kernel
+    // derives from the carrier: the carrier is read for that.
+    return ((flags & IFF_UP) && carrier) ? IfOperOperational : IfOperDisconnected;
 }
 
 bool parseHardwareAddress(const QString &text, std::array<quint8, 8> &bytes, quint32 &length)
@@ -142,7 +142,10 @@ bool readInterfaces(const QString &sysClassNet, std::vector<InterfaceRow> &rows)
         readUnsigned(d, "type", hw);
         readUnsigned(d, "flags", flags, 16);
         row.type = interfaceTypeFromHardware(unsigned(hw), QFileInfo::exists(d + QLatin1String("/wireless")));
-        row.operStatus = operStatusFromText(readAttribute(d, "operstate"), quint32(flags));
+        // The carrier cannot be read while the interface is down.
+        quint64 carrier = 0;
+        readUnsigned(d, "carrier", carrier);
+        row.operStatus = operStatusFromText(readAttribute(d, "operstate"), quint32(flags), carrier == 1);
         quint64 addrLen = 0;
         std::array<quint8, 8> phys{};
         quint32 physLen = 0;

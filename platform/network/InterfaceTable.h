@@ -51,9 +51,10 @@ struct AddressRow
 // The kind number of a hardware type (ARPHRD_*); `wireless` for an interface with a
 // wireless extension.
 quint32 interfaceTypeFromHardware(unsigned hardwareType, bool wireless);
-// The state number of an "operstate" word; "unknown" is judged by the interface flags
-// (up and running: operational).
-quint8 operStatusFromText(const QString &operState, quint32 flags);
+// The state number of an "operstate" word; "unknown" (the loopback, tun and many other
+// virtual interfaces never report a state) is judged by the interface: administratively up
+// (IFF_UP in `flags`) with a carrier is operational.
+quint8 operStatusFromText(const QString &operState, quint32 flags, bool carrier);
 // Parses "aa:bb:…" of at most 8 bytes; false (and length 0) for anything else.
 bool parseHardwareAddress(const QString &text, std::array<quint8, 8> &bytes, quint32 &length);
 

@@ -11,9 +11,10 @@ bool endpoints(const char *v4, const char *v6, bool tcp, std::vector<Endpoint> &
     std::vector<SocketRow> rows;
     if (!readSocketTable(QLatin1String(v4), tcp, false, rows))
         return false;
-    // IPv4 peers of dual-stack sockets are listed with the IPv6 ones; a machine without
-    // IPv6 has no such file.
-    readSocketTable(QLatin1String(v6), tcp, true, rows);
+    // IPv4 peers of dual-stack sockets are listed with the IPv6 ones, and a dual-stack socket
+    // on the wildcard is an IPv4 endpoint as well; a machine without IPv6 has no such file.
+    const std::optional<QSet<quint64>> dualStack = dualStackWildcardInodes(tcp);
+    readSocketTable(QLatin1String(v6), tcp, true, rows, dualStack ? &*dualStack : nullptr);
     const QHash<quint64, SocketOwner> owners = socketOwners();
     out.reserve(out.size() + rows.size());
     for (const SocketRow &row : rows) {

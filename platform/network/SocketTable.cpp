@@ -5,10 +5,18 @@
 
 #include <QFile>
 
+#include <cerrno>
 #include <cstring>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace platform::network {
@@ -106,7 +114,7 @@ bool splitFields(QByteArrayView line, QByteArrayView (&fields)[24], int &count)
 
 enum class LineResult { Row, Skipped, Malformed };
 
-LineResult parseLine(QByteArrayView line, bool tcp, bool ipv6, SocketRow &row)
+LineResult parseLine(QByteArrayView line, bool tcp, bool ipv6, const QSet<quint64> *dualStack, SocketRow &row)
 {
     QByteArrayView f[24];
     int n = 0;
@@ -133,7 +141,9 @@ LineResult parseLine(QByteArrayView line, bool tcp, bool ipv6, SocketRow &row)
             return LineResult::Malformed;
     }
     if (ipv6) {
-        if (!ipv4OfMapped(local, false, row.localAddress) || !ipv4OfMapped(remote, true, row.remoteAddress))
+        // The wildcard of a dual-stack socket is also the IPv4 wildcard.
+        const bool takesIPv4 = dualStack && inode != 0 && dualStack->contains(inode);
+        if (!ipv4OfMapped(local, takesIPv4, row.localAddress) || !ipv4OfMapped(remote, true, row.remoteAddress))
             return LineResult::Skipped; // a true IPv6 endpoint: no room for it in an IPv4 row
     } else {
         std::memcpy(&row.localAddress, local, 4);
@@ -167,7 +177,8 @@ quint8 tcpStateFromKernel(unsigned kernelState)
     }
 }
 
-void parseSocketTable(QByteArrayView text, bool tcp, bool ipv6, std::vector<SocketRow> &rows, int *rejected)
+void parseSocketTable(QByteArrayView text, bool tcp, bool ipv6, std::vector<SocketRow> &rows, int *rejected,
+                      const QSet<quint64> *dualStack)
 {
     int bad = 0;
     bool header = true;
@@ -186,7 +197,7 @@ void parseSocketTable(QByteArrayView text, bool tcp, bool ipv6, std::vector<Sock
                 continue;
         }
         SocketRow row;
-        switch (parseLine(line, tcp, ipv6, row)) {
+        switch (parseLine(line, tcp, ipv6, dualStack, row)) {
         case LineResult::Row:
             rows.push_back(row);
             break;
@@ -201,15 +212,88 @@ void parseSocketTable(QByteArrayView text, bool tcp, bool ipv6, std::vector<Sock
         *rejected = bad;
 }
 
-bool readSocketTable(const QString &path, bool tcp, bool ipv6, std::vector<SocketRow> &rows)
+bool readSocketTable(const QString &path, bool tcp, bool ipv6, std::vector<SocketRow> &rows,
+                     const QSet<quint64> *dualStack)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return false;
     // A proc file reports no size: read until its end.
     const QByteArray text = f.readAll();
-    parseSocketTable(text, tcp, ipv6, rows);
+    parseSocketTable(text, tcp, ipv6, rows, nullptr, dualStack);
     return true;
+}
+
+std::optional<QSet<quint64>> dualStackWildcardInodes(bool tcp)
+{
+    const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (fd < 0)
+        return std::nullopt;
+    // The kernel answers at once; the limit only guards against a reply that never ends.
+    timeval timeout{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+
+    struct
+    {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } message{};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    message.header.nlmsg_seq = 1;
+    message.request.sdiag_family = AF_INET6;
+    message.request.sdiag_protocol = quint8(tcp ? IPPROTO_TCP : IPPROTO_UDP);
+    message.request.idiag_states = ~0u;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (::sendto(fd, &message, sizeof message, 0, reinterpret_cast<const sockaddr *>(&kernel), sizeof kernel) < 0) {
+        ::close(fd);
+        return std::nullopt;
+    }
+
+    QSet<quint64> inodes;
+    alignas(nlmsghdr) char buffer[32768];
+    bool done = false;
+    bool failed = false;
+    while (!done && !failed) {
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            failed = true;
+            break;
+        }
+        int left = int(got);
+        for (auto *h = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+            if (h->nlmsg_type == NLMSG_DONE) {
+                done = true;
+                break;
+            }
+            if (h->nlmsg_type == NLMSG_ERROR || h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+                failed = true;
+                break;
+            }
+            const auto *msg = static_cast<const inet_diag_msg *>(NLMSG_DATA(h));
+            if (msg->idiag_family != AF_INET6)
+                continue;
+            static const __be32 any[4] = {};
+            if (std::memcmp(msg->id.idiag_src, any, sizeof any) != 0)
+                continue;
+            int attrLeft = int(h->nlmsg_len - NLMSG_LENGTH(sizeof(inet_diag_msg)));
+            for (auto *a = reinterpret_cast<const rtattr *>(msg + 1); RTA_OK(a, attrLeft); a = RTA_NEXT(a, attrLeft)) {
+                if (a->rta_type == INET_DIAG_SKV6ONLY && RTA_PAYLOAD(a) >= 1) {
+                    if (*static_cast<const quint8 *>(RTA_DATA(a)) == 0)
+                        inodes.insert(msg->idiag_inode);
+                    break;
+                }
+            }
+        }
+    }
+    ::close(fd);
+    if (failed)
+        return std::nullopt;
+    return inodes;
 }
 
 std::optional<quint64> socketInodeOfLink(QByteArrayView link)

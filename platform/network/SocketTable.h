@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -46,15 +47,22 @@ struct SocketRow
 };
 
 // Parses the text of /proc/net/tcp or udp (IPv4 rows) or tcp6 or udp6 (`ipv6`: only rows
-// whose addresses are IPv4 addresses mapped into IPv6 are kept, as IPv4). The header line
-// is passed over; a malformed line is refused and counted in `rejected`, never taken in
-// part. TCP rows carry their state; a TCP row with a state the kernel does not use is
-// malformed.
+// whose addresses are IPv4 addresses mapped into IPv6 are kept, as IPv4; so is a socket bound
+// to the IPv6 wildcard whose inode is in `dualStack`, as 0.0.0.0, since it takes IPv4 peers
+// too). The header line is passed over; a malformed line is refused and counted in `rejected`,
+// never taken in part. TCP rows carry their state; a TCP row with a state the kernel does not
+// use is malformed.
 void parseSocketTable(QByteArrayView text, bool tcp, bool ipv6, std::vector<SocketRow> &rows,
-                      int *rejected = nullptr);
+                      int *rejected = nullptr, const QSet<quint64> *dualStack = nullptr);
 
 // Reads a socket table file; false when it cannot be read.
-bool readSocketTable(const QString &path, bool tcp, bool ipv6, std::vector<SocketRow> &rows);
+bool readSocketTable(const QString &path, bool tcp, bool ipv6, std::vector<SocketRow> &rows,
+                     const QSet<quint64> *dualStack = nullptr);
+
+// The inodes of this network namespace's IPv6 TCP or UDP sockets bound to the wildcard address
+// that accept IPv4 peers too (IPV6_V6ONLY off, the default of most servers), as the kernel's
+// socket diagnostics report them. Nothing when the kernel cannot be asked.
+std::optional<QSet<quint64>> dualStackWildcardInodes(bool tcp);
 
 // The inode of a descriptor link "socket:[N]"; nothing for any other link.
 std::optional<quint64> socketInodeOfLink(QByteArrayView link);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <type_traits>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -26,10 +27,11 @@ namespace platform::processes {
 
 namespace {
 
-// Reads a whole small /proc file into `buf` (NUL-terminated); the length, or -1.
-ssize_t readSmallFile(const char *path, char *buf, std::size_t cap)
+// Reads a whole small /proc file into `buf` (NUL-terminated); the length, or -1. A relative
+// path is taken from the directory `dirFd`.
+ssize_t readSmallFile(int dirFd, const char *path, char *buf, std::size_t cap)
 {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = ::openat(dirFd, path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
     std::size_t total = 0;
@@ -48,6 +50,11 @@ ssize_t readSmallFile(const char *path, char *buf, std::size_t cap)
     ::close(fd);
     buf[total] = '\0';
     return ssize_t(total);
+}
+
+ssize_t readSmallFile(const char *path, char *buf, std::size_t cap)
+{
+    return readSmallFile(AT_FDCWD, path, buf, cap);
 }
 
 bool parseUnsigned(const char *&p, const char *end, quint64 &out)
@@ -113,16 +120,22 @@ std::optional<QByteArray> readProcStatus(qint32 pid)
     return platform::system::readStatusFile(path, 64 * 1024);
 }
 
+// Calls `fn` with each identifier, and the descriptor of /proc for reads relative to it.
 template <typename Fn>
 bool forEachPid(Fn &&fn)
 {
     DIR *dir = ::opendir("/proc");
     if (!dir)
         return false;
+    const int procFd = ::dirfd(dir);
     while (const dirent *e = ::readdir(dir)) {
         qint32 pid = 0;
-        if (isPidName(e->d_name, pid))
-            fn(pid);
+        if (isPidName(e->d_name, pid)) {
+            if constexpr (std::is_invocable_v<Fn, qint32, int, const char *>)
+                fn(pid, procFd, e->d_name);
+            else
+                fn(pid);
+        }
     }
     ::closedir(dir);
     return true;
@@ -187,9 +200,9 @@ bool parseStat(const char *text, std::size_t size, ProcStat &out, RawName *rawNa
         return false;
     st.state = p[1];
     p += 2;
-    // Fields 4 (ppid) to 41 (policy), numbered as in proc(5).
-    qint64 f[42] = {};
-    for (int i = 4; i <= 41; ++i) {
+    // Fields 4 (ppid) to 51 (env_end), numbered as in proc(5); older kernels end earlier.
+    qint64 f[52] = {};
+    for (int i = 4; i <= 51; ++i) {
         // Some fields (rsslim) fill all 64 bits: wrap those, only the ones used matter.
         const char *before = p;
         bool ok = parseSigned(p, end, f[i]);
@@ -219,6 +232,10 @@ bool parseStat(const char *text, std::size_t size, ProcStat &out, RawName *rawNa
     st.numThreads = qint32(f[20]);
     st.startTime = quint64(f[22]);
     st.policy = quint32(qMax<qint64>(0, f[41]));
+    st.layout.startCode = quint64(qMax<qint64>(0, f[26]));
+    st.layout.endCode = quint64(qMax<qint64>(0, f[27]));
+    st.layout.startStack = quint64(qMax<qint64>(0, f[28]));
+    st.layout.startBrk = quint64(qMax<qint64>(0, f[47]));
     out = st;
     return true;
 }
@@ -247,23 +264,37 @@ static ProcessEntry entryFromStat(const ProcStat &st)
     e.hasTimes = true;
     e.cpuTicks = st.utime + st.stime;
     e.faults = st.minflt + st.majflt;
+    e.layout = st.layout;
     return e;
+}
+
+// The owner of /proc/PID, the process's effective uid (a world-readable directory of a
+// process is owned by it whether or not the process is dumpable; root for kernel threads),
+// and the directory's inode, made anew for a new process under the identifier.
+static void readProcDir(int procFd, const char *name, ProcessEntry &e)
+{
+    struct stat st{};
+    if (::fstatat(procFd, name, &st, 0) != 0)
+        return;
+    e.ownerUid = quint32(st.st_uid);
+    e.procInode = quint64(st.st_ino);
 }
 
 bool enumerateByStat(std::vector<ProcessEntry> &out)
 {
     out.clear();
-    const bool listed = forEachPid([&](qint32 pid) {
+    const bool listed = forEachPid([&](qint32, int procFd, const char *name) {
         char path[48];
-        procPath(path, sizeof path, pid, "stat");
+        std::snprintf(path, sizeof path, "%s/stat", name);
         char buf[1024];
-        const ssize_t n = readSmallFile(path, buf, sizeof buf);
+        const ssize_t n = readSmallFile(procFd, path, buf, sizeof buf);
         ProcStat st;
         RawName raw;
         // The name stays raw: only a process seen for the first time needs it.
         if (n > 0 && parseStat(buf, std::size_t(n), st, &raw) && !st.isZombie()) {
             out.push_back(entryFromStat(st));
             out.back().rawName = raw;
+            readProcDir(procFd, name, out.back());
         }
     });
     return listed && !out.empty();
@@ -276,10 +307,18 @@ bool enumerateByStatus(std::vector<ProcessEntry> &out)
         const auto text = readProcStatus(pid);
         if (!text)
             return;
+        char path[48];
+        procPath(path, sizeof path, pid, "stat");
+        char buf[1024];
+        const ssize_t n = readSmallFile(path, buf, sizeof buf);
         ProcStat st;
-        if (!readStat(pid, st) || st.isZombie())
+        RawName raw;
+        if (n <= 0 || !parseStat(buf, std::size_t(n), st, &raw) || st.isZombie())
             return;
         ProcessEntry e = entryFromStat(st);
+        // The status file escapes some characters of the name: the stat file's bytes are the
+        // ones to compare from pass to pass.
+        e.rawName = raw;
         for (const QByteArray &line : text->split('\n')) {
             if (line.startsWith("Name:\t"))
                 e.name = QString::fromUtf8(line.mid(6));
@@ -287,8 +326,10 @@ bool enumerateByStatus(std::vector<ProcessEntry> &out)
         quint64 v = 0;
         if (statusValue(*text, "PPid", v))
             e.ppid = quint32(v);
-        if (auto uid = readEffectiveUid(pid))
+        if (auto uid = readEffectiveUid(pid)) {
             e.uid = uid;
+            e.ownerUid = uid;
+        }
         out.push_back(e);
     });
     return listed && !out.empty();
@@ -341,7 +382,7 @@ std::optional<quint32> readEffectiveUid(qint32 pid)
     return quint32(effective);
 }
 
-std::optional<QString> readExePath(qint32 pid)
+std::optional<QByteArray> readExeLink(qint32 pid)
 {
     if (pid <= 0)
         return std::nullopt;
@@ -351,7 +392,15 @@ std::optional<QString> readExePath(qint32 pid)
     const ssize_t n = ::readlink(path, buf, PATH_MAX);
     if (n <= 0)
         return std::nullopt;
-    return QString::fromUtf8(buf, n);
+    return QByteArray(buf, n);
+}
+
+std::optional<QString> readExePath(qint32 pid)
+{
+    const auto link = readExeLink(pid);
+    if (!link)
+        return std::nullopt;
+    return QString::fromUtf8(*link);
 }
 
 std::optional<QStringList> readCmdline(qint32 pid, bool *rawSingle)

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -15,8 +17,28 @@ struct ProcessHandle
     qint32 pid = 0;
     quint64 startTime = 0; // clock ticks after boot, as /proc/PID/stat gives it
     bool valid = false;
+    // The inode of the process's pidfd where pidfds have inodes of their own (pidfs): unique
+    // for the life of the system, so it tells apart two processes that got the same
+    // identifier within one clock tick. 0 where the kernel has none; the start time decides then.
+    quint64 inode = 0;
 
     explicit operator bool() const { return valid; }
+};
+
+// Where a program's memory was laid out when it was started. A process that runs a new
+// program gets a new layout (with address randomisation, even for the same program), while
+// its identifier, start time and often its name stay the same.
+struct ImageLayout
+{
+    quint64 startCode = 0;
+    quint64 endCode = 0;
+    quint64 startStack = 0;
+    quint64 startBrk = 0;
+
+    // The kernel hides the layout from a reader that may not trace the process, and kernel
+    // threads have none.
+    bool known() const { return startStack != 0; }
+    bool operator==(const ImageLayout &) const = default;
 };
 
 // The fields of /proc/PID/stat this program uses.
@@ -37,12 +59,14 @@ struct ProcStat
     qint32 numThreads = 0;
     quint64 startTime = 0; // clock ticks after boot
     quint32 policy = 0;
+    ImageLayout layout;
 
     bool isKernelThread() const { return (flags & 0x00200000u) != 0; } // PF_KTHREAD
     bool isZombie() const { return state == 'Z' || state == 'X' || state == 'x'; }
 };
 
-// The process name as the stat file holds it, UTF-8, before conversion.
+// The process name as the stat file holds it, UTF-8, before conversion. The kernel keeps 15
+// bytes of a program's name, cut wherever the 15th byte falls; kernel workers show longer ones.
 struct RawName
 {
     char text[64];
@@ -64,7 +88,12 @@ struct ProcessEntry
     RawName rawName;
     char state = '?';
     quint64 startTime = 0;
-    std::optional<quint32> uid;
+    std::optional<quint32> uid;      // the effective uid, where the enumeration read it exactly
+    std::optional<quint32> ownerUid; // the owner of /proc/PID, which follows the effective uid
+    // The inode of /proc/PID, 0 when not read. A new process under the same identifier gets a
+    // new one; the same process may too, when the kernel dropped the old one from its cache.
+    quint64 procInode = 0;
+    ImageLayout layout;
     quint32 session = 0;
     bool kernelThread = false;
     bool hasTimes = false;
@@ -75,10 +104,23 @@ struct ProcessEntry
     {
         return name.isEmpty() ? QString::fromUtf8(rawName.text, qsizetype(rawName.size)) : name;
     }
+    // The name's bytes as the kernel keeps them.
+    QByteArray nameBytes() const
+    {
+        return rawName.size ? QByteArray(rawName.text, qsizetype(rawName.size)) : name.toUtf8();
+    }
+    bool nameIs(const QByteArray &bytes) const
+    {
+        if (rawName.size == 0)
+            return bytes == name.toUtf8();
+        return std::size_t(bytes.size()) == rawName.size &&
+               std::memcmp(bytes.constData(), rawName.text, rawName.size) == 0;
+    }
 };
 
-// Every live process (zombies left out) from the stat files; the uid is not read, to keep
-// the pass cheap. False when /proc cannot be listed or lists nothing.
+// Every live process (zombies left out) from the stat files, with the owner of each /proc/PID
+// directory (one stat() each) in place of reading the status file, to keep the pass cheap.
+// False when /proc cannot be listed or lists nothing.
 bool enumerateByStat(std::vector<ProcessEntry> &out);
 // The same from the status files (name, parent, effective uid, state) and stat for the
 // start time; slower, used when the first way fails.
@@ -95,6 +137,8 @@ bool isAlive(const ProcessHandle &handle);
 // Per-process readers; each fails (nullopt/false/-1) when the file cannot be read.
 std::optional<quint32> readEffectiveUid(qint32 pid);
 std::optional<QString> readExePath(qint32 pid);
+// The same as the bytes of the link, for file names that are not UTF-8.
+std::optional<QByteArray> readExeLink(qint32 pid);
 // The arguments; `rawSingle` is set when the buffer held no separator at all (a process
 // that rewrote its own title).
 std::optional<QStringList> readCmdline(qint32 pid, bool *rawSingle = nullptr);

@@ -2,6 +2,8 @@
 
 #include <QSet>
 
+#include <atomic>
+
 #include <cerrno>
 #include <csignal>
 
@@ -9,6 +11,7 @@
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -19,13 +22,51 @@ bool isValidPid(qint64 pid)
     return pid > 0 && pid <= qint64(pidMax());
 }
 
-std::optional<PidFd> PidFd::open(qint64 pid, std::optional<quint64> startTime)
+namespace {
+
+constexpr long kPidfsMagic = 0x50494446; // "PIDF"
+
+int openPidFd(qint32 pid)
+{
+    return int(::syscall(SYS_pidfd_open, pid_t(pid), 0u));
+}
+
+} // namespace
+
+quint64 pidfdInode(int pidfd)
+{
+    if (pidfd < 0)
+        return 0;
+    // Older kernels give every pidfd the same anonymous inode: worth nothing as an identity.
+    static std::atomic<int> pidfs{-1}; // not known yet
+    int known = pidfs.load(std::memory_order_relaxed);
+    if (known < 0) {
+        struct statfs fs{};
+        if (::fstatfs(pidfd, &fs) != 0)
+            return 0;
+        known = long(fs.f_type) == kPidfsMagic ? 1 : 0;
+        pidfs.store(known, std::memory_order_relaxed);
+    }
+    struct stat st{};
+    if (known == 0 || ::fstat(pidfd, &st) != 0)
+        return 0;
+    return quint64(st.st_ino);
+}
+
+std::optional<PidFd> PidFd::open(qint64 pid, std::optional<quint64> startTime, quint64 inode)
 {
     if (!isValidPid(pid))
         return std::nullopt;
-    const int fd = int(::syscall(SYS_pidfd_open, pid_t(pid), 0u));
+    const int fd = openPidFd(qint32(pid));
     if (fd < 0)
         return std::nullopt;
+    if (inode != 0) {
+        const quint64 now = pidfdInode(fd);
+        if (now != 0 && now != inode) {
+            ::close(fd);
+            return std::nullopt;
+        }
+    }
     // With the pidfd held, the identifier cannot pass to another process unnoticed:
     // check that it is still the one that was listed.
     ProcStat st;
@@ -63,6 +104,63 @@ PidFd::~PidFd()
 {
     if (m_fd >= 0)
         ::close(m_fd);
+}
+
+std::optional<PidFd> PidFd::pin(const ProcessHandle &handle)
+{
+    if (!handle.valid || handle.pid <= 0)
+        return std::nullopt;
+    const int fd = openPidFd(handle.pid);
+    if (fd < 0 && (errno == ESRCH || errno == EINVAL))
+        return std::nullopt;
+    // Without pidfds (an old kernel, a sandbox) the start time is read before and after.
+    PidFd pinned(fd, handle.pid, handle.startTime);
+    if (fd >= 0 && handle.inode != 0) {
+        const quint64 now = pidfdInode(fd);
+        if (now != 0)
+            return now == handle.inode ? std::optional<PidFd>(std::move(pinned)) : std::nullopt;
+    }
+    ProcStat st;
+    if (!readStat(handle.pid, st) || st.startTime != handle.startTime)
+        return std::nullopt;
+    return pinned;
+}
+
+std::optional<ProcessHandle> PidFd::identify(qint32 pid, quint64 startTime)
+{
+    if (pid <= 0)
+        return std::nullopt;
+    const int fd = openPidFd(pid);
+    if (fd < 0 && (errno == ESRCH || errno == EINVAL))
+        return std::nullopt;
+    const PidFd pinned(fd, pid, startTime);
+    ProcStat st;
+    if (!readStat(pid, st) || st.startTime != startTime || !pinned.held())
+        return std::nullopt;
+    ProcessHandle handle{pid, startTime, true};
+    handle.inode = pidfdInode(fd);
+    return handle;
+}
+
+bool PidFd::held() const
+{
+    if (m_fd < 0) {
+        ProcStat st;
+        return readStat(m_pid, st) && st.startTime == m_startTime;
+    }
+    // A pidfd turns readable when its process ends.
+    pollfd p{m_fd, POLLIN, 0};
+    for (;;) {
+        const int rc = ::poll(&p, 1, 0);
+        if (rc < 0 && errno == EINTR)
+            continue;
+        return rc == 0;
+    }
+}
+
+quint64 PidFd::inode() const
+{
+    return pidfdInode(m_fd);
 }
 
 bool PidFd::alive() const
@@ -154,8 +252,13 @@ std::optional<FileIdentity> imageIdentity(qint32 pid)
 
 std::optional<FileIdentity> fileIdentity(const QString &path)
 {
+    return fileIdentity(path.toLocal8Bit());
+}
+
+std::optional<FileIdentity> fileIdentity(const QByteArray &path)
+{
     struct stat st{};
-    if (path.isEmpty() || ::stat(path.toLocal8Bit().constData(), &st) != 0)
+    if (path.isEmpty() || ::stat(path.constData(), &st) != 0)
         return std::nullopt;
     return FileIdentity{st.st_dev, st.st_ino};
 }

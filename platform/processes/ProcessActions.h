@@ -16,14 +16,28 @@ namespace platform::processes {
 // else ever reaches a signal call, so kill(0, …) and kill(-1, …) cannot happen.
 bool isValidPid(qint64 pid);
 
+// The inode of a pidfd where the kernel gives pidfds their own (pidfs); 0 elsewhere.
+quint64 pidfdInode(int pidfd);
+
 // A pidfd opened at the moment of an action, for a live process whose start time is the
 // expected one. Closed when it goes.
 class PidFd
 {
 public:
     // Nothing for an invalid identifier (no system call is made then), a process that is
-    // gone, a zombie, or one that started at another time than `startTime`.
-    static std::optional<PidFd> open(qint64 pid, std::optional<quint64> startTime);
+    // gone, a zombie, one that started at another time than `startTime`, or, with an
+    // `inode` where the kernel has them, another process than the one that had it.
+    static std::optional<PidFd> open(qint64 pid, std::optional<quint64> startTime,
+                                     quint64 inode = 0);
+
+    // For a read of a process's files: holds the handle's process while the read runs.
+    // Nothing when the identifier has passed to another process (the inode, or where there
+    // is none the start time, tells). A read counts only when `held()` still holds after it:
+    // until the process ends its identifier cannot name another one.
+    static std::optional<PidFd> pin(const ProcessHandle &handle);
+    // The handle of a listed process, with its inode; nothing when the identifier no longer
+    // names the process that started at `startTime`.
+    static std::optional<ProcessHandle> identify(qint32 pid, quint64 startTime);
 
     PidFd(PidFd &&other) noexcept;
     PidFd &operator=(PidFd &&other) noexcept;
@@ -35,6 +49,9 @@ public:
     quint64 startTime() const { return m_startTime; }
     // Still the same process (it has not ended and been reaped).
     bool alive() const;
+    // It has not ended since it was pinned (no permission to signal it is needed).
+    bool held() const;
+    quint64 inode() const;
     bool sendSignal(int signal) const;
     // Waits until the process has ended; false on time-out.
     bool waitEnded(int timeoutMs) const;
@@ -66,6 +83,7 @@ struct FileIdentity
 };
 std::optional<FileIdentity> imageIdentity(qint32 pid);
 std::optional<FileIdentity> fileIdentity(const QString &path);
+std::optional<FileIdentity> fileIdentity(const QByteArray &path);
 
 // Every live process (zombies left out), from the stat files.
 std::vector<ProcStat> listProcesses();

@@ -1,5 +1,7 @@
 #include "platform/processes/ProcessSource.h"
 
+#include "platform/processes/ProcessActions.h"
+
 namespace platform::processes {
 
 bool ProcessSource::enumeratePrimary(std::vector<ProcessEntry> &out)
@@ -16,26 +18,55 @@ std::optional<ProcessHandle> ProcessSource::open(quint32 pid, quint64 startTime)
 {
     if (pid == 0 || pid > quint32(INT32_MAX))
         return std::nullopt;
-    // The enumeration has just seen it alive with this start time.
-    return ProcessHandle{qint32(pid), startTime, true};
+    return PidFd::identify(qint32(pid), startTime);
 }
 
 bool ProcessSource::isAlive(const ProcessHandle &handle)
 {
+    if (handle.inode != 0) {
+        const auto pinned = PidFd::pin(handle);
+        if (!pinned || !pinned->held())
+            return false;
+    }
     return processes::isAlive(handle);
 }
 
+namespace {
+
+// Runs a read of one process's files while the process is pinned: nothing comes back when
+// the identifier names another process, or when the process ended while it was read.
+template <typename Read>
+auto pinnedRead(const ProcessHandle &handle, Read &&read) -> decltype(read())
+{
+    const auto pinned = PidFd::pin(handle);
+    if (!pinned)
+        return {};
+    auto value = read();
+    if (!pinned->held())
+        return {};
+    return value;
+}
+
+int pinnedCount(const ProcessHandle &handle, int (*count)(qint32))
+{
+    return pinnedRead(handle, [&] { return std::optional<int>(count(handle.pid)); }).value_or(-1);
+}
+
+} // namespace
+
 std::optional<ProcStat> ProcessSource::stat(const ProcessHandle &handle)
 {
-    ProcStat st;
-    if (!handle.valid || !readStat(handle.pid, st) || st.startTime != handle.startTime)
-        return std::nullopt;
-    return st;
+    return pinnedRead(handle, [&]() -> std::optional<ProcStat> {
+        ProcStat st;
+        if (!readStat(handle.pid, st) || st.startTime != handle.startTime)
+            return std::nullopt;
+        return st;
+    });
 }
 
 std::optional<quint32> ProcessSource::uid(const ProcessHandle &handle)
 {
-    return handle.valid ? readEffectiveUid(handle.pid) : std::nullopt;
+    return pinnedRead(handle, [&] { return readEffectiveUid(handle.pid); });
 }
 
 std::optional<QString> ProcessSource::accountName(quint32 uid)
@@ -51,37 +82,37 @@ QString ProcessSource::domainName()
 
 std::optional<QString> ProcessSource::exePath(const ProcessHandle &handle)
 {
-    return handle.valid ? readExePath(handle.pid) : std::nullopt;
+    return pinnedRead(handle, [&] { return readExePath(handle.pid); });
 }
 
 std::optional<QStringList> ProcessSource::cmdline(const ProcessHandle &handle, bool *rawSingle)
 {
-    return handle.valid ? readCmdline(handle.pid, rawSingle) : std::nullopt;
+    return pinnedRead(handle, [&] { return readCmdline(handle.pid, rawSingle); });
 }
 
 std::optional<MemoryStatus> ProcessSource::memory(const ProcessHandle &handle)
 {
-    return handle.valid ? readMemoryStatus(handle.pid) : std::nullopt;
+    return pinnedRead(handle, [&] { return readMemoryStatus(handle.pid); });
 }
 
 int ProcessSource::fdCount(const ProcessHandle &handle)
 {
-    return handle.valid ? readFdCount(handle.pid) : -1;
+    return pinnedCount(handle, readFdCount);
 }
 
 int ProcessSource::moduleCount(const ProcessHandle &handle)
 {
-    return handle.valid ? readModuleCount(handle.pid) : -1;
+    return pinnedCount(handle, readModuleCount);
 }
 
 std::optional<SchedInfo> ProcessSource::sched(const ProcessHandle &handle)
 {
-    return handle.valid ? readSchedInfo(handle.pid) : std::nullopt;
+    return pinnedRead(handle, [&] { return readSchedInfo(handle.pid); });
 }
 
 std::optional<std::vector<bool>> ProcessSource::affinity(const ProcessHandle &handle)
 {
-    return handle.valid ? readAffinity(handle.pid) : std::nullopt;
+    return pinnedRead(handle, [&] { return readAffinity(handle.pid); });
 }
 
 unsigned ProcessSource::processorCount()

@@ -21,10 +21,14 @@ public:
     virtual bool enumeratePrimary(std::vector<ProcessEntry> &out);
     virtual bool enumerateFallback(std::vector<ProcessEntry> &out);
 
-    // The handle of a listed process; opens nothing.
+    // The handle of a listed process, with its pidfd inode; nothing when the identifier no
+    // longer names the process that started at `startTime`. Keeps no descriptor open.
     virtual std::optional<ProcessHandle> open(quint32 pid, quint64 startTime);
+    // Listed, not a zombie, and still the handle's process.
     virtual bool isAlive(const ProcessHandle &handle);
 
+    // The readers of one process read nothing from another process that has come to carry
+    // the handle's identifier.
     virtual std::optional<ProcStat> stat(const ProcessHandle &handle);
     virtual std::optional<quint32> uid(const ProcessHandle &handle);
     virtual std::optional<QString> accountName(quint32 uid);

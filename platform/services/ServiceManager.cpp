@@ -80,13 +80,6 @@ quint64 uintOf(const QVariantMap &Props, const char *Key)
     }
 }
 
-// Microseconds to milliseconds, kept inside 32 bits ("infinity" is the largest value).
-quint32 msOf(quint64 Usec)
-{
-    const quint64 ms = Usec / 1000;
-    return ms >= 0xFFFFFFFFull ? 0xFFFFFFFEu : quint32(ms);
-}
-
 QString quoted(const QString &Arg)
 {
     if (!Arg.isEmpty() && !Arg.contains(QLatin1Char(' ')) && !Arg.contains(QLatin1Char('\t')))
@@ -147,6 +140,11 @@ bool ServiceManager::isConnected() const
     return m_bus.isConnected();
 }
 
+bool ServiceManager::ping()
+{
+    return call(ManagerPath, QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"), {}, nullptr, false);
+}
+
 bool ServiceManager::call(const QString &Path, const QString &Interface, const QString &Method,
                           const QVariantList &Args, QList<QVariant> *Reply, bool Action)
 {
@@ -194,25 +192,25 @@ bool ServiceManager::getAll(const QString &Path, const QString &Interface, QVari
     return true;
 }
 
-QString ServiceManager::jobType(const QVariant &Job)
+std::optional<QString> ServiceManager::jobType(const QVariant &Job)
 {
     QDBusArgument holder;
     if (!argumentOf(Job, "(uo)", holder))
-        return {};
+        return QString();
     const QDBusArgument &arg = holder;
     quint32 id = 0;
     QDBusObjectPath path;
     arg.beginStructure();
     arg >> id >> path;
     arg.endStructure();
-    if (id == 0 || path.path().isEmpty())
-        return {};
+    if (id == 0 || path.path().isEmpty() || path.path() == QLatin1String("/"))
+        return QString();
     QList<QVariant> reply;
+    // The job may have ended between the two reads: then what it did is not in the first one.
     if (!call(path.path(), PropertiesInterface, QStringLiteral("Get"), {JobInterface, QStringLiteral("JobType")},
               &reply, false)
         || reply.isEmpty())
-        return {};
-    // The job may have finished between the two reads: then there is none.
+        return std::nullopt;
     const QVariant v = reply.first().value<QDBusVariant>().variant();
     return v.metaType() == QMetaType::fromType<QString>() ? v.toString() : QString();
 }
@@ -340,6 +338,7 @@ bool ServiceManager::queryConfig(ServiceHandle &Handle, ServiceConfig &Config)
     Config.BinaryPath = commandLineOf(s.value(QStringLiteral("ExecStart")));
     Config.LoadOrderGroup.clear();
     Config.StartType = StartTypeOf(stringOf(u, "UnitFileState"));
+    Config.StartTypeSettable = StartTypeSettableOf(stringOf(u, "UnitFileState"));
     Config.ServiceType = TypeOwnProcess;
     Config.Interactive = false;
     return true;
@@ -350,20 +349,21 @@ bool ServiceManager::queryStatus(ServiceHandle &Handle, ServiceStatus &Status)
     if (!Handle.m_fresh && !fetch(Handle))
         return false;
     Handle.m_fresh = false; // the next status is read anew
+    // A job that ended between reading the unit and reading the job has changed the unit: the
+    // state read with it would be the one before (a start just done would read as stopped).
+    std::optional<QString> job = jobType(Handle.m_unitProps.value(QStringLiteral("Job")));
+    for (int again = 0; !job && again < 3; ++again) {
+        if (!fetch(Handle))
+            return false;
+        Handle.m_fresh = false;
+        job = jobType(Handle.m_unitProps.value(QStringLiteral("Job")));
+    }
     const QVariantMap &u = Handle.m_unitProps;
     const QVariantMap &s = Handle.m_serviceProps;
-    Status.State = StateOf(stringOf(u, "ActiveState"), stringOf(u, "FreezerState"),
-                           jobType(u.value(QStringLiteral("Job"))));
-    switch (Status.State) {
-    case StateStartPending:
-        Status.WaitHint = msOf(uintOf(s, "TimeoutStartUSec"));
-        break;
-    case StateStopPending:
-        Status.WaitHint = msOf(uintOf(s, "TimeoutStopUSec"));
-        break;
-    default:
-        Status.WaitHint = 0;
-    }
+    Status.State = StateOf(stringOf(u, "ActiveState"), stringOf(u, "FreezerState"), job.value_or(QString()));
+    // The unit's timeouts bound a step (the manager fails it then); they say nothing about how
+    // long it takes, and taken as an estimate they would make every wait poll in 9 s steps.
+    Status.WaitHint = 0;
     Status.ProcessID = quint32(uintOf(s, "MainPID"));
     // A stopped service accepts no controls.
     const bool stopped = Status.State == StateStopped;
@@ -433,13 +433,16 @@ bool ServiceManager::setStartType(ServiceHandle &Handle, quint8 StartType)
     if (!fetch(Handle))
         return false;
     const QStringList files{Handle.m_unit};
-    const bool masked = StartTypeOf(stringOf(Handle.m_unitProps, "UnitFileState")) == StartDisabled;
+    const QString fileState = stringOf(Handle.m_unitProps, "UnitFileState");
+    const bool masked = StartTypeOf(fileState) == StartDisabled;
     bool ok = true;
     if (StartType == StartDisabled) {
         ok = unitCall(Handle, QStringLiteral("MaskUnitFiles"), {files, false, true});
     } else {
+        // A mask made for this boot only lives in the runtime directory and is lifted there.
         if (masked)
-            ok = unitCall(Handle, QStringLiteral("UnmaskUnitFiles"), {files, false});
+            ok = unitCall(Handle, QStringLiteral("UnmaskUnitFiles"),
+                          {files, fileState == QLatin1String("masked-runtime")});
         if (ok && StartType == StartAutomatic)
             ok = unitCall(Handle, QStringLiteral("EnableUnitFiles"), {files, false, true});
         else if (ok)
@@ -480,6 +483,14 @@ quint8 ServiceManager::StateOf(const QString &ActiveState, const QString &Freeze
     if (!JobType.isEmpty() && JobType != QLatin1String("nop") && (!active || JobType.startsWith(QLatin1String("reload"))))
         return StateStartPending;
     return active ? StateRunning : StateStopped;
+}
+
+bool ServiceManager::StartTypeSettableOf(const QString &UnitFileState)
+{
+    static const QStringList settable{QStringLiteral("enabled"), QStringLiteral("enabled-runtime"),
+                                      QStringLiteral("disabled"), QStringLiteral("masked"),
+                                      QStringLiteral("masked-runtime")};
+    return settable.contains(UnitFileState);
 }
 
 quint8 ServiceManager::StartTypeOf(const QString &UnitFileState)

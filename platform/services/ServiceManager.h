@@ -39,8 +39,8 @@ inline constexpr const char *BusAddressVariable = "TASKVANE_SYSTEMD_BUS_ADDRESS"
 struct ServiceStatus
 {
     quint8 State = 0;
-    // The time the pending operation may take (ms): the unit's start or stop timeout while a
-    // start or stop is pending, 0 otherwise.
+    // The time the manager expects the pending step to take (ms). systemd names none (its start
+    // and stop timeouts are limits, not estimates), so this is always 0.
     quint32 WaitHint = 0;
     quint32 ProcessID = 0; // main process, 0 when none
     bool AcceptsStop = false;
@@ -55,6 +55,10 @@ struct ServiceConfig
     QString BinaryPath;
     QString LoadOrderGroup;
     quint8 StartType = StartManual;
+    // Enabled, disabled and masked units can be switched between the start types; static,
+    // indirect, generated, transient, linked and alias units cannot (their start type is fixed
+    // by other units or by the system).
+    bool StartTypeSettable = false;
     quint8 ServiceType = TypeOwnProcess;
     bool Interactive = false;
 };
@@ -96,6 +100,8 @@ public:
     ServiceManager();
 
     bool isConnected() const;
+    // True when the service manager answers on the bus.
+    bool ping();
     // The error text of the last failed call (empty after a success).
     const QString &lastError() const { return m_lastError; }
 
@@ -123,6 +129,7 @@ public:
     // Pure mappings, exposed for their callers' tests.
     static quint8 StateOf(const QString &ActiveState, const QString &FreezerState, const QString &JobType);
     static quint8 StartTypeOf(const QString &UnitFileState);
+    static bool StartTypeSettableOf(const QString &UnitFileState);
     static QString UnitName(const QString &Name) { return Name + QStringLiteral(".service"); }
 
 private:
@@ -131,7 +138,8 @@ private:
     bool fetch(ServiceHandle &Handle);
     bool unitCall(ServiceHandle &Handle, const QString &Method, const QVariantList &Args);
     bool getAll(const QString &Path, const QString &Interface, QVariantMap &Props);
-    QString jobType(const QVariant &Job);
+    // The type of the unit's job; empty without one, nothing when it ended before it was read.
+    std::optional<QString> jobType(const QVariant &Job);
 
     QDBusConnection m_bus;
     QString m_lastError;

@@ -474,7 +474,9 @@ void leftMenu()
     for (int i = 0; i < 6; ++i)
         menuButton(QLatin1String(items[i].name), items[i].glyph, 6 + 44 * i);
 
-    // The menu title button: the title strip with a fold chevron at the right.
+    // The menu title button: the title strip with a fold chevron at the right, pointing left
+    // while the menu shows ("menutitle") and right while it is folded ("menutitle_folded").
+    for (int f = 0; f < 2; ++f)
     for (int s = 0; s < 4; ++s) {
         QImage img = canvas(130, 36);
         QPainter p(&img);
@@ -504,13 +506,17 @@ void leftMenu()
         for (int k = 0; k < 2; ++k) {
             QPainterPath chevron;
             const double x = 112 + dx + 5 * k;
-            chevron.moveTo(x, 13 + dx);
-            chevron.lineTo(x - 4, 18 + dx);
-            chevron.lineTo(x, 23 + dx);
+            const double tip = f == 0 ? x - 4 : x;
+            const double tail = f == 0 ? x : x - 4;
+            chevron.moveTo(tail, 13 + dx);
+            chevron.lineTo(tip, 18 + dx);
+            chevron.lineTo(tail, 23 + dx);
             p.drawPath(chevron);
         }
         p.end();
-        save(img, QStringLiteral("menutitle_%1").arg(QLatin1String(kStateNames[s])));
+        save(img, QStringLiteral("%1_%2")
+                      .arg(f == 0 ? QStringLiteral("menutitle") : QStringLiteral("menutitle_folded"),
+                           QLatin1String(kStateNames[s])));
     }
 }
 

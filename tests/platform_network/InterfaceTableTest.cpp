@@ -41,6 +41,7 @@ struct FakeIf
     const char *addrLen;
     const char *rx;
     const char *tx;
+    const char *carrier; // nullptr: unreadable, as while the interface is down
 };
 
 void WriteInterface(const QString &root, const FakeIf &i)
@@ -59,6 +60,7 @@ void WriteInterface(const QString &root, const FakeIf &i)
     put("addr_len", i.addrLen);
     put("statistics/rx_bytes", i.rx);
     put("statistics/tx_bytes", i.tx);
+    put("carrier", i.carrier);
 }
 
 } // namespace
@@ -67,18 +69,21 @@ TEST(InterfaceTable, ReadsASysTreeOrderedByIndex)
 {
     tvtest::TempDir dir;
     ASSERT_TRUE(dir.isValid());
-    WriteInterface(dir.path(), {"wlan0", "3", "1", "dormant", "0x1003", "11:22:33:44:55:66", "6", "10", "20"});
-    WriteInterface(dir.path(), {"lo", "1", "772", "unknown", "0x49", "00:00:00:00:00:00", "6", "123456789012", "123456789012"});
-    WriteInterface(dir.path(), {"eth0", "2", "1", "up", "0x1003", "aa:bb:cc:0d:ee:ff", "6", "5000", "7000"});
-    WriteInterface(dir.path(), {"tun0", "7", "65534", "unknown", "0x1090", "", "0", "1", "2"});
-    WriteInterface(dir.path(), {"broken", nullptr, "1", "up", "0x1003", "aa:bb", "2", "0", "0"});
-    WriteInterface(dir.path(), {"weird", "4", "1", "up", "0x1003", "zz:bb:cc", "3", "x", "9"});
+    // The flags as the kernel writes them: the flags set, never the running flag it derives.
+    WriteInterface(dir.path(), {"wlan0", "3", "1", "dormant", "0x1003", "11:22:33:44:55:66", "6", "10", "20", "1"});
+    WriteInterface(dir.path(), {"lo", "1", "772", "unknown", "0x9", "00:00:00:00:00:00", "6", "123456789012", "123456789012", "1"});
+    WriteInterface(dir.path(), {"eth0", "2", "1", "up", "0x1003", "aa:bb:cc:0d:ee:ff", "6", "5000", "7000", "1"});
+    WriteInterface(dir.path(), {"tun0", "7", "65534", "unknown", "0x1090", "", "0", "1", "2", nullptr});
+    WriteInterface(dir.path(), {"broken", nullptr, "1", "up", "0x1003", "aa:bb", "2", "0", "0", "1"});
+    WriteInterface(dir.path(), {"weird", "4", "1", "up", "0x1003", "zz:bb:cc", "3", "x", "9", "1"});
+    WriteInterface(dir.path(), {"vpn0", "8", "65534", "unknown", "0x1091", "", "0", "3", "4", "1"});
+    WriteInterface(dir.path(), {"dummy0", "9", "1", "unknown", "0x83", "aa:bb:cc:dd:ee:01", "6", "0", "0", "0"});
     QDir().mkpath(dir.path() + QStringLiteral("/wlan0/wireless"));
     WriteFile(dir.path() + QStringLiteral("/eth0/ifalias"), "uplink\n");
 
     std::vector<InterfaceRow> rows;
     ASSERT_TRUE(readInterfaces(dir.path(), rows));
-    ASSERT_EQ(rows.size(), 5u); // the entry without an index is passed over
+    ASSERT_EQ(rows.size(), 7u); // the entry without an index is passed over
     EXPECT_EQ(rows[0].name, QStringLiteral("lo"));
     EXPECT_EQ(rows[1].name, QStringLiteral("eth0"));
     EXPECT_EQ(rows[2].name, QStringLiteral("wlan0"));
@@ -88,7 +93,7 @@ TEST(InterfaceTable, ReadsASysTreeOrderedByIndex)
     const InterfaceRow &lo = rows[0];
     EXPECT_EQ(lo.index, 1u);
     EXPECT_EQ(lo.type, quint32(IfTypeLoopback));
-    EXPECT_EQ(lo.operStatus, IfOperOperational); // unknown, but up and running
+    EXPECT_EQ(lo.operStatus, IfOperOperational); // unknown, but up with a carrier
     EXPECT_EQ(lo.inOctets, 123456789012ull);     // beyond 32 bits
     EXPECT_EQ(lo.description, QStringLiteral("lo"));
 
@@ -110,7 +115,11 @@ TEST(InterfaceTable, ReadsASysTreeOrderedByIndex)
     EXPECT_EQ(rows[3].outOctets, 9u);
     EXPECT_EQ(rows[4].type, quint32(IfTypeTunnel));
     EXPECT_EQ(rows[4].physLength, 0u);
-    EXPECT_EQ(rows[4].operStatus, IfOperDisconnected); // unknown and not running
+    EXPECT_EQ(rows[4].operStatus, IfOperDisconnected); // unknown and down
+    // A VPN's tun interface that is up; an interface that is up without a carrier.
+    EXPECT_EQ(rows[5].name, QStringLiteral("vpn0"));
+    EXPECT_EQ(rows[5].operStatus, IfOperOperational);
+    EXPECT_EQ(rows[6].operStatus, IfOperDisconnected);
 
     rows.clear();
     EXPECT_FALSE(readInterfaces(dir.file(QStringLiteral("none")), rows));
@@ -132,6 +141,8 @@ TEST(InterfaceTable, LoopbackCountersMoveAfterOwnTraffic)
     const auto before = loopback();
     if (!before)
         GTEST_SKIP() << "no loopback interface is listed here";
+    // The loopback never reports a state of its own: it is up, so it is operational.
+    EXPECT_EQ(before->operStatus, IfOperOperational);
 
     const int rx = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const int tx = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -125,6 +125,34 @@ TEST(SocketTable, Ipv6TableKeepsOnlyMappedIPv4Endpoints)
     EXPECT_EQ(rows[1].state, TcpEstablished);
 }
 
+TEST(SocketTable, WildcardOfADualStackSocketIsAlsoTheIPv4Wildcard)
+{
+    const QByteArray any6 = QByteArray(32, '0');
+    auto line6 = [&](const char *Port, const char *State, int Inode) {
+        return QByteArray("   0: ") + any6 + ':' + Port + ' ' + any6 + ":0000 " + State +
+               " 00000000:00000000 00:00000000 00000000  1000        0 " + QByteArray::number(Inode) +
+               " 1 0000000000000000\n";
+    };
+    const QByteArray text = kHeader + line6("1F90", "0A", 77) + line6("0050", "0A", 78) + line6("0035", "07", 79);
+    // IPv4 clients reach [::]:8080 and [::]:53 (UDP rows read "closed"); [::]:80 is IPv6 only.
+    const QSet<quint64> dualStack{77, 79};
+    std::vector<SocketRow> rows;
+    int rejected = -1;
+    parseSocketTable(text, true, true, rows, &rejected, &dualStack);
+    EXPECT_EQ(rejected, 0);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].localAddress, 0u);
+    EXPECT_EQ(rows[0].localPort, 8080u);
+    EXPECT_EQ(rows[0].state, TcpListen);
+    EXPECT_EQ(rows[0].inode, 77u);
+    EXPECT_EQ(rows[1].localPort, 53u);
+
+    // Without the kernel's word on a socket, the wildcard stays an IPv6 endpoint.
+    rows.clear();
+    parseSocketTable(text, true, true, rows);
+    EXPECT_TRUE(rows.empty());
+}
+
 TEST(SocketTable, OwnersComeFromReadableDescriptorsLowestIdentifierFirst)
 {
     tvtest::TempDir dir;

@@ -170,6 +170,9 @@ struct Unit
     bool refusesStop = false; // a stop ends back in "active"
     int startDelay = 0;
     int stopDelay = 0;
+    // Reads of the unit that still show it inactive with a job that has ended by the time it is
+    // asked about (the unit changed between the two reads).
+    int staleReads = 0;
     quint64 timeoutStartUSec = 3000000;
     quint64 timeoutStopUSec = 3000000;
 
@@ -264,6 +267,10 @@ public:
             Conn.send(Msg.createErrorReply(QLatin1String(Name), Text));
         };
         const QString arg0 = args.isEmpty() ? QString() : args.first().toString();
+        if (Msg.interface() == QLatin1String("org.freedesktop.DBus.Peer") && member == QLatin1String("Ping")) {
+            reply({});
+            return true;
+        }
         if (Msg.interface() == QLatin1String("org.freedesktop.DBus.Properties")) {
             m_calls << member + QLatin1Char(' ') + arg0;
             if (Msg.path().startsWith(QLatin1String("/org/freedesktop/systemd1/job/"))) {
@@ -281,7 +288,13 @@ public:
                 error("org.freedesktop.DBus.Error.UnknownObject", QStringLiteral("no such unit"));
                 return true;
             }
-            if (arg0 == QLatin1String("org.freedesktop.systemd1.Unit"))
+            if (arg0 == QLatin1String("org.freedesktop.systemd1.Unit") && u->staleReads > 0) {
+                --u->staleReads;
+                Unit before = *u;
+                before.activeState = QStringLiteral("inactive");
+                before.jobId = 999999;
+                reply({QVariant::fromValue(unitProps(before))});
+            } else if (arg0 == QLatin1String("org.freedesktop.systemd1.Unit"))
                 reply({QVariant::fromValue(unitProps(*u))});
             else if (arg0 == QLatin1String("org.freedesktop.systemd1.Service"))
                 reply({QVariant::fromValue(serviceProps(*u))});

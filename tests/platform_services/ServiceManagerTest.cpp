@@ -56,6 +56,12 @@ TEST(ServiceMappings, StartTypesFromUnitFileState)
     EXPECT_EQ(ServiceManager::StartTypeOf("masked-runtime"), StartDisabled);
     for (const char *s : {"disabled", "static", "indirect", "generated", "", "bad"})
         EXPECT_EQ(ServiceManager::StartTypeOf(s), StartManual) << s;
+    // Only enabled, disabled and masked units can be moved between the start types; the others
+    // report "manual" without being it.
+    for (const char *s : {"enabled", "enabled-runtime", "disabled", "masked", "masked-runtime"})
+        EXPECT_TRUE(ServiceManager::StartTypeSettableOf(s)) << s;
+    for (const char *s : {"static", "indirect", "generated", "transient", "alias", "linked", "linked-runtime", "bad", ""})
+        EXPECT_FALSE(ServiceManager::StartTypeSettableOf(s)) << s;
 }
 
 TEST(ServiceMappings, NoManagerReachableFailsAtOnce)
@@ -65,6 +71,7 @@ TEST(ServiceMappings, NoManagerReachableFailsAtOnce)
     t.start();
     ServiceManager m;
     EXPECT_FALSE(m.isConnected());
+    EXPECT_FALSE(m.ping());
     EXPECT_FALSE(m.enumServices().has_value());
     EXPECT_FALSE(m.openService(QStringLiteral("sshd")).has_value());
     EXPECT_FALSE(m.lastError().isEmpty());
@@ -118,6 +125,7 @@ TEST_F(ServiceManagerTest, ReadsConfigurationAndStatus)
     EXPECT_EQ(c.Account, "alphad");
     EXPECT_EQ(c.BinaryPath, "\"/opt/my apps/alpha\" --config \"/etc/alpha dir/a.conf\"");
     EXPECT_EQ(c.StartType, StartAutomatic);
+    EXPECT_TRUE(c.StartTypeSettable);
     EXPECT_EQ(c.ServiceType, TypeOwnProcess);
     ServiceStatus s;
     ASSERT_TRUE(m.queryStatus(*h, s));
@@ -133,6 +141,7 @@ TEST_F(ServiceManagerTest, ReadsConfigurationAndStatus)
     EXPECT_EQ(c.BinaryPath, "");
     EXPECT_EQ(c.Description, "beta daemon");
     EXPECT_EQ(c.StartType, StartDisabled);
+    EXPECT_TRUE(c.StartTypeSettable);
     ASSERT_TRUE(m.queryStatus(*hb, s));
     EXPECT_EQ(s.State, StateStopped);
     EXPECT_EQ(s.ProcessID, 0u);
@@ -143,19 +152,50 @@ TEST_F(ServiceManagerTest, ReadsConfigurationAndStatus)
     EXPECT_FALSE(m.openService("  ").has_value());
 }
 
-TEST_F(ServiceManagerTest, PendingChangeCarriesTheTimeoutAsWaitHint)
+TEST_F(ServiceManagerTest, PendingChangesCarryNoWaitHint)
 {
+    // The unit's timeouts are limits, not the time a step takes: taken as the hint they made
+    // every wait poll in 9 s steps for a unit that settles at once.
     auto a = fakesd::Service("alpha");
     a.startDelay = -1;
-    a.timeoutStartUSec = 50000000;
-    bus->manager.setUnits({a});
+    a.timeoutStartUSec = 90000000;
+    auto b = fakesd::Service("beta", "active");
+    b.stopDelay = -1;
+    b.timeoutStopUSec = 90000000;
+    bus->manager.setUnits({a, b});
+    ServiceManager m;
+    auto ha = m.openService("alpha");
+    auto hb = m.openService("beta");
+    ASSERT_TRUE(ha && m.start(*ha));
+    ASSERT_TRUE(hb && m.stop(*hb));
+    ServiceStatus s;
+    ASSERT_TRUE(m.queryStatus(*ha, s));
+    EXPECT_EQ(s.State, StateStartPending);
+    EXPECT_EQ(s.WaitHint, 0u);
+    ASSERT_TRUE(m.queryStatus(*hb, s));
+    EXPECT_EQ(s.State, StateStopPending);
+    EXPECT_EQ(s.WaitHint, 0u);
+}
+
+TEST_F(ServiceManagerTest, AJobThatEndsBetweenTwoReadsIsNotTakenForNoChange)
+{
+    // Read while the start was queued, and its job asked about once it had ended: the unit is
+    // read again rather than reported stopped.
+    bus->manager.setUnits({fakesd::Service("alpha", "active")});
+    bus->manager.withUnit("alpha", [](fakesd::Unit *u) { u->staleReads = 2; });
     ServiceManager m;
     auto h = m.openService("alpha");
-    ASSERT_TRUE(h && m.start(*h));
+    ASSERT_TRUE(h);
     ServiceStatus s;
     ASSERT_TRUE(m.queryStatus(*h, s));
-    EXPECT_EQ(s.State, StateStartPending);
-    EXPECT_EQ(s.WaitHint, 50000u);
+    EXPECT_EQ(s.State, StateRunning);
+}
+
+TEST_F(ServiceManagerTest, PingTellsAReachableManager)
+{
+    bus->manager.setUnits({});
+    ServiceManager m;
+    EXPECT_TRUE(m.ping());
 }
 
 TEST_F(ServiceManagerTest, DependentsAreServicesOnly)
@@ -204,6 +244,10 @@ TEST_F(ServiceManagerTest, StartTypeChangesAreVerified)
     // A unit without install information cannot start automatically: no false success.
     auto hs = m.openService("static1");
     ASSERT_TRUE(hs);
+    ServiceConfig c;
+    ASSERT_TRUE(m.queryConfig(*hs, c));
+    EXPECT_EQ(c.StartType, StartManual);
+    EXPECT_FALSE(c.StartTypeSettable);
     EXPECT_FALSE(m.setStartType(*hs, StartAutomatic));
     EXPECT_TRUE(m.setStartType(*hs, StartManual));
 }

@@ -111,6 +111,68 @@ TEST(SkinPanel, ColourPictureAndTransparency)
     EXPECT_EQ(img.pixel(39, 29), qRgb(0, 0, 0));
 }
 
+TEST(SkinPanel, PictureTransparencyFollowsTransparent)
+{
+    ColouredParent parent(QColor(10, 200, 30));
+    auto *panel = new TSkinImagePanel(&parent);
+    panel->setGeometry(20, 10, 40, 30);
+    panel->SetColor(QColor(0, 0, 255));
+
+    // An opaque picture: its see-through colour is that of its bottom-left pixel.
+    const QRgb key = qRgb(255, 0, 255);
+    QImage pic(20, 20, QImage::Format_RGB32);
+    pic.fill(qRgb(250, 0, 0));
+    for (int x = 0; x < 20; ++x)
+        pic.setPixel(x, 19, key);
+    pic.setPixel(5, 5, key);
+    panel->SetPicture(pic);
+    QImage img = Shot(*panel);
+    EXPECT_EQ(img.pixel(5, 5), key) << "not transparent: every pixel drawn";
+    EXPECT_EQ(img.pixel(3, 19), key);
+    EXPECT_EQ(img.pixel(30, 25), qRgb(0, 0, 255));
+
+    panel->SetTransparent(true);
+    img = Shot(*panel);
+    EXPECT_EQ(img.pixel(5, 5), qRgb(10, 200, 30)) << "transparent: the parent shows through";
+    EXPECT_EQ(img.pixel(3, 19), qRgb(10, 200, 30));
+    EXPECT_EQ(img.pixel(6, 6), qRgb(250, 0, 0));
+    EXPECT_EQ(img.pixel(30, 25), qRgb(10, 200, 30));
+    EXPECT_EQ(panel->Picture(), pic) << "the picture itself is kept whole";
+
+    // A picture assigned while transparent is drawn so at once; stretched and tiled too.
+    QImage other = pic;
+    other.setPixel(7, 7, key);
+    panel->SetPicture(other);
+    img = Shot(*panel);
+    EXPECT_EQ(img.pixel(7, 7), qRgb(10, 200, 30));
+    panel->SetDrawStyle(TSkinDrawStyle::skinTile);
+    img = Shot(*panel);
+    EXPECT_EQ(img.pixel(25, 25), qRgb(10, 200, 30));
+    EXPECT_EQ(img.pixel(26, 26), qRgb(250, 0, 0));
+    panel->SetDrawStyle(TSkinDrawStyle::skinNormal);
+
+    panel->SetTransparent(false);
+    img = Shot(*panel);
+    EXPECT_EQ(img.pixel(7, 7), key);
+    EXPECT_EQ(img.pixel(30, 25), qRgb(0, 0, 255));
+
+    // A picture with an alpha channel keeps its own: its clear pixels show the panel's colour,
+    // or the parent when transparent; its opaque pixels are never taken as see-through.
+    QImage alpha(20, 20, QImage::Format_ARGB32);
+    alpha.fill(qRgba(0, 0, 0, 0));
+    alpha.setPixel(0, 19, qRgba(250, 0, 0, 255));
+    alpha.setPixel(10, 10, qRgba(250, 0, 0, 255));
+    panel->SetPicture(alpha);
+    img = Shot(*panel);
+    EXPECT_EQ(img.pixel(5, 5), qRgb(0, 0, 255));
+    EXPECT_EQ(img.pixel(10, 10), qRgb(250, 0, 0));
+    panel->SetTransparent(true);
+    img = Shot(*panel);
+    EXPECT_EQ(img.pixel(5, 5), qRgb(10, 200, 30));
+    EXPECT_EQ(img.pixel(10, 10), qRgb(250, 0, 0));
+    EXPECT_EQ(img.pixel(0, 19), qRgb(250, 0, 0));
+}
+
 TEST(SkinPanel, AutoSizeFollowsThePicture)
 {
     TSkinImagePanel panel;

@@ -126,8 +126,14 @@ TEST(SkinForm, LayoutOfTitleBarMenuBarAndClientArea)
     QWidget *panel = new QWidget(skin);
     skin->SetFormPanel(panel);
     EXPECT_EQ(panel->geometry(), QRect(0, th, 392, 293 - th));
-    skin->SetFormPanel(skin);
-    EXPECT_EQ(skin->FormPanel(), panel) << "the component cannot be its own panel";
+    {
+        sftest::MessageCatcher catcher;
+        skin->SetFormPanel(skin);
+        EXPECT_EQ(skin->FormPanel(), panel) << "the component cannot be its own panel";
+        EXPECT_EQ(panel->geometry(), QRect(0, th, 392, 293 - th));
+        EXPECT_EQ(catcher.Messages,
+                  QStringList{QStringLiteral("Sorry, you can't select the Form assign to FormPanel property")});
+    }
 
     TSkinMainMenu menu(f.form.get());
     menu.addMenu(QStringLiteral("&File"))->addAction(QStringLiteral("Open"));

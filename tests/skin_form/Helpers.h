@@ -8,9 +8,32 @@
 #include <QMouseEvent>
 #include <QWidget>
 
+#include "skin/SkinPublic.h"
+
+#include <QStringList>
+
 #include <memory>
 
 namespace sftest {
+
+// Catches the controls' refusal messages while it lives; any other message fails the test
+// (see Messages.cpp), so none can block a run behind a modal box.
+class MessageCatcher
+{
+public:
+    MessageCatcher()
+    {
+        m_Previous = SetSkinMessageHandler([this](const QString &Text) { Messages << Text; });
+    }
+    ~MessageCatcher() { SetSkinMessageHandler(std::move(m_Previous)); }
+    MessageCatcher(const MessageCatcher &) = delete;
+    MessageCatcher &operator=(const MessageCatcher &) = delete;
+
+    QStringList Messages;
+
+private:
+    TSkinMessageHandler m_Previous;
+};
 
 // A top-level window of the test's own, shown on the offscreen screen.
 inline std::unique_ptr<QWidget> MakeForm(int W = 400, int H = 300)

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QFontMetrics>
+#include <QVBoxLayout>
 
 using sftest::Click;
 using sftest::Mouse;
@@ -153,10 +154,16 @@ TEST(SkinTitleBar, Caption)
     bar->SetCaption(QStringLiteral("Short"));
     bar->grab();
     EXPECT_EQ(bar->CaptionLeft(), qMax(0, bar->LeftBtnXOffset() - 4 + 1) + 21);
-    // Only one control box.
+    // Only one control box: a second is refused with a message and stays as it was.
     TSkinTitleBarButton *second = bar->Buttons()->Add();
+    sftest::MessageCatcher catcher;
     second->SetButtonType(TSkinTitleBarBtnType::skinControlBox);
     EXPECT_EQ(second->ButtonType(), TSkinTitleBarBtnType::skinCustom);
+    EXPECT_EQ(catcher.Messages,
+              QStringList{QStringLiteral("Sorry, only one button's ButtonType property can be \"skinControlBox\"")});
+    // The box itself may be set to what it already is.
+    box->SetButtonType(TSkinTitleBarBtnType::skinControlBox);
+    EXPECT_EQ(catcher.Messages.size(), 1);
 }
 
 TEST(SkinTitleBar, MaximiseRestoreMinimiseClose)
@@ -276,10 +283,20 @@ TEST(SkinTitleBar, SectionsAndStyles)
 {
     BarOnForm f;
     TSkinTitleBar *bar = f.bar;
-    // Only one middle section.
+    // Only one middle section: a second is refused with a message, and so is setting the
+    // middle one again.
     TSkinTitleBarSection *extra = bar->Sections()->Add();
-    extra->SetAlign(TSkinTitleBarAlign::skinClient);
-    EXPECT_EQ(extra->Align(), TSkinTitleBarAlign::skinLeft);
+    {
+        sftest::MessageCatcher catcher;
+        extra->SetAlign(TSkinTitleBarAlign::skinClient);
+        EXPECT_EQ(extra->Align(), TSkinTitleBarAlign::skinLeft);
+        EXPECT_FALSE(extra->Stretch());
+        TSkinTitleBarSection *middle = bar->Sections()->Items(2);
+        middle->SetAlign(TSkinTitleBarAlign::skinClient);
+        EXPECT_EQ(middle->Align(), TSkinTitleBarAlign::skinClient);
+        const QString text = QStringLiteral("Sorry, only one section's Align property can be \"skinClient\"");
+        EXPECT_EQ(catcher.Messages, (QStringList{text, text}));
+    }
     EXPECT_EQ(extra->Width(), 10);
     QImage pic(33, 20, QImage::Format_RGB32);
     pic.fill(Qt::blue);
@@ -329,4 +346,57 @@ TEST(SkinTitleBar, ComposedPictureCoversTheFrame)
     // The bar shows the composed picture from column 3 and row 3.
     const QImage shown = bar->grab().toImage();
     EXPECT_EQ(Pixel(shown, 150, 10), Pixel(composed, 153, 13));
+}
+
+TEST(SkinTitleBar, StandAloneBarStretchesAcrossTheTopOfItsParent)
+{
+    auto form = sftest::MakeForm(400, 300);
+    auto *bar = new TSkinTitleBar(form.get());
+    form->show();
+    sftest::Settle();
+    const int h = bar->height();
+    EXPECT_EQ(bar->geometry(), QRect(0, 0, 400, h));
+
+    // It follows every resize of its form, and its buttons stay at the right end.
+    form->resize(600, 300);
+    sftest::Settle();
+    EXPECT_EQ(bar->geometry(), QRect(0, 0, 600, h));
+    EXPECT_GT(bar->ButtonRect(0).right(), 560);
+    const QImage shot = form->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage own = bar->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shot.pixel(590, h / 2), own.pixel(590, h / 2)) << "the form shows the bar at its far end";
+    form->resize(450, 200);
+    sftest::Settle();
+    EXPECT_EQ(bar->geometry(), QRect(0, 0, 450, h));
+
+    // Its height is its own to set; it does not leave the top.
+    bar->setGeometry(30, 40, 100, 28);
+    EXPECT_EQ(bar->geometry(), QRect(0, 0, 450, 28));
+    form->setContentsMargins(5, 6, 7, 0);
+    EXPECT_EQ(bar->geometry(), QRect(5, 6, 438, 28));
+
+    // On a panel of the form it spans the panel, and moves with its parent when reparented.
+    auto *panel = new QWidget(form.get());
+    panel->setGeometry(10, 100, 200, 80);
+    panel->show();
+    auto *inner = new TSkinTitleBar(panel);
+    EXPECT_EQ(inner->geometry(), QRect(0, 0, 200, inner->height()));
+    panel->resize(300, 80);
+    EXPECT_EQ(inner->width(), 300);
+    inner->setParent(form.get());
+    EXPECT_EQ(inner->geometry(), QRect(5, 6, 438, inner->height()));
+    panel->resize(100, 80);
+    EXPECT_EQ(inner->width(), 438) << "the old parent no longer places it";
+
+    // A layout that holds the bar places it itself.
+    QWidget holder;
+    auto *layout = new QVBoxLayout(&holder);
+    layout->setContentsMargins(9, 9, 9, 9);
+    auto *laid = new TSkinTitleBar(&holder);
+    layout->addWidget(laid);
+    holder.resize(300, 200);
+    holder.show();
+    sftest::Settle();
+    EXPECT_EQ(laid->x(), 9);
+    EXPECT_EQ(laid->width(), 282);
 }

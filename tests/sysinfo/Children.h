@@ -3,8 +3,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <QThread>
+
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <functional>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,10 +71,80 @@ public:
         return m_reaped;
     }
 
-private:
+protected:
+    Child() = default;
+
     pid_t m_pid = -1;
     int m_status = 0;
     bool m_reaped = false;
+};
+
+// A child forked from the test that waits at a pipe before each step it takes, and then
+// sleeps until it is ended. Its steps may only make system calls.
+class Forked : public Child
+{
+public:
+    explicit Forked(std::vector<std::function<void()>> steps)
+    {
+        if (::pipe2(m_gate, O_CLOEXEC) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(m_gate[1]);
+            for (const auto &step : steps) {
+                char c = 0;
+                if (::read(m_gate[0], &c, 1) != 1)
+                    ::_exit(1);
+                step();
+            }
+            for (;;)
+                ::pause();
+        }
+        ::close(m_gate[0]);
+        m_gate[0] = -1;
+    }
+    ~Forked()
+    {
+        if (m_gate[1] >= 0)
+            ::close(m_gate[1]);
+    }
+    // Lets the child take its next step.
+    bool step() { return m_gate[1] >= 0 && ::write(m_gate[1], "x", 1) == 1; }
+
+private:
+    int m_gate[2] = {-1, -1};
+};
+
+// A named pipe that a shell child waits at (`read x < gate`) until the test opens it.
+class Gate
+{
+public:
+    explicit Gate(const QString &path) : m_path(path.toLocal8Bit())
+    {
+        m_ok = ::mkfifo(m_path.constData(), 0600) == 0;
+    }
+    bool isValid() const { return m_ok; }
+    QString path() const { return QString::fromLocal8Bit(m_path); }
+    // Waits up to five seconds for the reader, then lets it through.
+    bool open()
+    {
+        for (int i = 0; i < 500; ++i) {
+            const int fd = ::open(m_path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                const bool ok = ::write(fd, "\n", 1) == 1;
+                ::close(fd);
+                return ok;
+            }
+            if (errno != ENXIO)
+                return false;
+            QThread::msleep(10);
+        }
+        return false;
+    }
+
+private:
+    QByteArray m_path;
+    bool m_ok = false;
 };
 
 } // namespace tvtest

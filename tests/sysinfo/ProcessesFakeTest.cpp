@@ -3,6 +3,7 @@
 #include "sysinfo/ProcessHelper.h"
 #include "sysinfo/Processes.h"
 
+#include <cstring>
 #include <map>
 
 using platform::processes::ProcessEntry;
@@ -21,6 +22,10 @@ struct FakeProcess
     std::optional<QString> exe = QStringLiteral("/opt/fake/prog");
     std::optional<QStringList> cmdline = QStringList{QStringLiteral("prog")};
     bool kernel = false;
+    QByteArray raw = {}; // the name's bytes as the stat file gives them, in place of `name`
+    platform::processes::ImageLayout layout = {};
+    std::optional<quint32> owner = {}; // of /proc/PID
+    quint64 inode = 0;            // of its pidfd
 };
 
 // A scripted system: processes, clocks and failures as each test sets them.
@@ -33,6 +38,8 @@ public:
     int primaryCalls = 0;
     int fallbackCalls = 0;
     int exeReads = 0;
+    int uidReads = 0;
+    std::map<quint32, quint64> procInodes; // of /proc/PID, by identifier
     quint64 now = 1000000000; // 100 ns units
     quint64 idle = 0;
     unsigned cpus = 2;
@@ -45,16 +52,21 @@ public:
     bool enumerateFallback(std::vector<ProcessEntry> &out) override
     {
         ++fallbackCalls;
-        return !fallbackFails && list(out);
+        // The status files give the exact user.
+        return !fallbackFails && list(out, true);
     }
     std::optional<ProcessHandle> open(quint32 pid, quint64 startTime) override
     {
-        return ProcessHandle{qint32(pid), startTime, true};
+        const auto it = procs.find(pid);
+        ProcessHandle h{qint32(pid), startTime, true};
+        h.inode = it == procs.end() ? 0 : it->second.inode;
+        return h;
     }
     bool isAlive(const ProcessHandle &h) override
     {
         const auto it = procs.find(quint32(h.pid));
-        return it != procs.end() && it->second.startTime == h.startTime;
+        return it != procs.end() && it->second.startTime == h.startTime &&
+               (h.inode == 0 || it->second.inode == h.inode);
     }
     std::optional<ProcStat> stat(const ProcessHandle &h) override
     {
@@ -71,6 +83,7 @@ public:
     }
     std::optional<quint32> uid(const ProcessHandle &h) override
     {
+        ++uidReads;
         const auto it = procs.find(quint32(h.pid));
         return it == procs.end() ? std::nullopt : std::optional<quint32>(it->second.uid);
     }
@@ -104,13 +117,23 @@ public:
     void tick(quint64 ms) { now += ms * 10000; }
 
 private:
-    bool list(std::vector<ProcessEntry> &out)
+    bool list(std::vector<ProcessEntry> &out, bool exactUser = false)
     {
         for (const auto &[pid, p] : procs) {
             ProcessEntry e;
             e.pid = pid;
             e.ppid = p.ppid;
             e.name = p.name;
+            if (!p.raw.isEmpty()) {
+                e.name.clear();
+                e.rawName.size = std::size_t(p.raw.size());
+                std::memcpy(e.rawName.text, p.raw.constData(), e.rawName.size);
+            }
+            e.layout = p.layout;
+            e.ownerUid = p.owner;
+            e.procInode = procInodes.count(pid) ? procInodes[pid] : 0;
+            if (exactUser)
+                e.uid = p.uid;
             e.startTime = p.startTime;
             e.kernelThread = p.kernel;
             e.hasTimes = true;
@@ -454,4 +477,270 @@ TEST_F(ProcessListCycle, MemoryDeltasAreZeroInTheFirstPassAndSixtyFourBit)
     msrc.m.vmRss = 1ull << 30;
     item->Memory->Refresh();
     EXPECT_EQ(item->Memory->WorkingSetDelta, -(5ll << 30));
+}
+
+namespace {
+
+platform::processes::ImageLayout Layout(quint64 stack)
+{
+    return {0x400000, 0x401000, stack, 0x600000};
+}
+
+// Passes until every item is complete, events cleared.
+void Settle(TProcesses &list, Recorder &rec)
+{
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(list.Refresh());
+    rec.clear();
+}
+
+} // namespace
+
+TEST_F(ProcessListCycle, NewProgramInTheSameProcessIsReadAgainOnce)
+{
+    FakeProcess &p = src.procs[50];
+    p.layout = Layout(0x7ff000);
+    TProcesses list(nullptr, &src);
+    Recorder rec;
+    rec.attach(list);
+    Settle(list, rec);
+    TProcessItem *item = list.ItemByPID(50);
+    ASSERT_TRUE(item->DetailsComplete);
+
+    // A new program: new name, new layout, same identifier and start time.
+    p.name = QStringLiteral("prog");
+    p.layout = Layout(0x7fe000);
+    p.exe = QStringLiteral("/opt/new/prog");
+    p.cmdline = QStringList{QStringLiteral("/opt/new/prog"), QStringLiteral("arg")};
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(rec.reloaded, std::vector<quint32>{50});
+    EXPECT_TRUE(rec.removed.empty());
+    EXPECT_TRUE(rec.added.empty());
+    ASSERT_EQ(list.ItemByPID(50), item) << "the same process keeps its item";
+    EXPECT_EQ(item->Name, QStringLiteral("prog"));
+    EXPECT_EQ(item->Path, QStringLiteral("/opt/new/prog"));
+    EXPECT_EQ(item->CommandLine, QStringLiteral("/opt/new/prog arg"));
+    rec.clear();
+    ASSERT_TRUE(list.Refresh());
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_TRUE(rec.reloaded.empty()) << "noticed once, not on every pass";
+
+    // The same name running again (a shell starting a shell): only the layout tells.
+    p.layout = Layout(0x7fd000);
+    p.cmdline = QStringList{QStringLiteral("prog"), QStringLiteral("-x")};
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(rec.reloaded, std::vector<quint32>{50});
+    EXPECT_EQ(item->CommandLine, QStringLiteral("prog -x"));
+    rec.clear();
+
+    // A rename with the layout unchanged reads no files again.
+    const int exeReads = src.exeReads;
+    p.name = QStringLiteral("renamed");
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(rec.reloaded, std::vector<quint32>{50});
+    EXPECT_EQ(item->Name, QStringLiteral("renamed"));
+    EXPECT_EQ(item->Path, QStringLiteral("/opt/new/prog"));
+    EXPECT_EQ(src.exeReads, exeReads);
+    rec.clear();
+
+    // A new program whose file cannot be read shows no path rather than the old one, and
+    // gets it on a later pass as a new item would.
+    p.layout = {}; // hidden from this reader: a new name counts as a new program
+    p.name = QStringLiteral("secret");
+    p.exe.reset();
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(rec.reloaded, std::vector<quint32>{50});
+    EXPECT_TRUE(item->Path.isEmpty());
+    EXPECT_FALSE(item->DetailsComplete);
+    rec.clear();
+    p.exe = QStringLiteral("/opt/secret");
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(item->Path, QStringLiteral("/opt/secret"));
+    EXPECT_TRUE(item->DetailsComplete);
+    EXPECT_EQ(rec.reloaded, std::vector<quint32>{50});
+}
+
+TEST_F(ProcessListCycle, ExhaustedItemStartsAgainAfterANewProgram)
+{
+    src.procs[50].exe.reset();
+    TProcesses list(nullptr, &src);
+    Recorder rec;
+    rec.attach(list);
+    for (int i = 0; i < 8; ++i)
+        ASSERT_TRUE(list.Refresh());
+    ASSERT_EQ(list.ItemByPID(50)->FillAttempts, 6u);
+    rec.clear();
+    src.procs[50].name = QStringLiteral("next");
+    src.procs[50].exe = QStringLiteral("/opt/next");
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(rec.reloaded, std::vector<quint32>{50}) << "one event in the pass that noticed it";
+    EXPECT_EQ(list.ItemByPID(50)->Path, QStringLiteral("/opt/next"));
+    rec.clear();
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_TRUE(list.ItemByPID(50)->DetailsComplete);
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_TRUE(rec.reloaded.empty()) << "no longer exhausted";
+}
+
+TEST_F(ProcessListCycle, KernelThreadRenameChangesOnlyItsName)
+{
+    TProcesses list(nullptr, &src);
+    Recorder rec;
+    rec.attach(list);
+    Settle(list, rec);
+    const int exeReads = src.exeReads, uidReads = src.uidReads;
+    src.procs[60].name = QStringLiteral("kworker/0:1-events");
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(rec.reloaded, std::vector<quint32>{60});
+    EXPECT_EQ(list.ItemByPID(60)->Name, QStringLiteral("kworker/0:1-events"));
+    EXPECT_EQ(src.exeReads, exeReads);
+    EXPECT_EQ(src.uidReads, uidReads);
+    EXPECT_EQ(list.ItemByPID(60)->FillAttempts, 0u);
+}
+
+TEST_F(ProcessListCycle, UserChangeIsNoticedFromTheDirectoryOwner)
+{
+    FakeProcess &p = src.procs[50];
+    p.owner = 1000;
+    TProcesses list(nullptr, &src);
+    Recorder rec;
+    rec.attach(list);
+    Settle(list, rec);
+    TProcessItem *item = list.ItemByPID(50);
+    EXPECT_EQ(item->UserName, QStringLiteral("alice"));
+    int reads = src.uidReads;
+    ASSERT_TRUE(list.Refresh());
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(src.uidReads, reads) << "an unchanged owner costs no read";
+
+    p.uid = 0;
+    p.owner = 0;
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(rec.reloaded, std::vector<quint32>{50});
+    EXPECT_EQ(item->UserName, QStringLiteral("root"));
+    EXPECT_EQ(item->UserSid, 0u);
+    EXPECT_EQ(src.uidReads, reads + 1);
+    rec.clear();
+
+    // An owner that disagrees with the exact user is read once, not on every pass.
+    reads = src.uidReads;
+    p.owner = 5;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(src.uidReads, reads + 1);
+    EXPECT_TRUE(rec.reloaded.empty());
+    EXPECT_EQ(item->UserName, QStringLiteral("root"));
+
+    // The slower enumeration reads the exact user every pass: no further read is needed.
+    src.primaryFails = true;
+    reads = src.uidReads;
+    p.uid = 1000;
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(rec.reloaded, std::vector<quint32>{50});
+    EXPECT_EQ(item->UserName, QStringLiteral("alice"));
+    EXPECT_EQ(src.uidReads, reads);
+}
+
+TEST_F(ProcessListCycle, IdentifierTakenWithinTheSameTickIsANewProcess)
+{
+    FakeProcess &p = src.procs[50];
+    p.inode = 111;
+    p.layout = Layout(0x7ff000);
+    TProcesses list(nullptr, &src);
+    Recorder rec;
+    rec.attach(list);
+    Settle(list, rec);
+    ASSERT_EQ(list.ItemByPID(50)->ProcessHandle.inode, 111u);
+
+    // Same identifier, same start tick, another process.
+    p.inode = 222;
+    p.name = QStringLiteral("intruder");
+    p.layout = Layout(0x7aa000);
+    p.exe = QStringLiteral("/opt/intruder");
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(rec.removed, std::vector<quint32>{50});
+    EXPECT_EQ(rec.added, std::vector<quint32>{50});
+    EXPECT_TRUE(rec.reloaded.empty());
+    TProcessItem *item = list.ItemByPID(50);
+    EXPECT_EQ(item->Name, QStringLiteral("intruder"));
+    EXPECT_EQ(item->Path, QStringLiteral("/opt/intruder"));
+    EXPECT_EQ(item->ProcessHandle.inode, 222u);
+}
+
+TEST_F(ProcessListCycle, NameCutByTheKernelIsCompletedByBytes)
+{
+    const QString whole = QStringLiteral("abcdefghijklmn中文 prog");
+    const QByteArray cut = whole.toUtf8().left(15); // ends inside 中
+    auto proc = [&](std::optional<QString> exe, QStringList args) {
+        FakeProcess p;
+        p.raw = cut;
+        p.exe = std::move(exe);
+        p.cmdline = std::move(args);
+        return p;
+    };
+    src.procs[71] = proc(QStringLiteral("/opt/x/") + whole, {QStringLiteral("x")});
+    src.procs[72] = proc(std::nullopt, {QStringLiteral("/opt/y/") + whole, QStringLiteral("-v")});
+    src.procs[73] = proc(QStringLiteral("/opt/z/other"), {QStringLiteral("other")});
+    src.procs[74] = {QStringLiteral("python3")};
+    src.procs[74].exe = QStringLiteral("/usr/bin/python3.11");
+    src.procs[75] = {QStringLiteral("abcdefghijklmno")};
+    src.procs[75].exe = QStringLiteral("/opt/abcdefghijklmnopq");
+    TProcesses list(nullptr, &src);
+    Recorder rec;
+    rec.attach(list);
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(list.ItemByPID(71)->Name, whole);
+    EXPECT_EQ(list.ItemByPID(72)->Name, whole) << "from the first argument";
+    EXPECT_EQ(list.ItemByPID(73)->Name, QStringLiteral("abcdefghijklmn"))
+        << "the half character is left out, not shown as a mark";
+    EXPECT_EQ(list.ItemByPID(74)->Name, QStringLiteral("python3")) << "not cut: kept";
+    EXPECT_EQ(list.ItemByPID(75)->Name, QStringLiteral("abcdefghijklmnopq"));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(list.Refresh());
+    EXPECT_TRUE(rec.reloaded.empty()) << "a completed name is no change of name";
+}
+
+TEST_F(ProcessListCycle, NewProcEntryAloneIsCheckedAgainstThePidfd)
+{
+    // Two copies of one parent, each before it runs a program of its own, look alike in
+    // name, layout, user and start tick: the /proc entry tells that something happened.
+    FakeProcess &p = src.procs[50];
+    p.inode = 111;
+    p.layout = Layout(0x7ff000);
+    TProcesses list(nullptr, &src);
+    Recorder rec;
+    rec.attach(list);
+    Settle(list, rec);
+    TProcessItem *item = list.ItemByPID(50);
+
+    // The kernel made the entry anew for the same process: nothing to tell the owner.
+    src.procInodes[50] = 7000;
+    ASSERT_TRUE(list.Refresh());
+    src.procInodes[50] = 7001;
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(list.ItemByPID(50), item);
+    EXPECT_TRUE(rec.removed.empty());
+    EXPECT_TRUE(rec.reloaded.empty());
+
+    // Another process with everything else alike.
+    p.inode = 222;
+    src.procInodes[50] = 7002;
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(rec.removed, std::vector<quint32>{50});
+    EXPECT_EQ(rec.added, std::vector<quint32>{50});
+    EXPECT_EQ(list.ItemByPID(50)->ProcessHandle.inode, 222u);
+    rec.clear();
+
+    // Where pidfds have no inodes, a new entry is read again as a new program would be.
+    src.procs[51] = {QStringLiteral("plain")};
+    ASSERT_TRUE(list.Refresh());
+    ASSERT_TRUE(list.Refresh());
+    src.procInodes[51] = 9000;
+    ASSERT_TRUE(list.Refresh());
+    rec.clear();
+    const int reads = src.exeReads;
+    src.procInodes[51] = 9001;
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(rec.reloaded, std::vector<quint32>{51});
+    EXPECT_GT(src.exeReads, reads);
 }

@@ -2,8 +2,12 @@
 
 #include "Children.h"
 #include "common/TempDir.h"
+#include "platform/processes/CommandLine.h"
 #include "sysinfo/Processes.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QThread>
 
 #include <sys/stat.h>
@@ -146,4 +150,165 @@ TEST(LiveProcessList, KernelThreadsCarryNoPathAndRoot)
     }
     if (seen == 0)
         GTEST_SKIP() << "no kernel threads visible in this pid namespace";
+}
+
+namespace {
+
+struct Reloads
+{
+    std::vector<quint32> pids;
+    void attach(TProcesses &list)
+    {
+        list.OnProcessReloaded = [this](QObject *, quint32 pid) { pids.push_back(pid); };
+    }
+    int count(pid_t pid) const { return int(std::count(pids.begin(), pids.end(), quint32(pid))); }
+};
+
+template <typename Pred>
+bool waitUntil(Pred pred)
+{
+    for (int i = 0; i < 500; ++i) {
+        if (pred())
+            return true;
+        QThread::msleep(10);
+    }
+    return pred();
+}
+
+QStringList argsOf(pid_t pid)
+{
+    return platform::processes::readCmdline(pid).value_or(QStringList());
+}
+
+} // namespace
+
+TEST(LiveProcessList, NewProgramInAProcessIsShownOnce)
+{
+    tvtest::TempDir tmp;
+    tvtest::Gate gate(tmp.file(QStringLiteral("gate")));
+    ASSERT_TRUE(gate.isValid());
+    const QString sleepPath = QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath();
+    TProcesses list;
+    Reloads reloads;
+    reloads.attach(list);
+    ASSERT_TRUE(list.Refresh());
+    Child child({QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                 QStringLiteral("read x < \"$0\"; exec /bin/sleep 30"), gate.path()});
+    ASSERT_GT(child.pid(), 0);
+    ASSERT_TRUE(waitUntil([&] { return argsOf(child.pid()).size() == 4; }));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(list.Refresh());
+    TProcessItem *item = list.ItemByPID(quint32(child.pid()));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->Name, QStringLiteral("sh"));
+    const QString shellPath = item->Path;
+    EXPECT_FALSE(shellPath.isEmpty());
+    EXPECT_EQ(reloads.count(child.pid()), 0);
+
+    ASSERT_TRUE(gate.open());
+    ASSERT_TRUE(waitUntil([&] { return argsOf(child.pid()) == QStringList{"/bin/sleep", "30"}; }));
+    ASSERT_TRUE(list.Refresh());
+    ASSERT_EQ(list.ItemByPID(quint32(child.pid())), item) << "the same process keeps its item";
+    EXPECT_EQ(reloads.count(child.pid()), 1);
+    EXPECT_EQ(item->Name, QStringLiteral("sleep"));
+    EXPECT_EQ(item->Path, sleepPath);
+    EXPECT_EQ(item->CommandLine, QStringLiteral("/bin/sleep 30"));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(reloads.count(child.pid()), 1) << "noticed once";
+    EXPECT_TRUE(item->DetailsComplete);
+}
+
+TEST(LiveProcessList, UserChangeIsShownOnce)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "changing a child's user needs root";
+    const auto nobody = platform::processes::accountName(65534);
+    TProcesses list;
+    Reloads reloads;
+    reloads.attach(list);
+    ASSERT_TRUE(list.Refresh());
+    tvtest::Forked child({[] { (void)::setresuid(65534, 65534, 65534); }});
+    ASSERT_GT(child.pid(), 0);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(list.Refresh());
+    TProcessItem *item = list.ItemByPID(quint32(child.pid()));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->UserSid, 0u);
+    EXPECT_EQ(item->UserName, QStringLiteral("root"));
+
+    ASSERT_TRUE(child.step());
+    ASSERT_TRUE(waitUntil([&] { return platform::processes::readEffectiveUid(child.pid()) == 65534u; }));
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(reloads.count(child.pid()), 1);
+    EXPECT_EQ(item->UserSid, 65534u);
+    EXPECT_EQ(item->UserName, nobody.value_or(QStringLiteral("65534")));
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(reloads.count(child.pid()), 1);
+}
+
+TEST(LiveProcessList, OddFileNamesAreShownAndDeletedAsTheyAre)
+{
+    tvtest::TempDir tmp;
+    const QString windowsLike = tmp.file(QStringLiteral("x\\??\\y"));
+    const QString longName = tmp.file(QStringLiteral("abcdefghijklmn中文 prog"));
+    for (const auto &[from, to] : {std::pair{QStringLiteral("/bin/sh"), windowsLike},
+                                   std::pair{QStringLiteral("/bin/sleep"), longName}}) {
+        ASSERT_TRUE(QFile::copy(from, to));
+        ASSERT_TRUE(QFile::setPermissions(to, QFile::ReadOwner | QFile::ExeOwner |
+                                                  QFile::ReadOther | QFile::ExeOther));
+    }
+    tvtest::Gate gate(tmp.file(QStringLiteral("gate")));
+    ASSERT_TRUE(gate.isValid());
+    TProcesses list;
+    ASSERT_TRUE(list.Refresh());
+    // A shell under that name that waits in a builtin, with an argument in a Windows form.
+    const QStringList oddArgs{windowsLike, QStringLiteral("-c"), QStringLiteral("read x < \"$1\""),
+                              QStringLiteral("\\??\\C:\\x"), gate.path()};
+    Child odd(oddArgs);
+    Child cut({longName, QStringLiteral("30")});
+    ASSERT_GT(odd.pid(), 0);
+    ASSERT_GT(cut.pid(), 0);
+    ASSERT_TRUE(waitUntil([&] { return argsOf(odd.pid()) == oddArgs && argsOf(cut.pid()).size() == 2; }));
+    ASSERT_TRUE(list.Refresh());
+
+    TProcessItem *item = list.ItemByPID(quint32(odd.pid()));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->Path, windowsLike);
+    EXPECT_EQ(item->Name, QStringLiteral("x\\??\\y"));
+    EXPECT_EQ(platform::processes::splitCommandLine(item->CommandLine), oddArgs) << item->CommandLine.toStdString();
+    TProcessItem *named = list.ItemByPID(quint32(cut.pid()));
+    ASSERT_NE(named, nullptr);
+    EXPECT_EQ(named->Name, QStringLiteral("abcdefghijklmn中文 prog"));
+
+    // Ending it and deleting its file reaches the file it really runs.
+    EXPECT_TRUE(item->TerminateAndDelete());
+    EXPECT_FALSE(QFile::exists(windowsLike));
+    odd.reap();
+    EXPECT_TRUE(QFile::exists(longName));
+}
+
+TEST(LiveProcessList, AlsoAsAnUnprivilegedUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "already unprivileged: the other tests ran as such";
+    const QString setpriv = QStringLiteral("/usr/bin/setpriv");
+    if (!QFileInfo(setpriv).isExecutable())
+        GTEST_SKIP() << "no setpriv to drop privileges with";
+    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    // Every test of the live list and of process identity but this one, as nobody. Their
+    // output is kept back unless they fail, so that their own skips are not taken for this
+    // test's.
+    QProcess run;
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(setpriv, {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                        QStringLiteral("--clear-groups"), self,
+                        QStringLiteral("--gtest_filter=LiveProcessList.*:ReusedIdentifier.*:"
+                                       "-LiveProcessList.AlsoAsAnUnprivilegedUser")});
+    ASSERT_TRUE(run.waitForStarted(10000));
+    ASSERT_TRUE(run.waitForFinished(120000));
+    const QByteArray output = run.readAll();
+    EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(run.exitCode(), 0) << "a test failed as an unprivileged user:\n" << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ]")) << output.toStdString();
 }

@@ -110,9 +110,18 @@ TEST(FileNames, NormalizePathReplacements)
               sys + QStringLiteral("smss.exe"));
     EXPECT_EQ(NormalizePath(QStringLiteral("\\??\\C:\\WINDOWS\\system32\\csrss.exe")),
               QStringLiteral("C:\\WINDOWS\\system32\\csrss.exe"));
-    EXPECT_EQ(NormalizePath(QStringLiteral("x c:\\PROGRAM FILES\\y")),
-              QStringLiteral("x C:\\Program Files\\y"));
-    EXPECT_EQ(NormalizePath(QStringLiteral("/usr/bin/bash")), QStringLiteral("/usr/bin/bash"));
+    EXPECT_EQ(NormalizePath(QStringLiteral("c:\\PROGRAM FILES\\y c:\\z")),
+              QStringLiteral("C:\\Program Files\\y C:\\z"));
+    EXPECT_EQ(NormalizePath(QStringLiteral("\\systemroot\\System32\\a \\??\\b")),
+              sys + QStringLiteral("a b"));
+    // On Linux these are ordinary characters: a text that does not start in a Windows form
+    // comes back as it is, whatever it holds further on.
+    for (const char *plain : {"/usr/bin/bash", "x c:\\PROGRAM FILES\\y", "/tmp/x\\??\\y",
+                              "/bin/prog \\??\\C:\\x", "\\?\\C:\\x", "1:\\x", "c:/x",
+                              " \\??\\C:\\x", "\\SystemRoot", ""}) {
+        const QString text = QString::fromUtf8(plain);
+        EXPECT_EQ(NormalizePath(text), text) << plain;
+    }
 }
 
 TEST(ListFiles, ListsFilesOnlyAppendsAndExcludes)

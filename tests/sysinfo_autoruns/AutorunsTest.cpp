@@ -55,7 +55,7 @@ TEST_F(Autoruns, ListsBothFoldersTheRunKeysAndTheBackupInScanOrder)
     ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "thumbs.DB", "x"));
     ASSERT_TRUE(QDir().mkpath(env.UserDir() + "sub.desktop"));
     ASSERT_TRUE(QDir().mkpath(env.UserDir() + ".hidden-dir"));
-    ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "run.bat", "@echo off\n"));
+    ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "run.bat", "echo off\n"));
     ASSERT_TRUE(AutorunEnv::Write(env.AllUsersDir() + "common.desktop", AutorunEnv::Entry("/bin/true")));
     // The second directory of the list is not the all-users folder.
     ASSERT_TRUE(QDir().mkpath(env.File("xdg2/autostart")));
@@ -70,7 +70,8 @@ TEST_F(Autoruns, ListsBothFoldersTheRunKeysAndTheBackupInScanOrder)
                                                     "[S_link]\nCommand=\"\"/bin/true\" \"\nUserType=1\nRunType=1\nData=41\n"));
 
     list.Refresh();
-    EXPECT_EQ(Names(), (QStringList{"a-gone", "b-tool", "run", "common", "agent", "machine", "once", "svc",
+    // A batch file is no desktop entry: the session never starts it, so it is no autorun.
+    EXPECT_EQ(Names(), (QStringList{"a-gone", "b-tool", "common", "agent", "machine", "once", "svc",
                                     "old(off)", "link(off)"}));
 
     const TAutorunItem *gone = list.GetItem(0);
@@ -85,29 +86,24 @@ TEST_F(Autoruns, ListsBothFoldersTheRunKeysAndTheBackupInScanOrder)
     EXPECT_EQ(tool->Command, QStringLiteral("\"/bin/sh\" -c true"));
     EXPECT_FALSE(tool->FileMissing);
 
-    // A file that is no desktop entry: listed, without a command.
-    const TAutorunItem *bat = list.GetItem(2);
-    EXPECT_TRUE(bat->Command.isEmpty());
-    EXPECT_TRUE(bat->FileMissing);
-
-    const TAutorunItem *common = list.GetItem(3);
+    const TAutorunItem *common = list.GetItem(2);
     EXPECT_EQ(common->UserType, 2);
     EXPECT_EQ(common->Location, env.AllUsersDir());
 
-    const TAutorunItem *agent = list.GetItem(4);
+    const TAutorunItem *agent = list.GetItem(3);
     EXPECT_EQ(agent->Command, QStringLiteral("/bin/sh -c 'sleep 1'"));
     EXPECT_EQ(agent->Location, autotest::kUserRun);
     EXPECT_EQ(agent->UserType, 1);
     EXPECT_EQ(agent->RunType, 2);
     EXPECT_FALSE(agent->FileMissing);
-    EXPECT_EQ(list.GetItem(5)->Location, autotest::kMachineRun);
-    EXPECT_EQ(list.GetItem(5)->UserType, 2);
-    EXPECT_TRUE(list.GetItem(6)->FileMissing);
-    EXPECT_EQ(list.GetItem(6)->RunType, 3);
-    EXPECT_EQ(list.GetItem(7)->RunType, 5);
-    EXPECT_EQ(list.GetItem(7)->Location, autotest::kMachineRunServicesOnce);
+    EXPECT_EQ(list.GetItem(4)->Location, autotest::kMachineRun);
+    EXPECT_EQ(list.GetItem(4)->UserType, 2);
+    EXPECT_TRUE(list.GetItem(5)->FileMissing);
+    EXPECT_EQ(list.GetItem(5)->RunType, 3);
+    EXPECT_EQ(list.GetItem(6)->RunType, 5);
+    EXPECT_EQ(list.GetItem(6)->Location, autotest::kMachineRunServicesOnce);
 
-    const TAutorunItem *old = list.GetItem(8);
+    const TAutorunItem *old = list.GetItem(7);
     EXPECT_FALSE(old->Active);
     EXPECT_EQ(old->Command, QStringLiteral("/bin/true -q"));
     EXPECT_EQ(old->UserType, 2);
@@ -115,13 +111,13 @@ TEST_F(Autoruns, ListsBothFoldersTheRunKeysAndTheBackupInScanOrder)
     EXPECT_EQ(old->Location,
               QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"));
     EXPECT_FALSE(old->FileMissing);
-    EXPECT_EQ(list.GetItem(9)->Command, QStringLiteral("\"/bin/true\" "));
-    EXPECT_EQ(list.GetItem(9)->Location, env.UserDir());
+    EXPECT_EQ(list.GetItem(8)->Command, QStringLiteral("\"/bin/true\" "));
+    EXPECT_EQ(list.GetItem(8)->Location, env.UserDir());
 
     // Refresh rebuilds the list whole.
     ASSERT_TRUE(QFile::remove(env.UserDir() + "b-tool.desktop"));
     list.Refresh();
-    EXPECT_EQ(list.GetCount(), 9);
+    EXPECT_EQ(list.GetCount(), 8);
     EXPECT_EQ(Find("b-tool"), -1);
 }
 
@@ -258,22 +254,16 @@ TEST_F(Autoruns, FileOfAnotherKindIsNeverMistakenForTheDesktopEntryOfItsName)
 {
     ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "run.bat", "@echo off\n"));
     list.Refresh();
-    ASSERT_EQ(Names(), QStringList{"run"});
-    EXPECT_FALSE(list.Delete(0));
-    EXPECT_FALSE(list.Disable(0));
-    EXPECT_TRUE(QFile::exists(env.UserDir() + "run.bat"));
-    EXPECT_FALSE(QFile::exists(env.BackupFile()) && Backup().hasSection("S_run"));
+    EXPECT_EQ(list.GetCount(), 0);
 
-    // With a desktop entry of the same name beside it, that entry is not what goes.
+    // With a desktop entry of the same name beside it, only that entry is listed, and deleting
+    // it leaves the other file alone.
     const QByteArray entry = AutorunEnv::Entry("/bin/true");
     ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "run.desktop", entry));
     list.Refresh();
-    ASSERT_EQ(list.GetCount(), 2);
-    const int bat = list.GetItem(0)->Command.isEmpty() ? 0 : 1;
-    EXPECT_FALSE(list.Delete(bat));
-    EXPECT_FALSE(list.Disable(bat));
-    EXPECT_EQ(AutorunEnv::Read(env.UserDir() + "run.desktop"), entry);
-    EXPECT_TRUE(list.Delete(1 - bat));
+    ASSERT_EQ(Names(), QStringList{"run"});
+    EXPECT_EQ(list.GetItem(0)->Command, QStringLiteral("\"/bin/true\" "));
+    EXPECT_TRUE(list.Delete(0));
     EXPECT_FALSE(QFile::exists(env.UserDir() + "run.desktop"));
     EXPECT_TRUE(QFile::exists(env.UserDir() + "run.bat"));
 }
@@ -304,29 +294,38 @@ TEST_F(Autoruns, HandWrittenSectionsAreListedAndDeletedFromTheirOwnSection)
     EXPECT_TRUE(AutorunEnv::Read(env.BackupFile())->startsWith("; kept comment\n"));
 }
 
-TEST_F(Autoruns, CorruptBackupIsRefusedAndNeverRewritten)
+TEST_F(Autoruns, UnreadableLinesOfTheBackupHideNothingElseAndAreKept)
 {
     ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "agent", "/bin/true"));
     ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "file.desktop", AutorunEnv::Entry("/bin/true")));
     QDir().mkpath(QFileInfo(env.BackupFile()).absolutePath());
-    const QByteArray corrupt = QByteArray("[R_old]\nCommand=/bin/true ") + QByteArray("\xFF\xFE\x80", 3) +
-                               QByteArray("\nUserType=1\nRunType=2\n");
-    ASSERT_TRUE(AutorunEnv::Write(env.BackupFile(), corrupt));
+    const QByteArray damaged = QByteArray("Command=/bin/true ") + QByteArray("\xFF\xFE\x80", 3);
+    const QByteArray text = QByteArray("[R_old]\n") + damaged + QByteArray("\nUserType=1\nRunType=2\n");
+    ASSERT_TRUE(AutorunEnv::Write(env.BackupFile(), text));
 
+    // The section is listed with what can be read of it; a command it cannot read is none.
     list.Refresh();
-    EXPECT_EQ(Names(), (QStringList{"file", "agent"}));
-    EXPECT_FALSE(list.Disable(Find("agent")));
-    EXPECT_FALSE(list.Disable(Find("file")));
-    EXPECT_EQ(AutorunEnv::RunNames(autotest::kUserRun), QStringList{"agent"});
-    EXPECT_TRUE(QFile::exists(env.UserDir() + "file.desktop"));
-    EXPECT_EQ(AutorunEnv::Read(env.BackupFile()), corrupt);
-    EXPECT_TRUE(list.GetItem(Find("agent"))->Active);
+    EXPECT_EQ(Names(), (QStringList{"file", "agent", "old(off)"}));
+    EXPECT_TRUE(list.GetItem(2)->Command.isEmpty());
+    EXPECT_EQ(list.GetItem(2)->Location, autotest::kUserRun);
+    EXPECT_FALSE(list.Enable(2)); // no program to start
+    ASSERT_TRUE(list.Disable(Find("agent")));
+    ASSERT_TRUE(list.Disable(Find("file")));
+    EXPECT_TRUE(AutorunEnv::RunNames(autotest::kUserRun).isEmpty());
+    EXPECT_FALSE(QFile::exists(env.UserDir() + "file.desktop"));
+    // The lines it cannot read are written back byte for byte.
+    const auto after = AutorunEnv::Read(env.BackupFile());
+    ASSERT_TRUE(after);
+    EXPECT_TRUE(after->startsWith(text)) << after->constData();
+    list.Refresh();
+    EXPECT_EQ(Names(), (QStringList{"old(off)", "agent(off)", "file(off)"}));
 
-    // A backup that is no regular file is refused the same way, without blocking.
+    // A backup that is no regular file is refused whole, without blocking.
+    ASSERT_TRUE(list.Enable(Find("agent", false)));
     ASSERT_TRUE(QFile::remove(env.BackupFile()));
     ASSERT_TRUE(QDir().mkpath(env.BackupFile()));
     list.Refresh();
-    EXPECT_EQ(list.GetCount(), 2);
+    EXPECT_EQ(list.GetCount(), 1);
     EXPECT_FALSE(list.Disable(Find("agent")));
     EXPECT_EQ(AutorunEnv::RunNames(autotest::kUserRun), QStringList{"agent"});
 }

@@ -209,3 +209,107 @@ TEST_F(FakeManagerJob, RestoreAppliesTheFileAndStartsAutomaticServices)
     EXPECT_EQ(rec.Events[4].Mode, 2);
     EXPECT_EQ(rec.Events[4].Current, 5u);
 }
+
+TEST_F(FakeManagerJob, BackupLeavesOutUnitsWhoseStartTypeIsFixed)
+{
+    // Static, generated and indirect units report "manual" without being it: a backup of that
+    // made a later restore stop the message bus, the journal and the device manager.
+    auto fixed = [](const char *Name, const char *FileState) {
+        auto u = fakesd::Service(Name, "active", FileState);
+        u.installable = false;
+        return u;
+    };
+    bus->manager.setUnits({fakesd::Service("alpha", "active", "enabled"), fixed("dbus", "static"),
+                           fixed("fstab-mount", "generated"), fixed("helper", "indirect"),
+                           fakesd::Service("beta", "inactive", "masked")});
+    int ended = 0;
+    bool succeeded = false;
+    QObject::connect(opt.get(), &TOptimization::JobEnded, opt.get(), [&](quint8 Mode, bool Ok) {
+        EXPECT_EQ(Mode, TOptimizationThread::omBackup);
+        succeeded = Ok;
+        ++ended;
+    });
+    opt->SetBackupDir(dir.file("Backup"));
+    opt->Backup(QString());
+    ASSERT_TRUE(WaitIdle(*opt));
+    ASSERT_TRUE(ProcessUntil([&] { return ended == 1; }));
+    EXPECT_TRUE(succeeded);
+
+    IniFile ini;
+    ASSERT_TRUE(ini.load(opt->GetDefaultBackupFile()));
+    EXPECT_EQ(ini.keyNames("ServicesBackup"), (QStringList{"alpha", "beta"}));
+    ASSERT_EQ(rec.Events.size(), 2u);
+    EXPECT_EQ(rec.Events[1].Total, 2u);
+    EXPECT_EQ(rec.Events[1].Name, "beta");
+    EXPECT_EQ(rec.Events[1].Mode, 4);
+}
+
+TEST_F(FakeManagerJob, RestoreNeverTouchesAUnitWhoseStartTypeIsFixed)
+{
+    auto bus1 = fakesd::Service("dbus", "active", "static");
+    bus1.installable = false;
+    auto journal = fakesd::Service("journald", "active", "generated");
+    journal.installable = false;
+    bus->manager.setUnits({bus1, journal, fakesd::Service("alpha", "active", "enabled")});
+    // A backup of an earlier version holds 3 for every such unit.
+    const QString file = dir.file("old.dat");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[ServicesBackup]\ndbus=3\njournald=4\nalpha=3\n");
+    }
+    int ended = 0;
+    bool succeeded = false;
+    QObject::connect(opt.get(), &TOptimization::JobEnded, opt.get(), [&](quint8, bool Ok) {
+        succeeded = Ok;
+        ++ended;
+    });
+    opt->Restore(file);
+    ASSERT_TRUE(WaitIdle(*opt));
+    ASSERT_TRUE(ProcessUntil([&] { return ended == 1; }));
+    EXPECT_TRUE(succeeded);
+    EXPECT_EQ(ActiveState(*bus, "dbus"), "active");
+    EXPECT_EQ(FileState(*bus, "dbus"), "static");
+    EXPECT_EQ(ActiveState(*bus, "journald"), "active");
+    EXPECT_EQ(FileState(*bus, "journald"), "generated");
+    // A unit whose start type can be set keeps the restore's steps.
+    EXPECT_EQ(FileState(*bus, "alpha"), "disabled");
+    EXPECT_EQ(ActiveState(*bus, "alpha"), "inactive");
+    for (const QString &c : bus->manager.calls())
+        EXPECT_FALSE((c.contains("dbus") || c.contains("journald")) &&
+                     (c.startsWith("Stop") || c.startsWith("Start") || c.contains("UnitFiles")))
+            << c.toStdString();
+    // Every key still has its event, with the type the file asked for.
+    ASSERT_EQ(rec.Events.size(), 3u);
+    EXPECT_EQ(rec.Events[0].Name, "dbus");
+    EXPECT_EQ(rec.Events[0].Mode, 3);
+    EXPECT_EQ(rec.Events[1].Mode, 4);
+}
+
+TEST_F(FakeManagerJob, AStartTypeThatCouldNotBeSetFailsTheJob)
+{
+    // Enabling is accepted but changes nothing: the unit still reports "disabled".
+    auto stubborn = fakesd::Service("alpha", "inactive", "disabled");
+    stubborn.installable = false;
+    bus->manager.setUnits({stubborn, fakesd::Service("beta", "active", "enabled")});
+    const QString file = dir.file("r.dat");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[ServicesBackup]\nalpha=2\nbeta=4\n");
+    }
+    int ended = 0;
+    bool succeeded = true;
+    QObject::connect(opt.get(), &TOptimization::JobEnded, opt.get(), [&](quint8 Mode, bool Ok) {
+        EXPECT_EQ(Mode, TOptimizationThread::omRestore);
+        succeeded = Ok;
+        ++ended;
+    });
+    opt->Restore(file);
+    ASSERT_TRUE(WaitIdle(*opt));
+    ASSERT_TRUE(ProcessUntil([&] { return ended == 1; }));
+    EXPECT_FALSE(succeeded);
+    // The job went on with the others.
+    ASSERT_EQ(rec.Events.size(), 2u);
+    EXPECT_EQ(FileState(*bus, "beta"), "masked");
+}

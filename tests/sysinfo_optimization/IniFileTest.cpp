@@ -163,3 +163,35 @@ TEST(IniFile, BinaryGarbageNeitherCrashesNorLosesLines)
     again.parse(ini.toText());
     EXPECT_EQ(again.intValue("S", "k", 0), 1);
 }
+
+TEST(IniFile, LinesThatCannotBeReadAreKeptByteForByteAndHideNothing)
+{
+    const QByteArray badValue = QByteArray("bad=\xFF\xFE x", 9);
+    const QByteArray nulKey = QByteArray("nul=a\0b", 7);
+    const QByteArray badHeader = QByteArray("[B\0]", 4);
+    const QByteArray text = "[A]\nk=1\n" + badValue + "\n" + nulKey + "\nm=2\n" + badHeader +
+                            "\nk=lost\nonly=b\n[C]\nk=3\n";
+    IniFile ini;
+    ini.parse(text);
+    // The readable sections and keys, as if the unreadable lines were not there; the keys below
+    // an unreadable header belong to no section.
+    EXPECT_EQ(ini.sectionNames(), (QStringList{"A", "C"}));
+    EXPECT_EQ(ini.keyNames("A"), (QStringList{"k", "m"}));
+    EXPECT_FALSE(ini.hasKey("A", "bad"));
+    EXPECT_FALSE(ini.hasKey("A", "only"));
+    EXPECT_EQ(ini.value("C", "k"), "3");
+    EXPECT_EQ(ini.toText(), text);
+
+    // Changes elsewhere keep every byte of them.
+    ASSERT_TRUE(ini.setValue("C", "k", "4"));
+    ASSERT_TRUE(ini.removeKey("A", "m"));
+    EXPECT_EQ(ini.toText(), "[A]\nk=1\n" + badValue + "\n" + nulKey + "\n" + badHeader + "\nk=lost\nonly=b\n[C]\nk=4\n");
+    ASSERT_TRUE(ini.removeSection("A"));
+    EXPECT_EQ(ini.toText(), badHeader + "\nk=lost\nonly=b\n[C]\nk=4\n");
+
+    // Nothing is written that could not be read back.
+    EXPECT_FALSE(ini.setValue("C", "x", QStringLiteral("a") + QChar(0) + "b"));
+    EXPECT_FALSE(ini.setValue(QStringLiteral("D") + QChar(0), "x", "1"));
+    EXPECT_FALSE(ini.setValue("C", QStringLiteral("x") + QChar(0), "1"));
+    EXPECT_EQ(ini.toText(), badHeader + "\nk=lost\nonly=b\n[C]\nk=4\n");
+}

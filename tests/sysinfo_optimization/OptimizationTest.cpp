@@ -315,3 +315,39 @@ TEST(OptimizationLifetime, DestroyingInsideAnEventHandlerIsSafe)
     EXPECT_GE(fired, 3);
     EXPECT_LE(fired, 4);
 }
+
+TEST_F(OptimizationJob, JobsWithoutTheServiceManagerEndAsFailed)
+{
+    // No manager on the bus: nothing was backed up, optimised or restored, and the component
+    // says so instead of ending the way a finished job ends.
+    std::vector<std::pair<quint8, bool>> ends;
+    QObject::connect(opt.get(), &TOptimization::JobEnded, opt.get(),
+                     [&](quint8 Mode, bool Succeeded) { ends.emplace_back(Mode, Succeeded); });
+    opt->SetBackupDir(dir.file("Backup"));
+    opt->Backup(QString());
+    ASSERT_TRUE(WaitIdle(*opt));
+    ASSERT_TRUE(ProcessUntil([&] { return ends.size() == 1; }));
+    EXPECT_EQ(ends[0], std::make_pair(quint8(TOptimizationThread::omBackup), false));
+    EXPECT_FALSE(QFileInfo::exists(opt->GetDefaultBackupFile()));
+    EXPECT_TRUE(rec.Events.empty());
+
+    opt->Optimize({});
+    ASSERT_TRUE(WaitIdle(*opt));
+    ASSERT_TRUE(ProcessUntil([&] { return ends.size() == 2; }));
+    EXPECT_EQ(ends[1], std::make_pair(quint8(TOptimizationThread::omOptimize), false));
+    EXPECT_EQ(rec.Events.size(), 81u);
+
+    WriteFile(dir.file("r.dat"), "[ServicesBackup]\nalpha=3\n");
+    opt->Restore(dir.file("r.dat"));
+    ASSERT_TRUE(WaitIdle(*opt));
+    ASSERT_TRUE(ProcessUntil([&] { return ends.size() == 3; }));
+    EXPECT_EQ(ends[2], std::make_pair(quint8(TOptimizationThread::omRestore), false));
+
+    // A backup file that cannot be read is a failure too.
+    QDir().mkpath(dir.file("Backup"));
+    ASSERT_TRUE(QDir().mkpath(dir.file("Backup/opti_services.dat")));
+    opt->Backup(QString());
+    ASSERT_TRUE(WaitIdle(*opt));
+    ASSERT_TRUE(ProcessUntil([&] { return ends.size() == 4; }));
+    EXPECT_FALSE(ends[3].second);
+}

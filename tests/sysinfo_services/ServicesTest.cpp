@@ -122,8 +122,19 @@ TEST_F(ServicesTest, NoManagerLeavesTheListEmpty)
     TServices list;
     list.Reload();
     EXPECT_EQ(list.GetCount(), 0);
+    // Unlike a machine without services, this one could not be asked, and the list says so.
+    EXPECT_TRUE(list.RefreshFailed());
+    EXPECT_FALSE(TServiceHelper::ManagerReachable());
     EXPECT_FALSE(TServices::IsRunning("a"));
     qputenv(platform::services::BusAddressVariable, saved);
+
+    fake().setUnits({});
+    list.Reload();
+    EXPECT_EQ(list.GetCount(), 0);
+    EXPECT_FALSE(list.RefreshFailed());
+    EXPECT_TRUE(TServiceHelper::ManagerReachable());
+    list.Clear();
+    EXPECT_FALSE(list.RefreshFailed());
 }
 
 TEST_F(ServicesTest, StartingARunningOrStoppingAStoppedServiceIssuesNothing)
@@ -239,6 +250,8 @@ TEST_F(ServicesTest, StartTypeChangesThroughTheItem)
     list.Reload();
     TServiceItem *a = list.ItemByName("a");
     ASSERT_TRUE(a);
+    EXPECT_TRUE(a->StartTypeSettable);
+    EXPECT_FALSE(list.ItemByName("s")->StartTypeSettable);
     EXPECT_TRUE(a->ChangeStartType(2));
     EXPECT_EQ(a->StartType, 2);
     EXPECT_TRUE(a->ChangeStartType(4));

@@ -1,6 +1,18 @@
+#include "sysinfo/Autoruns.h"
+#include "sysinfo/NetworkMonitor.h"
+#include "sysinfo/Processes.h"
+#include "sysinfo/Services.h"
 #include "ui/PageSwitcher.h"
+#include "ui_message/MessageAnswers.h"
 #include "ui/UiHooks.h"
 #include "ui/frmMain.h"
+#include "ui/frmMainAutoruns.h"
+#include "ui/frmMainDetails.h"
+#include "ui/frmMainNetwork.h"
+#include "ui/frmMainProcess.h"
+#include "ui/frmMainServices.h"
+#include "ui/frmMainSystem.h"
+#include "ui/frmMainUpdate.h"
 
 #include <gtest/gtest.h>
 
@@ -95,19 +107,21 @@ TEST_F(FormMain, CreationSetsUpTheShell)
         EXPECT_TRUE(t->isActive());
         EXPECT_EQ(t->interval(), 1000);
     }
-    for (const TListState &s : form->Lists) {
-        EXPECT_EQ(s.SortColumn, -1);
-        EXPECT_EQ(s.HotColumn, -1);
-        EXPECT_FALSE(s.SortDescending);
+    for (int i = TFormMain::pgProcess; i <= TFormMain::pgNetwork; ++i) {
+        const TListPage *s = form->ListPage(i);
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(s->SortColumn, -1);
+        EXPECT_EQ(s->HotColumn, -1);
+        EXPECT_FALSE(s->SortDescending);
     }
     // Members carry their names, so that they can be found by name.
     for (const char *name : {"lblTitle", "btnLeftMenu_Process", "pnlTab_Service", "tmrProcess", "edtSearch2",
                              "pmSearch", "mniSearch_Yahoo", "imgMainBorder_Resize", "actHelp", "pnlDetails"})
         EXPECT_NE(form->findChild<QObject *>(QLatin1String(name)), nullptr) << name;
-    EXPECT_EQ(form->lvProcesses->columnCount(), 7);
-    EXPECT_EQ(form->lvConnections->columnCount(), 7);
-    EXPECT_EQ(form->lvServices->columnCount(), 5);
-    EXPECT_EQ(form->lvAutoruns->columnCount(), 5);
+    EXPECT_EQ(form->ProcessPage->lvProcesses->columnCount(), 7);
+    EXPECT_EQ(form->NetworkPage->lvConnections->columnCount(), 7);
+    EXPECT_EQ(form->ServicePage->lvServices->columnCount(), 5);
+    EXPECT_EQ(form->AutorunPage->lvAutoruns->columnCount(), 5);
 }
 
 TEST_F(FormMain, ProcessPageIsShownFirst)
@@ -116,7 +130,7 @@ TEST_F(FormMain, ProcessPageIsShownFirst)
     EXPECT_EQ(form->CurrentPage, TFormMain::pgProcess);
     EXPECT_TRUE(form->pnlTab_Process->isVisible());
     EXPECT_FALSE(form->btnLeftMenu_Process->isEnabled());
-    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[进程管理] 进程: %1").arg(form->ProcessCount()));
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[进程管理] 进程: %1").arg(form->ProcessPage->objProcesses->GetCount()));
 }
 
 TEST_F(FormMain, PageSwitchingShowsOnePageAndPressesItsButton)
@@ -128,10 +142,13 @@ TEST_F(FormMain, PageSwitchingShowsOnePageAndPressesItsButton)
         EXPECT_EQ(form->CurrentPage, page);
         // The counts are the ones each page's own refresh found.
         const QString status[6] = {
-            QStringLiteral("[进程管理] 进程: %1").arg(form->ProcessCount()),
-            QStringLiteral("[服务管理] 服务: %1").arg(form->ServiceCount()),
-            QStringLiteral("[启动配置] 启动项: %1").arg(form->AutorunCount()),
-            QStringLiteral("[网络监控] TCP: %1 | UDP %2").arg(form->TcpCount()).arg(form->UdpCount()),
+            QStringLiteral("[进程管理] 进程: %1").arg(form->ProcessPage->objProcesses->GetCount()),
+            // A machine whose service manager cannot be reached is told from one without services.
+            form->ServicePage->objServices->RefreshFailed()
+                ? QStringLiteral("[服务管理] 无法连接服务管理器！")
+                : QStringLiteral("[服务管理] 服务: %1").arg(form->ServicePage->objServices->GetCount()),
+            QStringLiteral("[启动配置] 启动项: %1").arg(form->AutorunPage->objAutoruns->GetCount()),
+            QStringLiteral("[网络监控] TCP: %1 | UDP %2").arg(form->NetworkPage->objNetworkMonitor->GetTCPCount()).arg(form->NetworkPage->objNetworkMonitor->GetUDPCount()),
             QStringLiteral("[系统信息]"), QStringLiteral("[软件设置]")};
         EXPECT_EQ(form->lblTopBarInfo->text(), status[page]);
         for (int i = 0; i < 6; ++i) {
@@ -141,21 +158,21 @@ TEST_F(FormMain, PageSwitchingShowsOnePageAndPressesItsButton)
         EXPECT_EQ(form->TabPanel->CurrentIndex(), page);
     }
     // The system page hides the details panel.
-    form->pnlDetails->show();
+    form->Details->pnlDetails->show();
     MenuButton(TFormMain::pgSystem)->setEnabled(true);
     form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
-    EXPECT_FALSE(form->pnlDetails->isVisible());
+    EXPECT_FALSE(form->Details->pnlDetails->isVisible());
 }
 
 TEST_F(FormMain, ListPageSelectionResetsSortAndPlacesTheDetailsPanel)
 {
     form->show();
-    form->Lists[TFormMain::lsServices].SortColumn = 3;
+    form->ServicePage->SortColumn = 3;
     form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
-    EXPECT_EQ(form->Lists[TFormMain::lsServices].SortColumn, -1);
-    EXPECT_EQ(form->redtDetails->toPlainText(), QStringLiteral("(请点击列表查看相关详细信息)"));
-    EXPECT_EQ(form->pnlDetails->y(), form->lvServices->y() + form->pnlTab_Service->y());
-    EXPECT_EQ(form->pnlDetails->height(), form->lvServices->height());
+    EXPECT_EQ(form->ServicePage->SortColumn, -1);
+    EXPECT_EQ(form->Details->redtDetails->toPlainText(), QStringLiteral("(请点击列表查看相关详细信息)"));
+    EXPECT_EQ(form->Details->pnlDetails->y(), form->ServicePage->lvServices->y() + form->pnlTab_Service->y());
+    EXPECT_EQ(form->Details->pnlDetails->height(), form->ServicePage->lvServices->height());
 }
 
 TEST_F(FormMain, FoldingTheLeftMenuTwiceRestoresTheLayout)
@@ -164,9 +181,14 @@ TEST_F(FormMain, FoldingTheLeftMenuTwiceRestoresTheLayout)
     std::vector<QRect> before;
     for (int i = 0; i < 6; ++i)
         before.push_back(Page(i)->geometry());
+    const QImage unfolded = form->btnLeftMenu_Title->PicNormal().toImage();
     form->btnLeftMenu_TitleClick(form->btnLeftMenu_Title);
     EXPECT_FALSE(form->pnlLeftMenu->isVisible());
     EXPECT_FALSE(form->imgLeftMenuBody->isVisible());
+    // The chevron turns: the folded menu's button shows another picture in every state.
+    EXPECT_FALSE(form->btnLeftMenu_Title->PicNormal().isNull());
+    EXPECT_NE(form->btnLeftMenu_Title->PicNormal().toImage(), unfolded);
+    EXPECT_FALSE(form->btnLeftMenu_Title->PicMouseHover().isNull());
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(Page(i)->x(), before[i].x() - 133) << i;
         EXPECT_EQ(Page(i)->width(), before[i].width() + 133) << i;
@@ -175,6 +197,7 @@ TEST_F(FormMain, FoldingTheLeftMenuTwiceRestoresTheLayout)
     EXPECT_EQ(Page(5)->geometry(), before[5]); // the settings page is not moved
     form->btnLeftMenu_TitleClick(form->btnLeftMenu_Title);
     EXPECT_TRUE(form->pnlLeftMenu->isVisible());
+    EXPECT_EQ(form->btnLeftMenu_Title->PicNormal().toImage(), unfolded);
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(Page(i)->geometry(), before[i]) << i;
 }
@@ -192,8 +215,8 @@ TEST_F(FormMain, ResizingKeepsTheFrameAnchored)
     // The system page's charts: right of 214, split with a 6 pixel gap.
     const int w = form->pnlTab_System->width(), h = form->pnlTab_System->height();
     const int m = int(std::nearbyint((h - 6) / 2.0));
-    EXPECT_EQ(form->chtCPU->geometry(), QRect(214, 0, w - 214, m));
-    EXPECT_EQ(form->chtMEM->geometry(), QRect(214, m + 6, w - 214, m - 1));
+    EXPECT_EQ(form->SystemPage->chtCPU->geometry(), QRect(214, 0, w - 214, m));
+    EXPECT_EQ(form->SystemPage->chtMEM->geometry(), QRect(214, m + 6, w - 214, m - 1));
 }
 
 TEST_F(FormMain, MaximiseAndRestoreSwitchTheGrip)
@@ -264,14 +287,14 @@ TEST_F(FormMain, WaitingPanelIsCentredAndDisablesTheForm)
 TEST_F(FormMain, EscHidesTheDetailsPanelUnlessPinned)
 {
     form->show();
-    form->pnlDetails->show();
+    form->Details->pnlDetails->show();
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QString(QChar(27)));
-    form->DetailsPinned = true;
-    QApplication::sendEvent(form->lvProcesses, &esc);
-    EXPECT_TRUE(form->pnlDetails->isVisible());
-    form->DetailsPinned = false;
-    QApplication::sendEvent(form->lvProcesses, &esc);
-    EXPECT_FALSE(form->pnlDetails->isVisible());
+    form->Details->DetailsPinned = true;
+    QApplication::sendEvent(form->ProcessPage->lvProcesses, &esc);
+    EXPECT_TRUE(form->Details->pnlDetails->isVisible());
+    form->Details->DetailsPinned = false;
+    QApplication::sendEvent(form->ProcessPage->lvProcesses, &esc);
+    EXPECT_FALSE(form->Details->pnlDetails->isVisible());
 }
 
 TEST_F(FormMain, SearchOpensTheEscapedAddress)
@@ -284,6 +307,25 @@ TEST_F(FormMain, SearchOpensTheEscapedAddress)
     EXPECT_EQ(opened[0], QStringLiteral("http://www.baidu.com/s?word=a%20b%26c%3Dd%23e"));
     // The address parses back to the text as typed, as one query value.
     EXPECT_EQ(QUrl(opened[0]).query(QUrl::FullyDecoded), QStringLiteral("word=a b&c=d#e"));
+}
+
+TEST_F(FormMain, SearchWithoutABrowserIsReported)
+{
+    form->show();
+    std::vector<uitest::Shown> shown;
+    QList<quint8> answers;
+    UiHooks().ExecModal = [&](QDialog *Dialog) { return uitest::AnswerMessageBox(Dialog, shown, answers); };
+    UiHooks().OpenUrl = [this](const QString &t) {
+        opened << t;
+        return false;
+    };
+    Type(QStringLiteral("taskvane"));
+    PressEnter(form->edtSearch);
+    EXPECT_EQ(opened.size(), 1);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, QStringLiteral("网页搜索操作失败！\n\ntaskvane"));
+    EXPECT_EQ(shown[0].Title, QStringLiteral("失败"));
+    EXPECT_EQ(shown[0].Icon, 5);
 }
 
 TEST_F(FormMain, SearchKeepsUntrimmedTextAndEncodesChinese)
@@ -372,56 +414,56 @@ TEST_F(FormMain, UpdateSearchTextTakesTheHotColumnsCell)
 {
     form->show();
     // Processes: column 2 the user, column 6 the path, anything else the name.
-    Row(form->lvProcesses, {QStringLiteral("bash"), QStringLiteral("42"), QStringLiteral("alice"), QStringLiteral("00"),
+    Row(form->ProcessPage->lvProcesses, {QStringLiteral("bash"), QStringLiteral("42"), QStringLiteral("alice"), QStringLiteral("00"),
                             QStringLiteral("1 K"), QStringLiteral("2 K"), QStringLiteral("/bin/bash")});
     const struct { int hot; const char *text; } proc[] = {{2, "alice"}, {6, "/bin/bash"}, {1, "bash"}, {-1, "bash"}, {4, "bash"}};
     for (const auto &c : proc) {
-        form->Lists[TFormMain::lsProcesses].HotColumn = c.hot;
+        form->ProcessPage->HotColumn = c.hot;
         form->UpdateSearchText();
         EXPECT_EQ(form->edtSearch->text(), QLatin1String(c.text)) << c.hot;
     }
     // An empty cell falls back to the caption; "N/A" clears the box.
-    Row(form->lvProcesses, {QStringLiteral("init"), QStringLiteral("1"), QStringLiteral("  "), QString(), QString(),
+    Row(form->ProcessPage->lvProcesses, {QStringLiteral("init"), QStringLiteral("1"), QStringLiteral("  "), QString(), QString(),
                             QString(), QStringLiteral("n/a")});
-    form->Lists[TFormMain::lsProcesses].HotColumn = 2;
+    form->ProcessPage->HotColumn = 2;
     form->UpdateSearchText();
     EXPECT_EQ(form->edtSearch->text(), QStringLiteral("init"));
-    form->Lists[TFormMain::lsProcesses].HotColumn = 6;
+    form->ProcessPage->HotColumn = 6;
     form->UpdateSearchText();
     EXPECT_TRUE(form->edtSearch->text().isEmpty());
 
     form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
-    Row(form->lvServices, {QStringLiteral("cron"), QStringLiteral("Regular jobs"), QStringLiteral("s"),
+    Row(form->ServicePage->lvServices, {QStringLiteral("cron"), QStringLiteral("Regular jobs"), QStringLiteral("s"),
                            QStringLiteral("t"), QStringLiteral("/usr/sbin/cron -f")});
     const struct { int hot; const char *text; } svc[] = {{1, "Regular jobs"}, {4, "/usr/sbin/cron -f"}, {2, "cron"}, {0, "cron"}};
     for (const auto &c : svc) {
-        form->Lists[TFormMain::lsServices].HotColumn = c.hot;
+        form->ServicePage->HotColumn = c.hot;
         form->UpdateSearchText();
         EXPECT_EQ(form->edtSearch->text(), QLatin1String(c.text)) << c.hot;
     }
 
     // Autoruns and connections: hot column k puts the cell of column k + 1.
     form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun);
-    Row(form->lvAutoruns, {QStringLiteral("tool"), QStringLiteral("on"), QStringLiteral("A tool"),
+    Row(form->AutorunPage->lvAutoruns, {QStringLiteral("tool"), QStringLiteral("on"), QStringLiteral("A tool"),
                            QStringLiteral("/opt/tool --x"), QStringLiteral("~/.config/autostart")});
     const struct { int hot; const char *text; } aut[] = {{1, "A tool"}, {2, "/opt/tool --x"}, {3, "~/.config/autostart"}, {4, "tool"}, {0, "tool"}};
     for (const auto &c : aut) {
-        form->Lists[TFormMain::lsAutoruns].HotColumn = c.hot;
+        form->AutorunPage->HotColumn = c.hot;
         form->UpdateSearchText();
         EXPECT_EQ(form->edtSearch->text(), QLatin1String(c.text)) << c.hot;
     }
     form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network);
-    Row(form->lvConnections, {QStringLiteral("sshd"), QStringLiteral("TCP"), QStringLiteral("0.0.0.0:22"),
+    Row(form->NetworkPage->lvConnections, {QStringLiteral("sshd"), QStringLiteral("TCP"), QStringLiteral("0.0.0.0:22"),
                               QStringLiteral("N/A"), QStringLiteral("LISTEN"), QStringLiteral("77"), QStringLiteral("/usr/sbin/sshd")});
     const struct { int hot; const char *text; } net[] = {{1, "0.0.0.0:22"}, {2, ""}, {5, "/usr/sbin/sshd"}, {3, "sshd"}, {6, "sshd"}};
     for (const auto &c : net) {
-        form->Lists[TFormMain::lsConnections].HotColumn = c.hot;
+        form->NetworkPage->HotColumn = c.hot;
         form->UpdateSearchText();
         EXPECT_EQ(form->edtSearch->text(), QLatin1String(c.text)) << c.hot;
     }
     // Without a selected row nothing changes.
     form->edtSearch->setText(QStringLiteral("kept"));
-    form->lvConnections->clearSelection();
+    form->NetworkPage->lvConnections->clearSelection();
     form->UpdateSearchText();
     EXPECT_EQ(form->edtSearch->text(), QStringLiteral("kept"));
 }
@@ -440,12 +482,60 @@ TEST_F(FormMain, ClosingStopsTheTimersAndFreesTheSwitcher)
     EXPECT_EQ(form->CurrentPage, TFormMain::pgProcess);
 }
 
+TEST_F(FormMain, PressingTheTitleLeavesTheDoubleClickToTheWindowAndMovesOnlyBeyondTheDragDistance)
+{
+    form->show();
+    const QPoint at = form->pos();
+    auto moveTo = [this](int X, int Y) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(X, Y), QPointF(form->lblTitle->mapToGlobal(QPoint(X, Y))),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form->lblTitle, &move);
+    };
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(20, 10), QPointF(form->lblTitle->mapToGlobal(QPoint(20, 10))),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->lblTitle, &press);
+    // A jitter within the drag distance is not a move: the press stays the window's own, so a
+    // second click makes a double-click.
+    moveTo(21, 10);
+    EXPECT_EQ(form->pos(), at);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(21, 10),
+                        QPointF(form->lblTitle->mapToGlobal(QPoint(21, 10))), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(form->lblTitle, &release);
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(21, 10), QPointF(form->lblTitle->mapToGlobal(QPoint(21, 10))),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->lblTitle, &dbl);
+    QApplication::processEvents();
+    EXPECT_TRUE(form->isMaximized());
+    form->ToggleMaximize(form->btnMax);
+    QApplication::processEvents();
+    EXPECT_FALSE(form->isMaximized());
+
+    // Beyond the drag distance the window follows the pointer (by hand where, as here, the
+    // window system would not move it).
+    const QPoint start = form->pos();
+    QApplication::sendEvent(form->lblTitle, &press);
+    moveTo(20 + 40, 10 + 30);
+    QApplication::processEvents();
+    EXPECT_EQ(form->pos(), start + QPoint(40, 30));
+    QApplication::sendEvent(form->lblTitle, &release);
+}
+
 TEST_F(FormMain, MinimiseAndRestoreOnActivation)
 {
     form->show();
-    form->MinimizeClick(form->btnMin);
+    // The click leaves the button under the pointer; minimised, it must not stay highlighted.
+    const QPointF inside(5, 5), global(form->btnMin->mapToGlobal(QPoint(5, 5)));
+    QEnterEvent enter(inside, inside, global);
+    QApplication::sendEvent(form->btnMin, &enter);
+    QMouseEvent press(QEvent::MouseButtonPress, inside, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form->btnMin, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, inside, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(form->btnMin, &release);
     QApplication::processEvents();
     EXPECT_TRUE(form->isMinimized());
+    EXPECT_FALSE(form->btnMin->IsHover());
+    EXPECT_FALSE(form->btnMin->IsDown());
     form->RestoreAndRaise();
     QApplication::processEvents();
     EXPECT_FALSE(form->isMinimized());

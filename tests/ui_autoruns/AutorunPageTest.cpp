@@ -5,14 +5,23 @@
 #include "ui/DisplayTexts.h"
 #include "ui/UiHooks.h"
 #include "ui/frmMain.h"
+#include "ui/frmMainAutoruns.h"
+#include "ui/frmMainDetails.h"
+#include "ui/frmMainNetwork.h"
+#include "ui/frmMainProcess.h"
+#include "ui/frmMainServices.h"
+#include "ui/frmMainSystem.h"
+#include "ui/frmMainUpdate.h"
 #include "ui/frmMessage.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDir>
 #include <QApplication>
 #include <QMenu>
 #include <QTimer>
+#include <QTextEdit>
 #include <QTreeWidget>
 
 #include <memory>
@@ -43,7 +52,7 @@ protected:
         form->tmrProcess->stop();
         form->tmrTraffic->stop();
         form->tmrSystem->stop();
-        form->objAutoruns->SetBackupFile(env.BackupFile());
+        form->AutorunPage->objAutoruns->SetBackupFile(env.BackupFile());
         form->show();
     }
     void TearDown() override
@@ -53,7 +62,7 @@ protected:
     }
 
     void ShowPage() { form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun); }
-    QTreeWidget *List() const { return form->lvAutoruns; }
+    QTreeWidget *List() const { return form->AutorunPage->lvAutoruns; }
     QStringList Captions() const
     {
         QStringList out;
@@ -106,35 +115,35 @@ TEST_F(AutorunPage, ShowsEveryEntryWithItsStateCommandLocationAndIcon)
     EXPECT_TRUE(ghost->text(2).isEmpty());
 
     // No selection: both command buttons off, the state button without a caption.
-    EXPECT_FALSE(form->btnEnableAutorun->isEnabled());
-    EXPECT_EQ(form->btnEnableAutorun->Caption(), QStringLiteral("..."));
-    EXPECT_FALSE(form->btnDeleteAutorun->isEnabled());
-    EXPECT_EQ(form->btnDeleteAutorun->Caption(), QStringLiteral("删除"));
-    EXPECT_EQ(form->SelectedAutorun(), nullptr);
+    EXPECT_FALSE(form->AutorunPage->btnEnableAutorun->isEnabled());
+    EXPECT_EQ(form->AutorunPage->btnEnableAutorun->Caption(), QStringLiteral("..."));
+    EXPECT_FALSE(form->AutorunPage->btnDeleteAutorun->isEnabled());
+    EXPECT_EQ(form->AutorunPage->btnDeleteAutorun->Caption(), QStringLiteral("删除"));
+    EXPECT_EQ(form->AutorunPage->SelectedAutorun(), nullptr);
 }
 
 TEST_F(AutorunPage, StateButtonFollowsTheSelectedEntryAndMovesItBackAndForth)
 {
     ShowPage();
     Select("agent");
-    ASSERT_NE(form->SelectedAutorun(), nullptr);
-    EXPECT_EQ(form->SelectedAutorun()->Name, QStringLiteral("agent"));
-    EXPECT_TRUE(form->btnEnableAutorun->isEnabled());
-    EXPECT_EQ(form->btnEnableAutorun->Caption(), QStringLiteral("禁用"));
-    EXPECT_TRUE(form->btnDeleteAutorun->isEnabled());
+    ASSERT_NE(form->AutorunPage->SelectedAutorun(), nullptr);
+    EXPECT_EQ(form->AutorunPage->SelectedAutorun()->Name, QStringLiteral("agent"));
+    EXPECT_TRUE(form->AutorunPage->btnEnableAutorun->isEnabled());
+    EXPECT_EQ(form->AutorunPage->btnEnableAutorun->Caption(), QStringLiteral("禁用"));
+    EXPECT_TRUE(form->AutorunPage->btnDeleteAutorun->isEnabled());
 
-    form->btnEnableAutorun->Click();
+    form->AutorunPage->btnEnableAutorun->Click();
     EXPECT_TRUE(shown.empty());
     EXPECT_TRUE(AutorunEnv::RunNames(autotest::kUserRun).isEmpty());
     // The list is rebuilt: the disabled entry comes last, from the backup.
     EXPECT_EQ(Captions(), (QStringList{"folder", "ghost", "agent"}));
     EXPECT_EQ(Row("agent")->text(1), State(false));
     // The rebuilt list has no selection any more.
-    EXPECT_FALSE(form->btnEnableAutorun->isEnabled());
+    EXPECT_FALSE(form->AutorunPage->btnEnableAutorun->isEnabled());
 
     Select("agent");
-    EXPECT_EQ(form->btnEnableAutorun->Caption(), QStringLiteral("启用"));
-    form->btnEnableAutorun->Click();
+    EXPECT_EQ(form->AutorunPage->btnEnableAutorun->Caption(), QStringLiteral("启用"));
+    form->AutorunPage->btnEnableAutorun->Click();
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(AutorunEnv::RunNames(autotest::kUserRun), QStringList{"agent"});
     EXPECT_EQ(Row("agent")->text(1), State(true));
@@ -144,23 +153,23 @@ TEST_F(AutorunPage, DeleteGoesAtOnceWithoutAQuestion)
 {
     ShowPage();
     Select("folder");
-    form->mniAutorun_DeleteClick(form->mniAutorun_Delete);
+    form->AutorunPage->mniAutorun_DeleteClick(form->AutorunPage->mniAutorun_Delete);
     EXPECT_TRUE(shown.empty());
     EXPECT_FALSE(QFile::exists(env.UserDir() + "folder.desktop"));
     EXPECT_EQ(Captions(), (QStringList{"agent", "ghost"}));
 
     // A disabled entry goes from the backup the same way, by the button.
     Select("agent");
-    form->mniAutorun_DisableClick(form->mniAutorun_Disable);
+    form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
     Select("agent");
-    form->btnDeleteAutorun->Click();
+    form->AutorunPage->btnDeleteAutorun->Click();
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(Captions(), QStringList{"ghost"});
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[启动配置] 启动项: 1"));
 
     // Deleting the last entry leaves no stale row behind.
     Select("ghost");
-    form->mniAutorun_DeleteClick(form->mniAutorun_Delete);
+    form->AutorunPage->mniAutorun_DeleteClick(form->AutorunPage->mniAutorun_Delete);
     EXPECT_EQ(List()->topLevelItemCount(), 0);
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[启动配置] 启动项: 0"));
 }
@@ -169,11 +178,11 @@ TEST_F(AutorunPage, FailureIsReportedByNameAndTheListRebuilt)
 {
     ShowPage();
     Select("ghost");
-    form->mniAutorun_DisableClick(form->mniAutorun_Disable);
+    form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
     ASSERT_TRUE(shown.empty());
     Select("ghost");
     // A program that is gone cannot be put back.
-    form->mniAutorun_EnableClick(form->mniAutorun_Enable);
+    form->AutorunPage->mniAutorun_EnableClick(form->AutorunPage->mniAutorun_Enable);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, QStringLiteral("启用启动项操作失败！\n\nghost"));
     EXPECT_EQ(shown[0].Title, QStringLiteral("失败"));
@@ -181,22 +190,29 @@ TEST_F(AutorunPage, FailureIsReportedByNameAndTheListRebuilt)
     EXPECT_EQ(shown[0].Buttons, 0);
     EXPECT_EQ(Row("ghost")->text(1), State(false));
 
-    // A desktop entry that cannot be removed from its folder.
+    // A desktop entry that went from its folder behind the list's back cannot be deleted.
     shown.clear();
-    ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "fixed.bat", "x"));
-    form->btnRefreshAutorunList->Click();
+    ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "fixed.desktop", AutorunEnv::Entry("/bin/true")));
+    form->AutorunPage->btnRefreshAutorunList->Click();
+    ASSERT_TRUE(QFile::remove(env.UserDir() + "fixed.desktop"));
     Select("fixed");
-    form->mniAutorun_DeleteClick(form->mniAutorun_Delete);
+    form->AutorunPage->mniAutorun_DeleteClick(form->AutorunPage->mniAutorun_Delete);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, QStringLiteral("删除启动项操作失败！\n\nfixed"));
-    form->mniAutorun_DisableClick(form->mniAutorun_Disable);
-    // The rebuilt list has no selection: the second command does nothing.
+    EXPECT_EQ(Row("fixed"), nullptr);
+    // One that cannot be backed up (the backup is no file) stays where it is.
+    ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "fixed.desktop", AutorunEnv::Entry("/bin/true")));
+    ASSERT_TRUE(QFile::remove(env.BackupFile()));
+    ASSERT_TRUE(QDir().mkpath(env.BackupFile()));
+    form->AutorunPage->btnRefreshAutorunList->Click();
+    form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
+    // The rebuilt list has no selection: the command does nothing.
     EXPECT_EQ(shown.size(), 1u);
     Select("fixed");
-    form->mniAutorun_DisableClick(form->mniAutorun_Disable);
+    form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[1].Text, QStringLiteral("禁用启动项操作失败！\n\nfixed"));
-    EXPECT_TRUE(QFile::exists(env.UserDir() + "fixed.bat"));
+    EXPECT_TRUE(QFile::exists(env.UserDir() + "fixed.desktop"));
 }
 
 TEST_F(AutorunPage, CommandThatDoesNotApplyShowsNothingAndKeepsTheRows)
@@ -205,20 +221,20 @@ TEST_F(AutorunPage, CommandThatDoesNotApplyShowsNothingAndKeepsTheRows)
     Select("agent");
     // A mark on a row shows whether the list was rebuilt.
     Row("folder")->setText(2, QStringLiteral("marked"));
-    form->mniAutorun_EnableClick(form->mniAutorun_Enable); // already active
+    form->AutorunPage->mniAutorun_EnableClick(form->AutorunPage->mniAutorun_Enable); // already active
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(Row("folder")->text(2), QStringLiteral("marked"));
     EXPECT_EQ(AutorunEnv::RunNames(autotest::kUserRun), QStringList{"agent"});
 
-    form->AutorunCommand(7); // no such command: only the rebuild
+    form->AutorunPage->AutorunCommand(7); // no such command: only the rebuild
     EXPECT_NE(Row("folder")->text(2), QStringLiteral("marked"));
 
     // A row without an entry index (or with one that is gone) stands for no entry.
     List()->clearSelection();
     auto *stray = new QTreeWidgetItem(List(), QStringList{"stray"});
     stray->setSelected(true);
-    EXPECT_EQ(form->SelectedAutorun(), nullptr);
-    form->mniAutorun_DeleteClick(form->mniAutorun_Delete);
+    EXPECT_EQ(form->AutorunPage->SelectedAutorun(), nullptr);
+    form->AutorunPage->mniAutorun_DeleteClick(form->AutorunPage->mniAutorun_Delete);
     EXPECT_TRUE(shown.empty());
     EXPECT_NE(Row("stray"), nullptr);
 }
@@ -229,12 +245,12 @@ TEST_F(AutorunPage, RefreshButtonWorksOnlyWhileThePageIsShown)
     ASSERT_EQ(List()->topLevelItemCount(), 3);
     ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "late", "/bin/true"));
     form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
-    form->btnRefreshAutorunListClick(form->btnRefreshAutorunList);
+    form->AutorunPage->btnRefreshAutorunListClick(form->AutorunPage->btnRefreshAutorunList);
     EXPECT_EQ(List()->topLevelItemCount(), 3);
     ShowPage();
     EXPECT_EQ(List()->topLevelItemCount(), 4);
     ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "later", "/bin/true"));
-    form->btnRefreshAutorunList->Click();
+    form->AutorunPage->btnRefreshAutorunList->Click();
     EXPECT_EQ(List()->topLevelItemCount(), 5);
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[启动配置] 启动项: 5"));
 }
@@ -243,26 +259,26 @@ TEST_F(AutorunPage, PopupMenuOffersWhatTheEntryAllows)
 {
     ShowPage();
     Select("agent");
-    form->pmAutorunPopup(form->pmAutorun);
-    EXPECT_FALSE(form->mniAutorun_Enable->isEnabled());
-    EXPECT_TRUE(form->mniAutorun_Disable->isEnabled());
-    form->mniAutorun_DisableClick(form->mniAutorun_Disable);
+    form->AutorunPage->pmAutorunPopup(form->AutorunPage->pmAutorun);
+    EXPECT_FALSE(form->AutorunPage->mniAutorun_Enable->isEnabled());
+    EXPECT_TRUE(form->AutorunPage->mniAutorun_Disable->isEnabled());
+    form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
     Select("agent");
-    form->pmAutorunPopup(form->pmAutorun);
-    EXPECT_TRUE(form->mniAutorun_Enable->isEnabled());
-    EXPECT_FALSE(form->mniAutorun_Disable->isEnabled());
-    EXPECT_TRUE(form->mniAutorun_Delete->isEnabled());
+    form->AutorunPage->pmAutorunPopup(form->AutorunPage->pmAutorun);
+    EXPECT_TRUE(form->AutorunPage->mniAutorun_Enable->isEnabled());
+    EXPECT_FALSE(form->AutorunPage->mniAutorun_Disable->isEnabled());
+    EXPECT_TRUE(form->AutorunPage->mniAutorun_Delete->isEnabled());
 
     // The right button opens the menu only with a selected entry.
     List()->clearSelection();
-    form->lvAutorunsMouseDown(List(), Qt::RightButton, Qt::NoModifier, 5, 5);
-    EXPECT_FALSE(form->pmAutorun->isVisible());
+    form->AutorunPage->lvAutorunsMouseDown(List(), Qt::RightButton, Qt::NoModifier, 5, 5);
+    EXPECT_FALSE(form->AutorunPage->pmAutorun->isVisible());
     Select("agent");
-    form->lvAutorunsMouseDown(List(), Qt::LeftButton, Qt::NoModifier, 5, 5);
-    EXPECT_FALSE(form->pmAutorun->isVisible());
-    form->lvAutorunsMouseDown(List(), Qt::RightButton, Qt::NoModifier, 5, 5);
-    EXPECT_TRUE(form->pmAutorun->isVisible());
-    form->pmAutorun->hide();
+    form->AutorunPage->lvAutorunsMouseDown(List(), Qt::LeftButton, Qt::NoModifier, 5, 5);
+    EXPECT_FALSE(form->AutorunPage->pmAutorun->isVisible());
+    form->AutorunPage->lvAutorunsMouseDown(List(), Qt::RightButton, Qt::NoModifier, 5, 5);
+    EXPECT_TRUE(form->AutorunPage->pmAutorun->isVisible());
+    form->AutorunPage->pmAutorun->hide();
 }
 
 TEST_F(AutorunPage, ColumnClicksSortByTextIgnoringCaseAndToggleTheDirection)
@@ -270,24 +286,46 @@ TEST_F(AutorunPage, ColumnClicksSortByTextIgnoringCaseAndToggleTheDirection)
     ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "Bravo", "/bin/true"));
     ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "alpha", "/bin/true"));
     ShowPage();
-    form->lvAutorunsColumnClick(List(), 0);
-    EXPECT_FALSE(form->Lists[TFormMain::lsAutoruns].SortDescending);
+    form->AutorunPage->lvAutorunsColumnClick(List(), 0);
+    EXPECT_FALSE(form->AutorunPage->SortDescending);
     EXPECT_EQ(Captions(), (QStringList{"agent", "alpha", "Bravo", "folder", "ghost"}));
-    form->lvAutorunsColumnClick(List(), 0);
-    EXPECT_TRUE(form->Lists[TFormMain::lsAutoruns].SortDescending);
+    form->AutorunPage->lvAutorunsColumnClick(List(), 0);
+    EXPECT_TRUE(form->AutorunPage->SortDescending);
     EXPECT_EQ(Captions(), (QStringList{"ghost", "folder", "Bravo", "alpha", "agent"}));
 
     // Another column keeps its own direction; the sort survives a rebuild by a command.
-    form->lvAutorunsColumnClick(List(), 4);
-    EXPECT_EQ(form->Lists[TFormMain::lsAutoruns].SortColumn, 4);
+    form->AutorunPage->lvAutorunsColumnClick(List(), 4);
+    EXPECT_EQ(form->AutorunPage->SortColumn, 4);
     // A folder path sorts before the key paths.
     EXPECT_EQ(Captions().first(), QStringLiteral("folder"));
     EXPECT_EQ(Captions().last(), QStringLiteral("ghost"));
     Select("alpha");
-    form->mniAutorun_DisableClick(form->mniAutorun_Disable);
+    form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
     EXPECT_EQ(Captions().first(), QStringLiteral("folder"));
     EXPECT_EQ(Captions().last(), QStringLiteral("ghost"));
     EXPECT_EQ(Row("alpha")->text(4), autotest::kUserRun);
 }
 
 } // namespace
+
+TEST_F(AutorunPage, DetailsPanelNoLongerShowsAnEntryAsItWasBeforeTheCommand)
+{
+    ShowPage();
+    Select("agent");
+    form->AutorunPage->lvAutorunsClick(form->AutorunPage->lvAutoruns);
+    QTextEdit *details = form->Details->redtDetails;
+    ASSERT_TRUE(form->Details->pnlDetails->isVisible());
+    ASSERT_TRUE(details->toPlainText().contains(QStringLiteral("状态: ") + State(true)));
+    form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
+    EXPECT_EQ(Row("agent")->text(1), State(false));
+    EXPECT_FALSE(details->toPlainText().contains(QStringLiteral("状态: ") + State(true)))
+        << details->toPlainText().toStdString();
+    EXPECT_FALSE(details->toPlainText().contains(QStringLiteral("agent")));
+
+    Select("agent");
+    form->AutorunPage->lvAutorunsClick(form->AutorunPage->lvAutoruns);
+    ASSERT_TRUE(details->toPlainText().contains(QStringLiteral("状态: ") + State(false)));
+    form->AutorunPage->mniAutorun_DeleteClick(form->AutorunPage->mniAutorun_Delete);
+    EXPECT_EQ(Row("agent"), nullptr);
+    EXPECT_FALSE(details->toPlainText().contains(QStringLiteral("agent")));
+}

@@ -1,5 +1,12 @@
 #include "platform/processes/ProcessSource.h"
 #include "ui/frmMain.h"
+#include "ui/frmMainAutoruns.h"
+#include "ui/frmMainDetails.h"
+#include "ui/frmMainNetwork.h"
+#include "ui/frmMainProcess.h"
+#include "ui/frmMainServices.h"
+#include "ui/frmMainSystem.h"
+#include "ui/frmMainUpdate.h"
 
 #include <gtest/gtest.h>
 
@@ -34,9 +41,9 @@ protected:
         form->tmrTraffic->stop();
         form->tmrSystem->stop();
         form->show();
-        form->btnNailUpClick(form->btnNailUp); // shows the panel
+        form->Details->btnNailUpClick(form->Details->btnNailUp); // shows the panel
         QApplication::processEvents();
-        panel = form->pnlDetails;
+        panel = form->Details->pnlDetails;
     }
 
     TImage *Piece(int I) const { return panel->findChild<TImage *>(QLatin1String(kPieces[I]), Qt::FindDirectChildrenOnly); }
@@ -76,11 +83,11 @@ protected:
             EXPECT_EQ(band.height(), b.height());
         // The panel's contents lie inside the frame.
         const QRect inner(l.right() + 1, tl.bottom() + 1, r.left() - l.right() - 1, b.top() - tl.bottom() - 1);
-        EXPECT_TRUE(inner.contains(form->redtDetails->geometry()))
+        EXPECT_TRUE(inner.contains(form->Details->redtDetails->geometry()))
             << "text area inside the frame, panel " << w << "x" << h;
         const QRect band(tl.right() + 1, 0, tr.left() - tl.right() - 1, tl.height());
-        for (QWidget *c : {static_cast<QWidget *>(form->lblDetailsTitle), static_cast<QWidget *>(form->btnRefreshDetails),
-                           static_cast<QWidget *>(form->btnNailDown), static_cast<QWidget *>(form->btnDetailsClose)})
+        for (QWidget *c : {static_cast<QWidget *>(form->Details->lblDetailsTitle), static_cast<QWidget *>(form->Details->btnRefreshDetails),
+                           static_cast<QWidget *>(form->Details->btnNailDown), static_cast<QWidget *>(form->Details->btnDetailsClose)})
             EXPECT_TRUE(band.contains(c->geometry())) << c->objectName().toStdString() << " in the title band";
     }
 
@@ -93,10 +100,10 @@ protected:
 
 TEST_F(DetailsFrame, PiecesByNameWithTheirPicturesSurroundThePanel)
 {
-    TImage *members[8] = {form->imgDetailsBorder_TopLeft,    form->imgDetailsBorder_Top,
-                          form->imgDetailsBorder_TopRight,   form->imgDetailsBorder_Left,
-                          form->imgDetailsBorder_Right,      form->imgDetailsBorder_BottomLeft,
-                          form->imgDetailsBorder_Bottom,     form->imgDetailsBorder_BottomRight};
+    TImage *members[8] = {form->Details->imgDetailsBorder_TopLeft,    form->Details->imgDetailsBorder_Top,
+                          form->Details->imgDetailsBorder_TopRight,   form->Details->imgDetailsBorder_Left,
+                          form->Details->imgDetailsBorder_Right,      form->Details->imgDetailsBorder_BottomLeft,
+                          form->Details->imgDetailsBorder_Bottom,     form->Details->imgDetailsBorder_BottomRight};
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(Piece(i), members[i]) << kPieces[i];
         ASSERT_NE(members[i], nullptr) << kPieces[i];
@@ -124,10 +131,10 @@ TEST_F(DetailsFrame, PaintedEdgeIsTheFramesAndNotCoveredByTheContents)
     const QImage shot = panel->grab().toImage();
     ASSERT_FALSE(shot.isNull());
     const int w = shot.width(), h = shot.height();
-    const QImage left = form->imgDetailsBorder_Left->Picture().toImage();
-    const QImage right = form->imgDetailsBorder_Right->Picture().toImage();
-    const QImage bottom = form->imgDetailsBorder_Bottom->Picture().toImage();
-    const QImage top = form->imgDetailsBorder_Top->Picture().toImage();
+    const QImage left = form->Details->imgDetailsBorder_Left->Picture().toImage();
+    const QImage right = form->Details->imgDetailsBorder_Right->Picture().toImage();
+    const QImage bottom = form->Details->imgDetailsBorder_Bottom->Picture().toImage();
+    const QImage top = form->Details->imgDetailsBorder_Top->Picture().toImage();
     for (int y : {h / 3, h / 2, h - 20}) {
         for (int x = 0; x < left.width(); ++x)
             EXPECT_EQ(shot.pixelColor(x, y), left.pixelColor(x, 0)) << "left edge at " << x << "," << y;

@@ -11,6 +11,13 @@
 #include "ui/DisplayTexts.h"
 #include "ui/UiHooks.h"
 #include "ui/frmMain.h"
+#include "ui/frmMainAutoruns.h"
+#include "ui/frmMainDetails.h"
+#include "ui/frmMainNetwork.h"
+#include "ui/frmMainProcess.h"
+#include "ui/frmMainServices.h"
+#include "ui/frmMainSystem.h"
+#include "ui/frmMainUpdate.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +84,7 @@ protected:
         RestoreDefaultUiHooks();
     }
 
-    QStringList Lines() const { return dtest::Lines(form->redtDetails); }
+    QStringList Lines() const { return dtest::Lines(form->Details->redtDetails); }
     static QStringList VersionLines()
     {
         return {QStringLiteral("产品名: demo-tools"), QStringLiteral("文件描述: tools for the demo"),
@@ -91,7 +98,7 @@ protected:
     // The component holds nothing once the panel is filled.
     void ExpectPropertiesCleared() const
     {
-        const TVersionInfo &v = *form->objFileProperties->VersionInfo();
+        const TVersionInfo &v = *form->Details->objFileProperties->VersionInfo();
         EXPECT_TRUE(v.ProductName.isEmpty() && v.FileDescription.isEmpty() && v.CompanyName.isEmpty());
     }
 
@@ -127,8 +134,8 @@ protected:
     }
     void Click(const QString &Name)
     {
-        SelectOnly(form->lvServices, RowWith(form->lvServices, 0, Name));
-        form->lvServicesClick(form->lvServices);
+        SelectOnly(form->ServicePage->lvServices, RowWith(form->ServicePage->lvServices, 0, Name));
+        form->ServicePage->lvServicesClick(form->ServicePage->lvServices);
     }
     static QString Text(void (*Routine)(quint8, QString &), quint8 Value)
     {
@@ -145,8 +152,8 @@ fakesd::Bus *ServiceDetails::bus = nullptr;
 TEST_F(ServiceDetails, EveryFieldInOrderAndNoHostProcess)
 {
     Click(QStringLiteral("alpha"));
-    ASSERT_TRUE(form->pnlDetails->isVisible());
-    const TServiceItem *a = form->SelectedService();
+    ASSERT_TRUE(form->Details->pnlDetails->isVisible());
+    const TServiceItem *a = form->ServicePage->SelectedService();
     ASSERT_NE(a, nullptr);
     QString type;
     ServiceTypeText(a->ServiceType, type);
@@ -156,8 +163,8 @@ TEST_F(ServiceDetails, EveryFieldInOrderAndNoHostProcess)
                                     QStringLiteral("服务类型: ") + type, QStringLiteral("描述: ") + a->Description}));
     EXPECT_TRUE(a->BinaryPath.startsWith(QStringLiteral("/usr/sbin/alpha")));
     EXPECT_FALSE(a->Description.isEmpty());
-    EXPECT_FALSE(form->redtDetails->toPlainText().endsWith(QLatin1Char('\n'))) << "the last line has no break";
-    const dtest::Run label = dtest::RunWith(form->redtDetails, QStringLiteral("宿主进程 ID: "));
+    EXPECT_FALSE(form->Details->redtDetails->toPlainText().endsWith(QLatin1Char('\n'))) << "the last line has no break";
+    const dtest::Run label = dtest::RunWith(form->Details->redtDetails, QStringLiteral("宿主进程 ID: "));
     EXPECT_TRUE(label.Bold);
     EXPECT_EQ(label.Color, dtest::kNavy);
 
@@ -166,11 +173,11 @@ TEST_F(ServiceDetails, EveryFieldInOrderAndNoHostProcess)
     ASSERT_EQ(beta.size(), 8);
     EXPECT_EQ(beta[3], QStringLiteral("宿主进程 ID: N/A"));
     EXPECT_EQ(beta[4], QStringLiteral("当前状态: 已停止"));
-    EXPECT_EQ(beta[5], QStringLiteral("启动类型: ") + Text(StartTypeText, form->SelectedService()->StartType));
+    EXPECT_EQ(beta[5], QStringLiteral("启动类型: ") + Text(StartTypeText, form->ServicePage->SelectedService()->StartType));
 
-    SelectOnly(form->lvServices, nullptr);
-    form->lvServicesClick(form->lvServices);
-    EXPECT_EQ(form->redtDetails->toPlainText(), kHint);
+    SelectOnly(form->ServicePage->lvServices, nullptr);
+    form->ServicePage->lvServicesClick(form->ServicePage->lvServices);
+    EXPECT_EQ(form->Details->redtDetails->toPlainText(), kHint);
 }
 
 // ---- autoruns ----
@@ -185,14 +192,14 @@ protected:
                                                                                   QStringLiteral("\" --daemon")));
         ASSERT_TRUE(autotest::AutorunEnv::SetRun(autotest::kMachineRun, "ghost", "/nonexistent/ghost -x"));
         form = NewForm(&processes);
-        form->objAutoruns->SetBackupFile(env.BackupFile());
+        form->AutorunPage->objAutoruns->SetBackupFile(env.BackupFile());
         form->show();
         form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun);
     }
     void Click(const QString &Name)
     {
-        SelectOnly(form->lvAutoruns, RowWith(form->lvAutoruns, 0, Name));
-        form->lvAutorunsClick(form->lvAutoruns);
+        SelectOnly(form->AutorunPage->lvAutoruns, RowWith(form->AutorunPage->lvAutoruns, 0, Name));
+        form->AutorunPage->lvAutorunsClick(form->AutorunPage->lvAutoruns);
     }
 
     autotest::AutorunEnv env;
@@ -201,8 +208,8 @@ protected:
 TEST_F(AutorunDetails, EntryLinesAndTheVersionOfItsProgram)
 {
     Click(QStringLiteral("tool"));
-    ASSERT_TRUE(form->pnlDetails->isVisible());
-    const TAutorunItem *tool = form->SelectedAutorun();
+    ASSERT_TRUE(form->Details->pnlDetails->isVisible());
+    const TAutorunItem *tool = form->AutorunPage->SelectedAutorun();
     ASSERT_NE(tool, nullptr);
     EXPECT_EQ(Lines(), QStringList({QStringLiteral("标题: tool"), QStringLiteral("状态: 启用"),
                                     QStringLiteral("命令行: ") + tool->Command,
@@ -219,8 +226,8 @@ TEST_F(AutorunDetails, EntryLinesAndTheVersionOfItsProgram)
                            NoVersionLines());
 
     // A disabled entry says so.
-    ASSERT_TRUE(form->objAutoruns->Disable(0));
-    form->RefreshAutorunList();
+    ASSERT_TRUE(form->AutorunPage->objAutoruns->Disable(0));
+    form->AutorunPage->RefreshAutorunList();
     Click(QStringLiteral("tool"));
     ASSERT_GE(Lines().size(), 2);
     EXPECT_EQ(Lines()[1], QStringLiteral("状态: 禁用"));
@@ -292,7 +299,7 @@ protected:
         net.tcp = {Ep(Addr(10, 0, 0, 1), 50000, Addr(93, 184, 216, 34), 443, 5, kOwner)};
         net.udp = {Ep(Addr(192, 168, 1, 5), 5353, 0, 0, 0, kOwner)};
         form = NewForm(&processes);
-        form->objNetworkMonitor->SetSource(&net);
+        form->NetworkPage->objNetworkMonitor->SetSource(&net);
         form->show();
         form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network);
     }
@@ -303,8 +310,8 @@ protected:
     }
     void Click(const QString &Kind)
     {
-        SelectOnly(form->lvConnections, RowWith(form->lvConnections, 1, Kind));
-        form->lvConnectionsClick(form->lvConnections);
+        SelectOnly(form->NetworkPage->lvConnections, RowWith(form->NetworkPage->lvConnections, 1, Kind));
+        form->NetworkPage->lvConnectionsClick(form->NetworkPage->lvConnections);
     }
 
     FakeNetwork net;
@@ -313,8 +320,8 @@ protected:
 TEST_F(ConnectionDetails, TcpAndUdpLinesWithTheOwnerAndItsVersion)
 {
     Click(QStringLiteral("TCP"));
-    ASSERT_TRUE(form->pnlDetails->isVisible());
-    const TConnectionItem *tcp = form->SelectedConnection();
+    ASSERT_TRUE(form->Details->pnlDetails->isVisible());
+    const TConnectionItem *tcp = form->NetworkPage->SelectedConnection();
     ASSERT_NE(tcp, nullptr);
     const QStringList owner = {QStringLiteral("进程名: ") + tcp->ProcessName,
                                QStringLiteral("进程 ID: %1").arg(kOwner), QStringLiteral("进程路径: ") + program};
@@ -333,7 +340,7 @@ TEST_F(ConnectionDetails, TcpAndUdpLinesWithTheOwnerAndItsVersion)
 
     // An owner whose file is unknown leaves the version lines empty.
     net.paths[kOwner] = dir.file(QStringLiteral("elsewhere"));
-    form->RefreshConnectionList(form->chkHideLocalConnections->isChecked());
+    form->NetworkPage->RefreshConnectionList(form->NetworkPage->chkHideLocalConnections->isChecked());
     Click(QStringLiteral("TCP"));
     const QStringList lines = Lines();
     ASSERT_GE(lines.size(), 4);

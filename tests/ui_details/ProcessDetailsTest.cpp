@@ -1,9 +1,12 @@
 #include "DetailsFixture.h"
 #include "ui_process/Fixture.h"
 
+#include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
@@ -82,9 +85,9 @@ protected:
     void Click(quint32 pid)
     {
         Select({pid});
-        form->lvProcessesClick(List());
+        form->ProcessPage->lvProcessesClick(List());
     }
-    QString Text() const { return form->redtDetails->toPlainText(); }
+    QString Text() const { return form->Details->redtDetails->toPlainText(); }
 
     tvtest::TempDir dir;
     QString image;
@@ -110,15 +113,15 @@ TEST_F(ProcessDetails, EveryFieldInOrderWithItsText)
     CreateOn(); // reads the program's own dictionary
     ASSERT_TRUE(dtest::UseDictionary(dir.file(QStringLiteral("Ravel.db")),
                                      {{QStringLiteral("worker"), QStringLiteral("A worker of the demo."), false}}));
-    ASSERT_FALSE(form->pnlDetails->isVisible());
+    ASSERT_FALSE(form->Details->pnlDetails->isVisible());
     Click(pid);
-    ASSERT_TRUE(form->pnlDetails->isVisible());
+    ASSERT_TRUE(form->Details->pnlDetails->isVisible());
 
     const QString started =
         QDateTime::fromSecsSinceEpoch(kBootTime + 123456).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     QString priority;
     PriorityText(0x4000, priority);
-    EXPECT_EQ(dtest::Lines(form->redtDetails),
+    EXPECT_EQ(dtest::Lines(form->Details->redtDetails),
               (QStringList{QStringLiteral("进程名: worker"),
                            QStringLiteral("进程 ID: %1").arg(pid),
                            QStringLiteral("父进程 ID: 4242"),
@@ -143,13 +146,13 @@ TEST_F(ProcessDetails, EveryFieldInOrderWithItsText)
     EXPECT_EQ(priority, QStringLiteral("低于标准"));
 
     // Labels bold navy, values regular black.
-    const dtest::Run label = dtest::RunWith(form->redtDetails, QStringLiteral("线程数: "));
+    const dtest::Run label = dtest::RunWith(form->Details->redtDetails, QStringLiteral("线程数: "));
     EXPECT_TRUE(label.Bold);
     EXPECT_EQ(label.Color, dtest::kNavy);
-    const dtest::Run value = dtest::RunWith(form->redtDetails, QStringLiteral("A worker of the demo."));
+    const dtest::Run value = dtest::RunWith(form->Details->redtDetails, QStringLiteral("A worker of the demo."));
     EXPECT_FALSE(value.Bold);
     EXPECT_EQ(value.Color, dtest::kBlack);
-    EXPECT_EQ(form->redtDetails->textCursor().position(), 0) << "the caret goes back to the start";
+    EXPECT_EQ(form->Details->redtDetails->textCursor().position(), 0) << "the caret goes back to the start";
 }
 
 TEST_F(ProcessDetails, DictionaryDescriptionWarningAndDisclaimer)
@@ -164,15 +167,15 @@ TEST_F(ProcessDetails, DictionaryDescriptionWarningAndDisclaimer)
     const QString warning = QStringLiteral("[警告 - 危险进程]");
 
     Click(e);
-    QStringList lines = dtest::Lines(form->redtDetails);
+    QStringList lines = dtest::Lines(form->Details->redtDetails);
     ASSERT_GE(lines.size(), 4);
     EXPECT_EQ(lines.mid(lines.size() - 4),
               (QStringList{warning, QStringLiteral("进程描述: Steals things."), QString(), kDisclaimer}))
         << "the look-up ignores case; the warning comes just before the description";
-    const dtest::Run red = dtest::RunWith(form->redtDetails, warning);
+    const dtest::Run red = dtest::RunWith(form->Details->redtDetails, warning);
     EXPECT_TRUE(red.Bold);
     EXPECT_EQ(red.Color, dtest::kRed);
-    const dtest::Run grey = dtest::RunWith(form->redtDetails, kDisclaimer);
+    const dtest::Run grey = dtest::RunWith(form->Details->redtDetails, kDisclaimer);
     EXPECT_FALSE(grey.Bold);
     EXPECT_EQ(grey.Color, dtest::kGrey);
     EXPECT_TRUE(Text().endsWith(kDisclaimer));
@@ -205,12 +208,12 @@ TEST_F(ProcessDetails, ProcessWithoutFileHasNoVersionOrDigest)
                       Proc(gone, QStringLiteral("gone"), dir.file(QStringLiteral("removed")))};
     CreateOn();
     Click(pid);
-    const QStringList lines = dtest::Lines(form->redtDetails);
+    const QStringList lines = dtest::Lines(form->Details->redtDetails);
     EXPECT_TRUE(lines.contains(QStringLiteral("路径: ")));
     EXPECT_TRUE(lines.contains(QStringLiteral("文件版本: "))) << "not the version of the program itself";
     EXPECT_TRUE(lines.contains(QStringLiteral("MD5 值: ")));
     Click(gone);
-    EXPECT_TRUE(dtest::Lines(form->redtDetails).contains(QStringLiteral("MD5 值: ")));
+    EXPECT_TRUE(dtest::Lines(form->Details->redtDetails).contains(QStringLiteral("MD5 值: ")));
 }
 
 TEST_F(ProcessDetails, MarkupInNamesIsShownAsItIs)
@@ -219,7 +222,7 @@ TEST_F(ProcessDetails, MarkupInNamesIsShownAsItIs)
     counting.procs = {Proc(pid, QStringLiteral("<b>bold</b>&amp;<img src=x>"))};
     CreateOn();
     Click(pid);
-    EXPECT_EQ(dtest::Lines(form->redtDetails).first(), QStringLiteral("进程名: <b>bold</b>&amp;<img src=x>"));
+    EXPECT_EQ(dtest::Lines(form->Details->redtDetails).first(), QStringLiteral("进程名: <b>bold</b>&amp;<img src=x>"));
 }
 
 TEST_F(ProcessDetails, NoSelectionOrVanishedProcessLeavesOnlyTheHint)
@@ -229,23 +232,23 @@ TEST_F(ProcessDetails, NoSelectionOrVanishedProcessLeavesOnlyTheHint)
     CreateOn();
     // A click without a selected row: the hint, the panel neither shown nor hidden.
     List()->clearSelection();
-    form->lvProcessesClick(List());
+    form->ProcessPage->lvProcessesClick(List());
     EXPECT_EQ(Text(), kHint);
-    EXPECT_FALSE(form->pnlDetails->isVisible());
+    EXPECT_FALSE(form->Details->pnlDetails->isVisible());
 
     Click(a);
-    ASSERT_TRUE(form->pnlDetails->isVisible());
+    ASSERT_TRUE(form->Details->pnlDetails->isVisible());
     // The process ends; its row goes on the next refresh and the refresh button finds nothing.
     counting.remove(a);
-    form->ProcessTick();
+    form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(a), nullptr);
-    form->btnRefreshDetailsClick(form->btnRefreshDetails);
+    form->Details->btnRefreshDetailsClick(form->Details->btnRefreshDetails);
     EXPECT_EQ(Text(), kHint);
-    EXPECT_TRUE(form->pnlDetails->isVisible());
+    EXPECT_TRUE(form->Details->pnlDetails->isVisible());
 
     // Selecting another row refills the visible panel.
     Select({b});
-    EXPECT_TRUE(dtest::Lines(form->redtDetails).first().endsWith(QStringLiteral("beta")));
+    EXPECT_TRUE(dtest::Lines(form->Details->redtDetails).first().endsWith(QStringLiteral("beta")));
 }
 
 TEST_F(ProcessDetails, OtherPagesAddNothingButShowThePanel)
@@ -253,12 +256,12 @@ TEST_F(ProcessDetails, OtherPagesAddNothingButShowThePanel)
     counting.procs = {Proc(kNoSuchPID + 1, QStringLiteral("alpha"))};
     CreateOn();
     form->btnLeftMenu_ConfigClick(form->btnLeftMenu_Config);
-    form->btnRefreshDetailsClick(form->btnRefreshDetails);
-    EXPECT_TRUE(form->pnlDetails->isVisible());
+    form->Details->btnRefreshDetailsClick(form->Details->btnRefreshDetails);
+    EXPECT_TRUE(form->Details->pnlDetails->isVisible());
     EXPECT_TRUE(Text().isEmpty());
     // The system page hides the panel; its hint comes back with a list page.
     form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
-    EXPECT_FALSE(form->pnlDetails->isVisible());
+    EXPECT_FALSE(form->Details->pnlDetails->isVisible());
     form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
     EXPECT_EQ(Text(), kHint);
 }
@@ -279,25 +282,25 @@ TEST_F(ProcessDetails, PinnedPanelStaysOpenAndListsEndBesideIt)
     counting.procs = {Proc(pid, QStringLiteral("alpha"))};
     CreateOn();
     QApplication::processEvents();
-    QWidget *panel = form->pnlDetails;
+    QWidget *panel = form->Details->pnlDetails;
     EXPECT_EQ(RightEdge(List()), panel->x() + panel->width()) << "unpinned, the list reaches under the panel";
-    EXPECT_TRUE(form->btnNailUp->isVisibleTo(panel));
-    EXPECT_FALSE(form->btnNailDown->isVisibleTo(panel));
-    EXPECT_EQ(form->btnNailUp->toolTip(), QStringLiteral("固定"));
-    EXPECT_EQ(form->btnNailDown->toolTip(), QStringLiteral("取消固定"));
+    EXPECT_TRUE(form->Details->btnNailUp->isVisibleTo(panel));
+    EXPECT_FALSE(form->Details->btnNailDown->isVisibleTo(panel));
+    EXPECT_EQ(form->Details->btnNailUp->toolTip(), QStringLiteral("固定"));
+    EXPECT_EQ(form->Details->btnNailDown->toolTip(), QStringLiteral("取消固定"));
 
-    form->btnNailUpClick(form->btnNailUp);
-    EXPECT_TRUE(form->DetailsPinned);
+    form->Details->btnNailUpClick(form->Details->btnNailUp);
+    EXPECT_TRUE(form->Details->DetailsPinned);
     EXPECT_TRUE(panel->isVisible()) << "pinning shows the panel";
-    EXPECT_FALSE(form->btnNailUp->isVisibleTo(panel));
-    EXPECT_TRUE(form->btnNailDown->isVisibleTo(panel));
+    EXPECT_FALSE(form->Details->btnNailUp->isVisibleTo(panel));
+    EXPECT_TRUE(form->Details->btnNailDown->isVisibleTo(panel));
     EXPECT_EQ(RightEdge(List()), panel->x() - 6);
 
     // Neither Esc nor moving the pointer away closes it.
     Click(pid);
     QChar esc(27);
     form->FormKeyPress(form.get(), esc);
-    form->lvProcessesMouseMove(List(), Qt::NoButton, 0, 5000);
+    form->ProcessPage->lvProcessesMouseMove(List(), Qt::NoButton, 0, 5000);
     EXPECT_TRUE(panel->isVisible());
 
     // The gap stays while the window grows, and the pin survives a change of page.
@@ -307,23 +310,23 @@ TEST_F(ProcessDetails, PinnedPanelStaysOpenAndListsEndBesideIt)
     form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
     QApplication::processEvents();
     EXPECT_TRUE(panel->isVisible());
-    EXPECT_EQ(dtest::Lines(form->redtDetails), QStringList{kHint});
-    EXPECT_EQ(RightEdge(form->lvServices), panel->x() - 6);
+    EXPECT_EQ(dtest::Lines(form->Details->redtDetails), QStringList{kHint});
+    EXPECT_EQ(RightEdge(form->ServicePage->lvServices), panel->x() - 6);
     form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
 
     // The close button hides it, unpins it and gives the lists their width back.
-    form->btnDetailsCloseClick(form->btnDetailsClose);
+    form->Details->btnDetailsCloseClick(form->Details->btnDetailsClose);
     QApplication::processEvents();
     EXPECT_FALSE(panel->isVisible());
-    EXPECT_FALSE(form->DetailsPinned);
-    EXPECT_TRUE(form->btnNailUp->isVisibleTo(panel));
+    EXPECT_FALSE(form->Details->DetailsPinned);
+    EXPECT_TRUE(form->Details->btnNailUp->isVisibleTo(panel));
     EXPECT_EQ(RightEdge(List()), panel->x() + panel->width());
 
     // Unpinning by the nail keeps the panel open.
-    form->btnNailUpClick(form->btnNailUp);
-    form->btnNailDownClick(form->btnNailDown);
+    form->Details->btnNailUpClick(form->Details->btnNailUp);
+    form->Details->btnNailDownClick(form->Details->btnNailDown);
     EXPECT_TRUE(panel->isVisible());
-    EXPECT_FALSE(form->DetailsPinned);
+    EXPECT_FALSE(form->Details->DetailsPinned);
 }
 
 TEST_F(ProcessDetails, UnpinnedPanelClosesByItself)
@@ -332,15 +335,39 @@ TEST_F(ProcessDetails, UnpinnedPanelClosesByItself)
     counting.procs = {Proc(pid, QStringLiteral("alpha"))};
     CreateOn();
     Click(pid);
-    ASSERT_TRUE(form->pnlDetails->isVisible());
+    ASSERT_TRUE(form->Details->pnlDetails->isVisible());
     QChar esc(27);
     form->FormKeyPress(form.get(), esc);
-    EXPECT_FALSE(form->pnlDetails->isVisible());
+    EXPECT_FALSE(form->Details->pnlDetails->isVisible());
 
     Click(pid);
-    ASSERT_TRUE(form->pnlDetails->isVisible());
-    EXPECT_EQ(form->HoverPoint, QCursor::pos()) << "the fill remembers where the pointer was";
-    form->lvProcessesMouseMove(List(), Qt::NoButton, 0, 5000);
-    EXPECT_FALSE(form->pnlDetails->isVisible());
-    EXPECT_EQ(form->HoverPoint.y(), -1);
+    ASSERT_TRUE(form->Details->pnlDetails->isVisible());
+    EXPECT_EQ(form->Details->HoverPoint, QCursor::pos()) << "the fill remembers where the pointer was";
+    form->ProcessPage->lvProcessesMouseMove(List(), Qt::NoButton, 0, 5000);
+    EXPECT_FALSE(form->Details->pnlDetails->isVisible());
+    EXPECT_EQ(form->Details->HoverPoint.y(), -1);
+}
+
+TEST_F(ProcessDetails, FileVersionIsThatOfThePackageThatInstalledTheFile)
+{
+    const quint32 pid = kNoSuchPID + 1, own = kNoSuchPID + 2;
+    const QString program = dir.file(QStringLiteral("packaged-tool"));
+    QFile f(program);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("#!/bin/sh\n");
+    f.close();
+    dtest::FakePackages packages({program});
+    counting.procs = {Proc(pid, QStringLiteral("packaged-tool"), program),
+                      Proc(own, QStringLiteral("taskvane"), QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget())};
+    CreateOn();
+    Click(pid);
+    EXPECT_TRUE(dtest::Lines(form->Details->redtDetails).contains(QStringLiteral("文件版本: 2.5-1")))
+        << Text().toStdString();
+    // This program's own file keeps its own version.
+    Click(own);
+    QString version;
+    GetFileVersion(QString(), version);
+    ASSERT_FALSE(version.isEmpty());
+    EXPECT_TRUE(dtest::Lines(form->Details->redtDetails).contains(QStringLiteral("文件版本: ") + version))
+        << Text().toStdString();
 }

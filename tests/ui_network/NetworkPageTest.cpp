@@ -8,11 +8,20 @@
 #include "ui/DisplayTexts.h"
 #include "ui/UiHooks.h"
 #include "ui/frmMain.h"
+#include "ui/frmMainAutoruns.h"
+#include "ui/frmMainDetails.h"
+#include "ui/frmMainNetwork.h"
+#include "ui/frmMainProcess.h"
+#include "ui/frmMainServices.h"
+#include "ui/frmMainSystem.h"
+#include "ui/frmMainUpdate.h"
 #include "ui/frmMessage.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QChart>
+#include <QFontMetricsF>
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
@@ -125,12 +134,12 @@ protected:
         form->tmrProcess->stop();
         form->tmrTraffic->stop();
         form->tmrSystem->stop();
-        form->objNetworkMonitor->SetSource(&net);
+        form->NetworkPage->objNetworkMonitor->SetSource(&net);
         form->show();
     }
     void ShowPage() { form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network); }
 
-    QTreeWidget *List() const { return form->lvConnections; }
+    QTreeWidget *List() const { return form->NetworkPage->lvConnections; }
     QTreeWidgetItem *RowWith(int column, const QString &text) const
     {
         for (int i = 0; i < List()->topLevelItemCount(); ++i)
@@ -189,9 +198,9 @@ TEST_F(NetworkPage, ListShowsEndpointsAndHidesLocalOnesOnRequest)
     Mix(net);
     Create();
     ShowPage();
-    ASSERT_TRUE(form->chkHideLocalConnections->isChecked());
-    EXPECT_TRUE(form->chkHideLocalConnections->isVisible());
-    EXPECT_TRUE(form->chtNetTraffic->isVisible());
+    ASSERT_TRUE(form->NetworkPage->chkHideLocalConnections->isChecked());
+    EXPECT_TRUE(form->NetworkPage->chkHideLocalConnections->isVisible());
+    EXPECT_TRUE(form->NetworkPage->chtNetTraffic->isVisible());
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[网络监控] TCP: 4 | UDP 3"));
     ASSERT_EQ(List()->topLevelItemCount(), 2);
     QTreeWidgetItem *tcp = List()->topLevelItem(0);
@@ -208,13 +217,13 @@ TEST_F(NetworkPage, ListShowsEndpointsAndHidesLocalOnesOnRequest)
     EXPECT_EQ(udp->text(3), QStringLiteral("N/A"));
     EXPECT_EQ(udp->text(4), QStringLiteral("N/A"));
     Select(udp);
-    EXPECT_EQ(form->SelectedConnection(), form->objNetworkMonitor->GetUDPItem(1));
+    EXPECT_EQ(form->NetworkPage->SelectedConnection(), form->NetworkPage->objNetworkMonitor->GetUDPItem(1));
     Select(tcp);
-    EXPECT_EQ(form->SelectedConnection(), form->objNetworkMonitor->GetTCPItem(1));
+    EXPECT_EQ(form->NetworkPage->SelectedConnection(), form->NetworkPage->objNetworkMonitor->GetTCPItem(1));
 
     // Unticked: everything, the orphans as the idle process.
-    form->chkHideLocalConnections->click();
-    EXPECT_FALSE(form->chkHideLocalConnections->isChecked());
+    form->NetworkPage->chkHideLocalConnections->click();
+    EXPECT_FALSE(form->NetworkPage->chkHideLocalConnections->isChecked());
     ASSERT_EQ(List()->topLevelItemCount(), 7);
     EXPECT_EQ(Column(1), (QStringList{"TCP", "TCP", "TCP", "TCP", "UDP", "UDP", "UDP"}));
     EXPECT_EQ(List()->topLevelItem(3)->text(0), QStringLiteral("System Idle Process"));
@@ -223,13 +232,13 @@ TEST_F(NetworkPage, ListShowsEndpointsAndHidesLocalOnesOnRequest)
 
     // The refresh button keeps the check box's choice; a hidden page is not filled.
     net.tcp.pop_back();
-    form->btnRefreshConnectionListClick(form->btnRefreshConnectionList);
+    form->NetworkPage->btnRefreshConnectionListClick(form->NetworkPage->btnRefreshConnectionList);
     EXPECT_EQ(List()->topLevelItemCount(), 6);
     form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
     net.udp.clear();
-    form->btnRefreshConnectionListClick(form->btnRefreshConnectionList);
+    form->NetworkPage->btnRefreshConnectionListClick(form->NetworkPage->btnRefreshConnectionList);
     EXPECT_EQ(List()->topLevelItemCount(), 6);
-    EXPECT_EQ(form->UdpCount(), 0);
+    EXPECT_EQ(form->NetworkPage->objNetworkMonitor->GetUDPCount(), 0);
 }
 
 TEST_F(NetworkPage, TerminateButtonFollowsTheSelection)
@@ -237,15 +246,15 @@ TEST_F(NetworkPage, TerminateButtonFollowsTheSelection)
     Mix(net);
     Create();
     ShowPage();
-    form->chkHideLocalConnections->click();
-    EXPECT_FALSE(form->btnTerminateConnection->isEnabled());
+    form->NetworkPage->chkHideLocalConnections->click();
+    EXPECT_FALSE(form->NetworkPage->btnTerminateConnection->isEnabled());
     Select(RowWith(5, QStringLiteral("0")));
-    EXPECT_FALSE(form->btnTerminateConnection->isEnabled());
+    EXPECT_FALSE(form->NetworkPage->btnTerminateConnection->isEnabled());
     Select(RowWith(0, QStringLiteral("agent")));
-    EXPECT_TRUE(form->btnTerminateConnection->isEnabled());
+    EXPECT_TRUE(form->NetworkPage->btnTerminateConnection->isEnabled());
     // Nothing happens for the idle process's rows.
     Select(RowWith(5, QStringLiteral("0")));
-    form->ConnectionCommand(0);
+    form->NetworkPage->ConnectionCommand(0);
     EXPECT_TRUE(shown.empty());
 }
 
@@ -264,7 +273,7 @@ TEST_F(NetworkPage, TerminatingTheOwnerAsksAndReports)
     // "No" leaves the process alone.
     Select(RowWith(0, QStringLiteral("sleep")));
     answers = {4};
-    form->btnTerminateConnectionClick(form->btnTerminateConnection);
+    form->NetworkPage->btnTerminateConnectionClick(form->NetworkPage->btnTerminateConnection);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, Shows(QStringLiteral("结束进程可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。"
                                                   "是否确定要执行该操作？\r\r结束进程：sleep [%1]").arg(pid)));
@@ -276,7 +285,7 @@ TEST_F(NetworkPage, TerminatingTheOwnerAsksAndReports)
     // "Yes" ends it, without a report.
     shown.clear();
     answers = {3};
-    form->ConnectionCommand(0);
+    form->NetworkPage->ConnectionCommand(0);
     EXPECT_EQ(shown.size(), 1u);
     EXPECT_TRUE(children[0]->waitForFinished(5000));
 
@@ -284,7 +293,7 @@ TEST_F(NetworkPage, TerminatingTheOwnerAsksAndReports)
     shown.clear();
     Select(RowWith(0, QStringLiteral("server")));
     answers = {3};
-    form->ConnectionCommand(0);
+    form->NetworkPage->ConnectionCommand(0);
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[1].Text, Shows(QStringLiteral("结束进程操作失败！\r\rserver [%1]").arg(kFakePID)));
     EXPECT_EQ(shown[1].Title, QStringLiteral("失败"));
@@ -293,10 +302,10 @@ TEST_F(NetworkPage, TerminatingTheOwnerAsksAndReports)
 
     // Other codes do nothing; a critical process is refused before any question.
     shown.clear();
-    form->ConnectionCommand(1);
+    form->NetworkPage->ConnectionCommand(1);
     EXPECT_TRUE(shown.empty());
     Select(RowWith(0, QStringLiteral("systemd-journald")));
-    form->ConnectionCommand(0);
+    form->NetworkPage->ConnectionCommand(0);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text,
               Shows(QStringLiteral("这是关键系统进程，不允许执行该操作！\r\rsystemd-journald [%1]").arg(kFakePID2)));
@@ -315,18 +324,18 @@ TEST_F(NetworkPage, EveryColumnSortsAsText)
     net.paths[100] = QStringLiteral("/c/Gamma");
     Create();
     ShowPage();
-    form->lvConnectionsColumnClick(List(), 5);
+    form->NetworkPage->lvConnectionsColumnClick(List(), 5);
     EXPECT_EQ(Column(5), (QStringList{"10", "100", "9"}));
-    form->lvConnectionsColumnClick(List(), 5);
+    form->NetworkPage->lvConnectionsColumnClick(List(), 5);
     EXPECT_EQ(Column(5), (QStringList{"9", "100", "10"}));
-    form->lvConnectionsColumnClick(List(), 0);
+    form->NetworkPage->lvConnectionsColumnClick(List(), 0);
     EXPECT_EQ(Column(0), (QStringList{"alpha", "Beta", "Gamma"}));
     // A refresh keeps the order; the data index still finds each row's endpoint.
-    form->btnRefreshConnectionListClick(form->btnRefreshConnectionList);
+    form->NetworkPage->btnRefreshConnectionListClick(form->NetworkPage->btnRefreshConnectionList);
     EXPECT_EQ(Column(0), (QStringList{"alpha", "Beta", "Gamma"}));
     Select(List()->topLevelItem(0));
-    ASSERT_NE(form->SelectedConnection(), nullptr);
-    EXPECT_EQ(form->SelectedConnection()->ProcessID, 10u);
+    ASSERT_NE(form->NetworkPage->SelectedConnection(), nullptr);
+    EXPECT_EQ(form->NetworkPage->SelectedConnection()->ProcessID, 10u);
 }
 
 TEST_F(NetworkPage, InterfaceListOffersUsableInterfacesAndKeepsTheChoice)
@@ -335,25 +344,25 @@ TEST_F(NetworkPage, InterfaceListOffersUsableInterfacesAndKeepsTheChoice)
     net.ifs = {If(1, "lo", IfOperOperational), If(2, "eth0", IfOperOperational), If(3, "down0", IfOperDisconnected),
                If(4, "bare0", IfOperOperational), If(5, "wlan0", IfOperConnecting)};
     net.addrs = {{1, Addr(127, 0, 0, 1)}, {2, Addr(192, 168, 0, 7)}, {3, Addr(10, 9, 9, 9)}, {5, Addr(172, 16, 0, 3)}};
-    form->FillInterfaceList();
-    ASSERT_EQ(form->cbbInterfaceList->count(), 2);
-    EXPECT_EQ(form->cbbInterfaceList->itemText(0), QStringLiteral("eth0 [192.168.0.7]"));
-    EXPECT_EQ(form->cbbInterfaceList->itemText(1), QStringLiteral("wlan0 [172.16.0.3]"));
-    EXPECT_EQ(form->InterfaceMap.size(), 5);
-    EXPECT_EQ(form->InterfaceMap[0], 1);
-    EXPECT_EQ(form->InterfaceMap[1], 4);
-    EXPECT_EQ(form->cbbInterfaceList->currentIndex(), 0);
+    form->NetworkPage->FillInterfaceList();
+    ASSERT_EQ(form->NetworkPage->cbbInterfaceList->count(), 2);
+    EXPECT_EQ(form->NetworkPage->cbbInterfaceList->itemText(0), QStringLiteral("eth0 [192.168.0.7]"));
+    EXPECT_EQ(form->NetworkPage->cbbInterfaceList->itemText(1), QStringLiteral("wlan0 [172.16.0.3]"));
+    EXPECT_EQ(form->NetworkPage->InterfaceMap.size(), 5);
+    EXPECT_EQ(form->NetworkPage->InterfaceMap[0], 1);
+    EXPECT_EQ(form->NetworkPage->InterfaceMap[1], 4);
+    EXPECT_EQ(form->NetworkPage->cbbInterfaceList->currentIndex(), 0);
 
-    form->cbbInterfaceList->setCurrentIndex(1);
-    form->cbbInterfaceListChange(form->cbbInterfaceList);
-    form->FillInterfaceList();
-    EXPECT_EQ(form->cbbInterfaceList->currentIndex(), 1);
+    form->NetworkPage->cbbInterfaceList->setCurrentIndex(1);
+    form->NetworkPage->cbbInterfaceListChange(form->NetworkPage->cbbInterfaceList);
+    form->NetworkPage->FillInterfaceList();
+    EXPECT_EQ(form->NetworkPage->cbbInterfaceList->currentIndex(), 1);
     // The chosen position is gone: back to the first.
     net.ifs[4].operStatus = IfOperDisconnected;
-    form->FillInterfaceList();
-    EXPECT_EQ(form->cbbInterfaceList->count(), 1);
-    EXPECT_EQ(form->cbbInterfaceList->currentIndex(), 0);
-    EXPECT_EQ(form->InterfaceListTag, 0);
+    form->NetworkPage->FillInterfaceList();
+    EXPECT_EQ(form->NetworkPage->cbbInterfaceList->count(), 1);
+    EXPECT_EQ(form->NetworkPage->cbbInterfaceList->currentIndex(), 0);
+    EXPECT_EQ(form->NetworkPage->InterfaceListTag, 0);
 }
 
 TEST_F(NetworkPage, TrafficTickPlotsTheChosenInterfaceOnAnyPage)
@@ -362,42 +371,42 @@ TEST_F(NetworkPage, TrafficTickPlotsTheChosenInterfaceOnAnyPage)
     net.ifs = {If(1, "lo", IfOperOperational, 10, 10), If(2, "eth0", IfOperOperational, 1000, 2000),
                If(3, "eth1", IfOperOperational, 0, 0)};
     net.addrs = {{1, Addr(127, 0, 0, 1)}, {2, Addr(192, 168, 0, 7)}, {3, Addr(192, 168, 1, 7)}};
-    form->FillInterfaceList();
-    ASSERT_EQ(form->cbbInterfaceList->count(), 2);
+    form->NetworkPage->FillInterfaceList();
+    ASSERT_EQ(form->NetworkPage->cbbInterfaceList->count(), 2);
     ASSERT_TRUE(form->pnlTab_Process->isVisible()); // another page is shown
 
     net.ifs[1].inOctets = 1500;
     net.ifs[1].outOctets = 2300;
     ASSERT_TRUE(QMetaObject::invokeMethod(form->tmrTraffic, "timeout", Qt::DirectConnection));
-    ASSERT_EQ(form->tsTrafficSend->count(), 1);
-    ASSERT_EQ(form->tsTrafficReceive->count(), 1);
-    EXPECT_EQ(form->tsTrafficSend->at(0), QPointF(201, 300));
-    EXPECT_EQ(form->tsTrafficReceive->at(0), QPointF(201, 500));
-    EXPECT_EQ(form->axTrafficBottom->min(), 1);
-    EXPECT_EQ(form->axTrafficBottom->max(), 201);
-    EXPECT_EQ(form->lblTrafficSend->text(), QStringLiteral("发送(当前/总计) - 300 Bytes / 2300 Bytes"));
-    EXPECT_EQ(form->lblTrafficReceive->text(), QStringLiteral("接收(当前/总计) - 500 Bytes / 1500 Bytes"));
+    ASSERT_EQ(form->NetworkPage->tsTrafficSend->count(), 1);
+    ASSERT_EQ(form->NetworkPage->tsTrafficReceive->count(), 1);
+    EXPECT_EQ(form->NetworkPage->tsTrafficSend->at(0), QPointF(201, 300));
+    EXPECT_EQ(form->NetworkPage->tsTrafficReceive->at(0), QPointF(201, 500));
+    EXPECT_EQ(form->NetworkPage->axTrafficBottom->min(), 1);
+    EXPECT_EQ(form->NetworkPage->axTrafficBottom->max(), 201);
+    EXPECT_EQ(form->NetworkPage->lblTrafficSend->text(), QStringLiteral("发送(当前/总计) - 300 Bytes / 2300 Bytes"));
+    EXPECT_EQ(form->NetworkPage->lblTrafficReceive->text(), QStringLiteral("接收(当前/总计) - 500 Bytes / 1500 Bytes"));
     // Totals beyond 32 bits show as they are.
     net.ifs[1].inOctets = 1500 + (5ull << 32);
-    form->TrafficTick();
-    EXPECT_EQ(form->lblTrafficReceive->text(),
+    form->NetworkPage->TrafficTick();
+    EXPECT_EQ(form->NetworkPage->lblTrafficReceive->text(),
               QStringLiteral("接收(当前/总计) - %1 Bytes / %2 Bytes").arg(5ull << 32).arg(1500 + (5ull << 32)));
-    EXPECT_EQ(form->tsTrafficSend->count(), 2);
+    EXPECT_EQ(form->NetworkPage->tsTrafficSend->count(), 2);
 
     // Choosing the same interface keeps the chart; another one empties it.
-    form->cbbInterfaceListChange(form->cbbInterfaceList);
-    EXPECT_EQ(form->tsTrafficSend->count(), 2);
-    form->cbbInterfaceList->setCurrentIndex(1);
-    form->cbbInterfaceListChange(form->cbbInterfaceList);
-    EXPECT_EQ(form->tsTrafficSend->count(), 0);
-    EXPECT_EQ(form->tsTrafficReceive->count(), 0);
+    form->NetworkPage->cbbInterfaceListChange(form->NetworkPage->cbbInterfaceList);
+    EXPECT_EQ(form->NetworkPage->tsTrafficSend->count(), 2);
+    form->NetworkPage->cbbInterfaceList->setCurrentIndex(1);
+    form->NetworkPage->cbbInterfaceListChange(form->NetworkPage->cbbInterfaceList);
+    EXPECT_EQ(form->NetworkPage->tsTrafficSend->count(), 0);
+    EXPECT_EQ(form->NetworkPage->tsTrafficReceive->count(), 0);
 
     // The series keep only the window that can be seen.
     for (int i = 0; i < 450; ++i)
-        form->TrafficTick();
-    EXPECT_LE(form->tsTrafficSend->count(), 202);
-    EXPECT_GE(form->tsTrafficSend->count(), 200);
-    EXPECT_EQ(form->tsTrafficSend->at(form->tsTrafficSend->count() - 1).x(), form->axTrafficBottom->max());
+        form->NetworkPage->TrafficTick();
+    EXPECT_LE(form->NetworkPage->tsTrafficSend->count(), 202);
+    EXPECT_GE(form->NetworkPage->tsTrafficSend->count(), 200);
+    EXPECT_EQ(form->NetworkPage->tsTrafficSend->at(form->NetworkPage->tsTrafficSend->count() - 1).x(), form->NetworkPage->axTrafficBottom->max());
 }
 
 TEST_F(NetworkPage, LoopbackOnlyMachineHasAnIdleChart)
@@ -405,12 +414,12 @@ TEST_F(NetworkPage, LoopbackOnlyMachineHasAnIdleChart)
     Create();
     net.ifs = {If(1, "lo", IfOperOperational, 10, 10)};
     net.addrs = {{1, Addr(127, 0, 0, 1)}};
-    form->FillInterfaceList();
-    EXPECT_EQ(form->cbbInterfaceList->count(), 0);
-    form->TrafficTick();
-    form->TrafficTick();
-    EXPECT_EQ(form->tsTrafficSend->count(), 0);
-    EXPECT_EQ(form->axTrafficBottom->max(), 200);
+    form->NetworkPage->FillInterfaceList();
+    EXPECT_EQ(form->NetworkPage->cbbInterfaceList->count(), 0);
+    form->NetworkPage->TrafficTick();
+    form->NetworkPage->TrafficTick();
+    EXPECT_EQ(form->NetworkPage->tsTrafficSend->count(), 0);
+    EXPECT_EQ(form->NetworkPage->axTrafficBottom->max(), 200);
 }
 
 TEST_F(NetworkPage, MonitorLegendEntrySwitchesSamplingOffAndOn)
@@ -418,26 +427,49 @@ TEST_F(NetworkPage, MonitorLegendEntrySwitchesSamplingOffAndOn)
     Create();
     net.ifs = {If(2, "eth0", IfOperOperational, 1000, 2000)};
     net.addrs = {{2, Addr(192, 168, 0, 7)}};
-    form->FillInterfaceList();
+    form->NetworkPage->FillInterfaceList();
     form->tmrTraffic->start();
-    form->TrafficTick();
-    ASSERT_EQ(form->tsTrafficSend->count(), 1);
-    const QList<QLegendMarker *> markers = form->chtNetTraffic->chart()->legend()->markers(form->tsTrafficMonitor);
+    form->NetworkPage->TrafficTick();
+    ASSERT_EQ(form->NetworkPage->tsTrafficSend->count(), 1);
+    const QList<QLegendMarker *> markers = form->NetworkPage->chtNetTraffic->chart()->legend()->markers(form->NetworkPage->tsTrafficMonitor);
     ASSERT_EQ(markers.size(), 1);
     emit markers[0]->clicked();
     EXPECT_FALSE(form->tmrTraffic->isActive());
-    EXPECT_EQ(form->tsTrafficSend->count(), 0);
-    EXPECT_EQ(form->tsTrafficReceive->count(), 0);
-    EXPECT_EQ(form->lblTrafficSend->text(), QStringLiteral("发送(当前/总计) - 0.00 KB / 0.00 KB"));
-    EXPECT_EQ(form->lblTrafficReceive->text(), QStringLiteral("接收(当前/总计) - 0.00 KB / 0.00 KB"));
+    EXPECT_EQ(form->NetworkPage->tsTrafficSend->count(), 0);
+    EXPECT_EQ(form->NetworkPage->tsTrafficReceive->count(), 0);
+    EXPECT_EQ(form->NetworkPage->lblTrafficSend->text(), QStringLiteral("发送(当前/总计) - 0.00 KB / 0.00 KB"));
+    EXPECT_EQ(form->NetworkPage->lblTrafficReceive->text(), QStringLiteral("接收(当前/总计) - 0.00 KB / 0.00 KB"));
     emit markers[0]->clicked();
     EXPECT_TRUE(form->tmrTraffic->isActive());
     form->tmrTraffic->stop();
     // The other entries only switch their own line.
-    const QList<QLegendMarker *> send = form->chtNetTraffic->chart()->legend()->markers(form->tsTrafficSend);
+    const QList<QLegendMarker *> send = form->NetworkPage->chtNetTraffic->chart()->legend()->markers(form->NetworkPage->tsTrafficSend);
     ASSERT_EQ(send.size(), 1);
     form->tmrTraffic->start();
     emit send[0]->clicked();
     EXPECT_TRUE(form->tmrTraffic->isActive());
     form->tmrTraffic->stop();
+}
+
+TEST_F(NetworkPage, TrafficLegendStaysOffTheAxisAtTheMinimumSize)
+{
+    Create();
+    ShowPage();
+    for (const QSize size : {QSize(800, 600), QSize(620, 450)}) {
+        form->resize(size);
+        QApplication::processEvents();
+        QChart *chart = form->NetworkPage->chtNetTraffic->chart();
+        const QRectF legend = chart->legend()->geometry();
+        // The left axis: its line at the plot's left edge, its labels to the left of it.
+        const QValueAxis *axis = form->NetworkPage->axTrafficLeft;
+        const QFontMetricsF labels(axis->labelsFont());
+        const qreal labelWidth = labels.horizontalAdvance(QString::number(axis->max(), 'f', 0));
+        EXPECT_LT(legend.right(), chart->plotArea().left() - labelWidth) << size.width();
+        EXPECT_GE(legend.left(), 0) << size.width();
+        // Every entry has a line of its own inside the legend.
+        const QFontMetricsF entries(chart->legend()->font());
+        EXPECT_GE(legend.height(), 3 * entries.height()) << size.width();
+        for (QLegendMarker *m : chart->legend()->markers())
+            EXPECT_GE(legend.width(), entries.horizontalAdvance(m->label()) + entries.height()) << size.width();
+    }
 }

@@ -82,7 +82,7 @@ protected:
         Spy();
     }
 
-    TOptimization *opt() const { return form->objOptimization; }
+    TOptimization *opt() const { return form->ServicePage->Optimization->objOptimization; }
     QString BackupFile() const { return dir.file("Backup/opti_services.dat"); }
 
     void WriteBackup(const QByteArray &Data)
@@ -100,9 +100,9 @@ protected:
             return [this, Inner, Kind](QObject *S, quint32 C, quint32 T, const QString &N, TServiceMode M) {
                 const bool busy = opt()->Busy();
                 Inner(S, C, T, N, M);
-                states.push_back({Kind, C, T, N, M, form->lblSvcOpti_Progress->text(), form->pbSvcOpti_Progress->value(),
-                                  form->pbSvcOpti_Progress->maximum(), form->pnlSvcOpti_Control->isHidden(),
-                                  form->pnlSvcOpti_Progress->isHidden(), busy});
+                states.push_back({Kind, C, T, N, M, form->ServicePage->Optimization->lblSvcOpti_Progress->text(), form->ServicePage->Optimization->pbSvcOpti_Progress->value(),
+                                  form->ServicePage->Optimization->pbSvcOpti_Progress->maximum(), form->ServicePage->Optimization->pnlSvcOpti_Control->isHidden(),
+                                  form->ServicePage->Optimization->pnlSvcOpti_Progress->isHidden(), busy});
                 if (During)
                     During(states.back());
             };
@@ -118,10 +118,10 @@ protected:
         QDeadlineTimer deadline(Ms);
         for (;;) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            if (!opt()->Busy() && form->SvcOptiPendingOptions < 0) {
+            if (!opt()->Busy() && form->ServicePage->Optimization->SvcOptiPendingOptions < 0) {
                 // A job that just ended may still have its end notice on the way.
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-                if (!opt()->Busy() && form->SvcOptiPendingOptions < 0)
+                if (!opt()->Busy() && form->ServicePage->Optimization->SvcOptiPendingOptions < 0)
                     return true;
             }
             if (deadline.hasExpired())
@@ -139,13 +139,13 @@ protected:
 
     QList<QCheckBox *> Boxes() const
     {
-        return {form->chkSvcOpti_AutomaticUpdates,   form->chkSvcOpti_SystemRestore,
-                form->chkSvcOpti_TaskSchedule,       form->chkSvcOpti_WindowsFirewall,
-                form->chkSvcOpti_CDBurning,          form->chkSvcOpti_RemoteDesktopAssistance,
-                form->chkSvcOpti_RoutingAndRemoteAccess, form->chkSvcOpti_WirelessConnection,
-                form->chkSvcOpti_PrintSpooler,       form->chkSvcOpti_Bluetooth,
-                form->chkSvcOpti_ImageDevice,        form->chkSvcOpti_SmartCard,
-                form->chkSvcOpti_UPS};
+        return {form->ServicePage->Optimization->chkSvcOpti_AutomaticUpdates,   form->ServicePage->Optimization->chkSvcOpti_SystemRestore,
+                form->ServicePage->Optimization->chkSvcOpti_TaskSchedule,       form->ServicePage->Optimization->chkSvcOpti_WindowsFirewall,
+                form->ServicePage->Optimization->chkSvcOpti_CDBurning,          form->ServicePage->Optimization->chkSvcOpti_RemoteDesktopAssistance,
+                form->ServicePage->Optimization->chkSvcOpti_RoutingAndRemoteAccess, form->ServicePage->Optimization->chkSvcOpti_WirelessConnection,
+                form->ServicePage->Optimization->chkSvcOpti_PrintSpooler,       form->ServicePage->Optimization->chkSvcOpti_Bluetooth,
+                form->ServicePage->Optimization->chkSvcOpti_ImageDevice,        form->ServicePage->Optimization->chkSvcOpti_SmartCard,
+                form->ServicePage->Optimization->chkSvcOpti_UPS};
     }
 
     QString FileState(const QString &Name) const

@@ -17,12 +17,12 @@ const QString kAskBackupFirst = ptest::Shows(QStringLiteral(
 
 TEST_F(PanelTest, PanelStartsHiddenWithItsControlsInFlagOrder)
 {
-    EXPECT_TRUE(form->pnlServicesOptimizaion->isHidden());
-    EXPECT_EQ(form->pnlServicesOptimizaion->size(), QSize(460, 228));
-    EXPECT_EQ(form->lblSvcOpti_Title->text(), "服务优化向导：请在下面勾选您可能需要使用到的系统功能。");
-    EXPECT_EQ(form->lblSvcOpti_System->text(), "[系统扩展]");
-    EXPECT_EQ(form->lblSvcOpti_Network->text(), "[网络扩展]");
-    EXPECT_EQ(form->lblSvcOpti_Device->text(), "[设备支持]");
+    EXPECT_TRUE(form->ServicePage->Optimization->pnlServicesOptimizaion->isHidden());
+    EXPECT_EQ(form->ServicePage->Optimization->pnlServicesOptimizaion->size(), QSize(460, 228));
+    EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_Title->text(), "服务优化向导：请在下面勾选您可能需要使用到的系统功能。");
+    EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_System->text(), "[系统扩展]");
+    EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_Network->text(), "[网络扩展]");
+    EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_Device->text(), "[设备支持]");
     const QStringList captions = {"自动更新", "系统还原", "计划任务", "系统自带防火墙", "系统自带刻录功能",
                                   "远程桌面/协助", "路由功能/远程接入", "无线网络连接", "打印机", "蓝牙设备",
                                   "影像设备(摄像头/扫描仪)", "智能卡", "UPS 不间断供电设备"};
@@ -36,26 +36,26 @@ TEST_F(PanelTest, PanelStartsHiddenWithItsControlsInFlagOrder)
         EXPECT_EQ(boxes[i]->pos(), places[i]) << i;
         EXPECT_FALSE(boxes[i]->isChecked());
     }
-    EXPECT_FALSE(form->pnlSvcOpti_Control->isHidden());
-    EXPECT_TRUE(form->pnlSvcOpti_Progress->isHidden());
-    EXPECT_EQ(form->btnSvcOpti_Backup->Caption(), "备份");
-    EXPECT_EQ(form->btnSvcOpti_Restore->Caption(), "恢复");
-    EXPECT_EQ(form->btnSvcOpti_Optimize->Caption(), "优化!");
-    EXPECT_EQ(form->pbSvcOpti_Progress->minimum(), 0);
-    EXPECT_EQ(form->pbSvcOpti_Progress->maximum(), 100);
+    EXPECT_FALSE(form->ServicePage->Optimization->pnlSvcOpti_Control->isHidden());
+    EXPECT_TRUE(form->ServicePage->Optimization->pnlSvcOpti_Progress->isHidden());
+    EXPECT_EQ(form->ServicePage->Optimization->btnSvcOpti_Backup->Caption(), "备份");
+    EXPECT_EQ(form->ServicePage->Optimization->btnSvcOpti_Restore->Caption(), "恢复");
+    EXPECT_EQ(form->ServicePage->Optimization->btnSvcOpti_Optimize->Caption(), "优化!");
+    EXPECT_EQ(form->ServicePage->Optimization->pbSvcOpti_Progress->minimum(), 0);
+    EXPECT_EQ(form->ServicePage->Optimization->pbSvcOpti_Progress->maximum(), 100);
 
     // The services page's button shows and hides it.
     form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
-    form->btnServicesOptimizationClick(form->btnServicesOptimization);
-    EXPECT_FALSE(form->pnlServicesOptimizaion->isHidden());
-    form->btnServicesOptimizationClick(form->btnServicesOptimization);
-    EXPECT_TRUE(form->pnlServicesOptimizaion->isHidden());
+    form->ServicePage->btnServicesOptimizationClick(form->ServicePage->btnServicesOptimization);
+    EXPECT_FALSE(form->ServicePage->Optimization->pnlServicesOptimizaion->isHidden());
+    form->ServicePage->btnServicesOptimizationClick(form->ServicePage->btnServicesOptimization);
+    EXPECT_TRUE(form->ServicePage->Optimization->pnlServicesOptimizaion->isHidden());
 }
 
 TEST_F(PanelTest, RestoreWithoutBackupOffersOneAndNoDoesNothing)
 {
     answers = {4};
-    form->btnSvcOpti_RestoreClick(form->btnSvcOpti_Restore);
+    form->ServicePage->Optimization->btnSvcOpti_RestoreClick(form->ServicePage->Optimization->btnSvcOpti_Restore);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, kAskBackupInstead);
     EXPECT_EQ(shown[0].Title, "询问");
@@ -69,8 +69,8 @@ TEST_F(PanelTest, RestoreWithoutBackupOffersOneAndNoDoesNothing)
     // "是" backs up instead.
     bus->manager.setUnits({fakesd::Service("alpha", "active", "enabled"), fakesd::Service("beta")});
     answers = {3};
-    form->btnSvcOpti_RestoreClick(form->btnSvcOpti_Restore);
-    EXPECT_EQ(form->lblSvcOpti_Progress->text(), "正在备份");
+    form->ServicePage->Optimization->btnSvcOpti_RestoreClick(form->ServicePage->Optimization->btnSvcOpti_Restore);
+    EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_Progress->text(), "正在备份");
     ASSERT_TRUE(WaitIdle());
     ASSERT_GE(states.size(), 2u);
     for (const PanelState &s : states)
@@ -83,11 +83,11 @@ TEST_F(PanelTest, RestoreWithBackupAsksAndRefreshesTheList)
     bus->manager.setUnits({fakesd::Service("alpha", "active", "enabled"), fakesd::Service("beta")});
     WriteBackup("[ServicesBackup]\nalpha=4\nbeta=2\n");
     form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
-    ASSERT_GE(form->lvServices->topLevelItemCount(), 2);
+    ASSERT_GE(form->ServicePage->lvServices->topLevelItemCount(), 2);
     auto row = [this](const QString &Name) -> QTreeWidgetItem * {
-        for (int i = 0; i < form->lvServices->topLevelItemCount(); ++i)
-            if (form->lvServices->topLevelItem(i)->text(0) == Name)
-                return form->lvServices->topLevelItem(i);
+        for (int i = 0; i < form->ServicePage->lvServices->topLevelItemCount(); ++i)
+            if (form->ServicePage->lvServices->topLevelItem(i)->text(0) == Name)
+                return form->ServicePage->lvServices->topLevelItem(i);
         return nullptr;
     };
     ASSERT_NE(row("alpha"), nullptr);
@@ -95,7 +95,7 @@ TEST_F(PanelTest, RestoreWithBackupAsksAndRefreshesTheList)
 
     // "否" to the question: nothing.
     answers = {4};
-    form->btnSvcOpti_RestoreClick(form->btnSvcOpti_Restore);
+    form->ServicePage->Optimization->btnSvcOpti_RestoreClick(form->ServicePage->Optimization->btnSvcOpti_Restore);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, kAskRestore);
     EXPECT_EQ(shown[0].Title, "询问");
@@ -105,9 +105,9 @@ TEST_F(PanelTest, RestoreWithBackupAsksAndRefreshesTheList)
     EXPECT_TRUE(states.empty());
 
     answers = {3};
-    form->btnSvcOpti_RestoreClick(form->btnSvcOpti_Restore);
-    EXPECT_EQ(form->lblSvcOpti_Progress->text(), "正在恢复");
-    EXPECT_EQ(form->pbSvcOpti_Progress->value(), 1);
+    form->ServicePage->Optimization->btnSvcOpti_RestoreClick(form->ServicePage->Optimization->btnSvcOpti_Restore);
+    EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_Progress->text(), "正在恢复");
+    EXPECT_EQ(form->ServicePage->Optimization->pbSvcOpti_Progress->value(), 1);
     ASSERT_TRUE(WaitIdle());
     ASSERT_EQ(states.size(), 2u);
     EXPECT_EQ(states[0].Label, "正在恢复：alpha - 禁用");
@@ -131,10 +131,10 @@ TEST_F(PanelTest, OptimizeWithBackupPresentStartsAtOnceWithTheTickedFlags)
     bus->manager.setUnits({fakesd::Service("Spooler", "active", "enabled"),
                            fakesd::Service("wuauserv", "inactive", "disabled")});
     WriteBackup("[ServicesBackup]\nSpooler=2\n");
-    form->chkSvcOpti_AutomaticUpdates->setChecked(true);
-    form->btnSvcOpti_OptimizeClick(form->btnSvcOpti_Optimize);
+    form->ServicePage->Optimization->chkSvcOpti_AutomaticUpdates->setChecked(true);
+    form->ServicePage->Optimization->btnSvcOpti_OptimizeClick(form->ServicePage->Optimization->btnSvcOpti_Optimize);
     EXPECT_TRUE(shown.empty());
-    EXPECT_EQ(form->lblSvcOpti_Progress->text(), "正在优化");
+    EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_Progress->text(), "正在优化");
     ASSERT_TRUE(WaitIdle());
     ASSERT_EQ(states.size(), 81u);
     for (quint32 i = 0; i < 81; ++i) {
@@ -151,8 +151,8 @@ TEST_F(PanelTest, OptimizeWithBackupPresentStartsAtOnceWithTheTickedFlags)
     EXPECT_EQ(ActiveState("wuauserv"), "active");
     EXPECT_EQ(FileState("Spooler"), "disabled");
     EXPECT_EQ(ActiveState("Spooler"), "inactive");
-    EXPECT_FALSE(form->pnlSvcOpti_Control->isHidden());
-    EXPECT_TRUE(form->pnlSvcOpti_Progress->isHidden());
+    EXPECT_FALSE(form->ServicePage->Optimization->pnlSvcOpti_Control->isHidden());
+    EXPECT_TRUE(form->ServicePage->Optimization->pnlSvcOpti_Progress->isHidden());
 }
 
 TEST_F(PanelTest, OptimizeWithoutBackupAsksAndFollowsTheAnswer)
@@ -161,7 +161,7 @@ TEST_F(PanelTest, OptimizeWithoutBackupAsksAndFollowsTheAnswer)
     for (quint8 answer : {quint8(2), quint8(0), quint8(27)}) {
         shown.clear();
         answers = {answer};
-        form->btnSvcOpti_OptimizeClick(form->btnSvcOpti_Optimize);
+        form->ServicePage->Optimization->btnSvcOpti_OptimizeClick(form->ServicePage->Optimization->btnSvcOpti_Optimize);
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].Text, kAskBackupFirst);
         EXPECT_EQ(shown[0].Title, "注意");
@@ -172,7 +172,7 @@ TEST_F(PanelTest, OptimizeWithoutBackupAsksAndFollowsTheAnswer)
     }
     // "否": optimise without a backup.
     answers = {4};
-    form->btnSvcOpti_OptimizeClick(form->btnSvcOpti_Optimize);
+    form->ServicePage->Optimization->btnSvcOpti_OptimizeClick(form->ServicePage->Optimization->btnSvcOpti_Optimize);
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(states.size(), 81u);
     EXPECT_FALSE(QFileInfo::exists(BackupFile()));
@@ -181,11 +181,11 @@ TEST_F(PanelTest, OptimizeWithoutBackupAsksAndFollowsTheAnswer)
 TEST_F(PanelTest, OptimizeAfterBackupWaitsForTheBackupToEnd)
 {
     bus->manager.setUnits({fakesd::Service("Spooler", "active", "enabled"), fakesd::Service("alpha")});
-    form->chkSvcOpti_PrintSpooler->setChecked(true);
+    form->ServicePage->Optimization->chkSvcOpti_PrintSpooler->setChecked(true);
     answers = {3};
-    form->btnSvcOpti_OptimizeClick(form->btnSvcOpti_Optimize);
+    form->ServicePage->Optimization->btnSvcOpti_OptimizeClick(form->ServicePage->Optimization->btnSvcOpti_Optimize);
     // Untick after the click: the run uses the boxes as they were when it was asked for.
-    form->chkSvcOpti_PrintSpooler->setChecked(false);
+    form->ServicePage->Optimization->chkSvcOpti_PrintSpooler->setChecked(false);
     ASSERT_TRUE(WaitIdle());
     std::vector<char> kinds = Kinds();
     const auto firstO = std::find(kinds.begin(), kinds.end(), 'O');
@@ -211,13 +211,13 @@ TEST_F(PanelTest, ButtonsDuringARunOnlyTouchTheProgressTexts)
         if (s.Current != 1 || pressed)
             return;
         pressed = true;
-        form->btnSvcOpti_BackupClick(form->btnSvcOpti_Backup);
-        EXPECT_EQ(form->lblSvcOpti_Progress->text(), "正在备份");
-        EXPECT_EQ(form->pbSvcOpti_Progress->value(), 1);
-        form->btnSvcOpti_OptimizeClick(form->btnSvcOpti_Optimize);
+        form->ServicePage->Optimization->btnSvcOpti_BackupClick(form->ServicePage->Optimization->btnSvcOpti_Backup);
+        EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_Progress->text(), "正在备份");
+        EXPECT_EQ(form->ServicePage->Optimization->pbSvcOpti_Progress->value(), 1);
+        form->ServicePage->Optimization->btnSvcOpti_OptimizeClick(form->ServicePage->Optimization->btnSvcOpti_Optimize);
     };
     answers = {3};
-    form->btnSvcOpti_RestoreClick(form->btnSvcOpti_Restore);
+    form->ServicePage->Optimization->btnSvcOpti_RestoreClick(form->ServicePage->Optimization->btnSvcOpti_Restore);
     ASSERT_TRUE(WaitIdle());
     EXPECT_TRUE(pressed);
     ASSERT_EQ(states.size(), 3u);
@@ -236,11 +236,41 @@ TEST_F(PanelTest, ClosingTheFormDuringARunEndsCleanly)
             QMetaObject::invokeMethod(qApp, [this] { form.reset(); }, Qt::QueuedConnection);
     };
     answers = {3};
-    form->btnSvcOpti_RestoreClick(form->btnSvcOpti_Restore);
+    form->ServicePage->Optimization->btnSvcOpti_RestoreClick(form->ServicePage->Optimization->btnSvcOpti_Restore);
     QDeadlineTimer deadline(20000);
     while (form && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_EQ(form, nullptr);
     EXPECT_GE(states.size(), 2u);
     EXPECT_LE(states.size(), 3u);
+}
+
+TEST_F(PanelTest, AFailedJobIsReportedAndNoOptimisationFollowsIt)
+{
+    bus->manager.setUnits({fakesd::Service("Spooler", "active", "enabled")});
+    // The backup that "是" asks for cannot reach the service manager: it is reported, and the
+    // optimisation that was to follow it does not run without it.
+    const QByteArray saved = qgetenv(platform::services::BusAddressVariable);
+    IsolateFromSystemServices();
+    answers = {3, 1};
+    form->ServicePage->Optimization->btnSvcOpti_OptimizeClick(form->ServicePage->Optimization->btnSvcOpti_Optimize);
+    ASSERT_TRUE(WaitIdle());
+    qputenv(platform::services::BusAddressVariable, saved);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].Text, QStringLiteral("备份服务配置操作失败！\n\n") + BackupFile());
+    EXPECT_EQ(shown[1].Title, QStringLiteral("失败"));
+    EXPECT_EQ(shown[1].Icon, 5);
+    EXPECT_EQ(shown[1].Buttons, 0);
+    EXPECT_TRUE(states.empty());
+    EXPECT_FALSE(QFileInfo::exists(BackupFile()));
+    EXPECT_EQ(ActiveState("Spooler"), "active");
+    EXPECT_FALSE(form->ServicePage->Optimization->pnlSvcOpti_Control->isHidden());
+    EXPECT_TRUE(form->ServicePage->Optimization->pnlSvcOpti_Progress->isHidden());
+
+    // With the manager back, a run that ends well shows nothing.
+    shown.clear();
+    form->ServicePage->Optimization->btnSvcOpti_BackupClick(form->ServicePage->Optimization->btnSvcOpti_Backup);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(QFileInfo::exists(BackupFile()));
 }

@@ -11,6 +11,13 @@
 #include "sysinfo/Processes.h"
 #include "ui/UiHooks.h"
 #include "ui/frmMain.h"
+#include "ui/frmMainAutoruns.h"
+#include "ui/frmMainDetails.h"
+#include "ui/frmMainNetwork.h"
+#include "ui/frmMainProcess.h"
+#include "ui/frmMainServices.h"
+#include "ui/frmMainSystem.h"
+#include "ui/frmMainUpdate.h"
 #include "ui/frmMessage.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +28,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QThread>
+#include <QTextEdit>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -273,13 +281,13 @@ protected:
         return children.back();
     }
 
-    QTreeWidget *List() const { return form->lvProcesses; }
+    QTreeWidget *List() const { return form->ProcessPage->lvProcesses; }
 
     int RowIndex(quint32 pid) const
     {
         for (int i = 0; i < List()->topLevelItemCount(); ++i) {
             quint32 p = 0;
-            if (TFormMain::RowPID(List()->topLevelItem(i), p) && p == pid)
+            if (TProcessPage::RowPID(List()->topLevelItem(i), p) && p == pid)
                 return i;
         }
         return -1;
@@ -304,7 +312,7 @@ protected:
         QList<quint32> out;
         for (int i = 0; i < List()->topLevelItemCount(); ++i) {
             quint32 p = 0;
-            TFormMain::RowPID(List()->topLevelItem(i), p);
+            TProcessPage::RowPID(List()->topLevelItem(i), p);
             out << p;
         }
         return out;

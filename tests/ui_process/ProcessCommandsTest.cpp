@@ -32,7 +32,7 @@ protected:
     }
     QAction *AffinityItem(int index) const
     {
-        const QList<QAction *> items = form->mniProcess_Affinity->actions();
+        const QList<QAction *> items = form->ProcessPage->mniProcess_Affinity->actions();
         return index < items.size() ? items[index] : nullptr;
     }
 };
@@ -46,7 +46,7 @@ TEST_F(ProcessCommands, CriticalProcessIsRefusedButMayBeLocated)
     Select({c.pid});
     for (quint8 command : {0, 1, 2, 3, 4, 5}) {
         shown.clear();
-        form->ExecuteProcessCommand(command, 0x40);
+        form->ProcessPage->ExecuteProcessCommand(command, 0x40);
         ASSERT_EQ(shown.size(), 1u) << int(command);
         EXPECT_EQ(shown[0].Text, Text(u"这是关键系统进程，不允许执行该操作！\r\r%1 [%2]", QStringLiteral("journal"), c.pid));
         EXPECT_EQ(shown[0].Title, QStringLiteral("禁止"));
@@ -57,8 +57,8 @@ TEST_F(ProcessCommands, CriticalProcessIsRefusedButMayBeLocated)
     EXPECT_EQ(c.state(), 'S');
 
     shown.clear();
-    form->mniProcess_LocationClick(form->mniProcess_Location);
-    form->mniProcess_PropertiesClick(form->mniProcess_Properties);
+    form->ProcessPage->mniProcess_LocationClick(form->ProcessPage->mniProcess_Location);
+    form->ProcessPage->mniProcess_PropertiesClick(form->ProcessPage->mniProcess_Properties);
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(located, QStringList{kJournal});
     EXPECT_EQ(propertied, QStringList{kJournal});
@@ -73,9 +73,9 @@ TEST_F(ProcessCommands, CriticalSetIsByFullPath)
     Create();
     for (const char *path : {"/opt/fake/init-program", "/usr/lib/systemd/systemd-journald",
                              "/USR/LIB/SYSTEMD/SYSTEMD-LOGIND", "/usr/bin/dbus-daemon"})
-        EXPECT_TRUE(form->IsCriticalProcess(QLatin1String(path))) << path;
+        EXPECT_TRUE(form->ProcessPage->IsCriticalProcess(QLatin1String(path))) << path;
     for (const char *path : {"/home/someone/systemd-journald", "/usr/lib/systemd/systemd-journald.bak", ""})
-        EXPECT_FALSE(form->IsCriticalProcess(QLatin1String(path))) << path;
+        EXPECT_FALSE(form->ProcessPage->IsCriticalProcess(QLatin1String(path))) << path;
 }
 
 TEST_F(ProcessCommands, TerminateAsksAndActsOnlyOnYes)
@@ -84,7 +84,7 @@ TEST_F(ProcessCommands, TerminateAsksAndActsOnlyOnYes)
     Create();
     Select({c.pid});
     answers = {4};
-    form->btnTerminateProcessClick(form->btnTerminateProcess);
+    form->ProcessPage->btnTerminateProcessClick(form->ProcessPage->btnTerminateProcess);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, Text(u"结束进程可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。"
                                   u"是否确定要执行该操作？\r\r结束进程：%1 [%2]",
@@ -95,7 +95,7 @@ TEST_F(ProcessCommands, TerminateAsksAndActsOnlyOnYes)
     EXPECT_FALSE(c.waitEnded(200));
 
     answers = {3};
-    form->mniProcess_TerminateClick(form->mniProcess_Terminate);
+    form->ProcessPage->mniProcess_TerminateClick(form->ProcessPage->mniProcess_Terminate);
     EXPECT_TRUE(c.waitEnded());
     EXPECT_EQ(shown.size(), 2u) << "no failure report after success";
 }
@@ -106,12 +106,12 @@ TEST_F(ProcessCommands, SuspendAsksFirstResumeDoesNot)
     Create();
     Select({c.pid});
     answers = {3};
-    form->mniProcess_PauseClick(form->mniProcess_Pause);
+    form->ProcessPage->mniProcess_PauseClick(form->ProcessPage->mniProcess_Pause);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_TRUE(shown[0].Text.endsWith(QStringLiteral("\n\n暂停进程运行：napper [%1]").arg(c.pid)));
     EXPECT_TRUE(c.waitState('T'));
 
-    form->mniProcess_ResumeClick(form->mniProcess_Resume);
+    form->ProcessPage->mniProcess_ResumeClick(form->ProcessPage->mniProcess_Resume);
     EXPECT_EQ(shown.size(), 1u) << "resume runs without a question";
     EXPECT_TRUE(c.waitState('S'));
 }
@@ -130,7 +130,7 @@ TEST_F(ProcessCommands, SeveralRowsOneYesActsOnAllButCriticalAndSystem)
     Select({0, a.pid, b.pid, crit.pid, kernel.pid});
 
     answers = {4};
-    form->ExecuteProcessCommand(0);
+    form->ProcessPage->ExecuteProcessCommand(0);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, QStringLiteral("当前有多个进程同时被选中。对多个进程同时执行操作属较危险行为，可能会导致程序或系统异常。"
                                             "是否确认对当前选中的多个进程同时执行操作？"));
@@ -140,7 +140,7 @@ TEST_F(ProcessCommands, SeveralRowsOneYesActsOnAllButCriticalAndSystem)
     EXPECT_TRUE(a.running() && b.running());
 
     answers = {3};
-    form->ExecuteProcessCommand(0);
+    form->ProcessPage->ExecuteProcessCommand(0);
     EXPECT_EQ(shown.size(), 2u) << "one warning, no further questions or reports";
     EXPECT_TRUE(a.waitEnded());
     EXPECT_TRUE(b.waitEnded());
@@ -170,7 +170,7 @@ TEST_F(ProcessCommands, FailuresAreReportedForSingleRows)
     for (const Case &k : cases) {
         shown.clear();
         answers = {3};
-        form->ExecuteProcessCommand(k.command, int(IDLE_PRIORITY_CLASS));
+        form->ProcessPage->ExecuteProcessCommand(k.command, int(IDLE_PRIORITY_CLASS));
         ASSERT_EQ(shown.size(), 2u) << int(k.command);
         EXPECT_EQ(shown[1].Text, Text(k.failure, QStringLiteral("stale"), c.pid));
         EXPECT_EQ(shown[1].Title, QStringLiteral("失败"));
@@ -181,18 +181,18 @@ TEST_F(ProcessCommands, FailuresAreReportedForSingleRows)
     TProcessAffinityParam param;
     param.CPUIndex = 0;
     param.Enabled = true;
-    form->ExecuteProcessCommand(6, &param);
+    form->ProcessPage->ExecuteProcessCommand(6, &param);
     ASSERT_EQ(shown.size(), 1u) << "affinity asks nothing, only reports";
     EXPECT_EQ(shown[0].Text, Text(u"设置 CPU 分配操作失败！\r\r%1 [%2]", QStringLiteral("stale"), c.pid));
 
     // Suspend and resume report nothing; a zero priority and no affinity do nothing at all.
     shown.clear();
     answers = {3};
-    form->ExecuteProcessCommand(3);
-    form->ExecuteProcessCommand(4);
-    form->ExecuteProcessCommand(5, 0);
-    form->ExecuteProcessCommand(6, static_cast<const TProcessAffinityParam *>(nullptr));
-    form->ExecuteProcessCommand(9);
+    form->ProcessPage->ExecuteProcessCommand(3);
+    form->ProcessPage->ExecuteProcessCommand(4);
+    form->ProcessPage->ExecuteProcessCommand(5, 0);
+    form->ProcessPage->ExecuteProcessCommand(6, static_cast<const TProcessAffinityParam *>(nullptr));
+    form->ProcessPage->ExecuteProcessCommand(9);
     EXPECT_EQ(shown.size(), 1u);
     EXPECT_TRUE(c.running());
     EXPECT_EQ(c.state(), 'S');
@@ -207,19 +207,19 @@ TEST_F(ProcessCommands, PriorityMenuMarksTheClassAndSetsTheChosenOne)
     source.procs.back().sched = SchedInfo{0, 10};
     Create();
     Select({c.pid});
-    form->mniProcess_PriorityClick(form->mniProcess_Priority);
-    EXPECT_TRUE(form->mniProcess_Priority_BelowNormal->isChecked());
-    EXPECT_FALSE(form->mniProcess_Priority_Normal->isChecked());
+    form->ProcessPage->mniProcess_PriorityClick(form->ProcessPage->mniProcess_Priority);
+    EXPECT_TRUE(form->ProcessPage->mniProcess_Priority_BelowNormal->isChecked());
+    EXPECT_FALSE(form->ProcessPage->mniProcess_Priority_Normal->isChecked());
 
     // A class that cannot be read marks nothing.
     source.find(c.pid)->sched.reset();
-    form->mniProcess_PriorityClick(form->mniProcess_Priority);
-    for (QAction *a : form->mniProcess_Priority->actions())
+    form->ProcessPage->mniProcess_PriorityClick(form->ProcessPage->mniProcess_Priority);
+    for (QAction *a : form->ProcessPage->mniProcess_Priority->actions())
         EXPECT_FALSE(a->isChecked()) << a->text().toStdString();
 
     // "低": asked, then set for real.
     answers = {3};
-    form->mniProcess_Priority_Low->trigger();
+    form->ProcessPage->mniProcess_Priority_Low->trigger();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_TRUE(shown[0].Text.endsWith(QStringLiteral("\n\n改变进程优先级：niced [%1]").arg(c.pid)));
     auto sched = platform::processes::readSchedInfo(qint32(c.pid));
@@ -228,11 +228,11 @@ TEST_F(ProcessCommands, PriorityMenuMarksTheClassAndSetsTheChosenOne)
 
     // "实时": "否" leaves the class alone; "是" sets it or reports why not.
     answers = {4};
-    form->mniProcess_Priority_RealtimeClick(form->mniProcess_Priority_Realtime);
+    form->ProcessPage->mniProcess_Priority_RealtimeClick(form->ProcessPage->mniProcess_Priority_Realtime);
     sched = platform::processes::readSchedInfo(qint32(c.pid));
     EXPECT_EQ(TProcessHelper::PriorityClassOf(sched->policy, sched->nice), IDLE_PRIORITY_CLASS);
     answers = {3};
-    form->mniProcess_Priority_RealtimeClick(form->mniProcess_Priority_Realtime);
+    form->ProcessPage->mniProcess_Priority_RealtimeClick(form->ProcessPage->mniProcess_Priority_Realtime);
     sched = platform::processes::readSchedInfo(qint32(c.pid));
     const bool set = TProcessHelper::PriorityClassOf(sched->policy, sched->nice) == REALTIME_PRIORITY_CLASS;
     const bool reported = shown.size() == 4 && shown[3].Title == QStringLiteral("失败");
@@ -243,19 +243,19 @@ TEST_F(ProcessCommands, AffinityMenuListsProcessorsMarksAndClearsABit)
 {
     source.cpus = 1;
     Create();
-    EXPECT_FALSE(form->mniProcess_Affinity->menuAction()->isVisible()) << "hidden on one processor";
+    EXPECT_FALSE(form->ProcessPage->mniProcess_Affinity->menuAction()->isVisible()) << "hidden on one processor";
     form.reset();
 
     Child &c = Listed(QStringLiteral("pinned"));
     source.cpus = 4;
     source.procs.back().affinity = std::vector<bool>{true, false, true, true};
     Create();
-    ASSERT_TRUE(form->mniProcess_Affinity->menuAction()->isVisible());
-    ASSERT_EQ(form->mniProcess_Affinity->actions().size(), 4);
+    ASSERT_TRUE(form->ProcessPage->mniProcess_Affinity->menuAction()->isVisible());
+    ASSERT_EQ(form->ProcessPage->mniProcess_Affinity->actions().size(), 4);
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(AffinityItem(i)->text(), QStringLiteral("CPU %1").arg(i + 1));
     Select({c.pid});
-    form->mniProcess_AffinityClick(form->mniProcess_Affinity);
+    form->ProcessPage->mniProcess_AffinityClick(form->ProcessPage->mniProcess_Affinity);
     EXPECT_TRUE(AffinityItem(0)->isChecked());
     EXPECT_FALSE(AffinityItem(1)->isChecked());
     EXPECT_TRUE(AffinityItem(2)->isChecked());
@@ -288,16 +288,16 @@ TEST_F(ProcessCommands, SeveralRowsLocateAndStopShowingPropertiesAtAMissingFile)
     Create();
     Select({a.pid, b.pid, c.pid});
     answers = {3};
-    form->ExecuteProcessCommand(7);
+    form->ProcessPage->ExecuteProcessCommand(7);
     EXPECT_EQ(located, (QStringList{one, three}));
     answers = {3};
-    form->ExecuteProcessCommand(8);
+    form->ProcessPage->ExecuteProcessCommand(8);
     EXPECT_EQ(propertied, QStringList{one});
     EXPECT_EQ(shown.size(), 2u);
     // Alone, a missing file is simply not shown.
     Select({b.pid});
-    form->ExecuteProcessCommand(7);
-    form->ExecuteProcessCommand(8);
+    form->ProcessPage->ExecuteProcessCommand(7);
+    form->ProcessPage->ExecuteProcessCommand(8);
     EXPECT_EQ(located.size(), 2);
     EXPECT_EQ(propertied.size(), 1);
 }
@@ -306,49 +306,49 @@ TEST_F(ProcessCommands, NewProcessPanel)
 {
     Create();
     const int tall = List()->height();
-    EXPECT_TRUE(form->pnlNewProcess->isHidden());
-    form->btnNewProcessClick(form->btnNewProcess);
-    EXPECT_TRUE(form->pnlNewProcess->isVisible());
+    EXPECT_TRUE(form->ProcessPage->pnlNewProcess->isHidden());
+    form->ProcessPage->btnNewProcessClick(form->ProcessPage->btnNewProcess);
+    EXPECT_TRUE(form->ProcessPage->pnlNewProcess->isVisible());
     EXPECT_EQ(List()->height(), tall - 70);
-    EXPECT_EQ(form->pnlDetails->height(), List()->height());
+    EXPECT_EQ(form->Details->pnlDetails->height(), List()->height());
     // The instruction is a placeholder, never text that could be run.
-    EXPECT_TRUE(form->edtNewProcessPath->text().isEmpty());
-    EXPECT_EQ(form->edtNewProcessPath->placeholderText(), QStringLiteral("请填写需要创建的进程路径。"));
-    form->btnNewProcessOkClick(form->btnNewProcessOk);
-    EXPECT_TRUE(form->pnlNewProcess->isVisible());
+    EXPECT_TRUE(form->ProcessPage->edtNewProcessPath->text().isEmpty());
+    EXPECT_EQ(form->ProcessPage->edtNewProcessPath->placeholderText(), QStringLiteral("请填写需要创建的进程路径。"));
+    form->ProcessPage->btnNewProcessOkClick(form->ProcessPage->btnNewProcessOk);
+    EXPECT_TRUE(form->ProcessPage->pnlNewProcess->isVisible());
 
     // Enter with blanks only does nothing.
-    form->edtNewProcessPath->setText(QStringLiteral("   "));
+    form->ProcessPage->edtNewProcessPath->setText(QStringLiteral("   "));
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-    QApplication::sendEvent(form->edtNewProcessPath, &enter);
+    QApplication::sendEvent(form->ProcessPage->edtNewProcessPath, &enter);
     EXPECT_TRUE(shown.empty());
-    EXPECT_TRUE(form->pnlNewProcess->isVisible());
+    EXPECT_TRUE(form->ProcessPage->pnlNewProcess->isVisible());
 
     // The picker fills the edit.
     picked = QStringLiteral("/usr/bin/true");
-    form->btnNewProcessBrowseClick(form->btnNewProcessBrowse);
+    form->ProcessPage->btnNewProcessBrowseClick(form->ProcessPage->btnNewProcessBrowse);
     EXPECT_EQ(pickerTitles, QStringList{QStringLiteral("浏览")});
-    EXPECT_EQ(form->edtNewProcessPath->text(), picked);
+    EXPECT_EQ(form->ProcessPage->edtNewProcessPath->text(), picked);
 
     // A wrong path: reported, and the panel closes.
-    form->edtNewProcessPath->setText(QStringLiteral("/nonexistent/taskvane-no-such-program --flag"));
-    QApplication::sendEvent(form->edtNewProcessPath, &enter);
+    form->ProcessPage->edtNewProcessPath->setText(QStringLiteral("/nonexistent/taskvane-no-such-program --flag"));
+    QApplication::sendEvent(form->ProcessPage->edtNewProcessPath, &enter);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, QStringLiteral("进程创建失败！请核实目标路径后重试。或者点击“浏览...”按钮查找目标。"));
     EXPECT_EQ(shown[0].Title, QStringLiteral("失败"));
     EXPECT_EQ(shown[0].Icon, 5);
-    EXPECT_TRUE(form->pnlNewProcess->isHidden());
+    EXPECT_TRUE(form->ProcessPage->pnlNewProcess->isHidden());
     EXPECT_EQ(List()->height(), tall);
 
     // A program that exists starts without a word; cancel closes the panel.
-    form->btnNewProcessClick(form->btnNewProcess);
-    form->edtNewProcessPath->setText(QStringLiteral("/usr/bin/true"));
-    form->btnNewProcessOkClick(form->btnNewProcessOk);
+    form->ProcessPage->btnNewProcessClick(form->ProcessPage->btnNewProcess);
+    form->ProcessPage->edtNewProcessPath->setText(QStringLiteral("/usr/bin/true"));
+    form->ProcessPage->btnNewProcessOkClick(form->ProcessPage->btnNewProcessOk);
     EXPECT_EQ(shown.size(), 1u);
-    EXPECT_TRUE(form->pnlNewProcess->isHidden());
-    form->btnNewProcessClick(form->btnNewProcess);
-    form->btnNewProcessCancelClick(form->btnNewProcessCancel);
-    EXPECT_TRUE(form->pnlNewProcess->isHidden());
+    EXPECT_TRUE(form->ProcessPage->pnlNewProcess->isHidden());
+    form->ProcessPage->btnNewProcessClick(form->ProcessPage->btnNewProcess);
+    form->ProcessPage->btnNewProcessCancelClick(form->ProcessPage->btnNewProcessCancel);
+    EXPECT_TRUE(form->ProcessPage->pnlNewProcess->isHidden());
 }
 
 TEST_F(ProcessCommands, EndToEndTerminateOnTheLiveList)
@@ -359,12 +359,69 @@ TEST_F(ProcessCommands, EndToEndTerminateOnTheLiveList)
     EXPECT_EQ(Row(c.pid)->text(0), QStringLiteral("sleep"));
     Select({c.pid});
     answers = {3};
-    form->btnTerminateProcessClick(form->btnTerminateProcess);
+    form->ProcessPage->btnTerminateProcessClick(form->ProcessPage->btnTerminateProcess);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_TRUE(shown[0].Text.endsWith(QStringLiteral("结束进程：sleep [%1]").arg(c.pid)));
     ASSERT_TRUE(c.waitEnded());
     EXPECT_NE(Row(c.pid), nullptr) << "the row goes with the next tick, not before";
-    form->ProcessTick();
+    form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(c.pid), nullptr);
 }
 
+
+TEST_F(ProcessCommands, LocationAndPropertiesThatNothingCanShowAreReported)
+{
+    Child &c = Listed(QStringLiteral("sleeper"), QStringLiteral("/usr/bin/sleep"));
+    Create();
+    Select({c.pid});
+    // Neither a file manager nor a default program for folders answers.
+    UiHooks().ShowInFileManager = [this](const QString &p) {
+        located << p;
+        return false;
+    };
+    UiHooks().ShowFileProperties = [this](const QString &p) {
+        propertied << p;
+        return false;
+    };
+    form->ProcessPage->mniProcess_LocationClick(form->ProcessPage->mniProcess_Location);
+    form->ProcessPage->mniProcess_PropertiesClick(form->ProcessPage->mniProcess_Properties);
+    EXPECT_EQ(located, QStringList{QStringLiteral("/usr/bin/sleep")});
+    EXPECT_EQ(propertied, QStringList{QStringLiteral("/usr/bin/sleep")});
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].Text, Text(u"定位文件操作失败！\r\r%1 [%2]", QStringLiteral("sleeper"), c.pid));
+    EXPECT_EQ(shown[1].Text, Text(u"查看属性操作失败！\r\r%1 [%2]", QStringLiteral("sleeper"), c.pid));
+    for (const Shown &s : shown) {
+        EXPECT_EQ(s.Title, QStringLiteral("失败"));
+        EXPECT_EQ(s.Icon, 5);
+        EXPECT_EQ(s.Buttons, 0);
+    }
+    EXPECT_TRUE(c.running());
+}
+
+TEST_F(ProcessCommands, DetailsPanelFollowsTheCommandsAndForgetsAnEndedProcess)
+{
+    Child &c = Spawn();
+    Create(true);
+    Select({c.pid});
+    form->ProcessPage->lvProcessesClick(form->ProcessPage->lvProcesses);
+    QTextEdit *details = form->Details->redtDetails;
+    ASSERT_TRUE(form->Details->pnlDetails->isVisible());
+    ASSERT_TRUE(details->toPlainText().contains(QStringLiteral("进程 ID: %1").arg(c.pid)));
+
+    // Suspended, the panel is filled again at once (the process is still there).
+    answers = {3};
+    details->setPlainText(QStringLiteral("stale"));
+    form->ProcessPage->mniProcess_PauseClick(form->ProcessPage->mniProcess_Pause);
+    EXPECT_TRUE(c.waitState('T'));
+    EXPECT_TRUE(details->toPlainText().contains(QStringLiteral("进程 ID: %1").arg(c.pid)));
+    form->ProcessPage->mniProcess_ResumeClick(form->ProcessPage->mniProcess_Resume);
+
+    // Ended, its row goes with the next tick and the panel no longer describes it.
+    answers = {3};
+    form->ProcessPage->btnTerminateProcessClick(form->ProcessPage->btnTerminateProcess);
+    ASSERT_TRUE(c.waitEnded());
+    form->ProcessPage->ProcessTick();
+    EXPECT_EQ(Row(c.pid), nullptr);
+    EXPECT_FALSE(details->toPlainText().contains(QString::number(c.pid))) << details->toPlainText().toStdString();
+    EXPECT_EQ(details->toPlainText(), QStringLiteral("(请点击列表查看相关详细信息)"));
+}

@@ -49,14 +49,14 @@ TEST_F(ProcessPage, RowsFollowTheProcessesOnEveryPage)
     form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
     const QString status = form->lblTopBarInfo->text();
     source.procs.push_back(Proc(b, QStringLiteral("beta"), 4 << 20));
-    form->ProcessTick();
+    form->ProcessPage->ProcessTick();
     ASSERT_NE(Row(b), nullptr) << "a new process gets its row while another page is shown";
     source.remove(a);
-    form->ProcessTick();
+    form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(a), nullptr) << "an ended process loses its row while another page is shown";
     EXPECT_EQ(form->lblTopBarInfo->text(), status);
     // A removal for an identifier without a row changes nothing.
-    form->objProcessesProcessRemoved(form->objProcesses, kNoSuchPID + 99);
+    form->ProcessPage->objProcessesProcessRemoved(form->ProcessPage->objProcesses, kNoSuchPID + 99);
     EXPECT_EQ(RowPIDs(), (QList<quint32>{0, b}));
 }
 
@@ -70,14 +70,14 @@ TEST_F(ProcessPage, CellsAndStatusFollowOnlyWhileThePageIsVisible)
     EXPECT_EQ(Row(a)->text(3), QStringLiteral("00"));
 
     source.find(a)->mem.vmRss = 16 << 20;
-    form->ProcessTick();
+    form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(a)->text(4), Kb(16 << 20));
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[进程管理] 进程: 2"));
 
     form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network);
     source.find(a)->mem.vmRss = 32 << 20;
     source.procs.push_back(Proc(kNoSuchPID + 2, QStringLiteral("beta"), 1 << 20));
-    form->ProcessTick();
+    form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(a)->text(4), Kb(16 << 20)) << "hidden page: cells keep their text";
     EXPECT_NE(form->lblTopBarInfo->text(), QStringLiteral("[进程管理] 进程: 3"));
 }
@@ -94,19 +94,19 @@ TEST_F(ProcessPage, MemoryCellsForZeroSmallAndLargeCounters)
     // A new row has empty cells for zero counters until a tick of the visible page fills them.
     form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
     source.procs.push_back(Proc(b, QStringLiteral("beta"), 0));
-    form->ProcessTick();
+    form->ProcessPage->ProcessTick();
     ASSERT_NE(Row(b), nullptr);
     EXPECT_EQ(Row(b)->text(4), QString());
     EXPECT_EQ(Row(b)->text(5), QString());
     form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
-    form->ProcessTick();
+    form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(b)->text(4), QStringLiteral("N/A"));
 
     // Halves round to even; counters beyond 4 GiB are shown whole.
     source.find(a)->mem.vmRss = 1536;
     source.find(b)->mem.vmRss = 2560;
     source.find(b)->mem.rssAnon = 6ull << 30;
-    form->ProcessTick();
+    form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(a)->text(4), QStringLiteral("2 K"));
     EXPECT_EQ(Row(b)->text(4), QStringLiteral("2 K"));
     EXPECT_EQ(Row(b)->text(5), Kb(6ull << 30));
@@ -125,7 +125,7 @@ TEST_F(ProcessPage, DictionaryStateColoursTheRows)
     Create();
     auto colour = [this](quint32 pid) {
         QColor c(1, 2, 3);
-        form->lvProcessesCustomDrawItem(List(), RowIndex(pid), c);
+        form->ProcessPage->lvProcessesCustomDrawItem(List(), RowIndex(pid), c);
         return c;
     };
     // No dictionary beside the program: nothing is known, every row is blue.
@@ -135,17 +135,17 @@ TEST_F(ProcessPage, DictionaryStateColoursTheRows)
     QString version;
     GetDictVersionIn(dict, version);
     ASSERT_EQ(version, QStringLiteral("2031-02-03"));
-    form->FillProcessList();
+    form->ProcessPage->FillProcessList();
     EXPECT_EQ(colour(h), QColor(0, 0, 0));
     EXPECT_EQ(colour(e), QColor(0xFF, 0, 0)) << "the look-up ignores case";
     EXPECT_EQ(colour(u), QColor(0, 0, 0xFF));
-    EXPECT_EQ(form->objProcesses->ItemByPID(e)->UserData, 1);
+    EXPECT_EQ(form->ProcessPage->objProcesses->ItemByPID(e)->UserData, 1);
 
     // A row without an item, or a state outside the table, keeps the default colour.
-    form->objProcesses->ItemByPID(u)->UserData = 7;
+    form->ProcessPage->objProcesses->ItemByPID(u)->UserData = 7;
     QColor c(1, 2, 3);
-    EXPECT_FALSE(form->lvProcessesCustomDrawItem(List(), RowIndex(u), c));
-    EXPECT_FALSE(form->lvProcessesCustomDrawItem(List(), List()->topLevelItemCount(), c));
+    EXPECT_FALSE(form->ProcessPage->lvProcessesCustomDrawItem(List(), RowIndex(u), c));
+    EXPECT_FALSE(form->ProcessPage->lvProcessesCustomDrawItem(List(), List()->topLevelItemCount(), c));
     EXPECT_EQ(c, QColor(1, 2, 3));
 }
 
@@ -156,23 +156,23 @@ TEST_F(ProcessPage, SortingByColumnsAndDirections)
     source.procs = {Proc(ten, QStringLiteral("beta")), Proc(nine, QStringLiteral("Alpha")),
                     Proc(mid, QStringLiteral("gamma"))};
     Create();
-    form->lvProcessesColumnClick(List(), 1);
+    form->ProcessPage->lvProcessesColumnClick(List(), 1);
     EXPECT_EQ(RowPIDs(), (QList<quint32>{0, mid, nine, ten})) << "numbers, ascending on the first click";
-    form->lvProcessesColumnClick(List(), 1);
+    form->ProcessPage->lvProcessesColumnClick(List(), 1);
     EXPECT_EQ(RowPIDs(), (QList<quint32>{ten, nine, mid, 0})) << "the second click flips the direction";
-    form->lvProcessesColumnClick(List(), 0);
+    form->ProcessPage->lvProcessesColumnClick(List(), 0);
     QStringList names;
     for (int i = 0; i < List()->topLevelItemCount(); ++i)
         names << List()->topLevelItem(i)->text(0);
     EXPECT_EQ(names, (QStringList{QStringLiteral("Alpha"), QStringLiteral("beta"), QStringLiteral("gamma"),
                                   QStringLiteral("System Idle Process")}))
         << "another column starts ascending, letters without regard to case";
-    form->lvProcessesColumnClick(List(), 1);
+    form->ProcessPage->lvProcessesColumnClick(List(), 1);
     EXPECT_EQ(RowPIDs(), (QList<quint32>{0, mid, nine, ten})) << "each column keeps its own direction";
 
     // The tick sorts a new row in.
     source.procs.push_back(Proc(5000000, QStringLiteral("delta")));
-    form->ProcessTick();
+    form->ProcessPage->ProcessTick();
     EXPECT_EQ(RowPIDs(), (QList<quint32>{0, 5000000, mid, nine, ten}));
 }
 
@@ -183,38 +183,38 @@ TEST_F(ProcessPage, SystemProcessesGetNoMenuAndNoButtons)
     source.procs[0].kernel = true;
     source.procs[0].exe.clear();
     Create();
-    EXPECT_FALSE(form->btnTerminateProcess->isEnabled());
-    EXPECT_FALSE(form->btnTerminateProcessTree->isEnabled());
-    EXPECT_TRUE(form->IsSystemPID(0));
-    EXPECT_TRUE(form->IsSystemPID(kernel));
-    EXPECT_FALSE(form->IsSystemPID(plain));
+    EXPECT_FALSE(form->ProcessPage->btnTerminateProcess->isEnabled());
+    EXPECT_FALSE(form->ProcessPage->btnTerminateProcessTree->isEnabled());
+    EXPECT_TRUE(form->ProcessPage->IsSystemPID(0));
+    EXPECT_TRUE(form->ProcessPage->IsSystemPID(kernel));
+    EXPECT_FALSE(form->ProcessPage->IsSystemPID(plain));
 
     for (quint32 pid : {0u, kernel}) {
         Select({pid});
-        EXPECT_FALSE(form->btnTerminateProcess->isEnabled()) << pid;
-        EXPECT_FALSE(form->btnTerminateProcessTree->isEnabled()) << pid;
-        form->lvProcessesMouseDown(List(), Qt::RightButton, Qt::NoModifier, 5, 5);
-        EXPECT_FALSE(form->pmProcess->isVisible()) << pid;
-        form->btnTerminateProcessClick(form->btnTerminateProcess);
+        EXPECT_FALSE(form->ProcessPage->btnTerminateProcess->isEnabled()) << pid;
+        EXPECT_FALSE(form->ProcessPage->btnTerminateProcessTree->isEnabled()) << pid;
+        form->ProcessPage->lvProcessesMouseDown(List(), Qt::RightButton, Qt::NoModifier, 5, 5);
+        EXPECT_FALSE(form->ProcessPage->pmProcess->isVisible()) << pid;
+        form->ProcessPage->btnTerminateProcessClick(form->ProcessPage->btnTerminateProcess);
         EXPECT_TRUE(shown.empty()) << "a system process is passed over without a word";
     }
 
     Select({plain});
-    EXPECT_TRUE(form->btnTerminateProcess->isEnabled());
-    EXPECT_TRUE(form->btnTerminateProcessTree->isEnabled());
-    form->lvProcessesMouseDown(List(), Qt::LeftButton, Qt::NoModifier, 5, 5);
-    EXPECT_FALSE(form->pmProcess->isVisible());
+    EXPECT_TRUE(form->ProcessPage->btnTerminateProcess->isEnabled());
+    EXPECT_TRUE(form->ProcessPage->btnTerminateProcessTree->isEnabled());
+    form->ProcessPage->lvProcessesMouseDown(List(), Qt::LeftButton, Qt::NoModifier, 5, 5);
+    EXPECT_FALSE(form->ProcessPage->pmProcess->isVisible());
     // The right button, as the window system delivers it.
     const QPoint at = List()->visualItemRect(Row(plain)).center();
     QContextMenuEvent menu(QContextMenuEvent::Mouse, at, List()->viewport()->mapToGlobal(at));
     QApplication::sendEvent(List()->viewport(), &menu);
-    EXPECT_TRUE(form->pmProcess->isVisible());
-    form->pmProcess->hide();
+    EXPECT_TRUE(form->ProcessPage->pmProcess->isVisible());
+    form->ProcessPage->pmProcess->hide();
 
     List()->clearSelection();
-    EXPECT_FALSE(form->btnTerminateProcess->isEnabled());
-    form->lvProcessesMouseDown(List(), Qt::RightButton, Qt::NoModifier, 5, 5);
-    EXPECT_FALSE(form->pmProcess->isVisible());
+    EXPECT_FALSE(form->ProcessPage->btnTerminateProcess->isEnabled());
+    form->ProcessPage->lvProcessesMouseDown(List(), Qt::RightButton, Qt::NoModifier, 5, 5);
+    EXPECT_FALSE(form->ProcessPage->pmProcess->isVisible());
 }
 
 TEST_F(ProcessPage, DeleteKeyAsksToTerminate)
@@ -238,10 +238,36 @@ TEST_F(ProcessPage, CompletedDetailsReachTheRow)
     source.procs[0].exe.clear();
     Create();
     EXPECT_EQ(Row(late)->text(6), QString());
-    form->ProcessTick();
+    form->ProcessPage->ProcessTick();
     source.find(late)->exe = QStringLiteral("/opt/fake/late-binary");
-    form->ProcessTick();
+    form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(late)->text(6), QStringLiteral("/opt/fake/late-binary"));
     EXPECT_EQ(Row(late)->text(2), QStringLiteral("user1000"));
 }
 
+
+TEST_F(ProcessPage, RowsAreAsTallAsTheirIconsWhateverTheFirstRowHolds)
+{
+    // The idle process comes first and has no icon; a kernel thread has none either.
+    FakeProc kthread = Proc(kNoSuchPID + 1, QStringLiteral("kworker/0:1"));
+    kthread.kernel = true;
+    kthread.exe.clear();
+    source.procs = {kthread, Proc(kNoSuchPID + 2, QStringLiteral("bash"), 1 << 20)};
+    Create();
+    form->resize(800, 600);
+    QApplication::processEvents();
+    QTreeWidget *list = List();
+    ASSERT_GE(list->topLevelItemCount(), 3);
+    const QSize icon = list->iconSize();
+    ASSERT_TRUE(icon.isValid());
+    const int first = list->visualItemRect(list->topLevelItem(0)).height();
+    EXPECT_GE(first, icon.height()) << "the icon-less first row sets the height of every row";
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        EXPECT_EQ(list->visualItemRect(list->topLevelItem(i)).height(), first) << i;
+    // Rows without an icon keep its place, so their names start where the others' do.
+    QStyleOptionViewItem option;
+    option.initFrom(list);
+    const QSize withoutIcon = list->itemDelegate()->sizeHint(option, list->model()->index(0, 0));
+    EXPECT_GE(withoutIcon.width(), icon.width() + QFontMetrics(list->font()).horizontalAdvance(
+                                                      list->topLevelItem(0)->text(0)));
+}

@@ -4,6 +4,13 @@
 #include "sysinfo/Services.h"
 #include "ui/UiHooks.h"
 #include "ui/frmMain.h"
+#include "ui/frmMainAutoruns.h"
+#include "ui/frmMainDetails.h"
+#include "ui/frmMainNetwork.h"
+#include "ui/frmMainProcess.h"
+#include "ui/frmMainServices.h"
+#include "ui/frmMainSystem.h"
+#include "ui/frmMainUpdate.h"
 #include "ui/frmMessage.h"
 
 #include <gtest/gtest.h>
@@ -61,7 +68,7 @@ protected:
         form->show();
         form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
     }
-    QTreeWidget *List() const { return form->lvServices; }
+    QTreeWidget *List() const { return form->ServicePage->lvServices; }
     QTreeWidgetItem *Row(const QString &Name) const
     {
         for (int i = 0; i < List()->topLevelItemCount(); ++i)
@@ -105,46 +112,46 @@ TEST_F(ServicePageTest, PageListsTheServicesWithTextsAndImages)
     EXPECT_EQ(Row("beta")->data(0, Qt::UserRole + 2).toInt(), 1);
     EXPECT_EQ(Row("gamma")->text(3), "禁用");
     EXPECT_EQ(form->lblTopBarInfo->text(), "[服务管理] 服务: 3");
-    EXPECT_EQ(form->ServiceCount(), 3);
-    EXPECT_EQ(form->ilCommon.size(), 3);
-    EXPECT_FALSE(form->ilCommon[1].isNull());
+    EXPECT_EQ(form->ServicePage->objServices->GetCount(), 3);
+    EXPECT_EQ(form->ServicePage->ilCommon.size(), 3);
+    EXPECT_FALSE(form->ServicePage->ilCommon[1].isNull());
 }
 
 TEST_F(ServicePageTest, ButtonsAndMenuFollowTheSelectedService)
 {
     Open();
-    EXPECT_FALSE(form->btnStartService->isEnabled());
-    EXPECT_EQ(form->btnStartService->Caption(), "...");
+    EXPECT_FALSE(form->ServicePage->btnStartService->isEnabled());
+    EXPECT_EQ(form->ServicePage->btnStartService->Caption(), "...");
     Select("alpha");
-    EXPECT_EQ(form->btnStartService->Caption(), "停止");
-    EXPECT_EQ(form->btnPauseService->Caption(), "暂停");
-    EXPECT_TRUE(form->btnPauseService->isEnabled());
-    form->pmServicePopup(form->pmService);
-    EXPECT_FALSE(form->mniService_Start->isEnabled());
-    EXPECT_TRUE(form->mniService_Stop->isEnabled());
-    EXPECT_TRUE(form->mniService_Pause->isEnabled());
-    EXPECT_FALSE(form->mniService_Resume->isEnabled());
-    EXPECT_TRUE(form->mniService_Restart->isEnabled());
-    form->mniService_StartupTypeClick(form->mniService_StartupType);
-    EXPECT_TRUE(form->mniService_StartupType_Automatic->isChecked());
+    EXPECT_EQ(form->ServicePage->btnStartService->Caption(), "停止");
+    EXPECT_EQ(form->ServicePage->btnPauseService->Caption(), "暂停");
+    EXPECT_TRUE(form->ServicePage->btnPauseService->isEnabled());
+    form->ServicePage->pmServicePopup(form->ServicePage->pmService);
+    EXPECT_FALSE(form->ServicePage->mniService_Start->isEnabled());
+    EXPECT_TRUE(form->ServicePage->mniService_Stop->isEnabled());
+    EXPECT_TRUE(form->ServicePage->mniService_Pause->isEnabled());
+    EXPECT_FALSE(form->ServicePage->mniService_Resume->isEnabled());
+    EXPECT_TRUE(form->ServicePage->mniService_Restart->isEnabled());
+    form->ServicePage->mniService_StartupTypeClick(form->ServicePage->mniService_StartupType);
+    EXPECT_TRUE(form->ServicePage->mniService_StartupType_Automatic->isChecked());
 
     Select("beta");
-    EXPECT_EQ(form->btnStartService->Caption(), "启动");
-    EXPECT_FALSE(form->btnPauseService->isEnabled());
-    EXPECT_EQ(form->btnPauseService->Caption(), "...");
-    form->pmServicePopup(form->pmService);
-    EXPECT_TRUE(form->mniService_Start->isEnabled());
-    EXPECT_FALSE(form->mniService_Stop->isEnabled());
-    EXPECT_FALSE(form->mniService_Restart->isEnabled());
-    form->mniService_StartupTypeClick(form->mniService_StartupType);
-    EXPECT_TRUE(form->mniService_StartupType_Manual->isChecked());
+    EXPECT_EQ(form->ServicePage->btnStartService->Caption(), "启动");
+    EXPECT_FALSE(form->ServicePage->btnPauseService->isEnabled());
+    EXPECT_EQ(form->ServicePage->btnPauseService->Caption(), "...");
+    form->ServicePage->pmServicePopup(form->ServicePage->pmService);
+    EXPECT_TRUE(form->ServicePage->mniService_Start->isEnabled());
+    EXPECT_FALSE(form->ServicePage->mniService_Stop->isEnabled());
+    EXPECT_FALSE(form->ServicePage->mniService_Restart->isEnabled());
+    form->ServicePage->mniService_StartupTypeClick(form->ServicePage->mniService_StartupType);
+    EXPECT_TRUE(form->ServicePage->mniService_StartupType_Manual->isChecked());
 }
 
 TEST_F(ServicePageTest, StartingADisabledServiceSetsItToManualFirst)
 {
     Open();
     Select("gamma");
-    form->btnStartService->OnClick(form->btnStartService);
+    form->ServicePage->btnStartService->OnClick(form->ServicePage->btnStartService);
     EXPECT_EQ(fake().unit("gamma")->activeState, "active");
     EXPECT_EQ(fake().unit("gamma")->unitFileState, "disabled");
     EXPECT_TRUE(shown.empty());
@@ -154,7 +161,7 @@ TEST_F(ServicePageTest, StartingADisabledServiceSetsItToManualFirst)
     EXPECT_EQ(Row("gamma")->data(0, Qt::UserRole + 2).toInt(), 1);
     EXPECT_FALSE(form->pnlWaiting->isVisible());
     EXPECT_TRUE(form->isEnabled());
-    EXPECT_EQ(form->btnStartService->Caption(), "停止");
+    EXPECT_EQ(form->ServicePage->btnStartService->Caption(), "停止");
 }
 
 TEST_F(ServicePageTest, AFailedStartIsReportedAndTheServiceStaysManual)
@@ -162,7 +169,7 @@ TEST_F(ServicePageTest, AFailedStartIsReportedAndTheServiceStaysManual)
     fake().withUnit("gamma", [](fakesd::Unit *u) { u->startFails = true; });
     Open();
     Select("gamma");
-    form->ServiceCommand(0);
+    form->ServicePage->ServiceCommand(0);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, "启动服务操作失败！\n\ngamma");
     EXPECT_EQ(shown[0].Title, "失败");
@@ -178,8 +185,8 @@ TEST_F(ServicePageTest, AListReloadedWhileTheWaitingPanelShowsIsFollowed)
 {
     Open();
     Select("beta");
-    QMetaObject::invokeMethod(form.get(), [this] { form->RefreshServiceList(); }, Qt::QueuedConnection);
-    form->ServiceCommand(0);
+    QMetaObject::invokeMethod(form.get(), [this] { form->ServicePage->RefreshServiceList(); }, Qt::QueuedConnection);
+    form->ServicePage->ServiceCommand(0);
     EXPECT_EQ(fake().unit("beta")->activeState, "active");
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(Row("beta")->text(2), "运行中");
@@ -192,10 +199,10 @@ TEST_F(ServicePageTest, AListReloadedWhileTheWaitingPanelShowsIsFollowed)
         form.get(),
         [this] {
             fake().setUnits({Service("beta", "active"), Service("gamma", "inactive", "masked")});
-            form->RefreshServiceList();
+            form->ServicePage->RefreshServiceList();
         },
         Qt::QueuedConnection);
-    form->ServiceCommand(4);
+    form->ServicePage->ServiceCommand(4);
     EXPECT_TRUE(shown.empty());
     for (const QString &c : fake().calls())
         EXPECT_FALSE(c.contains(QLatin1String("alpha"))) << c.toStdString();
@@ -209,7 +216,7 @@ TEST_F(ServicePageTest, StopAsksFirstEvenForAStoppedService)
     Open();
     Select("beta");
     answers = {3};
-    form->mniService_StopClick(form->mniService_Stop);
+    form->ServicePage->mniService_StopClick(form->ServicePage->mniService_Stop);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Title, "询问");
     EXPECT_EQ(shown[0].Icon, 2);
@@ -222,10 +229,10 @@ TEST_F(ServicePageTest, StopAsksFirstEvenForAStoppedService)
     Select("alpha");
     shown.clear();
     answers = {4};
-    form->mniService_StopClick(form->mniService_Stop);
+    form->ServicePage->mniService_StopClick(form->ServicePage->mniService_Stop);
     EXPECT_EQ(fake().unit("alpha")->activeState, "active");
     answers = {3};
-    form->mniService_StopClick(form->mniService_Stop);
+    form->ServicePage->mniService_StopClick(form->ServicePage->mniService_Stop);
     EXPECT_EQ(fake().unit("alpha")->activeState, "inactive");
     EXPECT_EQ(shown.size(), 2u);
     EXPECT_EQ(Row("alpha")->text(2), "已停止");
@@ -235,19 +242,19 @@ TEST_F(ServicePageTest, PauseResumeAndStartTypeCommands)
 {
     Open();
     Select("alpha");
-    form->btnPauseService->OnClick(form->btnPauseService);
+    form->ServicePage->btnPauseService->OnClick(form->ServicePage->btnPauseService);
     EXPECT_EQ(fake().unit("alpha")->freezerState, "frozen");
     EXPECT_EQ(Row("alpha")->text(2), "暂停中");
-    EXPECT_EQ(form->btnPauseService->Caption(), "恢复");
-    form->btnPauseService->OnClick(form->btnPauseService);
+    EXPECT_EQ(form->ServicePage->btnPauseService->Caption(), "恢复");
+    form->ServicePage->btnPauseService->OnClick(form->ServicePage->btnPauseService);
     EXPECT_EQ(fake().unit("alpha")->freezerState, "running");
 
     // The start type it already has: nothing happens at all.
     fake().clearCalls();
-    form->mniService_StartupType_AutomaticClick(form->mniService_StartupType_Automatic);
+    form->ServicePage->mniService_StartupType_AutomaticClick(form->ServicePage->mniService_StartupType_Automatic);
     for (const QString &c : fake().calls())
         EXPECT_FALSE(c.contains("UnitFiles") || c == "ListUnits") << c.toStdString();
-    form->mniService_StartupType_DisabledClick(form->mniService_StartupType_Disabled);
+    form->ServicePage->mniService_StartupType_DisabledClick(form->ServicePage->mniService_StartupType_Disabled);
     EXPECT_EQ(fake().unit("alpha")->unitFileState, "masked");
     EXPECT_EQ(Row("alpha")->text(3), "禁用");
     EXPECT_TRUE(shown.empty());
@@ -261,7 +268,7 @@ TEST_F(ServicePageTest, AStartTypeThatCannotBeSetIsReported)
     });
     Open();
     Select("beta");
-    form->mniService_StartupType_AutomaticClick(form->mniService_StartupType_Automatic);
+    form->ServicePage->mniService_StartupType_AutomaticClick(form->ServicePage->mniService_StartupType_Automatic);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, "设置启动类型操作失败！\n\nbeta");
 }
@@ -271,25 +278,25 @@ TEST_F(ServicePageTest, RefreshFollowsTheServices)
     Open();
     // A gone service loses its row, a new one is appended, also in the same refresh.
     fake().setUnits({Service("alpha", "inactive", "enabled"), Service("gamma"), Service("delta")});
-    form->btnRefreshServiceListClick(form->btnRefreshServiceList);
+    form->ServicePage->btnRefreshServiceListClick(form->ServicePage->btnRefreshServiceList);
     EXPECT_EQ(Captions(), (QStringList{"alpha", "gamma", "delta"}));
     EXPECT_EQ(Row("alpha")->text(2), "已停止");
     EXPECT_EQ(Row("gamma")->text(3), "手动");
     EXPECT_EQ(form->lblTopBarInfo->text(), "[服务管理] 服务: 3");
 
     // Sorted by a column, rows stay sorted through refreshes.
-    form->lvServicesColumnClick(List(), 0);
+    form->ServicePage->lvServicesColumnClick(List(), 0);
     EXPECT_EQ(Captions(), (QStringList{"alpha", "delta", "gamma"}));
-    form->lvServicesColumnClick(List(), 0);
+    form->ServicePage->lvServicesColumnClick(List(), 0);
     EXPECT_EQ(Captions(), (QStringList{"gamma", "delta", "alpha"}));
     fake().setUnits({Service("alpha"), Service("gamma"), Service("delta"), Service("Beta")});
-    form->RefreshServiceList();
+    form->ServicePage->RefreshServiceList();
     EXPECT_EQ(Captions(), (QStringList{"gamma", "delta", "Beta", "alpha"}));
 
     // Hidden page: nothing happens.
     form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
     fake().setUnits({Service("alpha")});
-    form->RefreshServiceList();
+    form->ServicePage->RefreshServiceList();
     EXPECT_EQ(List()->topLevelItemCount(), 4);
 }
 
@@ -300,24 +307,50 @@ TEST_F(ServicePageTest, EmptyListAndNoSelectionDoNothing)
     EXPECT_EQ(List()->topLevelItemCount(), 0);
     fake().setUnits({Service("alpha")});
     fake().clearCalls();
-    form->btnRefreshServiceListClick(form->btnRefreshServiceList);
+    form->ServicePage->btnRefreshServiceListClick(form->ServicePage->btnRefreshServiceList);
     EXPECT_EQ(List()->topLevelItemCount(), 0);
     EXPECT_TRUE(fake().calls().isEmpty());
-    form->ServiceCommand(1);
+    form->ServicePage->ServiceCommand(1);
     EXPECT_TRUE(shown.empty());
 }
 
 TEST_F(ServicePageTest, OptimisationButtonGivesThePanelRoom)
 {
     Open();
-    if (!form->pnlServicesOptimizaion)
+    if (!form->ServicePage->Optimization->pnlServicesOptimizaion)
         GTEST_SKIP() << "no optimisation panel in this build";
-    form->btnServicesOptimizationClick(form->btnServicesOptimization);
+    form->ServicePage->btnServicesOptimizationClick(form->ServicePage->btnServicesOptimization);
     QApplication::processEvents();
-    EXPECT_TRUE(form->pnlServicesOptimizaion->isVisible());
-    EXPECT_EQ(form->pnlDetails->height(), List()->height());
-    form->btnServicesOptimizationClick(form->btnServicesOptimization);
-    EXPECT_FALSE(form->pnlServicesOptimizaion->isVisible());
+    EXPECT_TRUE(form->ServicePage->Optimization->pnlServicesOptimizaion->isVisible());
+    EXPECT_EQ(form->Details->pnlDetails->height(), List()->height());
+    form->ServicePage->btnServicesOptimizationClick(form->ServicePage->btnServicesOptimization);
+    EXPECT_FALSE(form->ServicePage->Optimization->pnlServicesOptimizaion->isVisible());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ServicePageTest, AManagerThatCannotBeReachedIsNamedInTheStatusLine)
+{
+    const QByteArray saved = qgetenv(platform::services::BusAddressVariable);
+    qputenv(platform::services::BusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
+    Open();
+    EXPECT_EQ(List()->topLevelItemCount(), 0);
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[服务管理] 无法连接服务管理器！"));
+    qputenv(platform::services::BusAddressVariable, saved);
+
+    // Rows shown, then a refresh that cannot ask: the rows stay and the status line says why.
+    form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+    ASSERT_EQ(List()->topLevelItemCount(), 3);
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[服务管理] 服务: 3"));
+    qputenv(platform::services::BusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
+    form->ServicePage->btnRefreshServiceListClick(form->ServicePage->btnRefreshServiceList);
+    qputenv(platform::services::BusAddressVariable, saved);
+    EXPECT_EQ(List()->topLevelItemCount(), 3);
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[服务管理] 无法连接服务管理器！"));
+    form->ServicePage->btnRefreshServiceListClick(form->ServicePage->btnRefreshServiceList);
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[服务管理] 服务: 3"));
 }
 
 } // namespace

@@ -6,6 +6,13 @@
 #include "ui/DisplayTexts.h"
 #include "ui/UiHooks.h"
 #include "ui/frmMain.h"
+#include "ui/frmMainAutoruns.h"
+#include "ui/frmMainDetails.h"
+#include "ui/frmMainNetwork.h"
+#include "ui/frmMainProcess.h"
+#include "ui/frmMainServices.h"
+#include "ui/frmMainSystem.h"
+#include "ui/frmMainUpdate.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +20,10 @@
 #include <QChartView>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QApplication>
+#include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
+#include <QGraphicsTextItem>
 #include <QGroupBox>
 #include <QLegend>
 #include <QLegendMarker>
@@ -57,7 +68,7 @@ protected:
             t->stop();
         if (src) {
             TColorBox::Reset();
-            form->UseSystemStatus(new TSystemStatus(nullptr, src));
+            form->SystemPage->UseSystemStatus(new TSystemStatus(nullptr, src));
         }
     }
 
@@ -88,53 +99,53 @@ TEST_F(SystemPage, OneProcessorHasOneLineWithoutLegendBoxes)
     FakeStatus src(1);
     src.mem = Memory(8192 * MiB, 2048 * MiB, 4096 * MiB, 3072 * MiB);
     Create(&src);
-    ASSERT_EQ(Series(form->chtCPU).size(), 1);
-    EXPECT_FALSE(form->SysCPULegendCheckBoxes);
-    EXPECT_EQ(form->tsCPU->name(), QStringLiteral("0 %"));
+    ASSERT_EQ(Series(form->SystemPage->chtCPU).size(), 1);
+    EXPECT_FALSE(form->SystemPage->SysCPULegendCheckBoxes);
+    EXPECT_EQ(form->SystemPage->tsCPU->name(), QStringLiteral("0 %"));
     src.advance(1.0, {0.4});
-    form->SystemTick();
-    EXPECT_EQ(form->tsCPU->name(), QStringLiteral("40 %"));
-    ASSERT_EQ(form->tsCPU->count(), 1);
-    EXPECT_EQ(form->tsCPU->at(0), QPointF(101, 40));
-    EXPECT_DOUBLE_EQ(Bottom(form->chtCPU)->min(), 1.0);
+    form->SystemPage->SystemTick();
+    EXPECT_EQ(form->SystemPage->tsCPU->name(), QStringLiteral("40 %"));
+    ASSERT_EQ(form->SystemPage->tsCPU->count(), 1);
+    EXPECT_EQ(form->SystemPage->tsCPU->at(0), QPointF(101, 40));
+    EXPECT_DOUBLE_EQ(Bottom(form->SystemPage->chtCPU)->min(), 1.0);
     EXPECT_EQ(form->lblStatusBar->text(), QStringLiteral("CPU: 40 % | MEM: 75 %"));
-    emit Marker(form->chtCPU, form->tsCPU)->clicked(); // no check boxes: nothing switches
-    EXPECT_TRUE(form->tsCPU->isVisible());
+    emit Marker(form->SystemPage->chtCPU, form->SystemPage->tsCPU)->clicked(); // no check boxes: nothing switches
+    EXPECT_TRUE(form->SystemPage->tsCPU->isVisible());
 }
 
 TEST_F(SystemPage, TwoProcessorsGetTheirOwnLinesOnce)
 {
     FakeStatus src(2);
     Create(&src);
-    auto lines = Series(form->chtCPU);
+    auto lines = Series(form->SystemPage->chtCPU);
     ASSERT_EQ(lines.size(), 3);
-    EXPECT_TRUE(form->SysCPULegendCheckBoxes);
-    EXPECT_EQ(lines[0], form->tsCPU);
-    EXPECT_EQ(form->tsCPU->pen(), QPen(Qt::white, 2));
-    EXPECT_EQ(form->tsCPU->name(), QStringLiteral("总计: 0 %"));
+    EXPECT_TRUE(form->SystemPage->SysCPULegendCheckBoxes);
+    EXPECT_EQ(lines[0], form->SystemPage->tsCPU);
+    EXPECT_EQ(form->SystemPage->tsCPU->pen(), QPen(Qt::white, 2));
+    EXPECT_EQ(form->SystemPage->tsCPU->name(), QStringLiteral("总计: 0 %"));
     EXPECT_EQ(lines[2]->name(), QStringLiteral("CPU 2: 0 %"));
     EXPECT_EQ(lines[1]->pen().color(), QColor(0, 255, 255)); // the pool's first two colours
     EXPECT_EQ(lines[2]->pen().color(), QColor(0, 255, 0));
     // Selecting the page again rewrites the texts but adds no second set of lines.
     form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
-    EXPECT_EQ(Series(form->chtCPU).size(), 3);
+    EXPECT_EQ(Series(form->SystemPage->chtCPU).size(), 3);
     src.advance(1.0, {0.30, 0.90});
-    form->SystemTick();
-    EXPECT_EQ(form->tsCPU->name(), QStringLiteral("总计: 60 %"));
+    form->SystemPage->SystemTick();
+    EXPECT_EQ(form->SystemPage->tsCPU->name(), QStringLiteral("总计: 60 %"));
     EXPECT_EQ(lines[1]->name(), QStringLiteral("CPU 1: 30 %"));
     EXPECT_EQ(lines[2]->at(0), QPointF(101, 90));
     // A legend entry switches its own line.
-    emit Marker(form->chtCPU, lines[1])->clicked();
+    emit Marker(form->SystemPage->chtCPU, lines[1])->clicked();
     EXPECT_FALSE(lines[1]->isVisible());
     EXPECT_TRUE(lines[2]->isVisible());
-    emit Marker(form->chtMEM, form->tsPF)->clicked();
-    EXPECT_FALSE(form->tsPF->isVisible());
+    emit Marker(form->SystemPage->chtMEM, form->SystemPage->tsPF)->clicked();
+    EXPECT_FALSE(form->SystemPage->tsPF->isVisible());
 
     // Many processors: every line has a colour of its own, none black or white.
     FakeStatus many(8);
     TColorBox::Reset();
-    form->UseSystemStatus(new TSystemStatus(nullptr, &many));
-    lines = Series(form->chtCPU);
+    form->SystemPage->UseSystemStatus(new TSystemStatus(nullptr, &many));
+    lines = Series(form->SystemPage->chtCPU);
     ASSERT_EQ(lines.size(), 9);
     std::set<QRgb> colours{QColor(Qt::black).rgb(), QColor(Qt::white).rgb()};
     for (int i = 1; i < lines.size(); ++i)
@@ -153,30 +164,30 @@ TEST_F(SystemPage, ValueLabelsAndMemoryTitles)
     src.os = OSRelease{QStringLiteral("Debian GNU/Linux"), QStringLiteral("12 (bookworm)"), {}, {}, {}};
     src.kinfo = KernelInfo{QStringLiteral("Linux"), QStringLiteral("6.1.0"), {}, {}, 7};
     Create(&src);
-    EXPECT_EQ(form->lblSysVersion->text(), QStringLiteral("Debian GNU/Linux\n12 (bookworm)\nLinux 6.1.0\nBuild 7"));
+    EXPECT_EQ(form->SystemPage->lblSysVersion->text(), QStringLiteral("Debian GNU/Linux\n12 (bookworm)\nLinux 6.1.0\nBuild 7"));
     const QLocale l;
-    EXPECT_EQ(form->lblSysPMValue->text(),
+    EXPECT_EQ(form->SystemPage->lblSysPMValue->text(),
               l.toString(8192ll * 1024) + QLatin1Char('\n') + l.toString(2048ll * 1024) + QStringLiteral("\n2"));
-    EXPECT_EQ(form->lblSysKMValue->text(), QStringLiteral("0\n0\n0"));
-    EXPECT_EQ(form->lblSysCountValue->text(), l.toString(1234567ll) + QStringLiteral("\n0\n42"));
+    EXPECT_EQ(form->SystemPage->lblSysKMValue->text(), QStringLiteral("0\n0\n0"));
+    EXPECT_EQ(form->SystemPage->lblSysCountValue->text(), l.toString(1234567ll) + QStringLiteral("\n0\n42"));
     QString now, boot;
     DateTimeText(platform::localSystemTime(src.wallSeconds, 0), now);
     DateTimeText(platform::localSystemTime(1699990000, 0), boot);
-    EXPECT_EQ(form->lblSysTimeValue->text(), now + QLatin1Char('\n') + boot + QStringLiteral("\n1 D 02 H 03 M 04 S"));
-    EXPECT_EQ(form->lblSysPF->text(), QStringLiteral("总数:\n使用数:\n峰值:"));
+    EXPECT_EQ(form->SystemPage->lblSysTimeValue->text(), now + QLatin1Char('\n') + boot + QStringLiteral("\n1 D 02 H 03 M 04 S"));
+    EXPECT_EQ(form->SystemPage->lblSysPF->text(), QStringLiteral("总数:\n使用数:\n峰值:"));
 
-    EXPECT_EQ(form->tsPM->name(), QStringLiteral("物理内存: 0 MB / 0 MB - 00 %"));
-    form->SystemTick();
-    EXPECT_EQ(form->tsPM->name(), QStringLiteral("物理内存: 6144 MB / 8192 MB 75 %"));
-    EXPECT_EQ(form->tsPF->name(), QStringLiteral("页面文件: 3072 MB / 4096 MB 75 %"));
-    EXPECT_EQ(form->tsPM->at(0), QPointF(101, 75));
+    EXPECT_EQ(form->SystemPage->tsPM->name(), QStringLiteral("物理内存: 0 MB / 0 MB - 00 %"));
+    form->SystemPage->SystemTick();
+    EXPECT_EQ(form->SystemPage->tsPM->name(), QStringLiteral("物理内存: 6144 MB / 8192 MB 75 %"));
+    EXPECT_EQ(form->SystemPage->tsPF->name(), QStringLiteral("页面文件: 3072 MB / 4096 MB 75 %"));
+    EXPECT_EQ(form->SystemPage->tsPM->at(0), QPointF(101, 75));
 
     // Nothing to measure against: percentages 0 and values "0".
     src.mem = MemoryInfo{};
-    form->SystemTick();
+    form->SystemPage->SystemTick();
     EXPECT_EQ(form->lblStatusBar->text(), QStringLiteral("CPU: 0 % | MEM: 0 %"));
-    EXPECT_EQ(form->lblSysPMValue->text(), QStringLiteral("0\n0\n0"));
-    EXPECT_EQ(form->tsPF->name(), QStringLiteral("页面文件: 0 MB / 0 MB 0 %"));
+    EXPECT_EQ(form->SystemPage->lblSysPMValue->text(), QStringLiteral("0\n0\n0"));
+    EXPECT_EQ(form->SystemPage->tsPF->name(), QStringLiteral("页面文件: 0 MB / 0 MB 0 %"));
 }
 
 TEST_F(SystemPage, TimerKeepsStatusLineAndChartsGoingOnEveryPage)
@@ -191,7 +202,7 @@ TEST_F(SystemPage, TimerKeepsStatusLineAndChartsGoingOnEveryPage)
     form->tmrSystem->setInterval(1);
     form->tmrSystem->start();
     QDeadlineTimer deadline(5000);
-    while (form->tsCPU->count() < 1 && !deadline.hasExpired())
+    while (form->SystemPage->tsCPU->count() < 1 && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     form->tmrSystem->stop();
     EXPECT_EQ(form->lblStatusBar->text(), QStringLiteral("CPU: 25 % | MEM: 50 %"));
@@ -199,12 +210,12 @@ TEST_F(SystemPage, TimerKeepsStatusLineAndChartsGoingOnEveryPage)
     // Days of ticks: the charts keep only what their 100-step window shows.
     for (int i = 0; i < 250; ++i) {
         src.advance(1.0, {0.5, 0.5});
-        form->SystemTick();
+        form->SystemPage->SystemTick();
     }
-    const double last = Bottom(form->chtCPU)->max();
-    EXPECT_DOUBLE_EQ(Bottom(form->chtCPU)->min(), last - 100);
-    EXPECT_DOUBLE_EQ(Bottom(form->chtMEM)->max(), last);
-    for (QChartView *view : {form->chtCPU, form->chtMEM}) {
+    const double last = Bottom(form->SystemPage->chtCPU)->max();
+    EXPECT_DOUBLE_EQ(Bottom(form->SystemPage->chtCPU)->min(), last - 100);
+    EXPECT_DOUBLE_EQ(Bottom(form->SystemPage->chtMEM)->max(), last);
+    for (QChartView *view : {form->SystemPage->chtCPU, form->SystemPage->chtMEM}) {
         for (QLineSeries *s : Series(view)) {
             EXPECT_LE(s->count(), 102);
             EXPECT_DOUBLE_EQ(s->at(s->count() - 1).x(), last);
@@ -218,10 +229,51 @@ TEST_F(SystemPage, RealMachine)
     Create(nullptr);
     const QRegularExpression status(QStringLiteral("^CPU: \\d{1,3} % \\| MEM: \\d{1,3} %$"));
     EXPECT_TRUE(status.match(form->lblStatusBar->text()).hasMatch()) << form->lblStatusBar->text().toStdString();
-    const quint32 n = form->objSystemStatus->CPUCount;
-    EXPECT_EQ(Series(form->chtCPU).size(), n > 1 ? int(n) + 1 : 1);
-    EXPECT_EQ(form->lblSysVersion->text().count(QLatin1Char('\n')), 3);
-    form->SystemTick();
+    const quint32 n = form->SystemPage->objSystemStatus->CPUCount;
+    EXPECT_EQ(Series(form->SystemPage->chtCPU).size(), n > 1 ? int(n) + 1 : 1);
+    EXPECT_EQ(form->SystemPage->lblSysVersion->text().count(QLatin1Char('\n')), 3);
+    form->SystemPage->SystemTick();
     EXPECT_TRUE(status.match(form->lblStatusBar->text()).hasMatch());
-    EXPECT_FALSE(form->lblSysTimeValue->text().contains(QStringLiteral("N/A")));
+    EXPECT_FALSE(form->SystemPage->lblSysTimeValue->text().contains(QStringLiteral("N/A")));
+}
+
+namespace {
+
+// Texts the chart cut short for want of room.
+QStringList CutTexts(QChartView *View)
+{
+    QStringList out;
+    for (QGraphicsItem *item : View->scene()->items()) {
+        QString text;
+        if (auto *t = dynamic_cast<QGraphicsTextItem *>(item))
+            text = t->toPlainText();
+        else if (auto *s = dynamic_cast<QGraphicsSimpleTextItem *>(item))
+            text = s->text();
+        if (item->isVisible() && (text.endsWith(QLatin1String("...")) || text.endsWith(QChar(0x2026))))
+            out << text;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(SystemPage, LegendsShowEveryEntryWholeAtTheDefaultSize)
+{
+    FakeStatus many(8);
+    Create(&many);
+    form->resize(800, 600);
+    form->show();
+    form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
+    many.advance(1.0, {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0});
+    form->SystemPage->SystemTick();
+    QApplication::processEvents();
+    for (QChartView *view : {form->SystemPage->chtCPU, form->SystemPage->chtMEM}) {
+        view->chart()->legend()->update();
+        QApplication::processEvents();
+        EXPECT_TRUE(CutTexts(view).isEmpty()) << view->objectName().toStdString() << ": "
+                                              << CutTexts(view).join(QLatin1String(" | ")).toStdString();
+        // The legend lies beside or below the plot, never on it.
+        const QRectF legend = view->chart()->legend()->geometry();
+        EXPECT_FALSE(legend.intersects(view->chart()->plotArea())) << view->objectName().toStdString();
+    }
 }

@@ -29,13 +29,9 @@ QByteArray ReadFile(const QString &Path)
 }
 
 // The form starts its check itself from its creation; the tests start it again on their own server.
-struct TFormAccess : TFormMain
-{
-    using TFormMain::StartUpdateCheck;
-};
 void StartCheck(TFormMain *Form)
 {
-    (Form->*&TFormAccess::StartUpdateCheck)();
+    Form->UpdateCheck->StartUpdateCheck();
 }
 
 QString OwnVersion()
@@ -65,11 +61,11 @@ protected:
         };
         Create();
         // A display-less run checks nothing on its own.
-        EXPECT_EQ(form->objHttpGet->Thread(), nullptr);
-        form->UpdateDir = dir.path() + QLatin1Char('/');
-        form->objHttpGet->Limits.stallTimeoutMs = 1000;
-        form->objHttpGet->Limits.totalTimeoutMs = 8000;
-        form->objHttpGet->Limits.connectTimeoutMs = 2000;
+        EXPECT_EQ(form->UpdateCheck->objHttpGet->Thread(), nullptr);
+        form->UpdateCheck->UpdateDir = dir.path() + QLatin1Char('/');
+        form->UpdateCheck->objHttpGet->Limits.stallTimeoutMs = 1000;
+        form->UpdateCheck->objHttpGet->Limits.totalTimeoutMs = 8000;
+        form->UpdateCheck->objHttpGet->Limits.connectTimeoutMs = 2000;
     }
     void TearDown() override
     {
@@ -101,8 +97,8 @@ protected:
         QDeadlineTimer deadline(15000);
         while (!deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            TWorkThread *t = form->objHttpGet->Thread();
-            if (t && !form->objHttpGet->IsBusy() && t->Ended()) {
+            TWorkThread *t = form->UpdateCheck->objHttpGet->Thread();
+            if (t && !form->UpdateCheck->objHttpGet->IsBusy() && t->Ended()) {
                 QCoreApplication::processEvents();
                 return true;
             }
@@ -183,7 +179,7 @@ TEST_F(UpdateCheckTest, NewerDictionaryReplacesTheOldOne)
           [offered](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, offered)); });
     ASSERT_TRUE(RunCheck());
     EXPECT_EQ(Targets(), (QStringList{QString::fromLatin1(kDescriptorPath), QString::fromLatin1(kDictPath)}));
-    EXPECT_EQ(form->UpdateStage, 1);
+    EXPECT_EQ(form->UpdateCheck->UpdateStage, 1);
     EXPECT_EQ(ReadFile(File("Ravel.db")), offered);
     EXPECT_FALSE(QFile::exists(File("_Ravel.tmp")));
     EXPECT_FALSE(QFile::exists(File("_update.tmp")));
@@ -253,53 +249,53 @@ TEST_F(UpdateCheckTest, ClosingTheFormStopsARunningCheck)
         c.pause(5000);
     });
     qputenv(platform::http::kServerOverrideVariable, server->connectTo());
-    form->objHttpGet->Limits.stallTimeoutMs = 8000;
+    form->UpdateCheck->objHttpGet->Limits.stallTimeoutMs = 8000;
     StartCheck(form.get());
-    ASSERT_TRUE(form->objHttpGet->IsBusy());
+    ASSERT_TRUE(form->UpdateCheck->objHttpGet->IsBusy());
     QDeadlineTimer deadline(2000);
     form->close();
     EXPECT_FALSE(deadline.hasExpired());
-    EXPECT_FALSE(form->objHttpGet->IsBusy());
+    EXPECT_FALSE(form->UpdateCheck->objHttpGet->IsBusy());
     EXPECT_TRUE(form->lblVersion->text().startsWith(QStringLiteral("主程序版本：")));
     EXPECT_FALSE(QFile::exists(File("_update.tmp")));
 }
 
 TEST_F(UpdateCheckTest, ProgressTexts)
 {
-    form->UpdateStage = 0;
-    form->objHttpGetProcess(form->objHttpGet, 10, 100);
+    form->UpdateCheck->UpdateStage = 0;
+    form->UpdateCheck->objHttpGetProcess(form->UpdateCheck->objHttpGet, 10, 100);
     EXPECT_EQ(form->lblVersion->text(), QStringLiteral("正在检查更新..."));
-    form->UpdateStage = 1;
-    form->objHttpGetProcess(form->objHttpGet, 1, 8); // 12.5 goes to the even 12
+    form->UpdateCheck->UpdateStage = 1;
+    form->UpdateCheck->objHttpGetProcess(form->UpdateCheck->objHttpGet, 1, 8); // 12.5 goes to the even 12
     EXPECT_EQ(form->lblVersion->text(), QStringLiteral("正在下载更新文件... 12 %"));
-    form->objHttpGetProcess(form->objHttpGet, 3, 8); // 37.5 goes to 38
+    form->UpdateCheck->objHttpGetProcess(form->UpdateCheck->objHttpGet, 3, 8); // 37.5 goes to 38
     EXPECT_EQ(form->lblVersion->text(), QStringLiteral("正在下载更新文件... 38 %"));
-    form->objHttpGetProcess(form->objHttpGet, 700, 0);
+    form->UpdateCheck->objHttpGetProcess(form->UpdateCheck->objHttpGet, 700, 0);
     EXPECT_EQ(form->lblVersion->text(), QStringLiteral("正在下载更新文件... 0 %"));
 }
 
 TEST(UpdateVersions, CompareFieldByFieldAsNumbers)
 {
     const QChar dot('.'), dash('-');
-    EXPECT_TRUE(TFormMain::IsNewerVersion(QStringLiteral("1.2.10.0"), QStringLiteral("1.2.9.9"), dot, 4));
-    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("1.2.9.9"), QStringLiteral("1.2.10.0"), dot, 4));
-    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("1.2.3.4"), QStringLiteral("1.2.3.4"), dot, 4));
-    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("9.9.9.9"), QString(), dot, 4)); // no own version
+    EXPECT_TRUE(TUpdateCheck::IsNewerVersion(QStringLiteral("1.2.10.0"), QStringLiteral("1.2.9.9"), dot, 4));
+    EXPECT_FALSE(TUpdateCheck::IsNewerVersion(QStringLiteral("1.2.9.9"), QStringLiteral("1.2.10.0"), dot, 4));
+    EXPECT_FALSE(TUpdateCheck::IsNewerVersion(QStringLiteral("1.2.3.4"), QStringLiteral("1.2.3.4"), dot, 4));
+    EXPECT_FALSE(TUpdateCheck::IsNewerVersion(QStringLiteral("9.9.9.9"), QString(), dot, 4)); // no own version
     // The first field decides before the unreadable one is looked at.
-    EXPECT_TRUE(TFormMain::IsNewerVersion(QStringLiteral("2.x.0.0"), QStringLiteral("1.0.0.0"), dot, 4));
-    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("1.x.0.0"), QStringLiteral("1.0.0.0"), dot, 4));
-    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("1.0"), QStringLiteral("1.0.0.0"), dot, 4));
-    EXPECT_TRUE(TFormMain::IsNewerVersion(QStringLiteral("1 . 0 . 1 . 0"), QStringLiteral("1.0.0.0"), dot, 4));
-    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("2009-4-15"), QStringLiteral("2009-04-15"), dash, 3));
-    EXPECT_TRUE(TFormMain::IsNewerVersion(QStringLiteral("2009-04-16"), QStringLiteral("0000-00-00"), dash, 3));
-    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("0000-00-00"), QStringLiteral("0000-00-00"), dash, 3));
-    EXPECT_FALSE(TFormMain::IsNewerVersion(QStringLiteral("99999999999-1-1"), QStringLiteral("2009-01-01"), dash, 3));
+    EXPECT_TRUE(TUpdateCheck::IsNewerVersion(QStringLiteral("2.x.0.0"), QStringLiteral("1.0.0.0"), dot, 4));
+    EXPECT_FALSE(TUpdateCheck::IsNewerVersion(QStringLiteral("1.x.0.0"), QStringLiteral("1.0.0.0"), dot, 4));
+    EXPECT_FALSE(TUpdateCheck::IsNewerVersion(QStringLiteral("1.0"), QStringLiteral("1.0.0.0"), dot, 4));
+    EXPECT_TRUE(TUpdateCheck::IsNewerVersion(QStringLiteral("1 . 0 . 1 . 0"), QStringLiteral("1.0.0.0"), dot, 4));
+    EXPECT_FALSE(TUpdateCheck::IsNewerVersion(QStringLiteral("2009-4-15"), QStringLiteral("2009-04-15"), dash, 3));
+    EXPECT_TRUE(TUpdateCheck::IsNewerVersion(QStringLiteral("2009-04-16"), QStringLiteral("0000-00-00"), dash, 3));
+    EXPECT_FALSE(TUpdateCheck::IsNewerVersion(QStringLiteral("0000-00-00"), QStringLiteral("0000-00-00"), dash, 3));
+    EXPECT_FALSE(TUpdateCheck::IsNewerVersion(QStringLiteral("99999999999-1-1"), QStringLiteral("2009-01-01"), dash, 3));
 
-    EXPECT_EQ(TFormMain::SplitDelimited(QStringLiteral("1.2.3.4"), dot),
+    EXPECT_EQ(TUpdateCheck::SplitDelimited(QStringLiteral("1.2.3.4"), dot),
               (QStringList{"1", "2", "3", "4"}));
-    EXPECT_EQ(TFormMain::SplitDelimited(QStringLiteral("\"1.2\".3 4"), dot), (QStringList{"1.2", "3", "4"}));
-    EXPECT_EQ(TFormMain::SplitDelimited(QStringLiteral("1..2."), dot), (QStringList{"1", "", "2", ""}));
-    EXPECT_TRUE(TFormMain::SplitDelimited(QStringLiteral("   "), dot).isEmpty());
+    EXPECT_EQ(TUpdateCheck::SplitDelimited(QStringLiteral("\"1.2\".3 4"), dot), (QStringList{"1.2", "3", "4"}));
+    EXPECT_EQ(TUpdateCheck::SplitDelimited(QStringLiteral("1..2."), dot), (QStringList{"1", "", "2", ""}));
+    EXPECT_TRUE(TUpdateCheck::SplitDelimited(QStringLiteral("   "), dot).isEmpty());
 }
 
 TEST_F(UpdateCheckTest, AboutBoxShowsTheInformation)

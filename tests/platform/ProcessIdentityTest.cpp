@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include "common/TempDir.h"
+#include "platform/processes/ProcFs.h"
+#include "platform/processes/ProcessActions.h"
+#include "platform/processes/ProcessSource.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QThread>
+
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+using namespace platform::processes;
+
+namespace {
+
+// A child of this test, killed and reaped when it goes (unless the test reaped it).
+struct Kid
+{
+    pid_t pid = -1;
+    bool reaped = false;
+
+    Kid() = default;
+    explicit Kid(std::vector<std::string> argv)
+    {
+        std::vector<char *> args;
+        for (std::string &a : argv)
+            args.push_back(a.data());
+        args.push_back(nullptr);
+        if (::posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0)
+            pid = -1;
+    }
+    ~Kid() { reap(); }
+    void reap()
+    {
+        if (pid > 0 && !reaped) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            reaped = true;
+        }
+    }
+    ProcStat stat() const
+    {
+        ProcStat st;
+        readStat(pid, st);
+        return st;
+    }
+};
+
+template <typename Pred>
+bool waitFor(Pred pred)
+{
+    QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired()) {
+        if (pred())
+            return true;
+        QThread::msleep(5);
+    }
+    return pred();
+}
+
+// Lets a shell child waiting at `read x < fifo` go on.
+bool openGate(const QByteArray &fifo)
+{
+    return waitFor([&] {
+        const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        const bool ok = ::write(fd, "\n", 1) == 1;
+        ::close(fd);
+        return ok;
+    });
+}
+
+std::optional<ProcessEntry> entryOf(pid_t pid)
+{
+    std::vector<ProcessEntry> all;
+    enumerateByStat(all);
+    for (const ProcessEntry &e : all) {
+        if (e.pid == quint32(pid))
+            return e;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+TEST(ProcStatParser, LayoutOfTheRunningProgram)
+{
+    // 52 fields, as current kernels write them, with the layout visible.
+    const char *full = "7 (p) S 1 7 7 0 -1 4194560 1 0 0 0 2 1 0 0 20 0 1 0 500 1000 10 "
+                       "18446744073709551615 94000000000000 94000000100000 140730000000000 0 0 "
+                       "0 0 0 0 0 0 0 17 3 0 0 0 0 0 94000000200000 94000000210000 94000001000000 "
+                       "140730000001000 140730000001020 140730000001020 140730000002000 0\n";
+    ProcStat st;
+    ASSERT_TRUE(parseStat(full, std::strlen(full), st));
+    EXPECT_EQ(st.startTime, 500u);
+    EXPECT_EQ(st.layout.startCode, 94000000000000u);
+    EXPECT_EQ(st.layout.endCode, 94000000100000u);
+    EXPECT_EQ(st.layout.startStack, 140730000000000u);
+    EXPECT_EQ(st.layout.startBrk, 94000001000000u);
+    EXPECT_TRUE(st.layout.known());
+    // Hidden from a reader that may not trace the process: the kernel writes 1, 1, 0.
+    const char *hidden = "7 (p) S 1 7 7 0 -1 4194560 1 0 0 0 2 1 0 0 20 0 1 0 500 1000 10 "
+                         "18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 0 17 3 0 0 0 0 0 0 0 0 0 0 0 0 0\n";
+    ASSERT_TRUE(parseStat(hidden, std::strlen(hidden), st));
+    EXPECT_FALSE(st.layout.known());
+    // An older kernel's shorter line still parses, without a layout.
+    const char *old = "7 (p) S 1 7 7 0 -1 0 1 0 0 0 2 1 0 0 20 0 1 0 500\n";
+    ASSERT_TRUE(parseStat(old, std::strlen(old), st));
+    EXPECT_EQ(st.layout, ImageLayout{});
+}
+
+TEST(ProcessIdentity, PidfdInodeTellsProcessesApartAndPinsReads)
+{
+    Kid a({"/bin/sleep", "30"}), b({"/bin/sleep", "30"});
+    ASSERT_GT(a.pid, 0);
+    ASSERT_GT(b.pid, 0);
+    const auto ha = PidFd::identify(a.pid, a.stat().startTime);
+    const auto hb = PidFd::identify(b.pid, b.stat().startTime);
+    ASSERT_TRUE(ha && hb);
+    EXPECT_FALSE(PidFd::identify(a.pid, a.stat().startTime + 1).has_value());
+    if (ha->inode == 0)
+        GTEST_SKIP() << "this kernel gives pidfds no inode of their own (no pidfs)";
+    EXPECT_NE(ha->inode, hb->inode);
+
+    ProcessSource source;
+    ASSERT_TRUE(source.exePath(*ha).has_value());
+    EXPECT_TRUE(source.isAlive(*ha));
+    // b's identifier with a's inode: another process; nothing of it is read or acted on.
+    ProcessHandle crossed = *hb;
+    crossed.inode = ha->inode;
+    EXPECT_FALSE(PidFd::pin(crossed).has_value());
+    EXPECT_FALSE(source.isAlive(crossed));
+    EXPECT_FALSE(source.exePath(crossed).has_value());
+    EXPECT_FALSE(source.cmdline(crossed, nullptr).has_value());
+    EXPECT_FALSE(source.memory(crossed).has_value());
+    EXPECT_FALSE(source.uid(crossed).has_value());
+    EXPECT_FALSE(source.stat(crossed).has_value());
+    EXPECT_FALSE(source.sched(crossed).has_value());
+    EXPECT_FALSE(source.affinity(crossed).has_value());
+    EXPECT_EQ(source.fdCount(crossed), -1);
+    EXPECT_EQ(source.moduleCount(crossed), -1);
+    EXPECT_FALSE(PidFd::open(b.pid, hb->startTime, ha->inode).has_value());
+    const auto right = PidFd::open(b.pid, hb->startTime, hb->inode);
+    ASSERT_TRUE(right);
+    EXPECT_EQ(right->inode(), hb->inode);
+
+    // Ended but not reaped: still pinned, no longer held, so no read counts.
+    const auto pinned = PidFd::pin(*ha);
+    ASSERT_TRUE(pinned);
+    EXPECT_TRUE(pinned->held());
+    ::kill(a.pid, SIGKILL);
+    ASSERT_TRUE(waitFor([&] { return a.stat().isZombie(); }));
+    EXPECT_FALSE(pinned->held());
+    EXPECT_FALSE(source.exePath(*ha).has_value());
+    a.reap();
+    EXPECT_FALSE(PidFd::pin(*ha).has_value());
+    EXPECT_FALSE(source.isAlive(*ha));
+}
+
+TEST(ProcessIdentity, NewProgramGetsANewLayoutUnderTheSameIdentity)
+{
+    tvtest::TempDir tmp;
+    const QByteArray gate = QFile::encodeName(tmp.file(QStringLiteral("gate")));
+    ASSERT_EQ(::mkfifo(gate.constData(), 0600), 0);
+    // A shell that runs a shell, then sleep: the same name first, then a new one.
+    Kid child({"/bin/sh", "-c",
+               "read x < \"$0\"; exec /bin/sh -c 'read y < \"$0\"; exec /bin/sleep 30' \"$0\"",
+               gate.toStdString()});
+    ASSERT_GT(child.pid, 0);
+    ASSERT_TRUE(waitFor([&] { return child.stat().layout.known(); }));
+    const ProcStat first = child.stat();
+    const auto entry = entryOf(child.pid);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->layout, first.layout);
+    EXPECT_EQ(entry->ownerUid, quint32(::geteuid()));
+    EXPECT_TRUE(entry->nameIs("sh"));
+
+    ASSERT_TRUE(openGate(gate));
+    auto argsOf = [&] { return readCmdline(child.pid).value_or(QStringList()); };
+    ASSERT_TRUE(waitFor([&] { return argsOf().value(2).startsWith(QStringLiteral("read y")); }));
+    ASSERT_TRUE(waitFor([&] { return child.stat().layout.known(); }));
+    const ProcStat second = child.stat();
+    EXPECT_EQ(second.startTime, first.startTime);
+    EXPECT_EQ(second.comm, first.comm);
+    QFile aslr(QStringLiteral("/proc/sys/kernel/randomize_va_space"));
+    if (aslr.open(QIODevice::ReadOnly) && aslr.readAll().trimmed() != "0") {
+        EXPECT_NE(second.layout, first.layout) << "the same program started again is told by its layout";
+    }
+
+    ASSERT_TRUE(openGate(gate));
+    ASSERT_TRUE(waitFor([&] { return child.stat().comm == QStringLiteral("sleep"); }));
+    EXPECT_EQ(child.stat().startTime, first.startTime);
+}
+
+TEST(ProcessIdentity, ProcDirectoryOwnerFollowsTheEffectiveUser)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "changing a child's user needs root";
+    int gate[2];
+    ASSERT_EQ(::pipe2(gate, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char c;
+        if (::read(gate[0], &c, 1) == 1 && ::setresuid(65534, 65534, 65534) == 0) {
+            for (;;)
+                ::pause();
+        }
+        ::_exit(1);
+    }
+    ::close(gate[0]);
+    Kid kid; // adopts the forked child for the kill and reap
+    kid.pid = child;
+    ASSERT_EQ(entryOf(child).value_or(ProcessEntry()).ownerUid, 0u);
+    ASSERT_EQ(::write(gate[1], "x", 1), 1);
+    ::close(gate[1]);
+    ASSERT_TRUE(waitFor([&] { return readEffectiveUid(child) == 65534u; }));
+    EXPECT_EQ(entryOf(child).value_or(ProcessEntry()).ownerUid, 65534u);
+    // Not dumpable now (unless the system says otherwise), so its files belong to root:
+    // its directory does not.
+    QFile dumpable(QStringLiteral("/proc/sys/fs/suid_dumpable"));
+    if (dumpable.open(QIODevice::ReadOnly) && dumpable.readAll().trimmed() != "1") {
+        struct stat st{};
+        const QByteArray status = "/proc/" + QByteArray::number(child) + "/status";
+        ASSERT_EQ(::stat(status.constData(), &st), 0);
+        EXPECT_EQ(st.st_uid, 0u);
+    }
+}

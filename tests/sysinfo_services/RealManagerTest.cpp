@@ -1,0 +1,213 @@
+// The service layer against a real systemd user manager that the test starts in namespaces of
+// its own (see RealManager.h), with units the test writes: the same calls the program makes.
+// Skipped, with the reason, where the namespaces or the manager cannot be set up.
+
+#include "sysinfo_services/RealManager.h"
+
+#include "platform/files/IniFile.h"
+#include "sysinfo/Optimization.h"
+#include "sysinfo/Services.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <memory>
+
+namespace {
+
+constexpr quint32 kNoLimit = TServiceHelper::WAIT_INFINITE;
+
+class RealManager : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { manager = new realsd::UserManager; }
+    static void TearDownTestSuite()
+    {
+        delete manager;
+        manager = nullptr;
+        // No later call of this program may go to the machine's own manager.
+        qputenv(platform::services::BusAddressVariable, "unix:path=/nonexistent/taskvane-no-such-bus");
+    }
+    void SetUp() override
+    {
+        if (!manager->skipReason().isEmpty())
+            GTEST_SKIP() << "no private systemd user manager: " << manager->skipReason().toStdString();
+        // Each test begins with the two units it changes stopped and started on demand only.
+        for (const char *name : {"tv-dep", "tv-base"}) {
+            ASSERT_TRUE(TServiceHelper::Stop(QLatin1String(name), kNoLimit)) << name;
+            ASSERT_TRUE(TServiceHelper::SetStartType(QLatin1String(name), 3)) << name;
+        }
+    }
+
+    // The unit as the service layer reads it now.
+    static std::unique_ptr<TServiceItem> Read(const QString &Name)
+    {
+        auto item = std::make_unique<TServiceItem>();
+        item->Name = Name;
+        EXPECT_TRUE(TServiceHelper::ReloadItem(Name, item.get())) << Name.toStdString();
+        return item;
+    }
+    static bool Frozen(const QString &Unit)
+    {
+        QFile events(manager->unitCgroup(Unit) + QStringLiteral("/cgroup.events"));
+        return events.open(QIODevice::ReadOnly) && events.readAll().contains("frozen 1");
+    }
+    // Runs a job of the component to its end; whether it succeeded.
+    static bool RunJob(TOptimization &Opt, const std::function<void()> &Start)
+    {
+        int ended = 0;
+        bool succeeded = false;
+        const auto connection = QObject::connect(&Opt, &TOptimization::JobEnded, &Opt, [&](quint8, bool Ok) {
+            succeeded = Ok;
+            ++ended;
+        });
+        Start();
+        QDeadlineTimer deadline(60000);
+        while (ended == 0 && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QObject::disconnect(connection);
+        EXPECT_EQ(ended, 1);
+        return succeeded;
+    }
+
+    static realsd::UserManager *manager;
+};
+
+realsd::UserManager *RealManager::manager = nullptr;
+
+TEST_F(RealManager, ListsServicesWithStatesStartTypesAndDependencies)
+{
+    // The manager knows who depends on a unit while the dependent is loaded: it runs here.
+    ASSERT_TRUE(TServiceHelper::Start("tv-dep", kNoLimit));
+    TServices list;
+    list.Reload();
+    ASSERT_FALSE(list.RefreshFailed());
+    for (const char *name : {"dbus", "tv-base", "tv-dep", "tv-static", "tv-indirect", "tv-generated"})
+        ASSERT_NE(list.ItemByName(QLatin1String(name)), nullptr) << name;
+
+    const TServiceItem *statics = list.ItemByName("tv-static");
+    EXPECT_EQ(statics->DisplayName, "Taskvane test static");
+    EXPECT_EQ(statics->State, 4);
+    EXPECT_NE(statics->ProcessID, 0u);
+    EXPECT_TRUE(statics->BinaryPath.contains("sleep"));
+    EXPECT_EQ(statics->Account, "root");
+    EXPECT_TRUE(statics->AcceptsStop);
+    EXPECT_TRUE(statics->AcceptsPause);
+    // Units that report "manual" without their start type being settable.
+    for (const char *name : {"tv-static", "tv-indirect", "tv-generated", "dbus"}) {
+        EXPECT_EQ(list.ItemByName(QLatin1String(name))->StartType, 3) << name;
+        EXPECT_FALSE(list.ItemByName(QLatin1String(name))->StartTypeSettable) << name;
+    }
+    const TServiceItem *base = list.ItemByName("tv-base");
+    EXPECT_EQ(base->StartType, 3);
+    EXPECT_TRUE(base->StartTypeSettable);
+    EXPECT_TRUE(base->Dependents->contains("tv-dep"));
+    EXPECT_TRUE(list.ItemByName("tv-dep")->Dependencies->contains("tv-base"));
+}
+
+TEST_F(RealManager, StartStopWithDependentsPauseAndContinue)
+{
+    // Starting the dependent starts what it requires.
+    ASSERT_TRUE(TServiceHelper::Start("tv-dep", kNoLimit));
+    EXPECT_EQ(Read("tv-base")->State, 4);
+    EXPECT_EQ(Read("tv-dep")->State, 4);
+
+    // Stopping the base stops its running dependent too.
+    const auto item = Read("tv-base");
+    TServiceItem &base = *item;
+    ASSERT_TRUE(base.Stop(kNoLimit));
+    EXPECT_EQ(base.State, 1);
+    EXPECT_EQ(base.ProcessID, 0u);
+    EXPECT_EQ(Read("tv-dep")->State, 1);
+
+    // Pausing freezes the unit's processes; continuing thaws them.
+    ASSERT_TRUE(base.Start(kNoLimit));
+    ASSERT_TRUE(TServiceHelper::Start("tv-dep", kNoLimit));
+    const quint32 pid = base.ProcessID;
+    ASSERT_TRUE(base.Pause(kNoLimit));
+    EXPECT_EQ(base.State, 7);
+    EXPECT_TRUE(Frozen("tv-base.service"));
+    EXPECT_EQ(Read("tv-dep")->State, 1) << "pausing stops the active dependents first";
+    ASSERT_TRUE(base.Resume(kNoLimit));
+    EXPECT_EQ(base.State, 4);
+    EXPECT_FALSE(Frozen("tv-base.service"));
+    EXPECT_EQ(base.ProcessID, pid);
+
+    ASSERT_TRUE(base.Restart(kNoLimit));
+    EXPECT_EQ(base.State, 4);
+    EXPECT_NE(base.ProcessID, pid);
+    ASSERT_TRUE(base.Stop(kNoLimit));
+}
+
+TEST_F(RealManager, StartTypeRoundTrip)
+{
+    const auto item = Read("tv-base");
+    TServiceItem &base = *item;
+    ASSERT_TRUE(base.ChangeStartType(2));
+    EXPECT_EQ(base.StartType, 2);
+    EXPECT_TRUE(QFileInfo(manager->configUnitDir() + "/taskvane-test.target.wants/tv-base.service").isSymLink());
+
+    ASSERT_TRUE(base.ChangeStartType(4));
+    EXPECT_EQ(base.StartType, 4);
+    EXPECT_EQ(QFileInfo(manager->configUnitDir() + "/tv-base.service").symLinkTarget(), "/dev/null");
+    EXPECT_FALSE(base.Start(kNoLimit)) << "a masked unit does not start";
+    EXPECT_EQ(base.State, 1);
+
+    ASSERT_TRUE(base.ChangeStartType(3));
+    EXPECT_EQ(base.StartType, 3);
+    EXPECT_FALSE(QFileInfo::exists(manager->configUnitDir() + "/tv-base.service"));
+    EXPECT_FALSE(QFileInfo::exists(manager->configUnitDir() + "/taskvane-test.target.wants/tv-base.service"));
+    EXPECT_TRUE(base.Start(kNoLimit));
+    ASSERT_TRUE(base.Stop(kNoLimit));
+
+    // A unit without install information cannot start automatically: no false success.
+    const auto staticItem = Read("tv-static");
+    TServiceItem &statics = *staticItem;
+    EXPECT_FALSE(statics.ChangeStartType(2));
+    EXPECT_EQ(statics.StartType, 3);
+}
+
+TEST_F(RealManager, BackupAndRestoreLeaveUnitsWhoseStartTypeIsFixedAlone)
+{
+    ASSERT_TRUE(TServices::SetServiceStartType("tv-base", 2));
+    ASSERT_TRUE(TServices::StartService("tv-base", kNoLimit));
+    ASSERT_TRUE(TServices::SetServiceStartType("tv-dep", 3));
+    ASSERT_EQ(Read("tv-static")->State, 4);
+    ASSERT_EQ(Read("tv-generated")->State, 4);
+
+    TOptimization opt;
+    opt.SetBackupDir(manager->scratch("Backup"));
+    ASSERT_TRUE(RunJob(opt, [&] { opt.Backup(QString()); }));
+    platform::files::IniFile ini;
+    ASSERT_TRUE(ini.load(opt.GetDefaultBackupFile()));
+    const QStringList keys = ini.keyNames("ServicesBackup");
+    EXPECT_EQ(ini.intValue("ServicesBackup", "tv-base", -1), 2);
+    EXPECT_EQ(ini.intValue("ServicesBackup", "tv-dep", -1), 3);
+    for (const char *fixed : {"tv-static", "tv-generated", "tv-indirect", "dbus"})
+        EXPECT_FALSE(keys.contains(QLatin1String(fixed))) << fixed;
+
+    // A backup as earlier versions wrote it: "manual" for every unit that is not enabled.
+    const QString old = manager->scratch("old.dat");
+    ASSERT_TRUE(realsd::UserManager::Write(
+        old, "[ServicesBackup]\ndbus=3\ntv-static=3\ntv-generated=3\ntv-indirect=4\ntv-base=3\n"));
+    ASSERT_TRUE(RunJob(opt, [&] { opt.Restore(old); }));
+    for (const char *fixed : {"dbus", "tv-static", "tv-generated"})
+        EXPECT_EQ(Read(QLatin1String(fixed))->State, 4) << fixed << " was stopped";
+    EXPECT_EQ(Read("tv-indirect")->StartType, 3);
+    const auto base = Read("tv-base");
+    EXPECT_EQ(base->StartType, 3);
+    EXPECT_EQ(base->State, 1);
+
+    // The backup brings back what it holds.
+    ASSERT_TRUE(RunJob(opt, [&] { opt.Restore(QString()); }));
+    EXPECT_EQ(Read("tv-base")->StartType, 2);
+    EXPECT_EQ(Read("tv-base")->State, 4);
+    EXPECT_EQ(Read("tv-dep")->StartType, 3);
+    ASSERT_TRUE(TServices::StopService("tv-base", kNoLimit));
+    ASSERT_TRUE(TServices::SetServiceStartType("tv-base", 3));
+}
+
+} // namespace

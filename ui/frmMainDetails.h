@@ -1,0 +1,95 @@
+#pragma once
+
+#include "ui/FormControls.h"
+#include "ui/PicButton.h"
+
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QPoint>
+#include <QPointer>
+#include <QRect>
+
+class QTextEdit;
+class QTreeWidget;
+class TDetailsPanel;
+class TFileProperties;
+
+// What the details panel shows for a page: the lines of the page's selected item.
+class TDetailsSource
+{
+public:
+    virtual ~TDetailsSource() = default;
+    // Adds the lines of the selected item; false when the page has none selected.
+    virtual bool AddDetails(TDetailsPanel &Panel) = 0;
+};
+
+// The details panel of the main window: a labelled description of the item behind the clicked
+// row of the current list page, floating over the list's right part or pinned beside it.
+class TDetailsPanel : public QObject
+{
+public:
+    // Builds the panel, hidden, in the window at the given place.
+    TDetailsPanel(QWidget *Window, const QRect &Geometry);
+    ~TDetailsPanel() override;
+
+    TSkinPanelStandIn *pnlDetails = nullptr;
+    TLabel *lblDetailsTitle = nullptr;
+    QTextEdit *redtDetails = nullptr;
+    TFileProperties *objFileProperties = nullptr;
+    TPicButton *btnRefreshDetails = nullptr, *btnNailUp = nullptr, *btnNailDown = nullptr,
+               *btnDetailsClose = nullptr;
+    // The panel's frame; the top pieces form the band that holds the title and the buttons.
+    TImage *imgDetailsBorder_TopLeft = nullptr, *imgDetailsBorder_Top = nullptr, *imgDetailsBorder_TopRight = nullptr;
+    TImage *imgDetailsBorder_Left = nullptr, *imgDetailsBorder_Right = nullptr;
+    TImage *imgDetailsBorder_BottomLeft = nullptr, *imgDetailsBorder_Bottom = nullptr,
+           *imgDetailsBorder_BottomRight = nullptr;
+
+    // Screen position of the pointer at the last fill; its Y is -1 when none.
+    QPoint HoverPoint{0, -1};
+    bool DetailsPinned = false;
+    // The page whose item the panel shows (null on pages without a list).
+    TDetailsSource *Source = nullptr;
+
+    // One "label: value" line at the caret; the label bold navy, the value regular black.
+    void AddDetailLine(const QString &Label, const QString &Value, bool LineBreak);
+    // Text at the caret in bold red (the dangerous-process warning) or grey (the disclaimer).
+    void AddWarning(const QString &Text);
+    void AddDisclaimer(const QString &Text);
+    // The version of a file: this program's own, or that of the package that installed the file;
+    // empty when neither is known.
+    QString FileVersionText(const QString &FileName);
+    // The four version lines of a file, through objFileProperties, which is cleared afterwards.
+    void AddFileVersionLines(const QString &FileName);
+    // Clears and fills the panel for the current page's selected item and shows it; with no
+    // selected item only the hint stays.
+    void FillDetails();
+    // Refills a visible panel, so that it never shows an item as it was before a command.
+    void RefreshDetails();
+    // The hint that asks for a click into the list.
+    void ShowHint();
+    void SetDetailsPinned(bool Pinned);
+    // Puts the panel beside a list: its top and height.
+    void PlaceBeside(const QWidget *List);
+    // The lists that end beside the pinned panel or reach under the floating one.
+    void AddList(QWidget *Page, QTreeWidget *List);
+    void FitListsToDetails();
+    // Lays the frame pieces around the panel's current size.
+    void PlaceDetailsFrame();
+    // The pointer moved over a list to a screen position: far enough from where the panel was
+    // filled, an unpinned panel closes.
+    void PointerMoved(const QPoint &ScreenPoint);
+    // Esc closes an unpinned panel.
+    void EscapePressed();
+
+    void btnRefreshDetailsClick(QObject *Sender);
+    void btnNailUpClick(QObject *Sender);
+    void btnNailDownClick(QObject *Sender);
+    void btnDetailsCloseClick(QObject *Sender);
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+private:
+    QList<QPair<QPointer<QWidget>, QPointer<QTreeWidget>>> m_Lists;
+};

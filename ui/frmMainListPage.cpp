@@ -1,0 +1,199 @@
+#include "ui/frmMainListPage.h"
+
+#include "ui/DisplayTexts.h"
+#include "ui/FormControls.h"
+#include "ui/PageCommon.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTreeWidget>
+
+bool TListRow::operator<(const QTreeWidgetItem &Other) const
+{
+    return m_Page->CompareRows(this, &Other) < 0;
+}
+
+TListPage::TListPage(const TPageContext &Context, QWidget *Page) : Context(Context), m_Page(Page) {}
+
+TListPage::~TListPage()
+{
+    DropList();
+}
+
+void TListPage::DropList()
+{
+    QTreeWidget *list = m_List;
+    if (!list)
+        return;
+    m_List = nullptr;
+    list->viewport()->removeEventFilter(this);
+    list->removeEventFilter(this);
+    disconnect(list->selectionModel(), nullptr, this, nullptr);
+    disconnect(list->header(), nullptr, this, nullptr);
+    delete list;
+}
+
+void TListPage::SetList(QTreeWidget *List)
+{
+    m_List = List;
+    List->setMouseTracking(true);
+    List->viewport()->setMouseTracking(true);
+    List->header()->setSectionsClickable(true);
+    List->header()->setSortIndicatorShown(false);
+    connect(List->header(), &QHeaderView::sectionClicked, this, [this](int Column) { ColumnClick(Column); });
+    connect(List->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection &Selected, const QItemSelection &) {
+                if (!m_List)
+                    return;
+                QTreeWidgetItem *row = nullptr;
+                if (!Selected.isEmpty())
+                    row = m_List->itemFromIndex(Selected.indexes().first());
+                SelectItem(row, row != nullptr);
+            });
+    List->viewport()->installEventFilter(this);
+    List->installEventFilter(this);
+    if (Context.Details)
+        Context.Details->AddList(m_Page, List);
+}
+
+bool TListPage::eventFilter(QObject *Watched, QEvent *Event)
+{
+    if (!m_List)
+        return false;
+    if (Watched == m_List && Event->type() == QEvent::KeyPress) {
+        auto *e = static_cast<QKeyEvent *>(Event);
+        int key = e->key();
+        KeyDown(key, e->modifiers());
+        return key == 0;
+    }
+    if (Watched != m_List->viewport())
+        return false;
+    switch (Event->type()) {
+    case QEvent::MouseMove: {
+        auto *e = static_cast<QMouseEvent *>(Event);
+        const QPoint p = m_List->viewport()->mapTo(m_List, e->position().toPoint());
+        MouseMove(e->buttons(), p.x(), p.y());
+        break;
+    }
+    case QEvent::MouseButtonRelease:
+        if (static_cast<QMouseEvent *>(Event)->button() == Qt::LeftButton)
+            Click();
+        break;
+    case QEvent::ContextMenu: {
+        // Sent after the press has selected the row under the pointer.
+        auto *e = static_cast<QContextMenuEvent *>(Event);
+        if (e->reason() == QContextMenuEvent::Mouse) {
+            const QPoint p = m_List->viewport()->mapTo(m_List, e->pos());
+            MouseDown(Qt::RightButton, e->modifiers(), p.x(), p.y());
+            return true;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return false;
+}
+
+void TListPage::MouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int) {}
+
+void TListPage::KeyDown(int &, Qt::KeyboardModifiers) {}
+
+void TListPage::ListSelected(bool Selected)
+{
+    if (!Selected)
+        return;
+    if (Context.Details && Context.Details->pnlDetails->isVisible())
+        Context.Details->FillDetails();
+    if (Context.Host)
+        Context.Host->UpdateSearchText();
+}
+
+void TListPage::ListClick()
+{
+    if (Context.Details)
+        Context.Details->FillDetails();
+    HotColumn = ColumnUnderCursor(m_List);
+    if (Context.Host) {
+        Context.Host->UpdateSearchText();
+        // The window takes the focus; the list keeps it inside the window.
+        Context.Host->HostWindow()->activateWindow();
+    }
+}
+
+void TListPage::ListMouseMove(int X, int Y)
+{
+    if (!Context.Details)
+        return;
+    QPoint screen;
+    ControlToScreen(QPoint(X, Y), m_List, screen);
+    Context.Details->PointerMoved(screen);
+}
+
+void TListPage::ListColumnClick(int Column)
+{
+    QTreeWidgetItem *header = m_List->headerItem();
+    const int tag = (header->data(Column, ColumnTagRole).toInt() + 1) % 2;
+    header->setData(Column, ColumnTagRole, tag);
+    SortColumn = Column;
+    SortDescending = (tag == 0);
+    SortList();
+}
+
+int TListPage::CompareListTexts(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
+{
+    if (!A || !B || !m_List || SortColumn < 0 || SortColumn >= m_List->columnCount())
+        return 0;
+    return CompareTexts(A->text(SortColumn), B->text(SortColumn), SortDescending);
+}
+
+int TListPage::CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
+{
+    return CompareListTexts(A, B);
+}
+
+void TListPage::SortList()
+{
+    if (!m_List || m_List->columnCount() == 0)
+        return;
+    const int column = qBound(0, SortColumn, m_List->columnCount() - 1);
+    // The rows' own comparison holds the direction, so the model sorts them ascending.
+    m_List->sortItems(column, Qt::AscendingOrder);
+    if (TListRow *row = SelectedRow())
+        m_List->scrollToItem(row, QAbstractItemView::EnsureVisible);
+}
+
+TListRow *TListPage::Row(int Index) const
+{
+    if (!m_List || Index < 0 || Index >= m_List->topLevelItemCount())
+        return nullptr;
+    return dynamic_cast<TListRow *>(m_List->topLevelItem(Index));
+}
+
+TListRow *TListPage::SelectedRow() const
+{
+    if (!m_List)
+        return nullptr;
+    const QList<QTreeWidgetItem *> selected = m_List->selectedItems();
+    if (selected.isEmpty())
+        return nullptr;
+    // The first selected row in the list's order.
+    QTreeWidgetItem *first = nullptr;
+    int firstIndex = -1;
+    for (QTreeWidgetItem *item : selected) {
+        const int i = m_List->indexOfTopLevelItem(item);
+        if (i >= 0 && (firstIndex < 0 || i < firstIndex)) {
+            firstIndex = i;
+            first = item;
+        }
+    }
+    return dynamic_cast<TListRow *>(first);
+}
+
+void TListPage::SetStatusText(const QString &Text)
+{
+    if (Context.TopBarInfo)
+        Context.TopBarInfo->setText(Text);
+}

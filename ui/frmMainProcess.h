@@ -1,0 +1,136 @@
+#pragma once
+
+#include "ui/FormControls.h"
+#include "ui/PageCommon.h"
+#include "ui/PicButton.h"
+#include "ui/frmMainListPage.h"
+
+#include <QHash>
+
+class QAction;
+class QActionGroup;
+class QLineEdit;
+class QMenu;
+class TProcesses;
+class TProcessItem;
+
+namespace platform::processes {
+class ProcessSource;
+}
+
+// One affinity change: the processor's index and the state its bit is to get.
+class TProcessAffinityParam
+{
+public:
+    int CPUIndex = 0;
+    bool Enabled = false;
+};
+
+// The process page: the live process list with its buttons, the new-process panel, the context
+// menu of process commands and the commands themselves.
+class TProcessPage : public TListPage
+{
+public:
+    // `ProcessSource` replaces the system's process table (tests); the page does not own it.
+    TProcessPage(const TPageContext &Context, QWidget *Page, platform::processes::ProcessSource *ProcessSource);
+    ~TProcessPage() override;
+
+    TProcesses *objProcesses = nullptr;
+    QTreeWidget *lvProcesses = nullptr;
+    TPicButton *btnTerminateProcess = nullptr, *btnTerminateProcessTree = nullptr, *btnNewProcess = nullptr;
+    TSkinPanelStandIn *pnlNewProcess = nullptr;
+    QLineEdit *edtNewProcessPath = nullptr;
+    TPicButton *btnNewProcessOk = nullptr, *btnNewProcessCancel = nullptr, *btnNewProcessBrowse = nullptr;
+    QMenu *pmProcess = nullptr;
+    QAction *mniProcess_Terminate = nullptr, *mniProcess_TerminateTree = nullptr, *mniProcess_Delete = nullptr,
+            *mniProcess_Line1 = nullptr;
+    QAction *mniProcess_Pause = nullptr, *mniProcess_Resume = nullptr, *mniProcess_Line2 = nullptr;
+    QMenu *mniProcess_Priority = nullptr, *mniProcess_Affinity = nullptr;
+    QActionGroup *mniProcess_PriorityGroup = nullptr;
+    QAction *mniProcess_Priority_Realtime = nullptr, *mniProcess_Priority_High = nullptr,
+            *mniProcess_Priority_AboveNormal = nullptr, *mniProcess_Priority_Normal = nullptr,
+            *mniProcess_Priority_BelowNormal = nullptr, *mniProcess_Priority_Low = nullptr;
+    QAction *mniProcess_Line3 = nullptr, *mniProcess_Location = nullptr, *mniProcess_Properties = nullptr;
+    TOpenDialog dlgOpenFile;
+
+    void FillPage() override;
+    QString StatusText() const override;
+    void UpdateButtons() override;
+    int SearchColumn(int Hot) const override;
+    bool AddDetails(TDetailsPanel &Panel) override;
+    int CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const override;
+
+    void FillProcessList();
+    void ProcessTick();
+    void SetDictionaryState(TProcessItem *Item);
+    TProcessItem *ItemOfRow(int Index) const;
+    TProcessItem *SelectedProcess() const;
+    bool IsSystemPID(quint32 PID) const;
+    void UpdateProcessButtons();
+    // The identifier a process row holds; false for a row without one.
+    static bool RowPID(const QTreeWidgetItem *Row, quint32 &PID);
+    // The row of a process, or null.
+    TListRow *RowOfPID(quint32 PID) const;
+
+    void objProcessesProcessAdded(QObject *Sender, quint32 dwProcessID);
+    void objProcessesProcessReloaded(QObject *Sender, quint32 dwProcessID);
+    void objProcessesProcessRemoved(QObject *Sender, quint32 dwProcessID);
+    void tmrProcessTimer(QObject *Sender);
+    void lvProcessesSelectItem(QObject *Sender, QTreeWidgetItem *Item, bool Selected);
+    void lvProcessesClick(QObject *Sender);
+    void lvProcessesMouseMove(QObject *Sender, Qt::MouseButtons Shift, int X, int Y);
+    void lvProcessesMouseDown(QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void lvProcessesKeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift);
+    void lvProcessesColumnClick(QObject *Sender, int Column);
+    // -1, 0 or 1 for row A before, level with or after row B in the current sort state.
+    int lvProcessesCompare(QObject *Sender, const QTreeWidgetItem *A, const QTreeWidgetItem *B) const;
+    // The font colour of the row at Index; false where the default colour stays.
+    bool lvProcessesCustomDrawItem(QObject *Sender, int Index, QColor &FontColor);
+
+    void ExecuteProcessCommand(quint8 Command, int Param = 0);
+    void ExecuteProcessCommand(quint8 Command, const TProcessAffinityParam *Param);
+    bool IsCriticalProcess(const QString &Path) const;
+
+    void mniProcess_TerminateClick(QObject *Sender);
+    void mniProcess_TerminateTreeClick(QObject *Sender);
+    void mniProcess_DeleteClick(QObject *Sender);
+    void mniProcess_PauseClick(QObject *Sender);
+    void mniProcess_ResumeClick(QObject *Sender);
+    void mniProcess_PriorityClick(QObject *Sender);
+    void mniProcess_Priority_RealtimeClick(QObject *Sender);
+    void mniProcess_Priority_HighClick(QObject *Sender);
+    void mniProcess_Priority_AboveNormalClick(QObject *Sender);
+    void mniProcess_Priority_NormalClick(QObject *Sender);
+    void mniProcess_Priority_BelowNormalClick(QObject *Sender);
+    void mniProcess_Priority_LowClick(QObject *Sender);
+    void mniProcess_AffinityClick(QObject *Sender);
+    void mniProcess_AffinitySubItemsClick(QObject *Sender);
+    void mniProcess_LocationClick(QObject *Sender);
+    void mniProcess_PropertiesClick(QObject *Sender);
+    void btnTerminateProcessClick(QObject *Sender);
+    void btnTerminateProcessTreeClick(QObject *Sender);
+    void btnNewProcessClick(QObject *Sender);
+    void btnNewProcessOkClick(QObject *Sender);
+    void btnNewProcessCancelClick(QObject *Sender);
+    void btnNewProcessBrowseClick(QObject *Sender);
+    void edtNewProcessPathKeyPress(QObject *Sender, QChar &Key);
+    void FillAffinityMenu();
+
+protected:
+    void SelectItem(QTreeWidgetItem *Item, bool Selected) override;
+    void Click() override;
+    void MouseMove(Qt::MouseButtons Shift, int X, int Y) override;
+    void MouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y) override;
+    void ColumnClick(int Column) override;
+    void KeyDown(int &Key, Qt::KeyboardModifiers Shift) override;
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
+
+private:
+    void BuildProcessPage();
+    void AddProcessRow(TProcessItem *Item, bool BlankZeroCounters);
+    void ClearRows();
+    void RunProcessCommand(quint8 Command, int Param, const TProcessAffinityParam *Affinity);
+
+    // Process identifier -> its row.
+    QHash<quint32, TListRow *> m_Rows;
+};

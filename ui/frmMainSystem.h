@@ -1,0 +1,46 @@
+#pragma once
+
+#include "ui/FormControls.h"
+
+#include <QObject>
+
+class QChartView;
+class QLineSeries;
+class TSystemStatus;
+
+// The system page: system figures on the left, live CPU and memory charts on the right, and the
+// CPU and memory share in the window's status line on every page.
+class TSystemPage : public QObject
+{
+public:
+    // The status line belongs to the window; the page writes it on every tick.
+    TSystemPage(QWidget *Page, TLabel *StatusBar);
+
+    TSystemStatus *objSystemStatus = nullptr;
+    QChartView *chtCPU = nullptr, *chtMEM = nullptr;
+    TSkinGroupBox *grpSysVersion = nullptr, *grpSysPM = nullptr, *grpSysPF = nullptr, *grpSysKM = nullptr,
+                  *grpSysCount = nullptr, *grpSysTime = nullptr;
+    TLabel *lblSysVersion = nullptr;
+    TLabel *lblSysPM = nullptr, *lblSysPMValue = nullptr, *lblSysPF = nullptr, *lblSysPFValue = nullptr;
+    TLabel *lblSysKM = nullptr, *lblSysKMValue = nullptr, *lblSysCount = nullptr, *lblSysCountValue = nullptr;
+    TLabel *lblSysTime = nullptr, *lblSysTimeValue = nullptr;
+    QLineSeries *tsCPU = nullptr, *tsPM = nullptr, *tsPF = nullptr;
+    // Whether the CPU chart's legend entries switch their lines on and off.
+    bool SysCPULegendCheckBoxes = true;
+
+    void BuildSystemPage();
+    void SystemTick();
+    void tmrSystemTimer(QObject *Sender);
+    // Lays the two charts out in the page's current size.
+    void LayoutCharts();
+    // Puts another status component (made over a scripted source) in place of the page's own and
+    // builds the page anew on it; the page takes ownership.
+    void UseSystemStatus(TSystemStatus *Status);
+
+private:
+    void BuildSystemControls();
+    void WriteSystemValues();
+
+    QWidget *m_Page;
+    TLabel *m_StatusBar;
+};
