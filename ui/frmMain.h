@@ -84,6 +84,8 @@ public:
     int MinHeight = 0;
     std::unique_ptr<TTabPanel> TabPanel;
     quint8 CurrentPage = 0;
+    // The user's data directory (with a trailing slash; empty when no home was found).
+    QString DataDir;
     QString SearchHint;
     QString SearchURL;
 

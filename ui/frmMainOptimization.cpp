@@ -88,9 +88,9 @@ TOptimizationOptions OptionsOfFlags(int Flags)
 
 } // namespace
 
-TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List)
+TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List, const QString &DataDir)
 {
-    objOptimization = new TOptimization(this);
+    objOptimization = new TOptimization(this, DataDir);
     objOptimization->setObjectName(QStringLiteral("objOptimization"));
     objOptimization->OnBackuppingServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, quint8 m) {
         objOptimizationBackuppingServices(s, c, t, n, m);

@@ -4,6 +4,7 @@
 #include "ui/PicButton.h"
 
 #include <QObject>
+#include <QString>
 
 #include <functional>
 
@@ -15,8 +16,8 @@ class TOptimization;
 class TOptimizationPanel : public QObject
 {
 public:
-    // Builds the panel, hidden, into the page below the page's list.
-    TOptimizationPanel(QWidget *Page, QTreeWidget *List);
+    // Builds the panel, hidden, into the page below the page's list; the backups lie in DataDir.
+    TOptimizationPanel(QWidget *Page, QTreeWidget *List, const QString &DataDir);
     ~TOptimizationPanel() override;
 
     TOptimization *objOptimization = nullptr;
