@@ -78,14 +78,15 @@ public:
     std::unique_ptr<TNetworkPage> NetworkPage;
     std::unique_ptr<TSystemPage> SystemPage;
     std::unique_ptr<TUpdateCheck> UpdateCheck;
+    // The user's data directory the pages and the update check write to (with a trailing slash;
+    // empty when no home was found).
+    QString DataDir;
 
     // ---- state ------------------------------------------------------------------------------
     int MinWidth = 0;
     int MinHeight = 0;
     std::unique_ptr<TTabPanel> TabPanel;
     quint8 CurrentPage = 0;
-    // The user's data directory (with a trailing slash; empty when no home was found).
-    QString DataDir;
     QString SearchHint;
     QString SearchURL;
 
