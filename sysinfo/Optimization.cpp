@@ -357,36 +357,39 @@ void TOptimization::Synchronize(const std::function<void()> &Relay)
         Qt::BlockingQueuedConnection);
 }
 
-void TOptimization::Optimize(const TOptimizationOptions &Options)
+bool TOptimization::Optimize(const TOptimizationOptions &Options)
 {
     if (!BeginJob())
-        return;
+        return false;
     auto *t = new TOptimizationThread(this);
     t->Mode = TOptimizationThread::omOptimize;
     t->Options = Options;
     StartThread(t);
+    return true;
 }
 
-void TOptimization::Backup(const QString &FileName)
+bool TOptimization::Backup(const QString &FileName)
 {
     const QString file = FileName.isEmpty() ? GetDefaultBackupFile() : FileName;
     if (!EnsureBackupDir(file) || !BeginJob())
-        return;
+        return false;
     auto *t = new TOptimizationThread(this);
     t->Mode = TOptimizationThread::omBackup;
     t->BackupFileName = file;
     StartThread(t);
+    return true;
 }
 
-void TOptimization::Restore(const QString &FileName)
+bool TOptimization::Restore(const QString &FileName)
 {
     const QString file = FileName.isEmpty() ? GetDefaultBackupFile() : FileName;
     if (!QFileInfo(file).isFile() || !BeginJob())
-        return;
+        return false;
     auto *t = new TOptimizationThread(this);
     t->Mode = TOptimizationThread::omRestore;
     t->BackupFileName = file;
     StartThread(t);
+    return true;
 }
 
 bool EnsureBackupDir(const QString &FileName)

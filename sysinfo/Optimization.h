@@ -104,10 +104,12 @@ public:
     // "<data dir>Backup/opti_services.dat" (or the same name below SetBackupDir's folder);
     // empty without a data directory.
     QString GetDefaultBackupFile() const;
-    void Optimize(const TOptimizationOptions &Options);
+    // Each request answers whether its job started: false when it was refused (a job runs, the
+    // component is closing, the backup folder cannot be made or the backup file is missing).
+    bool Optimize(const TOptimizationOptions &Options);
     // An empty name means the default file.
-    void Backup(const QString &FileName = QString());
-    void Restore(const QString &FileName = QString());
+    bool Backup(const QString &FileName = QString());
+    bool Restore(const QString &FileName = QString());
 
     bool Busy() const { return m_Busy.load(); }
     // The folder that stands for "<data dir>Backup/" (tests keep their files apart); empty

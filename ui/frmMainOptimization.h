@@ -54,6 +54,10 @@ public:
     void objOptimizationJobEnded(quint8 Mode, bool Succeeded);
 
 private:
+    // Starts the backup a command asked for; false when it was refused and that was reported.
+    bool StartBackup();
+    // A job that failed or was refused: the panel takes requests again and says so.
+    void ReportJobFailure(quint8 Mode);
     void SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal, const QString &strServiceName,
                          quint8 Mode, bool RefreshList);
 };
