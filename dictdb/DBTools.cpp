@@ -1,22 +1,43 @@
 #include "dictdb/DBTools.h"
 
+#include "dictdb/DictDBVerify.h"
 #include "dictdb/DictTable.h"
+#include "platform/files/FileStat.h"
 #include "sysinfo/AES.h"
-#include "sysinfo/Utils.h"
+
+#include <QHash>
 
 namespace {
 
-const QString kDictFile = QStringLiteral("Ravel.db");
 const QString kDescriptionKey = QStringLiteral("5r2t8v3k6m4");
+const QString kNoVersion = QStringLiteral("0000-00-00");
+
+// What the verification found for one file, and which file that was: a file is checked again
+// only when it is no longer the same file (another inode, size or modification time).
+struct TCheckedFile
+{
+    quint64 Device = 0;
+    quint64 Inode = 0;
+    qint64 Size = 0;
+    qint64 ModifySeconds = 0;
+    quint32 ModifyNanoseconds = 0;
+    bool Whole = false;
+    QString Version;
+
+    bool SameFile(const TCheckedFile &Other) const
+    {
+        return Device == Other.Device && Inode == Other.Inode && Size == Other.Size &&
+               ModifySeconds == Other.ModifySeconds && ModifyNanoseconds == Other.ModifyNanoseconds;
+    }
+};
+
+// Only a few places are ever asked about; a longer list means a caller passes names that change.
+constexpr qsizetype kMaxCheckedFiles = 16;
 
 TDictTable *DictTable = nullptr;
-
-QString AppDictFile()
-{
-    QString path;
-    GetAppPath(path);
-    return path + kDictFile;
-}
+TDictFiles Files;
+QString FileInUse;
+QHash<QString, TCheckedFile> Checked;
 
 // The unit's start and end.
 struct DBToolsUnit
@@ -29,6 +50,91 @@ class EUndecipherable : public std::exception
 {
 };
 
+void CloseQuietly()
+{
+    try {
+        DictTable->Close();
+    } catch (...) {
+    }
+}
+
+// The version the file answers with ("0000-00-00" when none); the look-ups keep their file.
+QString ReadVersion(const QString &FileName)
+{
+    QString version = kNoVersion;
+    try {
+        DictTable->Close();
+        DictTable->SetDatabaseName(FileName);
+        DictTable->SetTableName(QStringLiteral("Config"));
+        DictTable->Open();
+        if (DictTable->Locate(QStringLiteral("Item"), QStringLiteral("Version"), {}))
+            version = DictTable->FieldByName(QStringLiteral("Value"))->AsString();
+    } catch (...) {
+    }
+    CloseQuietly();
+    try {
+        DictTable->SetDatabaseName(FileInUse);
+    } catch (...) {
+    }
+    return version;
+}
+
+// True with the file's version when it is a whole dictionary.
+bool WholeDictionary(const QString &FileName, QString &Version)
+{
+    platform::files::FileStatus st;
+    if (FileName.isEmpty() || !platform::files::statFile(FileName, st) ||
+        st.kind != platform::files::FileKind::Regular) {
+        Checked.remove(FileName);
+        return false;
+    }
+    TCheckedFile now;
+    now.Device = st.device;
+    now.Inode = st.inode;
+    now.Size = st.size;
+    now.ModifySeconds = st.modifyTime.seconds;
+    now.ModifyNanoseconds = st.modifyTime.nanoseconds;
+    auto it = Checked.find(FileName);
+    if (it == Checked.end() || !it->SameFile(now)) {
+        now.Whole = VerifyDictDatabaseFile(FileName, nullptr);
+        if (now.Whole)
+            now.Version = ReadVersion(FileName);
+        if (it == Checked.end() && Checked.size() >= kMaxCheckedFiles)
+            Checked.clear();
+        it = Checked.insert(FileName, now);
+    }
+    Version = it->Version;
+    return it->Whole;
+}
+
+QString ChooseDictFile()
+{
+    QString shipped, shippedVersion;
+    for (const QString &file : Files.ShippedFiles) {
+        if (WholeDictionary(file, shippedVersion)) {
+            shipped = file;
+            break;
+        }
+    }
+    QString userVersion;
+    if (!WholeDictionary(Files.UserFile, userVersion))
+        return shipped;
+    if (shipped.isEmpty() || (Files.IsNewer && Files.IsNewer(userVersion, shippedVersion)))
+        return Files.UserFile;
+    return shipped;
+}
+
+// Points the look-ups at the chosen file.
+void UseChosenFile()
+{
+    FileInUse = ChooseDictFile();
+    CloseQuietly();
+    try {
+        DictTable->SetDatabaseName(FileInUse);
+    } catch (...) {
+    }
+}
+
 } // namespace
 
 void CreateDictTable()
@@ -36,45 +142,68 @@ void CreateDictTable()
     if (DictTable)
         return;
     DictTable = new TDictTable(nullptr);
-    DictTable->SetDatabaseName(AppDictFile());
+    UseChosenFile();
 }
 
 void FreeDictTable()
 {
     if (!DictTable)
         return;
-    try {
-        DictTable->Close();
-    } catch (...) {
-    }
+    CloseQuietly();
     delete DictTable;
     DictTable = nullptr;
 }
 
+void SetDictFiles(const TDictFiles &NewFiles)
+{
+    Files = NewFiles;
+    if (DictTable)
+        UseChosenFile();
+}
+
+QString DictFileInUse()
+{
+    return FileInUse;
+}
+
+bool ReadWholeDictVersion(const QString &FileName, QString &Version)
+{
+    Version = kNoVersion;
+    if (!DictTable)
+        return false;
+    QString version;
+    if (!WholeDictionary(FileName, version))
+        return false;
+    Version = version;
+    return true;
+}
+
 void GetDictVersionIn(const QString &FileName, QString &Version)
 {
-    Version = QStringLiteral("0000-00-00");
+    Version = kNoVersion;
     if (!DictTable)
         return;
     try {
         DictTable->Close();
         // Set again, so that a file replaced since the last call is opened afresh.
         DictTable->SetDatabaseName(FileName);
+        FileInUse = FileName;
         DictTable->SetTableName(QStringLiteral("Config"));
         DictTable->Open();
         if (DictTable->Locate(QStringLiteral("Item"), QStringLiteral("Version"), {}))
             Version = DictTable->FieldByName(QStringLiteral("Value"))->AsString();
     } catch (...) {
     }
-    try {
-        DictTable->Close();
-    } catch (...) {
-    }
+    CloseQuietly();
 }
 
 void GetDictVersion(QString &Version)
 {
-    GetDictVersionIn(AppDictFile(), Version);
+    Version = kNoVersion;
+    if (!DictTable)
+        return;
+    UseChosenFile();
+    GetDictVersionIn(FileInUse, Version);
 }
 
 bool LookupProcess(const QString &Name, QString &Description, bool &IsVirus)

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 
 using namespace dictdb;
 
@@ -432,6 +433,8 @@ TDictSession::~TDictSession()
 
 void TDictSession::AddDatabase(TDictDatabase *Database)
 {
+    // Databases made on several threads join the default session at once.
+    std::lock_guard<std::recursive_mutex> g(Sessions()->GlobalLock());
     if (!m_databases.contains(Database))
         m_databases.append(Database);
     Database->m_session = this;
@@ -440,6 +443,7 @@ void TDictSession::AddDatabase(TDictDatabase *Database)
 
 void TDictSession::RemoveDatabase(TDictDatabase *Database)
 {
+    std::lock_guard<std::recursive_mutex> g(Sessions()->GlobalLock());
     if (m_databases.removeAll(Database) > 0)
         Notify(3, Database);
     if (Database->m_session == this)
@@ -461,6 +465,8 @@ void TDictSession::SetActive(bool Value)
     if (Value == m_active)
         return;
     std::lock_guard<std::recursive_mutex> g(Sessions()->GlobalLock());
+    if (Value == m_active)
+        return;
     if (Value) {
         if (OnStartup)
             OnStartup(this);
@@ -567,6 +573,7 @@ void TDictSession::Loaded()
 
 TDictDatabase *TDictSession::FindDatabase(const QString &Name) const
 {
+    std::lock_guard<std::recursive_mutex> g(Sessions()->GlobalLock());
     for (TDictDatabase *db : m_databases)
         if (db->DatabaseName().compare(Name, Qt::CaseInsensitive) == 0)
             return db;
@@ -698,12 +705,15 @@ void TDictSessionList::ReleaseAutoNumber(int Number)
 
 namespace {
 
+// The engine starts on its first use, from whichever thread comes first; the others wait
+// for it. Creating the default session calls back into Sessions() on the same thread,
+// which then sees the half-built state it is making.
 struct EngineState
 {
     std::recursive_mutex lock;
     TDictSessionList *sessions = nullptr;
     TDictSession *defaultSession = nullptr;
-    bool finalized = false;
+    std::atomic<bool> ready{false};
     bool creating = false;
     ~EngineState() { FinalizeDictDB(); }
 };
@@ -712,6 +722,15 @@ EngineState &Engine()
 {
     static EngineState state;
     return state;
+}
+
+// The engine, started if it is not yet; nullptr only while it is being torn down.
+EngineState &StartedEngine()
+{
+    EngineState &e = Engine();
+    if (!e.ready.load(std::memory_order_acquire))
+        InitializeDictDB();
+    return e;
 }
 
 } // namespace
@@ -723,13 +742,18 @@ void InitializeDictDB()
     if (e.sessions || e.creating)
         return;
     e.creating = true;
-    RegisterBuiltinDataProcessAlgos();
-    e.sessions = new TDictSessionList;
-    e.defaultSession = new TDictSession(nullptr);
-    e.defaultSession->m_sessionName = QStringLiteral("Default");
-    e.defaultSession->setObjectName(QStringLiteral("Default"));
+    try {
+        RegisterBuiltinDataProcessAlgos();
+        e.sessions = new TDictSessionList;
+        e.defaultSession = new TDictSession(nullptr);
+        e.defaultSession->m_sessionName = QStringLiteral("Default");
+        e.defaultSession->setObjectName(QStringLiteral("Default"));
+    } catch (...) {
+        e.creating = false;
+        throw;
+    }
     e.creating = false;
-    e.finalized = false;
+    e.ready.store(true, std::memory_order_release);
 }
 
 void FinalizeDictDB()
@@ -738,6 +762,7 @@ void FinalizeDictDB()
     std::lock_guard<std::recursive_mutex> g(e.lock);
     if (!e.sessions)
         return;
+    e.ready.store(false, std::memory_order_release);
     // Other sessions first, the default one last.
     for (TDictSession *s : e.sessions->List())
         if (s != e.defaultSession && !s->parent())
@@ -757,23 +782,16 @@ void FinalizeDictDB()
     delete def;
     delete e.sessions;
     e.sessions = nullptr;
-    e.finalized = true;
 }
 
 TDictSessionList *Sessions()
 {
-    EngineState &e = Engine();
-    if (!e.sessions && !e.creating)
-        InitializeDictDB();
-    return e.sessions;
+    return StartedEngine().sessions;
 }
 
 TDictSession *DefaultSession()
 {
-    EngineState &e = Engine();
-    if (!e.sessions && !e.creating)
-        InitializeDictDB();
-    return e.defaultSession;
+    return StartedEngine().defaultSession;
 }
 
 TDictSession *GetDefaultSession()

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -216,7 +217,7 @@ private:
     void ApplyAutoName();
     void InternalSetSessionName(const QString &Value);
 
-    bool m_active = false;
+    std::atomic<bool> m_active{false};
     bool m_autoSessionName = false;
     bool m_keepConnections = false;
     QString m_sessionName;

@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -27,9 +29,20 @@ const char *const SLockTimeOut = "Wait for unlock time out";
 const char *const SReadOnly = "Database file '%s' is read-only";
 const char *const SFileTooLarge = "Database file '%s' would exceed 2 GiB";
 
+const char *const SWriteFailed = "Cannot write database file '%s': %s";
+constexpr qint64 kPageSize = 4096;
+constexpr size_t kMaxPages = 8192;  // 32 MiB at most, then the pages are read afresh
+
 QString L(const char *s) { return QString::fromLatin1(s); }
 
+std::atomic<TDictDBWriteHook> g_writeHook{nullptr};
+
 } // namespace
+
+void SetDictDBWriteHook(TDictDBWriteHook Hook)
+{
+    g_writeHook.store(Hook);
+}
 
 // ---- TDictDBFileStream ----
 
@@ -111,21 +124,22 @@ void TDictDBFileIO::Open(const QString &ADatabaseName, TDictDBMediumType AMedium
         const QByteArray path = QFile::encodeName(ADatabaseName);
         if (ADatabaseName.isEmpty() || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
             DatabaseError(L(SFailedToOpen));
-        FileIsReadOnly = (st.st_mode & 0222) == 0 || ::access(path.constData(), W_OK) != 0;
+        FileIsReadOnly = ReadOnlyAccess || (st.st_mode & 0222) == 0 || ::access(path.constData(), W_OK) != 0;
         const quint16 mode = (FileIsReadOnly ? fmOpenRead : fmOpenReadWrite)
                              | (Exclusive ? fmShareExclusive : fmShareDenyNone);
-        std::unique_ptr<TDictDBFileStream> stream;
+        std::unique_ptr<TDictDBFileStream> file;
         qint64 got = 0;
         try {
-            stream = std::make_unique<TDictDBFileStream>(ADatabaseName, mode);
-            got = stream->ReadAt(0, head, sizeof head);
+            file = std::make_unique<TDictDBFileStream>(ADatabaseName, mode);
+            got = file->ReadAt(0, head, sizeof head);
         } catch (const EStreamError &e) {
-            if (!stream)
+            if (!file)
                 DatabaseError(L(SFailedToOpen));
             DatabaseError(e.Message());
         }
         CheckHead(head, got, ADatabaseName);
-        DBStream = stream.release();
+        m_handleStream = file.get();
+        DBStream = file.release();
         m_ownsStream = true;
     } else {
         TStream *stream = DBNameToStreamAddr(ADatabaseName);
@@ -135,8 +149,9 @@ void TDictDBFileIO::Open(const QString &ADatabaseName, TDictDBMediumType AMedium
         const qint64 got = stream->ReadAt(0, head, sizeof head);
         CheckHead(head, got, ADatabaseName);
         DBStream = stream;
+        m_handleStream = dynamic_cast<THandleStream *>(stream);
         m_ownsStream = false;
-        FileIsReadOnly = false;
+        FileIsReadOnly = ReadOnlyAccess;
     }
     DatabaseName = ADatabaseName;
     // Whatever fails from here on must not leave a half-open file behind.
@@ -176,8 +191,10 @@ void TDictDBFileIO::Close()
     if (m_ownsStream)
         delete DBStream;
     DBStream = nullptr;
+    m_handleStream = nullptr;
     m_ownsStream = false;
-    m_sizeSeen = -1;
+    m_sequential = 0;
+    DropPages();
     // A lock still held belongs to the descriptor just closed and went with it.
     while (!m_lockStack.empty()) {
         m_lockStack.pop_back();
@@ -298,17 +315,82 @@ void TDictDBFileIO::Unlock()
 
 void TDictDBFileIO::Corrupt(const char *Why) const
 {
-    DatabaseErrorFmt(L(msg::SCorruptFile), DatabaseName, QString::fromLatin1(Why));
+    Corrupt(QString::fromLatin1(Why));
+}
+
+void TDictDBFileIO::Corrupt(const QString &Why) const
+{
+    DatabaseErrorFmt(L(msg::SCorruptFile), DatabaseName, Why);
 }
 
 qint64 TDictDBFileIO::FileSize() const
 {
     if (!DBStream)
         return 0;
-    if (auto *fs = dynamic_cast<THandleStream *>(DBStream))
-        return fs->Size();
+    if (m_handleStream)
+        return m_handleStream->Size();
     std::lock_guard<std::mutex> g(const_cast<std::mutex &>(m_io));
     return DBStream->Size();
+}
+
+void TDictDBFileIO::BeginSequentialReads()
+{
+    Lock(false);
+    if (m_sequential++ == 0) {
+        m_sequentialThread = std::this_thread::get_id();
+        m_pages.clear();
+    }
+}
+
+void TDictDBFileIO::EndSequentialReads()
+{
+    if (m_sequential > 0 && --m_sequential == 0)
+        DropPages();
+    Unlock();
+}
+
+void TDictDBFileIO::DropPages()
+{
+    if (!m_pages.empty())
+        std::unordered_map<qint64, std::vector<char>>().swap(m_pages);
+}
+
+void TDictDBFileIO::Prefetch(qint64 Position) const
+{
+    if (m_sequential == 0 || std::this_thread::get_id() != m_sequentialThread)
+        return;
+    const auto it = m_pages.find(Position / kPageSize);
+    if (it != m_pages.end() && Position % kPageSize < qint64(it->second.size()))
+        __builtin_prefetch(it->second.data() + Position % kPageSize);
+}
+
+bool TDictDBFileIO::ReadFromPages(void *Buffer, qint64 Position, qint64 Count)
+{
+    if (m_sequential == 0 || !m_handleStream || Count > kPageSize
+        || std::this_thread::get_id() != m_sequentialThread)
+        return false;
+    char *out = static_cast<char *>(Buffer);
+    const qint64 end = Position + Count;
+    for (qint64 at = Position; at < end;) {
+        const qint64 page = at / kPageSize;
+        auto it = m_pages.find(page);
+        if (it == m_pages.end()) {
+            if (m_pages.size() >= kMaxPages)
+                m_pages.clear();
+            std::vector<char> bytes(static_cast<size_t>(kPageSize));
+            bytes.resize(size_t(qMax<qint64>(0, m_handleStream->ReadAt(page * kPageSize, bytes.data(), kPageSize))));
+            it = m_pages.emplace(page, std::move(bytes)).first;
+        }
+        const qint64 from = at - page * kPageSize;
+        const qint64 n = qMin(end, (page + 1) * kPageSize) - at;
+        // A page the file ends in: the read is left to come back short the usual way.
+        if (from + n > qint64(it->second.size()))
+            return false;
+        std::memcpy(out, it->second.data() + from, size_t(n));
+        out += n;
+        at += n;
+    }
+    return true;
 }
 
 void TDictDBFileIO::ReadBuffer(void *Buffer, qint64 Position, qint64 Count)
@@ -317,24 +399,21 @@ void TDictDBFileIO::ReadBuffer(void *Buffer, qint64 Position, qint64 Count)
         DatabaseError(L(msg::SDatabaseClosed));
     if (Count == 0)
         return;
-    if (Position < 0 || Count < 0)
+    // Callers bound what they allocate by the file's size first; a read past its end is
+    // refused here by coming back short.
+    if (Position < 0 || Count < 0 || Position > kMaxFileSize)
         Corrupt("a reference points outside the file");
-    const qint64 seen = m_sizeSeen.load(std::memory_order_relaxed);
-    if (seen < 0 || Position > seen - Count) {
-        const qint64 size = FileSize();
-        m_sizeSeen.store(size, std::memory_order_relaxed);
-        if (Position > size - Count)
-            Corrupt("a reference points outside the file");
-    }
+    if (ReadFromPages(Buffer, Position, Count))
+        return;
     qint64 got;
-    if (dynamic_cast<THandleStream *>(DBStream)) {
-        got = DBStream->ReadAt(Position, Buffer, Count);
+    if (m_handleStream) {
+        got = m_handleStream->ReadAt(Position, Buffer, Count);
     } else {
         std::lock_guard<std::mutex> g(m_io);
         got = DBStream->ReadAt(Position, Buffer, Count);
     }
     if (got != Count)
-        Corrupt("the file ends early");
+        Corrupt("a reference points outside the file");
 }
 
 void TDictDBFileIO::WriteBuffer(const void *Buffer, qint64 Position, qint64 Count)
@@ -347,15 +426,20 @@ void TDictDBFileIO::WriteBuffer(const void *Buffer, qint64 Position, qint64 Coun
         Corrupt("a write would touch the fixed areas");
     if (Position + Count > kMaxFileSize)
         DatabaseErrorFmt(L(SFileTooLarge), DatabaseName);
+    DropPages();
+    if (const TDictDBWriteHook hook = g_writeHook.load(); hook && !hook(Position, Count))
+        DatabaseErrorFmt(L(SWriteFailed), DatabaseName, QString::fromLocal8Bit(std::strerror(EIO)));
     qint64 done;
-    if (dynamic_cast<THandleStream *>(DBStream)) {
-        done = DBStream->WriteAt(Position, Buffer, Count);
+    if (m_handleStream) {
+        done = m_handleStream->WriteAt(Position, Buffer, Count);
     } else {
         std::lock_guard<std::mutex> g(m_io);
         done = DBStream->WriteAt(Position, Buffer, Count);
     }
-    if (done != Count)
-        throw EWriteError(QString::fromLatin1(platform::msg::SWriteError));
+    if (done != Count) {
+        const int err = m_handleStream ? m_handleStream->LastError() : ENOSPC;
+        DatabaseErrorFmt(L(SWriteFailed), DatabaseName, QString::fromLocal8Bit(std::strerror(err ? err : EIO)));
+    }
 }
 
 void TDictDBFileIO::WriteZeros(qint64 Position, qint64 Count)
@@ -416,7 +500,7 @@ void TDictDBFileIO::CheckTableHeader(const TTableHeader &H) const
         switch (t) {
         case ftString:
         case ftFixedChar:
-            if (fi.FieldSize < 0 || fi.FieldSize > size)
+            if (fi.FieldSize < 0 || fi.FieldSize >= kMaxRecordSize)
                 Corrupt("bad string size");
             slot = qint64(fi.FieldSize) + 1;
             break;
@@ -428,6 +512,10 @@ void TDictDBFileIO::CheckTableHeader(const TTableHeader &H) const
         }
         recordSize += slot;
     }
+    // Whatever the record count: an empty table's record size is still allocated by every
+    // data set that opens it.
+    if (recordSize > kMaxRecordSize)
+        Corrupt("record size too large");
     if (H.RecordTotal > 0 && recordSize > size)
         Corrupt("record size beyond the file");
     for (int k = 0; k < H.IndexCount; ++k) {
@@ -511,6 +599,11 @@ void TDictDBFileIO::ReadIndexTabItems(const TTableHeader &Header, int IndexIdx, 
     Items.clear();
     if (IndexIdx < 0 || IndexIdx >= Header.IndexCount)
         DatabaseError(L(msg::SGeneralError));
+    // The blocks must fit the file before their entries are allocated.
+    const qint64 total = Header.RecordTotal;
+    const qint64 blocks = (qMax<qint64>(total, 0) + kTabBlockEntries - 1) / kTabBlockEntries;
+    if (blocks * kIndexTabBlockSize > FileSize())
+        Corrupt("tab larger than the file");
     TIndexTabItems items(size_t(Header.RecordTotal > 0 ? Header.RecordTotal : 0));
     ReadTabChain(Header.IndexHeader[IndexIdx].IndexTabOffset, Header.RecordTotal, kIndexTabEntrySize,
                  kIndexTabBlockSize, reinterpret_cast<char *>(items.data()), BlockOffsets);
@@ -519,10 +612,9 @@ void TDictDBFileIO::ReadIndexTabItems(const TTableHeader &Header, int IndexIdx, 
 
 void TDictDBFileIO::DeleteRecordTab(qint64 Position)
 {
-    TRecordTabItem item;
-    ReadBuffer(&item, Position, sizeof item);
-    item.DeleteFlag = 1;
-    WriteBuffer(&item, Position, sizeof item);
+    // The mark alone: one byte, so that a delete is one write that happens or does not.
+    const quint8 deleted = 1;
+    WriteBuffer(&deleted, Position + offsetof(TRecordTabItem, DeleteFlag), 1);
 }
 
 void TDictDBFileIO::ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Compressed, bool Encrypted, bool IsBlob,
@@ -535,24 +627,38 @@ void TDictDBFileIO::ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Com
         ReadBlobData(Dest, at, Compressed, Encrypted);
         return;
     }
-    if (Size < 0)
-        Corrupt("bad field size");
+    if (Size < 0 || at < 0 || at > FileSize() - Size)
+        Corrupt("a reference points outside the file");
     TMemoryStream raw;
     raw.SetSize(Size);
     ReadBuffer(raw.Memory(), at, Size);
     DecodeMemoryStream(&raw, Dest, false, Encrypted);
 }
 
-void TDictDBFileIO::ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted)
+void TDictDBFileIO::ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted,
+                                 const QString &Where)
 {
-    TBlobSlot slot;
-    ReadBuffer(&slot, SlotPosition, sizeof slot);
-    if (slot.Length < 0 || slot.Capacity < slot.Length || (slot.Length > 0 && slot.Offset < kDataStart))
-        Corrupt("bad blob slot");
-    TMemoryStream raw;
-    raw.SetSize(slot.Length);
-    ReadBuffer(raw.Memory(), slot.Offset, slot.Length);
-    DecodeMemoryStream(&raw, Dest, Compressed, Encrypted);
+    try {
+        TBlobSlot slot;
+        ReadBuffer(&slot, SlotPosition, sizeof slot);
+        if (slot.Length < 0 || slot.Capacity < slot.Length || (slot.Length > 0 && slot.Offset < kDataStart))
+            Corrupt("bad blob slot");
+        // Checked before anything is allocated: a slot cannot ask for more than the file holds.
+        if (qint64(slot.Offset) + qint64(slot.Length) > FileSize())
+            Corrupt("a blob lies outside the file");
+        TMemoryStream raw;
+        raw.SetSize(slot.Length);
+        ReadBuffer(raw.Memory(), slot.Offset, slot.Length);
+        try {
+            DecodeMemoryStream(&raw, Dest, Compressed, Encrypted);
+        } catch (const EDatabaseError &e) {
+            Corrupt(QStringLiteral("a stored value does not decode (%1)").arg(e.Message()));
+        }
+    } catch (const EDatabaseError &e) {
+        if (Where.isEmpty())
+            throw;
+        DatabaseError(e.Message() + Where);
+    }
 }
 
 // ---- encoding and decoding ----
@@ -648,24 +754,25 @@ void TDictDBFileIO::EncodeMemoryStream(TMemoryStream *Source, TStream *Dest, boo
 
 void TDictDBFileIO::DecodeMemoryBuffer(const void *Source, void *Dest, bool Decrypt, int Size)
 {
-    std::lock_guard<std::recursive_mutex> g(m_cs);
     if (Size <= 0)
         return;
+    // A copy touches no plug-in state: only the cipher needs the critical section.
     if (!Decrypt) {
         std::memmove(Dest, Source, size_t(Size));
         return;
     }
+    std::lock_guard<std::recursive_mutex> g(m_cs);
     AsDatabaseError([&] { EncryptMgr->DecodeBuffer(Source, Dest, Size); });
 }
 
 void TDictDBFileIO::EncodeMemoryBuffer(const void *Source, void *Dest, bool Encrypt, int Size)
 {
-    std::lock_guard<std::recursive_mutex> g(m_cs);
     if (Size <= 0)
         return;
     if (!Encrypt) {
         std::memmove(Dest, Source, size_t(Size));
         return;
     }
+    std::lock_guard<std::recursive_mutex> g(m_cs);
     AsDatabaseError([&] { EncryptMgr->EncodeBuffer(Source, Dest, Size); });
 }

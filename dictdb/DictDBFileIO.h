@@ -7,14 +7,21 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <memory>
 #include <mutex>
+#include <thread>
+#include <unordered_map>
 #include <vector>
 
 class TDictDatabase;
 class TCompressMgr;
 class TEncryptMgr;
+
+// A seam for fault-injection tests: called before every write to any database file with
+// its position and length; answering false makes that write fail the way a failing or full
+// disk does. nullptr removes it.
+using TDictDBWriteHook = bool (*)(qint64 Position, qint64 Count);
+void SetDictDBWriteHook(TDictDBWriteHook Hook);
 
 // The disk stream of an open database: remembers whether it was written since the
 // last flush.
@@ -46,6 +53,8 @@ public:
     bool Exclusive = false;
     TStream *DBStream = nullptr;        // owned only for mtDisk
     bool FileIsReadOnly = false;
+    // Set before Open: the file is opened for reading only, whatever its permissions.
+    bool ReadOnlyAccess = false;
     TCompressMgr *CompressMgr = nullptr; // owned
     TEncryptMgr *EncryptMgr = nullptr;   // owned
     dictdb::TExtData ExtData{};
@@ -65,6 +74,14 @@ public:
     // The byte-range lock of writers (exclusive) and loaders (shared); re-entrant.
     void Lock(bool ForWriting = true);
     void Unlock();
+    // A scan: takes the shared lock and, while it is held, serves this thread's small reads
+    // from the file's pages, each read once (no writer can change the file under the lock;
+    // this object's own writes drop the pages).
+    void BeginSequentialReads();
+    void EndSequentialReads();
+    // Within a scan: the bytes at Position will be read soon; a page already read is
+    // brought near the processor meanwhile.
+    void Prefetch(qint64 Position) const;
 
     qint64 FileSize() const;
     void ReadBuffer(void *Buffer, qint64 Position, qint64 Count);
@@ -83,8 +100,10 @@ public:
     void DeleteRecordTab(qint64 Position);
     void ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Compressed, bool Encrypted, bool IsBlob,
                        qint32 Size, qint32 FieldOffset);
-    // Reads the blob whose slot lies at SlotPosition and decodes it into Dest.
-    void ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted);
+    // Reads the blob whose slot lies at SlotPosition and decodes it into Dest. A refusal
+    // ends with Where (such as " (table 'T', field 'F')") when given.
+    void ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted,
+                      const QString &Where = QString());
 
     void DecodeMemoryStream(TMemoryStream *Source, TStream *Dest, bool Decompress, bool Decrypt);
     void EncodeMemoryStream(TMemoryStream *Source, TStream *Dest, bool Compress, bool Encrypt);
@@ -93,6 +112,7 @@ public:
 
     // Raises the corrupt-file refusal with a short reason.
     [[noreturn]] void Corrupt(const char *Why) const;
+    [[noreturn]] void Corrupt(const QString &Why) const;
     // Checks a table header against the format's limits and the file's size.
     void CheckTableHeader(const dictdb::TTableHeader &Header) const;
 
@@ -106,13 +126,38 @@ private:
     void ReadTabChain(qint32 FirstBlock, qint32 Total, int EntrySize, qint32 BlockSize, char *Entries,
                       TIntegerAry &BlockOffsets);
 
+    bool ReadFromPages(void *Buffer, qint64 Position, qint64 Count);
+    void DropPages();
+
     std::recursive_mutex m_cs;      // encoding and decoding
     std::mutex m_io;                // positioned access of shared memory streams
     std::recursive_mutex m_lockOwner;
     std::vector<bool> m_lockStack;  // modes of the nested Lock calls
     int m_heldType = 0;             // F_UNLCK, F_RDLCK or F_WRLCK in effect
-    // The largest size the open file has been seen to have. Nothing shrinks a database file,
-    // so a read within it needs no system call to be bounded; -1 while unknown.
-    std::atomic<qint64> m_sizeSeen{-1};
     bool m_ownsStream = false;
+    THandleStream *m_handleStream = nullptr;  // DBStream when it is a file
+    int m_sequential = 0;                     // nesting of sequential-read scopes
+    std::thread::id m_sequentialThread;
+    std::unordered_map<qint64, std::vector<char>> m_pages;  // page number -> its bytes
+};
+
+// A scan's sequential reads of one file, for the scope of a block; nothing without a file.
+class TSequentialReads
+{
+public:
+    explicit TSequentialReads(TDictDBFileIO *AFileIO) : m_io(AFileIO && AFileIO->IsOpen() ? AFileIO : nullptr)
+    {
+        if (m_io)
+            m_io->BeginSequentialReads();
+    }
+    ~TSequentialReads()
+    {
+        if (m_io)
+            m_io->EndSequentialReads();
+    }
+    TSequentialReads(const TSequentialReads &) = delete;
+    TSequentialReads &operator=(const TSequentialReads &) = delete;
+
+private:
+    TDictDBFileIO *m_io;
 };

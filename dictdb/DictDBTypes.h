@@ -10,6 +10,10 @@
 #include <QtGlobal>
 
 #include <bit>
+#include <compare>
+#include <cstddef>
+#include <iterator>
+#include <type_traits>
 #include <vector>
 
 static_assert(std::endian::native == std::endian::little, "the file layout is read in place");
@@ -52,9 +56,14 @@ inline constexpr qint32 kIndexTabBlockSize = 4 + kTabBlockEntries * kIndexTabEnt
 inline constexpr int kBlobSlotSize = 20;
 inline constexpr int kBlobGranule = 64;
 inline constexpr qint64 kMaxFileSize = 0x7FFFFFFF;  // int32 offsets
+// The largest record the engine reads or writes, whatever the file claims (room for 96 text
+// fields of ten thousand characters each); every data set that opens a table allocates
+// several record buffers of this size.
+inline constexpr qint64 kMaxRecordSize = 1024 * 1024;
 
-// A blob area's capacity for a stored length: always more than the length.
-constexpr qint32 BlobCapacity(qint32 Length) { return Length + kBlobGranule - Length % kBlobGranule; }
+// A blob area's capacity for a stored length: always more than the length. Computed in 64
+// bits: a length near the int32 limit has a capacity beyond it, which no file can hold.
+constexpr qint64 BlobCapacity(qint64 Length) { return Length + kBlobGranule - Length % kBlobGranule; }
 
 #pragma pack(push, 1)
 
@@ -171,4 +180,84 @@ struct TRecInfo
 {
     qint32 DataOffset = 0;
     qint32 RecIndex = 0;
+    bool operator==(const TRecInfo &) const = default;
+};
+
+// A list of record positions in a given order, indexed like an array. It is kept in chunks
+// of a few thousand entries, so that putting an entry in or taking one out costs about as
+// much in a table of a hundred thousand records as in one of a thousand.
+class TRecInfoList
+{
+public:
+    template <bool Const>
+    class Iterator
+    {
+    public:
+        using iterator_category = std::random_access_iterator_tag;
+        using value_type = TRecInfo;
+        using difference_type = std::ptrdiff_t;
+        using pointer = std::conditional_t<Const, const TRecInfo *, TRecInfo *>;
+        using reference = std::conditional_t<Const, const TRecInfo &, TRecInfo &>;
+        using List = std::conditional_t<Const, const TRecInfoList, TRecInfoList>;
+
+        Iterator() = default;
+        Iterator(List *l, std::ptrdiff_t i) : m_list(l), m_index(i) {}
+        operator Iterator<true>() const { return Iterator<true>(m_list, m_index); }
+
+        reference operator*() const { return (*m_list)[size_t(m_index)]; }
+        pointer operator->() const { return &(*m_list)[size_t(m_index)]; }
+        reference operator[](std::ptrdiff_t n) const { return (*m_list)[size_t(m_index + n)]; }
+        Iterator &operator++() { ++m_index; return *this; }
+        Iterator operator++(int) { Iterator t = *this; ++m_index; return t; }
+        Iterator &operator--() { --m_index; return *this; }
+        Iterator operator--(int) { Iterator t = *this; --m_index; return t; }
+        Iterator &operator+=(std::ptrdiff_t n) { m_index += n; return *this; }
+        Iterator &operator-=(std::ptrdiff_t n) { m_index -= n; return *this; }
+        friend Iterator operator+(Iterator a, std::ptrdiff_t n) { return a += n; }
+        friend Iterator operator+(std::ptrdiff_t n, Iterator a) { return a += n; }
+        friend Iterator operator-(Iterator a, std::ptrdiff_t n) { return a -= n; }
+        friend std::ptrdiff_t operator-(const Iterator &a, const Iterator &b) { return a.m_index - b.m_index; }
+        friend bool operator==(const Iterator &a, const Iterator &b) { return a.m_index == b.m_index; }
+        friend auto operator<=>(const Iterator &a, const Iterator &b) { return a.m_index <=> b.m_index; }
+        std::ptrdiff_t Index() const { return m_index; }
+
+    private:
+        List *m_list = nullptr;
+        std::ptrdiff_t m_index = 0;
+    };
+    using iterator = Iterator<false>;
+    using const_iterator = Iterator<true>;
+    using value_type = TRecInfo;
+
+    TRecInfoList() = default;
+    template <class It>
+    TRecInfoList(It First, It Last)
+    {
+        for (; First != Last; ++First)
+            push_back(*First);
+    }
+
+    size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    const TRecInfo &operator[](size_t Index) const;
+    TRecInfo &operator[](size_t Index);
+    iterator begin() { return iterator(this, 0); }
+    iterator end() { return iterator(this, std::ptrdiff_t(m_size)); }
+    const_iterator begin() const { return const_iterator(this, 0); }
+    const_iterator end() const { return const_iterator(this, std::ptrdiff_t(m_size)); }
+    void push_back(const TRecInfo &Value);
+    iterator insert(const_iterator Pos, const TRecInfo &Value);
+    iterator erase(const_iterator Pos);
+    void clear();
+    void reserve(size_t) {}
+    bool operator==(const TRecInfoList &Other) const;
+
+private:
+    // The chunk that holds Index, and Index's place in it.
+    size_t ChunkOf(size_t Index, size_t &Offset) const;
+    void Renumber(size_t FromChunk);
+
+    std::vector<std::vector<TRecInfo>> m_chunks;
+    std::vector<size_t> m_starts;  // the index of each chunk's first entry
+    size_t m_size = 0;
 };

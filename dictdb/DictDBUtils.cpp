@@ -206,9 +206,10 @@ void TFieldBuffers::Clear()
 // ---- the lazily loaded blob stream ----
 
 void TOptimBlobStream::SetBlobInfo(TDictDBFileIO *AFileIO, qint32 ASlotPosition, bool AEncrypted,
-                                   bool ACompressed)
+                                   bool ACompressed, const QString &AWhere)
 {
     FileIO = AFileIO;
+    Where = AWhere;
     SlotPosition = ASlotPosition;
     Encrypted = AEncrypted;
     Compressed = ACompressed;
@@ -222,7 +223,7 @@ void TOptimBlobStream::LoadIfNeeded()
     Loaded = true;
     m_loading = true;
     try {
-        FileIO->ReadBlobData(this, SlotPosition, Compressed, Encrypted);
+        FileIO->ReadBlobData(this, SlotPosition, Compressed, Encrypted, Where);
     } catch (...) {
         m_loading = false;
         TMemoryStream::Clear();

@@ -165,8 +165,10 @@ public:
     bool Encrypted = false;
     bool Compressed = false;
     bool Loaded = false;
+    QString Where;                    // " (table 'T', field 'F')", for refusals
 
-    void SetBlobInfo(TDictDBFileIO *AFileIO, qint32 ASlotPosition, bool AEncrypted, bool ACompressed);
+    void SetBlobInfo(TDictDBFileIO *AFileIO, qint32 ASlotPosition, bool AEncrypted, bool ACompressed,
+                     const QString &AWhere = QString());
     // Reads the value now when it has not been read yet.
     void LoadIfNeeded();
 

@@ -496,6 +496,7 @@ bool TTDEDataSet::FindRecord(bool Restart, bool GoForward)
     TDataSetState savedState;
     SetTempState(dsFilter, savedState);
     try {
+        TSequentialReads scan(Database() ? Database()->FileIO() : nullptr);
         while (GoForward ? pos < count : pos >= 0) {
             if (pos >= 0) {
                 m_curRec = pos;

@@ -61,7 +61,14 @@ void TDictTable::ReadIndexList()
         m_recList = m_tableIO->IndexLists[list];
     else
         m_recList = m_tableIO->IndexLists.empty() ? TRecInfoList() : m_tableIO->IndexLists[0];
+    m_listVersion = m_tableIO->ListsVersion;
     m_curRec = -1;
+}
+
+bool TDictTable::MirrorsTableList() const
+{
+    return m_recList && m_tableIO && !FilterOrRange() && m_listVersion == m_tableIO->ListsVersion
+           && size_t(m_indexIdx + 1) < m_tableIO->IndexLists.size();
 }
 
 void TDictTable::SetIndexName(const QString &Value)
@@ -133,6 +140,8 @@ void TDictTable::InternalOpen()
     m_tableIO = io;
 
     m_recList = TRecInfoList();
+    m_readBuffers.reset();
+    m_readBuffer = nullptr;
     m_curRec = -1;
     SetBookmarkSize(4);
     m_canModify = true;
@@ -172,6 +181,8 @@ void TDictTable::InternalOpen()
 
 void TDictTable::InternalClose()
 {
+    m_readBuffers.reset();
+    m_readBuffer = nullptr;
     FreeKeyBuffers();
     if (m_tableIO) {
         TDictTableIO *io = m_tableIO;
@@ -254,9 +265,24 @@ void TDictTable::ReadRecordBuffer(TRecordBuffer Buffer, int RecIndex)
 {
     if (!m_recList || RecIndex < 0 || RecIndex >= int(m_recList->size()))
         return;
-    TFieldBuffers fb;
-    BuildFieldBuffers(Buffer, fb);
-    m_tableIO->ReadRecordData(fb, *m_recList, RecIndex);
+    // A scan reads record after record into the same buffer: its description is made once.
+    if (!m_readBuffers || m_readBuffer != Buffer) {
+        m_readBuffers.reset();
+        auto fb = std::make_unique<TFieldBuffers>();
+        BuildFieldBuffers(Buffer, *fb);
+        m_readBuffers = std::move(fb);
+        m_readBuffer = Buffer;
+    }
+    m_tableIO->ReadRecordData(*m_readBuffers, *m_recList, RecIndex);
+}
+
+void TDictTable::FreeRecordBuffer(TRecordBuffer &Buffer)
+{
+    if (Buffer && Buffer == m_readBuffer) {
+        m_readBuffers.reset();
+        m_readBuffer = nullptr;
+    }
+    TTDEDataSet::FreeRecordBuffer(Buffer);
 }
 
 void TDictTable::InternalGotoBookmark(const void *Bookmark)
@@ -300,8 +326,14 @@ void TDictTable::ActivateFilter()
         if (!Filter().isEmpty())
             ParseFilter(Filter());
         FilterBuffer = ActiveBuffer() ? ActiveBuffer() : TempBuffer();
+        TDictDBFileIO *io = Database() ? Database()->FileIO() : nullptr;
+        TSequentialReads scan(io);
         const int n = GetRecordCount();
         for (int i = 0; i < n; ++i) {
+            // Records stand in the file in another order than in the list: the next few are
+            // fetched ahead while this one is read.
+            if (io && i + 4 < n)
+                io->Prefetch((*m_recList)[size_t(i + 4)].DataOffset);
             m_curRec = i;
             ReadRecordBuffer(FilterBuffer, i);
             if (FilterAccept())
@@ -419,6 +451,7 @@ bool TDictTable::LocateRecord(const QString &KeyFields, const QVariant &KeyValue
                 }
             }
         } else {
+            TSequentialReads scan(Database() ? Database()->FileIO() : nullptr);
             for (size_t p = 0; p < m_recList->size() && hit < 0; ++p) {
                 bool all = true;
                 for (TField *f : fields) {
@@ -494,8 +527,9 @@ int TDictTable::PhysicalPos(qint32 RecIndex) const
 int TDictTable::PlaceEntry(qint32 RecIndex)
 {
     TRecInfoList &list = *m_recList;
-    list.erase(std::remove_if(list.begin(), list.end(), [RecIndex](const TRecInfo &e) { return e.RecIndex == RecIndex; }),
-               list.end());
+    for (size_t i = list.size(); i-- > 0;)
+        if (list[i].RecIndex == RecIndex)
+            list.erase(list.begin() + qsizetype(i));
     const TRecInfo entry = m_tableIO->IndexLists[0][size_t(PhysicalPos(RecIndex))];
     size_t pos = 0;
     if (m_indexIdx < 0) {
@@ -529,12 +563,27 @@ void TDictTable::InternalAddRecord(TRecordBuffer Buffer, bool Append)
     TFieldBuffers fb;
     BuildFieldBuffers(Buffer, fb);
     TRecInfo added{-1, -1};
-    m_tableIO->AppendRecordData(fb, Database()->FlushAfterWrite(), [&added](int IndexIdx, int, const TRecInfo &Item) {
-        if (IndexIdx == -1)
-            added = Item;
-    });
-    if (added.RecIndex >= 0)
+    const bool mirrors = MirrorsTableList();
+    const int physicalEnd = int(m_tableIO->IndexLists[0].size());
+    int at = -1;
+    m_tableIO->AppendRecordData(fb, Database()->FlushAfterWrite(),
+                                [&](int IndexIdx, int InsertPos, const TRecInfo &Item) {
+                                    if (IndexIdx == -1)
+                                        added = Item;
+                                    if (IndexIdx == m_indexIdx)
+                                        at = IndexIdx == -1 ? physicalEnd : InsertPos;
+                                });
+    if (added.RecIndex < 0)
+        return;
+    // A record list that is the table's own list takes the entry where the table put it;
+    // any other is searched for its place.
+    if (mirrors && at >= 0 && size_t(at) <= m_recList->size()) {
+        m_recList->insert(m_recList->begin() + at, added);
+        m_listVersion = m_tableIO->ListsVersion;
+        m_curRec = at;
+    } else {
         m_curRec = PlaceEntry(added.RecIndex);
+    }
 }
 
 void TDictTable::InternalPost()
@@ -552,8 +601,28 @@ void TDictTable::InternalPost()
     const qint32 rec = (*m_recList)[size_t(m_curRec)].RecIndex;
     TFieldBuffers fb;
     BuildFieldBuffers(rb, fb);
-    m_tableIO->ModifyRecordData(fb, PhysicalPos(rec), [](int, int, int) {}, Database()->FlushAfterWrite());
-    m_curRec = PlaceEntry(rec);
+    const bool mirrors = MirrorsTableList();
+    int from = -1, to = -1;
+    m_tableIO->ModifyRecordData(
+        fb, PhysicalPos(rec),
+        [&](int IndexIdx, int FromPos, int ToPos) {
+            if (IndexIdx == m_indexIdx) {
+                from = FromPos;
+                to = ToPos;
+            }
+        },
+        Database()->FlushAfterWrite());
+    if (!mirrors) {
+        m_curRec = PlaceEntry(rec);
+        return;
+    }
+    if (from >= 0 && from < int(m_recList->size()) && to >= 0 && to < int(m_recList->size())) {
+        const TRecInfo entry = (*m_recList)[size_t(from)];
+        m_recList->erase(m_recList->begin() + from);
+        m_recList->insert(m_recList->begin() + to, entry);
+        m_curRec = to;
+    }
+    m_listVersion = m_tableIO->ListsVersion;
 }
 
 void TDictTable::InternalDelete()
@@ -561,8 +630,11 @@ void TDictTable::InternalDelete()
     if (m_curRec < 0 || m_curRec >= GetRecordCount())
         DatabaseError(QString::fromLatin1(dictdb::msg::SNoRecords));
     const qint32 rec = (*m_recList)[size_t(m_curRec)].RecIndex;
+    const bool mirrors = MirrorsTableList();
     m_tableIO->DeleteRecordData(PhysicalPos(rec), Database()->FlushAfterWrite());
     m_recList->erase(m_recList->begin() + m_curRec);
+    if (mirrors)
+        m_listVersion = m_tableIO->ListsVersion;
     if (m_curRec >= GetRecordCount())
         --m_curRec;
 }

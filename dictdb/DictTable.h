@@ -73,6 +73,7 @@ protected:
     void ActivateFilter() override;
     void DeactivateFilter() override;
     void ReadRecordBuffer(TRecordBuffer Buffer, int RecIndex) override;
+    void FreeRecordBuffer(TRecordBuffer &Buffer) override;
 
 private:
     void MasterChanged();
@@ -84,6 +85,9 @@ private:
     int PhysicalPos(qint32 RecIndex) const;
     // Puts the entry of RecIndex where the current order wants it in the record list.
     int PlaceEntry(qint32 RecIndex);
+    // Whether the record list is still the table I/O's list of the current order, entry for
+    // entry (nothing narrows it and no other data set changed the table since it was read).
+    bool MirrorsTableList() const;
     bool LocateRecord(const QString &KeyFields, const QVariant &KeyValues, TLocateOptions Options,
                       bool SyncCursor);
     bool FilterOrRange() const { return Filtered() || m_rangeActive; }
@@ -93,10 +97,14 @@ private:
     QString m_indexName;
     int m_indexIdx = -1;
     std::optional<TRecInfoList> m_recList;
+    quint64 m_listVersion = 0;  // the table I/O's list version the record list mirrors
     TRecInfoList m_empty;
     bool m_rangeActive = false;
     int m_keyFieldCount = 0;
     bool m_readOnly = false;
     std::unique_ptr<TMasterDataLink> m_masterLink;
     TDictTableIO *m_tableIO = nullptr;
+    // The field buffers of the record buffer read last, kept for the next read into it.
+    std::unique_ptr<TFieldBuffers> m_readBuffers;
+    TRecordBuffer m_readBuffer = nullptr;
 };

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class TDictDatabase;
@@ -19,13 +20,21 @@ using TOnAdjustIndexForAppend = std::function<void(int IndexIdx, int InsertPos, 
 // ... or moves an entry of an index list.
 using TOnAdjustIndexForModify = std::function<void(int IndexIdx, int FromPos, int ToPos)>;
 
-using TRecInfoList = std::vector<TRecInfo>;
-
 // One open table of a connected database, shared by the data sets that show it.
+//
+// Every write keeps the file whole whatever single write a crash interrupts: new bytes go
+// to fresh space at the end of the file, a record's own tab and index entries are written
+// before the table header that counts it, and a chain link that leads to a record is
+// written only after the record is committed. What a crash can leave is one index chain
+// that misses exactly the one record being appended or moved; loading finds such a chain
+// and links that record in again where its key belongs (a writer writes the mended link
+// back under its exclusive lock).
 class TDictTableIO
 {
 public:
     explicit TDictTableIO(TDictDatabase *ADatabase);
+    // A table read through a file object that belongs to no database (the verifier's).
+    explicit TDictTableIO(TDictDBFileIO *AFileIO);
     TDictTableIO(const TDictTableIO &) = delete;
     TDictTableIO &operator=(const TDictTableIO &) = delete;
     ~TDictTableIO();
@@ -34,6 +43,11 @@ public:
     int RefCount = 0;
     QString TableName;
     int TableIdx = -1;
+    // When not negative, the table is loaded from this directory position instead of by name.
+    int LoadTableIdx = -1;
+    // Whether loading mends an index chain torn by an interrupted write; when not, such a
+    // chain is refused like any other damage.
+    bool RepairTornChains = true;
     TDictFieldDefs *FieldDefs() const { return m_fieldDefs.get(); }
     TDictIndexDefs *IndexDefs() const { return m_indexDefs.get(); }
     qint32 RecordSize = 0;
@@ -43,10 +57,17 @@ public:
     TRecordTabItems RecTabItems;
     TIntegerAry RecTabBlockOffsets;
     std::vector<TIntegerAry> IdxTabBlockOffsets;
-    // The whole chain of every index, deleted records included (entry r: record r).
+    // The whole chain of every index, deleted records included (entry r: record r) ...
     std::vector<TIndexTabItems> IdxTabItems;
+    // ... and each record's predecessor on it (-1: the head).
+    std::vector<TIntegerAry> IdxTabPrev;
     // List 0: live records in record-number order; list k + 1: index k in key order.
     std::vector<TRecInfoList> IndexLists;
+    // Counts the changes of the lists, so that a data set can tell whether its copy of a
+    // list still mirrors it.
+    quint64 ListsVersion = 0;
+    // The chains the last load found torn and mended: (index, record linked in again).
+    std::vector<std::pair<int, int>> RepairedChains;
 
     void Open();
     void Close();
@@ -71,6 +92,9 @@ public:
     int GetPrimaryIndexIdx() const;
     // The same record's position in another list (-1 = list 0); -1 when absent.
     int ConvertRecIdx(int FromIndex, int Pos, int ToIndex) const;
+    // -1, 0 or 1 as record RecA's key stands before, with or after record RecB's in index
+    // IndexIdx (both read from the file).
+    int CompareRecordKeys(int RecA, int RecB, int IndexIdx);
     bool FieldIsEncrypted(int FieldIdx) const;
     bool FieldIsCompressed(int FieldIdx) const;
 
@@ -78,23 +102,70 @@ public:
     qint64 RecTabPosition(int RecIdx) const;
 
 private:
+    // A search key: the decoded, stored form of each key field of one index.
+    struct TKey
+    {
+        std::vector<QByteArray> Values;
+    };
+    // The bytes of a record that hold an index's key fields, read in one go.
+    struct TKeySpan
+    {
+        qint32 Lo = 0;
+        qint32 Hi = 0;
+    };
+    // One index's part in an append or a modify.
+    struct TIndexStep
+    {
+        TKey Key;
+        int OldPos = -1;       // the record's place in the list before (modify)
+        int NewPos = 0;        // its place after
+        bool Moves = false;    // its chain links change
+        int Pred = -1;         // the live record it follows after the change; -1: the head
+    };
+
     TDictDBFileIO *FileIO() const;
+    TDictDBFileIO *CurrentFileIO() const;
+    // " (table 'T', field 'F')": where a refusal was met.
+    QString Where(int FieldIdx) const;
     void Load();
+    void LoadFromFile(bool WriteRepairs);
     void Unload();
-    void CheckHeaderUnchanged();
+    void CheckWritable();
+    bool IsTornChain(int IndexIdx, const std::vector<bool> &OnChain, int &Missing) const;
+    void MendChain(int IndexIdx, int RecIdx);
     QByteArray RecordValue(int RecIdx, int FieldIdx);
-    int CompareKey(TFieldBuffers &FieldBuffers, int RecIdx, int IndexIdx, bool PartialCompare, int FieldCount);
-    void CheckUnique(TFieldBuffers &FieldBuffers, int ExceptRecIdx);
+    // A field's decoded, normalised value from a record's raw bytes (blobs: read from the file).
+    QByteArray FieldValueOf(const char *RawRecord, qint32 DataOffset, int FieldIdx);
+    TKey KeyOfBuffers(TFieldBuffers &FieldBuffers, int IndexIdx, const char *FallbackRecord,
+                      qint32 FallbackOffset);
+    TKey KeyOfRecord(const char *RawRecord, qint32 DataOffset, int IndexIdx);
+    int CompareKeyAt(const TKey &Key, const TRecInfo &Entry, int IndexIdx, bool PartialCompare, int FieldCount);
+    // Binary search of List (leaving out position Skip when not negative) for Key.
+    int Search(const TKey &Key, const TRecInfoList &List, bool PartialCompare, int FieldCount, int &ResultState,
+               int IndexIdx, int Skip = -1);
+    int SearchBound(const TKey &Key, const TRecInfoList &List, bool PartialCompare, int FieldCount,
+                    int &ResultState, int IndexIdx, bool LowBound);
+    static int InsertPosOf(int Pos, int ResultState);
+    // Where record RecIdx, whose key is Key, stands in index IndexIdx's list; -1 when absent.
+    int FindInList(int IndexIdx, int RecIdx, const TKey &Key);
+    [[noreturn]] void RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, const char *FallbackRecord,
+                                     qint32 FallbackOffset);
     void PrepareFixedField(int FieldIdx, const TFieldBufferItem *Item, char *Dest);
     void WriteBlob(TMemoryStream *Value, int FieldIdx, qint64 Offset, const QByteArray &Encoded);
     QByteArray EncodeBlob(TMemoryStream *Value, int FieldIdx);
     qint64 IdxTabPosition(int IndexIdx, int RecIdx) const;
     void WriteIndexEntry(int IndexIdx, int RecIdx);
-    int ChainPredecessor(int IndexIdx, int RecIdx) const;
-    void Unlink(int IndexIdx, int RecIdx, bool &HeaderChanged);
-    void LinkAfter(int IndexIdx, int RecIdx, int Predecessor, bool &HeaderChanged);
+    // Reads the index entries a relink relies on and refuses when the file no longer says
+    // what this object believes.
+    void CheckEntries(const std::vector<std::pair<int, int>> &Entries);
+    void Unlink(int IndexIdx, int RecIdx, bool &HeaderChanged, bool Write);
+    void LinkAfter(int IndexIdx, int RecIdx, int Predecessor, bool &HeaderChanged, bool Write);
 
+    TDictDBFileIO *m_ownFileIO = nullptr;  // not owned
     std::unique_ptr<TDictFieldDefs> m_fieldDefs;
-    int m_keyFallbackRec = -1;  // during a modify: where unchanged key fields are read
     std::unique_ptr<TDictIndexDefs> m_indexDefs;
+    std::vector<TKeySpan> m_keySpans;      // per index
+    std::vector<char> m_probe;             // scratch of a search probe
+    std::vector<char> m_record;            // scratch of a record read
+    bool m_stale = false;                  // a write failed half-way: the lists may not match the file
 };

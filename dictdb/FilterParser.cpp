@@ -291,6 +291,143 @@ TFieldType ArithmeticType(TExprOperator Op, TExprNode *L, TExprNode *R)
     TypeMismatch();
 }
 
+// --- texts made of ASCII characters only ---
+//
+// Most texts are plain ASCII; for them the one order of texts (code points after case
+// folding, as CompareDBString has it) and the pattern match are worked out on the bytes,
+// without building wide strings. Any other text takes the general road.
+
+bool IsAscii(std::string_view S)
+{
+    for (const char c : S)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+char FoldAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+int CompareAsciiDBString(std::string_view A, std::string_view B, bool PartialCompare, bool CaseInsensitive,
+                         int Length)
+{
+    if (PartialCompare) {
+        const size_t n = Length < 0 ? 0 : static_cast<size_t>(Length);
+        A = A.substr(0, std::min(A.size(), n));
+        B = B.substr(0, std::min(B.size(), n));
+    }
+    const size_t n = std::min(A.size(), B.size());
+    for (size_t i = 0; i < n; ++i) {
+        const char a = FoldAscii(A[i]), b = FoldAscii(B[i]);
+        if (a != b)
+            return a < b ? -1 : 1;
+    }
+    if (A.size() != B.size())
+        return A.size() < B.size() ? -1 : 1;
+    if (CaseInsensitive)
+        return 0;
+    for (size_t i = 0; i < n; ++i)
+        if (A[i] != B[i])
+            return static_cast<unsigned char>(A[i]) < static_cast<unsigned char>(B[i]) ? -1 : 1;
+    return 0;
+}
+
+// The match of the value from i against the pattern from j, for every i, one pattern
+// position at a time from the end: each "%" tries every later start once instead of
+// recursing, so the cost is length(value) x length(pattern).
+template <class Char>
+bool LikeColumns(const Char *v, size_t n, const Char *p, size_t m)
+{
+    constexpr size_t kOnStack = 256;
+    char stack[2 * (kOnStack + 1)];
+    std::vector<char> heap;
+    char *next = stack, *cur = stack + kOnStack + 1;
+    if (n > kOnStack) {
+        heap.assign(2 * (n + 1), 0);
+        next = heap.data();
+        cur = heap.data() + n + 1;
+    }
+    std::fill(next, next + n + 1, 0); // column j + 1
+    next[n] = 1;                      // both used up
+    for (size_t jj = m; jj-- > 0;) {
+        const Char pc = p[jj];
+        if (pc == Char('%') && jj == m - 1) {
+            // The rest of the pattern is exactly "%".
+            std::fill(cur, cur + n + 1, 1);
+        } else if (pc == Char('%')) {
+            // A "%" with more behind it takes a non-empty rest of the value.
+            cur[n] = 0;
+            char any = 0;
+            for (size_t i = n; i-- > 0;) {
+                any = static_cast<char>(any | next[i]);
+                cur[i] = any;
+            }
+        } else {
+            cur[n] = 0;
+            for (size_t i = 0; i < n; ++i)
+                cur[i] = static_cast<char>((pc == Char('_') || pc == v[i]) && next[i + 1]);
+        }
+        std::swap(cur, next);
+    }
+    return next[0] != 0;
+}
+
+// The usual shapes "text", "text%", "%text" and "%text%" (no "_" or other "%"), which come
+// down to a comparison or a search for the text. Answers false when the pattern has another
+// shape.
+bool LikeByShape(std::string_view Value, std::string_view Pattern, bool &Match)
+{
+    const bool lead = !Pattern.empty() && Pattern.front() == '%';
+    if (lead)
+        Pattern.remove_prefix(1);
+    const bool trail = !Pattern.empty() && Pattern.back() == '%';
+    if (trail)
+        Pattern.remove_suffix(1);
+    if (Pattern.empty() || Pattern.find_first_of("%_") != std::string_view::npos)
+        return false;
+    if (lead && trail)
+        Match = Value.find(Pattern) != std::string_view::npos;
+    else if (lead)
+        Match = Value.size() >= Pattern.size() && Value.substr(Value.size() - Pattern.size()) == Pattern;
+    else if (trail)
+        Match = Value.substr(0, std::min(Value.size(), Pattern.size())) == Pattern;
+    else
+        Match = Value == Pattern;
+    return true;
+}
+
+bool LikeMatchText(std::string_view Value, std::string_view Pattern, bool CaseSensitive)
+{
+    if (!IsAscii(Value) || !IsAscii(Pattern))
+        return LikeMatch(QString::fromUtf8(Value.data(), qsizetype(Value.size())),
+                         QString::fromUtf8(Pattern.data(), qsizetype(Pattern.size())), CaseSensitive);
+    constexpr size_t kOnStack = 256;
+    char vs[kOnStack], ps[kOnStack];
+    std::string vh, ph;
+    if (!CaseSensitive) {
+        // Both folded, on the stack when they are short.
+        char *v = vs, *p = ps;
+        if (Value.size() > kOnStack || Pattern.size() > kOnStack) {
+            vh.assign(Value);
+            ph.assign(Pattern);
+            v = vh.data();
+            p = ph.data();
+        }
+        for (size_t i = 0; i < Value.size(); ++i)
+            v[i] = FoldAscii(Value[i]);
+        for (size_t i = 0; i < Pattern.size(); ++i)
+            p[i] = FoldAscii(Pattern[i]);
+        Value = std::string_view(v, Value.size());
+        Pattern = std::string_view(p, Pattern.size());
+    }
+    bool match = false;
+    if (LikeByShape(Value, Pattern, match))
+        return match;
+    return LikeColumns(Value.data(), Value.size(), Pattern.data(), Pattern.size());
+}
+
 // --- evaluation ---
 
 // Three-way comparison; 2 when the values are unordered (a NaN).
@@ -323,6 +460,9 @@ int CompareNodes(const TExprNode *L, const TExprNode *R, TFilterOptions Options)
     }
     if (IsStringType(lt) && IsStringType(rt)) {
         const bool partial = !(Options & foNoPartialCompare) && R->PartialLength >= 0;
+        const std::string_view l = L->TextView(), r = R->TextView();
+        if (IsAscii(l) && IsAscii(r))
+            return CompareAsciiDBString(l, r, partial, Options.testFlag(foCaseInsensitive), R->PartialLength);
         return CompareDBString(QString::fromUtf8(L->AsText()), QString::fromUtf8(R->AsText()),
                                partial, Options.testFlag(foCaseInsensitive), R->PartialLength);
     }
@@ -640,6 +780,15 @@ double TExprNode::AsFloat() const
     default:
         return static_cast<double>(AsInteger());
     }
+}
+
+std::string_view TExprNode::TextView() const
+{
+    if (!Data || DataSize <= 0)
+        return std::string_view();
+    const void *nul = std::memchr(Data, 0, static_cast<size_t>(DataSize));
+    const size_t len = nul ? static_cast<size_t>(static_cast<const char *>(nul) - Data) : size_t(DataSize);
+    return std::string_view(Data, len);
 }
 
 QByteArray TExprNode::AsText() const
@@ -1008,8 +1157,7 @@ void TExprParserBase::Calculate(TExprNode *Node, TFilterOptions Options)
         Node->SetBoolean(CompareNodes(L, R, Options) != 1);
         return;
     case toLIKE:
-        Node->SetBoolean(LikeMatch(QString::fromUtf8(L->AsText()), QString::fromUtf8(R->AsText()),
-                                   !Options.testFlag(foCaseInsensitive)));
+        Node->SetBoolean(LikeMatchText(L->TextView(), R->TextView(), !Options.testFlag(foCaseInsensitive)));
         return;
     case toADD:
     case toSUB:
@@ -1498,9 +1646,51 @@ TExprNode *TFilterParser::ParsePrimary()
 
 // ---------------------------------------------------------------- comparisons
 
+namespace {
+
+template <class T>
+T Load(const void *P)
+{
+    T v;
+    std::memcpy(&v, P, sizeof v);
+    return v;
+}
+
+template <class T>
+int Order(T a, T b)
+{
+    return a < b ? -1 : (b < a ? 1 : (a == b ? 0 : 1));
+}
+
+} // namespace
+
 int CompareFieldValue(const void *A, const void *B, bool PartialKey, bool CaseInsensitive,
                       TFieldType FieldType)
 {
+    // The common stored forms directly, in the order the nodes below would give.
+    switch (FieldType) {
+    case ftSmallint:
+        return Order(Load<qint16>(A), Load<qint16>(B));
+    case ftWord:
+        return Order(Load<quint16>(A), Load<quint16>(B));
+    case ftInteger:
+    case ftAutoInc:
+        return Order(Load<qint32>(A), Load<qint32>(B));
+    case ftLargeint:
+        return Order(Load<qint64>(A), Load<qint64>(B));
+    case ftFloat:
+    case ftCurrency:
+        return Order(Load<double>(A), Load<double>(B));
+    case ftString:
+    case ftFixedChar: {
+        const std::string_view a(static_cast<const char *>(A)), b(static_cast<const char *>(B));
+        if (IsAscii(a) && IsAscii(b))
+            return CompareAsciiDBString(a, b, PartialKey, CaseInsensitive, static_cast<int>(a.size()));
+        break;
+    }
+    default:
+        break;
+    }
     TExprNode left(nullptr);
     TExprNode right(nullptr);
     left.DataType = FieldType;
@@ -1546,33 +1736,5 @@ bool LikeMatch(const QString &Value, const QString &Pattern, bool CaseSensitive)
         for (char32_t &c : p)
             c = QChar::toCaseFolded(c);
     }
-    // The match of the value from i against the pattern from j, for every i, one pattern
-    // position at a time from the end: each "%" tries every later start once instead of
-    // recursing, so the cost is length(value) x length(pattern).
-    const size_t n = v.size();
-    const size_t m = p.size();
-    std::vector<char> next(n + 1, 0); // column j + 1
-    std::vector<char> cur(n + 1, 0);  // column j
-    next[n] = 1;                      // both used up
-    for (size_t jj = m; jj-- > 0;) {
-        const char32_t pc = p[jj];
-        if (pc == U'%' && jj == m - 1) {
-            // The rest of the pattern is exactly "%".
-            std::fill(cur.begin(), cur.end(), 1);
-        } else if (pc == U'%') {
-            // A "%" with more behind it takes a non-empty rest of the value.
-            cur[n] = 0;
-            char any = 0;
-            for (size_t i = n; i-- > 0;) {
-                any = static_cast<char>(any | next[i]);
-                cur[i] = any;
-            }
-        } else {
-            cur[n] = 0;
-            for (size_t i = 0; i < n; ++i)
-                cur[i] = static_cast<char>((pc == U'_' || pc == v[i]) && next[i + 1]);
-        }
-        std::swap(cur, next);
-    }
-    return next[0] != 0;
+    return LikeColumns(v.data(), v.size(), p.data(), p.size());
 }

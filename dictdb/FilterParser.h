@@ -14,6 +14,7 @@
 #include <QVariant>
 
 #include <memory>
+#include <string_view>
 #include <vector>
 
 enum TFilterOption : quint8 {
@@ -149,6 +150,8 @@ public:
     qint64 AsInteger() const; // integer, date and time kinds
     double AsFloat() const;   // every numeric and date/time kind
     QByteArray AsText() const;
+    // The same text without a copy, valid while the node's data is.
+    std::string_view TextView() const;
 
     void SetBoolean(bool Value);
     void SetText(const QByteArray &Value);

@@ -14,6 +14,7 @@ packages=(
   openbox xdotool x11-utils wmctrl
   qt6-translations-l10n
   shared-mime-info
+  dpkg-dev desktop-file-utils file
   # the peers and the harness of bench/side_by_side.py
   htop btop python3
 )

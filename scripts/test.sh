@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Taskvane with AddressSanitizer and UBSan,
+# Installs what is missing, builds Taskvane with AddressSanitizer and UBSan and its Debian package,
 # and runs the whole test suite headless, then the fuzz targets for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 bash scripts/build.sh test
+# The Debian package, in a release build of its own; the suite checks what it holds.
+bash scripts/package.sh
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}

@@ -1,5 +1,6 @@
 #include "skin/SkinMgr.h"
 
+#include "platform/shell/Shell.h"
 #include "skin/SkinPublic.h"
 
 #include <QCoreApplication>
@@ -17,9 +18,11 @@ QString WithSlash(QString Dir)
     return Dir;
 }
 
-// Where a bare skin-file name is looked for after the name as given: the program directory,
-// the shared data directory (where Windows had its own directory) and the system programs'
-// directory. The two system places can be moved by environment variables for tests.
+// Where a bare skin-file name is looked for after the name as given: the program directory and
+// the program's shared data folder beside it (<program dir>/../share/taskvane/, where an install
+// puts what it ships), the shared data directory (where Windows had its own directory) and the
+// system programs' directory. The two system places can be moved by environment variables for
+// tests.
 QStringList SkinSearchDirs()
 {
     QString shared = qEnvironmentVariable("TASKVANE_SHARED_DIR");
@@ -28,7 +31,8 @@ QStringList SkinSearchDirs()
     QString system = qEnvironmentVariable("TASKVANE_SYSTEM_DIR");
     if (system.isEmpty())
         system = QStringLiteral("/usr/bin/");
-    return {WithSlash(QCoreApplication::applicationDirPath()), WithSlash(shared), WithSlash(system)};
+    return platform::shell::programDataDirs(QCoreApplication::applicationDirPath()) +
+           QStringList{WithSlash(shared), WithSlash(system)};
 }
 
 bool IsSkinnedFormFrame(const QObject *Object)

@@ -4,6 +4,7 @@
 #include "platform/files/DesktopEntryFile.h"
 #include "platform/files/IniFile.h"
 #include "platform/files/RegularFile.h"
+#include "platform/shell/Shell.h"
 #include "sysinfo/Utils.h"
 
 #include <QDir>
@@ -148,11 +149,14 @@ bool IsAutostartEntry(const QString &Path)
 
 } // namespace
 
-TAutoruns::TAutoruns(QObject *AOwner) : QObject(AOwner)
+TAutoruns::TAutoruns(QObject *AOwner, const QString &DataDir) : QObject(AOwner)
 {
-    QString dir;
-    GetAppPath(dir);
-    m_backupFile = dir + QStringLiteral("Backup/autoruns.dat");
+    if (DataDir.isEmpty())
+        return;
+    m_backupFile = QDir(DataDir).filePath(QStringLiteral("Backup/autoruns.dat"));
+    QString programDir;
+    GetAppPath(programDir);
+    AdoptOldBackup(programDir, m_backupFile);
 }
 
 TAutoruns::~TAutoruns() = default;
@@ -332,8 +336,7 @@ bool TAutoruns::EraseBackup(const QString &Name, quint8 RunType)
 
 bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, quint8 UserType, quint8 RunType)
 {
-    const QString dir = QFileInfo(m_backupFile).absolutePath();
-    if (!QDir().mkpath(dir))
+    if (m_backupFile.isEmpty() || !platform::shell::makePrivateDirs(QFileInfo(m_backupFile).absolutePath()))
         return false;
     const QString section = SectionOf(Name, RunType);
     // The section must read back as exactly this name, or the entry could not be found again.

@@ -25,11 +25,14 @@ public:
 };
 
 // Lists the log-on programs and moves them between their place and the backup file
-// "Backup/autoruns.dat" of the program directory. Reports failure by its results only.
+// "Backup/autoruns.dat" of the user's data directory. Reports failure by its results only.
 class TAutoruns : public QObject
 {
 public:
-    explicit TAutoruns(QObject *AOwner = nullptr);
+    // `DataDir` is the user's data directory that the creator found; without one there is no
+    // backup file, so nothing can be disabled. A backup that an earlier version left in the
+    // program directory is taken over once (see AdoptOldBackup).
+    explicit TAutoruns(QObject *AOwner = nullptr, const QString &DataDir = QString());
     ~TAutoruns() override;
 
     TAutoruns(const TAutoruns &) = delete;

@@ -1,6 +1,7 @@
 #include "sysinfo/Optimization.h"
 
 #include "platform/files/IniFile.h"
+#include "platform/shell/Shell.h"
 #include "sysinfo/Services.h"
 #include "sysinfo/Utils.h"
 
@@ -280,7 +281,14 @@ void TOptimizationThread::DoRestoring()
 
 // ---- the component ------------------------------------------------------------------------
 
-TOptimization::TOptimization(QObject *AOwner) : QObject(AOwner) {}
+TOptimization::TOptimization(QObject *AOwner, const QString &DataDir) : QObject(AOwner), m_DataDir(DataDir)
+{
+    if (m_DataDir.isEmpty())
+        return;
+    QString programDir;
+    GetAppPath(programDir);
+    AdoptOldBackup(programDir, GetDefaultBackupFile());
+}
 
 TOptimization::~TOptimization()
 {
@@ -303,9 +311,12 @@ QString TOptimization::GetDefaultBackupFile() const
             dir += QLatin1Char('/');
         return dir + kBackupFileName;
     }
-    QString appPath;
-    GetAppPath(appPath);
-    return QStringLiteral("%1%2%3").arg(appPath, kBackupDirName, kBackupFileName);
+    if (m_DataDir.isEmpty())
+        return QString();
+    QString dataDir = m_DataDir;
+    if (!dataDir.endsWith(QLatin1Char('/')))
+        dataDir += QLatin1Char('/');
+    return QStringLiteral("%1%2%3").arg(dataDir, kBackupDirName, kBackupFileName);
 }
 
 bool TOptimization::BeginJob()
@@ -346,36 +357,39 @@ void TOptimization::Synchronize(const std::function<void()> &Relay)
         Qt::BlockingQueuedConnection);
 }
 
-void TOptimization::Optimize(const TOptimizationOptions &Options)
+bool TOptimization::Optimize(const TOptimizationOptions &Options)
 {
     if (!BeginJob())
-        return;
+        return false;
     auto *t = new TOptimizationThread(this);
     t->Mode = TOptimizationThread::omOptimize;
     t->Options = Options;
     StartThread(t);
+    return true;
 }
 
-void TOptimization::Backup(const QString &FileName)
+bool TOptimization::Backup(const QString &FileName)
 {
     const QString file = FileName.isEmpty() ? GetDefaultBackupFile() : FileName;
     if (!EnsureBackupDir(file) || !BeginJob())
-        return;
+        return false;
     auto *t = new TOptimizationThread(this);
     t->Mode = TOptimizationThread::omBackup;
     t->BackupFileName = file;
     StartThread(t);
+    return true;
 }
 
-void TOptimization::Restore(const QString &FileName)
+bool TOptimization::Restore(const QString &FileName)
 {
     const QString file = FileName.isEmpty() ? GetDefaultBackupFile() : FileName;
     if (!QFileInfo(file).isFile() || !BeginJob())
-        return;
+        return false;
     auto *t = new TOptimizationThread(this);
     t->Mode = TOptimizationThread::omRestore;
     t->BackupFileName = file;
     StartThread(t);
+    return true;
 }
 
 bool EnsureBackupDir(const QString &FileName)
@@ -384,5 +398,5 @@ bool EnsureBackupDir(const QString &FileName)
     if (slash < 0)
         return false;
     const QString dir = slash == 0 ? QStringLiteral("/") : FileName.left(slash);
-    return QDir().mkpath(dir);
+    return platform::shell::makePrivateDirs(dir);
 }

@@ -94,20 +94,26 @@ class TOptimization : public QObject
 {
     Q_OBJECT
 public:
-    explicit TOptimization(QObject *AOwner = nullptr);
+    // `DataDir` is the user's data directory that the creator found; the default backup file
+    // lies below it (none without one). A backup that an earlier version left in the program
+    // directory is taken over once (see AdoptOldBackup).
+    explicit TOptimization(QObject *AOwner = nullptr, const QString &DataDir = QString());
     // Waits for a running job to end after the service it is handling; no more events fire.
     ~TOptimization() override;
 
-    // "<program dir>Backup/opti_services.dat" (or the same name below SetBackupDir's folder).
+    // "<data dir>Backup/opti_services.dat" (or the same name below SetBackupDir's folder);
+    // empty without a data directory.
     QString GetDefaultBackupFile() const;
-    void Optimize(const TOptimizationOptions &Options);
+    // Each request answers whether its job started: false when it was refused (a job runs, the
+    // component is closing, the backup folder cannot be made or the backup file is missing).
+    bool Optimize(const TOptimizationOptions &Options);
     // An empty name means the default file.
-    void Backup(const QString &FileName = QString());
-    void Restore(const QString &FileName = QString());
+    bool Backup(const QString &FileName = QString());
+    bool Restore(const QString &FileName = QString());
 
     bool Busy() const { return m_Busy.load(); }
-    // The folder that stands for "<program dir>Backup/" (tests keep their files apart); empty
-    // restores the program's own.
+    // The folder that stands for "<data dir>Backup/" (tests keep their files apart); empty
+    // restores the one below the data directory.
     void SetBackupDir(const QString &Dir) { m_BackupDir = Dir; }
 
     TOptimizingServicesEvent OnOptimizingServices;
@@ -135,8 +141,9 @@ private:
     std::atomic<bool> m_Busy{false};
     std::atomic<bool> m_Closing{false};
     QString m_BackupDir;
+    QString m_DataDir;
 };
 
-// True when the directory part of FileName exists or could be created; false for a name
-// without a directory part.
+// True when the directory part of FileName exists or could be created (missing folders are made
+// private to the user); false for a name without a directory part.
 bool EnsureBackupDir(const QString &FileName);

@@ -1,5 +1,6 @@
 #include "sysinfo/Utils.h"
 
+#include "platform/files/AtomicFile.h"
 #include "platform/files/DesktopEntryFile.h"
 #include "platform/processes/CommandLine.h"
 #include "platform/processes/ProcFs.h"
@@ -183,6 +184,21 @@ void GetFileVersion(const QString &FileName, QString &Version)
 void ShellOpen(const QString &Target)
 {
     platform::shell::openWithDefaultProgram(Target);
+}
+
+bool AdoptOldBackup(const QString &ProgramDir, const QString &NewFile)
+{
+    // A backup is a small INI file; anything larger is no backup of ours.
+    constexpr qint64 kMaxBackupSize = 16 * 1024 * 1024;
+    if (ProgramDir.isEmpty() || NewFile.isEmpty())
+        return false;
+    const QFileInfo now(NewFile);
+    const QFileInfo old(QDir(ProgramDir).filePath(QStringLiteral("Backup/") + now.fileName()));
+    if (now.exists() || now.isSymLink() || old.isSymLink() || !old.isFile() || old.ownerId() != ::geteuid() ||
+        old.absoluteFilePath() == now.absoluteFilePath())
+        return false;
+    return platform::shell::makePrivateDirs(now.absolutePath()) &&
+           platform::files::adoptOwnFile(old.absoluteFilePath(), NewFile, kMaxBackupSize);
 }
 
 void ParseCommandLine(const QString &Text, quint8 Part, QString &Result)

@@ -30,6 +30,11 @@ int ListFiles(QStringList &List, const QString &Dir, const QString &Mask,
               const QStringList *Exclude);
 void GetFileVersion(const QString &FileName, QString &Version);
 void ShellOpen(const QString &Target);
+// Written files live in the user's data directory; earlier versions kept their backups in
+// "Backup/" of the program directory. When the user has no file `NewFile` yet and the program
+// directory holds one of the same name that belongs to this user, it is copied over once (the
+// user's folders made private first). Another user's file is never taken.
+bool AdoptOldBackup(const QString &ProgramDir, const QString &NewFile);
 
 // Command lines.
 void ParseCommandLine(const QString &Text, quint8 Part, QString &Result);

@@ -1,6 +1,7 @@
 #include "ui/frmMain.h"
 
 #include "dictdb/DBTools.h"
+#include "platform/shell/Shell.h"
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
 #include "ui/PageCommon.h"
@@ -371,13 +372,28 @@ void TFormMain::BuildPages(platform::processes::ProcessSource *ProcessSource)
 
     Details = std::make_unique<TDetailsPanel>(this, QRect(pageRect.right() + 1 - 300, kPagesTop, 300, 459));
     SetAnchors(Details->pnlDetails, false, true, true, true);
-    const TPageContext context{this, Details.get(), lblTopBarInfo};
+    // What the program writes lies in the user's data directory, handed to every component that
+    // writes; what it ships is read from the program directory or the shared data folder beside it.
+    DataDir = platform::shell::userDataDir();
+    QString programDir;
+    GetAppPath(programDir);
+    TDictFiles dictionary;
+    if (!DataDir.isEmpty())
+        dictionary.UserFile = DataDir + QStringLiteral("Ravel.db");
+    for (const QString &dir : platform::shell::programDataDirs(programDir))
+        dictionary.ShippedFiles << dir + QStringLiteral("Ravel.db");
+    dictionary.IsNewer = [](const QString &Offered, const QString &Own) {
+        return TUpdateCheck::IsNewerVersion(Offered, Own, QLatin1Char('-'), 3);
+    };
+    SetDictFiles(dictionary);
+
+    const TPageContext context{this, Details.get(), lblTopBarInfo, DataDir};
     ProcessPage = std::make_unique<TProcessPage>(context, pnlTab_Process, ProcessSource);
     ServicePage = std::make_unique<TServicePage>(context, pnlTab_Service);
     AutorunPage = std::make_unique<TAutorunPage>(context, pnlTab_Autorun);
     NetworkPage = std::make_unique<TNetworkPage>(context, pnlTab_Network, ProcessPage.get(), tmrTraffic);
     SystemPage = std::make_unique<TSystemPage>(pnlTab_System, lblStatusBar);
-    UpdateCheck = std::make_unique<TUpdateCheck>(lblVersion);
+    UpdateCheck = std::make_unique<TUpdateCheck>(lblVersion, DataDir);
     // The waiting panel and the search menu stay above the pages.
     pnlWaiting->raise();
     Details->pnlDetails->raise();

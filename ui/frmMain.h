@@ -78,6 +78,9 @@ public:
     std::unique_ptr<TNetworkPage> NetworkPage;
     std::unique_ptr<TSystemPage> SystemPage;
     std::unique_ptr<TUpdateCheck> UpdateCheck;
+    // The user's data directory the pages and the update check write to (with a trailing slash;
+    // empty when no home was found).
+    QString DataDir;
 
     // ---- state ------------------------------------------------------------------------------
     int MinWidth = 0;

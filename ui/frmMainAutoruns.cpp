@@ -63,7 +63,7 @@ void TAutorunPage::BuildAutorunPage()
     lvAutoruns = MakeList(page, "lvAutoruns",
                           {{u"标题", 100}, {u"状态", 45}, {u"描述", 120}, {u"命令行", 180}, {u"位置", 180}});
     layout->addWidget(lvAutoruns);
-    objAutoruns = new TAutoruns(this);
+    objAutoruns = new TAutoruns(this, Context.DataDir);
     objAutoruns->setObjectName(QStringLiteral("objAutoruns"));
 
     SetList(lvAutoruns);

@@ -26,12 +26,14 @@ public:
     virtual QWidget *HostWindow() = 0;
 };
 
-// What every page gets from the window: the host, the details panel and the status label.
+// What every page gets from the window: the host, the details panel, the status label and the
+// user's data directory, where whatever a page's components write lies.
 struct TPageContext
 {
     TPageHost *Host = nullptr;
     TDetailsPanel *Details = nullptr;
     TLabel *TopBarInfo = nullptr;
+    QString DataDir;
 };
 
 // A row of a page's list. It keeps what identifies its item, and sorts by its page's comparison

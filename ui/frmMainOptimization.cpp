@@ -88,9 +88,9 @@ TOptimizationOptions OptionsOfFlags(int Flags)
 
 } // namespace
 
-TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List)
+TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List, const QString &DataDir)
 {
-    objOptimization = new TOptimization(this);
+    objOptimization = new TOptimization(this, DataDir);
     objOptimization->setObjectName(QStringLiteral("objOptimization"));
     objOptimization->OnBackuppingServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, quint8 m) {
         objOptimizationBackuppingServices(s, c, t, n, m);
@@ -226,11 +226,38 @@ int TOptimizationPanel::SvcOptiCheckedFlags() const
     return flags;
 }
 
-void TOptimizationPanel::btnSvcOpti_BackupClick(QObject *)
+bool TOptimizationPanel::StartBackup()
 {
-    objOptimization->Backup(QString());
+    // A request while a job runs is refused quietly, as every request then is. A backup refused
+    // for want of its folder starts no job whose end could report it, so it is reported here.
+    const bool wasBusy = objOptimization->Busy();
+    if (!objOptimization->Backup(QString()) && !wasBusy) {
+        ReportJobFailure(TOptimizationThread::omBackup);
+        return false;
+    }
     pbSvcOpti_Progress->setValue(1);
     lblSvcOpti_Progress->setText(QString::fromUtf16(kBackingUp));
+    return true;
+}
+
+void TOptimizationPanel::ReportJobFailure(quint8 Mode)
+{
+    // No optimisation follows a backup that failed; the panel takes requests again.
+    SvcOptiPendingOptions = -1;
+    pnlSvcOpti_Progress->hide();
+    pnlSvcOpti_Control->show();
+    const QString file = objOptimization->GetDefaultBackupFile();
+    QString text = QString::fromUtf16(kFailOptimize);
+    if (Mode == TOptimizationThread::omBackup)
+        text = QString::fromUtf16(kFailBackup).arg(file);
+    else if (Mode == TOptimizationThread::omRestore)
+        text = QString::fromUtf16(kFailRestore).arg(file);
+    TFormMessage::MessageBox(text, QStringLiteral("失败"), 5, 0);
+}
+
+void TOptimizationPanel::btnSvcOpti_BackupClick(QObject *)
+{
+    StartBackup();
 }
 
 void TOptimizationPanel::btnSvcOpti_RestoreClick(QObject *)
@@ -246,9 +273,7 @@ void TOptimizationPanel::btnSvcOpti_RestoreClick(QObject *)
     }
     if (TFormMessage::MessageBox(QString::fromUtf16(kAskBackupInstead), title, 2, 2) != mrYes)
         return;
-    objOptimization->Backup(QString());
-    pbSvcOpti_Progress->setValue(1);
-    lblSvcOpti_Progress->setText(QString::fromUtf16(kBackingUp));
+    StartBackup();
 }
 
 void TOptimizationPanel::btnSvcOpti_OptimizeClick(QObject *)
@@ -258,12 +283,12 @@ void TOptimizationPanel::btnSvcOpti_OptimizeClick(QObject *)
     if (!QFileInfo::exists(objOptimization->GetDefaultBackupFile())) {
         const int answer = TFormMessage::MessageBox(QString::fromUtf16(kAskBackupFirst), QStringLiteral("注意"), 3, 3);
         if (answer == mrYes) {
+            // The optimisation waits for the backup it asked for: it starts when that job ends
+            // (its end is queued to this thread, so it cannot pass before the wait is set).
             const bool wasBusy = objOptimization->Busy();
-            objOptimization->Backup(QString());
-            pbSvcOpti_Progress->setValue(1);
-            lblSvcOpti_Progress->setText(QString::fromUtf16(kBackingUp));
-            // The optimisation waits for the backup it asked for: it starts when that job ends.
-            afterBackup = !wasBusy && objOptimization->Busy();
+            if (!StartBackup())
+                return;
+            afterBackup = !wasBusy;
         } else if (answer != mrNo) {
             return; // "取消", the close button or Esc
         }
@@ -279,17 +304,7 @@ void TOptimizationPanel::btnSvcOpti_OptimizeClick(QObject *)
 void TOptimizationPanel::objOptimizationJobEnded(quint8 Mode, bool Succeeded)
 {
     if (!Succeeded) {
-        // No optimisation follows a backup that failed; the panel takes requests again.
-        SvcOptiPendingOptions = -1;
-        pnlSvcOpti_Progress->hide();
-        pnlSvcOpti_Control->show();
-        const QString file = objOptimization->GetDefaultBackupFile();
-        QString text = QString::fromUtf16(kFailOptimize);
-        if (Mode == TOptimizationThread::omBackup)
-            text = QString::fromUtf16(kFailBackup).arg(file);
-        else if (Mode == TOptimizationThread::omRestore)
-            text = QString::fromUtf16(kFailRestore).arg(file);
-        TFormMessage::MessageBox(text, QStringLiteral("失败"), 5, 0);
+        ReportJobFailure(Mode);
         return;
     }
     if (SvcOptiPendingOptions < 0)

@@ -4,6 +4,7 @@
 #include "ui/PicButton.h"
 
 #include <QObject>
+#include <QString>
 
 #include <functional>
 
@@ -15,8 +16,8 @@ class TOptimization;
 class TOptimizationPanel : public QObject
 {
 public:
-    // Builds the panel, hidden, into the page below the page's list.
-    TOptimizationPanel(QWidget *Page, QTreeWidget *List);
+    // Builds the panel, hidden, into the page below the page's list; the backups lie in DataDir.
+    TOptimizationPanel(QWidget *Page, QTreeWidget *List, const QString &DataDir);
     ~TOptimizationPanel() override;
 
     TOptimization *objOptimization = nullptr;
@@ -53,6 +54,10 @@ public:
     void objOptimizationJobEnded(quint8 Mode, bool Succeeded);
 
 private:
+    // Starts the backup a command asked for; false when it was refused and that was reported.
+    bool StartBackup();
+    // A job that failed or was refused: the panel takes requests again and says so.
+    void ReportJobFailure(quint8 Mode);
     void SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal, const QString &strServiceName,
                          quint8 Mode, bool RefreshList);
 };

@@ -121,7 +121,7 @@ bool CanPause(const TServiceItem *Item)
 TServicePage::TServicePage(const TPageContext &Context, QWidget *Page) : TListPage(Context, Page)
 {
     BuildServicePage();
-    Optimization = std::make_unique<TOptimizationPanel>(Page, lvServices);
+    Optimization = std::make_unique<TOptimizationPanel>(Page, lvServices, Context.DataDir);
     Optimization->OnRefreshList = [this] { RefreshServiceList(); };
 }
 

@@ -6,6 +6,7 @@
 #include "platform/files/AtomicFile.h"
 #include "platform/files/IniFile.h"
 #include "platform/http/HttpRequest.h"
+#include "platform/shell/Shell.h"
 #include "sysinfo/HttpGet.h"
 #include "sysinfo/Utils.h"
 #include "ui/FormControls.h"
@@ -82,7 +83,7 @@ bool ReadInt(const QString &Text, int &Value)
 
 // ---- building and the form's steps -------------------------------------------------------------
 
-TUpdateCheck::TUpdateCheck(TLabel *Version) : lblVersion(Version)
+TUpdateCheck::TUpdateCheck(TLabel *Version, const QString &DataDir) : UpdateDir(DataDir), lblVersion(Version)
 {
     objHttpGet = new THttpGet(this);
     objHttpGet->setObjectName(QStringLiteral("objHttpGet"));
@@ -94,7 +95,6 @@ TUpdateCheck::TUpdateCheck(TLabel *Version) : lblVersion(Version)
     };
     objHttpGet->OnError = [this](QObject *s) { objHttpGetError(s); };
     objHttpGet->OnStopped = [this](QObject *s) { objHttpGetError(s); };
-    GetAppPath(UpdateDir);
 }
 
 TUpdateCheck::~TUpdateCheck()
@@ -128,7 +128,7 @@ QString TUpdateCheck::UpdateURL(const QString &Path)
 QString TUpdateCheck::UpdateVersionText() const
 {
     QString dictVersion;
-    GetDictVersionIn(UpdateDir + kDictFile, dictVersion);
+    GetDictVersion(dictVersion);
     return VersionText(ProgramVersionText(), dictVersion);
 }
 
@@ -146,6 +146,8 @@ void TUpdateCheck::StartUpdateCheck()
     if (!objHttpGet || UpdateDir.isEmpty() || !UpdateCheckAllowed())
         return;
     UpdateStage = 0;
+    // The download's first write makes the folder; a folder that cannot be made fails the transfer.
+    platform::shell::makePrivateDirs(UpdateDir);
     objHttpGet->URL = UpdateURL(kDescriptorPath);
     objHttpGet->LocalFile = UpdateDir + kDescriptorFile;
     objHttpGet->GetFile();
@@ -177,12 +179,13 @@ void TUpdateCheck::objHttpGetGetFileCompleted(QObject *, const QString &, qint32
         return;
     }
     const QString downloaded = UpdateDir + kDictTempFile;
-    // Only a file that opens as a dictionary replaces the dictionary, and it replaces it whole:
-    // written beside it and renamed over it, so that a failure leaves the old one as it was.
+    // Only a whole dictionary replaces the user's copy (a torn or damaged download would answer
+    // no look-up, and would claim its version forever), and it replaces it whole: written beside
+    // it and renamed over it, so that a failure leaves the old one as it was. The shipped copy is
+    // never written.
     QString offeredVersion;
-    GetDictVersionIn(downloaded, offeredVersion);
     bool copied = false;
-    if (offeredVersion != kNoDictVersion) {
+    if (ReadWholeDictVersion(downloaded, offeredVersion)) {
         QFile source(downloaded);
         if (source.open(QIODevice::ReadOnly) && source.size() <= objHttpGet->Limits.maxBodyBytes) {
             const QByteArray data = source.readAll();
@@ -197,6 +200,9 @@ void TUpdateCheck::objHttpGetGetFileCompleted(QObject *, const QString &, qint32
 
 void TUpdateCheck::objHttpGetError(QObject *)
 {
+    // Whatever a failed or stopped download left is no file of use.
+    if (!UpdateDir.isEmpty())
+        QFile::remove(UpdateDir + (UpdateStage == 0 ? kDescriptorFile : kDictTempFile));
     lblVersion->setText(UpdateStage == 0 ? QStringLiteral("检查更新失败！") : QStringLiteral("下载更新文件失败！"));
     lblVersion->setText(UpdateVersionText());
 }
@@ -227,8 +233,9 @@ bool TUpdateCheck::CheckUpdate()
                                          QStringLiteral("失败"), 5, 0);
         }
 
+        // Compared with the dictionary in use, the user's copy or the shipped one.
         QString dictVersion;
-        GetDictVersionIn(UpdateDir + kDictFile, dictVersion);
+        GetDictVersion(dictVersion);
         if (IsNewerVersion(db, dictVersion, QLatin1Char('-'), 3)) {
             UpdateStage = 1;
             objHttpGet->URL = UpdateURL(kDictPath);

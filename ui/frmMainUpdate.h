@@ -13,13 +13,15 @@ class TLabel;
 class TUpdateCheck : public QObject
 {
 public:
-    explicit TUpdateCheck(TLabel *Version);
+    // The update's files, and the dictionary it writes, lie in DataDir (the user's data directory).
+    TUpdateCheck(TLabel *Version, const QString &DataDir);
     ~TUpdateCheck() override;
 
     THttpGet *objHttpGet = nullptr;
     // Stage of the check: 0 the descriptor, 1 the dictionary.
     quint8 UpdateStage = 0;
-    // Where the update's files lie: the program directory (tests point it at their own).
+    // Where the update's files and the user's own dictionary lie: the user's data directory
+    // (tests point it at their own). Empty: no check.
     QString UpdateDir;
 
     void StartUpdateCheck();
@@ -29,7 +31,7 @@ public:
     // False on a display-less run that no test server was named for: such a run never goes
     // out to the network.
     bool UpdateCheckAllowed() const;
-    // The version text with the dictionary's version read afresh.
+    // The version text with the version of the dictionary in use, read afresh.
     QString UpdateVersionText() const;
     void objHttpGetProcess(QObject *Sender, qint32 CurrentSize, qint32 TotalSize);
     void objHttpGetGetFileCompleted(QObject *Sender, const QString &FileName, qint32 FileSize);

@@ -31,12 +31,14 @@ int main(int argc, char **argv)
     guard.OnActivate = [&formMain] { formMain.RestoreAndRaise(); };
     formMain.show();
 
-    // Used by the end-to-end test only: report the shown window's title, then close it as the user would.
+    // Used by the end-to-end tests only: report the shown window's title and its version line, then
+    // close it as the user would.
     bool ok = false;
     const int closeAfter = qEnvironmentVariableIntValue("TASKVANE_TEST_CLOSE_AFTER_MS", &ok);
     if (ok && closeAfter >= 0) {
         QTimer::singleShot(closeAfter, &formMain, [&formMain] {
             QTextStream(stdout) << "window title: " << formMain.windowTitle() << Qt::endl;
+            QTextStream(stdout) << "version line: " << formMain.lblVersion->text() << Qt::endl;
             formMain.close();
         });
     }

@@ -261,8 +261,10 @@ qint64 THandleStream::ReadAt(qint64 Pos, void *Buffer, qint64 Count)
                                   off_t(Pos + done));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            m_lastError = n < 0 ? errno : 0;
             break;
+        }
         done += n;
     }
     return done;
@@ -278,8 +280,10 @@ qint64 THandleStream::WriteAt(qint64 Pos, const void *Buffer, qint64 Count)
                                    size_t(Count - done), off_t(Pos + done));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            m_lastError = n < 0 ? errno : ENOSPC;
             break;
+        }
         done += n;
     }
     return done;

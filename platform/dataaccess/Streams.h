@@ -107,9 +107,12 @@ public:
     qint64 WriteAt(qint64 Pos, const void *Buffer, qint64 Count) override;
 
     int Handle() const { return m_handle; }
+    // The errno of the last read or write that moved fewer bytes than asked (0: end of file).
+    int LastError() const { return m_lastError; }
 
 protected:
     int m_handle = -1;
+    int m_lastError = 0;
 };
 
 class TFileStream : public THandleStream

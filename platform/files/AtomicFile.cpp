@@ -1,6 +1,7 @@
 #include "platform/files/AtomicFile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <atomic>
@@ -68,6 +69,35 @@ bool writeFileAtomically(const QString &file, const QByteArray &data)
         ::close(dfd);
     }
     return true;
+}
+
+bool adoptOwnFile(const QString &from, const QString &to, qint64 limit)
+{
+    if (from.isEmpty() || to.isEmpty())
+        return false;
+    struct stat st {};
+    if (::lstat(QFile::encodeName(to).constData(), &st) == 0 || errno != ENOENT)
+        return false;
+    const int fd = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    QByteArray data;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_size <= limit;
+    if (ok) {
+        data.resize(qsizetype(st.st_size));
+        qsizetype done = 0;
+        while (ok && done < data.size()) {
+            const ssize_t n = ::read(fd, data.data() + done, std::size_t(data.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                ok = false;
+            else
+                done += n;
+        }
+    }
+    ::close(fd);
+    return ok && writeFileAtomically(to, data);
 }
 
 } // namespace platform::files

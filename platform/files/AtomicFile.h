@@ -10,6 +10,12 @@ namespace platform::files {
 // is created when missing. False (and the old file untouched) on any failure.
 bool writeFileAtomically(const QString &file, const QByteArray &data);
 
+// Copies `from` to `to` (atomically, as above) when nothing is at `to` yet and `from` is a regular
+// file, not a link, of at most `limit` bytes that the effective user owns. True when the copy was
+// made. For taking over what an earlier version kept elsewhere: another user's file is never
+// taken, and once `to` exists `from` is never looked at again.
+bool adoptOwnFile(const QString &from, const QString &to, qint64 limit);
+
 // Every step that changes a file on disk (here and in the callers that remove files) is
 // announced first, so that a test can end the process at any of them and show that what is
 // left behind is whole and that the next run completes the interrupted change.

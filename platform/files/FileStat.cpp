@@ -42,6 +42,9 @@ bool statFile(const QString &path, FileStatus &status)
         return false;
     status.kind = kindOf(stx.stx_mode);
     status.mode = stx.stx_mode & 07777;
+    status.ownerUid = stx.stx_uid;
+    status.device = (quint64(stx.stx_dev_major) << 32) | stx.stx_dev_minor;
+    status.inode = stx.stx_ino;
     status.size = qint64(stx.stx_size);
     if (stx.stx_mask & STATX_BLOCKS)
         status.allocated = qint64(stx.stx_blocks) * 512;

@@ -265,7 +265,12 @@ std::optional<QSet<quint64>> dualStackWildcardInodes(bool tcp)
             break;
         }
         int left = int(got);
-        for (auto *h = reinterpret_cast<nlmsghdr *>(buffer); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+        // The kernel's NLMSG_OK compares a signed length with an unsigned one: spelt out instead.
+        auto whole = [](const nlmsghdr *h, int left) {
+            return left >= int(sizeof(nlmsghdr)) && h->nlmsg_len >= sizeof(nlmsghdr) &&
+                   h->nlmsg_len <= unsigned(left);
+        };
+        for (auto *h = reinterpret_cast<nlmsghdr *>(buffer); whole(h, left); h = NLMSG_NEXT(h, left)) {
             if (h->nlmsg_type == NLMSG_DONE) {
                 done = true;
                 break;

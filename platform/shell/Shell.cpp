@@ -7,13 +7,17 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 
 #include <cerrno>
 #include <mutex>
+#include <optional>
+#include <utility>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,6 +142,117 @@ QString allUsersAutostartDir()
 {
     return envDirs("XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg")).first() +
            QStringLiteral("/autostart");
+}
+
+namespace {
+
+const QString kProgramFolder = QStringLiteral("taskvane/");
+
+// The owner of the nearest existing folder on the way up from `path` (itself included), and that
+// folder; nothing when not even the root can be examined.
+std::optional<std::pair<uid_t, QString>> nearestOwner(QString path)
+{
+    while (!path.isEmpty()) {
+        struct stat st {};
+        if (::stat(QFile::encodeName(path).constData(), &st) == 0)
+            return std::make_pair(st.st_uid, path);
+        if (path == QLatin1String("/"))
+            break;
+        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+        path = slash <= 0 ? QStringLiteral("/") : path.left(slash);
+    }
+    return std::nullopt;
+}
+
+// True when the home (when the data folder lies in it) or the data folder (or, where it does not
+// exist yet, the folder it would be made in) is another user's. A system folder of root's above
+// a folder still to be made is no one's: an ordinary user's new data folder may well be made
+// under /tmp.
+bool belongsToAnother(const QString &dataHome, const QString &home)
+{
+    const uid_t me = ::geteuid();
+    if (!home.isEmpty()) {
+        struct stat st {};
+        if (::stat(QFile::encodeName(home).constData(), &st) == 0 && st.st_uid != me)
+            return true;
+    }
+    const auto owner = nearestOwner(QDir::cleanPath(dataHome));
+    if (!owner)
+        return true;
+    if (owner->first == me)
+        return false;
+    const QString found = owner->second;
+    const bool isSystemFolder = owner->first == 0 && found != QDir::cleanPath(dataHome) &&
+                                (home.isEmpty() || found != QDir::cleanPath(home));
+    return !isSystemFolder;
+}
+
+QString accountHome()
+{
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    if (size <= 0)
+        size = 16384;
+    QByteArray buffer(size, Qt::Uninitialized);
+    struct passwd pw {};
+    struct passwd *found = nullptr;
+    if (::getpwuid_r(::geteuid(), &pw, buffer.data(), std::size_t(buffer.size()), &found) != 0 || !found ||
+        !pw.pw_dir || pw.pw_dir[0] != '/')
+        return QString();
+    return QFile::decodeName(pw.pw_dir);
+}
+
+QString withSlash(const QString &dir)
+{
+    return dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
+}
+
+} // namespace
+
+QString userDataDir()
+{
+    const QByteArray xdg = qgetenv("XDG_DATA_HOME");
+    const QByteArray homeVar = qgetenv("HOME");
+    const QString home = homeVar.startsWith('/') ? QFile::decodeName(homeVar) : QString();
+    QString dataHome;
+    if (xdg.startsWith('/'))
+        dataHome = QFile::decodeName(xdg);
+    else if (!home.isEmpty())
+        dataHome = withSlash(home) + QStringLiteral(".local/share");
+    if (dataHome.isEmpty() || belongsToAnother(dataHome, xdg.startsWith('/') ? QString() : home)) {
+        const QString own = accountHome();
+        if (own.isEmpty())
+            return QString();
+        dataHome = withSlash(own) + QStringLiteral(".local/share");
+    }
+    return withSlash(QDir::cleanPath(dataHome)) + kProgramFolder;
+}
+
+bool makePrivateDirs(const QString &dir)
+{
+    if (dir.isEmpty())
+        return false;
+    const QString clean = QDir::cleanPath(QDir::isAbsolutePath(dir) ? dir : QDir::current().absoluteFilePath(dir));
+    QString path;
+    for (const QString &part : clean.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        path += QLatin1Char('/') + part;
+        const QByteArray native = QFile::encodeName(path);
+        if (::mkdir(native.constData(), 0700) == 0) {
+            // The umask may have taken bits away; no more than 0700 was asked for.
+            ::chmod(native.constData(), 0700);
+        } else if (errno != EEXIST) {
+            return false;
+        }
+    }
+    struct stat st {};
+    return ::stat(QFile::encodeName(clean).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+QStringList programDataDirs(const QString &programDir)
+{
+    if (programDir.isEmpty())
+        return {};
+    const QString own = withSlash(programDir);
+    return {own, withSlash(QDir::cleanPath(own + QStringLiteral("../share/taskvane")))};
 }
 
 std::optional<QString> escapeValue(const QString &value)

@@ -16,6 +16,21 @@ bool openWithDefaultProgram(const QString &target);
 QString userAutostartDir();
 QString allUsersAutostartDir();
 
+// The user's own folder for what the program writes, with a trailing slash:
+// $XDG_DATA_HOME/taskvane/ when XDG_DATA_HOME is set and absolute, else
+// $HOME/.local/share/taskvane/. When that data folder, or the home it lies in, belongs to another
+// user (as after "sudo -E"), the effective user's home from the account database is used instead,
+// so that one user's files never land in another's home. Empty when no home can be found. Nothing
+// is created here: see makePrivateDirs.
+QString userDataDir();
+// Creates `dir` and every missing folder above it with mode 0700 (whatever the umask). True when
+// `dir` is a directory afterwards.
+bool makePrivateDirs(const QString &dir);
+// The folders the files shipped with the program are read from, in this order: the program's own
+// folder and <program folder>/../share/taskvane/, so that an install under any prefix finds its
+// data. Each with a trailing slash; empty for an empty program folder.
+QStringList programDataDirs(const QString &programDir);
+
 // Writes a desktop entry that starts `program` with `arguments` (the shortcut of this
 // system). Every field is written with the Desktop Entry quoting and escaping rules; a
 // newline or another control character in any field is refused (false, nothing written).

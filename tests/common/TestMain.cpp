@@ -34,11 +34,14 @@ int main(int argc, char **argv)
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The user's own stores (autostart folders, key store) are never read or written by a test:
-    // every test program gets private ones; a test that needs its own sets them again.
+    // The user's own stores (autostart folders, key store, data directory) are never read or
+    // written by a test: every test program gets private ones; a test that needs its own sets
+    // them again.
     QTemporaryDir home(QDir::tempPath() + QStringLiteral("/taskvane-test-home-XXXXXX"));
     if (!home.isValid())
         return 2;
+    qputenv("HOME", QFile::encodeName(home.filePath(QStringLiteral("home"))));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("data"))));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
     qputenv("XDG_CONFIG_DIRS", QFile::encodeName(home.filePath(QStringLiteral("xdg"))));
     qputenv("TASKVANE_REGISTRY_DIR", QFile::encodeName(home.filePath(QStringLiteral("registry"))));

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 using namespace dstest;
 using dicttest::WriteDictionary;
@@ -156,8 +159,143 @@ TEST(ShippedDictionary, AnswersForKnownDangerousAndAbsentNames)
     EXPECT_FALSE(LookupProcess(QStringLiteral("no-such-process-here"), desc, virus));
     EXPECT_EQ(desc, QStringLiteral("kept"));
     QString back;
-    GetDictVersion(back); // the program directory of this test holds no dictionary
+    GetDictVersion(back); // no places are set in this test program: no dictionary
     EXPECT_EQ(back, QStringLiteral("0000-00-00"));
+}
+
+// The choice between the user's copy (written by the update) and the shipped one.
+class DictionaryChoice : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(QDir().mkpath(dir.file(QStringLiteral("user"))));
+        ASSERT_TRUE(QDir().mkpath(dir.file(QStringLiteral("share"))));
+    }
+    void TearDown() override { SetDictFiles({}); }
+
+    QString User() const { return dir.file(QStringLiteral("user/Ravel.db")); }
+    QString Shipped() const { return dir.file(QStringLiteral("share/Ravel.db")); }
+    void Use(const QStringList &ShippedFiles)
+    {
+        TDictFiles files;
+        files.UserFile = User();
+        files.ShippedFiles = ShippedFiles;
+        // Zero-padded dates compare as texts.
+        files.IsNewer = [](const QString &Offered, const QString &Own) { return Offered > Own; };
+        SetDictFiles(files);
+    }
+    static void Write(const QString &Path, const QString &Version, const QString &Name)
+    {
+        WriteDictionary(Path, Version, {{Name, Encipher(Name), false}});
+    }
+    // Version and whether the look-ups answer for Name.
+    static std::string Answer(const QString &Name)
+    {
+        QString version, desc;
+        bool virus = false;
+        GetDictVersion(version);
+        return (version + (LookupProcess(Name, desc, virus) ? QStringLiteral(" found") : QStringLiteral(" none")))
+            .toStdString();
+    }
+
+    tvtest::TempDir dir;
+};
+
+TEST_F(DictionaryChoice, TheNewerOfTheUsersAndTheShippedCopyIsUsed)
+{
+    Write(Shipped(), QStringLiteral("2026-12-07"), QStringLiteral("shipped"));
+    Write(User(), QStringLiteral("2020-01-01"), QStringLiteral("user"));
+    Use({dir.file(QStringLiteral("missing/Ravel.db")), Shipped()});
+    // An old download does not hide the newer dictionary an upgrade brought.
+    EXPECT_EQ(DictFileInUse().toStdString(), Shipped().toStdString());
+    EXPECT_EQ(Answer(QStringLiteral("shipped")), "2026-12-07 found");
+
+    Write(User(), QStringLiteral("2030-03-03"), QStringLiteral("user"));
+    EXPECT_EQ(Answer(QStringLiteral("user")), "2030-03-03 found");
+    EXPECT_EQ(DictFileInUse().toStdString(), User().toStdString());
+
+    // The same version: the shipped one.
+    Write(User(), QStringLiteral("2026-12-07"), QStringLiteral("user"));
+    EXPECT_EQ(Answer(QStringLiteral("shipped")), "2026-12-07 found");
+
+    // Only one of them there.
+    ASSERT_TRUE(QFile::remove(Shipped()));
+    EXPECT_EQ(Answer(QStringLiteral("user")), "2026-12-07 found");
+    ASSERT_TRUE(QFile::remove(User()));
+    EXPECT_EQ(Answer(QStringLiteral("user")), "0000-00-00 none");
+    EXPECT_TRUE(DictFileInUse().isEmpty());
+}
+
+TEST_F(DictionaryChoice, ADamagedCopyIsNeverUsedWhateverVersionItClaims)
+{
+    Write(Shipped(), QStringLiteral("2026-12-07"), QStringLiteral("shipped"));
+    const QString next = dir.file(QStringLiteral("next.db"));
+    QList<dicttest::DictionaryRow> rows;
+    for (int i = 0; i < 200; ++i)
+        rows.append({QStringLiteral("p%1").arg(i), Encipher(QStringLiteral("d%1").arg(i)), false});
+    WriteDictionary(next, QStringLiteral("2099-01-01"), rows);
+    QFile f(next);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray whole = f.readAll();
+    f.close();
+    for (const QByteArray &damaged : {whole.left(whole.size() / 2), whole.chopped(100)}) {
+        QFile u(User());
+        ASSERT_TRUE(u.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        u.write(damaged);
+        u.close();
+        Use({Shipped()});
+        EXPECT_EQ(Answer(QStringLiteral("shipped")), "2026-12-07 found");
+    }
+    // A damaged shipped copy gives way to the next shipped place, or to the user's copy.
+    const QString second = dir.file(QStringLiteral("second.db"));
+    Write(second, QStringLiteral("2025-01-01"), QStringLiteral("second"));
+    ASSERT_TRUE(QFile::copy(User(), dir.file(QStringLiteral("damaged.db"))));
+    Use({dir.file(QStringLiteral("damaged.db")), second});
+    EXPECT_EQ(Answer(QStringLiteral("second")), "2025-01-01 found");
+    ASSERT_TRUE(QFile::remove(User()));
+    ASSERT_TRUE(QFile::copy(next, User()));
+    Use({dir.file(QStringLiteral("damaged.db"))});
+    EXPECT_EQ(Answer(QStringLiteral("p7")), "2099-01-01 found");
+}
+
+TEST_F(DictionaryChoice, AFileIsCheckedOncePerIdentity)
+{
+    Write(Shipped(), QStringLiteral("2026-12-07"), QStringLiteral("shipped"));
+    Write(User(), QStringLiteral("2030-03-03"), QStringLiteral("user"));
+    // A modification time the file system keeps exactly as set.
+    const QDateTime modified = QDateTime::fromSecsSinceEpoch(1700000000);
+    {
+        QFile u(User());
+        ASSERT_TRUE(u.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(u.setFileTime(modified, QFileDevice::FileModificationTime));
+    }
+    Use({Shipped()});
+    ASSERT_EQ(DictFileInUse().toStdString(), User().toStdString());
+    // Damaged in place with size and modification time kept: still the same file, so the
+    // verification is not run again (look-ups fail quietly, as for any unreadable file).
+    {
+        QFile u(User());
+        ASSERT_TRUE(u.open(QIODevice::ReadWrite));
+        const QByteArray garbage(u.size(), '\x5A');
+        u.write(garbage.left(u.size()));
+        u.close();
+        ASSERT_TRUE(u.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(u.setFileTime(modified, QFileDevice::FileModificationTime));
+        u.close();
+    }
+    QString version;
+    GetDictVersion(version);
+    EXPECT_EQ(DictFileInUse().toStdString(), User().toStdString());
+    // Touched: another file now, checked again and refused.
+    {
+        QFile u(User());
+        ASSERT_TRUE(u.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(u.setFileTime(modified.addSecs(5), QFileDevice::FileModificationTime));
+    }
+    EXPECT_EQ(Answer(QStringLiteral("shipped")), "2026-12-07 found");
+    EXPECT_EQ(DictFileInUse().toStdString(), Shipped().toStdString());
 }
 
 } // namespace

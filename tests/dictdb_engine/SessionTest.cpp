@@ -4,6 +4,10 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <latch>
+#include <thread>
+#include <vector>
+
 using namespace tvtest;
 
 TEST(DictDBSession, DatabasePropertiesAndNames)
@@ -189,4 +193,58 @@ TEST(DictDBSession, FlushTimerFlushesWrittenFiles)
     EXPECT_TRUE(d.db.FileIO()->Flushed());
     d.db.SetAutoFlush(false);
     EXPECT_FALSE(d.db.FlushTimer()->isActive());
+}
+
+// The engine starts on whichever thread calls it first; threads that call at the same moment
+// all find the one session list and default session, and open their own files through it.
+TEST(DictDBSession, FirstCallsFromSeveralThreadsAtOnce)
+{
+    TempDir dir;
+    constexpr int kThreads = 4;
+    QStringList paths;
+    for (int i = 0; i < kThreads; ++i) {
+        paths << dir.file(QStringLiteral("t%1.db").arg(i));
+        CreateDictDBFile(paths.last(), PeopleLayout());
+        Database d(paths.last());
+        TDictTableIO *t = d.Table(QStringLiteral("People"));
+        Record r(t);
+        r.SetText(QStringLiteral("Name"), "row" + QByteArray::number(i));
+        t->AppendRecordData(r.Buffers(), false, nullptr);
+    }
+    for (int round = 0; round < 5; ++round) {
+        FinalizeDictDB(); // back to the state before any first call
+        std::latch start(kThreads);
+        std::vector<TDictSessionList *> lists(kThreads);
+        std::vector<TDictSession *> defaults(kThreads);
+        std::vector<QString> errors(kThreads);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < kThreads; ++i)
+            threads.emplace_back([&, i] {
+                start.arrive_and_wait();
+                lists[size_t(i)] = Sessions();
+                defaults[size_t(i)] = DefaultSession();
+                errors[size_t(i)] = DbErrorOf([&] {
+                    TDictDatabase db;
+                    db.SetDatabaseName(paths.at(i));
+                    db.Open();
+                    TDictTableIO *t = db.TableIOByName(QStringLiteral("People"));
+                    t->Open();
+                    Record r(t);
+                    r.Read(0);
+                    if (r.Text(QStringLiteral("Name")) != "row" + QByteArray::number(i))
+                        DatabaseError(QStringLiteral("wrong record"));
+                    t->Close();
+                });
+            });
+        for (std::thread &t : threads)
+            t.join();
+        for (int i = 0; i < kThreads; ++i) {
+            EXPECT_NE(lists[size_t(i)], nullptr);
+            EXPECT_EQ(lists[size_t(i)], lists[0]);
+            EXPECT_EQ(defaults[size_t(i)], defaults[0]);
+            EXPECT_EQ(errors[size_t(i)], QString()) << i;
+        }
+        EXPECT_EQ(defaults[0]->SessionName(), QStringLiteral("Default"));
+        EXPECT_TRUE(defaults[0]->Databases().isEmpty());
+    }
 }

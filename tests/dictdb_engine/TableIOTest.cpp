@@ -1,5 +1,7 @@
 #include "EngineFixture.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <map>
 #include <random>
@@ -122,7 +124,7 @@ TEST(DictTableIO, TruthValuesReadAsZeroOrOne)
     EXPECT_EQ(static_cast<const char *>(s.Memory())[0], 1);
 }
 
-TEST(DictTableIO, BlobAreasGrowByTheirCapacityRule)
+TEST(DictTableIO, RewrittenBlobsGoToFreshSpace)
 {
     TempDir dir;
     const QString path = dir.file(QStringLiteral("blob.db"));
@@ -137,25 +139,31 @@ TEST(DictTableIO, BlobAreasGrowByTheirCapacityRule)
     dictdb::TBlobSlot s0 = SlotOf(t, 0, 2);
     EXPECT_EQ(+s0.Length, 64);
     EXPECT_EQ(+s0.Capacity, 128);
+    const QByteArray committed = ReadAll(path).mid(s0.Offset, 128);
 
+    // A value that would fit the old area still goes to the end of the file: until the
+    // record is rewritten, the committed value must stay readable as it was.
     r.OnlyActive({QStringLiteral("Blob")});
     r.SetText(QStringLiteral("Blob"), QByteArray(100, 'b'));
+    qint64 end = QFileInfo(path).size();
     t->ModifyRecordData(r.Buffers(), 0, nullptr, false);
     dictdb::TBlobSlot s1 = SlotOf(t, 0, 2);
-    EXPECT_EQ(+s1.Offset, +s0.Offset);
+    EXPECT_EQ(+s1.Offset, end);
     EXPECT_EQ(+s1.Capacity, 128);
     EXPECT_EQ(+s1.Length, 100);
+    EXPECT_EQ(ReadAll(path).mid(s0.Offset, 128), committed);
 
+    // So does one whose area ended the file.
     r.SetText(QStringLiteral("Blob"), QByteArray(128, 'c'));
+    end = QFileInfo(path).size();
     t->ModifyRecordData(r.Buffers(), 0, nullptr, false);
     dictdb::TBlobSlot s2 = SlotOf(t, 0, 2);
-    EXPECT_NE(+s2.Offset, +s0.Offset);
+    EXPECT_EQ(+s2.Offset, end);
     EXPECT_EQ(+s2.Capacity, 192);
-    // The area now ends the file: a larger value reuses its place.
     r.SetText(QStringLiteral("Blob"), QByteArray(300, 'd'));
     t->ModifyRecordData(r.Buffers(), 0, nullptr, false);
     dictdb::TBlobSlot s3 = SlotOf(t, 0, 2);
-    EXPECT_EQ(+s3.Offset, +s2.Offset);
+    EXPECT_EQ(+s3.Offset, +s2.Offset + 192);
     EXPECT_EQ(+s3.Capacity, 320);
 
     // Lazy loading through the record buffer's own blob stream.
@@ -177,19 +185,18 @@ TEST(DictTableIO, BlobAreasGrowByTheirCapacityRule)
 
 TEST(DictTableIO, WriteVerifyGivesUpOnAFileThatDoesNotKeepItsBytes)
 {
-    // A memory "file" that silently garbles blob bytes written beyond the first record.
+    // A memory "file" that silently garbles the blob's bytes wherever a write beyond the
+    // first record carries them.
     class Garbling : public TMemoryStream
     {
     public:
         qint64 from = -1;
         qint64 WriteAt(qint64 Pos, const void *Buffer, qint64 Count) override
         {
-            if (from >= 0 && Pos >= from && Count > 4) {
-                QByteArray bad(static_cast<const char *>(Buffer), int(Count));
-                bad[0] = char(bad[0] ^ 0x55);
-                return TMemoryStream::WriteAt(Pos, bad.constData(), Count);
-            }
-            return TMemoryStream::WriteAt(Pos, Buffer, Count);
+            QByteArray bytes(static_cast<const char *>(Buffer), int(Count));
+            if (const qsizetype at = bytes.indexOf("garbled"); from >= 0 && Pos >= from && at >= 0)
+                bytes[at] = char(bytes[at] ^ 0x55);
+            return TMemoryStream::WriteAt(Pos, bytes.constData(), Count);
         }
     } stream;
     TDictDBFileLayout layout = KeysLayout(TTDIndexOptions());
@@ -351,4 +358,58 @@ TEST(DictTableIO, RandomEditsMatchAModel)
     t->Open();
     ASSERT_EQ(t->RecTabBlockOffsets.size(), 2u);
     check(t, true);
+}
+
+// The chunked record list against a plain vector: random inserts and erases across chunk
+// splits and merges, indexing, iteration, searching and copies.
+TEST(DictTableIO, RecordListsBehaveLikeArrays)
+{
+    std::mt19937 rng(42);
+    TRecInfoList list;
+    std::vector<TRecInfo> model;
+    int next = 0;
+    for (int step = 0; step < 40000; ++step) {
+        const unsigned op = rng() % 10;
+        if (op < 6 || model.empty()) {
+            const size_t at = op == 0 ? model.size() : rng() % (model.size() + 1);
+            const TRecInfo item{next * 10, next};
+            ++next;
+            if (op == 0)
+                list.push_back(item);
+            else
+                EXPECT_EQ(list.insert(list.begin() + std::ptrdiff_t(at), item)->RecIndex, item.RecIndex);
+            model.insert(model.begin() + std::ptrdiff_t(at), item);
+        } else {
+            const size_t at = rng() % model.size();
+            list.erase(list.begin() + std::ptrdiff_t(at));
+            model.erase(model.begin() + std::ptrdiff_t(at));
+        }
+        ASSERT_EQ(list.size(), model.size());
+        if (step % 997 == 0 || step > 39990) {
+            ASSERT_TRUE(std::equal(list.begin(), list.end(), model.begin(), model.end()));
+            for (size_t i = 0; i < model.size(); i += 37)
+                ASSERT_EQ(list[i], model[i]);
+        }
+    }
+    ASSERT_GT(list.size(), 6000u) << "the list must span several chunks";
+    // Searches over the iterators, copies and ranges.
+    TRecInfoList sorted;
+    for (int i = 0; i < 9000; ++i)
+        sorted.push_back({i, i * 2});
+    const auto it = std::lower_bound(sorted.begin(), sorted.end(), 8001,
+                                     [](const TRecInfo &e, qint32 r) { return e.RecIndex < r; });
+    EXPECT_EQ(it - sorted.begin(), 4001);
+    const TRecInfoList part(sorted.begin() + 10, sorted.begin() + 8500);
+    EXPECT_EQ(part.size(), 8490u);
+    EXPECT_EQ(part[0].RecIndex, 20);
+    EXPECT_EQ(part[8489].RecIndex, 16998);
+    TRecInfoList copy = list;
+    EXPECT_TRUE(copy == list);
+    copy.erase(copy.begin());
+    EXPECT_FALSE(copy == list);
+    for (size_t i = copy.size(); i-- > 0;)
+        copy.erase(copy.begin() + std::ptrdiff_t(i));
+    EXPECT_TRUE(copy.empty());
+    copy.insert(copy.begin(), {1, 2});
+    EXPECT_EQ(copy.size(), 1u);
 }

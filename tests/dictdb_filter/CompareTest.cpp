@@ -1,5 +1,7 @@
 #include "FakeRecord.h"
 
+#include "dictdb/DictDBUtils.h"
+
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -174,3 +176,52 @@ TEST(CompareFieldValue, TypesWithoutAnOrderAreRefused)
 }
 
 } // namespace
+
+// Plain ASCII texts are compared and matched on their bytes; the results must be those of
+// the general rules on wide texts, in both cases, whole and partial, and through the filter.
+TEST(CompareFieldValue, PlainTextsAgreeWithTheGeneralRules)
+{
+    const auto sign = [](int c) { return c < 0 ? -1 : (c > 0 ? 1 : 0); };
+    QStringList texts;
+    ForEachText(QStringLiteral("aAb_"), 3, [&](const QString &t) { texts << t; });
+    texts << QStringLiteral("[") << QStringLiteral("`") << QStringLiteral("~") << QStringLiteral("Z");
+    for (const QString &a : texts)
+        for (const QString &b : texts) {
+            const QByteArray ua = a.toUtf8(), ub = b.toUtf8();
+            for (const bool partial : {false, true})
+                for (const bool ci : {false, true})
+                    ASSERT_EQ(CompareFieldValue(ua.constData(), ub.constData(), partial, ci, ftString),
+                              sign(CompareDBString(a, b, partial, ci, int(a.size()))))
+                        << qPrintable(a) << " vs " << qPrintable(b) << " partial " << partial << " ci " << ci;
+        }
+
+    FakeRecord rec;
+    rec.AddField(QStringLiteral("S"), ftString, 16);
+    TFilterParser parser(&rec);
+    int checked = 0;
+    ForEachText(QStringLiteral("aB%_"), 4, [&](const QString &pattern) {
+        parser.Parse(QStringLiteral("S LIKE '%1'").arg(pattern));
+        ForEachText(QStringLiteral("Ab"), 4, [&](const QString &value) {
+            rec.SetText(QStringLiteral("S"), value.toUtf8());
+            for (const bool ci : {false, true}) {
+                QVariant result;
+                parser.Evaluate(ci ? TFilterOptions(foCaseInsensitive) : TFilterOptions(), result);
+                ASSERT_EQ(result.toBool(), NaiveLike(value, 0, pattern, 0, !ci))
+                    << qPrintable(value) << " LIKE " << qPrintable(pattern) << " ci " << ci;
+                ++checked;
+            }
+        });
+    });
+    EXPECT_GT(checked, 20000);
+    for (const QString &a : texts) {
+        parser.Parse(QStringLiteral("S < '%1*'").arg(a.isEmpty() ? QStringLiteral("a") : a));
+        for (const QString &b : texts) {
+            rec.SetText(QStringLiteral("S"), b.toUtf8());
+            QVariant result;
+            parser.Evaluate({}, result);
+            const QString key = a.isEmpty() ? QStringLiteral("a") : a;
+            ASSERT_EQ(result.toBool(), CompareDBString(b, key, true, false, int(key.size())) < 0)
+                << qPrintable(b) << " < " << qPrintable(key) << "*";
+        }
+    }
+}

@@ -4,6 +4,7 @@
 // store, both autostart folders and the backup file. Nothing of the user's own is touched.
 
 #include "common/TempDir.h"
+#include "common/UserDirs.h"
 #include "sysinfo/Utils.h"
 
 #include <QByteArray>
@@ -23,29 +24,7 @@ inline const QString kMachineRun =
 inline const QString kMachineRunServicesOnce =
     QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce");
 
-class ScopedEnv
-{
-public:
-    ScopedEnv(const char *Name, const QString &Value) : m_name(Name), m_had(qEnvironmentVariableIsSet(Name))
-    {
-        m_old = qgetenv(Name);
-        qputenv(Name, Value.toLocal8Bit());
-    }
-    ~ScopedEnv()
-    {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-    ScopedEnv(const ScopedEnv &) = delete;
-    ScopedEnv &operator=(const ScopedEnv &) = delete;
-
-private:
-    const char *m_name;
-    bool m_had;
-    QByteArray m_old;
-};
+using tvtest::ScopedEnv;
 
 class AutorunEnv
 {
@@ -53,7 +32,8 @@ public:
     AutorunEnv()
         : m_home("XDG_CONFIG_HOME", m_dir.file(QStringLiteral("home"))),
           m_dirs("XDG_CONFIG_DIRS", m_dir.file(QStringLiteral("xdg")) + QLatin1Char(':') + m_dir.file(QStringLiteral("xdg2"))),
-          m_registry("TASKVANE_REGISTRY_DIR", m_dir.file(QStringLiteral("registry")))
+          m_registry("TASKVANE_REGISTRY_DIR", m_dir.file(QStringLiteral("registry"))),
+          m_userHome(m_dir.file(QStringLiteral("user")))
     {
         QDir().mkpath(UserDir());
         QDir().mkpath(AllUsersDir());
@@ -63,7 +43,9 @@ public:
     QString Root() const { return m_dir.path(); }
     QString UserDir() const { return m_dir.file(QStringLiteral("home/autostart")) + QLatin1Char('/'); }
     QString AllUsersDir() const { return m_dir.file(QStringLiteral("xdg/autostart")) + QLatin1Char('/'); }
-    QString BackupFile() const { return m_dir.file(QStringLiteral("app/Backup/autoruns.dat")); }
+    // Where the components find the user's data directory (HOME and XDG_DATA_HOME point here).
+    QString DataDir() const { return m_userHome.DataDir(); }
+    QString BackupFile() const { return DataDir() + QStringLiteral("Backup/autoruns.dat"); }
     QString File(const QString &Name) const { return m_dir.file(Name); }
 
     static bool Write(const QString &Path, const QByteArray &Data)
@@ -98,6 +80,7 @@ public:
 private:
     tvtest::TempDir m_dir;
     ScopedEnv m_home, m_dirs, m_registry;
+    tvtest::PrivateHome m_userHome;
 };
 
 } // namespace autotest

@@ -3,6 +3,7 @@
 #include "OptimizationHelpers.h"
 
 #include "common/TempDir.h"
+#include "common/UserDirs.h"
 #include "platform/files/IniFile.h"
 #include "platform_services/FakeSystemd.h"
 
@@ -53,7 +54,7 @@ protected:
     {
         ASSERT_TRUE(bus && bus->ok()) << "no private message bus";
         ASSERT_TRUE(dir.isValid());
-        opt = std::make_unique<TOptimization>();
+        opt = std::make_unique<TOptimization>(nullptr, userHome.DataDir());
         rec.Attach(*opt);
         bus->manager.clearCalls();
     }
@@ -61,6 +62,7 @@ protected:
 
     static fakesd::Bus *bus;
     tvtest::TempDir dir;
+    tvtest::OwnHome userHome;
     std::unique_ptr<TOptimization> opt;
     Recorder rec;
 };

@@ -4,6 +4,7 @@
 #include "OptimizationHelpers.h"
 
 #include "common/TempDir.h"
+#include "common/UserDirs.h"
 #include "platform/files/IniFile.h"
 #include "sysinfo/Utils.h"
 
@@ -119,11 +120,12 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        opt = std::make_unique<TOptimization>();
+        opt = std::make_unique<TOptimization>(nullptr, home.DataDir());
         rec.Attach(*opt);
     }
 
     tvtest::TempDir dir;
+    tvtest::PrivateHome home{dir.path()};
     std::unique_ptr<TOptimization> opt;
     Recorder rec;
 };
@@ -247,12 +249,23 @@ TEST_F(OptimizationJob, RestoreRefusalsAndDefaultFile)
     EXPECT_FALSE(opt->Busy());
 }
 
-TEST_F(OptimizationJob, DefaultBackupFileLiesInTheProgramDirectory)
+TEST_F(OptimizationJob, DefaultBackupFileLiesInTheUsersDataDirectory)
 {
-    QString app;
-    GetAppPath(app);
-    ASSERT_FALSE(app.isEmpty());
-    EXPECT_EQ(TOptimization().GetDefaultBackupFile(), app + "Backup/opti_services.dat");
+    EXPECT_EQ(opt->GetDefaultBackupFile(), home.DataDir() + "Backup/opti_services.dat");
+    // Its folders are made on the first backup, for the user's eyes only.
+    opt->Backup(QString());
+    ASSERT_TRUE(WaitIdle(*opt));
+    for (const QString &folder : {home.DataDir(), home.DataDir() + "Backup"}) {
+        EXPECT_TRUE(QFileInfo(folder).isDir()) << folder.toStdString();
+        EXPECT_EQ(tvtest::FileMode(folder), 0700) << folder.toStdString();
+    }
+
+    // Without a data directory there is no default file: nothing is backed up or restored.
+    TOptimization none;
+    EXPECT_TRUE(none.GetDefaultBackupFile().isEmpty());
+    none.Backup(QString());
+    none.Restore(QString());
+    EXPECT_FALSE(none.Busy());
 }
 
 TEST_F(OptimizationJob, BackupNeedsADirectoryItCanUse)

@@ -2,6 +2,7 @@
 // its own (see RealManager.h), with units the test writes: the same calls the program makes.
 // Skipped, with the reason, where the namespaces or the manager cannot be set up.
 
+#include "common/UserDirs.h"
 #include "sysinfo_services/RealManager.h"
 
 #include "platform/files/IniFile.h"
@@ -178,7 +179,8 @@ TEST_F(RealManager, BackupAndRestoreLeaveUnitsWhoseStartTypeIsFixedAlone)
     ASSERT_EQ(Read("tv-static")->State, 4);
     ASSERT_EQ(Read("tv-generated")->State, 4);
 
-    TOptimization opt;
+    tvtest::OwnHome userHome;
+    TOptimization opt(nullptr, userHome.DataDir());
     opt.SetBackupDir(manager->scratch("Backup"));
     ASSERT_TRUE(RunJob(opt, [&] { opt.Backup(QString()); }));
     platform::files::IniFile ini;

@@ -1,3 +1,4 @@
+#include "common/UserDirs.h"
 #include "sysinfo/Autoruns.h"
 #include "sysinfo/NetworkMonitor.h"
 #include "sysinfo/Processes.h"
@@ -80,6 +81,8 @@ protected:
         return item;
     }
 
+    // The user's data directory of the objects the form makes: the test's own.
+    tvtest::OwnHome userHome;
     std::unique_ptr<TFormMain> form;
     QStringList opened;
 };

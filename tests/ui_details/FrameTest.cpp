@@ -1,3 +1,4 @@
+#include "common/UserDirs.h"
 #include "platform/processes/ProcessSource.h"
 #include "ui/frmMain.h"
 #include "ui/frmMainAutoruns.h"
@@ -92,6 +93,8 @@ protected:
     }
 
     NoProcesses processes;
+    // The user's data directory of the objects the form makes: the test's own.
+    tvtest::OwnHome userHome;
     std::unique_ptr<TFormMain> form;
     QWidget *panel = nullptr;
 };

@@ -1,4 +1,5 @@
 #include "DetailsFixture.h"
+#include "common/UserDirs.h"
 #include "platform_services/FakeSystemd.h"
 #include "sysinfo_autoruns/AutorunEnv.h"
 
@@ -106,6 +107,8 @@ protected:
     QString program;
     std::unique_ptr<dtest::FakePackages> packages;
     NoProcesses processes;
+    // The user's data directory of the objects the form makes: the test's own.
+    tvtest::OwnHome userHome;
     std::unique_ptr<TFormMain> form;
 };
 

@@ -1,3 +1,4 @@
+#include "common/UserDirs.h"
 #include "platform_network/Addr.h"
 #include "ui_message/MessageAnswers.h"
 
@@ -174,6 +175,8 @@ protected:
 
     NoProcesses processes;
     FakeNetwork net;
+    // The user's data directory of the objects the form makes: the test's own.
+    tvtest::OwnHome userHome;
     std::unique_ptr<TFormMain> form;
     std::vector<std::unique_ptr<QProcess>> children;
     std::vector<Shown> shown;

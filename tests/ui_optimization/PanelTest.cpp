@@ -274,3 +274,34 @@ TEST_F(PanelTest, AFailedJobIsReportedAndNoOptimisationFollowsIt)
     EXPECT_TRUE(shown.empty());
     EXPECT_TRUE(QFileInfo::exists(BackupFile()));
 }
+
+TEST_F(PanelTest, ABackupWhoseFolderCannotBeMadeIsReportedAtOnce)
+{
+    bus->manager.setUnits({fakesd::Service("Spooler", "active", "enabled")});
+    // The backup folder would lie below a plain file: the request is refused before any job
+    // starts, so only the panel itself can say so.
+    QFile blocker(dir.file("blocker"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    opt()->SetBackupDir(dir.file("blocker/Backup"));
+    const QString file = opt()->GetDefaultBackupFile();
+    auto *panel = form->ServicePage->Optimization.get();
+
+    panel->btnSvcOpti_BackupClick(panel->btnSvcOpti_Backup);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text, QStringLiteral("备份服务配置操作失败！\n\n") + file);
+    EXPECT_EQ(shown[0].Title, QStringLiteral("失败"));
+    EXPECT_FALSE(opt()->Busy());
+
+    // Optimising with "是" to a backup first: the refused backup is reported and nothing is changed.
+    shown.clear();
+    answers = {3, 1};
+    panel->btnSvcOpti_OptimizeClick(panel->btnSvcOpti_Optimize);
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].Text, QStringLiteral("备份服务配置操作失败！\n\n") + file);
+    EXPECT_TRUE(states.empty());
+    EXPECT_EQ(panel->SvcOptiPendingOptions, -1);
+    EXPECT_EQ(ActiveState("Spooler"), "active");
+    EXPECT_FALSE(panel->pnlSvcOpti_Control->isHidden());
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/TempDir.h"
+#include "common/UserDirs.h"
 #include "dictdb_datasets/DictionaryFile.h"
 #include "ui_message/MessageAnswers.h"
 #include "dictdb/DBTools.h"
@@ -336,6 +337,8 @@ protected:
 
     FakeSource source;
     std::deque<Child> children; // references stay valid as it grows
+    // The user's data directory of the objects the form makes: the test's own.
+    tvtest::OwnHome userHome;
     std::unique_ptr<TFormMain> form;
     std::vector<Shown> shown;
     QList<quint8> answers;

@@ -1,3 +1,4 @@
+#include "common/UserDirs.h"
 #include "platform_services/FakeSystemd.h"
 #include "ui_message/MessageAnswers.h"
 
@@ -92,6 +93,8 @@ protected:
     }
 
     static fakesd::Bus *bus;
+    // The user's data directory of the objects the form makes: the test's own.
+    tvtest::OwnHome userHome;
     std::unique_ptr<TFormMain> form;
     std::vector<Shown> shown;
     QList<quint8> answers;

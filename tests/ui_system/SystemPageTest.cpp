@@ -1,3 +1,4 @@
+#include "common/UserDirs.h"
 #include "sysinfo_system/FakeStatus.h"
 
 #include "platform/processes/ProcessSource.h"
@@ -91,6 +92,8 @@ protected:
     }
 
     NoProcesses procs;
+    // The user's data directory of the objects the form makes: the test's own.
+    tvtest::OwnHome userHome;
     std::unique_ptr<TFormMain> form;
 };
 

@@ -2,9 +2,13 @@
 #include "platform_http/LoopbackServer.h"
 #include "ui_process/Fixture.h"
 
+#include "common/UserDirs.h"
+
 #include "sysinfo/HttpGet.h"
 #include "sysinfo/Utils.h"
 #include "ui/frmAbout.h"
+
+#include <QDir>
 
 #include <QKeyEvent>
 
@@ -62,7 +66,9 @@ protected:
         Create();
         // A display-less run checks nothing on its own.
         EXPECT_EQ(form->UpdateCheck->objHttpGet->Thread(), nullptr);
-        form->UpdateCheck->UpdateDir = dir.path() + QLatin1Char('/');
+        // The update's files and the dictionary it writes lie in the user's data directory.
+        EXPECT_EQ(form->UpdateCheck->UpdateDir, home.DataDir());
+        ASSERT_TRUE(QDir().mkpath(home.DataDir()));
         form->UpdateCheck->objHttpGet->Limits.stallTimeoutMs = 1000;
         form->UpdateCheck->objHttpGet->Limits.totalTimeoutMs = 8000;
         form->UpdateCheck->objHttpGet->Limits.connectTimeoutMs = 2000;
@@ -119,9 +125,10 @@ protected:
         return QStringLiteral("主程序版本：%1 | 进程库版本：%2").arg(OwnVersion(), Dict);
     }
 
-    QString File(const char *Name) const { return dir.file(QLatin1String(Name)); }
+    QString File(const char *Name) const { return home.DataDir() + QLatin1String(Name); }
 
     tvtest::TempDir dir;
+    tvtest::PrivateHome home{dir.path()};
     std::unique_ptr<LoopbackServer> server;
     QStringList aboutTexts;
     bool aboutClosedByEsc = false;
@@ -197,29 +204,140 @@ TEST_F(UpdateCheckTest, MissingDictionaryIsFetched)
     EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2010-01-01")));
 }
 
-// A download that is cut short, or that is no dictionary, leaves the old dictionary whole.
-TEST_F(UpdateCheckTest, BrokenDownloadsLeaveTheDictionary)
+// A dictionary of many rows: damage anywhere in it lands in records, blobs or indexes.
+void MakeFullDictionary(const QString &Path, const QString &Version)
+{
+    QList<dicttest::DictionaryRow> rows;
+    for (int i = 0; i < 300; ++i)
+        rows.append({QStringLiteral("proc%1").arg(i), QStringLiteral("%1").arg(i * 7919, 32, 16, QLatin1Char('0')),
+                     i % 5 == 0});
+    dicttest::WriteDictionary(Path, Version, rows);
+}
+
+// Only a whole dictionary replaces the user's copy. A download cut short (also one whose length
+// header matches what came), a body that is no dictionary, an endless body and a failed request
+// leave the copy as it was, and no temporary download behind; a redirect to a good file is
+// followed.
+TEST_F(UpdateCheckTest, OnlyAWholeDictionaryReplacesTheUsersCopy)
 {
     MakeDictionary(File("Ravel.db"), QStringLiteral("2009-04-15"));
     const QByteArray before = ReadFile(File("Ravel.db"));
-    MakeDictionary(File("offered.db"), QStringLiteral("2031-02-03"));
-    const QByteArray offered = ReadFile(File("offered.db"));
-    const std::function<void(const LoopbackServer::Conn &)> answers[] = {
-        [offered](const LoopbackServer::Conn &c) {
-            c.send("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(offered.size()) + "\r\n\r\n" +
-                   offered.left(offered.size() / 2));
-        },
-        [](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, "<html>sign in first</html>")); },
-        [](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(404, "")); },
-        [](const LoopbackServer::Conn &c) { c.send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\nabc"); c.pause(3000); },
+    MakeFullDictionary(dir.file(QStringLiteral("offered.db")), QStringLiteral("2031-02-03"));
+    const QByteArray offered = ReadFile(dir.file(QStringLiteral("offered.db")));
+    ASSERT_GT(offered.size(), 4096);
+    // An endless body ends at the transfer's size bound, well before the time bounds.
+    form->UpdateCheck->objHttpGet->Limits.maxBodyBytes = 1024 * 1024;
+    QByteArray garbage(offered.size(), '\0');
+    for (qsizetype i = 0; i < garbage.size(); ++i)
+        garbage[i] = char((i * 131 + 7) % 251);
+    // The file's own header, then garbage: it claims to be a database.
+    QByteArray headed = offered.left(512) + garbage.mid(512);
+
+    struct Case
+    {
+        const char *Name;
+        std::function<void(const LoopbackServer::Conn &)> Answer;
     };
-    for (const auto &answer : answers) {
-        Serve("[VERSION]\nDB=2031-02-03\n", answer);
+    const Case cases[] = {
+        {"first half, length to match",
+         [offered](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, offered.left(offered.size() / 2))); }},
+        {"all but the last 100 bytes, length to match",
+         [offered](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, offered.chopped(100))); }},
+        {"first half, longer length",
+         [offered](const LoopbackServer::Conn &c) {
+             c.send("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(offered.size()) + "\r\n\r\n" +
+                    offered.left(offered.size() / 2));
+         }},
+        {"garbage", [garbage](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, garbage)); }},
+        {"garbage after a good header",
+         [headed](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, headed)); }},
+        {"a page instead of a file",
+         [](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, "<html>sign in first</html>")); }},
+        {"endless body",
+         [](const LoopbackServer::Conn &c) {
+             c.send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+             const QByteArray chunk(64 * 1024, 'x');
+             for (int i = 0; i < 1000 && !c.stopping() && c.send(chunk); ++i) {
+             }
+         }},
+        {"stalls", [](const LoopbackServer::Conn &c) {
+             c.send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\nabc");
+             c.pause(3000);
+         }},
+        {"not found", [](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(404, "")); }},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.Name);
+        Serve("[VERSION]\nDB=2031-02-03\n", k.Answer);
         ASSERT_TRUE(RunCheck());
         EXPECT_EQ(Targets().size(), 2);
-        EXPECT_EQ(ReadFile(File("Ravel.db")), before);
+        EXPECT_TRUE(ReadFile(File("Ravel.db")) == before) << "the user's copy was replaced";
+        EXPECT_FALSE(QFile::exists(File("_Ravel.tmp")));
+        EXPECT_FALSE(QFile::exists(File("_update.tmp")));
         EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2009-04-15")));
+        // Nothing else was left beside the dictionary either.
+        EXPECT_EQ(QDir(home.DataDir()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Ravel.db")});
     }
+
+    // Moved elsewhere: the good file is fetched from there.
+    server = std::make_unique<LoopbackServer>([offered](const LoopbackServer::Conn &c, const Recorded &r) {
+        if (r.target == kDescriptorPath)
+            c.send(LoopbackServer::response(200, "[VERSION]\nDB=2031-02-03\n"));
+        else if (r.target == kDictPath)
+            c.send(LoopbackServer::response(302, "", true, "Location: http://www.taskvane.org/mirror/Ravel.db\r\n"));
+        else if (r.target == "/mirror/Ravel.db")
+            c.send(LoopbackServer::response(200, offered));
+        else
+            c.send(LoopbackServer::response(404, ""));
+    });
+    qputenv(platform::http::kServerOverrideVariable, server->connectTo());
+    ASSERT_TRUE(RunCheck());
+    EXPECT_EQ(Targets(), (QStringList{QString::fromLatin1(kDescriptorPath), QString::fromLatin1(kDictPath),
+                                      QStringLiteral("/mirror/Ravel.db")}));
+    EXPECT_EQ(ReadFile(File("Ravel.db")), offered);
+    EXPECT_FALSE(QFile::exists(File("_Ravel.tmp")));
+    EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2031-02-03")));
+    QString desc;
+    bool virus = false;
+    EXPECT_TRUE(LookupProcess(QStringLiteral("proc10"), desc, virus));
+    EXPECT_TRUE(virus);
+}
+
+// The update writes only the user's copy; the dictionary in use is the newer of that copy and the
+// shipped one, and the check compares the offer with the one in use.
+TEST_F(UpdateCheckTest, TheShippedDictionaryIsNeverWrittenAndTheNewerCopyIsUsed)
+{
+    const QString shippedDir = dir.file(QStringLiteral("share/taskvane"));
+    ASSERT_TRUE(QDir().mkpath(shippedDir));
+    const QString shipped = shippedDir + QStringLiteral("/Ravel.db");
+    MakeDictionary(shipped, QStringLiteral("2026-12-07"));
+    const QByteArray shippedBytes = ReadFile(shipped);
+    TDictFiles files;
+    files.UserFile = File("Ravel.db");
+    files.ShippedFiles = {dir.file(QStringLiteral("bin/Ravel.db")), shipped};
+    files.IsNewer = [](const QString &a, const QString &b) { return TUpdateCheck::IsNewerVersion(a, b, '-', 3); };
+    SetDictFiles(files);
+    EXPECT_EQ(DictFileInUse(), shipped);
+
+    // An older download of the user's own does not hide the newer shipped dictionary: nothing is
+    // fetched for an offer no newer than the one in use.
+    MakeDictionary(File("Ravel.db"), QStringLiteral("2020-01-01"));
+    Serve("[VERSION]\nDB=2026-12-07\n", [](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(404, "")); });
+    ASSERT_TRUE(RunCheck());
+    EXPECT_EQ(Targets().size(), 1);
+    EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2026-12-07")));
+    EXPECT_EQ(DictFileInUse(), shipped);
+
+    // A newer offer lands in the user's copy, which is then the one in use.
+    MakeDictionary(dir.file(QStringLiteral("offered.db")), QStringLiteral("2030-05-05"));
+    const QByteArray offered = ReadFile(dir.file(QStringLiteral("offered.db")));
+    Serve("[VERSION]\nDB=2030-05-05\n",
+          [offered](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, offered)); });
+    ASSERT_TRUE(RunCheck());
+    EXPECT_EQ(ReadFile(File("Ravel.db")), offered);
+    EXPECT_EQ(ReadFile(shipped), shippedBytes);
+    EXPECT_EQ(DictFileInUse(), File("Ravel.db"));
+    EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2030-05-05")));
 }
 
 TEST_F(UpdateCheckTest, UnreachableOrMissingDescriptorKeepsTheVersions)

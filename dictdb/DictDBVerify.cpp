@@ -1,0 +1,168 @@
+#include "dictdb/DictDBVerify.h"
+
+#include "dictdb/DictDBFileIO.h"
+#include "dictdb/DictTableIO.h"
+
+#include <cstring>
+#include <exception>
+#include <new>
+#include <vector>
+
+using namespace dictdb;
+
+namespace {
+
+QString Where(const QString &Table, const QString &Field = QString())
+{
+    if (Field.isEmpty())
+        return QStringLiteral(" (table '%1')").arg(Table);
+    return QStringLiteral(" (table '%1', field '%2')").arg(Table, Field);
+}
+
+// A refusal found by the check itself, as opposed to one the engine raised.
+[[noreturn]] void Damage(const TDictDBFileIO &Io, const QString &Why)
+{
+    DatabaseErrorFmt(QString::fromLatin1(msg::SCorruptFile), Io.DatabaseName, Why);
+}
+
+// Runs f; an engine refusal gets the table and field it concerns appended.
+template <class F>
+void InContext(const QString &Table, const QString &Field, F &&f)
+{
+    try {
+        f();
+    } catch (const EDatabaseError &e) {
+        DatabaseError(e.Message() + Where(Table, Field));
+    }
+}
+
+void CheckBlobSlot(TDictDBFileIO &Io, qint64 SlotPosition)
+{
+    TBlobSlot slot;
+    Io.ReadBuffer(&slot, SlotPosition, sizeof slot);
+    if (slot.Length < 0)
+        Damage(Io, QStringLiteral("negative blob length"));
+    if (slot.Length == 0)
+        return;
+    // The whole area, filler included, was written before anything referred to it.
+    if (slot.Offset < kDataStart || slot.Capacity < slot.Length
+        || qint64(slot.Offset) + qint64(slot.Capacity) > Io.FileSize())
+        Damage(Io, QStringLiteral("blob area outside the file"));
+}
+
+void VerifyTable(TDictDBFileIO &Io, int TableIdx, const QString &Name)
+{
+    TDictTableIO table(&Io);
+    table.TableName = Name;
+    table.LoadTableIdx = TableIdx;
+    table.RepairTornChains = false;
+    InContext(Name, QString(), [&] { table.Open(); });
+    struct Closer
+    {
+        TDictTableIO &t;
+        ~Closer() { t.Close(); }
+    } closer{table};
+
+    const qint64 size = Io.FileSize();
+    const qint64 recordSize = table.RecordSize;
+    // Deleted records stay on the index chains: their data must lie in the file as well.
+    for (size_t r = 0; r < table.RecTabItems.size(); ++r) {
+        const qint64 at = table.RecTabItems[r].DataOffset;
+        if (at < kDataStart || at > size - recordSize)
+            Damage(Io, QStringLiteral("record data outside the file") + Where(Name));
+    }
+
+    TDictFieldDefs *defs = table.FieldDefs();
+    std::vector<char> record(static_cast<size_t>(recordSize));
+    std::vector<char> plain(static_cast<size_t>(recordSize));
+    for (const TRecInfo &info : table.IndexLists[0]) {
+        InContext(Name, QString(), [&] { Io.ReadBuffer(record.data(), info.DataOffset, recordSize); });
+        for (int f = 0; f < defs->Count(); ++f) {
+            const TDictFieldDef *def = defs->Items(f);
+            const qint32 offset = table.FieldOffsets[size_t(f)];
+            InContext(Name, def->Name(), [&] {
+                if (IsBlobFieldType(def->FieldType)) {
+                    const qint64 slot = qint64(info.DataOffset) + offset;
+                    CheckBlobSlot(Io, slot);
+                    TMemoryStream value;
+                    Io.ReadBlobData(&value, slot, table.FieldIsCompressed(f), table.FieldIsEncrypted(f));
+                } else {
+                    const qint32 bytes = GetFieldSize(def->FieldType, def->FieldSize);
+                    Io.DecodeMemoryBuffer(record.data() + offset, plain.data() + offset, table.FieldIsEncrypted(f),
+                                          bytes);
+                }
+            });
+        }
+    }
+
+    TDictIndexDefs *indexes = table.IndexDefs();
+    for (int k = 0; k < indexes->Count(); ++k) {
+        const TRecInfoList &list = table.IndexLists[size_t(k) + 1];
+        if (list.size() != table.IndexLists[0].size())
+            Damage(Io, QStringLiteral("index '%1' does not hold every record").arg(indexes->Items(k)->Name())
+                           + Where(Name));
+        for (size_t i = 1; i < list.size(); ++i) {
+            int c = 0;
+            InContext(Name, QString(), [&] { c = table.CompareRecordKeys(list[i - 1].RecIndex, list[i].RecIndex, k); });
+            if (c > 0)
+                Damage(Io, QStringLiteral("index '%1' is out of order at record %2")
+                               .arg(indexes->Items(k)->Name())
+                               .arg(list[i].RecIndex)
+                           + Where(Name));
+        }
+    }
+}
+
+bool Verify(const QString &FileName, const QStringList &Passwords, QString *Reason)
+{
+    auto refuse = [&](const QString &Why) {
+        if (Reason)
+            *Reason = Why;
+        return false;
+    };
+    try {
+        TDictDBFileIO io(nullptr);
+        io.ReadOnlyAccess = true;
+        io.Open(FileName, mtDisk, false);
+        if (io.Encrypted()) {
+            bool open = false;
+            for (const QString &p : Passwords)
+                if (io.SetPassword(p)) {
+                    open = true;
+                    break;
+                }
+            if (!open)
+                return refuse(QStringLiteral("Database file '%1' is enciphered and no password given opens it")
+                                  .arg(FileName));
+        }
+        QStringList names;
+        io.GetTableNames(names);
+        for (int i = 0; i < names.size(); ++i)
+            VerifyTable(io, i, names.at(i));
+    } catch (const platform::Exception &e) {
+        return refuse(e.Message().isEmpty() ? QStringLiteral("Database file '%1' cannot be read").arg(FileName)
+                                            : e.Message());
+    } catch (const std::bad_alloc &) {
+        return refuse(QStringLiteral("Database file '%1' is too large to check").arg(FileName));
+    } catch (const std::exception &e) {
+        return refuse(QStringLiteral("Database file '%1' cannot be read: %2")
+                          .arg(FileName, QString::fromLocal8Bit(e.what())));
+    } catch (...) {
+        return refuse(QStringLiteral("Database file '%1' cannot be read").arg(FileName));
+    }
+    if (Reason)
+        Reason->clear();
+    return true;
+}
+
+} // namespace
+
+bool VerifyDictDatabaseFile(const QString &FileName, QString *Reason)
+{
+    return Verify(FileName, QStringList{QString()}, Reason);
+}
+
+bool VerifyDictDatabaseFile(const QString &FileName, const QStringList &Passwords, QString *Reason)
+{
+    return Verify(FileName, Passwords, Reason);
+}

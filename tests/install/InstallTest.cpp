@@ -1,0 +1,565 @@
+// The program installed as Linux installs programs (into a temporary prefix: program in bin/,
+// what it ships under share/) and used by ordinary users, each with a private home: it starts,
+// runs and ends cleanly, writes nothing under the prefix, keeps what it writes in the user's own
+// data directory, and never hands one user's files to another. Needs root (to install and to
+// become the users) and setpriv; skips itself with the reason otherwise.
+//
+// The tests named DISABLED_AsUser* are not run on their own: the test program runs them again as
+// one of the ordinary users (see AsOrdinaryUsers).
+
+#include "common/TempDir.h"
+#include "common/UserDirs.h"
+#include "dictdb_datasets/DictionaryFile.h"
+#include "platform_http/LoopbackServer.h"
+#include "platform_services/FakeSystemd.h"
+#include "ui_message/MessageAnswers.h"
+
+#include "dictdb/DBTools.h"
+#include "platform/files/IniFile.h"
+#include "platform/http/HttpRequest.h"
+#include "platform/services/ServiceManager.h"
+#include "platform/shell/Shell.h"
+#include "ui/UiHooks.h"
+#include "ui/frmMain.h"
+#include "ui/frmMainAutoruns.h"
+#include "ui/frmMainOptimization.h"
+#include "ui/frmMainProcess.h"
+#include "ui/frmMainServices.h"
+#include "ui/frmMainUpdate.h"
+#include "sysinfo/Autoruns.h"
+#include "sysinfo/Optimization.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <memory>
+#include <optional>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using httptest::LoopbackServer;
+using httptest::Recorded;
+
+// Two ordinary users: "nobody" (the message bus of the service tests needs an account of its
+// user) and one with no account at all. Only their homes, made here, are theirs.
+const uid_t kUserA = [] {
+    const passwd *pw = ::getpwnam("nobody");
+    return pw ? pw->pw_uid : uid_t(65534);
+}();
+constexpr uid_t kUserB = 4202;
+// Set (to the user's home) for the test program that runs as one of them.
+const char kAsUserVariable[] = "TASKVANE_TEST_AS_USER";
+
+QByteArray ReadFile(const QString &Path)
+{
+    QFile f(Path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WriteFile(const QString &Path, const QByteArray &Data)
+{
+    QFile f(Path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(Data) == Data.size();
+}
+
+bool Give(const QString &Path, uid_t Uid)
+{
+    return ::chown(QFile::encodeName(Path).constData(), Uid, Uid) == 0;
+}
+
+struct StatOf
+{
+    uid_t uid = 0;
+    int mode = -1;
+};
+StatOf Stat(const QString &Path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(Path).constData(), &st) != 0)
+        return {};
+    return {st.st_uid, int(st.st_mode & 07777)};
+}
+
+// Every entry under a folder, one line each, with what would show a write: size, modification
+// time, mode, owner.
+std::string Snapshot(const QString &Root)
+{
+    QMap<QString, QString> out;
+    QDirIterator it(Root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+            continue;
+        out.insert(path.mid(Root.size()), QStringLiteral("%1 %2.%3 %4 %5")
+                                              .arg(st.st_size)
+                                              .arg(st.st_mtim.tv_sec)
+                                              .arg(st.st_mtim.tv_nsec)
+                                              .arg(st.st_mode, 0, 8)
+                                              .arg(st.st_uid));
+    }
+    QString text;
+    for (auto it = out.cbegin(); it != out.cend(); ++it)
+        text += it.key() + QLatin1Char(' ') + it.value() + QLatin1Char('\n');
+    return text.toStdString();
+}
+
+struct Outcome
+{
+    bool finished = false;
+    int exitCode = -1;
+    QString output;
+};
+
+// The installation every test of this program uses: made once, by root, in a folder every user
+// may enter.
+class Installation
+{
+public:
+    static Installation &Get()
+    {
+        static Installation one;
+        return one;
+    }
+
+    QString skipReason;
+    QString failure;
+    QString root;
+    QString prefix;
+
+    QString Home(uid_t Uid) const { return root + QStringLiteral("/home-%1").arg(Uid); }
+    QString DataDir(uid_t Uid) const { return Home(Uid) + QStringLiteral("/.local/share/taskvane/"); }
+    QString Program() const { return prefix + QStringLiteral("/bin/taskvane"); }
+    QString Shipped() const { return prefix + QStringLiteral("/share/taskvane/Ravel.db"); }
+
+    // A fresh private home for the user (the old one goes).
+    bool FreshHome(uid_t Uid) const
+    {
+        QDir(Home(Uid)).removeRecursively();
+        for (const char *sub : {"", "/run", "/.config/autostart", "/xdg/autostart", "/registry"}) {
+            const QString path = Home(Uid) + QLatin1String(sub);
+            if (!QDir().mkpath(path) || !Give(path, Uid) || !QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+                return false;
+        }
+        return Give(Home(Uid) + QStringLiteral("/.config"), Uid) && Give(Home(Uid) + QStringLiteral("/xdg"), Uid);
+    }
+
+    // Runs Program with Arguments as the user, with a private home and nothing else of the
+    // caller's environment but the sanitizers' settings and Extra.
+    Outcome RunAs(uid_t Uid, const QString &Program, const QStringList &Arguments, const QStringList &Extra,
+                  int TimeoutMs) const
+    {
+        QStringList env{QStringLiteral("HOME=") + Home(Uid),
+                        QStringLiteral("XDG_RUNTIME_DIR=") + Home(Uid) + QStringLiteral("/run"),
+                        QStringLiteral("XDG_CONFIG_DIRS=") + Home(Uid) + QStringLiteral("/xdg"),
+                        QStringLiteral("TASKVANE_REGISTRY_DIR=") + Home(Uid) + QStringLiteral("/registry"),
+                        QStringLiteral("PATH=/usr/bin:/bin"), QStringLiteral("QT_QPA_PLATFORM=offscreen"),
+                        QStringLiteral("LANG=C.UTF-8"),
+                        // No test reaches the machine's service manager.
+                        QString::fromLatin1(platform::services::BusAddressVariable) +
+                            QStringLiteral("=unix:path=/nonexistent/taskvane-no-such-bus")};
+        for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+            if (qEnvironmentVariableIsSet(name))
+                env << QString::fromLatin1(name) + QLatin1Char('=') + qEnvironmentVariable(name);
+        env += Extra;
+        QStringList args{QStringLiteral("--reuid=%1").arg(Uid), QStringLiteral("--regid=%1").arg(Uid),
+                         QStringLiteral("--clear-groups"), QStringLiteral("/usr/bin/env"), QStringLiteral("-i")};
+        args += env;
+        args << Program;
+        args += Arguments;
+        QProcess run;
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.setWorkingDirectory(Home(Uid));
+        run.start(QStringLiteral("/usr/bin/setpriv"), args);
+        Outcome o;
+        if (!run.waitForStarted(10000))
+            return o;
+        o.finished = run.waitForFinished(TimeoutMs);
+        if (!o.finished) {
+            run.kill();
+            run.waitForFinished(5000);
+        }
+        o.output = QString::fromUtf8(run.readAll());
+        o.exitCode = run.exitStatus() == QProcess::NormalExit ? run.exitCode() : -1;
+        return o;
+    }
+
+    // The installed program, closed by itself after CloseAfterMs.
+    Outcome RunProgram(uid_t Uid, int CloseAfterMs, const QStringList &Extra = {}) const
+    {
+        return RunAs(Uid, Program(), {}, QStringList{QStringLiteral("TASKVANE_TEST_CLOSE_AFTER_MS=%1").arg(CloseAfterMs)} + Extra,
+                     CloseAfterMs + 30000);
+    }
+
+private:
+    Installation()
+    {
+        if (::geteuid() != 0) {
+            skipReason = QStringLiteral("needs root to install and to run the program as other users");
+            return;
+        }
+        if (!QFileInfo(QStringLiteral("/usr/bin/setpriv")).isExecutable()) {
+            skipReason = QStringLiteral("no setpriv to become an ordinary user with");
+            return;
+        }
+        m_dir = std::make_unique<tvtest::TempDir>();
+        root = m_dir->path();
+        // Every user passes through; each home below is its owner's alone.
+        QFile::setPermissions(root, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                        QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+        prefix = root + QStringLiteral("/prefix");
+        QProcess install;
+        install.setProcessChannelMode(QProcess::MergedChannels);
+        install.start(QStringLiteral(TASKVANE_CMAKE),
+                      {QStringLiteral("--install"), QStringLiteral(TASKVANE_BUILD_DIR), QStringLiteral("--prefix"), prefix});
+        if (!install.waitForFinished(120000) || install.exitCode() != 0)
+            failure = QStringLiteral("installing failed: ") + QString::fromUtf8(install.readAll());
+    }
+
+    std::unique_ptr<tvtest::TempDir> m_dir;
+};
+
+#define NEED_INSTALLATION()                                                                                  \
+    Installation &inst = Installation::Get();                                                               \
+    if (!inst.failure.isEmpty())                                                                            \
+        FAIL() << inst.failure.toStdString();                                                               \
+    if (!inst.skipReason.isEmpty())                                                                         \
+    GTEST_SKIP() << inst.skipReason.toStdString()
+
+QString VersionLine(const QString &Dictionary)
+{
+    return QStringLiteral("version line: 主程序版本：%1 | 进程库版本：%2").arg(TUpdateCheck::ProgramVersionText(), Dictionary);
+}
+
+// ---- the installed program ----------------------------------------------------------------------
+
+TEST(Installed, LaysOutTheProgramItsDataAndItsMenuEntry)
+{
+    NEED_INSTALLATION();
+    EXPECT_EQ(Stat(inst.Program()).mode, 0755);
+    QString version;
+    GetDictVersionIn(inst.Shipped(), version);
+    EXPECT_EQ(version, QStringLiteral("2026-12-07"));
+    SetDictFiles({});
+    const QString entry = inst.prefix + QStringLiteral("/share/applications/taskvane.desktop");
+    const QString text = QString::fromUtf8(ReadFile(entry));
+    for (const char *line : {"Name=Taskvane", "Exec=taskvane", "Icon=taskvane", "Categories=System;Monitor;"})
+        EXPECT_TRUE(text.split(QLatin1Char('\n')).contains(QLatin1String(line))) << line;
+    EXPECT_TRUE(QFileInfo(inst.prefix + QStringLiteral("/share/icons/hicolor/48x48/apps/taskvane.png")).isFile());
+    if (QFileInfo(QStringLiteral("/usr/bin/desktop-file-validate")).isExecutable()) {
+        EXPECT_EQ(QProcess::execute(QStringLiteral("/usr/bin/desktop-file-validate"), {entry}), 0);
+    }
+}
+
+TEST(Installed, StartsRunsAndEndsForAnOrdinaryUserWritingNothingUnderThePrefix)
+{
+    NEED_INSTALLATION();
+    ASSERT_TRUE(inst.FreshHome(kUserA));
+    const auto before = Snapshot(inst.prefix);
+    const Outcome run = inst.RunProgram(kUserA, 1500);
+    ASSERT_TRUE(run.finished) << run.output.toStdString();
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(QStringLiteral("window title: Taskvane"))) << run.output.toStdString();
+    // The shipped dictionary, found beside the program under share/.
+    EXPECT_TRUE(run.output.contains(VersionLine(QStringLiteral("2026-12-07")))) << run.output.toStdString();
+    EXPECT_EQ(Snapshot(inst.prefix), before);
+    // A run that changed nothing wrote nothing for its user either.
+    EXPECT_FALSE(QFileInfo::exists(inst.DataDir(kUserA)));
+}
+
+TEST(Installed, AnUpdateLandsInTheUsersDataDirectoryAndTheShippedFileStays)
+{
+    NEED_INSTALLATION();
+    ASSERT_TRUE(inst.FreshHome(kUserA));
+    tvtest::TempDir dir;
+    const QString offeredFile = dir.file(QStringLiteral("offered.db"));
+    dicttest::WriteDictionary(offeredFile, QStringLiteral("2031-02-03"), {{QStringLiteral("fresh"), QString(), false}});
+    const QByteArray offered = ReadFile(offeredFile);
+    LoopbackServer server([offered](const LoopbackServer::Conn &c, const Recorded &r) {
+        if (r.target == "/download/taskvane/update/update.html")
+            c.send(LoopbackServer::response(200, "[VERSION]\r\nAPP=0.0.0.1\r\nDB=2031-02-03\r\n"));
+        else if (r.target == "/download/taskvane/update/Ravel.zip")
+            c.send(LoopbackServer::response(200, offered));
+        else
+            c.send(LoopbackServer::response(404, ""));
+    });
+    ASSERT_NE(server.port(), 0);
+    const auto before = Snapshot(inst.prefix);
+    const Outcome run = inst.RunProgram(
+        kUserA, 4000, {QString::fromLatin1(platform::http::kServerOverrideVariable) + QLatin1Char('=') + server.connectTo()});
+    ASSERT_TRUE(run.finished) << run.output.toStdString();
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    ASSERT_EQ(server.requests().size(), 2u) << run.output.toStdString();
+
+    const QString data = inst.DataDir(kUserA);
+    EXPECT_TRUE(ReadFile(data + QStringLiteral("Ravel.db")) == offered);
+    EXPECT_EQ(Stat(data + QStringLiteral("Ravel.db")).uid, kUserA);
+    for (const QString &folder : {inst.Home(kUserA) + QStringLiteral("/.local"), inst.Home(kUserA) + QStringLiteral("/.local/share"), data}) {
+        EXPECT_EQ(Stat(folder).mode, 0700) << folder.toStdString();
+        EXPECT_EQ(Stat(folder).uid, kUserA) << folder.toStdString();
+    }
+    EXPECT_EQ(QDir(data).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Ravel.db")});
+    EXPECT_TRUE(run.output.contains(VersionLine(QStringLiteral("2031-02-03")))) << run.output.toStdString();
+    EXPECT_EQ(Snapshot(inst.prefix), before);
+}
+
+TEST(Installed, ANewerShippedDictionaryWinsOverAnOlderUserCopy)
+{
+    NEED_INSTALLATION();
+    ASSERT_TRUE(inst.FreshHome(kUserB));
+    const QString data = inst.DataDir(kUserB);
+    ASSERT_TRUE(QDir().mkpath(data));
+    for (const QString &folder : {inst.Home(kUserB) + QStringLiteral("/.local"), inst.Home(kUserB) + QStringLiteral("/.local/share"), data})
+        ASSERT_TRUE(Give(folder, kUserB));
+    // An old download, from before the upgrade that brought the shipped one.
+    dicttest::WriteDictionary(data + QStringLiteral("Ravel.db"), QStringLiteral("2001-01-01"), {});
+    ASSERT_TRUE(Give(data + QStringLiteral("Ravel.db"), kUserB));
+    Outcome run = inst.RunProgram(kUserB, 1000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(VersionLine(QStringLiteral("2026-12-07")))) << run.output.toStdString();
+    // A newer one of the user's own is used.
+    dicttest::WriteDictionary(data + QStringLiteral("Ravel.db"), QStringLiteral("2099-01-01"), {});
+    ASSERT_TRUE(Give(data + QStringLiteral("Ravel.db"), kUserB));
+    run = inst.RunProgram(kUserB, 1000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_TRUE(run.output.contains(VersionLine(QStringLiteral("2099-01-01")))) << run.output.toStdString();
+    // A damaged one, whatever it claims, is not.
+    QByteArray damaged = ReadFile(data + QStringLiteral("Ravel.db"));
+    damaged.chop(100);
+    ASSERT_TRUE(WriteFile(data + QStringLiteral("Ravel.db"), damaged));
+    run = inst.RunProgram(kUserB, 1000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_TRUE(run.output.contains(VersionLine(QStringLiteral("2026-12-07")))) << run.output.toStdString();
+}
+
+TEST(Installed, AnOldBackupInTheProgramFolderGoesToItsOwnerOnly)
+{
+    NEED_INSTALLATION();
+    ASSERT_TRUE(inst.FreshHome(kUserA));
+    ASSERT_TRUE(inst.FreshHome(kUserB));
+    // As an earlier version running from a folder that user A could write left it.
+    const QString old = inst.prefix + QStringLiteral("/bin/Backup");
+    ASSERT_TRUE(QDir().mkpath(old));
+    const QByteArray autoruns = "[R_legacy]\nCommand=/bin/true\nUserType=1\nRunType=2\n";
+    const QByteArray services = "[ServicesBackup]\nlegacy=3\n";
+    ASSERT_TRUE(WriteFile(old + QStringLiteral("/autoruns.dat"), autoruns));
+    ASSERT_TRUE(WriteFile(old + QStringLiteral("/opti_services.dat"), services));
+    for (const char *f : {"", "/autoruns.dat", "/opti_services.dat"})
+        ASSERT_TRUE(Give(old + QLatin1String(f), kUserA));
+    const auto before = Snapshot(inst.prefix);
+
+    Outcome run = inst.RunProgram(kUserB, 800);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(inst.DataDir(kUserB)));
+    run = inst.RunProgram(kUserA, 800);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_EQ(ReadFile(inst.DataDir(kUserA) + QStringLiteral("Backup/autoruns.dat")), autoruns);
+    EXPECT_EQ(ReadFile(inst.DataDir(kUserA) + QStringLiteral("Backup/opti_services.dat")), services);
+    EXPECT_EQ(Stat(inst.DataDir(kUserA) + QStringLiteral("Backup")).mode, 0700);
+    EXPECT_EQ(Snapshot(inst.prefix), before);
+    // Taken once: the old files are left as they were, and a later start reads only the copy.
+    EXPECT_EQ(ReadFile(old + QStringLiteral("/autoruns.dat")), autoruns);
+    ASSERT_TRUE(WriteFile(old + QStringLiteral("/autoruns.dat"), "[R_other]\nCommand=/bin/false\n"));
+    run = inst.RunProgram(kUserA, 800);
+    EXPECT_EQ(ReadFile(inst.DataDir(kUserA) + QStringLiteral("Backup/autoruns.dat")), autoruns);
+    QDir(old).removeRecursively();
+}
+
+// The pages that write, used by two ordinary users through the main window as the installed
+// program builds it: each user's backups lie in that user's own data directory, and the other
+// user sees none of them.
+TEST(Installed, AsOrdinaryUsers)
+{
+    NEED_INSTALLATION();
+    ASSERT_TRUE(inst.FreshHome(kUserA));
+    ASSERT_TRUE(inst.FreshHome(kUserB));
+    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    auto runAs = [&](uid_t Uid, const char *Filter) {
+        const Outcome o = inst.RunAs(
+            Uid, self, {QStringLiteral("--gtest_also_run_disabled_tests"), QStringLiteral("--gtest_filter=") + QLatin1String(Filter)},
+            {QString::fromLatin1(kAsUserVariable) + QLatin1Char('=') + inst.Home(Uid)}, 120000);
+        EXPECT_TRUE(o.finished);
+        EXPECT_EQ(o.exitCode, 0) << "as user " << Uid << ":\n" << o.output.toStdString();
+        EXPECT_TRUE(o.output.contains(QStringLiteral("[  PASSED  ]"))) << o.output.toStdString();
+        EXPECT_FALSE(o.output.contains(QStringLiteral("[  SKIPPED ]"))) << o.output.toStdString();
+    };
+    runAs(kUserA, "DISABLED_AsUser.*");
+    const QString backup = inst.DataDir(kUserA) + QStringLiteral("Backup/autoruns.dat");
+    EXPECT_EQ(Stat(backup).uid, kUserA);
+    EXPECT_EQ(Stat(inst.DataDir(kUserA)).mode, 0700);
+    platform::files::IniFile ini;
+    ASSERT_TRUE(ini.load(backup));
+    EXPECT_EQ(ini.sectionNames(), QStringList{QStringLiteral("S_kept-off")});
+    EXPECT_TRUE(QFileInfo(inst.DataDir(kUserA) + QStringLiteral("Backup/opti_services.dat")).isFile());
+
+    runAs(kUserB, "DISABLED_AsOtherUser.*");
+    EXPECT_FALSE(QFileInfo::exists(inst.DataDir(kUserB) + QStringLiteral("Backup")));
+}
+
+// ---- run as an ordinary user by AsOrdinaryUsers --------------------------------------------------
+
+// The test program's own private folders give way to the user's home, as the installed program
+// would find it.
+class AsUserBase : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        home = qEnvironmentVariable(kAsUserVariable);
+        if (home.isEmpty())
+            GTEST_SKIP() << "run as an ordinary user by Installed.AsOrdinaryUsers";
+        qputenv("HOME", QFile::encodeName(home));
+        qunsetenv("XDG_DATA_HOME");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/.config")));
+        ASSERT_NE(::geteuid(), 0u);
+        UiHooks().ExecModal = [this](QDialog *Dialog) {
+            QList<quint8> none;
+            return uitest::AnswerMessageBox(Dialog, shown, none, 3);
+        };
+    }
+    void TearDown() override
+    {
+        form.reset();
+        RestoreDefaultUiHooks();
+    }
+    void CreateForm()
+    {
+        form = std::make_unique<TFormMain>();
+        form->tmrProcess->stop();
+        form->tmrTraffic->stop();
+        form->tmrSystem->stop();
+        form->show();
+        EXPECT_EQ(form->DataDir, home + QStringLiteral("/.local/share/taskvane/"));
+    }
+    QTreeWidget *Autoruns() const { return form->AutorunPage->lvAutoruns; }
+    bool Select(const QString &Caption, const QString &State = QString())
+    {
+        Autoruns()->clearSelection();
+        for (int i = 0; i < Autoruns()->topLevelItemCount(); ++i) {
+            QTreeWidgetItem *row = Autoruns()->topLevelItem(i);
+            if (row->text(0) == Caption && (State.isEmpty() || row->text(1) == State)) {
+                row->setSelected(true);
+                return true;
+            }
+        }
+        return false;
+    }
+    QString Entry(const char *Name) const { return home + QStringLiteral("/.config/autostart/") + QLatin1String(Name); }
+
+    QString home;
+    std::unique_ptr<TFormMain> form;
+    std::vector<uitest::Shown> shown;
+};
+
+class DISABLED_AsUser : public AsUserBase
+{
+};
+class DISABLED_AsOtherUser : public AsUserBase
+{
+};
+
+TEST_F(DISABLED_AsUser, DisablesAndEnablesAnAutostartEntry)
+{
+    const QByteArray entry = "[Desktop Entry]\nType=Application\nName=tool\nExec=/bin/true --from-test\n";
+    ASSERT_TRUE(WriteFile(Entry("tool.desktop"), entry));
+    ASSERT_TRUE(WriteFile(Entry("kept-off.desktop"), "[Desktop Entry]\nType=Application\nName=k\nExec=/bin/true\n"));
+    CreateForm();
+    form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun);
+    const QString backup = form->DataDir + QStringLiteral("Backup/autoruns.dat");
+    EXPECT_FALSE(QFileInfo::exists(backup));
+
+    ASSERT_TRUE(Select(QStringLiteral("tool")));
+    form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
+    EXPECT_TRUE(shown.empty() || !shown.back().Title.contains(QStringLiteral("失败")));
+    EXPECT_FALSE(QFileInfo::exists(Entry("tool.desktop")));
+    EXPECT_TRUE(QFileInfo(backup).isFile());
+    EXPECT_EQ(tvtest::FileMode(form->DataDir), 0700);
+
+    ASSERT_TRUE(Select(QStringLiteral("tool")));
+    form->AutorunPage->mniAutorun_EnableClick(form->AutorunPage->mniAutorun_Enable);
+    EXPECT_EQ(ReadFile(Entry("tool.desktop")), entry);
+
+    // One entry stays disabled, for the other user not to see.
+    ASSERT_TRUE(Select(QStringLiteral("kept-off")));
+    form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
+    EXPECT_FALSE(QFileInfo::exists(Entry("kept-off.desktop")));
+    for (const uitest::Shown &s : shown)
+        EXPECT_FALSE(s.Title.contains(QStringLiteral("失败"))) << s.Text.toStdString();
+}
+
+TEST_F(DISABLED_AsUser, OpensEveryPage)
+{
+    CreateForm();
+    QTreeWidget *processes = form->ProcessPage->lvProcesses;
+    bool ownRow = false;
+    for (int i = 0; i < processes->topLevelItemCount(); ++i) {
+        quint32 pid = 0;
+        ownRow = ownRow || (TProcessPage::RowPID(processes->topLevelItem(i), pid) && pid == quint32(::getpid()));
+    }
+    EXPECT_TRUE(ownRow);
+    const std::pair<TPicButton *, const char *> pages[] = {
+        {form->btnLeftMenu_Service, "[服务管理]"}, {form->btnLeftMenu_Autorun, "[启动配置]"},
+        {form->btnLeftMenu_Network, "[网络监控]"}, {form->btnLeftMenu_System, "[系统信息]"},
+        {form->btnLeftMenu_Config, "[软件设置]"},  {form->btnLeftMenu_Process, "[进程管理]"}};
+    for (const auto &[button, title] : pages) {
+        button->Click();
+        EXPECT_TRUE(form->lblTopBarInfo->text().startsWith(QString::fromUtf8(title))) << title;
+        form->tmrProcessTimer(form->tmrProcess);
+        form->tmrTrafficTimer(form->tmrTraffic);
+        form->tmrSystemTimer(form->tmrSystem);
+    }
+}
+
+TEST_F(DISABLED_AsUser, BacksUpTheServices)
+{
+    fakesd::Bus bus;
+    ASSERT_TRUE(bus.ok()) << "no private message bus";
+    bus.manager.setUnits({fakesd::Service(QStringLiteral("alpha"), QStringLiteral("active"), QStringLiteral("enabled")),
+                          fakesd::Service(QStringLiteral("beta"), QStringLiteral("inactive"), QStringLiteral("masked"))});
+    CreateForm();
+    TOptimizationPanel *panel = form->ServicePage->Optimization.get();
+    panel->btnSvcOpti_BackupClick(panel->btnSvcOpti_Backup);
+    QDeadlineTimer deadline(20000);
+    while (panel->objOptimization->Busy() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QCoreApplication::processEvents();
+    const QString file = panel->objOptimization->GetDefaultBackupFile();
+    EXPECT_EQ(file, form->DataDir + QStringLiteral("Backup/opti_services.dat"));
+    platform::files::IniFile ini;
+    ASSERT_TRUE(ini.load(file));
+    EXPECT_EQ(ini.value(QStringLiteral("ServicesBackup"), QStringLiteral("alpha")), QStringLiteral("2"));
+    EXPECT_EQ(ini.value(QStringLiteral("ServicesBackup"), QStringLiteral("beta")), QStringLiteral("4"));
+    for (const uitest::Shown &s : shown)
+        EXPECT_FALSE(s.Title.contains(QStringLiteral("失败"))) << s.Text.toStdString();
+    // The window goes while the bus it talks to is still there.
+    form.reset();
+}
+
+TEST_F(DISABLED_AsOtherUser, SeesNoDisabledEntryOfAnotherUser)
+{
+    CreateForm();
+    form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun);
+    const TAutoruns *list = form->AutorunPage->objAutoruns;
+    for (int i = 0; i < list->GetCount(); ++i)
+        EXPECT_TRUE(list->GetItem(i)->Active) << list->GetItem(i)->Name.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(form->DataDir + QStringLiteral("Backup")));
+}
+
+} // namespace

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The Debian package that scripts/package.sh built: what it holds, what it depends on, and that
+# its desktop entry passes the desktop's own validator. Nothing is installed: the package is only
+# listed and unpacked into a temporary folder.
+#   contents.sh <folder holding taskvane_*.deb>
+set -uo pipefail
+
+dir=$1
+shopt -s nullglob
+debs=("$dir"/taskvane_*.deb)
+if [ ${#debs[@]} -eq 0 ]; then
+  echo "SKIP: no package in $dir (scripts/package.sh builds it)"
+  exit 77
+fi
+deb=${debs[0]}
+for tool in dpkg-deb desktop-file-validate; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIP: $tool is missing (scripts/install-deps.sh installs it)"
+    exit 77
+  fi
+done
+
+failed=0
+check() { # check <what> <command...>
+  local what=$1
+  shift
+  if "$@"; then
+    echo "ok: $what"
+  else
+    echo "FAIL: $what"
+    failed=$((failed + 1))
+  fi
+}
+
+contents=$(dpkg-deb --contents "$deb")
+for path in ./usr/bin/taskvane ./usr/share/taskvane/Ravel.db ./usr/share/applications/taskvane.desktop \
+            ./usr/share/icons/hicolor/48x48/apps/taskvane.png; do
+  check "lists $path" grep -q " $path\$" <<<"$contents"
+done
+check "holds no test, benchmark or build tool" bash -c '! grep -Eq "test_|bench|mkdict|\.a$" <<<"$1"' _ "$contents"
+check "program is executable by everyone" grep -Eq '^-rwxr-xr-x .* \./usr/bin/taskvane$' <<<"$contents"
+
+depends=$(dpkg-deb --field "$deb" Depends)
+echo "Depends: $depends"
+# Found by the library scan, and named because Qt loads them without any scan seeing it.
+for dep in libqt6widgets6 libqt6charts6 libgcrypt20 libcurl4 libqt6gui6 qt6-translations-l10n; do
+  check "depends on $dep" grep -Eq "(^|, )$dep( |,|$)" <<<"$depends"
+done
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+dpkg-deb --extract "$deb" "$tmp"
+check "desktop entry is valid" desktop-file-validate "$tmp/usr/share/applications/taskvane.desktop"
+entry=$(cat "$tmp/usr/share/applications/taskvane.desktop")
+for line in "Name=Taskvane" "Exec=taskvane" "Icon=taskvane" "Categories=System;Monitor;"; do
+  check "entry has $line" grep -qxF "$line" <<<"$entry"
+done
+check "icon is a 48x48 picture" bash -c 'file "$1" | grep -q "PNG image data, 48 x 48"' _ \
+  "$tmp/usr/share/icons/hicolor/48x48/apps/taskvane.png"
+check "program is a release build without sanitizers" bash -c '! readelf -d "$1" | grep -Eq "lib(asan|ubsan)"' _ \
+  "$tmp/usr/bin/taskvane"
+
+[ "$failed" -eq 0 ]
