@@ -12,15 +12,25 @@ if(TASKVANE_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# taskvane_library(<name> <dir> [DEPS ...]): a static library of every source below <dir>.
-# Sources are globbed so that a new unit needs no edit here.
+# taskvane_library(<name> [DEPS ...] [EXCLUDE regex...] [ONLY regex...]): a static library of
+# every source below the current directory, less those EXCLUDE matches, or only those ONLY
+# matches. Sources are globbed so that a new unit needs no edit here.
 function(taskvane_library name)
-  cmake_parse_arguments(TL "" "" "DEPS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(TL "" "" "DEPS;EXCLUDE;ONLY" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   foreach(ex IN LISTS TL_EXCLUDE)
     list(FILTER srcs EXCLUDE REGEX "${ex}")
   endforeach()
+  if(TL_ONLY)
+    set(kept)
+    foreach(only IN LISTS TL_ONLY)
+      set(some ${srcs})
+      list(FILTER some INCLUDE REGEX "${only}")
+      list(APPEND kept ${some})
+    endforeach()
+    set(srcs ${kept})
+  endif()
   # A library whose units have not been written yet still builds.
   set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_unit.cpp)
   if(NOT EXISTS ${stub})

@@ -125,7 +125,7 @@ void TCompAlgo_Zlib::DecodeStream(TStream *Source, TStream *Dest, qint64 DataSiz
                 break;
         }
         if (left > 0)
-            throw EReadError(QString::fromLatin1(platform::msg::SReadError));
+            throw EReadError(QString::fromLatin1(dataaccess::msg::SReadError));
         // More output than the header promised is as wrong as less.
         quint8 extra;
         if (unzip.Read(&extra, 1) != 0)

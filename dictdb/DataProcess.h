@@ -1,7 +1,7 @@
 #pragma once
 
 #include "dictdb/ClassRef.h"
-#include "platform/dataaccess/Streams.h"
+#include "dataaccess/Streams.h"
 
 #include <QObject>
 #include <QString>

@@ -4,7 +4,7 @@
 // Records are then added through the engine's own append path.
 
 #include "dictdb/DictDBTypes.h"
-#include "platform/dataaccess/Streams.h"
+#include "dataaccess/Streams.h"
 
 #include <QByteArray>
 #include <QList>

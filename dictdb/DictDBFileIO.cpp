@@ -179,7 +179,7 @@ void TDictDBFileIO::SelectPlugins()
         }
     } catch (const EDatabaseError &) {
         throw;
-    } catch (const platform::Exception &e) {
+    } catch (const dataaccess::Exception &e) {
         DatabaseError(e.Message());
     }
 }
@@ -676,7 +676,7 @@ void AsDatabaseError(F &&f)
         throw;
     } catch (const EAbort &) {
         throw;
-    } catch (const platform::Exception &e) {
+    } catch (const dataaccess::Exception &e) {
         DatabaseError(e.Message());
     } catch (const std::bad_alloc &) {
         DatabaseError(QStringLiteral("Out of memory while decoding"));

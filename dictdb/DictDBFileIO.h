@@ -1,7 +1,7 @@
 #pragma once
 
 #include "dictdb/DictDBTypes.h"
-#include "platform/dataaccess/Streams.h"
+#include "dataaccess/Streams.h"
 
 #include <QObject>
 #include <QString>

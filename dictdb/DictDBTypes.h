@@ -3,7 +3,7 @@
 // The database file's fixed areas, records and tabs, byte for byte, and the small types
 // the engine's units share.
 
-#include "platform/dataaccess/FieldType.h"
+#include "dataaccess/FieldType.h"
 
 #include <QFlags>
 #include <QString>

@@ -157,22 +157,22 @@ QString TFieldBufferItem::AsString() const
     case ftAutoInc: return QString::number(Get<qint32>(p));
     case ftLargeint: return QString::number(Get<qint64>(p));
     case ftFloat:
-    case ftCurrency: return platform::FloatToStr(Get<double>(p));
-    case ftBoolean: return platform::BoolToStr(Get<quint16>(p) != 0);
+    case ftCurrency: return dataaccess::FloatToStr(Get<double>(p));
+    case ftBoolean: return dataaccess::BoolToStr(Get<quint16>(p) != 0);
     case ftDate: {
         TTimeStamp ts;
         ts.Date = Get<qint32>(p);
-        return platform::IsValidTimeStamp(ts) ? platform::DateToStr(platform::TimeStampToDateTime(ts)) : QString();
+        return dataaccess::IsValidTimeStamp(ts) ? dataaccess::DateToStr(dataaccess::TimeStampToDateTime(ts)) : QString();
     }
     case ftTime: {
         TTimeStamp ts;
-        ts.Date = platform::DateDelta;
+        ts.Date = dataaccess::DateDelta;
         ts.Time = Get<qint32>(p);
-        return platform::IsValidTimeStamp(ts) ? platform::TimeToStr(platform::TimeStampToDateTime(ts)) : QString();
+        return dataaccess::IsValidTimeStamp(ts) ? dataaccess::TimeToStr(dataaccess::TimeStampToDateTime(ts)) : QString();
     }
     case ftDateTime: {
-        const TTimeStamp ts = platform::MSecsToTimeStamp(std::round(Get<double>(p)));
-        return platform::IsValidTimeStamp(ts) ? platform::DateTimeToStr(platform::TimeStampToDateTime(ts))
+        const TTimeStamp ts = dataaccess::MSecsToTimeStamp(std::round(Get<double>(p)));
+        return dataaccess::IsValidTimeStamp(ts) ? dataaccess::DateTimeToStr(dataaccess::TimeStampToDateTime(ts))
                                               : QString();
     }
     default:
@@ -230,7 +230,7 @@ void TOptimBlobStream::LoadIfNeeded()
         throw;
     }
     m_loading = false;
-    TMemoryStream::Seek(0, platform::soBeginning);
+    TMemoryStream::Seek(0, dataaccess::soBeginning);
 }
 
 qint64 TOptimBlobStream::Read(void *Buffer, qint64 Count)
@@ -239,7 +239,7 @@ qint64 TOptimBlobStream::Read(void *Buffer, qint64 Count)
     return TMemoryStream::Read(Buffer, Count);
 }
 
-qint64 TOptimBlobStream::Seek(qint64 Offset, platform::TSeekOrigin Origin)
+qint64 TOptimBlobStream::Seek(qint64 Offset, dataaccess::TSeekOrigin Origin)
 {
     LoadIfNeeded();
     return TMemoryStream::Seek(Offset, Origin);
@@ -384,7 +384,7 @@ int CompareDBString(const QString &S1, const QString &S2, bool PartialCompare, b
 bool IsInt(const QString &Text)
 {
     qint32 v = 0;
-    return platform::TryStrToInt(Text, v);
+    return dataaccess::TryStrToInt(Text, v);
 }
 
 // ---- date and time scanners ----
@@ -459,7 +459,7 @@ struct Scanner
             if (window > 0 && current > y)
                 y += 100;
         }
-        return platform::TryEncodeDate(y, m, d, value);
+        return dataaccess::TryEncodeDate(y, m, d, value);
     }
 
     bool Time(TDateTime &value)
@@ -487,7 +487,7 @@ struct Scanner
                 h = 0;
             h += base;
         }
-        return platform::TryEncodeTime(h, n, sec, ms, value);
+        return dataaccess::TryEncodeTime(h, n, sec, ms, value);
     }
 };
 

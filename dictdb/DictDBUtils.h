@@ -6,9 +6,9 @@
 // scanners, password and CRC).
 
 #include "dictdb/DictDBTypes.h"
-#include "platform/dataaccess/Collections.h"
-#include "platform/dataaccess/DateTime.h"
-#include "platform/dataaccess/Streams.h"
+#include "dataaccess/Collections.h"
+#include "dataaccess/DateTime.h"
+#include "dataaccess/Streams.h"
 
 #include <QString>
 
@@ -54,7 +54,7 @@ public:
     using TOwnedCollection::TOwnedCollection;
     TDictTableDef *Items(int Index) const { return static_cast<TDictTableDef *>(TCollection::Items(Index)); }
     TDictTableDef *Add() { return static_cast<TDictTableDef *>(TCollection::Add()); }
-    int IndexOf(const QString &Name) const { return platform::IndexOfName(this, Name); }
+    int IndexOf(const QString &Name) const { return dataaccess::IndexOfName(this, Name); }
 
 protected:
     TCollectionItem *CreateItem() override { return new TDictTableDef(this); }
@@ -173,7 +173,7 @@ public:
     void LoadIfNeeded();
 
     qint64 Read(void *Buffer, qint64 Count) override;
-    qint64 Seek(qint64 Offset, platform::TSeekOrigin Origin) override;
+    qint64 Seek(qint64 Offset, dataaccess::TSeekOrigin Origin) override;
     qint64 Size() override;
     qint64 Write(const void *Buffer, qint64 Count) override;
     void SetSize(qint64 NewSize) override;

@@ -139,7 +139,7 @@ bool Verify(const QString &FileName, const QStringList &Passwords, QString *Reas
         io.GetTableNames(names);
         for (int i = 0; i < names.size(); ++i)
             VerifyTable(io, i, names.at(i));
-    } catch (const platform::Exception &e) {
+    } catch (const dataaccess::Exception &e) {
         return refuse(e.Message().isEmpty() ? QStringLiteral("Database file '%1' cannot be read").arg(FileName)
                                             : e.Message());
     } catch (const std::bad_alloc &) {

@@ -282,12 +282,12 @@ void TTDEDataSet::InternalInitRecord(TRecordBuffer Buffer)
             break;
         }
         case ftDate: {
-            const qint32 d = platform::DateTimeToTimeStamp(platform::Date()).Date;
+            const qint32 d = dataaccess::DateTimeToTimeStamp(dataaccess::Date()).Date;
             std::memcpy(p, &d, 4);
             break;
         }
         case ftTime: {
-            const qint32 t = platform::DateTimeToTimeStamp(platform::Time()).Time;
+            const qint32 t = dataaccess::DateTimeToTimeStamp(dataaccess::Time()).Time;
             std::memcpy(p, &t, 4);
             break;
         }
@@ -562,7 +562,7 @@ TDictBlobStream::TDictBlobStream(TBlobField *AField, TBlobStreamMode AMode)
       FieldNo(AField->FieldNo())
 {
     if (!DataSet)
-        DatabaseErrorFmt(QString::fromLatin1(platform::msg::SDataSetMissing), AField->FieldName());
+        DatabaseErrorFmt(QString::fromLatin1(dataaccess::msg::SDataSetMissing), AField->FieldName());
     TOptimBlobStream *target = Target();
     if (Mode == bmRead || Mode == bmReadWrite) {
         if (target) {
@@ -576,7 +576,7 @@ TDictBlobStream::TDictBlobStream(TBlobField *AField, TBlobStreamMode AMode)
     } else {
         if (DataSet->State() != dsEdit && DataSet->State() != dsInsert && DataSet->State() != dsSetKey
             && DataSet->State() != dsFilter && DataSet->State() != dsCalcFields)
-            DatabaseError(QString::fromLatin1(platform::msg::SNotEditing));
+            DatabaseError(QString::fromLatin1(dataaccess::msg::SNotEditing));
         Clear();
         CopyBack();
         Field->SetModified(true);

@@ -7,7 +7,7 @@
 #include "dictdb/DictDB.h"
 #include "dictdb/DictDBUtils.h"
 #include "dictdb/FilterParser.h"
-#include "platform/dataaccess/DataSet.h"
+#include "dataaccess/DataSet.h"
 
 #include <QString>
 

@@ -89,7 +89,7 @@ void TDictTable::SetIndexName(const QString &Value)
 void TDictTable::SetMasterSource(TDataSource *Value)
 {
     if (Value && IsLinkedTo(Value))
-        DatabaseError(QString::fromLatin1(platform::msg::SCircularDataLink));
+        DatabaseError(QString::fromLatin1(dataaccess::msg::SCircularDataLink));
     m_masterLink->SetDataSource(Value);
 }
 
@@ -111,7 +111,7 @@ bool TDictTable::BookmarkValid(const TBookmark &Bookmark)
 void TDictTable::ReadBlobData(TStream *Dest, int RecIdx, int FieldIdx)
 {
     if (!m_tableIO)
-        DatabaseError(QString::fromLatin1(platform::msg::SDataSetClosed));
+        DatabaseError(QString::fromLatin1(dataaccess::msg::SDataSetClosed));
     m_tableIO->ReadFieldData(Dest, RecIdx, FieldIdx);
 }
 
@@ -295,7 +295,7 @@ void TDictTable::InternalGotoBookmark(const void *Bookmark)
                 m_curRec = int(i);
                 return;
             }
-    DatabaseError(QString::fromLatin1(platform::msg::SBookmarkNotFound));
+    DatabaseError(QString::fromLatin1(dataaccess::msg::SBookmarkNotFound));
 }
 
 void TDictTable::InternalRefresh()
@@ -520,7 +520,7 @@ int TDictTable::PhysicalPos(qint32 RecIndex) const
     const auto it = std::lower_bound(list0.begin(), list0.end(), RecIndex,
                                      [](const TRecInfo &e, qint32 r) { return e.RecIndex < r; });
     if (it == list0.end() || it->RecIndex != RecIndex)
-        DatabaseError(QString::fromLatin1(platform::msg::SBookmarkNotFound));
+        DatabaseError(QString::fromLatin1(dataaccess::msg::SBookmarkNotFound));
     return int(it - list0.begin());
 }
 

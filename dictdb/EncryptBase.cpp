@@ -47,7 +47,7 @@ void TEncrypt::SetMode(quint8 Value)
 {
     // Modes beyond 4 would process nothing and so store the data in plain text.
     if (Value > 4)
-        throw EEncryptException(platform::Format(QStringLiteral("%s does not support the chaining mode %d"),
+        throw EEncryptException(dataaccess::Format(QStringLiteral("%s does not support the chaining mode %d"),
                                                  ClassName(), int(Value)),
                                 errEncryptInvalidMode);
     m_mode = Value;
@@ -96,7 +96,7 @@ void TEncrypt::Init(const void *Key, int Size, const void *IVector)
         Size = m_maxKeySize;
     // An empty key would leave the cipher keyed with nothing at all.
     if (Size == 0 || !Key)
-        throw EEncryptException(platform::Format(QStringLiteral("%s needs a key of at least one byte"), ClassName()),
+        throw EEncryptException(dataaccess::Format(QStringLiteral("%s needs a key of at least one byte"), ClassName()),
                                 errEncryptEmptyKey);
     SetupKey(static_cast<const quint8 *>(Key), Size);
     if (IVector)
@@ -133,7 +133,7 @@ void TEncrypt::CheckInitialized() const
 {
     if (!Initialized())
         throw EEncryptException(
-            platform::Format(QStringLiteral("%s is not initialized call Init() or InitKey() before."), ClassName()),
+            dataaccess::Format(QStringLiteral("%s is not initialized call Init() or InitKey() before."), ClassName()),
             errEncryptNotInitialized);
 }
 
@@ -151,7 +151,7 @@ void TEncrypt::Process(const void *Source, void *Dest, int DataSize, bool Encode
 {
     CheckInitialized();
     if (m_mode > 4)
-        throw EEncryptException(platform::Format(QStringLiteral("%s does not support the chaining mode %d"),
+        throw EEncryptException(dataaccess::Format(QStringLiteral("%s does not support the chaining mode %d"),
                                                  ClassName(), int(m_mode)),
                                 errEncryptInvalidMode);
     if (!Source || !Dest || DataSize <= 0)

@@ -2,17 +2,17 @@
 
 #include "dictdb/DataProcess.h"
 #include "dictdb/HashBase.h"
-#include "platform/dataaccess/DBError.h"
+#include "dataaccess/DBError.h"
 
 #include <QString>
 
 #include <memory>
 
-class EEncryptException : public platform::Exception
+class EEncryptException : public dataaccess::Exception
 {
 public:
     EEncryptException(const QString &Message, int AErrorCode)
-        : platform::Exception(Message), ErrorCode(AErrorCode)
+        : dataaccess::Exception(Message), ErrorCode(AErrorCode)
     {
     }
     int ErrorCode = 0;

@@ -2,8 +2,8 @@
 
 #include "dictdb/DictDBUtils.h"
 
-#include "platform/dataaccess/DateTime.h"
-#include "platform/dataaccess/FormatSettings.h"
+#include "dataaccess/DateTime.h"
+#include "dataaccess/FormatSettings.h"
 
 #include <QChar>
 
@@ -122,7 +122,7 @@ qint32 WrapInt32(qint64 Value)
 
 // --- dates and times ---
 
-constexpr double MSecsPerDayF = platform::MSecsPerDay;
+constexpr double MSecsPerDayF = dataaccess::MSecsPerDay;
 
 // The day number of a millisecond value, taken from the rounded value (NaN stays NaN).
 double DayOfMSecs(double MSecs)
@@ -181,7 +181,7 @@ DateTextKind KindOfDateText(const QString &Trimmed)
 bool ReadsAsDateTime(const QString &Text)
 {
     TDateTime v = 0;
-    return IsDateTimeStr(Text, v) || platform::TryStrToDateTime(Text.trimmed(), v);
+    return IsDateTimeStr(Text, v) || dataaccess::TryStrToDateTime(Text.trimmed(), v);
 }
 
 bool IsDateTextConst(const TExprNode *N)
@@ -199,22 +199,22 @@ void ConvertToDateTimeConst(TExprNode *N)
     switch (kind) {
     case DateTextKind::DateTime:
         if (!IsDateTimeStr(text, value))
-            value = platform::StrToDateTime(text);
+            value = dataaccess::StrToDateTime(text);
         break;
     case DateTextKind::Time:
         if (!IsTimeStr(text, value))
-            value = platform::StrToTime(text);
+            value = dataaccess::StrToTime(text);
         break;
     case DateTextKind::Date:
         if (!IsDateStr(text, value))
-            value = platform::StrToDate(text);
+            value = dataaccess::StrToDate(text);
         break;
     }
-    const TTimeStamp ts = platform::DateTimeToTimeStamp(value);
+    const TTimeStamp ts = dataaccess::DateTimeToTimeStamp(value);
     N->PartialLength = -1;
     switch (kind) {
     case DateTextKind::DateTime: {
-        const double ms = platform::TimeStampToMSecs(ts);
+        const double ms = dataaccess::TimeStampToMSecs(ts);
         N->DataType = ftDateTime;
         std::memcpy(N->SetDataSize(8), &ms, 8);
         break;
@@ -570,7 +570,7 @@ Number NumericArithmetic(TExprOperator Op, TFieldType ResultType, const TExprNod
             return FloatNum(a * b);
         default:
             if (b == 0)
-                throw EZeroDivide(Msg(platform::msg::SZeroDivide));
+                throw EZeroDivide(Msg(dataaccess::msg::SZeroDivide));
             return FloatNum(a / b);
         }
     }
@@ -970,7 +970,7 @@ TExprNode *TExprNodes::NewFuncNode(const QString &Name, TExprFunction Function,
         if (!Args.empty())
             TypeMismatch();
         // Fixed at the moment of parsing.
-        const double ms = platform::TimeStampToMSecs(platform::DateTimeToTimeStamp(platform::Now()));
+        const double ms = dataaccess::TimeStampToMSecs(dataaccess::DateTimeToTimeStamp(dataaccess::Now()));
         n->Kind = enConst;
         n->DataType = ftDateTime;
         std::memcpy(n->SetDataSize(8), &ms, 8);
@@ -1180,7 +1180,7 @@ TFieldType TFilterParser::GetFieldDataType(const QString &Name)
 {
     const int idx = FDataSet ? FDataSet->FilterFieldIndex(Name) : -1;
     if (idx < 0)
-        DatabaseErrorFmt(QString::fromLatin1(platform::msg::SFieldNotFound), Name);
+        DatabaseErrorFmt(QString::fromLatin1(dataaccess::msg::SFieldNotFound), Name);
     return FDataSet->FilterFieldType(idx);
 }
 
@@ -1322,7 +1322,7 @@ void TFilterParser::NextToken()
         return single(etSUB, 1);
 
     if (c == '-' || IsDigit(c)) {
-        const char sep = platform::FormatSettings().DecimalSeparator.toLatin1();
+        const char sep = dataaccess::FormatSettings().DecimalSeparator.toLatin1();
         const int start = p;
         ++p;
         while (p < n) {
@@ -1615,9 +1615,9 @@ TExprNode *TFilterParser::ParsePrimary()
             std::memcpy(n->Buffer(), &i, 4);
         } else {
             const QString text = QString::fromLatin1(FTokenString);
-            const double d = platform::StrToFloat(text);
+            const double d = dataaccess::StrToFloat(text);
             if (!std::isfinite(d))
-                throw EConvertError(platform::Format(QString::fromLatin1(platform::msg::SInvalidFloat), text));
+                throw EConvertError(dataaccess::Format(QString::fromLatin1(dataaccess::msg::SInvalidFloat), text));
             n = FExprNodes->NewConstNode(ftFloat);
             std::memcpy(n->Buffer(), &d, 8);
         }

@@ -5,8 +5,8 @@
 // of typed nodes and evaluated for each record. The same evaluator serves as the engine's
 // value comparison (CompareFieldValue).
 
-#include "platform/dataaccess/DBError.h"
-#include "platform/dataaccess/FieldType.h"
+#include "dataaccess/DBError.h"
+#include "dataaccess/FieldType.h"
 
 #include <QByteArray>
 #include <QFlags>

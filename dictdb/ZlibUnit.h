@@ -1,17 +1,17 @@
 #pragma once
 
-#include "platform/dataaccess/DBError.h"
-#include "platform/dataaccess/Streams.h"
+#include "dataaccess/DBError.h"
+#include "dataaccess/Streams.h"
 
 #include <zlib.h>
 
 #include <functional>
 #include <memory>
 
-class EZlibError : public platform::Exception
+class EZlibError : public dataaccess::Exception
 {
 public:
-    using platform::Exception::Exception;
+    using dataaccess::Exception::Exception;
 };
 class ECompressionError : public EZlibError
 {

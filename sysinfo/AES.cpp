@@ -87,7 +87,7 @@ void TAES::DecryptStream(TStream *Source, TStream *Dest, const QString &PassPhra
     if (KeySize != 16 && KeySize != 24 && KeySize != 32)
         return;
     if (!Source || !Dest)
-        throw EReadError(QString::fromLatin1(platform::msg::SReadError));
+        throw EReadError(QString::fromLatin1(dataaccess::msg::SReadError));
 
     platform::crypto::AesDecryptor aes;
     const QByteArray key = MakeKey(PassPhrase, KeySize);

@@ -1,15 +1,15 @@
 #pragma once
 
-#include "platform/dataaccess/DBError.h"
-#include "platform/dataaccess/Streams.h"
+#include "dataaccess/DBError.h"
+#include "dataaccess/Streams.h"
 
 #include <QString>
 
 // Raised by TAES.DecryptStream for a byte count that is not a whole number of blocks.
-class EAESError : public platform::Exception
+class EAESError : public dataaccess::Exception
 {
 public:
-    using platform::Exception::Exception;
+    using dataaccess::Exception::Exception;
 };
 
 // AES decryption (ECB, no padding) with a key made from a pass phrase's UTF-16 bytes.

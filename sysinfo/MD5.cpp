@@ -50,7 +50,7 @@ void TMD5::HashFile(const QString &FileName, QString &Digest)
     case platform::files::RegularFileReader::OpenResult::Opened:
         break;
     case platform::files::RegularFileReader::OpenResult::Failed:
-        throw EFOpenError(platform::Format(QString::fromLatin1(platform::msg::SFOpenError), FileName,
+        throw EFOpenError(dataaccess::Format(QString::fromLatin1(dataaccess::msg::SFOpenError), FileName,
                                            file.errorText()));
     default:
         // Gone meanwhile, or a directory, device or pipe: nothing to hash.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/dataaccess/DBError.h"
+#include "dataaccess/DBError.h"
 
 #include <QString>
 

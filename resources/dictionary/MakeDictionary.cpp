@@ -150,7 +150,7 @@ int main(int argc, char **argv)
                 Fail(QStringLiteral("the table holds %1 records, not %2").arg(table.RecordCount()).arg(entries.size()));
             table.Close();
         }
-    } catch (const platform::Exception &e) {
+    } catch (const dataaccess::Exception &e) {
         QFile::remove(temp);
         Fail(e.Message());
     }

@@ -1,6 +1,6 @@
 #include "Helpers.h"
 
-#include "platform/dataaccess/DateTime.h"
+#include "dataaccess/DateTime.h"
 
 #include <gtest/gtest.h>
 
@@ -197,9 +197,9 @@ TEST_F(TableTest, NewRecordInitialValues)
 {
     auto t = OpenTable(file, QStringLiteral("People"));
     t->Append();
-    const TDateTime today = platform::Date();
+    const TDateTime today = dataaccess::Date();
     EXPECT_DOUBLE_EQ(t->FieldByName(QStringLiteral("D"))->AsDateTime(), today);
-    const TDateTime now = platform::Time();
+    const TDateTime now = dataaccess::Time();
     EXPECT_NEAR(t->FieldByName(QStringLiteral("Tm"))->AsDateTime(), now, 5.0 / 86400);
     EXPECT_DOUBLE_EQ(t->FieldByName(QStringLiteral("DT"))->AsDateTime(), 0.0); // 1899-12-30 00:00
     EXPECT_EQ(t->FieldByName(QStringLiteral("DT"))->AsString(), QStringLiteral("1899-12-30"));
@@ -219,8 +219,8 @@ TEST_F(TableTest, ValuesRoundTripThroughTheFile)
         t->Append();
         t->FieldByName(QStringLiteral("Name"))->SetAsString(QStringLiteral("进程管理器工具")); // 21 bytes
         t->FieldByName(QStringLiteral("Num"))->SetAsInteger(-7);
-        t->FieldByName(QStringLiteral("D"))->SetAsDateTime(platform::EncodeDate(2024, 2, 29));
-        t->FieldByName(QStringLiteral("Tm"))->SetAsDateTime(platform::EncodeTime(13, 14, 15, 16));
+        t->FieldByName(QStringLiteral("D"))->SetAsDateTime(dataaccess::EncodeDate(2024, 2, 29));
+        t->FieldByName(QStringLiteral("Tm"))->SetAsDateTime(dataaccess::EncodeTime(13, 14, 15, 16));
         t->FieldByName(QStringLiteral("DT"))->SetAsString(QStringLiteral("2001-02-03 04:05:06"));
         t->FieldByName(QStringLiteral("Notes"))->SetAsString(QStringLiteral("多行\n备注"));
         t->Post();

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "dictdb/FilterParser.h"
-#include "platform/dataaccess/DateTime.h"
+#include "dataaccess/DateTime.h"
 
 #include <QMap>
 
@@ -67,7 +67,7 @@ private:
 
 inline qint32 DayNumber(int Y, int M, int D)
 {
-    return platform::DateTimeToTimeStamp(platform::EncodeDate(Y, M, D)).Date;
+    return dataaccess::DateTimeToTimeStamp(dataaccess::EncodeDate(Y, M, D)).Date;
 }
 
 inline qint32 MSecsOfDay(int H, int N, int S, int MS)

@@ -63,7 +63,7 @@ protected:
     {
         try {
             Eval(Text);
-        } catch (const platform::Exception &e) {
+        } catch (const dataaccess::Exception &e) {
             return e.Message();
         }
         return QString();
@@ -74,7 +74,7 @@ protected:
         for (const char *t : Texts) {
             try {
                 EXPECT_EQ(Eval(QString::fromUtf8(t), Options), Expected) << t;
-            } catch (const platform::Exception &e) {
+            } catch (const dataaccess::Exception &e) {
                 ADD_FAILURE() << t << ": " << e.what();
             }
         }

@@ -5,7 +5,7 @@
 #include "dictdb/Enc_Blowfish.h"
 #include "dictdb/Enc_Gost.h"
 #include "dictdb/Enc_Twofish.h"
-#include "platform/dataaccess/DBError.h"
+#include "dataaccess/DBError.h"
 
 #include <gtest/gtest.h>
 

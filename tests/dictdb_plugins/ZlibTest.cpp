@@ -166,7 +166,7 @@ TEST(ZlibBlockFaults, CorruptDataAndDictionaryRequestsAreErrors)
     QByteArray corrupt = ForeignBlock(Compressible(3000), 6);
     for (int i = 10; i < corrupt.size(); i += 7)
         corrupt[i] = char(corrupt[i] ^ 0x5A);
-    EXPECT_THROW(DecodeBlock(corrupt), platform::Exception);
+    EXPECT_THROW(DecodeBlock(corrupt), dataaccess::Exception);
 
     // A zlib stream made with a preset dictionary asks for it.
     z_stream z{};

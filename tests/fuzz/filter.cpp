@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
             QVariant result;
             parser.Evaluate(options, result);
         }
-    } catch (const platform::Exception &) {
+    } catch (const dataaccess::Exception &) {
         // A refusal: the database error, or the platform's conversion or division error.
     }
     return 0;

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     TCompAlgo_Zlib algo(nullptr);
     try {
         algo.DecodeStream(&source, &dest, -1);
-    } catch (const platform::Exception &) {
+    } catch (const dataaccess::Exception &) {
         // A refusal is a correct answer to a bad block.
     }
     return 0;

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "platform/dataaccess/Collections.h"
-#include "platform/dataaccess/FieldType.h"
+#include "dataaccess/Collections.h"
+#include "dataaccess/FieldType.h"
 
 #include <QFlags>
 
-namespace platform {
+namespace dataaccess {
 
 // The description of one field of a data set.
 class TFieldDef : public TNamedItem
@@ -93,14 +93,14 @@ protected:
 // Splits a field list ("A;B;C") into its names, blanks around each removed.
 QStringList SplitFieldList(const QString &Fields);
 
-} // namespace platform
+} // namespace dataaccess
 
-Q_DECLARE_OPERATORS_FOR_FLAGS(platform::TIndexOptions)
+Q_DECLARE_OPERATORS_FOR_FLAGS(dataaccess::TIndexOptions)
 
-using platform::TFieldDef;
-using platform::TFieldDefs;
-using platform::TIndexDef;
-using platform::TIndexDefs;
-using platform::TIndexOption;
-using platform::TIndexOptions;
-using enum platform::TIndexOption;
+using dataaccess::TFieldDef;
+using dataaccess::TFieldDefs;
+using dataaccess::TIndexDef;
+using dataaccess::TIndexDefs;
+using dataaccess::TIndexOption;
+using dataaccess::TIndexOptions;
+using enum dataaccess::TIndexOption;

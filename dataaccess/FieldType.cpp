@@ -1,6 +1,6 @@
-#include "platform/dataaccess/FieldType.h"
+#include "dataaccess/FieldType.h"
 
-namespace platform {
+namespace dataaccess {
 
 const char *FieldTypeName(int t)
 {
@@ -15,4 +15,4 @@ const char *FieldTypeName(int t)
     return names[t];
 }
 
-} // namespace platform
+} // namespace dataaccess

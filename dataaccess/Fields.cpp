@@ -1,7 +1,7 @@
-#include "platform/dataaccess/Fields.h"
+#include "dataaccess/Fields.h"
 
-#include "platform/dataaccess/DataSet.h"
-#include "platform/dataaccess/Streams.h"
+#include "dataaccess/DataSet.h"
+#include "dataaccess/Streams.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 
-namespace platform {
+namespace dataaccess {
 
 namespace {
 
@@ -804,4 +804,4 @@ TField *CreateFieldOfType(TFieldType DataType, int Size)
     }
 }
 
-} // namespace platform
+} // namespace dataaccess

@@ -1,11 +1,11 @@
-#include "platform/dataaccess/DateTime.h"
+#include "dataaccess/DateTime.h"
 
 #include <QDateTime>
 #include <QStringList>
 
 #include <cmath>
 
-namespace platform {
+namespace dataaccess {
 
 const TFormatSettings &FormatSettings()
 {
@@ -393,4 +393,4 @@ QString BoolToStr(bool Value)
     return Value ? FormatSettings().TrueBoolStr : FormatSettings().FalseBoolStr;
 }
 
-} // namespace platform
+} // namespace dataaccess

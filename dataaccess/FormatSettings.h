@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace platform {
+namespace dataaccess {
 
 // The text conventions of every conversion of the layer. They are fixed, not taken
 // from the user's locale, so that one file or filter reads the same on every machine.
@@ -25,7 +25,7 @@ struct TFormatSettings
 // The settings in force (read-only by convention; tests may change a copy).
 const TFormatSettings &FormatSettings();
 
-} // namespace platform
+} // namespace dataaccess
 
-using platform::FormatSettings;
-using platform::TFormatSettings;
+using dataaccess::FormatSettings;
+using dataaccess::TFormatSettings;

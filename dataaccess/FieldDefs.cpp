@@ -1,8 +1,8 @@
-#include "platform/dataaccess/FieldDefs.h"
+#include "dataaccess/FieldDefs.h"
 
 #include <QStringList>
 
-namespace platform {
+namespace dataaccess {
 
 void TFieldDef::Assign(const TCollectionItem *Source)
 {
@@ -83,4 +83,4 @@ QStringList SplitFieldList(const QString &Fields)
     return out;
 }
 
-} // namespace platform
+} // namespace dataaccess

@@ -3,9 +3,9 @@
 // The field objects of a data set: each reads and writes one value of the data set's
 // current record buffer and converts it between the stored form and the usual types.
 
-#include "platform/dataaccess/DBError.h"
-#include "platform/dataaccess/DateTime.h"
-#include "platform/dataaccess/FieldType.h"
+#include "dataaccess/DBError.h"
+#include "dataaccess/DateTime.h"
+#include "dataaccess/FieldType.h"
 
 #include <QByteArray>
 #include <QString>
@@ -13,7 +13,7 @@
 
 #include <vector>
 
-namespace platform {
+namespace dataaccess {
 
 class TDataSet;
 class TFields;
@@ -406,27 +406,27 @@ QVariant DateTimeToVariant(TDateTime Value, TFieldType DataType);
 // Accepts Qt dates and times, numbers (TDateTime) and text; EConvertError otherwise.
 TDateTime VariantToDateTime(const QVariant &Value);
 
-} // namespace platform
+} // namespace dataaccess
 
-using platform::TAutoIncField;
-using platform::TBlobField;
-using platform::TBlobStreamMode;
-using platform::TBooleanField;
-using platform::TCurrencyField;
-using platform::TDateField;
-using platform::TDateTimeField;
-using platform::TField;
-using platform::TFieldKind;
-using platform::TFields;
-using platform::TFloatField;
-using platform::TGraphicField;
-using platform::TIntegerField;
-using platform::TLargeintField;
-using platform::TMemoField;
-using platform::TNumericField;
-using platform::TSmallintField;
-using platform::TStringField;
-using platform::TTimeField;
-using platform::TWordField;
-using enum platform::TFieldKind;
-using enum platform::TBlobStreamMode;
+using dataaccess::TAutoIncField;
+using dataaccess::TBlobField;
+using dataaccess::TBlobStreamMode;
+using dataaccess::TBooleanField;
+using dataaccess::TCurrencyField;
+using dataaccess::TDateField;
+using dataaccess::TDateTimeField;
+using dataaccess::TField;
+using dataaccess::TFieldKind;
+using dataaccess::TFields;
+using dataaccess::TFloatField;
+using dataaccess::TGraphicField;
+using dataaccess::TIntegerField;
+using dataaccess::TLargeintField;
+using dataaccess::TMemoField;
+using dataaccess::TNumericField;
+using dataaccess::TSmallintField;
+using dataaccess::TStringField;
+using dataaccess::TTimeField;
+using dataaccess::TWordField;
+using enum dataaccess::TFieldKind;
+using enum dataaccess::TBlobStreamMode;

@@ -7,7 +7,7 @@
 #include <exception>
 #include <type_traits>
 
-namespace platform {
+namespace dataaccess {
 
 // Root of every exception the data-access layer and the engine above it raise.
 // The message is the English text callers and tests compare against.
@@ -127,17 +127,17 @@ template <class... A>
 // Raises the silent abort.
 [[noreturn]] void Abort();
 
-} // namespace platform
+} // namespace dataaccess
 
-using platform::Abort;
-using platform::DatabaseError;
-using platform::DatabaseErrorFmt;
-using platform::EAbort;
-using platform::EConvertError;
-using platform::EDatabaseError;
-using platform::EFOpenError;
-using platform::EReadError;
-using platform::EStreamError;
-using platform::EWriteError;
-using platform::EZeroDivide;
-using platform::Exception;
+using dataaccess::Abort;
+using dataaccess::DatabaseError;
+using dataaccess::DatabaseErrorFmt;
+using dataaccess::EAbort;
+using dataaccess::EConvertError;
+using dataaccess::EDatabaseError;
+using dataaccess::EFOpenError;
+using dataaccess::EReadError;
+using dataaccess::EStreamError;
+using dataaccess::EWriteError;
+using dataaccess::EZeroDivide;
+using dataaccess::Exception;

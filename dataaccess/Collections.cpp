@@ -1,8 +1,8 @@
-#include "platform/dataaccess/Collections.h"
+#include "dataaccess/Collections.h"
 
 #include <algorithm>
 
-namespace platform {
+namespace dataaccess {
 
 TCollectionItem::TCollectionItem(TCollection *Collection)
 {
@@ -138,4 +138,4 @@ int IndexOfName(const TCollection *Collection, const QString &Name)
     return -1;
 }
 
-} // namespace platform
+} // namespace dataaccess

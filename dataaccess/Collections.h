@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/dataaccess/DBError.h"
+#include "dataaccess/DBError.h"
 
 #include <QString>
 
@@ -8,7 +8,7 @@
 
 class QObject;
 
-namespace platform {
+namespace dataaccess {
 
 class TCollection;
 
@@ -100,9 +100,9 @@ private:
 // Case-insensitive name search of a collection of named items (-1 when none).
 int IndexOfName(const TCollection *Collection, const QString &Name);
 
-} // namespace platform
+} // namespace dataaccess
 
-using platform::TCollection;
-using platform::TCollectionItem;
-using platform::TNamedItem;
-using platform::TOwnedCollection;
+using dataaccess::TCollection;
+using dataaccess::TCollectionItem;
+using dataaccess::TNamedItem;
+using dataaccess::TOwnedCollection;

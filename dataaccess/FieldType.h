@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 
-namespace platform {
+namespace dataaccess {
 
 // Field types. Database files store these ordinals: never renumber or reorder.
 enum TFieldType : quint8 {
@@ -57,8 +57,8 @@ constexpr bool IsBlobFieldType(int t)
 // The English name of a type ("String", "Integer", ...), "Unknown" out of range.
 const char *FieldTypeName(int t);
 
-} // namespace platform
+} // namespace dataaccess
 
-using platform::TFieldType;
-using enum platform::TFieldType;
-using platform::IsBlobFieldType;
+using dataaccess::TFieldType;
+using enum dataaccess::TFieldType;
+using dataaccess::IsBlobFieldType;

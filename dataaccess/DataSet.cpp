@@ -1,12 +1,12 @@
-#include "platform/dataaccess/DataSet.h"
+#include "dataaccess/DataSet.h"
 
-#include "platform/dataaccess/DateTime.h"
+#include "dataaccess/DateTime.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-namespace platform {
+namespace dataaccess {
 
 namespace {
 
@@ -1141,4 +1141,4 @@ void TMasterDataLink::RecordChanged(TField *Field)
         OnMasterChange(m_dataSet);
 }
 
-} // namespace platform
+} // namespace dataaccess

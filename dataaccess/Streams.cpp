@@ -1,17 +1,14 @@
-#include "platform/dataaccess/Streams.h"
+#include "dataaccess/Streams.h"
 
-#include <QFile>
+#include "platform/files/FileHandle.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-namespace platform {
+namespace dataaccess {
+
+namespace files = platform::files;
 
 // ---- TStream ----
 
@@ -199,53 +196,30 @@ THandleStream::~THandleStream() = default;
 
 qint64 THandleStream::Read(void *Buffer, qint64 Count)
 {
-    if (Count <= 0)
-        return 0;
-    qint64 done = 0;
-    while (done < Count) {
-        const ssize_t n = ::read(m_handle, static_cast<char *>(Buffer) + done, size_t(Count - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    return done;
+    return files::readHandle(m_handle, Buffer, Count);
 }
 
 qint64 THandleStream::Write(const void *Buffer, qint64 Count)
 {
-    if (Count <= 0)
-        return 0;
-    qint64 done = 0;
-    while (done < Count) {
-        const ssize_t n = ::write(m_handle, static_cast<const char *>(Buffer) + done, size_t(Count - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    return done;
+    return files::writeHandle(m_handle, Buffer, Count);
 }
 
 qint64 THandleStream::Seek(qint64 Offset, TSeekOrigin Origin)
 {
-    const int whence = Origin == soBeginning ? SEEK_SET : Origin == soCurrent ? SEEK_CUR : SEEK_END;
-    return qint64(::lseek(m_handle, off_t(Offset), whence));
+    const files::HandleSeek from = Origin == soBeginning ? files::HandleSeek::Start
+                                   : Origin == soCurrent ? files::HandleSeek::Current
+                                                         : files::HandleSeek::End;
+    return files::seekHandle(m_handle, Offset, from);
 }
 
 qint64 THandleStream::Size()
 {
-    struct stat st;
-    if (::fstat(m_handle, &st) != 0)
-        return -1;
-    return qint64(st.st_size);
+    return files::handleSize(m_handle);
 }
 
 void THandleStream::SetSize(qint64 NewSize)
 {
-    if (::ftruncate(m_handle, off_t(NewSize)) != 0)
+    if (!files::truncateHandle(m_handle, NewSize))
         throw EWriteError(QString::fromLatin1(msg::SWriteError));
     if (Position() > NewSize)
         Seek(0, soEnd);
@@ -253,40 +227,12 @@ void THandleStream::SetSize(qint64 NewSize)
 
 qint64 THandleStream::ReadAt(qint64 Pos, void *Buffer, qint64 Count)
 {
-    if (Count <= 0 || Pos < 0)
-        return 0;
-    qint64 done = 0;
-    while (done < Count) {
-        const ssize_t n = ::pread(m_handle, static_cast<char *>(Buffer) + done, size_t(Count - done),
-                                  off_t(Pos + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            m_lastError = n < 0 ? errno : 0;
-            break;
-        }
-        done += n;
-    }
-    return done;
+    return files::readHandleAt(m_handle, Pos, Buffer, Count, m_lastError);
 }
 
 qint64 THandleStream::WriteAt(qint64 Pos, const void *Buffer, qint64 Count)
 {
-    if (Count <= 0 || Pos < 0)
-        return 0;
-    qint64 done = 0;
-    while (done < Count) {
-        const ssize_t n = ::pwrite(m_handle, static_cast<const char *>(Buffer) + done,
-                                   size_t(Count - done), off_t(Pos + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            m_lastError = n < 0 ? errno : ENOSPC;
-            break;
-        }
-        done += n;
-    }
-    return done;
+    return files::writeHandleAt(m_handle, Pos, Buffer, Count, m_lastError);
 }
 
 // ---- TFileStream ----
@@ -294,31 +240,20 @@ qint64 THandleStream::WriteAt(qint64 Pos, const void *Buffer, qint64 Count)
 TFileStream::TFileStream(const QString &FileName, quint16 Mode)
     : THandleStream(-1), m_fileName(FileName)
 {
-    const QByteArray path = QFile::encodeName(FileName);
-    int flags = O_CLOEXEC;
-    bool create = Mode == fmCreate;
-    if (create)
-        flags |= O_RDWR | O_CREAT | O_TRUNC;
-    else
-        switch (Mode & 3) {
-        case fmOpenWrite: flags |= O_WRONLY; break;
-        case fmOpenReadWrite: flags |= O_RDWR; break;
-        default: flags |= O_RDONLY; break;
-        }
-    const int fd = ::open(path.constData(), flags, 0666);
-    if (fd < 0) {
-        const QString why = QString::fromLocal8Bit(std::strerror(errno));
+    const bool create = Mode == fmCreate;
+    const files::HandleAccess access = (Mode & 3) == fmOpenWrite       ? files::HandleAccess::Write
+                                       : (Mode & 3) == fmOpenReadWrite ? files::HandleAccess::ReadWrite
+                                                                       : files::HandleAccess::Read;
+    QString why;
+    const int fd = files::openHandle(FileName, access, create, why);
+    if (fd < 0)
         throw EFOpenError(Format(QString::fromLatin1(create ? msg::SFCreateError : msg::SFOpenError),
                                  FileName, why));
-    }
     const quint16 share = create ? fmShareExclusive : (Mode & 0xF0);
     if (share != fmShareCompat || !create) {
-        const int op = (share == fmShareExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
-        if (::flock(fd, op) != 0) {
-            const int err = errno;
-            ::close(fd);
-            throw EFOpenError(Format(QString::fromLatin1(msg::SFOpenError), FileName,
-                                     QString::fromLocal8Bit(std::strerror(err))));
+        if (!files::lockHandle(fd, share == fmShareExclusive, why)) {
+            files::closeHandle(fd);
+            throw EFOpenError(Format(QString::fromLatin1(msg::SFOpenError), FileName, why));
         }
     }
     m_handle = fd;
@@ -327,7 +262,7 @@ TFileStream::TFileStream(const QString &FileName, quint16 Mode)
 TFileStream::~TFileStream()
 {
     if (m_handle >= 0)
-        ::close(m_handle);
+        files::closeHandle(m_handle);
 }
 
-} // namespace platform
+} // namespace dataaccess

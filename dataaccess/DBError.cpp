@@ -1,6 +1,6 @@
-#include "platform/dataaccess/DBError.h"
+#include "dataaccess/DBError.h"
 
-namespace platform {
+namespace dataaccess {
 
 Exception::Exception(const QString &Message)
     : m_message(Message), m_utf8(Message.toUtf8())
@@ -44,4 +44,4 @@ void Abort()
     throw EAbort(QString::fromLatin1(msg::SOperationAborted));
 }
 
-} // namespace platform
+} // namespace dataaccess

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "platform/dataaccess/DBError.h"
-#include "platform/dataaccess/FormatSettings.h"
+#include "dataaccess/DBError.h"
+#include "dataaccess/FormatSettings.h"
 
 #include <QtGlobal>
 
-namespace platform {
+namespace dataaccess {
 
 // Days since 30 December 1899 (the fraction is the time of day). Before that day the
 // integral part counts back and the fraction still runs forward (-1.25 is 29 Dec 06:00).
@@ -68,21 +68,21 @@ double StrToFloat(const QString &S);  // EConvertError
 QString FloatToStr(double Value);     // 15 significant digits, the fixed decimal separator
 QString BoolToStr(bool Value);        // "True" / "False"
 
-} // namespace platform
+} // namespace dataaccess
 
-using platform::TDateTime;
-using platform::TTimeStamp;
-using platform::DateDelta;
-using platform::MSecsPerDay;
-using platform::SecsPerDay;
-using platform::MaxDateDay;
-using platform::EncodeDate;
-using platform::EncodeTime;
-using platform::DecodeDate;
-using platform::DecodeTime;
-using platform::TryEncodeDate;
-using platform::TryEncodeTime;
-using platform::DateTimeToTimeStamp;
-using platform::TimeStampToDateTime;
-using platform::TimeStampToMSecs;
-using platform::MSecsToTimeStamp;
+using dataaccess::TDateTime;
+using dataaccess::TTimeStamp;
+using dataaccess::DateDelta;
+using dataaccess::MSecsPerDay;
+using dataaccess::SecsPerDay;
+using dataaccess::MaxDateDay;
+using dataaccess::EncodeDate;
+using dataaccess::EncodeTime;
+using dataaccess::DecodeDate;
+using dataaccess::DecodeTime;
+using dataaccess::TryEncodeDate;
+using dataaccess::TryEncodeTime;
+using dataaccess::DateTimeToTimeStamp;
+using dataaccess::TimeStampToDateTime;
+using dataaccess::TimeStampToMSecs;
+using dataaccess::MSecsToTimeStamp;

@@ -4,9 +4,9 @@
 // fills (the record-buffer protocol), with states, navigation, editing, bookmarks,
 // filtering and data events; and the data source and data links that follow a data set.
 
-#include "platform/dataaccess/DBError.h"
-#include "platform/dataaccess/FieldDefs.h"
-#include "platform/dataaccess/Fields.h"
+#include "dataaccess/DBError.h"
+#include "dataaccess/FieldDefs.h"
+#include "dataaccess/Fields.h"
 
 #include <QByteArray>
 #include <QFlags>
@@ -17,7 +17,7 @@
 #include <functional>
 #include <vector>
 
-namespace platform {
+namespace dataaccess {
 
 class TDataSource;
 class TDataLink;
@@ -377,34 +377,34 @@ private:
     std::vector<TField *> m_fields;
 };
 
-} // namespace platform
+} // namespace dataaccess
 
-Q_DECLARE_OPERATORS_FOR_FLAGS(platform::TResyncMode)
-Q_DECLARE_OPERATORS_FOR_FLAGS(platform::TLocateOptions)
-Q_DECLARE_OPERATORS_FOR_FLAGS(platform::TDataSetFilterOptions)
+Q_DECLARE_OPERATORS_FOR_FLAGS(dataaccess::TResyncMode)
+Q_DECLARE_OPERATORS_FOR_FLAGS(dataaccess::TLocateOptions)
+Q_DECLARE_OPERATORS_FOR_FLAGS(dataaccess::TDataSetFilterOptions)
 
-using platform::TBookmark;
-using platform::TBookmarkFlag;
-using platform::TDataAction;
-using platform::TDataEvent;
-using platform::TDataLink;
-using platform::TDataSet;
-using platform::TDataSetFilterOptions;
-using platform::TDataSetState;
-using platform::TDataSource;
-using platform::TGetMode;
-using platform::TGetResult;
-using platform::TLocateOption;
-using platform::TLocateOptions;
-using platform::TMasterDataLink;
-using platform::TRecordBuffer;
-using platform::TResyncMode;
-using enum platform::TDataSetState;
-using enum platform::TDataEvent;
-using enum platform::TGetMode;
-using enum platform::TGetResult;
-using enum platform::TBookmarkFlag;
-using enum platform::TDataAction;
-using enum platform::TResyncModeItem;
-using enum platform::TLocateOption;
-using enum platform::TDataSetFilterOption;
+using dataaccess::TBookmark;
+using dataaccess::TBookmarkFlag;
+using dataaccess::TDataAction;
+using dataaccess::TDataEvent;
+using dataaccess::TDataLink;
+using dataaccess::TDataSet;
+using dataaccess::TDataSetFilterOptions;
+using dataaccess::TDataSetState;
+using dataaccess::TDataSource;
+using dataaccess::TGetMode;
+using dataaccess::TGetResult;
+using dataaccess::TLocateOption;
+using dataaccess::TLocateOptions;
+using dataaccess::TMasterDataLink;
+using dataaccess::TRecordBuffer;
+using dataaccess::TResyncMode;
+using enum dataaccess::TDataSetState;
+using enum dataaccess::TDataEvent;
+using enum dataaccess::TGetMode;
+using enum dataaccess::TGetResult;
+using enum dataaccess::TBookmarkFlag;
+using enum dataaccess::TDataAction;
+using enum dataaccess::TResyncModeItem;
+using enum dataaccess::TLocateOption;
+using enum dataaccess::TDataSetFilterOption;

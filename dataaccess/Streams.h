@@ -1,12 +1,12 @@
 #pragma once
 
-#include "platform/dataaccess/DBError.h"
+#include "dataaccess/DBError.h"
 
 #include <QString>
 
 #include <mutex>
 
-namespace platform {
+namespace dataaccess {
 
 enum TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };
 
@@ -128,20 +128,20 @@ private:
     QString m_fileName;
 };
 
-} // namespace platform
+} // namespace dataaccess
 
-using platform::THandleStream;
-using platform::TFileStream;
-using platform::TMemoryStream;
-using platform::TSeekOrigin;
-using platform::TStream;
-using enum platform::TSeekOrigin;
-using platform::fmCreate;
-using platform::fmOpenRead;
-using platform::fmOpenReadWrite;
-using platform::fmOpenWrite;
-using platform::fmShareCompat;
-using platform::fmShareDenyNone;
-using platform::fmShareDenyRead;
-using platform::fmShareDenyWrite;
-using platform::fmShareExclusive;
+using dataaccess::THandleStream;
+using dataaccess::TFileStream;
+using dataaccess::TMemoryStream;
+using dataaccess::TSeekOrigin;
+using dataaccess::TStream;
+using enum dataaccess::TSeekOrigin;
+using dataaccess::fmCreate;
+using dataaccess::fmOpenRead;
+using dataaccess::fmOpenReadWrite;
+using dataaccess::fmOpenWrite;
+using dataaccess::fmShareCompat;
+using dataaccess::fmShareDenyNone;
+using dataaccess::fmShareDenyRead;
+using dataaccess::fmShareDenyWrite;
+using dataaccess::fmShareExclusive;

@@ -1,0 +1,144 @@
+#include "platform/files/FileHandle.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform::files {
+
+namespace {
+
+QString errorText(int Error)
+{
+    return QString::fromLocal8Bit(std::strerror(Error));
+}
+
+} // namespace
+
+int openHandle(const QString &Path, HandleAccess Access, bool Create, QString &Why)
+{
+    const QByteArray path = QFile::encodeName(Path);
+    int flags = O_CLOEXEC;
+    if (Create)
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+    else
+        switch (Access) {
+        case HandleAccess::Write: flags |= O_WRONLY; break;
+        case HandleAccess::ReadWrite: flags |= O_RDWR; break;
+        case HandleAccess::Read: flags |= O_RDONLY; break;
+        }
+    const int fd = ::open(path.constData(), flags, 0666);
+    if (fd < 0)
+        Why = errorText(errno);
+    return fd;
+}
+
+bool lockHandle(int Handle, bool Exclusive, QString &Why)
+{
+    if (::flock(Handle, (Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0)
+        return true;
+    Why = errorText(errno);
+    return false;
+}
+
+void closeHandle(int Handle)
+{
+    if (Handle >= 0)
+        ::close(Handle);
+}
+
+qint64 readHandle(int Handle, void *Buffer, qint64 Count)
+{
+    if (Count <= 0)
+        return 0;
+    qint64 done = 0;
+    while (done < Count) {
+        const ssize_t n = ::read(Handle, static_cast<char *>(Buffer) + done, size_t(Count - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+qint64 writeHandle(int Handle, const void *Buffer, qint64 Count)
+{
+    if (Count <= 0)
+        return 0;
+    qint64 done = 0;
+    while (done < Count) {
+        const ssize_t n = ::write(Handle, static_cast<const char *>(Buffer) + done, size_t(Count - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+qint64 readHandleAt(int Handle, qint64 Position, void *Buffer, qint64 Count, int &Error)
+{
+    if (Count <= 0 || Position < 0)
+        return 0;
+    qint64 done = 0;
+    while (done < Count) {
+        const ssize_t n = ::pread(Handle, static_cast<char *>(Buffer) + done, size_t(Count - done),
+                                  off_t(Position + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            Error = n < 0 ? errno : 0;
+            break;
+        }
+        done += n;
+    }
+    return done;
+}
+
+qint64 writeHandleAt(int Handle, qint64 Position, const void *Buffer, qint64 Count, int &Error)
+{
+    if (Count <= 0 || Position < 0)
+        return 0;
+    qint64 done = 0;
+    while (done < Count) {
+        const ssize_t n = ::pwrite(Handle, static_cast<const char *>(Buffer) + done, size_t(Count - done),
+                                   off_t(Position + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            Error = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += n;
+    }
+    return done;
+}
+
+qint64 seekHandle(int Handle, qint64 Offset, HandleSeek Origin)
+{
+    const int whence = Origin == HandleSeek::Start ? SEEK_SET : Origin == HandleSeek::Current ? SEEK_CUR : SEEK_END;
+    return qint64(::lseek(Handle, off_t(Offset), whence));
+}
+
+qint64 handleSize(int Handle)
+{
+    struct stat st;
+    if (::fstat(Handle, &st) != 0)
+        return -1;
+    return qint64(st.st_size);
+}
+
+bool truncateHandle(int Handle, qint64 Size)
+{
+    return ::ftruncate(Handle, off_t(Size)) == 0;
+}
+
+} // namespace platform::files

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+namespace platform::files {
+
+// Byte access on an open file descriptor for the stream classes above this layer. Every
+// transfer is retried after an interruption and stops at the end of the file or at the
+// first error.
+
+enum class HandleAccess { Read, Write, ReadWrite };
+enum class HandleSeek { Start, Current, End };
+
+// Opens an existing file (Create false) or creates or truncates one for reading and writing
+// (Create true; Access is then ignored). -1 on failure, with the system's text in Why.
+int openHandle(const QString &Path, HandleAccess Access, bool Create, QString &Why);
+// The non-blocking whole-file lock of cooperating openers: shared or exclusive. False with
+// the system's text in Why when another opener holds a lock that refuses it.
+bool lockHandle(int Handle, bool Exclusive, QString &Why);
+void closeHandle(int Handle);
+
+// Bytes moved from or to the current position.
+qint64 readHandle(int Handle, void *Buffer, qint64 Count);
+qint64 writeHandle(int Handle, const void *Buffer, qint64 Count);
+// Bytes moved at Position, leaving the current position alone. When fewer bytes than asked
+// move, Error is the system's error number (0 at the end of the file; a write that moves
+// nothing without an error counts as a full disk).
+qint64 readHandleAt(int Handle, qint64 Position, void *Buffer, qint64 Count, int &Error);
+qint64 writeHandleAt(int Handle, qint64 Position, const void *Buffer, qint64 Count, int &Error);
+
+// The new position, -1 on failure.
+qint64 seekHandle(int Handle, qint64 Offset, HandleSeek Origin);
+// The file's size, -1 on failure.
+qint64 handleSize(int Handle);
+bool truncateHandle(int Handle, qint64 Size);
+
+} // namespace platform::files
