@@ -223,6 +223,28 @@ void TDictDatabase::SetConnected(bool Value)
     }
 }
 
+// The file object asks the session in use at each lock for its waits, and reports the plug-ins'
+// progress through this database's events, with the database as sender.
+TDictDBFileSettings TDictDatabase::FileSettings()
+{
+    TDictDBFileSettings s;
+    s.MediumType = m_mediumType;
+    s.Exclusive = m_exclusive;
+    s.LockRetryCount = [this] { return m_session ? m_session->LockRetryCount() : 20; };
+    s.LockWaitTime = [this] { return m_session ? m_session->LockWaitTime() : 100; };
+    auto relay = [this](TOnProgressEvent TDictDatabase::*event) {
+        return [this, event](QObject *, int Percent) {
+            if (this->*event)
+                (this->*event)(this, Percent);
+        };
+    };
+    s.OnCompressProgress = relay(&TDictDatabase::OnCompressProgress);
+    s.OnUncompressProgress = relay(&TDictDatabase::OnUncompressProgress);
+    s.OnEncryptProgress = relay(&TDictDatabase::OnEncryptProgress);
+    s.OnDecryptProgress = relay(&TDictDatabase::OnDecryptProgress);
+    return s;
+}
+
 void TDictDatabase::DoConnect()
 {
     if (m_databaseName.isEmpty() && !m_temporary)
@@ -232,7 +254,7 @@ void TDictDatabase::DoConnect()
         MoveToSession(session);
     m_session->SetActive(true);
     if (!m_fileIO)
-        m_fileIO = std::make_unique<TDictDBFileIO>(this);
+        m_fileIO = std::make_unique<TDictDBFileIO>(FileSettings());
     m_fileIO->Open(m_fileName.isEmpty() ? m_databaseName : m_fileName, m_mediumType, m_exclusive);
     m_canAccess = !m_fileIO->Encrypted();
     if (!m_canAccess && m_passwordGiven)

@@ -3,6 +3,7 @@
 // The database component, its sessions and the session list.
 
 #include "dictdb/DataProcess.h"
+#include "dictdb/DictDBFileIO.h"
 #include "dictdb/DictDBTypes.h"
 #include "dictdb/DictDBUtils.h"
 
@@ -18,7 +19,6 @@
 #include <vector>
 
 class QTimer;
-class TDictDBFileIO;
 class TDictTableIO;
 class TDictSession;
 void InitializeDictDB();
@@ -29,7 +29,6 @@ using TNotifyEvent = std::function<void(QObject *Sender)>;
 namespace dictdb::msg {
 inline constexpr const char *SDatabaseNameMissing = "Database name missing";
 inline constexpr const char *SDatabaseOpen = "Cannot perform this operation on an open database";
-inline constexpr const char *SDatabaseClosed = "Cannot perform this operation on a closed database";
 inline constexpr const char *SDuplicateDatabaseName = "Duplicate database name '%s'";
 inline constexpr const char *SAccessDenied = "Access denied";
 inline constexpr const char *SSessionNameMissing = "Session name missing";
@@ -67,7 +66,7 @@ using TDictDBLoginHandler = std::function<bool(const QString &DatabaseName, QStr
 void SetDictDBLoginHandler(TDictDBLoginHandler Handler);
 TDictDBLoginHandler DictDBLoginHandler();
 
-class TDictDatabase : public QObject
+class TDictDatabase : public QObject, public TDictDBFileOwner
 {
 public:
     explicit TDictDatabase(QObject *AOwner = nullptr);
@@ -121,7 +120,7 @@ public:
     void Loaded();
 
     // State.
-    TDictDBFileIO *FileIO() const { return m_fileIO.get(); }
+    TDictDBFileIO *FileIO() const override { return m_fileIO.get(); }
     TDictSession *Session() const { return m_session; }
     bool Temporary() const { return m_temporary; }
     void SetTemporary(bool Value) { m_temporary = Value; }
@@ -139,6 +138,7 @@ private:
     void CheckDatabaseName(TDictSession *InSession, const QString &Name);
     void MoveToSession(TDictSession *NewSession);
     void FlushTimerTick();
+    TDictDBFileSettings FileSettings();
     void FreeTables();
 
     QString m_fileName;

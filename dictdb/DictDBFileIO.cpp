@@ -1,7 +1,6 @@
 #include "dictdb/DictDBFileIO.h"
 
 #include "dictdb/DataProcess.h"
-#include "dictdb/DictDB.h"
 #include "dictdb/DictDBUtils.h"
 
 #include <QFileInfo>
@@ -70,25 +69,16 @@ void TDictDBFileStream::Flush()
 
 // ---- TDictDBFileIO ----
 
-TDictDBFileIO::TDictDBFileIO(TDictDatabase *ADatabase) : Database(ADatabase)
+TDictDBFileIO::TDictDBFileIO(const TDictDBFileSettings &Settings)
+    : MediumType(Settings.MediumType), Exclusive(Settings.Exclusive),
+      m_lockRetryCount(Settings.LockRetryCount), m_lockWaitTime(Settings.LockWaitTime)
 {
-    if (Database) {
-        MediumType = Database->MediumType();
-        Exclusive = Database->Exclusive();
-    }
     CompressMgr = new TCompressMgr(this);
     EncryptMgr = new TEncryptMgr(this);
-    // The plug-ins report through the database's events, with the database as sender.
-    auto relay = [this](TOnProgressEvent TDictDatabase::*event) {
-        return [this, event](QObject *, int Percent) {
-            if (Database && Database->*event)
-                (Database->*event)(Database, Percent);
-        };
-    };
-    CompressMgr->OnEncodeProgress = relay(&TDictDatabase::OnCompressProgress);
-    CompressMgr->OnDecodeProgress = relay(&TDictDatabase::OnUncompressProgress);
-    EncryptMgr->OnEncodeProgress = relay(&TDictDatabase::OnEncryptProgress);
-    EncryptMgr->OnDecodeProgress = relay(&TDictDatabase::OnDecryptProgress);
+    CompressMgr->OnEncodeProgress = Settings.OnCompressProgress;
+    CompressMgr->OnDecodeProgress = Settings.OnUncompressProgress;
+    EncryptMgr->OnEncodeProgress = Settings.OnEncryptProgress;
+    EncryptMgr->OnDecodeProgress = Settings.OnDecryptProgress;
     m_heldType = F_UNLCK;
 }
 
@@ -234,12 +224,12 @@ bool TDictDBFileIO::SetPassword(const QString &Password)
 
 int TDictDBFileIO::LockRetryCount() const
 {
-    return Database && Database->Session() ? Database->Session()->LockRetryCount() : 20;
+    return m_lockRetryCount ? m_lockRetryCount() : 20;
 }
 
 int TDictDBFileIO::LockWaitTime() const
 {
-    return Database && Database->Session() ? Database->Session()->LockWaitTime() : 100;
+    return m_lockWaitTime ? m_lockWaitTime() : 100;
 }
 
 bool TDictDBFileIO::ApplyLock(int Type)

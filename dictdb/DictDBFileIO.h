@@ -1,19 +1,21 @@
 #pragma once
 
+#include "dictdb/DataProcess.h"
 #include "dictdb/DictDBTypes.h"
+#include "dictdb/DictDBUtils.h"
 #include "dataaccess/Streams.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
-class TDictDatabase;
 class TCompressMgr;
 class TEncryptMgr;
 
@@ -37,17 +39,30 @@ public:
     void Flush();
 };
 
+// What the owner of a file object hands it when it makes it: how the file is opened, how
+// long a writer waits for the byte-range lock (read at each lock, so that a change of the
+// owner's session is seen), and where the plug-ins' progress goes. An unset callback means
+// the defaults: 20 retries 100 ms apart, no progress reports.
+struct TDictDBFileSettings
+{
+    TDictDBMediumType MediumType = mtDisk;
+    bool Exclusive = false;
+    std::function<int()> LockRetryCount;
+    std::function<int()> LockWaitTime;
+    TOnProgressEvent OnCompressProgress, OnUncompressProgress, OnEncryptProgress, OnDecryptProgress;
+};
+
 // The open database file: checks the fixed areas, selects the plug-ins, locks for
 // writers, reads and writes headers and tabs and runs every encoding and decoding of
 // stored bytes under one critical section. Every access is bounded by the file's size
 // and refused with a database error when the file is corrupt.
-class TDictDBFileIO : public QObject
+class TDictDBFileIO : public QObject, public TDictBlobReader
 {
 public:
-    explicit TDictDBFileIO(TDictDatabase *ADatabase);
+    TDictDBFileIO() : TDictDBFileIO(TDictDBFileSettings()) {}
+    explicit TDictDBFileIO(const TDictDBFileSettings &Settings);
     ~TDictDBFileIO() override;
 
-    TDictDatabase *Database = nullptr;
     QString DatabaseName;
     TDictDBMediumType MediumType = mtDisk;
     bool Exclusive = false;
@@ -103,7 +118,7 @@ public:
     // Reads the blob whose slot lies at SlotPosition and decodes it into Dest. A refusal
     // ends with Where (such as " (table 'T', field 'F')") when given.
     void ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted,
-                      const QString &Where = QString());
+                      const QString &Where = QString()) override;
 
     void DecodeMemoryStream(TMemoryStream *Source, TStream *Dest, bool Decompress, bool Decrypt);
     void EncodeMemoryStream(TMemoryStream *Source, TStream *Dest, bool Compress, bool Encrypt);
@@ -129,6 +144,8 @@ private:
     bool ReadFromPages(void *Buffer, qint64 Position, qint64 Count);
     void DropPages();
 
+    std::function<int()> m_lockRetryCount;
+    std::function<int()> m_lockWaitTime;
     std::recursive_mutex m_cs;      // encoding and decoding
     std::mutex m_io;                // positioned access of shared memory streams
     std::recursive_mutex m_lockOwner;
@@ -139,6 +156,17 @@ private:
     int m_sequential = 0;                     // nesting of sequential-read scopes
     std::thread::id m_sequentialThread;
     std::unordered_map<qint64, std::vector<char>> m_pages;  // page number -> its bytes
+};
+
+// Whoever owns a database's file object. The file object lives only while the database is
+// connected, so users of the file ask the owner for it at each access.
+class TDictDBFileOwner
+{
+public:
+    virtual TDictDBFileIO *FileIO() const = 0;
+
+protected:
+    ~TDictDBFileOwner() = default;
 };
 
 // A scan's sequential reads of one file, for the scope of a block; nothing without a file.

@@ -1,6 +1,5 @@
 #include "dictdb/DictDBUtils.h"
 
-#include "dictdb/DictDBFileIO.h"
 #include "dictdb/HashBase.h"
 #include "dictdb/Hash_CheckSum.h"
 #include "dictdb/Hash_SHA.h"
@@ -205,7 +204,7 @@ void TFieldBuffers::Clear()
 
 // ---- the lazily loaded blob stream ----
 
-void TOptimBlobStream::SetBlobInfo(TDictDBFileIO *AFileIO, qint32 ASlotPosition, bool AEncrypted,
+void TOptimBlobStream::SetBlobInfo(TDictBlobReader *AFileIO, qint32 ASlotPosition, bool AEncrypted,
                                    bool ACompressed, const QString &AWhere)
 {
     FileIO = AFileIO;

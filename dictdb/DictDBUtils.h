@@ -14,7 +14,6 @@
 
 #include <vector>
 
-class TDictDBFileIO;
 class TTDEDataSet;
 
 // The engine's own English messages shared by its units.
@@ -23,6 +22,7 @@ inline constexpr const char *SGeneralError = "General error";
 inline constexpr const char *SInvalidDBName = "Invalid database name '%s'";
 inline constexpr const char *SCorruptFile = "Database file '%s' is corrupt: %s";
 inline constexpr const char *SInvalidFieldValue = "Invalid value of field '%s'";
+inline constexpr const char *SDatabaseClosed = "Cannot perform this operation on a closed database";
 } // namespace dictdb::msg
 
 // Base of the field and index definition collections: names unnamed items and finds
@@ -153,6 +153,19 @@ private:
     std::vector<TFieldBufferItem *> m_items;
 };
 
+// Where a blob's stored bytes come from: the open database file.
+class TDictBlobReader
+{
+public:
+    // Reads the blob whose slot lies at SlotPosition and decodes it into Dest. A refusal
+    // ends with Where (such as " (table 'T', field 'F')") when given.
+    virtual void ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted,
+                              const QString &Where = QString()) = 0;
+
+protected:
+    ~TDictBlobReader() = default;
+};
+
 // The value of one blob field of a record buffer, read from the file on first use.
 class TOptimBlobStream : public TMemoryStream
 {
@@ -160,14 +173,14 @@ public:
     explicit TOptimBlobStream(TTDEDataSet *ADataSet = nullptr) : DataSet(ADataSet) {}
 
     TTDEDataSet *DataSet = nullptr;
-    TDictDBFileIO *FileIO = nullptr;  // where the value is read from
+    TDictBlobReader *FileIO = nullptr;  // where the value is read from
     qint32 SlotPosition = 0;          // file position of the blob slot, 0 when none
     bool Encrypted = false;
     bool Compressed = false;
     bool Loaded = false;
     QString Where;                    // " (table 'T', field 'F')", for refusals
 
-    void SetBlobInfo(TDictDBFileIO *AFileIO, qint32 ASlotPosition, bool AEncrypted, bool ACompressed,
+    void SetBlobInfo(TDictBlobReader *AFileIO, qint32 ASlotPosition, bool AEncrypted, bool ACompressed,
                      const QString &AWhere = QString());
     // Reads the value now when it has not been read yet.
     void LoadIfNeeded();

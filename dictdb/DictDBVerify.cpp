@@ -121,7 +121,7 @@ bool Verify(const QString &FileName, const QStringList &Passwords, QString *Reas
         return false;
     };
     try {
-        TDictDBFileIO io(nullptr);
+        TDictDBFileIO io;
         io.ReadOnlyAccess = true;
         io.Open(FileName, mtDisk, false);
         if (io.Encrypted()) {

@@ -1,6 +1,5 @@
 #include "dictdb/DictTableIO.h"
 
-#include "dictdb/DictDB.h"
 #include "dictdb/DictDBFileIO.h"
 #include "dictdb/FilterParser.h"
 
@@ -53,7 +52,7 @@ qint32 SlotSize(const TDictFieldDef *Def)
 
 } // namespace
 
-TDictTableIO::TDictTableIO(TDictDatabase *ADatabase)
+TDictTableIO::TDictTableIO(TDictDBFileOwner *ADatabase)
     : Database(ADatabase), m_fieldDefs(std::make_unique<TDictFieldDefs>(nullptr)),
       m_indexDefs(std::make_unique<TDictIndexDefs>(nullptr))
 {

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-class TDictDatabase;
 class TDictDBFileIO;
+class TDictDBFileOwner;
 
 // Moves a data set's record positions along when the table I/O inserts (IndexIdx -1 is
 // the physical list) ...
@@ -32,14 +32,14 @@ using TOnAdjustIndexForModify = std::function<void(int IndexIdx, int FromPos, in
 class TDictTableIO
 {
 public:
-    explicit TDictTableIO(TDictDatabase *ADatabase);
+    explicit TDictTableIO(TDictDBFileOwner *ADatabase);
     // A table read through a file object that belongs to no database (the verifier's).
     explicit TDictTableIO(TDictDBFileIO *AFileIO);
     TDictTableIO(const TDictTableIO &) = delete;
     TDictTableIO &operator=(const TDictTableIO &) = delete;
     ~TDictTableIO();
 
-    TDictDatabase *Database = nullptr;
+    TDictDBFileOwner *Database = nullptr;
     int RefCount = 0;
     QString TableName;
     int TableIdx = -1;

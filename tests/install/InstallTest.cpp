@@ -9,7 +9,7 @@
 
 #include "common/TempDir.h"
 #include "common/UserDirs.h"
-#include "dictdb_datasets/DictionaryFile.h"
+#include "dictdb_access/DictionaryFile.h"
 #include "platform_http/LoopbackServer.h"
 #include "platform_services/FakeSystemd.h"
 #include "ui_message/MessageAnswers.h"

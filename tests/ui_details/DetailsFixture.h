@@ -7,7 +7,7 @@
 #include "common/TempDir.h"
 #include "resources/dictionary/DescriptionCipher.h"
 #include "dictdb/DBTools.h"
-#include "dictdb_datasets/DictionaryFile.h"
+#include "dictdb_access/DictionaryFile.h"
 #include "platform/crypto/Gcrypt.h"
 #include "platform/files/Dpkg.h"
 

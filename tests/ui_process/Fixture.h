@@ -2,7 +2,7 @@
 
 #include "common/TempDir.h"
 #include "common/UserDirs.h"
-#include "dictdb_datasets/DictionaryFile.h"
+#include "dictdb_access/DictionaryFile.h"
 #include "ui_message/MessageAnswers.h"
 #include "dictdb/DBTools.h"
 #include "dictdb/DictDBCreator.h"

@@ -1,4 +1,4 @@
-#include "dictdb_datasets/DictionaryFile.h"
+#include "dictdb_access/DictionaryFile.h"
 #include "platform_http/LoopbackServer.h"
 #include "ui_process/Fixture.h"
 

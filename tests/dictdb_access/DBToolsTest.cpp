@@ -1,6 +1,6 @@
 #include "DictionaryFile.h"
 #include "resources/dictionary/DescriptionCipher.h"
-#include "Helpers.h"
+#include "dictdb_datasets/Helpers.h"
 
 #include "dictdb/DBTools.h"
 #include "platform/crypto/Gcrypt.h"
