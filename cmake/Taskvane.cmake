@@ -45,3 +45,11 @@ endfunction()
 function(taskvane_warnings target)
   target_compile_options(${target} PRIVATE ${TASKVANE_WARNINGS})
 endfunction()
+
+# taskvane_pictures(<target> <name> <resource folder> <png folder>): embeds every PNG file of the
+# folder in the library as <resource folder>/<file>, uncompressed, so that the program reads the
+# bytes where they lie.
+function(taskvane_pictures target name prefix dir)
+  file(GLOB pngs CONFIGURE_DEPENDS ${dir}/*.png)
+  qt_add_resources(${target} ${name} PREFIX ${prefix} BASE ${dir} FILES ${pngs} OPTIONS -no-compress)
+endfunction()

@@ -1,7 +1,6 @@
 #include "skin/SkinMenu.h"
 
 #include "skin/Skin2Define.h"
-#include "skin/SkinMenuPictures.h"
 #include "skin/SkinPng.h"
 #include "skin/SkinPublic.h"
 
@@ -185,7 +184,7 @@ QImage MenuBitmap(const QString &Name)
     QMutexLocker guard(&lock);
     auto it = decoded.constFind(Name);
     if (it == decoded.constEnd()) {
-        const QByteArrayView data = skin_menu_pictures::Find(Name);
+        const QByteArrayView data = EmbeddedPng(u":/skin/menus/", Name);
         img = data.isEmpty() ? QImage() : DecodeSkinPng(data);
         if (!img.isNull())
             img = img.convertToFormat(QImage::Format_RGB32);

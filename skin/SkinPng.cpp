@@ -1,5 +1,8 @@
 #include "skin/SkinPng.h"
 
+#include <QResource>
+#include <QString>
+
 #include <png.h>
 
 #include <cstring>
@@ -29,4 +32,16 @@ QImage DecodeSkinPng(QByteArrayView Data)
         return {};
     }
     return out;
+}
+
+QByteArrayView EmbeddedPng(QStringView Folder, QStringView Name)
+{
+    // A name is one file of the folder, never a path into another.
+    if (Name.isEmpty() || Name.contains(u'/'))
+        return {};
+    const QResource res(Folder.toString() + Name.toString() + QStringLiteral(".png"));
+    // Pictures are embedded uncompressed, so that their bytes can be used where they lie.
+    if (!res.isValid() || res.compressionAlgorithm() != QResource::NoCompression || !res.data())
+        return {};
+    return QByteArrayView(res.data(), res.size());
 }

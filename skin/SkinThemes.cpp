@@ -2,7 +2,6 @@
 
 #include "skin/Skin2Define.h"
 #include "skin/SkinFileReader.h"
-#include "skin/SkinPictures.h"
 #include "skin/SkinPng.h"
 #include "skin/SkinPublic.h"
 
@@ -179,7 +178,7 @@ QImage LoadSkinResourceBitmap(const QString &Name)
     auto it = BitmapCache().constFind(key);
     if (it != BitmapCache().constEnd())
         return *it;
-    const QByteArrayView data = skin_pictures::Find(key);
+    const QByteArrayView data = EmbeddedPng(u":/skin/styles/", key);
     QImage img = data.isEmpty() ? QImage() : DecodeSkinPng(data);
     if (!img.isNull())
         img = img.convertToFormat(QImage::Format_RGB32);

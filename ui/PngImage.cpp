@@ -2,7 +2,6 @@
 
 #include "skin/SkinPng.h"
 
-#include <QFile>
 
 QImage DecodePng(const QByteArray &Data)
 {
@@ -19,8 +18,5 @@ QPixmap PngPixmap(QByteArrayView Data)
 
 QPixmap LoadPicture(const QString &Name)
 {
-    QFile file(QStringLiteral(":/pictures/") + Name + QStringLiteral(".png"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return PngPixmap(file.readAll());
+    return PngPixmap(EmbeddedPng(u":/pictures/", Name));
 }

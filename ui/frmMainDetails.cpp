@@ -3,6 +3,7 @@
 
 #include "ui/frmMainDetails.h"
 
+#include "skin/SkinPng.h"
 #include "sysinfo/FileProperties.h"
 #include "sysinfo/Utils.h"
 #include "ui/FormFrame.h"
@@ -22,10 +23,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-namespace details_pictures {
-QByteArrayView Find(QStringView Name);
-}
-
 namespace {
 
 const char16_t kHint[] = u"(请点击列表查看相关详细信息)";
@@ -41,7 +38,7 @@ constexpr int kButtonSize = 16;
 
 QPixmap DetailsPicture(const QString &Name)
 {
-    return PngPixmap(details_pictures::Find(Name));
+    return PngPixmap(EmbeddedPng(u":/pictures/details/", Name));
 }
 
 TImage *FramePiece(QWidget *Panel, const char *Name, const QString &Picture, bool Stretch)

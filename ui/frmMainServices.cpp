@@ -2,6 +2,7 @@
 
 #include "ui/frmMainServices.h"
 
+#include "skin/SkinPng.h"
 #include "sysinfo/Services.h"
 #include "ui/DisplayTexts.h"
 #include "ui/frmMainDetails.h"
@@ -19,10 +20,6 @@
 #include <QStringView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
-namespace service_pictures {
-QByteArrayView Find(QStringView Name);
-}
 
 namespace {
 
@@ -62,7 +59,7 @@ constexpr quint8 StatePaused = 7;
 
 QPixmap ServicePicture(QStringView Name)
 {
-    return PngPixmap(service_pictures::Find(Name));
+    return PngPixmap(EmbeddedPng(u":/pictures/services/", Name));
 }
 
 TPicButton *ServiceButton(QWidget *Parent, const char *Name, const QString &Caption)

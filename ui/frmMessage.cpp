@@ -1,5 +1,6 @@
 #include "ui/frmMessage.h"
 
+#include "skin/SkinPng.h"
 #include "ui/PngImage.h"
 #include "ui/UiHooks.h"
 
@@ -121,7 +122,7 @@ quint8 CodeOf(int Button, quint8 Set)
 
 QPixmap MessagePicture(QStringView Name)
 {
-    return PngPixmap(message_pictures::Find(Name));
+    return PngPixmap(EmbeddedPng(u":/pictures/message/", Name));
 }
 
 // ---------------------------------------------------------------------------

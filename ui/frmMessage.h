@@ -13,11 +13,6 @@
 
 class QScreen;
 
-namespace message_pictures {
-// PNG data of a picture of the message box by name; empty when unknown.
-QByteArrayView Find(QStringView Name);
-} // namespace message_pictures
-
 // A picture of the message box by name ("icon_error", "border_top"…), decoded
 // from the data embedded in the program; null when missing or undecodable.
 QPixmap MessagePicture(QStringView Name);

@@ -4,12 +4,15 @@
 #include "skin/SkinButton.h"
 #include "skin/SkinGroupBox.h"
 #include "skin/SkinMgr.h"
+#include "skin/SkinPng.h"
 #include "skin/SkinProgressBar.h"
 #include "skin/SkinPublic.h"
 #include "skin/SkinThemes.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QWidget>
@@ -433,4 +436,31 @@ TEST(SkinStyles, ControlsDrawFromAReadySkinFile)
     bar->SetPosition(100);
     const QImage img = bar->grab().toImage();
     EXPECT_EQ(img.pixel(75, 6) | 0xFF000000, qRgb(0, 200, 0)); // the skin's bar piece
+}
+
+// The controls carry each drawn bitmap byte for byte, so they show the pixels that were drawn.
+TEST(SkinStyles, EveryDrawnBitmapIsEmbeddedAsItIs)
+{
+    const struct
+    {
+        const char16_t *Folder;
+        const char *Dir;
+    } sets[] = {{u":/skin/styles/", "skin/png"}, {u":/skin/menus/", "skinmenu/png"}};
+    for (const auto &set : sets) {
+        const QDir dir(QStringLiteral(TASKVANE_SOURCE_DIR "/resources/pictures/") + QLatin1String(set.Dir));
+        const QStringList files = dir.entryList({QStringLiteral("*.png")}, QDir::Files);
+        ASSERT_FALSE(files.isEmpty()) << set.Dir;
+        for (const QString &file : files) {
+            QFile drawn(dir.filePath(file));
+            ASSERT_TRUE(drawn.open(QIODevice::ReadOnly));
+            const QByteArray bytes = drawn.readAll();
+            const QByteArrayView embedded = EmbeddedPng(set.Folder, file.chopped(4));
+            EXPECT_EQ(embedded.toByteArray(), bytes) << qPrintable(file);
+            const QImage shown = DecodeSkinPng(embedded);
+            EXPECT_FALSE(shown.isNull()) << qPrintable(file);
+            EXPECT_EQ(shown, DecodeSkinPng(bytes)) << qPrintable(file);
+        }
+    }
+    EXPECT_TRUE(EmbeddedPng(u":/skin/styles/", u"NO_SUCH_BITMAP").isEmpty());
+    EXPECT_TRUE(EmbeddedPng(u":/skin/styles/", u"../menus/MENU_CHECKED").isEmpty());
 }

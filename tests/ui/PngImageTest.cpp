@@ -1,8 +1,10 @@
+#include "skin/SkinPng.h"
 #include "ui/PngImage.h"
 
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 
@@ -52,4 +54,35 @@ TEST(PngImage, EveryEmbeddedPictureDecodes)
         EXPECT_FALSE(LoadPicture(QLatin1String(n)).isNull()) << n;
     EXPECT_TRUE(LoadPicture(QStringLiteral("no_such_picture")).isNull());
     EXPECT_EQ(LoadPicture(QStringLiteral("grip")).size(), QSize(10, 10));
+}
+
+// The program carries each drawn picture byte for byte, so it shows the pixels that were drawn.
+TEST(PngImage, EveryDrawnPictureIsEmbeddedAsItIs)
+{
+    const struct
+    {
+        const char16_t *Folder;
+        const char *Dir;
+    } sets[] = {{u":/pictures/", "png"},
+                {u":/pictures/message/", "message/png"},
+                {u":/pictures/details/", "details/png"},
+                {u":/pictures/services/", "services/png"}};
+    for (const auto &set : sets) {
+        const QDir dir(QStringLiteral(TASKVANE_SOURCE_DIR "/resources/pictures/") + QLatin1String(set.Dir));
+        const QStringList files = dir.entryList({QStringLiteral("*.png")}, QDir::Files);
+        ASSERT_FALSE(files.isEmpty()) << set.Dir;
+        for (const QString &file : files) {
+            QFile drawn(dir.filePath(file));
+            ASSERT_TRUE(drawn.open(QIODevice::ReadOnly));
+            const QByteArray bytes = drawn.readAll();
+            const QByteArrayView embedded = EmbeddedPng(set.Folder, file.chopped(4));
+            EXPECT_EQ(embedded.toByteArray(), bytes) << qPrintable(file);
+            const QImage shown = DecodePng(embedded.toByteArray());
+            EXPECT_FALSE(shown.isNull()) << qPrintable(file);
+            EXPECT_EQ(shown, DecodePng(bytes)) << qPrintable(file);
+        }
+    }
+    EXPECT_TRUE(EmbeddedPng(u":/pictures/message/", u"no_such_picture").isEmpty());
+    EXPECT_TRUE(EmbeddedPng(u":/pictures/message/", u"../logo").isEmpty());
+    EXPECT_TRUE(EmbeddedPng(u":/pictures/", u"").isEmpty());
 }

@@ -1,10 +1,9 @@
 // Draws the details panel's frame pieces and its small buttons (refresh, pin, unpin, close),
-// each in its four states, into PNG files and writes the C++ source that embeds them in the
-// program.
+// each in its four states, into PNG files, which the main window embeds.
 //
-//   details_picture_gen <png directory> <embedded source file>
+//   details_picture_gen <png directory>
 //
-// Run by hand when a picture changes; both outputs are kept in the repository.
+// Run by hand when a picture changes; the PNG files are kept in the repository.
 
 #include "../common/PictureTools.h"
 
@@ -174,13 +173,5 @@ std::vector<TPicture> AllPictures()
 
 int main(int argc, char **argv)
 {
-    TEmbeddedSource Source;
-    Source.Head = QStringLiteral("// Pictures of the details panel, embedded as PNG data.\n"
-                                 "// Written by resources/pictures/details/DetailsPictureGen.cpp from the PNG files\n"
-                                 "// in resources/pictures/details/png/: change the generator, not this file.\n\n"
-                                 "#include <QByteArrayView>\n#include <QStringView>\n\n");
-    Source.RowType = QStringLiteral("TDetailsPicture");
-    Source.Table = QStringLiteral("DetailsPictures");
-    Source.Namespace = QStringLiteral("details_pictures");
-    return RunPictureGenerator(argc, argv, AllPictures, Source);
+    return RunPictureGenerator(argc, argv, AllPictures);
 }

@@ -1,9 +1,9 @@
-// Draws the message box's pictures (frame pieces, button states, icons) into
-// PNG files and writes the C++ source that embeds them in the program.
+// Draws the message box's pictures (frame pieces, button states, icons) into PNG files, which
+// the main window embeds.
 //
-//   message_picture_gen <png directory> <embedded source file>
+//   message_picture_gen <png directory>
 //
-// Run by hand when a picture changes; both outputs are kept in the repository.
+// Run by hand when a picture changes; the PNG files are kept in the repository.
 
 #include "../common/PictureTools.h"
 
@@ -353,13 +353,5 @@ std::vector<TPicture> AllPictures()
 
 int main(int argc, char **argv)
 {
-    TEmbeddedSource source;
-    source.Head = QStringLiteral("// Pictures of the message box, embedded as PNG data.\n"
-                                 "// Written by resources/pictures/message/MessagePictureGen.cpp from the PNG files\n"
-                                 "// in resources/pictures/message/png/: change the generator, not this file.\n\n"
-                                 "#include <QByteArrayView>\n#include <QStringView>\n\n");
-    source.RowType = QStringLiteral("TMessagePicture");
-    source.Table = QStringLiteral("MessagePictures");
-    source.Namespace = QStringLiteral("message_pictures");
-    return RunPictureGenerator(argc, argv, AllPictures, source);
+    return RunPictureGenerator(argc, argv, AllPictures);
 }

@@ -1,10 +1,9 @@
 // Draws the services page's pictures (the three row images of the service list and the
-// four states of the page's buttons) into PNG files and writes the C++ source that embeds
-// them in the program.
+// four states of the page's buttons) into PNG files, which the main window embeds.
 //
-//   service_picture_gen <png directory> <embedded source file>
+//   service_picture_gen <png directory>
 //
-// Run by hand when a picture changes; both outputs are kept in the repository.
+// Run by hand when a picture changes; the PNG files are kept in the repository.
 
 #include "../common/PictureTools.h"
 
@@ -102,13 +101,5 @@ std::vector<TPicture> AllPictures()
 
 int main(int argc, char **argv)
 {
-    TEmbeddedSource source;
-    source.Head = QStringLiteral("// Pictures of the services page, embedded as PNG data.\n"
-                                 "// Written by resources/pictures/services/ServicePictureGen.cpp from the PNG files\n"
-                                 "// in resources/pictures/services/png/: change the generator, not this file.\n\n"
-                                 "#include <QByteArrayView>\n#include <QStringView>\n\n");
-    source.RowType = QStringLiteral("TServicePicture");
-    source.Table = QStringLiteral("ServicePictures");
-    source.Namespace = QStringLiteral("service_pictures");
-    return RunPictureGenerator(argc, argv, AllPictures, source);
+    return RunPictureGenerator(argc, argv, AllPictures);
 }

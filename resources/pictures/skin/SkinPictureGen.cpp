@@ -1,9 +1,9 @@
-// Draws the bitmaps of the skinned controls' five built-in styles into PNG files and writes the
-// C++ source that embeds them in the program.
+// Draws the bitmaps of the skinned controls' five built-in styles into PNG files, which the
+// skinned controls embed.
 //
-//   skin_picture_gen <png directory> <embedded source file>
+//   skin_picture_gen <png directory>
 //
-// Run by hand when a picture changes; both outputs are kept in the repository. Every bitmap is
+// Run by hand when a picture changes; the PNG files are kept in the repository. Every bitmap is
 // opaque; magenta (255, 0, 255) marks the pixels a control may treat as transparent.
 
 #include "../common/PictureTools.h"
@@ -304,14 +304,5 @@ std::vector<TPicture> DrawAll()
 
 int main(int argc, char **argv)
 {
-    TEmbeddedSource source;
-    source.Head = QStringLiteral("// Bitmaps of the skinned controls' built-in styles, embedded as PNG data.\n"
-                                 "// Written by resources/pictures/skin/SkinPictureGen.cpp from the PNG files in\n"
-                                 "// resources/pictures/skin/png/: change the generator, not this file.\n\n"
-                                 "#include \"skin/SkinPictures.h\"\n\n");
-    source.RowType = QStringLiteral("TSkinPicture");
-    source.Table = QStringLiteral("SkinPictures");
-    source.Namespace = QStringLiteral("skin_pictures");
-    source.FindComment = false;
-    return RunPictureGenerator(argc, argv, DrawAll, source);
+    return RunPictureGenerator(argc, argv, DrawAll);
 }

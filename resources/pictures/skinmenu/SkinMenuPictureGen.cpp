@@ -1,9 +1,9 @@
 // Draws the bitmaps of the skinned menus (the check mark and the MacOS item and bar faces) into
-// PNG files and writes the C++ source that embeds them in the program.
+// PNG files, which the skinned controls embed.
 //
-//   skin_menu_picture_gen <png directory> <embedded source file>
+//   skin_menu_picture_gen <png directory>
 //
-// Run by hand when a picture changes; both outputs are kept in the repository. The check mark
+// Run by hand when a picture changes; the PNG files are kept in the repository. The check mark
 // lies on white, which the menus treat as transparent.
 
 #include "../common/PictureTools.h"
@@ -60,14 +60,5 @@ std::vector<TPicture> DrawAll()
 
 int main(int argc, char **argv)
 {
-    TEmbeddedSource source;
-    source.Head = QStringLiteral("// Bitmaps of the skinned menus, embedded as PNG data.\n"
-                                 "// Written by resources/pictures/skinmenu/SkinMenuPictureGen.cpp from the PNG files in\n"
-                                 "// resources/pictures/skinmenu/png/: change the generator, not this file.\n\n"
-                                 "#include \"skin/SkinMenuPictures.h\"\n\n");
-    source.RowType = QStringLiteral("TMenuPicture");
-    source.Table = QStringLiteral("MenuPictures");
-    source.Namespace = QStringLiteral("skin_menu_pictures");
-    source.FindComment = false;
-    return RunPictureGenerator(argc, argv, DrawAll, source);
+    return RunPictureGenerator(argc, argv, DrawAll);
 }
