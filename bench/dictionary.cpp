@@ -79,7 +79,7 @@ bool WriteSQLiteCopy(const QString &Path)
             ++rows;
         }
         t.Close();
-    } catch (...) {
+    } catch (const dataaccess::Exception &) {
         rows = 0;
     }
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);

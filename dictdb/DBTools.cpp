@@ -7,6 +7,8 @@
 
 #include <QHash>
 
+#include <memory>
+
 namespace {
 
 const QString kDescriptionKey = QStringLiteral("5r2t8v3k6m4");
@@ -34,7 +36,7 @@ struct TCheckedFile
 // Only a few places are ever asked about; a longer list means a caller passes names that change.
 constexpr qsizetype kMaxCheckedFiles = 16;
 
-TDictTable *DictTable = nullptr;
+std::unique_ptr<TDictTable> DictTable;
 TDictFiles Files;
 QString FileInUse;
 QHash<QString, TCheckedFile> Checked;
@@ -141,7 +143,7 @@ void CreateDictTable()
 {
     if (DictTable)
         return;
-    DictTable = new TDictTable(nullptr);
+    DictTable = std::make_unique<TDictTable>(nullptr);
     UseChosenFile();
 }
 
@@ -150,8 +152,7 @@ void FreeDictTable()
     if (!DictTable)
         return;
     CloseQuietly();
-    delete DictTable;
-    DictTable = nullptr;
+    DictTable.reset();
 }
 
 void SetDictFiles(const TDictFiles &NewFiles)
@@ -228,6 +229,7 @@ bool LookupProcess(const QString &Name, QString &Description, bool &IsVirus)
             done = true;
         }
     } catch (...) {
+        // A look-up answers "not found" whatever went wrong; the page shows the name unmarked.
         done = false;
     }
     try {

@@ -428,6 +428,7 @@ TDictSession::TDictSession(QObject *AOwner) : QObject(AOwner)
 
 TDictSession::~TDictSession()
 {
+    // A destructor cannot report: a failed disconnect still lets the session go.
     try {
         SetActive(false);
     } catch (...) {
@@ -792,6 +793,7 @@ void FinalizeDictDB()
     TDictSession *def = e.defaultSession;
     e.defaultSession = nullptr;
     for (TDictDatabase *db : QList<TDictDatabase *>(def->Databases())) {
+        // The engine's end: a failed disconnect cannot be reported any more.
         try {
             db->SetConnected(false);
         } catch (...) {

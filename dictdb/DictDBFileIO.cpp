@@ -71,10 +71,9 @@ void TDictDBFileStream::Flush()
 
 TDictDBFileIO::TDictDBFileIO(const TDictDBFileSettings &Settings)
     : MediumType(Settings.MediumType), Exclusive(Settings.Exclusive),
+      CompressMgr(std::make_unique<TCompressMgr>(this)), EncryptMgr(std::make_unique<TEncryptMgr>(this)),
       m_lockRetryCount(Settings.LockRetryCount), m_lockWaitTime(Settings.LockWaitTime)
 {
-    CompressMgr = new TCompressMgr(this);
-    EncryptMgr = new TEncryptMgr(this);
     CompressMgr->OnEncodeProgress = Settings.OnCompressProgress;
     CompressMgr->OnDecodeProgress = Settings.OnUncompressProgress;
     EncryptMgr->OnEncodeProgress = Settings.OnEncryptProgress;
@@ -85,8 +84,6 @@ TDictDBFileIO::TDictDBFileIO(const TDictDBFileSettings &Settings)
 TDictDBFileIO::~TDictDBFileIO()
 {
     Close();
-    delete CompressMgr;
-    delete EncryptMgr;
 }
 
 void TDictDBFileIO::CheckHead(const char *Head, qint64 Count, const QString &Name)

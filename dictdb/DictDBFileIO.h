@@ -16,8 +16,6 @@
 #include <unordered_map>
 #include <vector>
 
-class TCompressMgr;
-class TEncryptMgr;
 
 // A seam for fault-injection tests: called before every write to any database file with
 // its position and length; answering false makes that write fail the way a failing or full
@@ -70,8 +68,8 @@ public:
     bool FileIsReadOnly = false;
     // Set before Open: the file is opened for reading only, whatever its permissions.
     bool ReadOnlyAccess = false;
-    TCompressMgr *CompressMgr = nullptr; // owned
-    TEncryptMgr *EncryptMgr = nullptr;   // owned
+    const std::unique_ptr<TCompressMgr> CompressMgr;
+    const std::unique_ptr<TEncryptMgr> EncryptMgr;
     dictdb::TExtData ExtData{};
     dictdb::TTableTab TableTab{};
 

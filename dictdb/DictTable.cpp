@@ -19,6 +19,7 @@ TDictTable::TDictTable(QObject *AOwner)
 
 TDictTable::~TDictTable()
 {
+    // A destructor cannot report a failed close.
     try {
         Close();
     } catch (...) {

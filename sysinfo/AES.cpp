@@ -142,6 +142,8 @@ void TAES::DecryptHexString(const QString &HexText, const QString &PassPhrase, q
         PlainText = Utf16UpToZero(QByteArray::fromRawData(static_cast<const char *>(dest.Memory()),
                                                           dest.Size()));
     } catch (...) {
+        // Never raises: whatever goes wrong (a bad digit, a size that is not whole blocks)
+        // gives an empty text.
         PlainText.clear();
     }
 }

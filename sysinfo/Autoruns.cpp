@@ -36,9 +36,9 @@ const char16_t kRunKeys[2][5][80] = {
 // A desktop entry larger than this is no launcher: it is not copied into the backup.
 constexpr qint64 kMaxShortcutSize = 1024 * 1024;
 
-QString SectionOf(const QString &Name, quint8 RunType)
+QString SectionOf(const QString &Name, TAutorunRunType RunType)
 {
-    return (RunType == 1 ? QStringLiteral("S_") : QStringLiteral("R_")) + Name;
+    return (RunType == TAutorunRunType::StartupFolder ? QStringLiteral("S_") : QStringLiteral("R_")) + Name;
 }
 
 // A name that is one plain file name: it can never lead out of the autostart folder.
@@ -109,15 +109,15 @@ QString SectionSpelling(const IniFile &Ini, const QString &Section)
 
 // The section, under exactly this name, holds exactly this entry: its command, its types and,
 // for a folder entry, the file's bytes.
-bool SectionHolds(const IniFile &Ini, const QString &Section, const QString &Command, quint8 UserType,
-                  quint8 RunType, const std::optional<QByteArray> &Data)
+bool SectionHolds(const IniFile &Ini, const QString &Section, const QString &Command, TAutorunUserType UserType,
+                  TAutorunRunType RunType, const std::optional<QByteArray> &Data)
 {
     if (SectionSpelling(Ini, Section) != Section || !Ini.hasKey(Section, QStringLiteral("Command")) ||
         Ini.value(Section, QStringLiteral("Command")) != Command ||
-        Ini.intValue(Section, QStringLiteral("UserType"), -1) != UserType ||
-        Ini.intValue(Section, QStringLiteral("RunType"), -1) != RunType)
+        Ini.intValue(Section, QStringLiteral("UserType"), -1) != int(UserType) ||
+        Ini.intValue(Section, QStringLiteral("RunType"), -1) != int(RunType))
         return false;
-    if (RunType != 1)
+    if (RunType != TAutorunRunType::StartupFolder)
         return true;
     if (!Data || !Ini.hasKey(Section, QStringLiteral("Data")))
         return false;
@@ -183,16 +183,17 @@ TAutorunItem *TAutoruns::GetItem(int Index) const
     return m_items[std::size_t(Index)].get();
 }
 
-QString TAutoruns::GetLocation(quint8 UserType, quint8 RunType) const
+QString TAutoruns::GetLocation(TAutorunUserType UserType, TAutorunRunType RunType) const
 {
-    if (UserType < 1 || UserType > 2 || RunType < 1 || RunType > 5)
+    const int user = int(UserType), run = int(RunType);
+    if (user < 1 || user > 2 || run < 1 || run > 5)
         return QString();
-    if (RunType == 1) {
+    if (RunType == TAutorunRunType::StartupFolder) {
         QString path;
-        GetSpecialFolder(UserType == 1 ? CSIDL_STARTUP : CSIDL_COMMON_STARTUP, path);
+        GetSpecialFolder(UserType == TAutorunUserType::CurrentUser ? CSIDL_STARTUP : CSIDL_COMMON_STARTUP, path);
         return path;
     }
-    return QString::fromUtf16(kRunKeys[UserType - 1][RunType - 1]);
+    return QString::fromUtf16(kRunKeys[user - 1][run - 1]);
 }
 
 bool TAutoruns::IsFileMissing(const QString &Command) const
@@ -211,8 +212,8 @@ void TAutoruns::ReadAll()
     // A user entry hides the all-users entry of the same file name, and one marked Hidden
     // counts as deleted, hiding that entry with it (the autostart rules of the desktop).
     QSet<QString> userNames;
-    for (quint8 user : {quint8(1), quint8(2)}) {
-        const QString dir = GetLocation(user, 1);
+    for (TAutorunUserType user : {TAutorunUserType::CurrentUser, TAutorunUserType::AllUsers}) {
+        const QString dir = GetLocation(user, TAutorunRunType::StartupFolder);
         if (dir.isEmpty())
             continue;
         QStringList files;
@@ -223,7 +224,7 @@ void TAutoruns::ReadAll()
             if (!IsAutostartEntry(file))
                 continue;
             const QString fileName = QFileInfo(file).fileName();
-            if (user == 1)
+            if (user == TAutorunUserType::CurrentUser)
                 userNames.insert(fileName);
             else if (userNames.contains(fileName))
                 continue;
@@ -235,7 +236,7 @@ void TAutoruns::ReadAll()
             ReadShortcut(file, item->Command);
             item->Location = dir;
             item->UserType = user;
-            item->RunType = 1;
+            item->RunType = TAutorunRunType::StartupFolder;
             item->Active = true;
             item->FileMissing = IsFileMissing(item->Command);
             item->FileName = file;
@@ -243,8 +244,9 @@ void TAutoruns::ReadAll()
         }
     }
 
-    for (quint8 run = 2; run <= 5; ++run) {
-        for (quint8 user : {quint8(1), quint8(2)}) {
+    for (TAutorunRunType run : {TAutorunRunType::Run, TAutorunRunType::RunOnce, TAutorunRunType::RunServices,
+                                TAutorunRunType::RunServicesOnce}) {
+        for (TAutorunUserType user : {TAutorunUserType::CurrentUser, TAutorunUserType::AllUsers}) {
             const QString key = GetLocation(user, run);
             QStringList names;
             if (ListRegistryValues(key, names) == 0)
@@ -271,8 +273,8 @@ void TAutoruns::ReadAll()
         auto item = std::make_unique<TAutorunItem>();
         item->Name = section.mid(2);
         item->Command = ini->value(section, QStringLiteral("Command"));
-        item->UserType = quint8(ini->intValue(section, QStringLiteral("UserType"), 0));
-        item->RunType = quint8(ini->intValue(section, QStringLiteral("RunType"), 0));
+        item->UserType = TAutorunUserType(quint8(ini->intValue(section, QStringLiteral("UserType"), 0)));
+        item->RunType = TAutorunRunType(quint8(ini->intValue(section, QStringLiteral("RunType"), 0)));
         item->Location = GetLocation(item->UserType, item->RunType);
         item->Active = false;
         item->FileMissing = IsFileMissing(item->Command);
@@ -281,7 +283,7 @@ void TAutoruns::ReadAll()
     }
 }
 
-bool TAutoruns::WriteEntry(const QString &Name, const QString &Command, quint8 UserType, quint8 RunType)
+bool TAutoruns::WriteEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType)
 {
     QString program;
     ParseCommandLine(Command, 0, program);
@@ -290,7 +292,7 @@ bool TAutoruns::WriteEntry(const QString &Name, const QString &Command, quint8 U
     const QString location = GetLocation(UserType, RunType);
     if (location.isEmpty())
         return false;
-    if (RunType == 1) {
+    if (RunType == TAutorunRunType::StartupFolder) {
         if (!IsPlainFileName(Name))
             return false;
         QString arguments;
@@ -300,12 +302,12 @@ bool TAutoruns::WriteEntry(const QString &Name, const QString &Command, quint8 U
     return WriteRegistryString(location, Name, Command, true);
 }
 
-bool TAutoruns::DeleteEntry(const QString &Name, quint8 UserType, quint8 RunType)
+bool TAutoruns::DeleteEntry(const QString &Name, TAutorunUserType UserType, TAutorunRunType RunType)
 {
     const QString location = GetLocation(UserType, RunType);
     if (location.isEmpty())
         return false;
-    if (RunType == 1) {
+    if (RunType == TAutorunRunType::StartupFolder) {
         if (!IsPlainFileName(Name))
             return false;
         const QString file = ShortcutFile(location, Name);
@@ -329,12 +331,12 @@ bool TAutoruns::EraseSection(const QString &Section)
     return ini->save(m_backupFile);
 }
 
-bool TAutoruns::EraseBackup(const QString &Name, quint8 RunType)
+bool TAutoruns::EraseBackup(const QString &Name, TAutorunRunType RunType)
 {
     return EraseSection(SectionOf(Name, RunType));
 }
 
-bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, quint8 UserType, quint8 RunType)
+bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType)
 {
     if (m_backupFile.isEmpty() || !platform::shell::makePrivateDirs(QFileInfo(m_backupFile).absolutePath()))
         return false;
@@ -351,7 +353,7 @@ bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, quint8
     // Everything is gathered before the backup is written: an entry whose file cannot be read
     // leaves no half section behind.
     std::optional<QByteArray> data;
-    if (RunType == 1) {
+    if (RunType == TAutorunRunType::StartupFolder) {
         const QString location = GetLocation(UserType, RunType);
         if (location.isEmpty() || !IsPlainFileName(Name))
             return false;
@@ -371,10 +373,10 @@ bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, quint8
     }
 
     if (!ini->setValue(section, QStringLiteral("Command"), Command) ||
-        !ini->setIntValue(section, QStringLiteral("UserType"), UserType) ||
-        !ini->setIntValue(section, QStringLiteral("RunType"), RunType))
+        !ini->setIntValue(section, QStringLiteral("UserType"), int(UserType)) ||
+        !ini->setIntValue(section, QStringLiteral("RunType"), int(RunType)))
         return false;
-    if (RunType == 1 && !ini->setValue(section, QStringLiteral("Data"), HexText(*data)))
+    if (RunType == TAutorunRunType::StartupFolder && !ini->setValue(section, QStringLiteral("Data"), HexText(*data)))
         return false;
     // What is written must read back unchanged by the same reader, or enabling would bring back
     // something else (or nothing); and the file must stay small enough to be read at all.
@@ -395,7 +397,7 @@ bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, quint8
     return true;
 }
 
-bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, quint8 UserType, quint8 RunType)
+bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType)
 {
     bool exists = false;
     std::optional<IniFile> ini = LoadBackup(m_backupFile, exists);
@@ -411,7 +413,7 @@ bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, quint8 
     // The entry in force already is exactly the copy (an enable interrupted before the copy was
     // dropped, or the same entry made again): only the copy is left to drop.
     auto dropCopy = [&] { return ini->removeSection(section) && ini->save(m_backupFile); };
-    if (RunType == 1) {
+    if (RunType == TAutorunRunType::StartupFolder) {
         if (!IsPlainFileName(Name))
             return false;
         // A missing or damaged copy would bring back an empty or wrong entry: the backup stays.
@@ -460,7 +462,7 @@ bool TAutoruns::Delete(int Index)
     bool done = false;
     if (item->Active) {
         // A file of another kind shares the name of the desktop entry it would address.
-        if (item->RunType == 1 && !item->FileName.isEmpty() &&
+        if (item->RunType == TAutorunRunType::StartupFolder && !item->FileName.isEmpty() &&
             item->FileName != ShortcutFile(item->Location, item->Name))
             return false;
         done = DeleteEntry(item->Name, item->UserType, item->RunType);
@@ -481,7 +483,7 @@ bool TAutoruns::Disable(int Index)
         return false;
     if (!item->Active)
         return true;
-    if (item->RunType == 1 && !item->FileName.isEmpty() &&
+    if (item->RunType == TAutorunRunType::StartupFolder && !item->FileName.isEmpty() &&
         item->FileName != ShortcutFile(item->Location, item->Name))
         return false;
     if (!DisableEntry(item->Name, item->Command, item->UserType, item->RunType))
@@ -503,7 +505,7 @@ bool TAutoruns::Enable(int Index)
         return false;
     item->Active = true;
     item->Section.clear();
-    if (item->RunType == 1)
+    if (item->RunType == TAutorunRunType::StartupFolder)
         item->FileName = ShortcutFile(item->Location, item->Name);
     return true;
 }

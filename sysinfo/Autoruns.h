@@ -6,6 +6,11 @@
 #include <memory>
 #include <vector>
 
+// Whose log-on starts the entry; kept in the backup file as this number.
+enum class TAutorunUserType : quint8 { CurrentUser = 1, AllUsers = 2 };
+// Where the entry lives; kept in the backup file as this number.
+enum class TAutorunRunType : quint8 { StartupFolder = 1, Run = 2, RunOnce = 3, RunServices = 4, RunServicesOnce = 5 };
+
 // One program started at log-on: a Run value of the key store, a desktop entry of an autostart
 // folder, or an entry disabled into the backup file.
 class TAutorunItem
@@ -14,8 +19,8 @@ public:
     QString Name;
     QString Command;
     QString Location;
-    quint8 UserType = 0; // 1 current user, 2 all users
-    quint8 RunType = 0;  // 1 autostart folder, 2 Run, 3 RunOnce, 4 RunServices, 5 RunServicesOnce
+    TAutorunUserType UserType{}; // 0 for a backup entry that names none
+    TAutorunRunType RunType{};
     bool Active = false;
     bool FileMissing = false;
     // Where the entry was found: the listed file of an autostart-folder entry, the backup
@@ -55,14 +60,14 @@ public:
 
 private:
     void ReadAll();
-    QString GetLocation(quint8 UserType, quint8 RunType) const;
+    QString GetLocation(TAutorunUserType UserType, TAutorunRunType RunType) const;
     bool IsFileMissing(const QString &Command) const;
-    bool WriteEntry(const QString &Name, const QString &Command, quint8 UserType, quint8 RunType);
-    bool DeleteEntry(const QString &Name, quint8 UserType, quint8 RunType);
-    bool EraseBackup(const QString &Name, quint8 RunType);
+    bool WriteEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType);
+    bool DeleteEntry(const QString &Name, TAutorunUserType UserType, TAutorunRunType RunType);
+    bool EraseBackup(const QString &Name, TAutorunRunType RunType);
     bool EraseSection(const QString &Section);
-    bool DisableEntry(const QString &Name, const QString &Command, quint8 UserType, quint8 RunType);
-    bool EnableEntry(const QString &Name, const QString &Command, quint8 UserType, quint8 RunType);
+    bool DisableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType);
+    bool EnableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType);
 
     std::vector<std::unique_ptr<TAutorunItem>> m_items;
     QString m_backupFile;

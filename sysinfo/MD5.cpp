@@ -72,6 +72,7 @@ void TMD5::HashFile(const QString &FileName, QString &Digest)
         }
         Digest = DigestText(md5.final());
     } catch (...) {
+        // Once the file is open, any failure gives an empty digest rather than an exception.
         Digest.clear();
     }
 }

@@ -146,6 +146,7 @@ void TNetworkMonitor::RefreshUDP()
             m_udp.push_back(std::move(item));
         }
     } catch (...) {
+        // As for TCP: the refresh ends quietly with what was taken so far.
     }
 }
 
@@ -209,6 +210,7 @@ void TNetworkMonitor::RefreshInterfaces()
             }
         }
     } catch (...) {
+        // The interfaces keep what the refresh had reached; nothing is raised to the pages.
     }
 }
 

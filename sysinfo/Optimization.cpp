@@ -69,9 +69,17 @@ static_assert(std::size(kFixedSteps) == 66);
 
 constexpr quint32 kOptimizationSteps = 81;
 
-quint8 FlagStartType(bool Keep)
+TServiceMode FlagStartType(bool Keep)
 {
-    return Keep ? 2 : 3;
+    return Keep ? TServiceMode::Automatic : TServiceMode::Manual;
+}
+
+// Only manual and disabled are taken as they are; anything else means automatic.
+TServiceMode AppliedStartType(int Value)
+{
+    if (Value == int(TServiceMode::Manual) || Value == int(TServiceMode::Disabled))
+        return TServiceMode(Value);
+    return TServiceMode::Automatic;
 }
 
 } // namespace
@@ -105,7 +113,7 @@ QList<TOptimizationThread::TStep> TOptimizationThread::OptimizationSteps(const T
         {"UPS", FlagStartType(o.UPS)},
     };
     for (const TFixedStep &f : kFixedSteps)
-        steps.append({f.Name, quint8(QByteArray(f.StartType).toInt())});
+        steps.append({f.Name, TServiceMode(QByteArray(f.StartType).toInt())});
     return steps;
 }
 
@@ -136,9 +144,10 @@ bool TOptimizationThread::Stopping() const
     return Owner->m_Closing.load();
 }
 
-void TOptimizationThread::ApplyStartType(quint32 Step, const QString &Name, quint8 AStartType, quint8 Kind)
+void TOptimizationThread::ApplyStartType(quint32 Step, const QString &Name, TServiceMode AStartType,
+                                         TStepEvent Kind)
 {
-    quint8 applied = (AStartType == 3 || AStartType == 4) ? AStartType : quint8(2);
+    const TServiceMode applied = AppliedStartType(int(AStartType));
     // Only a unit whose start type can be set is touched. A static, generated or similar unit
     // runs because others need it: "manual" is what it reports, never a wish to stop it (older
     // backups hold 3 for every such unit). A missing service gets its event all the same.
@@ -148,7 +157,7 @@ void TOptimizationThread::ApplyStartType(quint32 Step, const QString &Name, quin
         if (!TServices::SetServiceStartType(Name, applied))
             Failed = true;
         // A start or stop that outlasts the wait goes on in the background.
-        if (applied == 2) {
+        if (applied == TServiceMode::Automatic) {
             if (!TServices::IsRunning(Name))
                 TServices::StartService(Name, kServiceWait);
         } else if (TServices::IsRunning(Name)) {
@@ -158,10 +167,10 @@ void TOptimizationThread::ApplyStartType(quint32 Step, const QString &Name, quin
     CurrentStep = Step;
     ServiceName = Name;
     StartType = applied;
-    if (Kind == 1)
-        DoOptimizing();
-    else if (Kind == 2)
-        DoRestoring();
+    switch (Kind) {
+    case TStepEvent::Optimizing: DoOptimizing(); break;
+    case TStepEvent::Restoring: DoRestoring(); break;
+    }
 }
 
 void TOptimizationThread::RunOptimize()
@@ -173,7 +182,8 @@ void TOptimizationThread::RunOptimize()
     const QList<TStep> steps = OptimizationSteps(Options);
     TotalSteps = kOptimizationSteps;
     for (quint32 i = 0; i < quint32(steps.size()) && !Stopping(); ++i)
-        ApplyStartType(i + 1, QString::fromLatin1(steps[qsizetype(i)].Name), steps[qsizetype(i)].StartType, 1);
+        ApplyStartType(i + 1, QString::fromLatin1(steps[qsizetype(i)].Name), steps[qsizetype(i)].StartType,
+                       TStepEvent::Optimizing);
 }
 
 void TOptimizationThread::RunBackup()
@@ -203,7 +213,7 @@ void TOptimizationThread::RunBackup()
     // Every key is in the file before the first service is reported, so that the report of
     // the last one means the backup is complete; a file that cannot be written reports nothing.
     for (const TServiceItem *item : saved) {
-        if (!ini.setIntValue(kBackupSection, item->Name, item->StartType)) {
+        if (!ini.setIntValue(kBackupSection, item->Name, int(item->StartType))) {
             Failed = true;
             return;
         }
@@ -235,11 +245,10 @@ void TOptimizationThread::RunRestore()
         Failed = true;
     TotalSteps = quint32(keys.size());
     for (qsizetype i = 0; i < keys.size() && !Stopping(); ++i) {
-        // Only manual and disabled are taken as they are; anything else (0, 1, 5, a number too
-        // large for a start type, a text) means automatic.
-        const int value = ini.intValue(kBackupSection, keys[i], 2);
-        const quint8 type = (value == 3 || value == 4) ? quint8(value) : quint8(2);
-        ApplyStartType(quint32(i + 1), keys[i], type, 2);
+        // Anything but manual and disabled (0, 1, 5, a number too large for a start type, a text)
+        // means automatic.
+        const int value = ini.intValue(kBackupSection, keys[i], int(TServiceMode::Automatic));
+        ApplyStartType(quint32(i + 1), keys[i], AppliedStartType(value), TStepEvent::Restoring);
     }
 }
 
@@ -247,7 +256,7 @@ void TOptimizationThread::DoOptimizing()
 {
     const quint32 current = CurrentStep, total = TotalSteps;
     const QString name = ServiceName;
-    const quint8 type = StartType;
+    const TServiceMode type = StartType;
     TOptimization *owner = Owner;
     owner->Synchronize([=] {
         if (owner->OnOptimizingServices)
@@ -259,7 +268,7 @@ void TOptimizationThread::DoBackupping()
 {
     const quint32 current = CurrentStep, total = TotalSteps;
     const QString name = ServiceName;
-    const quint8 type = StartType;
+    const TServiceMode type = StartType;
     TOptimization *owner = Owner;
     owner->Synchronize([=] {
         if (owner->OnBackuppingServices)
@@ -271,7 +280,7 @@ void TOptimizationThread::DoRestoring()
 {
     const quint32 current = CurrentStep, total = TotalSteps;
     const QString name = ServiceName;
-    const quint8 type = StartType;
+    const TServiceMode type = StartType;
     TOptimization *owner = Owner;
     owner->Synchronize([=] {
         if (owner->OnRestoringServices)

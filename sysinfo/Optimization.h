@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sysinfo/Services.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -8,8 +10,8 @@
 #include <atomic>
 #include <functional>
 
-// A service start type: 2 automatic, 3 manual, 4 disabled.
-using TServiceMode = quint8;
+// A service start type: automatic, manual or disabled.
+using TServiceMode = TServiceStartType;
 
 // The features the user keeps; a set flag keeps its services automatic and running.
 struct TOptimizationOptions
@@ -56,7 +58,7 @@ public:
     quint32 CurrentStep = 0;
     quint32 TotalSteps = 0;
     QString ServiceName;
-    quint8 StartType = 0;
+    TServiceMode StartType{};
     // Something the job was to do did not happen: the service manager could not be reached,
     // the file could not be read or written, or a start type that can be set was not.
     bool Failed = false;
@@ -65,7 +67,7 @@ public:
     struct TStep
     {
         const char *Name;
-        quint8 StartType;
+        TServiceMode StartType;
     };
     static QList<TStep> OptimizationSteps(const TOptimizationOptions &Options);
 
@@ -77,8 +79,9 @@ private:
     void RunOptimize();
     void RunBackup();
     void RunRestore();
-    // Event kind 1: optimising, 2: restoring.
-    void ApplyStartType(quint32 Step, const QString &Name, quint8 AStartType, quint8 Kind);
+    // The event a step fires.
+    enum class TStepEvent : quint8 { Optimizing = 1, Restoring = 2 };
+    void ApplyStartType(quint32 Step, const QString &Name, TServiceMode AStartType, TStepEvent Kind);
     void DoOptimizing();
     void DoBackupping();
     void DoRestoring();

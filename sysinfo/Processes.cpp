@@ -162,17 +162,12 @@ void TProcessTime::Refresh()
 // ---- TProcessItem ------------------------------------------------------------------------
 
 TProcessItem::TProcessItem(TProcesses *AOwner)
-    : Owner(AOwner), Memory(new TProcessMemory(this)), Times(new TProcessTime(this)),
-      IO(new TProcessIO(this))
+    : Owner(AOwner), Memory(std::make_unique<TProcessMemory>(this)), Times(std::make_unique<TProcessTime>(this)),
+      IO(std::make_unique<TProcessIO>(this))
 {
 }
 
-TProcessItem::~TProcessItem()
-{
-    delete IO;
-    delete Times;
-    delete Memory;
-}
+TProcessItem::~TProcessItem() = default;
 
 ProcessSource &TProcessItem::source() const
 {

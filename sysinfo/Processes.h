@@ -114,9 +114,9 @@ public:
     QString Icon; // icon name; empty for none
     int IconIndex = -1;
     int CPUUsage = 0;
-    TProcessMemory *Memory;
-    TProcessTime *Times;
-    TProcessIO *IO;
+    const std::unique_ptr<TProcessMemory> Memory;
+    const std::unique_ptr<TProcessTime> Times;
+    const std::unique_ptr<TProcessIO> IO;
 
     // The idle process and kernel threads: no path, command line or icon, never
     // completed later.

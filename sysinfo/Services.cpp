@@ -40,7 +40,7 @@ struct TControlOp
     bool StopsDependents;
 };
 
-// Ops 0 start, 1 stop, 2 pause, 3 continue.
+// In the order of TServiceControl.
 const TControlOp ControlOps[4] = {
     {ps::StateStartPending, ps::StateRunning, false},
     {ps::StateStopPending, ps::StateStopped, true},
@@ -101,9 +101,9 @@ bool StopActiveDependents(ServiceManager &Manager, ServiceHandle &Handle, const 
     return true;
 }
 
-bool DoControl(const QString &Name, quint8 Op, quint32 Wait)
+bool DoControl(const QString &Name, TServiceControl Op, quint32 Wait)
 {
-    const TControlOp &op = ControlOps[Op];
+    const TControlOp &op = ControlOps[quint8(Op)];
     ServiceManager manager;
     if (!manager.isConnected())
         return false;
@@ -133,16 +133,16 @@ bool DoControl(const QString &Name, quint8 Op, quint32 Wait)
         return false;
     bool issued = false;
     switch (Op) {
-    case 0:
+    case TServiceControl::Start:
         issued = manager.start(*handle);
         break;
-    case 1:
+    case TServiceControl::Stop:
         issued = manager.stop(*handle);
         break;
-    case 2:
+    case TServiceControl::Pause:
         issued = manager.pause(*handle);
         break;
-    default:
+    case TServiceControl::Continue:
         issued = manager.resume(*handle);
         break;
     }
@@ -157,13 +157,9 @@ bool DoControl(const QString &Name, quint8 Op, quint32 Wait)
 
 // ---- TServiceItem -------------------------------------------------------------------------
 
-TServiceItem::TServiceItem() : Dependencies(new QStringList), Dependents(new QStringList) {}
+TServiceItem::TServiceItem() = default;
 
-TServiceItem::~TServiceItem()
-{
-    delete Dependencies;
-    delete Dependents;
-}
+TServiceItem::~TServiceItem() = default;
 
 bool TServiceItem::Start(quint32 Wait)
 {
@@ -200,14 +196,14 @@ bool TServiceItem::Restart(quint32 Wait)
     return result;
 }
 
-bool TServiceItem::ChangeStartType(quint8 AStartType)
+bool TServiceItem::ChangeStartType(TServiceStartType AStartType)
 {
     const bool result = TServiceHelper::SetStartType(Name, AStartType);
     Reload();
     return result;
 }
 
-bool TServiceItem::SetStartType(quint8 AStartType)
+bool TServiceItem::SetStartType(TServiceStartType AStartType)
 {
     TServiceHelper::SetStartType(Name, AStartType);
     return Reload();
@@ -249,9 +245,9 @@ bool TServiceHelper::IsRunning(const QString &Name)
     }
 }
 
-bool TServiceHelper::Control(const QString &Name, quint8 Op, quint32 Wait)
+bool TServiceHelper::Control(const QString &Name, TServiceControl Op, quint32 Wait)
 {
-    if (Name.trimmed().isEmpty() || Op > 3)
+    if (Name.trimmed().isEmpty() || quint8(Op) > quint8(TServiceControl::Continue))
         return false;
     try {
         return DoControl(Name, Op, Wait);
@@ -262,22 +258,22 @@ bool TServiceHelper::Control(const QString &Name, quint8 Op, quint32 Wait)
 
 bool TServiceHelper::Start(const QString &Name, quint32 Wait)
 {
-    return Control(Name, 0, Wait);
+    return Control(Name, TServiceControl::Start, Wait);
 }
 
 bool TServiceHelper::Stop(const QString &Name, quint32 Wait)
 {
-    return Control(Name, 1, Wait);
+    return Control(Name, TServiceControl::Stop, Wait);
 }
 
 bool TServiceHelper::Pause(const QString &Name, quint32 Wait)
 {
-    return Control(Name, 2, Wait);
+    return Control(Name, TServiceControl::Pause, Wait);
 }
 
 bool TServiceHelper::Continue(const QString &Name, quint32 Wait)
 {
-    return Control(Name, 3, Wait);
+    return Control(Name, TServiceControl::Continue, Wait);
 }
 
 bool TServiceHelper::Restart(const QString &Name, quint32 Wait)
@@ -285,14 +281,14 @@ bool TServiceHelper::Restart(const QString &Name, quint32 Wait)
     return Stop(Name, Wait) && Start(Name, Wait);
 }
 
-bool TServiceHelper::SetStartType(const QString &Name, quint8 StartType)
+bool TServiceHelper::SetStartType(const QString &Name, TServiceStartType StartType)
 {
     if (Name.trimmed().isEmpty())
         return false;
     try {
         ServiceManager manager;
         auto handle = manager.openService(Name);
-        return handle && manager.setStartType(*handle, StartType);
+        return handle && manager.setStartType(*handle, quint8(StartType));
     } catch (const std::exception &) {
         return false;
     }
@@ -308,13 +304,13 @@ bool TServiceHelper::FillItem(ServiceHandle *ServiceHandle, TServiceItem *Item)
         Item->Account = config.Account;
         Item->BinaryPath = NormalizePath(config.BinaryPath);
         Item->LoadOrderGroup = config.LoadOrderGroup;
-        Item->StartType = config.StartType;
+        Item->StartType = TServiceStartType(config.StartType);
         Item->StartTypeSettable = config.StartTypeSettable;
         Item->Description = config.Description;
     }
     ServiceStatus st;
     if (manager.queryStatus(*ServiceHandle, st)) {
-        Item->State = st.State;
+        Item->State = TServiceState(st.State);
         Item->ProcessID = st.ProcessID;
         Item->AcceptsStop = st.AcceptsStop;
         Item->AcceptsPause = st.AcceptsPause;
@@ -379,7 +375,7 @@ void TServices::Refresh()
                 item->Interactive = (e.ServiceType & 0x100) != 0;
                 item->Name = e.Name;
                 item->DisplayName = e.DisplayName;
-                item->State = e.State;
+                item->State = TServiceState(e.State);
                 if (auto handle = manager.openService(e.Name))
                     TServiceHelper::FillItem(&*handle, item.get());
                 TServiceItem *raw = item.get();
@@ -406,8 +402,8 @@ void TServices::BuildDependencies()
         if (!manager.isConnected())
             return;
         for (const auto &item : m_items) {
-            item->Dependencies->clear();
-            item->Dependents->clear();
+            item->Dependencies.clear();
+            item->Dependents.clear();
             auto handle = manager.openService(item->Name);
             if (!handle)
                 continue;
@@ -417,7 +413,7 @@ void TServices::BuildDependencies()
             for (const QString &name : *names) {
                 // Names that are not listed are passed over.
                 if (TServiceItem *dep = ItemByName(name))
-                    item->Dependents->append(dep->Name);
+                    item->Dependents.append(dep->Name);
             }
         }
     } catch (const std::exception &) {
@@ -425,11 +421,11 @@ void TServices::BuildDependencies()
     }
     for (const auto &a : m_items) {
         for (const auto &b : m_items) {
-            if (a->Name == b->Name || b->Dependents->isEmpty())
+            if (a->Name == b->Name || b->Dependents.isEmpty())
                 continue;
-            for (const QString &s : *b->Dependents) {
+            for (const QString &s : b->Dependents) {
                 if (s == a->Name)
-                    a->Dependencies->append(b->Name);
+                    a->Dependencies.append(b->Name);
             }
         }
     }
@@ -467,7 +463,7 @@ bool TServices::StopService(const QString &Name, quint32 Wait)
     return TServiceHelper::Stop(Name, Wait);
 }
 
-bool TServices::SetServiceStartType(const QString &Name, quint8 StartType)
+bool TServices::SetServiceStartType(const QString &Name, TServiceStartType StartType)
 {
     return TServiceHelper::SetStartType(Name, StartType);
 }
@@ -480,7 +476,7 @@ void EnsureTerminalService()
     // is bounded by a time-out), and the results are ignored.
     const QString name = QStringLiteral("TermService");
     if (!TServices::IsRunning(name)) {
-        TServices::SetServiceStartType(name, ps::StartAutomatic);
+        TServices::SetServiceStartType(name, TServiceStartType::Automatic);
         TServices::StartService(name, TServiceHelper::WAIT_INFINITE);
     }
 }

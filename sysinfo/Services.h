@@ -14,10 +14,22 @@ class ServiceHandle;
 
 class TServices;
 
-// One service as the list knows it. States, start types and service types carry the values the
-// rest of the program stores and shows: states 1 stopped, 2 start pending, 3 stop pending,
-// 4 running, 5 continue pending, 6 pause pending, 7 paused; start types 2 automatic, 3 manual,
-// 4 disabled; service types 0x10 own process, 0x20 shared process.
+// States and start types carry the values the rest of the program stores and shows.
+enum class TServiceState : quint8 {
+    Stopped = 1,
+    StartPending = 2,
+    StopPending = 3,
+    Running = 4,
+    ContinuePending = 5,
+    PausePending = 6,
+    Paused = 7,
+};
+// The start types of services are written to the optimisation's backup file as these numbers.
+enum class TServiceStartType : quint8 { Boot = 0, System = 1, Automatic = 2, Manual = 3, Disabled = 4 };
+// What TServiceHelper::Control does.
+enum class TServiceControl : quint8 { Start = 0, Stop = 1, Pause = 2, Continue = 3 };
+
+// One service as the list knows it; service types 0x10 own process, 0x20 shared process.
 class TServiceItem
 {
 public:
@@ -26,8 +38,8 @@ public:
     TServiceItem(const TServiceItem &) = delete;
     TServiceItem &operator=(const TServiceItem &) = delete;
 
-    QStringList *Dependencies; // listed services this one depends on
-    QStringList *Dependents;   // listed services that depend on this one
+    QStringList Dependencies; // listed services this one depends on
+    QStringList Dependents;   // listed services that depend on this one
     QString Name;
     QString DisplayName;
     QString Description;
@@ -35,8 +47,8 @@ public:
     QString BinaryPath;
     QString LoadOrderGroup;
     quint32 ProcessID = 0;
-    quint8 State = 0;
-    quint8 StartType = 0;
+    TServiceState State{};
+    TServiceStartType StartType{};
     quint8 ServiceType = 0;
     bool Interactive = false;
     bool AcceptsStop = false;
@@ -53,9 +65,9 @@ public:
     bool Resume(quint32 Wait);
     bool Restart(quint32 Wait);
     // The result of the change itself.
-    bool ChangeStartType(quint8 AStartType);
+    bool ChangeStartType(TServiceStartType AStartType);
     // The result of the re-read after the change.
-    bool SetStartType(quint8 AStartType);
+    bool SetStartType(TServiceStartType AStartType);
     // Re-reads configuration, description, status and process; the display name, the service
     // type and the two name lists stay as the last list reload left them.
     bool Reload();
@@ -68,14 +80,14 @@ public:
     static constexpr quint32 WAIT_INFINITE = 0xFFFFFFFFu;
 
     static bool IsRunning(const QString &Name);
-    // Op: 0 start, 1 stop, 2 pause, 3 continue; any other gives false.
-    static bool Control(const QString &Name, quint8 Op, quint32 Wait);
+    // Any value but the four operations gives false.
+    static bool Control(const QString &Name, TServiceControl Op, quint32 Wait);
     static bool Start(const QString &Name, quint32 Wait);
     static bool Stop(const QString &Name, quint32 Wait);
     static bool Pause(const QString &Name, quint32 Wait);
     static bool Continue(const QString &Name, quint32 Wait);
     static bool Restart(const QString &Name, quint32 Wait);
-    static bool SetStartType(const QString &Name, quint8 StartType);
+    static bool SetStartType(const QString &Name, TServiceStartType StartType);
     // Reads one opened service into Item; false only without a handle or an item.
     static bool FillItem(platform::services::ServiceHandle *ServiceHandle, TServiceItem *Item);
     static bool ReloadItem(const QString &Name, TServiceItem *Item);
@@ -111,7 +123,7 @@ public:
     static bool IsRunning(const QString &Name);
     static bool StartService(const QString &Name, quint32 Wait);
     static bool StopService(const QString &Name, quint32 Wait);
-    static bool SetServiceStartType(const QString &Name, quint8 StartType);
+    static bool SetServiceStartType(const QString &Name, TServiceStartType StartType);
 
 private:
     void BuildDependencies();

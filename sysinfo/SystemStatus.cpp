@@ -78,6 +78,7 @@ bool TSystemStatus::Refresh(quint32 Flags)
         try {
             result = SampleCPU();
         } catch (...) {
+            // The sample is guarded: any exception is a failed sample.
             result = false;
         }
     }

@@ -188,10 +188,11 @@ void FileMD5Text(const QString &FileName, QString &Text)
     Text.clear();
     if (!platform::files::pathExists(FileName))
         return;
+    // A file that exists but cannot be opened is the one refusal the digest raises.
     try {
         TMD5::HashFile(FileName, Text);
         return;
-    } catch (...) {
+    } catch (const EFOpenError &) {
         Text.clear();
     }
     // Retry on a private copy; the copy is removed on every path. A file that cannot be
@@ -217,7 +218,7 @@ void FileMD5Text(const QString &FileName, QString &Text)
         if (!copy.flush())
             return;
         TMD5::HashFile(copy.fileName(), Text);
-    } catch (...) {
+    } catch (const EFOpenError &) {
         Text.clear();
     }
 }

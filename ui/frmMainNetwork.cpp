@@ -43,7 +43,6 @@ enum : int { colName = 0, colType, colLocal, colRemote, colState, colPID, colPat
 // Whether a chart series is switched on in the legend.
 constexpr char kActiveProperty[] = "active";
 
-constexpr quint8 mrYes = 3;
 // The chart shows this many ticks.
 constexpr double kTrafficWindow = 200.0;
 constexpr int kChartHeight = 200;
@@ -376,13 +375,13 @@ void TNetworkPage::ConnectionCommand(quint8 Code)
     if (!item || m_Processes->IsSystemPID(item->ProcessID))
         return;
     if (m_Processes->IsCriticalProcess(item->ProcessPath)) {
-        TFormMessage::MessageBox(EndpointText(kCriticalRefused, item), QStringLiteral("禁止"), 4, 0);
+        TFormMessage::MessageBox(EndpointText(kCriticalRefused, item), QStringLiteral("禁止"), TMessageIcon::Ban, TMessageButtons::Ok);
         return;
     }
     const quint32 pid = item->ProcessID;
     const std::optional<quint64> started = item->ProcessStartTime;
     const QString name = item->ProcessName;
-    if (TFormMessage::MessageBox(EndpointText(kConfirmTerminate, item), QStringLiteral("警告"), 3, 2) != mrYes)
+    if (TFormMessage::MessageBox(EndpointText(kConfirmTerminate, item), QStringLiteral("警告"), TMessageIcon::Warning, TMessageButtons::YesNo) != TMessageResult::Yes)
         return;
     // The endpoint lists may have been rebuilt while the question was open: act only on the
     // process that was asked about.
@@ -390,7 +389,7 @@ void TNetworkPage::ConnectionCommand(quint8 Code)
     if (!item || item->ProcessID != pid || item->ProcessStartTime != started)
         return;
     if (!item->Terminate()) {
-        TFormMessage::MessageBox(QString::fromUtf16(kFailTerminate).arg(name).arg(pid), QStringLiteral("失败"), 5, 0);
+        TFormMessage::MessageBox(QString::fromUtf16(kFailTerminate).arg(name).arg(pid), QStringLiteral("失败"), TMessageIcon::Error, TMessageButtons::Ok);
         return;
     }
     // The process is gone: the panel no longer describes its endpoint.

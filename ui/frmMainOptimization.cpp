@@ -18,10 +18,6 @@
 
 namespace {
 
-// Answers of the message box.
-constexpr int mrCancel = 2;
-constexpr int mrYes = 3;
-constexpr int mrNo = 4;
 
 const char16_t kAskRestore[] = u"是否确定要将服务配置恢复到上一次备份的状态？";
 const char16_t kAskBackupInstead[] = u"没有以往的备份数据。是否现在执行一次备份？";
@@ -92,13 +88,13 @@ TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List, const Q
 {
     objOptimization = new TOptimization(this, DataDir);
     objOptimization->setObjectName(QStringLiteral("objOptimization"));
-    objOptimization->OnBackuppingServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, quint8 m) {
+    objOptimization->OnBackuppingServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, TServiceMode m) {
         objOptimizationBackuppingServices(s, c, t, n, m);
     };
-    objOptimization->OnRestoringServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, quint8 m) {
+    objOptimization->OnRestoringServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, TServiceMode m) {
         objOptimizationRestoringServices(s, c, t, n, m);
     };
-    objOptimization->OnOptimizingServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, quint8 m) {
+    objOptimization->OnOptimizingServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, TServiceMode m) {
         objOptimizationOptimizingServices(s, c, t, n, m);
     };
     connect(objOptimization, &TOptimization::JobEnded, this,
@@ -252,7 +248,7 @@ void TOptimizationPanel::ReportJobFailure(quint8 Mode)
         text = QString::fromUtf16(kFailBackup).arg(file);
     else if (Mode == TOptimizationThread::omRestore)
         text = QString::fromUtf16(kFailRestore).arg(file);
-    TFormMessage::MessageBox(text, QStringLiteral("失败"), 5, 0);
+    TFormMessage::MessageBox(text, QStringLiteral("失败"), TMessageIcon::Error, TMessageButtons::Ok);
 }
 
 void TOptimizationPanel::btnSvcOpti_BackupClick(QObject *)
@@ -264,14 +260,14 @@ void TOptimizationPanel::btnSvcOpti_RestoreClick(QObject *)
 {
     const QString title = QStringLiteral("询问");
     if (QFileInfo::exists(objOptimization->GetDefaultBackupFile())) {
-        if (TFormMessage::MessageBox(QString::fromUtf16(kAskRestore), title, 2, 2) != mrYes)
+        if (TFormMessage::MessageBox(QString::fromUtf16(kAskRestore), title, TMessageIcon::Question, TMessageButtons::YesNo) != TMessageResult::Yes)
             return;
         objOptimization->Restore(QString());
         pbSvcOpti_Progress->setValue(1);
         lblSvcOpti_Progress->setText(QString::fromUtf16(kRestoring));
         return;
     }
-    if (TFormMessage::MessageBox(QString::fromUtf16(kAskBackupInstead), title, 2, 2) != mrYes)
+    if (TFormMessage::MessageBox(QString::fromUtf16(kAskBackupInstead), title, TMessageIcon::Question, TMessageButtons::YesNo) != TMessageResult::Yes)
         return;
     StartBackup();
 }
@@ -281,15 +277,15 @@ void TOptimizationPanel::btnSvcOpti_OptimizeClick(QObject *)
     const int flags = SvcOptiCheckedFlags();
     bool afterBackup = false;
     if (!QFileInfo::exists(objOptimization->GetDefaultBackupFile())) {
-        const int answer = TFormMessage::MessageBox(QString::fromUtf16(kAskBackupFirst), QStringLiteral("注意"), 3, 3);
-        if (answer == mrYes) {
+        const TMessageResult answer = TFormMessage::MessageBox(QString::fromUtf16(kAskBackupFirst), QStringLiteral("注意"), TMessageIcon::Warning, TMessageButtons::YesNoCancel);
+        if (answer == TMessageResult::Yes) {
             // The optimisation waits for the backup it asked for: it starts when that job ends
             // (its end is queued to this thread, so it cannot pass before the wait is set).
             const bool wasBusy = objOptimization->Busy();
             if (!StartBackup())
                 return;
             afterBackup = !wasBusy;
-        } else if (answer != mrNo) {
+        } else if (answer != TMessageResult::No) {
             return; // "取消", the close button or Esc
         }
     }
@@ -317,7 +313,7 @@ void TOptimizationPanel::objOptimizationJobEnded(quint8 Mode, bool Succeeded)
 }
 
 void TOptimizationPanel::SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal,
-                                const QString &strServiceName, quint8 Mode, bool RefreshList)
+                                const QString &strServiceName, TServiceMode Mode, bool RefreshList)
 {
     // The panels' own visibility, whether or not the page shows at the moment.
     if (!pnlSvcOpti_Control->isHidden())
@@ -331,7 +327,7 @@ void TOptimizationPanel::SvcOptiProgress(const QString &Format, quint32 dwCurren
         pbSvcOpti_Progress->setMaximum(total);
     pbSvcOpti_Progress->setValue(current);
     QString mode;
-    StartModeText(Mode, mode);
+    StartModeText(quint8(Mode), mode);
     lblSvcOpti_Progress->setText(Format.arg(strServiceName, mode));
     if (dwCurrent == dwTotal) {
         pnlSvcOpti_Progress->hide();
@@ -342,7 +338,7 @@ void TOptimizationPanel::SvcOptiProgress(const QString &Format, quint32 dwCurren
 }
 
 void TOptimizationPanel::objOptimizationBackuppingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
-                                                  const QString &strServiceName, quint8 Mode)
+                                                  const QString &strServiceName, TServiceMode Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kBackingUpService), dwCurrent, dwTotal, strServiceName, Mode, false);
     // Lets the user follow a backup, which would otherwise be over in a blink.
@@ -350,13 +346,13 @@ void TOptimizationPanel::objOptimizationBackuppingServices(QObject *, quint32 dw
 }
 
 void TOptimizationPanel::objOptimizationRestoringServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
-                                                 const QString &strServiceName, quint8 Mode)
+                                                 const QString &strServiceName, TServiceMode Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kRestoringService), dwCurrent, dwTotal, strServiceName, Mode, true);
 }
 
 void TOptimizationPanel::objOptimizationOptimizingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
-                                                  const QString &strServiceName, quint8 Mode)
+                                                  const QString &strServiceName, TServiceMode Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kOptimizingService), dwCurrent, dwTotal, strServiceName, Mode, true);
 }

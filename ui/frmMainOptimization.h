@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sysinfo/Optimization.h"
 #include "ui/FormControls.h"
 #include "ui/PicButton.h"
 
@@ -45,11 +46,11 @@ public:
     void btnSvcOpti_RestoreClick(QObject *Sender);
     void btnSvcOpti_OptimizeClick(QObject *Sender);
     void objOptimizationBackuppingServices(QObject *Sender, quint32 dwCurrent, quint32 dwTotal,
-                                           const QString &strServiceName, quint8 Mode);
+                                           const QString &strServiceName, TServiceMode Mode);
     void objOptimizationRestoringServices(QObject *Sender, quint32 dwCurrent, quint32 dwTotal,
-                                          const QString &strServiceName, quint8 Mode);
+                                          const QString &strServiceName, TServiceMode Mode);
     void objOptimizationOptimizingServices(QObject *Sender, quint32 dwCurrent, quint32 dwTotal,
-                                           const QString &strServiceName, quint8 Mode);
+                                           const QString &strServiceName, TServiceMode Mode);
     // Mode: the job's kind (1 optimise, 2 back up, 3 restore); a failed job is reported.
     void objOptimizationJobEnded(quint8 Mode, bool Succeeded);
 
@@ -59,5 +60,5 @@ private:
     // A job that failed or was refused: the panel takes requests again and says so.
     void ReportJobFailure(quint8 Mode);
     void SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal, const QString &strServiceName,
-                         quint8 Mode, bool RefreshList);
+                         TServiceMode Mode, bool RefreshList);
 };

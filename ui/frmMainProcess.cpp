@@ -43,8 +43,6 @@ enum : quint8 {
     pcProperties = 8,
 };
 
-// Answers of the message box.
-constexpr quint8 mrYes = 3;
 
 // Columns of the process list.
 enum : int { colName = 0, colPID, colUser, colCPU, colWorkingSet, colPagefile, colPath };
@@ -97,14 +95,14 @@ QString ProcessText(const char16_t *Format, const TProcessItem *Item)
     return QString::fromUtf16(Format).arg(Item->Name).arg(Item->ProcessID);
 }
 
-quint8 Ask(const char16_t *Format, const TProcessItem *Item)
+TMessageResult Ask(const char16_t *Format, const TProcessItem *Item)
 {
-    return TFormMessage::MessageBox(ProcessText(Format, Item), QString::fromUtf16(kTitleWarning), 3, 2);
+    return TFormMessage::MessageBox(ProcessText(Format, Item), QString::fromUtf16(kTitleWarning), TMessageIcon::Warning, TMessageButtons::YesNo);
 }
 
 void ReportFailure(const char16_t *Format, const TProcessItem *Item)
 {
-    TFormMessage::MessageBox(ProcessText(Format, Item), QString::fromUtf16(kTitleFailure), 5, 0);
+    TFormMessage::MessageBox(ProcessText(Format, Item), QString::fromUtf16(kTitleFailure), TMessageIcon::Error, TMessageButtons::Ok);
 }
 
 // Memory cells: kilobytes, "N/A" for nothing (an empty cell where a new row waits for its tick).
@@ -358,23 +356,23 @@ void TProcessPage::SetDictionaryState(TProcessItem *Item)
 {
     if (!Item)
         return;
-    Item->UserData = 0;
+    Item->UserData = int(TDictState::Known);
     // A name that comes several times in one fill of the list is looked up once.
     if (m_Filling) {
         const auto known = m_NameStates.constFind(Item->Name);
         if (known != m_NameStates.cend()) {
-            Item->UserData = *known;
+            Item->UserData = int(*known);
             return;
         }
     }
     QString description;
     bool dangerous = false;
-    if (!LookupProcess(Item->Name, description, dangerous))
-        Item->UserData = 2;
-    else
-        Item->UserData = dangerous ? 1 : 0;
+    TDictState state = TDictState::NotInDictionary;
+    if (LookupProcess(Item->Name, description, dangerous))
+        state = dangerous ? TDictState::Dangerous : TDictState::Known;
+    Item->UserData = int(state);
     if (m_Filling)
-        m_NameStates.insert(Item->Name, Item->UserData);
+        m_NameStates.insert(Item->Name, state);
 }
 
 namespace {
@@ -383,7 +381,7 @@ namespace {
 class TFillScope
 {
 public:
-    TFillScope(bool &Filling, QHash<QString, int> &States) : m_Filling(Filling), m_States(States), m_Outer(!Filling)
+    TFillScope(bool &Filling, QHash<QString, TDictState> &States) : m_Filling(Filling), m_States(States), m_Outer(!Filling)
     {
         m_Filling = true;
     }
@@ -399,7 +397,7 @@ public:
 
 private:
     bool &m_Filling;
-    QHash<QString, int> &m_States;
+    QHash<QString, TDictState> &m_States;
     bool m_Outer;
 };
 
@@ -696,19 +694,18 @@ bool TProcessPage::lvProcessesCustomDrawItem(QObject *, int Index, QColor &FontC
     const TProcessItem *item = ItemOfRow(Index);
     if (!item)
         return false;
-    switch (item->UserData) {
-    case 0:
+    switch (TDictState(item->UserData)) {
+    case TDictState::Known:
         FontColor = QColor(0, 0, 0);
         return true;
-    case 1:
+    case TDictState::Dangerous:
         FontColor = QColor(0xFF, 0, 0);
         return true;
-    case 2:
+    case TDictState::NotInDictionary:
         FontColor = QColor(0, 0, 0xFF);
         return true;
-    default:
-        return false;
     }
+    return false;
 }
 
 // ---- mouse and keyboard ----------------------------------------------------------------------------
@@ -833,7 +830,7 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
         return;
 
     if (selected > 1) {
-        if (TFormMessage::MessageBox(QString::fromUtf16(kSeveralRows), QString::fromUtf16(kTitleWarning), 3, 2) != mrYes)
+        if (TFormMessage::MessageBox(QString::fromUtf16(kSeveralRows), QString::fromUtf16(kTitleWarning), TMessageIcon::Warning, TMessageButtons::YesNo) != TMessageResult::Yes)
             return;
         // Rows are looked up again: the list may have moved on while the question was open.
         for (int i = 0; i < lvProcesses->topLevelItemCount(); ++i) {
@@ -875,14 +872,14 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
     if (IsSystemPID(item->ProcessID))
         return;
     if (Command != pcLocation && Command != pcProperties && IsCriticalProcess(item->Path)) {
-        TFormMessage::MessageBox(ProcessText(kCriticalRefused, item), QString::fromUtf16(kTitleBan), 4, 0);
+        TFormMessage::MessageBox(ProcessText(kCriticalRefused, item), QString::fromUtf16(kTitleBan), TMessageIcon::Ban, TMessageButtons::Ok);
         return;
     }
 
     // While a question is open the tick goes on and may free the item: act only on the same one.
     const quint32 pid = item->ProcessID;
     auto confirmed = [this, pid, item](const char16_t *Format) {
-        return Ask(Format, item) == mrYes && objProcesses->ItemByPID(pid) == item;
+        return Ask(Format, item) == TMessageResult::Yes && objProcesses->ItemByPID(pid) == item;
     };
     switch (Command) {
     case pcTerminate:
@@ -1096,7 +1093,7 @@ void TProcessPage::btnNewProcessOkClick(QObject *Sender)
     if (text.trimmed().isEmpty())
         return;
     if (!objProcesses->CreateProcess(text))
-        TFormMessage::MessageBox(QString::fromUtf16(kFailNewProcess), QString::fromUtf16(kTitleFailure), 5, 0);
+        TFormMessage::MessageBox(QString::fromUtf16(kFailNewProcess), QString::fromUtf16(kTitleFailure), TMessageIcon::Error, TMessageButtons::Ok);
     if (!pnlNewProcess->isHidden())
         btnNewProcessClick(Sender);
 }

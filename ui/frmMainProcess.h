@@ -18,6 +18,10 @@ namespace platform::processes {
 class ProcessSource;
 }
 
+// What the dictionary says of a process, kept in its item's UserData and shown as the row's
+// colour: black, red, blue.
+enum class TDictState : int { Known = 0, Dangerous = 1, NotInDictionary = 2 };
+
 // A process row, with the values its CPU and memory cells show: a tick formats and writes a cell
 // only when its value moved.
 class TProcessRow : public TListRow
@@ -169,6 +173,6 @@ private:
     // Whether the rows' order may have changed for a sort by a column that ticks do not move.
     bool m_OrderDirty = true;
     // Within one fill of the list (a refresh pass, or the whole list): name -> dictionary state.
-    QHash<QString, int> m_NameStates;
+    QHash<QString, TDictState> m_NameStates;
     bool m_Filling = false;
 };

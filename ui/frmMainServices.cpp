@@ -23,12 +23,6 @@
 
 namespace {
 
-// Commands of the services page.
-enum : quint8 { scStart = 0, scStop, scPause, scResume, scRestart, scStartType };
-
-// Answers of the message box.
-constexpr quint8 mrNo = 4;
-
 // Columns of the service list.
 enum : int { colName = 0, colDisplayName, colState, colStartType, colCommandLine };
 
@@ -53,10 +47,6 @@ const char16_t kAskStop[] =
     u"停止服务可能将导致某些系统功能异常。是否确定要执行该操作？\r\r停止服务：%1\r\r服务描述：%2";
 const char16_t kTitleAsk[] = u"询问";
 
-constexpr quint8 StateStopped = 1;
-constexpr quint8 StateRunning = 4;
-constexpr quint8 StatePaused = 7;
-
 QPixmap ServicePicture(QStringView Name)
 {
     return PngPixmap(EmbeddedPng(u":/pictures/services/", Name));
@@ -75,26 +65,26 @@ TPicButton *ServiceButton(QWidget *Parent, const char *Name, const QString &Capt
     return b;
 }
 
-QString StateCell(quint8 State)
+QString StateCell(TServiceState State)
 {
     QString text;
-    ServiceStateText(State, text);
+    ServiceStateText(quint32(State), text);
     return text;
 }
 
-QString StartTypeCell(quint8 StartType)
+QString StartTypeCell(TServiceStartType StartType)
 {
     QString text;
-    StartTypeText(StartType, text);
+    StartTypeText(quint8(StartType), text);
     return text;
 }
 
-int RowImage(quint8 State)
+int RowImage(TServiceState State)
 {
     switch (State) {
-    case StateStopped:
+    case TServiceState::Stopped:
         return 1;
-    case StatePaused:
+    case TServiceState::Paused:
         return 2;
     default:
         return 0;
@@ -103,12 +93,12 @@ int RowImage(quint8 State)
 
 bool CanStop(const TServiceItem *Item)
 {
-    return Item->State != StateStopped && Item->AcceptsStop;
+    return Item->State != TServiceState::Stopped && Item->AcceptsStop;
 }
 
 bool CanPause(const TServiceItem *Item)
 {
-    return Item->State == StateRunning && Item->AcceptsPause;
+    return Item->State == TServiceState::Running && Item->AcceptsPause;
 }
 
 } // namespace
@@ -294,7 +284,7 @@ TServiceItem *TServicePage::SelectedService() const
 
 // ---- commands --------------------------------------------------------------------------------------
 
-void TServicePage::ServiceCommand(quint8 Code, quint8 StartType)
+void TServicePage::ServiceCommand(TServiceCommand Code, TServiceStartType StartType)
 {
     TServiceItem *item = SelectedService();
     if (!item)
@@ -315,16 +305,16 @@ void TServicePage::ServiceCommand(quint8 Code, quint8 StartType)
     };
 
     switch (Code) {
-    case scStart:
-        if (item->State != StateStopped)
+    case TServiceCommand::Start:
+        if (item->State != TServiceState::Stopped)
             return;
-        if (item->StartType == 4)
-            item->SetStartType(3);
+        if (item->StartType == TServiceStartType::Disabled)
+            item->SetStartType(TServiceStartType::Manual);
         run(kWaitStart, kFailStart, [&] { return item->Start(wait); });
         break;
-    case scStop: {
+    case TServiceCommand::Stop: {
         const QString text = QString::fromUtf16(kAskStop).arg(name, item->Description);
-        if (TFormMessage::MessageBox(text, QString::fromUtf16(kTitleAsk), 2, 2) == mrNo)
+        if (TFormMessage::MessageBox(text, QString::fromUtf16(kTitleAsk), TMessageIcon::Question, TMessageButtons::YesNo) == TMessageResult::No)
             return;
         // The list may have been reloaded while the question was open.
         item = SelectedService();
@@ -334,22 +324,22 @@ void TServicePage::ServiceCommand(quint8 Code, quint8 StartType)
         run(kWaitStop, kFailStop, [&] { return item->Stop(wait); });
         break;
     }
-    case scPause:
+    case TServiceCommand::Pause:
         if (!CanPause(item))
             return;
         run(kWaitPause, kFailPause, [&] { return item->Pause(wait); });
         break;
-    case scResume:
-        if (item->State != StatePaused)
+    case TServiceCommand::Resume:
+        if (item->State != TServiceState::Paused)
             return;
         run(kWaitResume, kFailResume, [&] { return item->Resume(wait); });
         break;
-    case scRestart:
+    case TServiceCommand::Restart:
         if (!CanStop(item))
             return;
         run(kWaitRestart, kFailRestart, [&] { return item->Restart(wait); });
         break;
-    case scStartType:
+    case TServiceCommand::SetStartType:
         if (item->StartType == StartType)
             return;
         if (!item->ChangeStartType(StartType))
@@ -378,7 +368,7 @@ void TServicePage::UpdateServiceButtons()
         Button->SetCaption(Caption);
         Button->OnClick = std::move(Click);
     };
-    if (item && item->State == StateStopped)
+    if (item && item->State == TServiceState::Stopped)
         on(btnStartService, QStringLiteral("启动"), [this](QObject *) { mniService_StartClick(mniService_Start); });
     else if (item && CanStop(item))
         on(btnStartService, QStringLiteral("停止"), [this](QObject *) { mniService_StopClick(mniService_Stop); });
@@ -386,7 +376,7 @@ void TServicePage::UpdateServiceButtons()
         off(btnStartService);
     if (item && CanPause(item))
         on(btnPauseService, QStringLiteral("暂停"), [this](QObject *) { mniService_PauseClick(mniService_Pause); });
-    else if (item && item->State == StatePaused)
+    else if (item && item->State == TServiceState::Paused)
         on(btnPauseService, QStringLiteral("恢复"), [this](QObject *) { mniService_ResumeClick(mniService_Resume); });
     else
         off(btnPauseService);
@@ -394,42 +384,42 @@ void TServicePage::UpdateServiceButtons()
 
 void TServicePage::mniService_StartClick(QObject *)
 {
-    ServiceCommand(scStart);
+    ServiceCommand(TServiceCommand::Start);
 }
 
 void TServicePage::mniService_StopClick(QObject *)
 {
-    ServiceCommand(scStop);
+    ServiceCommand(TServiceCommand::Stop);
 }
 
 void TServicePage::mniService_PauseClick(QObject *)
 {
-    ServiceCommand(scPause);
+    ServiceCommand(TServiceCommand::Pause);
 }
 
 void TServicePage::mniService_ResumeClick(QObject *)
 {
-    ServiceCommand(scResume);
+    ServiceCommand(TServiceCommand::Resume);
 }
 
 void TServicePage::mniService_RestartClick(QObject *)
 {
-    ServiceCommand(scRestart);
+    ServiceCommand(TServiceCommand::Restart);
 }
 
 void TServicePage::mniService_StartupType_AutomaticClick(QObject *)
 {
-    ServiceCommand(scStartType, 2);
+    ServiceCommand(TServiceCommand::SetStartType, TServiceStartType::Automatic);
 }
 
 void TServicePage::mniService_StartupType_ManualClick(QObject *)
 {
-    ServiceCommand(scStartType, 3);
+    ServiceCommand(TServiceCommand::SetStartType, TServiceStartType::Manual);
 }
 
 void TServicePage::mniService_StartupType_DisabledClick(QObject *)
 {
-    ServiceCommand(scStartType, 4);
+    ServiceCommand(TServiceCommand::SetStartType, TServiceStartType::Disabled);
 }
 
 void TServicePage::pmServicePopup(QObject *)
@@ -437,10 +427,10 @@ void TServicePage::pmServicePopup(QObject *)
     const TServiceItem *item = SelectedService();
     if (!item)
         return; // the items keep their last state
-    mniService_Start->setEnabled(item->State == StateStopped);
+    mniService_Start->setEnabled(item->State == TServiceState::Stopped);
     mniService_Stop->setEnabled(CanStop(item));
     mniService_Pause->setEnabled(CanPause(item));
-    mniService_Resume->setEnabled(item->State == StatePaused);
+    mniService_Resume->setEnabled(item->State == TServiceState::Paused);
     mniService_Restart->setEnabled(CanStop(item));
 }
 
@@ -450,13 +440,13 @@ void TServicePage::mniService_StartupTypeClick(QObject *)
     if (!item)
         return;
     switch (item->StartType) {
-    case 2:
+    case TServiceStartType::Automatic:
         mniService_StartupType_Automatic->setChecked(true);
         break;
-    case 3:
+    case TServiceStartType::Manual:
         mniService_StartupType_Manual->setChecked(true);
         break;
-    case 4:
+    case TServiceStartType::Disabled:
         mniService_StartupType_Disabled->setChecked(true);
         break;
     default:
@@ -594,9 +584,9 @@ bool TServicePage::AddDetails(TDetailsPanel &Panel)
     Panel.AddDetailLine(QStringLiteral("命令行"), item->BinaryPath, true);
     Panel.AddDetailLine(QStringLiteral("宿主进程 ID"),
                         item->ProcessID == 0 ? QStringLiteral("N/A") : QString::number(item->ProcessID), true);
-    ServiceStateText(item->State, text);
+    ServiceStateText(quint32(item->State), text);
     Panel.AddDetailLine(QStringLiteral("当前状态"), text, true);
-    StartTypeText(item->StartType, text);
+    StartTypeText(quint8(item->StartType), text);
     Panel.AddDetailLine(QStringLiteral("启动类型"), text, true);
     ServiceTypeText(item->ServiceType, text);
     Panel.AddDetailLine(QStringLiteral("服务类型"), text, true);

@@ -3,6 +3,7 @@
 #include "ui/FormControls.h"
 #include "ui/PicButton.h"
 #include "ui/frmMainListPage.h"
+#include "sysinfo/Services.h"
 #include "ui/frmMainOptimization.h"
 
 #include <QIcon>
@@ -13,8 +14,8 @@
 class QAction;
 class QActionGroup;
 class QMenu;
-class TServices;
-class TServiceItem;
+// The commands of the services page; only setting the start type reads a start type.
+enum class TServiceCommand : quint8 { Start = 0, Stop = 1, Pause = 2, Resume = 3, Restart = 4, SetStartType = 5 };
 
 // The services page: the service list with its state buttons and context menu, the service
 // commands and the optimisation panel below the list.
@@ -50,8 +51,7 @@ public:
     void FillServiceList();
     void RefreshServiceList();
     TServiceItem *SelectedService() const;
-    // Codes 0 start, 1 stop, 2 pause, 3 resume, 4 restart, 5 set the start type (read only by 5).
-    void ServiceCommand(quint8 Code, quint8 StartType = 0);
+    void ServiceCommand(TServiceCommand Code, TServiceStartType StartType = {});
     void UpdateServiceButtons();
 
     void lvServicesSelectItem(QObject *Sender, QTreeWidgetItem *Item, bool Selected);

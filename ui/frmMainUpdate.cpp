@@ -225,12 +225,12 @@ bool TUpdateCheck::CheckUpdate()
             ini.value(QStringLiteral("VERSION"), QStringLiteral("DB"), kNoDictVersion).left(kMaxValueLength);
 
         if (IsNewerVersion(app, ProgramVersionText(), QLatin1Char('.'), 4)) {
-            const quint8 answer = TFormMessage::MessageBox(
+            const TMessageResult answer = TFormMessage::MessageBox(
                 QStringLiteral("已发现新版本 Taskvane v%1，建议下载更新。是否立即打开下载页面？").arg(app),
-                QStringLiteral("信息"), 1, 2);
-            if (answer == 3 && !UiHooks().OpenUrl(UpdateURL(kDownloadPage)))
+                QStringLiteral("信息"), TMessageIcon::Information, TMessageButtons::YesNo);
+            if (answer == TMessageResult::Yes && !UiHooks().OpenUrl(UpdateURL(kDownloadPage)))
                 TFormMessage::MessageBox(QStringLiteral("打开下载页面操作失败！\r\r%1").arg(UpdateURL(kDownloadPage)),
-                                         QStringLiteral("失败"), 5, 0);
+                                         QStringLiteral("失败"), TMessageIcon::Error, TMessageButtons::Ok);
         }
 
         // Compared with the dictionary in use, the user's copy or the shipped one.

@@ -106,16 +106,17 @@ qreal LayOutText(QTextLayout &Layout, const QString &Text, const QFont &Font, in
 }
 
 // Result code of each button by button set; 0 where the set has no code.
-quint8 CodeOf(int Button, quint8 Set)
+TMessageResult CodeOf(int Button, TMessageButtons Set)
 {
-    static constexpr quint8 Codes[4][4] = {
+    using R = TMessageResult;
+    static constexpr TMessageResult Codes[4][4] = {
         // btnButton1, btnButton2, btnButton3, btnClose
-        {1, 0, 0, 2},
-        {1, 2, 0, 2},
-        {3, 4, 0, 4},
-        {3, 4, 2, 2},
+        {R::Ok, R::None, R::None, R::Cancel},
+        {R::Ok, R::Cancel, R::None, R::Cancel},
+        {R::Yes, R::No, R::None, R::No},
+        {R::Yes, R::No, R::Cancel, R::Cancel},
     };
-    return Set < 4 ? Codes[Set][Button] : 0;
+    return quint8(Set) < 4 ? Codes[quint8(Set)][Button] : R::None;
 }
 
 } // namespace
@@ -243,11 +244,12 @@ TFormMessage::TFormMessage(QWidget *Parent) : QDialog(Parent)
 
 TFormMessage::~TFormMessage() = default;
 
-quint8 TFormMessage::MessageBox(const QString &Text, const QString &Title, quint8 IconKind, quint8 ButtonSet)
+TMessageResult TFormMessage::MessageBox(const QString &Text, const QString &Title, TMessageIcon IconKind,
+                                        TMessageButtons ButtonSet)
 {
     // Without a widget application there is no form to show.
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
-        return 0;
+        return TMessageResult::None;
     // Each call has its own form, freed when the call ends.
     auto Form = std::make_unique<TFormMessage>();
     Form->lblTitle->setText(Title);
@@ -282,15 +284,15 @@ void TFormMessage::FormShow()
     TImage *Shown = nullptr;
     bool Sound = true;
     switch (FIconKind) {
-    case 0: Shown = nullptr; break;
-    case 1: Shown = imgIcon_Information; break;
-    case 2: Shown = imgIcon_Question; break;
-    case 3: Shown = imgIcon_Warning; break;
-    case 4: Shown = imgIcon_Ban; break;
-    case 5: Shown = imgIcon_Error; break;
+    case TMessageIcon::None: Shown = nullptr; break;
+    case TMessageIcon::Information: Shown = imgIcon_Information; break;
+    case TMessageIcon::Question: Shown = imgIcon_Question; break;
+    case TMessageIcon::Warning: Shown = imgIcon_Warning; break;
+    case TMessageIcon::Ban: Shown = imgIcon_Ban; break;
+    case TMessageIcon::Error: Shown = imgIcon_Error; break;
     default: Sound = false; break;
     }
-    const int TextLeft = FIconKind == 0 ? 30 : imgIcon_Information->width() + 40;
+    const int TextLeft = FIconKind == TMessageIcon::None ? 30 : imgIcon_Information->width() + 40;
     const int TextWidth = width() - TextLeft - 30;
     if (Shown)
         Shown->show();
@@ -312,10 +314,10 @@ void TFormMessage::FormShow()
     };
     std::vector<TPlace> Places;
     switch (FButtonSet) {
-    case 0: Places = {{btnButton1, 120, u"确认"}}; break;
-    case 1: Places = {{btnButton1, 70, u"确认"}, {btnButton2, 170, u"取消"}}; break;
-    case 2: Places = {{btnButton1, 70, u"是"}, {btnButton2, 170, u"否"}}; break;
-    case 3: Places = {{btnButton1, 24, u"是"}, {btnButton2, 120, u"否"}, {btnButton3, 216, u"取消"}}; break;
+    case TMessageButtons::Ok: Places = {{btnButton1, 120, u"确认"}}; break;
+    case TMessageButtons::OkCancel: Places = {{btnButton1, 70, u"确认"}, {btnButton2, 170, u"取消"}}; break;
+    case TMessageButtons::YesNo: Places = {{btnButton1, 70, u"是"}, {btnButton2, 170, u"否"}}; break;
+    case TMessageButtons::YesNoCancel: Places = {{btnButton1, 24, u"是"}, {btnButton2, 120, u"否"}, {btnButton3, 216, u"取消"}}; break;
     default: break;
     }
     for (TPicButton *B : {btnButton1, btnButton2, btnButton3})
@@ -336,7 +338,7 @@ void TFormMessage::FormKeyPress(quint16 &Key)
     if (Key == 13) {
         btnButton1Click();
     } else if (Key == 27) {
-        if (FButtonSet == 3)
+        if (FButtonSet == TMessageButtons::YesNoCancel)
             btnButton3Click();
         else
             btnButton2Click();
@@ -345,8 +347,8 @@ void TFormMessage::FormKeyPress(quint16 &Key)
 
 void TFormMessage::CloseWithResult(int Button)
 {
-    const quint8 Code = CodeOf(Button, FButtonSet);
-    if (Code != 0)
+    const TMessageResult Code = CodeOf(Button, FButtonSet);
+    if (Code != TMessageResult::None)
         FResult = Code;
     FClosedByButton = true;
     close();

@@ -32,6 +32,13 @@ protected:
     void paintEvent(QPaintEvent *Event) override;
 };
 
+// The message box's icon kinds, button sets and answers.
+enum class TMessageIcon : quint8 { None = 0, Information = 1, Question = 2, Warning = 3, Ban = 4, Error = 5 };
+// "确认"; "确认"/"取消"; "是"/"否"; "是"/"否"/"取消".
+enum class TMessageButtons : quint8 { Ok = 0, OkCancel = 1, YesNo = 2, YesNoCancel = 3 };
+// The code of the button that ended the box; None for Esc in a one-button box.
+enum class TMessageResult : quint8 { None = 0, Ok = 1, Cancel = 2, Yes = 3, No = 4 };
+
 // The borderless message box of the program. Every confirmation, refusal,
 // warning and failure report goes through TFormMessage::MessageBox.
 class TFormMessage : public QDialog
@@ -41,20 +48,19 @@ public:
     explicit TFormMessage(QWidget *Parent = nullptr);
     ~TFormMessage() override;
 
-    // Shows a message modally and returns the code of the button that ended it:
-    // 1 "确认", 2 "取消" or closed, 3 "是", 4 "否", 0 for Esc in a one-button box.
-    // Icon kinds: 0 none, 1 information, 2 question, 3 warning, 4 ban, 5 error.
-    // Button sets: 0 "确认"; 1 "确认"/"取消"; 2 "是"/"否"; 3 "是"/"否"/"取消".
-    // A blank title shows the application title. "\r" in the text breaks a line.
-    static quint8 MessageBox(const QString &Text, const QString &Title, quint8 IconKind, quint8 ButtonSet);
+    // Shows a message modally and returns the code of the button that ended it; closing the box
+    // answers "取消", or "否" for the yes/no set. A blank title shows the application title. "\r"
+    // in the text breaks a line.
+    static TMessageResult MessageBox(const QString &Text, const QString &Title, TMessageIcon IconKind,
+                                     TMessageButtons ButtonSet);
 
-    quint8 IconKind() const { return FIconKind; }
-    quint8 ButtonSet() const { return FButtonSet; }
-    quint8 Result() const { return FResult; }
+    TMessageIcon IconKind() const { return FIconKind; }
+    TMessageButtons ButtonSet() const { return FButtonSet; }
+    TMessageResult Result() const { return FResult; }
     bool LayoutPending() const { return FLayoutPending; }
 
-    void SetIconKind(quint8 Kind) { FIconKind = Kind; }
-    void SetButtonSet(quint8 Set) { FButtonSet = Set; }
+    void SetIconKind(TMessageIcon Kind) { FIconKind = Kind; }
+    void SetButtonSet(TMessageButtons Set) { FButtonSet = Set; }
 
     // Frame pictures.
     TImage *imgBorder_TopLeft = nullptr;
@@ -111,9 +117,9 @@ private:
     QScreen *TargetScreen() const;
 
     bool FLayoutPending = false;
-    quint8 FIconKind = 0;
-    quint8 FButtonSet = 0;
-    quint8 FResult = 0;
+    TMessageIcon FIconKind = TMessageIcon::None;
+    TMessageButtons FButtonSet = TMessageButtons::Ok;
+    TMessageResult FResult = TMessageResult::None;
     bool FClosedByButton = false;
     TFrameDrag FDrag;
     QSize Shaped;

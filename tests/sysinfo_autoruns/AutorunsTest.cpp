@@ -77,8 +77,8 @@ TEST_F(Autoruns, ListsBothFoldersTheRunKeysAndTheBackupInScanOrder)
     const TAutorunItem *gone = list.GetItem(0);
     EXPECT_EQ(gone->Command, QStringLiteral("\"/nonexistent/prog\" --x"));
     EXPECT_EQ(gone->Location, env.UserDir());
-    EXPECT_EQ(gone->UserType, 1);
-    EXPECT_EQ(gone->RunType, 1);
+    EXPECT_EQ(gone->UserType, TAutorunUserType::CurrentUser);
+    EXPECT_EQ(gone->RunType, TAutorunRunType::StartupFolder);
     EXPECT_TRUE(gone->Active);
     EXPECT_TRUE(gone->FileMissing);
 
@@ -87,27 +87,27 @@ TEST_F(Autoruns, ListsBothFoldersTheRunKeysAndTheBackupInScanOrder)
     EXPECT_FALSE(tool->FileMissing);
 
     const TAutorunItem *common = list.GetItem(2);
-    EXPECT_EQ(common->UserType, 2);
+    EXPECT_EQ(common->UserType, TAutorunUserType::AllUsers);
     EXPECT_EQ(common->Location, env.AllUsersDir());
 
     const TAutorunItem *agent = list.GetItem(3);
     EXPECT_EQ(agent->Command, QStringLiteral("/bin/sh -c 'sleep 1'"));
     EXPECT_EQ(agent->Location, autotest::kUserRun);
-    EXPECT_EQ(agent->UserType, 1);
-    EXPECT_EQ(agent->RunType, 2);
+    EXPECT_EQ(agent->UserType, TAutorunUserType::CurrentUser);
+    EXPECT_EQ(agent->RunType, TAutorunRunType::Run);
     EXPECT_FALSE(agent->FileMissing);
     EXPECT_EQ(list.GetItem(4)->Location, autotest::kMachineRun);
-    EXPECT_EQ(list.GetItem(4)->UserType, 2);
+    EXPECT_EQ(list.GetItem(4)->UserType, TAutorunUserType::AllUsers);
     EXPECT_TRUE(list.GetItem(5)->FileMissing);
-    EXPECT_EQ(list.GetItem(5)->RunType, 3);
-    EXPECT_EQ(list.GetItem(6)->RunType, 5);
+    EXPECT_EQ(list.GetItem(5)->RunType, TAutorunRunType::RunOnce);
+    EXPECT_EQ(list.GetItem(6)->RunType, TAutorunRunType::RunServicesOnce);
     EXPECT_EQ(list.GetItem(6)->Location, autotest::kMachineRunServicesOnce);
 
     const TAutorunItem *old = list.GetItem(7);
     EXPECT_FALSE(old->Active);
     EXPECT_EQ(old->Command, QStringLiteral("/bin/true -q"));
-    EXPECT_EQ(old->UserType, 2);
-    EXPECT_EQ(old->RunType, 3);
+    EXPECT_EQ(old->UserType, TAutorunUserType::AllUsers);
+    EXPECT_EQ(old->RunType, TAutorunRunType::RunOnce);
     EXPECT_EQ(old->Location,
               QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce"));
     EXPECT_FALSE(old->FileMissing);
@@ -276,12 +276,12 @@ TEST_F(Autoruns, HandWrittenSectionsAreListedAndDeletedFromTheirOwnSection)
     list.Refresh();
     ASSERT_EQ(Names(), (QStringList{"abc(off)", "bare(off)", "(off)"}));
     const TAutorunItem *abc = list.GetItem(0);
-    EXPECT_EQ(abc->UserType, 1);
-    EXPECT_EQ(abc->RunType, 2);
+    EXPECT_EQ(abc->UserType, TAutorunUserType::CurrentUser);
+    EXPECT_EQ(abc->RunType, TAutorunRunType::Run);
     EXPECT_EQ(abc->Location, autotest::kUserRun);
     const TAutorunItem *bare = list.GetItem(1);
-    EXPECT_EQ(bare->UserType, 0);
-    EXPECT_EQ(bare->RunType, 0);
+    EXPECT_EQ(bare->UserType, TAutorunUserType{});
+    EXPECT_EQ(bare->RunType, TAutorunRunType{});
     EXPECT_TRUE(bare->Location.isEmpty());
     EXPECT_FALSE(list.Enable(1)); // no place to go back to
     EXPECT_TRUE(Backup().hasSection("R_bare"));

@@ -73,9 +73,9 @@ TEST_F(EntryRules, HiddenEntriesCountAsDeletedAndUserEntriesHideAllUsersOnes)
     list.Refresh();
     EXPECT_EQ(Names(), (QStringList{"shared", "shown", "plain"}));
     const TAutorunItem *shared = list.GetItem(Find("shared"));
-    EXPECT_EQ(shared->UserType, 1);
+    EXPECT_EQ(shared->UserType, TAutorunUserType::CurrentUser);
     EXPECT_EQ(shared->Command, QStringLiteral("\"/bin/true\" --user"));
-    EXPECT_EQ(list.GetItem(Find("plain"))->UserType, 2);
+    EXPECT_EQ(list.GetItem(Find("plain"))->UserType, TAutorunUserType::AllUsers);
 }
 
 TEST_F(EntryRules, ProgramsNamedWithoutADirectoryAreLookedUpOnThePath)

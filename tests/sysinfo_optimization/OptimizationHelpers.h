@@ -37,7 +37,7 @@ struct Recorder
     {
         auto make = [this, &O](char Kind) {
             return [this, &O, Kind](QObject *Sender, quint32 Cur, quint32 Total, const QString &Name, TServiceMode Mode) {
-                Event e{Kind, Cur, Total, Name, Mode, QThread::currentThread() == qApp->thread(), O.Busy()};
+                Event e{Kind, Cur, Total, Name, quint8(Mode), QThread::currentThread() == qApp->thread(), O.Busy()};
                 EXPECT_EQ(Sender, &O);
                 Events.push_back(e);
                 if (During)

@@ -57,8 +57,8 @@ TEST(OptimizationTable, RunHas81StepsInOrderWithFixedRowsLast)
     ASSERT_EQ(clear.size(), 81);
     ASSERT_EQ(set.size(), 81);
     for (int i = 1; i <= 15; ++i) {
-        EXPECT_EQ(clear.at(i - 1).StartType, 3) << i;
-        EXPECT_EQ(set.at(i - 1).StartType, 2) << i;
+        EXPECT_EQ(clear.at(i - 1).StartType, TServiceMode::Manual) << i;
+        EXPECT_EQ(set.at(i - 1).StartType, TServiceMode::Automatic) << i;
     }
     for (int i = 16; i <= 81; ++i) {
         EXPECT_EQ(clear.at(i - 1).StartType, set.at(i - 1).StartType) << i;
@@ -67,12 +67,12 @@ TEST(OptimizationTable, RunHas81StepsInOrderWithFixedRowsLast)
     EXPECT_EQ(StepName(clear, 1), "wuauserv");
     EXPECT_EQ(StepName(clear, 15), "UPS");
     EXPECT_EQ(StepName(clear, 16), "Alerter");
-    EXPECT_EQ(clear.at(15).StartType, 4);
+    EXPECT_EQ(clear.at(15).StartType, TServiceMode::Disabled);
     EXPECT_EQ(StepName(clear, 30), "FastUserSwitchingCompatibility");
     EXPECT_EQ(StepName(clear, 69), "TermService");
-    EXPECT_EQ(clear.at(68).StartType, 3);
+    EXPECT_EQ(clear.at(68).StartType, TServiceMode::Manual);
     EXPECT_EQ(StepName(clear, 81), "lanmanworkstation");
-    EXPECT_EQ(clear.at(80).StartType, 2);
+    EXPECT_EQ(clear.at(80).StartType, TServiceMode::Automatic);
     // The two services of both parts end disabled whatever the flag: their fixed row comes later.
     for (const char *name : {"RDSessMgr", "RemoteAccess"}) {
         int last = -1;
@@ -80,11 +80,11 @@ TEST(OptimizationTable, RunHas81StepsInOrderWithFixedRowsLast)
             if (set.at(i).Name == QByteArray(name))
                 last = i;
         ASSERT_GE(last, 15) << name;
-        EXPECT_EQ(set.at(last).StartType, 4) << name;
+        EXPECT_EQ(set.at(last).StartType, TServiceMode::Disabled) << name;
     }
     int counts[5] = {};
     for (const auto &s : clear.mid(15))
-        ++counts[s.StartType];
+        ++counts[int(s.StartType)];
     EXPECT_EQ(counts[2] + counts[3] + counts[4], 66);
     EXPECT_EQ(counts[0] + counts[1], 0);
 }
@@ -107,7 +107,7 @@ TEST(OptimizationTable, EachFlagGovernsItsOwnServices)
         for (int i = 0; i < 81; ++i)
             if (one.at(i).StartType != clear.at(i).StartType) {
                 EXPECT_LT(i, 15);
-                EXPECT_EQ(one.at(i).StartType, 2);
+                EXPECT_EQ(one.at(i).StartType, TServiceMode::Automatic);
                 changed << QString::fromLatin1(one.at(i).Name);
             }
         EXPECT_EQ(changed, governed[flag]) << flag;
@@ -147,7 +147,7 @@ TEST_F(OptimizationJob, OptimizeReportsEveryStepOnTheOwnersThread)
         EXPECT_EQ(e.Total, 81u);
         // A missing service still gets its event, with the start type that was to be applied.
         EXPECT_EQ(e.Name, QString::fromLatin1(steps.at(i).Name));
-        EXPECT_EQ(e.Mode, steps.at(i).StartType);
+        EXPECT_EQ(e.Mode, quint8(steps.at(i).StartType));
         EXPECT_TRUE(e.OnMainThread);
         EXPECT_TRUE(e.BusyDuringEvent);
     }

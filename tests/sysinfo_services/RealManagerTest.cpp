@@ -39,7 +39,7 @@ protected:
         // Each test begins with the two units it changes stopped and started on demand only.
         for (const char *name : {"tv-dep", "tv-base"}) {
             ASSERT_TRUE(TServiceHelper::Stop(QLatin1String(name), kNoLimit)) << name;
-            ASSERT_TRUE(TServiceHelper::SetStartType(QLatin1String(name), 3)) << name;
+            ASSERT_TRUE(TServiceHelper::SetStartType(QLatin1String(name), TServiceStartType::Manual)) << name;
         }
     }
 
@@ -91,7 +91,7 @@ TEST_F(RealManager, ListsServicesWithStatesStartTypesAndDependencies)
 
     const TServiceItem *statics = list.ItemByName("tv-static");
     EXPECT_EQ(statics->DisplayName, "Taskvane test static");
-    EXPECT_EQ(statics->State, 4);
+    EXPECT_EQ(statics->State, TServiceState::Running);
     EXPECT_NE(statics->ProcessID, 0u);
     EXPECT_TRUE(statics->BinaryPath.contains("sleep"));
     EXPECT_EQ(statics->Account, "root");
@@ -99,46 +99,46 @@ TEST_F(RealManager, ListsServicesWithStatesStartTypesAndDependencies)
     EXPECT_TRUE(statics->AcceptsPause);
     // Units that report "manual" without their start type being settable.
     for (const char *name : {"tv-static", "tv-indirect", "tv-generated", "dbus"}) {
-        EXPECT_EQ(list.ItemByName(QLatin1String(name))->StartType, 3) << name;
+        EXPECT_EQ(list.ItemByName(QLatin1String(name))->StartType, TServiceStartType::Manual) << name;
         EXPECT_FALSE(list.ItemByName(QLatin1String(name))->StartTypeSettable) << name;
     }
     const TServiceItem *base = list.ItemByName("tv-base");
-    EXPECT_EQ(base->StartType, 3);
+    EXPECT_EQ(base->StartType, TServiceStartType::Manual);
     EXPECT_TRUE(base->StartTypeSettable);
-    EXPECT_TRUE(base->Dependents->contains("tv-dep"));
-    EXPECT_TRUE(list.ItemByName("tv-dep")->Dependencies->contains("tv-base"));
+    EXPECT_TRUE(base->Dependents.contains("tv-dep"));
+    EXPECT_TRUE(list.ItemByName("tv-dep")->Dependencies.contains("tv-base"));
 }
 
 TEST_F(RealManager, StartStopWithDependentsPauseAndContinue)
 {
     // Starting the dependent starts what it requires.
     ASSERT_TRUE(TServiceHelper::Start("tv-dep", kNoLimit));
-    EXPECT_EQ(Read("tv-base")->State, 4);
-    EXPECT_EQ(Read("tv-dep")->State, 4);
+    EXPECT_EQ(Read("tv-base")->State, TServiceState::Running);
+    EXPECT_EQ(Read("tv-dep")->State, TServiceState::Running);
 
     // Stopping the base stops its running dependent too.
     const auto item = Read("tv-base");
     TServiceItem &base = *item;
     ASSERT_TRUE(base.Stop(kNoLimit));
-    EXPECT_EQ(base.State, 1);
+    EXPECT_EQ(base.State, TServiceState::Stopped);
     EXPECT_EQ(base.ProcessID, 0u);
-    EXPECT_EQ(Read("tv-dep")->State, 1);
+    EXPECT_EQ(Read("tv-dep")->State, TServiceState::Stopped);
 
     // Pausing freezes the unit's processes; continuing thaws them.
     ASSERT_TRUE(base.Start(kNoLimit));
     ASSERT_TRUE(TServiceHelper::Start("tv-dep", kNoLimit));
     const quint32 pid = base.ProcessID;
     ASSERT_TRUE(base.Pause(kNoLimit));
-    EXPECT_EQ(base.State, 7);
+    EXPECT_EQ(base.State, TServiceState::Paused);
     EXPECT_TRUE(Frozen("tv-base.service"));
-    EXPECT_EQ(Read("tv-dep")->State, 1) << "pausing stops the active dependents first";
+    EXPECT_EQ(Read("tv-dep")->State, TServiceState::Stopped) << "pausing stops the active dependents first";
     ASSERT_TRUE(base.Resume(kNoLimit));
-    EXPECT_EQ(base.State, 4);
+    EXPECT_EQ(base.State, TServiceState::Running);
     EXPECT_FALSE(Frozen("tv-base.service"));
     EXPECT_EQ(base.ProcessID, pid);
 
     ASSERT_TRUE(base.Restart(kNoLimit));
-    EXPECT_EQ(base.State, 4);
+    EXPECT_EQ(base.State, TServiceState::Running);
     EXPECT_NE(base.ProcessID, pid);
     ASSERT_TRUE(base.Stop(kNoLimit));
 }
@@ -147,18 +147,18 @@ TEST_F(RealManager, StartTypeRoundTrip)
 {
     const auto item = Read("tv-base");
     TServiceItem &base = *item;
-    ASSERT_TRUE(base.ChangeStartType(2));
-    EXPECT_EQ(base.StartType, 2);
+    ASSERT_TRUE(base.ChangeStartType(TServiceStartType::Automatic));
+    EXPECT_EQ(base.StartType, TServiceStartType::Automatic);
     EXPECT_TRUE(QFileInfo(manager->configUnitDir() + "/taskvane-test.target.wants/tv-base.service").isSymLink());
 
-    ASSERT_TRUE(base.ChangeStartType(4));
-    EXPECT_EQ(base.StartType, 4);
+    ASSERT_TRUE(base.ChangeStartType(TServiceStartType::Disabled));
+    EXPECT_EQ(base.StartType, TServiceStartType::Disabled);
     EXPECT_EQ(QFileInfo(manager->configUnitDir() + "/tv-base.service").symLinkTarget(), "/dev/null");
     EXPECT_FALSE(base.Start(kNoLimit)) << "a masked unit does not start";
-    EXPECT_EQ(base.State, 1);
+    EXPECT_EQ(base.State, TServiceState::Stopped);
 
-    ASSERT_TRUE(base.ChangeStartType(3));
-    EXPECT_EQ(base.StartType, 3);
+    ASSERT_TRUE(base.ChangeStartType(TServiceStartType::Manual));
+    EXPECT_EQ(base.StartType, TServiceStartType::Manual);
     EXPECT_FALSE(QFileInfo::exists(manager->configUnitDir() + "/tv-base.service"));
     EXPECT_FALSE(QFileInfo::exists(manager->configUnitDir() + "/taskvane-test.target.wants/tv-base.service"));
     EXPECT_TRUE(base.Start(kNoLimit));
@@ -167,17 +167,17 @@ TEST_F(RealManager, StartTypeRoundTrip)
     // A unit without install information cannot start automatically: no false success.
     const auto staticItem = Read("tv-static");
     TServiceItem &statics = *staticItem;
-    EXPECT_FALSE(statics.ChangeStartType(2));
-    EXPECT_EQ(statics.StartType, 3);
+    EXPECT_FALSE(statics.ChangeStartType(TServiceStartType::Automatic));
+    EXPECT_EQ(statics.StartType, TServiceStartType::Manual);
 }
 
 TEST_F(RealManager, BackupAndRestoreLeaveUnitsWhoseStartTypeIsFixedAlone)
 {
-    ASSERT_TRUE(TServices::SetServiceStartType("tv-base", 2));
+    ASSERT_TRUE(TServices::SetServiceStartType("tv-base", TServiceStartType::Automatic));
     ASSERT_TRUE(TServices::StartService("tv-base", kNoLimit));
-    ASSERT_TRUE(TServices::SetServiceStartType("tv-dep", 3));
-    ASSERT_EQ(Read("tv-static")->State, 4);
-    ASSERT_EQ(Read("tv-generated")->State, 4);
+    ASSERT_TRUE(TServices::SetServiceStartType("tv-dep", TServiceStartType::Manual));
+    ASSERT_EQ(Read("tv-static")->State, TServiceState::Running);
+    ASSERT_EQ(Read("tv-generated")->State, TServiceState::Running);
 
     tvtest::OwnHome userHome;
     TOptimization opt(nullptr, userHome.DataDir());
@@ -197,19 +197,19 @@ TEST_F(RealManager, BackupAndRestoreLeaveUnitsWhoseStartTypeIsFixedAlone)
         old, "[ServicesBackup]\ndbus=3\ntv-static=3\ntv-generated=3\ntv-indirect=4\ntv-base=3\n"));
     ASSERT_TRUE(RunJob(opt, [&] { opt.Restore(old); }));
     for (const char *fixed : {"dbus", "tv-static", "tv-generated"})
-        EXPECT_EQ(Read(QLatin1String(fixed))->State, 4) << fixed << " was stopped";
-    EXPECT_EQ(Read("tv-indirect")->StartType, 3);
+        EXPECT_EQ(Read(QLatin1String(fixed))->State, TServiceState::Running) << fixed << " was stopped";
+    EXPECT_EQ(Read("tv-indirect")->StartType, TServiceStartType::Manual);
     const auto base = Read("tv-base");
-    EXPECT_EQ(base->StartType, 3);
-    EXPECT_EQ(base->State, 1);
+    EXPECT_EQ(base->StartType, TServiceStartType::Manual);
+    EXPECT_EQ(base->State, TServiceState::Stopped);
 
     // The backup brings back what it holds.
     ASSERT_TRUE(RunJob(opt, [&] { opt.Restore(QString()); }));
-    EXPECT_EQ(Read("tv-base")->StartType, 2);
-    EXPECT_EQ(Read("tv-base")->State, 4);
-    EXPECT_EQ(Read("tv-dep")->StartType, 3);
+    EXPECT_EQ(Read("tv-base")->StartType, TServiceStartType::Automatic);
+    EXPECT_EQ(Read("tv-base")->State, TServiceState::Running);
+    EXPECT_EQ(Read("tv-dep")->StartType, TServiceStartType::Manual);
     ASSERT_TRUE(TServices::StopService("tv-base", kNoLimit));
-    ASSERT_TRUE(TServices::SetServiceStartType("tv-base", 3));
+    ASSERT_TRUE(TServices::SetServiceStartType("tv-base", TServiceStartType::Manual));
 }
 
 } // namespace

@@ -41,8 +41,8 @@ TEST(ServiceHelper, EmptyNamesAndUnknownOpsAreRefused)
 {
     EXPECT_FALSE(TServiceHelper::IsRunning("  "));
     EXPECT_FALSE(TServiceHelper::Start(" ", 0));
-    EXPECT_FALSE(TServiceHelper::SetStartType("", 2));
-    EXPECT_FALSE(TServiceHelper::Control("x", 4, 0));
+    EXPECT_FALSE(TServiceHelper::SetStartType("", TServiceStartType::Automatic));
+    EXPECT_FALSE(TServiceHelper::Control("x", TServiceControl(4), 0));
     TServiceItem item;
     EXPECT_FALSE(TServiceHelper::ReloadItem(" ", &item));
     EXPECT_FALSE(TServiceHelper::FillItem(nullptr, &item));
@@ -81,8 +81,8 @@ TEST_F(ServicesTest, ListIsRebuiltWholeAndFoundIgnoringCase)
 
     const TServiceItem *ia = list.GetItem(0);
     EXPECT_EQ(ia->DisplayName, "Alpha daemon");
-    EXPECT_EQ(ia->State, 4);
-    EXPECT_EQ(ia->StartType, 2);
+    EXPECT_EQ(ia->State, TServiceState::Running);
+    EXPECT_EQ(ia->StartType, TServiceStartType::Automatic);
     EXPECT_EQ(ia->ServiceType, 0x10);
     EXPECT_FALSE(ia->Interactive);
     EXPECT_NE(ia->ProcessID, 0u);
@@ -93,9 +93,9 @@ TEST_F(ServicesTest, ListIsRebuiltWholeAndFoundIgnoringCase)
 
     const TServiceItem *ib = list.GetItem(1);
     EXPECT_TRUE(ib->Description.isEmpty());
-    EXPECT_EQ(ib->State, 1);
+    EXPECT_EQ(ib->State, TServiceState::Stopped);
     EXPECT_EQ(ib->ProcessID, 0u);
-    EXPECT_EQ(ib->StartType, 3);
+    EXPECT_EQ(ib->StartType, TServiceStartType::Manual);
 }
 
 TEST_F(ServicesTest, DependencyListsPairUpAndSkipOtherUnits)
@@ -108,11 +108,11 @@ TEST_F(ServicesTest, DependencyListsPairUpAndSkipOtherUnits)
     TServices list;
     list.Reload();
     ASSERT_EQ(list.GetCount(), 3);
-    EXPECT_EQ(*list.ItemByName("a")->Dependents, (QStringList{"b", "c"}));
-    EXPECT_TRUE(list.ItemByName("a")->Dependencies->isEmpty());
-    EXPECT_EQ(*list.ItemByName("b")->Dependencies, QStringList{"a"});
-    EXPECT_EQ(*list.ItemByName("c")->Dependencies, QStringList{"a"});
-    EXPECT_TRUE(list.ItemByName("b")->Dependents->isEmpty());
+    EXPECT_EQ(list.ItemByName("a")->Dependents, (QStringList{"b", "c"}));
+    EXPECT_TRUE(list.ItemByName("a")->Dependencies.isEmpty());
+    EXPECT_EQ(list.ItemByName("b")->Dependencies, QStringList{"a"});
+    EXPECT_EQ(list.ItemByName("c")->Dependencies, QStringList{"a"});
+    EXPECT_TRUE(list.ItemByName("b")->Dependents.isEmpty());
 }
 
 TEST_F(ServicesTest, NoManagerLeavesTheListEmpty)
@@ -161,7 +161,7 @@ TEST_F(ServicesTest, StopStopsRunningDependentsFirst)
     TServiceItem *item = list.ItemByName("a");
     ASSERT_TRUE(item);
     EXPECT_TRUE(item->Stop(TServiceHelper::WAIT_INFINITE));
-    EXPECT_EQ(item->State, 1);
+    EXPECT_EQ(item->State, TServiceState::Stopped);
     const int sb = callIndex("StopUnit b.service"), sd = callIndex("StopUnit d.service"),
               sa = callIndex("StopUnit a.service");
     ASSERT_GE(sb, 0);
@@ -184,11 +184,11 @@ TEST_F(ServicesTest, PauseAlsoStopsActiveDependentsAndResumeThaws)
     ASSERT_TRUE(item);
     EXPECT_TRUE(item->AcceptsPause);
     EXPECT_TRUE(item->Pause(5000));
-    EXPECT_EQ(item->State, 7);
+    EXPECT_EQ(item->State, TServiceState::Paused);
     EXPECT_LT(callIndex("StopUnit b.service"), callIndex("FreezeUnit a.service"));
     EXPECT_GE(callIndex("StopUnit b.service"), 0);
     EXPECT_TRUE(item->Resume(5000));
-    EXPECT_EQ(item->State, 4);
+    EXPECT_EQ(item->State, TServiceState::Running);
 }
 
 TEST_F(ServicesTest, TimeLimitEndsAWaitAndTheItemShowsThePendingState)
@@ -205,7 +205,7 @@ TEST_F(ServicesTest, TimeLimitEndsAWaitAndTheItemShowsThePendingState)
     EXPECT_FALSE(item->Stop(1500));
     EXPECT_GT(t.elapsed(), 1500);
     EXPECT_LT(t.elapsed(), 4500);
-    EXPECT_EQ(item->State, 3);
+    EXPECT_EQ(item->State, TServiceState::StopPending);
 }
 
 TEST_F(ServicesTest, AServiceThatSettlesElsewhereEndsAnEndlessWait)
@@ -236,7 +236,7 @@ TEST_F(ServicesTest, RestartOfAStoppedServiceJustStartsIt)
     TServiceItem *item = list.ItemByName("a");
     ASSERT_TRUE(item);
     EXPECT_TRUE(item->Restart(TServiceHelper::WAIT_INFINITE));
-    EXPECT_EQ(item->State, 4);
+    EXPECT_EQ(item->State, TServiceState::Running);
     EXPECT_NE(item->ProcessID, 0u);
     EXPECT_EQ(callIndex("StopUnit a.service"), -1);
 }
@@ -252,18 +252,18 @@ TEST_F(ServicesTest, StartTypeChangesThroughTheItem)
     ASSERT_TRUE(a);
     EXPECT_TRUE(a->StartTypeSettable);
     EXPECT_FALSE(list.ItemByName("s")->StartTypeSettable);
-    EXPECT_TRUE(a->ChangeStartType(2));
-    EXPECT_EQ(a->StartType, 2);
-    EXPECT_TRUE(a->ChangeStartType(4));
-    EXPECT_EQ(a->StartType, 4);
-    EXPECT_TRUE(TServices::SetServiceStartType("a", 3));
+    EXPECT_TRUE(a->ChangeStartType(TServiceStartType::Automatic));
+    EXPECT_EQ(a->StartType, TServiceStartType::Automatic);
+    EXPECT_TRUE(a->ChangeStartType(TServiceStartType::Disabled));
+    EXPECT_EQ(a->StartType, TServiceStartType::Disabled);
+    EXPECT_TRUE(TServices::SetServiceStartType("a", TServiceStartType::Manual));
     EXPECT_EQ(fake().unit("a")->unitFileState, "disabled");
     // The re-read's result, not the change's.
     TServiceItem *st = list.ItemByName("s");
-    EXPECT_FALSE(st->ChangeStartType(2));
-    EXPECT_TRUE(st->SetStartType(2));
-    EXPECT_EQ(st->StartType, 3);
-    EXPECT_FALSE(TServices::SetServiceStartType("nosuch", 2));
+    EXPECT_FALSE(st->ChangeStartType(TServiceStartType::Automatic));
+    EXPECT_TRUE(st->SetStartType(TServiceStartType::Automatic));
+    EXPECT_EQ(st->StartType, TServiceStartType::Manual);
+    EXPECT_FALSE(TServices::SetServiceStartType("nosuch", TServiceStartType::Automatic));
 }
 
 TEST_F(ServicesTest, TerminalServiceCheckChangesNothingWhenTheUnitIsMissing)

@@ -176,7 +176,7 @@ TEST_F(ServiceDetails, EveryFieldInOrderAndNoHostProcess)
     ASSERT_EQ(beta.size(), 8);
     EXPECT_EQ(beta[3], QStringLiteral("宿主进程 ID: N/A"));
     EXPECT_EQ(beta[4], QStringLiteral("当前状态: 已停止"));
-    EXPECT_EQ(beta[5], QStringLiteral("启动类型: ") + Text(StartTypeText, form->ServicePage->SelectedService()->StartType));
+    EXPECT_EQ(beta[5], QStringLiteral("启动类型: ") + Text(StartTypeText, quint8(form->ServicePage->SelectedService()->StartType)));
 
     SelectOnly(form->ServicePage->lvServices, nullptr);
     form->ServicePage->lvServicesClick(form->ServicePage->lvServices);

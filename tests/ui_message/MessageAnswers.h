@@ -29,7 +29,7 @@ inline int AnswerMessageBox(QDialog *Dialog, std::vector<Shown> &Log, QList<quin
     auto *box = qobject_cast<TFormMessage *>(Dialog);
     if (!box)
         return 0;
-    Log.push_back({box->lblText->text(), box->lblTitle->text(), box->IconKind(), box->ButtonSet()});
+    Log.push_back({box->lblText->text(), box->lblTitle->text(), quint8(box->IconKind()), quint8(box->ButtonSet())});
     const quint8 answer = Answers.isEmpty() ? Default : Answers.takeFirst();
     if (answer == 3 || answer == 1)
         box->btnButton1Click();

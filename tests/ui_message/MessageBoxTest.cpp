@@ -77,7 +77,7 @@ protected:
             });
             return Dialog->exec();
         };
-        const quint8 Result = TFormMessage::MessageBox(Text, Title, Icon, Set);
+        const quint8 Result = quint8(TFormMessage::MessageBox(Text, Title, TMessageIcon(Icon), TMessageButtons(Set)));
         EXPECT_FALSE(TimedOut) << "the box was not answered";
         return Result;
     }
@@ -280,15 +280,15 @@ TEST_F(MessageBoxTest, LayoutRunsOnceOnTheFirstShow)
 {
     TFormMessage Form;
     EXPECT_TRUE(Form.LayoutPending());
-    Form.SetButtonSet(2);
+    Form.SetButtonSet(TMessageButtons::YesNo);
     Form.FormShow();
     EXPECT_FALSE(Form.LayoutPending());
     EXPECT_EQ(Form.btnButton1->Caption(), QStringLiteral("是"));
     // Later shows leave the layout alone.
-    Form.SetButtonSet(0);
+    Form.SetButtonSet(TMessageButtons::Ok);
     Form.FormShow();
     EXPECT_EQ(Form.btnButton1->Caption(), QStringLiteral("是"));
-    EXPECT_EQ(Form.Result(), 0);
+    EXPECT_EQ(Form.Result(), TMessageResult::None);
 }
 
 TEST_F(MessageBoxTest, TitleDragsTheBoxUnlessMaximised)

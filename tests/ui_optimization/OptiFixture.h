@@ -59,7 +59,7 @@ protected:
             auto *box = qobject_cast<TFormMessage *>(Dialog);
             if (!box)
                 return 0;
-            shown.push_back({box->lblText->text(), box->lblTitle->text(), box->IconKind(), box->ButtonSet()});
+            shown.push_back({box->lblText->text(), box->lblTitle->text(), quint8(box->IconKind()), quint8(box->ButtonSet())});
             const quint8 answer = answers.isEmpty() ? quint8(0) : answers.takeFirst();
             quint16 esc = 27;
             switch (answer) {
@@ -67,7 +67,7 @@ protected:
             case 3: box->btnButton1Click(); break;
             case 4: box->btnButton2Click(); break;
             case 2:
-                if (box->ButtonSet() == 3)
+                if (box->ButtonSet() == TMessageButtons::YesNoCancel)
                     box->btnButton3Click();
                 else
                     box->btnButton2Click();
@@ -100,7 +100,7 @@ protected:
             return [this, Inner, Kind](QObject *S, quint32 C, quint32 T, const QString &N, TServiceMode M) {
                 const bool busy = opt()->Busy();
                 Inner(S, C, T, N, M);
-                states.push_back({Kind, C, T, N, M, form->ServicePage->Optimization->lblSvcOpti_Progress->text(), form->ServicePage->Optimization->pbSvcOpti_Progress->value(),
+                states.push_back({Kind, C, T, N, quint8(M), form->ServicePage->Optimization->lblSvcOpti_Progress->text(), form->ServicePage->Optimization->pbSvcOpti_Progress->value(),
                                   form->ServicePage->Optimization->pbSvcOpti_Progress->maximum(), form->ServicePage->Optimization->pnlSvcOpti_Control->isHidden(),
                                   form->ServicePage->Optimization->pnlSvcOpti_Progress->isHidden(), busy});
                 if (During)

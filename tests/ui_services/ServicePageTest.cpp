@@ -172,7 +172,7 @@ TEST_F(ServicePageTest, AFailedStartIsReportedAndTheServiceStaysManual)
     fake().withUnit("gamma", [](fakesd::Unit *u) { u->startFails = true; });
     Open();
     Select("gamma");
-    form->ServicePage->ServiceCommand(0);
+    form->ServicePage->ServiceCommand(TServiceCommand::Start);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, "启动服务操作失败！\n\ngamma");
     EXPECT_EQ(shown[0].Title, "失败");
@@ -189,7 +189,7 @@ TEST_F(ServicePageTest, AListReloadedWhileTheWaitingPanelShowsIsFollowed)
     Open();
     Select("beta");
     QMetaObject::invokeMethod(form.get(), [this] { form->ServicePage->RefreshServiceList(); }, Qt::QueuedConnection);
-    form->ServicePage->ServiceCommand(0);
+    form->ServicePage->ServiceCommand(TServiceCommand::Start);
     EXPECT_EQ(fake().unit("beta")->activeState, "active");
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(Row("beta")->text(2), "运行中");
@@ -205,7 +205,7 @@ TEST_F(ServicePageTest, AListReloadedWhileTheWaitingPanelShowsIsFollowed)
             form->ServicePage->RefreshServiceList();
         },
         Qt::QueuedConnection);
-    form->ServicePage->ServiceCommand(4);
+    form->ServicePage->ServiceCommand(TServiceCommand::Restart);
     EXPECT_TRUE(shown.empty());
     for (const QString &c : fake().calls())
         EXPECT_FALSE(c.contains(QLatin1String("alpha"))) << c.toStdString();
@@ -313,7 +313,7 @@ TEST_F(ServicePageTest, EmptyListAndNoSelectionDoNothing)
     form->ServicePage->btnRefreshServiceListClick(form->ServicePage->btnRefreshServiceList);
     EXPECT_EQ(List()->topLevelItemCount(), 0);
     EXPECT_TRUE(fake().calls().isEmpty());
-    form->ServicePage->ServiceCommand(1);
+    form->ServicePage->ServiceCommand(TServiceCommand::Stop);
     EXPECT_TRUE(shown.empty());
 }
 
