@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
+# The sources as .clang-format wants them, before anything is built.
+bash scripts/format.sh --check
 bash scripts/build.sh test
 # The Debian package, in a release build of its own; the suite checks what it holds.
 bash scripts/package.sh
