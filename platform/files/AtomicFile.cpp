@@ -75,7 +75,7 @@ bool adoptOwnFile(const QString &from, const QString &to, qint64 limit)
 {
     if (from.isEmpty() || to.isEmpty())
         return false;
-    struct stat st {};
+    struct stat st = {};
     if (::lstat(QFile::encodeName(to).constData(), &st) == 0 || errno != ENOENT)
         return false;
     const int fd = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

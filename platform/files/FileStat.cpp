@@ -35,7 +35,7 @@ bool statFile(const QString &path, FileStatus &status)
     status = FileStatus();
     if (path.isEmpty())
         return false;
-    struct statx stx {};
+    struct statx stx = {};
     const QByteArray native = QFile::encodeName(path);
     if (::statx(AT_FDCWD, native.constData(), AT_STATX_SYNC_AS_STAT,
                 STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)

@@ -31,7 +31,7 @@ RegularFileReader::OpenResult RegularFileReader::open(const QString &path)
         m_error = QString::fromLocal8Bit(std::strerror(err));
         return (err == ENOENT || err == ENOTDIR) ? OpenResult::Missing : OpenResult::Failed;
     }
-    struct stat st {};
+    struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         m_error = QStringLiteral("not a regular file");
@@ -87,7 +87,7 @@ bool isRegularFile(const QString &path)
 {
     if (path.isEmpty())
         return false;
-    struct stat st {};
+    struct stat st = {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -95,7 +95,7 @@ bool pathExists(const QString &path)
 {
     if (path.isEmpty())
         return false;
-    struct stat st {};
+    struct stat st = {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0;
 }
 

@@ -299,7 +299,7 @@ static ProcessEntry entryFromStat(const ProcStat &st)
 // and the directory's inode, made anew for a new process under the identifier.
 static void readProcDir(int procFd, const char *name, ProcessEntry &e)
 {
-    struct stat st{};
+    struct stat st = {};
     if (::fstatat(procFd, name, &st, 0) != 0)
         return;
     e.ownerUid = quint32(st.st_uid);
@@ -518,7 +518,7 @@ std::optional<ResidentMemory> readStatm(qint32 pid, quint64 *fileInode)
     if (fd < 0)
         return std::nullopt;
     if (fileInode) {
-        struct stat st{};
+        struct stat st = {};
         *fileInode = ::fstat(fd, &st) == 0 ? quint64(st.st_ino) : 0;
     }
     char buf[256];

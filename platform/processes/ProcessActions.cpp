@@ -41,13 +41,13 @@ quint64 pidfdInode(int pidfd)
     static std::atomic<int> pidfs{-1}; // not known yet
     int known = pidfs.load(std::memory_order_relaxed);
     if (known < 0) {
-        struct statfs fs{};
+        struct statfs fs = {};
         if (::fstatfs(pidfd, &fs) != 0)
             return 0;
         known = long(fs.f_type) == kPidfsMagic ? 1 : 0;
         pidfs.store(known, std::memory_order_relaxed);
     }
-    struct stat st{};
+    struct stat st = {};
     if (known == 0 || ::fstat(pidfd, &st) != 0)
         return 0;
     return quint64(st.st_ino);
@@ -246,7 +246,7 @@ std::optional<FileIdentity> imageIdentity(qint32 pid)
         return std::nullopt;
     char path[48];
     std::snprintf(path, sizeof path, "/proc/%d/exe", int(pid));
-    struct stat st{};
+    struct stat st = {};
     if (::stat(path, &st) != 0)
         return std::nullopt;
     return FileIdentity{st.st_dev, st.st_ino};
@@ -259,7 +259,7 @@ std::optional<FileIdentity> fileIdentity(const QString &path)
 
 std::optional<FileIdentity> fileIdentity(const QByteArray &path)
 {
-    struct stat st{};
+    struct stat st = {};
     if (path.isEmpty() || ::stat(path.constData(), &st) != 0)
         return std::nullopt;
     return FileIdentity{st.st_dev, st.st_ino};

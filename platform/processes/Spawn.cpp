@@ -21,7 +21,7 @@ namespace {
 
 bool isExecutableFile(const QByteArray &path)
 {
-    struct stat st{};
+    struct stat st = {};
     return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
            ::access(path.constData(), X_OK) == 0;
 }
@@ -95,7 +95,7 @@ bool spawnDetached(const QStringList &words, qint32 *pid)
         }
         ::setsid();
         ::syscall(SYS_close_range, 3u, ~0u, CLOSE_RANGE_CLOEXEC);
-        struct sigaction dfl{};
+        struct sigaction dfl = {};
         dfl.sa_handler = SIG_DFL;
         for (int s = 1; s < NSIG; ++s) {
             if (s != SIGKILL && s != SIGSTOP)

@@ -153,7 +153,7 @@ const QString kProgramFolder = QStringLiteral("taskvane/");
 std::optional<std::pair<uid_t, QString>> nearestOwner(QString path)
 {
     while (!path.isEmpty()) {
-        struct stat st {};
+        struct stat st = {};
         if (::stat(QFile::encodeName(path).constData(), &st) == 0)
             return std::make_pair(st.st_uid, path);
         if (path == QLatin1String("/"))
@@ -172,7 +172,7 @@ bool belongsToAnother(const QString &dataHome, const QString &home)
 {
     const uid_t me = ::geteuid();
     if (!home.isEmpty()) {
-        struct stat st {};
+        struct stat st = {};
         if (::stat(QFile::encodeName(home).constData(), &st) == 0 && st.st_uid != me)
             return true;
     }
@@ -193,7 +193,7 @@ QString accountHome()
     if (size <= 0)
         size = 16384;
     QByteArray buffer(size, Qt::Uninitialized);
-    struct passwd pw {};
+    struct passwd pw = {};
     struct passwd *found = nullptr;
     if (::getpwuid_r(::geteuid(), &pw, buffer.data(), std::size_t(buffer.size()), &found) != 0 || !found ||
         !pw.pw_dir || pw.pw_dir[0] != '/')
@@ -243,7 +243,7 @@ bool makePrivateDirs(const QString &dir)
             return false;
         }
     }
-    struct stat st {};
+    struct stat st = {};
     return ::stat(QFile::encodeName(clean).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

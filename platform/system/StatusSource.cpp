@@ -40,7 +40,7 @@ QString DiskLinkName(const QString &kind, int major, int minor)
     const QString dir = QStringLiteral("/dev/disk/by-") + kind;
     const QStringList names = QDir(dir).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
     for (const QString &n : names) {
-        struct stat st{};
+        struct stat st = {};
         if (::stat(QFile::encodeName(dir + QLatin1Char('/') + n).constData(), &st) == 0 && S_ISBLK(st.st_mode) &&
             int(::major(st.st_rdev)) == major && int(::minor(st.st_rdev)) == minor)
             return n;
@@ -117,7 +117,7 @@ std::optional<std::vector<DriveEntry>> StatusSource::drives()
         std::optional<bool> removable;
         BlockDeviceFacts(m.major, m.minor, name, removable);
         d.type = classifyDrive(m, name, removable);
-        struct statvfs vfs{};
+        struct statvfs vfs = {};
         const QByteArray path = QFile::encodeName(m.mountPoint);
         if (::statvfs(path.constData(), &vfs) == 0) {
             d.volumeOk = true;

@@ -72,7 +72,7 @@ private:
 // The permission bits of a path (links followed); -1 when it cannot be examined.
 inline int FileMode(const QString &Path)
 {
-    struct stat st {};
+    struct stat st = {};
     if (::stat(QFile::encodeName(Path).constData(), &st) != 0)
         return -1;
     return int(st.st_mode & 07777);

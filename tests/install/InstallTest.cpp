@@ -89,7 +89,7 @@ struct StatOf
 };
 StatOf Stat(const QString &Path)
 {
-    struct stat st {};
+    struct stat st = {};
     if (::lstat(QFile::encodeName(Path).constData(), &st) != 0)
         return {};
     return {st.st_uid, int(st.st_mode & 07777)};
@@ -104,7 +104,7 @@ std::string Snapshot(const QString &Root)
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        struct stat st {};
+        struct stat st = {};
         if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
             continue;
         out.insert(path.mid(Root.size()), QStringLiteral("%1 %2.%3 %4 %5")

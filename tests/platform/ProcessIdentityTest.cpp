@@ -231,7 +231,7 @@ TEST(ProcessIdentity, ProcDirectoryOwnerFollowsTheEffectiveUser)
     // its directory does not.
     QFile dumpable(QStringLiteral("/proc/sys/fs/suid_dumpable"));
     if (dumpable.open(QIODevice::ReadOnly) && dumpable.readAll().trimmed() != "1") {
-        struct stat st{};
+        struct stat st = {};
         const QByteArray status = "/proc/" + QByteArray::number(child) + "/status";
         ASSERT_EQ(::stat(status.constData(), &st), 0);
         EXPECT_EQ(st.st_uid, 0u);

@@ -25,7 +25,7 @@ void WriteFile(const QString &Path, const QByteArray &Data)
 
 qint64 AllocatedBytes(const QString &Path)
 {
-    struct stat st {};
+    struct stat st = {};
     if (::stat(QFile::encodeName(Path).constData(), &st) != 0)
         return -1;
     return qint64(st.st_blocks) * 512;

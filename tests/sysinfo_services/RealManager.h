@@ -96,7 +96,7 @@ private:
         // A cgroup of its own, below this process's own cgroup2 group.
         QString hierarchy;
         for (const char *candidate : {"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}) {
-            struct statfs fs {};
+            struct statfs fs = {};
             if (::statfs(candidate, &fs) == 0 && fs.f_type == 0x63677270) { // CGROUP2_SUPER_MAGIC
                 hierarchy = QLatin1String(candidate);
                 break;
@@ -225,7 +225,7 @@ private:
                 ::mount(generatorSource.c_str(), "/run/systemd/user-generators", nullptr, MS_BIND, nullptr) != 0)
                 ::_exit(22);
             for (const char *dir : hidden) {
-                struct stat st {};
+                struct stat st = {};
                 if (::stat(dir, &st) == 0 && S_ISDIR(st.st_mode) &&
                     ::mount("tmpfs", dir, "tmpfs", MS_NOSUID | MS_NODEV | MS_RDONLY, nullptr) != 0)
                     ::_exit(23);
