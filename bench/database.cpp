@@ -35,7 +35,7 @@ namespace {
 
 constexpr int kSmall = 1000;
 constexpr int kLarge = 100000;
-constexpr int kMoreRows = 1000;  // rows added to a filled table
+constexpr int kMoreRows = 1000; // rows added to a filled table
 const char *const kFilter = "Name LIKE '%abc%' AND Score > 100";
 const char *const kSqlFilter = "SELECT id, name, score FROM t WHERE name LIKE '%abc%' AND score > 100";
 
@@ -114,7 +114,10 @@ std::vector<qint32> SomeKeys(int N, int Count)
     return keys;
 }
 
-int OpsOf(int N) { return N / 10; }
+int OpsOf(int N)
+{
+    return N / 10;
+}
 
 void CopyFile(const QString &From, const QString &To)
 {
@@ -426,8 +429,8 @@ void Lite_Lookup(benchmark::State &state)
             sqlite3_bind_int(l->sel, 1, k);
             if (sqlite3_step(l->sel) != SQLITE_ROW)
                 state.SkipWithError("key not found");
-            sum += sqlite3_column_double(l->sel, 1)
-                   + double(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(l->sel, 0))).size());
+            sum += sqlite3_column_double(l->sel, 1) +
+                double(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(l->sel, 0))).size());
             sqlite3_reset(l->sel);
         }
         benchmark::DoNotOptimize(sum);
@@ -480,8 +483,8 @@ void Lite_Scan(benchmark::State &state)
         int hits = 0;
         double sum = 0;
         while (sqlite3_step(l->scan) == SQLITE_ROW) {
-            sum += sqlite3_column_double(l->scan, 2) + sqlite3_column_int(l->scan, 0)
-                   + double(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(l->scan, 1))).size());
+            sum += sqlite3_column_double(l->scan, 2) + sqlite3_column_int(l->scan, 0) +
+                double(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(l->scan, 1))).size());
             ++hits;
         }
         sqlite3_reset(l->scan);
@@ -533,8 +536,8 @@ void Lite_Delete(benchmark::State &state)
     Note(state, double(keys.size()));
 }
 
-#define PAIR(op)                                                                                                \
-    BENCHMARK(Dict_##op)->Arg(kSmall)->Arg(kLarge)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime(); \
+#define PAIR(op)                                                                                                       \
+    BENCHMARK(Dict_##op)->Arg(kSmall)->Arg(kLarge)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();       \
     BENCHMARK(Lite_##op)->Arg(kSmall)->Arg(kLarge)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 PAIR(Insert)
@@ -548,15 +551,15 @@ PAIR(Delete)
 class Reporter : public benchmark::ConsoleReporter
 {
 public:
-    std::map<std::string, std::vector<double>> CpuSeconds;  // per operation
+    std::map<std::string, std::vector<double>> CpuSeconds; // per operation
     void ReportRuns(const std::vector<Run> &Runs) override
     {
         for (const Run &r : Runs) {
             const auto ops = r.counters.find("ops");
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred && r.iterations > 0 && ops != r.counters.end()
-                && ops->second.value > 0)
-                CpuSeconds[r.run_name.str()].push_back(r.cpu_accumulated_time / double(r.iterations)
-                                                       / ops->second.value);
+            if (r.run_type == Run::RT_Iteration && !r.error_occurred && r.iterations > 0 && ops != r.counters.end() &&
+                ops->second.value > 0)
+                CpuSeconds[r.run_name.str()].push_back(r.cpu_accumulated_time / double(r.iterations) /
+                                                       ops->second.value);
         }
         ConsoleReporter::ReportRuns(Runs);
     }

@@ -199,15 +199,19 @@ int main(int argc, char **argv)
         return 1;
     }
     using tvbench::Measured;
-    Measured(benchmark::RegisterBenchmark("OpenEachCall_Dictionary", BM_OpenEachCall_Dictionary)->Unit(benchmark::kMicrosecond));
-    Measured(benchmark::RegisterBenchmark("OpenEachCall_SQLite", BM_OpenEachCall_SQLite)->Unit(benchmark::kMicrosecond));
-    Measured(benchmark::RegisterBenchmark("OpenTable_Dictionary", BM_OpenTable_Dictionary)->Unit(benchmark::kMicrosecond));
+    Measured(benchmark::RegisterBenchmark("OpenEachCall_Dictionary", BM_OpenEachCall_Dictionary)
+                 ->Unit(benchmark::kMicrosecond));
+    Measured(
+        benchmark::RegisterBenchmark("OpenEachCall_SQLite", BM_OpenEachCall_SQLite)->Unit(benchmark::kMicrosecond));
+    Measured(
+        benchmark::RegisterBenchmark("OpenTable_Dictionary", BM_OpenTable_Dictionary)->Unit(benchmark::kMicrosecond));
     Measured(benchmark::RegisterBenchmark("OpenTable_SQLite", BM_OpenTable_SQLite)->Unit(benchmark::kMicrosecond));
 
     tvbench::Collector c;
     benchmark::RunSpecifiedBenchmarks(&c);
     std::printf("\n");
-    for (const char *name : {"OpenEachCall_Dictionary", "OpenEachCall_SQLite", "OpenTable_Dictionary", "OpenTable_SQLite"}) {
+    for (const char *name :
+         {"OpenEachCall_Dictionary", "OpenEachCall_SQLite", "OpenTable_Dictionary", "OpenTable_SQLite"}) {
         if (const auto *f = c.Find(name))
             std::printf("%-26s %9.2f us per look-up (median), %9.2f (min)\n", name, f->median / 1e3, f->min / 1e3);
     }

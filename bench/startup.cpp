@@ -124,7 +124,8 @@ int main(int argc, char **argv)
     benchmark::Initialize(&n, args.data());
     tvbench::SleepingChildren children;
     children.growTo(1000);
-    tvbench::Measured(benchmark::RegisterBenchmark("StartUp", BM_StartUp)->Unit(benchmark::kMillisecond)->Iterations(3), 7);
+    tvbench::Measured(benchmark::RegisterBenchmark("StartUp", BM_StartUp)->Unit(benchmark::kMillisecond)->Iterations(3),
+                      7);
     tvbench::Collector collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
     children.stopAll();

@@ -2,10 +2,7 @@
 
 namespace dataaccess {
 
-Exception::Exception(const QString &Message)
-    : m_message(Message), m_utf8(Message.toUtf8())
-{
-}
+Exception::Exception(const QString &Message) : m_message(Message), m_utf8(Message.toUtf8()) {}
 
 QString FormatText(const QString &Fmt, const QStringList &Args)
 {

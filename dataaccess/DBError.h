@@ -98,13 +98,28 @@ inline constexpr const char *SZeroDivide = "Floating point division by zero";
 } // namespace msg
 
 namespace detail {
-inline QString FormatArg(const QString &v) { return v; }
-inline QString FormatArg(const char *v) { return QString::fromUtf8(v); }
-inline QString FormatArg(const QByteArray &v) { return QString::fromUtf8(v); }
+inline QString FormatArg(const QString &v)
+{
+    return v;
+}
+inline QString FormatArg(const char *v)
+{
+    return QString::fromUtf8(v);
+}
+inline QString FormatArg(const QByteArray &v)
+{
+    return QString::fromUtf8(v);
+}
 template <class T, std::enable_if_t<std::is_integral_v<T>, int> = 0>
-QString FormatArg(T v) { return QString::number(v); }
+QString FormatArg(T v)
+{
+    return QString::number(v);
+}
 template <class T, std::enable_if_t<std::is_floating_point_v<T>, int> = 0>
-QString FormatArg(T v) { return QString::number(v); }
+QString FormatArg(T v)
+{
+    return QString::number(v);
+}
 } // namespace detail
 
 // Replaces each "%s" / "%d" of Fmt by the next argument, in order ("%%" is one "%").
@@ -139,5 +154,5 @@ using dataaccess::EFOpenError;
 using dataaccess::EReadError;
 using dataaccess::EStreamError;
 using dataaccess::EWriteError;
-using dataaccess::EZeroDivide;
 using dataaccess::Exception;
+using dataaccess::EZeroDivide;

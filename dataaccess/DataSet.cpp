@@ -35,10 +35,7 @@ bool InWriteMode(TDataSetState S)
 
 // ---------------------------------------------------------------- life
 
-TDataSet::TDataSet(QObject *AOwner)
-    : QObject(AOwner), m_fields(new TFields(this)), m_fieldDefs(new TFieldDefs(this))
-{
-}
+TDataSet::TDataSet(QObject *AOwner) : QObject(AOwner), m_fields(new TFields(this)), m_fieldDefs(new TFieldDefs(this)) {}
 
 TDataSet::~TDataSet()
 {
@@ -201,8 +198,8 @@ void TDataSet::BindFields(bool Binding)
             DatabaseErrorFmt(QString::fromLatin1(msg::SFieldNotFound), f->FieldName());
         const TFieldDef *def = m_fieldDefs->Items(idx);
         if (def->DataType() != f->DataType())
-            DatabaseErrorFmt(QString::fromLatin1(msg::SFieldTypeMismatch), f->FieldName(),
-                             FieldTypeName(f->DataType()), FieldTypeName(def->DataType()));
+            DatabaseErrorFmt(QString::fromLatin1(msg::SFieldTypeMismatch), f->FieldName(), FieldTypeName(f->DataType()),
+                             FieldTypeName(def->DataType()));
         if (f->DataType() == ftString || f->DataType() == ftFixedChar)
             f->m_size = def->Size();
         f->m_fieldNo = def->FieldNo();
@@ -274,8 +271,7 @@ bool TDataSet::GetNextRecord()
     TGetMode mode = gmNext;
     if (m_recordCount > 0) {
         SetCurrentRecord(m_recordCount - 1);
-        if (m_state == dsInsert && m_currentRecord == m_activeRecord
-            && GetBookmarkFlag(ActiveBuffer()) == bfCurrent)
+        if (m_state == dsInsert && m_currentRecord == m_activeRecord && GetBookmarkFlag(ActiveBuffer()) == bfCurrent)
             mode = gmCurrent;
     }
     const bool ok = GetRecord(m_buffers[size_t(m_recordCount)], mode, true) == grOK;
@@ -338,8 +334,8 @@ void TDataSet::Resync(TResyncMode Mode)
         CursorPosChanged();
         if (GetRecord(spare, gmCurrent, true) != grOK)
             DatabaseError(QString::fromLatin1(msg::SRecordNotFound));
-    } else if (GetRecord(spare, gmCurrent, false) != grOK && GetRecord(spare, gmNext, false) != grOK
-               && GetRecord(spare, gmPrior, false) != grOK) {
+    } else if (GetRecord(spare, gmCurrent, false) != grOK && GetRecord(spare, gmNext, false) != grOK &&
+               GetRecord(spare, gmPrior, false) != grOK) {
         ClearBuffers();
         DataEvent(deDataSetChange, 0);
         return;
@@ -443,9 +439,7 @@ bool TDataSet::GetFieldData(TField *Field, void *Buffer, bool NativeFormat)
     return has;
 }
 
-void TDataSet::SetFieldData(TField *, const void *)
-{
-}
+void TDataSet::SetFieldData(TField *, const void *) {}
 
 void TDataSet::SetFieldData(TField *Field, const void *Buffer, bool NativeFormat)
 {
@@ -468,9 +462,7 @@ void TDataSet::DataConvert(TField *Field, const void *Source, void *Dest, bool T
     const TFieldType type = Field->DataType();
     if (!IsDateTimeType(type))
         return;
-    const auto bad = [Field]() {
-        DatabaseErrorFmt(QString::fromLatin1(msg::SInvalidStoredDate), Field->FieldName());
-    };
+    const auto bad = [Field]() { DatabaseErrorFmt(QString::fromLatin1(msg::SInvalidStoredDate), Field->FieldName()); };
     if (ToNative) {
         TDateTime dt;
         std::memcpy(&dt, Source, sizeof dt);
@@ -561,9 +553,7 @@ int TDataSet::MoveBy(int Distance)
         m_bof = false;
         m_eof = false;
         int scroll = 0;
-        const auto finish = [&]() {
-            DataEvent(deDataSetScroll, scroll);
-        };
+        const auto finish = [&]() { DataEvent(deDataSetScroll, scroll); };
         try {
             while (Distance > 0) {
                 if (m_activeRecord < m_recordCount - 1) {
@@ -827,8 +817,8 @@ void TDataSet::Refresh()
 
 bool TDataSet::BookmarkAvailable()
 {
-    return (m_state == dsBrowse || m_state == dsEdit || m_state == dsInsert) && !IsEmpty()
-           && GetBookmarkFlag(ActiveBuffer()) == bfCurrent;
+    return (m_state == dsBrowse || m_state == dsEdit || m_state == dsInsert) && !IsEmpty() &&
+        GetBookmarkFlag(ActiveBuffer()) == bfCurrent;
 }
 
 TBookmark TDataSet::Bookmark()
@@ -871,8 +861,8 @@ void TDataSet::DataEvent(TDataEvent Event, qintptr Info)
         auto *f = reinterpret_cast<TField *>(Info);
         if (f->FieldKind() == fkData || f->FieldKind() == fkInternalCalc)
             m_modified = true;
-        if (m_state != dsSetKey && m_calcFieldsSize != 0 && f->FieldKind() == fkData
-            && m_state != dsCalcFields && ActiveBuffer())
+        if (m_state != dsSetKey && m_calcFieldsSize != 0 && f->FieldKind() == fkData && m_state != dsCalcFields &&
+            ActiveBuffer())
             CalculateFields(ActiveBuffer());
     }
     // Values written into a scratch buffer (a search key, a filter or calculation pass) are
@@ -1136,8 +1126,8 @@ void TMasterDataLink::CheckBrowseMode()
 
 void TMasterDataLink::RecordChanged(TField *Field)
 {
-    if (DataSource()->State() != dsSetKey && m_dataSet->Active() && OnMasterChange
-        && (!Field || std::find(m_fields.begin(), m_fields.end(), Field) != m_fields.end()))
+    if (DataSource()->State() != dsSetKey && m_dataSet->Active() && OnMasterChange &&
+        (!Field || std::find(m_fields.begin(), m_fields.end(), Field) != m_fields.end()))
         OnMasterChange(m_dataSet);
 }
 

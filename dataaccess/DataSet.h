@@ -23,14 +23,37 @@ class TDataSource;
 class TDataLink;
 
 enum TDataSetState : quint8 {
-    dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFields, dsFilter,
-    dsNewValue, dsOldValue, dsCurValue, dsBlockRead, dsInternalCalc, dsOpening
+    dsInactive,
+    dsBrowse,
+    dsEdit,
+    dsInsert,
+    dsSetKey,
+    dsCalcFields,
+    dsFilter,
+    dsNewValue,
+    dsOldValue,
+    dsCurValue,
+    dsBlockRead,
+    dsInternalCalc,
+    dsOpening
 };
 
 enum TDataEvent : quint8 {
-    deFieldChange, deRecordChange, deDataSetChange, deDataSetScroll, deLayoutChange,
-    deUpdateRecord, deUpdateState, deCheckBrowseMode, dePropertyChange, deFieldListChange,
-    deFocusControl, deParentScroll, deConnectChange, deReconcileError, deDisabledStateChange
+    deFieldChange,
+    deRecordChange,
+    deDataSetChange,
+    deDataSetScroll,
+    deLayoutChange,
+    deUpdateRecord,
+    deUpdateState,
+    deCheckBrowseMode,
+    dePropertyChange,
+    deFieldListChange,
+    deFocusControl,
+    deParentScroll,
+    deConnectChange,
+    deReconcileError,
+    deDisabledStateChange
 };
 
 enum TGetMode : quint8 { gmCurrent, gmNext, gmPrior };
@@ -79,7 +102,11 @@ public:
     bool Found() const { return m_found; }
     bool DefaultFields() const { return m_defaultFields; }
     bool CanModify() { return GetCanModify(); }
-    int RecordCount() { CheckActive(); return GetRecordCount(); }
+    int RecordCount()
+    {
+        CheckActive();
+        return GetRecordCount();
+    }
     int RecNo() { return GetRecNo(); }
     void SetRecNo(int Value) { SetRecNoValue(Value); }
 
@@ -162,13 +189,12 @@ public:
     virtual void DataEvent(TDataEvent Event, qintptr Info);
 
     // Events (fire only when assigned).
-    std::function<void(QObject *Sender)> BeforeOpen, AfterOpen, BeforeClose, AfterClose,
-        BeforeInsert, AfterInsert, BeforeEdit, AfterEdit, BeforePost, AfterPost, BeforeCancel,
-        AfterCancel, BeforeDelete, AfterDelete, BeforeScroll, AfterScroll, BeforeRefresh,
-        AfterRefresh, OnCalcFields, OnNewRecord;
+    std::function<void(QObject *Sender)> BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeInsert, AfterInsert,
+        BeforeEdit, AfterEdit, BeforePost, AfterPost, BeforeCancel, AfterCancel, BeforeDelete, AfterDelete,
+        BeforeScroll, AfterScroll, BeforeRefresh, AfterRefresh, OnCalcFields, OnNewRecord;
     std::function<void(QObject *Sender, bool &Accept)> OnFilterRecord;
-    std::function<void(QObject *Sender, const Exception &E, TDataAction &Action)> OnDeleteError,
-        OnEditError, OnPostError;
+    std::function<void(QObject *Sender, const Exception &E, TDataAction &Action)> OnDeleteError, OnEditError,
+        OnPostError;
 
 protected:
     // The record-buffer protocol a descendant implements.
@@ -221,7 +247,11 @@ protected:
     void DoOnNewRecord() { Fire(OnNewRecord); }
 
     void SetState(TDataSetState Value);
-    void SetTempState(TDataSetState Value, TDataSetState &Saved) { Saved = m_state; m_state = Value; }
+    void SetTempState(TDataSetState Value, TDataSetState &Saved)
+    {
+        Saved = m_state;
+        m_state = Value;
+    }
     void RestoreState(TDataSetState Value) { m_state = Value; }
     void SetFound(bool Value) { m_found = Value; }
     void SetModified(bool Value) { m_modified = Value; }
@@ -244,7 +274,11 @@ protected:
 
 private:
     friend class TDataSource;
-    void Fire(const std::function<void(QObject *)> &Event) { if (Event) Event(this); }
+    void Fire(const std::function<void(QObject *)> &Event)
+    {
+        if (Event)
+            Event(this);
+    }
     void DoInternalOpen();
     void SetBufListSize(int Value);
     void SetCurrentRecord(int Index);

@@ -188,8 +188,7 @@ TTimeStamp MSecsToTimeStamp(double MSecs)
 
 bool IsValidTimeStamp(const TTimeStamp &TimeStamp)
 {
-    return TimeStamp.Date >= 1 && TimeStamp.Date <= MaxDateDay && TimeStamp.Time >= 0
-           && TimeStamp.Time < MSecsPerDay;
+    return TimeStamp.Date >= 1 && TimeStamp.Date <= MaxDateDay && TimeStamp.Time >= 0 && TimeStamp.Time < MSecsPerDay;
 }
 
 bool IsValidDateTime(TDateTime DateTime)

@@ -18,10 +18,10 @@ struct TTimeStamp
     qint32 Date = 0;
 };
 
-inline constexpr qint32 DateDelta = 693594;    // day number of 30 December 1899
+inline constexpr qint32 DateDelta = 693594; // day number of 30 December 1899
 inline constexpr qint32 MSecsPerDay = 86400000;
 inline constexpr qint32 SecsPerDay = 86400;
-inline constexpr qint32 MaxDateDay = 3652059;   // 31 December 9999
+inline constexpr qint32 MaxDateDay = 3652059; // 31 December 9999
 
 bool IsLeapYear(int Year);
 int DaysInMonth(int Year, int Month);
@@ -62,27 +62,27 @@ TDateTime StrToDateTime(const QString &S); // EConvertError
 bool TryStrToInt(const QString &S, qint32 &Value);
 bool TryStrToInt64(const QString &S, qint64 &Value);
 bool TryStrToFloat(const QString &S, double &Value);
-qint32 StrToInt(const QString &S);    // EConvertError
-qint64 StrToInt64(const QString &S);  // EConvertError
-double StrToFloat(const QString &S);  // EConvertError
-QString FloatToStr(double Value);     // 15 significant digits, the fixed decimal separator
-QString BoolToStr(bool Value);        // "True" / "False"
+qint32 StrToInt(const QString &S);   // EConvertError
+qint64 StrToInt64(const QString &S); // EConvertError
+double StrToFloat(const QString &S); // EConvertError
+QString FloatToStr(double Value);    // 15 significant digits, the fixed decimal separator
+QString BoolToStr(bool Value);       // "True" / "False"
 
 } // namespace dataaccess
 
-using dataaccess::TDateTime;
-using dataaccess::TTimeStamp;
 using dataaccess::DateDelta;
-using dataaccess::MSecsPerDay;
-using dataaccess::SecsPerDay;
-using dataaccess::MaxDateDay;
-using dataaccess::EncodeDate;
-using dataaccess::EncodeTime;
+using dataaccess::DateTimeToTimeStamp;
 using dataaccess::DecodeDate;
 using dataaccess::DecodeTime;
-using dataaccess::TryEncodeDate;
-using dataaccess::TryEncodeTime;
-using dataaccess::DateTimeToTimeStamp;
+using dataaccess::EncodeDate;
+using dataaccess::EncodeTime;
+using dataaccess::MaxDateDay;
+using dataaccess::MSecsPerDay;
+using dataaccess::MSecsToTimeStamp;
+using dataaccess::SecsPerDay;
+using dataaccess::TDateTime;
 using dataaccess::TimeStampToDateTime;
 using dataaccess::TimeStampToMSecs;
-using dataaccess::MSecsToTimeStamp;
+using dataaccess::TryEncodeDate;
+using dataaccess::TryEncodeTime;
+using dataaccess::TTimeStamp;

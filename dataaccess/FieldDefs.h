@@ -16,11 +16,23 @@ public:
     void Assign(const TCollectionItem *Source) override;
 
     TFieldType DataType() const { return m_dataType; }
-    void SetDataType(TFieldType Value) { m_dataType = Value; Changed(); }
+    void SetDataType(TFieldType Value)
+    {
+        m_dataType = Value;
+        Changed();
+    }
     int Size() const { return m_size; }
-    void SetSize(int Value) { m_size = Value; Changed(); }
+    void SetSize(int Value)
+    {
+        m_size = Value;
+        Changed();
+    }
     bool Required() const { return m_required; }
-    void SetRequired(bool Value) { m_required = Value; Changed(); }
+    void SetRequired(bool Value)
+    {
+        m_required = Value;
+        Changed();
+    }
     // 1-based position among the definitions.
     int FieldNo() const { return Index() + 1; }
 
@@ -65,9 +77,17 @@ public:
     void Assign(const TCollectionItem *Source) override;
 
     const QString &Fields() const { return m_fields; }
-    void SetFields(const QString &Value) { m_fields = Value; Changed(); }
+    void SetFields(const QString &Value)
+    {
+        m_fields = Value;
+        Changed();
+    }
     TIndexOptions Options() const { return m_options; }
-    void SetOptions(TIndexOptions Value) { m_options = Value; Changed(); }
+    void SetOptions(TIndexOptions Value)
+    {
+        m_options = Value;
+        Changed();
+    }
 
 private:
     QString m_fields;

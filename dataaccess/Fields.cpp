@@ -142,20 +142,62 @@ void TField::AccessError(const char *TypeName) const
     DatabaseErrorFmt(QString::fromLatin1(msg::SFieldAccessError), m_fieldName, TypeName);
 }
 
-QVariant TField::Value() const { AccessError("Variant"); }
-void TField::SetValue(const QVariant &) { AccessError("Variant"); }
-QString TField::AsString() const { AccessError("String"); }
-void TField::SetAsString(const QString &) { AccessError("String"); }
-qint32 TField::AsInteger() const { AccessError("Integer"); }
-void TField::SetAsInteger(qint32) { AccessError("Integer"); }
-qint64 TField::AsLargeInt() const { AccessError("LargeInt"); }
-void TField::SetAsLargeInt(qint64) { AccessError("LargeInt"); }
-double TField::AsFloat() const { AccessError("Float"); }
-void TField::SetAsFloat(double) { AccessError("Float"); }
-bool TField::AsBoolean() const { AccessError("Boolean"); }
-void TField::SetAsBoolean(bool) { AccessError("Boolean"); }
-TDateTime TField::AsDateTime() const { AccessError("DateTime"); }
-void TField::SetAsDateTime(TDateTime) { AccessError("DateTime"); }
+QVariant TField::Value() const
+{
+    AccessError("Variant");
+}
+void TField::SetValue(const QVariant &)
+{
+    AccessError("Variant");
+}
+QString TField::AsString() const
+{
+    AccessError("String");
+}
+void TField::SetAsString(const QString &)
+{
+    AccessError("String");
+}
+qint32 TField::AsInteger() const
+{
+    AccessError("Integer");
+}
+void TField::SetAsInteger(qint32)
+{
+    AccessError("Integer");
+}
+qint64 TField::AsLargeInt() const
+{
+    AccessError("LargeInt");
+}
+void TField::SetAsLargeInt(qint64)
+{
+    AccessError("LargeInt");
+}
+double TField::AsFloat() const
+{
+    AccessError("Float");
+}
+void TField::SetAsFloat(double)
+{
+    AccessError("Float");
+}
+bool TField::AsBoolean() const
+{
+    AccessError("Boolean");
+}
+void TField::SetAsBoolean(bool)
+{
+    AccessError("Boolean");
+}
+TDateTime TField::AsDateTime() const
+{
+    AccessError("DateTime");
+}
+void TField::SetAsDateTime(TDateTime)
+{
+    AccessError("DateTime");
+}
 
 // ---------------------------------------------------------------- TStringField
 
@@ -218,10 +260,22 @@ void TStringField::SetValue(const QVariant &Value)
         SetAsString(Value.toString());
 }
 
-qint32 TStringField::AsInteger() const { return StrToInt(AsString()); }
-qint64 TStringField::AsLargeInt() const { return StrToInt64(AsString()); }
-double TStringField::AsFloat() const { return StrToFloat(AsString()); }
-void TStringField::SetAsFloat(double Value) { SetAsString(FloatToStr(Value)); }
+qint32 TStringField::AsInteger() const
+{
+    return StrToInt(AsString());
+}
+qint64 TStringField::AsLargeInt() const
+{
+    return StrToInt64(AsString());
+}
+double TStringField::AsFloat() const
+{
+    return StrToFloat(AsString());
+}
+void TStringField::SetAsFloat(double Value)
+{
+    SetAsString(FloatToStr(Value));
+}
 
 bool TStringField::AsBoolean() const
 {
@@ -234,8 +288,14 @@ void TStringField::SetAsBoolean(bool Value)
     SetAsString(Value ? QStringLiteral("T") : QStringLiteral("F"));
 }
 
-TDateTime TStringField::AsDateTime() const { return StrToDateTime(AsString()); }
-void TStringField::SetAsDateTime(TDateTime Value) { SetAsString(DateTimeToStr(Value)); }
+TDateTime TStringField::AsDateTime() const
+{
+    return StrToDateTime(AsString());
+}
+void TStringField::SetAsDateTime(TDateTime Value)
+{
+    SetAsString(DateTimeToStr(Value));
+}
 
 // ---------------------------------------------------------------- integers
 

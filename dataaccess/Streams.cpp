@@ -22,9 +22,7 @@ qint64 TStream::Size()
     return size;
 }
 
-void TStream::SetSize(qint64)
-{
-}
+void TStream::SetSize(qint64) {}
 
 qint64 TStream::ReadAt(qint64 Pos, void *Buffer, qint64 Count)
 {
@@ -106,9 +104,15 @@ qint64 TMemoryStream::Write(const void *Buffer, qint64 Count)
 qint64 TMemoryStream::Seek(qint64 Offset, TSeekOrigin Origin)
 {
     switch (Origin) {
-    case soBeginning: m_position = Offset; break;
-    case soCurrent: m_position += Offset; break;
-    case soEnd: m_position = m_size + Offset; break;
+    case soBeginning:
+        m_position = Offset;
+        break;
+    case soCurrent:
+        m_position += Offset;
+        break;
+    case soEnd:
+        m_position = m_size + Offset;
+        break;
     }
     return m_position;
 }
@@ -188,9 +192,7 @@ void TMemoryStream::SaveToFile(const QString &FileName)
 
 // ---- THandleStream ----
 
-THandleStream::THandleStream(int Handle) : m_handle(Handle)
-{
-}
+THandleStream::THandleStream(int Handle) : m_handle(Handle) {}
 
 THandleStream::~THandleStream() = default;
 
@@ -207,7 +209,7 @@ qint64 THandleStream::Write(const void *Buffer, qint64 Count)
 qint64 THandleStream::Seek(qint64 Offset, TSeekOrigin Origin)
 {
     const files::HandleSeek from = Origin == soBeginning ? files::HandleSeek::Start
-                                   : Origin == soCurrent ? files::HandleSeek::Current
+        : Origin == soCurrent                            ? files::HandleSeek::Current
                                                          : files::HandleSeek::End;
     return files::seekHandle(m_handle, Offset, from);
 }
@@ -237,18 +239,16 @@ qint64 THandleStream::WriteAt(qint64 Pos, const void *Buffer, qint64 Count)
 
 // ---- TFileStream ----
 
-TFileStream::TFileStream(const QString &FileName, quint16 Mode)
-    : THandleStream(-1), m_fileName(FileName)
+TFileStream::TFileStream(const QString &FileName, quint16 Mode) : THandleStream(-1), m_fileName(FileName)
 {
     const bool create = Mode == fmCreate;
-    const files::HandleAccess access = (Mode & 3) == fmOpenWrite       ? files::HandleAccess::Write
-                                       : (Mode & 3) == fmOpenReadWrite ? files::HandleAccess::ReadWrite
-                                                                       : files::HandleAccess::Read;
+    const files::HandleAccess access = (Mode & 3) == fmOpenWrite ? files::HandleAccess::Write
+        : (Mode & 3) == fmOpenReadWrite                          ? files::HandleAccess::ReadWrite
+                                                                 : files::HandleAccess::Read;
     QString why;
     const int fd = files::openHandle(FileName, access, create, why);
     if (fd < 0)
-        throw EFOpenError(Format(QString::fromLatin1(create ? msg::SFCreateError : msg::SFOpenError),
-                                 FileName, why));
+        throw EFOpenError(Format(QString::fromLatin1(create ? msg::SFCreateError : msg::SFOpenError), FileName, why));
     const quint16 share = create ? fmShareExclusive : (Mode & 0xF0);
     if (share != fmShareCompat || !create) {
         if (!files::lockHandle(fd, share == fmShareExclusive, why)) {

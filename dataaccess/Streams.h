@@ -31,7 +31,7 @@ public:
     virtual qint64 ReadAt(qint64 Pos, void *Buffer, qint64 Count);
     virtual qint64 WriteAt(qint64 Pos, const void *Buffer, qint64 Count);
 
-    void ReadBuffer(void *Buffer, qint64 Count);   // EReadError "Stream read error"
+    void ReadBuffer(void *Buffer, qint64 Count);        // EReadError "Stream read error"
     void WriteBuffer(const void *Buffer, qint64 Count); // EWriteError "Stream write error"
 
     // Copies Count bytes from Source's position; Count 0 copies all of Source from its start.
@@ -130,8 +130,8 @@ private:
 
 } // namespace dataaccess
 
-using dataaccess::THandleStream;
 using dataaccess::TFileStream;
+using dataaccess::THandleStream;
 using dataaccess::TMemoryStream;
 using dataaccess::TSeekOrigin;
 using dataaccess::TStream;

@@ -28,18 +28,20 @@ void WriteHeader(TStream *Dest, qint32 Header)
 
 } // namespace
 
-TCompAlgo_Zlib::TCompAlgo_Zlib(QObject *AOwner) : TCompressAlgo(AOwner)
-{
-}
+TCompAlgo_Zlib::TCompAlgo_Zlib(QObject *AOwner) : TCompressAlgo(AOwner) {}
 
 TCompressionLevel TCompAlgo_Zlib::StreamLevel(quint8 ALevel)
 {
     switch (ALevel) {
-    case 0: return clMax;
-    case 1: return clDefault;
+    case 0:
+        return clMax;
+    case 1:
+        return clDefault;
     case 2:
-    case 3: return clFastest;
-    default: return clNone;
+    case 3:
+        return clFastest;
+    default:
+        return clNone;
     }
 }
 

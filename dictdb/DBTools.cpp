@@ -29,7 +29,7 @@ struct TCheckedFile
     bool SameFile(const TCheckedFile &Other) const
     {
         return Device == Other.Device && Inode == Other.Inode && Size == Other.Size &&
-               ModifySeconds == Other.ModifySeconds && ModifyNanoseconds == Other.ModifyNanoseconds;
+            ModifySeconds == Other.ModifySeconds && ModifyNanoseconds == Other.ModifyNanoseconds;
     }
 };
 
@@ -49,8 +49,7 @@ struct DBToolsUnit
 } g_unit;
 
 class EUndecipherable : public std::exception
-{
-};
+{};
 
 void CloseQuietly()
 {

@@ -106,9 +106,7 @@ TEncryptAlgoClass FindEncryptClass(const QString &Name)
 
 // ---- TDataProcessAlgo ----
 
-TDataProcessAlgo::TDataProcessAlgo(QObject *AOwner) : m_owner(AOwner)
-{
-}
+TDataProcessAlgo::TDataProcessAlgo(QObject *AOwner) : m_owner(AOwner) {}
 
 TDataProcessAlgo::~TDataProcessAlgo() = default;
 
@@ -194,9 +192,7 @@ void TEncryptAlgo::ProcessStream(TStream *Source, TStream *Dest, qint64 DataSize
 
 // ---- TDataProcessMgr ----
 
-TDataProcessMgr::TDataProcessMgr(QObject *AOwner) : m_owner(AOwner)
-{
-}
+TDataProcessMgr::TDataProcessMgr(QObject *AOwner) : m_owner(AOwner) {}
 
 TDataProcessMgr::~TDataProcessMgr() = default;
 

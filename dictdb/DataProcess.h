@@ -109,7 +109,11 @@ public:
     TOnProgressEvent OnDecodeProgress;
 
     // Raises "... algorithm module '%s' not found" when no class has that name.
-    virtual int IndexOfAlgo(const QString &Name) const { Q_UNUSED(Name); return -1; }
+    virtual int IndexOfAlgo(const QString &Name) const
+    {
+        Q_UNUSED(Name);
+        return -1;
+    }
     // Keeps the current instance (and its settings) when it is already of the named class.
     virtual void SetAlgoName(const QString &Name) = 0;
     virtual void EncodeStream(TStream *Source, TStream *Dest, qint64 DataSize);

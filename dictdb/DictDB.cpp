@@ -12,7 +12,10 @@ using namespace dictdb;
 
 namespace {
 
-QString L(const char *s) { return QString::fromLatin1(s); }
+QString L(const char *s)
+{
+    return QString::fromLatin1(s);
+}
 
 std::mutex g_loginLock;
 TDictDBLoginHandler &LoginHandler()
@@ -21,7 +24,10 @@ TDictDBLoginHandler &LoginHandler()
     return handler;
 }
 
-TDictDBClient *AsClient(QObject *o) { return dynamic_cast<TDictDBClient *>(o); }
+TDictDBClient *AsClient(QObject *o)
+{
+    return dynamic_cast<TDictDBClient *>(o);
+}
 
 } // namespace
 
@@ -39,8 +45,7 @@ TDictDBLoginHandler DictDBLoginHandler()
 
 // ---------------------------------------------------------------- TDictDatabase
 
-TDictDatabase::TDictDatabase(QObject *AOwner)
-    : QObject(AOwner), m_tableDefs(std::make_unique<TDictTableDefs>(this))
+TDictDatabase::TDictDatabase(QObject *AOwner) : QObject(AOwner), m_tableDefs(std::make_unique<TDictTableDefs>(this))
 {
     m_flushTimer = new QTimer(this);
     m_flushTimer->setInterval(m_autoFlushInterval);

@@ -15,15 +15,15 @@ struct TDictDBFieldLayout
 {
     QString Name;
     TFieldType FieldType = ftUnknown;
-    qint32 Size = 0;      // characters of a string field
-    quint8 DPMode = 0;    // 0: takes part in compression and encryption
+    qint32 Size = 0;   // characters of a string field
+    quint8 DPMode = 0; // 0: takes part in compression and encryption
 };
 
 struct TDictDBIndexLayout
 {
     QString Name;
     TTDIndexOptions Options;
-    QStringList Fields;   // key fields by name, most significant first
+    QStringList Fields; // key fields by name, most significant first
 };
 
 struct TDictDBTableLayout
@@ -41,7 +41,7 @@ struct TDictDBFileLayout
     bool Encrypt = false;
     QString EncryptAlgo = QStringLiteral("Blowfish");
     quint8 EncryptMode = 0;
-    QString Password;      // its check text is stored when Encrypt is set
+    QString Password; // its check text is stored when Encrypt is set
     bool VerifyWrites = false;
 };
 

@@ -30,9 +30,12 @@ const char *const SFileTooLarge = "Database file '%s' would exceed 2 GiB";
 
 const char *const SWriteFailed = "Cannot write database file '%s': %s";
 constexpr qint64 kPageSize = 4096;
-constexpr size_t kMaxPages = 8192;  // 32 MiB at most, then the pages are read afresh
+constexpr size_t kMaxPages = 8192; // 32 MiB at most, then the pages are read afresh
 
-QString L(const char *s) { return QString::fromLatin1(s); }
+QString L(const char *s)
+{
+    return QString::fromLatin1(s);
+}
 
 std::atomic<TDictDBWriteHook> g_writeHook{nullptr};
 
@@ -45,9 +48,7 @@ void SetDictDBWriteHook(TDictDBWriteHook Hook)
 
 // ---- TDictDBFileStream ----
 
-TDictDBFileStream::TDictDBFileStream(const QString &FileName, quint16 Mode) : TFileStream(FileName, Mode)
-{
-}
+TDictDBFileStream::TDictDBFileStream(const QString &FileName, quint16 Mode) : TFileStream(FileName, Mode) {}
 
 qint64 TDictDBFileStream::Write(const void *Buffer, qint64 Count)
 {
@@ -70,9 +71,9 @@ void TDictDBFileStream::Flush()
 // ---- TDictDBFileIO ----
 
 TDictDBFileIO::TDictDBFileIO(const TDictDBFileSettings &Settings)
-    : MediumType(Settings.MediumType), Exclusive(Settings.Exclusive),
-      CompressMgr(std::make_unique<TCompressMgr>(this)), EncryptMgr(std::make_unique<TEncryptMgr>(this)),
-      m_lockRetryCount(Settings.LockRetryCount), m_lockWaitTime(Settings.LockWaitTime)
+    : MediumType(Settings.MediumType), Exclusive(Settings.Exclusive), CompressMgr(std::make_unique<TCompressMgr>(this)),
+      EncryptMgr(std::make_unique<TEncryptMgr>(this)), m_lockRetryCount(Settings.LockRetryCount),
+      m_lockWaitTime(Settings.LockWaitTime)
 {
     CompressMgr->OnEncodeProgress = Settings.OnCompressProgress;
     CompressMgr->OnDecodeProgress = Settings.OnUncompressProgress;
@@ -112,8 +113,8 @@ void TDictDBFileIO::Open(const QString &ADatabaseName, TDictDBMediumType AMedium
         if (ADatabaseName.isEmpty() || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
             DatabaseError(L(SFailedToOpen));
         FileIsReadOnly = ReadOnlyAccess || (st.st_mode & 0222) == 0 || ::access(path.constData(), W_OK) != 0;
-        const quint16 mode = (FileIsReadOnly ? fmOpenRead : fmOpenReadWrite)
-                             | (Exclusive ? fmShareExclusive : fmShareDenyNone);
+        const quint16 mode =
+            (FileIsReadOnly ? fmOpenRead : fmOpenReadWrite) | (Exclusive ? fmShareExclusive : fmShareDenyNone);
         std::unique_ptr<TDictDBFileStream> file;
         qint64 got = 0;
         try {
@@ -353,8 +354,7 @@ void TDictDBFileIO::Prefetch(qint64 Position) const
 
 bool TDictDBFileIO::ReadFromPages(void *Buffer, qint64 Position, qint64 Count)
 {
-    if (m_sequential == 0 || !m_handleStream || Count > kPageSize
-        || std::this_thread::get_id() != m_sequentialThread)
+    if (m_sequential == 0 || !m_handleStream || Count > kPageSize || std::this_thread::get_id() != m_sequentialThread)
         return false;
     char *out = static_cast<char *>(Buffer);
     const qint64 end = Position + Count;
@@ -491,11 +491,31 @@ void TDictDBFileIO::CheckTableHeader(const TTableHeader &H) const
                 Corrupt("bad string size");
             slot = qint64(fi.FieldSize) + 1;
             break;
-        case ftSmallint: case ftWord: case ftBoolean: slot = 2; break;
-        case ftInteger: case ftDate: case ftTime: case ftAutoInc: slot = 4; break;
-        case ftFloat: case ftCurrency: case ftDateTime: case ftLargeint: slot = 8; break;
-        case ftBlob: case ftMemo: case ftGraphic: case ftFmtMemo: slot = kBlobSlotSize; break;
-        default: Corrupt("unsupported field type");
+        case ftSmallint:
+        case ftWord:
+        case ftBoolean:
+            slot = 2;
+            break;
+        case ftInteger:
+        case ftDate:
+        case ftTime:
+        case ftAutoInc:
+            slot = 4;
+            break;
+        case ftFloat:
+        case ftCurrency:
+        case ftDateTime:
+        case ftLargeint:
+            slot = 8;
+            break;
+        case ftBlob:
+        case ftMemo:
+        case ftGraphic:
+        case ftFmtMemo:
+            slot = kBlobSlotSize;
+            break;
+        default:
+            Corrupt("unsupported field type");
         }
         recordSize += slot;
     }
@@ -512,8 +532,8 @@ void TDictDBFileIO::CheckTableHeader(const TTableHeader &H) const
             if (ix.IndexFields[n] < 0 || ix.IndexFields[n] >= H.FieldCount)
                 Corrupt("index field number out of range");
         if (H.RecordTotal > 0) {
-            if (ix.IndexTabOffset != 0
-                && (ix.IndexTabOffset < kDataStart || ix.IndexTabOffset > size - kIndexTabBlockSize))
+            if (ix.IndexTabOffset != 0 &&
+                (ix.IndexTabOffset < kDataStart || ix.IndexTabOffset > size - kIndexTabBlockSize))
                 Corrupt("bad index tab offset");
             if (ix.IndexTabOffset != 0 && (ix.StartIndex < -1 || ix.StartIndex >= H.RecordTotal))
                 Corrupt("bad index head");

@@ -16,7 +16,6 @@
 #include <unordered_map>
 #include <vector>
 
-
 // A seam for fault-injection tests: called before every write to any database file with
 // its position and length; answering false makes that write fail the way a failing or full
 // disk does. nullptr removes it.
@@ -64,7 +63,7 @@ public:
     QString DatabaseName;
     TDictDBMediumType MediumType = mtDisk;
     bool Exclusive = false;
-    TStream *DBStream = nullptr;        // owned only for mtDisk
+    TStream *DBStream = nullptr; // owned only for mtDisk
     bool FileIsReadOnly = false;
     // Set before Open: the file is opened for reading only, whatever its permissions.
     bool ReadOnlyAccess = false;
@@ -111,8 +110,8 @@ public:
     void ReadIndexTabItems(const dictdb::TTableHeader &Header, int IndexIdx, TIntegerAry &BlockOffsets,
                            TIndexTabItems &Items);
     void DeleteRecordTab(qint64 Position);
-    void ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Compressed, bool Encrypted, bool IsBlob,
-                       qint32 Size, qint32 FieldOffset);
+    void ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Compressed, bool Encrypted, bool IsBlob, qint32 Size,
+                       qint32 FieldOffset);
     // Reads the blob whose slot lies at SlotPosition and decodes it into Dest. A refusal
     // ends with Where (such as " (table 'T', field 'F')") when given.
     void ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted,
@@ -144,16 +143,16 @@ private:
 
     std::function<int()> m_lockRetryCount;
     std::function<int()> m_lockWaitTime;
-    std::recursive_mutex m_cs;      // encoding and decoding
-    std::mutex m_io;                // positioned access of shared memory streams
+    std::recursive_mutex m_cs; // encoding and decoding
+    std::mutex m_io;           // positioned access of shared memory streams
     std::recursive_mutex m_lockOwner;
-    std::vector<bool> m_lockStack;  // modes of the nested Lock calls
-    int m_heldType = 0;             // F_UNLCK, F_RDLCK or F_WRLCK in effect
+    std::vector<bool> m_lockStack; // modes of the nested Lock calls
+    int m_heldType = 0;            // F_UNLCK, F_RDLCK or F_WRLCK in effect
     bool m_ownsStream = false;
-    THandleStream *m_handleStream = nullptr;  // DBStream when it is a file
-    int m_sequential = 0;                     // nesting of sequential-read scopes
+    THandleStream *m_handleStream = nullptr; // DBStream when it is a file
+    int m_sequential = 0;                    // nesting of sequential-read scopes
     std::thread::id m_sequentialThread;
-    std::unordered_map<qint64, std::vector<char>> m_pages;  // page number -> its bytes
+    std::unordered_map<qint64, std::vector<char>> m_pages; // page number -> its bytes
 };
 
 // Whoever owns a database's file object. The file object lives only while the database is

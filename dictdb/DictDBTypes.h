@@ -38,7 +38,7 @@ namespace dictdb {
 inline constexpr char kMagic[] = "DictDB";
 inline constexpr char kVersion[] = "1.0";
 
-inline constexpr int kNameSize = 33;      // names: 32 characters and a NUL
+inline constexpr int kNameSize = 33; // names: 32 characters and a NUL
 inline constexpr int kMaxTables = 256;
 inline constexpr int kMaxFields = 96;
 inline constexpr int kMaxIndexes = 8;
@@ -47,7 +47,7 @@ inline constexpr int kTabBlockEntries = 1024;
 
 inline constexpr qint32 kExtDataOffset = 2317;
 inline constexpr qint32 kTableTabOffset = 2789;
-inline constexpr qint32 kDataStart = 3821;  // the first byte allocated by appending
+inline constexpr qint32 kDataStart = 3821; // the first byte allocated by appending
 
 inline constexpr int kRecordTabEntrySize = 5;
 inline constexpr int kIndexTabEntrySize = 8;
@@ -55,7 +55,7 @@ inline constexpr qint32 kRecordTabBlockSize = 4 + kTabBlockEntries * kRecordTabE
 inline constexpr qint32 kIndexTabBlockSize = 4 + kTabBlockEntries * kIndexTabEntrySize;   // 8196
 inline constexpr int kBlobSlotSize = 20;
 inline constexpr int kBlobGranule = 64;
-inline constexpr qint64 kMaxFileSize = 0x7FFFFFFF;  // int32 offsets
+inline constexpr qint64 kMaxFileSize = 0x7FFFFFFF; // int32 offsets
 // The largest record the engine reads or writes, whatever the file claims (room for 96 text
 // fields of ten thousand characters each); every data set that opens a table allocates
 // several record buffers of this size.
@@ -63,7 +63,10 @@ inline constexpr qint64 kMaxRecordSize = 1024 * 1024;
 
 // A blob area's capacity for a stored length: always more than the length. Computed in 64
 // bits: a length near the int32 limit has a capacity beyond it, which no file can hold.
-constexpr qint64 BlobCapacity(qint64 Length) { return Length + kBlobGranule - Length % kBlobGranule; }
+constexpr qint64 BlobCapacity(qint64 Length)
+{
+    return Length + kBlobGranule - Length % kBlobGranule;
+}
 
 #pragma pack(push, 1)
 
@@ -82,7 +85,7 @@ struct TExtData
     quint8 EncryptFlag;
     quint8 EncryptMode;
     char EncryptAlgoName[kNameSize];
-    quint8 VerifyFlag;       // write-verify of blobs
+    quint8 VerifyFlag; // write-verify of blobs
     char Reserved2[256];
     char PwdCheckText[129];
     char Reserved3[16];
@@ -110,7 +113,7 @@ struct TIndexHeaderItem
     quint8 IndexOptions;
     qint32 IndexFields[kMaxIndexFields];
     qint32 IndexTabOffset;
-    qint32 StartIndex;       // head: the record number first in key order
+    qint32 StartIndex; // head: the record number first in key order
     qint32 Reserved;
 };
 
@@ -207,12 +210,38 @@ public:
         reference operator*() const { return (*m_list)[size_t(m_index)]; }
         pointer operator->() const { return &(*m_list)[size_t(m_index)]; }
         reference operator[](std::ptrdiff_t n) const { return (*m_list)[size_t(m_index + n)]; }
-        Iterator &operator++() { ++m_index; return *this; }
-        Iterator operator++(int) { Iterator t = *this; ++m_index; return t; }
-        Iterator &operator--() { --m_index; return *this; }
-        Iterator operator--(int) { Iterator t = *this; --m_index; return t; }
-        Iterator &operator+=(std::ptrdiff_t n) { m_index += n; return *this; }
-        Iterator &operator-=(std::ptrdiff_t n) { m_index -= n; return *this; }
+        Iterator &operator++()
+        {
+            ++m_index;
+            return *this;
+        }
+        Iterator operator++(int)
+        {
+            Iterator t = *this;
+            ++m_index;
+            return t;
+        }
+        Iterator &operator--()
+        {
+            --m_index;
+            return *this;
+        }
+        Iterator operator--(int)
+        {
+            Iterator t = *this;
+            --m_index;
+            return t;
+        }
+        Iterator &operator+=(std::ptrdiff_t n)
+        {
+            m_index += n;
+            return *this;
+        }
+        Iterator &operator-=(std::ptrdiff_t n)
+        {
+            m_index -= n;
+            return *this;
+        }
         friend Iterator operator+(Iterator a, std::ptrdiff_t n) { return a += n; }
         friend Iterator operator+(std::ptrdiff_t n, Iterator a) { return a += n; }
         friend Iterator operator-(Iterator a, std::ptrdiff_t n) { return a -= n; }
@@ -258,6 +287,6 @@ private:
     void Renumber(size_t FromChunk);
 
     std::vector<std::vector<TRecInfo>> m_chunks;
-    std::vector<size_t> m_starts;  // the index of each chunk's first entry
+    std::vector<size_t> m_starts; // the index of each chunk's first entry
     size_t m_size = 0;
 };

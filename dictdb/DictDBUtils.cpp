@@ -150,29 +150,37 @@ QString TFieldBufferItem::AsString() const
     case ftString:
     case ftFixedChar:
         return dictdb::SlotText(static_cast<const char *>(p), FieldSize);
-    case ftSmallint: return QString::number(Get<qint16>(p));
-    case ftWord: return QString::number(Get<quint16>(p));
+    case ftSmallint:
+        return QString::number(Get<qint16>(p));
+    case ftWord:
+        return QString::number(Get<quint16>(p));
     case ftInteger:
-    case ftAutoInc: return QString::number(Get<qint32>(p));
-    case ftLargeint: return QString::number(Get<qint64>(p));
+    case ftAutoInc:
+        return QString::number(Get<qint32>(p));
+    case ftLargeint:
+        return QString::number(Get<qint64>(p));
     case ftFloat:
-    case ftCurrency: return dataaccess::FloatToStr(Get<double>(p));
-    case ftBoolean: return dataaccess::BoolToStr(Get<quint16>(p) != 0);
+    case ftCurrency:
+        return dataaccess::FloatToStr(Get<double>(p));
+    case ftBoolean:
+        return dataaccess::BoolToStr(Get<quint16>(p) != 0);
     case ftDate: {
         TTimeStamp ts;
         ts.Date = Get<qint32>(p);
-        return dataaccess::IsValidTimeStamp(ts) ? dataaccess::DateToStr(dataaccess::TimeStampToDateTime(ts)) : QString();
+        return dataaccess::IsValidTimeStamp(ts) ? dataaccess::DateToStr(dataaccess::TimeStampToDateTime(ts))
+                                                : QString();
     }
     case ftTime: {
         TTimeStamp ts;
         ts.Date = dataaccess::DateDelta;
         ts.Time = Get<qint32>(p);
-        return dataaccess::IsValidTimeStamp(ts) ? dataaccess::TimeToStr(dataaccess::TimeStampToDateTime(ts)) : QString();
+        return dataaccess::IsValidTimeStamp(ts) ? dataaccess::TimeToStr(dataaccess::TimeStampToDateTime(ts))
+                                                : QString();
     }
     case ftDateTime: {
         const TTimeStamp ts = dataaccess::MSecsToTimeStamp(std::round(Get<double>(p)));
         return dataaccess::IsValidTimeStamp(ts) ? dataaccess::DateTimeToStr(dataaccess::TimeStampToDateTime(ts))
-                                              : QString();
+                                                : QString();
     }
     default:
         return QString();
@@ -204,8 +212,8 @@ void TFieldBuffers::Clear()
 
 // ---- the lazily loaded blob stream ----
 
-void TOptimBlobStream::SetBlobInfo(TDictBlobReader *AFileIO, qint32 ASlotPosition, bool AEncrypted,
-                                   bool ACompressed, const QString &AWhere)
+void TOptimBlobStream::SetBlobInfo(TDictBlobReader *AFileIO, qint32 ASlotPosition, bool AEncrypted, bool ACompressed,
+                                   const QString &AWhere)
 {
     FileIO = AFileIO;
     Where = AWhere;
@@ -448,8 +456,7 @@ struct Scanner
     bool Date(TDateTime &value)
     {
         int m, d, y, nd, ny;
-        if (!Number(m, nd) || !Char(QLatin1Char('/')) || !Number(d, nd) || !Char(QLatin1Char('/'))
-            || !Number(y, ny))
+        if (!Number(m, nd) || !Char(QLatin1Char('/')) || !Number(d, nd) || !Char(QLatin1Char('/')) || !Number(y, ny))
             return false;
         if (ny <= 2) {
             const int window = FormatSettings().TwoDigitYearCenturyWindow;

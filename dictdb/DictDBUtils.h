@@ -68,8 +68,8 @@ public:
     void Assign(const TCollectionItem *Source) override;
 
     TFieldType FieldType = ftUnknown;
-    qint32 FieldSize = 0;   // declared size (characters of a string field)
-    quint8 DPMode = 0;      // 0: takes part in compression and encryption
+    qint32 FieldSize = 0; // declared size (characters of a string field)
+    quint8 DPMode = 0;    // 0: takes part in compression and encryption
 };
 
 class TDictFieldDefs : public TDictDefCollection
@@ -91,7 +91,7 @@ public:
     void Assign(const TCollectionItem *Source) override;
 
     TTDIndexOptions Options;
-    TIntegerAry FieldIdxes;  // field numbers of the key, most significant first
+    TIntegerAry FieldIdxes; // field numbers of the key, most significant first
 };
 
 class TDictIndexDefs : public TDictDefCollection
@@ -122,9 +122,9 @@ public:
     // The field's bytes, or for a blob type the TMemoryStream that holds the value.
     void *Buffer = nullptr;
     TFieldType FieldType = ftUnknown;
-    qint32 FieldSize = 0;     // data size: the slot size (Size + 1 for strings)
-    bool AutoFree = false;    // the item frees its buffer (memory, or the stream)
-    bool Active = true;       // takes part in the next read or write
+    qint32 FieldSize = 0;  // data size: the slot size (Size + 1 for strings)
+    bool AutoFree = false; // the item frees its buffer (memory, or the stream)
+    bool Active = true;    // takes part in the next read or write
 
     bool IsBlob() const { return IsBlobFieldType(FieldType); }
     TMemoryStream *BlobStream() const { return IsBlob() ? static_cast<TMemoryStream *>(Buffer) : nullptr; }
@@ -173,12 +173,12 @@ public:
     explicit TOptimBlobStream(TTDEDataSet *ADataSet = nullptr) : DataSet(ADataSet) {}
 
     TTDEDataSet *DataSet = nullptr;
-    TDictBlobReader *FileIO = nullptr;  // where the value is read from
-    qint32 SlotPosition = 0;          // file position of the blob slot, 0 when none
+    TDictBlobReader *FileIO = nullptr; // where the value is read from
+    qint32 SlotPosition = 0;           // file position of the blob slot, 0 when none
     bool Encrypted = false;
     bool Compressed = false;
     bool Loaded = false;
-    QString Where;                    // " (table 'T', field 'F')", for refusals
+    QString Where; // " (table 'T', field 'F')", for refusals
 
     void SetBlobInfo(TDictBlobReader *AFileIO, qint32 ASlotPosition, bool AEncrypted, bool ACompressed,
                      const QString &AWhere = QString());
@@ -212,8 +212,7 @@ void UnregisterMemDBStream(TStream *Stream);
 // when case counts, texts equal under folding are then ordered by their code points.
 // So the case-sensitive order refines the case-insensitive one. Partial compares take
 // the first Length characters (UTF-16 units) of each text.
-int CompareDBString(const QString &S1, const QString &S2, bool PartialCompare, bool CaseInsensitive,
-                    int Length);
+int CompareDBString(const QString &S1, const QString &S2, bool PartialCompare, bool CaseInsensitive, int Length);
 
 bool IsInt(const QString &Text);
 // The filter's date and time constants: month/day/year; [AM|PM] h[:m[:s[.ms]]] [AM|PM].

@@ -45,8 +45,8 @@ void CheckBlobSlot(TDictDBFileIO &Io, qint64 SlotPosition)
     if (slot.Length == 0)
         return;
     // The whole area, filler included, was written before anything referred to it.
-    if (slot.Offset < kDataStart || slot.Capacity < slot.Length
-        || qint64(slot.Offset) + qint64(slot.Capacity) > Io.FileSize())
+    if (slot.Offset < kDataStart || slot.Capacity < slot.Length ||
+        qint64(slot.Offset) + qint64(slot.Capacity) > Io.FileSize())
         Damage(Io, QStringLiteral("blob area outside the file"));
 }
 
@@ -99,16 +99,18 @@ void VerifyTable(TDictDBFileIO &Io, int TableIdx, const QString &Name)
     for (int k = 0; k < indexes->Count(); ++k) {
         const TRecInfoList &list = table.IndexLists[size_t(k) + 1];
         if (list.size() != table.IndexLists[0].size())
-            Damage(Io, QStringLiteral("index '%1' does not hold every record").arg(indexes->Items(k)->Name())
-                           + Where(Name));
+            Damage(Io,
+                   QStringLiteral("index '%1' does not hold every record").arg(indexes->Items(k)->Name()) +
+                       Where(Name));
         for (size_t i = 1; i < list.size(); ++i) {
             int c = 0;
             InContext(Name, QString(), [&] { c = table.CompareRecordKeys(list[i - 1].RecIndex, list[i].RecIndex, k); });
             if (c > 0)
-                Damage(Io, QStringLiteral("index '%1' is out of order at record %2")
+                Damage(Io,
+                       QStringLiteral("index '%1' is out of order at record %2")
                                .arg(indexes->Items(k)->Name())
-                               .arg(list[i].RecIndex)
-                           + Where(Name));
+                               .arg(list[i].RecIndex) +
+                           Where(Name));
         }
     }
 }
@@ -132,8 +134,8 @@ bool Verify(const QString &FileName, const QStringList &Passwords, QString *Reas
                     break;
                 }
             if (!open)
-                return refuse(QStringLiteral("Database file '%1' is enciphered and no password given opens it")
-                                  .arg(FileName));
+                return refuse(
+                    QStringLiteral("Database file '%1' is enciphered and no password given opens it").arg(FileName));
         }
         QStringList names;
         io.GetTableNames(names);
@@ -145,8 +147,8 @@ bool Verify(const QString &FileName, const QStringList &Passwords, QString *Reas
     } catch (const std::bad_alloc &) {
         return refuse(QStringLiteral("Database file '%1' is too large to check").arg(FileName));
     } catch (const std::exception &e) {
-        return refuse(QStringLiteral("Database file '%1' cannot be read: %2")
-                          .arg(FileName, QString::fromLocal8Bit(e.what())));
+        return refuse(
+            QStringLiteral("Database file '%1' cannot be read: %2").arg(FileName, QString::fromLocal8Bit(e.what())));
     } catch (...) {
         return refuse(QStringLiteral("Database file '%1' cannot be read").arg(FileName));
     }

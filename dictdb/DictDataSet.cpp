@@ -103,10 +103,8 @@ void TTDBDataSet::CloseCursor()
 
 // ---------------------------------------------------------------- TTDEDataSet
 
-TTDEDataSet::TTDEDataSet(QObject *AOwner)
-    : TTDBDataSet(AOwner), m_filterParser(std::make_unique<TFilterParser>(this))
-{
-}
+TTDEDataSet::TTDEDataSet(QObject *AOwner) : TTDBDataSet(AOwner), m_filterParser(std::make_unique<TFilterParser>(this))
+{}
 
 TTDEDataSet::~TTDEDataSet()
 {
@@ -200,8 +198,8 @@ void TTDEDataSet::FreeRecordBuffer(TRecordBuffer &Buffer)
         return;
     for (int i = 0; i < FieldCount(); ++i) {
         TField *f = Fields()->Fields(i);
-        if (f->FieldKind() == fkData && f->IsBlob() && f->FieldNo() >= 1
-            && f->FieldNo() <= int(m_fieldOffsets.size())) {
+        if (f->FieldKind() == fkData && f->IsBlob() && f->FieldNo() >= 1 &&
+            f->FieldNo() <= int(m_fieldOffsets.size())) {
             TOptimBlobStream *s = nullptr;
             std::memcpy(&s, Buffer + FieldOffset(f->FieldNo()), sizeof s);
             delete s;
@@ -558,8 +556,7 @@ QString TTDEDataSet::FilterFieldText(int FieldIndex) const
 // ---------------------------------------------------------------- TDictBlobStream
 
 TDictBlobStream::TDictBlobStream(TBlobField *AField, TBlobStreamMode AMode)
-    : Field(AField), DataSet(dynamic_cast<TTDEDataSet *>(AField->DataSet())), Mode(AMode),
-      FieldNo(AField->FieldNo())
+    : Field(AField), DataSet(dynamic_cast<TTDEDataSet *>(AField->DataSet())), Mode(AMode), FieldNo(AField->FieldNo())
 {
     if (!DataSet)
         DatabaseErrorFmt(QString::fromLatin1(dataaccess::msg::SDataSetMissing), AField->FieldName());
@@ -574,8 +571,8 @@ TDictBlobStream::TDictBlobStream(TBlobField *AField, TBlobStreamMode AMode)
             SetPosition(0);
         }
     } else {
-        if (DataSet->State() != dsEdit && DataSet->State() != dsInsert && DataSet->State() != dsSetKey
-            && DataSet->State() != dsFilter && DataSet->State() != dsCalcFields)
+        if (DataSet->State() != dsEdit && DataSet->State() != dsInsert && DataSet->State() != dsSetKey &&
+            DataSet->State() != dsFilter && DataSet->State() != dsCalcFields)
             DatabaseError(QString::fromLatin1(dataaccess::msg::SNotEditing));
         Clear();
         CopyBack();

@@ -23,8 +23,7 @@ inline constexpr const char *SNoRecords = "No records";
 
 // Design-time only; carries nothing.
 struct TDictAboutBox
-{
-};
+{};
 
 class TTDBDataSet : public TDataSet, public TDictDBClient
 {
@@ -121,7 +120,11 @@ protected:
 
     virtual void ActivateFilter() {}
     virtual void DeactivateFilter() {}
-    virtual void ReadRecordBuffer(TRecordBuffer Buffer, int RecIndex) { (void)Buffer; (void)RecIndex; }
+    virtual void ReadRecordBuffer(TRecordBuffer Buffer, int RecIndex)
+    {
+        (void)Buffer;
+        (void)RecIndex;
+    }
 
     // Computes RecordSize, RecBufSize and FieldOffsets from the current fields.
     void CalcRecordLayout();

@@ -2,7 +2,6 @@
 
 #include "dictdb/DictDBFileIO.h"
 
-
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
@@ -68,8 +67,8 @@ void TDictTable::ReadIndexList()
 
 bool TDictTable::MirrorsTableList() const
 {
-    return m_recList && m_tableIO && !FilterOrRange() && m_listVersion == m_tableIO->ListsVersion
-           && size_t(m_indexIdx + 1) < m_tableIO->IndexLists.size();
+    return m_recList && m_tableIO && !FilterOrRange() && m_listVersion == m_tableIO->ListsVersion &&
+        size_t(m_indexIdx + 1) < m_tableIO->IndexLists.size();
 }
 
 void TDictTable::SetIndexName(const QString &Value)
@@ -126,8 +125,8 @@ void TDictTable::InternalInitFieldDefs()
     TDictFieldDefs *defs = m_tableIO->FieldDefs();
     for (int i = 0; i < defs->Count(); ++i) {
         const TDictFieldDef *d = defs->Items(i);
-        const bool sized = d->FieldType == ftString || d->FieldType == ftFixedChar || d->FieldType == ftWideString
-                           || d->FieldType == ftGuid;
+        const bool sized = d->FieldType == ftString || d->FieldType == ftFixedChar || d->FieldType == ftWideString ||
+            d->FieldType == ftGuid;
         FieldDefs()->Add(d->Name(), d->FieldType, sized ? d->FieldSize : 0, false);
     }
 }
@@ -381,8 +380,7 @@ bool TDictTable::LocateRecord(const QString &KeyFields, const QVariant &KeyValue
                 DatabaseError(QString::fromLatin1(dictdb::msg::SGeneralError));
             QVariant v;
             if (fields.size() == 1)
-                v = list.isEmpty() && KeyValues.typeId() != QMetaType::QVariantList ? KeyValues
-                                                                                       : list.value(0);
+                v = list.isEmpty() && KeyValues.typeId() != QMetaType::QVariantList ? KeyValues : list.value(0);
             else
                 v = list.value(qsizetype(i));
             fields[i]->SetValue(v);
@@ -419,8 +417,8 @@ bool TDictTable::LocateRecord(const QString &KeyFields, const QVariant &KeyValue
             // keys the first one that is visible in the record list counts.
             const TRecInfoList &full = m_tableIO->IndexLists[size_t(useIndex + 1)];
             int state = 0;
-            const int lo = m_tableIO->SearchIndexedFieldBound(fb, full, partial, int(fields.size()), state,
-                                                             useIndex, true);
+            const int lo =
+                m_tableIO->SearchIndexedFieldBound(fb, full, partial, int(fields.size()), state, useIndex, true);
             if (state == 0 && lo >= 0) {
                 int hi = lo;
                 bool hiKnown = false;
@@ -535,8 +533,8 @@ int TDictTable::PlaceEntry(qint32 RecIndex)
     size_t pos = 0;
     if (m_indexIdx < 0) {
         pos = size_t(std::lower_bound(list.begin(), list.end(), RecIndex,
-                                      [](const TRecInfo &e, qint32 r) { return e.RecIndex < r; })
-                     - list.begin());
+                                      [](const TRecInfo &e, qint32 r) { return e.RecIndex < r; }) -
+                     list.begin());
     } else {
         // The record list is a part of the index's list in the same order: the entry goes
         // after every visible entry that comes before it there.

@@ -88,8 +88,7 @@ private:
     // Whether the record list is still the table I/O's list of the current order, entry for
     // entry (nothing narrows it and no other data set changed the table since it was read).
     bool MirrorsTableList() const;
-    bool LocateRecord(const QString &KeyFields, const QVariant &KeyValues, TLocateOptions Options,
-                      bool SyncCursor);
+    bool LocateRecord(const QString &KeyFields, const QVariant &KeyValues, TLocateOptions Options, bool SyncCursor);
     bool FilterOrRange() const { return Filtered() || m_rangeActive; }
 
     QString m_tableName;
@@ -97,7 +96,7 @@ private:
     QString m_indexName;
     int m_indexIdx = -1;
     std::optional<TRecInfoList> m_recList;
-    quint64 m_listVersion = 0;  // the table I/O's list version the record list mirrors
+    quint64 m_listVersion = 0; // the table I/O's list version the record list mirrors
     TRecInfoList m_empty;
     bool m_rangeActive = false;
     int m_keyFieldCount = 0;

@@ -19,9 +19,15 @@ const char *const STableFull = "Table '%s' holds the most records a table can";
 const char *const SFileTooLarge = "Database file '%s' would exceed 2 GiB";
 const int kVerifyAttempts = 3;
 
-QString L(const char *s) { return QString::fromLatin1(s); }
+QString L(const char *s)
+{
+    return QString::fromLatin1(s);
+}
 
-bool IsStringField(TFieldType t) { return t == ftString || t == ftFixedChar; }
+bool IsStringField(TFieldType t)
+{
+    return t == ftString || t == ftFixedChar;
+}
 
 // A truth value is stored in 16 bits, any non-zero meaning true; it is kept as 0 or 1 so
 // that one-byte readers agree.
@@ -55,14 +61,12 @@ qint32 SlotSize(const TDictFieldDef *Def)
 TDictTableIO::TDictTableIO(TDictDBFileOwner *ADatabase)
     : Database(ADatabase), m_fieldDefs(std::make_unique<TDictFieldDefs>(nullptr)),
       m_indexDefs(std::make_unique<TDictIndexDefs>(nullptr))
-{
-}
+{}
 
 TDictTableIO::TDictTableIO(TDictDBFileIO *AFileIO)
     : m_ownFileIO(AFileIO), m_fieldDefs(std::make_unique<TDictFieldDefs>(nullptr)),
       m_indexDefs(std::make_unique<TDictIndexDefs>(nullptr))
-{
-}
+{}
 
 TDictTableIO::~TDictTableIO() = default;
 
@@ -328,14 +332,14 @@ qint64 TDictTableIO::RecTabPosition(int RecIdx) const
 {
     if (RecIdx < 0 || size_t(RecIdx) >= RecTabItems.size())
         DatabaseError(L(msg::SGeneralError));
-    return qint64(RecTabBlockOffsets[size_t(RecIdx / kTabBlockEntries)]) + 4
-           + qint64(RecIdx % kTabBlockEntries) * kRecordTabEntrySize;
+    return qint64(RecTabBlockOffsets[size_t(RecIdx / kTabBlockEntries)]) + 4 +
+        qint64(RecIdx % kTabBlockEntries) * kRecordTabEntrySize;
 }
 
 qint64 TDictTableIO::IdxTabPosition(int IndexIdx, int RecIdx) const
 {
-    return qint64(IdxTabBlockOffsets[size_t(IndexIdx)][size_t(RecIdx / kTabBlockEntries)]) + 4
-           + qint64(RecIdx % kTabBlockEntries) * kIndexTabEntrySize;
+    return qint64(IdxTabBlockOffsets[size_t(IndexIdx)][size_t(RecIdx / kTabBlockEntries)]) + 4 +
+        qint64(RecIdx % kTabBlockEntries) * kIndexTabEntrySize;
 }
 
 bool TDictTableIO::FieldIsEncrypted(int FieldIdx) const
@@ -361,8 +365,8 @@ int TDictTableIO::GetPrimaryIndexIdx() const
 
 int TDictTableIO::ConvertRecIdx(int FromIndex, int Pos, int ToIndex) const
 {
-    if (FromIndex + 1 < 0 || size_t(FromIndex + 1) >= IndexLists.size() || ToIndex + 1 < 0
-        || size_t(ToIndex + 1) >= IndexLists.size())
+    if (FromIndex + 1 < 0 || size_t(FromIndex + 1) >= IndexLists.size() || ToIndex + 1 < 0 ||
+        size_t(ToIndex + 1) >= IndexLists.size())
         return -1;
     const TRecInfoList &from = IndexLists[size_t(FromIndex + 1)];
     if (Pos < 0 || size_t(Pos) >= from.size())
@@ -370,8 +374,8 @@ int TDictTableIO::ConvertRecIdx(int FromIndex, int Pos, int ToIndex) const
     const qint32 rec = from[size_t(Pos)].RecIndex;
     const TRecInfoList &to = IndexLists[size_t(ToIndex + 1)];
     if (ToIndex == -1) {
-        const auto it = std::lower_bound(to.begin(), to.end(), rec,
-                                         [](const TRecInfo &a, qint32 r) { return a.RecIndex < r; });
+        const auto it =
+            std::lower_bound(to.begin(), to.end(), rec, [](const TRecInfo &a, qint32 r) { return a.RecIndex < r; });
         return it != to.end() && it->RecIndex == rec ? int(it - to.begin()) : -1;
     }
     for (size_t i = 0; i < to.size(); ++i)
@@ -391,8 +395,8 @@ void TDictTableIO::ReadFieldData(TStream *Dest, int RecIdx, int FieldIdx)
     const bool blob = IsBlobFieldType(def->FieldType);
     const qint32 size = SlotSize(def);
     try {
-        io->ReadFieldData(Dest, RecTabPosition(RecIdx), FieldIsCompressed(FieldIdx), FieldIsEncrypted(FieldIdx),
-                          blob, size, FieldOffsets[size_t(FieldIdx)]);
+        io->ReadFieldData(Dest, RecTabPosition(RecIdx), FieldIsCompressed(FieldIdx), FieldIsEncrypted(FieldIdx), blob,
+                          size, FieldOffsets[size_t(FieldIdx)]);
     } catch (const EDatabaseError &e) {
         DatabaseError(e.Message() + Where(FieldIdx));
     }
@@ -474,8 +478,8 @@ void TDictTableIO::ReadRecordData(TFieldBuffers &FieldBuffers, const TRecInfoLis
 
 // ---- keys and searching ----
 
-int TDictTableIO::CompareFieldValue(const void *Value1, const void *Value2, bool PartialCompare,
-                                    bool CaseInsensitive, TFieldType FieldType)
+int TDictTableIO::CompareFieldValue(const void *Value1, const void *Value2, bool PartialCompare, bool CaseInsensitive,
+                                    TFieldType FieldType)
 {
     return ::CompareFieldValue(Value1, Value2, PartialCompare, CaseInsensitive, FieldType);
 }
@@ -650,9 +654,8 @@ int TDictTableIO::SearchIndexedField(TFieldBuffers &FieldBuffers, const TRecInfo
     return Search(key, List, PartialCompare, FieldCount, ResultState, IndexIdx);
 }
 
-int TDictTableIO::SearchIndexedFieldBound(TFieldBuffers &FieldBuffers, const TRecInfoList &List,
-                                          bool PartialCompare, int FieldCount, int &ResultState, int IndexIdx,
-                                          bool LowBound)
+int TDictTableIO::SearchIndexedFieldBound(TFieldBuffers &FieldBuffers, const TRecInfoList &List, bool PartialCompare,
+                                          int FieldCount, int &ResultState, int IndexIdx, bool LowBound)
 {
     const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx, nullptr, 0);
     return SearchBound(key, List, PartialCompare, FieldCount, ResultState, IndexIdx, LowBound);
@@ -691,8 +694,8 @@ int TDictTableIO::FindInList(int IndexIdx, int RecIdx, const TKey &Key)
 
 int TDictTableIO::CompareRecordKeys(int RecA, int RecB, int IndexIdx)
 {
-    if (IndexIdx < 0 || IndexIdx >= m_indexDefs->Count() || RecA < 0 || size_t(RecA) >= RecTabItems.size() || RecB < 0
-        || size_t(RecB) >= RecTabItems.size())
+    if (IndexIdx < 0 || IndexIdx >= m_indexDefs->Count() || RecA < 0 || size_t(RecA) >= RecTabItems.size() ||
+        RecB < 0 || size_t(RecB) >= RecTabItems.size())
         DatabaseError(L(msg::SGeneralError));
     const qint32 at = RecTabItems[size_t(RecA)].DataOffset;
     std::vector<char> raw(static_cast<size_t>(RecordSize));
@@ -975,8 +978,8 @@ void TDictTableIO::AppendRecordData(TFieldBuffers &FieldBuffers, bool Flush, con
         if (IsBlobFieldType(def->FieldType)) {
             const QByteArray &bytes = blobs[size_t(f)];
             std::memcpy(base + blobPos[size_t(f)], bytes.constData(), size_t(bytes.size()));
-            const TBlobSlot bs{qint32(blobPos[size_t(f)]), qint32(bytes.size()), qint32(BlobCapacity(bytes.size())),
-                               0, 0};
+            const TBlobSlot bs{qint32(blobPos[size_t(f)]), qint32(bytes.size()), qint32(BlobCapacity(bytes.size())), 0,
+                               0};
             std::memcpy(slot, &bs, sizeof bs);
         } else {
             PrepareFixedField(f, itemOf(f), slot);

@@ -78,14 +78,13 @@ public:
     void ReadFieldData(TStream *Dest, int RecIdx, int FieldIdx);
     void ReadRecordData(TFieldBuffers &FieldBuffers, const TRecInfoList &List, int Pos);
     void AppendRecordData(TFieldBuffers &FieldBuffers, bool Flush, const TOnAdjustIndexForAppend &OnAdjust);
-    void ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, const TOnAdjustIndexForModify &OnAdjust,
-                          bool Flush);
+    void ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, const TOnAdjustIndexForModify &OnAdjust, bool Flush);
     void DeleteRecordData(int RecPos, bool Flush);
 
     static int CompareFieldValue(const void *Value1, const void *Value2, bool PartialCompare, bool CaseInsensitive,
                                  TFieldType FieldType);
-    int SearchIndexedField(TFieldBuffers &FieldBuffers, const TRecInfoList &List, bool PartialCompare,
-                           int FieldCount, int &ResultState, int IndexIdx);
+    int SearchIndexedField(TFieldBuffers &FieldBuffers, const TRecInfoList &List, bool PartialCompare, int FieldCount,
+                           int &ResultState, int IndexIdx);
     int SearchIndexedFieldBound(TFieldBuffers &FieldBuffers, const TRecInfoList &List, bool PartialCompare,
                                 int FieldCount, int &ResultState, int IndexIdx, bool LowBound);
     int SearchInsertPos(TFieldBuffers &FieldBuffers, int IndexIdx, int &ResultState);
@@ -117,10 +116,10 @@ private:
     struct TIndexStep
     {
         TKey Key;
-        int OldPos = -1;       // the record's place in the list before (modify)
-        int NewPos = 0;        // its place after
-        bool Moves = false;    // its chain links change
-        int Pred = -1;         // the live record it follows after the change; -1: the head
+        int OldPos = -1;    // the record's place in the list before (modify)
+        int NewPos = 0;     // its place after
+        bool Moves = false; // its chain links change
+        int Pred = -1;      // the live record it follows after the change; -1: the head
     };
 
     TDictDBFileIO *FileIO() const;
@@ -136,15 +135,14 @@ private:
     QByteArray RecordValue(int RecIdx, int FieldIdx);
     // A field's decoded, normalised value from a record's raw bytes (blobs: read from the file).
     QByteArray FieldValueOf(const char *RawRecord, qint32 DataOffset, int FieldIdx);
-    TKey KeyOfBuffers(TFieldBuffers &FieldBuffers, int IndexIdx, const char *FallbackRecord,
-                      qint32 FallbackOffset);
+    TKey KeyOfBuffers(TFieldBuffers &FieldBuffers, int IndexIdx, const char *FallbackRecord, qint32 FallbackOffset);
     TKey KeyOfRecord(const char *RawRecord, qint32 DataOffset, int IndexIdx);
     int CompareKeyAt(const TKey &Key, const TRecInfo &Entry, int IndexIdx, bool PartialCompare, int FieldCount);
     // Binary search of List (leaving out position Skip when not negative) for Key.
     int Search(const TKey &Key, const TRecInfoList &List, bool PartialCompare, int FieldCount, int &ResultState,
                int IndexIdx, int Skip = -1);
-    int SearchBound(const TKey &Key, const TRecInfoList &List, bool PartialCompare, int FieldCount,
-                    int &ResultState, int IndexIdx, bool LowBound);
+    int SearchBound(const TKey &Key, const TRecInfoList &List, bool PartialCompare, int FieldCount, int &ResultState,
+                    int IndexIdx, bool LowBound);
     static int InsertPosOf(int Pos, int ResultState);
     // Where record RecIdx, whose key is Key, stands in index IndexIdx's list; -1 when absent.
     int FindInList(int IndexIdx, int RecIdx, const TKey &Key);
@@ -161,11 +159,11 @@ private:
     void Unlink(int IndexIdx, int RecIdx, bool &HeaderChanged, bool Write);
     void LinkAfter(int IndexIdx, int RecIdx, int Predecessor, bool &HeaderChanged, bool Write);
 
-    TDictDBFileIO *m_ownFileIO = nullptr;  // not owned
+    TDictDBFileIO *m_ownFileIO = nullptr; // not owned
     std::unique_ptr<TDictFieldDefs> m_fieldDefs;
     std::unique_ptr<TDictIndexDefs> m_indexDefs;
-    std::vector<TKeySpan> m_keySpans;      // per index
-    std::vector<char> m_probe;             // scratch of a search probe
-    std::vector<char> m_record;            // scratch of a record read
-    bool m_stale = false;                  // a write failed half-way: the lists may not match the file
+    std::vector<TKeySpan> m_keySpans; // per index
+    std::vector<char> m_probe;        // scratch of a search probe
+    std::vector<char> m_record;       // scratch of a record read
+    bool m_stale = false;             // a write failed half-way: the lists may not match the file
 };

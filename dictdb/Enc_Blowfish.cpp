@@ -4,9 +4,7 @@
 
 #include <gcrypt.h>
 
-TEnc_Blowfish::TEnc_Blowfish() : TEncrypt(8, 56, 4168)
-{
-}
+TEnc_Blowfish::TEnc_Blowfish() : TEncrypt(8, 56, 4168) {}
 
 TEnc_Blowfish::~TEnc_Blowfish()
 {
@@ -63,8 +61,7 @@ void TEnc_Blowfish::DecryptBlock(void *Block)
 
 TEncAlgo_Blowfish::TEncAlgo_Blowfish(QObject *AOwner)
     : TEncAlgo_Base(AOwner, TEncryptClass::Of<TEnc_Blowfish>().Create())
-{
-}
+{}
 
 TEncryptClass TEncAlgo_Blowfish::CipherClass() const
 {

@@ -6,9 +6,7 @@
 
 #include <cstring>
 
-TEnc_Gost::TEnc_Gost() : TEncrypt(8, 32, 32)
-{
-}
+TEnc_Gost::TEnc_Gost() : TEncrypt(8, 32, 32) {}
 
 TEnc_Gost::~TEnc_Gost()
 {
@@ -48,8 +46,8 @@ void TEnc_Gost::SetupKey(const quint8 *Key, int Size)
         refuse();
     // Named explicitly so that a change of the library's default cannot change stored data.
     static const char sboxOid[] = "1.2.643.2.2.30.0";
-    if (gcry_cipher_ctl(hd, GCRYCTL_SET_SBOX, const_cast<char *>(sboxOid), 0) != 0
-        || gcry_cipher_setkey(hd, context, 32) != 0) {
+    if (gcry_cipher_ctl(hd, GCRYCTL_SET_SBOX, const_cast<char *>(sboxOid), 0) != 0 ||
+        gcry_cipher_setkey(hd, context, 32) != 0) {
         gcry_cipher_close(hd);
         refuse();
     }
@@ -68,9 +66,7 @@ void TEnc_Gost::DecryptBlock(void *Block)
         gcry_cipher_decrypt(static_cast<gcry_cipher_hd_t>(m_library), Block, 8, nullptr, 0);
 }
 
-TEncAlgo_Gost::TEncAlgo_Gost(QObject *AOwner) : TEncAlgo_Base(AOwner, TEncryptClass::Of<TEnc_Gost>().Create())
-{
-}
+TEncAlgo_Gost::TEncAlgo_Gost(QObject *AOwner) : TEncAlgo_Base(AOwner, TEncryptClass::Of<TEnc_Gost>().Create()) {}
 
 TEncryptClass TEncAlgo_Gost::CipherClass() const
 {

@@ -24,14 +24,10 @@ inline void XorInto(quint8 *Dest, const quint8 *Source, int Count)
 // ---- TEncrypt ----
 
 TEncrypt::TEncrypt(int ABlockSize, int AMaxKeySize, int AContextSize)
-    : m_hashClass(HashClassOf<THash_SHA>()),
-      m_maxKeySize(AMaxKeySize),
-      m_blockSize(std::clamp(ABlockSize, 1, MaxBlockSize)),
-      m_contextSize(AContextSize),
-      m_buffer(new quint8[size_t(m_blockSize)]()),
-      m_iv(new quint8[size_t(m_blockSize)]()),
-      m_feedback(new quint8[size_t(m_blockSize)]()),
-      m_context(new quint32[size_t((AContextSize + 3) / 4 + 1)]())
+    : m_hashClass(HashClassOf<THash_SHA>()), m_maxKeySize(AMaxKeySize),
+      m_blockSize(std::clamp(ABlockSize, 1, MaxBlockSize)), m_contextSize(AContextSize),
+      m_buffer(new quint8[size_t(m_blockSize)]()), m_iv(new quint8[size_t(m_blockSize)]()),
+      m_feedback(new quint8[size_t(m_blockSize)]()), m_context(new quint32[size_t((AContextSize + 3) / 4 + 1)]())
 {
     TEncrypt::Wipe();
 }
@@ -47,9 +43,9 @@ void TEncrypt::SetMode(quint8 Value)
 {
     // Modes beyond 4 would process nothing and so store the data in plain text.
     if (Value > 4)
-        throw EEncryptException(dataaccess::Format(QStringLiteral("%s does not support the chaining mode %d"),
-                                                 ClassName(), int(Value)),
-                                errEncryptInvalidMode);
+        throw EEncryptException(
+            dataaccess::Format(QStringLiteral("%s does not support the chaining mode %d"), ClassName(), int(Value)),
+            errEncryptInvalidMode);
     m_mode = Value;
 }
 
@@ -151,9 +147,9 @@ void TEncrypt::Process(const void *Source, void *Dest, int DataSize, bool Encode
 {
     CheckInitialized();
     if (m_mode > 4)
-        throw EEncryptException(dataaccess::Format(QStringLiteral("%s does not support the chaining mode %d"),
-                                                 ClassName(), int(m_mode)),
-                                errEncryptInvalidMode);
+        throw EEncryptException(
+            dataaccess::Format(QStringLiteral("%s does not support the chaining mode %d"), ClassName(), int(m_mode)),
+            errEncryptInvalidMode);
     if (!Source || !Dest || DataSize <= 0)
         return;
     const auto *src = static_cast<const quint8 *>(Source);
@@ -238,9 +234,7 @@ void TEncrypt::Process(const void *Source, void *Dest, int DataSize, bool Encode
 
 // ---- TEncAlgo_Base ----
 
-TEncAlgo_Base::TEncAlgo_Base(QObject *AOwner, TEncrypt *ACipher) : TEncryptAlgo(AOwner), m_cipher(ACipher)
-{
-}
+TEncAlgo_Base::TEncAlgo_Base(QObject *AOwner, TEncrypt *ACipher) : TEncryptAlgo(AOwner), m_cipher(ACipher) {}
 
 TEncAlgo_Base::~TEncAlgo_Base() = default;
 

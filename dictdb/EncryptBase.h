@@ -11,10 +11,7 @@
 class EEncryptException : public dataaccess::Exception
 {
 public:
-    EEncryptException(const QString &Message, int AErrorCode)
-        : dataaccess::Exception(Message), ErrorCode(AErrorCode)
-    {
-    }
+    EEncryptException(const QString &Message, int AErrorCode) : dataaccess::Exception(Message), ErrorCode(AErrorCode) {}
     int ErrorCode = 0;
 };
 

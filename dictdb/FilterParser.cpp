@@ -55,8 +55,7 @@ bool IsDateTimeType(TFieldType t)
 
 bool IsStringType(TFieldType t)
 {
-    return t == ftString || t == ftFixedChar || t == ftWideString || t == ftGuid
-           || IsBlobFieldType(t);
+    return t == ftString || t == ftFixedChar || t == ftWideString || t == ftGuid || IsBlobFieldType(t);
 }
 
 // The bytes a fixed-size value of the type takes; 0 for text and unknown types.
@@ -186,8 +185,7 @@ bool ReadsAsDateTime(const QString &Text)
 
 bool IsDateTextConst(const TExprNode *N)
 {
-    return N->Kind == enConst && N->DataType == ftString
-           && ReadsAsDateTime(QString::fromUtf8(N->AsText()));
+    return N->Kind == enConst && N->DataType == ftString && ReadsAsDateTime(QString::fromUtf8(N->AsText()));
 }
 
 // Turns a string constant into a date, time or date-time constant by its text.
@@ -282,8 +280,8 @@ TFieldType ArithmeticType(TExprOperator Op, TExprNode *L, TExprNode *R)
             return ftFloat;
         }
         if (IsDateTimeType(lt) && (IsDateTimeType(rt) || IsNumericType(rt))) {
-            if ((lt == ftDate && rt == ftDate) || (lt == ftTime && rt == ftTime)
-                || ((lt == ftDate || lt == ftTime) && IsNumericType(rt)))
+            if ((lt == ftDate && rt == ftDate) || (lt == ftTime && rt == ftTime) ||
+                ((lt == ftDate || lt == ftTime) && IsNumericType(rt)))
                 return ftInteger;
             return ftFloat;
         }
@@ -310,8 +308,7 @@ char FoldAscii(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
 }
 
-int CompareAsciiDBString(std::string_view A, std::string_view B, bool PartialCompare, bool CaseInsensitive,
-                         int Length)
+int CompareAsciiDBString(std::string_view A, std::string_view B, bool PartialCompare, bool CaseInsensitive, int Length)
 {
     if (PartialCompare) {
         const size_t n = Length < 0 ? 0 : static_cast<size_t>(Length);
@@ -463,8 +460,8 @@ int CompareNodes(const TExprNode *L, const TExprNode *R, TFilterOptions Options)
         const std::string_view l = L->TextView(), r = R->TextView();
         if (IsAscii(l) && IsAscii(r))
             return CompareAsciiDBString(l, r, partial, Options.testFlag(foCaseInsensitive), R->PartialLength);
-        return CompareDBString(QString::fromUtf8(L->AsText()), QString::fromUtf8(R->AsText()),
-                               partial, Options.testFlag(foCaseInsensitive), R->PartialLength);
+        return CompareDBString(QString::fromUtf8(L->AsText()), QString::fromUtf8(R->AsText()), partial,
+                               Options.testFlag(foCaseInsensitive), R->PartialLength);
     }
     if (lt == ftBoolean && rt == ftBoolean)
         return order(int(L->AsBoolean()), int(R->AsBoolean()));
@@ -555,8 +552,7 @@ Number DateArithmetic(TExprOperator Op, const TExprNode *L, const TExprNode *R)
     return FloatNum(TimelineMSecs(L) - TimelineMSecs(R));
 }
 
-Number NumericArithmetic(TExprOperator Op, TFieldType ResultType, const TExprNode *L,
-                         const TExprNode *R)
+Number NumericArithmetic(TExprOperator Op, TFieldType ResultType, const TExprNode *L, const TExprNode *R)
 {
     if (IsFloatType(ResultType) || Op == toDIV) {
         const double a = L->AsFloat();
@@ -620,8 +616,7 @@ QByteArray SubstringOf(const QByteArray &Text, qint64 Start, qint64 Count)
     if (Count <= 0 || Start > len)
         return QByteArray();
     const qint64 n = std::min(Count, len - Start + 1);
-    return QString::fromStdU32String(s.substr(static_cast<size_t>(Start - 1), static_cast<size_t>(n)))
-        .toUtf8();
+    return QString::fromStdU32String(s.substr(static_cast<size_t>(Start - 1), static_cast<size_t>(n))).toUtf8();
 }
 
 void EvalFunction(TExprNode *N)
@@ -713,9 +708,7 @@ T ReadValue(const TExprNode *N)
 
 // ---------------------------------------------------------------- TExprNode
 
-TExprNode::TExprNode(TExprNodes *AOwner) : Owner(AOwner)
-{
-}
+TExprNode::TExprNode(TExprNodes *AOwner) : Owner(AOwner) {}
 
 char *TExprNode::SetDataSize(int Size)
 {
@@ -814,9 +807,7 @@ void TExprNode::SetText(const QByteArray &Value)
 
 // ---------------------------------------------------------------- TExprNodes
 
-TExprNodes::TExprNodes(TExprParserBase *AOwner) : Owner(AOwner)
-{
-}
+TExprNodes::TExprNodes(TExprParserBase *AOwner) : Owner(AOwner) {}
 
 TExprNodes::~TExprNodes()
 {
@@ -920,8 +911,7 @@ TExprNode *TExprNodes::NewInNode(TExprNode *Left, const std::vector<TExprNode *>
     return n;
 }
 
-TExprNode *TExprNodes::NewFuncNode(const QString &Name, TExprFunction Function,
-                                   const std::vector<TExprNode *> &Args)
+TExprNode *TExprNodes::NewFuncNode(const QString &Name, TExprFunction Function, const std::vector<TExprNode *> &Args)
 {
     TExprNode *n = NewNode(enFunc);
     n->Name = Name;
@@ -1004,9 +994,7 @@ QString TSyntaxParserBase::TokenName() const
 
 // ---------------------------------------------------------------- TExprParserBase
 
-TExprParserBase::TExprParserBase() : FExprNodes(std::make_unique<TExprNodes>(this))
-{
-}
+TExprParserBase::TExprParserBase() : FExprNodes(std::make_unique<TExprNodes>(this)) {}
 
 TExprParserBase::~TExprParserBase() = default;
 
@@ -1047,9 +1035,8 @@ void TExprParserBase::Evaluate(TFilterOptions Options, QVariant &Result)
 TFieldType TExprParserBase::GetFuncDataType(const QString &Name)
 {
     const QString n = Name.toUpper();
-    if (n == QLatin1String("YEAR") || n == QLatin1String("MONTH") || n == QLatin1String("DAY")
-        || n == QLatin1String("HOUR") || n == QLatin1String("MINUTE")
-        || n == QLatin1String("SECOND"))
+    if (n == QLatin1String("YEAR") || n == QLatin1String("MONTH") || n == QLatin1String("DAY") ||
+        n == QLatin1String("HOUR") || n == QLatin1String("MINUTE") || n == QLatin1String("SECOND"))
         return ftInteger;
     if (n == QLatin1String("GETDATE"))
         return ftDateTime;
@@ -1058,9 +1045,8 @@ TFieldType TExprParserBase::GetFuncDataType(const QString &Name)
 
 static TExprFunction FunctionOf(const QString &Name)
 {
-    static const char *const names[] = {"UPPER", "LOWER",  "SUBSTRING", "TRIM", "TRIMLEFT",
-                                        "TRIMRIGHT", "YEAR", "MONTH", "DAY", "HOUR",
-                                        "MINUTE", "SECOND", "GETDATE"};
+    static const char *const names[] = {"UPPER", "LOWER", "SUBSTRING", "TRIM",   "TRIMLEFT", "TRIMRIGHT", "YEAR",
+                                        "MONTH", "DAY",   "HOUR",      "MINUTE", "SECOND",   "GETDATE"};
     for (int i = 0; i < 13; ++i)
         if (Name.compare(QLatin1String(names[i]), Qt::CaseInsensitive) == 0)
             return static_cast<TExprFunction>(i + 1);
@@ -1172,9 +1158,7 @@ void TExprParserBase::Calculate(TExprNode *Node, TFilterOptions Options)
 
 // ---------------------------------------------------------------- TFilterParser
 
-TFilterParser::TFilterParser(TFilterFieldSource *DataSet) : FDataSet(DataSet)
-{
-}
+TFilterParser::TFilterParser(TFilterFieldSource *DataSet) : FDataSet(DataSet) {}
 
 TFieldType TFilterParser::GetFieldDataType(const QString &Name)
 {
@@ -1315,9 +1299,8 @@ void TFilterParser::NextToken()
         break;
     }
 
-    const bool minusIsOperator = FPrevToken == etLiteral || FPrevToken == etNumLiteral
-                                 || FPrevToken == etName || FPrevToken == etSymbol
-                                 || FPrevToken == etRParen;
+    const bool minusIsOperator = FPrevToken == etLiteral || FPrevToken == etNumLiteral || FPrevToken == etName ||
+        FPrevToken == etSymbol || FPrevToken == etRParen;
     if (c == '-' && minusIsOperator)
         return single(etSUB, 1);
 
@@ -1664,8 +1647,7 @@ int Order(T a, T b)
 
 } // namespace
 
-int CompareFieldValue(const void *A, const void *B, bool PartialKey, bool CaseInsensitive,
-                      TFieldType FieldType)
+int CompareFieldValue(const void *A, const void *B, bool PartialKey, bool CaseInsensitive, TFieldType FieldType)
 {
     // The common stored forms directly, in the order the nodes below would give.
     switch (FieldType) {
@@ -1708,9 +1690,8 @@ int CompareFieldValue(const void *A, const void *B, bool PartialKey, bool CaseIn
         left.SetExternalData(a, ValueSize(FieldType));
         right.SetExternalData(b, ValueSize(FieldType));
     }
-    if (PartialKey
-        && (FieldType == ftString || FieldType == ftFixedChar || FieldType == ftWideString
-            || FieldType == ftGuid)) {
+    if (PartialKey &&
+        (FieldType == ftString || FieldType == ftFixedChar || FieldType == ftWideString || FieldType == ftGuid)) {
         const int len = static_cast<int>(QString::fromUtf8(left.AsText()).size());
         left.PartialLength = len;
         right.PartialLength = len;

@@ -175,8 +175,7 @@ public:
     // Applies the type rules; a string constant facing a date or time becomes one.
     TExprNode *NewOperatorNode(TExprOperator Operator, TExprNode *Left, TExprNode *Right);
     TExprNode *NewInNode(TExprNode *Left, const std::vector<TExprNode *> &Items);
-    TExprNode *NewFuncNode(const QString &Name, TExprFunction Function,
-                           const std::vector<TExprNode *> &Args);
+    TExprNode *NewFuncNode(const QString &Name, TExprFunction Function, const std::vector<TExprNode *> &Args);
     TExprNode *NewFieldNode(const QString &Name, TFieldType DataType);
 
     TExprParserBase *Owner = nullptr;
@@ -281,8 +280,7 @@ private:
 // Compares two stored values of one field type: 0 equal, -1 when A is less, else 1.
 // String values must be NUL-terminated. With PartialKey only as many characters as A
 // holds take part.
-int CompareFieldValue(const void *A, const void *B, bool PartialKey, bool CaseInsensitive,
-                      TFieldType FieldType);
+int CompareFieldValue(const void *A, const void *B, bool PartialKey, bool CaseInsensitive, TFieldType FieldType);
 
 // The LIKE match: "%" any run of characters, "_" any one character, no escape.
 bool LikeMatch(const QString &Value, const QString &Pattern, bool CaseSensitive);

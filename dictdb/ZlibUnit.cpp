@@ -13,10 +13,14 @@ constexpr qint64 MaxPortion = qint64(1) << 30;
 int ZlibLevel(TCompressionLevel Level)
 {
     switch (Level) {
-    case clNone: return Z_NO_COMPRESSION;
-    case clFastest: return Z_BEST_SPEED;
-    case clDefault: return Z_DEFAULT_COMPRESSION;
-    case clMax: return Z_BEST_COMPRESSION;
+    case clNone:
+        return Z_NO_COMPRESSION;
+    case clFastest:
+        return Z_BEST_SPEED;
+    case clDefault:
+        return Z_DEFAULT_COMPRESSION;
+    case clMax:
+        return Z_BEST_COMPRESSION;
     }
     return Z_NO_COMPRESSION;
 }
@@ -37,8 +41,7 @@ int ZlibLevel(TCompressionLevel Level)
 
 TCustomZlibStream::TCustomZlibStream(TStream *AStrm)
     : Strm(AStrm), StrmPos(AStrm ? AStrm->Position() : 0), FBuffer(new Bytef[BufferSize])
-{
-}
+{}
 
 TCustomZlibStream::~TCustomZlibStream() = default;
 
@@ -56,8 +59,7 @@ void TCustomZlibStream::Reposition()
 
 // ---- TCompressionStream ----
 
-TCompressionStream::TCompressionStream(TCompressionLevel CompressionLevel, TStream *Dest)
-    : TCustomZlibStream(Dest)
+TCompressionStream::TCompressionStream(TCompressionLevel CompressionLevel, TStream *Dest) : TCustomZlibStream(Dest)
 {
     if (!Dest)
         CompressError(SInvalidStreamOp);

@@ -183,8 +183,7 @@ void TSkinCheckBox::paintEvent(QPaintEvent *)
                             flags | Qt::AlignLeft, text());
         } else {
             canvas.drawImage(QPoint(w - image.width() - 1, imageTop), image);
-            canvas.drawText(QRect(0, textTop, w - (image.width() + 4), h - textTop), flags | Qt::AlignRight,
-                            text());
+            canvas.drawText(QRect(0, textTop, w - (image.width() + 4), h - textTop), flags | Qt::AlignRight, text());
         }
         if (NeedFocusRect()) {
             const QRect focus = rtl ? QRect(0, textTop, w - (image.width() + 4) + 2, textHeight + 2)

@@ -19,7 +19,7 @@ constexpr int MaxEntryNameLength = 259; // the name buffer holds 260 bytes with 
 constexpr int MaxBitmapSide = 16384;
 constexpr qint64 MaxBitmapPixels = 16 * 1024 * 1024;
 
-constexpr quint16 SkinSignature = 0x4B53;            // "SK"
+constexpr quint16 SkinSignature = 0x4B53; // "SK"
 constexpr quint32 EndRecordSignature = 0x06054B50;
 constexpr int EndRecordSize = 22;
 constexpr int CentralHeaderSize = 46;
@@ -112,9 +112,10 @@ const quint16 LengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  1
                                 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 const quint8 LengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
                                 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 0, 0};
-const quint16 DistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-                                  193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-const quint8 DistanceExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6,
+const quint16 DistanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                  33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                  1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+const quint8 DistanceExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6, 6,
                                   7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 0, 0};
 const quint8 CodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
@@ -149,8 +150,7 @@ public:
     TInflater(QIODevice &Source, QIODevice &Sink, qint64 MaxOutput)
         : m_Source(Source), m_Sink(Sink), m_MaxOutput(MaxOutput), m_Input(size_t(InputBufferSize)),
           m_Window(size_t(WindowSize))
-    {
-    }
+    {}
 
     bool Run()
     {
@@ -162,10 +162,18 @@ public:
                 return false;
             bool ok = false;
             switch (type) {
-            case 0: ok = Stored(); break;
-            case 1: ok = Codes(FixedTables().Literals, FixedTables().Distances); break;
-            case 2: ok = Dynamic(); break;
-            default: ok = false; break;
+            case 0:
+                ok = Stored();
+                break;
+            case 1:
+                ok = Codes(FixedTables().Literals, FixedTables().Distances);
+                break;
+            case 2:
+                ok = Dynamic();
+                break;
+            default:
+                ok = false;
+                break;
             }
             if (!ok)
                 return false;

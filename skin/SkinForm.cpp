@@ -103,8 +103,8 @@ TSkinBorderStyle BorderStyleOf(const QWidget *Form)
 {
     if (Form->windowFlags() & Qt::FramelessWindowHint)
         return TSkinBorderStyle::bsNone;
-    const bool fixed = Form->minimumSize() == Form->maximumSize()
-                       || (Form->windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
+    const bool fixed =
+        Form->minimumSize() == Form->maximumSize() || (Form->windowFlags() & Qt::MSWindowsFixedSizeDialogHint);
     if (Form->windowType() == Qt::Tool)
         return fixed ? TSkinBorderStyle::bsToolWindow : TSkinBorderStyle::bsSizeToolWin;
     if (fixed)
@@ -563,8 +563,8 @@ QRegion TSkinForm::WindowRegion() const
         if (bottomH > 0) {
             const QImage bottom = BottomPicture();
             if (m_BottomRegion && !bottom.isNull())
-                region += ScanPictureRegion(bottom, QPoint(0, bottomTop), m_BottomRegionMinY,
-                                            m_BottomRegionMaxY, m_TransparentColor);
+                region += ScanPictureRegion(bottom, QPoint(0, bottomTop), m_BottomRegionMinY, m_BottomRegionMaxY,
+                                            m_TransparentColor);
             else
                 region += QRect(0, bottomTop, w, bottomH);
         }
@@ -718,8 +718,8 @@ void TSkinForm::PaintFrame(QPainter &Canvas)
         if (menuBand.height() <= 0 || menuFrom == menuTo)
             return;
         DrawVerticalGradient(Canvas, QRect(Left, menuBand.y(), m.left() - Left, menuBand.height()), menuFrom, menuTo);
-        DrawVerticalGradient(Canvas, QRect(w - m.right(), menuBand.y(), m.right() - Right, menuBand.height()),
-                             menuFrom, menuTo);
+        DrawVerticalGradient(Canvas, QRect(w - m.right(), menuBand.y(), m.right() - Right, menuBand.height()), menuFrom,
+                             menuTo);
     };
 
     if (SkinFileInEffect()) {
@@ -877,8 +877,7 @@ bool TSkinForm::Sizeable() const
 
 Qt::Edges TSkinForm::FrameEdgesAt(const QPoint &Pos) const
 {
-    if (!Sizeable() || m_Form->isMaximized() || m_Form->isMinimized()
-        || m_Form->minimumSize() == m_Form->maximumSize())
+    if (!Sizeable() || m_Form->isMaximized() || m_Form->isMinimized() || m_Form->minimumSize() == m_Form->maximumSize())
         return {};
     const int w = m_Form->width();
     const int h = m_Form->height();
@@ -926,8 +925,9 @@ void TSkinForm::SetFrameCursor(Qt::Edges Edges)
     Qt::CursorShape shape = Qt::SizeVerCursor;
     const bool diagonal = (Edges & (Qt::LeftEdge | Qt::RightEdge)) && (Edges & (Qt::TopEdge | Qt::BottomEdge));
     if (diagonal)
-        shape = (Edges == (Qt::LeftEdge | Qt::TopEdge) || Edges == (Qt::RightEdge | Qt::BottomEdge)) ? Qt::SizeFDiagCursor
-                                                                                                   : Qt::SizeBDiagCursor;
+        shape = (Edges == (Qt::LeftEdge | Qt::TopEdge) || Edges == (Qt::RightEdge | Qt::BottomEdge))
+            ? Qt::SizeFDiagCursor
+            : Qt::SizeBDiagCursor;
     else if (Edges & (Qt::LeftEdge | Qt::RightEdge))
         shape = Qt::SizeHorCursor;
     m_Form->setCursor(shape);
@@ -1118,8 +1118,8 @@ bool TSkinForm::eventFilter(QObject *Watched, QEvent *Event)
         case QEvent::WindowStateChange:
             // A child about to be minimised from its normal state gets the area's caption before
             // the area shrinks it (from maximised, the area must first leave that state).
-            if (m_MdiChild && m_MdiChild->isMinimized()
-                && !(static_cast<QWindowStateChangeEvent *>(Event)->oldState() & Qt::WindowMaximized))
+            if (m_MdiChild && m_MdiChild->isMinimized() &&
+                !(static_cast<QWindowStateChangeEvent *>(Event)->oldState() & Qt::WindowMaximized))
                 SetMdiFrameless(false);
             FormStateChanged();
             break;

@@ -117,13 +117,13 @@ void TSkinCustomGroupBox::paintEvent(QPaintEvent *)
     const bool rtl = MiddleEastRightToLeft(this);
     if (!rtl) {
         const int gapEnd = m_Caption.isEmpty() ? left : left + captionWidth + 6;
-        const QPoint pts[] = {{left + 2, y}, {left, y}, {left, bottom - 1}, {right - 1, bottom - 1},
-                              {right - 1, y}, {gapEnd, y}};
+        const QPoint pts[] = {{left + 2, y},           {left, y},      {left, bottom - 1},
+                              {right - 1, bottom - 1}, {right - 1, y}, {gapEnd, y}};
         canvas.drawPolyline(pts, 6);
     } else {
         const int gapEnd = m_Caption.isEmpty() ? right - 1 : right - captionWidth - 7;
-        const QPoint pts[] = {{right - 3, y}, {right - 1, y}, {right - 1, bottom - 1}, {left + 1, bottom - 1},
-                              {left + 1, y}, {gapEnd, y}};
+        const QPoint pts[] = {{right - 3, y},         {right - 1, y}, {right - 1, bottom - 1},
+                              {left + 1, bottom - 1}, {left + 1, y},  {gapEnd, y}};
         canvas.drawPolyline(pts, 6);
     }
     if (m_Caption.isEmpty())

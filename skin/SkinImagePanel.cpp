@@ -106,9 +106,7 @@ void TSkinCustomPanel::PaintBackground()
     update();
 }
 
-void TSkinCustomPanel::CaptionChanged(const QRect &)
-{
-}
+void TSkinCustomPanel::CaptionChanged(const QRect &) {}
 
 void TSkinCustomPanel::PictureChanged()
 {
@@ -140,9 +138,15 @@ void TSkinCustomPanel::PaintPanel(QPainter &Canvas)
         Canvas.fillRect(client, Color());
     if (!m_Drawn.isNull()) {
         switch (m_DrawStyle) {
-        case TSkinDrawStyle::skinStretch: Canvas.drawImage(client, m_Drawn); break;
-        case TSkinDrawStyle::skinTile: TileDraw(Canvas, m_Drawn, client); break;
-        case TSkinDrawStyle::skinNormal: Canvas.drawImage(QPoint(0, 0), m_Drawn); break;
+        case TSkinDrawStyle::skinStretch:
+            Canvas.drawImage(client, m_Drawn);
+            break;
+        case TSkinDrawStyle::skinTile:
+            TileDraw(Canvas, m_Drawn, client);
+            break;
+        case TSkinDrawStyle::skinNormal:
+            Canvas.drawImage(QPoint(0, 0), m_Drawn);
+            break;
         }
     }
     if (m_Text.trimmed().isEmpty())

@@ -207,8 +207,7 @@ QColor SkinOrStyleColor(const TSkinFileTheme *Theme, int SkinKey, TSkinUIStyle S
 
 // ---- TSkinCustomMenu ----
 
-TSkinCustomMenu::TSkinCustomMenu(QWidget *AOwner)
-    : QMenu(AOwner), m_Style(std::make_unique<TSkinMenuStyle>(this))
+TSkinCustomMenu::TSkinCustomMenu(QWidget *AOwner) : QMenu(AOwner), m_Style(std::make_unique<TSkinMenuStyle>(this))
 {
     const QPalette pal = QApplication::palette();
     m_BarColor = QColorToColor(pal.color(QPalette::Button));
@@ -373,8 +372,8 @@ void TSkinCustomMenu::DrawMenuFrame(QPainter &Canvas, const QSize &Size) const
     Canvas.drawRect(1, 2, w - 4, h - 5);
     TSkinUIStyle style;
     const QColor form = ThemeFileInEffect(m_FileTheme, m_UIStyle, style)
-                            ? Q(TColor(m_FileTheme->GetColor(SKIN2_FORMCOLOR)))
-                            : Q(StyleColor(style, 15));
+        ? Q(TColor(m_FileTheme->GetColor(SKIN2_FORMCOLOR)))
+        : Q(StyleColor(style, 15));
     Canvas.setPen(form);
     Canvas.drawLine(0, h - 1, w - 1, h - 1);
     Canvas.drawLine(w - 1, 0, w - 1, h - 1);
@@ -531,8 +530,8 @@ bool TSkinCustomMenu::event(QEvent *Event)
     const bool result = QMenu::event(Event);
     if (Event->type() == QEvent::ActionAdded || Event->type() == QEvent::ActionChanged)
         HookMenu(this);
-    if (Event->type() == QEvent::ActionAdded || Event->type() == QEvent::ActionChanged
-        || Event->type() == QEvent::ActionRemoved)
+    if (Event->type() == QEvent::ActionAdded || Event->type() == QEvent::ActionChanged ||
+        Event->type() == QEvent::ActionRemoved)
         MenuChanged();
     return result;
 }

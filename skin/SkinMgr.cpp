@@ -32,7 +32,7 @@ QStringList SkinSearchDirs()
     if (system.isEmpty())
         system = QStringLiteral("/usr/bin/");
     return platform::shell::programDataDirs(QCoreApplication::applicationDirPath()) +
-           QStringList{WithSlash(shared), WithSlash(system)};
+        QStringList{WithSlash(shared), WithSlash(system)};
 }
 
 bool IsSkinnedFormFrame(const QObject *Object)

@@ -2,9 +2,7 @@
 
 #include "skin/SkinPublic.h"
 
-TSkinPopupMenu::TSkinPopupMenu(QWidget *AOwner) : TSkinCustomMenu(AOwner)
-{
-}
+TSkinPopupMenu::TSkinPopupMenu(QWidget *AOwner) : TSkinCustomMenu(AOwner) {}
 
 const TSkinImageList &TSkinPopupMenu::SharedCheckImages()
 {

@@ -189,7 +189,7 @@ void TSkinProgressBar::PaintBar(QPainter &Canvas, const QSize &Size)
     const bool vertical = m_Orientation == TSkinProgressBarOrientation::skinVertical;
     TSkinUIStyle style;
     const bool skin = ThemeFileInEffect(m_FileTheme.data(), m_UIStyle, style) && !m_FramePiece.isNull() &&
-                      !m_BarPiece.isNull() && !m_BarEndPiece.isNull();
+        !m_BarPiece.isNull() && !m_BarEndPiece.isNull();
     if (skin) {
         Canvas.fillRect(QRect(0, 0, W, H), m_Color);
         DrawPieces(Canvas, m_FramePiece, QRect(0, 0, W, H), 2, vertical);

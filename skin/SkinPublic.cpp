@@ -192,7 +192,7 @@ void SplitColor(const QColor &Color, int &R, int &G, int &B)
 bool PointInRect(const QPoint &Point, const QRect &Rect)
 {
     return Point.x() >= Rect.x() && Point.x() <= Rect.x() + Rect.width() && Point.y() >= Rect.y() &&
-           Point.y() <= Rect.y() + Rect.height();
+        Point.y() <= Rect.y() + Rect.height();
 }
 
 namespace {
@@ -295,8 +295,8 @@ QWidget *FormOf(const QWidget *Control)
 
 bool MiddleEastRightToLeft(const QWidget *Control)
 {
-    return Control && Control->layoutDirection() == Qt::RightToLeft
-           && QLocale::system().textDirection() == Qt::RightToLeft;
+    return Control && Control->layoutDirection() == Qt::RightToLeft &&
+        QLocale::system().textDirection() == Qt::RightToLeft;
 }
 
 TSkinMessageHandler SetSkinMessageHandler(TSkinMessageHandler Handler)

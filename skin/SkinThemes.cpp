@@ -36,10 +36,22 @@ struct TStyleRow
     const char *Bitmap;
 };
 
-#define BMP(name) {skBitmap, {0, 0, 0, 0, 0}, name}
-#define INT(a, b, c, d, e) {skInteger, {a, b, c, d, e}, nullptr}
-#define CLR(a, b, c, d, e) {skColor, {a, b, c, d, e}, nullptr}
-#define BOOL(a, b, c, d, e) {skBoolean, {a, b, c, d, e}, nullptr}
+#define BMP(name)                                                                                                      \
+    {                                                                                                                  \
+        skBitmap, {0, 0, 0, 0, 0}, name                                                                                \
+    }
+#define INT(a, b, c, d, e)                                                                                             \
+    {                                                                                                                  \
+        skInteger, {a, b, c, d, e}, nullptr                                                                            \
+    }
+#define CLR(a, b, c, d, e)                                                                                             \
+    {                                                                                                                  \
+        skColor, {a, b, c, d, e}, nullptr                                                                              \
+    }
+#define BOOL(a, b, c, d, e)                                                                                            \
+    {                                                                                                                  \
+        skBoolean, {a, b, c, d, e}, nullptr                                                                            \
+    }
 
 const TStyleRow StyleTable[KeyCount] = {
     /* 1 */ BMP("BUTTON"),

@@ -310,8 +310,7 @@ void TSkinTitleBarButtons::Changed()
 
 // ---- system menu ----
 
-TSkinTitleBarPopupMenu::TSkinTitleBarPopupMenu(TSkinTitleBar *TitleBar)
-    : TSkinPopupMenu(TitleBar), m_TitleBar(TitleBar)
+TSkinTitleBarPopupMenu::TSkinTitleBarPopupMenu(TSkinTitleBar *TitleBar) : TSkinPopupMenu(TitleBar), m_TitleBar(TitleBar)
 {
     m_Minimize = addAction(QStringLiteral("Mi&nimize"));
     m_Maximize = addAction(QStringLiteral("Ma&ximize/Restore"));
@@ -362,8 +361,7 @@ void TSkinTitleBarPopupMenu::PopupAt(const QPoint &Pos)
 
 // ---- the bar ----
 
-TSkinTitleBar::TSkinTitleBar(QWidget *AOwner)
-    : QWidget(AOwner), m_Owner(AOwner), m_Sections(this), m_Buttons(this)
+TSkinTitleBar::TSkinTitleBar(QWidget *AOwner) : QWidget(AOwner), m_Owner(AOwner), m_Sections(this), m_Buttons(this)
 {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -567,8 +565,8 @@ void TSkinTitleBar::BuildFromTheme()
         const int posx = t->GetInteger(SKIN2_TITLEBARBUTTONPOSX);
         int minWidth;
         if (m_CaptionSection)
-            minWidth = qMax(pic(SKIN2_TITLEBAR5).width(), perButton + posx) + pic(SKIN2_TITLEBAR1).width()
-                       + pic(SKIN2_TITLEBAR3).width() + 16;
+            minWidth = qMax(pic(SKIN2_TITLEBAR5).width(), perButton + posx) + pic(SKIN2_TITLEBAR1).width() +
+                pic(SKIN2_TITLEBAR3).width() + 16;
         else
             minWidth = qMax(perButton + posx, pic(SKIN2_TITLEBAR3).width()) + pic(SKIN2_TITLEBAR1).width();
         form->setMinimumWidth(minWidth);
@@ -655,10 +653,17 @@ void TSkinTitleBar::ChildButtonAct(int Index)
     if (!child)
         return;
     switch (Index) {
-    case cbMinimize: child->showMinimized(); break;
-    case cbRestore: child->showNormal(); break;
-    case cbClose: child->close(); break;
-    default: break;
+    case cbMinimize:
+        child->showMinimized();
+        break;
+    case cbRestore:
+        child->showNormal();
+        break;
+    case cbClose:
+        child->close();
+        break;
+    default:
+        break;
     }
 }
 
@@ -918,7 +923,7 @@ void TSkinTitleBar::DrawButtons(QPainter &Canvas)
             rowLeft = qMin(rowLeft, r.x());
         }
         const QImage &pic = (m_HotButton == i && m_MouseDown) ? b->PicMouseDown()
-                            : m_HotButton == i                ? b->PicMouseOn()
+            : m_HotButton == i                                ? b->PicMouseOn()
                                                               : b->PicNormal();
         Canvas.drawImage(r.topLeft(), b->Transparent() ? MaskedImage(pic, m_TransparentColor) : pic);
     }
@@ -949,9 +954,9 @@ void TSkinTitleBar::DrawButtons(QPainter &Canvas)
         Canvas.drawText(QRect(0, y, qMax(0, right), fm.height()), Qt::AlignRight | Qt::AlignTop | Qt::TextSingleLine,
                         text);
     } else {
-        Canvas.drawText(QRect(m_CaptionLeft, y, qMax(0, room) + fm.horizontalAdvance(QStringLiteral("...")),
-                              fm.height()),
-                        Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+        Canvas.drawText(
+            QRect(m_CaptionLeft, y, qMax(0, room) + fm.horizontalAdvance(QStringLiteral("...")), fm.height()),
+            Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
     }
     m_DrawnCaption = text;
 }

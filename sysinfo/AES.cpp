@@ -79,8 +79,7 @@ quint8 TAES::GetKeySize(const QString &PassPhrase)
     return 32;
 }
 
-void TAES::DecryptStream(TStream *Source, TStream *Dest, const QString &PassPhrase, qint64 Count,
-                         quint8 KeySize)
+void TAES::DecryptStream(TStream *Source, TStream *Dest, const QString &PassPhrase, qint64 Count, quint8 KeySize)
 {
     if (KeySize == 0)
         KeySize = GetKeySize(PassPhrase);
@@ -113,8 +112,7 @@ void TAES::DecryptStream(TStream *Source, TStream *Dest, const QString &PassPhra
     }
 }
 
-void TAES::DecryptHexString(const QString &HexText, const QString &PassPhrase, quint8 KeySize,
-                            QString &PlainText)
+void TAES::DecryptHexString(const QString &HexText, const QString &PassPhrase, quint8 KeySize, QString &PlainText)
 {
     PlainText.clear();
     try {
@@ -139,8 +137,7 @@ void TAES::DecryptHexString(const QString &HexText, const QString &PassPhrase, q
         DecryptStream(&source, &dest, PassPhrase, 0, KeySize);
         const char zero[2] = {0, 0};
         dest.WriteBuffer(zero, 2);
-        PlainText = Utf16UpToZero(QByteArray::fromRawData(static_cast<const char *>(dest.Memory()),
-                                                          dest.Size()));
+        PlainText = Utf16UpToZero(QByteArray::fromRawData(static_cast<const char *>(dest.Memory()), dest.Size()));
     } catch (...) {
         // Never raises: whatever goes wrong (a bad digit, a size that is not whole blocks)
         // gives an empty text.

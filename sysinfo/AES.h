@@ -24,10 +24,9 @@ public:
     // any other value does nothing. Count 0 decrypts the whole of Source from its start,
     // otherwise up to Count bytes from its current position.
     // Throws EAESError, and EReadError / EWriteError for a short read or write.
-    static void DecryptStream(TStream *Source, TStream *Dest, const QString &PassPhrase,
-                              qint64 Count = 0, quint8 KeySize = 0);
+    static void DecryptStream(TStream *Source, TStream *Dest, const QString &PassPhrase, qint64 Count = 0,
+                              quint8 KeySize = 0);
 
     // Never throws: PlainText is empty on any failure.
-    static void DecryptHexString(const QString &HexText, const QString &PassPhrase, quint8 KeySize,
-                                 QString &PlainText);
+    static void DecryptHexString(const QString &HexText, const QString &PassPhrase, quint8 KeySize, QString &PlainText);
 };

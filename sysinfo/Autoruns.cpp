@@ -45,7 +45,7 @@ QString SectionOf(const QString &Name, TAutorunRunType RunType)
 bool IsPlainFileName(const QString &Name)
 {
     return !Name.isEmpty() && Name != QLatin1String(".") && Name != QLatin1String("..") &&
-           !Name.contains(QLatin1Char('/')) && !Name.contains(QChar(0));
+        !Name.contains(QLatin1Char('/')) && !Name.contains(QChar(0));
 }
 
 // The whole content of a regular file of at most Limit bytes.
@@ -283,7 +283,8 @@ void TAutoruns::ReadAll()
     }
 }
 
-bool TAutoruns::WriteEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType)
+bool TAutoruns::WriteEntry(const QString &Name, const QString &Command, TAutorunUserType UserType,
+                           TAutorunRunType RunType)
 {
     QString program;
     ParseCommandLine(Command, 0, program);
@@ -336,7 +337,8 @@ bool TAutoruns::EraseBackup(const QString &Name, TAutorunRunType RunType)
     return EraseSection(SectionOf(Name, RunType));
 }
 
-bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType)
+bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType,
+                             TAutorunRunType RunType)
 {
     if (m_backupFile.isEmpty() || !platform::shell::makePrivateDirs(QFileInfo(m_backupFile).absolutePath()))
         return false;
@@ -397,7 +399,8 @@ bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, TAutor
     return true;
 }
 
-bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType)
+bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType,
+                            TAutorunRunType RunType)
 {
     bool exists = false;
     std::optional<IniFile> ini = LoadBackup(m_backupFile, exists);
@@ -442,7 +445,7 @@ bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, TAutoru
         QString present;
         ReadRegistryString(location, Name, present);
         return ini->hasKey(section, QStringLiteral("Command")) &&
-               present == ini->value(section, QStringLiteral("Command")) && present == Command && dropCopy();
+            present == ini->value(section, QStringLiteral("Command")) && present == Command && dropCopy();
     }
     if (!WriteEntry(Name, Command, UserType, RunType))
         return false;

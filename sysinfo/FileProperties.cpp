@@ -29,12 +29,9 @@ QString QuoteArgument(const QString &Arg)
 } // namespace
 
 TFileProperties::TFileProperties(QObject *AOwner)
-    : QObject(AOwner),
-      m_generalInfo(new TGeneralInfo(this)),
-      m_versionInfo(new TVersionInfo(this)),
+    : QObject(AOwner), m_generalInfo(new TGeneralInfo(this)), m_versionInfo(new TVersionInfo(this)),
       m_shortcutInfo(new TShortcutInfo(this))
-{
-}
+{}
 
 TFileProperties::~TFileProperties()
 {
@@ -98,9 +95,8 @@ void TFileProperties::ReadGeneralInfo()
         g.LastAccessTime = ToLocal(st.accessTime);
         g.ReadOnly = st.immutable || (st.mode & 0222) == 0;
         g.System = st.kind == platform::files::FileKind::CharDevice ||
-                   st.kind == platform::files::FileKind::BlockDevice ||
-                   st.kind == platform::files::FileKind::Fifo ||
-                   st.kind == platform::files::FileKind::Socket;
+            st.kind == platform::files::FileKind::BlockDevice || st.kind == platform::files::FileKind::Fifo ||
+            st.kind == platform::files::FileKind::Socket;
         g.Archive = !st.noDump;
         g.Indexed = true; // no attribute keeps a file out of indexing here
         g.Compressed = st.compressed;
@@ -153,8 +149,7 @@ void TFileProperties::ReadShortcutInfo()
     for (const QString &a : entry->arguments)
         args.append(QuoteArgument(a));
     s.Arguments = args.join(QLatin1Char(' '));
-    s.CommandLine = s.Arguments.isEmpty() ? s.Target
-                                          : QLatin1Char('"') + s.Target + QLatin1String("\" ") + s.Arguments;
+    s.CommandLine = s.Arguments.isEmpty() ? s.Target : QLatin1Char('"') + s.Target + QLatin1String("\" ") + s.Arguments;
     s.WorkingDirectory = entry->path;
     s.Description = entry->comment;
     s.IconLocation = entry->icon;

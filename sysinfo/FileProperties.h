@@ -21,7 +21,7 @@ struct TGeneralInfo
     SYSTEMTIME CreationTime;
     SYSTEMTIME LastWriteTime;
     SYSTEMTIME LastAccessTime;
-    QString Icon;       // icon name; empty when there is none
+    QString Icon;          // icon name; empty when there is none
     qint32 IconIndex = -1; // index in the system image list; -1 when none
     bool ReadOnly = false;
     bool Hidden = false;

@@ -10,13 +10,11 @@ namespace {
 
 // A local file that cannot be created or written ends the transfer with its error event.
 struct EFileError
-{
-};
+{};
 
 // An early end of the transfer after everything due was reported.
 struct EEnd
-{
-};
+{};
 
 constexpr qint64 kReadSize = 512;
 
@@ -57,7 +55,8 @@ void TWorkThread::Synchronize(const std::function<void()> &Call)
     }
     FCond.notify_all();
     // Run by the component's thread's event loop, or earlier by a stop that waits for this worker.
-    QMetaObject::invokeMethod(this, [this] { ServePending(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { ServePending(); }, Qt::QueuedConnection);
     std::unique_lock l(FLock);
     FCond.wait(l, [this] { return FPendingDone; });
     FPending = nullptr;

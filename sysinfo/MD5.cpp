@@ -50,8 +50,8 @@ void TMD5::HashFile(const QString &FileName, QString &Digest)
     case platform::files::RegularFileReader::OpenResult::Opened:
         break;
     case platform::files::RegularFileReader::OpenResult::Failed:
-        throw EFOpenError(dataaccess::Format(QString::fromLatin1(dataaccess::msg::SFOpenError), FileName,
-                                           file.errorText()));
+        throw EFOpenError(
+            dataaccess::Format(QString::fromLatin1(dataaccess::msg::SFOpenError), FileName, file.errorText()));
     default:
         // Gone meanwhile, or a directory, device or pipe: nothing to hash.
         return;

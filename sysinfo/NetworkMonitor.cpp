@@ -68,8 +68,7 @@ bool TConnectionItem::Terminate()
 
 TNetworkMonitor::TNetworkMonitor(QObject *AOwner, NetworkSource *Source)
     : QObject(AOwner), m_source(Source ? Source : &platform::network::defaultNetworkSource())
-{
-}
+{}
 
 TNetworkMonitor::~TNetworkMonitor() = default;
 
@@ -81,8 +80,7 @@ void TNetworkMonitor::SetSource(NetworkSource *Source)
     m_interfaces.clear();
 }
 
-void TNetworkMonitor::FillOwner(TConnectionItem &Item, const Endpoint &Row, SYSTEMTIME &CreateTime,
-                                TOwnerCache &Owners)
+void TNetworkMonitor::FillOwner(TConnectionItem &Item, const Endpoint &Row, SYSTEMTIME &CreateTime, TOwnerCache &Owners)
 {
     CreateTime = SYSTEMTIME();
     if (!Row.owned)

@@ -64,7 +64,7 @@ public:
     TTCPItem() : TConnectionItem(0) {}
     QString ClassName() const override { return QStringLiteral("TTCPItem"); }
 
-    quint8 State = 0; // 1 closed … 12 delete TCB
+    quint8 State = 0;         // 1 closed … 12 delete TCB
     quint32 LocalAddress = 0; // four bytes in network order
     quint32 LocalPort = 0;    // host order
     quint32 RemoteAddress = 0;

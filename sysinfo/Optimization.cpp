@@ -30,40 +30,28 @@ struct TFixedStep
     const char *StartType;
 };
 constexpr TFixedStep kFixedSteps[] = {
-    {"Alerter", "4"},          {"ALG", "2"},
-    {"AppMgmt", "3"},          {"ClipSrv", "4"},
-    {"COMSysApp", "3"},        {"EventSystem", "3"},
-    {"Browser", "3"},          {"CryptSvc", "2"},
-    {"Dhcp", "2"},             {"TrkWks", "3"},
-    {"MSDTC", "3"},            {"Dnscache", "2"},
-    {"ERSvc", "4"},            {"Eventlog", "2"},
-    {"FastUserSwitchingCompatibility", "3"},
-    {"FAX", "4"},              {"helpsvc", "4"},
-    {"HidServ", "4"},          {"HTTPFilter", "3"},
-    {"cisvc", "4"},            {"PolicyAgent", "4"},
-    {"dmserver", "3"},         {"dmadmin", "3"},
-    {"Messenger", "4"},        {"SwPrv", "3"},
-    {"Netlogon", "4"},         {"mnmsrvc", "4"},
-    {"Netman", "3"},           {"NetDDE", "4"},
-    {"NetDDEdsdm", "4"},       {"Nla", "3"},
-    {"NtLmSsp", "3"},          {"SysmonLog", "4"},
-    {"PlugPlay", "2"},         {"WmdmPmSp", "4"},
-    {"ProtectedStorage", "2"}, {"RSVP", "4"},
-    {"RasMan", "2"},           {"RDSessMgr", "4"},
-    {"RpcSs", "2"},            {"RpcLocator", "3"},
-    {"RemoteRegistry", "4"},   {"NtmsSvc", "2"},
-    {"RemoteAccess", "4"},     {"seclogon", "4"},
-    {"SamSs", "2"},            {"lanmanserver", "2"},
-    {"ShellHWDetection", "2"}, {"SSDPSRV", "4"},
-    {"SENS", "2"},             {"LmHosts", "4"},
-    {"TapiSrv", "2"},          {"TlntSvr", "4"},
-    {"TermService", "3"},      {"Themes", "2"},
-    {"upnphost", "4"},         {"uploadmgr", "4"},
-    {"VSS", "3"},              {"WebClient", "4"},
-    {"AudioSrv", "2"},         {"MSIServer", "3"},
-    {"Winmgmt", "2"},          {"Wmi", "3"},
-    {"W32Time", "4"},          {"WmiApSrv", "4"},
-    {"lanmanworkstation", "2"},
+    {"Alerter", "4"},    {"ALG", "2"},          {"AppMgmt", "3"},
+    {"ClipSrv", "4"},    {"COMSysApp", "3"},    {"EventSystem", "3"},
+    {"Browser", "3"},    {"CryptSvc", "2"},     {"Dhcp", "2"},
+    {"TrkWks", "3"},     {"MSDTC", "3"},        {"Dnscache", "2"},
+    {"ERSvc", "4"},      {"Eventlog", "2"},     {"FastUserSwitchingCompatibility", "3"},
+    {"FAX", "4"},        {"helpsvc", "4"},      {"HidServ", "4"},
+    {"HTTPFilter", "3"}, {"cisvc", "4"},        {"PolicyAgent", "4"},
+    {"dmserver", "3"},   {"dmadmin", "3"},      {"Messenger", "4"},
+    {"SwPrv", "3"},      {"Netlogon", "4"},     {"mnmsrvc", "4"},
+    {"Netman", "3"},     {"NetDDE", "4"},       {"NetDDEdsdm", "4"},
+    {"Nla", "3"},        {"NtLmSsp", "3"},      {"SysmonLog", "4"},
+    {"PlugPlay", "2"},   {"WmdmPmSp", "4"},     {"ProtectedStorage", "2"},
+    {"RSVP", "4"},       {"RasMan", "2"},       {"RDSessMgr", "4"},
+    {"RpcSs", "2"},      {"RpcLocator", "3"},   {"RemoteRegistry", "4"},
+    {"NtmsSvc", "2"},    {"RemoteAccess", "4"}, {"seclogon", "4"},
+    {"SamSs", "2"},      {"lanmanserver", "2"}, {"ShellHWDetection", "2"},
+    {"SSDPSRV", "4"},    {"SENS", "2"},         {"LmHosts", "4"},
+    {"TapiSrv", "2"},    {"TlntSvr", "4"},      {"TermService", "3"},
+    {"Themes", "2"},     {"upnphost", "4"},     {"uploadmgr", "4"},
+    {"VSS", "3"},        {"WebClient", "4"},    {"AudioSrv", "2"},
+    {"MSIServer", "3"},  {"Winmgmt", "2"},      {"Wmi", "3"},
+    {"W32Time", "4"},    {"WmiApSrv", "4"},     {"lanmanworkstation", "2"},
 };
 static_assert(std::size(kFixedSteps) == 66);
 
@@ -132,10 +120,17 @@ void TOptimizationThread::run()
 void TOptimizationThread::Execute()
 {
     switch (Mode) {
-    case omOptimize: RunOptimize(); break;
-    case omBackup: RunBackup(); break;
-    case omRestore: RunRestore(); break;
-    default: break;
+    case omOptimize:
+        RunOptimize();
+        break;
+    case omBackup:
+        RunBackup();
+        break;
+    case omRestore:
+        RunRestore();
+        break;
+    default:
+        break;
     }
 }
 
@@ -144,8 +139,7 @@ bool TOptimizationThread::Stopping() const
     return Owner->m_Closing.load();
 }
 
-void TOptimizationThread::ApplyStartType(quint32 Step, const QString &Name, TServiceMode AStartType,
-                                         TStepEvent Kind)
+void TOptimizationThread::ApplyStartType(quint32 Step, const QString &Name, TServiceMode AStartType, TStepEvent Kind)
 {
     const TServiceMode applied = AppliedStartType(int(AStartType));
     // Only a unit whose start type can be set is touched. A static, generated or similar unit
@@ -168,8 +162,12 @@ void TOptimizationThread::ApplyStartType(quint32 Step, const QString &Name, TSer
     ServiceName = Name;
     StartType = applied;
     switch (Kind) {
-    case TStepEvent::Optimizing: DoOptimizing(); break;
-    case TStepEvent::Restoring: DoRestoring(); break;
+    case TStepEvent::Optimizing:
+        DoOptimizing();
+        break;
+    case TStepEvent::Restoring:
+        DoRestoring();
+        break;
     }
 }
 

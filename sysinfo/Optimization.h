@@ -33,8 +33,8 @@ struct TOptimizationOptions
 
 // Progress of a job: the 1-based number of the service just handled, the job's number of
 // services, the service's name and the start type written for it.
-using TOptimizingServicesEvent =
-    std::function<void(QObject *Sender, quint32 dwCurrent, quint32 dwTotal, const QString &strServiceName, TServiceMode Mode)>;
+using TOptimizingServicesEvent = std::function<void(QObject *Sender, quint32 dwCurrent, quint32 dwTotal,
+                                                    const QString &strServiceName, TServiceMode Mode)>;
 using TBackuppingServicesEvent = TOptimizingServicesEvent;
 using TRestoringServicesEvent = TOptimizingServicesEvent;
 

@@ -30,13 +30,20 @@ struct Scheduling
 std::optional<Scheduling> schedulingOf(quint32 priorityClass)
 {
     switch (priorityClass) {
-    case IDLE_PRIORITY_CLASS: return Scheduling{SCHED_OTHER, 19};
-    case BELOW_NORMAL_PRIORITY_CLASS: return Scheduling{SCHED_OTHER, 10};
-    case NORMAL_PRIORITY_CLASS: return Scheduling{SCHED_OTHER, 0};
-    case ABOVE_NORMAL_PRIORITY_CLASS: return Scheduling{SCHED_OTHER, -5};
-    case HIGH_PRIORITY_CLASS: return Scheduling{SCHED_OTHER, -10};
-    case REALTIME_PRIORITY_CLASS: return Scheduling{SCHED_RR, 0};
-    default: return std::nullopt;
+    case IDLE_PRIORITY_CLASS:
+        return Scheduling{SCHED_OTHER, 19};
+    case BELOW_NORMAL_PRIORITY_CLASS:
+        return Scheduling{SCHED_OTHER, 10};
+    case NORMAL_PRIORITY_CLASS:
+        return Scheduling{SCHED_OTHER, 0};
+    case ABOVE_NORMAL_PRIORITY_CLASS:
+        return Scheduling{SCHED_OTHER, -5};
+    case HIGH_PRIORITY_CLASS:
+        return Scheduling{SCHED_OTHER, -10};
+    case REALTIME_PRIORITY_CLASS:
+        return Scheduling{SCHED_RR, 0};
+    default:
+        return std::nullopt;
     }
 }
 
@@ -68,9 +75,8 @@ bool isSystemFile(const QString &path)
         candidates << canonical;
     for (const QString &p : candidates) {
         const QString top = p.section(QLatin1Char('/'), 1, 1);
-        if (top == QLatin1String("bin") || top == QLatin1String("sbin") ||
-            top.startsWith(QLatin1String("lib")) || top == QLatin1String("etc") ||
-            top == QLatin1String("boot"))
+        if (top == QLatin1String("bin") || top == QLatin1String("sbin") || top.startsWith(QLatin1String("lib")) ||
+            top == QLatin1String("etc") || top == QLatin1String("boot"))
             return true;
         if (top == QLatin1String("usr") && !p.startsWith(QLatin1String("/usr/local/")))
             return true;
@@ -116,8 +122,7 @@ bool TProcessHelper::CreateProcess(const QString &CommandLine)
     return spawnDetached(*words);
 }
 
-void TProcessHelper::Suspend(quint32 PID, std::optional<quint64> StartTime,
-                             quint64 Inode)
+void TProcessHelper::Suspend(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
     if (isOwnProcess(PID))
         return;
@@ -135,8 +140,7 @@ void TProcessHelper::Suspend(quint32 PID, std::optional<quint64> StartTime,
     ++count;
 }
 
-void TProcessHelper::Resume(quint32 PID, std::optional<quint64> StartTime,
-                            quint64 Inode)
+void TProcessHelper::Resume(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
     const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
@@ -172,8 +176,7 @@ int TProcessHelper::SuspendCount(quint32 PID)
     return total;
 }
 
-bool TProcessHelper::Terminate(quint32 PID, std::optional<quint64> StartTime,
-                               quint64 Inode)
+bool TProcessHelper::Terminate(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
     if (isOwnProcess(PID))
         return false;
@@ -181,8 +184,7 @@ bool TProcessHelper::Terminate(quint32 PID, std::optional<quint64> StartTime,
     return process && process->sendSignal(SIGKILL);
 }
 
-bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime,
-                                   quint64 Inode)
+bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
     if (isOwnProcess(PID))
         return false;
@@ -204,8 +206,8 @@ bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime
         // Held by its pidfd, it must still be a child of the held process: an identifier
         // that passed to another process since the list was read is not ended.
         ProcStat now;
-        if (!child || !readStat(child->pid(), now) || now.ppid != process->pid() ||
-            !child->held() || !child->sendSignal(SIGKILL))
+        if (!child || !readStat(child->pid(), now) || now.ppid != process->pid() || !child->held() ||
+            !child->sendSignal(SIGKILL))
             result = false;
     }
     if (!process->sendSignal(SIGKILL))
@@ -213,8 +215,7 @@ bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime
     return result;
 }
 
-bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> StartTime,
-                                        quint64 Inode)
+bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
     if (isOwnProcess(PID))
         return false;
@@ -270,8 +271,7 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
     return ::unlink(path.constData()) == 0;
 }
 
-bool TProcessHelper::SetPriority(quint32 PID, quint16 PriorityClass,
-                                 std::optional<quint64> StartTime, quint64 Inode)
+bool TProcessHelper::SetPriority(quint32 PID, quint16 PriorityClass, std::optional<quint64> StartTime, quint64 Inode)
 {
     const auto sched = schedulingOf(PriorityClass);
     if (!sched)
@@ -279,13 +279,11 @@ bool TProcessHelper::SetPriority(quint32 PID, quint16 PriorityClass,
     const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
         return false;
-    return forEachThread(*process, [&](pid_t tid) {
-        return setThreadScheduling(tid, sched->policy, sched->nice);
-    });
+    return forEachThread(*process, [&](pid_t tid) { return setThreadScheduling(tid, sched->policy, sched->nice); });
 }
 
-bool TProcessHelper::SetAffinity(quint32 PID, quint32 CPUIndex, bool Enabled,
-                                 std::optional<quint64> StartTime, quint64 Inode)
+bool TProcessHelper::SetAffinity(quint32 PID, quint32 CPUIndex, bool Enabled, std::optional<quint64> StartTime,
+                                 quint64 Inode)
 {
     if (CPUIndex >= GetProcessorCount())
         return false;

@@ -51,8 +51,7 @@ QString NormalizePath(const QString &Path)
     GetSystemDir(systemDir);
     s.replace(QStringLiteral("\\SystemRoot\\System32\\"), systemDir, Qt::CaseInsensitive);
     s.replace(QStringLiteral("c:\\"), QStringLiteral("C:\\"), Qt::CaseInsensitive);
-    s.replace(QStringLiteral("\\program files\\"), QStringLiteral("\\Program Files\\"),
-              Qt::CaseInsensitive);
+    s.replace(QStringLiteral("\\program files\\"), QStringLiteral("\\Program Files\\"), Qt::CaseInsensitive);
     return s;
 }
 
@@ -81,9 +80,7 @@ qint64 ticksToMs(ProcessSource &src, quint64 ticks)
 void TProcessMemory::Store(quint64 WorkingSet, quint64 Pagefile)
 {
     const bool first = Owner->Owner->FirstPass;
-    auto delta = [first](quint64 now, quint64 before) {
-        return first ? qint64(0) : qint64(now) - qint64(before);
-    };
+    auto delta = [first](quint64 now, quint64 before) { return first ? qint64(0) : qint64(now) - qint64(before); };
     WorkingSetDelta = delta(WorkingSet, WorkingSetSize);
     PagefileDelta = delta(Pagefile, PagefileUsage);
     WorkingSetSize = WorkingSet;
@@ -117,9 +114,7 @@ void TProcessMemory::RefreshAll()
     if (!m)
         return;
     const bool first = item->Owner->FirstPass;
-    auto delta = [first](quint64 now, quint64 before) {
-        return first ? qint64(0) : qint64(now) - qint64(before);
-    };
+    auto delta = [first](quint64 now, quint64 before) { return first ? qint64(0) : qint64(now) - qint64(before); };
     PagedPoolDelta = delta(m->vmPte, PagedPoolUsage);
     NonPagedPoolDelta = delta(m->vmLck, NonPagedPoolUsage);
     PagedPoolUsage = m->vmPte;
@@ -151,11 +146,9 @@ void TProcessTime::Refresh()
     if (boot <= 0 || hz <= 0)
         return;
     const quint64 since = src.ticksTo100ns(st->startTime); // 100 ns after boot
-    StartTime = platform::localSystemTime(boot + qint64(since / 10000000ull),
-                                          quint32(since % 10000000ull) * 100u);
+    StartTime = platform::localSystemTime(boot + qint64(since / 10000000ull), quint32(since % 10000000ull) * 100u);
     const qint64 now = src.realtimeNowNs();
-    const SYSTEMTIME local = platform::localSystemTime(now / 1000000000ll,
-                                                       quint32(now % 1000000000ll));
+    const SYSTEMTIME local = platform::localSystemTime(now / 1000000000ll, quint32(now % 1000000000ll));
     GetTimeSpan(StartTime, local, RunTime);
 }
 
@@ -164,8 +157,7 @@ void TProcessTime::Refresh()
 TProcessItem::TProcessItem(TProcesses *AOwner)
     : Owner(AOwner), Memory(std::make_unique<TProcessMemory>(this)), Times(std::make_unique<TProcessTime>(this)),
       IO(std::make_unique<TProcessIO>(this))
-{
-}
+{}
 
 TProcessItem::~TProcessItem() = default;
 
@@ -199,8 +191,7 @@ unsigned TProcessItem::ChangesIn(const ProcessEntry &entry) const
         changes |= ImageChanged;
     // An exact uid is compared as it is; the directory's owner only when it moved, so
     // that a disagreement between the two never costs a read on every pass.
-    if (entry.uid ? (UserSid && *entry.uid != *UserSid)
-                  : (entry.ownerUid && entry.ownerUid != m_ownerUid))
+    if (entry.uid ? (UserSid && *entry.uid != *UserSid) : (entry.ownerUid && entry.ownerUid != m_ownerUid))
         changes |= OwnerChanged;
     if (entry.procInode && m_procInode && entry.procInode != m_procInode)
         changes |= EntryChanged;
@@ -259,9 +250,8 @@ bool TProcessItem::Reload(const ProcessEntry &entry, unsigned changes)
     // entry where pidfds have no inodes: it may be another process nothing else tells
     // apart. Kernel threads have no program: for them a new name is only a name.
     const bool image = !IsSystemProcess() &&
-                       ((changes & ImageChanged) ||
-                        ((changes & NameChanged) && !(entry.layout.known() && m_layout.known())) ||
-                        ((changes & EntryChanged) && ProcessHandle.inode == 0));
+        ((changes & ImageChanged) || ((changes & NameChanged) && !(entry.layout.known() && m_layout.known())) ||
+         ((changes & EntryChanged) && ProcessHandle.inode == 0));
     if (image) {
         // What cannot be read of the new program stays empty rather than the old one's.
         Path.clear();
@@ -430,8 +420,7 @@ void TProcessItem::ReadCommandLine()
     QString text;
     // A process that rewrote its own title leaves one string with no separators; it is
     // shown as written. A single argument that is the program file itself is quoted.
-    if (rawSingle && args->size() == 1 && args->first().contains(QLatin1Char(' ')) &&
-        args->first() != Path)
+    if (rawSingle && args->size() == 1 && args->first().contains(QLatin1Char(' ')) && args->first() != Path)
         text = args->first();
     else
         text = platform::processes::joinCommandLine(*args);
@@ -525,15 +514,13 @@ bool TProcessItem::SetPriority(quint16 PriorityClass)
 
 bool TProcessItem::SetAffinity(quint32 CPUIndex, bool Enabled)
 {
-    return TProcessHelper::SetAffinity(ProcessID, CPUIndex, Enabled, m_startTime,
-                                      ProcessHandle.inode);
+    return TProcessHelper::SetAffinity(ProcessID, CPUIndex, Enabled, m_startTime, ProcessHandle.inode);
 }
 
 // ---- TProcesses --------------------------------------------------------------------------
 
 TProcesses::TProcesses(QObject *AOwner, ProcessSource *Source)
-    : QObject(AOwner),
-      m_source(Source ? Source : &platform::processes::defaultProcessSource())
+    : QObject(AOwner), m_source(Source ? Source : &platform::processes::defaultProcessSource())
 {
     ProcessorCount = TProcessHelper::GetProcessorCount(*m_source);
 }
@@ -756,8 +743,7 @@ void TProcesses::ApplyEntries(std::vector<ProcessEntry> &entries, bool primary)
     ProcessEntry idle;
     idle.pid = 0;
     idle.name = QStringLiteral("System Idle Process");
-    entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [](const ProcessEntry &e) { return e.pid == 0; }),
+    entries.erase(std::remove_if(entries.begin(), entries.end(), [](const ProcessEntry &e) { return e.pid == 0; }),
                   entries.end());
     entries.insert(entries.begin(), idle);
 

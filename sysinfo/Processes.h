@@ -41,13 +41,13 @@ public:
     quint64 WorkingSetSize = 0;     // resident set
     quint64 PeakWorkingSetSize = 0; // its high-water mark
     qint64 WorkingSetDelta = 0;
-    quint64 PagefileUsage = 0;      // private bytes: the anonymous part of the resident set
+    quint64 PagefileUsage = 0; // private bytes: the anonymous part of the resident set
     quint64 PeakPagefileUsage = 0;
     qint64 PagefileDelta = 0;
-    quint64 PagedPoolUsage = 0;     // page tables
+    quint64 PagedPoolUsage = 0; // page tables
     quint64 PeakPagedPoolUsage = 0;
     qint64 PagedPoolDelta = 0;
-    quint64 NonPagedPoolUsage = 0;  // locked memory
+    quint64 NonPagedPoolUsage = 0; // locked memory
     quint64 PeakNonPagedPoolUsage = 0;
     qint64 NonPagedPoolDelta = 0;
     quint64 PageFaultCount = 0;
@@ -72,8 +72,8 @@ public:
     TProcessItem *Owner;
     qint64 KernelTime = 0; // milliseconds
     qint64 UserTime = 0;
-    SYSTEMTIME StartTime;  // local time
-    SYSTEMTIME RunTime;    // a span: wDay counts whole days
+    SYSTEMTIME StartTime; // local time
+    SYSTEMTIME RunTime;   // a span: wDay counts whole days
 
     void Refresh();
 };
@@ -172,19 +172,19 @@ private:
     bool ReadUserAgain(const platform::processes::ProcessEntry &entry);
 
     bool m_kernelThread = false;
-    QByteArray m_nameBytes;                  // the name as the kernel keeps it
+    QByteArray m_nameBytes; // the name as the kernel keeps it
     platform::processes::ImageLayout m_layout;
-    std::optional<quint32> m_ownerUid;       // owner of /proc/PID at the last pass
-    quint64 m_procInode = 0;                 // inode of /proc/PID at the last pass
+    std::optional<quint32> m_ownerUid; // owner of /proc/PID at the last pass
+    quint64 m_procInode = 0;           // inode of /proc/PID at the last pass
     QString m_firstArgument;
     unsigned m_pendingChanges = 0;
     quint64 m_reloadPass = 0;
-    quint64 m_startTime = 0;    // as enumerated
-    quint64 m_seenPass = 0;     // the last pass that found the process alive
-    quint64 m_samplePass = 0;   // the pass of the times below
+    quint64 m_startTime = 0;  // as enumerated
+    quint64 m_seenPass = 0;   // the last pass that found the process alive
+    quint64 m_samplePass = 0; // the pass of the times below
     quint64 m_sampleTicks = 0;
     quint64 m_sampleFaults = 0;
-    quint64 m_statmInode = 0;   // the statm file a pinned read found to be the process's
+    quint64 m_statmInode = 0; // the statm file a pinned read found to be the process's
 };
 
 class TProcesses : public QObject
@@ -193,8 +193,7 @@ class TProcesses : public QObject
 
 public:
     // `Source` replaces the system for tests; the list does not own it.
-    explicit TProcesses(QObject *AOwner = nullptr,
-                        platform::processes::ProcessSource *Source = nullptr);
+    explicit TProcesses(QObject *AOwner = nullptr, platform::processes::ProcessSource *Source = nullptr);
     ~TProcesses() override;
 
     bool FirstPass = true;

@@ -52,10 +52,7 @@ class TWaitClock
 {
 public:
     explicit TWaitClock(quint32 Wait) : m_wait(Wait) { m_timer.start(); }
-    bool Expired() const
-    {
-        return m_wait != TServiceHelper::WAIT_INFINITE && m_timer.elapsed() > qint64(m_wait);
-    }
+    bool Expired() const { return m_wait != TServiceHelper::WAIT_INFINITE && m_timer.elapsed() > qint64(m_wait); }
 
 private:
     quint32 m_wait;

@@ -130,7 +130,7 @@ private:
 
     std::vector<std::unique_ptr<TServiceItem>> m_items; // enumeration order
     bool m_refreshFailed = false;
-    QHash<QString, TServiceItem *> m_byName;            // case-folded name -> first item of it
+    QHash<QString, TServiceItem *> m_byName; // case-folded name -> first item of it
 };
 
 // Makes sure, at program start, that the terminal service runs (the process unit calls it).

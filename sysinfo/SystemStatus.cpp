@@ -244,7 +244,9 @@ void TSystemStatus::GetOSInfo(TOSInfo &Info)
 {
     Info.Version = GetVersionCode();
     if (const auto os = m_Source->osRelease()) {
-        Info.Name = !os->name.isEmpty() ? os->name : !os->prettyName.isEmpty() ? os->prettyName : QStringLiteral("Linux");
+        Info.Name = !os->name.isEmpty() ? os->name
+            : !os->prettyName.isEmpty() ? os->prettyName
+                                        : QStringLiteral("Linux");
         Info.Edition = !os->version.isEmpty() ? os->version : os->versionId;
     }
     if (const auto k = m_Source->kernel()) {

@@ -82,8 +82,8 @@ SYSTEMTIME localFromFileTime(const FILETIME &ft)
     // 100-nanosecond intervals between 1601-01-01 and 1970-01-01.
     constexpr quint64 epochDelta = 116444736000000000ull;
     const qint64 rel = qint64(v - epochDelta); // wraps for moments before 1970, as intended
-    const qint64 secs = v >= epochDelta ? qint64((v - epochDelta) / 10000000ull)
-                                        : -qint64((epochDelta - v + 9999999ull) / 10000000ull);
+    const qint64 secs =
+        v >= epochDelta ? qint64((v - epochDelta) / 10000000ull) : -qint64((epochDelta - v + 9999999ull) / 10000000ull);
     const qint64 rest = rel - secs * 10000000ll;
     return platform::localSystemTime(secs, quint32(rest * 100));
 }
@@ -164,8 +164,7 @@ int ListFiles(QStringList &List, const QString &Dir, const QString &Mask, const 
             continue;
         if (excluded.contains(e.fileName().toLower()))
             continue;
-        List << (Dir.endsWith(QLatin1Char('/')) ? Dir + e.fileName()
-                                                : Dir + QLatin1Char('/') + e.fileName());
+        List << (Dir.endsWith(QLatin1Char('/')) ? Dir + e.fileName() : Dir + QLatin1Char('/') + e.fileName());
     }
     return int(List.size());
 }
@@ -198,7 +197,7 @@ bool AdoptOldBackup(const QString &ProgramDir, const QString &NewFile)
         old.absoluteFilePath() == now.absoluteFilePath())
         return false;
     return platform::shell::makePrivateDirs(now.absolutePath()) &&
-           platform::files::adoptOwnFile(old.absoluteFilePath(), NewFile, kMaxBackupSize);
+        platform::files::adoptOwnFile(old.absoluteFilePath(), NewFile, kMaxBackupSize);
 }
 
 void ParseCommandLine(const QString &Text, quint8 Part, QString &Result)
@@ -316,8 +315,7 @@ bool CreateShortcut(const QString &Target, const QString &LinkFile, const QStrin
     QString link;
     if (LinkFile.trimmed().isEmpty()) {
         const PathRules r{false};
-        link = Target.left(Target.size() - r.extension(Target).size()) +
-               QStringLiteral(".desktop");
+        link = Target.left(Target.size() - r.extension(Target).size()) + QStringLiteral(".desktop");
     } else {
         if (!LinkFile.toLower().endsWith(QLatin1String(".desktop")))
             return false;
@@ -338,8 +336,7 @@ void ReadShortcut(const QString &LinkFile, QString &Command)
     const auto entry = platform::files::readDesktopEntry(LinkFile, QString());
     if (!entry)
         return;
-    Command = QStringLiteral("\"%1\" %2")
-                  .arg(entry->program, platform::processes::joinCommandLine(entry->arguments));
+    Command = QStringLiteral("\"%1\" %2").arg(entry->program, platform::processes::joinCommandLine(entry->arguments));
 }
 
 quint32 RootKeyFromName(const QString &Name)
@@ -350,8 +347,8 @@ quint32 RootKeyFromName(const QString &Name)
         const char *shortName;
         quint32 key;
     } roots[] = {
-        {"HKEY_CLASSES_ROOT", "HKCR", 0x80000000u},   {"HKEY_CURRENT_USER", "HKCU", 0x80000001u},
-        {"HKEY_LOCAL_MACHINE", "HKLM", 0x80000002u},  {"HKEY_USERS", "HKU", 0x80000003u},
+        {"HKEY_CLASSES_ROOT", "HKCR", 0x80000000u},     {"HKEY_CURRENT_USER", "HKCU", 0x80000001u},
+        {"HKEY_LOCAL_MACHINE", "HKLM", 0x80000002u},    {"HKEY_USERS", "HKU", 0x80000003u},
         {"HKEY_PERFORMANCE_DATA", "HKPD", 0x80000004u}, {"HKEY_CURRENT_CONFIG", "HKCC", 0x80000005u},
         {"HKEY_DYN_DATA", "HKDD", 0x80000006u},
     };
@@ -395,8 +392,7 @@ void ReadRegistryString(const QString &Path, const QString &ValueName, QString &
     Value = v->text;
 }
 
-bool WriteRegistryString(const QString &Path, const QString &ValueName, const QString &Value,
-                         bool CanCreate)
+bool WriteRegistryString(const QString &Path, const QString &ValueName, const QString &Value, bool CanCreate)
 {
     using namespace platform::registry;
     const auto kp = resolveKeyPath(Path);

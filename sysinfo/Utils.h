@@ -26,8 +26,7 @@ void GetSystemDir(QString &Path);
 void GetAppPath(QString &Path);
 void GetSpecialFolder(int Folder, QString &Path);
 void ExtractFileNameNoExt(const QString &FileName, QString &Name);
-int ListFiles(QStringList &List, const QString &Dir, const QString &Mask,
-              const QStringList *Exclude);
+int ListFiles(QStringList &List, const QString &Dir, const QString &Mask, const QStringList *Exclude);
 void GetFileVersion(const QString &FileName, QString &Version);
 void ShellOpen(const QString &Target);
 // Written files live in the user's data directory; earlier versions kept their backups in
@@ -56,7 +55,6 @@ void ReadShortcut(const QString &LinkFile, QString &Command);
 quint32 RootKeyFromName(const QString &Name);
 void SplitRegistryPath(const QString &Path, QString &RootName, QString &SubKey);
 void ReadRegistryString(const QString &Path, const QString &ValueName, QString &Value);
-bool WriteRegistryString(const QString &Path, const QString &ValueName, const QString &Value,
-                         bool CanCreate);
+bool WriteRegistryString(const QString &Path, const QString &ValueName, const QString &Value, bool CanCreate);
 int ListRegistryValues(const QString &Path, QStringList &Names);
 bool DeleteRegistryValue(const QString &Path, const QString &ValueName);

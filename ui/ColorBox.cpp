@@ -34,12 +34,30 @@ TRGB FromHSV(double Hue, double Sat, double Val)
     const double x = c * (1.0 - std::fabs(std::fmod(h, 2.0) - 1.0));
     double r = 0, g = 0, b = 0;
     switch (int(h) % 6) {
-    case 0: r = c; g = x; break;
-    case 1: r = x; g = c; break;
-    case 2: g = c; b = x; break;
-    case 3: g = x; b = c; break;
-    case 4: r = x; b = c; break;
-    default: r = c; b = x; break;
+    case 0:
+        r = c;
+        g = x;
+        break;
+    case 1:
+        r = x;
+        g = c;
+        break;
+    case 2:
+        g = c;
+        b = x;
+        break;
+    case 3:
+        g = x;
+        b = c;
+        break;
+    case 4:
+        r = x;
+        b = c;
+        break;
+    default:
+        r = c;
+        b = x;
+        break;
     }
     const double m = Val - c;
     auto Byte = [m](double v) { return quint8(std::lround(std::clamp((v + m) * 255.0, 0.0, 255.0))); };

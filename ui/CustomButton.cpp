@@ -295,8 +295,8 @@ void TCustomButton::PaintPicture(QPainter &Canvas, const QPixmap &Picture)
 {
     if (Picture.width() == 0 || Picture.height() == 0)
         return;
-    const QPoint at = AlignedPicturePos(m_PictureAlign, width(), height(), Picture.width(), Picture.height(),
-                                        m_PictureX, m_PictureY);
+    const QPoint at =
+        AlignedPicturePos(m_PictureAlign, width(), height(), Picture.width(), Picture.height(), m_PictureX, m_PictureY);
     if (m_Stretch)
         Canvas.drawPixmap(QRect(at, QPoint(width() - 1, height() - 1)), Picture);
     else

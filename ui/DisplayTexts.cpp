@@ -29,11 +29,13 @@ const QString NA = QStringLiteral("N/A");
 
 bool AllDateFieldsZero(const SYSTEMTIME &T)
 {
-    return T.wYear == 0 && T.wMonth == 0 && T.wDay == 0 && T.wHour == 0 && T.wMinute == 0 &&
-           T.wSecond == 0;
+    return T.wYear == 0 && T.wMonth == 0 && T.wDay == 0 && T.wHour == 0 && T.wMinute == 0 && T.wSecond == 0;
 }
 
-QString Two(int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
+QString Two(int v)
+{
+    return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
+}
 
 } // namespace
 
@@ -59,41 +61,77 @@ qint64 DivRoundHalfEven(qint64 Num, qint64 Den)
     return q;
 }
 
-
 void PriorityText(quint32 Priority, QString &Text)
 {
     switch (Priority & 0xFFFF) {
-    case 0x40: Text = QStringLiteral("空闲"); break;
-    case 0x4000: Text = QStringLiteral("低于标准"); break;
-    case 0x20: Text = QStringLiteral("标准"); break;
-    case 0x8000: Text = QStringLiteral("高于标准"); break;
-    case 0x80: Text = QStringLiteral("高"); break;
-    case 0x100: Text = QStringLiteral("实时"); break;
-    default: Text = NA; break;
+    case 0x40:
+        Text = QStringLiteral("空闲");
+        break;
+    case 0x4000:
+        Text = QStringLiteral("低于标准");
+        break;
+    case 0x20:
+        Text = QStringLiteral("标准");
+        break;
+    case 0x8000:
+        Text = QStringLiteral("高于标准");
+        break;
+    case 0x80:
+        Text = QStringLiteral("高");
+        break;
+    case 0x100:
+        Text = QStringLiteral("实时");
+        break;
+    default:
+        Text = NA;
+        break;
     }
 }
 
 void ServiceStateText(quint32 State, QString &Text)
 {
     switch (State & 0x7F) {
-    case 1: Text = QStringLiteral("已停止"); break;
-    case 2: Text = QStringLiteral("正在启动"); break;
-    case 3: Text = QStringLiteral("正在停止"); break;
-    case 4: Text = QStringLiteral("运行中"); break;
-    case 5: Text = QStringLiteral("正在恢复"); break;
-    case 6: Text = QStringLiteral("正在暂停"); break;
-    case 7: Text = QStringLiteral("暂停中"); break;
-    default: Text = NA; break;
+    case 1:
+        Text = QStringLiteral("已停止");
+        break;
+    case 2:
+        Text = QStringLiteral("正在启动");
+        break;
+    case 3:
+        Text = QStringLiteral("正在停止");
+        break;
+    case 4:
+        Text = QStringLiteral("运行中");
+        break;
+    case 5:
+        Text = QStringLiteral("正在恢复");
+        break;
+    case 6:
+        Text = QStringLiteral("正在暂停");
+        break;
+    case 7:
+        Text = QStringLiteral("暂停中");
+        break;
+    default:
+        Text = NA;
+        break;
     }
 }
 
 void StartModeText(quint8 StartType, QString &Text)
 {
     switch (StartType) {
-    case 2: Text = QStringLiteral("自动"); break;
-    case 3: Text = QStringLiteral("手动"); break;
-    case 4: Text = QStringLiteral("禁用"); break;
-    default: break;
+    case 2:
+        Text = QStringLiteral("自动");
+        break;
+    case 3:
+        Text = QStringLiteral("手动");
+        break;
+    case 4:
+        Text = QStringLiteral("禁用");
+        break;
+    default:
+        break;
     }
 }
 
@@ -106,28 +144,58 @@ void StartTypeText(quint8 StartType, QString &Text)
 void ServiceTypeText(quint32 ServiceType, QString &Text)
 {
     switch (ServiceType & 0xFF) {
-    case 0x10: Text = QStringLiteral("独立进程"); break;
-    case 0x20: Text = QStringLiteral("共享进程"); break;
-    default: Text = NA; break;
+    case 0x10:
+        Text = QStringLiteral("独立进程");
+        break;
+    case 0x20:
+        Text = QStringLiteral("共享进程");
+        break;
+    default:
+        Text = NA;
+        break;
     }
 }
 
 void TCPStateText(quint32 State, QString &Text)
 {
     switch (State & 0x7F) {
-    case 1: Text = QStringLiteral("已关闭连接"); break;
-    case 2: Text = QStringLiteral("正在监听"); break;
-    case 3: Text = QStringLiteral("同步发送"); break;
-    case 4: Text = QStringLiteral("同步接收"); break;
-    case 5: Text = QStringLiteral("已建立连接"); break;
+    case 1:
+        Text = QStringLiteral("已关闭连接");
+        break;
+    case 2:
+        Text = QStringLiteral("正在监听");
+        break;
+    case 3:
+        Text = QStringLiteral("同步发送");
+        break;
+    case 4:
+        Text = QStringLiteral("同步接收");
+        break;
+    case 5:
+        Text = QStringLiteral("已建立连接");
+        break;
     case 6:
-    case 7: Text = QStringLiteral("等待结束"); break;
-    case 8: Text = QStringLiteral("等待关闭"); break;
-    case 9: Text = QStringLiteral("正在关闭"); break;
-    case 10: Text = QStringLiteral("最终应答"); break;
-    case 11: Text = QStringLiteral("正在等待"); break;
-    case 12: Text = QStringLiteral("删除连接"); break;
-    default: Text = NA; break;
+    case 7:
+        Text = QStringLiteral("等待结束");
+        break;
+    case 8:
+        Text = QStringLiteral("等待关闭");
+        break;
+    case 9:
+        Text = QStringLiteral("正在关闭");
+        break;
+    case 10:
+        Text = QStringLiteral("最终应答");
+        break;
+    case 11:
+        Text = QStringLiteral("正在等待");
+        break;
+    case 12:
+        Text = QStringLiteral("删除连接");
+        break;
+    default:
+        Text = NA;
+        break;
     }
 }
 
@@ -168,8 +236,7 @@ void DateTimeText(const SYSTEMTIME &Time, QString &Text)
     }
     Text = QStringLiteral("%1-%2-%3 %4:%5:%6")
                .arg(Time.wYear, 4, 10, QLatin1Char('0'))
-               .arg(Two(Time.wMonth), Two(Time.wDay), Two(Time.wHour), Two(Time.wMinute),
-                    Two(Time.wSecond));
+               .arg(Two(Time.wMonth), Two(Time.wDay), Two(Time.wHour), Two(Time.wMinute), Two(Time.wSecond));
 }
 
 void SpanText(const SYSTEMTIME &Span, QString &Text)
@@ -178,9 +245,8 @@ void SpanText(const SYSTEMTIME &Span, QString &Text)
         Text = NA;
         return;
     }
-    Text = QStringLiteral("%1 D %2 H %3 M %4 S")
-               .arg(Span.wDay)
-               .arg(Two(Span.wHour), Two(Span.wMinute), Two(Span.wSecond));
+    Text =
+        QStringLiteral("%1 D %2 H %3 M %4 S").arg(Span.wDay).arg(Two(Span.wHour), Two(Span.wMinute), Two(Span.wSecond));
 }
 
 void FileMD5Text(const QString &FileName, QString &Text)
@@ -351,8 +417,7 @@ public:
                         sync(m_model->index(r, 0, parent));
                 });
         connect(m_model, &QAbstractItemModel::dataChanged, this,
-                [this](const QModelIndex &topLeft, const QModelIndex &bottomRight,
-                       const QList<int> &roles) {
+                [this](const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles) {
                     if (topLeft.column() != 0 || (!roles.isEmpty() && !roles.contains(ImageIndexRole)))
                         return;
                     for (int r = topLeft.row(); r <= bottomRight.row(); ++r)
@@ -395,8 +460,7 @@ void UseSystemImageList(QTreeView *List)
     if (!List)
         return;
     List->setIconSize(QSize(16, 16));
-    if (auto *link = List->findChild<QObject *>(QStringLiteral("SystemImageListLink"),
-                                                Qt::FindDirectChildrenOnly)) {
+    if (auto *link = List->findChild<QObject *>(QStringLiteral("SystemImageListLink"), Qt::FindDirectChildrenOnly)) {
         static_cast<SystemImageListLink *>(link)->attach(List->model());
         return;
     }

@@ -20,8 +20,8 @@ void TMouseEvents::FireMouse(QObject *Sender, QEvent *Event)
     }
     case QEvent::MouseButtonRelease: {
         auto *e = static_cast<QMouseEvent *>(Event);
-        const bool inside = Sender && qobject_cast<QWidget *>(Sender)
-                            && qobject_cast<QWidget *>(Sender)->rect().contains(e->position().toPoint());
+        const bool inside = Sender && qobject_cast<QWidget *>(Sender) &&
+            qobject_cast<QWidget *>(Sender)->rect().contains(e->position().toPoint());
         if (OnMouseUp)
             OnMouseUp(Sender, e->button(), e->modifiers(), int(e->position().x()), int(e->position().y()));
         if (inside && e->button() == Qt::LeftButton && OnClick)

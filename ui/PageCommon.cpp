@@ -109,7 +109,8 @@ QAction *AddMenuLine(QMenu *Menu, const char *Name)
 
 void ReportFailure(const char16_t *Format, const QString &Name)
 {
-    TFormMessage::MessageBox(QString::fromUtf16(Format).arg(Name), QStringLiteral("失败"), TMessageIcon::Error, TMessageButtons::Ok);
+    TFormMessage::MessageBox(QString::fromUtf16(Format).arg(Name), QStringLiteral("失败"), TMessageIcon::Error,
+                             TMessageButtons::Ok);
 }
 
 QTreeWidgetItem *FirstSelectedRow(const QTreeWidget *List)

@@ -98,8 +98,9 @@ class TResizeFrameWindow : public QWidget
 {
 public:
     TResizeFrameWindow()
-        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool
-                               | Qt::X11BypassWindowManagerHint | Qt::WindowTransparentForInput)
+        : QWidget(nullptr,
+                  Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool |
+                      Qt::X11BypassWindowManagerHint | Qt::WindowTransparentForInput)
     {
         setAttribute(Qt::WA_ShowWithoutActivating);
         setAttribute(Qt::WA_DeleteOnClose, false);

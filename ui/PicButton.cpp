@@ -2,7 +2,6 @@
 
 #include "ui/PngImage.h"
 
-
 TPicButton::TPicButton(QWidget *AOwner) : TCustomButton(AOwner) {}
 
 void TPicButton::RekeyPictures()

@@ -2,7 +2,6 @@
 
 #include "skin/SkinPng.h"
 
-
 QImage DecodePng(const QByteArray &Data)
 {
     return DecodeSkinPng(QByteArrayView(Data));

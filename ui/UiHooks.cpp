@@ -64,10 +64,11 @@ QString PickOpenFileDefault(QWidget *Parent, const QString &Title, const QString
     if (!names.isEmpty()) {
         dialog.setNameFilters(names);
         proxy->SetActive(executables.first());
-        QObject::connect(&dialog, &QFileDialog::filterSelected, proxy, [proxy, names, executables](const QString &Name) {
-            const qsizetype i = names.indexOf(Name);
-            proxy->SetActive(i >= 0 && executables.at(i));
-        });
+        QObject::connect(&dialog, &QFileDialog::filterSelected, proxy,
+                         [proxy, names, executables](const QString &Name) {
+                             const qsizetype i = names.indexOf(Name);
+                             proxy->SetActive(i >= 0 && executables.at(i));
+                         });
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();

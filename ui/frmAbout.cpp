@@ -170,10 +170,10 @@ void TFormAbout::FormCreate(QObject *)
     GetFileVersion(QString(), programVersion);
     GetDictVersion(dictVersion);
     lblText->setText(Lines(InformationText(programVersion, dictVersion)));
-    lblNotice->setText(Lines(QStringLiteral(
-        "使用条款：本软件为免费软件，您可以自由地使用、复制和分发，但不得出售或用于其他商业目的。"
-        "本软件按“现状”提供，不附带任何明示或暗示的担保；因使用本软件而造成的任何损失，作者不承担责任。"
-        "结束进程、停止服务或修改启动项之前，请确认您了解该操作的后果。")));
+    lblNotice->setText(Lines(
+        QStringLiteral("使用条款：本软件为免费软件，您可以自由地使用、复制和分发，但不得出售或用于其他商业目的。"
+                       "本软件按“现状”提供，不附带任何明示或暗示的担保；因使用本软件而造成的任何损失，作者不承担责任。"
+                       "结束进程、停止服务或修改启动项之前，请确认您了解该操作的后果。")));
 
     auto drag = [this](QObject *s, Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
         DragMouseDown(s, b, m, x, y);
@@ -236,6 +236,7 @@ void TFormAbout::PlaceFrame()
 {
     PlaceFramePieces({imgBorder_TopLeft, imgBorder_Top, imgBorder_TopRight, imgBorder_Left, imgBorder_Right,
                       imgBorder_BottomLeft, imgBorder_Bottom, imgBorder_BottomRight},
-                     size(), {kTitleHeight, kTopLeftWidth, kTopRightWidth, kSideWidth, kBottomHeight, kBottomCornerWidth});
+                     size(),
+                     {kTitleHeight, kTopLeftWidth, kTopRightWidth, kSideWidth, kBottomHeight, kBottomCornerWidth});
     btnClose->move(width() - 35, 3);
 }

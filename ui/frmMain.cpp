@@ -38,7 +38,6 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-
 namespace {
 
 // Frame measures of the 800 x 600 client area.
@@ -77,10 +76,11 @@ struct TPageInfo
 
 const TPageInfo kPages[6] = {
     {u"进程管理", "menu_process"}, {u"服务管理", "menu_service"}, {u"启动配置", "menu_autorun"},
-    {u"网络监控", "menu_network"}, {u"系统信息", "menu_system"}, {u"软件设置", "menu_config"},
+    {u"网络监控", "menu_network"}, {u"系统信息", "menu_system"},  {u"软件设置", "menu_config"},
 };
 
-template <typename T> T *Named(T *Object, const char *Name)
+template <typename T>
+T *Named(T *Object, const char *Name)
 {
     Object->setObjectName(QLatin1String(Name));
     return Object;
@@ -210,13 +210,20 @@ void TFormMain::BuildFrame()
         return img;
     };
     imgMainBorder_TopLeft = image("imgMainBorder_TopLeft", "border_topleft", QRect(0, 0, kBorder, kTitleHeight), false);
-    imgMainBorder_Top = image("imgMainBorder_Top", "border_top", QRect(kBorder, 0, W - 2 * kBorder, kTitleHeight), true);
-    imgMainBorder_TopRight = image("imgMainBorder_TopRight", "border_topright", QRect(W - kBorder, 0, kBorder, kTitleHeight), false);
-    imgMainBorder_Left = image("imgMainBorder_Left", "border_left", QRect(0, kTitleHeight, kBorder, H - kTitleHeight - kBorder), true);
-    imgMainBorder_Right = image("imgMainBorder_Right", "border_right", QRect(W - kBorder, kTitleHeight, kBorder, H - kTitleHeight - kBorder), true);
-    imgMainBorder_BottomLeft = image("imgMainBorder_BottomLeft", "border_bottomleft", QRect(0, H - kBorder, kBorder, kBorder), false);
-    imgMainBorder_Bottom = image("imgMainBorder_Bottom", "border_bottom", QRect(kBorder, H - kBorder, W - 2 * kBorder, kBorder), true);
-    imgMainBorder_BottomRight = image("imgMainBorder_BottomRight", "border_bottomright", QRect(W - kBorder, H - kBorder, kBorder, kBorder), false);
+    imgMainBorder_Top =
+        image("imgMainBorder_Top", "border_top", QRect(kBorder, 0, W - 2 * kBorder, kTitleHeight), true);
+    imgMainBorder_TopRight =
+        image("imgMainBorder_TopRight", "border_topright", QRect(W - kBorder, 0, kBorder, kTitleHeight), false);
+    imgMainBorder_Left =
+        image("imgMainBorder_Left", "border_left", QRect(0, kTitleHeight, kBorder, H - kTitleHeight - kBorder), true);
+    imgMainBorder_Right = image("imgMainBorder_Right", "border_right",
+                                QRect(W - kBorder, kTitleHeight, kBorder, H - kTitleHeight - kBorder), true);
+    imgMainBorder_BottomLeft =
+        image("imgMainBorder_BottomLeft", "border_bottomleft", QRect(0, H - kBorder, kBorder, kBorder), false);
+    imgMainBorder_Bottom =
+        image("imgMainBorder_Bottom", "border_bottom", QRect(kBorder, H - kBorder, W - 2 * kBorder, kBorder), true);
+    imgMainBorder_BottomRight = image("imgMainBorder_BottomRight", "border_bottomright",
+                                      QRect(W - kBorder, H - kBorder, kBorder, kBorder), false);
     SetAnchors(imgMainBorder_Top, true, true, true, false);
     SetAnchors(imgMainBorder_TopRight, false, true, true, false);
     SetAnchors(imgMainBorder_Left, true, true, false, true);
@@ -253,7 +260,8 @@ void TFormMain::BuildFrame()
     btnAbout->OnClick = [this](QObject *s) { btnAboutClick(s); };
     btnClose->OnClick = [this](QObject *s) { btnCloseClick(s); };
 
-    imgTopBar = image("imgTopBar", "topbar", QRect(kBorder + kMenuWidth, kTitleHeight, W - 2 * kBorder - kMenuWidth, kBarHeight), true);
+    imgTopBar = image("imgTopBar", "topbar",
+                      QRect(kBorder + kMenuWidth, kTitleHeight, W - 2 * kBorder - kMenuWidth, kBarHeight), true);
     SetAnchors(imgTopBar, true, true, true, false);
     lblTopBarInfo = Named(new TLabel(this), "lblTopBarInfo");
     lblTopBarInfo->setGeometry(kBorder + kMenuWidth + 10, kTitleHeight, 380, kBarHeight);
@@ -472,8 +480,8 @@ void TFormMain::FormCreate(QObject *)
     setWindowFlag(Qt::WindowMinMaxButtonsHint, true);
     setWindowFlag(Qt::WindowSystemMenuHint, true);
 
-    for (TMouseEvents *piece : std::initializer_list<TMouseEvents *>{
-             lblTitle, imgIcon, imgMainBorder_TopLeft, imgMainBorder_Top, imgMainBorder_TopRight}) {
+    for (TMouseEvents *piece : std::initializer_list<TMouseEvents *>{lblTitle, imgIcon, imgMainBorder_TopLeft,
+                                                                     imgMainBorder_Top, imgMainBorder_TopRight}) {
         piece->OnMouseDown = [this](QObject *s, Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
             TitleMouseDown(s, b, m, x, y);
         };

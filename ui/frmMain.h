@@ -96,9 +96,11 @@ public:
     void FormShow(QObject *Sender);
     void FormResize(QObject *Sender);
     void FormKeyPress(QObject *Sender, QChar &Key);
-    void imgMainBorder_ResizeMouseDown(QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void imgMainBorder_ResizeMouseDown(QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X,
+                                       int Y);
     void imgMainBorder_ResizeMouseMove(QObject *Sender, Qt::MouseButtons Shift, int X, int Y);
-    void imgMainBorder_ResizeMouseUp(QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void imgMainBorder_ResizeMouseUp(QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X,
+                                     int Y);
     void btnAboutClick(QObject *Sender);
     void btnCloseClick(QObject *Sender);
     void actHelpExecute(QObject *Sender);

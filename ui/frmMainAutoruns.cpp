@@ -60,8 +60,8 @@ void TAutorunPage::BuildAutorunPage()
     auto *layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
-    lvAutoruns = MakeList(page, "lvAutoruns",
-                          {{u"标题", 100}, {u"状态", 45}, {u"描述", 120}, {u"命令行", 180}, {u"位置", 180}});
+    lvAutoruns =
+        MakeList(page, "lvAutoruns", {{u"标题", 100}, {u"状态", 45}, {u"描述", 120}, {u"命令行", 180}, {u"位置", 180}});
     layout->addWidget(lvAutoruns);
     objAutoruns = new TAutoruns(this, Context.DataDir);
     objAutoruns->setObjectName(QStringLiteral("objAutoruns"));

@@ -70,8 +70,8 @@ TPicButton *DetailsButton(QWidget *Parent, const char *Name, const QString &Pict
 TFrameMeasures DetailsFrameMeasures(const TDetailsPanel &F)
 {
     return {F.imgDetailsBorder_TopLeft->Picture().height(), F.imgDetailsBorder_TopLeft->Picture().width(),
-            F.imgDetailsBorder_TopRight->Picture().width(),  F.imgDetailsBorder_Left->Picture().width(),
-            F.imgDetailsBorder_Bottom->Picture().height(),   F.imgDetailsBorder_BottomLeft->Picture().width()};
+            F.imgDetailsBorder_TopRight->Picture().width(), F.imgDetailsBorder_Left->Picture().width(),
+            F.imgDetailsBorder_Bottom->Picture().height(),  F.imgDetailsBorder_BottomLeft->Picture().width()};
 }
 
 // Inserts text at the caret in the given attributes, which stay the attributes of what follows.
@@ -207,9 +207,9 @@ void TDetailsPanel::PlaceDetailsFrame()
 {
     if (!imgDetailsBorder_TopLeft)
         return;
-    PlaceFramePieces({imgDetailsBorder_TopLeft, imgDetailsBorder_Top, imgDetailsBorder_TopRight,
-                      imgDetailsBorder_Left, imgDetailsBorder_Right, imgDetailsBorder_BottomLeft,
-                      imgDetailsBorder_Bottom, imgDetailsBorder_BottomRight},
+    PlaceFramePieces({imgDetailsBorder_TopLeft, imgDetailsBorder_Top, imgDetailsBorder_TopRight, imgDetailsBorder_Left,
+                      imgDetailsBorder_Right, imgDetailsBorder_BottomLeft, imgDetailsBorder_Bottom,
+                      imgDetailsBorder_BottomRight},
                      pnlDetails->size(), DetailsFrameMeasures(*this));
 }
 
@@ -321,8 +321,8 @@ void TDetailsPanel::FitListsToDetails()
         if (!page || !list)
             continue;
         const int left = page->x() + list->x();
-        const int width = DetailsPinned ? pnlDetails->x() - left - kPinnedGap
-                                        : pnlDetails->x() + pnlDetails->width() - left;
+        const int width =
+            DetailsPinned ? pnlDetails->x() - left - kPinnedGap : pnlDetails->x() + pnlDetails->width() - left;
         if (list->maximumWidth() == qMax(0, width))
             continue;
         list->setMaximumWidth(qMax(0, width));

@@ -37,8 +37,7 @@ public:
     TLabel *lblDetailsTitle = nullptr;
     QTextEdit *redtDetails = nullptr;
     TFileProperties *objFileProperties = nullptr;
-    TPicButton *btnRefreshDetails = nullptr, *btnNailUp = nullptr, *btnNailDown = nullptr,
-               *btnDetailsClose = nullptr;
+    TPicButton *btnRefreshDetails = nullptr, *btnNailUp = nullptr, *btnNailDown = nullptr, *btnDetailsClose = nullptr;
     // The panel's frame; the top pieces form the band that holds the title and the buttons.
     TImage *imgDetailsBorder_TopLeft = nullptr, *imgDetailsBorder_Top = nullptr, *imgDetailsBorder_TopRight = nullptr;
     TImage *imgDetailsBorder_Left = nullptr, *imgDetailsBorder_Right = nullptr;

@@ -49,8 +49,8 @@ constexpr int kChartHeight = 200;
 constexpr int kLegendWidth = 60;
 
 const char16_t kCriticalRefused[] = u"这是关键系统进程，不允许执行该操作！\r\r%1 [%2]";
-const char16_t kConfirmTerminate[] =
-    u"结束进程可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。是否确定要执行该操作？\r\r结束进程：%1 [%2]";
+const char16_t kConfirmTerminate[] = u"结束进程可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。是否确定"
+                                     u"要执行该操作？\r\r结束进程：%1 [%2]";
 const char16_t kFailTerminate[] = u"结束进程操作失败！\r\r%1 [%2]";
 
 const QColor kChartColor(0, 0, 64);
@@ -135,8 +135,13 @@ void TNetworkPage::BuildNetworkPage()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
     lvConnections = MakeList(page, "lvConnections",
-                             {{u"进程名", 100}, {u"类型", 40}, {u"本地 IP:端口", 120}, {u"远程 IP:端口", 120},
-                              {u"当前状态", 80}, {u"进程 ID", 55}, {u"进程路径", 200}});
+                             {{u"进程名", 100},
+                              {u"类型", 40},
+                              {u"本地 IP:端口", 120},
+                              {u"远程 IP:端口", 120},
+                              {u"当前状态", 80},
+                              {u"进程 ID", 55},
+                              {u"进程路径", 200}});
     layout->addWidget(lvConnections);
     chkHideLocalConnections = new TSkinCheckBox(page);
     chkHideLocalConnections->setObjectName(QStringLiteral("chkHideLocalConnections"));
@@ -316,8 +321,8 @@ void TNetworkPage::FillConnectionList(bool HideLocal)
         const TUDPItem *item = objNetworkMonitor->GetUDPItem(i);
         if (HideLocal && IsLocalConnection(item))
             continue;
-        addRow(item, i, QStringLiteral("UDP"), AddressText(item->LocalAddress, item->LocalPort),
-               QStringLiteral("N/A"), QStringLiteral("N/A"));
+        addRow(item, i, QStringLiteral("UDP"), AddressText(item->LocalAddress, item->LocalPort), QStringLiteral("N/A"),
+               QStringLiteral("N/A"));
     }
     lvConnections->setUpdatesEnabled(true);
     // The rows are new: the selection, and with it the command button, starts afresh.
@@ -344,7 +349,7 @@ bool TNetworkPage::IsLocalConnection(const TConnectionItem *Item) const
     if (kind == QLatin1String("TTCPItem")) {
         const auto *tcp = static_cast<const TTCPItem *>(Item);
         return m_Processes->IsSystemPID(tcp->ProcessID) || IsAnyOrLoopback(tcp->LocalAddress) ||
-               IsAnyOrLoopback(tcp->RemoteAddress);
+            IsAnyOrLoopback(tcp->RemoteAddress);
     }
     if (kind == QLatin1String("TUDPItem")) {
         const auto *udp = static_cast<const TUDPItem *>(Item);
@@ -375,13 +380,15 @@ void TNetworkPage::ConnectionCommand(quint8 Code)
     if (!item || m_Processes->IsSystemPID(item->ProcessID))
         return;
     if (m_Processes->IsCriticalProcess(item->ProcessPath)) {
-        TFormMessage::MessageBox(EndpointText(kCriticalRefused, item), QStringLiteral("禁止"), TMessageIcon::Ban, TMessageButtons::Ok);
+        TFormMessage::MessageBox(EndpointText(kCriticalRefused, item), QStringLiteral("禁止"), TMessageIcon::Ban,
+                                 TMessageButtons::Ok);
         return;
     }
     const quint32 pid = item->ProcessID;
     const std::optional<quint64> started = item->ProcessStartTime;
     const QString name = item->ProcessName;
-    if (TFormMessage::MessageBox(EndpointText(kConfirmTerminate, item), QStringLiteral("警告"), TMessageIcon::Warning, TMessageButtons::YesNo) != TMessageResult::Yes)
+    if (TFormMessage::MessageBox(EndpointText(kConfirmTerminate, item), QStringLiteral("警告"), TMessageIcon::Warning,
+                                 TMessageButtons::YesNo) != TMessageResult::Yes)
         return;
     // The endpoint lists may have been rebuilt while the question was open: act only on the
     // process that was asked about.
@@ -389,7 +396,8 @@ void TNetworkPage::ConnectionCommand(quint8 Code)
     if (!item || item->ProcessID != pid || item->ProcessStartTime != started)
         return;
     if (!item->Terminate()) {
-        TFormMessage::MessageBox(QString::fromUtf16(kFailTerminate).arg(name).arg(pid), QStringLiteral("失败"), TMessageIcon::Error, TMessageButtons::Ok);
+        TFormMessage::MessageBox(QString::fromUtf16(kFailTerminate).arg(name).arg(pid), QStringLiteral("失败"),
+                                 TMessageIcon::Error, TMessageButtons::Ok);
         return;
     }
     // The process is gone: the panel no longer describes its endpoint.
@@ -541,8 +549,10 @@ void TNetworkPage::TrafficTick()
             pending->remove(0, pending->size() - (int(kTrafficWindow) + 2));
     }
     ++m_PendingSteps;
-    m_PendingSendText = QStringLiteral("发送(当前/总计) - %1 Bytes / %2 Bytes").arg(item->OutDelta).arg(item->OutOctets);
-    m_PendingReceiveText = QStringLiteral("接收(当前/总计) - %1 Bytes / %2 Bytes").arg(item->InDelta).arg(item->InOctets);
+    m_PendingSendText =
+        QStringLiteral("发送(当前/总计) - %1 Bytes / %2 Bytes").arg(item->OutDelta).arg(item->OutOctets);
+    m_PendingReceiveText =
+        QStringLiteral("接收(当前/总计) - %1 Bytes / %2 Bytes").arg(item->InDelta).arg(item->InOctets);
     if (!PagePanel()->isHidden())
         FlushTraffic();
 }

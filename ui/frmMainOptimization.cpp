@@ -18,12 +18,11 @@
 
 namespace {
 
-
 const char16_t kAskRestore[] = u"是否确定要将服务配置恢复到上一次备份的状态？";
 const char16_t kAskBackupInstead[] = u"没有以往的备份数据。是否现在执行一次备份？";
-const char16_t kAskBackupFirst[] =
-    u"强烈建议在优化服务前先备份当前配置。是否执行备份？\r\r是：执行备份操作。（推荐）\r否：不备份，直接执行优化操作。\r"
-    u"取消：取消操作。";
+const char16_t kAskBackupFirst[] = u"强烈建议在优化服务前先备份当前配置。是否执行备份？\r\r是：执行备份操作。（推荐）\r"
+                                   u"否：不备份，直接执行优化操作。\r"
+                                   u"取消：取消操作。";
 const char16_t kBackingUp[] = u"正在备份";
 const char16_t kRestoring[] = u"正在恢复";
 const char16_t kOptimizing[] = u"正在优化";
@@ -260,14 +259,16 @@ void TOptimizationPanel::btnSvcOpti_RestoreClick(QObject *)
 {
     const QString title = QStringLiteral("询问");
     if (QFileInfo::exists(objOptimization->GetDefaultBackupFile())) {
-        if (TFormMessage::MessageBox(QString::fromUtf16(kAskRestore), title, TMessageIcon::Question, TMessageButtons::YesNo) != TMessageResult::Yes)
+        if (TFormMessage::MessageBox(QString::fromUtf16(kAskRestore), title, TMessageIcon::Question,
+                                     TMessageButtons::YesNo) != TMessageResult::Yes)
             return;
         objOptimization->Restore(QString());
         pbSvcOpti_Progress->setValue(1);
         lblSvcOpti_Progress->setText(QString::fromUtf16(kRestoring));
         return;
     }
-    if (TFormMessage::MessageBox(QString::fromUtf16(kAskBackupInstead), title, TMessageIcon::Question, TMessageButtons::YesNo) != TMessageResult::Yes)
+    if (TFormMessage::MessageBox(QString::fromUtf16(kAskBackupInstead), title, TMessageIcon::Question,
+                                 TMessageButtons::YesNo) != TMessageResult::Yes)
         return;
     StartBackup();
 }
@@ -277,7 +278,9 @@ void TOptimizationPanel::btnSvcOpti_OptimizeClick(QObject *)
     const int flags = SvcOptiCheckedFlags();
     bool afterBackup = false;
     if (!QFileInfo::exists(objOptimization->GetDefaultBackupFile())) {
-        const TMessageResult answer = TFormMessage::MessageBox(QString::fromUtf16(kAskBackupFirst), QStringLiteral("注意"), TMessageIcon::Warning, TMessageButtons::YesNoCancel);
+        const TMessageResult answer =
+            TFormMessage::MessageBox(QString::fromUtf16(kAskBackupFirst), QStringLiteral("注意"), TMessageIcon::Warning,
+                                     TMessageButtons::YesNoCancel);
         if (answer == TMessageResult::Yes) {
             // The optimisation waits for the backup it asked for: it starts when that job ends
             // (its end is queued to this thread, so it cannot pass before the wait is set).
@@ -313,7 +316,7 @@ void TOptimizationPanel::objOptimizationJobEnded(quint8 Mode, bool Succeeded)
 }
 
 void TOptimizationPanel::SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal,
-                                const QString &strServiceName, TServiceMode Mode, bool RefreshList)
+                                         const QString &strServiceName, TServiceMode Mode, bool RefreshList)
 {
     // The panels' own visibility, whether or not the page shows at the moment.
     if (!pnlSvcOpti_Control->isHidden())
@@ -338,7 +341,7 @@ void TOptimizationPanel::SvcOptiProgress(const QString &Format, quint32 dwCurren
 }
 
 void TOptimizationPanel::objOptimizationBackuppingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
-                                                  const QString &strServiceName, TServiceMode Mode)
+                                                           const QString &strServiceName, TServiceMode Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kBackingUpService), dwCurrent, dwTotal, strServiceName, Mode, false);
     // Lets the user follow a backup, which would otherwise be over in a blink.
@@ -346,13 +349,13 @@ void TOptimizationPanel::objOptimizationBackuppingServices(QObject *, quint32 dw
 }
 
 void TOptimizationPanel::objOptimizationRestoringServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
-                                                 const QString &strServiceName, TServiceMode Mode)
+                                                          const QString &strServiceName, TServiceMode Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kRestoringService), dwCurrent, dwTotal, strServiceName, Mode, true);
 }
 
 void TOptimizationPanel::objOptimizationOptimizingServices(QObject *, quint32 dwCurrent, quint32 dwTotal,
-                                                  const QString &strServiceName, TServiceMode Mode)
+                                                           const QString &strServiceName, TServiceMode Mode)
 {
     SvcOptiProgress(QString::fromUtf16(kOptimizingService), dwCurrent, dwTotal, strServiceName, Mode, true);
 }

@@ -43,7 +43,6 @@ enum : quint8 {
     pcProperties = 8,
 };
 
-
 // Columns of the process list.
 enum : int { colName = 0, colPID, colUser, colCPU, colWorkingSet, colPagefile, colPath };
 
@@ -54,18 +53,18 @@ const char16_t kCriticalRefused[] = u"这是关键系统进程，不允许执行
 const char16_t kSeveralRows[] =
     u"当前有多个进程同时被选中。对多个进程同时执行操作属较危险行为，可能会导致程序或系统异常。"
     u"是否确认对当前选中的多个进程同时执行操作？";
-const char16_t kConfirmTerminate[] =
-    u"结束进程可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。是否确定要执行该操作？\r\r结束进程：%1 [%2]";
+const char16_t kConfirmTerminate[] = u"结束进程可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。是否确定"
+                                     u"要执行该操作？\r\r结束进程：%1 [%2]";
 const char16_t kConfirmTerminateTree[] =
     u"结束进程树将结束该进程和它的子进程。该操作可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。"
     u"是否确定要执行该操作？\r\r结束进程树：%1 [%2]";
 const char16_t kConfirmDelete[] =
     u"删除进程文件将结束该进程后并删除进程文件。该操作可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。"
     u"是否确定要执行该操作？\r\r删除进程文件：%1 [%2]";
-const char16_t kConfirmSuspend[] =
-    u"暂停进程运行可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。是否确定要执行该操作？\r\r暂停进程运行：%1 [%2]";
-const char16_t kConfirmPriority[] =
-    u"改变进程优先级可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。是否确定要执行该操作？\r\r改变进程优先级：%1 [%2]";
+const char16_t kConfirmSuspend[] = u"暂停进程运行可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。是否确"
+                                   u"定要执行该操作？\r\r暂停进程运行：%1 [%2]";
+const char16_t kConfirmPriority[] = u"改变进程优先级可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。是"
+                                    u"否确定要执行该操作？\r\r改变进程优先级：%1 [%2]";
 const char16_t kFailTerminate[] = u"结束进程操作失败！\r\r%1 [%2]";
 const char16_t kFailTerminateTree[] = u"结束进程树操作失败！\r\r%1 [%2]";
 const char16_t kFailDelete[] = u"删除进程文件操作失败！\r\r%1 [%2]";
@@ -82,12 +81,18 @@ const char16_t kTitleFailure[] = u"失败";
 // The programs whose end brings the system down, by full path. The program of process 1 is
 // read from the list as well; these stand for it where its path cannot be read.
 const char16_t *const kCriticalPaths[] = {
-    u"/usr/lib/systemd/systemd",         u"/lib/systemd/systemd",
-    u"/sbin/init",                       u"/usr/sbin/init",
-    u"/usr/lib/systemd/systemd-journald", u"/lib/systemd/systemd-journald",
-    u"/usr/lib/systemd/systemd-logind",  u"/lib/systemd/systemd-logind",
-    u"/usr/bin/dbus-daemon",             u"/bin/dbus-daemon",
-    u"/usr/bin/dbus-broker",             u"/usr/bin/dbus-broker-launch",
+    u"/usr/lib/systemd/systemd",
+    u"/lib/systemd/systemd",
+    u"/sbin/init",
+    u"/usr/sbin/init",
+    u"/usr/lib/systemd/systemd-journald",
+    u"/lib/systemd/systemd-journald",
+    u"/usr/lib/systemd/systemd-logind",
+    u"/lib/systemd/systemd-logind",
+    u"/usr/bin/dbus-daemon",
+    u"/bin/dbus-daemon",
+    u"/usr/bin/dbus-broker",
+    u"/usr/bin/dbus-broker-launch",
 };
 
 QString ProcessText(const char16_t *Format, const TProcessItem *Item)
@@ -97,12 +102,14 @@ QString ProcessText(const char16_t *Format, const TProcessItem *Item)
 
 TMessageResult Ask(const char16_t *Format, const TProcessItem *Item)
 {
-    return TFormMessage::MessageBox(ProcessText(Format, Item), QString::fromUtf16(kTitleWarning), TMessageIcon::Warning, TMessageButtons::YesNo);
+    return TFormMessage::MessageBox(ProcessText(Format, Item), QString::fromUtf16(kTitleWarning), TMessageIcon::Warning,
+                                    TMessageButtons::YesNo);
 }
 
 void ReportFailure(const char16_t *Format, const TProcessItem *Item)
 {
-    TFormMessage::MessageBox(ProcessText(Format, Item), QString::fromUtf16(kTitleFailure), TMessageIcon::Error, TMessageButtons::Ok);
+    TFormMessage::MessageBox(ProcessText(Format, Item), QString::fromUtf16(kTitleFailure), TMessageIcon::Error,
+                             TMessageButtons::Ok);
 }
 
 // Memory cells: kilobytes, "N/A" for nothing (an empty cell where a new row waits for its tick).
@@ -154,8 +161,7 @@ protected:
             break;
         }
         QColor colour;
-        if (!Index.parent().isValid() &&
-            m_Page->lvProcessesCustomDrawItem(m_Page->lvProcesses, Index.row(), colour))
+        if (!Index.parent().isValid() && m_Page->lvProcessesCustomDrawItem(m_Page->lvProcesses, Index.row(), colour))
             Option->palette.setColor(QPalette::Text, colour);
     }
 
@@ -193,8 +199,13 @@ void TProcessPage::BuildProcessPage()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
     lvProcesses = MakeList(page, "lvProcesses",
-                           {{u"进程名", 120}, {u"进程 ID", 55}, {u"用户名", 90}, {u"CPU", 35},
-                            {u"物理内存", 65}, {u"虚拟内存", 65}, {u"路径", 195}});
+                           {{u"进程名", 120},
+                            {u"进程 ID", 55},
+                            {u"用户名", 90},
+                            {u"CPU", 35},
+                            {u"物理内存", 65},
+                            {u"虚拟内存", 65},
+                            {u"路径", 195}});
     lvProcesses->setSelectionMode(QAbstractItemView::ExtendedSelection);
     layout->addWidget(lvProcesses);
     lvProcesses->setItemDelegate(new TProcessListDelegate(this, lvProcesses));
@@ -280,18 +291,22 @@ void TProcessPage::BuildProcessPage()
 
     mniProcess_PriorityGroup = new QActionGroup(mniProcess_Priority);
     mniProcess_PriorityGroup->setExclusive(true);
-    mniProcess_Priority_Realtime = AddMenuItem(mniProcess_Priority, "mniProcess_Priority_Realtime", QStringLiteral("实时"));
+    mniProcess_Priority_Realtime =
+        AddMenuItem(mniProcess_Priority, "mniProcess_Priority_Realtime", QStringLiteral("实时"));
     mniProcess_Priority_High = AddMenuItem(mniProcess_Priority, "mniProcess_Priority_High", QStringLiteral("高"));
-    mniProcess_Priority_AboveNormal = AddMenuItem(mniProcess_Priority, "mniProcess_Priority_AboveNormal", QStringLiteral("高于标准"));
+    mniProcess_Priority_AboveNormal =
+        AddMenuItem(mniProcess_Priority, "mniProcess_Priority_AboveNormal", QStringLiteral("高于标准"));
     mniProcess_Priority_Normal = AddMenuItem(mniProcess_Priority, "mniProcess_Priority_Normal", QStringLiteral("标准"));
-    mniProcess_Priority_BelowNormal = AddMenuItem(mniProcess_Priority, "mniProcess_Priority_BelowNormal", QStringLiteral("低于标准"));
+    mniProcess_Priority_BelowNormal =
+        AddMenuItem(mniProcess_Priority, "mniProcess_Priority_BelowNormal", QStringLiteral("低于标准"));
     mniProcess_Priority_Low = AddMenuItem(mniProcess_Priority, "mniProcess_Priority_Low", QStringLiteral("低"));
     for (QAction *a : mniProcess_Priority->actions()) {
         a->setCheckable(true);
         mniProcess_PriorityGroup->addAction(a);
     }
 
-    connect(mniProcess_Terminate, &QAction::triggered, this, [this] { mniProcess_TerminateClick(mniProcess_Terminate); });
+    connect(mniProcess_Terminate, &QAction::triggered, this,
+            [this] { mniProcess_TerminateClick(mniProcess_Terminate); });
     connect(mniProcess_TerminateTree, &QAction::triggered, this,
             [this] { mniProcess_TerminateTreeClick(mniProcess_TerminateTree); });
     connect(mniProcess_Delete, &QAction::triggered, this, [this] { mniProcess_DeleteClick(mniProcess_Delete); });
@@ -381,7 +396,8 @@ namespace {
 class TFillScope
 {
 public:
-    TFillScope(bool &Filling, QHash<QString, TDictState> &States) : m_Filling(Filling), m_States(States), m_Outer(!Filling)
+    TFillScope(bool &Filling, QHash<QString, TDictState> &States)
+        : m_Filling(Filling), m_States(States), m_Outer(!Filling)
     {
         m_Filling = true;
     }
@@ -830,7 +846,8 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
         return;
 
     if (selected > 1) {
-        if (TFormMessage::MessageBox(QString::fromUtf16(kSeveralRows), QString::fromUtf16(kTitleWarning), TMessageIcon::Warning, TMessageButtons::YesNo) != TMessageResult::Yes)
+        if (TFormMessage::MessageBox(QString::fromUtf16(kSeveralRows), QString::fromUtf16(kTitleWarning),
+                                     TMessageIcon::Warning, TMessageButtons::YesNo) != TMessageResult::Yes)
             return;
         // Rows are looked up again: the list may have moved on while the question was open.
         for (int i = 0; i < lvProcesses->topLevelItemCount(); ++i) {
@@ -843,11 +860,21 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
                 if (IsSystemPID(p->ProcessID) || IsCriticalProcess(p->Path))
                     continue;
                 switch (Command) {
-                case pcTerminate: p->Terminate(); break;
-                case pcTerminateTree: p->TerminateTree(); break;
-                case pcDelete: p->TerminateAndDelete(); break;
-                case pcSuspend: p->Suspend(); break;
-                case pcResume: p->Resume(); break;
+                case pcTerminate:
+                    p->Terminate();
+                    break;
+                case pcTerminateTree:
+                    p->TerminateTree();
+                    break;
+                case pcDelete:
+                    p->TerminateAndDelete();
+                    break;
+                case pcSuspend:
+                    p->Suspend();
+                    break;
+                case pcResume:
+                    p->Resume();
+                    break;
                 case pcPriority:
                     if (quint16(Param & 0xFFFF) != 0)
                         p->SetPriority(quint16(Param & 0xFFFF));
@@ -872,7 +899,8 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
     if (IsSystemPID(item->ProcessID))
         return;
     if (Command != pcLocation && Command != pcProperties && IsCriticalProcess(item->Path)) {
-        TFormMessage::MessageBox(ProcessText(kCriticalRefused, item), QString::fromUtf16(kTitleBan), TMessageIcon::Ban, TMessageButtons::Ok);
+        TFormMessage::MessageBox(ProcessText(kCriticalRefused, item), QString::fromUtf16(kTitleBan), TMessageIcon::Ban,
+                                 TMessageButtons::Ok);
         return;
     }
 
@@ -1093,7 +1121,8 @@ void TProcessPage::btnNewProcessOkClick(QObject *Sender)
     if (text.trimmed().isEmpty())
         return;
     if (!objProcesses->CreateProcess(text))
-        TFormMessage::MessageBox(QString::fromUtf16(kFailNewProcess), QString::fromUtf16(kTitleFailure), TMessageIcon::Error, TMessageButtons::Ok);
+        TFormMessage::MessageBox(QString::fromUtf16(kFailNewProcess), QString::fromUtf16(kTitleFailure),
+                                 TMessageIcon::Error, TMessageButtons::Ok);
     if (!pnlNewProcess->isHidden())
         btnNewProcessClick(Sender);
 }
@@ -1184,8 +1213,8 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
     const bool found = LookupProcess(item->Name, description, dangerous);
     if (found && dangerous)
         Panel.AddWarning(QStringLiteral("[警告 - 危险进程]\r"));
-    Panel.AddDetailLine(QStringLiteral("进程描述"), found ? description : QStringLiteral("抱歉！没有找到该进程相关信息。"),
-                        true);
+    Panel.AddDetailLine(QStringLiteral("进程描述"),
+                        found ? description : QStringLiteral("抱歉！没有找到该进程相关信息。"), true);
     Panel.AddDisclaimer(QStringLiteral("\r(声明：进程描述信息均搜集自网络，仅供参考！)"));
     return true;
 }

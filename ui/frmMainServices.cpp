@@ -176,7 +176,8 @@ void TServicePage::BuildServicePage()
     mniService_StartupTypeGroup->setExclusive(true);
     mniService_StartupType_Automatic =
         AddMenuItem(mniService_StartupType, "mniService_StartupType_Automatic", QStringLiteral("自动"));
-    mniService_StartupType_Manual = AddMenuItem(mniService_StartupType, "mniService_StartupType_Manual", QStringLiteral("手动"));
+    mniService_StartupType_Manual =
+        AddMenuItem(mniService_StartupType, "mniService_StartupType_Manual", QStringLiteral("手动"));
     mniService_StartupType_Disabled =
         AddMenuItem(mniService_StartupType, "mniService_StartupType_Disabled", QStringLiteral("禁用"));
     for (QAction *a : mniService_StartupType->actions()) {
@@ -314,7 +315,8 @@ void TServicePage::ServiceCommand(TServiceCommand Code, TServiceStartType StartT
         break;
     case TServiceCommand::Stop: {
         const QString text = QString::fromUtf16(kAskStop).arg(name, item->Description);
-        if (TFormMessage::MessageBox(text, QString::fromUtf16(kTitleAsk), TMessageIcon::Question, TMessageButtons::YesNo) == TMessageResult::No)
+        if (TFormMessage::MessageBox(text, QString::fromUtf16(kTitleAsk), TMessageIcon::Question,
+                                     TMessageButtons::YesNo) == TMessageResult::No)
             return;
         // The list may have been reloaded while the question was open.
         item = SelectedService();

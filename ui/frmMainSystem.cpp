@@ -19,7 +19,6 @@
 #include <QLocale>
 #include <QValueAxis>
 
-
 namespace {
 
 // The charts' dark blue (colour value 4194304).
@@ -199,12 +198,12 @@ void TSystemPage::BuildSystemControls()
     };
     const TBox boxes[] = {
         {&grpSysVersion, "grpSysVersion", u"系统版本", 0, &lblSysVersion, "lblSysVersion", u"", nullptr, nullptr},
-        {&grpSysPM, "grpSysPM", u"物理内存 (KB)", 90, &lblSysPM, "lblSysPM", u"总数:\n可用数:\n系统缓存:", &lblSysPMValue,
-         "lblSysPMValue"},
+        {&grpSysPM, "grpSysPM", u"物理内存 (KB)", 90, &lblSysPM, "lblSysPM", u"总数:\n可用数:\n系统缓存:",
+         &lblSysPMValue, "lblSysPMValue"},
         {&grpSysPF, "grpSysPF", u"页面文件 (KB)", 170, &lblSysPF, "lblSysPF", u"总数:\n使用数:\n峰值:", &lblSysPFValue,
          "lblSysPFValue"},
-        {&grpSysKM, "grpSysKM", u"核心内存 (KB)", 250, &lblSysKM, "lblSysKM", u"总数:\n已分页数:\n未分页数:", &lblSysKMValue,
-         "lblSysKMValue"},
+        {&grpSysKM, "grpSysKM", u"核心内存 (KB)", 250, &lblSysKM, "lblSysKM", u"总数:\n已分页数:\n未分页数:",
+         &lblSysKMValue, "lblSysKMValue"},
         {&grpSysCount, "grpSysCount", u"性能计数", 330, &lblSysCount, "lblSysCount", u"句柄数:\n线程数:\n进程数:",
          &lblSysCountValue, "lblSysCountValue"},
         {&grpSysTime, "grpSysTime", u"时间信息", 410, &lblSysTime, "lblSysTime", u"当前时间:\n启动时间:\n使用时长:",
@@ -238,8 +237,10 @@ void TSystemPage::BuildSystemControls()
     QChart *cpu = MakeChart(chtCPU, QStringLiteral("CPU 使用率"));
     tsCPU = AddSeries(cpu, QStringLiteral("00 %"), Qt::white, QStringLiteral("tsCPU"));
     QChart *mem = MakeChart(chtMEM, QStringLiteral("物理内存 & 页面文件 使用率"));
-    tsPM = AddSeries(mem, QStringLiteral("物理内存: 0 MB / 0 MB - 00 %"), QColor(0x00, 0xFF, 0xFF), QStringLiteral("tsPM"));
-    tsPF = AddSeries(mem, QStringLiteral("页面文件: 0 MB / 0 MB - 00 %"), QColor(0x00, 0xFF, 0x00), QStringLiteral("tsPF"));
+    tsPM = AddSeries(mem, QStringLiteral("物理内存: 0 MB / 0 MB - 00 %"), QColor(0x00, 0xFF, 0xFF),
+                     QStringLiteral("tsPM"));
+    tsPF = AddSeries(mem, QStringLiteral("页面文件: 0 MB / 0 MB - 00 %"), QColor(0x00, 0xFF, 0x00),
+                     QStringLiteral("tsPF"));
     for (QChartView *view : {chtCPU, chtMEM}) {
         for (QLegendMarker *m : view->chart()->legend()->markers())
             BindLegendMarker(this, view, m);

@@ -66,7 +66,7 @@ bool ReadInt(const QString &Text, int &Value)
     for (const QChar c : digits) {
         const bool ok = base == 10 ? (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
                                    : (c.isDigit() && c.unicode() < 128) ||
-                                         (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'));
+                (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'));
         if (!ok)
             return false;
     }
@@ -190,7 +190,7 @@ void TUpdateCheck::objHttpGetGetFileCompleted(QObject *, const QString &, qint32
         if (source.open(QIODevice::ReadOnly) && source.size() <= objHttpGet->Limits.maxBodyBytes) {
             const QByteArray data = source.readAll();
             copied = source.error() == QFileDevice::NoError && data.size() == source.size() &&
-                     platform::files::writeFileAtomically(UpdateDir + kDictFile, data);
+                platform::files::writeFileAtomically(UpdateDir + kDictFile, data);
         }
     }
     lblVersion->setText(copied ? QStringLiteral("更新成功！") : QStringLiteral("更新失败！"));
@@ -314,4 +314,3 @@ bool TUpdateCheck::IsNewerVersion(const QString &Offered, const QString &Own, QC
     }
     return false;
 }
-

@@ -284,13 +284,27 @@ void TFormMessage::FormShow()
     TImage *Shown = nullptr;
     bool Sound = true;
     switch (FIconKind) {
-    case TMessageIcon::None: Shown = nullptr; break;
-    case TMessageIcon::Information: Shown = imgIcon_Information; break;
-    case TMessageIcon::Question: Shown = imgIcon_Question; break;
-    case TMessageIcon::Warning: Shown = imgIcon_Warning; break;
-    case TMessageIcon::Ban: Shown = imgIcon_Ban; break;
-    case TMessageIcon::Error: Shown = imgIcon_Error; break;
-    default: Sound = false; break;
+    case TMessageIcon::None:
+        Shown = nullptr;
+        break;
+    case TMessageIcon::Information:
+        Shown = imgIcon_Information;
+        break;
+    case TMessageIcon::Question:
+        Shown = imgIcon_Question;
+        break;
+    case TMessageIcon::Warning:
+        Shown = imgIcon_Warning;
+        break;
+    case TMessageIcon::Ban:
+        Shown = imgIcon_Ban;
+        break;
+    case TMessageIcon::Error:
+        Shown = imgIcon_Error;
+        break;
+    default:
+        Sound = false;
+        break;
     }
     const int TextLeft = FIconKind == TMessageIcon::None ? 30 : imgIcon_Information->width() + 40;
     const int TextWidth = width() - TextLeft - 30;
@@ -314,11 +328,20 @@ void TFormMessage::FormShow()
     };
     std::vector<TPlace> Places;
     switch (FButtonSet) {
-    case TMessageButtons::Ok: Places = {{btnButton1, 120, u"确认"}}; break;
-    case TMessageButtons::OkCancel: Places = {{btnButton1, 70, u"确认"}, {btnButton2, 170, u"取消"}}; break;
-    case TMessageButtons::YesNo: Places = {{btnButton1, 70, u"是"}, {btnButton2, 170, u"否"}}; break;
-    case TMessageButtons::YesNoCancel: Places = {{btnButton1, 24, u"是"}, {btnButton2, 120, u"否"}, {btnButton3, 216, u"取消"}}; break;
-    default: break;
+    case TMessageButtons::Ok:
+        Places = {{btnButton1, 120, u"确认"}};
+        break;
+    case TMessageButtons::OkCancel:
+        Places = {{btnButton1, 70, u"确认"}, {btnButton2, 170, u"取消"}};
+        break;
+    case TMessageButtons::YesNo:
+        Places = {{btnButton1, 70, u"是"}, {btnButton2, 170, u"否"}};
+        break;
+    case TMessageButtons::YesNoCancel:
+        Places = {{btnButton1, 24, u"是"}, {btnButton2, 120, u"否"}, {btnButton3, 216, u"取消"}};
+        break;
+    default:
+        break;
     }
     for (TPicButton *B : {btnButton1, btnButton2, btnButton3})
         B->hide();

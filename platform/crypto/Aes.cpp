@@ -16,10 +16,17 @@ bool AesDecryptor::setKey(const std::uint8_t *key, std::size_t keyLength)
 {
     int algo = 0;
     switch (keyLength) {
-    case 16: algo = GCRY_CIPHER_AES128; break;
-    case 24: algo = GCRY_CIPHER_AES192; break;
-    case 32: algo = GCRY_CIPHER_AES256; break;
-    default: return false;
+    case 16:
+        algo = GCRY_CIPHER_AES128;
+        break;
+    case 24:
+        algo = GCRY_CIPHER_AES192;
+        break;
+    case 32:
+        algo = GCRY_CIPHER_AES256;
+        break;
+    default:
+        return false;
     }
     if (!ensureGcrypt())
         return false;

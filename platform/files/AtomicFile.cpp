@@ -62,8 +62,7 @@ bool writeFileAtomically(const QString &file, const QByteArray &data)
         return false;
     }
     beforeStep();
-    const int dfd = ::open(info.absolutePath().toLocal8Bit().constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dfd = ::open(info.absolutePath().toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);

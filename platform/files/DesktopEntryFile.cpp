@@ -24,12 +24,24 @@ QString unescapeValue(const QString &value)
         }
         const QChar n = value.at(++i);
         switch (n.unicode()) {
-        case 's': out.append(QLatin1Char(' ')); break;
-        case 'n': out.append(QLatin1Char('\n')); break;
-        case 't': out.append(QLatin1Char('\t')); break;
-        case 'r': out.append(QLatin1Char('\r')); break;
-        case '\\': out.append(QLatin1Char('\\')); break;
-        default: out.append(QLatin1Char('\\')).append(n); break;
+        case 's':
+            out.append(QLatin1Char(' '));
+            break;
+        case 'n':
+            out.append(QLatin1Char('\n'));
+            break;
+        case 't':
+            out.append(QLatin1Char('\t'));
+            break;
+        case 'r':
+            out.append(QLatin1Char('\r'));
+            break;
+        case '\\':
+            out.append(QLatin1Char('\\'));
+            break;
+        default:
+            out.append(QLatin1Char('\\')).append(n);
+            break;
         }
     }
     return out;
@@ -59,8 +71,7 @@ std::optional<QStringList> splitExec(const QString &exec)
             } else if (c == QLatin1Char('\\') && i + 1 < exec.size() &&
                        QStringLiteral("\"`$\\").contains(exec.at(i + 1))) {
                 word.append(exec.at(++i));
-            } else if (c == QLatin1Char('%') && i + 1 < exec.size() &&
-                       exec.at(i + 1) == QLatin1Char('%')) {
+            } else if (c == QLatin1Char('%') && i + 1 < exec.size() && exec.at(i + 1) == QLatin1Char('%')) {
                 // A literal percent sign is doubled inside quotes too.
                 word.append(exec.at(++i));
             } else {

@@ -28,9 +28,15 @@ int openHandle(const QString &Path, HandleAccess Access, bool Create, QString &W
         flags |= O_RDWR | O_CREAT | O_TRUNC;
     else
         switch (Access) {
-        case HandleAccess::Write: flags |= O_WRONLY; break;
-        case HandleAccess::ReadWrite: flags |= O_RDWR; break;
-        case HandleAccess::Read: flags |= O_RDONLY; break;
+        case HandleAccess::Write:
+            flags |= O_WRONLY;
+            break;
+        case HandleAccess::ReadWrite:
+            flags |= O_RDWR;
+            break;
+        case HandleAccess::Read:
+            flags |= O_RDONLY;
+            break;
         }
     const int fd = ::open(path.constData(), flags, 0666);
     if (fd < 0)
@@ -90,8 +96,8 @@ qint64 readHandleAt(int Handle, qint64 Position, void *Buffer, qint64 Count, int
         return 0;
     qint64 done = 0;
     while (done < Count) {
-        const ssize_t n = ::pread(Handle, static_cast<char *>(Buffer) + done, size_t(Count - done),
-                                  off_t(Position + done));
+        const ssize_t n =
+            ::pread(Handle, static_cast<char *>(Buffer) + done, size_t(Count - done), off_t(Position + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -109,8 +115,8 @@ qint64 writeHandleAt(int Handle, qint64 Position, const void *Buffer, qint64 Cou
         return 0;
     qint64 done = 0;
     while (done < Count) {
-        const ssize_t n = ::pwrite(Handle, static_cast<const char *>(Buffer) + done, size_t(Count - done),
-                                   off_t(Position + done));
+        const ssize_t n =
+            ::pwrite(Handle, static_cast<const char *>(Buffer) + done, size_t(Count - done), off_t(Position + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {

@@ -17,14 +17,22 @@ StatTime toTime(const struct statx_timestamp &t)
 FileKind kindOf(quint32 mode)
 {
     switch (mode & S_IFMT) {
-    case S_IFREG: return FileKind::Regular;
-    case S_IFDIR: return FileKind::Directory;
-    case S_IFLNK: return FileKind::SymLink;
-    case S_IFCHR: return FileKind::CharDevice;
-    case S_IFBLK: return FileKind::BlockDevice;
-    case S_IFIFO: return FileKind::Fifo;
-    case S_IFSOCK: return FileKind::Socket;
-    default: return FileKind::Other;
+    case S_IFREG:
+        return FileKind::Regular;
+    case S_IFDIR:
+        return FileKind::Directory;
+    case S_IFLNK:
+        return FileKind::SymLink;
+    case S_IFCHR:
+        return FileKind::CharDevice;
+    case S_IFBLK:
+        return FileKind::BlockDevice;
+    case S_IFIFO:
+        return FileKind::Fifo;
+    case S_IFSOCK:
+        return FileKind::Socket;
+    default:
+        return FileKind::Other;
     }
 }
 
@@ -37,8 +45,7 @@ bool statFile(const QString &path, FileStatus &status)
         return false;
     struct statx stx = {};
     const QByteArray native = QFile::encodeName(path);
-    if (::statx(AT_FDCWD, native.constData(), AT_STATX_SYNC_AS_STAT,
-                STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)
+    if (::statx(AT_FDCWD, native.constData(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)
         return false;
     status.kind = kindOf(stx.stx_mode);
     status.mode = stx.stx_mode & 07777;

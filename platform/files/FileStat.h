@@ -16,9 +16,9 @@ enum class FileKind { Regular, Directory, SymLink, CharDevice, BlockDevice, Fifo
 struct FileStatus
 {
     FileKind kind = FileKind::Other;
-    quint32 mode = 0;          // permission bits
+    quint32 mode = 0; // permission bits
     quint32 ownerUid = 0;
-    quint64 device = 0;        // the file system's device and the file's inode: its identity
+    quint64 device = 0; // the file system's device and the file's inode: its identity
     quint64 inode = 0;
     qint64 size = 0;           // bytes
     qint64 allocated = 0;      // bytes the file's blocks take on disk

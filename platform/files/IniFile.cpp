@@ -66,9 +66,12 @@ bool IniFile::load(const QString &path)
     m_crlf = false;
     RegularFileReader reader;
     switch (reader.open(path)) {
-    case RegularFileReader::OpenResult::Opened: break;
-    case RegularFileReader::OpenResult::Missing: return true;
-    default: return false;
+    case RegularFileReader::OpenResult::Opened:
+        break;
+    case RegularFileReader::OpenResult::Missing:
+        return true;
+    default:
+        return false;
     }
     const std::optional<QByteArray> data = reader.readAll(MaxFileSize);
     if (!data)

@@ -66,10 +66,10 @@ private:
     struct Line
     {
         Kind kind = Kind::Other;
-        QString raw;  // the line as read (without its line end)
+        QString raw;      // the line as read (without its line end)
         QByteArray bytes; // a damaged line as read
-        QString name; // section or key name, trimmed
-        QString value; // key value, trimmed and unquoted
+        QString name;     // section or key name, trimmed
+        QString value;    // key value, trimmed and unquoted
     };
 
     // Index of the first header of the section, or -1.

@@ -16,13 +16,26 @@ MimeInfo mimeInfoForFile(const QString &path)
     QMimeDatabase db;
     QMimeType type;
     switch (st.kind) {
-    case FileKind::Regular: type = db.mimeTypeForFile(path, QMimeDatabase::MatchDefault); break;
-    case FileKind::Directory: type = db.mimeTypeForName(QStringLiteral("inode/directory")); break;
-    case FileKind::CharDevice: type = db.mimeTypeForName(QStringLiteral("inode/chardevice")); break;
-    case FileKind::BlockDevice: type = db.mimeTypeForName(QStringLiteral("inode/blockdevice")); break;
-    case FileKind::Fifo: type = db.mimeTypeForName(QStringLiteral("inode/fifo")); break;
-    case FileKind::Socket: type = db.mimeTypeForName(QStringLiteral("inode/socket")); break;
-    default: break;
+    case FileKind::Regular:
+        type = db.mimeTypeForFile(path, QMimeDatabase::MatchDefault);
+        break;
+    case FileKind::Directory:
+        type = db.mimeTypeForName(QStringLiteral("inode/directory"));
+        break;
+    case FileKind::CharDevice:
+        type = db.mimeTypeForName(QStringLiteral("inode/chardevice"));
+        break;
+    case FileKind::BlockDevice:
+        type = db.mimeTypeForName(QStringLiteral("inode/blockdevice"));
+        break;
+    case FileKind::Fifo:
+        type = db.mimeTypeForName(QStringLiteral("inode/fifo"));
+        break;
+    case FileKind::Socket:
+        type = db.mimeTypeForName(QStringLiteral("inode/socket"));
+        break;
+    default:
+        break;
     }
     if (!type.isValid())
         return info;

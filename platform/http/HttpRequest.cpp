@@ -187,9 +187,9 @@ struct Request::Impl
                 currentLength.reset();
         } else if (line.trimmed().isEmpty()) {
             const bool interim = currentStatus >= 100 && currentStatus < 200;
-            const bool followed = currentLocation && (currentStatus == 301 || currentStatus == 302 ||
-                                                      currentStatus == 303 || currentStatus == 307 ||
-                                                      currentStatus == 308);
+            const bool followed = currentLocation &&
+                (currentStatus == 301 || currentStatus == 302 || currentStatus == 303 || currentStatus == 307 ||
+                 currentStatus == 308);
             if (!interim && !followed && !headersDone) {
                 headersDone = true;
                 status = currentStatus;
@@ -322,7 +322,7 @@ bool Request::openRequest(bool post, const QString &path, const QString &referer
     if (valid) {
         char *parsedHost = nullptr;
         valid = curl_url_get(u, CURLUPART_HOST, &parsedHost, 0) == CURLUE_OK && parsedHost &&
-                QByteArray(parsedHost).compare(d->host, Qt::CaseInsensitive) == 0;
+            QByteArray(parsedHost).compare(d->host, Qt::CaseInsensitive) == 0;
         curl_free(parsedHost);
     }
     curl_url_cleanup(u);

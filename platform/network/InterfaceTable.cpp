@@ -202,8 +202,8 @@ bool readInterfaces(const QString &sysClassNet, std::vector<InterfaceRow> &rows)
         const QString operState = readAttribute(d, "operstate");
         quint64 flags = 0, carrier = 0;
         // The flags and the carrier decide only for an interface that reports no state of its own.
-        static const QStringList decided = {QStringLiteral("up"), QStringLiteral("dormant"),
-                                            QStringLiteral("down"), QStringLiteral("lowerlayerdown"),
+        static const QStringList decided = {QStringLiteral("up"),      QStringLiteral("dormant"),
+                                            QStringLiteral("down"),    QStringLiteral("lowerlayerdown"),
                                             QStringLiteral("testing"), QStringLiteral("notpresent")};
         if (!decided.contains(operState.trimmed().toLower())) {
             readUnsigned(d, "flags", flags, 16);

@@ -161,19 +161,32 @@ LineResult parseLine(QByteArrayView line, bool tcp, bool ipv6, const QSet<quint6
 quint8 tcpStateFromKernel(unsigned kernelState)
 {
     switch (kernelState) {
-    case 1: return TcpEstablished;
-    case 2: return TcpSynSent;
-    case 3: return TcpSynReceived;
-    case 4: return TcpFinWait1;
-    case 5: return TcpFinWait2;
-    case 6: return TcpTimeWait;
-    case 7: return TcpClosed;
-    case 8: return TcpCloseWait;
-    case 9: return TcpLastAck;
-    case 10: return TcpListen;
-    case 11: return TcpClosing;
-    case 12: return TcpSynReceived; // a request socket still in its handshake
-    default: return 0;
+    case 1:
+        return TcpEstablished;
+    case 2:
+        return TcpSynSent;
+    case 3:
+        return TcpSynReceived;
+    case 4:
+        return TcpFinWait1;
+    case 5:
+        return TcpFinWait2;
+    case 6:
+        return TcpTimeWait;
+    case 7:
+        return TcpClosed;
+    case 8:
+        return TcpCloseWait;
+    case 9:
+        return TcpLastAck;
+    case 10:
+        return TcpListen;
+    case 11:
+        return TcpClosing;
+    case 12:
+        return TcpSynReceived; // a request socket still in its handshake
+    default:
+        return 0;
     }
 }
 
@@ -267,8 +280,7 @@ std::optional<QSet<quint64>> dualStackWildcardInodes(bool tcp)
         int left = int(got);
         // The kernel's NLMSG_OK compares a signed length with an unsigned one: spelt out instead.
         auto whole = [](const nlmsghdr *h, int left) {
-            return left >= int(sizeof(nlmsghdr)) && h->nlmsg_len >= sizeof(nlmsghdr) &&
-                   h->nlmsg_len <= unsigned(left);
+            return left >= int(sizeof(nlmsghdr)) && h->nlmsg_len >= sizeof(nlmsghdr) && h->nlmsg_len <= unsigned(left);
         };
         for (auto *h = reinterpret_cast<nlmsghdr *>(buffer); whole(h, left); h = NLMSG_NEXT(h, left)) {
             if (h->nlmsg_type == NLMSG_DONE) {

@@ -52,8 +52,8 @@ struct SocketRow
 // too). The header line is passed over; a malformed line is refused and counted in `rejected`,
 // never taken in part. TCP rows carry their state; a TCP row with a state the kernel does not
 // use is malformed.
-void parseSocketTable(QByteArrayView text, bool tcp, bool ipv6, std::vector<SocketRow> &rows,
-                      int *rejected = nullptr, const QSet<quint64> *dualStack = nullptr);
+void parseSocketTable(QByteArrayView text, bool tcp, bool ipv6, std::vector<SocketRow> &rows, int *rejected = nullptr,
+                      const QSet<quint64> *dualStack = nullptr);
 
 // Reads a socket table file; false when it cannot be read.
 bool readSocketTable(const QString &path, bool tcp, bool ipv6, std::vector<SocketRow> &rows,

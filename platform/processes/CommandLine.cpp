@@ -6,8 +6,7 @@ namespace {
 
 bool isBlank(QChar c)
 {
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') ||
-           c == QLatin1Char('\r');
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r');
 }
 
 } // namespace
@@ -64,8 +63,7 @@ QString quoteArgument(const QString &word)
 {
     bool needs = word.isEmpty();
     for (const QChar c : word) {
-        if (isBlank(c) || c == QLatin1Char('"') || c == QLatin1Char('\'') ||
-            c == QLatin1Char('\\'))
+        if (isBlank(c) || c == QLatin1Char('"') || c == QLatin1Char('\'') || c == QLatin1Char('\\'))
             needs = true;
     }
     if (!needs)

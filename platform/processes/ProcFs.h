@@ -114,7 +114,7 @@ struct ProcessEntry
         if (rawName.size == 0)
             return bytes == name.toUtf8();
         return std::size_t(bytes.size()) == rawName.size &&
-               std::memcmp(bytes.constData(), rawName.text, rawName.size) == 0;
+            std::memcmp(bytes.constData(), rawName.text, rawName.size) == 0;
     }
 };
 
@@ -168,9 +168,9 @@ bool parseStatm(const char *text, std::size_t size, quint64 pageSize, ResidentMe
 // read means the same file of the same process.
 std::optional<ResidentMemory> readStatm(qint32 pid, quint64 *fileInode = nullptr);
 
-int readThreadCount(qint32 pid);  // -1 on failure
-int readFdCount(qint32 pid);      // open descriptors, -1 on failure
-int readModuleCount(qint32 pid);  // distinct executable file mappings, -1 on failure
+int readThreadCount(qint32 pid); // -1 on failure
+int readFdCount(qint32 pid);     // open descriptors, -1 on failure
+int readModuleCount(qint32 pid); // distinct executable file mappings, -1 on failure
 std::vector<qint32> readThreadIds(qint32 pid);
 
 struct SchedInfo

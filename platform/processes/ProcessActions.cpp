@@ -70,8 +70,7 @@ std::optional<PidFd> PidFd::open(qint64 pid, std::optional<quint64> startTime, q
     // With the pidfd held, the identifier cannot pass to another process unnoticed:
     // check that it is still the one that was listed.
     ProcStat st;
-    if (!readStat(qint32(pid), st) || st.isZombie() ||
-        (startTime && st.startTime != *startTime)) {
+    if (!readStat(qint32(pid), st) || st.isZombie() || (startTime && st.startTime != *startTime)) {
         ::close(fd);
         return std::nullopt;
     }
@@ -81,8 +80,7 @@ std::optional<PidFd> PidFd::open(qint64 pid, std::optional<quint64> startTime, q
     return handle;
 }
 
-PidFd::PidFd(PidFd &&other) noexcept
-    : m_fd(other.m_fd), m_pid(other.m_pid), m_startTime(other.m_startTime)
+PidFd::PidFd(PidFd &&other) noexcept : m_fd(other.m_fd), m_pid(other.m_pid), m_startTime(other.m_startTime)
 {
     other.m_fd = -1;
 }

@@ -27,8 +27,7 @@ public:
     // Nothing for an invalid identifier (no system call is made then), a process that is
     // gone, a zombie, one that started at another time than `startTime`, or, with an
     // `inode` where the kernel has them, another process than the one that had it.
-    static std::optional<PidFd> open(qint64 pid, std::optional<quint64> startTime,
-                                     quint64 inode = 0);
+    static std::optional<PidFd> open(qint64 pid, std::optional<quint64> startTime, quint64 inode = 0);
 
     // For a read of a process's files: holds the handle's process while the read runs.
     // Nothing when the identifier has passed to another process (the inode, or where there
@@ -38,8 +37,7 @@ public:
     // The handle of a listed process, with its inode; nothing when the identifier no longer
     // names the process that started at `startTime`.
     // With `keep`, the pidfd that found the process is handed over, still open.
-    static std::optional<ProcessHandle> identify(qint32 pid, quint64 startTime,
-                                                 std::optional<PidFd> *keep = nullptr);
+    static std::optional<ProcessHandle> identify(qint32 pid, quint64 startTime, std::optional<PidFd> *keep = nullptr);
 
     PidFd(PidFd &&other) noexcept;
     PidFd &operator=(PidFd &&other) noexcept;

@@ -54,9 +54,9 @@ public:
     virtual std::optional<std::vector<bool>> affinity(const ProcessHandle &handle);
 
     virtual unsigned processorCount();
-    virtual std::optional<quint64> idleTime();  // all CPUs together
+    virtual std::optional<quint64> idleTime(); // all CPUs together
     virtual quint64 monotonicNow();
-    virtual qint64 bootTimeSeconds();           // seconds since the epoch
+    virtual qint64 bootTimeSeconds(); // seconds since the epoch
     virtual qint64 realtimeNowNs();
     virtual long clockTicksPerSecond();
 

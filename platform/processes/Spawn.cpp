@@ -22,8 +22,7 @@ namespace {
 bool isExecutableFile(const QByteArray &path)
 {
     struct stat st = {};
-    return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
-           ::access(path.constData(), X_OK) == 0;
+    return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.constData(), X_OK) == 0;
 }
 
 } // namespace

@@ -82,11 +82,21 @@ bool takeQuoted(const QByteArray &line, qsizetype &p, QString &out)
         const char e = line[p + 1];
         p += 2;
         switch (e) {
-        case '\\': plain += '\\'; break;
-        case '"': plain += '"'; break;
-        case 'n': plain += '\n'; break;
-        case 'r': plain += '\r'; break;
-        case 't': plain += '\t'; break;
+        case '\\':
+            plain += '\\';
+            break;
+        case '"':
+            plain += '"';
+            break;
+        case 'n':
+            plain += '\n';
+            break;
+        case 'r':
+            plain += '\r';
+            break;
+        case 't':
+            plain += '\t';
+            break;
         case 'u': {
             if (p + 4 > line.size())
                 return false;
@@ -186,7 +196,6 @@ ReadResult readWhole(const QString &file, QByteArray &out)
     return ReadResult::Ok;
 }
 
-
 } // namespace
 
 const Value *Key::find(const QString &name) const
@@ -249,7 +258,7 @@ std::optional<Store> Store::parse(const QByteArray &text)
         return std::nullopt;
     if (!text.endsWith('\n'))
         return std::nullopt; // a cut-off file
-    lines.removeLast(); // after the final newline
+    lines.removeLast();      // after the final newline
     Store store;
     store.m_keys.push_back(Key{});
     Key *current = nullptr;

@@ -122,8 +122,8 @@ QString commandLineOf(const QVariant &ExecStart)
 bool isServiceUnit(const QString &Unit)
 {
     // Templates ("name@.service") cannot run by themselves.
-    return Unit.endsWith(ServiceSuffix) && Unit.size() > ServiceSuffix.size()
-        && !Unit.endsWith(QStringLiteral("@") + ServiceSuffix);
+    return Unit.endsWith(ServiceSuffix) && Unit.size() > ServiceSuffix.size() &&
+        !Unit.endsWith(QStringLiteral("@") + ServiceSuffix);
 }
 
 QString serviceNameOf(const QString &Unit)
@@ -208,8 +208,8 @@ std::optional<QString> ServiceManager::jobType(const QVariant &Job)
     QList<QVariant> reply;
     // The job may have ended between the two reads: then what it did is not in the first one.
     if (!call(path.path(), PropertiesInterface, QStringLiteral("Get"), {JobInterface, QStringLiteral("JobType")},
-              &reply, false)
-        || reply.isEmpty())
+              &reply, false) ||
+        reply.isEmpty())
         return std::nullopt;
     const QVariant v = reply.first().value<QDBusVariant>().variant();
     return v.metaType() == QMetaType::fromType<QString>() ? v.toString() : QString();
@@ -234,8 +234,8 @@ std::optional<std::vector<ServiceEntry>> ServiceManager::enumServices()
         QDBusObjectPath unitPath, jobPath;
         quint32 jobId = 0;
         arg->beginStructure();
-        *arg >> id >> description >> loadState >> activeState >> subState >> following >> unitPath >> jobId
-            >> jobTypeText >> jobPath;
+        *arg >> id >> description >> loadState >> activeState >> subState >> following >> unitPath >> jobId >>
+            jobTypeText >> jobPath;
         arg->endStructure();
         // A unit that is only referenced, without a file of its own, is no installed service.
         if (!isServiceUnit(id) || loadState == QLatin1String("not-found") || seen.contains(id))
@@ -251,8 +251,8 @@ std::optional<std::vector<ServiceEntry>> ServiceManager::enumServices()
 
     // Unit files that are not loaded yet: loading one reads its description.
     reply.clear();
-    if (call(ManagerPath, ManagerInterface, QStringLiteral("ListUnitFiles"), {}, &reply, false) && !reply.isEmpty()
-        && argumentOf(reply.first(), "a(ss)", holder)) {
+    if (call(ManagerPath, ManagerInterface, QStringLiteral("ListUnitFiles"), {}, &reply, false) && !reply.isEmpty() &&
+        argumentOf(reply.first(), "a(ss)", holder)) {
         arg = &holder;
         QStringList pending;
         arg->beginArray();
@@ -307,8 +307,8 @@ std::optional<ServiceHandle> ServiceManager::openService(const QString &Name)
     handle.m_name = Name;
     handle.m_unit = UnitName(Name);
     QList<QVariant> reply;
-    if (!call(ManagerPath, ManagerInterface, QStringLiteral("LoadUnit"), {handle.m_unit}, &reply, false)
-        || reply.isEmpty())
+    if (!call(ManagerPath, ManagerInterface, QStringLiteral("LoadUnit"), {handle.m_unit}, &reply, false) ||
+        reply.isEmpty())
         return std::nullopt;
     const QVariant &v = reply.first();
     if (v.metaType() != QMetaType::fromType<QDBusObjectPath>())
@@ -480,7 +480,8 @@ quint8 ServiceManager::StateOf(const QString &ActiveState, const QString &Freeze
         return StateStopPending;
     if (JobType == QLatin1String("restart") || JobType == QLatin1String("try-restart"))
         return active ? StateStopPending : StateStartPending;
-    if (!JobType.isEmpty() && JobType != QLatin1String("nop") && (!active || JobType.startsWith(QLatin1String("reload"))))
+    if (!JobType.isEmpty() && JobType != QLatin1String("nop") &&
+        (!active || JobType.startsWith(QLatin1String("reload"))))
         return StateStartPending;
     return active ? StateRunning : StateStopped;
 }

@@ -133,8 +133,8 @@ public:
     static QString UnitName(const QString &Name) { return Name + QStringLiteral(".service"); }
 
 private:
-    bool call(const QString &Path, const QString &Interface, const QString &Method,
-              const QVariantList &Args, QList<QVariant> *Reply, bool Action);
+    bool call(const QString &Path, const QString &Interface, const QString &Method, const QVariantList &Args,
+              QList<QVariant> *Reply, bool Action);
     bool fetch(ServiceHandle &Handle);
     bool unitCall(ServiceHandle &Handle, const QString &Method, const QVariantList &Args);
     bool getAll(const QString &Path, const QString &Interface, QVariantMap &Props);

@@ -97,8 +97,8 @@ void loadIcons(QHash<QString, QString> &icons)
     QStringList dirs{home};
     dirs += envDirs("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"));
     for (const QString &dir : dirs) {
-        QDirIterator it(dir + QStringLiteral("/applications"), {QStringLiteral("*.desktop")},
-                        QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator it(dir + QStringLiteral("/applications"), {QStringLiteral("*.desktop")}, QDir::Files,
+                        QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const auto entry = files::readDesktopEntry(it.next(), QString());
             if (!entry || entry->icon.isEmpty())
@@ -134,14 +134,12 @@ bool openWithDefaultProgram(const QString &target)
 
 QString userAutostartDir()
 {
-    return envDir("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config")) +
-           QStringLiteral("/autostart");
+    return envDir("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config")) + QStringLiteral("/autostart");
 }
 
 QString allUsersAutostartDir()
 {
-    return envDirs("XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg")).first() +
-           QStringLiteral("/autostart");
+    return envDirs("XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg")).first() + QStringLiteral("/autostart");
 }
 
 namespace {
@@ -182,8 +180,8 @@ bool belongsToAnother(const QString &dataHome, const QString &home)
     if (owner->first == me)
         return false;
     const QString found = owner->second;
-    const bool isSystemFolder = owner->first == 0 && found != QDir::cleanPath(dataHome) &&
-                                (home.isEmpty() || found != QDir::cleanPath(home));
+    const bool isSystemFolder =
+        owner->first == 0 && found != QDir::cleanPath(dataHome) && (home.isEmpty() || found != QDir::cleanPath(home));
     return !isSystemFolder;
 }
 
@@ -287,8 +285,8 @@ std::optional<QString> execValue(const QStringList &words)
         if (quote)
             part += QLatin1Char('"');
         for (const QChar c : w) {
-            if (quote && (c == QLatin1Char('"') || c == QLatin1Char('`') ||
-                          c == QLatin1Char('$') || c == QLatin1Char('\\')))
+            if (quote &&
+                (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\')))
                 part += QLatin1Char('\\');
             if (c == QLatin1Char('%'))
                 part += QLatin1Char('%'); // a literal percent sign is doubled
@@ -301,8 +299,8 @@ std::optional<QString> execValue(const QStringList &words)
     return parts.join(QLatin1Char(' '));
 }
 
-bool writeShortcut(const QString &file, const QString &program, const QStringList &arguments,
-                   const QString &workingDir, const QString &description, const QString &name)
+bool writeShortcut(const QString &file, const QString &program, const QStringList &arguments, const QString &workingDir,
+                   const QString &description, const QString &name)
 {
     if (program.isEmpty() || file.isEmpty())
         return false;

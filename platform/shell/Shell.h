@@ -35,8 +35,8 @@ QStringList programDataDirs(const QString &programDir);
 // system). Every field is written with the Desktop Entry quoting and escaping rules; a
 // newline or another control character in any field is refused (false, nothing written).
 // The file is replaced atomically.
-bool writeShortcut(const QString &file, const QString &program, const QStringList &arguments,
-                   const QString &workingDir, const QString &description, const QString &name);
+bool writeShortcut(const QString &file, const QString &program, const QStringList &arguments, const QString &workingDir,
+                   const QString &description, const QString &name);
 
 // The Exec value for `words`, quoted and escaped as the standard asks; nullopt when a
 // word holds a control character.

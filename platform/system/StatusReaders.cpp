@@ -50,7 +50,6 @@ QList<QByteArrayView> Fields(QByteArrayView line)
     return out;
 }
 
-
 bool ParseInt(QByteArrayView text, int &value)
 {
     quint64 v = 0;

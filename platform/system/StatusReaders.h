@@ -15,19 +15,19 @@ namespace platform::system {
 // /proc/meminfo, in bytes. Keys the kernel did not write stay 0 (their `has` flag false).
 struct MemoryInfo
 {
-    quint64 total = 0;         // MemTotal
-    quint64 free = 0;          // MemFree
-    quint64 available = 0;     // MemAvailable, or free + buffers + cached on kernels without it
-    quint64 buffers = 0;       // Buffers
-    quint64 cached = 0;        // Cached
-    quint64 swapTotal = 0;     // SwapTotal
-    quint64 swapFree = 0;      // SwapFree
-    quint64 commitLimit = 0;   // CommitLimit
-    quint64 committed = 0;     // Committed_AS
+    quint64 total = 0;             // MemTotal
+    quint64 free = 0;              // MemFree
+    quint64 available = 0;         // MemAvailable, or free + buffers + cached on kernels without it
+    quint64 buffers = 0;           // Buffers
+    quint64 cached = 0;            // Cached
+    quint64 swapTotal = 0;         // SwapTotal
+    quint64 swapFree = 0;          // SwapFree
+    quint64 commitLimit = 0;       // CommitLimit
+    quint64 committed = 0;         // Committed_AS
     quint64 slabReclaimable = 0;   // SReclaimable
     quint64 slabUnreclaimable = 0; // SUnreclaim
-    quint64 kernelStack = 0;   // KernelStack
-    quint64 pageTables = 0;    // PageTables
+    quint64 kernelStack = 0;       // KernelStack
+    quint64 pageTables = 0;        // PageTables
     bool hasAvailable = false;
 };
 // MemTotal must be present; a known key with a value that is not a number of kB refuses the text.
@@ -97,7 +97,7 @@ struct MountEntry
 {
     int major = 0;
     int minor = 0;
-    QString root;       // the mounted directory inside the file system ("/" for the whole one)
+    QString root; // the mounted directory inside the file system ("/" for the whole one)
     QString mountPoint;
     QString fsType;
     QString source;

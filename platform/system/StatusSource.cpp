@@ -24,8 +24,8 @@ void BlockDeviceFacts(int major, int minor, QString &name, std::optional<bool> &
     removable.reset();
     // A partition carries no flag of its own: its disk is the directory above.
     const QString flagFile = QFileInfo::exists(dir + QStringLiteral("/partition"))
-                                 ? dir + QStringLiteral("/../removable")
-                                 : dir + QStringLiteral("/removable");
+        ? dir + QStringLiteral("/../removable")
+        : dir + QStringLiteral("/removable");
     const auto text = readStatusFile(QFile::encodeName(flagFile).constData(), 64);
     if (text) {
         const QByteArray t = text->trimmed();
@@ -126,7 +126,8 @@ std::optional<std::vector<DriveEntry>> StatusSource::drives()
             d.volumeName = unescapeDiskLinkName(DiskLinkName(QStringLiteral("label"), m.major, m.minor));
             d.serial = serialFromUuid(DiskLinkName(QStringLiteral("uuid"), m.major, m.minor));
             if (d.serial.isEmpty())
-                d.serial = QStringLiteral("%1").arg(quint32(vfs.f_fsid & 0xFFFFFFFFu), 8, 16, QLatin1Char('0')).toUpper();
+                d.serial =
+                    QStringLiteral("%1").arg(quint32(vfs.f_fsid & 0xFFFFFFFFu), 8, 16, QLatin1Char('0')).toUpper();
             const quint64 unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
             d.sizeOk = true;
             d.totalBytes = quint64(vfs.f_blocks) * unit;

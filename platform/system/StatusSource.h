@@ -27,7 +27,7 @@ struct DriveEntry
     QString serial;        // 8 upper-case hexadecimal digits
     quint32 maxComponentLength = 0;
     QString fileSystem;
-    bool sizeOk = false;   // the three sizes below are valid
+    bool sizeOk = false; // the three sizes below are valid
     quint64 totalBytes = 0;
     quint64 freeBytes = 0;
     quint64 availableBytes = 0; // free to an unprivileged caller

@@ -7,8 +7,7 @@ namespace platform {
 
 FileVersion programVersion()
 {
-    return {TASKVANE_VERSION_MAJOR, TASKVANE_VERSION_MINOR, TASKVANE_VERSION_PATCH,
-            TASKVANE_VERSION_TWEAK};
+    return {TASKVANE_VERSION_MAJOR, TASKVANE_VERSION_MINOR, TASKVANE_VERSION_PATCH, TASKVANE_VERSION_TWEAK};
 }
 
 bool isProgramFile(const QString &path)

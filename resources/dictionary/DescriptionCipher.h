@@ -39,7 +39,7 @@ inline std::optional<QString> EncryptDescriptionHex(const QString &Plain,
     if (gcry_cipher_open(&hd, algo, GCRY_CIPHER_MODE_ECB, 0) != 0)
         return std::nullopt;
     const bool ok = gcry_cipher_setkey(hd, key.constData(), size_t(key.size())) == 0 &&
-                    gcry_cipher_encrypt(hd, data.data(), size_t(data.size()), nullptr, 0) == 0;
+        gcry_cipher_encrypt(hd, data.data(), size_t(data.size()), nullptr, 0) == 0;
     gcry_cipher_close(hd);
     if (!ok)
         return std::nullopt;

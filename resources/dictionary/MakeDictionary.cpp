@@ -117,7 +117,8 @@ int main(int argc, char **argv)
     process.Fields = {{QStringLiteral("ProcessName"), ftString, nameSize, 0},
                       {QStringLiteral("Description"), ftString, hexSize, 0},
                       {QStringLiteral("Virus"), ftBoolean, 0, 0}};
-    process.Indexes = {{QStringLiteral("NameIdx"), TTDIndexOptions(tiPrimary) | tiUnique | tiCaseInsensitive,
+    process.Indexes = {{QStringLiteral("NameIdx"),
+                        TTDIndexOptions(tiPrimary) | tiUnique | tiCaseInsensitive,
                         {QStringLiteral("ProcessName")}}};
     layout.Tables = {config, process};
 

@@ -38,7 +38,10 @@ QColor mix(const QColor &a, const QColor &b, double t)
                             a.blueF() + (b.blueF() - a.blueF()) * t);
 }
 
-QColor titleAt(int y) { return mix(kTitleTop, kTitleBottom, double(y) / (kTitleHeight - 1)); }
+QColor titleAt(int y)
+{
+    return mix(kTitleTop, kTitleBottom, double(y) / (kTitleHeight - 1));
+}
 
 QImage canvas(int w, int h)
 {
@@ -71,9 +74,9 @@ QImage keyed(const QImage &drawing, const std::function<QColor(int, int)> &backd
             }
             const QColor b = backdrop(x, y);
             const double t = a / 255.0;
-            QColor c = QColor::fromRgbF(qRed(p) / 255.0 * t + b.redF() * (1 - t),
-                                        qGreen(p) / 255.0 * t + b.greenF() * (1 - t),
-                                        qBlue(p) / 255.0 * t + b.blueF() * (1 - t));
+            QColor c =
+                QColor::fromRgbF(qRed(p) / 255.0 * t + b.redF() * (1 - t), qGreen(p) / 255.0 * t + b.greenF() * (1 - t),
+                                 qBlue(p) / 255.0 * t + b.blueF() * (1 - t));
             if (c.rgb() == kKey.rgb())
                 c = QColor(0xFE, 0x00, 0xFE);
             out.setPixel(x, y, c.rgb());
@@ -306,32 +309,40 @@ void titleButton(const QString &name, const std::function<void(QPainter &, const
 
 void titleButtons()
 {
-    titleButton(QStringLiteral("about"), [](QPainter &p, const QColor &ink) {
-        p.setPen(QPen(ink, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        p.setBrush(Qt::NoBrush);
-        QPainterPath q;
-        q.moveTo(11.2, 7.4);
-        q.cubicTo(11.2, 4.6, 16.8, 4.6, 16.8, 7.4);
-        q.cubicTo(16.8, 9.6, 14.0, 9.6, 14.0, 12.0);
-        p.drawPath(q);
-        p.setPen(Qt::NoPen);
-        p.setBrush(ink);
-        p.drawEllipse(QPointF(14.0, 14.8), 1.1, 1.1);
-    }, false);
-    titleButton(QStringLiteral("min"), [](QPainter &p, const QColor &ink) {
-        p.fillRect(QRectF(9, 12, 10, 2), ink);
-    }, false);
-    titleButton(QStringLiteral("max"), [](QPainter &p, const QColor &ink) {
-        p.setPen(QPen(ink, 1));
-        p.setBrush(Qt::NoBrush);
-        p.drawRect(QRectF(9.5, 5.5, 9, 9));
-        p.fillRect(QRectF(9.5, 5.5, 9, 2), ink);
-    }, false);
-    titleButton(QStringLiteral("close"), [](QPainter &p, const QColor &ink) {
-        p.setPen(QPen(ink, 1.8, Qt::SolidLine, Qt::RoundCap));
-        p.drawLine(QPointF(10, 6), QPointF(18, 14));
-        p.drawLine(QPointF(18, 6), QPointF(10, 14));
-    }, true);
+    titleButton(
+        QStringLiteral("about"),
+        [](QPainter &p, const QColor &ink) {
+            p.setPen(QPen(ink, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.setBrush(Qt::NoBrush);
+            QPainterPath q;
+            q.moveTo(11.2, 7.4);
+            q.cubicTo(11.2, 4.6, 16.8, 4.6, 16.8, 7.4);
+            q.cubicTo(16.8, 9.6, 14.0, 9.6, 14.0, 12.0);
+            p.drawPath(q);
+            p.setPen(Qt::NoPen);
+            p.setBrush(ink);
+            p.drawEllipse(QPointF(14.0, 14.8), 1.1, 1.1);
+        },
+        false);
+    titleButton(
+        QStringLiteral("min"), [](QPainter &p, const QColor &ink) { p.fillRect(QRectF(9, 12, 10, 2), ink); }, false);
+    titleButton(
+        QStringLiteral("max"),
+        [](QPainter &p, const QColor &ink) {
+            p.setPen(QPen(ink, 1));
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(QRectF(9.5, 5.5, 9, 9));
+            p.fillRect(QRectF(9.5, 5.5, 9, 2), ink);
+        },
+        false);
+    titleButton(
+        QStringLiteral("close"),
+        [](QPainter &p, const QColor &ink) {
+            p.setPen(QPen(ink, 1.8, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(QPointF(10, 6), QPointF(18, 14));
+            p.drawLine(QPointF(18, 6), QPointF(10, 14));
+        },
+        true);
 }
 
 // ---- left menu -----------------------------------------------------------------------------
@@ -423,7 +434,10 @@ void glyphConfig(QPainter &p, const QColor &ink)
     }
 }
 
-QColor menuBackdrop(int y, int top) { return mix(kMenuTop, kMenuBottom, (top + y) / 510.0); }
+QColor menuBackdrop(int y, int top)
+{
+    return mix(kMenuTop, kMenuBottom, (top + y) / 510.0);
+}
 
 void menuButton(const QString &name, const Glyph &glyph, int top)
 {
@@ -470,54 +484,54 @@ void leftMenu()
         const char *name;
         Glyph glyph;
     } items[6] = {{"process", glyphProcesses}, {"service", glyphServices}, {"autorun", glyphAutoruns},
-                  {"network", glyphNetwork},   {"system", glyphSystem},     {"config", glyphConfig}};
+                  {"network", glyphNetwork},   {"system", glyphSystem},    {"config", glyphConfig}};
     for (int i = 0; i < 6; ++i)
         menuButton(QLatin1String(items[i].name), items[i].glyph, 6 + 44 * i);
 
     // The menu title button: the title strip with a fold chevron at the right, pointing left
     // while the menu shows ("menutitle") and right while it is folded ("menutitle_folded").
     for (int f = 0; f < 2; ++f)
-    for (int s = 0; s < 4; ++s) {
-        QImage img = canvas(130, 36);
-        QPainter p(&img);
-        p.setRenderHint(QPainter::Antialiasing);
-        QLinearGradient g(0, 0, 0, 36);
-        QColor top(0x34, 0x6F, 0xC4), bottom(0x24, 0x56, 0x9E);
-        if (s == Hover) {
-            top = top.lighter(112);
-            bottom = bottom.lighter(112);
-        } else if (s == Down) {
-            top = top.darker(112);
-            bottom = bottom.darker(112);
-        } else if (s == Disabled) {
-            top = QColor(0x8D, 0xA5, 0xC6);
-            bottom = QColor(0x76, 0x8F, 0xB2);
+        for (int s = 0; s < 4; ++s) {
+            QImage img = canvas(130, 36);
+            QPainter p(&img);
+            p.setRenderHint(QPainter::Antialiasing);
+            QLinearGradient g(0, 0, 0, 36);
+            QColor top(0x34, 0x6F, 0xC4), bottom(0x24, 0x56, 0x9E);
+            if (s == Hover) {
+                top = top.lighter(112);
+                bottom = bottom.lighter(112);
+            } else if (s == Down) {
+                top = top.darker(112);
+                bottom = bottom.darker(112);
+            } else if (s == Disabled) {
+                top = QColor(0x8D, 0xA5, 0xC6);
+                bottom = QColor(0x76, 0x8F, 0xB2);
+            }
+            g.setColorAt(0, top);
+            g.setColorAt(1, bottom);
+            p.fillRect(img.rect(), g);
+            p.setPen(QColor(0x16, 0x3C, 0x70));
+            p.drawLine(0, 35, 129, 35);
+            p.setPen(top.lighter(125));
+            p.drawLine(0, 0, 129, 0);
+            const double dx = s == Down ? 1 : 0;
+            p.setPen(QPen(QColor(255, 255, 255, 230), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.setBrush(Qt::NoBrush);
+            for (int k = 0; k < 2; ++k) {
+                QPainterPath chevron;
+                const double x = 112 + dx + 5 * k;
+                const double tip = f == 0 ? x - 4 : x;
+                const double tail = f == 0 ? x : x - 4;
+                chevron.moveTo(tail, 13 + dx);
+                chevron.lineTo(tip, 18 + dx);
+                chevron.lineTo(tail, 23 + dx);
+                p.drawPath(chevron);
+            }
+            p.end();
+            save(img,
+                 QStringLiteral("%1_%2").arg(f == 0 ? QStringLiteral("menutitle") : QStringLiteral("menutitle_folded"),
+                                             QLatin1String(kStateNames[s])));
         }
-        g.setColorAt(0, top);
-        g.setColorAt(1, bottom);
-        p.fillRect(img.rect(), g);
-        p.setPen(QColor(0x16, 0x3C, 0x70));
-        p.drawLine(0, 35, 129, 35);
-        p.setPen(top.lighter(125));
-        p.drawLine(0, 0, 129, 0);
-        const double dx = s == Down ? 1 : 0;
-        p.setPen(QPen(QColor(255, 255, 255, 230), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        p.setBrush(Qt::NoBrush);
-        for (int k = 0; k < 2; ++k) {
-            QPainterPath chevron;
-            const double x = 112 + dx + 5 * k;
-            const double tip = f == 0 ? x - 4 : x;
-            const double tail = f == 0 ? x : x - 4;
-            chevron.moveTo(tail, 13 + dx);
-            chevron.lineTo(tip, 18 + dx);
-            chevron.lineTo(tail, 23 + dx);
-            p.drawPath(chevron);
-        }
-        p.end();
-        save(img, QStringLiteral("%1_%2")
-                      .arg(f == 0 ? QStringLiteral("menutitle") : QStringLiteral("menutitle_folded"),
-                           QLatin1String(kStateNames[s])));
-    }
 }
 
 // ---- search --------------------------------------------------------------------------------

@@ -45,7 +45,8 @@ class PrivateHome
 {
 public:
     explicit PrivateHome(const QString &Root)
-        : m_root(Root), m_home("HOME", Root + QStringLiteral("/home")), m_data("XDG_DATA_HOME", Root + QStringLiteral("/data"))
+        : m_root(Root), m_home("HOME", Root + QStringLiteral("/home")),
+          m_data("XDG_DATA_HOME", Root + QStringLiteral("/data"))
     {
         QDir().mkpath(Root + QStringLiteral("/home"));
     }

@@ -77,8 +77,8 @@ TEST_F(DBToolsTest, LookupRules)
 
     desc = QStringLiteral("before");
     virus = true;
-    for (const QString &name : {QStringLiteral(" bash"), QStringLiteral("bash "), QStringLiteral("   "),
-                                QString(), QStringLiteral("bas"), QStringLiteral("nothing")}) {
+    for (const QString &name : {QStringLiteral(" bash"), QStringLiteral("bash "), QStringLiteral("   "), QString(),
+                                QStringLiteral("bas"), QStringLiteral("nothing")}) {
         EXPECT_FALSE(LookupProcess(name, desc, virus)) << qPrintable(name);
         EXPECT_EQ(desc, QStringLiteral("before"));
         EXPECT_TRUE(virus);
@@ -117,7 +117,8 @@ TEST_F(DBToolsTest, VersionMissingAndUnreadableFlag)
 
 TEST_F(DBToolsTest, AReplacedFileIsReadAfresh)
 {
-    WriteDictionary(path, QStringLiteral("2020-01-01"), {{QStringLiteral("old"), Encipher(QStringLiteral("旧")), false}});
+    WriteDictionary(path, QStringLiteral("2020-01-01"),
+                    {{QStringLiteral("old"), Encipher(QStringLiteral("旧")), false}});
     QString version, desc;
     bool virus = false;
     GetDictVersionIn(path, version);
@@ -125,7 +126,8 @@ TEST_F(DBToolsTest, AReplacedFileIsReadAfresh)
     EXPECT_TRUE(LookupProcess(QStringLiteral("old"), desc, virus));
 
     const QString next = dir.file(QStringLiteral("next.db"));
-    WriteDictionary(next, QStringLiteral("2021-02-02"), {{QStringLiteral("new"), Encipher(QStringLiteral("新")), true}});
+    WriteDictionary(next, QStringLiteral("2021-02-02"),
+                    {{QStringLiteral("new"), Encipher(QStringLiteral("新")), true}});
     ASSERT_TRUE(QFile::remove(path));
     ASSERT_TRUE(QFile::copy(next, path));
     GetDictVersionIn(path, version);

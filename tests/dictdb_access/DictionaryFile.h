@@ -34,7 +34,8 @@ inline void WriteDictionary(const QString &Path, const QString &Version, const Q
                       {QStringLiteral("Description"), ftString, 400, 0},
                       {QStringLiteral("Virus"), VirusType, 0, 0}};
     if (NameIndex)
-        process.Indexes = {{QStringLiteral("NameIdx"), TTDIndexOptions(tiPrimary) | tiUnique | tiCaseInsensitive,
+        process.Indexes = {{QStringLiteral("NameIdx"),
+                            TTDIndexOptions(tiPrimary) | tiUnique | tiCaseInsensitive,
                             {QStringLiteral("ProcessName")}}};
     TDictDBFileLayout layout;
     layout.Tables = {config, process};
@@ -44,7 +45,8 @@ inline void WriteDictionary(const QString &Path, const QString &Version, const Q
     t.SetTableName(QStringLiteral("Config"));
     t.Open();
     t.Append();
-    t.FieldByName(QStringLiteral("Item"))->SetAsString(Version.isEmpty() ? QStringLiteral("Other") : QStringLiteral("Version"));
+    t.FieldByName(QStringLiteral("Item"))
+        ->SetAsString(Version.isEmpty() ? QStringLiteral("Other") : QStringLiteral("Version"));
     t.FieldByName(QStringLiteral("Value"))->SetAsString(Version.isEmpty() ? QStringLiteral("x") : Version);
     t.Post();
     t.Close();

@@ -16,9 +16,9 @@ inline TDictDBTableLayout PeopleTable(bool WithIndexes = true)
 {
     TDictDBTableLayout t;
     t.Name = QStringLiteral("People");
-    t.Fields = {{QStringLiteral("Name"), ftString, 10, 0},    {QStringLiteral("Num"), ftInteger, 0, 0},
-                {QStringLiteral("Flag"), ftBoolean, 0, 0},    {QStringLiteral("D"), ftDate, 0, 0},
-                {QStringLiteral("Tm"), ftTime, 0, 0},         {QStringLiteral("DT"), ftDateTime, 0, 0},
+    t.Fields = {{QStringLiteral("Name"), ftString, 10, 0}, {QStringLiteral("Num"), ftInteger, 0, 0},
+                {QStringLiteral("Flag"), ftBoolean, 0, 0}, {QStringLiteral("D"), ftDate, 0, 0},
+                {QStringLiteral("Tm"), ftTime, 0, 0},      {QStringLiteral("DT"), ftDateTime, 0, 0},
                 {QStringLiteral("Notes"), ftMemo, 0, 0}};
     if (WithIndexes)
         t.Indexes = {{QStringLiteral("ByName"), TTDIndexOptions(tiCaseInsensitive), {QStringLiteral("Name")}},
@@ -58,8 +58,14 @@ inline void AddPerson(TDictTable &T, const QString &Name, int Num, bool Flag = f
     T.Post();
 }
 
-inline QString Name(TDictTable &T) { return T.FieldByName(QStringLiteral("Name"))->AsString(); }
-inline int Num(TDictTable &T) { return T.FieldByName(QStringLiteral("Num"))->AsInteger(); }
+inline QString Name(TDictTable &T)
+{
+    return T.FieldByName(QStringLiteral("Name"))->AsString();
+}
+inline int Num(TDictTable &T)
+{
+    return T.FieldByName(QStringLiteral("Num"))->AsInteger();
+}
 
 // The names in the current order, walking from the first record.
 inline QStringList Names(TDictTable &T)

@@ -610,7 +610,8 @@ protected:
         TDictDBTableLayout d;
         d.Name = QStringLiteral("Detail");
         d.Fields = {{QStringLiteral("MasterId"), ftInteger, 0, 0}, {QStringLiteral("Item"), ftString, 8, 0}};
-        d.Indexes = {{QStringLiteral("ByMaster"), TTDIndexOptions(), {QStringLiteral("MasterId"), QStringLiteral("Item")}}};
+        d.Indexes = {
+            {QStringLiteral("ByMaster"), TTDIndexOptions(), {QStringLiteral("MasterId"), QStringLiteral("Item")}}};
         file = MakeFile(dir, {m, d});
         master = OpenTable(file, QStringLiteral("Master"));
         for (int id : {1, 2, 3}) {

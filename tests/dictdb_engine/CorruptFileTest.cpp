@@ -195,8 +195,7 @@ size_t LargestAllocation(const std::function<void()> &f)
                            }
                        }
                    },
-                   [](const volatile void *) {})
-               != 0;
+                   [](const volatile void *) {}) != 0;
     }();
     EXPECT_TRUE(installed);
 #endif
@@ -220,7 +219,7 @@ TEST(DictDBCorruptFile, ClaimsLargerThanTheFileAreRefusedBeforeAllocating)
     const qint64 recTab = At<qint32>(valid, header + 33);
     const qint64 record0 = At<qint32>(valid, recTab + 4);
     const qint64 noteSlot = record0 + 4 + 21 + 4 + 2;
-    const qint64 field = header + 49;  // field record 0; "Score" is field 2
+    const qint64 field = header + 49; // field record 0; "Score" is field 2
 
     struct Case
     {
@@ -228,23 +227,28 @@ TEST(DictDBCorruptFile, ClaimsLargerThanTheFileAreRefusedBeforeAllocating)
         std::function<void(QByteArray &)> patch;
     };
     const std::vector<Case> cases = {
-        {"blob length of 2 GB", [&](QByteArray &b) {
+        {"blob length of 2 GB",
+         [&](QByteArray &b) {
              Put<qint32>(b, noteSlot + 4, 0x7FFFFF00);
              Put<qint32>(b, noteSlot + 8, 0x7FFFFFC0);
          }},
-        {"blob length just past the end", [&](QByteArray &b) {
+        {"blob length just past the end",
+         [&](QByteArray &b) {
              Put<qint32>(b, noteSlot + 4, b.size());
              Put<qint32>(b, noteSlot + 8, b.size() + 64);
          }},
-        {"integer field turned text with a stale size", [&](QByteArray &b) {
+        {"integer field turned text with a stale size",
+         [&](QByteArray &b) {
              Put<qint32>(b, field + 2 * 43 + 34, 0x1FFFFFFF);
              b[int(field + 2 * 43 + 33)] = char(ftString);
          }},
-        {"one huge text field in an empty table", [&](QByteArray &b) {
+        {"one huge text field in an empty table",
+         [&](QByteArray &b) {
              Put<qint32>(b, header + 37, 0);
              Put<qint32>(b, field + 1 * 43 + 34, 0x7FFFFFF0);
          }},
-        {"many large text fields in an empty table", [&](QByteArray &b) {
+        {"many large text fields in an empty table",
+         [&](QByteArray &b) {
              Put<qint32>(b, header + 37, 0);
              Put<qint32>(b, header + 45, 96);
              for (int f = 0; f < 96; ++f) {
@@ -265,8 +269,8 @@ TEST(DictDBCorruptFile, ClaimsLargerThanTheFileAreRefusedBeforeAllocating)
         WriteAll(path, image);
         QString err;
         const size_t largest = LargestAllocation([&] { err = ReadEverything(path); });
-        EXPECT_TRUE(err.startsWith(QStringLiteral("Database file '%1' is corrupt: ").arg(path))) << c.what << ": "
-                                                                                               << qPrintable(err);
+        EXPECT_TRUE(err.startsWith(QStringLiteral("Database file '%1' is corrupt: ").arg(path)))
+            << c.what << ": " << qPrintable(err);
         EXPECT_LT(largest, size_t(image.size()) + 65536) << c.what;
         // The data set on top refuses the same file in the same way.
         const size_t viaTable = LargestAllocation([&] {

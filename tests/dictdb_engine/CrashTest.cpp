@@ -46,17 +46,17 @@ std::string Describe(const State &s)
 {
     std::string out = "total " + std::to_string(s.total) + ":";
     for (const auto &[rec, row] : s.rows)
-        out += " " + std::to_string(rec) + "=" + row.name.toStdString() + "/" + std::to_string(row.score) + "/"
-               + std::to_string(row.note.size());
+        out += " " + std::to_string(rec) + "=" + row.name.toStdString() + "/" + std::to_string(row.score) + "/" +
+            std::to_string(row.note.size());
     return out;
 }
 
 struct Op
 {
     enum Kind { Append, Modify, Delete } kind;
-    int rec = -1;        // modify and delete
-    Row row;             // append: the row; modify: the new values of the fields named below
-    QStringList fields;  // modify: "Name", "Score", "Note"
+    int rec = -1;       // modify and delete
+    Row row;            // append: the row; modify: the new values of the fields named below
+    QStringList fields; // modify: "Name", "Score", "Note"
 };
 
 void Apply(State &s, const Op &op)
@@ -136,8 +136,8 @@ QString ReadState(TDictTableIO *t, State &out)
         r.Read(int(pos));
         const int rec = t->IndexLists[0][pos].RecIndex;
         live.push_back(rec);
-        out.rows[rec] = Row{r.Text(QStringLiteral("Name")), r.Get<qint32>(QStringLiteral("Score")),
-                            r.Text(QStringLiteral("Note"))};
+        out.rows[rec] =
+            Row{r.Text(QStringLiteral("Name")), r.Get<qint32>(QStringLiteral("Score")), r.Text(QStringLiteral("Note"))};
     }
     for (int k = 0; k < 2; ++k) {
         std::vector<int> recs;
@@ -145,9 +145,9 @@ QString ReadState(TDictTableIO *t, State &out)
             recs.push_back(e.RecIndex);
         for (size_t i = 1; i < recs.size(); ++i) {
             const Row &a = out.rows[recs[i - 1]], &b = out.rows[recs[i]];
-            const bool ordered = k == 0 ? CompareDBString(QString::fromUtf8(a.name), QString::fromUtf8(b.name), false,
-                                                          true, 0) < 0
-                                        : a.score >= b.score;
+            const bool ordered = k == 0
+                ? CompareDBString(QString::fromUtf8(a.name), QString::fromUtf8(b.name), false, true, 0) < 0
+                : a.score >= b.score;
             if (!ordered)
                 return QStringLiteral("index %1 out of order at record %2").arg(k).arg(recs[i]);
         }
@@ -188,8 +188,10 @@ Script MakeScript(int baseRows, bool shortScript)
 {
     Script s;
     for (int i = 0; i < baseRows; ++i) {
-        Op op{Op::Append, -1, Row{"m" + QByteArray::number(100 + i), qint32(10 + (i * 7) % 30),
-                                  QByteArray(i % 3 == 0 ? 90 : 3, char('a' + i % 26))},
+        Op op{Op::Append,
+              -1,
+              Row{"m" + QByteArray::number(100 + i), qint32(10 + (i * 7) % 30),
+                  QByteArray(i % 3 == 0 ? 90 : 3, char('a' + i % 26))},
               {}};
         s.ops.push_back(op);
     }
@@ -197,7 +199,9 @@ Script MakeScript(int baseRows, bool shortScript)
     if (shortScript) {
         s.ops.push_back({Op::Append, -1, Row{"mm", 25, QByteArray(150, 'x')}, {}});
         s.ops.push_back({Op::Append, -1, Row{"aa", 1, ""}, {}});
-        s.ops.push_back({Op::Modify, n + 1, Row{"zz", 99, QByteArray(70, 'w')},
+        s.ops.push_back({Op::Modify,
+                         n + 1,
+                         Row{"zz", 99, QByteArray(70, 'w')},
                          {QStringLiteral("Name"), QStringLiteral("Score"), QStringLiteral("Note")}});
         s.ops.push_back({Op::Delete, 5, {}, {}});
         for (int i = 0; i < baseRows; ++i)
@@ -206,11 +210,14 @@ Script MakeScript(int baseRows, bool shortScript)
         return s;
     }
     s.ops.push_back({Op::Append, -1, Row{"mm", 25, QByteArray(150, 'x')}, {}});
-    s.ops.push_back({Op::Modify, 2, Row{"", 99, QByteArray(40, 'y')}, {QStringLiteral("Score"), QStringLiteral("Note")}});
+    s.ops.push_back(
+        {Op::Modify, 2, Row{"", 99, QByteArray(40, 'y')}, {QStringLiteral("Score"), QStringLiteral("Note")}});
     s.ops.push_back({Op::Modify, 0, Row{"zz", 0, ""}, {QStringLiteral("Name")}});
     s.ops.push_back({Op::Append, -1, Row{"aa", 1, ""}, {}});
     s.ops.push_back({Op::Delete, 1, {}, {}});
-    s.ops.push_back({Op::Modify, n, Row{"ab", 5, QByteArray(500, 'w')},
+    s.ops.push_back({Op::Modify,
+                     n,
+                     Row{"ab", 5, QByteArray(500, 'w')},
                      {QStringLiteral("Name"), QStringLiteral("Score"), QStringLiteral("Note")}});
     s.ops.push_back({Op::Modify, 3, Row{"m103", 40, ""}, {QStringLiteral("Name"), QStringLiteral("Score")}});
     // The base is what the first baseRows appends make; the script proper follows.
@@ -222,7 +229,7 @@ Script MakeScript(int baseRows, bool shortScript)
 
 // The write hook's state: counting, stopping the process, or failing writes.
 int g_writes = 0;
-int g_stopAt = 0;  // _exit before this write
+int g_stopAt = 0;   // _exit before this write
 int g_failFrom = 0; // fail this write and every later one
 
 bool Hook(qint64, qint64)
@@ -279,7 +286,7 @@ void CopyFile(const QString &from, const QString &to)
 // The checks after an interruption before write n: a read-only open sees the same as a
 // writer's open, which mends the file so that the verifier accepts it, and the result is
 // the state before or after the operation that was interrupted.
-int g_torn = 0;  // interruptions that left a chain for the next open to mend
+int g_torn = 0; // interruptions that left a chain for the next open to mend
 
 void CheckInterrupted(const QString &path, bool packed, const Script &s, const std::vector<int> &after, int n,
                       const char *mode)
@@ -316,8 +323,8 @@ void CheckInterrupted(const QString &path, bool packed, const Script &s, const s
 
     State got;
     ASSERT_EQ(ReadFile(path, packed, got), QString());
-    EXPECT_TRUE(got == before || got == done) << "got " << Describe(got) << "\nbefore " << Describe(before)
-                                              << "\nafter " << Describe(done);
+    EXPECT_TRUE(got == before || got == done)
+        << "got " << Describe(got) << "\nbefore " << Describe(before) << "\nafter " << Describe(done);
     EXPECT_TRUE(readOnly == got) << "read-only " << Describe(readOnly);
     EXPECT_TRUE(VerifyDictDatabaseFile(path, {kPassword}, &reason)) << qPrintable(reason);
 }
@@ -360,7 +367,7 @@ void KillAndFailAtEveryWrite(bool packed, int baseRows, bool shortScript = false
             } catch (...) {
                 ::_exit(3);
             }
-            ::_exit(4);  // the script ended without reaching write n
+            ::_exit(4); // the script ended without reaching write n
         }
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
@@ -501,7 +508,10 @@ TEST(DictDBCrash, AFileThatCannotGrowGivesADatabaseErrorAndStaysWhole)
     const qint64 limit = QFileInfo(path).size() + 40000;
     const QByteArray report = InChild([&] {
         std::signal(SIGXFSZ, SIG_IGN);
-        const struct rlimit rl{rlim_t(limit), rlim_t(limit)};
+        const struct rlimit rl
+        {
+            rlim_t(limit), rlim_t(limit)
+        };
         if (::setrlimit(RLIMIT_FSIZE, &rl) != 0)
             return QByteArray("setrlimit failed");
         return FillUntilFull(path);
@@ -540,8 +550,8 @@ TEST(DictDBCrash, AFullFileSystemGivesADatabaseErrorAndStaysWhole)
         const QString err = ReadFile(path, false, got);
         QString reason;
         const bool whole = VerifyDictDatabaseFile(path, &reason);
-        out += "\n" + err.toUtf8() + "\n" + QByteArray::number(int(got.rows.size())) + "\n"
-               + (whole ? QByteArray("whole") : reason.toUtf8());
+        out += "\n" + err.toUtf8() + "\n" + QByteArray::number(int(got.rows.size())) + "\n" +
+            (whole ? QByteArray("whole") : reason.toUtf8());
         ::umount(QFile::encodeName(mnt).constData());
         return out;
     });

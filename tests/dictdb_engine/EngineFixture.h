@@ -157,12 +157,9 @@ inline TDictDBFileLayout PeopleLayout()
 {
     TDictDBTableLayout t;
     t.Name = QStringLiteral("People");
-    t.Fields = {{QStringLiteral("ID"), ftAutoInc, 0, 0},
-                {QStringLiteral("Name"), ftString, 20, 0},
-                {QStringLiteral("Score"), ftInteger, 0, 0},
-                {QStringLiteral("Active"), ftBoolean, 0, 0},
-                {QStringLiteral("Note"), ftMemo, 0, 0},
-                {QStringLiteral("Born"), ftDate, 0, 0}};
+    t.Fields = {{QStringLiteral("ID"), ftAutoInc, 0, 0},    {QStringLiteral("Name"), ftString, 20, 0},
+                {QStringLiteral("Score"), ftInteger, 0, 0}, {QStringLiteral("Active"), ftBoolean, 0, 0},
+                {QStringLiteral("Note"), ftMemo, 0, 0},     {QStringLiteral("Born"), ftDate, 0, 0}};
     t.Indexes = {{QStringLiteral("ByName"), TTDIndexOptions(tiUnique | tiCaseInsensitive), {QStringLiteral("Name")}},
                  {QStringLiteral("ByScore"), TTDIndexOptions(tiDescending), {QStringLiteral("Score")}}};
     TDictDBFileLayout layout;

@@ -76,9 +76,10 @@ TEST(DictDBSession, SessionNamesAndAutoNames)
     EXPECT_EQ(s->SessionName(), QStringLiteral("X_%1").arg(s->AutoSessionNumber() + 1));
     EXPECT_EQ(DbErrorOf([&] { s->SetSessionName(QStringLiteral("z")); }),
               QStringLiteral("Cannot modify SessionName while AutoSessionName is enabled"));
-    EXPECT_EQ(DbErrorOf([&] { new TDictSession(&owner); }),
-              QStringLiteral("Cannot add a session to the form or data-module while session '%1' has AutoSessionName enabled")
-                  .arg(s->SessionName()));
+    EXPECT_EQ(
+        DbErrorOf([&] { new TDictSession(&owner); }),
+        QStringLiteral("Cannot add a session to the form or data-module while session '%1' has AutoSessionName enabled")
+            .arg(s->SessionName()));
     s->SetName(QStringLiteral("Y"));
     EXPECT_TRUE(s->SessionName().startsWith(QStringLiteral("Y_")));
 }

@@ -14,8 +14,10 @@ TDictDBFileLayout KeysLayout(TTDIndexOptions options)
 {
     TDictDBTableLayout t;
     t.Name = QStringLiteral("K");
-    t.Fields = {{QStringLiteral("Key"), ftInteger, 0, 0}, {QStringLiteral("Tag"), ftString, 10, 0},
-                {QStringLiteral("Blob"), ftBlob, 0, 0}, {QStringLiteral("Flag"), ftBoolean, 0, 0}};
+    t.Fields = {{QStringLiteral("Key"), ftInteger, 0, 0},
+                {QStringLiteral("Tag"), ftString, 10, 0},
+                {QStringLiteral("Blob"), ftBlob, 0, 0},
+                {QStringLiteral("Flag"), ftBoolean, 0, 0}};
     t.Indexes = {{QStringLiteral("ByKey"), options, {QStringLiteral("Key")}}};
     TDictDBFileLayout layout;
     layout.Tables = {t};
@@ -134,7 +136,7 @@ TEST(DictTableIO, RewrittenBlobsGoToFreshSpace)
     Record r(t);
     r.SetText(QStringLiteral("Blob"), QByteArray(64, 'a'));
     t->AppendRecordData(r.Buffers(), false, nullptr);
-    r.SetText(QStringLiteral("Blob"), "tail");  // a second record behind the first blob
+    r.SetText(QStringLiteral("Blob"), "tail"); // a second record behind the first blob
     t->AppendRecordData(r.Buffers(), false, nullptr);
     dictdb::TBlobSlot s0 = SlotOf(t, 0, 2);
     EXPECT_EQ(+s0.Length, 64);

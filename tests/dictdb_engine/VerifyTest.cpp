@@ -110,9 +110,10 @@ TEST(DictDBVerify, DamageIsRefusedNamingFileTableAndField)
     Put<qint32>(image, noteSlot + 8, qint32(image.size()));
     WriteAll(path, image);
     EXPECT_FALSE(VerifyDictDatabaseFile(path, {kPassword}, &reason));
-    EXPECT_EQ(reason, QStringLiteral("Database file '%1' is corrupt: blob area outside the file "
-                                     "(table 'People', field 'Note')")
-                          .arg(path));
+    EXPECT_EQ(reason,
+              QStringLiteral("Database file '%1' is corrupt: blob area outside the file "
+                             "(table 'People', field 'Note')")
+                  .arg(path));
 
     // A score changed behind the index's back: the descending index is out of order.
     image = good;
@@ -127,9 +128,10 @@ TEST(DictDBVerify, DamageIsRefusedNamingFileTableAndField)
         d.db.FileIO()->WriteBuffer(&big, record0 + t->FieldOffsets[2], 4);
     }
     EXPECT_FALSE(VerifyDictDatabaseFile(path, {kPassword}, &reason));
-    EXPECT_EQ(reason, QStringLiteral("Database file '%1' is corrupt: index 'ByScore' is out of order at record 0 "
-                                     "(table 'People')")
-                          .arg(path));
+    EXPECT_EQ(reason,
+              QStringLiteral("Database file '%1' is corrupt: index 'ByScore' is out of order at record 0 "
+                             "(table 'People')")
+                  .arg(path));
 
     // A deleted record whose data lies beyond the end: still referenced by the chains.
     image = good;
@@ -137,13 +139,17 @@ TEST(DictDBVerify, DamageIsRefusedNamingFileTableAndField)
     Put<qint32>(image, recTab + 4 + 39 * 5, qint32(image.size()));
     WriteAll(path, image);
     EXPECT_FALSE(VerifyDictDatabaseFile(path, {kPassword}, &reason));
-    EXPECT_EQ(reason, QStringLiteral("Database file '%1' is corrupt: record data outside the file (table 'People')")
-                          .arg(path));
+    EXPECT_EQ(reason,
+              QStringLiteral("Database file '%1' is corrupt: record data outside the file (table 'People')").arg(path));
 
     const QString missing = dir.file(QStringLiteral("missing.db"));
     EXPECT_FALSE(VerifyDictDatabaseFile(missing, &reason));
     EXPECT_FALSE(reason.isEmpty());
-    WriteAll(path, QByteArray("DictDB\0" "1.0\0\0", 12) + QByteArray(100, '\0'));
+    WriteAll(path,
+             QByteArray("DictDB\0"
+                        "1.0\0\0",
+                        12) +
+                 QByteArray(100, '\0'));
     EXPECT_FALSE(VerifyDictDatabaseFile(path, &reason));
     EXPECT_TRUE(reason.contains(path)) << qPrintable(reason);
 }

@@ -96,9 +96,9 @@ TEST(TwofishCore, StandardConfigurationMatchesPublishedVectors)
               QStringLiteral("efa71f788965bd4453f860178fc19101"));
     EXPECT_EQ(Hex(TwofishBlock(QByteArray(32, 0), zero, TwofishStandard, true)),
               QStringLiteral("57ff739d4dc92c1bd7fc01700cc8216f"));
-    EXPECT_EQ(Hex(TwofishBlock(FromHex("0123456789abcdeffedcba98765432100011223344556677"), zero, TwofishStandard,
-                               true)),
-              QStringLiteral("cfd1d2e5a9be9cdf501f13b892bd2248"));
+    EXPECT_EQ(
+        Hex(TwofishBlock(FromHex("0123456789abcdeffedcba98765432100011223344556677"), zero, TwofishStandard, true)),
+        QStringLiteral("cfd1d2e5a9be9cdf501f13b892bd2248"));
     EXPECT_EQ(Hex(TwofishBlock(FromHex("0123456789abcdeffedcba987654321000112233445566778899aabbccddeeff"), zero,
                                TwofishStandard, true)),
               QStringLiteral("37527be0052334b89f0cfccae87cfa20"));
@@ -178,8 +178,8 @@ TEST(CipherModes, CbcCfb8AndEcbMatchLibrary)
         QByteArray padded = key;
         padded.append(QByteArray(12, 0));
         const QByteArray expectedGost =
-            LibraryEncrypt(GCRY_CIPHER_GOST28147, c.LibMode, padded, c.LibMode == GCRY_CIPHER_MODE_ECB ? QByteArray() : iv,
-                           data, "1.2.643.2.2.30.0");
+            LibraryEncrypt(GCRY_CIPHER_GOST28147, c.LibMode, padded,
+                           c.LibMode == GCRY_CIPHER_MODE_ECB ? QByteArray() : iv, data, "1.2.643.2.2.30.0");
         EXPECT_EQ(Hex(Encode(gost, data)), Hex(expectedGost)) << int(c.Mode);
     }
 }
@@ -323,7 +323,8 @@ TEST(CipherFailures, UseBeforeInitIsRefusedAndDestUntouched)
             ADD_FAILURE() << kind.Name;
         } catch (const EEncryptException &e) {
             EXPECT_EQ(e.ErrorCode, 3);
-            EXPECT_EQ(e.Message(), c->ClassName() + QStringLiteral(" is not initialized call Init() or InitKey() before."));
+            EXPECT_EQ(e.Message(),
+                      c->ClassName() + QStringLiteral(" is not initialized call Init() or InitKey() before."));
         }
         EXPECT_EQ(dest, QByteArray(16, 'x'));
         EXPECT_THROW(c->DecodeBuffer("0123456789abcdef", dest.data(), 16), EEncryptException);

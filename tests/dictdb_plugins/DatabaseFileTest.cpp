@@ -35,10 +35,14 @@ TDictDBFileLayout ProtectedLayout(const QString &Cipher, quint8 Mode)
 QByteArray NoteFor(int i)
 {
     switch (i % 4) {
-    case 0: return QByteArray();
-    case 1: return QByteArray("svchost-marker ").repeated(200 + i); // compresses
-    case 2: return RandomBytes(300 + i, quint32(i));                   // stored raw
-    default: return QByteArray("x");
+    case 0:
+        return QByteArray();
+    case 1:
+        return QByteArray("svchost-marker ").repeated(200 + i); // compresses
+    case 2:
+        return RandomBytes(300 + i, quint32(i)); // stored raw
+    default:
+        return QByteArray("x");
     }
 }
 

@@ -99,7 +99,8 @@ TEST(HashOracles, Crc32EqualsZlibForAnyLength)
         const QByteArray data = RandomBytes(size, quint32(size));
         quint8 digest[4];
         HashBuffer(HashClassOf<THash_CRC32>(), digest, data.constData(), size);
-        const uLong expected = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef *>(data.constData()), uInt(size));
+        const uLong expected =
+            crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef *>(data.constData()), uInt(size));
         EXPECT_EQ(qFromLittleEndian<quint32>(digest), quint32(expected)) << size;
     }
 }
@@ -214,4 +215,3 @@ TEST(HashTextForms, HexAndFormats)
     EXPECT_EQ(DigestToText(&sha, 0), DigestToText(&sha, 64));
     EXPECT_EQ(DigestToText(&sha, 16), QStringLiteral("0164B8A914CD2A5E74C4F7FF082C4D97F1EDF880"));
 }
-

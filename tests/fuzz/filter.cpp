@@ -20,7 +20,7 @@ public:
         Add("SI", ftSmallint, 2, "\xfd\xff");
         Add("W", ftWord, 2, "\xff\xff");
         Add("L", ftLargeint, 8, "\x01\x00\x00\x00\x00\x00\x20\x00");
-        Add("F", ftFloat, 8, "\x00\x00\x00\x00\x00\x00\x04\x40"); // 2.5
+        Add("F", ftFloat, 8, "\x00\x00\x00\x00\x00\x00\x04\x40");    // 2.5
         Add("C", ftCurrency, 8, "\x00\x00\x00\x00\x00\x00\xf0\x7f"); // infinity
         Add("A", ftAutoInc, 4, "\xff\xff\xff\x7f");
         Add("B", ftBoolean, 2, "\x00\x01");
@@ -77,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     TFilterParser parser(&record);
     try {
         parser.Parse(text);
-        for (TFilterOptions options : {TFilterOptions(), TFilterOptions(foCaseInsensitive),
-                                       TFilterOptions(foNoPartialCompare)}) {
+        for (TFilterOptions options :
+             {TFilterOptions(), TFilterOptions(foCaseInsensitive), TFilterOptions(foNoPartialCompare)}) {
             QVariant result;
             parser.Evaluate(options, result);
         }

@@ -107,12 +107,13 @@ std::string Snapshot(const QString &Root)
         struct stat st = {};
         if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
             continue;
-        out.insert(path.mid(Root.size()), QStringLiteral("%1 %2.%3 %4 %5")
-                                              .arg(st.st_size)
-                                              .arg(st.st_mtim.tv_sec)
-                                              .arg(st.st_mtim.tv_nsec)
-                                              .arg(st.st_mode, 0, 8)
-                                              .arg(st.st_uid));
+        out.insert(path.mid(Root.size()),
+                   QStringLiteral("%1 %2.%3 %4 %5")
+                       .arg(st.st_size)
+                       .arg(st.st_mtim.tv_sec)
+                       .arg(st.st_mtim.tv_nsec)
+                       .arg(st.st_mode, 0, 8)
+                       .arg(st.st_uid));
     }
     QString text;
     for (auto it = out.cbegin(); it != out.cend(); ++it)
@@ -154,7 +155,8 @@ public:
         QDir(Home(Uid)).removeRecursively();
         for (const char *sub : {"", "/run", "/.config/autostart", "/xdg/autostart", "/registry"}) {
             const QString path = Home(Uid) + QLatin1String(sub);
-            if (!QDir().mkpath(path) || !Give(path, Uid) || !QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+            if (!QDir().mkpath(path) || !Give(path, Uid) ||
+                !QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
                 return false;
         }
         return Give(Home(Uid) + QStringLiteral("/.config"), Uid) && Give(Home(Uid) + QStringLiteral("/xdg"), Uid);
@@ -203,7 +205,8 @@ public:
     // The installed program, closed by itself after CloseAfterMs.
     Outcome RunProgram(uid_t Uid, int CloseAfterMs, const QStringList &Extra = {}) const
     {
-        return RunAs(Uid, Program(), {}, QStringList{QStringLiteral("TASKVANE_TEST_CLOSE_AFTER_MS=%1").arg(CloseAfterMs)} + Extra,
+        return RunAs(Uid, Program(), {},
+                     QStringList{QStringLiteral("TASKVANE_TEST_CLOSE_AFTER_MS=%1").arg(CloseAfterMs)} + Extra,
                      CloseAfterMs + 30000);
     }
 
@@ -221,13 +224,15 @@ private:
         m_dir = std::make_unique<tvtest::TempDir>();
         root = m_dir->path();
         // Every user passes through; each home below is its owner's alone.
-        QFile::setPermissions(root, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                                        QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(root,
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                  QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
         prefix = root + QStringLiteral("/prefix");
         QProcess install;
         install.setProcessChannelMode(QProcess::MergedChannels);
-        install.start(QStringLiteral(TASKVANE_CMAKE),
-                      {QStringLiteral("--install"), QStringLiteral(TASKVANE_BUILD_DIR), QStringLiteral("--prefix"), prefix});
+        install.start(
+            QStringLiteral(TASKVANE_CMAKE),
+            {QStringLiteral("--install"), QStringLiteral(TASKVANE_BUILD_DIR), QStringLiteral("--prefix"), prefix});
         if (!install.waitForFinished(120000) || install.exitCode() != 0)
             failure = QStringLiteral("installing failed: ") + QString::fromUtf8(install.readAll());
     }
@@ -235,16 +240,17 @@ private:
     std::unique_ptr<tvtest::TempDir> m_dir;
 };
 
-#define NEED_INSTALLATION()                                                                                  \
-    Installation &inst = Installation::Get();                                                               \
-    if (!inst.failure.isEmpty())                                                                            \
-        FAIL() << inst.failure.toStdString();                                                               \
-    if (!inst.skipReason.isEmpty())                                                                         \
+#define NEED_INSTALLATION()                                                                                            \
+    Installation &inst = Installation::Get();                                                                          \
+    if (!inst.failure.isEmpty())                                                                                       \
+        FAIL() << inst.failure.toStdString();                                                                          \
+    if (!inst.skipReason.isEmpty())                                                                                    \
     GTEST_SKIP() << inst.skipReason.toStdString()
 
 QString VersionLine(const QString &Dictionary)
 {
-    return QStringLiteral("version line: 主程序版本：%1 | 进程库版本：%2").arg(TUpdateCheck::ProgramVersionText(), Dictionary);
+    return QStringLiteral("version line: 主程序版本：%1 | 进程库版本：%2")
+        .arg(TUpdateCheck::ProgramVersionText(), Dictionary);
 }
 
 // ---- the installed program ----------------------------------------------------------------------
@@ -302,7 +308,8 @@ TEST(Installed, AnUpdateLandsInTheUsersDataDirectoryAndTheShippedFileStays)
     ASSERT_NE(server.port(), 0);
     const auto before = Snapshot(inst.prefix);
     const Outcome run = inst.RunProgram(
-        kUserA, 4000, {QString::fromLatin1(platform::http::kServerOverrideVariable) + QLatin1Char('=') + server.connectTo()});
+        kUserA, 4000,
+        {QString::fromLatin1(platform::http::kServerOverrideVariable) + QLatin1Char('=') + server.connectTo()});
     ASSERT_TRUE(run.finished) << run.output.toStdString();
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
     ASSERT_EQ(server.requests().size(), 2u) << run.output.toStdString();
@@ -310,7 +317,8 @@ TEST(Installed, AnUpdateLandsInTheUsersDataDirectoryAndTheShippedFileStays)
     const QString data = inst.DataDir(kUserA);
     EXPECT_TRUE(ReadFile(data + QStringLiteral("Ravel.db")) == offered);
     EXPECT_EQ(Stat(data + QStringLiteral("Ravel.db")).uid, kUserA);
-    for (const QString &folder : {inst.Home(kUserA) + QStringLiteral("/.local"), inst.Home(kUserA) + QStringLiteral("/.local/share"), data}) {
+    for (const QString &folder :
+         {inst.Home(kUserA) + QStringLiteral("/.local"), inst.Home(kUserA) + QStringLiteral("/.local/share"), data}) {
         EXPECT_EQ(Stat(folder).mode, 0700) << folder.toStdString();
         EXPECT_EQ(Stat(folder).uid, kUserA) << folder.toStdString();
     }
@@ -325,7 +333,8 @@ TEST(Installed, ANewerShippedDictionaryWinsOverAnOlderUserCopy)
     ASSERT_TRUE(inst.FreshHome(kUserB));
     const QString data = inst.DataDir(kUserB);
     ASSERT_TRUE(QDir().mkpath(data));
-    for (const QString &folder : {inst.Home(kUserB) + QStringLiteral("/.local"), inst.Home(kUserB) + QStringLiteral("/.local/share"), data})
+    for (const QString &folder :
+         {inst.Home(kUserB) + QStringLiteral("/.local"), inst.Home(kUserB) + QStringLiteral("/.local/share"), data})
         ASSERT_TRUE(Give(folder, kUserB));
     // An old download, from before the upgrade that brought the shipped one.
     dicttest::WriteDictionary(data + QStringLiteral("Ravel.db"), QStringLiteral("2001-01-01"), {});
@@ -392,9 +401,11 @@ TEST(Installed, AsOrdinaryUsers)
     ASSERT_TRUE(inst.FreshHome(kUserB));
     const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
     auto runAs = [&](uid_t Uid, const char *Filter) {
-        const Outcome o = inst.RunAs(
-            Uid, self, {QStringLiteral("--gtest_also_run_disabled_tests"), QStringLiteral("--gtest_filter=") + QLatin1String(Filter)},
-            {QString::fromLatin1(kAsUserVariable) + QLatin1Char('=') + inst.Home(Uid)}, 120000);
+        const Outcome o =
+            inst.RunAs(Uid, self,
+                       {QStringLiteral("--gtest_also_run_disabled_tests"),
+                        QStringLiteral("--gtest_filter=") + QLatin1String(Filter)},
+                       {QString::fromLatin1(kAsUserVariable) + QLatin1Char('=') + inst.Home(Uid)}, 120000);
         EXPECT_TRUE(o.finished);
         EXPECT_EQ(o.exitCode, 0) << "as user " << Uid << ":\n" << o.output.toStdString();
         EXPECT_TRUE(o.output.contains(QStringLiteral("[  PASSED  ]"))) << o.output.toStdString();
@@ -469,11 +480,9 @@ protected:
 };
 
 class DISABLED_AsUser : public AsUserBase
-{
-};
+{};
 class DISABLED_AsOtherUser : public AsUserBase
-{
-};
+{};
 
 TEST_F(DISABLED_AsUser, DisablesAndEnablesAnAutostartEntry)
 {
@@ -531,8 +540,9 @@ TEST_F(DISABLED_AsUser, BacksUpTheServices)
 {
     fakesd::Bus bus;
     ASSERT_TRUE(bus.ok()) << "no private message bus";
-    bus.manager.setUnits({fakesd::Service(QStringLiteral("alpha"), QStringLiteral("active"), QStringLiteral("enabled")),
-                          fakesd::Service(QStringLiteral("beta"), QStringLiteral("inactive"), QStringLiteral("masked"))});
+    bus.manager.setUnits(
+        {fakesd::Service(QStringLiteral("alpha"), QStringLiteral("active"), QStringLiteral("enabled")),
+         fakesd::Service(QStringLiteral("beta"), QStringLiteral("inactive"), QStringLiteral("masked"))});
     CreateForm();
     TOptimizationPanel *panel = form->ServicePage->Optimization.get();
     panel->btnSvcOpti_BackupClick(panel->btnSvcOpti_Backup);

@@ -174,8 +174,7 @@ TEST(ProcessIdentity, NewProgramGetsANewLayoutUnderTheSameIdentity)
     const QByteArray gate = QFile::encodeName(tmp.file(QStringLiteral("gate")));
     ASSERT_EQ(::mkfifo(gate.constData(), 0600), 0);
     // A shell that runs a shell, then sleep: the same name first, then a new one.
-    Kid child({"/bin/sh", "-c",
-               "read x < \"$0\"; exec /bin/sh -c 'read y < \"$0\"; exec /bin/sleep 30' \"$0\"",
+    Kid child({"/bin/sh", "-c", "read x < \"$0\"; exec /bin/sh -c 'read y < \"$0\"; exec /bin/sleep 30' \"$0\"",
                gate.toStdString()});
     ASSERT_GT(child.pid, 0);
     ASSERT_TRUE(waitFor([&] { return child.stat().layout.known(); }));

@@ -50,7 +50,12 @@ TEST(ProcStatParser, RefusesMalformedText)
 {
     ProcStat st;
     const char *bad[] = {
-        "", "42", "42 (x", "42 (x) S", "x (y) S 1 2 3", "42 (x) S 1 2 3 4 5 6 7 8 9 10 11",
+        "",
+        "42",
+        "42 (x",
+        "42 (x) S",
+        "x (y) S 1 2 3",
+        "42 (x) S 1 2 3 4 5 6 7 8 9 10 11",
         "42 (x) S -5 42 42 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5",
         "42 (x) S 1 42 42 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 99999999999999999999999",
     };
@@ -126,11 +131,10 @@ TEST(DesktopEntries, ExecQuotingAndControlCharacters)
     EXPECT_FALSE(platform::shell::escapeValue(QStringLiteral("a\tb")).has_value());
     tvtest::TempDir tmp;
     const QString file = tmp.file(QStringLiteral("x.desktop"));
-    EXPECT_FALSE(platform::shell::writeShortcut(file, QStringLiteral("/bin/true"), {}, {},
-                                                QStringLiteral("a\rb"), {}));
+    EXPECT_FALSE(platform::shell::writeShortcut(file, QStringLiteral("/bin/true"), {}, {}, QStringLiteral("a\rb"), {}));
     EXPECT_FALSE(QFile::exists(file));
-    ASSERT_TRUE(platform::shell::writeShortcut(file, QStringLiteral("/bin/true"), {"x\\y"}, {},
-                                               {}, QStringLiteral("T")));
+    ASSERT_TRUE(
+        platform::shell::writeShortcut(file, QStringLiteral("/bin/true"), {"x\\y"}, {}, {}, QStringLiteral("T")));
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     // The Exec value is escaped once for quoting and once as a string value.
@@ -169,8 +173,8 @@ TEST(KeyStoreFile, RoundTripOfAwkwardTexts)
     using namespace platform::registry;
     Store store = *Store::parse("TASKVANE-KEYSTORE 1\n");
     Key &k = store.createKey(QStringLiteral("A\\B\\C"));
-    k.values.push_back({QStringLiteral("n\"\\"), ValueType::ExpandString,
-                        QStringLiteral("%PATH%\t\x01 中文 ") + QChar(0xD800), 0});
+    k.values.push_back(
+        {QStringLiteral("n\"\\"), ValueType::ExpandString, QStringLiteral("%PATH%\t\x01 中文 ") + QChar(0xD800), 0});
     k.values.push_back({QString(), ValueType::DWord, {}, 0xFFFFFFFFu});
     const auto back = Store::parse(store.serialize());
     ASSERT_TRUE(back);
@@ -194,8 +198,8 @@ TEST(DesktopEntries, WrittenArgumentsReadBackUnchanged)
     const QString file = tmp.file(QStringLiteral("r.desktop"));
     const QStringList args{QStringLiteral("50% off"), QStringLiteral("100%"), QStringLiteral("a\"b$c"),
                            QStringLiteral("x\\y"), QString()};
-    ASSERT_TRUE(platform::shell::writeShortcut(file, QStringLiteral("/opt/my app/run"), args,
-                                               QStringLiteral("/tmp"), QStringLiteral("d"), {}));
+    ASSERT_TRUE(platform::shell::writeShortcut(file, QStringLiteral("/opt/my app/run"), args, QStringLiteral("/tmp"),
+                                               QStringLiteral("d"), {}));
     const auto info = platform::files::readDesktopEntry(file, QString());
     ASSERT_TRUE(info.has_value());
     EXPECT_EQ(info->program, QStringLiteral("/opt/my app/run"));

@@ -115,8 +115,8 @@ TEST(PrivateDirs, AreMadeForTheOwnerOnlyWhateverTheUmask)
     for (const QString &p : {dir.file(QStringLiteral("a")), dir.file(QStringLiteral("a/b")), deep})
         EXPECT_EQ(FileMode(p), 0700) << p.toStdString();
     // An existing folder is taken as it is.
-    ASSERT_TRUE(QFile::setPermissions(deep, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
-                                                QFile::ExeOther));
+    ASSERT_TRUE(QFile::setPermissions(
+        deep, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
     EXPECT_TRUE(platform::shell::makePrivateDirs(deep + "/"));
     EXPECT_EQ(FileMode(deep), 0705);
     // A file in the way, or no name at all, is a failure.

@@ -42,7 +42,7 @@ protected:
                         const QString &referer = QString(), bool reload = true)
     {
         return r.openSession(agent) && r.connect(QStringLiteral("127.0.0.1"), QString(), QString()) &&
-               r.openRequest(post, path, referer, reload);
+            r.openRequest(post, path, referer, reload);
     }
 
     static QByteArray ReadAll(Request &r, qint64 &last)

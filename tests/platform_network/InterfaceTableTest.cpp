@@ -71,7 +71,8 @@ TEST(InterfaceTable, ReadsASysTreeOrderedByIndex)
     ASSERT_TRUE(dir.isValid());
     // The flags as the kernel writes them: the flags set, never the running flag it derives.
     WriteInterface(dir.path(), {"wlan0", "3", "1", "dormant", "0x1003", "11:22:33:44:55:66", "6", "10", "20", "1"});
-    WriteInterface(dir.path(), {"lo", "1", "772", "unknown", "0x9", "00:00:00:00:00:00", "6", "123456789012", "123456789012", "1"});
+    WriteInterface(dir.path(),
+                   {"lo", "1", "772", "unknown", "0x9", "00:00:00:00:00:00", "6", "123456789012", "123456789012", "1"});
     WriteInterface(dir.path(), {"eth0", "2", "1", "up", "0x1003", "aa:bb:cc:0d:ee:ff", "6", "5000", "7000", "1"});
     WriteInterface(dir.path(), {"tun0", "7", "65534", "unknown", "0x1090", "", "0", "1", "2", nullptr});
     WriteInterface(dir.path(), {"broken", nullptr, "1", "up", "0x1003", "aa:bb", "2", "0", "0", "1"});
@@ -136,7 +137,8 @@ TEST(InterfaceTable, LastingAttributesAreReadOncePerInterface)
     ASSERT_EQ(rows.size(), 1u);
 
     // Counters and state follow every read; kind, address and alias stay as first read.
-    WriteInterface(dir.path(), {"eth0", "2", "772", "down", "0x1002", "11:11:11:11:11:11", "6", "6000", "9000", nullptr});
+    WriteInterface(dir.path(),
+                   {"eth0", "2", "772", "down", "0x1002", "11:11:11:11:11:11", "6", "6000", "9000", nullptr});
     WriteFile(dir.path() + QStringLiteral("/eth0/ifalias"), "renamed\n");
     rows.clear();
     ASSERT_TRUE(readInterfaces(dir.path(), rows));
@@ -192,8 +194,9 @@ TEST(InterfaceTable, LoopbackCountersMoveAfterOwnTraffic)
     constexpr int kDatagrams = 40;
     char sink[9000];
     for (int i = 0; i < kDatagrams; ++i) {
-        ASSERT_EQ(::sendto(tx, payload.constData(), size_t(payload.size()), 0, reinterpret_cast<sockaddr *>(&a), sizeof a),
-                  payload.size());
+        ASSERT_EQ(
+            ::sendto(tx, payload.constData(), size_t(payload.size()), 0, reinterpret_cast<sockaddr *>(&a), sizeof a),
+            payload.size());
         ASSERT_EQ(::recv(rx, sink, sizeof sink, 0), payload.size());
     }
     ::close(rx);
@@ -208,7 +211,6 @@ TEST(InterfaceTable, LoopbackCountersMoveAfterOwnTraffic)
     const unsigned char lo[4] = {127, 0, 0, 1};
     quint32 loAddr = 0;
     std::memcpy(&loAddr, lo, 4);
-    EXPECT_TRUE(std::any_of(addresses.begin(), addresses.end(), [&](const AddressRow &r) {
-        return r.index == before->index && r.address == loAddr;
-    }));
+    EXPECT_TRUE(std::any_of(addresses.begin(), addresses.end(),
+                            [&](const AddressRow &r) { return r.index == before->index && r.address == loAddr; }));
 }

@@ -37,10 +37,10 @@ QByteArray Line(int slot, quint32 local, int lport, quint32 remote, int rport, c
                 int uid = 1000)
 {
     return QByteArray("   ") + QByteArray::number(slot) + ": " + Word(local) + ':' +
-           QByteArray::number(lport, 16).rightJustified(4, '0').toUpper() + ' ' + Word(remote) + ':' +
-           QByteArray::number(rport, 16).rightJustified(4, '0').toUpper() + ' ' + state +
-           " 00000000:00000000 00:00000000 00000000  " + QByteArray::number(uid) + "        0 " +
-           QByteArray::number(inode) + " 1 0000000000000000 100 0 0 10 0\n";
+        QByteArray::number(lport, 16).rightJustified(4, '0').toUpper() + ' ' + Word(remote) + ':' +
+        QByteArray::number(rport, 16).rightJustified(4, '0').toUpper() + ' ' + state +
+        " 00000000:00000000 00:00000000 00000000  " + QByteArray::number(uid) + "        0 " +
+        QByteArray::number(inode) + " 1 0000000000000000 100 0 0 10 0\n";
 }
 
 } // namespace
@@ -48,8 +48,8 @@ QByteArray Line(int slot, quint32 local, int lport, quint32 remote, int rport, c
 TEST(SocketTable, ParsesTcpRowsWithHostOrderPortsAndDisplayStates)
 {
     const QByteArray text = kHeader + Line(0, Addr(127, 0, 0, 1), 0x0CEA, 0, 0, "0A", 28917) +
-                            Line(1, Addr(192, 168, 1, 5), 0xC350, Addr(93, 184, 216, 34), 0x0050, "01", 4242, 0) +
-                            Line(2, Addr(10, 0, 0, 1), 22, Addr(10, 0, 0, 2), 5555, "06", 0);
+        Line(1, Addr(192, 168, 1, 5), 0xC350, Addr(93, 184, 216, 34), 0x0050, "01", 4242, 0) +
+        Line(2, Addr(10, 0, 0, 1), 22, Addr(10, 0, 0, 2), 5555, "06", 0);
     std::vector<SocketRow> rows;
     int rejected = -1;
     parseSocketTable(text, true, false, rows, &rejected);
@@ -71,16 +71,16 @@ TEST(SocketTable, MalformedLinesAreRefusedAndTheRestKept)
 {
     const QByteArray good = Line(0, Addr(1, 2, 3, 4), 80, 0, 0, "0A", 7);
     const QByteArray bad[] = {
-        "   1: 0100007F:0050 00000000:0000 0A\n",                                    // too few fields
-        Line(2, 0, 80, 0, 0, "0D", 8),                                               // no such state
-        Line(3, 0, 80, 0, 0, "0G", 9),                                               // not hexadecimal
-        "   4: 0100007:0050 00000000:0000 0A 0:0 0:0 0 0 0 10 1\n",                  // short address
-        "   5: 0100007F:50 00000000:0000 0A 0:0 0:0 0 0 0 10 1\n",                   // short port
-        "   6: 0100007F0050 00000000:0000 0A 0:0 0:0 0 0 0 10 1\n",                  // no colon
-        "   x: 0100007F:0050 00000000:0000 0A 0:0 0:0 0 0 0 10 1\n",                 // slot
-        "   7: 0100007F:0050 00000000:0000 0A 0:0 0:0 0 -1 0 10 1\n",                // uid
+        "   1: 0100007F:0050 00000000:0000 0A\n",                                         // too few fields
+        Line(2, 0, 80, 0, 0, "0D", 8),                                                    // no such state
+        Line(3, 0, 80, 0, 0, "0G", 9),                                                    // not hexadecimal
+        "   4: 0100007:0050 00000000:0000 0A 0:0 0:0 0 0 0 10 1\n",                       // short address
+        "   5: 0100007F:50 00000000:0000 0A 0:0 0:0 0 0 0 10 1\n",                        // short port
+        "   6: 0100007F0050 00000000:0000 0A 0:0 0:0 0 0 0 10 1\n",                       // no colon
+        "   x: 0100007F:0050 00000000:0000 0A 0:0 0:0 0 0 0 10 1\n",                      // slot
+        "   7: 0100007F:0050 00000000:0000 0A 0:0 0:0 0 -1 0 10 1\n",                     // uid
         "   8: 0100007F:0050 00000000:0000 0A 0:0 0:0 0 0 0 99999999999999999999999 1\n", // inode overflow
-        "   9: 0100007F:0050 00000000:0000 0A 0:0 0:0 0 4294967296 0 10 1\n",        // uid too large
+        "   9: 0100007F:0050 00000000:0000 0A 0:0 0:0 0 4294967296 0 10 1\n",             // uid too large
     };
     QByteArray text = kHeader + good;
     for (const QByteArray &b : bad)
@@ -100,19 +100,23 @@ TEST(SocketTable, Ipv6TableKeepsOnlyMappedIPv4Endpoints)
     quint32 mapped = 0;
     const unsigned char ffff[4] = {0, 0, 0xFF, 0xFF};
     std::memcpy(&mapped, ffff, 4);
-    const QByteArray v4mapped = "00000000" "00000000" + Word(mapped) + Word(Addr(127, 0, 0, 1));
+    const QByteArray v4mapped = "00000000"
+                                "00000000" +
+        Word(mapped) + Word(Addr(127, 0, 0, 1));
     const QByteArray any6 = QByteArray(32, '0');
     quint32 doc = 0;
     const unsigned char db8[4] = {0x20, 0x01, 0x0D, 0xB8};
     std::memcpy(&doc, db8, 4);
-    const QByteArray real6 = Word(doc) + "00000000" "00000000" "01000000";
+    const QByteArray real6 = Word(doc) +
+        "00000000"
+        "00000000"
+        "01000000";
     auto line6 = [](const QByteArray &l, const QByteArray &r, const char *st) {
         return QByteArray("   0: ") + l + ":1F90 " + r + ":0000 " + st +
-               " 00000000:00000000 00:00000000 00000000  1000        0 77 1 0000000000000000\n";
+            " 00000000:00000000 00:00000000 00000000  1000        0 77 1 0000000000000000\n";
     };
-    const QByteArray text = kHeader + line6(v4mapped, any6, "0A") + line6(real6, any6, "0A") +
-                            line6(any6, any6, "0A") + line6(v4mapped, v4mapped, "01") +
-                            "   0: 0000:1F90 " + any6 + ":0000 0A 0:0 0:0 0 0 0 10\n";
+    const QByteArray text = kHeader + line6(v4mapped, any6, "0A") + line6(real6, any6, "0A") + line6(any6, any6, "0A") +
+        line6(v4mapped, v4mapped, "01") + "   0: 0000:1F90 " + any6 + ":0000 0A 0:0 0:0 0 0 0 10\n";
     std::vector<SocketRow> rows;
     int rejected = -1;
     parseSocketTable(text, true, true, rows, &rejected);
@@ -130,8 +134,8 @@ TEST(SocketTable, WildcardOfADualStackSocketIsAlsoTheIPv4Wildcard)
     const QByteArray any6 = QByteArray(32, '0');
     auto line6 = [&](const char *Port, const char *State, int Inode) {
         return QByteArray("   0: ") + any6 + ':' + Port + ' ' + any6 + ":0000 " + State +
-               " 00000000:00000000 00:00000000 00000000  1000        0 " + QByteArray::number(Inode) +
-               " 1 0000000000000000\n";
+            " 00000000:00000000 00:00000000 00000000  1000        0 " + QByteArray::number(Inode) +
+            " 1 0000000000000000\n";
     };
     const QByteArray text = kHeader + line6("1F90", "0A", 77) + line6("0050", "0A", 78) + line6("0035", "07", 79);
     // IPv4 clients reach [::]:8080 and [::]:53 (UDP rows read "closed"); [::]:80 is IPv6 only.
@@ -175,4 +179,3 @@ TEST(SocketTable, OwnersComeFromReadableDescriptorsLowestIdentifierFirst)
     EXPECT_FALSE(owners.contains(888));
     EXPECT_TRUE(socketOwners(dir.file(QStringLiteral("missing"))).isEmpty());
 }
-

@@ -73,8 +73,8 @@ inline QDBusArgument &operator<<(QDBusArgument &a, const ListedUnit &u)
 inline const QDBusArgument &operator>>(const QDBusArgument &a, ListedUnit &u)
 {
     a.beginStructure();
-    a >> u.id >> u.description >> u.loadState >> u.activeState >> u.subState >> u.following >> u.path >> u.jobId
-        >> u.jobType >> u.jobPath;
+    a >> u.id >> u.description >> u.loadState >> u.activeState >> u.subState >> u.following >> u.path >> u.jobId >>
+        u.jobType >> u.jobPath;
     a.endStructure();
     return a;
 }
@@ -164,9 +164,9 @@ struct Unit
     QStringList requiredBy, wantedBy, boundBy; // unit ids
     bool canStop = true;
     bool canFreeze = true;
-    bool loaded = true;      // listed by ListUnits; otherwise only its unit file is
-    bool installable = true; // false: a static unit that cannot be enabled
-    bool startFails = false; // a start ends in "failed"
+    bool loaded = true;       // listed by ListUnits; otherwise only its unit file is
+    bool installable = true;  // false: a static unit that cannot be enabled
+    bool startFails = false;  // a start ends in "failed"
     bool refusesStop = false; // a stop ends back in "active"
     int startDelay = 0;
     int stopDelay = 0;
@@ -220,7 +220,8 @@ public:
         m_calls.clear();
     }
     // Runs F on the unit under the lock (null when absent).
-    template <typename F> void withUnit(const QString &Name, F Fn)
+    template <typename F>
+    void withUnit(const QString &Name, F Fn)
     {
         QMutexLocker l(&m_mutex);
         Fn(find(Name + QStringLiteral(".service")) ? find(Name + QStringLiteral(".service")) : find(Name));
@@ -330,14 +331,16 @@ public:
             } else {
                 const bool start = member == QLatin1String("StartUnit");
                 begin(*u, start);
-                reply({QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/freedesktop/systemd1/job/%1").arg(++m_lastJob)))});
+                reply({QVariant::fromValue(
+                    QDBusObjectPath(QStringLiteral("/org/freedesktop/systemd1/job/%1").arg(++m_lastJob)))});
             }
         } else if (member == QLatin1String("FreezeUnit") || member == QLatin1String("ThawUnit")) {
             Unit *u = find(arg0);
             if (!u || u->activeState != QLatin1String("active") || !u->canFreeze) {
                 error("org.freedesktop.systemd1.UnitInactive", QStringLiteral("cannot"));
             } else {
-                u->freezerState = member == QLatin1String("FreezeUnit") ? QStringLiteral("frozen") : QStringLiteral("running");
+                u->freezerState =
+                    member == QLatin1String("FreezeUnit") ? QStringLiteral("frozen") : QStringLiteral("running");
                 reply({});
             }
         } else if (member.endsWith(QLatin1String("UnitFiles"))) {
@@ -445,7 +448,8 @@ private:
         m[QStringLiteral("Documentation")] = u.documentation;
         m[QStringLiteral("LoadState")] = u.loadState;
         m[QStringLiteral("ActiveState")] = u.activeState;
-        m[QStringLiteral("SubState")] = u.activeState == QLatin1String("active") ? QStringLiteral("running") : QStringLiteral("dead");
+        m[QStringLiteral("SubState")] =
+            u.activeState == QLatin1String("active") ? QStringLiteral("running") : QStringLiteral("dead");
         m[QStringLiteral("FreezerState")] = u.freezerState;
         m[QStringLiteral("UnitFileState")] = u.loadState == QLatin1String("not-found") ? QString() : u.unitFileState;
         m[QStringLiteral("CanStop")] = u.canStop;
@@ -486,7 +490,8 @@ private:
         for (const Unit &u : m_units) {
             if (!u.loaded)
                 continue;
-            const QString job = u.jobId ? QStringLiteral("/org/freedesktop/systemd1/job/%1").arg(u.jobId) : QStringLiteral("/");
+            const QString job =
+                u.jobId ? QStringLiteral("/org/freedesktop/systemd1/job/%1").arg(u.jobId) : QStringLiteral("/");
             out.append({u.id(), u.description, u.loadState, u.activeState, QStringLiteral("running"), QString(),
                         QDBusObjectPath(escapePath(u.id())), u.jobId, u.jobType, QDBusObjectPath(job)});
         }
@@ -535,18 +540,17 @@ public:
         QFile f(config);
         if (!f.open(QIODevice::WriteOnly))
             return;
-        f.write(QStringLiteral(
-                    "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                    " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                    "<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>\n"
-                    "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                    "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
+        f.write(QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                               "<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>\n"
+                               "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
                     .arg(m_dir.path())
                     .toUtf8());
         f.close();
         m_daemon.setProgram(QStringLiteral("dbus-daemon"));
-        m_daemon.setArguments({QStringLiteral("--config-file=") + config, QStringLiteral("--print-address"),
-                               QStringLiteral("--nofork")});
+        m_daemon.setArguments(
+            {QStringLiteral("--config-file=") + config, QStringLiteral("--print-address"), QStringLiteral("--nofork")});
         m_daemon.start();
         if (!m_daemon.waitForStarted(5000))
             return;

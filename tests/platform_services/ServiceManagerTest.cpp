@@ -60,7 +60,8 @@ TEST(ServiceMappings, StartTypesFromUnitFileState)
     // report "manual" without being it.
     for (const char *s : {"enabled", "enabled-runtime", "disabled", "masked", "masked-runtime"})
         EXPECT_TRUE(ServiceManager::StartTypeSettableOf(s)) << s;
-    for (const char *s : {"static", "indirect", "generated", "transient", "alias", "linked", "linked-runtime", "bad", ""})
+    for (const char *s :
+         {"static", "indirect", "generated", "transient", "alias", "linked", "linked-runtime", "bad", ""})
         EXPECT_FALSE(ServiceManager::StartTypeSettableOf(s)) << s;
 }
 
@@ -204,8 +205,8 @@ TEST_F(ServiceManagerTest, DependentsAreServicesOnly)
     a.requiredBy = {"multi-user.target", "beta.service"};
     a.wantedBy = {"gamma.service", "beta.service"};
     a.boundBy = {"delta.service"};
-    bus->manager.setUnits({a, fakesd::Service("beta", "active"), fakesd::Service("gamma"),
-                           fakesd::Service("delta", "active")});
+    bus->manager.setUnits(
+        {a, fakesd::Service("beta", "active"), fakesd::Service("gamma"), fakesd::Service("delta", "active")});
     ServiceManager m;
     auto h = m.openService("alpha");
     ASSERT_TRUE(h);

@@ -36,17 +36,17 @@ const QByteArray kStat = "cpu  100 20 300 4000 50 6 7 8 0 0\n"
                          "btime 1700000000\n"
                          "processes 4242\n";
 
-const QByteArray kMountInfo =
-    "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
-    "27 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
-    "28 27 8:2 / /mnt/my\\040disk rw,relatime shared:2 master:1 - vfat /dev/sda2 rw\n"
-    "29 27 8:1 /srv/data /data rw - ext4 /dev/sda1 rw\n"
-    "30 27 8:1 / /again rw - ext4 /dev/sda1 rw\n"
-    "31 27 11:0 / /media/cd ro - iso9660 /dev/sr0 ro\n"
-    "32 27 0:40 / /net rw - nfs4 server:/export rw\n";
+const QByteArray kMountInfo = "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
+                              "27 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+                              "28 27 8:2 / /mnt/my\\040disk rw,relatime shared:2 master:1 - vfat /dev/sda2 rw\n"
+                              "29 27 8:1 /srv/data /data rw - ext4 /dev/sda1 rw\n"
+                              "30 27 8:1 / /again rw - ext4 /dev/sda1 rw\n"
+                              "31 27 11:0 / /media/cd ro - iso9660 /dev/sr0 ro\n"
+                              "32 27 0:40 / /net rw - nfs4 server:/export rw\n";
 
 // Every prefix and a run of random corruptions of a good text: the parser answers or refuses.
-template <typename Parse> void Hammer(const QByteArray &good, Parse parse)
+template <typename Parse>
+void Hammer(const QByteArray &good, Parse parse)
 {
     for (qsizetype n = 0; n <= good.size(); ++n)
         parse(good.first(n));
@@ -76,10 +76,10 @@ TEST(MemInfo, ReadsFiguresAndRefusesMalformedText)
               420ull * 1024);
     EXPECT_EQ(parseMemInfo("MemTotal: 100 kB\nMemFree: 100 kB\nCached: 300 kB\n")->available, 100ull * 1024);
 
-    for (const char *bad : {"", "MemFree: 100 kB\n", "MemTotal: 0 kB\n", "MemTotal: 12x kB\n", "MemTotal: -5 kB\n",
-                            "MemTotal: 100\n", "MemTotal: 100 MB\n", "MemTotal: 100 kB\nMemTotal: 200 kB\n",
-                            "MemTotal: 18446744073709551615 kB\n", "MemTotal: 99999999999999999999999 kB\n",
-                            "MemTotal 100 kB\n", "MemTotal: 10 kB\nMemAvailable: 20 kB\n"})
+    for (const char *bad :
+         {"", "MemFree: 100 kB\n", "MemTotal: 0 kB\n", "MemTotal: 12x kB\n", "MemTotal: -5 kB\n", "MemTotal: 100\n",
+          "MemTotal: 100 MB\n", "MemTotal: 100 kB\nMemTotal: 200 kB\n", "MemTotal: 18446744073709551615 kB\n",
+          "MemTotal: 99999999999999999999999 kB\n", "MemTotal 100 kB\n", "MemTotal: 10 kB\nMemAvailable: 20 kB\n"})
         EXPECT_FALSE(parseMemInfo(bad)) << bad;
     Hammer(kMemInfo, [](const QByteArray &t) {
         if (const auto r = parseMemInfo(t)) {
@@ -106,9 +106,9 @@ TEST(ProcStat, ReadsProcessorsAndRefusesMalformedText)
     EXPECT_DOUBLE_EQ(s->all.idle, 4050 * 1e5);
     EXPECT_DOUBLE_EQ(parseProcStat("cpu 1 2 3 4\ncpu0 1 2 3 4\n", 250)->all.idle, 4 * 4e4); // old kernels
 
-    for (const char *bad : {"", "cpu0 1 2 3 4\n", "cpu 1 2 3\n", "cpu 1 2 3 x\n", "cpu 1 2 3 4\ncpu 1 2 3 4\n",
-                            "cpu 1 2 3 4\ncpu0 1 2 3 4\ncpu0 1 2 3 4\n", "cpu 1 2 3 4\ncpuX 1 2 3 4\n",
-                            "cpu 1 2 3 4\nbtime -3\n"})
+    for (const char *bad :
+         {"", "cpu0 1 2 3 4\n", "cpu 1 2 3\n", "cpu 1 2 3 x\n", "cpu 1 2 3 4\ncpu 1 2 3 4\n",
+          "cpu 1 2 3 4\ncpu0 1 2 3 4\ncpu0 1 2 3 4\n", "cpu 1 2 3 4\ncpuX 1 2 3 4\n", "cpu 1 2 3 4\nbtime -3\n"})
         EXPECT_FALSE(parseProcStat(bad, 100)) << bad;
     EXPECT_FALSE(parseProcStat("cpu 1 2 3 4\n", 0));
     Hammer(kStat, [](const QByteArray &t) { parseProcStat(t, 100); });
@@ -169,10 +169,10 @@ TEST(Mounts, PicksDeviceMountsAndRefusesMalformedLines)
     EXPECT_EQ(classifyDrive(drives[0], QStringLiteral("zram0"), false), dtRamDisk);
 
     EXPECT_TRUE(parseMountInfo("")->empty());
-    for (const char *bad : {"27 1 8:1 / / rw - ext4\n", "27 1 8:1 / / rw ext4 /dev/sda1 rw\n",
-                            "27 1 81 / / rw - ext4 /dev/sda1 rw\n", "27 1 8:x / / rw - ext4 /dev/sda1 rw\n",
-                            "27 1 8:1 / /a\\04 rw - ext4 /dev/sda1 rw\n", "27 1 8:1 / /a\\999 rw - ext4 /dev/sda1 rw\n",
-                            "27 1 8:1 / relative rw - ext4 /dev/sda1 rw\n"})
+    for (const char *bad :
+         {"27 1 8:1 / / rw - ext4\n", "27 1 8:1 / / rw ext4 /dev/sda1 rw\n", "27 1 81 / / rw - ext4 /dev/sda1 rw\n",
+          "27 1 8:x / / rw - ext4 /dev/sda1 rw\n", "27 1 8:1 / /a\\04 rw - ext4 /dev/sda1 rw\n",
+          "27 1 8:1 / /a\\999 rw - ext4 /dev/sda1 rw\n", "27 1 8:1 / relative rw - ext4 /dev/sda1 rw\n"})
         EXPECT_FALSE(parseMountInfo(bad)) << bad;
     Hammer(kMountInfo, [](const QByteArray &t) {
         if (const auto m = parseMountInfo(t))

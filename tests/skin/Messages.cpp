@@ -10,7 +10,8 @@ class UnexpectedMessages : public ::testing::Environment
 public:
     void SetUp() override
     {
-        SetSkinMessageHandler([](const QString &Text) { ADD_FAILURE() << "unexpected message: " << Text.toStdString(); });
+        SetSkinMessageHandler(
+            [](const QString &Text) { ADD_FAILURE() << "unexpected message: " << Text.toStdString(); });
     }
     void TearDown() override { SetSkinMessageHandler({}); }
 };

@@ -384,8 +384,9 @@ TEST(SkinCheckBox, PaintsTheFrameOfItsState)
     const int before = box->width();
     box->SetCaption(QStringLiteral("Hide local connections"));
     Shot(*box);
-    EXPECT_EQ(box->width(), before - fm.horizontalAdvance(QStringLiteral("Hide")) +
-                                fm.horizontalAdvance(QStringLiteral("Hide local connections")));
+    EXPECT_EQ(box->width(),
+              before - fm.horizontalAdvance(QStringLiteral("Hide")) +
+                  fm.horizontalAdvance(QStringLiteral("Hide local connections")));
 
     // A transparent box shows its parent around the picture and the caption.
     ColouredParent parent(QColor(20, 40, 60));

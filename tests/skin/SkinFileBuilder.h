@@ -25,11 +25,11 @@ struct Record
 struct ArchiveOptions
 {
     QByteArray EntryName = "SKINDATA.SK2";
-    QByteArray Password;            // empty: not enciphered
-    bool CheckByTime = false;       // flag bit 3: the header's check byte is the time's top byte
+    QByteArray Password;      // empty: not enciphered
+    bool CheckByTime = false; // flag bit 3: the header's check byte is the time's top byte
     QByteArray Signature = "SK";
-    QByteArray Comment;             // an archive comment (not allowed in skin files)
-    qint64 DeclaredSize = -1;       // the uncompressed size recorded; -1: the real one
+    QByteArray Comment;                   // an archive comment (not allowed in skin files)
+    qint64 DeclaredSize = -1;             // the uncompressed size recorded; -1: the real one
     std::vector<QByteArray> OtherEntries; // names of other entries listed first
 };
 
@@ -152,7 +152,8 @@ inline QByteArray Deflate(const QByteArray &Data, int Level = 6, int Strategy = 
 }
 
 // The archive around already compressed data.
-inline QByteArray BuildArchiveRaw(const QByteArray &Compressed, quint32 UncompressedSize, const ArchiveOptions &Options = {})
+inline QByteArray BuildArchiveRaw(const QByteArray &Compressed, quint32 UncompressedSize,
+                                  const ArchiveOptions &Options = {})
 {
     const quint32 crc = quint32(crc32(0, nullptr, 0)) ^ 0xA5C3E1u; // only its top byte is checked
     const quint16 time = 0x7A21;
@@ -177,7 +178,12 @@ inline QByteArray BuildArchiveRaw(const QByteArray &Compressed, quint32 Uncompre
     const quint32 declared = Options.DeclaredSize >= 0 ? quint32(Options.DeclaredSize) : UncompressedSize;
 
     QByteArray out;
-    struct Entry { QByteArray Name; quint32 Offset; bool Real; };
+    struct Entry
+    {
+        QByteArray Name;
+        quint32 Offset;
+        bool Real;
+    };
     std::vector<Entry> entries;
     auto local = [&](const QByteArray &Name, const QByteArray &Data, bool Real) {
         entries.push_back({Name, quint32(out.size()), Real});

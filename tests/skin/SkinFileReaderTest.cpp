@@ -36,8 +36,10 @@ QImage Swatch(int W, int H, QRgb Color)
 std::vector<Record> SampleRecords()
 {
     return {BitmapRecord("SKIN2_CHECKBOX", Swatch(60, 13, qRgb(200, 10, 10))),
-            IntegerRecord("SKIN2_CONTROLCOLOR", 0x00A0B0C0), IntegerRecord("SKIN2_TITLEBARICONPOSX", -7),
-            BoolRecord("SKIN2_TITLEFIVESECT", true), BoolRecord("SKIN2_BUTTONTRANS", false),
+            IntegerRecord("SKIN2_CONTROLCOLOR", 0x00A0B0C0),
+            IntegerRecord("SKIN2_TITLEBARICONPOSX", -7),
+            BoolRecord("SKIN2_TITLEFIVESECT", true),
+            BoolRecord("SKIN2_BUTTONTRANS", false),
             TextRecord("SKIN2_AUTHOR", "someone")};
 }
 
@@ -96,8 +98,10 @@ TEST_F(SkinReader, TemporaryFileIsRemoved)
     {
         Tsk2SkinFileReader good(path, QString());
         EXPECT_TRUE(good.Ready());
-        Tsk2SkinFileReader refused(Write(BuildArchive(BuildTable(SampleRecords()), Opts([&](ArchiveOptions &o) { o.Password = "pw"; })), "e.skn"),
-                                   QStringLiteral("wrong"));
+        Tsk2SkinFileReader refused(
+            Write(BuildArchive(BuildTable(SampleRecords()), Opts([&](ArchiveOptions &o) { o.Password = "pw"; })),
+                  "e.skn"),
+            QStringLiteral("wrong"));
         EXPECT_FALSE(refused.Ready());
     }
     qputenv("TMPDIR", oldTmp);
@@ -108,7 +112,10 @@ TEST_F(SkinReader, EncipheredEntryNeedsTheRightPassword)
 {
     const QByteArray table = BuildTable(SampleRecords());
     for (bool byTime : {false, true}) {
-        const QString path = Write(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.Password = "s3cret"; o.CheckByTime = byTime; })));
+        const QString path = Write(BuildArchive(table, Opts([&](ArchiveOptions &o) {
+                                                    o.Password = "s3cret";
+                                                    o.CheckByTime = byTime;
+                                                })));
         Tsk2SkinFileReader right(path, QStringLiteral("s3cret"));
         EXPECT_TRUE(right.Ready()) << byTime;
         EXPECT_EQ(right.GetInteger(QStringLiteral("SKIN2_CONTROLCOLOR")), 0x00A0B0C0);
@@ -134,15 +141,23 @@ TEST_F(SkinReader, ExtractionResults)
         return r;
     };
     EXPECT_EQ(extract(BuildArchive(table)), serExtracted);
-    EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.EntryName = "skindata.sk2"; }))), serExtracted);
-    EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.OtherEntries = {"README.TXT", "OTHER"}; }))), serExtracted);
-    EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.EntryName = "OTHER.SK2"; }))), serNotExtracted);
+    EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.EntryName = "skindata.sk2"; }))),
+              serExtracted);
+    EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) {
+                                       o.OtherEntries = {"README.TXT", "OTHER"};
+                                   }))),
+              serExtracted);
+    EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.EntryName = "OTHER.SK2"; }))),
+              serNotExtracted);
     EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.Signature = "PK"; }))), serNotExtracted);
     EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.Comment = "hello"; }))), serNotExtracted);
     EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.Password = "a"; })), QString()), serRefused);
-    EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.Password = "a"; })), QStringLiteral("b")), serRefused);
-    EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.DeclaredSize = table.size() + 1; }))), serRefused);
-    EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.DeclaredSize = table.size() - 1; }))), serRefused);
+    EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.Password = "a"; })), QStringLiteral("b")),
+              serRefused);
+    EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.DeclaredSize = table.size() + 1; }))),
+              serRefused);
+    EXPECT_EQ(extract(BuildArchive(table, Opts([&](ArchiveOptions &o) { o.DeclaredSize = table.size() - 1; }))),
+              serRefused);
     // An empty deflate stream ends normally with nothing written.
     EXPECT_EQ(extract(BuildArchiveRaw(Deflate(QByteArray()), 0)), serNotExtracted);
     EXPECT_EQ(ExtractSkinEntry(Dir.file(QStringLiteral("missing.skn")), QStringLiteral("SKINDATA.SK2"), out, {}),
@@ -204,7 +219,8 @@ TEST_F(SkinReader, TableEdgeCases)
 
 TEST_F(SkinReader, DamagedArchivesNeverCrash)
 {
-    const QByteArray archive = BuildArchive(BuildTable(SampleRecords()), Opts([&](ArchiveOptions &o) { o.Password = "pw"; }));
+    const QByteArray archive =
+        BuildArchive(BuildTable(SampleRecords()), Opts([&](ArchiveOptions &o) { o.Password = "pw"; }));
     const QByteArray plain = BuildArchive(BuildTable(SampleRecords()));
     QRandomGenerator rng(1234);
     int loaded = 0;
@@ -259,7 +275,12 @@ QByteArray Mixed(int Size, quint32 Seed)
 
 TEST(SkinInflater, MatchesZlibForEveryBlockKind)
 {
-    struct Case { int Level; int Strategy; int Size; };
+    struct Case
+    {
+        int Level;
+        int Strategy;
+        int Size;
+    };
     const Case cases[] = {
         {6, Z_DEFAULT_STRATEGY, 300000}, // dynamic blocks across several window flushes
         {0, Z_DEFAULT_STRATEGY, 100000}, // stored blocks
@@ -319,7 +340,7 @@ TEST(SkinInflater, DamagedStreamsStopWithoutHanging)
         code(1, 7);          // length 3
         code(4, 5);          // distance 5..6
         bits(0, 1);
-        code(0, 7);          // end of block
+        code(0, 7); // end of block
         bits(0, 8);
         const QByteArray out = Inflate(bytes, final);
         EXPECT_FALSE(final);
@@ -350,8 +371,8 @@ TEST(SkinInflater, HuffmanTableLayout)
     EXPECT_EQ(tree.Longest(), 3);
     EXPECT_EQ(tree.EntryCount(), 8);
     for (quint32 i : {0u, 2u, 4u, 6u})
-        EXPECT_EQ(tree.Entry(i), (1u << 16) | 1u) << i; // symbol 1, length 1
-    EXPECT_EQ(tree.Entry(1), (2u << 16) | 0u);             // "10" reversed is 01
+        EXPECT_EQ(tree.Entry(i), (1u << 16) | 1u) << i;     // symbol 1, length 1
+    EXPECT_EQ(tree.Entry(1), (2u << 16) | 0u);              // "10" reversed is 01
     EXPECT_EQ(tree.Entry(3), (5u << 24) | (3u << 16) | 2u); // "110" reversed is 011
     EXPECT_EQ(tree.Entry(7), (6u << 24) | (3u << 16) | 3u);
     // Too many codes of one length.

@@ -39,12 +39,12 @@ QByteArray SampleSkin(const QByteArray &Password = {})
                 strip.setPixel(f * 10 + x, y, qRgb(40 * f, 10, 200));
     QImage piece(12, 8, QImage::Format_RGB32);
     piece.fill(qRgb(0, 200, 0));
-    const QByteArray table =
-        BuildTable({BitmapRecord("SKIN2_CHECKBOX", strip), BitmapRecord("SKIN2_PROGRESSBAR1", piece),
-                    BitmapRecord("SKIN2_PROGRESSBAR2", piece), BitmapRecord("SKIN2_PROGRESSBAR3", piece),
-                    BitmapRecord("SKIN2_PROGRESSBAR4", piece), IntegerRecord("SKIN2_CONTROLCOLOR", 0x112233),
-                    IntegerRecord("SKIN2_CONTROLBORDERCOLOR", 0x445566), IntegerRecord("SKIN2_CONTROLFONTCOLOR", 0x0000FF),
-                    IntegerRecord("SKIN2_TITLEBARBUTTONPOSY", 9), BoolRecord("SKIN2_TITLEBTNTRANS", true)});
+    const QByteArray table = BuildTable(
+        {BitmapRecord("SKIN2_CHECKBOX", strip), BitmapRecord("SKIN2_PROGRESSBAR1", piece),
+         BitmapRecord("SKIN2_PROGRESSBAR2", piece), BitmapRecord("SKIN2_PROGRESSBAR3", piece),
+         BitmapRecord("SKIN2_PROGRESSBAR4", piece), IntegerRecord("SKIN2_CONTROLCOLOR", 0x112233),
+         IntegerRecord("SKIN2_CONTROLBORDERCOLOR", 0x445566), IntegerRecord("SKIN2_CONTROLFONTCOLOR", 0x0000FF),
+         IntegerRecord("SKIN2_TITLEBARBUTTONPOSY", 9), BoolRecord("SKIN2_TITLEBTNTRANS", true)});
     ArchiveOptions o;
     o.Password = Password;
     return BuildArchive(table, o);

@@ -81,8 +81,8 @@ TEST(SkinForm, StylesGiveFrameValues)
         int RoundCorner;
     };
     const Row rows[] = {
-        {TSkinUIStyle::MacOS, 1, 0x7F7F7F, 0xE7E7E7, 0},   {TSkinUIStyle::WinXP, 3, 0xC82C00, 0xDEEBEF, 13},
-        {TSkinUIStyle::DeepBlue, 1, 0, 0xE8E8E8, 0},       {TSkinUIStyle::Protein, 1, 0, 0xFBFBFB, 0},
+        {TSkinUIStyle::MacOS, 1, 0x7F7F7F, 0xE7E7E7, 0}, {TSkinUIStyle::WinXP, 3, 0xC82C00, 0xDEEBEF, 13},
+        {TSkinUIStyle::DeepBlue, 1, 0, 0xE8E8E8, 0},     {TSkinUIStyle::Protein, 1, 0, 0xFBFBFB, 0},
         {TSkinUIStyle::BlueGlass, 1, 0, 0xE7E7E7, 11},
     };
     for (const Row &r : rows) {

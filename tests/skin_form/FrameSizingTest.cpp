@@ -38,9 +38,9 @@ void DragFrame(QWidget *Form, const QPoint &From, const QPoint &Delta)
 struct EdgeCase
 {
     const char *Name;
-    QPoint At;      // in a 400 x 300 form
+    QPoint At; // in a 400 x 300 form
     Qt::Edges Edges;
-    QPoint Out;     // a drag that grows the form
+    QPoint Out; // a drag that grows the form
 };
 
 const EdgeCase Cases[] = {

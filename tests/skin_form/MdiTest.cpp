@@ -194,9 +194,10 @@ TEST(SkinFormMdi, MaximisedChildShowsItsButtonsOnTheParentsTitleBar)
     EXPECT_LT(close.right(), parentBar->ButtonRect(2).x()) << "left of the parent's own buttons";
     const QImage shown = parentBar->grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QRect visible = restore & shown.rect(); // a button may stand above the bar's top
-    EXPECT_EQ(shown.copy(visible), StripFrame(p.skin->UIStyle(), 10)
-                                       .convertToFormat(QImage::Format_RGB32)
-                                       .copy(visible.translated(-restore.topLeft())));
+    EXPECT_EQ(shown.copy(visible),
+              StripFrame(p.skin->UIStyle(), 10)
+                  .convertToFormat(QImage::Format_RGB32)
+                  .copy(visible.translated(-restore.topLeft())));
     // The parent's own maximise button still shows its own state.
     EXPECT_EQ(parentBar->Buttons()->Items(1)->PicNormal(), StripFrame(p.skin->UIStyle(), 7));
 

@@ -109,8 +109,8 @@ TEST(SkinMenu, ItemMetrics)
     item.ShortCut = QStringLiteral("Ctrl+O");
     const QSize s = menu.MeasureItem(item);
     EXPECT_EQ(s.height(), qMax(fm.height(), 21));
-    EXPECT_EQ(s.width(), fm.horizontalAdvance(QStringLiteral("Open")) + fm.horizontalAdvance(QStringLiteral("Ctrl+O"))
-                             + 26 + 40);
+    EXPECT_EQ(s.width(),
+              fm.horizontalAdvance(QStringLiteral("Open")) + fm.horizontalAdvance(QStringLiteral("Ctrl+O")) + 26 + 40);
 
     menu.SetFontSize(6);
     menu.SetMenuItemHeight(30);

@@ -119,10 +119,7 @@ private:
 class Gate
 {
 public:
-    explicit Gate(const QString &path) : m_path(path.toLocal8Bit())
-    {
-        m_ok = ::mkfifo(m_path.constData(), 0600) == 0;
-    }
+    explicit Gate(const QString &path) : m_path(path.toLocal8Bit()) { m_ok = ::mkfifo(m_path.constData(), 0600) == 0; }
     bool isValid() const { return m_ok; }
     QString path() const { return QString::fromLocal8Bit(m_path); }
     // Waits up to five seconds for the reader, then lets it through.

@@ -102,8 +102,7 @@ TEST(ProcessOperations, TerminateTreeEndsChildrenButNotGrandchildren)
     const QString pidFile = tmp.file(QStringLiteral("grandchild"));
     // parent sh -> child sh -> grandchild sleep; the child sh writes the grandchild's id.
     Child root({QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                QStringLiteral("/bin/sh -c 'sleep 30 & echo $! > \"$0\"; wait' \"$0\" & wait"),
-                pidFile});
+                QStringLiteral("/bin/sh -c 'sleep 30 & echo $! > \"$0\"; wait' \"$0\" & wait"), pidFile});
     ASSERT_TRUE(waitFor([&] { return QFileInfo(pidFile).size() > 0; }));
     QFile f(pidFile);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -151,9 +150,8 @@ TEST(ProcessOperations, PriorityRoundTripForEveryClassOnAllThreads)
     {
         quint16 cls;
         int nice;
-    } table[] = {{IDLE_PRIORITY_CLASS, 19},  {BELOW_NORMAL_PRIORITY_CLASS, 10},
-                 {NORMAL_PRIORITY_CLASS, 0}, {ABOVE_NORMAL_PRIORITY_CLASS, -5},
-                 {HIGH_PRIORITY_CLASS, -10}, {REALTIME_PRIORITY_CLASS, 0},
+    } table[] = {{IDLE_PRIORITY_CLASS, 19},         {BELOW_NORMAL_PRIORITY_CLASS, 10}, {NORMAL_PRIORITY_CLASS, 0},
+                 {ABOVE_NORMAL_PRIORITY_CLASS, -5}, {HIGH_PRIORITY_CLASS, -10},        {REALTIME_PRIORITY_CLASS, 0},
                  {NORMAL_PRIORITY_CLASS, 0}};
     for (const auto &row : table) {
         const bool ok = item->SetPriority(row.cls);
@@ -214,7 +212,8 @@ TEST(ProcessOperations, TerminateAndDeleteEndsEveryCopyAndDeletesTheFile)
     Child a({copy, QStringLiteral("30")});
     Child b({copy, QStringLiteral("31")});
     Child other({QStringLiteral("/bin/sleep"), QStringLiteral("32")});
-    ASSERT_TRUE(waitFor([&] { return QFileInfo(QStringLiteral("/proc/%1/exe").arg(b.pid())).symLinkTarget() == copy; }));
+    ASSERT_TRUE(
+        waitFor([&] { return QFileInfo(QStringLiteral("/proc/%1/exe").arg(b.pid())).symLinkTarget() == copy; }));
     EXPECT_TRUE(TProcessHelper::TerminateAndDelete(quint32(a.pid())));
     EXPECT_TRUE(WIFSIGNALED(a.reap()));
     EXPECT_TRUE(WIFSIGNALED(b.reap()));
@@ -235,8 +234,8 @@ TEST(ProcessOperations, CreateProcessPassesArgumentsIntactAndLeavesNoZombie)
 {
     tvtest::TempDir tmp;
     const QString out = tmp.file(QStringLiteral("argv"));
-    const QString cmd = QStringLiteral("sh -c 'printf \"%s|\" \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0\"' ")
-                        + out + QStringLiteral(" \"two words\" 'single $HOME' *");
+    const QString cmd = QStringLiteral("sh -c 'printf \"%s|\" \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0\"' ") + out +
+        QStringLiteral(" \"two words\" 'single $HOME' *");
     EXPECT_TRUE(TProcessHelper::CreateProcess(cmd));
     ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(out); }));
     QFile f(out);

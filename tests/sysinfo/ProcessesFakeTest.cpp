@@ -25,7 +25,7 @@ struct FakeProcess
     QByteArray raw = {}; // the name's bytes as the stat file gives them, in place of `name`
     platform::processes::ImageLayout layout = {};
     std::optional<quint32> owner = {}; // of /proc/PID
-    quint64 inode = 0;            // of its pidfd
+    quint64 inode = 0;                 // of its pidfd
 };
 
 // A scripted system: processes, clocks and failures as each test sets them.
@@ -41,7 +41,7 @@ public:
     int uidReads = 0;
     int accountReads = 0;
     std::map<quint32, quint64> procInodes; // of /proc/PID, by identifier
-    quint64 now = 1000000000; // 100 ns units
+    quint64 now = 1000000000;              // 100 ns units
     quint64 idle = 0;
     unsigned cpus = 2;
 
@@ -67,7 +67,7 @@ public:
     {
         const auto it = procs.find(quint32(h.pid));
         return it != procs.end() && it->second.startTime == h.startTime &&
-               (h.inode == 0 || it->second.inode == h.inode);
+            (h.inode == 0 || it->second.inode == h.inode);
     }
     std::optional<ProcStat> stat(const ProcessHandle &h) override
     {
@@ -459,10 +459,7 @@ TEST_F(ProcessListCycle, MemoryDeltasAreZeroInTheFirstPassAndSixtyFourBit)
     struct MemSource : FakeSource
     {
         platform::processes::MemoryStatus m;
-        std::optional<platform::processes::MemoryStatus> memory(const ProcessHandle &) override
-        {
-            return m;
-        }
+        std::optional<platform::processes::MemoryStatus> memory(const ProcessHandle &) override { return m; }
         std::optional<platform::processes::ResidentMemory> resident(const ProcessHandle &, quint64 &) override
         {
             return platform::processes::ResidentMemory{m.vmRss, m.vmRss - m.rssAnon};

@@ -97,8 +97,7 @@ TEST(LiveProcessList, ZombieIsNeitherAddedNorRemovedEveryPass)
 TEST(LiveProcessList, BusyChildUsesCpu)
 {
     TProcesses list;
-    Child busy({QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                QStringLiteral("while :; do :; done")});
+    Child busy({QStringLiteral("/bin/sh"), QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
     ASSERT_GT(busy.pid(), 0);
     ASSERT_TRUE(list.Refresh());
     QThread::msleep(600);
@@ -122,8 +121,8 @@ TEST(LiveProcessList, CommandLineWithBlanksComesBackQuoted)
     ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
     TProcesses list;
     ASSERT_TRUE(list.Refresh());
-    Child child({QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                 QStringLiteral("read x < \"$0\"; echo \"done\""), fifo, QStringLiteral("")});
+    Child child({QStringLiteral("/bin/sh"), QStringLiteral("-c"), QStringLiteral("read x < \"$0\"; echo \"done\""),
+                 fifo, QStringLiteral("")});
     ASSERT_GT(child.pid(), 0);
     ASSERT_TRUE(list.Refresh());
     TProcessItem *item = list.ItemByPID(quint32(child.pid()));
@@ -192,8 +191,8 @@ TEST(LiveProcessList, NewProgramInAProcessIsShownOnce)
     Reloads reloads;
     reloads.attach(list);
     ASSERT_TRUE(list.Refresh());
-    Child child({QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                 QStringLiteral("read x < \"$0\"; exec /bin/sleep 30"), gate.path()});
+    Child child({QStringLiteral("/bin/sh"), QStringLiteral("-c"), QStringLiteral("read x < \"$0\"; exec /bin/sleep 30"),
+                 gate.path()});
     ASSERT_GT(child.pid(), 0);
     ASSERT_TRUE(waitUntil([&] { return argsOf(child.pid()).size() == 4; }));
     for (int i = 0; i < 3; ++i)
@@ -252,11 +251,10 @@ TEST(LiveProcessList, OddFileNamesAreShownAndDeletedAsTheyAre)
     tvtest::TempDir tmp;
     const QString windowsLike = tmp.file(QStringLiteral("x\\??\\y"));
     const QString longName = tmp.file(QStringLiteral("abcdefghijklmn中文 prog"));
-    for (const auto &[from, to] : {std::pair{QStringLiteral("/bin/sh"), windowsLike},
-                                   std::pair{QStringLiteral("/bin/sleep"), longName}}) {
+    for (const auto &[from, to] :
+         {std::pair{QStringLiteral("/bin/sh"), windowsLike}, std::pair{QStringLiteral("/bin/sleep"), longName}}) {
         ASSERT_TRUE(QFile::copy(from, to));
-        ASSERT_TRUE(QFile::setPermissions(to, QFile::ReadOwner | QFile::ExeOwner |
-                                                  QFile::ReadOther | QFile::ExeOther));
+        ASSERT_TRUE(QFile::setPermissions(to, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
     }
     tvtest::Gate gate(tmp.file(QStringLiteral("gate")));
     ASSERT_TRUE(gate.isValid());
@@ -301,10 +299,11 @@ TEST(LiveProcessList, AlsoAsAnUnprivilegedUser)
     // test's.
     QProcess run;
     run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start(setpriv, {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                        QStringLiteral("--clear-groups"), self,
-                        QStringLiteral("--gtest_filter=LiveProcessList.*:ReusedIdentifier.*:"
-                                       "-LiveProcessList.AlsoAsAnUnprivilegedUser")});
+    run.start(setpriv,
+              {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups"),
+               self,
+               QStringLiteral("--gtest_filter=LiveProcessList.*:ReusedIdentifier.*:"
+                              "-LiveProcessList.AlsoAsAnUnprivilegedUser")});
     ASSERT_TRUE(run.waitForStarted(10000));
     ASSERT_TRUE(run.waitForFinished(120000));
     const QByteArray output = run.readAll();

@@ -106,19 +106,16 @@ TEST(FileNames, NormalizePathReplacements)
 {
     QString sys;
     GetSystemDir(sys);
-    EXPECT_EQ(NormalizePath(QStringLiteral("\\SystemRoot\\System32\\smss.exe")),
-              sys + QStringLiteral("smss.exe"));
+    EXPECT_EQ(NormalizePath(QStringLiteral("\\SystemRoot\\System32\\smss.exe")), sys + QStringLiteral("smss.exe"));
     EXPECT_EQ(NormalizePath(QStringLiteral("\\??\\C:\\WINDOWS\\system32\\csrss.exe")),
               QStringLiteral("C:\\WINDOWS\\system32\\csrss.exe"));
     EXPECT_EQ(NormalizePath(QStringLiteral("c:\\PROGRAM FILES\\y c:\\z")),
               QStringLiteral("C:\\Program Files\\y C:\\z"));
-    EXPECT_EQ(NormalizePath(QStringLiteral("\\systemroot\\System32\\a \\??\\b")),
-              sys + QStringLiteral("a b"));
+    EXPECT_EQ(NormalizePath(QStringLiteral("\\systemroot\\System32\\a \\??\\b")), sys + QStringLiteral("a b"));
     // On Linux these are ordinary characters: a text that does not start in a Windows form
     // comes back as it is, whatever it holds further on.
-    for (const char *plain : {"/usr/bin/bash", "x c:\\PROGRAM FILES\\y", "/tmp/x\\??\\y",
-                              "/bin/prog \\??\\C:\\x", "\\?\\C:\\x", "1:\\x", "c:/x",
-                              " \\??\\C:\\x", "\\SystemRoot", ""}) {
+    for (const char *plain : {"/usr/bin/bash", "x c:\\PROGRAM FILES\\y", "/tmp/x\\??\\y", "/bin/prog \\??\\C:\\x",
+                              "\\?\\C:\\x", "1:\\x", "c:/x", " \\??\\C:\\x", "\\SystemRoot", ""}) {
         const QString text = QString::fromUtf8(plain);
         EXPECT_EQ(NormalizePath(text), text) << plain;
     }
@@ -152,8 +149,9 @@ TEST(FileVersion, OwnProgramOnly)
 {
     QString v;
     GetFileVersion(QString(), v);
-    EXPECT_EQ(v, QString::asprintf("%d.%d.%d.%d", TASKVANE_VERSION_MAJOR, TASKVANE_VERSION_MINOR,
-                                   TASKVANE_VERSION_PATCH, TASKVANE_VERSION_TWEAK));
+    EXPECT_EQ(v,
+              QString::asprintf("%d.%d.%d.%d", TASKVANE_VERSION_MAJOR, TASKVANE_VERSION_MINOR, TASKVANE_VERSION_PATCH,
+                                TASKVANE_VERSION_TWEAK));
     GetFileVersion(QStringLiteral("/bin/sh"), v);
     EXPECT_TRUE(v.isEmpty());
     GetFileVersion(QStringLiteral("/no/such/file"), v);
@@ -210,8 +208,8 @@ TEST(Registry, WriteReadListDelete)
     EXPECT_FALSE(WriteRegistryString(key, QStringLiteral("App"), QStringLiteral("x"), false));
     EXPECT_TRUE(WriteRegistryString(key, QStringLiteral("App"), QStringLiteral("\"/opt/a b\" -x"), true));
     QString v;
-    ReadRegistryString(QStringLiteral("hkcu\\SOFTWARE\\microsoft\\windows\\currentversion\\run"),
-                       QStringLiteral("app"), v);
+    ReadRegistryString(QStringLiteral("hkcu\\SOFTWARE\\microsoft\\windows\\currentversion\\run"), QStringLiteral("app"),
+                       v);
     EXPECT_EQ(v, QStringLiteral("\"/opt/a b\" -x"));
     // Overwriting an existing value needs no creation right.
     EXPECT_TRUE(WriteRegistryString(key, QStringLiteral("APP"), QStringLiteral("line1\nline2\\\"é"), false));
@@ -259,9 +257,9 @@ TEST(Registry, CorruptStoreFailsEverythingAndIsNeverRewritten)
         "",
         "TASKVANE-KEYSTORE 1\nK \"\"\nV \"a\" SZ \"unterminated\n",
         "TASKVANE-KEYSTORE 1\nK \"\"\nV \"a\" DWORD 99999999999\n",
-        "TASKVANE-KEYSTORE 1\nK \"a\\\\b\"\n",            // parent missing
+        "TASKVANE-KEYSTORE 1\nK \"a\\\\b\"\n",                               // parent missing
         "TASKVANE-KEYSTORE 1\nK \"\"\nV \"a\" SZ \"x\"\nV \"A\" SZ \"y\"\n", // twice
-        "TASKVANE-KEYSTORE 1\nK \"\"\nV \"a\" SZ \"x\"",  // cut off
+        "TASKVANE-KEYSTORE 1\nK \"\"\nV \"a\" SZ \"x\"",                     // cut off
         "TASKVANE-KEYSTORE 1\nK \"\"\nV \"a\" SZ \"\\q\"\n",
         "garbage\n",
     };
@@ -286,8 +284,7 @@ TEST(Shortcuts, CreateAndReadBack)
     tvtest::TempDir tmp;
     const QString target = tmp.file(QStringLiteral("my app.sh"));
     // An empty link file name puts the entry beside the target.
-    ASSERT_TRUE(CreateShortcut(target, QString(), QStringLiteral("-x \"two words\" 50%"),
-                               QStringLiteral("desc")));
+    ASSERT_TRUE(CreateShortcut(target, QString(), QStringLiteral("-x \"two words\" 50%"), QStringLiteral("desc")));
     const QString link = tmp.file(QStringLiteral("my app.desktop"));
     ASSERT_TRUE(QFileInfo::exists(link));
     QString cmd;
@@ -300,10 +297,9 @@ TEST(Shortcuts, CreateAndReadBack)
     EXPECT_FALSE(CreateShortcut(target, tmp.file(QStringLiteral("c.txt")), QString(), QString()));
     EXPECT_FALSE(CreateShortcut(QStringLiteral("  "), QString(), QString(), QString()));
     // A newline would smuggle in a key of its own.
-    EXPECT_FALSE(CreateShortcut(target, tmp.file(QStringLiteral("d.desktop")),
-                                QStringLiteral("\"a\nExec=evil\""), QString()));
-    EXPECT_FALSE(CreateShortcut(target, tmp.file(QStringLiteral("e.desktop")), QString(),
-                                QStringLiteral("x\ny")));
+    EXPECT_FALSE(
+        CreateShortcut(target, tmp.file(QStringLiteral("d.desktop")), QStringLiteral("\"a\nExec=evil\""), QString()));
+    EXPECT_FALSE(CreateShortcut(target, tmp.file(QStringLiteral("e.desktop")), QString(), QStringLiteral("x\ny")));
     EXPECT_FALSE(QFileInfo::exists(tmp.file(QStringLiteral("d.desktop"))));
     ReadShortcut(tmp.file(QStringLiteral("none.desktop")), cmd);
     EXPECT_TRUE(cmd.isEmpty());

@@ -31,7 +31,8 @@ class AutorunEnv
 public:
     AutorunEnv()
         : m_home("XDG_CONFIG_HOME", m_dir.file(QStringLiteral("home"))),
-          m_dirs("XDG_CONFIG_DIRS", m_dir.file(QStringLiteral("xdg")) + QLatin1Char(':') + m_dir.file(QStringLiteral("xdg2"))),
+          m_dirs("XDG_CONFIG_DIRS",
+                 m_dir.file(QStringLiteral("xdg")) + QLatin1Char(':') + m_dir.file(QStringLiteral("xdg2"))),
           m_registry("TASKVANE_REGISTRY_DIR", m_dir.file(QStringLiteral("registry"))),
           m_userHome(m_dir.file(QStringLiteral("user")))
     {
@@ -63,8 +64,8 @@ public:
     // A desktop entry that starts Program with Arguments (Exec words as written).
     static QByteArray Entry(const QString &Exec)
     {
-        return QByteArray("# made by the test\r\n[Desktop Entry]\nType=Application\nName=x\nExec=") +
-               Exec.toUtf8() + QByteArray("\nX-Extra=\xC3\xA4\n");
+        return QByteArray("# made by the test\r\n[Desktop Entry]\nType=Application\nName=x\nExec=") + Exec.toUtf8() +
+            QByteArray("\nX-Extra=\xC3\xA4\n");
     }
     static bool SetRun(const QString &Key, const QString &Name, const QString &Command)
     {

@@ -66,13 +66,14 @@ TEST_F(Autoruns, ListsBothFoldersTheRunKeysAndTheBackupInScanOrder)
     ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "agent", "/bin/sh -c 'sleep 1'"));
     ASSERT_TRUE(AutorunEnv::SetRun(autotest::kMachineRun, "machine", "/bin/true"));
     QDir().mkpath(QFileInfo(env.BackupFile()).absolutePath());
-    ASSERT_TRUE(AutorunEnv::Write(env.BackupFile(), "[R_old]\nCommand=/bin/true -q\nUserType=2\nRunType=3\n"
-                                                    "[S_link]\nCommand=\"\"/bin/true\" \"\nUserType=1\nRunType=1\nData=41\n"));
+    ASSERT_TRUE(AutorunEnv::Write(env.BackupFile(),
+                                  "[R_old]\nCommand=/bin/true -q\nUserType=2\nRunType=3\n"
+                                  "[S_link]\nCommand=\"\"/bin/true\" \"\nUserType=1\nRunType=1\nData=41\n"));
 
     list.Refresh();
     // A batch file is no desktop entry: the session never starts it, so it is no autorun.
-    EXPECT_EQ(Names(), (QStringList{"a-gone", "b-tool", "common", "agent", "machine", "once", "svc",
-                                    "old(off)", "link(off)"}));
+    EXPECT_EQ(Names(),
+              (QStringList{"a-gone", "b-tool", "common", "agent", "machine", "once", "svc", "old(off)", "link(off)"}));
 
     const TAutorunItem *gone = list.GetItem(0);
     EXPECT_EQ(gone->Command, QStringLiteral("\"/nonexistent/prog\" --x"));
@@ -162,8 +163,9 @@ TEST_F(Autoruns, FolderEntryOfEitherUserIsDisabledIntoTheBackupAndEnabledByteFor
     // command in quotes gets one more pair, which reading takes off again.
     const auto text = AutorunEnv::Read(env.BackupFile());
     ASSERT_TRUE(text);
-    const QString expectedMine = QStringLiteral("[S_mine]\nCommand=\"\"/bin/sh\" -c \"echo hi\"\"\nUserType=1\nRunType=1\nData=") +
-                                 QString::fromLatin1(user.toHex().toUpper()) + QLatin1Char('\n');
+    const QString expectedMine =
+        QStringLiteral("[S_mine]\nCommand=\"\"/bin/sh\" -c \"echo hi\"\"\nUserType=1\nRunType=1\nData=") +
+        QString::fromLatin1(user.toHex().toUpper()) + QLatin1Char('\n');
     EXPECT_TRUE(QString::fromUtf8(*text).startsWith(expectedMine)) << text->constData();
     platform::files::IniFile ini = Backup();
     EXPECT_EQ(ini.sectionNames(), (QStringList{"S_mine", "S_theirs"}));
@@ -271,8 +273,9 @@ TEST_F(Autoruns, FileOfAnotherKindIsNeverMistakenForTheDesktopEntryOfItsName)
 TEST_F(Autoruns, HandWrittenSectionsAreListedAndDeletedFromTheirOwnSection)
 {
     QDir().mkpath(QFileInfo(env.BackupFile()).absolutePath());
-    ASSERT_TRUE(AutorunEnv::Write(env.BackupFile(), "; kept comment\n[X_abc]\nCommand=/bin/true\nUserType=1\nRunType=2\n"
-                                                    "[R_bare]\nCommand=/bin/true\n[Q]\n"));
+    ASSERT_TRUE(AutorunEnv::Write(env.BackupFile(),
+                                  "; kept comment\n[X_abc]\nCommand=/bin/true\nUserType=1\nRunType=2\n"
+                                  "[R_bare]\nCommand=/bin/true\n[Q]\n"));
     list.Refresh();
     ASSERT_EQ(Names(), (QStringList{"abc(off)", "bare(off)", "(off)"}));
     const TAutorunItem *abc = list.GetItem(0);

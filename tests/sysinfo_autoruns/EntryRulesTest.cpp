@@ -128,11 +128,13 @@ TEST_F(EntryRules, ABackupWithAnUnreadableEntryStillListsAndRestoresTheOthers)
     // cannot be read at all.
     const QByteArray good = AutorunEnv::Entry("/bin/true --good");
     const QByteArray nul = EntryWith(QByteArray("Exec=/bin/true a\0b", 18));
-    const QByteArray unreadable = QByteArray("[R_") + '\0' + QByteArray("bad]\nCommand=/bin/true\nUserType=1\nRunType=2\n");
-    const QByteArray text = "[S_good]\nCommand=\"/bin/true\" --good\nUserType=1\nRunType=1\nData=" + Hex(good).toLatin1() +
-                            "\n[S_nul]\nCommand=\"/bin/true\" a" + QByteArray(1, '\0') +
-                            "b\nUserType=1\nRunType=1\nData=" + Hex(nul).toLatin1() + "\n" + unreadable +
-                            "[R_after]\nCommand=/bin/true --after\nUserType=1\nRunType=2\n";
+    const QByteArray unreadable =
+        QByteArray("[R_") + '\0' + QByteArray("bad]\nCommand=/bin/true\nUserType=1\nRunType=2\n");
+    const QByteArray text =
+        "[S_good]\nCommand=\"/bin/true\" --good\nUserType=1\nRunType=1\nData=" + Hex(good).toLatin1() +
+        "\n[S_nul]\nCommand=\"/bin/true\" a" + QByteArray(1, '\0') +
+        "b\nUserType=1\nRunType=1\nData=" + Hex(nul).toLatin1() + "\n" + unreadable +
+        "[R_after]\nCommand=/bin/true --after\nUserType=1\nRunType=2\n";
     QDir().mkpath(QFileInfo(env.BackupFile()).absolutePath());
     ASSERT_TRUE(AutorunEnv::Write(env.BackupFile(), text));
 
@@ -212,8 +214,7 @@ TEST_F(EntryRules, TheBackupNeverGrowsPastWhatCanBeReadBack)
     // text): it is refused rather than make the whole backup unreadable; a small one still fits.
     QDir().mkpath(QFileInfo(env.BackupFile()).absolutePath());
     const QByteArray filler = "[R_filler]\nCommand=/bin/true " +
-                              QByteArray(int(platform::files::IniFile::MaxFileSize) - 2 * 1024 * 1024, 'z') +
-                              "\nUserType=1\nRunType=2\n";
+        QByteArray(int(platform::files::IniFile::MaxFileSize) - 2 * 1024 * 1024, 'z') + "\nUserType=1\nRunType=2\n";
     ASSERT_TRUE(AutorunEnv::Write(env.BackupFile(), filler));
     ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "big.desktop",
                                   AutorunEnv::Entry("/bin/true " + QString(900 * 1024, QLatin1Char('y')))));

@@ -86,10 +86,13 @@ protected:
     {
         const int row = RowFor(List, Command);
         switch (Command) {
-        case Op::Disable: return List.Disable(row);
-        case Op::Enable: return List.Enable(row);
+        case Op::Disable:
+            return List.Disable(row);
+        case Op::Enable:
+            return List.Enable(row);
         case Op::Delete:
-        case Op::DeleteDisabled: return List.Delete(row);
+        case Op::DeleteDisabled:
+            return List.Delete(row);
         }
         return false;
     }

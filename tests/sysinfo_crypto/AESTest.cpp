@@ -96,12 +96,16 @@ public:
 TEST(AESTest, Fips197VectorsForAllKeySizes)
 {
     const QByteArray plain = FromHex("00112233445566778899aabbccddeeff");
-    struct Vector { const char *key; const char *cipher; quint8 size; };
+    struct Vector
+    {
+        const char *key;
+        const char *cipher;
+        quint8 size;
+    };
     const Vector vectors[] = {
         {"000102030405060708090a0b0c0d0e0f", "69c4e0d86a7b0430d8cdb78070b4c55a", 16},
         {"000102030405060708090a0b0c0d0e0f1011121314151617", "dda97ca4864cdfe06eaf70a0ec0d7191", 24},
-        {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
-         "8ea2b7ca516745bfeafc49904b496089", 32},
+        {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", "8ea2b7ca516745bfeafc49904b496089", 32},
     };
     for (const Vector &v : vectors) {
         const QString pass = PassPhraseForKey(FromHex(v.key));

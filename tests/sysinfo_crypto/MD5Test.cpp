@@ -23,7 +23,11 @@ void WriteFile(const QString &Path, const QByteArray &Data)
 
 TEST(MD5Test, Rfc1321Suite)
 {
-    const struct { const char *in; const char *out; } suite[] = {
+    const struct
+    {
+        const char *in;
+        const char *out;
+    } suite[] = {
         {"", "D41D8CD98F00B204E9800998ECF8427E"},
         {"a", "0CC175B9C0F1B6A831C399E269772661"},
         {"abc", "900150983CD24FB0D6963F7D28E17F72"},

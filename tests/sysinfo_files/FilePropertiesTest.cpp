@@ -37,9 +37,9 @@ bool IsCleared(const TFileProperties &P)
     const TVersionInfo &v = *P.VersionInfo();
     const TShortcutInfo &s = *P.ShortcutInfo();
     return P.FilePath().isEmpty() && g.FileName.isEmpty() && g.Directory.isEmpty() && g.TypeName.isEmpty() &&
-           g.Size == 0 && g.SizeOnDisk == 0 && g.LastWriteTime.wYear == 0 && g.Icon.isEmpty() &&
-           g.IconIndex == -1 && !g.Hidden && v.ProductName.isEmpty() && v.FileVersion.isEmpty() &&
-           !s.IsShortcut && s.Target.isEmpty() && s.CommandLine.isEmpty() && s.IconIndex == -1 && s.ShowCmd == 1;
+        g.Size == 0 && g.SizeOnDisk == 0 && g.LastWriteTime.wYear == 0 && g.Icon.isEmpty() && g.IconIndex == -1 &&
+        !g.Hidden && v.ProductName.isEmpty() && v.FileVersion.isEmpty() && !s.IsShortcut && s.Target.isEmpty() &&
+        s.CommandLine.isEmpty() && s.IconIndex == -1 && s.ShowCmd == 1;
 }
 
 } // namespace
@@ -160,9 +160,10 @@ TEST(FilePropertiesTest, DesktopEntryIsAShortcut)
     TFileProperties props(nullptr);
 
     const QString plain = dir.file(QStringLiteral("editor.desktop"));
-    WriteFile(plain, "# comment first\n\n[Desktop Entry]\nType=Application\nName=Editor\n"
-                     "Exec=/usr/bin/editor %F\nPath=/srv/work\nComment=Edits text\nIcon=accessories-text-editor\n"
-                     "[Desktop Action new]\nExec=/usr/bin/other\n");
+    WriteFile(plain,
+              "# comment first\n\n[Desktop Entry]\nType=Application\nName=Editor\n"
+              "Exec=/usr/bin/editor %F\nPath=/srv/work\nComment=Edits text\nIcon=accessories-text-editor\n"
+              "[Desktop Action new]\nExec=/usr/bin/other\n");
     ASSERT_TRUE(props.LoadFromFile(plain));
     const TShortcutInfo &s = *props.ShortcutInfo();
     EXPECT_TRUE(s.IsShortcut);
@@ -183,7 +184,11 @@ TEST(FilePropertiesTest, DesktopEntryIsAShortcut)
     EXPECT_TRUE(s.WorkingDirectory.isEmpty());
 
     // Not a desktop entry: another first group, keys before any group, an open quote.
-    const struct { const char *name; const char *text; } refused[] = {
+    const struct
+    {
+        const char *name;
+        const char *text;
+    } refused[] = {
         {"other.desktop", "[Desktop Action x]\nExec=/bin/true\n[Desktop Entry]\nExec=/bin/false\n"},
         {"nogroup.desktop", "Exec=/bin/true\n[Desktop Entry]\n"},
         {"empty.desktop", ""},
@@ -207,7 +212,9 @@ TEST(FilePropertiesTest, PackagedFileTakesItsVersionTextsFromThePackageDatabase)
     tvtest::TempDir dir;
     ASSERT_TRUE(QDir().mkpath(dir.file(QStringLiteral("db/info"))));
     const QString tool = dir.file(QStringLiteral("tool"));
-    WriteFile(tool, "\x7f" "ELF");
+    WriteFile(tool,
+              "\x7f"
+              "ELF");
     WriteFile(dir.file(QStringLiteral("db/info/demo-tools:amd64.list")),
               QStringLiteral("/.\n%1\n%2\n").arg(dir.path(), tool).toUtf8());
     WriteFile(dir.file(QStringLiteral("db/info/gone.list")), QStringLiteral("%1/gone\n").arg(dir.path()).toUtf8());

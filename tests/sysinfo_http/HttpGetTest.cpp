@@ -196,8 +196,7 @@ TEST_F(HttpGetTest, FailuresEndWithOneErrorEvent)
             c.send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
             while (c.send(QByteArray(4096, 'e'))) {
             }
-        }
-        else
+        } else
             c.send(LoopbackServer::response(200, "fine"));
     });
     struct Case
@@ -210,10 +209,10 @@ TEST_F(HttpGetTest, FailuresEndWithOneErrorEvent)
     const QString good = dir.file(QStringLiteral("case.bin"));
     const QString unwritable = dir.file(QStringLiteral("no/such/dir/file.bin"));
     const Case cases[] = {
-        {"http://127.0.0.1/nolength", true, good, false},   // binary data needs a length
-        {"http://127.0.0.1/nolength", false, good, true},   // length unknown: judged by the size
-        {"http://127.0.0.1/short", false, good, true},      // fewer bytes than announced
-        {"http://127.0.0.1/endless", false, good, true},    // no end, beyond the limit
+        {"http://127.0.0.1/nolength", true, good, false},    // binary data needs a length
+        {"http://127.0.0.1/nolength", false, good, true},    // length unknown: judged by the size
+        {"http://127.0.0.1/short", false, good, true},       // fewer bytes than announced
+        {"http://127.0.0.1/endless", false, good, true},     // no end, beyond the limit
         {"http://127.0.0.1/fine", false, unwritable, false}, // local file cannot be made
         {"nohost", false, good, false},                      // no host at all
     };

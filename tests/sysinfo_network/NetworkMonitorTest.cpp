@@ -52,7 +52,8 @@ public:
     }
 
 private:
-    template <typename T> static bool take(const std::optional<std::vector<T>> &from, std::vector<T> &out)
+    template <typename T>
+    static bool take(const std::optional<std::vector<T>> &from, std::vector<T> &out)
     {
         if (!from)
             return false;
@@ -61,8 +62,8 @@ private:
     }
 };
 
-Endpoint Owned(quint32 localAddr, quint32 localPort, quint32 remoteAddr, quint32 remotePort, quint8 state,
-               quint32 pid, quint64 start = 77)
+Endpoint Owned(quint32 localAddr, quint32 localPort, quint32 remoteAddr, quint32 remotePort, quint8 state, quint32 pid,
+               quint64 start = 77)
 {
     Endpoint e;
     e.row.state = state;
@@ -104,8 +105,7 @@ TEST(NetworkMonitor, EndpointsCarryTheirOwnersOrNone)
     timeWait.row.localPort = 443;
     net.tcp = std::vector<Endpoint>{Owned(Addr(0, 0, 0, 0), 80, 0, 0, TcpListen, kFakePID),
                                     Owned(Addr(10, 0, 0, 1), 2049, Addr(10, 0, 0, 9), 700, TcpEstablished, kKernelPID),
-                                    timeWait,
-                                    Owned(Addr(10, 0, 0, 1), 9, 0, 0, TcpListen, kFakePID, 78)};
+                                    timeWait, Owned(Addr(10, 0, 0, 1), 9, 0, 0, TcpListen, kFakePID, 78)};
     TNetworkMonitor m(nullptr, &net);
     m.RefreshTCP();
     ASSERT_EQ(m.GetTCPCount(), 4);
@@ -261,9 +261,9 @@ TEST(NetworkMonitor, TerminateEndsOnlyTheListedOwner)
     ASSERT_TRUE(platform::processes::readStat(qint32(pid), st));
 
     FakeNetwork net;
-    net.tcp = std::vector<Endpoint>{Owned(0, 1, 0, 0, TcpListen, pid, st.startTime + 1),
-                                    Owned(0, 2, 0, 0, TcpListen, pid, st.startTime),
-                                    Owned(0, 3, 0, 0, TcpListen, kFakePID)};
+    net.tcp =
+        std::vector<Endpoint>{Owned(0, 1, 0, 0, TcpListen, pid, st.startTime + 1),
+                              Owned(0, 2, 0, 0, TcpListen, pid, st.startTime), Owned(0, 3, 0, 0, TcpListen, kFakePID)};
     Endpoint none;
     net.tcp->push_back(none);
     TNetworkMonitor m(nullptr, &net);

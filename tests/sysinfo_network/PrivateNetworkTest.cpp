@@ -88,9 +88,9 @@ std::string InChild(const std::function<std::string()> &Body)
             const uid_t uid = ::getuid();
             const gid_t gid = ::getgid();
             isPrivate = ::unshare(CLONE_NEWUSER | CLONE_NEWNET | CLONE_NEWNS) == 0 &&
-                        WriteProcFile("/proc/self/setgroups", "deny") &&
-                        WriteProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") &&
-                        WriteProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+                WriteProcFile("/proc/self/setgroups", "deny") &&
+                WriteProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") &&
+                WriteProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
             if (!isPrivate)
                 why += "; " + Errno("no user namespace either");
         }
@@ -187,7 +187,8 @@ TEST(PrivateNetwork, InterfacesThatAreUpAreConnectedAndCountTheirTraffic)
         }
         check(lo != nullptr, "the loopback is listed");
         if (lo) {
-            check(lo->OperStatus >= IfOperConnecting, "the loopback is connected, state " + std::to_string(lo->OperStatus));
+            check(lo->OperStatus >= IfOperConnecting,
+                  "the loopback is connected, state " + std::to_string(lo->OperStatus));
             check(lo->IPAddress == Ipv4("127.0.0.1"), "the loopback has its address");
         }
         if (tun < 0)
@@ -226,7 +227,8 @@ TEST(PrivateNetwork, InterfacesThatAreUpAreConnectedAndCountTheirTraffic)
         }
         check(taken == 4, "the tunnel carried the datagrams: " + std::to_string(taken));
         monitor.RefreshInterfaces();
-        check(vpn->OutDelta >= 4 * (28 + sizeof payload), "the tunnel counts what was sent: " + std::to_string(vpn->OutDelta));
+        check(vpn->OutDelta >= 4 * (28 + sizeof payload),
+              "the tunnel counts what was sent: " + std::to_string(vpn->OutDelta));
         ::close(tun);
         return failures;
     });

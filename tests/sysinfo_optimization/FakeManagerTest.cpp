@@ -72,11 +72,11 @@ fakesd::Bus *FakeManagerJob::bus = nullptr;
 TEST_F(FakeManagerJob, OptimizeWithAllFlagsClearSetsManualAndStops)
 {
     bus->manager.setUnits({
-        fakesd::Service("Spooler", "active", "enabled"),   // step 10, flag clear: manual, stopped
-        fakesd::Service("wuauserv", "active", "enabled"),  // step 1
-        fakesd::Service("RDSessMgr", "active", "enabled"), // steps 7 and 54: ends disabled
-        fakesd::Service("Alerter", "active", "enabled"),   // fixed 4
-        fakesd::Service("Themes", "inactive", "disabled"), // fixed 2: automatic and started
+        fakesd::Service("Spooler", "active", "enabled"),     // step 10, flag clear: manual, stopped
+        fakesd::Service("wuauserv", "active", "enabled"),    // step 1
+        fakesd::Service("RDSessMgr", "active", "enabled"),   // steps 7 and 54: ends disabled
+        fakesd::Service("Alerter", "active", "enabled"),     // fixed 4
+        fakesd::Service("Themes", "inactive", "disabled"),   // fixed 2: automatic and started
         fakesd::Service("TermService", "active", "enabled"), // fixed 3
         fakesd::Service("unrelated", "active", "enabled"),
     });
@@ -105,8 +105,7 @@ TEST_F(FakeManagerJob, OptimizeWithAllFlagsClearSetsManualAndStops)
 TEST_F(FakeManagerJob, OptimizeWithAllFlagsSetKeepsFeaturesRunning)
 {
     bus->manager.setUnits({
-        fakesd::Service("Spooler", "inactive", "disabled"),
-        fakesd::Service("SCardDrv", "inactive", "masked"),
+        fakesd::Service("Spooler", "inactive", "disabled"), fakesd::Service("SCardDrv", "inactive", "masked"),
         fakesd::Service("RemoteAccess", "inactive", "disabled"), // its fixed row disables it again
     });
     TOptimizationOptions o;
@@ -120,7 +119,8 @@ TEST_F(FakeManagerJob, OptimizeWithAllFlagsSetKeepsFeaturesRunning)
     EXPECT_EQ(ActiveState(*bus, "SCardDrv"), "active");
     EXPECT_EQ(FileState(*bus, "RemoteAccess"), "masked");
     EXPECT_EQ(ActiveState(*bus, "RemoteAccess"), "inactive");
-    const auto it = std::find_if(rec.Events.begin(), rec.Events.end(), [](const Event &e) { return e.Name == "Spooler"; });
+    const auto it =
+        std::find_if(rec.Events.begin(), rec.Events.end(), [](const Event &e) { return e.Name == "Spooler"; });
     ASSERT_NE(it, rec.Events.end());
     EXPECT_EQ(it->Mode, 2);
 }

@@ -74,8 +74,8 @@ TEST(IniFile, IntegerValuesFallBackToTheDefault)
 TEST(IniFile, WritingKeepsUntouchedLinesAndOrder)
 {
     IniFile ini = Parsed("; head\n[A]\nk1=1\n\n[B]\nm=x\n");
-    EXPECT_TRUE(ini.setValue("a", "K1", "5"));  // replaced in place, first spelling kept
-    EXPECT_TRUE(ini.setValue("A", "k2", "6"));  // appended before the blank separator
+    EXPECT_TRUE(ini.setValue("a", "K1", "5")); // replaced in place, first spelling kept
+    EXPECT_TRUE(ini.setValue("A", "k2", "6")); // appended before the blank separator
     EXPECT_TRUE(ini.setIntValue("C", "n", 7)); // new section at the end
     EXPECT_EQ(ini.toText(), QByteArray("; head\n[A]\nk1=5\nk2=6\n\n[B]\nm=x\n[C]\nn=7\n"));
     EXPECT_TRUE(ini.removeKey("A", "k1"));
@@ -169,8 +169,8 @@ TEST(IniFile, LinesThatCannotBeReadAreKeptByteForByteAndHideNothing)
     const QByteArray badValue = QByteArray("bad=\xFF\xFE x", 9);
     const QByteArray nulKey = QByteArray("nul=a\0b", 7);
     const QByteArray badHeader = QByteArray("[B\0]", 4);
-    const QByteArray text = "[A]\nk=1\n" + badValue + "\n" + nulKey + "\nm=2\n" + badHeader +
-                            "\nk=lost\nonly=b\n[C]\nk=3\n";
+    const QByteArray text =
+        "[A]\nk=1\n" + badValue + "\n" + nulKey + "\nm=2\n" + badHeader + "\nk=lost\nonly=b\n[C]\nk=3\n";
     IniFile ini;
     ini.parse(text);
     // The readable sections and keys, as if the unreadable lines were not there; the keys below
@@ -185,7 +185,8 @@ TEST(IniFile, LinesThatCannotBeReadAreKeptByteForByteAndHideNothing)
     // Changes elsewhere keep every byte of them.
     ASSERT_TRUE(ini.setValue("C", "k", "4"));
     ASSERT_TRUE(ini.removeKey("A", "m"));
-    EXPECT_EQ(ini.toText(), "[A]\nk=1\n" + badValue + "\n" + nulKey + "\n" + badHeader + "\nk=lost\nonly=b\n[C]\nk=4\n");
+    EXPECT_EQ(ini.toText(),
+              "[A]\nk=1\n" + badValue + "\n" + nulKey + "\n" + badHeader + "\nk=lost\nonly=b\n[C]\nk=4\n");
     ASSERT_TRUE(ini.removeSection("A"));
     EXPECT_EQ(ini.toText(), badHeader + "\nk=lost\nonly=b\n[C]\nk=4\n");
 

@@ -36,13 +36,14 @@ struct Recorder
     void Attach(TOptimization &O)
     {
         auto make = [this, &O](char Kind) {
-            return [this, &O, Kind](QObject *Sender, quint32 Cur, quint32 Total, const QString &Name, TServiceMode Mode) {
-                Event e{Kind, Cur, Total, Name, quint8(Mode), QThread::currentThread() == qApp->thread(), O.Busy()};
-                EXPECT_EQ(Sender, &O);
-                Events.push_back(e);
-                if (During)
-                    During(e);
-            };
+            return
+                [this, &O, Kind](QObject *Sender, quint32 Cur, quint32 Total, const QString &Name, TServiceMode Mode) {
+                    Event e{Kind, Cur, Total, Name, quint8(Mode), QThread::currentThread() == qApp->thread(), O.Busy()};
+                    EXPECT_EQ(Sender, &O);
+                    Events.push_back(e);
+                    if (During)
+                        During(e);
+                };
         };
         O.OnOptimizingServices = make('O');
         O.OnBackuppingServices = make('B');

@@ -91,16 +91,35 @@ TEST(OptimizationTable, RunHas81StepsInOrderWithFixedRowsLast)
 
 TEST(OptimizationTable, EachFlagGovernsItsOwnServices)
 {
-    const QStringList governed[13] = {{"wuauserv", "BITS"}, {"srservice"},    {"Schedule"}, {"SharedAccess"},
-                                      {"ImapiService"},     {"RDSessMgr"},    {"RemoteAccess"}, {"wzcsvc"},
-                                      {"Spooler"},          {"BthServ"},      {"stisvc"},       {"SCardSvr", "SCardDrv"},
+    const QStringList governed[13] = {{"wuauserv", "BITS"},
+                                      {"srservice"},
+                                      {"Schedule"},
+                                      {"SharedAccess"},
+                                      {"ImapiService"},
+                                      {"RDSessMgr"},
+                                      {"RemoteAccess"},
+                                      {"wzcsvc"},
+                                      {"Spooler"},
+                                      {"BthServ"},
+                                      {"stisvc"},
+                                      {"SCardSvr", "SCardDrv"},
                                       {"UPS"}};
     const Steps clear = TOptimizationThread::OptimizationSteps({});
     for (int flag = 0; flag < 13; ++flag) {
         TOptimizationOptions o;
-        bool *flags[] = {&o.AutomaticUpdates, &o.SystemRestore, &o.TaskSchedule, &o.WindowsFirewall, &o.CDBurning,
-                         &o.RemoteDesktopAssistance, &o.RoutingAndRemoteAccess, &o.WirelessConnection,
-                         &o.PrintSpooler, &o.Bluetooth, &o.ImageDevice, &o.SmartCard, &o.UPS};
+        bool *flags[] = {&o.AutomaticUpdates,
+                         &o.SystemRestore,
+                         &o.TaskSchedule,
+                         &o.WindowsFirewall,
+                         &o.CDBurning,
+                         &o.RemoteDesktopAssistance,
+                         &o.RoutingAndRemoteAccess,
+                         &o.WirelessConnection,
+                         &o.PrintSpooler,
+                         &o.Bluetooth,
+                         &o.ImageDevice,
+                         &o.SmartCard,
+                         &o.UPS};
         *flags[flag] = true;
         const Steps one = TOptimizationThread::OptimizationSteps(o);
         QStringList changed;
@@ -191,10 +210,11 @@ TEST_F(OptimizationJob, SecondRequestWhileRunningIsRefusedSilently)
 TEST_F(OptimizationJob, RestoreTreatsEveryValueButManualAndDisabledAsAutomatic)
 {
     const QString file = dir.file("restore.dat");
-    WriteFile(file, "[Other]\nzeta=4\n"
-                    "[ServicesBackup]\n"
-                    "a=0\nb=1\nc=2\nd=3\ne=4\nf=5\ng=abc\nh=259\ni=-1\nj=\nk=0x3\nA=4\n"
-                    "[More]\nomega=3\n");
+    WriteFile(file,
+              "[Other]\nzeta=4\n"
+              "[ServicesBackup]\n"
+              "a=0\nb=1\nc=2\nd=3\ne=4\nf=5\ng=abc\nh=259\ni=-1\nj=\nk=0x3\nA=4\n"
+              "[More]\nomega=3\n");
     opt->Restore(file);
     ASSERT_TRUE(WaitIdle(*opt));
     const QStringList names = {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k"};

@@ -71,8 +71,8 @@ public:
     static QByteArray Unit(const QByteArray &Description, const QByteArray &UnitLines, const QByteArray &Install,
                            const QByteArray &Sleep)
     {
-        QByteArray text = "[Unit]\nDescription=" + Description + "\nDefaultDependencies=no\nStartLimitIntervalSec=0\n" + UnitLines +
-                          "\n[Service]\nExecStart=" + Sleep + " infinity\n";
+        QByteArray text = "[Unit]\nDescription=" + Description + "\nDefaultDependencies=no\nStartLimitIntervalSec=0\n" +
+            UnitLines + "\n[Service]\nExecStart=" + Sleep + " infinity\n";
         if (!Install.isEmpty())
             text += "[Install]\n" + Install + "\n";
         return text;
@@ -84,8 +84,8 @@ private:
         if (::geteuid() != 0)
             return QStringLiteral("needs root to make mount, cgroup and pid namespaces");
         const QString systemd = QFileInfo::exists(QStringLiteral("/lib/systemd/systemd"))
-                                    ? QStringLiteral("/lib/systemd/systemd")
-                                    : QStringLiteral("/usr/lib/systemd/systemd");
+            ? QStringLiteral("/lib/systemd/systemd")
+            : QStringLiteral("/usr/lib/systemd/systemd");
         const QString dbusDaemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
         const QString sleep = QStandardPaths::findExecutable(QStringLiteral("sleep"));
         if (!QFileInfo(systemd).isExecutable() || dbusDaemon.isEmpty() || sleep.isEmpty())
@@ -136,10 +136,12 @@ private:
               "<busconfig><type>session</type><listen>systemd:</listen><auth>EXTERNAL</auth>\n"
               "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-        Write(unitDir() + QStringLiteral("/dbus.socket"), "[Unit]\nDefaultDependencies=no\n[Socket]\nListenStream=%t/bus\n");
+        Write(unitDir() + QStringLiteral("/dbus.socket"),
+              "[Unit]\nDefaultDependencies=no\n[Socket]\nListenStream=%t/bus\n");
         Write(unitDir() + QStringLiteral("/dbus.service"),
-              "[Unit]\nDefaultDependencies=no\nRequires=dbus.socket\n[Service]\nExecStart=" + QFile::encodeName(dbusDaemon) +
-                  " --config-file=" + QFile::encodeName(busConfig) + " --nofork --nopidfile --systemd-activation\n");
+              "[Unit]\nDefaultDependencies=no\nRequires=dbus.socket\n[Service]\nExecStart=" +
+                  QFile::encodeName(dbusDaemon) + " --config-file=" + QFile::encodeName(busConfig) +
+                  " --nofork --nopidfile --systemd-activation\n");
         Write(unitDir() + QStringLiteral("/taskvane-test.target"),
               "[Unit]\nDescription=Taskvane test\nDefaultDependencies=no\n"
               "Wants=dbus.socket dbus.service tv-static.service tv-generated.service\n");
@@ -185,9 +187,13 @@ private:
         const std::string procs = (m_cgroup + QStringLiteral("/cgroup.procs")).toStdString();
         const std::string console = m_dir.file(QStringLiteral("console.log")).toStdString();
         Write(QString::fromStdString(console), QByteArray());
-        const char *hidden[] = {"/etc/systemd/user", "/usr/lib/systemd/user", "/usr/lib/systemd/user-generators",
-                                "/usr/lib/systemd/user-environment-generators", "/etc/systemd/user-generators",
-                                "/etc/systemd/user-environment-generators", "/usr/local/lib/systemd/user"};
+        const char *hidden[] = {"/etc/systemd/user",
+                                "/usr/lib/systemd/user",
+                                "/usr/lib/systemd/user-generators",
+                                "/usr/lib/systemd/user-environment-generators",
+                                "/etc/systemd/user-generators",
+                                "/etc/systemd/user-environment-generators",
+                                "/usr/local/lib/systemd/user"};
         const pid_t parent = ::getpid();
 
         m_child = ::fork();

@@ -192,9 +192,10 @@ TEST(SystemStatusDrives, FixedDrivesOnlyAndRefreshResult)
     FakeStatus src;
     TSystemStatus s(nullptr, &src);
     EXPECT_EQ(s.Drives.size(), 1u);
-    src.driveList = std::vector<DriveEntry>{
-        Drive(QStringLiteral("/media/floppy"), platform::system::dtRemovable), Drive(QStringLiteral("/"), 3),
-        Drive(QStringLiteral("/home"), 3, false, false), Drive(QStringLiteral("/media/cd"), platform::system::dtOptical)};
+    src.driveList =
+        std::vector<DriveEntry>{Drive(QStringLiteral("/media/floppy"), platform::system::dtRemovable),
+                                Drive(QStringLiteral("/"), 3), Drive(QStringLiteral("/home"), 3, false, false),
+                                Drive(QStringLiteral("/media/cd"), platform::system::dtOptical)};
     EXPECT_TRUE(s.Refresh(TSystemStatus::rfDrives));
     EXPECT_EQ(s.DriveCount, 2);
     ASSERT_EQ(s.Drives.size(), 3u);

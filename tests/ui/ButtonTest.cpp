@@ -68,12 +68,15 @@ void Wait(int ms)
 TEST(Alignment, PicturePlacesEveryAlignmentOfTheTable)
 {
     const int W = 40, H = 30, w = 11, h = 7;
-    struct Row { TAlignment a; int x, y; };
+    struct Row
+    {
+        TAlignment a;
+        int x, y;
+    };
     const Row rows[] = {
-        {alTopLeft, 0, 0},           {alTopCenter, 14, 0},        {alTopRight, 29, 0},
-        {alMiddleLeft, 0, 11},       {alMiddleCenter, 14, 11},    {alMiddleRight, 29, 11},
-        {alBottomLeft, 0, 23},       {alBottomCenter, 14, 23},    {alBottomRight, 29, 23},
-        {alCenter, 14, 11},          {alLeft, 0, 11},             {alRight, 29, 11},
+        {alTopLeft, 0, 0},        {alTopCenter, 14, 0},    {alTopRight, 29, 0},   {alMiddleLeft, 0, 11},
+        {alMiddleCenter, 14, 11}, {alMiddleRight, 29, 11}, {alBottomLeft, 0, 23}, {alBottomCenter, 14, 23},
+        {alBottomRight, 29, 23},  {alCenter, 14, 11},      {alLeft, 0, 11},       {alRight, 29, 11},
         {alCustom, 5, 9},
     };
     for (const Row &r : rows)
@@ -93,14 +96,11 @@ constexpr int kPlace = kHorizontal | kVertical;
 
 TEST(Alignment, TextFlagsFollowTheTableAndMultiLinesStayOnTop)
 {
-    EXPECT_EQ(AlignedTextFlags(alTopLeft, false) & kPlace,
-              int(Qt::AlignLeft | Qt::AlignTop));
+    EXPECT_EQ(AlignedTextFlags(alTopLeft, false) & kPlace, int(Qt::AlignLeft | Qt::AlignTop));
     EXPECT_EQ(AlignedTextFlags(alCenter, false) & kHorizontal, int(Qt::AlignHCenter));
     EXPECT_EQ(AlignedTextFlags(alCenter, false) & kVertical, int(Qt::AlignVCenter));
-    EXPECT_EQ(AlignedTextFlags(alBottomRight, false) & kPlace,
-              int(Qt::AlignRight | Qt::AlignBottom));
-    EXPECT_EQ(AlignedTextFlags(alCustom, false) & kPlace,
-              int(Qt::AlignLeft | Qt::AlignTop));
+    EXPECT_EQ(AlignedTextFlags(alBottomRight, false) & kPlace, int(Qt::AlignRight | Qt::AlignBottom));
+    EXPECT_EQ(AlignedTextFlags(alCustom, false) & kPlace, int(Qt::AlignLeft | Qt::AlignTop));
     EXPECT_TRUE(AlignedTextFlags(alLeft, false) & Qt::TextSingleLine);
     const int multi = AlignedTextFlags(alMiddleRight, true);
     EXPECT_TRUE(multi & Qt::TextWordWrap);

@@ -133,7 +133,8 @@ TEST_F(FormMain, ProcessPageIsShownFirst)
     EXPECT_EQ(form->CurrentPage, TFormMain::pgProcess);
     EXPECT_TRUE(form->pnlTab_Process->isVisible());
     EXPECT_FALSE(form->btnLeftMenu_Process->isEnabled());
-    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[进程管理] 进程: %1").arg(form->ProcessPage->objProcesses->GetCount()));
+    EXPECT_EQ(form->lblTopBarInfo->text(),
+              QStringLiteral("[进程管理] 进程: %1").arg(form->ProcessPage->objProcesses->GetCount()));
 }
 
 TEST_F(FormMain, PageSwitchingShowsOnePageAndPressesItsButton)
@@ -151,7 +152,9 @@ TEST_F(FormMain, PageSwitchingShowsOnePageAndPressesItsButton)
                 ? QStringLiteral("[服务管理] 无法连接服务管理器！")
                 : QStringLiteral("[服务管理] 服务: %1").arg(form->ServicePage->objServices->GetCount()),
             QStringLiteral("[启动配置] 启动项: %1").arg(form->AutorunPage->objAutoruns->GetCount()),
-            QStringLiteral("[网络监控] TCP: %1 | UDP %2").arg(form->NetworkPage->objNetworkMonitor->GetTCPCount()).arg(form->NetworkPage->objNetworkMonitor->GetUDPCount()),
+            QStringLiteral("[网络监控] TCP: %1 | UDP %2")
+                .arg(form->NetworkPage->objNetworkMonitor->GetTCPCount())
+                .arg(form->NetworkPage->objNetworkMonitor->GetUDPCount()),
             QStringLiteral("[系统信息]"), QStringLiteral("[软件设置]")};
         EXPECT_EQ(form->lblTopBarInfo->text(), status[page]);
         for (int i = 0; i < 6; ++i) {
@@ -417,17 +420,23 @@ TEST_F(FormMain, UpdateSearchTextTakesTheHotColumnsCell)
 {
     form->show();
     // Processes: column 2 the user, column 6 the path, anything else the name.
-    Row(form->ProcessPage->lvProcesses, {QStringLiteral("bash"), QStringLiteral("42"), QStringLiteral("alice"), QStringLiteral("00"),
-                            QStringLiteral("1 K"), QStringLiteral("2 K"), QStringLiteral("/bin/bash")});
-    const struct { int hot; const char *text; } proc[] = {{2, "alice"}, {6, "/bin/bash"}, {1, "bash"}, {-1, "bash"}, {4, "bash"}};
+    Row(form->ProcessPage->lvProcesses,
+        {QStringLiteral("bash"), QStringLiteral("42"), QStringLiteral("alice"), QStringLiteral("00"),
+         QStringLiteral("1 K"), QStringLiteral("2 K"), QStringLiteral("/bin/bash")});
+    const struct
+    {
+        int hot;
+        const char *text;
+    } proc[] = {{2, "alice"}, {6, "/bin/bash"}, {1, "bash"}, {-1, "bash"}, {4, "bash"}};
     for (const auto &c : proc) {
         form->ProcessPage->HotColumn = c.hot;
         form->UpdateSearchText();
         EXPECT_EQ(form->edtSearch->text(), QLatin1String(c.text)) << c.hot;
     }
     // An empty cell falls back to the caption; "N/A" clears the box.
-    Row(form->ProcessPage->lvProcesses, {QStringLiteral("init"), QStringLiteral("1"), QStringLiteral("  "), QString(), QString(),
-                            QString(), QStringLiteral("n/a")});
+    Row(form->ProcessPage->lvProcesses,
+        {QStringLiteral("init"), QStringLiteral("1"), QStringLiteral("  "), QString(), QString(), QString(),
+         QStringLiteral("n/a")});
     form->ProcessPage->HotColumn = 2;
     form->UpdateSearchText();
     EXPECT_EQ(form->edtSearch->text(), QStringLiteral("init"));
@@ -436,9 +445,14 @@ TEST_F(FormMain, UpdateSearchTextTakesTheHotColumnsCell)
     EXPECT_TRUE(form->edtSearch->text().isEmpty());
 
     form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
-    Row(form->ServicePage->lvServices, {QStringLiteral("cron"), QStringLiteral("Regular jobs"), QStringLiteral("s"),
-                           QStringLiteral("t"), QStringLiteral("/usr/sbin/cron -f")});
-    const struct { int hot; const char *text; } svc[] = {{1, "Regular jobs"}, {4, "/usr/sbin/cron -f"}, {2, "cron"}, {0, "cron"}};
+    Row(form->ServicePage->lvServices,
+        {QStringLiteral("cron"), QStringLiteral("Regular jobs"), QStringLiteral("s"), QStringLiteral("t"),
+         QStringLiteral("/usr/sbin/cron -f")});
+    const struct
+    {
+        int hot;
+        const char *text;
+    } svc[] = {{1, "Regular jobs"}, {4, "/usr/sbin/cron -f"}, {2, "cron"}, {0, "cron"}};
     for (const auto &c : svc) {
         form->ServicePage->HotColumn = c.hot;
         form->UpdateSearchText();
@@ -447,18 +461,28 @@ TEST_F(FormMain, UpdateSearchTextTakesTheHotColumnsCell)
 
     // Autoruns and connections: hot column k puts the cell of column k + 1.
     form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun);
-    Row(form->AutorunPage->lvAutoruns, {QStringLiteral("tool"), QStringLiteral("on"), QStringLiteral("A tool"),
-                           QStringLiteral("/opt/tool --x"), QStringLiteral("~/.config/autostart")});
-    const struct { int hot; const char *text; } aut[] = {{1, "A tool"}, {2, "/opt/tool --x"}, {3, "~/.config/autostart"}, {4, "tool"}, {0, "tool"}};
+    Row(form->AutorunPage->lvAutoruns,
+        {QStringLiteral("tool"), QStringLiteral("on"), QStringLiteral("A tool"), QStringLiteral("/opt/tool --x"),
+         QStringLiteral("~/.config/autostart")});
+    const struct
+    {
+        int hot;
+        const char *text;
+    } aut[] = {{1, "A tool"}, {2, "/opt/tool --x"}, {3, "~/.config/autostart"}, {4, "tool"}, {0, "tool"}};
     for (const auto &c : aut) {
         form->AutorunPage->HotColumn = c.hot;
         form->UpdateSearchText();
         EXPECT_EQ(form->edtSearch->text(), QLatin1String(c.text)) << c.hot;
     }
     form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network);
-    Row(form->NetworkPage->lvConnections, {QStringLiteral("sshd"), QStringLiteral("TCP"), QStringLiteral("0.0.0.0:22"),
-                              QStringLiteral("N/A"), QStringLiteral("LISTEN"), QStringLiteral("77"), QStringLiteral("/usr/sbin/sshd")});
-    const struct { int hot; const char *text; } net[] = {{1, "0.0.0.0:22"}, {2, ""}, {5, "/usr/sbin/sshd"}, {3, "sshd"}, {6, "sshd"}};
+    Row(form->NetworkPage->lvConnections,
+        {QStringLiteral("sshd"), QStringLiteral("TCP"), QStringLiteral("0.0.0.0:22"), QStringLiteral("N/A"),
+         QStringLiteral("LISTEN"), QStringLiteral("77"), QStringLiteral("/usr/sbin/sshd")});
+    const struct
+    {
+        int hot;
+        const char *text;
+    } net[] = {{1, "0.0.0.0:22"}, {2, ""}, {5, "/usr/sbin/sshd"}, {3, "sshd"}, {6, "sshd"}};
     for (const auto &c : net) {
         form->NetworkPage->HotColumn = c.hot;
         form->UpdateSearchText();

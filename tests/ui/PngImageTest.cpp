@@ -45,11 +45,32 @@ TEST(PngImage, DamagedDataGivesANullImage)
 
 TEST(PngImage, EveryEmbeddedPictureDecodes)
 {
-    const char *names[] = {"border_topleft", "border_top", "border_topright", "border_left", "border_right",
-                           "border_bottomleft", "border_bottom", "border_bottomright", "grip", "icon", "logo",
-                           "topbar", "leftmenu_title", "leftmenu_body", "search_box", "engine_0", "engine_1",
-                           "engine_2", "btn_close_normal", "btn_max_hover", "btn_min_down", "btn_about_disabled",
-                           "menu_process_normal", "menu_config_disabled", "menutitle_hover", "btn_search_down"};
+    const char *names[] = {"border_topleft",
+                           "border_top",
+                           "border_topright",
+                           "border_left",
+                           "border_right",
+                           "border_bottomleft",
+                           "border_bottom",
+                           "border_bottomright",
+                           "grip",
+                           "icon",
+                           "logo",
+                           "topbar",
+                           "leftmenu_title",
+                           "leftmenu_body",
+                           "search_box",
+                           "engine_0",
+                           "engine_1",
+                           "engine_2",
+                           "btn_close_normal",
+                           "btn_max_hover",
+                           "btn_min_down",
+                           "btn_about_disabled",
+                           "menu_process_normal",
+                           "menu_config_disabled",
+                           "menutitle_hover",
+                           "btn_search_down"};
     for (const char *n : names)
         EXPECT_FALSE(LoadPicture(QLatin1String(n)).isNull()) << n;
     EXPECT_TRUE(LoadPicture(QStringLiteral("no_such_picture")).isNull());

@@ -11,7 +11,6 @@
 #include "platform/crypto/Gcrypt.h"
 #include "platform/files/Dpkg.h"
 
-
 #include <QColor>
 #include <QDir>
 #include <QFile>

@@ -27,10 +27,10 @@ public:
     bool enumerateFallback(std::vector<platform::processes::ProcessEntry> &) override { return true; }
 };
 
-const char *const kPieces[8] = {"imgDetailsBorder_TopLeft",    "imgDetailsBorder_Top",
-                                "imgDetailsBorder_TopRight",   "imgDetailsBorder_Left",
-                                "imgDetailsBorder_Right",      "imgDetailsBorder_BottomLeft",
-                                "imgDetailsBorder_Bottom",     "imgDetailsBorder_BottomRight"};
+const char *const kPieces[8] = {"imgDetailsBorder_TopLeft",  "imgDetailsBorder_Top",
+                                "imgDetailsBorder_TopRight", "imgDetailsBorder_Left",
+                                "imgDetailsBorder_Right",    "imgDetailsBorder_BottomLeft",
+                                "imgDetailsBorder_Bottom",   "imgDetailsBorder_BottomRight"};
 
 class DetailsFrame : public ::testing::Test
 {
@@ -47,7 +47,10 @@ protected:
         panel = form->Details->pnlDetails;
     }
 
-    TImage *Piece(int I) const { return panel->findChild<TImage *>(QLatin1String(kPieces[I]), Qt::FindDirectChildrenOnly); }
+    TImage *Piece(int I) const
+    {
+        return panel->findChild<TImage *>(QLatin1String(kPieces[I]), Qt::FindDirectChildrenOnly);
+    }
 
     // Every piece lies on the panel's edge, the pieces meet without gap or overlap, and together
     // they cover exactly the outer ring of the panel.
@@ -87,8 +90,10 @@ protected:
         EXPECT_TRUE(inner.contains(form->Details->redtDetails->geometry()))
             << "text area inside the frame, panel " << w << "x" << h;
         const QRect band(tl.right() + 1, 0, tr.left() - tl.right() - 1, tl.height());
-        for (QWidget *c : {static_cast<QWidget *>(form->Details->lblDetailsTitle), static_cast<QWidget *>(form->Details->btnRefreshDetails),
-                           static_cast<QWidget *>(form->Details->btnNailDown), static_cast<QWidget *>(form->Details->btnDetailsClose)})
+        for (QWidget *c : {static_cast<QWidget *>(form->Details->lblDetailsTitle),
+                           static_cast<QWidget *>(form->Details->btnRefreshDetails),
+                           static_cast<QWidget *>(form->Details->btnNailDown),
+                           static_cast<QWidget *>(form->Details->btnDetailsClose)})
             EXPECT_TRUE(band.contains(c->geometry())) << c->objectName().toStdString() << " in the title band";
     }
 
@@ -103,10 +108,10 @@ protected:
 
 TEST_F(DetailsFrame, PiecesByNameWithTheirPicturesSurroundThePanel)
 {
-    TImage *members[8] = {form->Details->imgDetailsBorder_TopLeft,    form->Details->imgDetailsBorder_Top,
-                          form->Details->imgDetailsBorder_TopRight,   form->Details->imgDetailsBorder_Left,
-                          form->Details->imgDetailsBorder_Right,      form->Details->imgDetailsBorder_BottomLeft,
-                          form->Details->imgDetailsBorder_Bottom,     form->Details->imgDetailsBorder_BottomRight};
+    TImage *members[8] = {form->Details->imgDetailsBorder_TopLeft,  form->Details->imgDetailsBorder_Top,
+                          form->Details->imgDetailsBorder_TopRight, form->Details->imgDetailsBorder_Left,
+                          form->Details->imgDetailsBorder_Right,    form->Details->imgDetailsBorder_BottomLeft,
+                          form->Details->imgDetailsBorder_Bottom,   form->Details->imgDetailsBorder_BottomRight};
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(Piece(i), members[i]) << kPieces[i];
         ASSERT_NE(members[i], nullptr) << kPieces[i];

@@ -160,10 +160,11 @@ TEST_F(ServiceDetails, EveryFieldInOrderAndNoHostProcess)
     ASSERT_NE(a, nullptr);
     QString type;
     ServiceTypeText(a->ServiceType, type);
-    EXPECT_EQ(Lines(), (QStringList{QStringLiteral("服务名: alpha"), QStringLiteral("显示名: alpha daemon"),
-                                    QStringLiteral("命令行: ") + a->BinaryPath, QStringLiteral("宿主进程 ID: 4100000"),
-                                    QStringLiteral("当前状态: 运行中"), QStringLiteral("启动类型: 自动"),
-                                    QStringLiteral("服务类型: ") + type, QStringLiteral("描述: ") + a->Description}));
+    EXPECT_EQ(Lines(),
+              (QStringList{QStringLiteral("服务名: alpha"), QStringLiteral("显示名: alpha daemon"),
+                           QStringLiteral("命令行: ") + a->BinaryPath, QStringLiteral("宿主进程 ID: 4100000"),
+                           QStringLiteral("当前状态: 运行中"), QStringLiteral("启动类型: 自动"),
+                           QStringLiteral("服务类型: ") + type, QStringLiteral("描述: ") + a->Description}));
     EXPECT_TRUE(a->BinaryPath.startsWith(QStringLiteral("/usr/sbin/alpha")));
     EXPECT_FALSE(a->Description.isEmpty());
     EXPECT_FALSE(form->Details->redtDetails->toPlainText().endsWith(QLatin1Char('\n'))) << "the last line has no break";
@@ -176,7 +177,9 @@ TEST_F(ServiceDetails, EveryFieldInOrderAndNoHostProcess)
     ASSERT_EQ(beta.size(), 8);
     EXPECT_EQ(beta[3], QStringLiteral("宿主进程 ID: N/A"));
     EXPECT_EQ(beta[4], QStringLiteral("当前状态: 已停止"));
-    EXPECT_EQ(beta[5], QStringLiteral("启动类型: ") + Text(StartTypeText, quint8(form->ServicePage->SelectedService()->StartType)));
+    EXPECT_EQ(beta[5],
+              QStringLiteral("启动类型: ") +
+                  Text(StartTypeText, quint8(form->ServicePage->SelectedService()->StartType)));
 
     SelectOnly(form->ServicePage->lvServices, nullptr);
     form->ServicePage->lvServicesClick(form->ServicePage->lvServices);
@@ -191,8 +194,8 @@ protected:
     void SetUp() override
     {
         WithProgram::SetUp();
-        ASSERT_TRUE(autotest::AutorunEnv::SetRun(autotest::kUserRun, "tool", QLatin1Char('"') + program +
-                                                                                  QStringLiteral("\" --daemon")));
+        ASSERT_TRUE(autotest::AutorunEnv::SetRun(autotest::kUserRun, "tool",
+                                                 QLatin1Char('"') + program + QStringLiteral("\" --daemon")));
         ASSERT_TRUE(autotest::AutorunEnv::SetRun(autotest::kMachineRun, "ghost", "/nonexistent/ghost -x"));
         form = NewForm(&processes);
         form->AutorunPage->objAutoruns->SetBackupFile(env.BackupFile());
@@ -214,19 +217,20 @@ TEST_F(AutorunDetails, EntryLinesAndTheVersionOfItsProgram)
     ASSERT_TRUE(form->Details->pnlDetails->isVisible());
     const TAutorunItem *tool = form->AutorunPage->SelectedAutorun();
     ASSERT_NE(tool, nullptr);
-    EXPECT_EQ(Lines(), QStringList({QStringLiteral("标题: tool"), QStringLiteral("状态: 启用"),
-                                    QStringLiteral("命令行: ") + tool->Command,
-                                    QStringLiteral("位置: ") + autotest::kUserRun}) +
-                           VersionLines());
+    EXPECT_EQ(Lines(),
+              QStringList({QStringLiteral("标题: tool"), QStringLiteral("状态: 启用"),
+                           QStringLiteral("命令行: ") + tool->Command, QStringLiteral("位置: ") + autotest::kUserRun}) +
+                  VersionLines());
     EXPECT_TRUE(tool->Command.contains(program));
     ExpectPropertiesCleared();
 
     // A command whose file is missing: the four version lines stay empty.
     Click(QStringLiteral("ghost"));
-    EXPECT_EQ(Lines(), QStringList({QStringLiteral("标题: ghost"), QStringLiteral("状态: 启用"),
-                                    QStringLiteral("命令行: /nonexistent/ghost -x"),
-                                    QStringLiteral("位置: ") + autotest::kMachineRun}) +
-                           NoVersionLines());
+    EXPECT_EQ(Lines(),
+              QStringList({QStringLiteral("标题: ghost"), QStringLiteral("状态: 启用"),
+                           QStringLiteral("命令行: /nonexistent/ghost -x"),
+                           QStringLiteral("位置: ") + autotest::kMachineRun}) +
+                  NoVersionLines());
 
     // A disabled entry says so.
     ASSERT_TRUE(form->AutorunPage->objAutoruns->Disable(0));
@@ -326,20 +330,22 @@ TEST_F(ConnectionDetails, TcpAndUdpLinesWithTheOwnerAndItsVersion)
     ASSERT_TRUE(form->Details->pnlDetails->isVisible());
     const TConnectionItem *tcp = form->NetworkPage->SelectedConnection();
     ASSERT_NE(tcp, nullptr);
-    const QStringList owner = {QStringLiteral("进程名: ") + tcp->ProcessName,
-                               QStringLiteral("进程 ID: %1").arg(kOwner), QStringLiteral("进程路径: ") + program};
+    const QStringList owner = {QStringLiteral("进程名: ") + tcp->ProcessName, QStringLiteral("进程 ID: %1").arg(kOwner),
+                               QStringLiteral("进程路径: ") + program};
     EXPECT_EQ(tcp->ProcessName, QStringLiteral("demo-tool"));
-    EXPECT_EQ(Lines(), QStringList({QStringLiteral("连接类型: TCP"), QStringLiteral("本地 IP: 10.0.0.1"),
-                                    QStringLiteral("本地端口: 50000"), QStringLiteral("远程 IP: 93.184.216.34"),
-                                    QStringLiteral("远程端口: 443"), QStringLiteral("当前状态: 已建立连接")}) +
-                           owner + VersionLines());
+    EXPECT_EQ(Lines(),
+              QStringList({QStringLiteral("连接类型: TCP"), QStringLiteral("本地 IP: 10.0.0.1"),
+                           QStringLiteral("本地端口: 50000"), QStringLiteral("远程 IP: 93.184.216.34"),
+                           QStringLiteral("远程端口: 443"), QStringLiteral("当前状态: 已建立连接")}) +
+                  owner + VersionLines());
     ExpectPropertiesCleared();
 
     // No remote address, remote port or state for UDP.
     Click(QStringLiteral("UDP"));
-    EXPECT_EQ(Lines(), QStringList({QStringLiteral("连接类型: UDP"), QStringLiteral("本地 IP: 192.168.1.5"),
-                                    QStringLiteral("本地端口: 5353")}) +
-                           owner + VersionLines());
+    EXPECT_EQ(Lines(),
+              QStringList({QStringLiteral("连接类型: UDP"), QStringLiteral("本地 IP: 192.168.1.5"),
+                           QStringLiteral("本地端口: 5353")}) +
+                  owner + VersionLines());
 
     // An owner whose file is unknown leaves the version lines empty.
     net.paths[kOwner] = dir.file(QStringLiteral("elsewhere"));

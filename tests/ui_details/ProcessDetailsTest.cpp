@@ -357,8 +357,9 @@ TEST_F(ProcessDetails, FileVersionIsThatOfThePackageThatInstalledTheFile)
     f.write("#!/bin/sh\n");
     f.close();
     dtest::FakePackages packages({program});
-    counting.procs = {Proc(pid, QStringLiteral("packaged-tool"), program),
-                      Proc(own, QStringLiteral("taskvane"), QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget())};
+    counting.procs = {
+        Proc(pid, QStringLiteral("packaged-tool"), program),
+        Proc(own, QStringLiteral("taskvane"), QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget())};
     CreateOn();
     Click(pid);
     EXPECT_TRUE(dtest::Lines(form->Details->redtDetails).contains(QStringLiteral("文件版本: 2.5-1")))

@@ -170,8 +170,7 @@ TEST_F(LoginDialogTest, CancelAbortsSilentlyAndWrongPasswordIsDenied)
         F->CancelButton->click();
     };
     const TAction CloseWindow = [](TDictDBLoginForm *F) { F->close(); };
-    Answer({PressEsc(), CancelButton, CloseWindow, TypeAndEnter(QStringLiteral("s3cre")),
-            TypeAndEnter(QString())});
+    Answer({PressEsc(), CancelButton, CloseWindow, TypeAndEnter(QStringLiteral("s3cre")), TypeAndEnter(QString())});
 
     for (int i = 0; i < 3; ++i) {
         TDictTable T;

@@ -37,22 +37,38 @@ enum TAnswer { Button1, Button2, Button3, CloseButton, Enter, KeypadEnter, Esc, 
 
 const char *AnswerName(TAnswer A)
 {
-    static const char *const Names[] = {"btnButton1", "btnButton2", "btnButton3", "btnClose",
-                                        "Enter",      "keypad Enter", "Esc",      "window close"};
+    static const char *const Names[] = {"btnButton1", "btnButton2",   "btnButton3", "btnClose",
+                                        "Enter",      "keypad Enter", "Esc",        "window close"};
     return Names[A];
 }
 
 void Answer(TFormMessage *F, TAnswer A)
 {
     switch (A) {
-    case Button1: Click(F->btnButton1); break;
-    case Button2: Click(F->btnButton2); break;
-    case Button3: Click(F->btnButton3); break;
-    case CloseButton: Click(F->btnClose); break;
-    case Enter: Key(F, Qt::Key_Return); break;
-    case KeypadEnter: Key(F->lblText, Qt::Key_Enter); break; // keys reach the form from any child
-    case Esc: Key(F->btnButton1, Qt::Key_Escape); break;
-    case WindowClose: F->close(); break;
+    case Button1:
+        Click(F->btnButton1);
+        break;
+    case Button2:
+        Click(F->btnButton2);
+        break;
+    case Button3:
+        Click(F->btnButton3);
+        break;
+    case CloseButton:
+        Click(F->btnClose);
+        break;
+    case Enter:
+        Key(F, Qt::Key_Return);
+        break;
+    case KeypadEnter:
+        Key(F->lblText, Qt::Key_Enter);
+        break; // keys reach the form from any child
+    case Esc:
+        Key(F->btnButton1, Qt::Key_Escape);
+        break;
+    case WindowClose:
+        F->close();
+        break;
     }
 }
 
@@ -100,9 +116,8 @@ TEST_F(MessageBoxTest, ResultTableByButtonSet)
         for (int A = Button1; A <= WindowClose; ++A) {
             if (Expected[Set][A] < 0)
                 continue;
-            const quint8 R =
-                Run(QStringLiteral("确定吗？"), QStringLiteral("警告"), 2, Set,
-                    [A](TFormMessage *F) { Answer(F, TAnswer(A)); });
+            const quint8 R = Run(QStringLiteral("确定吗？"), QStringLiteral("警告"), 2, Set,
+                                 [A](TFormMessage *F) { Answer(F, TAnswer(A)); });
             EXPECT_EQ(R, Expected[Set][A]) << "set " << int(Set) << ", " << AnswerName(TAnswer(A));
         }
 }
@@ -242,19 +257,15 @@ TEST_F(MessageBoxTest, IconKindsShowTheirPictureAndPlaceTheText)
         const char *Icon; // nullptr: none
         int TextLeft;
     } Cases[] = {
-        {0, nullptr, 30},
-        {1, "imgIcon_Information", 72},
-        {2, "imgIcon_Question", 72},
-        {3, "imgIcon_Warning", 72},
-        {4, "imgIcon_Ban", 72},
-        {5, "imgIcon_Error", 72},
+        {0, nullptr, 30},           {1, "imgIcon_Information", 72}, {2, "imgIcon_Question", 72},
+        {3, "imgIcon_Warning", 72}, {4, "imgIcon_Ban", 72},         {5, "imgIcon_Error", 72},
         {6, nullptr, 72},
     };
     for (const auto &C : Cases)
         Run(QStringLiteral("text"), QStringLiteral("t"), C.Kind, 0, [&C](TFormMessage *F) {
             SCOPED_TRACE(testing::Message() << "icon kind " << int(C.Kind));
-            for (TImage *I : {F->imgIcon_Information, F->imgIcon_Question, F->imgIcon_Warning, F->imgIcon_Ban,
-                              F->imgIcon_Error}) {
+            for (TImage *I :
+                 {F->imgIcon_Information, F->imgIcon_Question, F->imgIcon_Warning, F->imgIcon_Ban, F->imgIcon_Error}) {
                 const bool Expected = C.Icon && I->objectName() == QLatin1String(C.Icon);
                 EXPECT_EQ(I->isVisible(), Expected) << qPrintable(I->objectName());
                 EXPECT_EQ(I->geometry(), QRect(24, 42, 32, 32));
@@ -328,13 +339,13 @@ TEST(MessagePictures, EveryPictureDecodesAtItsSize)
         const char16_t *Name;
         QSize Size;
     } Pictures[] = {
-        {u"border_topleft", {18, 31}},   {u"border_topright", {68, 31}}, {u"border_bottomleft", {53, 31}},
-        {u"border_bottomright", {53, 31}}, {u"border_left", {4, 8}},     {u"border_right", {4, 8}},
-        {u"border_top", {8, 31}},        {u"border_bottom", {8, 31}},    {u"icon_information", {32, 32}},
-        {u"icon_question", {32, 32}},    {u"icon_warning", {32, 32}},    {u"icon_ban", {32, 32}},
-        {u"icon_error", {32, 32}},       {u"button_normal", {80, 20}},   {u"button_hover", {80, 20}},
-        {u"button_down", {80, 20}},      {u"button_disabled", {80, 20}}, {u"close_normal", {16, 16}},
-        {u"close_hover", {16, 16}},      {u"close_down", {16, 16}},      {u"close_disabled", {16, 16}},
+        {u"border_topleft", {18, 31}},     {u"border_topright", {68, 31}}, {u"border_bottomleft", {53, 31}},
+        {u"border_bottomright", {53, 31}}, {u"border_left", {4, 8}},       {u"border_right", {4, 8}},
+        {u"border_top", {8, 31}},          {u"border_bottom", {8, 31}},    {u"icon_information", {32, 32}},
+        {u"icon_question", {32, 32}},      {u"icon_warning", {32, 32}},    {u"icon_ban", {32, 32}},
+        {u"icon_error", {32, 32}},         {u"button_normal", {80, 20}},   {u"button_hover", {80, 20}},
+        {u"button_down", {80, 20}},        {u"button_disabled", {80, 20}}, {u"close_normal", {16, 16}},
+        {u"close_hover", {16, 16}},        {u"close_down", {16, 16}},      {u"close_disabled", {16, 16}},
     };
     for (const auto &P : Pictures) {
         const QPixmap Pic = MessagePicture(QStringView(P.Name));

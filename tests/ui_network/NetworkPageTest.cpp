@@ -63,10 +63,22 @@ public:
     std::vector<AddressRow> addrs;
     std::map<quint32, QString> paths;
 
-    bool tcpEndpoints(std::vector<Endpoint> &out) override { return out.insert(out.end(), tcp.begin(), tcp.end()), true; }
-    bool udpEndpoints(std::vector<Endpoint> &out) override { return out.insert(out.end(), udp.begin(), udp.end()), true; }
-    bool interfaces(std::vector<InterfaceRow> &out) override { return out.insert(out.end(), ifs.begin(), ifs.end()), true; }
-    bool addresses(std::vector<AddressRow> &out) override { return out.insert(out.end(), addrs.begin(), addrs.end()), true; }
+    bool tcpEndpoints(std::vector<Endpoint> &out) override
+    {
+        return out.insert(out.end(), tcp.begin(), tcp.end()), true;
+    }
+    bool udpEndpoints(std::vector<Endpoint> &out) override
+    {
+        return out.insert(out.end(), udp.begin(), udp.end()), true;
+    }
+    bool interfaces(std::vector<InterfaceRow> &out) override
+    {
+        return out.insert(out.end(), ifs.begin(), ifs.end()), true;
+    }
+    bool addresses(std::vector<AddressRow> &out) override
+    {
+        return out.insert(out.end(), addrs.begin(), addrs.end()), true;
+    }
     std::optional<QString> processPath(quint32 pid, quint64) override
     {
         const auto it = paths.find(pid);
@@ -209,8 +221,12 @@ TEST_F(NetworkPage, ListShowsEndpointsAndHidesLocalOnesOnRequest)
     QTreeWidgetItem *tcp = List()->topLevelItem(0);
     QString established;
     TCPStateText(TcpEstablished, established);
-    const QStringList cells = {QStringLiteral("server"), QStringLiteral("TCP"), QStringLiteral("10.0.0.1:50000"),
-                               QStringLiteral("93.184.216.34:443"), established, QString::number(kFakePID),
+    const QStringList cells = {QStringLiteral("server"),
+                               QStringLiteral("TCP"),
+                               QStringLiteral("10.0.0.1:50000"),
+                               QStringLiteral("93.184.216.34:443"),
+                               established,
+                               QString::number(kFakePID),
                                QStringLiteral("/opt/app/bin/server")};
     for (int c = 0; c < cells.size(); ++c)
         EXPECT_EQ(tcp->text(c), cells[c]) << c;
@@ -278,8 +294,10 @@ TEST_F(NetworkPage, TerminatingTheOwnerAsksAndReports)
     answers = {4};
     form->NetworkPage->btnTerminateConnectionClick(form->NetworkPage->btnTerminateConnection);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].Text, Shows(QStringLiteral("结束进程可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。"
-                                                  "是否确定要执行该操作？\r\r结束进程：sleep [%1]").arg(pid)));
+    EXPECT_EQ(shown[0].Text,
+              Shows(QStringLiteral("结束进程可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。"
+                                   "是否确定要执行该操作？\r\r结束进程：sleep [%1]")
+                        .arg(pid)));
     EXPECT_EQ(shown[0].Title, QStringLiteral("警告"));
     EXPECT_EQ(shown[0].Icon, 3);
     EXPECT_EQ(shown[0].Buttons, 2);
@@ -415,7 +433,8 @@ TEST_F(NetworkPage, TrafficTickPlotsTheChosenInterfaceOnAnyPage)
         form->NetworkPage->TrafficTick();
     EXPECT_LE(form->NetworkPage->tsTrafficSend->count(), 202);
     EXPECT_GE(form->NetworkPage->tsTrafficSend->count(), 200);
-    EXPECT_EQ(form->NetworkPage->tsTrafficSend->at(form->NetworkPage->tsTrafficSend->count() - 1).x(), form->NetworkPage->axTrafficBottom->max());
+    EXPECT_EQ(form->NetworkPage->tsTrafficSend->at(form->NetworkPage->tsTrafficSend->count() - 1).x(),
+              form->NetworkPage->axTrafficBottom->max());
 }
 
 TEST_F(NetworkPage, LoopbackOnlyMachineHasAnIdleChart)
@@ -441,7 +460,8 @@ TEST_F(NetworkPage, MonitorLegendEntrySwitchesSamplingOffAndOn)
     form->tmrTraffic->start();
     form->NetworkPage->TrafficTick();
     ASSERT_EQ(form->NetworkPage->tsTrafficSend->count(), 1);
-    const QList<QLegendMarker *> markers = form->NetworkPage->chtNetTraffic->chart()->legend()->markers(form->NetworkPage->tsTrafficMonitor);
+    const QList<QLegendMarker *> markers =
+        form->NetworkPage->chtNetTraffic->chart()->legend()->markers(form->NetworkPage->tsTrafficMonitor);
     ASSERT_EQ(markers.size(), 1);
     emit markers[0]->clicked();
     EXPECT_FALSE(form->tmrTraffic->isActive());
@@ -453,7 +473,8 @@ TEST_F(NetworkPage, MonitorLegendEntrySwitchesSamplingOffAndOn)
     EXPECT_TRUE(form->tmrTraffic->isActive());
     form->tmrTraffic->stop();
     // The other entries only switch their own line.
-    const QList<QLegendMarker *> send = form->NetworkPage->chtNetTraffic->chart()->legend()->markers(form->NetworkPage->tsTrafficSend);
+    const QList<QLegendMarker *> send =
+        form->NetworkPage->chtNetTraffic->chart()->legend()->markers(form->NetworkPage->tsTrafficSend);
     ASSERT_EQ(send.size(), 1);
     form->tmrTraffic->start();
     emit send[0]->clicked();

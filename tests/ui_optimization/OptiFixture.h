@@ -59,21 +59,30 @@ protected:
             auto *box = qobject_cast<TFormMessage *>(Dialog);
             if (!box)
                 return 0;
-            shown.push_back({box->lblText->text(), box->lblTitle->text(), quint8(box->IconKind()), quint8(box->ButtonSet())});
+            shown.push_back(
+                {box->lblText->text(), box->lblTitle->text(), quint8(box->IconKind()), quint8(box->ButtonSet())});
             const quint8 answer = answers.isEmpty() ? quint8(0) : answers.takeFirst();
             quint16 esc = 27;
             switch (answer) {
             case 1:
-            case 3: box->btnButton1Click(); break;
-            case 4: box->btnButton2Click(); break;
+            case 3:
+                box->btnButton1Click();
+                break;
+            case 4:
+                box->btnButton2Click();
+                break;
             case 2:
                 if (box->ButtonSet() == TMessageButtons::YesNoCancel)
                     box->btnButton3Click();
                 else
                     box->btnButton2Click();
                 break;
-            case 27: box->FormKeyPress(esc); break;
-            default: box->btnCloseClick(); break;
+            case 27:
+                box->FormKeyPress(esc);
+                break;
+            default:
+                box->btnCloseClick();
+                break;
             }
             return int(box->Result());
         };
@@ -100,8 +109,11 @@ protected:
             return [this, Inner, Kind](QObject *S, quint32 C, quint32 T, const QString &N, TServiceMode M) {
                 const bool busy = opt()->Busy();
                 Inner(S, C, T, N, M);
-                states.push_back({Kind, C, T, N, quint8(M), form->ServicePage->Optimization->lblSvcOpti_Progress->text(), form->ServicePage->Optimization->pbSvcOpti_Progress->value(),
-                                  form->ServicePage->Optimization->pbSvcOpti_Progress->maximum(), form->ServicePage->Optimization->pnlSvcOpti_Control->isHidden(),
+                states.push_back({Kind, C, T, N, quint8(M),
+                                  form->ServicePage->Optimization->lblSvcOpti_Progress->text(),
+                                  form->ServicePage->Optimization->pbSvcOpti_Progress->value(),
+                                  form->ServicePage->Optimization->pbSvcOpti_Progress->maximum(),
+                                  form->ServicePage->Optimization->pnlSvcOpti_Control->isHidden(),
                                   form->ServicePage->Optimization->pnlSvcOpti_Progress->isHidden(), busy});
                 if (During)
                     During(states.back());
@@ -139,12 +151,18 @@ protected:
 
     QList<QCheckBox *> Boxes() const
     {
-        return {form->ServicePage->Optimization->chkSvcOpti_AutomaticUpdates,   form->ServicePage->Optimization->chkSvcOpti_SystemRestore,
-                form->ServicePage->Optimization->chkSvcOpti_TaskSchedule,       form->ServicePage->Optimization->chkSvcOpti_WindowsFirewall,
-                form->ServicePage->Optimization->chkSvcOpti_CDBurning,          form->ServicePage->Optimization->chkSvcOpti_RemoteDesktopAssistance,
-                form->ServicePage->Optimization->chkSvcOpti_RoutingAndRemoteAccess, form->ServicePage->Optimization->chkSvcOpti_WirelessConnection,
-                form->ServicePage->Optimization->chkSvcOpti_PrintSpooler,       form->ServicePage->Optimization->chkSvcOpti_Bluetooth,
-                form->ServicePage->Optimization->chkSvcOpti_ImageDevice,        form->ServicePage->Optimization->chkSvcOpti_SmartCard,
+        return {form->ServicePage->Optimization->chkSvcOpti_AutomaticUpdates,
+                form->ServicePage->Optimization->chkSvcOpti_SystemRestore,
+                form->ServicePage->Optimization->chkSvcOpti_TaskSchedule,
+                form->ServicePage->Optimization->chkSvcOpti_WindowsFirewall,
+                form->ServicePage->Optimization->chkSvcOpti_CDBurning,
+                form->ServicePage->Optimization->chkSvcOpti_RemoteDesktopAssistance,
+                form->ServicePage->Optimization->chkSvcOpti_RoutingAndRemoteAccess,
+                form->ServicePage->Optimization->chkSvcOpti_WirelessConnection,
+                form->ServicePage->Optimization->chkSvcOpti_PrintSpooler,
+                form->ServicePage->Optimization->chkSvcOpti_Bluetooth,
+                form->ServicePage->Optimization->chkSvcOpti_ImageDevice,
+                form->ServicePage->Optimization->chkSvcOpti_SmartCard,
                 form->ServicePage->Optimization->chkSvcOpti_UPS};
     }
 

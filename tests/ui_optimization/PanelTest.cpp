@@ -10,8 +10,9 @@ namespace {
 
 const QString kAskRestore = QStringLiteral("是否确定要将服务配置恢复到上一次备份的状态？");
 const QString kAskBackupInstead = QStringLiteral("没有以往的备份数据。是否现在执行一次备份？");
-const QString kAskBackupFirst = ptest::Shows(QStringLiteral(
-    "强烈建议在优化服务前先备份当前配置。是否执行备份？\r\r是：执行备份操作。（推荐）\r否：不备份，直接执行优化操作。\r取消：取消操作。"));
+const QString kAskBackupFirst =
+    ptest::Shows(QStringLiteral("强烈建议在优化服务前先备份当前配置。是否执行备份？\r\r是：执行备份操作。（推荐）\r否："
+                                "不备份，直接执行优化操作。\r取消：取消操作。"));
 
 } // namespace
 
@@ -19,14 +20,16 @@ TEST_F(PanelTest, PanelStartsHiddenWithItsControlsInFlagOrder)
 {
     EXPECT_TRUE(form->ServicePage->Optimization->pnlServicesOptimizaion->isHidden());
     EXPECT_EQ(form->ServicePage->Optimization->pnlServicesOptimizaion->size(), QSize(460, 228));
-    EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_Title->text(), "服务优化向导：请在下面勾选您可能需要使用到的系统功能。");
+    EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_Title->text(),
+              "服务优化向导：请在下面勾选您可能需要使用到的系统功能。");
     EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_System->text(), "[系统扩展]");
     EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_Network->text(), "[网络扩展]");
     EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_Device->text(), "[设备支持]");
-    const QStringList captions = {"自动更新", "系统还原", "计划任务", "系统自带防火墙", "系统自带刻录功能",
-                                  "远程桌面/协助", "路由功能/远程接入", "无线网络连接", "打印机", "蓝牙设备",
-                                  "影像设备(摄像头/扫描仪)", "智能卡", "UPS 不间断供电设备"};
-    const QList<QPoint> places = {{27, 57},  {27, 82},  {27, 107},  {27, 132},  {27, 157},  {153, 57}, {153, 82},
+    const QStringList captions = {
+        "自动更新",          "系统还原",     "计划任务", "系统自带防火墙", "系统自带刻录功能",        "远程桌面/协助",
+        "路由功能/远程接入", "无线网络连接", "打印机",   "蓝牙设备",       "影像设备(摄像头/扫描仪)", "智能卡",
+        "UPS 不间断供电设备"};
+    const QList<QPoint> places = {{27, 57},   {27, 82},  {27, 107}, {27, 132},  {27, 157},  {153, 57}, {153, 82},
                                   {153, 107}, {285, 57}, {285, 82}, {285, 107}, {285, 157}, {285, 132}};
     const QList<QCheckBox *> boxes = Boxes();
     ASSERT_EQ(boxes.size(), 13);
@@ -128,8 +131,8 @@ TEST_F(PanelTest, RestoreWithBackupAsksAndRefreshesTheList)
 
 TEST_F(PanelTest, OptimizeWithBackupPresentStartsAtOnceWithTheTickedFlags)
 {
-    bus->manager.setUnits({fakesd::Service("Spooler", "active", "enabled"),
-                           fakesd::Service("wuauserv", "inactive", "disabled")});
+    bus->manager.setUnits(
+        {fakesd::Service("Spooler", "active", "enabled"), fakesd::Service("wuauserv", "inactive", "disabled")});
     WriteBackup("[ServicesBackup]\nSpooler=2\n");
     form->ServicePage->Optimization->chkSvcOpti_AutomaticUpdates->setChecked(true);
     form->ServicePage->Optimization->btnSvcOpti_OptimizeClick(form->ServicePage->Optimization->btnSvcOpti_Optimize);
@@ -233,7 +236,8 @@ TEST_F(PanelTest, ClosingTheFormDuringARunEndsCleanly)
     WriteBackup("[ServicesBackup]\na=3\nb=3\nc=3\nd=3\n");
     During = [&](const PanelState &s) {
         if (s.Current == 2)
-            QMetaObject::invokeMethod(qApp, [this] { form.reset(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                qApp, [this] { form.reset(); }, Qt::QueuedConnection);
     };
     answers = {3};
     form->ServicePage->Optimization->btnSvcOpti_RestoreClick(form->ServicePage->Optimization->btnSvcOpti_Restore);

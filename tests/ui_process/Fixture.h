@@ -81,7 +81,10 @@ public:
         FakeProc *p = find(quint32(h.pid));
         return (p && h.valid && p->startTime == h.startTime) ? p : nullptr;
     }
-    void remove(quint32 pid) { std::erase_if(procs, [pid](const FakeProc &p) { return p.pid == pid; }); }
+    void remove(quint32 pid)
+    {
+        std::erase_if(procs, [pid](const FakeProc &p) { return p.pid == pid; });
+    }
 
     bool enumeratePrimary(std::vector<ProcessEntry> &out) override
     {

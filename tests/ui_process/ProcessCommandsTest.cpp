@@ -48,7 +48,8 @@ TEST_F(ProcessCommands, CriticalProcessIsRefusedButMayBeLocated)
         shown.clear();
         form->ProcessPage->ExecuteProcessCommand(command, 0x40);
         ASSERT_EQ(shown.size(), 1u) << int(command);
-        EXPECT_EQ(shown[0].Text, Text(u"这是关键系统进程，不允许执行该操作！\r\r%1 [%2]", QStringLiteral("journal"), c.pid));
+        EXPECT_EQ(shown[0].Text,
+                  Text(u"这是关键系统进程，不允许执行该操作！\r\r%1 [%2]", QStringLiteral("journal"), c.pid));
         EXPECT_EQ(shown[0].Title, QStringLiteral("禁止"));
         EXPECT_EQ(shown[0].Icon, 4);
         EXPECT_EQ(shown[0].Buttons, 0);
@@ -86,9 +87,10 @@ TEST_F(ProcessCommands, TerminateAsksAndActsOnlyOnYes)
     answers = {4};
     form->ProcessPage->btnTerminateProcessClick(form->ProcessPage->btnTerminateProcess);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].Text, Text(u"结束进程可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。"
-                                  u"是否确定要执行该操作？\r\r结束进程：%1 [%2]",
-                                  QStringLiteral("victim"), c.pid));
+    EXPECT_EQ(shown[0].Text,
+              Text(u"结束进程可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。"
+                   u"是否确定要执行该操作？\r\r结束进程：%1 [%2]",
+                   QStringLiteral("victim"), c.pid));
     EXPECT_EQ(shown[0].Title, QStringLiteral("警告"));
     EXPECT_EQ(shown[0].Icon, 3);
     EXPECT_EQ(shown[0].Buttons, 2);
@@ -132,8 +134,9 @@ TEST_F(ProcessCommands, SeveralRowsOneYesActsOnAllButCriticalAndSystem)
     answers = {4};
     form->ProcessPage->ExecuteProcessCommand(0);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].Text, QStringLiteral("当前有多个进程同时被选中。对多个进程同时执行操作属较危险行为，可能会导致程序或系统异常。"
-                                            "是否确认对当前选中的多个进程同时执行操作？"));
+    EXPECT_EQ(shown[0].Text,
+              QStringLiteral("当前有多个进程同时被选中。对多个进程同时执行操作属较危险行为，可能会导致程序或系统异常。"
+                             "是否确认对当前选中的多个进程同时执行操作？"));
     EXPECT_EQ(shown[0].Title, QStringLiteral("警告"));
     EXPECT_EQ(shown[0].Icon, 3);
     EXPECT_EQ(shown[0].Buttons, 2);
@@ -367,7 +370,6 @@ TEST_F(ProcessCommands, EndToEndTerminateOnTheLiveList)
     form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(c.pid), nullptr);
 }
-
 
 TEST_F(ProcessCommands, LocationAndPropertiesThatNothingCanShowAreReported)
 {

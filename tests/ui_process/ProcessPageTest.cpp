@@ -30,8 +30,7 @@ QString Kb(quint64 bytes)
 }
 
 class ProcessPage : public FormTest
-{
-};
+{};
 
 } // namespace
 
@@ -167,8 +166,9 @@ TEST_F(ProcessPage, SortingByColumnsAndDirections)
     QStringList names;
     for (int i = 0; i < List()->topLevelItemCount(); ++i)
         names << List()->topLevelItem(i)->text(0);
-    EXPECT_EQ(names, (QStringList{QStringLiteral("Alpha"), QStringLiteral("beta"), QStringLiteral("gamma"),
-                                  QStringLiteral("System Idle Process")}))
+    EXPECT_EQ(names,
+              (QStringList{QStringLiteral("Alpha"), QStringLiteral("beta"), QStringLiteral("gamma"),
+                           QStringLiteral("System Idle Process")}))
         << "another column starts ascending, letters without regard to case";
     form->ProcessPage->lvProcessesColumnClick(List(), 1);
     EXPECT_EQ(RowPIDs(), (QList<quint32>{0, mid, nine, ten})) << "each column keeps its own direction";
@@ -230,7 +230,8 @@ TEST_F(ProcessPage, DeleteKeyAsksToTerminate)
     QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
     QApplication::sendEvent(List(), &del);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_TRUE(shown[0].Text.endsWith(QStringLiteral("\n\n结束进程：plain [%1]").arg(plain))) << shown[0].Text.toStdString();
+    EXPECT_TRUE(shown[0].Text.endsWith(QStringLiteral("\n\n结束进程：plain [%1]").arg(plain)))
+        << shown[0].Text.toStdString();
     EXPECT_EQ(shown[0].Title, QStringLiteral("警告"));
 }
 
@@ -247,7 +248,6 @@ TEST_F(ProcessPage, CompletedDetailsReachTheRow)
     EXPECT_EQ(Row(late)->text(6), QStringLiteral("/opt/fake/late-binary"));
     EXPECT_EQ(Row(late)->text(2), QStringLiteral("user1000"));
 }
-
 
 TEST_F(ProcessPage, RowsAreAsTallAsTheirIconsWhateverTheFirstRowHolds)
 {
@@ -271,6 +271,6 @@ TEST_F(ProcessPage, RowsAreAsTallAsTheirIconsWhateverTheFirstRowHolds)
     QStyleOptionViewItem option;
     option.initFrom(list);
     const QSize withoutIcon = list->itemDelegate()->sizeHint(option, list->model()->index(0, 0));
-    EXPECT_GE(withoutIcon.width(), icon.width() + QFontMetrics(list->font()).horizontalAdvance(
-                                                      list->topLevelItem(0)->text(0)));
+    EXPECT_GE(withoutIcon.width(),
+              icon.width() + QFontMetrics(list->font()).horizontalAdvance(list->topLevelItem(0)->text(0)));
 }

@@ -31,10 +31,10 @@ class ProcessTickCost : public FormTest
 protected:
     struct Cost
     {
-        int reads = 0;       // of process files, over the measured ticks
-        int cellChanges = 0; // rows' data changed
+        int reads = 0;          // of process files, over the measured ticks
+        int cellChanges = 0;    // rows' data changed
         quint64 cellWrites = 0; // cells the page wrote
-        int reloaded = 0;    // completion events
+        int reloaded = 0;       // completion events
     };
 
     // `count` processes, with a readable program file or (never complete) without one.
@@ -74,8 +74,8 @@ protected:
             ++cost.reloaded;
             page(s, pid);
         };
-        const auto counting = QObject::connect(List()->model(), &QAbstractItemModel::dataChanged,
-                                               [&cost] { ++cost.cellChanges; });
+        const auto counting =
+            QObject::connect(List()->model(), &QAbstractItemModel::dataChanged, [&cost] { ++cost.cellChanges; });
         source.reads = 0;
         const quint64 writes = form->ProcessPage->CellWrites;
         for (int i = 0; i < 3; ++i) {

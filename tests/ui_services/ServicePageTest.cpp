@@ -188,7 +188,8 @@ TEST_F(ServicePageTest, AListReloadedWhileTheWaitingPanelShowsIsFollowed)
 {
     Open();
     Select("beta");
-    QMetaObject::invokeMethod(form.get(), [this] { form->ServicePage->RefreshServiceList(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        form.get(), [this] { form->ServicePage->RefreshServiceList(); }, Qt::QueuedConnection);
     form->ServicePage->ServiceCommand(TServiceCommand::Start);
     EXPECT_EQ(fake().unit("beta")->activeState, "active");
     EXPECT_TRUE(shown.empty());
@@ -224,7 +225,8 @@ TEST_F(ServicePageTest, StopAsksFirstEvenForAStoppedService)
     EXPECT_EQ(shown[0].Title, "询问");
     EXPECT_EQ(shown[0].Icon, 2);
     EXPECT_EQ(shown[0].Buttons, 2);
-    EXPECT_EQ(shown[0].Text, "停止服务可能将导致某些系统功能异常。是否确定要执行该操作？\n\n停止服务：beta\n\n服务描述：beta daemon");
+    EXPECT_EQ(shown[0].Text,
+              "停止服务可能将导致某些系统功能异常。是否确定要执行该操作？\n\n停止服务：beta\n\n服务描述：beta daemon");
     for (const QString &c : fake().calls())
         EXPECT_FALSE(c.startsWith("StopUnit")) << c.toStdString();
 

@@ -169,7 +169,8 @@ TEST_F(SystemPage, ValueLabelsAndMemoryTitles)
     src.os = OSRelease{QStringLiteral("Debian GNU/Linux"), QStringLiteral("12 (bookworm)"), {}, {}, {}};
     src.kinfo = KernelInfo{QStringLiteral("Linux"), QStringLiteral("6.1.0"), {}, {}, 7};
     Create(&src);
-    EXPECT_EQ(form->SystemPage->lblSysVersion->text(), QStringLiteral("Debian GNU/Linux\n12 (bookworm)\nLinux 6.1.0\nBuild 7"));
+    EXPECT_EQ(form->SystemPage->lblSysVersion->text(),
+              QStringLiteral("Debian GNU/Linux\n12 (bookworm)\nLinux 6.1.0\nBuild 7"));
     const QLocale l;
     EXPECT_EQ(form->SystemPage->lblSysPMValue->text(),
               l.toString(8192ll * 1024) + QLatin1Char('\n') + l.toString(2048ll * 1024) + QStringLiteral("\n2"));
@@ -178,7 +179,8 @@ TEST_F(SystemPage, ValueLabelsAndMemoryTitles)
     QString now, boot;
     DateTimeText(platform::localSystemTime(src.wallSeconds, 0), now);
     DateTimeText(platform::localSystemTime(1699990000, 0), boot);
-    EXPECT_EQ(form->SystemPage->lblSysTimeValue->text(), now + QLatin1Char('\n') + boot + QStringLiteral("\n1 D 02 H 03 M 04 S"));
+    EXPECT_EQ(form->SystemPage->lblSysTimeValue->text(),
+              now + QLatin1Char('\n') + boot + QStringLiteral("\n1 D 02 H 03 M 04 S"));
     EXPECT_EQ(form->SystemPage->lblSysPF->text(), QStringLiteral("总数:\n使用数:\n峰值:"));
 
     EXPECT_EQ(form->SystemPage->tsPM->name(), QStringLiteral("物理内存: 0 MB / 0 MB - 00 %"));
@@ -290,8 +292,8 @@ TEST_F(SystemPage, LegendsShowEveryEntryWholeAtTheDefaultSize)
     for (QChartView *view : {form->SystemPage->chtCPU, form->SystemPage->chtMEM}) {
         view->chart()->legend()->update();
         QApplication::processEvents();
-        EXPECT_TRUE(CutTexts(view).isEmpty()) << view->objectName().toStdString() << ": "
-                                              << CutTexts(view).join(QLatin1String(" | ")).toStdString();
+        EXPECT_TRUE(CutTexts(view).isEmpty())
+            << view->objectName().toStdString() << ": " << CutTexts(view).join(QLatin1String(" | ")).toStdString();
         // The legend lies beside or below the plot, never on it.
         const QRectF legend = view->chart()->legend()->geometry();
         EXPECT_FALSE(legend.intersects(view->chart()->plotArea())) << view->objectName().toStdString();

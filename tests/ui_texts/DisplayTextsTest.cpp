@@ -85,7 +85,7 @@ TEST(DisplayTextsTest, ServiceTables)
 TEST(DisplayTextsTest, TcpStatesAndAddresses)
 {
     const char16_t *states[] = {u"已关闭连接", u"正在监听", u"同步发送", u"同步接收", u"已建立连接", u"等待结束",
-                                u"等待结束", u"等待关闭", u"正在关闭", u"最终应答", u"正在等待", u"删除连接"};
+                                u"等待结束",   u"等待关闭", u"正在关闭", u"最终应答", u"正在等待",   u"删除连接"};
     for (quint32 s = 1; s <= 12; ++s)
         EXPECT_EQ(TextOf(TCPStateText, s), QString::fromUtf16(states[s - 1])) << s;
     EXPECT_EQ(TextOf(TCPStateText, 0), QStringLiteral("N/A"));

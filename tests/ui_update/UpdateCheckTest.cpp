@@ -83,15 +83,15 @@ protected:
     // Serves the descriptor text and the dictionary answer.
     void Serve(const QByteArray &Descriptor, std::function<void(const LoopbackServer::Conn &)> Dictionary = {})
     {
-        server = std::make_unique<LoopbackServer>([Descriptor, Dictionary](const LoopbackServer::Conn &c,
-                                                                           const Recorded &r) {
-            if (r.target == kDescriptorPath)
-                c.send(LoopbackServer::response(200, Descriptor));
-            else if (r.target == kDictPath && Dictionary)
-                Dictionary(c);
-            else
-                c.send(LoopbackServer::response(404, "not here"));
-        });
+        server = std::make_unique<LoopbackServer>(
+            [Descriptor, Dictionary](const LoopbackServer::Conn &c, const Recorded &r) {
+                if (r.target == kDescriptorPath)
+                    c.send(LoopbackServer::response(200, Descriptor));
+                else if (r.target == kDictPath && Dictionary)
+                    Dictionary(c);
+                else
+                    c.send(LoopbackServer::response(404, "not here"));
+            });
         ASSERT_NE(server->port(), 0);
         qputenv(platform::http::kServerOverrideVariable, server->connectTo());
     }
@@ -240,7 +240,9 @@ TEST_F(UpdateCheckTest, OnlyAWholeDictionaryReplacesTheUsersCopy)
     };
     const Case cases[] = {
         {"first half, length to match",
-         [offered](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, offered.left(offered.size() / 2))); }},
+         [offered](const LoopbackServer::Conn &c) {
+             c.send(LoopbackServer::response(200, offered.left(offered.size() / 2)));
+         }},
         {"all but the last 100 bytes, length to match",
          [offered](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, offered.chopped(100))); }},
         {"first half, longer length",
@@ -260,7 +262,8 @@ TEST_F(UpdateCheckTest, OnlyAWholeDictionaryReplacesTheUsersCopy)
              for (int i = 0; i < 1000 && !c.stopping() && c.send(chunk); ++i) {
              }
          }},
-        {"stalls", [](const LoopbackServer::Conn &c) {
+        {"stalls",
+         [](const LoopbackServer::Conn &c) {
              c.send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\nabc");
              c.pause(3000);
          }},
@@ -292,8 +295,9 @@ TEST_F(UpdateCheckTest, OnlyAWholeDictionaryReplacesTheUsersCopy)
     });
     qputenv(platform::http::kServerOverrideVariable, server->connectTo());
     ASSERT_TRUE(RunCheck());
-    EXPECT_EQ(Targets(), (QStringList{QString::fromLatin1(kDescriptorPath), QString::fromLatin1(kDictPath),
-                                      QStringLiteral("/mirror/Ravel.db")}));
+    EXPECT_EQ(Targets(),
+              (QStringList{QString::fromLatin1(kDescriptorPath), QString::fromLatin1(kDictPath),
+                           QStringLiteral("/mirror/Ravel.db")}));
     EXPECT_EQ(ReadFile(File("Ravel.db")), offered);
     EXPECT_FALSE(QFile::exists(File("_Ravel.tmp")));
     EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2031-02-03")));
@@ -322,7 +326,8 @@ TEST_F(UpdateCheckTest, TheShippedDictionaryIsNeverWrittenAndTheNewerCopyIsUsed)
     // An older download of the user's own does not hide the newer shipped dictionary: nothing is
     // fetched for an offer no newer than the one in use.
     MakeDictionary(File("Ravel.db"), QStringLiteral("2020-01-01"));
-    Serve("[VERSION]\nDB=2026-12-07\n", [](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(404, "")); });
+    Serve("[VERSION]\nDB=2026-12-07\n",
+          [](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(404, "")); });
     ASSERT_TRUE(RunCheck());
     EXPECT_EQ(Targets().size(), 1);
     EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2026-12-07")));
@@ -407,10 +412,10 @@ TEST(UpdateVersions, CompareFieldByFieldAsNumbers)
     EXPECT_FALSE(TUpdateCheck::IsNewerVersion(QStringLiteral("2009-4-15"), QStringLiteral("2009-04-15"), dash, 3));
     EXPECT_TRUE(TUpdateCheck::IsNewerVersion(QStringLiteral("2009-04-16"), QStringLiteral("0000-00-00"), dash, 3));
     EXPECT_FALSE(TUpdateCheck::IsNewerVersion(QStringLiteral("0000-00-00"), QStringLiteral("0000-00-00"), dash, 3));
-    EXPECT_FALSE(TUpdateCheck::IsNewerVersion(QStringLiteral("99999999999-1-1"), QStringLiteral("2009-01-01"), dash, 3));
+    EXPECT_FALSE(
+        TUpdateCheck::IsNewerVersion(QStringLiteral("99999999999-1-1"), QStringLiteral("2009-01-01"), dash, 3));
 
-    EXPECT_EQ(TUpdateCheck::SplitDelimited(QStringLiteral("1.2.3.4"), dot),
-              (QStringList{"1", "2", "3", "4"}));
+    EXPECT_EQ(TUpdateCheck::SplitDelimited(QStringLiteral("1.2.3.4"), dot), (QStringList{"1", "2", "3", "4"}));
     EXPECT_EQ(TUpdateCheck::SplitDelimited(QStringLiteral("\"1.2\".3 4"), dot), (QStringList{"1.2", "3", "4"}));
     EXPECT_EQ(TUpdateCheck::SplitDelimited(QStringLiteral("1..2."), dot), (QStringList{"1", "", "2", ""}));
     EXPECT_TRUE(TUpdateCheck::SplitDelimited(QStringLiteral("   "), dot).isEmpty());
@@ -432,7 +437,8 @@ TEST_F(UpdateCheckTest, AboutBoxShowsTheInformation)
     EXPECT_TRUE(aboutClosedByEsc);
 
     // Without a version block and without a dictionary.
-    const QStringList bare = TFormAbout::InformationText(QString(), QStringLiteral("0000-00-00")).split(QLatin1Char('\r'));
+    const QStringList bare =
+        TFormAbout::InformationText(QString(), QStringLiteral("0000-00-00")).split(QLatin1Char('\r'));
     EXPECT_EQ(bare[0], QStringLiteral("主程序版本："));
     EXPECT_EQ(bare[1], QStringLiteral("数据库版本：0000-00-00"));
 }

@@ -45,7 +45,8 @@ inline bool SavePictures(const QString &PngDir, const std::vector<TPicture> &Pic
 
 // The whole run of a generator: draws the pictures (the application is up by then) and saves
 // them. The exit code: 0 done, 1 a file could not be written, 2 usage.
-template <typename TDraw> int RunPictureGenerator(int argc, char **argv, TDraw Draw)
+template <typename TDraw>
+int RunPictureGenerator(int argc, char **argv, TDraw Draw)
 {
     // Drawing needs no display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

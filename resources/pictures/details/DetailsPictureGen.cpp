@@ -85,7 +85,7 @@ QImage Button(const Glyph &Draw, State S)
     if (S == State::Down)
         P.translate(0.5, 1);
     const QColor Ink = S == State::Disabled ? QColor(0xB0, 0xB0, 0xB0)
-                       : S == State::Normal ? QColor(0x3A, 0x4F, 0x6E)
+        : S == State::Normal                ? QColor(0x3A, 0x4F, 0x6E)
                                             : QColor(0x1F, 0x4F, 0x8F);
     Draw(P, Ink);
     return Img;

@@ -19,13 +19,13 @@
 namespace {
 
 // Palette shared by all pieces.
-const QColor FrameDark(0x1A, 0x4A, 0x82);     // outer edge of the frame
-const QColor TitleTop(0x4E, 0x8E, 0xD8);      // title bar, top
-const QColor TitleBottom(0x22, 0x5E, 0xAA);   // title bar, bottom
-const QColor TitleGloss(255, 255, 255, 46);   // highlight of the upper half
-const QColor SideBlue(0x2A, 0x66, 0xB0);      // side and bottom frame
-const QColor Body(0xF0, 0xF0, 0xF0);          // form colour
-const QColor BodyShade(0xE2, 0xE6, 0xEC);     // bottom band, lower end
+const QColor FrameDark(0x1A, 0x4A, 0x82);   // outer edge of the frame
+const QColor TitleTop(0x4E, 0x8E, 0xD8);    // title bar, top
+const QColor TitleBottom(0x22, 0x5E, 0xAA); // title bar, bottom
+const QColor TitleGloss(255, 255, 255, 46); // highlight of the upper half
+const QColor SideBlue(0x2A, 0x66, 0xB0);    // side and bottom frame
+const QColor Body(0xF0, 0xF0, 0xF0);        // form colour
+const QColor BodyShade(0xE2, 0xE6, 0xEC);   // bottom band, lower end
 
 constexpr int TitleHeight = 31;
 constexpr int Side = 4;
@@ -163,10 +163,26 @@ QImage ButtonState(int State)
     P.setRenderHint(QPainter::Antialiasing);
     QColor Top, Bottom, Edge;
     switch (State) {
-    case 0: Top = QColor(0x5A, 0x9A, 0xE2); Bottom = QColor(0x2A, 0x68, 0xB6); Edge = QColor(0x1C, 0x4E, 0x8E); break;
-    case 1: Top = QColor(0x7A, 0xB4, 0xF0); Bottom = QColor(0x3A, 0x7C, 0xCC); Edge = QColor(0x22, 0x5A, 0xA0); break;
-    case 2: Top = QColor(0x1E, 0x56, 0x9C); Bottom = QColor(0x3C, 0x78, 0xC4); Edge = QColor(0x14, 0x3E, 0x74); break;
-    default: Top = QColor(0xC8, 0xCC, 0xD2); Bottom = QColor(0xA8, 0xAE, 0xB6); Edge = QColor(0x90, 0x96, 0x9E); break;
+    case 0:
+        Top = QColor(0x5A, 0x9A, 0xE2);
+        Bottom = QColor(0x2A, 0x68, 0xB6);
+        Edge = QColor(0x1C, 0x4E, 0x8E);
+        break;
+    case 1:
+        Top = QColor(0x7A, 0xB4, 0xF0);
+        Bottom = QColor(0x3A, 0x7C, 0xCC);
+        Edge = QColor(0x22, 0x5A, 0xA0);
+        break;
+    case 2:
+        Top = QColor(0x1E, 0x56, 0x9C);
+        Bottom = QColor(0x3C, 0x78, 0xC4);
+        Edge = QColor(0x14, 0x3E, 0x74);
+        break;
+    default:
+        Top = QColor(0xC8, 0xCC, 0xD2);
+        Bottom = QColor(0xA8, 0xAE, 0xB6);
+        Edge = QColor(0x90, 0x96, 0x9E);
+        break;
     }
     const QRectF R(0.5, 0.5, 79, 19);
     QLinearGradient G(0, 0, 0, 20);

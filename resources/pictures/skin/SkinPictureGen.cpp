@@ -26,22 +26,22 @@ struct TStyle
     QColor Accent;     // selection and bars
     QColor AccentDark; // borders and pressed parts
     QColor TitleTop, TitleBottom;
-    QColor Glyph;      // title-button symbols
+    QColor Glyph; // title-button symbols
     int TitleHeight;
     int ButtonSize;
     int ButtonTop;
-    bool Round;        // rounded title-button faces
+    bool Round; // rounded title-button faces
 };
 
 const TStyle Styles[] = {
-    {"MACOS", QColor(0xE7, 0xE7, 0xE7), QColor(0x39, 0x73, 0xC4), QColor(0x7F, 0x7F, 0x7F),
-     QColor(0xEE, 0xEE, 0xEE), QColor(0xB8, 0xB8, 0xB8), QColor(0x30, 0x30, 0x30), 23, 14, 4, true},
-    {"WINXP", QColor(0xEF, 0xEB, 0xDE), QColor(0x31, 0x69, 0xC6), QColor(0x00, 0x2C, 0xC8),
-     QColor(0x3A, 0x8C, 0xFF), QColor(0x00, 0x3C, 0xD8), QColor(255, 255, 255), 30, 21, 5, false},
-    {"DEEPBLUE", QColor(0xE8, 0xE8, 0xE8), QColor(0x44, 0x4A, 0xA0), QColor(0x1C, 0x22, 0x5C),
-     QColor(0x4A, 0x56, 0xB4), QColor(0x1E, 0x26, 0x6A), QColor(255, 255, 255), 24, 19, 2, false},
-    {"PROTEIN", QColor(0xFB, 0xFB, 0xFB), QColor(0x2D, 0x30, 0xC4), QColor(0x18, 0x1A, 0x70),
-     QColor(0x56, 0x5A, 0xDC), QColor(0x22, 0x24, 0x90), QColor(255, 255, 255), 24, 19, 2, true},
+    {"MACOS", QColor(0xE7, 0xE7, 0xE7), QColor(0x39, 0x73, 0xC4), QColor(0x7F, 0x7F, 0x7F), QColor(0xEE, 0xEE, 0xEE),
+     QColor(0xB8, 0xB8, 0xB8), QColor(0x30, 0x30, 0x30), 23, 14, 4, true},
+    {"WINXP", QColor(0xEF, 0xEB, 0xDE), QColor(0x31, 0x69, 0xC6), QColor(0x00, 0x2C, 0xC8), QColor(0x3A, 0x8C, 0xFF),
+     QColor(0x00, 0x3C, 0xD8), QColor(255, 255, 255), 30, 21, 5, false},
+    {"DEEPBLUE", QColor(0xE8, 0xE8, 0xE8), QColor(0x44, 0x4A, 0xA0), QColor(0x1C, 0x22, 0x5C), QColor(0x4A, 0x56, 0xB4),
+     QColor(0x1E, 0x26, 0x6A), QColor(255, 255, 255), 24, 19, 2, false},
+    {"PROTEIN", QColor(0xFB, 0xFB, 0xFB), QColor(0x2D, 0x30, 0xC4), QColor(0x18, 0x1A, 0x70), QColor(0x56, 0x5A, 0xDC),
+     QColor(0x22, 0x24, 0x90), QColor(255, 255, 255), 24, 19, 2, true},
     {"BLUEGLASS", QColor(0xE7, 0xE7, 0xE7), QColor(0x5E, 0x5E, 0xEC), QColor(0x28, 0x28, 0x8C),
      QColor(0x9C, 0xB4, 0xF4), QColor(0x3C, 0x50, 0xC8), QColor(255, 255, 255), 30, 18, 6, true},
 };
@@ -212,7 +212,10 @@ QImage Framed(const TStyle &S, int W, int H, int Frames, const QColor &Fill)
     QImage img = NewImage(W * Frames, H, Magenta);
     QPainter p(&img);
     for (int f = 0; f < Frames; ++f) {
-        const QColor c = f == 1 ? Fill.lighter(110) : f == 2 ? Fill.darker(115) : f == 3 ? QColor(0xD8, 0xD8, 0xD8) : Fill;
+        const QColor c = f == 1 ? Fill.lighter(110)
+            : f == 2            ? Fill.darker(115)
+            : f == 3            ? QColor(0xD8, 0xD8, 0xD8)
+                                : Fill;
         QLinearGradient g(0, 0, 0, H);
         g.setColorAt(0, c.lighter(115));
         g.setColorAt(1, c);
@@ -235,10 +238,18 @@ QImage Arrows(const TStyle &S, int N)
         const double c = f * N + N / 2.0, m = N / 2.0, d = N * 0.2;
         QPolygonF t;
         switch (f / 3) {
-        case 0: t << QPointF(c - d, m + d / 2) << QPointF(c + d, m + d / 2) << QPointF(c, m - d / 2); break;
-        case 1: t << QPointF(c - d, m - d / 2) << QPointF(c + d, m - d / 2) << QPointF(c, m + d / 2); break;
-        case 2: t << QPointF(c + d / 2, m - d) << QPointF(c + d / 2, m + d) << QPointF(c - d / 2, m); break;
-        default: t << QPointF(c - d / 2, m - d) << QPointF(c - d / 2, m + d) << QPointF(c + d / 2, m); break;
+        case 0:
+            t << QPointF(c - d, m + d / 2) << QPointF(c + d, m + d / 2) << QPointF(c, m - d / 2);
+            break;
+        case 1:
+            t << QPointF(c - d, m - d / 2) << QPointF(c + d, m - d / 2) << QPointF(c, m + d / 2);
+            break;
+        case 2:
+            t << QPointF(c + d / 2, m - d) << QPointF(c + d / 2, m + d) << QPointF(c - d / 2, m);
+            break;
+        default:
+            t << QPointF(c - d / 2, m - d) << QPointF(c - d / 2, m + d) << QPointF(c + d / 2, m);
+            break;
         }
         p.drawPolygon(t);
     }

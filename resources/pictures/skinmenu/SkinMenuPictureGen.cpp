@@ -51,8 +51,10 @@ std::vector<TPicture> DrawAll()
 {
     return {
         {QStringLiteral("MENU_CHECKED"), CheckMark()},
-        {QStringLiteral("MACOS_MENU_BAR"), Face(16, 20, QColor(250, 250, 250), QColor(222, 222, 222), QColor(200, 200, 200))},
-        {QStringLiteral("MACOS_MENU_SELECT"), Face(16, 20, QColor(99, 149, 229), QColor(36, 88, 196), QColor(28, 70, 160))},
+        {QStringLiteral("MACOS_MENU_BAR"),
+         Face(16, 20, QColor(250, 250, 250), QColor(222, 222, 222), QColor(200, 200, 200))},
+        {QStringLiteral("MACOS_MENU_SELECT"),
+         Face(16, 20, QColor(99, 149, 229), QColor(36, 88, 196), QColor(28, 70, 160))},
     };
 }
 
