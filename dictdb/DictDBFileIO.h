@@ -135,7 +135,8 @@ private:
     int LockRetryCount() const;
     int LockWaitTime() const;
     qint64 TableHeaderOffset(int TableIdx) const;
-    void ReadTabChain(qint32 FirstBlock, qint32 Total, int EntrySize, qint32 BlockSize, char *Entries,
+    template <class Item>
+    void ReadTabChain(qint32 FirstBlock, qint32 Total, qint32 BlockSize, std::vector<Item> &Items,
                       TIntegerAry &BlockOffsets);
 
     bool ReadFromPages(void *Buffer, qint64 Position, qint64 Count);
