@@ -636,30 +636,49 @@ void TDictDBFileIO::ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Com
     DecodeMemoryStream(&raw, Dest, false, Encrypted);
 }
 
-void TDictDBFileIO::ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted,
-                                 const QString &Where)
+namespace {
+
+// Runs f; a refusal ends with Where when given.
+template <class F>
+void Placed(const QString &Where, F &&f)
 {
     try {
-        TBlobSlot slot;
-        ReadBuffer(&slot, SlotPosition, sizeof slot);
-        if (slot.Length < 0 || slot.Capacity < slot.Length || (slot.Length > 0 && slot.Offset < kDataStart))
-            Corrupt("bad blob slot");
-        // Checked before anything is allocated: a slot cannot ask for more than the file holds.
-        if (qint64(slot.Offset) + qint64(slot.Length) > FileSize())
-            Corrupt("a blob lies outside the file");
-        TMemoryStream raw;
-        raw.SetSize(slot.Length);
-        ReadBuffer(raw.Memory(), slot.Offset, slot.Length);
-        try {
-            DecodeMemoryStream(&raw, Dest, Compressed, Encrypted);
-        } catch (const EDatabaseError &e) {
-            Corrupt(QStringLiteral("a stored value does not decode (%1)").arg(e.Message()));
-        }
+        f();
     } catch (const EDatabaseError &e) {
         if (Where.isEmpty())
             throw;
         DatabaseError(e.Message() + Where);
     }
+}
+
+} // namespace
+
+void TDictDBFileIO::ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted,
+                                 const QString &Where)
+{
+    TBlobSlot slot;
+    Placed(Where, [&] { ReadBuffer(&slot, SlotPosition, sizeof slot); });
+    ReadBlobData(Dest, slot, Compressed, Encrypted, Where);
+}
+
+void TDictDBFileIO::ReadBlobData(TStream *Dest, const TBlobSlot &Slot, bool Compressed, bool Encrypted,
+                                 const QString &Where)
+{
+    Placed(Where, [&] {
+        if (Slot.Length < 0 || Slot.Capacity < Slot.Length || (Slot.Length > 0 && Slot.Offset < kDataStart))
+            Corrupt("bad blob slot");
+        // Checked before anything is allocated: a slot cannot ask for more than the file holds.
+        if (qint64(Slot.Offset) + qint64(Slot.Length) > FileSize())
+            Corrupt("a blob lies outside the file");
+        TMemoryStream raw;
+        raw.SetSize(Slot.Length);
+        ReadBuffer(raw.Memory(), Slot.Offset, Slot.Length);
+        try {
+            DecodeMemoryStream(&raw, Dest, Compressed, Encrypted);
+        } catch (const EDatabaseError &e) {
+            Corrupt(QStringLiteral("a stored value does not decode (%1)").arg(e.Message()));
+        }
+    });
 }
 
 // ---- encoding and decoding ----

@@ -316,7 +316,7 @@ void TDictTableIO::MendChain(int IndexIdx, int RecIdx)
         // The record goes where its key (as the file now holds it) belongs.
         std::vector<char> raw(static_cast<size_t>(RecordSize));
         io->ReadBuffer(raw.data(), tab.DataOffset, RecordSize);
-        const TKey key = KeyOfRecord(raw.data(), tab.DataOffset, IndexIdx);
+        const TKey key = KeyOfRecord(raw.data(), IndexIdx);
         TRecInfoList &list = IndexLists[size_t(IndexIdx) + 1];
         int state = 0;
         const int found = Search(key, list, false, 0, state, IndexIdx);
@@ -413,15 +413,16 @@ QByteArray TDictTableIO::RecordValue(int RecIdx, int FieldIdx)
     return QByteArray(static_cast<const char *>(s.Memory()), int(s.Size()));
 }
 
-QByteArray TDictTableIO::FieldValueOf(const char *RawRecord, qint32 DataOffset, int FieldIdx)
+QByteArray TDictTableIO::FieldValueOf(const char *RawRecord, int FieldIdx)
 {
     TDictDBFileIO *io = FileIO();
     const TDictFieldDef *def = m_fieldDefs->Items(FieldIdx);
     const qint32 off = FieldOffsets[size_t(FieldIdx)];
     if (IsBlobFieldType(def->FieldType)) {
+        TBlobSlot bs;
+        std::memcpy(&bs, RawRecord + off, sizeof bs);
         TMemoryStream s;
-        io->ReadBlobData(&s, qint64(DataOffset) + off, FieldIsCompressed(FieldIdx), FieldIsEncrypted(FieldIdx),
-                         Where(FieldIdx));
+        io->ReadBlobData(&s, bs, FieldIsCompressed(FieldIdx), FieldIsEncrypted(FieldIdx), Where(FieldIdx));
         return QByteArray(static_cast<const char *>(s.Memory()), int(s.Size()));
     }
     const qint32 slot = SlotSize(def);
@@ -454,8 +455,9 @@ void TDictTableIO::ReadRecordData(TFieldBuffers &FieldBuffers, const TRecInfoLis
             if (auto *o = dynamic_cast<TOptimBlobStream *>(stream)) {
                 o->SetBlobInfo(io, info.DataOffset + off, FieldIsEncrypted(f), FieldIsCompressed(f), Where(f));
             } else {
-                io->ReadBlobData(stream, qint64(info.DataOffset) + off, FieldIsCompressed(f), FieldIsEncrypted(f),
-                                 Where(f));
+                TBlobSlot bs;
+                std::memcpy(&bs, m_record.data() + off, sizeof bs);
+                io->ReadBlobData(stream, bs, FieldIsCompressed(f), FieldIsEncrypted(f), Where(f));
                 stream->SetPosition(0);
             }
             continue;
@@ -502,8 +504,7 @@ void TDictTableIO::PrepareFixedField(int FieldIdx, const TFieldBufferItem *Item,
     }
 }
 
-TDictTableIO::TKey TDictTableIO::KeyOfBuffers(TFieldBuffers &FieldBuffers, int IndexIdx, const char *FallbackRecord,
-                                              qint32 FallbackOffset)
+TDictTableIO::TKey TDictTableIO::KeyOfBuffers(TFieldBuffers &FieldBuffers, int IndexIdx, const char *FallbackRecord)
 {
     const TDictIndexDef *ix = m_indexDefs->Items(IndexIdx);
     TKey key;
@@ -524,7 +525,7 @@ TDictTableIO::TKey TDictTableIO::KeyOfBuffers(TFieldBuffers &FieldBuffers, int I
                 PrepareFixedField(f, item, value.data());
             }
         } else if (FallbackRecord) {
-            value = FieldValueOf(FallbackRecord, FallbackOffset, f);
+            value = FieldValueOf(FallbackRecord, f);
         }
         if (!blob && value.size() < SlotSize(def))
             value.append(QByteArray(SlotSize(def) - value.size(), '\0'));
@@ -533,11 +534,11 @@ TDictTableIO::TKey TDictTableIO::KeyOfBuffers(TFieldBuffers &FieldBuffers, int I
     return key;
 }
 
-TDictTableIO::TKey TDictTableIO::KeyOfRecord(const char *RawRecord, qint32 DataOffset, int IndexIdx)
+TDictTableIO::TKey TDictTableIO::KeyOfRecord(const char *RawRecord, int IndexIdx)
 {
     TKey key;
     for (const qint32 f : m_indexDefs->Items(IndexIdx)->FieldIdxes)
-        key.Values.push_back(FieldValueOf(RawRecord, DataOffset, f));
+        key.Values.push_back(FieldValueOf(RawRecord, f));
     return key;
 }
 
@@ -563,7 +564,7 @@ int TDictTableIO::CompareKeyAt(const TKey &Key, const TRecInfo &Entry, int Index
         const int f = ix->FieldIdxes[i];
         const TDictFieldDef *def = m_fieldDefs->Items(f);
         if (IsBlobFieldType(def->FieldType)) {
-            const QByteArray value = FieldValueOf(raw - span.Lo, Entry.DataOffset, f);
+            const QByteArray value = FieldValueOf(raw - span.Lo, f);
             c = CompareFieldValue(Key.Values[i].constData(), value.constData(), PartialCompare, ci, ftString);
             continue;
         }
@@ -650,20 +651,20 @@ int TDictTableIO::InsertPosOf(int Pos, int ResultState)
 int TDictTableIO::SearchIndexedField(TFieldBuffers &FieldBuffers, const TRecInfoList &List, bool PartialCompare,
                                      int FieldCount, int &ResultState, int IndexIdx)
 {
-    const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx, nullptr, 0);
+    const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx);
     return Search(key, List, PartialCompare, FieldCount, ResultState, IndexIdx);
 }
 
 int TDictTableIO::SearchIndexedFieldBound(TFieldBuffers &FieldBuffers, const TRecInfoList &List, bool PartialCompare,
                                           int FieldCount, int &ResultState, int IndexIdx, bool LowBound)
 {
-    const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx, nullptr, 0);
+    const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx);
     return SearchBound(key, List, PartialCompare, FieldCount, ResultState, IndexIdx, LowBound);
 }
 
 int TDictTableIO::SearchInsertPos(TFieldBuffers &FieldBuffers, int IndexIdx, int &ResultState)
 {
-    const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx, nullptr, 0);
+    const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx);
     const int found = Search(key, IndexLists[size_t(IndexIdx) + 1], false, 0, ResultState, IndexIdx);
     return InsertPosOf(found, ResultState);
 }
@@ -700,12 +701,11 @@ int TDictTableIO::CompareRecordKeys(int RecA, int RecB, int IndexIdx)
     const qint32 at = RecTabItems[size_t(RecA)].DataOffset;
     std::vector<char> raw(static_cast<size_t>(RecordSize));
     FileIO()->ReadBuffer(raw.data(), at, RecordSize);
-    const TKey key = KeyOfRecord(raw.data(), at, IndexIdx);
+    const TKey key = KeyOfRecord(raw.data(), IndexIdx);
     return CompareKeyAt(key, TRecInfo{RecTabItems[size_t(RecB)].DataOffset, RecB}, IndexIdx, false, 0);
 }
 
-void TDictTableIO::RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, const char *FallbackRecord,
-                                  qint32 FallbackOffset)
+void TDictTableIO::RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, const char *FallbackRecord)
 {
     QStringList values;
     for (int f : m_indexDefs->Items(IndexIdx)->FieldIdxes) {
@@ -713,7 +713,7 @@ void TDictTableIO::RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, con
         if (item && item->Active && item->Buffer) {
             values << item->AsString();
         } else if (FallbackRecord) {
-            const QByteArray v = FieldValueOf(FallbackRecord, FallbackOffset, f);
+            const QByteArray v = FieldValueOf(FallbackRecord, f);
             TFieldBufferItem tmp;
             tmp.Buffer = const_cast<char *>(v.constData());
             tmp.FieldType = m_fieldDefs->Items(f)->FieldType;
@@ -881,11 +881,11 @@ void TDictTableIO::AppendRecordData(TFieldBuffers &FieldBuffers, bool Flush, con
         if (!(m_indexDefs->Items(k)->Options & (tiPrimary | tiUnique)))
             continue;
         TIndexStep &s = steps[size_t(k)];
-        s.Key = KeyOfBuffers(FieldBuffers, k, nullptr, 0);
+        s.Key = KeyOfBuffers(FieldBuffers, k);
         int state = 0;
         const int pos = Search(s.Key, IndexLists[size_t(k) + 1], false, 0, state, k);
         if (state == 0)
-            RaiseDuplicate(k, FieldBuffers, nullptr, 0);
+            RaiseDuplicate(k, FieldBuffers);
         s.NewPos = InsertPosOf(pos, state);
         searched[size_t(k)] = true;
     }
@@ -914,7 +914,7 @@ void TDictTableIO::AppendRecordData(TFieldBuffers &FieldBuffers, bool Flush, con
             autoAssigned && std::find(fields.begin(), fields.end(), AutoIncFieldIdx) != fields.end();
         TIndexStep &s = steps[size_t(k)];
         if (!searched[size_t(k)] || keyChanged) {
-            s.Key = KeyOfBuffers(FieldBuffers, k, nullptr, 0);
+            s.Key = KeyOfBuffers(FieldBuffers, k);
             int state = 0;
             const int found = Search(s.Key, IndexLists[size_t(k) + 1], false, 0, state, k);
             s.NewPos = InsertPosOf(found, state);
@@ -1107,8 +1107,8 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
     std::vector<TIndexStep> steps(static_cast<size_t>(indexCount));
     for (int k = 0; k < indexCount; ++k) {
         TIndexStep &s = steps[size_t(k)];
-        const TKey oldKey = KeyOfRecord(old.data(), info.DataOffset, k);
-        s.Key = KeyOfBuffers(FieldBuffers, k, old.data(), info.DataOffset);
+        const TKey oldKey = KeyOfRecord(old.data(), k);
+        s.Key = KeyOfBuffers(FieldBuffers, k, old.data());
         s.OldPos = FindInList(k, r, oldKey);
         if (s.OldPos < 0)
             continue;
@@ -1121,14 +1121,14 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
             if (unique)
                 for (const int i : {s.OldPos - 1, s.OldPos + 1})
                     if (i >= 0 && size_t(i) < list.size() && CompareKeyAt(s.Key, list[size_t(i)], k, false, 0) == 0)
-                        RaiseDuplicate(k, FieldBuffers, old.data(), info.DataOffset);
+                        RaiseDuplicate(k, FieldBuffers, old.data());
             continue;
         }
         // A new key: searched for among the other records, where an equal one clashes.
         int state = 0;
         const int found = Search(s.Key, list, false, 0, state, k, s.OldPos);
         if (unique && state == 0)
-            RaiseDuplicate(k, FieldBuffers, old.data(), info.DataOffset);
+            RaiseDuplicate(k, FieldBuffers, old.data());
         s.NewPos = InsertPosOf(found, state);
         s.Moves = s.NewPos != s.OldPos;
         if (s.Moves) {
@@ -1268,7 +1268,7 @@ void TDictTableIO::DeleteRecordData(int RecPos, bool Flush)
         std::vector<char> raw(static_cast<size_t>(RecordSize));
         io->ReadBuffer(raw.data(), info.DataOffset, RecordSize);
         for (int k = 0; k < indexCount; ++k)
-            positions[size_t(k)] = FindInList(k, r, KeyOfRecord(raw.data(), info.DataOffset, k));
+            positions[size_t(k)] = FindInList(k, r, KeyOfRecord(raw.data(), k));
     }
     // One byte: it is written or it is not.
     io->DeleteRecordTab(RecTabPosition(r));
