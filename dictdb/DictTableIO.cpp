@@ -262,7 +262,7 @@ void TDictTableIO::LoadFromFile(bool WriteRepairs)
             if (steps == total)
                 continue;
             int missing = -1;
-            if (!IsTornChain(k, seen, missing))
+            if (!IsTornChain(seen, missing))
                 io->Corrupt("index chain misses records");
             if (!RepairTornChains)
                 io->Corrupt(QStringLiteral("index '%1' misses record %2, torn by an interrupted write")
@@ -274,18 +274,10 @@ void TDictTableIO::LoadFromFile(bool WriteRepairs)
         // The mends come last: a torn chain's record is placed by a search of the others.
         bool headerChanged = false;
         for (const auto &[k, r] : torn) {
-            MendChain(k, r);
-            if (WriteRepairs) {
-                WriteIndexEntry(k, r);
-                const int pred = IdxTabPrev[size_t(k)][size_t(r)];
-                if (pred >= 0)
-                    WriteIndexEntry(k, pred);
-                else
-                    headerChanged = true;
-            }
+            MendChain(k, r, WriteRepairs, headerChanged);
             RepairedChains.push_back({k, r});
         }
-        if (headerChanged)
+        if (WriteRepairs && headerChanged)
             io->WriteTableHeader(TableIdx, TableHeader);
     } catch (...) {
         Unload();
@@ -294,9 +286,8 @@ void TDictTableIO::LoadFromFile(bool WriteRepairs)
     ++ListsVersion;
 }
 
-bool TDictTableIO::IsTornChain(int IndexIdx, const std::vector<bool> &OnChain, int &Missing) const
+bool TDictTableIO::IsTornChain(const std::vector<bool> &OnChain, int &Missing)
 {
-    Q_UNUSED(IndexIdx);
     Missing = -1;
     for (size_t r = 0; r < OnChain.size(); ++r)
         if (!OnChain[r]) {
@@ -307,7 +298,7 @@ bool TDictTableIO::IsTornChain(int IndexIdx, const std::vector<bool> &OnChain, i
     return Missing >= 0;
 }
 
-void TDictTableIO::MendChain(int IndexIdx, int RecIdx)
+void TDictTableIO::MendChain(int IndexIdx, int RecIdx, bool Write, bool &HeaderChanged)
 {
     TDictDBFileIO *io = FileIO();
     int pred = -1;
@@ -324,8 +315,7 @@ void TDictTableIO::MendChain(int IndexIdx, int RecIdx)
         pred = pos > 0 ? list[size_t(pos - 1)].RecIndex : -1;
         list.insert(list.begin() + pos, TRecInfo{tab.DataOffset, RecIdx});
     }
-    bool headerChanged = false;
-    LinkAfter(IndexIdx, RecIdx, pred, headerChanged, false);
+    LinkAfter(IndexIdx, RecIdx, pred, HeaderChanged, Write);
 }
 
 qint64 TDictTableIO::RecTabPosition(int RecIdx) const
@@ -742,8 +732,11 @@ void TDictTableIO::CheckWritable()
         DatabaseErrorFmt(L(STableChanged), TableName);
 }
 
-void TDictTableIO::CheckEntries(const std::vector<std::pair<int, int>> &Entries)
+void TDictTableIO::CheckEntries(std::vector<std::pair<int, int>> Entries)
 {
+    // A relink may rely on one entry twice (a record moved past its successor): read once.
+    std::sort(Entries.begin(), Entries.end());
+    Entries.erase(std::unique(Entries.begin(), Entries.end()), Entries.end());
     TDictDBFileIO *io = FileIO();
     for (const auto &[k, rec] : Entries) {
         if (rec < 0)
@@ -997,7 +990,7 @@ void TDictTableIO::AppendRecordData(TFieldBuffers &FieldBuffers, bool Flush, con
             relied.push_back({k, p});
             relied.push_back({k, IdxTabPrev[size_t(k)][size_t(p)]});
         }
-    CheckEntries(relied);
+    CheckEntries(std::move(relied));
 
     for (int k = 0; k < indexCount; ++k)
         if (steps[size_t(k)].Pred < 0)
@@ -1139,7 +1132,7 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
 
     // The new record bytes; new blob values go to fresh space at the end of the file, so that
     // the committed ones stay intact until the record points elsewhere.
-    TTableHeader hdr = TableHeader;
+    qint32 autoIncCounter = TableHeader.AutoIncCounter;
     std::vector<char> rec = old;
     const qint64 start = io->FileSize();
     qint64 end = start;
@@ -1175,8 +1168,8 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
                 continue;
             std::memcpy(slot, &v, 4);
             io->EncodeMemoryBuffer(slot, slot, FieldIsEncrypted(f), 4);
-            if (v > hdr.AutoIncCounter)
-                hdr.AutoIncCounter = v;
+            if (v > autoIncCounter)
+                autoIncCounter = v;
         } else {
             PrepareFixedField(f, item, slot);
             io->EncodeMemoryBuffer(slot, slot, FieldIsEncrypted(f), GetFieldSize(def->FieldType, def->FieldSize));
@@ -1197,9 +1190,8 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
             relied.push_back({k, IdxTabPrev[size_t(k)][size_t(s.Pred)]});
         }
     }
-    CheckEntries(relied);
+    CheckEntries(std::move(relied));
 
-    const TTableHeader before = TableHeader;
     bool committing = false;
     try {
         // 1. The new blob areas, in fresh space.
@@ -1215,8 +1207,8 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
         //    again leaves each such chain missing just this record, which the next load links
         //    in where its key (old or new, whichever the file holds) belongs.
         committing = true;
-        TableHeader.AutoIncCounter = hdr.AutoIncCounter;
-        bool headerChanged = std::memcmp(&TableHeader, &before, sizeof before) != 0;
+        bool headerChanged = autoIncCounter != TableHeader.AutoIncCounter;
+        TableHeader.AutoIncCounter = autoIncCounter;
         for (int k = 0; k < indexCount; ++k)
             if (steps[size_t(k)].Moves)
                 Unlink(k, r, headerChanged, true);

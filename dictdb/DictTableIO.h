@@ -130,8 +130,10 @@ private:
     void LoadFromFile(bool WriteRepairs);
     void Unload();
     void CheckWritable();
-    bool IsTornChain(int IndexIdx, const std::vector<bool> &OnChain, int &Missing) const;
-    void MendChain(int IndexIdx, int RecIdx);
+    // Whether a chain that missed records (false in OnChain) misses exactly one, Missing.
+    static bool IsTornChain(const std::vector<bool> &OnChain, int &Missing);
+    // Links a torn chain's missing record in again (and writes the links when Write).
+    void MendChain(int IndexIdx, int RecIdx, bool Write, bool &HeaderChanged);
     QByteArray RecordValue(int RecIdx, int FieldIdx);
     // A field's decoded, normalised value from a record's raw bytes (blobs: the area their
     // slot there points to, read from the file).
@@ -156,7 +158,7 @@ private:
     void WriteIndexEntry(int IndexIdx, int RecIdx);
     // Reads the index entries a relink relies on and refuses when the file no longer says
     // what this object believes.
-    void CheckEntries(const std::vector<std::pair<int, int>> &Entries);
+    void CheckEntries(std::vector<std::pair<int, int>> Entries);
     void Unlink(int IndexIdx, int RecIdx, bool &HeaderChanged, bool Write);
     void LinkAfter(int IndexIdx, int RecIdx, int Predecessor, bool &HeaderChanged, bool Write);
 
