@@ -19,14 +19,45 @@ done
 cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]}"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-for target in build-fuzz/bin/fuzz_*; do
+# A target fuzzes on one core: as many run side by side as there are cores, each for the full time.
+jobs=${TASKVANE_FUZZ_JOBS:-$(nproc)}
+
+fuzz_target() {
+  local target=$1 name corpus seeds
   name=$(basename "$target")
   corpus=build-fuzz/corpus/$name
   mkdir -p "$corpus"
   seeds=tests/fuzz/seeds/${name#fuzz_}
   [ -d "$seeds" ] && cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true
   echo "fuzz: $name for ${seconds}s"
-  "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 "$corpus" \
-    2>build-fuzz/$name.log || { tail -50 build-fuzz/$name.log; echo "fuzz: $name FAILED"; exit 1; }
-  echo "fuzz: $name passed"
+  if "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 "$corpus" \
+    2>"build-fuzz/$name.log"; then
+    echo "fuzz: $name passed"
+  else
+    return 1
+  fi
+}
+
+failed=()
+running=()
+# Waits for the oldest running target and notes a failure.
+wait_oldest() {
+  local target=${running[0]%%:*} pid=${running[0]#*:}
+  running=("${running[@]:1}")
+  wait "$pid" || failed+=("$target")
+}
+for target in build-fuzz/bin/fuzz_*; do
+  [ ${#running[@]} -lt "$jobs" ] || wait_oldest
+  fuzz_target "$target" &
+  running+=("$target:$!")
 done
+while [ ${#running[@]} -gt 0 ]; do
+  wait_oldest
+done
+
+for target in "${failed[@]}"; do
+  name=$(basename "$target")
+  tail -50 "build-fuzz/$name.log"
+  echo "fuzz: $name FAILED"
+done
+[ ${#failed[@]} -eq 0 ]

@@ -161,16 +161,6 @@ TSkinForm::TSkinForm(QWidget *AOwner) : QWidget(AOwner)
 
     // Read before the title bar sets the form's minimum size.
     m_InitialBorderStyle = BorderStyleOf(AOwner);
-    switch (m_InitialBorderStyle) {
-    case TSkinBorderStyle::bsNone:
-    case TSkinBorderStyle::bsSingle:
-    case TSkinBorderStyle::bsToolWindow:
-        m_BorderStyle = TSkinBorderStyle::bsDialog;
-        break;
-    default:
-        m_BorderStyle = m_InitialBorderStyle;
-        break;
-    }
 
     m_FrameBitmap = QImage(1, 1, QImage::Format_RGB888);
     m_CreationBounds = geo;
@@ -866,13 +856,26 @@ void TSkinForm::FormStateChanged()
 
 // ---- sizing by the frame ----
 
+TSkinBorderStyle TSkinForm::BorderStyle() const
+{
+    switch (m_InitialBorderStyle) {
+    case TSkinBorderStyle::bsNone:
+    case TSkinBorderStyle::bsSingle:
+    case TSkinBorderStyle::bsToolWindow:
+        return TSkinBorderStyle::bsDialog;
+    default:
+        return m_InitialBorderStyle;
+    }
+}
+
 bool TSkinForm::Sizeable() const
 {
     if (!Active())
         return false;
     if (m_MdiChild)
         return m_InitialBorderStyle != TSkinBorderStyle::bsSingle;
-    return m_BorderStyle == TSkinBorderStyle::bsSizeable || m_BorderStyle == TSkinBorderStyle::bsSizeToolWin;
+    const TSkinBorderStyle style = BorderStyle();
+    return style == TSkinBorderStyle::bsSizeable || style == TSkinBorderStyle::bsSizeToolWin;
 }
 
 Qt::Edges TSkinForm::FrameEdgesAt(const QPoint &Pos) const
@@ -1028,25 +1031,17 @@ void TSkinForm::ApplyMdiState()
 {
     if (!Active() || !m_MdiChild)
         return;
+    const bool minimized = m_MdiChild->isMinimized();
+    const bool maximized = !minimized && m_MdiChild->isMaximized();
     m_InternalVisibility = true;
-    if (m_MdiChild->isMinimized()) {
-        if (m_MdiShownMaximized)
-            ShowChildButtonsOnParent(false);
-        m_MdiShownMaximized = false;
-        SetMdiFrameless(false);
-    } else {
-        SetMdiFrameless(true);
-        if (m_MdiChild->isMaximized()) {
-            // The parent's title bar shows the child's buttons; without one the child keeps its own.
-            m_MdiShownMaximized = true;
-            SetTitleBarVisible(ShowChildButtonsOnParent(true) ? false : m_WantedTitleBarVisible);
-        } else {
-            if (m_MdiShownMaximized)
-                ShowChildButtonsOnParent(false);
-            m_MdiShownMaximized = false;
-            SetTitleBarVisible(m_WantedTitleBarVisible);
-        }
-    }
+    if (m_MdiShownMaximized && !maximized)
+        ShowChildButtonsOnParent(false);
+    m_MdiShownMaximized = maximized;
+    SetMdiFrameless(!minimized);
+    // Maximised, the parent's title bar shows the child's buttons; without one the child keeps
+    // its own.
+    if (!minimized)
+        SetTitleBarVisible(maximized && ShowChildButtonsOnParent(true) ? false : m_WantedTitleBarVisible);
     m_InternalVisibility = false;
     if (m_TitleBar)
         m_TitleBar->UpdateButtons();

@@ -72,7 +72,7 @@ public:
     // The form's border as it was, and as the component keeps it (bsNone, bsSingle and
     // bsToolWindow become bsDialog).
     TSkinBorderStyle InitialBorderStyle() const { return m_InitialBorderStyle; }
-    TSkinBorderStyle BorderStyle() const { return m_BorderStyle; }
+    TSkinBorderStyle BorderStyle() const;
     // Whether the drawn frame sizes the form: a sizeable border; a child form unless it started
     // with a single border.
     bool Sizeable() const;
@@ -200,7 +200,6 @@ private:
     // A child form shown maximised; set while the title bar stands aside for the parent's.
     bool m_MdiShownMaximized = false;
     TSkinBorderStyle m_InitialBorderStyle = TSkinBorderStyle::bsSizeable;
-    TSkinBorderStyle m_BorderStyle = TSkinBorderStyle::bsSizeable;
     QPointer<QWidget> m_Form;
     QPointer<QMdiSubWindow> m_MdiChild;
     bool m_TitleBarCustom = false;

@@ -1,21 +1,21 @@
 // Draws every picture of the program's forms into PNG files.
 // Run by hand (target taskvane_pictures) when a picture changes; the PNG files are committed.
+#include "common/PictureTools.h"
+
 #include <QColor>
-#include <QDir>
-#include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QString>
-#include <QTextStream>
 
 #include <cmath>
 #include <functional>
 
 namespace {
 
-QString g_outDir;
+// What the drawing functions have drawn so far.
+std::vector<TPicture> g_pictures;
 
 // Palette shared by every piece so that the frame reads as one surface.
 const QColor kTitleTop(0x3C, 0x7F, 0xD9);
@@ -43,18 +43,9 @@ QColor titleAt(int y)
     return mix(kTitleTop, kTitleBottom, double(y) / (kTitleHeight - 1));
 }
 
-QImage canvas(int w, int h)
-{
-    QImage img(w, h, QImage::Format_ARGB32_Premultiplied);
-    img.fill(Qt::transparent);
-    return img;
-}
-
 void save(const QImage &img, const QString &name)
 {
-    const QString path = g_outDir + QLatin1Char('/') + name + QStringLiteral(".png");
-    if (!img.convertToFormat(QImage::Format_ARGB32).save(path, "PNG"))
-        QTextStream(stderr) << "cannot write " << path << "\n";
+    g_pictures.push_back({name, img.convertToFormat(QImage::Format_ARGB32)});
 }
 
 // Button pictures carry the transparency key instead of alpha: fully transparent pixels become
@@ -112,7 +103,7 @@ void drawTitleStrip(QPainter &p, int w, bool leftEdge, bool rightEdge)
 void frame()
 {
     {
-        QImage img = canvas(5, kTitleHeight);
+        QImage img = NewImage(5, kTitleHeight);
         QPainter p(&img);
         drawTitleStrip(p, 5, true, false);
         p.setPen(kFrameLight);
@@ -121,14 +112,14 @@ void frame()
         save(img, QStringLiteral("border_topleft"));
     }
     {
-        QImage img = canvas(8, kTitleHeight);
+        QImage img = NewImage(8, kTitleHeight);
         QPainter p(&img);
         drawTitleStrip(p, 8, false, false);
         p.end();
         save(img, QStringLiteral("border_top"));
     }
     {
-        QImage img = canvas(5, kTitleHeight);
+        QImage img = NewImage(5, kTitleHeight);
         QPainter p(&img);
         drawTitleStrip(p, 5, false, true);
         p.setPen(kFrameLight);
@@ -139,7 +130,7 @@ void frame()
     // Sides and bottom: a dark outer line, the title's bottom blue, a light inner line.
     const QColor side[5] = {kFrameDark, kTitleBottom, kTitleBottom, kFrameLight, kFrameDark.lighter(160)};
     {
-        QImage img = canvas(5, 8);
+        QImage img = NewImage(5, 8);
         for (int x = 0; x < 5; ++x)
             for (int y = 0; y < 8; ++y)
                 img.setPixelColor(x, y, side[x]);
@@ -147,14 +138,14 @@ void frame()
         save(img.mirrored(true, false), QStringLiteral("border_right"));
     }
     {
-        QImage img = canvas(8, 5);
+        QImage img = NewImage(8, 5);
         for (int x = 0; x < 8; ++x)
             for (int y = 0; y < 5; ++y)
                 img.setPixelColor(x, y, side[4 - y]);
         save(img, QStringLiteral("border_bottom"));
     }
     {
-        QImage img = canvas(5, 5);
+        QImage img = NewImage(5, 5);
         for (int x = 0; x < 5; ++x)
             for (int y = 0; y < 5; ++y)
                 img.setPixelColor(x, y, side[qMin(x, 4 - y)]);
@@ -163,7 +154,7 @@ void frame()
     }
     {
         // Resize grip: three rows of raised dots along the diagonal.
-        QImage img = canvas(10, 10);
+        QImage img = NewImage(10, 10);
         QPainter p(&img);
         for (int i = 0; i < 3; ++i) {
             for (int j = 0; j <= i; ++j) {
@@ -183,7 +174,7 @@ void frame()
 // The program's mark: a rounded blue tile with three rising bars and a pulse line.
 QImage programIcon(int size)
 {
-    QImage img = canvas(size, size);
+    QImage img = NewImage(size, size);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     const double s = size / 16.0;
@@ -223,7 +214,7 @@ void icons()
 void bars()
 {
     {
-        QImage img = canvas(8, 36);
+        QImage img = NewImage(8, 36);
         QPainter p(&img);
         QLinearGradient g(0, 0, 0, 36);
         g.setColorAt(0, kBarTop);
@@ -235,7 +226,7 @@ void bars()
         save(img, QStringLiteral("topbar"));
     }
     {
-        QImage img = canvas(130, 36);
+        QImage img = NewImage(130, 36);
         QPainter p(&img);
         QLinearGradient g(0, 0, 0, 36);
         g.setColorAt(0, QColor(0x34, 0x6F, 0xC4));
@@ -249,7 +240,7 @@ void bars()
         save(img, QStringLiteral("leftmenu_title"));
     }
     {
-        QImage img = canvas(130, 64);
+        QImage img = NewImage(130, 64);
         QPainter p(&img);
         QLinearGradient g(0, 0, 0, 64);
         g.setColorAt(0, kMenuTop);
@@ -262,7 +253,7 @@ void bars()
     }
     {
         // The search box's frame; the corners outside the rounding stay clear.
-        QImage drawing = canvas(222, 24);
+        QImage drawing = NewImage(222, 24);
         QPainter p(&drawing);
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QPen(QColor(0x8F, 0xA8, 0xC8), 1));
@@ -284,7 +275,7 @@ void titleButton(const QString &name, const std::function<void(QPainter &, const
 {
     const int w = 28, h = 20;
     for (int s = 0; s < 4; ++s) {
-        QImage drawing = canvas(w, h);
+        QImage drawing = NewImage(w, h);
         QPainter p(&drawing);
         p.setRenderHint(QPainter::Antialiasing);
         if (s == Hover || s == Down) {
@@ -443,7 +434,7 @@ void menuButton(const QString &name, const Glyph &glyph, int top)
 {
     const int w = 122, h = 40;
     for (int s = 0; s < 4; ++s) {
-        QImage drawing = canvas(w, h);
+        QImage drawing = NewImage(w, h);
         QPainter p(&drawing);
         p.setRenderHint(QPainter::Antialiasing);
         const QRectF box(1, 1, w - 2, h - 2);
@@ -492,7 +483,7 @@ void leftMenu()
     // while the menu shows ("menutitle") and right while it is folded ("menutitle_folded").
     for (int f = 0; f < 2; ++f)
         for (int s = 0; s < 4; ++s) {
-            QImage img = canvas(130, 36);
+            QImage img = NewImage(130, 36);
             QPainter p(&img);
             p.setRenderHint(QPainter::Antialiasing);
             QLinearGradient g(0, 0, 0, 36);
@@ -541,7 +532,7 @@ void engineGlyphs()
 {
     const QColor tiles[3] = {QColor(0x2F, 0x6F, 0xDB), QColor(0x2E, 0x9E, 0x5B), QColor(0x7B, 0x4B, 0xC4)};
     for (int i = 0; i < 3; ++i) {
-        QImage drawing = canvas(16, 16);
+        QImage drawing = NewImage(16, 16);
         QPainter p(&drawing);
         p.setRenderHint(QPainter::Antialiasing);
         QLinearGradient g(0, 0, 0, 16);
@@ -566,7 +557,7 @@ void engineGlyphs()
 
     const int w = 24, h = 22;
     for (int s = 0; s < 4; ++s) {
-        QImage drawing = canvas(w, h);
+        QImage drawing = NewImage(w, h);
         QPainter p(&drawing);
         p.setRenderHint(QPainter::Antialiasing);
         QColor ink = kInk;
@@ -592,15 +583,13 @@ void engineGlyphs()
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    g_outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("png");
-    QDir().mkpath(g_outDir);
-    frame();
-    icons();
-    bars();
-    titleButtons();
-    leftMenu();
-    engineGlyphs();
-    return 0;
+    return RunPictureGenerator(argc, argv, [] {
+        frame();
+        icons();
+        bars();
+        titleButtons();
+        leftMenu();
+        engineGlyphs();
+        return std::move(g_pictures);
+    });
 }

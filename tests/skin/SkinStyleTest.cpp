@@ -1,5 +1,6 @@
 #include "SkinFileBuilder.h"
 
+#include "common/EmbeddedPictures.h"
 #include "common/TempDir.h"
 #include "skin/SkinButton.h"
 #include "skin/SkinGroupBox.h"
@@ -11,8 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QWidget>
@@ -446,21 +445,8 @@ TEST(SkinStyles, EveryDrawnBitmapIsEmbeddedAsItIs)
         const char16_t *Folder;
         const char *Dir;
     } sets[] = {{u":/skin/styles/", "skin/png"}, {u":/skin/menus/", "skinmenu/png"}};
-    for (const auto &set : sets) {
-        const QDir dir(QStringLiteral(TASKVANE_SOURCE_DIR "/resources/pictures/") + QLatin1String(set.Dir));
-        const QStringList files = dir.entryList({QStringLiteral("*.png")}, QDir::Files);
-        ASSERT_FALSE(files.isEmpty()) << set.Dir;
-        for (const QString &file : files) {
-            QFile drawn(dir.filePath(file));
-            ASSERT_TRUE(drawn.open(QIODevice::ReadOnly));
-            const QByteArray bytes = drawn.readAll();
-            const QByteArrayView embedded = EmbeddedPng(set.Folder, file.chopped(4));
-            EXPECT_EQ(embedded.toByteArray(), bytes) << qPrintable(file);
-            const QImage shown = DecodeSkinPng(embedded);
-            EXPECT_FALSE(shown.isNull()) << qPrintable(file);
-            EXPECT_EQ(shown, DecodeSkinPng(bytes)) << qPrintable(file);
-        }
-    }
+    for (const auto &set : sets)
+        ASSERT_NO_FATAL_FAILURE(tvtest::ExpectEmbeddedAsDrawn(set.Folder, set.Dir, DecodeSkinPng));
     EXPECT_TRUE(EmbeddedPng(u":/skin/styles/", u"NO_SUCH_BITMAP").isEmpty());
     EXPECT_TRUE(EmbeddedPng(u":/skin/styles/", u"../menus/MENU_CHECKED").isEmpty());
 }

@@ -4,6 +4,8 @@
 
 #include <QMouseEvent>
 
+using sftest::DragFrame;
+
 namespace {
 
 struct SizeableForm
@@ -18,22 +20,6 @@ struct SizeableForm
         sftest::Settle();
     }
 };
-
-// Presses at From (form coordinates), moves the mouse by Delta and lets go, as a user dragging
-// the frame does; the global positions stay those of the drag, whatever the form does meanwhile.
-void DragFrame(QWidget *Form, const QPoint &From, const QPoint &Delta)
-{
-    const QPoint global = Form->mapToGlobal(From);
-    auto send = [Form](QEvent::Type Type, const QPoint &Local, const QPoint &Global, Qt::MouseButton Button,
-                       Qt::MouseButtons Buttons) {
-        QMouseEvent ev(Type, QPointF(Local), QPointF(Global), Button, Buttons, Qt::NoModifier);
-        QApplication::sendEvent(Form, &ev);
-    };
-    send(QEvent::MouseButtonPress, From, global, Qt::LeftButton, Qt::LeftButton);
-    send(QEvent::MouseMove, From + Delta / 2, global + Delta / 2, Qt::NoButton, Qt::LeftButton);
-    send(QEvent::MouseMove, From + Delta, global + Delta, Qt::NoButton, Qt::LeftButton);
-    send(QEvent::MouseButtonRelease, From + Delta, global + Delta, Qt::LeftButton, Qt::NoButton);
-}
 
 struct EdgeCase
 {

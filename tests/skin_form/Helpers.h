@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "skin/SkinPublic.h"
+#include "skin/SkinThemes.h"
 
 #include <QStringList>
 
@@ -55,6 +56,32 @@ inline void Click(QWidget *W, const QPoint &Pos)
     Mouse(W, QEvent::MouseMove, Pos, Qt::NoButton, Qt::NoButton);
     Mouse(W, QEvent::MouseButtonPress, Pos);
     Mouse(W, QEvent::MouseButtonRelease, Pos, Qt::LeftButton, Qt::NoButton);
+}
+
+// Presses at From (form coordinates), moves the mouse by Delta and lets go, as a user dragging
+// the frame does; the global positions stay those of the drag, whatever the form does meanwhile.
+inline void DragFrame(QWidget *Form, const QPoint &From, const QPoint &Delta)
+{
+    const QPoint global = Form->mapToGlobal(From);
+    auto send = [Form](QEvent::Type Type, const QPoint &Local, const QPoint &Global, Qt::MouseButton Button,
+                       Qt::MouseButtons Buttons) {
+        QMouseEvent ev(Type, QPointF(Local), QPointF(Global), Button, Buttons, Qt::NoModifier);
+        QApplication::sendEvent(Form, &ev);
+    };
+    send(QEvent::MouseButtonPress, From, global, Qt::LeftButton, Qt::LeftButton);
+    send(QEvent::MouseMove, From + Delta / 2, global + Delta / 2, Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseMove, From + Delta, global + Delta, Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, From + Delta, global + Delta, Qt::LeftButton, Qt::NoButton);
+}
+
+// Frame Frame of a built-in style's title-button strip (18 frames).
+inline QImage StripFrame(TSkinUIStyle Style, int Frame)
+{
+    QImage strip;
+    LoadStyleBitmap(Style, 5, &strip);
+    QImage out;
+    ExtractFrame(strip, out, 18, Frame);
+    return out;
 }
 
 inline QColor Pixel(const QImage &Img, int X, int Y)

@@ -8,17 +8,9 @@
 #include <QPointer>
 
 using sftest::Click;
+using sftest::StripFrame;
 
 namespace {
-
-QImage StripFrame(TSkinUIStyle Style, int Frame)
-{
-    QImage strip;
-    LoadStyleBitmap(Style, 5, &strip);
-    QImage out;
-    ExtractFrame(strip, out, 18, Frame);
-    return out;
-}
 
 // A parent form that answers its children's frame queries when told what to answer.
 class ParentForm : public QWidget
@@ -335,16 +327,7 @@ TEST(SkinFormMdi, ChildrenSizeAndMoveInsideTheArea)
     QMdiSubWindow *sub = Sub(a);
     ASSERT_TRUE(a->Sizeable());
     EXPECT_EQ(a->FrameEdgesAt(QPoint(298, 100)), Qt::RightEdge);
-    const QPoint at(298, 198);
-    const QPoint global = sub->mapToGlobal(at);
-    auto send = [sub](QEvent::Type Type, const QPoint &Local, const QPoint &Global, Qt::MouseButton Button,
-                      Qt::MouseButtons Buttons) {
-        QMouseEvent ev(Type, QPointF(Local), QPointF(Global), Button, Buttons, Qt::NoModifier);
-        QApplication::sendEvent(sub, &ev);
-    };
-    send(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton);
-    send(QEvent::MouseMove, at + QPoint(50, 40), global + QPoint(50, 40), Qt::NoButton, Qt::LeftButton);
-    send(QEvent::MouseButtonRelease, at + QPoint(50, 40), global + QPoint(50, 40), Qt::LeftButton, Qt::NoButton);
+    sftest::DragFrame(sub, QPoint(298, 198), QPoint(50, 40));
     EXPECT_EQ(sub->geometry(), QRect(10, 10, 350, 240));
     EXPECT_EQ(a->geometry(), QRect(4, 3, 342, 233));
 

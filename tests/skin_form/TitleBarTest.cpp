@@ -11,17 +11,9 @@
 using sftest::Click;
 using sftest::Mouse;
 using sftest::Pixel;
+using sftest::StripFrame;
 
 namespace {
-
-QImage StripFrame(TSkinUIStyle Style, int Frame)
-{
-    QImage strip;
-    LoadStyleBitmap(Style, 5, &strip);
-    QImage out;
-    ExtractFrame(strip, out, 18, Frame);
-    return out;
-}
 
 bool Same(const QImage &A, const QImage &B)
 {
