@@ -1,17 +1,14 @@
 #include "ui/PageCommon.h"
 
-#include "ui/DisplayTexts.h"
 #include "ui/UiHooks.h"
 #include "ui/frmMessage.h"
 
 #include <QAction>
-#include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLinearGradient>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTreeWidget>
@@ -111,16 +108,6 @@ void ReportFailure(const char16_t *Format, const QString &Name)
 {
     TFormMessage::MessageBox(QString::fromUtf16(Format).arg(Name), QStringLiteral("失败"), TMessageIcon::Error,
                              TMessageButtons::Ok);
-}
-
-QTreeWidgetItem *FirstSelectedRow(const QTreeWidget *List)
-{
-    const int n = List->topLevelItemCount();
-    for (int i = 0; i < n; ++i) {
-        if (List->topLevelItem(i)->isSelected())
-            return List->topLevelItem(i);
-    }
-    return nullptr;
 }
 
 bool TOpenDialog::Execute(QWidget *Parent)

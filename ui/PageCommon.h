@@ -16,12 +16,10 @@
 #include <QPair>
 
 class QAction;
-class QEvent;
 class QHBoxLayout;
 class QMenu;
 class QAbstractItemView;
 class QTreeWidget;
-class QTreeWidgetItem;
 class QWidget;
 
 // The last sort direction of a list's column, kept on the list's header item.
@@ -49,9 +47,6 @@ QAction *AddMenuLine(QMenu *Menu, const char *Name);
 
 // Reports a failed command on a named entry: the format's %1 is the name.
 void ReportFailure(const char16_t *Format, const QString &Name);
-
-// The first selected row of a list, or null.
-QTreeWidgetItem *FirstSelectedRow(const QTreeWidget *List);
 
 // The file picker of the pages; it asks through the replaceable hooks.
 struct TOpenDialog

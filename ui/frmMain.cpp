@@ -938,7 +938,7 @@ void TFormMain::UpdateSearchText()
     TListPage *page = ListPage(CurrentPage);
     if (!page)
         return;
-    const QTreeWidgetItem *row = FirstSelectedRow(page->List());
+    const QTreeWidgetItem *row = page->SelectedItem();
     if (!row)
         return;
     const int column = page->SearchColumn(page->HotColumn);
