@@ -104,10 +104,29 @@ QAction *AddMenuLine(QMenu *Menu, const char *Name)
     return a;
 }
 
+void ReportFailure(const QString &Text)
+{
+    TFormMessage::MessageBox(Text, QStringLiteral("失败"), TMessageIcon::Error, TMessageButtons::Ok);
+}
+
 void ReportFailure(const char16_t *Format, const QString &Name)
 {
-    TFormMessage::MessageBox(QString::fromUtf16(Format).arg(Name), QStringLiteral("失败"), TMessageIcon::Error,
-                             TMessageButtons::Ok);
+    ReportFailure(QString::fromUtf16(Format).arg(Name));
+}
+
+void ReportRefusal(const QString &Text)
+{
+    TFormMessage::MessageBox(Text, QStringLiteral("禁止"), TMessageIcon::Ban, TMessageButtons::Ok);
+}
+
+TMessageResult AskWarning(const QString &Text)
+{
+    return TFormMessage::MessageBox(Text, QStringLiteral("警告"), TMessageIcon::Warning, TMessageButtons::YesNo);
+}
+
+TMessageResult AskQuestion(const QString &Text)
+{
+    return TFormMessage::MessageBox(Text, QStringLiteral("询问"), TMessageIcon::Question, TMessageButtons::YesNo);
 }
 
 bool TOpenDialog::Execute(QWidget *Parent)
