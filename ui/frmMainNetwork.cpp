@@ -331,10 +331,12 @@ void TNetworkPage::FillConnectionList(bool HideLocal)
 
 void TNetworkPage::RefreshConnectionList(bool HideLocal)
 {
-    objNetworkMonitor->RefreshTCP();
-    objNetworkMonitor->RefreshUDP();
-    if (!PagePanel()->isVisible())
+    // The fill of a shown page reads the endpoint tables itself: each is read once either way.
+    if (!PagePanel()->isVisible()) {
+        objNetworkMonitor->RefreshTCP();
+        objNetworkMonitor->RefreshUDP();
         return;
+    }
     FillConnectionList(HideLocal);
     SetStatusText(StatusText());
     if (SortColumn != -1)
