@@ -336,11 +336,6 @@ bool TProcessPage::RowPID(const QTreeWidgetItem *Row, quint32 &PID)
     return true;
 }
 
-TListRow *TProcessPage::RowOfPID(quint32 PID) const
-{
-    return m_Rows.value(PID, nullptr);
-}
-
 TProcessItem *TProcessPage::ItemOfRow(int Index) const
 {
     const TListRow *row = Row(Index);
@@ -517,6 +512,14 @@ void TProcessPage::RefreshMemory(TProcessRow *Row, TProcessItem *Item)
     Row->MemoryTick = m_Tick;
 }
 
+void TProcessPage::RefreshAllMemory()
+{
+    for (auto it = m_Rows.cbegin(); it != m_Rows.cend(); ++it) {
+        if (TProcessItem *item = objProcesses->ItemByPID(it.key()))
+            RefreshMemory(it.value(), item);
+    }
+}
+
 void TProcessPage::SetCell(TProcessRow *Row, int Column, const QString &Text)
 {
     Row->setText(Column, Text);
@@ -569,12 +572,8 @@ void TProcessPage::ProcessTick()
     if (SortColumn != -1) {
         // Sorting by memory compares every row's current counters; the CPU and memory orders move
         // every tick, the others only when rows came or changed.
-        if (SortsByMemory()) {
-            for (auto it = m_Rows.cbegin(); it != m_Rows.cend(); ++it) {
-                if (TProcessItem *item = objProcesses->ItemByPID(it.key()))
-                    RefreshMemory(it.value(), item);
-            }
-        }
+        if (SortsByMemory())
+            RefreshAllMemory();
         if (m_OrderDirty || SortColumn == colCPU || SortsByMemory())
             SortList();
     }
@@ -647,13 +646,9 @@ void TProcessPage::UpdateProcessButtons()
 
 void TProcessPage::lvProcessesColumnClick(QObject *, int Column)
 {
-    if (Column == colWorkingSet || Column == colPagefile) {
-        // The order is made of current counters, not of what rows out of view last showed.
-        for (auto it = m_Rows.cbegin(); it != m_Rows.cend(); ++it) {
-            if (TProcessItem *item = objProcesses->ItemByPID(it.key()))
-                RefreshMemory(it.value(), item);
-        }
-    }
+    // The order is made of current counters, not of what rows out of view last showed.
+    if (Column == colWorkingSet || Column == colPagefile)
+        RefreshAllMemory();
     ListColumnClick(Column);
     UpdateRowsInView();
 }
