@@ -119,11 +119,7 @@ InterfaceRow If(quint32 index, const char *name, quint8 oper, quint64 in = 0, qu
 }
 
 using uitest::Shown;
-
-QString Shows(QString Text)
-{
-    return Text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-}
+using uitest::Shows;
 
 class NetworkPage : public ::testing::Test
 {
