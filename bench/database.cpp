@@ -284,68 +284,69 @@ void Note(benchmark::State &State, double Ops)
     State.counters["ops"] = Ops;
 }
 
+// Runs Body once per iteration on the table Open makes; the opening (a fresh copy of the
+// filled file) and the closing stay outside the timing.
+template <class Open, class Body>
+void EachIteration(benchmark::State &state, Open &&open, Body &&body)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto table = open();
+        state.ResumeTiming();
+        body(*table);
+        state.PauseTiming();
+        table.reset();
+        state.ResumeTiming();
+    }
+}
+
+auto OpenDict(int N)
+{
+    return [N] { return std::make_unique<DictTable>(DictWorkFile(N)); };
+}
+
+auto OpenLite(int N)
+{
+    return [N] { return std::make_unique<Lite>(LiteWorkFile(N)); };
+}
+
 void Dict_Insert(benchmark::State &state)
 {
     const int n = int(state.range(0));
-    for (auto _ : state) {
-        state.PauseTiming();
-        const QString path = DictWorkFile(0);
-        auto d = std::make_unique<DictTable>(path);
-        state.ResumeTiming();
+    EachIteration(state, OpenDict(0), [&](DictTable &d) {
         for (const Row &r : TableRows(n))
-            d->Insert(r);
-        state.PauseTiming();
-        d.reset();
-        state.ResumeTiming();
-    }
+            d.Insert(r);
+    });
     Note(state, n);
 }
 
 void Lite_Insert(benchmark::State &state)
 {
     const int n = int(state.range(0));
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto l = std::make_unique<Lite>(LiteWorkFile(0));
-        state.ResumeTiming();
+    EachIteration(state, OpenLite(0), [&](Lite &l) {
         for (const Row &r : TableRows(n))
-            l->Insert(r);
-        state.PauseTiming();
-        l.reset();
-        state.ResumeTiming();
-    }
+            l.Insert(r);
+    });
     Note(state, n);
 }
 
 void Dict_InsertMore(benchmark::State &state)
 {
     const int n = int(state.range(0));
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto d = std::make_unique<DictTable>(DictWorkFile(n));
-        state.ResumeTiming();
+    EachIteration(state, OpenDict(n), [&](DictTable &d) {
         for (const Row &r : MoreRows(n))
-            d->Insert(r);
-        state.PauseTiming();
-        d.reset();
-        state.ResumeTiming();
-    }
+            d.Insert(r);
+    });
     Note(state, kMoreRows);
 }
 
 void Lite_InsertMore(benchmark::State &state)
 {
     const int n = int(state.range(0));
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto l = std::make_unique<Lite>(LiteWorkFile(n));
-        state.ResumeTiming();
+    EachIteration(state, OpenLite(n), [&](Lite &l) {
         for (const Row &r : MoreRows(n))
-            l->Insert(r);
-        state.PauseTiming();
-        l.reset();
-        state.ResumeTiming();
-    }
+            l.Insert(r);
+    });
     Note(state, kMoreRows);
 }
 
@@ -353,22 +354,16 @@ void Dict_Update(benchmark::State &state)
 {
     const int n = int(state.range(0));
     const std::vector<qint32> keys = SomeKeys(n, OpsOf(n));
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto d = std::make_unique<DictTable>(DictWorkFile(n));
-        state.ResumeTiming();
+    EachIteration(state, OpenDict(n), [&](DictTable &d) {
         for (qint32 k : keys) {
-            if (!d->Locate(k))
+            if (!d.Locate(k))
                 state.SkipWithError("key not found");
-            d->t.Edit();
-            d->name->SetAsString(QStringLiteral("updated name %1").arg(k));
-            d->score->SetAsFloat(double(k % 1000));
-            d->t.Post();
+            d.t.Edit();
+            d.name->SetAsString(QStringLiteral("updated name %1").arg(k));
+            d.score->SetAsFloat(double(k % 1000));
+            d.t.Post();
         }
-        state.PauseTiming();
-        d.reset();
-        state.ResumeTiming();
-    }
+    });
     Note(state, double(keys.size()));
 }
 
@@ -376,21 +371,15 @@ void Lite_Update(benchmark::State &state)
 {
     const int n = int(state.range(0));
     const std::vector<qint32> keys = SomeKeys(n, OpsOf(n));
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto l = std::make_unique<Lite>(LiteWorkFile(n));
-        state.ResumeTiming();
+    EachIteration(state, OpenLite(n), [&](Lite &l) {
         for (qint32 k : keys) {
             const QByteArray name = QStringLiteral("updated name %1").arg(k).toLatin1();
-            sqlite3_bind_text(l->upd, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
-            sqlite3_bind_double(l->upd, 2, double(k % 1000));
-            sqlite3_bind_int(l->upd, 3, k);
-            Lite::Run(l->upd);
+            sqlite3_bind_text(l.upd, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_double(l.upd, 2, double(k % 1000));
+            sqlite3_bind_int(l.upd, 3, k);
+            Lite::Run(l.upd);
         }
-        state.PauseTiming();
-        l.reset();
-        state.ResumeTiming();
-    }
+    });
     Note(state, double(keys.size()));
 }
 
@@ -398,21 +387,15 @@ void Dict_Lookup(benchmark::State &state)
 {
     const int n = int(state.range(0));
     const std::vector<qint32> keys = SomeKeys(n, OpsOf(n));
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto d = std::make_unique<DictTable>(DictWorkFile(n));
-        state.ResumeTiming();
+    EachIteration(state, OpenDict(n), [&](DictTable &d) {
         double sum = 0;
         for (qint32 k : keys) {
-            if (!d->Locate(k))
+            if (!d.Locate(k))
                 state.SkipWithError("key not found");
-            sum += d->score->AsFloat() + double(d->name->AsString().size());
+            sum += d.score->AsFloat() + double(d.name->AsString().size());
         }
         benchmark::DoNotOptimize(sum);
-        state.PauseTiming();
-        d.reset();
-        state.ResumeTiming();
-    }
+    });
     Note(state, double(keys.size()));
 }
 
@@ -420,24 +403,18 @@ void Lite_Lookup(benchmark::State &state)
 {
     const int n = int(state.range(0));
     const std::vector<qint32> keys = SomeKeys(n, OpsOf(n));
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto l = std::make_unique<Lite>(LiteWorkFile(n));
-        state.ResumeTiming();
+    EachIteration(state, OpenLite(n), [&](Lite &l) {
         double sum = 0;
         for (qint32 k : keys) {
-            sqlite3_bind_int(l->sel, 1, k);
-            if (sqlite3_step(l->sel) != SQLITE_ROW)
+            sqlite3_bind_int(l.sel, 1, k);
+            if (sqlite3_step(l.sel) != SQLITE_ROW)
                 state.SkipWithError("key not found");
-            sum += sqlite3_column_double(l->sel, 1) +
-                double(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(l->sel, 0))).size());
-            sqlite3_reset(l->sel);
+            sum += sqlite3_column_double(l.sel, 1) +
+                double(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(l.sel, 0))).size());
+            sqlite3_reset(l.sel);
         }
         benchmark::DoNotOptimize(sum);
-        state.PauseTiming();
-        l.reset();
-        state.ResumeTiming();
-    }
+    });
     Note(state, double(keys.size()));
 }
 
@@ -451,49 +428,41 @@ std::map<int, std::pair<int, int>> &ScanHits()
 void Dict_Scan(benchmark::State &state)
 {
     const int n = int(state.range(0));
-    for (auto _ : state) {
-        state.PauseTiming();
+    const auto open = [n] {
         auto d = std::make_unique<DictTable>(DictWorkFile(n));
         d->t.SetFilterOptionsValue(TDataSetFilterOptions(dfoCaseInsensitive));
         d->t.SetFilter(QString::fromLatin1(kFilter));
-        state.ResumeTiming();
-        d->t.SetFilteredValue(true);
+        return d;
+    };
+    EachIteration(state, open, [&](DictTable &d) {
+        d.t.SetFilteredValue(true);
         int hits = 0;
         double sum = 0;
-        for (d->t.First(); !d->t.Eof(); d->t.Next()) {
-            sum += d->score->AsFloat() + d->id->AsInteger() + double(d->name->AsString().size());
+        for (d.t.First(); !d.t.Eof(); d.t.Next()) {
+            sum += d.score->AsFloat() + d.id->AsInteger() + double(d.name->AsString().size());
             ++hits;
         }
         benchmark::DoNotOptimize(sum);
         ScanHits()[n].first = hits;
-        state.PauseTiming();
-        d.reset();
-        state.ResumeTiming();
-    }
+    });
     Note(state, n);
 }
 
 void Lite_Scan(benchmark::State &state)
 {
     const int n = int(state.range(0));
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto l = std::make_unique<Lite>(LiteWorkFile(n));
-        state.ResumeTiming();
+    EachIteration(state, OpenLite(n), [&](Lite &l) {
         int hits = 0;
         double sum = 0;
-        while (sqlite3_step(l->scan) == SQLITE_ROW) {
-            sum += sqlite3_column_double(l->scan, 2) + sqlite3_column_int(l->scan, 0) +
-                double(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(l->scan, 1))).size());
+        while (sqlite3_step(l.scan) == SQLITE_ROW) {
+            sum += sqlite3_column_double(l.scan, 2) + sqlite3_column_int(l.scan, 0) +
+                double(QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(l.scan, 1))).size());
             ++hits;
         }
-        sqlite3_reset(l->scan);
+        sqlite3_reset(l.scan);
         benchmark::DoNotOptimize(sum);
         ScanHits()[n].second = hits;
-        state.PauseTiming();
-        l.reset();
-        state.ResumeTiming();
-    }
+    });
     Note(state, n);
 }
 
@@ -501,19 +470,13 @@ void Dict_Delete(benchmark::State &state)
 {
     const int n = int(state.range(0));
     const std::vector<qint32> keys = SomeKeys(n, OpsOf(n));
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto d = std::make_unique<DictTable>(DictWorkFile(n));
-        state.ResumeTiming();
+    EachIteration(state, OpenDict(n), [&](DictTable &d) {
         for (qint32 k : keys) {
-            if (!d->Locate(k))
+            if (!d.Locate(k))
                 state.SkipWithError("key not found");
-            d->t.Delete();
+            d.t.Delete();
         }
-        state.PauseTiming();
-        d.reset();
-        state.ResumeTiming();
-    }
+    });
     Note(state, double(keys.size()));
 }
 
@@ -521,18 +484,12 @@ void Lite_Delete(benchmark::State &state)
 {
     const int n = int(state.range(0));
     const std::vector<qint32> keys = SomeKeys(n, OpsOf(n));
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto l = std::make_unique<Lite>(LiteWorkFile(n));
-        state.ResumeTiming();
+    EachIteration(state, OpenLite(n), [&](Lite &l) {
         for (qint32 k : keys) {
-            sqlite3_bind_int(l->del, 1, k);
-            Lite::Run(l->del);
+            sqlite3_bind_int(l.del, 1, k);
+            Lite::Run(l.del);
         }
-        state.PauseTiming();
-        l.reset();
-        state.ResumeTiming();
-    }
+    });
     Note(state, double(keys.size()));
 }
 

@@ -59,6 +59,17 @@ void CloseQuietly()
     }
 }
 
+// Opens the named file's Config table and answers its version ("0000-00-00" when it has none);
+// raises what the open raises, and leaves the closing to the caller.
+QString ConfigVersion()
+{
+    DictTable->SetTableName(QStringLiteral("Config"));
+    DictTable->Open();
+    if (DictTable->Locate(QStringLiteral("Item"), QStringLiteral("Version"), {}))
+        return DictTable->FieldByName(QStringLiteral("Value"))->AsString();
+    return kNoVersion;
+}
+
 // The version the file answers with ("0000-00-00" when none); the look-ups keep their file.
 QString ReadVersion(const QString &FileName)
 {
@@ -66,10 +77,7 @@ QString ReadVersion(const QString &FileName)
     try {
         DictTable->Close();
         DictTable->SetDatabaseName(FileName);
-        DictTable->SetTableName(QStringLiteral("Config"));
-        DictTable->Open();
-        if (DictTable->Locate(QStringLiteral("Item"), QStringLiteral("Version"), {}))
-            version = DictTable->FieldByName(QStringLiteral("Value"))->AsString();
+        version = ConfigVersion();
     } catch (...) {
     }
     CloseQuietly();
@@ -188,10 +196,7 @@ void GetDictVersionIn(const QString &FileName, QString &Version)
         // Set again, so that a file replaced since the last call is opened afresh.
         DictTable->SetDatabaseName(FileName);
         FileInUse = FileName;
-        DictTable->SetTableName(QStringLiteral("Config"));
-        DictTable->Open();
-        if (DictTable->Locate(QStringLiteral("Item"), QStringLiteral("Version"), {}))
-            Version = DictTable->FieldByName(QStringLiteral("Value"))->AsString();
+        Version = ConfigVersion();
     } catch (...) {
     }
     CloseQuietly();
@@ -231,10 +236,7 @@ bool LookupProcess(const QString &Name, QString &Description, bool &IsVirus)
         // A look-up answers "not found" whatever went wrong; the page shows the name unmarked.
         done = false;
     }
-    try {
-        DictTable->Close();
-    } catch (...) {
-    }
+    CloseQuietly();
     if (!done)
         return false;
     Description = plain;

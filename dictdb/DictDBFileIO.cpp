@@ -562,16 +562,20 @@ void TDictDBFileIO::GetTableNames(QStringList &List)
     }
 }
 
-void TDictDBFileIO::ReadTabChain(qint32 FirstBlock, qint32 Total, int EntrySize, qint32 BlockSize, char *Entries,
+template <class Item>
+void TDictDBFileIO::ReadTabChain(qint32 FirstBlock, qint32 Total, qint32 BlockSize, std::vector<Item> &Items,
                                  TIntegerAry &BlockOffsets)
 {
+    Items.clear();
     BlockOffsets.clear();
     if (Total <= 0)
         return;
+    // The blocks must fit the file before their entries are allocated.
     const qint64 size = FileSize();
     const int blocks = int((qint64(Total) + kTabBlockEntries - 1) / kTabBlockEntries);
     if (qint64(blocks) * BlockSize > size)
         Corrupt("tab larger than the file");
+    std::vector<Item> items(static_cast<size_t>(Total));
     BlockOffsets.reserve(size_t(blocks));
     std::set<qint32> seen;
     std::vector<char> block(static_cast<size_t>(BlockSize));
@@ -585,19 +589,16 @@ void TDictDBFileIO::ReadTabChain(qint32 FirstBlock, qint32 Total, int EntrySize,
         BlockOffsets.push_back(pos);
         ReadBuffer(block.data(), pos, BlockSize);
         const qint64 n = qMin<qint64>(Total - read, kTabBlockEntries);
-        std::memcpy(Entries + read * EntrySize, block.data() + 4, size_t(n * EntrySize));
+        std::memcpy(items.data() + read, block.data() + 4, size_t(n) * sizeof(Item));
         read += n;
         std::memcpy(&pos, block.data(), 4);
     }
+    Items.swap(items);
 }
 
 void TDictDBFileIO::ReadRecordTabItems(const TTableHeader &Header, TRecordTabItems &Items, TIntegerAry &BlockOffsets)
 {
-    Items.clear();
-    TRecordTabItems items(size_t(Header.RecordTotal > 0 ? Header.RecordTotal : 0));
-    ReadTabChain(Header.RecTabOffset, Header.RecordTotal, kRecordTabEntrySize, kRecordTabBlockSize,
-                 reinterpret_cast<char *>(items.data()), BlockOffsets);
-    Items.swap(items);
+    ReadTabChain(Header.RecTabOffset, Header.RecordTotal, kRecordTabBlockSize, Items, BlockOffsets);
 }
 
 void TDictDBFileIO::ReadIndexTabItems(const TTableHeader &Header, int IndexIdx, TIntegerAry &BlockOffsets,
@@ -606,15 +607,8 @@ void TDictDBFileIO::ReadIndexTabItems(const TTableHeader &Header, int IndexIdx, 
     Items.clear();
     if (IndexIdx < 0 || IndexIdx >= Header.IndexCount)
         DatabaseError(L(msg::SGeneralError));
-    // The blocks must fit the file before their entries are allocated.
-    const qint64 total = Header.RecordTotal;
-    const qint64 blocks = (qMax<qint64>(total, 0) + kTabBlockEntries - 1) / kTabBlockEntries;
-    if (blocks * kIndexTabBlockSize > FileSize())
-        Corrupt("tab larger than the file");
-    TIndexTabItems items(size_t(Header.RecordTotal > 0 ? Header.RecordTotal : 0));
-    ReadTabChain(Header.IndexHeader[IndexIdx].IndexTabOffset, Header.RecordTotal, kIndexTabEntrySize,
-                 kIndexTabBlockSize, reinterpret_cast<char *>(items.data()), BlockOffsets);
-    Items.swap(items);
+    ReadTabChain(Header.IndexHeader[IndexIdx].IndexTabOffset, Header.RecordTotal, kIndexTabBlockSize, Items,
+                 BlockOffsets);
 }
 
 void TDictDBFileIO::DeleteRecordTab(qint64 Position)
@@ -642,30 +636,49 @@ void TDictDBFileIO::ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Com
     DecodeMemoryStream(&raw, Dest, false, Encrypted);
 }
 
-void TDictDBFileIO::ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted,
-                                 const QString &Where)
+namespace {
+
+// Runs f; a refusal ends with Where when given.
+template <class F>
+void Placed(const QString &Where, F &&f)
 {
     try {
-        TBlobSlot slot;
-        ReadBuffer(&slot, SlotPosition, sizeof slot);
-        if (slot.Length < 0 || slot.Capacity < slot.Length || (slot.Length > 0 && slot.Offset < kDataStart))
-            Corrupt("bad blob slot");
-        // Checked before anything is allocated: a slot cannot ask for more than the file holds.
-        if (qint64(slot.Offset) + qint64(slot.Length) > FileSize())
-            Corrupt("a blob lies outside the file");
-        TMemoryStream raw;
-        raw.SetSize(slot.Length);
-        ReadBuffer(raw.Memory(), slot.Offset, slot.Length);
-        try {
-            DecodeMemoryStream(&raw, Dest, Compressed, Encrypted);
-        } catch (const EDatabaseError &e) {
-            Corrupt(QStringLiteral("a stored value does not decode (%1)").arg(e.Message()));
-        }
+        f();
     } catch (const EDatabaseError &e) {
         if (Where.isEmpty())
             throw;
         DatabaseError(e.Message() + Where);
     }
+}
+
+} // namespace
+
+void TDictDBFileIO::ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted,
+                                 const QString &Where)
+{
+    TBlobSlot slot;
+    Placed(Where, [&] { ReadBuffer(&slot, SlotPosition, sizeof slot); });
+    ReadBlobData(Dest, slot, Compressed, Encrypted, Where);
+}
+
+void TDictDBFileIO::ReadBlobData(TStream *Dest, const TBlobSlot &Slot, bool Compressed, bool Encrypted,
+                                 const QString &Where)
+{
+    Placed(Where, [&] {
+        if (Slot.Length < 0 || Slot.Capacity < Slot.Length || (Slot.Length > 0 && Slot.Offset < kDataStart))
+            Corrupt("bad blob slot");
+        // Checked before anything is allocated: a slot cannot ask for more than the file holds.
+        if (qint64(Slot.Offset) + qint64(Slot.Length) > FileSize())
+            Corrupt("a blob lies outside the file");
+        TMemoryStream raw;
+        raw.SetSize(Slot.Length);
+        ReadBuffer(raw.Memory(), Slot.Offset, Slot.Length);
+        try {
+            DecodeMemoryStream(&raw, Dest, Compressed, Encrypted);
+        } catch (const EDatabaseError &e) {
+            Corrupt(QStringLiteral("a stored value does not decode (%1)").arg(e.Message()));
+        }
+    });
 }
 
 // ---- encoding and decoding ----

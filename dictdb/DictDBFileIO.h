@@ -116,6 +116,9 @@ public:
     // ends with Where (such as " (table 'T', field 'F')") when given.
     void ReadBlobData(TStream *Dest, qint64 SlotPosition, bool Compressed, bool Encrypted,
                       const QString &Where = QString()) override;
+    // The same for a slot already read (with the record that holds it).
+    void ReadBlobData(TStream *Dest, const dictdb::TBlobSlot &Slot, bool Compressed, bool Encrypted,
+                      const QString &Where = QString());
 
     void DecodeMemoryStream(TMemoryStream *Source, TStream *Dest, bool Decompress, bool Decrypt);
     void EncodeMemoryStream(TMemoryStream *Source, TStream *Dest, bool Compress, bool Encrypt);
@@ -135,7 +138,8 @@ private:
     int LockRetryCount() const;
     int LockWaitTime() const;
     qint64 TableHeaderOffset(int TableIdx) const;
-    void ReadTabChain(qint32 FirstBlock, qint32 Total, int EntrySize, qint32 BlockSize, char *Entries,
+    template <class Item>
+    void ReadTabChain(qint32 FirstBlock, qint32 Total, qint32 BlockSize, std::vector<Item> &Items,
                       TIntegerAry &BlockOffsets);
 
     bool ReadFromPages(void *Buffer, qint64 Position, qint64 Count);

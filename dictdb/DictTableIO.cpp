@@ -262,7 +262,7 @@ void TDictTableIO::LoadFromFile(bool WriteRepairs)
             if (steps == total)
                 continue;
             int missing = -1;
-            if (!IsTornChain(k, seen, missing))
+            if (!IsTornChain(seen, missing))
                 io->Corrupt("index chain misses records");
             if (!RepairTornChains)
                 io->Corrupt(QStringLiteral("index '%1' misses record %2, torn by an interrupted write")
@@ -274,18 +274,10 @@ void TDictTableIO::LoadFromFile(bool WriteRepairs)
         // The mends come last: a torn chain's record is placed by a search of the others.
         bool headerChanged = false;
         for (const auto &[k, r] : torn) {
-            MendChain(k, r);
-            if (WriteRepairs) {
-                WriteIndexEntry(k, r);
-                const int pred = IdxTabPrev[size_t(k)][size_t(r)];
-                if (pred >= 0)
-                    WriteIndexEntry(k, pred);
-                else
-                    headerChanged = true;
-            }
+            MendChain(k, r, WriteRepairs, headerChanged);
             RepairedChains.push_back({k, r});
         }
-        if (headerChanged)
+        if (WriteRepairs && headerChanged)
             io->WriteTableHeader(TableIdx, TableHeader);
     } catch (...) {
         Unload();
@@ -294,9 +286,8 @@ void TDictTableIO::LoadFromFile(bool WriteRepairs)
     ++ListsVersion;
 }
 
-bool TDictTableIO::IsTornChain(int IndexIdx, const std::vector<bool> &OnChain, int &Missing) const
+bool TDictTableIO::IsTornChain(const std::vector<bool> &OnChain, int &Missing)
 {
-    Q_UNUSED(IndexIdx);
     Missing = -1;
     for (size_t r = 0; r < OnChain.size(); ++r)
         if (!OnChain[r]) {
@@ -307,7 +298,7 @@ bool TDictTableIO::IsTornChain(int IndexIdx, const std::vector<bool> &OnChain, i
     return Missing >= 0;
 }
 
-void TDictTableIO::MendChain(int IndexIdx, int RecIdx)
+void TDictTableIO::MendChain(int IndexIdx, int RecIdx, bool Write, bool &HeaderChanged)
 {
     TDictDBFileIO *io = FileIO();
     int pred = -1;
@@ -316,7 +307,7 @@ void TDictTableIO::MendChain(int IndexIdx, int RecIdx)
         // The record goes where its key (as the file now holds it) belongs.
         std::vector<char> raw(static_cast<size_t>(RecordSize));
         io->ReadBuffer(raw.data(), tab.DataOffset, RecordSize);
-        const TKey key = KeyOfRecord(raw.data(), tab.DataOffset, IndexIdx);
+        const TKey key = KeyOfRecord(raw.data(), IndexIdx);
         TRecInfoList &list = IndexLists[size_t(IndexIdx) + 1];
         int state = 0;
         const int found = Search(key, list, false, 0, state, IndexIdx);
@@ -324,8 +315,7 @@ void TDictTableIO::MendChain(int IndexIdx, int RecIdx)
         pred = pos > 0 ? list[size_t(pos - 1)].RecIndex : -1;
         list.insert(list.begin() + pos, TRecInfo{tab.DataOffset, RecIdx});
     }
-    bool headerChanged = false;
-    LinkAfter(IndexIdx, RecIdx, pred, headerChanged, false);
+    LinkAfter(IndexIdx, RecIdx, pred, HeaderChanged, Write);
 }
 
 qint64 TDictTableIO::RecTabPosition(int RecIdx) const
@@ -413,15 +403,16 @@ QByteArray TDictTableIO::RecordValue(int RecIdx, int FieldIdx)
     return QByteArray(static_cast<const char *>(s.Memory()), int(s.Size()));
 }
 
-QByteArray TDictTableIO::FieldValueOf(const char *RawRecord, qint32 DataOffset, int FieldIdx)
+QByteArray TDictTableIO::FieldValueOf(const char *RawRecord, int FieldIdx)
 {
     TDictDBFileIO *io = FileIO();
     const TDictFieldDef *def = m_fieldDefs->Items(FieldIdx);
     const qint32 off = FieldOffsets[size_t(FieldIdx)];
     if (IsBlobFieldType(def->FieldType)) {
+        TBlobSlot bs;
+        std::memcpy(&bs, RawRecord + off, sizeof bs);
         TMemoryStream s;
-        io->ReadBlobData(&s, qint64(DataOffset) + off, FieldIsCompressed(FieldIdx), FieldIsEncrypted(FieldIdx),
-                         Where(FieldIdx));
+        io->ReadBlobData(&s, bs, FieldIsCompressed(FieldIdx), FieldIsEncrypted(FieldIdx), Where(FieldIdx));
         return QByteArray(static_cast<const char *>(s.Memory()), int(s.Size()));
     }
     const qint32 slot = SlotSize(def);
@@ -454,8 +445,9 @@ void TDictTableIO::ReadRecordData(TFieldBuffers &FieldBuffers, const TRecInfoLis
             if (auto *o = dynamic_cast<TOptimBlobStream *>(stream)) {
                 o->SetBlobInfo(io, info.DataOffset + off, FieldIsEncrypted(f), FieldIsCompressed(f), Where(f));
             } else {
-                io->ReadBlobData(stream, qint64(info.DataOffset) + off, FieldIsCompressed(f), FieldIsEncrypted(f),
-                                 Where(f));
+                TBlobSlot bs;
+                std::memcpy(&bs, m_record.data() + off, sizeof bs);
+                io->ReadBlobData(stream, bs, FieldIsCompressed(f), FieldIsEncrypted(f), Where(f));
                 stream->SetPosition(0);
             }
             continue;
@@ -502,8 +494,7 @@ void TDictTableIO::PrepareFixedField(int FieldIdx, const TFieldBufferItem *Item,
     }
 }
 
-TDictTableIO::TKey TDictTableIO::KeyOfBuffers(TFieldBuffers &FieldBuffers, int IndexIdx, const char *FallbackRecord,
-                                              qint32 FallbackOffset)
+TDictTableIO::TKey TDictTableIO::KeyOfBuffers(TFieldBuffers &FieldBuffers, int IndexIdx, const char *FallbackRecord)
 {
     const TDictIndexDef *ix = m_indexDefs->Items(IndexIdx);
     TKey key;
@@ -524,7 +515,7 @@ TDictTableIO::TKey TDictTableIO::KeyOfBuffers(TFieldBuffers &FieldBuffers, int I
                 PrepareFixedField(f, item, value.data());
             }
         } else if (FallbackRecord) {
-            value = FieldValueOf(FallbackRecord, FallbackOffset, f);
+            value = FieldValueOf(FallbackRecord, f);
         }
         if (!blob && value.size() < SlotSize(def))
             value.append(QByteArray(SlotSize(def) - value.size(), '\0'));
@@ -533,11 +524,11 @@ TDictTableIO::TKey TDictTableIO::KeyOfBuffers(TFieldBuffers &FieldBuffers, int I
     return key;
 }
 
-TDictTableIO::TKey TDictTableIO::KeyOfRecord(const char *RawRecord, qint32 DataOffset, int IndexIdx)
+TDictTableIO::TKey TDictTableIO::KeyOfRecord(const char *RawRecord, int IndexIdx)
 {
     TKey key;
     for (const qint32 f : m_indexDefs->Items(IndexIdx)->FieldIdxes)
-        key.Values.push_back(FieldValueOf(RawRecord, DataOffset, f));
+        key.Values.push_back(FieldValueOf(RawRecord, f));
     return key;
 }
 
@@ -563,7 +554,7 @@ int TDictTableIO::CompareKeyAt(const TKey &Key, const TRecInfo &Entry, int Index
         const int f = ix->FieldIdxes[i];
         const TDictFieldDef *def = m_fieldDefs->Items(f);
         if (IsBlobFieldType(def->FieldType)) {
-            const QByteArray value = FieldValueOf(raw - span.Lo, Entry.DataOffset, f);
+            const QByteArray value = FieldValueOf(raw - span.Lo, f);
             c = CompareFieldValue(Key.Values[i].constData(), value.constData(), PartialCompare, ci, ftString);
             continue;
         }
@@ -650,20 +641,20 @@ int TDictTableIO::InsertPosOf(int Pos, int ResultState)
 int TDictTableIO::SearchIndexedField(TFieldBuffers &FieldBuffers, const TRecInfoList &List, bool PartialCompare,
                                      int FieldCount, int &ResultState, int IndexIdx)
 {
-    const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx, nullptr, 0);
+    const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx);
     return Search(key, List, PartialCompare, FieldCount, ResultState, IndexIdx);
 }
 
 int TDictTableIO::SearchIndexedFieldBound(TFieldBuffers &FieldBuffers, const TRecInfoList &List, bool PartialCompare,
                                           int FieldCount, int &ResultState, int IndexIdx, bool LowBound)
 {
-    const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx, nullptr, 0);
+    const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx);
     return SearchBound(key, List, PartialCompare, FieldCount, ResultState, IndexIdx, LowBound);
 }
 
 int TDictTableIO::SearchInsertPos(TFieldBuffers &FieldBuffers, int IndexIdx, int &ResultState)
 {
-    const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx, nullptr, 0);
+    const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx);
     const int found = Search(key, IndexLists[size_t(IndexIdx) + 1], false, 0, ResultState, IndexIdx);
     return InsertPosOf(found, ResultState);
 }
@@ -700,12 +691,11 @@ int TDictTableIO::CompareRecordKeys(int RecA, int RecB, int IndexIdx)
     const qint32 at = RecTabItems[size_t(RecA)].DataOffset;
     std::vector<char> raw(static_cast<size_t>(RecordSize));
     FileIO()->ReadBuffer(raw.data(), at, RecordSize);
-    const TKey key = KeyOfRecord(raw.data(), at, IndexIdx);
+    const TKey key = KeyOfRecord(raw.data(), IndexIdx);
     return CompareKeyAt(key, TRecInfo{RecTabItems[size_t(RecB)].DataOffset, RecB}, IndexIdx, false, 0);
 }
 
-void TDictTableIO::RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, const char *FallbackRecord,
-                                  qint32 FallbackOffset)
+void TDictTableIO::RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, const char *FallbackRecord)
 {
     QStringList values;
     for (int f : m_indexDefs->Items(IndexIdx)->FieldIdxes) {
@@ -713,7 +703,7 @@ void TDictTableIO::RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, con
         if (item && item->Active && item->Buffer) {
             values << item->AsString();
         } else if (FallbackRecord) {
-            const QByteArray v = FieldValueOf(FallbackRecord, FallbackOffset, f);
+            const QByteArray v = FieldValueOf(FallbackRecord, f);
             TFieldBufferItem tmp;
             tmp.Buffer = const_cast<char *>(v.constData());
             tmp.FieldType = m_fieldDefs->Items(f)->FieldType;
@@ -742,8 +732,11 @@ void TDictTableIO::CheckWritable()
         DatabaseErrorFmt(L(STableChanged), TableName);
 }
 
-void TDictTableIO::CheckEntries(const std::vector<std::pair<int, int>> &Entries)
+void TDictTableIO::CheckEntries(std::vector<std::pair<int, int>> Entries)
 {
+    // A relink may rely on one entry twice (a record moved past its successor): read once.
+    std::sort(Entries.begin(), Entries.end());
+    Entries.erase(std::unique(Entries.begin(), Entries.end()), Entries.end());
     TDictDBFileIO *io = FileIO();
     for (const auto &[k, rec] : Entries) {
         if (rec < 0)
@@ -881,11 +874,11 @@ void TDictTableIO::AppendRecordData(TFieldBuffers &FieldBuffers, bool Flush, con
         if (!(m_indexDefs->Items(k)->Options & (tiPrimary | tiUnique)))
             continue;
         TIndexStep &s = steps[size_t(k)];
-        s.Key = KeyOfBuffers(FieldBuffers, k, nullptr, 0);
+        s.Key = KeyOfBuffers(FieldBuffers, k);
         int state = 0;
         const int pos = Search(s.Key, IndexLists[size_t(k) + 1], false, 0, state, k);
         if (state == 0)
-            RaiseDuplicate(k, FieldBuffers, nullptr, 0);
+            RaiseDuplicate(k, FieldBuffers);
         s.NewPos = InsertPosOf(pos, state);
         searched[size_t(k)] = true;
     }
@@ -914,7 +907,7 @@ void TDictTableIO::AppendRecordData(TFieldBuffers &FieldBuffers, bool Flush, con
             autoAssigned && std::find(fields.begin(), fields.end(), AutoIncFieldIdx) != fields.end();
         TIndexStep &s = steps[size_t(k)];
         if (!searched[size_t(k)] || keyChanged) {
-            s.Key = KeyOfBuffers(FieldBuffers, k, nullptr, 0);
+            s.Key = KeyOfBuffers(FieldBuffers, k);
             int state = 0;
             const int found = Search(s.Key, IndexLists[size_t(k) + 1], false, 0, state, k);
             s.NewPos = InsertPosOf(found, state);
@@ -997,7 +990,7 @@ void TDictTableIO::AppendRecordData(TFieldBuffers &FieldBuffers, bool Flush, con
             relied.push_back({k, p});
             relied.push_back({k, IdxTabPrev[size_t(k)][size_t(p)]});
         }
-    CheckEntries(relied);
+    CheckEntries(std::move(relied));
 
     for (int k = 0; k < indexCount; ++k)
         if (steps[size_t(k)].Pred < 0)
@@ -1107,8 +1100,8 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
     std::vector<TIndexStep> steps(static_cast<size_t>(indexCount));
     for (int k = 0; k < indexCount; ++k) {
         TIndexStep &s = steps[size_t(k)];
-        const TKey oldKey = KeyOfRecord(old.data(), info.DataOffset, k);
-        s.Key = KeyOfBuffers(FieldBuffers, k, old.data(), info.DataOffset);
+        const TKey oldKey = KeyOfRecord(old.data(), k);
+        s.Key = KeyOfBuffers(FieldBuffers, k, old.data());
         s.OldPos = FindInList(k, r, oldKey);
         if (s.OldPos < 0)
             continue;
@@ -1121,14 +1114,14 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
             if (unique)
                 for (const int i : {s.OldPos - 1, s.OldPos + 1})
                     if (i >= 0 && size_t(i) < list.size() && CompareKeyAt(s.Key, list[size_t(i)], k, false, 0) == 0)
-                        RaiseDuplicate(k, FieldBuffers, old.data(), info.DataOffset);
+                        RaiseDuplicate(k, FieldBuffers, old.data());
             continue;
         }
         // A new key: searched for among the other records, where an equal one clashes.
         int state = 0;
         const int found = Search(s.Key, list, false, 0, state, k, s.OldPos);
         if (unique && state == 0)
-            RaiseDuplicate(k, FieldBuffers, old.data(), info.DataOffset);
+            RaiseDuplicate(k, FieldBuffers, old.data());
         s.NewPos = InsertPosOf(found, state);
         s.Moves = s.NewPos != s.OldPos;
         if (s.Moves) {
@@ -1139,7 +1132,7 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
 
     // The new record bytes; new blob values go to fresh space at the end of the file, so that
     // the committed ones stay intact until the record points elsewhere.
-    TTableHeader hdr = TableHeader;
+    qint32 autoIncCounter = TableHeader.AutoIncCounter;
     std::vector<char> rec = old;
     const qint64 start = io->FileSize();
     qint64 end = start;
@@ -1175,8 +1168,8 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
                 continue;
             std::memcpy(slot, &v, 4);
             io->EncodeMemoryBuffer(slot, slot, FieldIsEncrypted(f), 4);
-            if (v > hdr.AutoIncCounter)
-                hdr.AutoIncCounter = v;
+            if (v > autoIncCounter)
+                autoIncCounter = v;
         } else {
             PrepareFixedField(f, item, slot);
             io->EncodeMemoryBuffer(slot, slot, FieldIsEncrypted(f), GetFieldSize(def->FieldType, def->FieldSize));
@@ -1197,9 +1190,8 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
             relied.push_back({k, IdxTabPrev[size_t(k)][size_t(s.Pred)]});
         }
     }
-    CheckEntries(relied);
+    CheckEntries(std::move(relied));
 
-    const TTableHeader before = TableHeader;
     bool committing = false;
     try {
         // 1. The new blob areas, in fresh space.
@@ -1215,8 +1207,8 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
         //    again leaves each such chain missing just this record, which the next load links
         //    in where its key (old or new, whichever the file holds) belongs.
         committing = true;
-        TableHeader.AutoIncCounter = hdr.AutoIncCounter;
-        bool headerChanged = std::memcmp(&TableHeader, &before, sizeof before) != 0;
+        bool headerChanged = autoIncCounter != TableHeader.AutoIncCounter;
+        TableHeader.AutoIncCounter = autoIncCounter;
         for (int k = 0; k < indexCount; ++k)
             if (steps[size_t(k)].Moves)
                 Unlink(k, r, headerChanged, true);
@@ -1268,7 +1260,7 @@ void TDictTableIO::DeleteRecordData(int RecPos, bool Flush)
         std::vector<char> raw(static_cast<size_t>(RecordSize));
         io->ReadBuffer(raw.data(), info.DataOffset, RecordSize);
         for (int k = 0; k < indexCount; ++k)
-            positions[size_t(k)] = FindInList(k, r, KeyOfRecord(raw.data(), info.DataOffset, k));
+            positions[size_t(k)] = FindInList(k, r, KeyOfRecord(raw.data(), k));
     }
     // One byte: it is written or it is not.
     io->DeleteRecordTab(RecTabPosition(r));

@@ -130,13 +130,17 @@ private:
     void LoadFromFile(bool WriteRepairs);
     void Unload();
     void CheckWritable();
-    bool IsTornChain(int IndexIdx, const std::vector<bool> &OnChain, int &Missing) const;
-    void MendChain(int IndexIdx, int RecIdx);
+    // Whether a chain that missed records (false in OnChain) misses exactly one, Missing.
+    static bool IsTornChain(const std::vector<bool> &OnChain, int &Missing);
+    // Links a torn chain's missing record in again (and writes the links when Write).
+    void MendChain(int IndexIdx, int RecIdx, bool Write, bool &HeaderChanged);
     QByteArray RecordValue(int RecIdx, int FieldIdx);
-    // A field's decoded, normalised value from a record's raw bytes (blobs: read from the file).
-    QByteArray FieldValueOf(const char *RawRecord, qint32 DataOffset, int FieldIdx);
-    TKey KeyOfBuffers(TFieldBuffers &FieldBuffers, int IndexIdx, const char *FallbackRecord, qint32 FallbackOffset);
-    TKey KeyOfRecord(const char *RawRecord, qint32 DataOffset, int IndexIdx);
+    // A field's decoded, normalised value from a record's raw bytes (blobs: the area their
+    // slot there points to, read from the file).
+    QByteArray FieldValueOf(const char *RawRecord, int FieldIdx);
+    // Fields the buffers leave out come from FallbackRecord (a record's raw bytes) when given.
+    TKey KeyOfBuffers(TFieldBuffers &FieldBuffers, int IndexIdx, const char *FallbackRecord = nullptr);
+    TKey KeyOfRecord(const char *RawRecord, int IndexIdx);
     int CompareKeyAt(const TKey &Key, const TRecInfo &Entry, int IndexIdx, bool PartialCompare, int FieldCount);
     // Binary search of List (leaving out position Skip when not negative) for Key.
     int Search(const TKey &Key, const TRecInfoList &List, bool PartialCompare, int FieldCount, int &ResultState,
@@ -146,8 +150,7 @@ private:
     static int InsertPosOf(int Pos, int ResultState);
     // Where record RecIdx, whose key is Key, stands in index IndexIdx's list; -1 when absent.
     int FindInList(int IndexIdx, int RecIdx, const TKey &Key);
-    [[noreturn]] void RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, const char *FallbackRecord,
-                                     qint32 FallbackOffset);
+    [[noreturn]] void RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, const char *FallbackRecord = nullptr);
     void PrepareFixedField(int FieldIdx, const TFieldBufferItem *Item, char *Dest);
     void WriteBlob(TMemoryStream *Value, int FieldIdx, qint64 Offset, const QByteArray &Encoded);
     QByteArray EncodeBlob(TMemoryStream *Value, int FieldIdx);
@@ -155,7 +158,7 @@ private:
     void WriteIndexEntry(int IndexIdx, int RecIdx);
     // Reads the index entries a relink relies on and refuses when the file no longer says
     // what this object believes.
-    void CheckEntries(const std::vector<std::pair<int, int>> &Entries);
+    void CheckEntries(std::vector<std::pair<int, int>> Entries);
     void Unlink(int IndexIdx, int RecIdx, bool &HeaderChanged, bool Write);
     void LinkAfter(int IndexIdx, int RecIdx, int Predecessor, bool &HeaderChanged, bool Write);
 

@@ -233,7 +233,9 @@ void TAutoruns::ReadAll()
                 continue;
             auto item = std::make_unique<TAutorunItem>();
             ExtractFileNameNoExt(file, item->Name);
-            ReadShortcut(file, item->Command);
+            // The entry just read gives the command: the file is not read again.
+            if (entry)
+                item->Command = ShortcutCommand(*entry);
             item->Location = dir;
             item->UserType = user;
             item->RunType = TAutorunRunType::StartupFolder;

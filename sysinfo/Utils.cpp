@@ -336,7 +336,12 @@ void ReadShortcut(const QString &LinkFile, QString &Command)
     const auto entry = platform::files::readDesktopEntry(LinkFile, QString());
     if (!entry)
         return;
-    Command = QStringLiteral("\"%1\" %2").arg(entry->program, platform::processes::joinCommandLine(entry->arguments));
+    Command = ShortcutCommand(*entry);
+}
+
+QString ShortcutCommand(const platform::files::DesktopEntryInfo &Entry)
+{
+    return QStringLiteral("\"%1\" %2").arg(Entry.program, platform::processes::joinCommandLine(Entry.arguments));
 }
 
 quint32 RootKeyFromName(const QString &Name)

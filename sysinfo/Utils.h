@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/files/DesktopEntryFile.h"
 #include "platform/files/SystemTime.h"
 
 #include <QString>
@@ -50,6 +51,8 @@ int GetFileTimeSpan(const FILETIME &FromTime, const FILETIME &ToTime, SYSTEMTIME
 bool CreateShortcut(const QString &Target, const QString &LinkFile, const QString &Arguments,
                     const QString &Description);
 void ReadShortcut(const QString &LinkFile, QString &Command);
+// The command line of a desktop entry that has been read.
+QString ShortcutCommand(const platform::files::DesktopEntryInfo &Entry);
 
 // Registry values under a key given as text ("HKEY_CURRENT_USER\Software\…").
 quint32 RootKeyFromName(const QString &Name);

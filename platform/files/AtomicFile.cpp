@@ -1,5 +1,7 @@
 #include "platform/files/AtomicFile.h"
 
+#include "platform/files/FileHandle.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -40,17 +42,7 @@ bool writeFileAtomically(const QString &file, const QByteArray &data)
     if (fd < 0)
         return false;
     beforeStep();
-    bool ok = true;
-    qsizetype done = 0;
-    while (ok && done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, std::size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ok = false;
-        else
-            done += n;
-    }
+    bool ok = writeHandle(fd, data.constData(), data.size()) == data.size();
     ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) {
@@ -84,16 +76,7 @@ bool adoptOwnFile(const QString &from, const QString &to, qint64 limit)
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_size <= limit;
     if (ok) {
         data.resize(qsizetype(st.st_size));
-        qsizetype done = 0;
-        while (ok && done < data.size()) {
-            const ssize_t n = ::read(fd, data.data() + done, std::size_t(data.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                ok = false;
-            else
-                done += n;
-        }
+        ok = readHandle(fd, data.data(), data.size()) == data.size();
     }
     ::close(fd);
     return ok && writeFileAtomically(to, data);

@@ -109,23 +109,14 @@ std::optional<DesktopEntryInfo> readDesktopEntry(const QString &path, const QStr
     RegularFileReader file;
     if (file.open(path) != RegularFileReader::OpenResult::Opened)
         return std::nullopt;
-    QByteArray content;
-    char buffer[16384];
-    for (;;) {
-        const qint64 n = file.read(buffer, sizeof buffer);
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        if (content.size() + n > MaxEntrySize)
-            return std::nullopt;
-        content.append(buffer, n);
-    }
+    const std::optional<QByteArray> content = file.readAll(MaxEntrySize);
+    if (!content)
+        return std::nullopt;
 
     QHash<QString, QString> keys;
     bool inMainGroup = false;
     bool seenGroup = false;
-    for (const QByteArray &raw : content.split('\n')) {
+    for (const QByteArray &raw : content->split('\n')) {
         QString line = QString::fromUtf8(raw);
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);

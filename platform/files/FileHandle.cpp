@@ -18,6 +18,26 @@ QString errorText(int Error)
     return QString::fromLocal8Bit(std::strerror(Error));
 }
 
+// Repeats Move (one system call for the bytes after the first Done) until Count bytes have moved,
+// retrying after an interruption. A call that fails or moves nothing ends it, with the system's
+// error number in Error, or Nothing when the call gave none.
+template <typename Step>
+qint64 transfer(qint64 Count, Step &&Move, int Nothing, int &Error)
+{
+    qint64 done = 0;
+    while (done < Count) {
+        const ssize_t n = Move(done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            Error = n < 0 ? errno : Nothing;
+            break;
+        }
+        done += n;
+    }
+    return done;
+}
+
 } // namespace
 
 int openHandle(const QString &Path, HandleAccess Access, bool Create, QString &Why)
@@ -62,70 +82,46 @@ qint64 readHandle(int Handle, void *Buffer, qint64 Count)
 {
     if (Count <= 0)
         return 0;
-    qint64 done = 0;
-    while (done < Count) {
-        const ssize_t n = ::read(Handle, static_cast<char *>(Buffer) + done, size_t(Count - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    return done;
+    int error = 0;
+    return transfer(
+        Count, [&](qint64 Done) { return ::read(Handle, static_cast<char *>(Buffer) + Done, size_t(Count - Done)); }, 0,
+        error);
 }
 
 qint64 writeHandle(int Handle, const void *Buffer, qint64 Count)
 {
     if (Count <= 0)
         return 0;
-    qint64 done = 0;
-    while (done < Count) {
-        const ssize_t n = ::write(Handle, static_cast<const char *>(Buffer) + done, size_t(Count - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    return done;
+    int error = 0;
+    return transfer(
+        Count,
+        [&](qint64 Done) { return ::write(Handle, static_cast<const char *>(Buffer) + Done, size_t(Count - Done)); }, 0,
+        error);
 }
 
 qint64 readHandleAt(int Handle, qint64 Position, void *Buffer, qint64 Count, int &Error)
 {
     if (Count <= 0 || Position < 0)
         return 0;
-    qint64 done = 0;
-    while (done < Count) {
-        const ssize_t n =
-            ::pread(Handle, static_cast<char *>(Buffer) + done, size_t(Count - done), off_t(Position + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            Error = n < 0 ? errno : 0;
-            break;
-        }
-        done += n;
-    }
-    return done;
+    return transfer(
+        Count,
+        [&](qint64 Done) {
+            return ::pread(Handle, static_cast<char *>(Buffer) + Done, size_t(Count - Done), off_t(Position + Done));
+        },
+        0, Error);
 }
 
 qint64 writeHandleAt(int Handle, qint64 Position, const void *Buffer, qint64 Count, int &Error)
 {
     if (Count <= 0 || Position < 0)
         return 0;
-    qint64 done = 0;
-    while (done < Count) {
-        const ssize_t n =
-            ::pwrite(Handle, static_cast<const char *>(Buffer) + done, size_t(Count - done), off_t(Position + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            Error = n < 0 ? errno : ENOSPC;
-            break;
-        }
-        done += n;
-    }
-    return done;
+    return transfer(
+        Count,
+        [&](qint64 Done) {
+            return ::pwrite(Handle, static_cast<const char *>(Buffer) + Done, size_t(Count - Done),
+                            off_t(Position + Done));
+        },
+        ENOSPC, Error);
 }
 
 qint64 seekHandle(int Handle, qint64 Offset, HandleSeek Origin)

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -92,6 +93,24 @@ LastingAttributes readLasting(const QString &d, const QString &name, quint32 hwT
     return a;
 }
 
+// The state number of an "operstate" word that decides by itself; nothing for "unknown" (or a
+// word the kernel does not use), where the interface's flags and carrier decide.
+std::optional<quint8> reportedOperStatus(const QString &operState)
+{
+    const QString s = operState.trimmed().toLower();
+    if (s == QLatin1String("up"))
+        return IfOperOperational;
+    if (s == QLatin1String("dormant"))
+        return IfOperConnecting;
+    if (s == QLatin1String("down") || s == QLatin1String("lowerlayerdown"))
+        return IfOperDisconnected;
+    if (s == QLatin1String("testing"))
+        return IfOperUnreachable;
+    if (s == QLatin1String("notpresent"))
+        return IfOperNonOperational;
+    return std::nullopt;
+}
+
 } // namespace
 
 quint32 interfaceTypeFromHardware(unsigned hardwareType, bool wireless)
@@ -123,17 +142,8 @@ quint32 interfaceTypeFromHardware(unsigned hardwareType, bool wireless)
 
 quint8 operStatusFromText(const QString &operState, quint32 flags, bool carrier)
 {
-    const QString s = operState.trimmed().toLower();
-    if (s == QLatin1String("up"))
-        return IfOperOperational;
-    if (s == QLatin1String("dormant"))
-        return IfOperConnecting;
-    if (s == QLatin1String("down") || s == QLatin1String("lowerlayerdown"))
-        return IfOperDisconnected;
-    if (s == QLatin1String("testing"))
-        return IfOperUnreachable;
-    if (s == QLatin1String("notpresent"))
-        return IfOperNonOperational;
+    if (const std::optional<quint8> reported = reportedOperStatus(operState))
+        return *reported;
     // "unknown". The flags file holds the flags as set, never the running flag the kernel
     // derives from the carrier: the carrier is read for that.
     return ((flags & IFF_UP) && carrier) ? IfOperOperational : IfOperDisconnected;
@@ -200,17 +210,16 @@ bool readInterfaces(const QString &sysClassNet, std::vector<InterfaceRow> &rows)
         row.physAddress = lasting.physAddress;
         row.physLength = lasting.physLength;
         const QString operState = readAttribute(d, "operstate");
-        quint64 flags = 0, carrier = 0;
         // The flags and the carrier decide only for an interface that reports no state of its own.
-        static const QStringList decided = {QStringLiteral("up"),      QStringLiteral("dormant"),
-                                            QStringLiteral("down"),    QStringLiteral("lowerlayerdown"),
-                                            QStringLiteral("testing"), QStringLiteral("notpresent")};
-        if (!decided.contains(operState.trimmed().toLower())) {
+        if (const std::optional<quint8> reported = reportedOperStatus(operState)) {
+            row.operStatus = *reported;
+        } else {
+            quint64 flags = 0, carrier = 0;
             readUnsigned(d, "flags", flags, 16);
             // The carrier cannot be read while the interface is down.
             readUnsigned(d, "carrier", carrier);
+            row.operStatus = operStatusFromText(operState, quint32(flags), carrier == 1);
         }
-        row.operStatus = operStatusFromText(operState, quint32(flags), carrier == 1);
         readUnsigned(d, "statistics/rx_bytes", row.inOctets);
         readUnsigned(d, "statistics/tx_bytes", row.outOctets);
         found.push_back(row);

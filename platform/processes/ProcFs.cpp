@@ -185,6 +185,26 @@ bool statusValue(const QByteArray &text, const char *key, quint64 &out)
     return parseUnsigned(p, end, out);
 }
 
+// The effective uid of a status file's "Uid:" line (real, effective, saved, filesystem).
+std::optional<quint32> effectiveUidOf(const QByteArray &text)
+{
+    const qsizetype at = text.indexOf("\nUid:");
+    if (at < 0)
+        return std::nullopt;
+    const char *p = text.constData() + at + 5;
+    const char *end = text.constData() + text.size();
+    quint64 real = 0, effective = 0;
+    while (p < end && (*p == '\t' || *p == ' '))
+        ++p;
+    if (!parseUnsigned(p, end, real))
+        return std::nullopt;
+    while (p < end && (*p == '\t' || *p == ' '))
+        ++p;
+    if (!parseUnsigned(p, end, effective) || effective > 0xFFFFFFFFu)
+        return std::nullopt;
+    return quint32(effective);
+}
+
 } // namespace
 
 bool parseStat(const char *text, std::size_t size, ProcStat &out)
@@ -352,7 +372,8 @@ bool enumerateByStatus(std::vector<ProcessEntry> &out)
         quint64 v = 0;
         if (statusValue(*text, "PPid", v))
             e.ppid = quint32(v);
-        if (auto uid = readEffectiveUid(pid)) {
+        // The status file just read holds the uid as well: no second read of it.
+        if (auto uid = effectiveUidOf(*text)) {
             e.uid = uid;
             e.ownerUid = uid;
         }
@@ -396,21 +417,7 @@ std::optional<quint32> readEffectiveUid(qint32 pid)
     const auto text = readProcStatus(pid);
     if (!text)
         return std::nullopt;
-    const qsizetype at = text->indexOf("\nUid:");
-    if (at < 0)
-        return std::nullopt;
-    const char *p = text->constData() + at + 5;
-    const char *end = text->constData() + text->size();
-    quint64 real = 0, effective = 0;
-    while (p < end && (*p == '\t' || *p == ' '))
-        ++p;
-    if (!parseUnsigned(p, end, real))
-        return std::nullopt;
-    while (p < end && (*p == '\t' || *p == ' '))
-        ++p;
-    if (!parseUnsigned(p, end, effective) || effective > 0xFFFFFFFFu)
-        return std::nullopt;
-    return quint32(effective);
+    return effectiveUidOf(*text);
 }
 
 std::optional<QByteArray> readExeLink(qint32 pid)

@@ -250,11 +250,6 @@ std::optional<FileIdentity> imageIdentity(qint32 pid)
     return FileIdentity{st.st_dev, st.st_ino};
 }
 
-std::optional<FileIdentity> fileIdentity(const QString &path)
-{
-    return fileIdentity(path.toLocal8Bit());
-}
-
 std::optional<FileIdentity> fileIdentity(const QByteArray &path)
 {
     struct stat st = {};

@@ -82,7 +82,6 @@ struct FileIdentity
     bool operator==(const FileIdentity &) const = default;
 };
 std::optional<FileIdentity> imageIdentity(qint32 pid);
-std::optional<FileIdentity> fileIdentity(const QString &path);
 std::optional<FileIdentity> fileIdentity(const QByteArray &path);
 
 // Every live process (zombies left out), from the stat files.

@@ -430,7 +430,8 @@ bool ServiceManager::setStartType(ServiceHandle &Handle, quint8 StartType)
 {
     if (StartType != StartAutomatic && StartType != StartManual && StartType != StartDisabled)
         return false;
-    if (!fetch(Handle))
+    // A handle just opened holds the unit's file state already.
+    if (!Handle.m_fresh && !fetch(Handle))
         return false;
     const QStringList files{Handle.m_unit};
     const QString fileState = stringOf(Handle.m_unitProps, "UnitFileState");

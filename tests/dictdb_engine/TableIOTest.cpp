@@ -185,6 +185,46 @@ TEST(DictTableIO, RewrittenBlobsGoToFreshSpace)
     EXPECT_EQ(lazy->Size(), 0);
 }
 
+TEST(DictTableIO, BlobKeysOrderByTheValuesTheirSlotsPointTo)
+{
+    TempDir dir;
+    const QString path = dir.file(QStringLiteral("bk.db"));
+    TDictDBFileLayout layout = KeysLayout(TTDIndexOptions());
+    layout.Tables[0].Indexes = {{QStringLiteral("ByBlob"), TTDIndexOptions(tiUnique), {QStringLiteral("Blob")}}};
+    CreateDictDBFile(path, layout);
+    Database d(path);
+    TDictTableIO *t = d.Table(QStringLiteral("K"));
+    Record r(t);
+    for (const char *v : {"pear", "apple", "fig"}) {
+        r.SetText(QStringLiteral("Blob"), v);
+        t->AppendRecordData(r.Buffers(), false, nullptr);
+    }
+    EXPECT_EQ(RecNos(t->IndexLists[1]), (std::vector<int>{1, 2, 0}));
+    r.SetText(QStringLiteral("Blob"), "fig");
+    EXPECT_EQ(DbErrorOf([&] { t->AppendRecordData(r.Buffers(), false, nullptr); }),
+              QStringLiteral("Invalid unique field value 'fig'"));
+
+    // A modify of another field keeps the stored key; one that takes a neighbour's is refused
+    // with the value; one with a new key moves the record.
+    r.OnlyActive({QStringLiteral("Tag")});
+    r.SetText(QStringLiteral("Tag"), "t");
+    t->ModifyRecordData(r.Buffers(), 2, nullptr, false);
+    r.OnlyActive({QStringLiteral("Blob")});
+    r.SetText(QStringLiteral("Blob"), "pear");
+    EXPECT_EQ(DbErrorOf([&] { t->ModifyRecordData(r.Buffers(), 1, nullptr, false); }),
+              QStringLiteral("Invalid unique field value 'pear'"));
+    r.SetText(QStringLiteral("Blob"), "zucchini");
+    t->ModifyRecordData(r.Buffers(), 1, nullptr, false);
+    EXPECT_EQ(RecNos(t->IndexLists[1]), (std::vector<int>{2, 0, 1}));
+    Record back(t);
+    back.Read(1);
+    EXPECT_EQ(back.Text(QStringLiteral("Blob")), QByteArray("zucchini"));
+    t->Close();
+    t->Open();
+    EXPECT_EQ(RecNos(t->IndexLists[1]), (std::vector<int>{2, 0, 1}));
+    EXPECT_EQ(t->CompareRecordKeys(2, 0, 0), -1);
+}
+
 TEST(DictTableIO, WriteVerifyGivesUpOnAFileThatDoesNotKeepItsBytes)
 {
     // A memory "file" that silently garbles the blob's bytes wherever a write beyond the
