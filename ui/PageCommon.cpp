@@ -1,17 +1,14 @@
 #include "ui/PageCommon.h"
 
-#include "ui/DisplayTexts.h"
 #include "ui/UiHooks.h"
 #include "ui/frmMessage.h"
 
 #include <QAction>
-#include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLinearGradient>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTreeWidget>
@@ -107,20 +104,29 @@ QAction *AddMenuLine(QMenu *Menu, const char *Name)
     return a;
 }
 
-void ReportFailure(const char16_t *Format, const QString &Name)
+void ReportFailure(const QString &Text)
 {
-    TFormMessage::MessageBox(QString::fromUtf16(Format).arg(Name), QStringLiteral("失败"), TMessageIcon::Error,
-                             TMessageButtons::Ok);
+    TFormMessage::MessageBox(Text, QStringLiteral("失败"), TMessageIcon::Error, TMessageButtons::Ok);
 }
 
-QTreeWidgetItem *FirstSelectedRow(const QTreeWidget *List)
+void ReportFailure(const char16_t *Format, const QString &Name)
 {
-    const int n = List->topLevelItemCount();
-    for (int i = 0; i < n; ++i) {
-        if (List->topLevelItem(i)->isSelected())
-            return List->topLevelItem(i);
-    }
-    return nullptr;
+    ReportFailure(QString::fromUtf16(Format).arg(Name));
+}
+
+void ReportRefusal(const QString &Text)
+{
+    TFormMessage::MessageBox(Text, QStringLiteral("禁止"), TMessageIcon::Ban, TMessageButtons::Ok);
+}
+
+TMessageResult AskWarning(const QString &Text)
+{
+    return TFormMessage::MessageBox(Text, QStringLiteral("警告"), TMessageIcon::Warning, TMessageButtons::YesNo);
+}
+
+TMessageResult AskQuestion(const QString &Text)
+{
+    return TFormMessage::MessageBox(Text, QStringLiteral("询问"), TMessageIcon::Question, TMessageButtons::YesNo);
 }
 
 bool TOpenDialog::Execute(QWidget *Parent)

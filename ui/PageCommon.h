@@ -16,13 +16,12 @@
 #include <QPair>
 
 class QAction;
-class QEvent;
 class QHBoxLayout;
 class QMenu;
 class QAbstractItemView;
 class QTreeWidget;
-class QTreeWidgetItem;
 class QWidget;
+enum class TMessageResult : quint8;
 
 // The last sort direction of a list's column, kept on the list's header item.
 inline constexpr int ColumnTagRole = Qt::UserRole + 1;
@@ -47,11 +46,16 @@ QHBoxLayout *NewButtonBar(QWidget *Page, const char *Name);
 QAction *AddMenuItem(QMenu *Menu, const char *Name, const QString &Caption);
 QAction *AddMenuLine(QMenu *Menu, const char *Name);
 
-// Reports a failed command on a named entry: the format's %1 is the name.
+// The message boxes of the pages' commands, each kind with its one title and icon.
+// A command that failed ("失败").
+void ReportFailure(const QString &Text);
+// A failed command on a named entry: the format's %1 is the name.
 void ReportFailure(const char16_t *Format, const QString &Name);
-
-// The first selected row of a list, or null.
-QTreeWidgetItem *FirstSelectedRow(const QTreeWidget *List);
+// A command refused outright ("禁止").
+void ReportRefusal(const QString &Text);
+// A risky command's confirmation ("警告") and a plain question ("询问"), answered yes or no.
+TMessageResult AskWarning(const QString &Text);
+TMessageResult AskQuestion(const QString &Text);
 
 // The file picker of the pages; it asks through the replaceable hooks.
 struct TOpenDialog

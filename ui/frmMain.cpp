@@ -512,10 +512,7 @@ void TFormMain::FormCreate(QObject *)
 
     setWindowTitle(QStringLiteral("Taskvane"));
     lblTitle->setText(QStringLiteral("Taskvane"));
-    QString dictVersion;
-    GetDictVersion(dictVersion);
-    lblVersion->setText(
-        QStringLiteral("主程序版本：%1 | 进程库版本：%2").arg(TUpdateCheck::ProgramVersionText(), dictVersion));
+    lblVersion->setText(UpdateCheck->UpdateVersionText());
 
     for (int i = pgProcess; i <= pgNetwork; ++i) {
         ListPage(i)->SortColumn = -1;
@@ -938,7 +935,7 @@ void TFormMain::UpdateSearchText()
     TListPage *page = ListPage(CurrentPage);
     if (!page)
         return;
-    const QTreeWidgetItem *row = FirstSelectedRow(page->List());
+    const QTreeWidgetItem *row = page->SelectedItem();
     if (!row)
         return;
     const int column = page->SearchColumn(page->HotColumn);

@@ -172,7 +172,7 @@ TListRow *TListPage::Row(int Index) const
     return dynamic_cast<TListRow *>(m_List->topLevelItem(Index));
 }
 
-TListRow *TListPage::SelectedRow() const
+QTreeWidgetItem *TListPage::SelectedItem() const
 {
     if (!m_List)
         return nullptr;
@@ -189,7 +189,12 @@ TListRow *TListPage::SelectedRow() const
             first = item;
         }
     }
-    return dynamic_cast<TListRow *>(first);
+    return first;
+}
+
+TListRow *TListPage::SelectedRow() const
+{
+    return dynamic_cast<TListRow *>(SelectedItem());
 }
 
 void TListPage::SetStatusText(const QString &Text)

@@ -85,6 +85,8 @@ public:
     void SortList();
     // The list's row of the given index, or null.
     TListRow *Row(int Index) const;
+    // The first selected row in the list's order, or null; as the page's own row type.
+    QTreeWidgetItem *SelectedItem() const;
     TListRow *SelectedRow() const;
 
     // Takes the list down while the page is whole: its rows sort and paint through the page.

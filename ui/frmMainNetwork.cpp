@@ -331,10 +331,12 @@ void TNetworkPage::FillConnectionList(bool HideLocal)
 
 void TNetworkPage::RefreshConnectionList(bool HideLocal)
 {
-    objNetworkMonitor->RefreshTCP();
-    objNetworkMonitor->RefreshUDP();
-    if (!PagePanel()->isVisible())
+    // The fill of a shown page reads the endpoint tables itself: each is read once either way.
+    if (!PagePanel()->isVisible()) {
+        objNetworkMonitor->RefreshTCP();
+        objNetworkMonitor->RefreshUDP();
         return;
+    }
     FillConnectionList(HideLocal);
     SetStatusText(StatusText());
     if (SortColumn != -1)
@@ -380,15 +382,13 @@ void TNetworkPage::ConnectionCommand(quint8 Code)
     if (!item || m_Processes->IsSystemPID(item->ProcessID))
         return;
     if (m_Processes->IsCriticalProcess(item->ProcessPath)) {
-        TFormMessage::MessageBox(EndpointText(kCriticalRefused, item), QStringLiteral("禁止"), TMessageIcon::Ban,
-                                 TMessageButtons::Ok);
+        ReportRefusal(EndpointText(kCriticalRefused, item));
         return;
     }
     const quint32 pid = item->ProcessID;
     const std::optional<quint64> started = item->ProcessStartTime;
     const QString name = item->ProcessName;
-    if (TFormMessage::MessageBox(EndpointText(kConfirmTerminate, item), QStringLiteral("警告"), TMessageIcon::Warning,
-                                 TMessageButtons::YesNo) != TMessageResult::Yes)
+    if (AskWarning(EndpointText(kConfirmTerminate, item)) != TMessageResult::Yes)
         return;
     // The endpoint lists may have been rebuilt while the question was open: act only on the
     // process that was asked about.
@@ -396,8 +396,7 @@ void TNetworkPage::ConnectionCommand(quint8 Code)
     if (!item || item->ProcessID != pid || item->ProcessStartTime != started)
         return;
     if (!item->Terminate()) {
-        TFormMessage::MessageBox(QString::fromUtf16(kFailTerminate).arg(name).arg(pid), QStringLiteral("失败"),
-                                 TMessageIcon::Error, TMessageButtons::Ok);
+        ReportFailure(QString::fromUtf16(kFailTerminate).arg(name).arg(pid));
         return;
     }
     // The process is gone: the panel no longer describes its endpoint.

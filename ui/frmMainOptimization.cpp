@@ -247,7 +247,7 @@ void TOptimizationPanel::ReportJobFailure(quint8 Mode)
         text = QString::fromUtf16(kFailBackup).arg(file);
     else if (Mode == TOptimizationThread::omRestore)
         text = QString::fromUtf16(kFailRestore).arg(file);
-    TFormMessage::MessageBox(text, QStringLiteral("失败"), TMessageIcon::Error, TMessageButtons::Ok);
+    ReportFailure(text);
 }
 
 void TOptimizationPanel::btnSvcOpti_BackupClick(QObject *)
@@ -257,18 +257,15 @@ void TOptimizationPanel::btnSvcOpti_BackupClick(QObject *)
 
 void TOptimizationPanel::btnSvcOpti_RestoreClick(QObject *)
 {
-    const QString title = QStringLiteral("询问");
     if (QFileInfo::exists(objOptimization->GetDefaultBackupFile())) {
-        if (TFormMessage::MessageBox(QString::fromUtf16(kAskRestore), title, TMessageIcon::Question,
-                                     TMessageButtons::YesNo) != TMessageResult::Yes)
+        if (AskQuestion(QString::fromUtf16(kAskRestore)) != TMessageResult::Yes)
             return;
         objOptimization->Restore(QString());
         pbSvcOpti_Progress->setValue(1);
         lblSvcOpti_Progress->setText(QString::fromUtf16(kRestoring));
         return;
     }
-    if (TFormMessage::MessageBox(QString::fromUtf16(kAskBackupInstead), title, TMessageIcon::Question,
-                                 TMessageButtons::YesNo) != TMessageResult::Yes)
+    if (AskQuestion(QString::fromUtf16(kAskBackupInstead)) != TMessageResult::Yes)
         return;
     StartBackup();
 }

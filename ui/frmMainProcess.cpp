@@ -74,10 +74,6 @@ const char16_t kFailLocation[] = u"定位文件操作失败！\r\r%1 [%2]";
 const char16_t kFailProperties[] = u"查看属性操作失败！\r\r%1 [%2]";
 const char16_t kFailNewProcess[] = u"进程创建失败！请核实目标路径后重试。或者点击“浏览...”按钮查找目标。";
 
-const char16_t kTitleBan[] = u"禁止";
-const char16_t kTitleWarning[] = u"警告";
-const char16_t kTitleFailure[] = u"失败";
-
 // The programs whose end brings the system down, by full path. The program of process 1 is
 // read from the list as well; these stand for it where its path cannot be read.
 const char16_t *const kCriticalPaths[] = {
@@ -102,14 +98,12 @@ QString ProcessText(const char16_t *Format, const TProcessItem *Item)
 
 TMessageResult Ask(const char16_t *Format, const TProcessItem *Item)
 {
-    return TFormMessage::MessageBox(ProcessText(Format, Item), QString::fromUtf16(kTitleWarning), TMessageIcon::Warning,
-                                    TMessageButtons::YesNo);
+    return AskWarning(ProcessText(Format, Item));
 }
 
 void ReportFailure(const char16_t *Format, const TProcessItem *Item)
 {
-    TFormMessage::MessageBox(ProcessText(Format, Item), QString::fromUtf16(kTitleFailure), TMessageIcon::Error,
-                             TMessageButtons::Ok);
+    ::ReportFailure(ProcessText(Format, Item));
 }
 
 // Memory cells: kilobytes, "N/A" for nothing (an empty cell where a new row waits for its tick).
@@ -342,11 +336,6 @@ bool TProcessPage::RowPID(const QTreeWidgetItem *Row, quint32 &PID)
     return true;
 }
 
-TListRow *TProcessPage::RowOfPID(quint32 PID) const
-{
-    return m_Rows.value(PID, nullptr);
-}
-
 TProcessItem *TProcessPage::ItemOfRow(int Index) const
 {
     const TListRow *row = Row(Index);
@@ -523,6 +512,14 @@ void TProcessPage::RefreshMemory(TProcessRow *Row, TProcessItem *Item)
     Row->MemoryTick = m_Tick;
 }
 
+void TProcessPage::RefreshAllMemory()
+{
+    for (auto it = m_Rows.cbegin(); it != m_Rows.cend(); ++it) {
+        if (TProcessItem *item = objProcesses->ItemByPID(it.key()))
+            RefreshMemory(it.value(), item);
+    }
+}
+
 void TProcessPage::SetCell(TProcessRow *Row, int Column, const QString &Text)
 {
     Row->setText(Column, Text);
@@ -575,12 +572,8 @@ void TProcessPage::ProcessTick()
     if (SortColumn != -1) {
         // Sorting by memory compares every row's current counters; the CPU and memory orders move
         // every tick, the others only when rows came or changed.
-        if (SortsByMemory()) {
-            for (auto it = m_Rows.cbegin(); it != m_Rows.cend(); ++it) {
-                if (TProcessItem *item = objProcesses->ItemByPID(it.key()))
-                    RefreshMemory(it.value(), item);
-            }
-        }
+        if (SortsByMemory())
+            RefreshAllMemory();
         if (m_OrderDirty || SortColumn == colCPU || SortsByMemory())
             SortList();
     }
@@ -653,13 +646,9 @@ void TProcessPage::UpdateProcessButtons()
 
 void TProcessPage::lvProcessesColumnClick(QObject *, int Column)
 {
-    if (Column == colWorkingSet || Column == colPagefile) {
-        // The order is made of current counters, not of what rows out of view last showed.
-        for (auto it = m_Rows.cbegin(); it != m_Rows.cend(); ++it) {
-            if (TProcessItem *item = objProcesses->ItemByPID(it.key()))
-                RefreshMemory(it.value(), item);
-        }
-    }
+    // The order is made of current counters, not of what rows out of view last showed.
+    if (Column == colWorkingSet || Column == colPagefile)
+        RefreshAllMemory();
     ListColumnClick(Column);
     UpdateRowsInView();
 }
@@ -846,8 +835,7 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
         return;
 
     if (selected > 1) {
-        if (TFormMessage::MessageBox(QString::fromUtf16(kSeveralRows), QString::fromUtf16(kTitleWarning),
-                                     TMessageIcon::Warning, TMessageButtons::YesNo) != TMessageResult::Yes)
+        if (AskWarning(QString::fromUtf16(kSeveralRows)) != TMessageResult::Yes)
             return;
         // Rows are looked up again: the list may have moved on while the question was open.
         for (int i = 0; i < lvProcesses->topLevelItemCount(); ++i) {
@@ -899,8 +887,7 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
     if (IsSystemPID(item->ProcessID))
         return;
     if (Command != pcLocation && Command != pcProperties && IsCriticalProcess(item->Path)) {
-        TFormMessage::MessageBox(ProcessText(kCriticalRefused, item), QString::fromUtf16(kTitleBan), TMessageIcon::Ban,
-                                 TMessageButtons::Ok);
+        ReportRefusal(ProcessText(kCriticalRefused, item));
         return;
     }
 
@@ -1121,8 +1108,7 @@ void TProcessPage::btnNewProcessOkClick(QObject *Sender)
     if (text.trimmed().isEmpty())
         return;
     if (!objProcesses->CreateProcess(text))
-        TFormMessage::MessageBox(QString::fromUtf16(kFailNewProcess), QString::fromUtf16(kTitleFailure),
-                                 TMessageIcon::Error, TMessageButtons::Ok);
+        ReportFailure(QString::fromUtf16(kFailNewProcess));
     if (!pnlNewProcess->isHidden())
         btnNewProcessClick(Sender);
 }

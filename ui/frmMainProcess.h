@@ -91,8 +91,6 @@ public:
     void UpdateProcessButtons();
     // The identifier a process row holds; false for a row without one.
     static bool RowPID(const QTreeWidgetItem *Row, quint32 &PID);
-    // The row of a process, or null.
-    TListRow *RowOfPID(quint32 PID) const;
 
     void objProcessesProcessAdded(QObject *Sender, quint32 dwProcessID);
     void objProcessesProcessReloaded(QObject *Sender, quint32 dwProcessID);
@@ -161,6 +159,8 @@ private:
     void UpdateRow(TProcessRow *Row, TProcessItem *Item);
     void SetCell(TProcessRow *Row, int Column, const QString &Text);
     void RefreshMemory(TProcessRow *Row, TProcessItem *Item);
+    // The memory counters of every row, for an order made of them.
+    void RefreshAllMemory();
     // Sorting by a memory column compares the counters of every row.
     bool SortsByMemory() const;
     // One refresh pass of the list, with the dictionary states of its new names looked up once each.

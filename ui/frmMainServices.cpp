@@ -45,7 +45,6 @@ const char16_t kFailRestart[] = u"重启服务操作失败！\r\r%1";
 const char16_t kFailStartType[] = u"设置启动类型操作失败！\r\r%1";
 const char16_t kAskStop[] =
     u"停止服务可能将导致某些系统功能异常。是否确定要执行该操作？\r\r停止服务：%1\r\r服务描述：%2";
-const char16_t kTitleAsk[] = u"询问";
 
 QPixmap ServicePicture(QStringView Name)
 {
@@ -315,8 +314,7 @@ void TServicePage::ServiceCommand(TServiceCommand Code, TServiceStartType StartT
         break;
     case TServiceCommand::Stop: {
         const QString text = QString::fromUtf16(kAskStop).arg(name, item->Description);
-        if (TFormMessage::MessageBox(text, QString::fromUtf16(kTitleAsk), TMessageIcon::Question,
-                                     TMessageButtons::YesNo) == TMessageResult::No)
+        if (AskQuestion(text) == TMessageResult::No)
             return;
         // The list may have been reloaded while the question was open.
         item = SelectedService();

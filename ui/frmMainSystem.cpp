@@ -268,16 +268,26 @@ void TSystemPage::WriteSystemValues()
     lblSysTimeValue->setText(Lines({now, boot, span}));
 }
 
-void TSystemPage::BuildSystemPage()
+void TSystemPage::RefreshStatus(int &CPU, int &Memory)
 {
-    FlushCharts();
     TSystemStatus *s = objSystemStatus;
     s->RefreshCPUUsage();
     s->RefreshPerformance();
     s->RefreshUptime();
-    const int cpu = s->GetCPUUsage(0);
-    const int mem = Share(double(s->PhysicalTotal - s->PhysicalAvailable), double(s->PhysicalTotal));
-    m_StatusBar->setText(QStringLiteral("CPU: %1 % | MEM: %2 %").arg(cpu).arg(mem));
+    CPU = s->GetCPUUsage(0);
+    Memory = Share(double(s->PhysicalTotal - s->PhysicalAvailable), double(s->PhysicalTotal));
+    m_StatusBar->setText(QStringLiteral("CPU: %1 % | MEM: %2 %").arg(CPU).arg(Memory));
+}
+
+void TSystemPage::BuildSystemPage()
+{
+    // The figures are written below from a fresh reading: the charts' flush need not write the
+    // last tick's first.
+    m_ValuesStale = false;
+    FlushCharts();
+    int cpu = 0, mem = 0;
+    RefreshStatus(cpu, mem);
+    TSystemStatus *s = objSystemStatus;
 
     TOSInfo os;
     s->GetOSInfo(os);
@@ -380,14 +390,10 @@ void TSystemPage::FlushCharts()
 
 void TSystemPage::SystemTick()
 {
+    int cpu = 0, mem = 0;
+    RefreshStatus(cpu, mem);
     TSystemStatus *s = objSystemStatus;
-    s->RefreshCPUUsage();
-    s->RefreshPerformance();
-    s->RefreshUptime();
-    const int cpu = s->GetCPUUsage(0);
-    const int mem = Share(double(s->PhysicalTotal - s->PhysicalAvailable), double(s->PhysicalTotal));
     const int pf = Share(double(s->CommitTotal), double(s->CommitLimit));
-    m_StatusBar->setText(QStringLiteral("CPU: %1 % | MEM: %2 %").arg(cpu).arg(mem));
     // The figures and charts of a hidden page are gathered here and drawn when it shows.
     m_ValuesStale = true;
 

@@ -47,6 +47,8 @@ public:
 
 private:
     void BuildSystemControls();
+    // Reads the system's figures afresh and writes the CPU and memory share into the status line.
+    void RefreshStatus(int &CPU, int &Memory);
     void WriteSystemValues();
     // One sample of a line, and the chart's step to the next one.
     void Plot(QLineSeries *Series, double X, int Percent, const QString &Name);

@@ -10,6 +10,7 @@
 #include "sysinfo/HttpGet.h"
 #include "sysinfo/Utils.h"
 #include "ui/FormControls.h"
+#include "ui/PageCommon.h"
 #include "ui/UiHooks.h"
 #include "ui/frmAbout.h"
 #include "ui/frmMessage.h"
@@ -224,13 +225,13 @@ bool TUpdateCheck::CheckUpdate()
         const QString db =
             ini.value(QStringLiteral("VERSION"), QStringLiteral("DB"), kNoDictVersion).left(kMaxValueLength);
 
-        if (IsNewerVersion(app, ProgramVersionText(), QLatin1Char('.'), 4)) {
+        const QString programVersion = ProgramVersionText();
+        if (IsNewerVersion(app, programVersion, QLatin1Char('.'), 4)) {
             const TMessageResult answer = TFormMessage::MessageBox(
                 QStringLiteral("已发现新版本 Taskvane v%1，建议下载更新。是否立即打开下载页面？").arg(app),
                 QStringLiteral("信息"), TMessageIcon::Information, TMessageButtons::YesNo);
             if (answer == TMessageResult::Yes && !UiHooks().OpenUrl(UpdateURL(kDownloadPage)))
-                TFormMessage::MessageBox(QStringLiteral("打开下载页面操作失败！\r\r%1").arg(UpdateURL(kDownloadPage)),
-                                         QStringLiteral("失败"), TMessageIcon::Error, TMessageButtons::Ok);
+                ReportFailure(u"打开下载页面操作失败！\r\r%1", UpdateURL(kDownloadPage));
         }
 
         // Compared with the dictionary in use, the user's copy or the shipped one.
@@ -242,7 +243,8 @@ bool TUpdateCheck::CheckUpdate()
             objHttpGet->LocalFile = UpdateDir + kDictTempFile;
             objHttpGet->GetFile();
         }
-        lblVersion->setText(UpdateVersionText());
+        // The versions just read: the dictionary is not opened again for the label.
+        lblVersion->setText(VersionText(programVersion, dictVersion));
         done = true;
     } catch (...) {
     }

@@ -21,6 +21,13 @@ struct Shown
     quint8 Buttons = 0;
 };
 
+// The line breaks of a message text as the box shows them.
+inline QString Shows(const QString &Text)
+{
+    QString s = Text;
+    return s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+}
+
 // Records a message box and gives it the next queued answer (Default when none is left): 1 or 3
 // clicks the first button, 2 or 4 the second, anything else the close button. The box's result;
 // 0 for any other dialog.

@@ -62,13 +62,16 @@ public:
     std::vector<InterfaceRow> ifs;
     std::vector<AddressRow> addrs;
     std::map<quint32, QString> paths;
+    int tcpReads = 0, udpReads = 0;
 
     bool tcpEndpoints(std::vector<Endpoint> &out) override
     {
+        ++tcpReads;
         return out.insert(out.end(), tcp.begin(), tcp.end()), true;
     }
     bool udpEndpoints(std::vector<Endpoint> &out) override
     {
+        ++udpReads;
         return out.insert(out.end(), udp.begin(), udp.end()), true;
     }
     bool interfaces(std::vector<InterfaceRow> &out) override
@@ -116,11 +119,7 @@ InterfaceRow If(quint32 index, const char *name, quint8 oper, quint64 in = 0, qu
 }
 
 using uitest::Shown;
-
-QString Shows(QString Text)
-{
-    return Text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-}
+using uitest::Shows;
 
 class NetworkPage : public ::testing::Test
 {
@@ -258,6 +257,27 @@ TEST_F(NetworkPage, ListShowsEndpointsAndHidesLocalOnesOnRequest)
     form->NetworkPage->btnRefreshConnectionListClick(form->NetworkPage->btnRefreshConnectionList);
     EXPECT_EQ(List()->topLevelItemCount(), 6);
     EXPECT_EQ(form->NetworkPage->objNetworkMonitor->GetUDPCount(), 0);
+}
+
+TEST_F(NetworkPage, OneRefreshReadsEachEndpointTableOnce)
+{
+    Mix(net);
+    Create();
+    ShowPage();
+    // Shown: the refresh fills the rows from one read of each table.
+    net.tcpReads = net.udpReads = 0;
+    form->NetworkPage->btnRefreshConnectionListClick(form->NetworkPage->btnRefreshConnectionList);
+    EXPECT_EQ(net.tcpReads, 1);
+    EXPECT_EQ(net.udpReads, 1);
+    EXPECT_EQ(List()->topLevelItemCount(), 2);
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[网络监控] TCP: 4 | UDP 3"));
+    // Hidden: the tables are still read, once, and the rows stay.
+    form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
+    net.tcpReads = net.udpReads = 0;
+    form->NetworkPage->btnRefreshConnectionListClick(form->NetworkPage->btnRefreshConnectionList);
+    EXPECT_EQ(net.tcpReads, 1);
+    EXPECT_EQ(net.udpReads, 1);
+    EXPECT_EQ(List()->topLevelItemCount(), 2);
 }
 
 TEST_F(NetworkPage, TerminateButtonFollowsTheSelection)

@@ -230,13 +230,7 @@ struct Child
 };
 
 using uitest::Shown;
-
-// The line breaks of a message text as the box shows them.
-inline QString Shows(const QString &Text)
-{
-    QString s = Text;
-    return s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-}
+using uitest::Shows;
 
 // A dictionary file with the given names: name -> dangerous.
 inline void WriteDictionary(const QString &Path, const QList<QPair<QString, bool>> &Rows)
