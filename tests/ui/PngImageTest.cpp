@@ -1,3 +1,4 @@
+#include "common/EmbeddedPictures.h"
 #include "skin/SkinPng.h"
 #include "ui/PngImage.h"
 
@@ -88,21 +89,9 @@ TEST(PngImage, EveryDrawnPictureIsEmbeddedAsItIs)
                 {u":/pictures/message/", "message/png"},
                 {u":/pictures/details/", "details/png"},
                 {u":/pictures/services/", "services/png"}};
-    for (const auto &set : sets) {
-        const QDir dir(QStringLiteral(TASKVANE_SOURCE_DIR "/resources/pictures/") + QLatin1String(set.Dir));
-        const QStringList files = dir.entryList({QStringLiteral("*.png")}, QDir::Files);
-        ASSERT_FALSE(files.isEmpty()) << set.Dir;
-        for (const QString &file : files) {
-            QFile drawn(dir.filePath(file));
-            ASSERT_TRUE(drawn.open(QIODevice::ReadOnly));
-            const QByteArray bytes = drawn.readAll();
-            const QByteArrayView embedded = EmbeddedPng(set.Folder, file.chopped(4));
-            EXPECT_EQ(embedded.toByteArray(), bytes) << qPrintable(file);
-            const QImage shown = DecodePng(embedded.toByteArray());
-            EXPECT_FALSE(shown.isNull()) << qPrintable(file);
-            EXPECT_EQ(shown, DecodePng(bytes)) << qPrintable(file);
-        }
-    }
+    for (const auto &set : sets)
+        ASSERT_NO_FATAL_FAILURE(tvtest::ExpectEmbeddedAsDrawn(
+            set.Folder, set.Dir, [](QByteArrayView Data) { return DecodePng(Data.toByteArray()); }));
     EXPECT_TRUE(EmbeddedPng(u":/pictures/message/", u"no_such_picture").isEmpty());
     EXPECT_TRUE(EmbeddedPng(u":/pictures/message/", u"../logo").isEmpty());
     EXPECT_TRUE(EmbeddedPng(u":/pictures/", u"").isEmpty());
