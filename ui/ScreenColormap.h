@@ -2,12 +2,12 @@
 
 // The colormap of the program's windows on an X display.
 //
-// The X toolkit gives every window a colormap of its own, even on the screen's default visual.
-// Readers of the screen that go colormap by colormap (xwd, the stock X screenshot tool) then read
-// all windows that share such a colormap through the lowest of them, whose covered part the
-// server hands back black: every box over the main window came out as a black rectangle. A window
-// on the default visual shows the same pixels through the default colormap, and with it is read
-// as part of the screen.
+// Qt gives its windows a colormap of their own, even on the screen's default visual. Readers of
+// the screen that go colormap by colormap (xwd, the stock X screenshot tool) read all windows that
+// share such a colormap through the lowest of them, whose covered part the server hands back
+// black: every box over the main window came out as a black rectangle, though the screen showed
+// it. A window on the default visual shows the same pixels through the default colormap, and with
+// it is read as part of the screen.
 
 class QWindow;
 
