@@ -28,17 +28,7 @@ touch "$calls"
 echo "calls:"
 cat "$calls"
 
-failed=0
-check() { # check <what> <command...>
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-  else
-    echo "FAIL: $what"
-    failed=$((failed + 1))
-  fi
-}
+. "$(dirname "$0")/checks.sh"
 first_install=$(grep -n '^apt-get install .* cmake\( \|$\)' "$calls" | head -n1 | cut -d: -f1)
 first_cmake=$(grep -n '^cmake ' "$calls" | head -n1 | cut -d: -f1)
 check "succeeds" [ "$status" -eq 0 ]
