@@ -163,23 +163,23 @@ public:
     Outcome RunAs(uid_t Uid, const tvtest::OtherUserCopy &What, const QStringList &Arguments, const QStringList &Extra,
                   int TimeoutMs) const
     {
-        QStringList env{QStringLiteral("HOME=") + Home(Uid),
-                        QStringLiteral("XDG_RUNTIME_DIR=") + Home(Uid) + QStringLiteral("/run"),
-                        QStringLiteral("XDG_CONFIG_DIRS=") + Home(Uid) + QStringLiteral("/xdg"),
-                        QStringLiteral("TASKVANE_REGISTRY_DIR=") + Home(Uid) + QStringLiteral("/registry"),
-                        QStringLiteral("PATH=/usr/bin:/bin"), QStringLiteral("QT_QPA_PLATFORM=offscreen"),
-                        QStringLiteral("LANG=C.UTF-8"),
-                        // No test reaches the machine's service manager.
-                        QString::fromLatin1(platform::services::BusAddressVariable) +
-                            QStringLiteral("=unix:path=/nonexistent/taskvane-no-such-bus")};
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("HOME"), Home(Uid));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Home(Uid) + QStringLiteral("/run"));
+        env.insert(QStringLiteral("XDG_CONFIG_DIRS"), Home(Uid) + QStringLiteral("/xdg"));
+        env.insert(QStringLiteral("TASKVANE_REGISTRY_DIR"), Home(Uid) + QStringLiteral("/registry"));
+        env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+        // No test reaches the machine's service manager.
+        env.insert(QString::fromLatin1(platform::services::BusAddressVariable),
+                   QStringLiteral("unix:path=/nonexistent/taskvane-no-such-bus"));
         for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
             if (qEnvironmentVariableIsSet(name))
-                env << QString::fromLatin1(name) + QLatin1Char('=') + qEnvironmentVariable(name);
-        env += Extra;
-        QProcessEnvironment environment;
-        for (const QString &entry : env)
-            environment.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
-        return What.Run(Uid, Uid, Arguments, environment, TimeoutMs, Home(Uid));
+                env.insert(QString::fromLatin1(name), qEnvironmentVariable(name));
+        for (const QString &entry : Extra)
+            env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+        return What.Run(Uid, Uid, Arguments, env, TimeoutMs, Home(Uid));
     }
 
     // The installed program, closed by itself after CloseAfterMs.
