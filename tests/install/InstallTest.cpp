@@ -72,6 +72,17 @@ QByteArray ReadFile(const QString &Path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Where the shared library whose file name begins with Name was loaded from; empty when it was not.
+QString LoadedLibrary(const QByteArray &Name)
+{
+    for (const QByteArray &line : ReadFile(QStringLiteral("/proc/self/maps")).split('\n')) {
+        const int path = line.indexOf(" /");
+        if (path >= 0 && line.mid(line.lastIndexOf('/') + 1).startsWith(Name))
+            return QFile::decodeName(line.mid(path + 1));
+    }
+    return QString();
+}
+
 bool WriteFile(const QString &Path, const QByteArray &Data)
 {
     QFile f(Path);
@@ -411,8 +422,9 @@ TEST(Installed, AsOrdinaryUsers)
 
 // ---- running as another uid ---------------------------------------------------------------------
 
-// What a test runs as another uid reaches that uid wherever the clone lies: here a program and the
-// leak checker's suppression file in a folder closed to others, as in a clone under root's home.
+// What a test runs as another uid reaches that uid wherever the clone lies: here a program, a
+// library it loads and the leak checker's suppression file in a folder closed to others, as in a
+// clone under root's home.
 TEST(OtherUser, RunsAProgramOfAFolderClosedToOthers)
 {
     tvtest::TempDir closed;
@@ -425,6 +437,12 @@ TEST(OtherUser, RunsAProgramOfAFolderClosedToOthers)
                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
                                           QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
     ASSERT_TRUE(WriteFile(suppressions, "leak:taskvane-no-such-library\n"));
+    // A library found first in the closed folder, as through a run path into the build folder.
+    const QString zlib = LoadedLibrary("libz.so");
+    ASSERT_FALSE(zlib.isEmpty());
+    ASSERT_TRUE(QDir().mkpath(closed.file(QStringLiteral("lib"))));
+    ASSERT_TRUE(QFile::copy(zlib, closed.file(QStringLiteral("lib/libz.so.1"))));
+    tvtest::ScopedEnv libraries("LD_LIBRARY_PATH", closed.file(QStringLiteral("lib")));
 
     const tvtest::OtherUserCopy copy(program);
     if (!copy.SkipReason().isEmpty())
@@ -452,6 +470,10 @@ TEST(DISABLED_OtherUser, ReachesWhatItReads)
         if (option.startsWith(QStringLiteral("suppressions=")))
             file = option.section(QLatin1Char('='), 1);
     EXPECT_EQ(ReadFile(file), QByteArray("leak:taskvane-no-such-library\n")) << file.toStdString();
+    // The copy of the library, not the system's one the loader falls back to.
+    const QString zlib = LoadedLibrary("libz.so");
+    EXPECT_FALSE(zlib.isEmpty() || zlib.startsWith(QStringLiteral("/usr/")) || zlib.startsWith(QStringLiteral("/lib")))
+        << zlib.toStdString();
 }
 
 // ---- run as an ordinary user by AsOrdinaryUsers --------------------------------------------------
