@@ -66,8 +66,8 @@ public:
     // loads from elsewhere is copied.
     enum Placement { Copy, InPlace };
 
-    // Program: the test program itself when empty. Files: data files the run reads, copied
-    // beside the program (File() tells where).
+    // Program: the test program itself when empty. Files: data files the run reads, copied into
+    // the copy's folder; File() tells the run where (never TASKVANE_BIN_DIR or TASKVANE_SOURCE_DIR).
     explicit OtherUserCopy(const QString &Program = QString(), Placement How = Copy, const QStringList &Files = {})
     {
         if (::geteuid() != 0) {
