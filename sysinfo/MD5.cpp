@@ -1,6 +1,7 @@
 #include "sysinfo/MD5.h"
 
 #include "platform/crypto/Md5.h"
+#include "platform/files/FileHandle.h"
 #include "platform/files/RegularFile.h"
 
 #include <QByteArray>
@@ -38,6 +39,26 @@ QString TMD5::HashBuffer(const void *Data, qint64 Size)
         done += n;
     }
     return DigestText(md5.final());
+}
+
+void TMD5::HashHandle(int Handle, QString &Digest, const std::function<bool()> &Cancelled)
+{
+    Digest.clear();
+    platform::crypto::Md5 md5;
+    if (Handle < 0 || !md5.isValid())
+        return;
+    std::vector<char> buffer(std::size_t(ChunkSize) * 4);
+    for (;;) {
+        if (Cancelled && Cancelled())
+            return;
+        const qint64 n = platform::files::readHandle(Handle, buffer.data(), qint64(buffer.size()));
+        if (n < 0)
+            return;
+        if (n == 0)
+            break;
+        md5.update(buffer.data(), std::size_t(n));
+    }
+    Digest = DigestText(md5.final());
 }
 
 void TMD5::HashFile(const QString &FileName, QString &Digest)
