@@ -324,6 +324,7 @@ void TDetailsPanel::AddDisclaimer(const QString &Text)
 
 void TDetailsPanel::ShowHint()
 {
+    DropDigest();
     redtDetails->setPlainText(QString::fromUtf16(kHint));
 }
 

@@ -88,15 +88,6 @@ protected:
         form->ProcessPage->lvProcessesClick(List());
     }
     QString Text() const { return form->Details->redtDetails->toPlainText(); }
-    // The window goes on until the workers have handed over their digests.
-    static bool WaitForDigests()
-    {
-        QDeadlineTimer deadline(60000);
-        while (TDetailsPanel::DigestsRunning() > 0 && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::processEvents();
-        return TDetailsPanel::DigestsRunning() == 0;
-    }
 
     tvtest::TempDir dir;
     QString image;
@@ -125,7 +116,7 @@ TEST_F(ProcessDetails, EveryFieldInOrderWithItsText)
     ASSERT_FALSE(form->Details->pnlDetails->isVisible());
     Click(pid);
     ASSERT_TRUE(form->Details->pnlDetails->isVisible());
-    ASSERT_TRUE(WaitForDigests());
+    ASSERT_TRUE(dtest::WaitForDigests());
 
     const QString started =
         QDateTime::fromSecsSinceEpoch(kBootTime + 123456).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
