@@ -253,3 +253,36 @@ TEST_F(ImageFacts, HugeProgramIsHashedOffTheWindowsThread)
     form.reset();
     EXPECT_TRUE(dtest::WaitForDigests());
 }
+
+TEST_F(ImageFacts, APathThatIsNotTheFileRunSaysNothingOfTheProcess)
+{
+    const QString journal = QStringLiteral("/usr/lib/systemd/systemd-journald");
+    if (!QFileInfo::exists(journal))
+        GTEST_SKIP() << "no systemd-journald, whose path counts as a critical process's";
+    tvtest::TempDir dir;
+    const QString image = dir.file(QStringLiteral("image"));
+    QFile f(image);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("abc");
+    f.close();
+    // A process of the test that names the journal's path but runs a file of its own.
+    Child &c = Spawn();
+    source.procs.push_back(c.proc(QStringLiteral("journal"), journal));
+    source.procs.back().image = image;
+    Child &same = Spawn();
+    source.procs.push_back(same.proc(QStringLiteral("sleeper")));
+    Create();
+    Show(c.pid);
+    ASSERT_TRUE(dtest::WaitForDigests());
+    EXPECT_EQ(Value(kDigest), QStringLiteral("900150983CD24FB0D6963F7D28E17F72"));
+    EXPECT_EQ(Item(c.pid)->ImagePath(), QString());
+    EXPECT_EQ(Item(c.pid)->IconIndex, -1) << "no icon of what the path names";
+    EXPECT_EQ(Item(same.pid)->ImagePath(), QStringLiteral("/usr/bin/sleep"));
+    EXPECT_GE(Item(same.pid)->IconIndex, 0);
+
+    answers = {4};
+    form->ProcessPage->btnTerminateProcessClick(form->ProcessPage->btnTerminateProcess);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Title, QStringLiteral("警告")) << "asked, not refused as a critical process";
+    EXPECT_TRUE(c.running());
+}
