@@ -77,13 +77,18 @@ protected:
         user.start(QStringLiteral("/usr/bin/setpriv"), tvtest::asOtherUser(Argv));
         return user.waitForStarted(10000);
     }
-    QString NamespacesUnavailable() const
+    // Why the other user cannot act here (in namespaces of its own, with `Namespaces`); empty
+    // when it can.
+    static QString Unusable(const tvtest::SharedDir &Base, bool Namespaces)
     {
-        if (!QFileInfo(QStringLiteral("/usr/bin/unshare")).isExecutable())
-            return QStringLiteral("no unshare to make namespaces with");
-        if (!tvtest::runAsOtherUser(
+        if (const QString why = tvtest::otherUserUnavailable(); !why.isEmpty())
+            return why;
+        if (const QString why = Base.unusable(); !why.isEmpty())
+            return why;
+        if (Namespaces &&
+            !tvtest::runAsOtherUser(
                 {QStringLiteral("/usr/bin/unshare"), QStringLiteral("-Urm"), QStringLiteral("/usr/bin/true")}))
-            return QStringLiteral("an unprivileged user cannot make a user and mount namespace here");
+            return QStringLiteral("the other user cannot make a user and mount namespace here");
         return QString();
     }
     void Show(quint32 Pid)
@@ -102,12 +107,8 @@ protected:
 
 TEST_F(ImageFacts, SystemFileBoundOverAUsersProgramInItsOwnNamespace)
 {
-    if (const QString why = tvtest::otherUserUnavailable(); !why.isEmpty())
-        GTEST_SKIP() << why.toStdString();
     tvtest::SharedDir base;
-    if (const QString why = base.unusable(); !why.isEmpty())
-        GTEST_SKIP() << why.toStdString();
-    if (const QString why = NamespacesUnavailable(); !why.isEmpty())
+    if (const QString why = Unusable(base, true); !why.isEmpty())
         GTEST_SKIP() << why.toStdString();
     // The user's harmless-looking program; in the user's namespace a system program lies over it.
     const QString program = base.user() + QStringLiteral("/tool");
@@ -137,14 +138,10 @@ TEST_F(ImageFacts, SystemFileBoundOverAUsersProgramInItsOwnNamespace)
 TEST_F(ImageFacts, UsersCopyRunUnderThePathOfASystemProgram)
 {
     const QString system = QStringLiteral("/usr/bin/dbus-daemon");
-    if (const QString why = tvtest::otherUserUnavailable(); !why.isEmpty())
-        GTEST_SKIP() << why.toStdString();
     if (!QFileInfo::exists(system))
         GTEST_SKIP() << "no dbus-daemon, whose path counts as a critical process's";
     tvtest::SharedDir base;
-    if (const QString why = base.unusable(); !why.isEmpty())
-        GTEST_SKIP() << why.toStdString();
-    if (const QString why = NamespacesUnavailable(); !why.isEmpty())
+    if (const QString why = Unusable(base, true); !why.isEmpty())
         GTEST_SKIP() << why.toStdString();
     const QString copy = base.user() + QStringLiteral("/copy");
     ASSERT_TRUE(tvtest::SharedDir::copyOwned(kWaiter, copy));
@@ -176,10 +173,8 @@ TEST_F(ImageFacts, UsersCopyRunUnderThePathOfASystemProgram)
 
 TEST_F(ImageFacts, PathReplacedByALinkToARootOnlyFileAfterTheStart)
 {
-    if (const QString why = tvtest::otherUserUnavailable(); !why.isEmpty())
-        GTEST_SKIP() << why.toStdString();
     tvtest::SharedDir base;
-    if (const QString why = base.unusable(); !why.isEmpty())
+    if (const QString why = Unusable(base, false); !why.isEmpty())
         GTEST_SKIP() << why.toStdString();
     const QString secretDir = base.file(QStringLiteral("secret"));
     const QString secret = secretDir + QStringLiteral("/file");
