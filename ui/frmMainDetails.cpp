@@ -6,6 +6,7 @@
 #include "skin/SkinPng.h"
 #include "sysinfo/FileProperties.h"
 #include "sysinfo/Utils.h"
+#include "ui/DisplayTexts.h"
 #include "ui/FormFrame.h"
 #include "ui/PageCommon.h"
 #include "ui/PngImage.h"
@@ -217,7 +218,8 @@ void TDetailsPanel::AddDetailLine(const QString &Label, const QString &Value, bo
 {
     InsertAt(redtDetails, Label + QStringLiteral(": "), Attributes(true, kLabelColor));
     const QTextCharFormat value = Attributes(false, kValueColor);
-    InsertAt(redtDetails, Value, value);
+    // Every value comes from a process, a file or the system: it keeps to its own line.
+    InsertAt(redtDetails, VisibleText(Value), value);
     if (LineBreak)
         InsertAt(redtDetails, QStringLiteral("\r"), value);
 }

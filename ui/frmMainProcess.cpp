@@ -91,9 +91,10 @@ const char16_t *const kCriticalPaths[] = {
     u"/usr/bin/dbus-broker-launch",
 };
 
+// One pass: a "%1" in the name is not read as a place for the identifier.
 QString ProcessText(const char16_t *Format, const TProcessItem *Item)
 {
-    return QString::fromUtf16(Format).arg(Item->Name).arg(Item->ProcessID);
+    return QString::fromUtf16(Format).arg(VisibleText(Item->Name), QString::number(Item->ProcessID));
 }
 
 TMessageResult Ask(const char16_t *Format, const TProcessItem *Item)
@@ -420,9 +421,9 @@ TProcessRow *TProcessPage::MakeProcessRow(TProcessItem *Item, bool BlankZeroCoun
     auto *row = new TProcessRow(this);
     row->PID = Item->ProcessID;
     row->setData(colName, ImageIndexRole, Item->IconIndex);
-    row->setText(colName, Item->Name);
+    row->setText(colName, VisibleText(Item->Name));
     row->setText(colPID, QString::number(Item->ProcessID));
-    row->setText(colUser, Item->UserName);
+    row->setText(colUser, VisibleText(Item->UserName));
     row->setText(colCPU, CPUText(Item->CPUUsage));
     row->ShownCPU = Item->CPUUsage;
     if (BlankZeroCounters) {
@@ -435,7 +436,7 @@ TProcessRow *TProcessPage::MakeProcessRow(TProcessItem *Item, bool BlankZeroCoun
         row->BlankZero = true;
     }
     // Otherwise the memory cells are written as the row comes into view, with counters read then.
-    row->setText(colPath, Item->Path);
+    row->setText(colPath, VisibleText(Item->Path));
     // A second row for one identifier would leave the first one without its map entry.
     if (TProcessRow *old = m_Rows.take(Item->ProcessID))
         delete old;
@@ -602,9 +603,10 @@ void TProcessPage::objProcessesProcessReloaded(QObject *, quint32 dwProcessID)
         return;
     // Items that can never be completed report on every pass: a row whose texts stand is not
     // touched again.
-    if (row->text(colName) != item->Name) {
+    const QString name = VisibleText(item->Name);
+    if (row->text(colName) != name) {
         // A process that runs a new program or renames itself is looked up again.
-        SetCell(row, colName, item->Name);
+        SetCell(row, colName, name);
         SetDictionaryState(item);
         m_OrderDirty = true;
     }
@@ -612,12 +614,14 @@ void TProcessPage::objProcessesProcessReloaded(QObject *, quint32 dwProcessID)
         row->setData(colName, ImageIndexRole, item->IconIndex);
         ++CellWrites;
     }
-    if (row->text(colUser) != item->UserName) {
-        SetCell(row, colUser, item->UserName);
+    const QString user = VisibleText(item->UserName);
+    if (row->text(colUser) != user) {
+        SetCell(row, colUser, user);
         m_OrderDirty = true;
     }
-    if (row->text(colPath) != item->Path) {
-        SetCell(row, colPath, item->Path);
+    const QString path = VisibleText(item->Path);
+    if (row->text(colPath) != path) {
+        SetCell(row, colPath, path);
         m_OrderDirty = true;
     }
 }

@@ -56,6 +56,7 @@ struct FakeProc
     QString name;
     quint64 startTime = 1ull << 60; // matches no real process
     QString exe;
+    std::optional<QStringList> args; // the command line's words; the file alone when unset
     quint32 uid = 1000;
     bool kernel = false;
     MemoryStatus mem;
@@ -135,6 +136,8 @@ public:
     {
         ++reads;
         FakeProc *p = find(h);
+        if (p && p->args)
+            return p->args;
         return (p && !p->exe.isEmpty()) ? std::optional(QStringList{p->exe}) : std::nullopt;
     }
     std::optional<MemoryStatus> memory(const ProcessHandle &h) override

@@ -427,3 +427,24 @@ TEST_F(ProcessCommands, DetailsPanelFollowsTheCommandsAndForgetsAnEndedProcess)
     EXPECT_FALSE(details->toPlainText().contains(QString::number(c.pid))) << details->toPlainText().toStdString();
     EXPECT_EQ(details->toPlainText(), QStringLiteral("(请点击列表查看相关详细信息)"));
 }
+
+TEST_F(ProcessCommands, QuestionsAndReportsShowTheNameAsItIsOnOneLine)
+{
+    Child &c = Spawn();
+    // A place holder and a line break in the name; the start time is not the child's, so the
+    // operation fails and is reported.
+    FakeProc odd = c.proc(QStringLiteral("sshd [612]%1\n%2"));
+    odd.startTime = c.startTime + 1;
+    source.procs = {odd};
+    Create();
+    Select({c.pid});
+    answers = {3};
+    form->ProcessPage->btnTerminateProcessClick(form->ProcessPage->btnTerminateProcess);
+    ASSERT_EQ(shown.size(), 2u);
+    const QString shownName = QStringLiteral("sshd [612]%1\\n%2 [") + QString::number(c.pid) + QLatin1Char(']');
+    EXPECT_TRUE(shown[0].Text.endsWith(QStringLiteral("\n\n结束进程：") + shownName)) << shown[0].Text.toStdString();
+    EXPECT_EQ(shown[1].Text, QStringLiteral("结束进程操作失败！\n\n") + shownName);
+    ASSERT_NE(Row(c.pid), nullptr);
+    EXPECT_EQ(Row(c.pid)->text(0), QStringLiteral("sshd [612]%1\\n%2"));
+    EXPECT_TRUE(c.running());
+}
