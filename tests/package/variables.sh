@@ -6,29 +6,8 @@
 #   variables.sh <folder holding taskvane_*.deb>
 set -uo pipefail
 
-dir=$1
-shopt -s nullglob
-debs=("$dir"/taskvane_*.deb)
-if [ ${#debs[@]} -eq 0 ]; then
-  echo "SKIP: no package in $dir (scripts/package.sh builds it)"
-  exit 77
-fi
-if ! command -v dpkg-deb >/dev/null; then
-  echo "SKIP: dpkg-deb is missing (scripts/install-deps.sh installs it)"
-  exit 77
-fi
-
-failed=0
-check() { # check <what> <command...>
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-  else
-    echo "FAIL: $what"
-    failed=$((failed + 1))
-  fi
-}
+. "$(dirname "$0")/packagelib.sh"
+package_or_skip "$1" dpkg-deb
 
 tmp=$(mktemp -d)
 started=()
@@ -41,7 +20,7 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
-dpkg-deb --extract "${debs[0]}" "$tmp/root"
+dpkg-deb --extract "$deb" "$tmp/root"
 program=$tmp/root/usr/bin/taskvane
 mkdir -p "$tmp/home" "$tmp/run" "$tmp/dpkg" "$tmp/skins"
 chmod 700 "$tmp/run"

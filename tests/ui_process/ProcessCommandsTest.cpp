@@ -26,6 +26,18 @@ protected:
         source.procs.push_back(c.proc(name, exe));
         return c;
     }
+    // A child of the test, listed with a start time that is not its own: every operation on it is
+    // refused, and the row is selected in the shown form.
+    Child &ListedStale(const QString &name)
+    {
+        Child &c = Spawn();
+        FakeProc stale = c.proc(name);
+        stale.startTime = c.startTime + 1;
+        source.procs = {stale};
+        Create();
+        Select({c.pid});
+        return c;
+    }
     QString Text(const char16_t *format, const QString &name, quint32 pid) const
     {
         return Shows(QString::fromUtf16(format).arg(name).arg(pid));
@@ -152,13 +164,7 @@ TEST_F(ProcessCommands, SeveralRowsOneYesActsOnAllButCriticalAndSystem)
 
 TEST_F(ProcessCommands, FailuresAreReportedForSingleRows)
 {
-    Child &c = Spawn();
-    // Listed with a start time that is not the child's: every operation is refused.
-    FakeProc stale = c.proc(QStringLiteral("stale"));
-    stale.startTime = c.startTime + 1;
-    source.procs = {stale};
-    Create();
-    Select({c.pid});
+    Child &c = ListedStale(QStringLiteral("stale"));
 
     struct Case
     {
@@ -430,14 +436,8 @@ TEST_F(ProcessCommands, DetailsPanelFollowsTheCommandsAndForgetsAnEndedProcess)
 
 TEST_F(ProcessCommands, QuestionsAndReportsShowTheNameAsItIsOnOneLine)
 {
-    Child &c = Spawn();
-    // A place holder and a line break in the name; the start time is not the child's, so the
-    // operation fails and is reported.
-    FakeProc odd = c.proc(QStringLiteral("sshd [612]%1\n%2"));
-    odd.startTime = c.startTime + 1;
-    source.procs = {odd};
-    Create();
-    Select({c.pid});
+    // A place holder and a line break in the name; the operation fails and is reported.
+    Child &c = ListedStale(QStringLiteral("sshd [612]%1\n%2"));
     answers = {3};
     form->ProcessPage->btnTerminateProcessClick(form->ProcessPage->btnTerminateProcess);
     ASSERT_EQ(shown.size(), 2u);
