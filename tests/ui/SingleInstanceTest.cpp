@@ -39,28 +39,6 @@ bool WaitFor(const std::function<bool()> &done, int ms = 3000)
     return done();
 }
 
-// Unsets a variable and puts the old value back when it goes.
-class ScopedUnset
-{
-public:
-    explicit ScopedUnset(const char *Name) : m_name(Name), m_old(qgetenv(Name)), m_had(qEnvironmentVariableIsSet(Name))
-    {
-        qunsetenv(Name);
-    }
-    ~ScopedUnset()
-    {
-        if (m_had)
-            qputenv(m_name, m_old);
-    }
-    ScopedUnset(const ScopedUnset &) = delete;
-    ScopedUnset &operator=(const ScopedUnset &) = delete;
-
-private:
-    const char *m_name;
-    QByteArray m_old;
-    bool m_had;
-};
-
 // Every guard of these tests keeps its socket in a runtime folder of the test's own.
 class SingleInstance : public ::testing::Test
 {
@@ -261,8 +239,8 @@ protected:
     QString OwnName() const { return QStringLiteral("Taskvane_QM-HOLVEN-%1").arg(::geteuid()); }
 
     tvtest::TempDir shared;
-    ScopedUnset noRuntime{"XDG_RUNTIME_DIR"};
-    ScopedUnset defaultName{"TASKVANE_INSTANCE_NAME"};
+    tvtest::ScopedEnv noRuntime{"XDG_RUNTIME_DIR"};
+    tvtest::ScopedEnv defaultName{"TASKVANE_INSTANCE_NAME"};
     std::optional<tvtest::ScopedEnv> temp;
 };
 
