@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 dir=${TASKVANE_PACKAGE_DIR:-build-package}
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DTASKVANE_TESTS=OFF -DTASKVANE_BENCH=OFF >/dev/null
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DTASKVANE_TESTS=OFF -DTASKVANE_BENCH=OFF \
+  -DTASKVANE_TEST_VARIABLES=OFF >/dev/null
 cmake --build "$dir" -j"$(nproc)" --target taskvane taskvane_dictionary
 rm -f "$dir"/taskvane_*.deb
 (cd "$dir" && cpack -G DEB >/dev/null)

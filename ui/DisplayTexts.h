@@ -36,6 +36,12 @@ void FileMD5Text(const QString &FileName, QString &Text);
 // when `Cancelled`, asked between reads, says the text is no longer wanted.
 void FileMD5Text(int Handle, QString &Text, const std::function<bool()> &Cancelled);
 
+// Text a process, a file or the network supplies (a name, command line, path, user, description,
+// address), as the window shows it: control characters, line and paragraph separators and the
+// marks that reorder a line appear as visible escapes ("\n", "\x1b", "\u202e"), so that such a
+// text stays on its own line and cannot pass for the window's own lines.
+QString VisibleText(const QString &Text);
+
 // Rounding to the nearest integer with halves to even, as every figure of the window rounds.
 int RoundEven(double Value);
 // Num / Den (Den > 0) rounded the same way, without a detour through floating point.

@@ -235,7 +235,8 @@ void TDetailsPanel::AddDetailLine(const QString &Label, const QString &Value, bo
 {
     InsertAt(redtDetails, Label + QStringLiteral(": "), Attributes(true, kLabelColor));
     const QTextCharFormat value = Attributes(false, kValueColor);
-    InsertAt(redtDetails, Value, value);
+    // Every value comes from a process, a file or the system: it keeps to its own line.
+    InsertAt(redtDetails, VisibleText(Value), value);
     if (LineBreak)
         InsertAt(redtDetails, QStringLiteral("\r"), value);
 }

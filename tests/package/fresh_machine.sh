@@ -28,7 +28,7 @@ touch "$calls"
 echo "calls:"
 cat "$calls"
 
-. "$(dirname "$0")/checks.sh"
+. "$(dirname "$0")/packagelib.sh"
 first_install=$(grep -n '^apt-get install .* cmake\( \|$\)' "$calls" | head -n1 | cut -d: -f1)
 first_cmake=$(grep -n '^cmake ' "$calls" | head -n1 | cut -d: -f1)
 check "succeeds" [ "$status" -eq 0 ]

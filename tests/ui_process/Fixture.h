@@ -60,6 +60,7 @@ struct FakeProc
     // The file the process runs, where it is not the one `exe` names (a path of another mount
     // namespace, a file put in its place after the start).
     QString image;
+    std::optional<QStringList> args; // the command line's words; the file alone when unset
     quint32 uid = 1000;
     bool kernel = false;
     MemoryStatus mem;
@@ -156,6 +157,8 @@ public:
     {
         ++reads;
         FakeProc *p = find(h);
+        if (p && p->args)
+            return p->args;
         return (p && !p->exe.isEmpty()) ? std::optional(QStringList{p->exe}) : std::nullopt;
     }
     std::optional<MemoryStatus> memory(const ProcessHandle &h) override
