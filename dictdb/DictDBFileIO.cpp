@@ -429,17 +429,6 @@ void TDictDBFileIO::WriteBuffer(const void *Buffer, qint64 Position, qint64 Coun
     }
 }
 
-void TDictDBFileIO::WriteZeros(qint64 Position, qint64 Count)
-{
-    static const char zeros[4096] = {};
-    while (Count > 0) {
-        const qint64 n = qMin<qint64>(Count, sizeof zeros);
-        WriteBuffer(zeros, Position, n);
-        Position += n;
-        Count -= n;
-    }
-}
-
 void TDictDBFileIO::ReadExtData()
 {
     ReadBuffer(&ExtData, kExtDataOffset, sizeof ExtData);

@@ -98,8 +98,6 @@ public:
     qint64 FileSize() const;
     void ReadBuffer(void *Buffer, qint64 Position, qint64 Count);
     void WriteBuffer(const void *Buffer, qint64 Position, qint64 Count);
-    // Writes Count zero bytes at Position.
-    void WriteZeros(qint64 Position, qint64 Count);
 
     void ReadExtData();
     void ReadTableTab();
