@@ -289,6 +289,11 @@ void FileMD5Text(const QString &FileName, QString &Text)
     }
 }
 
+void FileMD5Text(int Handle, QString &Text, const std::function<bool()> &Cancelled)
+{
+    TMD5::HashHandle(Handle, Text, Cancelled);
+}
+
 int CompareTexts(const QString &A, const QString &B, bool Descending)
 {
     // Case folding of the ASCII letters only; other characters compare by code unit.

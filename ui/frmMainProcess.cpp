@@ -802,8 +802,8 @@ bool TProcessPage::IsCriticalProcess(const QString &Path) const
     if (Path.isEmpty())
         return false;
     // The program of process 1, where its path could be read.
-    if (const TProcessItem *init = objProcesses->ItemByPID(1);
-        init && !init->Path.isEmpty() && Path.compare(init->Path, Qt::CaseInsensitive) == 0)
+    if (TProcessItem *init = objProcesses->ItemByPID(1);
+        init && !init->Path.isEmpty() && Path.compare(init->ImagePath(), Qt::CaseInsensitive) == 0)
         return true;
     for (const char16_t *critical : kCriticalPaths) {
         if (Path.compare(QString::fromUtf16(critical), Qt::CaseInsensitive) == 0)
@@ -845,7 +845,7 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
             if (!p)
                 continue;
             if (Command <= pcAffinity) {
-                if (IsSystemPID(p->ProcessID) || IsCriticalProcess(p->Path))
+                if (IsSystemPID(p->ProcessID) || IsCriticalProcess(p->ImagePath()))
                     continue;
                 switch (Command) {
                 case pcTerminate:
@@ -886,7 +886,7 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
 
     if (IsSystemPID(item->ProcessID))
         return;
-    if (Command != pcLocation && Command != pcProperties && IsCriticalProcess(item->Path)) {
+    if (Command != pcLocation && Command != pcProperties && IsCriticalProcess(item->ImagePath())) {
         ReportRefusal(ProcessText(kCriticalRefused, item));
         return;
     }
@@ -1190,9 +1190,10 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
     Panel.AddDetailLine(QStringLiteral("虚拟内存使用"), text, true);
     ByteCountText(qint64(m.PeakPagefileUsage), text);
     Panel.AddDetailLine(QStringLiteral("虚拟内存峰值"), text, true);
-    Panel.AddDetailLine(QStringLiteral("文件版本"), Panel.FileVersionText(item->Path), true);
-    FileMD5Text(item->Path, text);
-    Panel.AddDetailLine(QStringLiteral("MD5 值"), text, true);
+    // What is said of the file comes from the file the process runs, never from what its path
+    // names now: the version only where the path is that very file, the digest from the file itself.
+    Panel.AddDetailLine(QStringLiteral("文件版本"), Panel.FileVersionText(item->ImagePath()), true);
+    Panel.AddDigestLine(QStringLiteral("MD5 值"), item->OpenImage(), true);
 
     QString description;
     bool dangerous = false;

@@ -1,4 +1,5 @@
 #include "sysinfo/Processes.h"
+#include "ui/ScreenColormap.h"
 #include "ui/SingleInstance.h"
 #include "ui/Translations.h"
 #include "ui/frmDBLogin.h"
@@ -23,6 +24,7 @@ int main(int argc, char **argv)
     InstallDictDBLoginDialog();
 
     InstallToolkitTranslations();
+    InstallScreenColormaps();
     app.setApplicationName(QStringLiteral("Taskvane"));
     app.setApplicationDisplayName(QStringLiteral("Taskvane"));
     TFormMain formMain;

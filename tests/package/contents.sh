@@ -20,17 +20,7 @@ for tool in dpkg-deb desktop-file-validate; do
   fi
 done
 
-failed=0
-check() { # check <what> <command...>
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-  else
-    echo "FAIL: $what"
-    failed=$((failed + 1))
-  fi
-}
+. "$(dirname "$0")/checks.sh"
 
 contents=$(dpkg-deb --contents "$deb")
 for path in ./usr/bin/taskvane ./usr/share/taskvane/Ravel.db ./usr/share/applications/taskvane.desktop \

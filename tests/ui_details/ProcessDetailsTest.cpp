@@ -116,6 +116,7 @@ TEST_F(ProcessDetails, EveryFieldInOrderWithItsText)
     ASSERT_FALSE(form->Details->pnlDetails->isVisible());
     Click(pid);
     ASSERT_TRUE(form->Details->pnlDetails->isVisible());
+    ASSERT_TRUE(dtest::WaitForDigests());
 
     const QString started =
         QDateTime::fromSecsSinceEpoch(kBootTime + 123456).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));

@@ -67,13 +67,18 @@ TEST_F(ProcessCommands, CriticalProcessIsRefusedButMayBeLocated)
 
 TEST_F(ProcessCommands, CriticalSetIsByFullPath)
 {
+    tvtest::TempDir dir;
     FakeProc init; // process 1 here is never acted on: its start time is no real process's
     init.pid = 1;
-    init.exe = QStringLiteral("/opt/fake/init-program");
+    init.exe = dir.file(QStringLiteral("init-program"));
+    QFile program(init.exe);
+    ASSERT_TRUE(program.open(QIODevice::WriteOnly));
+    program.close();
     source.procs = {init};
     Create();
-    for (const char *path : {"/opt/fake/init-program", "/usr/lib/systemd/systemd-journald",
-                             "/USR/LIB/SYSTEMD/SYSTEMD-LOGIND", "/usr/bin/dbus-daemon"})
+    EXPECT_TRUE(form->ProcessPage->IsCriticalProcess(init.exe));
+    for (const char *path :
+         {"/usr/lib/systemd/systemd-journald", "/USR/LIB/SYSTEMD/SYSTEMD-LOGIND", "/usr/bin/dbus-daemon"})
         EXPECT_TRUE(form->ProcessPage->IsCriticalProcess(QLatin1String(path))) << path;
     for (const char *path : {"/home/someone/systemd-journald", "/usr/lib/systemd/systemd-journald.bak", ""})
         EXPECT_FALSE(form->ProcessPage->IsCriticalProcess(QLatin1String(path))) << path;
