@@ -9,7 +9,6 @@ cd "$(dirname "$0")/.."
 
 # KNOWN EXCEPTIONS, to be emptied: units whose system calls are on their way behind platform/.
 known_posix_users=(
-  sysinfo/ProcessHelper.cpp
   ui/SingleInstance.cpp
 )
 
