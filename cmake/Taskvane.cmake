@@ -31,13 +31,17 @@ function(taskvane_library name)
     endforeach()
     set(srcs ${kept})
   endif()
-  # A library whose units have not been written yet still builds.
-  set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_unit.cpp)
-  if(NOT EXISTS ${stub})
-    file(WRITE ${stub} "// Anchors the library while it has no other unit.\n")
+  add_library(${name} STATIC ${srcs})
+  # Sources include "<folder>/<file>.h". The library's include folder holds its own folder
+  # alone; the folders below come with the libraries it links, and those above stay out of
+  # reach (scripts/layers.sh names the one rule for both).
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  set(view ${PROJECT_BINARY_DIR}/include/${folder})
+  if(NOT IS_SYMLINK ${view}/${folder})
+    file(MAKE_DIRECTORY ${view})
+    file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${view}/${folder} SYMBOLIC)
   endif()
-  add_library(${name} STATIC ${srcs} ${stub})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR}/generated)
+  target_include_directories(${name} PUBLIC ${view})
   target_compile_options(${name} PRIVATE ${TASKVANE_WARNINGS})
   target_link_libraries(${name} PUBLIC ${TL_DEPS})
 endfunction()

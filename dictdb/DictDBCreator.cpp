@@ -2,9 +2,9 @@
 
 #include "dictdb/DataProcess.h"
 #include "dictdb/DictDBUtils.h"
+#include "platform/files/FileHandle.h"
 
 #include <cstring>
-#include <unistd.h>
 
 using namespace dictdb;
 
@@ -131,7 +131,7 @@ void CreateDictDBFile(const QString &FileName, const TDictDBFileLayout &Layout)
     try {
         TFileStream f(FileName, fmCreate);
         f.WriteBuffer(image.constData(), image.size());
-        ::fsync(f.Handle());
+        platform::files::syncHandle(f.Handle());
     } catch (const EStreamError &e) {
         DatabaseError(e.Message());
     }

@@ -6,15 +6,14 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include "platform/files/FileStat.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace dictdb;
 
@@ -64,7 +63,7 @@ qint64 TDictDBFileStream::WriteAt(qint64 Pos, const void *Buffer, qint64 Count)
 
 void TDictDBFileStream::Flush()
 {
-    ::fsync(Handle());
+    platform::files::syncHandle(Handle());
     Flushed = true;
 }
 
@@ -79,7 +78,6 @@ TDictDBFileIO::TDictDBFileIO(const TDictDBFileSettings &Settings)
     CompressMgr->OnDecodeProgress = Settings.OnUncompressProgress;
     EncryptMgr->OnEncodeProgress = Settings.OnEncryptProgress;
     EncryptMgr->OnDecodeProgress = Settings.OnDecryptProgress;
-    m_heldType = F_UNLCK;
 }
 
 TDictDBFileIO::~TDictDBFileIO()
@@ -108,11 +106,11 @@ void TDictDBFileIO::Open(const QString &ADatabaseName, TDictDBMediumType AMedium
     if (MediumType == mtDisk) {
         // One look at the file and one descriptor: the dictionary is opened for every question
         // asked of it.
-        struct stat st;
-        const QByteArray path = QFile::encodeName(ADatabaseName);
-        if (ADatabaseName.isEmpty() || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        platform::files::FileStatus st;
+        if (ADatabaseName.isEmpty() || !platform::files::statFile(ADatabaseName, st) ||
+            st.kind != platform::files::FileKind::Regular)
             DatabaseError(L(SFailedToOpen));
-        FileIsReadOnly = ReadOnlyAccess || (st.st_mode & 0222) == 0 || ::access(path.constData(), W_OK) != 0;
+        FileIsReadOnly = ReadOnlyAccess || (st.mode & 0222) == 0 || !platform::files::mayWriteFile(ADatabaseName);
         const quint16 mode =
             (FileIsReadOnly ? fmOpenRead : fmOpenReadWrite) | (Exclusive ? fmShareExclusive : fmShareDenyNone);
         std::unique_ptr<TDictDBFileStream> file;
@@ -188,7 +186,7 @@ void TDictDBFileIO::Close()
         m_lockStack.pop_back();
         m_lockOwner.unlock();
     }
-    m_heldType = F_UNLCK;
+    m_heldType = platform::files::RangeLock::None;
 }
 
 bool TDictDBFileIO::Flushed() const
@@ -230,23 +228,21 @@ int TDictDBFileIO::LockWaitTime() const
     return m_lockWaitTime ? m_lockWaitTime() : 100;
 }
 
-bool TDictDBFileIO::ApplyLock(int Type)
+bool TDictDBFileIO::ApplyLock(platform::files::RangeLock Type)
 {
     auto *fs = dynamic_cast<THandleStream *>(DBStream);
     if (!fs)
         return true;
-    struct flock fl;
-    std::memset(&fl, 0, sizeof fl);
-    fl.l_type = short(Type);
-    fl.l_whence = SEEK_SET;
-    fl.l_start = 1;
-    fl.l_len = 1;
-    if (::fcntl(fs->Handle(), F_OFD_SETLK, &fl) == 0)
+    QString why;
+    switch (platform::files::lockRange(fs->Handle(), 1, 1, Type, why)) {
+    case platform::files::RangeLockResult::Done:
         return true;
-    if (errno == EAGAIN || errno == EACCES || errno == EINTR)
+    case platform::files::RangeLockResult::Busy:
         return false;
-    DatabaseErrorFmt(QStringLiteral("Cannot lock database file '%s': %s"), DatabaseName,
-                     QString::fromLocal8Bit(std::strerror(errno)));
+    case platform::files::RangeLockResult::Failed:
+        break;
+    }
+    DatabaseErrorFmt(QStringLiteral("Cannot lock database file '%s': %s"), DatabaseName, why);
 }
 
 void TDictDBFileIO::Lock(bool ForWriting)
@@ -260,8 +256,9 @@ void TDictDBFileIO::Lock(bool ForWriting)
             DatabaseErrorFmt(L(SReadOnly), DatabaseName);
         }
         // Re-entrant: a held exclusive lock covers a shared request; a shared one is upgraded.
-        const int want = ForWriting ? F_WRLCK : F_RDLCK;
-        if (m_heldType == F_UNLCK || (want == F_WRLCK && m_heldType == F_RDLCK)) {
+        using platform::files::RangeLock;
+        const RangeLock want = ForWriting ? RangeLock::Exclusive : RangeLock::Shared;
+        if (m_heldType == RangeLock::None || (want == RangeLock::Exclusive && m_heldType == RangeLock::Shared)) {
             int attempts = 0;
             try {
                 while (!ApplyLock(want)) {
@@ -287,9 +284,10 @@ void TDictDBFileIO::Unlock()
         return;
     m_lockStack.pop_back();
     if (IsOpen() && MediumType == mtDisk) {
-        int want = F_UNLCK;
+        using platform::files::RangeLock;
+        RangeLock want = RangeLock::None;
         for (bool w : m_lockStack)
-            want = w ? F_WRLCK : (want == F_WRLCK ? F_WRLCK : F_RDLCK);
+            want = w || want == RangeLock::Exclusive ? RangeLock::Exclusive : RangeLock::Shared;
         // Releasing or downgrading never waits.
         if (want != m_heldType) {
             ApplyLock(want);
@@ -426,17 +424,6 @@ void TDictDBFileIO::WriteBuffer(const void *Buffer, qint64 Position, qint64 Coun
     if (done != Count) {
         const int err = m_handleStream ? m_handleStream->LastError() : ENOSPC;
         DatabaseErrorFmt(L(SWriteFailed), DatabaseName, QString::fromLocal8Bit(std::strerror(err ? err : EIO)));
-    }
-}
-
-void TDictDBFileIO::WriteZeros(qint64 Position, qint64 Count)
-{
-    static const char zeros[4096] = {};
-    while (Count > 0) {
-        const qint64 n = qMin<qint64>(Count, sizeof zeros);
-        WriteBuffer(zeros, Position, n);
-        Position += n;
-        Count -= n;
     }
 }
 

@@ -4,6 +4,7 @@
 #include "dictdb/DictDBTypes.h"
 #include "dictdb/DictDBUtils.h"
 #include "dataaccess/Streams.h"
+#include "platform/files/FileHandle.h"
 
 #include <QObject>
 #include <QString>
@@ -98,8 +99,6 @@ public:
     qint64 FileSize() const;
     void ReadBuffer(void *Buffer, qint64 Position, qint64 Count);
     void WriteBuffer(const void *Buffer, qint64 Position, qint64 Count);
-    // Writes Count zero bytes at Position.
-    void WriteZeros(qint64 Position, qint64 Count);
 
     void ReadExtData();
     void ReadTableTab();
@@ -134,7 +133,7 @@ public:
 private:
     void CheckHead(const char *Head, qint64 Count, const QString &Name);
     void SelectPlugins();
-    bool ApplyLock(int Type);
+    bool ApplyLock(platform::files::RangeLock Type);
     int LockRetryCount() const;
     int LockWaitTime() const;
     qint64 TableHeaderOffset(int TableIdx) const;
@@ -150,8 +149,8 @@ private:
     std::recursive_mutex m_cs; // encoding and decoding
     std::mutex m_io;           // positioned access of shared memory streams
     std::recursive_mutex m_lockOwner;
-    std::vector<bool> m_lockStack; // modes of the nested Lock calls
-    int m_heldType = 0;            // F_UNLCK, F_RDLCK or F_WRLCK in effect
+    std::vector<bool> m_lockStack;                                            // modes of the nested Lock calls
+    platform::files::RangeLock m_heldType = platform::files::RangeLock::None; // in effect
     bool m_ownsStream = false;
     THandleStream *m_handleStream = nullptr; // DBStream when it is a file
     int m_sequential = 0;                    // nesting of sequential-read scopes

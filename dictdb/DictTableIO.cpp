@@ -1,9 +1,51 @@
+// How a write keeps the file whole
+//
+// The file only grows: nothing is freed or moved, so new bytes go to space nothing refers
+// to yet. An append or a modify is planned whole before its first write (unique checks, the
+// auto-increment value, the record's place in every index, the encoded blobs, where every
+// new byte goes), then written in this order:
+//
+//   append                                       modify
+//   1. one run at the end of the file: a         1. the new blob areas at the end of the
+//      record-tab block when the record begins      file
+//      one, the record, its blob areas, a block
+//      of each index tab when one begins
+//   2. the record's entries in tab blocks that   2. the record leaves each chain it moves
+//      exist, or the links to the new blocks:       in (its predecessor's link, or the
+//      beyond the record total, so unread           head and a new auto-increment value
+//                                                   in the table header)
+//   3. COMMIT: the table header counts the       3. COMMIT: the record's bytes, in place,
+//      record and heads the chains it leads         in one write
+//   4. each predecessor's link to the record     4. each such chain links it again where
+//                                                   its new key belongs, its own link
+//                                                   first
+//
+// Blobs are read back after step 1 when write-verify is on. A write that fails before step
+// 3 of an append or step 2 of a modify leaves the file as this object knows it; one that
+// fails from there on leaves the object refusing to write until the table is loaded anew.
+// A delete is one byte: the record-tab entry's mark.
+//
+// Torn states. A crash after step 3 of an append, or after the first write of a modify's
+// step 2, and before the last link leaves each chain not yet linked missing exactly one
+// record: the one appended or moved, whose bytes hold its old key before a modify's commit
+// and its new key after it. The load mends exactly that: a chain that holds every other
+// record once, without a loop, gets the missing one linked in where its key, as the file
+// holds it, belongs among the live records (a deleted one goes to the head); a writer writes
+// the mended links back under its exclusive lock. Every other damage (a chain missing two
+// records, a loop, an entry or a record out of range) is refused as a damaged file.
+//
+// In memory, after every load and write: one record-tab entry per record the header counts,
+// and in every index the chain's entries and the predecessor list agree (a record's
+// successor has it as predecessor, and only the head has none). Builds with assertions
+// check both.
+
 #include "dictdb/DictTableIO.h"
 
 #include "dictdb/DictDBFileIO.h"
 #include "dictdb/FilterParser.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 using namespace dictdb;
@@ -56,6 +98,33 @@ qint32 SlotSize(const TDictFieldDef *Def)
     return IsBlobFieldType(Def->FieldType) ? kBlobSlotSize : GetFieldSize(Def->FieldType, Def->FieldSize);
 }
 
+// Entry Number of a vector held per record, field, index or list position: the engine counts
+// in int32, never negative where it indexes.
+template <class Items>
+bool Holds(const Items &List, qint64 Number)
+{
+    return Number >= 0 && std::size_t(Number) < List.size();
+}
+
+template <class Items>
+decltype(auto) Nth(Items &List, qint64 Number)
+{
+    assert(Holds(List, Number));
+    return List[std::size_t(Number)];
+}
+
+// The buffer of field FieldIdx when the caller gave it a value.
+TFieldBufferItem *ActiveItem(TFieldBuffers &Buffers, int FieldIdx)
+{
+    TFieldBufferItem *item = FieldIdx < Buffers.Count() ? Buffers.Items(FieldIdx) : nullptr;
+    return item && item->Active && item->Buffer ? item : nullptr;
+}
+
+TMemoryStream *BlobValue(TFieldBufferItem *Item)
+{
+    return Item && Item->IsBlob() ? Item->BlobStream() : nullptr;
+}
+
 } // namespace
 
 TDictTableIO::TDictTableIO(TDictDBFileOwner *ADatabase)
@@ -73,6 +142,46 @@ TDictTableIO::~TDictTableIO() = default;
 TDictDBFileIO *TDictTableIO::CurrentFileIO() const
 {
     return Database ? Database->FileIO() : m_ownFileIO;
+}
+
+TRecInfoList &TDictTableIO::IndexList(int IndexIdx)
+{
+    return Nth(IndexLists, IndexIdx + 1);
+}
+
+TRecordTabItem &TDictTableIO::RecTab(qint32 RecIdx)
+{
+    return Nth(RecTabItems, RecIdx);
+}
+
+const TRecordTabItem &TDictTableIO::RecTab(qint32 RecIdx) const
+{
+    return Nth(RecTabItems, RecIdx);
+}
+
+TIndexTabItem &TDictTableIO::ChainEntry(int IndexIdx, qint32 RecIdx)
+{
+    return Nth(Nth(IdxTabItems, IndexIdx), RecIdx);
+}
+
+const TIndexTabItem &TDictTableIO::ChainEntry(int IndexIdx, qint32 RecIdx) const
+{
+    return Nth(Nth(IdxTabItems, IndexIdx), RecIdx);
+}
+
+qint32 &TDictTableIO::ChainPred(int IndexIdx, qint32 RecIdx)
+{
+    return Nth(Nth(IdxTabPrev, IndexIdx), RecIdx);
+}
+
+qint32 TDictTableIO::ChainPred(int IndexIdx, qint32 RecIdx) const
+{
+    return Nth(Nth(IdxTabPrev, IndexIdx), RecIdx);
+}
+
+qint32 TDictTableIO::FieldOffset(int FieldIdx) const
+{
+    return Nth(FieldOffsets, FieldIdx);
 }
 
 TDictDBFileIO *TDictTableIO::FileIO() const
@@ -145,190 +254,237 @@ void TDictTableIO::Load()
 
 void TDictTableIO::LoadFromFile(bool WriteRepairs)
 {
-    TDictDBFileIO *io = FileIO();
     try {
-        int idx = -1;
-        if (LoadTableIdx >= 0) {
-            if (LoadTableIdx < io->TableTab.TableCount)
-                idx = LoadTableIdx;
-        } else {
-            QStringList names;
-            io->GetTableNames(names);
-            for (int i = 0; i < names.size(); ++i)
-                if (CompareDBString(names.at(i), TableName, false, true, 0) == 0) {
-                    idx = i;
-                    break;
-                }
-        }
-        if (idx < 0)
-            DatabaseErrorFmt(L(STableNotFound), TableName);
+        const int idx = FindTable();
         TTableHeader hdr;
-        io->ReadTableHeader(idx, hdr);
-
-        m_fieldDefs->BeginUpdate();
-        for (int f = 0; f < hdr.FieldCount; ++f) {
-            const TFieldTabItem &fi = hdr.FieldTab[f];
-            TDictFieldDef *def = m_fieldDefs->Add();
-            def->SetName(SlotText(fi.FieldName, kNameSize));
-            def->FieldType = TFieldType(fi.FieldType);
-            def->FieldSize = fi.FieldSize;
-            def->DPMode = fi.DPMode;
-        }
-        m_fieldDefs->EndUpdate();
-        m_indexDefs->BeginUpdate();
-        for (int k = 0; k < hdr.IndexCount; ++k) {
-            const TIndexHeaderItem &ix = hdr.IndexHeader[k];
-            TDictIndexDef *def = m_indexDefs->Add();
-            def->SetName(SlotText(ix.IndexName, kNameSize));
-            def->Options = TTDIndexOptions::fromInt(ix.IndexOptions);
-            for (int n = 0; n < kMaxIndexFields && ix.IndexFields[n] != -1; ++n)
-                def->FieldIdxes.push_back(qint32{ix.IndexFields[n]});
-        }
-        m_indexDefs->EndUpdate();
-
-        // The header was checked against the format's limits: these sums stay small.
-        qint64 recordSize = 0;
-        FieldOffsets.assign(size_t(hdr.FieldCount), 0);
-        AutoIncFieldIdx = -1;
-        for (int f = 0; f < hdr.FieldCount; ++f) {
-            const TFieldType t = TFieldType(hdr.FieldTab[f].FieldType);
-            FieldOffsets[size_t(f)] = qint32(recordSize);
-            recordSize += SlotSize(m_fieldDefs->Items(f));
-            if (t == ftAutoInc && AutoIncFieldIdx < 0)
-                AutoIncFieldIdx = f;
-        }
-        if (recordSize > kMaxRecordSize)
-            io->Corrupt("record size too large");
-        RecordSize = qint32(recordSize);
-        m_keySpans.assign(size_t(hdr.IndexCount), TKeySpan());
-        for (int k = 0; k < hdr.IndexCount; ++k) {
-            TKeySpan &span = m_keySpans[size_t(k)];
-            span.Lo = RecordSize;
-            for (qint32 f : m_indexDefs->Items(k)->FieldIdxes) {
-                span.Lo = qMin(span.Lo, FieldOffsets[size_t(f)]);
-                span.Hi = qMax(span.Hi, FieldOffsets[size_t(f)] + SlotSize(m_fieldDefs->Items(f)));
-            }
-            if (span.Hi < span.Lo)
-                span.Hi = span.Lo;
-        }
-
-        io->ReadRecordTabItems(hdr, RecTabItems, RecTabBlockOffsets);
-        const qint64 size = io->FileSize();
-        const qint32 total = hdr.RecordTotal;
-        IndexLists.assign(size_t(hdr.IndexCount) + 1, TRecInfoList());
-        IndexLists[0].reserve(size_t(total));
-        for (qint32 r = 0; r < total; ++r) {
-            const TRecordTabItem &it = RecTabItems[size_t(r)];
-            if (it.DeleteFlag != 0)
-                continue;
-            if (it.DataOffset < kDataStart || it.DataOffset > size - RecordSize)
-                io->Corrupt("record data outside the file");
-            IndexLists[0].push_back({it.DataOffset, r});
-        }
+        FileIO()->ReadTableHeader(idx, hdr);
+        LoadDefinitions(hdr);
+        LoadRecordTab(hdr);
         TableHeader = hdr;
-        IdxTabBlockOffsets.assign(size_t(hdr.IndexCount), TIntegerAry());
-        IdxTabItems.assign(size_t(hdr.IndexCount), TIndexTabItems());
-        IdxTabPrev.assign(size_t(hdr.IndexCount), TIntegerAry());
-        std::vector<std::pair<int, int>> torn;
-        for (int k = 0; k < hdr.IndexCount; ++k) {
-            const TIndexHeaderItem &ix = hdr.IndexHeader[k];
-            if (total == 0)
-                continue;
-            if (ix.IndexTabOffset == 0)
-                io->Corrupt("index without a tab");
-            TIndexTabItems &items = IdxTabItems[size_t(k)];
-            io->ReadIndexTabItems(hdr, k, IdxTabBlockOffsets[size_t(k)], items);
-            for (qint32 r = 0; r < total; ++r) {
-                const TIndexTabItem &e = items[size_t(r)];
-                if (e.RecIndex != r || e.NextRecIndex < -1 || e.NextRecIndex >= total)
-                    io->Corrupt("bad index entry");
-            }
-            // Every record, deleted ones included, lies once on the chain.
-            TIntegerAry &prev = IdxTabPrev[size_t(k)];
-            prev.assign(size_t(total), -1);
-            std::vector<bool> seen(static_cast<size_t>(total), false);
-            TRecInfoList &list = IndexLists[size_t(k) + 1];
-            list.reserve(IndexLists[0].size());
-            qint32 steps = 0;
-            for (qint32 r = ix.StartIndex, before = -1; r != -1; before = r, r = items[size_t(r)].NextRecIndex) {
-                if (r < 0 || r >= total || seen[size_t(r)])
-                    io->Corrupt("index chain loops");
-                seen[size_t(r)] = true;
-                prev[size_t(r)] = before;
-                ++steps;
-                if (RecTabItems[size_t(r)].DeleteFlag == 0)
-                    list.push_back({RecTabItems[size_t(r)].DataOffset, r});
-            }
-            if (steps == total)
-                continue;
-            int missing = -1;
-            if (!IsTornChain(seen, missing))
-                io->Corrupt("index chain misses records");
-            if (!RepairTornChains)
-                io->Corrupt(QStringLiteral("index '%1' misses record %2, torn by an interrupted write")
-                                .arg(m_indexDefs->Items(k)->Name())
-                                .arg(missing));
-            torn.push_back({k, missing});
-        }
+        std::vector<std::pair<int, qint32>> torn;
+        for (int k = 0; k < hdr.IndexCount; ++k)
+            if (qint32 missing = -1; !LoadChain(k, missing))
+                torn.push_back({k, missing});
         TableIdx = idx;
-        // The mends come last: a torn chain's record is placed by a search of the others.
-        bool headerChanged = false;
-        for (const auto &[k, r] : torn) {
-            MendChain(k, r, WriteRepairs, headerChanged);
-            RepairedChains.push_back({k, r});
-        }
-        if (WriteRepairs && headerChanged)
-            io->WriteTableHeader(TableIdx, TableHeader);
+        MendTornChains(torn, WriteRepairs);
     } catch (...) {
         Unload();
         throw;
     }
+    AssertChains();
     ++ListsVersion;
 }
 
-bool TDictTableIO::IsTornChain(const std::vector<bool> &OnChain, int &Missing)
+int TDictTableIO::FindTable() const
+{
+    TDictDBFileIO *io = FileIO();
+    int idx = -1;
+    if (LoadTableIdx >= 0) {
+        if (LoadTableIdx < io->TableTab.TableCount)
+            idx = LoadTableIdx;
+    } else {
+        QStringList names;
+        io->GetTableNames(names);
+        for (int i = 0; i < names.size() && idx < 0; ++i)
+            if (CompareDBString(names.at(i), TableName, false, true, 0) == 0)
+                idx = i;
+    }
+    if (idx < 0)
+        DatabaseErrorFmt(L(STableNotFound), TableName);
+    return idx;
+}
+
+void TDictTableIO::LoadDefinitions(const TTableHeader &Header)
+{
+    m_fieldDefs->BeginUpdate();
+    for (int f = 0; f < Header.FieldCount; ++f) {
+        const TFieldTabItem &fi = Header.FieldTab[f];
+        TDictFieldDef *def = m_fieldDefs->Add();
+        def->SetName(SlotText(fi.FieldName, kNameSize));
+        def->FieldType = TFieldType(fi.FieldType);
+        def->FieldSize = fi.FieldSize;
+        def->DPMode = fi.DPMode;
+    }
+    m_fieldDefs->EndUpdate();
+    m_indexDefs->BeginUpdate();
+    for (int k = 0; k < Header.IndexCount; ++k) {
+        const TIndexHeaderItem &ix = Header.IndexHeader[k];
+        TDictIndexDef *def = m_indexDefs->Add();
+        def->SetName(SlotText(ix.IndexName, kNameSize));
+        def->Options = TTDIndexOptions::fromInt(ix.IndexOptions);
+        for (int n = 0; n < kMaxIndexFields && ix.IndexFields[n] != -1; ++n)
+            def->FieldIdxes.push_back(qint32{ix.IndexFields[n]});
+    }
+    m_indexDefs->EndUpdate();
+
+    // The header was checked against the format's limits: these sums stay small.
+    qint64 recordSize = 0;
+    FieldOffsets.clear();
+    AutoIncFieldIdx = -1;
+    for (int f = 0; f < Header.FieldCount; ++f) {
+        FieldOffsets.push_back(qint32(recordSize));
+        recordSize += SlotSize(m_fieldDefs->Items(f));
+        if (TFieldType(Header.FieldTab[f].FieldType) == ftAutoInc && AutoIncFieldIdx < 0)
+            AutoIncFieldIdx = f;
+    }
+    if (recordSize > kMaxRecordSize)
+        FileIO()->Corrupt("record size too large");
+    RecordSize = qint32(recordSize);
+    m_keySpans.clear();
+    for (int k = 0; k < Header.IndexCount; ++k) {
+        TKeySpan span{RecordSize, 0};
+        for (const qint32 f : m_indexDefs->Items(k)->FieldIdxes) {
+            span.Lo = qMin(span.Lo, FieldOffset(f));
+            span.Hi = qMax(span.Hi, FieldOffset(f) + SlotSize(m_fieldDefs->Items(f)));
+        }
+        span.Hi = qMax(span.Hi, span.Lo);
+        m_keySpans.push_back(span);
+    }
+}
+
+void TDictTableIO::LoadRecordTab(const TTableHeader &Header)
+{
+    TDictDBFileIO *io = FileIO();
+    io->ReadRecordTabItems(Header, RecTabItems, RecTabBlockOffsets);
+    const qint64 size = io->FileSize();
+    IndexLists.assign(std::size_t(Header.IndexCount) + 1, TRecInfoList());
+    for (qint32 r = 0; r < Header.RecordTotal; ++r) {
+        const TRecordTabItem &it = RecTab(r);
+        if (it.DeleteFlag != 0)
+            continue;
+        if (it.DataOffset < kDataStart || it.DataOffset > size - RecordSize)
+            io->Corrupt("record data outside the file");
+        IndexList(-1).push_back({it.DataOffset, r});
+    }
+    IdxTabBlockOffsets.assign(std::size_t(Header.IndexCount), TIntegerAry());
+    IdxTabItems.assign(std::size_t(Header.IndexCount), TIndexTabItems());
+    IdxTabPrev.assign(std::size_t(Header.IndexCount), TIntegerAry());
+}
+
+bool TDictTableIO::LoadChain(int IndexIdx, qint32 &Missing)
+{
+    TDictDBFileIO *io = FileIO();
+    const TIndexHeaderItem &ix = TableHeader.IndexHeader[IndexIdx];
+    const qint32 total = TableHeader.RecordTotal;
+    if (total == 0)
+        return true;
+    if (ix.IndexTabOffset == 0)
+        io->Corrupt("index without a tab");
+    TIndexTabItems &items = Nth(IdxTabItems, IndexIdx);
+    io->ReadIndexTabItems(TableHeader, IndexIdx, Nth(IdxTabBlockOffsets, IndexIdx), items);
+    for (qint32 r = 0; r < total; ++r) {
+        const TIndexTabItem &e = Nth(items, r);
+        if (e.RecIndex != r || e.NextRecIndex < -1 || e.NextRecIndex >= total)
+            io->Corrupt("bad index entry");
+    }
+    // Every record, deleted ones included, lies once on the chain.
+    TIntegerAry &prev = Nth(IdxTabPrev, IndexIdx);
+    prev.assign(std::size_t(total), -1);
+    std::vector<bool> seen(std::size_t(total), false);
+    TRecInfoList &list = IndexList(IndexIdx);
+    qint32 steps = 0;
+    for (qint32 r = ix.StartIndex, before = -1; r != -1; before = r, r = Nth(items, r).NextRecIndex) {
+        if (r < 0 || r >= total || Nth(seen, r))
+            io->Corrupt("index chain loops");
+        Nth(seen, r) = true;
+        Nth(prev, r) = before;
+        ++steps;
+        if (RecTab(r).DeleteFlag == 0)
+            list.push_back({RecTab(r).DataOffset, r});
+    }
+    if (steps == total)
+        return true;
+    if (!IsTornChain(seen, Missing))
+        io->Corrupt("index chain misses records");
+    if (!RepairTornChains)
+        io->Corrupt(QStringLiteral("index '%1' misses record %2, torn by an interrupted write")
+                        .arg(m_indexDefs->Items(IndexIdx)->Name())
+                        .arg(Missing));
+    return false;
+}
+
+void TDictTableIO::MendTornChains(const std::vector<std::pair<int, qint32>> &Torn, bool Write)
+{
+    // The mends come last: a torn chain's record is placed by a search of the others.
+    bool headerChanged = false;
+    for (const auto &[k, r] : Torn) {
+        MendChain(k, r, Write, headerChanged);
+        RepairedChains.push_back({k, r});
+    }
+    if (Write && headerChanged)
+        FileIO()->WriteTableHeader(TableIdx, TableHeader);
+}
+
+void TDictTableIO::AssertChains() const
+{
+#ifndef NDEBUG
+    assert(RecTabItems.size() == std::size_t(TableHeader.RecordTotal));
+    for (int k = 0; k < m_indexDefs->Count(); ++k)
+        for (qint32 r = 0; r < qint32(Nth(IdxTabPrev, k).size()); ++r)
+            AssertLinked(k, r);
+#endif
+}
+
+void TDictTableIO::AssertLinked(int IndexIdx, qint32 RecIdx) const
+{
+    // Asserts only what the load checked or mended: every record lies once on every chain.
+    const qint32 pred = ChainPred(IndexIdx, RecIdx);
+    const qint32 next = ChainEntry(IndexIdx, RecIdx).NextRecIndex;
+    assert(pred < 0 ? TableHeader.IndexHeader[IndexIdx].StartIndex == RecIdx
+                    : ChainEntry(IndexIdx, pred).NextRecIndex == RecIdx);
+    assert(next < 0 || ChainPred(IndexIdx, next) == RecIdx);
+    (void)pred;
+    (void)next;
+}
+
+bool TDictTableIO::IsTornChain(const std::vector<bool> &OnChain, qint32 &Missing)
 {
     Missing = -1;
-    for (size_t r = 0; r < OnChain.size(); ++r)
+    for (std::size_t r = 0; r < OnChain.size(); ++r)
         if (!OnChain[r]) {
             if (Missing >= 0)
                 return false;
-            Missing = int(r);
+            Missing = qint32(r);
         }
     return Missing >= 0;
 }
 
-void TDictTableIO::MendChain(int IndexIdx, int RecIdx, bool Write, bool &HeaderChanged)
+void TDictTableIO::MendChain(int IndexIdx, qint32 RecIdx, bool Write, bool &HeaderChanged)
 {
-    TDictDBFileIO *io = FileIO();
-    int pred = -1;
-    const TRecordTabItem &tab = RecTabItems[size_t(RecIdx)];
+    qint32 pred = -1;
+    const TRecordTabItem &tab = RecTab(RecIdx);
     if (tab.DeleteFlag == 0) {
         // The record goes where its key (as the file now holds it) belongs.
-        std::vector<char> raw(static_cast<size_t>(RecordSize));
-        io->ReadBuffer(raw.data(), tab.DataOffset, RecordSize);
+        const std::vector<char> raw = ReadRecordBytes(tab.DataOffset);
         const TKey key = KeyOfRecord(raw.data(), IndexIdx);
-        TRecInfoList &list = IndexLists[size_t(IndexIdx) + 1];
+        TRecInfoList &list = IndexList(IndexIdx);
         int state = 0;
         const int found = Search(key, list, false, 0, state, IndexIdx);
         const int pos = InsertPosOf(found, state);
-        pred = pos > 0 ? list[size_t(pos - 1)].RecIndex : -1;
+        pred = pos > 0 ? Nth(list, pos - 1).RecIndex : -1;
         list.insert(list.begin() + pos, TRecInfo{tab.DataOffset, RecIdx});
     }
     LinkAfter(IndexIdx, RecIdx, pred, HeaderChanged, Write);
 }
 
+std::vector<char> TDictTableIO::ReadRecordBytes(qint32 DataOffset)
+{
+    std::vector<char> raw(static_cast<std::size_t>(RecordSize));
+    FileIO()->ReadBuffer(raw.data(), DataOffset, RecordSize);
+    return raw;
+}
+
 qint64 TDictTableIO::RecTabPosition(int RecIdx) const
 {
-    if (RecIdx < 0 || size_t(RecIdx) >= RecTabItems.size())
+    if (!Holds(RecTabItems, RecIdx))
         DatabaseError(L(msg::SGeneralError));
-    return qint64(RecTabBlockOffsets[size_t(RecIdx / kTabBlockEntries)]) + 4 +
+    return qint64(Nth(RecTabBlockOffsets, RecIdx / kTabBlockEntries)) + 4 +
         qint64(RecIdx % kTabBlockEntries) * kRecordTabEntrySize;
 }
 
 qint64 TDictTableIO::IdxTabPosition(int IndexIdx, int RecIdx) const
 {
-    return qint64(IdxTabBlockOffsets[size_t(IndexIdx)][size_t(RecIdx / kTabBlockEntries)]) + 4 +
+    return qint64(Nth(Nth(IdxTabBlockOffsets, IndexIdx), RecIdx / kTabBlockEntries)) + 4 +
         qint64(RecIdx % kTabBlockEntries) * kIndexTabEntrySize;
 }
 
@@ -355,22 +511,21 @@ int TDictTableIO::GetPrimaryIndexIdx() const
 
 int TDictTableIO::ConvertRecIdx(int FromIndex, int Pos, int ToIndex) const
 {
-    if (FromIndex + 1 < 0 || size_t(FromIndex + 1) >= IndexLists.size() || ToIndex + 1 < 0 ||
-        size_t(ToIndex + 1) >= IndexLists.size())
+    if (!Holds(IndexLists, FromIndex + 1) || !Holds(IndexLists, ToIndex + 1))
         return -1;
-    const TRecInfoList &from = IndexLists[size_t(FromIndex + 1)];
-    if (Pos < 0 || size_t(Pos) >= from.size())
+    const TRecInfoList &from = Nth(IndexLists, FromIndex + 1);
+    if (!Holds(from, Pos))
         return -1;
-    const qint32 rec = from[size_t(Pos)].RecIndex;
-    const TRecInfoList &to = IndexLists[size_t(ToIndex + 1)];
+    const qint32 rec = Nth(from, Pos).RecIndex;
+    const TRecInfoList &to = Nth(IndexLists, ToIndex + 1);
     if (ToIndex == -1) {
         const auto it =
             std::lower_bound(to.begin(), to.end(), rec, [](const TRecInfo &a, qint32 r) { return a.RecIndex < r; });
         return it != to.end() && it->RecIndex == rec ? int(it - to.begin()) : -1;
     }
-    for (size_t i = 0; i < to.size(); ++i)
-        if (to[i].RecIndex == rec)
-            return int(i);
+    for (int i = 0; Holds(to, i); ++i)
+        if (Nth(to, i).RecIndex == rec)
+            return i;
     return -1;
 }
 
@@ -386,7 +541,7 @@ void TDictTableIO::ReadFieldData(TStream *Dest, int RecIdx, int FieldIdx)
     const qint32 size = SlotSize(def);
     try {
         io->ReadFieldData(Dest, RecTabPosition(RecIdx), FieldIsCompressed(FieldIdx), FieldIsEncrypted(FieldIdx), blob,
-                          size, FieldOffsets[size_t(FieldIdx)]);
+                          size, FieldOffset(FieldIdx));
     } catch (const EDatabaseError &e) {
         DatabaseError(e.Message() + Where(FieldIdx));
     }
@@ -407,7 +562,7 @@ QByteArray TDictTableIO::FieldValueOf(const char *RawRecord, int FieldIdx)
 {
     TDictDBFileIO *io = FileIO();
     const TDictFieldDef *def = m_fieldDefs->Items(FieldIdx);
-    const qint32 off = FieldOffsets[size_t(FieldIdx)];
+    const qint32 off = FieldOffset(FieldIdx);
     if (IsBlobFieldType(def->FieldType)) {
         TBlobSlot bs;
         std::memcpy(&bs, RawRecord + off, sizeof bs);
@@ -425,11 +580,11 @@ QByteArray TDictTableIO::FieldValueOf(const char *RawRecord, int FieldIdx)
 void TDictTableIO::ReadRecordData(TFieldBuffers &FieldBuffers, const TRecInfoList &List, int Pos)
 {
     TDictDBFileIO *io = FileIO();
-    if (Pos < 0 || size_t(Pos) >= List.size())
+    if (!Holds(List, Pos))
         return;
-    const TRecInfo info = List[size_t(Pos)];
+    const TRecInfo info = Nth(List, Pos);
     LockGuard lock(io, false);
-    m_record.resize(size_t(RecordSize));
+    m_record.resize(std::size_t(RecordSize));
     io->ReadBuffer(m_record.data(), info.DataOffset, RecordSize);
     const int n = qMin(FieldBuffers.Count(), m_fieldDefs->Count());
     for (int f = 0; f < n; ++f) {
@@ -437,7 +592,7 @@ void TDictTableIO::ReadRecordData(TFieldBuffers &FieldBuffers, const TRecInfoLis
         if (!item->Active || !item->Buffer)
             continue;
         const TDictFieldDef *def = m_fieldDefs->Items(f);
-        const qint32 off = FieldOffsets[size_t(f)];
+        const qint32 off = FieldOffset(f);
         if (IsBlobFieldType(def->FieldType)) {
             TMemoryStream *stream = item->IsBlob() ? item->BlobStream() : nullptr;
             if (!stream)
@@ -460,9 +615,9 @@ void TDictTableIO::ReadRecordData(TFieldBuffers &FieldBuffers, const TRecInfoLis
             io->DecodeMemoryBuffer(m_record.data() + off, item->Buffer, FieldIsEncrypted(f), size);
         } else {
             // A buffer narrower than the slot still gets a whole, decoded slot's prefix.
-            std::vector<char> tmp(static_cast<size_t>(slot));
+            std::vector<char> tmp(static_cast<std::size_t>(slot));
             io->DecodeMemoryBuffer(m_record.data() + off, tmp.data(), FieldIsEncrypted(f), slot);
-            std::memcpy(item->Buffer, tmp.data(), size_t(size));
+            std::memcpy(item->Buffer, tmp.data(), std::size_t(size));
         }
         NormalizeValue(def->FieldType, static_cast<char *>(item->Buffer), size);
     }
@@ -480,15 +635,15 @@ void TDictTableIO::PrepareFixedField(int FieldIdx, const TFieldBufferItem *Item,
 {
     const TDictFieldDef *def = m_fieldDefs->Items(FieldIdx);
     const qint32 slot = GetFieldSize(def->FieldType, def->FieldSize);
-    std::memset(Dest, 0, size_t(slot));
+    std::memset(Dest, 0, std::size_t(slot));
     if (Item && Item->Buffer && !Item->IsBlob())
-        std::memcpy(Dest, Item->Buffer, size_t(qMax(0, qMin(slot, Item->FieldSize))));
+        std::memcpy(Dest, Item->Buffer, std::size_t(qBound(0, Item->FieldSize, slot)));
     if (IsStringField(def->FieldType)) {
         // Text ends at its first NUL, fits the slot with a NUL and never ends inside a character.
-        const void *nul = std::memchr(Dest, 0, size_t(slot));
+        const void *nul = std::memchr(Dest, 0, std::size_t(slot));
         const int len = nul ? int(static_cast<const char *>(nul) - Dest) : slot;
         const int keep = Utf8CutLength(Dest, len, slot - 1);
-        std::memset(Dest + keep, 0, size_t(slot - keep));
+        std::memset(Dest + keep, 0, std::size_t(slot - keep));
     } else {
         NormalizeValue(def->FieldType, Dest, slot);
     }
@@ -538,27 +693,27 @@ int TDictTableIO::CompareKeyAt(const TKey &Key, const TRecInfo &Entry, int Index
     TDictDBFileIO *io = FileIO();
     const TDictIndexDef *ix = m_indexDefs->Items(IndexIdx);
     const bool ci = ix->Options.testFlag(tiCaseInsensitive);
-    size_t n = ix->FieldIdxes.size();
-    if (FieldCount > 0 && size_t(FieldCount) < n)
-        n = size_t(FieldCount);
+    int n = int(ix->FieldIdxes.size());
+    if (FieldCount > 0 && FieldCount < n)
+        n = FieldCount;
     // One read of the bytes that hold the key fields, from the file, at every probe.
-    const TKeySpan &span = m_keySpans[size_t(IndexIdx)];
+    const TKeySpan &span = Nth(m_keySpans, IndexIdx);
     const qint32 spanSize = span.Hi - span.Lo;
-    if (m_probe.size() < size_t(spanSize) * 2)
-        m_probe.resize(size_t(spanSize) * 2);
+    if (m_probe.size() < std::size_t(spanSize) * 2)
+        m_probe.resize(std::size_t(spanSize) * 2);
     char *raw = m_probe.data();
     char *plain = raw + spanSize;
     io->ReadBuffer(raw, qint64(Entry.DataOffset) + span.Lo, spanSize);
     int c = 0;
-    for (size_t i = 0; i < n && c == 0; ++i) {
-        const int f = ix->FieldIdxes[i];
+    for (int i = 0; i < n && c == 0; ++i) {
+        const int f = Nth(ix->FieldIdxes, i);
         const TDictFieldDef *def = m_fieldDefs->Items(f);
         if (IsBlobFieldType(def->FieldType)) {
             const QByteArray value = FieldValueOf(raw - span.Lo, f);
             c = CompareFieldValue(Key.Values[i].constData(), value.constData(), PartialCompare, ci, ftString);
             continue;
         }
-        const qint32 at = FieldOffsets[size_t(f)] - span.Lo;
+        const qint32 at = FieldOffset(f) - span.Lo;
         const qint32 slot = GetFieldSize(def->FieldType, def->FieldSize);
         io->DecodeMemoryBuffer(raw + at, plain + at, FieldIsEncrypted(f), slot);
         NormalizeValue(def->FieldType, plain + at, slot);
@@ -574,7 +729,7 @@ int TDictTableIO::Search(const TKey &Key, const TRecInfoList &List, bool Partial
 {
     ResultState = -2;
     const int count = int(List.size()) - (Skip >= 0 ? 1 : 0);
-    const auto at = [&](int i) -> const TRecInfo & { return List[size_t(Skip >= 0 && i >= Skip ? i + 1 : i)]; };
+    const auto at = [&](int i) -> const TRecInfo & { return Nth(List, Skip >= 0 && i >= Skip ? i + 1 : i); };
     int low = 0, high = count - 1, result = -1;
     while (low <= high) {
         const int mid = low + (high - low) / 2;
@@ -603,7 +758,7 @@ int TDictTableIO::SearchBound(const TKey &Key, const TRecInfoList &List, bool Pa
     bool found = false;
     while (low <= high) {
         const int mid = low + (high - low) / 2;
-        const int c = CompareKeyAt(Key, List[size_t(mid)], IndexIdx, PartialCompare, FieldCount);
+        const int c = CompareKeyAt(Key, Nth(List, mid), IndexIdx, PartialCompare, FieldCount);
         if (c == 0) {
             found = true;
             result = mid;
@@ -655,44 +810,41 @@ int TDictTableIO::SearchIndexedFieldBound(TFieldBuffers &FieldBuffers, const TRe
 int TDictTableIO::SearchInsertPos(TFieldBuffers &FieldBuffers, int IndexIdx, int &ResultState)
 {
     const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx);
-    const int found = Search(key, IndexLists[size_t(IndexIdx) + 1], false, 0, ResultState, IndexIdx);
+    const int found = Search(key, IndexList(IndexIdx), false, 0, ResultState, IndexIdx);
     return InsertPosOf(found, ResultState);
 }
 
 int TDictTableIO::FindInList(int IndexIdx, int RecIdx, const TKey &Key)
 {
-    const TRecInfoList &list = IndexLists[size_t(IndexIdx) + 1];
+    const TRecInfoList &list = IndexList(IndexIdx);
     int state = 0;
     const int pos = Search(Key, list, false, 0, state, IndexIdx);
     if (state == 0) {
-        if (list[size_t(pos)].RecIndex == RecIdx)
+        if (Nth(list, pos).RecIndex == RecIdx)
             return pos;
         // Among equal keys: the run is found by two more searches, then walked in memory.
         int s1 = 0, s2 = 0;
         const int lo = SearchBound(Key, list, false, 0, s1, IndexIdx, true);
         const int hi = SearchBound(Key, list, false, 0, s2, IndexIdx, false);
-        for (int i = qMax(lo, 0); s1 == 0 && s2 == 0 && i <= hi && size_t(i) < list.size(); ++i)
-            if (list[size_t(i)].RecIndex == RecIdx)
+        for (int i = qMax(lo, 0); s1 == 0 && s2 == 0 && i <= hi && Holds(list, i); ++i)
+            if (Nth(list, i).RecIndex == RecIdx)
                 return i;
     }
     // A list whose order the keys no longer explain (a file written with another order of
     // texts) is walked whole.
-    for (size_t i = 0; i < list.size(); ++i)
-        if (list[i].RecIndex == RecIdx)
-            return int(i);
+    for (int i = 0; Holds(list, i); ++i)
+        if (Nth(list, i).RecIndex == RecIdx)
+            return i;
     return -1;
 }
 
 int TDictTableIO::CompareRecordKeys(int RecA, int RecB, int IndexIdx)
 {
-    if (IndexIdx < 0 || IndexIdx >= m_indexDefs->Count() || RecA < 0 || size_t(RecA) >= RecTabItems.size() ||
-        RecB < 0 || size_t(RecB) >= RecTabItems.size())
+    if (IndexIdx < 0 || IndexIdx >= m_indexDefs->Count() || !Holds(RecTabItems, RecA) || !Holds(RecTabItems, RecB))
         DatabaseError(L(msg::SGeneralError));
-    const qint32 at = RecTabItems[size_t(RecA)].DataOffset;
-    std::vector<char> raw(static_cast<size_t>(RecordSize));
-    FileIO()->ReadBuffer(raw.data(), at, RecordSize);
+    const std::vector<char> raw = ReadRecordBytes(RecTab(RecA).DataOffset);
     const TKey key = KeyOfRecord(raw.data(), IndexIdx);
-    return CompareKeyAt(key, TRecInfo{RecTabItems[size_t(RecB)].DataOffset, RecB}, IndexIdx, false, 0);
+    return CompareKeyAt(key, TRecInfo{RecTab(RecB).DataOffset, RecB}, IndexIdx, false, 0);
 }
 
 void TDictTableIO::RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, const char *FallbackRecord)
@@ -743,7 +895,7 @@ void TDictTableIO::CheckEntries(std::vector<std::pair<int, int>> Entries)
             continue;
         TIndexTabItem onDisk;
         io->ReadBuffer(&onDisk, IdxTabPosition(k, rec), sizeof onDisk);
-        const TIndexTabItem &mine = IdxTabItems[size_t(k)][size_t(rec)];
+        const TIndexTabItem &mine = ChainEntry(k, rec);
         if (onDisk.RecIndex != mine.RecIndex || onDisk.NextRecIndex != mine.NextRecIndex)
             DatabaseErrorFmt(L(STableChanged), TableName);
     }
@@ -801,51 +953,59 @@ void TDictTableIO::WriteBlob(TMemoryStream *Value, int FieldIdx, qint64 Offset, 
 
 void TDictTableIO::WriteIndexEntry(int IndexIdx, int RecIdx)
 {
-    const TIndexTabItem &e = IdxTabItems[size_t(IndexIdx)][size_t(RecIdx)];
+    const TIndexTabItem &e = ChainEntry(IndexIdx, RecIdx);
     FileIO()->WriteBuffer(&e, IdxTabPosition(IndexIdx, RecIdx), sizeof e);
 }
 
 void TDictTableIO::Unlink(int IndexIdx, int RecIdx, bool &HeaderChanged, bool Write)
 {
-    TIndexTabItems &items = IdxTabItems[size_t(IndexIdx)];
-    TIntegerAry &prev = IdxTabPrev[size_t(IndexIdx)];
-    const qint32 p = prev[size_t(RecIdx)];
-    const qint32 next = items[size_t(RecIdx)].NextRecIndex;
+    const qint32 p = ChainPred(IndexIdx, RecIdx);
+    const qint32 next = ChainEntry(IndexIdx, RecIdx).NextRecIndex;
     if (p < 0) {
         TableHeader.IndexHeader[IndexIdx].StartIndex = next;
         HeaderChanged = true;
     } else {
-        items[size_t(p)].NextRecIndex = next;
+        ChainEntry(IndexIdx, p).NextRecIndex = next;
         if (Write)
             WriteIndexEntry(IndexIdx, p);
     }
     if (next >= 0)
-        prev[size_t(next)] = p;
-    prev[size_t(RecIdx)] = -1;
+        ChainPred(IndexIdx, next) = p;
+    ChainPred(IndexIdx, RecIdx) = -1;
+}
+
+void TDictTableIO::FromCommitPoint(const std::function<void()> &Writes)
+{
+    try {
+        Writes();
+    } catch (...) {
+        m_stale = true;
+        throw;
+    }
 }
 
 void TDictTableIO::LinkAfter(int IndexIdx, int RecIdx, int Predecessor, bool &HeaderChanged, bool Write)
 {
-    TIndexTabItems &items = IdxTabItems[size_t(IndexIdx)];
-    TIntegerAry &prev = IdxTabPrev[size_t(IndexIdx)];
     TIndexHeaderItem &ix = TableHeader.IndexHeader[IndexIdx];
-    const qint32 next = Predecessor < 0 ? ix.StartIndex : items[size_t(Predecessor)].NextRecIndex;
+    const qint32 next = Predecessor < 0 ? ix.StartIndex : ChainEntry(IndexIdx, Predecessor).NextRecIndex;
     // The record's own link first: until its predecessor leads to it, nothing reads it.
-    items[size_t(RecIdx)].NextRecIndex = next;
+    ChainEntry(IndexIdx, RecIdx).NextRecIndex = next;
     if (Write)
         WriteIndexEntry(IndexIdx, RecIdx);
     if (Predecessor < 0) {
         ix.StartIndex = RecIdx;
         HeaderChanged = true;
     } else {
-        items[size_t(Predecessor)].NextRecIndex = RecIdx;
+        ChainEntry(IndexIdx, Predecessor).NextRecIndex = RecIdx;
         if (Write)
             WriteIndexEntry(IndexIdx, Predecessor);
     }
-    prev[size_t(RecIdx)] = Predecessor;
+    ChainPred(IndexIdx, RecIdx) = Predecessor;
     if (next >= 0)
-        prev[size_t(next)] = RecIdx;
+        ChainPred(IndexIdx, next) = RecIdx;
 }
+
+// ---- appending ----
 
 void TDictTableIO::AppendRecordData(TFieldBuffers &FieldBuffers, bool Flush, const TOnAdjustIndexForAppend &OnAdjust)
 {
@@ -855,257 +1015,309 @@ void TDictTableIO::AppendRecordData(TFieldBuffers &FieldBuffers, bool Flush, con
     LockGuard lock(io, true);
     CheckWritable();
 
-    TTableHeader hdr = TableHeader;
-    const qint32 n = hdr.RecordTotal;
-    if (n == INT32_MAX)
+    TAppendPlan plan;
+    PlanAppendPlaces(FieldBuffers, plan);
+    PlanAppendLayout(FieldBuffers, plan);
+    const QByteArray image = BuildAppendImage(FieldBuffers, plan);
+    CheckEntries(ReliedByAppend(plan));
+    WriteAppendBeforeCommit(FieldBuffers, plan, image);
+    FromCommitPoint([&] {
+        io->WriteTableHeader(TableIdx, plan.Header);
+        LinkAppended(plan);
+    });
+    ApplyAppend(plan, OnAdjust);
+    if (Flush)
+        io->Flush();
+}
+
+void TDictTableIO::PlanAppendPlaces(TFieldBuffers &FieldBuffers, TAppendPlan &Plan)
+{
+    Plan.Header = TableHeader;
+    Plan.Rec = Plan.Header.RecordTotal;
+    if (Plan.Rec == INT32_MAX)
         DatabaseErrorFmt(L(STableFull), TableName);
-    const int fieldCount = m_fieldDefs->Count();
     const int indexCount = m_indexDefs->Count();
-    auto itemOf = [&](int f) -> TFieldBufferItem * {
-        TFieldBufferItem *item = f < FieldBuffers.Count() ? FieldBuffers.Items(f) : nullptr;
-        return item && item->Active && item->Buffer ? item : nullptr;
-    };
+    Plan.Steps.assign(std::size_t(indexCount), TIndexStep());
 
     // The unique check comes before the auto-increment, which must not touch the caller's
     // buffer when the record is refused; its searches also give the places in the lists.
-    std::vector<TIndexStep> steps(static_cast<size_t>(indexCount));
-    std::vector<bool> searched(static_cast<size_t>(indexCount), false);
+    std::vector<bool> searched(std::size_t(indexCount), false);
     for (int k = 0; k < indexCount; ++k) {
         if (!(m_indexDefs->Items(k)->Options & (tiPrimary | tiUnique)))
             continue;
-        TIndexStep &s = steps[size_t(k)];
+        TIndexStep &s = Nth(Plan.Steps, k);
         s.Key = KeyOfBuffers(FieldBuffers, k);
         int state = 0;
-        const int pos = Search(s.Key, IndexLists[size_t(k) + 1], false, 0, state, k);
+        const int pos = Search(s.Key, IndexList(k), false, 0, state, k);
         if (state == 0)
             RaiseDuplicate(k, FieldBuffers);
         s.NewPos = InsertPosOf(pos, state);
-        searched[size_t(k)] = true;
+        Nth(searched, k) = true;
     }
 
-    bool autoAssigned = false;
-    if (AutoIncFieldIdx >= 0) {
-        TFieldBufferItem *item = itemOf(AutoIncFieldIdx);
-        qint32 v = 0;
-        if (item && item->FieldSize >= 4)
-            std::memcpy(&v, item->Buffer, 4);
-        if (v != 0) {
-            if (v > hdr.AutoIncCounter)
-                hdr.AutoIncCounter = v;
-        } else {
-            if (hdr.AutoIncCounter == INT32_MAX)
-                DatabaseErrorFmt(L(STableFull), TableName);
-            v = ++hdr.AutoIncCounter;
-            autoAssigned = true;
-        }
-        if (item && item->FieldSize >= 4)
-            std::memcpy(item->Buffer, &v, 4);
-    }
+    const bool autoAssigned = AssignAutoInc(FieldBuffers, Plan.Header);
     for (int k = 0; k < indexCount; ++k) {
         const TIntegerAry &fields = m_indexDefs->Items(k)->FieldIdxes;
         const bool keyChanged =
             autoAssigned && std::find(fields.begin(), fields.end(), AutoIncFieldIdx) != fields.end();
-        TIndexStep &s = steps[size_t(k)];
-        if (!searched[size_t(k)] || keyChanged) {
+        TIndexStep &s = Nth(Plan.Steps, k);
+        if (!Nth(searched, k) || keyChanged) {
             s.Key = KeyOfBuffers(FieldBuffers, k);
             int state = 0;
-            const int found = Search(s.Key, IndexLists[size_t(k) + 1], false, 0, state, k);
+            const int found = Search(s.Key, IndexList(k), false, 0, state, k);
             s.NewPos = InsertPosOf(found, state);
         }
-        s.Pred = s.NewPos > 0 ? IndexLists[size_t(k) + 1][size_t(s.NewPos - 1)].RecIndex : -1;
+        s.Pred = s.NewPos > 0 ? Nth(IndexList(k), s.NewPos - 1).RecIndex : -1;
     }
+}
+
+bool TDictTableIO::AssignAutoInc(TFieldBuffers &FieldBuffers, TTableHeader &Header)
+{
+    if (AutoIncFieldIdx < 0)
+        return false;
+    TFieldBufferItem *item = ActiveItem(FieldBuffers, AutoIncFieldIdx);
+    qint32 v = 0;
+    if (item && item->FieldSize >= 4)
+        std::memcpy(&v, item->Buffer, 4);
+    bool assigned = false;
+    if (v != 0) {
+        if (v > Header.AutoIncCounter)
+            Header.AutoIncCounter = v;
+    } else {
+        if (Header.AutoIncCounter == INT32_MAX)
+            DatabaseErrorFmt(L(STableFull), TableName);
+        v = ++Header.AutoIncCounter;
+        assigned = true;
+    }
+    if (item && item->FieldSize >= 4)
+        std::memcpy(item->Buffer, &v, 4);
+    return assigned;
+}
+
+void TDictTableIO::PlanAppendLayout(TFieldBuffers &FieldBuffers, TAppendPlan &Plan)
+{
+    TDictDBFileIO *io = FileIO();
+    const int fieldCount = m_fieldDefs->Count();
+    const int indexCount = m_indexDefs->Count();
+    const qint32 n = Plan.Rec;
 
     // Blobs are encoded first, so that the layout is known before anything is written.
-    std::vector<QByteArray> blobs(static_cast<size_t>(fieldCount));
+    Plan.Blobs.assign(std::size_t(fieldCount), QByteArray());
     for (int f = 0; f < fieldCount; ++f)
-        if (IsBlobFieldType(m_fieldDefs->Items(f)->FieldType)) {
-            TFieldBufferItem *item = itemOf(f);
-            blobs[size_t(f)] = EncodeBlob(item && item->IsBlob() ? item->BlobStream() : nullptr, f);
-        }
+        if (IsBlobFieldType(m_fieldDefs->Items(f)->FieldType))
+            Nth(Plan.Blobs, f) = EncodeBlob(BlobValue(ActiveItem(FieldBuffers, f)), f);
 
     // Everything new lies in one run at the end of the file: a record-tab block when one
     // begins, the record, its blob areas, and a block of each index tab when one begins.
-    const bool newBlock = n % kTabBlockEntries == 0;
-    const qint64 start = io->FileSize();
-    qint64 pos = start;
-    const qint64 recBlockPos = newBlock ? pos : -1;
-    if (newBlock)
+    Plan.NewBlock = n % kTabBlockEntries == 0;
+    Plan.Start = io->FileSize();
+    qint64 pos = Plan.Start;
+    if (Plan.NewBlock) {
+        Plan.RecBlockPos = pos;
         pos += kRecordTabBlockSize;
-    const qint64 dataOffset = pos;
+    }
+    Plan.DataOffset = pos;
     pos += RecordSize;
-    std::vector<qint64> blobPos(static_cast<size_t>(fieldCount), 0);
+    Plan.BlobPos.assign(std::size_t(fieldCount), 0);
     for (int f = 0; f < fieldCount; ++f)
         if (IsBlobFieldType(m_fieldDefs->Items(f)->FieldType)) {
-            blobPos[size_t(f)] = pos;
-            pos += BlobCapacity(blobs[size_t(f)].size());
+            Nth(Plan.BlobPos, f) = pos;
+            pos += BlobCapacity(Nth(Plan.Blobs, f).size());
         }
-    std::vector<qint64> idxBlockPos(static_cast<size_t>(indexCount), -1);
-    if (newBlock)
+    Plan.IdxBlockPos.assign(std::size_t(indexCount), -1);
+    if (Plan.NewBlock)
         for (int k = 0; k < indexCount; ++k) {
-            idxBlockPos[size_t(k)] = pos;
+            Nth(Plan.IdxBlockPos, k) = pos;
             pos += kIndexTabBlockSize;
         }
     if (pos > kMaxFileSize)
         DatabaseErrorFmt(L(SFileTooLarge), io->DatabaseName);
+    Plan.End = pos;
 
     // The new entries of the record and index tabs.
-    const TRecordTabItem tab{qint32(dataOffset), 0};
-    std::vector<TIndexTabItem> entries(static_cast<size_t>(indexCount));
+    Plan.Tab = TRecordTabItem{qint32(Plan.DataOffset), 0};
+    Plan.Entries.assign(std::size_t(indexCount), TIndexTabItem());
     for (int k = 0; k < indexCount; ++k) {
-        const TIndexStep &s = steps[size_t(k)];
-        entries[size_t(k)].RecIndex = n;
-        if (s.Pred >= 0)
-            entries[size_t(k)].NextRecIndex = IdxTabItems[size_t(k)][size_t(s.Pred)].NextRecIndex;
+        const qint32 pred = Nth(Plan.Steps, k).Pred;
+        TIndexTabItem &e = Nth(Plan.Entries, k);
+        e.RecIndex = n;
+        if (pred >= 0)
+            e.NextRecIndex = ChainEntry(k, pred).NextRecIndex;
         else
-            entries[size_t(k)].NextRecIndex = n == 0 ? -1 : hdr.IndexHeader[k].StartIndex;
+            e.NextRecIndex = n == 0 ? -1 : Plan.Header.IndexHeader[k].StartIndex;
     }
 
-    QByteArray image(int(pos - start), '\0');
-    char *const base = image.data() - start;
-    if (newBlock)
-        std::memcpy(base + recBlockPos + 4, &tab, sizeof tab);
-    char *const rec = base + dataOffset;
-    for (int f = 0; f < fieldCount; ++f) {
+    // The header the commit point writes: it counts the record and heads the chains it leads.
+    for (int k = 0; k < indexCount; ++k)
+        if (Nth(Plan.Steps, k).Pred < 0)
+            Plan.Header.IndexHeader[k].StartIndex = n;
+    if (n == 0) {
+        Plan.Header.RecTabOffset = qint32(Plan.RecBlockPos);
+        for (int k = 0; k < indexCount; ++k)
+            Plan.Header.IndexHeader[k].IndexTabOffset = qint32(Nth(Plan.IdxBlockPos, k));
+    }
+    Plan.Header.RecordTotal = n + 1;
+}
+
+QByteArray TDictTableIO::BuildAppendImage(TFieldBuffers &FieldBuffers, const TAppendPlan &Plan)
+{
+    TDictDBFileIO *io = FileIO();
+    QByteArray image(int(Plan.End - Plan.Start), '\0');
+    const auto at = [&](qint64 Position) { return image.data() + (Position - Plan.Start); };
+    if (Plan.NewBlock)
+        std::memcpy(at(Plan.RecBlockPos) + 4, &Plan.Tab, sizeof Plan.Tab);
+    for (int f = 0; f < m_fieldDefs->Count(); ++f) {
         const TDictFieldDef *def = m_fieldDefs->Items(f);
-        char *slot = rec + FieldOffsets[size_t(f)];
+        char *slot = at(Plan.DataOffset) + FieldOffset(f);
         if (IsBlobFieldType(def->FieldType)) {
-            const QByteArray &bytes = blobs[size_t(f)];
-            std::memcpy(base + blobPos[size_t(f)], bytes.constData(), size_t(bytes.size()));
-            const TBlobSlot bs{qint32(blobPos[size_t(f)]), qint32(bytes.size()), qint32(BlobCapacity(bytes.size())), 0,
-                               0};
+            const QByteArray &bytes = Nth(Plan.Blobs, f);
+            const qint64 blobPos = Nth(Plan.BlobPos, f);
+            std::memcpy(at(blobPos), bytes.constData(), std::size_t(bytes.size()));
+            const TBlobSlot bs{qint32(blobPos), qint32(bytes.size()), qint32(BlobCapacity(bytes.size())), 0, 0};
             std::memcpy(slot, &bs, sizeof bs);
         } else {
-            PrepareFixedField(f, itemOf(f), slot);
+            PrepareFixedField(f, ActiveItem(FieldBuffers, f), slot);
             io->EncodeMemoryBuffer(slot, slot, FieldIsEncrypted(f), GetFieldSize(def->FieldType, def->FieldSize));
         }
     }
-    if (newBlock)
-        for (int k = 0; k < indexCount; ++k)
-            std::memcpy(base + idxBlockPos[size_t(k)] + 4, &entries[size_t(k)], sizeof(TIndexTabItem));
+    if (Plan.NewBlock)
+        for (int k = 0; k < m_indexDefs->Count(); ++k)
+            std::memcpy(at(Nth(Plan.IdxBlockPos, k)) + 4, &Nth(Plan.Entries, k), sizeof(TIndexTabItem));
+    return image;
+}
 
-    // What the links below rely on must still be in the file as this object knows it.
-    std::vector<std::pair<int, int>> relied;
-    for (int k = 0; k < indexCount; ++k)
-        if (const int p = steps[size_t(k)].Pred; p >= 0) {
+std::vector<std::pair<int, qint32>> TDictTableIO::ReliedByAppend(const TAppendPlan &Plan) const
+{
+    // What the links rely on must still be in the file as this object knows it.
+    std::vector<std::pair<int, qint32>> relied;
+    for (int k = 0; k < m_indexDefs->Count(); ++k)
+        if (const qint32 p = Nth(Plan.Steps, k).Pred; p >= 0) {
             relied.push_back({k, p});
-            relied.push_back({k, IdxTabPrev[size_t(k)][size_t(p)]});
+            relied.push_back({k, ChainPred(k, p)});
         }
-    CheckEntries(std::move(relied));
+    return relied;
+}
 
-    for (int k = 0; k < indexCount; ++k)
-        if (steps[size_t(k)].Pred < 0)
-            hdr.IndexHeader[k].StartIndex = n;
-    if (n == 0) {
-        hdr.RecTabOffset = qint32(recBlockPos);
+void TDictTableIO::WriteAppendBeforeCommit(TFieldBuffers &FieldBuffers, const TAppendPlan &Plan,
+                                           const QByteArray &Image)
+{
+    TDictDBFileIO *io = FileIO();
+    const int indexCount = m_indexDefs->Count();
+    // Fresh space only: nothing refers to it yet.
+    io->WriteBuffer(Image.constData(), Plan.Start, Image.size());
+    for (int f = 0; f < m_fieldDefs->Count(); ++f)
+        if (IsBlobFieldType(m_fieldDefs->Items(f)->FieldType))
+            WriteBlob(BlobValue(ActiveItem(FieldBuffers, f)), f, Nth(Plan.BlobPos, f), Nth(Plan.Blobs, f));
+    // The new tab entries in blocks that exist, and the links to new blocks: all beyond the
+    // record total, so no reader looks at them yet.
+    if (!Plan.NewBlock) {
+        const qint64 at = Plan.Rec % kTabBlockEntries;
         for (int k = 0; k < indexCount; ++k)
-            hdr.IndexHeader[k].IndexTabOffset = qint32(idxBlockPos[size_t(k)]);
-    }
-    hdr.RecordTotal = n + 1;
-    // A write that fails before the commit point leaves this object as true to the file as it
-    // was: what was written lies beyond everything the file refers to.
-    bool committing = false;
-    try {
-        // 1. Fresh space only: nothing refers to it yet.
-        io->WriteBuffer(image.constData(), start, image.size());
-        for (int f = 0; f < fieldCount; ++f)
-            if (IsBlobFieldType(m_fieldDefs->Items(f)->FieldType)) {
-                TFieldBufferItem *item = itemOf(f);
-                WriteBlob(item && item->IsBlob() ? item->BlobStream() : nullptr, f, blobPos[size_t(f)],
-                          blobs[size_t(f)]);
-            }
-        // 2. The new tab entries in blocks that exist, and the links to new blocks: all
-        //    beyond the record total, so no reader looks at them yet.
-        if (!newBlock) {
-            const qint64 at = n % kTabBlockEntries;
-            for (int k = 0; k < indexCount; ++k)
-                io->WriteBuffer(&entries[size_t(k)],
-                                qint64(IdxTabBlockOffsets[size_t(k)].back()) + 4 + at * kIndexTabEntrySize,
-                                sizeof(TIndexTabItem));
-            io->WriteBuffer(&tab, qint64(RecTabBlockOffsets.back()) + 4 + at * kRecordTabEntrySize, sizeof tab);
-        } else if (n > 0) {
-            const qint32 next = qint32(recBlockPos);
-            io->WriteBuffer(&next, RecTabBlockOffsets.back(), 4);
-            for (int k = 0; k < indexCount; ++k) {
-                const qint32 idxNext = qint32(idxBlockPos[size_t(k)]);
-                io->WriteBuffer(&idxNext, IdxTabBlockOffsets[size_t(k)].back(), 4);
-            }
+            io->WriteBuffer(&Nth(Plan.Entries, k),
+                            qint64(Nth(IdxTabBlockOffsets, k).back()) + 4 + at * kIndexTabEntrySize,
+                            sizeof(TIndexTabItem));
+        io->WriteBuffer(&Plan.Tab, qint64(RecTabBlockOffsets.back()) + 4 + at * kRecordTabEntrySize, sizeof Plan.Tab);
+    } else if (Plan.Rec > 0) {
+        const qint32 next = qint32(Plan.RecBlockPos);
+        io->WriteBuffer(&next, RecTabBlockOffsets.back(), 4);
+        for (int k = 0; k < indexCount; ++k) {
+            const qint32 idxNext = qint32(Nth(Plan.IdxBlockPos, k));
+            io->WriteBuffer(&idxNext, Nth(IdxTabBlockOffsets, k).back(), 4);
         }
-        // 3. The commit point: the header counts the record (and heads the chains it leads).
-        committing = true;
-        io->WriteTableHeader(TableIdx, hdr);
-        // 4. The chains' links to the record. A crash before one of them leaves that chain
-        //    missing just this record, which the next load links in again.
-        for (int k = 0; k < indexCount; ++k)
-            if (const int p = steps[size_t(k)].Pred; p >= 0) {
-                const TIndexTabItem link{p, n};
-                io->WriteBuffer(&link, IdxTabPosition(k, p), sizeof link);
-            }
-    } catch (...) {
-        if (committing)
-            m_stale = true;
-        throw;
     }
+}
 
-    TableHeader = hdr;
-    RecTabItems.push_back(tab);
-    if (newBlock) {
-        RecTabBlockOffsets.push_back(qint32(recBlockPos));
+void TDictTableIO::LinkAppended(const TAppendPlan &Plan)
+{
+    // A crash before one of these links leaves that chain missing just this record, which the
+    // next load links in again.
+    for (int k = 0; k < m_indexDefs->Count(); ++k)
+        if (const qint32 p = Nth(Plan.Steps, k).Pred; p >= 0) {
+            const TIndexTabItem link{p, Plan.Rec};
+            FileIO()->WriteBuffer(&link, IdxTabPosition(k, p), sizeof link);
+        }
+}
+
+void TDictTableIO::ApplyAppend(const TAppendPlan &Plan, const TOnAdjustIndexForAppend &OnAdjust)
+{
+    const int indexCount = m_indexDefs->Count();
+    const qint32 n = Plan.Rec;
+    TableHeader = Plan.Header;
+    RecTabItems.push_back(Plan.Tab);
+    if (Plan.NewBlock) {
+        RecTabBlockOffsets.push_back(qint32(Plan.RecBlockPos));
         for (int k = 0; k < indexCount; ++k)
-            IdxTabBlockOffsets[size_t(k)].push_back(qint32(idxBlockPos[size_t(k)]));
+            Nth(IdxTabBlockOffsets, k).push_back(qint32(Nth(Plan.IdxBlockPos, k)));
     }
     for (int k = 0; k < indexCount; ++k) {
-        const int p = steps[size_t(k)].Pred;
-        const qint32 next = entries[size_t(k)].NextRecIndex;
-        IdxTabItems[size_t(k)].push_back(entries[size_t(k)]);
-        IdxTabPrev[size_t(k)].push_back(p);
+        const qint32 p = Nth(Plan.Steps, k).Pred;
+        const qint32 next = Nth(Plan.Entries, k).NextRecIndex;
+        Nth(IdxTabItems, k).push_back(Nth(Plan.Entries, k));
+        Nth(IdxTabPrev, k).push_back(p);
         if (p >= 0)
-            IdxTabItems[size_t(k)][size_t(p)].NextRecIndex = n;
+            ChainEntry(k, p).NextRecIndex = n;
         if (next >= 0)
-            IdxTabPrev[size_t(k)][size_t(next)] = n;
+            ChainPred(k, next) = n;
+        AssertLinked(k, n);
     }
+    assert(RecTabItems.size() == std::size_t(TableHeader.RecordTotal));
 
-    const TRecInfo item{qint32(dataOffset), n};
-    IndexLists[0].push_back(item);
+    const TRecInfo item{qint32(Plan.DataOffset), n};
+    IndexList(-1).push_back(item);
     ++ListsVersion;
     if (OnAdjust)
         OnAdjust(-1, -1, item);
     for (int k = 0; k < indexCount; ++k) {
-        const int at = steps[size_t(k)].NewPos;
+        const int at = Nth(Plan.Steps, k).NewPos;
         if (OnAdjust)
             OnAdjust(k, at, item);
-        TRecInfoList &list = IndexLists[size_t(k) + 1];
+        TRecInfoList &list = IndexList(k);
         list.insert(list.begin() + at, item);
     }
-    if (Flush)
-        io->Flush();
 }
+
+// ---- modifying ----
 
 void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, const TOnAdjustIndexForModify &OnAdjust,
                                     bool Flush)
 {
     TDictDBFileIO *io = FileIO();
-    if (!Loaded() || RecPos < 0 || size_t(RecPos) >= IndexLists[0].size())
+    if (!Loaded() || !Holds(IndexList(-1), RecPos))
         DatabaseError(L(msg::SGeneralError));
     LockGuard lock(io, true);
     CheckWritable();
-    const TRecInfo info = IndexLists[0][size_t(RecPos)];
-    const int r = info.RecIndex;
-    const int fieldCount = m_fieldDefs->Count();
-    const int indexCount = m_indexDefs->Count();
 
-    std::vector<char> old(static_cast<size_t>(RecordSize));
-    io->ReadBuffer(old.data(), info.DataOffset, RecordSize);
+    TModifyPlan plan;
+    plan.Info = Nth(IndexList(-1), RecPos);
+    plan.Old = ReadRecordBytes(plan.Info.DataOffset);
+    PlanModifyPlaces(FieldBuffers, plan);
+    BuildModifiedRecord(FieldBuffers, plan);
+    CheckEntries(ReliedByModify(plan));
+    WriteModifyBeforeCommit(plan);
+    FromCommitPoint([&] {
+        UnlinkMoved(plan);
+        io->WriteBuffer(plan.Rec.data(), plan.Info.DataOffset, RecordSize);
+        LinkMoved(plan);
+    });
+    ApplyModify(plan, OnAdjust);
+    if (Flush)
+        io->Flush();
+}
 
+void TDictTableIO::PlanModifyPlaces(TFieldBuffers &FieldBuffers, TModifyPlan &Plan)
+{
     // Where the record stands in each list now, and where its new key puts it.
-    std::vector<TIndexStep> steps(static_cast<size_t>(indexCount));
+    const qint32 r = Plan.Info.RecIndex;
+    const int indexCount = m_indexDefs->Count();
+    Plan.Steps.assign(std::size_t(indexCount), TIndexStep());
     for (int k = 0; k < indexCount; ++k) {
-        TIndexStep &s = steps[size_t(k)];
-        const TKey oldKey = KeyOfRecord(old.data(), k);
-        s.Key = KeyOfBuffers(FieldBuffers, k, old.data());
+        TIndexStep &s = Nth(Plan.Steps, k);
+        const TKey oldKey = KeyOfRecord(Plan.Old.data(), k);
+        s.Key = KeyOfBuffers(FieldBuffers, k, Plan.Old.data());
         s.OldPos = FindInList(k, r, oldKey);
         if (s.OldPos < 0)
             continue;
-        const TRecInfoList &list = IndexLists[size_t(k) + 1];
+        const TRecInfoList &list = IndexList(k);
         const bool unique = m_indexDefs->Items(k)->Options & (tiPrimary | tiUnique);
         // A key left as it was leaves its chain alone; equal keys stand together, so only a
         // neighbour could clash with it.
@@ -1113,162 +1325,163 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
             s.NewPos = s.OldPos;
             if (unique)
                 for (const int i : {s.OldPos - 1, s.OldPos + 1})
-                    if (i >= 0 && size_t(i) < list.size() && CompareKeyAt(s.Key, list[size_t(i)], k, false, 0) == 0)
-                        RaiseDuplicate(k, FieldBuffers, old.data());
+                    if (Holds(list, i) && CompareKeyAt(s.Key, Nth(list, i), k, false, 0) == 0)
+                        RaiseDuplicate(k, FieldBuffers, Plan.Old.data());
             continue;
         }
         // A new key: searched for among the other records, where an equal one clashes.
         int state = 0;
         const int found = Search(s.Key, list, false, 0, state, k, s.OldPos);
         if (unique && state == 0)
-            RaiseDuplicate(k, FieldBuffers, old.data());
+            RaiseDuplicate(k, FieldBuffers, Plan.Old.data());
         s.NewPos = InsertPosOf(found, state);
         s.Moves = s.NewPos != s.OldPos;
         if (s.Moves) {
             const int before = s.NewPos - 1;
-            s.Pred = before < 0 ? -1 : list[size_t(before >= s.OldPos ? before + 1 : before)].RecIndex;
+            s.Pred = before < 0 ? -1 : Nth(list, before >= s.OldPos ? before + 1 : before).RecIndex;
         }
     }
+}
 
-    // The new record bytes; new blob values go to fresh space at the end of the file, so that
-    // the committed ones stay intact until the record points elsewhere.
-    qint32 autoIncCounter = TableHeader.AutoIncCounter;
-    std::vector<char> rec = old;
-    const qint64 start = io->FileSize();
-    qint64 end = start;
-    struct NewBlob
-    {
-        int Field;
-        qint64 At;
-        QByteArray Bytes;
-        TMemoryStream *Value;
-    };
-    std::vector<NewBlob> newBlobs;
-    for (int f = 0; f < fieldCount && f < FieldBuffers.Count(); ++f) {
-        TFieldBufferItem *item = FieldBuffers.Items(f);
-        if (!item->Active || !item->Buffer)
+void TDictTableIO::BuildModifiedRecord(TFieldBuffers &FieldBuffers, TModifyPlan &Plan)
+{
+    // New blob values go to fresh space at the end of the file, so that the committed ones
+    // stay intact until the record points elsewhere.
+    TDictDBFileIO *io = FileIO();
+    Plan.AutoIncCounter = TableHeader.AutoIncCounter;
+    Plan.Rec = Plan.Old;
+    Plan.Start = io->FileSize();
+    Plan.End = Plan.Start;
+    for (int f = 0; f < m_fieldDefs->Count() && f < FieldBuffers.Count(); ++f) {
+        TFieldBufferItem *item = ActiveItem(FieldBuffers, f);
+        if (!item)
             continue;
         const TDictFieldDef *def = m_fieldDefs->Items(f);
-        char *slot = rec.data() + FieldOffsets[size_t(f)];
+        char *slot = Plan.Rec.data() + FieldOffset(f);
         if (IsBlobFieldType(def->FieldType)) {
-            TMemoryStream *value = item->IsBlob() ? item->BlobStream() : nullptr;
+            TMemoryStream *value = BlobValue(item);
             QByteArray bytes = EncodeBlob(value, f);
             TBlobSlot bs;
             std::memcpy(&bs, slot, sizeof bs);
-            bs.Offset = qint32(qMin<qint64>(end, kMaxFileSize));
+            bs.Offset = qint32(qMin<qint64>(Plan.End, kMaxFileSize));
             bs.Length = qint32(bytes.size());
             bs.Capacity = qint32(BlobCapacity(bytes.size()));
             std::memcpy(slot, &bs, sizeof bs);
-            newBlobs.push_back({f, end, std::move(bytes), value});
-            end += bs.Capacity;
+            Plan.Blobs.push_back({f, Plan.End, std::move(bytes), value});
+            Plan.End += bs.Capacity;
         } else if (def->FieldType == ftAutoInc) {
             qint32 v = 0;
-            std::memcpy(&v, item->Buffer, qMin<size_t>(4, size_t(qMax(0, item->FieldSize))));
+            std::memcpy(&v, item->Buffer, std::size_t(qBound(0, item->FieldSize, 4)));
             if (v == 0)
                 continue;
             std::memcpy(slot, &v, 4);
             io->EncodeMemoryBuffer(slot, slot, FieldIsEncrypted(f), 4);
-            if (v > autoIncCounter)
-                autoIncCounter = v;
+            if (v > Plan.AutoIncCounter)
+                Plan.AutoIncCounter = v;
         } else {
             PrepareFixedField(f, item, slot);
             io->EncodeMemoryBuffer(slot, slot, FieldIsEncrypted(f), GetFieldSize(def->FieldType, def->FieldSize));
         }
     }
-    if (end > kMaxFileSize)
+    if (Plan.End > kMaxFileSize)
         DatabaseErrorFmt(L(SFileTooLarge), io->DatabaseName);
+}
 
-    std::vector<std::pair<int, int>> relied;
-    for (int k = 0; k < indexCount; ++k) {
-        const TIndexStep &s = steps[size_t(k)];
+std::vector<std::pair<int, qint32>> TDictTableIO::ReliedByModify(const TModifyPlan &Plan) const
+{
+    const qint32 r = Plan.Info.RecIndex;
+    std::vector<std::pair<int, qint32>> relied;
+    for (int k = 0; k < m_indexDefs->Count(); ++k) {
+        const TIndexStep &s = Nth(Plan.Steps, k);
         if (!s.Moves)
             continue;
         relied.push_back({k, r});
-        relied.push_back({k, IdxTabPrev[size_t(k)][size_t(r)]});
+        relied.push_back({k, ChainPred(k, r)});
         if (s.Pred >= 0) {
             relied.push_back({k, s.Pred});
-            relied.push_back({k, IdxTabPrev[size_t(k)][size_t(s.Pred)]});
+            relied.push_back({k, ChainPred(k, s.Pred)});
         }
     }
-    CheckEntries(std::move(relied));
+    return relied;
+}
 
-    bool committing = false;
-    try {
-        // 1. The new blob areas, in fresh space.
-        if (!newBlobs.empty()) {
-            QByteArray image(int(end - start), '\0');
-            for (const NewBlob &b : newBlobs)
-                std::memcpy(image.data() + (b.At - start), b.Bytes.constData(), size_t(b.Bytes.size()));
-            io->WriteBuffer(image.constData(), start, image.size());
-            for (const NewBlob &b : newBlobs)
-                WriteBlob(b.Value, b.Field, b.At, b.Bytes);
-        }
-        // 2. The record leaves the chains it moves in; a crash from here until it is linked
-        //    again leaves each such chain missing just this record, which the next load links
-        //    in where its key (old or new, whichever the file holds) belongs.
-        committing = true;
-        bool headerChanged = autoIncCounter != TableHeader.AutoIncCounter;
-        TableHeader.AutoIncCounter = autoIncCounter;
-        for (int k = 0; k < indexCount; ++k)
-            if (steps[size_t(k)].Moves)
-                Unlink(k, r, headerChanged, true);
-        if (headerChanged)
-            io->WriteTableHeader(TableIdx, TableHeader);
-        // 3. The commit point of the values.
-        io->WriteBuffer(rec.data(), info.DataOffset, RecordSize);
-        // 4. Linked again where the new key belongs.
-        headerChanged = false;
-        for (int k = 0; k < indexCount; ++k)
-            if (steps[size_t(k)].Moves)
-                LinkAfter(k, r, steps[size_t(k)].Pred, headerChanged, true);
-        if (headerChanged)
-            io->WriteTableHeader(TableIdx, TableHeader);
-    } catch (...) {
-        if (committing)
-            m_stale = true;
-        throw;
-    }
+void TDictTableIO::WriteModifyBeforeCommit(const TModifyPlan &Plan)
+{
+    // The new blob areas, in fresh space.
+    if (Plan.Blobs.empty())
+        return;
+    QByteArray image(int(Plan.End - Plan.Start), '\0');
+    for (const TNewBlob &b : Plan.Blobs)
+        std::memcpy(image.data() + (b.At - Plan.Start), b.Bytes.constData(), std::size_t(b.Bytes.size()));
+    FileIO()->WriteBuffer(image.constData(), Plan.Start, image.size());
+    for (const TNewBlob &b : Plan.Blobs)
+        WriteBlob(b.Value, b.Field, b.At, b.Bytes);
+}
 
-    for (int k = 0; k < indexCount; ++k) {
-        const TIndexStep &s = steps[size_t(k)];
+void TDictTableIO::UnlinkMoved(const TModifyPlan &Plan)
+{
+    // A crash from here until the record is linked again leaves each chain it moves in
+    // missing just this record, which the next load links in where its key (old or new,
+    // whichever the file holds) belongs.
+    bool headerChanged = Plan.AutoIncCounter != TableHeader.AutoIncCounter;
+    TableHeader.AutoIncCounter = Plan.AutoIncCounter;
+    for (int k = 0; k < m_indexDefs->Count(); ++k)
+        if (Nth(Plan.Steps, k).Moves)
+            Unlink(k, Plan.Info.RecIndex, headerChanged, true);
+    if (headerChanged)
+        FileIO()->WriteTableHeader(TableIdx, TableHeader);
+}
+
+void TDictTableIO::LinkMoved(const TModifyPlan &Plan)
+{
+    bool headerChanged = false;
+    for (int k = 0; k < m_indexDefs->Count(); ++k)
+        if (const TIndexStep &s = Nth(Plan.Steps, k); s.Moves)
+            LinkAfter(k, Plan.Info.RecIndex, s.Pred, headerChanged, true);
+    if (headerChanged)
+        FileIO()->WriteTableHeader(TableIdx, TableHeader);
+}
+
+void TDictTableIO::ApplyModify(const TModifyPlan &Plan, const TOnAdjustIndexForModify &OnAdjust)
+{
+    for (int k = 0; k < m_indexDefs->Count(); ++k) {
+        const TIndexStep &s = Nth(Plan.Steps, k);
         if (!s.Moves)
             continue;
+        AssertLinked(k, Plan.Info.RecIndex);
         if (OnAdjust)
             OnAdjust(k, s.OldPos, s.NewPos);
-        TRecInfoList &list = IndexLists[size_t(k) + 1];
-        const TRecInfo entry = list[size_t(s.OldPos)];
+        TRecInfoList &list = IndexList(k);
+        const TRecInfo entry = Nth(list, s.OldPos);
         list.erase(list.begin() + s.OldPos);
         list.insert(list.begin() + s.NewPos, entry);
     }
     ++ListsVersion;
-    if (Flush)
-        io->Flush();
 }
 
 void TDictTableIO::DeleteRecordData(int RecPos, bool Flush)
 {
     TDictDBFileIO *io = FileIO();
-    if (!Loaded() || RecPos < 0 || size_t(RecPos) >= IndexLists[0].size())
+    if (!Loaded() || !Holds(IndexList(-1), RecPos))
         DatabaseError(L(msg::SGeneralError));
     LockGuard lock(io, true);
     CheckWritable();
-    const TRecInfo info = IndexLists[0][size_t(RecPos)];
+    const TRecInfo info = Nth(IndexList(-1), RecPos);
     const int r = info.RecIndex;
     const int indexCount = m_indexDefs->Count();
-    std::vector<int> positions(static_cast<size_t>(indexCount), -1);
+    std::vector<int> positions(std::size_t(indexCount), -1);
     if (indexCount > 0) {
-        std::vector<char> raw(static_cast<size_t>(RecordSize));
-        io->ReadBuffer(raw.data(), info.DataOffset, RecordSize);
+        const std::vector<char> raw = ReadRecordBytes(info.DataOffset);
         for (int k = 0; k < indexCount; ++k)
-            positions[size_t(k)] = FindInList(k, r, KeyOfRecord(raw.data(), k));
+            Nth(positions, k) = FindInList(k, r, KeyOfRecord(raw.data(), k));
     }
     // One byte: it is written or it is not.
     io->DeleteRecordTab(RecTabPosition(r));
-    RecTabItems[size_t(r)].DeleteFlag = 1;
-    IndexLists[0].erase(IndexLists[0].begin() + RecPos);
+    RecTab(r).DeleteFlag = 1;
+    IndexList(-1).erase(IndexList(-1).begin() + RecPos);
     for (int k = 0; k < indexCount; ++k)
-        if (const int p = positions[size_t(k)]; p >= 0) {
-            TRecInfoList &list = IndexLists[size_t(k) + 1];
+        if (const int p = Nth(positions, k); p >= 0) {
+            TRecInfoList &list = IndexList(k);
             list.erase(list.begin() + p);
         }
     ++ListsVersion;

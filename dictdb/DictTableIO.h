@@ -22,13 +22,9 @@ using TOnAdjustIndexForModify = std::function<void(int IndexIdx, int FromPos, in
 
 // One open table of a connected database, shared by the data sets that show it.
 //
-// Every write keeps the file whole whatever single write a crash interrupts: new bytes go
-// to fresh space at the end of the file, a record's own tab and index entries are written
-// before the table header that counts it, and a chain link that leads to a record is
-// written only after the record is committed. What a crash can leave is one index chain
-// that misses exactly the one record being appended or moved; loading finds such a chain
-// and links that record in again where its key belongs (a writer writes the mended link
-// back under its exclusive lock).
+// Every write keeps the file whole whatever single write a crash interrupts; the write
+// order, its commit point and the torn states a load mends are set out at the top of
+// DictTableIO.cpp.
 class TDictTableIO
 {
 public:
@@ -122,18 +118,77 @@ private:
         int Pred = -1;      // the live record it follows after the change; -1: the head
     };
 
+    // An append's writes, planned whole before the first of them.
+    struct TAppendPlan
+    {
+        dictdb::TTableHeader Header{}; // the header as the commit point writes it
+        qint32 Rec = 0;                // the new record's number
+        std::vector<TIndexStep> Steps; // per index
+        std::vector<QByteArray> Blobs; // per field: a blob's stored bytes
+        bool NewBlock = false;         // the record begins a block of every tab
+        qint64 Start = 0;              // the run of new bytes at the end of the file
+        qint64 End = 0;
+        qint64 RecBlockPos = -1; // the new record-tab block
+        qint64 DataOffset = 0;
+        std::vector<qint64> BlobPos;        // per field
+        std::vector<qint64> IdxBlockPos;    // per index: its new block
+        TRecordTabItem Tab;                 // the record's entry in the record tab ...
+        std::vector<TIndexTabItem> Entries; // ... and in each index tab
+    };
+    // A blob value a modify writes to fresh space.
+    struct TNewBlob
+    {
+        int Field;
+        qint64 At;
+        QByteArray Bytes;
+        TMemoryStream *Value;
+    };
+    // A modify's writes, planned whole before the first of them.
+    struct TModifyPlan
+    {
+        TRecInfo Info;
+        std::vector<char> Old; // the record's bytes as the file holds them ...
+        std::vector<char> Rec; // ... and as the modify writes them
+        std::vector<TIndexStep> Steps;
+        qint32 AutoIncCounter = 0;
+        qint64 Start = 0; // the fresh space of the new blob areas
+        qint64 End = 0;
+        std::vector<TNewBlob> Blobs;
+    };
+
     TDictDBFileIO *FileIO() const;
     TDictDBFileIO *CurrentFileIO() const;
+    // The lists, tabs and offsets by the engine's own numbers (-1: list 0).
+    TRecInfoList &IndexList(int IndexIdx);
+    TRecordTabItem &RecTab(qint32 RecIdx);
+    const TRecordTabItem &RecTab(qint32 RecIdx) const;
+    TIndexTabItem &ChainEntry(int IndexIdx, qint32 RecIdx);
+    const TIndexTabItem &ChainEntry(int IndexIdx, qint32 RecIdx) const;
+    qint32 &ChainPred(int IndexIdx, qint32 RecIdx);
+    qint32 ChainPred(int IndexIdx, qint32 RecIdx) const;
+    qint32 FieldOffset(int FieldIdx) const;
     // " (table 'T', field 'F')": where a refusal was met.
     QString Where(int FieldIdx) const;
     void Load();
     void LoadFromFile(bool WriteRepairs);
+    int FindTable() const;
+    // Definitions, record layout and key spans from the table header.
+    void LoadDefinitions(const dictdb::TTableHeader &Header);
+    void LoadRecordTab(const dictdb::TTableHeader &Header);
+    // Reads index IndexIdx's chain and its list; false when the chain is torn, missing just
+    // the record Missing. Any other damage is refused.
+    bool LoadChain(int IndexIdx, qint32 &Missing);
+    void MendTornChains(const std::vector<std::pair<int, qint32>> &Torn, bool Write);
+    // The in-memory invariants, checked in builds with assertions.
+    void AssertChains() const;
+    void AssertLinked(int IndexIdx, qint32 RecIdx) const;
     void Unload();
     void CheckWritable();
     // Whether a chain that missed records (false in OnChain) misses exactly one, Missing.
-    static bool IsTornChain(const std::vector<bool> &OnChain, int &Missing);
+    static bool IsTornChain(const std::vector<bool> &OnChain, qint32 &Missing);
     // Links a torn chain's missing record in again (and writes the links when Write).
-    void MendChain(int IndexIdx, int RecIdx, bool Write, bool &HeaderChanged);
+    void MendChain(int IndexIdx, qint32 RecIdx, bool Write, bool &HeaderChanged);
+    std::vector<char> ReadRecordBytes(qint32 DataOffset);
     QByteArray RecordValue(int RecIdx, int FieldIdx);
     // A field's decoded, normalised value from a record's raw bytes (blobs: the area their
     // slot there points to, read from the file).
@@ -161,6 +216,29 @@ private:
     void CheckEntries(std::vector<std::pair<int, int>> Entries);
     void Unlink(int IndexIdx, int RecIdx, bool &HeaderChanged, bool Write);
     void LinkAfter(int IndexIdx, int RecIdx, int Predecessor, bool &HeaderChanged, bool Write);
+    // Runs the writes from a commit point on: when one fails, the file may be ahead of this
+    // object, which then refuses to write until the table is loaded again.
+    void FromCommitPoint(const std::function<void()> &Writes);
+
+    // The steps of an append.
+    void PlanAppendPlaces(TFieldBuffers &FieldBuffers, TAppendPlan &Plan);
+    // Gives the record its auto-increment value; true when it assigned a new one.
+    bool AssignAutoInc(TFieldBuffers &FieldBuffers, dictdb::TTableHeader &Header);
+    void PlanAppendLayout(TFieldBuffers &FieldBuffers, TAppendPlan &Plan);
+    QByteArray BuildAppendImage(TFieldBuffers &FieldBuffers, const TAppendPlan &Plan);
+    std::vector<std::pair<int, qint32>> ReliedByAppend(const TAppendPlan &Plan) const;
+    void WriteAppendBeforeCommit(TFieldBuffers &FieldBuffers, const TAppendPlan &Plan, const QByteArray &Image);
+    void LinkAppended(const TAppendPlan &Plan);
+    void ApplyAppend(const TAppendPlan &Plan, const TOnAdjustIndexForAppend &OnAdjust);
+
+    // The steps of a modify.
+    void PlanModifyPlaces(TFieldBuffers &FieldBuffers, TModifyPlan &Plan);
+    void BuildModifiedRecord(TFieldBuffers &FieldBuffers, TModifyPlan &Plan);
+    std::vector<std::pair<int, qint32>> ReliedByModify(const TModifyPlan &Plan) const;
+    void WriteModifyBeforeCommit(const TModifyPlan &Plan);
+    void UnlinkMoved(const TModifyPlan &Plan);
+    void LinkMoved(const TModifyPlan &Plan);
+    void ApplyModify(const TModifyPlan &Plan, const TOnAdjustIndexForModify &OnAdjust);
 
     TDictDBFileIO *m_ownFileIO = nullptr; // not owned
     std::unique_ptr<TDictFieldDefs> m_fieldDefs;

@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 # The sources as .clang-format wants them, before anything is built.
 bash scripts/format.sh --check
+# No system interface outside platform/, no include that points up the layers.
+bash scripts/layers.sh
 bash scripts/build.sh test
 # The Debian package, in a release build of its own; the suite checks what it holds.
 bash scripts/package.sh

@@ -7,14 +7,6 @@
 
 namespace {
 
-// A local file that cannot be created or written ends the transfer with its error event.
-struct EFileError
-{};
-
-// An early end of the transfer after everything due was reported.
-struct EEnd
-{};
-
 constexpr qint64 kReadSize = 512;
 
 } // namespace
@@ -100,127 +92,151 @@ void TWorkThread::DoCompleted()
     });
 }
 
+// The body is the text's UTF-16 code units, as the form data has always been sent.
+QByteArray TWorkThread::PostBody() const
+{
+    QByteArray body;
+    body.resize(Job.PostQuery.size() * 2);
+    for (qsizetype i = 0; i < Job.PostQuery.size(); ++i) {
+        const char16_t u = Job.PostQuery.at(i).unicode();
+        body[2 * i] = char(u & 0xFF);
+        body[2 * i + 1] = char(u >> 8);
+    }
+    return body;
+}
+
+TWorkThread::TOutcome TWorkThread::FailUnlessStopping() const
+{
+    // A stop makes the failure its own doing: nothing more is told.
+    return Stopping ? TOutcome::Ended : TOutcome::Failed;
+}
+
+TWorkThread::TOutcome TWorkThread::Connect(platform::http::Request &Request, const QString &Host, const QString &Path)
+{
+    if (!Request.openSession(Job.Agent) || !Request.connect(Host, Job.UserName, Job.Password) ||
+        !Request.openRequest(!Job.PostQuery.isEmpty(), Path, Job.Referer, !Job.UseCache))
+        return TOutcome::Failed;
+    return TOutcome::Next;
+}
+
+TWorkThread::TOutcome TWorkThread::Send(platform::http::Request &Request, qint32 &TotalSizeOut)
+{
+    if (!Request.send(Job.PostQuery.isEmpty() ? QByteArray() : PostBody()))
+        return FailUnlessStopping();
+    if (Stopping)
+        return TOutcome::Ended;
+    if (Request.statusCode().value_or(404) != 200)
+        return TOutcome::Ended;
+
+    const std::optional<qint64> length = Request.contentLength();
+    Succeeded = length.has_value();
+    if (Stopping)
+        return TOutcome::Ended;
+    // A length beyond what the size fields hold is refused like an answer without one.
+    if ((length && *length > std::numeric_limits<qint32>::max()) || (!length && Job.BinaryData)) {
+        Succeeded = false;
+        return TOutcome::Judged;
+    }
+    TotalSizeOut = 0;
+    if (length) {
+        TotalSizeOut = qint32(*length);
+        Synchronize([this, size = TotalSizeOut] { Owner->TotalSize = size; });
+    }
+    return TOutcome::Next;
+}
+
+TWorkThread::TOutcome TWorkThread::Receive(platform::http::Request &Request,
+                                           const std::function<bool(const char *, qint64)> &Consume)
+{
+    TotalRead = 0;
+    char buffer[kReadSize];
+    while (!Stopping) {
+        const qint64 n = Request.read(buffer, kReadSize);
+        if (n <= 0)
+            break;
+        if (!Consume(buffer, n))
+            return FailUnlessStopping();
+        BytesRead = qint32(n);
+        TotalRead += qint32(n);
+        DoProcess();
+    }
+    return Stopping ? TOutcome::Ended : TOutcome::Next;
+}
+
+TWorkThread::TOutcome TWorkThread::ReceiveFile(platform::http::Request &Request, qint32 TotalSizeIn)
+{
+    QFile file(Job.LocalFile);
+    if (Job.LocalFile.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return FailUnlessStopping();
+    const TOutcome received =
+        Receive(Request, [&file](const char *Data, qint64 Size) { return file.write(Data, Size) == Size; });
+    if (received != TOutcome::Next)
+        return received;
+    if (!file.flush())
+        return FailUnlessStopping();
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        return FailUnlessStopping();
+    Succeeded = TotalSizeIn == TotalRead;
+    return TOutcome::Judged;
+}
+
+TWorkThread::TOutcome TWorkThread::ReceiveText(platform::http::Request &Request)
+{
+    QByteArray received;
+    const TOutcome outcome = Receive(Request, [&received](const char *Data, qint64 Size) {
+        received.append(Data, qsizetype(Size));
+        return true;
+    });
+    if (outcome != TOutcome::Next)
+        return outcome;
+    QString text;
+    if (Job.Mode == 1) {
+        text = QString::fromUtf8(received);
+    } else {
+        text.reserve(received.size() / 2);
+        for (qsizetype i = 0; i + 1 < received.size(); i += 2)
+            text += QChar(char16_t(quint8(received[i]) | (quint8(received[i + 1]) << 8)));
+    }
+    Synchronize([this, &text] { Owner->Text = text; });
+    Succeeded = TotalRead > 0;
+    return TOutcome::Judged;
+}
+
+TWorkThread::TOutcome TWorkThread::Transfer(std::optional<platform::http::Request> &Request)
+{
+    QString host, path;
+    THttpGet::ParseURL(Job.URL, host, path);
+    if (Stopping)
+        return TOutcome::Ended;
+    Request.emplace(Job.Limits, [this] { return Stopping.load(); });
+    TOutcome outcome = Connect(*Request, host, path);
+    qint32 totalSize = 0;
+    if (outcome == TOutcome::Next)
+        outcome = Send(*Request, totalSize);
+    if (outcome == TOutcome::Next)
+        outcome = Job.Mode == 0 ? ReceiveFile(*Request, totalSize) : ReceiveText(*Request);
+    return outcome;
+}
+
 void TWorkThread::Execute()
 {
     Running = true;
-    // Reached by the normal way: the answer was judged (the completion event follows).
-    bool judged = false;
+    TOutcome outcome = TOutcome::Ended;
     {
         std::optional<platform::http::Request> request;
         try {
-            QString host, path;
-            THttpGet::ParseURL(Job.URL, host, path);
-            if (Stopping)
-                throw EEnd();
-            request.emplace(Job.Limits, [this] { return Stopping.load(); });
-            const bool post = !Job.PostQuery.isEmpty();
-            if (!request->openSession(Job.Agent) || !request->connect(host, Job.UserName, Job.Password) ||
-                !request->openRequest(post, path, Job.Referer, !Job.UseCache)) {
-                DoError();
-                throw EEnd();
-            }
-            // The body is the text's UTF-16 code units, as the form data has always been sent.
-            QByteArray body;
-            if (post) {
-                body.resize(Job.PostQuery.size() * 2);
-                for (qsizetype i = 0; i < Job.PostQuery.size(); ++i) {
-                    const char16_t u = Job.PostQuery.at(i).unicode();
-                    body[2 * i] = char(u & 0xFF);
-                    body[2 * i + 1] = char(u >> 8);
-                }
-            }
-            if (!request->send(body)) {
-                if (!Stopping)
-                    DoError();
-                throw EEnd();
-            }
-            if (Stopping)
-                throw EEnd();
-
-            if (request->statusCode().value_or(404) != 200)
-                throw EEnd();
-
-            const std::optional<qint64> length = request->contentLength();
-            Succeeded = length.has_value();
-            if (Stopping)
-                throw EEnd();
-            if (length && *length > std::numeric_limits<qint32>::max()) {
-                // Beyond what the size fields hold: refused like an answer without a length.
-                Succeeded = false;
-                judged = true;
-                throw EEnd();
-            }
-            if (!length && Job.BinaryData) {
-                Succeeded = false;
-                judged = true;
-                throw EEnd();
-            }
-            qint32 totalSize = 0;
-            if (length) {
-                totalSize = qint32(*length);
-                Synchronize([this, totalSize] { Owner->TotalSize = totalSize; });
-            }
-
-            TotalRead = 0;
-            char buffer[kReadSize];
-            if (Job.Mode == 0) {
-                QFile file(Job.LocalFile);
-                if (Job.LocalFile.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                    throw EFileError();
-                while (!Stopping) {
-                    const qint64 n = request->read(buffer, kReadSize);
-                    if (n <= 0)
-                        break;
-                    if (file.write(buffer, n) != n)
-                        throw EFileError();
-                    BytesRead = qint32(n);
-                    TotalRead += qint32(n);
-                    DoProcess();
-                }
-                if (Stopping)
-                    throw EEnd();
-                if (!file.flush())
-                    throw EFileError();
-                file.close();
-                if (file.error() != QFileDevice::NoError)
-                    throw EFileError();
-                Succeeded = totalSize == TotalRead;
-            } else {
-                QByteArray received;
-                while (!Stopping) {
-                    const qint64 n = request->read(buffer, kReadSize);
-                    if (n <= 0)
-                        break;
-                    received.append(buffer, qsizetype(n));
-                    BytesRead = qint32(n);
-                    TotalRead += qint32(n);
-                    DoProcess();
-                }
-                if (Stopping)
-                    throw EEnd();
-                QString text;
-                if (Job.Mode == 1) {
-                    text = QString::fromUtf8(received);
-                } else {
-                    text.reserve(received.size() / 2);
-                    for (qsizetype i = 0; i + 1 < received.size(); i += 2)
-                        text += QChar(char16_t(quint8(received[i]) | (quint8(received[i + 1]) << 8)));
-                }
-                Synchronize([this, &text] { Owner->Text = text; });
-                Succeeded = TotalRead > 0;
-            }
-            judged = true;
-        } catch (const EEnd &) {
-            // An early end: what had to be reported was reported.
+            outcome = Transfer(request);
         } catch (...) {
-            judged = false;
-            if (!Stopping)
-                DoError();
+            // Such as memory running out: the transfer failed.
+            outcome = FailUnlessStopping();
         }
+        if (outcome == TOutcome::Failed)
+            DoError();
         Running = false;
         // The request and its connection close before the outcome is told.
     }
-    if (judged && !Stopping)
+    if (outcome == TOutcome::Judged && !Stopping)
         DoCompleted();
 }
 

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class THttpGet;
@@ -58,6 +59,23 @@ protected:
 
 private:
     friend class THttpGet;
+    // How a step of the transfer ended.
+    enum class TOutcome {
+        Next,   // on to the next step
+        Failed, // the transfer failed: the error event follows
+        Judged, // the answer was judged: the completion event follows unless a stop came first
+        Ended,  // an early end with nothing (more) to tell
+    };
+    TOutcome Transfer(std::optional<platform::http::Request> &Request);
+    TOutcome Connect(platform::http::Request &Request, const QString &Host, const QString &Path);
+    // Sends the request and judges the answer's status and length (into TotalSizeOut).
+    TOutcome Send(platform::http::Request &Request, qint32 &TotalSizeOut);
+    TOutcome ReceiveFile(platform::http::Request &Request, qint32 TotalSizeIn);
+    TOutcome ReceiveText(platform::http::Request &Request);
+    // Reads the body piece by piece into Consume, which answers false when it cannot take one.
+    TOutcome Receive(platform::http::Request &Request, const std::function<bool(const char *, qint64)> &Consume);
+    TOutcome FailUnlessStopping() const;
+    QByteArray PostBody() const;
     void Execute();
     // Runs `Call` on the component's thread and waits until it has run.
     void Synchronize(const std::function<void()> &Call);

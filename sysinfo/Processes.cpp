@@ -3,6 +3,7 @@
 #include "platform/processes/CommandLine.h"
 #include "platform/shell/Shell.h"
 #include "sysinfo/ProcessHelper.h"
+#include "sysinfo/Services.h"
 #include "sysinfo/Utils.h"
 
 #include <cmath>
@@ -11,16 +12,13 @@
 using platform::processes::ProcessEntry;
 using platform::processes::ProcessSource;
 
-TEnsureTerminalServiceHook EnsureTerminalServiceHook = nullptr;
-
 void ProcessesUnitInitialization()
 {
     static bool done = false;
     if (done)
         return;
     done = true;
-    if (EnsureTerminalServiceHook)
-        EnsureTerminalServiceHook();
+    EnsureTerminalService();
 }
 
 namespace {

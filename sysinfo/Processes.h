@@ -20,12 +20,8 @@ using TProcessAddedEvent = std::function<void(QObject *Sender, quint32 dwProcess
 using TProcessReloadedEvent = std::function<void(QObject *Sender, quint32 dwProcessID)>;
 using TProcessRemovedEvent = std::function<void(QObject *Sender, quint32 dwProcessID)>;
 
-// Start-up of this unit: makes sure the terminal service runs. The service routines set
-// the hook when they exist; until then the start-up does nothing.
-using TEnsureTerminalServiceHook = void (*)();
-extern TEnsureTerminalServiceHook EnsureTerminalServiceHook;
-// Runs the start-up once per program run (later calls do nothing); the program calls it
-// before it creates any form.
+// Start-up of this unit: makes sure the terminal service runs. Runs once per program run
+// (later calls do nothing); the program calls it before it creates any form.
 void ProcessesUnitInitialization();
 
 // The normalisation of image paths and command lines. Only a text in one of the Windows

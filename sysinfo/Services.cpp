@@ -16,12 +16,6 @@ namespace ps = platform::services;
 
 namespace {
 
-// The process unit's start-up check runs through the service routines.
-[[maybe_unused]] const bool s_terminalServiceHook = [] {
-    EnsureTerminalServiceHook = &EnsureTerminalService;
-    return true;
-}();
-
 QString caseKey(const QString &Name)
 {
     return Name.toCaseFolded();

@@ -2,7 +2,9 @@
 
 #include "platform/files/AtomicFile.h"
 #include "platform/files/DesktopEntryFile.h"
+#include "platform/files/FileHandle.h"
 #include "platform/processes/CommandLine.h"
+#include "platform/processes/CurrentProcess.h"
 #include "platform/processes/ProcFs.h"
 #include "platform/registry/KeyStore.h"
 #include "platform/shell/Shell.h"
@@ -13,8 +15,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTimeZone>
-
-#include <unistd.h>
 
 namespace {
 
@@ -110,7 +110,7 @@ void GetSystemDir(QString &Path)
 void GetAppPath(QString &Path)
 {
     Path.clear();
-    const auto exe = platform::processes::readExePath(qint32(::getpid()));
+    const auto exe = platform::processes::readExePath(platform::processes::currentProcessId());
     if (!exe)
         return;
     Path = exe->left(exe->lastIndexOf(QLatin1Char('/')) + 1);
@@ -193,8 +193,8 @@ bool AdoptOldBackup(const QString &ProgramDir, const QString &NewFile)
         return false;
     const QFileInfo now(NewFile);
     const QFileInfo old(QDir(ProgramDir).filePath(QStringLiteral("Backup/") + now.fileName()));
-    if (now.exists() || now.isSymLink() || old.isSymLink() || !old.isFile() || old.ownerId() != ::geteuid() ||
-        old.absoluteFilePath() == now.absoluteFilePath())
+    if (now.exists() || now.isSymLink() || old.isSymLink() || !old.isFile() ||
+        old.ownerId() != platform::processes::effectiveUserId() || old.absoluteFilePath() == now.absoluteFilePath())
         return false;
     return platform::shell::makePrivateDirs(now.absolutePath()) &&
         platform::files::adoptOwnFile(old.absoluteFilePath(), NewFile, kMaxBackupSize);
@@ -265,7 +265,7 @@ void ParseCommandLine(const QString &Text, quint8 Part, QString &Result)
 bool EnablePrivilege(const QString &PrivilegeName, qint32 Process)
 {
     // Only the calling process's own capabilities can be raised.
-    if (Process != 0 && Process != qint32(::getpid()))
+    if (Process != 0 && Process != platform::processes::currentProcessId())
         return false;
     return platform::system::enablePrivilege(PrivilegeName);
 }
@@ -273,7 +273,7 @@ bool EnablePrivilege(const QString &PrivilegeName, qint32 Process)
 void CloseHandleAndZero(int &Handle)
 {
     if (Handle >= 0) {
-        ::close(Handle);
+        platform::files::closeHandle(Handle);
         Handle = -1;
     }
 }

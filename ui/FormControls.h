@@ -85,6 +85,3 @@ private:
     bool m_Stretch = true;
     bool m_ParentBackground = false;
 };
-
-// The form's panels, check boxes, group boxes and progress bar are the skinned controls.
-using TSkinPanelStandIn = TSkinImagePanel;

@@ -170,7 +170,7 @@ void TFormMain::BuildForm()
     BuildLeftMenu();
     BuildSearchBox();
 
-    pnlWaiting = Named(new TSkinPanelStandIn(this), "pnlWaiting");
+    pnlWaiting = Named(new TSkinImagePanel(this), "pnlWaiting");
     pnlWaiting->resize(300, 160);
     pnlWaiting->SetCaption(QStringLiteral("..."));
     pnlWaiting->SetColor(QColor(0xF7, 0xF9, 0xFC));
@@ -324,7 +324,7 @@ void TFormMain::BuildLeftMenu()
     imgLeftMenuBody->setGeometry(kBorder, kTitleHeight + kBarHeight, kMenuWidth, bodyHeight);
     SetAnchors(imgLeftMenuBody, true, true, false, true);
 
-    pnlLeftMenu = Named(new TSkinPanelStandIn(this), "pnlLeftMenu");
+    pnlLeftMenu = Named(new TSkinImagePanel(this), "pnlLeftMenu");
     pnlLeftMenu->SetTransparent(true);
     pnlLeftMenu->setGeometry(kBorder, kTitleHeight + kBarHeight, kMenuWidth, 6 + 44 * 6);
 
@@ -365,12 +365,12 @@ void TFormMain::BuildPages(platform::processes::ProcessSource *ProcessSource)
 {
     const QRect pageRect(kBorder + kMenuFold, kPagesTop, kClientWidth - kBorder - 3 - (kBorder + kMenuFold),
                          kClientHeight - kBorder - kStatusHeight - kPagesTop);
-    TSkinPanelStandIn **pages[6] = {&pnlTab_Process, &pnlTab_Service, &pnlTab_Autorun,
-                                    &pnlTab_Network, &pnlTab_System,  &pnlTab_Config};
+    TSkinImagePanel **pages[6] = {&pnlTab_Process, &pnlTab_Service, &pnlTab_Autorun,
+                                  &pnlTab_Network, &pnlTab_System,  &pnlTab_Config};
     const char *names[6] = {"pnlTab_Process", "pnlTab_Service", "pnlTab_Autorun",
                             "pnlTab_Network", "pnlTab_System",  "pnlTab_Config"};
     for (int i = 0; i < 6; ++i) {
-        auto *page = Named(new TSkinPanelStandIn(this), names[i]);
+        auto *page = Named(new TSkinImagePanel(this), names[i]);
         page->setGeometry(pageRect);
         page->SetColor(kFormColor);
         page->hide();
@@ -409,7 +409,7 @@ void TFormMain::BuildPages(platform::processes::ProcessSource *ProcessSource)
 
 void TFormMain::BuildSearchBox()
 {
-    pnlSearch = Named(new TSkinPanelStandIn(this), "pnlSearch");
+    pnlSearch = Named(new TSkinImagePanel(this), "pnlSearch");
     pnlSearch->SetPicture(LoadPicture(QStringLiteral("search_box")));
     pnlSearch->setGeometry(kClientWidth - kBorder - 8 - 222, kTitleHeight + (kBarHeight - 24) / 2, 222, 24);
     SetAnchors(pnlSearch, false, true, true, false);

@@ -55,13 +55,12 @@ public:
     TLabel *lblTitle, *lblTopBarInfo, *lblStatusBar, *lblVersion;
     TPicButton *btnAbout, *btnMin, *btnMax, *btnClose;
     TPicButton *btnLeftMenu_Title;
-    TSkinPanelStandIn *pnlLeftMenu;
+    TSkinImagePanel *pnlLeftMenu;
     TPicButton *btnLeftMenu_Process, *btnLeftMenu_Service, *btnLeftMenu_Autorun, *btnLeftMenu_Network,
         *btnLeftMenu_System, *btnLeftMenu_Config;
-    TSkinPanelStandIn *pnlTab_Process, *pnlTab_Service, *pnlTab_Autorun, *pnlTab_Network, *pnlTab_System,
-        *pnlTab_Config;
-    TSkinPanelStandIn *pnlWaiting;
-    TSkinPanelStandIn *pnlSearch;
+    TSkinImagePanel *pnlTab_Process, *pnlTab_Service, *pnlTab_Autorun, *pnlTab_Network, *pnlTab_System, *pnlTab_Config;
+    TSkinImagePanel *pnlWaiting;
+    TSkinImagePanel *pnlSearch;
     QLineEdit *edtSearch, *edtSearch2;
     TPicButton *btnSearch, *btnSearchMenu;
     QMenu *pmSearch;

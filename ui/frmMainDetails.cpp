@@ -112,7 +112,7 @@ struct TDetailsPanel::TDigest
 
 TDetailsPanel::TDetailsPanel(QWidget *Window, const QRect &Geometry)
 {
-    pnlDetails = new TSkinPanelStandIn(Window);
+    pnlDetails = new TSkinImagePanel(Window);
     pnlDetails->setObjectName(QStringLiteral("pnlDetails"));
     pnlDetails->SetColor(QColor(0xF0, 0xF0, 0xF0));
     pnlDetails->setGeometry(Geometry);

@@ -35,7 +35,7 @@ public:
     TDetailsPanel(QWidget *Window, const QRect &Geometry);
     ~TDetailsPanel() override;
 
-    TSkinPanelStandIn *pnlDetails = nullptr;
+    TSkinImagePanel *pnlDetails = nullptr;
     TLabel *lblDetailsTitle = nullptr;
     QTextEdit *redtDetails = nullptr;
     TFileProperties *objFileProperties = nullptr;

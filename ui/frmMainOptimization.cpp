@@ -99,7 +99,7 @@ TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List, const Q
     connect(objOptimization, &TOptimization::JobEnded, this,
             [this](quint8 Mode, bool Succeeded) { objOptimizationJobEnded(Mode, Succeeded); });
 
-    auto *panel = new TSkinPanelStandIn(Page);
+    auto *panel = new TSkinImagePanel(Page);
     pnlServicesOptimizaion = panel;
     panel->setObjectName(QStringLiteral("pnlServicesOptimizaion"));
     panel->SetColor(kPanelColor);
@@ -154,7 +154,7 @@ TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List, const Q
         *b.Box = box;
     }
 
-    pnlSvcOpti_Control = new TSkinPanelStandIn(panel);
+    pnlSvcOpti_Control = new TSkinImagePanel(panel);
     pnlSvcOpti_Control->setObjectName(QStringLiteral("pnlSvcOpti_Control"));
     pnlSvcOpti_Control->SetTransparent(true);
     pnlSvcOpti_Control->setGeometry(0, 182, kPanelWidth, 40);
@@ -165,7 +165,7 @@ TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List, const Q
     btnSvcOpti_Restore->OnClick = [this](QObject *s) { btnSvcOpti_RestoreClick(s); };
     btnSvcOpti_Optimize->OnClick = [this](QObject *s) { btnSvcOpti_OptimizeClick(s); };
 
-    pnlSvcOpti_Progress = new TSkinPanelStandIn(panel);
+    pnlSvcOpti_Progress = new TSkinImagePanel(panel);
     pnlSvcOpti_Progress->setObjectName(QStringLiteral("pnlSvcOpti_Progress"));
     pnlSvcOpti_Progress->SetTransparent(true);
     pnlSvcOpti_Progress->setGeometry(0, 182, kPanelWidth, 40);

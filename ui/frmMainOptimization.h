@@ -22,8 +22,8 @@ public:
     ~TOptimizationPanel() override;
 
     TOptimization *objOptimization = nullptr;
-    TSkinPanelStandIn *pnlServicesOptimizaion = nullptr;
-    TSkinPanelStandIn *pnlSvcOpti_Control = nullptr, *pnlSvcOpti_Progress = nullptr;
+    TSkinImagePanel *pnlServicesOptimizaion = nullptr;
+    TSkinImagePanel *pnlSvcOpti_Control = nullptr, *pnlSvcOpti_Progress = nullptr;
     TLabel *lblSvcOpti_Title = nullptr, *lblSvcOpti_System = nullptr, *lblSvcOpti_Network = nullptr,
            *lblSvcOpti_Device = nullptr, *lblSvcOpti_Progress = nullptr;
     // The check boxes in the order of the options' flags.

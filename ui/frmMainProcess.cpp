@@ -294,7 +294,7 @@ void TProcessPage::BuildProcessPage()
     lvProcesses->headerItem()->setTextAlignment(colCPU, Qt::AlignCenter);
 
     // The new-process panel, between the list and the buttons.
-    pnlNewProcess = new TSkinPanelStandIn(page);
+    pnlNewProcess = new TSkinImagePanel(page);
     pnlNewProcess->setObjectName(QStringLiteral("pnlNewProcess"));
     pnlNewProcess->SetColor(QColor(0xF7, 0xF9, 0xFC));
     pnlNewProcess->setFrameShape(QFrame::Box);

@@ -56,7 +56,7 @@ public:
     TProcesses *objProcesses = nullptr;
     QTreeWidget *lvProcesses = nullptr;
     TPicButton *btnTerminateProcess = nullptr, *btnTerminateProcessTree = nullptr, *btnNewProcess = nullptr;
-    TSkinPanelStandIn *pnlNewProcess = nullptr;
+    TSkinImagePanel *pnlNewProcess = nullptr;
     QLineEdit *edtNewProcessPath = nullptr;
     TPicButton *btnNewProcessOk = nullptr, *btnNewProcessCancel = nullptr, *btnNewProcessBrowse = nullptr;
     QMenu *pmProcess = nullptr;

@@ -466,7 +466,7 @@ void TServicePage::btnRefreshServiceListClick(QObject *)
 
 void TServicePage::btnServicesOptimizationClick(QObject *)
 {
-    TSkinPanelStandIn *pnlServicesOptimizaion = Optimization ? Optimization->pnlServicesOptimizaion : nullptr;
+    TSkinImagePanel *pnlServicesOptimizaion = Optimization ? Optimization->pnlServicesOptimizaion : nullptr;
     if (!pnlServicesOptimizaion)
         return;
     const bool show = !pnlServicesOptimizaion->isVisible();

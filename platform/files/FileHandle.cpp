@@ -78,6 +78,32 @@ void closeHandle(int Handle)
         ::close(Handle);
 }
 
+bool mayWriteFile(const QString &Path)
+{
+    return ::access(QFile::encodeName(Path).constData(), W_OK) == 0;
+}
+
+RangeLockResult lockRange(int Handle, qint64 Start, qint64 Length, RangeLock Type, QString &Why)
+{
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);
+    fl.l_type = short(Type == RangeLock::Exclusive ? F_WRLCK : Type == RangeLock::Shared ? F_RDLCK : F_UNLCK);
+    fl.l_whence = SEEK_SET;
+    fl.l_start = off_t(Start);
+    fl.l_len = off_t(Length);
+    if (::fcntl(Handle, F_OFD_SETLK, &fl) == 0)
+        return RangeLockResult::Done;
+    if (errno == EAGAIN || errno == EACCES || errno == EINTR)
+        return RangeLockResult::Busy;
+    Why = errorText(errno);
+    return RangeLockResult::Failed;
+}
+
+bool syncHandle(int Handle)
+{
+    return ::fsync(Handle) == 0;
+}
+
 qint64 readHandle(int Handle, void *Buffer, qint64 Count)
 {
     if (Count <= 0)

@@ -18,6 +18,18 @@ int openHandle(const QString &Path, HandleAccess Access, bool Create, QString &W
 // the system's text in Why when another opener holds a lock that refuses it.
 bool lockHandle(int Handle, bool Exclusive, QString &Why);
 void closeHandle(int Handle);
+// Whether this process may open the file for writing, by the system's access check.
+bool mayWriteFile(const QString &Path);
+
+// A lock on a range of bytes, held by the open file description (so also between threads
+// of one process) and released when it is closed.
+enum class RangeLock { None, Shared, Exclusive };
+enum class RangeLockResult { Done, Busy, Failed };
+// Sets the range's lock to Type without waiting: Busy while another holder refuses it,
+// Failed (with the system's text in Why) on any other error. None releases it.
+RangeLockResult lockRange(int Handle, qint64 Start, qint64 Length, RangeLock Type, QString &Why);
+// Writes the file's data and metadata through to the disk.
+bool syncHandle(int Handle);
 
 // Bytes moved from or to the current position.
 qint64 readHandle(int Handle, void *Buffer, qint64 Count);

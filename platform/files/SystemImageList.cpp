@@ -48,11 +48,4 @@ QString systemImageName(int index)
     return list.names.at(index);
 }
 
-int systemImageCount()
-{
-    ImageList &list = imageList();
-    std::lock_guard<std::mutex> lock(list.mutex);
-    return int(list.names.size());
-}
-
 } // namespace platform::files

@@ -12,6 +12,5 @@ namespace platform::files {
 int systemImageIndex(const QString &iconName);
 // The icon name at `index`; empty when out of range.
 QString systemImageName(int index);
-int systemImageCount();
 
 } // namespace platform::files

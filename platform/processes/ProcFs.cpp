@@ -537,14 +537,6 @@ std::optional<ResidentMemory> readStatm(qint32 pid, quint64 *fileInode)
     return m;
 }
 
-int readThreadCount(qint32 pid)
-{
-    ProcStat st;
-    if (!readStat(pid, st))
-        return -1;
-    return st.numThreads;
-}
-
 static int countDirEntries(const char *path)
 {
     DIR *dir = ::opendir(path);

@@ -168,7 +168,6 @@ bool parseStatm(const char *text, std::size_t size, quint64 pageSize, ResidentMe
 // read means the same file of the same process.
 std::optional<ResidentMemory> readStatm(qint32 pid, quint64 *fileInode = nullptr);
 
-int readThreadCount(qint32 pid); // -1 on failure
 int readFdCount(qint32 pid);     // open descriptors, -1 on failure
 int readModuleCount(qint32 pid); // distinct executable file mappings, -1 on failure
 std::vector<qint32> readThreadIds(qint32 pid);

@@ -32,11 +32,6 @@ bool readCaps(CapSets &caps)
     return ::syscall(SYS_capget, &caps.header, caps.data) == 0;
 }
 
-bool has(const __u32 (&set)[2], int cap)
-{
-    return (set[cap / 32] >> (cap % 32)) & 1u;
-}
-
 } // namespace
 
 bool enablePrivilege(const QString &name)
@@ -61,20 +56,6 @@ bool enablePrivilege(const QString &name)
     sets.header.version = _LINUX_CAPABILITY_VERSION_3;
     sets.header.pid = 0;
     return ::syscall(SYS_capset, &sets.header, sets.data) == 0;
-}
-
-bool privilegeEnabled(const QString &name)
-{
-    const auto caps = capabilitiesOf(name);
-    CapSets sets;
-    if (!caps || !readCaps(sets))
-        return false;
-    for (const int cap : *caps) {
-        const __u32 eff[2] = {sets.data[0].effective, sets.data[1].effective};
-        if (!has(eff, cap))
-            return false;
-    }
-    return true;
 }
 
 } // namespace platform::system

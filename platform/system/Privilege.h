@@ -12,7 +12,4 @@ namespace platform::system {
 // False for an unknown name or when the capability sets cannot be read or set.
 bool enablePrivilege(const QString &name);
 
-// True when every capability behind the name is effective now.
-bool privilegeEnabled(const QString &name);
-
 } // namespace platform::system

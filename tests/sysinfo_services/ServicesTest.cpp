@@ -51,11 +51,6 @@ TEST(ServiceHelper, EmptyNamesAndUnknownOpsAreRefused)
     EXPECT_EQ(list.GetItem(0), nullptr);
 }
 
-TEST(ServiceHelper, TerminalServiceCheckIsWiredToTheProcessUnit)
-{
-    EXPECT_EQ(EnsureTerminalServiceHook, &EnsureTerminalService);
-}
-
 TEST_F(ServicesTest, ListIsRebuiltWholeAndFoundIgnoringCase)
 {
     auto a = Service("Alpha", "active", "enabled");
@@ -277,6 +272,14 @@ TEST_F(ServicesTest, TerminalServiceCheckChangesNothingWhenTheUnitIsMissing)
         EXPECT_FALSE(c.contains("UnitFiles")) << c.toStdString();
         EXPECT_FALSE(c.startsWith("StartUnit")) << c.toStdString();
     }
+    EXPECT_TRUE(fake().calls().contains("LoadUnit TermService.service"));
+}
+
+TEST_F(ServicesTest, TerminalServiceCheckIsWiredToTheProcessUnit)
+{
+    // The process unit's start-up is the terminal-service check (it runs once per program).
+    fake().setUnits({Service("a")});
+    ProcessesUnitInitialization();
     EXPECT_TRUE(fake().calls().contains("LoadUnit TermService.service"));
 }
 

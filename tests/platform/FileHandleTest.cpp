@@ -1,0 +1,85 @@
+#include "common/TempDir.h"
+#include "platform/files/FileHandle.h"
+#include "platform/files/FileStat.h"
+#include "platform/processes/CurrentProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+
+using namespace platform::files;
+
+namespace {
+
+int OpenReadWrite(const QString &Path)
+{
+    QString why;
+    const int fd = openHandle(Path, HandleAccess::ReadWrite, false, why);
+    EXPECT_GE(fd, 0) << why.toStdString();
+    return fd;
+}
+
+} // namespace
+
+// Two openers of one file, as two database objects are: shared locks of a byte agree, an
+// exclusive one waits for nobody and is refused while the other holds any, other bytes are
+// free, and releasing or closing lets the other in.
+TEST(FileHandle, RangeLocksOfTwoOpenersRefuseEachOtherUntilReleased)
+{
+    tvtest::TempDir dir;
+    const QString path = dir.file(QStringLiteral("locked"));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("0123");
+    }
+    const int a = OpenReadWrite(path);
+    const int b = OpenReadWrite(path);
+    QString why;
+    EXPECT_EQ(lockRange(a, 1, 1, RangeLock::Shared, why), RangeLockResult::Done);
+    EXPECT_EQ(lockRange(b, 1, 1, RangeLock::Shared, why), RangeLockResult::Done);
+    EXPECT_EQ(lockRange(b, 1, 1, RangeLock::Exclusive, why), RangeLockResult::Busy);
+    EXPECT_EQ(lockRange(b, 2, 1, RangeLock::Exclusive, why), RangeLockResult::Done);
+    EXPECT_EQ(lockRange(a, 1, 1, RangeLock::None, why), RangeLockResult::Done);
+    EXPECT_EQ(lockRange(b, 1, 1, RangeLock::Exclusive, why), RangeLockResult::Done);
+    EXPECT_EQ(lockRange(a, 1, 1, RangeLock::Shared, why), RangeLockResult::Busy);
+    closeHandle(b);
+    EXPECT_EQ(lockRange(a, 1, 1, RangeLock::Exclusive, why), RangeLockResult::Done);
+    EXPECT_TRUE(why.isEmpty());
+    EXPECT_EQ(lockRange(-1, 1, 1, RangeLock::Shared, why), RangeLockResult::Failed);
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_TRUE(syncHandle(a));
+    EXPECT_FALSE(syncHandle(-1));
+    closeHandle(a);
+}
+
+TEST(FileHandle, WriteAccessFollowsTheSystemsCheck)
+{
+    tvtest::TempDir dir;
+    const QString path = dir.file(QStringLiteral("file"));
+    EXPECT_FALSE(mayWriteFile(path));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    EXPECT_TRUE(mayWriteFile(path));
+    ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner));
+    if (platform::processes::effectiveUserId() == 0)
+        GTEST_SKIP() << "root may write any file: a refusal cannot be seen";
+    EXPECT_FALSE(mayWriteFile(path));
+}
+
+TEST(CurrentProcess, IdentityIsThisProcesssOwn)
+{
+    EXPECT_EQ(platform::processes::currentProcessId(), qint32(QCoreApplication::applicationPid()));
+    tvtest::TempDir dir;
+    const QString path = dir.file(QStringLiteral("mine"));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    FileStatus st;
+    ASSERT_TRUE(statFile(path, st));
+    EXPECT_EQ(platform::processes::effectiveUserId(), st.ownerUid);
+}
