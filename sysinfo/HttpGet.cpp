@@ -1,5 +1,8 @@
 #include "sysinfo/HttpGet.h"
 
+#include "platform/Logging.h"
+#include "sysinfo/Logging.h"
+
 #include <QFile>
 
 #include <chrono>
@@ -189,8 +192,11 @@ void TWorkThread::Execute()
             if (Stopping)
                 throw EEnd();
 
-            if (request->statusCode().value_or(404) != 200)
+            if (request->statusCode().value_or(404) != 200) {
+                qCWarning(lcSysinfo) << "HTTP transfer of" << Job.URL << "answered"
+                                     << request->statusCode().value_or(0);
                 throw EEnd();
+            }
 
             const std::optional<qint64> length = request->contentLength();
             Succeeded = length.has_value();
@@ -265,6 +271,8 @@ void TWorkThread::Execute()
         } catch (const EEnd &) {
             // An early end: what had to be reported was reported.
         } catch (...) {
+            qCWarning(lcSysinfo) << "HTTP transfer of" << Job.URL << "ended by" << platform::currentExceptionText()
+                                 << "(local file" << Job.LocalFile << ")";
             judged = false;
             if (!Stopping)
                 DoError();

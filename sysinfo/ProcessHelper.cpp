@@ -4,6 +4,7 @@
 #include "platform/processes/CommandLine.h"
 #include "platform/processes/ProcessActions.h"
 #include "platform/processes/Spawn.h"
+#include "sysinfo/Logging.h"
 #include "sysinfo/Processes.h"
 
 #include <QFile>
@@ -11,7 +12,9 @@
 #include <QHash>
 #include <QPair>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <mutex>
 
 #include <sched.h>
@@ -50,6 +53,15 @@ std::optional<Scheduling> schedulingOf(quint32 priorityClass)
 bool isOwnProcess(quint32 pid)
 {
     return pid == quint32(::getpid());
+}
+
+// An action asked of this program itself, which it never takes on itself.
+bool refusedAsOwn(quint32 pid)
+{
+    if (!isOwnProcess(pid))
+        return false;
+    qCWarning(lcSysinfo, "process %u is this program: refused", pid);
+    return true;
 }
 
 // Suspends not yet resumed, per process (identifier and start time).
@@ -117,14 +129,16 @@ quint32 TProcessHelper::PriorityClassOf(int Policy, int Nice)
 bool TProcessHelper::CreateProcess(const QString &CommandLine)
 {
     const auto words = splitCommandLine(CommandLine);
-    if (!words || words->isEmpty())
+    if (!words || words->isEmpty()) {
+        qCWarning(lcSysinfo) << "command line refused:" << CommandLine;
         return false;
+    }
     return spawnDetached(*words);
 }
 
 void TProcessHelper::Suspend(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
-    if (isOwnProcess(PID))
+    if (refusedAsOwn(PID))
         return;
     const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
@@ -178,7 +192,7 @@ int TProcessHelper::SuspendCount(quint32 PID)
 
 bool TProcessHelper::Terminate(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
-    if (isOwnProcess(PID))
+    if (refusedAsOwn(PID))
         return false;
     const auto process = PidFd::open(PID, StartTime, Inode);
     return process && process->sendSignal(SIGKILL);
@@ -186,7 +200,7 @@ bool TProcessHelper::Terminate(quint32 PID, std::optional<quint64> StartTime, qu
 
 bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
-    if (isOwnProcess(PID))
+    if (refusedAsOwn(PID))
         return false;
     const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
@@ -198,7 +212,7 @@ bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime
     for (const ProcStat &p : all) {
         if (p.ppid != process->pid() || p.pid == process->pid())
             continue;
-        if (isOwnProcess(quint32(p.pid))) {
+        if (refusedAsOwn(quint32(p.pid))) {
             result = false; // this program does not end itself
             continue;
         }
@@ -217,7 +231,7 @@ bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime
 
 bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
-    if (isOwnProcess(PID))
+    if (refusedAsOwn(PID))
         return false;
     const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
@@ -231,10 +245,14 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
         return false; // what was read may be another process's
     if (!path.isEmpty() && image) {
         // A script's image is its interpreter: never end every shell and delete it.
-        if (isSystemFile(QFile::decodeName(path)))
+        if (isSystemFile(QFile::decodeName(path))) {
+            qCWarning(lcSysinfo) << "refused to delete a system file:" << QFile::decodeName(path);
             return false;
-        if (imageIdentity(qint32(::getpid())) == image)
-            return false; // this program's own file
+        }
+        if (imageIdentity(qint32(::getpid())) == image) {
+            qCWarning(lcSysinfo) << "refused to delete this program's own file";
+            return false;
+        }
     }
     if (!process->sendSignal(SIGKILL))
         return false;
@@ -266,9 +284,14 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
     for (const PidFd &p : ended)
         waitFor(p);
     // The path must still name the file those processes ran.
-    if (fileIdentity(path) != image)
+    if (fileIdentity(path) != image) {
+        qCWarning(lcSysinfo) << "not deleted: the path no longer names the image:" << QFile::decodeName(path);
         return false;
-    return ::unlink(path.constData()) == 0;
+    }
+    if (::unlink(path.constData()) == 0)
+        return true;
+    qCWarning(lcSysinfo, "unlink(%s): %s", path.constData(), std::strerror(errno));
+    return false;
 }
 
 bool TProcessHelper::SetPriority(quint32 PID, quint16 PriorityClass, std::optional<quint64> StartTime, quint64 Inode)

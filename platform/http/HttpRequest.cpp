@@ -1,5 +1,7 @@
 #include "platform/http/HttpRequest.h"
 
+#include "platform/Logging.h"
+
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -154,6 +156,7 @@ struct Request::Impl
     {
         failed = true;
         error = why;
+        qCWarning(lcPlatform) << "HTTP request failed:" << why;
         return false;
     }
 
@@ -245,8 +248,10 @@ struct Request::Impl
             if (msg->msg == CURLMSG_DONE) {
                 done = true;
                 result = msg->data.result;
-                if (result != CURLE_OK)
+                if (result != CURLE_OK) {
                     error = QString::fromLatin1(curl_easy_strerror(result));
+                    qCWarning(lcPlatform) << "HTTP transfer failed:" << error;
+                }
             }
         }
         if (done)
