@@ -308,21 +308,27 @@ bool TProcessHelper::SetPriority(quint32 PID, quint16 PriorityClass, std::option
 bool TProcessHelper::SetAffinity(quint32 PID, quint32 CPUIndex, bool Enabled, std::optional<quint64> StartTime,
                                  quint64 Inode)
 {
-    if (CPUIndex >= GetProcessorCount())
+    if (CPUIndex >= GetProcessorCount()) {
+        qCWarning(lcSysinfo, "processor %u does not exist", CPUIndex);
         return false;
+    }
     const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
         return false;
     auto mask = readAffinity(process->pid());
-    if (!mask)
+    if (!mask) {
+        qCWarning(lcSysinfo, "process %d: its processor mask is unreadable", int(process->pid()));
         return false;
+    }
     if (mask->size() <= CPUIndex)
         mask->resize(CPUIndex + 1, false);
     (*mask)[CPUIndex] = Enabled;
     bool any = false;
     for (const bool b : *mask)
         any = any || b;
-    if (!any)
-        return false; // no processor left: refused, nothing changed
+    if (!any) {
+        qCWarning(lcSysinfo, "process %d: refused to take its last processor away", int(process->pid()));
+        return false; // nothing changed
+    }
     return forEachThread(*process, [&](pid_t tid) { return setThreadAffinity(tid, *mask); });
 }

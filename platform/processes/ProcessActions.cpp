@@ -220,7 +220,10 @@ bool forEachThread(const PidFd &process, const std::function<int(pid_t tid)> &ac
             break;
     }
     // The process must still be the one we looked at, or the threads were someone else's.
-    return !done.isEmpty() && process.alive();
+    if (!done.isEmpty() && process.alive())
+        return true;
+    qCWarning(lcPlatform, "process %d: ended while its threads were being changed", int(process.pid()));
+    return false;
 }
 
 int setThreadScheduling(pid_t tid, int policy, int nice)
