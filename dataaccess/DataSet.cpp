@@ -1,6 +1,8 @@
 #include "dataaccess/DataSet.h"
 
 #include "dataaccess/DateTime.h"
+#include "dataaccess/Logging.h"
+#include "platform/Logging.h"
 
 #include <algorithm>
 #include <cmath>
@@ -99,6 +101,8 @@ void TDataSet::SetActive(bool Value)
             try {
                 CloseCursor();
             } catch (...) {
+                // The open's own failure is the one raised.
+                qCWarning(lcDataAccess) << "closing after a failed open:" << platform::currentExceptionText();
             }
             throw;
         }

@@ -1,7 +1,9 @@
 #include "dictdb/DBTools.h"
 
+#include "dictdb/DBToolsLogging.h"
 #include "dictdb/DictDBVerify.h"
 #include "dictdb/DictTable.h"
+#include "platform/Logging.h"
 #include "platform/files/FileStat.h"
 #include "sysinfo/AES.h"
 
@@ -49,13 +51,16 @@ struct DBToolsUnit
 } g_unit;
 
 class EUndecipherable : public std::exception
-{};
+{
+    const char *what() const noexcept override { return "the description cannot be deciphered"; }
+};
 
 void CloseQuietly()
 {
     try {
         DictTable->Close();
     } catch (...) {
+        qCWarning(lcDictionary) << "closing the dictionary:" << platform::currentExceptionText();
     }
 }
 
@@ -79,11 +84,13 @@ QString ReadVersion(const QString &FileName)
         DictTable->SetDatabaseName(FileName);
         version = ConfigVersion();
     } catch (...) {
+        qCWarning(lcDictionary) << "version of" << FileName << "unread:" << platform::currentExceptionText();
     }
     CloseQuietly();
     try {
         DictTable->SetDatabaseName(FileInUse);
     } catch (...) {
+        qCWarning(lcDictionary) << "back to" << FileInUse << "failed:" << platform::currentExceptionText();
     }
     return version;
 }
@@ -105,7 +112,10 @@ bool WholeDictionary(const QString &FileName, QString &Version)
     now.ModifyNanoseconds = st.modifyTime.nanoseconds;
     auto it = Checked.find(FileName);
     if (it == Checked.end() || !it->SameFile(now)) {
-        now.Whole = VerifyDictDatabaseFile(FileName, nullptr);
+        QString reason;
+        now.Whole = VerifyDictDatabaseFile(FileName, &reason);
+        if (!now.Whole)
+            qCWarning(lcDictionary) << "not a whole dictionary:" << reason;
         if (now.Whole)
             now.Version = ReadVersion(FileName);
         if (it == Checked.end() && Checked.size() >= kMaxCheckedFiles)
@@ -141,6 +151,7 @@ void UseChosenFile()
     try {
         DictTable->SetDatabaseName(FileInUse);
     } catch (...) {
+        qCWarning(lcDictionary) << "using" << FileInUse << "failed:" << platform::currentExceptionText();
     }
 }
 
@@ -198,6 +209,7 @@ void GetDictVersionIn(const QString &FileName, QString &Version)
         FileInUse = FileName;
         Version = ConfigVersion();
     } catch (...) {
+        qCWarning(lcDictionary) << "version of" << FileName << "unread:" << platform::currentExceptionText();
     }
     CloseQuietly();
 }
@@ -234,6 +246,7 @@ bool LookupProcess(const QString &Name, QString &Description, bool &IsVirus)
         }
     } catch (...) {
         // A look-up answers "not found" whatever went wrong; the page shows the name unmarked.
+        qCWarning(lcDictionary) << "look-up of process" << Name << "failed:" << platform::currentExceptionText();
         done = false;
     }
     CloseQuietly();

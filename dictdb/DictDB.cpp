@@ -2,6 +2,8 @@
 
 #include "dictdb/DictDBFileIO.h"
 #include "dictdb/DictTableIO.h"
+#include "dictdb/Logging.h"
+#include "platform/Logging.h"
 
 #include <QTimer>
 
@@ -60,6 +62,7 @@ TDictDatabase::~TDictDatabase()
         SetConnected(false);
     } catch (...) {
         // A destructor swallows the failure of its last disconnect.
+        qCWarning(lcEngine) << "disconnect at destruction failed:" << platform::currentExceptionText();
     }
     if (m_session)
         m_session->RemoveDatabase(this);
@@ -437,12 +440,14 @@ TDictSession::~TDictSession()
     try {
         SetActive(false);
     } catch (...) {
+        qCWarning(lcEngine) << "closing a session failed:" << platform::currentExceptionText();
     }
     // Databases of a session that goes away disconnect and forget it.
     for (TDictDatabase *db : QList<TDictDatabase *>(m_databases)) {
         try {
             db->SetConnected(false);
         } catch (...) {
+            qCWarning(lcEngine) << "disconnect at a session's end failed:" << platform::currentExceptionText();
         }
         if (db->m_temporary && db->parent() == this) {
             delete db;
@@ -802,6 +807,7 @@ void FinalizeDictDB()
         try {
             db->SetConnected(false);
         } catch (...) {
+            qCWarning(lcEngine) << "disconnect at the engine's end failed:" << platform::currentExceptionText();
         }
         if (db->parent() == def)
             delete db;

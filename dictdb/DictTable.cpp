@@ -1,6 +1,8 @@
 #include "dictdb/DictTable.h"
 
 #include "dictdb/DictDBFileIO.h"
+#include "dictdb/Logging.h"
+#include "platform/Logging.h"
 
 #include <algorithm>
 #include <cstring>
@@ -22,6 +24,7 @@ TDictTable::~TDictTable()
     try {
         Close();
     } catch (...) {
+        qCWarning(lcEngine) << "closing a table at destruction failed:" << platform::currentExceptionText();
     }
     m_masterLink.reset();
     m_indexDefs.reset();

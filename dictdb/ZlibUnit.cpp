@@ -1,5 +1,8 @@
 #include "dictdb/ZlibUnit.h"
 
+#include "dictdb/Logging.h"
+#include "platform/Logging.h"
+
 #include <algorithm>
 
 namespace {
@@ -76,6 +79,7 @@ TCompressionStream::~TCompressionStream()
             Finish();
         } catch (...) {
             // A destructor cannot report: Finish is called explicitly where it matters.
+            qCWarning(lcEngine) << "finishing a compression stream failed:" << platform::currentExceptionText();
         }
     }
     deflateEnd(&FZRec);

@@ -1,6 +1,7 @@
 #include "skin/SkinThemes.h"
 
 #include "skin/Skin2Define.h"
+#include "skin/Logging.h"
 #include "skin/SkinFileReader.h"
 #include "skin/SkinPng.h"
 #include "skin/SkinPublic.h"
@@ -234,11 +235,14 @@ bool TSkinFileThemeMgr::Load(const QString &FileName, const QString &Password)
     Reader.reset();
     try {
         auto reader = std::make_unique<Tsk2SkinFileReader>(FileName, Password);
-        if (!reader->Ready())
+        if (!reader->Ready()) {
+            qCWarning(lcSkin) << "skin file" << FileName << "has no skin data";
             return false;
+        }
         Reader = std::move(reader);
         return true;
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        qCWarning(lcSkin) << "skin file" << FileName << "unread:" << e.what();
         return false;
     }
 }

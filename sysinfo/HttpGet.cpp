@@ -1,5 +1,8 @@
 #include "sysinfo/HttpGet.h"
 
+#include "platform/Logging.h"
+#include "sysinfo/Logging.h"
+
 #include <QFile>
 
 #include <limits>
@@ -125,8 +128,10 @@ TWorkThread::TOutcome TWorkThread::Send(platform::http::Request &Request, qint32
         return FailUnlessStopping();
     if (Stopping)
         return TOutcome::Ended;
-    if (Request.statusCode().value_or(404) != 200)
+    if (Request.statusCode().value_or(404) != 200) {
+        qCWarning(lcSysinfo) << "HTTP transfer of" << Job.URL << "answered" << Request.statusCode().value_or(0);
         return TOutcome::Ended;
+    }
 
     const std::optional<qint64> length = Request.contentLength();
     Succeeded = length.has_value();
@@ -229,6 +234,8 @@ void TWorkThread::Execute()
             outcome = Transfer(request);
         } catch (...) {
             // Such as memory running out: the transfer failed.
+            qCWarning(lcSysinfo) << "HTTP transfer of" << Job.URL << "ended by" << platform::currentExceptionText()
+                                 << "(local file" << Job.LocalFile << ")";
             outcome = FailUnlessStopping();
         }
         if (outcome == TOutcome::Failed)

@@ -1,5 +1,7 @@
 #include "sysinfo/NetworkMonitor.h"
 
+#include "platform/Logging.h"
+#include "sysinfo/Logging.h"
 #include "sysinfo/ProcessHelper.h"
 #include "sysinfo/Processes.h"
 
@@ -125,6 +127,7 @@ void TNetworkMonitor::RefreshTCP()
         }
     } catch (...) {
         // A failed row ends the refresh with what was taken so far.
+        qCWarning(lcSysinfo) << "TCP table refresh ended by" << platform::currentExceptionText();
     }
 }
 
@@ -145,6 +148,7 @@ void TNetworkMonitor::RefreshUDP()
         }
     } catch (...) {
         // As for TCP: the refresh ends quietly with what was taken so far.
+        qCWarning(lcSysinfo) << "UDP table refresh ended by" << platform::currentExceptionText();
     }
 }
 
@@ -209,6 +213,7 @@ void TNetworkMonitor::RefreshInterfaces()
         }
     } catch (...) {
         // The interfaces keep what the refresh had reached; nothing is raised to the pages.
+        qCWarning(lcSysinfo) << "interface table refresh ended by" << platform::currentExceptionText();
     }
 }
 

@@ -1,7 +1,9 @@
 #include "sysinfo/Optimization.h"
 
+#include "platform/Logging.h"
 #include "platform/files/IniFile.h"
 #include "platform/shell/Shell.h"
+#include "sysinfo/Logging.h"
 #include "sysinfo/Services.h"
 #include "sysinfo/Utils.h"
 
@@ -111,6 +113,7 @@ void TOptimizationThread::run()
     try {
         Execute();
     } catch (...) {
+        qCWarning(lcSysinfo) << "optimisation job" << int(Mode) << "ended by" << platform::currentExceptionText();
         Failed = true;
     }
     Owner->EndJob(Mode, !Failed);

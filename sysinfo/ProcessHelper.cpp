@@ -6,6 +6,7 @@
 #include "platform/processes/CommandLine.h"
 #include "platform/processes/ProcessActions.h"
 #include "platform/processes/Spawn.h"
+#include "sysinfo/Logging.h"
 #include "sysinfo/Processes.h"
 
 #include <QFile>
@@ -47,6 +48,15 @@ std::optional<Scheduling> schedulingOf(quint32 priorityClass)
 bool isOwnProcess(quint32 pid)
 {
     return platform::processes::isOwnProcess(qint64(pid));
+}
+
+// An action asked of this program itself, which it never takes on itself.
+bool refusedAsOwn(quint32 pid)
+{
+    if (!isOwnProcess(pid))
+        return false;
+    qCWarning(lcSysinfo, "process %u is this program: refused", pid);
+    return true;
 }
 
 // Suspends not yet resumed, per process (identifier and start time).
@@ -106,14 +116,16 @@ quint32 TProcessHelper::PriorityClassOf(int Policy, int Nice)
 bool TProcessHelper::CreateProcess(const QString &CommandLine)
 {
     const auto words = splitCommandLine(CommandLine);
-    if (!words || words->isEmpty())
+    if (!words || words->isEmpty()) {
+        qCWarning(lcSysinfo) << "command line refused:" << CommandLine;
         return false;
+    }
     return spawnDetached(*words);
 }
 
 void TProcessHelper::Suspend(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
-    if (isOwnProcess(PID))
+    if (refusedAsOwn(PID))
         return;
     const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
@@ -167,7 +179,7 @@ int TProcessHelper::SuspendCount(quint32 PID)
 
 bool TProcessHelper::Terminate(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
-    if (isOwnProcess(PID))
+    if (refusedAsOwn(PID))
         return false;
     const auto process = PidFd::open(PID, StartTime, Inode);
     return process && process->kill();
@@ -175,7 +187,7 @@ bool TProcessHelper::Terminate(quint32 PID, std::optional<quint64> StartTime, qu
 
 bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
-    if (isOwnProcess(PID))
+    if (refusedAsOwn(PID))
         return false;
     const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
@@ -187,7 +199,7 @@ bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime
     for (const ProcStat &p : all) {
         if (p.ppid != process->pid() || p.pid == process->pid())
             continue;
-        if (isOwnProcess(quint32(p.pid))) {
+        if (refusedAsOwn(quint32(p.pid))) {
             result = false; // this program does not end itself
             continue;
         }
@@ -207,7 +219,7 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
 {
     using platform::files::beforeStep;
     using platform::files::FolderNoFollow;
-    if (isOwnProcess(PID))
+    if (refusedAsOwn(PID))
         return false;
     const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
@@ -235,13 +247,19 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
     if (platform::files::splitFolderAndName(path, folderPath, name))
         folder = FolderNoFollow::open(folderPath);
     beforeStep();
-    if (!folder || folder->identityOf(name) != image)
+    if (!folder || folder->identityOf(name) != image) {
+        qCWarning(lcSysinfo) << "refused: the path is not the file the process runs:" << QFile::decodeName(path);
         return false;
+    }
     // A script's image is its interpreter: never end every shell and delete it.
-    if (isSystemFile(QFile::decodeName(path)))
+    if (isSystemFile(QFile::decodeName(path))) {
+        qCWarning(lcSysinfo) << "refused to delete a system file:" << QFile::decodeName(path);
         return false;
-    if (ownImageIdentity() == image)
-        return false; // this program's own file
+    }
+    if (ownImageIdentity() == image) {
+        qCWarning(lcSysinfo) << "refused to delete this program's own file";
+        return false;
+    }
 
     beforeStep();
     if (!process->kill())
@@ -273,8 +291,10 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
         waitFor(p);
     // The name in the held folder must still be the file those processes ran.
     beforeStep();
-    if (folder->identityOf(name) != image)
+    if (folder->identityOf(name) != image) {
+        qCWarning(lcSysinfo) << "not deleted: the name no longer holds the image:" << QFile::decodeName(path);
         return false;
+    }
     beforeStep();
     return folder->remove(name);
 }
@@ -293,21 +313,27 @@ bool TProcessHelper::SetPriority(quint32 PID, quint16 PriorityClass, std::option
 bool TProcessHelper::SetAffinity(quint32 PID, quint32 CPUIndex, bool Enabled, std::optional<quint64> StartTime,
                                  quint64 Inode)
 {
-    if (CPUIndex >= GetProcessorCount())
+    if (CPUIndex >= GetProcessorCount()) {
+        qCWarning(lcSysinfo, "processor %u does not exist", CPUIndex);
         return false;
+    }
     const auto process = PidFd::open(PID, StartTime, Inode);
     if (!process)
         return false;
     auto mask = readAffinity(process->pid());
-    if (!mask)
+    if (!mask) {
+        qCWarning(lcSysinfo, "process %d: its processor mask is unreadable", int(process->pid()));
         return false;
+    }
     if (mask->size() <= CPUIndex)
         mask->resize(CPUIndex + 1, false);
     (*mask)[CPUIndex] = Enabled;
     bool any = false;
     for (const bool b : *mask)
         any = any || b;
-    if (!any)
-        return false; // no processor left: refused, nothing changed
+    if (!any) {
+        qCWarning(lcSysinfo, "process %d: refused to take its last processor away", int(process->pid()));
+        return false; // nothing changed
+    }
     return forEachThread(*process, [&](pid_t tid) { return setThreadAffinity(tid, *mask); });
 }

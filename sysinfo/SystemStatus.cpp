@@ -1,6 +1,8 @@
 #include "sysinfo/SystemStatus.h"
 
+#include "platform/Logging.h"
 #include "platform/system/StatusSource.h"
+#include "sysinfo/Logging.h"
 
 #include <algorithm>
 #include <cmath>
@@ -79,6 +81,7 @@ bool TSystemStatus::Refresh(quint32 Flags)
             result = SampleCPU();
         } catch (...) {
             // The sample is guarded: any exception is a failed sample.
+            qCWarning(lcSysinfo) << "processor sample failed:" << platform::currentExceptionText();
             result = false;
         }
     }

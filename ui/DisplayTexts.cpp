@@ -4,6 +4,7 @@
 #include "platform/files/SystemImageList.h"
 #include "platform/memory/Trim.h"
 #include "sysinfo/MD5.h"
+#include "ui/Logging.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -299,7 +300,8 @@ void FileMD5Text(const QString &FileName, QString &Text)
     try {
         TMD5::HashFile(FileName, Text);
         return;
-    } catch (const EFOpenError &) {
+    } catch (const EFOpenError &e) {
+        qCWarning(lcUi) << "digest of" << FileName << "needs a copy:" << e.Message();
         Text.clear();
     }
     // Retry on a private copy; the copy is removed on every path. A file that cannot be
@@ -325,7 +327,8 @@ void FileMD5Text(const QString &FileName, QString &Text)
         if (!copy.flush())
             return;
         TMD5::HashFile(copy.fileName(), Text);
-    } catch (const EFOpenError &) {
+    } catch (const EFOpenError &e) {
+        qCWarning(lcUi) << "digest of" << FileName << "failed:" << e.Message();
         Text.clear();
     }
 }

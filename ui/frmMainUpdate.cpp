@@ -3,6 +3,7 @@
 #include "ui/frmMainUpdate.h"
 
 #include "dictdb/DBTools.h"
+#include "platform/Logging.h"
 #include "platform/files/AtomicFile.h"
 #include "platform/files/IniFile.h"
 #include "platform/http/HttpRequest.h"
@@ -11,6 +12,7 @@
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
 #include "ui/FormControls.h"
+#include "ui/Logging.h"
 #include "ui/PageCommon.h"
 #include "ui/UiHooks.h"
 #include "ui/frmAbout.h"
@@ -248,6 +250,7 @@ bool TUpdateCheck::CheckUpdate()
         lblVersion->setText(VersionText(programVersion, dictVersion));
         done = true;
     } catch (...) {
+        qCWarning(lcUi) << "update descriptor" << descriptor << "unread:" << platform::currentExceptionText();
     }
     QFile::remove(descriptor);
     return done;

@@ -1,5 +1,6 @@
 #include "platform/files/AtomicFile.h"
 
+#include "platform/Logging.h"
 #include "platform/files/FileHandle.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,8 +41,10 @@ bool writeFileAtomically(const QString &file, const QByteArray &data)
     QByteArray tmp = (file + QStringLiteral(".XXXXXX")).toLocal8Bit();
     beforeStep();
     const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        qCWarning(lcPlatform, "mkostemp(%s): %s", tmp.constData(), std::strerror(errno));
         return false;
+    }
     beforeStep();
     bool ok = writeHandle(fd, data.constData(), data.size()) == data.size();
     ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
@@ -50,6 +54,8 @@ bool writeFileAtomically(const QString &file, const QByteArray &data)
         ok = ::rename(tmp.constData(), file.toLocal8Bit().constData()) == 0;
     }
     if (!ok) {
+        const int err = errno;
+        qCWarning(lcPlatform) << "writing" << file << "failed:" << std::strerror(err);
         ::unlink(tmp.constData());
         return false;
     }

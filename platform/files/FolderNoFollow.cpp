@@ -1,8 +1,11 @@
 #include "platform/files/FolderNoFollow.h"
 
+#include "platform/Logging.h"
+
 #include <QList>
 
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -104,7 +107,12 @@ std::optional<FileIdentity> FolderNoFollow::identityOf(const QByteArray &name) c
 
 bool FolderNoFollow::remove(const QByteArray &name) const
 {
-    return m_fd >= 0 && isPlainName(name) && ::unlinkat(m_fd, name.constData(), 0) == 0;
+    if (m_fd < 0 || !isPlainName(name))
+        return false;
+    if (::unlinkat(m_fd, name.constData(), 0) == 0)
+        return true;
+    qCWarning(lcPlatform, "unlinkat(%s): %s", name.constData(), std::strerror(errno));
+    return false;
 }
 
 bool splitFolderAndName(const QByteArray &path, QByteArray &folder, QByteArray &name)

@@ -1,5 +1,6 @@
 #include "platform/files/IniFile.h"
 
+#include "platform/Logging.h"
 #include "platform/files/AtomicFile.h"
 #include "platform/files/RegularFile.h"
 
@@ -71,11 +72,16 @@ bool IniFile::load(const QString &path)
     case RegularFileReader::OpenResult::Missing:
         return true;
     default:
+        qCWarning(lcPlatform) << "reading" << path << "failed:" << reader.errorText();
         return false;
     }
     const std::optional<QByteArray> data = reader.readAll(MaxFileSize);
-    if (!data)
+    if (!data) {
+        // No system error: the file holds more than an INI file may.
+        const QString why = reader.errorText().isEmpty() ? QStringLiteral("too large") : reader.errorText();
+        qCWarning(lcPlatform) << "reading" << path << "failed:" << why;
         return false;
+    }
     parse(*data);
     return true;
 }

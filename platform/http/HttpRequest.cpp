@@ -1,5 +1,6 @@
 #include "platform/http/HttpRequest.h"
 
+#include "platform/Logging.h"
 #include "platform/system/TestVariables.h"
 
 #include <QElapsedTimer>
@@ -156,6 +157,7 @@ struct Request::Impl
     {
         failed = true;
         error = why;
+        qCWarning(lcPlatform) << "HTTP request failed:" << why;
         return false;
     }
 
@@ -247,8 +249,10 @@ struct Request::Impl
             if (msg->msg == CURLMSG_DONE) {
                 done = true;
                 result = msg->data.result;
-                if (result != CURLE_OK)
+                if (result != CURLE_OK) {
                     error = QString::fromLatin1(curl_easy_strerror(result));
+                    qCWarning(lcPlatform) << "HTTP transfer failed:" << error;
+                }
             }
         }
         if (done)

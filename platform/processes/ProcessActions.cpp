@@ -1,11 +1,14 @@
 #include "platform/processes/ProcessActions.h"
 
+#include "platform/Logging.h"
+
 #include <QSet>
 
 #include <atomic>
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -64,11 +67,14 @@ std::optional<PidFd> PidFd::open(qint64 pid, std::optional<quint64> startTime, q
     if (!isValidPid(pid))
         return std::nullopt;
     const int fd = openPidFd(qint32(pid));
-    if (fd < 0)
+    if (fd < 0) {
+        qCWarning(lcPlatform, "pidfd_open(%lld): %s", pid, std::strerror(errno));
         return std::nullopt;
+    }
     if (inode != 0) {
         const quint64 now = pidfdInode(fd);
         if (now != 0 && now != inode) {
+            qCWarning(lcPlatform, "process %lld: its identifier has passed to another process", pid);
             ::close(fd);
             return std::nullopt;
         }
@@ -77,12 +83,15 @@ std::optional<PidFd> PidFd::open(qint64 pid, std::optional<quint64> startTime, q
     // check that it is still the one that was listed.
     ProcStat st;
     if (!readStat(qint32(pid), st) || st.isZombie() || (startTime && st.startTime != *startTime)) {
+        qCWarning(lcPlatform, "process %lld: ended, a zombie or not the one listed", pid);
         ::close(fd);
         return std::nullopt;
     }
     PidFd handle(fd, qint32(pid), st.startTime);
-    if (!handle.alive())
+    if (!handle.alive()) {
+        qCWarning(lcPlatform, "process %lld: pidfd_send_signal(0): %s", pid, std::strerror(errno));
         return std::nullopt;
+    }
     return handle;
 }
 
@@ -178,7 +187,10 @@ bool PidFd::sendSignal(int signal) const
 {
     if (m_fd < 0)
         return false;
-    return ::syscall(SYS_pidfd_send_signal, m_fd, signal, nullptr, 0u) == 0;
+    if (::syscall(SYS_pidfd_send_signal, m_fd, signal, nullptr, 0u) == 0)
+        return true;
+    qCWarning(lcPlatform, "process %d: signal %d: %s", int(m_pid), signal, std::strerror(errno));
+    return false;
 }
 
 bool PidFd::kill() const
@@ -220,14 +232,19 @@ bool forEachThread(const PidFd &process, const std::function<int(pid_t tid)> &ac
             fresh = true;
             done.insert(tid);
             const int err = action(pid_t(tid));
-            if (err != 0 && err != ESRCH)
+            if (err != 0 && err != ESRCH) {
+                qCWarning(lcPlatform, "process %d, thread %d: %s", int(process.pid()), int(tid), std::strerror(err));
                 return false;
+            }
         }
         if (!fresh)
             break;
     }
     // The process must still be the one we looked at, or the threads were someone else's.
-    return !done.isEmpty() && process.alive();
+    if (!done.isEmpty() && process.alive())
+        return true;
+    qCWarning(lcPlatform, "process %d: ended while its threads were being changed", int(process.pid()));
+    return false;
 }
 
 const int kSchedOther = SCHED_OTHER;

@@ -1,9 +1,12 @@
 #include "platform/processes/Spawn.h"
 
+#include "platform/Logging.h"
+
 #include <QByteArray>
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <vector>
 
 #include <fcntl.h>
@@ -55,8 +58,10 @@ bool spawnDetached(const QStringList &words, qint32 *pid, const std::optional<QS
     if (words.isEmpty())
         return false;
     const auto program = findProgram(words.first());
-    if (!program)
+    if (!program) {
+        qCWarning(lcPlatform) << "spawn: no executable" << words.first() << "on the search path";
         return false;
+    }
 
     // Everything the child needs is prepared before fork: after it only async-signal-safe
     // calls are allowed.
@@ -81,11 +86,14 @@ bool spawnDetached(const QStringList &words, qint32 *pid, const std::optional<QS
     }
 
     int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0)
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        qCWarning(lcPlatform, "spawn: pipe2: %s", std::strerror(errno));
         return false;
+    }
 
     const pid_t child = ::fork();
     if (child < 0) {
+        qCWarning(lcPlatform, "spawn: fork: %s", std::strerror(errno));
         ::close(report[0]);
         ::close(report[1]);
         return false;
@@ -143,8 +151,11 @@ bool spawnDetached(const QStringList &words, qint32 *pid, const std::optional<QS
     const bool started = WIFEXITED(status) && WEXITSTATUS(status) == 0 && readInt(id);
     const bool execFailed = started && readInt(err);
     ::close(report[0]);
-    if (!started || execFailed)
+    if (!started || execFailed) {
+        // Without a number from the child its fork failed or it died before telling.
+        qCWarning(lcPlatform) << "spawn:" << *program << (err != 0 ? std::strerror(err) : "the child did not start it");
         return false;
+    }
     if (pid)
         *pid = id;
     return true;

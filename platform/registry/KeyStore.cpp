@@ -1,5 +1,6 @@
 #include "platform/registry/KeyStore.h"
 
+#include "platform/Logging.h"
 #include "platform/files/AtomicFile.h"
 
 #include <QByteArray>
@@ -417,8 +418,10 @@ bool modify(RootKey root, const std::function<Edit(Store &)> &change)
     if (!QDir().mkpath(QFileInfo(file).absolutePath()))
         return false;
     FileLock lock(file, true);
-    if (!lock.locked())
+    if (!lock.locked()) {
+        qCWarning(lcPlatform) << "key store" << file << "could not be locked";
         return false;
+    }
     QByteArray text;
     std::optional<Store> store;
     switch (readWhole(file, text)) {
@@ -427,13 +430,16 @@ bool modify(RootKey root, const std::function<Edit(Store &)> &change)
         store->createKey(QString());
         break;
     case ReadResult::Error:
+        qCWarning(lcPlatform) << "key store" << file << "could not be read";
         return false;
     case ReadResult::Ok:
         store = Store::parse(text);
         break;
     }
-    if (!store)
+    if (!store) {
+        qCWarning(lcPlatform) << "key store" << file << "is damaged: left as it is";
         return false;
+    }
     switch (change(*store)) {
     case Edit::Fail:
         return false;

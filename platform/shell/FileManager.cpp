@@ -1,5 +1,6 @@
 #include "platform/shell/FileManager.h"
 
+#include "platform/Logging.h"
 #include "platform/shell/Shell.h"
 #include "platform/system/UserSession.h"
 
@@ -37,20 +38,27 @@ bool callFileManager(const QString &method, const QString &path)
     if (path.isEmpty() || !info.exists())
         return false;
     QDBusConnection bus = sessionBus();
-    if (!bus.isConnected())
+    if (!bus.isConnected()) {
+        qCWarning(lcPlatform) << "file manager: no session bus:" << bus.lastError().message();
         return false;
+    }
     QDBusConnectionInterface *names = bus.interface();
     if (!names)
         return false;
     // Either running now or startable by the bus on demand.
     const bool running = names->isServiceRegistered(kService).value();
-    if (!running && !names->activatableServiceNames().value().contains(kService))
+    if (!running && !names->activatableServiceNames().value().contains(kService)) {
+        qCWarning(lcPlatform) << "file manager:" << kService << "is neither running nor activatable";
         return false;
+    }
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kObject, kService, method);
     const QString uri = QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded);
     call << QStringList{uri} << QString();
     const QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
-    return reply.type() == QDBusMessage::ReplyMessage;
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return true;
+    qCWarning(lcPlatform) << "file manager:" << method << reply.errorName() << reply.errorMessage();
+    return false;
 }
 
 } // namespace

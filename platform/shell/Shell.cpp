@@ -1,5 +1,6 @@
 #include "platform/shell/Shell.h"
 
+#include "platform/Logging.h"
 #include "platform/files/AtomicFile.h"
 #include "platform/files/DesktopEntryFile.h"
 #include "platform/files/SystemImageList.h"
@@ -125,8 +126,10 @@ void loadIcons(QHash<QString, QString> &icons)
 
 bool openWithDefaultProgram(const QString &target)
 {
-    if (target.trimmed().isEmpty() || hasControl(target))
+    if (target.trimmed().isEmpty() || hasControl(target)) {
+        qCWarning(lcPlatform) << "open: refused an empty target or one with control characters";
         return false;
+    }
     QString arg = target;
     // A file name that begins with a dash would be taken for an option.
     if (arg.startsWith(QLatin1Char('-')))

@@ -227,7 +227,6 @@ private:
     bool m_haveLibraries = false;
 };
 
-
 // Another user acting against the program run as root: an unused uid, reached through setpriv,
 // in folders of the test's own that this uid can enter.
 

@@ -1,4 +1,5 @@
 #include "DictionaryFile.h"
+#include "common/LogCapture.h"
 #include "resources/dictionary/DescriptionCipher.h"
 #include "dictdb_datasets/Helpers.h"
 
@@ -298,6 +299,55 @@ TEST_F(DictionaryChoice, AFileIsCheckedOncePerIdentity)
     }
     EXPECT_EQ(Answer(QStringLiteral("shipped")), "2026-12-07 found");
     EXPECT_EQ(DictFileInUse().toStdString(), Shipped().toStdString());
+}
+
+// Why a copy is passed over, and why a look-up in a file damaged under the look-ups' feet
+// found nothing: told to a user who turns the dictionary's warnings on, and to nobody else.
+TEST_F(DictionaryChoice, TheReasonADamagedCopyIsRefusedIsLoggedOnlyWhenTurnedOn)
+{
+    if (tvtest::LogCapture::environmentSetsRules())
+        GTEST_SKIP() << "QT_LOGGING_RULES is set in the environment and overrides the test's rules";
+    const QString category = QStringLiteral("taskvane.dictionary");
+    Write(Shipped(), QStringLiteral("2026-12-07"), QStringLiteral("shipped"));
+    {
+        QFile u(User());
+        ASSERT_TRUE(u.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        u.write(QByteArray(4096, '\x5A'));
+    }
+    {
+        tvtest::LogCapture log{QString()};
+        Use({Shipped()});
+        EXPECT_EQ(Answer(QStringLiteral("shipped")), "2026-12-07 found");
+        EXPECT_TRUE(log.messages().isEmpty()) << log.messages().first().text.toStdString();
+    }
+    // Checked once per identity: a new file makes the check run again under the new rules.
+    {
+        QFile u(User());
+        ASSERT_TRUE(u.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        u.write(QByteArray(8192, '\x5A'));
+    }
+    {
+        tvtest::LogCapture log(QStringLiteral("taskvane.*.warning=true"));
+        Use({Shipped()});
+        EXPECT_EQ(Answer(QStringLiteral("shipped")), "2026-12-07 found");
+        const QStringList warnings = log.warnings(category);
+        ASSERT_EQ(warnings.size(), 1) << warnings.join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(warnings.first().contains(QStringLiteral("not a whole dictionary")))
+            << warnings.first().toStdString();
+        EXPECT_TRUE(warnings.first().contains(QFileInfo(User()).fileName())) << warnings.first().toStdString();
+    }
+    // The file in use damaged in place: the look-up answers "not found" and logs what it caught.
+    {
+        QFile s(Shipped());
+        ASSERT_TRUE(s.open(QIODevice::ReadWrite));
+        s.write(QByteArray(s.size(), '\x5A'));
+    }
+    tvtest::LogCapture log(QStringLiteral("taskvane.*.warning=true"));
+    QString desc;
+    bool virus = false;
+    EXPECT_FALSE(LookupProcess(QStringLiteral("shipped"), desc, virus));
+    const QString reason = log.warnings(category).join(QLatin1Char('\n'));
+    EXPECT_TRUE(reason.contains(QStringLiteral("look-up of process"))) << reason.toStdString();
 }
 
 } // namespace

@@ -1,0 +1,4 @@
+#include "dataaccess/Logging.h"
+
+// Only critical messages pass by default: the program shows nothing and keeps no log file.
+Q_LOGGING_CATEGORY(lcDataAccess, "taskvane.dataaccess", QtCriticalMsg)

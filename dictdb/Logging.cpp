@@ -1,0 +1,4 @@
+#include "dictdb/Logging.h"
+
+// Only critical messages pass by default: the program shows nothing and keeps no log file.
+Q_LOGGING_CATEGORY(lcEngine, "taskvane.engine", QtCriticalMsg)
