@@ -1,6 +1,7 @@
 #include "ui/SingleInstance.h"
 
 #include "platform/system/TestVariables.h"
+#include "platform/processes/CurrentProcess.h"
 #include "platform/system/UserSession.h"
 
 #include <QDir>
@@ -42,7 +43,8 @@ QString TSingleInstance::InstanceName()
     const QString custom = platform::system::testVariable("TASKVANE_INSTANCE_NAME");
     if (IsPlainFileName(custom))
         return custom;
-    return QStringLiteral("%1-%2").arg(QLatin1String(kMessageName), QString::number(platform::system::userId()));
+    return QStringLiteral("%1-%2").arg(QLatin1String(kMessageName),
+                                       QString::number(platform::processes::effectiveUserId()));
 }
 
 TSingleInstance::TSingleInstance(const QString &Name, QObject *Parent) : QObject(Parent), m_Name(Name) {}
@@ -116,7 +118,7 @@ bool TSingleInstance::InitSingleInstance()
             // Only an instance of the same user is handed the start; a name held by anyone else
             // counts as free.
             const auto peer = platform::system::peerUserId(probe.socketDescriptor());
-            if (peer && *peer == platform::system::userId()) {
+            if (peer && *peer == platform::processes::effectiveUserId()) {
                 probe.write(ActivationMessage());
                 probe.waitForBytesWritten(kConnectTimeoutMs);
                 probe.disconnectFromServer();

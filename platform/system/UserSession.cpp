@@ -1,5 +1,7 @@
 #include "platform/system/UserSession.h"
 
+#include "platform/processes/CurrentProcess.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -37,11 +39,6 @@ QString xdgRuntimeDir()
 
 } // namespace
 
-quint32 userId()
-{
-    return ::geteuid();
-}
-
 bool isPrivateDir(const QString &path)
 {
     if (path.isEmpty())
@@ -62,7 +59,8 @@ QString privateRuntimeDir()
     const QString temp = QDir::tempPath();
     if (!temp.startsWith(QLatin1Char('/')))
         return QString();
-    const QString dir = QDir::cleanPath(temp) + QStringLiteral("/taskvane-%1").arg(userId());
+    const QString dir =
+        QDir::cleanPath(temp) + QStringLiteral("/taskvane-%1").arg(platform::processes::effectiveUserId());
     const QByteArray native = QFile::encodeName(dir);
     const bool made = ::mkdir(native.constData(), 0700) == 0;
     if (!made && errno != EEXIST)
@@ -83,7 +81,7 @@ QString ownRuntimeDir()
     const QString runtime = xdgRuntimeDir();
     if (!runtime.isEmpty())
         return runtime;
-    const QString standard = kRunUser + QString::number(userId());
+    const QString standard = kRunUser + QString::number(platform::processes::effectiveUserId());
     return isPrivateDir(standard) ? standard : QString();
 }
 

@@ -7,9 +7,6 @@
 
 namespace platform::system {
 
-// The user the program runs as (the effective user id).
-quint32 userId();
-
 // A folder of the running user's that no one else may enter: a real directory (not a link)
 // the user owns, with no permission for group or others. `path` is tested as it stands.
 bool isPrivateDir(const QString &path);
