@@ -619,7 +619,7 @@ void TProcessPage::ProcessTick()
     KeepAnchor(anchor);
     // A sort still brings the selected row into view.
     if (TListRow *selected = sorted ? SelectedRow() : nullptr)
-        lvProcesses->scrollToItem(selected, QAbstractItemView::EnsureVisible);
+        ShowRow(selected);
     // Only the rows in view are written: the others are brought up to date as they scroll in.
     UpdateRowsInView();
 }

@@ -4,8 +4,10 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QScrollBar>
 
 using namespace ptest;
 
@@ -337,4 +339,28 @@ TEST_F(ProcessPage, ViewStaysOnItsProcessesWhileRowsComeAndGoAboveIt)
     form->ProcessPage->ProcessTick();
     const QRect selected = List()->visualItemRect(Row(pidOf(100)));
     EXPECT_TRUE(List()->viewport()->rect().contains(selected)) << selected.y();
+}
+
+TEST_F(ProcessPage, BringingTheSelectedRowIntoViewKeepsTheListScrolledSideways)
+{
+    for (int i = 1; i <= 60; ++i)
+        source.procs.push_back(Proc(kNoSuchPID + quint32(i), QStringLiteral("p%1").arg(i)));
+    Create();
+    List()->header()->resizeSection(6, 2000);
+    QApplication::processEvents();
+    QScrollBar *across = List()->horizontalScrollBar();
+    ASSERT_GT(across->maximum(), 300);
+    Select({kNoSuchPID + 50});
+    List()->scrollToTop();
+    across->setValue(300);
+    // A header click, then a tick that sorts a new row in: each brings the selected row into view.
+    form->ProcessPage->lvProcessesColumnClick(List(), 1);
+    EXPECT_EQ(across->value(), 300);
+    List()->scrollToTop();
+    source.procs.push_back(Proc(kNoSuchPID + 100, QStringLiteral("late")));
+    form->ProcessPage->ProcessTick();
+    EXPECT_EQ(across->value(), 300);
+    const QRect selected = List()->visualItemRect(Row(kNoSuchPID + 50));
+    EXPECT_GE(selected.top(), 0);
+    EXPECT_LE(selected.bottom(), List()->viewport()->height());
 }
