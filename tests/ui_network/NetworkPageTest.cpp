@@ -1,4 +1,4 @@
-#include "common/TempDir.h"
+#include "common/OtherUser.h"
 #include "common/UserDirs.h"
 #include "platform_network/Addr.h"
 #include "ui_message/MessageAnswers.h"
@@ -30,12 +30,7 @@
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QRegularExpression>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeWidget>
@@ -600,11 +595,13 @@ TEST_F(NetworkPage, DISABLED_AnotherUsersSocketSeenByAnOrdinaryUser)
 
 TEST(NetworkPageAsUser, AnotherUsersSocketHasNoOwner)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "only root can run the page as another user";
-    const QString setpriv = QStringLiteral("/usr/bin/setpriv");
-    if (!QFileInfo(setpriv).isExecutable())
-        GTEST_SKIP() << "no setpriv to run the page as another user";
+    const tvtest::OtherUserCopy copy;
+    if (!copy.SkipReason().isEmpty())
+        GTEST_SKIP() << copy.SkipReason().toStdString();
+    const tvtest::SharedDir shared;
+    if (const QString why = shared.unusable(); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+
     // A socket of this (root's) process, which the other user's processes cannot see into.
     struct Listener
     {
@@ -623,64 +620,21 @@ TEST(NetworkPageAsUser, AnotherUsersSocketHasNoOwner)
     ASSERT_EQ(::bind(server.fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(server.fd, 1), 0);
     ASSERT_EQ(::getsockname(server.fd, reinterpret_cast<sockaddr *>(&address), &length), 0);
-    const int port = ntohs(address.sin_port);
-
-    // What the other user runs and reads lies in a folder of the test's own that it can reach.
-    const uid_t user = 4202;
-    tvtest::TempDir dir;
-    ASSERT_TRUE(dir.isValid());
-    ASSERT_TRUE(QFile::setPermissions(dir.path(),
-                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                          QFileDevice::ReadOther | QFileDevice::ExeOther));
-    const QString program = dir.file(QStringLiteral("test_ui_network"));
-    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-    if (::link(QFile::encodeName(self).constData(), QFile::encodeName(program).constData()) != 0) {
-        ASSERT_TRUE(QFile::copy(self, program));
-    }
-    ASSERT_TRUE(QFile::setPermissions(program,
-                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                          QFileDevice::ReadOther | QFileDevice::ExeOther));
-    const QString scratch = dir.file(QStringLiteral("tmp"));
-    ASSERT_TRUE(QDir().mkpath(scratch));
-    ASSERT_EQ(::chown(QFile::encodeName(scratch).constData(), user, user), 0);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("FOREIGN_SOCKET_PORT"), QString::number(port));
-    env.insert(QStringLiteral("TMPDIR"), scratch);
-    env.insert(QStringLiteral("HOME"), scratch);
+    env.insert(QStringLiteral("FOREIGN_SOCKET_PORT"), QString::number(ntohs(address.sin_port)));
+    // Its temporary and home folders are its own.
+    env.insert(QStringLiteral("TMPDIR"), shared.user());
+    env.insert(QStringLiteral("HOME"), shared.user());
     env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-    // The leak checker's suppressions go along where it can read them.
-    QString leakOptions = env.value(QStringLiteral("LSAN_OPTIONS"));
-    const QRegularExpression suppressions(QStringLiteral("suppressions=([^:]+)"));
-    if (const auto m = suppressions.match(leakOptions); m.hasMatch()) {
-        const QString copy = dir.file(QStringLiteral("lsan.supp"));
-        ASSERT_TRUE(QFile::copy(m.captured(1), copy));
-        QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::ReadOther);
-        leakOptions.replace(m.capturedStart(1), m.capturedLength(1), copy);
-        env.insert(QStringLiteral("LSAN_OPTIONS"), leakOptions);
-    }
-    const QStringList asUser = {QStringLiteral("--reuid=%1").arg(user), QStringLiteral("--regid=%1").arg(user),
-                                QStringLiteral("--clear-groups")};
-
-    QProcess probe;
-    probe.start(setpriv, asUser + QStringList{QStringLiteral("/usr/bin/test"), QStringLiteral("-x"), program});
-    ASSERT_TRUE(probe.waitForFinished(10000));
-    if (probe.exitCode() != 0)
-        GTEST_SKIP() << "the copy at " << program.toStdString() << " is out of another user's reach";
-
-    QProcess run;
-    run.setProcessEnvironment(env);
-    run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start(setpriv,
-              asUser +
-                  QStringList{program, QStringLiteral("--gtest_also_run_disabled_tests"),
-                              QStringLiteral("--gtest_filter=NetworkPage."
-                                             "DISABLED_AnotherUsersSocketSeenByAnOrdinaryUser")});
-    ASSERT_TRUE(run.waitForStarted(10000));
-    ASSERT_TRUE(run.waitForFinished(120000));
-    const QByteArray output = run.readAll();
-    EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
-    EXPECT_FALSE(output.contains("[  SKIPPED ]")) << output.toStdString();
+    const tvtest::UserRun run =
+        copy.Run(tvtest::kOtherUid, tvtest::kOtherUid,
+                 {QStringLiteral("--gtest_also_run_disabled_tests"),
+                  QStringLiteral("--gtest_filter=NetworkPage.DISABLED_AnotherUsersSocketSeenByAnOrdinaryUser")},
+                 env, 120000);
+    const std::string output = run.output.toStdString();
+    EXPECT_TRUE(run.finished) << output;
+    EXPECT_EQ(run.exitCode, 0) << output;
+    EXPECT_TRUE(run.output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output;
+    EXPECT_FALSE(run.output.contains(QStringLiteral("[  SKIPPED ]"))) << output;
 }
