@@ -87,6 +87,7 @@ void TNetworkMonitor::FillOwner(TConnectionItem &Item, const Endpoint &Row, SYST
     CreateTime = SYSTEMTIME();
     if (!Row.owned)
         return; // time wait, a kernel socket or another user's: no process to show
+    Item.HasOwner = true;
     Item.ProcessID = Row.owner.pid;
     Item.ProcessStartTime = Row.owner.startTime;
     const auto key = qMakePair(Row.owner.pid, Row.owner.startTime);

@@ -47,6 +47,10 @@ public:
     virtual QString ClassName() const = 0;
 
     quint8 Protocol = 0; // 0 TCP, 1 UDP
+    // Whether the owning process could be read. An endpoint without one (in time wait, not yet
+    // accepted, or another user's where that user's processes cannot be read) carries no
+    // process: its identifier stays 0 and its name and path empty, and nothing is shown for them.
+    bool HasOwner = false;
     quint32 ProcessID = 0;
     QString ProcessName;
     QString ProcessPath;

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
@@ -31,6 +32,18 @@ QPixmap LightBand(const QPixmap &Picture)
     p.setCompositionMode(QPainter::CompositionMode_SourceAtop);
     p.fillRect(light.rect(), QColor(255, 255, 255, 190));
     return light;
+}
+
+// The message box's close cross is white for its dark band; on this box's light band the resting
+// and disabled states draw it dark, keeping its shape and shading.
+QPixmap DarkCross(const QPixmap &Picture)
+{
+    QImage dark = Picture.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter p(&dark);
+    p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    p.fillRect(dark.rect(), QColor(0x20, 0x20, 0x20));
+    p.end();
+    return QPixmap::fromImage(dark);
 }
 
 // The box wears the message box's frame, stretched to its own measures.
@@ -95,10 +108,10 @@ TFormAbout::TFormAbout(QWidget *AOwner) : QDialog(AOwner)
 
     btnClose = new TPicButton(this);
     btnClose->setObjectName(QStringLiteral("btnClose"));
-    btnClose->SetPicNormal(MessagePicture(u"close_normal"));
+    btnClose->SetPicNormal(DarkCross(MessagePicture(u"close_normal")));
     btnClose->SetPicMouseHover(MessagePicture(u"close_hover"));
     btnClose->SetPicMouseDown(MessagePicture(u"close_down"));
-    btnClose->SetPicDisabled(MessagePicture(u"close_disabled"));
+    btnClose->SetPicDisabled(DarkCross(MessagePicture(u"close_disabled")));
     btnClose->SetTransparent(true);
     btnClose->setGeometry(404, 3, 16, 16);
     btnClose->OnClick = [this](QObject *s) { btnCloseClick(s); };

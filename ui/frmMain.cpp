@@ -30,6 +30,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSessionManager>
 #include <QTextEdit>
 #include <QTimer>
@@ -801,6 +802,16 @@ void TFormMain::btnLeftMenu_ConfigClick(QObject *Sender)
 
 void TFormMain::btnLeftMenu_TitleClick(QObject *)
 {
+    const bool folding = pnlLeftMenu->isVisibleTo(this);
+    auto listBar = [this](int Page) {
+        const TListPage *page = ListPage(Page);
+        return (page && page->List()) ? page->List()->horizontalScrollBar() : nullptr;
+    };
+    if (folding) {
+        for (int i = pgProcess; i <= pgNetwork; ++i)
+            if (const QScrollBar *bar = listBar(i))
+                m_FoldScroll[i].Wanted = bar->value();
+    }
     pnlLeftMenu->setVisible(!pnlLeftMenu->isVisible());
     imgLeftMenuBody->setVisible(!imgLeftMenuBody->isVisible());
     const int d = pnlLeftMenu->isVisibleTo(this) ? -kMenuFold : kMenuFold;
@@ -813,6 +824,17 @@ void TFormMain::btnLeftMenu_TitleClick(QObject *)
         QRect g = page->geometry();
         g.setLeft(g.left() - d);
         page->setGeometry(g);
+    }
+    // The lists keep their horizontal position; one the wider list cannot reach comes back when
+    // the menu unfolds.
+    for (int i = pgProcess; i <= pgNetwork; ++i) {
+        QScrollBar *bar = listBar(i);
+        if (!bar)
+            continue;
+        if (folding)
+            m_FoldScroll[i].Left = bar->value();
+        else if (bar->value() == m_FoldScroll[i].Left)
+            bar->setValue(m_FoldScroll[i].Wanted);
     }
 }
 

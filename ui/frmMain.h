@@ -175,6 +175,14 @@ private:
         bool Left, Top, Right, Bottom;
     };
     QHash<QWidget *, TAnchors> m_Anchors;
+    // Each list's horizontal position when the menu folded, and where the wider list then stood:
+    // unfolding goes back to the first unless the list was scrolled while folded.
+    struct TFoldScroll
+    {
+        int Wanted = 0;
+        int Left = 0;
+    };
+    TFoldScroll m_FoldScroll[pgNetwork + 1];
     QSize m_LaidOutSize;
     bool m_Closed = false;
     // Dragging by hand where the window system does not move the window itself.

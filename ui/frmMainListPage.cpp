@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTreeWidget>
 
 bool TListRow::operator<(const QTreeWidgetItem &Other) const
@@ -162,7 +163,16 @@ void TListPage::SortList()
     // The rows' own comparison holds the direction, so the model sorts them ascending.
     m_List->sortItems(column, Qt::AscendingOrder);
     if (TListRow *row = SelectedRow())
-        m_List->scrollToItem(row, QAbstractItemView::EnsureVisible);
+        ShowRow(row);
+}
+
+void TListPage::ShowRow(QTreeWidgetItem *Row)
+{
+    // Up or down only: a list scrolled sideways stays where the user took it.
+    QScrollBar *across = m_List->horizontalScrollBar();
+    const int at = across->value();
+    m_List->scrollToItem(Row, QAbstractItemView::EnsureVisible);
+    across->setValue(at);
 }
 
 TListRow *TListPage::Row(int Index) const

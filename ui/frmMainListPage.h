@@ -83,6 +83,8 @@ public:
 
     // Sorts the list by its current sort state and keeps the selected row in view.
     void SortList();
+    // Scrolls the row fully into view, keeping the horizontal position.
+    void ShowRow(QTreeWidgetItem *Row);
     // The list's row of the given index, or null.
     TListRow *Row(int Index) const;
     // The first selected row in the list's order, or null; as the page's own row type.

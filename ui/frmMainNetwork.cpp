@@ -72,6 +72,19 @@ bool IsAnyOrLoopback(quint32 Address)
     return Address == 0 || std::memcmp(&Address, loopback, 4) == 0;
 }
 
+// The owner's name and identifier cells: empty for an endpoint whose owner could not be read.
+QString OwnerNameText(const TConnectionItem *Item)
+{
+    if (!Item->HasOwner)
+        return QString();
+    return Item->ProcessID == 0 ? QStringLiteral("System Idle Process") : VisibleText(Item->ProcessName);
+}
+
+QString OwnerIDText(const TConnectionItem *Item)
+{
+    return Item->HasOwner ? QString::number(Item->ProcessID) : QString();
+}
+
 QString EndpointText(const char16_t *Format, const QString &Name, quint32 PID)
 {
     return QString::fromUtf16(Format).arg(VisibleText(Name), QString::number(PID));
@@ -299,13 +312,12 @@ void TNetworkPage::FillConnectionList(bool HideLocal)
         auto *row = new TListRow(this);
         row->Index = Index;
         row->setData(colName, ImageIndexRole, iconOf(Item->ProcessPath));
-        row->setText(colName,
-                     Item->ProcessID == 0 ? QStringLiteral("System Idle Process") : VisibleText(Item->ProcessName));
+        row->setText(colName, OwnerNameText(Item));
         row->setText(colType, Type);
         row->setText(colLocal, Local);
         row->setText(colRemote, Remote);
         row->setText(colState, State);
-        row->setText(colPID, QString::number(Item->ProcessID));
+        row->setText(colPID, OwnerIDText(Item));
         row->setText(colPath, VisibleText(Item->ProcessPath));
         row->setTextAlignment(colType, Qt::AlignCenter);
         row->setTextAlignment(colPID, Qt::AlignRight | Qt::AlignVCenter);
@@ -385,7 +397,7 @@ void TNetworkPage::ConnectionCommand(quint8 Code)
     if (Code != 0)
         return;
     TConnectionItem *item = SelectedConnection();
-    if (!item || m_Processes->IsSystemPID(item->ProcessID))
+    if (!item || !item->HasOwner || m_Processes->IsSystemPID(item->ProcessID))
         return;
     if (m_Processes->IsCriticalProcess(item->ProcessPath)) {
         ReportRefusal(EndpointText(kCriticalRefused, item));
@@ -413,7 +425,7 @@ void TNetworkPage::ConnectionCommand(quint8 Code)
 void TNetworkPage::UpdateConnectionButtons()
 {
     const TConnectionItem *item = SelectedConnection();
-    btnTerminateConnection->setEnabled(item && !m_Processes->IsSystemPID(item->ProcessID));
+    btnTerminateConnection->setEnabled(item && item->HasOwner && !m_Processes->IsSystemPID(item->ProcessID));
 }
 
 // ---- list handlers ------------------------------------------------------------------------------
@@ -663,7 +675,7 @@ bool TNetworkPage::AddDetails(TDetailsPanel &Panel)
         Panel.AddDetailLine(QStringLiteral("本地端口"), QString::number(udp->LocalPort), true);
     }
     Panel.AddDetailLine(QStringLiteral("进程名"), item->ProcessName, true);
-    Panel.AddDetailLine(QStringLiteral("进程 ID"), QString::number(item->ProcessID), true);
+    Panel.AddDetailLine(QStringLiteral("进程 ID"), OwnerIDText(item), true);
     Panel.AddDetailLine(QStringLiteral("进程路径"), item->ProcessPath, true);
     Panel.AddFileVersionLines(item->ProcessPath);
     return true;

@@ -645,21 +645,63 @@ void TProcessPage::UpdateRowsInView()
     }
 }
 
+TProcessPage::TViewAnchor TProcessPage::TakeAnchor() const
+{
+    TViewAnchor anchor;
+    int first = 0, last = -1;
+    if (!PagePanel()->isVisible() || !RowsInView(first, last))
+        return anchor;
+    for (int i = first; i <= last; ++i) {
+        quint32 pid = 0;
+        if (QTreeWidgetItem *row = lvProcesses->topLevelItem(i); RowPID(row, pid))
+            anchor.Rows.append({pid, lvProcesses->visualItemRect(row).top()});
+    }
+    return anchor;
+}
+
+void TProcessPage::KeepAnchor(const TViewAnchor &Anchor)
+{
+    for (const auto &[pid, top] : Anchor.Rows) {
+        TProcessRow *row = m_Rows.value(pid, nullptr);
+        if (!row)
+            continue; // ended: the next row of the view stands in for it
+        const QRect now = lvProcesses->visualItemRect(row);
+        const int moved = now.top() - top;
+        if (moved == 0 || now.height() <= 0)
+            return;
+        QScrollBar *bar = lvProcesses->verticalScrollBar();
+        if (lvProcesses->verticalScrollMode() == QAbstractItemView::ScrollPerPixel)
+            bar->setValue(bar->value() + moved);
+        else
+            bar->setValue(bar->value() + moved / now.height());
+        return;
+    }
+}
+
 void TProcessPage::ProcessTick()
 {
+    // Rows come, go and sort above the view: the view follows the rows it showed, not its offset.
+    const TViewAnchor anchor = TakeAnchor();
     RefreshList();
     if (lvProcesses->topLevelItemCount() == 0 || !PagePanel()->isVisible())
         return;
     SetStatusText(StatusText());
+    bool sorted = false;
     if (SortColumn != -1) {
         // Sorting by memory compares every row's current counters; the CPU and memory orders move
         // every tick, the others only when rows came or changed.
         if (SortsByMemory())
             RefreshAllMemory();
-        if (m_OrderDirty || SortColumn == colCPU || SortsByMemory())
+        if (m_OrderDirty || SortColumn == colCPU || SortsByMemory()) {
             SortList();
+            sorted = true;
+        }
     }
     m_OrderDirty = false;
+    KeepAnchor(anchor);
+    // A sort still brings the selected row into view.
+    if (TListRow *selected = sorted ? SelectedRow() : nullptr)
+        ShowRow(selected);
     // Only the rows in view are written: the others are brought up to date as they scroll in.
     UpdateRowsInView();
 }

@@ -6,6 +6,8 @@
 #include "ui/frmMainListPage.h"
 
 #include <QHash>
+#include <QList>
+#include <QPair>
 
 class QAction;
 class QActionGroup;
@@ -165,6 +167,15 @@ private:
     bool SortsByMemory() const;
     // One refresh pass of the list, with the dictionary states of its new names looked up once each.
     void RefreshList();
+    // The rows in view and where each stood, so that a tick that adds, removes and sorts rows
+    // leaves the process under the pointer where it was.
+    struct TViewAnchor
+    {
+        QList<QPair<quint32, int>> Rows; // identifier, top of the row in the view
+    };
+    TViewAnchor TakeAnchor() const;
+    // Scrolls the first row of the anchor that still has one back to where it stood.
+    void KeepAnchor(const TViewAnchor &Anchor);
 
     // Process identifier -> its row.
     QHash<quint32, TProcessRow *> m_Rows;

@@ -35,3 +35,23 @@ TEST(AboutBox, TitleReadsBlackOnALightBand)
     const double contrast = (darkest + 0.05) / (Luminance(text) + 0.05);
     EXPECT_GE(contrast, 7.0) << "the title's band is too dark for black text";
 }
+
+TEST(AboutBox, CloseButtonReadsOnTheTitleBand)
+{
+    TFormAbout about;
+    const QImage shot = about.grab().toImage();
+    const QRect button = about.btnClose->geometry();
+    // Where the cross's two strokes meet, and the band just left of the button.
+    QList<double> cross, band;
+    for (int dx : {7, 8})
+        for (int dy : {7, 8})
+            cross << Luminance(shot.pixelColor(button.left() + dx, button.top() + dy));
+    for (int x = button.left() - 20; x < button.left() - 3; x += 2)
+        for (int y = button.top(); y <= button.bottom(); y += 2)
+            band << Luminance(shot.pixelColor(x, y));
+    double worst = 21.0;
+    for (double c : cross)
+        for (double b : band)
+            worst = std::min(worst, (std::max(b, c) + 0.05) / (std::min(b, c) + 0.05));
+    EXPECT_GE(worst, 4.5) << "the close button's cross does not stand out from its band: " << worst;
+}

@@ -26,6 +26,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeWidget>
@@ -567,4 +568,34 @@ TEST_F(FormMain, MinimiseAndRestoreOnActivation)
     QApplication::processEvents();
     EXPECT_FALSE(form->isMinimized());
     EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(FormMain, FoldingKeepsTheListsHorizontalPosition)
+{
+    form->show();
+    // The pinned details panel leaves the lists too narrow for their columns.
+    form->Details->SetDetailsPinned(true);
+    QApplication::processEvents();
+    auto fold = [this] { form->btnLeftMenu_TitleClick(form->btnLeftMenu_Title); };
+    for (int page = TFormMain::pgProcess; page <= TFormMain::pgNetwork; ++page) {
+        MenuButton(page)->Click();
+        QScrollBar *bar = form->ListPage(page)->List()->horizontalScrollBar();
+        const int unfolded = bar->maximum();
+        ASSERT_GT(unfolded, 0) << page;
+        // Left, in between, and right: the right edge lies beyond what the wider list can scroll.
+        for (int at : {0, unfolded / 4, unfolded}) {
+            bar->setValue(at);
+            fold();
+            EXPECT_EQ(bar->value(), qMin(at, bar->maximum())) << page << " at " << at;
+            EXPECT_LT(bar->maximum(), unfolded) << page;
+            fold();
+            EXPECT_EQ(bar->value(), at) << page << " unfolded from " << at;
+        }
+        // Scrolled while folded: unfolding leaves the list where the user took it.
+        bar->setValue(unfolded);
+        fold();
+        bar->setValue(1);
+        fold();
+        EXPECT_EQ(bar->value(), 1) << page;
+    }
 }

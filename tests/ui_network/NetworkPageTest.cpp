@@ -1,3 +1,4 @@
+#include "common/OtherUser.h"
 #include "common/UserDirs.h"
 #include "platform_network/Addr.h"
 #include "ui_message/MessageAnswers.h"
@@ -30,11 +31,16 @@
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QProcess>
+#include <QTextEdit>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QValueAxis>
 
 #include <cstring>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <map>
 #include <memory>
 
@@ -140,13 +146,15 @@ protected:
         RestoreDefaultUiHooks();
     }
 
-    void Create()
+    // The form over the test's endpoint tables, or over the system's.
+    void Create(bool RealNetwork = false)
     {
         form = std::make_unique<TFormMain>(nullptr, &processes);
         form->tmrProcess->stop();
         form->tmrTraffic->stop();
         form->tmrSystem->stop();
-        form->NetworkPage->objNetworkMonitor->SetSource(&net);
+        if (!RealNetwork)
+            form->NetworkPage->objNetworkMonitor->SetSource(&net);
         form->show();
     }
     void ShowPage() { form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network); }
@@ -239,14 +247,14 @@ TEST_F(NetworkPage, ListShowsEndpointsAndHidesLocalOnesOnRequest)
     Select(tcp);
     EXPECT_EQ(form->NetworkPage->SelectedConnection(), form->NetworkPage->objNetworkMonitor->GetTCPItem(1));
 
-    // Unticked: everything, the orphans as the idle process.
+    // Unticked: everything, the orphans without an owner.
     form->NetworkPage->chkHideLocalConnections->click();
     EXPECT_FALSE(form->NetworkPage->chkHideLocalConnections->isChecked());
     ASSERT_EQ(List()->topLevelItemCount(), 7);
     EXPECT_EQ(Column(1), (QStringList{"TCP", "TCP", "TCP", "TCP", "UDP", "UDP", "UDP"}));
-    EXPECT_EQ(List()->topLevelItem(3)->text(0), QStringLiteral("System Idle Process"));
-    EXPECT_EQ(List()->topLevelItem(3)->text(5), QStringLiteral("0"));
-    EXPECT_EQ(List()->topLevelItem(6)->text(0), QStringLiteral("System Idle Process"));
+    EXPECT_EQ(List()->topLevelItem(3)->text(0), QString());
+    EXPECT_EQ(List()->topLevelItem(3)->text(5), QString());
+    EXPECT_EQ(List()->topLevelItem(6)->text(0), QString());
 
     // The refresh button keeps the check box's choice; a hidden page is not filled.
     net.tcp.pop_back();
@@ -287,12 +295,12 @@ TEST_F(NetworkPage, TerminateButtonFollowsTheSelection)
     ShowPage();
     form->NetworkPage->chkHideLocalConnections->click();
     EXPECT_FALSE(form->NetworkPage->btnTerminateConnection->isEnabled());
-    Select(RowWith(5, QStringLiteral("0")));
+    Select(RowWith(5, QString()));
     EXPECT_FALSE(form->NetworkPage->btnTerminateConnection->isEnabled());
     Select(RowWith(0, QStringLiteral("agent")));
     EXPECT_TRUE(form->NetworkPage->btnTerminateConnection->isEnabled());
-    // Nothing happens for the idle process's rows.
-    Select(RowWith(5, QStringLiteral("0")));
+    // Nothing happens for the rows without an owner.
+    Select(RowWith(5, QString()));
     form->NetworkPage->ConnectionCommand(0);
     EXPECT_TRUE(shown.empty());
 }
@@ -523,4 +531,110 @@ TEST_F(NetworkPage, TrafficLegendStaysOffTheAxisAtTheMinimumSize)
         for (QLegendMarker *m : chart->legend()->markers())
             EXPECT_GE(legend.width(), entries.horizontalAdvance(m->label()) + entries.height()) << size.width();
     }
+}
+
+TEST_F(NetworkPage, EndpointsWithoutAReadableOwnerCarryNoProcess)
+{
+    // In time wait, not yet accepted, and another user's socket: the tables name no owner. Beside
+    // them an endpoint that process 0 itself owns.
+    Endpoint idle = Ep(Addr(10, 0, 0, 1), 7000, Addr(10, 0, 0, 2), 7001, TcpEstablished, 0);
+    idle.owned = true;
+    idle.owner = {0, 5};
+    net.tcp = {Ep(Addr(10, 0, 0, 1), 50001, Addr(93, 184, 216, 35), 80, TcpTimeWait, 0),
+               Ep(Addr(10, 0, 0, 1), 8080, Addr(10, 0, 0, 3), 40000, TcpSynReceived, 0), idle};
+    net.udp = {Ep(Addr(10, 0, 0, 1), 123, 0, 0, 0, 0)};
+    Create();
+    ShowPage();
+    // Hidden as local connections, as those of process 0 are.
+    EXPECT_EQ(List()->topLevelItemCount(), 0);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(form->NetworkPage->IsLocalConnection(form->NetworkPage->objNetworkMonitor->GetTCPItem(i))) << i;
+    EXPECT_TRUE(form->NetworkPage->IsLocalConnection(form->NetworkPage->objNetworkMonitor->GetUDPItem(0)));
+
+    form->NetworkPage->chkHideLocalConnections->click();
+    ASSERT_EQ(List()->topLevelItemCount(), 4);
+    for (int row : {0, 1, 3}) {
+        QTreeWidgetItem *r = List()->topLevelItem(row);
+        EXPECT_EQ(r->text(0), QString()) << row;
+        EXPECT_EQ(r->text(5), QString()) << row;
+        EXPECT_EQ(r->text(6), QString()) << row;
+        Select(r);
+        EXPECT_FALSE(form->NetworkPage->SelectedConnection()->HasOwner) << row;
+        EXPECT_FALSE(form->NetworkPage->btnTerminateConnection->isEnabled()) << row;
+        form->NetworkPage->ConnectionCommand(0);
+        EXPECT_TRUE(shown.empty()) << row;
+        // The details name no process either.
+        form->NetworkPage->lvConnectionsClick(List());
+        const QStringList details = form->Details->redtDetails->toPlainText().split(QLatin1Char('\n'));
+        EXPECT_TRUE(details.contains(QStringLiteral("进程名: "))) << row;
+        EXPECT_TRUE(details.contains(QStringLiteral("进程 ID: "))) << row;
+    }
+    EXPECT_EQ(List()->topLevelItem(2)->text(0), QStringLiteral("System Idle Process"));
+    EXPECT_EQ(List()->topLevelItem(2)->text(5), QStringLiteral("0"));
+}
+
+// Run only by the test below, as an ordinary user: the page's row of the socket it was given.
+TEST_F(NetworkPage, DISABLED_AnotherUsersSocketSeenByAnOrdinaryUser)
+{
+    const QByteArray port = qgetenv("FOREIGN_SOCKET_PORT");
+    if (port.isEmpty())
+        GTEST_SKIP() << "run by NetworkPageAsUser.AnotherUsersSocketHasNoOwner as an ordinary user";
+    ASSERT_NE(::geteuid(), 0u);
+    Create(true);
+    ShowPage();
+    form->NetworkPage->chkHideLocalConnections->click();
+    QTreeWidgetItem *row = RowWith(2, QStringLiteral("127.0.0.1:") + QString::fromLatin1(port));
+    ASSERT_NE(row, nullptr) << "no row for the listening socket";
+    EXPECT_EQ(row->text(1), QStringLiteral("TCP"));
+    EXPECT_EQ(row->text(0), QString());
+    EXPECT_EQ(row->text(5), QString());
+    EXPECT_EQ(row->text(6), QString());
+    Select(row);
+    EXPECT_FALSE(form->NetworkPage->btnTerminateConnection->isEnabled());
+}
+
+TEST(NetworkPageAsUser, AnotherUsersSocketHasNoOwner)
+{
+    const tvtest::OtherUserCopy copy;
+    if (!copy.SkipReason().isEmpty())
+        GTEST_SKIP() << copy.SkipReason().toStdString();
+    const tvtest::SharedDir shared;
+    if (const QString why = shared.unusable(); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+
+    // A socket of this (root's) process, which the other user's processes cannot see into.
+    struct Listener
+    {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ~Listener()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } server;
+    ASSERT_GE(server.fd, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(server.fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(server.fd, 1), 0);
+    ASSERT_EQ(::getsockname(server.fd, reinterpret_cast<sockaddr *>(&address), &length), 0);
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("FOREIGN_SOCKET_PORT"), QString::number(ntohs(address.sin_port)));
+    // Its temporary and home folders are its own.
+    env.insert(QStringLiteral("TMPDIR"), shared.user());
+    env.insert(QStringLiteral("HOME"), shared.user());
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    const tvtest::UserRun run =
+        copy.Run(tvtest::kOtherUid, tvtest::kOtherUid,
+                 {QStringLiteral("--gtest_also_run_disabled_tests"),
+                  QStringLiteral("--gtest_filter=NetworkPage.DISABLED_AnotherUsersSocketSeenByAnOrdinaryUser")},
+                 env, 120000);
+    const std::string output = run.output.toStdString();
+    EXPECT_TRUE(run.finished) << output;
+    EXPECT_EQ(run.exitCode, 0) << output;
+    EXPECT_TRUE(run.output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output;
+    EXPECT_FALSE(run.output.contains(QStringLiteral("[  SKIPPED ]"))) << output;
 }

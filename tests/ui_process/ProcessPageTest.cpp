@@ -4,8 +4,10 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QScrollBar>
 
 using namespace ptest;
 
@@ -273,4 +275,92 @@ TEST_F(ProcessPage, RowsAreAsTallAsTheirIconsWhateverTheFirstRowHolds)
     const QSize withoutIcon = list->itemDelegate()->sizeHint(option, list->model()->index(0, 0));
     EXPECT_GE(withoutIcon.width(),
               icon.width() + QFontMetrics(list->font()).horizontalAdvance(list->topLevelItem(0)->text(0)));
+}
+
+TEST_F(ProcessPage, ViewStaysOnItsProcessesWhileRowsComeAndGoAboveIt)
+{
+    // Identifiers ten apart, so that new ones sort in between.
+    auto pidOf = [](int i) { return kNoSuchPID + 10 * quint32(i); };
+    for (int i = 1; i <= 150; ++i)
+        source.procs.push_back(Proc(pidOf(i), QStringLiteral("p%1").arg(i)));
+    Create();
+    QApplication::processEvents();
+    auto pidAt = [this](int y) {
+        quint32 pid = 0;
+        TProcessPage::RowPID(List()->itemAt(5, y), pid);
+        return pid;
+    };
+    const int middle = List()->viewport()->height() / 2;
+    auto aim = [&](quint32 top) {
+        List()->scrollToItem(Row(top), QAbstractItemView::PositionAtTop);
+        EXPECT_EQ(pidAt(1), top);
+        return pidAt(middle);
+    };
+    struct Step
+    {
+        const char *what;
+        int sortColumn;            // -1: the list's own order
+        QList<int> ended, started; // by their number i of pidOf(i); a started one sorts in after i
+        int top;                   // the process aimed at the top of the view
+        int stays;                 // the process then at the top: -1 for `top`
+    };
+    const Step steps[] = {
+        {"unsorted, rows ended above", -1, {2, 3, 5, 8, 13}, {}, 60, -1},
+        {"sorted, rows ended and started above", 1, {21, 22, 23, 40}, {20, 30, 31, 32, 33, 34, 35, 50}, 70, -1},
+        {"sorted, the process at the top ended", 1, {80, 41, 42}, {43, 44}, 80, 79},
+    };
+    for (const Step &step : steps) {
+        SCOPED_TRACE(step.what);
+        if (step.sortColumn >= 0 && form->ProcessPage->SortColumn != step.sortColumn)
+            form->ProcessPage->lvProcessesColumnClick(List(), step.sortColumn);
+        const quint32 pointed = aim(pidOf(step.top));
+        ASSERT_NE(pointed, 0u);
+        for (int i : step.ended)
+            source.remove(pidOf(i));
+        for (int i : step.started)
+            source.procs.push_back(Proc(pidOf(i) + 5, QStringLiteral("new%1").arg(i)));
+        form->ProcessPage->ProcessTick();
+        // An ended process at the top leaves its place to the one before it, as the next one
+        // keeps its own.
+        EXPECT_EQ(pidAt(1), pidOf(step.stays < 0 ? step.top : step.stays));
+        EXPECT_EQ(pidAt(middle), pointed) << "the process under the pointer stays under it";
+        // The rows are what the process list and the sort make them; only the view moved.
+        const QList<quint32> rows = RowPIDs();
+        EXPECT_EQ(rows.size(), qsizetype(source.procs.size()) + 1);
+        if (step.sortColumn >= 0) {
+            EXPECT_TRUE(std::is_sorted(rows.begin(), rows.end()));
+        }
+    }
+
+    // A sort still brings the selected row into view.
+    Select({pidOf(100)});
+    aim(pidOf(20));
+    source.procs.push_back(Proc(pidOf(10) + 5, QStringLiteral("late")));
+    form->ProcessPage->ProcessTick();
+    const QRect selected = List()->visualItemRect(Row(pidOf(100)));
+    EXPECT_TRUE(List()->viewport()->rect().contains(selected)) << selected.y();
+}
+
+TEST_F(ProcessPage, BringingTheSelectedRowIntoViewKeepsTheListScrolledSideways)
+{
+    for (int i = 1; i <= 60; ++i)
+        source.procs.push_back(Proc(kNoSuchPID + quint32(i), QStringLiteral("p%1").arg(i)));
+    Create();
+    List()->header()->resizeSection(6, 2000);
+    QApplication::processEvents();
+    QScrollBar *across = List()->horizontalScrollBar();
+    ASSERT_GT(across->maximum(), 300);
+    Select({kNoSuchPID + 50});
+    List()->scrollToTop();
+    across->setValue(300);
+    // A header click, then a tick that sorts a new row in: each brings the selected row into view.
+    form->ProcessPage->lvProcessesColumnClick(List(), 1);
+    EXPECT_EQ(across->value(), 300);
+    List()->scrollToTop();
+    source.procs.push_back(Proc(kNoSuchPID + 100, QStringLiteral("late")));
+    form->ProcessPage->ProcessTick();
+    EXPECT_EQ(across->value(), 300);
+    const QRect selected = List()->visualItemRect(Row(kNoSuchPID + 50));
+    EXPECT_GE(selected.top(), 0);
+    EXPECT_LE(selected.bottom(), List()->viewport()->height());
 }
