@@ -1,5 +1,8 @@
 #include "sysinfo/HttpGet.h"
 
+#include "platform/files/FileHandle.h"
+#include "platform/files/OwnFolder.h"
+
 #include <QFile>
 
 #include <chrono>
@@ -216,9 +219,13 @@ void TWorkThread::Execute()
             TotalRead = 0;
             char buffer[kReadSize];
             if (Job.Mode == 0) {
-                QFile file(Job.LocalFile);
-                if (Job.LocalFile.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                // Never through a link, and only in a folder of the user's own.
+                QFile file;
+                const int fd = platform::files::createOwnFile(Job.LocalFile);
+                if (fd < 0 || !file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+                    platform::files::closeHandle(fd);
                     throw EFileError();
+                }
                 while (!Stopping) {
                     const qint64 n = request->read(buffer, kReadSize);
                     if (n <= 0)

@@ -1,7 +1,7 @@
 #include "platform/files/IniFile.h"
 
 #include "platform/files/AtomicFile.h"
-#include "platform/files/RegularFile.h"
+#include "platform/files/OwnFolder.h"
 
 #include <QStringDecoder>
 
@@ -64,18 +64,10 @@ bool IniFile::load(const QString &path)
 {
     m_lines.clear();
     m_crlf = false;
-    RegularFileReader reader;
-    switch (reader.open(path)) {
-    case RegularFileReader::OpenResult::Opened:
-        break;
-    case RegularFileReader::OpenResult::Missing:
-        return true;
-    default:
-        return false;
-    }
-    const std::optional<QByteArray> data = reader.readAll(MaxFileSize);
+    bool missing = false;
+    const std::optional<QByteArray> data = readOwnFile(path, MaxFileSize, &missing);
     if (!data)
-        return false;
+        return missing;
     parse(*data);
     return true;
 }

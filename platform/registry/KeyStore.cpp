@@ -1,8 +1,11 @@
 #include "platform/registry/KeyStore.h"
 
-#include "platform/files/AtomicFile.h"
+#include "platform/files/OwnFolder.h"
+#include "platform/files/RegularFile.h"
+#include "platform/shell/Shell.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 
@@ -20,11 +23,6 @@ namespace platform::registry {
 namespace {
 
 const QByteArray kHeader = "TASKVANE-KEYSTORE 1";
-
-bool sameName(const QString &a, const QString &b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
 
 void appendQuoted(QByteArray &out, const QString &s)
 {
@@ -127,38 +125,98 @@ bool validUtf8(const QByteArray &text)
     return s.toUtf8() == text;
 }
 
-QString configHome()
+QString folded(const QString &name)
 {
-    const QByteArray xdg = qgetenv("XDG_CONFIG_HOME");
-    if (!xdg.isEmpty() && xdg.startsWith('/'))
-        return QString::fromLocal8Bit(xdg);
-    return QDir::homePath() + QStringLiteral("/.config");
+    return name.toCaseFolded();
 }
 
-class FileLock
+// A store's folder and file name, and whose it may be.
+struct Place
+{
+    QString folder;
+    QString name;
+    bool machine = false;
+};
+
+std::optional<Place> placeOf(RootKey root)
+{
+    const QString file = Store::fileOf(root);
+    if (file.isEmpty())
+        return std::nullopt;
+    const QFileInfo info(file);
+    return Place{info.absolutePath(), info.fileName(), root == RootKey::LocalMachine};
+}
+
+// A store of a few Run keys is some kilobytes; anything near this is no store of ours.
+constexpr qint64 kMaxStoreSize = 64 << 20;
+
+enum class ReadResult { Ok, Missing, Error };
+
+ReadResult readStore(const Place &place, QByteArray &out)
+{
+    if (!place.machine) {
+        // The user's own store, in a folder of the user's alone.
+        if (!platform::files::pathExists(place.folder) && !QFileInfo(place.folder).isSymLink())
+            return ReadResult::Missing;
+        const auto folder = platform::files::OwnFolder::open(place.folder);
+        if (!folder)
+            return ReadResult::Error;
+        bool missing = false;
+        auto data = folder->readFile(place.name, kMaxStoreSize, &missing);
+        if (!data)
+            return missing ? ReadResult::Missing : ReadResult::Error;
+        out = std::move(*data);
+        return ReadResult::Ok;
+    }
+    // Everyone's store: written by root (or by the user, in a folder of the user's own).
+    if (!platform::files::isTrustedPath(place.folder))
+        return ReadResult::Error;
+    platform::files::RegularFileReader reader;
+    switch (reader.open(place.folder + QLatin1Char('/') + place.name)) {
+    case platform::files::RegularFileReader::OpenResult::Opened:
+        break;
+    case platform::files::RegularFileReader::OpenResult::Missing:
+        return ReadResult::Missing;
+    default:
+        return ReadResult::Error;
+    }
+    if (!reader.isPrivate(true))
+        return ReadResult::Error;
+    auto data = reader.readAll(kMaxStoreSize);
+    if (!data)
+        return ReadResult::Error;
+    out = std::move(*data);
+    return ReadResult::Ok;
+}
+
+// The writers' lock, held while the file descriptor is open.
+class WriteLock
 {
 public:
-    FileLock(const QString &storeFile, bool exclusive)
+    WriteLock(const platform::files::OwnFolder &folder, const QString &name)
     {
-        const QByteArray path = (storeFile + QStringLiteral(".lock")).toLocal8Bit();
-        m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (m_fd < 0 && !exclusive)
-            m_fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        m_fd = folder.openLockFile(name + QStringLiteral(".lock"));
         if (m_fd < 0)
             return;
-        int rc;
-        do {
-            rc = ::flock(m_fd, exclusive ? LOCK_EX : LOCK_SH);
-        } while (rc < 0 && errno == EINTR);
-        m_locked = rc == 0;
+        // Waited for in short steps up to a bound: a writer that never lets go costs one failure.
+        QDeadlineTimer deadline(kLockWaitMs);
+        for (;;) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+                m_locked = true;
+                return;
+            }
+            if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired())
+                return;
+            ::usleep(10000);
+        }
     }
-    ~FileLock()
+    ~WriteLock()
     {
         if (m_fd >= 0)
             ::close(m_fd); // releases the lock
     }
-    FileLock(const FileLock &) = delete;
-    FileLock &operator=(const FileLock &) = delete;
+    WriteLock(const WriteLock &) = delete;
+    WriteLock &operator=(const WriteLock &) = delete;
     bool locked() const { return m_locked; }
 
 private:
@@ -166,50 +224,43 @@ private:
     bool m_locked = false;
 };
 
-enum class ReadResult { Ok, Missing, Error };
-
-ReadResult readWhole(const QString &file, QByteArray &out)
-{
-    const QByteArray path = file.toLocal8Bit();
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? ReadResult::Missing : ReadResult::Error;
-    out.clear();
-    char buf[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return ReadResult::Error;
-        }
-        if (n == 0)
-            break;
-        out.append(buf, n);
-        if (out.size() > (64 << 20)) {
-            ::close(fd);
-            return ReadResult::Error;
-        }
-    }
-    ::close(fd);
-    return ReadResult::Ok;
-}
-
 } // namespace
 
 const Value *Key::find(const QString &name) const
 {
-    for (const Value &v : values) {
-        if (sameName(v.name, name))
-            return &v;
-    }
-    return nullptr;
+    const auto it = m_index.constFind(folded(name));
+    return it == m_index.cend() ? nullptr : &m_values[*it];
 }
 
 Value *Key::find(const QString &name)
 {
-    return const_cast<Value *>(static_cast<const Key *>(this)->find(name));
+    const auto it = m_index.constFind(folded(name));
+    return it == m_index.cend() ? nullptr : &m_values[*it];
+}
+
+Value *Key::add(const Value &value)
+{
+    const QString f = folded(value.name);
+    if (m_index.contains(f))
+        return nullptr;
+    m_index.insert(f, m_values.size());
+    m_values.push_back(value);
+    return &m_values.back();
+}
+
+bool Key::remove(const QString &name)
+{
+    const auto it = m_index.constFind(folded(name));
+    if (it == m_index.cend())
+        return false;
+    const std::size_t at = *it;
+    m_values.erase(m_values.begin() + std::ptrdiff_t(at));
+    m_index.erase(it);
+    for (auto &place : m_index) {
+        if (place > at)
+            --place;
+    }
+    return true;
 }
 
 std::optional<QString> normalizeSubKey(const QString &subKey)
@@ -239,7 +290,9 @@ QString Store::fileOf(RootKey root)
     case RootKey::CurrentUser:
         if (!dir.isEmpty())
             return QString::fromLocal8Bit(dir) + QStringLiteral("/HKEY_CURRENT_USER.reg");
-        return configHome() + QStringLiteral("/taskvane/HKEY_CURRENT_USER.reg");
+        if (const QString config = platform::shell::userConfigDir(); !config.isEmpty())
+            return config + QStringLiteral("/taskvane/HKEY_CURRENT_USER.reg");
+        return QString();
     case RootKey::LocalMachine:
         if (!dir.isEmpty())
             return QString::fromLocal8Bit(dir) + QStringLiteral("/HKEY_LOCAL_MACHINE.reg");
@@ -260,7 +313,7 @@ std::optional<Store> Store::parse(const QByteArray &text)
         return std::nullopt; // a cut-off file
     lines.removeLast();      // after the final newline
     Store store;
-    store.m_keys.push_back(Key{});
+    store.append(QString());
     Key *current = nullptr;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray &line = lines[i];
@@ -277,16 +330,13 @@ std::optional<Store> Store::parse(const QByteArray &text)
             } else {
                 if (store.key(path))
                     return std::nullopt; // a key twice
-                store.m_keys.push_back(Key{path, {}});
-                current = &store.m_keys.back();
+                current = &store.append(path);
             }
         } else if (line.startsWith("V ")) {
             if (!current)
                 return std::nullopt;
             Value v;
             if (!takeQuoted(line, p, v.name) || p >= line.size() || line[p] != ' ')
-                return std::nullopt;
-            if (current->find(v.name))
                 return std::nullopt;
             ++p;
             const qsizetype sp = line.indexOf(' ', p);
@@ -314,7 +364,8 @@ std::optional<Store> Store::parse(const QByteArray &text)
             } else {
                 return std::nullopt;
             }
-            current->values.push_back(v);
+            if (!current->add(v))
+                return std::nullopt; // a value twice
         } else {
             return std::nullopt;
         }
@@ -335,7 +386,7 @@ QByteArray Store::serialize() const
         out += "K ";
         appendQuoted(out, k.path);
         out += '\n';
-        for (const Value &v : k.values) {
+        for (const Value &v : k.values()) {
             out += "V ";
             appendQuoted(out, v.name);
             switch (v.type) {
@@ -359,11 +410,8 @@ QByteArray Store::serialize() const
 
 const Key *Store::key(const QString &subKey) const
 {
-    for (const Key &k : m_keys) {
-        if (sameName(k.path, subKey))
-            return &k;
-    }
-    return nullptr;
+    const auto it = m_index.constFind(folded(subKey));
+    return it == m_index.cend() ? nullptr : &m_keys[*it];
 }
 
 Key *Store::key(const QString &subKey)
@@ -371,10 +419,17 @@ Key *Store::key(const QString &subKey)
     return const_cast<Key *>(static_cast<const Store *>(this)->key(subKey));
 }
 
+Key &Store::append(const QString &path)
+{
+    m_index.insert(folded(path), m_keys.size());
+    m_keys.emplace_back(path);
+    return m_keys.back();
+}
+
 Key &Store::createKey(const QString &subKey)
 {
     if (m_keys.empty())
-        m_keys.push_back(Key{});
+        append(QString());
     if (Key *k = key(subKey))
         return *k;
     const qsizetype slash = subKey.lastIndexOf(QLatin1Char('\\'));
@@ -384,18 +439,16 @@ Key &Store::createKey(const QString &subKey)
         const QString parent = createKey(subKey.left(slash)).path;
         path = parent + subKey.mid(slash);
     }
-    m_keys.push_back(Key{path, {}});
-    return m_keys.back();
+    return append(path);
 }
 
 std::optional<Store> load(RootKey root)
 {
-    const QString file = Store::fileOf(root);
-    if (file.isEmpty())
+    const auto place = placeOf(root);
+    if (!place)
         return std::nullopt;
-    FileLock lock(file, false);
     QByteArray text;
-    switch (readWhole(file, text)) {
+    switch (readStore(*place, text)) {
     case ReadResult::Missing: {
         Store empty;
         empty.createKey(QString());
@@ -411,26 +464,23 @@ std::optional<Store> load(RootKey root)
 
 bool modify(RootKey root, const std::function<Edit(Store &)> &change)
 {
-    const QString file = Store::fileOf(root);
-    if (file.isEmpty())
+    const auto place = placeOf(root);
+    if (!place)
         return false;
-    if (!QDir().mkpath(QFileInfo(file).absolutePath()))
+    // Everyone's store is for everyone to read; the user's own is the user's alone.
+    const auto folder = platform::files::OwnFolder::make(place->folder, place->machine ? 0755 : 0700);
+    if (!folder)
         return false;
-    FileLock lock(file, true);
+    WriteLock lock(*folder, place->name);
     if (!lock.locked())
         return false;
-    QByteArray text;
+    bool missing = false;
     std::optional<Store> store;
-    switch (readWhole(file, text)) {
-    case ReadResult::Missing:
+    if (auto text = folder->readFile(place->name, kMaxStoreSize, &missing)) {
+        store = Store::parse(*text);
+    } else if (missing) {
         store = Store();
         store->createKey(QString());
-        break;
-    case ReadResult::Error:
-        return false;
-    case ReadResult::Ok:
-        store = Store::parse(text);
-        break;
     }
     if (!store)
         return false;
@@ -440,7 +490,7 @@ bool modify(RootKey root, const std::function<Edit(Store &)> &change)
     case Edit::Keep:
         return true;
     case Edit::Write:
-        return platform::files::writeFileAtomically(file, store->serialize());
+        return folder->writeFile(place->name, store->serialize(), 0644);
     }
     return false;
 }

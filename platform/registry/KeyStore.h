@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -30,24 +31,37 @@ struct Value
     quint32 dword = 0;
 };
 
-struct Key
+// One key: its values in the order they were written, looked up by name through an index.
+class Key
 {
-    QString path; // sub-key path below the root, "\"-separated, as first written; "" is the root
-    std::vector<Value> values;
+public:
+    Key() = default;
+    explicit Key(const QString &Path) : path(Path) {}
 
+    QString path; // sub-key path below the root, "\"-separated, as first written; "" is the root
+
+    const std::vector<Value> &values() const { return m_values; }
     const Value *find(const QString &name) const;
     Value *find(const QString &name);
+    // Appends a value whose name the key does not hold yet; null when it does.
+    Value *add(const Value &value);
+    // Removes the value of that name; false when there is none.
+    bool remove(const QString &name);
+
+private:
+    std::vector<Value> m_values;
+    QHash<QString, std::size_t> m_index; // case-folded name -> place in m_values
 };
 
-// One root key's store: a text file, one per root. HKEY_CURRENT_USER lives in the user's
-// XDG config directory, HKEY_LOCAL_MACHINE under /etc; $TASKVANE_REGISTRY_DIR moves both
-// (tests). Other roots have no store: every access to them fails.
+// One root key's store: a text file, one per root. HKEY_CURRENT_USER lives in the user's own
+// config folder (platform::shell::userConfigDir), HKEY_LOCAL_MACHINE under /etc;
+// $TASKVANE_REGISTRY_DIR moves both. Other roots have no store: every access to them fails.
 class Store
 {
 public:
     static QString fileOf(RootKey root);
 
-    // Parses a store text; nullopt when it is malformed in any way.
+    // Parses a store text, in time linear in its length; nullopt when it is malformed in any way.
     static std::optional<Store> parse(const QByteArray &text);
     QByteArray serialize() const;
 
@@ -58,23 +72,36 @@ public:
     Key &createKey(const QString &subKey);
 
 private:
-    std::vector<Key> m_keys; // the root first
+    Key &append(const QString &path);
+
+    std::vector<Key> m_keys;             // the root first
+    QHash<QString, std::size_t> m_index; // case-folded path -> place in m_keys
 };
 
 // Normalises a sub-key path (outer backslashes dropped); nullopt when a part is empty or
 // holds a control character.
 std::optional<QString> normalizeSubKey(const QString &subKey);
 
-// Reads a root's store under a shared lock. A missing file is an empty store; an
-// unreadable or corrupt one gives nullopt.
+// Reads a root's store. No lock is taken: every write replaces the file by a rename, so a reader
+// sees one whole store or the other. A missing file is an empty store; a store that cannot be
+// read, is corrupt, or is not trusted gives nullopt. Trusted: a regular file (never a FIFO or
+// device) that nobody else may write, owned by the running user (HKEY_CURRENT_USER, in a folder
+// of the user's alone) or by the running user or root (HKEY_LOCAL_MACHINE, on a path no one else
+// can change).
 std::optional<Store> load(RootKey root);
 
 enum class Edit { Fail, Keep, Write };
 
-// Reads the store under an exclusive lock and lets `change` look at or edit it; on Write
-// the store is written back atomically (temporary file, fsync, rename). True for Keep and
-// for a Write that reached the disk; false for Fail, for a write error, and when the store
-// cannot be read or is corrupt (a corrupt store is never rewritten).
+// How long a writer waits for another writer's lock before it gives up.
+constexpr int kLockWaitMs = 2000;
+
+// Locks the store for writing, reads it and lets `change` look at or edit it; on Write the store
+// is written back atomically (temporary file, fsync, rename). Only the store's owner writes: the
+// folder and the store must be the running user's (see platform::files::OwnFolder), and the lock
+// file beside the store ("<store>.lock", 0600) is opened without following a link. True for Keep
+// and for a Write that reached the disk; false for Fail, for a write error, when the lock is not
+// had within kLockWaitMs, and when the store cannot be read or is corrupt (a corrupt store is
+// never rewritten).
 bool modify(RootKey root, const std::function<Edit(Store &)> &change);
 
 } // namespace platform::registry
