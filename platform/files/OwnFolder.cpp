@@ -124,6 +124,16 @@ bool isPrivateFolder(const QString &path, bool followLink)
     return rc == 0 && isOwnPrivateDir(st) && isTrustedPath(path);
 }
 
+bool isOwnFile(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QString clean = absoluteClean(path);
+    struct stat st = {};
+    return ::lstat(QFile::encodeName(clean).constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && isPrivateFolder(clean.section(QLatin1Char('/'), 0, -2));
+}
+
 std::optional<OwnFolder> OwnFolder::open(const QString &path)
 {
     if (path.isEmpty())

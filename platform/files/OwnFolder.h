@@ -16,6 +16,10 @@ bool isTrustedPath(const QString &path);
 // into, reached by a trusted path; a link in its place is refused unless `followLink` (for reading).
 bool isPrivateFolder(const QString &path, bool followLink = false);
 
+// True when `path` is a regular file (not a link) of the running user's that nobody else may write,
+// in a folder of the user's alone: a file of the user's own folders that may be read.
+bool isOwnFile(const QString &path);
+
 // A folder the program creates, writes, locks and deletes files in, held open: a directory that
 // the running user owns and nobody else may write into, reached by a trusted path and opened
 // without following a link at its own name. Every file is reached by name relative to the held

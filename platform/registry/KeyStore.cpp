@@ -48,11 +48,22 @@ void appendQuoted(QByteArray &out, const QString &s)
 }
 
 // A quoted string at `p`; advances past it.
-bool takeQuoted(const QByteArray &line, qsizetype &p, QString &out)
+bool takeQuoted(QByteArrayView line, qsizetype &p, QString &out)
 {
     if (p >= line.size() || line[p] != '"')
         return false;
     ++p;
+    // Most texts hold no escape: taken whole.
+    for (qsizetype q = p; q < line.size(); ++q) {
+        const char c = line[q];
+        if (c == '"') {
+            out = QString::fromUtf8(line.sliced(p, q - p));
+            p = q + 1;
+            return true;
+        }
+        if (c == '\\' || static_cast<unsigned char>(c) < 0x20)
+            break;
+    }
     QByteArray plain;
     out.clear();
     auto flush = [&] {
@@ -71,8 +82,12 @@ bool takeQuoted(const QByteArray &line, qsizetype &p, QString &out)
         if (static_cast<unsigned char>(c) < 0x20)
             return false;
         if (c != '\\') {
-            plain += c;
-            ++p;
+            // The run up to the next quote or escape at once.
+            qsizetype q = p + 1;
+            while (q < line.size() && line[q] != '"' && line[q] != '\\' && static_cast<unsigned char>(line[q]) >= 0x20)
+                ++q;
+            plain += line.sliced(p, q - p);
+            p = q;
             continue;
         }
         if (p + 1 >= line.size())
@@ -99,7 +114,7 @@ bool takeQuoted(const QByteArray &line, qsizetype &p, QString &out)
             if (p + 4 > line.size())
                 return false;
             bool ok = false;
-            const QByteArray hex = line.mid(p, 4);
+            const QByteArrayView hex = line.sliced(p, 4);
             for (const char h : hex) {
                 if (!std::isxdigit(static_cast<unsigned char>(h)))
                     return false;
@@ -119,15 +134,82 @@ bool takeQuoted(const QByteArray &line, qsizetype &p, QString &out)
     return false;
 }
 
-bool validUtf8(const QByteArray &text)
+// A value name: like takeQuoted, but the names many keys share (a program's settings under each of
+// its keys) are kept once, in `names` (viewing `line`'s text, which outlives it).
+bool takeName(QByteArrayView line, qsizetype &p, QString &out, QHash<QByteArrayView, QString> &names)
 {
-    const QString s = QString::fromUtf8(text);
-    return s.toUtf8() == text;
+    constexpr qsizetype kMostNames = 256;
+    const qsizetype close = p < line.size() && line[p] == '"' ? line.indexOf('"', p + 1) : -1;
+    if (close < 0)
+        return takeQuoted(line, p, out);
+    const QByteArrayView raw = line.sliced(p + 1, close - p - 1);
+    if (const auto it = names.constFind(raw); it != names.cend()) {
+        out = *it;
+        p = close + 1;
+        return true;
+    }
+    if (!takeQuoted(line, p, out))
+        return false;
+    // Only a name without escapes ends at the first quote.
+    if (p == close + 1 && names.size() < kMostNames)
+        names.insert(raw, out);
+    return true;
 }
 
-QString folded(const QString &name)
+// Well-formed UTF-8: no stray or missing continuation bytes, no overlong forms, no surrogates,
+// nothing above U+10FFFF.
+bool validUtf8(QByteArrayView text)
 {
-    return name.toCaseFolded();
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n;) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int length = 0;
+        char32_t code = 0, least = 0;
+        if ((c & 0xE0) == 0xC0) {
+            length = 2, code = c & 0x1F, least = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            length = 3, code = c & 0x0F, least = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            length = 4, code = c & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (i + length > n)
+            return false;
+        for (int k = 1; k < length; ++k) {
+            const auto d = static_cast<unsigned char>(text[i + k]);
+            if ((d & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (d & 0x3F);
+        }
+        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+FoldedName folded(const QString &name)
+{
+    return FoldedName::of(name);
+}
+
+// A sub-key path as the store writes it: parts without control characters, none empty.
+bool isNormalSubKey(const QString &path)
+{
+    if (path.isEmpty())
+        return true;
+    QChar previous = QLatin1Char('\\');
+    for (const QChar c : path) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || (c == QLatin1Char('\\') && previous == c))
+            return false;
+        previous = c;
+    }
+    return previous != QLatin1Char('\\');
 }
 
 // A store's folder and file name, and whose it may be.
@@ -228,39 +310,79 @@ private:
 
 const Value *Key::find(const QString &name) const
 {
-    const auto it = m_index.constFind(folded(name));
-    return it == m_index.cend() ? nullptr : &m_values[*it];
+    const std::size_t at = placeOf(name);
+    return at < m_values.size() ? &m_values[at] : nullptr;
 }
 
 Value *Key::find(const QString &name)
 {
-    const auto it = m_index.constFind(folded(name));
-    return it == m_index.cend() ? nullptr : &m_values[*it];
+    const std::size_t at = placeOf(name);
+    return at < m_values.size() ? &m_values[at] : nullptr;
+}
+
+std::size_t Key::placeOf(const QString &name) const
+{
+    if (m_index.isEmpty()) {
+        for (std::size_t i = 0; i < m_values.size(); ++i) {
+            if (m_values[i].name.compare(name, Qt::CaseInsensitive) == 0)
+                return i;
+        }
+        return m_values.size();
+    }
+    return m_index.value(folded(name), m_values.size());
 }
 
 Value *Key::add(const Value &value)
 {
-    const QString f = folded(value.name);
-    if (m_index.contains(f))
+    if (placeOf(value.name) < m_values.size())
         return nullptr;
-    m_index.insert(f, m_values.size());
     m_values.push_back(value);
+    if (!m_index.isEmpty()) {
+        m_index.insert(folded(value.name), m_values.size() - 1);
+    } else if (m_values.size() >= kIndexFrom) {
+        for (std::size_t i = 0; i < m_values.size(); ++i)
+            m_index.insert(folded(m_values[i].name), i);
+    }
     return &m_values.back();
 }
 
 bool Key::remove(const QString &name)
 {
-    const auto it = m_index.constFind(folded(name));
-    if (it == m_index.cend())
+    const std::size_t at = placeOf(name);
+    if (at >= m_values.size())
         return false;
-    const std::size_t at = *it;
-    m_values.erase(m_values.begin() + std::ptrdiff_t(at));
-    m_index.erase(it);
-    for (auto &place : m_index) {
-        if (place > at)
-            --place;
+    if (!m_index.isEmpty()) {
+        m_index.remove(folded(m_values[at].name));
+        for (auto &place : m_index) {
+            if (place > at)
+                --place;
+        }
     }
+    m_values.erase(m_values.begin() + std::ptrdiff_t(at));
     return true;
+}
+
+FoldedName FoldedName::of(const QString &name)
+{
+    // By code point, folded as the comparison folds it, so that equal names hash alike.
+    size_t seed = 0;
+    const QString &t = name;
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        char32_t c = t.at(i).unicode();
+        if (c < 0x80) {
+            // ASCII folds to lower case; no table needed.
+            if (c >= 'A' && c <= 'Z')
+                c += 'a' - 'A';
+            seed ^= size_t(c) + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2);
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < t.size() && t.at(i + 1).isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(t.at(i), t.at(i + 1));
+            ++i;
+        }
+        seed ^= size_t(QChar::toCaseFolded(c)) + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2);
+    }
+    return FoldedName{name, seed};
 }
 
 std::optional<QString> normalizeSubKey(const QString &subKey)
@@ -306,50 +428,58 @@ std::optional<Store> Store::parse(const QByteArray &text)
 {
     if (!validUtf8(text))
         return std::nullopt;
-    QList<QByteArray> lines = text.split('\n');
-    if (lines.isEmpty() || lines.first() != kHeader)
+    if (!text.startsWith(kHeader + '\n'))
         return std::nullopt;
     if (!text.endsWith('\n'))
         return std::nullopt; // a cut-off file
-    lines.removeLast();      // after the final newline
     Store store;
+    const qsizetype keys = text.count("\nK ");
+    store.m_keys.reserve(std::size_t(keys) + 1);
+    store.m_index.reserve(keys + 1);
     store.append(QString());
     Key *current = nullptr;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray &line = lines[i];
+    QStringList orphans;
+    QHash<QByteArrayView, QString> names;
+    for (qsizetype at = kHeader.size() + 1; at < text.size();) {
+        const qsizetype end = text.indexOf('\n', at);
+        const QByteArrayView line = QByteArrayView(text).sliced(at, end - at);
+        at = end + 1;
         qsizetype p = 2;
         if (line.startsWith("K ")) {
             QString path;
             if (!takeQuoted(line, p, path) || p != line.size())
                 return std::nullopt;
-            const auto norm = normalizeSubKey(path);
-            if (!norm || *norm != path)
+            if (!isNormalSubKey(path))
                 return std::nullopt;
             if (path.isEmpty()) {
                 current = &store.m_keys.front();
             } else {
-                if (store.key(path))
+                current = store.appendNew(path);
+                if (!current)
                     return std::nullopt; // a key twice
-                current = &store.append(path);
+                // A parent written further down is looked for at the end.
+                const qsizetype slash = path.lastIndexOf(QLatin1Char('\\'));
+                if (slash > 0 && !store.key(path.left(slash)))
+                    orphans << path.left(slash);
             }
         } else if (line.startsWith("V ")) {
             if (!current)
                 return std::nullopt;
             Value v;
-            if (!takeQuoted(line, p, v.name) || p >= line.size() || line[p] != ' ')
+            if (!takeName(line, p, v.name, names) || p >= line.size() || line[p] != ' ')
                 return std::nullopt;
             ++p;
             const qsizetype sp = line.indexOf(' ', p);
             if (sp < 0)
                 return std::nullopt;
-            const QByteArray type = line.mid(p, sp - p);
+            const QByteArrayView type = line.sliced(p, sp - p);
             p = sp + 1;
             if (type == "SZ" || type == "EXPAND_SZ") {
                 v.type = type == "SZ" ? ValueType::String : ValueType::ExpandString;
                 if (!takeQuoted(line, p, v.text) || p != line.size())
                     return std::nullopt;
             } else if (type == "DWORD") {
-                const QByteArray num = line.mid(p);
+                const QByteArrayView num = line.sliced(p);
                 if (num.isEmpty() || num.size() > 10)
                     return std::nullopt;
                 for (const char c : num) {
@@ -371,9 +501,8 @@ std::optional<Store> Store::parse(const QByteArray &text)
         }
     }
     // Parents of every key exist.
-    for (const Key &k : store.m_keys) {
-        const qsizetype slash = k.path.lastIndexOf(QLatin1Char('\\'));
-        if (slash > 0 && !store.key(k.path.left(slash)))
+    for (const QString &parent : orphans) {
+        if (!store.key(parent))
             return std::nullopt;
     }
     return store;
@@ -424,6 +553,18 @@ Key &Store::append(const QString &path)
     m_index.insert(folded(path), m_keys.size());
     m_keys.emplace_back(path);
     return m_keys.back();
+}
+
+Key *Store::appendNew(const QString &path)
+{
+    // One look into the index for both the test and the insertion.
+    const qsizetype before = m_index.size();
+    std::size_t &place = m_index[folded(path)];
+    if (m_index.size() == before)
+        return nullptr;
+    place = m_keys.size();
+    m_keys.emplace_back(path);
+    return &m_keys.back();
 }
 
 Key &Store::createKey(const QString &subKey)

@@ -31,7 +31,26 @@ struct Value
     quint32 dword = 0;
 };
 
-// One key: its values in the order they were written, looked up by name through an index.
+// A name as the store compares it: letter case does not count. Shares the name's text and keeps
+// its hash, so that names that differ are told apart without reading their text.
+struct FoldedName
+{
+    QString text;
+    size_t hash = 0;
+
+    static FoldedName of(const QString &name);
+    bool operator==(const FoldedName &other) const
+    {
+        return hash == other.hash && text.compare(other.text, Qt::CaseInsensitive) == 0;
+    }
+};
+inline size_t qHash(const FoldedName &name, size_t seed = 0) noexcept
+{
+    return name.hash ^ seed;
+}
+
+// One key: its values in the order they were written, looked up by name (through an index once
+// there are many).
 class Key
 {
 public:
@@ -49,8 +68,13 @@ public:
     bool remove(const QString &name);
 
 private:
+    // A few values are searched one by one; from this many on, through the index.
+    static constexpr std::size_t kIndexFrom = 16;
+    // The place of the value of that name; m_values.size() when there is none.
+    std::size_t placeOf(const QString &name) const;
+
     std::vector<Value> m_values;
-    QHash<QString, std::size_t> m_index; // case-folded name -> place in m_values
+    QHash<FoldedName, std::size_t> m_index; // name -> place in m_values, once indexed
 };
 
 // One root key's store: a text file, one per root. HKEY_CURRENT_USER lives in the user's own
@@ -73,9 +97,11 @@ public:
 
 private:
     Key &append(const QString &path);
+    // Appends the key when no key of that path is there yet; null when one is.
+    Key *appendNew(const QString &path);
 
-    std::vector<Key> m_keys;             // the root first
-    QHash<QString, std::size_t> m_index; // case-folded path -> place in m_keys
+    std::vector<Key> m_keys;                // the root first
+    QHash<FoldedName, std::size_t> m_index; // path -> place in m_keys
 };
 
 // Normalises a sub-key path (outer backslashes dropped); nullopt when a part is empty or

@@ -89,19 +89,20 @@ TEST_F(KeyStoreSafety, AFifoInPlaceOfTheStoreIsRefusedAtOnce)
 {
     const QString store = Store::fileOf(RootKey::CurrentUser);
     ASSERT_EQ(::mkfifo(QFile::encodeName(store).constData(), 0600), 0);
+    // A writer that comes and goes ends a read that waits for one.
+    const auto release = [&] {
+        const int fd = ::open(QFile::encodeName(store).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    };
     bool inTime = false;
-    const bool read = WithinPatience<bool>([] { return load(RootKey::CurrentUser).has_value(); },
-                                           [&] {
-                                               // A writer that comes and goes ends the read.
-                                               const int fd =
-                                                   ::open(QFile::encodeName(store).constData(), O_WRONLY | O_NONBLOCK);
-                                               if (fd >= 0)
-                                                   ::close(fd);
-                                           },
-                                           inTime);
+    const bool read = WithinPatience<bool>([] { return load(RootKey::CurrentUser).has_value(); }, release, inTime);
     EXPECT_TRUE(inTime) << "the read waited on the FIFO";
     EXPECT_FALSE(read);
-    EXPECT_FALSE(AddRun(RootKey::CurrentUser, QStringLiteral("x")));
+    const bool written =
+        WithinPatience<bool>([] { return AddRun(RootKey::CurrentUser, QStringLiteral("x")); }, release, inTime);
+    EXPECT_TRUE(inTime) << "the writer waited on the FIFO";
+    EXPECT_FALSE(written);
 }
 
 TEST_F(KeyStoreSafety, ALinkedLockFileIsNeverCreatedNorFollowed)
