@@ -234,6 +234,44 @@ TEST(KeyStoreIndex, FindsAndRemovesValuesByNameIgnoringCase)
     const auto back = Store::parse(store.serialize());
     ASSERT_TRUE(back);
     EXPECT_EQ(back->serialize(), store.serialize());
+
+    // A key of many values, past the point where they are indexed; letters beyond ASCII fold too.
+    Key &many = store.createKey(QStringLiteral("Many"));
+    for (int i = 0; i < 40; ++i)
+        ASSERT_NE(many.add({QStringLiteral("Ä%1").arg(i), ValueType::DWord, {}, quint32(i)}), nullptr);
+    EXPECT_EQ(many.add({QStringLiteral("ä7"), ValueType::DWord, {}, 0}), nullptr);
+    EXPECT_TRUE(many.remove(QStringLiteral("ä0")));
+    ASSERT_NE(many.find(QStringLiteral("ä39")), nullptr);
+    EXPECT_EQ(many.find(QStringLiteral("Ä39"))->dword, 39u);
+    EXPECT_EQ(many.values().size(), 39u);
+    EXPECT_EQ(many.values().front().name, QStringLiteral("Ä1"));
+}
+
+TEST(KeyStoreIndex, ValueNamesSharedByKeysAndMalformedText)
+{
+    // The same names under many keys, escaped names beside plain ones.
+    const QByteArray text = "TASKVANE-KEYSTORE 1\nK \"\"\nK \"a\"\nV \"n\" SZ \"1\"\nV \"q\\\"\" SZ \"2\"\n"
+                            "K \"b\"\nV \"n\" SZ \"3\"\nV \"q\\\\\" SZ \"4\"\nV \"q\" SZ \"5\"\n";
+    const auto store = Store::parse(text);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->key(QStringLiteral("a"))->find(QStringLiteral("q\""))->text, QStringLiteral("2"));
+    EXPECT_EQ(store->key(QStringLiteral("b"))->find(QStringLiteral("q\\"))->text, QStringLiteral("4"));
+    EXPECT_EQ(store->key(QStringLiteral("b"))->find(QStringLiteral("q"))->text, QStringLiteral("5"));
+    EXPECT_EQ(store->key(QStringLiteral("b"))->find(QStringLiteral("n"))->text, QStringLiteral("3"));
+    EXPECT_EQ(store->serialize(), text);
+    // A parent written after its child still counts; a missing one does not.
+    EXPECT_TRUE(Store::parse("TASKVANE-KEYSTORE 1\nK \"\"\nK \"x\\\\y\"\nK \"x\"\n").has_value());
+    EXPECT_FALSE(Store::parse("TASKVANE-KEYSTORE 1\nK \"\"\nK \"x\\\\y\"\n").has_value());
+    // Text that is no UTF-8: overlong, a surrogate, beyond U+10FFFF, cut short.
+    for (const char *bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE4\xB8", "\x80"})
+        EXPECT_FALSE(Store::parse(QByteArray("TASKVANE-KEYSTORE 1\nK \"\"\nV \"") + bad + "\" DWORD 1\n").has_value())
+            << bad;
+    const auto emoji = Store::parse("TASKVANE-KEYSTORE 1\nK \"\"\nV \"\xF0\x9F\x98\x80\" DWORD 1\n");
+    ASSERT_TRUE(emoji);
+    EXPECT_NE(emoji->key(QString())->find(QString::fromUtf8("\xF0\x9F\x98\x80")), nullptr);
+    // Sub-key paths that are not as the store writes them.
+    for (const char *path : {"\\\\a", "a\\\\", "a\\\\\\\\b"})
+        EXPECT_FALSE(Store::parse(QByteArray("TASKVANE-KEYSTORE 1\nK \"\"\nK \"") + path + "\"\n").has_value()) << path;
 }
 
 } // namespace
