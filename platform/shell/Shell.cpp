@@ -27,15 +27,6 @@ namespace platform::shell {
 
 namespace {
 
-QString envDir(const char *name, const QString &fallback)
-{
-    const QByteArray v = qgetenv(name);
-    // Relative entries are to be ignored, as the base directory standard says.
-    if (!v.isEmpty() && v.startsWith('/'))
-        return QString::fromLocal8Bit(v);
-    return fallback;
-}
-
 QStringList envDirs(const char *name, const QString &fallback)
 {
     QStringList out;
@@ -93,10 +84,15 @@ QString resolveProgram(const QString &program)
     return canonical;
 }
 
+QString ownBaseDir(const char *variable, const QString &inHome);
+
 void loadIcons(QHash<QString, QString> &icons)
 {
-    const QString home = envDir("XDG_DATA_HOME", QDir::homePath() + QStringLiteral("/.local/share"));
-    QStringList dirs{home};
+    // The user's own entries, as the user's other folders are found.
+    const QString home = ownBaseDir("XDG_DATA_HOME", QStringLiteral(".local/share"));
+    QStringList dirs;
+    if (!home.isEmpty())
+        dirs << home;
     dirs += envDirs("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"));
     for (const QString &dir : dirs) {
         QDirIterator it(dir + QStringLiteral("/applications"), {QStringLiteral("*.desktop")}, QDir::Files,

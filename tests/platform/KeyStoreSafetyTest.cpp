@@ -24,6 +24,7 @@ namespace {
 
 using namespace platform::registry;
 using tvtest::ScopedEnv;
+using tvtest::WriteFile;
 
 constexpr uid_t kOtherUid = 4202;
 const QString kRun = QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run");
@@ -37,12 +38,6 @@ QByteArray StoreWith(const char *Name)
                "K \"Software\\\\Microsoft\\\\Windows\"\nK \"Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\"\n"
                "K \"Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run\"\nV \"") +
         Name + "\" SZ \"/bin/true\"\n";
-}
-
-bool Write(const QString &Path, const QByteArray &Data)
-{
-    QFile f(Path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(Data) == Data.size();
 }
 
 QStringList RunNames(RootKey Root)
@@ -107,7 +102,7 @@ TEST_F(KeyStoreSafety, AFifoInPlaceOfTheStoreIsRefusedAtOnce)
 
 TEST_F(KeyStoreSafety, ALinkedLockFileIsNeverCreatedNorFollowed)
 {
-    ASSERT_TRUE(Write(Store::fileOf(RootKey::CurrentUser), StoreWith("agent")));
+    ASSERT_TRUE(WriteFile(Store::fileOf(RootKey::CurrentUser), StoreWith("agent")));
     const QString lock = Store::fileOf(RootKey::CurrentUser) + ".lock";
     ASSERT_TRUE(QFile::link(Path("made-through-link"), lock));
     // A read takes no lock at all; a write refuses the link.
@@ -143,7 +138,7 @@ TEST_F(KeyStoreSafety, AWriterGivesUpOnALockThatIsNeverReleased)
 TEST_F(KeyStoreSafety, AStoreThatOthersMayWriteIsNotRead)
 {
     const QString store = Store::fileOf(RootKey::LocalMachine);
-    ASSERT_TRUE(Write(store, StoreWith("planted")));
+    ASSERT_TRUE(WriteFile(store, StoreWith("planted")));
     ASSERT_EQ(::chmod(QFile::encodeName(store).constData(), 0666), 0);
     EXPECT_FALSE(load(RootKey::LocalMachine).has_value());
     EXPECT_FALSE(AddRun(RootKey::LocalMachine, QStringLiteral("x")));
@@ -158,9 +153,9 @@ TEST_F(KeyStoreSafety, AnotherUsersLockOnTheAllUsersStoreStopsNoRead)
     if (!QFileInfo(setpriv).isExecutable() || !QFileInfo(QStringLiteral("/usr/bin/flock")).isExecutable())
         GTEST_SKIP() << "no setpriv and flock to hold a lock as another user";
     ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
-    ASSERT_TRUE(Write(Store::fileOf(RootKey::LocalMachine), StoreWith("agent")));
+    ASSERT_TRUE(WriteFile(Store::fileOf(RootKey::LocalMachine), StoreWith("agent")));
     const QString lock = Store::fileOf(RootKey::LocalMachine) + ".lock";
-    ASSERT_TRUE(Write(lock, QByteArray()));
+    ASSERT_TRUE(WriteFile(lock, QByteArray()));
     ASSERT_EQ(::chmod(QFile::encodeName(lock).constData(), 0644), 0);
 
     // The other user opens the lock file for reading and holds it (the lock stays with the file
@@ -191,7 +186,7 @@ TEST_F(KeyStoreSafety, AnotherUsersHomeGivesNeitherTheirStoreNorAFileOfTheirChoi
     qunsetenv("TASKVANE_REGISTRY_DIR");
     const QString theirs = Path("theirs/.config/taskvane");
     ASSERT_TRUE(QDir().mkpath(theirs));
-    ASSERT_TRUE(Write(theirs + "/HKEY_CURRENT_USER.reg", StoreWith("their-agent")));
+    ASSERT_TRUE(WriteFile(theirs + "/HKEY_CURRENT_USER.reg", StoreWith("their-agent")));
     ASSERT_TRUE(QFile::link(Path("root-only/made"), theirs + "/HKEY_CURRENT_USER.reg.lock"));
     ASSERT_TRUE(QDir().mkpath(Path("root-only")));
     for (const char *p :

@@ -20,22 +20,12 @@
 namespace {
 
 using platform::files::OwnFolder;
+using tvtest::ReadFile;
 using tvtest::ScopedEnv;
+using tvtest::WriteFile;
 
 // A uid no account of the machine is likely to have: stands for "another user".
 constexpr uid_t kOtherUid = 4202;
-
-bool Write(const QString &Path, const QByteArray &Data)
-{
-    QFile f(Path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(Data) == Data.size();
-}
-
-QByteArray Read(const QString &Path)
-{
-    QFile f(Path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 bool GiveAway(const QString &Path)
 {
@@ -60,7 +50,7 @@ TEST_F(OwnFolders, WriteLockAndDeleteNeverFollowALink)
 {
     auto folder = OwnFolder::make(Path("own"), 0700);
     ASSERT_TRUE(folder);
-    ASSERT_TRUE(Write(Path("target"), "kept"));
+    ASSERT_TRUE(WriteFile(Path("target"), "kept"));
     ASSERT_TRUE(QFile::link(Path("target"), Path("own/link")));
     ASSERT_TRUE(QFile::link(Path("absent"), Path("own/dangling")));
 
@@ -71,17 +61,17 @@ TEST_F(OwnFolders, WriteLockAndDeleteNeverFollowALink)
         EXPECT_LT(folder->createFile(name), 0) << name;
         EXPECT_LT(folder->openLockFile(name), 0) << name;
     }
-    EXPECT_EQ(Read(Path("target")), QByteArray("kept"));
+    EXPECT_EQ(ReadFile(Path("target")), QByteArray("kept"));
     EXPECT_FALSE(QFileInfo::exists(Path("absent")));
     EXPECT_FALSE(platform::files::writeFileAtomically(Path("own/link"), "new"));
-    EXPECT_EQ(Read(Path("target")), QByteArray("kept"));
+    EXPECT_EQ(ReadFile(Path("target")), QByteArray("kept"));
     // Reading one of the user's files through a link is no read of the user's file.
     EXPECT_FALSE(folder->readFile("link", 100));
 
     // Deleting takes the link, never what it leads to.
     EXPECT_TRUE(folder->removeFile("link"));
     EXPECT_FALSE(QFileInfo(Path("own/link")).isSymLink());
-    EXPECT_EQ(Read(Path("target")), QByteArray("kept"));
+    EXPECT_EQ(ReadFile(Path("target")), QByteArray("kept"));
 
     // The user's own files: written, replaced, read and deleted; a lock file is the user's alone.
     EXPECT_TRUE(folder->writeFile("a", "one", 0640));
@@ -109,7 +99,7 @@ TEST_F(OwnFolders, OnlyAFolderOfTheUsersAloneIsWrittenIn)
     ASSERT_EQ(::chmod(QFile::encodeName(Path("open")).constData(), 0777), 0);
     ASSERT_TRUE(QDir().mkpath(Path("real")));
     ASSERT_TRUE(QFile::link(Path("real"), Path("swapped")));
-    ASSERT_TRUE(Write(Path("file"), "x"));
+    ASSERT_TRUE(WriteFile(Path("file"), "x"));
     for (const char *name : {"open", "swapped", "file", "file/sub"}) {
         EXPECT_FALSE(OwnFolder::open(Path(name))) << name;
         EXPECT_FALSE(OwnFolder::make(Path(name), 0700)) << name;
@@ -123,7 +113,7 @@ TEST_F(OwnFolders, OnlyAFolderOfTheUsersAloneIsWrittenIn)
     EXPECT_FALSE(QFileInfo::exists(Path("open/deeper")));
     // A file others may write is read as nobody's.
     ASSERT_TRUE(OwnFolder::make(Path("mine"), 0700));
-    ASSERT_TRUE(Write(Path("mine/shared"), "x"));
+    ASSERT_TRUE(WriteFile(Path("mine/shared"), "x"));
     ASSERT_EQ(::chmod(QFile::encodeName(Path("mine/shared")).constData(), 0666), 0);
     EXPECT_FALSE(platform::files::readOwnFile(Path("mine/shared"), 100));
 }
@@ -135,7 +125,7 @@ TEST_F(OwnFolders, AnotherUsersFolderOrFileIsNeverUsed)
     ASSERT_TRUE(QDir().mkpath(Path("theirs/inner")));
     ASSERT_TRUE(GiveAway(Path("theirs")));
     ASSERT_TRUE(OwnFolder::make(Path("mine"), 0700));
-    ASSERT_TRUE(Write(Path("mine/their-file"), "theirs"));
+    ASSERT_TRUE(WriteFile(Path("mine/their-file"), "theirs"));
     ASSERT_TRUE(GiveAway(Path("mine/their-file")));
     // Their folder, and a folder of one's own reached through theirs.
     EXPECT_FALSE(OwnFolder::open(Path("theirs")));
@@ -155,7 +145,7 @@ TEST_F(OwnFolders, AnotherUsersFolderOrFileIsNeverUsed)
     EXPECT_LT(folder->openLockFile("their-file"), 0);
     EXPECT_LT(folder->createFile("their-file"), 0);
     EXPECT_FALSE(folder->removeFile("their-file"));
-    EXPECT_EQ(Read(Path("mine/their-file")), QByteArray("theirs"));
+    EXPECT_EQ(ReadFile(Path("mine/their-file")), QByteArray("theirs"));
 }
 
 TEST_F(OwnFolders, PerUserFoldersAreTheRunningUsersOwn)
