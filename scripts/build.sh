@@ -11,12 +11,12 @@ jobs=$(nproc)
 case "$mode" in
   release)
     dir=build
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTASKVANE_TESTS=OFF >/dev/null
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTASKVANE_TESTS=OFF -DTASKVANE_TEST_VARIABLES=OFF >/dev/null
     ;;
   test)
     dir=build-test
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DTASKVANE_SANITIZE=ON \
-      -DTASKVANE_TESTS=ON -DTASKVANE_BENCH=ON >/dev/null
+      -DTASKVANE_TESTS=ON -DTASKVANE_BENCH=ON -DTASKVANE_TEST_VARIABLES=ON >/dev/null
     ;;
   *)
     echo "usage: $0 [release|test]" >&2

@@ -1,6 +1,7 @@
 #include "skin/SkinMgr.h"
 
 #include "platform/shell/Shell.h"
+#include "platform/system/TestVariables.h"
 #include "skin/SkinPublic.h"
 
 #include <QCoreApplication>
@@ -21,14 +22,14 @@ QString WithSlash(QString Dir)
 // Where a bare skin-file name is looked for after the name as given: the program directory and
 // the program's shared data folder beside it (<program dir>/../share/taskvane/, where an install
 // puts what it ships), the shared data directory (where Windows had its own directory) and the
-// system programs' directory. The two system places can be moved by environment variables for
-// tests.
+// system programs' directory. The two system places can be moved by environment variables in
+// builds for tests.
 QStringList SkinSearchDirs()
 {
-    QString shared = qEnvironmentVariable("TASKVANE_SHARED_DIR");
+    QString shared = platform::system::testVariable("TASKVANE_SHARED_DIR");
     if (shared.isEmpty())
         shared = QStringLiteral("/usr/share/");
-    QString system = qEnvironmentVariable("TASKVANE_SYSTEM_DIR");
+    QString system = platform::system::testVariable("TASKVANE_SYSTEM_DIR");
     if (system.isEmpty())
         system = QStringLiteral("/usr/bin/");
     return platform::shell::programDataDirs(QCoreApplication::applicationDirPath()) +

@@ -55,6 +55,18 @@ bool TFileProperties::LoadFromFile(const QString &FileName)
     return true;
 }
 
+bool TFileProperties::LoadVersionInfo(const QString &FileName)
+{
+    if (!m_filePath.isEmpty())
+        Clear();
+    if (FileName.isEmpty())
+        return false;
+    m_filePath = FileName;
+    ReadNames();
+    ReadVersionInfo();
+    return true;
+}
+
 void TFileProperties::Clear()
 {
     m_filePath.clear();
@@ -78,12 +90,18 @@ void TFileProperties::ClearShortcutInfo()
     *m_shortcutInfo = TShortcutInfo(this);
 }
 
-void TFileProperties::ReadGeneralInfo()
+void TFileProperties::ReadNames()
 {
     TGeneralInfo &g = *m_generalInfo;
     const qsizetype slash = m_filePath.lastIndexOf(QLatin1Char('/'));
     g.Directory = m_filePath.left(slash + 1);
     g.FileName = m_filePath.mid(slash + 1);
+}
+
+void TFileProperties::ReadGeneralInfo()
+{
+    ReadNames();
+    TGeneralInfo &g = *m_generalInfo;
 
     platform::files::FileStatus st;
     if (platform::files::statFile(m_filePath, st)) {

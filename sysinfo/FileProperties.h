@@ -82,6 +82,9 @@ public:
 
     // False only for a file that does not exist; every record is cleared first.
     bool LoadFromFile(const QString &FileName);
+    // The names and the version texts of a file alone, from the package database: the file itself
+    // is neither examined nor read. False for an empty name.
+    bool LoadVersionInfo(const QString &FileName);
     void Clear();
 
     QString FilePath() const { return m_filePath; }
@@ -92,6 +95,7 @@ public:
 
 private:
     void ReadGeneralInfo();
+    void ReadNames();
     void ReadVersionInfo();
     void ReadShortcutInfo();
     void ClearGeneralInfo();

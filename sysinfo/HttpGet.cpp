@@ -5,7 +5,6 @@
 
 #include <QFile>
 
-#include <chrono>
 #include <limits>
 #include <optional>
 
@@ -25,90 +24,39 @@ constexpr qint64 kReadSize = 512;
 
 // ---- TWorkThread ---------------------------------------------------------------------------
 
-TWorkThread::TWorkThread(THttpGet *AOwner, const TJob &AJob) : Owner(AOwner), Job(AJob) {}
+TWorkThread::TWorkThread(THttpGet *AOwner, const TJob &AJob) : Owner(AOwner), Job(AJob), FHandOff(this) {}
 
 TWorkThread::~TWorkThread()
 {
     Stopping = true;
     WaitEnded();
+    FHandOff.Close();
 }
 
 bool TWorkThread::Ended()
 {
-    std::lock_guard l(FLock);
-    return FEnded;
+    return FHandOff.Finished();
 }
 
 void TWorkThread::run()
 {
     Execute();
-    {
-        std::lock_guard l(FLock);
-        FEnded = true;
-    }
-    FCond.notify_all();
+    FHandOff.Finish();
 }
 
 void TWorkThread::Synchronize(const std::function<void()> &Call)
 {
-    {
-        std::lock_guard l(FLock);
-        FPending = &Call;
-        FPendingDone = false;
-    }
-    FCond.notify_all();
-    // Run by the component's thread's event loop, or earlier by a stop that waits for this worker.
-    QMetaObject::invokeMethod(
-        this, [this] { ServePending(); }, Qt::QueuedConnection);
-    std::unique_lock l(FLock);
-    FCond.wait(l, [this] { return FPendingDone; });
-    FPending = nullptr;
+    FHandOff.Synchronize(Call);
 }
 
 void TWorkThread::ServePending()
 {
-    const std::function<void()> *call = nullptr;
-    {
-        std::lock_guard l(FLock);
-        if (!FPending || FPendingRunning || FPendingDone)
-            return;
-        call = FPending;
-        FPendingRunning = true;
-    }
-    struct TRelease
-    {
-        TWorkThread *Self;
-        ~TRelease()
-        {
-            {
-                std::lock_guard l(Self->FLock);
-                Self->FPendingRunning = false;
-                Self->FPendingDone = true;
-            }
-            Self->FCond.notify_all();
-        }
-    } release{this};
-    (*call)();
+    FHandOff.ServePending();
 }
 
 void TWorkThread::WaitEnded()
 {
-    for (;;) {
-        std::unique_lock l(FLock);
-        // Inside one of this worker's own events the worker waits for us: it cannot end now.
-        if (FEnded || FPendingRunning)
-            break;
-        FCond.wait_for(l, std::chrono::milliseconds(100),
-                       [this] { return FEnded || (FPending && !FPendingRunning && !FPendingDone); });
-        if (FEnded)
-            break;
-        const bool pending = FPending && !FPendingRunning && !FPendingDone;
-        l.unlock();
-        if (pending)
-            ServePending();
-        else if (!isRunning())
-            break; // never started
-    }
+    FHandOff.WaitEnded([this] { return isRunning(); });
     if (Ended())
         wait();
 }

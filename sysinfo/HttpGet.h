@@ -1,16 +1,15 @@
 #pragma once
 
 #include "platform/http/HttpRequest.h"
+#include "sysinfo/HandOff.h"
 
 #include <QObject>
 #include <QString>
 #include <QThread>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 class THttpGet;
@@ -71,13 +70,7 @@ private:
     void DoError();
 
     TJob Job;
-    std::mutex FLock;
-    std::condition_variable FCond;
-    const std::function<void()> *FPending = nullptr;
-    bool FPendingRunning = false;
-    bool FPendingDone = false;
-    bool FEnded = false;
-    bool FSilent = false;
+    THandOff FHandOff;
 };
 
 // Fetches one HTTP resource on a worker thread into a local file (or, for the text modes,

@@ -1,6 +1,7 @@
 #include "sysinfo/MD5.h"
 
 #include "platform/crypto/Md5.h"
+#include "platform/files/FileHandle.h"
 #include "platform/files/RegularFile.h"
 
 #include <QByteArray>
@@ -40,6 +41,40 @@ QString TMD5::HashBuffer(const void *Data, qint64 Size)
     return DigestText(md5.final());
 }
 
+namespace {
+
+// The digest of what `Read` gives, chunk by chunk (a file is never held whole in memory); empty
+// on a read error or once `Cancelled` holds.
+QString HashReads(const std::function<qint64(char *, qint64)> &Read, const std::function<bool()> &Cancelled)
+{
+    platform::crypto::Md5 md5;
+    if (!md5.isValid())
+        return QString();
+    std::vector<char> buffer(std::size_t(ChunkSize) * 4);
+    for (;;) {
+        if (Cancelled && Cancelled())
+            return QString();
+        const qint64 n = Read(buffer.data(), qint64(buffer.size()));
+        if (n < 0)
+            return QString();
+        if (n == 0)
+            break;
+        md5.update(buffer.data(), std::size_t(n));
+    }
+    return DigestText(md5.final());
+}
+
+} // namespace
+
+void TMD5::HashHandle(int Handle, QString &Digest, const std::function<bool()> &Cancelled)
+{
+    Digest.clear();
+    if (Handle < 0)
+        return;
+    Digest = HashReads(
+        [Handle](char *Buffer, qint64 Size) { return platform::files::readHandle(Handle, Buffer, Size); }, Cancelled);
+}
+
 void TMD5::HashFile(const QString &FileName, QString &Digest)
 {
     Digest.clear();
@@ -57,20 +92,7 @@ void TMD5::HashFile(const QString &FileName, QString &Digest)
         return;
     }
     try {
-        platform::crypto::Md5 md5;
-        if (!md5.isValid())
-            return;
-        // Read in chunks: a file is never held whole in memory.
-        std::vector<char> buffer(std::size_t(ChunkSize) * 4);
-        for (;;) {
-            const qint64 n = file.read(buffer.data(), qint64(buffer.size()));
-            if (n < 0)
-                return;
-            if (n == 0)
-                break;
-            md5.update(buffer.data(), std::size_t(n));
-        }
-        Digest = DigestText(md5.final());
+        Digest = HashReads([&file](char *Buffer, qint64 Size) { return file.read(Buffer, Size); }, {});
     } catch (...) {
         // Once the file is open, any failure gives an empty digest rather than an exception.
         Digest.clear();

@@ -5,7 +5,6 @@
 #include "sysinfo/Services.h"
 #include "sysinfo/Utils.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -300,13 +299,13 @@ TOptimization::TOptimization(QObject *AOwner, const QString &DataDir) : QObject(
 TOptimization::~TOptimization()
 {
     m_Closing = true;
+    // A worker waiting for its event to run here is released; it then sees the flag and ends
+    // after the service at hand.
+    m_HandOff.Close();
     TOptimizationThread *thread = m_Thread.data();
     if (!thread)
         return;
-    // A worker waiting for its event to run here is released by taking the event back; it
-    // then sees the flag and ends after the service at hand.
-    while (!thread->wait(10))
-        QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+    thread->wait();
     delete thread;
 }
 
@@ -351,17 +350,10 @@ void TOptimization::Synchronize(const std::function<void()> &Relay)
 {
     if (m_Closing)
         return;
-    if (QThread::currentThread() == thread()) {
-        Relay();
-        return;
-    }
-    QMetaObject::invokeMethod(
-        this,
-        [this, &Relay] {
-            if (!m_Closing)
-                Relay();
-        },
-        Qt::BlockingQueuedConnection);
+    m_HandOff.Synchronize([this, &Relay] {
+        if (!m_Closing)
+            Relay();
+    });
 }
 
 bool TOptimization::Optimize(const TOptimizationOptions &Options)

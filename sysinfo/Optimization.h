@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sysinfo/HandOff.h"
 #include "sysinfo/Services.h"
 
 #include <QObject>
@@ -141,6 +142,7 @@ private:
     void EndJob(quint8 Mode, bool Succeeded);
 
     QPointer<TOptimizationThread> m_Thread;
+    THandOff m_HandOff{this};
     std::atomic<bool> m_Busy{false};
     std::atomic<bool> m_Closing{false};
     QString m_BackupDir;

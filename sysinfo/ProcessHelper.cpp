@@ -1,21 +1,18 @@
 #include "sysinfo/ProcessHelper.h"
 
+#include "platform/files/AtomicFile.h"
 #include "platform/files/Dpkg.h"
+#include "platform/files/FolderNoFollow.h"
 #include "platform/processes/CommandLine.h"
 #include "platform/processes/ProcessActions.h"
 #include "platform/processes/Spawn.h"
 #include "sysinfo/Processes.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QPair>
 
-#include <csignal>
 #include <mutex>
-
-#include <sched.h>
-#include <unistd.h>
 
 using namespace platform::processes;
 
@@ -31,17 +28,17 @@ std::optional<Scheduling> schedulingOf(quint32 priorityClass)
 {
     switch (priorityClass) {
     case IDLE_PRIORITY_CLASS:
-        return Scheduling{SCHED_OTHER, 19};
+        return Scheduling{kSchedOther, 19};
     case BELOW_NORMAL_PRIORITY_CLASS:
-        return Scheduling{SCHED_OTHER, 10};
+        return Scheduling{kSchedOther, 10};
     case NORMAL_PRIORITY_CLASS:
-        return Scheduling{SCHED_OTHER, 0};
+        return Scheduling{kSchedOther, 0};
     case ABOVE_NORMAL_PRIORITY_CLASS:
-        return Scheduling{SCHED_OTHER, -5};
+        return Scheduling{kSchedOther, -5};
     case HIGH_PRIORITY_CLASS:
-        return Scheduling{SCHED_OTHER, -10};
+        return Scheduling{kSchedOther, -10};
     case REALTIME_PRIORITY_CLASS:
-        return Scheduling{SCHED_RR, 0};
+        return Scheduling{kSchedRoundRobin, 0};
     default:
         return std::nullopt;
     }
@@ -49,7 +46,7 @@ std::optional<Scheduling> schedulingOf(quint32 priorityClass)
 
 bool isOwnProcess(quint32 pid)
 {
-    return pid == quint32(::getpid());
+    return platform::processes::isOwnProcess(qint64(pid));
 }
 
 // Suspends not yet resumed, per process (identifier and start time).
@@ -66,24 +63,16 @@ SuspendCounts &suspendCounts()
 }
 
 // Files whose deletion would damage the system: the system's own directories and
-// whatever an installed package owns.
+// whatever an installed package owns. The path has been checked to hold no link.
 bool isSystemFile(const QString &path)
 {
-    QStringList candidates{path};
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    if (!canonical.isEmpty() && canonical != path)
-        candidates << canonical;
-    for (const QString &p : candidates) {
-        const QString top = p.section(QLatin1Char('/'), 1, 1);
-        if (top == QLatin1String("bin") || top == QLatin1String("sbin") || top.startsWith(QLatin1String("lib")) ||
-            top == QLatin1String("etc") || top == QLatin1String("boot"))
-            return true;
-        if (top == QLatin1String("usr") && !p.startsWith(QLatin1String("/usr/local/")))
-            return true;
-        if (platform::files::owningPackage(p))
-            return true;
-    }
-    return false;
+    const QString top = path.section(QLatin1Char('/'), 1, 1);
+    if (top == QLatin1String("bin") || top == QLatin1String("sbin") || top.startsWith(QLatin1String("lib")) ||
+        top == QLatin1String("etc") || top == QLatin1String("boot"))
+        return true;
+    if (top == QLatin1String("usr") && !path.startsWith(QLatin1String("/usr/local/")))
+        return true;
+    return platform::files::owningPackage(path).has_value();
 }
 
 } // namespace
@@ -101,9 +90,9 @@ quint32 TProcessHelper::GetProcessorCount(ProcessSource &Source)
 
 quint32 TProcessHelper::PriorityClassOf(int Policy, int Nice)
 {
-    if (Policy == SCHED_RR || Policy == SCHED_FIFO)
+    if (Policy == kSchedRoundRobin || Policy == kSchedFifo)
         return REALTIME_PRIORITY_CLASS;
-    if (Policy == SCHED_IDLE || Nice >= 15)
+    if (Policy == kSchedIdle || Nice >= 15)
         return IDLE_PRIORITY_CLASS;
     if (Nice >= 5)
         return BELOW_NORMAL_PRIORITY_CLASS;
@@ -133,7 +122,7 @@ void TProcessHelper::Suspend(quint32 PID, std::optional<quint64> StartTime, quin
     std::lock_guard<std::mutex> guard(s.lock);
     const auto key = qMakePair(process->pid(), process->startTime());
     int &count = s.counts[key];
-    if (count == 0 && !process->sendSignal(SIGSTOP)) {
+    if (count == 0 && !process->stop()) {
         s.counts.remove(key);
         return;
     }
@@ -155,13 +144,13 @@ void TProcessHelper::Resume(quint32 PID, std::optional<quint64> StartTime, quint
     }
     s.counts.remove(key);
     if (count == 1) {
-        process->sendSignal(SIGCONT);
+        process->resume();
         return;
     }
     // Stopped by someone else: resuming it is what the user asks for.
     ProcStat st;
     if (readStat(process->pid(), st) && (st.state == 'T' || st.state == 't'))
-        process->sendSignal(SIGCONT);
+        process->resume();
 }
 
 int TProcessHelper::SuspendCount(quint32 PID)
@@ -181,7 +170,7 @@ bool TProcessHelper::Terminate(quint32 PID, std::optional<quint64> StartTime, qu
     if (isOwnProcess(PID))
         return false;
     const auto process = PidFd::open(PID, StartTime, Inode);
-    return process && process->sendSignal(SIGKILL);
+    return process && process->kill();
 }
 
 bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
@@ -206,17 +195,18 @@ bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime
         // Held by its pidfd, it must still be a child of the held process: an identifier
         // that passed to another process since the list was read is not ended.
         ProcStat now;
-        if (!child || !readStat(child->pid(), now) || now.ppid != process->pid() || !child->held() ||
-            !child->sendSignal(SIGKILL))
+        if (!child || !readStat(child->pid(), now) || now.ppid != process->pid() || !child->held() || !child->kill())
             result = false;
     }
-    if (!process->sendSignal(SIGKILL))
+    if (!process->kill())
         result = false;
     return result;
 }
 
 bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
+    using platform::files::beforeStep;
+    using platform::files::FolderNoFollow;
     if (isOwnProcess(PID))
         return false;
     const auto process = PidFd::open(PID, StartTime, Inode);
@@ -229,18 +219,33 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
     const auto image = imageIdentity(process->pid());
     if (!process->held())
         return false; // what was read may be another process's
-    if (!path.isEmpty() && image) {
-        // A script's image is its interpreter: never end every shell and delete it.
-        if (isSystemFile(QFile::decodeName(path)))
-            return false;
-        if (imageIdentity(qint32(::getpid())) == image)
-            return false; // this program's own file
+    if (path.isEmpty() || !image) {
+        process->kill(); // nothing to delete: the process still ends, the delete fails
+        return false;
     }
-    if (!process->sendSignal(SIGKILL))
-        return false;
-    if (path.isEmpty() || !image)
-        return false;
 
+    // The folder is held from here on without any link on its way, and every look at the
+    // file and its removal go through it: a folder swapped for a link later changes nothing.
+    // The path speaks for the process only when, resolved here, it is the very file the
+    // process runs; a path that names anything else (another mount namespace, a link, a file
+    // put in its place) is refused before anything ends.
+    QByteArray folderPath, name;
+    beforeStep();
+    std::optional<FolderNoFollow> folder;
+    if (platform::files::splitFolderAndName(path, folderPath, name))
+        folder = FolderNoFollow::open(folderPath);
+    beforeStep();
+    if (!folder || folder->identityOf(name) != image)
+        return false;
+    // A script's image is its interpreter: never end every shell and delete it.
+    if (isSystemFile(QFile::decodeName(path)))
+        return false;
+    if (ownImageIdentity() == image)
+        return false; // this program's own file
+
+    beforeStep();
+    if (!process->kill())
+        return false;
     std::vector<PidFd> ended;
     for (const ProcStat &p : listProcesses()) {
         if (p.pid == process->pid() || isOwnProcess(quint32(p.pid)))
@@ -251,11 +256,12 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
             continue; // ended meanwhile
         if (imageIdentity(p.pid) != image || !other->held())
             continue;
-        if (!other->sendSignal(SIGKILL))
+        if (!other->kill())
             return false;
         ended.push_back(std::move(*other));
     }
     // Delete once they are gone, waiting at most about a second in all.
+    beforeStep();
     qint64 left = 1000;
     const qint64 start = qint64(monotonicNow100ns() / 10000);
     auto waitFor = [&](const PidFd &p) {
@@ -265,10 +271,12 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
     waitFor(*process);
     for (const PidFd &p : ended)
         waitFor(p);
-    // The path must still name the file those processes ran.
-    if (fileIdentity(path) != image)
+    // The name in the held folder must still be the file those processes ran.
+    beforeStep();
+    if (folder->identityOf(name) != image)
         return false;
-    return ::unlink(path.constData()) == 0;
+    beforeStep();
+    return folder->remove(name);
 }
 
 bool TProcessHelper::SetPriority(quint32 PID, quint16 PriorityClass, std::optional<quint64> StartTime, quint64 Inode)

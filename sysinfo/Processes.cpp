@@ -428,16 +428,30 @@ void TProcessItem::ReadCommandLine()
         CommandLine = NormalizePath(text);
 }
 
+QString TProcessItem::ImagePath()
+{
+    if (!ProcessHandle || IsSystemProcess() || Path.trimmed().isEmpty())
+        return QString();
+    return source().pathIsImage(ProcessHandle, Path) ? Path : QString();
+}
+
+int TProcessItem::OpenImage()
+{
+    if (!ProcessHandle || IsSystemProcess())
+        return -1;
+    return source().openImage(ProcessHandle);
+}
+
 void TProcessItem::ReadIcon()
 {
-    if (IsSystemProcess() || Path.trimmed().isEmpty()) {
-        Icon.clear();
-        IconIndex = -1;
-        return;
-    }
     Icon.clear();
     IconIndex = -1;
-    if (const auto icon = Owner->FileIcon(Path)) {
+    if (IsSystemProcess() || Path.trimmed().isEmpty())
+        return;
+    const QString path = ImagePath();
+    if (path.isEmpty())
+        return;
+    if (const auto icon = Owner->FileIcon(path)) {
         Icon = icon->first;
         IconIndex = icon->second;
     }

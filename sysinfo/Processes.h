@@ -132,6 +132,14 @@ public:
     void ReadImagePath();
     void ReadCommandLine();
     void ReadIcon();
+    // The path, when it names here, without any link, the very file the process runs; empty
+    // otherwise (a path of another mount namespace, a file or link put in its place, a deleted
+    // file). Only such a path says anything about the process: the rules that go by a path
+    // (critical processes, system files, icons, packages) look at this one.
+    QString ImagePath();
+    // The file the process runs, opened for reading through the process itself (never through
+    // its path); -1 when it cannot be. The caller closes it.
+    int OpenImage();
 
     int GetHandleCount();
     int GetThreadCount();

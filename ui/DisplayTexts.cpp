@@ -37,7 +37,48 @@ QString Two(int v)
     return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
 }
 
+// What a line of the window would break or reorder at.
+bool NeedsEscape(char16_t C)
+{
+    return C < 0x20 || (C >= 0x7F && C <= 0x9F) || C == 0x2028 || C == 0x2029 || (C >= 0x202A && C <= 0x202E) ||
+        (C >= 0x2066 && C <= 0x2069);
+}
+
 } // namespace
+
+QString VisibleText(const QString &Text)
+{
+    qsizetype i = 0;
+    while (i < Text.size() && !NeedsEscape(Text.at(i).unicode()))
+        ++i;
+    if (i == Text.size())
+        return Text;
+    QString out = Text.left(i);
+    out.reserve(Text.size() + 8);
+    for (; i < Text.size(); ++i) {
+        const char16_t c = Text.at(i).unicode();
+        if (!NeedsEscape(c)) {
+            out += QChar(c);
+            continue;
+        }
+        switch (c) {
+        case u'\n':
+            out += QLatin1String("\\n");
+            break;
+        case u'\r':
+            out += QLatin1String("\\r");
+            break;
+        case u'\t':
+            out += QLatin1String("\\t");
+            break;
+        default:
+            out += c <= 0xFF ? QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'))
+                             : QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
+            break;
+        }
+    }
+    return out;
+}
 
 int RoundEven(double Value)
 {
@@ -287,6 +328,11 @@ void FileMD5Text(const QString &FileName, QString &Text)
     } catch (const EFOpenError &) {
         Text.clear();
     }
+}
+
+void FileMD5Text(int Handle, QString &Text, const std::function<bool()> &Cancelled)
+{
+    TMD5::HashHandle(Handle, Text, Cancelled);
 }
 
 int CompareTexts(const QString &A, const QString &B, bool Descending)

@@ -4,6 +4,8 @@
 
 #include <QPoint>
 #include <QString>
+
+#include <functional>
 #include <Qt>
 
 class QIcon;
@@ -30,6 +32,15 @@ void DateTimeText(const SYSTEMTIME &Time, QString &Text);
 void SpanText(const SYSTEMTIME &Span, QString &Text);
 // 32 upper-case hexadecimal digits, or empty when the file is missing or cannot be read.
 void FileMD5Text(const QString &FileName, QString &Text);
+// The same for a file already open for reading (read from its current position); empty as well
+// when `Cancelled`, asked between reads, says the text is no longer wanted.
+void FileMD5Text(int Handle, QString &Text, const std::function<bool()> &Cancelled);
+
+// Text a process, a file or the network supplies (a name, command line, path, user, description,
+// address), as the window shows it: control characters, line and paragraph separators and the
+// marks that reorder a line appear as visible escapes ("\n", "\x1b", "\u202e"), so that such a
+// text stays on its own line and cannot pass for the window's own lines.
+QString VisibleText(const QString &Text);
 
 // Rounding to the nearest integer with halves to even, as every figure of the window rounds.
 int RoundEven(double Value);

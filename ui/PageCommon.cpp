@@ -1,5 +1,6 @@
 #include "ui/PageCommon.h"
 
+#include "ui/DisplayTexts.h"
 #include "ui/UiHooks.h"
 #include "ui/frmMessage.h"
 
@@ -111,7 +112,7 @@ void ReportFailure(const QString &Text)
 
 void ReportFailure(const char16_t *Format, const QString &Name)
 {
-    ReportFailure(QString::fromUtf16(Format).arg(Name));
+    ReportFailure(QString::fromUtf16(Format).arg(VisibleText(Name)));
 }
 
 void ReportRefusal(const QString &Text)

@@ -49,7 +49,7 @@ QAction *AddMenuLine(QMenu *Menu, const char *Name);
 // The message boxes of the pages' commands, each kind with its one title and icon.
 // A command that failed ("失败").
 void ReportFailure(const QString &Text);
-// A failed command on a named entry: the format's %1 is the name.
+// A failed command on a named entry: the format's %1 is the name, shown as VisibleText.
 void ReportFailure(const char16_t *Format, const QString &Name);
 // A command refused outright ("禁止").
 void ReportRefusal(const QString &Text);

@@ -1,34 +1,48 @@
 #include "ui/SingleInstance.h"
 
+#include "platform/system/TestVariables.h"
+#include "platform/system/UserSession.h"
+
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
 #include <QLockFile>
 #include <QLocalSocket>
 #include <QPointer>
-#include <QStandardPaths>
-
-#include <unistd.h>
 
 namespace {
 
 const char kMessageName[] = "Taskvane_QM-HOLVEN";
 constexpr int kConnectTimeoutMs = 1000;
 constexpr int kMessageLimit = 256;
+// Well within the length of a local socket's path.
+constexpr qsizetype kNameLimit = 64;
 
 QByteArray ActivationMessage()
 {
     return QByteArray(kMessageName) + '\n';
 }
 
+// A name that stays inside the folder it is put in: no separator, no "." or "..", nothing unseen.
+bool IsPlainFileName(const QString &Name)
+{
+    if (Name.isEmpty() || Name.size() > kNameLimit || Name == QLatin1String(".") || Name == QLatin1String(".."))
+        return false;
+    for (const QChar c : Name) {
+        if (c == QLatin1Char('/') || c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QString TSingleInstance::InstanceName()
 {
-    const QString custom = qEnvironmentVariable("TASKVANE_INSTANCE_NAME");
-    if (!custom.isEmpty())
+    const QString custom = platform::system::testVariable("TASKVANE_INSTANCE_NAME");
+    if (IsPlainFileName(custom))
         return custom;
-    return QStringLiteral("%1-%2").arg(QLatin1String(kMessageName)).arg(::getuid());
+    return QStringLiteral("%1-%2").arg(QLatin1String(kMessageName), QString::number(platform::system::userId()));
 }
 
 TSingleInstance::TSingleInstance(const QString &Name, QObject *Parent) : QObject(Parent), m_Name(Name) {}
@@ -41,12 +55,10 @@ TSingleInstance::~TSingleInstance()
 
 QString TSingleInstance::SocketPath() const
 {
-    // The user's private runtime directory when there is one; else the temporary directory, where
-    // the user id in the name keeps users apart.
-    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (dir.isEmpty() || !QDir(dir).exists())
-        dir = QDir::tempPath();
-    return QDir(dir).filePath(m_Name);
+    // Never the shared temporary folder itself: whoever listens there first would be handed
+    // every start.
+    const QString dir = platform::system::privateRuntimeDir();
+    return dir.isEmpty() ? QString() : QDir(dir).filePath(m_Name);
 }
 
 bool TSingleInstance::Listen()
@@ -89,6 +101,9 @@ bool TSingleInstance::InstanceWindowProc(const QByteArray &Message)
 bool TSingleInstance::InitSingleInstance()
 {
     const QString path = SocketPath();
+    // Without a private folder there is no guard: the program runs, as a first instance.
+    if (path.isEmpty())
+        return true;
     // Two starts at the same moment take turns here, so the second always finds the first's
     // server listening instead of taking its name away as a stale one.
     QLockFile turn(path + QStringLiteral(".lock"));
@@ -98,17 +113,24 @@ bool TSingleInstance::InitSingleInstance()
         QLocalSocket probe;
         probe.connectToServer(path);
         if (probe.waitForConnected(kConnectTimeoutMs)) {
-            probe.write(ActivationMessage());
-            probe.waitForBytesWritten(kConnectTimeoutMs);
-            probe.disconnectFromServer();
-            if (probe.state() != QLocalSocket::UnconnectedState)
-                probe.waitForDisconnected(kConnectTimeoutMs);
-            return false;
+            // Only an instance of the same user is handed the start; a name held by anyone else
+            // counts as free.
+            const auto peer = platform::system::peerUserId(probe.socketDescriptor());
+            if (peer && *peer == platform::system::userId()) {
+                probe.write(ActivationMessage());
+                probe.waitForBytesWritten(kConnectTimeoutMs);
+                probe.disconnectFromServer();
+                if (probe.state() != QLocalSocket::UnconnectedState)
+                    probe.waitForDisconnected(kConnectTimeoutMs);
+                return false;
+            }
+            probe.abort();
         }
     }
     if (Listen())
         return true;
-    // Nobody answers on the name, yet it is taken: a socket left behind by an instance that crashed.
+    // Nobody of ours answers on the name, yet it is taken: a socket left behind by an instance
+    // that crashed, or one of another user's. The folder is this user's own to tidy.
     QLocalServer::removeServer(path);
     if (Listen())
         return true;

@@ -7,14 +7,16 @@
 
 class QLocalServer;
 
-// Keeps one running instance per user. The first instance listens on a per-user local socket; a
-// later start connects, hands over the activation message and ends before any form exists.
+// Keeps one running instance per user. The first instance listens on a local socket in a folder
+// only its user may enter; a later start of the same user connects, hands over the activation
+// message and ends before any form exists. A socket of another user is never handed over to.
 class TSingleInstance : public QObject
 {
     Q_OBJECT
 public:
-    // Name of the socket and of the message: "Taskvane_QM-HOLVEN" with the user id. The variable
-    // TASKVANE_INSTANCE_NAME replaces the name (tests run side by side with names of their own).
+    // Name of the socket and of the message: "Taskvane_QM-HOLVEN" with the user id. In a build for
+    // tests the variable TASKVANE_INSTANCE_NAME replaces the name (tests run side by side with
+    // names of their own) when it is a plain file name.
     static QString InstanceName();
 
     explicit TSingleInstance(const QString &Name = InstanceName(), QObject *Parent = nullptr);
@@ -28,6 +30,8 @@ public:
     bool InstanceWindowProc(const QByteArray &Message);
 
     bool IsFirstInstance() const { return m_Server != nullptr; }
+    // The socket in the user's private folder; empty when no such folder can be had, and the
+    // program runs without the guard.
     QString SocketPath() const;
 
     // Restores and raises the first instance's window.

@@ -127,14 +127,14 @@ void TAutorunPage::FillAutorunList()
         auto *row = new TListRow(this);
         row->Index = i;
         row->setData(colTitle, ImageIndexRole, properties.GeneralInfo()->IconIndex);
-        row->setText(colTitle, entry->Name);
+        row->setText(colTitle, VisibleText(entry->Name));
         QString state;
         EnabledText(entry->Active, state);
         row->setText(colState, state);
         row->setTextAlignment(colState, Qt::AlignCenter);
-        row->setText(colDescription, properties.VersionInfo()->FileDescription);
-        row->setText(colCommand, entry->Command);
-        row->setText(colLocation, entry->Location);
+        row->setText(colDescription, VisibleText(properties.VersionInfo()->FileDescription));
+        row->setText(colCommand, VisibleText(entry->Command));
+        row->setText(colLocation, VisibleText(entry->Location));
         lvAutoruns->addTopLevelItem(row);
         properties.Clear();
     }

@@ -4,8 +4,11 @@
 #include "ui/frmMainDetails.h"
 
 #include "skin/SkinPng.h"
+#include "platform/files/FileHandle.h"
 #include "sysinfo/FileProperties.h"
+#include "sysinfo/HandOff.h"
 #include "sysinfo/Utils.h"
+#include "ui/DisplayTexts.h"
 #include "ui/FormFrame.h"
 #include "ui/PageCommon.h"
 #include "ui/PngImage.h"
@@ -22,6 +25,9 @@
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -91,7 +97,18 @@ QTextCharFormat Attributes(bool Bold, const QColor &Color)
     return f;
 }
 
+std::atomic<int> s_DigestsRunning{0};
+
 } // namespace
+
+// A digest on its way: its worker stops at its next read once it is dropped.
+struct TDetailsPanel::TDigest
+{
+    explicit TDigest(QObject *Context) : HandOff(Context) {}
+    THandOff HandOff;
+    std::atomic<bool> Dropped{false};
+    int Position = 0; // where the value goes in the panel's text
+};
 
 TDetailsPanel::TDetailsPanel(QWidget *Window, const QRect &Geometry)
 {
@@ -179,6 +196,7 @@ TDetailsPanel::TDetailsPanel(QWidget *Window, const QRect &Geometry)
 
 TDetailsPanel::~TDetailsPanel()
 {
+    DropDigest();
     for (const auto &entry : m_Lists)
         if (entry.first)
             entry.first->removeEventFilter(this);
@@ -217,7 +235,8 @@ void TDetailsPanel::AddDetailLine(const QString &Label, const QString &Value, bo
 {
     InsertAt(redtDetails, Label + QStringLiteral(": "), Attributes(true, kLabelColor));
     const QTextCharFormat value = Attributes(false, kValueColor);
-    InsertAt(redtDetails, Value, value);
+    // Every value comes from a process, a file or the system: it keeps to its own line.
+    InsertAt(redtDetails, VisibleText(Value), value);
     if (LineBreak)
         InsertAt(redtDetails, QStringLiteral("\r"), value);
 }
@@ -232,7 +251,7 @@ QString TDetailsPanel::FileVersionText(const QString &FileName)
     GetFileVersion(FileName, version);
     if (!version.isEmpty())
         return version;
-    objFileProperties->LoadFromFile(FileName);
+    objFileProperties->LoadVersionInfo(FileName);
     version = objFileProperties->VersionInfo()->FileVersion;
     objFileProperties->Clear();
     return version;
@@ -249,6 +268,49 @@ void TDetailsPanel::AddFileVersionLines(const QString &FileName)
     objFileProperties->Clear();
 }
 
+int TDetailsPanel::DigestsRunning()
+{
+    return s_DigestsRunning.load();
+}
+
+void TDetailsPanel::DropDigest()
+{
+    if (!m_Digest)
+        return;
+    m_Digest->Dropped = true;
+    m_Digest->HandOff.Close();
+    m_Digest.reset();
+}
+
+void TDetailsPanel::AddDigestLine(const QString &Label, int Image, bool LineBreak)
+{
+    DropDigest();
+    AddDetailLine(Label, QString(), LineBreak);
+    if (Image < 0)
+        return;
+    auto digest = std::make_shared<TDigest>(this);
+    QTextCursor end = redtDetails->textCursor();
+    digest->Position = end.position() - (LineBreak ? 1 : 0);
+    m_Digest = digest;
+    ++s_DigestsRunning;
+    // A program file may be of any size: it is read on a thread of its own, never on the window's.
+    std::thread([this, digest, Image] {
+        QString text;
+        FileMD5Text(Image, text, [&] { return digest->Dropped.load(); });
+        platform::files::closeHandle(Image);
+        // Runs only while the hand-off is open, that is while this panel lives and shows this fill.
+        digest->HandOff.Synchronize([&] {
+            if (m_Digest != digest || text.isEmpty())
+                return;
+            QTextCursor at(redtDetails->document());
+            at.setPosition(digest->Position);
+            at.insertText(text, Attributes(false, kValueColor));
+            DropDigest();
+        });
+        --s_DigestsRunning;
+    }).detach();
+}
+
 void TDetailsPanel::AddWarning(const QString &Text)
 {
     InsertAt(redtDetails, Text, Attributes(true, kWarningColor));
@@ -263,11 +325,13 @@ void TDetailsPanel::AddDisclaimer(const QString &Text)
 
 void TDetailsPanel::ShowHint()
 {
+    DropDigest();
     redtDetails->setPlainText(QString::fromUtf16(kHint));
 }
 
 void TDetailsPanel::FillDetails()
 {
+    DropDigest();
     redtDetails->clear();
     if (Source && !Source->AddDetails(*this)) {
         ShowHint();

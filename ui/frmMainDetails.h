@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QRect>
 
+#include <memory>
+
 class QTextEdit;
 class QTreeWidget;
 class TDetailsPanel;
@@ -58,6 +60,13 @@ public:
     // The version of a file: this program's own, or that of the package that installed the file;
     // empty when neither is known.
     QString FileVersionText(const QString &FileName);
+    // One line whose value is the digest of an open file (`Image`, handed over; -1 for none). The
+    // line shows its label at once; a worker reads the file and the digest goes into the line when
+    // it is ready, if the panel still shows this fill. A new fill or the panel's end drops it,
+    // and nothing ever waits for it.
+    void AddDigestLine(const QString &Label, int Image, bool LineBreak);
+    // Digests being computed by workers, dropped ones that have not noticed yet included.
+    static int DigestsRunning();
     // The four version lines of a file, through objFileProperties, which is cleared afterwards.
     void AddFileVersionLines(const QString &FileName);
     // Clears and fills the panel for the current page's selected item and shows it; with no
@@ -90,5 +99,10 @@ protected:
     bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
+    // Drops the digest the panel waits for, if any.
+    void DropDigest();
+
     QList<QPair<QPointer<QWidget>, QPointer<QTreeWidget>>> m_Lists;
+    struct TDigest;
+    std::shared_ptr<TDigest> m_Digest;
 };

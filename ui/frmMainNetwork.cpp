@@ -72,9 +72,14 @@ bool IsAnyOrLoopback(quint32 Address)
     return Address == 0 || std::memcmp(&Address, loopback, 4) == 0;
 }
 
+QString EndpointText(const char16_t *Format, const QString &Name, quint32 PID)
+{
+    return QString::fromUtf16(Format).arg(VisibleText(Name), QString::number(PID));
+}
+
 QString EndpointText(const char16_t *Format, const TConnectionItem *Item)
 {
-    return QString::fromUtf16(Format).arg(Item->ProcessName).arg(Item->ProcessID);
+    return EndpointText(Format, Item->ProcessName, Item->ProcessID);
 }
 
 bool SeriesActive(const QLineSeries *Series)
@@ -294,13 +299,14 @@ void TNetworkPage::FillConnectionList(bool HideLocal)
         auto *row = new TListRow(this);
         row->Index = Index;
         row->setData(colName, ImageIndexRole, iconOf(Item->ProcessPath));
-        row->setText(colName, Item->ProcessID == 0 ? QStringLiteral("System Idle Process") : Item->ProcessName);
+        row->setText(colName,
+                     Item->ProcessID == 0 ? QStringLiteral("System Idle Process") : VisibleText(Item->ProcessName));
         row->setText(colType, Type);
         row->setText(colLocal, Local);
         row->setText(colRemote, Remote);
         row->setText(colState, State);
         row->setText(colPID, QString::number(Item->ProcessID));
-        row->setText(colPath, Item->ProcessPath);
+        row->setText(colPath, VisibleText(Item->ProcessPath));
         row->setTextAlignment(colType, Qt::AlignCenter);
         row->setTextAlignment(colPID, Qt::AlignRight | Qt::AlignVCenter);
         lvConnections->addTopLevelItem(row);
@@ -396,7 +402,7 @@ void TNetworkPage::ConnectionCommand(quint8 Code)
     if (!item || item->ProcessID != pid || item->ProcessStartTime != started)
         return;
     if (!item->Terminate()) {
-        ReportFailure(QString::fromUtf16(kFailTerminate).arg(name).arg(pid));
+        ReportFailure(EndpointText(kFailTerminate, name, pid));
         return;
     }
     // The process is gone: the panel no longer describes its endpoint.
@@ -495,8 +501,9 @@ void TNetworkPage::FillInterfaceList()
                 continue;
             unsigned char b[4];
             std::memcpy(b, &item->IPAddress, 4);
-            cbbInterfaceList->addItem(
-                QStringLiteral("%1 [%2.%3.%4.%5]").arg(item->Description).arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]));
+            cbbInterfaceList->addItem(QStringLiteral("%1 [%2.%3.%4.%5]")
+                                          .arg(VisibleText(item->Description), QString::number(b[0]),
+                                               QString::number(b[1]), QString::number(b[2]), QString::number(b[3])));
             InterfaceMap[at++] = i;
         }
     }

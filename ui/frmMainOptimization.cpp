@@ -244,9 +244,9 @@ void TOptimizationPanel::ReportJobFailure(quint8 Mode)
     const QString file = objOptimization->GetDefaultBackupFile();
     QString text = QString::fromUtf16(kFailOptimize);
     if (Mode == TOptimizationThread::omBackup)
-        text = QString::fromUtf16(kFailBackup).arg(file);
+        text = QString::fromUtf16(kFailBackup).arg(VisibleText(file));
     else if (Mode == TOptimizationThread::omRestore)
-        text = QString::fromUtf16(kFailRestore).arg(file);
+        text = QString::fromUtf16(kFailRestore).arg(VisibleText(file));
     ReportFailure(text);
 }
 
@@ -328,7 +328,7 @@ void TOptimizationPanel::SvcOptiProgress(const QString &Format, quint32 dwCurren
     pbSvcOpti_Progress->setValue(current);
     QString mode;
     StartModeText(quint8(Mode), mode);
-    lblSvcOpti_Progress->setText(Format.arg(strServiceName, mode));
+    lblSvcOpti_Progress->setText(Format.arg(VisibleText(strServiceName), mode));
     if (dwCurrent == dwTotal) {
         pnlSvcOpti_Progress->hide();
         pnlSvcOpti_Control->show();

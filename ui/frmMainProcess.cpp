@@ -74,6 +74,92 @@ const char16_t kFailLocation[] = u"定位文件操作失败！\r\r%1 [%2]";
 const char16_t kFailProperties[] = u"查看属性操作失败！\r\r%1 [%2]";
 const char16_t kFailNewProcess[] = u"进程创建失败！请核实目标路径后重试。或者点击“浏览...”按钮查找目标。";
 
+// What a command acts with: the parameter of the menu item and the affinity item's choice.
+struct TCommandArgs
+{
+    int Param = 0;
+    const TProcessAffinityParam *Affinity = nullptr;
+};
+
+quint16 PriorityOf(const TCommandArgs &Args)
+{
+    return quint16(Args.Param & 0xFFFF);
+}
+
+bool UsablePath(const QString &Path)
+{
+    return !Path.trimmed().isEmpty() && QFileInfo::exists(Path);
+}
+
+// The commands of the process page. For one row: a question first where there is one, and a
+// failure report where there is a text for it. For several rows: no question and no report.
+struct TProcessCommand
+{
+    quint8 Command;
+    const char16_t *Question;
+    const char16_t *Failure;
+    // Refused for a critical process; among several rows, system and critical processes are skipped.
+    bool Guarded;
+    // False: nothing is done for that item.
+    bool (*Applies)(const TProcessItem &, const TCommandArgs &);
+    // Among several rows, an item the command does not apply to ends the whole command.
+    bool StopsAtInapplicable;
+    // False when the operation failed.
+    bool (*Action)(TProcessItem &, const TCommandArgs &);
+};
+
+bool Always(const TProcessItem &, const TCommandArgs &)
+{
+    return true;
+}
+
+bool HasFile(const TProcessItem &Item, const TCommandArgs &)
+{
+    return UsablePath(Item.Path);
+}
+
+// Where neither the file manager nor the default program could show the file, the user who
+// asked is told so.
+const TProcessCommand kProcessCommands[] = {
+    {pcTerminate, kConfirmTerminate, kFailTerminate, true, Always, false,
+     [](TProcessItem &P, const TCommandArgs &) { return P.Terminate(); }},
+    {pcTerminateTree, kConfirmTerminateTree, kFailTerminateTree, true, Always, false,
+     [](TProcessItem &P, const TCommandArgs &) { return P.TerminateTree(); }},
+    {pcDelete, kConfirmDelete, kFailDelete, true, Always, false,
+     [](TProcessItem &P, const TCommandArgs &) { return P.TerminateAndDelete(); }},
+    {pcSuspend, kConfirmSuspend, nullptr, true, Always, false,
+     [](TProcessItem &P, const TCommandArgs &) {
+         P.Suspend();
+         return true;
+     }},
+    {pcResume, nullptr, nullptr, true, Always, false,
+     [](TProcessItem &P, const TCommandArgs &) {
+         P.Resume();
+         return true;
+     }},
+    {pcPriority, kConfirmPriority, kFailPriority, true,
+     [](const TProcessItem &, const TCommandArgs &A) { return PriorityOf(A) != 0; }, false,
+     [](TProcessItem &P, const TCommandArgs &A) { return P.SetPriority(PriorityOf(A)); }},
+    {pcAffinity, nullptr, kFailAffinity, true,
+     [](const TProcessItem &, const TCommandArgs &A) { return A.Affinity != nullptr; }, false,
+     [](TProcessItem &P, const TCommandArgs &A) {
+         return P.SetAffinity(quint32(qMax(0, A.Affinity->CPUIndex)), A.Affinity->Enabled);
+     }},
+    {pcLocation, nullptr, kFailLocation, false, HasFile, false,
+     [](TProcessItem &P, const TCommandArgs &) { return UiHooks().ShowInFileManager(P.Path); }},
+    {pcProperties, nullptr, kFailProperties, false, HasFile, true,
+     [](TProcessItem &P, const TCommandArgs &) { return UiHooks().ShowFileProperties(P.Path); }},
+};
+
+const TProcessCommand *FindProcessCommand(quint8 Command)
+{
+    for (const TProcessCommand &c : kProcessCommands) {
+        if (c.Command == Command)
+            return &c;
+    }
+    return nullptr;
+}
+
 // The programs whose end brings the system down, by full path. The program of process 1 is
 // read from the list as well; these stand for it where its path cannot be read.
 const char16_t *const kCriticalPaths[] = {
@@ -91,9 +177,10 @@ const char16_t *const kCriticalPaths[] = {
     u"/usr/bin/dbus-broker-launch",
 };
 
+// One pass: a "%1" in the name is not read as a place for the identifier.
 QString ProcessText(const char16_t *Format, const TProcessItem *Item)
 {
-    return QString::fromUtf16(Format).arg(Item->Name).arg(Item->ProcessID);
+    return QString::fromUtf16(Format).arg(VisibleText(Item->Name), QString::number(Item->ProcessID));
 }
 
 TMessageResult Ask(const char16_t *Format, const TProcessItem *Item)
@@ -119,11 +206,6 @@ QString MemoryText(quint64 Bytes, bool BlankZero)
 QString CPUText(int Usage)
 {
     return QStringLiteral("%1").arg(Usage, 2, 10, QLatin1Char('0'));
-}
-
-bool UsablePath(const QString &Path)
-{
-    return !Path.trimmed().isEmpty() && QFileInfo::exists(Path);
 }
 
 TPicButton *ProcessButton(QWidget *Parent, const char *Name, const QString &Caption, int Width)
@@ -420,9 +502,9 @@ TProcessRow *TProcessPage::MakeProcessRow(TProcessItem *Item, bool BlankZeroCoun
     auto *row = new TProcessRow(this);
     row->PID = Item->ProcessID;
     row->setData(colName, ImageIndexRole, Item->IconIndex);
-    row->setText(colName, Item->Name);
+    row->setText(colName, VisibleText(Item->Name));
     row->setText(colPID, QString::number(Item->ProcessID));
-    row->setText(colUser, Item->UserName);
+    row->setText(colUser, VisibleText(Item->UserName));
     row->setText(colCPU, CPUText(Item->CPUUsage));
     row->ShownCPU = Item->CPUUsage;
     if (BlankZeroCounters) {
@@ -435,7 +517,7 @@ TProcessRow *TProcessPage::MakeProcessRow(TProcessItem *Item, bool BlankZeroCoun
         row->BlankZero = true;
     }
     // Otherwise the memory cells are written as the row comes into view, with counters read then.
-    row->setText(colPath, Item->Path);
+    row->setText(colPath, VisibleText(Item->Path));
     // A second row for one identifier would leave the first one without its map entry.
     if (TProcessRow *old = m_Rows.take(Item->ProcessID))
         delete old;
@@ -602,9 +684,10 @@ void TProcessPage::objProcessesProcessReloaded(QObject *, quint32 dwProcessID)
         return;
     // Items that can never be completed report on every pass: a row whose texts stand is not
     // touched again.
-    if (row->text(colName) != item->Name) {
+    const QString name = VisibleText(item->Name);
+    if (row->text(colName) != name) {
         // A process that runs a new program or renames itself is looked up again.
-        SetCell(row, colName, item->Name);
+        SetCell(row, colName, name);
         SetDictionaryState(item);
         m_OrderDirty = true;
     }
@@ -612,12 +695,14 @@ void TProcessPage::objProcessesProcessReloaded(QObject *, quint32 dwProcessID)
         row->setData(colName, ImageIndexRole, item->IconIndex);
         ++CellWrites;
     }
-    if (row->text(colUser) != item->UserName) {
-        SetCell(row, colUser, item->UserName);
+    const QString user = VisibleText(item->UserName);
+    if (row->text(colUser) != user) {
+        SetCell(row, colUser, user);
         m_OrderDirty = true;
     }
-    if (row->text(colPath) != item->Path) {
-        SetCell(row, colPath, item->Path);
+    const QString path = VisibleText(item->Path);
+    if (row->text(colPath) != path) {
+        SetCell(row, colPath, path);
         m_OrderDirty = true;
     }
 }
@@ -802,8 +887,8 @@ bool TProcessPage::IsCriticalProcess(const QString &Path) const
     if (Path.isEmpty())
         return false;
     // The program of process 1, where its path could be read.
-    if (const TProcessItem *init = objProcesses->ItemByPID(1);
-        init && !init->Path.isEmpty() && Path.compare(init->Path, Qt::CaseInsensitive) == 0)
+    if (TProcessItem *init = objProcesses->ItemByPID(1);
+        init && !init->Path.isEmpty() && Path.compare(init->ImagePath(), Qt::CaseInsensitive) == 0)
         return true;
     for (const char16_t *critical : kCriticalPaths) {
         if (Path.compare(QString::fromUtf16(critical), Qt::CaseInsensitive) == 0)
@@ -833,9 +918,11 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
     TProcessItem *item = SelectedProcess();
     if (selected == 0 || !item)
         return;
+    const TProcessCommand *command = FindProcessCommand(Command);
+    const TCommandArgs args{Param, Affinity};
 
     if (selected > 1) {
-        if (AskWarning(QString::fromUtf16(kSeveralRows)) != TMessageResult::Yes)
+        if (AskWarning(QString::fromUtf16(kSeveralRows)) != TMessageResult::Yes || !command)
             return;
         // Rows are looked up again: the list may have moved on while the question was open.
         for (int i = 0; i < lvProcesses->topLevelItemCount(); ++i) {
@@ -844,101 +931,34 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
             TProcessItem *p = ItemOfRow(i);
             if (!p)
                 continue;
-            if (Command <= pcAffinity) {
-                if (IsSystemPID(p->ProcessID) || IsCriticalProcess(p->Path))
-                    continue;
-                switch (Command) {
-                case pcTerminate:
-                    p->Terminate();
-                    break;
-                case pcTerminateTree:
-                    p->TerminateTree();
-                    break;
-                case pcDelete:
-                    p->TerminateAndDelete();
-                    break;
-                case pcSuspend:
-                    p->Suspend();
-                    break;
-                case pcResume:
-                    p->Resume();
-                    break;
-                case pcPriority:
-                    if (quint16(Param & 0xFFFF) != 0)
-                        p->SetPriority(quint16(Param & 0xFFFF));
-                    break;
-                case pcAffinity:
-                    if (Affinity)
-                        p->SetAffinity(quint32(qMax(0, Affinity->CPUIndex)), Affinity->Enabled);
-                    break;
-                }
-            } else if (Command == pcLocation) {
-                if (UsablePath(p->Path))
-                    UiHooks().ShowInFileManager(p->Path);
-            } else if (Command == pcProperties) {
-                if (!UsablePath(p->Path))
+            if (command->Guarded && (IsSystemPID(p->ProcessID) || IsCriticalProcess(p->ImagePath())))
+                continue;
+            if (!command->Applies(*p, args)) {
+                if (command->StopsAtInapplicable)
                     return;
-                UiHooks().ShowFileProperties(p->Path);
+                continue;
             }
+            command->Action(*p, args);
         }
         return;
     }
 
     if (IsSystemPID(item->ProcessID))
         return;
-    if (Command != pcLocation && Command != pcProperties && IsCriticalProcess(item->Path)) {
+    // Every number but the two file commands is refused for a critical process.
+    if ((!command || command->Guarded) && IsCriticalProcess(item->ImagePath())) {
         ReportRefusal(ProcessText(kCriticalRefused, item));
         return;
     }
-
+    if (!command || !command->Applies(*item, args))
+        return;
     // While a question is open the tick goes on and may free the item: act only on the same one.
     const quint32 pid = item->ProcessID;
-    auto confirmed = [this, pid, item](const char16_t *Format) {
-        return Ask(Format, item) == TMessageResult::Yes && objProcesses->ItemByPID(pid) == item;
-    };
-    switch (Command) {
-    case pcTerminate:
-        if (confirmed(kConfirmTerminate) && !item->Terminate())
-            ReportFailure(kFailTerminate, item);
-        break;
-    case pcTerminateTree:
-        if (confirmed(kConfirmTerminateTree) && !item->TerminateTree())
-            ReportFailure(kFailTerminateTree, item);
-        break;
-    case pcDelete:
-        if (confirmed(kConfirmDelete) && !item->TerminateAndDelete())
-            ReportFailure(kFailDelete, item);
-        break;
-    case pcSuspend:
-        if (confirmed(kConfirmSuspend))
-            item->Suspend();
-        break;
-    case pcResume:
-        item->Resume();
-        break;
-    case pcPriority: {
-        const quint16 priority = quint16(Param & 0xFFFF);
-        if (priority != 0 && confirmed(kConfirmPriority) && !item->SetPriority(priority))
-            ReportFailure(kFailPriority, item);
-        break;
-    }
-    case pcAffinity:
-        if (Affinity && !item->SetAffinity(quint32(qMax(0, Affinity->CPUIndex)), Affinity->Enabled))
-            ReportFailure(kFailAffinity, item);
-        break;
-    // Where neither the file manager nor the default program could show the file, the user
-    // who asked is told so.
-    case pcLocation:
-        if (UsablePath(item->Path) && !UiHooks().ShowInFileManager(item->Path))
-            ReportFailure(kFailLocation, item);
-        break;
-    case pcProperties:
-        if (UsablePath(item->Path) && !UiHooks().ShowFileProperties(item->Path))
-            ReportFailure(kFailProperties, item);
-        break;
-    default:
-        break;
-    }
+    if (command->Question &&
+        (Ask(command->Question, item) != TMessageResult::Yes || objProcesses->ItemByPID(pid) != item))
+        return;
+    if (!command->Action(*item, args) && command->Failure)
+        ReportFailure(command->Failure, item);
 }
 
 void TProcessPage::mniProcess_TerminateClick(QObject *)
@@ -1190,9 +1210,10 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
     Panel.AddDetailLine(QStringLiteral("虚拟内存使用"), text, true);
     ByteCountText(qint64(m.PeakPagefileUsage), text);
     Panel.AddDetailLine(QStringLiteral("虚拟内存峰值"), text, true);
-    Panel.AddDetailLine(QStringLiteral("文件版本"), Panel.FileVersionText(item->Path), true);
-    FileMD5Text(item->Path, text);
-    Panel.AddDetailLine(QStringLiteral("MD5 值"), text, true);
+    // What is said of the file comes from the file the process runs, never from what its path
+    // names now: the version only where the path is that very file, the digest from the file itself.
+    Panel.AddDetailLine(QStringLiteral("文件版本"), Panel.FileVersionText(item->ImagePath()), true);
+    Panel.AddDigestLine(QStringLiteral("MD5 值"), item->OpenImage(), true);
 
     QString description;
     bool dangerous = false;

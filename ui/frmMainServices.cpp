@@ -210,10 +210,10 @@ void TServicePage::AddServiceRow(int Index, TServiceItem *Item)
     row->setData(colName, ServiceImageRole, image);
     row->setIcon(colName, ilCommon.value(image));
     row->setText(colName, Item->Name);
-    row->setText(colDisplayName, Item->DisplayName);
+    row->setText(colDisplayName, VisibleText(Item->DisplayName));
     row->setText(colState, StateCell(Item->State));
     row->setText(colStartType, StartTypeCell(Item->StartType));
-    row->setText(colCommandLine, Item->BinaryPath);
+    row->setText(colCommandLine, VisibleText(Item->BinaryPath));
     row->setTextAlignment(colState, Qt::AlignCenter);
     row->setTextAlignment(colStartType, Qt::AlignCenter);
     lvServices->addTopLevelItem(row);
@@ -313,7 +313,7 @@ void TServicePage::ServiceCommand(TServiceCommand Code, TServiceStartType StartT
         run(kWaitStart, kFailStart, [&] { return item->Start(wait); });
         break;
     case TServiceCommand::Stop: {
-        const QString text = QString::fromUtf16(kAskStop).arg(name, item->Description);
+        const QString text = QString::fromUtf16(kAskStop).arg(VisibleText(name), VisibleText(item->Description));
         if (AskQuestion(text) == TMessageResult::No)
             return;
         // The list may have been reloaded while the question was open.

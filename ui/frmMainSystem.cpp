@@ -291,7 +291,8 @@ void TSystemPage::BuildSystemPage()
 
     TOSInfo os;
     s->GetOSInfo(os);
-    lblSysVersion->setText(Lines({os.Name, os.Edition, os.ServicePack, os.Build}));
+    lblSysVersion->setText(
+        Lines({VisibleText(os.Name), VisibleText(os.Edition), VisibleText(os.ServicePack), VisibleText(os.Build)}));
     WriteSystemValues();
 
     QChart *chart = chtCPU->chart();

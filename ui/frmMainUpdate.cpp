@@ -10,6 +10,7 @@
 #include "platform/shell/Shell.h"
 #include "sysinfo/HttpGet.h"
 #include "sysinfo/Utils.h"
+#include "ui/DisplayTexts.h"
 #include "ui/FormControls.h"
 #include "ui/PageCommon.h"
 #include "ui/UiHooks.h"
@@ -38,7 +39,7 @@ constexpr qsizetype kMaxValueLength = 2047;
 
 QString VersionText(const QString &Program, const QString &Dictionary)
 {
-    return QStringLiteral("主程序版本：%1 | 进程库版本：%2").arg(Program, Dictionary);
+    return QStringLiteral("主程序版本：%1 | 进程库版本：%2").arg(Program, VisibleText(Dictionary));
 }
 
 // A whole number as the class library reads one: blanks before it, a sign, decimal digits or
@@ -225,7 +226,7 @@ bool TUpdateCheck::CheckUpdate()
         const QString programVersion = ProgramVersionText();
         if (IsNewerVersion(app, programVersion, QLatin1Char('.'), 4)) {
             const TMessageResult answer = TFormMessage::MessageBox(
-                QStringLiteral("已发现新版本 Taskvane v%1，建议下载更新。是否立即打开下载页面？").arg(app),
+                QStringLiteral("已发现新版本 Taskvane v%1，建议下载更新。是否立即打开下载页面？").arg(VisibleText(app)),
                 QStringLiteral("信息"), TMessageIcon::Information, TMessageButtons::YesNo);
             if (answer == TMessageResult::Yes && !UiHooks().OpenUrl(UpdateURL(kDownloadPage)))
                 ReportFailure(u"打开下载页面操作失败！\r\r%1", UpdateURL(kDownloadPage));

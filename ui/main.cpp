@@ -1,4 +1,6 @@
+#include "platform/system/TestVariables.h"
 #include "sysinfo/Processes.h"
+#include "ui/ScreenColormap.h"
 #include "ui/SingleInstance.h"
 #include "ui/Translations.h"
 #include "ui/frmDBLogin.h"
@@ -23,6 +25,7 @@ int main(int argc, char **argv)
     InstallDictDBLoginDialog();
 
     InstallToolkitTranslations();
+    InstallScreenColormaps();
     app.setApplicationName(QStringLiteral("Taskvane"));
     app.setApplicationDisplayName(QStringLiteral("Taskvane"));
     TFormMain formMain;
@@ -31,10 +34,10 @@ int main(int argc, char **argv)
     guard.OnActivate = [&formMain] { formMain.RestoreAndRaise(); };
     formMain.show();
 
-    // Used by the end-to-end tests only: report the shown window's title and its version line, then
-    // close it as the user would.
+    // Used by the end-to-end tests only (a build for tests reads it): report the shown window's
+    // title and its version line, then close it as the user would.
     bool ok = false;
-    const int closeAfter = qEnvironmentVariableIntValue("TASKVANE_TEST_CLOSE_AFTER_MS", &ok);
+    const int closeAfter = platform::system::testVariable("TASKVANE_TEST_CLOSE_AFTER_MS").toInt(&ok, 0);
     if (ok && closeAfter >= 0) {
         QTimer::singleShot(closeAfter, &formMain, [&formMain] {
             QTextStream(stdout) << "window title: " << formMain.windowTitle() << Qt::endl;

@@ -1,5 +1,7 @@
 #include "platform/files/Dpkg.h"
 
+#include "platform/system/TestVariables.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -171,7 +173,7 @@ std::shared_ptr<DpkgDatabase> g_database;
 
 QString defaultDir()
 {
-    const QString env = qEnvironmentVariable("TASKVANE_DPKG_ADMINDIR");
+    const QString env = system::testVariable("TASKVANE_DPKG_ADMINDIR");
     return env.isEmpty() ? QStringLiteral("/var/lib/dpkg") : env;
 }
 

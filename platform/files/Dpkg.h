@@ -25,7 +25,7 @@ std::optional<PackageInfo> packageInfo(const QString &name);
 
 // Points the reader at another database directory (the layout of /var/lib/dpkg: info/*.list
 // and status) and forgets what was read; an empty text restores the default, which is
-// $TASKVANE_DPKG_ADMINDIR when set, else /var/lib/dpkg. Meant for tests.
+// $TASKVANE_DPKG_ADMINDIR when set (in a build for tests), else /var/lib/dpkg. Meant for tests.
 void setDpkgDatabaseDir(const QString &dir);
 
 } // namespace platform::files

@@ -1,5 +1,7 @@
 #include "platform/http/HttpRequest.h"
 
+#include "platform/system/TestVariables.h"
+
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -29,7 +31,7 @@ void initCurlOnce()
 // variable holds anything but a loopback address and a port.
 std::optional<QByteArray> overrideTarget()
 {
-    const QString value = qEnvironmentVariable(kServerOverrideVariable).trimmed();
+    const QString value = system::testVariable(kServerOverrideVariable).trimmed();
     const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
     if (colon <= 0)
         return std::nullopt;
@@ -93,7 +95,7 @@ bool startsWithNoCase(const QByteArray &line, const char *prefix)
 
 bool serverOverrideSet()
 {
-    return qEnvironmentVariableIsSet(kServerOverrideVariable);
+    return system::testVariableIsSet(kServerOverrideVariable);
 }
 
 struct Request::Impl

@@ -25,8 +25,8 @@ struct Limits
 };
 
 // The environment variable that points every transfer at a loopback server ("127.0.0.1:8080",
-// "[::1]:8080"). Only tests set it; a value that is not a loopback address and port stops every
-// transfer at the connection step, so a mistake can never reach another host.
+// "[::1]:8080"), read only in builds for tests. Only tests set it; a value that is not a loopback address and port
+// stops every transfer at the connection step, so a mistake can never reach another host.
 inline constexpr char kServerOverrideVariable[] = "TASKVANE_HTTP_CONNECT_TO";
 // True when the variable above is set (valid or not).
 bool serverOverrideSet();

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -20,6 +21,11 @@ namespace platform::processes {
 bool isValidPid(qint64 pid)
 {
     return pid > 0 && pid <= qint64(pidMax());
+}
+
+bool isOwnProcess(qint64 pid)
+{
+    return pid == qint64(::getpid());
 }
 
 namespace {
@@ -175,6 +181,21 @@ bool PidFd::sendSignal(int signal) const
     return ::syscall(SYS_pidfd_send_signal, m_fd, signal, nullptr, 0u) == 0;
 }
 
+bool PidFd::kill() const
+{
+    return sendSignal(SIGKILL);
+}
+
+bool PidFd::stop() const
+{
+    return sendSignal(SIGSTOP);
+}
+
+bool PidFd::resume() const
+{
+    return sendSignal(SIGCONT);
+}
+
 bool PidFd::waitEnded(int timeoutMs) const
 {
     if (m_fd < 0)
@@ -208,6 +229,11 @@ bool forEachThread(const PidFd &process, const std::function<int(pid_t tid)> &ac
     // The process must still be the one we looked at, or the threads were someone else's.
     return !done.isEmpty() && process.alive();
 }
+
+const int kSchedOther = SCHED_OTHER;
+const int kSchedRoundRobin = SCHED_RR;
+const int kSchedFifo = SCHED_FIFO;
+const int kSchedIdle = SCHED_IDLE;
 
 int setThreadScheduling(pid_t tid, int policy, int nice)
 {
@@ -247,15 +273,29 @@ std::optional<FileIdentity> imageIdentity(qint32 pid)
     struct stat st = {};
     if (::stat(path, &st) != 0)
         return std::nullopt;
-    return FileIdentity{st.st_dev, st.st_ino};
+    return FileIdentity{quint64(st.st_dev), quint64(st.st_ino)};
 }
 
-std::optional<FileIdentity> fileIdentity(const QByteArray &path)
+std::optional<FileIdentity> ownImageIdentity()
 {
+    return imageIdentity(qint32(::getpid()));
+}
+
+int openImage(qint32 pid)
+{
+    if (pid <= 0)
+        return -1;
+    char path[48];
+    std::snprintf(path, sizeof path, "/proc/%d/exe", int(pid));
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return -1;
     struct stat st = {};
-    if (path.isEmpty() || ::stat(path.constData(), &st) != 0)
-        return std::nullopt;
-    return FileIdentity{st.st_dev, st.st_ino};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 std::vector<ProcStat> listProcesses()

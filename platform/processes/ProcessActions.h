@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/files/FolderNoFollow.h"
 #include "platform/processes/ProcFs.h"
 
 #include <QString>
@@ -15,6 +16,8 @@ namespace platform::processes {
 // An identifier that may be acted on: above 0 and not above the kernel's pid_max. Nothing
 // else ever reaches a signal call, so kill(0, …) and kill(-1, …) cannot happen.
 bool isValidPid(qint64 pid);
+// This program's own process.
+bool isOwnProcess(qint64 pid);
 
 // The inode of a pidfd where the kernel gives pidfds their own (pidfs); 0 elsewhere.
 quint64 pidfdInode(int pidfd);
@@ -53,6 +56,10 @@ public:
     bool held() const;
     quint64 inode() const;
     bool sendSignal(int signal) const;
+    // The signals the process commands send: end at once, stop, continue.
+    bool kill() const;
+    bool stop() const;
+    bool resume() const;
     // Waits until the process has ended; false on time-out.
     bool waitEnded(int timeoutMs) const;
 
@@ -73,16 +80,21 @@ bool forEachThread(const PidFd &process, const std::function<int(pid_t tid)> &ac
 // Return 0 or an errno value.
 int setThreadScheduling(pid_t tid, int policy, int nice);
 int setThreadAffinity(pid_t tid, const std::vector<bool> &cpus);
+// The scheduling policies, by their system values.
+extern const int kSchedOther;
+extern const int kSchedRoundRobin;
+extern const int kSchedFifo;
+extern const int kSchedIdle;
 
-// The identity of a process's image file (works for a deleted file too).
-struct FileIdentity
-{
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const FileIdentity &) const = default;
-};
+// The identity of a process's image file, reached through /proc/PID/exe: the file the
+// process runs, whatever its path names now or names in this program's mount namespace (a
+// deleted file too).
+using FileIdentity = platform::files::FileIdentity;
 std::optional<FileIdentity> imageIdentity(qint32 pid);
-std::optional<FileIdentity> fileIdentity(const QByteArray &path);
+std::optional<FileIdentity> ownImageIdentity();
+// The image file itself, opened for reading through /proc/PID/exe; -1 when it cannot be, or
+// is no regular file. The caller closes it, and trusts it only while the process is held.
+int openImage(qint32 pid);
 
 // Every live process (zombies left out), from the stat files.
 std::vector<ProcStat> listProcesses();

@@ -1,6 +1,9 @@
 #include "platform/processes/ProcessSource.h"
 
+#include "platform/files/FileHandle.h"
 #include "platform/processes/ProcessActions.h"
+
+#include <QFile>
 
 namespace platform::processes {
 
@@ -130,6 +133,34 @@ QString ProcessSource::domainName()
 std::optional<QString> ProcessSource::exePath(const ProcessHandle &handle)
 {
     return pinnedRead(*this, handle, [&] { return readExePath(handle.pid); });
+}
+
+std::optional<platform::files::FileIdentity> ProcessSource::imageIdentity(const ProcessHandle &handle)
+{
+    return pinnedRead(*this, handle, [&] { return processes::imageIdentity(handle.pid); });
+}
+
+int ProcessSource::openImage(const ProcessHandle &handle)
+{
+    // The descriptor stays the image's once open; it counts only if the process was still held.
+    int fd = -1;
+    const auto opened = pinnedRead(*this, handle, [&]() -> std::optional<bool> {
+        fd = processes::openImage(handle.pid);
+        return fd >= 0;
+    });
+    if (opened.value_or(false))
+        return fd;
+    if (fd >= 0)
+        platform::files::closeHandle(fd);
+    return -1;
+}
+
+bool ProcessSource::pathIsImage(const ProcessHandle &handle, const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const auto image = imageIdentity(handle);
+    return image && platform::files::identityWithoutLinks(QFile::encodeName(path)) == image;
 }
 
 std::optional<QStringList> ProcessSource::cmdline(const ProcessHandle &handle, bool *rawSingle)

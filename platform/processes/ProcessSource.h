@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/files/FolderNoFollow.h"
 #include "platform/processes/ProcFs.h"
 
 #include <QString>
@@ -41,6 +42,15 @@ public:
     virtual std::optional<QString> accountName(quint32 uid);
     virtual QString domainName();
     virtual std::optional<QString> exePath(const ProcessHandle &handle);
+    // The file the process runs (its device and inode), as /proc/PID/exe reaches it: never
+    // through the path, which may name another file here than in the process's own mount
+    // namespace, or another file by now.
+    virtual std::optional<platform::files::FileIdentity> imageIdentity(const ProcessHandle &handle);
+    // That file opened for reading; -1 when it cannot be. The caller closes it.
+    virtual int openImage(const ProcessHandle &handle);
+    // True when `path`, resolved in this program's namespace without following any link, is
+    // the very file the process runs: only then does the path say anything about the process.
+    bool pathIsImage(const ProcessHandle &handle, const QString &path);
     virtual std::optional<QStringList> cmdline(const ProcessHandle &handle, bool *rawSingle);
     virtual std::optional<MemoryStatus> memory(const ProcessHandle &handle);
     // The resident set, read every tick for the rows in view: `fileInode` is the statm file a

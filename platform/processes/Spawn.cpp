@@ -50,7 +50,7 @@ std::optional<QString> findProgram(const QString &name)
     return std::nullopt;
 }
 
-bool spawnDetached(const QStringList &words, qint32 *pid)
+bool spawnDetached(const QStringList &words, qint32 *pid, const std::optional<QStringList> &environment)
 {
     if (words.isEmpty())
         return false;
@@ -69,6 +69,16 @@ bool spawnDetached(const QStringList &words, qint32 *pid)
     for (QByteArray &a : storage)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<QByteArray> envStorage;
+    std::vector<char *> envp;
+    if (environment) {
+        envStorage.reserve(std::size_t(environment->size()));
+        for (const QString &e : *environment)
+            envStorage.push_back(e.toLocal8Bit());
+        for (QByteArray &e : envStorage)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+    }
 
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0)
@@ -103,7 +113,7 @@ bool spawnDetached(const QStringList &words, qint32 *pid)
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::execve(file.constData(), argv.data(), environ);
+        ::execve(file.constData(), argv.data(), environment ? envp.data() : environ);
         const int err = errno;
         (void)!::write(report[1], &err, sizeof err);
         ::_exit(127);

@@ -14,7 +14,9 @@ std::optional<QString> findProgram(const QString &name);
 // Starts `words[0]` (searched on $PATH) with `words` as its argument vector, detached: in
 // its own session, reparented at once (nothing is left for us to reap), no descriptor of
 // ours inherited but the standard three. False when the program cannot be started; the
-// new process's identifier goes to `pid` when given.
-bool spawnDetached(const QStringList &words, qint32 *pid = nullptr);
+// new process's identifier goes to `pid` when given. The program gets `environment`
+// ("NAME=value" entries) when given, else this program's own.
+bool spawnDetached(const QStringList &words, qint32 *pid = nullptr,
+                   const std::optional<QStringList> &environment = std::nullopt);
 
 } // namespace platform::processes

@@ -1,5 +1,7 @@
 #include "platform/services/ServiceManager.h"
 
+#include "platform/system/TestVariables.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -24,7 +26,7 @@ const QString ServiceSuffix = QStringLiteral(".service");
 
 QDBusConnection openBus()
 {
-    const QString address = qEnvironmentVariable(BusAddressVariable);
+    const QString address = system::testVariable(BusAddressVariable);
     if (address.isEmpty())
         return QDBusConnection::systemBus();
     // One named connection per address; connecting again hands back the existing one.

@@ -33,7 +33,8 @@ enum : quint8 { StartAutomatic = 2, StartManual = 3, StartDisabled = 4 };
 // Service types: every unit runs its own processes.
 enum : quint8 { TypeOwnProcess = 0x10, TypeShareProcess = 0x20 };
 
-// The test suite points the program at a private bus with this variable; unset, the system bus.
+// The test suite points the program at a private bus with this variable (read in builds for
+// tests only); unset, the system bus.
 inline constexpr const char *BusAddressVariable = "TASKVANE_SYSTEMD_BUS_ADDRESS";
 
 struct ServiceStatus

@@ -1,6 +1,7 @@
 #include "platform/shell/FileManager.h"
 
 #include "platform/shell/Shell.h"
+#include "platform/system/UserSession.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -18,12 +19,24 @@ const QString kObject = QStringLiteral("/org/freedesktop/FileManager1");
 // A file manager that is being started by the bus may take a moment; the user waits for it.
 constexpr int kCallTimeoutMs = 5000;
 
+// The session bus the file manager is asked on: the running user's own, never the one of another
+// user whose environment the program was started with.
+QDBusConnection sessionBus()
+{
+    if (!environmentOfAnotherUser())
+        return QDBusConnection::sessionBus();
+    const QString address = system::ownSessionBusAddress();
+    if (address.isEmpty())
+        return QDBusConnection(QString()); // not connected
+    return QDBusConnection::connectToBus(address, QStringLiteral("taskvane-own-session"));
+}
+
 bool callFileManager(const QString &method, const QString &path)
 {
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists())
         return false;
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = sessionBus();
     if (!bus.isConnected())
         return false;
     QDBusConnectionInterface *names = bus.interface();

@@ -7,7 +7,8 @@ namespace platform::shell {
 // Asks the desktop's file manager, through its D-Bus interface (org.freedesktop.FileManager1 on
 // the session bus), to show a file selected in its folder, or to open the file's properties
 // window. False when no file manager provides the interface or the call fails; nothing else
-// is tried here.
+// is tried here. When the environment is another user's (see launchEnvironment), the running
+// user's own session bus is asked, or none.
 bool fileManagerShowItem(const QString &path);
 bool fileManagerShowItemProperties(const QString &path);
 

@@ -6,12 +6,14 @@
 #include "platform/files/RegularFile.h"
 #include "platform/files/SystemImageList.h"
 #include "platform/processes/Spawn.h"
+#include "platform/system/UserSession.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QProcessEnvironment>
 
 #include <cerrno>
 #include <mutex>
@@ -127,7 +129,7 @@ bool openWithDefaultProgram(const QString &target)
     // A file name that begins with a dash would be taken for an option.
     if (arg.startsWith(QLatin1Char('-')))
         arg = QDir::current().absoluteFilePath(arg);
-    return processes::spawnDetached({QStringLiteral("xdg-open"), arg});
+    return processes::spawnDetached({QStringLiteral("xdg-open"), arg}, nullptr, launchEnvironment());
 }
 
 QString allUsersAutostartDir()
@@ -343,6 +345,70 @@ void resetFileIconCache()
     std::lock_guard<std::mutex> guard(cache.lock);
     cache.loaded = false;
     cache.icons.clear();
+}
+
+namespace {
+
+// The variables that name folders of the user's: HOME and the XDG base, runtime and user folders.
+bool isFolderVariable(const QString &name)
+{
+    return name == QLatin1String("HOME") ||
+        (name.startsWith(QLatin1String("XDG_")) &&
+         (name.endsWith(QLatin1String("_HOME")) || name.endsWith(QLatin1String("_DIR")) ||
+          name.endsWith(QLatin1String("_DIRS"))));
+}
+
+// The socket a session bus address of the "unix:path=" kind names; empty for any other kind.
+QString busSocket(const QString &address)
+{
+    const QString prefix = QStringLiteral("unix:path=");
+    if (!address.startsWith(prefix))
+        return QString();
+    return address.mid(prefix.size()).section(QLatin1Char(','), 0, 0);
+}
+
+} // namespace
+
+bool environmentOfAnotherUser()
+{
+    const uid_t me = ::geteuid();
+    auto others = [me](const QString &path) {
+        struct stat st = {};
+        return path.startsWith(QLatin1Char('/')) && ::stat(QFile::encodeName(path).constData(), &st) == 0 &&
+            st.st_uid != me;
+    };
+    if (others(qEnvironmentVariable("HOME")))
+        return true;
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
+        const QString dir = qEnvironmentVariable(name);
+        if (dir.startsWith(QLatin1Char('/')) && belongsToAnother(dir, QString()))
+            return true;
+    }
+    return others(qEnvironmentVariable("XDG_RUNTIME_DIR")) ||
+        others(busSocket(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS")));
+}
+
+QStringList launchEnvironment()
+{
+    const QStringList env = QProcessEnvironment::systemEnvironment().toStringList();
+    if (!environmentOfAnotherUser())
+        return env;
+    QStringList own;
+    for (const QString &entry : std::as_const(env)) {
+        const QString name = entry.section(QLatin1Char('='), 0, 0);
+        if (!isFolderVariable(name) && name != QLatin1String("DBUS_SESSION_BUS_ADDRESS"))
+            own << entry;
+    }
+    const QString home = accountHome();
+    if (!home.isEmpty())
+        own << QStringLiteral("HOME=") + home;
+    const QString runtime = system::ownRuntimeDir();
+    if (!runtime.isEmpty())
+        own << QStringLiteral("XDG_RUNTIME_DIR=") + runtime;
+    const QString bus = system::ownSessionBusAddress();
+    if (!bus.isEmpty())
+        own << QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + bus;
+    return own;
 }
 
 } // namespace platform::shell

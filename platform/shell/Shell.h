@@ -8,8 +8,19 @@
 namespace platform::shell {
 
 // Opens a document or address with the user's default program (xdg-open), detached: no
-// shell, nothing waited for, no zombie left behind. False when it cannot be started.
+// shell, nothing waited for, no zombie left behind; it gets launchEnvironment(). False when it
+// cannot be started.
 bool openWithDefaultProgram(const QString &target);
+
+// True when the environment names a home, an XDG base or runtime folder or a session bus socket
+// that belongs to another user (as after "sudo -E").
+bool environmentOfAnotherUser();
+// The environment of the programs started on the user's behalf (the default program, the file
+// manager): this program's own, unless environmentOfAnotherUser(). Then HOME is the running user's
+// own home from the account database, the XDG folder variables are left out (their defaults lie
+// in that home and the system's folders), and XDG_RUNTIME_DIR and DBUS_SESSION_BUS_ADDRESS are the
+// running user's own or left out: no handler another user chose runs as this user.
+QStringList launchEnvironment();
 
 // The user's own folders follow one rule: the folder the environment names ($XDG_CONFIG_HOME,
 // $XDG_DATA_HOME, else the one in $HOME) when it, and the home it lies in, belong to the running

@@ -24,6 +24,11 @@ public:
         m_old = qgetenv(Name);
         qputenv(Name, Value.toLocal8Bit());
     }
+    // Unsets the variable for as long as it lives.
+    explicit ScopedEnv(const char *Name) : m_name(Name), m_had(qEnvironmentVariableIsSet(Name)), m_old(qgetenv(Name))
+    {
+        qunsetenv(Name);
+    }
     ~ScopedEnv()
     {
         if (m_had)

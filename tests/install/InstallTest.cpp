@@ -7,6 +7,7 @@
 // The tests named DISABLED_AsUser* are not run on their own: the test program runs them again as
 // one of the ordinary users (see AsOrdinaryUsers).
 
+#include "common/OtherUser.h"
 #include "common/TempDir.h"
 #include "common/UserDirs.h"
 #include "dictdb_access/DictionaryFile.h"
@@ -71,6 +72,17 @@ QByteArray ReadFile(const QString &Path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Where the shared library whose file name begins with Name was loaded from; empty when it was not.
+QString LoadedLibrary(const QByteArray &Name)
+{
+    for (const QByteArray &line : ReadFile(QStringLiteral("/proc/self/maps")).split('\n')) {
+        const int path = line.indexOf(" /");
+        if (path >= 0 && line.mid(line.lastIndexOf('/') + 1).startsWith(Name))
+            return QFile::decodeName(line.mid(path + 1));
+    }
+    return QString();
+}
+
 bool WriteFile(const QString &Path, const QByteArray &Data)
 {
     QFile f(Path);
@@ -121,12 +133,7 @@ std::string Snapshot(const QString &Root)
     return text.toStdString();
 }
 
-struct Outcome
-{
-    bool finished = false;
-    int exitCode = -1;
-    QString output;
-};
+using Outcome = tvtest::UserRun;
 
 // The installation every test of this program uses: made once, by root, in a folder every user
 // may enter.
@@ -162,50 +169,34 @@ public:
         return Give(Home(Uid) + QStringLiteral("/.config"), Uid) && Give(Home(Uid) + QStringLiteral("/xdg"), Uid);
     }
 
-    // Runs Program with Arguments as the user, with a private home and nothing else of the
+    // Runs What with Arguments as the user, with a private home and nothing else of the
     // caller's environment but the sanitizers' settings and Extra.
-    Outcome RunAs(uid_t Uid, const QString &Program, const QStringList &Arguments, const QStringList &Extra,
+    Outcome RunAs(uid_t Uid, const tvtest::OtherUserCopy &What, const QStringList &Arguments, const QStringList &Extra,
                   int TimeoutMs) const
     {
-        QStringList env{QStringLiteral("HOME=") + Home(Uid),
-                        QStringLiteral("XDG_RUNTIME_DIR=") + Home(Uid) + QStringLiteral("/run"),
-                        QStringLiteral("XDG_CONFIG_DIRS=") + Home(Uid) + QStringLiteral("/xdg"),
-                        QStringLiteral("TASKVANE_REGISTRY_DIR=") + Home(Uid) + QStringLiteral("/registry"),
-                        QStringLiteral("PATH=/usr/bin:/bin"), QStringLiteral("QT_QPA_PLATFORM=offscreen"),
-                        QStringLiteral("LANG=C.UTF-8"),
-                        // No test reaches the machine's service manager.
-                        QString::fromLatin1(platform::services::BusAddressVariable) +
-                            QStringLiteral("=unix:path=/nonexistent/taskvane-no-such-bus")};
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("HOME"), Home(Uid));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Home(Uid) + QStringLiteral("/run"));
+        env.insert(QStringLiteral("XDG_CONFIG_DIRS"), Home(Uid) + QStringLiteral("/xdg"));
+        env.insert(QStringLiteral("TASKVANE_REGISTRY_DIR"), Home(Uid) + QStringLiteral("/registry"));
+        env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+        // No test reaches the machine's service manager.
+        env.insert(QString::fromLatin1(platform::services::BusAddressVariable),
+                   QStringLiteral("unix:path=/nonexistent/taskvane-no-such-bus"));
         for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
             if (qEnvironmentVariableIsSet(name))
-                env << QString::fromLatin1(name) + QLatin1Char('=') + qEnvironmentVariable(name);
-        env += Extra;
-        QStringList args{QStringLiteral("--reuid=%1").arg(Uid), QStringLiteral("--regid=%1").arg(Uid),
-                         QStringLiteral("--clear-groups"), QStringLiteral("/usr/bin/env"), QStringLiteral("-i")};
-        args += env;
-        args << Program;
-        args += Arguments;
-        QProcess run;
-        run.setProcessChannelMode(QProcess::MergedChannels);
-        run.setWorkingDirectory(Home(Uid));
-        run.start(QStringLiteral("/usr/bin/setpriv"), args);
-        Outcome o;
-        if (!run.waitForStarted(10000))
-            return o;
-        o.finished = run.waitForFinished(TimeoutMs);
-        if (!o.finished) {
-            run.kill();
-            run.waitForFinished(5000);
-        }
-        o.output = QString::fromUtf8(run.readAll());
-        o.exitCode = run.exitStatus() == QProcess::NormalExit ? run.exitCode() : -1;
-        return o;
+                env.insert(QString::fromLatin1(name), qEnvironmentVariable(name));
+        for (const QString &entry : Extra)
+            env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+        return What.Run(Uid, Uid, Arguments, env, TimeoutMs, Home(Uid));
     }
 
     // The installed program, closed by itself after CloseAfterMs.
     Outcome RunProgram(uid_t Uid, int CloseAfterMs, const QStringList &Extra = {}) const
     {
-        return RunAs(Uid, Program(), {},
+        return RunAs(Uid, *m_installed, {},
                      QStringList{QStringLiteral("TASKVANE_TEST_CLOSE_AFTER_MS=%1").arg(CloseAfterMs)} + Extra,
                      CloseAfterMs + 30000);
     }
@@ -215,10 +206,6 @@ private:
     {
         if (::geteuid() != 0) {
             skipReason = QStringLiteral("needs root to install and to run the program as other users");
-            return;
-        }
-        if (!QFileInfo(QStringLiteral("/usr/bin/setpriv")).isExecutable()) {
-            skipReason = QStringLiteral("no setpriv to become an ordinary user with");
             return;
         }
         m_dir = std::make_unique<tvtest::TempDir>();
@@ -233,11 +220,17 @@ private:
         install.start(
             QStringLiteral(TASKVANE_CMAKE),
             {QStringLiteral("--install"), QStringLiteral(TASKVANE_BUILD_DIR), QStringLiteral("--prefix"), prefix});
-        if (!install.waitForFinished(120000) || install.exitCode() != 0)
+        if (!install.waitForFinished(120000) || install.exitCode() != 0) {
             failure = QStringLiteral("installing failed: ") + QString::fromUtf8(install.readAll());
+            return;
+        }
+        // The installed program runs where it lies, beside the data it ships.
+        m_installed = std::make_unique<tvtest::OtherUserCopy>(Program(), tvtest::OtherUserCopy::InPlace);
+        skipReason = m_installed->SkipReason();
     }
 
     std::unique_ptr<tvtest::TempDir> m_dir;
+    std::unique_ptr<tvtest::OtherUserCopy> m_installed;
 };
 
 #define NEED_INSTALLATION()                                                                                            \
@@ -399,7 +392,10 @@ TEST(Installed, AsOrdinaryUsers)
     NEED_INSTALLATION();
     ASSERT_TRUE(inst.FreshHome(kUserA));
     ASSERT_TRUE(inst.FreshHome(kUserB));
-    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    // This test program, copied where the users reach it: the build folder may be closed to them.
+    const tvtest::OtherUserCopy self;
+    if (!self.SkipReason().isEmpty())
+        GTEST_SKIP() << self.SkipReason().toStdString();
     auto runAs = [&](uid_t Uid, const char *Filter) {
         const Outcome o =
             inst.RunAs(Uid, self,
@@ -425,6 +421,62 @@ TEST(Installed, AsOrdinaryUsers)
 
     runAs(kUserB, "DISABLED_AsOtherUser.*");
     EXPECT_FALSE(QFileInfo::exists(inst.DataDir(kUserB) + QStringLiteral("Backup")));
+}
+
+// ---- running as another uid ---------------------------------------------------------------------
+
+// What a test runs as another uid reaches that uid wherever the clone lies: here a program, a
+// library it loads and the leak checker's suppression file in a folder closed to others, as in a
+// clone under root's home.
+TEST(OtherUser, RunsAProgramOfAFolderClosedToOthers)
+{
+    tvtest::TempDir closed;
+    ASSERT_EQ(tvtest::FileMode(closed.path()) & 0077, 0);
+    const QString program = closed.file(QStringLiteral("bin/test_install"));
+    const QString suppressions = closed.file(QStringLiteral("lsan.supp"));
+    ASSERT_TRUE(QDir().mkpath(closed.file(QStringLiteral("bin"))));
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/proc/self/exe"), program));
+    ASSERT_TRUE(QFile::setPermissions(program,
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                          QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+    ASSERT_TRUE(WriteFile(suppressions, "leak:taskvane-no-such-library\n"));
+    // A library found first in the closed folder, as through a run path into the build folder.
+    const QString zlib = LoadedLibrary("libz.so");
+    ASSERT_FALSE(zlib.isEmpty());
+    ASSERT_TRUE(QDir().mkpath(closed.file(QStringLiteral("lib"))));
+    ASSERT_TRUE(QFile::copy(zlib, closed.file(QStringLiteral("lib/libz.so.1"))));
+    tvtest::ScopedEnv libraries("LD_LIBRARY_PATH", closed.file(QStringLiteral("lib")));
+
+    const tvtest::OtherUserCopy copy(program);
+    if (!copy.SkipReason().isEmpty())
+        GTEST_SKIP() << copy.SkipReason().toStdString();
+    EXPECT_TRUE(tvtest::OthersCanReach(copy.Program()));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LSAN_OPTIONS"),
+               QStringLiteral("suppressions=") + suppressions + QStringLiteral(":print_suppressions=0"));
+    const Outcome run = copy.Run(kUserB, kUserB,
+                                 {QStringLiteral("--gtest_also_run_disabled_tests"),
+                                  QStringLiteral("--gtest_filter=DISABLED_OtherUser.ReachesWhatItReads")},
+                                 env, 60000);
+    EXPECT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(QStringLiteral("[  PASSED  ]"))) << run.output.toStdString();
+}
+
+// Run as another uid by RunsAProgramOfAFolderClosedToOthers.
+TEST(DISABLED_OtherUser, ReachesWhatItReads)
+{
+    ASSERT_NE(::geteuid(), 0u);
+    EXPECT_TRUE(QFileInfo(QCoreApplication::applicationFilePath()).isReadable());
+    QString file;
+    for (const QString &option : qEnvironmentVariable("LSAN_OPTIONS").split(QLatin1Char(':')))
+        if (option.startsWith(QStringLiteral("suppressions=")))
+            file = option.section(QLatin1Char('='), 1);
+    EXPECT_EQ(ReadFile(file), QByteArray("leak:taskvane-no-such-library\n")) << file.toStdString();
+    // The copy of the library, not the system's one the loader falls back to.
+    const QString zlib = LoadedLibrary("libz.so");
+    EXPECT_FALSE(zlib.isEmpty() || zlib.startsWith(QStringLiteral("/usr/")) || zlib.startsWith(QStringLiteral("/lib")))
+        << zlib.toStdString();
 }
 
 // ---- run as an ordinary user by AsOrdinaryUsers --------------------------------------------------

@@ -5,32 +5,8 @@
 #   contents.sh <folder holding taskvane_*.deb>
 set -uo pipefail
 
-dir=$1
-shopt -s nullglob
-debs=("$dir"/taskvane_*.deb)
-if [ ${#debs[@]} -eq 0 ]; then
-  echo "SKIP: no package in $dir (scripts/package.sh builds it)"
-  exit 77
-fi
-deb=${debs[0]}
-for tool in dpkg-deb desktop-file-validate; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is missing (scripts/install-deps.sh installs it)"
-    exit 77
-  fi
-done
-
-failed=0
-check() { # check <what> <command...>
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-  else
-    echo "FAIL: $what"
-    failed=$((failed + 1))
-  fi
-}
+. "$(dirname "$0")/packagelib.sh"
+package_or_skip "$1" dpkg-deb desktop-file-validate
 
 contents=$(dpkg-deb --contents "$deb")
 for path in ./usr/bin/taskvane ./usr/share/taskvane/Ravel.db ./usr/share/applications/taskvane.desktop \

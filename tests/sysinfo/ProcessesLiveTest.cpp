@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Children.h"
+#include "common/OtherUser.h"
 #include "common/TempDir.h"
 #include "platform/processes/CommandLine.h"
 #include "sysinfo/Processes.h"
@@ -10,6 +11,7 @@
 #include <QProcess>
 #include <QThread>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -290,24 +292,21 @@ TEST(LiveProcessList, AlsoAsAnUnprivilegedUser)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "already unprivileged: the other tests ran as such";
-    const QString setpriv = QStringLiteral("/usr/bin/setpriv");
-    if (!QFileInfo(setpriv).isExecutable())
-        GTEST_SKIP() << "no setpriv to drop privileges with";
-    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    const passwd *nobody = ::getpwnam("nobody");
+    const uid_t uid = nobody ? nobody->pw_uid : 65534;
+    const gid_t gid = nobody ? nobody->pw_gid : 65534;
+    // This test program, copied where nobody reaches it: the build folder may be closed to it.
+    const tvtest::OtherUserCopy self;
+    if (!self.SkipReason().isEmpty())
+        GTEST_SKIP() << self.SkipReason().toStdString();
     // Every test of the live list and of process identity but this one, as nobody. Their
     // output is kept back unless they fail, so that their own skips are not taken for this
     // test's.
-    QProcess run;
-    run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start(setpriv,
-              {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups"),
-               self,
-               QStringLiteral("--gtest_filter=LiveProcessList.*:ReusedIdentifier.*:"
-                              "-LiveProcessList.AlsoAsAnUnprivilegedUser")});
-    ASSERT_TRUE(run.waitForStarted(10000));
-    ASSERT_TRUE(run.waitForFinished(120000));
-    const QByteArray output = run.readAll();
-    EXPECT_EQ(run.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(run.exitCode(), 0) << "a test failed as an unprivileged user:\n" << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ]")) << output.toStdString();
+    const tvtest::UserRun run = self.Run(uid, gid,
+                                         {QStringLiteral("--gtest_filter=LiveProcessList.*:ReusedIdentifier.*:"
+                                                         "-LiveProcessList.AlsoAsAnUnprivilegedUser")},
+                                         QProcessEnvironment::systemEnvironment(), 120000);
+    ASSERT_TRUE(run.finished) << run.output.toStdString();
+    EXPECT_EQ(run.exitCode, 0) << "a test failed as an unprivileged user:\n" << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(QStringLiteral("[  PASSED  ]"))) << run.output.toStdString();
 }

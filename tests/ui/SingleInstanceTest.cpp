@@ -1,14 +1,23 @@
+#include "common/TempDir.h"
+#include "common/UserDirs.h"
 #include "ui/SingleInstance.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalSocket>
+#include <QProcess>
 #include <QUuid>
 
+#include <memory>
+#include <optional>
+
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -30,18 +39,33 @@ bool WaitFor(const std::function<bool()> &done, int ms = 3000)
     return done();
 }
 
+// Every guard of these tests keeps its socket in a runtime folder of the test's own.
+class SingleInstance : public ::testing::Test
+{
+protected:
+    tvtest::TempDir runtime;
+    tvtest::ScopedEnv runtimeVariable{"XDG_RUNTIME_DIR", runtime.path()};
+};
+
 } // namespace
 
-TEST(SingleInstance, NameIsPerUserUnlessReplaced)
+TEST_F(SingleInstance, NameIsPerUserUnlessReplacedByAPlainFileName)
 {
+    const QString own = QStringLiteral("Taskvane_QM-HOLVEN-%1").arg(::geteuid());
     qunsetenv("TASKVANE_INSTANCE_NAME");
-    EXPECT_EQ(TSingleInstance::InstanceName(), QStringLiteral("Taskvane_QM-HOLVEN-%1").arg(::getuid()));
+    EXPECT_EQ(TSingleInstance::InstanceName(), own);
     qputenv("TASKVANE_INSTANCE_NAME", "custom-name");
     EXPECT_EQ(TSingleInstance::InstanceName(), QStringLiteral("custom-name"));
+    // A name that would lead out of the private folder is not taken.
+    for (const char *name : {"/tmp/taskvane-elsewhere", "../taskvane-up", "..", ".", "a/b", "line\nbreak"}) {
+        qputenv("TASKVANE_INSTANCE_NAME", name);
+        EXPECT_EQ(TSingleInstance::InstanceName(), own) << name;
+    }
     qunsetenv("TASKVANE_INSTANCE_NAME");
+    EXPECT_EQ(TSingleInstance(QStringLiteral("n")).SocketPath(), runtime.file(QStringLiteral("n")));
 }
 
-TEST(SingleInstance, SecondStartHandsOverAndTheFirstIsActivated)
+TEST_F(SingleInstance, SecondStartHandsOverAndTheFirstIsActivated)
 {
     const QString name = UniqueName();
     TSingleInstance first(name);
@@ -61,7 +85,7 @@ TEST(SingleInstance, SecondStartHandsOverAndTheFirstIsActivated)
     EXPECT_TRUE(WaitFor([&] { return activations == 2; }));
 }
 
-TEST(SingleInstance, OnlyTheActivationMessageActs)
+TEST_F(SingleInstance, OnlyTheActivationMessageActs)
 {
     const QString name = UniqueName();
     TSingleInstance first(name);
@@ -87,7 +111,7 @@ TEST(SingleInstance, OnlyTheActivationMessageActs)
     EXPECT_EQ(activations, 0);
 }
 
-TEST(SingleInstance, StaleSocketLeftByACrashIsRecovered)
+TEST_F(SingleInstance, StaleSocketLeftByACrashIsRecovered)
 {
     const QString name = UniqueName();
     TSingleInstance probe(name);
@@ -114,7 +138,7 @@ TEST(SingleInstance, StaleSocketLeftByACrashIsRecovered)
     EXPECT_TRUE(WaitFor([&] { return activations == 1; }));
 }
 
-TEST(SingleInstance, ANewStartAfterTheFirstEndsRunsNormally)
+TEST_F(SingleInstance, ANewStartAfterTheFirstEndsRunsNormally)
 {
     const QString name = UniqueName();
     QString path;
@@ -127,4 +151,173 @@ TEST(SingleInstance, ANewStartAfterTheFirstEndsRunsNormally)
     TSingleInstance again(name);
     EXPECT_TRUE(again.InitSingleInstance());
     EXPECT_TRUE(again.IsFirstInstance());
+}
+
+// ---- another user's sockets and folders (root only) ----------------------------------------------
+
+namespace {
+
+constexpr uid_t kOtherUser = 4202; // no account needed
+const QString kSetpriv = QStringLiteral("/usr/bin/setpriv");
+const QString kPython = QStringLiteral("/usr/bin/python3");
+
+// A listener of the other user on a local socket: records every connection and what it was sent.
+const char kListener[] = R"(
+import os, socket, sys
+s = socket.socket(socket.AF_UNIX)
+s.bind(sys.argv[1])
+os.chmod(sys.argv[1], 0o777)
+s.listen(8)
+print("listening", flush=True)
+while True:
+    c, _ = s.accept()
+    c.settimeout(2)
+    try:
+        data = c.recv(256)
+    except OSError:
+        data = b""
+    print("connected", data, flush=True)
+    c.close()
+)";
+
+class Squatter
+{
+public:
+    // Listens at Path as the other user; Failure says why it could not.
+    explicit Squatter(const QString &Path)
+    {
+        m_run.setProcessChannelMode(QProcess::MergedChannels);
+        m_run.start(kSetpriv,
+                    {QStringLiteral("--reuid=%1").arg(kOtherUser), QStringLiteral("--regid=%1").arg(kOtherUser),
+                     QStringLiteral("--clear-groups"), kPython, QStringLiteral("-c"), QString::fromLatin1(kListener),
+                     Path});
+        QElapsedTimer t;
+        t.start();
+        while (!m_output.contains("listening") && t.elapsed() < 10000 && m_run.state() != QProcess::NotRunning) {
+            m_run.waitForReadyRead(100);
+            m_output += m_run.readAll();
+        }
+        if (!m_output.contains("listening"))
+            Failure =
+                QStringLiteral("the other user could not listen at %1: %2").arg(Path, QString::fromUtf8(m_output));
+    }
+    ~Squatter()
+    {
+        m_run.kill();
+        m_run.waitForFinished(5000);
+    }
+    // What the listener reported since it started listening.
+    QByteArray Connections()
+    {
+        m_run.waitForReadyRead(300);
+        m_output += m_run.readAll();
+        return m_output.mid(m_output.indexOf("listening") + 10);
+    }
+    QString Failure;
+
+private:
+    QProcess m_run;
+    QByteArray m_output;
+};
+
+// A shared temporary folder as the system's is (everyone writes, only owners delete), standing
+// in for the real one, and no runtime folder: how the program starts under sudo, su or pkexec.
+class SharedTempFolder : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root to act as another user";
+        if (!QFileInfo(kSetpriv).isExecutable() || !QFileInfo(kPython).isExecutable())
+            GTEST_SKIP() << "needs setpriv and " << kPython.toStdString() << " for the other user's listener";
+        ASSERT_TRUE(shared.isValid());
+        ASSERT_EQ(::chmod(QFile::encodeName(shared.path()).constData(), 01777), 0);
+        temp.emplace("TMPDIR", shared.path());
+    }
+    QString Shared(const QString &Name) const { return shared.file(Name); }
+    QString OwnName() const { return QStringLiteral("Taskvane_QM-HOLVEN-%1").arg(::geteuid()); }
+
+    tvtest::TempDir shared;
+    tvtest::ScopedEnv noRuntime{"XDG_RUNTIME_DIR"};
+    tvtest::ScopedEnv defaultName{"TASKVANE_INSTANCE_NAME"};
+    std::optional<tvtest::ScopedEnv> temp;
+};
+
+} // namespace
+
+TEST_F(SharedTempFolder, ANameHeldByAnotherUserThereIsIgnored)
+{
+    // Where the name used to lie, listened on first by the other user.
+    Squatter squatter(Shared(OwnName()));
+    if (!squatter.Failure.isEmpty())
+        GTEST_SKIP() << squatter.Failure.toStdString();
+
+    TSingleInstance guard;
+    EXPECT_TRUE(guard.InitSingleInstance()) << "the start was handed to the other user";
+    EXPECT_TRUE(guard.IsFirstInstance());
+    EXPECT_EQ(guard.SocketPath(), Shared(QStringLiteral("taskvane-%1/").arg(::geteuid()) + OwnName()));
+    EXPECT_EQ(tvtest::FileMode(Shared(QStringLiteral("taskvane-%1").arg(::geteuid()))), 0700);
+    EXPECT_EQ(squatter.Connections(), QByteArray());
+
+    // A second start of the same user still finds the first.
+    int activations = 0;
+    guard.OnActivate = [&] { ++activations; };
+    TSingleInstance second;
+    EXPECT_FALSE(second.InitSingleInstance());
+    EXPECT_TRUE(WaitFor([&] { return activations == 1; }));
+}
+
+TEST_F(SharedTempFolder, APrivateFolderTakenByAnotherUserMeansNoGuard)
+{
+    const QString folder = Shared(QStringLiteral("taskvane-%1").arg(::geteuid()));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), kOtherUser, kOtherUser), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+    Squatter squatter(folder + QLatin1Char('/') + OwnName());
+    if (!squatter.Failure.isEmpty())
+        GTEST_SKIP() << squatter.Failure.toStdString();
+
+    // Neither start hands over or ends: both run, without the guard.
+    for (int start = 0; start < 2; ++start) {
+        TSingleInstance guard;
+        EXPECT_TRUE(guard.SocketPath().isEmpty());
+        EXPECT_TRUE(guard.InitSingleInstance());
+        EXPECT_FALSE(guard.IsFirstInstance());
+    }
+    EXPECT_EQ(squatter.Connections(), QByteArray());
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{OwnName()});
+}
+
+TEST_F(SharedTempFolder, ARuntimeFolderOfAnotherUserOrOpenToOthersIsNotUsed)
+{
+    tvtest::TempDir other;
+    ASSERT_EQ(::chown(QFile::encodeName(other.path()).constData(), kOtherUser, kOtherUser), 0);
+    tvtest::TempDir open;
+    ASSERT_EQ(::chmod(QFile::encodeName(open.path()).constData(), 0755), 0);
+    const QString own = Shared(QStringLiteral("taskvane-%1/n").arg(::geteuid()));
+    for (const QString &dir : {other.path(), open.path()}) {
+        tvtest::ScopedEnv runtime("XDG_RUNTIME_DIR", dir);
+        EXPECT_EQ(TSingleInstance(QStringLiteral("n")).SocketPath(), own) << dir.toStdString();
+    }
+}
+
+TEST_F(SharedTempFolder, ASocketOfAnotherUserInTheOwnFolderIsNotHandedTheStart)
+{
+    // The other user's listener, moved into this user's private runtime folder under the name.
+    tvtest::TempDir runtime;
+    tvtest::ScopedEnv runtimeVariable("XDG_RUNTIME_DIR", runtime.path());
+    const QString outside = Shared(QStringLiteral("other-socket"));
+    Squatter squatter(outside);
+    if (!squatter.Failure.isEmpty())
+        GTEST_SKIP() << squatter.Failure.toStdString();
+    const QString name = UniqueName();
+    ASSERT_TRUE(QFile::rename(outside, runtime.file(name)));
+
+    TSingleInstance guard(name);
+    EXPECT_EQ(guard.SocketPath(), runtime.file(name));
+    EXPECT_TRUE(guard.InitSingleInstance());
+    EXPECT_TRUE(guard.IsFirstInstance());
+    EXPECT_FALSE(squatter.Connections().contains("HOLVEN"));
 }

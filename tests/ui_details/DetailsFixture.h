@@ -10,8 +10,11 @@
 #include "dictdb_access/DictionaryFile.h"
 #include "platform/crypto/Gcrypt.h"
 #include "platform/files/Dpkg.h"
+#include "ui/frmMainDetails.h"
 
 #include <QColor>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -120,6 +123,25 @@ inline Run RunWith(const QTextEdit *Edit, const QString &Text)
 inline QStringList Lines(const QTextEdit *Edit)
 {
     return Edit->toPlainText().split(QLatin1Char('\n'));
+}
+
+// The window goes on until the workers have handed over their digests.
+inline bool WaitForDigests()
+{
+    QDeadlineTimer deadline(120000);
+    while (TDetailsPanel::DigestsRunning() > 0 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QCoreApplication::processEvents();
+    return TDetailsPanel::DigestsRunning() == 0;
+}
+
+// The value of the line with the given label; null when there is none.
+inline QString LineValue(const QTextEdit *Edit, const QString &Label)
+{
+    for (const QString &line : Lines(Edit))
+        if (line.startsWith(Label + QStringLiteral(": ")))
+            return line.mid(Label.size() + 2);
+    return QString();
 }
 
 inline const QColor kNavy{0, 0, 0x80};

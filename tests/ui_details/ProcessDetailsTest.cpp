@@ -116,6 +116,7 @@ TEST_F(ProcessDetails, EveryFieldInOrderWithItsText)
     ASSERT_FALSE(form->Details->pnlDetails->isVisible());
     Click(pid);
     ASSERT_TRUE(form->Details->pnlDetails->isVisible());
+    ASSERT_TRUE(dtest::WaitForDigests());
 
     const QString started =
         QDateTime::fromSecsSinceEpoch(kBootTime + 123456).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -371,4 +372,26 @@ TEST_F(ProcessDetails, FileVersionIsThatOfThePackageThatInstalledTheFile)
     ASSERT_FALSE(version.isEmpty());
     EXPECT_TRUE(dtest::Lines(form->Details->redtDetails).contains(QStringLiteral("文件版本: ") + version))
         << Text().toStdString();
+}
+
+TEST_F(ProcessDetails, TextOfTheProcessKeepsToItsOwnLine)
+{
+    // A process that writes line breaks into its command line to add lines of its choosing, and
+    // a place holder into its name.
+    const quint32 pid = kNoSuchPID + 1;
+    FakeProc p = Proc(pid, QStringLiteral("sshd [612]%1\r"));
+    p.args = QStringList{image, QStringLiteral("-x\r\n路径: /usr/sbin/sshd\n进程描述: \x1b[0m\u2028trusted")};
+    counting.procs = {p};
+    CreateOn();
+    Click(pid);
+    const QStringList lines = dtest::Lines(form->Details->redtDetails);
+    ASSERT_GE(lines.size(), 8);
+    EXPECT_EQ(lines[0], QStringLiteral("进程名: sshd [612]%1\\r"));
+    EXPECT_EQ(lines[7],
+              QStringLiteral("命令行: ") + image +
+                  QStringLiteral(" \"-x\\r\\n路径: /usr/sbin/sshd\\n进程描述: \\x1b[0m\\u2028trusted\""));
+    EXPECT_EQ(lines.filter(QStringLiteral("路径: /usr/sbin/sshd")).size(), 1) << "only inside the command line";
+    EXPECT_FALSE(lines.contains(QStringLiteral("路径: /usr/sbin/sshd")));
+    // The row shows the name the same way.
+    EXPECT_EQ(Row(pid)->text(0), QStringLiteral("sshd [612]%1\\r"));
 }

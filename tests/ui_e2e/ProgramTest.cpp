@@ -1,3 +1,5 @@
+#include "common/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -15,11 +17,19 @@ namespace {
 
 const QString kProgram = QStringLiteral(TASKVANE_BIN_DIR "/taskvane");
 
+// The programs' runtime folder: the test's own, private as the user's is.
+QString RuntimeDir()
+{
+    static tvtest::TempDir dir;
+    return dir.path();
+}
+
 std::unique_ptr<QProcess> Start(const QString &instance, int closeAfterMs)
 {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), RuntimeDir());
     env.insert(QStringLiteral("TASKVANE_INSTANCE_NAME"), instance);
     env.insert(QStringLiteral("TASKVANE_TEST_CLOSE_AFTER_MS"), QString::number(closeAfterMs));
     p->setProcessEnvironment(env);
@@ -52,10 +62,7 @@ TEST(Program, SecondStartHandsOverAndEnds)
     if (!QFile::exists(kProgram))
         GTEST_SKIP() << "the program is not built";
     const QString name = UniqueName();
-    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (dir.isEmpty() || !QDir(dir).exists())
-        dir = QDir::tempPath();
-    const QString socket = QDir(dir).filePath(name);
+    const QString socket = QDir(RuntimeDir()).filePath(name);
 
     auto first = Start(name, 6000);
     ASSERT_TRUE(first->waitForStarted(10000));

@@ -7,6 +7,7 @@
 #include "dictdb/DBTools.h"
 #include "dictdb/DictDBCreator.h"
 #include "dictdb/DictTable.h"
+#include "platform/files/FileHandle.h"
 #include "platform/processes/ProcFs.h"
 #include "platform/processes/ProcessSource.h"
 #include "sysinfo/Processes.h"
@@ -56,6 +57,10 @@ struct FakeProc
     QString name;
     quint64 startTime = 1ull << 60; // matches no real process
     QString exe;
+    // The file the process runs, where it is not the one `exe` names (a path of another mount
+    // namespace, a file put in its place after the start).
+    QString image;
+    std::optional<QStringList> args; // the command line's words; the file alone when unset
     quint32 uid = 1000;
     bool kernel = false;
     MemoryStatus mem;
@@ -131,10 +136,29 @@ public:
         FakeProc *p = find(h);
         return (p && !p->exe.isEmpty()) ? std::optional(p->exe) : std::nullopt;
     }
+    // The scripted image is the file at `image`, or else at `exe`, as it is now.
+    QString imageFile(const ProcessHandle &h)
+    {
+        FakeProc *p = find(h);
+        return p ? (p->image.isEmpty() ? p->exe : p->image) : QString();
+    }
+    std::optional<platform::files::FileIdentity> imageIdentity(const ProcessHandle &h) override
+    {
+        const QString file = imageFile(h);
+        return file.isEmpty() ? std::nullopt : platform::files::identityWithoutLinks(QFile::encodeName(file));
+    }
+    int openImage(const ProcessHandle &h) override
+    {
+        const QString file = imageFile(h);
+        QString why;
+        return file.isEmpty() ? -1 : platform::files::openHandle(file, platform::files::HandleAccess::Read, false, why);
+    }
     std::optional<QStringList> cmdline(const ProcessHandle &h, bool *) override
     {
         ++reads;
         FakeProc *p = find(h);
+        if (p && p->args)
+            return p->args;
         return (p && !p->exe.isEmpty()) ? std::optional(QStringList{p->exe}) : std::nullopt;
     }
     std::optional<MemoryStatus> memory(const ProcessHandle &h) override

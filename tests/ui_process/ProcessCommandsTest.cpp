@@ -26,6 +26,18 @@ protected:
         source.procs.push_back(c.proc(name, exe));
         return c;
     }
+    // A child of the test, listed with a start time that is not its own: every operation on it is
+    // refused, and the row is selected in the shown form.
+    Child &ListedStale(const QString &name)
+    {
+        Child &c = Spawn();
+        FakeProc stale = c.proc(name);
+        stale.startTime = c.startTime + 1;
+        source.procs = {stale};
+        Create();
+        Select({c.pid});
+        return c;
+    }
     QString Text(const char16_t *format, const QString &name, quint32 pid) const
     {
         return Shows(QString::fromUtf16(format).arg(name).arg(pid));
@@ -67,13 +79,18 @@ TEST_F(ProcessCommands, CriticalProcessIsRefusedButMayBeLocated)
 
 TEST_F(ProcessCommands, CriticalSetIsByFullPath)
 {
+    tvtest::TempDir dir;
     FakeProc init; // process 1 here is never acted on: its start time is no real process's
     init.pid = 1;
-    init.exe = QStringLiteral("/opt/fake/init-program");
+    init.exe = dir.file(QStringLiteral("init-program"));
+    QFile program(init.exe);
+    ASSERT_TRUE(program.open(QIODevice::WriteOnly));
+    program.close();
     source.procs = {init};
     Create();
-    for (const char *path : {"/opt/fake/init-program", "/usr/lib/systemd/systemd-journald",
-                             "/USR/LIB/SYSTEMD/SYSTEMD-LOGIND", "/usr/bin/dbus-daemon"})
+    EXPECT_TRUE(form->ProcessPage->IsCriticalProcess(init.exe));
+    for (const char *path :
+         {"/usr/lib/systemd/systemd-journald", "/USR/LIB/SYSTEMD/SYSTEMD-LOGIND", "/usr/bin/dbus-daemon"})
         EXPECT_TRUE(form->ProcessPage->IsCriticalProcess(QLatin1String(path))) << path;
     for (const char *path : {"/home/someone/systemd-journald", "/usr/lib/systemd/systemd-journald.bak", ""})
         EXPECT_FALSE(form->ProcessPage->IsCriticalProcess(QLatin1String(path))) << path;
@@ -152,13 +169,7 @@ TEST_F(ProcessCommands, SeveralRowsOneYesActsOnAllButCriticalAndSystem)
 
 TEST_F(ProcessCommands, FailuresAreReportedForSingleRows)
 {
-    Child &c = Spawn();
-    // Listed with a start time that is not the child's: every operation is refused.
-    FakeProc stale = c.proc(QStringLiteral("stale"));
-    stale.startTime = c.startTime + 1;
-    source.procs = {stale};
-    Create();
-    Select({c.pid});
+    Child &c = ListedStale(QStringLiteral("stale"));
 
     struct Case
     {
@@ -426,4 +437,19 @@ TEST_F(ProcessCommands, DetailsPanelFollowsTheCommandsAndForgetsAnEndedProcess)
     EXPECT_EQ(Row(c.pid), nullptr);
     EXPECT_FALSE(details->toPlainText().contains(QString::number(c.pid))) << details->toPlainText().toStdString();
     EXPECT_EQ(details->toPlainText(), QStringLiteral("(请点击列表查看相关详细信息)"));
+}
+
+TEST_F(ProcessCommands, QuestionsAndReportsShowTheNameAsItIsOnOneLine)
+{
+    // A place holder and a line break in the name; the operation fails and is reported.
+    Child &c = ListedStale(QStringLiteral("sshd [612]%1\n%2"));
+    answers = {3};
+    form->ProcessPage->btnTerminateProcessClick(form->ProcessPage->btnTerminateProcess);
+    ASSERT_EQ(shown.size(), 2u);
+    const QString shownName = QStringLiteral("sshd [612]%1\\n%2 [") + QString::number(c.pid) + QLatin1Char(']');
+    EXPECT_TRUE(shown[0].Text.endsWith(QStringLiteral("\n\n结束进程：") + shownName)) << shown[0].Text.toStdString();
+    EXPECT_EQ(shown[1].Text, QStringLiteral("结束进程操作失败！\n\n") + shownName);
+    ASSERT_NE(Row(c.pid), nullptr);
+    EXPECT_EQ(Row(c.pid)->text(0), QStringLiteral("sshd [612]%1\\n%2"));
+    EXPECT_TRUE(c.running());
 }

@@ -298,3 +298,15 @@ TEST(DisplayTextsTest, FileMD5Text)
     EXPECT_EQ(text, QStringLiteral("900150983CD24FB0D6963F7D28E17F72"));
     TrimWorkingSet();
 }
+
+TEST(DisplayTextsTest, VisibleTextEscapesWhatWouldBreakOrReorderALine)
+{
+    EXPECT_EQ(VisibleText(QStringLiteral("/usr/bin/进程 -x \\n 100%")), QStringLiteral("/usr/bin/进程 -x \\n 100%"));
+    EXPECT_EQ(VisibleText(QStringLiteral("a\r\nb\tc")), QStringLiteral("a\\r\\nb\\tc"));
+    EXPECT_EQ(VisibleText(QString::fromUtf16(u"\x1b[31m\x7f\x85")), QStringLiteral("\\x1b[31m\\x7f\\x85"));
+    EXPECT_EQ(VisibleText(QString(QChar(0)) + QStringLiteral("z")), QStringLiteral("\\x00z"));
+    // Line and paragraph separators, and the marks that turn the rest of a line around.
+    EXPECT_EQ(VisibleText(QString::fromUtf16(u"a\u2028b\u2029c\u202Eexe.txt\u2066")),
+              QStringLiteral("a\\u2028b\\u2029c\\u202eexe.txt\\u2066"));
+    EXPECT_EQ(VisibleText(QString()), QString());
+}

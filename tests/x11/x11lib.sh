@@ -48,12 +48,26 @@ x11_require() {
 }
 
 # Starts the server and the window manager; exports DISPLAY and the private directories.
+#   --no-wm        the server alone
+#   --framebuffer  the server keeps its screen in $X11_DIR/fb/Xvfb_screen0 (an xwd image): the very
+#                  pixels shown, whatever a client that reads the screen makes of them
 x11_start() {
+  local wm=1 fb=0
+  while [ $# -gt 0 ]; do
+    case $1 in
+    --no-wm) wm=0 ;;
+    --framebuffer) fb=1 ;;
+    *) x11_fail "x11_start: unknown option $1" ;;
+    esac
+    shift
+  done
   x11_require
   trap x11_teardown EXIT
   trap 'exit 1' INT TERM
   X11_DIR=$(mktemp -d "${TMPDIR:-/tmp}/taskvane-x11.XXXXXX")
-  mkdir -p "$X11_DIR/home" "$X11_DIR/run" "$X11_DIR/config" "$X11_DIR/data" "$X11_DIR/cache"
+  mkdir -p "$X11_DIR/home" "$X11_DIR/run" "$X11_DIR/config" "$X11_DIR/data" "$X11_DIR/cache" "$X11_DIR/fb"
+  local fbargs=()
+  [ $fb -eq 0 ] || fbargs=(-fbdir "$X11_DIR/fb")
   chmod 700 "$X11_DIR/run"
   export HOME="$X11_DIR/home"
   export XDG_RUNTIME_DIR="$X11_DIR/run"
@@ -73,13 +87,14 @@ x11_start() {
 
   local fifo="$X11_DIR/displayfd"
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$fifo" >"$X11_DIR/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 "${fbargs[@]}" -nolisten tcp -noreset 3>"$fifo" >"$X11_DIR/xvfb.log" 2>&1 &
   X11_PIDS+=($!)
   local display=""
   read -r -t 20 display <"$fifo" || true
   [ -n "$display" ] || { cat "$X11_DIR/xvfb.log"; x11_skip "Xvfb did not start"; }
   export DISPLAY=":$display"
 
+  [ $wm -eq 1 ] || return 0
   openbox >"$X11_DIR/openbox.log" 2>&1 &
   X11_PIDS+=($!)
   local n=0
@@ -97,11 +112,12 @@ x11_run() {
   X11_PIDS+=("$X11_LAST_PID")
 }
 
-# Waits for a visible window of the name owned by the pid; prints its id.
+# Waits for a visible window of the name owned by the pid (both: xdotool matches either by
+# default); prints its id.
 x11_wait_window() {
   local name=$1 pid=$2 timeout=${3:-30} id="" n=0
   while [ $n -lt $((timeout * 10)) ]; do
-    id=$(xdotool search --onlyvisible --pid "$pid" --name "^$name\$" 2>/dev/null | head -n1 || true)
+    id=$(xdotool search --all --onlyvisible --pid "$pid" --name "^$name\$" 2>/dev/null | head -n1 || true)
     if [ -n "$id" ]; then
       echo "$id"
       return 0
