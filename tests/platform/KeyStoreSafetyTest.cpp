@@ -1,6 +1,7 @@
 // The key store beside other users: nothing in its folder can make a read wait, create a file,
 // or hand the program another user's store; a writer never waits without end.
 
+#include "common/OtherUser.h"
 #include "common/TempDir.h"
 #include "common/UserDirs.h"
 #include "platform/registry/KeyStore.h"
@@ -26,7 +27,7 @@ using namespace platform::registry;
 using tvtest::ScopedEnv;
 using tvtest::WriteFile;
 
-constexpr uid_t kOtherUid = 4202;
+using tvtest::kOtherUid;
 const QString kRun = QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run");
 // Long enough for any machine; a read that takes it has waited for someone.
 constexpr auto kPatience = std::chrono::seconds(10);
@@ -147,24 +148,25 @@ TEST_F(KeyStoreSafety, AStoreThatOthersMayWriteIsNotRead)
 // The lock an earlier version left readable to all, held by another user.
 TEST_F(KeyStoreSafety, AnotherUsersLockOnTheAllUsersStoreStopsNoRead)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "needs root to act as another user";
-    const QString setpriv = QStringLiteral("/usr/bin/setpriv");
-    if (!QFileInfo(setpriv).isExecutable() || !QFileInfo(QStringLiteral("/usr/bin/flock")).isExecutable())
-        GTEST_SKIP() << "no setpriv and flock to hold a lock as another user";
+    if (const QString why = tvtest::otherUserUnavailable(); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    if (!QFileInfo(QStringLiteral("/usr/bin/flock")).isExecutable())
+        GTEST_SKIP() << "no flock to hold a lock as another user with";
     ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
     ASSERT_TRUE(WriteFile(Store::fileOf(RootKey::LocalMachine), StoreWith("agent")));
     const QString lock = Store::fileOf(RootKey::LocalMachine) + ".lock";
     ASSERT_TRUE(WriteFile(lock, QByteArray()));
     ASSERT_EQ(::chmod(QFile::encodeName(lock).constData(), 0644), 0);
+    if (!tvtest::runAsOtherUser({QStringLiteral("/usr/bin/test"), QStringLiteral("-r"), lock}))
+        GTEST_SKIP() << "the other user cannot reach the test's folder (it lies below a closed folder)";
 
     // The other user opens the lock file for reading and holds it (the lock stays with the file
     // description that sleep inherits).
     QProcess holder;
-    holder.start(setpriv,
-                 {QStringLiteral("--reuid=%1").arg(kOtherUid), QStringLiteral("--regid=%1").arg(kOtherUid),
-                  QStringLiteral("--clear-groups"), QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                  QStringLiteral("exec 3<\"$0\" && /usr/bin/flock -x 3 && echo held && exec sleep 60"), lock});
+    holder.start(QStringLiteral("/usr/bin/setpriv"),
+                 tvtest::asOtherUser(
+                     {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                      QStringLiteral("exec 3<\"$0\" && /usr/bin/flock -x 3 && echo held && exec sleep 60"), lock}));
     ASSERT_TRUE(holder.waitForStarted(10000));
     ASSERT_TRUE(holder.waitForReadyRead(10000));
     ASSERT_TRUE(holder.readAll().startsWith("held"));
