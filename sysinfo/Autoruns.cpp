@@ -3,7 +3,9 @@
 #include "platform/files/AtomicFile.h"
 #include "platform/files/DesktopEntryFile.h"
 #include "platform/files/IniFile.h"
+#include "platform/files/OwnFolder.h"
 #include "platform/files/RegularFile.h"
+#include "platform/registry/KeyStore.h"
 #include "platform/shell/Shell.h"
 #include "sysinfo/Utils.h"
 
@@ -58,16 +60,23 @@ std::optional<QByteArray> ReadRegularFile(const QString &Path, qint64 Limit)
 }
 
 // The backup file, read whole. Nothing when it cannot be read (no regular file, too large, a
-// read error): such a file is never rewritten. Lines it cannot read are kept as they are.
+// read error) or cannot be trusted (it, or its folder, is another user's or writable by others):
+// such a file is never rewritten. Lines it cannot read are kept as they are.
 std::optional<IniFile> LoadBackup(const QString &Path, bool &Exists)
 {
-    Exists = platform::files::pathExists(Path);
+    Exists = false;
     IniFile ini;
-    if (!Exists)
+    if (Path.isEmpty())
         return ini;
-    const std::optional<QByteArray> data = ReadRegularFile(Path, IniFile::MaxFileSize);
-    if (!data)
+    bool missing = false;
+    const std::optional<QByteArray> data = platform::files::readOwnFile(Path, IniFile::MaxFileSize, &missing);
+    if (!data) {
+        Exists = !missing;
+        if (missing)
+            return ini;
         return std::nullopt;
+    }
+    Exists = true;
     ini.parse(*data);
     return ini;
 }
@@ -89,6 +98,14 @@ std::optional<QByteArray> HexBytes(const QString &Text)
             return std::nullopt;
     }
     return QByteArray::fromHex(Text.toLatin1());
+}
+
+// The sub-key of a Run key's path text (the root's name and a backslash taken off).
+QString RunSubKey(const QString &Location)
+{
+    QString root, subKey;
+    SplitRegistryPath(Location, root, subKey);
+    return platform::registry::normalizeSubKey(subKey).value_or(QString());
 }
 
 bool HasValue(const QString &Key, const QString &Name)
@@ -216,6 +233,9 @@ void TAutoruns::ReadAll()
         const QString dir = GetLocation(user, TAutorunRunType::StartupFolder);
         if (dir.isEmpty())
             continue;
+        // The user's own folder counts only while nobody else can put entries into it.
+        if (user == TAutorunUserType::CurrentUser && !platform::files::isPrivateFolder(dir, true))
+            continue;
         QStringList files;
         ListFiles(files, dir, QStringLiteral("*.*"), &exclude);
         // The directory gives its entries in no particular order.
@@ -246,18 +266,25 @@ void TAutoruns::ReadAll()
         }
     }
 
+    // Each store is read once for all its Run keys.
+    const std::optional<platform::registry::Store> stores[2] = {
+        platform::registry::load(platform::registry::RootKey::CurrentUser),
+        platform::registry::load(platform::registry::RootKey::LocalMachine)};
     for (TAutorunRunType run : {TAutorunRunType::Run, TAutorunRunType::RunOnce, TAutorunRunType::RunServices,
                                 TAutorunRunType::RunServicesOnce}) {
         for (TAutorunUserType user : {TAutorunUserType::CurrentUser, TAutorunUserType::AllUsers}) {
-            const QString key = GetLocation(user, run);
-            QStringList names;
-            if (ListRegistryValues(key, names) == 0)
+            const QString location = GetLocation(user, run);
+            const auto &store = stores[user == TAutorunUserType::CurrentUser ? 0 : 1];
+            const platform::registry::Key *key = store ? store->key(RunSubKey(location)) : nullptr;
+            if (!key)
                 continue;
-            for (const QString &name : names) {
+            for (const platform::registry::Value &value : key->values()) {
                 auto item = std::make_unique<TAutorunItem>();
-                item->Name = name;
-                ReadRegistryString(key, name, item->Command);
-                item->Location = key;
+                item->Name = value.name;
+                // What the registry routines read: a number is no command.
+                if (value.type != platform::registry::ValueType::DWord)
+                    item->Command = value.text;
+                item->Location = location;
                 item->UserType = user;
                 item->RunType = run;
                 item->Active = true;
@@ -314,11 +341,12 @@ bool TAutoruns::DeleteEntry(const QString &Name, TAutorunUserType UserType, TAut
         if (!IsPlainFileName(Name))
             return false;
         const QString file = ShortcutFile(location, Name);
-        // Only a file that is there counts as deleted; a link goes, never what it leads to.
+        // Only a file that is there counts as deleted; a link goes, never what it leads to, and
+        // only in a folder of the user's alone.
         if (!QFileInfo(file).isFile())
             return false;
         platform::files::beforeStep();
-        return QFile::remove(file);
+        return platform::files::removeOwnFile(file);
     }
     return DeleteRegistryValue(location, Name);
 }
@@ -437,7 +465,7 @@ bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, TAutoru
             return false;
         if (!dropCopy()) {
             platform::files::beforeStep();
-            QFile::remove(file);
+            platform::files::removeOwnFile(file);
             return false;
         }
         return true;

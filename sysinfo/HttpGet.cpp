@@ -2,6 +2,8 @@
 
 #include "platform/Logging.h"
 #include "sysinfo/Logging.h"
+#include "platform/files/FileHandle.h"
+#include "platform/files/OwnFolder.h"
 
 #include <QFile>
 
@@ -170,9 +172,14 @@ TWorkThread::TOutcome TWorkThread::Receive(platform::http::Request &Request,
 
 TWorkThread::TOutcome TWorkThread::ReceiveFile(platform::http::Request &Request, qint32 TotalSizeIn)
 {
-    QFile file(Job.LocalFile);
-    if (Job.LocalFile.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Never through a link, and only in a folder of the user's own.
+    QFile file;
+    const int fd = platform::files::createOwnFile(Job.LocalFile);
+    if (fd < 0 || !file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        platform::files::closeHandle(fd);
+        qCWarning(lcSysinfo) << "HTTP transfer: cannot create" << Job.LocalFile;
         return FailUnlessStopping();
+    }
     const TOutcome received =
         Receive(Request, [&file](const char *Data, qint64 Size) { return file.write(Data, Size) == Size; });
     if (received != TOutcome::Next)

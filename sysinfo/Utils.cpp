@@ -414,8 +414,7 @@ bool WriteRegistryString(const QString &Path, const QString &ValueName, const QS
         if (!v) {
             if (!CanCreate && !ValueName.isEmpty())
                 return Edit::Fail;
-            key->values.push_back(platform::registry::Value{ValueName, ValueType::String, {}, 0});
-            v = &key->values.back();
+            v = key->add(platform::registry::Value{ValueName, ValueType::String, {}, 0});
         }
         v->type = ValueType::String;
         v->text = Value;
@@ -436,7 +435,7 @@ int ListRegistryValues(const QString &Path, QStringList &Names)
     if (!key)
         return 0;
     Names.clear();
-    for (const auto &v : key->values)
+    for (const auto &v : key->values())
         Names << v.name;
     return int(Names.size());
 }
@@ -451,12 +450,8 @@ bool DeleteRegistryValue(const QString &Path, const QString &ValueName)
         Key *key = store.key(kp->subKey);
         if (!key)
             return Edit::Fail;
-        for (auto it = key->values.begin(); it != key->values.end(); ++it) {
-            if (it->name.compare(ValueName, Qt::CaseInsensitive) == 0) {
-                key->values.erase(it);
-                return Edit::Write;
-            }
-        }
+        if (key->remove(ValueName))
+            return Edit::Write;
         // A named value that is not there counts as deleted.
         return ValueName.isEmpty() ? Edit::Fail : Edit::Keep;
     });

@@ -1,6 +1,8 @@
 #include "ui/frmMain.h"
 
 #include "dictdb/DBTools.h"
+#include "platform/files/OwnFolder.h"
+#include "platform/files/RegularFile.h"
 #include "platform/shell/Shell.h"
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
@@ -387,7 +389,10 @@ void TFormMain::BuildPages(platform::processes::ProcessSource *ProcessSource)
     QString programDir;
     GetAppPath(programDir);
     TDictFiles dictionary;
-    if (!DataDir.isEmpty())
+    // The user's copy counts only while it is the user's alone (the update writes it so).
+    if (!DataDir.isEmpty() &&
+        (!platform::files::pathExists(DataDir + QStringLiteral("Ravel.db")) ||
+         platform::files::isOwnFile(DataDir + QStringLiteral("Ravel.db"))))
         dictionary.UserFile = DataDir + QStringLiteral("Ravel.db");
     for (const QString &dir : platform::shell::programDataDirs(programDir))
         dictionary.ShippedFiles << dir + QStringLiteral("Ravel.db");

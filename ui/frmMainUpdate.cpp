@@ -6,6 +6,7 @@
 #include "platform/Logging.h"
 #include "platform/files/AtomicFile.h"
 #include "platform/files/IniFile.h"
+#include "platform/files/OwnFolder.h"
 #include "platform/http/HttpRequest.h"
 #include "platform/shell/Shell.h"
 #include "sysinfo/HttpGet.h"
@@ -141,8 +142,8 @@ void TUpdateCheck::DeleteUpdateFiles()
     // Without a program directory the names would point into the working directory.
     if (UpdateDir.isEmpty())
         return;
-    QFile::remove(UpdateDir + kDescriptorFile);
-    QFile::remove(UpdateDir + kDictTempFile);
+    platform::files::removeOwnFile(UpdateDir + kDescriptorFile);
+    platform::files::removeOwnFile(UpdateDir + kDictTempFile);
 }
 
 void TUpdateCheck::StartUpdateCheck()
@@ -190,15 +191,11 @@ void TUpdateCheck::objHttpGetGetFileCompleted(QObject *, const QString &, qint32
     QString offeredVersion;
     bool copied = false;
     if (ReadWholeDictVersion(downloaded, offeredVersion)) {
-        QFile source(downloaded);
-        if (source.open(QIODevice::ReadOnly) && source.size() <= objHttpGet->Limits.maxBodyBytes) {
-            const QByteArray data = source.readAll();
-            copied = source.error() == QFileDevice::NoError && data.size() == source.size() &&
-                platform::files::writeFileAtomically(UpdateDir + kDictFile, data);
-        }
+        const auto data = platform::files::readOwnFile(downloaded, objHttpGet->Limits.maxBodyBytes);
+        copied = data && platform::files::writeFileAtomically(UpdateDir + kDictFile, *data);
     }
     lblVersion->setText(copied ? QStringLiteral("更新成功！") : QStringLiteral("更新失败！"));
-    QFile::remove(downloaded);
+    platform::files::removeOwnFile(downloaded);
     lblVersion->setText(UpdateVersionText());
 }
 
@@ -206,7 +203,7 @@ void TUpdateCheck::objHttpGetError(QObject *)
 {
     // Whatever a failed or stopped download left is no file of use.
     if (!UpdateDir.isEmpty())
-        QFile::remove(UpdateDir + (UpdateStage == 0 ? kDescriptorFile : kDictTempFile));
+        platform::files::removeOwnFile(UpdateDir + (UpdateStage == 0 ? kDescriptorFile : kDictTempFile));
     lblVersion->setText(UpdateStage == 0 ? QStringLiteral("检查更新失败！") : QStringLiteral("下载更新文件失败！"));
     lblVersion->setText(UpdateVersionText());
 }
@@ -252,7 +249,7 @@ bool TUpdateCheck::CheckUpdate()
     } catch (...) {
         qCWarning(lcUi) << "update descriptor" << descriptor << "unread:" << platform::currentExceptionText();
     }
-    QFile::remove(descriptor);
+    platform::files::removeOwnFile(descriptor);
     return done;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Logging.h"
 #include "platform/files/FileHandle.h"
+#include "platform/files/OwnFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,36 +37,10 @@ void beforeStep()
 bool writeFileAtomically(const QString &file, const QByteArray &data)
 {
     const QFileInfo info(file);
-    if (!QDir().mkpath(info.absolutePath()))
+    if (file.isEmpty() || info.fileName().isEmpty())
         return false;
-    QByteArray tmp = (file + QStringLiteral(".XXXXXX")).toLocal8Bit();
-    beforeStep();
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        qCWarning(lcPlatform, "mkostemp(%s): %s", tmp.constData(), std::strerror(errno));
-        return false;
-    }
-    beforeStep();
-    bool ok = writeHandle(fd, data.constData(), data.size()) == data.size();
-    ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) {
-        beforeStep();
-        ok = ::rename(tmp.constData(), file.toLocal8Bit().constData()) == 0;
-    }
-    if (!ok) {
-        const int err = errno;
-        qCWarning(lcPlatform) << "writing" << file << "failed:" << std::strerror(err);
-        ::unlink(tmp.constData());
-        return false;
-    }
-    beforeStep();
-    const int dfd = ::open(info.absolutePath().toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
+    const auto folder = OwnFolder::make(info.absolutePath(), 0755);
+    return folder && folder->writeFile(info.fileName(), data, 0644);
 }
 
 bool adoptOwnFile(const QString &from, const QString &to, qint64 limit)

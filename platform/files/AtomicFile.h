@@ -7,7 +7,9 @@ namespace platform::files {
 
 // Replaces `file` with `data` so that a reader sees either the old or the new content:
 // a temporary file beside it, fsync, rename, then fsync of the directory. The directory
-// is created when missing. False (and the old file untouched) on any failure.
+// is created when missing (at most 0755). Only in a folder of the running user's that nobody else
+// may write, and only over nothing or a regular file of the user's (never a link): see OwnFolder.
+// False (and the old file untouched) on any failure.
 bool writeFileAtomically(const QString &file, const QByteArray &data);
 
 // Copies `from` to `to` (atomically, as above) when nothing is at `to` yet and `from` is a regular

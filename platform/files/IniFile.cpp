@@ -2,7 +2,7 @@
 
 #include "platform/Logging.h"
 #include "platform/files/AtomicFile.h"
-#include "platform/files/RegularFile.h"
+#include "platform/files/OwnFolder.h"
 
 #include <QStringDecoder>
 
@@ -65,22 +65,12 @@ bool IniFile::load(const QString &path)
 {
     m_lines.clear();
     m_crlf = false;
-    RegularFileReader reader;
-    switch (reader.open(path)) {
-    case RegularFileReader::OpenResult::Opened:
-        break;
-    case RegularFileReader::OpenResult::Missing:
-        return true;
-    default:
-        qCWarning(lcPlatform) << "reading" << path << "failed:" << reader.errorText();
-        return false;
-    }
-    const std::optional<QByteArray> data = reader.readAll(MaxFileSize);
+    bool missing = false;
+    const std::optional<QByteArray> data = readOwnFile(path, MaxFileSize, &missing);
     if (!data) {
-        // No system error: the file holds more than an INI file may.
-        const QString why = reader.errorText().isEmpty() ? QStringLiteral("too large") : reader.errorText();
-        qCWarning(lcPlatform) << "reading" << path << "failed:" << why;
-        return false;
+        if (!missing)
+            qCWarning(lcPlatform) << "reading" << path << "failed: not a file of the user's own, or too large";
+        return missing;
     }
     parse(*data);
     return true;

@@ -25,15 +25,18 @@ public:
 
     IniFile() = default;
 
-    // Reads a file. A missing file gives an empty text and true; false (and an empty text)
-    // when the file cannot be read, is not a regular file or is larger than MaxFileSize.
+    // Reads a file of the running user's own. A missing file gives an empty text and true; false
+    // (and an empty text) when the file cannot be read, is not a regular file, is larger than
+    // MaxFileSize, is a link, or it or its folder is another user's or writable by others (see
+    // OwnFolder).
     bool load(const QString &path);
     // Replaces the content by the text given.
     void parse(const QByteArray &text);
     // The whole text as it would be saved.
     QByteArray toText() const;
     // Writes the text so that a reader sees the old or the new file, never a mix; creates a
-    // missing directory. False on any failure (the old file stays).
+    // missing directory. Only in a folder of the user's own (see writeFileAtomically). False on
+    // any failure (the old file stays).
     bool save(const QString &path) const;
 
     // Names of the sections / of the keys of one section, in file order, first spelling.

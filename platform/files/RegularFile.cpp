@@ -25,7 +25,28 @@ RegularFileReader::OpenResult RegularFileReader::open(const QString &path)
     }
     const QByteArray native = QFile::encodeName(path);
     // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    return finishOpen(::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+}
+
+RegularFileReader::OpenResult RegularFileReader::openAt(int folderFd, const QString &name)
+{
+    close();
+    m_error.clear();
+    if (name.isEmpty() || name.contains(QLatin1Char('/'))) {
+        m_error = QString::fromLocal8Bit(std::strerror(ENOENT));
+        return OpenResult::Missing;
+    }
+    const int fd = ::openat(folderFd, QFile::encodeName(name).constData(),
+                            O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0 && errno == ELOOP) {
+        m_error = QStringLiteral("not a regular file");
+        return OpenResult::NotRegular;
+    }
+    return finishOpen(fd);
+}
+
+RegularFileReader::OpenResult RegularFileReader::finishOpen(int fd)
+{
     if (fd < 0) {
         const int err = errno;
         m_error = QString::fromLocal8Bit(std::strerror(err));
@@ -42,6 +63,15 @@ RegularFileReader::OpenResult RegularFileReader::open(const QString &path)
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     m_fd = fd;
     return OpenResult::Opened;
+}
+
+bool RegularFileReader::isPrivate(bool rootToo) const
+{
+    struct stat st = {};
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
+        return false;
+    const bool owner = st.st_uid == ::geteuid() || (rootToo && st.st_uid == 0);
+    return owner && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 qint64 RegularFileReader::read(char *buffer, qint64 size)

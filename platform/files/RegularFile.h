@@ -20,6 +20,12 @@ public:
     RegularFileReader &operator=(const RegularFileReader &) = delete;
 
     OpenResult open(const QString &path);
+    // Opens `name` in the folder held open as `folderFd`, never through a link (a link is refused
+    // as NotRegular).
+    OpenResult openAt(int folderFd, const QString &name);
+    // The open file belongs to the running user (or to root, when `rootToo`) and nobody else may
+    // write it.
+    bool isPrivate(bool rootToo) const;
     // Bytes read (0 at the end), -1 on an error.
     qint64 read(char *buffer, qint64 size);
     // The rest of the file; nothing on a read error or when it holds more than limit bytes.
@@ -30,6 +36,7 @@ public:
     QString errorText() const { return m_error; }
 
 private:
+    OpenResult finishOpen(int fd);
     int m_fd = -1;
     QString m_error;
 };

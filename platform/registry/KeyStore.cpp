@@ -1,9 +1,12 @@
 #include "platform/registry/KeyStore.h"
 
 #include "platform/Logging.h"
-#include "platform/files/AtomicFile.h"
+#include "platform/files/OwnFolder.h"
+#include "platform/files/RegularFile.h"
+#include "platform/shell/Shell.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 
@@ -21,11 +24,6 @@ namespace platform::registry {
 namespace {
 
 const QByteArray kHeader = "TASKVANE-KEYSTORE 1";
-
-bool sameName(const QString &a, const QString &b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
 
 void appendQuoted(QByteArray &out, const QString &s)
 {
@@ -51,11 +49,22 @@ void appendQuoted(QByteArray &out, const QString &s)
 }
 
 // A quoted string at `p`; advances past it.
-bool takeQuoted(const QByteArray &line, qsizetype &p, QString &out)
+bool takeQuoted(QByteArrayView line, qsizetype &p, QString &out)
 {
     if (p >= line.size() || line[p] != '"')
         return false;
     ++p;
+    // Most texts hold no escape: taken whole.
+    for (qsizetype q = p; q < line.size(); ++q) {
+        const char c = line[q];
+        if (c == '"') {
+            out = QString::fromUtf8(line.sliced(p, q - p));
+            p = q + 1;
+            return true;
+        }
+        if (c == '\\' || static_cast<unsigned char>(c) < 0x20)
+            break;
+    }
     QByteArray plain;
     out.clear();
     auto flush = [&] {
@@ -74,8 +83,12 @@ bool takeQuoted(const QByteArray &line, qsizetype &p, QString &out)
         if (static_cast<unsigned char>(c) < 0x20)
             return false;
         if (c != '\\') {
-            plain += c;
-            ++p;
+            // The run up to the next quote or escape at once.
+            qsizetype q = p + 1;
+            while (q < line.size() && line[q] != '"' && line[q] != '\\' && static_cast<unsigned char>(line[q]) >= 0x20)
+                ++q;
+            plain += line.sliced(p, q - p);
+            p = q;
             continue;
         }
         if (p + 1 >= line.size())
@@ -102,7 +115,7 @@ bool takeQuoted(const QByteArray &line, qsizetype &p, QString &out)
             if (p + 4 > line.size())
                 return false;
             bool ok = false;
-            const QByteArray hex = line.mid(p, 4);
+            const QByteArrayView hex = line.sliced(p, 4);
             for (const char h : hex) {
                 if (!std::isxdigit(static_cast<unsigned char>(h)))
                     return false;
@@ -122,44 +135,171 @@ bool takeQuoted(const QByteArray &line, qsizetype &p, QString &out)
     return false;
 }
 
-bool validUtf8(const QByteArray &text)
+// A value name: like takeQuoted, but the names many keys share (a program's settings under each of
+// its keys) are kept once, in `names` (viewing `line`'s text, which outlives it).
+bool takeName(QByteArrayView line, qsizetype &p, QString &out, QHash<QByteArrayView, QString> &names)
 {
-    const QString s = QString::fromUtf8(text);
-    return s.toUtf8() == text;
+    constexpr qsizetype kMostNames = 256;
+    const qsizetype close = p < line.size() && line[p] == '"' ? line.indexOf('"', p + 1) : -1;
+    if (close < 0)
+        return takeQuoted(line, p, out);
+    const QByteArrayView raw = line.sliced(p + 1, close - p - 1);
+    if (const auto it = names.constFind(raw); it != names.cend()) {
+        out = *it;
+        p = close + 1;
+        return true;
+    }
+    if (!takeQuoted(line, p, out))
+        return false;
+    // Only a name without escapes ends at the first quote.
+    if (p == close + 1 && names.size() < kMostNames)
+        names.insert(raw, out);
+    return true;
 }
 
-QString configHome()
+// Well-formed UTF-8: no stray or missing continuation bytes, no overlong forms, no surrogates,
+// nothing above U+10FFFF.
+bool validUtf8(QByteArrayView text)
 {
-    const QByteArray xdg = qgetenv("XDG_CONFIG_HOME");
-    if (!xdg.isEmpty() && xdg.startsWith('/'))
-        return QString::fromLocal8Bit(xdg);
-    return QDir::homePath() + QStringLiteral("/.config");
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n;) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int length = 0;
+        char32_t code = 0, least = 0;
+        if ((c & 0xE0) == 0xC0) {
+            length = 2, code = c & 0x1F, least = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            length = 3, code = c & 0x0F, least = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            length = 4, code = c & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (i + length > n)
+            return false;
+        for (int k = 1; k < length; ++k) {
+            const auto d = static_cast<unsigned char>(text[i + k]);
+            if ((d & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (d & 0x3F);
+        }
+        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
 }
 
-class FileLock
+FoldedName folded(const QString &name)
+{
+    return FoldedName::of(name);
+}
+
+// A sub-key path as the store writes it: parts without control characters, none empty.
+bool isNormalSubKey(const QString &path)
+{
+    if (path.isEmpty())
+        return true;
+    QChar previous = QLatin1Char('\\');
+    for (const QChar c : path) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || (c == QLatin1Char('\\') && previous == c))
+            return false;
+        previous = c;
+    }
+    return previous != QLatin1Char('\\');
+}
+
+// A store's folder and file name, and whose it may be.
+struct Place
+{
+    QString folder;
+    QString name;
+    bool machine = false;
+};
+
+std::optional<Place> placeOf(RootKey root)
+{
+    const QString file = Store::fileOf(root);
+    if (file.isEmpty())
+        return std::nullopt;
+    const QFileInfo info(file);
+    return Place{info.absolutePath(), info.fileName(), root == RootKey::LocalMachine};
+}
+
+// A store of a few Run keys is some kilobytes; anything near this is no store of ours.
+constexpr qint64 kMaxStoreSize = 64 << 20;
+
+enum class ReadResult { Ok, Missing, Error };
+
+ReadResult readStore(const Place &place, QByteArray &out)
+{
+    if (!place.machine) {
+        // The user's own store, in a folder of the user's alone.
+        if (!platform::files::pathExists(place.folder) && !QFileInfo(place.folder).isSymLink())
+            return ReadResult::Missing;
+        const auto folder = platform::files::OwnFolder::open(place.folder);
+        if (!folder)
+            return ReadResult::Error;
+        bool missing = false;
+        auto data = folder->readFile(place.name, kMaxStoreSize, &missing);
+        if (!data)
+            return missing ? ReadResult::Missing : ReadResult::Error;
+        out = std::move(*data);
+        return ReadResult::Ok;
+    }
+    // Everyone's store: written by root (or by the user, in a folder of the user's own).
+    if (!platform::files::isTrustedPath(place.folder))
+        return ReadResult::Error;
+    platform::files::RegularFileReader reader;
+    switch (reader.open(place.folder + QLatin1Char('/') + place.name)) {
+    case platform::files::RegularFileReader::OpenResult::Opened:
+        break;
+    case platform::files::RegularFileReader::OpenResult::Missing:
+        return ReadResult::Missing;
+    default:
+        return ReadResult::Error;
+    }
+    if (!reader.isPrivate(true))
+        return ReadResult::Error;
+    auto data = reader.readAll(kMaxStoreSize);
+    if (!data)
+        return ReadResult::Error;
+    out = std::move(*data);
+    return ReadResult::Ok;
+}
+
+// The writers' lock, held while the file descriptor is open.
+class WriteLock
 {
 public:
-    FileLock(const QString &storeFile, bool exclusive)
+    WriteLock(const platform::files::OwnFolder &folder, const QString &name)
     {
-        const QByteArray path = (storeFile + QStringLiteral(".lock")).toLocal8Bit();
-        m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (m_fd < 0 && !exclusive)
-            m_fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        m_fd = folder.openLockFile(name + QStringLiteral(".lock"));
         if (m_fd < 0)
             return;
-        int rc;
-        do {
-            rc = ::flock(m_fd, exclusive ? LOCK_EX : LOCK_SH);
-        } while (rc < 0 && errno == EINTR);
-        m_locked = rc == 0;
+        // Waited for in short steps up to a bound: a writer that never lets go costs one failure.
+        QDeadlineTimer deadline(kLockWaitMs);
+        for (;;) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
+                m_locked = true;
+                return;
+            }
+            if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired())
+                return;
+            ::usleep(10000);
+        }
     }
-    ~FileLock()
+    ~WriteLock()
     {
         if (m_fd >= 0)
             ::close(m_fd); // releases the lock
     }
-    FileLock(const FileLock &) = delete;
-    FileLock &operator=(const FileLock &) = delete;
+    WriteLock(const WriteLock &) = delete;
+    WriteLock &operator=(const WriteLock &) = delete;
     bool locked() const { return m_locked; }
 
 private:
@@ -167,50 +307,83 @@ private:
     bool m_locked = false;
 };
 
-enum class ReadResult { Ok, Missing, Error };
-
-ReadResult readWhole(const QString &file, QByteArray &out)
-{
-    const QByteArray path = file.toLocal8Bit();
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? ReadResult::Missing : ReadResult::Error;
-    out.clear();
-    char buf[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return ReadResult::Error;
-        }
-        if (n == 0)
-            break;
-        out.append(buf, n);
-        if (out.size() > (64 << 20)) {
-            ::close(fd);
-            return ReadResult::Error;
-        }
-    }
-    ::close(fd);
-    return ReadResult::Ok;
-}
-
 } // namespace
 
 const Value *Key::find(const QString &name) const
 {
-    for (const Value &v : values) {
-        if (sameName(v.name, name))
-            return &v;
-    }
-    return nullptr;
+    const std::size_t at = placeOf(name);
+    return at < m_values.size() ? &m_values[at] : nullptr;
 }
 
 Value *Key::find(const QString &name)
 {
-    return const_cast<Value *>(static_cast<const Key *>(this)->find(name));
+    const std::size_t at = placeOf(name);
+    return at < m_values.size() ? &m_values[at] : nullptr;
+}
+
+std::size_t Key::placeOf(const QString &name) const
+{
+    if (m_index.isEmpty()) {
+        for (std::size_t i = 0; i < m_values.size(); ++i) {
+            if (m_values[i].name.compare(name, Qt::CaseInsensitive) == 0)
+                return i;
+        }
+        return m_values.size();
+    }
+    return m_index.value(folded(name), m_values.size());
+}
+
+Value *Key::add(const Value &value)
+{
+    if (placeOf(value.name) < m_values.size())
+        return nullptr;
+    m_values.push_back(value);
+    if (!m_index.isEmpty()) {
+        m_index.insert(folded(value.name), m_values.size() - 1);
+    } else if (m_values.size() >= kIndexFrom) {
+        for (std::size_t i = 0; i < m_values.size(); ++i)
+            m_index.insert(folded(m_values[i].name), i);
+    }
+    return &m_values.back();
+}
+
+bool Key::remove(const QString &name)
+{
+    const std::size_t at = placeOf(name);
+    if (at >= m_values.size())
+        return false;
+    if (!m_index.isEmpty()) {
+        m_index.remove(folded(m_values[at].name));
+        for (auto &place : m_index) {
+            if (place > at)
+                --place;
+        }
+    }
+    m_values.erase(m_values.begin() + std::ptrdiff_t(at));
+    return true;
+}
+
+FoldedName FoldedName::of(const QString &name)
+{
+    // By code point, folded as the comparison folds it, so that equal names hash alike.
+    size_t seed = 0;
+    const QString &t = name;
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        char32_t c = t.at(i).unicode();
+        if (c < 0x80) {
+            // ASCII folds to lower case; no table needed.
+            if (c >= 'A' && c <= 'Z')
+                c += 'a' - 'A';
+            seed ^= size_t(c) + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2);
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < t.size() && t.at(i + 1).isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(t.at(i), t.at(i + 1));
+            ++i;
+        }
+        seed ^= size_t(QChar::toCaseFolded(c)) + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2);
+    }
+    return FoldedName{name, seed};
 }
 
 std::optional<QString> normalizeSubKey(const QString &subKey)
@@ -240,7 +413,9 @@ QString Store::fileOf(RootKey root)
     case RootKey::CurrentUser:
         if (!dir.isEmpty())
             return QString::fromLocal8Bit(dir) + QStringLiteral("/HKEY_CURRENT_USER.reg");
-        return configHome() + QStringLiteral("/taskvane/HKEY_CURRENT_USER.reg");
+        if (const QString config = platform::shell::userConfigDir(); !config.isEmpty())
+            return config + QStringLiteral("/taskvane/HKEY_CURRENT_USER.reg");
+        return QString();
     case RootKey::LocalMachine:
         if (!dir.isEmpty())
             return QString::fromLocal8Bit(dir) + QStringLiteral("/HKEY_LOCAL_MACHINE.reg");
@@ -254,53 +429,58 @@ std::optional<Store> Store::parse(const QByteArray &text)
 {
     if (!validUtf8(text))
         return std::nullopt;
-    QList<QByteArray> lines = text.split('\n');
-    if (lines.isEmpty() || lines.first() != kHeader)
+    if (!text.startsWith(kHeader + '\n'))
         return std::nullopt;
     if (!text.endsWith('\n'))
         return std::nullopt; // a cut-off file
-    lines.removeLast();      // after the final newline
     Store store;
-    store.m_keys.push_back(Key{});
+    const qsizetype keys = text.count("\nK ");
+    store.m_keys.reserve(std::size_t(keys) + 1);
+    store.m_index.reserve(keys + 1);
+    store.append(QString());
     Key *current = nullptr;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray &line = lines[i];
+    QStringList orphans;
+    QHash<QByteArrayView, QString> names;
+    for (qsizetype at = kHeader.size() + 1; at < text.size();) {
+        const qsizetype end = text.indexOf('\n', at);
+        const QByteArrayView line = QByteArrayView(text).sliced(at, end - at);
+        at = end + 1;
         qsizetype p = 2;
         if (line.startsWith("K ")) {
             QString path;
             if (!takeQuoted(line, p, path) || p != line.size())
                 return std::nullopt;
-            const auto norm = normalizeSubKey(path);
-            if (!norm || *norm != path)
+            if (!isNormalSubKey(path))
                 return std::nullopt;
             if (path.isEmpty()) {
                 current = &store.m_keys.front();
             } else {
-                if (store.key(path))
+                current = store.appendNew(path);
+                if (!current)
                     return std::nullopt; // a key twice
-                store.m_keys.push_back(Key{path, {}});
-                current = &store.m_keys.back();
+                // A parent written further down is looked for at the end.
+                const qsizetype slash = path.lastIndexOf(QLatin1Char('\\'));
+                if (slash > 0 && !store.key(path.left(slash)))
+                    orphans << path.left(slash);
             }
         } else if (line.startsWith("V ")) {
             if (!current)
                 return std::nullopt;
             Value v;
-            if (!takeQuoted(line, p, v.name) || p >= line.size() || line[p] != ' ')
-                return std::nullopt;
-            if (current->find(v.name))
+            if (!takeName(line, p, v.name, names) || p >= line.size() || line[p] != ' ')
                 return std::nullopt;
             ++p;
             const qsizetype sp = line.indexOf(' ', p);
             if (sp < 0)
                 return std::nullopt;
-            const QByteArray type = line.mid(p, sp - p);
+            const QByteArrayView type = line.sliced(p, sp - p);
             p = sp + 1;
             if (type == "SZ" || type == "EXPAND_SZ") {
                 v.type = type == "SZ" ? ValueType::String : ValueType::ExpandString;
                 if (!takeQuoted(line, p, v.text) || p != line.size())
                     return std::nullopt;
             } else if (type == "DWORD") {
-                const QByteArray num = line.mid(p);
+                const QByteArrayView num = line.sliced(p);
                 if (num.isEmpty() || num.size() > 10)
                     return std::nullopt;
                 for (const char c : num) {
@@ -315,15 +495,15 @@ std::optional<Store> Store::parse(const QByteArray &text)
             } else {
                 return std::nullopt;
             }
-            current->values.push_back(v);
+            if (!current->add(v))
+                return std::nullopt; // a value twice
         } else {
             return std::nullopt;
         }
     }
     // Parents of every key exist.
-    for (const Key &k : store.m_keys) {
-        const qsizetype slash = k.path.lastIndexOf(QLatin1Char('\\'));
-        if (slash > 0 && !store.key(k.path.left(slash)))
+    for (const QString &parent : orphans) {
+        if (!store.key(parent))
             return std::nullopt;
     }
     return store;
@@ -336,7 +516,7 @@ QByteArray Store::serialize() const
         out += "K ";
         appendQuoted(out, k.path);
         out += '\n';
-        for (const Value &v : k.values) {
+        for (const Value &v : k.values()) {
             out += "V ";
             appendQuoted(out, v.name);
             switch (v.type) {
@@ -360,11 +540,8 @@ QByteArray Store::serialize() const
 
 const Key *Store::key(const QString &subKey) const
 {
-    for (const Key &k : m_keys) {
-        if (sameName(k.path, subKey))
-            return &k;
-    }
-    return nullptr;
+    const auto it = m_index.constFind(folded(subKey));
+    return it == m_index.cend() ? nullptr : &m_keys[*it];
 }
 
 Key *Store::key(const QString &subKey)
@@ -372,10 +549,29 @@ Key *Store::key(const QString &subKey)
     return const_cast<Key *>(static_cast<const Store *>(this)->key(subKey));
 }
 
+Key &Store::append(const QString &path)
+{
+    m_index.insert(folded(path), m_keys.size());
+    m_keys.emplace_back(path);
+    return m_keys.back();
+}
+
+Key *Store::appendNew(const QString &path)
+{
+    // One look into the index for both the test and the insertion.
+    const qsizetype before = m_index.size();
+    std::size_t &place = m_index[folded(path)];
+    if (m_index.size() == before)
+        return nullptr;
+    place = m_keys.size();
+    m_keys.emplace_back(path);
+    return &m_keys.back();
+}
+
 Key &Store::createKey(const QString &subKey)
 {
     if (m_keys.empty())
-        m_keys.push_back(Key{});
+        append(QString());
     if (Key *k = key(subKey))
         return *k;
     const qsizetype slash = subKey.lastIndexOf(QLatin1Char('\\'));
@@ -385,18 +581,16 @@ Key &Store::createKey(const QString &subKey)
         const QString parent = createKey(subKey.left(slash)).path;
         path = parent + subKey.mid(slash);
     }
-    m_keys.push_back(Key{path, {}});
-    return m_keys.back();
+    return append(path);
 }
 
 std::optional<Store> load(RootKey root)
 {
-    const QString file = Store::fileOf(root);
-    if (file.isEmpty())
+    const auto place = placeOf(root);
+    if (!place)
         return std::nullopt;
-    FileLock lock(file, false);
     QByteArray text;
-    switch (readWhole(file, text)) {
+    switch (readStore(*place, text)) {
     case ReadResult::Missing: {
         Store empty;
         empty.createKey(QString());
@@ -412,32 +606,28 @@ std::optional<Store> load(RootKey root)
 
 bool modify(RootKey root, const std::function<Edit(Store &)> &change)
 {
-    const QString file = Store::fileOf(root);
-    if (file.isEmpty())
+    const auto place = placeOf(root);
+    if (!place)
         return false;
-    if (!QDir().mkpath(QFileInfo(file).absolutePath()))
+    // Everyone's store is for everyone to read; the user's own is the user's alone.
+    const auto folder = platform::files::OwnFolder::make(place->folder, place->machine ? 0755 : 0700);
+    if (!folder)
         return false;
-    FileLock lock(file, true);
+    WriteLock lock(*folder, place->name);
     if (!lock.locked()) {
-        qCWarning(lcPlatform) << "key store" << file << "could not be locked";
+        qCWarning(lcPlatform) << "key store" << place->name << "could not be locked";
         return false;
     }
-    QByteArray text;
+    bool missing = false;
     std::optional<Store> store;
-    switch (readWhole(file, text)) {
-    case ReadResult::Missing:
+    if (auto text = folder->readFile(place->name, kMaxStoreSize, &missing)) {
+        store = Store::parse(*text);
+    } else if (missing) {
         store = Store();
         store->createKey(QString());
-        break;
-    case ReadResult::Error:
-        qCWarning(lcPlatform) << "key store" << file << "could not be read";
-        return false;
-    case ReadResult::Ok:
-        store = Store::parse(text);
-        break;
     }
     if (!store) {
-        qCWarning(lcPlatform) << "key store" << file << "is damaged: left as it is";
+        qCWarning(lcPlatform) << "key store" << place->name << "is unreadable or damaged: left as it is";
         return false;
     }
     switch (change(*store)) {
@@ -446,7 +636,7 @@ bool modify(RootKey root, const std::function<Edit(Store &)> &change)
     case Edit::Keep:
         return true;
     case Edit::Write:
-        return platform::files::writeFileAtomically(file, store->serialize());
+        return folder->writeFile(place->name, store->serialize(), 0644);
     }
     return false;
 }

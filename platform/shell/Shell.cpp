@@ -3,6 +3,8 @@
 #include "platform/Logging.h"
 #include "platform/files/AtomicFile.h"
 #include "platform/files/DesktopEntryFile.h"
+#include "platform/files/OwnFolder.h"
+#include "platform/files/RegularFile.h"
 #include "platform/files/SystemImageList.h"
 #include "platform/processes/Spawn.h"
 #include "platform/system/UserSession.h"
@@ -27,15 +29,6 @@
 namespace platform::shell {
 
 namespace {
-
-QString envDir(const char *name, const QString &fallback)
-{
-    const QByteArray v = qgetenv(name);
-    // Relative entries are to be ignored, as the base directory standard says.
-    if (!v.isEmpty() && v.startsWith('/'))
-        return QString::fromLocal8Bit(v);
-    return fallback;
-}
 
 QStringList envDirs(const char *name, const QString &fallback)
 {
@@ -94,10 +87,15 @@ QString resolveProgram(const QString &program)
     return canonical;
 }
 
+QString ownBaseDir(const char *variable, const QString &inHome);
+
 void loadIcons(QHash<QString, QString> &icons)
 {
-    const QString home = envDir("XDG_DATA_HOME", QDir::homePath() + QStringLiteral("/.local/share"));
-    QStringList dirs{home};
+    // The user's own entries, as the user's other folders are found.
+    const QString home = ownBaseDir("XDG_DATA_HOME", QStringLiteral(".local/share"));
+    QStringList dirs;
+    if (!home.isEmpty())
+        dirs << home;
     dirs += envDirs("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"));
     for (const QString &dir : dirs) {
         QDirIterator it(dir + QStringLiteral("/applications"), {QStringLiteral("*.desktop")}, QDir::Files,
@@ -137,11 +135,6 @@ bool openWithDefaultProgram(const QString &target)
     return processes::spawnDetached({QStringLiteral("xdg-open"), arg}, nullptr, launchEnvironment());
 }
 
-QString userAutostartDir()
-{
-    return envDir("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config")) + QStringLiteral("/autostart");
-}
-
 QString allUsersAutostartDir()
 {
     return envDirs("XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg")).first() + QStringLiteral("/autostart");
@@ -151,43 +144,29 @@ namespace {
 
 const QString kProgramFolder = QStringLiteral("taskvane/");
 
-// The owner of the nearest existing folder on the way up from `path` (itself included), and that
-// folder; nothing when not even the root can be examined.
-std::optional<std::pair<uid_t, QString>> nearestOwner(QString path)
-{
-    while (!path.isEmpty()) {
-        struct stat st = {};
-        if (::stat(QFile::encodeName(path).constData(), &st) == 0)
-            return std::make_pair(st.st_uid, path);
-        if (path == QLatin1String("/"))
-            break;
-        const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-        path = slash <= 0 ? QStringLiteral("/") : path.left(slash);
-    }
-    return std::nullopt;
-}
-
-// True when the home (when the data folder lies in it) or the data folder (or, where it does not
-// exist yet, the folder it would be made in) is another user's. A system folder of root's above
-// a folder still to be made is no one's: an ordinary user's new data folder may well be made
-// under /tmp.
-bool belongsToAnother(const QString &dataHome, const QString &home)
+// True when the home (when the base folder lies in it) or the base folder (or, where it does not
+// exist yet, the folder it would be made in) is another user's, or when someone else could change
+// the way to it. A system folder of root's above a folder still to be made is no one's: an
+// ordinary user's new data folder may well be made under /tmp.
+bool belongsToAnother(const QString &base, const QString &home)
 {
     const uid_t me = ::geteuid();
     if (!home.isEmpty()) {
         struct stat st = {};
         if (::stat(QFile::encodeName(home).constData(), &st) == 0 && st.st_uid != me)
             return true;
+        if (!files::isTrustedPath(home))
+            return true;
     }
-    const auto owner = nearestOwner(QDir::cleanPath(dataHome));
-    if (!owner)
+    const QString clean = QDir::cleanPath(base);
+    if (!files::isTrustedPath(clean))
         return true;
-    if (owner->first == me)
-        return false;
-    const QString found = owner->second;
-    const bool isSystemFolder =
-        owner->first == 0 && found != QDir::cleanPath(dataHome) && (home.isEmpty() || found != QDir::cleanPath(home));
-    return !isSystemFolder;
+    struct stat st = {};
+    // The base folder itself, when it is there, must be the user's own, root's system folders
+    // included (for anyone but root).
+    if (::stat(QFile::encodeName(clean).constData(), &st) == 0)
+        return st.st_uid != me;
+    return false;
 }
 
 QString accountHome()
@@ -209,45 +188,61 @@ QString withSlash(const QString &dir)
     return dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
 }
 
-} // namespace
-
-QString userDataDir()
+// The base folder `variable` names when it is absolute, else `inHome` in $HOME; the same in the
+// account's own home when that one is another user's. No trailing slash; empty without a home.
+QString ownBaseDir(const char *variable, const QString &inHome)
 {
-    const QByteArray xdg = qgetenv("XDG_DATA_HOME");
+    const QByteArray xdg = qgetenv(variable);
     const QByteArray homeVar = qgetenv("HOME");
     const QString home = homeVar.startsWith('/') ? QFile::decodeName(homeVar) : QString();
-    QString dataHome;
+    QString base;
     if (xdg.startsWith('/'))
-        dataHome = QFile::decodeName(xdg);
+        base = QFile::decodeName(xdg);
     else if (!home.isEmpty())
-        dataHome = withSlash(home) + QStringLiteral(".local/share");
-    if (dataHome.isEmpty() || belongsToAnother(dataHome, xdg.startsWith('/') ? QString() : home)) {
+        base = withSlash(home) + inHome;
+    if (base.isEmpty() || belongsToAnother(base, xdg.startsWith('/') ? QString() : home)) {
         const QString own = accountHome();
         if (own.isEmpty())
             return QString();
-        dataHome = withSlash(own) + QStringLiteral(".local/share");
+        base = withSlash(own) + inHome;
     }
-    return withSlash(QDir::cleanPath(dataHome)) + kProgramFolder;
+    return QDir::cleanPath(base);
+}
+
+} // namespace
+
+QString userConfigDir()
+{
+    return ownBaseDir("XDG_CONFIG_HOME", QStringLiteral(".config"));
+}
+
+QString userAutostartDir()
+{
+    const QString config = userConfigDir();
+    return config.isEmpty() ? QString() : config + QStringLiteral("/autostart");
+}
+
+QString userDataDir()
+{
+    const QString base = ownBaseDir("XDG_DATA_HOME", QStringLiteral(".local/share"));
+    if (base.isEmpty())
+        return QString();
+    const QString dir = withSlash(base) + kProgramFolder;
+    // A folder that is there must be the user's alone; else there is no data folder.
+    if (files::pathExists(dir) || QFileInfo(QDir::cleanPath(dir)).isSymLink()) {
+        if (!files::isPrivateFolder(dir))
+            return QString();
+    } else if (!files::isTrustedPath(dir)) {
+        return QString();
+    }
+    return dir;
 }
 
 bool makePrivateDirs(const QString &dir)
 {
     if (dir.isEmpty())
         return false;
-    const QString clean = QDir::cleanPath(QDir::isAbsolutePath(dir) ? dir : QDir::current().absoluteFilePath(dir));
-    QString path;
-    for (const QString &part : clean.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        path += QLatin1Char('/') + part;
-        const QByteArray native = QFile::encodeName(path);
-        if (::mkdir(native.constData(), 0700) == 0) {
-            // The umask may have taken bits away; no more than 0700 was asked for.
-            ::chmod(native.constData(), 0700);
-        } else if (errno != EEXIST) {
-            return false;
-        }
-    }
-    struct stat st = {};
-    return ::stat(QFile::encodeName(clean).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    return files::OwnFolder::make(dir, 0700).has_value();
 }
 
 QStringList programDataDirs(const QString &programDir)

@@ -22,20 +22,25 @@ bool environmentOfAnotherUser();
 // running user's own or left out: no handler another user chose runs as this user.
 QStringList launchEnvironment();
 
-// The Startup folders: $XDG_CONFIG_HOME/autostart for the current user, the first of
+// The user's own folders follow one rule: the folder the environment names ($XDG_CONFIG_HOME,
+// $XDG_DATA_HOME, else the one in $HOME) when it, and the home it lies in, belong to the running
+// user and nobody else can change the way to it; else the same folder in the running user's home
+// from the account database (as after "sudo -E", so that one user's files never steer another's
+// program). No trailing slash; empty when no home can be found. Nothing is created here.
+QString userConfigDir();
+
+// The Startup folders: <user config folder>/autostart for the current user, the first of
 // $XDG_CONFIG_DIRS plus /autostart for all users. No trailing slash.
 QString userAutostartDir();
 QString allUsersAutostartDir();
 
-// The user's own folder for what the program writes, with a trailing slash:
-// $XDG_DATA_HOME/taskvane/ when XDG_DATA_HOME is set and absolute, else
-// $HOME/.local/share/taskvane/. When that data folder, or the home it lies in, belongs to another
-// user (as after "sudo -E"), the effective user's home from the account database is used instead,
-// so that one user's files never land in another's home. Empty when no home can be found. Nothing
-// is created here: see makePrivateDirs.
+// The user's own folder for what the program writes, with a trailing slash: taskvane/ in the user's
+// data folder (see userConfigDir). Empty when no home can be found, and when the folder exists but
+// is not the user's alone (another's, writable by others, a link): then there is no data folder.
 QString userDataDir();
 // Creates `dir` and every missing folder above it with mode 0700 (whatever the umask). True when
-// `dir` is a directory afterwards.
+// `dir` is afterwards a folder the running user owns and nobody else may write, reached by a path
+// no one else can change (see platform::files::OwnFolder).
 bool makePrivateDirs(const QString &dir);
 // The folders the files shipped with the program are read from, in this order: the program's own
 // folder and <program folder>/../share/taskvane/, so that an install under any prefix finds its

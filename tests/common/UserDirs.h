@@ -75,6 +75,19 @@ private:
     PrivateHome m_home{m_dir.path()};
 };
 
+// A whole file written or read in one go (an empty text for one that cannot be read).
+inline bool WriteFile(const QString &Path, const QByteArray &Data)
+{
+    QFile f(Path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(Data) == Data.size();
+}
+
+inline QByteArray ReadFile(const QString &Path)
+{
+    QFile f(Path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 // The permission bits of a path (links followed); -1 when it cannot be examined.
 inline int FileMode(const QString &Path)
 {

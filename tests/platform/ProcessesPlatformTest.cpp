@@ -173,17 +173,16 @@ TEST(KeyStoreFile, RoundTripOfAwkwardTexts)
     using namespace platform::registry;
     Store store = *Store::parse("TASKVANE-KEYSTORE 1\n");
     Key &k = store.createKey(QStringLiteral("A\\B\\C"));
-    k.values.push_back(
-        {QStringLiteral("n\"\\"), ValueType::ExpandString, QStringLiteral("%PATH%\t\x01 中文 ") + QChar(0xD800), 0});
-    k.values.push_back({QString(), ValueType::DWord, {}, 0xFFFFFFFFu});
+    k.add({QStringLiteral("n\"\\"), ValueType::ExpandString, QStringLiteral("%PATH%\t\x01 中文 ") + QChar(0xD800), 0});
+    k.add({QString(), ValueType::DWord, {}, 0xFFFFFFFFu});
     const auto back = Store::parse(store.serialize());
     ASSERT_TRUE(back);
     EXPECT_EQ(back->serialize(), store.serialize());
     const Key *c = back->key(QStringLiteral("a\\b\\c"));
     ASSERT_NE(c, nullptr);
-    ASSERT_EQ(c->values.size(), 2u);
-    EXPECT_EQ(c->values[0].text, k.values[0].text);
-    EXPECT_EQ(c->values[1].dword, 0xFFFFFFFFu);
+    ASSERT_EQ(c->values().size(), 2u);
+    EXPECT_EQ(c->values()[0].text, k.values()[0].text);
+    EXPECT_EQ(c->values()[1].dword, 0xFFFFFFFFu);
     EXPECT_NE(back->key(QStringLiteral("A\\B")), nullptr);
     EXPECT_FALSE(Store::parse("TASKVANE-KEYSTORE 1\nK \"\"\nV \"a\" SZ \"\\u12\"\n").has_value());
     EXPECT_FALSE(Store::parse("TASKVANE-KEYSTORE 1\nV \"a\" SZ \"x\"\n").has_value());

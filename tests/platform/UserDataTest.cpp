@@ -18,7 +18,9 @@
 namespace {
 
 using tvtest::FileMode;
+using tvtest::ReadFile;
 using tvtest::ScopedEnv;
+using tvtest::WriteFile;
 
 // A uid no account of the machine is likely to have: stands for "another user".
 constexpr uid_t kOtherUid = 4242;
@@ -32,18 +34,6 @@ std::string AccountDataDir()
 std::string Found()
 {
     return platform::shell::userDataDir().toStdString();
-}
-
-bool Write(const QString &Path, const QByteArray &Data)
-{
-    QFile f(Path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(Data) == Data.size();
-}
-
-QByteArray Read(const QString &Path)
-{
-    QFile f(Path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 class UserDataDir : public ::testing::Test
@@ -120,7 +110,7 @@ TEST(PrivateDirs, AreMadeForTheOwnerOnlyWhateverTheUmask)
     EXPECT_TRUE(platform::shell::makePrivateDirs(deep + "/"));
     EXPECT_EQ(FileMode(deep), 0705);
     // A file in the way, or no name at all, is a failure.
-    ASSERT_TRUE(Write(dir.file(QStringLiteral("file")), "x"));
+    ASSERT_TRUE(WriteFile(dir.file(QStringLiteral("file")), "x"));
     EXPECT_FALSE(platform::shell::makePrivateDirs(dir.file(QStringLiteral("file"))));
     EXPECT_FALSE(platform::shell::makePrivateDirs(dir.file(QStringLiteral("file/sub"))));
     EXPECT_FALSE(platform::shell::makePrivateDirs(QString()));
@@ -141,13 +131,13 @@ TEST(AdoptOwnFile, TakesOnlyTheUsersOwnRegularFileOnce)
     const QString old = dir.file(QStringLiteral("old.dat"));
     const QString target = dir.file(QStringLiteral("new/x.dat"));
     ASSERT_TRUE(QDir().mkpath(dir.file(QStringLiteral("new"))));
-    ASSERT_TRUE(Write(old, "[S_a]\nCommand=x\n"));
+    ASSERT_TRUE(WriteFile(old, "[S_a]\nCommand=x\n"));
     EXPECT_TRUE(platform::files::adoptOwnFile(old, target, 1024));
-    EXPECT_EQ(Read(target), QByteArray("[S_a]\nCommand=x\n"));
+    EXPECT_EQ(ReadFile(target), QByteArray("[S_a]\nCommand=x\n"));
     // Once there, the copy is never replaced.
-    ASSERT_TRUE(Write(old, "changed"));
+    ASSERT_TRUE(WriteFile(old, "changed"));
     EXPECT_FALSE(platform::files::adoptOwnFile(old, target, 1024));
-    EXPECT_EQ(Read(target), QByteArray("[S_a]\nCommand=x\n"));
+    EXPECT_EQ(ReadFile(target), QByteArray("[S_a]\nCommand=x\n"));
 
     // Too large, a link, a FIFO, nothing: not taken, nothing made.
     const QString other = dir.file(QStringLiteral("new/y.dat"));

@@ -17,6 +17,9 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace optitest;
 
 namespace {
@@ -286,6 +289,36 @@ TEST_F(OptimizationJob, DefaultBackupFileLiesInTheUsersDataDirectory)
     none.Backup(QString());
     none.Restore(QString());
     EXPECT_FALSE(none.Busy());
+}
+
+TEST_F(OptimizationJob, ABackupFolderOfAnotherUserIsNeitherReadNorWritten)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a folder to another user";
+    constexpr uid_t other = 4202;
+    // Their Backup/, open to all, with start types they chose for the user's services.
+    const QString backup = home.DataDir() + "Backup";
+    ASSERT_TRUE(QDir().mkpath(backup));
+    ASSERT_EQ(::chmod(QFile::encodeName(home.DataDir()).constData(), 0700), 0);
+    const QByteArray forged = "[ServicesBackup]\nSpooler=4\n";
+    WriteFile(opt->GetDefaultBackupFile(), forged);
+    for (const QString &p : {backup, opt->GetDefaultBackupFile()})
+        ASSERT_EQ(::chown(QFile::encodeName(p).constData(), other, other), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(backup).constData(), 0777), 0);
+
+    bool succeeded = true;
+    int ended = 0;
+    QObject::connect(opt.get(), &TOptimization::JobEnded, [&](quint8, bool ok) {
+        succeeded = ok;
+        ++ended;
+    });
+    opt->Restore(QString());
+    ASSERT_TRUE(WaitIdle(*opt));
+    EXPECT_TRUE(ProcessUntil([&] { return ended == 1; }));
+    EXPECT_FALSE(succeeded);
+    EXPECT_TRUE(rec.Events.empty());
+    EXPECT_FALSE(opt->Backup(QString()));
+    EXPECT_EQ(QDir(backup).entryList(QDir::Files | QDir::Hidden), QStringList{"opti_services.dat"});
 }
 
 TEST_F(OptimizationJob, BackupNeedsADirectoryItCanUse)
