@@ -260,6 +260,8 @@ public:
                 reply({QVariant::fromValue(QDBusObjectPath(escapePath(args.value(0).toString())))});
             else if (member == QLatin1String("GetAll"))
                 reply({QVariant::fromValue(odd)});
+            else if (member == QLatin1String("Get"))
+                reply({QVariant::fromValue(QDBusVariant(odd.value(args.value(1).toString(), 42)))});
             else
                 reply({QStringLiteral("nonsense"), 12});
             return true;
@@ -287,6 +289,20 @@ public:
             Unit *u = byPath(Msg.path());
             if (!u) {
                 error("org.freedesktop.DBus.Error.UnknownObject", QStringLiteral("no such unit"));
+                return true;
+            }
+            if (member == QLatin1String("Get")) {
+                // One property, from the same values GetAll gives.
+                const QString name = args.value(1).toString();
+                QVariantMap props;
+                if (arg0 == QLatin1String("org.freedesktop.systemd1.Unit"))
+                    props = unitProps(*u);
+                else if (arg0 == QLatin1String("org.freedesktop.systemd1.Service"))
+                    props = serviceProps(*u);
+                if (props.contains(name))
+                    reply({QVariant::fromValue(QDBusVariant(props.value(name)))});
+                else
+                    error("org.freedesktop.DBus.Error.UnknownProperty", name);
                 return true;
             }
             if (arg0 == QLatin1String("org.freedesktop.systemd1.Unit") && u->staleReads > 0) {

@@ -14,7 +14,9 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -210,6 +212,116 @@ TEST_F(RealManager, BackupAndRestoreLeaveUnitsWhoseStartTypeIsFixedAlone)
     EXPECT_EQ(Read("tv-dep")->StartType, TServiceStartType::Manual);
     ASSERT_TRUE(TServices::StopService("tv-base", kNoLimit));
     ASSERT_TRUE(TServices::SetServiceStartType("tv-base", TServiceStartType::Manual));
+}
+
+} // namespace
+
+namespace {
+
+constexpr int kManyUnits = 300;
+// The questions one service may cost a listing, on average over the services listed.
+constexpr double kMaxCallsPerService = 11;
+
+// Every call of the service layer as it is sent and answered, in order.
+class CallLog : public platform::services::CallObserver
+{
+public:
+    struct Event
+    {
+        bool Sent;
+        QString Member, Path;
+    };
+    std::vector<Event> Events;
+
+    void sent(const QString &Member, const QString &Path) override { Events.push_back({true, Member, Path}); }
+    void answered(const QString &Member, const QString &Path) override { Events.push_back({false, Member, Path}); }
+
+    // Calls that ask about a single unit rather than about the manager's lists.
+    static bool PerUnit(const Event &E)
+    {
+        return E.Member != QLatin1String("ListUnits") && E.Member != QLatin1String("ListUnitFiles") &&
+            E.Member != QLatin1String("Ping");
+    }
+};
+
+class RealManagerManyUnits : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { manager = new realsd::UserManager(kManyUnits); }
+    static void TearDownTestSuite()
+    {
+        delete manager;
+        manager = nullptr;
+        qputenv(platform::services::BusAddressVariable, "unix:path=/nonexistent/taskvane-no-such-bus");
+    }
+    void SetUp() override
+    {
+        if (!manager->skipReason().isEmpty())
+            GTEST_SKIP() << "no private systemd user manager: " << manager->skipReason().toStdString();
+        ASSERT_TRUE(manager->settle(60000)) << "the units did not start";
+    }
+
+    static realsd::UserManager *manager;
+};
+
+realsd::UserManager *RealManagerManyUnits::manager = nullptr;
+
+TEST_F(RealManagerManyUnits, AListingAsksFewQuestionsPerServiceAndKeepsThemInFlight)
+{
+    CallLog log;
+    TServices list;
+    platform::services::setCallObserver(&log);
+    list.Reload();
+    platform::services::setCallObserver(nullptr);
+    ASSERT_FALSE(list.RefreshFailed());
+
+    // Every row's fields, as the page shows them.
+    for (int i = 0; i < kManyUnits; ++i) {
+        const TServiceItem *item = list.ItemByName(realsd::UserManager::ManyName(i));
+        ASSERT_NE(item, nullptr) << i;
+        EXPECT_EQ(item->DisplayName, QStringLiteral("Taskvane test many %1").arg(i));
+        EXPECT_EQ(item->Description, item->DisplayName);
+        EXPECT_EQ(item->State, TServiceState::Running);
+        EXPECT_EQ(item->StartType, TServiceStartType::Manual);
+        EXPECT_TRUE(item->BinaryPath.endsWith("true")) << item->BinaryPath.toStdString();
+        EXPECT_EQ(item->Account, "root");
+        EXPECT_TRUE(item->AcceptsStop);
+    }
+    const int services = list.GetCount();
+    ASSERT_GE(services, kManyUnits);
+
+    const int bound = platform::services::ServiceManager::ListingCallsInFlight;
+    int perUnit = 0, outstanding = 0;
+    bool answeredOne = false;
+    QSet<QString> asked;
+    for (const CallLog::Event &e : log.Events) {
+        if (!CallLog::PerUnit(e))
+            continue;
+        if (!e.Sent) {
+            // The first answer is waited for only once the first questions fill the bound.
+            if (!answeredOne) {
+                EXPECT_GE(outstanding, std::min(bound, services)) << "waited for an answer with too few questions out";
+            }
+            answeredOne = true;
+            --outstanding;
+            continue;
+        }
+        ++perUnit;
+        const bool newUnit =
+            e.Path.startsWith(QLatin1String("/org/freedesktop/systemd1/unit/")) && !asked.contains(e.Path);
+        const int unitsLeft = services - int(asked.size());
+        if (newUnit)
+            asked.insert(e.Path);
+        // Once answers come, each one taken in makes room for one more question at once.
+        if (answeredOne) {
+            ASSERT_GE(outstanding, std::min(bound, unitsLeft) - 1)
+                << "question " << perUnit << " (" << e.Member.toStdString() << " " << e.Path.toStdString()
+                << ") sent with only " << outstanding << " others outstanding";
+        }
+        ++outstanding;
+    }
+    EXPECT_EQ(outstanding, 0);
+    EXPECT_LE(double(perUnit) / services, kMaxCallsPerService) << perUnit << " questions for " << services;
 }
 
 } // namespace
