@@ -1,14 +1,19 @@
 #include "platform/services/ServiceManager.h"
 
+#include "platform/files/FileStat.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
 
 #include <systemd/sd-bus.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -288,7 +293,6 @@ struct UnitRead
     std::string Path;
     bool Listed = false; // reported by ListUnits, with its state and description
     QString Description, LoadState, ActiveState, JobType, FreezerState, UnitFileState, User, CommandLine;
-    bool HaveFileState = false;
     QStringList Documentation, RequiredBy, BoundBy, WantedBy;
     bool CanStop = false, CanFreeze = false;
     quint32 MainPID = 0;
@@ -434,8 +438,7 @@ bool readAnswer(sd_bus_message *Msg, Prop What, UnitRead &Unit)
     case Prop::WantedBy:
         return readStrings(Msg, Unit.WantedBy);
     case Prop::UnitFileState:
-        Unit.HaveFileState = readString(Msg, Unit.UnitFileState);
-        return Unit.HaveFileState;
+        return readString(Msg, Unit.UnitFileState);
     case Prop::ExecStart:
         return readCommandLine(Msg, Unit.CommandLine);
     case Prop::User:
@@ -446,6 +449,52 @@ bool readAnswer(sd_bus_message *Msg, Prop What, UnitRead &Unit)
     return false;
 }
 
+// The unit folders as the manager names them, each with what says whether it changed: a unit file
+// added, removed or renamed changes its folder.
+struct FolderStamp
+{
+    QByteArray Address;
+    std::vector<QString> Folders;
+    std::vector<std::array<qint64, 4>> States; // device, inode, modification seconds and nanoseconds
+
+    bool operator==(const FolderStamp &Other) const
+    {
+        return Address == Other.Address && Folders == Other.Folders && States == Other.States;
+    }
+};
+
+FolderStamp stampOf(const QByteArray &Address, const QStringList &Folders)
+{
+    FolderStamp stamp;
+    stamp.Address = Address;
+    for (const QString &folder : Folders) {
+        platform::files::FileStatus st;
+        stamp.Folders.push_back(folder);
+        if (platform::files::statFile(folder, st))
+            stamp.States.push_back(
+                {qint64(st.device), qint64(st.inode), st.modifyTime.seconds, qint64(st.modifyTime.nanoseconds)});
+        else
+            stamp.States.push_back({-1, -1, -1, -1});
+    }
+    return stamp;
+}
+
+// The names of the service unit files, as the manager listed them last. Listing every unit file
+// makes the manager look at each file's links in every folder (seconds at a thousand files), so
+// the names are read again only when one of the folders has changed since.
+struct UnitFileNames
+{
+    QMutex Lock;
+    std::optional<FolderStamp> Stamp;
+    QStringList Names;
+};
+
+UnitFileNames &unitFileNames()
+{
+    static UnitFileNames names;
+    return names;
+}
+
 // A listing on a bus connection of its own: its answers are taken in by this object alone,
 // outside every event loop, so that nothing else runs while the list is read.
 class Listing
@@ -454,6 +503,7 @@ public:
     bool open()
     {
         const QByteArray address = qgetenv(BusAddressVariable);
+        m_address = address;
         sd_bus *bus = nullptr;
         int r = address.isEmpty() ? sd_bus_open_system(&bus) : sd_bus_new(&bus);
         if (r >= 0)
@@ -475,21 +525,42 @@ public:
         return true;
     }
 
-    // The manager's two lists, asked together.
+    // The loaded units and, from the unit files, those not loaded yet.
     bool readLists()
     {
-        MessagePtr units, files;
+        MessagePtr units, folders;
         auto take = [](sd_bus_message *Reply, void *Slot, sd_bus_error *) {
             *static_cast<MessagePtr *>(Slot) = MessagePtr(sd_bus_message_ref(Reply));
             return 0;
         };
-        if (!callManager("ListUnits", take, &units) || !callManager("ListUnitFiles", take, &files))
+        if (!callManager("ListUnits", take, &units, false) || !getManager("UnitPath", take, &folders) || !run() ||
+            !takeUnits(units.get()))
             return false;
-        if (!run())
+        QStringList paths;
+        // Without the folders the names cannot be kept: they are read anew.
+        if (folders && !sd_bus_message_is_method_error(folders.get(), nullptr))
+            readStrings(folders.get(), paths);
+        const FolderStamp stamp = stampOf(m_address, paths);
+        UnitFileNames &known = unitFileNames();
+        {
+            QMutexLocker lock(&known.Lock);
+            if (!paths.isEmpty() && known.Stamp && *known.Stamp == stamp) {
+                takeUnitFiles(known.Names);
+                return true;
+            }
+        }
+        MessagePtr files;
+        // The manager finishes this answer whether or not it is waited for, and it is kept: it
+        // gets the longer time. Without it the loaded units are listed alone.
+        if (!callManager("ListUnitFiles", take, &files, true, ServiceManager::UnitFilesTimeoutMs) || !run())
             return false;
-        if (!takeUnits(units.get()))
-            return false;
-        takeUnitFiles(files.get());
+        QStringList names;
+        if (!readUnitFiles(files.get(), names))
+            return true;
+        takeUnitFiles(names);
+        QMutexLocker lock(&known.Lock);
+        known.Stamp = stamp;
+        known.Names = names;
         return true;
     }
 
@@ -512,10 +583,9 @@ public:
                 for (Prop p : {Prop::FreezerState, Prop::CanStop, Prop::CanFreeze, Prop::MainPID})
                     ask(p);
             }
-            for (Prop p : {Prop::RequiredBy, Prop::BoundBy, Prop::WantedBy, Prop::ExecStart, Prop::User})
+            for (Prop p :
+                 {Prop::RequiredBy, Prop::BoundBy, Prop::WantedBy, Prop::UnitFileState, Prop::ExecStart, Prop::User})
                 ask(p);
-            if (!u.HaveFileState)
-                ask(Prop::UnitFileState);
         }
         while (m_next < m_questions.size() && m_inFlight < ServiceManager::ListingCallsInFlight)
             if (!askNext())
@@ -535,9 +605,10 @@ private:
         QString Member, Path;
         Handler Then;
         void *Data;
+        bool Optional; // the listing goes on without its answer
     };
 
-    bool callManager(const char *Method, Handler Then, void *Data)
+    bool callManager(const char *Method, Handler Then, void *Data, bool Optional, int TimeoutMs = 0)
     {
         MessagePtr msg;
         sd_bus_message *m = nullptr;
@@ -546,14 +617,31 @@ private:
         msg.reset(m);
         if (r < 0)
             return fail(r);
-        return send(m, QString::fromLatin1(Method), ManagerPath, Then, Data);
+        return send(m, QString::fromLatin1(Method), ManagerPath, Then, Data, Optional, TimeoutMs);
     }
 
-    bool send(sd_bus_message *Msg, const QString &Member, const QString &Path, Handler Then, void *Data)
+    bool getManager(const char *Property, Handler Then, void *Data)
     {
-        m_pending.push_back(std::make_unique<Pending>(Pending{this, Member, Path, Then, Data}));
+        sd_bus_message *m = nullptr;
+        int r = sd_bus_message_new_method_call(m_bus.get(), &m, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                                               "org.freedesktop.DBus.Properties", "Get");
+        MessagePtr msg(m);
+        if (r >= 0)
+            r = sd_bus_message_append(m, "ss", "org.freedesktop.systemd1.Manager", Property);
+        if (r < 0)
+            return fail(r);
+        static const QString get = QStringLiteral("Get");
+        return send(m, get, ManagerPath, Then, Data, true);
+    }
+
+    // A time-out of 0 is the query time-out.
+    bool send(sd_bus_message *Msg, const QString &Member, const QString &Path, Handler Then, void *Data,
+              bool Optional = false, int TimeoutMs = 0)
+    {
+        m_pending.push_back(std::make_unique<Pending>(Pending{this, Member, Path, Then, Data, Optional}));
         detail::noteSent(Member, Path);
-        const int r = sd_bus_call_async(m_bus.get(), nullptr, Msg, &Listing::answered, m_pending.back().get(), 0);
+        const int r = sd_bus_call_async(m_bus.get(), nullptr, Msg, &Listing::answered, m_pending.back().get(),
+                                        quint64(TimeoutMs) * 1000);
         if (r < 0)
             return fail(r);
         ++m_inFlight;
@@ -567,7 +655,7 @@ private:
         --self->m_inFlight;
         detail::noteAnswered(p->Member, p->Path);
         const sd_bus_error *error = sd_bus_message_get_error(Reply);
-        if (error && isFatal(error)) {
+        if (error && isFatal(error) && !p->Optional) {
             self->Error = QString::fromUtf8(error->message ? error->message : error->name);
             self->m_failed = true;
             return 0;
@@ -671,45 +759,48 @@ private:
         return true;
     }
 
-    // The start types of the units listed, and the unit files not loaded yet, which follow.
-    void takeUnitFiles(sd_bus_message *Reply)
+    // The service unit files the manager lists (aliases and templates left out).
+    static bool readUnitFiles(sd_bus_message *Reply, QStringList &Names)
     {
         if (!Reply || sd_bus_message_is_method_error(Reply, nullptr) ||
             sd_bus_message_enter_container(Reply, 'a', "(ss)") <= 0)
-            return;
+            return false;
         for (;;) {
             const char *path = nullptr, *state = nullptr;
-            if (sd_bus_message_read(Reply, "(ss)", &path, &state) <= 0)
+            const int r = sd_bus_message_read(Reply, "(ss)", &path, &state);
+            if (r < 0)
+                return false;
+            if (r == 0)
                 break;
             const QString file = QString::fromUtf8(path);
             const QString id = file.mid(file.lastIndexOf(QLatin1Char('/')) + 1);
             // An alias names a unit that is listed under its own name.
-            if (!isServiceUnit(id) || std::strcmp(state, "alias") == 0)
+            if (isServiceUnit(id) && std::strcmp(state, "alias") != 0)
+                Names.append(id);
+        }
+        return true;
+    }
+
+    // The unit files not loaded follow the loaded units.
+    void takeUnitFiles(const QStringList &Names)
+    {
+        for (const QString &id : Names) {
+            if (m_index.contains(id))
                 continue;
-            const auto known = m_index.constFind(id);
-            if (known != m_index.constEnd()) {
-                UnitRead &u = Units[*known];
-                if (!u.HaveFileState) {
-                    u.UnitFileState = QString::fromUtf8(state);
-                    u.HaveFileState = true;
-                }
-                continue;
-            }
-            UnitRead u;
-            u.Id = id;
             char *object = nullptr;
             if (sd_bus_path_encode("/org/freedesktop/systemd1/unit", id.toUtf8().constData(), &object) < 0)
                 continue;
+            UnitRead u;
+            u.Id = id;
             u.Path = object;
             std::free(object);
-            u.UnitFileState = QString::fromUtf8(state);
-            u.HaveFileState = true;
             m_index.insert(id, Units.size());
             Units.push_back(std::move(u));
         }
     }
 
     BusPtr m_bus;
+    QByteArray m_address;
     bool m_failed = false;
     int m_inFlight = 0;
     std::size_t m_next = 0;

@@ -127,6 +127,8 @@ public:
     // Bounds every query; actions that may ask the user for authorisation get longer.
     static constexpr int QueryTimeoutMs = 5000;
     static constexpr int ActionTimeoutMs = 120000;
+    // Bounds the listing of the unit files, which the manager takes long over when there are many.
+    static constexpr int UnitFilesTimeoutMs = 60000;
 
     // Connects to the bus of the service manager (no call is made yet).
     ServiceManager();
