@@ -168,6 +168,7 @@ struct Unit
     bool installable = true;  // false: a static unit that cannot be enabled
     bool startFails = false;  // a start ends in "failed"
     bool refusesStop = false; // a stop ends back in "active"
+    bool unreadable = false;  // its properties are refused
     int startDelay = 0;
     int stopDelay = 0;
     // Reads of the unit that still show it inactive with a job that has ended by the time it is
@@ -289,6 +290,10 @@ public:
             Unit *u = byPath(Msg.path());
             if (!u) {
                 error("org.freedesktop.DBus.Error.UnknownObject", QStringLiteral("no such unit"));
+                return true;
+            }
+            if (u->unreadable) {
+                error("org.freedesktop.DBus.Error.AccessDenied", QStringLiteral("refused"));
                 return true;
             }
             if (member == QLatin1String("Get")) {

@@ -141,6 +141,30 @@ TEST_F(ServiceManagerTest, ListsServiceUnitsOnlyWithWhatEachShows)
         EXPECT_FALSE(c.startsWith("LoadUnit") || c.startsWith("GetAll")) << c.toStdString();
 }
 
+TEST_F(ServiceManagerTest, AUnitThatRefusesItsPropertiesKeepsWhatTheListingGave)
+{
+    auto a = fakesd::Service("alpha", "active", "enabled");
+    a.unreadable = true;
+    auto b = fakesd::Service("beta");
+    b.unreadable = true;
+    b.loaded = false;
+    bus->manager.setUnits({a, fakesd::Service("gamma", "active"), b});
+
+    ServiceManager m;
+    const auto list = m.listServices();
+    ASSERT_TRUE(list.has_value()) << m.lastError().toStdString();
+    // The unit file whose unit cannot be read is passed over; the listed one keeps its entry.
+    ASSERT_EQ(list->size(), 2u);
+    EXPECT_EQ((*list)[0].Entry.Name, "alpha");
+    EXPECT_EQ((*list)[0].Entry.DisplayName, "alpha daemon");
+    EXPECT_EQ((*list)[0].Entry.State, StateRunning);
+    EXPECT_FALSE((*list)[0].Read);
+    EXPECT_TRUE((*list)[0].Dependents.isEmpty());
+    EXPECT_EQ((*list)[1].Entry.Name, "gamma");
+    EXPECT_TRUE((*list)[1].Read);
+    EXPECT_EQ((*list)[1].Config.BinaryPath, "/usr/sbin/gamma --foreground");
+}
+
 TEST_F(ServiceManagerTest, ReadsConfigurationAndStatus)
 {
     auto a = fakesd::Service("alpha", "active", "enabled");
