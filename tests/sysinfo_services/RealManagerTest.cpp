@@ -23,10 +23,12 @@ namespace {
 
 constexpr quint32 kNoLimit = TServiceHelper::WAIT_INFINITE;
 
-class RealManager : public ::testing::Test
+// A suite with a manager of its own, with Many more services than the tests' own units.
+template <int Many>
+class ManagerSuite : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite() { manager = new realsd::UserManager; }
+    static void SetUpTestSuite() { manager = new realsd::UserManager(Many); }
     static void TearDownTestSuite()
     {
         delete manager;
@@ -38,6 +40,19 @@ protected:
     {
         if (!manager->skipReason().isEmpty())
             GTEST_SKIP() << "no private systemd user manager: " << manager->skipReason().toStdString();
+    }
+
+    static inline realsd::UserManager *manager = nullptr;
+};
+
+class RealManager : public ManagerSuite<0>
+{
+protected:
+    void SetUp() override
+    {
+        ManagerSuite::SetUp();
+        if (IsSkipped())
+            return;
         // Each test begins with the two units it changes stopped and started on demand only.
         for (const char *name : {"tv-dep", "tv-base"}) {
             ASSERT_TRUE(TServiceHelper::Stop(QLatin1String(name), kNoLimit)) << name;
@@ -75,11 +90,7 @@ protected:
         EXPECT_EQ(ended, 1);
         return succeeded;
     }
-
-    static realsd::UserManager *manager;
 };
-
-realsd::UserManager *RealManager::manager = nullptr;
 
 TEST_F(RealManager, ListsServicesWithStatesStartTypesAndDependencies)
 {
@@ -244,27 +255,16 @@ public:
     }
 };
 
-class RealManagerManyUnits : public ::testing::Test
+class RealManagerManyUnits : public ManagerSuite<kManyUnits>
 {
 protected:
-    static void SetUpTestSuite() { manager = new realsd::UserManager(kManyUnits); }
-    static void TearDownTestSuite()
-    {
-        delete manager;
-        manager = nullptr;
-        qputenv(platform::services::BusAddressVariable, "unix:path=/nonexistent/taskvane-no-such-bus");
-    }
     void SetUp() override
     {
-        if (!manager->skipReason().isEmpty())
-            GTEST_SKIP() << "no private systemd user manager: " << manager->skipReason().toStdString();
-        ASSERT_TRUE(manager->settle(60000)) << "the units did not start";
+        ManagerSuite::SetUp();
+        if (!IsSkipped())
+            ASSERT_TRUE(manager->settle(60000)) << "the units did not start";
     }
-
-    static realsd::UserManager *manager;
 };
-
-realsd::UserManager *RealManagerManyUnits::manager = nullptr;
 
 TEST_F(RealManagerManyUnits, AListingAsksFewQuestionsPerServiceAndKeepsThemInFlight)
 {
