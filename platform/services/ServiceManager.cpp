@@ -1,19 +1,17 @@
 #include "platform/services/ServiceManager.h"
 
-#include "platform/files/FileStat.h"
-
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QFile>
 #include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
+#include <QSet>
 
 #include <systemd/sd-bus.h>
 
-#include <array>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -22,6 +20,10 @@
 #include <memory>
 #include <string>
 #include <utility>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace platform::services {
 
@@ -268,6 +270,7 @@ enum class Prop : quint8 {
     ExecStart,
     User,
     MainPID,
+    Id,
 };
 
 struct PropName
@@ -277,13 +280,21 @@ struct PropName
 };
 
 constexpr PropName PropNames[] = {
-    {"org.freedesktop.systemd1.Unit", "Description"},   {"org.freedesktop.systemd1.Unit", "LoadState"},
-    {"org.freedesktop.systemd1.Unit", "ActiveState"},   {"org.freedesktop.systemd1.Unit", "Documentation"},
-    {"org.freedesktop.systemd1.Unit", "FreezerState"},  {"org.freedesktop.systemd1.Unit", "CanStop"},
-    {"org.freedesktop.systemd1.Unit", "CanFreeze"},     {"org.freedesktop.systemd1.Unit", "RequiredBy"},
-    {"org.freedesktop.systemd1.Unit", "BoundBy"},       {"org.freedesktop.systemd1.Unit", "WantedBy"},
-    {"org.freedesktop.systemd1.Unit", "UnitFileState"}, {"org.freedesktop.systemd1.Service", "ExecStart"},
-    {"org.freedesktop.systemd1.Service", "User"},       {"org.freedesktop.systemd1.Service", "MainPID"},
+    {"org.freedesktop.systemd1.Unit", "Description"},
+    {"org.freedesktop.systemd1.Unit", "LoadState"},
+    {"org.freedesktop.systemd1.Unit", "ActiveState"},
+    {"org.freedesktop.systemd1.Unit", "Documentation"},
+    {"org.freedesktop.systemd1.Unit", "FreezerState"},
+    {"org.freedesktop.systemd1.Unit", "CanStop"},
+    {"org.freedesktop.systemd1.Unit", "CanFreeze"},
+    {"org.freedesktop.systemd1.Unit", "RequiredBy"},
+    {"org.freedesktop.systemd1.Unit", "BoundBy"},
+    {"org.freedesktop.systemd1.Unit", "WantedBy"},
+    {"org.freedesktop.systemd1.Unit", "UnitFileState"},
+    {"org.freedesktop.systemd1.Service", "ExecStart"},
+    {"org.freedesktop.systemd1.Service", "User"},
+    {"org.freedesktop.systemd1.Service", "MainPID"},
+    {"org.freedesktop.systemd1.Unit", "Id"},
 };
 
 // One unit while its answers come in.
@@ -292,6 +303,8 @@ struct UnitRead
     QString Id;
     std::string Path;
     bool Listed = false; // reported by ListUnits, with its state and description
+    bool Link = false;   // its unit file is a symbolic link: it may name another unit
+    QString Canonical;   // the name the manager knows the unit by, asked of links only
     QString Description, LoadState, ActiveState, JobType, FreezerState, UnitFileState, User, CommandLine;
     QStringList Documentation, RequiredBy, BoundBy, WantedBy;
     bool CanStop = false, CanFreeze = false;
@@ -445,54 +458,59 @@ bool readAnswer(sd_bus_message *Msg, Prop What, UnitRead &Unit)
         return readString(Msg, Unit.User);
     case Prop::MainPID:
         return readUint(Msg, Unit.MainPID);
+    case Prop::Id:
+        return readString(Msg, Unit.Canonical);
     }
     return false;
 }
 
-// The unit folders as the manager names them, each with what says whether it changed: a unit file
-// added, removed or renamed changes its folder.
-struct FolderStamp
+// A service unit file found in a unit folder.
+struct UnitFileName
 {
-    QByteArray Address;
-    std::vector<QString> Folders;
-    std::vector<std::array<qint64, 4>> States; // device, inode, modification seconds and nanoseconds
-
-    bool operator==(const FolderStamp &Other) const
-    {
-        return Address == Other.Address && Folders == Other.Folders && States == Other.States;
-    }
+    QString Id;
+    bool Link;
 };
 
-FolderStamp stampOf(const QByteArray &Address, const QStringList &Folders)
+// The service unit files in the manager's unit folders, as the manager itself finds them: a name
+// is taken from the first folder that has it, hidden entries and anything but files and links
+// are passed over. Missing or unreadable folders hold nothing. False when the folders hold more
+// entries than MaxEntries together (Error says where).
+bool findUnitFiles(const QStringList &Folders, std::size_t MaxEntries, std::vector<UnitFileName> &Files, QString &Error)
 {
-    FolderStamp stamp;
-    stamp.Address = Address;
+    QSet<QString> seen;
+    std::size_t entries = 0;
     for (const QString &folder : Folders) {
-        platform::files::FileStatus st;
-        stamp.Folders.push_back(folder);
-        if (platform::files::statFile(folder, st))
-            stamp.States.push_back(
-                {qint64(st.device), qint64(st.inode), st.modifyTime.seconds, qint64(st.modifyTime.nanoseconds)});
-        else
-            stamp.States.push_back({-1, -1, -1, -1});
+        if (!folder.startsWith(QLatin1Char('/')))
+            continue;
+        DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+        if (!dir)
+            continue;
+        while (const dirent *e = ::readdir(dir)) {
+            if (++entries > MaxEntries) {
+                ::closedir(dir);
+                Error = QStringLiteral("more than %1 entries in the unit folders (at %2)").arg(MaxEntries).arg(folder);
+                return false;
+            }
+            if (e->d_name[0] == '.')
+                continue;
+            const QString id = QFile::decodeName(e->d_name);
+            if (!isServiceUnit(id) || seen.contains(id))
+                continue;
+            unsigned char type = e->d_type;
+            if (type == DT_UNKNOWN) {
+                struct stat st = {};
+                if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue;
+                type = S_ISREG(st.st_mode) ? DT_REG : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
+            }
+            if (type != DT_REG && type != DT_LNK)
+                continue;
+            seen.insert(id);
+            Files.push_back({id, type == DT_LNK});
+        }
+        ::closedir(dir);
     }
-    return stamp;
-}
-
-// The names of the service unit files, as the manager listed them last. Listing every unit file
-// makes the manager look at each file's links in every folder (seconds at a thousand files), so
-// the names are read again only when one of the folders has changed since.
-struct UnitFileNames
-{
-    QMutex Lock;
-    std::optional<FolderStamp> Stamp;
-    QStringList Names;
-};
-
-UnitFileNames &unitFileNames()
-{
-    static UnitFileNames names;
-    return names;
+    return true;
 }
 
 // A listing on a bus connection of its own: its answers are taken in by this object alone,
@@ -503,7 +521,6 @@ public:
     bool open()
     {
         const QByteArray address = qgetenv(BusAddressVariable);
-        m_address = address;
         sd_bus *bus = nullptr;
         int r = address.isEmpty() ? sd_bus_open_system(&bus) : sd_bus_new(&bus);
         if (r >= 0)
@@ -525,7 +542,7 @@ public:
         return true;
     }
 
-    // The loaded units and, from the unit files, those not loaded yet.
+    // The loaded units and, from the unit folders, the unit files not loaded yet.
     bool readLists()
     {
         MessagePtr units, folders;
@@ -533,34 +550,20 @@ public:
             *static_cast<MessagePtr *>(Slot) = MessagePtr(sd_bus_message_ref(Reply));
             return 0;
         };
-        if (!callManager("ListUnits", take, &units, false) || !getManager("UnitPath", take, &folders) || !run() ||
+        if (!callManager("ListUnits", take, &units) || !getManager("UnitPath", take, &folders) || !run() ||
             !takeUnits(units.get()))
             return false;
         QStringList paths;
-        // Without the folders the names cannot be kept: they are read anew.
-        if (folders && !sd_bus_message_is_method_error(folders.get(), nullptr))
-            readStrings(folders.get(), paths);
-        const FolderStamp stamp = stampOf(m_address, paths);
-        UnitFileNames &known = unitFileNames();
-        {
-            QMutexLocker lock(&known.Lock);
-            if (!paths.isEmpty() && known.Stamp && *known.Stamp == stamp) {
-                takeUnitFiles(known.Names);
-                return true;
-            }
+        if (!folders || sd_bus_message_is_method_error(folders.get(), nullptr) || !readStrings(folders.get(), paths)) {
+            const sd_bus_error *error = folders ? sd_bus_message_get_error(folders.get()) : nullptr;
+            Error = error ? QString::fromUtf8(error->message ? error->message : error->name)
+                          : QStringLiteral("malformed unit search path");
+            return fail(-EBADMSG);
         }
-        MessagePtr files;
-        // The manager finishes this answer whether or not it is waited for, and it is kept: it
-        // gets the longer time. Without it the loaded units are listed alone.
-        if (!callManager("ListUnitFiles", take, &files, true, ServiceManager::UnitFilesTimeoutMs) || !run())
-            return false;
-        QStringList names;
-        if (!readUnitFiles(files.get(), names))
-            return true;
-        takeUnitFiles(names);
-        QMutexLocker lock(&known.Lock);
-        known.Stamp = stamp;
-        known.Names = names;
+        std::vector<UnitFileName> files;
+        if (!findUnitFiles(paths, ServiceManager::MaxUnitFolderEntries, files, Error))
+            return fail(-E2BIG);
+        takeUnitFiles(files);
         return true;
     }
 
@@ -574,6 +577,9 @@ public:
                 for (Prop p : {Prop::Description, Prop::LoadState, Prop::ActiveState})
                     ask(p);
             }
+            // A link may be another name of a unit listed under its own.
+            if (u.Link)
+                ask(Prop::Id);
             ask(Prop::Documentation);
             // A unit that is stopped has no process, accepts nothing and cannot be frozen: its
             // state, as the enumeration gave it, settles those fields.
@@ -605,10 +611,9 @@ private:
         QString Member, Path;
         Handler Then;
         void *Data;
-        bool Optional; // the listing goes on without its answer
     };
 
-    bool callManager(const char *Method, Handler Then, void *Data, bool Optional, int TimeoutMs = 0)
+    bool callManager(const char *Method, Handler Then, void *Data)
     {
         MessagePtr msg;
         sd_bus_message *m = nullptr;
@@ -617,7 +622,7 @@ private:
         msg.reset(m);
         if (r < 0)
             return fail(r);
-        return send(m, QString::fromLatin1(Method), ManagerPath, Then, Data, Optional, TimeoutMs);
+        return send(m, QString::fromLatin1(Method), ManagerPath, Then, Data);
     }
 
     bool getManager(const char *Property, Handler Then, void *Data)
@@ -631,17 +636,15 @@ private:
         if (r < 0)
             return fail(r);
         static const QString get = QStringLiteral("Get");
-        return send(m, get, ManagerPath, Then, Data, true);
+        return send(m, get, ManagerPath, Then, Data);
     }
 
-    // A time-out of 0 is the query time-out.
-    bool send(sd_bus_message *Msg, const QString &Member, const QString &Path, Handler Then, void *Data,
-              bool Optional = false, int TimeoutMs = 0)
+    // Each call is bounded by the query time-out.
+    bool send(sd_bus_message *Msg, const QString &Member, const QString &Path, Handler Then, void *Data)
     {
-        m_pending.push_back(std::make_unique<Pending>(Pending{this, Member, Path, Then, Data, Optional}));
+        m_pending.push_back(std::make_unique<Pending>(Pending{this, Member, Path, Then, Data}));
         detail::noteSent(Member, Path);
-        const int r = sd_bus_call_async(m_bus.get(), nullptr, Msg, &Listing::answered, m_pending.back().get(),
-                                        quint64(TimeoutMs) * 1000);
+        const int r = sd_bus_call_async(m_bus.get(), nullptr, Msg, &Listing::answered, m_pending.back().get(), 0);
         if (r < 0)
             return fail(r);
         ++m_inFlight;
@@ -655,7 +658,7 @@ private:
         --self->m_inFlight;
         detail::noteAnswered(p->Member, p->Path);
         const sd_bus_error *error = sd_bus_message_get_error(Reply);
-        if (error && isFatal(error) && !p->Optional) {
+        if (error && isFatal(error)) {
             self->Error = QString::fromUtf8(error->message ? error->message : error->name);
             self->m_failed = true;
             return 0;
@@ -759,48 +762,27 @@ private:
         return true;
     }
 
-    // The service unit files the manager lists (aliases and templates left out).
-    static bool readUnitFiles(sd_bus_message *Reply, QStringList &Names)
+    // The unit files not loaded follow the loaded units, by name.
+    void takeUnitFiles(std::vector<UnitFileName> &Files)
     {
-        if (!Reply || sd_bus_message_is_method_error(Reply, nullptr) ||
-            sd_bus_message_enter_container(Reply, 'a', "(ss)") <= 0)
-            return false;
-        for (;;) {
-            const char *path = nullptr, *state = nullptr;
-            const int r = sd_bus_message_read(Reply, "(ss)", &path, &state);
-            if (r < 0)
-                return false;
-            if (r == 0)
-                break;
-            const QString file = QString::fromUtf8(path);
-            const QString id = file.mid(file.lastIndexOf(QLatin1Char('/')) + 1);
-            // An alias names a unit that is listed under its own name.
-            if (isServiceUnit(id) && std::strcmp(state, "alias") != 0)
-                Names.append(id);
-        }
-        return true;
-    }
-
-    // The unit files not loaded follow the loaded units.
-    void takeUnitFiles(const QStringList &Names)
-    {
-        for (const QString &id : Names) {
-            if (m_index.contains(id))
+        std::sort(Files.begin(), Files.end(), [](const UnitFileName &A, const UnitFileName &B) { return A.Id < B.Id; });
+        for (const UnitFileName &f : Files) {
+            if (m_index.contains(f.Id))
                 continue;
             char *object = nullptr;
-            if (sd_bus_path_encode("/org/freedesktop/systemd1/unit", id.toUtf8().constData(), &object) < 0)
+            if (sd_bus_path_encode("/org/freedesktop/systemd1/unit", f.Id.toUtf8().constData(), &object) < 0)
                 continue;
             UnitRead u;
-            u.Id = id;
+            u.Id = f.Id;
             u.Path = object;
+            u.Link = f.Link;
             std::free(object);
-            m_index.insert(id, Units.size());
+            m_index.insert(f.Id, Units.size());
             Units.push_back(std::move(u));
         }
     }
 
     BusPtr m_bus;
-    QByteArray m_address;
     bool m_failed = false;
     int m_inFlight = 0;
     std::size_t m_next = 0;
@@ -859,8 +841,9 @@ std::optional<std::vector<ServiceInfo>> ServiceManager::listServices()
     std::vector<ServiceInfo> services;
     services.reserve(listing.Units.size());
     for (const UnitRead &u : listing.Units) {
-        // A unit file whose unit cannot be read, or that names no unit after all, is passed over.
-        if (!u.Listed && (u.Failed || u.LoadState == QLatin1String("not-found")))
+        // A unit file whose unit cannot be read, that names no unit after all, or that is another
+        // name of a unit (listed under its own), is passed over.
+        if (!u.Listed && (u.Failed || u.LoadState == QLatin1String("not-found") || (u.Link && u.Canonical != u.Id)))
             continue;
         services.push_back(infoOf(u));
     }

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -127,8 +128,8 @@ public:
     // Bounds every query; actions that may ask the user for authorisation get longer.
     static constexpr int QueryTimeoutMs = 5000;
     static constexpr int ActionTimeoutMs = 120000;
-    // Bounds the listing of the unit files, which the manager takes long over when there are many.
-    static constexpr int UnitFilesTimeoutMs = 60000;
+    // Bounds the entries a listing reads in the manager's unit folders together.
+    static constexpr std::size_t MaxUnitFolderEntries = 200000;
 
     // Connects to the bus of the service manager (no call is made yet).
     ServiceManager();
@@ -143,7 +144,8 @@ public:
     static constexpr int ListingCallsInFlight = 64;
 
     // Every service unit, each with its configuration, status and dependents: loaded ones in the
-    // manager's order, then unit files not yet loaded. Template units are left out. Per unit only
+    // manager's order, then the unit files not yet loaded by name, found in the manager's unit
+    // folders as the manager finds them. Template units and other names of a unit are left out. Per unit only
     // the properties shown are asked for, all questions together on a connection of the listing's
     // own, waited for without running any event loop. Empty optional when the manager cannot be
     // asked.

@@ -261,8 +261,9 @@ protected:
     void SetUp() override
     {
         ManagerSuite::SetUp();
-        if (!IsSkipped())
+        if (!IsSkipped()) {
             ASSERT_TRUE(manager->settle(60000)) << "the units did not start";
+        }
     }
 };
 
