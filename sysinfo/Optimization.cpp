@@ -116,7 +116,7 @@ void TOptimizationThread::run()
         qCWarning(lcSysinfo) << "optimisation job" << int(Mode) << "ended by" << platform::currentExceptionText();
         Failed = true;
     }
-    Owner->EndJob(Mode, !Failed);
+    Owner->EndJob(Mode, !Failed, Failure, FailureDetail);
 }
 
 void TOptimizationThread::Execute()
@@ -141,6 +141,15 @@ bool TOptimizationThread::Stopping() const
     return Owner->m_Closing.load();
 }
 
+void TOptimizationThread::Fail(TJobFailure Cause, const QString &Detail)
+{
+    if (!Failed) {
+        Failure = Cause;
+        FailureDetail = Detail;
+    }
+    Failed = true;
+}
+
 void TOptimizationThread::ApplyStartType(quint32 Step, const QString &Name, TServiceMode AStartType, TStepEvent Kind)
 {
     const TServiceMode applied = AppliedStartType(int(AStartType));
@@ -151,7 +160,7 @@ void TOptimizationThread::ApplyStartType(quint32 Step, const QString &Name, TSer
     unit.Name = Name;
     if (TServiceHelper::ReloadItem(Name, &unit) && unit.StartTypeSettable) {
         if (!TServices::SetServiceStartType(Name, applied))
-            Failed = true;
+            Fail(TJobFailure::Service, Name);
         // A start or stop that outlasts the wait goes on in the background.
         if (applied == TServiceMode::Automatic) {
             if (!TServices::IsRunning(Name))
@@ -178,7 +187,7 @@ void TOptimizationThread::RunOptimize()
     // Without a service manager nothing can be set: the steps are reported as the run goes,
     // and the job as failed.
     if (!TServiceHelper::ManagerReachable())
-        Failed = true;
+        Fail(TJobFailure::Manager);
     const QList<TStep> steps = OptimizationSteps(Options);
     TotalSteps = kOptimizationSteps;
     for (quint32 i = 0; i < quint32(steps.size()) && !Stopping(); ++i)
@@ -191,13 +200,13 @@ void TOptimizationThread::RunBackup()
     platform::files::IniFile ini;
     // A file that cannot be read is left alone rather than replaced by a partial copy.
     if (!ini.load(BackupFileName)) {
-        Failed = true;
+        Fail(TJobFailure::File, BackupFileName);
         return;
     }
     auto services = std::make_unique<TServices>();
     services->Reload();
     if (services->RefreshFailed()) {
-        Failed = true;
+        Fail(TJobFailure::Manager);
         return;
     }
     // A unit whose start type cannot be set has nothing to restore: it is left out, so that a
@@ -214,12 +223,12 @@ void TOptimizationThread::RunBackup()
     // the last one means the backup is complete; a file that cannot be written reports nothing.
     for (const TServiceItem *item : saved) {
         if (!ini.setIntValue(kBackupSection, item->Name, int(item->StartType))) {
-            Failed = true;
+            Fail(TJobFailure::File, BackupFileName);
             return;
         }
     }
     if (!ini.save(BackupFileName)) {
-        Failed = true;
+        Fail(TJobFailure::File, BackupFileName);
         return;
     }
     TotalSteps = quint32(saved.size());
@@ -235,14 +244,14 @@ void TOptimizationThread::RunRestore()
 {
     platform::files::IniFile ini;
     if (!ini.load(BackupFileName)) {
-        Failed = true;
+        Fail(TJobFailure::File, BackupFileName);
         return;
     }
     const QStringList keys = ini.keyNames(kBackupSection);
     if (keys.isEmpty())
         return;
     if (!TServiceHelper::ManagerReachable())
-        Failed = true;
+        Fail(TJobFailure::Manager);
     TotalSteps = quint32(keys.size());
     for (qsizetype i = 0; i < keys.size() && !Stopping(); ++i) {
         // Anything but manual and disabled (0, 1, 5, a number too large for a start type, a text)
@@ -292,6 +301,8 @@ void TOptimizationThread::DoRestoring()
 
 TOptimization::TOptimization(QObject *AOwner, const QString &DataDir) : QObject(AOwner), m_DataDir(DataDir)
 {
+    // The job's end is queued to the owner's thread with its cause.
+    qRegisterMetaType<TJobFailure>();
     if (m_DataDir.isEmpty())
         return;
     QString programDir;
@@ -342,11 +353,11 @@ void TOptimization::StartThread(TOptimizationThread *Thread)
     Thread->start();
 }
 
-void TOptimization::EndJob(quint8 Mode, bool Succeeded)
+void TOptimization::EndJob(quint8 Mode, bool Succeeded, TJobFailure Failure, const QString &Detail)
 {
     m_Busy = false;
     if (!m_Closing)
-        emit JobEnded(Mode, Succeeded);
+        emit JobEnded(Mode, Succeeded, Failure, Detail);
 }
 
 void TOptimization::Synchronize(const std::function<void()> &Relay)

@@ -41,6 +41,14 @@ using TRestoringServicesEvent = TOptimizingServicesEvent;
 
 class TOptimization;
 
+// Why a job failed.
+enum class TJobFailure : quint8 {
+    None = 0,
+    Manager = 1, // the service manager could not be reached
+    File = 2,    // the backup file could not be read or written
+    Service = 3, // a start type that can be set was not
+};
+
 // One job of TOptimization on its own thread. It deletes itself once its job has ended.
 class TOptimizationThread : public QThread
 {
@@ -63,6 +71,9 @@ public:
     // Something the job was to do did not happen: the service manager could not be reached,
     // the file could not be read or written, or a start type that can be set was not.
     bool Failed = false;
+    // What failed first, and the file or the service it concerns.
+    TJobFailure Failure = TJobFailure::None;
+    QString FailureDetail;
 
     // The services of an optimisation run and the start type each gets, in step order.
     struct TStep
@@ -88,6 +99,8 @@ private:
     void DoRestoring();
     // True once the owner is going away: the job ends after the service at hand.
     bool Stopping() const;
+    // Marks the job failed; the first cause is the one reported.
+    void Fail(TJobFailure Cause, const QString &Detail = QString());
 };
 
 // Sets a fixed list of services to chosen start types, backs up the start types of every
@@ -127,8 +140,9 @@ public:
 signals:
     // A job has ended and the component takes requests again (queued to the owner's thread).
     // Mode is the job's kind (TOptimizationThread::omOptimize …); Succeeded is false when the
-    // job failed, also after its last progress event.
-    void JobEnded(quint8 Mode, bool Succeeded);
+    // job failed, also after its last progress event; Failure says why, Detail names the backup
+    // file or the service concerned.
+    void JobEnded(quint8 Mode, bool Succeeded, TJobFailure Failure, const QString &Detail);
 
 private:
     friend class TOptimizationThread;
@@ -139,7 +153,7 @@ private:
     // Runs Relay on the component's thread while the calling worker waits; skipped once the
     // component is going away.
     void Synchronize(const std::function<void()> &Relay);
-    void EndJob(quint8 Mode, bool Succeeded);
+    void EndJob(quint8 Mode, bool Succeeded, TJobFailure Failure, const QString &Detail);
 
     QPointer<TOptimizationThread> m_Thread;
     THandOff m_HandOff{this};

@@ -144,6 +144,24 @@ bool DoControl(const QString &Name, TServiceControl Op, quint32 Wait)
     return WaitForState(manager, *handle, st, op.Target, clock);
 }
 
+void TakeConfig(TServiceItem &Item, const ps::ServiceConfig &Config)
+{
+    Item.Account = Config.Account;
+    Item.BinaryPath = NormalizePath(Config.BinaryPath);
+    Item.LoadOrderGroup = Config.LoadOrderGroup;
+    Item.StartType = TServiceStartType(Config.StartType);
+    Item.StartTypeSettable = Config.StartTypeSettable;
+    Item.Description = Config.Description;
+}
+
+void TakeStatus(TServiceItem &Item, const ServiceStatus &Status)
+{
+    Item.State = TServiceState(Status.State);
+    Item.ProcessID = Status.ProcessID;
+    Item.AcceptsStop = Status.AcceptsStop;
+    Item.AcceptsPause = Status.AcceptsPause;
+}
+
 } // namespace
 
 // ---- TServiceItem -------------------------------------------------------------------------
@@ -291,21 +309,11 @@ bool TServiceHelper::FillItem(ServiceHandle *ServiceHandle, TServiceItem *Item)
         return false;
     ServiceManager manager;
     ps::ServiceConfig config;
-    if (manager.queryConfig(*ServiceHandle, config)) {
-        Item->Account = config.Account;
-        Item->BinaryPath = NormalizePath(config.BinaryPath);
-        Item->LoadOrderGroup = config.LoadOrderGroup;
-        Item->StartType = TServiceStartType(config.StartType);
-        Item->StartTypeSettable = config.StartTypeSettable;
-        Item->Description = config.Description;
-    }
+    if (manager.queryConfig(*ServiceHandle, config))
+        TakeConfig(*Item, config);
     ServiceStatus st;
-    if (manager.queryStatus(*ServiceHandle, st)) {
-        Item->State = TServiceState(st.State);
-        Item->ProcessID = st.ProcessID;
-        Item->AcceptsStop = st.AcceptsStop;
-        Item->AcceptsPause = st.AcceptsPause;
-    }
+    if (manager.queryStatus(*ServiceHandle, st))
+        TakeStatus(*Item, st);
     return true;
 }
 
@@ -349,75 +357,72 @@ void TServices::Reload()
 
 void TServices::Refresh()
 {
-    std::optional<std::vector<ps::ServiceEntry>> entries;
+    std::optional<std::vector<ps::ServiceInfo>> services;
     m_refreshFailed = true;
     try {
         ServiceManager manager;
-        if (!manager.isConnected())
-            return;
-        entries = manager.enumServices();
-        if (!entries)
-            return;
-        m_refreshFailed = false;
-        for (const ps::ServiceEntry &e : *entries) {
-            try {
-                auto item = std::make_unique<TServiceItem>();
-                item->ServiceType = quint8(e.ServiceType & ~0x100);
-                item->Interactive = (e.ServiceType & 0x100) != 0;
-                item->Name = e.Name;
-                item->DisplayName = e.DisplayName;
-                item->State = TServiceState(e.State);
-                if (auto handle = manager.openService(e.Name))
-                    TServiceHelper::FillItem(&*handle, item.get());
-                TServiceItem *raw = item.get();
-                m_items.push_back(std::move(item));
-                // The first item of a name answers look-ups.
-                if (!m_byName.contains(caseKey(raw->Name)))
-                    m_byName.insert(caseKey(raw->Name), raw);
-            } catch (const std::exception &) {
-                // This entry is left out; the others go on.
-            }
-        }
+        services = manager.listServices();
     } catch (const std::exception &) {
         return;
     }
-    BuildDependencies();
+    if (!services)
+        return;
+    m_refreshFailed = false;
+    const std::size_t first = m_items.size();
+    for (const ps::ServiceInfo &s : *services) {
+        try {
+            auto item = std::make_unique<TServiceItem>();
+            item->ServiceType = quint8(s.Entry.ServiceType & ~0x100);
+            item->Interactive = (s.Entry.ServiceType & 0x100) != 0;
+            item->Name = s.Entry.Name;
+            item->DisplayName = s.Entry.DisplayName;
+            item->State = TServiceState(s.Entry.State);
+            if (s.Read) {
+                TakeConfig(*item, s.Config);
+                TakeStatus(*item, s.Status);
+            }
+            TServiceItem *raw = item.get();
+            m_items.push_back(std::move(item));
+            // The first item of a name answers look-ups.
+            if (!m_byName.contains(caseKey(raw->Name)))
+                m_byName.insert(caseKey(raw->Name), raw);
+        } catch (const std::exception &) {
+            // This entry is left out; the others go on.
+        }
+    }
+    BuildDependencies(*services, first);
 }
 
-void TServices::BuildDependencies()
+void TServices::BuildDependencies(const std::vector<ps::ServiceInfo> &Services, std::size_t First)
 {
-    if (m_items.empty())
-        return;
-    try {
-        ServiceManager manager;
-        if (!manager.isConnected())
-            return;
-        for (const auto &item : m_items) {
-            item->Dependencies.clear();
-            item->Dependents.clear();
-            auto handle = manager.openService(item->Name);
-            if (!handle)
-                continue;
-            const auto names = manager.dependents(*handle, false);
-            if (!names)
-                continue;
-            for (const QString &name : *names) {
-                // Names that are not listed are passed over.
-                if (TServiceItem *dep = ItemByName(name))
-                    item->Dependents.append(dep->Name);
-            }
+    // The names come with each service's own answers; an item left out above has none here.
+    QHash<QString, const ps::ServiceInfo *> byName;
+    for (const ps::ServiceInfo &s : Services)
+        byName.insert(s.Entry.Name, &s);
+    for (std::size_t i = First; i < m_items.size(); ++i) {
+        TServiceItem &item = *m_items[i];
+        item.Dependencies.clear();
+        item.Dependents.clear();
+        const ps::ServiceInfo *info = byName.value(item.Name, nullptr);
+        if (!info)
+            continue;
+        for (const QString &name : info->Dependents) {
+            // Names that are not listed are passed over.
+            if (TServiceItem *dep = ItemByName(name))
+                item.Dependents.append(dep->Name);
         }
-    } catch (const std::exception &) {
-        return;
     }
-    for (const auto &a : m_items) {
-        for (const auto &b : m_items) {
-            if (a->Name == b->Name || b->Dependents.isEmpty())
-                continue;
-            for (const QString &s : b->Dependents) {
-                if (s == a->Name)
-                    a->Dependencies.append(b->Name);
-            }
+    // B depends on A when A names B among its dependents; the pairs are found through the
+    // exact names, in list order.
+    QHash<QString, TServiceItem *> exact;
+    for (std::size_t i = First; i < m_items.size(); ++i)
+        exact.insert(m_items[i]->Name, m_items[i].get());
+    for (std::size_t i = First; i < m_items.size(); ++i) {
+        const TServiceItem &b = *m_items[i];
+        for (const QString &s : b.Dependents) {
+            TServiceItem *a = exact.value(s, nullptr);
+            if (a && a != &b && a->Name != b.Name)
+                a->Dependencies.append(b.Name);
         }
     }
 }

@@ -10,7 +10,8 @@
 
 namespace platform::services {
 class ServiceHandle;
-}
+struct ServiceInfo;
+} // namespace platform::services
 
 class TServices;
 
@@ -126,7 +127,8 @@ public:
     static bool SetServiceStartType(const QString &Name, TServiceStartType StartType);
 
 private:
-    void BuildDependencies();
+    // Fills the two name lists of the items from First on.
+    void BuildDependencies(const std::vector<platform::services::ServiceInfo> &Services, std::size_t First);
 
     std::vector<std::unique_ptr<TServiceItem>> m_items; // enumeration order
     bool m_refreshFailed = false;

@@ -29,9 +29,10 @@ const char16_t kOptimizing[] = u"正在优化";
 const char16_t kBackingUpService[] = u"正在备份：%1 - %2";
 const char16_t kRestoringService[] = u"正在恢复：%1 - %2";
 const char16_t kOptimizingService[] = u"正在优化：%1 - %2";
-const char16_t kFailBackup[] = u"备份服务配置操作失败！\r\r%1";
-const char16_t kFailRestore[] = u"恢复服务配置操作失败！\r\r%1";
+const char16_t kFailBackup[] = u"备份服务配置操作失败！";
+const char16_t kFailRestore[] = u"恢复服务配置操作失败！";
 const char16_t kFailOptimize[] = u"服务优化操作失败！";
+const char16_t kNoManager[] = u"无法连接服务管理器！";
 
 constexpr int kPanelWidth = 460;
 constexpr int kPanelHeight = 228;
@@ -97,7 +98,9 @@ TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List, const Q
         objOptimizationOptimizingServices(s, c, t, n, m);
     };
     connect(objOptimization, &TOptimization::JobEnded, this,
-            [this](quint8 Mode, bool Succeeded) { objOptimizationJobEnded(Mode, Succeeded); });
+            [this](quint8 Mode, bool Succeeded, TJobFailure Failure, const QString &Detail) {
+                objOptimizationJobEnded(Mode, Succeeded, Failure, Detail);
+            });
 
     auto *panel = new TSkinImagePanel(Page);
     pnlServicesOptimizaion = panel;
@@ -227,7 +230,7 @@ bool TOptimizationPanel::StartBackup()
     // for want of its folder starts no job whose end could report it, so it is reported here.
     const bool wasBusy = objOptimization->Busy();
     if (!objOptimization->Backup(QString()) && !wasBusy) {
-        ReportJobFailure(TOptimizationThread::omBackup);
+        ReportJobFailure(TOptimizationThread::omBackup, TJobFailure::File, objOptimization->GetDefaultBackupFile());
         return false;
     }
     pbSvcOpti_Progress->setValue(1);
@@ -235,18 +238,21 @@ bool TOptimizationPanel::StartBackup()
     return true;
 }
 
-void TOptimizationPanel::ReportJobFailure(quint8 Mode)
+void TOptimizationPanel::ReportJobFailure(quint8 Mode, TJobFailure Failure, const QString &Detail)
 {
     // No optimisation follows a backup that failed; the panel takes requests again.
     SvcOptiPendingOptions = -1;
     pnlSvcOpti_Progress->hide();
     pnlSvcOpti_Control->show();
-    const QString file = objOptimization->GetDefaultBackupFile();
     QString text = QString::fromUtf16(kFailOptimize);
     if (Mode == TOptimizationThread::omBackup)
-        text = QString::fromUtf16(kFailBackup).arg(VisibleText(file));
+        text = QString::fromUtf16(kFailBackup);
     else if (Mode == TOptimizationThread::omRestore)
-        text = QString::fromUtf16(kFailRestore).arg(VisibleText(file));
+        text = QString::fromUtf16(kFailRestore);
+    // The cause follows: the manager, or the file or the service that failed.
+    const QString reason = Failure == TJobFailure::Manager ? QString::fromUtf16(kNoManager) : Detail;
+    if (!reason.isEmpty())
+        text += QStringLiteral("\r\r") + VisibleText(reason);
     ReportFailure(text);
 }
 
@@ -297,10 +303,11 @@ void TOptimizationPanel::btnSvcOpti_OptimizeClick(QObject *)
     lblSvcOpti_Progress->setText(QString::fromUtf16(kOptimizing));
 }
 
-void TOptimizationPanel::objOptimizationJobEnded(quint8 Mode, bool Succeeded)
+void TOptimizationPanel::objOptimizationJobEnded(quint8 Mode, bool Succeeded, TJobFailure Failure,
+                                                 const QString &Detail)
 {
     if (!Succeeded) {
-        ReportJobFailure(Mode);
+        ReportJobFailure(Mode, Failure, Detail);
         return;
     }
     if (SvcOptiPendingOptions < 0)

@@ -51,14 +51,16 @@ public:
                                           const QString &strServiceName, TServiceMode Mode);
     void objOptimizationOptimizingServices(QObject *Sender, quint32 dwCurrent, quint32 dwTotal,
                                            const QString &strServiceName, TServiceMode Mode);
-    // Mode: the job's kind (1 optimise, 2 back up, 3 restore); a failed job is reported.
-    void objOptimizationJobEnded(quint8 Mode, bool Succeeded);
+    // Mode: the job's kind (1 optimise, 2 back up, 3 restore); a failed job is reported with
+    // its cause.
+    void objOptimizationJobEnded(quint8 Mode, bool Succeeded, TJobFailure Failure, const QString &Detail);
 
 private:
     // Starts the backup a command asked for; false when it was refused and that was reported.
     bool StartBackup();
-    // A job that failed or was refused: the panel takes requests again and says so.
-    void ReportJobFailure(quint8 Mode);
+    // A job that failed or was refused: the panel takes requests again and says so, naming the
+    // cause ("无法连接服务管理器！", or the file or the service concerned).
+    void ReportJobFailure(quint8 Mode, TJobFailure Failure, const QString &Detail);
     void SvcOptiProgress(const QString &Format, quint32 dwCurrent, quint32 dwTotal, const QString &strServiceName,
                          TServiceMode Mode, bool RefreshList);
 };

@@ -466,9 +466,7 @@ void TServicePage::btnRefreshServiceListClick(QObject *)
 
 void TServicePage::btnServicesOptimizationClick(QObject *)
 {
-    TSkinImagePanel *pnlServicesOptimizaion = Optimization ? Optimization->pnlServicesOptimizaion : nullptr;
-    if (!pnlServicesOptimizaion)
-        return;
+    TSkinImagePanel *pnlServicesOptimizaion = Optimization->pnlServicesOptimizaion;
     const bool show = !pnlServicesOptimizaion->isVisible();
     pnlServicesOptimizaion->setVisible(show);
     QLayout *layout = PagePanel()->layout();

@@ -7,9 +7,25 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QFile>
+#include <QHash>
 #include <QSet>
 
+#include <systemd/sd-bus.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace platform::services {
 
@@ -133,7 +149,26 @@ QString serviceNameOf(const QString &Unit)
     return Unit.left(Unit.size() - ServiceSuffix.size());
 }
 
+std::atomic<CallObserver *> s_observer{nullptr};
+
 } // namespace
+
+void setCallObserver(CallObserver *Observer)
+{
+    s_observer = Observer;
+}
+
+void detail::noteSent(const QString &Member, const QString &Path)
+{
+    if (CallObserver *o = s_observer.load())
+        o->sent(Member, Path);
+}
+
+void detail::noteAnswered(const QString &Member, const QString &Path)
+{
+    if (CallObserver *o = s_observer.load())
+        o->answered(Member, Path);
+}
 
 ServiceManager::ServiceManager() : m_bus(openBus()) {}
 
@@ -159,7 +194,9 @@ bool ServiceManager::call(const QString &Path, const QString &Interface, const Q
     msg.setArguments(Args);
     // Changes may need the user's consent (an authorisation agent asks): give them time.
     msg.setInteractiveAuthorizationAllowed(Action);
+    detail::noteSent(Method, Path);
     const QDBusMessage reply = m_bus.call(msg, QDBus::Block, Action ? ActionTimeoutMs : QueryTimeoutMs);
+    detail::noteAnswered(Method, Path);
     if (reply.type() != QDBusMessage::ReplyMessage) {
         m_lastError = reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
         if (m_lastError.isEmpty())
@@ -217,74 +254,603 @@ std::optional<QString> ServiceManager::jobType(const QVariant &Job)
     return v.metaType() == QMetaType::fromType<QString>() ? v.toString() : QString();
 }
 
-std::optional<std::vector<ServiceEntry>> ServiceManager::enumServices()
-{
-    QList<QVariant> reply;
-    if (!call(ManagerPath, ManagerInterface, QStringLiteral("ListUnits"), {}, &reply, false) || reply.isEmpty())
-        return std::nullopt;
-    QDBusArgument holder;
-    if (!argumentOf(reply.first(), "a(ssssssouso)", holder)) {
-        m_lastError = QStringLiteral("malformed unit list");
-        return std::nullopt;
-    }
-    const QDBusArgument *arg = &holder;
-    std::vector<ServiceEntry> entries;
-    QSet<QString> seen;
-    arg->beginArray();
-    while (!arg->atEnd()) {
-        QString id, description, loadState, activeState, subState, following, jobTypeText, dummy;
-        QDBusObjectPath unitPath, jobPath;
-        quint32 jobId = 0;
-        arg->beginStructure();
-        *arg >> id >> description >> loadState >> activeState >> subState >> following >> unitPath >> jobId >>
-            jobTypeText >> jobPath;
-        arg->endStructure();
-        // A unit that is only referenced, without a file of its own, is no installed service.
-        if (!isServiceUnit(id) || loadState == QLatin1String("not-found") || seen.contains(id))
-            continue;
-        seen.insert(id);
-        ServiceEntry e;
-        e.Name = serviceNameOf(id);
-        e.DisplayName = description;
-        e.State = StateOf(activeState, QString(), jobId ? jobTypeText : QString());
-        entries.push_back(e);
-    }
-    arg->endArray();
+namespace {
 
-    // Unit files that are not loaded yet: loading one reads its description.
-    reply.clear();
-    if (call(ManagerPath, ManagerInterface, QStringLiteral("ListUnitFiles"), {}, &reply, false) && !reply.isEmpty() &&
-        argumentOf(reply.first(), "a(ss)", holder)) {
-        arg = &holder;
-        QStringList pending;
-        arg->beginArray();
-        while (!arg->atEnd()) {
-            QString path, state;
-            arg->beginStructure();
-            *arg >> path >> state;
-            arg->endStructure();
-            const QString id = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-            // An alias names a unit that is listed under its own name.
-            if (!isServiceUnit(id) || state == QLatin1String("alias") || seen.contains(id))
+// What a listing asks each unit, and on which interface.
+enum class Prop : quint8 {
+    Description,
+    LoadState,
+    ActiveState,
+    Documentation,
+    FreezerState,
+    CanStop,
+    CanFreeze,
+    RequiredBy,
+    BoundBy,
+    WantedBy,
+    UnitFileState,
+    ExecStart,
+    User,
+    MainPID,
+    Id,
+};
+
+struct PropName
+{
+    const char *Interface;
+    const char *Name;
+};
+
+constexpr PropName PropNames[] = {
+    {"org.freedesktop.systemd1.Unit", "Description"},
+    {"org.freedesktop.systemd1.Unit", "LoadState"},
+    {"org.freedesktop.systemd1.Unit", "ActiveState"},
+    {"org.freedesktop.systemd1.Unit", "Documentation"},
+    {"org.freedesktop.systemd1.Unit", "FreezerState"},
+    {"org.freedesktop.systemd1.Unit", "CanStop"},
+    {"org.freedesktop.systemd1.Unit", "CanFreeze"},
+    {"org.freedesktop.systemd1.Unit", "RequiredBy"},
+    {"org.freedesktop.systemd1.Unit", "BoundBy"},
+    {"org.freedesktop.systemd1.Unit", "WantedBy"},
+    {"org.freedesktop.systemd1.Unit", "UnitFileState"},
+    {"org.freedesktop.systemd1.Service", "ExecStart"},
+    {"org.freedesktop.systemd1.Service", "User"},
+    {"org.freedesktop.systemd1.Service", "MainPID"},
+    {"org.freedesktop.systemd1.Unit", "Id"},
+};
+
+// One unit while its answers come in.
+struct UnitRead
+{
+    QString Id;
+    std::string Path;
+    bool Listed = false; // reported by ListUnits, with its state and description
+    bool Link = false;   // its unit file is a symbolic link: it may name another unit
+    QString Canonical;   // the name the manager knows the unit by, asked of links only
+    QString Description, LoadState, ActiveState, JobType, FreezerState, UnitFileState, User, CommandLine;
+    QStringList Documentation, RequiredBy, BoundBy, WantedBy;
+    bool CanStop = false, CanFreeze = false;
+    quint32 MainPID = 0;
+    bool Failed = false; // a question about it was refused
+};
+
+struct Question
+{
+    std::size_t Unit;
+    Prop What;
+};
+
+struct BusUnref
+{
+    void operator()(sd_bus *Bus) const { sd_bus_close_unref(Bus); }
+};
+using BusPtr = std::unique_ptr<sd_bus, BusUnref>;
+
+struct MessageUnref
+{
+    void operator()(sd_bus_message *Msg) const { sd_bus_message_unref(Msg); }
+};
+using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
+
+QString errorText(int Code)
+{
+    return QString::fromLocal8Bit(std::strerror(Code < 0 ? -Code : Code));
+}
+
+// Errors that say the bus or the manager cannot answer at all, as opposed to a refusal about
+// one unit (gone meanwhile, no such property).
+bool isFatal(const sd_bus_error *Error)
+{
+    for (const char *name :
+         {SD_BUS_ERROR_NO_REPLY, SD_BUS_ERROR_TIMEOUT, SD_BUS_ERROR_DISCONNECTED, SD_BUS_ERROR_LIMITS_EXCEEDED,
+          SD_BUS_ERROR_SERVICE_UNKNOWN, SD_BUS_ERROR_NAME_HAS_NO_OWNER, SD_BUS_ERROR_NO_MEMORY})
+        if (sd_bus_error_has_name(Error, name))
+            return true;
+    return false;
+}
+
+bool readString(sd_bus_message *Msg, QString &Out)
+{
+    const char *text = nullptr;
+    if (sd_bus_message_read(Msg, "v", "s", &text) < 0)
+        return false;
+    Out = QString::fromUtf8(text);
+    return true;
+}
+
+bool readBool(sd_bus_message *Msg, bool &Out)
+{
+    int value = 0;
+    if (sd_bus_message_read(Msg, "v", "b", &value) < 0)
+        return false;
+    Out = value != 0;
+    return true;
+}
+
+bool readUint(sd_bus_message *Msg, quint32 &Out)
+{
+    uint32_t value = 0;
+    if (sd_bus_message_read(Msg, "v", "u", &value) < 0)
+        return false;
+    Out = value;
+    return true;
+}
+
+QStringList takeStrings(char **List)
+{
+    QStringList out;
+    for (char **p = List; p && *p; ++p) {
+        out.append(QString::fromUtf8(*p));
+        std::free(*p);
+    }
+    std::free(List);
+    return out;
+}
+
+bool readStrings(sd_bus_message *Msg, QStringList &Out)
+{
+    if (sd_bus_message_enter_container(Msg, 'v', "as") <= 0)
+        return false;
+    char **list = nullptr;
+    if (sd_bus_message_read_strv(Msg, &list) < 0)
+        return false;
+    Out = takeStrings(list);
+    return sd_bus_message_exit_container(Msg) >= 0;
+}
+
+// The program and arguments of the first start command, as commandLineOf gives them.
+bool readCommandLine(sd_bus_message *Msg, QString &Out)
+{
+    if (sd_bus_message_enter_container(Msg, 'v', "a(sasbttttuii)") <= 0 ||
+        sd_bus_message_enter_container(Msg, 'a', "(sasbttttuii)") <= 0)
+        return false;
+    Out.clear();
+    bool first = true;
+    for (;;) {
+        const int r = sd_bus_message_enter_container(Msg, 'r', "sasbttttuii");
+        if (r < 0)
+            return false;
+        if (r == 0)
+            break;
+        const char *path = nullptr;
+        char **argv = nullptr;
+        if (sd_bus_message_read(Msg, "s", &path) < 0 || sd_bus_message_read_strv(Msg, &argv) < 0)
+            return false;
+        const QStringList args = takeStrings(argv);
+        if (sd_bus_message_skip(Msg, "bttttuii") < 0 || sd_bus_message_exit_container(Msg) < 0)
+            return false;
+        if (!first)
+            continue;
+        first = false;
+        Out = quoted(QString::fromUtf8(path));
+        for (qsizetype i = 1; i < args.size(); ++i)
+            Out += QLatin1Char(' ') + quoted(args.at(i));
+    }
+    return sd_bus_message_exit_container(Msg) >= 0 && sd_bus_message_exit_container(Msg) >= 0;
+}
+
+bool readAnswer(sd_bus_message *Msg, Prop What, UnitRead &Unit)
+{
+    switch (What) {
+    case Prop::Description:
+        return readString(Msg, Unit.Description);
+    case Prop::LoadState:
+        return readString(Msg, Unit.LoadState);
+    case Prop::ActiveState:
+        return readString(Msg, Unit.ActiveState);
+    case Prop::Documentation:
+        return readStrings(Msg, Unit.Documentation);
+    case Prop::FreezerState:
+        return readString(Msg, Unit.FreezerState);
+    case Prop::CanStop:
+        return readBool(Msg, Unit.CanStop);
+    case Prop::CanFreeze:
+        return readBool(Msg, Unit.CanFreeze);
+    case Prop::RequiredBy:
+        return readStrings(Msg, Unit.RequiredBy);
+    case Prop::BoundBy:
+        return readStrings(Msg, Unit.BoundBy);
+    case Prop::WantedBy:
+        return readStrings(Msg, Unit.WantedBy);
+    case Prop::UnitFileState:
+        return readString(Msg, Unit.UnitFileState);
+    case Prop::ExecStart:
+        return readCommandLine(Msg, Unit.CommandLine);
+    case Prop::User:
+        return readString(Msg, Unit.User);
+    case Prop::MainPID:
+        return readUint(Msg, Unit.MainPID);
+    case Prop::Id:
+        return readString(Msg, Unit.Canonical);
+    }
+    return false;
+}
+
+// A service unit file found in a unit folder.
+struct UnitFileName
+{
+    QString Id;
+    bool Link;
+};
+
+// The service unit files in the manager's unit folders, as the manager itself finds them: a name
+// is taken from the first folder that has it, hidden entries and anything but files and links
+// are passed over. Missing or unreadable folders hold nothing. False when the folders hold more
+// entries than MaxEntries together (Error says where).
+bool findUnitFiles(const QStringList &Folders, std::size_t MaxEntries, std::vector<UnitFileName> &Files, QString &Error)
+{
+    QSet<QString> seen;
+    std::size_t entries = 0;
+    for (const QString &folder : Folders) {
+        if (!folder.startsWith(QLatin1Char('/')))
+            continue;
+        DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+        if (!dir)
+            continue;
+        while (const dirent *e = ::readdir(dir)) {
+            if (++entries > MaxEntries) {
+                ::closedir(dir);
+                Error = QStringLiteral("more than %1 entries in the unit folders (at %2)").arg(MaxEntries).arg(folder);
+                return false;
+            }
+            if (e->d_name[0] == '.')
+                continue;
+            const QString id = QFile::decodeName(e->d_name);
+            if (!isServiceUnit(id) || seen.contains(id))
+                continue;
+            unsigned char type = e->d_type;
+            if (type == DT_UNKNOWN) {
+                struct stat st = {};
+                if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue;
+                type = S_ISREG(st.st_mode) ? DT_REG : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
+            }
+            if (type != DT_REG && type != DT_LNK)
                 continue;
             seen.insert(id);
-            pending.append(id);
+            Files.push_back({id, type == DT_LNK});
         }
-        arg->endArray();
-        for (const QString &id : pending) {
-            auto handle = openService(serviceNameOf(id));
-            if (!handle)
+        ::closedir(dir);
+    }
+    return true;
+}
+
+// A listing on a bus connection of its own: its answers are taken in by this object alone,
+// outside every event loop, so that nothing else runs while the list is read.
+class Listing
+{
+public:
+    bool open()
+    {
+        const QByteArray address = qgetenv(BusAddressVariable);
+        sd_bus *bus = nullptr;
+        int r = address.isEmpty() ? sd_bus_open_system(&bus) : sd_bus_new(&bus);
+        if (r >= 0)
+            m_bus.reset(bus);
+        if (r >= 0 && !address.isEmpty()) {
+            r = sd_bus_set_address(bus, address.constData());
+            if (r >= 0)
+                r = sd_bus_set_bus_client(bus, 1);
+            if (r >= 0)
+                r = sd_bus_start(bus);
+        }
+        if (r >= 0)
+            r = sd_bus_set_method_call_timeout(bus, quint64(ServiceManager::QueryTimeoutMs) * 1000);
+        if (r < 0) {
+            Error = QStringLiteral("no connection to the service manager: ") + errorText(r);
+            m_bus.reset();
+            return false;
+        }
+        return true;
+    }
+
+    // The loaded units and, from the unit folders, the unit files not loaded yet.
+    bool readLists()
+    {
+        MessagePtr units, folders;
+        auto take = [](sd_bus_message *Reply, void *Slot, sd_bus_error *) {
+            *static_cast<MessagePtr *>(Slot) = MessagePtr(sd_bus_message_ref(Reply));
+            return 0;
+        };
+        if (!callManager("ListUnits", take, &units) || !getManager("UnitPath", take, &folders) || !run() ||
+            !takeUnits(units.get()))
+            return false;
+        QStringList paths;
+        if (!folders || sd_bus_message_is_method_error(folders.get(), nullptr) || !readStrings(folders.get(), paths)) {
+            const sd_bus_error *error = folders ? sd_bus_message_get_error(folders.get()) : nullptr;
+            Error = error ? QString::fromUtf8(error->message ? error->message : error->name)
+                          : QStringLiteral("malformed unit search path");
+            return fail(-EBADMSG);
+        }
+        std::vector<UnitFileName> files;
+        if (!findUnitFiles(paths, ServiceManager::MaxUnitFolderEntries, files, Error))
+            return fail(-E2BIG);
+        takeUnitFiles(files);
+        return true;
+    }
+
+    // Every question about every unit, a bounded number in flight at once.
+    bool readUnits()
+    {
+        for (std::size_t i = 0; i < Units.size(); ++i) {
+            const UnitRead &u = Units[i];
+            auto ask = [&](Prop What) { m_questions.push_back({i, What}); };
+            if (!u.Listed) {
+                for (Prop p : {Prop::Description, Prop::LoadState, Prop::ActiveState})
+                    ask(p);
+            }
+            // A link may be another name of a unit listed under its own.
+            if (u.Link)
+                ask(Prop::Id);
+            ask(Prop::Documentation);
+            // A unit that is stopped has no process, accepts nothing and cannot be frozen: its
+            // state, as the enumeration gave it, settles those fields.
+            const bool stopped =
+                u.Listed && ServiceManager::StateOf(u.ActiveState, QString(), u.JobType) == StateStopped;
+            if (!stopped) {
+                for (Prop p : {Prop::FreezerState, Prop::CanStop, Prop::CanFreeze, Prop::MainPID})
+                    ask(p);
+            }
+            for (Prop p :
+                 {Prop::RequiredBy, Prop::BoundBy, Prop::WantedBy, Prop::UnitFileState, Prop::ExecStart, Prop::User})
+                ask(p);
+        }
+        while (m_next < m_questions.size() && m_inFlight < ServiceManager::ListingCallsInFlight)
+            if (!askNext())
+                return false;
+        return run();
+    }
+
+    QString Error;
+    std::vector<UnitRead> Units;
+
+private:
+    using Handler = int (*)(sd_bus_message *, void *, sd_bus_error *);
+
+    struct Pending
+    {
+        Listing *Owner;
+        QString Member, Path;
+        Handler Then;
+        void *Data;
+    };
+
+    bool callManager(const char *Method, Handler Then, void *Data)
+    {
+        MessagePtr msg;
+        sd_bus_message *m = nullptr;
+        int r = sd_bus_message_new_method_call(m_bus.get(), &m, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                                               "org.freedesktop.systemd1.Manager", Method);
+        msg.reset(m);
+        if (r < 0)
+            return fail(r);
+        return send(m, QString::fromLatin1(Method), ManagerPath, Then, Data);
+    }
+
+    bool getManager(const char *Property, Handler Then, void *Data)
+    {
+        sd_bus_message *m = nullptr;
+        int r = sd_bus_message_new_method_call(m_bus.get(), &m, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+                                               "org.freedesktop.DBus.Properties", "Get");
+        MessagePtr msg(m);
+        if (r >= 0)
+            r = sd_bus_message_append(m, "ss", "org.freedesktop.systemd1.Manager", Property);
+        if (r < 0)
+            return fail(r);
+        static const QString get = QStringLiteral("Get");
+        return send(m, get, ManagerPath, Then, Data);
+    }
+
+    // Each call is bounded by the query time-out.
+    bool send(sd_bus_message *Msg, const QString &Member, const QString &Path, Handler Then, void *Data)
+    {
+        m_pending.push_back(std::make_unique<Pending>(Pending{this, Member, Path, Then, Data}));
+        detail::noteSent(Member, Path);
+        const int r = sd_bus_call_async(m_bus.get(), nullptr, Msg, &Listing::answered, m_pending.back().get(), 0);
+        if (r < 0)
+            return fail(r);
+        ++m_inFlight;
+        return true;
+    }
+
+    static int answered(sd_bus_message *Reply, void *Data, sd_bus_error *Error)
+    {
+        auto *p = static_cast<Pending *>(Data);
+        Listing *self = p->Owner;
+        --self->m_inFlight;
+        detail::noteAnswered(p->Member, p->Path);
+        const sd_bus_error *error = sd_bus_message_get_error(Reply);
+        if (error && isFatal(error)) {
+            self->Error = QString::fromUtf8(error->message ? error->message : error->name);
+            self->m_failed = true;
+            return 0;
+        }
+        p->Then(Reply, p->Data, Error);
+        // Each answer makes room for the next question.
+        if (!self->m_failed && self->m_next < self->m_questions.size())
+            self->askNext();
+        return 0;
+    }
+
+    static int answeredProperty(sd_bus_message *Reply, void *Data, sd_bus_error *)
+    {
+        auto *q = static_cast<std::pair<Listing *, Question> *>(Data);
+        UnitRead &unit = q->first->Units[q->second.Unit];
+        if (sd_bus_message_is_method_error(Reply, nullptr) || !readAnswer(Reply, q->second.What, unit))
+            unit.Failed = true;
+        return 0;
+    }
+
+    bool askNext()
+    {
+        const Question q = m_questions[m_next++];
+        const PropName &prop = PropNames[std::size_t(q.What)];
+        UnitRead &unit = Units[q.Unit];
+        sd_bus_message *m = nullptr;
+        int r = sd_bus_message_new_method_call(m_bus.get(), &m, "org.freedesktop.systemd1", unit.Path.c_str(),
+                                               "org.freedesktop.DBus.Properties", "Get");
+        MessagePtr msg(m);
+        if (r >= 0)
+            r = sd_bus_message_append(m, "ss", prop.Interface, prop.Name);
+        if (r < 0)
+            return fail(r);
+        m_answers.push_back(std::make_unique<std::pair<Listing *, Question>>(this, q));
+        static const QString get = QStringLiteral("Get");
+        return send(m, get, QString::fromStdString(unit.Path), &Listing::answeredProperty, m_answers.back().get());
+    }
+
+    // Takes answers in until none is outstanding; false when the bus fails or a question
+    // times out (each is bounded by the query time-out).
+    bool run()
+    {
+        while (m_inFlight > 0 && !m_failed) {
+            int r = sd_bus_process(m_bus.get(), nullptr);
+            if (r < 0)
+                return fail(r);
+            if (r > 0)
                 continue;
-            ServiceEntry e;
-            e.Name = serviceNameOf(id);
-            e.DisplayName = stringOf(handle->m_unitProps, "Description");
-            e.State = StateOf(stringOf(handle->m_unitProps, "ActiveState"),
-                              stringOf(handle->m_unitProps, "FreezerState"), QString());
-            entries.push_back(e);
+            r = sd_bus_wait(m_bus.get(), UINT64_MAX);
+            if (r < 0 && r != -EINTR)
+                return fail(r);
+        }
+        return !m_failed;
+    }
+
+    bool fail(int Code)
+    {
+        if (Error.isEmpty())
+            Error = errorText(Code);
+        m_failed = true;
+        return false;
+    }
+
+    bool takeUnits(sd_bus_message *Reply)
+    {
+        if (!Reply || sd_bus_message_is_method_error(Reply, nullptr))
+            return fail(-EIO);
+        if (sd_bus_message_enter_container(Reply, 'a', "(ssssssouso)") <= 0) {
+            Error = QStringLiteral("malformed unit list");
+            return fail(-EBADMSG);
+        }
+        for (;;) {
+            const char *id = nullptr, *description = nullptr, *loadState = nullptr, *activeState = nullptr,
+                       *subState = nullptr, *following = nullptr, *path = nullptr, *jobType = nullptr,
+                       *jobPath = nullptr;
+            uint32_t jobId = 0;
+            const int r = sd_bus_message_read(Reply, "(ssssssouso)", &id, &description, &loadState, &activeState,
+                                              &subState, &following, &path, &jobId, &jobType, &jobPath);
+            if (r < 0) {
+                Error = QStringLiteral("malformed unit list");
+                return fail(r);
+            }
+            if (r == 0)
+                break;
+            const QString unit = QString::fromUtf8(id);
+            // A unit that is only referenced, without a file of its own, is no installed service.
+            if (!isServiceUnit(unit) || std::strcmp(loadState, "not-found") == 0 || m_index.contains(unit))
+                continue;
+            m_index.insert(unit, Units.size());
+            UnitRead u;
+            u.Id = unit;
+            u.Path = path;
+            u.Listed = true;
+            u.Description = QString::fromUtf8(description);
+            u.LoadState = QString::fromUtf8(loadState);
+            u.ActiveState = QString::fromUtf8(activeState);
+            if (jobId != 0)
+                u.JobType = QString::fromUtf8(jobType);
+            Units.push_back(std::move(u));
+        }
+        return true;
+    }
+
+    // The unit files not loaded follow the loaded units, by name.
+    void takeUnitFiles(std::vector<UnitFileName> &Files)
+    {
+        std::sort(Files.begin(), Files.end(), [](const UnitFileName &A, const UnitFileName &B) { return A.Id < B.Id; });
+        for (const UnitFileName &f : Files) {
+            if (m_index.contains(f.Id))
+                continue;
+            char *object = nullptr;
+            if (sd_bus_path_encode("/org/freedesktop/systemd1/unit", f.Id.toUtf8().constData(), &object) < 0)
+                continue;
+            UnitRead u;
+            u.Id = f.Id;
+            u.Path = object;
+            u.Link = f.Link;
+            std::free(object);
+            m_index.insert(f.Id, Units.size());
+            Units.push_back(std::move(u));
         }
     }
+
+    BusPtr m_bus;
+    bool m_failed = false;
+    int m_inFlight = 0;
+    std::size_t m_next = 0;
+    std::vector<Question> m_questions;
+    std::vector<std::unique_ptr<Pending>> m_pending;
+    std::vector<std::unique_ptr<std::pair<Listing *, Question>>> m_answers;
+    QHash<QString, std::size_t> m_index;
+};
+
+ServiceInfo infoOf(const UnitRead &Unit)
+{
+    ServiceInfo info;
+    info.Entry.Name = serviceNameOf(Unit.Id);
+    info.Entry.DisplayName = Unit.Description;
+    const QString freezer = Unit.Failed ? QString() : Unit.FreezerState;
+    info.Entry.State = ServiceManager::StateOf(Unit.ActiveState, freezer, Unit.JobType);
+    if (Unit.Failed)
+        return info;
+    info.Read = true;
+    ServiceConfig &c = info.Config;
+    c.DisplayName = Unit.Description;
+    c.Description = Unit.Documentation.isEmpty() ? Unit.Description : Unit.Documentation.join(QStringLiteral(", "));
+    // The manager names the user of a unit with a dynamic user after the unit.
+    c.Account = Unit.User.isEmpty() ? QStringLiteral("root") : Unit.User;
+    c.BinaryPath = Unit.CommandLine;
+    c.StartType = ServiceManager::StartTypeOf(Unit.UnitFileState);
+    c.StartTypeSettable = ServiceManager::StartTypeSettableOf(Unit.UnitFileState);
+    ServiceStatus &s = info.Status;
+    s.State = info.Entry.State;
+    s.ProcessID = Unit.MainPID;
+    const bool stopped = s.State == StateStopped;
+    s.AcceptsStop = !stopped && Unit.CanStop;
+    s.AcceptsPause = !stopped && Unit.CanFreeze;
+    for (const QStringList *names : {&Unit.RequiredBy, &Unit.BoundBy, &Unit.WantedBy}) {
+        for (const QString &unit : *names) {
+            // Targets, sockets and the like are no services (they stand where drivers would).
+            if (!isServiceUnit(unit))
+                continue;
+            const QString name = serviceNameOf(unit);
+            if (!info.Dependents.contains(name))
+                info.Dependents.append(name);
+        }
+    }
+    return info;
+}
+
+} // namespace
+
+std::optional<std::vector<ServiceInfo>> ServiceManager::listServices()
+{
+    Listing listing;
+    if (!listing.open() || !listing.readLists() || !listing.readUnits()) {
+        m_lastError = listing.Error.isEmpty() ? QStringLiteral("no answer from the service manager") : listing.Error;
+        return std::nullopt;
+    }
+    std::vector<ServiceInfo> services;
+    services.reserve(listing.Units.size());
+    for (const UnitRead &u : listing.Units) {
+        // A unit file whose unit cannot be read, that names no unit after all, or that is another
+        // name of a unit (listed under its own), is passed over.
+        if (!u.Listed && (u.Failed || u.LoadState == QLatin1String("not-found") || (u.Link && u.Canonical != u.Id)))
+            continue;
+        services.push_back(infoOf(u));
+    }
     m_lastError.clear();
-    return entries;
+    return services;
 }
 
 bool ServiceManager::fetch(ServiceHandle &Handle)

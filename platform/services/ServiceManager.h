@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -72,6 +73,38 @@ struct ServiceEntry
     quint8 State = StateStopped;
 };
 
+// One service as a listing reads it: the entry and what the unit itself answers.
+struct ServiceInfo
+{
+    ServiceEntry Entry;
+    // The unit's own properties arrived; without them only the entry's fields hold.
+    bool Read = false;
+    ServiceConfig Config;
+    ServiceStatus Status;
+    // Services that depend on this one (required, bound or wanted by), as the unit names them.
+    QStringList Dependents;
+};
+
+// Watches the calls the service layer sends to the manager: the test suite and the benchmarks
+// count them. Called on the thread that makes the call.
+class CallObserver
+{
+public:
+    virtual ~CallObserver() = default;
+    // A call to the object at Path is on its way.
+    virtual void sent(const QString &Member, const QString &Path) = 0;
+    // Its answer (or error) has been taken in.
+    virtual void answered(const QString &Member, const QString &Path) = 0;
+};
+// Null removes the observer.
+void setCallObserver(CallObserver *Observer);
+
+namespace detail {
+// Tell the observer, when there is one.
+void noteSent(const QString &Member, const QString &Path);
+void noteAnswered(const QString &Member, const QString &Path);
+} // namespace detail
+
 class ServiceManager;
 
 // One opened service: the unit's object and the properties last read from it.
@@ -96,6 +129,8 @@ public:
     // Bounds every query; actions that may ask the user for authorisation get longer.
     static constexpr int QueryTimeoutMs = 5000;
     static constexpr int ActionTimeoutMs = 120000;
+    // Bounds the entries a listing reads in the manager's unit folders together.
+    static constexpr std::size_t MaxUnitFolderEntries = 200000;
 
     // Connects to the bus of the service manager (no call is made yet).
     ServiceManager();
@@ -106,9 +141,16 @@ public:
     // The error text of the last failed call (empty after a success).
     const QString &lastError() const { return m_lastError; }
 
-    // Every service unit: loaded ones in the manager's order, then unit files not yet loaded.
-    // Template units are left out. Empty optional when the manager cannot be asked.
-    std::optional<std::vector<ServiceEntry>> enumServices();
+    // The questions about single units a listing keeps in flight at once.
+    static constexpr int ListingCallsInFlight = 64;
+
+    // Every service unit, each with its configuration, status and dependents: loaded ones in the
+    // manager's order, then the unit files not yet loaded by name, found in the manager's unit
+    // folders as the manager finds them. Template units and other names of a unit are left out. Per unit only
+    // the properties shown are asked for, all questions together on a connection of the listing's
+    // own, waited for without running any event loop. Empty optional when the manager cannot be
+    // asked.
+    std::optional<std::vector<ServiceInfo>> listServices();
 
     // Opens a service by name; none when no such unit exists.
     std::optional<ServiceHandle> openService(const QString &Name);

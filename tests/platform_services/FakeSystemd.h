@@ -15,7 +15,9 @@
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
@@ -57,11 +59,6 @@ struct ListedUnit
     QDBusObjectPath jobPath;
 };
 
-struct UnitFile
-{
-    QString path, state;
-};
-
 inline QDBusArgument &operator<<(QDBusArgument &a, const ListedUnit &u)
 {
     a.beginStructure();
@@ -78,21 +75,6 @@ inline const QDBusArgument &operator>>(const QDBusArgument &a, ListedUnit &u)
     a.endStructure();
     return a;
 }
-inline QDBusArgument &operator<<(QDBusArgument &a, const UnitFile &f)
-{
-    a.beginStructure();
-    a << f.path << f.state;
-    a.endStructure();
-    return a;
-}
-inline const QDBusArgument &operator>>(const QDBusArgument &a, UnitFile &f)
-{
-    a.beginStructure();
-    a >> f.path >> f.state;
-    a.endStructure();
-    return a;
-}
-
 inline QDBusArgument &operator<<(QDBusArgument &a, const ExecCommand &e)
 {
     a.beginStructure();
@@ -144,7 +126,6 @@ Q_DECLARE_METATYPE(fakesd::ExecCommand)
 Q_DECLARE_METATYPE(fakesd::JobRef)
 Q_DECLARE_METATYPE(fakesd::Change)
 Q_DECLARE_METATYPE(fakesd::ListedUnit)
-Q_DECLARE_METATYPE(fakesd::UnitFile)
 
 namespace fakesd {
 
@@ -168,6 +149,7 @@ struct Unit
     bool installable = true;  // false: a static unit that cannot be enabled
     bool startFails = false;  // a start ends in "failed"
     bool refusesStop = false; // a stop ends back in "active"
+    bool unreadable = false;  // its properties are refused
     int startDelay = 0;
     int stopDelay = 0;
     // Reads of the unit that still show it inactive with a job that has ended by the time it is
@@ -213,11 +195,37 @@ public:
         QMutexLocker l(&m_mutex);
         m_calls.clear();
     }
+    // Where the unit files are: the manager's only unit folder.
+    void setUnitFolder(const QString &Folder)
+    {
+        QMutexLocker l(&m_mutex);
+        m_folder = Folder;
+    }
+    // A unit file for every unit that has one, a template, and another name of the first unit.
     void setUnits(const std::vector<Unit> &Units)
     {
         QMutexLocker l(&m_mutex);
         m_units = Units;
         m_calls.clear();
+        m_aliases.clear();
+        if (m_folder.isEmpty())
+            return;
+        QDir folder(m_folder);
+        folder.removeRecursively();
+        QDir().mkpath(m_folder);
+        auto write = [&](const QString &Id) {
+            QFile f(folder.filePath(Id));
+            f.open(QIODevice::WriteOnly);
+        };
+        for (const Unit &u : m_units)
+            if (u.loadState != QLatin1String("not-found"))
+                write(u.id());
+        write(QStringLiteral("getty@.service"));
+        if (!m_units.empty()) {
+            const QString alias = QStringLiteral("alias-of-") + m_units.front().id();
+            QFile::link(m_units.front().id(), folder.filePath(alias));
+            m_aliases.insert(alias, m_units.front().id());
+        }
     }
     // Runs F on the unit under the lock (null when absent).
     template <typename F>
@@ -260,6 +268,8 @@ public:
                 reply({QVariant::fromValue(QDBusObjectPath(escapePath(args.value(0).toString())))});
             else if (member == QLatin1String("GetAll"))
                 reply({QVariant::fromValue(odd)});
+            else if (member == QLatin1String("Get"))
+                reply({QVariant::fromValue(QDBusVariant(odd.value(args.value(1).toString(), 42)))});
             else
                 reply({QStringLiteral("nonsense"), 12});
             return true;
@@ -284,9 +294,35 @@ public:
                 error("org.freedesktop.DBus.Error.UnknownObject", QStringLiteral("no such job"));
                 return true;
             }
+            if (Msg.path() == QLatin1String("/org/freedesktop/systemd1")) {
+                if (member == QLatin1String("Get") && args.value(1).toString() == QLatin1String("UnitPath"))
+                    reply({QVariant::fromValue(
+                        QDBusVariant(QStringList{m_folder + QStringLiteral("-missing"), m_folder}))});
+                else
+                    error("org.freedesktop.DBus.Error.UnknownProperty", args.value(1).toString());
+                return true;
+            }
             Unit *u = byPath(Msg.path());
             if (!u) {
                 error("org.freedesktop.DBus.Error.UnknownObject", QStringLiteral("no such unit"));
+                return true;
+            }
+            if (u->unreadable) {
+                error("org.freedesktop.DBus.Error.AccessDenied", QStringLiteral("refused"));
+                return true;
+            }
+            if (member == QLatin1String("Get")) {
+                // One property, from the same values GetAll gives.
+                const QString name = args.value(1).toString();
+                QVariantMap props;
+                if (arg0 == QLatin1String("org.freedesktop.systemd1.Unit"))
+                    props = unitProps(*u);
+                else if (arg0 == QLatin1String("org.freedesktop.systemd1.Service"))
+                    props = serviceProps(*u);
+                if (props.contains(name))
+                    reply({QVariant::fromValue(QDBusVariant(props.value(name)))});
+                else
+                    error("org.freedesktop.DBus.Error.UnknownProperty", name);
                 return true;
             }
             if (arg0 == QLatin1String("org.freedesktop.systemd1.Unit") && u->staleReads > 0) {
@@ -306,8 +342,6 @@ public:
         m_calls << (arg0.isEmpty() ? member : member + QLatin1Char(' ') + arg0);
         if (member == QLatin1String("ListUnits")) {
             reply({QVariant::fromValue(listUnits())});
-        } else if (member == QLatin1String("ListUnitFiles")) {
-            reply({QVariant::fromValue(listUnitFiles())});
         } else if (member == QLatin1String("LoadUnit")) {
             Unit *u = find(arg0);
             if (!u) {
@@ -399,6 +433,10 @@ private:
         for (Unit &u : m_stubs)
             if (escapePath(u.id()) == Path)
                 return &u;
+        // Another name of a unit reaches the unit itself.
+        for (auto it = m_aliases.cbegin(); it != m_aliases.cend(); ++it)
+            if (escapePath(it.key()) == Path)
+                return find(it.value());
         return nullptr;
     }
     void finish(Unit &u)
@@ -497,23 +535,13 @@ private:
         }
         return out;
     }
-    QList<UnitFile> listUnitFiles() const
-    {
-        QList<UnitFile> out;
-        for (const Unit &u : m_units) {
-            if (u.loadState != QLatin1String("not-found"))
-                out.append({QStringLiteral("/usr/lib/systemd/system/") + u.id(), u.unitFileState});
-        }
-        // A template and an alias: neither is a service of its own.
-        out.append({QStringLiteral("/usr/lib/systemd/system/getty@.service"), QStringLiteral("static")});
-        out.append({QStringLiteral("/etc/systemd/system/alias-of-something.service"), QStringLiteral("alias")});
-        return out;
-    }
 
 private:
     mutable QMutex m_mutex;
     std::vector<Unit> m_units;
     std::vector<Unit> m_stubs;
+    QHash<QString, QString> m_aliases; // another name -> the unit's id
+    QString m_folder;
     QStringList m_calls;
     quint32 m_lastJob = 100;
     bool m_hostile = false;
@@ -533,8 +561,6 @@ public:
         qDBusRegisterMetaType<QList<Change>>();
         qDBusRegisterMetaType<ListedUnit>();
         qDBusRegisterMetaType<QList<ListedUnit>>();
-        qDBusRegisterMetaType<UnitFile>();
-        qDBusRegisterMetaType<QList<UnitFile>>();
 
         const QString config = m_dir.file(QStringLiteral("bus.conf"));
         QFile f(config);
@@ -570,6 +596,7 @@ public:
         // Its calls are answered on a thread of its own: the test's thread blocks in them.
         m_thread.start();
         manager.moveToThread(&m_thread);
+        manager.setUnitFolder(m_dir.file(QStringLiteral("units")));
         qputenv(platform::services::BusAddressVariable, m_address.toUtf8());
         m_ok = true;
     }

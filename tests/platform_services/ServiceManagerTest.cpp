@@ -73,36 +73,96 @@ TEST(ServiceMappings, NoManagerReachableFailsAtOnce)
     ServiceManager m;
     EXPECT_FALSE(m.isConnected());
     EXPECT_FALSE(m.ping());
-    EXPECT_FALSE(m.enumServices().has_value());
+    EXPECT_FALSE(m.listServices().has_value());
     EXPECT_FALSE(m.openService(QStringLiteral("sshd")).has_value());
     EXPECT_FALSE(m.lastError().isEmpty());
     EXPECT_LT(t.elapsed(), 2000);
     qunsetenv(BusAddressVariable);
 }
 
-TEST_F(ServiceManagerTest, EnumeratesServiceUnitsOnly)
+TEST_F(ServiceManagerTest, ListsServiceUnitsOnlyWithWhatEachShows)
 {
     auto a = fakesd::Service("alpha", "active", "enabled");
+    a.documentation = {"man:alpha(8)", "https://alpha.example"};
+    a.user = "alphad";
+    a.requiredBy = {"graphical.target", "gamma.service"};
+    a.wantedBy = {"gamma.service", "delta.service"};
+    a.canFreeze = false;
     auto b = fakesd::Service("beta");
     b.loaded = false; // only its unit file is known
+    b.unitFileState = "masked";
     fakesd::Unit target;
     target.name = "multi-user.target";
     target.activeState = "active";
     fakesd::Unit ghost = fakesd::Service("ghost");
     ghost.loadState = "not-found";
-    bus->manager.setUnits({a, target, ghost, b});
+    auto c = fakesd::Service("gamma", "inactive", "static");
+    bus->manager.setUnits({a, target, ghost, c, b});
 
     ServiceManager m;
-    ASSERT_TRUE(m.isConnected());
-    const auto list = m.enumServices();
+    const auto list = m.listServices();
     ASSERT_TRUE(list.has_value()) << m.lastError().toStdString();
+    ASSERT_EQ(list->size(), 3u);
+    const ServiceInfo &ia = (*list)[0];
+    EXPECT_EQ(ia.Entry.Name, "alpha");
+    EXPECT_EQ(ia.Entry.DisplayName, "alpha daemon");
+    EXPECT_EQ(ia.Entry.State, StateRunning);
+    ASSERT_TRUE(ia.Read);
+    EXPECT_EQ(ia.Config.Description, "man:alpha(8), https://alpha.example");
+    EXPECT_EQ(ia.Config.Account, "alphad");
+    EXPECT_EQ(ia.Config.BinaryPath, "/usr/sbin/alpha --foreground");
+    EXPECT_EQ(ia.Config.StartType, StartAutomatic);
+    EXPECT_TRUE(ia.Config.StartTypeSettable);
+    EXPECT_EQ(ia.Status.ProcessID, 4100000u);
+    EXPECT_TRUE(ia.Status.AcceptsStop);
+    EXPECT_FALSE(ia.Status.AcceptsPause);
+    EXPECT_EQ(ia.Dependents, (QStringList{"gamma", "delta"}));
+
+    const ServiceInfo &ic = (*list)[1];
+    EXPECT_EQ(ic.Entry.Name, "gamma");
+    EXPECT_EQ(ic.Entry.State, StateStopped);
+    EXPECT_EQ(ic.Config.Account, "root");
+    EXPECT_EQ(ic.Config.Description, "gamma daemon");
+    EXPECT_EQ(ic.Config.StartType, StartManual);
+    EXPECT_FALSE(ic.Config.StartTypeSettable);
+    EXPECT_EQ(ic.Status.ProcessID, 0u);
+    EXPECT_FALSE(ic.Status.AcceptsStop);
+
+    // A unit file not loaded yet is read from its own answers.
+    const ServiceInfo &ib = (*list)[2];
+    EXPECT_EQ(ib.Entry.Name, "beta");
+    EXPECT_EQ(ib.Entry.DisplayName, "beta daemon");
+    EXPECT_EQ(ib.Entry.State, StateStopped);
+    EXPECT_EQ(ib.Config.StartType, StartDisabled);
+    EXPECT_EQ(ib.Config.BinaryPath, "/usr/sbin/beta --foreground");
+
+    // Units listed by the manager are asked nothing that their listing gave.
+    for (const QString &c : bus->manager.calls())
+        EXPECT_FALSE(c.startsWith("LoadUnit") || c.startsWith("GetAll")) << c.toStdString();
+}
+
+TEST_F(ServiceManagerTest, AUnitThatRefusesItsPropertiesKeepsWhatTheListingGave)
+{
+    auto a = fakesd::Service("alpha", "active", "enabled");
+    a.unreadable = true;
+    auto b = fakesd::Service("beta");
+    b.unreadable = true;
+    b.loaded = false;
+    bus->manager.setUnits({a, fakesd::Service("gamma", "active"), b});
+
+    ServiceManager m;
+    const auto list = m.listServices();
+    ASSERT_TRUE(list.has_value()) << m.lastError().toStdString();
+    // The unit file whose unit cannot be read is passed over; the listed one keeps its entry.
     ASSERT_EQ(list->size(), 2u);
-    EXPECT_EQ((*list)[0].Name, "alpha");
-    EXPECT_EQ((*list)[0].DisplayName, "alpha daemon");
-    EXPECT_EQ((*list)[0].State, StateRunning);
-    EXPECT_EQ((*list)[1].Name, "beta");
-    EXPECT_EQ((*list)[1].DisplayName, "beta daemon");
-    EXPECT_EQ((*list)[1].State, StateStopped);
+    EXPECT_EQ((*list)[0].Entry.Name, "alpha");
+    EXPECT_EQ((*list)[0].Entry.DisplayName, "alpha daemon");
+    EXPECT_EQ((*list)[0].Entry.State, StateRunning);
+    EXPECT_FALSE((*list)[0].Read);
+    EXPECT_TRUE((*list)[0].Dependents.isEmpty());
+    EXPECT_EQ((*list)[1].Entry.Name, "gamma");
+    EXPECT_TRUE((*list)[1].Read);
+    EXPECT_EQ((*list)[1].Config.BinaryPath, "/usr/sbin/gamma --foreground");
 }
 
 TEST_F(ServiceManagerTest, ReadsConfigurationAndStatus)
@@ -258,7 +318,7 @@ TEST_F(ServiceManagerTest, MalformedAnswersAreRefused)
     bus->manager.setUnits({fakesd::Service("alpha", "active")});
     bus->manager.setHostile(true);
     ServiceManager m;
-    EXPECT_FALSE(m.enumServices().has_value());
+    EXPECT_FALSE(m.listServices().has_value());
     auto h = m.openService("alpha");
     if (h) {
         ServiceConfig c;

@@ -12,6 +12,8 @@
 #include "platform/services/ServiceManager.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -39,7 +41,9 @@ namespace realsd {
 class UserManager
 {
 public:
-    UserManager()
+    // ManyUnits more oneshot services "tv-many-NNNN" that stay active once started, all started
+    // with the manager.
+    explicit UserManager(int ManyUnits = 0) : m_many(ManyUnits)
     {
         m_skip = start();
         if (!m_skip.isEmpty())
@@ -56,9 +60,33 @@ public:
     QString unitDir() const { return m_dir.file(QStringLiteral("data/systemd/user")); }
     // Where enabling and masking write.
     QString configUnitDir() const { return m_dir.file(QStringLiteral("config/systemd/user")); }
+    // The manager's cgroup, seen from the machine: it holds the manager and all it runs.
+    const QString &cgroup() const { return m_cgroup; }
     // The cgroup of a unit, seen from the machine.
     QString unitCgroup(const QString &Unit) const { return m_cgroup + QStringLiteral("/app.slice/") + Unit; }
     QString scratch(const QString &Name) const { return m_dir.file(Name); }
+
+    // Waits until the manager has no job left (every unit it was to start has started); false
+    // when it still has some after TimeoutMs.
+    bool settle(int TimeoutMs) const
+    {
+        const QDBusConnection bus = QDBusConnection::connectToBus(m_address, connectionName());
+        QDeadlineTimer deadline(TimeoutMs);
+        do {
+            QDBusMessage get = QDBusMessage::createMethodCall(
+                QStringLiteral("org.freedesktop.systemd1"), QStringLiteral("/org/freedesktop/systemd1"),
+                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+            get.setArguments({QStringLiteral("org.freedesktop.systemd1.Manager"), QStringLiteral("NJobs")});
+            const QDBusMessage reply = bus.call(get, QDBus::Block, 5000);
+            if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+                reply.arguments().first().value<QDBusVariant>().variant().toUInt() == 0)
+                return true;
+            QThread::msleep(50);
+        } while (!deadline.hasExpired());
+        return false;
+    }
+    // The name of the nth of the many units.
+    static QString ManyName(int Index) { return QStringLiteral("tv-many-%1").arg(Index, 4, 10, QLatin1Char('0')); }
 
     static bool Write(const QString &Path, const QByteArray &Text)
     {
@@ -142,9 +170,13 @@ private:
               "[Unit]\nDefaultDependencies=no\nRequires=dbus.socket\n[Service]\nExecStart=" +
                   QFile::encodeName(dbusDaemon) + " --config-file=" + QFile::encodeName(busConfig) +
                   " --nofork --nopidfile --systemd-activation\n");
+        // The many units are wanted by the target itself: a thousand links in one folder would
+        // make every listing of the unit files scan them all for each file.
+        QByteArray wants = "Wants=dbus.socket dbus.service tv-static.service tv-generated.service\n";
+        for (int i = 0; i < m_many; ++i)
+            wants += "Wants=" + ManyName(i).toUtf8() + ".service\n";
         Write(unitDir() + QStringLiteral("/taskvane-test.target"),
-              "[Unit]\nDescription=Taskvane test\nDefaultDependencies=no\n"
-              "Wants=dbus.socket dbus.service tv-static.service tv-generated.service\n");
+              "[Unit]\nDescription=Taskvane test\nDefaultDependencies=no\n" + wants);
         const QByteArray sleepPath = QFile::encodeName(sleep);
         Write(unitDir() + QStringLiteral("/tv-base.service"),
               Unit("Taskvane test base", "", "WantedBy=taskvane-test.target", sleepPath));
@@ -154,6 +186,13 @@ private:
         Write(unitDir() + QStringLiteral("/tv-static.service"), Unit("Taskvane test static", "", "", sleepPath));
         Write(unitDir() + QStringLiteral("/tv-indirect.service"),
               Unit("Taskvane test indirect", "", "Also=tv-base.service", sleepPath));
+        for (int i = 0; i < m_many; ++i) {
+            const QString unit = ManyName(i) + QStringLiteral(".service");
+            Write(unitDir() + QLatin1Char('/') + unit,
+                  "[Unit]\nDescription=Taskvane test many " + QByteArray::number(i) +
+                      "\nDefaultDependencies=no\n[Service]\nType=oneshot\nRemainAfterExit=yes\nExecStart=" +
+                      QFile::encodeName(QStandardPaths::findExecutable(QStringLiteral("true"))) + "\n");
+        }
         // A generator of its own, run by the manager at start and at every reload, makes a unit
         // with the start type of generated units.
         const QString generated = m_dir.file(QStringLiteral("generated/tv-generated.service"));
@@ -345,6 +384,7 @@ private:
     QString m_cgroup;
     QString m_address;
     QString m_skip;
+    int m_many = 0;
     pid_t m_child = -1;
 };
 

@@ -12,19 +12,27 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusObjectPath>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+#include <QStandardPaths>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
 constexpr quint32 kNoLimit = TServiceHelper::WAIT_INFINITE;
 
-class RealManager : public ::testing::Test
+// A suite with a manager of its own, with Many more services than the tests' own units.
+template <int Many>
+class ManagerSuite : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite() { manager = new realsd::UserManager; }
+    static void SetUpTestSuite() { manager = new realsd::UserManager(Many); }
     static void TearDownTestSuite()
     {
         delete manager;
@@ -36,6 +44,19 @@ protected:
     {
         if (!manager->skipReason().isEmpty())
             GTEST_SKIP() << "no private systemd user manager: " << manager->skipReason().toStdString();
+    }
+
+    static inline realsd::UserManager *manager = nullptr;
+};
+
+class RealManager : public ManagerSuite<0>
+{
+protected:
+    void SetUp() override
+    {
+        ManagerSuite::SetUp();
+        if (IsSkipped())
+            return;
         // Each test begins with the two units it changes stopped and started on demand only.
         for (const char *name : {"tv-dep", "tv-base"}) {
             ASSERT_TRUE(TServiceHelper::Stop(QLatin1String(name), kNoLimit)) << name;
@@ -73,11 +94,7 @@ protected:
         EXPECT_EQ(ended, 1);
         return succeeded;
     }
-
-    static realsd::UserManager *manager;
 };
-
-realsd::UserManager *RealManager::manager = nullptr;
 
 TEST_F(RealManager, ListsServicesWithStatesStartTypesAndDependencies)
 {
@@ -107,6 +124,124 @@ TEST_F(RealManager, ListsServicesWithStatesStartTypesAndDependencies)
     EXPECT_TRUE(base->StartTypeSettable);
     EXPECT_TRUE(base->Dependents.contains("tv-dep"));
     EXPECT_TRUE(list.ItemByName("tv-dep")->Dependencies.contains("tv-base"));
+}
+
+// A call to the manager itself, as another client would make it; the answer's arguments, or
+// nothing with the error's name.
+std::optional<QVariantList> AskManager(const QString &Method, const QVariantList &Args)
+{
+    const QString address = qEnvironmentVariable(platform::services::BusAddressVariable);
+    const QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("taskvane-systemd:") + address);
+    QDBusMessage msg = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.systemd1"),
+                                                      QStringLiteral("/org/freedesktop/systemd1"),
+                                                      QStringLiteral("org.freedesktop.systemd1.Manager"), Method);
+    msg.setArguments(Args);
+    const QDBusMessage reply = bus.call(msg, QDBus::Block, 10000);
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        return std::nullopt;
+    return reply.arguments();
+}
+
+// The services the manager names itself: its loaded service units that have a file, and the
+// service unit files it lists that are neither templates nor other names of a unit.
+QSet<QString> ManagerOwnServices()
+{
+    QSet<QString> names;
+    const auto units = AskManager(QStringLiteral("ListUnits"), {});
+    const auto files = AskManager(QStringLiteral("ListUnitFiles"), {});
+    if (!units || !files || units->isEmpty() || files->isEmpty())
+        return names;
+    const QDBusArgument unitList = units->first().value<QDBusArgument>();
+    unitList.beginArray();
+    while (!unitList.atEnd()) {
+        QString id, description, load, active, sub, following, jobType;
+        QDBusObjectPath path, jobPath;
+        quint32 job = 0;
+        unitList.beginStructure();
+        unitList >> id >> description >> load >> active >> sub >> following >> path >> job >> jobType >> jobPath;
+        unitList.endStructure();
+        if (id.endsWith(".service") && !id.endsWith("@.service") && load != "not-found")
+            names.insert(id.chopped(8));
+    }
+    unitList.endArray();
+    const QDBusArgument fileList = files->first().value<QDBusArgument>();
+    fileList.beginArray();
+    while (!fileList.atEnd()) {
+        QString path, state;
+        fileList.beginStructure();
+        fileList >> path >> state;
+        fileList.endStructure();
+        const QString id = QFileInfo(path).fileName();
+        if (id.endsWith(".service") && !id.endsWith("@.service") && state != "alias")
+            names.insert(id.chopped(8));
+    }
+    fileList.endArray();
+    return names;
+}
+
+TEST_F(RealManager, UnitFilesNotLoadedAreListedOnceFromTheFirstFolderThatHasThem)
+{
+    using realsd::UserManager;
+    const QByteArray sleep = QFile::encodeName(QStandardPaths::findExecutable("sleep"));
+    const QString data = manager->unitDir(), config = manager->configUnitDir();
+    // Nothing refers to these: the manager has not loaded them.
+    ASSERT_TRUE(
+        UserManager::Write(data + "/tv-idle.service",
+                           UserManager::Unit("Taskvane test idle", "", "WantedBy=taskvane-test.target", sleep)));
+    // The configuration folder comes first in the search path: its file is the unit.
+    ASSERT_TRUE(UserManager::Write(config + "/tv-shadow.service",
+                                   UserManager::Unit("Taskvane test shadow, first", "", "", sleep)));
+    ASSERT_TRUE(UserManager::Write(data + "/tv-shadow.service",
+                                   UserManager::Unit("Taskvane test shadow, second", "", "", sleep)));
+    ASSERT_TRUE(
+        UserManager::Write(data + "/tv-masked.service", UserManager::Unit("Taskvane test masked", "", "", sleep)));
+    ASSERT_TRUE(QFile::link("/dev/null", config + "/tv-masked.service"));
+    // Another name of a unit, and a template: no services of their own.
+    ASSERT_TRUE(QFile::link("tv-idle.service", data + "/tv-other-name.service"));
+    ASSERT_TRUE(UserManager::Write(data + "/tv-each@.service", UserManager::Unit("Taskvane test each", "", "", sleep)));
+    const QStringList written{data + "/tv-idle.service",     config + "/tv-shadow.service",
+                              data + "/tv-shadow.service",   data + "/tv-masked.service",
+                              config + "/tv-masked.service", data + "/tv-other-name.service",
+                              data + "/tv-each@.service"};
+    for (const char *unit : {"tv-idle.service", "tv-shadow.service", "tv-masked.service"})
+        ASSERT_FALSE(AskManager("GetUnit", {QLatin1String(unit)})) << unit << " is loaded already";
+
+    TServices list;
+    list.Reload();
+    ASSERT_FALSE(list.RefreshFailed());
+    QStringList names;
+    for (int i = 0; i < list.GetCount(); ++i)
+        names.append(list.GetItem(i)->Name);
+    for (const char *name : {"tv-idle", "tv-shadow", "tv-masked"})
+        EXPECT_EQ(names.count(QLatin1String(name)), 1) << name;
+    for (const char *name : {"tv-other-name", "tv-each@", "tv-each"})
+        EXPECT_FALSE(names.contains(QLatin1String(name))) << name;
+
+    const TServiceItem *idle = list.ItemByName("tv-idle");
+    ASSERT_NE(idle, nullptr);
+    EXPECT_EQ(idle->DisplayName, "Taskvane test idle");
+    EXPECT_EQ(idle->State, TServiceState::Stopped);
+    EXPECT_EQ(idle->StartType, TServiceStartType::Manual);
+    EXPECT_TRUE(idle->StartTypeSettable);
+    EXPECT_TRUE(idle->BinaryPath.contains("sleep"));
+    const TServiceItem *shadow = list.ItemByName("tv-shadow");
+    ASSERT_NE(shadow, nullptr);
+    EXPECT_EQ(shadow->DisplayName, "Taskvane test shadow, first");
+    EXPECT_EQ(shadow->StartType, TServiceStartType::Manual);
+    EXPECT_FALSE(shadow->StartTypeSettable);
+    const TServiceItem *masked = list.ItemByName("tv-masked");
+    ASSERT_NE(masked, nullptr);
+    EXPECT_EQ(masked->StartType, TServiceStartType::Disabled);
+    EXPECT_TRUE(masked->StartTypeSettable);
+
+    // The same services the manager names when asked for all of its unit files.
+    const QSet<QString> own = ManagerOwnServices();
+    ASSERT_FALSE(own.isEmpty());
+    EXPECT_EQ(QSet<QString>(names.begin(), names.end()), own);
+    EXPECT_EQ(names.size(), own.size()) << "a service is listed twice";
+
+    for (const QString &file : written)
+        QFile::remove(file);
 }
 
 TEST_F(RealManager, StartStopWithDependentsPauseAndContinue)
@@ -210,6 +345,106 @@ TEST_F(RealManager, BackupAndRestoreLeaveUnitsWhoseStartTypeIsFixedAlone)
     EXPECT_EQ(Read("tv-dep")->StartType, TServiceStartType::Manual);
     ASSERT_TRUE(TServices::StopService("tv-base", kNoLimit));
     ASSERT_TRUE(TServices::SetServiceStartType("tv-base", TServiceStartType::Manual));
+}
+
+} // namespace
+
+namespace {
+
+constexpr int kManyUnits = 300;
+// The questions one service may cost a listing, on average over the services listed.
+constexpr double kMaxCallsPerService = 12;
+
+// Every call of the service layer as it is sent and answered, in order.
+class CallLog : public platform::services::CallObserver
+{
+public:
+    struct Event
+    {
+        bool Sent;
+        QString Member, Path;
+    };
+    std::vector<Event> Events;
+
+    void sent(const QString &Member, const QString &Path) override { Events.push_back({true, Member, Path}); }
+    void answered(const QString &Member, const QString &Path) override { Events.push_back({false, Member, Path}); }
+
+    // Calls that ask about a single unit (its object, its job, or the manager to load it) rather
+    // than about the manager itself.
+    static bool PerUnit(const Event &E)
+    {
+        return E.Path != QLatin1String("/org/freedesktop/systemd1") || E.Member == QLatin1String("LoadUnit");
+    }
+};
+
+class RealManagerManyUnits : public ManagerSuite<kManyUnits>
+{
+protected:
+    void SetUp() override
+    {
+        ManagerSuite::SetUp();
+        if (!IsSkipped()) {
+            ASSERT_TRUE(manager->settle(60000)) << "the units did not start";
+        }
+    }
+};
+
+TEST_F(RealManagerManyUnits, AListingAsksFewQuestionsPerServiceAndKeepsThemInFlight)
+{
+    CallLog log;
+    TServices list;
+    platform::services::setCallObserver(&log);
+    list.Reload();
+    platform::services::setCallObserver(nullptr);
+    ASSERT_FALSE(list.RefreshFailed());
+
+    // Every row's fields, as the page shows them.
+    for (int i = 0; i < kManyUnits; ++i) {
+        const TServiceItem *item = list.ItemByName(realsd::UserManager::ManyName(i));
+        ASSERT_NE(item, nullptr) << i;
+        EXPECT_EQ(item->DisplayName, QStringLiteral("Taskvane test many %1").arg(i));
+        EXPECT_EQ(item->Description, item->DisplayName);
+        EXPECT_EQ(item->State, TServiceState::Running);
+        EXPECT_EQ(item->StartType, TServiceStartType::Manual);
+        EXPECT_TRUE(item->BinaryPath.endsWith("true")) << item->BinaryPath.toStdString();
+        EXPECT_EQ(item->Account, "root");
+        EXPECT_TRUE(item->AcceptsStop);
+    }
+    const int services = list.GetCount();
+    ASSERT_GE(services, kManyUnits);
+
+    const int bound = platform::services::ServiceManager::ListingCallsInFlight;
+    int perUnit = 0, outstanding = 0;
+    bool answeredOne = false;
+    QSet<QString> asked;
+    for (const CallLog::Event &e : log.Events) {
+        if (!CallLog::PerUnit(e))
+            continue;
+        if (!e.Sent) {
+            // The first answer is waited for only once the first questions fill the bound.
+            if (!answeredOne) {
+                EXPECT_GE(outstanding, std::min(bound, services)) << "waited for an answer with too few questions out";
+            }
+            answeredOne = true;
+            --outstanding;
+            continue;
+        }
+        ++perUnit;
+        const bool newUnit =
+            e.Path.startsWith(QLatin1String("/org/freedesktop/systemd1/unit/")) && !asked.contains(e.Path);
+        const int unitsLeft = services - int(asked.size());
+        if (newUnit)
+            asked.insert(e.Path);
+        // Once answers come, each one taken in makes room for one more question at once.
+        if (answeredOne) {
+            ASSERT_GE(outstanding, std::min(bound, unitsLeft) - 1)
+                << "question " << perUnit << " (" << e.Member.toStdString() << " " << e.Path.toStdString()
+                << ") sent with only " << outstanding << " others outstanding";
+        }
+        ++outstanding;
+    }
+    EXPECT_EQ(outstanding, 0);
+    EXPECT_LE(double(perUnit) / services, kMaxCallsPerService) << perUnit << " questions for " << services;
 }
 
 } // namespace

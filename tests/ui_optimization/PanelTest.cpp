@@ -261,7 +261,8 @@ TEST_F(PanelTest, AFailedJobIsReportedAndNoOptimisationFollowsIt)
     ASSERT_TRUE(WaitIdle());
     qputenv(platform::services::BusAddressVariable, saved);
     ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[1].Text, QStringLiteral("备份服务配置操作失败！\n\n") + BackupFile());
+    // The cause is named: the manager, not the backup file, whose folder is fine.
+    EXPECT_EQ(shown[1].Text, QStringLiteral("备份服务配置操作失败！\n\n无法连接服务管理器！"));
     EXPECT_EQ(shown[1].Title, QStringLiteral("失败"));
     EXPECT_EQ(shown[1].Icon, 5);
     EXPECT_EQ(shown[1].Buttons, 0);
@@ -270,6 +271,17 @@ TEST_F(PanelTest, AFailedJobIsReportedAndNoOptimisationFollowsIt)
     EXPECT_EQ(ActiveState("Spooler"), "active");
     EXPECT_FALSE(form->ServicePage->Optimization->pnlSvcOpti_Control->isHidden());
     EXPECT_TRUE(form->ServicePage->Optimization->pnlSvcOpti_Progress->isHidden());
+
+    // "否" to the backup: the optimisation itself cannot reach the manager and says so.
+    shown.clear();
+    IsolateFromSystemServices();
+    answers = {4, 1};
+    form->ServicePage->Optimization->btnSvcOpti_OptimizeClick(form->ServicePage->Optimization->btnSvcOpti_Optimize);
+    ASSERT_TRUE(WaitIdle());
+    qputenv(platform::services::BusAddressVariable, saved);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].Text, QStringLiteral("服务优化操作失败！\n\n无法连接服务管理器！"));
+    EXPECT_EQ(ActiveState("Spooler"), "active");
 
     // With the manager back, a run that ends well shows nothing.
     shown.clear();
