@@ -355,9 +355,16 @@ void TOptimization::StartThread(TOptimizationThread *Thread)
 
 void TOptimization::EndJob(quint8 Mode, bool Succeeded, TJobFailure Failure, const QString &Detail)
 {
-    m_Busy = false;
-    if (!m_Closing)
-        emit JobEnded(Mode, Succeeded, Failure, Detail);
+    // The job counts as running until its end is told on the window's thread, so that nobody
+    // there sees it idle before its end notice; a handler may start the next job at once.
+    QMetaObject::invokeMethod(
+        this,
+        [this, Mode, Succeeded, Failure, Detail] {
+            m_Busy = false;
+            if (!m_Closing)
+                emit JobEnded(Mode, Succeeded, Failure, Detail);
+        },
+        Qt::QueuedConnection);
 }
 
 void TOptimization::Synchronize(const std::function<void()> &Relay)

@@ -522,7 +522,7 @@ class Listing
 public:
     bool open()
     {
-        const QByteArray address = qgetenv(BusAddressVariable);
+        const QByteArray address = system::testVariable(BusAddressVariable).toLocal8Bit();
         sd_bus *bus = nullptr;
         int r = address.isEmpty() ? sd_bus_open_system(&bus) : sd_bus_new(&bus);
         if (r >= 0)
