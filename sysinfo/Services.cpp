@@ -1,5 +1,7 @@
 #include "sysinfo/Services.h"
 
+#include "sysinfo/Logging.h"
+
 #include "platform/services/ServiceManager.h"
 #include "sysinfo/Processes.h"
 
@@ -235,7 +237,8 @@ bool TServiceHelper::ManagerReachable()
     try {
         ServiceManager manager;
         return manager.isConnected() && manager.ping();
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        qCWarning(lcSysinfo) << "services:" << e.what();
         return false;
     }
 }
@@ -249,7 +252,8 @@ bool TServiceHelper::IsRunning(const QString &Name)
         auto handle = manager.openService(Name);
         ServiceStatus st;
         return handle && manager.queryStatus(*handle, st) && st.State == ps::StateRunning;
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        qCWarning(lcSysinfo) << "services:" << e.what();
         return false;
     }
 }
@@ -260,7 +264,8 @@ bool TServiceHelper::Control(const QString &Name, TServiceControl Op, quint32 Wa
         return false;
     try {
         return DoControl(Name, Op, Wait);
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        qCWarning(lcSysinfo) << "services:" << e.what();
         return false;
     }
 }
@@ -298,7 +303,8 @@ bool TServiceHelper::SetStartType(const QString &Name, TServiceStartType StartTy
         ServiceManager manager;
         auto handle = manager.openService(Name);
         return handle && manager.setStartType(*handle, quint8(StartType));
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        qCWarning(lcSysinfo) << "services:" << e.what();
         return false;
     }
 }
@@ -328,7 +334,8 @@ bool TServiceHelper::ReloadItem(const QString &Name, TServiceItem *Item)
             return false;
         FillItem(&*handle, Item);
         return true;
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        qCWarning(lcSysinfo) << "services:" << e.what();
         return false;
     }
 }
@@ -362,7 +369,8 @@ void TServices::Refresh()
     try {
         ServiceManager manager;
         services = manager.listServices();
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        qCWarning(lcSysinfo) << "services:" << e.what();
         return;
     }
     if (!services)
@@ -386,7 +394,8 @@ void TServices::Refresh()
             // The first item of a name answers look-ups.
             if (!m_byName.contains(caseKey(raw->Name)))
                 m_byName.insert(caseKey(raw->Name), raw);
-        } catch (const std::exception &) {
+        } catch (const std::exception &e) {
+            qCWarning(lcSysinfo) << "services:" << e.what();
             // This entry is left out; the others go on.
         }
     }

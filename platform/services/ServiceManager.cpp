@@ -1,5 +1,7 @@
 #include "platform/services/ServiceManager.h"
 
+#include "platform/Logging.h"
+
 #include "platform/system/TestVariables.h"
 
 #include <QDBusArgument>
@@ -170,6 +172,12 @@ void detail::noteAnswered(const QString &Member, const QString &Path)
         o->answered(Member, Path);
 }
 
+void ServiceManager::setLastError(const QString &Error)
+{
+    m_lastError = Error;
+    qCWarning(lcPlatform) << "service manager:" << Error;
+}
+
 ServiceManager::ServiceManager() : m_bus(openBus()) {}
 
 bool ServiceManager::isConnected() const
@@ -187,7 +195,7 @@ bool ServiceManager::call(const QString &Path, const QString &Interface, const Q
 {
     m_lastError.clear();
     if (!m_bus.isConnected()) {
-        m_lastError = QStringLiteral("no connection to the service manager");
+        setLastError(QStringLiteral("no connection to the service manager"));
         return false;
     }
     QDBusMessage msg = QDBusMessage::createMethodCall(Destination, Path, Interface, Method);
@@ -198,9 +206,8 @@ bool ServiceManager::call(const QString &Path, const QString &Interface, const Q
     const QDBusMessage reply = m_bus.call(msg, QDBus::Block, Action ? ActionTimeoutMs : QueryTimeoutMs);
     detail::noteAnswered(Method, Path);
     if (reply.type() != QDBusMessage::ReplyMessage) {
-        m_lastError = reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
-        if (m_lastError.isEmpty())
-            m_lastError = QStringLiteral("no answer from the service manager");
+        const QString why = reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
+        setLastError(why.isEmpty() ? QStringLiteral("no answer from the service manager") : why);
         return false;
     }
     if (Reply)
@@ -222,7 +229,7 @@ bool ServiceManager::getAll(const QString &Path, const QString &Interface, QVari
     }
     QDBusArgument holder;
     if (!argumentOf(v, "a{sv}", holder)) {
-        m_lastError = QStringLiteral("malformed properties");
+        setLastError(QStringLiteral("malformed properties"));
         return false;
     }
     const QDBusArgument &arg = holder;
@@ -837,7 +844,7 @@ std::optional<std::vector<ServiceInfo>> ServiceManager::listServices()
 {
     Listing listing;
     if (!listing.open() || !listing.readLists() || !listing.readUnits()) {
-        m_lastError = listing.Error.isEmpty() ? QStringLiteral("no answer from the service manager") : listing.Error;
+        setLastError(listing.Error.isEmpty() ? QStringLiteral("no answer from the service manager") : listing.Error);
         return std::nullopt;
     }
     std::vector<ServiceInfo> services;
@@ -885,7 +892,7 @@ std::optional<ServiceHandle> ServiceManager::openService(const QString &Name)
     if (handle.m_path.isEmpty() || !fetch(handle))
         return std::nullopt;
     if (stringOf(handle.m_unitProps, "LoadState") == QLatin1String("not-found")) {
-        m_lastError = QStringLiteral("Unit %1 not found.").arg(handle.m_unit);
+        setLastError(QStringLiteral("Unit %1 not found.").arg(handle.m_unit));
         return std::nullopt;
     }
     return handle;
@@ -1025,7 +1032,7 @@ bool ServiceManager::setStartType(ServiceHandle &Handle, quint8 StartType)
     if (!fetch(Handle))
         return false;
     if (StartTypeOf(stringOf(Handle.m_unitProps, "UnitFileState")) != StartType) {
-        m_lastError = QStringLiteral("the start type of %1 did not change").arg(Handle.m_unit);
+        setLastError(QStringLiteral("the start type of %1 did not change").arg(Handle.m_unit));
         return false;
     }
     return true;

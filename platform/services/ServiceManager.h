@@ -185,6 +185,8 @@ private:
     std::optional<QString> jobType(const QVariant &Job);
 
     QDBusConnection m_bus;
+    // Kept for the caller and logged, as nothing above shows it.
+    void setLastError(const QString &Error);
     QString m_lastError;
 };
 

@@ -3,7 +3,9 @@
 #include "Children.h"
 #include "common/LogCapture.h"
 #include "platform/processes/ProcFs.h"
+#include "platform/services/ServiceManager.h"
 #include "sysinfo/ProcessHelper.h"
+#include "sysinfo/Services.h"
 
 #include <cstring>
 
@@ -83,3 +85,26 @@ TEST(ProcessActionLogging, AProgramThatIsNotThereIsNamed)
 }
 
 } // namespace
+
+TEST(ServiceLogging, AnUnreachableManagerIsNamedOnlyWhenTurnedOn)
+{
+    if (LogCapture::environmentSetsRules())
+        GTEST_SKIP() << "QT_LOGGING_RULES is set in the environment and overrides the test's rules";
+    const QByteArray saved = qgetenv(platform::services::BusAddressVariable);
+    qputenv(platform::services::BusAddressVariable, "unix:path=/nonexistent/taskvane-logging-test-bus");
+    {
+        LogCapture log(kOn);
+        EXPECT_FALSE(TServices::SetServiceStartType(QStringLiteral("nothing.service"), TServiceStartType::Manual));
+        const QString reason = log.warnings(kPlatform).join(QLatin1Char('\n'));
+        EXPECT_TRUE(reason.contains(QStringLiteral("no connection to the service manager"))) << reason.toStdString();
+    }
+    {
+        LogCapture log{QString()};
+        EXPECT_FALSE(TServices::SetServiceStartType(QStringLiteral("nothing.service"), TServiceStartType::Manual));
+        EXPECT_TRUE(log.messages().isEmpty());
+    }
+    if (saved.isNull())
+        qunsetenv(platform::services::BusAddressVariable);
+    else
+        qputenv(platform::services::BusAddressVariable, saved);
+}
