@@ -75,41 +75,19 @@ std::optional<FolderNoFollow> FolderNoFollow::open(const QByteArray &path)
     return FolderNoFollow(fd);
 }
 
-FolderNoFollow::FolderNoFollow(FolderNoFollow &&other) noexcept : m_fd(other.m_fd)
-{
-    other.m_fd = -1;
-}
-
-FolderNoFollow &FolderNoFollow::operator=(FolderNoFollow &&other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = other.m_fd;
-        other.m_fd = -1;
-    }
-    return *this;
-}
-
-FolderNoFollow::~FolderNoFollow()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 std::optional<FileIdentity> FolderNoFollow::identityOf(const QByteArray &name) const
 {
     struct stat st = {};
-    if (m_fd < 0 || !isPlainName(name) || ::fstatat(m_fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (m_fd.get() < 0 || !isPlainName(name) || ::fstatat(m_fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return std::nullopt;
     return FileIdentity{quint64(st.st_dev), quint64(st.st_ino)};
 }
 
 bool FolderNoFollow::remove(const QByteArray &name) const
 {
-    if (m_fd < 0 || !isPlainName(name))
+    if (m_fd.get() < 0 || !isPlainName(name))
         return false;
-    if (::unlinkat(m_fd, name.constData(), 0) == 0)
+    if (::unlinkat(m_fd.get(), name.constData(), 0) == 0)
         return true;
     qCWarning(lcPlatform, "unlinkat(%s): %s", name.constData(), std::strerror(errno));
     return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/files/UniqueFd.h"
+
 #include <QByteArray>
 
 #include <optional>
@@ -24,11 +26,8 @@ public:
     // or anything but a folder at its end.
     static std::optional<FolderNoFollow> open(const QByteArray &path);
 
-    FolderNoFollow(FolderNoFollow &&other) noexcept;
-    FolderNoFollow &operator=(FolderNoFollow &&other) noexcept;
-    FolderNoFollow(const FolderNoFollow &) = delete;
-    FolderNoFollow &operator=(const FolderNoFollow &) = delete;
-    ~FolderNoFollow();
+    FolderNoFollow(FolderNoFollow &&) noexcept = default;
+    FolderNoFollow &operator=(FolderNoFollow &&) noexcept = default;
 
     // The identity of the entry `name` itself (a link is not followed); nothing when there is
     // none or the name is not a plain file name.
@@ -39,7 +38,7 @@ public:
 private:
     explicit FolderNoFollow(int fd) : m_fd(fd) {}
 
-    int m_fd = -1;
+    UniqueFd m_fd;
 };
 
 // An absolute path cut into its folder and its last name; false when the path has no plain

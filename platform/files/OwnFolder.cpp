@@ -174,42 +174,19 @@ std::optional<OwnFolder> OwnFolder::make(const QString &path, unsigned mode)
     return open(clean);
 }
 
-OwnFolder::OwnFolder(OwnFolder &&other) noexcept : m_fd(other.m_fd), m_path(std::move(other.m_path))
-{
-    other.m_fd = -1;
-}
-
-OwnFolder &OwnFolder::operator=(OwnFolder &&other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = other.m_fd;
-        m_path = std::move(other.m_path);
-        other.m_fd = -1;
-    }
-    return *this;
-}
-
-OwnFolder::~OwnFolder()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 bool OwnFolder::writeFile(const QString &name, const QByteArray &data, unsigned mode) const
 {
     if (!isPlainName(name))
         return false;
     const QByteArray target = QFile::encodeName(name);
-    if (!replaceable(m_fd, target))
+    if (!replaceable(m_fd.get(), target))
         return false;
     beforeStep();
     QByteArray tmp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         tmp = target + '.' + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-        fd = ::openat(m_fd, tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        fd = ::openat(m_fd.get(), tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST)
             return false;
     }
@@ -220,17 +197,17 @@ bool OwnFolder::writeFile(const QString &name, const QByteArray &data, unsigned 
     ok = ok && ::fchmod(fd, mode_t(mode)) == 0 && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     // Looked at again just before the rename: a link put there meanwhile is not replaced either.
-    ok = ok && replaceable(m_fd, target);
+    ok = ok && replaceable(m_fd.get(), target);
     if (ok) {
         beforeStep();
-        ok = ::renameat(m_fd, tmp.constData(), m_fd, target.constData()) == 0;
+        ok = ::renameat(m_fd.get(), tmp.constData(), m_fd.get(), target.constData()) == 0;
     }
     if (!ok) {
-        ::unlinkat(m_fd, tmp.constData(), 0);
+        ::unlinkat(m_fd.get(), tmp.constData(), 0);
         return false;
     }
     beforeStep();
-    ::fsync(m_fd);
+    ::fsync(m_fd.get());
     return true;
 }
 
@@ -238,7 +215,7 @@ int OwnFolder::createFile(const QString &name, unsigned mode) const
 {
     if (!isPlainName(name))
         return -1;
-    const int fd = openOwnRegular(m_fd, QFile::encodeName(name), O_WRONLY, mode);
+    const int fd = openOwnRegular(m_fd.get(), QFile::encodeName(name), O_WRONLY, mode);
     // Emptied only once it is known to be the user's own file.
     if (fd >= 0 && ::ftruncate(fd, 0) != 0) {
         ::close(fd);
@@ -251,7 +228,7 @@ int OwnFolder::openLockFile(const QString &name) const
 {
     if (!isPlainName(name))
         return -1;
-    const int fd = openOwnRegular(m_fd, QFile::encodeName(name), O_RDWR, 0600);
+    const int fd = openOwnRegular(m_fd.get(), QFile::encodeName(name), O_RDWR, 0600);
     // A lock file an earlier version left readable would let anyone hold the lock.
     if (fd >= 0)
         ::fchmod(fd, 0600);
@@ -264,10 +241,10 @@ bool OwnFolder::removeFile(const QString &name) const
         return false;
     const QByteArray native = QFile::encodeName(name);
     struct stat st = {};
-    if (::fstatat(m_fd, native.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode) ||
+    if (::fstatat(m_fd.get(), native.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode) ||
         st.st_uid != ::geteuid())
         return false;
-    return ::unlinkat(m_fd, native.constData(), 0) == 0;
+    return ::unlinkat(m_fd.get(), native.constData(), 0) == 0;
 }
 
 std::optional<QByteArray> OwnFolder::readFile(const QString &name, qint64 limit, bool *missing) const
@@ -277,7 +254,7 @@ std::optional<QByteArray> OwnFolder::readFile(const QString &name, qint64 limit,
     if (!isPlainName(name))
         return std::nullopt;
     RegularFileReader reader;
-    switch (reader.openAt(m_fd, name)) {
+    switch (reader.openAt(m_fd.get(), name)) {
     case RegularFileReader::OpenResult::Opened:
         break;
     case RegularFileReader::OpenResult::Missing:

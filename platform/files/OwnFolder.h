@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/files/UniqueFd.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -34,11 +36,8 @@ public:
     // folder keeps its mode and must pass the rules.
     static std::optional<OwnFolder> make(const QString &path, unsigned mode);
 
-    OwnFolder(OwnFolder &&other) noexcept;
-    OwnFolder &operator=(OwnFolder &&other) noexcept;
-    OwnFolder(const OwnFolder &) = delete;
-    OwnFolder &operator=(const OwnFolder &) = delete;
-    ~OwnFolder();
+    OwnFolder(OwnFolder &&) noexcept = default;
+    OwnFolder &operator=(OwnFolder &&) noexcept = default;
 
     QString path() const { return m_path; }
 
@@ -61,7 +60,7 @@ public:
 
 private:
     OwnFolder(int fd, const QString &path) : m_fd(fd), m_path(path) {}
-    int m_fd = -1;
+    UniqueFd m_fd;
     QString m_path;
 };
 

@@ -95,30 +95,6 @@ std::optional<PidFd> PidFd::open(qint64 pid, std::optional<quint64> startTime, q
     return handle;
 }
 
-PidFd::PidFd(PidFd &&other) noexcept : m_fd(other.m_fd), m_pid(other.m_pid), m_startTime(other.m_startTime)
-{
-    other.m_fd = -1;
-}
-
-PidFd &PidFd::operator=(PidFd &&other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = other.m_fd;
-        m_pid = other.m_pid;
-        m_startTime = other.m_startTime;
-        other.m_fd = -1;
-    }
-    return *this;
-}
-
-PidFd::~PidFd()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 std::optional<PidFd> PidFd::pin(const ProcessHandle &handle)
 {
     if (!handle.valid || handle.pid <= 0)
@@ -159,12 +135,12 @@ std::optional<ProcessHandle> PidFd::identify(qint32 pid, quint64 startTime, std:
 
 bool PidFd::held() const
 {
-    if (m_fd < 0) {
+    if (m_fd.get() < 0) {
         ProcStat st;
         return readStat(m_pid, st) && st.startTime == m_startTime;
     }
     // A pidfd turns readable when its process ends.
-    pollfd p{m_fd, POLLIN, 0};
+    pollfd p{m_fd.get(), POLLIN, 0};
     for (;;) {
         const int rc = ::poll(&p, 1, 0);
         if (rc < 0 && errno == EINTR)
@@ -175,19 +151,19 @@ bool PidFd::held() const
 
 quint64 PidFd::inode() const
 {
-    return pidfdInode(m_fd);
+    return pidfdInode(m_fd.get());
 }
 
 bool PidFd::alive() const
 {
-    return m_fd >= 0 && ::syscall(SYS_pidfd_send_signal, m_fd, 0, nullptr, 0u) == 0;
+    return m_fd.get() >= 0 && ::syscall(SYS_pidfd_send_signal, m_fd.get(), 0, nullptr, 0u) == 0;
 }
 
 bool PidFd::sendSignal(int signal) const
 {
-    if (m_fd < 0)
+    if (m_fd.get() < 0)
         return false;
-    if (::syscall(SYS_pidfd_send_signal, m_fd, signal, nullptr, 0u) == 0)
+    if (::syscall(SYS_pidfd_send_signal, m_fd.get(), signal, nullptr, 0u) == 0)
         return true;
     qCWarning(lcPlatform, "process %d: signal %d: %s", int(m_pid), signal, std::strerror(errno));
     return false;
@@ -210,9 +186,9 @@ bool PidFd::resume() const
 
 bool PidFd::waitEnded(int timeoutMs) const
 {
-    if (m_fd < 0)
+    if (m_fd.get() < 0)
         return false;
-    pollfd p{m_fd, POLLIN, 0};
+    pollfd p{m_fd.get(), POLLIN, 0};
     for (;;) {
         const int rc = ::poll(&p, 1, timeoutMs);
         if (rc < 0 && errno == EINTR)

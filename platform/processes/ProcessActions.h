@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/files/UniqueFd.h"
+
 #include "platform/files/FolderNoFollow.h"
 #include "platform/processes/ProcFs.h"
 
@@ -42,11 +44,8 @@ public:
     // With `keep`, the pidfd that found the process is handed over, still open.
     static std::optional<ProcessHandle> identify(qint32 pid, quint64 startTime, std::optional<PidFd> *keep = nullptr);
 
-    PidFd(PidFd &&other) noexcept;
-    PidFd &operator=(PidFd &&other) noexcept;
-    PidFd(const PidFd &) = delete;
-    PidFd &operator=(const PidFd &) = delete;
-    ~PidFd();
+    PidFd(PidFd &&) noexcept = default;
+    PidFd &operator=(PidFd &&) noexcept = default;
 
     qint32 pid() const { return m_pid; }
     quint64 startTime() const { return m_startTime; }
@@ -66,7 +65,7 @@ public:
 private:
     PidFd(int fd, qint32 pid, quint64 startTime) : m_fd(fd), m_pid(pid), m_startTime(startTime) {}
 
-    int m_fd = -1;
+    files::UniqueFd m_fd;
     qint32 m_pid = 0;
     quint64 m_startTime = 0;
 };
