@@ -57,7 +57,7 @@ void BM_Parse(benchmark::State &state)
 {
     const QByteArray &text = StoreText(int(state.range(0)));
     for (auto _ : state) {
-        auto store = platform::registry::Store::parse(text);
+        auto store = platform::registry::Store::Parse(text);
         if (!store)
             state.SkipWithError("the store did not parse");
         benchmark::DoNotOptimize(store);
@@ -76,10 +76,10 @@ QString RegistryDir(int values)
     qputenv("TASKVANE_REGISTRY_DIR", QFile::encodeName(dir));
     // One write of the whole key: the store's own writer would make this setup quadratic.
     using namespace platform::registry;
-    platform::registry::modify(RootKey::CurrentUser, [&](Store &store) {
-        Key &k = store.createKey(QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run"));
+    platform::registry::Modify(RootKey::CurrentUser, [&](Store &store) {
+        Key &k = store.CreateKey(QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Run"));
         for (int i = 0; i < values; ++i)
-            k.add({QStringLiteral("agent%1").arg(i), ValueType::String, QStringLiteral("/bin/true --n %1").arg(i), 0});
+            k.Add({QStringLiteral("agent%1").arg(i), ValueType::String, QStringLiteral("/bin/true --n %1").arg(i), 0});
         return Edit::Write;
     });
     made[values] = dir;

@@ -77,9 +77,9 @@ double ManagerCpu()
 class CallCounter : public platform::services::CallObserver
 {
 public:
-    std::atomic<int> Sent{0};
-    void sent(const QString &, const QString &) override { ++Sent; }
-    void answered(const QString &, const QString &) override {}
+    std::atomic<int> Calls{0};
+    void Sent(const QString &, const QString &) override { ++Calls; }
+    void Answered(const QString &, const QString &) override {}
 };
 
 void Services_Reload(benchmark::State &state)
@@ -90,16 +90,16 @@ void Services_Reload(benchmark::State &state)
         QElapsedTimer wall;
         const double ownBefore = ProcessCpu(), managerBefore = ManagerCpu();
         wall.start();
-        platform::services::setCallObserver(&counter);
+        platform::services::SetCallObserver(&counter);
         list.Reload();
-        platform::services::setCallObserver(nullptr);
+        platform::services::SetCallObserver(nullptr);
         const double seconds = double(wall.nsecsElapsed()) / 1e9;
         const double cpu = ProcessCpu() - ownBefore + ManagerCpu() - managerBefore;
         state.SetIterationTime(seconds);
         if (list.GetCount() < kServices)
             state.SkipWithError("the list misses services");
         g_samples["reload"].push_back({cpu, seconds});
-        g_messagesPerService = double(counter.Sent.exchange(0)) / double(list.GetCount());
+        g_messagesPerService = double(counter.Calls.exchange(0)) / double(list.GetCount());
     }
 }
 
@@ -111,7 +111,7 @@ bool RunSystemctl(Sample &Out)
     for (const QString &u : g_units)
         argv.push_back(u.toStdString());
     const std::string address =
-        "DBUS_SESSION_BUS_ADDRESS=" + qEnvironmentVariable(platform::services::BusAddressVariable).toStdString();
+        "DBUS_SESSION_BUS_ADDRESS=" + qEnvironmentVariable(platform::services::kBusAddressVariable).toStdString();
     std::vector<std::string> env = {"SYSTEMCTL_FORCE_BUS=1", address, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
     std::vector<char *> args, envp;
     for (std::string &a : argv)
@@ -220,7 +220,7 @@ int main(int argc, char **argv)
         QProcessEnvironment env;
         env.insert(QStringLiteral("SYSTEMCTL_FORCE_BUS"), QStringLiteral("1"));
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                   qEnvironmentVariable(platform::services::BusAddressVariable));
+                   qEnvironmentVariable(platform::services::kBusAddressVariable));
         env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
         check.setProcessEnvironment(env);
         check.start(QStandardPaths::findExecutable(QStringLiteral("systemctl")),

@@ -12,15 +12,15 @@ TCollectionItem::TCollectionItem(TCollection *Collection)
 
 TCollectionItem::~TCollectionItem()
 {
-    if (m_collection)
-        m_collection->RemoveItem(this);
+    if (m_Collection)
+        m_Collection->RemoveItem(this);
 }
 
 int TCollectionItem::Index() const
 {
-    if (!m_collection)
+    if (!m_Collection)
         return -1;
-    const auto &v = m_collection->m_items;
+    const auto &v = m_Collection->m_Items;
     const auto it = std::find(v.begin(), v.end(), this);
     return it == v.end() ? -1 : int(it - v.begin());
 }
@@ -28,28 +28,28 @@ int TCollectionItem::Index() const
 void TCollectionItem::Assign(const TCollectionItem *Source)
 {
     const QString src = Source ? Source->ClassName() : QStringLiteral("nil");
-    throw EConvertError(Format(QString::fromLatin1(msg::SAssignError), src, ClassName()));
+    throw EConvertError(Format(QString::fromLatin1(msg::kSAssignError), src, ClassName()));
 }
 
 void TCollectionItem::Changed(bool AllItems)
 {
-    if (m_collection && m_collection->UpdateCount() == 0)
-        m_collection->Update(AllItems ? nullptr : this);
+    if (m_Collection && m_Collection->UpdateCount() == 0)
+        m_Collection->Update(AllItems ? nullptr : this);
 }
 
 TCollection::TCollection() = default;
 
 TCollection::~TCollection()
 {
-    m_updateCount = 1;
+    m_UpdateCount = 1;
     Clear();
 }
 
 TCollectionItem *TCollection::Items(int Index) const
 {
     if (Index < 0 || Index >= Count())
-        throw EDatabaseError(Format(QString::fromLatin1(msg::SListIndexError), Index));
-    return m_items[size_t(Index)];
+        throw EDatabaseError(Format(QString::fromLatin1(msg::kSListIndexError), Index));
+    return m_Items[size_t(Index)];
 }
 
 TCollectionItem *TCollection::Add()
@@ -64,8 +64,8 @@ TCollectionItem *TCollection::Insert(int Index)
     TCollectionItem *item = Add();
     const int from = item->Index();
     if (Index >= 0 && Index < from) {
-        m_items.erase(m_items.begin() + from);
-        m_items.insert(m_items.begin() + Index, item);
+        m_Items.erase(m_Items.begin() + from);
+        m_Items.insert(m_Items.begin() + Index, item);
     }
     return item;
 }
@@ -77,54 +77,54 @@ void TCollection::Delete(int Index)
 
 void TCollection::Clear()
 {
-    if (m_items.empty())
+    if (m_Items.empty())
         return;
     BeginUpdate();
-    m_clearing = true;
+    m_Clearing = true;
     std::vector<TCollectionItem *> items;
-    items.swap(m_items);
+    items.swap(m_Items);
     for (TCollectionItem *item : items) {
-        item->m_collection = nullptr;
+        item->m_Collection = nullptr;
         delete item;
     }
-    m_clearing = false;
+    m_Clearing = false;
     EndUpdate();
 }
 
 void TCollection::EndUpdate()
 {
-    if (m_updateCount > 0 && --m_updateCount == 0)
+    if (m_UpdateCount > 0 && --m_UpdateCount == 0)
         Update(nullptr);
 }
 
 TCollectionItem *TCollection::FindItemID(int ID) const
 {
-    for (TCollectionItem *item : m_items)
-        if (item->m_id == ID)
+    for (TCollectionItem *item : m_Items)
+        if (item->m_Id == ID)
             return item;
     return nullptr;
 }
 
 void TCollection::InsertItem(TCollectionItem *Item, int Index)
 {
-    Item->m_collection = this;
-    Item->m_id = m_nextID++;
-    m_items.insert(m_items.begin() + Index, Item);
+    Item->m_Collection = this;
+    Item->m_Id = m_NextId++;
+    m_Items.insert(m_Items.begin() + Index, Item);
 }
 
 void TCollection::RemoveItem(TCollectionItem *Item)
 {
-    const auto it = std::find(m_items.begin(), m_items.end(), Item);
-    if (it != m_items.end())
-        m_items.erase(it);
-    Item->m_collection = nullptr;
-    if (!m_clearing && m_updateCount == 0)
+    const auto it = std::find(m_Items.begin(), m_Items.end(), Item);
+    if (it != m_Items.end())
+        m_Items.erase(it);
+    Item->m_Collection = nullptr;
+    if (!m_Clearing && m_UpdateCount == 0)
         Update(nullptr);
 }
 
 void TNamedItem::SetName(const QString &Value)
 {
-    m_name = Value;
+    m_Name = Value;
     Changed(false);
 }
 

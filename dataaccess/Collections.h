@@ -19,9 +19,9 @@ public:
     explicit TCollectionItem(TCollection *Collection);
     virtual ~TCollectionItem();
 
-    TCollection *Collection() const { return m_collection; }
+    TCollection *Collection() const { return m_Collection; }
     // Unique within the collection, never reused.
-    int ID() const { return m_id; }
+    int ID() const { return m_Id; }
     int Index() const;
     virtual QString ClassName() const { return QStringLiteral("TCollectionItem"); }
     virtual QString DisplayName() const { return ClassName(); }
@@ -33,8 +33,8 @@ protected:
 
 private:
     friend class TCollection;
-    TCollection *m_collection = nullptr;
-    int m_id = 0;
+    TCollection *m_Collection = nullptr;
+    int m_Id = 0;
 };
 
 class TCollection
@@ -43,17 +43,17 @@ public:
     TCollection();
     virtual ~TCollection();
 
-    int Count() const { return int(m_items.size()); }
+    int Count() const { return int(m_Items.size()); }
     TCollectionItem *Items(int Index) const;
     TCollectionItem *Add();
     TCollectionItem *Insert(int Index);
     void Delete(int Index);
     void Clear();
-    void BeginUpdate() { ++m_updateCount; }
+    void BeginUpdate() { ++m_UpdateCount; }
     void EndUpdate();
-    int UpdateCount() const { return m_updateCount; }
+    int UpdateCount() const { return m_UpdateCount; }
     TCollectionItem *FindItemID(int ID) const;
-    int NextID() const { return m_nextID; }
+    int NextID() const { return m_NextId; }
 
 protected:
     virtual TCollectionItem *CreateItem() = 0;
@@ -66,21 +66,21 @@ private:
     friend class TCollectionItem;
     void InsertItem(TCollectionItem *Item, int Index);
     void RemoveItem(TCollectionItem *Item);
-    std::vector<TCollectionItem *> m_items;
-    int m_nextID = 0;
-    int m_updateCount = 0;
-    bool m_clearing = false;
+    std::vector<TCollectionItem *> m_Items;
+    int m_NextId = 0;
+    int m_UpdateCount = 0;
+    bool m_Clearing = false;
 };
 
 // A collection that knows the component it belongs to (not owned).
 class TOwnedCollection : public TCollection
 {
 public:
-    explicit TOwnedCollection(QObject *AOwner) : m_owner(AOwner) {}
-    QObject *Owner() const { return m_owner; }
+    explicit TOwnedCollection(QObject *AOwner) : m_Owner(AOwner) {}
+    QObject *Owner() const { return m_Owner; }
 
 private:
-    QObject *m_owner = nullptr;
+    QObject *m_Owner = nullptr;
 };
 
 // An item with a name.
@@ -89,12 +89,12 @@ class TNamedItem : public TCollectionItem
 public:
     using TCollectionItem::TCollectionItem;
     QString ClassName() const override { return QStringLiteral("TNamedItem"); }
-    QString DisplayName() const override { return m_name.isEmpty() ? TCollectionItem::DisplayName() : m_name; }
-    const QString &Name() const { return m_name; }
+    QString DisplayName() const override { return m_Name.isEmpty() ? TCollectionItem::DisplayName() : m_Name; }
+    const QString &Name() const { return m_Name; }
     virtual void SetName(const QString &Value);
 
 private:
-    QString m_name;
+    QString m_Name;
 };
 
 // Case-insensitive name search of a collection of named items (-1 when none).

@@ -2,7 +2,7 @@
 
 namespace dataaccess {
 
-Exception::Exception(const QString &Message) : m_message(Message), m_utf8(Message.toUtf8()) {}
+Exception::Exception(const QString &Message) : m_Message(Message), m_Utf8(Message.toUtf8()) {}
 
 QString FormatText(const QString &Fmt, const QStringList &Args)
 {
@@ -38,7 +38,7 @@ void DatabaseError(const QString &Message)
 
 void Abort()
 {
-    throw EAbort(QString::fromLatin1(msg::SOperationAborted));
+    throw EAbort(QString::fromLatin1(msg::kSOperationAborted));
 }
 
 } // namespace dataaccess

@@ -15,12 +15,12 @@ class Exception : public std::exception
 {
 public:
     explicit Exception(const QString &Message);
-    const QString &Message() const { return m_message; }
-    const char *what() const noexcept override { return m_utf8.constData(); }
+    const QString &Message() const { return m_Message; }
+    const char *what() const noexcept override { return m_Utf8.constData(); }
 
 private:
-    QString m_message;
-    QByteArray m_utf8;
+    QString m_Message;
+    QByteArray m_Utf8;
 };
 
 // Every refusal of the database engine.
@@ -74,51 +74,51 @@ public:
 
 // The layer's own English messages.
 namespace msg {
-inline constexpr const char *SOperationAborted = "Operation aborted";
-inline constexpr const char *SReadError = "Stream read error";
-inline constexpr const char *SWriteError = "Stream write error";
-inline constexpr const char *SFOpenError = "Cannot open file \"%s\". %s";
-inline constexpr const char *SFCreateError = "Cannot create file \"%s\". %s";
-inline constexpr const char *SFieldNotFound = "Field '%s' not found";
-inline constexpr const char *SDataSetOpen = "Cannot perform this operation on an open dataset";
-inline constexpr const char *SDataSetClosed = "Cannot perform this operation on a closed dataset";
-inline constexpr const char *SCircularDataLink = "Circular datalinks are not allowed";
-inline constexpr const char *SIndexNotFound = "Index '%s' not found";
-inline constexpr const char *SDuplicateName = "Duplicate name '%s' in %s";
-inline constexpr const char *SAssignError = "Cannot assign a %s to a %s";
-inline constexpr const char *SListIndexError = "List index out of bounds (%d)";
-inline constexpr const char *SInvalidInteger = "'%s' is not a valid integer value";
-inline constexpr const char *SInvalidFloat = "'%s' is not a valid floating point value";
-inline constexpr const char *SInvalidDate = "'%s' is not a valid date";
-inline constexpr const char *SInvalidTime = "'%s' is not a valid time";
-inline constexpr const char *SInvalidDateTime = "'%s' is not a valid date and time";
-inline constexpr const char *SDateEncodeError = "Invalid argument to date encode";
-inline constexpr const char *STimeEncodeError = "Invalid argument to time encode";
-inline constexpr const char *SZeroDivide = "Floating point division by zero";
+inline constexpr const char *kSOperationAborted = "Operation aborted";
+inline constexpr const char *kSReadError = "Stream read error";
+inline constexpr const char *kSWriteError = "Stream write error";
+inline constexpr const char *kSfOpenError = "Cannot open file \"%s\". %s";
+inline constexpr const char *kSfCreateError = "Cannot create file \"%s\". %s";
+inline constexpr const char *kSFieldNotFound = "Field '%s' not found";
+inline constexpr const char *kSDataSetOpen = "Cannot perform this operation on an open dataset";
+inline constexpr const char *kSDataSetClosed = "Cannot perform this operation on a closed dataset";
+inline constexpr const char *kSCircularDataLink = "Circular datalinks are not allowed";
+inline constexpr const char *kSIndexNotFound = "Index '%s' not found";
+inline constexpr const char *kSDuplicateName = "Duplicate name '%s' in %s";
+inline constexpr const char *kSAssignError = "Cannot assign a %s to a %s";
+inline constexpr const char *kSListIndexError = "List index out of bounds (%d)";
+inline constexpr const char *kSInvalidInteger = "'%s' is not a valid integer value";
+inline constexpr const char *kSInvalidFloat = "'%s' is not a valid floating point value";
+inline constexpr const char *kSInvalidDate = "'%s' is not a valid date";
+inline constexpr const char *kSInvalidTime = "'%s' is not a valid time";
+inline constexpr const char *kSInvalidDateTime = "'%s' is not a valid date and time";
+inline constexpr const char *kSDateEncodeError = "Invalid argument to date encode";
+inline constexpr const char *kSTimeEncodeError = "Invalid argument to time encode";
+inline constexpr const char *kSZeroDivide = "Floating point division by zero";
 } // namespace msg
 
 namespace detail {
-inline QString FormatArg(const QString &v)
+inline QString FormatArg(const QString &V)
 {
-    return v;
+    return V;
 }
-inline QString FormatArg(const char *v)
+inline QString FormatArg(const char *V)
 {
-    return QString::fromUtf8(v);
+    return QString::fromUtf8(V);
 }
-inline QString FormatArg(const QByteArray &v)
+inline QString FormatArg(const QByteArray &V)
 {
-    return QString::fromUtf8(v);
+    return QString::fromUtf8(V);
 }
 template <class T, std::enable_if_t<std::is_integral_v<T>, int> = 0>
-QString FormatArg(T v)
+QString FormatArg(T V)
 {
-    return QString::number(v);
+    return QString::number(V);
 }
 template <class T, std::enable_if_t<std::is_floating_point_v<T>, int> = 0>
-QString FormatArg(T v)
+QString FormatArg(T V)
 {
-    return QString::number(v);
+    return QString::number(V);
 }
 } // namespace detail
 

@@ -37,20 +37,20 @@ bool InWriteMode(TDataSetState S)
 
 // ---------------------------------------------------------------- life
 
-TDataSet::TDataSet(QObject *AOwner) : QObject(AOwner), m_fields(new TFields(this)), m_fieldDefs(new TFieldDefs(this)) {}
+TDataSet::TDataSet(QObject *AOwner) : QObject(AOwner), m_Fields(new TFields(this)), m_FieldDefs(new TFieldDefs(this)) {}
 
 TDataSet::~TDataSet()
 {
     // A descendant closes its cursor in its own destructor: the protocol is gone by now.
-    while (!m_dataSources.empty()) {
-        TDataSource *ds = m_dataSources.back();
-        m_dataSources.pop_back();
-        ds->m_dataSet = nullptr;
+    while (!m_DataSources.empty()) {
+        TDataSource *ds = m_DataSources.back();
+        m_DataSources.pop_back();
+        ds->m_DataSet = nullptr;
         ds->DataEvent(deUpdateState, 0);
     }
-    delete m_fields;
-    m_fields = nullptr;
-    delete m_fieldDefs;
+    delete m_Fields;
+    m_Fields = nullptr;
+    delete m_FieldDefs;
 }
 
 int TDataSet::FieldSlotSize(const TField *Field)
@@ -61,26 +61,26 @@ int TDataSet::FieldSlotSize(const TField *Field)
 void TDataSet::CheckActive() const
 {
     if (!Active())
-        DatabaseError(QString::fromLatin1(msg::SDataSetClosed));
+        DatabaseError(QString::fromLatin1(msg::kSDataSetClosed));
 }
 
 void TDataSet::CheckInactive() const
 {
     if (Active())
-        DatabaseError(QString::fromLatin1(msg::SDataSetOpen));
+        DatabaseError(QString::fromLatin1(msg::kSDataSetOpen));
 }
 
 void TDataSet::CheckCanModify()
 {
     if (!GetCanModify())
-        DatabaseError(QString::fromLatin1(msg::SDataSetReadOnly));
+        DatabaseError(QString::fromLatin1(msg::kSDataSetReadOnly));
 }
 
 void TDataSet::SetState(TDataSetState Value)
 {
-    if (m_state != Value) {
-        m_state = Value;
-        m_modified = false;
+    if (m_State != Value) {
+        m_State = Value;
+        m_Modified = false;
         DataEvent(deUpdateState, 0);
     }
 }
@@ -93,7 +93,7 @@ void TDataSet::SetActive(bool Value)
         return;
     if (Value) {
         Fire(BeforeOpen);
-        m_internalOpenComplete = false;
+        m_InternalOpenComplete = false;
         try {
             OpenCursor(false);
         } catch (...) {
@@ -102,7 +102,7 @@ void TDataSet::SetActive(bool Value)
                 CloseCursor();
             } catch (...) {
                 // The open's own failure is the one raised.
-                qCWarning(lcDataAccess) << "closing after a failed open:" << platform::currentExceptionText();
+                qCWarning(lcDataAccess) << "closing after a failed open:" << platform::CurrentExceptionText();
             }
             throw;
         }
@@ -128,24 +128,24 @@ void TDataSet::OpenCursor(bool InfoQuery)
 
 void TDataSet::DoInternalOpen()
 {
-    m_defaultFields = FieldCount() == 0;
+    m_DefaultFields = FieldCount() == 0;
     InternalOpen();
-    m_internalOpenComplete = true;
-    m_bufferCount = 1;
-    SetBufListSize(m_bufferCount + 1);
+    m_InternalOpenComplete = true;
+    m_BufferCount = 1;
+    SetBufListSize(m_BufferCount + 1);
     ClearBuffers();
     GetNextRecords();
-    m_bof = true;
+    m_Bof = true;
 }
 
 void TDataSet::CloseCursor()
 {
-    m_internalOpenComplete = false;
+    m_InternalOpenComplete = false;
     ClearBuffers();
     SetBufListSize(0);
-    m_bufferCount = 0;
+    m_BufferCount = 0;
     InternalClose();
-    m_defaultFields = false;
+    m_DefaultFields = false;
 }
 
 void TDataSet::DoAfterOpen()
@@ -155,22 +155,22 @@ void TDataSet::DoAfterOpen()
 
 void TDataSet::SetBufListSize(int Value)
 {
-    while (int(m_buffers.size()) > Value) {
-        TRecordBuffer b = m_buffers.back();
-        m_buffers.pop_back();
+    while (int(m_Buffers.size()) > Value) {
+        TRecordBuffer b = m_Buffers.back();
+        m_Buffers.pop_back();
         FreeRecordBuffer(b);
     }
-    while (int(m_buffers.size()) < Value)
-        m_buffers.push_back(AllocRecordBuffer());
+    while (int(m_Buffers.size()) < Value)
+        m_Buffers.push_back(AllocRecordBuffer());
 }
 
 void TDataSet::CreateFields()
 {
-    for (int i = 0; i < m_fieldDefs->Count(); ++i) {
-        const TFieldDef *def = m_fieldDefs->Items(i);
+    for (int i = 0; i < m_FieldDefs->Count(); ++i) {
+        const TFieldDef *def = m_FieldDefs->Items(i);
         TField *f = CreateFieldOfType(def->DataType(), def->Size());
         if (!f)
-            DatabaseErrorFmt(QString::fromLatin1(msg::SUnknownFieldType), def->Name());
+            DatabaseErrorFmt(QString::fromLatin1(msg::kSUnknownFieldType), def->Name());
         f->SetFieldName(def->Name());
         f->SetRequired(def->Required());
         f->SetDataSet(this);
@@ -179,34 +179,34 @@ void TDataSet::CreateFields()
 
 void TDataSet::DestroyFields()
 {
-    m_fields->Clear();
+    m_Fields->Clear();
 }
 
 void TDataSet::BindFields(bool Binding)
 {
-    m_calcFieldsSize = 0;
-    for (int i = 0; i < m_fields->Count(); ++i) {
-        TField *f = m_fields->Fields(i);
+    m_CalcFieldsSize = 0;
+    for (int i = 0; i < m_Fields->Count(); ++i) {
+        TField *f = m_Fields->Fields(i);
         if (!Binding) {
-            f->m_fieldNo = 0;
+            f->m_FieldNo = 0;
             continue;
         }
         if (f->FieldKind() == fkCalculated || f->FieldKind() == fkLookup) {
-            f->m_fieldNo = -1;
-            f->m_offset = m_calcFieldsSize;
-            m_calcFieldsSize += FieldSlotSize(f) + 1;
+            f->m_FieldNo = -1;
+            f->m_Offset = m_CalcFieldsSize;
+            m_CalcFieldsSize += FieldSlotSize(f) + 1;
             continue;
         }
-        const int idx = m_fieldDefs->IndexOf(f->FieldName());
+        const int idx = m_FieldDefs->IndexOf(f->FieldName());
         if (idx < 0)
-            DatabaseErrorFmt(QString::fromLatin1(msg::SFieldNotFound), f->FieldName());
-        const TFieldDef *def = m_fieldDefs->Items(idx);
+            DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldNotFound), f->FieldName());
+        const TFieldDef *def = m_FieldDefs->Items(idx);
         if (def->DataType() != f->DataType())
-            DatabaseErrorFmt(QString::fromLatin1(msg::SFieldTypeMismatch), f->FieldName(), FieldTypeName(f->DataType()),
-                             FieldTypeName(def->DataType()));
+            DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldTypeMismatch), f->FieldName(),
+                             FieldTypeName(f->DataType()), FieldTypeName(def->DataType()));
         if (f->DataType() == ftString || f->DataType() == ftFixedChar)
-            f->m_size = def->Size();
-        f->m_fieldNo = def->FieldNo();
+            f->m_Size = def->Size();
+        f->m_FieldNo = def->FieldNo();
     }
 }
 
@@ -214,41 +214,41 @@ void TDataSet::BindFields(bool Binding)
 
 void TDataSet::ClearBuffers()
 {
-    m_recordCount = 0;
-    m_activeRecord = 0;
-    m_currentRecord = -1;
-    m_bof = true;
-    m_eof = true;
+    m_RecordCount = 0;
+    m_ActiveRecord = 0;
+    m_CurrentRecord = -1;
+    m_Bof = true;
+    m_Eof = true;
 }
 
 void TDataSet::ActivateBuffers()
 {
-    m_recordCount = 1;
-    m_activeRecord = 0;
-    m_currentRecord = 0;
-    m_bof = false;
-    m_eof = false;
+    m_RecordCount = 1;
+    m_ActiveRecord = 0;
+    m_CurrentRecord = 0;
+    m_Bof = false;
+    m_Eof = false;
 }
 
 void TDataSet::MoveBuffer(int CurIndex, int NewIndex)
 {
     if (CurIndex == NewIndex)
         return;
-    TRecordBuffer b = m_buffers[size_t(CurIndex)];
+    TRecordBuffer b = m_Buffers[size_t(CurIndex)];
     if (CurIndex < NewIndex)
         for (int i = CurIndex; i < NewIndex; ++i)
-            m_buffers[size_t(i)] = m_buffers[size_t(i + 1)];
+            m_Buffers[size_t(i)] = m_Buffers[size_t(i + 1)];
     else
         for (int i = CurIndex; i > NewIndex; --i)
-            m_buffers[size_t(i)] = m_buffers[size_t(i - 1)];
-    m_buffers[size_t(NewIndex)] = b;
+            m_Buffers[size_t(i)] = m_Buffers[size_t(i - 1)];
+    m_Buffers[size_t(NewIndex)] = b;
 }
 
 void TDataSet::SetCurrentRecord(int Index)
 {
-    if (m_currentRecord == Index)
+    if (m_CurrentRecord == Index)
         return;
-    TRecordBuffer b = m_buffers[size_t(Index)];
+    TRecordBuffer b = m_Buffers[size_t(Index)];
     switch (GetBookmarkFlag(b)) {
     case bfCurrent:
     case bfInserted:
@@ -261,32 +261,32 @@ void TDataSet::SetCurrentRecord(int Index)
         InternalLast();
         break;
     }
-    m_currentRecord = Index;
+    m_CurrentRecord = Index;
 }
 
 void TDataSet::UpdateCursorPos()
 {
-    if (m_recordCount > 0)
-        SetCurrentRecord(m_activeRecord);
+    if (m_RecordCount > 0)
+        SetCurrentRecord(m_ActiveRecord);
 }
 
 bool TDataSet::GetNextRecord()
 {
     TGetMode mode = gmNext;
-    if (m_recordCount > 0) {
-        SetCurrentRecord(m_recordCount - 1);
-        if (m_state == dsInsert && m_currentRecord == m_activeRecord && GetBookmarkFlag(ActiveBuffer()) == bfCurrent)
+    if (m_RecordCount > 0) {
+        SetCurrentRecord(m_RecordCount - 1);
+        if (m_State == dsInsert && m_CurrentRecord == m_ActiveRecord && GetBookmarkFlag(ActiveBuffer()) == bfCurrent)
             mode = gmCurrent;
     }
-    const bool ok = GetRecord(m_buffers[size_t(m_recordCount)], mode, true) == grOK;
+    const bool ok = GetRecord(m_Buffers[size_t(m_RecordCount)], mode, true) == grOK;
     if (ok) {
-        if (m_recordCount == 0)
+        if (m_RecordCount == 0)
             ActivateBuffers();
-        else if (m_recordCount < m_bufferCount)
-            ++m_recordCount;
+        else if (m_RecordCount < m_BufferCount)
+            ++m_RecordCount;
         else
-            MoveBuffer(0, m_recordCount);
-        m_currentRecord = m_recordCount - 1;
+            MoveBuffer(0, m_RecordCount);
+        m_CurrentRecord = m_RecordCount - 1;
     } else {
         CursorPosChanged();
     }
@@ -295,20 +295,20 @@ bool TDataSet::GetNextRecord()
 
 bool TDataSet::GetPriorRecord()
 {
-    if (m_recordCount > 0)
+    if (m_RecordCount > 0)
         SetCurrentRecord(0);
-    const bool ok = GetRecord(m_buffers[size_t(m_recordCount)], gmPrior, true) == grOK;
+    const bool ok = GetRecord(m_Buffers[size_t(m_RecordCount)], gmPrior, true) == grOK;
     if (ok) {
-        if (m_recordCount == 0) {
+        if (m_RecordCount == 0) {
             ActivateBuffers();
         } else {
-            MoveBuffer(m_recordCount, 0);
-            if (m_recordCount < m_bufferCount) {
-                ++m_recordCount;
-                ++m_activeRecord;
+            MoveBuffer(m_RecordCount, 0);
+            if (m_RecordCount < m_BufferCount) {
+                ++m_RecordCount;
+                ++m_ActiveRecord;
             }
         }
-        m_currentRecord = 0;
+        m_CurrentRecord = 0;
     } else {
         CursorPosChanged();
     }
@@ -318,7 +318,7 @@ bool TDataSet::GetPriorRecord()
 int TDataSet::GetNextRecords()
 {
     int n = 0;
-    while (m_recordCount < m_bufferCount && GetNextRecord())
+    while (m_RecordCount < m_BufferCount && GetNextRecord())
         ++n;
     return n;
 }
@@ -326,26 +326,26 @@ int TDataSet::GetNextRecords()
 int TDataSet::GetPriorRecords()
 {
     int n = 0;
-    while (m_recordCount < m_bufferCount && GetPriorRecord())
+    while (m_RecordCount < m_BufferCount && GetPriorRecord())
         ++n;
     return n;
 }
 
 void TDataSet::Resync(TResyncMode Mode)
 {
-    TRecordBuffer spare = m_buffers[size_t(m_recordCount)];
+    TRecordBuffer spare = m_Buffers[size_t(m_RecordCount)];
     if (Mode & rmExact) {
         CursorPosChanged();
         if (GetRecord(spare, gmCurrent, true) != grOK)
-            DatabaseError(QString::fromLatin1(msg::SRecordNotFound));
+            DatabaseError(QString::fromLatin1(msg::kSRecordNotFound));
     } else if (GetRecord(spare, gmCurrent, false) != grOK && GetRecord(spare, gmNext, false) != grOK &&
                GetRecord(spare, gmPrior, false) != grOK) {
         ClearBuffers();
         DataEvent(deDataSetChange, 0);
         return;
     }
-    int count = (Mode & rmCenter) ? (m_bufferCount - 1) / 2 : m_activeRecord;
-    MoveBuffer(m_recordCount, 0);
+    int count = (Mode & rmCenter) ? (m_BufferCount - 1) / 2 : m_ActiveRecord;
+    MoveBuffer(m_RecordCount, 0);
     ActivateBuffers();
     try {
         while (count > 0 && GetPriorRecord())
@@ -363,21 +363,21 @@ void TDataSet::Resync(TResyncMode Mode)
 
 void TDataSet::ClearCalcFields(TRecordBuffer Buffer)
 {
-    if (Buffer && m_calcFieldsSize > 0)
-        std::memset(Buffer + GetRecordSize(), 0, size_t(m_calcFieldsSize));
+    if (Buffer && m_CalcFieldsSize > 0)
+        std::memset(Buffer + GetRecordSize(), 0, size_t(m_CalcFieldsSize));
 }
 
 void TDataSet::CalculateFields(TRecordBuffer Buffer)
 {
-    m_calcBuffer = Buffer;
-    if (m_state == dsInternalCalc)
+    m_CalcBuffer = Buffer;
+    if (m_State == dsInternalCalc)
         return;
     TDataSetState saved;
     SetTempState(dsCalcFields, saved);
     try {
         ClearCalcFields(Buffer);
-        for (int i = 0; i < m_fields->Count(); ++i) {
-            TField *f = m_fields->Fields(i);
+        for (int i = 0; i < m_Fields->Count(); ++i) {
+            TField *f = m_Fields->Fields(i);
             if (f->FieldKind() != fkLookup || !f->LookupDataSet() || !f->LookupDataSet()->Active())
                 continue;
             const QVariant keys = FieldValues(f->KeyFields);
@@ -393,7 +393,7 @@ void TDataSet::CalculateFields(TRecordBuffer Buffer)
 
 void TDataSet::GetCalcFields(TRecordBuffer Buffer)
 {
-    if (m_calcFieldsSize > 0)
+    if (m_CalcFieldsSize > 0)
         CalculateFields(Buffer);
 }
 
@@ -448,10 +448,10 @@ void TDataSet::SetFieldData(TField *, const void *) {}
 void TDataSet::SetFieldData(TField *Field, const void *Buffer, bool NativeFormat)
 {
     // A value written outside an edit would be lost with the buffer: refuse it.
-    if (!InWriteMode(m_state))
-        DatabaseError(QString::fromLatin1(msg::SNotEditing));
-    if (Field->FieldKind() == fkData && Field->ReadOnly() && m_state != dsSetKey && m_state != dsFilter)
-        DatabaseErrorFmt(QString::fromLatin1(msg::SFieldReadOnly), Field->FieldName());
+    if (!InWriteMode(m_State))
+        DatabaseError(QString::fromLatin1(msg::kSNotEditing));
+    if (Field->FieldKind() == fkData && Field->ReadOnly() && m_State != dsSetKey && m_State != dsFilter)
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldReadOnly), Field->FieldName());
     if (NativeFormat || !Buffer || !IsDateTimeType(Field->DataType())) {
         SetFieldData(Field, Buffer);
         return;
@@ -466,7 +466,7 @@ void TDataSet::DataConvert(TField *Field, const void *Source, void *Dest, bool T
     const TFieldType type = Field->DataType();
     if (!IsDateTimeType(type))
         return;
-    const auto bad = [Field]() { DatabaseErrorFmt(QString::fromLatin1(msg::SInvalidStoredDate), Field->FieldName()); };
+    const auto bad = [Field]() { DatabaseErrorFmt(QString::fromLatin1(msg::kSInvalidStoredDate), Field->FieldName()); };
     if (ToNative) {
         TDateTime dt;
         std::memcpy(&dt, Source, sizeof dt);
@@ -489,11 +489,11 @@ void TDataSet::DataConvert(TField *Field, const void *Source, void *Dest, bool T
         ts.Time = 0;
     } else if (type == ftTime) {
         std::memcpy(&ts.Time, Source, 4);
-        ts.Date = DateDelta;
+        ts.Date = kDateDelta;
     } else {
         double ms;
         std::memcpy(&ms, Source, 8);
-        if (!std::isfinite(ms) || ms < 0 || ms >= double(MaxDateDay + 1) * MSecsPerDay)
+        if (!std::isfinite(ms) || ms < 0 || ms >= double(kMaxDateDay + 1) * kMSecsPerDay)
             bad();
         ts = MSecsToTimeStamp(std::round(ms));
     }
@@ -520,11 +520,11 @@ void TDataSet::First()
         GetNextRecord();
         GetNextRecords();
     } catch (...) {
-        m_bof = true;
+        m_Bof = true;
         DataEvent(deDataSetChange, 0);
         throw;
     }
-    m_bof = true;
+    m_Bof = true;
     DataEvent(deDataSetChange, 0);
     DoAfterScroll();
 }
@@ -539,11 +539,11 @@ void TDataSet::Last()
         GetPriorRecord();
         GetPriorRecords();
     } catch (...) {
-        m_eof = true;
+        m_Eof = true;
         DataEvent(deDataSetChange, 0);
         throw;
     }
-    m_eof = true;
+    m_Eof = true;
     DataEvent(deDataSetChange, 0);
     DoAfterScroll();
 }
@@ -553,21 +553,21 @@ int TDataSet::MoveBy(int Distance)
     CheckBrowseMode();
     int result = 0;
     DoBeforeScroll();
-    if ((Distance > 0 && !m_eof) || (Distance < 0 && !m_bof)) {
-        m_bof = false;
-        m_eof = false;
+    if ((Distance > 0 && !m_Eof) || (Distance < 0 && !m_Bof)) {
+        m_Bof = false;
+        m_Eof = false;
         int scroll = 0;
         const auto finish = [&]() { DataEvent(deDataSetScroll, scroll); };
         try {
             while (Distance > 0) {
-                if (m_activeRecord < m_recordCount - 1) {
-                    ++m_activeRecord;
+                if (m_ActiveRecord < m_RecordCount - 1) {
+                    ++m_ActiveRecord;
                 } else {
-                    const int step = m_recordCount < m_bufferCount ? 0 : 1;
+                    const int step = m_RecordCount < m_BufferCount ? 0 : 1;
                     if (GetNextRecord()) {
                         scroll -= step;
                     } else {
-                        m_eof = true;
+                        m_Eof = true;
                         break;
                     }
                 }
@@ -575,14 +575,14 @@ int TDataSet::MoveBy(int Distance)
                 ++result;
             }
             while (Distance < 0) {
-                if (m_activeRecord > 0) {
-                    --m_activeRecord;
+                if (m_ActiveRecord > 0) {
+                    --m_ActiveRecord;
                 } else {
-                    const int step = m_recordCount < m_bufferCount ? 0 : 1;
+                    const int step = m_RecordCount < m_BufferCount ? 0 : 1;
                     if (GetPriorRecord()) {
                         scroll += step;
                     } else {
-                        m_bof = true;
+                        m_Bof = true;
                         break;
                     }
                 }
@@ -620,11 +620,11 @@ void TDataSet::CheckBrowseMode()
 {
     CheckActive();
     DataEvent(deCheckBrowseMode, 0);
-    switch (m_state) {
+    switch (m_State) {
     case dsEdit:
     case dsInsert:
         UpdateRecord();
-        if (m_modified)
+        if (m_Modified)
             Post();
         else
             Cancel();
@@ -639,8 +639,8 @@ void TDataSet::CheckBrowseMode()
 
 void TDataSet::UpdateRecord()
 {
-    if (!InWriteMode(m_state))
-        DatabaseError(QString::fromLatin1(msg::SNotEditingDataSet));
+    if (!InWriteMode(m_State))
+        DatabaseError(QString::fromLatin1(msg::kSNotEditingDataSet));
     DataEvent(deUpdateRecord, 0);
 }
 
@@ -652,10 +652,10 @@ void TDataSet::CheckOperation(void (TDataSet::*Operation)(),
             UpdateCursorPos();
             (this->*Operation)();
             return;
-        } catch (const EDatabaseError &E) {
+        } catch (const EDatabaseError &e) {
             TDataAction action = daFail;
             if (ErrorEvent)
-                ErrorEvent(this, E, action);
+                ErrorEvent(this, e, action);
             if (action == daFail)
                 throw;
             if (action == daAbort)
@@ -666,9 +666,9 @@ void TDataSet::CheckOperation(void (TDataSet::*Operation)(),
 
 void TDataSet::Edit()
 {
-    if (m_state == dsEdit || m_state == dsInsert)
+    if (m_State == dsEdit || m_State == dsInsert)
         return;
-    if (m_recordCount == 0) {
+    if (m_RecordCount == 0) {
         Insert();
         return;
     }
@@ -701,7 +701,7 @@ void TDataSet::EndInsertAppend()
         Resync({});
         throw;
     }
-    m_modified = false;
+    m_Modified = false;
     DataEvent(deDataSetChange, 0);
     Fire(AfterInsert);
     DoAfterScroll();
@@ -711,15 +711,15 @@ void TDataSet::Insert()
 {
     BeginInsertAppend();
     const TBookmark oldCurrent = Bookmark();
-    MoveBuffer(m_recordCount, m_activeRecord);
+    MoveBuffer(m_RecordCount, m_ActiveRecord);
     TRecordBuffer b = ActiveBuffer();
     InitRecord(b);
-    if (m_recordCount == 0)
+    if (m_RecordCount == 0)
         SetBookmarkFlag(b, bfBOF);
-    else if (oldCurrent.size() >= m_bookmarkSize)
+    else if (oldCurrent.size() >= m_BookmarkSize)
         SetBookmarkData(b, oldCurrent.constData());
-    if (m_recordCount < m_bufferCount)
-        ++m_recordCount;
+    if (m_RecordCount < m_BufferCount)
+        ++m_RecordCount;
     InternalInsert();
     EndInsertAppend();
 }
@@ -728,11 +728,11 @@ void TDataSet::Append()
 {
     BeginInsertAppend();
     ClearBuffers();
-    TRecordBuffer b = m_buffers[0];
+    TRecordBuffer b = m_Buffers[0];
     InitRecord(b);
     SetBookmarkFlag(b, bfEOF);
-    m_recordCount = 1;
-    m_bof = false;
+    m_RecordCount = 1;
+    m_Bof = false;
     GetPriorRecords();
     InternalInsert();
     EndInsertAppend();
@@ -740,10 +740,10 @@ void TDataSet::Append()
 
 void TDataSet::CheckRequiredFields()
 {
-    for (int i = 0; i < m_fields->Count(); ++i) {
-        TField *f = m_fields->Fields(i);
+    for (int i = 0; i < m_Fields->Count(); ++i) {
+        TField *f = m_Fields->Fields(i);
         if (f->Required() && !f->ReadOnly() && f->FieldKind() == fkData && f->IsNull())
-            DatabaseErrorFmt(QString::fromLatin1(msg::SFieldRequired), f->FieldName());
+            DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldRequired), f->FieldName());
     }
 }
 
@@ -755,7 +755,7 @@ void TDataSet::InternalPost()
 void TDataSet::Post()
 {
     UpdateRecord();
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (m_State != dsEdit && m_State != dsInsert)
         return;
     DataEvent(deCheckBrowseMode, 0);
     Fire(BeforePost);
@@ -767,11 +767,11 @@ void TDataSet::Post()
 
 void TDataSet::Cancel()
 {
-    if (m_state != dsEdit && m_state != dsInsert)
+    if (m_State != dsEdit && m_State != dsInsert)
         return;
     DataEvent(deCheckBrowseMode, 0);
     Fire(BeforeCancel);
-    const bool scrollEvents = m_state == dsInsert;
+    const bool scrollEvents = m_State == dsInsert;
     if (scrollEvents)
         DoBeforeScroll();
     UpdateCursorPos();
@@ -786,12 +786,12 @@ void TDataSet::Cancel()
 void TDataSet::Delete()
 {
     CheckActive();
-    if (m_state == dsInsert || m_state == dsSetKey) {
+    if (m_State == dsInsert || m_State == dsSetKey) {
         Cancel();
         return;
     }
-    if (m_recordCount == 0)
-        DatabaseError(QString::fromLatin1(msg::SDataSetEmpty));
+    if (m_RecordCount == 0)
+        DatabaseError(QString::fromLatin1(msg::kSDataSetEmpty));
     DataEvent(deCheckBrowseMode, 0);
     Fire(BeforeDelete);
     DoBeforeScroll();
@@ -821,7 +821,7 @@ void TDataSet::Refresh()
 
 bool TDataSet::BookmarkAvailable()
 {
-    return (m_state == dsBrowse || m_state == dsEdit || m_state == dsInsert) && !IsEmpty() &&
+    return (m_State == dsBrowse || m_State == dsEdit || m_State == dsInsert) && !IsEmpty() &&
         GetBookmarkFlag(ActiveBuffer()) == bfCurrent;
 }
 
@@ -829,7 +829,7 @@ TBookmark TDataSet::Bookmark()
 {
     if (!BookmarkAvailable())
         return TBookmark();
-    TBookmark b(m_bookmarkSize, '\0');
+    TBookmark b(m_BookmarkSize, '\0');
     GetBookmarkData(ActiveBuffer(), b.data());
     return b;
 }
@@ -838,8 +838,8 @@ void TDataSet::GotoBookmark(const TBookmark &Value)
 {
     if (Value.isEmpty())
         return;
-    if (Value.size() < m_bookmarkSize)
-        DatabaseError(QString::fromLatin1(msg::SBookmarkNotFound));
+    if (Value.size() < m_BookmarkSize)
+        DatabaseError(QString::fromLatin1(msg::kSBookmarkNotFound));
     CheckBrowseMode();
     DoBeforeScroll();
     InternalGotoBookmark(Value.constData());
@@ -864,42 +864,42 @@ void TDataSet::DataEvent(TDataEvent Event, qintptr Info)
     if (Event == deFieldChange) {
         auto *f = reinterpret_cast<TField *>(Info);
         if (f->FieldKind() == fkData || f->FieldKind() == fkInternalCalc)
-            m_modified = true;
-        if (m_state != dsSetKey && m_calcFieldsSize != 0 && f->FieldKind() == fkData && m_state != dsCalcFields &&
+            m_Modified = true;
+        if (m_State != dsSetKey && m_CalcFieldsSize != 0 && f->FieldKind() == fkData && m_State != dsCalcFields &&
             ActiveBuffer())
             CalculateFields(ActiveBuffer());
     }
     // Values written into a scratch buffer (a search key, a filter or calculation pass) are
     // not the current record's: the data sources and their links are not told of them.
-    if (Event == deFieldChange && (m_state == dsFilter || m_state == dsCalcFields || m_state == dsSetKey))
+    if (Event == deFieldChange && (m_State == dsFilter || m_State == dsCalcFields || m_State == dsSetKey))
         return;
-    if (m_disableCount == 0) {
-        const std::vector<TDataSource *> sources = m_dataSources;
+    if (m_DisableCount == 0) {
+        const std::vector<TDataSource *> sources = m_DataSources;
         for (TDataSource *ds : sources)
             ds->DataEvent(Event, Info);
-    } else if ((Event == deUpdateState && m_state == dsInactive) || Event == deLayoutChange) {
-        m_enableEvent = deLayoutChange;
+    } else if ((Event == deUpdateState && m_State == dsInactive) || Event == deLayoutChange) {
+        m_EnableEvent = deLayoutChange;
     }
 }
 
 void TDataSet::DisableControls()
 {
-    if (m_disableCount == 0) {
-        m_disableState = m_state;
-        m_enableEvent = deDataSetChange;
+    if (m_DisableCount == 0) {
+        m_DisableState = m_State;
+        m_EnableEvent = deDataSetChange;
     }
-    ++m_disableCount;
+    ++m_DisableCount;
 }
 
 void TDataSet::EnableControls()
 {
-    if (m_disableCount == 0)
+    if (m_DisableCount == 0)
         return;
-    if (--m_disableCount == 0) {
-        if (m_disableState != m_state)
+    if (--m_DisableCount == 0) {
+        if (m_DisableState != m_State)
             DataEvent(deUpdateState, 0);
-        if (m_disableState != dsInactive && m_state != dsInactive)
-            DataEvent(m_enableEvent, 0);
+        if (m_DisableState != dsInactive && m_State != dsInactive)
+            DataEvent(m_EnableEvent, 0);
     }
 }
 
@@ -919,12 +919,12 @@ bool TDataSet::IsLinkedTo(TDataSource *DataSource) const
 
 void TDataSet::AddDataSource(TDataSource *Source)
 {
-    m_dataSources.push_back(Source);
+    m_DataSources.push_back(Source);
 }
 
 void TDataSet::RemoveDataSource(TDataSource *Source)
 {
-    m_dataSources.erase(std::remove(m_dataSources.begin(), m_dataSources.end(), Source), m_dataSources.end());
+    m_DataSources.erase(std::remove(m_DataSources.begin(), m_DataSources.end(), Source), m_DataSources.end());
 }
 
 // ---------------------------------------------------------------- TDataSource
@@ -936,39 +936,39 @@ TDataSource::~TDataSource()
     OnStateChange = nullptr;
     OnDataChange = nullptr;
     SetDataSet(nullptr);
-    while (!m_dataLinks.empty()) {
-        TDataLink *link = m_dataLinks.back();
-        m_dataLinks.pop_back();
-        link->m_dataSource = nullptr;
+    while (!m_DataLinks.empty()) {
+        TDataLink *link = m_DataLinks.back();
+        m_DataLinks.pop_back();
+        link->m_DataSource = nullptr;
         link->UpdateState();
     }
 }
 
 void TDataSource::SetDataSet(TDataSet *Value)
 {
-    if (Value == m_dataSet)
+    if (Value == m_DataSet)
         return;
-    if (m_dataSet)
-        m_dataSet->RemoveDataSource(this);
-    m_dataSet = Value;
-    if (m_dataSet)
-        m_dataSet->AddDataSource(this);
+    if (m_DataSet)
+        m_DataSet->RemoveDataSource(this);
+    m_DataSet = Value;
+    if (m_DataSet)
+        m_DataSet->AddDataSource(this);
     NotifyState();
 }
 
 void TDataSource::SetEnabled(bool Value)
 {
-    m_enabled = Value;
+    m_Enabled = Value;
     NotifyState();
 }
 
 void TDataSource::NotifyState()
 {
-    const TDataSetState s = (m_enabled && m_dataSet) ? m_dataSet->State() : dsInactive;
-    if (s == m_state)
+    const TDataSetState s = (m_Enabled && m_DataSet) ? m_DataSet->State() : dsInactive;
+    if (s == m_State)
         return;
-    const TDataSetState prior = m_state;
-    m_state = s;
+    const TDataSetState prior = m_State;
+    m_State = s;
     NotifyDataLinks(deUpdateState, 0);
     if (OnStateChange)
         OnStateChange(this);
@@ -982,7 +982,7 @@ void TDataSource::DataEvent(TDataEvent Event, qintptr Info)
         NotifyState();
         return;
     }
-    if (m_state == dsInactive)
+    if (m_State == dsInactive)
         return;
     NotifyDataLinks(Event, Info);
     if (OnDataChange) {
@@ -1004,20 +1004,20 @@ void TDataSource::DataEvent(TDataEvent Event, qintptr Info)
 
 void TDataSource::NotifyDataLinks(TDataEvent Event, qintptr Info)
 {
-    const std::vector<TDataLink *> links = m_dataLinks;
+    const std::vector<TDataLink *> links = m_DataLinks;
     for (TDataLink *link : links)
-        if (std::find(m_dataLinks.begin(), m_dataLinks.end(), link) != m_dataLinks.end())
+        if (std::find(m_DataLinks.begin(), m_DataLinks.end(), link) != m_DataLinks.end())
             link->DataEvent(Event, Info);
 }
 
 void TDataSource::AddDataLink(TDataLink *Link)
 {
-    m_dataLinks.push_back(Link);
+    m_DataLinks.push_back(Link);
 }
 
 void TDataSource::RemoveDataLink(TDataLink *Link)
 {
-    m_dataLinks.erase(std::remove(m_dataLinks.begin(), m_dataLinks.end(), Link), m_dataLinks.end());
+    m_DataLinks.erase(std::remove(m_DataLinks.begin(), m_DataLinks.end(), Link), m_DataLinks.end());
 }
 
 // ---------------------------------------------------------------- TDataLink
@@ -1026,28 +1026,28 @@ TDataLink::TDataLink() = default;
 
 TDataLink::~TDataLink()
 {
-    if (m_dataSource)
-        m_dataSource->RemoveDataLink(this);
-    m_dataSource = nullptr;
+    if (m_DataSource)
+        m_DataSource->RemoveDataLink(this);
+    m_DataSource = nullptr;
 }
 
 void TDataLink::SetDataSource(TDataSource *Value)
 {
-    if (Value == m_dataSource)
+    if (Value == m_DataSource)
         return;
-    if (m_dataSource)
-        m_dataSource->RemoveDataLink(this);
-    m_dataSource = Value;
-    if (m_dataSource)
-        m_dataSource->AddDataLink(this);
+    if (m_DataSource)
+        m_DataSource->RemoveDataLink(this);
+    m_DataSource = Value;
+    if (m_DataSource)
+        m_DataSource->AddDataLink(this);
     UpdateState();
 }
 
 void TDataLink::UpdateState()
 {
-    const bool active = m_dataSource && m_dataSource->Enabled() && m_dataSource->State() != dsInactive;
-    if (active != m_active) {
-        m_active = active;
+    const bool active = m_DataSource && m_DataSource->Enabled() && m_DataSource->State() != dsInactive;
+    if (active != m_Active) {
+        m_Active = active;
         ActiveChanged();
     }
 }
@@ -1058,12 +1058,12 @@ void TDataLink::DataEvent(TDataEvent Event, qintptr Info)
         UpdateState();
         return;
     }
-    if (!m_active)
+    if (!m_Active)
         return;
     switch (Event) {
     case deFieldChange:
     case deRecordChange:
-        if (!m_updating)
+        if (!m_Updating)
             RecordChanged(reinterpret_cast<TField *>(Info));
         break;
     case deDataSetChange:
@@ -1074,14 +1074,14 @@ void TDataLink::DataEvent(TDataEvent Event, qintptr Info)
         LayoutChanged();
         break;
     case deUpdateRecord:
-        m_updating = true;
+        m_Updating = true;
         try {
             UpdateData();
         } catch (...) {
-            m_updating = false;
+            m_Updating = false;
             throw;
         }
-        m_updating = false;
+        m_Updating = false;
         break;
     case deCheckBrowseMode:
         CheckBrowseMode();
@@ -1095,44 +1095,44 @@ void TDataLink::DataEvent(TDataEvent Event, qintptr Info)
 
 void TMasterDataLink::SetFieldNames(const QString &Value)
 {
-    if (Value != m_fieldNames) {
-        m_fieldNames = Value;
+    if (Value != m_FieldNames) {
+        m_FieldNames = Value;
         ActiveChanged();
     }
 }
 
 void TMasterDataLink::ActiveChanged()
 {
-    m_fields.clear();
+    m_Fields.clear();
     if (Active() && DataSet()) {
         try {
-            DataSet()->GetFieldList(m_fields, m_fieldNames);
+            DataSet()->GetFieldList(m_Fields, m_FieldNames);
         } catch (...) {
-            m_fields.clear();
+            m_Fields.clear();
             throw;
         }
     }
-    if (m_dataSet->Active()) {
-        if (Active() && !m_fields.empty()) {
+    if (m_DataSet->Active()) {
+        if (Active() && !m_Fields.empty()) {
             if (OnMasterChange)
-                OnMasterChange(m_dataSet);
+                OnMasterChange(m_DataSet);
         } else if (OnMasterDisable) {
-            OnMasterDisable(m_dataSet);
+            OnMasterDisable(m_DataSet);
         }
     }
 }
 
 void TMasterDataLink::CheckBrowseMode()
 {
-    if (m_dataSet->Active())
-        m_dataSet->CheckBrowseMode();
+    if (m_DataSet->Active())
+        m_DataSet->CheckBrowseMode();
 }
 
 void TMasterDataLink::RecordChanged(TField *Field)
 {
-    if (DataSource()->State() != dsSetKey && m_dataSet->Active() && OnMasterChange &&
-        (!Field || std::find(m_fields.begin(), m_fields.end(), Field) != m_fields.end()))
-        OnMasterChange(m_dataSet);
+    if (DataSource()->State() != dsSetKey && m_DataSet->Active() && OnMasterChange &&
+        (!Field || std::find(m_Fields.begin(), m_Fields.end(), Field) != m_Fields.end()))
+        OnMasterChange(m_DataSet);
 }
 
 } // namespace dataaccess

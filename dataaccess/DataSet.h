@@ -75,12 +75,12 @@ using TRecordBuffer = char *;
 using TBookmark = QByteArray;
 
 namespace msg {
-inline constexpr const char *SDataSetEmpty = "Cannot perform this operation on an empty dataset";
-inline constexpr const char *SRecordNotFound = "Record not found";
-inline constexpr const char *SNotEditingDataSet = "Dataset not in edit or insert mode";
-inline constexpr const char *SDataSetReadOnly = "Cannot modify a read-only dataset";
-inline constexpr const char *SFieldRequired = "Field '%s' must have a value";
-inline constexpr const char *SBookmarkNotFound = "Bookmark not found";
+inline constexpr const char *kSDataSetEmpty = "Cannot perform this operation on an empty dataset";
+inline constexpr const char *kSRecordNotFound = "Record not found";
+inline constexpr const char *kSNotEditingDataSet = "Dataset not in edit or insert mode";
+inline constexpr const char *kSDataSetReadOnly = "Cannot modify a read-only dataset";
+inline constexpr const char *kSFieldRequired = "Field '%s' must have a value";
+inline constexpr const char *kSBookmarkNotFound = "Bookmark not found";
 } // namespace msg
 
 class TDataSet : public QObject
@@ -90,17 +90,17 @@ public:
     ~TDataSet() override;
 
     // Opening and closing.
-    bool Active() const { return m_state != dsInactive && m_state != dsOpening; }
+    bool Active() const { return m_State != dsInactive && m_State != dsOpening; }
     void SetActive(bool Value);
     void Open() { SetActive(true); }
     void Close() { SetActive(false); }
-    TDataSetState State() const { return m_state; }
-    bool Bof() const { return m_bof; }
-    bool Eof() const { return m_eof; }
-    bool IsEmpty() const { return m_activeRecord >= m_recordCount; }
-    bool Modified() const { return m_modified; }
-    bool Found() const { return m_found; }
-    bool DefaultFields() const { return m_defaultFields; }
+    TDataSetState State() const { return m_State; }
+    bool Bof() const { return m_Bof; }
+    bool Eof() const { return m_Eof; }
+    bool IsEmpty() const { return m_ActiveRecord >= m_RecordCount; }
+    bool Modified() const { return m_Modified; }
+    bool Found() const { return m_Found; }
+    bool DefaultFields() const { return m_DefaultFields; }
     bool CanModify() { return GetCanModify(); }
     int RecordCount()
     {
@@ -111,15 +111,15 @@ public:
     void SetRecNo(int Value) { SetRecNoValue(Value); }
 
     // Fields.
-    TFields *Fields() const { return m_fields; }
-    int FieldCount() const { return m_fields->Count(); }
-    TFieldDefs *FieldDefs() const { return m_fieldDefs; }
-    TField *FindField(const QString &Name) const { return m_fields->FindField(Name); }
-    TField *FieldByName(const QString &Name) const { return m_fields->FieldByName(Name); }
+    TFields *Fields() const { return m_Fields; }
+    int FieldCount() const { return m_Fields->Count(); }
+    TFieldDefs *FieldDefs() const { return m_FieldDefs; }
+    TField *FindField(const QString &Name) const { return m_Fields->FindField(Name); }
+    TField *FieldByName(const QString &Name) const { return m_Fields->FieldByName(Name); }
     // The fields named in a ";"-separated list; an unknown name raises "Field '%s' not found".
     void GetFieldList(std::vector<TField *> &List, const QString &FieldNames) const;
     QVariant FieldValues(const QString &FieldNames) const;
-    int CalcFieldsSize() const { return m_calcFieldsSize; }
+    int CalcFieldsSize() const { return m_CalcFieldsSize; }
     // Bytes a field takes in a record buffer: its data size, or a stream reference for a blob.
     static int FieldSlotSize(const TField *Field);
 
@@ -155,14 +155,14 @@ public:
     bool BookmarkAvailable();
     virtual bool BookmarkValid(const TBookmark &Bookmark);
     virtual int CompareBookmarks(const TBookmark &Bookmark1, const TBookmark &Bookmark2);
-    int BookmarkSize() const { return m_bookmarkSize; }
+    int BookmarkSize() const { return m_BookmarkSize; }
 
     // Filtering.
-    const QString &Filter() const { return m_filterText; }
+    const QString &Filter() const { return m_FilterText; }
     void SetFilter(const QString &Value) { SetFilterText(Value); }
-    bool Filtered() const { return m_filtered; }
+    bool Filtered() const { return m_Filtered; }
     void SetFilteredValue(bool Value) { SetFiltered(Value); }
-    TDataSetFilterOptions FilterOptions() const { return m_filterOptions; }
+    TDataSetFilterOptions FilterOptions() const { return m_FilterOptions; }
     void SetFilterOptionsValue(TDataSetFilterOptions Value) { SetFilterOptions(Value); }
 
     void CheckActive() const;
@@ -170,7 +170,7 @@ public:
 
     void DisableControls();
     void EnableControls();
-    bool ControlsDisabled() const { return m_disableCount != 0; }
+    bool ControlsDisabled() const { return m_DisableCount != 0; }
 
     virtual TStream *CreateBlobStream(TField *Field, TBlobStreamMode Mode);
 
@@ -231,9 +231,9 @@ protected:
     virtual void SetRecNoValue(int) {}
     virtual bool FindRecord(bool Restart, bool GoForward);
     virtual TDataSource *GetDataSource() const { return nullptr; }
-    virtual void SetFiltered(bool Value) { m_filtered = Value; }
-    virtual void SetFilterText(const QString &Value) { m_filterText = Value; }
-    virtual void SetFilterOptions(TDataSetFilterOptions Value) { m_filterOptions = Value; }
+    virtual void SetFiltered(bool Value) { m_Filtered = Value; }
+    virtual void SetFilterText(const QString &Value) { m_FilterText = Value; }
+    virtual void SetFilterOptions(TDataSetFilterOptions Value) { m_FilterOptions = Value; }
 
     virtual void OpenCursor(bool InfoQuery);
     virtual void CloseCursor();
@@ -249,17 +249,17 @@ protected:
     void SetState(TDataSetState Value);
     void SetTempState(TDataSetState Value, TDataSetState &Saved)
     {
-        Saved = m_state;
-        m_state = Value;
+        Saved = m_State;
+        m_State = Value;
     }
-    void RestoreState(TDataSetState Value) { m_state = Value; }
-    void SetFound(bool Value) { m_found = Value; }
-    void SetModified(bool Value) { m_modified = Value; }
-    void SetBookmarkSize(int Value) { m_bookmarkSize = Value; }
-    void SetDefaultFields(bool Value) { m_defaultFields = Value; }
+    void RestoreState(TDataSetState Value) { m_State = Value; }
+    void SetFound(bool Value) { m_Found = Value; }
+    void SetModified(bool Value) { m_Modified = Value; }
+    void SetBookmarkSize(int Value) { m_BookmarkSize = Value; }
+    void SetDefaultFields(bool Value) { m_DefaultFields = Value; }
 
     void CheckCanModify();
-    void CursorPosChanged() { m_currentRecord = -1; }
+    void CursorPosChanged() { m_CurrentRecord = -1; }
     void UpdateCursorPos();
     void Resync(TResyncMode Mode);
     void ClearBuffers();
@@ -267,9 +267,9 @@ protected:
     void GetCalcFields(TRecordBuffer Buffer);
     void InitRecord(TRecordBuffer Buffer);
 
-    TRecordBuffer ActiveBuffer() const { return m_buffers.empty() ? nullptr : m_buffers[m_activeRecord]; }
-    TRecordBuffer TempBuffer() const { return m_buffers.empty() ? nullptr : m_buffers.back(); }
-    TRecordBuffer CalcBuffer() const { return m_calcBuffer; }
+    TRecordBuffer ActiveBuffer() const { return m_Buffers.empty() ? nullptr : m_Buffers[m_ActiveRecord]; }
+    TRecordBuffer TempBuffer() const { return m_Buffers.empty() ? nullptr : m_Buffers.back(); }
+    TRecordBuffer CalcBuffer() const { return m_CalcBuffer; }
     bool IsLoading() const { return false; }
 
 private:
@@ -296,30 +296,30 @@ private:
     void AddDataSource(TDataSource *Source);
     void RemoveDataSource(TDataSource *Source);
 
-    TFields *m_fields;
-    TFieldDefs *m_fieldDefs;
-    std::vector<TDataSource *> m_dataSources;
-    std::vector<TRecordBuffer> m_buffers; // the window, then the temporary buffer
-    TRecordBuffer m_calcBuffer = nullptr;
-    int m_bufferCount = 0;
-    int m_recordCount = 0;
-    int m_activeRecord = 0;
-    int m_currentRecord = -1;
-    int m_bookmarkSize = 0;
-    int m_calcFieldsSize = 0;
-    int m_disableCount = 0;
-    TDataSetState m_state = dsInactive;
-    TDataSetState m_disableState = dsInactive;
-    TDataEvent m_enableEvent = deDataSetChange;
-    bool m_bof = true;
-    bool m_eof = true;
-    bool m_modified = false;
-    bool m_found = false;
-    bool m_filtered = false;
-    bool m_defaultFields = false;
-    bool m_internalOpenComplete = false;
-    QString m_filterText;
-    TDataSetFilterOptions m_filterOptions;
+    TFields *m_Fields;
+    TFieldDefs *m_FieldDefs;
+    std::vector<TDataSource *> m_DataSources;
+    std::vector<TRecordBuffer> m_Buffers; // the window, then the temporary buffer
+    TRecordBuffer m_CalcBuffer = nullptr;
+    int m_BufferCount = 0;
+    int m_RecordCount = 0;
+    int m_ActiveRecord = 0;
+    int m_CurrentRecord = -1;
+    int m_BookmarkSize = 0;
+    int m_CalcFieldsSize = 0;
+    int m_DisableCount = 0;
+    TDataSetState m_State = dsInactive;
+    TDataSetState m_DisableState = dsInactive;
+    TDataEvent m_EnableEvent = deDataSetChange;
+    bool m_Bof = true;
+    bool m_Eof = true;
+    bool m_Modified = false;
+    bool m_Found = false;
+    bool m_Filtered = false;
+    bool m_DefaultFields = false;
+    bool m_InternalOpenComplete = false;
+    QString m_FilterText;
+    TDataSetFilterOptions m_FilterOptions;
 };
 
 // Connects data links to a data set.
@@ -329,11 +329,11 @@ public:
     explicit TDataSource(QObject *AOwner = nullptr);
     ~TDataSource() override;
 
-    TDataSet *DataSet() const { return m_dataSet; }
+    TDataSet *DataSet() const { return m_DataSet; }
     void SetDataSet(TDataSet *Value);
-    bool Enabled() const { return m_enabled; }
+    bool Enabled() const { return m_Enabled; }
     void SetEnabled(bool Value);
-    TDataSetState State() const { return m_state; }
+    TDataSetState State() const { return m_State; }
 
     std::function<void(QObject *Sender)> OnStateChange;
     std::function<void(QObject *Sender, TField *Field)> OnDataChange;
@@ -347,10 +347,10 @@ private:
     void AddDataLink(TDataLink *Link);
     void RemoveDataLink(TDataLink *Link);
 
-    TDataSet *m_dataSet = nullptr;
-    std::vector<TDataLink *> m_dataLinks;
-    TDataSetState m_state = dsInactive;
-    bool m_enabled = true;
+    TDataSet *m_DataSet = nullptr;
+    std::vector<TDataLink *> m_DataLinks;
+    TDataSetState m_State = dsInactive;
+    bool m_Enabled = true;
 };
 
 // A client of a data source, told of every data event.
@@ -362,10 +362,10 @@ public:
     TDataLink(const TDataLink &) = delete;
     TDataLink &operator=(const TDataLink &) = delete;
 
-    TDataSource *DataSource() const { return m_dataSource; }
+    TDataSource *DataSource() const { return m_DataSource; }
     void SetDataSource(TDataSource *Value);
-    TDataSet *DataSet() const { return m_dataSource ? m_dataSource->DataSet() : nullptr; }
-    bool Active() const { return m_active; }
+    TDataSet *DataSet() const { return m_DataSource ? m_DataSource->DataSet() : nullptr; }
+    bool Active() const { return m_Active; }
 
 protected:
     virtual void ActiveChanged() {}
@@ -380,9 +380,9 @@ private:
     void DataEvent(TDataEvent Event, qintptr Info);
     void UpdateState();
 
-    TDataSource *m_dataSource = nullptr;
-    bool m_active = false;
-    bool m_updating = false;
+    TDataSource *m_DataSource = nullptr;
+    bool m_Active = false;
+    bool m_Updating = false;
 };
 
 // The link of a detail data set to its master: the master's key fields, and notices when
@@ -390,12 +390,12 @@ private:
 class TMasterDataLink : public TDataLink
 {
 public:
-    explicit TMasterDataLink(TDataSet *ADataSet) : m_dataSet(ADataSet) {}
+    explicit TMasterDataLink(TDataSet *ADataSet) : m_DataSet(ADataSet) {}
 
-    TDataSet *DetailDataSet() const { return m_dataSet; }
-    const QString &FieldNames() const { return m_fieldNames; }
+    TDataSet *DetailDataSet() const { return m_DataSet; }
+    const QString &FieldNames() const { return m_FieldNames; }
     void SetFieldNames(const QString &Value);
-    const std::vector<TField *> &Fields() const { return m_fields; }
+    const std::vector<TField *> &Fields() const { return m_Fields; }
 
     std::function<void(QObject *Sender)> OnMasterChange, OnMasterDisable;
 
@@ -406,9 +406,9 @@ protected:
     void RecordChanged(TField *Field) override;
 
 private:
-    TDataSet *m_dataSet;
-    QString m_fieldNames;
-    std::vector<TField *> m_fields;
+    TDataSet *m_DataSet;
+    QString m_FieldNames;
+    std::vector<TField *> m_Fields;
 };
 
 } // namespace dataaccess

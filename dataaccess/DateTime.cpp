@@ -9,8 +9,8 @@ namespace dataaccess {
 
 const TFormatSettings &FormatSettings()
 {
-    static const TFormatSettings settings;
-    return settings;
+    static const TFormatSettings kSettings;
+    return kSettings;
 }
 
 namespace {
@@ -31,7 +31,7 @@ qint32 DayNumber(int Year, int Month, int Day)
 // Day number (day 1 = 1 January of year 1) to its calendar date.
 void DayToDate(qint32 DayNo, int &Year, int &Month, int &Day)
 {
-    if (DayNo <= 0 || DayNo > MaxDateDay) {
+    if (DayNo <= 0 || DayNo > kMaxDateDay) {
         Year = Month = Day = 0;
         return;
     }
@@ -95,7 +95,7 @@ bool TryEncodeDate(int Year, int Month, int Day, TDateTime &Date)
 {
     if (Year < 1 || Year > 9999 || Month < 1 || Month > 12 || Day < 1 || Day > DaysInMonth(Year, Month))
         return false;
-    Date = double(DayNumber(Year, Month, Day) - DateDelta);
+    Date = double(DayNumber(Year, Month, Day) - kDateDelta);
     return true;
 }
 
@@ -103,7 +103,7 @@ bool TryEncodeTime(int Hour, int Min, int Sec, int MSec, TDateTime &Time)
 {
     if (Hour < 0 || Hour >= 24 || Min < 0 || Min >= 60 || Sec < 0 || Sec >= 60 || MSec < 0 || MSec >= 1000)
         return false;
-    Time = double(((Hour * 60 + Min) * 60 + Sec) * 1000 + MSec) / MSecsPerDay;
+    Time = double(((Hour * 60 + Min) * 60 + Sec) * 1000 + MSec) / kMSecsPerDay;
     return true;
 }
 
@@ -111,7 +111,7 @@ TDateTime EncodeDate(int Year, int Month, int Day)
 {
     TDateTime d = 0;
     if (!TryEncodeDate(Year, Month, Day, d))
-        throw EConvertError(QString::fromLatin1(msg::SDateEncodeError));
+        throw EConvertError(QString::fromLatin1(msg::kSDateEncodeError));
     return d;
 }
 
@@ -119,7 +119,7 @@ TDateTime EncodeTime(int Hour, int Min, int Sec, int MSec)
 {
     TDateTime t = 0;
     if (!TryEncodeTime(Hour, Min, Sec, MSec, t))
-        throw EConvertError(QString::fromLatin1(msg::STimeEncodeError));
+        throw EConvertError(QString::fromLatin1(msg::kSTimeEncodeError));
     return t;
 }
 
@@ -153,42 +153,42 @@ TTimeStamp DateTimeToTimeStamp(TDateTime DateTime)
     if (!std::isfinite(DateTime) || std::fabs(DateTime) > 3.0e6)
         return ts; // Date 0: never a valid stamp
     double whole = std::trunc(DateTime);
-    qint64 ms = std::llround(std::fabs(DateTime - whole) * MSecsPerDay);
-    if (ms >= MSecsPerDay) {
-        ms -= MSecsPerDay;
+    qint64 ms = std::llround(std::fabs(DateTime - whole) * kMSecsPerDay);
+    if (ms >= kMSecsPerDay) {
+        ms -= kMSecsPerDay;
         whole += DateTime < 0 ? -1 : 1;
     }
     ts.Time = qint32(ms);
-    ts.Date = qint32(whole) + DateDelta;
+    ts.Date = qint32(whole) + kDateDelta;
     return ts;
 }
 
 TDateTime TimeStampToDateTime(const TTimeStamp &TimeStamp)
 {
-    const double d = double(TimeStamp.Date) - DateDelta;
-    const double t = double(TimeStamp.Time) / MSecsPerDay;
+    const double d = double(TimeStamp.Date) - kDateDelta;
+    const double t = double(TimeStamp.Time) / kMSecsPerDay;
     return d >= 0 ? d + t : d - t;
 }
 
 double TimeStampToMSecs(const TTimeStamp &TimeStamp)
 {
-    return double(TimeStamp.Date) * MSecsPerDay + double(TimeStamp.Time);
+    return double(TimeStamp.Date) * kMSecsPerDay + double(TimeStamp.Time);
 }
 
 TTimeStamp MSecsToTimeStamp(double MSecs)
 {
     TTimeStamp ts;
-    if (!std::isfinite(MSecs) || MSecs < 0 || MSecs > double(MaxDateDay + 1) * MSecsPerDay)
+    if (!std::isfinite(MSecs) || MSecs < 0 || MSecs > double(kMaxDateDay + 1) * kMSecsPerDay)
         return ts;
     const qint64 ms = qint64(MSecs);
-    ts.Date = qint32(ms / MSecsPerDay);
-    ts.Time = qint32(ms % MSecsPerDay);
+    ts.Date = qint32(ms / kMSecsPerDay);
+    ts.Time = qint32(ms % kMSecsPerDay);
     return ts;
 }
 
 bool IsValidTimeStamp(const TTimeStamp &TimeStamp)
 {
-    return TimeStamp.Date >= 1 && TimeStamp.Date <= MaxDateDay && TimeStamp.Time >= 0 && TimeStamp.Time < MSecsPerDay;
+    return TimeStamp.Date >= 1 && TimeStamp.Date <= kMaxDateDay && TimeStamp.Time >= 0 && TimeStamp.Time < kMSecsPerDay;
 }
 
 bool IsValidDateTime(TDateTime DateTime)
@@ -293,7 +293,7 @@ TDateTime StrToDate(const QString &S)
 {
     TDateTime v = 0;
     if (!TryStrToDate(S, v))
-        throw EConvertError(Format(QString::fromLatin1(msg::SInvalidDate), S));
+        throw EConvertError(Format(QString::fromLatin1(msg::kSInvalidDate), S));
     return v;
 }
 
@@ -301,7 +301,7 @@ TDateTime StrToTime(const QString &S)
 {
     TDateTime v = 0;
     if (!TryStrToTime(S, v))
-        throw EConvertError(Format(QString::fromLatin1(msg::SInvalidTime), S));
+        throw EConvertError(Format(QString::fromLatin1(msg::kSInvalidTime), S));
     return v;
 }
 
@@ -309,7 +309,7 @@ TDateTime StrToDateTime(const QString &S)
 {
     TDateTime v = 0;
     if (!TryStrToDateTime(S, v))
-        throw EConvertError(Format(QString::fromLatin1(msg::SInvalidDateTime), S));
+        throw EConvertError(Format(QString::fromLatin1(msg::kSInvalidDateTime), S));
     return v;
 }
 
@@ -358,7 +358,7 @@ qint32 StrToInt(const QString &S)
 {
     qint32 v = 0;
     if (!TryStrToInt(S, v))
-        throw EConvertError(Format(QString::fromLatin1(msg::SInvalidInteger), S));
+        throw EConvertError(Format(QString::fromLatin1(msg::kSInvalidInteger), S));
     return v;
 }
 
@@ -366,7 +366,7 @@ qint64 StrToInt64(const QString &S)
 {
     qint64 v = 0;
     if (!TryStrToInt64(S, v))
-        throw EConvertError(Format(QString::fromLatin1(msg::SInvalidInteger), S));
+        throw EConvertError(Format(QString::fromLatin1(msg::kSInvalidInteger), S));
     return v;
 }
 
@@ -374,7 +374,7 @@ double StrToFloat(const QString &S)
 {
     double v = 0;
     if (!TryStrToFloat(S, v))
-        throw EConvertError(Format(QString::fromLatin1(msg::SInvalidFloat), S));
+        throw EConvertError(Format(QString::fromLatin1(msg::kSInvalidFloat), S));
     return v;
 }
 

@@ -18,10 +18,10 @@ struct TTimeStamp
     qint32 Date = 0;
 };
 
-inline constexpr qint32 DateDelta = 693594; // day number of 30 December 1899
-inline constexpr qint32 MSecsPerDay = 86400000;
-inline constexpr qint32 SecsPerDay = 86400;
-inline constexpr qint32 MaxDateDay = 3652059; // 31 December 9999
+inline constexpr qint32 kDateDelta = 693594; // day number of 30 December 1899
+inline constexpr qint32 kMSecsPerDay = 86400000;
+inline constexpr qint32 kSecsPerDay = 86400;
+inline constexpr qint32 kMaxDateDay = 3652059; // 31 December 9999
 
 bool IsLeapYear(int Year);
 int DaysInMonth(int Year, int Month);
@@ -70,16 +70,16 @@ QString BoolToStr(bool Value);       // "True" / "False"
 
 } // namespace dataaccess
 
-using dataaccess::DateDelta;
 using dataaccess::DateTimeToTimeStamp;
 using dataaccess::DecodeDate;
 using dataaccess::DecodeTime;
 using dataaccess::EncodeDate;
 using dataaccess::EncodeTime;
-using dataaccess::MaxDateDay;
-using dataaccess::MSecsPerDay;
+using dataaccess::kDateDelta;
+using dataaccess::kMaxDateDay;
+using dataaccess::kMSecsPerDay;
+using dataaccess::kSecsPerDay;
 using dataaccess::MSecsToTimeStamp;
-using dataaccess::SecsPerDay;
 using dataaccess::TDateTime;
 using dataaccess::TimeStampToDateTime;
 using dataaccess::TimeStampToMSecs;

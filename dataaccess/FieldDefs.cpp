@@ -10,9 +10,9 @@ void TFieldDef::Assign(const TCollectionItem *Source)
         if (Collection())
             Collection()->BeginUpdate();
         SetName(src->Name());
-        m_dataType = src->m_dataType;
-        m_size = src->m_size;
-        m_required = src->m_required;
+        m_DataType = src->m_DataType;
+        m_Size = src->m_Size;
+        m_Required = src->m_Required;
         if (Collection())
             Collection()->EndUpdate();
         return;
@@ -35,7 +35,7 @@ TFieldDef *TFieldDefs::Find(const QString &Name) const
 {
     const int i = IndexOf(Name);
     if (i < 0)
-        DatabaseErrorFmt(QString::fromLatin1(msg::SFieldNotFound), Name);
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldNotFound), Name);
     return Items(i);
 }
 
@@ -45,8 +45,8 @@ void TIndexDef::Assign(const TCollectionItem *Source)
         if (Collection())
             Collection()->BeginUpdate();
         SetName(src->Name());
-        m_fields = src->m_fields;
-        m_options = src->m_options;
+        m_Fields = src->m_Fields;
+        m_Options = src->m_Options;
         if (Collection())
             Collection()->EndUpdate();
         return;
@@ -68,7 +68,7 @@ TIndexDef *TIndexDefs::Find(const QString &Name) const
 {
     const int i = IndexOf(Name);
     if (i < 0)
-        DatabaseErrorFmt(QString::fromLatin1(msg::SIndexNotFound), Name);
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSIndexNotFound), Name);
     return Items(i);
 }
 

@@ -15,31 +15,31 @@ public:
     QString ClassName() const override { return QStringLiteral("TFieldDef"); }
     void Assign(const TCollectionItem *Source) override;
 
-    TFieldType DataType() const { return m_dataType; }
+    TFieldType DataType() const { return m_DataType; }
     void SetDataType(TFieldType Value)
     {
-        m_dataType = Value;
+        m_DataType = Value;
         Changed();
     }
-    int Size() const { return m_size; }
+    int Size() const { return m_Size; }
     void SetSize(int Value)
     {
-        m_size = Value;
+        m_Size = Value;
         Changed();
     }
-    bool Required() const { return m_required; }
+    bool Required() const { return m_Required; }
     void SetRequired(bool Value)
     {
-        m_required = Value;
+        m_Required = Value;
         Changed();
     }
     // 1-based position among the definitions.
     int FieldNo() const { return Index() + 1; }
 
 private:
-    TFieldType m_dataType = ftUnknown;
-    int m_size = 0;
-    bool m_required = false;
+    TFieldType m_DataType = ftUnknown;
+    int m_Size = 0;
+    bool m_Required = false;
 };
 
 class TFieldDefs : public TOwnedCollection
@@ -76,22 +76,22 @@ public:
     QString ClassName() const override { return QStringLiteral("TIndexDef"); }
     void Assign(const TCollectionItem *Source) override;
 
-    const QString &Fields() const { return m_fields; }
+    const QString &Fields() const { return m_Fields; }
     void SetFields(const QString &Value)
     {
-        m_fields = Value;
+        m_Fields = Value;
         Changed();
     }
-    TIndexOptions Options() const { return m_options; }
+    TIndexOptions Options() const { return m_Options; }
     void SetOptions(TIndexOptions Value)
     {
-        m_options = Value;
+        m_Options = Value;
         Changed();
     }
 
 private:
-    QString m_fields;
-    TIndexOptions m_options;
+    QString m_Fields;
+    TIndexOptions m_Options;
 };
 
 class TIndexDefs : public TOwnedCollection

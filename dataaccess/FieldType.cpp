@@ -2,17 +2,17 @@
 
 namespace dataaccess {
 
-const char *FieldTypeName(int t)
+const char *FieldTypeName(int T)
 {
-    static const char *const names[FieldTypeCount] = {
+    static const char *const kNames[kFieldTypeCount] = {
         "Unknown",    "String",    "SmallInt",  "Integer",    "Word",      "Boolean",     "Float",   "Currency",
         "BCD",        "Date",      "Time",      "DateTime",   "Bytes",     "VarBytes",    "AutoInc", "Blob",
         "Memo",       "Graphic",   "FmtMemo",   "ParadoxOle", "dBaseOle",  "TypedBinary", "Cursor",  "FixedChar",
         "WideString", "Largeint",  "ADT",       "Array",      "Reference", "DataSet",     "OraBlob", "OraClob",
         "Variant",    "Interface", "IDispatch", "Guid",       "TimeStamp", "FMTBcd"};
-    if (t < 0 || t >= FieldTypeCount)
+    if (T < 0 || T >= kFieldTypeCount)
         return "Unknown";
-    return names[t];
+    return kNames[T];
 }
 
 } // namespace dataaccess

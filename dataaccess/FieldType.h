@@ -46,16 +46,16 @@ enum TFieldType : quint8 {
     ftFMTBcd = 37,
 };
 
-inline constexpr int FieldTypeCount = 38;
+inline constexpr int kFieldTypeCount = 38;
 
 // The types whose value lies outside the record (ftBlob..ftTypedBinary, ftOraBlob, ftOraClob).
-constexpr bool IsBlobFieldType(int t)
+constexpr bool IsBlobFieldType(int T)
 {
-    return (t >= ftBlob && t <= ftTypedBinary) || t == ftOraBlob || t == ftOraClob;
+    return (T >= ftBlob && T <= ftTypedBinary) || T == ftOraBlob || T == ftOraClob;
 }
 
 // The English name of a type ("String", "Integer", ...), "Unknown" out of range.
-const char *FieldTypeName(int t);
+const char *FieldTypeName(int T);
 
 } // namespace dataaccess
 

@@ -40,14 +40,14 @@ qint64 VariantToInt64(const QVariant &V, const TField *Field)
     if (V.typeId() == QMetaType::Double || V.typeId() == QMetaType::Float) {
         const double d = V.toDouble();
         if (!std::isfinite(d) || std::fabs(d) > 9.2e18)
-            DatabaseErrorFmt(QString::fromLatin1(msg::SFieldValueError), Field->FieldName());
+            DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldValueError), Field->FieldName());
         return std::llround(d);
     }
     if (V.typeId() == QMetaType::Bool)
         return V.toBool() ? 1 : 0;
     r = V.toLongLong(&ok);
     if (!ok)
-        DatabaseErrorFmt(QString::fromLatin1(msg::SFieldValueError), Field->FieldName());
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldValueError), Field->FieldName());
     return r;
 }
 
@@ -57,74 +57,74 @@ qint64 VariantToInt64(const QVariant &V, const TField *Field)
 
 TField::TField() = default;
 
-TField::TField(TFieldType DataType, int Size) : m_size(Size), m_dataType(DataType) {}
+TField::TField(TFieldType DataType, int Size) : m_Size(Size), m_DataType(DataType) {}
 
 TField::~TField()
 {
-    if (m_dataSet)
-        m_dataSet->Fields()->Remove(this);
+    if (m_DataSet)
+        m_DataSet->Fields()->Remove(this);
 }
 
 void TField::SetDataSet(TDataSet *Value)
 {
-    if (Value == m_dataSet)
+    if (Value == m_DataSet)
         return;
     if (Value) {
         Value->CheckInactive();
-        if (!m_fieldName.isEmpty() && Value->FindField(m_fieldName))
-            DatabaseErrorFmt(QString::fromLatin1(msg::SDuplicateFieldName), m_fieldName);
+        if (!m_FieldName.isEmpty() && Value->FindField(m_FieldName))
+            DatabaseErrorFmt(QString::fromLatin1(msg::kSDuplicateFieldName), m_FieldName);
     }
-    if (m_dataSet)
-        m_dataSet->Fields()->Remove(this);
+    if (m_DataSet)
+        m_DataSet->Fields()->Remove(this);
     if (Value)
         Value->Fields()->Add(this);
 }
 
 int TField::Index() const
 {
-    return m_dataSet ? m_dataSet->Fields()->IndexOf(this) : -1;
+    return m_DataSet ? m_DataSet->Fields()->IndexOf(this) : -1;
 }
 
 void TField::SetFieldName(const QString &Value)
 {
-    if (m_dataSet && Value.compare(m_fieldName, Qt::CaseInsensitive) != 0) {
-        if (TField *other = m_dataSet->FindField(Value); other && other != this)
-            DatabaseErrorFmt(QString::fromLatin1(msg::SDuplicateFieldName), Value);
+    if (m_DataSet && Value.compare(m_FieldName, Qt::CaseInsensitive) != 0) {
+        if (TField *other = m_DataSet->FindField(Value); other && other != this)
+            DatabaseErrorFmt(QString::fromLatin1(msg::kSDuplicateFieldName), Value);
     }
-    m_fieldName = Value;
+    m_FieldName = Value;
 }
 
 void TField::SetSize(int Value)
 {
-    if (m_dataSet)
-        m_dataSet->CheckInactive();
-    m_size = Value;
+    if (m_DataSet)
+        m_DataSet->CheckInactive();
+    m_Size = Value;
 }
 
 void TField::SetFieldKind(TFieldKind Value)
 {
-    if (m_dataSet)
-        m_dataSet->CheckInactive();
-    m_fieldKind = Value;
+    if (m_DataSet)
+        m_DataSet->CheckInactive();
+    m_FieldKind = Value;
 }
 
 bool TField::CanModify() const
 {
-    return !m_readOnly && m_dataSet && m_dataSet->CanModify();
+    return !m_ReadOnly && m_DataSet && m_DataSet->CanModify();
 }
 
 bool TField::GetData(void *Buffer, bool NativeFormat) const
 {
-    if (!m_dataSet)
-        DatabaseErrorFmt(QString::fromLatin1(msg::SDataSetMissing), m_fieldName);
-    return m_dataSet->GetFieldData(const_cast<TField *>(this), Buffer, NativeFormat);
+    if (!m_DataSet)
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSDataSetMissing), m_FieldName);
+    return m_DataSet->GetFieldData(const_cast<TField *>(this), Buffer, NativeFormat);
 }
 
 void TField::SetData(const void *Buffer, bool NativeFormat)
 {
-    if (!m_dataSet)
-        DatabaseErrorFmt(QString::fromLatin1(msg::SDataSetMissing), m_fieldName);
-    m_dataSet->SetFieldData(this, Buffer, NativeFormat);
+    if (!m_DataSet)
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSDataSetMissing), m_FieldName);
+    m_DataSet->SetFieldData(this, Buffer, NativeFormat);
 }
 
 bool TField::IsNull() const
@@ -139,7 +139,7 @@ void TField::Clear()
 
 void TField::AccessError(const char *TypeName) const
 {
-    DatabaseErrorFmt(QString::fromLatin1(msg::SFieldAccessError), m_fieldName, TypeName);
+    DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldAccessError), m_FieldName, TypeName);
 }
 
 QVariant TField::Value() const
@@ -205,7 +205,7 @@ TStringField::TStringField(int Size) : TField(ftString, Size) {}
 
 void TStringField::SetFixedChar(bool Value)
 {
-    m_fixedChar = Value;
+    m_FixedChar = Value;
     SetDataType(Value ? ftFixedChar : ftString);
 }
 
@@ -226,7 +226,7 @@ QString TStringField::AsString() const
     if (!GetData(buf.data()))
         return QString();
     QString s = QString::fromUtf8(buf.constData(), qsizetype(std::strlen(buf.constData())));
-    if (m_fixedChar) {
+    if (m_FixedChar) {
         qsizetype n = s.size();
         while (n > 0 && s.at(n - 1) == QLatin1Char(' '))
             --n;
@@ -304,7 +304,7 @@ TIntegerField::TIntegerField(TFieldType Type) : TNumericField(Type) {}
 void TIntegerField::CheckRange(qint64 Value) const
 {
     if (Value < MinValue() || Value > MaxValue())
-        DatabaseErrorFmt(QString::fromLatin1(msg::SFieldRangeError), QString::number(Value), FieldName(),
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldRangeError), QString::number(Value), FieldName(),
                          QString::number(MinValue()), QString::number(MaxValue()));
 }
 
@@ -331,7 +331,7 @@ void TIntegerField::SetAsLargeInt(qint64 Value)
 void TIntegerField::SetAsFloat(double Value)
 {
     if (!std::isfinite(Value) || std::fabs(Value) > 9.2e18)
-        DatabaseErrorFmt(QString::fromLatin1(msg::SFieldValueError), FieldName());
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldValueError), FieldName());
     SetAsLargeInt(std::llround(Value));
 }
 
@@ -412,7 +412,7 @@ qint32 TLargeintField::AsInteger() const
 {
     const qint64 v = AsLargeInt();
     if (v < INT32_MIN || v > INT32_MAX)
-        DatabaseErrorFmt(QString::fromLatin1(msg::SFieldRangeError), QString::number(v), FieldName(),
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldRangeError), QString::number(v), FieldName(),
                          QString::number(INT32_MIN), QString::number(INT32_MAX));
     return qint32(v);
 }
@@ -420,7 +420,7 @@ qint32 TLargeintField::AsInteger() const
 void TLargeintField::SetAsFloat(double Value)
 {
     if (!std::isfinite(Value) || std::fabs(Value) > 9.2e18)
-        DatabaseErrorFmt(QString::fromLatin1(msg::SFieldValueError), FieldName());
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldValueError), FieldName());
     SetAsLargeInt(std::llround(Value));
 }
 
@@ -468,7 +468,7 @@ qint32 TFloatField::AsInteger() const
 {
     const double v = AsFloat();
     if (!std::isfinite(v) || v < double(INT32_MIN) || v > double(INT32_MAX))
-        DatabaseErrorFmt(QString::fromLatin1(msg::SFieldValueError), FieldName());
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldValueError), FieldName());
     return qint32(std::lround(v));
 }
 
@@ -476,7 +476,7 @@ qint64 TFloatField::AsLargeInt() const
 {
     const double v = AsFloat();
     if (!std::isfinite(v) || std::fabs(v) > 9.2e18)
-        DatabaseErrorFmt(QString::fromLatin1(msg::SFieldValueError), FieldName());
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldValueError), FieldName());
     return std::llround(v);
 }
 
@@ -493,7 +493,7 @@ void TFloatField::SetValue(const QVariant &Value)
     bool ok = false;
     const double d = Value.toDouble(&ok);
     if (!ok)
-        DatabaseErrorFmt(QString::fromLatin1(msg::SFieldValueError), FieldName());
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldValueError), FieldName());
     SetAsFloat(d);
 }
 
@@ -546,7 +546,7 @@ void TBooleanField::SetAsString(const QString &Value)
     else if (matches(FormatSettings().TrueBoolStr))
         SetAsBoolean(true);
     else
-        DatabaseErrorFmt(QString::fromLatin1(msg::SInvalidBoolValue), Value, FieldName());
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSInvalidBoolValue), Value, FieldName());
 }
 
 void TBooleanField::SetValue(const QVariant &Value)
@@ -644,12 +644,12 @@ TDateTime VariantToDateTime(const QVariant &Value)
 {
     const auto fromDate = [](const QDate &D) {
         if (!D.isValid())
-            throw EConvertError(QString::fromLatin1(msg::SDateEncodeError));
+            throw EConvertError(QString::fromLatin1(msg::kSDateEncodeError));
         return EncodeDate(D.year(), D.month(), D.day());
     };
     const auto fromTime = [](const QTime &T) {
         if (!T.isValid())
-            throw EConvertError(QString::fromLatin1(msg::STimeEncodeError));
+            throw EConvertError(QString::fromLatin1(msg::kSTimeEncodeError));
         return EncodeTime(T.hour(), T.minute(), T.second(), T.msec());
     };
     switch (Value.typeId()) {
@@ -670,7 +670,7 @@ TDateTime VariantToDateTime(const QVariant &Value)
         bool ok = false;
         const double v = Value.toDouble(&ok);
         if (!ok || !std::isfinite(v))
-            throw EConvertError(Format(QString::fromLatin1(msg::SInvalidDateTime), Value.toString()));
+            throw EConvertError(Format(QString::fromLatin1(msg::kSInvalidDateTime), Value.toString()));
         return v;
     }
     }
@@ -681,7 +681,7 @@ TDateTime VariantToDateTime(const QVariant &Value)
 QByteArray TBlobField::AsBytes() const
 {
     if (!DataSet())
-        DatabaseErrorFmt(QString::fromLatin1(msg::SDataSetMissing), FieldName());
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSDataSetMissing), FieldName());
     std::unique_ptr<TStream> s(DataSet()->CreateBlobStream(const_cast<TBlobField *>(this), bmRead));
     if (!s)
         return QByteArray();
@@ -696,7 +696,7 @@ QByteArray TBlobField::AsBytes() const
 void TBlobField::SetAsBytes(const QByteArray &Value)
 {
     if (!DataSet())
-        DatabaseErrorFmt(QString::fromLatin1(msg::SDataSetMissing), FieldName());
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSDataSetMissing), FieldName());
     std::unique_ptr<TStream> s(DataSet()->CreateBlobStream(this, bmWrite));
     if (s && !Value.isEmpty())
         s->WriteBuffer(Value.constData(), Value.size());
@@ -759,21 +759,21 @@ TFields::~TFields()
 TField *TFields::Fields(int Index) const
 {
     if (Index < 0 || Index >= Count())
-        DatabaseError(Format(QString::fromLatin1(msg::SListIndexError), Index));
-    return m_fields[size_t(Index)];
+        DatabaseError(Format(QString::fromLatin1(msg::kSListIndexError), Index));
+    return m_Fields[size_t(Index)];
 }
 
 int TFields::IndexOf(const TField *Field) const
 {
-    for (size_t i = 0; i < m_fields.size(); ++i)
-        if (m_fields[i] == Field)
+    for (size_t i = 0; i < m_Fields.size(); ++i)
+        if (m_Fields[i] == Field)
             return int(i);
     return -1;
 }
 
 TField *TFields::FindField(const QString &Name) const
 {
-    for (TField *f : m_fields)
+    for (TField *f : m_Fields)
         if (f->FieldName().compare(Name, Qt::CaseInsensitive) == 0)
             return f;
     return nullptr;
@@ -783,13 +783,13 @@ TField *TFields::FieldByName(const QString &Name) const
 {
     TField *f = FindField(Name);
     if (!f)
-        DatabaseErrorFmt(QString::fromLatin1(msg::SFieldNotFound), Name);
+        DatabaseErrorFmt(QString::fromLatin1(msg::kSFieldNotFound), Name);
     return f;
 }
 
 TField *TFields::FieldByNumber(int FieldNo) const
 {
-    for (TField *f : m_fields)
+    for (TField *f : m_Fields)
         if (f->FieldNo() == FieldNo)
             return f;
     return nullptr;
@@ -798,25 +798,25 @@ TField *TFields::FieldByNumber(int FieldNo) const
 void TFields::Clear()
 {
     std::vector<TField *> all;
-    all.swap(m_fields);
+    all.swap(m_Fields);
     for (TField *f : all) {
-        f->m_dataSet = nullptr;
+        f->m_DataSet = nullptr;
         delete f;
     }
 }
 
 void TFields::Add(TField *Field)
 {
-    m_fields.push_back(Field);
-    Field->m_dataSet = m_dataSet;
+    m_Fields.push_back(Field);
+    Field->m_DataSet = m_DataSet;
 }
 
 void TFields::Remove(TField *Field)
 {
     const int i = IndexOf(Field);
     if (i >= 0)
-        m_fields.erase(m_fields.begin() + i);
-    Field->m_dataSet = nullptr;
+        m_Fields.erase(m_Fields.begin() + i);
+    Field->m_DataSet = nullptr;
 }
 
 TField *CreateFieldOfType(TFieldType DataType, int Size)

@@ -23,18 +23,19 @@ enum TFieldKind : quint8 { fkData, fkCalculated, fkLookup, fkInternalCalc, fkAgg
 enum TBlobStreamMode : quint8 { bmRead, bmWrite, bmReadWrite };
 
 namespace msg {
-inline constexpr const char *SFieldAccessError = "Cannot access field '%s' as type %s";
-inline constexpr const char *SDataSetMissing = "Field '%s' has no dataset";
-inline constexpr const char *SFieldReadOnly = "Field '%s' cannot be modified";
-inline constexpr const char *SNotEditing = "Dataset not in edit or insert mode";
-inline constexpr const char *SFieldRangeError = "%s is not a valid value for field '%s'. The allowed range is %s to %s";
-inline constexpr const char *SInvalidBoolValue = "'%s' is not a valid boolean value for field '%s'";
-inline constexpr const char *SFieldValueError = "Invalid value for field '%s'";
-inline constexpr const char *SInvalidStoredDate = "Invalid stored date or time value of field '%s'";
-inline constexpr const char *SUnknownFieldType = "Field '%s' is of an unknown type";
-inline constexpr const char *SFieldTypeMismatch = "Type mismatch for field '%s', expecting: %s actual: %s";
-inline constexpr const char *SDuplicateFieldName = "Duplicate field name '%s'";
-inline constexpr const char *SGeneralError = "General error";
+inline constexpr const char *kSFieldAccessError = "Cannot access field '%s' as type %s";
+inline constexpr const char *kSDataSetMissing = "Field '%s' has no dataset";
+inline constexpr const char *kSFieldReadOnly = "Field '%s' cannot be modified";
+inline constexpr const char *kSNotEditing = "Dataset not in edit or insert mode";
+inline constexpr const char *kSFieldRangeError =
+    "%s is not a valid value for field '%s'. The allowed range is %s to %s";
+inline constexpr const char *kSInvalidBoolValue = "'%s' is not a valid boolean value for field '%s'";
+inline constexpr const char *kSFieldValueError = "Invalid value for field '%s'";
+inline constexpr const char *kSInvalidStoredDate = "Invalid stored date or time value of field '%s'";
+inline constexpr const char *kSUnknownFieldType = "Field '%s' is of an unknown type";
+inline constexpr const char *kSFieldTypeMismatch = "Type mismatch for field '%s', expecting: %s actual: %s";
+inline constexpr const char *kSDuplicateFieldName = "Duplicate field name '%s'";
+inline constexpr const char *kSGeneralError = "General error";
 } // namespace msg
 
 // One field of a data set. The data set's field list owns it.
@@ -46,37 +47,37 @@ public:
     TField(const TField &) = delete;
     TField &operator=(const TField &) = delete;
 
-    TDataSet *DataSet() const { return m_dataSet; }
+    TDataSet *DataSet() const { return m_DataSet; }
     // Moves the field into the data set's field list (and out of its old one).
     void SetDataSet(TDataSet *Value);
     int Index() const;
 
-    const QString &FieldName() const { return m_fieldName; }
+    const QString &FieldName() const { return m_FieldName; }
     void SetFieldName(const QString &Value);
     // 1-based position among the field definitions; -1 for calculated and lookup fields.
-    int FieldNo() const { return m_fieldNo; }
-    TFieldType DataType() const { return m_dataType; }
-    int Size() const { return m_size; }
+    int FieldNo() const { return m_FieldNo; }
+    TFieldType DataType() const { return m_DataType; }
+    int Size() const { return m_Size; }
     virtual void SetSize(int Value);
     // Bytes of the value in a record buffer.
     virtual int DataSize() const { return 0; }
-    TFieldKind FieldKind() const { return m_fieldKind; }
+    TFieldKind FieldKind() const { return m_FieldKind; }
     void SetFieldKind(TFieldKind Value);
-    bool Calculated() const { return m_fieldKind == fkCalculated; }
-    bool Lookup() const { return m_fieldKind == fkLookup; }
+    bool Calculated() const { return m_FieldKind == fkCalculated; }
+    bool Lookup() const { return m_FieldKind == fkLookup; }
     // Offset of the value flag byte in the calculated-field area.
-    int Offset() const { return m_offset; }
-    bool ReadOnly() const { return m_readOnly; }
-    void SetReadOnly(bool Value) { m_readOnly = Value; }
-    bool Required() const { return m_required; }
-    void SetRequired(bool Value) { m_required = Value; }
+    int Offset() const { return m_Offset; }
+    bool ReadOnly() const { return m_ReadOnly; }
+    void SetReadOnly(bool Value) { m_ReadOnly = Value; }
+    bool Required() const { return m_Required; }
+    void SetRequired(bool Value) { m_Required = Value; }
     virtual bool IsBlob() const { return false; }
     bool CanModify() const;
 
     // Lookup fields: the value of LookupResultField of the record of LookupDataSet whose
     // LookupKeyFields equal this data set's KeyFields.
-    TDataSet *LookupDataSet() const { return m_lookupDataSet; }
-    void SetLookupDataSet(TDataSet *Value) { m_lookupDataSet = Value; }
+    TDataSet *LookupDataSet() const { return m_LookupDataSet; }
+    void SetLookupDataSet(TDataSet *Value) { m_LookupDataSet = Value; }
     QString KeyFields, LookupKeyFields, LookupResultField;
 
     // Raw access to the current record buffer: the stored form with NativeFormat, the
@@ -113,21 +114,21 @@ public:
 protected:
     explicit TField(TFieldType DataType, int Size = 0);
     [[noreturn]] void AccessError(const char *TypeName) const;
-    void SetDataType(TFieldType Value) { m_dataType = Value; }
+    void SetDataType(TFieldType Value) { m_DataType = Value; }
 
 private:
     friend class TDataSet;
     friend class TFields;
-    TDataSet *m_dataSet = nullptr;
-    TDataSet *m_lookupDataSet = nullptr;
-    QString m_fieldName;
-    int m_fieldNo = 0;
-    int m_offset = 0;
-    int m_size = 0;
-    TFieldType m_dataType = ftUnknown;
-    TFieldKind m_fieldKind = fkData;
-    bool m_readOnly = false;
-    bool m_required = false;
+    TDataSet *m_DataSet = nullptr;
+    TDataSet *m_LookupDataSet = nullptr;
+    QString m_FieldName;
+    int m_FieldNo = 0;
+    int m_Offset = 0;
+    int m_Size = 0;
+    TFieldType m_DataType = ftUnknown;
+    TFieldKind m_FieldKind = fkData;
+    bool m_ReadOnly = false;
+    bool m_Required = false;
 };
 
 // Text in a slot of Size bytes and a NUL (UTF-8, cut on a character boundary).
@@ -136,7 +137,7 @@ class TStringField : public TField
 public:
     explicit TStringField(int Size = 20);
     int DataSize() const override { return Size() + 1; }
-    bool FixedChar() const { return m_fixedChar; }
+    bool FixedChar() const { return m_FixedChar; }
     void SetFixedChar(bool Value);
     QVariant Value() const override;
     void SetValue(const QVariant &Value) override;
@@ -158,7 +159,7 @@ public:
     QByteArray StoredText(const QString &Text) const;
 
 private:
-    bool m_fixedChar = false;
+    bool m_FixedChar = false;
 };
 
 class TNumericField : public TField
@@ -340,15 +341,15 @@ public:
     void LoadFromStream(TStream *Stream);
     void SaveToStream(TStream *Stream) const;
     // Set when the value of the active record was written through a blob stream.
-    bool Modified() const { return m_modified; }
-    void SetModified(bool Value) { m_modified = Value; }
+    bool Modified() const { return m_Modified; }
+    void SetModified(bool Value) { m_Modified = Value; }
     QString ClassName() const override { return QStringLiteral("TBlobField"); }
 
 protected:
     explicit TBlobField(TFieldType Type) : TField(Type) {}
 
 private:
-    bool m_modified = false;
+    bool m_Modified = false;
 };
 
 // Text kept as a blob (UTF-8).
@@ -373,12 +374,12 @@ public:
 class TFields
 {
 public:
-    explicit TFields(TDataSet *ADataSet) : m_dataSet(ADataSet) {}
+    explicit TFields(TDataSet *ADataSet) : m_DataSet(ADataSet) {}
     ~TFields();
     TFields(const TFields &) = delete;
     TFields &operator=(const TFields &) = delete;
 
-    int Count() const { return int(m_fields.size()); }
+    int Count() const { return int(m_Fields.size()); }
     TField *Fields(int Index) const;
     TField *operator[](int Index) const { return Fields(Index); }
     int IndexOf(const TField *Field) const;
@@ -388,14 +389,14 @@ public:
     TField *FieldByName(const QString &Name) const;
     TField *FieldByNumber(int FieldNo) const;
     void Clear();
-    TDataSet *DataSet() const { return m_dataSet; }
+    TDataSet *DataSet() const { return m_DataSet; }
 
 private:
     friend class TField;
     void Add(TField *Field);
     void Remove(TField *Field);
-    TDataSet *m_dataSet;
-    std::vector<TField *> m_fields;
+    TDataSet *m_DataSet;
+    std::vector<TField *> m_Fields;
 };
 
 // The field class for a stored type; nullptr for a type no field class stands for.

@@ -39,13 +39,13 @@ qint64 TStream::WriteAt(qint64 Pos, const void *Buffer, qint64 Count)
 void TStream::ReadBuffer(void *Buffer, qint64 Count)
 {
     if (Count != 0 && Read(Buffer, Count) != Count)
-        throw EReadError(QString::fromLatin1(msg::SReadError));
+        throw EReadError(QString::fromLatin1(msg::kSReadError));
 }
 
 void TStream::WriteBuffer(const void *Buffer, qint64 Count)
 {
     if (Count != 0 && Write(Buffer, Count) != Count)
-        throw EWriteError(QString::fromLatin1(msg::SWriteError));
+        throw EWriteError(QString::fromLatin1(msg::kSWriteError));
 }
 
 qint64 TStream::CopyFrom(TStream *Source, qint64 Count)
@@ -69,35 +69,35 @@ qint64 TStream::CopyFrom(TStream *Source, qint64 Count)
 
 TMemoryStream::~TMemoryStream()
 {
-    std::free(m_memory);
+    std::free(m_Memory);
 }
 
 qint64 TMemoryStream::Read(void *Buffer, qint64 Count)
 {
-    if (m_position < 0 || Count <= 0)
+    if (m_Position < 0 || Count <= 0)
         return 0;
-    qint64 n = m_size - m_position;
+    qint64 n = m_Size - m_Position;
     if (n <= 0)
         return 0;
     if (n > Count)
         n = Count;
-    std::memcpy(Buffer, m_memory + m_position, size_t(n));
-    m_position += n;
+    std::memcpy(Buffer, m_Memory + m_Position, size_t(n));
+    m_Position += n;
     return n;
 }
 
 qint64 TMemoryStream::Write(const void *Buffer, qint64 Count)
 {
-    if (m_position < 0 || Count <= 0)
+    if (m_Position < 0 || Count <= 0)
         return 0;
-    const qint64 end = m_position + Count;
-    if (end > m_size) {
-        if (end > m_capacity)
+    const qint64 end = m_Position + Count;
+    if (end > m_Size) {
+        if (end > m_Capacity)
             Realloc(end);
-        m_size = end;
+        m_Size = end;
     }
-    std::memmove(m_memory + m_position, Buffer, size_t(Count));
-    m_position = end;
+    std::memmove(m_Memory + m_Position, Buffer, size_t(Count));
+    m_Position = end;
     return Count;
 }
 
@@ -105,61 +105,61 @@ qint64 TMemoryStream::Seek(qint64 Offset, TSeekOrigin Origin)
 {
     switch (Origin) {
     case soBeginning:
-        m_position = Offset;
+        m_Position = Offset;
         break;
     case soCurrent:
-        m_position += Offset;
+        m_Position += Offset;
         break;
     case soEnd:
-        m_position = m_size + Offset;
+        m_Position = m_Size + Offset;
         break;
     }
-    return m_position;
+    return m_Position;
 }
 
 void TMemoryStream::SetSize(qint64 NewSize)
 {
     if (NewSize < 0)
         NewSize = 0;
-    const qint64 old = m_size;
-    if (NewSize > m_capacity || NewSize == 0)
+    const qint64 old = m_Size;
+    if (NewSize > m_Capacity || NewSize == 0)
         Realloc(NewSize);
-    if (NewSize > old && m_memory)
-        std::memset(m_memory + old, 0, size_t(NewSize - old));
-    m_size = NewSize;
-    if (m_position > NewSize)
-        m_position = NewSize;
+    if (NewSize > old && m_Memory)
+        std::memset(m_Memory + old, 0, size_t(NewSize - old));
+    m_Size = NewSize;
+    if (m_Position > NewSize)
+        m_Position = NewSize;
 }
 
 void TMemoryStream::Realloc(qint64 NewCapacity)
 {
     if (NewCapacity <= 0) {
-        std::free(m_memory);
-        m_memory = nullptr;
-        m_capacity = 0;
+        std::free(m_Memory);
+        m_Memory = nullptr;
+        m_Capacity = 0;
         return;
     }
-    qint64 cap = m_capacity > 0 ? m_capacity : 256;
+    qint64 cap = m_Capacity > 0 ? m_Capacity : 256;
     while (cap < NewCapacity)
         cap += cap / 2 + 64;
-    void *p = std::realloc(m_memory, size_t(cap));
+    void *p = std::realloc(m_Memory, size_t(cap));
     if (!p)
         throw std::bad_alloc();
-    m_memory = static_cast<char *>(p);
-    m_capacity = cap;
+    m_Memory = static_cast<char *>(p);
+    m_Capacity = cap;
 }
 
 void TMemoryStream::SetPointer(void *Ptr, qint64 Size)
 {
-    m_memory = static_cast<char *>(Ptr);
-    m_size = Size;
+    m_Memory = static_cast<char *>(Ptr);
+    m_Size = Size;
 }
 
 void TMemoryStream::Clear()
 {
     Realloc(0);
-    m_size = 0;
-    m_position = 0;
+    m_Size = 0;
+    m_Position = 0;
 }
 
 void TMemoryStream::LoadFromStream(TStream *Stream)
@@ -168,14 +168,14 @@ void TMemoryStream::LoadFromStream(TStream *Stream)
     const qint64 n = Stream->Size();
     SetSize(n);
     if (n != 0)
-        Stream->ReadBuffer(m_memory, n);
-    m_position = 0;
+        Stream->ReadBuffer(m_Memory, n);
+    m_Position = 0;
 }
 
 void TMemoryStream::SaveToStream(TStream *Stream)
 {
-    if (m_size != 0)
-        Stream->WriteBuffer(m_memory, m_size);
+    if (m_Size != 0)
+        Stream->WriteBuffer(m_Memory, m_Size);
 }
 
 void TMemoryStream::LoadFromFile(const QString &FileName)
@@ -192,18 +192,18 @@ void TMemoryStream::SaveToFile(const QString &FileName)
 
 // ---- THandleStream ----
 
-THandleStream::THandleStream(int Handle) : m_handle(Handle) {}
+THandleStream::THandleStream(int Handle) : m_Handle(Handle) {}
 
 THandleStream::~THandleStream() = default;
 
 qint64 THandleStream::Read(void *Buffer, qint64 Count)
 {
-    return files::readHandle(m_handle, Buffer, Count);
+    return files::ReadHandle(m_Handle, Buffer, Count);
 }
 
 qint64 THandleStream::Write(const void *Buffer, qint64 Count)
 {
-    return files::writeHandle(m_handle, Buffer, Count);
+    return files::WriteHandle(m_Handle, Buffer, Count);
 }
 
 qint64 THandleStream::Seek(qint64 Offset, TSeekOrigin Origin)
@@ -211,58 +211,58 @@ qint64 THandleStream::Seek(qint64 Offset, TSeekOrigin Origin)
     const files::HandleSeek from = Origin == soBeginning ? files::HandleSeek::Start
         : Origin == soCurrent                            ? files::HandleSeek::Current
                                                          : files::HandleSeek::End;
-    return files::seekHandle(m_handle, Offset, from);
+    return files::SeekHandle(m_Handle, Offset, from);
 }
 
 qint64 THandleStream::Size()
 {
-    return files::handleSize(m_handle);
+    return files::HandleSize(m_Handle);
 }
 
 void THandleStream::SetSize(qint64 NewSize)
 {
-    if (!files::truncateHandle(m_handle, NewSize))
-        throw EWriteError(QString::fromLatin1(msg::SWriteError));
+    if (!files::TruncateHandle(m_Handle, NewSize))
+        throw EWriteError(QString::fromLatin1(msg::kSWriteError));
     if (Position() > NewSize)
         Seek(0, soEnd);
 }
 
 qint64 THandleStream::ReadAt(qint64 Pos, void *Buffer, qint64 Count)
 {
-    return files::readHandleAt(m_handle, Pos, Buffer, Count, m_lastError);
+    return files::ReadHandleAt(m_Handle, Pos, Buffer, Count, m_LastError);
 }
 
 qint64 THandleStream::WriteAt(qint64 Pos, const void *Buffer, qint64 Count)
 {
-    return files::writeHandleAt(m_handle, Pos, Buffer, Count, m_lastError);
+    return files::WriteHandleAt(m_Handle, Pos, Buffer, Count, m_LastError);
 }
 
 // ---- TFileStream ----
 
-TFileStream::TFileStream(const QString &FileName, quint16 Mode) : THandleStream(-1), m_fileName(FileName)
+TFileStream::TFileStream(const QString &FileName, quint16 Mode) : THandleStream(-1), m_FileName(FileName)
 {
     const bool create = Mode == fmCreate;
     const files::HandleAccess access = (Mode & 3) == fmOpenWrite ? files::HandleAccess::Write
         : (Mode & 3) == fmOpenReadWrite                          ? files::HandleAccess::ReadWrite
                                                                  : files::HandleAccess::Read;
     QString why;
-    const int fd = files::openHandle(FileName, access, create, why);
+    const int fd = files::OpenHandle(FileName, access, create, why);
     if (fd < 0)
-        throw EFOpenError(Format(QString::fromLatin1(create ? msg::SFCreateError : msg::SFOpenError), FileName, why));
+        throw EFOpenError(Format(QString::fromLatin1(create ? msg::kSfCreateError : msg::kSfOpenError), FileName, why));
     const quint16 share = create ? fmShareExclusive : (Mode & 0xF0);
     if (share != fmShareCompat || !create) {
-        if (!files::lockHandle(fd, share == fmShareExclusive, why)) {
-            files::closeHandle(fd);
-            throw EFOpenError(Format(QString::fromLatin1(msg::SFOpenError), FileName, why));
+        if (!files::LockHandle(fd, share == fmShareExclusive, why)) {
+            files::CloseHandle(fd);
+            throw EFOpenError(Format(QString::fromLatin1(msg::kSfOpenError), FileName, why));
         }
     }
-    m_handle = fd;
+    m_Handle = fd;
 }
 
 TFileStream::~TFileStream()
 {
-    if (m_handle >= 0)
-        files::closeHandle(m_handle);
+    if (m_Handle >= 0)
+        files::CloseHandle(m_Handle);
 }
 
 } // namespace dataaccess

@@ -53,11 +53,11 @@ public:
     qint64 Read(void *Buffer, qint64 Count) override;
     qint64 Write(const void *Buffer, qint64 Count) override;
     qint64 Seek(qint64 Offset, TSeekOrigin Origin) override;
-    qint64 Size() override { return m_size; }
+    qint64 Size() override { return m_Size; }
     void SetSize(qint64 NewSize) override;
 
     // The block; valid until the next growth. Null while the stream is empty.
-    void *Memory() const { return m_memory; }
+    void *Memory() const { return m_Memory; }
     void Clear();
     void LoadFromStream(TStream *Stream);
     void SaveToStream(TStream *Stream);
@@ -70,10 +70,10 @@ protected:
     void SetPointer(void *Ptr, qint64 Size);
 
 private:
-    char *m_memory = nullptr;
-    qint64 m_size = 0;
-    qint64 m_position = 0;
-    qint64 m_capacity = 0;
+    char *m_Memory = nullptr;
+    qint64 m_Size = 0;
+    qint64 m_Position = 0;
+    qint64 m_Capacity = 0;
 };
 
 // Open modes: one access mode or'ed with one sharing mode; fmCreate creates or truncates.
@@ -106,13 +106,13 @@ public:
     qint64 ReadAt(qint64 Pos, void *Buffer, qint64 Count) override;
     qint64 WriteAt(qint64 Pos, const void *Buffer, qint64 Count) override;
 
-    int Handle() const { return m_handle; }
+    int Handle() const { return m_Handle; }
     // The errno of the last read or write that moved fewer bytes than asked (0: end of file).
-    int LastError() const { return m_lastError; }
+    int LastError() const { return m_LastError; }
 
 protected:
-    int m_handle = -1;
-    int m_lastError = 0;
+    int m_Handle = -1;
+    int m_LastError = 0;
 };
 
 class TFileStream : public THandleStream
@@ -122,10 +122,10 @@ public:
     TFileStream(const QString &FileName, quint16 Mode);
     ~TFileStream() override;
 
-    const QString &FileName() const { return m_fileName; }
+    const QString &FileName() const { return m_FileName; }
 
 private:
-    QString m_fileName;
+    QString m_FileName;
 };
 
 } // namespace dataaccess

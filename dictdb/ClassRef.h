@@ -18,25 +18,25 @@ public:
         return TClassRef(&typeid(T), [](Args... AArgs) -> Base * { return new T(AArgs...); });
     }
 
-    bool IsNull() const { return m_type == nullptr; }
-    explicit operator bool() const { return m_type != nullptr; }
+    bool IsNull() const { return m_Type == nullptr; }
+    explicit operator bool() const { return m_Type != nullptr; }
 
     // Answers nullptr for an empty reference.
-    Base *Create(Args... AArgs) const { return m_factory ? m_factory(AArgs...) : nullptr; }
+    Base *Create(Args... AArgs) const { return m_Factory ? m_Factory(AArgs...) : nullptr; }
 
     // True when Obj is exactly of this class (not of a descendant).
-    bool IsClassOf(const Base *Obj) const { return Obj && m_type && typeid(*Obj) == *m_type; }
+    bool IsClassOf(const Base *Obj) const { return Obj && m_Type && typeid(*Obj) == *m_Type; }
 
     bool operator==(const TClassRef &Other) const
     {
-        if (!m_type || !Other.m_type)
-            return m_type == Other.m_type;
-        return *m_type == *Other.m_type;
+        if (!m_Type || !Other.m_Type)
+            return m_Type == Other.m_Type;
+        return *m_Type == *Other.m_Type;
     }
 
 private:
-    TClassRef(const std::type_info *AType, TFactory AFactory) : m_type(AType), m_factory(AFactory) {}
+    TClassRef(const std::type_info *AType, TFactory AFactory) : m_Type(AType), m_Factory(AFactory) {}
 
-    const std::type_info *m_type = nullptr;
-    TFactory m_factory = nullptr;
+    const std::type_info *m_Type = nullptr;
+    TFactory m_Factory = nullptr;
 };

@@ -57,22 +57,22 @@ void TCompAlgo_Zlib::EncodeStream(TStream *Source, TStream *Dest, qint64 DataSiz
     Q_UNUSED(DataSize);
     TMemoryStream *source = MemoryStreamOf(Source, true);
     TMemoryStream *dest = MemoryStreamOf(Dest, true);
-    Total = source->Size();
-    if (Total == 0) {
+    m_Total = source->Size();
+    if (m_Total == 0) {
         dest->Clear();
         return;
     }
     // The header holds the size in 32 bits.
-    if (Total > std::numeric_limits<qint32>::max())
+    if (m_Total > std::numeric_limits<qint32>::max())
         throw ECompressionError(QStringLiteral("error"));
     dest->Clear();
-    WriteHeader(dest, qint32(Total));
+    WriteHeader(dest, qint32(m_Total));
     {
-        TCompressionStream zip(StreamLevel(Level), dest);
+        TCompressionStream zip(StreamLevel(m_Level), dest);
         zip.OnProgress = [this](TCustomZlibStream *Sender) {
-            EncodeProgress(ProgressPercent(Sender->BytesIn(), Total));
+            EncodeProgress(ProgressPercent(Sender->BytesIn(), m_Total));
         };
-        zip.WriteBuffer(source->Memory(), Total);
+        zip.WriteBuffer(source->Memory(), m_Total);
         zip.Finish();
     }
     dest->SetPosition(0);
@@ -89,8 +89,8 @@ void TCompAlgo_Zlib::DecodeStream(TStream *Source, TStream *Dest, qint64 DataSiz
     TMemoryStream *dest = MemoryStreamOf(Dest, false);
     if (!Source)
         throw EDecompressionError(QStringLiteral("Invalid stream operation"));
-    Total = Source->Size();
-    if (Total == 0) {
+    m_Total = Source->Size();
+    if (m_Total == 0) {
         dest->Clear();
         return;
     }
@@ -100,25 +100,25 @@ void TCompAlgo_Zlib::DecodeStream(TStream *Source, TStream *Dest, qint64 DataSiz
     const qint32 header = qFromLittleEndian<qint32>(bytes);
     if (header < 0) {
         dest->Clear();
-        if (Total > 4)
-            dest->CopyFrom(Source, Total - 4);
+        if (m_Total > 4)
+            dest->CopyFrom(Source, m_Total - 4);
         return;
     }
     // Ten bytes must not be able to ask for gigabytes: the header is bounded by what the
     // compressed bytes can produce, and the output grows only as it is produced.
-    if (qint64(header) > MaxInflatedSize(Total - 4))
+    if (qint64(header) > MaxInflatedSize(m_Total - 4))
         throw EDecompressionError(QStringLiteral("error"));
     TMemoryStream plain;
     {
         TDecompressionStream unzip(Source);
         unzip.OnProgress = [this](TCustomZlibStream *Sender) {
-            DecodeProgress(ProgressPercent(Sender->BytesIn(), Total));
+            DecodeProgress(ProgressPercent(Sender->BytesIn(), m_Total));
         };
-        constexpr qint64 chunk = 65536;
-        std::unique_ptr<quint8[]> buffer(new quint8[chunk]);
+        constexpr qint64 kChunk = 65536;
+        std::unique_ptr<quint8[]> buffer(new quint8[kChunk]);
         qint64 left = header;
         while (left > 0) {
-            const qint64 want = std::min(left, chunk);
+            const qint64 want = std::min(left, kChunk);
             const qint64 n = unzip.Read(buffer.get(), want);
             if (n > 0)
                 plain.WriteBuffer(buffer.get(), n);
@@ -127,7 +127,7 @@ void TCompAlgo_Zlib::DecodeStream(TStream *Source, TStream *Dest, qint64 DataSiz
                 break;
         }
         if (left > 0)
-            throw EReadError(QString::fromLatin1(dataaccess::msg::SReadError));
+            throw EReadError(QString::fromLatin1(dataaccess::msg::kSReadError));
         // More output than the header promised is as wrong as less.
         quint8 extra;
         if (unzip.Read(&extra, 1) != 0)

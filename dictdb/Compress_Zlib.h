@@ -13,8 +13,8 @@ public:
 
     void EncodeStream(TStream *Source, TStream *Dest, qint64 DataSize) override;
     void DecodeStream(TStream *Source, TStream *Dest, qint64 DataSize) override;
-    void SetLevel(quint8 ALevel) override { Level = ALevel; }
-    quint8 GetLevel() const override { return Level; }
+    void SetLevel(quint8 ALevel) override { m_Level = ALevel; }
+    quint8 GetLevel() const override { return m_Level; }
 
     // The stream level code a plug-in level selects.
     static TCompressionLevel StreamLevel(quint8 ALevel);
@@ -23,6 +23,6 @@ public:
     static qint64 MaxInflatedSize(qint64 CompressedSize);
 
 private:
-    quint8 Level = 1;
-    qint64 Total = 0;
+    quint8 m_Level = 1;
+    qint64 m_Total = 0;
 };

@@ -60,7 +60,7 @@ void CloseQuietly()
     try {
         DictTable->Close();
     } catch (...) {
-        qCWarning(lcDictionary) << "closing the dictionary:" << platform::currentExceptionText();
+        qCWarning(lcDictionary) << "closing the dictionary:" << platform::CurrentExceptionText();
     }
 }
 
@@ -84,13 +84,13 @@ QString ReadVersion(const QString &FileName)
         DictTable->SetDatabaseName(FileName);
         version = ConfigVersion();
     } catch (...) {
-        qCWarning(lcDictionary) << "version of" << FileName << "unread:" << platform::currentExceptionText();
+        qCWarning(lcDictionary) << "version of" << FileName << "unread:" << platform::CurrentExceptionText();
     }
     CloseQuietly();
     try {
         DictTable->SetDatabaseName(FileInUse);
     } catch (...) {
-        qCWarning(lcDictionary) << "back to" << FileInUse << "failed:" << platform::currentExceptionText();
+        qCWarning(lcDictionary) << "back to" << FileInUse << "failed:" << platform::CurrentExceptionText();
     }
     return version;
 }
@@ -99,17 +99,17 @@ QString ReadVersion(const QString &FileName)
 bool WholeDictionary(const QString &FileName, QString &Version)
 {
     platform::files::FileStatus st;
-    if (FileName.isEmpty() || !platform::files::statFile(FileName, st) ||
-        st.kind != platform::files::FileKind::Regular) {
+    if (FileName.isEmpty() || !platform::files::StatFile(FileName, st) ||
+        st.Kind != platform::files::FileKind::Regular) {
         Checked.remove(FileName);
         return false;
     }
     TCheckedFile now;
-    now.Device = st.device;
-    now.Inode = st.inode;
-    now.Size = st.size;
-    now.ModifySeconds = st.modifyTime.seconds;
-    now.ModifyNanoseconds = st.modifyTime.nanoseconds;
+    now.Device = st.Device;
+    now.Inode = st.Inode;
+    now.Size = st.Size;
+    now.ModifySeconds = st.ModifyTime.Seconds;
+    now.ModifyNanoseconds = st.ModifyTime.Nanoseconds;
     auto it = Checked.find(FileName);
     if (it == Checked.end() || !it->SameFile(now)) {
         QString reason;
@@ -151,7 +151,7 @@ void UseChosenFile()
     try {
         DictTable->SetDatabaseName(FileInUse);
     } catch (...) {
-        qCWarning(lcDictionary) << "using" << FileInUse << "failed:" << platform::currentExceptionText();
+        qCWarning(lcDictionary) << "using" << FileInUse << "failed:" << platform::CurrentExceptionText();
     }
 }
 
@@ -209,7 +209,7 @@ void GetDictVersionIn(const QString &FileName, QString &Version)
         FileInUse = FileName;
         Version = ConfigVersion();
     } catch (...) {
-        qCWarning(lcDictionary) << "version of" << FileName << "unread:" << platform::currentExceptionText();
+        qCWarning(lcDictionary) << "version of" << FileName << "unread:" << platform::CurrentExceptionText();
     }
     CloseQuietly();
 }
@@ -246,7 +246,7 @@ bool LookupProcess(const QString &Name, QString &Description, bool &IsVirus)
         }
     } catch (...) {
         // A look-up answers "not found" whatever went wrong; the page shows the name unmarked.
-        qCWarning(lcDictionary) << "look-up of process" << Name << "failed:" << platform::currentExceptionText();
+        qCWarning(lcDictionary) << "look-up of process" << Name << "failed:" << platform::CurrentExceptionText();
         done = false;
     }
     CloseQuietly();

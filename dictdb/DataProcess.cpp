@@ -65,10 +65,10 @@ TRegistry<TEncryptAlgoClass> &EncryptRegistry()
     return registry;
 }
 
-const char *const SGeneralError = "General error";
-const char *const SCompressNotFound = "Compression algorithm module '%s' not found";
-const char *const SEncryptNotFound = "Encryption algorithm module '%s' not found";
-const char *const SInvalidEncryptMode = "Encryption mode %d not supported";
+const char *const kSGeneralError = "General error";
+const char *const kSCompressNotFound = "Compression algorithm module '%s' not found";
+const char *const kSEncryptNotFound = "Encryption algorithm module '%s' not found";
+const char *const kSInvalidEncryptMode = "Encryption mode %d not supported";
 
 } // namespace
 
@@ -106,7 +106,7 @@ TEncryptAlgoClass FindEncryptClass(const QString &Name)
 
 // ---- TDataProcessAlgo ----
 
-TDataProcessAlgo::TDataProcessAlgo(QObject *AOwner) : m_owner(AOwner) {}
+TDataProcessAlgo::TDataProcessAlgo(QObject *AOwner) : m_Owner(AOwner) {}
 
 TDataProcessAlgo::~TDataProcessAlgo() = default;
 
@@ -121,13 +121,13 @@ int TDataProcessAlgo::ProgressPercent(qint64 Current, qint64 Total)
 void TDataProcessAlgo::EncodeProgress(int Percent)
 {
     if (OnEncodeProgress)
-        OnEncodeProgress(m_owner, Percent);
+        OnEncodeProgress(m_Owner, Percent);
 }
 
 void TDataProcessAlgo::DecodeProgress(int Percent)
 {
     if (OnDecodeProgress)
-        OnDecodeProgress(m_owner, Percent);
+        OnDecodeProgress(m_Owner, Percent);
 }
 
 // ---- TEncryptAlgo ----
@@ -160,8 +160,8 @@ void TEncryptAlgo::ProcessStream(TStream *Source, TStream *Dest, qint64 DataSize
             DecodeProgress(percent);
     };
     progress(0, DataSize);
-    constexpr qint64 chunk = 4096; // a multiple of every cipher's block size
-    std::unique_ptr<quint8[]> buffer(new quint8[chunk]);
+    constexpr qint64 kChunk = 4096; // a multiple of every cipher's block size
+    std::unique_ptr<quint8[]> buffer(new quint8[kChunk]);
     qint64 destPos = Dest->Position();
     qint64 srcPos = Source->Position();
     qint64 remaining = DataSize;
@@ -169,7 +169,7 @@ void TEncryptAlgo::ProcessStream(TStream *Source, TStream *Dest, qint64 DataSize
     try {
         while (remaining > 0) {
             Source->SetPosition(srcPos);
-            const qint64 n = Source->Read(buffer.get(), std::min(remaining, chunk));
+            const qint64 n = Source->Read(buffer.get(), std::min(remaining, kChunk));
             srcPos = Source->Position();
             if (n <= 0)
                 break;
@@ -192,20 +192,20 @@ void TEncryptAlgo::ProcessStream(TStream *Source, TStream *Dest, qint64 DataSize
 
 // ---- TDataProcessMgr ----
 
-TDataProcessMgr::TDataProcessMgr(QObject *AOwner) : m_owner(AOwner) {}
+TDataProcessMgr::TDataProcessMgr(QObject *AOwner) : m_Owner(AOwner) {}
 
 TDataProcessMgr::~TDataProcessMgr() = default;
 
 TDataProcessAlgo *TDataProcessMgr::CheckedAlgo() const
 {
-    if (!m_algo)
-        DatabaseError(QString::fromLatin1(SGeneralError));
-    return m_algo.get();
+    if (!m_Algo)
+        DatabaseError(QString::fromLatin1(kSGeneralError));
+    return m_Algo.get();
 }
 
 void TDataProcessMgr::InstallAlgo(TDataProcessAlgo *NewAlgo)
 {
-    m_algo.reset(NewAlgo);
+    m_Algo.reset(NewAlgo);
     if (!NewAlgo)
         return;
     // The relays are read when progress fires, so the owner may assign them at any time.
@@ -235,7 +235,7 @@ int TCompressMgr::IndexOfAlgo(const QString &Name) const
 {
     const int index = IndexOfCompressClass(Name);
     if (index < 0)
-        DatabaseErrorFmt(QString::fromLatin1(SCompressNotFound), Name);
+        DatabaseErrorFmt(QString::fromLatin1(kSCompressNotFound), Name);
     return index;
 }
 
@@ -244,8 +244,8 @@ void TCompressMgr::SetAlgoName(const QString &Name)
     IndexOfAlgo(Name);
     const TCompressAlgoClass algoClass = FindCompressClass(Name);
     if (algoClass.IsNull())
-        DatabaseErrorFmt(QString::fromLatin1(SCompressNotFound), Name);
-    auto *current = dynamic_cast<TCompressAlgo *>(m_algo.get());
+        DatabaseErrorFmt(QString::fromLatin1(kSCompressNotFound), Name);
+    auto *current = dynamic_cast<TCompressAlgo *>(m_Algo.get());
     if (current && algoClass.IsClassOf(current))
         return;
     InstallAlgo(algoClass.Create(Owner()));
@@ -257,7 +257,7 @@ int TEncryptMgr::IndexOfAlgo(const QString &Name) const
 {
     const int index = IndexOfEncryptClass(Name);
     if (index < 0)
-        DatabaseErrorFmt(QString::fromLatin1(SEncryptNotFound), Name);
+        DatabaseErrorFmt(QString::fromLatin1(kSEncryptNotFound), Name);
     return index;
 }
 
@@ -266,8 +266,8 @@ void TEncryptMgr::SetAlgoName(const QString &Name)
     IndexOfAlgo(Name);
     const TEncryptAlgoClass algoClass = FindEncryptClass(Name);
     if (algoClass.IsNull())
-        DatabaseErrorFmt(QString::fromLatin1(SEncryptNotFound), Name);
-    auto *current = dynamic_cast<TEncryptAlgo *>(m_algo.get());
+        DatabaseErrorFmt(QString::fromLatin1(kSEncryptNotFound), Name);
+    auto *current = dynamic_cast<TEncryptAlgo *>(m_Algo.get());
     if (current && algoClass.IsClassOf(current))
         return;
     InstallAlgo(algoClass.Create(Owner()));
@@ -311,7 +311,7 @@ void TEncryptMgr::SetMode(quint8 Mode)
     TEncryptAlgo *cipher = Cipher();
     // Modes beyond 4 would leave the data in plain text: refuse them rather than store it so.
     if (Mode > 4)
-        DatabaseErrorFmt(QString::fromLatin1(SInvalidEncryptMode), int(Mode));
+        DatabaseErrorFmt(QString::fromLatin1(kSInvalidEncryptMode), int(Mode));
     cipher->SetMode(Mode);
 }
 

@@ -22,7 +22,7 @@ public:
     virtual ~TDataProcessAlgo();
 
     // The object that created the algorithm (the database file object, or null); not owned.
-    QObject *Owner() const { return m_owner; }
+    QObject *Owner() const { return m_Owner; }
 
     TOnProgressEvent OnEncodeProgress;
     TOnProgressEvent OnDecodeProgress;
@@ -40,7 +40,7 @@ protected:
     void DecodeProgress(int Percent);
 
 private:
-    QObject *m_owner = nullptr;
+    QObject *m_Owner = nullptr;
 };
 
 class TCompressAlgo : public TDataProcessAlgo
@@ -100,8 +100,8 @@ public:
     TDataProcessMgr &operator=(const TDataProcessMgr &) = delete;
     virtual ~TDataProcessMgr();
 
-    QObject *Owner() const { return m_owner; }
-    TDataProcessAlgo *Algo() const { return m_algo.get(); }
+    QObject *Owner() const { return m_Owner; }
+    TDataProcessAlgo *Algo() const { return m_Algo.get(); }
 
     // The owner's relays: every algorithm this manager creates reports its encode and decode
     // progress through them, with Owner as the sender.
@@ -123,10 +123,10 @@ protected:
     TDataProcessAlgo *CheckedAlgo() const;
     void InstallAlgo(TDataProcessAlgo *NewAlgo);
 
-    std::unique_ptr<TDataProcessAlgo> m_algo;
+    std::unique_ptr<TDataProcessAlgo> m_Algo;
 
 private:
-    QObject *m_owner = nullptr;
+    QObject *m_Owner = nullptr;
 };
 
 class TCompressMgr : public TDataProcessMgr

@@ -14,9 +14,9 @@ using namespace dictdb;
 
 namespace {
 
-QString L(const char *s)
+QString L(const char *S)
 {
-    return QString::fromLatin1(s);
+    return QString::fromLatin1(S);
 }
 
 std::mutex g_loginLock;
@@ -26,9 +26,9 @@ TDictDBLoginHandler &LoginHandler()
     return handler;
 }
 
-TDictDBClient *AsClient(QObject *o)
+TDictDBClient *AsClient(QObject *O)
 {
-    return dynamic_cast<TDictDBClient *>(o);
+    return dynamic_cast<TDictDBClient *>(O);
 }
 
 } // namespace
@@ -47,11 +47,11 @@ TDictDBLoginHandler DictDBLoginHandler()
 
 // ---------------------------------------------------------------- TDictDatabase
 
-TDictDatabase::TDictDatabase(QObject *AOwner) : QObject(AOwner), m_tableDefs(std::make_unique<TDictTableDefs>(this))
+TDictDatabase::TDictDatabase(QObject *AOwner) : QObject(AOwner), m_TableDefs(std::make_unique<TDictTableDefs>(this))
 {
-    m_flushTimer = new QTimer(this);
-    m_flushTimer->setInterval(m_autoFlushInterval);
-    QObject::connect(m_flushTimer, &QTimer::timeout, this, [this] { FlushTimerTick(); });
+    m_FlushTimer = new QTimer(this);
+    m_FlushTimer->setInterval(m_AutoFlushInterval);
+    QObject::connect(m_FlushTimer, &QTimer::timeout, this, [this] { FlushTimerTick(); });
     TDictSession *session = DefaultSession();
     session->AddDatabase(this);
 }
@@ -62,140 +62,140 @@ TDictDatabase::~TDictDatabase()
         SetConnected(false);
     } catch (...) {
         // A destructor swallows the failure of its last disconnect.
-        qCWarning(lcEngine) << "disconnect at destruction failed:" << platform::currentExceptionText();
+        qCWarning(lcEngine) << "disconnect at destruction failed:" << platform::CurrentExceptionText();
     }
-    if (m_session)
-        m_session->RemoveDatabase(this);
+    if (m_Session)
+        m_Session->RemoveDatabase(this);
 }
 
 bool TDictDatabase::Connected() const
 {
-    return m_fileIO && m_fileIO->IsOpen();
+    return m_FileIo && m_FileIo->IsOpen();
 }
 
 void TDictDatabase::CheckInactive()
 {
     if (Connected())
-        DatabaseError(L(msg::SDatabaseOpen));
+        DatabaseError(L(msg::kSDatabaseOpen));
 }
 
 void TDictDatabase::CheckActive() const
 {
     if (!Connected())
-        DatabaseError(L(msg::SDatabaseClosed));
+        DatabaseError(L(msg::kSDatabaseClosed));
 }
 
 void TDictDatabase::SetFileName(const QString &Value)
 {
-    if (Value == m_fileName)
+    if (Value == m_FileName)
         return;
     CheckInactive();
-    m_fileName = Value;
+    m_FileName = Value;
 }
 
 void TDictDatabase::CheckDatabaseName(TDictSession *InSession, const QString &Name)
 {
     if (!InSession || Name.isEmpty())
         return;
-    for (TDictDatabase *other : QList<TDictDatabase *>(InSession->m_databases)) {
-        if (other == this || other->m_databaseName.compare(Name, Qt::CaseInsensitive) != 0)
+    for (TDictDatabase *other : QList<TDictDatabase *>(InSession->m_Databases)) {
+        if (other == this || other->m_DatabaseName.compare(Name, Qt::CaseInsensitive) != 0)
             continue;
-        if (!other->m_temporary || other->m_refCount > 0)
-            DatabaseErrorFmt(L(msg::SDuplicateDatabaseName), Name);
+        if (!other->m_Temporary || other->m_RefCount > 0)
+            DatabaseErrorFmt(L(msg::kSDuplicateDatabaseName), Name);
         delete other;
     }
 }
 
 void TDictDatabase::SetDatabaseName(const QString &Value)
 {
-    if (Value == m_databaseName)
+    if (Value == m_DatabaseName)
         return;
     CheckInactive();
-    if (!m_loading)
-        CheckDatabaseName(m_session, Value);
-    m_databaseName = Value;
+    if (!m_Loading)
+        CheckDatabaseName(m_Session, Value);
+    m_DatabaseName = Value;
 }
 
 void TDictDatabase::SetMediumType(TDictDBMediumType Value)
 {
-    if (Value == m_mediumType)
+    if (Value == m_MediumType)
         return;
     CheckInactive();
-    m_mediumType = Value;
-    for (QObject *o : QList<QObject *>(m_dataSets))
+    m_MediumType = Value;
+    for (QObject *o : QList<QObject *>(m_DataSets))
         if (TDictDBClient *c = AsClient(o))
             c->SetClientMediumType(Value);
 }
 
 void TDictDatabase::SetExclusive(bool Value)
 {
-    if (Value == m_exclusive)
+    if (Value == m_Exclusive)
         return;
     CheckInactive();
-    m_exclusive = Value;
+    m_Exclusive = Value;
 }
 
 void TDictDatabase::SetKeepConnection(bool Value)
 {
-    if (Value == m_keepConnection)
+    if (Value == m_KeepConnection)
         return;
-    m_keepConnection = Value;
-    if (!Value && m_refCount == 0)
+    m_KeepConnection = Value;
+    if (!Value && m_RefCount == 0)
         SetConnected(false);
 }
 
 void TDictDatabase::SetSessionName(const QString &Value)
 {
-    if (m_loading) {
-        m_sessionName = Value;
+    if (m_Loading) {
+        m_SessionName = Value;
         return;
     }
-    if (Value == m_sessionName)
+    if (Value == m_SessionName)
         return;
     CheckInactive();
     TDictSession *target = Sessions()->GetSession(Value);
-    m_sessionName = Value;
+    m_SessionName = Value;
     MoveToSession(target);
 }
 
 void TDictDatabase::MoveToSession(TDictSession *NewSession)
 {
-    if (!NewSession || NewSession == m_session)
+    if (!NewSession || NewSession == m_Session)
         return;
-    CheckDatabaseName(NewSession, m_databaseName);
-    if (m_session)
-        m_session->RemoveDatabase(this);
+    CheckDatabaseName(NewSession, m_DatabaseName);
+    if (m_Session)
+        m_Session->RemoveDatabase(this);
     NewSession->AddDatabase(this);
 }
 
 void TDictDatabase::SetAutoFlush(bool Value)
 {
-    m_autoFlush = Value;
+    m_AutoFlush = Value;
     if (Value) {
-        m_flushTimer->setInterval(m_autoFlushInterval);
-        m_flushTimer->start();
+        m_FlushTimer->setInterval(m_AutoFlushInterval);
+        m_FlushTimer->start();
     } else {
-        m_flushTimer->stop();
+        m_FlushTimer->stop();
     }
 }
 
 void TDictDatabase::SetAutoFlushInterval(int Value)
 {
-    m_autoFlushInterval = Value;
-    if (m_flushTimer->isActive())
-        m_flushTimer->start(Value);
+    m_AutoFlushInterval = Value;
+    if (m_FlushTimer->isActive())
+        m_FlushTimer->start(Value);
 }
 
 void TDictDatabase::FlushTimerTick()
 {
-    if (Connected() && !m_fileIO->Flushed())
+    if (Connected() && !m_FileIo->Flushed())
         FlushFile();
 }
 
 void TDictDatabase::SetConnected(bool Value)
 {
-    if (m_loading) {
-        m_streamedConnected = Value;
+    if (m_Loading) {
+        m_StreamedConnected = Value;
         return;
     }
     if (Value == Connected())
@@ -207,14 +207,14 @@ void TDictDatabase::SetConnected(bool Value)
             DoConnect();
         } catch (...) {
             // A failed connect leaves the database closed.
-            if (m_fileIO)
-                m_fileIO->Close();
-            m_fileIO.reset();
-            m_canAccess = false;
+            if (m_FileIo)
+                m_FileIo->Close();
+            m_FileIo.reset();
+            m_CanAccess = false;
             FreeTables();
             throw;
         }
-        for (QObject *o : QList<QObject *>(m_dataSets))
+        for (QObject *o : QList<QObject *>(m_DataSets))
             if (TDictDBClient *c = AsClient(o))
                 c->DatabaseConnectChange(true);
         if (AfterConnect)
@@ -222,7 +222,7 @@ void TDictDatabase::SetConnected(bool Value)
     } else {
         if (BeforeDisconnect)
             BeforeDisconnect(this);
-        for (QObject *o : QList<QObject *>(m_dataSets))
+        for (QObject *o : QList<QObject *>(m_DataSets))
             if (TDictDBClient *c = AsClient(o))
                 c->DatabaseConnectChange(false);
         DoDisconnect();
@@ -236,14 +236,14 @@ void TDictDatabase::SetConnected(bool Value)
 TDictDBFileSettings TDictDatabase::FileSettings()
 {
     TDictDBFileSettings s;
-    s.MediumType = m_mediumType;
-    s.Exclusive = m_exclusive;
-    s.LockRetryCount = [this] { return m_session ? m_session->LockRetryCount() : 20; };
-    s.LockWaitTime = [this] { return m_session ? m_session->LockWaitTime() : 100; };
-    auto relay = [this](TOnProgressEvent TDictDatabase::*event) {
-        return [this, event](QObject *, int Percent) {
-            if (this->*event)
-                (this->*event)(this, Percent);
+    s.MediumType = m_MediumType;
+    s.Exclusive = m_Exclusive;
+    s.LockRetryCount = [this] { return m_Session ? m_Session->LockRetryCount() : 20; };
+    s.LockWaitTime = [this] { return m_Session ? m_Session->LockWaitTime() : 100; };
+    auto relay = [this](TOnProgressEvent TDictDatabase::*Event) {
+        return [this, Event](QObject *, int Percent) {
+            if (this->*Event)
+                (this->*Event)(this, Percent);
         };
     };
     s.OnCompressProgress = relay(&TDictDatabase::OnCompressProgress);
@@ -255,80 +255,80 @@ TDictDBFileSettings TDictDatabase::FileSettings()
 
 void TDictDatabase::DoConnect()
 {
-    if (m_databaseName.isEmpty() && !m_temporary)
-        DatabaseError(L(msg::SDatabaseNameMissing));
-    TDictSession *session = Sessions()->GetSession(m_sessionName);
-    if (session != m_session)
+    if (m_DatabaseName.isEmpty() && !m_Temporary)
+        DatabaseError(L(msg::kSDatabaseNameMissing));
+    TDictSession *session = Sessions()->GetSession(m_SessionName);
+    if (session != m_Session)
         MoveToSession(session);
-    m_session->SetActive(true);
-    if (!m_fileIO)
-        m_fileIO = std::make_unique<TDictDBFileIO>(FileSettings());
-    m_fileIO->Open(m_fileName.isEmpty() ? m_databaseName : m_fileName, m_mediumType, m_exclusive);
-    m_canAccess = !m_fileIO->Encrypted();
-    if (!m_canAccess && m_passwordGiven)
-        m_canAccess = m_fileIO->SetPassword(m_password);
+    m_Session->SetActive(true);
+    if (!m_FileIo)
+        m_FileIo = std::make_unique<TDictDBFileIO>(FileSettings());
+    m_FileIo->Open(m_FileName.isEmpty() ? m_DatabaseName : m_FileName, m_MediumType, m_Exclusive);
+    m_CanAccess = !m_FileIo->Encrypted();
+    if (!m_CanAccess && m_PasswordGiven)
+        m_CanAccess = m_FileIo->SetPassword(m_Password);
     QStringList names;
-    m_fileIO->GetTableNames(names);
+    m_FileIo->GetTableNames(names);
     FreeTables();
     for (int i = 0; i < names.size(); ++i) {
-        TDictTableDef *def = m_tableDefs->Add();
+        TDictTableDef *def = m_TableDefs->Add();
         def->SetName(names.at(i));
         def->TableIdx = i;
         auto io = std::make_unique<TDictTableIO>(this);
         io->TableName = names.at(i);
-        m_tableIOs.push_back(std::move(io));
+        m_TableIOs.push_back(std::move(io));
     }
 }
 
 void TDictDatabase::FreeTables()
 {
-    m_tableIOs.clear();
-    m_tableDefs->Clear();
+    m_TableIOs.clear();
+    m_TableDefs->Clear();
 }
 
 void TDictDatabase::DoDisconnect()
 {
-    m_disconnecting = true;
-    if (m_fileIO)
-        m_fileIO->Close();
-    m_fileIO.reset();
-    if (m_session)
-        m_session->Notify(1, this);
+    m_Disconnecting = true;
+    if (m_FileIo)
+        m_FileIo->Close();
+    m_FileIo.reset();
+    if (m_Session)
+        m_Session->Notify(1, this);
     try {
-        for (int i = int(m_dataSets.size()) - 1; i >= 0; --i) {
-            if (i >= m_dataSets.size())
+        for (int i = int(m_DataSets.size()) - 1; i >= 0; --i) {
+            if (i >= m_DataSets.size())
                 continue;
-            if (TDictDBClient *c = AsClient(m_dataSets.at(i)))
+            if (TDictDBClient *c = AsClient(m_DataSets.at(i)))
                 c->CloseDataSet();
         }
     } catch (...) {
-        m_disconnecting = false;
+        m_Disconnecting = false;
         throw;
     }
-    m_disconnecting = false;
-    m_refCount = 0;
-    m_canAccess = false;
-    m_password.clear();
-    m_passwordGiven = false;
+    m_Disconnecting = false;
+    m_RefCount = 0;
+    m_CanAccess = false;
+    m_Password.clear();
+    m_PasswordGiven = false;
     FreeTables();
 }
 
 void TDictDatabase::FlushFile()
 {
-    if (m_fileIO)
-        m_fileIO->Flush();
+    if (m_FileIo)
+        m_FileIo->Flush();
 }
 
 void TDictDatabase::GetTableNames(QStringList &List)
 {
     if (!Connected())
         return;
-    m_fileIO->GetTableNames(List);
+    m_FileIo->GetTableNames(List);
 }
 
 TDictTableIO *TDictDatabase::TableIOByName(const QString &Name) const
 {
-    for (const auto &io : m_tableIOs)
+    for (const auto &io : m_TableIOs)
         if (CompareDBString(io->TableName, Name, false, true, 0) == 0)
             return io.get();
     return nullptr;
@@ -337,86 +337,86 @@ TDictTableIO *TDictDatabase::TableIOByName(const QString &Name) const
 bool TDictDatabase::Encrypted() const
 {
     CheckActive();
-    return m_fileIO->Encrypted();
+    return m_FileIo->Encrypted();
 }
 
 bool TDictDatabase::Compressed() const
 {
     CheckActive();
-    return m_fileIO->Compressed();
+    return m_FileIo->Compressed();
 }
 
 bool TDictDatabase::VerifyWrites() const
 {
     CheckActive();
-    return m_fileIO->VerifyWrites();
+    return m_FileIo->VerifyWrites();
 }
 
 void TDictDatabase::SetPassword(const QString &Password)
 {
-    m_password = Password;
-    m_passwordGiven = true;
+    m_Password = Password;
+    m_PasswordGiven = true;
     if (Connected())
-        m_canAccess = m_fileIO->SetPassword(Password);
+        m_CanAccess = m_FileIo->SetPassword(Password);
 }
 
 void TDictDatabase::CheckCanAccess()
 {
-    if (m_canAccess)
+    if (m_CanAccess)
         return;
-    const QStringList passwords = m_session ? m_session->Passwords : QStringList();
+    const QStringList passwords = m_Session ? m_Session->Passwords : QStringList();
     for (const QString &p : passwords) {
         SetPassword(p);
-        if (m_canAccess)
+        if (m_CanAccess)
             return;
     }
-    if (m_passwordGiven) {
-        SetPassword(m_password);
-        if (!m_canAccess)
-            DatabaseError(L(msg::SAccessDenied));
+    if (m_PasswordGiven) {
+        SetPassword(m_Password);
+        if (!m_CanAccess)
+            DatabaseError(L(msg::kSAccessDenied));
         return;
     }
     const TDictDBLoginHandler login = DictDBLoginHandler();
     // Without a dialog to ask, a file whose password nobody gave is refused.
     if (!login)
-        DatabaseError(L(msg::SAccessDenied));
+        DatabaseError(L(msg::kSAccessDenied));
     QString password;
-    if (!login(m_fileName.isEmpty() ? m_databaseName : m_fileName, password))
+    if (!login(m_FileName.isEmpty() ? m_DatabaseName : m_FileName, password))
         Abort();
     SetPassword(password);
-    if (!m_canAccess)
-        DatabaseError(L(msg::SAccessDenied));
+    if (!m_CanAccess)
+        DatabaseError(L(msg::kSAccessDenied));
 }
 
 TDictDBClient *TDictDatabase::GetDataSet(int Index) const
 {
-    return AsClient(m_dataSets.value(Index));
+    return AsClient(m_DataSets.value(Index));
 }
 
 int TDictDatabase::GetDataSetCount() const
 {
-    return int(m_dataSets.size());
+    return int(m_DataSets.size());
 }
 
 void TDictDatabase::RegisterClient(QObject *Client)
 {
-    if (AsClient(Client) && !m_dataSets.contains(Client))
-        m_dataSets.append(Client);
+    if (AsClient(Client) && !m_DataSets.contains(Client))
+        m_DataSets.append(Client);
 }
 
 void TDictDatabase::UnregisterClient(QObject *Client)
 {
-    m_dataSets.removeAll(Client);
+    m_DataSets.removeAll(Client);
 }
 
 void TDictDatabase::Loaded()
 {
-    m_loading = false;
+    m_Loading = false;
     try {
-        if (m_streamedConnected)
+        if (m_StreamedConnected)
             SetConnected(true);
-        else if (!m_sessionName.isEmpty())
-            MoveToSession(Sessions()->GetSession(m_sessionName));
+        else if (!m_SessionName.isEmpty())
+            MoveToSession(Sessions()->GetSession(m_SessionName));
     } catch (const EDatabaseError &) {
         throw;
     }
@@ -428,8 +428,8 @@ TDictSession::TDictSession(QObject *AOwner) : QObject(AOwner)
 {
     if (AOwner)
         for (QObject *sibling : AOwner->children())
-            if (auto *s = dynamic_cast<TDictSession *>(sibling); s && s != this && s->m_autoSessionName)
-                DatabaseErrorFmt(L(msg::SAutoSessionExists), s->m_sessionName);
+            if (auto *s = dynamic_cast<TDictSession *>(sibling); s && s != this && s->m_AutoSessionName)
+                DatabaseErrorFmt(L(msg::kSAutoSessionExists), s->m_SessionName);
     if (Sessions())
         Sessions()->AddSession(this);
 }
@@ -440,27 +440,27 @@ TDictSession::~TDictSession()
     try {
         SetActive(false);
     } catch (...) {
-        qCWarning(lcEngine) << "closing a session failed:" << platform::currentExceptionText();
+        qCWarning(lcEngine) << "closing a session failed:" << platform::CurrentExceptionText();
     }
     // Databases of a session that goes away disconnect and forget it.
-    for (TDictDatabase *db : QList<TDictDatabase *>(m_databases)) {
+    for (TDictDatabase *db : QList<TDictDatabase *>(m_Databases)) {
         try {
             db->SetConnected(false);
         } catch (...) {
-            qCWarning(lcEngine) << "disconnect at a session's end failed:" << platform::currentExceptionText();
+            qCWarning(lcEngine) << "disconnect at a session's end failed:" << platform::CurrentExceptionText();
         }
-        if (db->m_temporary && db->parent() == this) {
+        if (db->m_Temporary && db->parent() == this) {
             delete db;
             continue;
         }
-        m_databases.removeAll(db);
-        db->m_session = nullptr;
-        db->m_sessionName.clear();
+        m_Databases.removeAll(db);
+        db->m_Session = nullptr;
+        db->m_SessionName.clear();
         if (TDictSession *def = DefaultSession(); def && def != this)
             def->AddDatabase(db);
     }
-    if (m_autoNumber >= 0)
-        Sessions()->ReleaseAutoNumber(m_autoNumber);
+    if (m_AutoNumber >= 0)
+        Sessions()->ReleaseAutoNumber(m_AutoNumber);
     Sessions()->RemoveSession(this);
 }
 
@@ -468,19 +468,19 @@ void TDictSession::AddDatabase(TDictDatabase *Database)
 {
     // Databases made on several threads join the default session at once.
     std::lock_guard<std::recursive_mutex> g(Sessions()->GlobalLock());
-    if (!m_databases.contains(Database))
-        m_databases.append(Database);
-    Database->m_session = this;
+    if (!m_Databases.contains(Database))
+        m_Databases.append(Database);
+    Database->m_Session = this;
     Notify(2, Database);
 }
 
 void TDictSession::RemoveDatabase(TDictDatabase *Database)
 {
     std::lock_guard<std::recursive_mutex> g(Sessions()->GlobalLock());
-    if (m_databases.removeAll(Database) > 0)
+    if (m_Databases.removeAll(Database) > 0)
         Notify(3, Database);
-    if (Database->m_session == this)
-        Database->m_session = nullptr;
+    if (Database->m_Session == this)
+        Database->m_Session = nullptr;
 }
 
 void TDictSession::Notify(int Event, TDictDatabase *Database)
@@ -491,95 +491,95 @@ void TDictSession::Notify(int Event, TDictDatabase *Database)
 
 void TDictSession::SetActive(bool Value)
 {
-    if (m_loading) {
-        m_streamedActive = Value;
+    if (m_Loading) {
+        m_StreamedActive = Value;
         return;
     }
-    if (Value == m_active)
+    if (Value == m_Active)
         return;
     std::lock_guard<std::recursive_mutex> g(Sessions()->GlobalLock());
-    if (Value == m_active)
+    if (Value == m_Active)
         return;
     if (Value) {
         if (OnStartup)
             OnStartup(this);
-        if (m_sessionName.isEmpty())
-            DatabaseError(L(msg::SSessionNameMissing));
+        if (m_SessionName.isEmpty())
+            DatabaseError(L(msg::kSSessionNameMissing));
         TDictSession *def = DefaultSession();
         if (def && def != this)
             def->SetActive(true);
-        m_active = true;
+        m_Active = true;
     } else {
-        for (int i = int(m_databases.size()) - 1; i >= 0; --i) {
-            if (i >= m_databases.size())
+        for (int i = int(m_Databases.size()) - 1; i >= 0; --i) {
+            if (i >= m_Databases.size())
                 continue;
-            TDictDatabase *db = m_databases.at(i);
-            if (db->m_temporary)
+            TDictDatabase *db = m_Databases.at(i);
+            if (db->m_Temporary)
                 delete db;
             else
                 db->SetConnected(false);
         }
-        m_active = false;
+        m_Active = false;
     }
 }
 
 void TDictSession::InternalSetSessionName(const QString &Value)
 {
     for (TDictSession *s : Sessions()->List())
-        if (s != this && s->m_sessionName.compare(Value, Qt::CaseInsensitive) == 0)
-            DatabaseErrorFmt(L(msg::SDuplicateSessionName), Value);
-    m_sessionName = Value;
+        if (s != this && s->m_SessionName.compare(Value, Qt::CaseInsensitive) == 0)
+            DatabaseErrorFmt(L(msg::kSDuplicateSessionName), Value);
+    m_SessionName = Value;
 }
 
 void TDictSession::SetSessionName(const QString &Value)
 {
-    if (Value == m_sessionName)
+    if (Value == m_SessionName)
         return;
-    if (m_autoSessionName && !m_renaming)
-        DatabaseError(L(msg::SAutoSessionActive));
-    if (m_active)
-        DatabaseError(L(msg::SSessionActive));
+    if (m_AutoSessionName && !m_Renaming)
+        DatabaseError(L(msg::kSAutoSessionActive));
+    if (m_Active)
+        DatabaseError(L(msg::kSSessionActive));
     InternalSetSessionName(Value);
 }
 
 void TDictSession::SetAutoSessionName(bool Value)
 {
-    if (Value == m_autoSessionName)
+    if (Value == m_AutoSessionName)
         return;
     if (Value) {
-        if (m_active)
-            DatabaseError(L(msg::SSessionActive));
+        if (m_Active)
+            DatabaseError(L(msg::kSSessionActive));
         if (QObject *owner = parent())
             for (QObject *sibling : owner->children())
                 if (sibling != this && dynamic_cast<TDictSession *>(sibling))
-                    DatabaseError(L(msg::SAutoSessionExclusive));
+                    DatabaseError(L(msg::kSAutoSessionExclusive));
         {
             std::lock_guard<std::recursive_mutex> g(Sessions()->GlobalLock());
-            m_autoNumber = Sessions()->TakeAutoNumber();
+            m_AutoNumber = Sessions()->TakeAutoNumber();
         }
-        m_autoSessionName = true;
+        m_AutoSessionName = true;
         ApplyAutoName();
     } else {
-        m_autoSessionName = false;
-        if (m_autoNumber >= 0) {
+        m_AutoSessionName = false;
+        if (m_AutoNumber >= 0) {
             std::lock_guard<std::recursive_mutex> g(Sessions()->GlobalLock());
-            Sessions()->ReleaseAutoNumber(m_autoNumber);
+            Sessions()->ReleaseAutoNumber(m_AutoNumber);
         }
-        m_autoNumber = -1;
+        m_AutoNumber = -1;
     }
 }
 
 void TDictSession::ApplyAutoName()
 {
-    const QString name = QStringLiteral("%1_%2").arg(objectName()).arg(m_autoNumber + 1);
-    m_renaming = true;
+    const QString name = QStringLiteral("%1_%2").arg(objectName()).arg(m_AutoNumber + 1);
+    m_Renaming = true;
     try {
         InternalSetSessionName(name);
     } catch (...) {
-        m_renaming = false;
+        m_Renaming = false;
         throw;
     }
-    m_renaming = false;
+    m_Renaming = false;
     // Data sets and databases beside the session follow it.
     if (QObject *owner = parent())
         for (QObject *sibling : owner->children()) {
@@ -593,21 +593,21 @@ void TDictSession::ApplyAutoName()
 void TDictSession::SetName(const QString &Value)
 {
     setObjectName(Value);
-    if (m_autoSessionName)
+    if (m_AutoSessionName)
         ApplyAutoName();
 }
 
 void TDictSession::Loaded()
 {
-    m_loading = false;
-    if (m_streamedActive)
+    m_Loading = false;
+    if (m_StreamedActive)
         SetActive(true);
 }
 
 TDictDatabase *TDictSession::FindDatabase(const QString &Name) const
 {
     std::lock_guard<std::recursive_mutex> g(Sessions()->GlobalLock());
-    for (TDictDatabase *db : m_databases)
+    for (TDictDatabase *db : m_Databases)
         if (db->DatabaseName().compare(Name, Qt::CaseInsensitive) == 0)
             return db;
     return nullptr;
@@ -616,29 +616,29 @@ TDictDatabase *TDictSession::FindDatabase(const QString &Name) const
 TDictDatabase *TDictSession::OpenDatabase(const QString &DatabaseName, QObject *DataSet, bool AddRef)
 {
     std::lock_guard<std::recursive_mutex> g(Sessions()->GlobalLock());
-    ++m_lockNesting;
+    ++m_LockNesting;
     struct Nesting
     {
-        int &n;
-        ~Nesting() { --n; }
-    } nesting{m_lockNesting};
+        int &N;
+        ~Nesting() { --N; }
+    } nesting{m_LockNesting};
     SetActive(true);
     TDictDatabase *db = FindDatabase(DatabaseName);
     bool created = false;
     if (!db) {
         db = new TDictDatabase(this);
-        db->m_temporary = true;
+        db->m_Temporary = true;
         created = true;
-        if (db->m_session != this) {
-            if (db->m_session)
-                db->m_session->RemoveDatabase(db);
+        if (db->m_Session != this) {
+            if (db->m_Session)
+                db->m_Session->RemoveDatabase(db);
             AddDatabase(db);
         }
-        db->m_sessionName = m_sessionName;
+        db->m_SessionName = m_SessionName;
         if (TDictDBClient *c = AsClient(DataSet))
-            db->m_mediumType = c->ClientMediumType();
-        db->m_databaseName = DatabaseName;
-        db->m_keepConnection = m_keepConnections;
+            db->m_MediumType = c->ClientMediumType();
+        db->m_DatabaseName = DatabaseName;
+        db->m_KeepConnection = m_KeepConnections;
     }
     try {
         db->SetConnected(true);
@@ -648,7 +648,7 @@ TDictDatabase *TDictSession::OpenDatabase(const QString &DatabaseName, QObject *
         throw;
     }
     if (AddRef)
-        ++db->m_refCount;
+        ++db->m_RefCount;
     return db;
 }
 
@@ -656,11 +656,11 @@ void TDictSession::CloseDatabase(TDictDatabase *Database)
 {
     if (!Database)
         return;
-    if (Database->m_refCount > 0)
-        --Database->m_refCount;
-    if (Database->m_refCount > 0 || Database->m_keepConnection || Database->m_disconnecting)
+    if (Database->m_RefCount > 0)
+        --Database->m_RefCount;
+    if (Database->m_RefCount > 0 || Database->m_KeepConnection || Database->m_Disconnecting)
         return;
-    if (Database->m_temporary)
+    if (Database->m_Temporary)
         delete Database;
     else
         Database->SetConnected(false);
@@ -674,21 +674,21 @@ TDictSessionList::~TDictSessionList() = default;
 
 void TDictSessionList::AddSession(TDictSession *Session)
 {
-    std::lock_guard<std::mutex> g(m_listLock);
-    if (!m_sessions.contains(Session))
-        m_sessions.append(Session);
+    std::lock_guard<std::mutex> g(m_ListLock);
+    if (!m_Sessions.contains(Session))
+        m_Sessions.append(Session);
 }
 
 void TDictSessionList::RemoveSession(TDictSession *Session)
 {
-    std::lock_guard<std::mutex> g(m_listLock);
-    m_sessions.removeAll(Session);
+    std::lock_guard<std::mutex> g(m_ListLock);
+    m_Sessions.removeAll(Session);
 }
 
 QList<TDictSession *> TDictSessionList::List() const
 {
-    std::lock_guard<std::mutex> g(m_listLock);
-    return m_sessions;
+    std::lock_guard<std::mutex> g(m_ListLock);
+    return m_Sessions;
 }
 
 TDictSession *TDictSessionList::FindSession(const QString &Name) const
@@ -705,7 +705,7 @@ TDictSession *TDictSessionList::GetSession(const QString &Name) const
 {
     TDictSession *s = FindSession(Name);
     if (!s)
-        DatabaseErrorFmt(L(msg::SInvalidSessionName), Name);
+        DatabaseErrorFmt(L(msg::kSInvalidSessionName), Name);
     return s;
 }
 
@@ -717,21 +717,21 @@ void TDictSessionList::CloseAll()
 
 int TDictSessionList::TakeAutoNumber()
 {
-    std::lock_guard<std::recursive_mutex> g(m_global);
-    for (size_t i = 0; i < m_used.size(); ++i)
-        if (!m_used[i]) {
-            m_used[i] = true;
+    std::lock_guard<std::recursive_mutex> g(m_Global);
+    for (size_t i = 0; i < m_Used.size(); ++i)
+        if (!m_Used[i]) {
+            m_Used[i] = true;
             return int(i);
         }
-    m_used.push_back(true);
-    return int(m_used.size()) - 1;
+    m_Used.push_back(true);
+    return int(m_Used.size()) - 1;
 }
 
 void TDictSessionList::ReleaseAutoNumber(int Number)
 {
-    std::lock_guard<std::recursive_mutex> g(m_global);
-    if (Number >= 0 && size_t(Number) < m_used.size())
-        m_used[size_t(Number)] = false;
+    std::lock_guard<std::recursive_mutex> g(m_Global);
+    if (Number >= 0 && size_t(Number) < m_Used.size())
+        m_Used[size_t(Number)] = false;
 }
 
 // ---------------------------------------------------------------- globals
@@ -743,11 +743,11 @@ namespace {
 // which then sees the half-built state it is making.
 struct EngineState
 {
-    std::recursive_mutex lock;
-    TDictSessionList *sessions = nullptr;
-    TDictSession *defaultSession = nullptr;
-    std::atomic<bool> ready{false};
-    bool creating = false;
+    std::recursive_mutex Lock;
+    TDictSessionList *Sessions = nullptr;
+    TDictSession *DefaultSession = nullptr;
+    std::atomic<bool> Ready{false};
+    bool Creating = false;
     ~EngineState() { FinalizeDictDB(); }
 };
 
@@ -761,7 +761,7 @@ EngineState &Engine()
 EngineState &StartedEngine()
 {
     EngineState &e = Engine();
-    if (!e.ready.load(std::memory_order_acquire))
+    if (!e.Ready.load(std::memory_order_acquire))
         InitializeDictDB();
     return e;
 }
@@ -771,43 +771,43 @@ EngineState &StartedEngine()
 void InitializeDictDB()
 {
     EngineState &e = Engine();
-    std::lock_guard<std::recursive_mutex> g(e.lock);
-    if (e.sessions || e.creating)
+    std::lock_guard<std::recursive_mutex> g(e.Lock);
+    if (e.Sessions || e.Creating)
         return;
-    e.creating = true;
+    e.Creating = true;
     try {
         RegisterBuiltinDataProcessAlgos();
-        e.sessions = new TDictSessionList;
-        e.defaultSession = new TDictSession(nullptr);
-        e.defaultSession->m_sessionName = QStringLiteral("Default");
-        e.defaultSession->setObjectName(QStringLiteral("Default"));
+        e.Sessions = new TDictSessionList;
+        e.DefaultSession = new TDictSession(nullptr);
+        e.DefaultSession->m_SessionName = QStringLiteral("Default");
+        e.DefaultSession->setObjectName(QStringLiteral("Default"));
     } catch (...) {
-        e.creating = false;
+        e.Creating = false;
         throw;
     }
-    e.creating = false;
-    e.ready.store(true, std::memory_order_release);
+    e.Creating = false;
+    e.Ready.store(true, std::memory_order_release);
 }
 
 void FinalizeDictDB()
 {
     EngineState &e = Engine();
-    std::lock_guard<std::recursive_mutex> g(e.lock);
-    if (!e.sessions)
+    std::lock_guard<std::recursive_mutex> g(e.Lock);
+    if (!e.Sessions)
         return;
-    e.ready.store(false, std::memory_order_release);
+    e.Ready.store(false, std::memory_order_release);
     // Other sessions first, the default one last.
-    for (TDictSession *s : e.sessions->List())
-        if (s != e.defaultSession && !s->parent())
+    for (TDictSession *s : e.Sessions->List())
+        if (s != e.DefaultSession && !s->parent())
             delete s;
-    TDictSession *def = e.defaultSession;
-    e.defaultSession = nullptr;
+    TDictSession *def = e.DefaultSession;
+    e.DefaultSession = nullptr;
     for (TDictDatabase *db : QList<TDictDatabase *>(def->Databases())) {
         // The engine's end: a failed disconnect cannot be reported any more.
         try {
             db->SetConnected(false);
         } catch (...) {
-            qCWarning(lcEngine) << "disconnect at the engine's end failed:" << platform::currentExceptionText();
+            qCWarning(lcEngine) << "disconnect at the engine's end failed:" << platform::CurrentExceptionText();
         }
         if (db->parent() == def)
             delete db;
@@ -815,18 +815,18 @@ void FinalizeDictDB()
             def->RemoveDatabase(db);
     }
     delete def;
-    delete e.sessions;
-    e.sessions = nullptr;
+    delete e.Sessions;
+    e.Sessions = nullptr;
 }
 
 TDictSessionList *Sessions()
 {
-    return StartedEngine().sessions;
+    return StartedEngine().Sessions;
 }
 
 TDictSession *DefaultSession()
 {
-    return StartedEngine().defaultSession;
+    return StartedEngine().DefaultSession;
 }
 
 TDictSession *GetDefaultSession()

@@ -27,19 +27,19 @@ void FinalizeDictDB();
 using TNotifyEvent = std::function<void(QObject *Sender)>;
 
 namespace dictdb::msg {
-inline constexpr const char *SDatabaseNameMissing = "Database name missing";
-inline constexpr const char *SDatabaseOpen = "Cannot perform this operation on an open database";
-inline constexpr const char *SDuplicateDatabaseName = "Duplicate database name '%s'";
-inline constexpr const char *SAccessDenied = "Access denied";
-inline constexpr const char *SSessionNameMissing = "Session name missing";
-inline constexpr const char *SSessionActive = "Cannot perform this operation on an active session";
-inline constexpr const char *SDuplicateSessionName = "Duplicate session name '%s'";
-inline constexpr const char *SInvalidSessionName = "Invalid session name %s";
-inline constexpr const char *SAutoSessionExclusive =
+inline constexpr const char *kSDatabaseNameMissing = "Database name missing";
+inline constexpr const char *kSDatabaseOpen = "Cannot perform this operation on an open database";
+inline constexpr const char *kSDuplicateDatabaseName = "Duplicate database name '%s'";
+inline constexpr const char *kSAccessDenied = "Access denied";
+inline constexpr const char *kSSessionNameMissing = "Session name missing";
+inline constexpr const char *kSSessionActive = "Cannot perform this operation on an active session";
+inline constexpr const char *kSDuplicateSessionName = "Duplicate session name '%s'";
+inline constexpr const char *kSInvalidSessionName = "Invalid session name %s";
+inline constexpr const char *kSAutoSessionExclusive =
     "Cannot enable AutoSessionName property with more than one session on a form or data-module";
-inline constexpr const char *SAutoSessionExists =
+inline constexpr const char *kSAutoSessionExists =
     "Cannot add a session to the form or data-module while session '%s' has AutoSessionName enabled";
-inline constexpr const char *SAutoSessionActive = "Cannot modify SessionName while AutoSessionName is enabled";
+inline constexpr const char *kSAutoSessionActive = "Cannot modify SessionName while AutoSessionName is enabled";
 } // namespace dictdb::msg
 
 // What a database asks of the data sets registered with it. The table data sets
@@ -73,23 +73,23 @@ public:
     ~TDictDatabase() override;
 
     // Properties.
-    const QString &FileName() const { return m_fileName; }
+    const QString &FileName() const { return m_FileName; }
     void SetFileName(const QString &Value);
-    const QString &DatabaseName() const { return m_databaseName; }
+    const QString &DatabaseName() const { return m_DatabaseName; }
     void SetDatabaseName(const QString &Value);
-    TDictDBMediumType MediumType() const { return m_mediumType; }
+    TDictDBMediumType MediumType() const { return m_MediumType; }
     void SetMediumType(TDictDBMediumType Value);
     bool Connected() const;
     void SetConnected(bool Value);
-    bool Exclusive() const { return m_exclusive; }
+    bool Exclusive() const { return m_Exclusive; }
     void SetExclusive(bool Value);
-    bool KeepConnection() const { return m_keepConnection; }
+    bool KeepConnection() const { return m_KeepConnection; }
     void SetKeepConnection(bool Value);
-    const QString &SessionName() const { return m_sessionName; }
+    const QString &SessionName() const { return m_SessionName; }
     void SetSessionName(const QString &Value);
-    bool AutoFlush() const { return m_autoFlush; }
+    bool AutoFlush() const { return m_AutoFlush; }
     void SetAutoFlush(bool Value);
-    int AutoFlushInterval() const { return m_autoFlushInterval; }
+    int AutoFlushInterval() const { return m_AutoFlushInterval; }
     void SetAutoFlushInterval(int Value);
 
     TNotifyEvent BeforeConnect, AfterConnect, BeforeDisconnect, AfterDisconnect;
@@ -116,20 +116,20 @@ public:
     virtual void UnregisterClient(QObject *Client);
 
     // Streaming bracket: while loading, Connected and SessionName are only remembered.
-    void BeginLoading() { m_loading = true; }
+    void BeginLoading() { m_Loading = true; }
     void Loaded();
 
     // State.
-    TDictDBFileIO *FileIO() const override { return m_fileIO.get(); }
-    TDictSession *Session() const { return m_session; }
-    bool Temporary() const { return m_temporary; }
-    void SetTemporary(bool Value) { m_temporary = Value; }
-    int RefCount() const { return m_refCount; }
-    bool CanAccess() const { return m_canAccess; }
-    TDictTableDefs *TableDefs() const { return m_tableDefs.get(); }
+    TDictDBFileIO *FileIO() const override { return m_FileIo.get(); }
+    TDictSession *Session() const { return m_Session; }
+    bool Temporary() const { return m_Temporary; }
+    void SetTemporary(bool Value) { m_Temporary = Value; }
+    int RefCount() const { return m_RefCount; }
+    bool CanAccess() const { return m_CanAccess; }
+    TDictTableDefs *TableDefs() const { return m_TableDefs.get(); }
     // Passed by the data sets as the Flush argument of every write; never set by the engine.
-    bool FlushAfterWrite() const { return m_flushAfterWrite; }
-    QTimer *FlushTimer() const { return m_flushTimer; }
+    bool FlushAfterWrite() const { return m_FlushAfterWrite; }
+    QTimer *FlushTimer() const { return m_FlushTimer; }
 
 private:
     friend class TDictSession;
@@ -141,30 +141,30 @@ private:
     TDictDBFileSettings FileSettings();
     void FreeTables();
 
-    QString m_fileName;
-    QString m_databaseName;
-    TDictDBMediumType m_mediumType = mtDisk;
-    bool m_exclusive = false;
-    bool m_keepConnection = false;
-    QString m_sessionName;
-    bool m_autoFlush = false;
-    int m_autoFlushInterval = 60000;
-    bool m_loading = false;
-    bool m_streamedConnected = false;
-    bool m_disconnecting = false;
+    QString m_FileName;
+    QString m_DatabaseName;
+    TDictDBMediumType m_MediumType = mtDisk;
+    bool m_Exclusive = false;
+    bool m_KeepConnection = false;
+    QString m_SessionName;
+    bool m_AutoFlush = false;
+    int m_AutoFlushInterval = 60000;
+    bool m_Loading = false;
+    bool m_StreamedConnected = false;
+    bool m_Disconnecting = false;
 
-    std::unique_ptr<TDictDBFileIO> m_fileIO;
-    QList<QObject *> m_dataSets;
-    bool m_temporary = false;
-    int m_refCount = 0;
-    bool m_canAccess = false;
-    QString m_password;
-    bool m_passwordGiven = false;
-    std::unique_ptr<TDictTableDefs> m_tableDefs;
-    std::vector<std::unique_ptr<TDictTableIO>> m_tableIOs;
-    QTimer *m_flushTimer = nullptr;
-    TDictSession *m_session = nullptr;
-    bool m_flushAfterWrite = false;
+    std::unique_ptr<TDictDBFileIO> m_FileIo;
+    QList<QObject *> m_DataSets;
+    bool m_Temporary = false;
+    int m_RefCount = 0;
+    bool m_CanAccess = false;
+    QString m_Password;
+    bool m_PasswordGiven = false;
+    std::unique_ptr<TDictTableDefs> m_TableDefs;
+    std::vector<std::unique_ptr<TDictTableIO>> m_TableIOs;
+    QTimer *m_FlushTimer = nullptr;
+    TDictSession *m_Session = nullptr;
+    bool m_FlushAfterWrite = false;
 };
 
 class TDictSession : public QObject
@@ -173,20 +173,20 @@ public:
     explicit TDictSession(QObject *AOwner = nullptr);
     ~TDictSession() override;
 
-    bool Active() const { return m_active; }
+    bool Active() const { return m_Active; }
     void SetActive(bool Value);
-    bool AutoSessionName() const { return m_autoSessionName; }
+    bool AutoSessionName() const { return m_AutoSessionName; }
     void SetAutoSessionName(bool Value);
-    bool KeepConnections() const { return m_keepConnections; }
-    void SetKeepConnections(bool Value) { m_keepConnections = Value; }
-    const QString &SessionName() const { return m_sessionName; }
+    bool KeepConnections() const { return m_KeepConnections; }
+    void SetKeepConnections(bool Value) { m_KeepConnections = Value; }
+    const QString &SessionName() const { return m_SessionName; }
     void SetSessionName(const QString &Value);
-    bool SQLHourGlass() const { return m_sqlHourGlass; }
-    void SetSQLHourGlass(bool Value) { m_sqlHourGlass = Value; }
-    int LockRetryCount() const { return m_lockRetryCount; }
-    void SetLockRetryCount(int Value) { m_lockRetryCount = Value < 0 ? 0 : Value; }
-    int LockWaitTime() const { return m_lockWaitTime; }
-    void SetLockWaitTime(int Value) { m_lockWaitTime = Value < 0 ? 0 : Value; }
+    bool SQLHourGlass() const { return m_SqlHourGlass; }
+    void SetSQLHourGlass(bool Value) { m_SqlHourGlass = Value; }
+    int LockRetryCount() const { return m_LockRetryCount; }
+    void SetLockRetryCount(int Value) { m_LockRetryCount = Value < 0 ? 0 : Value; }
+    int LockWaitTime() const { return m_LockWaitTime; }
+    void SetLockWaitTime(int Value) { m_LockWaitTime = Value < 0 ? 0 : Value; }
     TNotifyEvent OnStartup;
     // Called with (1 closed, 2 added, 3 removed) and the database.
     std::function<void(int Event, TDictDatabase *Database)> NotifyHook;
@@ -197,14 +197,14 @@ public:
     TDictDatabase *OpenDatabase(const QString &DatabaseName, QObject *DataSet, bool AddRef);
     void CloseDatabase(TDictDatabase *Database);
     TDictDatabase *FindDatabase(const QString &Name) const;
-    const QList<TDictDatabase *> &Databases() const { return m_databases; }
-    int AutoSessionNumber() const { return m_autoNumber; }
+    const QList<TDictDatabase *> &Databases() const { return m_Databases; }
+    int AutoSessionNumber() const { return m_AutoNumber; }
 
     // The component name; renames the session while AutoSessionName is on.
     void SetName(const QString &Value);
 
     // Streaming bracket, as for the database.
-    void BeginLoading() { m_loading = true; }
+    void BeginLoading() { m_Loading = true; }
     void Loaded();
 
 private:
@@ -217,19 +217,19 @@ private:
     void ApplyAutoName();
     void InternalSetSessionName(const QString &Value);
 
-    std::atomic<bool> m_active{false};
-    bool m_autoSessionName = false;
-    bool m_keepConnections = false;
-    QString m_sessionName;
-    bool m_sqlHourGlass = true;
-    int m_lockRetryCount = 20;
-    int m_lockWaitTime = 100;
-    QList<TDictDatabase *> m_databases;
-    int m_autoNumber = -1;
-    int m_lockNesting = 0;
-    bool m_loading = false;
-    bool m_streamedActive = false;
-    bool m_renaming = false;
+    std::atomic<bool> m_Active{false};
+    bool m_AutoSessionName = false;
+    bool m_KeepConnections = false;
+    QString m_SessionName;
+    bool m_SqlHourGlass = true;
+    int m_LockRetryCount = 20;
+    int m_LockWaitTime = 100;
+    QList<TDictDatabase *> m_Databases;
+    int m_AutoNumber = -1;
+    int m_LockNesting = 0;
+    bool m_Loading = false;
+    bool m_StreamedActive = false;
+    bool m_Renaming = false;
 };
 
 class TDictSessionList
@@ -248,15 +248,15 @@ public:
     QList<TDictSession *> List() const;
 
     // The global critical section: session activation, open-database brackets, numbers.
-    std::recursive_mutex &GlobalLock() { return m_global; }
+    std::recursive_mutex &GlobalLock() { return m_Global; }
     int TakeAutoNumber();
     void ReleaseAutoNumber(int Number);
 
 private:
-    mutable std::mutex m_listLock;
-    QList<TDictSession *> m_sessions;
-    std::vector<bool> m_used;
-    std::recursive_mutex m_global;
+    mutable std::mutex m_ListLock;
+    QList<TDictSession *> m_Sessions;
+    std::vector<bool> m_Used;
+    std::recursive_mutex m_Global;
 };
 
 // The session list and the session "Default", created on first use (and the plug-ins

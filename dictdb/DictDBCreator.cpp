@@ -131,7 +131,7 @@ void CreateDictDBFile(const QString &FileName, const TDictDBFileLayout &Layout)
     try {
         TFileStream f(FileName, fmCreate);
         f.WriteBuffer(image.constData(), image.size());
-        platform::files::syncHandle(f.Handle());
+        platform::files::SyncHandle(f.Handle());
     } catch (const EStreamError &e) {
         DatabaseError(e.Message());
     }

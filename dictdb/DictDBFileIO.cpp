@@ -19,21 +19,21 @@ using namespace dictdb;
 
 namespace {
 
-const char *const SFailedToOpen = "Failed to open file";
-const char *const SInvalidDictDB = "Database file '%s' is a invalid DictDB";
-const char *const SVersionNotCompatible = "Version 1.00 is not compatible";
-const char *const SVersionTooHigh = "Version of database file is too High";
-const char *const SLockTimeOut = "Wait for unlock time out";
-const char *const SReadOnly = "Database file '%s' is read-only";
-const char *const SFileTooLarge = "Database file '%s' would exceed 2 GiB";
+const char *const kSFailedToOpen = "Failed to open file";
+const char *const kSInvalidDictDb = "Database file '%s' is a invalid DictDB";
+const char *const kSVersionNotCompatible = "Version 1.00 is not compatible";
+const char *const kSVersionTooHigh = "Version of database file is too High";
+const char *const kSLockTimeOut = "Wait for unlock time out";
+const char *const kSReadOnly = "Database file '%s' is read-only";
+const char *const kSFileTooLarge = "Database file '%s' would exceed 2 GiB";
 
-const char *const SWriteFailed = "Cannot write database file '%s': %s";
+const char *const kSWriteFailed = "Cannot write database file '%s': %s";
 constexpr qint64 kPageSize = 4096;
 constexpr size_t kMaxPages = 8192; // 32 MiB at most, then the pages are read afresh
 
-QString L(const char *s)
+QString L(const char *S)
 {
-    return QString::fromLatin1(s);
+    return QString::fromLatin1(S);
 }
 
 std::atomic<TDictDBWriteHook> g_writeHook{nullptr};
@@ -63,7 +63,7 @@ qint64 TDictDBFileStream::WriteAt(qint64 Pos, const void *Buffer, qint64 Count)
 
 void TDictDBFileStream::Flush()
 {
-    platform::files::syncHandle(Handle());
+    platform::files::SyncHandle(Handle());
     Flushed = true;
 }
 
@@ -71,8 +71,8 @@ void TDictDBFileStream::Flush()
 
 TDictDBFileIO::TDictDBFileIO(const TDictDBFileSettings &Settings)
     : MediumType(Settings.MediumType), Exclusive(Settings.Exclusive), CompressMgr(std::make_unique<TCompressMgr>(this)),
-      EncryptMgr(std::make_unique<TEncryptMgr>(this)), m_lockRetryCount(Settings.LockRetryCount),
-      m_lockWaitTime(Settings.LockWaitTime)
+      EncryptMgr(std::make_unique<TEncryptMgr>(this)), m_LockRetryCount(Settings.LockRetryCount),
+      m_LockWaitTime(Settings.LockWaitTime)
 {
     CompressMgr->OnEncodeProgress = Settings.OnCompressProgress;
     CompressMgr->OnDecodeProgress = Settings.OnUncompressProgress;
@@ -88,12 +88,12 @@ TDictDBFileIO::~TDictDBFileIO()
 void TDictDBFileIO::CheckHead(const char *Head, qint64 Count, const QString &Name)
 {
     if (Count < 12 || SlotText(Head, 7) != QLatin1String(kMagic))
-        DatabaseErrorFmt(L(SInvalidDictDB), Name);
+        DatabaseErrorFmt(L(kSInvalidDictDb), Name);
     const QByteArray version(Head + 7, int(qstrnlen(Head + 7, 5)));
     if (version == "1.00")
-        DatabaseError(L(SVersionNotCompatible));
+        DatabaseError(L(kSVersionNotCompatible));
     if (version > QByteArray(kVersion))
-        DatabaseError(L(SVersionTooHigh));
+        DatabaseError(L(kSVersionTooHigh));
 }
 
 void TDictDBFileIO::Open(const QString &ADatabaseName, TDictDBMediumType AMediumType, bool AExclusive)
@@ -107,10 +107,10 @@ void TDictDBFileIO::Open(const QString &ADatabaseName, TDictDBMediumType AMedium
         // One look at the file and one descriptor: the dictionary is opened for every question
         // asked of it.
         platform::files::FileStatus st;
-        if (ADatabaseName.isEmpty() || !platform::files::statFile(ADatabaseName, st) ||
-            st.kind != platform::files::FileKind::Regular)
-            DatabaseError(L(SFailedToOpen));
-        FileIsReadOnly = ReadOnlyAccess || (st.mode & 0222) == 0 || !platform::files::mayWriteFile(ADatabaseName);
+        if (ADatabaseName.isEmpty() || !platform::files::StatFile(ADatabaseName, st) ||
+            st.Kind != platform::files::FileKind::Regular)
+            DatabaseError(L(kSFailedToOpen));
+        FileIsReadOnly = ReadOnlyAccess || (st.Mode & 0222) == 0 || !platform::files::MayWriteFile(ADatabaseName);
         const quint16 mode =
             (FileIsReadOnly ? fmOpenRead : fmOpenReadWrite) | (Exclusive ? fmShareExclusive : fmShareDenyNone);
         std::unique_ptr<TDictDBFileStream> file;
@@ -120,23 +120,23 @@ void TDictDBFileIO::Open(const QString &ADatabaseName, TDictDBMediumType AMedium
             got = file->ReadAt(0, head, sizeof head);
         } catch (const EStreamError &e) {
             if (!file)
-                DatabaseError(L(SFailedToOpen));
+                DatabaseError(L(kSFailedToOpen));
             DatabaseError(e.Message());
         }
         CheckHead(head, got, ADatabaseName);
-        m_handleStream = file.get();
+        m_HandleStream = file.get();
         DBStream = file.release();
-        m_ownsStream = true;
+        m_OwnsStream = true;
     } else {
         TStream *stream = DBNameToStreamAddr(ADatabaseName);
         if (!stream)
-            DatabaseErrorFmt(L(msg::SInvalidDBName), ADatabaseName);
-        std::lock_guard<std::mutex> g(m_io);
+            DatabaseErrorFmt(L(msg::kSInvalidDbName), ADatabaseName);
+        std::lock_guard<std::mutex> g(m_Io);
         const qint64 got = stream->ReadAt(0, head, sizeof head);
         CheckHead(head, got, ADatabaseName);
         DBStream = stream;
-        m_handleStream = dynamic_cast<THandleStream *>(stream);
-        m_ownsStream = false;
+        m_HandleStream = dynamic_cast<THandleStream *>(stream);
+        m_OwnsStream = false;
         FileIsReadOnly = ReadOnlyAccess;
     }
     DatabaseName = ADatabaseName;
@@ -174,19 +174,19 @@ void TDictDBFileIO::Close()
 {
     if (!DBStream)
         return;
-    if (m_ownsStream)
+    if (m_OwnsStream)
         delete DBStream;
     DBStream = nullptr;
-    m_handleStream = nullptr;
-    m_ownsStream = false;
-    m_sequential = 0;
+    m_HandleStream = nullptr;
+    m_OwnsStream = false;
+    m_Sequential = 0;
     DropPages();
     // A lock still held belongs to the descriptor just closed and went with it.
-    while (!m_lockStack.empty()) {
-        m_lockStack.pop_back();
-        m_lockOwner.unlock();
+    while (!m_LockStack.empty()) {
+        m_LockStack.pop_back();
+        m_LockOwner.unlock();
     }
-    m_heldType = platform::files::RangeLock::None;
+    m_HeldType = platform::files::RangeLock::None;
 }
 
 bool TDictDBFileIO::Flushed() const
@@ -211,7 +211,7 @@ bool TDictDBFileIO::SetPassword(const QString &Password)
     const QString stored = SlotText(ExtData.PwdCheckText, int(sizeof ExtData.PwdCheckText));
     if (HashPassword(Password) != stored)
         return false;
-    std::lock_guard<std::recursive_mutex> g(m_cs);
+    std::lock_guard<std::recursive_mutex> g(m_Cs);
     EncryptMgr->SetPassword(Password);
     return true;
 }
@@ -220,12 +220,12 @@ bool TDictDBFileIO::SetPassword(const QString &Password)
 
 int TDictDBFileIO::LockRetryCount() const
 {
-    return m_lockRetryCount ? m_lockRetryCount() : 20;
+    return m_LockRetryCount ? m_LockRetryCount() : 20;
 }
 
 int TDictDBFileIO::LockWaitTime() const
 {
-    return m_lockWaitTime ? m_lockWaitTime() : 100;
+    return m_LockWaitTime ? m_LockWaitTime() : 100;
 }
 
 bool TDictDBFileIO::ApplyLock(platform::files::RangeLock Type)
@@ -234,7 +234,7 @@ bool TDictDBFileIO::ApplyLock(platform::files::RangeLock Type)
     if (!fs)
         return true;
     QString why;
-    switch (platform::files::lockRange(fs->Handle(), 1, 1, Type, why)) {
+    switch (platform::files::LockRange(fs->Handle(), 1, 1, Type, why)) {
     case platform::files::RangeLockResult::Done:
         return true;
     case platform::files::RangeLockResult::Busy:
@@ -249,52 +249,52 @@ void TDictDBFileIO::Lock(bool ForWriting)
 {
     if (!IsOpen())
         return;
-    m_lockOwner.lock();
+    m_LockOwner.lock();
     if (MediumType == mtDisk) {
         if (ForWriting && FileIsReadOnly) {
-            m_lockOwner.unlock();
-            DatabaseErrorFmt(L(SReadOnly), DatabaseName);
+            m_LockOwner.unlock();
+            DatabaseErrorFmt(L(kSReadOnly), DatabaseName);
         }
         // Re-entrant: a held exclusive lock covers a shared request; a shared one is upgraded.
         using platform::files::RangeLock;
         const RangeLock want = ForWriting ? RangeLock::Exclusive : RangeLock::Shared;
-        if (m_heldType == RangeLock::None || (want == RangeLock::Exclusive && m_heldType == RangeLock::Shared)) {
+        if (m_HeldType == RangeLock::None || (want == RangeLock::Exclusive && m_HeldType == RangeLock::Shared)) {
             int attempts = 0;
             try {
                 while (!ApplyLock(want)) {
                     ++attempts;
                     const int retries = LockRetryCount();
                     if (retries != 0 && attempts > retries)
-                        DatabaseError(L(SLockTimeOut));
+                        DatabaseError(L(kSLockTimeOut));
                     QThread::msleep(ulong(LockWaitTime()));
                 }
             } catch (...) {
-                m_lockOwner.unlock();
+                m_LockOwner.unlock();
                 throw;
             }
-            m_heldType = want;
+            m_HeldType = want;
         }
     }
-    m_lockStack.push_back(ForWriting);
+    m_LockStack.push_back(ForWriting);
 }
 
 void TDictDBFileIO::Unlock()
 {
-    if (m_lockStack.empty())
+    if (m_LockStack.empty())
         return;
-    m_lockStack.pop_back();
+    m_LockStack.pop_back();
     if (IsOpen() && MediumType == mtDisk) {
         using platform::files::RangeLock;
         RangeLock want = RangeLock::None;
-        for (bool w : m_lockStack)
+        for (bool w : m_LockStack)
             want = w || want == RangeLock::Exclusive ? RangeLock::Exclusive : RangeLock::Shared;
         // Releasing or downgrading never waits.
-        if (want != m_heldType) {
+        if (want != m_HeldType) {
             ApplyLock(want);
-            m_heldType = want;
+            m_HeldType = want;
         }
     }
-    m_lockOwner.unlock();
+    m_LockOwner.unlock();
 }
 
 // ---- raw access, bounded by the file ----
@@ -306,65 +306,65 @@ void TDictDBFileIO::Corrupt(const char *Why) const
 
 void TDictDBFileIO::Corrupt(const QString &Why) const
 {
-    DatabaseErrorFmt(L(msg::SCorruptFile), DatabaseName, Why);
+    DatabaseErrorFmt(L(msg::kSCorruptFile), DatabaseName, Why);
 }
 
 qint64 TDictDBFileIO::FileSize() const
 {
     if (!DBStream)
         return 0;
-    if (m_handleStream)
-        return m_handleStream->Size();
-    std::lock_guard<std::mutex> g(const_cast<std::mutex &>(m_io));
+    if (m_HandleStream)
+        return m_HandleStream->Size();
+    std::lock_guard<std::mutex> g(const_cast<std::mutex &>(m_Io));
     return DBStream->Size();
 }
 
 void TDictDBFileIO::BeginSequentialReads()
 {
     Lock(false);
-    if (m_sequential++ == 0) {
-        m_sequentialThread = std::this_thread::get_id();
-        m_pages.clear();
+    if (m_Sequential++ == 0) {
+        m_SequentialThread = std::this_thread::get_id();
+        m_Pages.clear();
     }
 }
 
 void TDictDBFileIO::EndSequentialReads()
 {
-    if (m_sequential > 0 && --m_sequential == 0)
+    if (m_Sequential > 0 && --m_Sequential == 0)
         DropPages();
     Unlock();
 }
 
 void TDictDBFileIO::DropPages()
 {
-    if (!m_pages.empty())
-        std::unordered_map<qint64, std::vector<char>>().swap(m_pages);
+    if (!m_Pages.empty())
+        std::unordered_map<qint64, std::vector<char>>().swap(m_Pages);
 }
 
 void TDictDBFileIO::Prefetch(qint64 Position) const
 {
-    if (m_sequential == 0 || std::this_thread::get_id() != m_sequentialThread)
+    if (m_Sequential == 0 || std::this_thread::get_id() != m_SequentialThread)
         return;
-    const auto it = m_pages.find(Position / kPageSize);
-    if (it != m_pages.end() && Position % kPageSize < qint64(it->second.size()))
+    const auto it = m_Pages.find(Position / kPageSize);
+    if (it != m_Pages.end() && Position % kPageSize < qint64(it->second.size()))
         __builtin_prefetch(it->second.data() + Position % kPageSize);
 }
 
 bool TDictDBFileIO::ReadFromPages(void *Buffer, qint64 Position, qint64 Count)
 {
-    if (m_sequential == 0 || !m_handleStream || Count > kPageSize || std::this_thread::get_id() != m_sequentialThread)
+    if (m_Sequential == 0 || !m_HandleStream || Count > kPageSize || std::this_thread::get_id() != m_SequentialThread)
         return false;
     char *out = static_cast<char *>(Buffer);
     const qint64 end = Position + Count;
     for (qint64 at = Position; at < end;) {
         const qint64 page = at / kPageSize;
-        auto it = m_pages.find(page);
-        if (it == m_pages.end()) {
-            if (m_pages.size() >= kMaxPages)
-                m_pages.clear();
+        auto it = m_Pages.find(page);
+        if (it == m_Pages.end()) {
+            if (m_Pages.size() >= kMaxPages)
+                m_Pages.clear();
             std::vector<char> bytes(static_cast<size_t>(kPageSize));
-            bytes.resize(size_t(qMax<qint64>(0, m_handleStream->ReadAt(page * kPageSize, bytes.data(), kPageSize))));
-            it = m_pages.emplace(page, std::move(bytes)).first;
+            bytes.resize(size_t(qMax<qint64>(0, m_HandleStream->ReadAt(page * kPageSize, bytes.data(), kPageSize))));
+            it = m_Pages.emplace(page, std::move(bytes)).first;
         }
         const qint64 from = at - page * kPageSize;
         const qint64 n = qMin(end, (page + 1) * kPageSize) - at;
@@ -381,7 +381,7 @@ bool TDictDBFileIO::ReadFromPages(void *Buffer, qint64 Position, qint64 Count)
 void TDictDBFileIO::ReadBuffer(void *Buffer, qint64 Position, qint64 Count)
 {
     if (!DBStream)
-        DatabaseError(L(msg::SDatabaseClosed));
+        DatabaseError(L(msg::kSDatabaseClosed));
     if (Count == 0)
         return;
     // Callers bound what they allocate by the file's size first; a read past its end is
@@ -391,10 +391,10 @@ void TDictDBFileIO::ReadBuffer(void *Buffer, qint64 Position, qint64 Count)
     if (ReadFromPages(Buffer, Position, Count))
         return;
     qint64 got;
-    if (m_handleStream) {
-        got = m_handleStream->ReadAt(Position, Buffer, Count);
+    if (m_HandleStream) {
+        got = m_HandleStream->ReadAt(Position, Buffer, Count);
     } else {
-        std::lock_guard<std::mutex> g(m_io);
+        std::lock_guard<std::mutex> g(m_Io);
         got = DBStream->ReadAt(Position, Buffer, Count);
     }
     if (got != Count)
@@ -404,26 +404,26 @@ void TDictDBFileIO::ReadBuffer(void *Buffer, qint64 Position, qint64 Count)
 void TDictDBFileIO::WriteBuffer(const void *Buffer, qint64 Position, qint64 Count)
 {
     if (!DBStream)
-        DatabaseError(L(msg::SDatabaseClosed));
+        DatabaseError(L(msg::kSDatabaseClosed));
     if (Count == 0)
         return;
     if (Position < kDataStart && Position != kExtDataOffset)
         Corrupt("a write would touch the fixed areas");
     if (Position + Count > kMaxFileSize)
-        DatabaseErrorFmt(L(SFileTooLarge), DatabaseName);
+        DatabaseErrorFmt(L(kSFileTooLarge), DatabaseName);
     DropPages();
     if (const TDictDBWriteHook hook = g_writeHook.load(); hook && !hook(Position, Count))
-        DatabaseErrorFmt(L(SWriteFailed), DatabaseName, QString::fromLocal8Bit(std::strerror(EIO)));
+        DatabaseErrorFmt(L(kSWriteFailed), DatabaseName, QString::fromLocal8Bit(std::strerror(EIO)));
     qint64 done;
-    if (m_handleStream) {
-        done = m_handleStream->WriteAt(Position, Buffer, Count);
+    if (m_HandleStream) {
+        done = m_HandleStream->WriteAt(Position, Buffer, Count);
     } else {
-        std::lock_guard<std::mutex> g(m_io);
+        std::lock_guard<std::mutex> g(m_Io);
         done = DBStream->WriteAt(Position, Buffer, Count);
     }
     if (done != Count) {
-        const int err = m_handleStream ? m_handleStream->LastError() : ENOSPC;
-        DatabaseErrorFmt(L(SWriteFailed), DatabaseName, QString::fromLocal8Bit(std::strerror(err ? err : EIO)));
+        const int err = m_HandleStream ? m_HandleStream->LastError() : ENOSPC;
+        DatabaseErrorFmt(L(kSWriteFailed), DatabaseName, QString::fromLocal8Bit(std::strerror(err ? err : EIO)));
     }
 }
 
@@ -448,7 +448,7 @@ void TDictDBFileIO::ReadTableTab()
 qint64 TDictDBFileIO::TableHeaderOffset(int TableIdx) const
 {
     if (TableIdx < 0 || TableIdx >= TableTab.TableCount)
-        DatabaseError(L(msg::SGeneralError));
+        DatabaseError(L(msg::kSGeneralError));
     return TableTab.TableHeaderOffset[TableIdx];
 }
 
@@ -593,7 +593,7 @@ void TDictDBFileIO::ReadIndexTabItems(const TTableHeader &Header, int IndexIdx, 
 {
     Items.clear();
     if (IndexIdx < 0 || IndexIdx >= Header.IndexCount)
-        DatabaseError(L(msg::SGeneralError));
+        DatabaseError(L(msg::kSGeneralError));
     ReadTabChain(Header.IndexHeader[IndexIdx].IndexTabOffset, Header.RecordTotal, kIndexTabBlockSize, Items,
                  BlockOffsets);
 }
@@ -626,11 +626,11 @@ void TDictDBFileIO::ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Com
 namespace {
 
 // Runs f; a refusal ends with Where when given.
-template <class F>
-void Placed(const QString &Where, F &&f)
+template <class Fn>
+void Placed(const QString &Where, Fn &&F)
 {
     try {
-        f();
+        F();
     } catch (const EDatabaseError &e) {
         if (Where.isEmpty())
             throw;
@@ -674,11 +674,11 @@ namespace {
 
 // The plug-ins report their own failures; to the engine's callers every one of them is a
 // database error.
-template <class F>
-void AsDatabaseError(F &&f)
+template <class Fn>
+void AsDatabaseError(Fn &&F)
 {
     try {
-        f();
+        F();
     } catch (const EDatabaseError &) {
         throw;
     } catch (const EAbort &) {
@@ -690,20 +690,20 @@ void AsDatabaseError(F &&f)
     }
 }
 
-void ClearStream(TStream *s)
+void ClearStream(TStream *S)
 {
-    if (auto *m = dynamic_cast<TMemoryStream *>(s))
+    if (auto *m = dynamic_cast<TMemoryStream *>(S))
         m->Clear();
     else
-        s->SetSize(0);
-    s->SetPosition(0);
+        S->SetSize(0);
+    S->SetPosition(0);
 }
 
 } // namespace
 
 void TDictDBFileIO::DecodeMemoryStream(TMemoryStream *Source, TStream *Dest, bool Decompress, bool Decrypt)
 {
-    std::lock_guard<std::recursive_mutex> g(m_cs);
+    std::lock_guard<std::recursive_mutex> g(m_Cs);
     AsDatabaseError([&] {
         Source->SetPosition(0);
         if (Dest != Source)
@@ -732,7 +732,7 @@ void TDictDBFileIO::DecodeMemoryStream(TMemoryStream *Source, TStream *Dest, boo
 
 void TDictDBFileIO::EncodeMemoryStream(TMemoryStream *Source, TStream *Dest, bool Compress, bool Encrypt)
 {
-    std::lock_guard<std::recursive_mutex> g(m_cs);
+    std::lock_guard<std::recursive_mutex> g(m_Cs);
     AsDatabaseError([&] {
         Source->SetPosition(0);
         if (Dest != Source)
@@ -768,7 +768,7 @@ void TDictDBFileIO::DecodeMemoryBuffer(const void *Source, void *Dest, bool Decr
         std::memmove(Dest, Source, size_t(Size));
         return;
     }
-    std::lock_guard<std::recursive_mutex> g(m_cs);
+    std::lock_guard<std::recursive_mutex> g(m_Cs);
     AsDatabaseError([&] { EncryptMgr->DecodeBuffer(Source, Dest, Size); });
 }
 
@@ -780,6 +780,6 @@ void TDictDBFileIO::EncodeMemoryBuffer(const void *Source, void *Dest, bool Encr
         std::memmove(Dest, Source, size_t(Size));
         return;
     }
-    std::lock_guard<std::recursive_mutex> g(m_cs);
+    std::lock_guard<std::recursive_mutex> g(m_Cs);
     AsDatabaseError([&] { EncryptMgr->EncodeBuffer(Source, Dest, Size); });
 }

@@ -144,18 +144,18 @@ private:
     bool ReadFromPages(void *Buffer, qint64 Position, qint64 Count);
     void DropPages();
 
-    std::function<int()> m_lockRetryCount;
-    std::function<int()> m_lockWaitTime;
-    std::recursive_mutex m_cs; // encoding and decoding
-    std::mutex m_io;           // positioned access of shared memory streams
-    std::recursive_mutex m_lockOwner;
-    std::vector<bool> m_lockStack;                                            // modes of the nested Lock calls
-    platform::files::RangeLock m_heldType = platform::files::RangeLock::None; // in effect
-    bool m_ownsStream = false;
-    THandleStream *m_handleStream = nullptr; // DBStream when it is a file
-    int m_sequential = 0;                    // nesting of sequential-read scopes
-    std::thread::id m_sequentialThread;
-    std::unordered_map<qint64, std::vector<char>> m_pages; // page number -> its bytes
+    std::function<int()> m_LockRetryCount;
+    std::function<int()> m_LockWaitTime;
+    std::recursive_mutex m_Cs; // encoding and decoding
+    std::mutex m_Io;           // positioned access of shared memory streams
+    std::recursive_mutex m_LockOwner;
+    std::vector<bool> m_LockStack;                                            // modes of the nested Lock calls
+    platform::files::RangeLock m_HeldType = platform::files::RangeLock::None; // in effect
+    bool m_OwnsStream = false;
+    THandleStream *m_HandleStream = nullptr; // DBStream when it is a file
+    int m_Sequential = 0;                    // nesting of sequential-read scopes
+    std::thread::id m_SequentialThread;
+    std::unordered_map<qint64, std::vector<char>> m_Pages; // page number -> its bytes
 };
 
 // Whoever owns a database's file object. The file object lives only while the database is
@@ -173,19 +173,19 @@ protected:
 class TSequentialReads
 {
 public:
-    explicit TSequentialReads(TDictDBFileIO *AFileIO) : m_io(AFileIO && AFileIO->IsOpen() ? AFileIO : nullptr)
+    explicit TSequentialReads(TDictDBFileIO *AFileIO) : m_Io(AFileIO && AFileIO->IsOpen() ? AFileIO : nullptr)
     {
-        if (m_io)
-            m_io->BeginSequentialReads();
+        if (m_Io)
+            m_Io->BeginSequentialReads();
     }
     ~TSequentialReads()
     {
-        if (m_io)
-            m_io->EndSequentialReads();
+        if (m_Io)
+            m_Io->EndSequentialReads();
     }
     TSequentialReads(const TSequentialReads &) = delete;
     TSequentialReads &operator=(const TSequentialReads &) = delete;
 
 private:
-    TDictDBFileIO *m_io;
+    TDictDBFileIO *m_Io;
 };

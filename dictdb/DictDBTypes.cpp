@@ -48,10 +48,10 @@ constexpr size_t kChunkMax = 1024;
 
 size_t TRecInfoList::ChunkOf(size_t Index, size_t &Offset) const
 {
-    Q_ASSERT(Index < m_size);
-    const auto it = std::upper_bound(m_starts.begin(), m_starts.end(), Index);
-    const size_t chunk = size_t(it - m_starts.begin()) - 1;
-    Offset = Index - m_starts[chunk];
+    Q_ASSERT(Index < m_Size);
+    const auto it = std::upper_bound(m_Starts.begin(), m_Starts.end(), Index);
+    const size_t chunk = size_t(it - m_Starts.begin()) - 1;
+    Offset = Index - m_Starts[chunk];
     return chunk;
 }
 
@@ -59,72 +59,72 @@ const TRecInfo &TRecInfoList::operator[](size_t Index) const
 {
     size_t offset = 0;
     const size_t chunk = ChunkOf(Index, offset);
-    return m_chunks[chunk][offset];
+    return m_Chunks[chunk][offset];
 }
 
 TRecInfo &TRecInfoList::operator[](size_t Index)
 {
     size_t offset = 0;
     const size_t chunk = ChunkOf(Index, offset);
-    return m_chunks[chunk][offset];
+    return m_Chunks[chunk][offset];
 }
 
 void TRecInfoList::Renumber(size_t FromChunk)
 {
-    size_t start = FromChunk == 0 ? 0 : m_starts[FromChunk - 1] + m_chunks[FromChunk - 1].size();
-    for (size_t c = FromChunk; c < m_chunks.size(); ++c) {
-        m_starts[c] = start;
-        start += m_chunks[c].size();
+    size_t start = FromChunk == 0 ? 0 : m_Starts[FromChunk - 1] + m_Chunks[FromChunk - 1].size();
+    for (size_t c = FromChunk; c < m_Chunks.size(); ++c) {
+        m_Starts[c] = start;
+        start += m_Chunks[c].size();
     }
 }
 
-void TRecInfoList::push_back(const TRecInfo &Value)
+void TRecInfoList::PushBack(const TRecInfo &Value)
 {
-    if (m_chunks.empty() || m_chunks.back().size() >= kChunkMax) {
-        m_chunks.emplace_back();
-        m_chunks.back().reserve(kChunkMax);
-        m_starts.push_back(m_size);
+    if (m_Chunks.empty() || m_Chunks.back().size() >= kChunkMax) {
+        m_Chunks.emplace_back();
+        m_Chunks.back().reserve(kChunkMax);
+        m_Starts.push_back(m_Size);
     }
-    m_chunks.back().push_back(Value);
-    ++m_size;
+    m_Chunks.back().push_back(Value);
+    ++m_Size;
 }
 
-TRecInfoList::iterator TRecInfoList::insert(const_iterator Pos, const TRecInfo &Value)
+TRecInfoList::iterator TRecInfoList::Insert(const_iterator Pos, const TRecInfo &Value)
 {
     const size_t index = size_t(Pos.Index());
-    Q_ASSERT(index <= m_size);
-    if (index == m_size) {
-        push_back(Value);
+    Q_ASSERT(index <= m_Size);
+    if (index == m_Size) {
+        PushBack(Value);
         return iterator(this, std::ptrdiff_t(index));
     }
     size_t offset = 0;
     const size_t chunk = ChunkOf(index, offset);
-    std::vector<TRecInfo> &c = m_chunks[chunk];
+    std::vector<TRecInfo> &c = m_Chunks[chunk];
     c.insert(c.begin() + std::ptrdiff_t(offset), Value);
-    ++m_size;
+    ++m_Size;
     if (c.size() > kChunkMax) {
         std::vector<TRecInfo> tail(c.begin() + std::ptrdiff_t(c.size() / 2), c.end());
         c.resize(c.size() / 2);
-        m_chunks.insert(m_chunks.begin() + std::ptrdiff_t(chunk) + 1, std::move(tail));
-        m_starts.insert(m_starts.begin() + std::ptrdiff_t(chunk) + 1, 0);
+        m_Chunks.insert(m_Chunks.begin() + std::ptrdiff_t(chunk) + 1, std::move(tail));
+        m_Starts.insert(m_Starts.begin() + std::ptrdiff_t(chunk) + 1, 0);
     }
     Renumber(chunk + 1);
     return iterator(this, std::ptrdiff_t(index));
 }
 
-TRecInfoList::iterator TRecInfoList::erase(const_iterator Pos)
+TRecInfoList::iterator TRecInfoList::Erase(const_iterator Pos)
 {
     const size_t index = size_t(Pos.Index());
-    Q_ASSERT(index < m_size);
+    Q_ASSERT(index < m_Size);
     size_t offset = 0;
     const size_t chunk = ChunkOf(index, offset);
-    std::vector<TRecInfo> &c = m_chunks[chunk];
+    std::vector<TRecInfo> &c = m_Chunks[chunk];
     c.erase(c.begin() + std::ptrdiff_t(offset));
-    --m_size;
+    --m_Size;
     if (c.empty()) {
-        m_chunks.erase(m_chunks.begin() + std::ptrdiff_t(chunk));
-        m_starts.erase(m_starts.begin() + std::ptrdiff_t(chunk));
-        if (chunk < m_chunks.size())
+        m_Chunks.erase(m_Chunks.begin() + std::ptrdiff_t(chunk));
+        m_Starts.erase(m_Starts.begin() + std::ptrdiff_t(chunk));
+        if (chunk < m_Chunks.size())
             Renumber(chunk);
     } else {
         Renumber(chunk + 1);
@@ -132,14 +132,14 @@ TRecInfoList::iterator TRecInfoList::erase(const_iterator Pos)
     return iterator(this, std::ptrdiff_t(index));
 }
 
-void TRecInfoList::clear()
+void TRecInfoList::Clear()
 {
-    m_chunks.clear();
-    m_starts.clear();
-    m_size = 0;
+    m_Chunks.clear();
+    m_Starts.clear();
+    m_Size = 0;
 }
 
 bool TRecInfoList::operator==(const TRecInfoList &Other) const
 {
-    return m_size == Other.m_size && std::equal(begin(), end(), Other.begin());
+    return m_Size == Other.m_Size && std::equal(begin(), end(), Other.begin());
 }

@@ -204,55 +204,55 @@ public:
         using List = std::conditional_t<Const, const TRecInfoList, TRecInfoList>;
 
         Iterator() = default;
-        Iterator(List *l, std::ptrdiff_t i) : m_list(l), m_index(i) {}
-        operator Iterator<true>() const { return Iterator<true>(m_list, m_index); }
+        Iterator(List *L, std::ptrdiff_t I) : m_List(L), m_Index(I) {}
+        operator Iterator<true>() const { return Iterator<true>(m_List, m_Index); }
 
-        reference operator*() const { return (*m_list)[size_t(m_index)]; }
-        pointer operator->() const { return &(*m_list)[size_t(m_index)]; }
-        reference operator[](std::ptrdiff_t n) const { return (*m_list)[size_t(m_index + n)]; }
+        reference operator*() const { return (*m_List)[size_t(m_Index)]; }
+        pointer operator->() const { return &(*m_List)[size_t(m_Index)]; }
+        reference operator[](std::ptrdiff_t N) const { return (*m_List)[size_t(m_Index + N)]; }
         Iterator &operator++()
         {
-            ++m_index;
+            ++m_Index;
             return *this;
         }
         Iterator operator++(int)
         {
             Iterator t = *this;
-            ++m_index;
+            ++m_Index;
             return t;
         }
         Iterator &operator--()
         {
-            --m_index;
+            --m_Index;
             return *this;
         }
         Iterator operator--(int)
         {
             Iterator t = *this;
-            --m_index;
+            --m_Index;
             return t;
         }
-        Iterator &operator+=(std::ptrdiff_t n)
+        Iterator &operator+=(std::ptrdiff_t N)
         {
-            m_index += n;
+            m_Index += N;
             return *this;
         }
-        Iterator &operator-=(std::ptrdiff_t n)
+        Iterator &operator-=(std::ptrdiff_t N)
         {
-            m_index -= n;
+            m_Index -= N;
             return *this;
         }
-        friend Iterator operator+(Iterator a, std::ptrdiff_t n) { return a += n; }
-        friend Iterator operator+(std::ptrdiff_t n, Iterator a) { return a += n; }
-        friend Iterator operator-(Iterator a, std::ptrdiff_t n) { return a -= n; }
-        friend std::ptrdiff_t operator-(const Iterator &a, const Iterator &b) { return a.m_index - b.m_index; }
-        friend bool operator==(const Iterator &a, const Iterator &b) { return a.m_index == b.m_index; }
-        friend auto operator<=>(const Iterator &a, const Iterator &b) { return a.m_index <=> b.m_index; }
-        std::ptrdiff_t Index() const { return m_index; }
+        friend Iterator operator+(Iterator A, std::ptrdiff_t N) { return A += N; }
+        friend Iterator operator+(std::ptrdiff_t N, Iterator A) { return A += N; }
+        friend Iterator operator-(Iterator A, std::ptrdiff_t N) { return A -= N; }
+        friend std::ptrdiff_t operator-(const Iterator &A, const Iterator &B) { return A.m_Index - B.m_Index; }
+        friend bool operator==(const Iterator &A, const Iterator &B) { return A.m_Index == B.m_Index; }
+        friend auto operator<=>(const Iterator &A, const Iterator &B) { return A.m_Index <=> B.m_Index; }
+        std::ptrdiff_t Index() const { return m_Index; }
 
     private:
-        List *m_list = nullptr;
-        std::ptrdiff_t m_index = 0;
+        List *m_List = nullptr;
+        std::ptrdiff_t m_Index = 0;
     };
     using iterator = Iterator<false>;
     using const_iterator = Iterator<true>;
@@ -263,22 +263,22 @@ public:
     TRecInfoList(It First, It Last)
     {
         for (; First != Last; ++First)
-            push_back(*First);
+            PushBack(*First);
     }
 
-    size_t size() const { return m_size; }
-    bool empty() const { return m_size == 0; }
+    size_t size() const { return m_Size; }
+    bool empty() const { return m_Size == 0; }
     const TRecInfo &operator[](size_t Index) const;
     TRecInfo &operator[](size_t Index);
     iterator begin() { return iterator(this, 0); }
-    iterator end() { return iterator(this, std::ptrdiff_t(m_size)); }
+    iterator end() { return iterator(this, std::ptrdiff_t(m_Size)); }
     const_iterator begin() const { return const_iterator(this, 0); }
-    const_iterator end() const { return const_iterator(this, std::ptrdiff_t(m_size)); }
-    void push_back(const TRecInfo &Value);
-    iterator insert(const_iterator Pos, const TRecInfo &Value);
-    iterator erase(const_iterator Pos);
-    void clear();
-    void reserve(size_t) {}
+    const_iterator end() const { return const_iterator(this, std::ptrdiff_t(m_Size)); }
+    void PushBack(const TRecInfo &Value);
+    iterator Insert(const_iterator Pos, const TRecInfo &Value);
+    iterator Erase(const_iterator Pos);
+    void Clear();
+    void Reserve(size_t) {}
     bool operator==(const TRecInfoList &Other) const;
 
 private:
@@ -286,7 +286,7 @@ private:
     size_t ChunkOf(size_t Index, size_t &Offset) const;
     void Renumber(size_t FromChunk);
 
-    std::vector<std::vector<TRecInfo>> m_chunks;
-    std::vector<size_t> m_starts; // the index of each chunk's first entry
-    size_t m_size = 0;
+    std::vector<std::vector<TRecInfo>> m_Chunks;
+    std::vector<size_t> m_Starts; // the index of each chunk's first entry
+    size_t m_Size = 0;
 };

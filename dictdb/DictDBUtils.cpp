@@ -96,7 +96,7 @@ qint32 GetFieldSize(TFieldType FieldType, qint32 Size)
     case ftFmtMemo:
         return 0;
     default:
-        DatabaseError(QString::fromLatin1(dictdb::msg::SGeneralError));
+        DatabaseError(QString::fromLatin1(dictdb::msg::kSGeneralError));
     }
 }
 
@@ -126,10 +126,10 @@ void *TFieldBufferItem::DataBuf() const
 namespace {
 
 template <class T>
-T Get(const void *p)
+T Get(const void *P)
 {
     T v;
-    std::memcpy(&v, p, sizeof v);
+    std::memcpy(&v, P, sizeof v);
     return v;
 }
 
@@ -172,7 +172,7 @@ QString TFieldBufferItem::AsString() const
     }
     case ftTime: {
         TTimeStamp ts;
-        ts.Date = dataaccess::DateDelta;
+        ts.Date = dataaccess::kDateDelta;
         ts.Time = Get<qint32>(p);
         return dataaccess::IsValidTimeStamp(ts) ? dataaccess::TimeToStr(dataaccess::TimeStampToDateTime(ts))
                                                 : QString();
@@ -199,15 +199,15 @@ TFieldBufferItem *TFieldBuffers::Add(void *Buffer, TFieldType FieldType, qint32 
     } else {
         item->Buffer = Buffer;
     }
-    m_items.push_back(item);
+    m_Items.push_back(item);
     return item;
 }
 
 void TFieldBuffers::Clear()
 {
-    for (TFieldBufferItem *item : m_items)
+    for (TFieldBufferItem *item : m_Items)
         delete item;
-    m_items.clear();
+    m_Items.clear();
 }
 
 // ---- the lazily loaded blob stream ----
@@ -225,18 +225,18 @@ void TOptimBlobStream::SetBlobInfo(TDictBlobReader *AFileIO, qint32 ASlotPositio
 
 void TOptimBlobStream::LoadIfNeeded()
 {
-    if (Loaded || SlotPosition == 0 || !FileIO || m_loading)
+    if (Loaded || SlotPosition == 0 || !FileIO || m_Loading)
         return;
     Loaded = true;
-    m_loading = true;
+    m_Loading = true;
     try {
         FileIO->ReadBlobData(this, SlotPosition, Compressed, Encrypted, Where);
     } catch (...) {
-        m_loading = false;
+        m_Loading = false;
         TMemoryStream::Clear();
         throw;
     }
-    m_loading = false;
+    m_Loading = false;
     TMemoryStream::Seek(0, dataaccess::soBeginning);
 }
 
@@ -282,9 +282,9 @@ namespace {
 
 struct MemRegistry
 {
-    std::mutex lock;
-    std::map<quint64, TStream *> streams;
-    quint64 next = 1;
+    std::mutex Lock;
+    std::map<quint64, TStream *> Streams;
+    quint64 Next = 1;
 };
 
 MemRegistry &Registry()
@@ -320,30 +320,30 @@ TStream *DBNameToStreamAddr(const QString &Name)
     if (!ok)
         return nullptr;
     MemRegistry &r = Registry();
-    std::lock_guard<std::mutex> g(r.lock);
-    const auto it = r.streams.find(key);
-    return it == r.streams.end() ? nullptr : it->second;
+    std::lock_guard<std::mutex> g(r.Lock);
+    const auto it = r.Streams.find(key);
+    return it == r.Streams.end() ? nullptr : it->second;
 }
 
 QString RegisterMemDBStream(TStream *Stream)
 {
     MemRegistry &r = Registry();
-    std::lock_guard<std::mutex> g(r.lock);
-    for (const auto &[key, s] : r.streams)
+    std::lock_guard<std::mutex> g(r.Lock);
+    for (const auto &[key, s] : r.Streams)
         if (s == Stream)
             return QLatin1Char(':') + QString::number(key, 16).toUpper();
-    const quint64 key = r.next++;
-    r.streams[key] = Stream;
+    const quint64 key = r.Next++;
+    r.Streams[key] = Stream;
     return QLatin1Char(':') + QString::number(key, 16).toUpper();
 }
 
 void UnregisterMemDBStream(TStream *Stream)
 {
     MemRegistry &r = Registry();
-    std::lock_guard<std::mutex> g(r.lock);
-    for (auto it = r.streams.begin(); it != r.streams.end(); ++it)
+    std::lock_guard<std::mutex> g(r.Lock);
+    for (auto it = r.Streams.begin(); it != r.Streams.end(); ++it)
         if (it->second == Stream) {
-            r.streams.erase(it);
+            r.Streams.erase(it);
             return;
         }
 }
@@ -400,45 +400,45 @@ namespace {
 
 struct Scanner
 {
-    const QString &s;
-    qsizetype pos = 0;
+    const QString &S;
+    qsizetype Pos = 0;
 
     void Blanks()
     {
-        while (pos < s.size() && s.at(pos) == QLatin1Char(' '))
-            ++pos;
+        while (Pos < S.size() && S.at(Pos) == QLatin1Char(' '))
+            ++Pos;
     }
     bool AtEnd()
     {
         Blanks();
-        return pos >= s.size();
+        return Pos >= S.size();
     }
-    bool Number(int &value, int &digits)
+    bool Number(int &Value, int &Digits)
     {
         Blanks();
-        value = 0;
-        digits = 0;
-        while (pos < s.size() && s.at(pos).isDigit() && s.at(pos).unicode() < 128 && value < 1000) {
-            value = value * 10 + (s.at(pos).unicode() - '0');
-            ++pos;
-            ++digits;
+        Value = 0;
+        Digits = 0;
+        while (Pos < S.size() && S.at(Pos).isDigit() && S.at(Pos).unicode() < 128 && Value < 1000) {
+            Value = Value * 10 + (S.at(Pos).unicode() - '0');
+            ++Pos;
+            ++Digits;
         }
-        return digits > 0;
+        return Digits > 0;
     }
-    bool Char(QChar c)
+    bool Char(QChar C)
     {
         Blanks();
-        if (pos < s.size() && s.at(pos) == c) {
-            ++pos;
+        if (Pos < S.size() && S.at(Pos) == C) {
+            ++Pos;
             return true;
         }
         return false;
     }
-    bool Word(const QString &w)
+    bool Word(const QString &W)
     {
         Blanks();
-        if (!w.isEmpty() && s.mid(pos, w.size()).compare(w, Qt::CaseInsensitive) == 0) {
-            pos += w.size();
+        if (!W.isEmpty() && S.mid(Pos, W.size()).compare(W, Qt::CaseInsensitive) == 0) {
+            Pos += W.size();
             return true;
         }
         return false;
@@ -453,7 +453,7 @@ struct Scanner
         return -1;
     }
 
-    bool Date(TDateTime &value)
+    bool Date(TDateTime &Value)
     {
         int m, d, y, nd, ny;
         if (!Number(m, nd) || !Char(QLatin1Char('/')) || !Number(d, nd) || !Char(QLatin1Char('/')) || !Number(y, ny))
@@ -465,10 +465,10 @@ struct Scanner
             if (window > 0 && current > y)
                 y += 100;
         }
-        return dataaccess::TryEncodeDate(y, m, d, value);
+        return dataaccess::TryEncodeDate(y, m, d, Value);
     }
 
-    bool Time(TDateTime &value)
+    bool Time(TDateTime &Value)
     {
         int base = Marker();
         int h, n = 0, sec = 0, ms = 0, digits;
@@ -493,7 +493,7 @@ struct Scanner
                 h = 0;
             h += base;
         }
-        return dataaccess::TryEncodeTime(h, n, sec, ms, value);
+        return dataaccess::TryEncodeTime(h, n, sec, ms, Value);
     }
 };
 

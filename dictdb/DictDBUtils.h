@@ -18,11 +18,11 @@ class TTDEDataSet;
 
 // The engine's own English messages shared by its units.
 namespace dictdb::msg {
-inline constexpr const char *SGeneralError = "General error";
-inline constexpr const char *SInvalidDBName = "Invalid database name '%s'";
-inline constexpr const char *SCorruptFile = "Database file '%s' is corrupt: %s";
-inline constexpr const char *SInvalidFieldValue = "Invalid value of field '%s'";
-inline constexpr const char *SDatabaseClosed = "Cannot perform this operation on a closed database";
+inline constexpr const char *kSGeneralError = "General error";
+inline constexpr const char *kSInvalidDbName = "Invalid database name '%s'";
+inline constexpr const char *kSCorruptFile = "Database file '%s' is corrupt: %s";
+inline constexpr const char *kSInvalidFieldValue = "Invalid value of field '%s'";
+inline constexpr const char *kSDatabaseClosed = "Cannot perform this operation on a closed database";
 } // namespace dictdb::msg
 
 // Base of the field and index definition collections: names unnamed items and finds
@@ -145,12 +145,12 @@ public:
 
     // For a blob type Buffer points at the place that holds the stream object.
     TFieldBufferItem *Add(void *Buffer, TFieldType FieldType, qint32 DataSize);
-    int Count() const { return int(m_items.size()); }
-    TFieldBufferItem *Items(int Index) const { return m_items.at(size_t(Index)); }
+    int Count() const { return int(m_Items.size()); }
+    TFieldBufferItem *Items(int Index) const { return m_Items.at(size_t(Index)); }
     void Clear();
 
 private:
-    std::vector<TFieldBufferItem *> m_items;
+    std::vector<TFieldBufferItem *> m_Items;
 };
 
 // Where a blob's stored bytes come from: the open database file.
@@ -195,7 +195,7 @@ protected:
     void Realloc(qint64 NewCapacity) override;
 
 private:
-    bool m_loading = false;
+    bool m_Loading = false;
 };
 
 // Memory databases are named ":" and hexadecimal digits. The name stands for a stream

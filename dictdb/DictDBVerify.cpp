@@ -22,15 +22,15 @@ QString Where(const QString &Table, const QString &Field = QString())
 // A refusal found by the check itself, as opposed to one the engine raised.
 [[noreturn]] void Damage(const TDictDBFileIO &Io, const QString &Why)
 {
-    DatabaseErrorFmt(QString::fromLatin1(msg::SCorruptFile), Io.DatabaseName, Why);
+    DatabaseErrorFmt(QString::fromLatin1(msg::kSCorruptFile), Io.DatabaseName, Why);
 }
 
 // Runs f; an engine refusal gets the table and field it concerns appended.
-template <class F>
-void InContext(const QString &Table, const QString &Field, F &&f)
+template <class Fn>
+void InContext(const QString &Table, const QString &Field, Fn &&F)
 {
     try {
-        f();
+        F();
     } catch (const EDatabaseError &e) {
         DatabaseError(e.Message() + Where(Table, Field));
     }
@@ -57,8 +57,8 @@ void VerifyTable(TDictDBFileIO &Io, int TableIdx, const QString &Name)
     InContext(Name, QString(), [&] { table.Open(); });
     struct Closer
     {
-        TDictTableIO &t;
-        ~Closer() { t.Close(); }
+        TDictTableIO &T;
+        ~Closer() { T.Close(); }
     } closer{table};
 
     const qint64 size = Io.FileSize();

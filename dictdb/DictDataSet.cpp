@@ -19,8 +19,8 @@ constexpr int kBookmarkSize = 4;
 TTDBDataSet::TTDBDataSet(QObject *AOwner) : TDataSet(AOwner)
 {
     if (auto *db = dynamic_cast<TDictDatabase *>(AOwner)) {
-        m_databaseName = db->DatabaseName();
-        m_sessionName = db->SessionName();
+        m_DatabaseName = db->DatabaseName();
+        m_SessionName = db->SessionName();
     }
 }
 
@@ -28,34 +28,34 @@ TTDBDataSet::~TTDBDataSet() = default;
 
 TDictSession *TTDBDataSet::DBSession() const
 {
-    if (m_database && m_database->Session())
-        return m_database->Session();
-    if (TDictSession *s = Sessions()->FindSession(m_sessionName))
+    if (m_Database && m_Database->Session())
+        return m_Database->Session();
+    if (TDictSession *s = Sessions()->FindSession(m_SessionName))
         return s;
     return DefaultSession();
 }
 
 void TTDBDataSet::SetDatabaseName(const QString &Value)
 {
-    if (Value == m_databaseName)
+    if (Value == m_DatabaseName)
         return;
     CheckInactive();
-    if (m_database)
-        DatabaseError(QString::fromLatin1(dictdb::msg::SDatabaseOpen));
-    m_databaseName = Value;
+    if (m_Database)
+        DatabaseError(QString::fromLatin1(dictdb::msg::kSDatabaseOpen));
+    m_DatabaseName = Value;
     DataEvent(dePropertyChange, 0);
 }
 
 void TTDBDataSet::SetSessionName(const QString &Value)
 {
     CheckInactive();
-    m_sessionName = Value;
+    m_SessionName = Value;
     DataEvent(dePropertyChange, 0);
 }
 
 void TTDBDataSet::SetClientSessionName(const QString &Value)
 {
-    m_sessionName = Value;
+    m_SessionName = Value;
 }
 
 void TTDBDataSet::DatabaseConnectChange(bool Connected)
@@ -66,19 +66,19 @@ void TTDBDataSet::DatabaseConnectChange(bool Connected)
 void TTDBDataSet::OpenCursor(bool InfoQuery)
 {
     // A database of our name that the default session holds moves to the session we name.
-    if (!m_sessionName.isEmpty() && !m_databaseName.isEmpty()) {
-        TDictSession *own = Sessions()->FindSession(m_sessionName);
-        if (own && own != DefaultSession() && !own->FindDatabase(m_databaseName)) {
-            if (TDictDatabase *db = DefaultSession()->FindDatabase(m_databaseName)) {
-                db->SetSessionName(m_sessionName);
+    if (!m_SessionName.isEmpty() && !m_DatabaseName.isEmpty()) {
+        TDictSession *own = Sessions()->FindSession(m_SessionName);
+        if (own && own != DefaultSession() && !own->FindDatabase(m_DatabaseName)) {
+            if (TDictDatabase *db = DefaultSession()->FindDatabase(m_DatabaseName)) {
+                db->SetSessionName(m_SessionName);
                 own->SetActive(true);
             }
         }
     }
-    TDictSession *session = Sessions()->GetSession(m_sessionName);
-    m_database = session->OpenDatabase(m_databaseName, this, true);
-    m_database->RegisterClient(this);
-    m_database->CheckCanAccess();
+    TDictSession *session = Sessions()->GetSession(m_SessionName);
+    m_Database = session->OpenDatabase(m_DatabaseName, this, true);
+    m_Database->RegisterClient(this);
+    m_Database->CheckCanAccess();
     TDataSet::OpenCursor(InfoQuery);
 }
 
@@ -89,10 +89,10 @@ void TTDBDataSet::CloseCursor()
         TTDBDataSet *Self;
         ~Release()
         {
-            TDictDatabase *db = Self->m_database;
+            TDictDatabase *db = Self->m_Database;
             if (!db)
                 return;
-            Self->m_database = nullptr;
+            Self->m_Database = nullptr;
             db->UnregisterClient(Self);
             if (TDictSession *s = db->Session())
                 s->CloseDatabase(db);
@@ -103,20 +103,20 @@ void TTDBDataSet::CloseCursor()
 
 // ---------------------------------------------------------------- TTDEDataSet
 
-TTDEDataSet::TTDEDataSet(QObject *AOwner) : TTDBDataSet(AOwner), m_filterParser(std::make_unique<TFilterParser>(this))
+TTDEDataSet::TTDEDataSet(QObject *AOwner) : TTDBDataSet(AOwner), m_FilterParser(std::make_unique<TFilterParser>(this))
 {}
 
 TTDEDataSet::~TTDEDataSet()
 {
-    m_filterParser.reset();
+    m_FilterParser.reset();
 }
 
 void TTDEDataSet::SetMediumType(TDictDBMediumType Value)
 {
-    if (Value == m_mediumType)
+    if (Value == m_MediumType)
         return;
     CheckInactive();
-    m_mediumType = Value;
+    m_MediumType = Value;
     if (TDictSession *s = DBSession())
         if (TDictDatabase *db = s->FindDatabase(DatabaseName()); db && db->MediumType() != Value)
             db->SetMediumType(Value);
@@ -124,7 +124,7 @@ void TTDEDataSet::SetMediumType(TDictDBMediumType Value)
 
 void TTDEDataSet::SetClientMediumType(TDictDBMediumType Value)
 {
-    m_mediumType = Value;
+    m_MediumType = Value;
 }
 
 void TTDEDataSet::InternalHandleException()
@@ -140,9 +140,9 @@ void TTDEDataSet::DataConvert(TField *Field, const void *Source, void *Dest, boo
 
 int TTDEDataSet::FieldOffset(int FieldNo) const
 {
-    if (FieldNo < 1 || FieldNo > int(m_fieldOffsets.size()))
-        DatabaseError(QString::fromLatin1(dictdb::msg::SGeneralError));
-    return m_fieldOffsets[size_t(FieldNo - 1)];
+    if (FieldNo < 1 || FieldNo > int(m_FieldOffsets.size()))
+        DatabaseError(QString::fromLatin1(dictdb::msg::kSGeneralError));
+    return m_FieldOffsets[size_t(FieldNo - 1)];
 }
 
 void TTDEDataSet::CalcRecordLayout()
@@ -150,15 +150,15 @@ void TTDEDataSet::CalcRecordLayout()
     int highest = 0;
     for (int i = 0; i < FieldCount(); ++i)
         highest = std::max(highest, Fields()->Fields(i)->FieldNo());
-    m_fieldOffsets.assign(size_t(highest), 0);
+    m_FieldOffsets.assign(size_t(highest), 0);
     int offset = 0;
     for (int no = 1; no <= highest; ++no) {
-        m_fieldOffsets[size_t(no - 1)] = offset;
+        m_FieldOffsets[size_t(no - 1)] = offset;
         if (TField *f = Fields()->FieldByNumber(no); f && f->FieldKind() == fkData)
             offset += FieldSlotSize(f);
     }
-    m_recordSize = offset;
-    m_recBufSize = m_recordSize + CalcFieldsSize() + kBookmarkSize + 1;
+    m_RecordSize = offset;
+    m_RecBufSize = m_RecordSize + CalcFieldsSize() + kBookmarkSize + 1;
 }
 
 void TTDEDataSet::AllocKeyBuffers()
@@ -179,7 +179,7 @@ void TTDEDataSet::FreeKeyBuffers()
 
 TRecordBuffer TTDEDataSet::AllocRecordBuffer()
 {
-    auto *b = static_cast<TRecordBuffer>(std::calloc(size_t(std::max(m_recBufSize, 1)), 1));
+    auto *b = static_cast<TRecordBuffer>(std::calloc(size_t(std::max(m_RecBufSize, 1)), 1));
     if (!b)
         throw std::bad_alloc();
     for (int i = 0; i < FieldCount(); ++i) {
@@ -199,7 +199,7 @@ void TTDEDataSet::FreeRecordBuffer(TRecordBuffer &Buffer)
     for (int i = 0; i < FieldCount(); ++i) {
         TField *f = Fields()->Fields(i);
         if (f->FieldKind() == fkData && f->IsBlob() && f->FieldNo() >= 1 &&
-            f->FieldNo() <= int(m_fieldOffsets.size())) {
+            f->FieldNo() <= int(m_FieldOffsets.size())) {
             TOptimBlobStream *s = nullptr;
             std::memcpy(&s, Buffer + FieldOffset(f->FieldNo()), sizeof s);
             delete s;
@@ -217,28 +217,28 @@ TOptimBlobStream *TTDEDataSet::BlobStreamOf(TRecordBuffer Buffer, TField *Field)
     if (Field->FieldNo() >= 1)
         std::memcpy(&s, Buffer + FieldOffset(Field->FieldNo()), sizeof s);
     else
-        std::memcpy(&s, Buffer + m_recordSize + Field->Offset() + 1, sizeof s);
+        std::memcpy(&s, Buffer + m_RecordSize + Field->Offset() + 1, sizeof s);
     return s;
 }
 
 void TTDEDataSet::GetBookmarkData(TRecordBuffer Buffer, void *Data)
 {
-    std::memcpy(Data, Buffer + m_recordSize + CalcFieldsSize(), kBookmarkSize);
+    std::memcpy(Data, Buffer + m_RecordSize + CalcFieldsSize(), kBookmarkSize);
 }
 
 void TTDEDataSet::SetBookmarkData(TRecordBuffer Buffer, const void *Data)
 {
-    std::memcpy(Buffer + m_recordSize + CalcFieldsSize(), Data, kBookmarkSize);
+    std::memcpy(Buffer + m_RecordSize + CalcFieldsSize(), Data, kBookmarkSize);
 }
 
 TBookmarkFlag TTDEDataSet::GetBookmarkFlag(TRecordBuffer Buffer)
 {
-    return TBookmarkFlag(quint8(Buffer[m_recordSize + CalcFieldsSize() + kBookmarkSize]));
+    return TBookmarkFlag(quint8(Buffer[m_RecordSize + CalcFieldsSize() + kBookmarkSize]));
 }
 
 void TTDEDataSet::SetBookmarkFlag(TRecordBuffer Buffer, TBookmarkFlag Value)
 {
-    Buffer[m_recordSize + CalcFieldsSize() + kBookmarkSize] = char(Value);
+    Buffer[m_RecordSize + CalcFieldsSize() + kBookmarkSize] = char(Value);
 }
 
 void TTDEDataSet::InternalSetToRecord(TRecordBuffer Buffer)
@@ -253,7 +253,7 @@ void TTDEDataSet::InternalInitRecord(TRecordBuffer Buffer)
     for (int i = 0; i < FieldCount(); ++i) {
         TField *f = Fields()->Fields(i);
         if (f->FieldNo() < 1) {
-            char *p = Buffer + m_recordSize + f->Offset();
+            char *p = Buffer + m_RecordSize + f->Offset();
             p[0] = 0;
             if (f->IsBlob()) {
                 if (TOptimBlobStream *s = BlobStreamOf(Buffer, f))
@@ -275,7 +275,7 @@ void TTDEDataSet::InternalInitRecord(TRecordBuffer Buffer)
         }
         switch (f->DataType()) {
         case ftDateTime: {
-            const double ms = double(DateDelta) * MSecsPerDay;
+            const double ms = double(kDateDelta) * kMSecsPerDay;
             std::memcpy(p, &ms, sizeof ms);
             break;
         }
@@ -329,7 +329,7 @@ bool TTDEDataSet::GetFieldData(TField *Field, void *Buffer)
     if (!GetActiveRecBuf(rb))
         return false;
     if (Field->FieldNo() < 1) {
-        const char *p = rb + m_recordSize + Field->Offset();
+        const char *p = rb + m_RecordSize + Field->Offset();
         const bool has = p[0] != 0;
         if (has && Buffer)
             std::memcpy(Buffer, p + 1, size_t(Field->DataSize()));
@@ -337,7 +337,7 @@ bool TTDEDataSet::GetFieldData(TField *Field, void *Buffer)
     }
     if (Buffer) {
         if (Field->IsBlob())
-            DatabaseError(QString::fromLatin1(dictdb::msg::SGeneralError));
+            DatabaseError(QString::fromLatin1(dictdb::msg::kSGeneralError));
         std::memcpy(Buffer, rb + FieldOffset(Field->FieldNo()), size_t(Field->DataSize()));
     }
     return true;
@@ -349,13 +349,13 @@ void TTDEDataSet::SetFieldData(TField *Field, const void *Buffer)
     if (!GetActiveRecBuf(rb))
         return;
     if (Field->FieldNo() < 1) {
-        char *p = rb + m_recordSize + Field->Offset();
+        char *p = rb + m_RecordSize + Field->Offset();
         p[0] = Buffer ? 1 : 0;
         if (Buffer)
             std::memcpy(p + 1, Buffer, size_t(Field->DataSize()));
     } else if (Buffer) {
         if (Field->IsBlob())
-            DatabaseError(QString::fromLatin1(dictdb::msg::SGeneralError));
+            DatabaseError(QString::fromLatin1(dictdb::msg::kSGeneralError));
         std::memcpy(rb + FieldOffset(Field->FieldNo()), Buffer, size_t(Field->DataSize()));
         DataEvent(deFieldChange, reinterpret_cast<qintptr>(Field));
     }
@@ -365,23 +365,23 @@ void TTDEDataSet::SetFieldData(TField *Field, const void *Buffer)
 
 void TTDEDataSet::ReadBlobData(TStream *, int, int)
 {
-    DatabaseError(QString::fromLatin1(dictdb::msg::SGeneralError));
+    DatabaseError(QString::fromLatin1(dictdb::msg::kSGeneralError));
 }
 
 TStream *TTDEDataSet::CreateBlobStream(TField *Field, TBlobStreamMode Mode)
 {
     auto *blob = dynamic_cast<TBlobField *>(Field);
     if (!blob)
-        DatabaseError(QString::fromLatin1(dictdb::msg::SGeneralError));
+        DatabaseError(QString::fromLatin1(dictdb::msg::kSGeneralError));
     return new TDictBlobStream(blob, Mode);
 }
 
 int TTDEDataSet::GetRecNo()
 {
     UpdateCursorPos();
-    if (m_curRec == -1 && GetRecordCount() > 0)
+    if (m_CurRec == -1 && GetRecordCount() > 0)
         return 1;
-    return m_curRec + 1;
+    return m_CurRec + 1;
 }
 
 void TTDEDataSet::SetRecNoValue(int Value)
@@ -389,7 +389,7 @@ void TTDEDataSet::SetRecNoValue(int Value)
     CheckBrowseMode();
     if (Value >= 0 && Value <= GetRecordCount() && Value != RecNo()) {
         DoBeforeScroll();
-        m_curRec = Value - 1;
+        m_CurRec = Value - 1;
         Resync({});
         DoAfterScroll();
     }
@@ -414,7 +414,7 @@ TFilterOptions TTDEDataSet::EvaluatorOptions() const
 
 void TTDEDataSet::ParseFilter(const QString &Text)
 {
-    m_filterParser->Parse(Text);
+    m_FilterParser->Parse(Text);
 }
 
 bool TTDEDataSet::FilterAccept()
@@ -428,7 +428,7 @@ bool TTDEDataSet::FilterAccept()
         OnFilterRecord(this, accept);
     if (accept && !Filter().isEmpty()) {
         QVariant result;
-        m_filterParser->Evaluate(EvaluatorOptions(), result);
+        m_FilterParser->Evaluate(EvaluatorOptions(), result);
         accept = result.toBool();
     }
     return accept;
@@ -486,10 +486,10 @@ bool TTDEDataSet::FindRecord(bool Restart, bool GoForward)
     UpdateCursorPos();
     CursorPosChanged();
     const int count = GetRecordCount();
-    int pos = GoForward ? (Restart ? 0 : m_curRec + 1) : (Restart ? count - 1 : m_curRec - 1);
+    int pos = GoForward ? (Restart ? 0 : m_CurRec + 1) : (Restart ? count - 1 : m_CurRec - 1);
     if (!Filter().isEmpty())
         ParseFilter(Filter());
-    const int saved = m_curRec;
+    const int saved = m_CurRec;
     bool found = false;
     TDataSetState savedState;
     SetTempState(dsFilter, savedState);
@@ -497,9 +497,9 @@ bool TTDEDataSet::FindRecord(bool Restart, bool GoForward)
         TSequentialReads scan(Database() ? Database()->FileIO() : nullptr);
         while (GoForward ? pos < count : pos >= 0) {
             if (pos >= 0) {
-                m_curRec = pos;
+                m_CurRec = pos;
                 FilterBuffer = ActiveBuffer();
-                ReadRecordBuffer(FilterBuffer, m_curRec);
+                ReadRecordBuffer(FilterBuffer, m_CurRec);
                 if (FilterAccept()) {
                     found = true;
                     break;
@@ -509,7 +509,7 @@ bool TTDEDataSet::FindRecord(bool Restart, bool GoForward)
         }
     } catch (...) {
         RestoreState(dsBrowse);
-        m_curRec = saved;
+        m_CurRec = saved;
         Resync({});
         throw;
     }
@@ -518,7 +518,7 @@ bool TTDEDataSet::FindRecord(bool Restart, bool GoForward)
     if (found)
         SetFound(true);
     else
-        m_curRec = saved;
+        m_CurRec = saved;
     Resync({});
     if (found)
         DoAfterScroll();
@@ -544,7 +544,7 @@ const char *TTDEDataSet::FilterFieldData(int FieldIndex, int &Size) const
         return nullptr;
     Size = f->DataSize();
     if (f->FieldNo() < 1)
-        return rb + m_recordSize + f->Offset() + 1;
+        return rb + m_RecordSize + f->Offset() + 1;
     return rb + FieldOffset(f->FieldNo());
 }
 
@@ -559,7 +559,7 @@ TDictBlobStream::TDictBlobStream(TBlobField *AField, TBlobStreamMode AMode)
     : Field(AField), DataSet(dynamic_cast<TTDEDataSet *>(AField->DataSet())), Mode(AMode), FieldNo(AField->FieldNo())
 {
     if (!DataSet)
-        DatabaseErrorFmt(QString::fromLatin1(dataaccess::msg::SDataSetMissing), AField->FieldName());
+        DatabaseErrorFmt(QString::fromLatin1(dataaccess::msg::kSDataSetMissing), AField->FieldName());
     TOptimBlobStream *target = Target();
     if (Mode == bmRead || Mode == bmReadWrite) {
         if (target) {
@@ -573,7 +573,7 @@ TDictBlobStream::TDictBlobStream(TBlobField *AField, TBlobStreamMode AMode)
     } else {
         if (DataSet->State() != dsEdit && DataSet->State() != dsInsert && DataSet->State() != dsSetKey &&
             DataSet->State() != dsFilter && DataSet->State() != dsCalcFields)
-            DatabaseError(QString::fromLatin1(dataaccess::msg::SNotEditing));
+            DatabaseError(QString::fromLatin1(dataaccess::msg::kSNotEditing));
         Clear();
         CopyBack();
         Field->SetModified(true);

@@ -18,7 +18,7 @@
 class TDictTable;
 
 namespace dictdb::msg {
-inline constexpr const char *SNoRecords = "No records";
+inline constexpr const char *kSNoRecords = "No records";
 } // namespace dictdb::msg
 
 // Design-time only; carries nothing.
@@ -31,12 +31,12 @@ public:
     explicit TTDBDataSet(QObject *AOwner = nullptr);
     ~TTDBDataSet() override;
 
-    const QString &DatabaseName() const { return m_databaseName; }
+    const QString &DatabaseName() const { return m_DatabaseName; }
     virtual void SetDatabaseName(const QString &Value);
-    const QString &SessionName() const { return m_sessionName; }
+    const QString &SessionName() const { return m_SessionName; }
     void SetSessionName(const QString &Value);
     // The open database, nullptr while the cursor is closed.
-    TDictDatabase *Database() const { return m_database; }
+    TDictDatabase *Database() const { return m_Database; }
     // The open database's session; else the session of that name, or the default one.
     TDictSession *DBSession() const;
 
@@ -51,9 +51,9 @@ protected:
     void OpenCursor(bool InfoQuery) override;
 
 private:
-    QString m_databaseName;
-    TDictDatabase *m_database = nullptr;
-    QString m_sessionName;
+    QString m_DatabaseName;
+    TDictDatabase *m_Database = nullptr;
+    QString m_SessionName;
 };
 
 class TTDEDataSet : public TTDBDataSet, public TFilterFieldSource
@@ -63,7 +63,7 @@ public:
     ~TTDEDataSet() override;
 
     TDictAboutBox About;
-    TDictDBMediumType MediumType() const { return m_mediumType; }
+    TDictDBMediumType MediumType() const { return m_MediumType; }
     void SetMediumType(TDictDBMediumType Value);
 
     TStream *CreateBlobStream(TField *Field, TBlobStreamMode Mode) override;
@@ -75,9 +75,9 @@ public:
 
     // Where a data field's value lies in the data area of a record buffer.
     int FieldOffset(int FieldNo) const;
-    int RecordSizeValue() const { return m_recordSize; }
-    int RecBufSize() const { return m_recBufSize; }
-    int CurRec() const { return m_curRec; }
+    int RecordSizeValue() const { return m_RecordSize; }
+    int RecBufSize() const { return m_RecBufSize; }
+    int CurRec() const { return m_CurRec; }
     // Chooses the buffer of the current state; false when there is none.
     virtual bool GetActiveRecBuf(TRecordBuffer &RecBuf);
     // Reads a blob field of the current table through the database's file object.
@@ -85,7 +85,7 @@ public:
     // The record buffer's blob stream of a blob field (data or calculated), or nullptr.
     TOptimBlobStream *BlobStreamOf(TRecordBuffer Buffer, TField *Field) const;
 
-    TDictDBMediumType ClientMediumType() const override { return m_mediumType; }
+    TDictDBMediumType ClientMediumType() const override { return m_MediumType; }
     void SetClientMediumType(TDictDBMediumType Value) override;
 
     // TFilterFieldSource
@@ -97,7 +97,7 @@ public:
 protected:
     void DoAfterOpen() override;
     bool FindRecord(bool Restart, bool GoForward) override;
-    bool GetCanModify() override { return m_canModify; }
+    bool GetCanModify() override { return m_CanModify; }
     int GetRecordCount() override { return 0; }
     int GetRecNo() override;
     void SetFiltered(bool Value) override;
@@ -108,10 +108,10 @@ protected:
     void FreeRecordBuffer(TRecordBuffer &Buffer) override;
     void GetBookmarkData(TRecordBuffer Buffer, void *Data) override;
     TBookmarkFlag GetBookmarkFlag(TRecordBuffer Buffer) override;
-    int GetRecordSize() override { return m_recordSize; }
-    void InternalFirst() override { m_curRec = -1; }
+    int GetRecordSize() override { return m_RecordSize; }
+    void InternalFirst() override { m_CurRec = -1; }
     void InternalInitRecord(TRecordBuffer Buffer) override;
-    void InternalLast() override { m_curRec = GetRecordCount(); }
+    void InternalLast() override { m_CurRec = GetRecordCount(); }
     void InternalSetToRecord(TRecordBuffer Buffer) override;
     void SetBookmarkFlag(TRecordBuffer Buffer, TBookmarkFlag Value) override;
     void SetBookmarkData(TRecordBuffer Buffer, const void *Data) override;
@@ -134,22 +134,24 @@ protected:
     bool FilterAccept();
     void ParseFilter(const QString &Text);
     TFilterOptions EvaluatorOptions() const;
-    TFilterParser *FilterParser() const { return m_filterParser.get(); }
+    TFilterParser *FilterParser() const { return m_FilterParser.get(); }
 
-    int m_curRec = -1;
-    bool m_canModify = false;
+    int m_CurRec = -1;
+    bool m_CanModify = false;
+    // NOLINTBEGIN(readability-identifier-naming): the names the dataset's design gives its buffers
     std::array<TRecordBuffer, 4> KeyBuffers{};
     TRecordBuffer KeyBuffer = nullptr;
     TRecordBuffer FilterBuffer = nullptr;
+    // NOLINTEND(readability-identifier-naming)
 
 private:
     void SetFilterData(const QString &Text, TDataSetFilterOptions Options);
 
-    TDictDBMediumType m_mediumType = mtDisk;
-    std::unique_ptr<TFilterParser> m_filterParser;
-    int m_recordSize = 0;
-    int m_recBufSize = 0;
-    std::vector<int> m_fieldOffsets;
+    TDictDBMediumType m_MediumType = mtDisk;
+    std::unique_ptr<TFilterParser> m_FilterParser;
+    int m_RecordSize = 0;
+    int m_RecBufSize = 0;
+    std::vector<int> m_FieldOffsets;
 };
 
 // The stream a data set hands out for a blob field: a copy of the active record's value

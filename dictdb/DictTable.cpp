@@ -11,11 +11,11 @@
 // ---------------------------------------------------------------- life
 
 TDictTable::TDictTable(QObject *AOwner)
-    : TTDEDataSet(AOwner), m_indexDefs(std::make_unique<TIndexDefs>(this)),
-      m_masterLink(std::make_unique<TMasterDataLink>(this))
+    : TTDEDataSet(AOwner), m_IndexDefs(std::make_unique<TIndexDefs>(this)),
+      m_MasterLink(std::make_unique<TMasterDataLink>(this))
 {
-    m_masterLink->OnMasterChange = [this](QObject *) { MasterChanged(); };
-    m_masterLink->OnMasterDisable = [this](QObject *) { MasterDisabled(); };
+    m_MasterLink->OnMasterChange = [this](QObject *) { MasterChanged(); };
+    m_MasterLink->OnMasterDisable = [this](QObject *) { MasterDisabled(); };
 }
 
 TDictTable::~TDictTable()
@@ -24,67 +24,67 @@ TDictTable::~TDictTable()
     try {
         Close();
     } catch (...) {
-        qCWarning(lcEngine) << "closing a table at destruction failed:" << platform::currentExceptionText();
+        qCWarning(lcEngine) << "closing a table at destruction failed:" << platform::CurrentExceptionText();
     }
-    m_masterLink.reset();
-    m_indexDefs.reset();
+    m_MasterLink.reset();
+    m_IndexDefs.reset();
 }
 
 // ---------------------------------------------------------------- properties
 
 void TDictTable::SetTableName(const QString &Value)
 {
-    if (Value == m_tableName)
+    if (Value == m_TableName)
         return;
     CheckInactive();
-    m_tableName = Value;
+    m_TableName = Value;
 }
 
 void TDictTable::SetDatabaseName(const QString &Value)
 {
     TTDEDataSet::SetDatabaseName(Value);
-    m_tableName.clear();
-    m_indexName.clear();
+    m_TableName.clear();
+    m_IndexName.clear();
 }
 
 int TDictTable::FindIndexIdx(const QString &Name) const
 {
-    if (!m_tableIO)
+    if (!m_TableIo)
         return -1;
     if (!Name.isEmpty())
-        if (const int idx = m_tableIO->IndexDefs()->IndexOf(Name); idx >= 0)
+        if (const int idx = m_TableIo->IndexDefs()->IndexOf(Name); idx >= 0)
             return idx;
-    return m_tableIO->GetPrimaryIndexIdx();
+    return m_TableIo->GetPrimaryIndexIdx();
 }
 
 void TDictTable::ReadIndexList()
 {
-    const size_t list = size_t(m_indexIdx + 1);
-    if (list < m_tableIO->IndexLists.size())
-        m_recList = m_tableIO->IndexLists[list];
+    const size_t list = size_t(m_IndexIdx + 1);
+    if (list < m_TableIo->IndexLists.size())
+        m_RecList = m_TableIo->IndexLists[list];
     else
-        m_recList = m_tableIO->IndexLists.empty() ? TRecInfoList() : m_tableIO->IndexLists[0];
-    m_listVersion = m_tableIO->ListsVersion;
-    m_curRec = -1;
+        m_RecList = m_TableIo->IndexLists.empty() ? TRecInfoList() : m_TableIo->IndexLists[0];
+    m_ListVersion = m_TableIo->ListsVersion;
+    m_CurRec = -1;
 }
 
 bool TDictTable::MirrorsTableList() const
 {
-    return m_recList && m_tableIO && !FilterOrRange() && m_listVersion == m_tableIO->ListsVersion &&
-        size_t(m_indexIdx + 1) < m_tableIO->IndexLists.size();
+    return m_RecList && m_TableIo && !FilterOrRange() && m_ListVersion == m_TableIo->ListsVersion &&
+        size_t(m_IndexIdx + 1) < m_TableIo->IndexLists.size();
 }
 
 void TDictTable::SetIndexName(const QString &Value)
 {
-    m_indexName = Value;
+    m_IndexName = Value;
     if (Value.isEmpty())
-        m_indexIdx = -1;
+        m_IndexIdx = -1;
     if (!Active())
         return;
     CheckBrowseMode();
-    m_indexIdx = FindIndexIdx(Value);
+    m_IndexIdx = FindIndexIdx(Value);
     ReadIndexList();
-    m_rangeActive = false;
+    m_RangeActive = false;
     CheckMasterRange();
     First();
 }
@@ -92,30 +92,30 @@ void TDictTable::SetIndexName(const QString &Value)
 void TDictTable::SetMasterSource(TDataSource *Value)
 {
     if (Value && IsLinkedTo(Value))
-        DatabaseError(QString::fromLatin1(dataaccess::msg::SCircularDataLink));
-    m_masterLink->SetDataSource(Value);
+        DatabaseError(QString::fromLatin1(dataaccess::msg::kSCircularDataLink));
+    m_MasterLink->SetDataSource(Value);
 }
 
 bool TDictTable::GetCanModify()
 {
     const bool fileReadOnly = Database() && Database()->FileIO() && Database()->FileIO()->FileIsReadOnly;
-    return TTDEDataSet::GetCanModify() && !m_readOnly && !fileReadOnly;
+    return TTDEDataSet::GetCanModify() && !m_ReadOnly && !fileReadOnly;
 }
 
 bool TDictTable::BookmarkValid(const TBookmark &Bookmark)
 {
-    if (!m_recList || Bookmark.size() < 4)
+    if (!m_RecList || Bookmark.size() < 4)
         return false;
     qint32 rec = 0;
     std::memcpy(&rec, Bookmark.constData(), 4);
-    return std::any_of(m_recList->begin(), m_recList->end(), [rec](const TRecInfo &e) { return e.RecIndex == rec; });
+    return std::any_of(m_RecList->begin(), m_RecList->end(), [rec](const TRecInfo &E) { return E.RecIndex == rec; });
 }
 
 void TDictTable::ReadBlobData(TStream *Dest, int RecIdx, int FieldIdx)
 {
-    if (!m_tableIO)
-        DatabaseError(QString::fromLatin1(dataaccess::msg::SDataSetClosed));
-    m_tableIO->ReadFieldData(Dest, RecIdx, FieldIdx);
+    if (!m_TableIo)
+        DatabaseError(QString::fromLatin1(dataaccess::msg::kSDataSetClosed));
+    m_TableIo->ReadFieldData(Dest, RecIdx, FieldIdx);
 }
 
 // ---------------------------------------------------------------- open and close
@@ -123,9 +123,9 @@ void TDictTable::ReadBlobData(TStream *Dest, int RecIdx, int FieldIdx)
 void TDictTable::InternalInitFieldDefs()
 {
     FieldDefs()->Clear();
-    if (!m_tableIO)
+    if (!m_TableIo)
         return;
-    TDictFieldDefs *defs = m_tableIO->FieldDefs();
+    TDictFieldDefs *defs = m_TableIo->FieldDefs();
     for (int i = 0; i < defs->Count(); ++i) {
         const TDictFieldDef *d = defs->Items(i);
         const bool sized = d->FieldType == ftString || d->FieldType == ftFixedChar || d->FieldType == ftWideString ||
@@ -136,25 +136,25 @@ void TDictTable::InternalInitFieldDefs()
 
 void TDictTable::InternalOpen()
 {
-    TDictTableIO *io = Database() ? Database()->TableIOByName(m_tableName) : nullptr;
+    TDictTableIO *io = Database() ? Database()->TableIOByName(m_TableName) : nullptr;
     if (!io)
-        DatabaseErrorFmt(QString::fromLatin1(dictdb::msg::STableNotFound), m_tableName);
+        DatabaseErrorFmt(QString::fromLatin1(dictdb::msg::kSTableNotFound), m_TableName);
     io->Open();
-    m_tableIO = io;
+    m_TableIo = io;
 
-    m_recList = TRecInfoList();
-    m_readBuffers.reset();
-    m_readBuffer = nullptr;
-    m_curRec = -1;
+    m_RecList = TRecInfoList();
+    m_ReadBuffers.reset();
+    m_ReadBuffer = nullptr;
+    m_CurRec = -1;
     SetBookmarkSize(4);
-    m_canModify = true;
+    m_CanModify = true;
 
     InternalInitFieldDefs();
     if (DefaultFields())
         CreateFields();
     BindFields(true);
 
-    m_indexDefs->Clear();
+    m_IndexDefs->Clear();
     TDictIndexDefs *idx = io->IndexDefs();
     for (int i = 0; i < idx->Count(); ++i) {
         const TDictIndexDef *d = idx->Items(i);
@@ -171,12 +171,12 @@ void TDictTable::InternalOpen()
             opts |= ixDescending;
         if (d->Options & tiCaseInsensitive)
             opts |= ixCaseInsensitive;
-        m_indexDefs->Add(d->Name(), names.join(QLatin1Char(';')), opts);
+        m_IndexDefs->Add(d->Name(), names.join(QLatin1Char(';')), opts);
     }
 
-    m_indexIdx = FindIndexIdx(m_indexName);
+    m_IndexIdx = FindIndexIdx(m_IndexName);
     ReadIndexList();
-    m_canModify = true;
+    m_CanModify = true;
 
     CalcRecordLayout();
     AllocKeyBuffers();
@@ -184,26 +184,26 @@ void TDictTable::InternalOpen()
 
 void TDictTable::InternalClose()
 {
-    m_readBuffers.reset();
-    m_readBuffer = nullptr;
+    m_ReadBuffers.reset();
+    m_ReadBuffer = nullptr;
     FreeKeyBuffers();
-    if (m_tableIO) {
-        TDictTableIO *io = m_tableIO;
-        m_tableIO = nullptr;
+    if (m_TableIo) {
+        TDictTableIO *io = m_TableIo;
+        m_TableIo = nullptr;
         io->Close();
     }
-    m_recList.reset();
+    m_RecList.reset();
     if (DefaultFields())
         DestroyFields();
-    m_curRec = -1;
-    m_canModify = false;
-    m_rangeActive = false;
-    m_keyFieldCount = 0;
+    m_CurRec = -1;
+    m_CanModify = false;
+    m_RangeActive = false;
+    m_KeyFieldCount = 0;
 }
 
 void TDictTable::DoAfterOpen()
 {
-    if (m_masterLink->Active())
+    if (m_MasterLink->Active())
         CheckMasterRange();
     TTDEDataSet::DoAfterOpen();
 }
@@ -219,31 +219,31 @@ TGetResult TDictTable::GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool Do
     } else {
         switch (GetMode) {
         case gmCurrent:
-            if (m_curRec < 0 || m_curRec >= n)
+            if (m_CurRec < 0 || m_CurRec >= n)
                 result = grError;
             break;
         case gmNext:
-            if (m_curRec < n - 1)
-                ++m_curRec;
+            if (m_CurRec < n - 1)
+                ++m_CurRec;
             else
                 result = grEOF;
             break;
         case gmPrior:
-            if (m_curRec > 0)
-                --m_curRec;
+            if (m_CurRec > 0)
+                --m_CurRec;
             else
                 result = grBOF;
             break;
         }
     }
     if (result == grOK) {
-        ReadRecordBuffer(Buffer, m_curRec);
+        ReadRecordBuffer(Buffer, m_CurRec);
         SetBookmarkFlag(Buffer, bfCurrent);
-        const qint32 rec = (*m_recList)[size_t(m_curRec)].RecIndex;
+        const qint32 rec = (*m_RecList)[size_t(m_CurRec)].RecIndex;
         SetBookmarkData(Buffer, &rec);
         GetCalcFields(Buffer);
     } else if (result == grError && DoCheck) {
-        DatabaseError(QString::fromLatin1(dictdb::msg::SNoRecords));
+        DatabaseError(QString::fromLatin1(dictdb::msg::kSNoRecords));
     }
     return result;
 }
@@ -251,7 +251,7 @@ TGetResult TDictTable::GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool Do
 void TDictTable::BuildFieldBuffers(TRecordBuffer Buffer, TFieldBuffers &FieldBuffers)
 {
     FieldBuffers.Clear();
-    TDictFieldDefs *defs = m_tableIO->FieldDefs();
+    TDictFieldDefs *defs = m_TableIo->FieldDefs();
     for (int i = 0; i < defs->Count(); ++i) {
         TField *f = Fields()->FieldByNumber(i + 1);
         if (f && f->FieldKind() == fkData) {
@@ -266,24 +266,24 @@ void TDictTable::BuildFieldBuffers(TRecordBuffer Buffer, TFieldBuffers &FieldBuf
 
 void TDictTable::ReadRecordBuffer(TRecordBuffer Buffer, int RecIndex)
 {
-    if (!m_recList || RecIndex < 0 || RecIndex >= int(m_recList->size()))
+    if (!m_RecList || RecIndex < 0 || RecIndex >= int(m_RecList->size()))
         return;
     // A scan reads record after record into the same buffer: its description is made once.
-    if (!m_readBuffers || m_readBuffer != Buffer) {
-        m_readBuffers.reset();
+    if (!m_ReadBuffers || m_ReadBuffer != Buffer) {
+        m_ReadBuffers.reset();
         auto fb = std::make_unique<TFieldBuffers>();
         BuildFieldBuffers(Buffer, *fb);
-        m_readBuffers = std::move(fb);
-        m_readBuffer = Buffer;
+        m_ReadBuffers = std::move(fb);
+        m_ReadBuffer = Buffer;
     }
-    m_tableIO->ReadRecordData(*m_readBuffers, *m_recList, RecIndex);
+    m_TableIo->ReadRecordData(*m_ReadBuffers, *m_RecList, RecIndex);
 }
 
 void TDictTable::FreeRecordBuffer(TRecordBuffer &Buffer)
 {
-    if (Buffer && Buffer == m_readBuffer) {
-        m_readBuffers.reset();
-        m_readBuffer = nullptr;
+    if (Buffer && Buffer == m_ReadBuffer) {
+        m_ReadBuffers.reset();
+        m_ReadBuffer = nullptr;
     }
     TTDEDataSet::FreeRecordBuffer(Buffer);
 }
@@ -292,21 +292,21 @@ void TDictTable::InternalGotoBookmark(const void *Bookmark)
 {
     qint32 rec = 0;
     std::memcpy(&rec, Bookmark, 4);
-    if (m_recList)
-        for (size_t i = 0; i < m_recList->size(); ++i)
-            if ((*m_recList)[i].RecIndex == rec) {
-                m_curRec = int(i);
+    if (m_RecList)
+        for (size_t i = 0; i < m_RecList->size(); ++i)
+            if ((*m_RecList)[i].RecIndex == rec) {
+                m_CurRec = int(i);
                 return;
             }
-    DatabaseError(QString::fromLatin1(dataaccess::msg::SBookmarkNotFound));
+    DatabaseError(QString::fromLatin1(dataaccess::msg::kSBookmarkNotFound));
 }
 
 void TDictTable::InternalRefresh()
 {
     ReadIndexList();
-    if (m_rangeActive) {
-        if (m_indexIdx == -1)
-            DatabaseError(QString::fromLatin1(dictdb::msg::SNoIndexActive));
+    if (m_RangeActive) {
+        if (m_IndexIdx == -1)
+            DatabaseError(QString::fromLatin1(dictdb::msg::kSNoIndexActive));
         ApplyRange();
     }
     if (Filtered())
@@ -323,7 +323,7 @@ void TDictTable::ActivateFilter()
     // The engine has no screen: the session's hour-glass setting is kept but shows nothing.
     const auto finish = [&]() {
         RestoreState(dsBrowse);
-        m_curRec = -1;
+        m_CurRec = -1;
     };
     try {
         if (!Filter().isEmpty())
@@ -336,16 +336,16 @@ void TDictTable::ActivateFilter()
             // Records stand in the file in another order than in the list: the next few are
             // fetched ahead while this one is read.
             if (io && i + 4 < n)
-                io->Prefetch((*m_recList)[size_t(i + 4)].DataOffset);
-            m_curRec = i;
+                io->Prefetch((*m_RecList)[size_t(i + 4)].DataOffset);
+            m_CurRec = i;
             ReadRecordBuffer(FilterBuffer, i);
             if (FilterAccept())
-                result.push_back((*m_recList)[size_t(i)]);
+                result.PushBack((*m_RecList)[size_t(i)]);
             if (OnFilterProgress)
                 OnFilterProgress(this, int(qint64(i) * 100 / n));
         }
-        if (result.size() != m_recList->size())
-            *m_recList = std::move(result);
+        if (result.size() != m_RecList->size())
+            *m_RecList = std::move(result);
     } catch (...) {
         finish();
         throw;
@@ -357,9 +357,9 @@ void TDictTable::ActivateFilter()
 void TDictTable::DeactivateFilter()
 {
     ReadIndexList();
-    m_curRec = -1;
+    m_CurRec = -1;
     First();
-    m_canModify = true;
+    m_CanModify = true;
 }
 
 // ---------------------------------------------------------------- locate and lookup
@@ -380,7 +380,7 @@ bool TDictTable::LocateRecord(const QString &KeyFields, const QVariant &KeyValue
         const QVariantList list = KeyValues.typeId() == QMetaType::QVariantList ? KeyValues.toList() : QVariantList();
         for (size_t i = 0; i < fields.size(); ++i) {
             if (fields[i]->IsBlob() || fields[i]->FieldKind() != fkData)
-                DatabaseError(QString::fromLatin1(dictdb::msg::SGeneralError));
+                DatabaseError(QString::fromLatin1(dictdb::msg::kSGeneralError));
             QVariant v;
             if (fields.size() == 1)
                 v = list.isEmpty() && KeyValues.typeId() != QMetaType::QVariantList ? KeyValues : list.value(0);
@@ -397,7 +397,7 @@ bool TDictTable::LocateRecord(const QString &KeyFields, const QVariant &KeyValue
                 hasText = true;
 
         int useIndex = -1;
-        TDictIndexDefs *idx = m_tableIO->IndexDefs();
+        TDictIndexDefs *idx = m_TableIo->IndexDefs();
         for (int k = 0; k < idx->Count() && useIndex < 0; ++k) {
             const TDictIndexDef *d = idx->Items(k);
             if (d->FieldIdxes.size() != fields.size())
@@ -418,35 +418,35 @@ bool TDictTable::LocateRecord(const QString &KeyFields, const QVariant &KeyValue
         if (useIndex >= 0) {
             // The first match in index order, whatever path the search takes; among equal
             // keys the first one that is visible in the record list counts.
-            const TRecInfoList &full = m_tableIO->IndexLists[size_t(useIndex + 1)];
+            const TRecInfoList &full = m_TableIo->IndexLists[size_t(useIndex + 1)];
             int state = 0;
             const int lo =
-                m_tableIO->SearchIndexedFieldBound(fb, full, partial, int(fields.size()), state, useIndex, true);
+                m_TableIo->SearchIndexedFieldBound(fb, full, partial, int(fields.size()), state, useIndex, true);
             if (state == 0 && lo >= 0) {
                 int hi = lo;
                 bool hiKnown = false;
                 // The record list is the search index's own list unless another order, a
                 // filter or a range is in force; only then is the position looked up.
-                const bool same = m_indexIdx == useIndex && !FilterOrRange() && m_recList->size() == full.size();
+                const bool same = m_IndexIdx == useIndex && !FilterOrRange() && m_RecList->size() == full.size();
                 for (int p = lo; p < int(full.size()) && hit < 0; ++p) {
                     if (p > hi) {
                         // The last match is searched for only when the first is not visible.
                         if (hiKnown)
                             break;
                         int hiState = 0;
-                        hi = m_tableIO->SearchIndexedFieldBound(fb, full, partial, int(fields.size()), hiState,
+                        hi = m_TableIo->SearchIndexedFieldBound(fb, full, partial, int(fields.size()), hiState,
                                                                 useIndex, false);
                         hiKnown = true;
                         if (p > hi)
                             break;
                     }
                     const qint32 rec = full[size_t(p)].RecIndex;
-                    if (same && (*m_recList)[size_t(p)].RecIndex == rec) {
+                    if (same && (*m_RecList)[size_t(p)].RecIndex == rec) {
                         hit = p;
                         break;
                     }
-                    for (size_t i = 0; i < m_recList->size(); ++i)
-                        if ((*m_recList)[i].RecIndex == rec) {
+                    for (size_t i = 0; i < m_RecList->size(); ++i)
+                        if ((*m_RecList)[i].RecIndex == rec) {
                             hit = int(i);
                             break;
                         }
@@ -454,11 +454,11 @@ bool TDictTable::LocateRecord(const QString &KeyFields, const QVariant &KeyValue
             }
         } else {
             TSequentialReads scan(Database() ? Database()->FileIO() : nullptr);
-            for (size_t p = 0; p < m_recList->size() && hit < 0; ++p) {
+            for (size_t p = 0; p < m_RecList->size() && hit < 0; ++p) {
                 bool all = true;
                 for (TField *f : fields) {
                     TMemoryStream stored;
-                    m_tableIO->ReadFieldData(&stored, (*m_recList)[p].RecIndex, f->FieldNo() - 1);
+                    m_TableIo->ReadFieldData(&stored, (*m_RecList)[p].RecIndex, f->FieldNo() - 1);
                     QByteArray value(static_cast<const char *>(stored.Memory()), qsizetype(stored.Size()));
                     value.append(QByteArray(16, '\0'));
                     const char *key = buffer + FieldOffset(f->FieldNo());
@@ -474,7 +474,7 @@ bool TDictTable::LocateRecord(const QString &KeyFields, const QVariant &KeyValue
         if (hit >= 0) {
             ReadRecordBuffer(buffer, hit);
             if (SyncCursor)
-                m_curRec = hit;
+                m_CurRec = hit;
             found = true;
         }
     } catch (...) {
@@ -518,30 +518,30 @@ QVariant TDictTable::Lookup(const QString &KeyFields, const QVariant &KeyValues,
 
 int TDictTable::PhysicalPos(qint32 RecIndex) const
 {
-    const TRecInfoList &list0 = m_tableIO->IndexLists[0];
+    const TRecInfoList &list0 = m_TableIo->IndexLists[0];
     const auto it = std::lower_bound(list0.begin(), list0.end(), RecIndex,
-                                     [](const TRecInfo &e, qint32 r) { return e.RecIndex < r; });
+                                     [](const TRecInfo &E, qint32 R) { return E.RecIndex < R; });
     if (it == list0.end() || it->RecIndex != RecIndex)
-        DatabaseError(QString::fromLatin1(dataaccess::msg::SBookmarkNotFound));
+        DatabaseError(QString::fromLatin1(dataaccess::msg::kSBookmarkNotFound));
     return int(it - list0.begin());
 }
 
 int TDictTable::PlaceEntry(qint32 RecIndex)
 {
-    TRecInfoList &list = *m_recList;
+    TRecInfoList &list = *m_RecList;
     for (size_t i = list.size(); i-- > 0;)
         if (list[i].RecIndex == RecIndex)
-            list.erase(list.begin() + qsizetype(i));
-    const TRecInfo entry = m_tableIO->IndexLists[0][size_t(PhysicalPos(RecIndex))];
+            list.Erase(list.begin() + qsizetype(i));
+    const TRecInfo entry = m_TableIo->IndexLists[0][size_t(PhysicalPos(RecIndex))];
     size_t pos = 0;
-    if (m_indexIdx < 0) {
+    if (m_IndexIdx < 0) {
         pos = size_t(std::lower_bound(list.begin(), list.end(), RecIndex,
-                                      [](const TRecInfo &e, qint32 r) { return e.RecIndex < r; }) -
+                                      [](const TRecInfo &E, qint32 R) { return E.RecIndex < R; }) -
                      list.begin());
     } else {
         // The record list is a part of the index's list in the same order: the entry goes
         // after every visible entry that comes before it there.
-        const TRecInfoList &full = m_tableIO->IndexLists[size_t(m_indexIdx + 1)];
+        const TRecInfoList &full = m_TableIo->IndexLists[size_t(m_IndexIdx + 1)];
         std::unordered_map<qint32, int> order;
         for (size_t i = 0; i < full.size(); ++i)
             order.emplace(full[i].RecIndex, int(i));
@@ -554,7 +554,7 @@ int TDictTable::PlaceEntry(qint32 RecIndex)
             ++pos;
         }
     }
-    list.insert(list.begin() + qsizetype(pos), entry);
+    list.Insert(list.begin() + qsizetype(pos), entry);
     return int(pos);
 }
 
@@ -566,25 +566,25 @@ void TDictTable::InternalAddRecord(TRecordBuffer Buffer, bool Append)
     BuildFieldBuffers(Buffer, fb);
     TRecInfo added{-1, -1};
     const bool mirrors = MirrorsTableList();
-    const int physicalEnd = int(m_tableIO->IndexLists[0].size());
+    const int physicalEnd = int(m_TableIo->IndexLists[0].size());
     int at = -1;
-    m_tableIO->AppendRecordData(fb, Database()->FlushAfterWrite(),
+    m_TableIo->AppendRecordData(fb, Database()->FlushAfterWrite(),
                                 [&](int IndexIdx, int InsertPos, const TRecInfo &Item) {
                                     if (IndexIdx == -1)
                                         added = Item;
-                                    if (IndexIdx == m_indexIdx)
+                                    if (IndexIdx == m_IndexIdx)
                                         at = IndexIdx == -1 ? physicalEnd : InsertPos;
                                 });
     if (added.RecIndex < 0)
         return;
     // A record list that is the table's own list takes the entry where the table put it;
     // any other is searched for its place.
-    if (mirrors && at >= 0 && size_t(at) <= m_recList->size()) {
-        m_recList->insert(m_recList->begin() + at, added);
-        m_listVersion = m_tableIO->ListsVersion;
-        m_curRec = at;
+    if (mirrors && at >= 0 && size_t(at) <= m_RecList->size()) {
+        m_RecList->Insert(m_RecList->begin() + at, added);
+        m_ListVersion = m_TableIo->ListsVersion;
+        m_CurRec = at;
     } else {
-        m_curRec = PlaceEntry(added.RecIndex);
+        m_CurRec = PlaceEntry(added.RecIndex);
     }
 }
 
@@ -598,47 +598,47 @@ void TDictTable::InternalPost()
         InternalAddRecord(rb, false);
         return;
     }
-    if (m_curRec < 0 || m_curRec >= GetRecordCount())
-        DatabaseError(QString::fromLatin1(dictdb::msg::SNoRecords));
-    const qint32 rec = (*m_recList)[size_t(m_curRec)].RecIndex;
+    if (m_CurRec < 0 || m_CurRec >= GetRecordCount())
+        DatabaseError(QString::fromLatin1(dictdb::msg::kSNoRecords));
+    const qint32 rec = (*m_RecList)[size_t(m_CurRec)].RecIndex;
     TFieldBuffers fb;
     BuildFieldBuffers(rb, fb);
     const bool mirrors = MirrorsTableList();
     int from = -1, to = -1;
-    m_tableIO->ModifyRecordData(
+    m_TableIo->ModifyRecordData(
         fb, PhysicalPos(rec),
         [&](int IndexIdx, int FromPos, int ToPos) {
-            if (IndexIdx == m_indexIdx) {
+            if (IndexIdx == m_IndexIdx) {
                 from = FromPos;
                 to = ToPos;
             }
         },
         Database()->FlushAfterWrite());
     if (!mirrors) {
-        m_curRec = PlaceEntry(rec);
+        m_CurRec = PlaceEntry(rec);
         return;
     }
-    if (from >= 0 && from < int(m_recList->size()) && to >= 0 && to < int(m_recList->size())) {
-        const TRecInfo entry = (*m_recList)[size_t(from)];
-        m_recList->erase(m_recList->begin() + from);
-        m_recList->insert(m_recList->begin() + to, entry);
-        m_curRec = to;
+    if (from >= 0 && from < int(m_RecList->size()) && to >= 0 && to < int(m_RecList->size())) {
+        const TRecInfo entry = (*m_RecList)[size_t(from)];
+        m_RecList->Erase(m_RecList->begin() + from);
+        m_RecList->Insert(m_RecList->begin() + to, entry);
+        m_CurRec = to;
     }
-    m_listVersion = m_tableIO->ListsVersion;
+    m_ListVersion = m_TableIo->ListsVersion;
 }
 
 void TDictTable::InternalDelete()
 {
-    if (m_curRec < 0 || m_curRec >= GetRecordCount())
-        DatabaseError(QString::fromLatin1(dictdb::msg::SNoRecords));
-    const qint32 rec = (*m_recList)[size_t(m_curRec)].RecIndex;
+    if (m_CurRec < 0 || m_CurRec >= GetRecordCount())
+        DatabaseError(QString::fromLatin1(dictdb::msg::kSNoRecords));
+    const qint32 rec = (*m_RecList)[size_t(m_CurRec)].RecIndex;
     const bool mirrors = MirrorsTableList();
-    m_tableIO->DeleteRecordData(PhysicalPos(rec), Database()->FlushAfterWrite());
-    m_recList->erase(m_recList->begin() + m_curRec);
+    m_TableIo->DeleteRecordData(PhysicalPos(rec), Database()->FlushAfterWrite());
+    m_RecList->Erase(m_RecList->begin() + m_CurRec);
     if (mirrors)
-        m_listVersion = m_tableIO->ListsVersion;
-    if (m_curRec >= GetRecordCount())
-        --m_curRec;
+        m_ListVersion = m_TableIo->ListsVersion;
+    if (m_CurRec >= GetRecordCount())
+        --m_CurRec;
 }
 
 void TDictTable::Post()
@@ -655,19 +655,19 @@ void TDictTable::Post()
 
 void TDictTable::CheckMasterRange()
 {
-    if (m_masterLink->Active() && !m_masterLink->Fields().empty())
+    if (m_MasterLink->Active() && !m_MasterLink->Fields().empty())
         MasterChanged();
 }
 
 void TDictTable::MasterChanged()
 {
-    if (m_indexIdx < 0 || !m_tableIO)
+    if (m_IndexIdx < 0 || !m_TableIo)
         return;
     if (Filtered())
         SetFilteredValue(false);
     CheckBrowseMode();
-    const std::vector<TField *> &master = m_masterLink->Fields();
-    const TDictIndexDef *index = m_tableIO->IndexDefs()->Items(m_indexIdx);
+    const std::vector<TField *> &master = m_MasterLink->Fields();
+    const TDictIndexDef *index = m_TableIo->IndexDefs()->Items(m_IndexIdx);
     const size_t n = std::min(master.size(), index->FieldIdxes.size());
     TDataSetState saved;
     SetTempState(dsSetKey, saved);
@@ -678,7 +678,7 @@ void TDictTable::MasterChanged()
             for (size_t i = 0; i < n; ++i) {
                 TField *f = Fields()->FieldByNumber(index->FieldIdxes[i] + 1);
                 if (!f)
-                    DatabaseError(QString::fromLatin1(dictdb::msg::SGeneralError));
+                    DatabaseError(QString::fromLatin1(dictdb::msg::kSGeneralError));
                 f->SetValue(master[i]->Value());
             }
         }
@@ -687,27 +687,27 @@ void TDictTable::MasterChanged()
         throw;
     }
     RestoreState(saved);
-    m_keyFieldCount = int(n);
+    m_KeyFieldCount = int(n);
     ApplyRange();
     First();
 }
 
 void TDictTable::ApplyRange()
 {
-    const TRecInfoList &full = m_tableIO->IndexLists[size_t(m_indexIdx + 1)];
+    const TRecInfoList &full = m_TableIo->IndexLists[size_t(m_IndexIdx + 1)];
     TFieldBuffers start, end;
     BuildFieldBuffers(KeyBuffers[1], start);
     BuildFieldBuffers(KeyBuffers[2], end);
     int s1 = 0, s2 = 0;
-    const int lo = m_tableIO->SearchIndexedFieldBound(start, full, false, m_keyFieldCount, s1, m_indexIdx, true);
-    const int hi = m_tableIO->SearchIndexedFieldBound(end, full, false, m_keyFieldCount, s2, m_indexIdx, false);
+    const int lo = m_TableIo->SearchIndexedFieldBound(start, full, false, m_KeyFieldCount, s1, m_IndexIdx, true);
+    const int hi = m_TableIo->SearchIndexedFieldBound(end, full, false, m_KeyFieldCount, s2, m_IndexIdx, false);
     // A master with no matching detail shows none, not the previous master's details.
     if (s1 == 0 && s2 == 0 && lo >= 0 && hi >= lo)
-        m_recList = TRecInfoList(full.begin() + lo, full.begin() + hi + 1);
+        m_RecList = TRecInfoList(full.begin() + lo, full.begin() + hi + 1);
     else
-        m_recList = TRecInfoList();
-    m_curRec = -1;
-    m_rangeActive = true;
+        m_RecList = TRecInfoList();
+    m_CurRec = -1;
+    m_RangeActive = true;
 }
 
 void TDictTable::MasterDisabled()
@@ -719,9 +719,9 @@ void TDictTable::MasterDisabled()
     ReadIndexList();
     Resync({});
     First();
-    m_canModify = true;
-    m_rangeActive = false;
-    m_keyFieldCount = 0;
+    m_CanModify = true;
+    m_RangeActive = false;
+    m_KeyFieldCount = 0;
     if (Filtered())
         ActivateFilter();
 }

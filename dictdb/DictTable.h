@@ -14,8 +14,8 @@
 #include <vector>
 
 namespace dictdb::msg {
-inline constexpr const char *STableNotFound = "Table '%s' not found";
-inline constexpr const char *SNoIndexActive = "No index currently active";
+inline constexpr const char *kSTableNotFound = "Table '%s' not found";
+inline constexpr const char *kSNoIndexActive = "No index currently active";
 } // namespace dictdb::msg
 
 class TDictTable : public TTDEDataSet
@@ -24,24 +24,24 @@ public:
     explicit TDictTable(QObject *AOwner = nullptr);
     ~TDictTable() override;
 
-    const QString &TableName() const { return m_tableName; }
+    const QString &TableName() const { return m_TableName; }
     void SetTableName(const QString &Value);
-    const QString &IndexName() const { return m_indexName; }
+    const QString &IndexName() const { return m_IndexName; }
     void SetIndexName(const QString &Value);
-    int IndexIdx() const { return m_indexIdx; }
-    TIndexDefs *IndexDefs() const { return m_indexDefs.get(); }
-    bool ReadOnly() const { return m_readOnly; }
-    void SetReadOnly(bool Value) { m_readOnly = Value; }
+    int IndexIdx() const { return m_IndexIdx; }
+    TIndexDefs *IndexDefs() const { return m_IndexDefs.get(); }
+    bool ReadOnly() const { return m_ReadOnly; }
+    void SetReadOnly(bool Value) { m_ReadOnly = Value; }
     TDataSource *MasterSource() const { return GetDataSource(); }
     void SetMasterSource(TDataSource *Value);
-    QString MasterFields() const { return m_masterLink->FieldNames(); }
-    void SetMasterFields(const QString &Value) { m_masterLink->SetFieldNames(Value); }
-    TMasterDataLink *MasterLink() const { return m_masterLink.get(); }
-    bool RangeActive() const { return m_rangeActive; }
-    int KeyFieldCount() const { return m_keyFieldCount; }
-    TDictTableIO *TableIO() const { return m_tableIO; }
+    QString MasterFields() const { return m_MasterLink->FieldNames(); }
+    void SetMasterFields(const QString &Value) { m_MasterLink->SetFieldNames(Value); }
+    TMasterDataLink *MasterLink() const { return m_MasterLink.get(); }
+    bool RangeActive() const { return m_RangeActive; }
+    int KeyFieldCount() const { return m_KeyFieldCount; }
+    TDictTableIO *TableIO() const { return m_TableIo; }
     // The visible records, in the current order.
-    const TRecInfoList &RecordList() const { return m_recList ? *m_recList : m_empty; }
+    const TRecInfoList &RecordList() const { return m_RecList ? *m_RecList : m_Empty; }
 
     TOnProgressEvent OnFilterProgress;
 
@@ -58,8 +58,8 @@ public:
 protected:
     void DoAfterOpen() override;
     bool GetCanModify() override;
-    TDataSource *GetDataSource() const override { return m_masterLink->DataSource(); }
-    int GetRecordCount() override { return m_recList ? int(m_recList->size()) : 0; }
+    TDataSource *GetDataSource() const override { return m_MasterLink->DataSource(); }
+    int GetRecordCount() override { return m_RecList ? int(m_RecList->size()) : 0; }
     void InternalRefresh() override;
     void InternalAddRecord(TRecordBuffer Buffer, bool Append) override;
     void InternalDelete() override;
@@ -69,7 +69,7 @@ protected:
     void InternalClose() override;
     void InternalInitFieldDefs() override;
     void InternalOpen() override;
-    bool IsCursorOpen() override { return m_recList.has_value(); }
+    bool IsCursorOpen() override { return m_RecList.has_value(); }
     void ActivateFilter() override;
     void DeactivateFilter() override;
     void ReadRecordBuffer(TRecordBuffer Buffer, int RecIndex) override;
@@ -89,21 +89,21 @@ private:
     // entry (nothing narrows it and no other data set changed the table since it was read).
     bool MirrorsTableList() const;
     bool LocateRecord(const QString &KeyFields, const QVariant &KeyValues, TLocateOptions Options, bool SyncCursor);
-    bool FilterOrRange() const { return Filtered() || m_rangeActive; }
+    bool FilterOrRange() const { return Filtered() || m_RangeActive; }
 
-    QString m_tableName;
-    std::unique_ptr<TIndexDefs> m_indexDefs;
-    QString m_indexName;
-    int m_indexIdx = -1;
-    std::optional<TRecInfoList> m_recList;
-    quint64 m_listVersion = 0; // the table I/O's list version the record list mirrors
-    TRecInfoList m_empty;
-    bool m_rangeActive = false;
-    int m_keyFieldCount = 0;
-    bool m_readOnly = false;
-    std::unique_ptr<TMasterDataLink> m_masterLink;
-    TDictTableIO *m_tableIO = nullptr;
+    QString m_TableName;
+    std::unique_ptr<TIndexDefs> m_IndexDefs;
+    QString m_IndexName;
+    int m_IndexIdx = -1;
+    std::optional<TRecInfoList> m_RecList;
+    quint64 m_ListVersion = 0; // the table I/O's list version the record list mirrors
+    TRecInfoList m_Empty;
+    bool m_RangeActive = false;
+    int m_KeyFieldCount = 0;
+    bool m_ReadOnly = false;
+    std::unique_ptr<TMasterDataLink> m_MasterLink;
+    TDictTableIO *m_TableIo = nullptr;
     // The field buffers of the record buffer read last, kept for the next read into it.
-    std::unique_ptr<TFieldBuffers> m_readBuffers;
-    TRecordBuffer m_readBuffer = nullptr;
+    std::unique_ptr<TFieldBuffers> m_ReadBuffers;
+    TRecordBuffer m_ReadBuffer = nullptr;
 };

@@ -52,23 +52,23 @@ using namespace dictdb;
 
 namespace {
 
-const char *const STableNotFound = "Table '%s' not found";
-const char *const SInvalidUniqueValue = "Invalid unique field value '%s'";
-const char *const STableChanged = "Table '%s' was changed by another program; open it again";
-const char *const STableUnfinished = "Table '%s' was left unfinished by a failed write; open it again";
-const char *const SVerifyFailed = "Blob of field '%s' does not read back as written";
-const char *const STableFull = "Table '%s' holds the most records a table can";
-const char *const SFileTooLarge = "Database file '%s' would exceed 2 GiB";
+const char *const kSTableNotFound = "Table '%s' not found";
+const char *const kSInvalidUniqueValue = "Invalid unique field value '%s'";
+const char *const kSTableChanged = "Table '%s' was changed by another program; open it again";
+const char *const kSTableUnfinished = "Table '%s' was left unfinished by a failed write; open it again";
+const char *const kSVerifyFailed = "Blob of field '%s' does not read back as written";
+const char *const kSTableFull = "Table '%s' holds the most records a table can";
+const char *const kSFileTooLarge = "Database file '%s' would exceed 2 GiB";
 const int kVerifyAttempts = 3;
 
-QString L(const char *s)
+QString L(const char *S)
 {
-    return QString::fromLatin1(s);
+    return QString::fromLatin1(S);
 }
 
-bool IsStringField(TFieldType t)
+bool IsStringField(TFieldType T)
 {
-    return t == ftString || t == ftFixedChar;
+    return T == ftString || T == ftFixedChar;
 }
 
 // A truth value is stored in 16 bits, any non-zero meaning true; it is kept as 0 or 1 so
@@ -88,9 +88,9 @@ void NormalizeValue(TFieldType Type, char *Data, int Size)
 
 struct LockGuard
 {
-    TDictDBFileIO *io;
-    LockGuard(TDictDBFileIO *f, bool write) : io(f) { io->Lock(write); }
-    ~LockGuard() { io->Unlock(); }
+    TDictDBFileIO *Io;
+    LockGuard(TDictDBFileIO *F, bool Write) : Io(F) { Io->Lock(Write); }
+    ~LockGuard() { Io->Unlock(); }
 };
 
 qint32 SlotSize(const TDictFieldDef *Def)
@@ -128,20 +128,20 @@ TMemoryStream *BlobValue(TFieldBufferItem *Item)
 } // namespace
 
 TDictTableIO::TDictTableIO(TDictDBFileOwner *ADatabase)
-    : Database(ADatabase), m_fieldDefs(std::make_unique<TDictFieldDefs>(nullptr)),
-      m_indexDefs(std::make_unique<TDictIndexDefs>(nullptr))
+    : Database(ADatabase), m_FieldDefs(std::make_unique<TDictFieldDefs>(nullptr)),
+      m_IndexDefs(std::make_unique<TDictIndexDefs>(nullptr))
 {}
 
 TDictTableIO::TDictTableIO(TDictDBFileIO *AFileIO)
-    : m_ownFileIO(AFileIO), m_fieldDefs(std::make_unique<TDictFieldDefs>(nullptr)),
-      m_indexDefs(std::make_unique<TDictIndexDefs>(nullptr))
+    : m_OwnFileIo(AFileIO), m_FieldDefs(std::make_unique<TDictFieldDefs>(nullptr)),
+      m_IndexDefs(std::make_unique<TDictIndexDefs>(nullptr))
 {}
 
 TDictTableIO::~TDictTableIO() = default;
 
 TDictDBFileIO *TDictTableIO::CurrentFileIO() const
 {
-    return Database ? Database->FileIO() : m_ownFileIO;
+    return Database ? Database->FileIO() : m_OwnFileIo;
 }
 
 TRecInfoList &TDictTableIO::IndexList(int IndexIdx)
@@ -188,13 +188,13 @@ TDictDBFileIO *TDictTableIO::FileIO() const
 {
     TDictDBFileIO *io = CurrentFileIO();
     if (!io || !io->IsOpen())
-        DatabaseError(L(msg::SDatabaseClosed));
+        DatabaseError(L(msg::kSDatabaseClosed));
     return io;
 }
 
 QString TDictTableIO::Where(int FieldIdx) const
 {
-    return QStringLiteral(" (table '%1', field '%2')").arg(TableName, m_fieldDefs->Items(FieldIdx)->Name());
+    return QStringLiteral(" (table '%1', field '%2')").arg(TableName, m_FieldDefs->Items(FieldIdx)->Name());
 }
 
 void TDictTableIO::Open()
@@ -215,8 +215,8 @@ void TDictTableIO::Close()
 void TDictTableIO::Unload()
 {
     TableIdx = -1;
-    m_fieldDefs->Clear();
-    m_indexDefs->Clear();
+    m_FieldDefs->Clear();
+    m_IndexDefs->Clear();
     RecordSize = 0;
     FieldOffsets.clear();
     AutoIncFieldIdx = -1;
@@ -227,8 +227,8 @@ void TDictTableIO::Unload()
     IdxTabItems.clear();
     IdxTabPrev.clear();
     IndexLists.clear();
-    m_keySpans.clear();
-    m_stale = false;
+    m_KeySpans.clear();
+    m_Stale = false;
     ++ListsVersion;
 }
 
@@ -290,32 +290,32 @@ int TDictTableIO::FindTable() const
                 idx = i;
     }
     if (idx < 0)
-        DatabaseErrorFmt(L(STableNotFound), TableName);
+        DatabaseErrorFmt(L(kSTableNotFound), TableName);
     return idx;
 }
 
 void TDictTableIO::LoadDefinitions(const TTableHeader &Header)
 {
-    m_fieldDefs->BeginUpdate();
+    m_FieldDefs->BeginUpdate();
     for (int f = 0; f < Header.FieldCount; ++f) {
         const TFieldTabItem &fi = Header.FieldTab[f];
-        TDictFieldDef *def = m_fieldDefs->Add();
+        TDictFieldDef *def = m_FieldDefs->Add();
         def->SetName(SlotText(fi.FieldName, kNameSize));
         def->FieldType = TFieldType(fi.FieldType);
         def->FieldSize = fi.FieldSize;
         def->DPMode = fi.DPMode;
     }
-    m_fieldDefs->EndUpdate();
-    m_indexDefs->BeginUpdate();
+    m_FieldDefs->EndUpdate();
+    m_IndexDefs->BeginUpdate();
     for (int k = 0; k < Header.IndexCount; ++k) {
         const TIndexHeaderItem &ix = Header.IndexHeader[k];
-        TDictIndexDef *def = m_indexDefs->Add();
+        TDictIndexDef *def = m_IndexDefs->Add();
         def->SetName(SlotText(ix.IndexName, kNameSize));
         def->Options = TTDIndexOptions::fromInt(ix.IndexOptions);
         for (int n = 0; n < kMaxIndexFields && ix.IndexFields[n] != -1; ++n)
             def->FieldIdxes.push_back(qint32{ix.IndexFields[n]});
     }
-    m_indexDefs->EndUpdate();
+    m_IndexDefs->EndUpdate();
 
     // The header was checked against the format's limits: these sums stay small.
     qint64 recordSize = 0;
@@ -323,22 +323,22 @@ void TDictTableIO::LoadDefinitions(const TTableHeader &Header)
     AutoIncFieldIdx = -1;
     for (int f = 0; f < Header.FieldCount; ++f) {
         FieldOffsets.push_back(qint32(recordSize));
-        recordSize += SlotSize(m_fieldDefs->Items(f));
+        recordSize += SlotSize(m_FieldDefs->Items(f));
         if (TFieldType(Header.FieldTab[f].FieldType) == ftAutoInc && AutoIncFieldIdx < 0)
             AutoIncFieldIdx = f;
     }
     if (recordSize > kMaxRecordSize)
         FileIO()->Corrupt("record size too large");
     RecordSize = qint32(recordSize);
-    m_keySpans.clear();
+    m_KeySpans.clear();
     for (int k = 0; k < Header.IndexCount; ++k) {
         TKeySpan span{RecordSize, 0};
-        for (const qint32 f : m_indexDefs->Items(k)->FieldIdxes) {
+        for (const qint32 f : m_IndexDefs->Items(k)->FieldIdxes) {
             span.Lo = qMin(span.Lo, FieldOffset(f));
-            span.Hi = qMax(span.Hi, FieldOffset(f) + SlotSize(m_fieldDefs->Items(f)));
+            span.Hi = qMax(span.Hi, FieldOffset(f) + SlotSize(m_FieldDefs->Items(f)));
         }
         span.Hi = qMax(span.Hi, span.Lo);
-        m_keySpans.push_back(span);
+        m_KeySpans.push_back(span);
     }
 }
 
@@ -354,7 +354,7 @@ void TDictTableIO::LoadRecordTab(const TTableHeader &Header)
             continue;
         if (it.DataOffset < kDataStart || it.DataOffset > size - RecordSize)
             io->Corrupt("record data outside the file");
-        IndexList(-1).push_back({it.DataOffset, r});
+        IndexList(-1).PushBack({it.DataOffset, r});
     }
     IdxTabBlockOffsets.assign(std::size_t(Header.IndexCount), TIntegerAry());
     IdxTabItems.assign(std::size_t(Header.IndexCount), TIndexTabItems());
@@ -390,7 +390,7 @@ bool TDictTableIO::LoadChain(int IndexIdx, qint32 &Missing)
         Nth(prev, r) = before;
         ++steps;
         if (RecTab(r).DeleteFlag == 0)
-            list.push_back({RecTab(r).DataOffset, r});
+            list.PushBack({RecTab(r).DataOffset, r});
     }
     if (steps == total)
         return true;
@@ -398,7 +398,7 @@ bool TDictTableIO::LoadChain(int IndexIdx, qint32 &Missing)
         io->Corrupt("index chain misses records");
     if (!RepairTornChains)
         io->Corrupt(QStringLiteral("index '%1' misses record %2, torn by an interrupted write")
-                        .arg(m_indexDefs->Items(IndexIdx)->Name())
+                        .arg(m_IndexDefs->Items(IndexIdx)->Name())
                         .arg(Missing));
     return false;
 }
@@ -419,7 +419,7 @@ void TDictTableIO::AssertChains() const
 {
 #ifndef NDEBUG
     assert(RecTabItems.size() == std::size_t(TableHeader.RecordTotal));
-    for (int k = 0; k < m_indexDefs->Count(); ++k)
+    for (int k = 0; k < m_IndexDefs->Count(); ++k)
         for (qint32 r = 0; r < qint32(Nth(IdxTabPrev, k).size()); ++r)
             AssertLinked(k, r);
 #endif
@@ -462,7 +462,7 @@ void TDictTableIO::MendChain(int IndexIdx, qint32 RecIdx, bool Write, bool &Head
         const int found = Search(key, list, false, 0, state, IndexIdx);
         const int pos = InsertPosOf(found, state);
         pred = pos > 0 ? Nth(list, pos - 1).RecIndex : -1;
-        list.insert(list.begin() + pos, TRecInfo{tab.DataOffset, RecIdx});
+        list.Insert(list.begin() + pos, TRecInfo{tab.DataOffset, RecIdx});
     }
     LinkAfter(IndexIdx, RecIdx, pred, HeaderChanged, Write);
 }
@@ -477,7 +477,7 @@ std::vector<char> TDictTableIO::ReadRecordBytes(qint32 DataOffset)
 qint64 TDictTableIO::RecTabPosition(int RecIdx) const
 {
     if (!Holds(RecTabItems, RecIdx))
-        DatabaseError(L(msg::SGeneralError));
+        DatabaseError(L(msg::kSGeneralError));
     return qint64(Nth(RecTabBlockOffsets, RecIdx / kTabBlockEntries)) + 4 +
         qint64(RecIdx % kTabBlockEntries) * kRecordTabEntrySize;
 }
@@ -491,20 +491,20 @@ qint64 TDictTableIO::IdxTabPosition(int IndexIdx, int RecIdx) const
 bool TDictTableIO::FieldIsEncrypted(int FieldIdx) const
 {
     const TDictDBFileIO *io = CurrentFileIO();
-    return io && io->Encrypted() && m_fieldDefs->Items(FieldIdx)->DPMode == 0;
+    return io && io->Encrypted() && m_FieldDefs->Items(FieldIdx)->DPMode == 0;
 }
 
 bool TDictTableIO::FieldIsCompressed(int FieldIdx) const
 {
     const TDictDBFileIO *io = CurrentFileIO();
-    const TDictFieldDef *def = m_fieldDefs->Items(FieldIdx);
+    const TDictFieldDef *def = m_FieldDefs->Items(FieldIdx);
     return io && io->Compressed() && def->DPMode == 0 && IsBlobFieldType(def->FieldType);
 }
 
 int TDictTableIO::GetPrimaryIndexIdx() const
 {
-    for (int k = 0; k < m_indexDefs->Count(); ++k)
-        if (m_indexDefs->Items(k)->Options.testFlag(tiPrimary))
+    for (int k = 0; k < m_IndexDefs->Count(); ++k)
+        if (m_IndexDefs->Items(k)->Options.testFlag(tiPrimary))
             return k;
     return -1;
 }
@@ -520,7 +520,7 @@ int TDictTableIO::ConvertRecIdx(int FromIndex, int Pos, int ToIndex) const
     const TRecInfoList &to = Nth(IndexLists, ToIndex + 1);
     if (ToIndex == -1) {
         const auto it =
-            std::lower_bound(to.begin(), to.end(), rec, [](const TRecInfo &a, qint32 r) { return a.RecIndex < r; });
+            std::lower_bound(to.begin(), to.end(), rec, [](const TRecInfo &A, qint32 R) { return A.RecIndex < R; });
         return it != to.end() && it->RecIndex == rec ? int(it - to.begin()) : -1;
     }
     for (int i = 0; Holds(to, i); ++i)
@@ -534,9 +534,9 @@ int TDictTableIO::ConvertRecIdx(int FromIndex, int Pos, int ToIndex) const
 void TDictTableIO::ReadFieldData(TStream *Dest, int RecIdx, int FieldIdx)
 {
     TDictDBFileIO *io = FileIO();
-    if (FieldIdx < 0 || FieldIdx >= m_fieldDefs->Count())
-        DatabaseError(L(msg::SGeneralError));
-    const TDictFieldDef *def = m_fieldDefs->Items(FieldIdx);
+    if (FieldIdx < 0 || FieldIdx >= m_FieldDefs->Count())
+        DatabaseError(L(msg::kSGeneralError));
+    const TDictFieldDef *def = m_FieldDefs->Items(FieldIdx);
     const bool blob = IsBlobFieldType(def->FieldType);
     const qint32 size = SlotSize(def);
     try {
@@ -561,7 +561,7 @@ QByteArray TDictTableIO::RecordValue(int RecIdx, int FieldIdx)
 QByteArray TDictTableIO::FieldValueOf(const char *RawRecord, int FieldIdx)
 {
     TDictDBFileIO *io = FileIO();
-    const TDictFieldDef *def = m_fieldDefs->Items(FieldIdx);
+    const TDictFieldDef *def = m_FieldDefs->Items(FieldIdx);
     const qint32 off = FieldOffset(FieldIdx);
     if (IsBlobFieldType(def->FieldType)) {
         TBlobSlot bs;
@@ -584,14 +584,14 @@ void TDictTableIO::ReadRecordData(TFieldBuffers &FieldBuffers, const TRecInfoLis
         return;
     const TRecInfo info = Nth(List, Pos);
     LockGuard lock(io, false);
-    m_record.resize(std::size_t(RecordSize));
-    io->ReadBuffer(m_record.data(), info.DataOffset, RecordSize);
-    const int n = qMin(FieldBuffers.Count(), m_fieldDefs->Count());
+    m_Record.resize(std::size_t(RecordSize));
+    io->ReadBuffer(m_Record.data(), info.DataOffset, RecordSize);
+    const int n = qMin(FieldBuffers.Count(), m_FieldDefs->Count());
     for (int f = 0; f < n; ++f) {
         TFieldBufferItem *item = FieldBuffers.Items(f);
         if (!item->Active || !item->Buffer)
             continue;
-        const TDictFieldDef *def = m_fieldDefs->Items(f);
+        const TDictFieldDef *def = m_FieldDefs->Items(f);
         const qint32 off = FieldOffset(f);
         if (IsBlobFieldType(def->FieldType)) {
             TMemoryStream *stream = item->IsBlob() ? item->BlobStream() : nullptr;
@@ -601,7 +601,7 @@ void TDictTableIO::ReadRecordData(TFieldBuffers &FieldBuffers, const TRecInfoLis
                 o->SetBlobInfo(io, info.DataOffset + off, FieldIsEncrypted(f), FieldIsCompressed(f), Where(f));
             } else {
                 TBlobSlot bs;
-                std::memcpy(&bs, m_record.data() + off, sizeof bs);
+                std::memcpy(&bs, m_Record.data() + off, sizeof bs);
                 io->ReadBlobData(stream, bs, FieldIsCompressed(f), FieldIsEncrypted(f), Where(f));
                 stream->SetPosition(0);
             }
@@ -612,11 +612,11 @@ void TDictTableIO::ReadRecordData(TFieldBuffers &FieldBuffers, const TRecInfoLis
         if (size <= 0)
             continue;
         if (size == slot) {
-            io->DecodeMemoryBuffer(m_record.data() + off, item->Buffer, FieldIsEncrypted(f), size);
+            io->DecodeMemoryBuffer(m_Record.data() + off, item->Buffer, FieldIsEncrypted(f), size);
         } else {
             // A buffer narrower than the slot still gets a whole, decoded slot's prefix.
             std::vector<char> tmp(static_cast<std::size_t>(slot));
-            io->DecodeMemoryBuffer(m_record.data() + off, tmp.data(), FieldIsEncrypted(f), slot);
+            io->DecodeMemoryBuffer(m_Record.data() + off, tmp.data(), FieldIsEncrypted(f), slot);
             std::memcpy(item->Buffer, tmp.data(), std::size_t(size));
         }
         NormalizeValue(def->FieldType, static_cast<char *>(item->Buffer), size);
@@ -633,7 +633,7 @@ int TDictTableIO::CompareFieldValue(const void *Value1, const void *Value2, bool
 
 void TDictTableIO::PrepareFixedField(int FieldIdx, const TFieldBufferItem *Item, char *Dest)
 {
-    const TDictFieldDef *def = m_fieldDefs->Items(FieldIdx);
+    const TDictFieldDef *def = m_FieldDefs->Items(FieldIdx);
     const qint32 slot = GetFieldSize(def->FieldType, def->FieldSize);
     std::memset(Dest, 0, std::size_t(slot));
     if (Item && Item->Buffer && !Item->IsBlob())
@@ -651,11 +651,11 @@ void TDictTableIO::PrepareFixedField(int FieldIdx, const TFieldBufferItem *Item,
 
 TDictTableIO::TKey TDictTableIO::KeyOfBuffers(TFieldBuffers &FieldBuffers, int IndexIdx, const char *FallbackRecord)
 {
-    const TDictIndexDef *ix = m_indexDefs->Items(IndexIdx);
+    const TDictIndexDef *ix = m_IndexDefs->Items(IndexIdx);
     TKey key;
     key.Values.reserve(ix->FieldIdxes.size());
     for (const qint32 f : ix->FieldIdxes) {
-        const TDictFieldDef *def = m_fieldDefs->Items(f);
+        const TDictFieldDef *def = m_FieldDefs->Items(f);
         const bool blob = IsBlobFieldType(def->FieldType);
         const TFieldBufferItem *item = f < FieldBuffers.Count() ? FieldBuffers.Items(f) : nullptr;
         QByteArray value;
@@ -682,7 +682,7 @@ TDictTableIO::TKey TDictTableIO::KeyOfBuffers(TFieldBuffers &FieldBuffers, int I
 TDictTableIO::TKey TDictTableIO::KeyOfRecord(const char *RawRecord, int IndexIdx)
 {
     TKey key;
-    for (const qint32 f : m_indexDefs->Items(IndexIdx)->FieldIdxes)
+    for (const qint32 f : m_IndexDefs->Items(IndexIdx)->FieldIdxes)
         key.Values.push_back(FieldValueOf(RawRecord, f));
     return key;
 }
@@ -691,23 +691,23 @@ int TDictTableIO::CompareKeyAt(const TKey &Key, const TRecInfo &Entry, int Index
                                int FieldCount)
 {
     TDictDBFileIO *io = FileIO();
-    const TDictIndexDef *ix = m_indexDefs->Items(IndexIdx);
+    const TDictIndexDef *ix = m_IndexDefs->Items(IndexIdx);
     const bool ci = ix->Options.testFlag(tiCaseInsensitive);
     int n = int(ix->FieldIdxes.size());
     if (FieldCount > 0 && FieldCount < n)
         n = FieldCount;
     // One read of the bytes that hold the key fields, from the file, at every probe.
-    const TKeySpan &span = Nth(m_keySpans, IndexIdx);
+    const TKeySpan &span = Nth(m_KeySpans, IndexIdx);
     const qint32 spanSize = span.Hi - span.Lo;
-    if (m_probe.size() < std::size_t(spanSize) * 2)
-        m_probe.resize(std::size_t(spanSize) * 2);
-    char *raw = m_probe.data();
+    if (m_Probe.size() < std::size_t(spanSize) * 2)
+        m_Probe.resize(std::size_t(spanSize) * 2);
+    char *raw = m_Probe.data();
     char *plain = raw + spanSize;
     io->ReadBuffer(raw, qint64(Entry.DataOffset) + span.Lo, spanSize);
     int c = 0;
     for (int i = 0; i < n && c == 0; ++i) {
         const int f = Nth(ix->FieldIdxes, i);
-        const TDictFieldDef *def = m_fieldDefs->Items(f);
+        const TDictFieldDef *def = m_FieldDefs->Items(f);
         if (IsBlobFieldType(def->FieldType)) {
             const QByteArray value = FieldValueOf(raw - span.Lo, f);
             c = CompareFieldValue(Key.Values[i].constData(), value.constData(), PartialCompare, ci, ftString);
@@ -729,7 +729,7 @@ int TDictTableIO::Search(const TKey &Key, const TRecInfoList &List, bool Partial
 {
     ResultState = -2;
     const int count = int(List.size()) - (Skip >= 0 ? 1 : 0);
-    const auto at = [&](int i) -> const TRecInfo & { return Nth(List, Skip >= 0 && i >= Skip ? i + 1 : i); };
+    const auto at = [&](int I) -> const TRecInfo & { return Nth(List, Skip >= 0 && I >= Skip ? I + 1 : I); };
     int low = 0, high = count - 1, result = -1;
     while (low <= high) {
         const int mid = low + (high - low) / 2;
@@ -840,8 +840,8 @@ int TDictTableIO::FindInList(int IndexIdx, int RecIdx, const TKey &Key)
 
 int TDictTableIO::CompareRecordKeys(int RecA, int RecB, int IndexIdx)
 {
-    if (IndexIdx < 0 || IndexIdx >= m_indexDefs->Count() || !Holds(RecTabItems, RecA) || !Holds(RecTabItems, RecB))
-        DatabaseError(L(msg::SGeneralError));
+    if (IndexIdx < 0 || IndexIdx >= m_IndexDefs->Count() || !Holds(RecTabItems, RecA) || !Holds(RecTabItems, RecB))
+        DatabaseError(L(msg::kSGeneralError));
     const std::vector<char> raw = ReadRecordBytes(RecTab(RecA).DataOffset);
     const TKey key = KeyOfRecord(raw.data(), IndexIdx);
     return CompareKeyAt(key, TRecInfo{RecTab(RecB).DataOffset, RecB}, IndexIdx, false, 0);
@@ -850,7 +850,7 @@ int TDictTableIO::CompareRecordKeys(int RecA, int RecB, int IndexIdx)
 void TDictTableIO::RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, const char *FallbackRecord)
 {
     QStringList values;
-    for (int f : m_indexDefs->Items(IndexIdx)->FieldIdxes) {
+    for (int f : m_IndexDefs->Items(IndexIdx)->FieldIdxes) {
         const TFieldBufferItem *item = f < FieldBuffers.Count() ? FieldBuffers.Items(f) : nullptr;
         if (item && item->Active && item->Buffer) {
             values << item->AsString();
@@ -858,7 +858,7 @@ void TDictTableIO::RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, con
             const QByteArray v = FieldValueOf(FallbackRecord, f);
             TFieldBufferItem tmp;
             tmp.Buffer = const_cast<char *>(v.constData());
-            tmp.FieldType = m_fieldDefs->Items(f)->FieldType;
+            tmp.FieldType = m_FieldDefs->Items(f)->FieldType;
             tmp.FieldSize = int(v.size());
             values << (tmp.IsBlob() ? QString::fromUtf8(v.constData()) : tmp.AsString());
             tmp.Buffer = nullptr;
@@ -866,22 +866,22 @@ void TDictTableIO::RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, con
             values << QString();
         }
     }
-    DatabaseErrorFmt(L(SInvalidUniqueValue), values.join(QLatin1Char(',')));
+    DatabaseErrorFmt(L(kSInvalidUniqueValue), values.join(QLatin1Char(',')));
 }
 
 // ---- writing ----
 
 void TDictTableIO::CheckWritable()
 {
-    if (m_stale)
-        DatabaseErrorFmt(L(STableUnfinished), TableName);
+    if (m_Stale)
+        DatabaseErrorFmt(L(kSTableUnfinished), TableName);
     // The bytes alone: equal to the header this object checked when it loaded, they need no
     // second check.
     TDictDBFileIO *io = FileIO();
     TTableHeader cur;
     io->ReadBuffer(&cur, io->TableTab.TableHeaderOffset[TableIdx], sizeof cur);
     if (std::memcmp(&cur, &TableHeader, sizeof cur) != 0)
-        DatabaseErrorFmt(L(STableChanged), TableName);
+        DatabaseErrorFmt(L(kSTableChanged), TableName);
 }
 
 void TDictTableIO::CheckEntries(std::vector<std::pair<int, int>> Entries)
@@ -897,7 +897,7 @@ void TDictTableIO::CheckEntries(std::vector<std::pair<int, int>> Entries)
         io->ReadBuffer(&onDisk, IdxTabPosition(k, rec), sizeof onDisk);
         const TIndexTabItem &mine = ChainEntry(k, rec);
         if (onDisk.RecIndex != mine.RecIndex || onDisk.NextRecIndex != mine.NextRecIndex)
-            DatabaseErrorFmt(L(STableChanged), TableName);
+            DatabaseErrorFmt(L(kSTableChanged), TableName);
     }
 }
 
@@ -912,7 +912,7 @@ QByteArray TDictTableIO::EncodeBlob(TMemoryStream *Value, int FieldIdx)
     FileIO()->EncodeMemoryStream(src, &out, FieldIsCompressed(FieldIdx), FieldIsEncrypted(FieldIdx));
     src->SetPosition(pos);
     if (BlobCapacity(out.Size()) >= kMaxFileSize)
-        DatabaseErrorFmt(QStringLiteral("Blob of field '%s' is too large"), m_fieldDefs->Items(FieldIdx)->Name());
+        DatabaseErrorFmt(QStringLiteral("Blob of field '%s' is too large"), m_FieldDefs->Items(FieldIdx)->Name());
     return QByteArray(static_cast<const char *>(out.Memory()), int(out.Size()));
 }
 
@@ -948,7 +948,7 @@ void TDictTableIO::WriteBlob(TMemoryStream *Value, int FieldIdx, qint64 Offset, 
         bytes = again;
         io->WriteBuffer(bytes.constData(), Offset, bytes.size());
     }
-    DatabaseErrorFmt(L(SVerifyFailed), m_fieldDefs->Items(FieldIdx)->Name());
+    DatabaseErrorFmt(L(kSVerifyFailed), m_FieldDefs->Items(FieldIdx)->Name());
 }
 
 void TDictTableIO::WriteIndexEntry(int IndexIdx, int RecIdx)
@@ -979,7 +979,7 @@ void TDictTableIO::FromCommitPoint(const std::function<void()> &Writes)
     try {
         Writes();
     } catch (...) {
-        m_stale = true;
+        m_Stale = true;
         throw;
     }
 }
@@ -1011,7 +1011,7 @@ void TDictTableIO::AppendRecordData(TFieldBuffers &FieldBuffers, bool Flush, con
 {
     TDictDBFileIO *io = FileIO();
     if (!Loaded())
-        DatabaseError(L(msg::SGeneralError));
+        DatabaseError(L(msg::kSGeneralError));
     LockGuard lock(io, true);
     CheckWritable();
 
@@ -1035,15 +1035,15 @@ void TDictTableIO::PlanAppendPlaces(TFieldBuffers &FieldBuffers, TAppendPlan &Pl
     Plan.Header = TableHeader;
     Plan.Rec = Plan.Header.RecordTotal;
     if (Plan.Rec == INT32_MAX)
-        DatabaseErrorFmt(L(STableFull), TableName);
-    const int indexCount = m_indexDefs->Count();
+        DatabaseErrorFmt(L(kSTableFull), TableName);
+    const int indexCount = m_IndexDefs->Count();
     Plan.Steps.assign(std::size_t(indexCount), TIndexStep());
 
     // The unique check comes before the auto-increment, which must not touch the caller's
     // buffer when the record is refused; its searches also give the places in the lists.
     std::vector<bool> searched(std::size_t(indexCount), false);
     for (int k = 0; k < indexCount; ++k) {
-        if (!(m_indexDefs->Items(k)->Options & (tiPrimary | tiUnique)))
+        if (!(m_IndexDefs->Items(k)->Options & (tiPrimary | tiUnique)))
             continue;
         TIndexStep &s = Nth(Plan.Steps, k);
         s.Key = KeyOfBuffers(FieldBuffers, k);
@@ -1057,7 +1057,7 @@ void TDictTableIO::PlanAppendPlaces(TFieldBuffers &FieldBuffers, TAppendPlan &Pl
 
     const bool autoAssigned = AssignAutoInc(FieldBuffers, Plan.Header);
     for (int k = 0; k < indexCount; ++k) {
-        const TIntegerAry &fields = m_indexDefs->Items(k)->FieldIdxes;
+        const TIntegerAry &fields = m_IndexDefs->Items(k)->FieldIdxes;
         const bool keyChanged =
             autoAssigned && std::find(fields.begin(), fields.end(), AutoIncFieldIdx) != fields.end();
         TIndexStep &s = Nth(Plan.Steps, k);
@@ -1085,7 +1085,7 @@ bool TDictTableIO::AssignAutoInc(TFieldBuffers &FieldBuffers, TTableHeader &Head
             Header.AutoIncCounter = v;
     } else {
         if (Header.AutoIncCounter == INT32_MAX)
-            DatabaseErrorFmt(L(STableFull), TableName);
+            DatabaseErrorFmt(L(kSTableFull), TableName);
         v = ++Header.AutoIncCounter;
         assigned = true;
     }
@@ -1097,14 +1097,14 @@ bool TDictTableIO::AssignAutoInc(TFieldBuffers &FieldBuffers, TTableHeader &Head
 void TDictTableIO::PlanAppendLayout(TFieldBuffers &FieldBuffers, TAppendPlan &Plan)
 {
     TDictDBFileIO *io = FileIO();
-    const int fieldCount = m_fieldDefs->Count();
-    const int indexCount = m_indexDefs->Count();
+    const int fieldCount = m_FieldDefs->Count();
+    const int indexCount = m_IndexDefs->Count();
     const qint32 n = Plan.Rec;
 
     // Blobs are encoded first, so that the layout is known before anything is written.
     Plan.Blobs.assign(std::size_t(fieldCount), QByteArray());
     for (int f = 0; f < fieldCount; ++f)
-        if (IsBlobFieldType(m_fieldDefs->Items(f)->FieldType))
+        if (IsBlobFieldType(m_FieldDefs->Items(f)->FieldType))
             Nth(Plan.Blobs, f) = EncodeBlob(BlobValue(ActiveItem(FieldBuffers, f)), f);
 
     // Everything new lies in one run at the end of the file: a record-tab block when one
@@ -1120,7 +1120,7 @@ void TDictTableIO::PlanAppendLayout(TFieldBuffers &FieldBuffers, TAppendPlan &Pl
     pos += RecordSize;
     Plan.BlobPos.assign(std::size_t(fieldCount), 0);
     for (int f = 0; f < fieldCount; ++f)
-        if (IsBlobFieldType(m_fieldDefs->Items(f)->FieldType)) {
+        if (IsBlobFieldType(m_FieldDefs->Items(f)->FieldType)) {
             Nth(Plan.BlobPos, f) = pos;
             pos += BlobCapacity(Nth(Plan.Blobs, f).size());
         }
@@ -1131,7 +1131,7 @@ void TDictTableIO::PlanAppendLayout(TFieldBuffers &FieldBuffers, TAppendPlan &Pl
             pos += kIndexTabBlockSize;
         }
     if (pos > kMaxFileSize)
-        DatabaseErrorFmt(L(SFileTooLarge), io->DatabaseName);
+        DatabaseErrorFmt(L(kSFileTooLarge), io->DatabaseName);
     Plan.End = pos;
 
     // The new entries of the record and index tabs.
@@ -1166,8 +1166,8 @@ QByteArray TDictTableIO::BuildAppendImage(TFieldBuffers &FieldBuffers, const TAp
     const auto at = [&](qint64 Position) { return image.data() + (Position - Plan.Start); };
     if (Plan.NewBlock)
         std::memcpy(at(Plan.RecBlockPos) + 4, &Plan.Tab, sizeof Plan.Tab);
-    for (int f = 0; f < m_fieldDefs->Count(); ++f) {
-        const TDictFieldDef *def = m_fieldDefs->Items(f);
+    for (int f = 0; f < m_FieldDefs->Count(); ++f) {
+        const TDictFieldDef *def = m_FieldDefs->Items(f);
         char *slot = at(Plan.DataOffset) + FieldOffset(f);
         if (IsBlobFieldType(def->FieldType)) {
             const QByteArray &bytes = Nth(Plan.Blobs, f);
@@ -1181,7 +1181,7 @@ QByteArray TDictTableIO::BuildAppendImage(TFieldBuffers &FieldBuffers, const TAp
         }
     }
     if (Plan.NewBlock)
-        for (int k = 0; k < m_indexDefs->Count(); ++k)
+        for (int k = 0; k < m_IndexDefs->Count(); ++k)
             std::memcpy(at(Nth(Plan.IdxBlockPos, k)) + 4, &Nth(Plan.Entries, k), sizeof(TIndexTabItem));
     return image;
 }
@@ -1190,7 +1190,7 @@ std::vector<std::pair<int, qint32>> TDictTableIO::ReliedByAppend(const TAppendPl
 {
     // What the links rely on must still be in the file as this object knows it.
     std::vector<std::pair<int, qint32>> relied;
-    for (int k = 0; k < m_indexDefs->Count(); ++k)
+    for (int k = 0; k < m_IndexDefs->Count(); ++k)
         if (const qint32 p = Nth(Plan.Steps, k).Pred; p >= 0) {
             relied.push_back({k, p});
             relied.push_back({k, ChainPred(k, p)});
@@ -1202,11 +1202,11 @@ void TDictTableIO::WriteAppendBeforeCommit(TFieldBuffers &FieldBuffers, const TA
                                            const QByteArray &Image)
 {
     TDictDBFileIO *io = FileIO();
-    const int indexCount = m_indexDefs->Count();
+    const int indexCount = m_IndexDefs->Count();
     // Fresh space only: nothing refers to it yet.
     io->WriteBuffer(Image.constData(), Plan.Start, Image.size());
-    for (int f = 0; f < m_fieldDefs->Count(); ++f)
-        if (IsBlobFieldType(m_fieldDefs->Items(f)->FieldType))
+    for (int f = 0; f < m_FieldDefs->Count(); ++f)
+        if (IsBlobFieldType(m_FieldDefs->Items(f)->FieldType))
             WriteBlob(BlobValue(ActiveItem(FieldBuffers, f)), f, Nth(Plan.BlobPos, f), Nth(Plan.Blobs, f));
     // The new tab entries in blocks that exist, and the links to new blocks: all beyond the
     // record total, so no reader looks at them yet.
@@ -1231,7 +1231,7 @@ void TDictTableIO::LinkAppended(const TAppendPlan &Plan)
 {
     // A crash before one of these links leaves that chain missing just this record, which the
     // next load links in again.
-    for (int k = 0; k < m_indexDefs->Count(); ++k)
+    for (int k = 0; k < m_IndexDefs->Count(); ++k)
         if (const qint32 p = Nth(Plan.Steps, k).Pred; p >= 0) {
             const TIndexTabItem link{p, Plan.Rec};
             FileIO()->WriteBuffer(&link, IdxTabPosition(k, p), sizeof link);
@@ -1240,7 +1240,7 @@ void TDictTableIO::LinkAppended(const TAppendPlan &Plan)
 
 void TDictTableIO::ApplyAppend(const TAppendPlan &Plan, const TOnAdjustIndexForAppend &OnAdjust)
 {
-    const int indexCount = m_indexDefs->Count();
+    const int indexCount = m_IndexDefs->Count();
     const qint32 n = Plan.Rec;
     TableHeader = Plan.Header;
     RecTabItems.push_back(Plan.Tab);
@@ -1263,7 +1263,7 @@ void TDictTableIO::ApplyAppend(const TAppendPlan &Plan, const TOnAdjustIndexForA
     assert(RecTabItems.size() == std::size_t(TableHeader.RecordTotal));
 
     const TRecInfo item{qint32(Plan.DataOffset), n};
-    IndexList(-1).push_back(item);
+    IndexList(-1).PushBack(item);
     ++ListsVersion;
     if (OnAdjust)
         OnAdjust(-1, -1, item);
@@ -1272,7 +1272,7 @@ void TDictTableIO::ApplyAppend(const TAppendPlan &Plan, const TOnAdjustIndexForA
         if (OnAdjust)
             OnAdjust(k, at, item);
         TRecInfoList &list = IndexList(k);
-        list.insert(list.begin() + at, item);
+        list.Insert(list.begin() + at, item);
     }
 }
 
@@ -1283,7 +1283,7 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
 {
     TDictDBFileIO *io = FileIO();
     if (!Loaded() || !Holds(IndexList(-1), RecPos))
-        DatabaseError(L(msg::SGeneralError));
+        DatabaseError(L(msg::kSGeneralError));
     LockGuard lock(io, true);
     CheckWritable();
 
@@ -1308,7 +1308,7 @@ void TDictTableIO::PlanModifyPlaces(TFieldBuffers &FieldBuffers, TModifyPlan &Pl
 {
     // Where the record stands in each list now, and where its new key puts it.
     const qint32 r = Plan.Info.RecIndex;
-    const int indexCount = m_indexDefs->Count();
+    const int indexCount = m_IndexDefs->Count();
     Plan.Steps.assign(std::size_t(indexCount), TIndexStep());
     for (int k = 0; k < indexCount; ++k) {
         TIndexStep &s = Nth(Plan.Steps, k);
@@ -1318,7 +1318,7 @@ void TDictTableIO::PlanModifyPlaces(TFieldBuffers &FieldBuffers, TModifyPlan &Pl
         if (s.OldPos < 0)
             continue;
         const TRecInfoList &list = IndexList(k);
-        const bool unique = m_indexDefs->Items(k)->Options & (tiPrimary | tiUnique);
+        const bool unique = m_IndexDefs->Items(k)->Options & (tiPrimary | tiUnique);
         // A key left as it was leaves its chain alone; equal keys stand together, so only a
         // neighbour could clash with it.
         if (s.Key.Values == oldKey.Values) {
@@ -1352,11 +1352,11 @@ void TDictTableIO::BuildModifiedRecord(TFieldBuffers &FieldBuffers, TModifyPlan 
     Plan.Rec = Plan.Old;
     Plan.Start = io->FileSize();
     Plan.End = Plan.Start;
-    for (int f = 0; f < m_fieldDefs->Count() && f < FieldBuffers.Count(); ++f) {
+    for (int f = 0; f < m_FieldDefs->Count() && f < FieldBuffers.Count(); ++f) {
         TFieldBufferItem *item = ActiveItem(FieldBuffers, f);
         if (!item)
             continue;
-        const TDictFieldDef *def = m_fieldDefs->Items(f);
+        const TDictFieldDef *def = m_FieldDefs->Items(f);
         char *slot = Plan.Rec.data() + FieldOffset(f);
         if (IsBlobFieldType(def->FieldType)) {
             TMemoryStream *value = BlobValue(item);
@@ -1384,14 +1384,14 @@ void TDictTableIO::BuildModifiedRecord(TFieldBuffers &FieldBuffers, TModifyPlan 
         }
     }
     if (Plan.End > kMaxFileSize)
-        DatabaseErrorFmt(L(SFileTooLarge), io->DatabaseName);
+        DatabaseErrorFmt(L(kSFileTooLarge), io->DatabaseName);
 }
 
 std::vector<std::pair<int, qint32>> TDictTableIO::ReliedByModify(const TModifyPlan &Plan) const
 {
     const qint32 r = Plan.Info.RecIndex;
     std::vector<std::pair<int, qint32>> relied;
-    for (int k = 0; k < m_indexDefs->Count(); ++k) {
+    for (int k = 0; k < m_IndexDefs->Count(); ++k) {
         const TIndexStep &s = Nth(Plan.Steps, k);
         if (!s.Moves)
             continue;
@@ -1425,7 +1425,7 @@ void TDictTableIO::UnlinkMoved(const TModifyPlan &Plan)
     // whichever the file holds) belongs.
     bool headerChanged = Plan.AutoIncCounter != TableHeader.AutoIncCounter;
     TableHeader.AutoIncCounter = Plan.AutoIncCounter;
-    for (int k = 0; k < m_indexDefs->Count(); ++k)
+    for (int k = 0; k < m_IndexDefs->Count(); ++k)
         if (Nth(Plan.Steps, k).Moves)
             Unlink(k, Plan.Info.RecIndex, headerChanged, true);
     if (headerChanged)
@@ -1435,7 +1435,7 @@ void TDictTableIO::UnlinkMoved(const TModifyPlan &Plan)
 void TDictTableIO::LinkMoved(const TModifyPlan &Plan)
 {
     bool headerChanged = false;
-    for (int k = 0; k < m_indexDefs->Count(); ++k)
+    for (int k = 0; k < m_IndexDefs->Count(); ++k)
         if (const TIndexStep &s = Nth(Plan.Steps, k); s.Moves)
             LinkAfter(k, Plan.Info.RecIndex, s.Pred, headerChanged, true);
     if (headerChanged)
@@ -1444,7 +1444,7 @@ void TDictTableIO::LinkMoved(const TModifyPlan &Plan)
 
 void TDictTableIO::ApplyModify(const TModifyPlan &Plan, const TOnAdjustIndexForModify &OnAdjust)
 {
-    for (int k = 0; k < m_indexDefs->Count(); ++k) {
+    for (int k = 0; k < m_IndexDefs->Count(); ++k) {
         const TIndexStep &s = Nth(Plan.Steps, k);
         if (!s.Moves)
             continue;
@@ -1453,8 +1453,8 @@ void TDictTableIO::ApplyModify(const TModifyPlan &Plan, const TOnAdjustIndexForM
             OnAdjust(k, s.OldPos, s.NewPos);
         TRecInfoList &list = IndexList(k);
         const TRecInfo entry = Nth(list, s.OldPos);
-        list.erase(list.begin() + s.OldPos);
-        list.insert(list.begin() + s.NewPos, entry);
+        list.Erase(list.begin() + s.OldPos);
+        list.Insert(list.begin() + s.NewPos, entry);
     }
     ++ListsVersion;
 }
@@ -1463,12 +1463,12 @@ void TDictTableIO::DeleteRecordData(int RecPos, bool Flush)
 {
     TDictDBFileIO *io = FileIO();
     if (!Loaded() || !Holds(IndexList(-1), RecPos))
-        DatabaseError(L(msg::SGeneralError));
+        DatabaseError(L(msg::kSGeneralError));
     LockGuard lock(io, true);
     CheckWritable();
     const TRecInfo info = Nth(IndexList(-1), RecPos);
     const int r = info.RecIndex;
-    const int indexCount = m_indexDefs->Count();
+    const int indexCount = m_IndexDefs->Count();
     std::vector<int> positions(std::size_t(indexCount), -1);
     if (indexCount > 0) {
         const std::vector<char> raw = ReadRecordBytes(info.DataOffset);
@@ -1478,11 +1478,11 @@ void TDictTableIO::DeleteRecordData(int RecPos, bool Flush)
     // One byte: it is written or it is not.
     io->DeleteRecordTab(RecTabPosition(r));
     RecTab(r).DeleteFlag = 1;
-    IndexList(-1).erase(IndexList(-1).begin() + RecPos);
+    IndexList(-1).Erase(IndexList(-1).begin() + RecPos);
     for (int k = 0; k < indexCount; ++k)
         if (const int p = Nth(positions, k); p >= 0) {
             TRecInfoList &list = IndexList(k);
-            list.erase(list.begin() + p);
+            list.Erase(list.begin() + p);
         }
     ++ListsVersion;
     if (Flush)

@@ -44,8 +44,8 @@ public:
     // Whether loading mends an index chain torn by an interrupted write; when not, such a
     // chain is refused like any other damage.
     bool RepairTornChains = true;
-    TDictFieldDefs *FieldDefs() const { return m_fieldDefs.get(); }
-    TDictIndexDefs *IndexDefs() const { return m_indexDefs.get(); }
+    TDictFieldDefs *FieldDefs() const { return m_FieldDefs.get(); }
+    TDictIndexDefs *IndexDefs() const { return m_IndexDefs.get(); }
     qint32 RecordSize = 0;
     TIntegerAry FieldOffsets;
     int AutoIncFieldIdx = -1;
@@ -240,11 +240,11 @@ private:
     void LinkMoved(const TModifyPlan &Plan);
     void ApplyModify(const TModifyPlan &Plan, const TOnAdjustIndexForModify &OnAdjust);
 
-    TDictDBFileIO *m_ownFileIO = nullptr; // not owned
-    std::unique_ptr<TDictFieldDefs> m_fieldDefs;
-    std::unique_ptr<TDictIndexDefs> m_indexDefs;
-    std::vector<TKeySpan> m_keySpans; // per index
-    std::vector<char> m_probe;        // scratch of a search probe
-    std::vector<char> m_record;       // scratch of a record read
-    bool m_stale = false;             // a write failed half-way: the lists may not match the file
+    TDictDBFileIO *m_OwnFileIo = nullptr; // not owned
+    std::unique_ptr<TDictFieldDefs> m_FieldDefs;
+    std::unique_ptr<TDictIndexDefs> m_IndexDefs;
+    std::vector<TKeySpan> m_KeySpans; // per index
+    std::vector<char> m_Probe;        // scratch of a search probe
+    std::vector<char> m_Record;       // scratch of a record read
+    bool m_Stale = false;             // a write failed half-way: the lists may not match the file
 };

@@ -21,9 +21,9 @@ void TEnc_Blowfish::GetSizes(int &ABlockSize, int &AMaxKeySize, int &AContextSiz
 void TEnc_Blowfish::Wipe()
 {
     TEncrypt::Wipe();
-    if (m_library) {
-        gcry_cipher_close(static_cast<gcry_cipher_hd_t>(m_library));
-        m_library = nullptr;
+    if (m_Library) {
+        gcry_cipher_close(static_cast<gcry_cipher_hd_t>(m_Library));
+        m_Library = nullptr;
     }
 }
 
@@ -33,7 +33,7 @@ void TEnc_Blowfish::SetupKey(const quint8 *Key, int Size)
         throw EEncryptException(QStringLiteral("%1: the cipher could not be keyed").arg(ClassName()),
                                 errEncryptNotInitialized);
     };
-    if (!platform::crypto::ensureGcrypt())
+    if (!platform::crypto::EnsureGcrypt())
         refuse();
     gcry_cipher_hd_t hd = nullptr;
     if (gcry_cipher_open(&hd, GCRY_CIPHER_BLOWFISH, GCRY_CIPHER_MODE_ECB, 0) != 0)
@@ -44,19 +44,19 @@ void TEnc_Blowfish::SetupKey(const quint8 *Key, int Size)
         gcry_cipher_close(hd);
         refuse();
     }
-    m_library = hd;
+    m_Library = hd;
 }
 
 void TEnc_Blowfish::EncryptBlock(void *Block)
 {
-    if (m_library)
-        gcry_cipher_encrypt(static_cast<gcry_cipher_hd_t>(m_library), Block, 8, nullptr, 0);
+    if (m_Library)
+        gcry_cipher_encrypt(static_cast<gcry_cipher_hd_t>(m_Library), Block, 8, nullptr, 0);
 }
 
 void TEnc_Blowfish::DecryptBlock(void *Block)
 {
-    if (m_library)
-        gcry_cipher_decrypt(static_cast<gcry_cipher_hd_t>(m_library), Block, 8, nullptr, 0);
+    if (m_Library)
+        gcry_cipher_decrypt(static_cast<gcry_cipher_hd_t>(m_Library), Block, 8, nullptr, 0);
 }
 
 TEncAlgo_Blowfish::TEncAlgo_Blowfish(QObject *AOwner)

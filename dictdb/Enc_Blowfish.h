@@ -21,7 +21,7 @@ protected:
     void SetupKey(const quint8 *Key, int Size) override;
 
 private:
-    void *m_library = nullptr; // the crypto library's keyed cipher handle
+    void *m_Library = nullptr; // the crypto library's keyed cipher handle
 };
 
 class TEncAlgo_Blowfish : public TEncAlgo_Base

@@ -22,7 +22,7 @@ protected:
     void SetupKey(const quint8 *Key, int Size) override;
 
 private:
-    void *m_library = nullptr;
+    void *m_Library = nullptr;
 };
 
 class TEncAlgo_Gost : public TEncAlgo_Base

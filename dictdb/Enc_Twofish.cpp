@@ -7,70 +7,70 @@
 
 namespace {
 
-inline quint32 Rol(quint32 x, int n)
+inline quint32 Rol(quint32 X, int N)
 {
-    return (x << n) | (x >> (32 - n));
+    return (X << N) | (X >> (32 - N));
 }
 
-inline quint32 Ror(quint32 x, int n)
+inline quint32 Ror(quint32 X, int N)
 {
-    return (x >> n) | (x << (32 - n));
+    return (X >> N) | (X << (32 - N));
 }
 
 using TNibbles = std::array<quint8, 16>;
 
-constexpr std::array<quint8, 256> MakeQ(const TNibbles &t0, const TNibbles &t1, const TNibbles &t2, const TNibbles &t3)
+constexpr std::array<quint8, 256> MakeQ(const TNibbles &T0, const TNibbles &T1, const TNibbles &T2, const TNibbles &T3)
 {
     std::array<quint8, 256> q{};
     for (int x = 0; x < 256; ++x) {
         int a0 = x >> 4, b0 = x & 15;
         int a1 = a0 ^ b0;
         int b1 = (a0 ^ (((b0 >> 1) | (b0 << 3)) & 15) ^ (8 * a0)) & 15;
-        int a2 = t0[size_t(a1)], b2 = t1[size_t(b1)];
+        int a2 = T0[size_t(a1)], b2 = T1[size_t(b1)];
         int a3 = a2 ^ b2;
         int b3 = (a2 ^ (((b2 >> 1) | (b2 << 3)) & 15) ^ (8 * a2)) & 15;
-        int a4 = t2[size_t(a3)], b4 = t3[size_t(b3)];
+        int a4 = T2[size_t(a3)], b4 = T3[size_t(b3)];
         q[size_t(x)] = quint8(16 * b4 + a4);
     }
     return q;
 }
 
-constexpr std::array<quint8, 256> Q0 =
+constexpr std::array<quint8, 256> kQ0 =
     MakeQ({0x8, 0x1, 0x7, 0xD, 0x6, 0xF, 0x3, 0x2, 0x0, 0xB, 0x5, 0x9, 0xE, 0xC, 0xA, 0x4},
           {0xE, 0xC, 0xB, 0x8, 0x1, 0x2, 0x3, 0x5, 0xF, 0x4, 0xA, 0x6, 0x7, 0x0, 0x9, 0xD},
           {0xB, 0xA, 0x5, 0xE, 0x6, 0xD, 0x9, 0x0, 0xC, 0x8, 0xF, 0x3, 0x2, 0x4, 0x7, 0x1},
           {0xD, 0x7, 0xF, 0x4, 0x1, 0x2, 0x6, 0xE, 0x9, 0xB, 0x3, 0x0, 0x8, 0x5, 0xC, 0xA});
-constexpr std::array<quint8, 256> Q1 =
+constexpr std::array<quint8, 256> kQ1 =
     MakeQ({0x2, 0x8, 0xB, 0xD, 0xF, 0x7, 0x6, 0xE, 0x3, 0x1, 0x9, 0x4, 0x0, 0xA, 0xC, 0x5},
           {0x1, 0xE, 0x2, 0xB, 0x4, 0xC, 0x3, 0x7, 0x6, 0xD, 0xA, 0x5, 0xF, 0x9, 0x0, 0x8},
           {0x4, 0xC, 0x7, 0x5, 0x1, 0x6, 0x9, 0xA, 0x0, 0xE, 0xD, 0x8, 0x2, 0xB, 0x3, 0xF},
           {0xB, 0x9, 0x5, 0x1, 0xC, 0x3, 0xD, 0xE, 0x6, 0x4, 0x7, 0xF, 0x2, 0x0, 0x8, 0xA});
 
 // Multiplication in GF(2^8) modulo the given polynomial.
-constexpr quint8 GfMul(quint8 a, quint8 b, unsigned poly)
+constexpr quint8 GfMul(quint8 A, quint8 B, unsigned Poly)
 {
-    unsigned r = 0, x = a;
-    for (; b; b >>= 1) {
-        if (b & 1)
+    unsigned r = 0, x = A;
+    for (; B; B >>= 1) {
+        if (B & 1)
             r ^= x;
         x <<= 1;
         if (x & 0x100)
-            x ^= poly;
+            x ^= Poly;
     }
     return quint8(r);
 }
 
-constexpr unsigned MdsPoly = 0x169;
-constexpr unsigned RsPoly = 0x14D;
+constexpr unsigned kMdsPoly = 0x169;
+constexpr unsigned kRsPoly = 0x14D;
 
-constexpr quint8 Mds[4][4] = {
+constexpr quint8 kMds[4][4] = {
     {0x01, 0xEF, 0x5B, 0x5B},
     {0x5B, 0xEF, 0xEF, 0x01},
     {0xEF, 0x5B, 0x01, 0xEF},
     {0xEF, 0x01, 0xEF, 0x5B},
 };
 
-constexpr quint8 Rs[4][8] = {
+constexpr quint8 kRs[4][8] = {
     {0x01, 0xA4, 0x55, 0x87, 0x5A, 0x58, 0xDB, 0x9E},
     {0xA4, 0x56, 0x82, 0xF3, 0x1E, 0xC6, 0x68, 0xE5},
     {0x02, 0xA1, 0xFC, 0xC1, 0x47, 0xAE, 0x3D, 0x19},
@@ -78,11 +78,11 @@ constexpr quint8 Rs[4][8] = {
 };
 
 // Column Col of the MDS matrix times y, as a word (row i in byte i).
-quint32 MdsColumn(int Col, quint8 y)
+quint32 MdsColumn(int Col, quint8 Y)
 {
     quint32 z = 0;
     for (int i = 0; i < 4; ++i)
-        z |= quint32(GfMul(Mds[i][Col], y, MdsPoly)) << (8 * i);
+        z |= quint32(GfMul(kMds[i][Col], Y, kMdsPoly)) << (8 * i);
     return z;
 }
 
@@ -92,41 +92,41 @@ inline quint8 KeyByte(const quint32 *L, int Word, int Pos)
 }
 
 // The q stages of h for byte position Pos, with the k key words L.
-quint8 HByte(int Pos, quint8 x, const quint32 *L, int k)
+quint8 HByte(int Pos, quint8 X, const quint32 *L, int K)
 {
     switch (Pos) {
     case 0:
-        if (k == 4)
-            x = Q1[x] ^ KeyByte(L, 3, 0);
-        if (k >= 3)
-            x = Q1[x] ^ KeyByte(L, 2, 0);
-        return Q1[Q0[Q0[x] ^ KeyByte(L, 1, 0)] ^ KeyByte(L, 0, 0)];
+        if (K == 4)
+            X = kQ1[X] ^ KeyByte(L, 3, 0);
+        if (K >= 3)
+            X = kQ1[X] ^ KeyByte(L, 2, 0);
+        return kQ1[kQ0[kQ0[X] ^ KeyByte(L, 1, 0)] ^ KeyByte(L, 0, 0)];
     case 1:
-        if (k == 4)
-            x = Q0[x] ^ KeyByte(L, 3, 1);
-        if (k >= 3)
-            x = Q1[x] ^ KeyByte(L, 2, 1);
-        return Q0[Q0[Q1[x] ^ KeyByte(L, 1, 1)] ^ KeyByte(L, 0, 1)];
+        if (K == 4)
+            X = kQ0[X] ^ KeyByte(L, 3, 1);
+        if (K >= 3)
+            X = kQ1[X] ^ KeyByte(L, 2, 1);
+        return kQ0[kQ0[kQ1[X] ^ KeyByte(L, 1, 1)] ^ KeyByte(L, 0, 1)];
     case 2:
-        if (k == 4)
-            x = Q0[x] ^ KeyByte(L, 3, 2);
-        if (k >= 3)
-            x = Q0[x] ^ KeyByte(L, 2, 2);
-        return Q1[Q1[Q0[x] ^ KeyByte(L, 1, 2)] ^ KeyByte(L, 0, 2)];
+        if (K == 4)
+            X = kQ0[X] ^ KeyByte(L, 3, 2);
+        if (K >= 3)
+            X = kQ0[X] ^ KeyByte(L, 2, 2);
+        return kQ1[kQ1[kQ0[X] ^ KeyByte(L, 1, 2)] ^ KeyByte(L, 0, 2)];
     default:
-        if (k == 4)
-            x = Q1[x] ^ KeyByte(L, 3, 3);
-        if (k >= 3)
-            x = Q0[x] ^ KeyByte(L, 2, 3);
-        return Q0[Q1[Q1[x] ^ KeyByte(L, 1, 3)] ^ KeyByte(L, 0, 3)];
+        if (K == 4)
+            X = kQ1[X] ^ KeyByte(L, 3, 3);
+        if (K >= 3)
+            X = kQ0[X] ^ KeyByte(L, 2, 3);
+        return kQ0[kQ1[kQ1[X] ^ KeyByte(L, 1, 3)] ^ KeyByte(L, 0, 3)];
     }
 }
 
-quint32 H(quint32 X, const quint32 *L, int k)
+quint32 H(quint32 X, const quint32 *L, int K)
 {
     quint32 z = 0;
     for (int pos = 0; pos < 4; ++pos)
-        z ^= MdsColumn(pos, HByte(pos, quint8(X >> (8 * pos)), L, k));
+        z ^= MdsColumn(pos, HByte(pos, quint8(X >> (8 * pos)), L, K));
     return z;
 }
 
@@ -157,17 +157,17 @@ void TwofishSetupKey(TTwofishSchedule &Ctx, const quint8 *Key, int Size, const T
         for (int row = 0; row < 4; ++row) {
             quint8 acc = 0;
             for (int col = 0; col < 8; ++col)
-                acc ^= GfMul(Rs[row][col], key[8 * i + col], RsPoly);
+                acc ^= GfMul(kRs[row][col], key[8 * i + col], kRsPoly);
             word |= quint32(acc) << (8 * row);
         }
         // The S-box key words are used in reverse order.
         s[k - 1 - i] = word;
     }
 
-    constexpr quint32 rho = 0x01010101;
+    constexpr quint32 kRho = 0x01010101;
     for (quint32 i = 0; i < 20; ++i) {
-        const quint32 a = H(2 * i * rho, me, k);
-        const quint32 b = Rol(H((2 * i + 1) * rho, mo, k), 8);
+        const quint32 a = H(2 * i * kRho, me, k);
+        const quint32 b = Rol(H((2 * i + 1) * kRho, mo, k), 8);
         Ctx.K[2 * i] = a + b;
         Ctx.K[2 * i + 1] = Params.HalveOddKeys ? Rol(a + (b >> 1), 9) : Rol(a + 2 * b, 9);
     }
@@ -237,17 +237,17 @@ void TEnc_Twofish::GetSizes(int &ABlockSize, int &AMaxKeySize, int &AContextSize
 
 void TEnc_Twofish::SetupKey(const quint8 *Key, int Size)
 {
-    TwofishSetupKey(Schedule(), Key, Size, TwofishStored);
+    TwofishSetupKey(Schedule(), Key, Size, kTwofishStored);
 }
 
 void TEnc_Twofish::EncryptBlock(void *Block)
 {
-    TwofishEncrypt(Schedule(), static_cast<quint8 *>(Block), TwofishStored);
+    TwofishEncrypt(Schedule(), static_cast<quint8 *>(Block), kTwofishStored);
 }
 
 void TEnc_Twofish::DecryptBlock(void *Block)
 {
-    TwofishDecrypt(Schedule(), static_cast<quint8 *>(Block), TwofishStored);
+    TwofishDecrypt(Schedule(), static_cast<quint8 *>(Block), kTwofishStored);
 }
 
 TEncAlgo_Twofish::TEncAlgo_Twofish(QObject *AOwner) : TEncAlgo_Base(AOwner, TEncryptClass::Of<TEnc_Twofish>().Create())

@@ -12,8 +12,8 @@ struct TTwofishParams
     bool HalveOddKeys;     // odd round key ROL(A + (B shr 1), 9) instead of ROL(A + 2B, 9)
 };
 
-inline constexpr TTwofishParams TwofishStandard{8, 2, false};
-inline constexpr TTwofishParams TwofishStored{15, 1, true};
+inline constexpr TTwofishParams kTwofishStandard{8, 2, false};
+inline constexpr TTwofishParams kTwofishStored{15, 1, true};
 
 // 40 round-key words, then four key-dependent S-box tables with the MDS step folded in.
 struct TTwofishSchedule

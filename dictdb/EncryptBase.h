@@ -34,19 +34,19 @@ public:
     virtual ~TEncrypt();
 
     // The chaining mode: 0 feedback xor, 1 CBC, 2 CFB-8, 3 OFB-8, 4 ECB. Others are refused.
-    quint8 Mode() const { return m_mode; }
+    quint8 Mode() const { return m_Mode; }
     void SetMode(quint8 Value);
 
-    THashClass HashClass() const { return m_hashClass; }
+    THashClass HashClass() const { return m_HashClass; }
     void SetHashClass(const THashClass &Value);
 
-    int BlockSize() const { return m_blockSize; }
-    int MaxKeySize() const { return m_maxKeySize; }
-    int ContextSize() const { return m_contextSize; }
-    quint32 Flags() const { return m_flags; }
-    bool Initialized() const { return (m_flags & (1u << 9)) != 0; }
-    const quint8 *IV() const { return m_iv.get(); }
-    const quint8 *Feedback() const { return m_feedback.get(); }
+    int BlockSize() const { return m_BlockSize; }
+    int MaxKeySize() const { return m_MaxKeySize; }
+    int ContextSize() const { return m_ContextSize; }
+    quint32 Flags() const { return m_Flags; }
+    bool Initialized() const { return (m_Flags & (1u << 9)) != 0; }
+    const quint8 *IV() const { return m_Iv.get(); }
+    const quint8 *Feedback() const { return m_Feedback.get(); }
     virtual QString ClassName() const = 0;
 
     virtual void SetFlag(int Index, bool Value);
@@ -72,24 +72,24 @@ protected:
     // The cipher's key schedule from Size (1..MaxKeySize) bytes of Key.
     virtual void SetupKey(const quint8 *Key, int Size) = 0;
 
-    quint8 *Context() { return reinterpret_cast<quint8 *>(m_context.get()); }
-    quint32 *ContextWords() { return m_context.get(); }
+    quint8 *Context() { return reinterpret_cast<quint8 *>(m_Context.get()); }
+    quint32 *ContextWords() { return m_Context.get(); }
 
 private:
     void CheckInitialized() const;
     void Process(const void *Source, void *Dest, int DataSize, bool Encode);
 
-    quint8 m_mode = 0;
-    std::unique_ptr<THash> m_hash;
-    THashClass m_hashClass;
-    int m_maxKeySize = 0;
-    int m_blockSize = 0;
-    int m_contextSize = 0;
-    std::unique_ptr<quint8[]> m_buffer;
-    std::unique_ptr<quint8[]> m_iv;
-    std::unique_ptr<quint8[]> m_feedback;
-    std::unique_ptr<quint32[]> m_context;
-    quint32 m_flags = 0;
+    quint8 m_Mode = 0;
+    std::unique_ptr<THash> m_Hash;
+    THashClass m_HashClass;
+    int m_MaxKeySize = 0;
+    int m_BlockSize = 0;
+    int m_ContextSize = 0;
+    std::unique_ptr<quint8[]> m_Buffer;
+    std::unique_ptr<quint8[]> m_Iv;
+    std::unique_ptr<quint8[]> m_Feedback;
+    std::unique_ptr<quint32[]> m_Context;
+    quint32 m_Flags = 0;
 };
 
 using TEncryptClass = TClassRef<TEncrypt>;
@@ -101,7 +101,7 @@ public:
     TEncAlgo_Base(QObject *AOwner, TEncrypt *ACipher);
     ~TEncAlgo_Base() override;
 
-    TEncrypt *Cipher() const { return m_cipher.get(); }
+    TEncrypt *Cipher() const { return m_Cipher.get(); }
 
     void SetMode(quint8 Mode) override;
     quint8 GetMode() const override;
@@ -113,7 +113,7 @@ public:
     virtual TEncryptClass CipherClass() const = 0;
 
 private:
-    std::unique_ptr<TEncrypt> m_cipher;
+    std::unique_ptr<TEncrypt> m_Cipher;
 };
 
 // The descendants' constructor: TEncAlgo_X(QObject *AOwner) : TEncAlgo_Base(AOwner, new TEnc_X) {}

@@ -18,8 +18,8 @@ namespace {
 
 // A hostile text must not exhaust the stack: the parser descends once per bracket level
 // and the evaluator once per tree level (a long chain of "OR" or "+" is a deep tree).
-constexpr int MaxNesting = 100;
-constexpr int MaxDepth = 1000;
+constexpr int kMaxNesting = 100;
+constexpr int kMaxDepth = 1000;
 
 QString Msg(const char *Text)
 {
@@ -28,40 +28,40 @@ QString Msg(const char *Text)
 
 [[noreturn]] void TypeMismatch()
 {
-    DatabaseError(Msg(SExprTypeMis));
+    DatabaseError(Msg(kSExprTypeMis));
 }
 
 // --- type classes ---
 
-bool IsIntegerType(TFieldType t)
+bool IsIntegerType(TFieldType T)
 {
-    return t == ftSmallint || t == ftInteger || t == ftWord || t == ftAutoInc;
+    return T == ftSmallint || T == ftInteger || T == ftWord || T == ftAutoInc;
 }
 
-bool IsFloatType(TFieldType t)
+bool IsFloatType(TFieldType T)
 {
-    return t == ftFloat || t == ftCurrency;
+    return T == ftFloat || T == ftCurrency;
 }
 
-bool IsNumericType(TFieldType t)
+bool IsNumericType(TFieldType T)
 {
-    return IsIntegerType(t) || t == ftLargeint || IsFloatType(t);
+    return IsIntegerType(T) || T == ftLargeint || IsFloatType(T);
 }
 
-bool IsDateTimeType(TFieldType t)
+bool IsDateTimeType(TFieldType T)
 {
-    return t == ftDate || t == ftTime || t == ftDateTime;
+    return T == ftDate || T == ftTime || T == ftDateTime;
 }
 
-bool IsStringType(TFieldType t)
+bool IsStringType(TFieldType T)
 {
-    return t == ftString || t == ftFixedChar || t == ftWideString || t == ftGuid || IsBlobFieldType(t);
+    return T == ftString || T == ftFixedChar || T == ftWideString || T == ftGuid || IsBlobFieldType(T);
 }
 
 // The bytes a fixed-size value of the type takes; 0 for text and unknown types.
-int ValueSize(TFieldType t)
+int ValueSize(TFieldType T)
 {
-    switch (t) {
+    switch (T) {
     case ftBoolean:
         return 1;
     case ftSmallint:
@@ -82,9 +82,9 @@ int ValueSize(TFieldType t)
     }
 }
 
-int TypeRank(TFieldType t)
+int TypeRank(TFieldType T)
 {
-    switch (t) {
+    switch (T) {
     case ftSmallint:
         return 1;
     case ftWord:
@@ -110,7 +110,7 @@ qint64 RoundToInt64(double Value)
 {
     const double r = std::nearbyint(Value);
     if (!std::isfinite(r) || r < -9.2e18 || r > 9.2e18)
-        DatabaseError(Msg(SInvalidFloatOp));
+        DatabaseError(Msg(kSInvalidFloatOp));
     return static_cast<qint64>(r);
 }
 
@@ -121,19 +121,19 @@ qint32 WrapInt32(qint64 Value)
 
 // --- dates and times ---
 
-constexpr double MSecsPerDayF = dataaccess::MSecsPerDay;
+constexpr double kMSecsPerDayF = dataaccess::kMSecsPerDay;
 
 // The day number of a millisecond value, taken from the rounded value (NaN stays NaN).
 double DayOfMSecs(double MSecs)
 {
-    return std::trunc(std::nearbyint(MSecs) / MSecsPerDayF);
+    return std::trunc(std::nearbyint(MSecs) / kMSecsPerDayF);
 }
 
 double TimeOfMSecs(double MSecs)
 {
-    double t = std::fmod(std::nearbyint(MSecs), MSecsPerDayF);
+    double t = std::fmod(std::nearbyint(MSecs), kMSecsPerDayF);
     if (t < 0)
-        t += MSecsPerDayF;
+        t += kMSecsPerDayF;
     return t;
 }
 
@@ -142,7 +142,7 @@ double TimelineMSecs(const TExprNode *N)
 {
     switch (N->DataType) {
     case ftDate:
-        return static_cast<double>(N->AsInteger()) * MSecsPerDayF;
+        return static_cast<double>(N->AsInteger()) * kMSecsPerDayF;
     case ftTime:
         return static_cast<double>(N->AsInteger());
     default:
@@ -303,9 +303,9 @@ bool IsAscii(std::string_view S)
     return true;
 }
 
-char FoldAscii(char c)
+char FoldAscii(char C)
 {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+    return C >= 'A' && C <= 'Z' ? static_cast<char>(C + ('a' - 'A')) : C;
 }
 
 int CompareAsciiDBString(std::string_view A, std::string_view B, bool PartialCompare, bool CaseInsensitive, int Length)
@@ -335,36 +335,36 @@ int CompareAsciiDBString(std::string_view A, std::string_view B, bool PartialCom
 // position at a time from the end: each "%" tries every later start once instead of
 // recursing, so the cost is length(value) x length(pattern).
 template <class Char>
-bool LikeColumns(const Char *v, size_t n, const Char *p, size_t m)
+bool LikeColumns(const Char *V, size_t N, const Char *P, size_t M)
 {
     constexpr size_t kOnStack = 256;
     char stack[2 * (kOnStack + 1)];
     std::vector<char> heap;
     char *next = stack, *cur = stack + kOnStack + 1;
-    if (n > kOnStack) {
-        heap.assign(2 * (n + 1), 0);
+    if (N > kOnStack) {
+        heap.assign(2 * (N + 1), 0);
         next = heap.data();
-        cur = heap.data() + n + 1;
+        cur = heap.data() + N + 1;
     }
-    std::fill(next, next + n + 1, 0); // column j + 1
-    next[n] = 1;                      // both used up
-    for (size_t jj = m; jj-- > 0;) {
-        const Char pc = p[jj];
-        if (pc == Char('%') && jj == m - 1) {
+    std::fill(next, next + N + 1, 0); // column j + 1
+    next[N] = 1;                      // both used up
+    for (size_t jj = M; jj-- > 0;) {
+        const Char pc = P[jj];
+        if (pc == Char('%') && jj == M - 1) {
             // The rest of the pattern is exactly "%".
-            std::fill(cur, cur + n + 1, 1);
+            std::fill(cur, cur + N + 1, 1);
         } else if (pc == Char('%')) {
             // A "%" with more behind it takes a non-empty rest of the value.
-            cur[n] = 0;
+            cur[N] = 0;
             char any = 0;
-            for (size_t i = n; i-- > 0;) {
+            for (size_t i = N; i-- > 0;) {
                 any = static_cast<char>(any | next[i]);
                 cur[i] = any;
             }
         } else {
-            cur[n] = 0;
-            for (size_t i = 0; i < n; ++i)
-                cur[i] = static_cast<char>((pc == Char('_') || pc == v[i]) && next[i + 1]);
+            cur[N] = 0;
+            for (size_t i = 0; i < N; ++i)
+                cur[i] = static_cast<char>((pc == Char('_') || pc == V[i]) && next[i + 1]);
         }
         std::swap(cur, next);
     }
@@ -432,7 +432,7 @@ int CompareNodes(const TExprNode *L, const TExprNode *R, TFilterOptions Options)
 {
     const TFieldType lt = L->DataType;
     const TFieldType rt = R->DataType;
-    auto order = [](auto a, auto b) { return a < b ? -1 : (b < a ? 1 : (a == b ? 0 : 2)); };
+    auto order = [](auto A, auto B) { return A < B ? -1 : (B < A ? 1 : (A == B ? 0 : 2)); };
 
     if (IsNumericType(lt) && IsNumericType(rt)) {
         if (IsFloatType(lt) || IsFloatType(rt))
@@ -475,14 +475,14 @@ struct Number
     double Float = 0;
 };
 
-Number IntNum(qint64 v)
+Number IntNum(qint64 V)
 {
-    return Number{false, v, 0};
+    return Number{false, V, 0};
 }
 
-Number FloatNum(double v)
+Number FloatNum(double V)
 {
-    return Number{true, 0, v};
+    return Number{true, 0, V};
 }
 
 void StoreNumber(TExprNode *N, const Number &V)
@@ -514,19 +514,19 @@ qint64 WholeNumber(const TExprNode *N)
     return IsFloatType(N->DataType) ? RoundToInt64(N->AsFloat()) : N->AsInteger();
 }
 
-qint64 WrapAdd(qint64 a, qint64 b)
+qint64 WrapAdd(qint64 A, qint64 B)
 {
-    return static_cast<qint64>(static_cast<quint64>(a) + static_cast<quint64>(b));
+    return static_cast<qint64>(static_cast<quint64>(A) + static_cast<quint64>(B));
 }
 
-qint64 WrapSub(qint64 a, qint64 b)
+qint64 WrapSub(qint64 A, qint64 B)
 {
-    return static_cast<qint64>(static_cast<quint64>(a) - static_cast<quint64>(b));
+    return static_cast<qint64>(static_cast<quint64>(A) - static_cast<quint64>(B));
 }
 
-qint64 WrapMul(qint64 a, qint64 b)
+qint64 WrapMul(qint64 A, qint64 B)
 {
-    return static_cast<qint64>(static_cast<quint64>(a) * static_cast<quint64>(b));
+    return static_cast<qint64>(static_cast<quint64>(A) * static_cast<quint64>(B));
 }
 
 Number DateArithmetic(TExprOperator Op, const TExprNode *L, const TExprNode *R)
@@ -536,7 +536,7 @@ Number DateArithmetic(TExprOperator Op, const TExprNode *L, const TExprNode *R)
     if (IsNumericType(rt)) {
         const qint64 n = WholeNumber(R);
         if (lt == ftDateTime) {
-            const double days = static_cast<double>(n) * MSecsPerDayF;
+            const double days = static_cast<double>(n) * kMSecsPerDayF;
             return FloatNum(Op == toADD ? L->AsFloat() + days : L->AsFloat() - days);
         }
         // A day number or the milliseconds of the day, moved by the number.
@@ -566,7 +566,7 @@ Number NumericArithmetic(TExprOperator Op, TFieldType ResultType, const TExprNod
             return FloatNum(a * b);
         default:
             if (b == 0)
-                throw EZeroDivide(Msg(dataaccess::msg::SZeroDivide));
+                throw EZeroDivide(Msg(dataaccess::msg::kSZeroDivide));
             return FloatNum(a / b);
         }
     }
@@ -585,26 +585,26 @@ Number NumericArithmetic(TExprOperator Op, TFieldType ResultType, const TExprNod
 
 void EvalArithmetic(TExprNode *N)
 {
-    const TExprNode *L = N->Left;
-    const TExprNode *R = N->Right;
-    if (N->Operator == toADD && IsStringType(L->DataType) && IsStringType(R->DataType)) {
-        N->SetText(L->AsText() + R->AsText());
+    const TExprNode *l = N->Left;
+    const TExprNode *r = N->Right;
+    if (N->Operator == toADD && IsStringType(l->DataType) && IsStringType(r->DataType)) {
+        N->SetText(l->AsText() + r->AsText());
         return;
     }
-    if (IsDateTimeType(L->DataType)) {
-        StoreNumber(N, DateArithmetic(N->Operator, L, R));
+    if (IsDateTimeType(l->DataType)) {
+        StoreNumber(N, DateArithmetic(N->Operator, l, r));
         return;
     }
-    if (IsNumericType(L->DataType) && IsNumericType(R->DataType)) {
-        StoreNumber(N, NumericArithmetic(N->Operator, N->DataType, L, R));
+    if (IsNumericType(l->DataType) && IsNumericType(r->DataType)) {
+        StoreNumber(N, NumericArithmetic(N->Operator, N->DataType, l, r));
         return;
     }
     TypeMismatch();
 }
 
-bool IsBlank(char c)
+bool IsBlank(char C)
 {
-    return static_cast<unsigned char>(c) <= ' ';
+    return static_cast<unsigned char>(C) <= ' ';
 }
 
 QByteArray SubstringOf(const QByteArray &Text, qint64 Start, qint64 Count)
@@ -621,11 +621,11 @@ QByteArray SubstringOf(const QByteArray &Text, qint64 Start, qint64 Count)
 
 void EvalFunction(TExprNode *N)
 {
-    const TExprNode *A = N->Args.empty() ? nullptr : N->Args.front();
+    const TExprNode *a = N->Args.empty() ? nullptr : N->Args.front();
     switch (N->Function) {
     case fnUPPER:
     case fnLOWER: {
-        QByteArray s = A->AsText();
+        QByteArray s = a->AsText();
         for (char &c : s) {
             if (N->Function == fnUPPER && c >= 'a' && c <= 'z')
                 c = static_cast<char>(c - 'a' + 'A');
@@ -638,7 +638,7 @@ void EvalFunction(TExprNode *N)
     case fnTRIM:
     case fnTRIMLEFT:
     case fnTRIMRIGHT: {
-        const QByteArray s = A->AsText();
+        const QByteArray s = a->AsText();
         qsizetype b = 0;
         qsizetype e = s.size();
         if (N->Function != fnTRIMRIGHT)
@@ -651,16 +651,16 @@ void EvalFunction(TExprNode *N)
         return;
     }
     case fnSUBSTRING:
-        N->SetText(SubstringOf(A->AsText(), N->Args[1]->AsInteger(), N->Args[2]->AsInteger()));
+        N->SetText(SubstringOf(a->AsText(), N->Args[1]->AsInteger(), N->Args[2]->AsInteger()));
         return;
     case fnYEAR:
     case fnMONTH:
     case fnDAY: {
         qint64 day = 0;
-        if (A->DataType == ftDate) {
-            day = A->AsInteger();
+        if (a->DataType == ftDate) {
+            day = a->AsInteger();
         } else {
-            const double d = DayOfMSecs(A->AsFloat());
+            const double d = DayOfMSecs(a->AsFloat());
             day = RoundToInt64(d);
         }
         qint64 year = 0;
@@ -675,10 +675,10 @@ void EvalFunction(TExprNode *N)
     case fnMINUTE:
     case fnSECOND: {
         double ms = 0;
-        if (A->DataType == ftTime)
-            ms = TimeOfMSecs(static_cast<double>(A->AsInteger()));
+        if (a->DataType == ftTime)
+            ms = TimeOfMSecs(static_cast<double>(a->AsInteger()));
         else
-            ms = TimeOfMSecs(A->AsFloat());
+            ms = TimeOfMSecs(a->AsFloat());
         const qint64 t = RoundToInt64(ms);
         qint64 v = 0;
         if (N->Function == fnHOUR)
@@ -713,12 +713,12 @@ TExprNode::TExprNode(TExprNodes *AOwner) : Owner(AOwner) {}
 char *TExprNode::SetDataSize(int Size)
 {
     Size = std::max(Size, 0);
-    if (Data != m_buffer.data() || static_cast<int>(m_buffer.size()) != Size) {
-        m_buffer.assign(static_cast<size_t>(Size), 0);
+    if (Data != m_Buffer.data() || static_cast<int>(m_Buffer.size()) != Size) {
+        m_Buffer.assign(static_cast<size_t>(Size), 0);
     }
-    Data = m_buffer.data();
+    Data = m_Buffer.data();
     DataSize = Size;
-    return m_buffer.data();
+    return m_Buffer.data();
 }
 
 void TExprNode::SetExternalData(const char *AData, int Size)
@@ -845,8 +845,8 @@ TExprNode *TExprNodes::NewConstNode(TFieldType DataType)
 
 static void SetDepth(TExprNode *N, int ChildDepth)
 {
-    if (ChildDepth + 1 > MaxDepth)
-        DatabaseError(Msg(SExprTooComplex));
+    if (ChildDepth + 1 > kMaxDepth)
+        DatabaseError(Msg(kSExprTooComplex));
     N->Depth = ChildDepth + 1;
 }
 
@@ -922,7 +922,7 @@ TExprNode *TExprNodes::NewFuncNode(const QString &Name, TExprFunction Function, 
         depth = std::max(depth, a->Depth);
     SetDepth(n, depth);
 
-    const auto argType = [&](size_t i) { return Args[i]->DataType; };
+    const auto argType = [&](size_t I) { return Args[I]->DataType; };
     TFieldType type = ftUnknown;
     switch (Function) {
     case fnUPPER:
@@ -987,45 +987,45 @@ TExprNode *TExprNodes::NewFieldNode(const QString &Name, TFieldType DataType)
 
 QString TSyntaxParserBase::TokenName() const
 {
-    if (FToken == etEnd)
-        return Msg(SExprNothing);
-    return QLatin1Char('\'') + QString::fromUtf8(FTokenString) + QLatin1Char('\'');
+    if (m_FToken == etEnd)
+        return Msg(kSExprNothing);
+    return QLatin1Char('\'') + QString::fromUtf8(m_FTokenString) + QLatin1Char('\'');
 }
 
 // ---------------------------------------------------------------- TExprParserBase
 
-TExprParserBase::TExprParserBase() : FExprNodes(std::make_unique<TExprNodes>(this)) {}
+TExprParserBase::TExprParserBase() : m_FExprNodes(std::make_unique<TExprNodes>(this)) {}
 
 TExprParserBase::~TExprParserBase() = default;
 
 void TExprParserBase::Parse(const QString &Text)
 {
-    FExprNodes->Clear();
-    FText = Text;
-    FAnsiText = Text.toUtf8();
-    FSourcePos = 0;
-    FToken = etEnd;
-    FPrevToken = etEnd;
-    FTokenString.clear();
+    m_FExprNodes->Clear();
+    m_FText = Text;
+    m_FAnsiText = Text.toUtf8();
+    m_FSourcePos = 0;
+    m_FToken = etEnd;
+    m_FPrevToken = etEnd;
+    m_FTokenString.clear();
     NextToken();
     TExprNode *root = ParseExpr();
-    if (FToken != etEnd)
-        DatabaseError(Msg(SExprIncorrect));
+    if (m_FToken != etEnd)
+        DatabaseError(Msg(kSExprIncorrect));
     // Only a truth value can accept or reject a record.
     if (root->DataType != ftBoolean)
         TypeMismatch();
-    FExprNodes->Root = root;
+    m_FExprNodes->Root = root;
 }
 
 void TExprParserBase::Evaluate(TFilterOptions Options, QVariant &Result)
 {
-    FFilterOptions = Options;
-    TExprNode *root = FExprNodes->Root;
+    m_FFilterOptions = Options;
+    TExprNode *root = m_FExprNodes->Root;
     if (!root)
-        DatabaseErrorFmt(Msg(SExprExpected), Msg(SExprNothing));
+        DatabaseErrorFmt(Msg(kSExprExpected), Msg(kSExprNothing));
     // Field values are looked up afresh for each evaluation, so that a record buffer
     // the data set has replaced since is never read.
-    for (TExprNode *n = FExprNodes->FirstNode; n; n = n->Next)
+    for (TExprNode *n = m_FExprNodes->FirstNode; n; n = n->Next)
         if (n->Kind == enField)
             n->SetExternalData(nullptr, 0);
     Calculate(root, Options);
@@ -1045,10 +1045,10 @@ TFieldType TExprParserBase::GetFuncDataType(const QString &Name)
 
 static TExprFunction FunctionOf(const QString &Name)
 {
-    static const char *const names[] = {"UPPER", "LOWER", "SUBSTRING", "TRIM",   "TRIMLEFT", "TRIMRIGHT", "YEAR",
-                                        "MONTH", "DAY",   "HOUR",      "MINUTE", "SECOND",   "GETDATE"};
+    static const char *const kNames[] = {"UPPER", "LOWER", "SUBSTRING", "TRIM",   "TRIMLEFT", "TRIMRIGHT", "YEAR",
+                                         "MONTH", "DAY",   "HOUR",      "MINUTE", "SECOND",   "GETDATE"};
     for (int i = 0; i < 13; ++i)
-        if (Name.compare(QLatin1String(names[i]), Qt::CaseInsensitive) == 0)
+        if (Name.compare(QLatin1String(kNames[i]), Qt::CaseInsensitive) == 0)
             return static_cast<TExprFunction>(i + 1);
     return fnNONE;
 }
@@ -1081,36 +1081,36 @@ void TExprParserBase::Calculate(TExprNode *Node, TFilterOptions Options)
         break;
     }
 
-    TExprNode *L = Node->Left;
-    TExprNode *R = Node->Right;
+    TExprNode *l = Node->Left;
+    TExprNode *r = Node->Right;
     switch (Node->Operator) {
     case toNOT:
-        Calculate(L, Options);
-        Node->SetBoolean(!L->AsBoolean());
+        Calculate(l, Options);
+        Node->SetBoolean(!l->AsBoolean());
         return;
     case toAND:
-        Calculate(L, Options);
-        if (!L->AsBoolean()) {
+        Calculate(l, Options);
+        if (!l->AsBoolean()) {
             Node->SetBoolean(false);
             return;
         }
-        Calculate(R, Options);
-        Node->SetBoolean(R->AsBoolean());
+        Calculate(r, Options);
+        Node->SetBoolean(r->AsBoolean());
         return;
     case toOR:
-        Calculate(L, Options);
-        if (L->AsBoolean()) {
+        Calculate(l, Options);
+        if (l->AsBoolean()) {
             Node->SetBoolean(true);
             return;
         }
-        Calculate(R, Options);
-        Node->SetBoolean(R->AsBoolean());
+        Calculate(r, Options);
+        Node->SetBoolean(r->AsBoolean());
         return;
     case toIN:
-        Calculate(L, Options);
+        Calculate(l, Options);
         for (TExprNode *item : Node->Args) {
             Calculate(item, Options);
-            if (CompareNodes(L, item, Options) == 0) {
+            if (CompareNodes(l, item, Options) == 0) {
                 Node->SetBoolean(true);
                 return;
             }
@@ -1121,29 +1121,29 @@ void TExprParserBase::Calculate(TExprNode *Node, TFilterOptions Options)
         break;
     }
 
-    Calculate(L, Options);
-    Calculate(R, Options);
+    Calculate(l, Options);
+    Calculate(r, Options);
     switch (Node->Operator) {
     case toEQ:
-        Node->SetBoolean(CompareNodes(L, R, Options) == 0);
+        Node->SetBoolean(CompareNodes(l, r, Options) == 0);
         return;
     case toNE:
-        Node->SetBoolean(CompareNodes(L, R, Options) != 0);
+        Node->SetBoolean(CompareNodes(l, r, Options) != 0);
         return;
     case toLT:
-        Node->SetBoolean(CompareNodes(L, R, Options) == -1);
+        Node->SetBoolean(CompareNodes(l, r, Options) == -1);
         return;
     case toGT:
-        Node->SetBoolean(CompareNodes(L, R, Options) == 1);
+        Node->SetBoolean(CompareNodes(l, r, Options) == 1);
         return;
     case toGE:
-        Node->SetBoolean(CompareNodes(L, R, Options) != -1);
+        Node->SetBoolean(CompareNodes(l, r, Options) != -1);
         return;
     case toLE:
-        Node->SetBoolean(CompareNodes(L, R, Options) != 1);
+        Node->SetBoolean(CompareNodes(l, r, Options) != 1);
         return;
     case toLIKE:
-        Node->SetBoolean(LikeMatchText(L->TextView(), R->TextView(), !Options.testFlag(foCaseInsensitive)));
+        Node->SetBoolean(LikeMatchText(l->TextView(), r->TextView(), !Options.testFlag(foCaseInsensitive)));
         return;
     case toADD:
     case toSUB:
@@ -1158,31 +1158,31 @@ void TExprParserBase::Calculate(TExprNode *Node, TFilterOptions Options)
 
 // ---------------------------------------------------------------- TFilterParser
 
-TFilterParser::TFilterParser(TFilterFieldSource *DataSet) : FDataSet(DataSet) {}
+TFilterParser::TFilterParser(TFilterFieldSource *DataSet) : m_FDataSet(DataSet) {}
 
 TFieldType TFilterParser::GetFieldDataType(const QString &Name)
 {
-    const int idx = FDataSet ? FDataSet->FilterFieldIndex(Name) : -1;
+    const int idx = m_FDataSet ? m_FDataSet->FilterFieldIndex(Name) : -1;
     if (idx < 0)
-        DatabaseErrorFmt(QString::fromLatin1(dataaccess::msg::SFieldNotFound), Name);
-    return FDataSet->FilterFieldType(idx);
+        DatabaseErrorFmt(QString::fromLatin1(dataaccess::msg::kSFieldNotFound), Name);
+    return m_FDataSet->FilterFieldType(idx);
 }
 
 void TFilterParser::GetFieldValue(TExprNode *Node)
 {
-    if (Node->FieldIndex < 0 && FDataSet)
-        Node->FieldIndex = FDataSet->FilterFieldIndex(Node->Name);
-    if (!FDataSet || Node->FieldIndex < 0) {
+    if (Node->FieldIndex < 0 && m_FDataSet)
+        Node->FieldIndex = m_FDataSet->FilterFieldIndex(Node->Name);
+    if (!m_FDataSet || Node->FieldIndex < 0) {
         Node->SetDataSize(ValueSize(Node->DataType));
         return;
     }
     if (Node->ReadAsText) {
-        Node->TextValue = FDataSet->FilterFieldText(Node->FieldIndex);
+        Node->TextValue = m_FDataSet->FilterFieldText(Node->FieldIndex);
         Node->SetText(Node->TextValue.toUtf8());
         return;
     }
     int size = 0;
-    const char *data = FDataSet->FilterFieldData(Node->FieldIndex, size);
+    const char *data = m_FDataSet->FilterFieldData(Node->FieldIndex, size);
     if (data)
         Node->SetExternalData(data, size);
     else
@@ -1191,14 +1191,14 @@ void TFilterParser::GetFieldValue(TExprNode *Node)
 
 namespace {
 
-bool IsDigit(unsigned char c)
+bool IsDigit(unsigned char C)
 {
-    return c >= '0' && c <= '9';
+    return C >= '0' && C <= '9';
 }
 
-bool IsLetter(unsigned char c)
+bool IsLetter(unsigned char C)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z');
 }
 
 bool SameWord(const QByteArray &Token, const char *Word)
@@ -1221,53 +1221,53 @@ static QString CharForMessage(const QByteArray &Text, int Pos)
 
 void TFilterParser::SkipBlanks()
 {
-    const QByteArray &s = FAnsiText;
+    const QByteArray &s = m_FAnsiText;
     const int n = static_cast<int>(s.size());
     auto skip = [&] {
-        while (FSourcePos < n && s[FSourcePos] != 0 && IsBlank(s[FSourcePos]))
-            ++FSourcePos;
+        while (m_FSourcePos < n && s[m_FSourcePos] != 0 && IsBlank(s[m_FSourcePos]))
+            ++m_FSourcePos;
     };
     skip();
-    if (FSourcePos + 1 < n && s[FSourcePos] == '/' && s[FSourcePos + 1] == '*') {
-        int q = FSourcePos + 2;
+    if (m_FSourcePos + 1 < n && s[m_FSourcePos] == '/' && s[m_FSourcePos + 1] == '*') {
+        int q = m_FSourcePos + 2;
         while (q < n && s[q] != '*' && s[q] != 0)
             ++q;
         if (q >= n || s[q] == 0)
-            DatabaseErrorFmt(Msg(SExprInvalidChar), CharForMessage(s, q));
+            DatabaseErrorFmt(Msg(kSExprInvalidChar), CharForMessage(s, q));
         if (q + 1 >= n || s[q + 1] != '/')
-            DatabaseErrorFmt(Msg(SExprInvalidChar), CharForMessage(s, q + 1));
-        FSourcePos = q + 2;
+            DatabaseErrorFmt(Msg(kSExprInvalidChar), CharForMessage(s, q + 1));
+        m_FSourcePos = q + 2;
         skip();
     }
 }
 
 bool TFilterParser::NextIsLParen() const
 {
-    int p = FSourcePos;
-    while (p < FAnsiText.size() && FAnsiText[p] != 0 && IsBlank(FAnsiText[p]))
+    int p = m_FSourcePos;
+    while (p < m_FAnsiText.size() && m_FAnsiText[p] != 0 && IsBlank(m_FAnsiText[p]))
         ++p;
-    return p < FAnsiText.size() && FAnsiText[p] == '(';
+    return p < m_FAnsiText.size() && m_FAnsiText[p] == '(';
 }
 
 void TFilterParser::NextToken()
 {
-    FPrevToken = FToken;
-    FTokenString.clear();
+    m_FPrevToken = m_FToken;
+    m_FTokenString.clear();
     SkipBlanks();
 
-    const QByteArray &s = FAnsiText;
+    const QByteArray &s = m_FAnsiText;
     const int n = static_cast<int>(s.size());
-    int &p = FSourcePos;
+    int &p = m_FSourcePos;
     if (p >= n) {
-        FToken = etEnd;
+        m_FToken = etEnd;
         return;
     }
-    auto at = [&](int i) -> unsigned char { return i < n ? static_cast<unsigned char>(s[i]) : 0; };
+    auto at = [&](int I) -> unsigned char { return I < n ? static_cast<unsigned char>(s[I]) : 0; };
     const unsigned char c = at(p);
-    auto single = [&](TExprToken t, int len) {
-        FToken = t;
-        FTokenString = s.mid(p, len);
-        p += len;
+    auto single = [&](TExprToken T, int Len) {
+        m_FToken = T;
+        m_FTokenString = s.mid(p, Len);
+        p += Len;
     };
 
     switch (c) {
@@ -1299,8 +1299,8 @@ void TFilterParser::NextToken()
         break;
     }
 
-    const bool minusIsOperator = FPrevToken == etLiteral || FPrevToken == etNumLiteral || FPrevToken == etName ||
-        FPrevToken == etSymbol || FPrevToken == etRParen;
+    const bool minusIsOperator = m_FPrevToken == etLiteral || m_FPrevToken == etNumLiteral || m_FPrevToken == etName ||
+        m_FPrevToken == etSymbol || m_FPrevToken == etRParen;
     if (c == '-' && minusIsOperator)
         return single(etSUB, 1);
 
@@ -1320,8 +1320,8 @@ void TFilterParser::NextToken()
         // "1, 2" in a list where the separator is a comma: the comma is not the number's.
         if (sep == ',' && p - 1 > start && at(p - 1) == ',' && p < n && at(p) != 0 && IsBlank(s[p]))
             --p;
-        FToken = etNumLiteral;
-        FTokenString = s.mid(start, p - start);
+        m_FToken = etNumLiteral;
+        m_FTokenString = s.mid(start, p - start);
         return;
     }
 
@@ -1331,7 +1331,7 @@ void TFilterParser::NextToken()
         bool dropping = false;
         for (;;) {
             if (p >= n || at(p) == 0)
-                DatabaseError(Msg(SExprStringTerminator));
+                DatabaseError(Msg(kSExprStringTerminator));
             const unsigned char d = at(p);
             if (d == '\'') {
                 if (at(p + 1) != '\'') {
@@ -1348,10 +1348,10 @@ void TFilterParser::NextToken()
                     ++chars;
             }
             if (!dropping)
-                FTokenString.append(static_cast<char>(d));
+                m_FTokenString.append(static_cast<char>(d));
             ++p;
         }
-        FToken = etLiteral;
+        m_FToken = etLiteral;
         return;
     }
 
@@ -1360,10 +1360,10 @@ void TFilterParser::NextToken()
         while (p < n && at(p) != ']' && at(p) != 0)
             ++p;
         if (p >= n || at(p) == 0)
-            DatabaseError(Msg(SExprNameTerminator));
-        FTokenString = s.mid(start, p - start);
+            DatabaseError(Msg(kSExprNameTerminator));
+        m_FTokenString = s.mid(start, p - start);
         ++p;
-        FToken = etName;
+        m_FToken = etName;
         return;
     }
 
@@ -1377,22 +1377,22 @@ void TFilterParser::NextToken()
             else
                 break;
         }
-        FTokenString = s.mid(start, p - start);
-        if (SameWord(FTokenString, "LIKE"))
-            FToken = etLIKE;
-        else if (SameWord(FTokenString, "IN"))
-            FToken = etIN;
+        m_FTokenString = s.mid(start, p - start);
+        if (SameWord(m_FTokenString, "LIKE"))
+            m_FToken = etLIKE;
+        else if (SameWord(m_FTokenString, "IN"))
+            m_FToken = etIN;
         else
-            FToken = etSymbol;
+            m_FToken = etSymbol;
         return;
     }
 
-    DatabaseErrorFmt(Msg(SExprInvalidChar), CharForMessage(s, p));
+    DatabaseErrorFmt(Msg(kSExprInvalidChar), CharForMessage(s, p));
 }
 
 TExprNode *TFilterParser::ParseExpr()
 {
-    FNesting = 0;
+    m_FNesting = 0;
     return ParseOr();
 }
 
@@ -1402,9 +1402,9 @@ struct NestingGuard
     int &Level;
     explicit NestingGuard(int &L) : Level(L)
     {
-        if (++Level > MaxNesting) {
+        if (++Level > kMaxNesting) {
             --Level;
-            DatabaseError(Msg(SExprTooComplex));
+            DatabaseError(Msg(kSExprTooComplex));
         }
     }
     ~NestingGuard() { --Level; }
@@ -1413,12 +1413,12 @@ struct NestingGuard
 
 TExprNode *TFilterParser::ParseOr()
 {
-    NestingGuard guard(FNesting);
+    NestingGuard guard(m_FNesting);
     TExprNode *left = ParseAnd();
-    while (FToken == etSymbol && SameWord(FTokenString, "OR")) {
+    while (m_FToken == etSymbol && SameWord(m_FTokenString, "OR")) {
         NextToken();
         TExprNode *right = ParseAnd();
-        left = FExprNodes->NewOperatorNode(toOR, left, right);
+        left = m_FExprNodes->NewOperatorNode(toOR, left, right);
     }
     return left;
 }
@@ -1426,20 +1426,20 @@ TExprNode *TFilterParser::ParseOr()
 TExprNode *TFilterParser::ParseAnd()
 {
     TExprNode *left = ParseNot();
-    while (FToken == etSymbol && SameWord(FTokenString, "AND")) {
+    while (m_FToken == etSymbol && SameWord(m_FTokenString, "AND")) {
         NextToken();
         TExprNode *right = ParseNot();
-        left = FExprNodes->NewOperatorNode(toAND, left, right);
+        left = m_FExprNodes->NewOperatorNode(toAND, left, right);
     }
     return left;
 }
 
 TExprNode *TFilterParser::ParseNot()
 {
-    if (FToken == etSymbol && SameWord(FTokenString, "NOT")) {
+    if (m_FToken == etSymbol && SameWord(m_FTokenString, "NOT")) {
         NextToken();
         TExprNode *operand = ParseCompare();
-        return FExprNodes->NewOperatorNode(toNOT, operand, nullptr);
+        return m_FExprNodes->NewOperatorNode(toNOT, operand, nullptr);
     }
     return ParseCompare();
 }
@@ -1448,25 +1448,25 @@ std::vector<TExprNode *> TFilterParser::ParseList(bool AllowEmpty)
 {
     // The current token is the one after "(".
     std::vector<TExprNode *> items;
-    if (FToken == etRParen) {
+    if (m_FToken == etRParen) {
         if (!AllowEmpty)
-            DatabaseError(Msg(SExprEmptyInList));
+            DatabaseError(Msg(kSExprEmptyInList));
         NextToken();
         return items;
     }
     for (;;) {
         items.push_back(ParseOr());
-        if (FToken == etComma) {
+        if (m_FToken == etComma) {
             NextToken();
             continue;
         }
-        if (FToken == etRParen) {
+        if (m_FToken == etRParen) {
             NextToken();
             return items;
         }
-        if (FToken == etEnd)
-            DatabaseErrorFmt(Msg(SExprRParenExpected), TokenName());
-        DatabaseErrorFmt(Msg(SExprRParenOrCommaExpected), TokenName());
+        if (m_FToken == etEnd)
+            DatabaseErrorFmt(Msg(kSExprRParenExpected), TokenName());
+        DatabaseErrorFmt(Msg(kSExprRParenOrCommaExpected), TokenName());
     }
 }
 
@@ -1474,7 +1474,7 @@ TExprNode *TFilterParser::ParseCompare()
 {
     TExprNode *left = ParseAdd();
     TExprOperator op = toNOTDEFINED;
-    switch (FToken) {
+    switch (m_FToken) {
     case etEQ:
         op = toEQ;
         break;
@@ -1498,28 +1498,28 @@ TExprNode *TFilterParser::ParseCompare()
         break;
     case etIN: {
         NextToken();
-        if (FToken != etLParen)
-            DatabaseErrorFmt(Msg(SExprLParenExpected), TokenName());
+        if (m_FToken != etLParen)
+            DatabaseErrorFmt(Msg(kSExprLParenExpected), TokenName());
         NextToken();
         const std::vector<TExprNode *> items = ParseList(false);
-        return FExprNodes->NewInNode(left, items);
+        return m_FExprNodes->NewInNode(left, items);
     }
     default:
         return left;
     }
     NextToken();
     TExprNode *right = ParseAdd();
-    return FExprNodes->NewOperatorNode(op, left, right);
+    return m_FExprNodes->NewOperatorNode(op, left, right);
 }
 
 TExprNode *TFilterParser::ParseAdd()
 {
     TExprNode *left = ParseMul();
-    while (FToken == etADD || FToken == etSUB) {
-        const TExprOperator op = FToken == etADD ? toADD : toSUB;
+    while (m_FToken == etADD || m_FToken == etSUB) {
+        const TExprOperator op = m_FToken == etADD ? toADD : toSUB;
         NextToken();
         TExprNode *right = ParseMul();
-        left = FExprNodes->NewOperatorNode(op, left, right);
+        left = m_FExprNodes->NewOperatorNode(op, left, right);
     }
     return left;
 }
@@ -1527,11 +1527,11 @@ TExprNode *TFilterParser::ParseAdd()
 TExprNode *TFilterParser::ParseMul()
 {
     TExprNode *left = ParsePrimary();
-    while (FToken == etMUL || FToken == etDIV) {
-        const TExprOperator op = FToken == etMUL ? toMUL : toDIV;
+    while (m_FToken == etMUL || m_FToken == etDIV) {
+        const TExprOperator op = m_FToken == etMUL ? toMUL : toDIV;
         NextToken();
         TExprNode *right = ParsePrimary();
-        left = FExprNodes->NewOperatorNode(op, left, right);
+        left = m_FExprNodes->NewOperatorNode(op, left, right);
     }
     return left;
 }
@@ -1564,66 +1564,66 @@ static bool ReadInt32(const QByteArray &Text, qint32 &Value)
 
 TExprNode *TFilterParser::ParsePrimary()
 {
-    switch (FToken) {
+    switch (m_FToken) {
     case etSymbol: {
-        const QString name = QString::fromUtf8(FTokenString);
+        const QString name = QString::fromUtf8(m_FTokenString);
         if (NextIsLParen() && TokenSymbolIsFunc(name)) {
-            NestingGuard guard(FNesting);
+            NestingGuard guard(m_FNesting);
             NextToken(); // "("
             NextToken();
             const std::vector<TExprNode *> args = ParseList(true);
-            return FExprNodes->NewFuncNode(name, FunctionOf(name), args);
+            return m_FExprNodes->NewFuncNode(name, FunctionOf(name), args);
         }
-        if (SameWord(FTokenString, "TRUE") || SameWord(FTokenString, "FALSE")) {
-            TExprNode *n = FExprNodes->NewConstNode(ftBoolean);
-            n->SetBoolean(SameWord(FTokenString, "TRUE"));
+        if (SameWord(m_FTokenString, "TRUE") || SameWord(m_FTokenString, "FALSE")) {
+            TExprNode *n = m_FExprNodes->NewConstNode(ftBoolean);
+            n->SetBoolean(SameWord(m_FTokenString, "TRUE"));
             NextToken();
             return n;
         }
         [[fallthrough]];
     }
     case etName: {
-        const QString name = QString::fromUtf8(FTokenString);
+        const QString name = QString::fromUtf8(m_FTokenString);
         const TFieldType type = GetFieldDataType(name);
-        TExprNode *n = FExprNodes->NewFieldNode(name, type);
-        n->FieldIndex = FDataSet ? FDataSet->FilterFieldIndex(name) : -1;
+        TExprNode *n = m_FExprNodes->NewFieldNode(name, type);
+        n->FieldIndex = m_FDataSet ? m_FDataSet->FilterFieldIndex(name) : -1;
         NextToken();
         return n;
     }
     case etNumLiteral: {
         qint32 i = 0;
         TExprNode *n = nullptr;
-        if (ReadInt32(FTokenString, i)) {
-            n = FExprNodes->NewConstNode(ftInteger);
+        if (ReadInt32(m_FTokenString, i)) {
+            n = m_FExprNodes->NewConstNode(ftInteger);
             std::memcpy(n->Buffer(), &i, 4);
         } else {
-            const QString text = QString::fromLatin1(FTokenString);
+            const QString text = QString::fromLatin1(m_FTokenString);
             const double d = dataaccess::StrToFloat(text);
             if (!std::isfinite(d))
-                throw EConvertError(dataaccess::Format(QString::fromLatin1(dataaccess::msg::SInvalidFloat), text));
-            n = FExprNodes->NewConstNode(ftFloat);
+                throw EConvertError(dataaccess::Format(QString::fromLatin1(dataaccess::msg::kSInvalidFloat), text));
+            n = m_FExprNodes->NewConstNode(ftFloat);
             std::memcpy(n->Buffer(), &d, 8);
         }
         NextToken();
         return n;
     }
     case etLiteral: {
-        TExprNode *n = FExprNodes->NewConstNode(ftString);
-        n->SetText(FTokenString);
-        n->PartialLength = static_cast<int>(QString::fromUtf8(FTokenString).indexOf(QLatin1Char('*')));
+        TExprNode *n = m_FExprNodes->NewConstNode(ftString);
+        n->SetText(m_FTokenString);
+        n->PartialLength = static_cast<int>(QString::fromUtf8(m_FTokenString).indexOf(QLatin1Char('*')));
         NextToken();
         return n;
     }
     case etLParen: {
         NextToken();
         TExprNode *n = ParseOr();
-        if (FToken != etRParen)
-            DatabaseErrorFmt(Msg(SExprRParenExpected), TokenName());
+        if (m_FToken != etRParen)
+            DatabaseErrorFmt(Msg(kSExprRParenExpected), TokenName());
         NextToken();
         return n;
     }
     default:
-        DatabaseErrorFmt(Msg(SExprExpected), TokenName());
+        DatabaseErrorFmt(Msg(kSExprExpected), TokenName());
     }
 }
 
@@ -1640,9 +1640,9 @@ T Load(const void *P)
 }
 
 template <class T>
-int Order(T a, T b)
+int Order(T A, T B)
 {
-    return a < b ? -1 : (b < a ? 1 : (a == b ? 0 : 1));
+    return A < B ? -1 : (B < A ? 1 : (A == B ? 0 : 1));
 }
 
 } // namespace

@@ -25,20 +25,20 @@ Q_DECLARE_FLAGS(TFilterOptions, TFilterOption)
 Q_DECLARE_OPERATORS_FOR_FLAGS(TFilterOptions)
 
 namespace filtermsg {
-inline constexpr const char *SExprInvalidChar = "Invalid filter expression character: '%s'";
-inline constexpr const char *SExprStringTerminator = "Unterminated string constant";
-inline constexpr const char *SExprNameTerminator = "Unterminated field name";
-inline constexpr const char *SExprLParenExpected = "'(' expected but %s found";
-inline constexpr const char *SExprRParenExpected = "')' expected but %s found";
-inline constexpr const char *SExprRParenOrCommaExpected = "')' or ',' expected but %s found";
-inline constexpr const char *SExprExpected = "Expression expected but %s found";
-inline constexpr const char *SExprEmptyInList = "IN predicate list may not be empty";
-inline constexpr const char *SExprIncorrect = "Filter expression incorrectly terminated";
-inline constexpr const char *SExprTypeMis = "Type mismatch in expression";
-inline constexpr const char *SExprNothing = "nothing";
+inline constexpr const char *kSExprInvalidChar = "Invalid filter expression character: '%s'";
+inline constexpr const char *kSExprStringTerminator = "Unterminated string constant";
+inline constexpr const char *kSExprNameTerminator = "Unterminated field name";
+inline constexpr const char *kSExprLParenExpected = "'(' expected but %s found";
+inline constexpr const char *kSExprRParenExpected = "')' expected but %s found";
+inline constexpr const char *kSExprRParenOrCommaExpected = "')' or ',' expected but %s found";
+inline constexpr const char *kSExprExpected = "Expression expected but %s found";
+inline constexpr const char *kSExprEmptyInList = "IN predicate list may not be empty";
+inline constexpr const char *kSExprIncorrect = "Filter expression incorrectly terminated";
+inline constexpr const char *kSExprTypeMis = "Type mismatch in expression";
+inline constexpr const char *kSExprNothing = "nothing";
 // Our own refusals: a tree too deep to walk safely, and a number too large to round.
-inline constexpr const char *SExprTooComplex = "Filter expression too complex";
-inline constexpr const char *SInvalidFloatOp = "Invalid floating point operation";
+inline constexpr const char *kSExprTooComplex = "Filter expression too complex";
+inline constexpr const char *kSInvalidFloatOp = "Invalid floating point operation";
 } // namespace filtermsg
 
 enum TExprNodeKind : quint8 {
@@ -144,7 +144,7 @@ public:
     char *SetDataSize(int Size);
     // Points the node at a value it does not own.
     void SetExternalData(const char *AData, int Size);
-    char *Buffer() { return m_buffer.data(); }
+    char *Buffer() { return m_Buffer.data(); }
 
     bool AsBoolean() const;
     qint64 AsInteger() const; // integer, date and time kinds
@@ -157,7 +157,7 @@ public:
     void SetText(const QByteArray &Value);
 
 private:
-    std::vector<char> m_buffer;
+    std::vector<char> m_Buffer;
 };
 
 // Every node of one parse, on one list (newest first) so that freeing the list frees all.
@@ -190,12 +190,12 @@ public:
     virtual ~TSyntaxParserBase() = default;
 
 protected:
-    QString FText;
-    QByteArray FAnsiText;
-    TExprToken FToken = etEnd;
-    TExprToken FPrevToken = etEnd;
-    QByteArray FTokenString;
-    int FSourcePos = 0;
+    QString m_FText;
+    QByteArray m_FAnsiText;
+    TExprToken m_FToken = etEnd;
+    TExprToken m_FPrevToken = etEnd;
+    QByteArray m_FTokenString;
+    int m_FSourcePos = 0;
 
     virtual void NextToken() = 0;
     // The current token for a message: in single quotes, or "nothing" at the end.
@@ -212,7 +212,7 @@ public:
     virtual void Parse(const QString &Text);
     virtual void Evaluate(TFilterOptions Options, QVariant &Result);
 
-    TExprNodes *ExprNodes() const { return FExprNodes.get(); }
+    TExprNodes *ExprNodes() const { return m_FExprNodes.get(); }
 
     // The operations the expression asks of whatever holds the fields.
     virtual TFieldType GetFieldDataType(const QString &Name) = 0;
@@ -224,8 +224,8 @@ public:
     static void Calculate(TExprNode *Node, TFilterOptions Options);
 
 protected:
-    std::unique_ptr<TExprNodes> FExprNodes;
-    TFilterOptions FFilterOptions;
+    std::unique_ptr<TExprNodes> m_FExprNodes;
+    TFilterOptions m_FFilterOptions;
 
     // The whole expression of the current text; FToken is its first token.
     virtual TExprNode *ParseExpr() = 0;
@@ -252,14 +252,14 @@ class TFilterParser : public TExprParserBase
 public:
     explicit TFilterParser(TFilterFieldSource *DataSet);
 
-    TFilterFieldSource *DataSet() const { return FDataSet; }
+    TFilterFieldSource *DataSet() const { return m_FDataSet; }
 
     TFieldType GetFieldDataType(const QString &Name) override;
     void GetFieldValue(TExprNode *Node) override;
 
 protected:
-    TFilterFieldSource *FDataSet;
-    int FNesting = 0;
+    TFilterFieldSource *m_FDataSet;
+    int m_FNesting = 0;
 
     void NextToken() override;
     TExprNode *ParseExpr() override;

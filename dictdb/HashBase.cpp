@@ -53,21 +53,21 @@ QString DigestToText(THash *Hash, int Format)
 
 QString BytesToHex(const void *Data, int Size)
 {
-    static const char digits[] = "0123456789ABCDEF";
+    static const char kDigits[] = "0123456789ABCDEF";
     const int n = EffectiveSize(Data, Size);
     const auto *p = static_cast<const quint8 *>(Data);
     QString out;
     out.reserve(2 * n);
     for (int i = 0; i < n; ++i) {
-        out.append(QLatin1Char(digits[p[i] >> 4]));
-        out.append(QLatin1Char(digits[p[i] & 0x0F]));
+        out.append(QLatin1Char(kDigits[p[i] >> 4]));
+        out.append(QLatin1Char(kDigits[p[i] & 0x0F]));
     }
     return out;
 }
 
 QString BytesToBase64(const void *Data, int Size)
 {
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     const int n = EffectiveSize(Data, Size);
     const auto *p = static_cast<const quint8 *>(Data);
     QString out;
@@ -83,7 +83,7 @@ QString BytesToBase64(const void *Data, int Size)
             const quint32 unwritten = group & ((quint32(1) << (shift + 6)) - 1);
             if (unwritten == 0)
                 break;
-            out.append(QLatin1Char(alphabet[(group >> shift) & 0x3F]));
+            out.append(QLatin1Char(kAlphabet[(group >> shift) & 0x3F]));
         }
     }
     if (n % 3 == 1)

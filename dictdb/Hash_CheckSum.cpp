@@ -7,9 +7,9 @@
 
 namespace {
 
-inline quint32 Rol(quint32 x, int n)
+inline quint32 Rol(quint32 X, int N)
 {
-    return (x << n) | (x >> (32 - n));
+    return (X << N) | (X >> (32 - N));
 }
 
 constexpr std::array<quint32, 256> MakeCrcTable()
@@ -24,14 +24,14 @@ constexpr std::array<quint32, 256> MakeCrcTable()
     return table;
 }
 
-constexpr std::array<quint32, 256> CrcTable = MakeCrcTable();
+constexpr std::array<quint32, 256> kCrcTable = MakeCrcTable();
 
 } // namespace
 
 THash_XOR32::~THash_XOR32()
 {
-    Value = 0;
-    std::memset(m_digest, 0, sizeof(m_digest));
+    m_Value = 0;
+    std::memset(m_Digest, 0, sizeof(m_Digest));
 }
 
 void THash_XOR32::Update(const void *Data, int DataSize)
@@ -42,25 +42,25 @@ void THash_XOR32::Update(const void *Data, int DataSize)
     if (DataSize % 2 != 0) {
         // With a single byte the word at the first byte would reach beyond the data: the
         // missing byte counts as 0.
-        Value ^= DataSize == 1 ? quint32(p[0]) : quint32(qFromLittleEndian<quint16>(p));
+        m_Value ^= DataSize == 1 ? quint32(p[0]) : quint32(qFromLittleEndian<quint16>(p));
         ++p;
         --DataSize;
     }
     for (; DataSize >= 2; p += 2, DataSize -= 2) {
-        Value = Rol(Value, 5);
-        Value ^= quint32(qFromLittleEndian<quint16>(p));
+        m_Value = Rol(m_Value, 5);
+        m_Value ^= quint32(qFromLittleEndian<quint16>(p));
     }
 }
 
 void *THash_XOR32::DigestData()
 {
-    qToLittleEndian<quint32>(Value, m_digest);
-    return m_digest;
+    qToLittleEndian<quint32>(m_Value, m_Digest);
+    return m_Digest;
 }
 
 void THash_CRC32::Update(const void *Data, int DataSize)
 {
-    Value = UpdateCRC32(Value, Data, DataSize);
+    m_Value = UpdateCRC32(m_Value, Data, DataSize);
 }
 
 quint32 UpdateCRC32(quint32 CRC, const void *Data, int Count)
@@ -69,6 +69,6 @@ quint32 UpdateCRC32(quint32 CRC, const void *Data, int Count)
         return CRC;
     const auto *p = static_cast<const quint8 *>(Data);
     for (int i = 0; i < Count; ++i)
-        CRC = (CRC >> 8) ^ CrcTable[(CRC ^ p[i]) & 0xFF];
+        CRC = (CRC >> 8) ^ kCrcTable[(CRC ^ p[i]) & 0xFF];
     return CRC;
 }

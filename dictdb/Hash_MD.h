@@ -12,7 +12,7 @@ public:
     void Init() override;
     void Update(const void *Data, int DataSize) override;
     void Final() override;
-    void *DigestData() override { return Digest; }
+    void *DigestData() override { return m_Digest; }
     int DigestSize() const override { return 16; }
 
 protected:
@@ -23,11 +23,11 @@ protected:
     void LibraryWrite(int Algo, const void *Data, int Size);
     void LibraryFinal(int Algo);
 
-    quint32 Count = 0; // bytes appended since Init (wraps like the stored 32-bit counter)
-    quint8 Buffer[64] = {};
-    quint32 Digest[10] = {};
+    quint32 m_Count = 0; // bytes appended since Init (wraps like the stored 32-bit counter)
+    quint8 m_Buffer[64] = {};
+    quint32 m_Digest[10] = {};
 
 private:
-    void *m_library = nullptr; // the crypto library's digest handle, opened on first use
-    int m_libraryAlgo = 0;
+    void *m_Library = nullptr; // the crypto library's digest handle, opened on first use
+    int m_LibraryAlgo = 0;
 };

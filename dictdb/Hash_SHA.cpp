@@ -6,9 +6,9 @@
 
 namespace {
 
-inline quint32 Rol(quint32 x, int n)
+inline quint32 Rol(quint32 X, int N)
 {
-    return (x << n) | (x >> (32 - n));
+    return (X << N) | (X >> (32 - N));
 }
 
 } // namespace
@@ -55,24 +55,24 @@ void ShaCompress(quint32 State[5], const void *Block, bool RotateSchedule)
 
 void THash_SHA::ProcessBlock(const void *Block)
 {
-    ShaCompress(Digest, Block, false);
+    ShaCompress(m_Digest, Block, false);
 }
 
 void THash_SHA::Final()
 {
-    int used = int(Count % 64);
-    Buffer[used++] = 0x80;
+    int used = int(m_Count % 64);
+    m_Buffer[used++] = 0x80;
     if (used > 56) {
-        std::memset(Buffer + used, 0, size_t(64 - used));
-        ProcessBlock(Buffer);
+        std::memset(m_Buffer + used, 0, size_t(64 - used));
+        ProcessBlock(m_Buffer);
         used = 0;
     }
-    std::memset(Buffer + used, 0, size_t(56 - used));
+    std::memset(m_Buffer + used, 0, size_t(56 - used));
     // The bit count is taken modulo 2^32, as the stored digests were made.
-    qToBigEndian<quint32>(0, Buffer + 56);
-    qToBigEndian<quint32>(Count * 8u, Buffer + 60);
-    ProcessBlock(Buffer);
-    std::memset(Buffer, 0, sizeof(Buffer));
+    qToBigEndian<quint32>(0, m_Buffer + 56);
+    qToBigEndian<quint32>(m_Count * 8u, m_Buffer + 60);
+    ProcessBlock(m_Buffer);
+    std::memset(m_Buffer, 0, sizeof(m_Buffer));
     for (int i = 0; i < 5; ++i)
-        qToBigEndian<quint32>(Digest[i], &Digest[i]);
+        qToBigEndian<quint32>(m_Digest[i], &m_Digest[i]);
 }

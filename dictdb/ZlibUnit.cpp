@@ -7,11 +7,11 @@
 
 namespace {
 
-const char *const SError = "error";
-const char *const SInvalidStreamOp = "Invalid stream operation";
+const char *const kSError = "error";
+const char *const kSInvalidStreamOp = "Invalid stream operation";
 
 // zlib counts in 32-bit units: larger calls are split.
-constexpr qint64 MaxPortion = qint64(1) << 30;
+constexpr qint64 kMaxPortion = qint64(1) << 30;
 
 int ZlibLevel(TCompressionLevel Level)
 {
@@ -43,7 +43,7 @@ int ZlibLevel(TCompressionLevel Level)
 // ---- TCustomZlibStream ----
 
 TCustomZlibStream::TCustomZlibStream(TStream *AStrm)
-    : Strm(AStrm), StrmPos(AStrm ? AStrm->Position() : 0), FBuffer(new Bytef[BufferSize])
+    : m_Strm(AStrm), m_StrmPos(AStrm ? AStrm->Position() : 0), m_FBuffer(new Bytef[kBufferSize])
 {}
 
 TCustomZlibStream::~TCustomZlibStream() = default;
@@ -56,8 +56,8 @@ void TCustomZlibStream::Progress()
 
 void TCustomZlibStream::Reposition()
 {
-    if (Strm->Position() != StrmPos)
-        Strm->SetPosition(StrmPos);
+    if (m_Strm->Position() != m_StrmPos)
+        m_Strm->SetPosition(m_StrmPos);
 }
 
 // ---- TCompressionStream ----
@@ -65,59 +65,59 @@ void TCustomZlibStream::Reposition()
 TCompressionStream::TCompressionStream(TCompressionLevel CompressionLevel, TStream *Dest) : TCustomZlibStream(Dest)
 {
     if (!Dest)
-        CompressError(SInvalidStreamOp);
-    FZRec.next_out = FBuffer.get();
-    FZRec.avail_out = BufferSize;
-    if (deflateInit(&FZRec, ZlibLevel(CompressionLevel)) != Z_OK)
-        CompressError(SError);
+        CompressError(kSInvalidStreamOp);
+    m_FzRec.next_out = m_FBuffer.get();
+    m_FzRec.avail_out = kBufferSize;
+    if (deflateInit(&m_FzRec, ZlibLevel(CompressionLevel)) != Z_OK)
+        CompressError(kSError);
 }
 
 TCompressionStream::~TCompressionStream()
 {
-    if (!m_finished) {
+    if (!m_Finished) {
         try {
             Finish();
         } catch (...) {
             // A destructor cannot report: Finish is called explicitly where it matters.
-            qCWarning(lcEngine) << "finishing a compression stream failed:" << platform::currentExceptionText();
+            qCWarning(lcEngine) << "finishing a compression stream failed:" << platform::CurrentExceptionText();
         }
     }
-    deflateEnd(&FZRec);
+    deflateEnd(&m_FzRec);
 }
 
 qint64 TCompressionStream::Read(void *, qint64)
 {
-    CompressError(SInvalidStreamOp);
+    CompressError(kSInvalidStreamOp);
 }
 
 qint64 TCompressionStream::Write(const void *Buffer, qint64 Count)
 {
-    if (m_finished)
-        CompressError(SInvalidStreamOp);
+    if (m_Finished)
+        CompressError(kSInvalidStreamOp);
     if (!Buffer || Count <= 0)
         return 0;
     Reposition();
     const auto *p = static_cast<const Bytef *>(Buffer);
     qint64 left = Count;
     while (left > 0) {
-        const qint64 portion = std::min(left, MaxPortion);
-        FZRec.next_in = const_cast<Bytef *>(p);
-        FZRec.avail_in = uInt(portion);
-        while (FZRec.avail_in > 0) {
-            if (deflate(&FZRec, Z_NO_FLUSH) < 0)
-                CompressError(SError);
-            if (FZRec.avail_out == 0) {
-                Strm->WriteBuffer(FBuffer.get(), BufferSize);
-                FZRec.next_out = FBuffer.get();
-                FZRec.avail_out = BufferSize;
-                StrmPos = Strm->Position();
+        const qint64 portion = std::min(left, kMaxPortion);
+        m_FzRec.next_in = const_cast<Bytef *>(p);
+        m_FzRec.avail_in = uInt(portion);
+        while (m_FzRec.avail_in > 0) {
+            if (deflate(&m_FzRec, Z_NO_FLUSH) < 0)
+                CompressError(kSError);
+            if (m_FzRec.avail_out == 0) {
+                m_Strm->WriteBuffer(m_FBuffer.get(), kBufferSize);
+                m_FzRec.next_out = m_FBuffer.get();
+                m_FzRec.avail_out = kBufferSize;
+                m_StrmPos = m_Strm->Position();
                 Progress();
             }
         }
         p += portion;
         left -= portion;
     }
-    FZRec.next_in = nullptr;
+    m_FzRec.next_in = nullptr;
     return Count;
 }
 
@@ -125,30 +125,30 @@ qint64 TCompressionStream::Seek(qint64 Offset, TSeekOrigin Origin)
 {
     if (Offset == 0 && Origin == soCurrent)
         return BytesIn();
-    CompressError(SInvalidStreamOp);
+    CompressError(kSInvalidStreamOp);
 }
 
 void TCompressionStream::Finish()
 {
-    if (m_finished)
+    if (m_Finished)
         return;
-    m_finished = true;
-    FZRec.next_in = nullptr;
-    FZRec.avail_in = 0;
+    m_Finished = true;
+    m_FzRec.next_in = nullptr;
+    m_FzRec.avail_in = 0;
     Reposition();
     for (;;) {
-        const int r = deflate(&FZRec, Z_FINISH);
+        const int r = deflate(&m_FzRec, Z_FINISH);
         if (r < 0 && r != Z_BUF_ERROR)
-            CompressError(SError);
-        if (r == Z_STREAM_END || FZRec.avail_out != 0)
+            CompressError(kSError);
+        if (r == Z_STREAM_END || m_FzRec.avail_out != 0)
             break;
-        Strm->WriteBuffer(FBuffer.get(), BufferSize);
-        FZRec.next_out = FBuffer.get();
-        FZRec.avail_out = BufferSize;
+        m_Strm->WriteBuffer(m_FBuffer.get(), kBufferSize);
+        m_FzRec.next_out = m_FBuffer.get();
+        m_FzRec.avail_out = kBufferSize;
     }
-    if (FZRec.avail_out < uInt(BufferSize))
-        Strm->WriteBuffer(FBuffer.get(), BufferSize - FZRec.avail_out);
-    StrmPos = Strm->Position();
+    if (m_FzRec.avail_out < uInt(kBufferSize))
+        m_Strm->WriteBuffer(m_FBuffer.get(), kBufferSize - m_FzRec.avail_out);
+    m_StrmPos = m_Strm->Position();
 }
 
 // ---- TDecompressionStream ----
@@ -156,16 +156,16 @@ void TCompressionStream::Finish()
 TDecompressionStream::TDecompressionStream(TStream *Source) : TCustomZlibStream(Source)
 {
     if (!Source)
-        DecompressError(SInvalidStreamOp);
-    FZRec.next_in = FBuffer.get();
-    FZRec.avail_in = 0;
-    if (inflateInit(&FZRec) != Z_OK)
-        DecompressError(SError);
+        DecompressError(kSInvalidStreamOp);
+    m_FzRec.next_in = m_FBuffer.get();
+    m_FzRec.avail_in = 0;
+    if (inflateInit(&m_FzRec) != Z_OK)
+        DecompressError(kSError);
 }
 
 TDecompressionStream::~TDecompressionStream()
 {
-    inflateEnd(&FZRec);
+    inflateEnd(&m_FzRec);
 }
 
 qint64 TDecompressionStream::Read(void *Buffer, qint64 Count)
@@ -175,7 +175,7 @@ qint64 TDecompressionStream::Read(void *Buffer, qint64 Count)
     auto *p = static_cast<Bytef *>(Buffer);
     qint64 done = 0;
     while (done < Count) {
-        const uInt portion = uInt(std::min(Count - done, MaxPortion));
+        const uInt portion = uInt(std::min(Count - done, kMaxPortion));
         const qint64 n = ReadPortion(p + done, portion);
         done += n;
         if (n < qint64(portion))
@@ -186,42 +186,42 @@ qint64 TDecompressionStream::Read(void *Buffer, qint64 Count)
 
 qint64 TDecompressionStream::ReadPortion(Bytef *Buffer, uInt Count)
 {
-    if (m_ended)
+    if (m_Ended)
         return 0;
-    FZRec.next_out = Buffer;
-    FZRec.avail_out = Count;
+    m_FzRec.next_out = Buffer;
+    m_FzRec.avail_out = Count;
     Reposition();
-    while (FZRec.avail_out > 0) {
-        if (FZRec.avail_in == 0) {
-            const qint64 n = Strm->Read(FBuffer.get(), BufferSize);
+    while (m_FzRec.avail_out > 0) {
+        if (m_FzRec.avail_in == 0) {
+            const qint64 n = m_Strm->Read(m_FBuffer.get(), kBufferSize);
             if (n <= 0)
                 break;
-            FZRec.next_in = FBuffer.get();
-            FZRec.avail_in = uInt(n);
-            StrmPos = Strm->Position();
+            m_FzRec.next_in = m_FBuffer.get();
+            m_FzRec.avail_in = uInt(n);
+            m_StrmPos = m_Strm->Position();
             Progress();
         }
-        const uInt inBefore = FZRec.avail_in;
-        const uInt outBefore = FZRec.avail_out;
-        const int r = inflate(&FZRec, Z_NO_FLUSH);
+        const uInt inBefore = m_FzRec.avail_in;
+        const uInt outBefore = m_FzRec.avail_out;
+        const int r = inflate(&m_FzRec, Z_NO_FLUSH);
         if (r == Z_STREAM_END) {
             // Bytes after the end of the stream are not ours: stop here.
-            m_ended = true;
+            m_Ended = true;
             break;
         }
         // A dictionary request cannot be answered, and a call that moves nothing never will.
-        if (r < 0 || r == Z_NEED_DICT || (FZRec.avail_in == inBefore && FZRec.avail_out == outBefore))
-            DecompressError(SError);
+        if (r < 0 || r == Z_NEED_DICT || (m_FzRec.avail_in == inBefore && m_FzRec.avail_out == outBefore))
+            DecompressError(kSError);
     }
-    const qint64 produced = qint64(Count - FZRec.avail_out);
-    FZRec.next_out = nullptr;
-    FZRec.avail_out = 0;
+    const qint64 produced = qint64(Count - m_FzRec.avail_out);
+    m_FzRec.next_out = nullptr;
+    m_FzRec.avail_out = 0;
     return produced;
 }
 
 qint64 TDecompressionStream::Write(const void *, qint64)
 {
-    DecompressError(SInvalidStreamOp);
+    DecompressError(kSInvalidStreamOp);
 }
 
 void TDecompressionStream::Discard(qint64 Count)
@@ -236,21 +236,21 @@ void TDecompressionStream::Discard(qint64 Count)
 
 qint64 TDecompressionStream::Seek(qint64 Offset, TSeekOrigin Origin)
 {
-    const qint64 produced = qint64(FZRec.total_out);
+    const qint64 produced = qint64(m_FzRec.total_out);
     if (Offset == 0 && Origin == soBeginning) {
-        if (inflateReset(&FZRec) != Z_OK)
-            DecompressError(SError);
-        FZRec.next_in = FBuffer.get();
-        FZRec.avail_in = 0;
-        m_ended = false;
-        Strm->SetPosition(0);
-        StrmPos = 0;
+        if (inflateReset(&m_FzRec) != Z_OK)
+            DecompressError(kSError);
+        m_FzRec.next_in = m_FBuffer.get();
+        m_FzRec.avail_in = 0;
+        m_Ended = false;
+        m_Strm->SetPosition(0);
+        m_StrmPos = 0;
     } else if (Origin == soCurrent && Offset >= 0) {
         Discard(Offset);
     } else if (Origin == soBeginning && Offset > produced) {
         Discard(Offset - produced);
     } else {
-        DecompressError(SInvalidStreamOp);
+        DecompressError(kSInvalidStreamOp);
     }
-    return qint64(FZRec.total_out);
+    return qint64(m_FzRec.total_out);
 }

@@ -37,9 +37,9 @@ public:
     TZlibNotifyEvent OnProgress;
 
     // Input bytes zlib has consumed so far.
-    qint64 BytesIn() const { return qint64(FZRec.total_in); }
+    qint64 BytesIn() const { return qint64(m_FzRec.total_in); }
 
-    static constexpr int BufferSize = 131072;
+    static constexpr int kBufferSize = 131072;
 
 protected:
     explicit TCustomZlibStream(TStream *AStrm);
@@ -47,10 +47,10 @@ protected:
     // Puts the underlying stream back where this stream left it.
     void Reposition();
 
-    TStream *Strm = nullptr;
-    qint64 StrmPos = 0;
-    z_stream FZRec{};
-    std::unique_ptr<Bytef[]> FBuffer;
+    TStream *m_Strm = nullptr;
+    qint64 m_StrmPos = 0;
+    z_stream m_FzRec{};
+    std::unique_ptr<Bytef[]> m_FBuffer;
 };
 
 // Stream level codes.
@@ -73,7 +73,7 @@ public:
     void Finish();
 
 private:
-    bool m_finished = false;
+    bool m_Finished = false;
 };
 
 // Read-only, forward-only: inflates one zlib stream from Source; reading stops at its end.
@@ -89,11 +89,11 @@ public:
     qint64 Seek(qint64 Offset, TSeekOrigin Origin) override;
 
     // True once zlib reported the end of the compressed data.
-    bool StreamEnded() const { return m_ended; }
+    bool StreamEnded() const { return m_Ended; }
 
 private:
     qint64 ReadPortion(Bytef *Buffer, uInt Count);
     void Discard(qint64 Count);
 
-    bool m_ended = false;
+    bool m_Ended = false;
 };

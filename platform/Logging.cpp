@@ -7,7 +7,7 @@ Q_LOGGING_CATEGORY(lcPlatform, "taskvane.platform", QtCriticalMsg)
 
 namespace platform {
 
-QString currentExceptionText()
+QString CurrentExceptionText()
 {
     const std::exception_ptr current = std::current_exception();
     if (!current)

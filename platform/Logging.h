@@ -12,6 +12,6 @@ namespace platform {
 
 // The text of the exception a catch block is handling, for a message; called elsewhere it
 // says there is none.
-QString currentExceptionText();
+QString CurrentExceptionText();
 
 } // namespace platform

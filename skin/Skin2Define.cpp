@@ -2,7 +2,7 @@
 
 namespace {
 
-const char *const Skin2KeyNames[Skin2KeyCount] = {
+const char *const kSkin2KeyNames[kSkin2KeyCount] = {
     "SKIN2_TRANSCOLOR",
     "SKIN2_TITLEFONTCOLOR",
     "SKIN2_FORMCOLOR",
@@ -93,7 +93,7 @@ const char *const Skin2KeyNames[Skin2KeyCount] = {
 
 QString Skin2KeyName(int Index)
 {
-    if (Index < 0 || Index >= Skin2KeyCount)
+    if (Index < 0 || Index >= kSkin2KeyCount)
         return {};
-    return QString::fromLatin1(Skin2KeyNames[Index]);
+    return QString::fromLatin1(kSkin2KeyNames[Index]);
 }

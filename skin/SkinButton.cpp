@@ -124,7 +124,7 @@ QImage TSkinCheckBox::StateImage() const
         LoadStyleBitmapFrame(style, ResourceKey(), &img, frame, 4);
     }
     if (ImageTransparent() && !img.isNull())
-        img = MaskedImage(img, ColorToQColor(StyleTransparentColor));
+        img = MaskedImage(img, ColorToQColor(kStyleTransparentColor));
     return img;
 }
 

@@ -14,25 +14,25 @@ namespace {
 
 // A skin table is a few hundred kilobytes of small pictures. Declared sizes beyond these limits
 // are not skin files: refusing them keeps a hostile file from filling the disk or the memory.
-constexpr qint64 MaxEntrySize = 64 * 1024 * 1024;
-constexpr int MaxEntryNameLength = 259; // the name buffer holds 260 bytes with its NUL
-constexpr int MaxBitmapSide = 16384;
-constexpr qint64 MaxBitmapPixels = 16 * 1024 * 1024;
+constexpr qint64 kMaxEntrySize = 64 * 1024 * 1024;
+constexpr int kMaxEntryNameLength = 259; // the name buffer holds 260 bytes with its NUL
+constexpr int kMaxBitmapSide = 16384;
+constexpr qint64 kMaxBitmapPixels = 16 * 1024 * 1024;
 
-constexpr quint16 SkinSignature = 0x4B53; // "SK"
-constexpr quint32 EndRecordSignature = 0x06054B50;
-constexpr int EndRecordSize = 22;
-constexpr int CentralHeaderSize = 46;
-constexpr int LocalHeaderSize = 30;
+constexpr quint16 kSkinSignature = 0x4B53; // "SK"
+constexpr quint32 kEndRecordSignature = 0x06054B50;
+constexpr int kEndRecordSize = 22;
+constexpr int kCentralHeaderSize = 46;
+constexpr int kLocalHeaderSize = 30;
 
-quint16 Le16(const uchar *p)
+quint16 Le16(const uchar *P)
 {
-    return quint16(p[0] | (p[1] << 8));
+    return quint16(P[0] | (P[1] << 8));
 }
 
-quint32 Le32(const uchar *p)
+quint32 Le32(const uchar *P)
 {
-    return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24);
+    return quint32(P[0]) | (quint32(P[1]) << 8) | (quint32(P[2]) << 16) | (quint32(P[3]) << 24);
 }
 
 bool ReadExact(QIODevice &Device, void *Buffer, qint64 Size)
@@ -44,7 +44,7 @@ bool ReadExact(QIODevice &Device, void *Buffer, qint64 Size)
 
 const std::array<quint32, 256> &CrcTable()
 {
-    static const std::array<quint32, 256> table = [] {
+    static const std::array<quint32, 256> kTable = [] {
         std::array<quint32, 256> t{};
         for (quint32 n = 0; n < 256; ++n) {
             quint32 c = n;
@@ -54,7 +54,7 @@ const std::array<quint32, 256> &CrcTable()
         }
         return t;
     }();
-    return table;
+    return kTable;
 }
 
 quint32 CrcStep(quint32 Crc, quint8 Byte)
@@ -108,16 +108,16 @@ private:
 
 // ---- Inflater ----
 
-const quint16 LengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-const quint8 LengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
-                                3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 0, 0};
-const quint16 DistanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-                                  33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-                                  1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-const quint8 DistanceExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6, 6,
-                                  7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 0, 0};
-const quint8 CodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+const quint16 kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                 31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+const quint8 kLengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2,
+                                 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 0, 0};
+const quint16 kDistanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                   33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                   1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+const quint8 kDistanceExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6, 6,
+                                   7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 0, 0};
+const quint8 kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 struct TFixedTables
 {
@@ -128,28 +128,28 @@ struct TFixedTables
         std::vector<quint8> lit(288);
         for (int i = 0; i < 288; ++i)
             lit[size_t(i)] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
-        Literals.Build(lit, 257, LengthExtra, 31);
-        Distances.Build(std::vector<quint8>(32, 5), 0, DistanceExtra, 32);
+        Literals.Build(lit, 257, kLengthExtra, 31);
+        Distances.Build(std::vector<quint8>(32, 5), 0, kDistanceExtra, 32);
     }
 };
 
 const TFixedTables &FixedTables()
 {
-    static const TFixedTables tables;
-    return tables;
+    static const TFixedTables kTables;
+    return kTables;
 }
 
-constexpr int WindowFlushAt = 65536;
-constexpr int WindowKeep = 32768;
-constexpr int WindowSize = 65536 + 258;
-constexpr qint64 InputBufferSize = 16384;
+constexpr int kWindowFlushAt = 65536;
+constexpr int kWindowKeep = 32768;
+constexpr int kWindowSize = 65536 + 258;
+constexpr qint64 kInputBufferSize = 16384;
 
 class TInflater
 {
 public:
     TInflater(QIODevice &Source, QIODevice &Sink, qint64 MaxOutput)
-        : m_Source(Source), m_Sink(Sink), m_MaxOutput(MaxOutput), m_Input(size_t(InputBufferSize)),
-          m_Window(size_t(WindowSize))
+        : m_Source(Source), m_Sink(Sink), m_MaxOutput(MaxOutput), m_Input(size_t(kInputBufferSize)),
+          m_Window(size_t(kWindowSize))
     {}
 
     bool Run()
@@ -187,7 +187,7 @@ private:
     {
         while (m_BitCount < Count) {
             if (m_InPos == m_InLen) {
-                m_InLen = m_Eof ? 0 : m_Source.read(reinterpret_cast<char *>(m_Input.data()), InputBufferSize);
+                m_InLen = m_Eof ? 0 : m_Source.read(reinterpret_cast<char *>(m_Input.data()), kInputBufferSize);
                 m_InPos = 0;
                 if (m_InLen <= 0) {
                     m_InLen = 0;
@@ -240,11 +240,11 @@ private:
         if (++m_Total > m_MaxOutput)
             return false;
         m_Window[size_t(m_Pos++)] = Byte;
-        if (m_Pos >= WindowFlushAt) {
-            if (!Flush(WindowKeep))
+        if (m_Pos >= kWindowFlushAt) {
+            if (!Flush(kWindowKeep))
                 return false;
-            std::memmove(m_Window.data(), m_Window.data() + WindowKeep, size_t(m_Pos - WindowKeep));
-            m_Pos -= WindowKeep;
+            std::memmove(m_Window.data(), m_Window.data() + kWindowKeep, size_t(m_Pos - kWindowKeep));
+            m_Pos -= kWindowKeep;
         }
         return true;
     }
@@ -295,11 +295,11 @@ private:
                 return true;
             if (sym > 285)
                 return false;
-            const int length = (sym == 285) ? 258 : LengthBase[sym - 257] + int(extra);
+            const int length = (sym == 285) ? 258 : kLengthBase[sym - 257] + int(extra);
             const int dsym = Decode(Distances, extra);
             if (dsym < 0 || dsym > 29)
                 return false;
-            const qint64 distance = DistanceBase[dsym] + qint64(extra);
+            const qint64 distance = kDistanceBase[dsym] + qint64(extra);
             // A distance before the start of the output has nothing to copy.
             if (distance > m_Total || distance > m_Pos)
                 return false;
@@ -318,7 +318,7 @@ private:
             return false;
         std::vector<quint8> clen(19, 0);
         for (int i = 0; i < hclen; ++i)
-            clen[CodeLengthOrder[i]] = quint8(Bits(3));
+            clen[kCodeLengthOrder[i]] = quint8(Bits(3));
         THuffmanTree lengthTree;
         if (Overrun() || !lengthTree.Build(clen, 19, nullptr, 0))
             return false;
@@ -352,7 +352,7 @@ private:
         const std::vector<quint8> lit(lengths.begin(), lengths.begin() + hlit);
         const std::vector<quint8> dist(lengths.begin() + hlit, lengths.end());
         THuffmanTree literals, distances;
-        if (!literals.Build(lit, 257, LengthExtra, 31) || !distances.Build(dist, 0, DistanceExtra, 32))
+        if (!literals.Build(lit, 257, kLengthExtra, 31) || !distances.Build(dist, 0, kDistanceExtra, 32))
             return false;
         return Codes(literals, distances);
     }
@@ -385,25 +385,25 @@ struct TCentralEntry
 bool FindEntry(QFile &Archive, const QString &EntryName, TCentralEntry &Entry)
 {
     const qint64 size = Archive.size();
-    if (size < 4 + EndRecordSize)
+    if (size < 4 + kEndRecordSize)
         return false;
     uchar head[4];
-    if (!Archive.seek(0) || !ReadExact(Archive, head, 4) || Le16(head) != SkinSignature)
+    if (!Archive.seek(0) || !ReadExact(Archive, head, 4) || Le16(head) != kSkinSignature)
         return false;
-    uchar end[EndRecordSize];
-    const qint64 endPos = size - EndRecordSize;
-    if (!Archive.seek(endPos) || !ReadExact(Archive, end, EndRecordSize))
+    uchar end[kEndRecordSize];
+    const qint64 endPos = size - kEndRecordSize;
+    if (!Archive.seek(endPos) || !ReadExact(Archive, end, kEndRecordSize))
         return false;
-    if (Le32(end) != EndRecordSignature || Le16(end + 20) != 0)
+    if (Le32(end) != kEndRecordSignature || Le16(end + 20) != 0)
         return false;
     qint64 pos = Le32(end + 16);
     const QByteArray wanted = EntryName.toLatin1().toUpper();
     while (pos < endPos) {
-        uchar h[CentralHeaderSize];
-        if (!Archive.seek(pos) || !ReadExact(Archive, h, CentralHeaderSize))
+        uchar h[kCentralHeaderSize];
+        if (!Archive.seek(pos) || !ReadExact(Archive, h, kCentralHeaderSize))
             return false;
         const int nameLength = Le16(h + 28);
-        if (nameLength > MaxEntryNameLength)
+        if (nameLength > kMaxEntryNameLength)
             return false;
         QByteArray name(nameLength, '\0');
         if (nameLength > 0 && !ReadExact(Archive, name.data(), nameLength))
@@ -418,7 +418,7 @@ bool FindEntry(QFile &Archive, const QString &EntryName, TCentralEntry &Entry)
             Entry.LocalOffset = Le32(h + 42);
             return true;
         }
-        pos += CentralHeaderSize + nameLength + Le16(h + 30) + Le16(h + 32);
+        pos += kCentralHeaderSize + nameLength + Le16(h + 30) + Le16(h + 32);
     }
     return false;
 }
@@ -426,13 +426,13 @@ bool FindEntry(QFile &Archive, const QString &EntryName, TCentralEntry &Entry)
 // Positions the archive at the entry's data; flags, CRC and time from its local header.
 bool OpenEntryData(QFile &Archive, const TCentralEntry &Entry, quint16 &Flags, quint32 &Crc, quint16 &Time)
 {
-    uchar h[LocalHeaderSize];
-    if (!Archive.seek(Entry.LocalOffset) || !ReadExact(Archive, h, LocalHeaderSize))
+    uchar h[kLocalHeaderSize];
+    if (!Archive.seek(Entry.LocalOffset) || !ReadExact(Archive, h, kLocalHeaderSize))
         return false;
     Flags = Entry.Flags;
     Time = Le16(h + 10);
     Crc = Le32(h + 14);
-    return Archive.seek(qint64(Entry.LocalOffset) + LocalHeaderSize + Le16(h + 26) + Le16(h + 28));
+    return Archive.seek(qint64(Entry.LocalOffset) + kLocalHeaderSize + Le16(h + 26) + Le16(h + 28));
 }
 
 } // namespace
@@ -444,9 +444,9 @@ bool THuffmanTree::Build(const std::vector<quint8> &Lengths, int FirstExtraSymbo
 {
     m_Table.clear();
     m_Longest = 0;
-    int count[MaxCodeLength + 1] = {};
+    int count[kMaxCodeLength + 1] = {};
     for (quint8 len : Lengths) {
-        if (len > MaxCodeLength)
+        if (len > kMaxCodeLength)
             return false;
         ++count[len];
         m_Longest = qMax(m_Longest, int(len));
@@ -455,9 +455,9 @@ bool THuffmanTree::Build(const std::vector<quint8> &Lengths, int FirstExtraSymbo
     if (m_Longest == 0)
         return true; // no codes: any decode through this table fails
     count[0] = 0;
-    quint32 next[MaxCodeLength + 2] = {};
+    quint32 next[kMaxCodeLength + 2] = {};
     quint32 code = 0;
-    for (int bits = 1; bits <= MaxCodeLength; ++bits) {
+    for (int bits = 1; bits <= kMaxCodeLength; ++bits) {
         code = (code + quint32(count[bits - 1])) << 1;
         next[bits] = code;
     }
@@ -508,7 +508,7 @@ TSkinExtractResult ExtractSkinEntry(const QString &ArchiveName, const QString &E
         QFile::remove(OutputName);
         return Result;
     };
-    if (qint64(entry.UncompressedSize) > MaxEntrySize)
+    if (qint64(entry.UncompressedSize) > kMaxEntrySize)
         return fail(serRefused);
 
     quint16 flags = 0, time = 0;
@@ -558,8 +558,8 @@ TSkinExtractResult ExtractSkinEntry(const QString &ArchiveName, const QString &E
 
 namespace {
 
-constexpr int RecordSize = 77;
-constexpr int RecordNameSize = 64;
+constexpr int kRecordSize = 77;
+constexpr int kRecordNameSize = 64;
 
 // Checks the bitmap-file header before decoding, so that a hostile size never reaches the
 // decoder's allocation.
@@ -581,7 +581,7 @@ bool PlausibleBitmap(const QByteArray &Data)
     }
     w = qAbs(w);
     h = qAbs(h);
-    return w > 0 && h > 0 && w <= MaxBitmapSide && h <= MaxBitmapSide && w * h <= MaxBitmapPixels;
+    return w > 0 && h > 0 && w <= kMaxBitmapSide && h <= kMaxBitmapSide && w * h <= kMaxBitmapPixels;
 }
 
 } // namespace
@@ -640,17 +640,17 @@ bool Tsk2SkinFileReader::ParseTable(QIODevice &File)
         if (visited.contains(pos))
             return false;
         visited.insert(pos);
-        uchar rec[RecordSize];
-        if (!File.seek(pos) || !ReadExact(File, rec, RecordSize))
+        uchar rec[kRecordSize];
+        if (!File.seek(pos) || !ReadExact(File, rec, kRecordSize))
             return false;
-        const qint64 next = Le32(rec + RecordNameSize + 9);
+        const qint64 next = Le32(rec + kRecordNameSize + 9);
         if (next == 0)
             return true;
         const char *raw = reinterpret_cast<const char *>(rec);
-        const QString name = QString::fromLatin1(raw, qstrnlen(raw, RecordNameSize));
-        const int type = rec[RecordNameSize];
-        const qint64 dataOffset = Le32(rec + RecordNameSize + 1);
-        const qint64 dataSize = Le32(rec + RecordNameSize + 5);
+        const QString name = QString::fromLatin1(raw, qstrnlen(raw, kRecordNameSize));
+        const int type = rec[kRecordNameSize];
+        const qint64 dataOffset = Le32(rec + kRecordNameSize + 1);
+        const qint64 dataSize = Le32(rec + kRecordNameSize + 5);
         if (!File.seek(dataOffset))
             return false;
         switch (type) {

@@ -28,7 +28,7 @@ public:
 class THuffmanTree
 {
 public:
-    static constexpr int MaxCodeLength = 15;
+    static constexpr int kMaxCodeLength = 15;
 
     // Builds the table from the code lengths of symbols 0..Lengths.size()-1; symbols from
     // FirstExtraSymbol on carry ExtraBits[symbol - FirstExtraSymbol] extra bits. False when the

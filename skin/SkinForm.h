@@ -80,7 +80,7 @@ public:
     // around the client area, the corners within CornerGrip pixels. None while the form cannot
     // be sized (not sizeable, fixed size, maximised or minimised).
     Qt::Edges FrameEdgesAt(const QPoint &Pos) const;
-    static constexpr int CornerGrip = 16;
+    static constexpr int kCornerGrip = 16;
 
     bool TitleBarCustom() const { return m_TitleBarCustom; }
     void SetTitleBarCustom(bool Value);

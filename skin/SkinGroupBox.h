@@ -23,8 +23,8 @@ public:
     QString Caption() const { return m_Caption; }
     void SetCaption(const QString &Value);
     // The names the rest of the program knows from Qt's group box.
-    QString title() const { return m_Caption; }
-    void setTitle(const QString &Value) { SetCaption(Value); }
+    QString Title() const { return m_Caption; }
+    void SetTitle(const QString &Value) { SetCaption(Value); }
     TSkinFileTheme *FileTheme() const { return m_FileTheme.data(); }
     void SetFileTheme(TSkinFileTheme *Value);
     TSkinUIStyle UIStyle() const { return m_UIStyle; }

@@ -26,13 +26,13 @@ QString WithSlash(QString Dir)
 // builds for tests.
 QStringList SkinSearchDirs()
 {
-    QString shared = platform::system::testVariable("TASKVANE_SHARED_DIR");
+    QString shared = platform::system::TestVariable("TASKVANE_SHARED_DIR");
     if (shared.isEmpty())
         shared = QStringLiteral("/usr/share/");
-    QString system = platform::system::testVariable("TASKVANE_SYSTEM_DIR");
+    QString system = platform::system::TestVariable("TASKVANE_SYSTEM_DIR");
     if (system.isEmpty())
         system = QStringLiteral("/usr/bin/");
-    return platform::shell::programDataDirs(QCoreApplication::applicationDirPath()) +
+    return platform::shell::ProgramDataDirs(QCoreApplication::applicationDirPath()) +
         QStringList{WithSlash(shared), WithSlash(system)};
 }
 
@@ -65,7 +65,7 @@ void TSkinFileTheme::SetThemeFile(const QString &Value)
     if (found.isEmpty())
         return;
     m_ThemeFile = found;
-    m_Ready = Manager.Load(found, m_Password);
+    m_Ready = m_Manager.Load(found, m_Password);
 
     auto *form = qobject_cast<QWidget *>(parent());
     if (!m_Ready || !form || !form->isWindow())
@@ -98,12 +98,12 @@ void TSkinFileTheme::SetPassword(const QString &Value)
 
 const QImage *TSkinFileTheme::GetBitmap(int Key) const
 {
-    return Manager.GetBitmap(Key);
+    return m_Manager.GetBitmap(Key);
 }
 
 void TSkinFileTheme::GetBitmapFrame(int Key, QImage &Dest, int FrameIndex, int FrameCount) const
 {
-    const QImage *bmp = Manager.GetBitmap(Key);
+    const QImage *bmp = m_Manager.GetBitmap(Key);
     if (!bmp)
         return;
     if (FrameIndex != 0 && FrameCount != 0)
@@ -114,17 +114,17 @@ void TSkinFileTheme::GetBitmapFrame(int Key, QImage &Dest, int FrameIndex, int F
 
 qint32 TSkinFileTheme::GetColor(int Key) const
 {
-    return Manager.GetColor(Key);
+    return m_Manager.GetColor(Key);
 }
 
 qint32 TSkinFileTheme::GetInteger(int Key) const
 {
-    return Manager.GetInteger(Key);
+    return m_Manager.GetInteger(Key);
 }
 
 bool TSkinFileTheme::GetBool(int Key) const
 {
-    return Manager.GetBool(Key);
+    return m_Manager.GetBool(Key);
 }
 
 bool ThemeFileInEffect(const TSkinFileTheme *FileTheme, TSkinUIStyle UIStyle, TSkinUIStyle &Style)

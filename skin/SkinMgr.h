@@ -44,7 +44,7 @@ public:
     bool GetBool(int Key) const;
 
 private:
-    TSkinFileThemeMgr Manager;
+    TSkinFileThemeMgr m_Manager;
     QString m_ThemeFile;
     bool m_Ready = false;
     QString m_Password;

@@ -184,58 +184,58 @@ void DrawPieces(QPainter &Canvas, const QImage &Piece, const QRect &R, int EndSi
 
 void TSkinProgressBar::PaintBar(QPainter &Canvas, const QSize &Size)
 {
-    const int W = Size.width();
-    const int H = Size.height();
+    const int w = Size.width();
+    const int h = Size.height();
     const bool vertical = m_Orientation == TSkinProgressBarOrientation::skinVertical;
     TSkinUIStyle style;
     const bool skin = ThemeFileInEffect(m_FileTheme.data(), m_UIStyle, style) && !m_FramePiece.isNull() &&
         !m_BarPiece.isNull() && !m_BarEndPiece.isNull();
     if (skin) {
-        Canvas.fillRect(QRect(0, 0, W, H), m_Color);
-        DrawPieces(Canvas, m_FramePiece, QRect(0, 0, W, H), 2, vertical);
+        Canvas.fillRect(QRect(0, 0, w, h), m_Color);
+        DrawPieces(Canvas, m_FramePiece, QRect(0, 0, w, h), 2, vertical);
         if (!vertical) {
-            const int filled = FilledLength(W);
-            DrawPieces(Canvas, m_BarPiece, QRect(0, 0, filled, H), 2, false);
+            const int filled = FilledLength(w);
+            DrawPieces(Canvas, m_BarPiece, QRect(0, 0, filled, h), 2, false);
             const int end = qMin(m_BarEndPiece.width(), filled);
-            DrawPieces(Canvas, m_BarEndPiece, QRect(filled - end, 0, end, H), 2, false);
+            DrawPieces(Canvas, m_BarEndPiece, QRect(filled - end, 0, end, h), 2, false);
         } else {
-            const int filled = FilledLength(H);
-            DrawPieces(Canvas, m_BarPiece, QRect(0, H - filled, W, filled), 2, true);
+            const int filled = FilledLength(h);
+            DrawPieces(Canvas, m_BarPiece, QRect(0, h - filled, w, filled), 2, true);
             const int end = qMin(m_BarEndPiece.height(), filled);
-            DrawPieces(Canvas, m_BarEndPiece, QRect(0, H - filled, W, end), 2, true);
+            DrawPieces(Canvas, m_BarEndPiece, QRect(0, h - filled, w, end), 2, true);
         }
     } else if (!vertical) {
-        int w = FilledLength(W - 1);
-        if (w == 0)
-            w = 1;
-        if (!m_Picture.isNull() && w > 1)
-            Canvas.drawImage(QRect(1, 1, w - 1, H - 2), m_Picture);
-        if (W - 1 > w)
-            Canvas.fillRect(QRect(w, 1, W - 1 - w, H - 2), m_Color);
+        int right = FilledLength(w - 1);
+        if (right == 0)
+            right = 1;
+        if (!m_Picture.isNull() && right > 1)
+            Canvas.drawImage(QRect(1, 1, right - 1, h - 2), m_Picture);
+        if (w - 1 > right)
+            Canvas.fillRect(QRect(right, 1, w - 1 - right, h - 2), m_Color);
     } else {
-        int t = (H - 1) - FilledLength(H - 1);
+        int t = (h - 1) - FilledLength(h - 1);
         if (t == 0)
             t = 1;
         // The bar grows from the bottom with its picture upside down.
-        if (!m_Picture.isNull() && H - 2 >= t)
-            Canvas.drawImage(QRect(1, t, W - 2, H - 1 - t), m_Picture.mirrored(false, true));
+        if (!m_Picture.isNull() && h - 2 >= t)
+            Canvas.drawImage(QRect(1, t, w - 2, h - 1 - t), m_Picture.mirrored(false, true));
         if (t > 1)
-            Canvas.fillRect(QRect(1, 1, W - 2, t - 1), m_Color);
+            Canvas.fillRect(QRect(1, 1, w - 2, t - 1), m_Color);
         m_ShowCaption = false;
     }
     if (m_ShowCaption && !(m_SmartShowCaption && m_Position == m_Min)) {
         Canvas.setFont(font());
         Canvas.setPen(m_CaptionColor);
         const QFontMetrics fm(font());
-        const int x = (W - fm.horizontalAdvance(m_Caption)) / 2;
-        const int y = (H - fm.height()) / 2;
+        const int x = (w - fm.horizontalAdvance(m_Caption)) / 2;
+        const int y = (h - fm.height()) / 2;
         Canvas.drawText(QRect(x, y, fm.horizontalAdvance(m_Caption) + 1, fm.height()),
                         int(Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine), m_Caption);
     }
     if (!skin) {
         Canvas.setPen(m_BorderColor);
         Canvas.setBrush(Qt::NoBrush);
-        Canvas.drawRect(QRect(0, 0, W - 1, H - 1));
+        Canvas.drawRect(QRect(0, 0, w - 1, h - 1));
     }
 }
 

@@ -49,18 +49,18 @@ public:
     QString Caption() const { return m_Caption; }
 
     // The names the rest of the program knows from Qt's progress bar, over the same values.
-    int value() const { return m_Position; }
-    void setValue(int Value) { SetPosition(Value); }
-    int minimum() const { return m_Min; }
-    void setMinimum(int Value) { SetMin(Value); }
-    int maximum() const { return m_Max; }
-    void setMaximum(int Value) { SetMax(Value); }
-    void setRange(int Minimum, int Maximum)
+    int Value() const { return m_Position; }
+    void SetValue(int Value) { SetPosition(Value); }
+    int Minimum() const { return m_Min; }
+    void SetMinimum(int Value) { SetMin(Value); }
+    int Maximum() const { return m_Max; }
+    void SetMaximum(int Value) { SetMax(Value); }
+    void SetRange(int Minimum, int Maximum)
     {
         SetMin(Minimum);
         SetMax(Maximum);
     }
-    void setTextVisible(bool Value) { SetShowCaption(Value); }
+    void SetTextVisible(bool Value) { SetShowCaption(Value); }
 
     // Trunc((Position - Min) / (Max - Min) * 100), unclamped; 0 when Max = Min.
     int Percent() const;

@@ -26,14 +26,14 @@ TColor QColorToColor(const QColor &Color)
 
 namespace {
 
-constexpr int KeyCount = 48;
-constexpr int StyleCount = 5;
+constexpr int kKeyCount = 48;
+constexpr int kStyleCount = 5;
 
 struct TStyleRow
 {
     int Kind;
     // Integer, colour and Boolean values per style; for bitmaps the name after the prefix.
-    qint32 Values[StyleCount];
+    qint32 Values[kStyleCount];
     const char *Bitmap;
 };
 
@@ -54,7 +54,7 @@ struct TStyleRow
         skBoolean, {a, b, c, d, e}, nullptr                                                                            \
     }
 
-const TStyleRow StyleTable[KeyCount] = {
+const TStyleRow kStyleTable[kKeyCount] = {
     /* 1 */ BMP("BUTTON"),
     /* 2 */ BOOL(1, 0, 0, 0, 1),
     /* 3 */ BMP("CHECKBOX"),
@@ -110,20 +110,20 @@ const TStyleRow StyleTable[KeyCount] = {
 #undef CLR
 #undef BOOL
 
-const char *const StylePrefixes[StyleCount] = {"MACOS", "WINXP", "DEEPBLUE", "PROTEIN", "BLUEGLASS"};
+const char *const kStylePrefixes[kStyleCount] = {"MACOS", "WINXP", "DEEPBLUE", "PROTEIN", "BLUEGLASS"};
 
 // The style index 0..4, or -1 for no built-in style.
 int StyleIndex(TSkinUIStyle Style)
 {
     const int s = int(quint8(Style) & 127);
-    return (s >= 1 && s <= StyleCount) ? s - 1 : -1;
+    return (s >= 1 && s <= kStyleCount) ? s - 1 : -1;
 }
 
 const TStyleRow *Row(TSkinUIStyle Style, int Key)
 {
-    if (StyleIndex(Style) < 0 || Key < 1 || Key > KeyCount)
+    if (StyleIndex(Style) < 0 || Key < 1 || Key > kKeyCount)
         return nullptr;
-    return &StyleTable[Key - 1];
+    return &kStyleTable[Key - 1];
 }
 
 // Decoded resource bitmaps, kept for the program's run: the controls ask on every paint.
@@ -179,7 +179,7 @@ QString StyleBitmapName(TSkinUIStyle Style, int Key)
     // The scroll button of the three later styles is one shared picture.
     if (Key == 38 && s >= 2)
         return QStringLiteral("MORE_SCROLLBUTTON");
-    return QString::fromLatin1(StylePrefixes[s]) + QLatin1Char('_') + QString::fromLatin1(row->Bitmap);
+    return QString::fromLatin1(kStylePrefixes[s]) + QLatin1Char('_') + QString::fromLatin1(row->Bitmap);
 }
 
 QImage LoadSkinResourceBitmap(const QString &Name)
@@ -232,14 +232,14 @@ bool TSkinFileThemeMgr::Load(const QString &FileName, const QString &Password)
 {
     if (!QFileInfo(FileName).isFile())
         return false;
-    Reader.reset();
+    m_Reader.reset();
     try {
         auto reader = std::make_unique<Tsk2SkinFileReader>(FileName, Password);
         if (!reader->Ready()) {
             qCWarning(lcSkin) << "skin file" << FileName << "has no skin data";
             return false;
         }
-        Reader = std::move(reader);
+        m_Reader = std::move(reader);
         return true;
     } catch (const std::exception &e) {
         qCWarning(lcSkin) << "skin file" << FileName << "unread:" << e.what();
@@ -258,20 +258,20 @@ QString KeyName(int Base, int Key)
 
 const QImage *TSkinFileThemeMgr::GetBitmap(int Key) const
 {
-    return Reader ? Reader->GetBitmap(KeyName(Skin2BitmapBase, Key)) : nullptr;
+    return m_Reader ? m_Reader->GetBitmap(KeyName(kSkin2BitmapBase, Key)) : nullptr;
 }
 
 qint32 TSkinFileThemeMgr::GetColor(int Key) const
 {
-    return Reader ? Reader->GetInteger(KeyName(Skin2ColorBase, Key)) : 0;
+    return m_Reader ? m_Reader->GetInteger(KeyName(kSkin2ColorBase, Key)) : 0;
 }
 
 qint32 TSkinFileThemeMgr::GetInteger(int Key) const
 {
-    return Reader ? Reader->GetInteger(KeyName(Skin2IntegerBase, Key)) : 0;
+    return m_Reader ? m_Reader->GetInteger(KeyName(kSkin2IntegerBase, Key)) : 0;
 }
 
 bool TSkinFileThemeMgr::GetBool(int Key) const
 {
-    return Reader ? Reader->GetBool(KeyName(Skin2BooleanBase, Key)) != 0 : false;
+    return m_Reader ? m_Reader->GetBool(KeyName(kSkin2BooleanBase, Key)) != 0 : false;
 }

@@ -39,7 +39,7 @@ enum TStyleKeyKind : int {
 };
 
 // The transparent colour of the built-in style bitmaps (magenta).
-constexpr TColor StyleTransparentColor = 0xFF00FF;
+constexpr TColor kStyleTransparentColor = 0xFF00FF;
 
 // The raw value of Key (1..48) in Style and its kind. The style is masked with 127; a style of 0
 // or above 5 (or a key outside the table) has kind integer and value -1.
@@ -75,7 +75,7 @@ public:
     // False when the file does not exist (a reader already held stays), when the reader is not
     // ready or when reading failed (no reader is then held).
     bool Load(const QString &FileName, const QString &Password);
-    bool HasReader() const { return Reader != nullptr; }
+    bool HasReader() const { return m_Reader != nullptr; }
 
     // Key numbers: colour k is name entry k, bitmap k + 32, integer k + 66, Boolean k + 75
     // (k modulo 128). Without a reader: nil, 0 or false.
@@ -85,5 +85,5 @@ public:
     bool GetBool(int Key) const;
 
 private:
-    std::unique_ptr<Tsk2SkinFileReader> Reader;
+    std::unique_ptr<Tsk2SkinFileReader> m_Reader;
 };

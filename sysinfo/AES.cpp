@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int BlockSize = 16;
+constexpr int kBlockSize = 16;
 
 // The pass phrase's UTF-16 little-endian bytes, as many as fit into a zeroed key of KeySize bytes.
 QByteArray MakeKey(const QString &PassPhrase, int KeySize)
@@ -71,10 +71,10 @@ QString Utf16UpToZero(const QByteArray &Bytes)
 
 quint8 TAES::GetKeySize(const QString &PassPhrase)
 {
-    const qint64 L = qint64(PassPhrase.size()) * 2;
-    if (L <= 16)
+    const qint64 l = qint64(PassPhrase.size()) * 2;
+    if (l <= 16)
         return 16;
-    if (L <= 24)
+    if (l <= 24)
         return 24;
     return 32;
 }
@@ -86,11 +86,11 @@ void TAES::DecryptStream(TStream *Source, TStream *Dest, const QString &PassPhra
     if (KeySize != 16 && KeySize != 24 && KeySize != 32)
         return;
     if (!Source || !Dest)
-        throw EReadError(QString::fromLatin1(dataaccess::msg::SReadError));
+        throw EReadError(QString::fromLatin1(dataaccess::msg::kSReadError));
 
     platform::crypto::AesDecryptor aes;
     const QByteArray key = MakeKey(PassPhrase, KeySize);
-    if (!aes.setKey(reinterpret_cast<const std::uint8_t *>(key.constData()), std::size_t(key.size())))
+    if (!aes.SetKey(reinterpret_cast<const std::uint8_t *>(key.constData()), std::size_t(key.size())))
         throw EAESError(QStringLiteral("AES key set-up failed"));
 
     if (Count != 0) {
@@ -101,14 +101,14 @@ void TAES::DecryptStream(TStream *Source, TStream *Dest, const QString &PassPhra
     }
     if (Count <= 0)
         return;
-    if (Count % BlockSize != 0)
+    if (Count % kBlockSize != 0)
         throw EAESError(QStringLiteral("Invalid buffer size for decryption"));
 
-    std::array<std::uint8_t, BlockSize> block{};
-    for (qint64 n = Count / BlockSize; n > 0; --n) {
-        Source->ReadBuffer(block.data(), BlockSize);
-        aes.decryptBlock(block.data(), block.data());
-        Dest->WriteBuffer(block.data(), BlockSize);
+    std::array<std::uint8_t, kBlockSize> block{};
+    for (qint64 n = Count / kBlockSize; n > 0; --n) {
+        Source->ReadBuffer(block.data(), kBlockSize);
+        aes.DecryptBlock(block.data(), block.data());
+        Dest->WriteBuffer(block.data(), kBlockSize);
     }
 }
 

@@ -54,9 +54,9 @@ bool IsPlainFileName(const QString &Name)
 std::optional<QByteArray> ReadRegularFile(const QString &Path, qint64 Limit)
 {
     platform::files::RegularFileReader reader;
-    if (reader.open(Path) != platform::files::RegularFileReader::OpenResult::Opened)
+    if (reader.Open(Path) != platform::files::RegularFileReader::OpenResult::Opened)
         return std::nullopt;
-    return reader.readAll(Limit);
+    return reader.ReadAll(Limit);
 }
 
 // The backup file, read whole. Nothing when it cannot be read (no regular file, too large, a
@@ -69,7 +69,7 @@ std::optional<IniFile> LoadBackup(const QString &Path, bool &Exists)
     if (Path.isEmpty())
         return ini;
     bool missing = false;
-    const std::optional<QByteArray> data = platform::files::readOwnFile(Path, IniFile::MaxFileSize, &missing);
+    const std::optional<QByteArray> data = platform::files::ReadOwnFile(Path, IniFile::kMaxFileSize, &missing);
     if (!data) {
         Exists = !missing;
         if (missing)
@@ -77,7 +77,7 @@ std::optional<IniFile> LoadBackup(const QString &Path, bool &Exists)
         return std::nullopt;
     }
     Exists = true;
-    ini.parse(*data);
+    ini.Parse(*data);
     return ini;
 }
 
@@ -105,7 +105,7 @@ QString RunSubKey(const QString &Location)
 {
     QString root, subKey;
     SplitRegistryPath(Location, root, subKey);
-    return platform::registry::normalizeSubKey(subKey).value_or(QString());
+    return platform::registry::NormalizeSubKey(subKey).value_or(QString());
 }
 
 bool HasValue(const QString &Key, const QString &Name)
@@ -118,7 +118,7 @@ bool HasValue(const QString &Key, const QString &Name)
 // The spelling of a section as the file has it, or an empty text.
 QString SectionSpelling(const IniFile &Ini, const QString &Section)
 {
-    for (const QString &name : Ini.sectionNames())
+    for (const QString &name : Ini.SectionNames())
         if (name.compare(Section, Qt::CaseInsensitive) == 0)
             return name;
     return QString();
@@ -129,16 +129,16 @@ QString SectionSpelling(const IniFile &Ini, const QString &Section)
 bool SectionHolds(const IniFile &Ini, const QString &Section, const QString &Command, TAutorunUserType UserType,
                   TAutorunRunType RunType, const std::optional<QByteArray> &Data)
 {
-    if (SectionSpelling(Ini, Section) != Section || !Ini.hasKey(Section, QStringLiteral("Command")) ||
-        Ini.value(Section, QStringLiteral("Command")) != Command ||
-        Ini.intValue(Section, QStringLiteral("UserType"), -1) != int(UserType) ||
-        Ini.intValue(Section, QStringLiteral("RunType"), -1) != int(RunType))
+    if (SectionSpelling(Ini, Section) != Section || !Ini.HasKey(Section, QStringLiteral("Command")) ||
+        Ini.Value(Section, QStringLiteral("Command")) != Command ||
+        Ini.IntValue(Section, QStringLiteral("UserType"), -1) != int(UserType) ||
+        Ini.IntValue(Section, QStringLiteral("RunType"), -1) != int(RunType))
         return false;
     if (RunType != TAutorunRunType::StartupFolder)
         return true;
-    if (!Data || !Ini.hasKey(Section, QStringLiteral("Data")))
+    if (!Data || !Ini.HasKey(Section, QStringLiteral("Data")))
         return false;
-    return HexBytes(Ini.value(Section, QStringLiteral("Data"))) == Data;
+    return HexBytes(Ini.Value(Section, QStringLiteral("Data"))) == Data;
 }
 
 // A program named without a directory is found the way the session starts it: on PATH. A file
@@ -161,7 +161,7 @@ bool IsAutostartEntry(const QString &Path)
 {
     const QString name = QFileInfo(Path).fileName();
     const QString ext = QString::fromUtf16(kShortcutExt);
-    return name.size() > ext.size() && name.endsWith(ext) && platform::files::isRegularFile(Path);
+    return name.size() > ext.size() && name.endsWith(ext) && platform::files::IsRegularFile(Path);
 }
 
 } // namespace
@@ -170,10 +170,10 @@ TAutoruns::TAutoruns(QObject *AOwner, const QString &DataDir) : QObject(AOwner)
 {
     if (DataDir.isEmpty())
         return;
-    m_backupFile = QDir(DataDir).filePath(QStringLiteral("Backup/autoruns.dat"));
+    m_BackupFile = QDir(DataDir).filePath(QStringLiteral("Backup/autoruns.dat"));
     QString programDir;
     GetAppPath(programDir);
-    AdoptOldBackup(programDir, m_backupFile);
+    AdoptOldBackup(programDir, m_BackupFile);
 }
 
 TAutoruns::~TAutoruns() = default;
@@ -190,14 +190,14 @@ void TAutoruns::Refresh()
 
 int TAutoruns::GetCount() const
 {
-    return int(m_items.size());
+    return int(m_Items.size());
 }
 
 TAutorunItem *TAutoruns::GetItem(int Index) const
 {
-    if (quint32(Index) >= quint32(m_items.size()))
+    if (quint32(Index) >= quint32(m_Items.size()))
         return nullptr;
-    return m_items[std::size_t(Index)].get();
+    return m_Items[std::size_t(Index)].get();
 }
 
 QString TAutoruns::GetLocation(TAutorunUserType UserType, TAutorunRunType RunType) const
@@ -223,7 +223,7 @@ bool TAutoruns::IsFileMissing(const QString &Command) const
 
 void TAutoruns::ReadAll()
 {
-    m_items.clear();
+    m_Items.clear();
     const QStringList exclude{QStringLiteral("desktop.ini"), QStringLiteral("Thumbs.db")};
 
     // A user entry hides the all-users entry of the same file name, and one marked Hidden
@@ -234,7 +234,7 @@ void TAutoruns::ReadAll()
         if (dir.isEmpty())
             continue;
         // The user's own folder counts only while nobody else can put entries into it.
-        if (user == TAutorunUserType::CurrentUser && !platform::files::isPrivateFolder(dir, true))
+        if (user == TAutorunUserType::CurrentUser && !platform::files::IsPrivateFolder(dir, true))
             continue;
         QStringList files;
         ListFiles(files, dir, QStringLiteral("*.*"), &exclude);
@@ -248,8 +248,8 @@ void TAutoruns::ReadAll()
                 userNames.insert(fileName);
             else if (userNames.contains(fileName))
                 continue;
-            const auto entry = platform::files::readDesktopEntry(file, QString());
-            if (entry && entry->hidden)
+            const auto entry = platform::files::ReadDesktopEntry(file, QString());
+            if (entry && entry->Hidden)
                 continue;
             auto item = std::make_unique<TAutorunItem>();
             ExtractFileNameNoExt(file, item->Name);
@@ -262,53 +262,53 @@ void TAutoruns::ReadAll()
             item->Active = true;
             item->FileMissing = IsFileMissing(item->Command);
             item->FileName = file;
-            m_items.push_back(std::move(item));
+            m_Items.push_back(std::move(item));
         }
     }
 
     // Each store is read once for all its Run keys.
     const std::optional<platform::registry::Store> stores[2] = {
-        platform::registry::load(platform::registry::RootKey::CurrentUser),
-        platform::registry::load(platform::registry::RootKey::LocalMachine)};
+        platform::registry::Load(platform::registry::RootKey::CurrentUser),
+        platform::registry::Load(platform::registry::RootKey::LocalMachine)};
     for (TAutorunRunType run : {TAutorunRunType::Run, TAutorunRunType::RunOnce, TAutorunRunType::RunServices,
                                 TAutorunRunType::RunServicesOnce}) {
         for (TAutorunUserType user : {TAutorunUserType::CurrentUser, TAutorunUserType::AllUsers}) {
             const QString location = GetLocation(user, run);
             const auto &store = stores[user == TAutorunUserType::CurrentUser ? 0 : 1];
-            const platform::registry::Key *key = store ? store->key(RunSubKey(location)) : nullptr;
+            const platform::registry::Key *key = store ? store->FindKey(RunSubKey(location)) : nullptr;
             if (!key)
                 continue;
-            for (const platform::registry::Value &value : key->values()) {
+            for (const platform::registry::Value &value : key->Values()) {
                 auto item = std::make_unique<TAutorunItem>();
-                item->Name = value.name;
+                item->Name = value.Name;
                 // What the registry routines read: a number is no command.
-                if (value.type != platform::registry::ValueType::DWord)
-                    item->Command = value.text;
+                if (value.Type != platform::registry::ValueType::DWord)
+                    item->Command = value.Text;
                 item->Location = location;
                 item->UserType = user;
                 item->RunType = run;
                 item->Active = true;
                 item->FileMissing = IsFileMissing(item->Command);
-                m_items.push_back(std::move(item));
+                m_Items.push_back(std::move(item));
             }
         }
     }
 
     bool exists = false;
-    const std::optional<IniFile> ini = LoadBackup(m_backupFile, exists);
+    const std::optional<IniFile> ini = LoadBackup(m_BackupFile, exists);
     if (!exists || !ini)
         return;
-    for (const QString &section : ini->sectionNames()) {
+    for (const QString &section : ini->SectionNames()) {
         auto item = std::make_unique<TAutorunItem>();
         item->Name = section.mid(2);
-        item->Command = ini->value(section, QStringLiteral("Command"));
-        item->UserType = TAutorunUserType(quint8(ini->intValue(section, QStringLiteral("UserType"), 0)));
-        item->RunType = TAutorunRunType(quint8(ini->intValue(section, QStringLiteral("RunType"), 0)));
+        item->Command = ini->Value(section, QStringLiteral("Command"));
+        item->UserType = TAutorunUserType(quint8(ini->IntValue(section, QStringLiteral("UserType"), 0)));
+        item->RunType = TAutorunRunType(quint8(ini->IntValue(section, QStringLiteral("RunType"), 0)));
         item->Location = GetLocation(item->UserType, item->RunType);
         item->Active = false;
         item->FileMissing = IsFileMissing(item->Command);
         item->Section = section;
-        m_items.push_back(std::move(item));
+        m_Items.push_back(std::move(item));
     }
 }
 
@@ -345,8 +345,8 @@ bool TAutoruns::DeleteEntry(const QString &Name, TAutorunUserType UserType, TAut
         // only in a folder of the user's alone.
         if (!QFileInfo(file).isFile())
             return false;
-        platform::files::beforeStep();
-        return platform::files::removeOwnFile(file);
+        platform::files::BeforeStep();
+        return platform::files::RemoveOwnFile(file);
     }
     return DeleteRegistryValue(location, Name);
 }
@@ -354,12 +354,12 @@ bool TAutoruns::DeleteEntry(const QString &Name, TAutorunUserType UserType, TAut
 bool TAutoruns::EraseSection(const QString &Section)
 {
     bool exists = false;
-    std::optional<IniFile> ini = LoadBackup(m_backupFile, exists);
+    std::optional<IniFile> ini = LoadBackup(m_BackupFile, exists);
     if (!exists || !ini)
         return false;
-    if (!ini->removeSection(Section))
+    if (!ini->RemoveSection(Section))
         return true; // nothing to erase
-    return ini->save(m_backupFile);
+    return ini->Save(m_BackupFile);
 }
 
 bool TAutoruns::EraseBackup(const QString &Name, TAutorunRunType RunType)
@@ -370,7 +370,7 @@ bool TAutoruns::EraseBackup(const QString &Name, TAutorunRunType RunType)
 bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType,
                              TAutorunRunType RunType)
 {
-    if (m_backupFile.isEmpty() || !platform::shell::makePrivateDirs(QFileInfo(m_backupFile).absolutePath()))
+    if (m_BackupFile.isEmpty() || !platform::shell::MakePrivateDirs(QFileInfo(m_BackupFile).absolutePath()))
         return false;
     const QString section = SectionOf(Name, RunType);
     // The section must read back as exactly this name, or the entry could not be found again.
@@ -378,7 +378,7 @@ bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, TAutor
         return false;
 
     bool exists = false;
-    std::optional<IniFile> ini = LoadBackup(m_backupFile, exists);
+    std::optional<IniFile> ini = LoadBackup(m_BackupFile, exists);
     if (!ini)
         return false;
 
@@ -394,7 +394,7 @@ bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, TAutor
             return false;
     }
 
-    if (ini->hasSection(section)) {
+    if (ini->HasSection(section)) {
         // A disable that was interrupted after its backup was written: when the backup holds
         // exactly this entry, only the deletion is left to do (and the backup stays whatever
         // happens). One name under two keys or in both folders shares a section: a backup of
@@ -404,22 +404,22 @@ bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, TAutor
         return DeleteEntry(Name, UserType, RunType);
     }
 
-    if (!ini->setValue(section, QStringLiteral("Command"), Command) ||
-        !ini->setIntValue(section, QStringLiteral("UserType"), int(UserType)) ||
-        !ini->setIntValue(section, QStringLiteral("RunType"), int(RunType)))
+    if (!ini->SetValue(section, QStringLiteral("Command"), Command) ||
+        !ini->SetIntValue(section, QStringLiteral("UserType"), int(UserType)) ||
+        !ini->SetIntValue(section, QStringLiteral("RunType"), int(RunType)))
         return false;
-    if (RunType == TAutorunRunType::StartupFolder && !ini->setValue(section, QStringLiteral("Data"), HexText(*data)))
+    if (RunType == TAutorunRunType::StartupFolder && !ini->SetValue(section, QStringLiteral("Data"), HexText(*data)))
         return false;
     // What is written must read back unchanged by the same reader, or enabling would bring back
     // something else (or nothing); and the file must stay small enough to be read at all.
-    const QByteArray text = ini->toText();
-    if (text.size() > IniFile::MaxFileSize)
+    const QByteArray text = ini->ToText();
+    if (text.size() > IniFile::kMaxFileSize)
         return false;
     IniFile check;
-    check.parse(text);
+    check.Parse(text);
     if (!SectionHolds(check, section, Command, UserType, RunType, data))
         return false;
-    if (!ini->save(m_backupFile))
+    if (!ini->Save(m_BackupFile))
         return false;
 
     if (!DeleteEntry(Name, UserType, RunType)) {
@@ -433,11 +433,11 @@ bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, TAutoru
                             TAutorunRunType RunType)
 {
     bool exists = false;
-    std::optional<IniFile> ini = LoadBackup(m_backupFile, exists);
+    std::optional<IniFile> ini = LoadBackup(m_BackupFile, exists);
     if (!exists || !ini)
         return false;
     const QString section = SectionOf(Name, RunType);
-    if (!ini->hasSection(section))
+    if (!ini->HasSection(section))
         return false;
 
     const QString location = GetLocation(UserType, RunType);
@@ -445,27 +445,27 @@ bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, TAutoru
         return false;
     // The entry in force already is exactly the copy (an enable interrupted before the copy was
     // dropped, or the same entry made again): only the copy is left to drop.
-    auto dropCopy = [&] { return ini->removeSection(section) && ini->save(m_backupFile); };
+    auto dropCopy = [&] { return ini->RemoveSection(section) && ini->Save(m_BackupFile); };
     if (RunType == TAutorunRunType::StartupFolder) {
         if (!IsPlainFileName(Name))
             return false;
         // A missing or damaged copy would bring back an empty or wrong entry: the backup stays.
-        if (!ini->hasKey(section, QStringLiteral("Data")))
+        if (!ini->HasKey(section, QStringLiteral("Data")))
             return false;
-        const std::optional<QByteArray> bytes = HexBytes(ini->value(section, QStringLiteral("Data")));
+        const std::optional<QByteArray> bytes = HexBytes(ini->Value(section, QStringLiteral("Data")));
         if (!bytes)
             return false;
         const QString file = ShortcutFile(location, Name);
         // An entry made since under the same name is not overwritten.
-        if (platform::files::pathExists(file) || QFileInfo(file).isSymLink()) {
+        if (platform::files::PathExists(file) || QFileInfo(file).isSymLink()) {
             const std::optional<QByteArray> present = ReadRegularFile(file, kMaxShortcutSize);
             return present && *present == *bytes && dropCopy();
         }
-        if (!platform::files::writeFileAtomically(file, *bytes))
+        if (!platform::files::WriteFileAtomically(file, *bytes))
             return false;
         if (!dropCopy()) {
-            platform::files::beforeStep();
-            platform::files::removeOwnFile(file);
+            platform::files::BeforeStep();
+            platform::files::RemoveOwnFile(file);
             return false;
         }
         return true;
@@ -474,8 +474,8 @@ bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, TAutoru
     if (HasValue(location, Name)) {
         QString present;
         ReadRegistryString(location, Name, present);
-        return ini->hasKey(section, QStringLiteral("Command")) &&
-            present == ini->value(section, QStringLiteral("Command")) && present == Command && dropCopy();
+        return ini->HasKey(section, QStringLiteral("Command")) &&
+            present == ini->Value(section, QStringLiteral("Command")) && present == Command && dropCopy();
     }
     if (!WriteEntry(Name, Command, UserType, RunType))
         return false;
@@ -505,7 +505,7 @@ bool TAutoruns::Delete(int Index)
     }
     if (!done)
         return false;
-    m_items.erase(m_items.begin() + Index);
+    m_Items.erase(m_Items.begin() + Index);
     return true;
 }
 

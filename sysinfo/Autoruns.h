@@ -51,9 +51,9 @@ public:
     bool Disable(int Index);
     bool Enable(int Index);
 
-    QString BackupFile() const { return m_backupFile; }
+    QString BackupFile() const { return m_BackupFile; }
     // Moves the backup file (tests keep it in their own directory).
-    void SetBackupFile(const QString &Value) { m_backupFile = Value; }
+    void SetBackupFile(const QString &Value) { m_BackupFile = Value; }
 
     // The desktop-entry file of an autostart-folder entry: location, name and extension.
     static QString ShortcutFile(const QString &Location, const QString &Name);
@@ -69,6 +69,6 @@ private:
     bool DisableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType);
     bool EnableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType);
 
-    std::vector<std::unique_ptr<TAutorunItem>> m_items;
-    QString m_backupFile;
+    std::vector<std::unique_ptr<TAutorunItem>> m_Items;
+    QString m_BackupFile;
 };

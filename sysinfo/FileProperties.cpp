@@ -12,7 +12,7 @@ namespace {
 
 SYSTEMTIME ToLocal(const platform::files::StatTime &T)
 {
-    return platform::localSystemTime(T.seconds, T.nanoseconds);
+    return platform::LocalSystemTime(T.Seconds, T.Nanoseconds);
 }
 
 // A word of a command line, in double quotes when it holds a blank or a quote.
@@ -29,26 +29,26 @@ QString QuoteArgument(const QString &Arg)
 } // namespace
 
 TFileProperties::TFileProperties(QObject *AOwner)
-    : QObject(AOwner), m_generalInfo(new TGeneralInfo(this)), m_versionInfo(new TVersionInfo(this)),
-      m_shortcutInfo(new TShortcutInfo(this))
+    : QObject(AOwner), m_GeneralInfo(new TGeneralInfo(this)), m_VersionInfo(new TVersionInfo(this)),
+      m_ShortcutInfo(new TShortcutInfo(this))
 {}
 
 TFileProperties::~TFileProperties()
 {
-    delete m_shortcutInfo;
-    delete m_versionInfo;
-    delete m_generalInfo;
+    delete m_ShortcutInfo;
+    delete m_VersionInfo;
+    delete m_GeneralInfo;
 }
 
 bool TFileProperties::LoadFromFile(const QString &FileName)
 {
-    m_generalInfo->IconIndex = -1;
-    if (!m_filePath.isEmpty())
+    m_GeneralInfo->IconIndex = -1;
+    if (!m_FilePath.isEmpty())
         Clear();
     platform::files::FileStatus st;
-    if (!platform::files::statFile(FileName, st) || st.kind == platform::files::FileKind::Directory)
+    if (!platform::files::StatFile(FileName, st) || st.Kind == platform::files::FileKind::Directory)
         return false;
-    m_filePath = FileName;
+    m_FilePath = FileName;
     ReadGeneralInfo();
     ReadVersionInfo();
     ReadShortcutInfo();
@@ -57,11 +57,11 @@ bool TFileProperties::LoadFromFile(const QString &FileName)
 
 bool TFileProperties::LoadVersionInfo(const QString &FileName)
 {
-    if (!m_filePath.isEmpty())
+    if (!m_FilePath.isEmpty())
         Clear();
     if (FileName.isEmpty())
         return false;
-    m_filePath = FileName;
+    m_FilePath = FileName;
     ReadNames();
     ReadVersionInfo();
     return true;
@@ -69,7 +69,7 @@ bool TFileProperties::LoadVersionInfo(const QString &FileName)
 
 void TFileProperties::Clear()
 {
-    m_filePath.clear();
+    m_FilePath.clear();
     ClearGeneralInfo();
     ClearVersionInfo();
     ClearShortcutInfo();
@@ -77,60 +77,60 @@ void TFileProperties::Clear()
 
 void TFileProperties::ClearGeneralInfo()
 {
-    *m_generalInfo = TGeneralInfo(this);
+    *m_GeneralInfo = TGeneralInfo(this);
 }
 
 void TFileProperties::ClearVersionInfo()
 {
-    *m_versionInfo = TVersionInfo(this);
+    *m_VersionInfo = TVersionInfo(this);
 }
 
 void TFileProperties::ClearShortcutInfo()
 {
-    *m_shortcutInfo = TShortcutInfo(this);
+    *m_ShortcutInfo = TShortcutInfo(this);
 }
 
 void TFileProperties::ReadNames()
 {
-    TGeneralInfo &g = *m_generalInfo;
-    const qsizetype slash = m_filePath.lastIndexOf(QLatin1Char('/'));
-    g.Directory = m_filePath.left(slash + 1);
-    g.FileName = m_filePath.mid(slash + 1);
+    TGeneralInfo &g = *m_GeneralInfo;
+    const qsizetype slash = m_FilePath.lastIndexOf(QLatin1Char('/'));
+    g.Directory = m_FilePath.left(slash + 1);
+    g.FileName = m_FilePath.mid(slash + 1);
 }
 
 void TFileProperties::ReadGeneralInfo()
 {
     ReadNames();
-    TGeneralInfo &g = *m_generalInfo;
+    TGeneralInfo &g = *m_GeneralInfo;
 
     platform::files::FileStatus st;
-    if (platform::files::statFile(m_filePath, st)) {
-        g.Size = st.size;
-        g.SizeOnDisk = st.allocated;
-        if (st.hasBirthTime)
-            g.CreationTime = ToLocal(st.birthTime);
-        g.LastWriteTime = ToLocal(st.modifyTime);
-        g.LastAccessTime = ToLocal(st.accessTime);
-        g.ReadOnly = st.immutable || (st.mode & 0222) == 0;
-        g.System = st.kind == platform::files::FileKind::CharDevice ||
-            st.kind == platform::files::FileKind::BlockDevice || st.kind == platform::files::FileKind::Fifo ||
-            st.kind == platform::files::FileKind::Socket;
-        g.Archive = !st.noDump;
+    if (platform::files::StatFile(m_FilePath, st)) {
+        g.Size = st.Size;
+        g.SizeOnDisk = st.Allocated;
+        if (st.HasBirthTime)
+            g.CreationTime = ToLocal(st.BirthTime);
+        g.LastWriteTime = ToLocal(st.ModifyTime);
+        g.LastAccessTime = ToLocal(st.AccessTime);
+        g.ReadOnly = st.Immutable || (st.Mode & 0222) == 0;
+        g.System = st.Kind == platform::files::FileKind::CharDevice ||
+            st.Kind == platform::files::FileKind::BlockDevice || st.Kind == platform::files::FileKind::Fifo ||
+            st.Kind == platform::files::FileKind::Socket;
+        g.Archive = !st.NoDump;
         g.Indexed = true; // no attribute keeps a file out of indexing here
-        g.Compressed = st.compressed;
-        g.Encrypted = st.encrypted;
+        g.Compressed = st.Compressed;
+        g.Encrypted = st.Encrypted;
     }
     g.Hidden = g.FileName.startsWith(QLatin1Char('.'));
 
-    const platform::files::MimeInfo mime = platform::files::mimeInfoForFile(m_filePath);
-    if (mime.name.isEmpty()) {
+    const platform::files::MimeInfo mime = platform::files::MimeInfoForFile(m_FilePath);
+    if (mime.Name.isEmpty()) {
         g.Icon.clear();
         g.IconIndex = -1;
         g.TypeName.clear();
     } else {
-        g.Icon = mime.iconName;
-        g.IconIndex = platform::files::systemImageIndex(mime.iconName);
-        g.TypeName = mime.comment.left(80);
+        g.Icon = mime.IconName;
+        g.IconIndex = platform::files::SystemImageIndex(mime.IconName);
+        g.TypeName = mime.Comment.left(80);
     }
 }
 
@@ -138,40 +138,40 @@ void TFileProperties::ReadVersionInfo()
 {
     // Linux executables carry no version block: a file that a package installed takes its
     // texts from the package database; any other file has none.
-    const auto package = platform::files::owningPackage(m_filePath);
+    const auto package = platform::files::OwningPackage(m_FilePath);
     if (!package)
         return;
-    const auto info = platform::files::packageInfo(*package);
+    const auto info = platform::files::FindPackageInfo(*package);
     if (!info)
         return;
-    TVersionInfo &v = *m_versionInfo;
-    v.ProductName = info->name;
-    v.FileVersion = info->version;
-    v.ProductVersion = info->version;
-    v.CompanyName = info->maintainer;
-    v.FileDescription = info->description;
-    v.InternalName = m_generalInfo->FileName;
-    v.OriginalFilename = m_generalInfo->FileName;
+    TVersionInfo &v = *m_VersionInfo;
+    v.ProductName = info->Name;
+    v.FileVersion = info->Version;
+    v.ProductVersion = info->Version;
+    v.CompanyName = info->Maintainer;
+    v.FileDescription = info->Description;
+    v.InternalName = m_GeneralInfo->FileName;
+    v.OriginalFilename = m_GeneralInfo->FileName;
 }
 
 void TFileProperties::ReadShortcutInfo()
 {
-    TShortcutInfo &s = *m_shortcutInfo;
+    TShortcutInfo &s = *m_ShortcutInfo;
     s.IsShortcut = false;
-    const auto entry = platform::files::readDesktopEntry(m_filePath, QLocale().name());
+    const auto entry = platform::files::ReadDesktopEntry(m_FilePath, QLocale().name());
     if (!entry)
         return;
     s.IsShortcut = true;
-    s.Target = entry->program;
+    s.Target = entry->Program;
     QStringList args;
-    for (const QString &a : entry->arguments)
+    for (const QString &a : entry->Arguments)
         args.append(QuoteArgument(a));
     s.Arguments = args.join(QLatin1Char(' '));
     s.CommandLine = s.Arguments.isEmpty() ? s.Target : QLatin1Char('"') + s.Target + QLatin1String("\" ") + s.Arguments;
-    s.WorkingDirectory = entry->path;
-    s.Description = entry->comment;
-    s.IconLocation = entry->icon;
-    s.IconIndex = entry->icon.isEmpty() ? -1 : 0;
+    s.WorkingDirectory = entry->Path;
+    s.Description = entry->Comment;
+    s.IconLocation = entry->Icon;
+    s.IconIndex = entry->Icon.isEmpty() ? -1 : 0;
     s.ShowCmd = 1;
     s.Hotkey = 0;
 }

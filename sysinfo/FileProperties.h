@@ -87,11 +87,11 @@ public:
     bool LoadVersionInfo(const QString &FileName);
     void Clear();
 
-    QString FilePath() const { return m_filePath; }
-    void SetFilePath(const QString &Value) { m_filePath = Value; }
-    TGeneralInfo *GeneralInfo() const { return m_generalInfo; }
-    TVersionInfo *VersionInfo() const { return m_versionInfo; }
-    TShortcutInfo *ShortcutInfo() const { return m_shortcutInfo; }
+    QString FilePath() const { return m_FilePath; }
+    void SetFilePath(const QString &Value) { m_FilePath = Value; }
+    TGeneralInfo *GeneralInfo() const { return m_GeneralInfo; }
+    TVersionInfo *VersionInfo() const { return m_VersionInfo; }
+    TShortcutInfo *ShortcutInfo() const { return m_ShortcutInfo; }
 
 private:
     void ReadGeneralInfo();
@@ -102,8 +102,8 @@ private:
     void ClearVersionInfo();
     void ClearShortcutInfo();
 
-    QString m_filePath;
-    TGeneralInfo *m_generalInfo;
-    TVersionInfo *m_versionInfo;
-    TShortcutInfo *m_shortcutInfo;
+    QString m_FilePath;
+    TGeneralInfo *m_GeneralInfo;
+    TVersionInfo *m_VersionInfo;
+    TShortcutInfo *m_ShortcutInfo;
 };

@@ -18,39 +18,39 @@ constexpr qint64 kReadSize = 512;
 
 // ---- TWorkThread ---------------------------------------------------------------------------
 
-TWorkThread::TWorkThread(THttpGet *AOwner, const TJob &AJob) : Owner(AOwner), Job(AJob), FHandOff(this) {}
+TWorkThread::TWorkThread(THttpGet *AOwner, const TJob &AJob) : Owner(AOwner), m_Job(AJob), m_FHandOff(this) {}
 
 TWorkThread::~TWorkThread()
 {
     Stopping = true;
     WaitEnded();
-    FHandOff.Close();
+    m_FHandOff.Close();
 }
 
 bool TWorkThread::Ended()
 {
-    return FHandOff.Finished();
+    return m_FHandOff.Finished();
 }
 
 void TWorkThread::run()
 {
     Execute();
-    FHandOff.Finish();
+    m_FHandOff.Finish();
 }
 
 void TWorkThread::Synchronize(const std::function<void()> &Call)
 {
-    FHandOff.Synchronize(Call);
+    m_FHandOff.Synchronize(Call);
 }
 
 void TWorkThread::ServePending()
 {
-    FHandOff.ServePending();
+    m_FHandOff.ServePending();
 }
 
 void TWorkThread::WaitEnded()
 {
-    FHandOff.WaitEnded([this] { return isRunning(); });
+    m_FHandOff.WaitEnded([this] { return isRunning(); });
     if (Ended())
         wait();
 }
@@ -66,7 +66,7 @@ void TWorkThread::StopThread()
 void TWorkThread::DoProcess()
 {
     Synchronize([this] {
-        if (!Owner->FDestroying && Owner->OnProcess)
+        if (!Owner->m_FDestroying && Owner->OnProcess)
             Owner->OnProcess(Owner, TotalRead, Owner->TotalSize);
     });
 }
@@ -74,7 +74,7 @@ void TWorkThread::DoProcess()
 void TWorkThread::DoError()
 {
     Synchronize([this] {
-        if (!Owner->FDestroying && Owner->OnError)
+        if (!Owner->m_FDestroying && Owner->OnError)
             Owner->OnError(Owner);
     });
 }
@@ -82,12 +82,12 @@ void TWorkThread::DoError()
 void TWorkThread::DoCompleted()
 {
     Synchronize([this] {
-        if (Owner->FDestroying)
+        if (Owner->m_FDestroying)
             return;
         if (Succeeded) {
-            if (Job.Mode == 0) {
+            if (m_Job.Mode == 0) {
                 if (Owner->OnGetFileCompleted)
-                    Owner->OnGetFileCompleted(Owner, Job.LocalFile, Owner->TotalSize);
+                    Owner->OnGetFileCompleted(Owner, m_Job.LocalFile, Owner->TotalSize);
             } else if (Owner->OnGetTextCompleted) {
                 Owner->OnGetTextCompleted(Owner, Owner->Text);
             }
@@ -101,9 +101,9 @@ void TWorkThread::DoCompleted()
 QByteArray TWorkThread::PostBody() const
 {
     QByteArray body;
-    body.resize(Job.PostQuery.size() * 2);
-    for (qsizetype i = 0; i < Job.PostQuery.size(); ++i) {
-        const char16_t u = Job.PostQuery.at(i).unicode();
+    body.resize(m_Job.PostQuery.size() * 2);
+    for (qsizetype i = 0; i < m_Job.PostQuery.size(); ++i) {
+        const char16_t u = m_Job.PostQuery.at(i).unicode();
         body[2 * i] = char(u & 0xFF);
         body[2 * i + 1] = char(u >> 8);
     }
@@ -118,29 +118,29 @@ TWorkThread::TOutcome TWorkThread::FailUnlessStopping() const
 
 TWorkThread::TOutcome TWorkThread::Connect(platform::http::Request &Request, const QString &Host, const QString &Path)
 {
-    if (!Request.openSession(Job.Agent) || !Request.connect(Host, Job.UserName, Job.Password) ||
-        !Request.openRequest(!Job.PostQuery.isEmpty(), Path, Job.Referer, !Job.UseCache))
+    if (!Request.OpenSession(m_Job.Agent) || !Request.Connect(Host, m_Job.UserName, m_Job.Password) ||
+        !Request.OpenRequest(!m_Job.PostQuery.isEmpty(), Path, m_Job.Referer, !m_Job.UseCache))
         return TOutcome::Failed;
     return TOutcome::Next;
 }
 
 TWorkThread::TOutcome TWorkThread::Send(platform::http::Request &Request, qint32 &TotalSizeOut)
 {
-    if (!Request.send(Job.PostQuery.isEmpty() ? QByteArray() : PostBody()))
+    if (!Request.Send(m_Job.PostQuery.isEmpty() ? QByteArray() : PostBody()))
         return FailUnlessStopping();
     if (Stopping)
         return TOutcome::Ended;
-    if (Request.statusCode().value_or(404) != 200) {
-        qCWarning(lcSysinfo) << "HTTP transfer of" << Job.URL << "answered" << Request.statusCode().value_or(0);
+    if (Request.StatusCode().value_or(404) != 200) {
+        qCWarning(lcSysinfo) << "HTTP transfer of" << m_Job.URL << "answered" << Request.StatusCode().value_or(0);
         return TOutcome::Ended;
     }
 
-    const std::optional<qint64> length = Request.contentLength();
+    const std::optional<qint64> length = Request.ContentLength();
     Succeeded = length.has_value();
     if (Stopping)
         return TOutcome::Ended;
     // A length beyond what the size fields hold is refused like an answer without one.
-    if ((length && *length > std::numeric_limits<qint32>::max()) || (!length && Job.BinaryData)) {
+    if ((length && *length > std::numeric_limits<qint32>::max()) || (!length && m_Job.BinaryData)) {
         Succeeded = false;
         return TOutcome::Judged;
     }
@@ -158,7 +158,7 @@ TWorkThread::TOutcome TWorkThread::Receive(platform::http::Request &Request,
     TotalRead = 0;
     char buffer[kReadSize];
     while (!Stopping) {
-        const qint64 n = Request.read(buffer, kReadSize);
+        const qint64 n = Request.Read(buffer, kReadSize);
         if (n <= 0)
             break;
         if (!Consume(buffer, n))
@@ -174,10 +174,10 @@ TWorkThread::TOutcome TWorkThread::ReceiveFile(platform::http::Request &Request,
 {
     // Never through a link, and only in a folder of the user's own.
     QFile file;
-    const int fd = platform::files::createOwnFile(Job.LocalFile);
+    const int fd = platform::files::CreateOwnFile(m_Job.LocalFile);
     if (fd < 0 || !file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        platform::files::closeHandle(fd);
-        qCWarning(lcSysinfo) << "HTTP transfer: cannot create" << Job.LocalFile;
+        platform::files::CloseHandle(fd);
+        qCWarning(lcSysinfo) << "HTTP transfer: cannot create" << m_Job.LocalFile;
         return FailUnlessStopping();
     }
     const TOutcome received =
@@ -203,7 +203,7 @@ TWorkThread::TOutcome TWorkThread::ReceiveText(platform::http::Request &Request)
     if (outcome != TOutcome::Next)
         return outcome;
     QString text;
-    if (Job.Mode == 1) {
+    if (m_Job.Mode == 1) {
         text = QString::fromUtf8(received);
     } else {
         text.reserve(received.size() / 2);
@@ -218,16 +218,16 @@ TWorkThread::TOutcome TWorkThread::ReceiveText(platform::http::Request &Request)
 TWorkThread::TOutcome TWorkThread::Transfer(std::optional<platform::http::Request> &Request)
 {
     QString host, path;
-    THttpGet::ParseURL(Job.URL, host, path);
+    THttpGet::ParseURL(m_Job.URL, host, path);
     if (Stopping)
         return TOutcome::Ended;
-    Request.emplace(Job.Limits, [this] { return Stopping.load(); });
+    Request.emplace(m_Job.Limits, [this] { return Stopping.load(); });
     TOutcome outcome = Connect(*Request, host, path);
     qint32 totalSize = 0;
     if (outcome == TOutcome::Next)
         outcome = Send(*Request, totalSize);
     if (outcome == TOutcome::Next)
-        outcome = Job.Mode == 0 ? ReceiveFile(*Request, totalSize) : ReceiveText(*Request);
+        outcome = m_Job.Mode == 0 ? ReceiveFile(*Request, totalSize) : ReceiveText(*Request);
     return outcome;
 }
 
@@ -241,8 +241,8 @@ void TWorkThread::Execute()
             outcome = Transfer(request);
         } catch (...) {
             // Such as memory running out: the transfer failed.
-            qCWarning(lcSysinfo) << "HTTP transfer of" << Job.URL << "ended by" << platform::currentExceptionText()
-                                 << "(local file" << Job.LocalFile << ")";
+            qCWarning(lcSysinfo) << "HTTP transfer of" << m_Job.URL << "ended by" << platform::CurrentExceptionText()
+                                 << "(local file" << m_Job.LocalFile << ")";
             outcome = FailUnlessStopping();
         }
         if (outcome == TOutcome::Failed)
@@ -260,10 +260,10 @@ THttpGet::THttpGet(QObject *AOwner) : QObject(AOwner) {}
 
 THttpGet::~THttpGet()
 {
-    FDestroying = true;
+    m_FDestroying = true;
     StopTransfer(false);
-    FThread.reset();
-    FRetired.clear();
+    m_FThread.reset();
+    m_FRetired.clear();
 }
 
 bool THttpGet::GetFile()
@@ -276,14 +276,14 @@ bool THttpGet::Start(quint8 AMode)
     if (IsBusy())
         return false;
     Mode = AMode;
-    std::erase_if(FRetired, [](const std::unique_ptr<TWorkThread> &t) { return t->Ended(); });
-    if (FThread) {
+    std::erase_if(m_FRetired, [](const std::unique_ptr<TWorkThread> &T) { return T->Ended(); });
+    if (m_FThread) {
         // A worker handing over its last event (a new transfer asked for from inside it) is
         // kept until it has ended.
-        if (FThread->Ended())
-            FThread.reset();
+        if (m_FThread->Ended())
+            m_FThread.reset();
         else
-            FRetired.push_back(std::move(FThread));
+            m_FRetired.push_back(std::move(m_FThread));
     }
     TWorkThread::TJob job;
     job.Agent = Agent;
@@ -299,16 +299,16 @@ bool THttpGet::Start(quint8 AMode)
     job.Limits = Limits;
     TotalSize = 0;
     Text.clear();
-    FThread = std::make_unique<TWorkThread>(this, job);
+    m_FThread = std::make_unique<TWorkThread>(this, job);
     // Busy from this moment, so that a second start right after this one is refused.
-    FThread->Running = true;
-    FThread->start();
+    m_FThread->Running = true;
+    m_FThread->start();
     return true;
 }
 
 bool THttpGet::IsBusy() const
 {
-    return FThread && FThread->Running;
+    return m_FThread && m_FThread->Running;
 }
 
 void THttpGet::Stop()
@@ -320,7 +320,7 @@ void THttpGet::StopTransfer(bool FireEvent)
 {
     if (!IsBusy())
         return;
-    FThread->StopThread();
+    m_FThread->StopThread();
     if (FireEvent && OnStopped)
         OnStopped(this);
 }

@@ -87,8 +87,8 @@ private:
     void DoCompleted();
     void DoError();
 
-    TJob Job;
-    THandOff FHandOff;
+    TJob m_Job;
+    THandOff m_FHandOff;
 };
 
 // Fetches one HTTP resource on a worker thread into a local file (or, for the text modes,
@@ -131,7 +131,7 @@ public:
     bool IsBusy() const;
     void Stop();
     void StopTransfer(bool FireEvent);
-    TWorkThread *Thread() const { return FThread.get(); }
+    TWorkThread *Thread() const { return m_FThread.get(); }
 
     // Splits an address into host and path: a leading "http://" (in any case) is dropped, the
     // host runs up to the first "/" and the path from it; without a slash the host is empty.
@@ -139,8 +139,8 @@ public:
 
 private:
     friend class TWorkThread;
-    std::unique_ptr<TWorkThread> FThread;
+    std::unique_ptr<TWorkThread> m_FThread;
     // Workers that were still handing over their last event when the next transfer began.
-    std::vector<std::unique_ptr<TWorkThread>> FRetired;
-    bool FDestroying = false;
+    std::vector<std::unique_ptr<TWorkThread>> m_FRetired;
+    bool m_FDestroying = false;
 };

@@ -11,16 +11,16 @@
 
 namespace {
 
-constexpr qint64 ChunkSize = 16384;
+constexpr qint64 kChunkSize = 16384;
 
 QString DigestText(const std::array<std::uint8_t, 16> &Digest)
 {
-    static const char hex[] = "0123456789ABCDEF";
+    static const char kHex[] = "0123456789ABCDEF";
     QString text;
     text.reserve(32);
     for (std::uint8_t b : Digest) {
-        text.append(QLatin1Char(hex[b >> 4]));
-        text.append(QLatin1Char(hex[b & 0xF]));
+        text.append(QLatin1Char(kHex[b >> 4]));
+        text.append(QLatin1Char(kHex[b & 0xF]));
     }
     return text;
 }
@@ -30,15 +30,15 @@ QString DigestText(const std::array<std::uint8_t, 16> &Digest)
 QString TMD5::HashBuffer(const void *Data, qint64 Size)
 {
     platform::crypto::Md5 md5;
-    if (!md5.isValid())
+    if (!md5.IsValid())
         return QString();
     const auto *p = static_cast<const char *>(Data);
     for (qint64 done = 0; done < Size;) {
-        const qint64 n = std::min(ChunkSize, Size - done);
-        md5.update(p + done, std::size_t(n));
+        const qint64 n = std::min(kChunkSize, Size - done);
+        md5.Update(p + done, std::size_t(n));
         done += n;
     }
-    return DigestText(md5.final());
+    return DigestText(md5.Final());
 }
 
 namespace {
@@ -48,9 +48,9 @@ namespace {
 QString HashReads(const std::function<qint64(char *, qint64)> &Read, const std::function<bool()> &Cancelled)
 {
     platform::crypto::Md5 md5;
-    if (!md5.isValid())
+    if (!md5.IsValid())
         return QString();
-    std::vector<char> buffer(std::size_t(ChunkSize) * 4);
+    std::vector<char> buffer(std::size_t(kChunkSize) * 4);
     for (;;) {
         if (Cancelled && Cancelled())
             return QString();
@@ -59,9 +59,9 @@ QString HashReads(const std::function<qint64(char *, qint64)> &Read, const std::
             return QString();
         if (n == 0)
             break;
-        md5.update(buffer.data(), std::size_t(n));
+        md5.Update(buffer.data(), std::size_t(n));
     }
-    return DigestText(md5.final());
+    return DigestText(md5.Final());
 }
 
 } // namespace
@@ -72,27 +72,27 @@ void TMD5::HashHandle(int Handle, QString &Digest, const std::function<bool()> &
     if (Handle < 0)
         return;
     Digest = HashReads(
-        [Handle](char *Buffer, qint64 Size) { return platform::files::readHandle(Handle, Buffer, Size); }, Cancelled);
+        [Handle](char *Buffer, qint64 Size) { return platform::files::ReadHandle(Handle, Buffer, Size); }, Cancelled);
 }
 
 void TMD5::HashFile(const QString &FileName, QString &Digest)
 {
     Digest.clear();
-    if (!platform::files::pathExists(FileName))
+    if (!platform::files::PathExists(FileName))
         return;
     platform::files::RegularFileReader file;
-    switch (file.open(FileName)) {
+    switch (file.Open(FileName)) {
     case platform::files::RegularFileReader::OpenResult::Opened:
         break;
     case platform::files::RegularFileReader::OpenResult::Failed:
         throw EFOpenError(
-            dataaccess::Format(QString::fromLatin1(dataaccess::msg::SFOpenError), FileName, file.errorText()));
+            dataaccess::Format(QString::fromLatin1(dataaccess::msg::kSfOpenError), FileName, file.ErrorText()));
     default:
         // Gone meanwhile, or a directory, device or pipe: nothing to hash.
         return;
     }
     try {
-        Digest = HashReads([&file](char *Buffer, qint64 Size) { return file.read(Buffer, Size); }, {});
+        Digest = HashReads([&file](char *Buffer, qint64 Size) { return file.Read(Buffer, Size); }, {});
     } catch (...) {
         // Once the file is open, any failure gives an empty digest rather than an exception.
         Digest.clear();

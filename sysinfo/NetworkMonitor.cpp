@@ -41,16 +41,16 @@ namespace NetworkMonitor {
 
 QString TProcessHelper::GetProcessPath(quint32 PID)
 {
-    NetworkSource &source = platform::network::defaultNetworkSource();
+    NetworkSource &source = platform::network::DefaultNetworkSource();
     platform::processes::ProcStat st;
-    if (PID == 0 || PID > 0x7FFFFFFFu || !platform::processes::readStat(qint32(PID), st))
+    if (PID == 0 || PID > 0x7FFFFFFFu || !platform::processes::ReadStat(qint32(PID), st))
         return QString();
-    return GetProcessPath(PID, st.startTime, source);
+    return GetProcessPath(PID, st.StartTime, source);
 }
 
 QString TProcessHelper::GetProcessPath(quint32 PID, quint64 StartTime, NetworkSource &Source)
 {
-    const auto path = Source.processPath(PID, StartTime);
+    const auto path = Source.ProcessPath(PID, StartTime);
     return path ? NormalizePath(*path) : QString();
 }
 
@@ -69,38 +69,38 @@ bool TConnectionItem::Terminate()
 // ---- the monitor ---------------------------------------------------------------------------
 
 TNetworkMonitor::TNetworkMonitor(QObject *AOwner, NetworkSource *Source)
-    : QObject(AOwner), m_source(Source ? Source : &platform::network::defaultNetworkSource())
+    : QObject(AOwner), m_Source(Source ? Source : &platform::network::DefaultNetworkSource())
 {}
 
 TNetworkMonitor::~TNetworkMonitor() = default;
 
 void TNetworkMonitor::SetSource(NetworkSource *Source)
 {
-    m_source = Source ? Source : &platform::network::defaultNetworkSource();
-    m_tcp.clear();
-    m_udp.clear();
-    m_interfaces.clear();
+    m_Source = Source ? Source : &platform::network::DefaultNetworkSource();
+    m_Tcp.clear();
+    m_Udp.clear();
+    m_Interfaces.clear();
 }
 
 void TNetworkMonitor::FillOwner(TConnectionItem &Item, const Endpoint &Row, SYSTEMTIME &CreateTime, TOwnerCache &Owners)
 {
     CreateTime = SYSTEMTIME();
-    if (!Row.owned)
+    if (!Row.Owned)
         return; // time wait, a kernel socket or another user's: no process to show
     Item.HasOwner = true;
-    Item.ProcessID = Row.owner.pid;
-    Item.ProcessStartTime = Row.owner.startTime;
-    const auto key = qMakePair(Row.owner.pid, Row.owner.startTime);
+    Item.ProcessID = Row.Owner.Pid;
+    Item.ProcessStartTime = Row.Owner.StartTime;
+    const auto key = qMakePair(Row.Owner.Pid, Row.Owner.StartTime);
     auto known = Owners.constFind(key);
     if (known == Owners.cend()) {
         TOwnerFacts facts;
-        if (m_source->isKernelProcess(Item.ProcessID))
+        if (m_Source->IsKernelProcess(Item.ProcessID))
             facts.Path = QStringLiteral("System");
         else
-            facts.Path = NetworkMonitor::TProcessHelper::GetProcessPath(Item.ProcessID, Row.owner.startTime, *m_source);
+            facts.Path = NetworkMonitor::TProcessHelper::GetProcessPath(Item.ProcessID, Row.Owner.StartTime, *m_Source);
         // The kernel keeps no creation time for a socket: the owner's start stands for it.
-        if (const auto start = m_source->processStart(Row.owner.pid, Row.owner.startTime))
-            facts.CreateTime = platform::localSystemTime(start->seconds, start->nanoseconds);
+        if (const auto start = m_Source->ProcessStart(Row.Owner.Pid, Row.Owner.StartTime))
+            facts.CreateTime = platform::LocalSystemTime(start->Seconds, start->Nanoseconds);
         known = Owners.insert(key, facts);
     }
     Item.ProcessPath = known->Path;
@@ -110,46 +110,46 @@ void TNetworkMonitor::FillOwner(TConnectionItem &Item, const Endpoint &Row, SYST
 
 void TNetworkMonitor::RefreshTCP()
 {
-    m_tcp.clear();
+    m_Tcp.clear();
     try {
         std::vector<Endpoint> rows;
-        if (!m_source->tcpEndpoints(rows) || rows.empty())
+        if (!m_Source->TcpEndpoints(rows) || rows.empty())
             return;
         TOwnerCache owners;
         for (const Endpoint &row : rows) {
             auto item = std::make_unique<TTCPItem>();
-            item->State = row.row.state;
-            item->LocalAddress = row.row.localAddress;
-            item->LocalPort = row.row.localPort;
-            item->RemoteAddress = row.row.remoteAddress;
-            item->RemotePort = row.row.remotePort;
+            item->State = row.Row.State;
+            item->LocalAddress = row.Row.LocalAddress;
+            item->LocalPort = row.Row.LocalPort;
+            item->RemoteAddress = row.Row.RemoteAddress;
+            item->RemotePort = row.Row.RemotePort;
             FillOwner(*item, row, item->CreateTime, owners);
-            m_tcp.push_back(std::move(item));
+            m_Tcp.push_back(std::move(item));
         }
     } catch (...) {
         // A failed row ends the refresh with what was taken so far.
-        qCWarning(lcSysinfo) << "TCP table refresh ended by" << platform::currentExceptionText();
+        qCWarning(lcSysinfo) << "TCP table refresh ended by" << platform::CurrentExceptionText();
     }
 }
 
 void TNetworkMonitor::RefreshUDP()
 {
-    m_udp.clear();
+    m_Udp.clear();
     try {
         std::vector<Endpoint> rows;
-        if (!m_source->udpEndpoints(rows) || rows.empty())
+        if (!m_Source->UdpEndpoints(rows) || rows.empty())
             return;
         TOwnerCache owners;
         for (const Endpoint &row : rows) {
             auto item = std::make_unique<TUDPItem>();
-            item->LocalAddress = row.row.localAddress;
-            item->LocalPort = row.row.localPort;
+            item->LocalAddress = row.Row.LocalAddress;
+            item->LocalPort = row.Row.LocalPort;
             FillOwner(*item, row, item->CreateTime, owners);
-            m_udp.push_back(std::move(item));
+            m_Udp.push_back(std::move(item));
         }
     } catch (...) {
         // As for TCP: the refresh ends quietly with what was taken so far.
-        qCWarning(lcSysinfo) << "UDP table refresh ended by" << platform::currentExceptionText();
+        qCWarning(lcSysinfo) << "UDP table refresh ended by" << platform::CurrentExceptionText();
     }
 }
 
@@ -157,22 +157,22 @@ void TNetworkMonitor::RefreshInterfaces()
 {
     try {
         std::vector<InterfaceRow> rows;
-        if (!m_source->interfaces(rows) || rows.empty())
+        if (!m_Source->Interfaces(rows) || rows.empty())
             return;
         // Rows are matched to items by interface index, so that an interface that comes or
         // goes does not mix the counters of the others.
         std::vector<std::unique_ptr<TNetInterface>> added;
         for (const InterfaceRow &row : rows) {
             TNetInterface *item = nullptr;
-            for (const auto &i : m_interfaces) {
-                if (i->InterfaceIndex == row.index) {
+            for (const auto &i : m_Interfaces) {
+                if (i->InterfaceIndex == row.Index) {
                     item = i.get();
                     break;
                 }
             }
             if (!item) {
                 for (const auto &i : added) {
-                    if (i->InterfaceIndex == row.index)
+                    if (i->InterfaceIndex == row.Index)
                         item = i.get(); // a table that lists an index twice
                 }
             }
@@ -180,15 +180,15 @@ void TNetworkMonitor::RefreshInterfaces()
                 added.push_back(std::make_unique<TNetInterface>());
                 item = added.back().get();
             }
-            item->InterfaceIndex = row.index;
-            item->Name = row.name;
-            item->Description = row.description;
-            item->InterfaceType = row.type;
-            item->OperStatus = row.operStatus;
-            item->PhysAddress = row.physAddress;
-            item->MACText = MACTextOf(row.physAddress, row.physLength);
-            item->OutOctets = row.outOctets;
-            item->InOctets = row.inOctets;
+            item->InterfaceIndex = row.Index;
+            item->Name = row.Name;
+            item->Description = row.Description;
+            item->InterfaceType = row.Type;
+            item->OperStatus = row.OperStatus;
+            item->PhysAddress = row.PhysAddress;
+            item->MACText = MACTextOf(row.PhysAddress, row.PhysLength);
+            item->OutOctets = row.OutOctets;
+            item->InOctets = row.InOctets;
             if (!item->FirstPass) {
                 item->OutDelta = CounterDelta(item->OutOctets, item->PrevOutOctets);
                 item->InDelta = CounterDelta(item->InOctets, item->PrevInOctets);
@@ -199,51 +199,51 @@ void TNetworkMonitor::RefreshInterfaces()
             item->PrevInOctets = item->InOctets;
         }
         for (auto &i : added)
-            m_interfaces.push_back(std::move(i));
+            m_Interfaces.push_back(std::move(i));
 
         std::vector<AddressRow> addresses;
-        if (!m_source->addresses(addresses) || addresses.empty() || m_interfaces.empty())
+        if (!m_Source->Addresses(addresses) || addresses.empty() || m_Interfaces.empty())
             return;
-        for (const auto &item : m_interfaces) {
+        for (const auto &item : m_Interfaces) {
             for (const AddressRow &a : addresses) {
-                if (a.index == item->InterfaceIndex) {
-                    item->IPAddress = a.address;
+                if (a.Index == item->InterfaceIndex) {
+                    item->IPAddress = a.Address;
                     break;
                 }
             }
         }
     } catch (...) {
         // The interfaces keep what the refresh had reached; nothing is raised to the pages.
-        qCWarning(lcSysinfo) << "interface table refresh ended by" << platform::currentExceptionText();
+        qCWarning(lcSysinfo) << "interface table refresh ended by" << platform::CurrentExceptionText();
     }
 }
 
 int TNetworkMonitor::GetTCPCount() const
 {
-    return int(m_tcp.size());
+    return int(m_Tcp.size());
 }
 
 int TNetworkMonitor::GetUDPCount() const
 {
-    return int(m_udp.size());
+    return int(m_Udp.size());
 }
 
 int TNetworkMonitor::GetInterfaceCount() const
 {
-    return int(m_interfaces.size());
+    return int(m_Interfaces.size());
 }
 
 TTCPItem *TNetworkMonitor::GetTCPItem(int Index) const
 {
-    return quint32(Index) < m_tcp.size() ? m_tcp[quint32(Index)].get() : nullptr;
+    return quint32(Index) < m_Tcp.size() ? m_Tcp[quint32(Index)].get() : nullptr;
 }
 
 TUDPItem *TNetworkMonitor::GetUDPItem(int Index) const
 {
-    return quint32(Index) < m_udp.size() ? m_udp[quint32(Index)].get() : nullptr;
+    return quint32(Index) < m_Udp.size() ? m_Udp[quint32(Index)].get() : nullptr;
 }
 
 TNetInterface *TNetworkMonitor::GetInterface(int Index) const
 {
-    return quint32(Index) < m_interfaces.size() ? m_interfaces[quint32(Index)].get() : nullptr;
+    return quint32(Index) < m_Interfaces.size() ? m_Interfaces[quint32(Index)].get() : nullptr;
 }

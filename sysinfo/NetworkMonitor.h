@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-namespace NetworkMonitor {
+namespace NetworkMonitor { // NOLINT(readability-identifier-naming): the unit's name, as designed
 
 // Class-level routines on the owning processes of endpoints (not the process list's
 // helper of the same name).
@@ -131,7 +131,7 @@ public:
     TUDPItem *GetUDPItem(int Index) const;
     TNetInterface *GetInterface(int Index) const;
 
-    platform::network::NetworkSource &Source() const { return *m_source; }
+    platform::network::NetworkSource &Source() const { return *m_Source; }
     // Takes another source; the lists are emptied, the interfaces start afresh.
     void SetSource(platform::network::NetworkSource *Source);
 
@@ -147,8 +147,8 @@ private:
     void FillOwner(TConnectionItem &Item, const platform::network::Endpoint &Row, SYSTEMTIME &CreateTime,
                    TOwnerCache &Owners);
 
-    platform::network::NetworkSource *m_source;
-    std::vector<std::unique_ptr<TTCPItem>> m_tcp;
-    std::vector<std::unique_ptr<TUDPItem>> m_udp;
-    std::vector<std::unique_ptr<TNetInterface>> m_interfaces;
+    platform::network::NetworkSource *m_Source;
+    std::vector<std::unique_ptr<TTCPItem>> m_Tcp;
+    std::vector<std::unique_ptr<TUDPItem>> m_Udp;
+    std::vector<std::unique_ptr<TNetInterface>> m_Interfaces;
 };

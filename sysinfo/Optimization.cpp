@@ -113,7 +113,7 @@ void TOptimizationThread::run()
     try {
         Execute();
     } catch (...) {
-        qCWarning(lcSysinfo) << "optimisation job" << int(Mode) << "ended by" << platform::currentExceptionText();
+        qCWarning(lcSysinfo) << "optimisation job" << int(Mode) << "ended by" << platform::CurrentExceptionText();
         Failed = true;
     }
     Owner->EndJob(Mode, !Failed, Failure, FailureDetail);
@@ -199,7 +199,7 @@ void TOptimizationThread::RunBackup()
 {
     platform::files::IniFile ini;
     // A file that cannot be read is left alone rather than replaced by a partial copy.
-    if (!ini.load(BackupFileName)) {
+    if (!ini.Load(BackupFileName)) {
         Fail(TJobFailure::File, BackupFileName);
         return;
     }
@@ -222,12 +222,12 @@ void TOptimizationThread::RunBackup()
     // Every key is in the file before the first service is reported, so that the report of
     // the last one means the backup is complete; a file that cannot be written reports nothing.
     for (const TServiceItem *item : saved) {
-        if (!ini.setIntValue(kBackupSection, item->Name, int(item->StartType))) {
+        if (!ini.SetIntValue(kBackupSection, item->Name, int(item->StartType))) {
             Fail(TJobFailure::File, BackupFileName);
             return;
         }
     }
-    if (!ini.save(BackupFileName)) {
+    if (!ini.Save(BackupFileName)) {
         Fail(TJobFailure::File, BackupFileName);
         return;
     }
@@ -243,11 +243,11 @@ void TOptimizationThread::RunBackup()
 void TOptimizationThread::RunRestore()
 {
     platform::files::IniFile ini;
-    if (!ini.load(BackupFileName)) {
+    if (!ini.Load(BackupFileName)) {
         Fail(TJobFailure::File, BackupFileName);
         return;
     }
-    const QStringList keys = ini.keyNames(kBackupSection);
+    const QStringList keys = ini.KeyNames(kBackupSection);
     if (keys.isEmpty())
         return;
     if (!TServiceHelper::ManagerReachable())
@@ -256,7 +256,7 @@ void TOptimizationThread::RunRestore()
     for (qsizetype i = 0; i < keys.size() && !Stopping(); ++i) {
         // Anything but manual and disabled (0, 1, 5, a number too large for a start type, a text)
         // means automatic.
-        const int value = ini.intValue(kBackupSection, keys[i], int(TServiceMode::Automatic));
+        const int value = ini.IntValue(kBackupSection, keys[i], int(TServiceMode::Automatic));
         ApplyStartType(quint32(i + 1), keys[i], AppliedStartType(value), TStepEvent::Restoring);
     }
 }
@@ -418,5 +418,5 @@ bool EnsureBackupDir(const QString &FileName)
     if (slash < 0)
         return false;
     const QString dir = slash == 0 ? QStringLiteral("/") : FileName.left(slash);
-    return platform::shell::makePrivateDirs(dir);
+    return platform::shell::MakePrivateDirs(dir);
 }

@@ -21,13 +21,13 @@ namespace {
 
 struct Scheduling
 {
-    int policy;
-    int nice;
+    int Policy;
+    int Nice;
 };
 
-std::optional<Scheduling> schedulingOf(quint32 priorityClass)
+std::optional<Scheduling> SchedulingOf(quint32 PriorityClass)
 {
-    switch (priorityClass) {
+    switch (PriorityClass) {
     case IDLE_PRIORITY_CLASS:
         return Scheduling{kSchedOther, 19};
     case BELOW_NORMAL_PRIORITY_CLASS:
@@ -45,28 +45,28 @@ std::optional<Scheduling> schedulingOf(quint32 priorityClass)
     }
 }
 
-bool isOwnProcess(quint32 pid)
+bool IsOwnProcess(quint32 Pid)
 {
-    return platform::processes::isOwnProcess(qint64(pid));
+    return platform::processes::IsOwnProcess(qint64(Pid));
 }
 
 // An action asked of this program itself, which it never takes on itself.
-bool refusedAsOwn(quint32 pid)
+bool RefusedAsOwn(quint32 Pid)
 {
-    if (!isOwnProcess(pid))
+    if (!IsOwnProcess(Pid))
         return false;
-    qCWarning(lcSysinfo, "process %u is this program: refused", pid);
+    qCWarning(lcSysinfo, "process %u is this program: refused", Pid);
     return true;
 }
 
 // Suspends not yet resumed, per process (identifier and start time).
 struct SuspendCounts
 {
-    std::mutex lock;
-    QHash<QPair<qint32, quint64>, int> counts;
+    std::mutex Lock;
+    QHash<QPair<qint32, quint64>, int> Counts;
 };
 
-SuspendCounts &suspendCounts()
+SuspendCounts &TheSuspendCounts()
 {
     static SuspendCounts counts;
     return counts;
@@ -74,27 +74,27 @@ SuspendCounts &suspendCounts()
 
 // Files whose deletion would damage the system: the system's own directories and
 // whatever an installed package owns. The path has been checked to hold no link.
-bool isSystemFile(const QString &path)
+bool IsSystemFile(const QString &Path)
 {
-    const QString top = path.section(QLatin1Char('/'), 1, 1);
+    const QString top = Path.section(QLatin1Char('/'), 1, 1);
     if (top == QLatin1String("bin") || top == QLatin1String("sbin") || top.startsWith(QLatin1String("lib")) ||
         top == QLatin1String("etc") || top == QLatin1String("boot"))
         return true;
-    if (top == QLatin1String("usr") && !path.startsWith(QLatin1String("/usr/local/")))
+    if (top == QLatin1String("usr") && !Path.startsWith(QLatin1String("/usr/local/")))
         return true;
-    return platform::files::owningPackage(path).has_value();
+    return platform::files::OwningPackage(Path).has_value();
 }
 
 } // namespace
 
 quint32 TProcessHelper::GetProcessorCount()
 {
-    return GetProcessorCount(defaultProcessSource());
+    return GetProcessorCount(DefaultProcessSource());
 }
 
 quint32 TProcessHelper::GetProcessorCount(ProcessSource &Source)
 {
-    const unsigned n = Source.processorCount();
+    const unsigned n = Source.ProcessorCount();
     return n == 0 ? 1u : quint32(n);
 }
 
@@ -115,27 +115,27 @@ quint32 TProcessHelper::PriorityClassOf(int Policy, int Nice)
 
 bool TProcessHelper::CreateProcess(const QString &CommandLine)
 {
-    const auto words = splitCommandLine(CommandLine);
+    const auto words = SplitCommandLine(CommandLine);
     if (!words || words->isEmpty()) {
         qCWarning(lcSysinfo) << "command line refused:" << CommandLine;
         return false;
     }
-    return spawnDetached(*words);
+    return SpawnDetached(*words);
 }
 
 void TProcessHelper::Suspend(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
-    if (refusedAsOwn(PID))
+    if (RefusedAsOwn(PID))
         return;
-    const auto process = PidFd::open(PID, StartTime, Inode);
+    const auto process = PidFd::Open(PID, StartTime, Inode);
     if (!process)
         return;
-    SuspendCounts &s = suspendCounts();
-    std::lock_guard<std::mutex> guard(s.lock);
-    const auto key = qMakePair(process->pid(), process->startTime());
-    int &count = s.counts[key];
-    if (count == 0 && !process->stop()) {
-        s.counts.remove(key);
+    SuspendCounts &s = TheSuspendCounts();
+    std::lock_guard<std::mutex> guard(s.Lock);
+    const auto key = qMakePair(process->Pid(), process->StartTime());
+    int &count = s.Counts[key];
+    if (count == 0 && !process->Stop()) {
+        s.Counts.remove(key);
         return;
     }
     ++count;
@@ -143,34 +143,34 @@ void TProcessHelper::Suspend(quint32 PID, std::optional<quint64> StartTime, quin
 
 void TProcessHelper::Resume(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
-    const auto process = PidFd::open(PID, StartTime, Inode);
+    const auto process = PidFd::Open(PID, StartTime, Inode);
     if (!process)
         return;
-    SuspendCounts &s = suspendCounts();
-    std::lock_guard<std::mutex> guard(s.lock);
-    const auto key = qMakePair(process->pid(), process->startTime());
-    const int count = s.counts.value(key, 0);
+    SuspendCounts &s = TheSuspendCounts();
+    std::lock_guard<std::mutex> guard(s.Lock);
+    const auto key = qMakePair(process->Pid(), process->StartTime());
+    const int count = s.Counts.value(key, 0);
     if (count > 1) {
-        s.counts[key] = count - 1;
+        s.Counts[key] = count - 1;
         return;
     }
-    s.counts.remove(key);
+    s.Counts.remove(key);
     if (count == 1) {
-        process->resume();
+        process->Resume();
         return;
     }
     // Stopped by someone else: resuming it is what the user asks for.
     ProcStat st;
-    if (readStat(process->pid(), st) && (st.state == 'T' || st.state == 't'))
-        process->resume();
+    if (ReadStat(process->Pid(), st) && (st.State == 'T' || st.State == 't'))
+        process->Resume();
 }
 
 int TProcessHelper::SuspendCount(quint32 PID)
 {
-    SuspendCounts &s = suspendCounts();
-    std::lock_guard<std::mutex> guard(s.lock);
+    SuspendCounts &s = TheSuspendCounts();
+    std::lock_guard<std::mutex> guard(s.Lock);
     int total = 0;
-    for (auto it = s.counts.cbegin(); it != s.counts.cend(); ++it) {
+    for (auto it = s.Counts.cbegin(); it != s.Counts.cend(); ++it) {
         if (it.key().first == qint32(PID))
             total += it.value();
     }
@@ -179,60 +179,60 @@ int TProcessHelper::SuspendCount(quint32 PID)
 
 bool TProcessHelper::Terminate(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
-    if (refusedAsOwn(PID))
+    if (RefusedAsOwn(PID))
         return false;
-    const auto process = PidFd::open(PID, StartTime, Inode);
-    return process && process->kill();
+    const auto process = PidFd::Open(PID, StartTime, Inode);
+    return process && process->Kill();
 }
 
 bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
-    if (refusedAsOwn(PID))
+    if (RefusedAsOwn(PID))
         return false;
-    const auto process = PidFd::open(PID, StartTime, Inode);
+    const auto process = PidFd::Open(PID, StartTime, Inode);
     if (!process)
         return false;
-    const std::vector<ProcStat> all = listProcesses();
+    const std::vector<ProcStat> all = ListProcesses();
     if (all.empty())
         return false;
     bool result = true;
     for (const ProcStat &p : all) {
-        if (p.ppid != process->pid() || p.pid == process->pid())
+        if (p.Ppid != process->Pid() || p.Pid == process->Pid())
             continue;
-        if (refusedAsOwn(quint32(p.pid))) {
+        if (RefusedAsOwn(quint32(p.Pid))) {
             result = false; // this program does not end itself
             continue;
         }
-        const auto child = PidFd::open(p.pid, p.startTime);
+        const auto child = PidFd::Open(p.Pid, p.StartTime);
         // Held by its pidfd, it must still be a child of the held process: an identifier
         // that passed to another process since the list was read is not ended.
         ProcStat now;
-        if (!child || !readStat(child->pid(), now) || now.ppid != process->pid() || !child->held() || !child->kill())
+        if (!child || !ReadStat(child->Pid(), now) || now.Ppid != process->Pid() || !child->Held() || !child->Kill())
             result = false;
     }
-    if (!process->kill())
+    if (!process->Kill())
         result = false;
     return result;
 }
 
 bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
-    using platform::files::beforeStep;
+    using platform::files::BeforeStep;
     using platform::files::FolderNoFollow;
-    if (refusedAsOwn(PID))
+    if (RefusedAsOwn(PID))
         return false;
-    const auto process = PidFd::open(PID, StartTime, Inode);
+    const auto process = PidFd::Open(PID, StartTime, Inode);
     if (!process)
         return false;
     // The link's own bytes: a file name need not be UTF-8, and is never rewritten.
     QByteArray path;
-    if (const auto exe = readExeLink(process->pid()))
+    if (const auto exe = ReadExeLink(process->Pid()))
         path = *exe;
-    const auto image = imageIdentity(process->pid());
-    if (!process->held())
+    const auto image = ImageIdentity(process->Pid());
+    if (!process->Held())
         return false; // what was read may be another process's
     if (path.isEmpty() || !image) {
-        process->kill(); // nothing to delete: the process still ends, the delete fails
+        process->Kill(); // nothing to delete: the process still ends, the delete fails
         return false;
     }
 
@@ -242,72 +242,72 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
     // process runs; a path that names anything else (another mount namespace, a link, a file
     // put in its place) is refused before anything ends.
     QByteArray folderPath, name;
-    beforeStep();
+    BeforeStep();
     std::optional<FolderNoFollow> folder;
-    if (platform::files::splitFolderAndName(path, folderPath, name))
-        folder = FolderNoFollow::open(folderPath);
-    beforeStep();
-    if (!folder || folder->identityOf(name) != image) {
+    if (platform::files::SplitFolderAndName(path, folderPath, name))
+        folder = FolderNoFollow::Open(folderPath);
+    BeforeStep();
+    if (!folder || folder->IdentityOf(name) != image) {
         qCWarning(lcSysinfo) << "refused: the path is not the file the process runs:" << QFile::decodeName(path);
         return false;
     }
     // A script's image is its interpreter: never end every shell and delete it.
-    if (isSystemFile(QFile::decodeName(path))) {
+    if (IsSystemFile(QFile::decodeName(path))) {
         qCWarning(lcSysinfo) << "refused to delete a system file:" << QFile::decodeName(path);
         return false;
     }
-    if (ownImageIdentity() == image) {
+    if (OwnImageIdentity() == image) {
         qCWarning(lcSysinfo) << "refused to delete this program's own file";
         return false;
     }
 
-    beforeStep();
-    if (!process->kill())
+    BeforeStep();
+    if (!process->Kill())
         return false;
     std::vector<PidFd> ended;
-    for (const ProcStat &p : listProcesses()) {
-        if (p.pid == process->pid() || isOwnProcess(quint32(p.pid)))
+    for (const ProcStat &p : ListProcesses()) {
+        if (p.Pid == process->Pid() || IsOwnProcess(quint32(p.Pid)))
             continue;
         // Held first, then looked at, then still held: the image read is this process's.
-        auto other = PidFd::open(p.pid, p.startTime);
+        auto other = PidFd::Open(p.Pid, p.StartTime);
         if (!other)
             continue; // ended meanwhile
-        if (imageIdentity(p.pid) != image || !other->held())
+        if (ImageIdentity(p.Pid) != image || !other->Held())
             continue;
-        if (!other->kill())
+        if (!other->Kill())
             return false;
         ended.push_back(std::move(*other));
     }
     // Delete once they are gone, waiting at most about a second in all.
-    beforeStep();
+    BeforeStep();
     qint64 left = 1000;
-    const qint64 start = qint64(monotonicNow100ns() / 10000);
-    auto waitFor = [&](const PidFd &p) {
-        const qint64 spent = qint64(monotonicNow100ns() / 10000) - start;
-        p.waitEnded(int(qMax<qint64>(0, left - spent)));
+    const qint64 start = qint64(MonotonicNow100ns() / 10000);
+    auto waitFor = [&](const PidFd &P) {
+        const qint64 spent = qint64(MonotonicNow100ns() / 10000) - start;
+        P.WaitEnded(int(qMax<qint64>(0, left - spent)));
     };
     waitFor(*process);
     for (const PidFd &p : ended)
         waitFor(p);
     // The name in the held folder must still be the file those processes ran.
-    beforeStep();
-    if (folder->identityOf(name) != image) {
+    BeforeStep();
+    if (folder->IdentityOf(name) != image) {
         qCWarning(lcSysinfo) << "not deleted: the name no longer holds the image:" << QFile::decodeName(path);
         return false;
     }
-    beforeStep();
-    return folder->remove(name);
+    BeforeStep();
+    return folder->Remove(name);
 }
 
 bool TProcessHelper::SetPriority(quint32 PID, quint16 PriorityClass, std::optional<quint64> StartTime, quint64 Inode)
 {
-    const auto sched = schedulingOf(PriorityClass);
+    const auto sched = SchedulingOf(PriorityClass);
     if (!sched)
         return false;
-    const auto process = PidFd::open(PID, StartTime, Inode);
+    const auto process = PidFd::Open(PID, StartTime, Inode);
     if (!process)
         return false;
-    return forEachThread(*process, [&](pid_t tid) { return setThreadScheduling(tid, sched->policy, sched->nice); });
+    return ForEachThread(*process, [&](pid_t Tid) { return SetThreadScheduling(Tid, sched->Policy, sched->Nice); });
 }
 
 bool TProcessHelper::SetAffinity(quint32 PID, quint32 CPUIndex, bool Enabled, std::optional<quint64> StartTime,
@@ -317,12 +317,12 @@ bool TProcessHelper::SetAffinity(quint32 PID, quint32 CPUIndex, bool Enabled, st
         qCWarning(lcSysinfo, "processor %u does not exist", CPUIndex);
         return false;
     }
-    const auto process = PidFd::open(PID, StartTime, Inode);
+    const auto process = PidFd::Open(PID, StartTime, Inode);
     if (!process)
         return false;
-    auto mask = readAffinity(process->pid());
+    auto mask = ReadAffinity(process->Pid());
     if (!mask) {
-        qCWarning(lcSysinfo, "process %d: its processor mask is unreadable", int(process->pid()));
+        qCWarning(lcSysinfo, "process %d: its processor mask is unreadable", int(process->Pid()));
         return false;
     }
     if (mask->size() <= CPUIndex)
@@ -332,8 +332,8 @@ bool TProcessHelper::SetAffinity(quint32 PID, quint32 CPUIndex, bool Enabled, st
     for (const bool b : *mask)
         any = any || b;
     if (!any) {
-        qCWarning(lcSysinfo, "process %d: refused to take its last processor away", int(process->pid()));
+        qCWarning(lcSysinfo, "process %d: refused to take its last processor away", int(process->Pid()));
         return false; // nothing changed
     }
-    return forEachThread(*process, [&](pid_t tid) { return setThreadAffinity(tid, *mask); });
+    return ForEachThread(*process, [&](pid_t Tid) { return SetThreadAffinity(Tid, *mask); });
 }

@@ -25,7 +25,7 @@ namespace {
 
 // "\??\", "\SystemRoot\" or a drive letter at the start. On Linux these characters are
 // ordinary ones anywhere in a file name or an argument, so nothing else is touched.
-bool startsInWindowsForm(const QString &Path)
+bool StartsInWindowsForm(const QString &Path)
 {
     if (Path.startsWith(QLatin1String("\\??\\")) ||
         Path.startsWith(QLatin1String("\\SystemRoot\\"), Qt::CaseInsensitive))
@@ -41,7 +41,7 @@ bool startsInWindowsForm(const QString &Path)
 
 QString NormalizePath(const QString &Path)
 {
-    if (!startsInWindowsForm(Path))
+    if (!StartsInWindowsForm(Path))
         return Path;
     QString s = Path;
     s.replace(QStringLiteral("\\??\\"), QString(), Qt::CaseInsensitive);
@@ -56,14 +56,14 @@ QString NormalizePath(const QString &Path)
 namespace {
 
 // Round to nearest, halves to even.
-double roundEven(double v)
+double RoundEven(double V)
 {
-    return std::nearbyint(v);
+    return std::nearbyint(V);
 }
 
-qint64 ticksToMs(ProcessSource &src, quint64 ticks)
+qint64 TicksToMs(ProcessSource &Src, quint64 Ticks)
 {
-    const quint64 v = src.ticksTo100ns(ticks);
+    const quint64 v = Src.TicksTo100ns(Ticks);
     quint64 q = v / 10000;
     const quint64 r = v % 10000;
     if (r > 5000 || (r == 5000 && (q & 1)))
@@ -78,7 +78,7 @@ qint64 ticksToMs(ProcessSource &src, quint64 ticks)
 void TProcessMemory::Store(quint64 WorkingSet, quint64 Pagefile)
 {
     const bool first = Owner->Owner->FirstPass;
-    auto delta = [first](quint64 now, quint64 before) { return first ? qint64(0) : qint64(now) - qint64(before); };
+    auto delta = [first](quint64 Now, quint64 Before) { return first ? qint64(0) : qint64(Now) - qint64(Before); };
     WorkingSetDelta = delta(WorkingSet, WorkingSetSize);
     PagefileDelta = delta(Pagefile, PagefileUsage);
     WorkingSetSize = WorkingSet;
@@ -87,8 +87,8 @@ void TProcessMemory::Store(quint64 WorkingSet, quint64 Pagefile)
     PeakPagefileUsage = qMax(PeakPagefileUsage, Pagefile);
     // The faults of this pass come with its stat line; other readings leave them as they were.
     const TProcessItem *item = Owner;
-    if (item->m_samplePass != 0 && item->m_samplePass == item->Owner->m_pass)
-        PageFaultCount = item->m_sampleFaults;
+    if (item->m_SamplePass != 0 && item->m_SamplePass == item->Owner->m_Pass)
+        PageFaultCount = item->m_SampleFaults;
 }
 
 void TProcessMemory::Refresh()
@@ -96,10 +96,10 @@ void TProcessMemory::Refresh()
     TProcessItem *item = Owner;
     if (!item->ProcessHandle)
         return;
-    const auto m = item->source().resident(item->ProcessHandle, item->m_statmInode);
+    const auto m = item->Source().Resident(item->ProcessHandle, item->m_StatmInode);
     if (!m)
         return;
-    Store(m->resident, m->resident - qMin(m->shared, m->resident));
+    Store(m->Resident, m->Resident - qMin(m->Shared, m->Resident));
 }
 
 void TProcessMemory::RefreshAll()
@@ -107,24 +107,24 @@ void TProcessMemory::RefreshAll()
     TProcessItem *item = Owner;
     if (!item->ProcessHandle)
         return;
-    ProcessSource &src = item->source();
-    const auto m = src.memory(item->ProcessHandle);
+    ProcessSource &src = item->Source();
+    const auto m = src.Memory(item->ProcessHandle);
     if (!m)
         return;
     const bool first = item->Owner->FirstPass;
-    auto delta = [first](quint64 now, quint64 before) { return first ? qint64(0) : qint64(now) - qint64(before); };
-    PagedPoolDelta = delta(m->vmPte, PagedPoolUsage);
-    NonPagedPoolDelta = delta(m->vmLck, NonPagedPoolUsage);
-    PagedPoolUsage = m->vmPte;
-    PeakPagedPoolUsage = qMax(PeakPagedPoolUsage, m->vmPte);
-    NonPagedPoolUsage = m->vmLck;
-    PeakNonPagedPoolUsage = qMax(PeakNonPagedPoolUsage, m->vmLck);
-    Store(m->vmRss, m->rssAnon);
+    auto delta = [first](quint64 Now, quint64 Before) { return first ? qint64(0) : qint64(Now) - qint64(Before); };
+    PagedPoolDelta = delta(m->VmPte, PagedPoolUsage);
+    NonPagedPoolDelta = delta(m->VmLck, NonPagedPoolUsage);
+    PagedPoolUsage = m->VmPte;
+    PeakPagedPoolUsage = qMax(PeakPagedPoolUsage, m->VmPte);
+    NonPagedPoolUsage = m->VmLck;
+    PeakNonPagedPoolUsage = qMax(PeakNonPagedPoolUsage, m->VmLck);
+    Store(m->VmRss, m->RssAnon);
     // The kernel's own mark holds peaks no tick saw.
-    PeakWorkingSetSize = qMax(PeakWorkingSetSize, m->vmHwm);
-    if (item->m_samplePass == 0 || item->m_samplePass != item->Owner->m_pass) {
-        if (const auto st = src.stat(item->ProcessHandle))
-            PageFaultCount = st->minflt + st->majflt;
+    PeakWorkingSetSize = qMax(PeakWorkingSetSize, m->VmHwm);
+    if (item->m_SamplePass == 0 || item->m_SamplePass != item->Owner->m_Pass) {
+        if (const auto st = src.Stat(item->ProcessHandle))
+            PageFaultCount = st->Minflt + st->Majflt;
     }
 }
 
@@ -133,20 +133,20 @@ void TProcessTime::Refresh()
     TProcessItem *item = Owner;
     if (!item->ProcessHandle)
         return;
-    ProcessSource &src = item->source();
-    const auto st = src.stat(item->ProcessHandle);
+    ProcessSource &src = item->Source();
+    const auto st = src.Stat(item->ProcessHandle);
     if (!st)
         return;
-    KernelTime = ticksToMs(src, st->stime);
-    UserTime = ticksToMs(src, st->utime);
-    const qint64 boot = src.bootTimeSeconds();
-    const long hz = src.clockTicksPerSecond();
+    KernelTime = TicksToMs(src, st->Stime);
+    UserTime = TicksToMs(src, st->Utime);
+    const qint64 boot = src.BootTimeSeconds();
+    const long hz = src.ClockTicksPerSecond();
     if (boot <= 0 || hz <= 0)
         return;
-    const quint64 since = src.ticksTo100ns(st->startTime); // 100 ns after boot
-    StartTime = platform::localSystemTime(boot + qint64(since / 10000000ull), quint32(since % 10000000ull) * 100u);
-    const qint64 now = src.realtimeNowNs();
-    const SYSTEMTIME local = platform::localSystemTime(now / 1000000000ll, quint32(now % 1000000000ll));
+    const quint64 since = src.TicksTo100ns(st->StartTime); // 100 ns after boot
+    StartTime = platform::LocalSystemTime(boot + qint64(since / 10000000ull), quint32(since % 10000000ull) * 100u);
+    const qint64 now = src.RealtimeNowNs();
+    const SYSTEMTIME local = platform::LocalSystemTime(now / 1000000000ll, quint32(now % 1000000000ll));
     GetTimeSpan(StartTime, local, RunTime);
 }
 
@@ -159,66 +159,66 @@ TProcessItem::TProcessItem(TProcesses *AOwner)
 
 TProcessItem::~TProcessItem() = default;
 
-ProcessSource &TProcessItem::source() const
+ProcessSource &TProcessItem::Source() const
 {
     return Owner->Source();
 }
 
-void TProcessItem::TakeSample(const ProcessEntry &entry, quint64 pass)
+void TProcessItem::TakeSample(const ProcessEntry &Entry, quint64 Pass)
 {
-    if (!entry.hasTimes)
+    if (!Entry.HasTimes)
         return;
-    m_samplePass = pass;
-    m_sampleTicks = entry.cpuTicks;
-    m_sampleFaults = entry.faults;
+    m_SamplePass = Pass;
+    m_SampleTicks = Entry.CpuTicks;
+    m_SampleFaults = Entry.Faults;
 }
 
 platform::processes::ProcessHandle TProcessItem::Identity() const
 {
     if (ProcessHandle)
         return ProcessHandle;
-    return platform::processes::ProcessHandle{qint32(ProcessID), m_startTime, true};
+    return platform::processes::ProcessHandle{qint32(ProcessID), m_StartTime, true};
 }
 
-unsigned TProcessItem::ChangesIn(const ProcessEntry &entry) const
+unsigned TProcessItem::ChangesIn(const ProcessEntry &Entry) const
 {
     unsigned changes = 0;
-    if (!entry.nameIs(m_nameBytes))
+    if (!Entry.NameIs(m_NameBytes))
         changes |= NameChanged;
-    if (entry.layout.known() && m_layout.known() && !(entry.layout == m_layout))
+    if (Entry.Layout.Known() && m_Layout.Known() && !(Entry.Layout == m_Layout))
         changes |= ImageChanged;
     // An exact uid is compared as it is; the directory's owner only when it moved, so
     // that a disagreement between the two never costs a read on every pass.
-    if (entry.uid ? (UserSid && *entry.uid != *UserSid) : (entry.ownerUid && entry.ownerUid != m_ownerUid))
+    if (Entry.Uid ? (UserSid && *Entry.Uid != *UserSid) : (Entry.OwnerUid && Entry.OwnerUid != m_OwnerUid))
         changes |= OwnerChanged;
-    if (entry.procInode && m_procInode && entry.procInode != m_procInode)
+    if (Entry.ProcInode && m_ProcInode && Entry.ProcInode != m_ProcInode)
         changes |= EntryChanged;
     return changes;
 }
 
-void TProcessItem::SetName(const ProcessEntry &entry)
+void TProcessItem::SetName(const ProcessEntry &Entry)
 {
-    m_nameBytes = entry.nameBytes();
-    Name = entry.displayName();
-    if (m_nameBytes.size() != 15 || IsSystemProcess())
+    m_NameBytes = Entry.NameBytes();
+    Name = Entry.DisplayName();
+    if (m_NameBytes.size() != 15 || IsSystemProcess())
         return;
     // The kernel keeps 15 bytes of a program's name: the program file, or failing that the
     // first argument, tells the whole of it. Bytes are compared, since the cut may fall
     // inside a character.
-    for (const QString &whole : {Path, m_firstArgument}) {
+    for (const QString &whole : {Path, m_FirstArgument}) {
         const QString file = whole.section(QLatin1Char('/'), -1);
         const QByteArray bytes = file.toUtf8();
-        if (bytes.size() > m_nameBytes.size() && bytes.startsWith(m_nameBytes)) {
+        if (bytes.size() > m_NameBytes.size() && bytes.startsWith(m_NameBytes)) {
             Name = file;
             return;
         }
     }
-    if (!entry.name.isEmpty())
+    if (!Entry.Name.isEmpty())
         return;
     // No whole name to be had: a character cut in two is left out, not shown as a mark.
-    qsizetype keep = m_nameBytes.size();
+    qsizetype keep = m_NameBytes.size();
     for (qsizetype i = keep - 1; i >= 0 && i >= keep - 4; --i) {
-        const uchar c = uchar(m_nameBytes[i]);
+        const uchar c = uchar(m_NameBytes[i]);
         if ((c & 0xC0) == 0x80)
             continue; // inside a character
         const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
@@ -226,12 +226,12 @@ void TProcessItem::SetName(const ProcessEntry &entry)
             keep = i;
         break;
     }
-    Name = QString::fromUtf8(m_nameBytes.left(keep));
+    Name = QString::fromUtf8(m_NameBytes.left(keep));
 }
 
-bool TProcessItem::ReadUserAgain(const ProcessEntry &entry)
+bool TProcessItem::ReadUserAgain(const ProcessEntry &Entry)
 {
-    const auto uid = entry.uid ? entry.uid : source().uid(ProcessHandle);
+    const auto uid = Entry.Uid ? Entry.Uid : Source().Uid(ProcessHandle);
     if (!uid || uid == UserSid)
         return false;
     UserSid = uid;
@@ -241,31 +241,31 @@ bool TProcessItem::ReadUserAgain(const ProcessEntry &entry)
     return true;
 }
 
-bool TProcessItem::Reload(const ProcessEntry &entry, unsigned changes)
+bool TProcessItem::Reload(const ProcessEntry &Entry, unsigned Changes)
 {
     // A new name with the same layout is a rename; where the layout cannot be seen, a new
     // name may as well be a new program, and everything is read again. So is a new /proc
     // entry where pidfds have no inodes: it may be another process nothing else tells
     // apart. Kernel threads have no program: for them a new name is only a name.
     const bool image = !IsSystemProcess() &&
-        ((changes & ImageChanged) || ((changes & NameChanged) && !(entry.layout.known() && m_layout.known())) ||
-         ((changes & EntryChanged) && ProcessHandle.inode == 0));
+        ((Changes & ImageChanged) || ((Changes & NameChanged) && !(Entry.Layout.Known() && m_Layout.Known())) ||
+         ((Changes & EntryChanged) && ProcessHandle.Inode == 0));
     if (image) {
         // What cannot be read of the new program stays empty rather than the old one's.
         Path.clear();
         CommandLine.clear();
-        m_firstArgument.clear();
+        m_FirstArgument.clear();
         ReadImagePath();
         ReadCommandLine();
         ReadIcon();
     }
-    if (changes & (NameChanged | ImageChanged)) {
-        SetName(entry);
-        m_layout = entry.layout;
+    if (Changes & (NameChanged | ImageChanged)) {
+        SetName(Entry);
+        m_Layout = Entry.Layout;
     }
     bool userChanged = false;
-    if (image || (changes & OwnerChanged))
-        userChanged = ReadUserAgain(entry); // a set-user-ID program changes both
+    if (image || (Changes & OwnerChanged))
+        userChanged = ReadUserAgain(Entry); // a set-user-ID program changes both
     if (image) {
         // What is missing now is retried as for a new item, an exhausted item included.
         if (Path.isEmpty() || CommandLine.isEmpty() || UserName.isEmpty())
@@ -273,43 +273,43 @@ bool TProcessItem::Reload(const ProcessEntry &entry, unsigned changes)
         if (!DetailsComplete && FillAttempts > 1)
             FillAttempts = 1;
     }
-    return image || (changes & (NameChanged | ImageChanged)) || userChanged;
+    return image || (Changes & (NameChanged | ImageChanged)) || userChanged;
 }
 
 void TProcessItem::UpdateCPUUsage()
 {
     CPUUsage = 0;
-    ProcessSource &src = source();
-    const double now = double(src.monotonicNow());
+    ProcessSource &src = Source();
+    const double now = double(src.MonotonicNow());
     const double elapsed = (now - LastSystemTime) * double(Owner->ProcessorCount);
     if (ProcessID != 0) {
         if (!ProcessHandle)
             return;
         quint64 ticks = 0;
-        if (m_samplePass != 0 && m_samplePass == Owner->m_pass) {
-            ticks = m_sampleTicks;
-        } else if (const auto st = src.stat(ProcessHandle)) {
-            ticks = st->utime + st->stime;
+        if (m_SamplePass != 0 && m_SamplePass == Owner->m_Pass) {
+            ticks = m_SampleTicks;
+        } else if (const auto st = src.Stat(ProcessHandle)) {
+            ticks = st->Utime + st->Stime;
         } else {
             return;
         }
-        const double processTime = double(src.ticksTo100ns(ticks));
+        const double processTime = double(src.TicksTo100ns(ticks));
         if (LastSystemTime > 0 && elapsed != 0) {
             const double used = processTime - LastProcessTime;
             // Clamped, not wrapped: 150 is 100, not 49.
-            CPUUsage = int(qBound(0.0, roundEven(100.0 * used / elapsed), 100.0));
+            CPUUsage = int(qBound(0.0, RoundEven(100.0 * used / elapsed), 100.0));
         }
         LastSystemTime = now;
         LastProcessTime = processTime;
         return;
     }
-    const auto idle = src.idleTime();
+    const auto idle = src.IdleTime();
     if (!idle)
         return;
     const double idleTime = double(*idle);
     if (LastSystemTime > 0 && elapsed != 0) {
         const double used = idleTime - LastIdleTime;
-        CPUUsage = int(qBound(0.0, roundEven(100.0 * used / elapsed), 99.0));
+        CPUUsage = int(qBound(0.0, RoundEven(100.0 * used / elapsed), 99.0));
     }
     LastSystemTime = now;
     LastIdleTime = idleTime;
@@ -323,7 +323,7 @@ void TProcessItem::CompleteDetails()
         FillAttempts = 1;
         return;
     }
-    if (DetailsComplete || m_reloadPass == Owner->m_pass)
+    if (DetailsComplete || m_ReloadPass == Owner->m_Pass)
         return;
     if (FillAttempts > 5) {
         if (Owner->OnProcessReloaded)
@@ -334,7 +334,7 @@ void TProcessItem::CompleteDetails()
     bool incomplete = false;
     if (!ProcessHandle) {
         tried = true;
-        if (const auto h = source().open(ProcessID, m_startTime))
+        if (const auto h = Source().Open(ProcessID, m_StartTime))
             ProcessHandle = *h;
         if (!ProcessHandle)
             incomplete = true;
@@ -371,28 +371,28 @@ void TProcessItem::CompleteDetails()
 
 void TProcessItem::ReadTokenUser()
 {
-    if (const auto uid = source().uid(ProcessHandle))
+    if (const auto uid = Source().Uid(ProcessHandle))
         UserSid = *uid;
 }
 
 void TProcessItem::ReadParentPID()
 {
-    if (const auto st = source().stat(ProcessHandle))
-        ParentProcessID = quint32(st->ppid);
+    if (const auto st = Source().Stat(ProcessHandle))
+        ParentProcessID = quint32(st->Ppid);
 }
 
 void TProcessItem::ReadSessionID()
 {
-    if (const auto st = source().stat(ProcessHandle))
-        SessionID = quint32(qMax(0, st->session));
+    if (const auto st = Source().Stat(ProcessHandle))
+        SessionID = quint32(qMax(0, st->Session));
 }
 
 void TProcessItem::ReadUserName()
 {
     if (!ProcessHandle || !UserSid)
         return; // nothing to look up: left empty, to be retried
-    ProcessSource &src = source();
-    const QString domain = src.domainName();
+    ProcessSource &src = Source();
+    const QString domain = src.DomainName();
     // An account without a name shows its number, as ps does.
     UserName = Owner->AccountName(*UserSid).value_or(QString::number(*UserSid));
     Domain = domain;
@@ -402,7 +402,7 @@ void TProcessItem::ReadImagePath()
 {
     if (!ProcessHandle || IsSystemProcess())
         return;
-    if (const auto exe = source().exePath(ProcessHandle); exe && !exe->isEmpty())
+    if (const auto exe = Source().ExePath(ProcessHandle); exe && !exe->isEmpty())
         Path = NormalizePath(*exe);
 }
 
@@ -411,17 +411,17 @@ void TProcessItem::ReadCommandLine()
     if (!ProcessHandle || IsSystemProcess())
         return;
     bool rawSingle = false;
-    const auto args = source().cmdline(ProcessHandle, &rawSingle);
+    const auto args = Source().Cmdline(ProcessHandle, &rawSingle);
     if (!args || args->isEmpty())
         return;
-    m_firstArgument = args->first();
+    m_FirstArgument = args->first();
     QString text;
     // A process that rewrote its own title leaves one string with no separators; it is
     // shown as written. A single argument that is the program file itself is quoted.
     if (rawSingle && args->size() == 1 && args->first().contains(QLatin1Char(' ')) && args->first() != Path)
         text = args->first();
     else
-        text = platform::processes::joinCommandLine(*args);
+        text = platform::processes::JoinCommandLine(*args);
     if (!text.isEmpty())
         CommandLine = NormalizePath(text);
 }
@@ -430,14 +430,14 @@ QString TProcessItem::ImagePath()
 {
     if (!ProcessHandle || IsSystemProcess() || Path.trimmed().isEmpty())
         return QString();
-    return source().pathIsImage(ProcessHandle, Path) ? Path : QString();
+    return Source().PathIsImage(ProcessHandle, Path) ? Path : QString();
 }
 
 int TProcessItem::OpenImage()
 {
     if (!ProcessHandle || IsSystemProcess())
         return -1;
-    return source().openImage(ProcessHandle);
+    return Source().OpenImage(ProcessHandle);
 }
 
 void TProcessItem::ReadIcon()
@@ -459,88 +459,88 @@ int TProcessItem::GetHandleCount()
 {
     if (!ProcessHandle)
         return 0;
-    return qMax(0, source().fdCount(ProcessHandle));
+    return qMax(0, Source().FdCount(ProcessHandle));
 }
 
 int TProcessItem::GetThreadCount()
 {
     if (!ProcessHandle)
         return 0;
-    const auto st = source().stat(ProcessHandle);
-    return st ? qMax(0, st->numThreads) : 0;
+    const auto st = Source().Stat(ProcessHandle);
+    return st ? qMax(0, st->NumThreads) : 0;
 }
 
 int TProcessItem::GetModuleCount()
 {
     if (!ProcessHandle)
         return 0;
-    return qMax(0, source().moduleCount(ProcessHandle));
+    return qMax(0, Source().ModuleCount(ProcessHandle));
 }
 
 quint32 TProcessItem::GetPriority()
 {
     if (!ProcessHandle)
         return 0;
-    const auto s = source().sched(ProcessHandle);
-    return s ? TProcessHelper::PriorityClassOf(s->policy, s->nice) : 0;
+    const auto s = Source().Sched(ProcessHandle);
+    return s ? TProcessHelper::PriorityClassOf(s->Policy, s->Nice) : 0;
 }
 
 bool TProcessItem::GetAffinity(quint32 CPUIndex)
 {
     if (CPUIndex >= Owner->ProcessorCount || !ProcessHandle)
         return false;
-    const auto mask = source().affinity(ProcessHandle);
+    const auto mask = Source().Affinity(ProcessHandle);
     // The whole CPU set: no index is folded onto another.
     return mask && CPUIndex < mask->size() && (*mask)[CPUIndex];
 }
 
 void TProcessItem::Suspend()
 {
-    TProcessHelper::Suspend(ProcessID, m_startTime, ProcessHandle.inode);
+    TProcessHelper::Suspend(ProcessID, m_StartTime, ProcessHandle.Inode);
 }
 
 void TProcessItem::Resume()
 {
-    TProcessHelper::Resume(ProcessID, m_startTime, ProcessHandle.inode);
+    TProcessHelper::Resume(ProcessID, m_StartTime, ProcessHandle.Inode);
 }
 
 bool TProcessItem::Terminate()
 {
-    return TProcessHelper::Terminate(ProcessID, m_startTime, ProcessHandle.inode);
+    return TProcessHelper::Terminate(ProcessID, m_StartTime, ProcessHandle.Inode);
 }
 
 bool TProcessItem::TerminateTree()
 {
-    return TProcessHelper::TerminateTree(ProcessID, m_startTime, ProcessHandle.inode);
+    return TProcessHelper::TerminateTree(ProcessID, m_StartTime, ProcessHandle.Inode);
 }
 
 bool TProcessItem::TerminateAndDelete()
 {
-    return TProcessHelper::TerminateAndDelete(ProcessID, m_startTime, ProcessHandle.inode);
+    return TProcessHelper::TerminateAndDelete(ProcessID, m_StartTime, ProcessHandle.Inode);
 }
 
 bool TProcessItem::SetPriority(quint16 PriorityClass)
 {
-    return TProcessHelper::SetPriority(ProcessID, PriorityClass, m_startTime, ProcessHandle.inode);
+    return TProcessHelper::SetPriority(ProcessID, PriorityClass, m_StartTime, ProcessHandle.Inode);
 }
 
 bool TProcessItem::SetAffinity(quint32 CPUIndex, bool Enabled)
 {
-    return TProcessHelper::SetAffinity(ProcessID, CPUIndex, Enabled, m_startTime, ProcessHandle.inode);
+    return TProcessHelper::SetAffinity(ProcessID, CPUIndex, Enabled, m_StartTime, ProcessHandle.Inode);
 }
 
 // ---- TProcesses --------------------------------------------------------------------------
 
 TProcesses::TProcesses(QObject *AOwner, ProcessSource *Source)
-    : QObject(AOwner), m_source(Source ? Source : &platform::processes::defaultProcessSource())
+    : QObject(AOwner), m_Source(Source ? Source : &platform::processes::DefaultProcessSource())
 {
-    ProcessorCount = TProcessHelper::GetProcessorCount(*m_source);
+    ProcessorCount = TProcessHelper::GetProcessorCount(*m_Source);
 }
 
 TProcesses::~TProcesses()
 {
-    m_byPid.clear();
-    m_items.clear();
+    m_ByPid.clear();
+    m_Items.clear();
 }
 
 void TProcesses::Clear()
@@ -549,54 +549,54 @@ void TProcesses::Clear()
     // under it.
     if (Busy)
         return;
-    m_byPid.clear();
-    m_items.clear();
+    m_ByPid.clear();
+    m_Items.clear();
 }
 
 int TProcesses::GetCount() const
 {
-    return int(m_items.size());
+    return int(m_Items.size());
 }
 
 TProcessItem *TProcesses::GetItem(int Index) const
 {
-    if (quint32(Index) >= quint32(m_items.size()))
+    if (quint32(Index) >= quint32(m_Items.size()))
         return nullptr;
-    return m_items[std::size_t(Index)].get();
+    return m_Items[std::size_t(Index)].get();
 }
 
 TProcessItem *TProcesses::ItemByPID(quint32 PID) const
 {
-    return m_byPid.value(PID, nullptr);
+    return m_ByPid.value(PID, nullptr);
 }
 
-std::optional<QString> TProcesses::AccountName(quint32 uid)
+std::optional<QString> TProcesses::AccountName(quint32 Uid)
 {
     if (!Busy)
-        return m_source->accountName(uid);
-    const auto known = m_accountNames.constFind(uid);
-    if (known != m_accountNames.cend())
+        return m_Source->AccountName(Uid);
+    const auto known = m_AccountNames.constFind(Uid);
+    if (known != m_AccountNames.cend())
         return *known;
-    const auto name = m_source->accountName(uid);
-    m_accountNames.insert(uid, name);
+    const auto name = m_Source->AccountName(Uid);
+    m_AccountNames.insert(Uid, name);
     return name;
 }
 
-std::optional<std::pair<QString, int>> TProcesses::FileIcon(const QString &path)
+std::optional<std::pair<QString, int>> TProcesses::FileIcon(const QString &Path)
 {
-    auto look = [&path]() -> std::optional<std::pair<QString, int>> {
-        const auto icon = platform::shell::fileIcon(path);
+    auto look = [&Path]() -> std::optional<std::pair<QString, int>> {
+        const auto icon = platform::shell::FindFileIcon(Path);
         if (!icon)
             return std::nullopt;
-        return std::make_pair(icon->iconName, icon->index);
+        return std::make_pair(icon->IconName, icon->Index);
     };
     if (!Busy)
         return look();
-    const auto known = m_fileIcons.constFind(path);
-    if (known != m_fileIcons.cend())
+    const auto known = m_FileIcons.constFind(Path);
+    if (known != m_FileIcons.cend())
         return *known;
     const auto icon = look();
-    m_fileIcons.insert(path, icon);
+    m_FileIcons.insert(Path, icon);
     return icon;
 }
 
@@ -612,27 +612,27 @@ bool TProcesses::Refresh()
     Busy = true;
     struct BusyGuard
     {
-        bool &flag;
-        QHash<quint32, std::optional<QString>> &names;
-        QHash<QString, std::optional<std::pair<QString, int>>> &icons;
-        ProcessSource &source;
+        bool &Flag;
+        QHash<quint32, std::optional<QString>> &Names;
+        QHash<QString, std::optional<std::pair<QString, int>>> &Icons;
+        ProcessSource &Source;
         ~BusyGuard()
         {
-            source.unpin();
-            flag = false;
-            names.clear();
-            icons.clear();
+            Source.Unpin();
+            Flag = false;
+            Names.clear();
+            Icons.clear();
         }
-    } guard{Busy, m_accountNames, m_fileIcons, *m_source};
+    } guard{Busy, m_AccountNames, m_FileIcons, *m_Source};
 
-    std::vector<ProcessEntry> &entries = m_entries;
+    std::vector<ProcessEntry> &entries = m_Entries;
     entries.clear();
     bool primary = true;
-    bool ok = m_source->enumeratePrimary(entries) && !entries.empty();
+    bool ok = m_Source->EnumeratePrimary(entries) && !entries.empty();
     if (!ok) {
         primary = false;
         entries.clear();
-        ok = m_source->enumerateFallback(entries) && !entries.empty();
+        ok = m_Source->EnumerateFallback(entries) && !entries.empty();
     }
     if (!ok) {
         // Ended processes still leave, as on a pass that enumerates.
@@ -645,143 +645,143 @@ bool TProcesses::Refresh()
     return true;
 }
 
-void TProcesses::RemoveAt(std::size_t index)
+void TProcesses::RemoveAt(std::size_t Index)
 {
-    TProcessItem *item = m_items[index].get();
+    TProcessItem *item = m_Items[Index].get();
     const quint32 pid = item->ProcessID;
     // Fired before the item goes: the handler may still look it up.
     if (OnProcessRemoved)
         OnProcessRemoved(this, pid);
-    m_byPid.remove(pid);
-    m_items.erase(m_items.begin() + std::ptrdiff_t(index));
+    m_ByPid.remove(pid);
+    m_Items.erase(m_Items.begin() + std::ptrdiff_t(Index));
 }
 
-void TProcesses::DropEnded(const std::vector<ProcessEntry> *entries)
+void TProcesses::DropEnded(const std::vector<ProcessEntry> *Entries)
 {
-    if (entries) {
+    if (Entries) {
         // Alive means listed by this pass with the same start time; no handle is needed.
-        for (const ProcessEntry &e : *entries) {
-            TProcessItem *item = ItemByPID(e.pid);
-            if (!item || item->m_startTime != e.startTime || e.pid == 0)
+        for (const ProcessEntry &e : *Entries) {
+            TProcessItem *item = ItemByPID(e.Pid);
+            if (!item || item->m_StartTime != e.StartTime || e.Pid == 0)
                 continue;
             // Running a new program, a new name or user keep the identifier and start time,
             // and so does a new process that got the identifier within the same clock tick
             // (its /proc entry is a new one): only on such a change is the process asked
             // whether it is still the one the item knows.
             const unsigned changes = item->ChangesIn(e);
-            if (changes && !m_source->isAlive(item->Identity()))
+            if (changes && !m_Source->IsAlive(item->Identity()))
                 continue;
-            item->m_seenPass = m_pass;
-            item->m_pendingChanges = changes;
+            item->m_SeenPass = m_Pass;
+            item->m_PendingChanges = changes;
         }
     }
-    for (std::size_t i = m_items.size(); i-- > 0;) {
-        TProcessItem *item = m_items[i].get();
+    for (std::size_t i = m_Items.size(); i-- > 0;) {
+        TProcessItem *item = m_Items[i].get();
         if (item->ProcessID == 0)
             continue;
         bool alive;
-        if (entries)
-            alive = item->m_seenPass == m_pass;
+        if (Entries)
+            alive = item->m_SeenPass == m_Pass;
         else
-            alive = m_source->isAlive(item->Identity());
+            alive = m_Source->IsAlive(item->Identity());
         if (!alive)
             RemoveAt(i);
     }
 }
 
-TProcessItem *TProcesses::CreateItem(const ProcessEntry &entry, bool primary)
+TProcessItem *TProcesses::CreateItem(const ProcessEntry &Entry, bool Primary)
 {
     auto owned = std::make_unique<TProcessItem>(this);
     TProcessItem *item = owned.get();
-    m_items.push_back(std::move(owned));
-    m_byPid.insert(entry.pid, item);
-    item->ProcessID = entry.pid;
-    item->m_startTime = entry.startTime;
-    if (entry.pid == 0) {
+    m_Items.push_back(std::move(owned));
+    m_ByPid.insert(Entry.Pid, item);
+    item->ProcessID = Entry.Pid;
+    item->m_StartTime = Entry.StartTime;
+    if (Entry.Pid == 0) {
         item->Name = QStringLiteral("System Idle Process");
         item->UserName = QStringLiteral("root");
-        item->Domain = m_source->domainName();
+        item->Domain = m_Source->DomainName();
         item->Icon.clear();
         item->IconIndex = -1;
         return item;
     }
-    item->m_kernelThread = entry.kernelThread;
-    if (const auto h = m_source->open(entry.pid, entry.startTime))
+    item->m_KernelThread = Entry.KernelThread;
+    if (const auto h = m_Source->Open(Entry.Pid, Entry.StartTime))
         item->ProcessHandle = *h;
     // The reads below share the pin that found the process.
     struct Reads
     {
-        ProcessSource &source;
-        ~Reads() { source.unpin(); }
-    } reads{*m_source};
-    m_source->holdForReads(item->ProcessHandle);
-    item->Name = entry.displayName();
-    item->m_nameBytes = entry.nameBytes();
-    item->m_layout = entry.layout;
-    item->m_ownerUid = entry.ownerUid;
-    item->m_procInode = entry.procInode;
-    if (primary) {
+        ProcessSource &Source;
+        ~Reads() { Source.Unpin(); }
+    } reads{*m_Source};
+    m_Source->HoldForReads(item->ProcessHandle);
+    item->Name = Entry.DisplayName();
+    item->m_NameBytes = Entry.NameBytes();
+    item->m_Layout = Entry.Layout;
+    item->m_OwnerUid = Entry.OwnerUid;
+    item->m_ProcInode = Entry.ProcInode;
+    if (Primary) {
         // The owner of /proc/PID is the effective user whether or not the process is dumpable
         // (the kernel keeps it so, for readers that stat the directory): no status file to read.
-        if (entry.uid)
-            item->UserSid = entry.uid;
-        else if (entry.ownerUid && item->ProcessHandle)
-            item->UserSid = entry.ownerUid;
+        if (Entry.Uid)
+            item->UserSid = Entry.Uid;
+        else if (Entry.OwnerUid && item->ProcessHandle)
+            item->UserSid = Entry.OwnerUid;
         else
             item->ReadTokenUser();
         // The stat file the enumeration has just read holds the parent: no second read.
-        if (entry.hasTimes && item->ProcessHandle)
-            item->ParentProcessID = entry.ppid;
+        if (Entry.HasTimes && item->ProcessHandle)
+            item->ParentProcessID = Entry.Ppid;
         else
             item->ReadParentPID();
-        item->SessionID = entry.session;
+        item->SessionID = Entry.Session;
     } else {
         item->ReadTokenUser();
-        item->ParentProcessID = entry.ppid;
+        item->ParentProcessID = Entry.Ppid;
         item->ReadSessionID();
     }
     item->ReadUserName();
     item->ReadImagePath();
     item->ReadCommandLine();
     item->ReadIcon();
-    item->SetName(entry);
+    item->SetName(Entry);
     return item;
 }
 
-void TProcesses::ApplyEntries(std::vector<ProcessEntry> &entries, bool primary)
+void TProcesses::ApplyEntries(std::vector<ProcessEntry> &Entries, bool Primary)
 {
-    ++m_pass;
+    ++m_Pass;
     // The idle process is not a real process: it heads every enumeration.
     ProcessEntry idle;
-    idle.pid = 0;
-    idle.name = QStringLiteral("System Idle Process");
-    entries.erase(std::remove_if(entries.begin(), entries.end(), [](const ProcessEntry &e) { return e.pid == 0; }),
-                  entries.end());
-    entries.insert(entries.begin(), idle);
+    idle.Pid = 0;
+    idle.Name = QStringLiteral("System Idle Process");
+    Entries.erase(std::remove_if(Entries.begin(), Entries.end(), [](const ProcessEntry &E) { return E.Pid == 0; }),
+                  Entries.end());
+    Entries.insert(Entries.begin(), idle);
 
     if (!FirstPass)
-        DropEnded(&entries);
+        DropEnded(&Entries);
 
-    for (const ProcessEntry &e : entries) {
-        TProcessItem *item = ItemByPID(e.pid);
+    for (const ProcessEntry &e : Entries) {
+        TProcessItem *item = ItemByPID(e.Pid);
         if (!item) {
-            item = CreateItem(e, primary);
+            item = CreateItem(e, Primary);
             if (!FirstPass && OnProcessAdded)
-                OnProcessAdded(this, e.pid);
+                OnProcessAdded(this, e.Pid);
             // A handler may not free items (Clear is refused while busy), so `item` lives.
-        } else if (item->m_pendingChanges) {
-            const unsigned changes = std::exchange(item->m_pendingChanges, 0u);
+        } else if (item->m_PendingChanges) {
+            const unsigned changes = std::exchange(item->m_PendingChanges, 0u);
             if (item->Reload(e, changes)) {
-                item->m_reloadPass = m_pass;
+                item->m_ReloadPass = m_Pass;
                 if (OnProcessReloaded)
-                    OnProcessReloaded(this, e.pid);
+                    OnProcessReloaded(this, e.Pid);
             }
         }
-        if (e.layout.known())
-            item->m_layout = e.layout;
-        item->m_ownerUid = e.ownerUid;
-        item->m_procInode = e.procInode;
-        item->TakeSample(e, m_pass);
+        if (e.Layout.Known())
+            item->m_Layout = e.Layout;
+        item->m_OwnerUid = e.OwnerUid;
+        item->m_ProcInode = e.ProcInode;
+        item->TakeSample(e, m_Pass);
         item->UpdateCPUUsage();
         if (!FirstPass)
             item->CompleteDetails();

@@ -116,7 +116,7 @@ public:
 
     // The idle process and kernel threads: no path, command line or icon, never
     // completed later.
-    bool IsSystemProcess() const { return ProcessID == 0 || m_kernelThread; }
+    bool IsSystemProcess() const { return ProcessID == 0 || m_KernelThread; }
 
     void UpdateCPUUsage();
     void CompleteDetails();
@@ -156,8 +156,8 @@ private:
     friend class TProcessMemory;
     friend class TProcessTime;
 
-    platform::processes::ProcessSource &source() const;
-    void TakeSample(const platform::processes::ProcessEntry &entry, quint64 pass);
+    platform::processes::ProcessSource &Source() const;
+    void TakeSample(const platform::processes::ProcessEntry &Entry, quint64 Pass);
     // The process as the item knows it: the handle, or where none could be had the
     // identifier and start time.
     platform::processes::ProcessHandle Identity() const;
@@ -169,26 +169,26 @@ private:
         OwnerChanged = 4, // another effective user
         EntryChanged = 8, // its /proc entry was made anew: perhaps another process
     };
-    unsigned ChangesIn(const platform::processes::ProcessEntry &entry) const;
+    unsigned ChangesIn(const platform::processes::ProcessEntry &Entry) const;
     // Reads again what the changes touch; true when the owner is to hear of it.
-    bool Reload(const platform::processes::ProcessEntry &entry, unsigned changes);
-    void SetName(const platform::processes::ProcessEntry &entry);
-    bool ReadUserAgain(const platform::processes::ProcessEntry &entry);
+    bool Reload(const platform::processes::ProcessEntry &Entry, unsigned Changes);
+    void SetName(const platform::processes::ProcessEntry &Entry);
+    bool ReadUserAgain(const platform::processes::ProcessEntry &Entry);
 
-    bool m_kernelThread = false;
-    QByteArray m_nameBytes; // the name as the kernel keeps it
-    platform::processes::ImageLayout m_layout;
-    std::optional<quint32> m_ownerUid; // owner of /proc/PID at the last pass
-    quint64 m_procInode = 0;           // inode of /proc/PID at the last pass
-    QString m_firstArgument;
-    unsigned m_pendingChanges = 0;
-    quint64 m_reloadPass = 0;
-    quint64 m_startTime = 0;  // as enumerated
-    quint64 m_seenPass = 0;   // the last pass that found the process alive
-    quint64 m_samplePass = 0; // the pass of the times below
-    quint64 m_sampleTicks = 0;
-    quint64 m_sampleFaults = 0;
-    quint64 m_statmInode = 0; // the statm file a pinned read found to be the process's
+    bool m_KernelThread = false;
+    QByteArray m_NameBytes; // the name as the kernel keeps it
+    platform::processes::ImageLayout m_Layout;
+    std::optional<quint32> m_OwnerUid; // owner of /proc/PID at the last pass
+    quint64 m_ProcInode = 0;           // inode of /proc/PID at the last pass
+    QString m_FirstArgument;
+    unsigned m_PendingChanges = 0;
+    quint64 m_ReloadPass = 0;
+    quint64 m_StartTime = 0;  // as enumerated
+    quint64 m_SeenPass = 0;   // the last pass that found the process alive
+    quint64 m_SamplePass = 0; // the pass of the times below
+    quint64 m_SampleTicks = 0;
+    quint64 m_SampleFaults = 0;
+    quint64 m_StatmInode = 0; // the statm file a pinned read found to be the process's
 };
 
 class TProcesses : public QObject
@@ -215,27 +215,27 @@ public:
     TProcessItem *ItemByPID(quint32 PID) const;
     bool CreateProcess(const QString &CommandLine);
 
-    platform::processes::ProcessSource &Source() const { return *m_source; }
+    platform::processes::ProcessSource &Source() const { return *m_Source; }
 
 private:
     friend class TProcessItem;
     friend class TProcessMemory;
 
-    void DropEnded(const std::vector<platform::processes::ProcessEntry> *entries);
-    void RemoveAt(std::size_t index);
-    TProcessItem *CreateItem(const platform::processes::ProcessEntry &entry, bool primary);
-    void ApplyEntries(std::vector<platform::processes::ProcessEntry> &entries, bool primary);
+    void DropEnded(const std::vector<platform::processes::ProcessEntry> *Entries);
+    void RemoveAt(std::size_t Index);
+    TProcessItem *CreateItem(const platform::processes::ProcessEntry &Entry, bool Primary);
+    void ApplyEntries(std::vector<platform::processes::ProcessEntry> &Entries, bool Primary);
 
     // Within one pass, a user's name and a program file's icon are looked up once, however
     // many new processes share them.
-    std::optional<QString> AccountName(quint32 uid);
-    std::optional<std::pair<QString, int>> FileIcon(const QString &path);
+    std::optional<QString> AccountName(quint32 Uid);
+    std::optional<std::pair<QString, int>> FileIcon(const QString &Path);
 
-    platform::processes::ProcessSource *m_source;
-    std::vector<std::unique_ptr<TProcessItem>> m_items; // in insertion order
-    QHash<quint32, TProcessItem *> m_byPid;
-    quint64 m_pass = 0;
-    std::vector<platform::processes::ProcessEntry> m_entries; // reused from pass to pass
-    QHash<quint32, std::optional<QString>> m_accountNames;
-    QHash<QString, std::optional<std::pair<QString, int>>> m_fileIcons;
+    platform::processes::ProcessSource *m_Source;
+    std::vector<std::unique_ptr<TProcessItem>> m_Items; // in insertion order
+    QHash<quint32, TProcessItem *> m_ByPid;
+    quint64 m_Pass = 0;
+    std::vector<platform::processes::ProcessEntry> m_Entries; // reused from pass to pass
+    QHash<quint32, std::optional<QString>> m_AccountNames;
+    QHash<QString, std::optional<std::pair<QString, int>>> m_FileIcons;
 };

@@ -18,13 +18,13 @@ namespace ps = platform::services;
 
 namespace {
 
-QString caseKey(const QString &Name)
+QString CaseKey(const QString &Name)
 {
     return Name.toCaseFolded();
 }
 
 // A state no operation passes through on its way anywhere.
-bool isSettled(quint8 State)
+bool IsSettled(quint8 State)
 {
     return State == ps::StateStopped || State == ps::StateRunning || State == ps::StatePaused;
 }
@@ -37,7 +37,7 @@ struct TControlOp
 };
 
 // In the order of TServiceControl.
-const TControlOp ControlOps[4] = {
+const TControlOp kControlOps[4] = {
     {ps::StateStartPending, ps::StateRunning, false},
     {ps::StateStopPending, ps::StateStopped, true},
     {ps::StatePausePending, ps::StatePaused, true},
@@ -47,12 +47,12 @@ const TControlOp ControlOps[4] = {
 class TWaitClock
 {
 public:
-    explicit TWaitClock(quint32 Wait) : m_wait(Wait) { m_timer.start(); }
-    bool Expired() const { return m_wait != TServiceHelper::WAIT_INFINITE && m_timer.elapsed() > qint64(m_wait); }
+    explicit TWaitClock(quint32 Wait) : m_Wait(Wait) { m_Timer.start(); }
+    bool Expired() const { return m_Wait != TServiceHelper::WAIT_INFINITE && m_Timer.elapsed() > qint64(m_Wait); }
 
 private:
-    quint32 m_wait;
-    QElapsedTimer m_timer;
+    quint32 m_Wait;
+    QElapsedTimer m_Timer;
 };
 
 // Polls until the service reaches Target. False on a time-out, a failed query, or when the
@@ -64,10 +64,10 @@ bool WaitForState(ServiceManager &Manager, ServiceHandle &Handle, ServiceStatus 
         return true;
     const quint32 interval = TServiceHelper::PollInterval(Status.WaitHint);
     for (;;) {
-        if (isSettled(Status.State))
+        if (IsSettled(Status.State))
             return false;
         QThread::msleep(interval);
-        if (!Manager.queryStatus(Handle, Status))
+        if (!Manager.QueryStatus(Handle, Status))
             return false;
         if (Status.State == Target)
             return true;
@@ -78,15 +78,15 @@ bool WaitForState(ServiceManager &Manager, ServiceHandle &Handle, ServiceStatus 
 
 bool StopActiveDependents(ServiceManager &Manager, ServiceHandle &Handle, const TWaitClock &Clock)
 {
-    const auto names = Manager.dependents(Handle, true);
+    const auto names = Manager.Dependents(Handle, true);
     if (!names)
         return false;
     for (const QString &name : *names) {
-        auto dep = Manager.openService(name);
-        if (!dep || !Manager.stop(*dep))
+        auto dep = Manager.OpenService(name);
+        if (!dep || !Manager.Stop(*dep))
             return false;
         ServiceStatus st;
-        if (!Manager.queryStatus(*dep, st))
+        if (!Manager.QueryStatus(*dep, st))
             return false;
         if (!WaitForState(Manager, *dep, st, ps::StateStopped, Clock))
             return false;
@@ -96,17 +96,17 @@ bool StopActiveDependents(ServiceManager &Manager, ServiceHandle &Handle, const 
 
 bool DoControl(const QString &Name, TServiceControl Op, quint32 Wait)
 {
-    const TControlOp &op = ControlOps[quint8(Op)];
+    const TControlOp &op = kControlOps[quint8(Op)];
     ServiceManager manager;
-    if (!manager.isConnected())
+    if (!manager.IsConnected())
         return false;
     // systemd keeps no lock on its configuration that another program could hold, so the
     // operations that would lock it first simply go ahead.
-    auto handle = manager.openService(Name);
+    auto handle = manager.OpenService(Name);
     if (!handle)
         return false;
     ServiceStatus st;
-    if (!manager.queryStatus(*handle, st))
+    if (!manager.QueryStatus(*handle, st))
         return false;
     if (st.State == op.Target)
         return true;
@@ -115,7 +115,7 @@ bool DoControl(const QString &Name, TServiceControl Op, quint32 Wait)
     // Let a change of the same kind that is already under way finish first.
     while (st.State == op.Pending) {
         QThread::msleep(interval);
-        if (!manager.queryStatus(*handle, st))
+        if (!manager.QueryStatus(*handle, st))
             return false;
         if (st.State == op.Target)
             return true;
@@ -127,21 +127,21 @@ bool DoControl(const QString &Name, TServiceControl Op, quint32 Wait)
     bool issued = false;
     switch (Op) {
     case TServiceControl::Start:
-        issued = manager.start(*handle);
+        issued = manager.Start(*handle);
         break;
     case TServiceControl::Stop:
-        issued = manager.stop(*handle);
+        issued = manager.Stop(*handle);
         break;
     case TServiceControl::Pause:
-        issued = manager.pause(*handle);
+        issued = manager.Pause(*handle);
         break;
     case TServiceControl::Continue:
-        issued = manager.resume(*handle);
+        issued = manager.Resume(*handle);
         break;
     }
     if (!issued)
         return false;
-    if (!manager.queryStatus(*handle, st))
+    if (!manager.QueryStatus(*handle, st))
         return false;
     return WaitForState(manager, *handle, st, op.Target, clock);
 }
@@ -236,7 +236,7 @@ bool TServiceHelper::ManagerReachable()
 {
     try {
         ServiceManager manager;
-        return manager.isConnected() && manager.ping();
+        return manager.IsConnected() && manager.Ping();
     } catch (const std::exception &e) {
         qCWarning(lcSysinfo) << "services:" << e.what();
         return false;
@@ -249,9 +249,9 @@ bool TServiceHelper::IsRunning(const QString &Name)
         return false;
     try {
         ServiceManager manager;
-        auto handle = manager.openService(Name);
+        auto handle = manager.OpenService(Name);
         ServiceStatus st;
-        return handle && manager.queryStatus(*handle, st) && st.State == ps::StateRunning;
+        return handle && manager.QueryStatus(*handle, st) && st.State == ps::StateRunning;
     } catch (const std::exception &e) {
         qCWarning(lcSysinfo) << "services:" << e.what();
         return false;
@@ -301,8 +301,8 @@ bool TServiceHelper::SetStartType(const QString &Name, TServiceStartType StartTy
         return false;
     try {
         ServiceManager manager;
-        auto handle = manager.openService(Name);
-        return handle && manager.setStartType(*handle, quint8(StartType));
+        auto handle = manager.OpenService(Name);
+        return handle && manager.SetStartType(*handle, quint8(StartType));
     } catch (const std::exception &e) {
         qCWarning(lcSysinfo) << "services:" << e.what();
         return false;
@@ -315,10 +315,10 @@ bool TServiceHelper::FillItem(ServiceHandle *ServiceHandle, TServiceItem *Item)
         return false;
     ServiceManager manager;
     ps::ServiceConfig config;
-    if (manager.queryConfig(*ServiceHandle, config))
+    if (manager.QueryConfig(*ServiceHandle, config))
         TakeConfig(*Item, config);
     ServiceStatus st;
-    if (manager.queryStatus(*ServiceHandle, st))
+    if (manager.QueryStatus(*ServiceHandle, st))
         TakeStatus(*Item, st);
     return true;
 }
@@ -329,7 +329,7 @@ bool TServiceHelper::ReloadItem(const QString &Name, TServiceItem *Item)
         return false;
     try {
         ServiceManager manager;
-        auto handle = manager.openService(Name);
+        auto handle = manager.OpenService(Name);
         if (!handle)
             return false;
         FillItem(&*handle, Item);
@@ -351,9 +351,9 @@ TServices::~TServices()
 
 void TServices::Clear()
 {
-    m_byName.clear();
-    m_items.clear();
-    m_refreshFailed = false;
+    m_ByName.clear();
+    m_Items.clear();
+    m_RefreshFailed = false;
 }
 
 void TServices::Reload()
@@ -365,18 +365,18 @@ void TServices::Reload()
 void TServices::Refresh()
 {
     std::optional<std::vector<ps::ServiceInfo>> services;
-    m_refreshFailed = true;
+    m_RefreshFailed = true;
     try {
         ServiceManager manager;
-        services = manager.listServices();
+        services = manager.ListServices();
     } catch (const std::exception &e) {
         qCWarning(lcSysinfo) << "services:" << e.what();
         return;
     }
     if (!services)
         return;
-    m_refreshFailed = false;
-    const std::size_t first = m_items.size();
+    m_RefreshFailed = false;
+    const std::size_t first = m_Items.size();
     for (const ps::ServiceInfo &s : *services) {
         try {
             auto item = std::make_unique<TServiceItem>();
@@ -390,10 +390,10 @@ void TServices::Refresh()
                 TakeStatus(*item, s.Status);
             }
             TServiceItem *raw = item.get();
-            m_items.push_back(std::move(item));
+            m_Items.push_back(std::move(item));
             // The first item of a name answers look-ups.
-            if (!m_byName.contains(caseKey(raw->Name)))
-                m_byName.insert(caseKey(raw->Name), raw);
+            if (!m_ByName.contains(CaseKey(raw->Name)))
+                m_ByName.insert(CaseKey(raw->Name), raw);
         } catch (const std::exception &e) {
             qCWarning(lcSysinfo) << "services:" << e.what();
             // This entry is left out; the others go on.
@@ -408,8 +408,8 @@ void TServices::BuildDependencies(const std::vector<ps::ServiceInfo> &Services, 
     QHash<QString, const ps::ServiceInfo *> byName;
     for (const ps::ServiceInfo &s : Services)
         byName.insert(s.Entry.Name, &s);
-    for (std::size_t i = First; i < m_items.size(); ++i) {
-        TServiceItem &item = *m_items[i];
+    for (std::size_t i = First; i < m_Items.size(); ++i) {
+        TServiceItem &item = *m_Items[i];
         item.Dependencies.clear();
         item.Dependents.clear();
         const ps::ServiceInfo *info = byName.value(item.Name, nullptr);
@@ -424,10 +424,10 @@ void TServices::BuildDependencies(const std::vector<ps::ServiceInfo> &Services, 
     // B depends on A when A names B among its dependents; the pairs are found through the
     // exact names, in list order.
     QHash<QString, TServiceItem *> exact;
-    for (std::size_t i = First; i < m_items.size(); ++i)
-        exact.insert(m_items[i]->Name, m_items[i].get());
-    for (std::size_t i = First; i < m_items.size(); ++i) {
-        const TServiceItem &b = *m_items[i];
+    for (std::size_t i = First; i < m_Items.size(); ++i)
+        exact.insert(m_Items[i]->Name, m_Items[i].get());
+    for (std::size_t i = First; i < m_Items.size(); ++i) {
+        const TServiceItem &b = *m_Items[i];
         for (const QString &s : b.Dependents) {
             TServiceItem *a = exact.value(s, nullptr);
             if (a && a != &b && a->Name != b.Name)
@@ -438,19 +438,19 @@ void TServices::BuildDependencies(const std::vector<ps::ServiceInfo> &Services, 
 
 int TServices::GetCount() const
 {
-    return int(m_items.size());
+    return int(m_Items.size());
 }
 
 TServiceItem *TServices::GetItem(int Index) const
 {
-    if (quint32(Index) >= quint32(m_items.size()))
+    if (quint32(Index) >= quint32(m_Items.size()))
         return nullptr;
-    return m_items[std::size_t(Index)].get();
+    return m_Items[std::size_t(Index)].get();
 }
 
 TServiceItem *TServices::ItemByName(const QString &ServiceName) const
 {
-    return m_byName.value(caseKey(ServiceName), nullptr);
+    return m_ByName.value(CaseKey(ServiceName), nullptr);
 }
 
 bool TServices::IsRunning(const QString &Name)

@@ -118,7 +118,7 @@ public:
     TServiceItem *ItemByName(const QString &ServiceName) const;
     // True when the last Refresh could not ask the service manager (it cannot be reached or
     // answered nonsense): an empty list then says nothing about the machine's services.
-    bool RefreshFailed() const { return m_refreshFailed; }
+    bool RefreshFailed() const { return m_RefreshFailed; }
 
     // Name-based front ends; no list needed.
     static bool IsRunning(const QString &Name);
@@ -130,9 +130,9 @@ private:
     // Fills the two name lists of the items from First on.
     void BuildDependencies(const std::vector<platform::services::ServiceInfo> &Services, std::size_t First);
 
-    std::vector<std::unique_ptr<TServiceItem>> m_items; // enumeration order
-    bool m_refreshFailed = false;
-    QHash<QString, TServiceItem *> m_byName; // case-folded name -> first item of it
+    std::vector<std::unique_ptr<TServiceItem>> m_Items; // enumeration order
+    bool m_RefreshFailed = false;
+    QHash<QString, TServiceItem *> m_ByName; // case-folded name -> first item of it
 };
 
 // Makes sure, at program start, that the terminal service runs (the process unit calls it).

@@ -30,13 +30,13 @@ quint32 Count(quint64 Value)
 
 double TotalTime(const platform::system::ProcessorTimes &T)
 {
-    return T.kernel + T.user + T.dpc + T.interrupt;
+    return T.Kernel + T.User + T.Dpc + T.Interrupt;
 }
 
 } // namespace
 
 TSystemStatus::TSystemStatus(QObject *AOwner, platform::system::StatusSource *Source)
-    : QObject(AOwner), m_Source(Source ? Source : &platform::system::defaultStatusSource())
+    : QObject(AOwner), m_Source(Source ? Source : &platform::system::DefaultStatusSource())
 {
     Drives.resize(1);
     ReadBootInfo();
@@ -48,11 +48,11 @@ void TSystemStatus::ReadBootInfo()
 {
     CPUCount = 1;
     m_CPUNumbers.clear();
-    const auto stat = m_Source->cpuStat();
-    if (stat && !stat->processors.empty()) {
-        CPUCount = quint32(stat->processors.size());
-        for (const auto &p : stat->processors)
-            m_CPUNumbers.push_back(p.number);
+    const auto stat = m_Source->Cpu();
+    if (stat && !stat->Processors.empty()) {
+        CPUCount = quint32(stat->Processors.size());
+        for (const auto &p : stat->Processors)
+            m_CPUNumbers.push_back(p.Number);
     }
     if (m_CPUNumbers.empty())
         m_CPUNumbers.push_back(0);
@@ -60,17 +60,17 @@ void TSystemStatus::ReadBootInfo()
     PrevIdle.assign(CPUCount + 1, 0.0);
     CPUUsage.assign(CPUCount + 1, 0);
 
-    qint64 boot = stat ? stat->bootTime : 0;
+    qint64 boot = stat ? stat->BootTime : 0;
     if (boot <= 0) {
         // Without the kernel's boot stamp: the time now less the time since boot.
         qint64 seconds = 0;
         quint32 nanoseconds = 0;
-        m_Source->realtimeNow(seconds, nanoseconds);
-        if (const auto up = m_Source->uptimeSeconds())
+        m_Source->RealtimeNow(seconds, nanoseconds);
+        if (const auto up = m_Source->UptimeSeconds())
             boot = seconds - qint64(*up);
     }
     if (boot > 0)
-        BootTime = platform::localSystemTime(boot, 0);
+        BootTime = platform::LocalSystemTime(boot, 0);
 }
 
 bool TSystemStatus::Refresh(quint32 Flags)
@@ -81,7 +81,7 @@ bool TSystemStatus::Refresh(quint32 Flags)
             result = SampleCPU();
         } catch (...) {
             // The sample is guarded: any exception is a failed sample.
-            qCWarning(lcSysinfo) << "processor sample failed:" << platform::currentExceptionText();
+            qCWarning(lcSysinfo) << "processor sample failed:" << platform::CurrentExceptionText();
             result = false;
         }
     }
@@ -105,55 +105,55 @@ qint32 TSystemStatus::GetCPUUsage(int Index) const
 
 bool TSystemStatus::SampleCPU()
 {
-    const auto stat = m_Source->cpuStat();
-    const auto now = m_Source->now100ns();
-    if (!stat || !now)
+    const auto stat = m_Source->Cpu();
+    const auto clock = m_Source->Now100ns();
+    if (!stat || !clock)
         return false;
-    const size_t N = CPUCount;
+    const size_t n = CPUCount;
     // Each processor of the first count by its kernel number; one that has gone offline since
     // has no record and counts as unused.
-    std::vector<const platform::system::ProcessorTimes *> records(N, nullptr);
-    if (N > 1) {
-        for (size_t i = 0; i < N; ++i)
-            for (const auto &p : stat->processors)
-                if (p.number == m_CPUNumbers[i])
-                    records[i] = &p.times;
+    std::vector<const platform::system::ProcessorTimes *> records(n, nullptr);
+    if (n > 1) {
+        for (size_t i = 0; i < n; ++i)
+            for (const auto &p : stat->Processors)
+                if (p.Number == m_CPUNumbers[i])
+                    records[i] = &p.Times;
     }
-    const double Now = *now;
-    const double Idle = stat->all.idle;
+    const double now = *clock;
+    const double idle = stat->All.Idle;
 
     // Everything is worked out first: a sample that cannot be computed stores nothing, so the
     // next one measures from the last good sample.
     std::vector<qint32> usage = CPUUsage;
     if (PrevTotal[0] != 0) {
-        const double elapsed = (Now - PrevTotal[0]) * double(N);
-        const double idleDelta = Idle - PrevIdle[0];
+        const double elapsed = (now - PrevTotal[0]) * double(n);
+        const double idleDelta = idle - PrevIdle[0];
         if (!(elapsed > 0) || !std::isfinite(elapsed))
             return false;
         usage[0] = Percent(elapsed - idleDelta, elapsed);
-        if (N > 1) {
-            for (size_t i = 1; i <= N; ++i) {
+        if (n > 1) {
+            for (size_t i = 1; i <= n; ++i) {
                 const auto *r = records[i - 1];
                 if (!r) {
                     usage[i] = 0;
                     continue;
                 }
                 const double total = TotalTime(*r) - PrevTotal[i];
-                const double idle = r->idle - PrevIdle[i];
+                const double cpuIdle = r->Idle - PrevIdle[i];
                 if (!(total > 0) || !std::isfinite(total))
                     return false;
-                usage[i] = Percent(total - idle, total);
+                usage[i] = Percent(total - cpuIdle, total);
             }
         }
     }
     CPUUsage = std::move(usage);
-    PrevTotal[0] = Now;
-    PrevIdle[0] = Idle;
-    if (N > 1) {
-        for (size_t i = 1; i <= N; ++i) {
+    PrevTotal[0] = now;
+    PrevIdle[0] = idle;
+    if (n > 1) {
+        for (size_t i = 1; i <= n; ++i) {
             const auto *r = records[i - 1];
             PrevTotal[i] = r ? TotalTime(*r) : 0.0;
-            PrevIdle[i] = r ? r->idle : 0.0;
+            PrevIdle[i] = r ? r->Idle : 0.0;
         }
     }
     return true;
@@ -161,73 +161,73 @@ bool TSystemStatus::SampleCPU()
 
 bool TSystemStatus::ReadPerformance()
 {
-    const auto mem = m_Source->memory();
-    const auto counts = m_Source->counts();
+    const auto mem = m_Source->Memory();
+    const auto counts = m_Source->Counts();
     if (!mem || !counts)
         return false;
-    PhysicalTotal = Bytes(mem->total);
-    PhysicalAvailable = Bytes(std::min(mem->available, mem->total));
-    SystemCache = Bytes(mem->buffers + mem->cached);
-    CommitLimit = Bytes(mem->commitLimit);
-    CommitTotal = Bytes(mem->committed);
+    PhysicalTotal = Bytes(mem->Total);
+    PhysicalAvailable = Bytes(std::min(mem->Available, mem->Total));
+    SystemCache = Bytes(mem->Buffers + mem->Cached);
+    CommitLimit = Bytes(mem->CommitLimit);
+    CommitTotal = Bytes(mem->Committed);
     CommitPeak = std::max(CommitPeak, CommitTotal);
     // Reclaimable slab can be given back under pressure, as paged pool can be paged out; the
     // rest of the slab, the kernel stacks and the page tables stay resident.
-    KernelPaged = Bytes(mem->slabReclaimable);
-    KernelNonpaged = Bytes(mem->slabUnreclaimable + mem->kernelStack + mem->pageTables);
+    KernelPaged = Bytes(mem->SlabReclaimable);
+    KernelNonpaged = Bytes(mem->SlabUnreclaimable + mem->KernelStack + mem->PageTables);
     KernelTotal = Bytes(quint64(KernelPaged) + quint64(KernelNonpaged));
-    HandleCount = Count(counts->handles);
-    ThreadCount = Count(counts->threads);
-    ProcessCount = Count(counts->processes);
+    HandleCount = Count(counts->Handles);
+    ThreadCount = Count(counts->Threads);
+    ProcessCount = Count(counts->Processes);
     return true;
 }
 
 bool TSystemStatus::ReadUpTime()
 {
-    const auto up = m_Source->uptimeSeconds();
+    const auto up = m_Source->UptimeSeconds();
     if (!up || !(*up >= 0))
         return false;
     qint64 seconds = 0;
     quint32 nanoseconds = 0;
-    m_Source->realtimeNow(seconds, nanoseconds);
-    const SYSTEMTIME now = platform::localSystemTime(seconds, nanoseconds);
-    if (now.wYear == 0)
+    m_Source->RealtimeNow(seconds, nanoseconds);
+    const SYSTEMTIME now = platform::LocalSystemTime(seconds, nanoseconds);
+    if (now.WYear == 0)
         return false;
     CurrentTime = now;
     // The span comes from the kernel's own count, which no clock change or daylight-saving
     // switch since boot can bend.
     const qint64 ms = qint64(std::floor(*up * 1000.0));
     SYSTEMTIME span;
-    span.wDay = quint16(std::min<qint64>(ms / 86400000, 0xFFFF));
-    span.wHour = quint16(ms / 3600000 % 24);
-    span.wMinute = quint16(ms / 60000 % 60);
-    span.wSecond = quint16(ms / 1000 % 60);
-    span.wMilliseconds = quint16(ms % 1000);
+    span.WDay = quint16(std::min<qint64>(ms / 86400000, 0xFFFF));
+    span.WHour = quint16(ms / 3600000 % 24);
+    span.WMinute = quint16(ms / 60000 % 60);
+    span.WSecond = quint16(ms / 1000 % 60);
+    span.WMilliseconds = quint16(ms % 1000);
     UpTime = span;
     return true;
 }
 
 bool TSystemStatus::ReadDrives()
 {
-    const auto drives = m_Source->drives();
+    const auto drives = m_Source->Drives();
     if (!drives)
         return false;
     std::vector<TDriveInfo> found;
     for (const auto &d : *drives) {
-        if (d.type != platform::system::dtFixed)
+        if (d.Type != platform::system::dtFixed)
             continue;
         TDriveInfo info;
-        info.Letter = d.root;
-        if (d.volumeOk) {
-            info.VolumeName = d.volumeName;
-            info.SerialNumber = d.serial;
-            info.MaxComponentLength = d.maxComponentLength;
-            info.FileSystem = d.fileSystem;
+        info.Letter = d.Root;
+        if (d.VolumeOk) {
+            info.VolumeName = d.VolumeName;
+            info.SerialNumber = d.Serial;
+            info.MaxComponentLength = d.MaxComponentLength;
+            info.FileSystem = d.FileSystem;
         }
-        if (d.sizeOk) {
-            info.TotalBytes = Bytes(d.totalBytes);
-            info.FreeBytes = Bytes(d.freeBytes);
-            info.AvailableBytes = Bytes(d.availableBytes);
+        if (d.SizeOk) {
+            info.TotalBytes = Bytes(d.TotalBytes);
+            info.FreeBytes = Bytes(d.FreeBytes);
+            info.AvailableBytes = Bytes(d.AvailableBytes);
         }
         found.push_back(info);
     }
@@ -246,15 +246,15 @@ quint8 TSystemStatus::GetVersionCode()
 void TSystemStatus::GetOSInfo(TOSInfo &Info)
 {
     Info.Version = GetVersionCode();
-    if (const auto os = m_Source->osRelease()) {
-        Info.Name = !os->name.isEmpty() ? os->name
-            : !os->prettyName.isEmpty() ? os->prettyName
+    if (const auto os = m_Source->OsRelease()) {
+        Info.Name = !os->Name.isEmpty() ? os->Name
+            : !os->PrettyName.isEmpty() ? os->PrettyName
                                         : QStringLiteral("Linux");
-        Info.Edition = !os->version.isEmpty() ? os->version : os->versionId;
+        Info.Edition = !os->Version.isEmpty() ? os->Version : os->VersionId;
     }
-    if (const auto k = m_Source->kernel()) {
-        Info.ServicePack = (k->sysName + QLatin1Char(' ') + k->release).trimmed().left(128);
-        if (k->buildNumber >= 0)
-            Info.Build = QStringLiteral("Build %1").arg(k->buildNumber);
+    if (const auto k = m_Source->Kernel()) {
+        Info.ServicePack = (k->SysName + QLatin1Char(' ') + k->Release).trimmed().left(128);
+        if (k->BuildNumber >= 0)
+            Info.Build = QStringLiteral("Build %1").arg(k->BuildNumber);
     }
 }

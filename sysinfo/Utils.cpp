@@ -23,81 +23,81 @@ using platform::registry::RootKey;
 // Windows-style name parts for texts that use backslashes, "/" parts for the rest.
 struct PathRules
 {
-    bool windows = false;
+    bool Windows = false;
 
-    qsizetype lastDelimiter(const QString &p) const
+    qsizetype LastDelimiter(const QString &P) const
     {
-        if (!windows)
-            return p.lastIndexOf(QLatin1Char('/'));
-        return qMax(p.lastIndexOf(QLatin1Char('\\')), p.lastIndexOf(QLatin1Char(':')));
+        if (!Windows)
+            return P.lastIndexOf(QLatin1Char('/'));
+        return qMax(P.lastIndexOf(QLatin1Char('\\')), P.lastIndexOf(QLatin1Char(':')));
     }
-    QString directory(const QString &p) const { return p.left(lastDelimiter(p) + 1); }
-    QString fileName(const QString &p) const { return p.mid(lastDelimiter(p) + 1); }
-    QString extension(const QString &p) const // with its dot
+    QString Directory(const QString &P) const { return P.left(LastDelimiter(P) + 1); }
+    QString FileName(const QString &P) const { return P.mid(LastDelimiter(P) + 1); }
+    QString Extension(const QString &P) const // with its dot
     {
-        const QString name = fileName(p);
+        const QString name = FileName(P);
         const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
         return dot < 0 ? QString() : name.mid(dot);
     }
-    QChar separator() const { return windows ? QLatin1Char('\\') : QLatin1Char('/'); }
+    QChar Separator() const { return Windows ? QLatin1Char('\\') : QLatin1Char('/'); }
 };
 
-PathRules rulesFor(const QString &text)
+PathRules RulesFor(const QString &Text)
 {
-    return PathRules{text.contains(QLatin1Char('\\'))};
+    return PathRules{Text.contains(QLatin1Char('\\'))};
 }
 
 struct RegistryKeyPath
 {
-    RootKey root;
-    QString subKey;
+    RootKey Root;
+    QString SubKey;
 };
 
 // A key path that names a root with a store and a well-formed sub-key.
-std::optional<RegistryKeyPath> resolveKeyPath(const QString &Path)
+std::optional<RegistryKeyPath> ResolveKeyPath(const QString &Path)
 {
     QString rootName, subKey;
     SplitRegistryPath(Path, rootName, subKey);
     const quint32 root = RootKeyFromName(rootName);
     if (root == 0)
         return std::nullopt;
-    const auto norm = platform::registry::normalizeSubKey(subKey);
+    const auto norm = platform::registry::NormalizeSubKey(subKey);
     if (!norm)
         return std::nullopt;
     return RegistryKeyPath{RootKey(root), *norm};
 }
 
-QDateTime naiveDateTime(const SYSTEMTIME &t)
+QDateTime NaiveDateTime(const SYSTEMTIME &T)
 {
-    const QDate d(t.wYear, t.wMonth, t.wDay);
-    const QTime tm(t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    const QDate d(T.WYear, T.WMonth, T.WDay);
+    const QTime tm(T.WHour, T.WMinute, T.WSecond, T.WMilliseconds);
     if (!d.isValid() || !tm.isValid())
         return QDateTime();
     return QDateTime(d, tm, Qt::UTC);
 }
 
-SYSTEMTIME localFromFileTime(const FILETIME &ft)
+SYSTEMTIME LocalFromFileTime(const FILETIME &Ft)
 {
-    const quint64 v = (quint64(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    const quint64 v = (quint64(Ft.DwHighDateTime) << 32) | Ft.DwLowDateTime;
     // 100-nanosecond intervals between 1601-01-01 and 1970-01-01.
-    constexpr quint64 epochDelta = 116444736000000000ull;
-    const qint64 rel = qint64(v - epochDelta); // wraps for moments before 1970, as intended
-    const qint64 secs =
-        v >= epochDelta ? qint64((v - epochDelta) / 10000000ull) : -qint64((epochDelta - v + 9999999ull) / 10000000ull);
+    constexpr quint64 kEpochDelta = 116444736000000000ull;
+    const qint64 rel = qint64(v - kEpochDelta); // wraps for moments before 1970, as intended
+    const qint64 secs = v >= kEpochDelta ? qint64((v - kEpochDelta) / 10000000ull)
+                                         : -qint64((kEpochDelta - v + 9999999ull) / 10000000ull);
     const qint64 rest = rel - secs * 10000000ll;
-    return platform::localSystemTime(secs, quint32(rest * 100));
+    return platform::LocalSystemTime(secs, quint32(rest * 100));
 }
 
 } // namespace
 
-FILETIME FileTimeFromUnix(qint64 seconds, quint32 nanoseconds)
+FILETIME FileTimeFromUnix(qint64 Seconds, quint32 Nanoseconds)
 {
-    const qint64 v = (seconds + 11644473600ll) * 10000000ll + qint64(nanoseconds / 100u);
+    const qint64 v = (Seconds + 11644473600ll) * 10000000ll + qint64(Nanoseconds / 100u);
     FILETIME ft;
     if (v < 0)
         return ft;
-    ft.dwLowDateTime = quint32(quint64(v) & 0xFFFFFFFFu);
-    ft.dwHighDateTime = quint32(quint64(v) >> 32);
+    ft.DwLowDateTime = quint32(quint64(v) & 0xFFFFFFFFu);
+    ft.DwHighDateTime = quint32(quint64(v) >> 32);
     return ft;
 }
 
@@ -110,7 +110,7 @@ void GetSystemDir(QString &Path)
 void GetAppPath(QString &Path)
 {
     Path.clear();
-    const auto exe = platform::processes::readExePath(platform::processes::currentProcessId());
+    const auto exe = platform::processes::ReadExePath(platform::processes::CurrentProcessId());
     if (!exe)
         return;
     Path = exe->left(exe->lastIndexOf(QLatin1Char('/')) + 1);
@@ -121,10 +121,10 @@ void GetSpecialFolder(int Folder, QString &Path)
     Path.clear();
     switch (Folder & 0x7F) {
     case CSIDL_STARTUP:
-        Path = platform::shell::userAutostartDir();
+        Path = platform::shell::UserAutostartDir();
         break;
     case CSIDL_COMMON_STARTUP:
-        Path = platform::shell::allUsersAutostartDir();
+        Path = platform::shell::AllUsersAutostartDir();
         break;
     default:
         return;
@@ -135,9 +135,9 @@ void GetSpecialFolder(int Folder, QString &Path)
 
 void ExtractFileNameNoExt(const QString &FileName, QString &Name)
 {
-    const PathRules r = rulesFor(FileName);
-    const QString name = r.fileName(FileName);
-    Name = name.left(name.size() - r.extension(FileName).size());
+    const PathRules r = RulesFor(FileName);
+    const QString name = r.FileName(FileName);
+    Name = name.left(name.size() - r.Extension(FileName).size());
 }
 
 int ListFiles(QStringList &List, const QString &Dir, const QString &Mask, const QStringList *Exclude)
@@ -174,15 +174,15 @@ void GetFileVersion(const QString &FileName, QString &Version)
     Version.clear();
     const QString file = FileName.trimmed().isEmpty() ? QStringLiteral("/proc/self/exe") : FileName;
     // Only this program's own file carries a version block on Linux.
-    if (!platform::isProgramFile(file))
+    if (!platform::IsProgramFile(file))
         return;
-    const auto v = platform::programVersion();
-    Version = QString::asprintf("%d.%d.%d.%d", v.major, v.minor, v.release, v.build);
+    const auto v = platform::ProgramVersion();
+    Version = QString::asprintf("%d.%d.%d.%d", v.Major, v.Minor, v.Release, v.Build);
 }
 
 void ShellOpen(const QString &Target)
 {
-    platform::shell::openWithDefaultProgram(Target);
+    platform::shell::OpenWithDefaultProgram(Target);
 }
 
 bool AdoptOldBackup(const QString &ProgramDir, const QString &NewFile)
@@ -194,10 +194,10 @@ bool AdoptOldBackup(const QString &ProgramDir, const QString &NewFile)
     const QFileInfo now(NewFile);
     const QFileInfo old(QDir(ProgramDir).filePath(QStringLiteral("Backup/") + now.fileName()));
     if (now.exists() || now.isSymLink() || old.isSymLink() || !old.isFile() ||
-        old.ownerId() != platform::processes::effectiveUserId() || old.absoluteFilePath() == now.absoluteFilePath())
+        old.ownerId() != platform::processes::EffectiveUserId() || old.absoluteFilePath() == now.absoluteFilePath())
         return false;
-    return platform::shell::makePrivateDirs(now.absolutePath()) &&
-        platform::files::adoptOwnFile(old.absoluteFilePath(), NewFile, kMaxBackupSize);
+    return platform::shell::MakePrivateDirs(now.absolutePath()) &&
+        platform::files::AdoptOwnFile(old.absoluteFilePath(), NewFile, kMaxBackupSize);
 }
 
 void ParseCommandLine(const QString &Text, quint8 Part, QString &Result)
@@ -227,32 +227,32 @@ void ParseCommandLine(const QString &Text, quint8 Part, QString &Result)
             path = Text;
         }
     }
-    const PathRules r = rulesFor(path);
+    const PathRules r = RulesFor(path);
     switch (Part) {
     case 0:
         Result = path;
         break;
     case 1:
-        if (r.windows && path.size() >= 2 && path.at(1) == QLatin1Char(':'))
+        if (r.Windows && path.size() >= 2 && path.at(1) == QLatin1Char(':'))
             Result = path.left(1);
-        else if (r.windows && path.startsWith(QLatin1String("\\\\")))
+        else if (r.Windows && path.startsWith(QLatin1String("\\\\")))
             Result = path.left(1);
         break;
     case 2:
-        Result = r.directory(path);
-        if (!Result.endsWith(r.separator()))
-            Result += r.separator();
+        Result = r.Directory(path);
+        if (!Result.endsWith(r.Separator()))
+            Result += r.Separator();
         break;
     case 3:
-        Result = r.fileName(path);
+        Result = r.FileName(path);
         break;
     case 4: {
-        const QString name = r.fileName(path);
-        Result = name.left(name.size() - r.extension(path).size());
+        const QString name = r.FileName(path);
+        Result = name.left(name.size() - r.Extension(path).size());
         break;
     }
     case 5:
-        Result = r.extension(path).mid(1);
+        Result = r.Extension(path).mid(1);
         break;
     case 6:
         Result = arguments;
@@ -265,15 +265,15 @@ void ParseCommandLine(const QString &Text, quint8 Part, QString &Result)
 bool EnablePrivilege(const QString &PrivilegeName, qint32 Process)
 {
     // Only the calling process's own capabilities can be raised.
-    if (Process != 0 && Process != platform::processes::currentProcessId())
+    if (Process != 0 && Process != platform::processes::CurrentProcessId())
         return false;
-    return platform::system::enablePrivilege(PrivilegeName);
+    return platform::system::EnablePrivilege(PrivilegeName);
 }
 
 void CloseHandleAndZero(int &Handle)
 {
     if (Handle >= 0) {
-        platform::files::closeHandle(Handle);
+        platform::files::CloseHandle(Handle);
         Handle = -1;
     }
 }
@@ -281,8 +281,8 @@ void CloseHandleAndZero(int &Handle)
 int GetTimeSpan(const SYSTEMTIME &FromTime, const SYSTEMTIME &ToTime, SYSTEMTIME &Span)
 {
     Span = SYSTEMTIME();
-    const QDateTime from = naiveDateTime(FromTime);
-    const QDateTime to = naiveDateTime(ToTime);
+    const QDateTime from = NaiveDateTime(FromTime);
+    const QDateTime to = NaiveDateTime(ToTime);
     if (!from.isValid() || !to.isValid())
         return 0;
     const qint64 ms = from.msecsTo(to);
@@ -291,20 +291,20 @@ int GetTimeSpan(const SYSTEMTIME &FromTime, const SYSTEMTIME &ToTime, SYSTEMTIME
     qint64 rest = abs % 86400000;
     // The day of week of the span as a calendar date counted from 1899-12-30.
     const QDate base(1899, 12, 30);
-    Span.wDayOfWeek = quint16(base.addDays(ms < 0 ? -days : days).dayOfWeek() % 7);
-    Span.wDay = quint16(qMin<qint64>(days, 0xFFFF));
-    Span.wHour = quint16(rest / 3600000);
+    Span.WDayOfWeek = quint16(base.addDays(ms < 0 ? -days : days).dayOfWeek() % 7);
+    Span.WDay = quint16(qMin<qint64>(days, 0xFFFF));
+    Span.WHour = quint16(rest / 3600000);
     rest %= 3600000;
-    Span.wMinute = quint16(rest / 60000);
+    Span.WMinute = quint16(rest / 60000);
     rest %= 60000;
-    Span.wSecond = quint16(rest / 1000);
-    Span.wMilliseconds = quint16(rest % 1000);
+    Span.WSecond = quint16(rest / 1000);
+    Span.WMilliseconds = quint16(rest % 1000);
     return ms < 0 ? -1 : (ms > 0 ? 1 : 0);
 }
 
 int GetFileTimeSpan(const FILETIME &FromTime, const FILETIME &ToTime, SYSTEMTIME &Span)
 {
-    return GetTimeSpan(localFromFileTime(FromTime), localFromFileTime(ToTime), Span);
+    return GetTimeSpan(LocalFromFileTime(FromTime), LocalFromFileTime(ToTime), Span);
 }
 
 bool CreateShortcut(const QString &Target, const QString &LinkFile, const QString &Arguments,
@@ -315,25 +315,25 @@ bool CreateShortcut(const QString &Target, const QString &LinkFile, const QStrin
     QString link;
     if (LinkFile.trimmed().isEmpty()) {
         const PathRules r{false};
-        link = Target.left(Target.size() - r.extension(Target).size()) + QStringLiteral(".desktop");
+        link = Target.left(Target.size() - r.Extension(Target).size()) + QStringLiteral(".desktop");
     } else {
         if (!LinkFile.toLower().endsWith(QLatin1String(".desktop")))
             return false;
         link = LinkFile;
     }
-    const auto args = platform::processes::splitCommandLine(Arguments);
+    const auto args = platform::processes::SplitCommandLine(Arguments);
     if (!args)
         return false;
     QString name;
     ExtractFileNameNoExt(link, name);
     const QString workDir = QFileInfo(Target).absolutePath();
-    return platform::shell::writeShortcut(link, Target, *args, workDir, Description, name);
+    return platform::shell::WriteShortcut(link, Target, *args, workDir, Description, name);
 }
 
 void ReadShortcut(const QString &LinkFile, QString &Command)
 {
     Command.clear();
-    const auto entry = platform::files::readDesktopEntry(LinkFile, QString());
+    const auto entry = platform::files::ReadDesktopEntry(LinkFile, QString());
     if (!entry)
         return;
     Command = ShortcutCommand(*entry);
@@ -341,26 +341,26 @@ void ReadShortcut(const QString &LinkFile, QString &Command)
 
 QString ShortcutCommand(const platform::files::DesktopEntryInfo &Entry)
 {
-    return QStringLiteral("\"%1\" %2").arg(Entry.program, platform::processes::joinCommandLine(Entry.arguments));
+    return QStringLiteral("\"%1\" %2").arg(Entry.Program, platform::processes::JoinCommandLine(Entry.Arguments));
 }
 
 quint32 RootKeyFromName(const QString &Name)
 {
     static const struct
     {
-        const char *longName;
-        const char *shortName;
-        quint32 key;
-    } roots[] = {
+        const char *LongName;
+        const char *ShortName;
+        quint32 Key;
+    } kRoots[] = {
         {"HKEY_CLASSES_ROOT", "HKCR", 0x80000000u},     {"HKEY_CURRENT_USER", "HKCU", 0x80000001u},
         {"HKEY_LOCAL_MACHINE", "HKLM", 0x80000002u},    {"HKEY_USERS", "HKU", 0x80000003u},
         {"HKEY_PERFORMANCE_DATA", "HKPD", 0x80000004u}, {"HKEY_CURRENT_CONFIG", "HKCC", 0x80000005u},
         {"HKEY_DYN_DATA", "HKDD", 0x80000006u},
     };
-    for (const auto &r : roots) {
-        if (Name.compare(QLatin1String(r.longName), Qt::CaseInsensitive) == 0 ||
-            Name.compare(QLatin1String(r.shortName), Qt::CaseInsensitive) == 0)
-            return r.key;
+    for (const auto &r : kRoots) {
+        if (Name.compare(QLatin1String(r.LongName), Qt::CaseInsensitive) == 0 ||
+            Name.compare(QLatin1String(r.ShortName), Qt::CaseInsensitive) == 0)
+            return r.Key;
     }
     return 0;
 }
@@ -382,75 +382,75 @@ void SplitRegistryPath(const QString &Path, QString &RootName, QString &SubKey)
 void ReadRegistryString(const QString &Path, const QString &ValueName, QString &Value)
 {
     Value.clear();
-    const auto kp = resolveKeyPath(Path);
+    const auto kp = ResolveKeyPath(Path);
     if (!kp)
         return;
-    const auto store = platform::registry::load(kp->root);
+    const auto store = platform::registry::Load(kp->Root);
     if (!store)
         return;
-    const platform::registry::Key *key = store->key(kp->subKey);
+    const platform::registry::Key *key = store->FindKey(kp->SubKey);
     if (!key)
         return;
-    const platform::registry::Value *v = key->find(ValueName);
-    if (!v || v->type == platform::registry::ValueType::DWord)
+    const platform::registry::Value *v = key->Find(ValueName);
+    if (!v || v->Type == platform::registry::ValueType::DWord)
         return;
-    Value = v->text;
+    Value = v->Text;
 }
 
 bool WriteRegistryString(const QString &Path, const QString &ValueName, const QString &Value, bool CanCreate)
 {
     using namespace platform::registry;
-    const auto kp = resolveKeyPath(Path);
+    const auto kp = ResolveKeyPath(Path);
     if (!kp)
         return false;
-    return modify(kp->root, [&](Store &store) {
-        Key *key = store.key(kp->subKey);
+    return Modify(kp->Root, [&](Store &Store) {
+        Key *key = Store.FindKey(kp->SubKey);
         if (!key) {
             if (!CanCreate)
                 return Edit::Fail;
-            key = &store.createKey(kp->subKey);
+            key = &Store.CreateKey(kp->SubKey);
         }
-        platform::registry::Value *v = key->find(ValueName);
+        platform::registry::Value *v = key->Find(ValueName);
         if (!v) {
             if (!CanCreate && !ValueName.isEmpty())
                 return Edit::Fail;
-            v = key->add(platform::registry::Value{ValueName, ValueType::String, {}, 0});
+            v = key->Add(platform::registry::Value{ValueName, ValueType::String, {}, 0});
         }
-        v->type = ValueType::String;
-        v->text = Value;
-        v->dword = 0;
+        v->Type = ValueType::String;
+        v->Text = Value;
+        v->Dword = 0;
         return Edit::Write;
     });
 }
 
 int ListRegistryValues(const QString &Path, QStringList &Names)
 {
-    const auto kp = resolveKeyPath(Path);
+    const auto kp = ResolveKeyPath(Path);
     if (!kp)
         return 0;
-    const auto store = platform::registry::load(kp->root);
+    const auto store = platform::registry::Load(kp->Root);
     if (!store)
         return 0;
-    const platform::registry::Key *key = store->key(kp->subKey);
+    const platform::registry::Key *key = store->FindKey(kp->SubKey);
     if (!key)
         return 0;
     Names.clear();
-    for (const auto &v : key->values())
-        Names << v.name;
+    for (const auto &v : key->Values())
+        Names << v.Name;
     return int(Names.size());
 }
 
 bool DeleteRegistryValue(const QString &Path, const QString &ValueName)
 {
     using namespace platform::registry;
-    const auto kp = resolveKeyPath(Path);
+    const auto kp = ResolveKeyPath(Path);
     if (!kp)
         return false;
-    return modify(kp->root, [&](Store &store) {
-        Key *key = store.key(kp->subKey);
+    return Modify(kp->Root, [&](Store &Store) {
+        Key *key = Store.FindKey(kp->SubKey);
         if (!key)
             return Edit::Fail;
-        if (key->remove(ValueName))
+        if (key->Remove(ValueName))
             return Edit::Write;
         // A named value that is not there counts as deleted.
         return ValueName.isEmpty() ? Edit::Fail : Edit::Keep;

@@ -12,11 +12,11 @@
 // A moment as 100-nanosecond intervals since 1601-01-01 UTC, in two 32-bit halves.
 struct FILETIME
 {
-    quint32 dwLowDateTime = 0;
-    quint32 dwHighDateTime = 0;
+    quint32 DwLowDateTime = 0;
+    quint32 DwHighDateTime = 0;
 };
 
-FILETIME FileTimeFromUnix(qint64 seconds, quint32 nanoseconds);
+FILETIME FileTimeFromUnix(qint64 Seconds, quint32 Nanoseconds);
 
 // Special folders by their customary numbers (only the low 7 bits count).
 constexpr int CSIDL_STARTUP = 0x0007;

@@ -14,7 +14,7 @@ struct TRGB
     quint8 Red, Green, Blue;
 };
 
-constexpr TRGB ColorTable[TColorBox::TableSize] = {
+constexpr TRGB kColorTable[TColorBox::kTableSize] = {
     {0, 255, 255}, // aqua
     {0, 255, 0},   // lime
     {255, 0, 255}, // fuchsia
@@ -60,17 +60,17 @@ TRGB FromHSV(double Hue, double Sat, double Val)
         break;
     }
     const double m = Val - c;
-    auto Byte = [m](double v) { return quint8(std::lround(std::clamp((v + m) * 255.0, 0.0, 255.0))); };
-    return {Byte(r), Byte(g), Byte(b)};
+    auto byte = [m](double V) { return quint8(std::lround(std::clamp((V + m) * 255.0, 0.0, 255.0))); };
+    return {byte(r), byte(g), byte(b)};
 }
 
 // The charts are drawn on dark blue with a white total line: a generated
 // colour must stand out from the one and differ from the other.
 bool IsVisibleOnChart(const TRGB &C)
 {
-    const double Luma = 0.299 * C.Red + 0.587 * C.Green + 0.114 * C.Blue;
-    const int Lo = std::min({C.Red, C.Green, C.Blue});
-    return Luma >= 100.0 && Lo <= 200;
+    const double luma = 0.299 * C.Red + 0.587 * C.Green + 0.114 * C.Blue;
+    const int lo = std::min({C.Red, C.Green, C.Blue});
+    return luma >= 100.0 && lo <= 200;
 }
 
 int Distance(const TRGB &A, const TRGB &B)
@@ -83,7 +83,7 @@ struct TPoolState
 {
     std::mutex Lock;
     int LastIndex = -1;
-    std::vector<bool> InUse = std::vector<bool>(TColorBox::TableSize, false);
+    std::vector<bool> InUse = std::vector<bool>(TColorBox::kTableSize, false);
     // Colours of the indexes from TableSize on, made when first needed; an
     // index keeps its colour for the whole run so that releasing and picking
     // again never changes what an index means.
@@ -95,26 +95,26 @@ struct TPoolState
 
     TPoolState()
     {
-        for (const TRGB &C : ColorTable)
-            Known.insert(PackRGB(C));
+        for (const TRGB &c : kColorTable)
+            Known.insert(PackRGB(c));
     }
 
     TRGB CandidateColor(quint32 J) const
     {
-        static constexpr double Sats[] = {1.0, 0.55, 0.8, 0.4};
-        static constexpr double Vals[] = {1.0, 0.85, 0.7};
-        const double Hue = std::fmod(30.0 + J * 137.50776405003785, 360.0);
-        const quint32 Ring = J / 16;
-        return FromHSV(Hue, Sats[Ring % 4], Vals[(Ring / 4) % 3]);
+        static constexpr double kSats[] = {1.0, 0.55, 0.8, 0.4};
+        static constexpr double kVals[] = {1.0, 0.85, 0.7};
+        const double hue = std::fmod(30.0 + J * 137.50776405003785, 360.0);
+        const quint32 ring = J / 16;
+        return FromHSV(hue, kSats[ring % 4], kVals[(ring / 4) % 3]);
     }
 
     bool FarFromAll(const TRGB &C) const
     {
-        for (const TRGB &T : ColorTable)
-            if (Distance(C, T) < MinDistance)
+        for (const TRGB &t : kColorTable)
+            if (Distance(C, t) < MinDistance)
                 return false;
-        for (const TRGB &G : Generated)
-            if (Distance(C, G) < MinDistance)
+        for (const TRGB &g : Generated)
+            if (Distance(C, g) < MinDistance)
                 return false;
         return true;
     }
@@ -124,18 +124,18 @@ struct TPoolState
     // run dry, down to plain difference.
     bool GenerateOne()
     {
-        int Misses = 0;
+        int misses = 0;
         while (Candidate < (1u << 20)) {
-            const TRGB C = CandidateColor(Candidate++);
-            const quint32 Value = PackRGB(C);
-            if (IsVisibleOnChart(C) && !Known.count(Value) && (MinDistance == 0 || FarFromAll(C))) {
-                Generated.push_back(C);
-                Known.insert(Value);
+            const TRGB c = CandidateColor(Candidate++);
+            const quint32 value = PackRGB(c);
+            if (IsVisibleOnChart(c) && !Known.count(value) && (MinDistance == 0 || FarFromAll(c))) {
+                Generated.push_back(c);
+                Known.insert(value);
                 return true;
             }
-            if (++Misses >= 512 && MinDistance > 0) {
+            if (++misses >= 512 && MinDistance > 0) {
                 MinDistance /= 2;
-                Misses = 0;
+                misses = 0;
             }
         }
         return false;
@@ -143,7 +143,7 @@ struct TPoolState
 
     bool EnsureIndex(int Index)
     {
-        while (int(Generated.size()) + TColorBox::TableSize <= Index)
+        while (int(Generated.size()) + TColorBox::kTableSize <= Index)
             if (!GenerateOne())
                 return false;
         if (int(InUse.size()) <= Index)
@@ -155,37 +155,37 @@ struct TPoolState
     {
         if (Index < 0)
             return false;
-        if (Index < TColorBox::TableSize) {
-            Out = ColorTable[Index];
+        if (Index < TColorBox::kTableSize) {
+            Out = kColorTable[Index];
             return true;
         }
         if (!EnsureIndex(Index))
             return false;
-        Out = Generated[size_t(Index - TColorBox::TableSize)];
+        Out = Generated[size_t(Index - TColorBox::kTableSize)];
         return true;
     }
 };
 
 TPoolState &Pool()
 {
-    static TPoolState State;
-    return State;
+    static TPoolState state;
+    return state;
 }
 
 } // namespace
 
 int TColorBox::NextColorIndex()
 {
-    TPoolState &S = Pool();
-    std::lock_guard<std::mutex> Guard(S.Lock);
-    if (S.LastIndex < -1)
-        S.LastIndex = -1;
-    for (int i = S.LastIndex + 1; i >= 0; ++i) {
-        if (!S.EnsureIndex(i))
+    TPoolState &s = Pool();
+    std::lock_guard<std::mutex> guard(s.Lock);
+    if (s.LastIndex < -1)
+        s.LastIndex = -1;
+    for (int i = s.LastIndex + 1; i >= 0; ++i) {
+        if (!s.EnsureIndex(i))
             return -1;
-        if (!S.InUse[size_t(i)]) {
-            S.LastIndex = i;
-            S.InUse[size_t(i)] = true;
+        if (!s.InUse[size_t(i)]) {
+            s.LastIndex = i;
+            s.InUse[size_t(i)] = true;
             return i;
         }
     }
@@ -194,40 +194,40 @@ int TColorBox::NextColorIndex()
 
 int TColorBox::RandomColorIndex()
 {
-    TPoolState &S = Pool();
-    std::lock_guard<std::mutex> Guard(S.Lock);
-    std::vector<int> Free;
-    for (int i = 0; i < TableSize; ++i)
-        if (!S.InUse[size_t(i)])
-            Free.push_back(i);
-    int Index = -1;
-    if (!Free.empty()) {
-        Index = Free[std::uniform_int_distribution<size_t>(0, Free.size() - 1)(S.Random)];
+    TPoolState &s = Pool();
+    std::lock_guard<std::mutex> guard(s.Lock);
+    std::vector<int> free;
+    for (int i = 0; i < kTableSize; ++i)
+        if (!s.InUse[size_t(i)])
+            free.push_back(i);
+    int index = -1;
+    if (!free.empty()) {
+        index = free[std::uniform_int_distribution<size_t>(0, free.size() - 1)(s.Random)];
     } else {
-        for (int i = TableSize; Index < 0; ++i) {
-            if (!S.EnsureIndex(i))
+        for (int i = kTableSize; index < 0; ++i) {
+            if (!s.EnsureIndex(i))
                 return -1;
-            if (!S.InUse[size_t(i)])
-                Index = i;
+            if (!s.InUse[size_t(i)])
+                index = i;
         }
     }
-    S.InUse[size_t(Index)] = true;
-    return Index;
+    s.InUse[size_t(index)] = true;
+    return index;
 }
 
 bool TColorBox::TakeColor(quint8 &Red, quint8 &Green, quint8 &Blue, bool Random)
 {
     Red = Green = Blue = 0;
-    const int Index = Random ? RandomColorIndex() : NextColorIndex();
-    return ColorOfIndex(Index, Red, Green, Blue);
+    const int index = Random ? RandomColorIndex() : NextColorIndex();
+    return ColorOfIndex(index, Red, Green, Blue);
 }
 
 bool TColorBox::GetColor(quint32 &Color, bool Random)
 {
-    quint8 R = 0, G = 0, B = 0;
-    const bool Ok = TakeColor(R, G, B, Random);
-    Color = quint32(R) + quint32(G) * 256u + quint32(B) * 65536u;
-    return Ok;
+    quint8 r = 0, g = 0, b = 0;
+    const bool ok = TakeColor(r, g, b, Random);
+    Color = quint32(r) + quint32(g) * 256u + quint32(b) * 65536u;
+    return ok;
 }
 
 bool TColorBox::ColorOfIndex(int Index, quint8 &Red, quint8 &Green, quint8 &Blue)
@@ -235,36 +235,36 @@ bool TColorBox::ColorOfIndex(int Index, quint8 &Red, quint8 &Green, quint8 &Blue
     Red = Green = Blue = 0;
     if (Index < 0)
         return false;
-    TRGB C{0, 0, 0};
-    if (Index < TableSize) {
-        C = ColorTable[Index];
+    TRGB c{0, 0, 0};
+    if (Index < kTableSize) {
+        c = kColorTable[Index];
     } else {
-        TPoolState &S = Pool();
-        std::lock_guard<std::mutex> Guard(S.Lock);
-        if (!S.Channels(Index, C))
+        TPoolState &s = Pool();
+        std::lock_guard<std::mutex> guard(s.Lock);
+        if (!s.Channels(Index, c))
             return false;
     }
-    Red = C.Red;
-    Green = C.Green;
-    Blue = C.Blue;
+    Red = c.Red;
+    Green = c.Green;
+    Blue = c.Blue;
     return true;
 }
 
 bool TColorBox::ReleaseColor(int Index)
 {
-    TPoolState &S = Pool();
-    std::lock_guard<std::mutex> Guard(S.Lock);
-    if (Index < 0 || size_t(Index) >= S.InUse.size() || !S.InUse[size_t(Index)])
+    TPoolState &s = Pool();
+    std::lock_guard<std::mutex> guard(s.Lock);
+    if (Index < 0 || size_t(Index) >= s.InUse.size() || !s.InUse[size_t(Index)])
         return false;
-    S.InUse[size_t(Index)] = false;
+    s.InUse[size_t(Index)] = false;
     return true;
 }
 
 void TColorBox::Reset()
 {
     // Locked: a reset may come while other threads pick.
-    TPoolState &S = Pool();
-    std::lock_guard<std::mutex> Guard(S.Lock);
-    S.LastIndex = -1;
-    std::fill(S.InUse.begin(), S.InUse.end(), false);
+    TPoolState &s = Pool();
+    std::lock_guard<std::mutex> guard(s.Lock);
+    s.LastIndex = -1;
+    std::fill(s.InUse.begin(), s.InUse.end(), false);
 }

@@ -15,7 +15,7 @@ public:
     TColorBox() = delete;
 
     // Number of colours in the fixed table; indexes from here on are generated.
-    static constexpr int TableSize = 5;
+    static constexpr int kTableSize = 5;
 
     // The sequential pick: the index after the last one handed out, passing
     // over colours in use.

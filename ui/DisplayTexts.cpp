@@ -26,16 +26,16 @@
 
 namespace {
 
-const QString NA = QStringLiteral("N/A");
+const QString kNa = QStringLiteral("N/A");
 
 bool AllDateFieldsZero(const SYSTEMTIME &T)
 {
-    return T.wYear == 0 && T.wMonth == 0 && T.wDay == 0 && T.wHour == 0 && T.wMinute == 0 && T.wSecond == 0;
+    return T.WYear == 0 && T.WMonth == 0 && T.WDay == 0 && T.WHour == 0 && T.WMinute == 0 && T.WSecond == 0;
 }
 
-QString Two(int v)
+QString Two(int V)
 {
-    return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1").arg(V, 2, 10, QLatin1Char('0'));
 }
 
 // What a line of the window would break or reorder at.
@@ -125,7 +125,7 @@ void PriorityText(quint32 Priority, QString &Text)
         Text = QStringLiteral("实时");
         break;
     default:
-        Text = NA;
+        Text = kNa;
         break;
     }
 }
@@ -155,7 +155,7 @@ void ServiceStateText(quint32 State, QString &Text)
         Text = QStringLiteral("暂停中");
         break;
     default:
-        Text = NA;
+        Text = kNa;
         break;
     }
 }
@@ -179,7 +179,7 @@ void StartModeText(quint8 StartType, QString &Text)
 
 void StartTypeText(quint8 StartType, QString &Text)
 {
-    Text = NA;
+    Text = kNa;
     StartModeText(StartType, Text);
 }
 
@@ -193,7 +193,7 @@ void ServiceTypeText(quint32 ServiceType, QString &Text)
         Text = QStringLiteral("共享进程");
         break;
     default:
-        Text = NA;
+        Text = kNa;
         break;
     }
 }
@@ -236,7 +236,7 @@ void TCPStateText(quint32 State, QString &Text)
         Text = QStringLiteral("删除连接");
         break;
     default:
-        Text = NA;
+        Text = kNa;
         break;
     }
 }
@@ -263,7 +263,7 @@ void IPv4PortText(quint32 Address, quint32 Port, QString &Text)
 void ByteCountText(qint64 Count, QString &Text)
 {
     if (Count == 0) {
-        Text = NA;
+        Text = kNa;
         return;
     }
     const qint64 k = DivRoundHalfEven(Count, 1024);
@@ -273,28 +273,28 @@ void ByteCountText(qint64 Count, QString &Text)
 void DateTimeText(const SYSTEMTIME &Time, QString &Text)
 {
     if (AllDateFieldsZero(Time)) {
-        Text = NA;
+        Text = kNa;
         return;
     }
     Text = QStringLiteral("%1-%2-%3 %4:%5:%6")
-               .arg(Time.wYear, 4, 10, QLatin1Char('0'))
-               .arg(Two(Time.wMonth), Two(Time.wDay), Two(Time.wHour), Two(Time.wMinute), Two(Time.wSecond));
+               .arg(Time.WYear, 4, 10, QLatin1Char('0'))
+               .arg(Two(Time.WMonth), Two(Time.WDay), Two(Time.WHour), Two(Time.WMinute), Two(Time.WSecond));
 }
 
 void SpanText(const SYSTEMTIME &Span, QString &Text)
 {
     if (AllDateFieldsZero(Span)) {
-        Text = NA;
+        Text = kNa;
         return;
     }
     Text =
-        QStringLiteral("%1 D %2 H %3 M %4 S").arg(Span.wDay).arg(Two(Span.wHour), Two(Span.wMinute), Two(Span.wSecond));
+        QStringLiteral("%1 D %2 H %3 M %4 S").arg(Span.WDay).arg(Two(Span.WHour), Two(Span.WMinute), Two(Span.WSecond));
 }
 
 void FileMD5Text(const QString &FileName, QString &Text)
 {
     Text.clear();
-    if (!platform::files::pathExists(FileName))
+    if (!platform::files::PathExists(FileName))
         return;
     // A file that exists but cannot be opened is the one refusal the digest raises.
     try {
@@ -312,11 +312,11 @@ void FileMD5Text(const QString &FileName, QString &Text)
         if (!copy.open())
             return;
         platform::files::RegularFileReader source;
-        if (source.open(FileName) != platform::files::RegularFileReader::OpenResult::Opened)
+        if (source.Open(FileName) != platform::files::RegularFileReader::OpenResult::Opened)
             return;
         std::vector<char> buffer(65536);
         for (;;) {
-            const qint64 n = source.read(buffer.data(), qint64(buffer.size()));
+            const qint64 n = source.Read(buffer.data(), qint64(buffer.size()));
             if (n < 0)
                 return;
             if (n == 0)
@@ -341,7 +341,7 @@ void FileMD5Text(int Handle, QString &Text, const std::function<bool()> &Cancell
 int CompareTexts(const QString &A, const QString &B, bool Descending)
 {
     // Case folding of the ASCII letters only; other characters compare by code unit.
-    auto fold = [](char16_t c) -> int { return (c >= u'a' && c <= u'z') ? c - 32 : c; };
+    auto fold = [](char16_t C) -> int { return (C >= u'a' && C <= u'z') ? C - 32 : C; };
     const qsizetype n = std::min(A.size(), B.size());
     int result = 0;
     for (qsizetype i = 0; i < n && result == 0; ++i)
@@ -428,7 +428,7 @@ QIcon SystemImageIcon(int Index)
     const auto it = cache.constFind(Index);
     if (it != cache.cend())
         return it.value();
-    const QString name = platform::files::systemImageName(Index);
+    const QString name = platform::files::SystemImageName(Index);
     if (name.isEmpty())
         return QIcon();
     QIcon fallback;
@@ -445,49 +445,49 @@ namespace {
 class SystemImageListLink : public QObject
 {
 public:
-    explicit SystemImageListLink(QTreeView *View) : QObject(View), m_view(View)
+    explicit SystemImageListLink(QTreeView *View) : QObject(View), m_View(View)
     {
         setObjectName(QStringLiteral("SystemImageListLink"));
-        attach(View->model());
+        Attach(View->model());
     }
 
-    void attach(QAbstractItemModel *Model)
+    void Attach(QAbstractItemModel *Model)
     {
-        if (m_model == Model)
+        if (m_Model == Model)
             return;
-        if (m_model)
-            disconnect(m_model, nullptr, this, nullptr);
-        m_model = Model;
-        if (!m_model)
+        if (m_Model)
+            disconnect(m_Model, nullptr, this, nullptr);
+        m_Model = Model;
+        if (!m_Model)
             return;
-        connect(m_model, &QAbstractItemModel::rowsInserted, this,
-                [this](const QModelIndex &parent, int first, int last) {
-                    for (int r = first; r <= last; ++r)
-                        sync(m_model->index(r, 0, parent));
+        connect(m_Model, &QAbstractItemModel::rowsInserted, this,
+                [this](const QModelIndex &Parent, int First, int Last) {
+                    for (int r = First; r <= Last; ++r)
+                        Sync(m_Model->index(r, 0, Parent));
                 });
-        connect(m_model, &QAbstractItemModel::dataChanged, this,
-                [this](const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles) {
-                    if (topLeft.column() != 0 || (!roles.isEmpty() && !roles.contains(ImageIndexRole)))
+        connect(m_Model, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex &TopLeft, const QModelIndex &BottomRight, const QList<int> &Roles) {
+                    if (TopLeft.column() != 0 || (!Roles.isEmpty() && !Roles.contains(kImageIndexRole)))
                         return;
-                    for (int r = topLeft.row(); r <= bottomRight.row(); ++r)
-                        sync(m_model->index(r, 0, topLeft.parent()));
+                    for (int r = TopLeft.row(); r <= BottomRight.row(); ++r)
+                        Sync(m_Model->index(r, 0, TopLeft.parent()));
                 });
-        connect(m_model, &QAbstractItemModel::modelReset, this, [this] { syncAll(); });
-        syncAll();
+        connect(m_Model, &QAbstractItemModel::modelReset, this, [this] { SyncAll(); });
+        SyncAll();
     }
 
 private:
-    void syncAll()
+    void SyncAll()
     {
-        for (int r = 0, n = m_model->rowCount(); r < n; ++r)
-            sync(m_model->index(r, 0));
+        for (int r = 0, n = m_Model->rowCount(); r < n; ++r)
+            Sync(m_Model->index(r, 0));
     }
 
-    void sync(const QModelIndex &Index)
+    void Sync(const QModelIndex &Index)
     {
         if (!Index.isValid())
             return;
-        const QVariant v = Index.data(ImageIndexRole);
+        const QVariant v = Index.data(kImageIndexRole);
         const int image = v.isValid() ? v.toInt() : -1;
         const QIcon icon = SystemImageIcon(image);
         const QVariant current = Index.data(Qt::DecorationRole);
@@ -495,11 +495,11 @@ private:
             return;
         if (!icon.isNull() && current.isValid() && current.value<QIcon>().cacheKey() == icon.cacheKey())
             return;
-        m_model->setData(Index, icon.isNull() ? QVariant() : QVariant(icon), Qt::DecorationRole);
+        m_Model->setData(Index, icon.isNull() ? QVariant() : QVariant(icon), Qt::DecorationRole);
     }
 
-    QPointer<QTreeView> m_view;
-    QPointer<QAbstractItemModel> m_model;
+    QPointer<QTreeView> m_View;
+    QPointer<QAbstractItemModel> m_Model;
 };
 
 } // namespace
@@ -510,7 +510,7 @@ void UseSystemImageList(QTreeView *List)
         return;
     List->setIconSize(QSize(16, 16));
     if (auto *link = List->findChild<QObject *>(QStringLiteral("SystemImageListLink"), Qt::FindDirectChildrenOnly)) {
-        static_cast<SystemImageListLink *>(link)->attach(List->model());
+        static_cast<SystemImageListLink *>(link)->Attach(List->model());
         return;
     }
     new SystemImageListLink(List);
@@ -518,5 +518,5 @@ void UseSystemImageList(QTreeView *List)
 
 void TrimWorkingSet()
 {
-    platform::memory::trimHeap();
+    platform::memory::TrimHeap();
 }

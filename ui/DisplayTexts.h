@@ -60,7 +60,7 @@ int ColumnUnderCursor(const QTreeView *List);
 
 // A list row's image index in the system image list is kept in column 0 under this role
 // (-1 or absent: no image). After UseSystemImageList the list shows the matching small icon.
-inline constexpr int ImageIndexRole = Qt::UserRole + 0x105;
+inline constexpr int kImageIndexRole = Qt::UserRole + 0x105;
 void UseSystemImageList(QTreeView *List);
 // The small icon of an entry of the system image list (a null icon for -1).
 QIcon SystemImageIcon(int Index);

@@ -24,7 +24,7 @@ class QWidget;
 enum class TMessageResult : quint8;
 
 // The last sort direction of a list's column, kept on the list's header item.
-inline constexpr int ColumnTagRole = Qt::UserRole + 1;
+inline constexpr int kColumnTagRole = Qt::UserRole + 1;
 
 // The desktop's sans-serif at a pixel size, with a CJK face behind it for the Chinese texts.
 QFont PageFont(int PixelSize, bool Bold = false);

@@ -82,7 +82,7 @@ QRect g_lastRect;
 // The 8 x 8 halftone: rows alternate between the two checkerboard phases.
 const QBrush &HalftoneBrush()
 {
-    static const QBrush brush = [] {
+    static const QBrush kBrush = [] {
         QImage pattern(8, 8, QImage::Format_Mono);
         pattern.setColor(0, qRgb(255, 255, 255));
         pattern.setColor(1, qRgb(0, 0, 0));
@@ -91,7 +91,7 @@ const QBrush &HalftoneBrush()
                 pattern.setPixel(x, y, ((x + y) % 2 == 0) ? 1 : 0);
         return QBrush(QBitmap::fromImage(pattern));
     }();
-    return brush;
+    return kBrush;
 }
 
 class TResizeFrameWindow : public QWidget

@@ -56,8 +56,8 @@ bool TPicButton::GetStatePicture(QPixmap &Picture)
     // The pictures handed out are already keyed; the painter then draws them as they are.
     const bool keyed = EnableTransparentColor();
     const QPixmap &normal = keyed ? m_KeyNormal : m_PicNormal;
-    const auto pick = [&](const QPixmap &plain, const QPixmap &withKey) -> const QPixmap & {
-        const QPixmap &p = keyed ? withKey : plain;
+    const auto pick = [&](const QPixmap &Plain, const QPixmap &WithKey) -> const QPixmap & {
+        const QPixmap &p = keyed ? WithKey : Plain;
         return p.isNull() ? normal : p;
     };
     if (!isEnabled())

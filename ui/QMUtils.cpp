@@ -3,31 +3,31 @@
 #include <QPainter>
 #include <QWidget>
 
-QPoint AlignedPicturePos(TAlignment Align, int W, int H, int w, int h, int CustomX, int CustomY)
+QPoint AlignedPicturePos(TAlignment Align, int Width, int Height, int PicWidth, int PicHeight, int CustomX, int CustomY)
 {
     // C++ integer division truncates toward zero, as the layout requires for negative slack.
     switch (Align) {
     case alTopLeft:
         return {0, 0};
     case alTopCenter:
-        return {(W - w) / 2, 0};
+        return {(Width - PicWidth) / 2, 0};
     case alTopRight:
-        return {W - w, 0};
+        return {Width - PicWidth, 0};
     case alMiddleLeft:
     case alLeft:
-        return {0, (H - h) / 2};
+        return {0, (Height - PicHeight) / 2};
     case alMiddleCenter:
     case alCenter:
-        return {(W - w) / 2, (H - h) / 2};
+        return {(Width - PicWidth) / 2, (Height - PicHeight) / 2};
     case alMiddleRight:
     case alRight:
-        return {W - w, (H - h) / 2};
+        return {Width - PicWidth, (Height - PicHeight) / 2};
     case alBottomLeft:
-        return {0, H - h};
+        return {0, Height - PicHeight};
     case alBottomCenter:
-        return {(W - w) / 2, H - h};
+        return {(Width - PicWidth) / 2, Height - PicHeight};
     case alBottomRight:
-        return {W - w, H - h};
+        return {Width - PicWidth, Height - PicHeight};
     case alCustom:
         return {CustomX, CustomY};
     }

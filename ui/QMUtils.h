@@ -23,8 +23,10 @@ enum TAlignment {
     alCustom
 };
 
-// Where a w x h picture goes inside a W x H control (halves truncated toward zero).
-QPoint AlignedPicturePos(TAlignment Align, int W, int H, int w, int h, int CustomX, int CustomY);
+// Where a PicWidth x PicHeight picture goes inside a Width x Height control (halves truncated
+// toward zero).
+QPoint AlignedPicturePos(TAlignment Align, int Width, int Height, int PicWidth, int PicHeight, int CustomX,
+                         int CustomY);
 
 // Text layout flags (Qt::AlignmentFlag | Qt::TextFlag) for a caption at the given alignment.
 // Multi-line captions wrap at words and, as with the classic text drawing, are not centred vertically.

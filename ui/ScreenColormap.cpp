@@ -28,8 +28,8 @@ protected:
     {
         if (Event->type() == QEvent::PlatformSurface &&
             static_cast<QPlatformSurfaceEvent *>(Event)->surfaceEventType() == QPlatformSurfaceEvent::SurfaceCreated) {
-            if (auto *Window = qobject_cast<QWindow *>(Watched))
-                UseScreenColormap(Window);
+            if (auto *window = qobject_cast<QWindow *>(Watched))
+                UseScreenColormap(window);
         }
         return false;
     }
@@ -39,32 +39,32 @@ xcb_connection_t *X11Connection()
 {
     if (!qGuiApp)
         return nullptr;
-    auto *X11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return X11 ? X11->connection() : nullptr;
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
 }
 
 } // namespace
 
 bool UseScreenColormap(QWindow *Window)
 {
-    xcb_connection_t *C = X11Connection();
-    if (!C || !Window || !Window->handle())
+    xcb_connection_t *c = X11Connection();
+    if (!c || !Window || !Window->handle())
         return false;
-    const auto Id = xcb_window_t(Window->winId());
-    const std::unique_ptr<xcb_get_window_attributes_reply_t, TFreeReply> Attributes(
-        xcb_get_window_attributes_reply(C, xcb_get_window_attributes(C, Id), nullptr));
-    if (!Attributes)
+    const auto id = xcb_window_t(Window->winId());
+    const std::unique_ptr<xcb_get_window_attributes_reply_t, TFreeReply> attributes(
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id), nullptr));
+    if (!attributes)
         return false;
     // Visual identifiers are unique on a display: the screen whose own visual it is holds the
     // default colormap that fits the window.
-    for (auto It = xcb_setup_roots_iterator(xcb_get_setup(C)); It.rem; xcb_screen_next(&It)) {
-        const xcb_screen_t *Screen = It.data;
-        if (Screen->root_visual != Attributes->visual)
+    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem; xcb_screen_next(&it)) {
+        const xcb_screen_t *screen = it.data;
+        if (screen->root_visual != attributes->visual)
             continue;
-        if (Attributes->colormap != Screen->default_colormap) {
-            const uint32_t Colormap = Screen->default_colormap;
-            xcb_change_window_attributes(C, Id, XCB_CW_COLORMAP, &Colormap);
-            xcb_flush(C);
+        if (attributes->colormap != screen->default_colormap) {
+            const uint32_t colormap = screen->default_colormap;
+            xcb_change_window_attributes(c, id, XCB_CW_COLORMAP, &colormap);
+            xcb_flush(c);
         }
         return true;
     }
@@ -76,11 +76,11 @@ void InstallScreenColormaps()
     if (!X11Connection())
         return;
     // One filter per application; it goes with the application.
-    static QPointer<TColormapFilter> Filter;
-    if (Filter)
+    static QPointer<TColormapFilter> filter;
+    if (filter)
         return;
-    Filter = new TColormapFilter(qGuiApp);
-    qGuiApp->installEventFilter(Filter);
-    for (QWindow *Window : QGuiApplication::allWindows())
-        UseScreenColormap(Window);
+    filter = new TColormapFilter(qGuiApp);
+    qGuiApp->installEventFilter(filter);
+    for (QWindow *window : QGuiApplication::allWindows())
+        UseScreenColormap(window);
 }

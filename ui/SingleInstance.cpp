@@ -40,11 +40,11 @@ bool IsPlainFileName(const QString &Name)
 
 QString TSingleInstance::InstanceName()
 {
-    const QString custom = platform::system::testVariable("TASKVANE_INSTANCE_NAME");
+    const QString custom = platform::system::TestVariable("TASKVANE_INSTANCE_NAME");
     if (IsPlainFileName(custom))
         return custom;
     return QStringLiteral("%1-%2").arg(QLatin1String(kMessageName),
-                                       QString::number(platform::processes::effectiveUserId()));
+                                       QString::number(platform::processes::EffectiveUserId()));
 }
 
 TSingleInstance::TSingleInstance(const QString &Name, QObject *Parent) : QObject(Parent), m_Name(Name) {}
@@ -59,7 +59,7 @@ QString TSingleInstance::SocketPath() const
 {
     // Never the shared temporary folder itself: whoever listens there first would be handed
     // every start.
-    const QString dir = platform::system::privateRuntimeDir();
+    const QString dir = platform::system::PrivateRuntimeDir();
     return dir.isEmpty() ? QString() : QDir(dir).filePath(m_Name);
 }
 
@@ -117,8 +117,8 @@ bool TSingleInstance::InitSingleInstance()
         if (probe.waitForConnected(kConnectTimeoutMs)) {
             // Only an instance of the same user is handed the start; a name held by anyone else
             // counts as free.
-            const auto peer = platform::system::peerUserId(probe.socketDescriptor());
-            if (peer && *peer == platform::processes::effectiveUserId()) {
+            const auto peer = platform::system::PeerUserId(probe.socketDescriptor());
+            if (peer && *peer == platform::processes::EffectiveUserId()) {
                 probe.write(ActivationMessage());
                 probe.waitForBytesWritten(kConnectTimeoutMs);
                 probe.disconnectFromServer();

@@ -20,14 +20,14 @@ public:
     using QSortFilterProxyModel::QSortFilterProxyModel;
     void SetActive(bool Active)
     {
-        FActive = Active;
+        m_FActive = Active;
         invalidateFilter();
     }
 
 protected:
     bool filterAcceptsRow(int Row, const QModelIndex &Parent) const override
     {
-        if (!FActive)
+        if (!m_FActive)
             return true;
         const auto *fs = qobject_cast<const QFileSystemModel *>(sourceModel());
         if (!fs)
@@ -37,7 +37,7 @@ protected:
     }
 
 private:
-    bool FActive = false;
+    bool m_FActive = false;
 };
 
 QString PickOpenFileDefault(QWidget *Parent, const QString &Title, const QString &Directory, const QString &Filter)
@@ -83,8 +83,8 @@ TUiHooks DefaultHooks()
         const QUrl url = QUrl::fromUserInput(Target);
         return url.isValid() && QDesktopServices::openUrl(url);
     };
-    h.ShowInFileManager = [](const QString &Path) { return platform::shell::showItemInFileManager(Path); };
-    h.ShowFileProperties = [](const QString &Path) { return platform::shell::showItemProperties(Path); };
+    h.ShowInFileManager = [](const QString &Path) { return platform::shell::ShowItemInFileManager(Path); };
+    h.ShowFileProperties = [](const QString &Path) { return platform::shell::ShowItemProperties(Path); };
     h.PickOpenFile = PickOpenFileDefault;
     return h;
 }

@@ -114,7 +114,7 @@ TFormAbout::TFormAbout(QWidget *AOwner) : QDialog(AOwner)
     btnClose->SetPicDisabled(DarkCross(MessagePicture(u"close_disabled")));
     btnClose->SetTransparent(true);
     btnClose->setGeometry(404, 3, 16, 16);
-    btnClose->OnClick = [this](QObject *s) { btnCloseClick(s); };
+    btnClose->OnClick = [this](QObject *S) { btnCloseClick(S); };
 
     imgLogo = new TImage(this);
     imgLogo->setObjectName(QStringLiteral("imgLogo"));
@@ -171,8 +171,8 @@ QString TFormAbout::InformationText(const QString &ProgramVersion, const QString
 {
     return QStringLiteral("主程序版本：%1\r数据库版本：%2\r支持平台：Linux (Debian 12 及兼容系统)\r"
                           "授权方式：免费软件\r网站：%3\r邮箱：%4\r%5")
-        .arg(ProgramVersion, DictVersion, QStringLiteral("http://") + maker::WebHost, maker::MailAddress,
-             maker::RightsLine);
+        .arg(ProgramVersion, DictVersion, QStringLiteral("http://") + maker::kWebHost, maker::kMailAddress,
+             maker::kRightsLine);
 }
 
 void TFormAbout::FormCreate(QObject *)
@@ -188,8 +188,8 @@ void TFormAbout::FormCreate(QObject *)
                        "本软件按“现状”提供，不附带任何明示或暗示的担保；因使用本软件而造成的任何损失，作者不承担责任。"
                        "结束进程、停止服务或修改启动项之前，请确认您了解该操作的后果。")));
 
-    auto drag = [this](QObject *s, Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
-        DragMouseDown(s, b, m, x, y);
+    auto drag = [this](QObject *S, Qt::MouseButton B, Qt::KeyboardModifiers M, int X, int Y) {
+        DragMouseDown(S, B, M, X, Y);
     };
     lblTitle->OnMouseDown = drag;
     imgBorder_TopLeft->OnMouseDown = drag;
@@ -210,7 +210,7 @@ void TFormAbout::btnCloseClick(QObject *)
 
 void TFormAbout::DragMouseDown(QObject *Sender, Qt::MouseButton, Qt::KeyboardModifiers, int X, int Y)
 {
-    FDrag.Begin(this, Sender, X, Y);
+    m_FDrag.Begin(this, Sender, X, Y);
 }
 
 bool TFormAbout::eventFilter(QObject *Watched, QEvent *Event)
@@ -228,7 +228,7 @@ bool TFormAbout::eventFilter(QObject *Watched, QEvent *Event)
     default:
         break;
     }
-    if (FDrag.Follow(this, Event))
+    if (m_FDrag.Follow(this, Event))
         return true;
     return QDialog::eventFilter(Watched, Event);
 }

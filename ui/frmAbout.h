@@ -13,9 +13,9 @@ class QFrame;
 // The maker's web host (the update check fetches from it and the about box names it), mail
 // address and rights line: the one place they are written.
 namespace maker {
-inline const QString WebHost = QStringLiteral("www.taskvane.org");
-inline const QString MailAddress = QStringLiteral("support@taskvane.org");
-inline const QString RightsLine = QStringLiteral("Copyright (C) Taskvane 开发组");
+inline const QString kWebHost = QStringLiteral("www.taskvane.org");
+inline const QString kMailAddress = QStringLiteral("support@taskvane.org");
+inline const QString kRightsLine = QStringLiteral("Copyright (C) Taskvane 开发组");
 } // namespace maker
 
 // The borderless about box: product, versions, platforms, licence, the maker's contact and the
@@ -63,5 +63,5 @@ protected:
 private:
     void PlaceFrame();
 
-    TFrameDrag FDrag;
+    TFrameDrag m_FDrag;
 };

@@ -42,9 +42,9 @@ TDictDBLoginForm::TDictDBLoginForm(QWidget *Parent) : QDialog(Parent)
     DatabaseEdit->setReadOnly(true);
     // Clickable to select and copy the name, but Tab passes it by.
     DatabaseEdit->setFocusPolicy(Qt::ClickFocus);
-    QPalette Pal = DatabaseEdit->palette();
-    Pal.setColor(QPalette::Base, Pal.color(QPalette::Button));
-    DatabaseEdit->setPalette(Pal);
+    QPalette pal = DatabaseEdit->palette();
+    pal.setColor(QPalette::Base, pal.color(QPalette::Button));
+    DatabaseEdit->setPalette(pal);
 
     PasswordEdit = new QLineEdit(BackPanel);
     PasswordEdit->setObjectName(QStringLiteral("PasswordEdit"));
@@ -69,36 +69,36 @@ TDictDBLoginForm::TDictDBLoginForm(QWidget *Parent) : QDialog(Parent)
     setTabOrder(OKButton, CancelButton);
     PasswordEdit->setFocus();
 
-    if (const QScreen *Screen = QGuiApplication::primaryScreen()) {
-        const QRect Area = Screen->geometry();
-        move(Area.x() + (Area.width() - width()) / 2, Area.y() + (Area.height() - height()) / 2);
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
     }
 }
 
 bool DictDBLoginDialog(const QString &ADatabaseName, QString &APassword)
 {
     // Without a widget application there is no one to ask.
-    auto *App = qobject_cast<QApplication *>(QCoreApplication::instance());
-    if (!App)
+    auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
+    if (!app)
         return false;
 
     // Widgets live on the user-interface thread only; a database opened on another
     // thread waits there until the user has answered.
-    if (QThread::currentThread() != App->thread()) {
-        bool Ok = false;
-        QString Password;
+    if (QThread::currentThread() != app->thread()) {
+        bool ok = false;
+        QString password;
         QMetaObject::invokeMethod(
-            App, [&] { Ok = DictDBLoginDialog(ADatabaseName, Password); }, Qt::BlockingQueuedConnection);
-        if (Ok)
-            APassword = Password;
-        return Ok;
+            app, [&] { ok = DictDBLoginDialog(ADatabaseName, password); }, Qt::BlockingQueuedConnection);
+        if (ok)
+            APassword = password;
+        return ok;
     }
 
-    TDictDBLoginForm Form;
-    Form.DatabaseEdit->setText(ADatabaseName);
-    if (UiHooks().ExecModal(&Form) != QDialog::Accepted)
+    TDictDBLoginForm form;
+    form.DatabaseEdit->setText(ADatabaseName);
+    if (UiHooks().ExecModal(&form) != QDialog::Accepted)
         return false;
-    APassword = Form.PasswordEdit->text();
+    APassword = form.PasswordEdit->text();
     return true;
 }
 

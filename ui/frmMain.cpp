@@ -197,36 +197,36 @@ void TFormMain::BuildForm()
     addAction(actHelp);
     connect(actHelp, &QAction::triggered, this, [this] { actHelpExecute(actHelp); });
 
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &m) { OnQureyEndSession(m); });
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &M) { OnQureyEndSession(M); });
     // The form sees keys before its controls do.
     qApp->installEventFilter(this);
 }
 
 void TFormMain::BuildFrame()
 {
-    const int W = kClientWidth, H = kClientHeight;
-    auto image = [this](const char *name, const char *picture, const QRect &g, bool stretch) {
-        auto *img = Named(new TImage(this), name);
-        img->SetPicture(LoadPicture(QLatin1String(picture)));
-        img->SetStretch(stretch);
-        img->setGeometry(g);
+    const int w = kClientWidth, h = kClientHeight;
+    auto image = [this](const char *Name, const char *Picture, const QRect &G, bool Stretch) {
+        auto *img = Named(new TImage(this), Name);
+        img->SetPicture(LoadPicture(QLatin1String(Picture)));
+        img->SetStretch(Stretch);
+        img->setGeometry(G);
         return img;
     };
     imgMainBorder_TopLeft = image("imgMainBorder_TopLeft", "border_topleft", QRect(0, 0, kBorder, kTitleHeight), false);
     imgMainBorder_Top =
-        image("imgMainBorder_Top", "border_top", QRect(kBorder, 0, W - 2 * kBorder, kTitleHeight), true);
+        image("imgMainBorder_Top", "border_top", QRect(kBorder, 0, w - 2 * kBorder, kTitleHeight), true);
     imgMainBorder_TopRight =
-        image("imgMainBorder_TopRight", "border_topright", QRect(W - kBorder, 0, kBorder, kTitleHeight), false);
+        image("imgMainBorder_TopRight", "border_topright", QRect(w - kBorder, 0, kBorder, kTitleHeight), false);
     imgMainBorder_Left =
-        image("imgMainBorder_Left", "border_left", QRect(0, kTitleHeight, kBorder, H - kTitleHeight - kBorder), true);
+        image("imgMainBorder_Left", "border_left", QRect(0, kTitleHeight, kBorder, h - kTitleHeight - kBorder), true);
     imgMainBorder_Right = image("imgMainBorder_Right", "border_right",
-                                QRect(W - kBorder, kTitleHeight, kBorder, H - kTitleHeight - kBorder), true);
+                                QRect(w - kBorder, kTitleHeight, kBorder, h - kTitleHeight - kBorder), true);
     imgMainBorder_BottomLeft =
-        image("imgMainBorder_BottomLeft", "border_bottomleft", QRect(0, H - kBorder, kBorder, kBorder), false);
+        image("imgMainBorder_BottomLeft", "border_bottomleft", QRect(0, h - kBorder, kBorder, kBorder), false);
     imgMainBorder_Bottom =
-        image("imgMainBorder_Bottom", "border_bottom", QRect(kBorder, H - kBorder, W - 2 * kBorder, kBorder), true);
+        image("imgMainBorder_Bottom", "border_bottom", QRect(kBorder, h - kBorder, w - 2 * kBorder, kBorder), true);
     imgMainBorder_BottomRight = image("imgMainBorder_BottomRight", "border_bottomright",
-                                      QRect(W - kBorder, H - kBorder, kBorder, kBorder), false);
+                                      QRect(w - kBorder, h - kBorder, kBorder, kBorder), false);
     SetAnchors(imgMainBorder_Top, true, true, true, false);
     SetAnchors(imgMainBorder_TopRight, false, true, true, false);
     SetAnchors(imgMainBorder_Left, true, true, false, true);
@@ -246,12 +246,12 @@ void TFormMain::BuildFrame()
     }
     lblTitle->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
-    auto titleButton = [this](const char *name, const char *pictures, int right) {
-        auto *b = Named(new TPicButton(this), name);
-        b->LoadStatePictures(QLatin1String(pictures));
+    auto titleButton = [this](const char *Name, const char *Pictures, int Right) {
+        auto *b = Named(new TPicButton(this), Name);
+        b->LoadStatePictures(QLatin1String(Pictures));
         b->SetEnableTransparentColor(true);
         b->SetTransparent(true);
-        b->setGeometry(kClientWidth - kBorder - right, 1, 28, 20);
+        b->setGeometry(kClientWidth - kBorder - Right, 1, 28, 20);
         SetAnchors(b, false, true, true, false);
         return b;
     };
@@ -260,11 +260,11 @@ void TFormMain::BuildFrame()
     btnMin = titleButton("btnMin", "btn_min", 84);
     btnAbout = titleButton("btnAbout", "btn_about", 112);
     btnAbout->setToolTip(QStringLiteral("关于..."));
-    btnAbout->OnClick = [this](QObject *s) { btnAboutClick(s); };
-    btnClose->OnClick = [this](QObject *s) { btnCloseClick(s); };
+    btnAbout->OnClick = [this](QObject *S) { btnAboutClick(S); };
+    btnClose->OnClick = [this](QObject *S) { btnCloseClick(S); };
 
     imgTopBar = image("imgTopBar", "topbar",
-                      QRect(kBorder + kMenuWidth, kTitleHeight, W - 2 * kBorder - kMenuWidth, kBarHeight), true);
+                      QRect(kBorder + kMenuWidth, kTitleHeight, w - 2 * kBorder - kMenuWidth, kBarHeight), true);
     SetAnchors(imgTopBar, true, true, true, false);
     lblTopBarInfo = Named(new TLabel(this), "lblTopBarInfo");
     lblTopBarInfo->setGeometry(kBorder + kMenuWidth + 10, kTitleHeight, 380, kBarHeight);
@@ -276,11 +276,11 @@ void TFormMain::BuildFrame()
     }
 
     lblStatusBar = Named(new TLabel(this), "lblStatusBar");
-    lblStatusBar->setGeometry(kBorder + 6, H - kBorder - kStatusHeight, 300, kStatusHeight);
+    lblStatusBar->setGeometry(kBorder + 6, h - kBorder - kStatusHeight, 300, kStatusHeight);
     lblStatusBar->setText(QStringLiteral("CPU: 00% | MEM: 00%"));
     SetAnchors(lblStatusBar, true, false, false, true);
     lblVersion = Named(new TLabel(this), "lblVersion");
-    lblVersion->setGeometry(W - kBorder - 6 - 360, H - kBorder - kStatusHeight, 360, kStatusHeight);
+    lblVersion->setGeometry(w - kBorder - 6 - 360, h - kBorder - kStatusHeight, 360, kStatusHeight);
     lblVersion->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     SetAnchors(lblVersion, false, false, true, true);
     for (TLabel *l : {lblStatusBar, lblVersion}) {
@@ -289,17 +289,17 @@ void TFormMain::BuildFrame()
         l->setPalette(p);
     }
 
-    imgMainBorder_Resize = image("imgMainBorder_Resize", "grip", QRect(W - 10, H - 10, 10, 10), false);
+    imgMainBorder_Resize = image("imgMainBorder_Resize", "grip", QRect(w - 10, h - 10, 10, 10), false);
     imgMainBorder_Resize->setCursor(Qt::SizeFDiagCursor);
     SetAnchors(imgMainBorder_Resize, false, false, true, true);
-    imgMainBorder_Resize->OnMouseDown = [this](QObject *s, Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
-        imgMainBorder_ResizeMouseDown(s, b, m, x, y);
+    imgMainBorder_Resize->OnMouseDown = [this](QObject *S, Qt::MouseButton B, Qt::KeyboardModifiers M, int X, int Y) {
+        imgMainBorder_ResizeMouseDown(S, B, M, X, Y);
     };
-    imgMainBorder_Resize->OnMouseMove = [this](QObject *s, Qt::MouseButtons b, int x, int y) {
-        imgMainBorder_ResizeMouseMove(s, b, x, y);
+    imgMainBorder_Resize->OnMouseMove = [this](QObject *S, Qt::MouseButtons B, int X, int Y) {
+        imgMainBorder_ResizeMouseMove(S, B, X, Y);
     };
-    imgMainBorder_Resize->OnMouseUp = [this](QObject *s, Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
-        imgMainBorder_ResizeMouseUp(s, b, m, x, y);
+    imgMainBorder_Resize->OnMouseUp = [this](QObject *S, Qt::MouseButton B, Qt::KeyboardModifiers M, int X, int Y) {
+        imgMainBorder_ResizeMouseUp(S, B, M, X, Y);
     };
 }
 
@@ -318,7 +318,7 @@ void TFormMain::BuildLeftMenu()
     btnLeftMenu_Title->SetTextY(10);
     btnLeftMenu_Title->SetFont(PageFont(13, true));
     btnLeftMenu_Title->SetFontColor(Qt::white);
-    btnLeftMenu_Title->OnClick = [this](QObject *s) { btnLeftMenu_TitleClick(s); };
+    btnLeftMenu_Title->OnClick = [this](QObject *S) { btnLeftMenu_TitleClick(S); };
 
     const int bodyHeight = kClientHeight - kTitleHeight - kBarHeight - kBorder - kStatusHeight;
     imgLeftMenuBody = Named(new TImage(this), "imgLeftMenuBody");
@@ -356,12 +356,12 @@ void TFormMain::BuildLeftMenu()
         b->SetFontDisabledColor(Qt::white);
         *buttons[i] = b;
     }
-    btnLeftMenu_Process->OnClick = [this](QObject *s) { btnLeftMenu_ProcessClick(s); };
-    btnLeftMenu_Service->OnClick = [this](QObject *s) { btnLeftMenu_ServiceClick(s); };
-    btnLeftMenu_Autorun->OnClick = [this](QObject *s) { btnLeftMenu_AutorunClick(s); };
-    btnLeftMenu_Network->OnClick = [this](QObject *s) { btnLeftMenu_NetworkClick(s); };
-    btnLeftMenu_System->OnClick = [this](QObject *s) { btnLeftMenu_SystemClick(s); };
-    btnLeftMenu_Config->OnClick = [this](QObject *s) { btnLeftMenu_ConfigClick(s); };
+    btnLeftMenu_Process->OnClick = [this](QObject *S) { btnLeftMenu_ProcessClick(S); };
+    btnLeftMenu_Service->OnClick = [this](QObject *S) { btnLeftMenu_ServiceClick(S); };
+    btnLeftMenu_Autorun->OnClick = [this](QObject *S) { btnLeftMenu_AutorunClick(S); };
+    btnLeftMenu_Network->OnClick = [this](QObject *S) { btnLeftMenu_NetworkClick(S); };
+    btnLeftMenu_System->OnClick = [this](QObject *S) { btnLeftMenu_SystemClick(S); };
+    btnLeftMenu_Config->OnClick = [this](QObject *S) { btnLeftMenu_ConfigClick(S); };
 }
 
 void TFormMain::BuildPages(platform::processes::ProcessSource *ProcessSource)
@@ -385,16 +385,16 @@ void TFormMain::BuildPages(platform::processes::ProcessSource *ProcessSource)
     SetAnchors(Details->pnlDetails, false, true, true, true);
     // What the program writes lies in the user's data directory, handed to every component that
     // writes; what it ships is read from the program directory or the shared data folder beside it.
-    DataDir = platform::shell::userDataDir();
+    DataDir = platform::shell::UserDataDir();
     QString programDir;
     GetAppPath(programDir);
     TDictFiles dictionary;
     // The user's copy counts only while it is the user's alone (the update writes it so).
     if (!DataDir.isEmpty() &&
-        (!platform::files::pathExists(DataDir + QStringLiteral("Ravel.db")) ||
-         platform::files::isOwnFile(DataDir + QStringLiteral("Ravel.db"))))
+        (!platform::files::PathExists(DataDir + QStringLiteral("Ravel.db")) ||
+         platform::files::IsOwnFile(DataDir + QStringLiteral("Ravel.db"))))
         dictionary.UserFile = DataDir + QStringLiteral("Ravel.db");
-    for (const QString &dir : platform::shell::programDataDirs(programDir))
+    for (const QString &dir : platform::shell::ProgramDataDirs(programDir))
         dictionary.ShippedFiles << dir + QStringLiteral("Ravel.db");
     dictionary.IsNewer = [](const QString &Offered, const QString &Own) {
         return TUpdateCheck::IsNewerVersion(Offered, Own, QLatin1Char('-'), 3);
@@ -431,7 +431,7 @@ void TFormMain::BuildSearchBox()
     btnSearchMenu->SetColor(Qt::white);
     btnSearchMenu->setToolTip(QStringLiteral("搜索引擎"));
     btnSearchMenu->setCursor(Qt::PointingHandCursor);
-    btnSearchMenu->OnClick = [this](QObject *s) { btnSearchMenuClick(s); };
+    btnSearchMenu->OnClick = [this](QObject *S) { btnSearchMenuClick(S); };
 
     edtSearch = Named(new QLineEdit(pnlSearch), "edtSearch");
     edtSearch->setFrame(false);
@@ -454,7 +454,7 @@ void TFormMain::BuildSearchBox()
     btnSearch->SetEnableTransparentColor(true);
     btnSearch->SetColor(Qt::white);
     btnSearch->setCursor(Qt::PointingHandCursor);
-    btnSearch->OnClick = [this](QObject *s) { btnSearchClick(s); };
+    btnSearch->OnClick = [this](QObject *S) { btnSearchClick(S); };
 
     pmSearch = Named(new QMenu(this), "pmSearch");
     pmSearch->setFont(PageFont(12));
@@ -488,18 +488,18 @@ void TFormMain::FormCreate(QObject *)
 
     for (TMouseEvents *piece : std::initializer_list<TMouseEvents *>{lblTitle, imgIcon, imgMainBorder_TopLeft,
                                                                      imgMainBorder_Top, imgMainBorder_TopRight}) {
-        piece->OnMouseDown = [this](QObject *s, Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
-            TitleMouseDown(s, b, m, x, y);
+        piece->OnMouseDown = [this](QObject *S, Qt::MouseButton B, Qt::KeyboardModifiers M, int X, int Y) {
+            TitleMouseDown(S, B, M, X, Y);
         };
-        piece->OnMouseMove = [this](QObject *s, Qt::MouseButtons b, int x, int y) { TitleMouseMove(s, b, x, y); };
+        piece->OnMouseMove = [this](QObject *S, Qt::MouseButtons B, int X, int Y) { TitleMouseMove(S, B, X, Y); };
         piece->OnMouseUp = [this](QObject *, Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
             m_ManualDrag = false;
             m_TitlePressed = false;
         };
-        piece->OnDblClick = [this](QObject *s) { ToggleMaximize(s); };
+        piece->OnDblClick = [this](QObject *S) { ToggleMaximize(S); };
     }
-    btnMin->OnClick = [this](QObject *s) { MinimizeClick(s); };
-    btnMax->OnClick = [this](QObject *s) { ToggleMaximize(s); };
+    btnMin->OnClick = [this](QObject *S) { MinimizeClick(S); };
+    btnMax->OnClick = [this](QObject *S) { ToggleMaximize(S); };
 
     TabPanel = std::make_unique<TTabPanel>();
     TabPanel->Add(btnLeftMenu_Process, pnlTab_Process, QString(), false);

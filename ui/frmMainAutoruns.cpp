@@ -63,7 +63,7 @@ void TAutorunPage::BuildAutorunPage()
     lvAutoruns =
         MakeList(page, "lvAutoruns", {{u"标题", 100}, {u"状态", 45}, {u"描述", 120}, {u"命令行", 180}, {u"位置", 180}});
     layout->addWidget(lvAutoruns);
-    objAutoruns = new TAutoruns(this, Context.DataDir);
+    objAutoruns = new TAutoruns(this, m_Context.DataDir);
     objAutoruns->setObjectName(QStringLiteral("objAutoruns"));
 
     SetList(lvAutoruns);
@@ -95,7 +95,7 @@ void TAutorunPage::BuildAutorunPage()
                 AutorunCommand(quint8(command.toUInt()));
         };
     }
-    btnRefreshAutorunList->OnClick = [this](QObject *s) { btnRefreshAutorunListClick(s); };
+    btnRefreshAutorunList->OnClick = [this](QObject *S) { btnRefreshAutorunListClick(S); };
 
     pmAutorun = new QMenu(page);
     pmAutorun->setObjectName(QStringLiteral("pmAutorun"));
@@ -126,7 +126,7 @@ void TAutorunPage::FillAutorunList()
         properties.LoadFromFile(path);
         auto *row = new TListRow(this);
         row->Index = i;
-        row->setData(colTitle, ImageIndexRole, properties.GeneralInfo()->IconIndex);
+        row->setData(colTitle, kImageIndexRole, properties.GeneralInfo()->IconIndex);
         row->setText(colTitle, VisibleText(entry->Name));
         QString state;
         EnabledText(entry->Active, state);
@@ -210,8 +210,8 @@ void TAutorunPage::AutorunCommand(quint8 Code)
     RefreshAutorunList();
     UpdateAutorunButtons();
     // The rows were rebuilt: the panel no longer shows the entry as it was before the command.
-    if (Context.Details && Context.Details->Source == this)
-        Context.Details->RefreshDetails();
+    if (m_Context.Details && m_Context.Details->Source == this)
+        m_Context.Details->RefreshDetails();
 }
 
 void TAutorunPage::mniAutorun_DisableClick(QObject *)

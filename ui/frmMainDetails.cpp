@@ -170,10 +170,10 @@ TDetailsPanel::TDetailsPanel(QWidget *Window, const QRect &Geometry)
     btnNailDown =
         DetailsButton(pnlDetails, "btnNailDown", QStringLiteral("details_naildown"), QStringLiteral("取消固定"));
     btnDetailsClose = DetailsButton(pnlDetails, "btnDetailsClose", QStringLiteral("details_close"), QString());
-    btnRefreshDetails->OnClick = [this](QObject *s) { btnRefreshDetailsClick(s); };
-    btnNailUp->OnClick = [this](QObject *s) { btnNailUpClick(s); };
-    btnNailDown->OnClick = [this](QObject *s) { btnNailDownClick(s); };
-    btnDetailsClose->OnClick = [this](QObject *s) { btnDetailsCloseClick(s); };
+    btnRefreshDetails->OnClick = [this](QObject *S) { btnRefreshDetailsClick(S); };
+    btnNailUp->OnClick = [this](QObject *S) { btnNailUpClick(S); };
+    btnNailDown->OnClick = [this](QObject *S) { btnNailDownClick(S); };
+    btnDetailsClose->OnClick = [this](QObject *S) { btnDetailsCloseClick(S); };
     btnNailDown->hide();
 
     // The title row: the caption, then the buttons; the two nails share one place.
@@ -297,7 +297,7 @@ void TDetailsPanel::AddDigestLine(const QString &Label, int Image, bool LineBrea
     std::thread([this, digest, Image] {
         QString text;
         FileMD5Text(Image, text, [&] { return digest->Dropped.load(); });
-        platform::files::closeHandle(Image);
+        platform::files::CloseHandle(Image);
         // Runs only while the hand-off is open, that is while this panel lives and shows this fill.
         digest->HandOff.Synchronize([&] {
             if (m_Digest != digest || text.isEmpty())

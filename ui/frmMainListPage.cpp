@@ -16,7 +16,7 @@ bool TListRow::operator<(const QTreeWidgetItem &Other) const
     return m_Page->CompareRows(this, &Other) < 0;
 }
 
-TListPage::TListPage(const TPageContext &Context, QWidget *Page) : Context(Context), m_Page(Page) {}
+TListPage::TListPage(const TPageContext &Context, QWidget *Page) : m_Context(Context), m_Page(Page) {}
 
 TListPage::~TListPage()
 {
@@ -55,8 +55,8 @@ void TListPage::SetList(QTreeWidget *List)
             });
     List->viewport()->installEventFilter(this);
     List->installEventFilter(this);
-    if (Context.Details)
-        Context.Details->AddList(m_Page, List);
+    if (m_Context.Details)
+        m_Context.Details->AddList(m_Page, List);
 }
 
 bool TListPage::eventFilter(QObject *Watched, QEvent *Event)
@@ -106,38 +106,38 @@ void TListPage::ListSelected(bool Selected)
 {
     if (!Selected)
         return;
-    if (Context.Details && Context.Details->pnlDetails->isVisible())
-        Context.Details->FillDetails();
-    if (Context.Host)
-        Context.Host->UpdateSearchText();
+    if (m_Context.Details && m_Context.Details->pnlDetails->isVisible())
+        m_Context.Details->FillDetails();
+    if (m_Context.Host)
+        m_Context.Host->UpdateSearchText();
 }
 
 void TListPage::ListClick()
 {
-    if (Context.Details)
-        Context.Details->FillDetails();
+    if (m_Context.Details)
+        m_Context.Details->FillDetails();
     HotColumn = ColumnUnderCursor(m_List);
-    if (Context.Host) {
-        Context.Host->UpdateSearchText();
+    if (m_Context.Host) {
+        m_Context.Host->UpdateSearchText();
         // The window takes the focus; the list keeps it inside the window.
-        Context.Host->HostWindow()->activateWindow();
+        m_Context.Host->HostWindow()->activateWindow();
     }
 }
 
 void TListPage::ListMouseMove(int X, int Y)
 {
-    if (!Context.Details)
+    if (!m_Context.Details)
         return;
     QPoint screen;
     ControlToScreen(QPoint(X, Y), m_List, screen);
-    Context.Details->PointerMoved(screen);
+    m_Context.Details->PointerMoved(screen);
 }
 
 void TListPage::ListColumnClick(int Column)
 {
     QTreeWidgetItem *header = m_List->headerItem();
-    const int tag = (header->data(Column, ColumnTagRole).toInt() + 1) % 2;
-    header->setData(Column, ColumnTagRole, tag);
+    const int tag = (header->data(Column, kColumnTagRole).toInt() + 1) % 2;
+    header->setData(Column, kColumnTagRole, tag);
     SortColumn = Column;
     SortDescending = (tag == 0);
     SortList();
@@ -209,6 +209,6 @@ TListRow *TListPage::SelectedRow() const
 
 void TListPage::SetStatusText(const QString &Text)
 {
-    if (Context.TopBarInfo)
-        Context.TopBarInfo->setText(Text);
+    if (m_Context.TopBarInfo)
+        m_Context.TopBarInfo->setText(Text);
 }

@@ -123,7 +123,7 @@ protected:
 
     bool eventFilter(QObject *Watched, QEvent *Event) override;
 
-    TPageContext Context;
+    TPageContext m_Context;
 
 private:
     QWidget *m_Page;

@@ -68,8 +68,8 @@ QString AddressText(quint32 Address, quint32 Port)
 // 0.0.0.0 or 127.0.0.1 (the four bytes in network order).
 bool IsAnyOrLoopback(quint32 Address)
 {
-    static const unsigned char loopback[4] = {127, 0, 0, 1};
-    return Address == 0 || std::memcmp(&Address, loopback, 4) == 0;
+    static const unsigned char kLoopback[4] = {127, 0, 0, 1};
+    return Address == 0 || std::memcmp(&Address, kLoopback, 4) == 0;
 }
 
 // The owner's name and identifier cells: empty for an endpoint whose owner could not be read.
@@ -188,18 +188,18 @@ void TNetworkPage::BuildNetworkPage()
     chtNetTraffic->setFixedHeight(kChartHeight);
     chtNetTraffic->setBackgroundBrush(kChartColor);
 
-    axTrafficBottom = new QValueAxis(chart);
-    axTrafficBottom->setRange(0, kTrafficWindow);
-    axTrafficBottom->setTickInterval(1);
-    axTrafficBottom->setVisible(false);
-    axTrafficLeft = new QValueAxis(chart);
-    axTrafficLeft->setLabelFormat(QStringLiteral("%.0f"));
-    SetTrafficScale(axTrafficLeft, 0);
-    axTrafficLeft->setLabelsColor(Qt::white);
-    axTrafficLeft->setLinePenColor(Qt::white);
-    axTrafficLeft->setGridLineColor(QColor(0x30, 0x30, 0x80));
-    chart->addAxis(axTrafficBottom, Qt::AlignBottom);
-    chart->addAxis(axTrafficLeft, Qt::AlignLeft);
+    AxTrafficBottom = new QValueAxis(chart);
+    AxTrafficBottom->setRange(0, kTrafficWindow);
+    AxTrafficBottom->setTickInterval(1);
+    AxTrafficBottom->setVisible(false);
+    AxTrafficLeft = new QValueAxis(chart);
+    AxTrafficLeft->setLabelFormat(QStringLiteral("%.0f"));
+    SetTrafficScale(AxTrafficLeft, 0);
+    AxTrafficLeft->setLabelsColor(Qt::white);
+    AxTrafficLeft->setLinePenColor(Qt::white);
+    AxTrafficLeft->setGridLineColor(QColor(0x30, 0x30, 0x80));
+    chart->addAxis(AxTrafficBottom, Qt::AlignBottom);
+    chart->addAxis(AxTrafficLeft, Qt::AlignLeft);
 
     auto series = [chart, this](const char *Name, const QString &Title, const QColor &Colour) {
         auto *s = new QLineSeries(chart);
@@ -210,8 +210,8 @@ void TNetworkPage::BuildNetworkPage()
         s->setPointLabelsVisible(false);
         s->setProperty(kActiveProperty, true);
         chart->addSeries(s);
-        s->attachAxis(axTrafficBottom);
-        s->attachAxis(axTrafficLeft);
+        s->attachAxis(AxTrafficBottom);
+        s->attachAxis(AxTrafficLeft);
         return s;
     };
     tsTrafficMonitor = series("tsTrafficMonitor", QStringLiteral("监控"), kMonitorColor);
@@ -280,9 +280,9 @@ void TNetworkPage::BuildNetworkPage()
     barLayout->addWidget(btnRefreshConnectionList);
     layout->addWidget(bar);
 
-    chkHideLocalConnections->OnClick = [this](QObject *s) { chkHideLocalConnectionsClick(s); };
-    btnTerminateConnection->OnClick = [this](QObject *s) { btnTerminateConnectionClick(s); };
-    btnRefreshConnectionList->OnClick = [this](QObject *s) { btnRefreshConnectionListClick(s); };
+    chkHideLocalConnections->OnClick = [this](QObject *S) { chkHideLocalConnectionsClick(S); };
+    btnTerminateConnection->OnClick = [this](QObject *S) { btnTerminateConnectionClick(S); };
+    btnRefreshConnectionList->OnClick = [this](QObject *S) { btnRefreshConnectionListClick(S); };
 }
 
 // ---- the endpoint list -------------------------------------------------------------------------
@@ -311,7 +311,7 @@ void TNetworkPage::FillConnectionList(bool HideLocal)
                       const QString &Remote, const QString &State) {
         auto *row = new TListRow(this);
         row->Index = Index;
-        row->setData(colName, ImageIndexRole, iconOf(Item->ProcessPath));
+        row->setData(colName, kImageIndexRole, iconOf(Item->ProcessPath));
         row->setText(colName, OwnerNameText(Item));
         row->setText(colType, Type);
         row->setText(colLocal, Local);
@@ -418,8 +418,8 @@ void TNetworkPage::ConnectionCommand(quint8 Code)
         return;
     }
     // The process is gone: the panel no longer describes its endpoint.
-    if (Context.Details && Context.Details->Source == this && Context.Details->pnlDetails->isVisible())
-        Context.Details->ShowHint();
+    if (m_Context.Details && m_Context.Details->Source == this && m_Context.Details->pnlDetails->isVisible())
+        m_Context.Details->ShowHint();
 }
 
 void TNetworkPage::UpdateConnectionButtons()
@@ -559,7 +559,7 @@ void TNetworkPage::TrafficTick()
         return;
 
     // Sampled on every page; a hidden page's chart draws its samples when it shows.
-    const qreal x = axTrafficBottom->max() + m_PendingSteps + 1.0;
+    const qreal x = AxTrafficBottom->max() + m_PendingSteps + 1.0;
     m_PendingSend.append(QPointF(x, qreal(item->OutDelta)));
     m_PendingReceive.append(QPointF(x, qreal(item->InDelta)));
     for (QList<QPointF> *pending : {&m_PendingSend, &m_PendingReceive}) {
@@ -581,10 +581,10 @@ void TNetworkPage::FlushTraffic()
         return;
     tsTrafficSend->append(m_PendingSend);
     tsTrafficReceive->append(m_PendingReceive);
-    axTrafficBottom->setRange(axTrafficBottom->min() + m_PendingSteps, axTrafficBottom->max() + m_PendingSteps);
+    AxTrafficBottom->setRange(AxTrafficBottom->min() + m_PendingSteps, AxTrafficBottom->max() + m_PendingSteps);
     // Points that have scrolled out of the window can never be seen again: they go, so that
     // a chart left running for days neither grows nor slows.
-    const qreal left = axTrafficBottom->min() - 1.0;
+    const qreal left = AxTrafficBottom->min() - 1.0;
     for (QLineSeries *s : {tsTrafficSend, tsTrafficReceive}) {
         int old = 0;
         while (old < s->count() && s->at(old).x() < left)
@@ -592,9 +592,9 @@ void TNetworkPage::FlushTraffic()
         if (old > 0)
             s->removePoints(0, old);
     }
-    const qreal top = qMax(LargestSince(tsTrafficSend, axTrafficBottom->min()),
-                           LargestSince(tsTrafficReceive, axTrafficBottom->min()));
-    SetTrafficScale(axTrafficLeft, top);
+    const qreal top = qMax(LargestSince(tsTrafficSend, AxTrafficBottom->min()),
+                           LargestSince(tsTrafficReceive, AxTrafficBottom->min()));
+    SetTrafficScale(AxTrafficLeft, top);
     lblTrafficSend->setText(m_PendingSendText);
     lblTrafficReceive->setText(m_PendingReceiveText);
     DropPendingTraffic();

@@ -34,7 +34,7 @@ public:
     TSkinCheckBox *chkHideLocalConnections = nullptr;
     QChartView *chtNetTraffic = nullptr;
     QLineSeries *tsTrafficMonitor = nullptr, *tsTrafficSend = nullptr, *tsTrafficReceive = nullptr;
-    QValueAxis *axTrafficBottom = nullptr, *axTrafficLeft = nullptr;
+    QValueAxis *AxTrafficBottom = nullptr, *AxTrafficLeft = nullptr;
     QComboBox *cbbInterfaceList = nullptr;
     TLabel *lblTrafficTitle = nullptr, *lblTrafficSend = nullptr, *lblTrafficReceive = nullptr;
     TPicButton *btnTerminateConnection = nullptr, *btnRefreshConnectionList = nullptr;

@@ -64,7 +64,7 @@ TLabel *PanelLabel(QWidget *Parent, const char *Name, const QString &Text, int L
 
 TOptimizationOptions OptionsOfFlags(int Flags)
 {
-    auto bit = [Flags](int i) { return (Flags & (1 << i)) != 0; };
+    auto bit = [Flags](int I) { return (Flags & (1 << I)) != 0; };
     TOptimizationOptions o;
     o.AutomaticUpdates = bit(0);
     o.SystemRestore = bit(1);
@@ -88,14 +88,14 @@ TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List, const Q
 {
     objOptimization = new TOptimization(this, DataDir);
     objOptimization->setObjectName(QStringLiteral("objOptimization"));
-    objOptimization->OnBackuppingServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, TServiceMode m) {
-        objOptimizationBackuppingServices(s, c, t, n, m);
+    objOptimization->OnBackuppingServices = [this](QObject *S, quint32 C, quint32 T, const QString &N, TServiceMode M) {
+        objOptimizationBackuppingServices(S, C, T, N, M);
     };
-    objOptimization->OnRestoringServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, TServiceMode m) {
-        objOptimizationRestoringServices(s, c, t, n, m);
+    objOptimization->OnRestoringServices = [this](QObject *S, quint32 C, quint32 T, const QString &N, TServiceMode M) {
+        objOptimizationRestoringServices(S, C, T, N, M);
     };
-    objOptimization->OnOptimizingServices = [this](QObject *s, quint32 c, quint32 t, const QString &n, TServiceMode m) {
-        objOptimizationOptimizingServices(s, c, t, n, m);
+    objOptimization->OnOptimizingServices = [this](QObject *S, quint32 C, quint32 T, const QString &N, TServiceMode M) {
+        objOptimizationOptimizingServices(S, C, T, N, M);
     };
     connect(objOptimization, &TOptimization::JobEnded, this,
             [this](quint8 Mode, bool Succeeded, TJobFailure Failure, const QString &Detail) {
@@ -164,9 +164,9 @@ TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List, const Q
     btnSvcOpti_Backup = PanelButton(pnlSvcOpti_Control, "btnSvcOpti_Backup", QStringLiteral("备份"), 17, 11);
     btnSvcOpti_Restore = PanelButton(pnlSvcOpti_Control, "btnSvcOpti_Restore", QStringLiteral("恢复"), 103, 11);
     btnSvcOpti_Optimize = PanelButton(pnlSvcOpti_Control, "btnSvcOpti_Optimize", QStringLiteral("优化!"), 363, 11);
-    btnSvcOpti_Backup->OnClick = [this](QObject *s) { btnSvcOpti_BackupClick(s); };
-    btnSvcOpti_Restore->OnClick = [this](QObject *s) { btnSvcOpti_RestoreClick(s); };
-    btnSvcOpti_Optimize->OnClick = [this](QObject *s) { btnSvcOpti_OptimizeClick(s); };
+    btnSvcOpti_Backup->OnClick = [this](QObject *S) { btnSvcOpti_BackupClick(S); };
+    btnSvcOpti_Restore->OnClick = [this](QObject *S) { btnSvcOpti_RestoreClick(S); };
+    btnSvcOpti_Optimize->OnClick = [this](QObject *S) { btnSvcOpti_OptimizeClick(S); };
 
     pnlSvcOpti_Progress = new TSkinImagePanel(panel);
     pnlSvcOpti_Progress->setObjectName(QStringLiteral("pnlSvcOpti_Progress"));
@@ -176,9 +176,9 @@ TOptimizationPanel::TOptimizationPanel(QWidget *Page, QTreeWidget *List, const Q
     pbSvcOpti_Progress->SetUIStyle(TSkinUIStyle::MacOS);
     pbSvcOpti_Progress->setObjectName(QStringLiteral("pbSvcOpti_Progress"));
     pbSvcOpti_Progress->setGeometry(17, 5, 426, 17);
-    pbSvcOpti_Progress->setTextVisible(true);
-    pbSvcOpti_Progress->setRange(0, 100);
-    pbSvcOpti_Progress->setValue(50);
+    pbSvcOpti_Progress->SetTextVisible(true);
+    pbSvcOpti_Progress->SetRange(0, 100);
+    pbSvcOpti_Progress->SetValue(50);
     lblSvcOpti_Progress = PanelLabel(pnlSvcOpti_Progress, "lblSvcOpti_Progress", QString(), 17, 22);
     lblSvcOpti_Progress->setGeometry(17, 22, 426, 16);
     pnlSvcOpti_Progress->hide();
@@ -233,7 +233,7 @@ bool TOptimizationPanel::StartBackup()
         ReportJobFailure(TOptimizationThread::omBackup, TJobFailure::File, objOptimization->GetDefaultBackupFile());
         return false;
     }
-    pbSvcOpti_Progress->setValue(1);
+    pbSvcOpti_Progress->SetValue(1);
     lblSvcOpti_Progress->setText(QString::fromUtf16(kBackingUp));
     return true;
 }
@@ -267,7 +267,7 @@ void TOptimizationPanel::btnSvcOpti_RestoreClick(QObject *)
         if (AskQuestion(QString::fromUtf16(kAskRestore)) != TMessageResult::Yes)
             return;
         objOptimization->Restore(QString());
-        pbSvcOpti_Progress->setValue(1);
+        pbSvcOpti_Progress->SetValue(1);
         lblSvcOpti_Progress->setText(QString::fromUtf16(kRestoring));
         return;
     }
@@ -299,7 +299,7 @@ void TOptimizationPanel::btnSvcOpti_OptimizeClick(QObject *)
         SvcOptiPendingOptions = flags;
     else
         objOptimization->Optimize(OptionsOfFlags(flags));
-    pbSvcOpti_Progress->setValue(1);
+    pbSvcOpti_Progress->SetValue(1);
     lblSvcOpti_Progress->setText(QString::fromUtf16(kOptimizing));
 }
 
@@ -315,7 +315,7 @@ void TOptimizationPanel::objOptimizationJobEnded(quint8 Mode, bool Succeeded, TJ
     const int flags = SvcOptiPendingOptions;
     SvcOptiPendingOptions = -1;
     objOptimization->Optimize(OptionsOfFlags(flags));
-    pbSvcOpti_Progress->setValue(1);
+    pbSvcOpti_Progress->SetValue(1);
     lblSvcOpti_Progress->setText(QString::fromUtf16(kOptimizing));
 }
 
@@ -330,9 +330,9 @@ void TOptimizationPanel::SvcOptiProgress(const QString &Format, quint32 dwCurren
     // The bar counts in int; a job never has that many services, but the text stays honest.
     const int total = int(qMin<quint32>(dwTotal, quint32(std::numeric_limits<int>::max())));
     const int current = int(qMin<quint32>(dwCurrent, quint32(std::numeric_limits<int>::max())));
-    if (total != pbSvcOpti_Progress->maximum())
-        pbSvcOpti_Progress->setMaximum(total);
-    pbSvcOpti_Progress->setValue(current);
+    if (total != pbSvcOpti_Progress->Maximum())
+        pbSvcOpti_Progress->SetMaximum(total);
+    pbSvcOpti_Progress->SetValue(current);
     QString mode;
     StartModeText(quint8(Mode), mode);
     lblSvcOpti_Progress->setText(Format.arg(VisibleText(strServiceName), mode));

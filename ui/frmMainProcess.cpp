@@ -255,9 +255,9 @@ TProcessPage::TProcessPage(const TPageContext &Context, QWidget *Page,
 {
     objProcesses = new TProcesses(this, ProcessSource);
     objProcesses->setObjectName(QStringLiteral("objProcesses"));
-    objProcesses->OnProcessAdded = [this](QObject *s, quint32 pid) { objProcessesProcessAdded(s, pid); };
-    objProcesses->OnProcessReloaded = [this](QObject *s, quint32 pid) { objProcessesProcessReloaded(s, pid); };
-    objProcesses->OnProcessRemoved = [this](QObject *s, quint32 pid) { objProcessesProcessRemoved(s, pid); };
+    objProcesses->OnProcessAdded = [this](QObject *S, quint32 Pid) { objProcessesProcessAdded(S, Pid); };
+    objProcesses->OnProcessReloaded = [this](QObject *S, quint32 Pid) { objProcessesProcessReloaded(S, Pid); };
+    objProcesses->OnProcessRemoved = [this](QObject *S, quint32 Pid) { objProcessesProcessRemoved(S, Pid); };
     BuildProcessPage();
 }
 
@@ -337,12 +337,12 @@ void TProcessPage::BuildProcessPage()
     barLayout->addWidget(btnNewProcess);
     layout->addWidget(bar);
 
-    btnTerminateProcess->OnClick = [this](QObject *s) { btnTerminateProcessClick(s); };
-    btnTerminateProcessTree->OnClick = [this](QObject *s) { btnTerminateProcessTreeClick(s); };
-    btnNewProcess->OnClick = [this](QObject *s) { btnNewProcessClick(s); };
-    btnNewProcessOk->OnClick = [this](QObject *s) { btnNewProcessOkClick(s); };
-    btnNewProcessCancel->OnClick = [this](QObject *s) { btnNewProcessCancelClick(s); };
-    btnNewProcessBrowse->OnClick = [this](QObject *s) { btnNewProcessBrowseClick(s); };
+    btnTerminateProcess->OnClick = [this](QObject *S) { btnTerminateProcessClick(S); };
+    btnTerminateProcessTree->OnClick = [this](QObject *S) { btnTerminateProcessTreeClick(S); };
+    btnNewProcess->OnClick = [this](QObject *S) { btnNewProcessClick(S); };
+    btnNewProcessOk->OnClick = [this](QObject *S) { btnNewProcessOkClick(S); };
+    btnNewProcessCancel->OnClick = [this](QObject *S) { btnNewProcessCancelClick(S); };
+    btnNewProcessBrowse->OnClick = [this](QObject *S) { btnNewProcessBrowseClick(S); };
 
     // The context menu.
     edtNewProcessPath->installEventFilter(this);
@@ -501,7 +501,7 @@ TProcessRow *TProcessPage::MakeProcessRow(TProcessItem *Item, bool BlankZeroCoun
 {
     auto *row = new TProcessRow(this);
     row->PID = Item->ProcessID;
-    row->setData(colName, ImageIndexRole, Item->IconIndex);
+    row->setData(colName, kImageIndexRole, Item->IconIndex);
     row->setText(colName, VisibleText(Item->Name));
     row->setText(colPID, QString::number(Item->ProcessID));
     row->setText(colUser, VisibleText(Item->UserName));
@@ -733,8 +733,8 @@ void TProcessPage::objProcessesProcessReloaded(QObject *, quint32 dwProcessID)
         SetDictionaryState(item);
         m_OrderDirty = true;
     }
-    if (row->data(colName, ImageIndexRole).toInt() != item->IconIndex) {
-        row->setData(colName, ImageIndexRole, item->IconIndex);
+    if (row->data(colName, kImageIndexRole).toInt() != item->IconIndex) {
+        row->setData(colName, kImageIndexRole, item->IconIndex);
         ++CellWrites;
     }
     const QString user = VisibleText(item->UserName);
@@ -757,8 +757,8 @@ void TProcessPage::objProcessesProcessRemoved(QObject *, quint32 dwProcessID)
     const bool shown = row->isSelected();
     delete row;
     // A panel that showed the ended process shows it no more.
-    if (shown && Context.Details && Context.Details->Source == this)
-        Context.Details->RefreshDetails();
+    if (shown && m_Context.Details && m_Context.Details->Source == this)
+        m_Context.Details->RefreshDetails();
 }
 
 void TProcessPage::UpdateProcessButtons()
@@ -943,15 +943,15 @@ void TProcessPage::ExecuteProcessCommand(quint8 Command, int Param)
 {
     RunProcessCommand(Command, Param, nullptr);
     // The panel shows the process as the command left it.
-    if (Context.Details && Context.Details->Source == this)
-        Context.Details->RefreshDetails();
+    if (m_Context.Details && m_Context.Details->Source == this)
+        m_Context.Details->RefreshDetails();
 }
 
 void TProcessPage::ExecuteProcessCommand(quint8 Command, const TProcessAffinityParam *Param)
 {
     RunProcessCommand(Command, 0, Param);
-    if (Context.Details && Context.Details->Source == this)
-        Context.Details->RefreshDetails();
+    if (m_Context.Details && m_Context.Details->Source == this)
+        m_Context.Details->RefreshDetails();
 }
 
 void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAffinityParam *Affinity)
@@ -1160,8 +1160,8 @@ void TProcessPage::btnNewProcessClick(QObject *)
         l->activate();
     if (show)
         edtNewProcessPath->setFocus(Qt::OtherFocusReason);
-    if (Context.Details)
-        Context.Details->PlaceBeside(lvProcesses);
+    if (m_Context.Details)
+        m_Context.Details->PlaceBeside(lvProcesses);
 }
 
 void TProcessPage::btnNewProcessOkClick(QObject *Sender)
@@ -1187,7 +1187,7 @@ void TProcessPage::btnNewProcessBrowseClick(QObject *)
     // The picker reads "*.exe" as files with the execute permission.
     dlgOpenFile.Filter = QStringLiteral("应用程序(*.exe)|*.exe|所有类型(*.*)|*.*");
     dlgOpenFile.DefaultExt = QStringLiteral("*.*");
-    if (dlgOpenFile.Execute(Context.Host ? Context.Host->HostWindow() : nullptr))
+    if (dlgOpenFile.Execute(m_Context.Host ? m_Context.Host->HostWindow() : nullptr))
         edtNewProcessPath->setText(dlgOpenFile.FileName);
 }
 

@@ -27,7 +27,7 @@ namespace {
 enum : int { colName = 0, colDisplayName, colState, colStartType, colCommandLine };
 
 // The row's image in the shared image list.
-constexpr int ServiceImageRole = Qt::UserRole + 2;
+constexpr int kServiceImageRole = Qt::UserRole + 2;
 
 // What the optimisation panel takes from the list's height while it shows.
 constexpr int kOptimizationPanelHeight = 228;
@@ -152,10 +152,10 @@ void TServicePage::BuildServicePage()
     barLayout->addWidget(btnRefreshServiceList);
     layout->addWidget(bar);
 
-    btnStartService->OnClick = [this](QObject *s) { btnStartServiceClick(s); };
-    btnPauseService->OnClick = [this](QObject *s) { btnPauseServiceClick(s); };
-    btnServicesOptimization->OnClick = [this](QObject *s) { btnServicesOptimizationClick(s); };
-    btnRefreshServiceList->OnClick = [this](QObject *s) { btnRefreshServiceListClick(s); };
+    btnStartService->OnClick = [this](QObject *S) { btnStartServiceClick(S); };
+    btnPauseService->OnClick = [this](QObject *S) { btnPauseServiceClick(S); };
+    btnServicesOptimization->OnClick = [this](QObject *S) { btnServicesOptimizationClick(S); };
+    btnRefreshServiceList->OnClick = [this](QObject *S) { btnRefreshServiceListClick(S); };
 
     pmService = new QMenu(page);
     pmService->setObjectName(QStringLiteral("pmService"));
@@ -207,7 +207,7 @@ void TServicePage::AddServiceRow(int Index, TServiceItem *Item)
     auto *row = new TListRow(this);
     const int image = RowImage(Item->State);
     row->Index = Index;
-    row->setData(colName, ServiceImageRole, image);
+    row->setData(colName, kServiceImageRole, image);
     row->setIcon(colName, ilCommon.value(image));
     row->setText(colName, Item->Name);
     row->setText(colDisplayName, VisibleText(Item->DisplayName));
@@ -296,10 +296,10 @@ void TServicePage::ServiceCommand(TServiceCommand Code, TServiceStartType StartT
     // lets queued work run (the end of an optimisation job reloads the list), so the item is
     // looked up again by its name; a service that has gone meanwhile is skipped.
     auto run = [&](const char16_t *WaitText, const char16_t *Failure, const auto &Operation) {
-        Context.Host->ShowWaiting(QString::fromUtf16(WaitText));
+        m_Context.Host->ShowWaiting(QString::fromUtf16(WaitText));
         item = objServices->ItemByName(name);
         const bool ok = item && Operation();
-        Context.Host->HideWaiting();
+        m_Context.Host->HideWaiting();
         if (item && !ok)
             ReportFailure(Failure, name);
     };
@@ -351,8 +351,8 @@ void TServicePage::ServiceCommand(TServiceCommand Code, TServiceStartType StartT
     RefreshServiceList();
     UpdateServiceButtons();
     // The panel shows the service as the command left it.
-    if (Context.Details && Context.Details->Source == this)
-        Context.Details->RefreshDetails();
+    if (m_Context.Details && m_Context.Details->Source == this)
+        m_Context.Details->RefreshDetails();
 }
 
 void TServicePage::UpdateServiceButtons()
@@ -479,8 +479,8 @@ void TServicePage::btnServicesOptimizationClick(QObject *)
         if (layout)
             layout->activate();
     }
-    if (Context.Details)
-        Context.Details->PlaceBeside(lvServices);
+    if (m_Context.Details)
+        m_Context.Details->PlaceBeside(lvServices);
 }
 
 // ---- list events -----------------------------------------------------------------------------

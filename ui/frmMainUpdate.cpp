@@ -94,12 +94,12 @@ TUpdateCheck::TUpdateCheck(TLabel *Version, const QString &DataDir) : UpdateDir(
     objHttpGet->setObjectName(QStringLiteral("objHttpGet"));
     objHttpGet->BinaryData = false;
     objHttpGet->UseCache = false;
-    objHttpGet->OnProcess = [this](QObject *s, qint32 c, qint32 t) { objHttpGetProcess(s, c, t); };
-    objHttpGet->OnGetFileCompleted = [this](QObject *s, const QString &f, qint32 n) {
-        objHttpGetGetFileCompleted(s, f, n);
+    objHttpGet->OnProcess = [this](QObject *S, qint32 C, qint32 T) { objHttpGetProcess(S, C, T); };
+    objHttpGet->OnGetFileCompleted = [this](QObject *S, const QString &F, qint32 N) {
+        objHttpGetGetFileCompleted(S, F, N);
     };
-    objHttpGet->OnError = [this](QObject *s) { objHttpGetError(s); };
-    objHttpGet->OnStopped = [this](QObject *s) { objHttpGetError(s); };
+    objHttpGet->OnError = [this](QObject *S) { objHttpGetError(S); };
+    objHttpGet->OnStopped = [this](QObject *S) { objHttpGetError(S); };
 }
 
 TUpdateCheck::~TUpdateCheck()
@@ -122,12 +122,12 @@ bool TUpdateCheck::UpdateCheckAllowed() const
 {
     const QString platformName = QGuiApplication::platformName();
     const bool headless = platformName == QLatin1String("offscreen") || platformName == QLatin1String("minimal");
-    return !headless || platform::http::serverOverrideSet();
+    return !headless || platform::http::ServerOverrideSet();
 }
 
 QString TUpdateCheck::UpdateURL(const QString &Path)
 {
-    return QStringLiteral("http://") + maker::WebHost + Path;
+    return QStringLiteral("http://") + maker::kWebHost + Path;
 }
 
 QString TUpdateCheck::UpdateVersionText() const
@@ -142,8 +142,8 @@ void TUpdateCheck::DeleteUpdateFiles()
     // Without a program directory the names would point into the working directory.
     if (UpdateDir.isEmpty())
         return;
-    platform::files::removeOwnFile(UpdateDir + kDescriptorFile);
-    platform::files::removeOwnFile(UpdateDir + kDictTempFile);
+    platform::files::RemoveOwnFile(UpdateDir + kDescriptorFile);
+    platform::files::RemoveOwnFile(UpdateDir + kDictTempFile);
 }
 
 void TUpdateCheck::StartUpdateCheck()
@@ -152,7 +152,7 @@ void TUpdateCheck::StartUpdateCheck()
         return;
     UpdateStage = 0;
     // The download's first write makes the folder; a folder that cannot be made fails the transfer.
-    platform::shell::makePrivateDirs(UpdateDir);
+    platform::shell::MakePrivateDirs(UpdateDir);
     objHttpGet->URL = UpdateURL(kDescriptorPath);
     objHttpGet->LocalFile = UpdateDir + kDescriptorFile;
     objHttpGet->GetFile();
@@ -191,11 +191,11 @@ void TUpdateCheck::objHttpGetGetFileCompleted(QObject *, const QString &, qint32
     QString offeredVersion;
     bool copied = false;
     if (ReadWholeDictVersion(downloaded, offeredVersion)) {
-        const auto data = platform::files::readOwnFile(downloaded, objHttpGet->Limits.maxBodyBytes);
-        copied = data && platform::files::writeFileAtomically(UpdateDir + kDictFile, *data);
+        const auto data = platform::files::ReadOwnFile(downloaded, objHttpGet->Limits.MaxBodyBytes);
+        copied = data && platform::files::WriteFileAtomically(UpdateDir + kDictFile, *data);
     }
     lblVersion->setText(copied ? QStringLiteral("更新成功！") : QStringLiteral("更新失败！"));
-    platform::files::removeOwnFile(downloaded);
+    platform::files::RemoveOwnFile(downloaded);
     lblVersion->setText(UpdateVersionText());
 }
 
@@ -203,7 +203,7 @@ void TUpdateCheck::objHttpGetError(QObject *)
 {
     // Whatever a failed or stopped download left is no file of use.
     if (!UpdateDir.isEmpty())
-        platform::files::removeOwnFile(UpdateDir + (UpdateStage == 0 ? kDescriptorFile : kDictTempFile));
+        platform::files::RemoveOwnFile(UpdateDir + (UpdateStage == 0 ? kDescriptorFile : kDictTempFile));
     lblVersion->setText(UpdateStage == 0 ? QStringLiteral("检查更新失败！") : QStringLiteral("下载更新文件失败！"));
     lblVersion->setText(UpdateVersionText());
 }
@@ -219,11 +219,11 @@ bool TUpdateCheck::CheckUpdate()
     try {
         platform::files::IniFile ini;
         // A descriptor that cannot be read gives the defaults: nothing is newer.
-        ini.load(descriptor);
-        const QString app = ini.value(QStringLiteral("VERSION"), QStringLiteral("APP"), QStringLiteral("0.0.0.0"))
+        ini.Load(descriptor);
+        const QString app = ini.Value(QStringLiteral("VERSION"), QStringLiteral("APP"), QStringLiteral("0.0.0.0"))
                                 .left(kMaxValueLength);
         const QString db =
-            ini.value(QStringLiteral("VERSION"), QStringLiteral("DB"), kNoDictVersion).left(kMaxValueLength);
+            ini.Value(QStringLiteral("VERSION"), QStringLiteral("DB"), kNoDictVersion).left(kMaxValueLength);
 
         const QString programVersion = ProgramVersionText();
         if (IsNewerVersion(app, programVersion, QLatin1Char('.'), 4)) {
@@ -247,15 +247,15 @@ bool TUpdateCheck::CheckUpdate()
         lblVersion->setText(VersionText(programVersion, dictVersion));
         done = true;
     } catch (...) {
-        qCWarning(lcUi) << "update descriptor" << descriptor << "unread:" << platform::currentExceptionText();
+        qCWarning(lcUi) << "update descriptor" << descriptor << "unread:" << platform::CurrentExceptionText();
     }
-    platform::files::removeOwnFile(descriptor);
+    platform::files::RemoveOwnFile(descriptor);
     return done;
 }
 
 QStringList TUpdateCheck::SplitDelimited(const QString &Text, QChar Delimiter)
 {
-    auto blank = [](QChar c) { return c.unicode() >= 1 && c.unicode() <= 32; };
+    auto blank = [](QChar C) { return C.unicode() >= 1 && C.unicode() <= 32; };
     QStringList fields;
     const qsizetype n = Text.size();
     qsizetype i = 0;

@@ -19,25 +19,25 @@
 
 namespace {
 
-constexpr int FormWidth = 320;
-constexpr int DesignHeight = 186;
-constexpr int TitleBarHeight = 31;
-constexpr int BottomBandHeight = 31;
-constexpr int SideWidth = 4;
-constexpr int CornerRadius = 5;
-constexpr int ButtonWidth = 80;
-constexpr int ButtonHeight = 20;
-constexpr int DesignButtonTop = 120;
+constexpr int kFormWidth = 320;
+constexpr int kDesignHeight = 186;
+constexpr int kTitleBarHeight = 31;
+constexpr int kBottomBandHeight = 31;
+constexpr int kSideWidth = 4;
+constexpr int kCornerRadius = 5;
+constexpr int kButtonWidth = 80;
+constexpr int kButtonHeight = 20;
+constexpr int kDesignButtonTop = 120;
 // Distance of the buttons' bottom edge from the form's bottom edge.
-constexpr int ButtonBottomGap = DesignHeight - DesignButtonTop - ButtonHeight;
-constexpr int TextTop = 48;
+constexpr int kButtonBottomGap = kDesignHeight - kDesignButtonTop - kButtonHeight;
+constexpr int kTextTop = 48;
 
 QFont SansFont(int PixelSize, bool Bold = false)
 {
-    QFont F = QApplication::font();
-    F.setPixelSize(PixelSize);
-    F.setBold(Bold);
-    return F;
+    QFont f = QApplication::font();
+    f.setPixelSize(PixelSize);
+    f.setBold(Bold);
+    return f;
 }
 
 QPixmap PicturePixmap(const char16_t *Name)
@@ -47,76 +47,76 @@ QPixmap PicturePixmap(const char16_t *Name)
 
 TImage *NewPicture(QWidget *Parent, const char *ObjectName, const char16_t *Picture, bool Stretch)
 {
-    auto *L = new TImage(Parent);
-    L->setObjectName(QLatin1String(ObjectName));
-    L->SetPicture(PicturePixmap(Picture));
-    L->SetStretch(Stretch);
-    return L;
+    auto *l = new TImage(Parent);
+    l->setObjectName(QLatin1String(ObjectName));
+    l->SetPicture(PicturePixmap(Picture));
+    l->SetStretch(Stretch);
+    return l;
 }
 
 TPicButton *NewButton(QWidget *Parent, const char *ObjectName, const char *Pictures, int FontSize)
 {
-    auto *B = new TPicButton(Parent);
-    B->setObjectName(QLatin1String(ObjectName));
-    const QString Base = QLatin1String(Pictures);
-    B->SetPicNormal(MessagePicture(Base + QStringLiteral("_normal")));
-    B->SetPicMouseHover(MessagePicture(Base + QStringLiteral("_hover")));
-    B->SetPicMouseDown(MessagePicture(Base + QStringLiteral("_down")));
-    B->SetPicDisabled(MessagePicture(Base + QStringLiteral("_disabled")));
-    B->SetTransparent(true);
-    B->SetFont(SansFont(FontSize));
-    B->SetFontColor(Qt::white);
-    B->SetFontMouseHoverColor(Qt::white);
-    B->SetFontMouseDownColor(Qt::white);
-    B->SetFontDisabledColor(QColor(0xF4, 0xF4, 0xF4));
-    return B;
+    auto *b = new TPicButton(Parent);
+    b->setObjectName(QLatin1String(ObjectName));
+    const QString base = QLatin1String(Pictures);
+    b->SetPicNormal(MessagePicture(base + QStringLiteral("_normal")));
+    b->SetPicMouseHover(MessagePicture(base + QStringLiteral("_hover")));
+    b->SetPicMouseDown(MessagePicture(base + QStringLiteral("_down")));
+    b->SetPicDisabled(MessagePicture(base + QStringLiteral("_disabled")));
+    b->SetTransparent(true);
+    b->SetFont(SansFont(FontSize));
+    b->SetFontColor(Qt::white);
+    b->SetFontMouseHoverColor(Qt::white);
+    b->SetFontMouseDownColor(Qt::white);
+    b->SetFontDisabledColor(QColor(0xF4, 0xF4, 0xF4));
+    return b;
 }
 
 // Texts of the program break lines at carriage returns.
 QString DisplayText(const QString &Text)
 {
-    QString S = Text;
-    S.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    S.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return S;
+    QString s = Text;
+    s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return s;
 }
 
 // Lays the text out at the width; the layout's lines hold the wrapped text.
 qreal LayOutText(QTextLayout &Layout, const QString &Text, const QFont &Font, int Width)
 {
-    QString Lines = Text;
-    Lines.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    Layout.setText(Lines);
+    QString lines = Text;
+    lines.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    Layout.setText(lines);
     Layout.setFont(Font);
-    QTextOption Option;
-    Option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    Layout.setTextOption(Option);
-    qreal Y = 0;
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    Layout.setTextOption(option);
+    qreal y = 0;
     Layout.beginLayout();
     for (;;) {
-        QTextLine Line = Layout.createLine();
-        if (!Line.isValid())
+        QTextLine line = Layout.createLine();
+        if (!line.isValid())
             break;
-        Line.setLineWidth(qMax(1, Width));
-        Line.setPosition(QPointF(0, Y));
-        Y += Line.height();
+        line.setLineWidth(qMax(1, Width));
+        line.setPosition(QPointF(0, y));
+        y += line.height();
     }
     Layout.endLayout();
-    return Y;
+    return y;
 }
 
 // Result code of each button by button set; 0 where the set has no code.
 TMessageResult CodeOf(int Button, TMessageButtons Set)
 {
     using R = TMessageResult;
-    static constexpr TMessageResult Codes[4][4] = {
+    static constexpr TMessageResult kCodes[4][4] = {
         // btnButton1, btnButton2, btnButton3, btnClose
         {R::Ok, R::None, R::None, R::Cancel},
         {R::Ok, R::Cancel, R::None, R::Cancel},
         {R::Yes, R::No, R::None, R::No},
         {R::Yes, R::No, R::Cancel, R::Cancel},
     };
-    return quint8(Set) < 4 ? Codes[quint8(Set)][Button] : R::None;
+    return quint8(Set) < 4 ? kCodes[quint8(Set)][Button] : R::None;
 }
 
 } // namespace
@@ -137,17 +137,17 @@ TMessageText::TMessageText(QWidget *Parent) : QLabel(Parent)
 
 int TMessageText::TextHeight(int Width) const
 {
-    QTextLayout Layout;
-    return int(std::ceil(LayOutText(Layout, text(), font(), Width)));
+    QTextLayout layout;
+    return int(std::ceil(LayOutText(layout, text(), font(), Width)));
 }
 
 void TMessageText::paintEvent(QPaintEvent *)
 {
-    QPainter P(this);
-    P.setPen(palette().color(QPalette::WindowText));
-    QTextLayout Layout;
-    LayOutText(Layout, text(), font(), width());
-    Layout.draw(&P, QPointF(0, 0));
+    QPainter p(this);
+    p.setPen(palette().color(QPalette::WindowText));
+    QTextLayout layout;
+    LayOutText(layout, text(), font(), width());
+    layout.draw(&p, QPointF(0, 0));
 }
 
 // ---------------------------------------------------------------------------
@@ -159,14 +159,14 @@ TFormMessage::TFormMessage(QWidget *Parent) : QDialog(Parent)
     setWindowTitle(QStringLiteral("Details"));
     setModal(true);
     setFont(SansFont(11));
-    QPalette Pal = palette();
-    Pal.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
-    Pal.setColor(QPalette::WindowText, Qt::black);
-    setPalette(Pal);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
+    pal.setColor(QPalette::WindowText, Qt::black);
+    setPalette(pal);
     // The window paints its colour itself; left off here so that the
     // transparent buttons show the frame pictures beneath them.
     setAutoFillBackground(false);
-    resize(FormWidth, DesignHeight);
+    resize(kFormWidth, kDesignHeight);
 
     imgBorder_TopLeft = NewPicture(this, "imgBorder_TopLeft", u"border_topleft", false);
     imgBorder_Top = NewPicture(this, "imgBorder_Top", u"border_top", true);
@@ -183,33 +183,33 @@ TFormMessage::TFormMessage(QWidget *Parent) : QDialog(Parent)
     lblTitle->setFont(SansFont(12, true));
     lblTitle->setAttribute(Qt::WA_TranslucentBackground);
     {
-        QPalette P = lblTitle->palette();
-        P.setColor(QPalette::WindowText, Qt::white);
-        lblTitle->setPalette(P);
+        QPalette p = lblTitle->palette();
+        p.setColor(QPalette::WindowText, Qt::white);
+        lblTitle->setPalette(p);
     }
     // The title sits in the 31-pixel bar, centred on the close button's height.
-    lblTitle->setGeometry(24, 3, FormWidth - 24 - 40, TitleBarHeight - 6);
+    lblTitle->setGeometry(24, 3, kFormWidth - 24 - 40, kTitleBarHeight - 6);
     lblTitle->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
     lblText = new TMessageText(this);
     lblText->setObjectName(QStringLiteral("lblText"));
-    lblText->setGeometry(72, TextTop, 216, 15);
+    lblText->setGeometry(72, kTextTop, 216, 15);
 
     struct
     {
         TImage *&Member;
         const char *Name;
         const char16_t *Picture;
-    } Icons[] = {
+    } icons[] = {
         {imgIcon_Information, "imgIcon_Information", u"icon_information"},
         {imgIcon_Question, "imgIcon_Question", u"icon_question"},
         {imgIcon_Warning, "imgIcon_Warning", u"icon_warning"},
         {imgIcon_Ban, "imgIcon_Ban", u"icon_ban"},
         {imgIcon_Error, "imgIcon_Error", u"icon_error"},
     };
-    for (auto &I : Icons) {
-        I.Member = NewPicture(this, I.Name, I.Picture, false);
-        I.Member->setGeometry(24, 42, 32, 32);
+    for (auto &i : icons) {
+        i.Member = NewPicture(this, i.Name, i.Picture, false);
+        i.Member->setGeometry(24, 42, 32, 32);
     }
 
     struct
@@ -218,25 +218,25 @@ TFormMessage::TFormMessage(QWidget *Parent) : QDialog(Parent)
         const char *Name;
         int Left;
         void (TFormMessage::*Handler)();
-    } Buttons[] = {
+    } buttons[] = {
         {btnButton1, "btnButton1", 24, &TFormMessage::btnButton1Click},
         {btnButton2, "btnButton2", 120, &TFormMessage::btnButton2Click},
         {btnButton3, "btnButton3", 216, &TFormMessage::btnButton3Click},
     };
-    for (auto &B : Buttons) {
-        B.Member = NewButton(this, B.Name, "button", 11);
-        B.Member->setGeometry(B.Left, DesignButtonTop, ButtonWidth, ButtonHeight);
-        B.Member->OnClick = [this, Handler = B.Handler](QObject *) { (this->*Handler)(); };
+    for (auto &b : buttons) {
+        b.Member = NewButton(this, b.Name, "button", 11);
+        b.Member->setGeometry(b.Left, kDesignButtonTop, kButtonWidth, kButtonHeight);
+        b.Member->OnClick = [this, handler = b.Handler](QObject *) { (this->*handler)(); };
     }
 
     btnClose = NewButton(this, "btnClose", "close", 11);
-    btnClose->setGeometry(FormWidth - 34, 7, 16, 16);
+    btnClose->setGeometry(kFormWidth - 34, 7, 16, 16);
     btnClose->OnClick = [this](QObject *) { btnCloseClick(); };
 
     // Keys reach the form first, whichever child has the focus.
     installEventFilter(this);
-    for (QWidget *W : findChildren<QWidget *>())
-        W->installEventFilter(this);
+    for (QWidget *w : findChildren<QWidget *>())
+        w->installEventFilter(this);
 
     FormCreate();
     PlaceFrame();
@@ -251,74 +251,74 @@ TMessageResult TFormMessage::MessageBox(const QString &Text, const QString &Titl
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
         return TMessageResult::None;
     // Each call has its own form, freed when the call ends.
-    auto Form = std::make_unique<TFormMessage>();
-    Form->lblTitle->setText(Title);
-    Form->lblText->setText(DisplayText(Text));
-    Form->SetIconKind(IconKind);
-    Form->SetButtonSet(ButtonSet);
+    auto form = std::make_unique<TFormMessage>();
+    form->lblTitle->setText(Title);
+    form->lblText->setText(DisplayText(Text));
+    form->SetIconKind(IconKind);
+    form->SetButtonSet(ButtonSet);
     if (Title.trimmed().isEmpty())
-        Form->lblTitle->setText(QGuiApplication::applicationDisplayName());
-    UiHooks().ExecModal(Form.get());
-    return Form->Result();
+        form->lblTitle->setText(QGuiApplication::applicationDisplayName());
+    UiHooks().ExecModal(form.get());
+    return form->Result();
 }
 
 void TFormMessage::FormCreate()
 {
-    FLayoutPending = true;
-    auto Drag = [this](QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y) {
+    m_FLayoutPending = true;
+    auto drag = [this](QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y) {
         DragMouseDown(Sender, Button, Shift, X, Y);
     };
-    lblTitle->OnMouseDown = Drag;
-    imgBorder_TopLeft->OnMouseDown = Drag;
-    imgBorder_Top->OnMouseDown = Drag;
-    imgBorder_TopRight->OnMouseDown = Drag;
+    lblTitle->OnMouseDown = drag;
+    imgBorder_TopLeft->OnMouseDown = drag;
+    imgBorder_Top->OnMouseDown = drag;
+    imgBorder_TopRight->OnMouseDown = drag;
 }
 
 void TFormMessage::FormShow()
 {
-    if (!FLayoutPending)
+    if (!m_FLayoutPending)
         return;
-    for (TImage *Icon : {imgIcon_Information, imgIcon_Question, imgIcon_Warning, imgIcon_Ban, imgIcon_Error})
-        Icon->hide();
+    for (TImage *icon : {imgIcon_Information, imgIcon_Question, imgIcon_Warning, imgIcon_Ban, imgIcon_Error})
+        icon->hide();
 
-    TImage *Shown = nullptr;
-    bool Sound = true;
-    switch (FIconKind) {
+    TImage *shown = nullptr;
+    bool sound = true;
+    switch (m_FIconKind) {
     case TMessageIcon::None:
-        Shown = nullptr;
+        shown = nullptr;
         break;
     case TMessageIcon::Information:
-        Shown = imgIcon_Information;
+        shown = imgIcon_Information;
         break;
     case TMessageIcon::Question:
-        Shown = imgIcon_Question;
+        shown = imgIcon_Question;
         break;
     case TMessageIcon::Warning:
-        Shown = imgIcon_Warning;
+        shown = imgIcon_Warning;
         break;
     case TMessageIcon::Ban:
-        Shown = imgIcon_Ban;
+        shown = imgIcon_Ban;
         break;
     case TMessageIcon::Error:
-        Shown = imgIcon_Error;
+        shown = imgIcon_Error;
         break;
     default:
-        Sound = false;
+        sound = false;
         break;
     }
-    const int TextLeft = FIconKind == TMessageIcon::None ? 30 : imgIcon_Information->width() + 40;
-    const int TextWidth = width() - TextLeft - 30;
-    if (Shown)
-        Shown->show();
+    const int textLeft = m_FIconKind == TMessageIcon::None ? 30 : imgIcon_Information->width() + 40;
+    const int textWidth = width() - textLeft - 30;
+    if (shown)
+        shown->show();
     // The desktop has one bell for every kind of message.
-    if (Sound)
+    if (sound)
         QApplication::beep();
-    int TextHeight = qMax(1, lblText->TextHeight(TextWidth));
+    int textHeight = qMax(1, lblText->TextHeight(textWidth));
     // A text taller than the screen would push the buttons out of reach: the
     // box stops at the screen's height and the text's end is cut off.
-    if (QScreen *S = TargetScreen())
-        TextHeight = qMin(TextHeight, qMax(1, S->availableGeometry().height() - TextTop - 90));
-    lblText->setGeometry(TextLeft, TextTop, TextWidth, TextHeight);
+    if (QScreen *s = TargetScreen())
+        textHeight = qMin(textHeight, qMax(1, s->availableGeometry().height() - kTextTop - 90));
+    lblText->setGeometry(textLeft, kTextTop, textWidth, textHeight);
 
     struct TPlace
     {
@@ -326,34 +326,34 @@ void TFormMessage::FormShow()
         int Left;
         const char16_t *Caption;
     };
-    std::vector<TPlace> Places;
-    switch (FButtonSet) {
+    std::vector<TPlace> places;
+    switch (m_FButtonSet) {
     case TMessageButtons::Ok:
-        Places = {{btnButton1, 120, u"确认"}};
+        places = {{btnButton1, 120, u"确认"}};
         break;
     case TMessageButtons::OkCancel:
-        Places = {{btnButton1, 70, u"确认"}, {btnButton2, 170, u"取消"}};
+        places = {{btnButton1, 70, u"确认"}, {btnButton2, 170, u"取消"}};
         break;
     case TMessageButtons::YesNo:
-        Places = {{btnButton1, 70, u"是"}, {btnButton2, 170, u"否"}};
+        places = {{btnButton1, 70, u"是"}, {btnButton2, 170, u"否"}};
         break;
     case TMessageButtons::YesNoCancel:
-        Places = {{btnButton1, 24, u"是"}, {btnButton2, 120, u"否"}, {btnButton3, 216, u"取消"}};
+        places = {{btnButton1, 24, u"是"}, {btnButton2, 120, u"否"}, {btnButton3, 216, u"取消"}};
         break;
     default:
         break;
     }
-    for (TPicButton *B : {btnButton1, btnButton2, btnButton3})
-        B->hide();
-    for (const TPlace &P : Places) {
-        P.Button->SetCaption(QString::fromUtf16(P.Caption));
-        P.Button->move(P.Left, P.Button->y());
-        P.Button->show();
+    for (TPicButton *b : {btnButton1, btnButton2, btnButton3})
+        b->hide();
+    for (const TPlace &p : places) {
+        p.Button->SetCaption(QString::fromUtf16(p.Caption));
+        p.Button->move(p.Left, p.Button->y());
+        p.Button->show();
     }
 
     // Buttons and bottom pieces keep their distance to the bottom edge.
     resize(width(), lblText->y() + lblText->height() + 90);
-    FLayoutPending = false;
+    m_FLayoutPending = false;
 }
 
 void TFormMessage::FormKeyPress(quint16 &Key)
@@ -361,7 +361,7 @@ void TFormMessage::FormKeyPress(quint16 &Key)
     if (Key == 13) {
         btnButton1Click();
     } else if (Key == 27) {
-        if (FButtonSet == TMessageButtons::YesNoCancel)
+        if (m_FButtonSet == TMessageButtons::YesNoCancel)
             btnButton3Click();
         else
             btnButton2Click();
@@ -370,10 +370,10 @@ void TFormMessage::FormKeyPress(quint16 &Key)
 
 void TFormMessage::CloseWithResult(int Button)
 {
-    const TMessageResult Code = CodeOf(Button, FButtonSet);
-    if (Code != TMessageResult::None)
-        FResult = Code;
-    FClosedByButton = true;
+    const TMessageResult code = CodeOf(Button, m_FButtonSet);
+    if (code != TMessageResult::None)
+        m_FResult = code;
+    m_FClosedByButton = true;
     close();
 }
 
@@ -399,30 +399,30 @@ void TFormMessage::btnCloseClick()
 
 void TFormMessage::done(int Code)
 {
-    if (!FClosedByButton) {
-        FClosedByButton = true;
-        FResult = CodeOf(3, FButtonSet);
+    if (!m_FClosedByButton) {
+        m_FClosedByButton = true;
+        m_FResult = CodeOf(3, m_FButtonSet);
     }
     QDialog::done(Code);
 }
 
 void TFormMessage::DragMouseDown(QObject *Sender, Qt::MouseButton, Qt::KeyboardModifiers, int X, int Y)
 {
-    FDrag.Begin(this, Sender, X, Y);
+    m_FDrag.Begin(this, Sender, X, Y);
 }
 
 bool TFormMessage::eventFilter(QObject *Watched, QEvent *Event)
 {
     switch (Event->type()) {
     case QEvent::KeyPress: {
-        auto *K = static_cast<QKeyEvent *>(Event);
-        quint16 Key = 0;
-        if (K->key() == Qt::Key_Return || K->key() == Qt::Key_Enter)
-            Key = 13;
-        else if (K->key() == Qt::Key_Escape)
-            Key = 27;
-        if (Key != 0) {
-            FormKeyPress(Key);
+        auto *k = static_cast<QKeyEvent *>(Event);
+        quint16 key = 0;
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter)
+            key = 13;
+        else if (k->key() == Qt::Key_Escape)
+            key = 27;
+        if (key != 0) {
+            FormKeyPress(key);
             return true;
         }
         break;
@@ -430,7 +430,7 @@ bool TFormMessage::eventFilter(QObject *Watched, QEvent *Event)
     default:
         break;
     }
-    if (FDrag.Follow(this, Event))
+    if (m_FDrag.Follow(this, Event))
         return true;
     return QDialog::eventFilter(Watched, Event);
 }
@@ -456,52 +456,52 @@ void TFormMessage::resizeEvent(QResizeEvent *Event)
 
 QScreen *TFormMessage::TargetScreen() const
 {
-    QScreen *S = nullptr;
-    if (QWidget *Active = QApplication::activeWindow(); Active && Active != this)
-        S = Active->screen();
-    if (!S)
-        S = QGuiApplication::screenAt(QCursor::pos());
-    if (!S)
-        S = QGuiApplication::primaryScreen();
-    return S;
+    QScreen *s = nullptr;
+    if (QWidget *active = QApplication::activeWindow(); active && active != this)
+        s = active->screen();
+    if (!s)
+        s = QGuiApplication::screenAt(QCursor::pos());
+    if (!s)
+        s = QGuiApplication::primaryScreen();
+    return s;
 }
 
 void TFormMessage::CentreOnScreen()
 {
-    QScreen *S = TargetScreen();
-    if (!S)
+    QScreen *s = TargetScreen();
+    if (!s)
         return;
-    const QRect Area = S->availableGeometry();
-    move(Area.x() + (Area.width() - width()) / 2, Area.y() + (Area.height() - height()) / 2);
+    const QRect area = s->availableGeometry();
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
 }
 
 void TFormMessage::PlaceFrame()
 {
-    const int W = width(), H = height();
+    const int w = width(), h = height();
     PlaceFramePieces({imgBorder_TopLeft, imgBorder_Top, imgBorder_TopRight, imgBorder_Left, imgBorder_Right,
                       imgBorder_BottomLeft, imgBorder_Bottom, imgBorder_BottomRight},
-                     size(), {TitleBarHeight, 18, 68, SideWidth, BottomBandHeight, 53});
+                     size(), {kTitleBarHeight, 18, 68, kSideWidth, kBottomBandHeight, 53});
 
-    btnClose->move(W - 34, 7);
-    for (TPicButton *B : {btnButton1, btnButton2, btnButton3})
-        B->move(B->x(), H - ButtonBottomGap - ButtonHeight);
+    btnClose->move(w - 34, 7);
+    for (TPicButton *b : {btnButton1, btnButton2, btnButton3})
+        b->move(b->x(), h - kButtonBottomGap - kButtonHeight);
 
     // Round the window's corners as the frame pictures are drawn (headless
     // platforms have no window shapes).
-    const QString Platform = QGuiApplication::platformName();
-    if (Platform == QLatin1String("offscreen") || Platform == QLatin1String("minimal") || Shaped == size())
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal") || m_Shaped == size())
         return;
-    Shaped = size();
-    QRegion Shape(0, 0, W, H);
-    for (int y = 0; y < CornerRadius; ++y) {
-        const double dy = CornerRadius - y - 0.5;
-        const int Cut = int(std::lround(CornerRadius - std::sqrt(double(CornerRadius * CornerRadius) - dy * dy)));
-        if (Cut <= 0)
+    m_Shaped = size();
+    QRegion shape(0, 0, w, h);
+    for (int y = 0; y < kCornerRadius; ++y) {
+        const double dy = kCornerRadius - y - 0.5;
+        const int cut = int(std::lround(kCornerRadius - std::sqrt(double(kCornerRadius * kCornerRadius) - dy * dy)));
+        if (cut <= 0)
             continue;
-        Shape -= QRegion(0, y, Cut, 1);
-        Shape -= QRegion(W - Cut, y, Cut, 1);
-        Shape -= QRegion(0, H - 1 - y, Cut, 1);
-        Shape -= QRegion(W - Cut, H - 1 - y, Cut, 1);
+        shape -= QRegion(0, y, cut, 1);
+        shape -= QRegion(w - cut, y, cut, 1);
+        shape -= QRegion(0, h - 1 - y, cut, 1);
+        shape -= QRegion(w - cut, h - 1 - y, cut, 1);
     }
-    setMask(Shape);
+    setMask(shape);
 }

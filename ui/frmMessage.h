@@ -54,13 +54,13 @@ public:
     static TMessageResult MessageBox(const QString &Text, const QString &Title, TMessageIcon IconKind,
                                      TMessageButtons ButtonSet);
 
-    TMessageIcon IconKind() const { return FIconKind; }
-    TMessageButtons ButtonSet() const { return FButtonSet; }
-    TMessageResult Result() const { return FResult; }
-    bool LayoutPending() const { return FLayoutPending; }
+    TMessageIcon IconKind() const { return m_FIconKind; }
+    TMessageButtons ButtonSet() const { return m_FButtonSet; }
+    TMessageResult Result() const { return m_FResult; }
+    bool LayoutPending() const { return m_FLayoutPending; }
 
-    void SetIconKind(TMessageIcon Kind) { FIconKind = Kind; }
-    void SetButtonSet(TMessageButtons Set) { FButtonSet = Set; }
+    void SetIconKind(TMessageIcon Kind) { m_FIconKind = Kind; }
+    void SetButtonSet(TMessageButtons Set) { m_FButtonSet = Set; }
 
     // Frame pictures.
     TImage *imgBorder_TopLeft = nullptr;
@@ -116,11 +116,11 @@ private:
     void CentreOnScreen();
     QScreen *TargetScreen() const;
 
-    bool FLayoutPending = false;
-    TMessageIcon FIconKind = TMessageIcon::None;
-    TMessageButtons FButtonSet = TMessageButtons::Ok;
-    TMessageResult FResult = TMessageResult::None;
-    bool FClosedByButton = false;
-    TFrameDrag FDrag;
-    QSize Shaped;
+    bool m_FLayoutPending = false;
+    TMessageIcon m_FIconKind = TMessageIcon::None;
+    TMessageButtons m_FButtonSet = TMessageButtons::Ok;
+    TMessageResult m_FResult = TMessageResult::None;
+    bool m_FClosedByButton = false;
+    TFrameDrag m_FDrag;
+    QSize m_Shaped;
 };

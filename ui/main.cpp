@@ -37,7 +37,7 @@ int main(int argc, char **argv)
     // Used by the end-to-end tests only (a build for tests reads it): report the shown window's
     // title and its version line, then close it as the user would.
     bool ok = false;
-    const int closeAfter = platform::system::testVariable("TASKVANE_TEST_CLOSE_AFTER_MS").toInt(&ok, 0);
+    const int closeAfter = platform::system::TestVariable("TASKVANE_TEST_CLOSE_AFTER_MS").toInt(&ok, 0);
     if (ok && closeAfter >= 0) {
         QTimer::singleShot(closeAfter, &formMain, [&formMain] {
             QTextStream(stdout) << "window title: " << formMain.windowTitle() << Qt::endl;

@@ -8,14 +8,14 @@ namespace platform::crypto {
 
 AesDecryptor::~AesDecryptor()
 {
-    if (m_handle)
-        gcry_cipher_close(static_cast<gcry_cipher_hd_t>(m_handle));
+    if (m_Handle)
+        gcry_cipher_close(static_cast<gcry_cipher_hd_t>(m_Handle));
 }
 
-bool AesDecryptor::setKey(const std::uint8_t *key, std::size_t keyLength)
+bool AesDecryptor::SetKey(const std::uint8_t *Key, std::size_t KeyLength)
 {
     int algo = 0;
-    switch (keyLength) {
+    switch (KeyLength) {
     case 16:
         algo = GCRY_CIPHER_AES128;
         break;
@@ -28,31 +28,31 @@ bool AesDecryptor::setKey(const std::uint8_t *key, std::size_t keyLength)
     default:
         return false;
     }
-    if (!ensureGcrypt())
+    if (!EnsureGcrypt())
         return false;
-    if (m_handle) {
-        gcry_cipher_close(static_cast<gcry_cipher_hd_t>(m_handle));
-        m_handle = nullptr;
+    if (m_Handle) {
+        gcry_cipher_close(static_cast<gcry_cipher_hd_t>(m_Handle));
+        m_Handle = nullptr;
     }
     gcry_cipher_hd_t hd = nullptr;
     if (gcry_cipher_open(&hd, algo, GCRY_CIPHER_MODE_ECB, 0) != 0)
         return false;
-    if (gcry_cipher_setkey(hd, key, keyLength) != 0) {
+    if (gcry_cipher_setkey(hd, Key, KeyLength) != 0) {
         gcry_cipher_close(hd);
         return false;
     }
-    m_handle = hd;
+    m_Handle = hd;
     return true;
 }
 
-bool AesDecryptor::decryptBlock(const std::uint8_t in[16], std::uint8_t out[16])
+bool AesDecryptor::DecryptBlock(const std::uint8_t In[16], std::uint8_t Out[16])
 {
-    if (!m_handle)
+    if (!m_Handle)
         return false;
-    auto hd = static_cast<gcry_cipher_hd_t>(m_handle);
-    if (in == out)
-        return gcry_cipher_decrypt(hd, out, 16, nullptr, 0) == 0;
-    return gcry_cipher_decrypt(hd, out, 16, in, 16) == 0;
+    auto hd = static_cast<gcry_cipher_hd_t>(m_Handle);
+    if (In == Out)
+        return gcry_cipher_decrypt(hd, Out, 16, nullptr, 0) == 0;
+    return gcry_cipher_decrypt(hd, Out, 16, In, 16) == 0;
 }
 
 } // namespace platform::crypto

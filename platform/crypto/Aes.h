@@ -15,12 +15,12 @@ public:
     AesDecryptor &operator=(const AesDecryptor &) = delete;
 
     // keyLength 16, 24 or 32 selects AES-128, -192 or -256; anything else fails.
-    bool setKey(const std::uint8_t *key, std::size_t keyLength);
+    bool SetKey(const std::uint8_t *Key, std::size_t KeyLength);
     // in and out may be the same buffer; false when no key is set or the library fails.
-    bool decryptBlock(const std::uint8_t in[16], std::uint8_t out[16]);
+    bool DecryptBlock(const std::uint8_t In[16], std::uint8_t Out[16]);
 
 private:
-    void *m_handle = nullptr; // gcry_cipher_hd_t
+    void *m_Handle = nullptr; // gcry_cipher_hd_t
 };
 
 } // namespace platform::crypto

@@ -6,7 +6,7 @@
 
 namespace platform::crypto {
 
-bool ensureGcrypt()
+bool EnsureGcrypt()
 {
     static std::once_flag once;
     static bool ok = false;

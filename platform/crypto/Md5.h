@@ -15,13 +15,13 @@ public:
     Md5(const Md5 &) = delete;
     Md5 &operator=(const Md5 &) = delete;
 
-    bool isValid() const { return m_handle != nullptr; }
-    void update(const void *data, std::size_t length);
+    bool IsValid() const { return m_Handle != nullptr; }
+    void Update(const void *Data, std::size_t Length);
     // The digest of everything fed so far; the object is spent afterwards.
-    std::array<std::uint8_t, 16> final();
+    std::array<std::uint8_t, 16> Final();
 
 private:
-    void *m_handle = nullptr; // gcry_md_hd_t
+    void *m_Handle = nullptr; // gcry_md_hd_t
 };
 
 } // namespace platform::crypto

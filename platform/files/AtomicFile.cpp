@@ -23,44 +23,44 @@ std::atomic<StepHook> s_stepHook{nullptr};
 
 } // namespace
 
-void setStepHook(StepHook hook)
+void SetStepHook(StepHook Hook)
 {
-    s_stepHook.store(hook);
+    s_stepHook.store(Hook);
 }
 
-void beforeStep()
+void BeforeStep()
 {
     if (const StepHook hook = s_stepHook.load())
         hook();
 }
 
-bool writeFileAtomically(const QString &file, const QByteArray &data)
+bool WriteFileAtomically(const QString &File, const QByteArray &Data)
 {
-    const QFileInfo info(file);
-    if (file.isEmpty() || info.fileName().isEmpty())
+    const QFileInfo info(File);
+    if (File.isEmpty() || info.fileName().isEmpty())
         return false;
-    const auto folder = OwnFolder::make(info.absolutePath(), 0755);
-    return folder && folder->writeFile(info.fileName(), data, 0644);
+    const auto folder = OwnFolder::Make(info.absolutePath(), 0755);
+    return folder && folder->WriteFile(info.fileName(), Data, 0644);
 }
 
-bool adoptOwnFile(const QString &from, const QString &to, qint64 limit)
+bool AdoptOwnFile(const QString &From, const QString &To, qint64 Limit)
 {
-    if (from.isEmpty() || to.isEmpty())
+    if (From.isEmpty() || To.isEmpty())
         return false;
     struct stat st = {};
-    if (::lstat(QFile::encodeName(to).constData(), &st) == 0 || errno != ENOENT)
+    if (::lstat(QFile::encodeName(To).constData(), &st) == 0 || errno != ENOENT)
         return false;
-    const int fd = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(From).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     QByteArray data;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_size <= limit;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_size <= Limit;
     if (ok) {
         data.resize(qsizetype(st.st_size));
-        ok = readHandle(fd, data.data(), data.size()) == data.size();
+        ok = ReadHandle(fd, data.data(), data.size()) == data.size();
     }
     ::close(fd);
-    return ok && writeFileAtomically(to, data);
+    return ok && WriteFileAtomically(To, data);
 }
 
 } // namespace platform::files

@@ -10,20 +10,20 @@ namespace platform::files {
 // is created when missing (at most 0755). Only in a folder of the running user's that nobody else
 // may write, and only over nothing or a regular file of the user's (never a link): see OwnFolder.
 // False (and the old file untouched) on any failure.
-bool writeFileAtomically(const QString &file, const QByteArray &data);
+bool WriteFileAtomically(const QString &File, const QByteArray &Data);
 
 // Copies `from` to `to` (atomically, as above) when nothing is at `to` yet and `from` is a regular
 // file, not a link, of at most `limit` bytes that the effective user owns. True when the copy was
 // made. For taking over what an earlier version kept elsewhere: another user's file is never
 // taken, and once `to` exists `from` is never looked at again.
-bool adoptOwnFile(const QString &from, const QString &to, qint64 limit);
+bool AdoptOwnFile(const QString &From, const QString &To, qint64 Limit);
 
 // Every step that changes a file on disk (here and in the callers that remove files) is
 // announced first, so that a test can end the process at any of them and show that what is
 // left behind is whole and that the next run completes the interrupted change.
 using StepHook = void (*)();
-void setStepHook(StepHook hook);
+void SetStepHook(StepHook Hook);
 // Calls the hook, when one is set.
-void beforeStep();
+void BeforeStep();
 
 } // namespace platform::files

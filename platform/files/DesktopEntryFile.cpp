@@ -9,20 +9,20 @@ namespace platform::files {
 
 namespace {
 
-constexpr qint64 MaxEntrySize = 1024 * 1024;
+constexpr qint64 kMaxEntrySize = 1024 * 1024;
 
 // The escapes of string values: \s \n \t \r \\.
-QString unescapeValue(const QString &value)
+QString UnescapeValue(const QString &Value)
 {
     QString out;
-    out.reserve(value.size());
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const QChar c = value.at(i);
-        if (c != QLatin1Char('\\') || i + 1 >= value.size()) {
+    out.reserve(Value.size());
+    for (qsizetype i = 0; i < Value.size(); ++i) {
+        const QChar c = Value.at(i);
+        if (c != QLatin1Char('\\') || i + 1 >= Value.size()) {
             out.append(c);
             continue;
         }
-        const QChar n = value.at(++i);
+        const QChar n = Value.at(++i);
         switch (n.unicode()) {
         case 's':
             out.append(QLatin1Char(' '));
@@ -49,7 +49,7 @@ QString unescapeValue(const QString &value)
 
 } // namespace
 
-std::optional<QStringList> splitExec(const QString &exec)
+std::optional<QStringList> SplitExec(const QString &Exec)
 {
     QStringList words;
     QString word;
@@ -63,17 +63,17 @@ std::optional<QStringList> splitExec(const QString &exec)
         inWord = false;
         dropWord = false;
     };
-    for (qsizetype i = 0; i < exec.size(); ++i) {
-        const QChar c = exec.at(i);
+    for (qsizetype i = 0; i < Exec.size(); ++i) {
+        const QChar c = Exec.at(i);
         if (quoted) {
             if (c == QLatin1Char('"')) {
                 quoted = false;
-            } else if (c == QLatin1Char('\\') && i + 1 < exec.size() &&
-                       QStringLiteral("\"`$\\").contains(exec.at(i + 1))) {
-                word.append(exec.at(++i));
-            } else if (c == QLatin1Char('%') && i + 1 < exec.size() && exec.at(i + 1) == QLatin1Char('%')) {
+            } else if (c == QLatin1Char('\\') && i + 1 < Exec.size() &&
+                       QStringLiteral("\"`$\\").contains(Exec.at(i + 1))) {
+                word.append(Exec.at(++i));
+            } else if (c == QLatin1Char('%') && i + 1 < Exec.size() && Exec.at(i + 1) == QLatin1Char('%')) {
                 // A literal percent sign is doubled inside quotes too.
-                word.append(exec.at(++i));
+                word.append(Exec.at(++i));
             } else {
                 word.append(c);
             }
@@ -84,14 +84,14 @@ std::optional<QStringList> splitExec(const QString &exec)
         } else if (c == QLatin1Char('"')) {
             inWord = true;
             quoted = true;
-        } else if (c == QLatin1Char('%') && i + 1 < exec.size()) {
-            const QChar code = exec.at(++i);
+        } else if (c == QLatin1Char('%') && i + 1 < Exec.size()) {
+            const QChar code = Exec.at(++i);
             inWord = true;
             if (code == QLatin1Char('%'))
                 word.append(QLatin1Char('%'));
             else if (QStringLiteral("fFuUdDnNickvm").contains(code) && word.isEmpty() &&
-                     (i + 1 >= exec.size() || exec.at(i + 1) == QLatin1Char(' ') ||
-                      exec.at(i + 1) == QLatin1Char('\t')))
+                     (i + 1 >= Exec.size() || Exec.at(i + 1) == QLatin1Char(' ') ||
+                      Exec.at(i + 1) == QLatin1Char('\t')))
                 dropWord = true; // a field code standing alone is replaced by nothing here
         } else {
             inWord = true;
@@ -104,12 +104,12 @@ std::optional<QStringList> splitExec(const QString &exec)
     return words;
 }
 
-std::optional<DesktopEntryInfo> readDesktopEntry(const QString &path, const QString &localeName)
+std::optional<DesktopEntryInfo> ReadDesktopEntry(const QString &Path, const QString &LocaleName)
 {
     RegularFileReader file;
-    if (file.open(path) != RegularFileReader::OpenResult::Opened)
+    if (file.Open(Path) != RegularFileReader::OpenResult::Opened)
         return std::nullopt;
-    const std::optional<QByteArray> content = file.readAll(MaxEntrySize);
+    const std::optional<QByteArray> content = file.ReadAll(kMaxEntrySize);
     if (!content)
         return std::nullopt;
 
@@ -138,31 +138,31 @@ std::optional<DesktopEntryInfo> readDesktopEntry(const QString &path, const QStr
             continue;
         const QString key = line.left(eq).trimmed();
         if (!keys.contains(key))
-            keys.insert(key, unescapeValue(line.mid(eq + 1).trimmed()));
+            keys.insert(key, UnescapeValue(line.mid(eq + 1).trimmed()));
     }
     if (!inMainGroup)
         return std::nullopt;
 
     DesktopEntryInfo info;
-    if (const auto words = splitExec(keys.value(QStringLiteral("Exec"))); words && !words->isEmpty()) {
-        info.program = words->first();
-        info.arguments = words->mid(1);
+    if (const auto words = SplitExec(keys.value(QStringLiteral("Exec"))); words && !words->isEmpty()) {
+        info.Program = words->first();
+        info.Arguments = words->mid(1);
     }
-    info.path = keys.value(QStringLiteral("Path"));
-    info.icon = keys.value(QStringLiteral("Icon"));
-    info.hidden = keys.value(QStringLiteral("Hidden")) == QLatin1String("true");
+    info.Path = keys.value(QStringLiteral("Path"));
+    info.Icon = keys.value(QStringLiteral("Icon"));
+    info.Hidden = keys.value(QStringLiteral("Hidden")) == QLatin1String("true");
     // Comment[ll_CC], then Comment[ll], then Comment.
     QStringList commentKeys;
-    if (!localeName.isEmpty()) {
-        commentKeys << QStringLiteral("Comment[%1]").arg(localeName);
-        const qsizetype us = localeName.indexOf(QLatin1Char('_'));
+    if (!LocaleName.isEmpty()) {
+        commentKeys << QStringLiteral("Comment[%1]").arg(LocaleName);
+        const qsizetype us = LocaleName.indexOf(QLatin1Char('_'));
         if (us > 0)
-            commentKeys << QStringLiteral("Comment[%1]").arg(localeName.left(us));
+            commentKeys << QStringLiteral("Comment[%1]").arg(LocaleName.left(us));
     }
     commentKeys << QStringLiteral("Comment");
     for (const QString &k : commentKeys) {
         if (keys.contains(k)) {
-            info.comment = keys.value(k);
+            info.Comment = keys.value(k);
             break;
         }
     }

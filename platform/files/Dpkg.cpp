@@ -19,39 +19,39 @@ namespace {
 
 struct AliasDir
 {
-    QString link;   // e.g. "/bin"
-    QString target; // e.g. "/usr/bin"
+    QString Link;   // e.g. "/bin"
+    QString Target; // e.g. "/usr/bin"
 };
 
 class DpkgDatabase
 {
 public:
-    explicit DpkgDatabase(QString dir) : m_dir(std::move(dir)) {}
+    explicit DpkgDatabase(QString Dir) : m_Dir(std::move(Dir)) {}
 
-    std::optional<QString> owner(const QString &path)
+    std::optional<QString> Owner(const QString &Path)
     {
-        std::call_once(m_listsOnce, [this] { loadLists(); });
-        for (const QString &candidate : candidates(path)) {
-            const auto it = m_owners.constFind(QFile::encodeName(candidate));
-            if (it != m_owners.cend())
-                return m_packages.at(it.value());
+        std::call_once(m_ListsOnce, [this] { LoadLists(); });
+        for (const QString &candidate : Candidates(Path)) {
+            const auto it = m_Owners.constFind(QFile::encodeName(candidate));
+            if (it != m_Owners.cend())
+                return m_Packages.at(it.value());
         }
         return std::nullopt;
     }
 
-    std::optional<PackageInfo> info(const QString &name)
+    std::optional<PackageInfo> Info(const QString &Name)
     {
-        std::call_once(m_statusOnce, [this] { loadStatus(); });
-        const auto it = m_status.constFind(name);
-        if (it == m_status.cend())
+        std::call_once(m_StatusOnce, [this] { LoadStatus(); });
+        const auto it = m_Status.constFind(Name);
+        if (it == m_Status.cend())
             return std::nullopt;
         return it.value();
     }
 
 private:
-    void loadLists()
+    void LoadLists()
     {
-        QDir info(m_dir + QStringLiteral("/info"));
+        QDir info(m_Dir + QStringLiteral("/info"));
         const QStringList lists = info.entryList({QStringLiteral("*.list")}, QDir::Files, QDir::Name);
         QHash<QString, int> packageIndex;
         for (const QString &fileName : lists) {
@@ -66,8 +66,8 @@ private:
                 continue;
             auto idx = packageIndex.constFind(package);
             if (idx == packageIndex.cend()) {
-                idx = packageIndex.insert(package, int(m_packages.size()));
-                m_packages.append(package);
+                idx = packageIndex.insert(package, int(m_Packages.size()));
+                m_Packages.append(package);
             }
             const QByteArray content = f.readAll();
             for (QByteArray line : content.split('\n')) {
@@ -75,14 +75,14 @@ private:
                     line.chop(1);
                 if (line.isEmpty() || line.at(0) != '/' || line == "/.")
                     continue;
-                m_owners.insert(line, idx.value()); // later lists win for shared directories
+                m_Owners.insert(line, idx.value()); // later lists win for shared directories
             }
         }
-        m_aliases = findAliases();
+        m_Aliases = FindAliases();
     }
 
     // Top-level directories that are symbolic links to other directories (merged /usr).
-    static QList<AliasDir> findAliases()
+    static QList<AliasDir> FindAliases()
     {
         QList<AliasDir> aliases;
         const QFileInfoList entries =
@@ -97,37 +97,37 @@ private:
         return aliases;
     }
 
-    QStringList candidates(const QString &path) const
+    QStringList Candidates(const QString &Path) const
     {
         QStringList result;
-        const QString clean = QDir::cleanPath(path);
+        const QString clean = QDir::cleanPath(Path);
         result.append(clean);
         const QString canonical = QFileInfo(clean).canonicalFilePath();
         if (!canonical.isEmpty() && canonical != clean)
             result.append(canonical);
         const QStringList bases = result;
         for (const QString &base : bases) {
-            for (const AliasDir &alias : m_aliases) {
-                if (base.startsWith(alias.target + QLatin1Char('/')))
-                    result.append(alias.link + base.mid(alias.target.size()));
-                else if (base.startsWith(alias.link + QLatin1Char('/')))
-                    result.append(alias.target + base.mid(alias.link.size()));
+            for (const AliasDir &alias : m_Aliases) {
+                if (base.startsWith(alias.Target + QLatin1Char('/')))
+                    result.append(alias.Link + base.mid(alias.Target.size()));
+                else if (base.startsWith(alias.Link + QLatin1Char('/')))
+                    result.append(alias.Target + base.mid(alias.Link.size()));
             }
         }
         return result;
     }
 
-    void loadStatus()
+    void LoadStatus()
     {
-        QFile f(m_dir + QStringLiteral("/status"));
+        QFile f(m_Dir + QStringLiteral("/status"));
         if (!f.open(QIODevice::ReadOnly))
             return;
         const QByteArray content = f.readAll();
         PackageInfo current;
         bool installed = false;
         auto flush = [&] {
-            if (installed && !current.name.isEmpty() && !m_status.contains(current.name))
-                m_status.insert(current.name, current);
+            if (installed && !current.Name.isEmpty() && !m_Status.contains(current.Name))
+                m_Status.insert(current.Name, current);
             current = PackageInfo();
             installed = false;
         };
@@ -146,65 +146,65 @@ private:
             const QByteArray key = line.left(colon);
             const QString value = QString::fromUtf8(line.mid(colon + 1).trimmed());
             if (key == "Package")
-                current.name = value;
+                current.Name = value;
             else if (key == "Status")
                 installed = value.endsWith(QLatin1String(" installed"));
             else if (key == "Version")
-                current.version = value;
+                current.Version = value;
             else if (key == "Maintainer")
-                current.maintainer = value;
+                current.Maintainer = value;
             else if (key == "Description")
-                current.description = value;
+                current.Description = value;
         }
         flush();
     }
 
-    const QString m_dir;
-    std::once_flag m_listsOnce;
-    std::once_flag m_statusOnce;
-    QHash<QByteArray, int> m_owners;
-    QList<QString> m_packages;
-    QList<AliasDir> m_aliases;
-    QHash<QString, PackageInfo> m_status;
+    const QString m_Dir;
+    std::once_flag m_ListsOnce;
+    std::once_flag m_StatusOnce;
+    QHash<QByteArray, int> m_Owners;
+    QList<QString> m_Packages;
+    QList<AliasDir> m_Aliases;
+    QHash<QString, PackageInfo> m_Status;
 };
 
 std::mutex g_mutex;
 std::shared_ptr<DpkgDatabase> g_database;
 
-QString defaultDir()
+QString DefaultDir()
 {
-    const QString env = system::testVariable("TASKVANE_DPKG_ADMINDIR");
+    const QString env = system::TestVariable("TASKVANE_DPKG_ADMINDIR");
     return env.isEmpty() ? QStringLiteral("/var/lib/dpkg") : env;
 }
 
-std::shared_ptr<DpkgDatabase> database()
+std::shared_ptr<DpkgDatabase> Database()
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (!g_database)
-        g_database = std::make_shared<DpkgDatabase>(defaultDir());
+        g_database = std::make_shared<DpkgDatabase>(DefaultDir());
     return g_database;
 }
 
 } // namespace
 
-std::optional<QString> owningPackage(const QString &path)
+std::optional<QString> OwningPackage(const QString &Path)
 {
-    if (path.isEmpty())
+    if (Path.isEmpty())
         return std::nullopt;
-    return database()->owner(path);
+    return Database()->Owner(Path);
 }
 
-std::optional<PackageInfo> packageInfo(const QString &name)
+std::optional<PackageInfo> FindPackageInfo(const QString &Name)
 {
-    if (name.isEmpty())
+    if (Name.isEmpty())
         return std::nullopt;
-    return database()->info(name);
+    return Database()->Info(Name);
 }
 
-void setDpkgDatabaseDir(const QString &dir)
+void SetDpkgDatabaseDir(const QString &Dir)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_database = std::make_shared<DpkgDatabase>(dir.isEmpty() ? defaultDir() : dir);
+    g_database = std::make_shared<DpkgDatabase>(Dir.isEmpty() ? DefaultDir() : Dir);
 }
 
 } // namespace platform::files

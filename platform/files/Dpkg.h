@@ -9,23 +9,23 @@ namespace platform::files {
 // What the dpkg status database says about an installed package.
 struct PackageInfo
 {
-    QString name;
-    QString version;
-    QString maintainer;
-    QString description; // the first (synopsis) line
+    QString Name;
+    QString Version;
+    QString Maintainer;
+    QString Description; // the first (synopsis) line
 };
 
 // The package that installed `path`, looked up in the dpkg file lists (read once, on first
 // use). Directory aliases of a merged /usr (/bin -> usr/bin ...) are followed both ways, so
 // /usr/bin/ls finds the package that lists /bin/ls. Empty when no package owns it.
-std::optional<QString> owningPackage(const QString &path);
+std::optional<QString> OwningPackage(const QString &Path);
 
 // Version, maintainer and description of an installed package (status database, read once).
-std::optional<PackageInfo> packageInfo(const QString &name);
+std::optional<PackageInfo> FindPackageInfo(const QString &Name);
 
 // Points the reader at another database directory (the layout of /var/lib/dpkg: info/*.list
 // and status) and forgets what was read; an empty text restores the default, which is
 // $TASKVANE_DPKG_ADMINDIR when set (in a build for tests), else /var/lib/dpkg. Meant for tests.
-void setDpkgDatabaseDir(const QString &dir);
+void SetDpkgDatabaseDir(const QString &Dir);
 
 } // namespace platform::files

@@ -13,7 +13,7 @@ namespace platform::files {
 
 namespace {
 
-QString errorText(int Error)
+QString ErrorText(int Error)
 {
     return QString::fromLocal8Bit(std::strerror(Error));
 }
@@ -22,7 +22,7 @@ QString errorText(int Error)
 // retrying after an interruption. A call that fails or moves nothing ends it, with the system's
 // error number in Error, or Nothing when the call gave none.
 template <typename Step>
-qint64 transfer(qint64 Count, Step &&Move, int Nothing, int &Error)
+qint64 Transfer(qint64 Count, Step &&Move, int Nothing, int &Error)
 {
     qint64 done = 0;
     while (done < Count) {
@@ -40,7 +40,7 @@ qint64 transfer(qint64 Count, Step &&Move, int Nothing, int &Error)
 
 } // namespace
 
-int openHandle(const QString &Path, HandleAccess Access, bool Create, QString &Why)
+int OpenHandle(const QString &Path, HandleAccess Access, bool Create, QString &Why)
 {
     const QByteArray path = QFile::encodeName(Path);
     int flags = O_CLOEXEC;
@@ -60,30 +60,30 @@ int openHandle(const QString &Path, HandleAccess Access, bool Create, QString &W
         }
     const int fd = ::open(path.constData(), flags, 0666);
     if (fd < 0)
-        Why = errorText(errno);
+        Why = ErrorText(errno);
     return fd;
 }
 
-bool lockHandle(int Handle, bool Exclusive, QString &Why)
+bool LockHandle(int Handle, bool Exclusive, QString &Why)
 {
     if (::flock(Handle, (Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0)
         return true;
-    Why = errorText(errno);
+    Why = ErrorText(errno);
     return false;
 }
 
-void closeHandle(int Handle)
+void CloseHandle(int Handle)
 {
     if (Handle >= 0)
         ::close(Handle);
 }
 
-bool mayWriteFile(const QString &Path)
+bool MayWriteFile(const QString &Path)
 {
     return ::access(QFile::encodeName(Path).constData(), W_OK) == 0;
 }
 
-RangeLockResult lockRange(int Handle, qint64 Start, qint64 Length, RangeLock Type, QString &Why)
+RangeLockResult LockRange(int Handle, qint64 Start, qint64 Length, RangeLock Type, QString &Why)
 {
     struct flock fl;
     std::memset(&fl, 0, sizeof fl);
@@ -95,41 +95,41 @@ RangeLockResult lockRange(int Handle, qint64 Start, qint64 Length, RangeLock Typ
         return RangeLockResult::Done;
     if (errno == EAGAIN || errno == EACCES || errno == EINTR)
         return RangeLockResult::Busy;
-    Why = errorText(errno);
+    Why = ErrorText(errno);
     return RangeLockResult::Failed;
 }
 
-bool syncHandle(int Handle)
+bool SyncHandle(int Handle)
 {
     return ::fsync(Handle) == 0;
 }
 
-qint64 readHandle(int Handle, void *Buffer, qint64 Count)
+qint64 ReadHandle(int Handle, void *Buffer, qint64 Count)
 {
     if (Count <= 0)
         return 0;
     int error = 0;
-    return transfer(
+    return Transfer(
         Count, [&](qint64 Done) { return ::read(Handle, static_cast<char *>(Buffer) + Done, size_t(Count - Done)); }, 0,
         error);
 }
 
-qint64 writeHandle(int Handle, const void *Buffer, qint64 Count)
+qint64 WriteHandle(int Handle, const void *Buffer, qint64 Count)
 {
     if (Count <= 0)
         return 0;
     int error = 0;
-    return transfer(
+    return Transfer(
         Count,
         [&](qint64 Done) { return ::write(Handle, static_cast<const char *>(Buffer) + Done, size_t(Count - Done)); }, 0,
         error);
 }
 
-qint64 readHandleAt(int Handle, qint64 Position, void *Buffer, qint64 Count, int &Error)
+qint64 ReadHandleAt(int Handle, qint64 Position, void *Buffer, qint64 Count, int &Error)
 {
     if (Count <= 0 || Position < 0)
         return 0;
-    return transfer(
+    return Transfer(
         Count,
         [&](qint64 Done) {
             return ::pread(Handle, static_cast<char *>(Buffer) + Done, size_t(Count - Done), off_t(Position + Done));
@@ -137,11 +137,11 @@ qint64 readHandleAt(int Handle, qint64 Position, void *Buffer, qint64 Count, int
         0, Error);
 }
 
-qint64 writeHandleAt(int Handle, qint64 Position, const void *Buffer, qint64 Count, int &Error)
+qint64 WriteHandleAt(int Handle, qint64 Position, const void *Buffer, qint64 Count, int &Error)
 {
     if (Count <= 0 || Position < 0)
         return 0;
-    return transfer(
+    return Transfer(
         Count,
         [&](qint64 Done) {
             return ::pwrite(Handle, static_cast<const char *>(Buffer) + Done, size_t(Count - Done),
@@ -150,13 +150,13 @@ qint64 writeHandleAt(int Handle, qint64 Position, const void *Buffer, qint64 Cou
         ENOSPC, Error);
 }
 
-qint64 seekHandle(int Handle, qint64 Offset, HandleSeek Origin)
+qint64 SeekHandle(int Handle, qint64 Offset, HandleSeek Origin)
 {
     const int whence = Origin == HandleSeek::Start ? SEEK_SET : Origin == HandleSeek::Current ? SEEK_CUR : SEEK_END;
     return qint64(::lseek(Handle, off_t(Offset), whence));
 }
 
-qint64 handleSize(int Handle)
+qint64 HandleSize(int Handle)
 {
     struct stat st;
     if (::fstat(Handle, &st) != 0)
@@ -164,7 +164,7 @@ qint64 handleSize(int Handle)
     return qint64(st.st_size);
 }
 
-bool truncateHandle(int Handle, qint64 Size)
+bool TruncateHandle(int Handle, qint64 Size)
 {
     return ::ftruncate(Handle, off_t(Size)) == 0;
 }

@@ -9,14 +9,14 @@ namespace platform::files {
 
 namespace {
 
-StatTime toTime(const struct statx_timestamp &t)
+StatTime ToTime(const struct statx_timestamp &T)
 {
-    return StatTime{qint64(t.tv_sec), t.tv_nsec};
+    return StatTime{qint64(T.tv_sec), T.tv_nsec};
 }
 
-FileKind kindOf(quint32 mode)
+FileKind KindOf(quint32 Mode)
 {
-    switch (mode & S_IFMT) {
+    switch (Mode & S_IFMT) {
     case S_IFREG:
         return FileKind::Regular;
     case S_IFDIR:
@@ -38,36 +38,36 @@ FileKind kindOf(quint32 mode)
 
 } // namespace
 
-bool statFile(const QString &path, FileStatus &status)
+bool StatFile(const QString &Path, FileStatus &Status)
 {
-    status = FileStatus();
-    if (path.isEmpty())
+    Status = FileStatus();
+    if (Path.isEmpty())
         return false;
     struct statx stx = {};
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = QFile::encodeName(Path);
     if (::statx(AT_FDCWD, native.constData(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)
         return false;
-    status.kind = kindOf(stx.stx_mode);
-    status.mode = stx.stx_mode & 07777;
-    status.ownerUid = stx.stx_uid;
-    status.device = (quint64(stx.stx_dev_major) << 32) | stx.stx_dev_minor;
-    status.inode = stx.stx_ino;
-    status.size = qint64(stx.stx_size);
+    Status.Kind = KindOf(stx.stx_mode);
+    Status.Mode = stx.stx_mode & 07777;
+    Status.OwnerUid = stx.stx_uid;
+    Status.Device = (quint64(stx.stx_dev_major) << 32) | stx.stx_dev_minor;
+    Status.Inode = stx.stx_ino;
+    Status.Size = qint64(stx.stx_size);
     if (stx.stx_mask & STATX_BLOCKS)
-        status.allocated = qint64(stx.stx_blocks) * 512;
+        Status.Allocated = qint64(stx.stx_blocks) * 512;
     if (stx.stx_mask & STATX_BTIME) {
-        status.hasBirthTime = true;
-        status.birthTime = toTime(stx.stx_btime);
+        Status.HasBirthTime = true;
+        Status.BirthTime = ToTime(stx.stx_btime);
     }
     if (stx.stx_mask & STATX_MTIME)
-        status.modifyTime = toTime(stx.stx_mtime);
+        Status.ModifyTime = ToTime(stx.stx_mtime);
     if (stx.stx_mask & STATX_ATIME)
-        status.accessTime = toTime(stx.stx_atime);
-    auto attr = [&](quint64 bit) { return (stx.stx_attributes_mask & bit) && (stx.stx_attributes & bit); };
-    status.compressed = attr(STATX_ATTR_COMPRESSED);
-    status.encrypted = attr(STATX_ATTR_ENCRYPTED);
-    status.immutable = attr(STATX_ATTR_IMMUTABLE);
-    status.noDump = attr(STATX_ATTR_NODUMP);
+        Status.AccessTime = ToTime(stx.stx_atime);
+    auto attr = [&](quint64 Bit) { return (stx.stx_attributes_mask & Bit) && (stx.stx_attributes & Bit); };
+    Status.Compressed = attr(STATX_ATTR_COMPRESSED);
+    Status.Encrypted = attr(STATX_ATTR_ENCRYPTED);
+    Status.Immutable = attr(STATX_ATTR_IMMUTABLE);
+    Status.NoDump = attr(STATX_ATTR_NODUMP);
     return true;
 }
 

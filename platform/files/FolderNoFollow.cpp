@@ -17,19 +17,19 @@ namespace platform::files {
 
 namespace {
 
-bool isPlainName(const QByteArray &name)
+bool IsPlainName(const QByteArray &Name)
 {
-    return !name.isEmpty() && name != "." && name != ".." && !name.contains('/') && !name.contains('\0');
+    return !Name.isEmpty() && Name != "." && Name != ".." && !Name.contains('/') && !Name.contains('\0');
 }
 
-int openWithOpenat2(const QByteArray &path)
+int OpenWithOpenat2(const QByteArray &Path)
 {
 #ifdef SYS_openat2
     open_how how = {};
     how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
     for (;;) {
-        const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.constData(), &how, sizeof how);
+        const long fd = ::syscall(SYS_openat2, AT_FDCWD, Path.constData(), &how, sizeof how);
         if (fd >= 0 || errno != EAGAIN)
             return int(fd);
     }
@@ -40,10 +40,10 @@ int openWithOpenat2(const QByteArray &path)
 }
 
 // Where openat2 is missing or filtered: one name at a time, none of them followed.
-int openOneByOne(const QList<QByteArray> &names)
+int OpenOneByOne(const QList<QByteArray> &Names)
 {
     int fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    for (const QByteArray &name : names) {
+    for (const QByteArray &name : Names) {
         if (fd < 0)
             return -1;
         const int next = ::openat(fd, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -55,61 +55,61 @@ int openOneByOne(const QList<QByteArray> &names)
 
 } // namespace
 
-std::optional<FolderNoFollow> FolderNoFollow::open(const QByteArray &path)
+std::optional<FolderNoFollow> FolderNoFollow::Open(const QByteArray &Path)
 {
-    if (!path.startsWith('/') || path.contains('\0'))
+    if (!Path.startsWith('/') || Path.contains('\0'))
         return std::nullopt;
     QList<QByteArray> names;
-    for (const QByteArray &name : path.split('/')) {
+    for (const QByteArray &name : Path.split('/')) {
         if (name.isEmpty())
             continue;
-        if (!isPlainName(name))
+        if (!IsPlainName(name))
             return std::nullopt;
         names.append(name);
     }
-    int fd = openWithOpenat2(path);
+    int fd = OpenWithOpenat2(Path);
     if (fd < 0 && (errno == ENOSYS || errno == EPERM))
-        fd = openOneByOne(names);
+        fd = OpenOneByOne(names);
     if (fd < 0)
         return std::nullopt;
     return FolderNoFollow(fd);
 }
 
-std::optional<FileIdentity> FolderNoFollow::identityOf(const QByteArray &name) const
+std::optional<FileIdentity> FolderNoFollow::IdentityOf(const QByteArray &Name) const
 {
     struct stat st = {};
-    if (m_fd.get() < 0 || !isPlainName(name) || ::fstatat(m_fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (m_Fd.Get() < 0 || !IsPlainName(Name) || ::fstatat(m_Fd.Get(), Name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return std::nullopt;
     return FileIdentity{quint64(st.st_dev), quint64(st.st_ino)};
 }
 
-bool FolderNoFollow::remove(const QByteArray &name) const
+bool FolderNoFollow::Remove(const QByteArray &Name) const
 {
-    if (m_fd.get() < 0 || !isPlainName(name))
+    if (m_Fd.Get() < 0 || !IsPlainName(Name))
         return false;
-    if (::unlinkat(m_fd.get(), name.constData(), 0) == 0)
+    if (::unlinkat(m_Fd.Get(), Name.constData(), 0) == 0)
         return true;
-    qCWarning(lcPlatform, "unlinkat(%s): %s", name.constData(), std::strerror(errno));
+    qCWarning(lcPlatform, "unlinkat(%s): %s", Name.constData(), std::strerror(errno));
     return false;
 }
 
-bool splitFolderAndName(const QByteArray &path, QByteArray &folder, QByteArray &name)
+bool SplitFolderAndName(const QByteArray &Path, QByteArray &Folder, QByteArray &Name)
 {
-    const qsizetype slash = path.lastIndexOf('/');
-    if (!path.startsWith('/') || slash < 0)
+    const qsizetype slash = Path.lastIndexOf('/');
+    if (!Path.startsWith('/') || slash < 0)
         return false;
-    folder = slash == 0 ? QByteArray("/") : path.left(slash);
-    name = path.mid(slash + 1);
-    return isPlainName(name);
+    Folder = slash == 0 ? QByteArray("/") : Path.left(slash);
+    Name = Path.mid(slash + 1);
+    return IsPlainName(Name);
 }
 
-std::optional<FileIdentity> identityWithoutLinks(const QByteArray &path)
+std::optional<FileIdentity> IdentityWithoutLinks(const QByteArray &Path)
 {
     QByteArray folder, name;
-    if (!splitFolderAndName(path, folder, name))
+    if (!SplitFolderAndName(Path, folder, name))
         return std::nullopt;
-    const auto dir = FolderNoFollow::open(folder);
-    return dir ? dir->identityOf(name) : std::nullopt;
+    const auto dir = FolderNoFollow::Open(folder);
+    return dir ? dir->IdentityOf(name) : std::nullopt;
 }
 
 } // namespace platform::files

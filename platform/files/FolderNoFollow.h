@@ -11,8 +11,8 @@ namespace platform::files {
 // A file's device and inode: what tells one file from another, whatever names it.
 struct FileIdentity
 {
-    quint64 device = 0;
-    quint64 inode = 0;
+    quint64 Device = 0;
+    quint64 Inode = 0;
     bool operator==(const FileIdentity &) const = default;
 };
 
@@ -24,28 +24,28 @@ class FolderNoFollow
 public:
     // Nothing for a relative path, a path with "." or ".." in it, a link anywhere on the way,
     // or anything but a folder at its end.
-    static std::optional<FolderNoFollow> open(const QByteArray &path);
+    static std::optional<FolderNoFollow> Open(const QByteArray &Path);
 
     FolderNoFollow(FolderNoFollow &&) noexcept = default;
     FolderNoFollow &operator=(FolderNoFollow &&) noexcept = default;
 
     // The identity of the entry `name` itself (a link is not followed); nothing when there is
     // none or the name is not a plain file name.
-    std::optional<FileIdentity> identityOf(const QByteArray &name) const;
+    std::optional<FileIdentity> IdentityOf(const QByteArray &Name) const;
     // Removes the entry `name` (a file, or a link itself); false when that fails.
-    bool remove(const QByteArray &name) const;
+    bool Remove(const QByteArray &Name) const;
 
 private:
-    explicit FolderNoFollow(int fd) : m_fd(fd) {}
+    explicit FolderNoFollow(int Fd) : m_Fd(Fd) {}
 
-    UniqueFd m_fd;
+    UniqueFd m_Fd;
 };
 
 // An absolute path cut into its folder and its last name; false when the path has no plain
 // last name (it ends in "/", ".", "..", or is not absolute).
-bool splitFolderAndName(const QByteArray &path, QByteArray &folder, QByteArray &name);
+bool SplitFolderAndName(const QByteArray &Path, QByteArray &Folder, QByteArray &Name);
 
 // The identity of what `path` names when no link lies on the way to it, the last name included.
-std::optional<FileIdentity> identityWithoutLinks(const QByteArray &path);
+std::optional<FileIdentity> IdentityWithoutLinks(const QByteArray &Path);
 
 } // namespace platform::files

@@ -14,75 +14,75 @@ namespace platform::files {
 
 namespace {
 
-bool sameName(const QString &a, const QString &b)
+bool SameName(const QString &A, const QString &B)
 {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    return A.compare(B, Qt::CaseInsensitive) == 0;
 }
 
-bool isQuote(QChar c)
+bool IsQuote(QChar C)
 {
-    return c == QLatin1Char('"') || c == QLatin1Char('\'');
+    return C == QLatin1Char('"') || C == QLatin1Char('\'');
 }
 
-QString unquote(const QString &v)
+QString Unquote(const QString &V)
 {
-    if (v.size() >= 2 && isQuote(v.front()) && v.back() == v.front())
-        return v.mid(1, v.size() - 2);
-    return v;
+    if (V.size() >= 2 && IsQuote(V.front()) && V.back() == V.front())
+        return V.mid(1, V.size() - 2);
+    return V;
 }
 
-bool hasLineBreak(const QString &s)
+bool HasLineBreak(const QString &S)
 {
-    return s.contains(QLatin1Char('\n')) || s.contains(QLatin1Char('\r'));
+    return S.contains(QLatin1Char('\n')) || S.contains(QLatin1Char('\r'));
 }
 
 // What no line of the file can hold and read back.
-bool unwritable(const QString &s)
+bool Unwritable(const QString &S)
 {
-    return hasLineBreak(s) || s.contains(QChar(0));
+    return HasLineBreak(S) || S.contains(QChar(0));
 }
 
 // The text of a line, or nothing when it is no UTF-8 text or holds a NUL character.
-std::optional<QString> lineText(QByteArrayView bytes)
+std::optional<QString> LineText(QByteArrayView Bytes)
 {
-    if (bytes.contains('\0'))
+    if (Bytes.contains('\0'))
         return std::nullopt;
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
+    QString text = decoder.decode(Bytes);
     if (decoder.hasError())
         return std::nullopt;
     return text;
 }
 
-bool isSectionStart(QByteArrayView bytes)
+bool IsSectionStart(QByteArrayView Bytes)
 {
-    return bytes.trimmed().startsWith('[');
+    return Bytes.trimmed().startsWith('[');
 }
 
 } // namespace
 
-bool IniFile::load(const QString &path)
+bool IniFile::Load(const QString &Path)
 {
-    m_lines.clear();
-    m_crlf = false;
+    m_Lines.clear();
+    m_Crlf = false;
     bool missing = false;
-    const std::optional<QByteArray> data = readOwnFile(path, MaxFileSize, &missing);
+    const std::optional<QByteArray> data = ReadOwnFile(Path, kMaxFileSize, &missing);
     if (!data) {
         if (!missing)
-            qCWarning(lcPlatform) << "reading" << path << "failed: not a file of the user's own, or too large";
+            qCWarning(lcPlatform) << "reading" << Path << "failed: not a file of the user's own, or too large";
         return missing;
     }
-    parse(*data);
+    Parse(*data);
     return true;
 }
 
-void IniFile::parse(const QByteArray &text)
+void IniFile::Parse(const QByteArray &Text)
 {
-    m_lines.clear();
-    QByteArrayView bytes = text;
+    m_Lines.clear();
+    QByteArrayView bytes = Text;
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes = bytes.sliced(3);
-    m_crlf = bytes.contains("\r\n");
+    m_Crlf = bytes.contains("\r\n");
     qsizetype at = 0;
     while (at < bytes.size()) {
         qsizetype end = bytes.indexOf('\n', at);
@@ -93,134 +93,134 @@ void IniFile::parse(const QByteArray &text)
         if (row.endsWith('\r'))
             row.chop(1);
         Line line;
-        const std::optional<QString> decoded = lineText(row);
+        const std::optional<QString> decoded = LineText(row);
         if (!decoded) {
-            line.kind = isSectionStart(row) ? Kind::DamagedSection : Kind::Damaged;
-            line.bytes = row.toByteArray();
-            m_lines.push_back(std::move(line));
+            line.Kind = IsSectionStart(row) ? Kind::DamagedSection : Kind::Damaged;
+            line.Bytes = row.toByteArray();
+            m_Lines.push_back(std::move(line));
             continue;
         }
-        line.raw = *decoded;
-        const QString t = line.raw.trimmed();
+        line.Raw = *decoded;
+        const QString t = line.Raw.trimmed();
         if (t.startsWith(QLatin1Char('['))) {
             const qsizetype close = t.indexOf(QLatin1Char(']'));
-            line.kind = Kind::Section;
-            line.name = (close < 0 ? t.mid(1) : t.mid(1, close - 1)).trimmed();
+            line.Kind = Kind::Section;
+            line.Name = (close < 0 ? t.mid(1) : t.mid(1, close - 1)).trimmed();
         } else if (!t.isEmpty() && !t.startsWith(QLatin1Char(';')) && !t.startsWith(QLatin1Char('#'))) {
             const qsizetype eq = t.indexOf(QLatin1Char('='));
             if (eq > 0) {
-                line.kind = Kind::Key;
-                line.name = t.left(eq).trimmed();
-                line.value = unquote(t.mid(eq + 1).trimmed());
-                if (line.name.isEmpty())
-                    line.kind = Kind::Other;
+                line.Kind = Kind::Key;
+                line.Name = t.left(eq).trimmed();
+                line.Value = Unquote(t.mid(eq + 1).trimmed());
+                if (line.Name.isEmpty())
+                    line.Kind = Kind::Other;
             }
         }
-        m_lines.push_back(std::move(line));
+        m_Lines.push_back(std::move(line));
     }
 }
 
-QByteArray IniFile::toText() const
+QByteArray IniFile::ToText() const
 {
-    const QByteArray eol = m_crlf ? QByteArray("\r\n") : QByteArray("\n");
+    const QByteArray eol = m_Crlf ? QByteArray("\r\n") : QByteArray("\n");
     QByteArray out;
-    for (const Line &l : m_lines) {
-        out += (l.kind == Kind::Damaged || l.kind == Kind::DamagedSection) ? l.bytes : l.raw.toUtf8();
+    for (const Line &l : m_Lines) {
+        out += (l.Kind == Kind::Damaged || l.Kind == Kind::DamagedSection) ? l.Bytes : l.Raw.toUtf8();
         out += eol;
     }
     return out;
 }
 
-bool IniFile::save(const QString &path) const
+bool IniFile::Save(const QString &Path) const
 {
-    return writeFileAtomically(path, toText());
+    return WriteFileAtomically(Path, ToText());
 }
 
-qsizetype IniFile::findSection(const QString &section) const
+qsizetype IniFile::FindSection(const QString &Section) const
 {
-    const QString s = section.trimmed();
-    for (std::size_t i = 0; i < m_lines.size(); ++i)
-        if (m_lines[i].kind == Kind::Section && sameName(m_lines[i].name, s))
+    const QString s = Section.trimmed();
+    for (std::size_t i = 0; i < m_Lines.size(); ++i)
+        if (m_Lines[i].Kind == Kind::Section && SameName(m_Lines[i].Name, s))
             return qsizetype(i);
     return -1;
 }
 
-qsizetype IniFile::sectionEnd(qsizetype at) const
+qsizetype IniFile::SectionEnd(qsizetype At) const
 {
-    std::size_t i = std::size_t(at) + 1;
-    while (i < m_lines.size() && m_lines[i].kind != Kind::Section && m_lines[i].kind != Kind::DamagedSection)
+    std::size_t i = std::size_t(At) + 1;
+    while (i < m_Lines.size() && m_Lines[i].Kind != Kind::Section && m_Lines[i].Kind != Kind::DamagedSection)
         ++i;
     return qsizetype(i);
 }
 
-qsizetype IniFile::findKey(qsizetype header, const QString &key) const
+qsizetype IniFile::FindKey(qsizetype Header, const QString &Key) const
 {
-    const QString k = key.trimmed();
-    const qsizetype end = sectionEnd(header);
-    for (qsizetype i = header + 1; i < end; ++i) {
-        const Line &l = m_lines[std::size_t(i)];
-        if (l.kind == Kind::Key && sameName(l.name, k))
+    const QString k = Key.trimmed();
+    const qsizetype end = SectionEnd(Header);
+    for (qsizetype i = Header + 1; i < end; ++i) {
+        const Line &l = m_Lines[std::size_t(i)];
+        if (l.Kind == Kind::Key && SameName(l.Name, k))
             return i;
     }
     return -1;
 }
 
-QStringList IniFile::sectionNames() const
+QStringList IniFile::SectionNames() const
 {
     QStringList out;
-    for (const Line &l : m_lines)
-        if (l.kind == Kind::Section && !out.contains(l.name, Qt::CaseInsensitive))
-            out.append(l.name);
+    for (const Line &l : m_Lines)
+        if (l.Kind == Kind::Section && !out.contains(l.Name, Qt::CaseInsensitive))
+            out.append(l.Name);
     return out;
 }
 
-QStringList IniFile::keyNames(const QString &section) const
+QStringList IniFile::KeyNames(const QString &Section) const
 {
     QStringList out;
-    const qsizetype h = findSection(section);
+    const qsizetype h = FindSection(Section);
     if (h < 0)
         return out;
-    const qsizetype end = sectionEnd(h);
+    const qsizetype end = SectionEnd(h);
     for (qsizetype i = h + 1; i < end; ++i) {
-        const Line &l = m_lines[std::size_t(i)];
-        if (l.kind == Kind::Key && !out.contains(l.name, Qt::CaseInsensitive))
-            out.append(l.name);
+        const Line &l = m_Lines[std::size_t(i)];
+        if (l.Kind == Kind::Key && !out.contains(l.Name, Qt::CaseInsensitive))
+            out.append(l.Name);
     }
     return out;
 }
 
-bool IniFile::hasSection(const QString &section) const
+bool IniFile::HasSection(const QString &Section) const
 {
-    return findSection(section) >= 0;
+    return FindSection(Section) >= 0;
 }
 
-bool IniFile::hasKey(const QString &section, const QString &key) const
+bool IniFile::HasKey(const QString &Section, const QString &Key) const
 {
-    const qsizetype h = findSection(section);
-    return h >= 0 && findKey(h, key) >= 0;
+    const qsizetype h = FindSection(Section);
+    return h >= 0 && FindKey(h, Key) >= 0;
 }
 
-QString IniFile::value(const QString &section, const QString &key, const QString &defaultValue) const
+QString IniFile::Value(const QString &Section, const QString &Key, const QString &DefaultValue) const
 {
-    const qsizetype h = findSection(section);
-    const qsizetype k = h < 0 ? -1 : findKey(h, key);
-    return k < 0 ? defaultValue : m_lines[std::size_t(k)].value;
+    const qsizetype h = FindSection(Section);
+    const qsizetype k = h < 0 ? -1 : FindKey(h, Key);
+    return k < 0 ? DefaultValue : m_Lines[std::size_t(k)].Value;
 }
 
-int IniFile::intValue(const QString &section, const QString &key, int defaultValue) const
+int IniFile::IntValue(const QString &Section, const QString &Key, int DefaultValue) const
 {
-    const qsizetype h = findSection(section);
-    const qsizetype k = h < 0 ? -1 : findKey(h, key);
+    const qsizetype h = FindSection(Section);
+    const qsizetype k = h < 0 ? -1 : FindKey(h, Key);
     if (k < 0)
-        return defaultValue;
-    QString v = m_lines[std::size_t(k)].value.trimmed();
+        return DefaultValue;
+    QString v = m_Lines[std::size_t(k)].Value.trimmed();
     bool ok = false;
     int result = 0;
     if (v.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) && v.size() > 2) {
         // Hexadecimal digits only: Qt would also take a sign or a second prefix here.
         const QString digits = v.mid(2);
-        const bool allHex = std::all_of(digits.begin(), digits.end(), [](QChar c) {
-            const char16_t u = c.unicode();
+        const bool allHex = std::all_of(digits.begin(), digits.end(), [](QChar C) {
+            const char16_t u = C.unicode();
             return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
         });
         if (allHex)
@@ -230,75 +230,75 @@ int IniFile::intValue(const QString &section, const QString &key, int defaultVal
     } else {
         result = v.toInt(&ok, 10);
     }
-    return ok ? result : defaultValue;
+    return ok ? result : DefaultValue;
 }
 
-bool IniFile::setValue(const QString &section, const QString &key, const QString &value)
+bool IniFile::SetValue(const QString &Section, const QString &Key, const QString &Value)
 {
-    const QString s = section.trimmed();
-    const QString k = key.trimmed();
-    if (s.isEmpty() || k.isEmpty() || unwritable(section) || unwritable(key) || unwritable(value) ||
+    const QString s = Section.trimmed();
+    const QString k = Key.trimmed();
+    if (s.isEmpty() || k.isEmpty() || Unwritable(Section) || Unwritable(Key) || Unwritable(Value) ||
         s.contains(QLatin1Char(']')) || k.contains(QLatin1Char('=')) || k.startsWith(QLatin1Char('[')) ||
         k.startsWith(QLatin1Char(';')) || k.startsWith(QLatin1Char('#')))
         return false;
-    QString written = value;
-    if (value != value.trimmed() || unquote(value) != value)
-        written = QLatin1Char('"') + value + QLatin1Char('"');
+    QString written = Value;
+    if (Value != Value.trimmed() || Unquote(Value) != Value)
+        written = QLatin1Char('"') + Value + QLatin1Char('"');
 
-    qsizetype h = findSection(s);
+    qsizetype h = FindSection(s);
     if (h < 0) {
         Line header;
-        header.kind = Kind::Section;
-        header.name = s;
-        header.raw = QLatin1Char('[') + s + QLatin1Char(']');
-        m_lines.push_back(std::move(header));
-        h = qsizetype(m_lines.size()) - 1;
+        header.Kind = Kind::Section;
+        header.Name = s;
+        header.Raw = QLatin1Char('[') + s + QLatin1Char(']');
+        m_Lines.push_back(std::move(header));
+        h = qsizetype(m_Lines.size()) - 1;
     }
-    const qsizetype at = findKey(h, k);
+    const qsizetype at = FindKey(h, k);
     if (at >= 0) {
-        Line &l = m_lines[std::size_t(at)];
-        l.value = value;
-        l.raw = l.name + QLatin1Char('=') + written;
+        Line &l = m_Lines[std::size_t(at)];
+        l.Value = Value;
+        l.Raw = l.Name + QLatin1Char('=') + written;
         return true;
     }
     // After the last non-blank line of the section, so that a blank separator stays last.
-    qsizetype pos = sectionEnd(h);
-    while (pos > h + 1 && m_lines[std::size_t(pos - 1)].kind == Kind::Other &&
-           m_lines[std::size_t(pos - 1)].raw.trimmed().isEmpty())
+    qsizetype pos = SectionEnd(h);
+    while (pos > h + 1 && m_Lines[std::size_t(pos - 1)].Kind == Kind::Other &&
+           m_Lines[std::size_t(pos - 1)].Raw.trimmed().isEmpty())
         --pos;
     Line line;
-    line.kind = Kind::Key;
-    line.name = k;
-    line.value = value;
-    line.raw = k + QLatin1Char('=') + written;
-    m_lines.insert(m_lines.begin() + pos, std::move(line));
+    line.Kind = Kind::Key;
+    line.Name = k;
+    line.Value = Value;
+    line.Raw = k + QLatin1Char('=') + written;
+    m_Lines.insert(m_Lines.begin() + pos, std::move(line));
     return true;
 }
 
-bool IniFile::setIntValue(const QString &section, const QString &key, int value)
+bool IniFile::SetIntValue(const QString &Section, const QString &Key, int Value)
 {
-    return setValue(section, key, QString::number(value));
+    return SetValue(Section, Key, QString::number(Value));
 }
 
-bool IniFile::removeKey(const QString &section, const QString &key)
+bool IniFile::RemoveKey(const QString &Section, const QString &Key)
 {
-    const qsizetype h = findSection(section);
+    const qsizetype h = FindSection(Section);
     if (h < 0)
         return false;
     bool removed = false;
-    for (qsizetype at = findKey(h, key); at >= 0; at = findKey(h, key)) {
-        m_lines.erase(m_lines.begin() + at);
+    for (qsizetype at = FindKey(h, Key); at >= 0; at = FindKey(h, Key)) {
+        m_Lines.erase(m_Lines.begin() + at);
         removed = true;
     }
     return removed;
 }
 
-bool IniFile::removeSection(const QString &section)
+bool IniFile::RemoveSection(const QString &Section)
 {
-    const qsizetype h = findSection(section);
+    const qsizetype h = FindSection(Section);
     if (h < 0)
         return false;
-    m_lines.erase(m_lines.begin() + h, m_lines.begin() + sectionEnd(h));
+    m_Lines.erase(m_Lines.begin() + h, m_Lines.begin() + SectionEnd(h));
     return true;
 }
 

@@ -21,7 +21,7 @@ class IniFile
 {
 public:
     // Files larger than this are refused by load.
-    static constexpr qint64 MaxFileSize = 16 * 1024 * 1024;
+    static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
 
     IniFile() = default;
 
@@ -29,38 +29,38 @@ public:
     // (and an empty text) when the file cannot be read, is not a regular file, is larger than
     // MaxFileSize, is a link, or it or its folder is another user's or writable by others (see
     // OwnFolder).
-    bool load(const QString &path);
+    bool Load(const QString &Path);
     // Replaces the content by the text given.
-    void parse(const QByteArray &text);
+    void Parse(const QByteArray &Text);
     // The whole text as it would be saved.
-    QByteArray toText() const;
+    QByteArray ToText() const;
     // Writes the text so that a reader sees the old or the new file, never a mix; creates a
     // missing directory. Only in a folder of the user's own (see writeFileAtomically). False on
     // any failure (the old file stays).
-    bool save(const QString &path) const;
+    bool Save(const QString &Path) const;
 
     // Names of the sections / of the keys of one section, in file order, first spelling.
-    QStringList sectionNames() const;
-    QStringList keyNames(const QString &section) const;
-    bool hasSection(const QString &section) const;
-    bool hasKey(const QString &section, const QString &key) const;
+    QStringList SectionNames() const;
+    QStringList KeyNames(const QString &Section) const;
+    bool HasSection(const QString &Section) const;
+    bool HasKey(const QString &Section, const QString &Key) const;
 
-    QString value(const QString &section, const QString &key, const QString &defaultValue = QString()) const;
+    QString Value(const QString &Section, const QString &Key, const QString &DefaultValue = QString()) const;
     // A decimal integer (optionally signed, or "0x" followed by hexadecimal digits); the
     // default for a missing key or any other text.
-    int intValue(const QString &section, const QString &key, int defaultValue) const;
+    int IntValue(const QString &Section, const QString &Key, int DefaultValue) const;
 
     // Writes one key: replaces the first line of the key in the section, else appends it to
     // the section, else appends the section at the end. Refused (false) for an empty or blank
     // section or key name, a name or value with a line break or a NUL character, a section name
     // with "]", and a key name with "=" or beginning with "[", ";" or "#". A value that would not
     // read back as written (blank at either end, enclosing quotes) is written in double quotes.
-    bool setValue(const QString &section, const QString &key, const QString &value);
-    bool setIntValue(const QString &section, const QString &key, int value);
+    bool SetValue(const QString &Section, const QString &Key, const QString &Value);
+    bool SetIntValue(const QString &Section, const QString &Key, int Value);
     // Removes every line of the key in the section; false when there was none.
-    bool removeKey(const QString &section, const QString &key);
+    bool RemoveKey(const QString &Section, const QString &Key);
     // Removes the section's header and its lines (up to the next section); false when absent.
-    bool removeSection(const QString &section);
+    bool RemoveSection(const QString &Section);
 
 private:
     // Damaged: a line that cannot be read (see above); DamagedSection: such a line that opens
@@ -68,21 +68,21 @@ private:
     enum class Kind { Other, Section, Key, Damaged, DamagedSection };
     struct Line
     {
-        Kind kind = Kind::Other;
-        QString raw;      // the line as read (without its line end)
-        QByteArray bytes; // a damaged line as read
-        QString name;     // section or key name, trimmed
-        QString value;    // key value, trimmed and unquoted
+        IniFile::Kind Kind = IniFile::Kind::Other;
+        QString Raw;      // the line as read (without its line end)
+        QByteArray Bytes; // a damaged line as read
+        QString Name;     // section or key name, trimmed
+        QString Value;    // key value, trimmed and unquoted
     };
 
     // Index of the first header of the section, or -1.
-    qsizetype findSection(const QString &section) const;
+    qsizetype FindSection(const QString &Section) const;
     // Index after the last line of the section starting at header index `at`.
-    qsizetype sectionEnd(qsizetype at) const;
-    qsizetype findKey(qsizetype header, const QString &key) const;
+    qsizetype SectionEnd(qsizetype At) const;
+    qsizetype FindKey(qsizetype Header, const QString &Key) const;
 
-    std::vector<Line> m_lines;
-    bool m_crlf = false;
+    std::vector<Line> m_Lines;
+    bool m_Crlf = false;
 };
 
 } // namespace platform::files

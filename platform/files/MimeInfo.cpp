@@ -7,17 +7,17 @@
 
 namespace platform::files {
 
-MimeInfo mimeInfoForFile(const QString &path)
+MimeInfo MimeInfoForFile(const QString &Path)
 {
     MimeInfo info;
     FileStatus st;
-    if (!statFile(path, st))
+    if (!StatFile(Path, st))
         return info;
     QMimeDatabase db;
     QMimeType type;
-    switch (st.kind) {
+    switch (st.Kind) {
     case FileKind::Regular:
-        type = db.mimeTypeForFile(path, QMimeDatabase::MatchDefault);
+        type = db.mimeTypeForFile(Path, QMimeDatabase::MatchDefault);
         break;
     case FileKind::Directory:
         type = db.mimeTypeForName(QStringLiteral("inode/directory"));
@@ -39,11 +39,11 @@ MimeInfo mimeInfoForFile(const QString &path)
     }
     if (!type.isValid())
         return info;
-    info.name = type.name();
-    info.comment = type.comment();
-    info.iconName = type.iconName();
-    if (info.iconName.isEmpty())
-        info.iconName = type.genericIconName();
+    info.Name = type.name();
+    info.Comment = type.comment();
+    info.IconName = type.iconName();
+    if (info.IconName.isEmpty())
+        info.IconName = type.genericIconName();
     return info;
 }
 

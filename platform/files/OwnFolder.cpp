@@ -19,34 +19,34 @@ namespace platform::files {
 
 namespace {
 
-bool trustedOwner(uid_t uid)
+bool TrustedOwner(uid_t Uid)
 {
-    return uid == ::geteuid() || uid == 0;
+    return Uid == ::geteuid() || Uid == 0;
 }
 
 // Someone else could rename or add entries in this folder.
-bool othersMayChange(const struct stat &st)
+bool OthersMayChange(const struct stat &St)
 {
-    return S_ISDIR(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0;
+    return S_ISDIR(St.st_mode) && (St.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (St.st_mode & S_ISVTX) == 0;
 }
 
-bool isPlainName(const QString &name)
+bool IsPlainName(const QString &Name)
 {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-        !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+    return !Name.isEmpty() && Name != QLatin1String(".") && Name != QLatin1String("..") &&
+        !Name.contains(QLatin1Char('/')) && !Name.contains(QChar(0));
 }
 
-QString absoluteClean(const QString &path)
+QString AbsoluteClean(const QString &Path)
 {
-    return QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path));
+    return QDir::cleanPath(QDir::isAbsolutePath(Path) ? Path : QDir::current().absoluteFilePath(Path));
 }
 
 // Every existing part of `clean` (an absolute, clean path), examined without following it; the
 // path of the last part that exists in `existing`.
-bool chainTrusted(const QString &clean, QString *existing)
+bool ChainTrusted(const QString &Clean, QString *Existing)
 {
     QString prefix = QStringLiteral("/");
-    const QStringList parts = clean.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const QStringList parts = Clean.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     for (qsizetype i = -1; i < parts.size(); ++i) {
         if (i >= 0)
             prefix = (i == 0 ? QString() : prefix) + QLatin1Char('/') + parts[i];
@@ -56,33 +56,33 @@ bool chainTrusted(const QString &clean, QString *existing)
                 return true;
             return false;
         }
-        if (!trustedOwner(st.st_uid) || othersMayChange(st))
+        if (!TrustedOwner(st.st_uid) || OthersMayChange(st))
             return false;
-        if (existing)
-            *existing = prefix;
+        if (Existing)
+            *Existing = prefix;
     }
     return true;
 }
 
-bool isOwnPrivateDir(const struct stat &st)
+bool IsOwnPrivateDir(const struct stat &St)
 {
-    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    return S_ISDIR(St.st_mode) && St.st_uid == ::geteuid() && (St.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 // Whatever is at `name` may be replaced: nothing, or a regular file (not a link) of the user's.
-bool replaceable(int dirFd, const QByteArray &name)
+bool Replaceable(int DirFd, const QByteArray &Name)
 {
     struct stat st = {};
-    if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(DirFd, Name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT;
     return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
 }
 
 // Opens (creating when missing) a regular file of the user's without following a link; -1 else.
-int openOwnRegular(int dirFd, const QByteArray &name, int access, unsigned mode)
+int OpenOwnRegular(int DirFd, const QByteArray &Name, int Access, unsigned Mode)
 {
-    const int fd = ::openat(dirFd, name.constData(), access | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                            mode_t(mode));
+    const int fd = ::openat(DirFd, Name.constData(), Access | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                            mode_t(Mode));
     if (fd < 0)
         return -1;
     struct stat st = {};
@@ -98,124 +98,124 @@ int openOwnRegular(int dirFd, const QByteArray &name, int access, unsigned mode)
 
 } // namespace
 
-bool isTrustedPath(const QString &path)
+bool IsTrustedPath(const QString &Path)
 {
-    if (path.isEmpty())
+    if (Path.isEmpty())
         return false;
-    const QString clean = absoluteClean(path);
+    const QString clean = AbsoluteClean(Path);
     QString existing;
-    if (!chainTrusted(clean, &existing))
+    if (!ChainTrusted(clean, &existing))
         return false;
     // The links on the way lead somewhere: that place must pass as well.
     char real[PATH_MAX];
     if (!::realpath(QFile::encodeName(existing).constData(), real))
         return false;
     const QString canonical = QFile::decodeName(real);
-    return canonical == existing || chainTrusted(canonical, nullptr);
+    return canonical == existing || ChainTrusted(canonical, nullptr);
 }
 
-bool isPrivateFolder(const QString &path, bool followLink)
+bool IsPrivateFolder(const QString &Path, bool FollowLink)
 {
-    if (path.isEmpty())
+    if (Path.isEmpty())
         return false;
-    const QByteArray native = QFile::encodeName(absoluteClean(path));
+    const QByteArray native = QFile::encodeName(AbsoluteClean(Path));
     struct stat st = {};
-    const int rc = followLink ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st);
-    return rc == 0 && isOwnPrivateDir(st) && isTrustedPath(path);
+    const int rc = FollowLink ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st);
+    return rc == 0 && IsOwnPrivateDir(st) && IsTrustedPath(Path);
 }
 
-bool isOwnFile(const QString &path)
+bool IsOwnFile(const QString &Path)
 {
-    if (path.isEmpty())
+    if (Path.isEmpty())
         return false;
-    const QString clean = absoluteClean(path);
+    const QString clean = AbsoluteClean(Path);
     struct stat st = {};
     return ::lstat(QFile::encodeName(clean).constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && isPrivateFolder(clean.section(QLatin1Char('/'), 0, -2));
+        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && IsPrivateFolder(clean.section(QLatin1Char('/'), 0, -2));
 }
 
-std::optional<OwnFolder> OwnFolder::open(const QString &path)
+std::optional<OwnFolder> OwnFolder::Open(const QString &Path)
 {
-    if (path.isEmpty())
+    if (Path.isEmpty())
         return std::nullopt;
-    const QString clean = absoluteClean(path);
-    if (!isTrustedPath(clean))
+    const QString clean = AbsoluteClean(Path);
+    if (!IsTrustedPath(clean))
         return std::nullopt;
     const int fd = ::open(QFile::encodeName(clean).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     struct stat st = {};
-    if (::fstat(fd, &st) != 0 || !isOwnPrivateDir(st)) {
+    if (::fstat(fd, &st) != 0 || !IsOwnPrivateDir(st)) {
         ::close(fd);
         return std::nullopt;
     }
     return OwnFolder(fd, clean);
 }
 
-std::optional<OwnFolder> OwnFolder::make(const QString &path, unsigned mode)
+std::optional<OwnFolder> OwnFolder::Make(const QString &Path, unsigned Mode)
 {
-    if (path.isEmpty())
+    if (Path.isEmpty())
         return std::nullopt;
-    const QString clean = absoluteClean(path);
+    const QString clean = AbsoluteClean(Path);
     // Nothing is made in a place that someone else controls.
-    if (!isTrustedPath(clean))
+    if (!IsTrustedPath(clean))
         return std::nullopt;
     QString prefix;
     for (const QString &part : clean.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         prefix += QLatin1Char('/') + part;
         const QByteArray native = QFile::encodeName(prefix);
-        if (::mkdir(native.constData(), mode_t(mode)) == 0) {
+        if (::mkdir(native.constData(), mode_t(Mode)) == 0) {
             // The umask may have taken bits away; no more than `mode` was asked for.
-            ::chmod(native.constData(), mode_t(mode));
+            ::chmod(native.constData(), mode_t(Mode));
         } else if (errno != EEXIST) {
             return std::nullopt;
         }
     }
-    return open(clean);
+    return Open(clean);
 }
 
-bool OwnFolder::writeFile(const QString &name, const QByteArray &data, unsigned mode) const
+bool OwnFolder::WriteFile(const QString &Name, const QByteArray &Data, unsigned Mode) const
 {
-    if (!isPlainName(name))
+    if (!IsPlainName(Name))
         return false;
-    const QByteArray target = QFile::encodeName(name);
-    if (!replaceable(m_fd.get(), target))
+    const QByteArray target = QFile::encodeName(Name);
+    if (!Replaceable(m_Fd.Get(), target))
         return false;
-    beforeStep();
+    BeforeStep();
     QByteArray tmp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         tmp = target + '.' + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-        fd = ::openat(m_fd.get(), tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        fd = ::openat(m_Fd.Get(), tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST)
             return false;
     }
     if (fd < 0)
         return false;
-    beforeStep();
-    bool ok = writeHandle(fd, data.constData(), data.size()) == data.size();
-    ok = ok && ::fchmod(fd, mode_t(mode)) == 0 && ::fsync(fd) == 0;
+    BeforeStep();
+    bool ok = WriteHandle(fd, Data.constData(), Data.size()) == Data.size();
+    ok = ok && ::fchmod(fd, mode_t(Mode)) == 0 && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     // Looked at again just before the rename: a link put there meanwhile is not replaced either.
-    ok = ok && replaceable(m_fd.get(), target);
+    ok = ok && Replaceable(m_Fd.Get(), target);
     if (ok) {
-        beforeStep();
-        ok = ::renameat(m_fd.get(), tmp.constData(), m_fd.get(), target.constData()) == 0;
+        BeforeStep();
+        ok = ::renameat(m_Fd.Get(), tmp.constData(), m_Fd.Get(), target.constData()) == 0;
     }
     if (!ok) {
-        ::unlinkat(m_fd.get(), tmp.constData(), 0);
+        ::unlinkat(m_Fd.Get(), tmp.constData(), 0);
         return false;
     }
-    beforeStep();
-    ::fsync(m_fd.get());
+    BeforeStep();
+    ::fsync(m_Fd.Get());
     return true;
 }
 
-int OwnFolder::createFile(const QString &name, unsigned mode) const
+int OwnFolder::CreateFile(const QString &Name, unsigned Mode) const
 {
-    if (!isPlainName(name))
+    if (!IsPlainName(Name))
         return -1;
-    const int fd = openOwnRegular(m_fd.get(), QFile::encodeName(name), O_WRONLY, mode);
+    const int fd = OpenOwnRegular(m_Fd.Get(), QFile::encodeName(Name), O_WRONLY, Mode);
     // Emptied only once it is known to be the user's own file.
     if (fd >= 0 && ::ftruncate(fd, 0) != 0) {
         ::close(fd);
@@ -224,61 +224,61 @@ int OwnFolder::createFile(const QString &name, unsigned mode) const
     return fd;
 }
 
-int OwnFolder::openLockFile(const QString &name) const
+int OwnFolder::OpenLockFile(const QString &Name) const
 {
-    if (!isPlainName(name))
+    if (!IsPlainName(Name))
         return -1;
-    const int fd = openOwnRegular(m_fd.get(), QFile::encodeName(name), O_RDWR, 0600);
+    const int fd = OpenOwnRegular(m_Fd.Get(), QFile::encodeName(Name), O_RDWR, 0600);
     // A lock file an earlier version left readable would let anyone hold the lock.
     if (fd >= 0)
         ::fchmod(fd, 0600);
     return fd;
 }
 
-bool OwnFolder::removeFile(const QString &name) const
+bool OwnFolder::RemoveFile(const QString &Name) const
 {
-    if (!isPlainName(name))
+    if (!IsPlainName(Name))
         return false;
-    const QByteArray native = QFile::encodeName(name);
+    const QByteArray native = QFile::encodeName(Name);
     struct stat st = {};
-    if (::fstatat(m_fd.get(), native.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode) ||
+    if (::fstatat(m_Fd.Get(), native.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode) ||
         st.st_uid != ::geteuid())
         return false;
-    return ::unlinkat(m_fd.get(), native.constData(), 0) == 0;
+    return ::unlinkat(m_Fd.Get(), native.constData(), 0) == 0;
 }
 
-std::optional<QByteArray> OwnFolder::readFile(const QString &name, qint64 limit, bool *missing) const
+std::optional<QByteArray> OwnFolder::ReadFile(const QString &Name, qint64 Limit, bool *Missing) const
 {
-    if (missing)
-        *missing = false;
-    if (!isPlainName(name))
+    if (Missing)
+        *Missing = false;
+    if (!IsPlainName(Name))
         return std::nullopt;
     RegularFileReader reader;
-    switch (reader.openAt(m_fd.get(), name)) {
+    switch (reader.OpenAt(m_Fd.Get(), Name)) {
     case RegularFileReader::OpenResult::Opened:
         break;
     case RegularFileReader::OpenResult::Missing:
-        if (missing)
-            *missing = true;
+        if (Missing)
+            *Missing = true;
         return std::nullopt;
     default:
         return std::nullopt;
     }
-    if (!reader.isPrivate(false))
+    if (!reader.IsPrivate(false))
         return std::nullopt;
-    return reader.readAll(limit);
+    return reader.ReadAll(Limit);
 }
 
 namespace {
 
 // The folder and the name of a file's full path.
-std::optional<std::pair<OwnFolder, QString>> split(const QString &file)
+std::optional<std::pair<OwnFolder, QString>> Split(const QString &File)
 {
-    if (file.isEmpty() || file.endsWith(QLatin1Char('/')))
+    if (File.isEmpty() || File.endsWith(QLatin1Char('/')))
         return std::nullopt;
-    const QString clean = absoluteClean(file);
+    const QString clean = AbsoluteClean(File);
     const qsizetype slash = clean.lastIndexOf(QLatin1Char('/'));
-    auto folder = OwnFolder::open(slash == 0 ? QStringLiteral("/") : clean.left(slash));
+    auto folder = OwnFolder::Open(slash == 0 ? QStringLiteral("/") : clean.left(slash));
     if (!folder)
         return std::nullopt;
     return std::make_pair(std::move(*folder), clean.mid(slash + 1));
@@ -286,40 +286,40 @@ std::optional<std::pair<OwnFolder, QString>> split(const QString &file)
 
 } // namespace
 
-bool writeOwnFile(const QString &file, const QByteArray &data, unsigned mode)
+bool WriteOwnFile(const QString &File, const QByteArray &Data, unsigned Mode)
 {
-    const auto place = split(file);
-    return place && place->first.writeFile(place->second, data, mode);
+    const auto place = Split(File);
+    return place && place->first.WriteFile(place->second, Data, Mode);
 }
 
-bool removeOwnFile(const QString &file)
+bool RemoveOwnFile(const QString &File)
 {
-    const auto place = split(file);
-    return place && place->first.removeFile(place->second);
+    const auto place = Split(File);
+    return place && place->first.RemoveFile(place->second);
 }
 
-int createOwnFile(const QString &file, unsigned mode)
+int CreateOwnFile(const QString &File, unsigned Mode)
 {
-    const auto place = split(file);
-    return place ? place->first.createFile(place->second, mode) : -1;
+    const auto place = Split(File);
+    return place ? place->first.CreateFile(place->second, Mode) : -1;
 }
 
-std::optional<QByteArray> readOwnFile(const QString &file, qint64 limit, bool *missing)
+std::optional<QByteArray> ReadOwnFile(const QString &File, qint64 Limit, bool *Missing)
 {
-    if (missing)
-        *missing = false;
-    const auto place = split(file);
+    if (Missing)
+        *Missing = false;
+    const auto place = Split(File);
     if (!place) {
         // No folder at all is no file at all.
-        if (missing && !file.isEmpty()) {
+        if (Missing && !File.isEmpty()) {
             struct stat st = {};
-            *missing = ::lstat(QFile::encodeName(absoluteClean(file).section(QLatin1Char('/'), 0, -2)).constData(),
+            *Missing = ::lstat(QFile::encodeName(AbsoluteClean(File).section(QLatin1Char('/'), 0, -2)).constData(),
                                &st) != 0 &&
                 errno == ENOENT;
         }
         return std::nullopt;
     }
-    return place->first.readFile(place->second, limit, missing);
+    return place->first.ReadFile(place->second, Limit, Missing);
 }
 
 } // namespace platform::files

@@ -12,15 +12,15 @@ namespace platform::files {
 // A path the running user can rely on: every part of it that exists, examined without following
 // it, belongs to the running user or to root, and no folder on the way can be changed by anyone
 // else (written by group or others without the sticky bit). Parts still to be made are skipped.
-bool isTrustedPath(const QString &path);
+bool IsTrustedPath(const QString &Path);
 
 // True when `path` is an existing folder that the running user owns and nobody else may write
 // into, reached by a trusted path; a link in its place is refused unless `followLink` (for reading).
-bool isPrivateFolder(const QString &path, bool followLink = false);
+bool IsPrivateFolder(const QString &Path, bool FollowLink = false);
 
 // True when `path` is a regular file (not a link) of the running user's that nobody else may write,
 // in a folder of the user's alone: a file of the user's own folders that may be read.
-bool isOwnFile(const QString &path);
+bool IsOwnFile(const QString &Path);
 
 // A folder the program creates, writes, locks and deletes files in, held open: a directory that
 // the running user owns and nobody else may write into, reached by a trusted path and opened
@@ -31,43 +31,43 @@ class OwnFolder
 {
 public:
     // Nothing when the folder is missing or fails the rules above.
-    static std::optional<OwnFolder> open(const QString &path);
+    static std::optional<OwnFolder> Open(const QString &Path);
     // Makes missing folders first, each with at most `mode` (whatever the umask); an existing
     // folder keeps its mode and must pass the rules.
-    static std::optional<OwnFolder> make(const QString &path, unsigned mode);
+    static std::optional<OwnFolder> Make(const QString &Path, unsigned Mode);
 
     OwnFolder(OwnFolder &&) noexcept = default;
     OwnFolder &operator=(OwnFolder &&) noexcept = default;
 
-    QString path() const { return m_path; }
+    QString Path() const { return m_Path; }
 
     // Replaces `name` by `data` so that a reader sees the old or the new file: a temporary file in
     // the folder, fsync, rename, fsync of the folder. Refused (false, nothing changed) when the name
     // is a link, not a regular file, or another user's. The file gets `mode`.
-    bool writeFile(const QString &name, const QByteArray &data, unsigned mode = 0644) const;
+    bool WriteFile(const QString &Name, const QByteArray &Data, unsigned Mode = 0644) const;
     // Opens `name` for writing from its start (made with `mode` when missing); -1 when it is a
     // link, not a regular file, or another user's. The caller closes it.
-    int createFile(const QString &name, unsigned mode = 0600) const;
+    int CreateFile(const QString &Name, unsigned Mode = 0600) const;
     // Opens `name` for reading and writing to lock it (made 0600 when missing); -1 when it is a
     // link, not a regular file, or another user's. The caller closes it.
-    int openLockFile(const QString &name) const;
+    int OpenLockFile(const QString &Name) const;
     // Deletes `name`: a link itself, never what it leads to. False when nothing is there, it is a
     // folder, or it is another user's.
-    bool removeFile(const QString &name) const;
+    bool RemoveFile(const QString &Name) const;
     // The content of `name`, a regular file (not a link) of the running user's that nobody else may
     // write, of at most `limit` bytes. `missing` tells a missing file from a refused one.
-    std::optional<QByteArray> readFile(const QString &name, qint64 limit, bool *missing = nullptr) const;
+    std::optional<QByteArray> ReadFile(const QString &Name, qint64 Limit, bool *Missing = nullptr) const;
 
 private:
-    OwnFolder(int fd, const QString &path) : m_fd(fd), m_path(path) {}
-    UniqueFd m_fd;
-    QString m_path;
+    OwnFolder(int Fd, const QString &Path) : m_Fd(Fd), m_Path(Path) {}
+    UniqueFd m_Fd;
+    QString m_Path;
 };
 
 // The same for one file named by its full path, through its folder.
-bool writeOwnFile(const QString &file, const QByteArray &data, unsigned mode = 0644);
-bool removeOwnFile(const QString &file);
-int createOwnFile(const QString &file, unsigned mode = 0600);
-std::optional<QByteArray> readOwnFile(const QString &file, qint64 limit, bool *missing = nullptr);
+bool WriteOwnFile(const QString &File, const QByteArray &Data, unsigned Mode = 0644);
+bool RemoveOwnFile(const QString &File);
+int CreateOwnFile(const QString &File, unsigned Mode = 0600);
+std::optional<QByteArray> ReadOwnFile(const QString &File, qint64 Limit, bool *Missing = nullptr);
 
 } // namespace platform::files

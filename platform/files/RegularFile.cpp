@@ -12,121 +12,121 @@ namespace platform::files {
 
 RegularFileReader::~RegularFileReader()
 {
-    close();
+    Close();
 }
 
-RegularFileReader::OpenResult RegularFileReader::open(const QString &path)
+RegularFileReader::OpenResult RegularFileReader::Open(const QString &Path)
 {
-    close();
-    m_error.clear();
-    if (path.isEmpty()) {
-        m_error = QString::fromLocal8Bit(std::strerror(ENOENT));
+    Close();
+    m_Error.clear();
+    if (Path.isEmpty()) {
+        m_Error = QString::fromLocal8Bit(std::strerror(ENOENT));
         return OpenResult::Missing;
     }
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = QFile::encodeName(Path);
     // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.
-    return finishOpen(::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    return FinishOpen(::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
 }
 
-RegularFileReader::OpenResult RegularFileReader::openAt(int folderFd, const QString &name)
+RegularFileReader::OpenResult RegularFileReader::OpenAt(int FolderFd, const QString &Name)
 {
-    close();
-    m_error.clear();
-    if (name.isEmpty() || name.contains(QLatin1Char('/'))) {
-        m_error = QString::fromLocal8Bit(std::strerror(ENOENT));
+    Close();
+    m_Error.clear();
+    if (Name.isEmpty() || Name.contains(QLatin1Char('/'))) {
+        m_Error = QString::fromLocal8Bit(std::strerror(ENOENT));
         return OpenResult::Missing;
     }
-    const int fd = ::openat(folderFd, QFile::encodeName(name).constData(),
+    const int fd = ::openat(FolderFd, QFile::encodeName(Name).constData(),
                             O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (fd < 0 && errno == ELOOP) {
-        m_error = QStringLiteral("not a regular file");
+        m_Error = QStringLiteral("not a regular file");
         return OpenResult::NotRegular;
     }
-    return finishOpen(fd);
+    return FinishOpen(fd);
 }
 
-RegularFileReader::OpenResult RegularFileReader::finishOpen(int fd)
+RegularFileReader::OpenResult RegularFileReader::FinishOpen(int Fd)
 {
-    if (fd < 0) {
+    if (Fd < 0) {
         const int err = errno;
-        m_error = QString::fromLocal8Bit(std::strerror(err));
+        m_Error = QString::fromLocal8Bit(std::strerror(err));
         return (err == ENOENT || err == ENOTDIR) ? OpenResult::Missing : OpenResult::Failed;
     }
     struct stat st = {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        m_error = QStringLiteral("not a regular file");
+    if (::fstat(Fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(Fd);
+        m_Error = QStringLiteral("not a regular file");
         return OpenResult::NotRegular;
     }
-    const int flags = ::fcntl(fd, F_GETFL);
+    const int flags = ::fcntl(Fd, F_GETFL);
     if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    m_fd = fd;
+        ::fcntl(Fd, F_SETFL, flags & ~O_NONBLOCK);
+    m_Fd = Fd;
     return OpenResult::Opened;
 }
 
-bool RegularFileReader::isPrivate(bool rootToo) const
+bool RegularFileReader::IsPrivate(bool RootToo) const
 {
     struct stat st = {};
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
+    if (m_Fd < 0 || ::fstat(m_Fd, &st) != 0)
         return false;
-    const bool owner = st.st_uid == ::geteuid() || (rootToo && st.st_uid == 0);
+    const bool owner = st.st_uid == ::geteuid() || (RootToo && st.st_uid == 0);
     return owner && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-qint64 RegularFileReader::read(char *buffer, qint64 size)
+qint64 RegularFileReader::Read(char *Buffer, qint64 Size)
 {
-    if (m_fd < 0 || size < 0)
+    if (m_Fd < 0 || Size < 0)
         return -1;
     for (;;) {
-        const ssize_t n = ::read(m_fd, buffer, std::size_t(size));
+        const ssize_t n = ::read(m_Fd, Buffer, std::size_t(Size));
         if (n >= 0)
             return n;
         if (errno == EINTR)
             continue;
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        m_Error = QString::fromLocal8Bit(std::strerror(errno));
         return -1;
     }
 }
 
-std::optional<QByteArray> RegularFileReader::readAll(qint64 limit)
+std::optional<QByteArray> RegularFileReader::ReadAll(qint64 Limit)
 {
     QByteArray data;
     char buffer[65536];
     for (;;) {
-        const qint64 n = read(buffer, sizeof buffer);
+        const qint64 n = Read(buffer, sizeof buffer);
         if (n < 0)
             return std::nullopt;
         if (n == 0)
             return data;
-        if (data.size() + n > limit)
+        if (data.size() + n > Limit)
             return std::nullopt;
         data.append(buffer, n);
     }
 }
 
-void RegularFileReader::close()
+void RegularFileReader::Close()
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
+    if (m_Fd >= 0) {
+        ::close(m_Fd);
+        m_Fd = -1;
     }
 }
 
-bool isRegularFile(const QString &path)
+bool IsRegularFile(const QString &Path)
 {
-    if (path.isEmpty())
+    if (Path.isEmpty())
         return false;
     struct stat st = {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    return ::stat(QFile::encodeName(Path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool pathExists(const QString &path)
+bool PathExists(const QString &Path)
 {
-    if (path.isEmpty())
+    if (Path.isEmpty())
         return false;
     struct stat st = {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0;
+    return ::stat(QFile::encodeName(Path).constData(), &st) == 0;
 }
 
 } // namespace platform::files

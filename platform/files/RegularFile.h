@@ -19,31 +19,31 @@ public:
     RegularFileReader(const RegularFileReader &) = delete;
     RegularFileReader &operator=(const RegularFileReader &) = delete;
 
-    OpenResult open(const QString &path);
+    OpenResult Open(const QString &Path);
     // Opens `name` in the folder held open as `folderFd`, never through a link (a link is refused
     // as NotRegular).
-    OpenResult openAt(int folderFd, const QString &name);
+    OpenResult OpenAt(int FolderFd, const QString &Name);
     // The open file belongs to the running user (or to root, when `rootToo`) and nobody else may
     // write it.
-    bool isPrivate(bool rootToo) const;
+    bool IsPrivate(bool RootToo) const;
     // Bytes read (0 at the end), -1 on an error.
-    qint64 read(char *buffer, qint64 size);
+    qint64 Read(char *Buffer, qint64 Size);
     // The rest of the file; nothing on a read error or when it holds more than limit bytes.
-    std::optional<QByteArray> readAll(qint64 limit);
-    void close();
-    bool isOpen() const { return m_fd >= 0; }
+    std::optional<QByteArray> ReadAll(qint64 Limit);
+    void Close();
+    bool IsOpen() const { return m_Fd >= 0; }
     // The system's text for the last failure of open or read.
-    QString errorText() const { return m_error; }
+    QString ErrorText() const { return m_Error; }
 
 private:
-    OpenResult finishOpen(int fd);
-    int m_fd = -1;
-    QString m_error;
+    OpenResult FinishOpen(int Fd);
+    int m_Fd = -1;
+    QString m_Error;
 };
 
 // True when path names an existing regular file (after following symbolic links).
-bool isRegularFile(const QString &path);
+bool IsRegularFile(const QString &Path);
 // True when something exists at path (after following symbolic links).
-bool pathExists(const QString &path);
+bool PathExists(const QString &Path);
 
 } // namespace platform::files

@@ -11,12 +11,12 @@ namespace {
 
 struct ImageList
 {
-    std::mutex mutex;
-    QHash<QString, int> indexes;
-    QList<QString> names;
+    std::mutex Mutex;
+    QHash<QString, int> Indexes;
+    QList<QString> Names;
 };
 
-ImageList &imageList()
+ImageList &Images()
 {
     static ImageList list;
     return list;
@@ -24,28 +24,28 @@ ImageList &imageList()
 
 } // namespace
 
-int systemImageIndex(const QString &iconName)
+int SystemImageIndex(const QString &IconName)
 {
-    if (iconName.isEmpty())
+    if (IconName.isEmpty())
         return -1;
-    ImageList &list = imageList();
-    std::lock_guard<std::mutex> lock(list.mutex);
-    const auto it = list.indexes.constFind(iconName);
-    if (it != list.indexes.cend())
+    ImageList &list = Images();
+    std::lock_guard<std::mutex> lock(list.Mutex);
+    const auto it = list.Indexes.constFind(IconName);
+    if (it != list.Indexes.cend())
         return it.value();
-    const int index = int(list.names.size());
-    list.names.append(iconName);
-    list.indexes.insert(iconName, index);
+    const int index = int(list.Names.size());
+    list.Names.append(IconName);
+    list.Indexes.insert(IconName, index);
     return index;
 }
 
-QString systemImageName(int index)
+QString SystemImageName(int Index)
 {
-    ImageList &list = imageList();
-    std::lock_guard<std::mutex> lock(list.mutex);
-    if (index < 0 || index >= list.names.size())
+    ImageList &list = Images();
+    std::lock_guard<std::mutex> lock(list.Mutex);
+    if (Index < 0 || Index >= list.Names.size())
         return QString();
-    return list.names.at(index);
+    return list.Names.at(Index);
 }
 
 } // namespace platform::files

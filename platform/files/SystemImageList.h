@@ -9,8 +9,8 @@ namespace platform::files {
 // process. Thread-safe.
 
 // The index of `iconName`, added when new; -1 for an empty name.
-int systemImageIndex(const QString &iconName);
+int SystemImageIndex(const QString &IconName);
 // The icon name at `index`; empty when out of range.
-QString systemImageName(int index);
+QString SystemImageName(int Index);
 
 } // namespace platform::files

@@ -5,34 +5,34 @@
 
 namespace platform {
 
-SYSTEMTIME toSystemTime(const QDateTime &dateTime)
+SYSTEMTIME ToSystemTime(const QDateTime &DateTime)
 {
     SYSTEMTIME st;
-    if (!dateTime.isValid())
+    if (!DateTime.isValid())
         return st;
-    const QDate d = dateTime.date();
-    const QTime t = dateTime.time();
+    const QDate d = DateTime.date();
+    const QTime t = DateTime.time();
     if (d.year() < 1601 || d.year() > 30827)
         return st;
-    st.wYear = quint16(d.year());
-    st.wMonth = quint16(d.month());
-    st.wDayOfWeek = quint16(d.dayOfWeek() % 7);
-    st.wDay = quint16(d.day());
-    st.wHour = quint16(t.hour());
-    st.wMinute = quint16(t.minute());
-    st.wSecond = quint16(t.second());
-    st.wMilliseconds = quint16(t.msec());
+    st.WYear = quint16(d.year());
+    st.WMonth = quint16(d.month());
+    st.WDayOfWeek = quint16(d.dayOfWeek() % 7);
+    st.WDay = quint16(d.day());
+    st.WHour = quint16(t.hour());
+    st.WMinute = quint16(t.minute());
+    st.WSecond = quint16(t.second());
+    st.WMilliseconds = quint16(t.msec());
     return st;
 }
 
-SYSTEMTIME localSystemTime(qint64 seconds, quint32 nanoseconds)
+SYSTEMTIME LocalSystemTime(qint64 Seconds, quint32 Nanoseconds)
 {
     // Outside what QDateTime's milliseconds can carry there is nothing sensible to show.
-    constexpr qint64 limit = qint64(1) << 43;
-    if (seconds > limit || seconds < -limit || nanoseconds >= 1000000000u)
+    constexpr qint64 kLimit = qint64(1) << 43;
+    if (Seconds > kLimit || Seconds < -kLimit || Nanoseconds >= 1000000000u)
         return SYSTEMTIME();
-    const qint64 ms = seconds * 1000 + qint64(nanoseconds / 1000000u);
-    return toSystemTime(QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::systemTimeZone()));
+    const qint64 ms = Seconds * 1000 + qint64(Nanoseconds / 1000000u);
+    return ToSystemTime(QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::systemTimeZone()));
 }
 
 } // namespace platform

@@ -11,28 +11,28 @@ class UniqueFd
 {
 public:
     UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    UniqueFd(UniqueFd &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    UniqueFd &operator=(UniqueFd &&other) noexcept
+    explicit UniqueFd(int Fd) : m_Fd(Fd) {}
+    UniqueFd(UniqueFd &&Other) noexcept : m_Fd(std::exchange(Other.m_Fd, -1)) {}
+    UniqueFd &operator=(UniqueFd &&Other) noexcept
     {
-        if (this != &other)
-            reset(std::exchange(other.m_fd, -1));
+        if (this != &Other)
+            Reset(std::exchange(Other.m_Fd, -1));
         return *this;
     }
     UniqueFd(const UniqueFd &) = delete;
     UniqueFd &operator=(const UniqueFd &) = delete;
-    ~UniqueFd() { reset(); }
+    ~UniqueFd() { Reset(); }
 
-    int get() const { return m_fd; }
-    void reset(int fd = -1)
+    int Get() const { return m_Fd; }
+    void Reset(int Fd = -1)
     {
-        if (m_fd >= 0)
-            closeHandle(m_fd);
-        m_fd = fd;
+        if (m_Fd >= 0)
+            CloseHandle(m_Fd);
+        m_Fd = Fd;
     }
 
 private:
-    int m_fd = -1;
+    int m_Fd = -1;
 };
 
 } // namespace platform::files

@@ -22,7 +22,7 @@ constexpr qsizetype kBufferAhead = 64 * 1024;
 // How long one wait for the network lasts before the stop request and the clocks are looked at.
 constexpr int kPollMs = 50;
 
-void initCurlOnce()
+void InitCurlOnce()
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -30,9 +30,9 @@ void initCurlOnce()
 
 // "host:port" of the loopback override as curl's connect-to target, or nothing when the
 // variable holds anything but a loopback address and a port.
-std::optional<QByteArray> overrideTarget()
+std::optional<QByteArray> OverrideTarget()
 {
-    const QString value = system::testVariable(kServerOverrideVariable).trimmed();
+    const QString value = system::TestVariable(kServerOverrideVariable).trimmed();
     const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
     if (colon <= 0)
         return std::nullopt;
@@ -52,401 +52,401 @@ std::optional<QByteArray> overrideTarget()
 
 // A host name or address as it may stand in an address: letters, digits, dots and hyphens
 // (international names in their ASCII form), or an IPv6 address in brackets.
-QByteArray checkedHost(const QString &host)
+QByteArray CheckedHost(const QString &Host)
 {
-    if (host.isEmpty() || host.size() > 253)
+    if (Host.isEmpty() || Host.size() > 253)
         return {};
-    static const QRegularExpression ipv6(QStringLiteral("^\\[[0-9A-Fa-f:.]+\\]$"));
-    if (ipv6.match(host).hasMatch())
-        return QHostAddress(host.mid(1, host.size() - 2)).isNull() ? QByteArray() : host.toLatin1();
-    const QByteArray ace = QUrl::toAce(host);
-    static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9_.-]*[A-Za-z0-9])?$"));
-    if (ace.isEmpty() || !name.match(QString::fromLatin1(ace)).hasMatch())
+    static const QRegularExpression kIpv6(QStringLiteral("^\\[[0-9A-Fa-f:.]+\\]$"));
+    if (kIpv6.match(Host).hasMatch())
+        return QHostAddress(Host.mid(1, Host.size() - 2)).isNull() ? QByteArray() : Host.toLatin1();
+    const QByteArray ace = QUrl::toAce(Host);
+    static const QRegularExpression kName(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9_.-]*[A-Za-z0-9])?$"));
+    if (ace.isEmpty() || !kName.match(QString::fromLatin1(ace)).hasMatch())
         return {};
     return ace;
 }
 
 // The path as it goes on the request line: printable ASCII stays, everything else is
 // percent-encoded from its UTF-8 bytes.
-QByteArray encodedPath(const QString &path)
+QByteArray EncodedPath(const QString &Path)
 {
     QByteArray out;
-    const QByteArray utf8 = path.toUtf8();
+    const QByteArray utf8 = Path.toUtf8();
     for (const char c : utf8) {
         const auto b = static_cast<unsigned char>(c);
         if (b > 0x20 && b < 0x7F) {
             out += c;
         } else {
-            static const char hex[] = "0123456789ABCDEF";
+            static const char kHex[] = "0123456789ABCDEF";
             out += '%';
-            out += hex[b >> 4];
-            out += hex[b & 0x0F];
+            out += kHex[b >> 4];
+            out += kHex[b & 0x0F];
         }
     }
     return out;
 }
 
-bool startsWithNoCase(const QByteArray &line, const char *prefix)
+bool StartsWithNoCase(const QByteArray &Line, const char *Prefix)
 {
-    const qsizetype n = qsizetype(std::strlen(prefix));
-    return line.size() >= n && qstrnicmp(line.constData(), prefix, n) == 0;
+    const qsizetype n = qsizetype(std::strlen(Prefix));
+    return Line.size() >= n && qstrnicmp(Line.constData(), Prefix, n) == 0;
 }
 
 } // namespace
 
-bool serverOverrideSet()
+bool ServerOverrideSet()
 {
-    return system::testVariableIsSet(kServerOverrideVariable);
+    return system::TestVariableIsSet(kServerOverrideVariable);
 }
 
 struct Request::Impl
 {
-    Limits limits;
-    std::function<bool()> stopRequested;
+    http::Limits Limits;
+    std::function<bool()> StopRequested;
 
-    CURL *easy = nullptr;
-    CURLM *multi = nullptr;
-    curl_slist *headers = nullptr;
-    curl_slist *connectTo = nullptr;
-    bool overridden = false;
+    CURL *Easy = nullptr;
+    CURLM *Multi = nullptr;
+    curl_slist *Headers = nullptr;
+    curl_slist *ConnectTo = nullptr;
+    bool Overridden = false;
 
-    QByteArray host;
-    QByteArray agent;
-    QByteArray url;
-    bool post = false;
-    bool sessionOpen = false;
-    bool connected = false;
-    bool requestOpen = false;
-    bool added = false;
-    bool sent = false;
+    QByteArray Host;
+    QByteArray Agent;
+    QByteArray Url;
+    bool Post = false;
+    bool SessionOpen = false;
+    bool Connected = false;
+    bool RequestOpen = false;
+    bool Added = false;
+    bool Sent = false;
 
     // The answer as it arrives.
-    bool headersDone = false;
-    bool done = false;
-    CURLcode result = CURLE_OK;
-    bool paused = false;
-    bool failed = false;
-    qint64 headerBytes = 0;
-    int currentStatus = 0;
-    bool currentLocation = false;
-    bool currentChunked = false;
-    std::optional<qint64> currentLength;
-    int status = 0;
-    std::optional<qint64> length;
-    QByteArray buffer;
-    qsizetype position = 0;
-    qint64 bodyBytes = 0;
+    bool HeadersDone = false;
+    bool Done = false;
+    CURLcode Result = CURLE_OK;
+    bool Paused = false;
+    bool Failed = false;
+    qint64 HeaderBytes = 0;
+    int CurrentStatus = 0;
+    bool CurrentLocation = false;
+    bool CurrentChunked = false;
+    std::optional<qint64> CurrentLength;
+    int Status = 0;
+    std::optional<qint64> Length;
+    QByteArray Buffer;
+    qsizetype Position = 0;
+    qint64 BodyBytes = 0;
 
-    QElapsedTimer started;
-    QElapsedTimer lastActivity;
-    QString error;
+    QElapsedTimer Started;
+    QElapsedTimer LastActivity;
+    QString Error;
 
     ~Impl()
     {
-        if (added)
-            curl_multi_remove_handle(multi, easy);
-        if (easy)
-            curl_easy_cleanup(easy);
-        if (multi)
-            curl_multi_cleanup(multi);
-        curl_slist_free_all(headers);
-        curl_slist_free_all(connectTo);
+        if (Added)
+            curl_multi_remove_handle(Multi, Easy);
+        if (Easy)
+            curl_easy_cleanup(Easy);
+        if (Multi)
+            curl_multi_cleanup(Multi);
+        curl_slist_free_all(Headers);
+        curl_slist_free_all(ConnectTo);
     }
 
-    bool fail(const QString &why)
+    bool Fail(const QString &Why)
     {
-        failed = true;
-        error = why;
-        qCWarning(lcPlatform) << "HTTP request failed:" << why;
+        Failed = true;
+        Error = Why;
+        qCWarning(lcPlatform) << "HTTP request failed:" << Why;
         return false;
     }
 
-    void headerLine(const QByteArray &line)
+    void HeaderLine(const QByteArray &Line)
     {
-        if (startsWithNoCase(line, "HTTP/")) {
+        if (StartsWithNoCase(Line, "HTTP/")) {
             // A new answer begins (an interim one, or the next after a redirect).
-            const QList<QByteArray> parts = line.simplified().split(' ');
+            const QList<QByteArray> parts = Line.simplified().split(' ');
             bool ok = false;
-            currentStatus = parts.size() > 1 ? parts.at(1).toInt(&ok) : 0;
+            CurrentStatus = parts.size() > 1 ? parts.at(1).toInt(&ok) : 0;
             if (!ok)
-                currentStatus = 0;
-            currentLocation = false;
-            currentChunked = false;
-            currentLength.reset();
+                CurrentStatus = 0;
+            CurrentLocation = false;
+            CurrentChunked = false;
+            CurrentLength.reset();
             return;
         }
-        if (startsWithNoCase(line, "location:")) {
-            currentLocation = true;
-        } else if (startsWithNoCase(line, "transfer-encoding:")) {
-            currentChunked = line.toLower().contains("chunked");
-        } else if (startsWithNoCase(line, "content-length:")) {
-            const QByteArray value = line.mid(15).trimmed();
+        if (StartsWithNoCase(Line, "location:")) {
+            CurrentLocation = true;
+        } else if (StartsWithNoCase(Line, "transfer-encoding:")) {
+            CurrentChunked = Line.toLower().contains("chunked");
+        } else if (StartsWithNoCase(Line, "content-length:")) {
+            const QByteArray value = Line.mid(15).trimmed();
             bool ok = !value.isEmpty();
             for (const char c : value)
                 ok = ok && c >= '0' && c <= '9';
             const qint64 n = ok && value.size() <= 18 ? value.toLongLong(&ok) : -1;
             if (ok && n >= 0)
-                currentLength = n;
+                CurrentLength = n;
             else
-                currentLength.reset();
-        } else if (line.trimmed().isEmpty()) {
-            const bool interim = currentStatus >= 100 && currentStatus < 200;
-            const bool followed = currentLocation &&
-                (currentStatus == 301 || currentStatus == 302 || currentStatus == 303 || currentStatus == 307 ||
-                 currentStatus == 308);
-            if (!interim && !followed && !headersDone) {
-                headersDone = true;
-                status = currentStatus;
-                if (!currentChunked)
-                    length = currentLength;
+                CurrentLength.reset();
+        } else if (Line.trimmed().isEmpty()) {
+            const bool interim = CurrentStatus >= 100 && CurrentStatus < 200;
+            const bool followed = CurrentLocation &&
+                (CurrentStatus == 301 || CurrentStatus == 302 || CurrentStatus == 303 || CurrentStatus == 307 ||
+                 CurrentStatus == 308);
+            if (!interim && !followed && !HeadersDone) {
+                HeadersDone = true;
+                Status = CurrentStatus;
+                if (!CurrentChunked)
+                    Length = CurrentLength;
             }
         }
     }
 
-    static size_t onHeader(char *data, size_t size, size_t count, void *user)
+    static size_t OnHeader(char *Data, size_t Size, size_t Count, void *User)
     {
-        auto *self = static_cast<Impl *>(user);
-        const size_t n = size * count;
-        self->headerBytes += qint64(n);
-        if (self->headerBytes > self->limits.maxHeaderBytes)
+        auto *self = static_cast<Impl *>(User);
+        const size_t n = Size * Count;
+        self->HeaderBytes += qint64(n);
+        if (self->HeaderBytes > self->Limits.MaxHeaderBytes)
             return 0;
-        self->lastActivity.restart();
-        self->headerLine(QByteArray(data, qsizetype(n)));
+        self->LastActivity.restart();
+        self->HeaderLine(QByteArray(Data, qsizetype(n)));
         return n;
     }
 
-    static size_t onBody(char *data, size_t size, size_t count, void *user)
+    static size_t OnBody(char *Data, size_t Size, size_t Count, void *User)
     {
-        auto *self = static_cast<Impl *>(user);
-        const size_t n = size * count;
-        if (self->bodyBytes + qint64(n) > self->limits.maxBodyBytes)
+        auto *self = static_cast<Impl *>(User);
+        const size_t n = Size * Count;
+        if (self->BodyBytes + qint64(n) > self->Limits.MaxBodyBytes)
             return 0;
-        if (self->buffer.size() - self->position >= kBufferAhead) {
-            self->paused = true;
+        if (self->Buffer.size() - self->Position >= kBufferAhead) {
+            self->Paused = true;
             return CURL_WRITEFUNC_PAUSE;
         }
-        if (self->position > 0 && self->position == self->buffer.size()) {
-            self->buffer.clear();
-            self->position = 0;
+        if (self->Position > 0 && self->Position == self->Buffer.size()) {
+            self->Buffer.clear();
+            self->Position = 0;
         }
-        self->buffer.append(data, qsizetype(n));
-        self->bodyBytes += qint64(n);
-        self->headersDone = true;
-        self->lastActivity.restart();
+        self->Buffer.append(Data, qsizetype(n));
+        self->BodyBytes += qint64(n);
+        self->HeadersDone = true;
+        self->LastActivity.restart();
         return n;
     }
 
     // One round of network work; false when the transfer must end (stop, timeout, failure).
-    bool pump()
+    bool Pump()
     {
-        if (stopRequested && stopRequested())
-            return fail(QStringLiteral("stopped"));
+        if (StopRequested && StopRequested())
+            return Fail(QStringLiteral("stopped"));
         int running = 0;
-        if (curl_multi_perform(multi, &running) != CURLM_OK)
-            return fail(QStringLiteral("transfer engine failure"));
+        if (curl_multi_perform(Multi, &running) != CURLM_OK)
+            return Fail(QStringLiteral("transfer engine failure"));
         int queued = 0;
-        while (CURLMsg *msg = curl_multi_info_read(multi, &queued)) {
+        while (CURLMsg *msg = curl_multi_info_read(Multi, &queued)) {
             if (msg->msg == CURLMSG_DONE) {
-                done = true;
-                result = msg->data.result;
-                if (result != CURLE_OK) {
-                    error = QString::fromLatin1(curl_easy_strerror(result));
-                    qCWarning(lcPlatform) << "HTTP transfer failed:" << error;
+                Done = true;
+                Result = msg->data.result;
+                if (Result != CURLE_OK) {
+                    Error = QString::fromLatin1(curl_easy_strerror(Result));
+                    qCWarning(lcPlatform) << "HTTP transfer failed:" << Error;
                 }
             }
         }
-        if (done)
+        if (Done)
             return true;
-        if (started.elapsed() > limits.totalTimeoutMs)
-            return fail(QStringLiteral("the transfer took too long"));
-        if (!paused && lastActivity.elapsed() > limits.stallTimeoutMs)
-            return fail(QStringLiteral("the server stopped answering"));
-        if (curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr) != CURLM_OK)
-            return fail(QStringLiteral("transfer engine failure"));
+        if (Started.elapsed() > Limits.TotalTimeoutMs)
+            return Fail(QStringLiteral("the transfer took too long"));
+        if (!Paused && LastActivity.elapsed() > Limits.StallTimeoutMs)
+            return Fail(QStringLiteral("the server stopped answering"));
+        if (curl_multi_poll(Multi, nullptr, 0, kPollMs, nullptr) != CURLM_OK)
+            return Fail(QStringLiteral("transfer engine failure"));
         return true;
     }
 };
 
-Request::Request(const Limits &limits, std::function<bool()> stopRequested) : d(std::make_unique<Impl>())
+Request::Request(const Limits &Limits, std::function<bool()> StopRequested) : m_D(std::make_unique<Impl>())
 {
-    d->limits = limits;
-    d->stopRequested = std::move(stopRequested);
+    m_D->Limits = Limits;
+    m_D->StopRequested = std::move(StopRequested);
 }
 
 Request::~Request() = default;
 
-bool Request::openSession(const QString &agent)
+bool Request::OpenSession(const QString &Agent)
 {
-    if (d->sessionOpen)
+    if (m_D->SessionOpen)
         return true;
-    initCurlOnce();
-    d->easy = curl_easy_init();
-    d->multi = curl_multi_init();
-    if (!d->easy || !d->multi)
-        return d->fail(QStringLiteral("no transfer engine"));
-    d->agent = agent.toUtf8();
-    d->sessionOpen = true;
+    InitCurlOnce();
+    m_D->Easy = curl_easy_init();
+    m_D->Multi = curl_multi_init();
+    if (!m_D->Easy || !m_D->Multi)
+        return m_D->Fail(QStringLiteral("no transfer engine"));
+    m_D->Agent = Agent.toUtf8();
+    m_D->SessionOpen = true;
     return true;
 }
 
-bool Request::connect(const QString &host, const QString &userName, const QString &password)
+bool Request::Connect(const QString &Host, const QString &UserName, const QString &Password)
 {
-    if (!d->sessionOpen || d->connected)
-        return d->fail(QStringLiteral("no session"));
-    if (serverOverrideSet()) {
-        const std::optional<QByteArray> target = overrideTarget();
+    if (!m_D->SessionOpen || m_D->Connected)
+        return m_D->Fail(QStringLiteral("no session"));
+    if (ServerOverrideSet()) {
+        const std::optional<QByteArray> target = OverrideTarget();
         if (!target)
-            return d->fail(QStringLiteral("the server override is not a loopback address and port"));
-        d->connectTo = curl_slist_append(nullptr, QByteArray("::" + *target).constData());
-        if (!d->connectTo)
-            return d->fail(QStringLiteral("out of memory"));
-        d->overridden = true;
+            return m_D->Fail(QStringLiteral("the server override is not a loopback address and port"));
+        m_D->ConnectTo = curl_slist_append(nullptr, QByteArray("::" + *target).constData());
+        if (!m_D->ConnectTo)
+            return m_D->Fail(QStringLiteral("out of memory"));
+        m_D->Overridden = true;
     }
-    d->host = checkedHost(host);
-    if (d->host.isEmpty())
-        return d->fail(QStringLiteral("not a host name"));
-    CURL *e = d->easy;
-    if (!userName.isEmpty()) {
-        curl_easy_setopt(e, CURLOPT_USERNAME, userName.toUtf8().constData());
-        curl_easy_setopt(e, CURLOPT_PASSWORD, password.toUtf8().constData());
+    m_D->Host = CheckedHost(Host);
+    if (m_D->Host.isEmpty())
+        return m_D->Fail(QStringLiteral("not a host name"));
+    CURL *e = m_D->Easy;
+    if (!UserName.isEmpty()) {
+        curl_easy_setopt(e, CURLOPT_USERNAME, UserName.toUtf8().constData());
+        curl_easy_setopt(e, CURLOPT_PASSWORD, Password.toUtf8().constData());
         curl_easy_setopt(e, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
     }
-    d->connected = true;
+    m_D->Connected = true;
     return true;
 }
 
-bool Request::openRequest(bool post, const QString &path, const QString &referer, bool reload)
+bool Request::OpenRequest(bool Post, const QString &Path, const QString &Referer, bool Reload)
 {
-    if (!d->connected || d->requestOpen)
-        return d->fail(QStringLiteral("not connected"));
-    if (!path.startsWith(QLatin1Char('/')))
-        return d->fail(QStringLiteral("the path does not begin with a slash"));
-    d->url = "http://" + d->host + ":80" + encodedPath(path);
+    if (!m_D->Connected || m_D->RequestOpen)
+        return m_D->Fail(QStringLiteral("not connected"));
+    if (!Path.startsWith(QLatin1Char('/')))
+        return m_D->Fail(QStringLiteral("the path does not begin with a slash"));
+    m_D->Url = "http://" + m_D->Host + ":80" + EncodedPath(Path);
     // The address must read back with the same host, so that nothing in the path changes it.
     CURLU *u = curl_url();
-    bool valid = u && curl_url_set(u, CURLUPART_URL, d->url.constData(), 0) == CURLUE_OK;
+    bool valid = u && curl_url_set(u, CURLUPART_URL, m_D->Url.constData(), 0) == CURLUE_OK;
     if (valid) {
         char *parsedHost = nullptr;
         valid = curl_url_get(u, CURLUPART_HOST, &parsedHost, 0) == CURLUE_OK && parsedHost &&
-            QByteArray(parsedHost).compare(d->host, Qt::CaseInsensitive) == 0;
+            QByteArray(parsedHost).compare(m_D->Host, Qt::CaseInsensitive) == 0;
         curl_free(parsedHost);
     }
     curl_url_cleanup(u);
     if (!valid)
-        return d->fail(QStringLiteral("not a valid address"));
+        return m_D->Fail(QStringLiteral("not a valid address"));
 
-    CURL *e = d->easy;
-    d->post = post;
-    curl_easy_setopt(e, CURLOPT_URL, d->url.constData());
+    CURL *e = m_D->Easy;
+    m_D->Post = Post;
+    curl_easy_setopt(e, CURLOPT_URL, m_D->Url.constData());
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, d->overridden ? "http" : "http,https");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, m_D->Overridden ? "http" : "http,https");
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, long(d->limits.connectTimeoutMs));
-    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(d->limits.maxBodyBytes));
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, d.get());
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Impl::onBody);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, d.get());
-    if (!d->agent.isEmpty())
-        curl_easy_setopt(e, CURLOPT_USERAGENT, d->agent.constData());
-    if (!referer.isEmpty())
-        curl_easy_setopt(e, CURLOPT_REFERER, referer.toUtf8().constData());
-    if (d->overridden) {
-        curl_easy_setopt(e, CURLOPT_CONNECT_TO, d->connectTo);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, long(m_D->Limits.ConnectTimeoutMs));
+    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_D->Limits.MaxBodyBytes));
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Impl::OnHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, m_D.get());
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, m_D.get());
+    if (!m_D->Agent.isEmpty())
+        curl_easy_setopt(e, CURLOPT_USERAGENT, m_D->Agent.constData());
+    if (!Referer.isEmpty())
+        curl_easy_setopt(e, CURLOPT_REFERER, Referer.toUtf8().constData());
+    if (m_D->Overridden) {
+        curl_easy_setopt(e, CURLOPT_CONNECT_TO, m_D->ConnectTo);
         curl_easy_setopt(e, CURLOPT_PROXY, "");
         curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
     }
     curl_slist *h = nullptr;
     for (const char *line : {"Accept: */*", "Expect:"})
         h = curl_slist_append(h, line);
-    if (reload) {
+    if (Reload) {
         h = curl_slist_append(h, "Cache-Control: no-cache");
         h = curl_slist_append(h, "Pragma: no-cache");
     }
-    if (post)
+    if (Post)
         h = curl_slist_append(h, "Content-Type: application/x-www-form-urlencoded");
     if (!h)
-        return d->fail(QStringLiteral("out of memory"));
-    d->headers = h;
-    curl_easy_setopt(e, CURLOPT_HTTPHEADER, d->headers);
-    d->requestOpen = true;
+        return m_D->Fail(QStringLiteral("out of memory"));
+    m_D->Headers = h;
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_D->Headers);
+    m_D->RequestOpen = true;
     return true;
 }
 
-bool Request::send(const QByteArray &body)
+bool Request::Send(const QByteArray &Body)
 {
-    if (!d->requestOpen || d->sent)
-        return d->fail(QStringLiteral("no request"));
-    CURL *e = d->easy;
-    if (d->post) {
-        curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
-        curl_easy_setopt(e, CURLOPT_COPYPOSTFIELDS, body.constData());
+    if (!m_D->RequestOpen || m_D->Sent)
+        return m_D->Fail(QStringLiteral("no request"));
+    CURL *e = m_D->Easy;
+    if (m_D->Post) {
+        curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(Body.size()));
+        curl_easy_setopt(e, CURLOPT_COPYPOSTFIELDS, Body.constData());
     } else {
         curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
     }
-    if (curl_multi_add_handle(d->multi, e) != CURLM_OK)
-        return d->fail(QStringLiteral("transfer engine failure"));
-    d->added = true;
-    d->started.start();
-    d->lastActivity.start();
-    while (!d->headersDone && !d->done) {
-        if (!d->pump())
+    if (curl_multi_add_handle(m_D->Multi, e) != CURLM_OK)
+        return m_D->Fail(QStringLiteral("transfer engine failure"));
+    m_D->Added = true;
+    m_D->Started.start();
+    m_D->LastActivity.start();
+    while (!m_D->HeadersDone && !m_D->Done) {
+        if (!m_D->Pump())
             return false;
     }
-    if (d->done && d->result != CURLE_OK && !d->headersDone)
-        return d->fail(d->error);
-    if (!d->headersDone)
-        return d->fail(QStringLiteral("no answer"));
-    d->sent = true;
+    if (m_D->Done && m_D->Result != CURLE_OK && !m_D->HeadersDone)
+        return m_D->Fail(m_D->Error);
+    if (!m_D->HeadersDone)
+        return m_D->Fail(QStringLiteral("no answer"));
+    m_D->Sent = true;
     return true;
 }
 
-std::optional<int> Request::statusCode() const
+std::optional<int> Request::StatusCode() const
 {
-    if (!d->sent || d->status <= 0)
+    if (!m_D->Sent || m_D->Status <= 0)
         return std::nullopt;
-    return d->status;
+    return m_D->Status;
 }
 
-std::optional<qint64> Request::contentLength() const
+std::optional<qint64> Request::ContentLength() const
 {
-    return d->sent ? d->length : std::nullopt;
+    return m_D->Sent ? m_D->Length : std::nullopt;
 }
 
-qint64 Request::read(char *buffer, qint64 size)
+qint64 Request::Read(char *Buffer, qint64 Size)
 {
-    if (!d->sent || size <= 0)
+    if (!m_D->Sent || Size <= 0)
         return -1;
-    while (d->buffer.size() - d->position == 0) {
-        if (d->failed)
+    while (m_D->Buffer.size() - m_D->Position == 0) {
+        if (m_D->Failed)
             return -1;
-        if (d->done)
-            return d->result == CURLE_OK ? 0 : -1;
-        if (d->paused) {
-            d->paused = false;
-            d->lastActivity.restart();
-            curl_easy_pause(d->easy, CURLPAUSE_CONT);
+        if (m_D->Done)
+            return m_D->Result == CURLE_OK ? 0 : -1;
+        if (m_D->Paused) {
+            m_D->Paused = false;
+            m_D->LastActivity.restart();
+            curl_easy_pause(m_D->Easy, CURLPAUSE_CONT);
             continue;
         }
-        if (!d->pump())
+        if (!m_D->Pump())
             return -1;
     }
-    const qint64 n = qMin<qint64>(size, d->buffer.size() - d->position);
-    std::memcpy(buffer, d->buffer.constData() + d->position, size_t(n));
-    d->position += qsizetype(n);
-    if (d->position == d->buffer.size()) {
-        d->buffer.clear();
-        d->position = 0;
+    const qint64 n = qMin<qint64>(Size, m_D->Buffer.size() - m_D->Position);
+    std::memcpy(Buffer, m_D->Buffer.constData() + m_D->Position, size_t(n));
+    m_D->Position += qsizetype(n);
+    if (m_D->Position == m_D->Buffer.size()) {
+        m_D->Buffer.clear();
+        m_D->Position = 0;
     }
     return n;
 }
 
-QString Request::errorText() const
+QString Request::ErrorText() const
 {
-    return d->error;
+    return m_D->Error;
 }
 
 } // namespace platform::http

@@ -13,15 +13,15 @@ namespace platform::http {
 // holding the worker or the memory forever.
 struct Limits
 {
-    int connectTimeoutMs = 15000;
+    int ConnectTimeoutMs = 15000;
     // No byte received for this long while waiting for one ends the transfer.
-    int stallTimeoutMs = 30000;
+    int StallTimeoutMs = 30000;
     // The whole exchange, headers and body.
-    int totalTimeoutMs = 10 * 60 * 1000;
+    int TotalTimeoutMs = 10 * 60 * 1000;
     // Largest body accepted (and largest content length believed).
-    qint64 maxBodyBytes = 64 * 1024 * 1024;
+    qint64 MaxBodyBytes = 64 * 1024 * 1024;
     // Largest header block of one answer.
-    qint64 maxHeaderBytes = 256 * 1024;
+    qint64 MaxHeaderBytes = 256 * 1024;
 };
 
 // The environment variable that points every transfer at a loopback server ("127.0.0.1:8080",
@@ -29,7 +29,7 @@ struct Limits
 // stops every transfer at the connection step, so a mistake can never reach another host.
 inline constexpr char kServerOverrideVariable[] = "TASKVANE_HTTP_CONNECT_TO";
 // True when the variable above is set (valid or not).
-bool serverOverrideSet();
+bool ServerOverrideSet();
 
 // One HTTP exchange, driven step by step from the thread that owns it: a session (agent),
 // a connection (host, port 80, credentials), a request (verb, path, referrer, cache), sending
@@ -40,37 +40,37 @@ class Request
 public:
     // `stopRequested` is polled while the request waits for the network; when it answers true
     // the waiting step gives up and fails.
-    explicit Request(const Limits &limits = Limits(), std::function<bool()> stopRequested = {});
+    explicit Request(const http::Limits &Limits = http::Limits(), std::function<bool()> StopRequested = {});
     ~Request();
     Request(const Request &) = delete;
     Request &operator=(const Request &) = delete;
 
     // The session; an empty agent sends no user-agent header.
-    bool openSession(const QString &agent);
+    bool OpenSession(const QString &Agent);
     // The server: a host name or address without port (the port is always 80). Credentials
     // are offered to the server when the user name is not empty.
-    bool connect(const QString &host, const QString &userName, const QString &password);
+    bool Connect(const QString &Host, const QString &UserName, const QString &Password);
     // The request: GET, or POST when `post`; the path begins with "/". `reload` asks every
     // cache on the way for a fresh copy.
-    bool openRequest(bool post, const QString &path, const QString &referer, bool reload);
+    bool OpenRequest(bool Post, const QString &Path, const QString &Referer, bool Reload);
     // Sends the request (with "Content-Type: application/x-www-form-urlencoded" and `body`
     // for a POST) and waits until the final answer's headers have arrived.
-    bool send(const QByteArray &body = QByteArray());
+    bool Send(const QByteArray &Body = QByteArray());
 
     // The status code of the answer; none before `send` succeeded.
-    std::optional<int> statusCode() const;
+    std::optional<int> StatusCode() const;
     // The content length the answer announced; none when it announced none.
-    std::optional<qint64> contentLength() const;
+    std::optional<qint64> ContentLength() const;
     // Reads up to `size` bytes of the body: the count read, 0 at its end, -1 on failure (a
     // broken or timed-out connection, a body beyond the limit, a stop).
-    qint64 read(char *buffer, qint64 size);
+    qint64 Read(char *Buffer, qint64 Size);
 
     // Why the last step failed, for diagnostics.
-    QString errorText() const;
+    QString ErrorText() const;
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<Impl> m_D;
 };
 
 } // namespace platform::http

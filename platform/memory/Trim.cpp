@@ -4,7 +4,7 @@
 
 namespace platform::memory {
 
-bool trimHeap()
+bool TrimHeap()
 {
     return malloc_trim(0) != 0;
 }

@@ -3,6 +3,6 @@
 namespace platform::memory {
 
 // Hands freed heap memory back to the system; true when any was released.
-bool trimHeap();
+bool TrimHeap();
 
 } // namespace platform::memory

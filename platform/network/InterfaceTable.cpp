@@ -20,35 +20,35 @@ namespace {
 
 // The first line of a small attribute file; empty when it cannot be read (some attributes
 // refuse reads while the interface is down).
-QString readAttribute(const QString &dir, const char *name, bool *ok = nullptr)
+QString ReadAttribute(const QString &Dir, const char *Name, bool *Ok = nullptr)
 {
-    QFile f(dir + QLatin1Char('/') + QLatin1String(name));
+    QFile f(Dir + QLatin1Char('/') + QLatin1String(Name));
     if (!f.open(QIODevice::ReadOnly)) {
-        if (ok)
-            *ok = false;
+        if (Ok)
+            *Ok = false;
         return QString();
     }
     const QByteArray text = f.read(4096);
-    if (ok)
-        *ok = !text.isEmpty() || f.error() == QFileDevice::NoError;
+    if (Ok)
+        *Ok = !text.isEmpty() || f.error() == QFileDevice::NoError;
     const qsizetype nl = text.indexOf('\n');
     return QString::fromUtf8(nl < 0 ? text : text.left(nl)).trimmed();
 }
 
-bool readUnsigned(const QString &dir, const char *name, quint64 &value, int base = 10)
+bool ReadUnsigned(const QString &Dir, const char *Name, quint64 &Value, int Base = 10)
 {
     bool readable = false;
-    const QString text = readAttribute(dir, name, &readable);
+    const QString text = ReadAttribute(Dir, Name, &readable);
     if (!readable || text.isEmpty())
         return false;
     QString digits = text;
-    if (base == 16 && digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+    if (Base == 16 && digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
         digits = digits.mid(2);
     bool ok = false;
-    const quint64 v = digits.toULongLong(&ok, base);
+    const quint64 v = digits.toULongLong(&ok, Base);
     if (!ok)
         return false;
-    value = v;
+    Value = v;
     return true;
 }
 
@@ -56,48 +56,48 @@ bool readUnsigned(const QString &dir, const char *name, quint64 &value, int base
 // first seen, not on every refresh.
 struct LastingAttributes
 {
-    QString description;
-    quint32 type = IfTypeOther;
-    std::array<quint8, 8> physAddress{};
-    quint32 physLength = 0;
+    QString Description;
+    quint32 Type = IfTypeOther;
+    std::array<quint8, 8> PhysAddress{};
+    quint32 PhysLength = 0;
 };
 
 struct LastingCache
 {
-    std::mutex lock;
-    QHash<QString, std::pair<quint64, LastingAttributes>> byDir; // interface directory -> index, attributes
+    std::mutex Lock;
+    QHash<QString, std::pair<quint64, LastingAttributes>> ByDir; // interface directory -> index, attributes
 };
 
-LastingCache &lastingCache()
+LastingCache &SharedCache()
 {
     static LastingCache cache;
     return cache;
 }
 
-LastingAttributes readLasting(const QString &d, const QString &name, quint32 hwType)
+LastingAttributes ReadLasting(const QString &D, const QString &Name, quint32 HwType)
 {
     LastingAttributes a;
-    const QString alias = readAttribute(d, "ifalias");
-    a.description = alias.isEmpty() ? name : alias;
-    a.type = interfaceTypeFromHardware(unsigned(hwType), QFileInfo::exists(d + QLatin1String("/wireless")));
+    const QString alias = ReadAttribute(D, "ifalias");
+    a.Description = alias.isEmpty() ? Name : alias;
+    a.Type = InterfaceTypeFromHardware(unsigned(HwType), QFileInfo::exists(D + QLatin1String("/wireless")));
     std::array<quint8, 8> phys{};
     quint32 physLen = 0;
-    if (parseHardwareAddress(readAttribute(d, "address"), phys, physLen)) {
+    if (ParseHardwareAddress(ReadAttribute(D, "address"), phys, physLen)) {
         // The address file may show more bytes than the hardware address has.
         quint64 addrLen = 0;
-        if (readUnsigned(d, "addr_len", addrLen) && addrLen < physLen)
+        if (ReadUnsigned(D, "addr_len", addrLen) && addrLen < physLen)
             physLen = quint32(addrLen);
-        a.physAddress = phys;
-        a.physLength = physLen;
+        a.PhysAddress = phys;
+        a.PhysLength = physLen;
     }
     return a;
 }
 
 // The state number of an "operstate" word that decides by itself; nothing for "unknown" (or a
 // word the kernel does not use), where the interface's flags and carrier decide.
-std::optional<quint8> reportedOperStatus(const QString &operState)
+std::optional<quint8> ReportedOperStatus(const QString &OperState)
 {
-    const QString s = operState.trimmed().toLower();
+    const QString s = OperState.trimmed().toLower();
     if (s == QLatin1String("up"))
         return IfOperOperational;
     if (s == QLatin1String("dormant"))
@@ -113,11 +113,11 @@ std::optional<quint8> reportedOperStatus(const QString &operState)
 
 } // namespace
 
-quint32 interfaceTypeFromHardware(unsigned hardwareType, bool wireless)
+quint32 InterfaceTypeFromHardware(unsigned HardwareType, bool Wireless)
 {
-    if (wireless)
+    if (Wireless)
         return IfTypeWireless;
-    switch (hardwareType) {
+    switch (HardwareType) {
     case 1: // Ethernet
         return IfTypeEthernet;
     case 512: // PPP
@@ -140,20 +140,20 @@ quint32 interfaceTypeFromHardware(unsigned hardwareType, bool wireless)
     }
 }
 
-quint8 operStatusFromText(const QString &operState, quint32 flags, bool carrier)
+quint8 OperStatusFromText(const QString &OperState, quint32 Flags, bool Carrier)
 {
-    if (const std::optional<quint8> reported = reportedOperStatus(operState))
+    if (const std::optional<quint8> reported = ReportedOperStatus(OperState))
         return *reported;
     // "unknown". The flags file holds the flags as set, never the running flag the kernel
     // derives from the carrier: the carrier is read for that.
-    return ((flags & IFF_UP) && carrier) ? IfOperOperational : IfOperDisconnected;
+    return ((Flags & IFF_UP) && Carrier) ? IfOperOperational : IfOperDisconnected;
 }
 
-bool parseHardwareAddress(const QString &text, std::array<quint8, 8> &bytes, quint32 &length)
+bool ParseHardwareAddress(const QString &Text, std::array<quint8, 8> &Bytes, quint32 &Length)
 {
-    bytes.fill(0);
-    length = 0;
-    const QString t = text.trimmed();
+    Bytes.fill(0);
+    Length = 0;
+    const QString t = Text.trimmed();
     if (t.isEmpty())
         return true;
     const QStringList parts = t.split(QLatin1Char(':'));
@@ -169,14 +169,14 @@ bool parseHardwareAddress(const QString &text, std::array<quint8, 8> &bytes, qui
             return false;
         out[size_t(i)] = quint8(v);
     }
-    bytes = out;
-    length = quint32(parts.size());
+    Bytes = out;
+    Length = quint32(parts.size());
     return true;
 }
 
-bool readInterfaces(const QString &sysClassNet, std::vector<InterfaceRow> &rows)
+bool ReadInterfaces(const QString &SysClassNet, std::vector<InterfaceRow> &Rows)
 {
-    const QDir dir(sysClassNet);
+    const QDir dir(SysClassNet);
     if (!dir.exists())
         return false;
     const QStringList names = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
@@ -185,52 +185,52 @@ bool readInterfaces(const QString &sysClassNet, std::vector<InterfaceRow> &rows)
         const QString d = dir.filePath(name);
         InterfaceRow row;
         quint64 index = 0;
-        if (!readUnsigned(d, "ifindex", index) || index == 0 || index > 0xFFFFFFFFull)
+        if (!ReadUnsigned(d, "ifindex", index) || index == 0 || index > 0xFFFFFFFFull)
             continue;
-        row.index = quint32(index);
-        row.name = name;
+        row.Index = quint32(index);
+        row.Name = name;
         LastingAttributes lasting;
         {
-            LastingCache &cache = lastingCache();
-            std::unique_lock<std::mutex> guard(cache.lock);
-            const auto known = cache.byDir.constFind(d);
-            if (known != cache.byDir.cend() && known->first == index) {
+            LastingCache &cache = SharedCache();
+            std::unique_lock<std::mutex> guard(cache.Lock);
+            const auto known = cache.ByDir.constFind(d);
+            if (known != cache.ByDir.cend() && known->first == index) {
                 lasting = known->second;
             } else {
                 guard.unlock();
                 quint64 hw = 0;
-                readUnsigned(d, "type", hw);
-                lasting = readLasting(d, name, quint32(hw));
+                ReadUnsigned(d, "type", hw);
+                lasting = ReadLasting(d, name, quint32(hw));
                 guard.lock();
-                cache.byDir.insert(d, {index, lasting});
+                cache.ByDir.insert(d, {index, lasting});
             }
         }
-        row.description = lasting.description;
-        row.type = lasting.type;
-        row.physAddress = lasting.physAddress;
-        row.physLength = lasting.physLength;
-        const QString operState = readAttribute(d, "operstate");
+        row.Description = lasting.Description;
+        row.Type = lasting.Type;
+        row.PhysAddress = lasting.PhysAddress;
+        row.PhysLength = lasting.PhysLength;
+        const QString operState = ReadAttribute(d, "operstate");
         // The flags and the carrier decide only for an interface that reports no state of its own.
-        if (const std::optional<quint8> reported = reportedOperStatus(operState)) {
-            row.operStatus = *reported;
+        if (const std::optional<quint8> reported = ReportedOperStatus(operState)) {
+            row.OperStatus = *reported;
         } else {
             quint64 flags = 0, carrier = 0;
-            readUnsigned(d, "flags", flags, 16);
+            ReadUnsigned(d, "flags", flags, 16);
             // The carrier cannot be read while the interface is down.
-            readUnsigned(d, "carrier", carrier);
-            row.operStatus = operStatusFromText(operState, quint32(flags), carrier == 1);
+            ReadUnsigned(d, "carrier", carrier);
+            row.OperStatus = OperStatusFromText(operState, quint32(flags), carrier == 1);
         }
-        readUnsigned(d, "statistics/rx_bytes", row.inOctets);
-        readUnsigned(d, "statistics/tx_bytes", row.outOctets);
+        ReadUnsigned(d, "statistics/rx_bytes", row.InOctets);
+        ReadUnsigned(d, "statistics/tx_bytes", row.OutOctets);
         found.push_back(row);
     }
     std::stable_sort(found.begin(), found.end(),
-                     [](const InterfaceRow &a, const InterfaceRow &b) { return a.index < b.index; });
-    rows.insert(rows.end(), found.begin(), found.end());
+                     [](const InterfaceRow &A, const InterfaceRow &B) { return A.Index < B.Index; });
+    Rows.insert(Rows.end(), found.begin(), found.end());
     return true;
 }
 
-bool readIPv4Addresses(std::vector<AddressRow> &rows)
+bool ReadIPv4Addresses(std::vector<AddressRow> &Rows)
 {
     ifaddrs *list = nullptr;
     if (::getifaddrs(&list) != 0)
@@ -247,10 +247,10 @@ bool readIPv4Addresses(std::vector<AddressRow> &rows)
         if (index == 0)
             continue;
         AddressRow row;
-        row.index = index;
+        row.Index = index;
         const auto *in = reinterpret_cast<const sockaddr_in *>(a->ifa_addr);
-        std::memcpy(&row.address, &in->sin_addr, 4);
-        rows.push_back(row);
+        std::memcpy(&row.Address, &in->sin_addr, 4);
+        Rows.push_back(row);
     }
     ::freeifaddrs(list);
     return true;

@@ -6,88 +6,88 @@ namespace platform::network {
 
 namespace {
 
-bool endpoints(const char *v4, const char *v6, bool tcp, std::vector<Endpoint> &out)
+bool Endpoints(const char *V4, const char *V6, bool Tcp, std::vector<Endpoint> &Out)
 {
     std::vector<SocketRow> rows;
-    if (!readSocketTable(QLatin1String(v4), tcp, false, rows))
+    if (!ReadSocketTable(QLatin1String(V4), Tcp, false, rows))
         return false;
     // IPv4 peers of dual-stack sockets are listed with the IPv6 ones, and a dual-stack socket
     // on the wildcard is an IPv4 endpoint as well; a machine without IPv6 has no such file.
-    const std::optional<QSet<quint64>> dualStack = dualStackWildcardInodes(tcp);
-    readSocketTable(QLatin1String(v6), tcp, true, rows, dualStack ? &*dualStack : nullptr);
-    const QHash<quint64, SocketOwner> owners = socketOwners();
-    out.reserve(out.size() + rows.size());
+    const std::optional<QSet<quint64>> dualStack = DualStackWildcardInodes(Tcp);
+    ReadSocketTable(QLatin1String(V6), Tcp, true, rows, dualStack ? &*dualStack : nullptr);
+    const QHash<quint64, SocketOwner> owners = SocketOwners();
+    Out.reserve(Out.size() + rows.size());
     for (const SocketRow &row : rows) {
         Endpoint e;
-        e.row = row;
-        if (row.inode != 0) {
-            const auto it = owners.constFind(row.inode);
+        e.Row = row;
+        if (row.Inode != 0) {
+            const auto it = owners.constFind(row.Inode);
             if (it != owners.cend()) {
-                e.owned = true;
-                e.owner = *it;
+                e.Owned = true;
+                e.Owner = *it;
             }
         }
-        out.push_back(e);
+        Out.push_back(e);
     }
     return true;
 }
 
 } // namespace
 
-bool NetworkSource::tcpEndpoints(std::vector<Endpoint> &out)
+bool NetworkSource::TcpEndpoints(std::vector<Endpoint> &Out)
 {
-    return endpoints("/proc/net/tcp", "/proc/net/tcp6", true, out);
+    return Endpoints("/proc/net/tcp", "/proc/net/tcp6", true, Out);
 }
 
-bool NetworkSource::udpEndpoints(std::vector<Endpoint> &out)
+bool NetworkSource::UdpEndpoints(std::vector<Endpoint> &Out)
 {
-    return endpoints("/proc/net/udp", "/proc/net/udp6", false, out);
+    return Endpoints("/proc/net/udp", "/proc/net/udp6", false, Out);
 }
 
-bool NetworkSource::interfaces(std::vector<InterfaceRow> &out)
+bool NetworkSource::Interfaces(std::vector<InterfaceRow> &Out)
 {
-    return readInterfaces(QStringLiteral("/sys/class/net"), out);
+    return ReadInterfaces(QStringLiteral("/sys/class/net"), Out);
 }
 
-bool NetworkSource::addresses(std::vector<AddressRow> &out)
+bool NetworkSource::Addresses(std::vector<AddressRow> &Out)
 {
-    return readIPv4Addresses(out);
+    return ReadIPv4Addresses(Out);
 }
 
-std::optional<QString> NetworkSource::processPath(quint32 pid, quint64 startTime)
+std::optional<QString> NetworkSource::ProcessPath(quint32 Pid, quint64 StartTime)
 {
     using namespace platform::processes;
-    if (pid == 0 || pid > 0x7FFFFFFFu)
+    if (Pid == 0 || Pid > 0x7FFFFFFFu)
         return std::nullopt;
-    auto path = readExePath(qint32(pid));
+    auto path = ReadExePath(qint32(Pid));
     // The identifier must still be the owner's: read the start time after the path.
     ProcStat st;
-    if (!path || !readStat(qint32(pid), st) || st.startTime != startTime)
+    if (!path || !ReadStat(qint32(Pid), st) || st.StartTime != StartTime)
         return std::nullopt;
     return path;
 }
 
-bool NetworkSource::isKernelProcess(quint32 pid)
+bool NetworkSource::IsKernelProcess(quint32 Pid)
 {
     using namespace platform::processes;
     ProcStat st;
-    return pid != 0 && pid <= 0x7FFFFFFFu && readStat(qint32(pid), st) && st.isKernelThread();
+    return Pid != 0 && Pid <= 0x7FFFFFFFu && ReadStat(qint32(Pid), st) && st.IsKernelThread();
 }
 
-std::optional<Moment> NetworkSource::processStart(quint32, quint64 startTime)
+std::optional<Moment> NetworkSource::ProcessStart(quint32, quint64 StartTime)
 {
     using namespace platform::processes;
-    const qint64 boot = bootTimeSeconds();
-    const long hz = clockTicksPerSecond();
+    const qint64 boot = BootTimeSeconds();
+    const long hz = ClockTicksPerSecond();
     if (boot <= 0 || hz <= 0)
         return std::nullopt;
     Moment m;
-    m.seconds = boot + qint64(startTime / quint64(hz));
-    m.nanoseconds = quint32((startTime % quint64(hz)) * (1000000000ull / quint64(hz)));
+    m.Seconds = boot + qint64(StartTime / quint64(hz));
+    m.Nanoseconds = quint32((StartTime % quint64(hz)) * (1000000000ull / quint64(hz)));
     return m;
 }
 
-NetworkSource &defaultNetworkSource()
+NetworkSource &DefaultNetworkSource()
 {
     static NetworkSource source;
     return source;

@@ -13,16 +13,16 @@ namespace platform::network {
 // One IPv4 endpoint with its owner, when a readable descriptor of some process holds it.
 struct Endpoint
 {
-    SocketRow row;
-    bool owned = false;
-    SocketOwner owner;
+    SocketRow Row;
+    bool Owned = false;
+    SocketOwner Owner;
 };
 
 // A moment as seconds and nanoseconds since the Unix epoch.
 struct Moment
 {
-    qint64 seconds = 0;
-    quint32 nanoseconds = 0;
+    qint64 Seconds = 0;
+    quint32 Nanoseconds = 0;
 };
 
 // What the network monitor asks of the system, in one replaceable interface: the real one
@@ -33,21 +33,21 @@ public:
     virtual ~NetworkSource() = default;
 
     // False when the table cannot be read at all.
-    virtual bool tcpEndpoints(std::vector<Endpoint> &out);
-    virtual bool udpEndpoints(std::vector<Endpoint> &out);
-    virtual bool interfaces(std::vector<InterfaceRow> &out);
-    virtual bool addresses(std::vector<AddressRow> &out);
+    virtual bool TcpEndpoints(std::vector<Endpoint> &Out);
+    virtual bool UdpEndpoints(std::vector<Endpoint> &Out);
+    virtual bool Interfaces(std::vector<InterfaceRow> &Out);
+    virtual bool Addresses(std::vector<AddressRow> &Out);
 
     // The image path of the process that started at `startTime`; nothing when it cannot
     // be read or the identifier now belongs to another process.
-    virtual std::optional<QString> processPath(quint32 pid, quint64 startTime);
+    virtual std::optional<QString> ProcessPath(quint32 Pid, quint64 StartTime);
     // A kernel thread (the stand-in for the system process).
-    virtual bool isKernelProcess(quint32 pid);
+    virtual bool IsKernelProcess(quint32 Pid);
     // When the process that started at `startTime` (clock ticks after boot) started.
-    virtual std::optional<Moment> processStart(quint32 pid, quint64 startTime);
+    virtual std::optional<Moment> ProcessStart(quint32 Pid, quint64 StartTime);
 };
 
 // The process-wide real source.
-NetworkSource &defaultNetworkSource();
+NetworkSource &DefaultNetworkSource();
 
 } // namespace platform::network

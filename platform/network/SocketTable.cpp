@@ -23,102 +23,102 @@ namespace platform::network {
 
 namespace {
 
-bool isHexDigit(char c)
+bool IsHexDigit(char C)
 {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    return (C >= '0' && C <= '9') || (C >= 'A' && C <= 'F') || (C >= 'a' && C <= 'f');
 }
 
-int hexValue(char c)
+int HexValue(char C)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return c - 'a' + 10;
+    if (C >= '0' && C <= '9')
+        return C - '0';
+    if (C >= 'A' && C <= 'F')
+        return C - 'A' + 10;
+    return C - 'a' + 10;
 }
 
 // Exactly `digits` hexadecimal digits.
-bool parseHex(QByteArrayView text, qsizetype digits, quint32 &value)
+bool ParseHex(QByteArrayView Text, qsizetype Digits, quint32 &Value)
 {
-    if (text.size() != digits)
+    if (Text.size() != Digits)
         return false;
     quint32 v = 0;
-    for (char c : text) {
-        if (!isHexDigit(c))
+    for (char c : Text) {
+        if (!IsHexDigit(c))
             return false;
-        v = (v << 4) | quint32(hexValue(c));
+        v = (v << 4) | quint32(HexValue(c));
     }
-    value = v;
+    Value = v;
     return true;
 }
 
-using platform::system::parseDecimal;
+using platform::system::ParseDecimal;
 
 // "AAAAAAAA:PPPP" (IPv4) or 32 digits, a colon and a port (IPv6). The kernel prints each
 // 32-bit word of the address as a number in the machine's own byte order, so the word's
 // bytes in memory are the address bytes in network order.
-bool parseEndpoint(QByteArrayView text, bool ipv6, quint8 (&bytes)[16], quint32 &port)
+bool ParseEndpoint(QByteArrayView Text, bool Ipv6, quint8 (&Bytes)[16], quint32 &Port)
 {
-    const qsizetype colon = text.indexOf(':');
-    const qsizetype addrDigits = ipv6 ? 32 : 8;
+    const qsizetype colon = Text.indexOf(':');
+    const qsizetype addrDigits = Ipv6 ? 32 : 8;
     if (colon != addrDigits)
         return false;
     quint32 p = 0;
-    if (!parseHex(text.sliced(colon + 1), 4, p))
+    if (!ParseHex(Text.sliced(colon + 1), 4, p))
         return false;
     for (qsizetype w = 0; w < addrDigits / 8; ++w) {
         quint32 word = 0;
-        if (!parseHex(text.sliced(w * 8, 8), 8, word))
+        if (!ParseHex(Text.sliced(w * 8, 8), 8, word))
             return false;
-        std::memcpy(bytes + w * 4, &word, 4);
+        std::memcpy(Bytes + w * 4, &word, 4);
     }
-    port = p;
+    Port = p;
     return true;
 }
 
 // An IPv6 address that carries an IPv4 one (::ffff:a.b.c.d), or all zeros.
-bool ipv4OfMapped(const quint8 (&bytes)[16], bool allowAny, quint32 &address)
+bool Ipv4OfMapped(const quint8 (&Bytes)[16], bool AllowAny, quint32 &Address)
 {
-    static const quint8 prefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-    static const quint8 zeros[16] = {};
-    if (std::memcmp(bytes, prefix, 12) == 0) {
-        std::memcpy(&address, bytes + 12, 4);
+    static const quint8 kPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    static const quint8 kZeros[16] = {};
+    if (std::memcmp(Bytes, kPrefix, 12) == 0) {
+        std::memcpy(&Address, Bytes + 12, 4);
         return true;
     }
-    if (allowAny && std::memcmp(bytes, zeros, 16) == 0) {
-        address = 0;
+    if (AllowAny && std::memcmp(Bytes, kZeros, 16) == 0) {
+        Address = 0;
         return true;
     }
     return false;
 }
 
 // One line split at blanks; false for a line with more fields than any table has.
-bool splitFields(QByteArrayView line, QByteArrayView (&fields)[24], int &count)
+bool SplitFields(QByteArrayView Line, QByteArrayView (&Fields)[24], int &Count)
 {
-    count = 0;
+    Count = 0;
     qsizetype i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+    while (i < Line.size()) {
+        while (i < Line.size() && (Line[i] == ' ' || Line[i] == '\t'))
             ++i;
-        if (i >= line.size())
+        if (i >= Line.size())
             break;
         const qsizetype start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t')
+        while (i < Line.size() && Line[i] != ' ' && Line[i] != '\t')
             ++i;
-        if (count == 24)
+        if (Count == 24)
             return false;
-        fields[count++] = line.sliced(start, i - start);
+        Fields[Count++] = Line.sliced(start, i - start);
     }
     return true;
 }
 
 enum class LineResult { Row, Skipped, Malformed };
 
-LineResult parseLine(QByteArrayView line, bool tcp, bool ipv6, const QSet<quint64> *dualStack, SocketRow &row)
+LineResult ParseLine(QByteArrayView Line, bool Tcp, bool Ipv6, const QSet<quint64> *DualStack, SocketRow &Row)
 {
     QByteArrayView f[24];
     int n = 0;
-    if (!splitFields(line, f, n))
+    if (!SplitFields(Line, f, n))
         return LineResult::Malformed;
     if (n == 0)
         return LineResult::Skipped;
@@ -126,41 +126,41 @@ LineResult parseLine(QByteArrayView line, bool tcp, bool ipv6, const QSet<quint6
     if (n < 10 || f[0].size() < 2 || !f[0].endsWith(':'))
         return LineResult::Malformed;
     quint64 slot = 0, uid = 0, inode = 0;
-    if (!parseDecimal(f[0].chopped(1), slot) || !parseDecimal(f[7], uid) || uid > 0xFFFFFFFFull ||
-        !parseDecimal(f[9], inode))
+    if (!ParseDecimal(f[0].chopped(1), slot) || !ParseDecimal(f[7], uid) || uid > 0xFFFFFFFFull ||
+        !ParseDecimal(f[9], inode))
         return LineResult::Malformed;
     quint8 local[16] = {}, remote[16] = {};
     quint32 localPort = 0, remotePort = 0, kernelState = 0;
-    if (!parseEndpoint(f[1], ipv6, local, localPort) || !parseEndpoint(f[2], ipv6, remote, remotePort) ||
-        !parseHex(f[3], 2, kernelState))
+    if (!ParseEndpoint(f[1], Ipv6, local, localPort) || !ParseEndpoint(f[2], Ipv6, remote, remotePort) ||
+        !ParseHex(f[3], 2, kernelState))
         return LineResult::Malformed;
-    row = SocketRow();
-    if (tcp) {
-        row.state = tcpStateFromKernel(kernelState);
-        if (row.state == 0)
+    Row = SocketRow();
+    if (Tcp) {
+        Row.State = TcpStateFromKernel(kernelState);
+        if (Row.State == 0)
             return LineResult::Malformed;
     }
-    if (ipv6) {
+    if (Ipv6) {
         // The wildcard of a dual-stack socket is also the IPv4 wildcard.
-        const bool takesIPv4 = dualStack && inode != 0 && dualStack->contains(inode);
-        if (!ipv4OfMapped(local, takesIPv4, row.localAddress) || !ipv4OfMapped(remote, true, row.remoteAddress))
+        const bool takesIPv4 = DualStack && inode != 0 && DualStack->contains(inode);
+        if (!Ipv4OfMapped(local, takesIPv4, Row.LocalAddress) || !Ipv4OfMapped(remote, true, Row.RemoteAddress))
             return LineResult::Skipped; // a true IPv6 endpoint: no room for it in an IPv4 row
     } else {
-        std::memcpy(&row.localAddress, local, 4);
-        std::memcpy(&row.remoteAddress, remote, 4);
+        std::memcpy(&Row.LocalAddress, local, 4);
+        std::memcpy(&Row.RemoteAddress, remote, 4);
     }
-    row.localPort = localPort;
-    row.remotePort = remotePort;
-    row.uid = quint32(uid);
-    row.inode = inode;
+    Row.LocalPort = localPort;
+    Row.RemotePort = remotePort;
+    Row.Uid = quint32(uid);
+    Row.Inode = inode;
     return LineResult::Row;
 }
 
 } // namespace
 
-quint8 tcpStateFromKernel(unsigned kernelState)
+quint8 TcpStateFromKernel(unsigned KernelState)
 {
-    switch (kernelState) {
+    switch (KernelState) {
     case 1:
         return TcpEstablished;
     case 2:
@@ -190,17 +190,17 @@ quint8 tcpStateFromKernel(unsigned kernelState)
     }
 }
 
-void parseSocketTable(QByteArrayView text, bool tcp, bool ipv6, std::vector<SocketRow> &rows, int *rejected,
-                      const QSet<quint64> *dualStack)
+void ParseSocketTable(QByteArrayView Text, bool Tcp, bool Ipv6, std::vector<SocketRow> &Rows, int *Rejected,
+                      const QSet<quint64> *DualStack)
 {
     int bad = 0;
     bool header = true;
     qsizetype at = 0;
-    while (at < text.size()) {
-        qsizetype end = text.indexOf('\n', at);
+    while (at < Text.size()) {
+        qsizetype end = Text.indexOf('\n', at);
         if (end < 0)
-            end = text.size();
-        QByteArrayView line = text.sliced(at, end - at);
+            end = Text.size();
+        QByteArrayView line = Text.sliced(at, end - at);
         at = end + 1;
         if (line.endsWith('\r'))
             line.chop(1);
@@ -210,9 +210,9 @@ void parseSocketTable(QByteArrayView text, bool tcp, bool ipv6, std::vector<Sock
                 continue;
         }
         SocketRow row;
-        switch (parseLine(line, tcp, ipv6, dualStack, row)) {
+        switch (ParseLine(line, Tcp, Ipv6, DualStack, row)) {
         case LineResult::Row:
-            rows.push_back(row);
+            Rows.push_back(row);
             break;
         case LineResult::Malformed:
             ++bad;
@@ -221,23 +221,23 @@ void parseSocketTable(QByteArrayView text, bool tcp, bool ipv6, std::vector<Sock
             break;
         }
     }
-    if (rejected)
-        *rejected = bad;
+    if (Rejected)
+        *Rejected = bad;
 }
 
-bool readSocketTable(const QString &path, bool tcp, bool ipv6, std::vector<SocketRow> &rows,
-                     const QSet<quint64> *dualStack)
+bool ReadSocketTable(const QString &Path, bool Tcp, bool Ipv6, std::vector<SocketRow> &Rows,
+                     const QSet<quint64> *DualStack)
 {
-    QFile f(path);
+    QFile f(Path);
     if (!f.open(QIODevice::ReadOnly))
         return false;
     // A proc file reports no size: read until its end.
     const QByteArray text = f.readAll();
-    parseSocketTable(text, tcp, ipv6, rows, nullptr, dualStack);
+    ParseSocketTable(text, Tcp, Ipv6, Rows, nullptr, DualStack);
     return true;
 }
 
-std::optional<QSet<quint64>> dualStackWildcardInodes(bool tcp)
+std::optional<QSet<quint64>> DualStackWildcardInodes(bool Tcp)
 {
     const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
     if (fd < 0)
@@ -248,16 +248,16 @@ std::optional<QSet<quint64>> dualStackWildcardInodes(bool tcp)
 
     struct
     {
-        nlmsghdr header;
-        inet_diag_req_v2 request;
+        nlmsghdr Header;
+        inet_diag_req_v2 Request;
     } message{};
-    message.header.nlmsg_len = sizeof message;
-    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    message.header.nlmsg_seq = 1;
-    message.request.sdiag_family = AF_INET6;
-    message.request.sdiag_protocol = quint8(tcp ? IPPROTO_TCP : IPPROTO_UDP);
-    message.request.idiag_states = ~0u;
+    message.Header.nlmsg_len = sizeof message;
+    message.Header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.Header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    message.Header.nlmsg_seq = 1;
+    message.Request.sdiag_family = AF_INET6;
+    message.Request.sdiag_protocol = quint8(Tcp ? IPPROTO_TCP : IPPROTO_UDP);
+    message.Request.idiag_states = ~0u;
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     if (::sendto(fd, &message, sizeof message, 0, reinterpret_cast<const sockaddr *>(&kernel), sizeof kernel) < 0) {
@@ -279,8 +279,8 @@ std::optional<QSet<quint64>> dualStackWildcardInodes(bool tcp)
         }
         int left = int(got);
         // The kernel's NLMSG_OK compares a signed length with an unsigned one: spelt out instead.
-        auto whole = [](const nlmsghdr *h, int left) {
-            return left >= int(sizeof(nlmsghdr)) && h->nlmsg_len >= sizeof(nlmsghdr) && h->nlmsg_len <= unsigned(left);
+        auto whole = [](const nlmsghdr *H, int Left) {
+            return Left >= int(sizeof(nlmsghdr)) && H->nlmsg_len >= sizeof(nlmsghdr) && H->nlmsg_len <= unsigned(Left);
         };
         for (auto *h = reinterpret_cast<nlmsghdr *>(buffer); whole(h, left); h = NLMSG_NEXT(h, left)) {
             if (h->nlmsg_type == NLMSG_DONE) {
@@ -294,8 +294,8 @@ std::optional<QSet<quint64>> dualStackWildcardInodes(bool tcp)
             const auto *msg = static_cast<const inet_diag_msg *>(NLMSG_DATA(h));
             if (msg->idiag_family != AF_INET6)
                 continue;
-            static const __be32 any[4] = {};
-            if (std::memcmp(msg->id.idiag_src, any, sizeof any) != 0)
+            static const __be32 kAny[4] = {};
+            if (std::memcmp(msg->id.idiag_src, kAny, sizeof kAny) != 0)
                 continue;
             int attrLeft = int(h->nlmsg_len - NLMSG_LENGTH(sizeof(inet_diag_msg)));
             for (auto *a = reinterpret_cast<const rtattr *>(msg + 1); RTA_OK(a, attrLeft); a = RTA_NEXT(a, attrLeft)) {
@@ -313,27 +313,27 @@ std::optional<QSet<quint64>> dualStackWildcardInodes(bool tcp)
     return inodes;
 }
 
-std::optional<quint64> socketInodeOfLink(QByteArrayView link)
+std::optional<quint64> SocketInodeOfLink(QByteArrayView Link)
 {
-    if (!link.startsWith("socket:[") || !link.endsWith(']') || link.size() < 10)
+    if (!Link.startsWith("socket:[") || !Link.endsWith(']') || Link.size() < 10)
         return std::nullopt;
     quint64 inode = 0;
-    if (!parseDecimal(link.sliced(8, link.size() - 9), inode))
+    if (!ParseDecimal(Link.sliced(8, Link.size() - 9), inode))
         return std::nullopt;
     return inode;
 }
 
-QHash<quint64, SocketOwner> socketOwners(const QString &procRoot)
+QHash<quint64, SocketOwner> SocketOwners(const QString &ProcRoot)
 {
     QHash<quint64, SocketOwner> owners;
-    const QByteArray root = QFile::encodeName(procRoot);
+    const QByteArray root = QFile::encodeName(ProcRoot);
     DIR *proc = ::opendir(root.constData());
     if (!proc)
         return owners;
-    const bool realProc = procRoot == QLatin1String("/proc");
+    const bool realProc = ProcRoot == QLatin1String("/proc");
     while (const dirent *e = ::readdir(proc)) {
         quint64 pid = 0;
-        if (!parseDecimal(QByteArrayView(e->d_name, qsizetype(std::strlen(e->d_name))), pid) || pid == 0 ||
+        if (!ParseDecimal(QByteArrayView(e->d_name, qsizetype(std::strlen(e->d_name))), pid) || pid == 0 ||
             pid > 0x7FFFFFFFull)
             continue;
         const QByteArray fdDir = root + '/' + e->d_name + "/fd";
@@ -354,19 +354,19 @@ QHash<quint64, SocketOwner> socketOwners(const QString &procRoot)
             const ssize_t len = ::readlinkat(dirFd, d->d_name, link, sizeof link);
             if (len <= 0 || len >= ssize_t(sizeof link))
                 continue;
-            const auto inode = socketInodeOfLink(QByteArrayView(link, qsizetype(len)));
+            const auto inode = SocketInodeOfLink(QByteArrayView(link, qsizetype(len)));
             if (!inode)
                 continue;
             if (!any) {
                 any = true;
                 platform::processes::ProcStat st;
-                if (realProc && platform::processes::readStat(qint32(pid), st))
-                    startTime = st.startTime;
+                if (realProc && platform::processes::ReadStat(qint32(pid), st))
+                    startTime = st.StartTime;
             }
             auto it = owners.find(*inode);
             if (it == owners.end())
                 owners.insert(*inode, SocketOwner{quint32(pid), startTime});
-            else if (quint32(pid) < it->pid)
+            else if (quint32(pid) < it->Pid)
                 *it = SocketOwner{quint32(pid), startTime};
         }
         ::closedir(fds);

@@ -31,19 +31,19 @@ enum : quint8 {
 
 // The display number of a kernel TCP state (1 established … 12 new SYN received); 0 for
 // a number the kernel does not use.
-quint8 tcpStateFromKernel(unsigned kernelState);
+quint8 TcpStateFromKernel(unsigned KernelState);
 
 // One row of a kernel socket table, IPv4 only. Addresses are kept as their four bytes in
 // network order (the first byte is the first dotted number); ports in host order.
 struct SocketRow
 {
-    quint8 state = 0; // display number (TCP only; 0 for UDP)
-    quint32 localAddress = 0;
-    quint32 localPort = 0;
-    quint32 remoteAddress = 0;
-    quint32 remotePort = 0;
-    quint32 uid = 0;
-    quint64 inode = 0; // 0: no socket file (time wait, or held by the kernel)
+    quint8 State = 0; // display number (TCP only; 0 for UDP)
+    quint32 LocalAddress = 0;
+    quint32 LocalPort = 0;
+    quint32 RemoteAddress = 0;
+    quint32 RemotePort = 0;
+    quint32 Uid = 0;
+    quint64 Inode = 0; // 0: no socket file (time wait, or held by the kernel)
 };
 
 // Parses the text of /proc/net/tcp or udp (IPv4 rows) or tcp6 or udp6 (`ipv6`: only rows
@@ -52,32 +52,32 @@ struct SocketRow
 // too). The header line is passed over; a malformed line is refused and counted in `rejected`,
 // never taken in part. TCP rows carry their state; a TCP row with a state the kernel does not
 // use is malformed.
-void parseSocketTable(QByteArrayView text, bool tcp, bool ipv6, std::vector<SocketRow> &rows, int *rejected = nullptr,
-                      const QSet<quint64> *dualStack = nullptr);
+void ParseSocketTable(QByteArrayView Text, bool Tcp, bool Ipv6, std::vector<SocketRow> &Rows, int *Rejected = nullptr,
+                      const QSet<quint64> *DualStack = nullptr);
 
 // Reads a socket table file; false when it cannot be read.
-bool readSocketTable(const QString &path, bool tcp, bool ipv6, std::vector<SocketRow> &rows,
-                     const QSet<quint64> *dualStack = nullptr);
+bool ReadSocketTable(const QString &Path, bool Tcp, bool Ipv6, std::vector<SocketRow> &Rows,
+                     const QSet<quint64> *DualStack = nullptr);
 
 // The inodes of this network namespace's IPv6 TCP or UDP sockets bound to the wildcard address
 // that accept IPv4 peers too (IPV6_V6ONLY off, the default of most servers), as the kernel's
 // socket diagnostics report them. Nothing when the kernel cannot be asked.
-std::optional<QSet<quint64>> dualStackWildcardInodes(bool tcp);
+std::optional<QSet<quint64>> DualStackWildcardInodes(bool Tcp);
 
 // The inode of a descriptor link "socket:[N]"; nothing for any other link.
-std::optional<quint64> socketInodeOfLink(QByteArrayView link);
+std::optional<quint64> SocketInodeOfLink(QByteArrayView Link);
 
 // The owner of a socket: a process that holds it open, with that process's start time
 // (clock ticks after boot) to tell it from a later user of the identifier.
 struct SocketOwner
 {
-    quint32 pid = 0;
-    quint64 startTime = 0;
+    quint32 Pid = 0;
+    quint64 StartTime = 0;
 };
 
 // Every socket inode that some readable descriptor of some process under `procRoot`
 // refers to, with its owner (the lowest identifier when several processes share it).
 // Processes whose descriptors cannot be read are passed over.
-QHash<quint64, SocketOwner> socketOwners(const QString &procRoot = QStringLiteral("/proc"));
+QHash<quint64, SocketOwner> SocketOwners(const QString &ProcRoot = QStringLiteral("/proc"));
 
 } // namespace platform::network

@@ -4,21 +4,21 @@ namespace platform::processes {
 
 namespace {
 
-bool isBlank(QChar c)
+bool IsBlank(QChar C)
 {
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r');
+    return C == QLatin1Char(' ') || C == QLatin1Char('\t') || C == QLatin1Char('\n') || C == QLatin1Char('\r');
 }
 
 } // namespace
 
-std::optional<QStringList> splitCommandLine(const QString &text)
+std::optional<QStringList> SplitCommandLine(const QString &Text)
 {
     QStringList words;
     QString word;
     bool inWord = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (isBlank(c)) {
+    for (qsizetype i = 0; i < Text.size(); ++i) {
+        const QChar c = Text.at(i);
+        if (IsBlank(c)) {
             if (inWord)
                 words << word;
             word.clear();
@@ -26,29 +26,29 @@ std::optional<QStringList> splitCommandLine(const QString &text)
         } else if (c == QLatin1Char('"')) {
             inWord = true;
             for (++i;; ++i) {
-                if (i >= text.size())
+                if (i >= Text.size())
                     return std::nullopt;
-                const QChar q = text.at(i);
+                const QChar q = Text.at(i);
                 if (q == QLatin1Char('"'))
                     break;
-                if (q == QLatin1Char('\\') && i + 1 < text.size() &&
-                    (text.at(i + 1) == QLatin1Char('"') || text.at(i + 1) == QLatin1Char('\\')))
-                    word += text.at(++i);
+                if (q == QLatin1Char('\\') && i + 1 < Text.size() &&
+                    (Text.at(i + 1) == QLatin1Char('"') || Text.at(i + 1) == QLatin1Char('\\')))
+                    word += Text.at(++i);
                 else
                     word += q;
             }
         } else if (c == QLatin1Char('\'')) {
             inWord = true;
-            const qsizetype end = text.indexOf(QLatin1Char('\''), i + 1);
+            const qsizetype end = Text.indexOf(QLatin1Char('\''), i + 1);
             if (end < 0)
                 return std::nullopt;
-            word += text.mid(i + 1, end - i - 1);
+            word += Text.mid(i + 1, end - i - 1);
             i = end;
         } else if (c == QLatin1Char('\\')) {
-            if (i + 1 >= text.size())
+            if (i + 1 >= Text.size())
                 return std::nullopt;
             inWord = true;
-            word += text.at(++i);
+            word += Text.at(++i);
         } else {
             inWord = true;
             word += c;
@@ -59,17 +59,17 @@ std::optional<QStringList> splitCommandLine(const QString &text)
     return words;
 }
 
-QString quoteArgument(const QString &word)
+QString QuoteArgument(const QString &Word)
 {
-    bool needs = word.isEmpty();
-    for (const QChar c : word) {
-        if (isBlank(c) || c == QLatin1Char('"') || c == QLatin1Char('\'') || c == QLatin1Char('\\'))
+    bool needs = Word.isEmpty();
+    for (const QChar c : Word) {
+        if (IsBlank(c) || c == QLatin1Char('"') || c == QLatin1Char('\'') || c == QLatin1Char('\\'))
             needs = true;
     }
     if (!needs)
-        return word;
+        return Word;
     QString out = QStringLiteral("\"");
-    for (const QChar c : word) {
+    for (const QChar c : Word) {
         if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
             out += QLatin1Char('\\');
         out += c;
@@ -78,12 +78,12 @@ QString quoteArgument(const QString &word)
     return out;
 }
 
-QString joinCommandLine(const QStringList &words)
+QString JoinCommandLine(const QStringList &Words)
 {
     QStringList quoted;
-    quoted.reserve(words.size());
-    for (const QString &w : words)
-        quoted << quoteArgument(w);
+    quoted.reserve(Words.size());
+    for (const QString &w : Words)
+        quoted << QuoteArgument(w);
     return quoted.join(QLatin1Char(' '));
 }
 

@@ -11,10 +11,10 @@ namespace platform::processes {
 // \" and \\ as escapes inside; '...' groups literally; outside quotes a backslash keeps the
 // next character. No globbing, no variables. Nothing for an unterminated quote or a
 // trailing lone backslash.
-std::optional<QStringList> splitCommandLine(const QString &text);
+std::optional<QStringList> SplitCommandLine(const QString &Text);
 
 // The inverse for display and for handing on: a word is quoted only when it must be.
-QString quoteArgument(const QString &word);
-QString joinCommandLine(const QStringList &words);
+QString QuoteArgument(const QString &Word);
+QString JoinCommandLine(const QStringList &Words);
 
 } // namespace platform::processes

@@ -4,12 +4,12 @@
 
 namespace platform::processes {
 
-qint32 currentProcessId()
+qint32 CurrentProcessId()
 {
     return qint32(::getpid());
 }
 
-quint32 effectiveUserId()
+quint32 EffectiveUserId()
 {
     return quint32(::geteuid());
 }

@@ -5,7 +5,7 @@
 namespace platform::processes {
 
 // The calling process's own identity.
-qint32 currentProcessId();
-quint32 effectiveUserId();
+qint32 CurrentProcessId();
+quint32 EffectiveUserId();
 
 } // namespace platform::processes

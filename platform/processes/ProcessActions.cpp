@@ -21,60 +21,60 @@
 
 namespace platform::processes {
 
-bool isValidPid(qint64 pid)
+bool IsValidPid(qint64 Pid)
 {
-    return pid > 0 && pid <= qint64(pidMax());
+    return Pid > 0 && Pid <= qint64(PidMax());
 }
 
-bool isOwnProcess(qint64 pid)
+bool IsOwnProcess(qint64 Pid)
 {
-    return pid == qint64(::getpid());
+    return Pid == qint64(::getpid());
 }
 
 namespace {
 
 constexpr long kPidfsMagic = 0x50494446; // "PIDF"
 
-int openPidFd(qint32 pid)
+int OpenPidFd(qint32 Pid)
 {
-    return int(::syscall(SYS_pidfd_open, pid_t(pid), 0u));
+    return int(::syscall(SYS_pidfd_open, pid_t(Pid), 0u));
 }
 
 } // namespace
 
-quint64 pidfdInode(int pidfd)
+quint64 PidfdInode(int Pidfd)
 {
-    if (pidfd < 0)
+    if (Pidfd < 0)
         return 0;
     // Older kernels give every pidfd the same anonymous inode: worth nothing as an identity.
     static std::atomic<int> pidfs{-1}; // not known yet
     int known = pidfs.load(std::memory_order_relaxed);
     if (known < 0) {
         struct statfs fs = {};
-        if (::fstatfs(pidfd, &fs) != 0)
+        if (::fstatfs(Pidfd, &fs) != 0)
             return 0;
         known = long(fs.f_type) == kPidfsMagic ? 1 : 0;
         pidfs.store(known, std::memory_order_relaxed);
     }
     struct stat st = {};
-    if (known == 0 || ::fstat(pidfd, &st) != 0)
+    if (known == 0 || ::fstat(Pidfd, &st) != 0)
         return 0;
     return quint64(st.st_ino);
 }
 
-std::optional<PidFd> PidFd::open(qint64 pid, std::optional<quint64> startTime, quint64 inode)
+std::optional<PidFd> PidFd::Open(qint64 Pid, std::optional<quint64> StartTime, quint64 Inode)
 {
-    if (!isValidPid(pid))
+    if (!IsValidPid(Pid))
         return std::nullopt;
-    const int fd = openPidFd(qint32(pid));
+    const int fd = OpenPidFd(qint32(Pid));
     if (fd < 0) {
-        qCWarning(lcPlatform, "pidfd_open(%lld): %s", pid, std::strerror(errno));
+        qCWarning(lcPlatform, "pidfd_open(%lld): %s", Pid, std::strerror(errno));
         return std::nullopt;
     }
-    if (inode != 0) {
-        const quint64 now = pidfdInode(fd);
-        if (now != 0 && now != inode) {
-            qCWarning(lcPlatform, "process %lld: its identifier has passed to another process", pid);
+    if (Inode != 0) {
+        const quint64 now = PidfdInode(fd);
+        if (now != 0 && now != Inode) {
+            qCWarning(lcPlatform, "process %lld: its identifier has passed to another process", Pid);
             ::close(fd);
             return std::nullopt;
         }
@@ -82,65 +82,65 @@ std::optional<PidFd> PidFd::open(qint64 pid, std::optional<quint64> startTime, q
     // With the pidfd held, the identifier cannot pass to another process unnoticed:
     // check that it is still the one that was listed.
     ProcStat st;
-    if (!readStat(qint32(pid), st) || st.isZombie() || (startTime && st.startTime != *startTime)) {
-        qCWarning(lcPlatform, "process %lld: ended, a zombie or not the one listed", pid);
+    if (!ReadStat(qint32(Pid), st) || st.IsZombie() || (StartTime && st.StartTime != *StartTime)) {
+        qCWarning(lcPlatform, "process %lld: ended, a zombie or not the one listed", Pid);
         ::close(fd);
         return std::nullopt;
     }
-    PidFd handle(fd, qint32(pid), st.startTime);
-    if (!handle.alive()) {
-        qCWarning(lcPlatform, "process %lld: pidfd_send_signal(0): %s", pid, std::strerror(errno));
+    PidFd handle(fd, qint32(Pid), st.StartTime);
+    if (!handle.Alive()) {
+        qCWarning(lcPlatform, "process %lld: pidfd_send_signal(0): %s", Pid, std::strerror(errno));
         return std::nullopt;
     }
     return handle;
 }
 
-std::optional<PidFd> PidFd::pin(const ProcessHandle &handle)
+std::optional<PidFd> PidFd::Pin(const ProcessHandle &Handle)
 {
-    if (!handle.valid || handle.pid <= 0)
+    if (!Handle.Valid || Handle.Pid <= 0)
         return std::nullopt;
-    const int fd = openPidFd(handle.pid);
+    const int fd = OpenPidFd(Handle.Pid);
     if (fd < 0 && (errno == ESRCH || errno == EINVAL))
         return std::nullopt;
     // Without pidfds (an old kernel, a sandbox) the start time is read before and after.
-    PidFd pinned(fd, handle.pid, handle.startTime);
-    if (fd >= 0 && handle.inode != 0) {
-        const quint64 now = pidfdInode(fd);
+    PidFd pinned(fd, Handle.Pid, Handle.StartTime);
+    if (fd >= 0 && Handle.Inode != 0) {
+        const quint64 now = PidfdInode(fd);
         if (now != 0)
-            return now == handle.inode ? std::optional<PidFd>(std::move(pinned)) : std::nullopt;
+            return now == Handle.Inode ? std::optional<PidFd>(std::move(pinned)) : std::nullopt;
     }
     ProcStat st;
-    if (!readStat(handle.pid, st) || st.startTime != handle.startTime)
+    if (!ReadStat(Handle.Pid, st) || st.StartTime != Handle.StartTime)
         return std::nullopt;
     return pinned;
 }
 
-std::optional<ProcessHandle> PidFd::identify(qint32 pid, quint64 startTime, std::optional<PidFd> *keep)
+std::optional<ProcessHandle> PidFd::Identify(qint32 Pid, quint64 StartTime, std::optional<PidFd> *Keep)
 {
-    if (pid <= 0)
+    if (Pid <= 0)
         return std::nullopt;
-    const int fd = openPidFd(pid);
+    const int fd = OpenPidFd(Pid);
     if (fd < 0 && (errno == ESRCH || errno == EINVAL))
         return std::nullopt;
-    PidFd pinned(fd, pid, startTime);
+    PidFd pinned(fd, Pid, StartTime);
     ProcStat st;
-    if (!readStat(pid, st) || st.startTime != startTime || !pinned.held())
+    if (!ReadStat(Pid, st) || st.StartTime != StartTime || !pinned.Held())
         return std::nullopt;
-    ProcessHandle handle{pid, startTime, true};
-    handle.inode = pidfdInode(fd);
-    if (keep)
-        *keep = std::move(pinned);
+    ProcessHandle handle{Pid, StartTime, true};
+    handle.Inode = PidfdInode(fd);
+    if (Keep)
+        *Keep = std::move(pinned);
     return handle;
 }
 
-bool PidFd::held() const
+bool PidFd::Held() const
 {
-    if (m_fd.get() < 0) {
+    if (m_Fd.Get() < 0) {
         ProcStat st;
-        return readStat(m_pid, st) && st.startTime == m_startTime;
+        return ReadStat(m_Pid, st) && st.StartTime == m_StartTime;
     }
     // A pidfd turns readable when its process ends.
-    pollfd p{m_fd.get(), POLLIN, 0};
+    pollfd p{m_Fd.Get(), POLLIN, 0};
     for (;;) {
         const int rc = ::poll(&p, 1, 0);
         if (rc < 0 && errno == EINTR)
@@ -149,67 +149,67 @@ bool PidFd::held() const
     }
 }
 
-quint64 PidFd::inode() const
+quint64 PidFd::Inode() const
 {
-    return pidfdInode(m_fd.get());
+    return PidfdInode(m_Fd.Get());
 }
 
-bool PidFd::alive() const
+bool PidFd::Alive() const
 {
-    return m_fd.get() >= 0 && ::syscall(SYS_pidfd_send_signal, m_fd.get(), 0, nullptr, 0u) == 0;
+    return m_Fd.Get() >= 0 && ::syscall(SYS_pidfd_send_signal, m_Fd.Get(), 0, nullptr, 0u) == 0;
 }
 
-bool PidFd::sendSignal(int signal) const
+bool PidFd::SendSignal(int Signal) const
 {
-    if (m_fd.get() < 0)
+    if (m_Fd.Get() < 0)
         return false;
-    if (::syscall(SYS_pidfd_send_signal, m_fd.get(), signal, nullptr, 0u) == 0)
+    if (::syscall(SYS_pidfd_send_signal, m_Fd.Get(), Signal, nullptr, 0u) == 0)
         return true;
-    qCWarning(lcPlatform, "process %d: signal %d: %s", int(m_pid), signal, std::strerror(errno));
+    qCWarning(lcPlatform, "process %d: signal %d: %s", int(m_Pid), Signal, std::strerror(errno));
     return false;
 }
 
-bool PidFd::kill() const
+bool PidFd::Kill() const
 {
-    return sendSignal(SIGKILL);
+    return SendSignal(SIGKILL);
 }
 
-bool PidFd::stop() const
+bool PidFd::Stop() const
 {
-    return sendSignal(SIGSTOP);
+    return SendSignal(SIGSTOP);
 }
 
-bool PidFd::resume() const
+bool PidFd::Resume() const
 {
-    return sendSignal(SIGCONT);
+    return SendSignal(SIGCONT);
 }
 
-bool PidFd::waitEnded(int timeoutMs) const
+bool PidFd::WaitEnded(int TimeoutMs) const
 {
-    if (m_fd.get() < 0)
+    if (m_Fd.Get() < 0)
         return false;
-    pollfd p{m_fd.get(), POLLIN, 0};
+    pollfd p{m_Fd.Get(), POLLIN, 0};
     for (;;) {
-        const int rc = ::poll(&p, 1, timeoutMs);
+        const int rc = ::poll(&p, 1, TimeoutMs);
         if (rc < 0 && errno == EINTR)
             continue;
         return rc > 0;
     }
 }
 
-bool forEachThread(const PidFd &process, const std::function<int(pid_t tid)> &action)
+bool ForEachThread(const PidFd &Process, const std::function<int(pid_t Tid)> &Action)
 {
     QSet<qint32> done;
     for (int round = 0; round < 16; ++round) {
         bool fresh = false;
-        for (const qint32 tid : readThreadIds(process.pid())) {
+        for (const qint32 tid : ReadThreadIds(Process.Pid())) {
             if (done.contains(tid))
                 continue;
             fresh = true;
             done.insert(tid);
-            const int err = action(pid_t(tid));
+            const int err = Action(pid_t(tid));
             if (err != 0 && err != ESRCH) {
-                qCWarning(lcPlatform, "process %d, thread %d: %s", int(process.pid()), int(tid), std::strerror(err));
+                qCWarning(lcPlatform, "process %d, thread %d: %s", int(Process.Pid()), int(tid), std::strerror(err));
                 return false;
             }
         }
@@ -217,9 +217,9 @@ bool forEachThread(const PidFd &process, const std::function<int(pid_t tid)> &ac
             break;
     }
     // The process must still be the one we looked at, or the threads were someone else's.
-    if (!done.isEmpty() && process.alive())
+    if (!done.isEmpty() && Process.Alive())
         return true;
-    qCWarning(lcPlatform, "process %d: ended while its threads were being changed", int(process.pid()));
+    qCWarning(lcPlatform, "process %d: ended while its threads were being changed", int(Process.Pid()));
     return false;
 }
 
@@ -228,58 +228,58 @@ const int kSchedRoundRobin = SCHED_RR;
 const int kSchedFifo = SCHED_FIFO;
 const int kSchedIdle = SCHED_IDLE;
 
-int setThreadScheduling(pid_t tid, int policy, int nice)
+int SetThreadScheduling(pid_t Tid, int Policy, int Nice)
 {
     sched_param param{};
-    param.sched_priority = policy == SCHED_RR ? 1 : 0;
-    if (::sched_setscheduler(tid, policy, &param) != 0)
+    param.sched_priority = Policy == SCHED_RR ? 1 : 0;
+    if (::sched_setscheduler(Tid, Policy, &param) != 0)
         return errno;
-    if (policy == SCHED_OTHER && ::setpriority(PRIO_PROCESS, id_t(tid), nice) != 0)
+    if (Policy == SCHED_OTHER && ::setpriority(PRIO_PROCESS, id_t(Tid), Nice) != 0)
         return errno;
     return 0;
 }
 
-int setThreadAffinity(pid_t tid, const std::vector<bool> &cpus)
+int SetThreadAffinity(pid_t Tid, const std::vector<bool> &Cpus)
 {
-    const int count = qMax(1, int(cpus.size()));
+    const int count = qMax(1, int(Cpus.size()));
     cpu_set_t *set = CPU_ALLOC(count);
     if (!set)
         return ENOMEM;
     const std::size_t size = CPU_ALLOC_SIZE(count);
     CPU_ZERO_S(size, set);
-    for (int i = 0; i < int(cpus.size()); ++i) {
-        if (cpus[std::size_t(i)])
+    for (int i = 0; i < int(Cpus.size()); ++i) {
+        if (Cpus[std::size_t(i)])
             CPU_SET_S(i, size, set);
     }
-    const int rc = ::sched_setaffinity(tid, size, set);
+    const int rc = ::sched_setaffinity(Tid, size, set);
     const int err = rc == 0 ? 0 : errno;
     CPU_FREE(set);
     return err;
 }
 
-std::optional<FileIdentity> imageIdentity(qint32 pid)
+std::optional<FileIdentity> ImageIdentity(qint32 Pid)
 {
-    if (pid <= 0)
+    if (Pid <= 0)
         return std::nullopt;
     char path[48];
-    std::snprintf(path, sizeof path, "/proc/%d/exe", int(pid));
+    std::snprintf(path, sizeof path, "/proc/%d/exe", int(Pid));
     struct stat st = {};
     if (::stat(path, &st) != 0)
         return std::nullopt;
     return FileIdentity{quint64(st.st_dev), quint64(st.st_ino)};
 }
 
-std::optional<FileIdentity> ownImageIdentity()
+std::optional<FileIdentity> OwnImageIdentity()
 {
-    return imageIdentity(qint32(::getpid()));
+    return ImageIdentity(qint32(::getpid()));
 }
 
-int openImage(qint32 pid)
+int OpenImage(qint32 Pid)
 {
-    if (pid <= 0)
+    if (Pid <= 0)
         return -1;
     char path[48];
-    std::snprintf(path, sizeof path, "/proc/%d/exe", int(pid));
+    std::snprintf(path, sizeof path, "/proc/%d/exe", int(Pid));
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return -1;
@@ -291,19 +291,19 @@ int openImage(qint32 pid)
     return fd;
 }
 
-std::vector<ProcStat> listProcesses()
+std::vector<ProcStat> ListProcesses()
 {
     std::vector<ProcStat> out;
     std::vector<ProcessEntry> entries;
-    if (!enumerateByStat(entries))
+    if (!EnumerateByStat(entries))
         return out;
     for (const ProcessEntry &e : entries) {
         ProcStat st;
-        st.pid = qint32(e.pid);
-        st.ppid = qint32(e.ppid);
-        st.comm = e.displayName();
-        st.state = e.state;
-        st.startTime = e.startTime;
+        st.Pid = qint32(e.Pid);
+        st.Ppid = qint32(e.Ppid);
+        st.Comm = e.DisplayName();
+        st.State = e.State;
+        st.StartTime = e.StartTime;
         out.push_back(st);
     }
     return out;

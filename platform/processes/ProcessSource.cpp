@@ -10,249 +10,249 @@ namespace platform::processes {
 ProcessSource::ProcessSource() = default;
 ProcessSource::~ProcessSource() = default;
 
-bool ProcessSource::enumeratePrimary(std::vector<ProcessEntry> &out)
+bool ProcessSource::EnumeratePrimary(std::vector<ProcessEntry> &Out)
 {
-    return enumerateByStat(out);
+    return EnumerateByStat(Out);
 }
 
-bool ProcessSource::enumerateFallback(std::vector<ProcessEntry> &out)
+bool ProcessSource::EnumerateFallback(std::vector<ProcessEntry> &Out)
 {
-    return enumerateByStatus(out);
+    return EnumerateByStatus(Out);
 }
 
-std::optional<ProcessHandle> ProcessSource::open(quint32 pid, quint64 startTime)
+std::optional<ProcessHandle> ProcessSource::Open(quint32 Pid, quint64 StartTime)
 {
-    if (pid == 0 || pid > quint32(INT32_MAX))
+    if (Pid == 0 || Pid > quint32(INT32_MAX))
         return std::nullopt;
     std::optional<PidFd> kept;
-    const auto handle = PidFd::identify(qint32(pid), startTime, &kept);
-    m_opened.reset();
+    const auto handle = PidFd::Identify(qint32(Pid), StartTime, &kept);
+    m_Opened.reset();
     if (handle && kept) {
-        m_opened = std::make_unique<PidFd>(std::move(*kept));
-        m_openedHandle = *handle;
+        m_Opened = std::make_unique<PidFd>(std::move(*kept));
+        m_OpenedHandle = *handle;
     }
     return handle;
 }
 
 namespace {
 
-bool sameProcess(const ProcessHandle &a, const ProcessHandle &b)
+bool SameProcess(const ProcessHandle &A, const ProcessHandle &B)
 {
-    return a.valid && b.valid && a.pid == b.pid && a.startTime == b.startTime && a.inode == b.inode;
+    return A.Valid && B.Valid && A.Pid == B.Pid && A.StartTime == B.StartTime && A.Inode == B.Inode;
 }
 
 } // namespace
 
-void ProcessSource::holdForReads(const ProcessHandle &handle)
+void ProcessSource::HoldForReads(const ProcessHandle &Handle)
 {
-    m_held.reset();
+    m_Held.reset();
     // Only the pidfd that has just found the process serves: anything else is pinned read by read.
-    if (m_opened && sameProcess(m_openedHandle, handle)) {
-        m_held = std::move(m_opened);
-        m_heldHandle = handle;
+    if (m_Opened && SameProcess(m_OpenedHandle, Handle)) {
+        m_Held = std::move(m_Opened);
+        m_HeldHandle = Handle;
     }
-    m_opened.reset();
+    m_Opened.reset();
 }
 
-void ProcessSource::unpin()
+void ProcessSource::Unpin()
 {
-    m_held.reset();
-    m_opened.reset();
+    m_Held.reset();
+    m_Opened.reset();
 }
 
-const PidFd *ProcessSource::heldPin(const ProcessHandle &handle) const
+const PidFd *ProcessSource::HeldPin(const ProcessHandle &Handle) const
 {
-    return m_held && sameProcess(m_heldHandle, handle) ? m_held.get() : nullptr;
+    return m_Held && SameProcess(m_HeldHandle, Handle) ? m_Held.get() : nullptr;
 }
 
-bool ProcessSource::isAlive(const ProcessHandle &handle)
+bool ProcessSource::IsAlive(const ProcessHandle &Handle)
 {
-    if (handle.inode != 0) {
-        const auto pinned = PidFd::pin(handle);
-        if (!pinned || !pinned->held())
+    if (Handle.Inode != 0) {
+        const auto pinned = PidFd::Pin(Handle);
+        if (!pinned || !pinned->Held())
             return false;
     }
-    return processes::isAlive(handle);
+    return processes::IsAlive(Handle);
 }
 
 namespace {
 
 // Runs a read of one process's files while the process is pinned: nothing comes back when
 // the identifier names another process, or when the process ended while it was read.
-template <typename Read>
-auto pinnedRead(const ProcessSource &source, const ProcessHandle &handle, Read &&read) -> decltype(read())
+template <typename Reader>
+auto PinnedRead(const ProcessSource &Source, const ProcessHandle &Handle, Reader &&Read) -> decltype(Read())
 {
-    if (const PidFd *held = source.heldPin(handle)) {
-        auto value = read();
-        if (!held->held())
+    if (const PidFd *held = Source.HeldPin(Handle)) {
+        auto value = Read();
+        if (!held->Held())
             return {};
         return value;
     }
-    const auto pinned = PidFd::pin(handle);
+    const auto pinned = PidFd::Pin(Handle);
     if (!pinned)
         return {};
-    auto value = read();
-    if (!pinned->held())
+    auto value = Read();
+    if (!pinned->Held())
         return {};
     return value;
 }
 
-int pinnedCount(const ProcessSource &source, const ProcessHandle &handle, int (*count)(qint32))
+int PinnedCount(const ProcessSource &Source, const ProcessHandle &Handle, int (*Count)(qint32))
 {
-    return pinnedRead(source, handle, [&] { return std::optional<int>(count(handle.pid)); }).value_or(-1);
+    return PinnedRead(Source, Handle, [&] { return std::optional<int>(Count(Handle.Pid)); }).value_or(-1);
 }
 
 } // namespace
 
-std::optional<ProcStat> ProcessSource::stat(const ProcessHandle &handle)
+std::optional<ProcStat> ProcessSource::Stat(const ProcessHandle &Handle)
 {
-    return pinnedRead(*this, handle, [&]() -> std::optional<ProcStat> {
+    return PinnedRead(*this, Handle, [&]() -> std::optional<ProcStat> {
         ProcStat st;
-        if (!readStat(handle.pid, st) || st.startTime != handle.startTime)
+        if (!ReadStat(Handle.Pid, st) || st.StartTime != Handle.StartTime)
             return std::nullopt;
         return st;
     });
 }
 
-std::optional<quint32> ProcessSource::uid(const ProcessHandle &handle)
+std::optional<quint32> ProcessSource::Uid(const ProcessHandle &Handle)
 {
-    return pinnedRead(*this, handle, [&] { return readEffectiveUid(handle.pid); });
+    return PinnedRead(*this, Handle, [&] { return ReadEffectiveUid(Handle.Pid); });
 }
 
-std::optional<QString> ProcessSource::accountName(quint32 uid)
+std::optional<QString> ProcessSource::AccountName(quint32 Uid)
 {
-    return processes::accountName(uid);
+    return processes::AccountName(Uid);
 }
 
-QString ProcessSource::domainName()
+QString ProcessSource::DomainName()
 {
-    static const QString host = hostName();
-    return host;
+    static const QString kHost = HostName();
+    return kHost;
 }
 
-std::optional<QString> ProcessSource::exePath(const ProcessHandle &handle)
+std::optional<QString> ProcessSource::ExePath(const ProcessHandle &Handle)
 {
-    return pinnedRead(*this, handle, [&] { return readExePath(handle.pid); });
+    return PinnedRead(*this, Handle, [&] { return ReadExePath(Handle.Pid); });
 }
 
-std::optional<platform::files::FileIdentity> ProcessSource::imageIdentity(const ProcessHandle &handle)
+std::optional<platform::files::FileIdentity> ProcessSource::ImageIdentity(const ProcessHandle &Handle)
 {
-    return pinnedRead(*this, handle, [&] { return processes::imageIdentity(handle.pid); });
+    return PinnedRead(*this, Handle, [&] { return processes::ImageIdentity(Handle.Pid); });
 }
 
-int ProcessSource::openImage(const ProcessHandle &handle)
+int ProcessSource::OpenImage(const ProcessHandle &Handle)
 {
     // The descriptor stays the image's once open; it counts only if the process was still held.
     int fd = -1;
-    const auto opened = pinnedRead(*this, handle, [&]() -> std::optional<bool> {
-        fd = processes::openImage(handle.pid);
+    const auto opened = PinnedRead(*this, Handle, [&]() -> std::optional<bool> {
+        fd = processes::OpenImage(Handle.Pid);
         return fd >= 0;
     });
     if (opened.value_or(false))
         return fd;
     if (fd >= 0)
-        platform::files::closeHandle(fd);
+        platform::files::CloseHandle(fd);
     return -1;
 }
 
-bool ProcessSource::pathIsImage(const ProcessHandle &handle, const QString &path)
+bool ProcessSource::PathIsImage(const ProcessHandle &Handle, const QString &Path)
 {
-    if (path.isEmpty())
+    if (Path.isEmpty())
         return false;
-    const auto image = imageIdentity(handle);
-    return image && platform::files::identityWithoutLinks(QFile::encodeName(path)) == image;
+    const auto image = ImageIdentity(Handle);
+    return image && platform::files::IdentityWithoutLinks(QFile::encodeName(Path)) == image;
 }
 
-std::optional<QStringList> ProcessSource::cmdline(const ProcessHandle &handle, bool *rawSingle)
+std::optional<QStringList> ProcessSource::Cmdline(const ProcessHandle &Handle, bool *RawSingle)
 {
-    return pinnedRead(*this, handle, [&] { return readCmdline(handle.pid, rawSingle); });
+    return PinnedRead(*this, Handle, [&] { return ReadCmdline(Handle.Pid, RawSingle); });
 }
 
-std::optional<MemoryStatus> ProcessSource::memory(const ProcessHandle &handle)
+std::optional<MemoryStatus> ProcessSource::Memory(const ProcessHandle &Handle)
 {
-    return pinnedRead(*this, handle, [&] { return readMemoryStatus(handle.pid); });
+    return PinnedRead(*this, Handle, [&] { return ReadMemoryStatus(Handle.Pid); });
 }
 
-std::optional<ResidentMemory> ProcessSource::resident(const ProcessHandle &handle, quint64 &fileInode)
+std::optional<ResidentMemory> ProcessSource::Resident(const ProcessHandle &Handle, quint64 &FileInode)
 {
-    if (!handle.valid || handle.pid <= 0)
+    if (!Handle.Valid || Handle.Pid <= 0)
         return std::nullopt;
-    if (fileInode != 0) {
+    if (FileInode != 0) {
         // A file of /proc/PID stays bound to the process it was made for: when the process
         // ends, a new one under the identifier gets new files with new inodes.
         quint64 inode = 0;
-        const auto m = readStatm(handle.pid, &inode);
-        if (m && inode == fileInode)
+        const auto m = ReadStatm(Handle.Pid, &inode);
+        if (m && inode == FileInode)
             return m;
     }
     quint64 inode = 0;
-    const auto m = pinnedRead(*this, handle, [&] { return readStatm(handle.pid, &inode); });
-    fileInode = m ? inode : 0;
+    const auto m = PinnedRead(*this, Handle, [&] { return ReadStatm(Handle.Pid, &inode); });
+    FileInode = m ? inode : 0;
     return m;
 }
 
-int ProcessSource::fdCount(const ProcessHandle &handle)
+int ProcessSource::FdCount(const ProcessHandle &Handle)
 {
-    return pinnedCount(*this, handle, readFdCount);
+    return PinnedCount(*this, Handle, ReadFdCount);
 }
 
-int ProcessSource::moduleCount(const ProcessHandle &handle)
+int ProcessSource::ModuleCount(const ProcessHandle &Handle)
 {
-    return pinnedCount(*this, handle, readModuleCount);
+    return PinnedCount(*this, Handle, ReadModuleCount);
 }
 
-std::optional<SchedInfo> ProcessSource::sched(const ProcessHandle &handle)
+std::optional<SchedInfo> ProcessSource::Sched(const ProcessHandle &Handle)
 {
-    return pinnedRead(*this, handle, [&] { return readSchedInfo(handle.pid); });
+    return PinnedRead(*this, Handle, [&] { return ReadSchedInfo(Handle.Pid); });
 }
 
-std::optional<std::vector<bool>> ProcessSource::affinity(const ProcessHandle &handle)
+std::optional<std::vector<bool>> ProcessSource::Affinity(const ProcessHandle &Handle)
 {
-    return pinnedRead(*this, handle, [&] { return readAffinity(handle.pid); });
+    return PinnedRead(*this, Handle, [&] { return ReadAffinity(Handle.Pid); });
 }
 
-unsigned ProcessSource::processorCount()
+unsigned ProcessSource::ProcessorCount()
 {
-    return onlineProcessorCount();
+    return OnlineProcessorCount();
 }
 
-std::optional<quint64> ProcessSource::idleTime()
+std::optional<quint64> ProcessSource::IdleTime()
 {
-    const auto ticks = systemIdleTicks();
+    const auto ticks = SystemIdleTicks();
     if (!ticks)
         return std::nullopt;
-    return ticksTo100ns(*ticks);
+    return TicksTo100ns(*ticks);
 }
 
-quint64 ProcessSource::monotonicNow()
+quint64 ProcessSource::MonotonicNow()
 {
-    return monotonicNow100ns();
+    return MonotonicNow100ns();
 }
 
-qint64 ProcessSource::bootTimeSeconds()
+qint64 ProcessSource::BootTimeSeconds()
 {
-    return processes::bootTimeSeconds();
+    return processes::BootTimeSeconds();
 }
 
-qint64 ProcessSource::realtimeNowNs()
+qint64 ProcessSource::RealtimeNowNs()
 {
-    return processes::realtimeNowNs();
+    return processes::RealtimeNowNs();
 }
 
-long ProcessSource::clockTicksPerSecond()
+long ProcessSource::ClockTicksPerSecond()
 {
-    return processes::clockTicksPerSecond();
+    return processes::ClockTicksPerSecond();
 }
 
-quint64 ProcessSource::ticksTo100ns(quint64 ticks)
+quint64 ProcessSource::TicksTo100ns(quint64 Ticks)
 {
-    const long hz = clockTicksPerSecond();
+    const long hz = ClockTicksPerSecond();
     if (hz <= 0)
         return 0;
-    return ticks / quint64(hz) * 10000000ull + ticks % quint64(hz) * 10000000ull / quint64(hz);
+    return Ticks / quint64(hz) * 10000000ull + Ticks % quint64(hz) * 10000000ull / quint64(hz);
 }
 
-ProcessSource &defaultProcessSource()
+ProcessSource &DefaultProcessSource()
 {
     static ProcessSource source;
     return source;

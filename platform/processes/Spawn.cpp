@@ -22,21 +22,21 @@ namespace platform::processes {
 
 namespace {
 
-bool isExecutableFile(const QByteArray &path)
+bool IsExecutableFile(const QByteArray &Path)
 {
     struct stat st = {};
-    return ::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.constData(), X_OK) == 0;
+    return ::stat(Path.constData(), &st) == 0 && S_ISREG(st.st_mode) && ::access(Path.constData(), X_OK) == 0;
 }
 
 } // namespace
 
-std::optional<QString> findProgram(const QString &name)
+std::optional<QString> FindProgram(const QString &Name)
 {
-    if (name.isEmpty())
+    if (Name.isEmpty())
         return std::nullopt;
-    if (name.contains(QLatin1Char('/'))) {
-        if (isExecutableFile(name.toLocal8Bit()))
-            return name;
+    if (Name.contains(QLatin1Char('/'))) {
+        if (IsExecutableFile(Name.toLocal8Bit()))
+            return Name;
         return std::nullopt;
     }
     QByteArray path = qgetenv("PATH");
@@ -46,20 +46,20 @@ std::optional<QString> findProgram(const QString &name)
         // An empty entry means the current directory, which a search never uses here.
         if (dir.isEmpty() || !dir.startsWith('/'))
             continue;
-        const QByteArray candidate = dir + '/' + name.toLocal8Bit();
-        if (isExecutableFile(candidate))
+        const QByteArray candidate = dir + '/' + Name.toLocal8Bit();
+        if (IsExecutableFile(candidate))
             return QString::fromLocal8Bit(candidate);
     }
     return std::nullopt;
 }
 
-bool spawnDetached(const QStringList &words, qint32 *pid, const std::optional<QStringList> &environment)
+bool SpawnDetached(const QStringList &Words, qint32 *Pid, const std::optional<QStringList> &Environment)
 {
-    if (words.isEmpty())
+    if (Words.isEmpty())
         return false;
-    const auto program = findProgram(words.first());
+    const auto program = FindProgram(Words.first());
     if (!program) {
-        qCWarning(lcPlatform) << "spawn: no executable" << words.first() << "on the search path";
+        qCWarning(lcPlatform) << "spawn: no executable" << Words.first() << "on the search path";
         return false;
     }
 
@@ -67,8 +67,8 @@ bool spawnDetached(const QStringList &words, qint32 *pid, const std::optional<QS
     // calls are allowed.
     const QByteArray file = program->toLocal8Bit();
     std::vector<QByteArray> storage;
-    storage.reserve(std::size_t(words.size()));
-    for (const QString &w : words)
+    storage.reserve(std::size_t(Words.size()));
+    for (const QString &w : Words)
         storage.push_back(w.toLocal8Bit());
     std::vector<char *> argv;
     for (QByteArray &a : storage)
@@ -76,9 +76,9 @@ bool spawnDetached(const QStringList &words, qint32 *pid, const std::optional<QS
     argv.push_back(nullptr);
     std::vector<QByteArray> envStorage;
     std::vector<char *> envp;
-    if (environment) {
-        envStorage.reserve(std::size_t(environment->size()));
-        for (const QString &e : *environment)
+    if (Environment) {
+        envStorage.reserve(std::size_t(Environment->size()));
+        for (const QString &e : *Environment)
             envStorage.push_back(e.toLocal8Bit());
         for (QByteArray &e : envStorage)
             envp.push_back(e.data());
@@ -121,7 +121,7 @@ bool spawnDetached(const QStringList &words, qint32 *pid, const std::optional<QS
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::execve(file.constData(), argv.data(), environment ? envp.data() : environ);
+        ::execve(file.constData(), argv.data(), Environment ? envp.data() : environ);
         const int err = errno;
         (void)!::write(report[1], &err, sizeof err);
         ::_exit(127);
@@ -135,18 +135,18 @@ bool spawnDetached(const QStringList &words, qint32 *pid, const std::optional<QS
     // error number from the grandchild.
     qint32 id = 0;
     qint32 err = 0;
-    auto readInt = [&](qint32 &v) {
+    auto readInt = [&](qint32 &V) {
         std::size_t got = 0;
-        char *p = reinterpret_cast<char *>(&v);
-        while (got < sizeof v) {
-            const ssize_t n = ::read(report[0], p + got, sizeof v - got);
+        char *p = reinterpret_cast<char *>(&V);
+        while (got < sizeof V) {
+            const ssize_t n = ::read(report[0], p + got, sizeof V - got);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
                 break;
             got += std::size_t(n);
         }
-        return got == sizeof v;
+        return got == sizeof V;
     };
     const bool started = WIFEXITED(status) && WEXITSTATUS(status) == 0 && readInt(id);
     const bool execFailed = started && readInt(err);
@@ -156,8 +156,8 @@ bool spawnDetached(const QStringList &words, qint32 *pid, const std::optional<QS
         qCWarning(lcPlatform) << "spawn:" << *program << (err != 0 ? std::strerror(err) : "the child did not start it");
         return false;
     }
-    if (pid)
-        *pid = id;
+    if (Pid)
+        *Pid = id;
     return true;
 }
 

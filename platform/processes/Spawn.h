@@ -9,14 +9,14 @@ namespace platform::processes {
 
 // The file a program name stands for: a name with a slash as it is, else the first
 // executable regular file of that name on $PATH. Nothing when there is none.
-std::optional<QString> findProgram(const QString &name);
+std::optional<QString> FindProgram(const QString &Name);
 
 // Starts `words[0]` (searched on $PATH) with `words` as its argument vector, detached: in
 // its own session, reparented at once (nothing is left for us to reap), no descriptor of
 // ours inherited but the standard three. False when the program cannot be started; the
 // new process's identifier goes to `pid` when given. The program gets `environment`
 // ("NAME=value" entries) when given, else this program's own.
-bool spawnDetached(const QStringList &words, qint32 *pid = nullptr,
-                   const std::optional<QStringList> &environment = std::nullopt);
+bool SpawnDetached(const QStringList &Words, qint32 *Pid = nullptr,
+                   const std::optional<QStringList> &Environment = std::nullopt);
 
 } // namespace platform::processes

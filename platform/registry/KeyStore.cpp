@@ -25,58 +25,58 @@ namespace {
 
 const QByteArray kHeader = "TASKVANE-KEYSTORE 1";
 
-void appendQuoted(QByteArray &out, const QString &s)
+void AppendQuoted(QByteArray &Out, const QString &S)
 {
-    out += '"';
-    for (const QChar c : s) {
+    Out += '"';
+    for (const QChar c : S) {
         const char16_t u = c.unicode();
         if (u == '\\')
-            out += "\\\\";
+            Out += "\\\\";
         else if (u == '"')
-            out += "\\\"";
+            Out += "\\\"";
         else if (u == '\n')
-            out += "\\n";
+            Out += "\\n";
         else if (u == '\r')
-            out += "\\r";
+            Out += "\\r";
         else if (u == '\t')
-            out += "\\t";
+            Out += "\\t";
         else if (u < 0x20 || u == 0x7F || c.isSurrogate())
-            out += "\\u" + QByteArray::number(u, 16).rightJustified(4, '0');
+            Out += "\\u" + QByteArray::number(u, 16).rightJustified(4, '0');
         else
-            out += QString(c).toUtf8();
+            Out += QString(c).toUtf8();
     }
-    out += '"';
+    Out += '"';
 }
 
 // A quoted string at `p`; advances past it.
-bool takeQuoted(QByteArrayView line, qsizetype &p, QString &out)
+bool TakeQuoted(QByteArrayView Line, qsizetype &P, QString &Out)
 {
-    if (p >= line.size() || line[p] != '"')
+    if (P >= Line.size() || Line[P] != '"')
         return false;
-    ++p;
+    ++P;
     // Most texts hold no escape: taken whole.
-    for (qsizetype q = p; q < line.size(); ++q) {
-        const char c = line[q];
+    for (qsizetype q = P; q < Line.size(); ++q) {
+        const char c = Line[q];
         if (c == '"') {
-            out = QString::fromUtf8(line.sliced(p, q - p));
-            p = q + 1;
+            Out = QString::fromUtf8(Line.sliced(P, q - P));
+            P = q + 1;
             return true;
         }
         if (c == '\\' || static_cast<unsigned char>(c) < 0x20)
             break;
     }
     QByteArray plain;
-    out.clear();
+    Out.clear();
     auto flush = [&] {
         if (!plain.isEmpty()) {
-            out += QString::fromUtf8(plain);
+            Out += QString::fromUtf8(plain);
             plain.clear();
         }
     };
-    while (p < line.size()) {
-        const char c = line[p];
+    while (P < Line.size()) {
+        const char c = Line[P];
         if (c == '"') {
-            ++p;
+            ++P;
             flush();
             return true;
         }
@@ -84,17 +84,17 @@ bool takeQuoted(QByteArrayView line, qsizetype &p, QString &out)
             return false;
         if (c != '\\') {
             // The run up to the next quote or escape at once.
-            qsizetype q = p + 1;
-            while (q < line.size() && line[q] != '"' && line[q] != '\\' && static_cast<unsigned char>(line[q]) >= 0x20)
+            qsizetype q = P + 1;
+            while (q < Line.size() && Line[q] != '"' && Line[q] != '\\' && static_cast<unsigned char>(Line[q]) >= 0x20)
                 ++q;
-            plain += line.sliced(p, q - p);
-            p = q;
+            plain += Line.sliced(P, q - P);
+            P = q;
             continue;
         }
-        if (p + 1 >= line.size())
+        if (P + 1 >= Line.size())
             return false;
-        const char e = line[p + 1];
-        p += 2;
+        const char e = Line[P + 1];
+        P += 2;
         switch (e) {
         case '\\':
             plain += '\\';
@@ -112,10 +112,10 @@ bool takeQuoted(QByteArrayView line, qsizetype &p, QString &out)
             plain += '\t';
             break;
         case 'u': {
-            if (p + 4 > line.size())
+            if (P + 4 > Line.size())
                 return false;
             bool ok = false;
-            const QByteArrayView hex = line.sliced(p, 4);
+            const QByteArrayView hex = Line.sliced(P, 4);
             for (const char h : hex) {
                 if (!std::isxdigit(static_cast<unsigned char>(h)))
                     return false;
@@ -124,8 +124,8 @@ bool takeQuoted(QByteArrayView line, qsizetype &p, QString &out)
             if (!ok)
                 return false;
             flush();
-            out += QChar(char16_t(v));
-            p += 4;
+            Out += QChar(char16_t(v));
+            P += 4;
             break;
         }
         default:
@@ -137,33 +137,33 @@ bool takeQuoted(QByteArrayView line, qsizetype &p, QString &out)
 
 // A value name: like takeQuoted, but the names many keys share (a program's settings under each of
 // its keys) are kept once, in `names` (viewing `line`'s text, which outlives it).
-bool takeName(QByteArrayView line, qsizetype &p, QString &out, QHash<QByteArrayView, QString> &names)
+bool TakeName(QByteArrayView Line, qsizetype &P, QString &Out, QHash<QByteArrayView, QString> &Names)
 {
     constexpr qsizetype kMostNames = 256;
-    const qsizetype close = p < line.size() && line[p] == '"' ? line.indexOf('"', p + 1) : -1;
+    const qsizetype close = P < Line.size() && Line[P] == '"' ? Line.indexOf('"', P + 1) : -1;
     if (close < 0)
-        return takeQuoted(line, p, out);
-    const QByteArrayView raw = line.sliced(p + 1, close - p - 1);
-    if (const auto it = names.constFind(raw); it != names.cend()) {
-        out = *it;
-        p = close + 1;
+        return TakeQuoted(Line, P, Out);
+    const QByteArrayView raw = Line.sliced(P + 1, close - P - 1);
+    if (const auto it = Names.constFind(raw); it != Names.cend()) {
+        Out = *it;
+        P = close + 1;
         return true;
     }
-    if (!takeQuoted(line, p, out))
+    if (!TakeQuoted(Line, P, Out))
         return false;
     // Only a name without escapes ends at the first quote.
-    if (p == close + 1 && names.size() < kMostNames)
-        names.insert(raw, out);
+    if (P == close + 1 && Names.size() < kMostNames)
+        Names.insert(raw, Out);
     return true;
 }
 
 // Well-formed UTF-8: no stray or missing continuation bytes, no overlong forms, no surrogates,
 // nothing above U+10FFFF.
-bool validUtf8(QByteArrayView text)
+bool ValidUtf8(QByteArrayView Text)
 {
-    const qsizetype n = text.size();
+    const qsizetype n = Text.size();
     for (qsizetype i = 0; i < n;) {
-        const auto c = static_cast<unsigned char>(text[i]);
+        const auto c = static_cast<unsigned char>(Text[i]);
         if (c < 0x80) {
             ++i;
             continue;
@@ -182,7 +182,7 @@ bool validUtf8(QByteArrayView text)
         if (i + length > n)
             return false;
         for (int k = 1; k < length; ++k) {
-            const auto d = static_cast<unsigned char>(text[i + k]);
+            const auto d = static_cast<unsigned char>(Text[i + k]);
             if ((d & 0xC0) != 0x80)
                 return false;
             code = (code << 6) | (d & 0x3F);
@@ -194,18 +194,18 @@ bool validUtf8(QByteArrayView text)
     return true;
 }
 
-FoldedName folded(const QString &name)
+FoldedName Folded(const QString &Name)
 {
-    return FoldedName::of(name);
+    return FoldedName::Of(Name);
 }
 
 // A sub-key path as the store writes it: parts without control characters, none empty.
-bool isNormalSubKey(const QString &path)
+bool IsNormalSubKey(const QString &Path)
 {
-    if (path.isEmpty())
+    if (Path.isEmpty())
         return true;
     QChar previous = QLatin1Char('\\');
-    for (const QChar c : path) {
+    for (const QChar c : Path) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7F || (c == QLatin1Char('\\') && previous == c))
             return false;
         previous = c;
@@ -216,18 +216,18 @@ bool isNormalSubKey(const QString &path)
 // A store's folder and file name, and whose it may be.
 struct Place
 {
-    QString folder;
-    QString name;
-    bool machine = false;
+    QString Folder;
+    QString Name;
+    bool Machine = false;
 };
 
-std::optional<Place> placeOf(RootKey root)
+std::optional<Place> PlaceOf(RootKey Root)
 {
-    const QString file = Store::fileOf(root);
+    const QString file = Store::FileOf(Root);
     if (file.isEmpty())
         return std::nullopt;
     const QFileInfo info(file);
-    return Place{info.absolutePath(), info.fileName(), root == RootKey::LocalMachine};
+    return Place{info.absolutePath(), info.fileName(), Root == RootKey::LocalMachine};
 }
 
 // A store of a few Run keys is some kilobytes; anything near this is no store of ours.
@@ -235,27 +235,27 @@ constexpr qint64 kMaxStoreSize = 64 << 20;
 
 enum class ReadResult { Ok, Missing, Error };
 
-ReadResult readStore(const Place &place, QByteArray &out)
+ReadResult ReadStore(const Place &Place, QByteArray &Out)
 {
-    if (!place.machine) {
+    if (!Place.Machine) {
         // The user's own store, in a folder of the user's alone.
-        if (!platform::files::pathExists(place.folder) && !QFileInfo(place.folder).isSymLink())
+        if (!platform::files::PathExists(Place.Folder) && !QFileInfo(Place.Folder).isSymLink())
             return ReadResult::Missing;
-        const auto folder = platform::files::OwnFolder::open(place.folder);
+        const auto folder = platform::files::OwnFolder::Open(Place.Folder);
         if (!folder)
             return ReadResult::Error;
         bool missing = false;
-        auto data = folder->readFile(place.name, kMaxStoreSize, &missing);
+        auto data = folder->ReadFile(Place.Name, kMaxStoreSize, &missing);
         if (!data)
             return missing ? ReadResult::Missing : ReadResult::Error;
-        out = std::move(*data);
+        Out = std::move(*data);
         return ReadResult::Ok;
     }
     // Everyone's store: written by root (or by the user, in a folder of the user's own).
-    if (!platform::files::isTrustedPath(place.folder))
+    if (!platform::files::IsTrustedPath(Place.Folder))
         return ReadResult::Error;
     platform::files::RegularFileReader reader;
-    switch (reader.open(place.folder + QLatin1Char('/') + place.name)) {
+    switch (reader.Open(Place.Folder + QLatin1Char('/') + Place.Name)) {
     case platform::files::RegularFileReader::OpenResult::Opened:
         break;
     case platform::files::RegularFileReader::OpenResult::Missing:
@@ -263,12 +263,12 @@ ReadResult readStore(const Place &place, QByteArray &out)
     default:
         return ReadResult::Error;
     }
-    if (!reader.isPrivate(true))
+    if (!reader.IsPrivate(true))
         return ReadResult::Error;
-    auto data = reader.readAll(kMaxStoreSize);
+    auto data = reader.ReadAll(kMaxStoreSize);
     if (!data)
         return ReadResult::Error;
-    out = std::move(*data);
+    Out = std::move(*data);
     return ReadResult::Ok;
 }
 
@@ -276,16 +276,16 @@ ReadResult readStore(const Place &place, QByteArray &out)
 class WriteLock
 {
 public:
-    WriteLock(const platform::files::OwnFolder &folder, const QString &name)
+    WriteLock(const platform::files::OwnFolder &Folder, const QString &Name)
     {
-        m_fd = folder.openLockFile(name + QStringLiteral(".lock"));
-        if (m_fd < 0)
+        m_Fd = Folder.OpenLockFile(Name + QStringLiteral(".lock"));
+        if (m_Fd < 0)
             return;
         // Waited for in short steps up to a bound: a writer that never lets go costs one failure.
         QDeadlineTimer deadline(kLockWaitMs);
         for (;;) {
-            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0) {
-                m_locked = true;
+            if (::flock(m_Fd, LOCK_EX | LOCK_NB) == 0) {
+                m_Locked = true;
                 return;
             }
             if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired())
@@ -295,79 +295,79 @@ public:
     }
     ~WriteLock()
     {
-        if (m_fd >= 0)
-            ::close(m_fd); // releases the lock
+        if (m_Fd >= 0)
+            ::close(m_Fd); // releases the lock
     }
     WriteLock(const WriteLock &) = delete;
     WriteLock &operator=(const WriteLock &) = delete;
-    bool locked() const { return m_locked; }
+    bool Locked() const { return m_Locked; }
 
 private:
-    int m_fd = -1;
-    bool m_locked = false;
+    int m_Fd = -1;
+    bool m_Locked = false;
 };
 
 } // namespace
 
-const Value *Key::find(const QString &name) const
+const Value *Key::Find(const QString &Name) const
 {
-    const std::size_t at = placeOf(name);
-    return at < m_values.size() ? &m_values[at] : nullptr;
+    const std::size_t at = PlaceOf(Name);
+    return at < m_Values.size() ? &m_Values[at] : nullptr;
 }
 
-Value *Key::find(const QString &name)
+Value *Key::Find(const QString &Name)
 {
-    const std::size_t at = placeOf(name);
-    return at < m_values.size() ? &m_values[at] : nullptr;
+    const std::size_t at = PlaceOf(Name);
+    return at < m_Values.size() ? &m_Values[at] : nullptr;
 }
 
-std::size_t Key::placeOf(const QString &name) const
+std::size_t Key::PlaceOf(const QString &Name) const
 {
-    if (m_index.isEmpty()) {
-        for (std::size_t i = 0; i < m_values.size(); ++i) {
-            if (m_values[i].name.compare(name, Qt::CaseInsensitive) == 0)
+    if (m_Index.isEmpty()) {
+        for (std::size_t i = 0; i < m_Values.size(); ++i) {
+            if (m_Values[i].Name.compare(Name, Qt::CaseInsensitive) == 0)
                 return i;
         }
-        return m_values.size();
+        return m_Values.size();
     }
-    return m_index.value(folded(name), m_values.size());
+    return m_Index.value(Folded(Name), m_Values.size());
 }
 
-Value *Key::add(const Value &value)
+Value *Key::Add(const Value &Value)
 {
-    if (placeOf(value.name) < m_values.size())
+    if (PlaceOf(Value.Name) < m_Values.size())
         return nullptr;
-    m_values.push_back(value);
-    if (!m_index.isEmpty()) {
-        m_index.insert(folded(value.name), m_values.size() - 1);
-    } else if (m_values.size() >= kIndexFrom) {
-        for (std::size_t i = 0; i < m_values.size(); ++i)
-            m_index.insert(folded(m_values[i].name), i);
+    m_Values.push_back(Value);
+    if (!m_Index.isEmpty()) {
+        m_Index.insert(Folded(Value.Name), m_Values.size() - 1);
+    } else if (m_Values.size() >= kIndexFrom) {
+        for (std::size_t i = 0; i < m_Values.size(); ++i)
+            m_Index.insert(Folded(m_Values[i].Name), i);
     }
-    return &m_values.back();
+    return &m_Values.back();
 }
 
-bool Key::remove(const QString &name)
+bool Key::Remove(const QString &Name)
 {
-    const std::size_t at = placeOf(name);
-    if (at >= m_values.size())
+    const std::size_t at = PlaceOf(Name);
+    if (at >= m_Values.size())
         return false;
-    if (!m_index.isEmpty()) {
-        m_index.remove(folded(m_values[at].name));
-        for (auto &place : m_index) {
+    if (!m_Index.isEmpty()) {
+        m_Index.remove(Folded(m_Values[at].Name));
+        for (auto &place : m_Index) {
             if (place > at)
                 --place;
         }
     }
-    m_values.erase(m_values.begin() + std::ptrdiff_t(at));
+    m_Values.erase(m_Values.begin() + std::ptrdiff_t(at));
     return true;
 }
 
-FoldedName FoldedName::of(const QString &name)
+FoldedName FoldedName::Of(const QString &Name)
 {
     // By code point, folded as the comparison folds it, so that equal names hash alike.
     size_t seed = 0;
-    const QString &t = name;
+    const QString &t = Name;
     for (qsizetype i = 0; i < t.size(); ++i) {
         char32_t c = t.at(i).unicode();
         if (c < 0x80) {
@@ -383,12 +383,12 @@ FoldedName FoldedName::of(const QString &name)
         }
         seed ^= size_t(QChar::toCaseFolded(c)) + 0x9e3779b97f4a7c15ull + (seed << 6) + (seed >> 2);
     }
-    return FoldedName{name, seed};
+    return FoldedName{Name, seed};
 }
 
-std::optional<QString> normalizeSubKey(const QString &subKey)
+std::optional<QString> NormalizeSubKey(const QString &SubKey)
 {
-    QString s = subKey;
+    QString s = SubKey;
     while (s.startsWith(QLatin1Char('\\')))
         s.remove(0, 1);
     while (s.endsWith(QLatin1Char('\\')))
@@ -406,14 +406,14 @@ std::optional<QString> normalizeSubKey(const QString &subKey)
     return s;
 }
 
-QString Store::fileOf(RootKey root)
+QString Store::FileOf(RootKey Root)
 {
     const QByteArray dir = qgetenv("TASKVANE_REGISTRY_DIR");
-    switch (root) {
+    switch (Root) {
     case RootKey::CurrentUser:
         if (!dir.isEmpty())
             return QString::fromLocal8Bit(dir) + QStringLiteral("/HKEY_CURRENT_USER.reg");
-        if (const QString config = platform::shell::userConfigDir(); !config.isEmpty())
+        if (const QString config = platform::shell::UserConfigDir(); !config.isEmpty())
             return config + QStringLiteral("/taskvane/HKEY_CURRENT_USER.reg");
         return QString();
     case RootKey::LocalMachine:
@@ -425,49 +425,49 @@ QString Store::fileOf(RootKey root)
     }
 }
 
-std::optional<Store> Store::parse(const QByteArray &text)
+std::optional<Store> Store::Parse(const QByteArray &Text)
 {
-    if (!validUtf8(text))
+    if (!ValidUtf8(Text))
         return std::nullopt;
-    if (!text.startsWith(kHeader + '\n'))
+    if (!Text.startsWith(kHeader + '\n'))
         return std::nullopt;
-    if (!text.endsWith('\n'))
+    if (!Text.endsWith('\n'))
         return std::nullopt; // a cut-off file
     Store store;
-    const qsizetype keys = text.count("\nK ");
-    store.m_keys.reserve(std::size_t(keys) + 1);
-    store.m_index.reserve(keys + 1);
-    store.append(QString());
+    const qsizetype keys = Text.count("\nK ");
+    store.m_Keys.reserve(std::size_t(keys) + 1);
+    store.m_Index.reserve(keys + 1);
+    store.Append(QString());
     Key *current = nullptr;
     QStringList orphans;
     QHash<QByteArrayView, QString> names;
-    for (qsizetype at = kHeader.size() + 1; at < text.size();) {
-        const qsizetype end = text.indexOf('\n', at);
-        const QByteArrayView line = QByteArrayView(text).sliced(at, end - at);
+    for (qsizetype at = kHeader.size() + 1; at < Text.size();) {
+        const qsizetype end = Text.indexOf('\n', at);
+        const QByteArrayView line = QByteArrayView(Text).sliced(at, end - at);
         at = end + 1;
         qsizetype p = 2;
         if (line.startsWith("K ")) {
             QString path;
-            if (!takeQuoted(line, p, path) || p != line.size())
+            if (!TakeQuoted(line, p, path) || p != line.size())
                 return std::nullopt;
-            if (!isNormalSubKey(path))
+            if (!IsNormalSubKey(path))
                 return std::nullopt;
             if (path.isEmpty()) {
-                current = &store.m_keys.front();
+                current = &store.m_Keys.front();
             } else {
-                current = store.appendNew(path);
+                current = store.AppendNew(path);
                 if (!current)
                     return std::nullopt; // a key twice
                 // A parent written further down is looked for at the end.
                 const qsizetype slash = path.lastIndexOf(QLatin1Char('\\'));
-                if (slash > 0 && !store.key(path.left(slash)))
+                if (slash > 0 && !store.FindKey(path.left(slash)))
                     orphans << path.left(slash);
             }
         } else if (line.startsWith("V ")) {
             if (!current)
                 return std::nullopt;
             Value v;
-            if (!takeName(line, p, v.name, names) || p >= line.size() || line[p] != ' ')
+            if (!TakeName(line, p, v.Name, names) || p >= line.size() || line[p] != ' ')
                 return std::nullopt;
             ++p;
             const qsizetype sp = line.indexOf(' ', p);
@@ -476,8 +476,8 @@ std::optional<Store> Store::parse(const QByteArray &text)
             const QByteArrayView type = line.sliced(p, sp - p);
             p = sp + 1;
             if (type == "SZ" || type == "EXPAND_SZ") {
-                v.type = type == "SZ" ? ValueType::String : ValueType::ExpandString;
-                if (!takeQuoted(line, p, v.text) || p != line.size())
+                v.Type = type == "SZ" ? ValueType::String : ValueType::ExpandString;
+                if (!TakeQuoted(line, p, v.Text) || p != line.size())
                     return std::nullopt;
             } else if (type == "DWORD") {
                 const QByteArrayView num = line.sliced(p);
@@ -490,12 +490,12 @@ std::optional<Store> Store::parse(const QByteArray &text)
                 const qulonglong n = num.toULongLong();
                 if (n > 0xFFFFFFFFull)
                     return std::nullopt;
-                v.type = ValueType::DWord;
-                v.dword = quint32(n);
+                v.Type = ValueType::DWord;
+                v.Dword = quint32(n);
             } else {
                 return std::nullopt;
             }
-            if (!current->add(v))
+            if (!current->Add(v))
                 return std::nullopt; // a value twice
         } else {
             return std::nullopt;
@@ -503,33 +503,33 @@ std::optional<Store> Store::parse(const QByteArray &text)
     }
     // Parents of every key exist.
     for (const QString &parent : orphans) {
-        if (!store.key(parent))
+        if (!store.FindKey(parent))
             return std::nullopt;
     }
     return store;
 }
 
-QByteArray Store::serialize() const
+QByteArray Store::Serialize() const
 {
     QByteArray out = kHeader + '\n';
-    for (const Key &k : m_keys) {
+    for (const Key &k : m_Keys) {
         out += "K ";
-        appendQuoted(out, k.path);
+        AppendQuoted(out, k.Path);
         out += '\n';
-        for (const Value &v : k.values()) {
+        for (const Value &v : k.Values()) {
             out += "V ";
-            appendQuoted(out, v.name);
-            switch (v.type) {
+            AppendQuoted(out, v.Name);
+            switch (v.Type) {
             case ValueType::String:
                 out += " SZ ";
-                appendQuoted(out, v.text);
+                AppendQuoted(out, v.Text);
                 break;
             case ValueType::ExpandString:
                 out += " EXPAND_SZ ";
-                appendQuoted(out, v.text);
+                AppendQuoted(out, v.Text);
                 break;
             case ValueType::DWord:
-                out += " DWORD " + QByteArray::number(v.dword);
+                out += " DWORD " + QByteArray::number(v.Dword);
                 break;
             }
             out += '\n';
@@ -538,62 +538,62 @@ QByteArray Store::serialize() const
     return out;
 }
 
-const Key *Store::key(const QString &subKey) const
+const Key *Store::FindKey(const QString &SubKey) const
 {
-    const auto it = m_index.constFind(folded(subKey));
-    return it == m_index.cend() ? nullptr : &m_keys[*it];
+    const auto it = m_Index.constFind(Folded(SubKey));
+    return it == m_Index.cend() ? nullptr : &m_Keys[*it];
 }
 
-Key *Store::key(const QString &subKey)
+Key *Store::FindKey(const QString &SubKey)
 {
-    return const_cast<Key *>(static_cast<const Store *>(this)->key(subKey));
+    return const_cast<Key *>(static_cast<const Store *>(this)->FindKey(SubKey));
 }
 
-Key &Store::append(const QString &path)
+Key &Store::Append(const QString &Path)
 {
-    m_index.insert(folded(path), m_keys.size());
-    m_keys.emplace_back(path);
-    return m_keys.back();
+    m_Index.insert(Folded(Path), m_Keys.size());
+    m_Keys.emplace_back(Path);
+    return m_Keys.back();
 }
 
-Key *Store::appendNew(const QString &path)
+Key *Store::AppendNew(const QString &Path)
 {
     // One look into the index for both the test and the insertion.
-    const qsizetype before = m_index.size();
-    std::size_t &place = m_index[folded(path)];
-    if (m_index.size() == before)
+    const qsizetype before = m_Index.size();
+    std::size_t &place = m_Index[Folded(Path)];
+    if (m_Index.size() == before)
         return nullptr;
-    place = m_keys.size();
-    m_keys.emplace_back(path);
-    return &m_keys.back();
+    place = m_Keys.size();
+    m_Keys.emplace_back(Path);
+    return &m_Keys.back();
 }
 
-Key &Store::createKey(const QString &subKey)
+Key &Store::CreateKey(const QString &SubKey)
 {
-    if (m_keys.empty())
-        append(QString());
-    if (Key *k = key(subKey))
+    if (m_Keys.empty())
+        Append(QString());
+    if (Key *k = FindKey(SubKey))
         return *k;
-    const qsizetype slash = subKey.lastIndexOf(QLatin1Char('\\'));
-    QString path = subKey;
+    const qsizetype slash = SubKey.lastIndexOf(QLatin1Char('\\'));
+    QString path = SubKey;
     if (slash > 0) {
         // Keep the spelling of an existing parent.
-        const QString parent = createKey(subKey.left(slash)).path;
-        path = parent + subKey.mid(slash);
+        const QString parent = CreateKey(SubKey.left(slash)).Path;
+        path = parent + SubKey.mid(slash);
     }
-    return append(path);
+    return Append(path);
 }
 
-std::optional<Store> load(RootKey root)
+std::optional<Store> Load(RootKey Root)
 {
-    const auto place = placeOf(root);
+    const auto place = PlaceOf(Root);
     if (!place)
         return std::nullopt;
     QByteArray text;
-    switch (readStore(*place, text)) {
+    switch (ReadStore(*place, text)) {
     case ReadResult::Missing: {
         Store empty;
-        empty.createKey(QString());
+        empty.CreateKey(QString());
         return empty;
     }
     case ReadResult::Error:
@@ -601,42 +601,42 @@ std::optional<Store> load(RootKey root)
     case ReadResult::Ok:
         break;
     }
-    return Store::parse(text);
+    return Store::Parse(text);
 }
 
-bool modify(RootKey root, const std::function<Edit(Store &)> &change)
+bool Modify(RootKey Root, const std::function<Edit(Store &)> &Change)
 {
-    const auto place = placeOf(root);
+    const auto place = PlaceOf(Root);
     if (!place)
         return false;
     // Everyone's store is for everyone to read; the user's own is the user's alone.
-    const auto folder = platform::files::OwnFolder::make(place->folder, place->machine ? 0755 : 0700);
+    const auto folder = platform::files::OwnFolder::Make(place->Folder, place->Machine ? 0755 : 0700);
     if (!folder)
         return false;
-    WriteLock lock(*folder, place->name);
-    if (!lock.locked()) {
-        qCWarning(lcPlatform) << "key store" << place->name << "could not be locked";
+    WriteLock lock(*folder, place->Name);
+    if (!lock.Locked()) {
+        qCWarning(lcPlatform) << "key store" << place->Name << "could not be locked";
         return false;
     }
     bool missing = false;
     std::optional<Store> store;
-    if (auto text = folder->readFile(place->name, kMaxStoreSize, &missing)) {
-        store = Store::parse(*text);
+    if (auto text = folder->ReadFile(place->Name, kMaxStoreSize, &missing)) {
+        store = Store::Parse(*text);
     } else if (missing) {
         store = Store();
-        store->createKey(QString());
+        store->CreateKey(QString());
     }
     if (!store) {
-        qCWarning(lcPlatform) << "key store" << place->name << "is unreadable or damaged: left as it is";
+        qCWarning(lcPlatform) << "key store" << place->Name << "is unreadable or damaged: left as it is";
         return false;
     }
-    switch (change(*store)) {
+    switch (Change(*store)) {
     case Edit::Fail:
         return false;
     case Edit::Keep:
         return true;
     case Edit::Write:
-        return folder->writeFile(place->name, store->serialize(), 0644);
+        return folder->WriteFile(place->Name, store->Serialize(), 0644);
     }
     return false;
 }

@@ -25,28 +25,28 @@ enum class ValueType : quint32 { String = 1, ExpandString = 2, DWord = 4 };
 
 struct Value
 {
-    QString name; // as first written; looked up ignoring case
-    ValueType type = ValueType::String;
-    QString text;
-    quint32 dword = 0;
+    QString Name; // as first written; looked up ignoring case
+    ValueType Type = ValueType::String;
+    QString Text;
+    quint32 Dword = 0;
 };
 
 // A name as the store compares it: letter case does not count. Shares the name's text and keeps
 // its hash, so that names that differ are told apart without reading their text.
 struct FoldedName
 {
-    QString text;
-    size_t hash = 0;
+    QString Text;
+    size_t Hash = 0;
 
-    static FoldedName of(const QString &name);
-    bool operator==(const FoldedName &other) const
+    static FoldedName Of(const QString &Name);
+    bool operator==(const FoldedName &Other) const
     {
-        return hash == other.hash && text.compare(other.text, Qt::CaseInsensitive) == 0;
+        return Hash == Other.Hash && Text.compare(Other.Text, Qt::CaseInsensitive) == 0;
     }
 };
-inline size_t qHash(const FoldedName &name, size_t seed = 0) noexcept
+inline size_t qHash(const FoldedName &Name, size_t Seed = 0) noexcept
 {
-    return name.hash ^ seed;
+    return Name.Hash ^ Seed;
 }
 
 // One key: its values in the order they were written, looked up by name (through an index once
@@ -55,26 +55,26 @@ class Key
 {
 public:
     Key() = default;
-    explicit Key(const QString &Path) : path(Path) {}
+    explicit Key(const QString &Path) : Path(Path) {}
 
-    QString path; // sub-key path below the root, "\"-separated, as first written; "" is the root
+    QString Path; // sub-key path below the root, "\"-separated, as first written; "" is the root
 
-    const std::vector<Value> &values() const { return m_values; }
-    const Value *find(const QString &name) const;
-    Value *find(const QString &name);
+    const std::vector<Value> &Values() const { return m_Values; }
+    const Value *Find(const QString &Name) const;
+    Value *Find(const QString &Name);
     // Appends a value whose name the key does not hold yet; null when it does.
-    Value *add(const Value &value);
+    Value *Add(const Value &Value);
     // Removes the value of that name; false when there is none.
-    bool remove(const QString &name);
+    bool Remove(const QString &Name);
 
 private:
     // A few values are searched one by one; from this many on, through the index.
     static constexpr std::size_t kIndexFrom = 16;
     // The place of the value of that name; m_values.size() when there is none.
-    std::size_t placeOf(const QString &name) const;
+    std::size_t PlaceOf(const QString &Name) const;
 
-    std::vector<Value> m_values;
-    QHash<FoldedName, std::size_t> m_index; // name -> place in m_values, once indexed
+    std::vector<Value> m_Values;
+    QHash<FoldedName, std::size_t> m_Index; // name -> place in m_values, once indexed
 };
 
 // One root key's store: a text file, one per root. HKEY_CURRENT_USER lives in the user's own
@@ -83,30 +83,30 @@ private:
 class Store
 {
 public:
-    static QString fileOf(RootKey root);
+    static QString FileOf(RootKey Root);
 
     // Parses a store text, in time linear in its length; nullopt when it is malformed in any way.
-    static std::optional<Store> parse(const QByteArray &text);
-    QByteArray serialize() const;
+    static std::optional<Store> Parse(const QByteArray &Text);
+    QByteArray Serialize() const;
 
     // The key of a normalised sub-key path; null when absent.
-    const Key *key(const QString &subKey) const;
-    Key *key(const QString &subKey);
+    const Key *FindKey(const QString &SubKey) const;
+    Key *FindKey(const QString &SubKey);
     // Creates the key and its parents when missing.
-    Key &createKey(const QString &subKey);
+    Key &CreateKey(const QString &SubKey);
 
 private:
-    Key &append(const QString &path);
+    Key &Append(const QString &Path);
     // Appends the key when no key of that path is there yet; null when one is.
-    Key *appendNew(const QString &path);
+    Key *AppendNew(const QString &Path);
 
-    std::vector<Key> m_keys;                // the root first
-    QHash<FoldedName, std::size_t> m_index; // path -> place in m_keys
+    std::vector<Key> m_Keys;                // the root first
+    QHash<FoldedName, std::size_t> m_Index; // path -> place in m_keys
 };
 
 // Normalises a sub-key path (outer backslashes dropped); nullopt when a part is empty or
 // holds a control character.
-std::optional<QString> normalizeSubKey(const QString &subKey);
+std::optional<QString> NormalizeSubKey(const QString &SubKey);
 
 // Reads a root's store. No lock is taken: every write replaces the file by a rename, so a reader
 // sees one whole store or the other. A missing file is an empty store; a store that cannot be
@@ -114,7 +114,7 @@ std::optional<QString> normalizeSubKey(const QString &subKey);
 // device) that nobody else may write, owned by the running user (HKEY_CURRENT_USER, in a folder
 // of the user's alone) or by the running user or root (HKEY_LOCAL_MACHINE, on a path no one else
 // can change).
-std::optional<Store> load(RootKey root);
+std::optional<Store> Load(RootKey Root);
 
 enum class Edit { Fail, Keep, Write };
 
@@ -128,6 +128,6 @@ constexpr int kLockWaitMs = 2000;
 // and for a Write that reached the disk; false for Fail, for a write error, when the lock is not
 // had within kLockWaitMs, and when the store cannot be read or is corrupt (a corrupt store is
 // never rewritten).
-bool modify(RootKey root, const std::function<Edit(Store &)> &change);
+bool Modify(RootKey Root, const std::function<Edit(Store &)> &Change);
 
 } // namespace platform::registry

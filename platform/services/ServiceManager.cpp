@@ -33,18 +33,18 @@ namespace platform::services {
 
 namespace {
 
-const QString Destination = QStringLiteral("org.freedesktop.systemd1");
-const QString ManagerPath = QStringLiteral("/org/freedesktop/systemd1");
-const QString ManagerInterface = QStringLiteral("org.freedesktop.systemd1.Manager");
-const QString UnitInterface = QStringLiteral("org.freedesktop.systemd1.Unit");
-const QString ServiceInterface = QStringLiteral("org.freedesktop.systemd1.Service");
-const QString JobInterface = QStringLiteral("org.freedesktop.systemd1.Job");
-const QString PropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
-const QString ServiceSuffix = QStringLiteral(".service");
+const QString kDestination = QStringLiteral("org.freedesktop.systemd1");
+const QString kManagerPath = QStringLiteral("/org/freedesktop/systemd1");
+const QString kManagerInterface = QStringLiteral("org.freedesktop.systemd1.Manager");
+const QString kUnitInterface = QStringLiteral("org.freedesktop.systemd1.Unit");
+const QString kServiceInterface = QStringLiteral("org.freedesktop.systemd1.Service");
+const QString kJobInterface = QStringLiteral("org.freedesktop.systemd1.Job");
+const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString kServiceSuffix = QStringLiteral(".service");
 
-QDBusConnection openBus()
+QDBusConnection OpenBus()
 {
-    const QString address = system::testVariable(BusAddressVariable);
+    const QString address = system::TestVariable(kBusAddressVariable);
     if (address.isEmpty())
         return QDBusConnection::systemBus();
     // One named connection per address; connecting again hands back the existing one.
@@ -53,7 +53,7 @@ QDBusConnection openBus()
 
 // A complex value arrives as a marshalled argument; anything of another shape is refused
 // rather than read with the wrong layout.
-bool argumentOf(const QVariant &Value, const char *Signature, QDBusArgument &Arg)
+bool ArgumentOf(const QVariant &Value, const char *Signature, QDBusArgument &Arg)
 {
     if (Value.metaType() != QMetaType::fromType<QDBusArgument>())
         return false;
@@ -61,12 +61,12 @@ bool argumentOf(const QVariant &Value, const char *Signature, QDBusArgument &Arg
     return Arg.currentSignature() == QLatin1String(Signature);
 }
 
-QStringList stringsOf(const QVariant &Value)
+QStringList StringsOf(const QVariant &Value)
 {
     if (Value.metaType() == QMetaType::fromType<QStringList>())
         return Value.toStringList();
     QDBusArgument holder;
-    if (!argumentOf(Value, "as", holder))
+    if (!ArgumentOf(Value, "as", holder))
         return {};
     const QDBusArgument &arg = holder;
     QStringList list;
@@ -74,19 +74,19 @@ QStringList stringsOf(const QVariant &Value)
     return list;
 }
 
-QString stringOf(const QVariantMap &Props, const char *Key)
+QString StringOf(const QVariantMap &Props, const char *Key)
 {
     const QVariant v = Props.value(QLatin1String(Key));
     return v.metaType() == QMetaType::fromType<QString>() ? v.toString() : QString();
 }
 
-bool boolOf(const QVariantMap &Props, const char *Key)
+bool BoolOf(const QVariantMap &Props, const char *Key)
 {
     const QVariant v = Props.value(QLatin1String(Key));
     return v.metaType() == QMetaType::fromType<bool>() && v.toBool();
 }
 
-quint64 uintOf(const QVariantMap &Props, const char *Key)
+quint64 UintOf(const QVariantMap &Props, const char *Key)
 {
     const QVariant v = Props.value(QLatin1String(Key));
     switch (v.metaType().id()) {
@@ -100,7 +100,7 @@ quint64 uintOf(const QVariantMap &Props, const char *Key)
     }
 }
 
-QString quoted(const QString &Arg)
+QString Quoted(const QString &Arg)
 {
     if (!Arg.isEmpty() && !Arg.contains(QLatin1Char(' ')) && !Arg.contains(QLatin1Char('\t')))
         return Arg;
@@ -108,10 +108,10 @@ QString quoted(const QString &Arg)
 }
 
 // The program and arguments of the unit's first start command.
-QString commandLineOf(const QVariant &ExecStart)
+QString CommandLineOf(const QVariant &ExecStart)
 {
     QDBusArgument holder;
-    if (!argumentOf(ExecStart, "a(sasbttttuii)", holder))
+    if (!ArgumentOf(ExecStart, "a(sasbttttuii)", holder))
         return {};
     // Reading goes through a const view: the non-const calls of the same names write.
     const QDBusArgument &arg = holder;
@@ -131,83 +131,83 @@ QString commandLineOf(const QVariant &ExecStart)
         if (!first)
             continue;
         first = false;
-        line = quoted(path);
+        line = Quoted(path);
         for (qsizetype i = 1; i < argv.size(); ++i)
-            line += QLatin1Char(' ') + quoted(argv.at(i));
+            line += QLatin1Char(' ') + Quoted(argv.at(i));
     }
     arg.endArray();
     return line;
 }
 
-bool isServiceUnit(const QString &Unit)
+bool IsServiceUnit(const QString &Unit)
 {
     // Templates ("name@.service") cannot run by themselves.
-    return Unit.endsWith(ServiceSuffix) && Unit.size() > ServiceSuffix.size() &&
-        !Unit.endsWith(QStringLiteral("@") + ServiceSuffix);
+    return Unit.endsWith(kServiceSuffix) && Unit.size() > kServiceSuffix.size() &&
+        !Unit.endsWith(QStringLiteral("@") + kServiceSuffix);
 }
 
-QString serviceNameOf(const QString &Unit)
+QString ServiceNameOf(const QString &Unit)
 {
-    return Unit.left(Unit.size() - ServiceSuffix.size());
+    return Unit.left(Unit.size() - kServiceSuffix.size());
 }
 
 std::atomic<CallObserver *> s_observer{nullptr};
 
 } // namespace
 
-void setCallObserver(CallObserver *Observer)
+void SetCallObserver(CallObserver *Observer)
 {
     s_observer = Observer;
 }
 
-void detail::noteSent(const QString &Member, const QString &Path)
+void detail::NoteSent(const QString &Member, const QString &Path)
 {
     if (CallObserver *o = s_observer.load())
-        o->sent(Member, Path);
+        o->Sent(Member, Path);
 }
 
-void detail::noteAnswered(const QString &Member, const QString &Path)
+void detail::NoteAnswered(const QString &Member, const QString &Path)
 {
     if (CallObserver *o = s_observer.load())
-        o->answered(Member, Path);
+        o->Answered(Member, Path);
 }
 
-void ServiceManager::setLastError(const QString &Error)
+void ServiceManager::SetLastError(const QString &Error)
 {
-    m_lastError = Error;
+    m_LastError = Error;
     qCWarning(lcPlatform) << "service manager:" << Error;
 }
 
-ServiceManager::ServiceManager() : m_bus(openBus()) {}
+ServiceManager::ServiceManager() : m_Bus(OpenBus()) {}
 
-bool ServiceManager::isConnected() const
+bool ServiceManager::IsConnected() const
 {
-    return m_bus.isConnected();
+    return m_Bus.isConnected();
 }
 
-bool ServiceManager::ping()
+bool ServiceManager::Ping()
 {
-    return call(ManagerPath, QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"), {}, nullptr, false);
+    return Call(kManagerPath, QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"), {}, nullptr, false);
 }
 
-bool ServiceManager::call(const QString &Path, const QString &Interface, const QString &Method,
+bool ServiceManager::Call(const QString &Path, const QString &Interface, const QString &Method,
                           const QVariantList &Args, QList<QVariant> *Reply, bool Action)
 {
-    m_lastError.clear();
-    if (!m_bus.isConnected()) {
-        setLastError(QStringLiteral("no connection to the service manager"));
+    m_LastError.clear();
+    if (!m_Bus.isConnected()) {
+        SetLastError(QStringLiteral("no connection to the service manager"));
         return false;
     }
-    QDBusMessage msg = QDBusMessage::createMethodCall(Destination, Path, Interface, Method);
+    QDBusMessage msg = QDBusMessage::createMethodCall(kDestination, Path, Interface, Method);
     msg.setArguments(Args);
     // Changes may need the user's consent (an authorisation agent asks): give them time.
     msg.setInteractiveAuthorizationAllowed(Action);
-    detail::noteSent(Method, Path);
-    const QDBusMessage reply = m_bus.call(msg, QDBus::Block, Action ? ActionTimeoutMs : QueryTimeoutMs);
-    detail::noteAnswered(Method, Path);
+    detail::NoteSent(Method, Path);
+    const QDBusMessage reply = m_Bus.call(msg, QDBus::Block, Action ? kActionTimeoutMs : kQueryTimeoutMs);
+    detail::NoteAnswered(Method, Path);
     if (reply.type() != QDBusMessage::ReplyMessage) {
         const QString why = reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
-        setLastError(why.isEmpty() ? QStringLiteral("no answer from the service manager") : why);
+        SetLastError(why.isEmpty() ? QStringLiteral("no answer from the service manager") : why);
         return false;
     }
     if (Reply)
@@ -215,10 +215,10 @@ bool ServiceManager::call(const QString &Path, const QString &Interface, const Q
     return true;
 }
 
-bool ServiceManager::getAll(const QString &Path, const QString &Interface, QVariantMap &Props)
+bool ServiceManager::GetAll(const QString &Path, const QString &Interface, QVariantMap &Props)
 {
     QList<QVariant> reply;
-    if (!call(Path, PropertiesInterface, QStringLiteral("GetAll"), {Interface}, &reply, false))
+    if (!Call(Path, kPropertiesInterface, QStringLiteral("GetAll"), {Interface}, &reply, false))
         return false;
     if (reply.isEmpty())
         return false;
@@ -228,8 +228,8 @@ bool ServiceManager::getAll(const QString &Path, const QString &Interface, QVari
         return true;
     }
     QDBusArgument holder;
-    if (!argumentOf(v, "a{sv}", holder)) {
-        setLastError(QStringLiteral("malformed properties"));
+    if (!ArgumentOf(v, "a{sv}", holder)) {
+        SetLastError(QStringLiteral("malformed properties"));
         return false;
     }
     const QDBusArgument &arg = holder;
@@ -238,10 +238,10 @@ bool ServiceManager::getAll(const QString &Path, const QString &Interface, QVari
     return true;
 }
 
-std::optional<QString> ServiceManager::jobType(const QVariant &Job)
+std::optional<QString> ServiceManager::JobType(const QVariant &Job)
 {
     QDBusArgument holder;
-    if (!argumentOf(Job, "(uo)", holder))
+    if (!ArgumentOf(Job, "(uo)", holder))
         return QString();
     const QDBusArgument &arg = holder;
     quint32 id = 0;
@@ -253,7 +253,7 @@ std::optional<QString> ServiceManager::jobType(const QVariant &Job)
         return QString();
     QList<QVariant> reply;
     // The job may have ended between the two reads: then what it did is not in the first one.
-    if (!call(path.path(), PropertiesInterface, QStringLiteral("Get"), {JobInterface, QStringLiteral("JobType")},
+    if (!Call(path.path(), kPropertiesInterface, QStringLiteral("Get"), {kJobInterface, QStringLiteral("JobType")},
               &reply, false) ||
         reply.isEmpty())
         return std::nullopt;
@@ -288,7 +288,7 @@ struct PropName
     const char *Name;
 };
 
-constexpr PropName PropNames[] = {
+constexpr PropName kPropNames[] = {
     {"org.freedesktop.systemd1.Unit", "Description"},
     {"org.freedesktop.systemd1.Unit", "LoadState"},
     {"org.freedesktop.systemd1.Unit", "ActiveState"},
@@ -339,14 +339,14 @@ struct MessageUnref
 };
 using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
 
-QString errorText(int Code)
+QString ErrorText(int Code)
 {
     return QString::fromLocal8Bit(std::strerror(Code < 0 ? -Code : Code));
 }
 
 // Errors that say the bus or the manager cannot answer at all, as opposed to a refusal about
 // one unit (gone meanwhile, no such property).
-bool isFatal(const sd_bus_error *Error)
+bool IsFatal(const sd_bus_error *Error)
 {
     for (const char *name :
          {SD_BUS_ERROR_NO_REPLY, SD_BUS_ERROR_TIMEOUT, SD_BUS_ERROR_DISCONNECTED, SD_BUS_ERROR_LIMITS_EXCEEDED,
@@ -356,7 +356,7 @@ bool isFatal(const sd_bus_error *Error)
     return false;
 }
 
-bool readString(sd_bus_message *Msg, QString &Out)
+bool ReadString(sd_bus_message *Msg, QString &Out)
 {
     const char *text = nullptr;
     if (sd_bus_message_read(Msg, "v", "s", &text) < 0)
@@ -365,7 +365,7 @@ bool readString(sd_bus_message *Msg, QString &Out)
     return true;
 }
 
-bool readBool(sd_bus_message *Msg, bool &Out)
+bool ReadBool(sd_bus_message *Msg, bool &Out)
 {
     int value = 0;
     if (sd_bus_message_read(Msg, "v", "b", &value) < 0)
@@ -374,7 +374,7 @@ bool readBool(sd_bus_message *Msg, bool &Out)
     return true;
 }
 
-bool readUint(sd_bus_message *Msg, quint32 &Out)
+bool ReadUint(sd_bus_message *Msg, quint32 &Out)
 {
     uint32_t value = 0;
     if (sd_bus_message_read(Msg, "v", "u", &value) < 0)
@@ -383,7 +383,7 @@ bool readUint(sd_bus_message *Msg, quint32 &Out)
     return true;
 }
 
-QStringList takeStrings(char **List)
+QStringList TakeStrings(char **List)
 {
     QStringList out;
     for (char **p = List; p && *p; ++p) {
@@ -394,19 +394,19 @@ QStringList takeStrings(char **List)
     return out;
 }
 
-bool readStrings(sd_bus_message *Msg, QStringList &Out)
+bool ReadStrings(sd_bus_message *Msg, QStringList &Out)
 {
     if (sd_bus_message_enter_container(Msg, 'v', "as") <= 0)
         return false;
     char **list = nullptr;
     if (sd_bus_message_read_strv(Msg, &list) < 0)
         return false;
-    Out = takeStrings(list);
+    Out = TakeStrings(list);
     return sd_bus_message_exit_container(Msg) >= 0;
 }
 
 // The program and arguments of the first start command, as commandLineOf gives them.
-bool readCommandLine(sd_bus_message *Msg, QString &Out)
+bool ReadCommandLine(sd_bus_message *Msg, QString &Out)
 {
     if (sd_bus_message_enter_container(Msg, 'v', "a(sasbttttuii)") <= 0 ||
         sd_bus_message_enter_container(Msg, 'a', "(sasbttttuii)") <= 0)
@@ -423,52 +423,52 @@ bool readCommandLine(sd_bus_message *Msg, QString &Out)
         char **argv = nullptr;
         if (sd_bus_message_read(Msg, "s", &path) < 0 || sd_bus_message_read_strv(Msg, &argv) < 0)
             return false;
-        const QStringList args = takeStrings(argv);
+        const QStringList args = TakeStrings(argv);
         if (sd_bus_message_skip(Msg, "bttttuii") < 0 || sd_bus_message_exit_container(Msg) < 0)
             return false;
         if (!first)
             continue;
         first = false;
-        Out = quoted(QString::fromUtf8(path));
+        Out = Quoted(QString::fromUtf8(path));
         for (qsizetype i = 1; i < args.size(); ++i)
-            Out += QLatin1Char(' ') + quoted(args.at(i));
+            Out += QLatin1Char(' ') + Quoted(args.at(i));
     }
     return sd_bus_message_exit_container(Msg) >= 0 && sd_bus_message_exit_container(Msg) >= 0;
 }
 
-bool readAnswer(sd_bus_message *Msg, Prop What, UnitRead &Unit)
+bool ReadAnswer(sd_bus_message *Msg, Prop What, UnitRead &Unit)
 {
     switch (What) {
     case Prop::Description:
-        return readString(Msg, Unit.Description);
+        return ReadString(Msg, Unit.Description);
     case Prop::LoadState:
-        return readString(Msg, Unit.LoadState);
+        return ReadString(Msg, Unit.LoadState);
     case Prop::ActiveState:
-        return readString(Msg, Unit.ActiveState);
+        return ReadString(Msg, Unit.ActiveState);
     case Prop::Documentation:
-        return readStrings(Msg, Unit.Documentation);
+        return ReadStrings(Msg, Unit.Documentation);
     case Prop::FreezerState:
-        return readString(Msg, Unit.FreezerState);
+        return ReadString(Msg, Unit.FreezerState);
     case Prop::CanStop:
-        return readBool(Msg, Unit.CanStop);
+        return ReadBool(Msg, Unit.CanStop);
     case Prop::CanFreeze:
-        return readBool(Msg, Unit.CanFreeze);
+        return ReadBool(Msg, Unit.CanFreeze);
     case Prop::RequiredBy:
-        return readStrings(Msg, Unit.RequiredBy);
+        return ReadStrings(Msg, Unit.RequiredBy);
     case Prop::BoundBy:
-        return readStrings(Msg, Unit.BoundBy);
+        return ReadStrings(Msg, Unit.BoundBy);
     case Prop::WantedBy:
-        return readStrings(Msg, Unit.WantedBy);
+        return ReadStrings(Msg, Unit.WantedBy);
     case Prop::UnitFileState:
-        return readString(Msg, Unit.UnitFileState);
+        return ReadString(Msg, Unit.UnitFileState);
     case Prop::ExecStart:
-        return readCommandLine(Msg, Unit.CommandLine);
+        return ReadCommandLine(Msg, Unit.CommandLine);
     case Prop::User:
-        return readString(Msg, Unit.User);
+        return ReadString(Msg, Unit.User);
     case Prop::MainPID:
-        return readUint(Msg, Unit.MainPID);
+        return ReadUint(Msg, Unit.MainPID);
     case Prop::Id:
-        return readString(Msg, Unit.Canonical);
+        return ReadString(Msg, Unit.Canonical);
     }
     return false;
 }
@@ -484,7 +484,7 @@ struct UnitFileName
 // is taken from the first folder that has it, hidden entries and anything but files and links
 // are passed over. Missing or unreadable folders hold nothing. False when the folders hold more
 // entries than MaxEntries together (Error says where).
-bool findUnitFiles(const QStringList &Folders, std::size_t MaxEntries, std::vector<UnitFileName> &Files, QString &Error)
+bool FindUnitFiles(const QStringList &Folders, std::size_t MaxEntries, std::vector<UnitFileName> &Files, QString &Error)
 {
     QSet<QString> seen;
     std::size_t entries = 0;
@@ -503,7 +503,7 @@ bool findUnitFiles(const QStringList &Folders, std::size_t MaxEntries, std::vect
             if (e->d_name[0] == '.')
                 continue;
             const QString id = QFile::decodeName(e->d_name);
-            if (!isServiceUnit(id) || seen.contains(id))
+            if (!IsServiceUnit(id) || seen.contains(id))
                 continue;
             unsigned char type = e->d_type;
             if (type == DT_UNKNOWN) {
@@ -527,13 +527,13 @@ bool findUnitFiles(const QStringList &Folders, std::size_t MaxEntries, std::vect
 class Listing
 {
 public:
-    bool open()
+    bool Open()
     {
-        const QByteArray address = system::testVariable(BusAddressVariable).toLocal8Bit();
+        const QByteArray address = system::TestVariable(kBusAddressVariable).toLocal8Bit();
         sd_bus *bus = nullptr;
         int r = address.isEmpty() ? sd_bus_open_system(&bus) : sd_bus_new(&bus);
         if (r >= 0)
-            m_bus.reset(bus);
+            m_Bus.reset(bus);
         if (r >= 0 && !address.isEmpty()) {
             r = sd_bus_set_address(bus, address.constData());
             if (r >= 0)
@@ -542,46 +542,46 @@ public:
                 r = sd_bus_start(bus);
         }
         if (r >= 0)
-            r = sd_bus_set_method_call_timeout(bus, quint64(ServiceManager::QueryTimeoutMs) * 1000);
+            r = sd_bus_set_method_call_timeout(bus, quint64(ServiceManager::kQueryTimeoutMs) * 1000);
         if (r < 0) {
-            Error = QStringLiteral("no connection to the service manager: ") + errorText(r);
-            m_bus.reset();
+            Error = QStringLiteral("no connection to the service manager: ") + ErrorText(r);
+            m_Bus.reset();
             return false;
         }
         return true;
     }
 
     // The loaded units and, from the unit folders, the unit files not loaded yet.
-    bool readLists()
+    bool ReadLists()
     {
         MessagePtr units, folders;
         auto take = [](sd_bus_message *Reply, void *Slot, sd_bus_error *) {
             *static_cast<MessagePtr *>(Slot) = MessagePtr(sd_bus_message_ref(Reply));
             return 0;
         };
-        if (!callManager("ListUnits", take, &units) || !getManager("UnitPath", take, &folders) || !run() ||
-            !takeUnits(units.get()))
+        if (!CallManager("ListUnits", take, &units) || !GetManager("UnitPath", take, &folders) || !Run() ||
+            !TakeUnits(units.get()))
             return false;
         QStringList paths;
-        if (!folders || sd_bus_message_is_method_error(folders.get(), nullptr) || !readStrings(folders.get(), paths)) {
+        if (!folders || sd_bus_message_is_method_error(folders.get(), nullptr) || !ReadStrings(folders.get(), paths)) {
             const sd_bus_error *error = folders ? sd_bus_message_get_error(folders.get()) : nullptr;
             Error = error ? QString::fromUtf8(error->message ? error->message : error->name)
                           : QStringLiteral("malformed unit search path");
-            return fail(-EBADMSG);
+            return Fail(-EBADMSG);
         }
         std::vector<UnitFileName> files;
-        if (!findUnitFiles(paths, ServiceManager::MaxUnitFolderEntries, files, Error))
-            return fail(-E2BIG);
-        takeUnitFiles(files);
+        if (!FindUnitFiles(paths, ServiceManager::kMaxUnitFolderEntries, files, Error))
+            return Fail(-E2BIG);
+        TakeUnitFiles(files);
         return true;
     }
 
     // Every question about every unit, a bounded number in flight at once.
-    bool readUnits()
+    bool ReadUnits()
     {
         for (std::size_t i = 0; i < Units.size(); ++i) {
             const UnitRead &u = Units[i];
-            auto ask = [&](Prop What) { m_questions.push_back({i, What}); };
+            auto ask = [&](Prop What) { m_Questions.push_back({i, What}); };
             if (!u.Listed) {
                 for (Prop p : {Prop::Description, Prop::LoadState, Prop::ActiveState})
                     ask(p);
@@ -602,10 +602,10 @@ public:
                  {Prop::RequiredBy, Prop::BoundBy, Prop::WantedBy, Prop::UnitFileState, Prop::ExecStart, Prop::User})
                 ask(p);
         }
-        while (m_next < m_questions.size() && m_inFlight < ServiceManager::ListingCallsInFlight)
-            if (!askNext())
+        while (m_Next < m_Questions.size() && m_InFlight < ServiceManager::kListingCallsInFlight)
+            if (!AskNext())
                 return false;
-        return run();
+        return Run();
     }
 
     QString Error;
@@ -622,122 +622,122 @@ private:
         void *Data;
     };
 
-    bool callManager(const char *Method, Handler Then, void *Data)
+    bool CallManager(const char *Method, Handler Then, void *Data)
     {
         MessagePtr msg;
         sd_bus_message *m = nullptr;
-        int r = sd_bus_message_new_method_call(m_bus.get(), &m, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+        int r = sd_bus_message_new_method_call(m_Bus.get(), &m, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
                                                "org.freedesktop.systemd1.Manager", Method);
         msg.reset(m);
         if (r < 0)
-            return fail(r);
-        return send(m, QString::fromLatin1(Method), ManagerPath, Then, Data);
+            return Fail(r);
+        return Send(m, QString::fromLatin1(Method), kManagerPath, Then, Data);
     }
 
-    bool getManager(const char *Property, Handler Then, void *Data)
+    bool GetManager(const char *Property, Handler Then, void *Data)
     {
         sd_bus_message *m = nullptr;
-        int r = sd_bus_message_new_method_call(m_bus.get(), &m, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+        int r = sd_bus_message_new_method_call(m_Bus.get(), &m, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
                                                "org.freedesktop.DBus.Properties", "Get");
         MessagePtr msg(m);
         if (r >= 0)
             r = sd_bus_message_append(m, "ss", "org.freedesktop.systemd1.Manager", Property);
         if (r < 0)
-            return fail(r);
-        static const QString get = QStringLiteral("Get");
-        return send(m, get, ManagerPath, Then, Data);
+            return Fail(r);
+        static const QString kGet = QStringLiteral("Get");
+        return Send(m, kGet, kManagerPath, Then, Data);
     }
 
     // Each call is bounded by the query time-out.
-    bool send(sd_bus_message *Msg, const QString &Member, const QString &Path, Handler Then, void *Data)
+    bool Send(sd_bus_message *Msg, const QString &Member, const QString &Path, Handler Then, void *Data)
     {
-        m_pending.push_back(std::make_unique<Pending>(Pending{this, Member, Path, Then, Data}));
-        detail::noteSent(Member, Path);
-        const int r = sd_bus_call_async(m_bus.get(), nullptr, Msg, &Listing::answered, m_pending.back().get(), 0);
+        m_Pending.push_back(std::make_unique<Pending>(Pending{this, Member, Path, Then, Data}));
+        detail::NoteSent(Member, Path);
+        const int r = sd_bus_call_async(m_Bus.get(), nullptr, Msg, &Listing::Answered, m_Pending.back().get(), 0);
         if (r < 0)
-            return fail(r);
-        ++m_inFlight;
+            return Fail(r);
+        ++m_InFlight;
         return true;
     }
 
-    static int answered(sd_bus_message *Reply, void *Data, sd_bus_error *Error)
+    static int Answered(sd_bus_message *Reply, void *Data, sd_bus_error *Error)
     {
         auto *p = static_cast<Pending *>(Data);
         Listing *self = p->Owner;
-        --self->m_inFlight;
-        detail::noteAnswered(p->Member, p->Path);
+        --self->m_InFlight;
+        detail::NoteAnswered(p->Member, p->Path);
         const sd_bus_error *error = sd_bus_message_get_error(Reply);
-        if (error && isFatal(error)) {
+        if (error && IsFatal(error)) {
             self->Error = QString::fromUtf8(error->message ? error->message : error->name);
-            self->m_failed = true;
+            self->m_Failed = true;
             return 0;
         }
         p->Then(Reply, p->Data, Error);
         // Each answer makes room for the next question.
-        if (!self->m_failed && self->m_next < self->m_questions.size())
-            self->askNext();
+        if (!self->m_Failed && self->m_Next < self->m_Questions.size())
+            self->AskNext();
         return 0;
     }
 
-    static int answeredProperty(sd_bus_message *Reply, void *Data, sd_bus_error *)
+    static int AnsweredProperty(sd_bus_message *Reply, void *Data, sd_bus_error *)
     {
         auto *q = static_cast<std::pair<Listing *, Question> *>(Data);
         UnitRead &unit = q->first->Units[q->second.Unit];
-        if (sd_bus_message_is_method_error(Reply, nullptr) || !readAnswer(Reply, q->second.What, unit))
+        if (sd_bus_message_is_method_error(Reply, nullptr) || !ReadAnswer(Reply, q->second.What, unit))
             unit.Failed = true;
         return 0;
     }
 
-    bool askNext()
+    bool AskNext()
     {
-        const Question q = m_questions[m_next++];
-        const PropName &prop = PropNames[std::size_t(q.What)];
+        const Question q = m_Questions[m_Next++];
+        const PropName &prop = kPropNames[std::size_t(q.What)];
         UnitRead &unit = Units[q.Unit];
         sd_bus_message *m = nullptr;
-        int r = sd_bus_message_new_method_call(m_bus.get(), &m, "org.freedesktop.systemd1", unit.Path.c_str(),
+        int r = sd_bus_message_new_method_call(m_Bus.get(), &m, "org.freedesktop.systemd1", unit.Path.c_str(),
                                                "org.freedesktop.DBus.Properties", "Get");
         MessagePtr msg(m);
         if (r >= 0)
             r = sd_bus_message_append(m, "ss", prop.Interface, prop.Name);
         if (r < 0)
-            return fail(r);
-        m_answers.push_back(std::make_unique<std::pair<Listing *, Question>>(this, q));
-        static const QString get = QStringLiteral("Get");
-        return send(m, get, QString::fromStdString(unit.Path), &Listing::answeredProperty, m_answers.back().get());
+            return Fail(r);
+        m_Answers.push_back(std::make_unique<std::pair<Listing *, Question>>(this, q));
+        static const QString kGet = QStringLiteral("Get");
+        return Send(m, kGet, QString::fromStdString(unit.Path), &Listing::AnsweredProperty, m_Answers.back().get());
     }
 
     // Takes answers in until none is outstanding; false when the bus fails or a question
     // times out (each is bounded by the query time-out).
-    bool run()
+    bool Run()
     {
-        while (m_inFlight > 0 && !m_failed) {
-            int r = sd_bus_process(m_bus.get(), nullptr);
+        while (m_InFlight > 0 && !m_Failed) {
+            int r = sd_bus_process(m_Bus.get(), nullptr);
             if (r < 0)
-                return fail(r);
+                return Fail(r);
             if (r > 0)
                 continue;
-            r = sd_bus_wait(m_bus.get(), UINT64_MAX);
+            r = sd_bus_wait(m_Bus.get(), UINT64_MAX);
             if (r < 0 && r != -EINTR)
-                return fail(r);
+                return Fail(r);
         }
-        return !m_failed;
+        return !m_Failed;
     }
 
-    bool fail(int Code)
+    bool Fail(int Code)
     {
         if (Error.isEmpty())
-            Error = errorText(Code);
-        m_failed = true;
+            Error = ErrorText(Code);
+        m_Failed = true;
         return false;
     }
 
-    bool takeUnits(sd_bus_message *Reply)
+    bool TakeUnits(sd_bus_message *Reply)
     {
         if (!Reply || sd_bus_message_is_method_error(Reply, nullptr))
-            return fail(-EIO);
+            return Fail(-EIO);
         if (sd_bus_message_enter_container(Reply, 'a', "(ssssssouso)") <= 0) {
             Error = QStringLiteral("malformed unit list");
-            return fail(-EBADMSG);
+            return Fail(-EBADMSG);
         }
         for (;;) {
             const char *id = nullptr, *description = nullptr, *loadState = nullptr, *activeState = nullptr,
@@ -748,15 +748,15 @@ private:
                                               &subState, &following, &path, &jobId, &jobType, &jobPath);
             if (r < 0) {
                 Error = QStringLiteral("malformed unit list");
-                return fail(r);
+                return Fail(r);
             }
             if (r == 0)
                 break;
             const QString unit = QString::fromUtf8(id);
             // A unit that is only referenced, without a file of its own, is no installed service.
-            if (!isServiceUnit(unit) || std::strcmp(loadState, "not-found") == 0 || m_index.contains(unit))
+            if (!IsServiceUnit(unit) || std::strcmp(loadState, "not-found") == 0 || m_Index.contains(unit))
                 continue;
-            m_index.insert(unit, Units.size());
+            m_Index.insert(unit, Units.size());
             UnitRead u;
             u.Id = unit;
             u.Path = path;
@@ -772,11 +772,11 @@ private:
     }
 
     // The unit files not loaded follow the loaded units, by name.
-    void takeUnitFiles(std::vector<UnitFileName> &Files)
+    void TakeUnitFiles(std::vector<UnitFileName> &Files)
     {
         std::sort(Files.begin(), Files.end(), [](const UnitFileName &A, const UnitFileName &B) { return A.Id < B.Id; });
         for (const UnitFileName &f : Files) {
-            if (m_index.contains(f.Id))
+            if (m_Index.contains(f.Id))
                 continue;
             char *object = nullptr;
             if (sd_bus_path_encode("/org/freedesktop/systemd1/unit", f.Id.toUtf8().constData(), &object) < 0)
@@ -786,25 +786,25 @@ private:
             u.Path = object;
             u.Link = f.Link;
             std::free(object);
-            m_index.insert(f.Id, Units.size());
+            m_Index.insert(f.Id, Units.size());
             Units.push_back(std::move(u));
         }
     }
 
-    BusPtr m_bus;
-    bool m_failed = false;
-    int m_inFlight = 0;
-    std::size_t m_next = 0;
-    std::vector<Question> m_questions;
-    std::vector<std::unique_ptr<Pending>> m_pending;
-    std::vector<std::unique_ptr<std::pair<Listing *, Question>>> m_answers;
-    QHash<QString, std::size_t> m_index;
+    BusPtr m_Bus;
+    bool m_Failed = false;
+    int m_InFlight = 0;
+    std::size_t m_Next = 0;
+    std::vector<Question> m_Questions;
+    std::vector<std::unique_ptr<Pending>> m_Pending;
+    std::vector<std::unique_ptr<std::pair<Listing *, Question>>> m_Answers;
+    QHash<QString, std::size_t> m_Index;
 };
 
-ServiceInfo infoOf(const UnitRead &Unit)
+ServiceInfo InfoOf(const UnitRead &Unit)
 {
     ServiceInfo info;
-    info.Entry.Name = serviceNameOf(Unit.Id);
+    info.Entry.Name = ServiceNameOf(Unit.Id);
     info.Entry.DisplayName = Unit.Description;
     const QString freezer = Unit.Failed ? QString() : Unit.FreezerState;
     info.Entry.State = ServiceManager::StateOf(Unit.ActiveState, freezer, Unit.JobType);
@@ -828,9 +828,9 @@ ServiceInfo infoOf(const UnitRead &Unit)
     for (const QStringList *names : {&Unit.RequiredBy, &Unit.BoundBy, &Unit.WantedBy}) {
         for (const QString &unit : *names) {
             // Targets, sockets and the like are no services (they stand where drivers would).
-            if (!isServiceUnit(unit))
+            if (!IsServiceUnit(unit))
                 continue;
-            const QString name = serviceNameOf(unit);
+            const QString name = ServiceNameOf(unit);
             if (!info.Dependents.contains(name))
                 info.Dependents.append(name);
         }
@@ -840,11 +840,11 @@ ServiceInfo infoOf(const UnitRead &Unit)
 
 } // namespace
 
-std::optional<std::vector<ServiceInfo>> ServiceManager::listServices()
+std::optional<std::vector<ServiceInfo>> ServiceManager::ListServices()
 {
     Listing listing;
-    if (!listing.open() || !listing.readLists() || !listing.readUnits()) {
-        setLastError(listing.Error.isEmpty() ? QStringLiteral("no answer from the service manager") : listing.Error);
+    if (!listing.Open() || !listing.ReadLists() || !listing.ReadUnits()) {
+        SetLastError(listing.Error.isEmpty() ? QStringLiteral("no answer from the service manager") : listing.Error);
         return std::nullopt;
     }
     std::vector<ServiceInfo> services;
@@ -854,110 +854,110 @@ std::optional<std::vector<ServiceInfo>> ServiceManager::listServices()
         // name of a unit (listed under its own), is passed over.
         if (!u.Listed && (u.Failed || u.LoadState == QLatin1String("not-found") || (u.Link && u.Canonical != u.Id)))
             continue;
-        services.push_back(infoOf(u));
+        services.push_back(InfoOf(u));
     }
-    m_lastError.clear();
+    m_LastError.clear();
     return services;
 }
 
-bool ServiceManager::fetch(ServiceHandle &Handle)
+bool ServiceManager::Fetch(ServiceHandle &Handle)
 {
     QVariantMap unitProps;
-    if (!getAll(Handle.m_path, UnitInterface, unitProps))
+    if (!GetAll(Handle.m_Path, kUnitInterface, unitProps))
         return false;
     QVariantMap serviceProps;
-    if (!getAll(Handle.m_path, ServiceInterface, serviceProps))
+    if (!GetAll(Handle.m_Path, kServiceInterface, serviceProps))
         serviceProps.clear();
-    Handle.m_unitProps = std::move(unitProps);
-    Handle.m_serviceProps = std::move(serviceProps);
-    Handle.m_fresh = true;
+    Handle.m_UnitProps = std::move(unitProps);
+    Handle.m_ServiceProps = std::move(serviceProps);
+    Handle.m_Fresh = true;
     return true;
 }
 
-std::optional<ServiceHandle> ServiceManager::openService(const QString &Name)
+std::optional<ServiceHandle> ServiceManager::OpenService(const QString &Name)
 {
     if (Name.trimmed().isEmpty())
         return std::nullopt;
     ServiceHandle handle;
-    handle.m_name = Name;
-    handle.m_unit = UnitName(Name);
+    handle.m_Name = Name;
+    handle.m_Unit = UnitName(Name);
     QList<QVariant> reply;
-    if (!call(ManagerPath, ManagerInterface, QStringLiteral("LoadUnit"), {handle.m_unit}, &reply, false) ||
+    if (!Call(kManagerPath, kManagerInterface, QStringLiteral("LoadUnit"), {handle.m_Unit}, &reply, false) ||
         reply.isEmpty())
         return std::nullopt;
     const QVariant &v = reply.first();
     if (v.metaType() != QMetaType::fromType<QDBusObjectPath>())
         return std::nullopt;
-    handle.m_path = v.value<QDBusObjectPath>().path();
-    if (handle.m_path.isEmpty() || !fetch(handle))
+    handle.m_Path = v.value<QDBusObjectPath>().path();
+    if (handle.m_Path.isEmpty() || !Fetch(handle))
         return std::nullopt;
-    if (stringOf(handle.m_unitProps, "LoadState") == QLatin1String("not-found")) {
-        setLastError(QStringLiteral("Unit %1 not found.").arg(handle.m_unit));
+    if (StringOf(handle.m_UnitProps, "LoadState") == QLatin1String("not-found")) {
+        SetLastError(QStringLiteral("Unit %1 not found.").arg(handle.m_Unit));
         return std::nullopt;
     }
     return handle;
 }
 
-bool ServiceManager::queryConfig(ServiceHandle &Handle, ServiceConfig &Config)
+bool ServiceManager::QueryConfig(ServiceHandle &Handle, ServiceConfig &Config)
 {
-    if (!Handle.m_fresh && !fetch(Handle))
+    if (!Handle.m_Fresh && !Fetch(Handle))
         return false;
-    const QVariantMap &u = Handle.m_unitProps;
-    const QVariantMap &s = Handle.m_serviceProps;
-    Config.DisplayName = stringOf(u, "Description");
-    const QStringList docs = stringsOf(u.value(QStringLiteral("Documentation")));
+    const QVariantMap &u = Handle.m_UnitProps;
+    const QVariantMap &s = Handle.m_ServiceProps;
+    Config.DisplayName = StringOf(u, "Description");
+    const QStringList docs = StringsOf(u.value(QStringLiteral("Documentation")));
     Config.Description = docs.isEmpty() ? Config.DisplayName : docs.join(QStringLiteral(", "));
-    Config.Account = stringOf(s, "User");
+    Config.Account = StringOf(s, "User");
     if (Config.Account.isEmpty())
-        Config.Account = boolOf(s, "DynamicUser") ? Handle.m_name : QStringLiteral("root");
-    Config.BinaryPath = commandLineOf(s.value(QStringLiteral("ExecStart")));
+        Config.Account = BoolOf(s, "DynamicUser") ? Handle.m_Name : QStringLiteral("root");
+    Config.BinaryPath = CommandLineOf(s.value(QStringLiteral("ExecStart")));
     Config.LoadOrderGroup.clear();
-    Config.StartType = StartTypeOf(stringOf(u, "UnitFileState"));
-    Config.StartTypeSettable = StartTypeSettableOf(stringOf(u, "UnitFileState"));
+    Config.StartType = StartTypeOf(StringOf(u, "UnitFileState"));
+    Config.StartTypeSettable = StartTypeSettableOf(StringOf(u, "UnitFileState"));
     Config.ServiceType = TypeOwnProcess;
     Config.Interactive = false;
     return true;
 }
 
-bool ServiceManager::queryStatus(ServiceHandle &Handle, ServiceStatus &Status)
+bool ServiceManager::QueryStatus(ServiceHandle &Handle, ServiceStatus &Status)
 {
-    if (!Handle.m_fresh && !fetch(Handle))
+    if (!Handle.m_Fresh && !Fetch(Handle))
         return false;
-    Handle.m_fresh = false; // the next status is read anew
+    Handle.m_Fresh = false; // the next status is read anew
     // A job that ended between reading the unit and reading the job has changed the unit: the
     // state read with it would be the one before (a start just done would read as stopped).
-    std::optional<QString> job = jobType(Handle.m_unitProps.value(QStringLiteral("Job")));
+    std::optional<QString> job = JobType(Handle.m_UnitProps.value(QStringLiteral("Job")));
     for (int again = 0; !job && again < 3; ++again) {
-        if (!fetch(Handle))
+        if (!Fetch(Handle))
             return false;
-        Handle.m_fresh = false;
-        job = jobType(Handle.m_unitProps.value(QStringLiteral("Job")));
+        Handle.m_Fresh = false;
+        job = JobType(Handle.m_UnitProps.value(QStringLiteral("Job")));
     }
-    const QVariantMap &u = Handle.m_unitProps;
-    const QVariantMap &s = Handle.m_serviceProps;
-    Status.State = StateOf(stringOf(u, "ActiveState"), stringOf(u, "FreezerState"), job.value_or(QString()));
+    const QVariantMap &u = Handle.m_UnitProps;
+    const QVariantMap &s = Handle.m_ServiceProps;
+    Status.State = StateOf(StringOf(u, "ActiveState"), StringOf(u, "FreezerState"), job.value_or(QString()));
     // The unit's timeouts bound a step (the manager fails it then); they say nothing about how
     // long it takes, and taken as an estimate they would make every wait poll in 9 s steps.
     Status.WaitHint = 0;
-    Status.ProcessID = quint32(uintOf(s, "MainPID"));
+    Status.ProcessID = quint32(UintOf(s, "MainPID"));
     // A stopped service accepts no controls.
     const bool stopped = Status.State == StateStopped;
-    Status.AcceptsStop = !stopped && boolOf(u, "CanStop");
-    Status.AcceptsPause = !stopped && boolOf(u, "CanFreeze");
+    Status.AcceptsStop = !stopped && BoolOf(u, "CanStop");
+    Status.AcceptsPause = !stopped && BoolOf(u, "CanFreeze");
     return true;
 }
 
-std::optional<QStringList> ServiceManager::dependents(ServiceHandle &Handle, bool ActiveOnly)
+std::optional<QStringList> ServiceManager::Dependents(ServiceHandle &Handle, bool ActiveOnly)
 {
-    if (!Handle.m_fresh && !fetch(Handle))
+    if (!Handle.m_Fresh && !Fetch(Handle))
         return std::nullopt;
     QStringList names;
     for (const char *key : {"RequiredBy", "BoundBy", "WantedBy"}) {
-        for (const QString &unit : stringsOf(Handle.m_unitProps.value(QLatin1String(key)))) {
+        for (const QString &unit : StringsOf(Handle.m_UnitProps.value(QLatin1String(key)))) {
             // Targets, sockets and the like are no services (they stand where drivers would).
-            if (!isServiceUnit(unit))
+            if (!IsServiceUnit(unit))
                 continue;
-            const QString name = serviceNameOf(unit);
+            const QString name = ServiceNameOf(unit);
             if (!names.contains(name))
                 names.append(name);
         }
@@ -966,73 +966,73 @@ std::optional<QStringList> ServiceManager::dependents(ServiceHandle &Handle, boo
         return names;
     QStringList active;
     for (const QString &name : names) {
-        auto dep = openService(name);
+        auto dep = OpenService(name);
         ServiceStatus st;
-        if (dep && queryStatus(*dep, st) && st.State != StateStopped)
+        if (dep && QueryStatus(*dep, st) && st.State != StateStopped)
             active.append(name);
     }
-    m_lastError.clear();
+    m_LastError.clear();
     return active;
 }
 
-bool ServiceManager::unitCall(ServiceHandle &Handle, const QString &Method, const QVariantList &Args)
+bool ServiceManager::UnitCall(ServiceHandle &Handle, const QString &Method, const QVariantList &Args)
 {
-    Handle.m_fresh = false;
-    return call(ManagerPath, ManagerInterface, Method, Args, nullptr, true);
+    Handle.m_Fresh = false;
+    return Call(kManagerPath, kManagerInterface, Method, Args, nullptr, true);
 }
 
-bool ServiceManager::start(ServiceHandle &Handle)
+bool ServiceManager::Start(ServiceHandle &Handle)
 {
-    return unitCall(Handle, QStringLiteral("StartUnit"), {Handle.m_unit, QStringLiteral("replace")});
+    return UnitCall(Handle, QStringLiteral("StartUnit"), {Handle.m_Unit, QStringLiteral("replace")});
 }
 
-bool ServiceManager::stop(ServiceHandle &Handle)
+bool ServiceManager::Stop(ServiceHandle &Handle)
 {
-    return unitCall(Handle, QStringLiteral("StopUnit"), {Handle.m_unit, QStringLiteral("replace")});
+    return UnitCall(Handle, QStringLiteral("StopUnit"), {Handle.m_Unit, QStringLiteral("replace")});
 }
 
-bool ServiceManager::pause(ServiceHandle &Handle)
+bool ServiceManager::Pause(ServiceHandle &Handle)
 {
-    return unitCall(Handle, QStringLiteral("FreezeUnit"), {Handle.m_unit});
+    return UnitCall(Handle, QStringLiteral("FreezeUnit"), {Handle.m_Unit});
 }
 
-bool ServiceManager::resume(ServiceHandle &Handle)
+bool ServiceManager::Resume(ServiceHandle &Handle)
 {
-    return unitCall(Handle, QStringLiteral("ThawUnit"), {Handle.m_unit});
+    return UnitCall(Handle, QStringLiteral("ThawUnit"), {Handle.m_Unit});
 }
 
-bool ServiceManager::setStartType(ServiceHandle &Handle, quint8 StartType)
+bool ServiceManager::SetStartType(ServiceHandle &Handle, quint8 StartType)
 {
     if (StartType != StartAutomatic && StartType != StartManual && StartType != StartDisabled)
         return false;
     // A handle just opened holds the unit's file state already.
-    if (!Handle.m_fresh && !fetch(Handle))
+    if (!Handle.m_Fresh && !Fetch(Handle))
         return false;
-    const QStringList files{Handle.m_unit};
-    const QString fileState = stringOf(Handle.m_unitProps, "UnitFileState");
+    const QStringList files{Handle.m_Unit};
+    const QString fileState = StringOf(Handle.m_UnitProps, "UnitFileState");
     const bool masked = StartTypeOf(fileState) == StartDisabled;
     bool ok = true;
     if (StartType == StartDisabled) {
-        ok = unitCall(Handle, QStringLiteral("MaskUnitFiles"), {files, false, true});
+        ok = UnitCall(Handle, QStringLiteral("MaskUnitFiles"), {files, false, true});
     } else {
         // A mask made for this boot only lives in the runtime directory and is lifted there.
         if (masked)
-            ok = unitCall(Handle, QStringLiteral("UnmaskUnitFiles"),
+            ok = UnitCall(Handle, QStringLiteral("UnmaskUnitFiles"),
                           {files, fileState == QLatin1String("masked-runtime")});
         if (ok && StartType == StartAutomatic)
-            ok = unitCall(Handle, QStringLiteral("EnableUnitFiles"), {files, false, true});
+            ok = UnitCall(Handle, QStringLiteral("EnableUnitFiles"), {files, false, true});
         else if (ok)
-            ok = unitCall(Handle, QStringLiteral("DisableUnitFiles"), {files, false});
+            ok = UnitCall(Handle, QStringLiteral("DisableUnitFiles"), {files, false});
     }
     if (!ok)
         return false;
-    if (!call(ManagerPath, ManagerInterface, QStringLiteral("Reload"), {}, nullptr, true))
+    if (!Call(kManagerPath, kManagerInterface, QStringLiteral("Reload"), {}, nullptr, true))
         return false;
     // A unit without install information cannot be enabled: the change did not happen then.
-    if (!fetch(Handle))
+    if (!Fetch(Handle))
         return false;
-    if (StartTypeOf(stringOf(Handle.m_unitProps, "UnitFileState")) != StartType) {
-        setLastError(QStringLiteral("the start type of %1 did not change").arg(Handle.m_unit));
+    if (StartTypeOf(StringOf(Handle.m_UnitProps, "UnitFileState")) != StartType) {
+        SetLastError(QStringLiteral("the start type of %1 did not change").arg(Handle.m_Unit));
         return false;
     }
     return true;
@@ -1064,10 +1064,10 @@ quint8 ServiceManager::StateOf(const QString &ActiveState, const QString &Freeze
 
 bool ServiceManager::StartTypeSettableOf(const QString &UnitFileState)
 {
-    static const QStringList settable{QStringLiteral("enabled"), QStringLiteral("enabled-runtime"),
-                                      QStringLiteral("disabled"), QStringLiteral("masked"),
-                                      QStringLiteral("masked-runtime")};
-    return settable.contains(UnitFileState);
+    static const QStringList kSettable{QStringLiteral("enabled"), QStringLiteral("enabled-runtime"),
+                                       QStringLiteral("disabled"), QStringLiteral("masked"),
+                                       QStringLiteral("masked-runtime")};
+    return kSettable.contains(UnitFileState);
 }
 
 quint8 ServiceManager::StartTypeOf(const QString &UnitFileState)

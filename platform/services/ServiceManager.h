@@ -36,7 +36,7 @@ enum : quint8 { TypeOwnProcess = 0x10, TypeShareProcess = 0x20 };
 
 // The test suite points the program at a private bus with this variable (read in builds for
 // tests only); unset, the system bus.
-inline constexpr const char *BusAddressVariable = "TASKVANE_SYSTEMD_BUS_ADDRESS";
+inline constexpr const char *kBusAddressVariable = "TASKVANE_SYSTEMD_BUS_ADDRESS";
 
 struct ServiceStatus
 {
@@ -92,17 +92,17 @@ class CallObserver
 public:
     virtual ~CallObserver() = default;
     // A call to the object at Path is on its way.
-    virtual void sent(const QString &Member, const QString &Path) = 0;
+    virtual void Sent(const QString &Member, const QString &Path) = 0;
     // Its answer (or error) has been taken in.
-    virtual void answered(const QString &Member, const QString &Path) = 0;
+    virtual void Answered(const QString &Member, const QString &Path) = 0;
 };
 // Null removes the observer.
-void setCallObserver(CallObserver *Observer);
+void SetCallObserver(CallObserver *Observer);
 
 namespace detail {
 // Tell the observer, when there is one.
-void noteSent(const QString &Member, const QString &Path);
-void noteAnswered(const QString &Member, const QString &Path);
+void NoteSent(const QString &Member, const QString &Path);
+void NoteAnswered(const QString &Member, const QString &Path);
 } // namespace detail
 
 class ServiceManager;
@@ -111,38 +111,38 @@ class ServiceManager;
 class ServiceHandle
 {
 public:
-    const QString &name() const { return m_name; }
+    const QString &Name() const { return m_Name; }
 
 private:
     friend class ServiceManager;
-    QString m_name;
-    QString m_unit;
-    QString m_path;
-    QVariantMap m_unitProps;
-    QVariantMap m_serviceProps;
-    bool m_fresh = false; // the properties were read and not yet used for a status
+    QString m_Name;
+    QString m_Unit;
+    QString m_Path;
+    QVariantMap m_UnitProps;
+    QVariantMap m_ServiceProps;
+    bool m_Fresh = false; // the properties were read and not yet used for a status
 };
 
 class ServiceManager
 {
 public:
     // Bounds every query; actions that may ask the user for authorisation get longer.
-    static constexpr int QueryTimeoutMs = 5000;
-    static constexpr int ActionTimeoutMs = 120000;
+    static constexpr int kQueryTimeoutMs = 5000;
+    static constexpr int kActionTimeoutMs = 120000;
     // Bounds the entries a listing reads in the manager's unit folders together.
-    static constexpr std::size_t MaxUnitFolderEntries = 200000;
+    static constexpr std::size_t kMaxUnitFolderEntries = 200000;
 
     // Connects to the bus of the service manager (no call is made yet).
     ServiceManager();
 
-    bool isConnected() const;
+    bool IsConnected() const;
     // True when the service manager answers on the bus.
-    bool ping();
+    bool Ping();
     // The error text of the last failed call (empty after a success).
-    const QString &lastError() const { return m_lastError; }
+    const QString &LastError() const { return m_LastError; }
 
     // The questions about single units a listing keeps in flight at once.
-    static constexpr int ListingCallsInFlight = 64;
+    static constexpr int kListingCallsInFlight = 64;
 
     // Every service unit, each with its configuration, status and dependents: loaded ones in the
     // manager's order, then the unit files not yet loaded by name, found in the manager's unit
@@ -150,24 +150,24 @@ public:
     // the properties shown are asked for, all questions together on a connection of the listing's
     // own, waited for without running any event loop. Empty optional when the manager cannot be
     // asked.
-    std::optional<std::vector<ServiceInfo>> listServices();
+    std::optional<std::vector<ServiceInfo>> ListServices();
 
     // Opens a service by name; none when no such unit exists.
-    std::optional<ServiceHandle> openService(const QString &Name);
+    std::optional<ServiceHandle> OpenService(const QString &Name);
 
-    bool queryConfig(ServiceHandle &Handle, ServiceConfig &Config);
-    bool queryStatus(ServiceHandle &Handle, ServiceStatus &Status);
+    bool QueryConfig(ServiceHandle &Handle, ServiceConfig &Config);
+    bool QueryStatus(ServiceHandle &Handle, ServiceStatus &Status);
     // Names of the services that depend on this one (required, wanted or bound by), in the unit's
     // order; with ActiveOnly only those that are not stopped. Other kinds of unit are passed over.
-    std::optional<QStringList> dependents(ServiceHandle &Handle, bool ActiveOnly);
+    std::optional<QStringList> Dependents(ServiceHandle &Handle, bool ActiveOnly);
 
-    bool start(ServiceHandle &Handle);
-    bool stop(ServiceHandle &Handle);
-    bool pause(ServiceHandle &Handle);  // freezes the unit's processes
-    bool resume(ServiceHandle &Handle); // thaws them
+    bool Start(ServiceHandle &Handle);
+    bool Stop(ServiceHandle &Handle);
+    bool Pause(ServiceHandle &Handle);  // freezes the unit's processes
+    bool Resume(ServiceHandle &Handle); // thaws them
     // Enables, disables (on demand only) or masks the unit's file and reloads the manager; true
     // only when the unit reports the new start type afterwards.
-    bool setStartType(ServiceHandle &Handle, quint8 StartType);
+    bool SetStartType(ServiceHandle &Handle, quint8 StartType);
 
     // Pure mappings, exposed for their callers' tests.
     static quint8 StateOf(const QString &ActiveState, const QString &FreezerState, const QString &JobType);
@@ -176,18 +176,18 @@ public:
     static QString UnitName(const QString &Name) { return Name + QStringLiteral(".service"); }
 
 private:
-    bool call(const QString &Path, const QString &Interface, const QString &Method, const QVariantList &Args,
+    bool Call(const QString &Path, const QString &Interface, const QString &Method, const QVariantList &Args,
               QList<QVariant> *Reply, bool Action);
-    bool fetch(ServiceHandle &Handle);
-    bool unitCall(ServiceHandle &Handle, const QString &Method, const QVariantList &Args);
-    bool getAll(const QString &Path, const QString &Interface, QVariantMap &Props);
+    bool Fetch(ServiceHandle &Handle);
+    bool UnitCall(ServiceHandle &Handle, const QString &Method, const QVariantList &Args);
+    bool GetAll(const QString &Path, const QString &Interface, QVariantMap &Props);
     // The type of the unit's job; empty without one, nothing when it ended before it was read.
-    std::optional<QString> jobType(const QVariant &Job);
+    std::optional<QString> JobType(const QVariant &Job);
 
-    QDBusConnection m_bus;
+    QDBusConnection m_Bus;
     // Kept for the caller and logged, as nothing above shows it.
-    void setLastError(const QString &Error);
-    QString m_lastError;
+    void SetLastError(const QString &Error);
+    QString m_LastError;
 };
 
 } // namespace platform::services

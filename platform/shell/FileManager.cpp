@@ -22,22 +22,22 @@ constexpr int kCallTimeoutMs = 5000;
 
 // The session bus the file manager is asked on: the running user's own, never the one of another
 // user whose environment the program was started with.
-QDBusConnection sessionBus()
+QDBusConnection SessionBus()
 {
-    if (!environmentOfAnotherUser())
+    if (!EnvironmentOfAnotherUser())
         return QDBusConnection::sessionBus();
-    const QString address = system::ownSessionBusAddress();
+    const QString address = system::OwnSessionBusAddress();
     if (address.isEmpty())
         return QDBusConnection(QString()); // not connected
     return QDBusConnection::connectToBus(address, QStringLiteral("taskvane-own-session"));
 }
 
-bool callFileManager(const QString &method, const QString &path)
+bool CallFileManager(const QString &Method, const QString &Path)
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists())
+    const QFileInfo info(Path);
+    if (Path.isEmpty() || !info.exists())
         return false;
-    QDBusConnection bus = sessionBus();
+    QDBusConnection bus = SessionBus();
     if (!bus.isConnected()) {
         qCWarning(lcPlatform) << "file manager: no session bus:" << bus.lastError().message();
         return false;
@@ -51,50 +51,50 @@ bool callFileManager(const QString &method, const QString &path)
         qCWarning(lcPlatform) << "file manager:" << kService << "is neither running nor activatable";
         return false;
     }
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kObject, kService, method);
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kObject, kService, Method);
     const QString uri = QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded);
     call << QStringList{uri} << QString();
     const QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
     if (reply.type() == QDBusMessage::ReplyMessage)
         return true;
-    qCWarning(lcPlatform) << "file manager:" << method << reply.errorName() << reply.errorMessage();
+    qCWarning(lcPlatform) << "file manager:" << Method << reply.errorName() << reply.errorMessage();
     return false;
 }
 
 } // namespace
 
-bool fileManagerShowItem(const QString &path)
+bool FileManagerShowItem(const QString &Path)
 {
-    return callFileManager(QStringLiteral("ShowItems"), path);
+    return CallFileManager(QStringLiteral("ShowItems"), Path);
 }
 
-bool fileManagerShowItemProperties(const QString &path)
+bool FileManagerShowItemProperties(const QString &Path)
 {
-    return callFileManager(QStringLiteral("ShowItemProperties"), path);
+    return CallFileManager(QStringLiteral("ShowItemProperties"), Path);
 }
 
-QString containingFolder(const QString &path)
+QString ContainingFolder(const QString &Path)
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists())
+    const QFileInfo info(Path);
+    if (Path.isEmpty() || !info.exists())
         return QString();
     return info.isDir() ? info.absoluteFilePath() : info.absolutePath();
 }
 
-bool showItemInFileManager(const QString &path)
+bool ShowItemInFileManager(const QString &Path)
 {
-    if (fileManagerShowItem(path))
+    if (FileManagerShowItem(Path))
         return true;
-    const QString folder = containingFolder(path);
-    return !folder.isEmpty() && openWithDefaultProgram(folder);
+    const QString folder = ContainingFolder(Path);
+    return !folder.isEmpty() && OpenWithDefaultProgram(folder);
 }
 
-bool showItemProperties(const QString &path)
+bool ShowItemProperties(const QString &Path)
 {
-    if (fileManagerShowItemProperties(path))
+    if (FileManagerShowItemProperties(Path))
         return true;
-    const QString folder = containingFolder(path);
-    return !folder.isEmpty() && openWithDefaultProgram(folder);
+    const QString folder = ContainingFolder(Path);
+    return !folder.isEmpty() && OpenWithDefaultProgram(folder);
 }
 
 } // namespace platform::shell

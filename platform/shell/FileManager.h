@@ -9,17 +9,17 @@ namespace platform::shell {
 // window. False when no file manager provides the interface or the call fails; nothing else
 // is tried here. When the environment is another user's (see launchEnvironment), the running
 // user's own session bus is asked, or none.
-bool fileManagerShowItem(const QString &path);
-bool fileManagerShowItemProperties(const QString &path);
+bool FileManagerShowItem(const QString &Path);
+bool FileManagerShowItemProperties(const QString &Path);
 
 // The folder that holds `path` (the path itself for a folder); empty for a path that does
 // not exist.
-QString containingFolder(const QString &path);
+QString ContainingFolder(const QString &Path);
 
 // Shows the file in the file manager; where no file manager answers, opens its folder with
 // the default program. False when neither could be done.
-bool showItemInFileManager(const QString &path);
+bool ShowItemInFileManager(const QString &Path);
 // The file's properties window; likewise falls back to opening its folder.
-bool showItemProperties(const QString &path);
+bool ShowItemProperties(const QString &Path);
 
 } // namespace platform::shell

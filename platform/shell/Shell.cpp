@@ -30,21 +30,21 @@ namespace platform::shell {
 
 namespace {
 
-QStringList envDirs(const char *name, const QString &fallback)
+QStringList EnvDirs(const char *Name, const QString &Fallback)
 {
     QStringList out;
-    for (const QString &d : QString::fromLocal8Bit(qgetenv(name)).split(QLatin1Char(':'))) {
+    for (const QString &d : QString::fromLocal8Bit(qgetenv(Name)).split(QLatin1Char(':'))) {
         if (d.startsWith(QLatin1Char('/')))
             out << d;
     }
     if (out.isEmpty())
-        out = fallback.split(QLatin1Char(':'));
+        out = Fallback.split(QLatin1Char(':'));
     return out;
 }
 
-bool hasControl(const QString &s)
+bool HasControl(const QString &S)
 {
-    for (const QChar c : s) {
+    for (const QChar c : S) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7F)
             return true;
     }
@@ -52,33 +52,33 @@ bool hasControl(const QString &s)
 }
 
 // Characters that make an Exec argument need quotes.
-bool isReserved(QChar c)
+bool IsReserved(QChar C)
 {
-    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
-    return reserved.contains(c);
+    static const QString kReserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    return kReserved.contains(C);
 }
 
 // Canonical program path -> icon name, from every desktop entry of the data directories.
 struct IconCache
 {
-    std::mutex lock;
-    bool loaded = false;
-    QHash<QString, QString> icons;
+    std::mutex Lock;
+    bool Loaded = false;
+    QHash<QString, QString> Icons;
 };
 
-IconCache &iconCache()
+IconCache &Icons()
 {
     static IconCache cache;
     return cache;
 }
 
-QString resolveProgram(const QString &program)
+QString ResolveProgram(const QString &Program)
 {
-    if (program.isEmpty())
+    if (Program.isEmpty())
         return QString();
-    QString path = program;
-    if (!program.contains(QLatin1Char('/'))) {
-        const auto found = processes::findProgram(program);
+    QString path = Program;
+    if (!Program.contains(QLatin1Char('/'))) {
+        const auto found = processes::FindProgram(Program);
         if (!found)
             return QString();
         path = *found;
@@ -87,57 +87,57 @@ QString resolveProgram(const QString &program)
     return canonical;
 }
 
-QString ownBaseDir(const char *variable, const QString &inHome);
+QString OwnBaseDir(const char *Variable, const QString &InHome);
 
-void loadIcons(QHash<QString, QString> &icons)
+void LoadIcons(QHash<QString, QString> &Icons)
 {
     // The user's own entries, as the user's other folders are found.
-    const QString home = ownBaseDir("XDG_DATA_HOME", QStringLiteral(".local/share"));
+    const QString home = OwnBaseDir("XDG_DATA_HOME", QStringLiteral(".local/share"));
     QStringList dirs;
     if (!home.isEmpty())
         dirs << home;
-    dirs += envDirs("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"));
+    dirs += EnvDirs("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"));
     for (const QString &dir : dirs) {
         QDirIterator it(dir + QStringLiteral("/applications"), {QStringLiteral("*.desktop")}, QDir::Files,
                         QDirIterator::Subdirectories);
         while (it.hasNext()) {
-            const auto entry = files::readDesktopEntry(it.next(), QString());
-            if (!entry || entry->icon.isEmpty())
+            const auto entry = files::ReadDesktopEntry(it.next(), QString());
+            if (!entry || entry->Icon.isEmpty())
                 continue;
-            QString program = entry->program;
-            QStringList args = entry->arguments;
+            QString program = entry->Program;
+            QStringList args = entry->Arguments;
             // "env VAR=value program …" runs the program.
             if (QFileInfo(program).fileName() == QLatin1String("env")) {
                 while (!args.isEmpty() && args.first().contains(QLatin1Char('=')))
                     args.removeFirst();
                 program = args.isEmpty() ? QString() : args.first();
             }
-            const QString resolved = resolveProgram(program);
+            const QString resolved = ResolveProgram(program);
             // Entries earlier in the search order win.
-            if (!resolved.isEmpty() && !icons.contains(resolved))
-                icons.insert(resolved, entry->icon);
+            if (!resolved.isEmpty() && !Icons.contains(resolved))
+                Icons.insert(resolved, entry->Icon);
         }
     }
 }
 
 } // namespace
 
-bool openWithDefaultProgram(const QString &target)
+bool OpenWithDefaultProgram(const QString &Target)
 {
-    if (target.trimmed().isEmpty() || hasControl(target)) {
+    if (Target.trimmed().isEmpty() || HasControl(Target)) {
         qCWarning(lcPlatform) << "open: refused an empty target or one with control characters";
         return false;
     }
-    QString arg = target;
+    QString arg = Target;
     // A file name that begins with a dash would be taken for an option.
     if (arg.startsWith(QLatin1Char('-')))
         arg = QDir::current().absoluteFilePath(arg);
-    return processes::spawnDetached({QStringLiteral("xdg-open"), arg}, nullptr, launchEnvironment());
+    return processes::SpawnDetached({QStringLiteral("xdg-open"), arg}, nullptr, LaunchEnvironment());
 }
 
-QString allUsersAutostartDir()
+QString AllUsersAutostartDir()
 {
-    return envDirs("XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg")).first() + QStringLiteral("/autostart");
+    return EnvDirs("XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg")).first() + QStringLiteral("/autostart");
 }
 
 namespace {
@@ -148,18 +148,18 @@ const QString kProgramFolder = QStringLiteral("taskvane/");
 // exist yet, the folder it would be made in) is another user's, or when someone else could change
 // the way to it. A system folder of root's above a folder still to be made is no one's: an
 // ordinary user's new data folder may well be made under /tmp.
-bool belongsToAnother(const QString &base, const QString &home)
+bool BelongsToAnother(const QString &Base, const QString &Home)
 {
     const uid_t me = ::geteuid();
-    if (!home.isEmpty()) {
+    if (!Home.isEmpty()) {
         struct stat st = {};
-        if (::stat(QFile::encodeName(home).constData(), &st) == 0 && st.st_uid != me)
+        if (::stat(QFile::encodeName(Home).constData(), &st) == 0 && st.st_uid != me)
             return true;
-        if (!files::isTrustedPath(home))
+        if (!files::IsTrustedPath(Home))
             return true;
     }
-    const QString clean = QDir::cleanPath(base);
-    if (!files::isTrustedPath(clean))
+    const QString clean = QDir::cleanPath(Base);
+    if (!files::IsTrustedPath(clean))
         return true;
     struct stat st = {};
     // The base folder itself, when it is there, must be the user's own, root's system folders
@@ -169,7 +169,7 @@ bool belongsToAnother(const QString &base, const QString &home)
     return false;
 }
 
-QString accountHome()
+QString AccountHome()
 {
     long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     if (size <= 0)
@@ -183,83 +183,83 @@ QString accountHome()
     return QFile::decodeName(pw.pw_dir);
 }
 
-QString withSlash(const QString &dir)
+QString WithSlash(const QString &Dir)
 {
-    return dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
+    return Dir.endsWith(QLatin1Char('/')) ? Dir : Dir + QLatin1Char('/');
 }
 
 // The base folder `variable` names when it is absolute, else `inHome` in $HOME; the same in the
 // account's own home when that one is another user's. No trailing slash; empty without a home.
-QString ownBaseDir(const char *variable, const QString &inHome)
+QString OwnBaseDir(const char *Variable, const QString &InHome)
 {
-    const QByteArray xdg = qgetenv(variable);
+    const QByteArray xdg = qgetenv(Variable);
     const QByteArray homeVar = qgetenv("HOME");
     const QString home = homeVar.startsWith('/') ? QFile::decodeName(homeVar) : QString();
     QString base;
     if (xdg.startsWith('/'))
         base = QFile::decodeName(xdg);
     else if (!home.isEmpty())
-        base = withSlash(home) + inHome;
-    if (base.isEmpty() || belongsToAnother(base, xdg.startsWith('/') ? QString() : home)) {
-        const QString own = accountHome();
+        base = WithSlash(home) + InHome;
+    if (base.isEmpty() || BelongsToAnother(base, xdg.startsWith('/') ? QString() : home)) {
+        const QString own = AccountHome();
         if (own.isEmpty())
             return QString();
-        base = withSlash(own) + inHome;
+        base = WithSlash(own) + InHome;
     }
     return QDir::cleanPath(base);
 }
 
 } // namespace
 
-QString userConfigDir()
+QString UserConfigDir()
 {
-    return ownBaseDir("XDG_CONFIG_HOME", QStringLiteral(".config"));
+    return OwnBaseDir("XDG_CONFIG_HOME", QStringLiteral(".config"));
 }
 
-QString userAutostartDir()
+QString UserAutostartDir()
 {
-    const QString config = userConfigDir();
+    const QString config = UserConfigDir();
     return config.isEmpty() ? QString() : config + QStringLiteral("/autostart");
 }
 
-QString userDataDir()
+QString UserDataDir()
 {
-    const QString base = ownBaseDir("XDG_DATA_HOME", QStringLiteral(".local/share"));
+    const QString base = OwnBaseDir("XDG_DATA_HOME", QStringLiteral(".local/share"));
     if (base.isEmpty())
         return QString();
-    const QString dir = withSlash(base) + kProgramFolder;
+    const QString dir = WithSlash(base) + kProgramFolder;
     // A folder that is there must be the user's alone; else there is no data folder.
-    if (files::pathExists(dir) || QFileInfo(QDir::cleanPath(dir)).isSymLink()) {
-        if (!files::isPrivateFolder(dir))
+    if (files::PathExists(dir) || QFileInfo(QDir::cleanPath(dir)).isSymLink()) {
+        if (!files::IsPrivateFolder(dir))
             return QString();
-    } else if (!files::isTrustedPath(dir)) {
+    } else if (!files::IsTrustedPath(dir)) {
         return QString();
     }
     return dir;
 }
 
-bool makePrivateDirs(const QString &dir)
+bool MakePrivateDirs(const QString &Dir)
 {
-    if (dir.isEmpty())
+    if (Dir.isEmpty())
         return false;
-    return files::OwnFolder::make(dir, 0700).has_value();
+    return files::OwnFolder::Make(Dir, 0700).has_value();
 }
 
-QStringList programDataDirs(const QString &programDir)
+QStringList ProgramDataDirs(const QString &ProgramDir)
 {
-    if (programDir.isEmpty())
+    if (ProgramDir.isEmpty())
         return {};
-    const QString own = withSlash(programDir);
-    return {own, withSlash(QDir::cleanPath(own + QStringLiteral("../share/taskvane")))};
+    const QString own = WithSlash(ProgramDir);
+    return {own, WithSlash(QDir::cleanPath(own + QStringLiteral("../share/taskvane")))};
 }
 
-std::optional<QString> escapeValue(const QString &value)
+std::optional<QString> EscapeValue(const QString &Value)
 {
-    if (hasControl(value))
+    if (HasControl(Value))
         return std::nullopt;
     QString out;
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const QChar c = value.at(i);
+    for (qsizetype i = 0; i < Value.size(); ++i) {
+        const QChar c = Value.at(i);
         if (c == QLatin1Char('\\'))
             out += QStringLiteral("\\\\");
         else if (c == QLatin1Char(' ') && i == 0)
@@ -270,15 +270,15 @@ std::optional<QString> escapeValue(const QString &value)
     return out;
 }
 
-std::optional<QString> execValue(const QStringList &words)
+std::optional<QString> ExecValue(const QStringList &Words)
 {
     QStringList parts;
-    for (const QString &w : words) {
-        if (hasControl(w))
+    for (const QString &w : Words) {
+        if (HasControl(w))
             return std::nullopt;
         bool quote = w.isEmpty();
         for (const QChar c : w) {
-            if (isReserved(c))
+            if (IsReserved(c))
                 quote = true;
         }
         QString part;
@@ -299,16 +299,16 @@ std::optional<QString> execValue(const QStringList &words)
     return parts.join(QLatin1Char(' '));
 }
 
-bool writeShortcut(const QString &file, const QString &program, const QStringList &arguments, const QString &workingDir,
-                   const QString &description, const QString &name)
+bool WriteShortcut(const QString &File, const QString &Program, const QStringList &Arguments, const QString &WorkingDir,
+                   const QString &Description, const QString &Name)
 {
-    if (program.isEmpty() || file.isEmpty())
+    if (Program.isEmpty() || File.isEmpty())
         return false;
-    const auto exec = execValue(QStringList{program} + arguments);
-    const auto escExec = exec ? escapeValue(*exec) : std::nullopt;
-    const auto escPath = escapeValue(workingDir);
-    const auto escComment = escapeValue(description);
-    const auto escName = escapeValue(name.isEmpty() ? QFileInfo(program).fileName() : name);
+    const auto exec = ExecValue(QStringList{Program} + Arguments);
+    const auto escExec = exec ? EscapeValue(*exec) : std::nullopt;
+    const auto escPath = EscapeValue(WorkingDir);
+    const auto escComment = EscapeValue(Description);
+    const auto escName = EscapeValue(Name.isEmpty() ? QFileInfo(Program).fileName() : Name);
     if (!escExec || !escPath || !escComment || !escName)
         return false;
     QString text = QStringLiteral("[Desktop Entry]\nType=Application\n");
@@ -318,97 +318,97 @@ bool writeShortcut(const QString &file, const QString &program, const QStringLis
         text += QStringLiteral("Path=") + *escPath + QLatin1Char('\n');
     if (!escComment->isEmpty())
         text += QStringLiteral("Comment=") + *escComment + QLatin1Char('\n');
-    return platform::files::writeFileAtomically(file, text.toUtf8());
+    return platform::files::WriteFileAtomically(File, text.toUtf8());
 }
 
-std::optional<FileIcon> fileIcon(const QString &path)
+std::optional<FileIcon> FindFileIcon(const QString &Path)
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists())
+    const QFileInfo info(Path);
+    if (Path.isEmpty() || !info.exists())
         return std::nullopt;
     const QString canonical = info.canonicalFilePath();
     QString icon;
     {
-        IconCache &cache = iconCache();
-        std::lock_guard<std::mutex> guard(cache.lock);
-        if (!cache.loaded) {
-            loadIcons(cache.icons);
-            cache.loaded = true;
+        IconCache &cache = Icons();
+        std::lock_guard<std::mutex> guard(cache.Lock);
+        if (!cache.Loaded) {
+            LoadIcons(cache.Icons);
+            cache.Loaded = true;
         }
-        icon = cache.icons.value(canonical);
+        icon = cache.Icons.value(canonical);
     }
     if (icon.isEmpty())
         icon = QStringLiteral("application-x-executable");
-    return FileIcon{icon, files::systemImageIndex(icon)};
+    return FileIcon{icon, files::SystemImageIndex(icon)};
 }
 
-void resetFileIconCache()
+void ResetFileIconCache()
 {
-    IconCache &cache = iconCache();
-    std::lock_guard<std::mutex> guard(cache.lock);
-    cache.loaded = false;
-    cache.icons.clear();
+    IconCache &cache = Icons();
+    std::lock_guard<std::mutex> guard(cache.Lock);
+    cache.Loaded = false;
+    cache.Icons.clear();
 }
 
 namespace {
 
 // The variables that name folders of the user's: HOME and the XDG base, runtime and user folders.
-bool isFolderVariable(const QString &name)
+bool IsFolderVariable(const QString &Name)
 {
-    return name == QLatin1String("HOME") ||
-        (name.startsWith(QLatin1String("XDG_")) &&
-         (name.endsWith(QLatin1String("_HOME")) || name.endsWith(QLatin1String("_DIR")) ||
-          name.endsWith(QLatin1String("_DIRS"))));
+    return Name == QLatin1String("HOME") ||
+        (Name.startsWith(QLatin1String("XDG_")) &&
+         (Name.endsWith(QLatin1String("_HOME")) || Name.endsWith(QLatin1String("_DIR")) ||
+          Name.endsWith(QLatin1String("_DIRS"))));
 }
 
 // The socket a session bus address of the "unix:path=" kind names; empty for any other kind.
-QString busSocket(const QString &address)
+QString BusSocket(const QString &Address)
 {
     const QString prefix = QStringLiteral("unix:path=");
-    if (!address.startsWith(prefix))
+    if (!Address.startsWith(prefix))
         return QString();
-    return address.mid(prefix.size()).section(QLatin1Char(','), 0, 0);
+    return Address.mid(prefix.size()).section(QLatin1Char(','), 0, 0);
 }
 
 } // namespace
 
-bool environmentOfAnotherUser()
+bool EnvironmentOfAnotherUser()
 {
     const uid_t me = ::geteuid();
-    auto others = [me](const QString &path) {
+    auto others = [me](const QString &Path) {
         struct stat st = {};
-        return path.startsWith(QLatin1Char('/')) && ::stat(QFile::encodeName(path).constData(), &st) == 0 &&
+        return Path.startsWith(QLatin1Char('/')) && ::stat(QFile::encodeName(Path).constData(), &st) == 0 &&
             st.st_uid != me;
     };
     if (others(qEnvironmentVariable("HOME")))
         return true;
     for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
         const QString dir = qEnvironmentVariable(name);
-        if (dir.startsWith(QLatin1Char('/')) && belongsToAnother(dir, QString()))
+        if (dir.startsWith(QLatin1Char('/')) && BelongsToAnother(dir, QString()))
             return true;
     }
     return others(qEnvironmentVariable("XDG_RUNTIME_DIR")) ||
-        others(busSocket(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS")));
+        others(BusSocket(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS")));
 }
 
-QStringList launchEnvironment()
+QStringList LaunchEnvironment()
 {
     const QStringList env = QProcessEnvironment::systemEnvironment().toStringList();
-    if (!environmentOfAnotherUser())
+    if (!EnvironmentOfAnotherUser())
         return env;
     QStringList own;
     for (const QString &entry : std::as_const(env)) {
         const QString name = entry.section(QLatin1Char('='), 0, 0);
-        if (!isFolderVariable(name) && name != QLatin1String("DBUS_SESSION_BUS_ADDRESS"))
+        if (!IsFolderVariable(name) && name != QLatin1String("DBUS_SESSION_BUS_ADDRESS"))
             own << entry;
     }
-    const QString home = accountHome();
+    const QString home = AccountHome();
     if (!home.isEmpty())
         own << QStringLiteral("HOME=") + home;
-    const QString runtime = system::ownRuntimeDir();
+    const QString runtime = system::OwnRuntimeDir();
     if (!runtime.isEmpty())
         own << QStringLiteral("XDG_RUNTIME_DIR=") + runtime;
-    const QString bus = system::ownSessionBusAddress();
+    const QString bus = system::OwnSessionBusAddress();
     if (!bus.isEmpty())
         own << QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + bus;
     return own;

@@ -10,66 +10,66 @@ namespace platform::shell {
 // Opens a document or address with the user's default program (xdg-open), detached: no
 // shell, nothing waited for, no zombie left behind; it gets launchEnvironment(). False when it
 // cannot be started.
-bool openWithDefaultProgram(const QString &target);
+bool OpenWithDefaultProgram(const QString &Target);
 
 // True when the environment names a home, an XDG base or runtime folder or a session bus socket
 // that belongs to another user (as after "sudo -E").
-bool environmentOfAnotherUser();
+bool EnvironmentOfAnotherUser();
 // The environment of the programs started on the user's behalf (the default program, the file
 // manager): this program's own, unless environmentOfAnotherUser(). Then HOME is the running user's
 // own home from the account database, the XDG folder variables are left out (their defaults lie
 // in that home and the system's folders), and XDG_RUNTIME_DIR and DBUS_SESSION_BUS_ADDRESS are the
 // running user's own or left out: no handler another user chose runs as this user.
-QStringList launchEnvironment();
+QStringList LaunchEnvironment();
 
 // The user's own folders follow one rule: the folder the environment names ($XDG_CONFIG_HOME,
 // $XDG_DATA_HOME, else the one in $HOME) when it, and the home it lies in, belong to the running
 // user and nobody else can change the way to it; else the same folder in the running user's home
 // from the account database (as after "sudo -E", so that one user's files never steer another's
 // program). No trailing slash; empty when no home can be found. Nothing is created here.
-QString userConfigDir();
+QString UserConfigDir();
 
 // The Startup folders: <user config folder>/autostart for the current user, the first of
 // $XDG_CONFIG_DIRS plus /autostart for all users. No trailing slash.
-QString userAutostartDir();
-QString allUsersAutostartDir();
+QString UserAutostartDir();
+QString AllUsersAutostartDir();
 
 // The user's own folder for what the program writes, with a trailing slash: taskvane/ in the user's
 // data folder (see userConfigDir). Empty when no home can be found, and when the folder exists but
 // is not the user's alone (another's, writable by others, a link): then there is no data folder.
-QString userDataDir();
+QString UserDataDir();
 // Creates `dir` and every missing folder above it with mode 0700 (whatever the umask). True when
 // `dir` is afterwards a folder the running user owns and nobody else may write, reached by a path
 // no one else can change (see platform::files::OwnFolder).
-bool makePrivateDirs(const QString &dir);
+bool MakePrivateDirs(const QString &Dir);
 // The folders the files shipped with the program are read from, in this order: the program's own
 // folder and <program folder>/../share/taskvane/, so that an install under any prefix finds its
 // data. Each with a trailing slash; empty for an empty program folder.
-QStringList programDataDirs(const QString &programDir);
+QStringList ProgramDataDirs(const QString &ProgramDir);
 
 // Writes a desktop entry that starts `program` with `arguments` (the shortcut of this
 // system). Every field is written with the Desktop Entry quoting and escaping rules; a
 // newline or another control character in any field is refused (false, nothing written).
 // The file is replaced atomically.
-bool writeShortcut(const QString &file, const QString &program, const QStringList &arguments, const QString &workingDir,
-                   const QString &description, const QString &name);
+bool WriteShortcut(const QString &File, const QString &Program, const QStringList &Arguments, const QString &WorkingDir,
+                   const QString &Description, const QString &Name);
 
 // The Exec value for `words`, quoted and escaped as the standard asks; nullopt when a
 // word holds a control character.
-std::optional<QString> execValue(const QStringList &words);
+std::optional<QString> ExecValue(const QStringList &Words);
 // A string value escaped for a desktop entry; nullopt for a control character.
-std::optional<QString> escapeValue(const QString &value);
+std::optional<QString> EscapeValue(const QString &Value);
 
 // The icon of a file: the icon name of the desktop entries that run it, else the generic
 // executable icon; `index` is its place in the process-wide image list. Nothing when the
 // file does not exist.
 struct FileIcon
 {
-    QString iconName;
-    int index = -1;
+    QString IconName;
+    int Index = -1;
 };
-std::optional<FileIcon> fileIcon(const QString &path);
+std::optional<FileIcon> FindFileIcon(const QString &Path);
 // Forgets the desktop entries read for the icons (the next look-up reads them again).
-void resetFileIconCache();
+void ResetFileIconCache();
 
 } // namespace platform::shell

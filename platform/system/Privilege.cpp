@@ -12,50 +12,50 @@ namespace platform::system {
 
 namespace {
 
-std::optional<std::vector<int>> capabilitiesOf(const QString &name)
+std::optional<std::vector<int>> CapabilitiesOf(const QString &Name)
 {
-    if (name.compare(QLatin1String("SeDebugPrivilege"), Qt::CaseInsensitive) == 0)
+    if (Name.compare(QLatin1String("SeDebugPrivilege"), Qt::CaseInsensitive) == 0)
         return std::vector<int>{CAP_SYS_PTRACE, CAP_KILL, CAP_SYS_NICE};
     return std::nullopt;
 }
 
 struct CapSets
 {
-    __user_cap_header_struct header{};
-    __user_cap_data_struct data[2]{};
+    __user_cap_header_struct Header{};
+    __user_cap_data_struct Data[2]{};
 };
 
-bool readCaps(CapSets &caps)
+bool ReadCaps(CapSets &Caps)
 {
-    caps.header.version = _LINUX_CAPABILITY_VERSION_3;
-    caps.header.pid = 0;
-    return ::syscall(SYS_capget, &caps.header, caps.data) == 0;
+    Caps.Header.version = _LINUX_CAPABILITY_VERSION_3;
+    Caps.Header.pid = 0;
+    return ::syscall(SYS_capget, &Caps.Header, Caps.Data) == 0;
 }
 
 } // namespace
 
-bool enablePrivilege(const QString &name)
+bool EnablePrivilege(const QString &Name)
 {
-    const auto caps = capabilitiesOf(name);
+    const auto caps = CapabilitiesOf(Name);
     if (!caps)
         return false;
     CapSets sets;
-    if (!readCaps(sets))
+    if (!ReadCaps(sets))
         return false;
     bool change = false;
     for (const int cap : *caps) {
         const int word = cap / 32;
         const __u32 bit = 1u << (cap % 32);
-        if ((sets.data[word].permitted & bit) && !(sets.data[word].effective & bit)) {
-            sets.data[word].effective |= bit;
+        if ((sets.Data[word].permitted & bit) && !(sets.Data[word].effective & bit)) {
+            sets.Data[word].effective |= bit;
             change = true;
         }
     }
     if (!change)
         return true;
-    sets.header.version = _LINUX_CAPABILITY_VERSION_3;
-    sets.header.pid = 0;
-    return ::syscall(SYS_capset, &sets.header, sets.data) == 0;
+    sets.Header.version = _LINUX_CAPABILITY_VERSION_3;
+    sets.Header.pid = 0;
+    return ::syscall(SYS_capset, &sets.Header, sets.Data) == 0;
 }
 
 } // namespace platform::system

@@ -10,6 +10,6 @@ namespace platform::system {
 // of the calling thread (new threads inherit it); already effective is success, and one
 // that is not permitted at all is passed over, as an account that lacks a privilege is.
 // False for an unknown name or when the capability sets cannot be read or set.
-bool enablePrivilege(const QString &name);
+bool EnablePrivilege(const QString &Name);
 
 } // namespace platform::system

@@ -13,89 +13,89 @@ namespace platform::system {
 
 namespace {
 
-QList<QByteArrayView> SplitLines(QByteArrayView text)
+QList<QByteArrayView> SplitLines(QByteArrayView Text)
 {
     QList<QByteArrayView> lines;
     qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n') {
-            lines << text.sliced(start, i - start);
+    for (qsizetype i = 0; i < Text.size(); ++i) {
+        if (Text[i] == '\n') {
+            lines << Text.sliced(start, i - start);
             start = i + 1;
         }
     }
-    if (start < text.size())
-        lines << text.sliced(start);
+    if (start < Text.size())
+        lines << Text.sliced(start);
     return lines;
 }
 
-bool IsBlank(char c)
+bool IsBlank(char C)
 {
-    return c == ' ' || c == '\t';
+    return C == ' ' || C == '\t';
 }
 
 // Fields separated by runs of blanks.
-QList<QByteArrayView> Fields(QByteArrayView line)
+QList<QByteArrayView> Fields(QByteArrayView Line)
 {
     QList<QByteArrayView> out;
     qsizetype i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && IsBlank(line[i]))
+    while (i < Line.size()) {
+        while (i < Line.size() && IsBlank(Line[i]))
             ++i;
         const qsizetype start = i;
-        while (i < line.size() && !IsBlank(line[i]))
+        while (i < Line.size() && !IsBlank(Line[i]))
             ++i;
         if (i > start)
-            out << line.sliced(start, i - start);
+            out << Line.sliced(start, i - start);
     }
     return out;
 }
 
-bool ParseInt(QByteArrayView text, int &value)
+bool ParseInt(QByteArrayView Text, int &Value)
 {
     quint64 v = 0;
-    if (!parseDecimal(text, v) || v > quint64(std::numeric_limits<int>::max()))
+    if (!ParseDecimal(Text, v) || v > quint64(std::numeric_limits<int>::max()))
         return false;
-    value = int(v);
+    Value = int(v);
     return true;
 }
 
 // Digits with an optional fraction, as the kernel writes seconds.
-bool ParseSeconds(QByteArrayView text, double &value)
+bool ParseSeconds(QByteArrayView Text, double &Value)
 {
-    const qsizetype dot = text.indexOf('.');
+    const qsizetype dot = Text.indexOf('.');
     quint64 whole = 0, frac = 0;
     QByteArrayView fracText;
     if (dot < 0) {
-        if (!parseDecimal(text, whole))
+        if (!ParseDecimal(Text, whole))
             return false;
     } else {
-        fracText = text.sliced(dot + 1);
-        if (!parseDecimal(text.first(dot), whole) || fracText.size() > 9 || !parseDecimal(fracText, frac))
+        fracText = Text.sliced(dot + 1);
+        if (!ParseDecimal(Text.first(dot), whole) || fracText.size() > 9 || !ParseDecimal(fracText, frac))
             return false;
     }
     // A century of up-time is more than any machine has had.
     if (whole > 100ull * 366 * 86400)
         return false;
-    value = double(whole) + (fracText.isEmpty() ? 0.0 : double(frac) / std::pow(10.0, double(fracText.size())));
+    Value = double(whole) + (fracText.isEmpty() ? 0.0 : double(frac) / std::pow(10.0, double(fracText.size())));
     return true;
 }
 
 // Undoes the octal escapes (\040 and the like) of mountinfo fields.
-bool UnescapeOctal(QByteArrayView text, QString &out)
+bool UnescapeOctal(QByteArrayView Text, QString &Out)
 {
     QByteArray bytes;
-    bytes.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text[i];
+    bytes.reserve(Text.size());
+    for (qsizetype i = 0; i < Text.size(); ++i) {
+        const char c = Text[i];
         if (c != '\\') {
             bytes.append(c);
             continue;
         }
-        if (i + 3 >= text.size())
+        if (i + 3 >= Text.size())
             return false;
         int v = 0;
         for (int k = 1; k <= 3; ++k) {
-            const char d = text[i + k];
+            const char d = Text[i + k];
             if (d < '0' || d > '7')
                 return false;
             v = v * 8 + (d - '0');
@@ -105,33 +105,33 @@ bool UnescapeOctal(QByteArrayView text, QString &out)
         bytes.append(char(v));
         i += 3;
     }
-    out = QString::fromUtf8(bytes);
+    Out = QString::fromUtf8(bytes);
     return true;
 }
 
-bool IsKeyStart(char c)
+bool IsKeyStart(char C)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || C == '_';
 }
 
-bool IsKeyChar(char c)
+bool IsKeyChar(char C)
 {
-    return IsKeyStart(c) || (c >= '0' && c <= '9');
+    return IsKeyStart(C) || (C >= '0' && C <= '9');
 }
 
 // One value of an os-release assignment: quoted in single or double quotes, or bare.
-bool ParseShellValue(QByteArrayView raw, QString &out)
+bool ParseShellValue(QByteArrayView Raw, QString &Out)
 {
     QByteArray bytes;
-    if (raw.isEmpty()) {
-        out.clear();
+    if (Raw.isEmpty()) {
+        Out.clear();
         return true;
     }
-    const char q = raw[0];
+    const char q = Raw[0];
     if (q == '"' || q == '\'') {
-        if (raw.size() < 2 || raw[raw.size() - 1] != q)
+        if (Raw.size() < 2 || Raw[Raw.size() - 1] != q)
             return false;
-        const QByteArrayView body = raw.sliced(1, raw.size() - 2);
+        const QByteArrayView body = Raw.sliced(1, Raw.size() - 2);
         for (qsizetype i = 0; i < body.size(); ++i) {
             const char c = body[i];
             if (q == '"' && c == '\\') {
@@ -150,44 +150,44 @@ bool ParseShellValue(QByteArrayView raw, QString &out)
             bytes.append(c);
         }
     } else {
-        for (char c : raw) {
+        for (char c : Raw) {
             if (IsBlank(c) || c == '"' || c == '\'' || c == '`' || c == '$' || c == ';')
                 return false;
             bytes.append(c);
         }
     }
-    out = QString::fromUtf8(bytes);
+    Out = QString::fromUtf8(bytes);
     return true;
 }
 
 } // namespace
 
-std::optional<MemoryInfo> parseMemInfo(QByteArrayView text)
+std::optional<MemoryInfo> ParseMemInfo(QByteArrayView Text)
 {
     struct Key
     {
-        const char *name;
-        quint64 MemoryInfo::*field;
+        const char *Name;
+        quint64 MemoryInfo::*Field;
     };
-    static const Key keys[] = {
-        {"MemTotal", &MemoryInfo::total},
-        {"MemFree", &MemoryInfo::free},
-        {"MemAvailable", &MemoryInfo::available},
-        {"Buffers", &MemoryInfo::buffers},
-        {"Cached", &MemoryInfo::cached},
-        {"SwapTotal", &MemoryInfo::swapTotal},
-        {"SwapFree", &MemoryInfo::swapFree},
-        {"CommitLimit", &MemoryInfo::commitLimit},
-        {"Committed_AS", &MemoryInfo::committed},
-        {"SReclaimable", &MemoryInfo::slabReclaimable},
-        {"SUnreclaim", &MemoryInfo::slabUnreclaimable},
-        {"KernelStack", &MemoryInfo::kernelStack},
-        {"PageTables", &MemoryInfo::pageTables},
+    static const Key kEys[] = {
+        {"MemTotal", &MemoryInfo::Total},
+        {"MemFree", &MemoryInfo::Free},
+        {"MemAvailable", &MemoryInfo::Available},
+        {"Buffers", &MemoryInfo::Buffers},
+        {"Cached", &MemoryInfo::Cached},
+        {"SwapTotal", &MemoryInfo::SwapTotal},
+        {"SwapFree", &MemoryInfo::SwapFree},
+        {"CommitLimit", &MemoryInfo::CommitLimit},
+        {"Committed_AS", &MemoryInfo::Committed},
+        {"SReclaimable", &MemoryInfo::SlabReclaimable},
+        {"SUnreclaim", &MemoryInfo::SlabUnreclaimable},
+        {"KernelStack", &MemoryInfo::KernelStack},
+        {"PageTables", &MemoryInfo::PageTables},
     };
-    constexpr int keyCount = int(sizeof keys / sizeof keys[0]);
-    bool seen[keyCount] = {};
+    constexpr int kEyCount = int(sizeof kEys / sizeof kEys[0]);
+    bool seen[kEyCount] = {};
     MemoryInfo info;
-    for (QByteArrayView line : SplitLines(text)) {
+    for (QByteArrayView line : SplitLines(Text)) {
         if (line.trimmed().isEmpty())
             continue;
         const qsizetype colon = line.indexOf(':');
@@ -195,50 +195,50 @@ std::optional<MemoryInfo> parseMemInfo(QByteArrayView text)
             return std::nullopt;
         const QByteArrayView key = line.first(colon);
         int k = 0;
-        while (k < keyCount && key != QByteArrayView(keys[k].name))
+        while (k < kEyCount && key != QByteArrayView(kEys[k].Name))
             ++k;
-        if (k == keyCount)
+        if (k == kEyCount)
             continue; // a figure this program does not use
         if (seen[k])
             return std::nullopt;
         seen[k] = true;
         const auto f = Fields(line.sliced(colon + 1));
         quint64 kb = 0;
-        if (f.size() != 2 || f[1] != QByteArrayView("kB") || !parseDecimal(f[0], kb) ||
+        if (f.size() != 2 || f[1] != QByteArrayView("kB") || !ParseDecimal(f[0], kb) ||
             kb > std::numeric_limits<quint64>::max() / 1024)
             return std::nullopt;
-        info.*(keys[k].field) = kb * 1024;
+        info.*(kEys[k].Field) = kb * 1024;
         if (k == 2)
-            info.hasAvailable = true;
+            info.HasAvailable = true;
     }
     // More available than installed is no reading of a real machine.
-    if (!seen[0] || info.total == 0 || info.available > info.total)
+    if (!seen[0] || info.Total == 0 || info.Available > info.Total)
         return std::nullopt;
-    if (!info.hasAvailable) {
+    if (!info.HasAvailable) {
         // Kernels before 3.14 do not estimate it: what is free or only holds caches.
-        const quint64 a = info.free + info.buffers + info.cached;
-        info.available = qMin(a, info.total);
+        const quint64 a = info.Free + info.Buffers + info.Cached;
+        info.Available = qMin(a, info.Total);
     }
     return info;
 }
 
-std::optional<CpuStat> parseProcStat(QByteArrayView text, long ticksPerSecond)
+std::optional<CpuStat> ParseProcStat(QByteArrayView Text, long TicksPerSecond)
 {
-    if (ticksPerSecond <= 0)
+    if (TicksPerSecond <= 0)
         return std::nullopt;
-    const double scale = 1e7 / double(ticksPerSecond);
+    const double scale = 1e7 / double(TicksPerSecond);
     CpuStat stat;
     bool haveAll = false;
-    for (QByteArrayView line : SplitLines(text)) {
+    for (QByteArrayView line : SplitLines(Text)) {
         const auto f = Fields(line);
         if (f.isEmpty())
             continue;
         const QByteArrayView head = f[0];
         if (head == QByteArrayView("btime")) {
             quint64 v = 0;
-            if (f.size() != 2 || !parseDecimal(f[1], v) || v > quint64(std::numeric_limits<qint64>::max()))
+            if (f.size() != 2 || !ParseDecimal(f[1], v) || v > quint64(std::numeric_limits<qint64>::max()))
                 return std::nullopt;
-            stat.bootTime = qint64(v);
+            stat.BootTime = qint64(v);
             continue;
         }
         if (!head.startsWith("cpu"))
@@ -248,73 +248,73 @@ std::optional<CpuStat> parseProcStat(QByteArrayView text, long ticksPerSecond)
         quint64 n[10] = {};
         const qsizetype count = qMin<qsizetype>(f.size() - 1, 10);
         for (qsizetype i = 0; i < count; ++i)
-            if (!parseDecimal(f[i + 1], n[i]))
+            if (!ParseDecimal(f[i + 1], n[i]))
                 return std::nullopt;
         // user nice system idle iowait irq softirq steal; the guest times are inside user and nice,
         // and stolen time was never this machine's to use.
         ProcessorTimes t;
-        t.idle = (double(n[3]) + double(n[4])) * scale;
-        t.kernel = double(n[2]) * scale + t.idle;
-        t.user = (double(n[0]) + double(n[1])) * scale;
-        t.interrupt = double(n[5]) * scale;
-        t.dpc = double(n[6]) * scale;
+        t.Idle = (double(n[3]) + double(n[4])) * scale;
+        t.Kernel = double(n[2]) * scale + t.Idle;
+        t.User = (double(n[0]) + double(n[1])) * scale;
+        t.Interrupt = double(n[5]) * scale;
+        t.Dpc = double(n[6]) * scale;
         if (head.size() == 3) {
             if (haveAll)
                 return std::nullopt;
             haveAll = true;
-            stat.all = t;
+            stat.All = t;
             continue;
         }
         int number = 0;
         if (!ParseInt(head.sliced(3), number))
             return std::nullopt;
-        for (const ProcessorStat &p : stat.processors)
-            if (p.number == number)
+        for (const ProcessorStat &p : stat.Processors)
+            if (p.Number == number)
                 return std::nullopt;
-        stat.processors.push_back({number, t});
+        stat.Processors.push_back({number, t});
     }
     if (!haveAll)
         return std::nullopt;
     return stat;
 }
 
-std::optional<double> parseUptime(QByteArrayView text)
+std::optional<double> ParseUptime(QByteArrayView Text)
 {
-    const auto f = Fields(text.trimmed());
+    const auto f = Fields(Text.trimmed());
     double v = 0;
     if (f.isEmpty() || f.size() > 2 || !ParseSeconds(f[0], v))
         return std::nullopt;
     return v;
 }
 
-std::optional<quint64> parseFileNr(QByteArrayView text)
+std::optional<quint64> ParseFileNr(QByteArrayView Text)
 {
-    const auto f = Fields(text.trimmed());
+    const auto f = Fields(Text.trimmed());
     quint64 v = 0;
-    if (f.size() != 3 || !parseDecimal(f[0], v))
+    if (f.size() != 3 || !ParseDecimal(f[0], v))
         return std::nullopt;
     return v;
 }
 
-std::optional<quint64> parseLoadAvgThreads(QByteArrayView text)
+std::optional<quint64> ParseLoadAvgThreads(QByteArrayView Text)
 {
-    const auto f = Fields(text.trimmed());
+    const auto f = Fields(Text.trimmed());
     if (f.size() != 5)
         return std::nullopt;
     const qsizetype slash = f[3].indexOf('/');
     quint64 running = 0, total = 0;
-    if (slash <= 0 || !parseDecimal(f[3].first(slash), running) || !parseDecimal(f[3].sliced(slash + 1), total))
+    if (slash <= 0 || !ParseDecimal(f[3].first(slash), running) || !ParseDecimal(f[3].sliced(slash + 1), total))
         return std::nullopt;
     return total;
 }
 
-std::optional<OSRelease> parseOsRelease(QByteArrayView text)
+std::optional<OSRelease> ParseOsRelease(QByteArrayView Text)
 {
-    if (text.contains('\0'))
+    if (Text.contains('\0'))
         return std::nullopt;
     OSRelease r;
     int assignments = 0;
-    for (QByteArrayView line : SplitLines(text)) {
+    for (QByteArrayView line : SplitLines(Text)) {
         line = line.trimmed();
         if (line.isEmpty() || line[0] == '#')
             continue;
@@ -330,39 +330,39 @@ std::optional<OSRelease> parseOsRelease(QByteArrayView text)
             return std::nullopt;
         ++assignments;
         if (key == QByteArrayView("NAME"))
-            r.name = value;
+            r.Name = value;
         else if (key == QByteArrayView("VERSION"))
-            r.version = value;
+            r.Version = value;
         else if (key == QByteArrayView("VERSION_ID"))
-            r.versionId = value;
+            r.VersionId = value;
         else if (key == QByteArrayView("PRETTY_NAME"))
-            r.prettyName = value;
+            r.PrettyName = value;
         else if (key == QByteArrayView("ID"))
-            r.id = value;
+            r.Id = value;
     }
     if (assignments == 0)
         return std::nullopt;
     return r;
 }
 
-int parseBuildNumber(const QString &version)
+int ParseBuildNumber(const QString &Version)
 {
-    if (!version.startsWith(QLatin1Char('#')))
+    if (!Version.startsWith(QLatin1Char('#')))
         return -1;
     qsizetype end = 1;
-    while (end < version.size() && version[end].isDigit() && version[end].unicode() < 128)
+    while (end < Version.size() && Version[end].isDigit() && Version[end].unicode() < 128)
         ++end;
     if (end == 1 || end > 10)
         return -1;
     bool ok = false;
-    const int n = version.mid(1, end - 1).toInt(&ok);
+    const int n = Version.mid(1, end - 1).toInt(&ok);
     return ok ? n : -1;
 }
 
-std::optional<std::vector<MountEntry>> parseMountInfo(QByteArrayView text)
+std::optional<std::vector<MountEntry>> ParseMountInfo(QByteArrayView Text)
 {
     std::vector<MountEntry> out;
-    for (QByteArrayView line : SplitLines(text)) {
+    for (QByteArrayView line : SplitLines(Text)) {
         if (line.trimmed().isEmpty())
             continue;
         const auto f = Fields(line);
@@ -378,52 +378,52 @@ std::optional<std::vector<MountEntry>> parseMountInfo(QByteArrayView text)
             return std::nullopt;
         MountEntry m;
         const qsizetype colon = f[2].indexOf(':');
-        if (colon <= 0 || !ParseInt(f[2].first(colon), m.major) || !ParseInt(f[2].sliced(colon + 1), m.minor))
+        if (colon <= 0 || !ParseInt(f[2].first(colon), m.Major) || !ParseInt(f[2].sliced(colon + 1), m.Minor))
             return std::nullopt;
-        if (!UnescapeOctal(f[3], m.root) || !UnescapeOctal(f[4], m.mountPoint) ||
-            !UnescapeOctal(f[sep + 1], m.fsType) || !UnescapeOctal(f[sep + 2], m.source))
+        if (!UnescapeOctal(f[3], m.Root) || !UnescapeOctal(f[4], m.MountPoint) ||
+            !UnescapeOctal(f[sep + 1], m.FsType) || !UnescapeOctal(f[sep + 2], m.Source))
             return std::nullopt;
-        if (!m.mountPoint.startsWith(QLatin1Char('/')))
+        if (!m.MountPoint.startsWith(QLatin1Char('/')))
             return std::nullopt;
         out.push_back(m);
     }
     return out;
 }
 
-int classifyDrive(const MountEntry &mount, const QString &blockName, std::optional<bool> removable)
+int ClassifyDrive(const MountEntry &Mount, const QString &BlockName, std::optional<bool> Removable)
 {
-    const QString fs = mount.fsType.toLower();
-    if (fs == QLatin1String("iso9660") || fs == QLatin1String("udf") || blockName.startsWith(QLatin1String("sr")))
+    const QString fs = Mount.FsType.toLower();
+    if (fs == QLatin1String("iso9660") || fs == QLatin1String("udf") || BlockName.startsWith(QLatin1String("sr")))
         return dtOptical;
-    if (blockName.startsWith(QLatin1String("zram")) || blockName.startsWith(QLatin1String("ram")))
+    if (BlockName.startsWith(QLatin1String("zram")) || BlockName.startsWith(QLatin1String("ram")))
         return dtRamDisk;
     // An image file mounted through a loop device is no drive of the machine.
-    if (blockName.startsWith(QLatin1String("loop")))
+    if (BlockName.startsWith(QLatin1String("loop")))
         return dtUnknown;
-    if (removable.value_or(false))
+    if (Removable.value_or(false))
         return dtRemovable;
     return dtFixed;
 }
 
-std::vector<MountEntry> deviceMounts(const std::vector<MountEntry> &mounts)
+std::vector<MountEntry> DeviceMounts(const std::vector<MountEntry> &Mounts)
 {
     std::vector<MountEntry> out;
-    for (const MountEntry &m : mounts) {
-        if (m.major == 0 || !m.source.startsWith(QLatin1String("/dev/")) || m.root != QLatin1String("/"))
+    for (const MountEntry &m : Mounts) {
+        if (m.Major == 0 || !m.Source.startsWith(QLatin1String("/dev/")) || m.Root != QLatin1String("/"))
             continue;
         bool known = false;
         for (const MountEntry &o : out)
-            known = known || (o.major == m.major && o.minor == m.minor);
+            known = known || (o.Major == m.Major && o.Minor == m.Minor);
         if (!known)
             out.push_back(m);
     }
     return out;
 }
 
-QString unescapeDiskLinkName(const QString &name)
+QString UnescapeDiskLinkName(const QString &Name)
 {
     QByteArray bytes;
-    const QByteArray in = name.toUtf8();
+    const QByteArray in = Name.toUtf8();
     for (qsizetype i = 0; i < in.size(); ++i) {
         if (in[i] == '\\' && i + 3 < in.size() && in[i + 1] == 'x' && isxdigit(uchar(in[i + 2])) &&
             isxdigit(uchar(in[i + 3]))) {
@@ -440,10 +440,10 @@ QString unescapeDiskLinkName(const QString &name)
     return QString::fromUtf8(bytes);
 }
 
-QString serialFromUuid(const QString &uuid)
+QString SerialFromUuid(const QString &Uuid)
 {
     QString digits;
-    for (QChar c : uuid) {
+    for (QChar c : Uuid) {
         if (c == QLatin1Char('-'))
             continue;
         if (!isxdigit(c.unicode() < 128 ? int(c.unicode()) : 0))
@@ -455,12 +455,12 @@ QString serialFromUuid(const QString &uuid)
     return QString();
 }
 
-bool parseDecimal(QByteArrayView text, quint64 &value)
+bool ParseDecimal(QByteArrayView Text, quint64 &Value)
 {
-    if (text.isEmpty() || text.size() > 20)
+    if (Text.isEmpty() || Text.size() > 20)
         return false;
     quint64 v = 0;
-    for (char c : text) {
+    for (char c : Text) {
         if (c < '0' || c > '9')
             return false;
         const quint64 d = quint64(c - '0');
@@ -468,13 +468,13 @@ bool parseDecimal(QByteArrayView text, quint64 &value)
             return false;
         v = v * 10 + d;
     }
-    value = v;
+    Value = v;
     return true;
 }
 
-std::optional<QByteArray> readStatusFile(const char *path, std::size_t limit)
+std::optional<QByteArray> ReadStatusFile(const char *Path, std::size_t Limit)
 {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(Path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     QByteArray data;
@@ -490,7 +490,7 @@ std::optional<QByteArray> readStatusFile(const char *path, std::size_t limit)
         if (n == 0)
             break;
         data.append(chunk, n);
-        if (std::size_t(data.size()) >= limit)
+        if (std::size_t(data.size()) >= Limit)
             break;
     }
     ::close(fd);

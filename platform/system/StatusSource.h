@@ -12,25 +12,25 @@ namespace platform::system {
 // Counts of the whole system.
 struct KernelCounts
 {
-    quint64 handles = 0;   // allocated file handles (/proc/sys/fs/file-nr)
-    quint64 threads = 0;   // scheduling entities (/proc/loadavg)
-    quint64 processes = 0; // numbered entries of /proc
+    quint64 Handles = 0;   // allocated file handles (/proc/sys/fs/file-nr)
+    quint64 Threads = 0;   // scheduling entities (/proc/loadavg)
+    quint64 Processes = 0; // numbered entries of /proc
 };
 
 // One mounted drive with what its volume and its free-space queries gave.
 struct DriveEntry
 {
-    QString root;          // the mount point
-    int type = dtUnknown;  // DriveType
-    bool volumeOk = false; // the four volume fields below are valid
-    QString volumeName;    // the file-system label
-    QString serial;        // 8 upper-case hexadecimal digits
-    quint32 maxComponentLength = 0;
-    QString fileSystem;
-    bool sizeOk = false; // the three sizes below are valid
-    quint64 totalBytes = 0;
-    quint64 freeBytes = 0;
-    quint64 availableBytes = 0; // free to an unprivileged caller
+    QString Root;          // the mount point
+    int Type = dtUnknown;  // DriveType
+    bool VolumeOk = false; // the four volume fields below are valid
+    QString VolumeName;    // the file-system label
+    QString Serial;        // 8 upper-case hexadecimal digits
+    quint32 MaxComponentLength = 0;
+    QString FileSystem;
+    bool SizeOk = false; // the three sizes below are valid
+    quint64 TotalBytes = 0;
+    quint64 FreeBytes = 0;
+    quint64 AvailableBytes = 0; // free to an unprivileged caller
 };
 
 // What the system status component asks of the system, in one replaceable interface: the
@@ -42,20 +42,20 @@ class StatusSource
 public:
     virtual ~StatusSource() = default;
 
-    virtual std::optional<CpuStat> cpuStat();
+    virtual std::optional<CpuStat> Cpu();
     // A monotonic clock in 100-nanosecond units (the time base of the processor samples).
-    virtual std::optional<double> now100ns();
-    virtual std::optional<MemoryInfo> memory();
-    virtual std::optional<KernelCounts> counts();
-    virtual std::optional<double> uptimeSeconds();
+    virtual std::optional<double> Now100ns();
+    virtual std::optional<MemoryInfo> Memory();
+    virtual std::optional<KernelCounts> Counts();
+    virtual std::optional<double> UptimeSeconds();
     // The wall-clock time as seconds and nanoseconds since the epoch.
-    virtual void realtimeNow(qint64 &seconds, quint32 &nanoseconds);
-    virtual std::optional<std::vector<DriveEntry>> drives();
-    virtual std::optional<OSRelease> osRelease();
-    virtual std::optional<KernelInfo> kernel();
+    virtual void RealtimeNow(qint64 &Seconds, quint32 &Nanoseconds);
+    virtual std::optional<std::vector<DriveEntry>> Drives();
+    virtual std::optional<OSRelease> OsRelease();
+    virtual std::optional<KernelInfo> Kernel();
 };
 
 // The process-wide real source.
-StatusSource &defaultStatusSource();
+StatusSource &DefaultStatusSource();
 
 } // namespace platform::system

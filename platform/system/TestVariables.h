@@ -9,20 +9,20 @@ namespace platform::system {
 // tests and benchmarks (TASKVANE_TEST_VARIABLES). Elsewhere they read as unset: an installed
 // program run through "sudo -E" takes none of them from the caller.
 #if TASKVANE_TEST_VARIABLES
-inline QString testVariable(const char *name)
+inline QString TestVariable(const char *Name)
 {
-    return qEnvironmentVariable(name);
+    return qEnvironmentVariable(Name);
 }
-inline bool testVariableIsSet(const char *name)
+inline bool TestVariableIsSet(const char *Name)
 {
-    return qEnvironmentVariableIsSet(name);
+    return qEnvironmentVariableIsSet(Name);
 }
 #else
-inline QString testVariable(const char *)
+inline QString TestVariable(const char *)
 {
     return QString();
 }
-inline bool testVariableIsSet(const char *)
+inline bool TestVariableIsSet(const char *)
 {
     return false;
 }

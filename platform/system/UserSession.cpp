@@ -20,74 +20,74 @@ const QString kRunUser = QStringLiteral("/run/user/");
 
 // The folder's descriptor is examined, not its name a second time: what was tested is what
 // was opened. A link in the last place is refused by the open itself.
-bool isPrivateDirFd(int fd)
+bool IsPrivateDirFd(int Fd)
 {
     struct stat st = {};
-    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+    return ::fstat(Fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
 }
 
-int openDir(const QString &path)
+int OpenDir(const QString &Path)
 {
-    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return ::open(QFile::encodeName(Path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-QString xdgRuntimeDir()
+QString XdgRuntimeDir()
 {
     const QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return (dir.startsWith(QLatin1Char('/')) && isPrivateDir(dir)) ? QDir::cleanPath(dir) : QString();
+    return (dir.startsWith(QLatin1Char('/')) && IsPrivateDir(dir)) ? QDir::cleanPath(dir) : QString();
 }
 
 } // namespace
 
-bool isPrivateDir(const QString &path)
+bool IsPrivateDir(const QString &Path)
 {
-    if (path.isEmpty())
+    if (Path.isEmpty())
         return false;
-    const int fd = openDir(path);
+    const int fd = OpenDir(Path);
     if (fd < 0)
         return false;
-    const bool ok = isPrivateDirFd(fd);
+    const bool ok = IsPrivateDirFd(fd);
     ::close(fd);
     return ok;
 }
 
-QString privateRuntimeDir()
+QString PrivateRuntimeDir()
 {
-    const QString runtime = xdgRuntimeDir();
+    const QString runtime = XdgRuntimeDir();
     if (!runtime.isEmpty())
         return runtime;
     const QString temp = QDir::tempPath();
     if (!temp.startsWith(QLatin1Char('/')))
         return QString();
     const QString dir =
-        QDir::cleanPath(temp) + QStringLiteral("/taskvane-%1").arg(platform::processes::effectiveUserId());
+        QDir::cleanPath(temp) + QStringLiteral("/taskvane-%1").arg(platform::processes::EffectiveUserId());
     const QByteArray native = QFile::encodeName(dir);
     const bool made = ::mkdir(native.constData(), 0700) == 0;
     if (!made && errno != EEXIST)
         return QString();
-    const int fd = openDir(dir);
+    const int fd = OpenDir(dir);
     if (fd < 0)
         return QString();
     // The umask may have taken bits away from a folder just made; no more than 0700 was asked for.
     if (made)
         ::fchmod(fd, 0700);
-    const bool ok = isPrivateDirFd(fd);
+    const bool ok = IsPrivateDirFd(fd);
     ::close(fd);
     return ok ? dir : QString();
 }
 
-QString ownRuntimeDir()
+QString OwnRuntimeDir()
 {
-    const QString runtime = xdgRuntimeDir();
+    const QString runtime = XdgRuntimeDir();
     if (!runtime.isEmpty())
         return runtime;
-    const QString standard = kRunUser + QString::number(platform::processes::effectiveUserId());
-    return isPrivateDir(standard) ? standard : QString();
+    const QString standard = kRunUser + QString::number(platform::processes::EffectiveUserId());
+    return IsPrivateDir(standard) ? standard : QString();
 }
 
-QString ownSessionBusAddress()
+QString OwnSessionBusAddress()
 {
-    const QString dir = ownRuntimeDir();
+    const QString dir = OwnRuntimeDir();
     if (dir.isEmpty())
         return QString();
     const QString socket = dir + QStringLiteral("/bus");
@@ -97,13 +97,13 @@ QString ownSessionBusAddress()
     return QStringLiteral("unix:path=") + socket;
 }
 
-std::optional<quint32> peerUserId(qintptr socket)
+std::optional<quint32> PeerUserId(qintptr Socket)
 {
-    if (socket < 0)
+    if (Socket < 0)
         return std::nullopt;
     struct ucred cred = {};
     socklen_t size = sizeof cred;
-    if (::getsockopt(int(socket), SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || size != sizeof cred)
+    if (::getsockopt(int(Socket), SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || size != sizeof cred)
         return std::nullopt;
     return quint32(cred.uid);
 }

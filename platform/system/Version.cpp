@@ -5,17 +5,17 @@
 
 namespace platform {
 
-FileVersion programVersion()
+FileVersion ProgramVersion()
 {
     return {TASKVANE_VERSION_MAJOR, TASKVANE_VERSION_MINOR, TASKVANE_VERSION_PATCH, TASKVANE_VERSION_TWEAK};
 }
 
-bool isProgramFile(const QString &path)
+bool IsProgramFile(const QString &Path)
 {
-    if (path.isEmpty())
+    if (Path.isEmpty())
         return false;
     const QFileInfo self(QStringLiteral("/proc/self/exe"));
-    const QFileInfo other(path);
+    const QFileInfo other(Path);
     return other.exists() && self.canonicalFilePath() == other.canonicalFilePath();
 }
 

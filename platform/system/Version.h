@@ -7,15 +7,15 @@ namespace platform {
 // The program's own version block, compiled in from the build's project version.
 struct FileVersion
 {
-    int major = 0;
-    int minor = 0;
-    int release = 0;
-    int build = 0;
+    int Major = 0;
+    int Minor = 0;
+    int Release = 0;
+    int Build = 0;
 };
 
-FileVersion programVersion();
+FileVersion ProgramVersion();
 
 // True when `path` is this program's executable (the only file that carries a version block).
-bool isProgramFile(const QString &path);
+bool IsProgramFile(const QString &Path);
 
 } // namespace platform

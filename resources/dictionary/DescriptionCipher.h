@@ -23,7 +23,7 @@ inline const QString kDictionaryDescriptionKey = QStringLiteral("5r2t8v3k6m4");
 inline std::optional<QString> EncryptDescriptionHex(const QString &Plain,
                                                     const QString &PassPhrase = kDictionaryDescriptionKey)
 {
-    if (!platform::crypto::ensureGcrypt())
+    if (!platform::crypto::EnsureGcrypt())
         return std::nullopt;
     QByteArray data(reinterpret_cast<const char *>(Plain.utf16()), Plain.size() * 2);
     data.append(2, '\0');

@@ -87,7 +87,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     if (argc != 4)
         Fail(QStringLiteral("usage: taskvane_mkdict <processes.txt> <version.txt> <output.db>"));
-    if (!platform::crypto::ensureGcrypt())
+    if (!platform::crypto::EnsureGcrypt())
         Fail(QStringLiteral("libgcrypt could not be initialised"));
 
     const QList<Entry> entries = ParseList(ReadText(QString::fromLocal8Bit(argv[1])));

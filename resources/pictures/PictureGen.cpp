@@ -32,28 +32,28 @@ const QColor kKey(0xFF, 0x00, 0xFF);
 
 constexpr int kTitleHeight = 30;
 
-QColor mix(const QColor &a, const QColor &b, double t)
+QColor Mix(const QColor &A, const QColor &B, double T)
 {
-    return QColor::fromRgbF(a.redF() + (b.redF() - a.redF()) * t, a.greenF() + (b.greenF() - a.greenF()) * t,
-                            a.blueF() + (b.blueF() - a.blueF()) * t);
+    return QColor::fromRgbF(A.redF() + (B.redF() - A.redF()) * T, A.greenF() + (B.greenF() - A.greenF()) * T,
+                            A.blueF() + (B.blueF() - A.blueF()) * T);
 }
 
-QColor titleAt(int y)
+QColor TitleAt(int Y)
 {
-    return mix(kTitleTop, kTitleBottom, double(y) / (kTitleHeight - 1));
+    return Mix(kTitleTop, kTitleBottom, double(Y) / (kTitleHeight - 1));
 }
 
-void save(const QImage &img, const QString &name)
+void Save(const QImage &Img, const QString &Name)
 {
-    g_pictures.push_back({name, img.convertToFormat(QImage::Format_ARGB32)});
+    g_pictures.push_back({Name, Img.convertToFormat(QImage::Format_ARGB32)});
 }
 
 // Button pictures carry the transparency key instead of alpha: fully transparent pixels become
 // magenta, partly covered ones are blended over the colour the button sits on, so no pink fringe
 // shows around anti-aliased edges.
-QImage keyed(const QImage &drawing, const std::function<QColor(int, int)> &backdrop)
+QImage Keyed(const QImage &Drawing, const std::function<QColor(int, int)> &Backdrop)
 {
-    QImage src = drawing.convertToFormat(QImage::Format_ARGB32);
+    QImage src = Drawing.convertToFormat(QImage::Format_ARGB32);
     QImage out(src.size(), QImage::Format_RGB32);
     for (int y = 0; y < src.height(); ++y) {
         for (int x = 0; x < src.width(); ++x) {
@@ -63,7 +63,7 @@ QImage keyed(const QImage &drawing, const std::function<QColor(int, int)> &backd
                 out.setPixel(x, y, kKey.rgb());
                 continue;
             }
-            const QColor b = backdrop(x, y);
+            const QColor b = Backdrop(x, y);
             const double t = a / 255.0;
             QColor c =
                 QColor::fromRgbF(qRed(p) / 255.0 * t + b.redF() * (1 - t), qGreen(p) / 255.0 * t + b.greenF() * (1 - t),
@@ -76,56 +76,56 @@ QImage keyed(const QImage &drawing, const std::function<QColor(int, int)> &backd
     return out;
 }
 
-QPainterPath roundRect(const QRectF &r, double radius)
+QPainterPath RoundRect(const QRectF &R, double Radius)
 {
     QPainterPath p;
-    p.addRoundedRect(r, radius, radius);
+    p.addRoundedRect(R, Radius, Radius);
     return p;
 }
 
 // ---- frame ---------------------------------------------------------------------------------
 
-void drawTitleStrip(QPainter &p, int w, bool leftEdge, bool rightEdge)
+void DrawTitleStrip(QPainter &P, int W, bool LeftEdge, bool RightEdge)
 {
     for (int y = 0; y < kTitleHeight; ++y) {
-        p.setPen(titleAt(y));
-        p.drawLine(0, y, w - 1, y);
+        P.setPen(TitleAt(y));
+        P.drawLine(0, y, W - 1, y);
     }
-    p.setPen(kFrameLight.lighter(115));
-    p.drawLine(0, 0, w - 1, 0);
-    p.setPen(kFrameDark);
-    if (leftEdge)
-        p.drawLine(0, 0, 0, kTitleHeight - 1);
-    if (rightEdge)
-        p.drawLine(w - 1, 0, w - 1, kTitleHeight - 1);
+    P.setPen(kFrameLight.lighter(115));
+    P.drawLine(0, 0, W - 1, 0);
+    P.setPen(kFrameDark);
+    if (LeftEdge)
+        P.drawLine(0, 0, 0, kTitleHeight - 1);
+    if (RightEdge)
+        P.drawLine(W - 1, 0, W - 1, kTitleHeight - 1);
 }
 
-void frame()
+void Frame()
 {
     {
         QImage img = NewImage(5, kTitleHeight);
         QPainter p(&img);
-        drawTitleStrip(p, 5, true, false);
+        DrawTitleStrip(p, 5, true, false);
         p.setPen(kFrameLight);
         p.drawLine(1, 1, 1, kTitleHeight - 1);
         p.end();
-        save(img, QStringLiteral("border_topleft"));
+        Save(img, QStringLiteral("border_topleft"));
     }
     {
         QImage img = NewImage(8, kTitleHeight);
         QPainter p(&img);
-        drawTitleStrip(p, 8, false, false);
+        DrawTitleStrip(p, 8, false, false);
         p.end();
-        save(img, QStringLiteral("border_top"));
+        Save(img, QStringLiteral("border_top"));
     }
     {
         QImage img = NewImage(5, kTitleHeight);
         QPainter p(&img);
-        drawTitleStrip(p, 5, false, true);
+        DrawTitleStrip(p, 5, false, true);
         p.setPen(kFrameLight);
         p.drawLine(3, 1, 3, kTitleHeight - 1);
         p.end();
-        save(img, QStringLiteral("border_topright"));
+        Save(img, QStringLiteral("border_topright"));
     }
     // Sides and bottom: a dark outer line, the title's bottom blue, a light inner line.
     const QColor side[5] = {kFrameDark, kTitleBottom, kTitleBottom, kFrameLight, kFrameDark.lighter(160)};
@@ -134,23 +134,23 @@ void frame()
         for (int x = 0; x < 5; ++x)
             for (int y = 0; y < 8; ++y)
                 img.setPixelColor(x, y, side[x]);
-        save(img, QStringLiteral("border_left"));
-        save(img.mirrored(true, false), QStringLiteral("border_right"));
+        Save(img, QStringLiteral("border_left"));
+        Save(img.mirrored(true, false), QStringLiteral("border_right"));
     }
     {
         QImage img = NewImage(8, 5);
         for (int x = 0; x < 8; ++x)
             for (int y = 0; y < 5; ++y)
                 img.setPixelColor(x, y, side[4 - y]);
-        save(img, QStringLiteral("border_bottom"));
+        Save(img, QStringLiteral("border_bottom"));
     }
     {
         QImage img = NewImage(5, 5);
         for (int x = 0; x < 5; ++x)
             for (int y = 0; y < 5; ++y)
                 img.setPixelColor(x, y, side[qMin(x, 4 - y)]);
-        save(img, QStringLiteral("border_bottomleft"));
-        save(img.mirrored(true, false), QStringLiteral("border_bottomright"));
+        Save(img, QStringLiteral("border_bottomleft"));
+        Save(img.mirrored(true, false), QStringLiteral("border_bottomright"));
     }
     {
         // Resize grip: three rows of raised dots along the diagonal.
@@ -165,25 +165,25 @@ void frame()
             }
         }
         p.end();
-        save(img, QStringLiteral("grip"));
+        Save(img, QStringLiteral("grip"));
     }
 }
 
 // ---- icons ---------------------------------------------------------------------------------
 
 // The program's mark: a rounded blue tile with three rising bars and a pulse line.
-QImage programIcon(int size)
+QImage ProgramIcon(int Size)
 {
-    QImage img = NewImage(size, size);
+    QImage img = NewImage(Size, Size);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
-    const double s = size / 16.0;
-    QLinearGradient g(0, 0, 0, size);
+    const double s = Size / 16.0;
+    QLinearGradient g(0, 0, 0, Size);
     g.setColorAt(0, QColor(0x4F, 0x9B, 0xF5));
     g.setColorAt(1, QColor(0x17, 0x4A, 0x99));
     p.setPen(QPen(QColor(0x10, 0x35, 0x70), qMax(1.0, s * 0.7)));
     p.setBrush(g);
-    p.drawPath(roundRect(QRectF(0.5 * s, 0.5 * s, 15 * s, 15 * s), 3.2 * s));
+    p.drawPath(RoundRect(QRectF(0.5 * s, 0.5 * s, 15 * s, 15 * s), 3.2 * s));
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(255, 255, 255, 215));
     const double bars[3][2] = {{3.5, 8.0}, {7.0, 5.5}, {10.5, 3.0}};
@@ -203,15 +203,15 @@ QImage programIcon(int size)
     return img;
 }
 
-void icons()
+void Icons()
 {
-    save(programIcon(16), QStringLiteral("icon"));
-    save(programIcon(48), QStringLiteral("logo"));
+    Save(ProgramIcon(16), QStringLiteral("icon"));
+    Save(ProgramIcon(48), QStringLiteral("logo"));
 }
 
 // ---- bars and menu backgrounds -------------------------------------------------------------
 
-void bars()
+void Bars()
 {
     {
         QImage img = NewImage(8, 36);
@@ -223,7 +223,7 @@ void bars()
         p.setPen(kBarLine);
         p.drawLine(0, 35, 7, 35);
         p.end();
-        save(img, QStringLiteral("topbar"));
+        Save(img, QStringLiteral("topbar"));
     }
     {
         QImage img = NewImage(130, 36);
@@ -237,7 +237,7 @@ void bars()
         p.setPen(QColor(0x6A, 0x9C, 0xE0));
         p.drawLine(0, 0, 129, 0);
         p.end();
-        save(img, QStringLiteral("leftmenu_title"));
+        Save(img, QStringLiteral("leftmenu_title"));
     }
     {
         QImage img = NewImage(130, 64);
@@ -249,7 +249,7 @@ void bars()
         p.setPen(kBarLine);
         p.drawLine(129, 0, 129, 63);
         p.end();
-        save(img, QStringLiteral("leftmenu_body"));
+        Save(img, QStringLiteral("leftmenu_body"));
     }
     {
         // The search box's frame; the corners outside the rounding stay clear.
@@ -258,11 +258,11 @@ void bars()
         p.setRenderHint(QPainter::Antialiasing);
         p.setPen(QPen(QColor(0x8F, 0xA8, 0xC8), 1));
         p.setBrush(Qt::white);
-        p.drawPath(roundRect(QRectF(0.5, 0.5, 221, 23), 4));
+        p.drawPath(RoundRect(QRectF(0.5, 0.5, 221, 23), 4));
         p.setPen(QColor(0xD6, 0xE0, 0xEC));
         p.drawLine(QPointF(31.5, 4), QPointF(31.5, 20));
         p.end();
-        save(drawing, QStringLiteral("search_box"));
+        Save(drawing, QStringLiteral("search_box"));
     }
 }
 
@@ -271,7 +271,7 @@ void bars()
 enum State { Normal, Hover, Down, Disabled };
 const char *const kStateNames[4] = {"normal", "hover", "down", "disabled"};
 
-void titleButton(const QString &name, const std::function<void(QPainter &, const QColor &)> &glyph, bool danger)
+void TitleButton(const QString &Name, const std::function<void(QPainter &, const QColor &)> &Glyph, bool Danger)
 {
     const int w = 28, h = 20;
     for (int s = 0; s < 4; ++s) {
@@ -279,59 +279,59 @@ void titleButton(const QString &name, const std::function<void(QPainter &, const
         QPainter p(&drawing);
         p.setRenderHint(QPainter::Antialiasing);
         if (s == Hover || s == Down) {
-            QColor fill = danger ? QColor(0xE0, 0x3E, 0x3E) : QColor(255, 255, 255, 60);
+            QColor fill = Danger ? QColor(0xE0, 0x3E, 0x3E) : QColor(255, 255, 255, 60);
             if (s == Down)
-                fill = danger ? QColor(0xA8, 0x22, 0x22) : QColor(0, 0x1A, 0x40, 90);
+                fill = Danger ? QColor(0xA8, 0x22, 0x22) : QColor(0, 0x1A, 0x40, 90);
             p.setPen(Qt::NoPen);
             p.setBrush(fill);
-            p.drawPath(roundRect(QRectF(1, 1, w - 2, h - 2), 3));
+            p.drawPath(RoundRect(QRectF(1, 1, w - 2, h - 2), 3));
         }
         QColor ink = Qt::white;
         if (s == Disabled)
             ink = QColor(0xA8, 0xBF, 0xDF);
         p.translate(s == Down ? 1 : 0, s == Down ? 1 : 0);
-        glyph(p, ink);
+        Glyph(p, ink);
         p.end();
         // The buttons sit one pixel below the top of the title bar.
-        save(keyed(drawing, [](int, int y) { return titleAt(y + 1); }),
-             QStringLiteral("btn_%1_%2").arg(name, QLatin1String(kStateNames[s])));
+        Save(Keyed(drawing, [](int, int Y) { return TitleAt(Y + 1); }),
+             QStringLiteral("btn_%1_%2").arg(Name, QLatin1String(kStateNames[s])));
     }
 }
 
-void titleButtons()
+void TitleButtons()
 {
-    titleButton(
+    TitleButton(
         QStringLiteral("about"),
-        [](QPainter &p, const QColor &ink) {
-            p.setPen(QPen(ink, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-            p.setBrush(Qt::NoBrush);
+        [](QPainter &P, const QColor &Ink) {
+            P.setPen(QPen(Ink, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            P.setBrush(Qt::NoBrush);
             QPainterPath q;
             q.moveTo(11.2, 7.4);
             q.cubicTo(11.2, 4.6, 16.8, 4.6, 16.8, 7.4);
             q.cubicTo(16.8, 9.6, 14.0, 9.6, 14.0, 12.0);
-            p.drawPath(q);
-            p.setPen(Qt::NoPen);
-            p.setBrush(ink);
-            p.drawEllipse(QPointF(14.0, 14.8), 1.1, 1.1);
+            P.drawPath(q);
+            P.setPen(Qt::NoPen);
+            P.setBrush(Ink);
+            P.drawEllipse(QPointF(14.0, 14.8), 1.1, 1.1);
         },
         false);
-    titleButton(
-        QStringLiteral("min"), [](QPainter &p, const QColor &ink) { p.fillRect(QRectF(9, 12, 10, 2), ink); }, false);
-    titleButton(
+    TitleButton(
+        QStringLiteral("min"), [](QPainter &P, const QColor &Ink) { P.fillRect(QRectF(9, 12, 10, 2), Ink); }, false);
+    TitleButton(
         QStringLiteral("max"),
-        [](QPainter &p, const QColor &ink) {
-            p.setPen(QPen(ink, 1));
-            p.setBrush(Qt::NoBrush);
-            p.drawRect(QRectF(9.5, 5.5, 9, 9));
-            p.fillRect(QRectF(9.5, 5.5, 9, 2), ink);
+        [](QPainter &P, const QColor &Ink) {
+            P.setPen(QPen(Ink, 1));
+            P.setBrush(Qt::NoBrush);
+            P.drawRect(QRectF(9.5, 5.5, 9, 9));
+            P.fillRect(QRectF(9.5, 5.5, 9, 2), Ink);
         },
         false);
-    titleButton(
+    TitleButton(
         QStringLiteral("close"),
-        [](QPainter &p, const QColor &ink) {
-            p.setPen(QPen(ink, 1.8, Qt::SolidLine, Qt::RoundCap));
-            p.drawLine(QPointF(10, 6), QPointF(18, 14));
-            p.drawLine(QPointF(18, 6), QPointF(10, 14));
+        [](QPainter &P, const QColor &Ink) {
+            P.setPen(QPen(Ink, 1.8, Qt::SolidLine, Qt::RoundCap));
+            P.drawLine(QPointF(10, 6), QPointF(18, 14));
+            P.drawLine(QPointF(18, 6), QPointF(10, 14));
         },
         true);
 }
@@ -341,19 +341,19 @@ void titleButtons()
 using Glyph = std::function<void(QPainter &, const QColor &)>;
 
 // Glyphs on a 20 x 20 grid.
-void glyphProcesses(QPainter &p, const QColor &ink)
+void GlyphProcesses(QPainter &P, const QColor &Ink)
 {
-    p.setPen(QPen(ink, 1.4));
-    p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(QRectF(2.5, 3.5, 15, 13), 1.5, 1.5);
-    p.fillRect(QRectF(2.5, 3.5, 15, 3), ink);
+    P.setPen(QPen(Ink, 1.4));
+    P.setBrush(Qt::NoBrush);
+    P.drawRoundedRect(QRectF(2.5, 3.5, 15, 13), 1.5, 1.5);
+    P.fillRect(QRectF(2.5, 3.5, 15, 3), Ink);
     for (int i = 0; i < 3; ++i) {
-        p.fillRect(QRectF(5, 8.5 + 2.6 * i, 1.6, 1.6), ink);
-        p.fillRect(QRectF(8, 8.5 + 2.6 * i, 7 - 2 * (i % 2), 1.6), ink);
+        P.fillRect(QRectF(5, 8.5 + 2.6 * i, 1.6, 1.6), Ink);
+        P.fillRect(QRectF(8, 8.5 + 2.6 * i, 7 - 2 * (i % 2), 1.6), Ink);
     }
 }
 
-void glyphServices(QPainter &p, const QColor &ink)
+void GlyphServices(QPainter &P, const QColor &Ink)
 {
     QPainterPath gear;
     const QPointF c(10, 10);
@@ -372,65 +372,65 @@ void glyphServices(QPainter &p, const QColor &ink)
     gear.closeSubpath();
     gear.addEllipse(c, 2.6, 2.6);
     gear.setFillRule(Qt::OddEvenFill);
-    p.setPen(Qt::NoPen);
-    p.setBrush(ink);
-    p.drawPath(gear);
+    P.setPen(Qt::NoPen);
+    P.setBrush(Ink);
+    P.drawPath(gear);
 }
 
-void glyphAutoruns(QPainter &p, const QColor &ink)
+void GlyphAutoruns(QPainter &P, const QColor &Ink)
 {
     // A power symbol: starting with the session.
-    p.setPen(QPen(ink, 2.0, Qt::SolidLine, Qt::RoundCap));
-    p.setBrush(Qt::NoBrush);
-    p.drawArc(QRectF(3, 4, 14, 14), 120 * 16, -300 * 16);
-    p.drawLine(QPointF(10, 2.5), QPointF(10, 10));
+    P.setPen(QPen(Ink, 2.0, Qt::SolidLine, Qt::RoundCap));
+    P.setBrush(Qt::NoBrush);
+    P.drawArc(QRectF(3, 4, 14, 14), 120 * 16, -300 * 16);
+    P.drawLine(QPointF(10, 2.5), QPointF(10, 10));
 }
 
-void glyphNetwork(QPainter &p, const QColor &ink)
+void GlyphNetwork(QPainter &P, const QColor &Ink)
 {
-    p.setPen(QPen(ink, 1.4));
-    p.setBrush(Qt::NoBrush);
-    p.drawEllipse(QPointF(10, 10), 7.5, 7.5);
-    p.drawEllipse(QPointF(10, 10), 3.2, 7.5);
-    p.drawLine(QPointF(2.5, 10), QPointF(17.5, 10));
-    p.drawLine(QPointF(4, 6), QPointF(16, 6));
-    p.drawLine(QPointF(4, 14), QPointF(16, 14));
+    P.setPen(QPen(Ink, 1.4));
+    P.setBrush(Qt::NoBrush);
+    P.drawEllipse(QPointF(10, 10), 7.5, 7.5);
+    P.drawEllipse(QPointF(10, 10), 3.2, 7.5);
+    P.drawLine(QPointF(2.5, 10), QPointF(17.5, 10));
+    P.drawLine(QPointF(4, 6), QPointF(16, 6));
+    P.drawLine(QPointF(4, 14), QPointF(16, 14));
 }
 
-void glyphSystem(QPainter &p, const QColor &ink)
+void GlyphSystem(QPainter &P, const QColor &Ink)
 {
-    p.setPen(QPen(ink, 1.4));
-    p.setBrush(Qt::NoBrush);
-    p.drawRect(QRectF(5.5, 5.5, 9, 9));
-    p.fillRect(QRectF(8, 8, 4, 4), ink);
+    P.setPen(QPen(Ink, 1.4));
+    P.setBrush(Qt::NoBrush);
+    P.drawRect(QRectF(5.5, 5.5, 9, 9));
+    P.fillRect(QRectF(8, 8, 4, 4), Ink);
     for (int i = 0; i < 3; ++i) {
         const double t = 7.5 + 2.5 * i;
-        p.drawLine(QPointF(t, 2), QPointF(t, 5.5));
-        p.drawLine(QPointF(t, 14.5), QPointF(t, 18));
-        p.drawLine(QPointF(2, t), QPointF(5.5, t));
-        p.drawLine(QPointF(14.5, t), QPointF(18, t));
+        P.drawLine(QPointF(t, 2), QPointF(t, 5.5));
+        P.drawLine(QPointF(t, 14.5), QPointF(t, 18));
+        P.drawLine(QPointF(2, t), QPointF(5.5, t));
+        P.drawLine(QPointF(14.5, t), QPointF(18, t));
     }
 }
 
-void glyphConfig(QPainter &p, const QColor &ink)
+void GlyphConfig(QPainter &P, const QColor &Ink)
 {
     // Three sliders.
-    p.setPen(QPen(ink, 1.4, Qt::SolidLine, Qt::RoundCap));
+    P.setPen(QPen(Ink, 1.4, Qt::SolidLine, Qt::RoundCap));
     const double knob[3] = {6, 13, 9};
     for (int i = 0; i < 3; ++i) {
         const double y = 4.5 + 5.5 * i;
-        p.drawLine(QPointF(3, y), QPointF(17, y));
-        p.setBrush(ink);
-        p.drawEllipse(QPointF(knob[i], y), 2.1, 2.1);
+        P.drawLine(QPointF(3, y), QPointF(17, y));
+        P.setBrush(Ink);
+        P.drawEllipse(QPointF(knob[i], y), 2.1, 2.1);
     }
 }
 
-QColor menuBackdrop(int y, int top)
+QColor MenuBackdrop(int Y, int Top)
 {
-    return mix(kMenuTop, kMenuBottom, (top + y) / 510.0);
+    return Mix(kMenuTop, kMenuBottom, (Top + Y) / 510.0);
 }
 
-void menuButton(const QString &name, const Glyph &glyph, int top)
+void MenuButton(const QString &Name, const Glyph &Glyph, int Top)
 {
     const int w = 122, h = 40;
     for (int s = 0; s < 4; ++s) {
@@ -442,11 +442,11 @@ void menuButton(const QString &name, const Glyph &glyph, int top)
         if (s == Hover) {
             p.setPen(QPen(QColor(0x9C, 0xB9, 0xE0), 1));
             p.setBrush(QColor(255, 255, 255, 200));
-            p.drawPath(roundRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 4));
+            p.drawPath(RoundRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 4));
         } else if (s == Down) {
             p.setPen(QPen(QColor(0x86, 0xA6, 0xD2), 1));
             p.setBrush(QColor(0xC4, 0xD5, 0xEE));
-            p.drawPath(roundRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 4));
+            p.drawPath(RoundRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 4));
         } else if (s == Disabled) {
             // The current page's button: a filled blue bar with a marker on the left.
             QLinearGradient g(0, 0, 0, h);
@@ -454,30 +454,30 @@ void menuButton(const QString &name, const Glyph &glyph, int top)
             g.setColorAt(1, QColor(0x25, 0x5D, 0xB0));
             p.setPen(QPen(QColor(0x1B, 0x4A, 0x8E), 1));
             p.setBrush(g);
-            p.drawPath(roundRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 4));
+            p.drawPath(RoundRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 4));
             p.setPen(Qt::NoPen);
             p.setBrush(QColor(0xFF, 0xC8, 0x3D));
             p.drawRoundedRect(QRectF(4, 10, 3, h - 20), 1.5, 1.5);
             ink = Qt::white;
         }
         p.translate(14 + (s == Down ? 1 : 0), (h - 20) / 2.0 + (s == Down ? 1 : 0));
-        glyph(p, ink);
+        Glyph(p, ink);
         p.end();
-        save(keyed(drawing, [top](int, int y) { return menuBackdrop(y, top); }),
-             QStringLiteral("menu_%1_%2").arg(name, QLatin1String(kStateNames[s])));
+        Save(Keyed(drawing, [Top](int, int Y) { return MenuBackdrop(Y, Top); }),
+             QStringLiteral("menu_%1_%2").arg(Name, QLatin1String(kStateNames[s])));
     }
 }
 
-void leftMenu()
+void LeftMenu()
 {
     const struct
     {
-        const char *name;
-        Glyph glyph;
-    } items[6] = {{"process", glyphProcesses}, {"service", glyphServices}, {"autorun", glyphAutoruns},
-                  {"network", glyphNetwork},   {"system", glyphSystem},    {"config", glyphConfig}};
+        const char *Name;
+        Glyph Glyph;
+    } items[6] = {{"process", GlyphProcesses}, {"service", GlyphServices}, {"autorun", GlyphAutoruns},
+                  {"network", GlyphNetwork},   {"system", GlyphSystem},    {"config", GlyphConfig}};
     for (int i = 0; i < 6; ++i)
-        menuButton(QLatin1String(items[i].name), items[i].glyph, 6 + 44 * i);
+        MenuButton(QLatin1String(items[i].Name), items[i].Glyph, 6 + 44 * i);
 
     // The menu title button: the title strip with a fold chevron at the right, pointing left
     // while the menu shows ("menutitle") and right while it is folded ("menutitle_folded").
@@ -519,7 +519,7 @@ void leftMenu()
                 p.drawPath(chevron);
             }
             p.end();
-            save(img,
+            Save(img,
                  QStringLiteral("%1_%2").arg(f == 0 ? QStringLiteral("menutitle") : QStringLiteral("menutitle_folded"),
                                              QLatin1String(kStateNames[s])));
         }
@@ -528,7 +528,7 @@ void leftMenu()
 // ---- search --------------------------------------------------------------------------------
 
 // Neutral marks for the three search engines: a coloured tile with a magnifier, nothing more.
-void engineGlyphs()
+void EngineGlyphs()
 {
     const QColor tiles[3] = {QColor(0x2F, 0x6F, 0xDB), QColor(0x2E, 0x9E, 0x5B), QColor(0x7B, 0x4B, 0xC4)};
     for (int i = 0; i < 3; ++i) {
@@ -540,7 +540,7 @@ void engineGlyphs()
         g.setColorAt(1, tiles[i]);
         p.setPen(QPen(tiles[i].darker(140), 1));
         p.setBrush(g);
-        p.drawPath(roundRect(QRectF(0.5, 0.5, 15, 15), 3));
+        p.drawPath(RoundRect(QRectF(0.5, 0.5, 15, 15), 3));
         p.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::RoundCap));
         p.setBrush(Qt::NoBrush);
         p.drawEllipse(QPointF(6.8, 6.8), 3.3, 3.3);
@@ -552,7 +552,7 @@ void engineGlyphs()
             p.drawEllipse(QPointF(12.8 - 0.0, 3.0 + 2.6 * d), 0.9, 0.9);
         p.end();
         // Menu items and the engine button sit on white.
-        save(keyed(drawing, [](int, int) { return QColor(Qt::white); }), QStringLiteral("engine_%1").arg(i));
+        Save(Keyed(drawing, [](int, int) { return QColor(Qt::white); }), QStringLiteral("engine_%1").arg(i));
     }
 
     const int w = 24, h = 22;
@@ -564,7 +564,7 @@ void engineGlyphs()
         if (s == Hover || s == Down) {
             p.setPen(Qt::NoPen);
             p.setBrush(s == Hover ? QColor(0xE3, 0xEC, 0xF8) : QColor(0xC4, 0xD5, 0xEE));
-            p.drawPath(roundRect(QRectF(1, 2, w - 3, h - 4), 3));
+            p.drawPath(RoundRect(QRectF(1, 2, w - 3, h - 4), 3));
         }
         if (s == Disabled)
             ink = QColor(0xA0, 0xA8, 0xB4);
@@ -574,7 +574,7 @@ void engineGlyphs()
         p.drawEllipse(QPointF(10 + d, 9.5 + d), 4.2, 4.2);
         p.drawLine(QPointF(13.2 + d, 12.7 + d), QPointF(17 + d, 16.5 + d));
         p.end();
-        save(keyed(drawing, [](int, int) { return QColor(Qt::white); }),
+        Save(Keyed(drawing, [](int, int) { return QColor(Qt::white); }),
              QStringLiteral("btn_search_%1").arg(QLatin1String(kStateNames[s])));
     }
 }
@@ -584,12 +584,12 @@ void engineGlyphs()
 int main(int argc, char **argv)
 {
     return RunPictureGenerator(argc, argv, [] {
-        frame();
-        icons();
-        bars();
-        titleButtons();
-        leftMenu();
-        engineGlyphs();
+        Frame();
+        Icons();
+        Bars();
+        TitleButtons();
+        LeftMenu();
+        EngineGlyphs();
         return std::move(g_pictures);
     });
 }

@@ -42,7 +42,7 @@ const int AwkwardLengths[] = {0, 1, 7, 8, 9, 15, 16, 17, 4096, 4097};
 QByteArray LibraryEncrypt(int Algo, int LibMode, const QByteArray &Key, const QByteArray &Iv, const QByteArray &Data,
                           const char *Sbox = nullptr)
 {
-    platform::crypto::ensureGcrypt();
+    platform::crypto::EnsureGcrypt();
     gcry_cipher_hd_t hd = nullptr;
     EXPECT_EQ(gcry_cipher_open(&hd, Algo, LibMode, 0), 0u);
     if (Sbox)
@@ -90,17 +90,17 @@ QByteArray TwofishBlock(const QByteArray &Key, const QByteArray &Plain, const TT
 TEST(TwofishCore, StandardConfigurationMatchesPublishedVectors)
 {
     const QByteArray zero(16, 0);
-    EXPECT_EQ(Hex(TwofishBlock(QByteArray(16, 0), zero, TwofishStandard, true)),
+    EXPECT_EQ(Hex(TwofishBlock(QByteArray(16, 0), zero, kTwofishStandard, true)),
               QStringLiteral("9f589f5cf6122c32b6bfec2f2ae8c35a"));
-    EXPECT_EQ(Hex(TwofishBlock(QByteArray(24, 0), zero, TwofishStandard, true)),
+    EXPECT_EQ(Hex(TwofishBlock(QByteArray(24, 0), zero, kTwofishStandard, true)),
               QStringLiteral("efa71f788965bd4453f860178fc19101"));
-    EXPECT_EQ(Hex(TwofishBlock(QByteArray(32, 0), zero, TwofishStandard, true)),
+    EXPECT_EQ(Hex(TwofishBlock(QByteArray(32, 0), zero, kTwofishStandard, true)),
               QStringLiteral("57ff739d4dc92c1bd7fc01700cc8216f"));
     EXPECT_EQ(
-        Hex(TwofishBlock(FromHex("0123456789abcdeffedcba98765432100011223344556677"), zero, TwofishStandard, true)),
+        Hex(TwofishBlock(FromHex("0123456789abcdeffedcba98765432100011223344556677"), zero, kTwofishStandard, true)),
         QStringLiteral("cfd1d2e5a9be9cdf501f13b892bd2248"));
     EXPECT_EQ(Hex(TwofishBlock(FromHex("0123456789abcdeffedcba987654321000112233445566778899aabbccddeeff"), zero,
-                               TwofishStandard, true)),
+                               kTwofishStandard, true)),
               QStringLiteral("37527be0052334b89f0cfccae87cfa20"));
 }
 
@@ -112,9 +112,9 @@ TEST(TwofishCore, StandardConfigurationMatchesLibrary)
             const QByteArray plain = RandomBytes(16, seed);
             const QByteArray expected = LibraryEncrypt(keySize == 16 ? GCRY_CIPHER_TWOFISH128 : GCRY_CIPHER_TWOFISH,
                                                        GCRY_CIPHER_MODE_ECB, key, QByteArray(), plain);
-            const QByteArray ours = TwofishBlock(key, plain, TwofishStandard, true);
+            const QByteArray ours = TwofishBlock(key, plain, kTwofishStandard, true);
             EXPECT_EQ(Hex(ours), Hex(expected)) << seed << " " << keySize;
-            EXPECT_EQ(TwofishBlock(key, ours, TwofishStandard, false), plain);
+            EXPECT_EQ(TwofishBlock(key, ours, kTwofishStandard, false), plain);
         }
     }
 }
@@ -124,15 +124,15 @@ TEST(TwofishCore, StoredVariantRoundTripsAndDiffersFromPublished)
     for (int keySize : {1, 16, 20, 24, 32}) {
         const QByteArray key = RandomBytes(keySize, quint32(keySize));
         const QByteArray plain = RandomBytes(16, 77);
-        const QByteArray enc = TwofishBlock(key, plain, TwofishStored, true);
-        EXPECT_NE(enc, TwofishBlock(key, plain, TwofishStandard, true));
-        EXPECT_EQ(TwofishBlock(key, enc, TwofishStored, false), plain);
+        const QByteArray enc = TwofishBlock(key, plain, kTwofishStored, true);
+        EXPECT_NE(enc, TwofishBlock(key, plain, kTwofishStandard, true));
+        EXPECT_EQ(TwofishBlock(key, enc, kTwofishStored, false), plain);
     }
     // Only the odd round keys change in the schedule.
     TTwofishSchedule a, b;
     const QByteArray key = RandomBytes(24, 3);
-    TwofishSetupKey(a, reinterpret_cast<const quint8 *>(key.constData()), 24, TwofishStandard);
-    TwofishSetupKey(b, reinterpret_cast<const quint8 *>(key.constData()), 24, TwofishStored);
+    TwofishSetupKey(a, reinterpret_cast<const quint8 *>(key.constData()), 24, kTwofishStandard);
+    TwofishSetupKey(b, reinterpret_cast<const quint8 *>(key.constData()), 24, kTwofishStored);
     for (int i = 0; i < 40; i += 2)
         EXPECT_EQ(a.K[i], b.K[i]) << i;
     EXPECT_NE(a.K[1], b.K[1]);
@@ -141,13 +141,13 @@ TEST(TwofishCore, StoredVariantRoundTripsAndDiffersFromPublished)
 
 TEST(TwofishCore, StoredVariantKnownAnswers)
 {
-    EXPECT_EQ(Hex(TwofishBlock(QByteArray(16, 0), QByteArray(16, 0), TwofishStored, true)),
+    EXPECT_EQ(Hex(TwofishBlock(QByteArray(16, 0), QByteArray(16, 0), kTwofishStored, true)),
               QStringLiteral("1c2aeaa7e1740cfc567004fc106a3e33"));
     EXPECT_EQ(Hex(TwofishBlock(FromHex("0123456789abcdeffedcba98765432100011223344556677"),
-                               FromHex("00112233445566778899aabbccddeeff"), TwofishStored, true)),
+                               FromHex("00112233445566778899aabbccddeeff"), kTwofishStored, true)),
               QStringLiteral("4509fe7a4741457d27de5d91b2b15e31"));
     EXPECT_EQ(Hex(TwofishBlock(FromHex("0123456789abcdeffedcba987654321000112233445566778899aabbccddeeff"),
-                               QByteArray(16, char(0xFF)), TwofishStored, true)),
+                               QByteArray(16, char(0xFF)), kTwofishStored, true)),
               QStringLiteral("5eef0862b9630352b78e518356f6dfb4"));
 }
 

@@ -49,7 +49,7 @@ QByteArray Sha1ThroughCore(const QByteArray &Data)
 
 QByteArray LibraryDigest(int Algo, const QByteArray &Data)
 {
-    platform::crypto::ensureGcrypt();
+    platform::crypto::EnsureGcrypt();
     QByteArray out(int(gcry_md_get_algo_dlen(Algo)), Qt::Uninitialized);
     gcry_md_hash_buffer(Algo, out.data(), Data.constData(), size_t(Data.size()));
     return out;

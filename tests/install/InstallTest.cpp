@@ -183,7 +183,7 @@ public:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
         // No test reaches the machine's service manager.
-        env.insert(QString::fromLatin1(platform::services::BusAddressVariable),
+        env.insert(QString::fromLatin1(platform::services::kBusAddressVariable),
                    QStringLiteral("unix:path=/nonexistent/taskvane-no-such-bus"));
         for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
             if (qEnvironmentVariableIsSet(name))
@@ -415,8 +415,8 @@ TEST(Installed, AsOrdinaryUsers)
     platform::files::IniFile ini;
     QFile file(backup);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    ini.parse(file.readAll());
-    EXPECT_EQ(ini.sectionNames(), QStringList{QStringLiteral("S_kept-off")});
+    ini.Parse(file.readAll());
+    EXPECT_EQ(ini.SectionNames(), QStringList{QStringLiteral("S_kept-off")});
     EXPECT_TRUE(QFileInfo(inst.DataDir(kUserA) + QStringLiteral("Backup/opti_services.dat")).isFile());
 
     runAs(kUserB, "DISABLED_AsOtherUser.*");
@@ -608,9 +608,9 @@ TEST_F(DISABLED_AsUser, BacksUpTheServices)
     const QString file = panel->objOptimization->GetDefaultBackupFile();
     EXPECT_EQ(file, form->DataDir + QStringLiteral("Backup/opti_services.dat"));
     platform::files::IniFile ini;
-    ASSERT_TRUE(ini.load(file));
-    EXPECT_EQ(ini.value(QStringLiteral("ServicesBackup"), QStringLiteral("alpha")), QStringLiteral("2"));
-    EXPECT_EQ(ini.value(QStringLiteral("ServicesBackup"), QStringLiteral("beta")), QStringLiteral("4"));
+    ASSERT_TRUE(ini.Load(file));
+    EXPECT_EQ(ini.Value(QStringLiteral("ServicesBackup"), QStringLiteral("alpha")), QStringLiteral("2"));
+    EXPECT_EQ(ini.Value(QStringLiteral("ServicesBackup"), QStringLiteral("beta")), QStringLiteral("4"));
     for (const uitest::Shown &s : shown)
         EXPECT_FALSE(s.Title.contains(QStringLiteral("失败"))) << s.Text.toStdString();
     // The window goes while the bus it talks to is still there.

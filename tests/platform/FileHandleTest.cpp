@@ -15,7 +15,7 @@ namespace {
 int OpenReadWrite(const QString &Path)
 {
     QString why;
-    const int fd = openHandle(Path, HandleAccess::ReadWrite, false, why);
+    const int fd = OpenHandle(Path, HandleAccess::ReadWrite, false, why);
     EXPECT_GE(fd, 0) << why.toStdString();
     return fd;
 }
@@ -37,42 +37,42 @@ TEST(FileHandle, RangeLocksOfTwoOpenersRefuseEachOtherUntilReleased)
     const int a = OpenReadWrite(path);
     const int b = OpenReadWrite(path);
     QString why;
-    EXPECT_EQ(lockRange(a, 1, 1, RangeLock::Shared, why), RangeLockResult::Done);
-    EXPECT_EQ(lockRange(b, 1, 1, RangeLock::Shared, why), RangeLockResult::Done);
-    EXPECT_EQ(lockRange(b, 1, 1, RangeLock::Exclusive, why), RangeLockResult::Busy);
-    EXPECT_EQ(lockRange(b, 2, 1, RangeLock::Exclusive, why), RangeLockResult::Done);
-    EXPECT_EQ(lockRange(a, 1, 1, RangeLock::None, why), RangeLockResult::Done);
-    EXPECT_EQ(lockRange(b, 1, 1, RangeLock::Exclusive, why), RangeLockResult::Done);
-    EXPECT_EQ(lockRange(a, 1, 1, RangeLock::Shared, why), RangeLockResult::Busy);
-    closeHandle(b);
-    EXPECT_EQ(lockRange(a, 1, 1, RangeLock::Exclusive, why), RangeLockResult::Done);
+    EXPECT_EQ(LockRange(a, 1, 1, RangeLock::Shared, why), RangeLockResult::Done);
+    EXPECT_EQ(LockRange(b, 1, 1, RangeLock::Shared, why), RangeLockResult::Done);
+    EXPECT_EQ(LockRange(b, 1, 1, RangeLock::Exclusive, why), RangeLockResult::Busy);
+    EXPECT_EQ(LockRange(b, 2, 1, RangeLock::Exclusive, why), RangeLockResult::Done);
+    EXPECT_EQ(LockRange(a, 1, 1, RangeLock::None, why), RangeLockResult::Done);
+    EXPECT_EQ(LockRange(b, 1, 1, RangeLock::Exclusive, why), RangeLockResult::Done);
+    EXPECT_EQ(LockRange(a, 1, 1, RangeLock::Shared, why), RangeLockResult::Busy);
+    CloseHandle(b);
+    EXPECT_EQ(LockRange(a, 1, 1, RangeLock::Exclusive, why), RangeLockResult::Done);
     EXPECT_TRUE(why.isEmpty());
-    EXPECT_EQ(lockRange(-1, 1, 1, RangeLock::Shared, why), RangeLockResult::Failed);
+    EXPECT_EQ(LockRange(-1, 1, 1, RangeLock::Shared, why), RangeLockResult::Failed);
     EXPECT_FALSE(why.isEmpty());
-    EXPECT_TRUE(syncHandle(a));
-    EXPECT_FALSE(syncHandle(-1));
-    closeHandle(a);
+    EXPECT_TRUE(SyncHandle(a));
+    EXPECT_FALSE(SyncHandle(-1));
+    CloseHandle(a);
 }
 
 TEST(FileHandle, WriteAccessFollowsTheSystemsCheck)
 {
     tvtest::TempDir dir;
     const QString path = dir.file(QStringLiteral("file"));
-    EXPECT_FALSE(mayWriteFile(path));
+    EXPECT_FALSE(MayWriteFile(path));
     {
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
-    EXPECT_TRUE(mayWriteFile(path));
+    EXPECT_TRUE(MayWriteFile(path));
     ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner));
-    if (platform::processes::effectiveUserId() == 0)
+    if (platform::processes::EffectiveUserId() == 0)
         GTEST_SKIP() << "root may write any file: a refusal cannot be seen";
-    EXPECT_FALSE(mayWriteFile(path));
+    EXPECT_FALSE(MayWriteFile(path));
 }
 
 TEST(CurrentProcess, IdentityIsThisProcesssOwn)
 {
-    EXPECT_EQ(platform::processes::currentProcessId(), qint32(QCoreApplication::applicationPid()));
+    EXPECT_EQ(platform::processes::CurrentProcessId(), qint32(QCoreApplication::applicationPid()));
     tvtest::TempDir dir;
     const QString path = dir.file(QStringLiteral("mine"));
     {
@@ -80,6 +80,6 @@ TEST(CurrentProcess, IdentityIsThisProcesssOwn)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
     FileStatus st;
-    ASSERT_TRUE(statFile(path, st));
-    EXPECT_EQ(platform::processes::effectiveUserId(), st.ownerUid);
+    ASSERT_TRUE(StatFile(path, st));
+    EXPECT_EQ(platform::processes::EffectiveUserId(), st.OwnerUid);
 }

@@ -44,18 +44,18 @@ QByteArray StoreWith(const char *Name)
 QStringList RunNames(RootKey Root)
 {
     QStringList names;
-    if (const auto store = load(Root)) {
-        if (const Key *k = store->key(kRun))
-            for (const Value &v : k->values())
-                names << v.name;
+    if (const auto store = Load(Root)) {
+        if (const Key *k = store->FindKey(kRun))
+            for (const Value &v : k->Values())
+                names << v.Name;
     }
     return names;
 }
 
 bool AddRun(RootKey Root, const QString &Name)
 {
-    return modify(Root, [&](Store &s) {
-        s.createKey(kRun).add(Value{Name, ValueType::String, QStringLiteral("/bin/true"), 0});
+    return Modify(Root, [&](Store &s) {
+        s.CreateKey(kRun).Add(Value{Name, ValueType::String, QStringLiteral("/bin/true"), 0});
         return Edit::Write;
     });
 }
@@ -83,7 +83,7 @@ protected:
 
 TEST_F(KeyStoreSafety, AFifoInPlaceOfTheStoreIsRefusedAtOnce)
 {
-    const QString store = Store::fileOf(RootKey::CurrentUser);
+    const QString store = Store::FileOf(RootKey::CurrentUser);
     ASSERT_EQ(::mkfifo(QFile::encodeName(store).constData(), 0600), 0);
     // A writer that comes and goes ends a read that waits for one.
     const auto release = [&] {
@@ -92,7 +92,7 @@ TEST_F(KeyStoreSafety, AFifoInPlaceOfTheStoreIsRefusedAtOnce)
             ::close(fd);
     };
     bool inTime = false;
-    const bool read = WithinPatience<bool>([] { return load(RootKey::CurrentUser).has_value(); }, release, inTime);
+    const bool read = WithinPatience<bool>([] { return Load(RootKey::CurrentUser).has_value(); }, release, inTime);
     EXPECT_TRUE(inTime) << "the read waited on the FIFO";
     EXPECT_FALSE(read);
     const bool written =
@@ -103,8 +103,8 @@ TEST_F(KeyStoreSafety, AFifoInPlaceOfTheStoreIsRefusedAtOnce)
 
 TEST_F(KeyStoreSafety, ALinkedLockFileIsNeverCreatedNorFollowed)
 {
-    ASSERT_TRUE(WriteFile(Store::fileOf(RootKey::CurrentUser), StoreWith("agent")));
-    const QString lock = Store::fileOf(RootKey::CurrentUser) + ".lock";
+    ASSERT_TRUE(WriteFile(Store::FileOf(RootKey::CurrentUser), StoreWith("agent")));
+    const QString lock = Store::FileOf(RootKey::CurrentUser) + ".lock";
     ASSERT_TRUE(QFile::link(Path("made-through-link"), lock));
     // A read takes no lock at all; a write refuses the link.
     EXPECT_EQ(RunNames(RootKey::CurrentUser), QStringList{"agent"});
@@ -121,7 +121,7 @@ TEST_F(KeyStoreSafety, ALinkedLockFileIsNeverCreatedNorFollowed)
 TEST_F(KeyStoreSafety, AWriterGivesUpOnALockThatIsNeverReleased)
 {
     ASSERT_TRUE(AddRun(RootKey::LocalMachine, QStringLiteral("agent")));
-    const QString lock = Store::fileOf(RootKey::LocalMachine) + ".lock";
+    const QString lock = Store::FileOf(RootKey::LocalMachine) + ".lock";
     const int holder = ::open(QFile::encodeName(lock).constData(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
@@ -138,10 +138,10 @@ TEST_F(KeyStoreSafety, AWriterGivesUpOnALockThatIsNeverReleased)
 
 TEST_F(KeyStoreSafety, AStoreThatOthersMayWriteIsNotRead)
 {
-    const QString store = Store::fileOf(RootKey::LocalMachine);
+    const QString store = Store::FileOf(RootKey::LocalMachine);
     ASSERT_TRUE(WriteFile(store, StoreWith("planted")));
     ASSERT_EQ(::chmod(QFile::encodeName(store).constData(), 0666), 0);
-    EXPECT_FALSE(load(RootKey::LocalMachine).has_value());
+    EXPECT_FALSE(Load(RootKey::LocalMachine).has_value());
     EXPECT_FALSE(AddRun(RootKey::LocalMachine, QStringLiteral("x")));
 }
 
@@ -153,8 +153,8 @@ TEST_F(KeyStoreSafety, AnotherUsersLockOnTheAllUsersStoreStopsNoRead)
     if (!QFileInfo(QStringLiteral("/usr/bin/flock")).isExecutable())
         GTEST_SKIP() << "no flock to hold a lock as another user with";
     ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
-    ASSERT_TRUE(WriteFile(Store::fileOf(RootKey::LocalMachine), StoreWith("agent")));
-    const QString lock = Store::fileOf(RootKey::LocalMachine) + ".lock";
+    ASSERT_TRUE(WriteFile(Store::FileOf(RootKey::LocalMachine), StoreWith("agent")));
+    const QString lock = Store::FileOf(RootKey::LocalMachine) + ".lock";
     ASSERT_TRUE(WriteFile(lock, QByteArray()));
     ASSERT_EQ(::chmod(QFile::encodeName(lock).constData(), 0644), 0);
     if (!tvtest::runAsOtherUser({QStringLiteral("/usr/bin/test"), QStringLiteral("-r"), lock}))
@@ -200,48 +200,48 @@ TEST_F(KeyStoreSafety, AnotherUsersHomeGivesNeitherTheirStoreNorAFileOfTheirChoi
         ScopedEnv home("HOME", Path("theirs"));
         ScopedEnv config("XDG_CONFIG_HOME", viaXdg ? Path("theirs/.config") : QString());
         // Their store is not the running user's store; reading the running user's own creates nothing.
-        EXPECT_FALSE(Store::fileOf(RootKey::CurrentUser).startsWith(Path("theirs")));
+        EXPECT_FALSE(Store::FileOf(RootKey::CurrentUser).startsWith(Path("theirs")));
         EXPECT_FALSE(RunNames(RootKey::CurrentUser).contains(QStringLiteral("their-agent")));
         EXPECT_FALSE(QFileInfo::exists(Path("root-only/made")));
     }
     // Named directly as the store's folder, their folder is neither read nor written.
     ScopedEnv registryDir("TASKVANE_REGISTRY_DIR", theirs);
-    EXPECT_FALSE(load(RootKey::CurrentUser).has_value());
+    EXPECT_FALSE(Load(RootKey::CurrentUser).has_value());
     EXPECT_FALSE(AddRun(RootKey::CurrentUser, QStringLiteral("mine")));
     EXPECT_FALSE(QFileInfo::exists(Path("root-only/made")));
 }
 
 TEST(KeyStoreIndex, FindsAndRemovesValuesByNameIgnoringCase)
 {
-    Store store = *Store::parse("TASKVANE-KEYSTORE 1\n");
-    Key &k = store.createKey(QStringLiteral("A\\B"));
+    Store store = *Store::Parse("TASKVANE-KEYSTORE 1\n");
+    Key &k = store.CreateKey(QStringLiteral("A\\B"));
     for (const char *n : {"One", "Two", "Three"})
-        ASSERT_NE(k.add({QLatin1String(n), ValueType::String, QLatin1String(n), 0}), nullptr);
-    EXPECT_EQ(k.add({QStringLiteral("ONE"), ValueType::String, {}, 0}), nullptr);
-    EXPECT_TRUE(k.remove(QStringLiteral("two")));
-    EXPECT_FALSE(k.remove(QStringLiteral("two")));
-    ASSERT_NE(k.find(QStringLiteral("THREE")), nullptr);
-    EXPECT_EQ(k.find(QStringLiteral("three"))->text, QStringLiteral("Three"));
-    EXPECT_EQ(k.find(QStringLiteral("one"))->text, QStringLiteral("One"));
-    EXPECT_EQ(store.key(QStringLiteral("a\\b")), &k);
-    EXPECT_NE(store.key(QStringLiteral("A")), nullptr);
+        ASSERT_NE(k.Add({QLatin1String(n), ValueType::String, QLatin1String(n), 0}), nullptr);
+    EXPECT_EQ(k.Add({QStringLiteral("ONE"), ValueType::String, {}, 0}), nullptr);
+    EXPECT_TRUE(k.Remove(QStringLiteral("two")));
+    EXPECT_FALSE(k.Remove(QStringLiteral("two")));
+    ASSERT_NE(k.Find(QStringLiteral("THREE")), nullptr);
+    EXPECT_EQ(k.Find(QStringLiteral("three"))->Text, QStringLiteral("Three"));
+    EXPECT_EQ(k.Find(QStringLiteral("one"))->Text, QStringLiteral("One"));
+    EXPECT_EQ(store.FindKey(QStringLiteral("a\\b")), &k);
+    EXPECT_NE(store.FindKey(QStringLiteral("A")), nullptr);
     // A key or a value twice, in any spelling, is a damaged store.
-    EXPECT_FALSE(Store::parse("TASKVANE-KEYSTORE 1\nK \"\"\nK \"a\"\nK \"A\"\n").has_value());
-    EXPECT_FALSE(Store::parse("TASKVANE-KEYSTORE 1\nK \"\"\nV \"x\" DWORD 1\nV \"X\" DWORD 2\n").has_value());
-    const auto back = Store::parse(store.serialize());
+    EXPECT_FALSE(Store::Parse("TASKVANE-KEYSTORE 1\nK \"\"\nK \"a\"\nK \"A\"\n").has_value());
+    EXPECT_FALSE(Store::Parse("TASKVANE-KEYSTORE 1\nK \"\"\nV \"x\" DWORD 1\nV \"X\" DWORD 2\n").has_value());
+    const auto back = Store::Parse(store.Serialize());
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->serialize(), store.serialize());
+    EXPECT_EQ(back->Serialize(), store.Serialize());
 
     // A key of many values, past the point where they are indexed; letters beyond ASCII fold too.
-    Key &many = store.createKey(QStringLiteral("Many"));
+    Key &many = store.CreateKey(QStringLiteral("Many"));
     for (int i = 0; i < 40; ++i)
-        ASSERT_NE(many.add({QStringLiteral("Ä%1").arg(i), ValueType::DWord, {}, quint32(i)}), nullptr);
-    EXPECT_EQ(many.add({QStringLiteral("ä7"), ValueType::DWord, {}, 0}), nullptr);
-    EXPECT_TRUE(many.remove(QStringLiteral("ä0")));
-    ASSERT_NE(many.find(QStringLiteral("ä39")), nullptr);
-    EXPECT_EQ(many.find(QStringLiteral("Ä39"))->dword, 39u);
-    EXPECT_EQ(many.values().size(), 39u);
-    EXPECT_EQ(many.values().front().name, QStringLiteral("Ä1"));
+        ASSERT_NE(many.Add({QStringLiteral("Ä%1").arg(i), ValueType::DWord, {}, quint32(i)}), nullptr);
+    EXPECT_EQ(many.Add({QStringLiteral("ä7"), ValueType::DWord, {}, 0}), nullptr);
+    EXPECT_TRUE(many.Remove(QStringLiteral("ä0")));
+    ASSERT_NE(many.Find(QStringLiteral("ä39")), nullptr);
+    EXPECT_EQ(many.Find(QStringLiteral("Ä39"))->Dword, 39u);
+    EXPECT_EQ(many.Values().size(), 39u);
+    EXPECT_EQ(many.Values().front().Name, QStringLiteral("Ä1"));
 }
 
 TEST(KeyStoreIndex, ValueNamesSharedByKeysAndMalformedText)
@@ -249,26 +249,26 @@ TEST(KeyStoreIndex, ValueNamesSharedByKeysAndMalformedText)
     // The same names under many keys, escaped names beside plain ones.
     const QByteArray text = "TASKVANE-KEYSTORE 1\nK \"\"\nK \"a\"\nV \"n\" SZ \"1\"\nV \"q\\\"\" SZ \"2\"\n"
                             "K \"b\"\nV \"n\" SZ \"3\"\nV \"q\\\\\" SZ \"4\"\nV \"q\" SZ \"5\"\n";
-    const auto store = Store::parse(text);
+    const auto store = Store::Parse(text);
     ASSERT_TRUE(store);
-    EXPECT_EQ(store->key(QStringLiteral("a"))->find(QStringLiteral("q\""))->text, QStringLiteral("2"));
-    EXPECT_EQ(store->key(QStringLiteral("b"))->find(QStringLiteral("q\\"))->text, QStringLiteral("4"));
-    EXPECT_EQ(store->key(QStringLiteral("b"))->find(QStringLiteral("q"))->text, QStringLiteral("5"));
-    EXPECT_EQ(store->key(QStringLiteral("b"))->find(QStringLiteral("n"))->text, QStringLiteral("3"));
-    EXPECT_EQ(store->serialize(), text);
+    EXPECT_EQ(store->FindKey(QStringLiteral("a"))->Find(QStringLiteral("q\""))->Text, QStringLiteral("2"));
+    EXPECT_EQ(store->FindKey(QStringLiteral("b"))->Find(QStringLiteral("q\\"))->Text, QStringLiteral("4"));
+    EXPECT_EQ(store->FindKey(QStringLiteral("b"))->Find(QStringLiteral("q"))->Text, QStringLiteral("5"));
+    EXPECT_EQ(store->FindKey(QStringLiteral("b"))->Find(QStringLiteral("n"))->Text, QStringLiteral("3"));
+    EXPECT_EQ(store->Serialize(), text);
     // A parent written after its child still counts; a missing one does not.
-    EXPECT_TRUE(Store::parse("TASKVANE-KEYSTORE 1\nK \"\"\nK \"x\\\\y\"\nK \"x\"\n").has_value());
-    EXPECT_FALSE(Store::parse("TASKVANE-KEYSTORE 1\nK \"\"\nK \"x\\\\y\"\n").has_value());
+    EXPECT_TRUE(Store::Parse("TASKVANE-KEYSTORE 1\nK \"\"\nK \"x\\\\y\"\nK \"x\"\n").has_value());
+    EXPECT_FALSE(Store::Parse("TASKVANE-KEYSTORE 1\nK \"\"\nK \"x\\\\y\"\n").has_value());
     // Text that is no UTF-8: overlong, a surrogate, beyond U+10FFFF, cut short.
     for (const char *bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE4\xB8", "\x80"})
-        EXPECT_FALSE(Store::parse(QByteArray("TASKVANE-KEYSTORE 1\nK \"\"\nV \"") + bad + "\" DWORD 1\n").has_value())
+        EXPECT_FALSE(Store::Parse(QByteArray("TASKVANE-KEYSTORE 1\nK \"\"\nV \"") + bad + "\" DWORD 1\n").has_value())
             << bad;
-    const auto emoji = Store::parse("TASKVANE-KEYSTORE 1\nK \"\"\nV \"\xF0\x9F\x98\x80\" DWORD 1\n");
+    const auto emoji = Store::Parse("TASKVANE-KEYSTORE 1\nK \"\"\nV \"\xF0\x9F\x98\x80\" DWORD 1\n");
     ASSERT_TRUE(emoji);
-    EXPECT_NE(emoji->key(QString())->find(QString::fromUtf8("\xF0\x9F\x98\x80")), nullptr);
+    EXPECT_NE(emoji->FindKey(QString())->Find(QString::fromUtf8("\xF0\x9F\x98\x80")), nullptr);
     // Sub-key paths that are not as the store writes them.
     for (const char *path : {"\\\\a", "a\\\\", "a\\\\\\\\b"})
-        EXPECT_FALSE(Store::parse(QByteArray("TASKVANE-KEYSTORE 1\nK \"\"\nK \"") + path + "\"\n").has_value()) << path;
+        EXPECT_FALSE(Store::Parse(QByteArray("TASKVANE-KEYSTORE 1\nK \"\"\nK \"") + path + "\"\n").has_value()) << path;
 }
 
 } // namespace

@@ -82,8 +82,8 @@ TEST(LaunchEnvironment, TheUsersOwnEnvironmentIsPassedOnUnchanged)
     ScopedEnv config("XDG_CONFIG_HOME", own.file(QStringLiteral("config")));
     ScopedEnv runtime("XDG_RUNTIME_DIR", own.path());
     ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", QStringLiteral("unix:path=") + own.file(QStringLiteral("bus")));
-    EXPECT_FALSE(platform::shell::environmentOfAnotherUser());
-    EXPECT_EQ(platform::shell::launchEnvironment(), QProcessEnvironment::systemEnvironment().toStringList());
+    EXPECT_FALSE(platform::shell::EnvironmentOfAnotherUser());
+    EXPECT_EQ(platform::shell::LaunchEnvironment(), QProcessEnvironment::systemEnvironment().toStringList());
 }
 
 TEST(LaunchEnvironment, TheDefaultProgramGetsTheRunningUsersOwnFoldersAndBus)
@@ -103,9 +103,9 @@ TEST(LaunchEnvironment, TheDefaultProgramGetsTheRunningUsersOwnFoldersAndBus)
     ScopedEnv runtime("XDG_RUNTIME_DIR", other.path());
     ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", QStringLiteral("unix:path=") + other.file(QStringLiteral("bus")));
     ScopedEnv kept("LAUNCH_TEST_MARK", QStringLiteral("kept"));
-    EXPECT_TRUE(platform::shell::environmentOfAnotherUser());
+    EXPECT_TRUE(platform::shell::EnvironmentOfAnotherUser());
 
-    ASSERT_TRUE(platform::shell::openWithDefaultProgram(QStringLiteral("https://example.invalid/")));
+    ASSERT_TRUE(platform::shell::OpenWithDefaultProgram(QStringLiteral("https://example.invalid/")));
     const QStringList env = opener.Wait();
     ASSERT_FALSE(env.isEmpty()) << "the default program did not run";
     EXPECT_EQ(ValueOf(env, QStringLiteral("HOME")), ownHome);
@@ -129,13 +129,13 @@ TEST(LaunchEnvironment, AnyOneFolderOfAnotherUserCounts)
     for (const char *name :
          {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "HOME", "XDG_RUNTIME_DIR"}) {
         ScopedEnv moved(name, other.path());
-        EXPECT_TRUE(platform::shell::environmentOfAnotherUser()) << name;
-        EXPECT_EQ(ValueOf(platform::shell::launchEnvironment(), QLatin1String(name)).contains(other.path()), false)
+        EXPECT_TRUE(platform::shell::EnvironmentOfAnotherUser()) << name;
+        EXPECT_EQ(ValueOf(platform::shell::LaunchEnvironment(), QLatin1String(name)).contains(other.path()), false)
             << name;
     }
     // The bus socket of another user.
     ASSERT_TRUE(QFile(other.file(QStringLiteral("bus"))).open(QIODevice::WriteOnly));
     ASSERT_TRUE(Give(other.file(QStringLiteral("bus")), kOtherUser));
     ScopedEnv otherBus("DBUS_SESSION_BUS_ADDRESS", QStringLiteral("unix:path=") + other.file(QStringLiteral("bus")));
-    EXPECT_TRUE(platform::shell::environmentOfAnotherUser());
+    EXPECT_TRUE(platform::shell::EnvironmentOfAnotherUser());
 }

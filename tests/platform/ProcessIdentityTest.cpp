@@ -51,7 +51,7 @@ struct Kid
     ProcStat stat() const
     {
         ProcStat st;
-        readStat(pid, st);
+        ReadStat(pid, st);
         return st;
     }
 };
@@ -84,9 +84,9 @@ bool openGate(const QByteArray &fifo)
 std::optional<ProcessEntry> entryOf(pid_t pid)
 {
     std::vector<ProcessEntry> all;
-    enumerateByStat(all);
+    EnumerateByStat(all);
     for (const ProcessEntry &e : all) {
-        if (e.pid == quint32(pid))
+        if (e.Pid == quint32(pid))
             return e;
     }
     return std::nullopt;
@@ -102,22 +102,22 @@ TEST(ProcStatParser, LayoutOfTheRunningProgram)
                        "0 0 0 0 0 0 0 17 3 0 0 0 0 0 94000000200000 94000000210000 94000001000000 "
                        "140730000001000 140730000001020 140730000001020 140730000002000 0\n";
     ProcStat st;
-    ASSERT_TRUE(parseStat(full, std::strlen(full), st));
-    EXPECT_EQ(st.startTime, 500u);
-    EXPECT_EQ(st.layout.startCode, 94000000000000u);
-    EXPECT_EQ(st.layout.endCode, 94000000100000u);
-    EXPECT_EQ(st.layout.startStack, 140730000000000u);
-    EXPECT_EQ(st.layout.startBrk, 94000001000000u);
-    EXPECT_TRUE(st.layout.known());
+    ASSERT_TRUE(ParseStat(full, std::strlen(full), st));
+    EXPECT_EQ(st.StartTime, 500u);
+    EXPECT_EQ(st.Layout.StartCode, 94000000000000u);
+    EXPECT_EQ(st.Layout.EndCode, 94000000100000u);
+    EXPECT_EQ(st.Layout.StartStack, 140730000000000u);
+    EXPECT_EQ(st.Layout.StartBrk, 94000001000000u);
+    EXPECT_TRUE(st.Layout.Known());
     // Hidden from a reader that may not trace the process: the kernel writes 1, 1, 0.
     const char *hidden = "7 (p) S 1 7 7 0 -1 4194560 1 0 0 0 2 1 0 0 20 0 1 0 500 1000 10 "
                          "18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 0 17 3 0 0 0 0 0 0 0 0 0 0 0 0 0\n";
-    ASSERT_TRUE(parseStat(hidden, std::strlen(hidden), st));
-    EXPECT_FALSE(st.layout.known());
+    ASSERT_TRUE(ParseStat(hidden, std::strlen(hidden), st));
+    EXPECT_FALSE(st.Layout.Known());
     // An older kernel's shorter line still parses, without a layout.
     const char *old = "7 (p) S 1 7 7 0 -1 0 1 0 0 0 2 1 0 0 20 0 1 0 500\n";
-    ASSERT_TRUE(parseStat(old, std::strlen(old), st));
-    EXPECT_EQ(st.layout, ImageLayout{});
+    ASSERT_TRUE(ParseStat(old, std::strlen(old), st));
+    EXPECT_EQ(st.Layout, ImageLayout{});
 }
 
 TEST(ProcessIdentity, PidfdInodeTellsProcessesApartAndPinsReads)
@@ -125,47 +125,47 @@ TEST(ProcessIdentity, PidfdInodeTellsProcessesApartAndPinsReads)
     Kid a({"/bin/sleep", "30"}), b({"/bin/sleep", "30"});
     ASSERT_GT(a.pid, 0);
     ASSERT_GT(b.pid, 0);
-    const auto ha = PidFd::identify(a.pid, a.stat().startTime);
-    const auto hb = PidFd::identify(b.pid, b.stat().startTime);
+    const auto ha = PidFd::Identify(a.pid, a.stat().StartTime);
+    const auto hb = PidFd::Identify(b.pid, b.stat().StartTime);
     ASSERT_TRUE(ha && hb);
-    EXPECT_FALSE(PidFd::identify(a.pid, a.stat().startTime + 1).has_value());
-    if (ha->inode == 0)
+    EXPECT_FALSE(PidFd::Identify(a.pid, a.stat().StartTime + 1).has_value());
+    if (ha->Inode == 0)
         GTEST_SKIP() << "this kernel gives pidfds no inode of their own (no pidfs)";
-    EXPECT_NE(ha->inode, hb->inode);
+    EXPECT_NE(ha->Inode, hb->Inode);
 
     ProcessSource source;
-    ASSERT_TRUE(source.exePath(*ha).has_value());
-    EXPECT_TRUE(source.isAlive(*ha));
+    ASSERT_TRUE(source.ExePath(*ha).has_value());
+    EXPECT_TRUE(source.IsAlive(*ha));
     // b's identifier with a's inode: another process; nothing of it is read or acted on.
     ProcessHandle crossed = *hb;
-    crossed.inode = ha->inode;
-    EXPECT_FALSE(PidFd::pin(crossed).has_value());
-    EXPECT_FALSE(source.isAlive(crossed));
-    EXPECT_FALSE(source.exePath(crossed).has_value());
-    EXPECT_FALSE(source.cmdline(crossed, nullptr).has_value());
-    EXPECT_FALSE(source.memory(crossed).has_value());
-    EXPECT_FALSE(source.uid(crossed).has_value());
-    EXPECT_FALSE(source.stat(crossed).has_value());
-    EXPECT_FALSE(source.sched(crossed).has_value());
-    EXPECT_FALSE(source.affinity(crossed).has_value());
-    EXPECT_EQ(source.fdCount(crossed), -1);
-    EXPECT_EQ(source.moduleCount(crossed), -1);
-    EXPECT_FALSE(PidFd::open(b.pid, hb->startTime, ha->inode).has_value());
-    const auto right = PidFd::open(b.pid, hb->startTime, hb->inode);
+    crossed.Inode = ha->Inode;
+    EXPECT_FALSE(PidFd::Pin(crossed).has_value());
+    EXPECT_FALSE(source.IsAlive(crossed));
+    EXPECT_FALSE(source.ExePath(crossed).has_value());
+    EXPECT_FALSE(source.Cmdline(crossed, nullptr).has_value());
+    EXPECT_FALSE(source.Memory(crossed).has_value());
+    EXPECT_FALSE(source.Uid(crossed).has_value());
+    EXPECT_FALSE(source.Stat(crossed).has_value());
+    EXPECT_FALSE(source.Sched(crossed).has_value());
+    EXPECT_FALSE(source.Affinity(crossed).has_value());
+    EXPECT_EQ(source.FdCount(crossed), -1);
+    EXPECT_EQ(source.ModuleCount(crossed), -1);
+    EXPECT_FALSE(PidFd::Open(b.pid, hb->StartTime, ha->Inode).has_value());
+    const auto right = PidFd::Open(b.pid, hb->StartTime, hb->Inode);
     ASSERT_TRUE(right);
-    EXPECT_EQ(right->inode(), hb->inode);
+    EXPECT_EQ(right->Inode(), hb->Inode);
 
     // Ended but not reaped: still pinned, no longer held, so no read counts.
-    const auto pinned = PidFd::pin(*ha);
+    const auto pinned = PidFd::Pin(*ha);
     ASSERT_TRUE(pinned);
-    EXPECT_TRUE(pinned->held());
+    EXPECT_TRUE(pinned->Held());
     ::kill(a.pid, SIGKILL);
-    ASSERT_TRUE(waitFor([&] { return a.stat().isZombie(); }));
-    EXPECT_FALSE(pinned->held());
-    EXPECT_FALSE(source.exePath(*ha).has_value());
+    ASSERT_TRUE(waitFor([&] { return a.stat().IsZombie(); }));
+    EXPECT_FALSE(pinned->Held());
+    EXPECT_FALSE(source.ExePath(*ha).has_value());
     a.reap();
-    EXPECT_FALSE(PidFd::pin(*ha).has_value());
-    EXPECT_FALSE(source.isAlive(*ha));
+    EXPECT_FALSE(PidFd::Pin(*ha).has_value());
+    EXPECT_FALSE(source.IsAlive(*ha));
 }
 
 TEST(ProcessIdentity, NewProgramGetsANewLayoutUnderTheSameIdentity)
@@ -177,29 +177,29 @@ TEST(ProcessIdentity, NewProgramGetsANewLayoutUnderTheSameIdentity)
     Kid child({"/bin/sh", "-c", "read x < \"$0\"; exec /bin/sh -c 'read y < \"$0\"; exec /bin/sleep 30' \"$0\"",
                gate.toStdString()});
     ASSERT_GT(child.pid, 0);
-    ASSERT_TRUE(waitFor([&] { return child.stat().layout.known(); }));
+    ASSERT_TRUE(waitFor([&] { return child.stat().Layout.Known(); }));
     const ProcStat first = child.stat();
     const auto entry = entryOf(child.pid);
     ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->layout, first.layout);
-    EXPECT_EQ(entry->ownerUid, quint32(::geteuid()));
-    EXPECT_TRUE(entry->nameIs("sh"));
+    EXPECT_EQ(entry->Layout, first.Layout);
+    EXPECT_EQ(entry->OwnerUid, quint32(::geteuid()));
+    EXPECT_TRUE(entry->NameIs("sh"));
 
     ASSERT_TRUE(openGate(gate));
-    auto argsOf = [&] { return readCmdline(child.pid).value_or(QStringList()); };
+    auto argsOf = [&] { return ReadCmdline(child.pid).value_or(QStringList()); };
     ASSERT_TRUE(waitFor([&] { return argsOf().value(2).startsWith(QStringLiteral("read y")); }));
-    ASSERT_TRUE(waitFor([&] { return child.stat().layout.known(); }));
+    ASSERT_TRUE(waitFor([&] { return child.stat().Layout.Known(); }));
     const ProcStat second = child.stat();
-    EXPECT_EQ(second.startTime, first.startTime);
-    EXPECT_EQ(second.comm, first.comm);
+    EXPECT_EQ(second.StartTime, first.StartTime);
+    EXPECT_EQ(second.Comm, first.Comm);
     QFile aslr(QStringLiteral("/proc/sys/kernel/randomize_va_space"));
     if (aslr.open(QIODevice::ReadOnly) && aslr.readAll().trimmed() != "0") {
-        EXPECT_NE(second.layout, first.layout) << "the same program started again is told by its layout";
+        EXPECT_NE(second.Layout, first.Layout) << "the same program started again is told by its layout";
     }
 
     ASSERT_TRUE(openGate(gate));
-    ASSERT_TRUE(waitFor([&] { return child.stat().comm == QStringLiteral("sleep"); }));
-    EXPECT_EQ(child.stat().startTime, first.startTime);
+    ASSERT_TRUE(waitFor([&] { return child.stat().Comm == QStringLiteral("sleep"); }));
+    EXPECT_EQ(child.stat().StartTime, first.StartTime);
 }
 
 TEST(ProcessIdentity, ProcDirectoryOwnerFollowsTheEffectiveUser)
@@ -221,11 +221,11 @@ TEST(ProcessIdentity, ProcDirectoryOwnerFollowsTheEffectiveUser)
     ::close(gate[0]);
     Kid kid; // adopts the forked child for the kill and reap
     kid.pid = child;
-    ASSERT_EQ(entryOf(child).value_or(ProcessEntry()).ownerUid, 0u);
+    ASSERT_EQ(entryOf(child).value_or(ProcessEntry()).OwnerUid, 0u);
     ASSERT_EQ(::write(gate[1], "x", 1), 1);
     ::close(gate[1]);
-    ASSERT_TRUE(waitFor([&] { return readEffectiveUid(child) == 65534u; }));
-    EXPECT_EQ(entryOf(child).value_or(ProcessEntry()).ownerUid, 65534u);
+    ASSERT_TRUE(waitFor([&] { return ReadEffectiveUid(child) == 65534u; }));
+    EXPECT_EQ(entryOf(child).value_or(ProcessEntry()).OwnerUid, 65534u);
     // Not dumpable now (unless the system says otherwise), so its files belong to root:
     // its directory does not.
     QFile dumpable(QStringLiteral("/proc/sys/fs/suid_dumpable"));
@@ -241,42 +241,42 @@ TEST(ResidentMemory, StatmTextAndItsRefusals)
 {
     ResidentMemory m;
     const char good[] = "5000 1200 300 10 0 900 0\n";
-    ASSERT_TRUE(parseStatm(good, sizeof good - 1, 4096, m));
-    EXPECT_EQ(m.resident, 1200u * 4096);
-    EXPECT_EQ(m.shared, 300u * 4096);
+    ASSERT_TRUE(ParseStatm(good, sizeof good - 1, 4096, m));
+    EXPECT_EQ(m.Resident, 1200u * 4096);
+    EXPECT_EQ(m.Shared, 300u * 4096);
     const char kernel[] = "0 0 0 0 0 0 0\n";
-    ASSERT_TRUE(parseStatm(kernel, sizeof kernel - 1, 4096, m));
-    EXPECT_EQ(m.resident, 0u);
+    ASSERT_TRUE(ParseStatm(kernel, sizeof kernel - 1, 4096, m));
+    EXPECT_EQ(m.Resident, 0u);
     // Shared beyond resident, a count that overflows in bytes, short or foreign text.
     for (const char *bad : {"5000 10 300 0 0 0 0\n", "1 9223372036854775807 0\n", "5000 1200\n", "", "x y z"})
-        EXPECT_FALSE(parseStatm(bad, std::strlen(bad), 4096, m)) << bad;
+        EXPECT_FALSE(ParseStatm(bad, std::strlen(bad), 4096, m)) << bad;
 }
 
 TEST(ResidentMemory, ReadsStayWithTheProcessTheyFound)
 {
     Kid child({"/bin/sleep", "30"});
     ASSERT_GT(child.pid, 0);
-    ASSERT_TRUE(waitFor([&] { return child.stat().comm == QStringLiteral("sleep"); }));
+    ASSERT_TRUE(waitFor([&] { return child.stat().Comm == QStringLiteral("sleep"); }));
     ProcessSource source;
-    const auto handle = source.open(quint32(child.pid), child.stat().startTime);
+    const auto handle = source.Open(quint32(child.pid), child.stat().StartTime);
     ASSERT_TRUE(handle);
     quint64 file = 0;
-    const auto first = source.resident(*handle, file);
+    const auto first = source.Resident(*handle, file);
     ASSERT_TRUE(first);
-    EXPECT_GT(first->resident, 0u);
-    EXPECT_LE(first->shared, first->resident);
+    EXPECT_GT(first->Resident, 0u);
+    EXPECT_LE(first->Shared, first->Resident);
     ASSERT_NE(file, 0u) << "the pinned read keeps the file it read";
     const quint64 found = file;
-    EXPECT_TRUE(source.resident(*handle, file));
+    EXPECT_TRUE(source.Resident(*handle, file));
     EXPECT_EQ(file, found) << "the same file serves without a new pin";
 
     // Without a file found before, the read is pinned: a handle of another start time gets nothing.
     quint64 none = 0;
-    const ProcessHandle stale{handle->pid, handle->startTime + 1, true};
-    EXPECT_FALSE(source.resident(stale, none));
+    const ProcessHandle stale{handle->Pid, handle->StartTime + 1, true};
+    EXPECT_FALSE(source.Resident(stale, none));
     EXPECT_EQ(none, 0u);
 
     child.reap();
-    EXPECT_FALSE(source.resident(*handle, file));
+    EXPECT_FALSE(source.Resident(*handle, file));
     EXPECT_EQ(file, 0u);
 }

@@ -22,7 +22,7 @@ namespace {
 
 bool parse(const char *text, ProcStat &st)
 {
-    return parseStat(text, std::strlen(text), st);
+    return ParseStat(text, std::strlen(text), st);
 }
 
 } // namespace
@@ -33,17 +33,17 @@ TEST(ProcStatParser, NamesWithParenthesesAndBlanks)
     ASSERT_TRUE(parse("42 (a) b (c)) S 1 42 42 0 -1 4194560 10 0 2 0 7 3 0 0 20 5 4 0 12345 "
                       "0 0 18446744073709551615 0 0 0 0 0 0 0 0 0 0 0 0 17 1 0 2 0\n",
                       st));
-    EXPECT_EQ(st.pid, 42);
-    EXPECT_EQ(st.comm, QStringLiteral("a) b (c)"));
-    EXPECT_EQ(st.state, 'S');
-    EXPECT_EQ(st.ppid, 1);
-    EXPECT_EQ(st.utime, 7u);
-    EXPECT_EQ(st.stime, 3u);
-    EXPECT_EQ(st.nice, 5);
-    EXPECT_EQ(st.numThreads, 4);
-    EXPECT_EQ(st.startTime, 12345u);
-    EXPECT_EQ(st.minflt + st.majflt, 12u);
-    EXPECT_EQ(st.policy, 2u);
+    EXPECT_EQ(st.Pid, 42);
+    EXPECT_EQ(st.Comm, QStringLiteral("a) b (c)"));
+    EXPECT_EQ(st.State, 'S');
+    EXPECT_EQ(st.Ppid, 1);
+    EXPECT_EQ(st.Utime, 7u);
+    EXPECT_EQ(st.Stime, 3u);
+    EXPECT_EQ(st.Nice, 5);
+    EXPECT_EQ(st.NumThreads, 4);
+    EXPECT_EQ(st.StartTime, 12345u);
+    EXPECT_EQ(st.Minflt + st.Majflt, 12u);
+    EXPECT_EQ(st.Policy, 2u);
 }
 
 TEST(ProcStatParser, RefusesMalformedText)
@@ -66,75 +66,75 @@ TEST(ProcStatParser, RefusesMalformedText)
 TEST(ProcReaders, OwnProcessAndSystemValues)
 {
     ProcStat st;
-    ASSERT_TRUE(readStat(qint32(::getpid()), st));
-    EXPECT_FALSE(st.isKernelThread());
-    EXPECT_FALSE(readStat(0, st));
-    EXPECT_FALSE(readStat(-1, st));
-    const auto handle = openProcess(qint32(::getpid()));
+    ASSERT_TRUE(ReadStat(qint32(::getpid()), st));
+    EXPECT_FALSE(st.IsKernelThread());
+    EXPECT_FALSE(ReadStat(0, st));
+    EXPECT_FALSE(ReadStat(-1, st));
+    const auto handle = OpenProcess(qint32(::getpid()));
     ASSERT_TRUE(handle);
-    EXPECT_TRUE(isAlive(*handle));
-    EXPECT_FALSE(isAlive(ProcessHandle{handle->pid, handle->startTime + 1, true}));
-    EXPECT_EQ(readEffectiveUid(qint32(::getpid())), quint32(::geteuid()));
-    EXPECT_TRUE(readExePath(qint32(::getpid())).has_value());
-    EXPECT_GE(readFdCount(qint32(::getpid())), 3);
-    EXPECT_GE(readModuleCount(qint32(::getpid())), 2); // the program and libc at least
-    EXPECT_GE(onlineProcessorCount(), 1u);
-    EXPECT_TRUE(systemIdleTicks().has_value());
-    EXPECT_GT(bootTimeSeconds(), 0);
-    const quint64 a = monotonicNow100ns();
-    EXPECT_GE(monotonicNow100ns(), a);
-    const auto mask = readAffinity(qint32(::getpid()));
+    EXPECT_TRUE(IsAlive(*handle));
+    EXPECT_FALSE(IsAlive(ProcessHandle{handle->Pid, handle->StartTime + 1, true}));
+    EXPECT_EQ(ReadEffectiveUid(qint32(::getpid())), quint32(::geteuid()));
+    EXPECT_TRUE(ReadExePath(qint32(::getpid())).has_value());
+    EXPECT_GE(ReadFdCount(qint32(::getpid())), 3);
+    EXPECT_GE(ReadModuleCount(qint32(::getpid())), 2); // the program and libc at least
+    EXPECT_GE(OnlineProcessorCount(), 1u);
+    EXPECT_TRUE(SystemIdleTicks().has_value());
+    EXPECT_GT(BootTimeSeconds(), 0);
+    const quint64 a = MonotonicNow100ns();
+    EXPECT_GE(MonotonicNow100ns(), a);
+    const auto mask = ReadAffinity(qint32(::getpid()));
     ASSERT_TRUE(mask);
     EXPECT_FALSE(mask->empty());
     std::vector<ProcessEntry> all;
-    ASSERT_TRUE(enumerateByStat(all));
+    ASSERT_TRUE(EnumerateByStat(all));
     std::vector<ProcessEntry> viaStatus;
-    ASSERT_TRUE(enumerateByStatus(viaStatus));
+    ASSERT_TRUE(EnumerateByStatus(viaStatus));
     const auto self = std::find_if(viaStatus.begin(), viaStatus.end(),
-                                   [](const ProcessEntry &e) { return e.pid == quint32(::getpid()); });
+                                   [](const ProcessEntry &e) { return e.Pid == quint32(::getpid()); });
     ASSERT_NE(self, viaStatus.end());
-    EXPECT_EQ(self->uid, quint32(::geteuid()));
+    EXPECT_EQ(self->Uid, quint32(::geteuid()));
 }
 
 TEST(PidFdActions, RefusesIdentifiersThatCouldSignalGroups)
 {
-    EXPECT_FALSE(isValidPid(0));
-    EXPECT_FALSE(isValidPid(-1));
-    EXPECT_FALSE(isValidPid(qint64(pidMax()) + 1));
-    EXPECT_FALSE(PidFd::open(0, std::nullopt).has_value());
-    EXPECT_FALSE(PidFd::open(-1, std::nullopt).has_value());
-    const auto self = PidFd::open(::getpid(), std::nullopt);
+    EXPECT_FALSE(IsValidPid(0));
+    EXPECT_FALSE(IsValidPid(-1));
+    EXPECT_FALSE(IsValidPid(qint64(PidMax()) + 1));
+    EXPECT_FALSE(PidFd::Open(0, std::nullopt).has_value());
+    EXPECT_FALSE(PidFd::Open(-1, std::nullopt).has_value());
+    const auto self = PidFd::Open(::getpid(), std::nullopt);
     ASSERT_TRUE(self);
-    EXPECT_TRUE(self->alive());
-    EXPECT_FALSE(PidFd::open(::getpid(), self->startTime() + 1).has_value());
+    EXPECT_TRUE(self->Alive());
+    EXPECT_FALSE(PidFd::Open(::getpid(), self->StartTime() + 1).has_value());
 }
 
 TEST(CommandLineWords, SplitQuoteAndRoundTrip)
 {
-    EXPECT_EQ(splitCommandLine(QStringLiteral("  a  \"b c\" 'd \"e' f\\ g \"h\\\"i\\\\\" \"\"")),
+    EXPECT_EQ(SplitCommandLine(QStringLiteral("  a  \"b c\" 'd \"e' f\\ g \"h\\\"i\\\\\" \"\"")),
               (QStringList{"a", "b c", "d \"e", "f g", "h\"i\\", ""}));
-    EXPECT_FALSE(splitCommandLine(QStringLiteral("\"open")).has_value());
-    EXPECT_FALSE(splitCommandLine(QStringLiteral("'open")).has_value());
-    EXPECT_FALSE(splitCommandLine(QStringLiteral("trailing\\")).has_value());
-    EXPECT_EQ(splitCommandLine(QStringLiteral("*")), QStringList{"*"});
+    EXPECT_FALSE(SplitCommandLine(QStringLiteral("\"open")).has_value());
+    EXPECT_FALSE(SplitCommandLine(QStringLiteral("'open")).has_value());
+    EXPECT_FALSE(SplitCommandLine(QStringLiteral("trailing\\")).has_value());
+    EXPECT_EQ(SplitCommandLine(QStringLiteral("*")), QStringList{"*"});
     const QStringList words{"/bin/x", "", "a b", "q\"uote", "back\\slash", "it's", "plain"};
-    EXPECT_EQ(splitCommandLine(joinCommandLine(words)), words);
-    EXPECT_EQ(joinCommandLine({"/bin/ls", "-l"}), QStringLiteral("/bin/ls -l"));
+    EXPECT_EQ(SplitCommandLine(JoinCommandLine(words)), words);
+    EXPECT_EQ(JoinCommandLine({"/bin/ls", "-l"}), QStringLiteral("/bin/ls -l"));
 }
 
 TEST(DesktopEntries, ExecQuotingAndControlCharacters)
 {
-    EXPECT_EQ(platform::shell::execValue({"/opt/my app/run", "a$b", "100%", "x\\y"}),
+    EXPECT_EQ(platform::shell::ExecValue({"/opt/my app/run", "a$b", "100%", "x\\y"}),
               QStringLiteral("\"/opt/my app/run\" \"a\\$b\" 100%% \"x\\\\y\""));
-    EXPECT_FALSE(platform::shell::execValue({"a\nb"}).has_value());
-    EXPECT_EQ(platform::shell::escapeValue(QStringLiteral(" a\\b")), QStringLiteral("\\sa\\\\b"));
-    EXPECT_FALSE(platform::shell::escapeValue(QStringLiteral("a\tb")).has_value());
+    EXPECT_FALSE(platform::shell::ExecValue({"a\nb"}).has_value());
+    EXPECT_EQ(platform::shell::EscapeValue(QStringLiteral(" a\\b")), QStringLiteral("\\sa\\\\b"));
+    EXPECT_FALSE(platform::shell::EscapeValue(QStringLiteral("a\tb")).has_value());
     tvtest::TempDir tmp;
     const QString file = tmp.file(QStringLiteral("x.desktop"));
-    EXPECT_FALSE(platform::shell::writeShortcut(file, QStringLiteral("/bin/true"), {}, {}, QStringLiteral("a\rb"), {}));
+    EXPECT_FALSE(platform::shell::WriteShortcut(file, QStringLiteral("/bin/true"), {}, {}, QStringLiteral("a\rb"), {}));
     EXPECT_FALSE(QFile::exists(file));
     ASSERT_TRUE(
-        platform::shell::writeShortcut(file, QStringLiteral("/bin/true"), {"x\\y"}, {}, {}, QStringLiteral("T")));
+        platform::shell::WriteShortcut(file, QStringLiteral("/bin/true"), {"x\\y"}, {}, {}, QStringLiteral("T")));
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     // The Exec value is escaped once for quoting and once as a string value.
@@ -152,43 +152,43 @@ TEST(DesktopEntries, IconOfAProgramFromItsEntry)
     f.close();
     qputenv("XDG_DATA_DIRS", (tmp.path() + QStringLiteral("/apps")).toLocal8Bit());
     qputenv("XDG_DATA_HOME", (tmp.path() + QStringLiteral("/none")).toLocal8Bit());
-    platform::shell::resetFileIconCache();
-    const auto sleepPath = findProgram(QStringLiteral("sleep"));
+    platform::shell::ResetFileIconCache();
+    const auto sleepPath = FindProgram(QStringLiteral("sleep"));
     ASSERT_TRUE(sleepPath);
-    const auto icon = platform::shell::fileIcon(*sleepPath);
+    const auto icon = platform::shell::FindFileIcon(*sleepPath);
     ASSERT_TRUE(icon);
-    EXPECT_EQ(icon->iconName, QStringLiteral("tv-test-icon"));
-    EXPECT_GE(icon->index, 0);
-    const auto generic = platform::shell::fileIcon(QStringLiteral("/bin/true"));
+    EXPECT_EQ(icon->IconName, QStringLiteral("tv-test-icon"));
+    EXPECT_GE(icon->Index, 0);
+    const auto generic = platform::shell::FindFileIcon(QStringLiteral("/bin/true"));
     ASSERT_TRUE(generic);
-    EXPECT_EQ(generic->iconName, QStringLiteral("application-x-executable"));
-    EXPECT_FALSE(platform::shell::fileIcon(tmp.file(QStringLiteral("missing"))).has_value());
+    EXPECT_EQ(generic->IconName, QStringLiteral("application-x-executable"));
+    EXPECT_FALSE(platform::shell::FindFileIcon(tmp.file(QStringLiteral("missing"))).has_value());
     qputenv("XDG_DATA_DIRS", old);
     qputenv("XDG_DATA_HOME", oldHome);
-    platform::shell::resetFileIconCache();
+    platform::shell::ResetFileIconCache();
 }
 
 TEST(KeyStoreFile, RoundTripOfAwkwardTexts)
 {
     using namespace platform::registry;
-    Store store = *Store::parse("TASKVANE-KEYSTORE 1\n");
-    Key &k = store.createKey(QStringLiteral("A\\B\\C"));
-    k.add({QStringLiteral("n\"\\"), ValueType::ExpandString, QStringLiteral("%PATH%\t\x01 中文 ") + QChar(0xD800), 0});
-    k.add({QString(), ValueType::DWord, {}, 0xFFFFFFFFu});
-    const auto back = Store::parse(store.serialize());
+    Store store = *Store::Parse("TASKVANE-KEYSTORE 1\n");
+    Key &k = store.CreateKey(QStringLiteral("A\\B\\C"));
+    k.Add({QStringLiteral("n\"\\"), ValueType::ExpandString, QStringLiteral("%PATH%\t\x01 中文 ") + QChar(0xD800), 0});
+    k.Add({QString(), ValueType::DWord, {}, 0xFFFFFFFFu});
+    const auto back = Store::Parse(store.Serialize());
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->serialize(), store.serialize());
-    const Key *c = back->key(QStringLiteral("a\\b\\c"));
+    EXPECT_EQ(back->Serialize(), store.Serialize());
+    const Key *c = back->FindKey(QStringLiteral("a\\b\\c"));
     ASSERT_NE(c, nullptr);
-    ASSERT_EQ(c->values().size(), 2u);
-    EXPECT_EQ(c->values()[0].text, k.values()[0].text);
-    EXPECT_EQ(c->values()[1].dword, 0xFFFFFFFFu);
-    EXPECT_NE(back->key(QStringLiteral("A\\B")), nullptr);
-    EXPECT_FALSE(Store::parse("TASKVANE-KEYSTORE 1\nK \"\"\nV \"a\" SZ \"\\u12\"\n").has_value());
-    EXPECT_FALSE(Store::parse("TASKVANE-KEYSTORE 1\nV \"a\" SZ \"x\"\n").has_value());
-    EXPECT_FALSE(Store::parse("TASKVANE-KEYSTORE 1\nK \"\"\n\xff\n").has_value());
-    EXPECT_FALSE(normalizeSubKey(QStringLiteral("a\\\\b")).has_value());
-    EXPECT_EQ(normalizeSubKey(QStringLiteral("\\a\\b\\")), QStringLiteral("a\\b"));
+    ASSERT_EQ(c->Values().size(), 2u);
+    EXPECT_EQ(c->Values()[0].Text, k.Values()[0].Text);
+    EXPECT_EQ(c->Values()[1].Dword, 0xFFFFFFFFu);
+    EXPECT_NE(back->FindKey(QStringLiteral("A\\B")), nullptr);
+    EXPECT_FALSE(Store::Parse("TASKVANE-KEYSTORE 1\nK \"\"\nV \"a\" SZ \"\\u12\"\n").has_value());
+    EXPECT_FALSE(Store::Parse("TASKVANE-KEYSTORE 1\nV \"a\" SZ \"x\"\n").has_value());
+    EXPECT_FALSE(Store::Parse("TASKVANE-KEYSTORE 1\nK \"\"\n\xff\n").has_value());
+    EXPECT_FALSE(NormalizeSubKey(QStringLiteral("a\\\\b")).has_value());
+    EXPECT_EQ(NormalizeSubKey(QStringLiteral("\\a\\b\\")), QStringLiteral("a\\b"));
 }
 
 TEST(DesktopEntries, WrittenArgumentsReadBackUnchanged)
@@ -197,11 +197,11 @@ TEST(DesktopEntries, WrittenArgumentsReadBackUnchanged)
     const QString file = tmp.file(QStringLiteral("r.desktop"));
     const QStringList args{QStringLiteral("50% off"), QStringLiteral("100%"), QStringLiteral("a\"b$c"),
                            QStringLiteral("x\\y"), QString()};
-    ASSERT_TRUE(platform::shell::writeShortcut(file, QStringLiteral("/opt/my app/run"), args, QStringLiteral("/tmp"),
+    ASSERT_TRUE(platform::shell::WriteShortcut(file, QStringLiteral("/opt/my app/run"), args, QStringLiteral("/tmp"),
                                                QStringLiteral("d"), {}));
-    const auto info = platform::files::readDesktopEntry(file, QString());
+    const auto info = platform::files::ReadDesktopEntry(file, QString());
     ASSERT_TRUE(info.has_value());
-    EXPECT_EQ(info->program, QStringLiteral("/opt/my app/run"));
-    EXPECT_EQ(info->arguments, args);
-    EXPECT_EQ(info->path, QStringLiteral("/tmp"));
+    EXPECT_EQ(info->Program, QStringLiteral("/opt/my app/run"));
+    EXPECT_EQ(info->Arguments, args);
+    EXPECT_EQ(info->Path, QStringLiteral("/tmp"));
 }

@@ -33,7 +33,7 @@ std::string AccountDataDir()
 
 std::string Found()
 {
-    return platform::shell::userDataDir().toStdString();
+    return platform::shell::UserDataDir().toStdString();
 }
 
 class UserDataDir : public ::testing::Test
@@ -100,29 +100,29 @@ TEST(PrivateDirs, AreMadeForTheOwnerOnlyWhateverTheUmask)
     tvtest::TempDir dir;
     const mode_t old = ::umask(0);
     const QString deep = dir.file(QStringLiteral("a/b/c"));
-    EXPECT_TRUE(platform::shell::makePrivateDirs(deep));
+    EXPECT_TRUE(platform::shell::MakePrivateDirs(deep));
     ::umask(old);
     for (const QString &p : {dir.file(QStringLiteral("a")), dir.file(QStringLiteral("a/b")), deep})
         EXPECT_EQ(FileMode(p), 0700) << p.toStdString();
     // An existing folder is taken as it is.
     ASSERT_TRUE(QFile::setPermissions(
         deep, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
-    EXPECT_TRUE(platform::shell::makePrivateDirs(deep + "/"));
+    EXPECT_TRUE(platform::shell::MakePrivateDirs(deep + "/"));
     EXPECT_EQ(FileMode(deep), 0705);
     // A file in the way, or no name at all, is a failure.
     ASSERT_TRUE(WriteFile(dir.file(QStringLiteral("file")), "x"));
-    EXPECT_FALSE(platform::shell::makePrivateDirs(dir.file(QStringLiteral("file"))));
-    EXPECT_FALSE(platform::shell::makePrivateDirs(dir.file(QStringLiteral("file/sub"))));
-    EXPECT_FALSE(platform::shell::makePrivateDirs(QString()));
+    EXPECT_FALSE(platform::shell::MakePrivateDirs(dir.file(QStringLiteral("file"))));
+    EXPECT_FALSE(platform::shell::MakePrivateDirs(dir.file(QStringLiteral("file/sub"))));
+    EXPECT_FALSE(platform::shell::MakePrivateDirs(QString()));
 }
 
 TEST(ProgramDataDirs, AreTheProgramFolderAndTheSharedFolderBesideIt)
 {
-    EXPECT_EQ(platform::shell::programDataDirs(QStringLiteral("/opt/tv/bin")),
+    EXPECT_EQ(platform::shell::ProgramDataDirs(QStringLiteral("/opt/tv/bin")),
               (QStringList{"/opt/tv/bin/", "/opt/tv/share/taskvane/"}));
-    EXPECT_EQ(platform::shell::programDataDirs(QStringLiteral("/usr/bin/")),
+    EXPECT_EQ(platform::shell::ProgramDataDirs(QStringLiteral("/usr/bin/")),
               (QStringList{"/usr/bin/", "/usr/share/taskvane/"}));
-    EXPECT_TRUE(platform::shell::programDataDirs(QString()).isEmpty());
+    EXPECT_TRUE(platform::shell::ProgramDataDirs(QString()).isEmpty());
 }
 
 TEST(AdoptOwnFile, TakesOnlyTheUsersOwnRegularFileOnce)
@@ -132,27 +132,27 @@ TEST(AdoptOwnFile, TakesOnlyTheUsersOwnRegularFileOnce)
     const QString target = dir.file(QStringLiteral("new/x.dat"));
     ASSERT_TRUE(QDir().mkpath(dir.file(QStringLiteral("new"))));
     ASSERT_TRUE(WriteFile(old, "[S_a]\nCommand=x\n"));
-    EXPECT_TRUE(platform::files::adoptOwnFile(old, target, 1024));
+    EXPECT_TRUE(platform::files::AdoptOwnFile(old, target, 1024));
     EXPECT_EQ(ReadFile(target), QByteArray("[S_a]\nCommand=x\n"));
     // Once there, the copy is never replaced.
     ASSERT_TRUE(WriteFile(old, "changed"));
-    EXPECT_FALSE(platform::files::adoptOwnFile(old, target, 1024));
+    EXPECT_FALSE(platform::files::AdoptOwnFile(old, target, 1024));
     EXPECT_EQ(ReadFile(target), QByteArray("[S_a]\nCommand=x\n"));
 
     // Too large, a link, a FIFO, nothing: not taken, nothing made.
     const QString other = dir.file(QStringLiteral("new/y.dat"));
-    EXPECT_FALSE(platform::files::adoptOwnFile(old, other, 3));
+    EXPECT_FALSE(platform::files::AdoptOwnFile(old, other, 3));
     ASSERT_TRUE(QFile::link(old, dir.file(QStringLiteral("link.dat"))));
-    EXPECT_FALSE(platform::files::adoptOwnFile(dir.file(QStringLiteral("link.dat")), other, 1024));
+    EXPECT_FALSE(platform::files::AdoptOwnFile(dir.file(QStringLiteral("link.dat")), other, 1024));
     ASSERT_EQ(::mkfifo(QFile::encodeName(dir.file(QStringLiteral("fifo"))).constData(), 0600), 0);
-    EXPECT_FALSE(platform::files::adoptOwnFile(dir.file(QStringLiteral("fifo")), other, 1024));
-    EXPECT_FALSE(platform::files::adoptOwnFile(dir.file(QStringLiteral("missing")), other, 1024));
+    EXPECT_FALSE(platform::files::AdoptOwnFile(dir.file(QStringLiteral("fifo")), other, 1024));
+    EXPECT_FALSE(platform::files::AdoptOwnFile(dir.file(QStringLiteral("missing")), other, 1024));
     EXPECT_FALSE(QFileInfo::exists(other));
 
     if (::geteuid() == 0) {
         // Another user's file is theirs.
         ASSERT_EQ(::chown(QFile::encodeName(old).constData(), kOtherUid, kOtherUid), 0);
-        EXPECT_FALSE(platform::files::adoptOwnFile(old, other, 1024));
+        EXPECT_FALSE(platform::files::AdoptOwnFile(old, other, 1024));
         EXPECT_FALSE(QFileInfo::exists(other));
     }
 }

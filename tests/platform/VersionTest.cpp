@@ -4,10 +4,10 @@
 
 TEST(ProgramVersion, ComesFromTheBuild)
 {
-    const auto v = platform::programVersion();
-    EXPECT_EQ(v.major, TASKVANE_VERSION_MAJOR);
-    EXPECT_GE(v.minor, 0);
-    EXPECT_TRUE(platform::isProgramFile(QStringLiteral("/proc/self/exe")));
-    EXPECT_FALSE(platform::isProgramFile(QString()));
-    EXPECT_FALSE(platform::isProgramFile(QStringLiteral("/nonexistent/file")));
+    const auto v = platform::ProgramVersion();
+    EXPECT_EQ(v.Major, TASKVANE_VERSION_MAJOR);
+    EXPECT_GE(v.Minor, 0);
+    EXPECT_TRUE(platform::IsProgramFile(QStringLiteral("/proc/self/exe")));
+    EXPECT_FALSE(platform::IsProgramFile(QString()));
+    EXPECT_FALSE(platform::IsProgramFile(QStringLiteral("/nonexistent/file")));
 }

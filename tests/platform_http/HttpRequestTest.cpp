@@ -29,11 +29,11 @@ protected:
     static Limits Short()
     {
         Limits l;
-        l.connectTimeoutMs = 2000;
-        l.stallTimeoutMs = 500;
-        l.totalTimeoutMs = 5000;
-        l.maxBodyBytes = 64 * 1024;
-        l.maxHeaderBytes = 8 * 1024;
+        l.ConnectTimeoutMs = 2000;
+        l.StallTimeoutMs = 500;
+        l.TotalTimeoutMs = 5000;
+        l.MaxBodyBytes = 64 * 1024;
+        l.MaxHeaderBytes = 8 * 1024;
         return l;
     }
 
@@ -41,8 +41,8 @@ protected:
     static bool Prepare(Request &r, const QString &path, bool post = false, const QString &agent = QString(),
                         const QString &referer = QString(), bool reload = true)
     {
-        return r.openSession(agent) && r.connect(QStringLiteral("127.0.0.1"), QString(), QString()) &&
-            r.openRequest(post, path, referer, reload);
+        return r.OpenSession(agent) && r.Connect(QStringLiteral("127.0.0.1"), QString(), QString()) &&
+            r.OpenRequest(post, path, referer, reload);
     }
 
     static QByteArray ReadAll(Request &r, qint64 &last)
@@ -50,7 +50,7 @@ protected:
         QByteArray out;
         char buf[512];
         for (;;) {
-            last = r.read(buf, sizeof buf);
+            last = r.Read(buf, sizeof buf);
             if (last <= 0)
                 break;
             out.append(buf, qsizetype(last));
@@ -71,9 +71,9 @@ TEST_F(HttpRequestTest, GetSendsTheRequestAndReadsTheWholeBody)
     Request r(Short());
     ASSERT_TRUE(Prepare(r, QStringLiteral("/dir/file name.txt"), false, QStringLiteral("Agent/1"),
                         QStringLiteral("http://ref.example/")));
-    ASSERT_TRUE(r.send()) << r.errorText().toStdString();
-    EXPECT_EQ(r.statusCode(), 200);
-    EXPECT_EQ(r.contentLength(), body.size());
+    ASSERT_TRUE(r.Send()) << r.ErrorText().toStdString();
+    EXPECT_EQ(r.StatusCode(), 200);
+    EXPECT_EQ(r.ContentLength(), body.size());
     qint64 last = 0;
     EXPECT_EQ(ReadAll(r, last), body);
     EXPECT_EQ(last, 0);
@@ -95,7 +95,7 @@ TEST_F(HttpRequestTest, CachedGetWithoutAgentSendsNeitherHeader)
     Serve([](const LoopbackServer::Conn &c, const Recorded &) { c.send(LoopbackServer::response(200, "x")); });
     Request r(Short());
     ASSERT_TRUE(Prepare(r, QStringLiteral("/"), false, QString(), QString(), false));
-    ASSERT_TRUE(r.send());
+    ASSERT_TRUE(r.Send());
     const auto reqs = server->requests();
     ASSERT_EQ(reqs.size(), 1u);
     EXPECT_FALSE(reqs[0].headers.contains("user-agent"));
@@ -107,7 +107,7 @@ TEST_F(HttpRequestTest, PostSendsFormTypeAndBody)
     Serve([](const LoopbackServer::Conn &c, const Recorded &) { c.send(LoopbackServer::response(200, "ok")); });
     Request r(Short());
     ASSERT_TRUE(Prepare(r, QStringLiteral("/post"), true));
-    ASSERT_TRUE(r.send(QByteArray("a=1&b=2")));
+    ASSERT_TRUE(r.Send(QByteArray("a=1&b=2")));
     const auto reqs = server->requests();
     ASSERT_EQ(reqs.size(), 1u);
     EXPECT_EQ(reqs[0].method, "POST");
@@ -131,22 +131,22 @@ TEST_F(HttpRequestTest, StatusLengthAndRedirects)
     {
         Request r(Short());
         ASSERT_TRUE(Prepare(r, QStringLiteral("/missing")));
-        ASSERT_TRUE(r.send());
-        EXPECT_EQ(r.statusCode(), 404);
+        ASSERT_TRUE(r.Send());
+        EXPECT_EQ(r.StatusCode(), 404);
     }
     {
         Request r(Short());
         ASSERT_TRUE(Prepare(r, QStringLiteral("/moved")));
-        ASSERT_TRUE(r.send());
-        EXPECT_EQ(r.statusCode(), 200);
+        ASSERT_TRUE(r.Send());
+        EXPECT_EQ(r.StatusCode(), 200);
         qint64 last = 0;
         EXPECT_EQ(ReadAll(r, last), "arrived");
     }
     {
         Request r(Short());
         ASSERT_TRUE(Prepare(r, QStringLiteral("/plain")));
-        ASSERT_TRUE(r.send());
-        EXPECT_FALSE(r.contentLength().has_value());
+        ASSERT_TRUE(r.Send());
+        EXPECT_FALSE(r.ContentLength().has_value());
         qint64 last = 0;
         EXPECT_EQ(ReadAll(r, last), "no length here");
         EXPECT_EQ(last, 0);
@@ -158,20 +158,20 @@ TEST_F(HttpRequestTest, RefusesBadHostsPathsAndOverrides)
     for (const QString &host : {QString(), QStringLiteral("a b"), QStringLiteral("user@host"),
                                 QStringLiteral("host:8080"), QStringLiteral("host/x"), QStringLiteral("-x-")}) {
         Request r;
-        ASSERT_TRUE(r.openSession(QString()));
-        EXPECT_FALSE(r.connect(host, QString(), QString())) << host.toStdString();
+        ASSERT_TRUE(r.OpenSession(QString()));
+        EXPECT_FALSE(r.Connect(host, QString(), QString())) << host.toStdString();
     }
     {
         Request r;
-        ASSERT_TRUE(r.openSession(QString()) && r.connect(QStringLiteral("127.0.0.1"), QString(), QString()));
-        EXPECT_FALSE(r.openRequest(false, QStringLiteral("no-slash"), QString(), true));
+        ASSERT_TRUE(r.OpenSession(QString()) && r.Connect(QStringLiteral("127.0.0.1"), QString(), QString()));
+        EXPECT_FALSE(r.OpenRequest(false, QStringLiteral("no-slash"), QString(), true));
     }
     // A server override that is not a loopback address stops every transfer at the connection.
     for (const char *value : {"10.0.0.1:80", "example.org:80", "127.0.0.1", "127.0.0.1:0", "127.0.0.1:99999"}) {
         qputenv(platform::http::kServerOverrideVariable, value);
         Request r;
-        ASSERT_TRUE(r.openSession(QString()));
-        EXPECT_FALSE(r.connect(QStringLiteral("127.0.0.1"), QString(), QString())) << value;
+        ASSERT_TRUE(r.OpenSession(QString()));
+        EXPECT_FALSE(r.Connect(QStringLiteral("127.0.0.1"), QString(), QString())) << value;
     }
 }
 
@@ -186,8 +186,8 @@ TEST_F(HttpRequestTest, ConnectionRefusedFailsTheSend)
     qputenv(platform::http::kServerOverrideVariable, "127.0.0.1:" + QByteArray::number(port));
     Request r(Short());
     ASSERT_TRUE(Prepare(r, QStringLiteral("/")));
-    EXPECT_FALSE(r.send());
-    EXPECT_FALSE(r.statusCode().has_value());
+    EXPECT_FALSE(r.Send());
+    EXPECT_FALSE(r.StatusCode().has_value());
 }
 
 // Hostile answers end in a failure within the limits, never in a hang or unbounded memory.
@@ -221,16 +221,16 @@ TEST_F(HttpRequestTest, HostileAnswersFailWithinTheLimits)
     for (const char *path : {"/garbage", "/endless-headers", "/huge-length", "/silent"}) {
         Request r(Short());
         ASSERT_TRUE(Prepare(r, QString::fromLatin1(path)));
-        EXPECT_FALSE(r.send()) << path;
+        EXPECT_FALSE(r.Send()) << path;
     }
     for (const char *path : {"/endless-body", "/stalls", "/short"}) {
         Request r(Short());
         ASSERT_TRUE(Prepare(r, QString::fromLatin1(path)));
-        ASSERT_TRUE(r.send()) << path;
+        ASSERT_TRUE(r.Send()) << path;
         qint64 last = 0;
         const QByteArray got = ReadAll(r, last);
         EXPECT_EQ(last, -1) << path;
-        EXPECT_LE(got.size(), Short().maxBodyBytes) << path;
+        EXPECT_LE(got.size(), Short().MaxBodyBytes) << path;
     }
     EXPECT_LT(t.elapsed(), 20000);
 }
@@ -240,8 +240,8 @@ TEST_F(HttpRequestTest, StopRequestEndsTheWaitPromptly)
     Serve([](const LoopbackServer::Conn &c, const Recorded &) { c.pause(5000); });
     std::atomic<bool> stop{false};
     Limits l = Short();
-    l.stallTimeoutMs = 10000;
-    l.totalTimeoutMs = 10000;
+    l.StallTimeoutMs = 10000;
+    l.TotalTimeoutMs = 10000;
     Request r(l, [&] { return stop.load(); });
     ASSERT_TRUE(Prepare(r, QStringLiteral("/")));
     std::thread stopper([&] {
@@ -250,7 +250,7 @@ TEST_F(HttpRequestTest, StopRequestEndsTheWaitPromptly)
     });
     QElapsedTimer t;
     t.start();
-    EXPECT_FALSE(r.send());
+    EXPECT_FALSE(r.Send());
     EXPECT_LT(t.elapsed(), 3000);
     stopper.join();
 }

@@ -83,47 +83,47 @@ TEST(InterfaceTable, ReadsASysTreeOrderedByIndex)
     WriteFile(dir.path() + QStringLiteral("/eth0/ifalias"), "uplink\n");
 
     std::vector<InterfaceRow> rows;
-    ASSERT_TRUE(readInterfaces(dir.path(), rows));
+    ASSERT_TRUE(ReadInterfaces(dir.path(), rows));
     ASSERT_EQ(rows.size(), 7u); // the entry without an index is passed over
-    EXPECT_EQ(rows[0].name, QStringLiteral("lo"));
-    EXPECT_EQ(rows[1].name, QStringLiteral("eth0"));
-    EXPECT_EQ(rows[2].name, QStringLiteral("wlan0"));
-    EXPECT_EQ(rows[3].name, QStringLiteral("weird"));
-    EXPECT_EQ(rows[4].name, QStringLiteral("tun0"));
+    EXPECT_EQ(rows[0].Name, QStringLiteral("lo"));
+    EXPECT_EQ(rows[1].Name, QStringLiteral("eth0"));
+    EXPECT_EQ(rows[2].Name, QStringLiteral("wlan0"));
+    EXPECT_EQ(rows[3].Name, QStringLiteral("weird"));
+    EXPECT_EQ(rows[4].Name, QStringLiteral("tun0"));
 
     const InterfaceRow &lo = rows[0];
-    EXPECT_EQ(lo.index, 1u);
-    EXPECT_EQ(lo.type, quint32(IfTypeLoopback));
-    EXPECT_EQ(lo.operStatus, IfOperOperational); // unknown, but up with a carrier
-    EXPECT_EQ(lo.inOctets, 123456789012ull);     // beyond 32 bits
-    EXPECT_EQ(lo.description, QStringLiteral("lo"));
+    EXPECT_EQ(lo.Index, 1u);
+    EXPECT_EQ(lo.Type, quint32(IfTypeLoopback));
+    EXPECT_EQ(lo.OperStatus, IfOperOperational); // unknown, but up with a carrier
+    EXPECT_EQ(lo.InOctets, 123456789012ull);     // beyond 32 bits
+    EXPECT_EQ(lo.Description, QStringLiteral("lo"));
 
     const InterfaceRow &eth = rows[1];
-    EXPECT_EQ(eth.description, QStringLiteral("uplink"));
-    EXPECT_EQ(eth.type, quint32(IfTypeEthernet));
-    EXPECT_EQ(eth.operStatus, IfOperOperational);
-    EXPECT_EQ(eth.physLength, 6u);
+    EXPECT_EQ(eth.Description, QStringLiteral("uplink"));
+    EXPECT_EQ(eth.Type, quint32(IfTypeEthernet));
+    EXPECT_EQ(eth.OperStatus, IfOperOperational);
+    EXPECT_EQ(eth.PhysLength, 6u);
     const std::array<quint8, 8> mac{0xAA, 0xBB, 0xCC, 0x0D, 0xEE, 0xFF, 0, 0};
-    EXPECT_EQ(eth.physAddress, mac);
-    EXPECT_EQ(eth.inOctets, 5000u);
-    EXPECT_EQ(eth.outOctets, 7000u);
+    EXPECT_EQ(eth.PhysAddress, mac);
+    EXPECT_EQ(eth.InOctets, 5000u);
+    EXPECT_EQ(eth.OutOctets, 7000u);
 
-    EXPECT_EQ(rows[2].type, quint32(IfTypeWireless));
-    EXPECT_EQ(rows[2].operStatus, IfOperConnecting);
+    EXPECT_EQ(rows[2].Type, quint32(IfTypeWireless));
+    EXPECT_EQ(rows[2].OperStatus, IfOperConnecting);
     // A malformed address and counter leave those fields empty, not the interface.
-    EXPECT_EQ(rows[3].physLength, 0u);
-    EXPECT_EQ(rows[3].inOctets, 0u);
-    EXPECT_EQ(rows[3].outOctets, 9u);
-    EXPECT_EQ(rows[4].type, quint32(IfTypeTunnel));
-    EXPECT_EQ(rows[4].physLength, 0u);
-    EXPECT_EQ(rows[4].operStatus, IfOperDisconnected); // unknown and down
+    EXPECT_EQ(rows[3].PhysLength, 0u);
+    EXPECT_EQ(rows[3].InOctets, 0u);
+    EXPECT_EQ(rows[3].OutOctets, 9u);
+    EXPECT_EQ(rows[4].Type, quint32(IfTypeTunnel));
+    EXPECT_EQ(rows[4].PhysLength, 0u);
+    EXPECT_EQ(rows[4].OperStatus, IfOperDisconnected); // unknown and down
     // A VPN's tun interface that is up; an interface that is up without a carrier.
-    EXPECT_EQ(rows[5].name, QStringLiteral("vpn0"));
-    EXPECT_EQ(rows[5].operStatus, IfOperOperational);
-    EXPECT_EQ(rows[6].operStatus, IfOperDisconnected);
+    EXPECT_EQ(rows[5].Name, QStringLiteral("vpn0"));
+    EXPECT_EQ(rows[5].OperStatus, IfOperOperational);
+    EXPECT_EQ(rows[6].OperStatus, IfOperDisconnected);
 
     rows.clear();
-    EXPECT_FALSE(readInterfaces(dir.file(QStringLiteral("none")), rows));
+    EXPECT_FALSE(ReadInterfaces(dir.file(QStringLiteral("none")), rows));
     EXPECT_TRUE(rows.empty());
 }
 
@@ -133,7 +133,7 @@ TEST(InterfaceTable, LastingAttributesAreReadOncePerInterface)
     ASSERT_TRUE(dir.isValid());
     WriteInterface(dir.path(), {"eth0", "2", "1", "up", "0x1003", "aa:bb:cc:0d:ee:ff", "6", "5000", "7000", "1"});
     std::vector<InterfaceRow> rows;
-    ASSERT_TRUE(readInterfaces(dir.path(), rows));
+    ASSERT_TRUE(ReadInterfaces(dir.path(), rows));
     ASSERT_EQ(rows.size(), 1u);
 
     // Counters and state follow every read; kind, address and alias stay as first read.
@@ -141,25 +141,25 @@ TEST(InterfaceTable, LastingAttributesAreReadOncePerInterface)
                    {"eth0", "2", "772", "down", "0x1002", "11:11:11:11:11:11", "6", "6000", "9000", nullptr});
     WriteFile(dir.path() + QStringLiteral("/eth0/ifalias"), "renamed\n");
     rows.clear();
-    ASSERT_TRUE(readInterfaces(dir.path(), rows));
+    ASSERT_TRUE(ReadInterfaces(dir.path(), rows));
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].inOctets, 6000u);
-    EXPECT_EQ(rows[0].outOctets, 9000u);
-    EXPECT_EQ(rows[0].operStatus, IfOperDisconnected);
-    EXPECT_EQ(rows[0].type, quint32(IfTypeEthernet));
-    EXPECT_EQ(rows[0].description, QStringLiteral("eth0"));
-    EXPECT_EQ(rows[0].physAddress[0], 0xAA);
+    EXPECT_EQ(rows[0].InOctets, 6000u);
+    EXPECT_EQ(rows[0].OutOctets, 9000u);
+    EXPECT_EQ(rows[0].OperStatus, IfOperDisconnected);
+    EXPECT_EQ(rows[0].Type, quint32(IfTypeEthernet));
+    EXPECT_EQ(rows[0].Description, QStringLiteral("eth0"));
+    EXPECT_EQ(rows[0].PhysAddress[0], 0xAA);
 
     // The same name with a new index is a new interface: everything is read again.
     WriteInterface(dir.path(), {"eth0", "9", "772", "unknown", "0x49", "11:11:11:11:11:11", "6", "1", "2", "1"});
     rows.clear();
-    ASSERT_TRUE(readInterfaces(dir.path(), rows));
+    ASSERT_TRUE(ReadInterfaces(dir.path(), rows));
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].index, 9u);
-    EXPECT_EQ(rows[0].type, quint32(IfTypeLoopback));
-    EXPECT_EQ(rows[0].description, QStringLiteral("renamed"));
-    EXPECT_EQ(rows[0].physAddress[0], 0x11);
-    EXPECT_EQ(rows[0].operStatus, IfOperOperational); // unknown: judged by the flags and the carrier
+    EXPECT_EQ(rows[0].Index, 9u);
+    EXPECT_EQ(rows[0].Type, quint32(IfTypeLoopback));
+    EXPECT_EQ(rows[0].Description, QStringLiteral("renamed"));
+    EXPECT_EQ(rows[0].PhysAddress[0], 0x11);
+    EXPECT_EQ(rows[0].OperStatus, IfOperOperational); // unknown: judged by the flags and the carrier
 }
 
 // The loopback's counters move by at least what this test sends to itself over it.
@@ -167,10 +167,10 @@ TEST(InterfaceTable, LoopbackCountersMoveAfterOwnTraffic)
 {
     auto loopback = []() -> std::optional<InterfaceRow> {
         std::vector<InterfaceRow> rows;
-        if (!readInterfaces(QStringLiteral("/sys/class/net"), rows))
+        if (!ReadInterfaces(QStringLiteral("/sys/class/net"), rows))
             return std::nullopt;
         for (const InterfaceRow &r : rows)
-            if (r.type == IfTypeLoopback)
+            if (r.Type == IfTypeLoopback)
                 return r;
         return std::nullopt;
     };
@@ -178,7 +178,7 @@ TEST(InterfaceTable, LoopbackCountersMoveAfterOwnTraffic)
     if (!before)
         GTEST_SKIP() << "no loopback interface is listed here";
     // The loopback never reports a state of its own: it is up, so it is operational.
-    EXPECT_EQ(before->operStatus, IfOperOperational);
+    EXPECT_EQ(before->OperStatus, IfOperOperational);
 
     const int rx = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const int tx = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -203,14 +203,14 @@ TEST(InterfaceTable, LoopbackCountersMoveAfterOwnTraffic)
     ::close(tx);
     const auto after = loopback();
     ASSERT_TRUE(after.has_value());
-    EXPECT_GE(after->inOctets - before->inOctets, quint64(kDatagrams) * quint64(payload.size()));
-    EXPECT_GE(after->outOctets - before->outOctets, quint64(kDatagrams) * quint64(payload.size()));
+    EXPECT_GE(after->InOctets - before->InOctets, quint64(kDatagrams) * quint64(payload.size()));
+    EXPECT_GE(after->OutOctets - before->OutOctets, quint64(kDatagrams) * quint64(payload.size()));
 
     std::vector<AddressRow> addresses;
-    ASSERT_TRUE(readIPv4Addresses(addresses));
+    ASSERT_TRUE(ReadIPv4Addresses(addresses));
     const unsigned char lo[4] = {127, 0, 0, 1};
     quint32 loAddr = 0;
     std::memcpy(&loAddr, lo, 4);
     EXPECT_TRUE(std::any_of(addresses.begin(), addresses.end(),
-                            [&](const AddressRow &r) { return r.index == before->index && r.address == loAddr; }));
+                            [&](const AddressRow &r) { return r.Index == before->Index && r.Address == loAddr; }));
 }

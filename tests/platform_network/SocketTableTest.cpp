@@ -52,19 +52,19 @@ TEST(SocketTable, ParsesTcpRowsWithHostOrderPortsAndDisplayStates)
         Line(2, Addr(10, 0, 0, 1), 22, Addr(10, 0, 0, 2), 5555, "06", 0);
     std::vector<SocketRow> rows;
     int rejected = -1;
-    parseSocketTable(text, true, false, rows, &rejected);
+    ParseSocketTable(text, true, false, rows, &rejected);
     EXPECT_EQ(rejected, 0);
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].localAddress, Addr(127, 0, 0, 1));
-    EXPECT_EQ(rows[0].localPort, 0x0CEAu);
-    EXPECT_EQ(rows[0].state, TcpListen);
-    EXPECT_EQ(rows[0].inode, 28917u);
-    EXPECT_EQ(rows[0].uid, 1000u);
-    EXPECT_EQ(rows[1].remoteAddress, Addr(93, 184, 216, 34));
-    EXPECT_EQ(rows[1].remotePort, 80u);
-    EXPECT_EQ(rows[1].state, TcpEstablished);
-    EXPECT_EQ(rows[2].state, TcpTimeWait);
-    EXPECT_EQ(rows[2].inode, 0u);
+    EXPECT_EQ(rows[0].LocalAddress, Addr(127, 0, 0, 1));
+    EXPECT_EQ(rows[0].LocalPort, 0x0CEAu);
+    EXPECT_EQ(rows[0].State, TcpListen);
+    EXPECT_EQ(rows[0].Inode, 28917u);
+    EXPECT_EQ(rows[0].Uid, 1000u);
+    EXPECT_EQ(rows[1].RemoteAddress, Addr(93, 184, 216, 34));
+    EXPECT_EQ(rows[1].RemotePort, 80u);
+    EXPECT_EQ(rows[1].State, TcpEstablished);
+    EXPECT_EQ(rows[2].State, TcpTimeWait);
+    EXPECT_EQ(rows[2].Inode, 0u);
 }
 
 TEST(SocketTable, MalformedLinesAreRefusedAndTheRestKept)
@@ -88,10 +88,10 @@ TEST(SocketTable, MalformedLinesAreRefusedAndTheRestKept)
     text += good;
     std::vector<SocketRow> rows;
     int rejected = 0;
-    parseSocketTable(text, true, false, rows, &rejected);
+    ParseSocketTable(text, true, false, rows, &rejected);
     EXPECT_EQ(rejected, int(std::size(bad)));
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[1].localAddress, Addr(1, 2, 3, 4));
+    EXPECT_EQ(rows[1].LocalAddress, Addr(1, 2, 3, 4));
 }
 
 TEST(SocketTable, Ipv6TableKeepsOnlyMappedIPv4Endpoints)
@@ -119,14 +119,14 @@ TEST(SocketTable, Ipv6TableKeepsOnlyMappedIPv4Endpoints)
         line6(v4mapped, v4mapped, "01") + "   0: 0000:1F90 " + any6 + ":0000 0A 0:0 0:0 0 0 0 10\n";
     std::vector<SocketRow> rows;
     int rejected = -1;
-    parseSocketTable(text, true, true, rows, &rejected);
+    ParseSocketTable(text, true, true, rows, &rejected);
     EXPECT_EQ(rejected, 1); // the short address; true IPv6 endpoints are not faults
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].localAddress, Addr(127, 0, 0, 1));
-    EXPECT_EQ(rows[0].localPort, 8080u);
-    EXPECT_EQ(rows[0].remoteAddress, 0u);
-    EXPECT_EQ(rows[1].remoteAddress, Addr(127, 0, 0, 1));
-    EXPECT_EQ(rows[1].state, TcpEstablished);
+    EXPECT_EQ(rows[0].LocalAddress, Addr(127, 0, 0, 1));
+    EXPECT_EQ(rows[0].LocalPort, 8080u);
+    EXPECT_EQ(rows[0].RemoteAddress, 0u);
+    EXPECT_EQ(rows[1].RemoteAddress, Addr(127, 0, 0, 1));
+    EXPECT_EQ(rows[1].State, TcpEstablished);
 }
 
 TEST(SocketTable, WildcardOfADualStackSocketIsAlsoTheIPv4Wildcard)
@@ -142,18 +142,18 @@ TEST(SocketTable, WildcardOfADualStackSocketIsAlsoTheIPv4Wildcard)
     const QSet<quint64> dualStack{77, 79};
     std::vector<SocketRow> rows;
     int rejected = -1;
-    parseSocketTable(text, true, true, rows, &rejected, &dualStack);
+    ParseSocketTable(text, true, true, rows, &rejected, &dualStack);
     EXPECT_EQ(rejected, 0);
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].localAddress, 0u);
-    EXPECT_EQ(rows[0].localPort, 8080u);
-    EXPECT_EQ(rows[0].state, TcpListen);
-    EXPECT_EQ(rows[0].inode, 77u);
-    EXPECT_EQ(rows[1].localPort, 53u);
+    EXPECT_EQ(rows[0].LocalAddress, 0u);
+    EXPECT_EQ(rows[0].LocalPort, 8080u);
+    EXPECT_EQ(rows[0].State, TcpListen);
+    EXPECT_EQ(rows[0].Inode, 77u);
+    EXPECT_EQ(rows[1].LocalPort, 53u);
 
     // Without the kernel's word on a socket, the wildcard stays an IPv6 endpoint.
     rows.clear();
-    parseSocketTable(text, true, true, rows);
+    ParseSocketTable(text, true, true, rows);
     EXPECT_TRUE(rows.empty());
 }
 
@@ -172,10 +172,10 @@ TEST(SocketTable, OwnersComeFromReadableDescriptorsLowestIdentifierFirst)
     link("45", "4", "socket:[777]");
     link("self", "3", "socket:[888]");
     QDir().mkpath(dir.path() + QStringLiteral("/12")); // no descriptors to read
-    const QHash<quint64, SocketOwner> owners = socketOwners(dir.path());
+    const QHash<quint64, SocketOwner> owners = SocketOwners(dir.path());
     EXPECT_EQ(owners.size(), 2);
-    EXPECT_EQ(owners.value(555).pid, 45u);
-    EXPECT_EQ(owners.value(777).pid, 45u);
+    EXPECT_EQ(owners.value(555).Pid, 45u);
+    EXPECT_EQ(owners.value(777).Pid, 45u);
     EXPECT_FALSE(owners.contains(888));
-    EXPECT_TRUE(socketOwners(dir.file(QStringLiteral("missing"))).isEmpty());
+    EXPECT_TRUE(SocketOwners(dir.file(QStringLiteral("missing"))).isEmpty());
 }

@@ -597,12 +597,12 @@ public:
         m_thread.start();
         manager.moveToThread(&m_thread);
         manager.setUnitFolder(m_dir.file(QStringLiteral("units")));
-        qputenv(platform::services::BusAddressVariable, m_address.toUtf8());
+        qputenv(platform::services::kBusAddressVariable, m_address.toUtf8());
         m_ok = true;
     }
     ~Bus()
     {
-        qunsetenv(platform::services::BusAddressVariable);
+        qunsetenv(platform::services::kBusAddressVariable);
         if (m_server) {
             m_server->unregisterObject(QStringLiteral("/org/freedesktop/systemd1"), QDBusConnection::UnregisterTree);
             m_server.reset();

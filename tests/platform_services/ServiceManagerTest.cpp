@@ -67,17 +67,17 @@ TEST(ServiceMappings, StartTypesFromUnitFileState)
 
 TEST(ServiceMappings, NoManagerReachableFailsAtOnce)
 {
-    qputenv(BusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
+    qputenv(kBusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
     QElapsedTimer t;
     t.start();
     ServiceManager m;
-    EXPECT_FALSE(m.isConnected());
-    EXPECT_FALSE(m.ping());
-    EXPECT_FALSE(m.listServices().has_value());
-    EXPECT_FALSE(m.openService(QStringLiteral("sshd")).has_value());
-    EXPECT_FALSE(m.lastError().isEmpty());
+    EXPECT_FALSE(m.IsConnected());
+    EXPECT_FALSE(m.Ping());
+    EXPECT_FALSE(m.ListServices().has_value());
+    EXPECT_FALSE(m.OpenService(QStringLiteral("sshd")).has_value());
+    EXPECT_FALSE(m.LastError().isEmpty());
     EXPECT_LT(t.elapsed(), 2000);
-    qunsetenv(BusAddressVariable);
+    qunsetenv(kBusAddressVariable);
 }
 
 TEST_F(ServiceManagerTest, ListsServiceUnitsOnlyWithWhatEachShows)
@@ -100,8 +100,8 @@ TEST_F(ServiceManagerTest, ListsServiceUnitsOnlyWithWhatEachShows)
     bus->manager.setUnits({a, target, ghost, c, b});
 
     ServiceManager m;
-    const auto list = m.listServices();
-    ASSERT_TRUE(list.has_value()) << m.lastError().toStdString();
+    const auto list = m.ListServices();
+    ASSERT_TRUE(list.has_value()) << m.LastError().toStdString();
     ASSERT_EQ(list->size(), 3u);
     const ServiceInfo &ia = (*list)[0];
     EXPECT_EQ(ia.Entry.Name, "alpha");
@@ -151,8 +151,8 @@ TEST_F(ServiceManagerTest, AUnitThatRefusesItsPropertiesKeepsWhatTheListingGave)
     bus->manager.setUnits({a, fakesd::Service("gamma", "active"), b});
 
     ServiceManager m;
-    const auto list = m.listServices();
-    ASSERT_TRUE(list.has_value()) << m.lastError().toStdString();
+    const auto list = m.ListServices();
+    ASSERT_TRUE(list.has_value()) << m.LastError().toStdString();
     // The unit file whose unit cannot be read is passed over; the listed one keeps its entry.
     ASSERT_EQ(list->size(), 2u);
     EXPECT_EQ((*list)[0].Entry.Name, "alpha");
@@ -177,10 +177,10 @@ TEST_F(ServiceManagerTest, ReadsConfigurationAndStatus)
     bus->manager.setUnits({a, b});
 
     ServiceManager m;
-    auto h = m.openService("alpha");
+    auto h = m.OpenService("alpha");
     ASSERT_TRUE(h.has_value());
     ServiceConfig c;
-    ASSERT_TRUE(m.queryConfig(*h, c));
+    ASSERT_TRUE(m.QueryConfig(*h, c));
     EXPECT_EQ(c.DisplayName, "alpha daemon");
     EXPECT_EQ(c.Description, "man:alpha(8), https://example.invalid/alpha");
     EXPECT_EQ(c.Account, "alphad");
@@ -189,28 +189,28 @@ TEST_F(ServiceManagerTest, ReadsConfigurationAndStatus)
     EXPECT_TRUE(c.StartTypeSettable);
     EXPECT_EQ(c.ServiceType, TypeOwnProcess);
     ServiceStatus s;
-    ASSERT_TRUE(m.queryStatus(*h, s));
+    ASSERT_TRUE(m.QueryStatus(*h, s));
     EXPECT_EQ(s.State, StateRunning);
     EXPECT_NE(s.ProcessID, 0u);
     EXPECT_TRUE(s.AcceptsStop);
     EXPECT_TRUE(s.AcceptsPause);
 
-    auto hb = m.openService("beta");
+    auto hb = m.OpenService("beta");
     ASSERT_TRUE(hb.has_value());
-    ASSERT_TRUE(m.queryConfig(*hb, c));
+    ASSERT_TRUE(m.QueryConfig(*hb, c));
     EXPECT_EQ(c.Account, "root");
     EXPECT_EQ(c.BinaryPath, "");
     EXPECT_EQ(c.Description, "beta daemon");
     EXPECT_EQ(c.StartType, StartDisabled);
     EXPECT_TRUE(c.StartTypeSettable);
-    ASSERT_TRUE(m.queryStatus(*hb, s));
+    ASSERT_TRUE(m.QueryStatus(*hb, s));
     EXPECT_EQ(s.State, StateStopped);
     EXPECT_EQ(s.ProcessID, 0u);
     EXPECT_FALSE(s.AcceptsStop); // a stopped service accepts no controls
     EXPECT_FALSE(s.AcceptsPause);
 
-    EXPECT_FALSE(m.openService("nosuch").has_value());
-    EXPECT_FALSE(m.openService("  ").has_value());
+    EXPECT_FALSE(m.OpenService("nosuch").has_value());
+    EXPECT_FALSE(m.OpenService("  ").has_value());
 }
 
 TEST_F(ServiceManagerTest, PendingChangesCarryNoWaitHint)
@@ -225,15 +225,15 @@ TEST_F(ServiceManagerTest, PendingChangesCarryNoWaitHint)
     b.timeoutStopUSec = 90000000;
     bus->manager.setUnits({a, b});
     ServiceManager m;
-    auto ha = m.openService("alpha");
-    auto hb = m.openService("beta");
-    ASSERT_TRUE(ha && m.start(*ha));
-    ASSERT_TRUE(hb && m.stop(*hb));
+    auto ha = m.OpenService("alpha");
+    auto hb = m.OpenService("beta");
+    ASSERT_TRUE(ha && m.Start(*ha));
+    ASSERT_TRUE(hb && m.Stop(*hb));
     ServiceStatus s;
-    ASSERT_TRUE(m.queryStatus(*ha, s));
+    ASSERT_TRUE(m.QueryStatus(*ha, s));
     EXPECT_EQ(s.State, StateStartPending);
     EXPECT_EQ(s.WaitHint, 0u);
-    ASSERT_TRUE(m.queryStatus(*hb, s));
+    ASSERT_TRUE(m.QueryStatus(*hb, s));
     EXPECT_EQ(s.State, StateStopPending);
     EXPECT_EQ(s.WaitHint, 0u);
 }
@@ -245,10 +245,10 @@ TEST_F(ServiceManagerTest, AJobThatEndsBetweenTwoReadsIsNotTakenForNoChange)
     bus->manager.setUnits({fakesd::Service("alpha", "active")});
     bus->manager.withUnit("alpha", [](fakesd::Unit *u) { u->staleReads = 2; });
     ServiceManager m;
-    auto h = m.openService("alpha");
+    auto h = m.OpenService("alpha");
     ASSERT_TRUE(h);
     ServiceStatus s;
-    ASSERT_TRUE(m.queryStatus(*h, s));
+    ASSERT_TRUE(m.QueryStatus(*h, s));
     EXPECT_EQ(s.State, StateRunning);
 }
 
@@ -256,7 +256,7 @@ TEST_F(ServiceManagerTest, PingTellsAReachableManager)
 {
     bus->manager.setUnits({});
     ServiceManager m;
-    EXPECT_TRUE(m.ping());
+    EXPECT_TRUE(m.Ping());
 }
 
 TEST_F(ServiceManagerTest, DependentsAreServicesOnly)
@@ -268,12 +268,12 @@ TEST_F(ServiceManagerTest, DependentsAreServicesOnly)
     bus->manager.setUnits(
         {a, fakesd::Service("beta", "active"), fakesd::Service("gamma"), fakesd::Service("delta", "active")});
     ServiceManager m;
-    auto h = m.openService("alpha");
+    auto h = m.OpenService("alpha");
     ASSERT_TRUE(h);
-    const auto all = m.dependents(*h, false);
+    const auto all = m.Dependents(*h, false);
     ASSERT_TRUE(all);
     EXPECT_EQ(*all, (QStringList{"beta", "delta", "gamma"}));
-    const auto active = m.dependents(*h, true);
+    const auto active = m.Dependents(*h, true);
     ASSERT_TRUE(active);
     EXPECT_EQ(*active, (QStringList{"beta", "delta"}));
 }
@@ -285,32 +285,32 @@ TEST_F(ServiceManagerTest, StartTypeChangesAreVerified)
     st.installable = false;
     bus->manager.setUnits({a, st});
     ServiceManager m;
-    auto h = m.openService("alpha");
+    auto h = m.OpenService("alpha");
     ASSERT_TRUE(h);
-    EXPECT_TRUE(m.setStartType(*h, StartAutomatic));
+    EXPECT_TRUE(m.SetStartType(*h, StartAutomatic));
     EXPECT_EQ(bus->manager.unit("alpha")->unitFileState, "enabled");
-    EXPECT_TRUE(m.setStartType(*h, StartDisabled));
+    EXPECT_TRUE(m.SetStartType(*h, StartDisabled));
     EXPECT_EQ(bus->manager.unit("alpha")->unitFileState, "masked");
     // From disabled back to automatic: unmasked first.
     bus->manager.clearCalls();
-    EXPECT_TRUE(m.setStartType(*h, StartAutomatic));
+    EXPECT_TRUE(m.SetStartType(*h, StartAutomatic));
     const QStringList calls = bus->manager.calls();
     EXPECT_LT(calls.indexOf("UnmaskUnitFiles alpha.service"), calls.indexOf("EnableUnitFiles alpha.service"));
     EXPECT_TRUE(calls.contains("Reload"));
-    EXPECT_TRUE(m.setStartType(*h, StartManual));
+    EXPECT_TRUE(m.SetStartType(*h, StartManual));
     EXPECT_EQ(bus->manager.unit("alpha")->unitFileState, "disabled");
-    EXPECT_FALSE(m.setStartType(*h, 1));
-    EXPECT_FALSE(m.setStartType(*h, 5));
+    EXPECT_FALSE(m.SetStartType(*h, 1));
+    EXPECT_FALSE(m.SetStartType(*h, 5));
 
     // A unit without install information cannot start automatically: no false success.
-    auto hs = m.openService("static1");
+    auto hs = m.OpenService("static1");
     ASSERT_TRUE(hs);
     ServiceConfig c;
-    ASSERT_TRUE(m.queryConfig(*hs, c));
+    ASSERT_TRUE(m.QueryConfig(*hs, c));
     EXPECT_EQ(c.StartType, StartManual);
     EXPECT_FALSE(c.StartTypeSettable);
-    EXPECT_FALSE(m.setStartType(*hs, StartAutomatic));
-    EXPECT_TRUE(m.setStartType(*hs, StartManual));
+    EXPECT_FALSE(m.SetStartType(*hs, StartAutomatic));
+    EXPECT_TRUE(m.SetStartType(*hs, StartManual));
 }
 
 TEST_F(ServiceManagerTest, MalformedAnswersAreRefused)
@@ -318,16 +318,16 @@ TEST_F(ServiceManagerTest, MalformedAnswersAreRefused)
     bus->manager.setUnits({fakesd::Service("alpha", "active")});
     bus->manager.setHostile(true);
     ServiceManager m;
-    EXPECT_FALSE(m.listServices().has_value());
-    auto h = m.openService("alpha");
+    EXPECT_FALSE(m.ListServices().has_value());
+    auto h = m.OpenService("alpha");
     if (h) {
         ServiceConfig c;
         ServiceStatus s;
-        m.queryConfig(*h, c);
+        m.QueryConfig(*h, c);
         EXPECT_TRUE(c.BinaryPath.isEmpty());
-        ASSERT_TRUE(m.queryStatus(*h, s));
+        ASSERT_TRUE(m.QueryStatus(*h, s));
         EXPECT_EQ(s.State, StateStopped);
-        const auto deps = m.dependents(*h, false);
+        const auto deps = m.Dependents(*h, false);
         ASSERT_TRUE(deps);
         EXPECT_TRUE(deps->isEmpty());
     }

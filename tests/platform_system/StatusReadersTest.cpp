@@ -64,152 +64,152 @@ void Hammer(const QByteArray &good, Parse parse)
 
 TEST(MemInfo, ReadsFiguresAndRefusesMalformedText)
 {
-    const auto m = parseMemInfo(kMemInfo);
+    const auto m = ParseMemInfo(kMemInfo);
     ASSERT_TRUE(m);
-    EXPECT_EQ(m->total, 16303428ull * 1024);
-    EXPECT_EQ(m->available, 9876543ull * 1024);
-    EXPECT_EQ(m->cached, 7654321ull * 1024);
-    EXPECT_EQ(m->committed, 12345678ull * 1024);
-    EXPECT_EQ(m->pageTables, 34567ull * 1024);
+    EXPECT_EQ(m->Total, 16303428ull * 1024);
+    EXPECT_EQ(m->Available, 9876543ull * 1024);
+    EXPECT_EQ(m->Cached, 7654321ull * 1024);
+    EXPECT_EQ(m->Committed, 12345678ull * 1024);
+    EXPECT_EQ(m->PageTables, 34567ull * 1024);
     // Kernels without MemAvailable: what is free or only holds caches, never more than there is.
-    EXPECT_EQ(parseMemInfo("MemTotal: 1000 kB\nMemFree: 100 kB\nBuffers: 20 kB\nCached: 300 kB\n")->available,
+    EXPECT_EQ(ParseMemInfo("MemTotal: 1000 kB\nMemFree: 100 kB\nBuffers: 20 kB\nCached: 300 kB\n")->Available,
               420ull * 1024);
-    EXPECT_EQ(parseMemInfo("MemTotal: 100 kB\nMemFree: 100 kB\nCached: 300 kB\n")->available, 100ull * 1024);
+    EXPECT_EQ(ParseMemInfo("MemTotal: 100 kB\nMemFree: 100 kB\nCached: 300 kB\n")->Available, 100ull * 1024);
 
     for (const char *bad :
          {"", "MemFree: 100 kB\n", "MemTotal: 0 kB\n", "MemTotal: 12x kB\n", "MemTotal: -5 kB\n", "MemTotal: 100\n",
           "MemTotal: 100 MB\n", "MemTotal: 100 kB\nMemTotal: 200 kB\n", "MemTotal: 18446744073709551615 kB\n",
           "MemTotal: 99999999999999999999999 kB\n", "MemTotal 100 kB\n", "MemTotal: 10 kB\nMemAvailable: 20 kB\n"})
-        EXPECT_FALSE(parseMemInfo(bad)) << bad;
+        EXPECT_FALSE(ParseMemInfo(bad)) << bad;
     Hammer(kMemInfo, [](const QByteArray &t) {
-        if (const auto r = parseMemInfo(t)) {
-            EXPECT_GT(r->total, 0u);
-            EXPECT_LE(r->available, r->total);
+        if (const auto r = ParseMemInfo(t)) {
+            EXPECT_GT(r->Total, 0u);
+            EXPECT_LE(r->Available, r->Total);
         }
     });
 }
 
 TEST(ProcStat, ReadsProcessorsAndRefusesMalformedText)
 {
-    const auto s = parseProcStat(kStat, 100);
+    const auto s = ParseProcStat(kStat, 100);
     ASSERT_TRUE(s);
-    EXPECT_EQ(s->bootTime, 1700000000);
-    ASSERT_EQ(s->processors.size(), 2u);
-    EXPECT_EQ(s->processors[1].number, 2); // a gap where a processor is offline
+    EXPECT_EQ(s->BootTime, 1700000000);
+    ASSERT_EQ(s->Processors.size(), 2u);
+    EXPECT_EQ(s->Processors[1].Number, 2); // a gap where a processor is offline
     // Ticks of 10 ms become 100-ns units; idle counts iowait; kernel time includes idle time.
-    const ProcessorTimes &t = s->processors[0].times;
-    EXPECT_DOUBLE_EQ(t.idle, 1020 * 1e5);
-    EXPECT_DOUBLE_EQ(t.kernel, (200 + 1020) * 1e5);
-    EXPECT_DOUBLE_EQ(t.user, 70 * 1e5);
-    EXPECT_DOUBLE_EQ(t.interrupt, 4 * 1e5);
-    EXPECT_DOUBLE_EQ(t.dpc, 5 * 1e5);
-    EXPECT_DOUBLE_EQ(s->all.idle, 4050 * 1e5);
-    EXPECT_DOUBLE_EQ(parseProcStat("cpu 1 2 3 4\ncpu0 1 2 3 4\n", 250)->all.idle, 4 * 4e4); // old kernels
+    const ProcessorTimes &t = s->Processors[0].Times;
+    EXPECT_DOUBLE_EQ(t.Idle, 1020 * 1e5);
+    EXPECT_DOUBLE_EQ(t.Kernel, (200 + 1020) * 1e5);
+    EXPECT_DOUBLE_EQ(t.User, 70 * 1e5);
+    EXPECT_DOUBLE_EQ(t.Interrupt, 4 * 1e5);
+    EXPECT_DOUBLE_EQ(t.Dpc, 5 * 1e5);
+    EXPECT_DOUBLE_EQ(s->All.Idle, 4050 * 1e5);
+    EXPECT_DOUBLE_EQ(ParseProcStat("cpu 1 2 3 4\ncpu0 1 2 3 4\n", 250)->All.Idle, 4 * 4e4); // old kernels
 
     for (const char *bad :
          {"", "cpu0 1 2 3 4\n", "cpu 1 2 3\n", "cpu 1 2 3 x\n", "cpu 1 2 3 4\ncpu 1 2 3 4\n",
           "cpu 1 2 3 4\ncpu0 1 2 3 4\ncpu0 1 2 3 4\n", "cpu 1 2 3 4\ncpuX 1 2 3 4\n", "cpu 1 2 3 4\nbtime -3\n"})
-        EXPECT_FALSE(parseProcStat(bad, 100)) << bad;
-    EXPECT_FALSE(parseProcStat("cpu 1 2 3 4\n", 0));
-    Hammer(kStat, [](const QByteArray &t) { parseProcStat(t, 100); });
+        EXPECT_FALSE(ParseProcStat(bad, 100)) << bad;
+    EXPECT_FALSE(ParseProcStat("cpu 1 2 3 4\n", 0));
+    Hammer(kStat, [](const QByteArray &t) { ParseProcStat(t, 100); });
 }
 
 TEST(SmallFiles, UptimeHandlesThreadsAndBuildNumber)
 {
-    EXPECT_DOUBLE_EQ(*parseUptime("2684.95 15106.92\n"), 2684.95);
-    EXPECT_DOUBLE_EQ(*parseUptime("12\n"), 12.0);
+    EXPECT_DOUBLE_EQ(*ParseUptime("2684.95 15106.92\n"), 2684.95);
+    EXPECT_DOUBLE_EQ(*ParseUptime("12\n"), 12.0);
     for (const char *bad : {"", "-1.0 2.0\n", "1e9 2\n", "1.2.3 4\n", "99999999999999 1\n", "1 2 3\n"})
-        EXPECT_FALSE(parseUptime(bad)) << bad;
-    EXPECT_EQ(*parseFileNr("874\t0\t2465873\n"), 874u);
-    EXPECT_FALSE(parseFileNr("874\n"));
-    EXPECT_EQ(*parseLoadAvgThreads("2.33 2.27 2.51 2/192 13066\n"), 192u);
+        EXPECT_FALSE(ParseUptime(bad)) << bad;
+    EXPECT_EQ(*ParseFileNr("874\t0\t2465873\n"), 874u);
+    EXPECT_FALSE(ParseFileNr("874\n"));
+    EXPECT_EQ(*ParseLoadAvgThreads("2.33 2.27 2.51 2/192 13066\n"), 192u);
     for (const char *bad : {"", "2.33 2.27 2.51 2-192 13066\n", "2.33 2.27 2.51 /192 1\n", "2.33 2.27 2.51 2/ 1\n"})
-        EXPECT_FALSE(parseLoadAvgThreads(bad)) << bad;
-    EXPECT_EQ(parseBuildNumber(QStringLiteral("#152-Ubuntu SMP")), 152);
+        EXPECT_FALSE(ParseLoadAvgThreads(bad)) << bad;
+    EXPECT_EQ(ParseBuildNumber(QStringLiteral("#152-Ubuntu SMP")), 152);
     for (const char *bad : {"SMP #3", "#", "#99999999999", ""})
-        EXPECT_EQ(parseBuildNumber(QString::fromLatin1(bad)), -1) << bad;
+        EXPECT_EQ(ParseBuildNumber(QString::fromLatin1(bad)), -1) << bad;
 }
 
 TEST(OsRelease, ReadsValuesAndRefusesMalformedText)
 {
-    const auto r = parseOsRelease("# comment\n\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n"
+    const auto r = ParseOsRelease("# comment\n\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n"
                                   "NAME='Debian GNU/Linux'\nVERSION=\"12 \\\"bookworm\\\" \\$x\"\nID=debian\nEMPTY=\n");
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->name, QStringLiteral("Debian GNU/Linux"));
-    EXPECT_EQ(r->prettyName, QStringLiteral("Debian GNU/Linux 12 (bookworm)"));
-    EXPECT_EQ(r->version, QStringLiteral("12 \"bookworm\" $x"));
-    EXPECT_EQ(r->id, QStringLiteral("debian"));
-    EXPECT_EQ(parseOsRelease("NAME=\"Fedora 中文\"\n")->name, QStringLiteral("Fedora 中文"));
+    EXPECT_EQ(r->Name, QStringLiteral("Debian GNU/Linux"));
+    EXPECT_EQ(r->PrettyName, QStringLiteral("Debian GNU/Linux 12 (bookworm)"));
+    EXPECT_EQ(r->Version, QStringLiteral("12 \"bookworm\" $x"));
+    EXPECT_EQ(r->Id, QStringLiteral("debian"));
+    EXPECT_EQ(ParseOsRelease("NAME=\"Fedora 中文\"\n")->Name, QStringLiteral("Fedora 中文"));
     for (const char *bad : {"", "# only a comment\n", "NAME=\"unterminated\n", "NAME=two words\n", "NAME=\"a\"b\"\n",
                             "1NAME=x\n", "NA-ME=x\n", "just text\n", "NAME=\"ends in backslash\\\"\n"})
-        EXPECT_FALSE(parseOsRelease(bad)) << bad;
-    EXPECT_FALSE(parseOsRelease(QByteArray("NAME=a\0b\n", 9)));
+        EXPECT_FALSE(ParseOsRelease(bad)) << bad;
+    EXPECT_FALSE(ParseOsRelease(QByteArray("NAME=a\0b\n", 9)));
     Hammer("NAME=\"Debian GNU/Linux\"\nVERSION=\"12 (bookworm)\"\nID=debian\n",
-           [](const QByteArray &t) { parseOsRelease(t); });
+           [](const QByteArray &t) { ParseOsRelease(t); });
 }
 
 TEST(Mounts, PicksDeviceMountsAndRefusesMalformedLines)
 {
-    const auto all = parseMountInfo(kMountInfo);
+    const auto all = ParseMountInfo(kMountInfo);
     ASSERT_TRUE(all);
     ASSERT_EQ(all->size(), 7u);
-    EXPECT_EQ((*all)[2].mountPoint, QStringLiteral("/mnt/my disk"));
-    EXPECT_EQ((*all)[2].fsType, QStringLiteral("vfat"));
-    EXPECT_EQ((*all)[2].source, QStringLiteral("/dev/sda2"));
+    EXPECT_EQ((*all)[2].MountPoint, QStringLiteral("/mnt/my disk"));
+    EXPECT_EQ((*all)[2].FsType, QStringLiteral("vfat"));
+    EXPECT_EQ((*all)[2].Source, QStringLiteral("/dev/sda2"));
     // Each device once, at its first whole mount; pseudo and network file systems are no drives.
-    const auto drives = deviceMounts(*all);
+    const auto drives = DeviceMounts(*all);
     ASSERT_EQ(drives.size(), 3u);
-    EXPECT_EQ(drives[0].mountPoint, QStringLiteral("/"));
-    EXPECT_EQ(drives[1].mountPoint, QStringLiteral("/mnt/my disk"));
-    EXPECT_EQ(drives[2].mountPoint, QStringLiteral("/media/cd"));
-    EXPECT_EQ(classifyDrive(drives[0], QStringLiteral("vda"), std::nullopt), dtFixed);
-    EXPECT_EQ(classifyDrive(drives[1], QStringLiteral("sdb1"), true), dtRemovable);
-    EXPECT_EQ(classifyDrive(drives[2], QStringLiteral("sr0"), true), dtOptical);
-    EXPECT_EQ(classifyDrive(drives[0], QStringLiteral("loop3"), false), dtUnknown);
-    EXPECT_EQ(classifyDrive(drives[0], QStringLiteral("zram0"), false), dtRamDisk);
+    EXPECT_EQ(drives[0].MountPoint, QStringLiteral("/"));
+    EXPECT_EQ(drives[1].MountPoint, QStringLiteral("/mnt/my disk"));
+    EXPECT_EQ(drives[2].MountPoint, QStringLiteral("/media/cd"));
+    EXPECT_EQ(ClassifyDrive(drives[0], QStringLiteral("vda"), std::nullopt), dtFixed);
+    EXPECT_EQ(ClassifyDrive(drives[1], QStringLiteral("sdb1"), true), dtRemovable);
+    EXPECT_EQ(ClassifyDrive(drives[2], QStringLiteral("sr0"), true), dtOptical);
+    EXPECT_EQ(ClassifyDrive(drives[0], QStringLiteral("loop3"), false), dtUnknown);
+    EXPECT_EQ(ClassifyDrive(drives[0], QStringLiteral("zram0"), false), dtRamDisk);
 
-    EXPECT_TRUE(parseMountInfo("")->empty());
+    EXPECT_TRUE(ParseMountInfo("")->empty());
     for (const char *bad :
          {"27 1 8:1 / / rw - ext4\n", "27 1 8:1 / / rw ext4 /dev/sda1 rw\n", "27 1 81 / / rw - ext4 /dev/sda1 rw\n",
           "27 1 8:x / / rw - ext4 /dev/sda1 rw\n", "27 1 8:1 / /a\\04 rw - ext4 /dev/sda1 rw\n",
           "27 1 8:1 / /a\\999 rw - ext4 /dev/sda1 rw\n", "27 1 8:1 / relative rw - ext4 /dev/sda1 rw\n"})
-        EXPECT_FALSE(parseMountInfo(bad)) << bad;
+        EXPECT_FALSE(ParseMountInfo(bad)) << bad;
     Hammer(kMountInfo, [](const QByteArray &t) {
-        if (const auto m = parseMountInfo(t))
-            deviceMounts(*m);
+        if (const auto m = ParseMountInfo(t))
+            DeviceMounts(*m);
     });
-    EXPECT_EQ(unescapeDiskLinkName(QStringLiteral("My\\x20Disk\\x2")), QStringLiteral("My Disk\\x2"));
-    EXPECT_EQ(serialFromUuid(QStringLiteral("0f3e9a1c-77aa-4bcd")), QStringLiteral("0F3E9A1C"));
-    EXPECT_EQ(serialFromUuid(QStringLiteral("12-34")), QString());
-    EXPECT_EQ(serialFromUuid(QStringLiteral("12g45678")), QString());
+    EXPECT_EQ(UnescapeDiskLinkName(QStringLiteral("My\\x20Disk\\x2")), QStringLiteral("My Disk\\x2"));
+    EXPECT_EQ(SerialFromUuid(QStringLiteral("0f3e9a1c-77aa-4bcd")), QStringLiteral("0F3E9A1C"));
+    EXPECT_EQ(SerialFromUuid(QStringLiteral("12-34")), QString());
+    EXPECT_EQ(SerialFromUuid(QStringLiteral("12g45678")), QString());
 }
 
 TEST(RealSource, ValuesWithinSaneBounds)
 {
-    StatusSource &src = defaultStatusSource();
-    const auto mem = src.memory();
+    StatusSource &src = DefaultStatusSource();
+    const auto mem = src.Memory();
     ASSERT_TRUE(mem);
-    EXPECT_GT(mem->total, 16ull << 20);
-    const auto cpu = src.cpuStat();
+    EXPECT_GT(mem->Total, 16ull << 20);
+    const auto cpu = src.Cpu();
     ASSERT_TRUE(cpu);
-    EXPECT_EQ(long(cpu->processors.size()), ::sysconf(_SC_NPROCESSORS_ONLN));
-    const auto up = src.uptimeSeconds();
+    EXPECT_EQ(long(cpu->Processors.size()), ::sysconf(_SC_NPROCESSORS_ONLN));
+    const auto up = src.UptimeSeconds();
     ASSERT_TRUE(up);
     qint64 now = 0;
     quint32 ns = 0;
-    src.realtimeNow(now, ns);
-    EXPECT_NEAR(double(cpu->bootTime) + *up, double(now), 5.0);
-    const auto counts = src.counts();
+    src.RealtimeNow(now, ns);
+    EXPECT_NEAR(double(cpu->BootTime) + *up, double(now), 5.0);
+    const auto counts = src.Counts();
     ASSERT_TRUE(counts);
-    EXPECT_GE(counts->processes, 1u);
-    EXPECT_GE(counts->threads, counts->processes);
-    const auto drives = src.drives();
+    EXPECT_GE(counts->Processes, 1u);
+    EXPECT_GE(counts->Threads, counts->Processes);
+    const auto drives = src.Drives();
     ASSERT_TRUE(drives);
     for (const DriveEntry &d : *drives) {
-        EXPECT_TRUE(d.root.startsWith(QLatin1Char('/')));
-        EXPECT_LE(d.availableBytes, d.freeBytes);
-        EXPECT_LE(d.freeBytes, d.totalBytes);
+        EXPECT_TRUE(d.Root.startsWith(QLatin1Char('/')));
+        EXPECT_LE(d.AvailableBytes, d.FreeBytes);
+        EXPECT_LE(d.FreeBytes, d.TotalBytes);
     }
-    ASSERT_TRUE(src.kernel());
-    EXPECT_EQ(src.kernel()->sysName, QStringLiteral("Linux"));
+    ASSERT_TRUE(src.Kernel());
+    EXPECT_EQ(src.Kernel()->SysName, QStringLiteral("Linux"));
 }

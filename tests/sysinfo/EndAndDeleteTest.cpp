@@ -107,7 +107,7 @@ TEST(EndAndDelete, FolderSwappedForALinkAtAnyStepLeavesTheOtherFolderAlone)
     ASSERT_TRUE(QDir().mkpath(layout.user));
     ASSERT_TRUE(layout.makeSecret());
     s_layout = &layout;
-    platform::files::setStepHook(&swapAtStep);
+    platform::files::SetStepHook(&swapAtStep);
     int stepsOfAWholeRun = 0;
     for (int step = 1; step <= 20; ++step) {
         ASSERT_TRUE(layout.reset(false)) << step;
@@ -129,7 +129,7 @@ TEST(EndAndDelete, FolderSwappedForALinkAtAnyStepLeavesTheOtherFolderAlone)
             break;
         }
     }
-    platform::files::setStepHook(nullptr);
+    platform::files::SetStepHook(nullptr);
     s_layout = nullptr;
     // Holding the folder, checking the file, ending, waiting, checking again, deleting.
     EXPECT_GE(stepsOfAWholeRun, 6) << "every step of the delete is announced";

@@ -29,10 +29,10 @@ EndedChild endAndReap()
     Child child({QStringLiteral("/bin/sleep"), QStringLiteral("30")});
     EndedChild out;
     platform::processes::ProcStat st;
-    if (child.pid() <= 0 || !platform::processes::readStat(child.pid(), st))
+    if (child.pid() <= 0 || !platform::processes::ReadStat(child.pid(), st))
         return out;
     out.pid = child.pid();
-    out.startTime = st.startTime;
+    out.startTime = st.StartTime;
     child.kill();
     return out;
 }
@@ -90,8 +90,8 @@ TEST(ServiceLogging, AnUnreachableManagerIsNamedOnlyWhenTurnedOn)
 {
     if (LogCapture::environmentSetsRules())
         GTEST_SKIP() << "QT_LOGGING_RULES is set in the environment and overrides the test's rules";
-    const QByteArray saved = qgetenv(platform::services::BusAddressVariable);
-    qputenv(platform::services::BusAddressVariable, "unix:path=/nonexistent/taskvane-logging-test-bus");
+    const QByteArray saved = qgetenv(platform::services::kBusAddressVariable);
+    qputenv(platform::services::kBusAddressVariable, "unix:path=/nonexistent/taskvane-logging-test-bus");
     {
         LogCapture log(kOn);
         EXPECT_FALSE(TServices::SetServiceStartType(QStringLiteral("nothing.service"), TServiceStartType::Manual));
@@ -104,7 +104,7 @@ TEST(ServiceLogging, AnUnreachableManagerIsNamedOnlyWhenTurnedOn)
         EXPECT_TRUE(log.messages().isEmpty());
     }
     if (saved.isNull())
-        qunsetenv(platform::services::BusAddressVariable);
+        qunsetenv(platform::services::kBusAddressVariable);
     else
-        qputenv(platform::services::BusAddressVariable, saved);
+        qputenv(platform::services::kBusAddressVariable, saved);
 }

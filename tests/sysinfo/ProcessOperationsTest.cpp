@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 using platform::processes::ProcStat;
-using platform::processes::readStat;
+using platform::processes::ReadStat;
 using tvtest::Child;
 
 namespace {
@@ -26,7 +26,7 @@ namespace {
 char stateOf(pid_t pid)
 {
     ProcStat st;
-    return readStat(pid, st) ? st.state : '-';
+    return ReadStat(pid, st) ? st.State : '-';
 }
 
 // Waits until `pred` holds, for up to two seconds.
@@ -46,10 +46,10 @@ std::vector<pid_t> childrenOf(pid_t pid)
 {
     std::vector<pid_t> out;
     std::vector<platform::processes::ProcessEntry> all;
-    platform::processes::enumerateByStat(all);
+    platform::processes::EnumerateByStat(all);
     for (const auto &e : all) {
-        if (e.ppid == quint32(pid))
-            out.push_back(pid_t(e.pid));
+        if (e.Ppid == quint32(pid))
+            out.push_back(pid_t(e.Pid));
     }
     return out;
 }
@@ -88,12 +88,12 @@ TEST(ProcessOperations, TerminateChecksTheStartTime)
 {
     Child child({QStringLiteral("/bin/sleep"), QStringLiteral("30")});
     ProcStat st;
-    ASSERT_TRUE(readStat(child.pid(), st));
-    EXPECT_FALSE(TProcessHelper::Terminate(quint32(child.pid()), st.startTime + 1));
+    ASSERT_TRUE(ReadStat(child.pid(), st));
+    EXPECT_FALSE(TProcessHelper::Terminate(quint32(child.pid()), st.StartTime + 1));
     EXPECT_TRUE(isRunning(child.pid()));
-    EXPECT_TRUE(TProcessHelper::Terminate(quint32(child.pid()), st.startTime));
+    EXPECT_TRUE(TProcessHelper::Terminate(quint32(child.pid()), st.StartTime));
     EXPECT_TRUE(WIFSIGNALED(child.reap()));
-    EXPECT_FALSE(TProcessHelper::Terminate(quint32(child.pid()), st.startTime));
+    EXPECT_FALSE(TProcessHelper::Terminate(quint32(child.pid()), st.StartTime));
 }
 
 TEST(ProcessOperations, TerminateTreeEndsChildrenButNotGrandchildren)
@@ -123,8 +123,8 @@ TEST(ProcessOperations, TerminateTreeEndsChildrenButNotGrandchildren)
     // The grandchild lives on; end it here, since this test started it.
     EXPECT_TRUE(isRunning(grandchild));
     ProcStat st;
-    ASSERT_TRUE(readStat(grandchild, st));
-    EXPECT_TRUE(TProcessHelper::Terminate(quint32(grandchild), st.startTime));
+    ASSERT_TRUE(ReadStat(grandchild, st));
+    EXPECT_TRUE(TProcessHelper::Terminate(quint32(grandchild), st.StartTime));
 }
 
 TEST(ProcessOperations, SuspendTwiceNeedsTwoResumes)
@@ -147,7 +147,7 @@ TEST(ProcessOperations, PriorityRoundTripForEveryClassOnAllThreads)
 {
     // This test program itself, started as a child that runs three sleeping threads.
     Child child({QCoreApplication::applicationFilePath(), QStringLiteral("--threaded-child"), QStringLiteral("3")});
-    ASSERT_TRUE(waitFor([&] { return platform::processes::readThreadIds(child.pid()).size() >= 4; }));
+    ASSERT_TRUE(waitFor([&] { return platform::processes::ReadThreadIds(child.pid()).size() >= 4; }));
     TProcesses list;
     ASSERT_TRUE(list.Refresh());
     TProcessItem *item = list.ItemByPID(quint32(child.pid()));
@@ -165,14 +165,14 @@ TEST(ProcessOperations, PriorityRoundTripForEveryClassOnAllThreads)
             GTEST_SKIP() << "raising priority is not permitted here";
         ASSERT_TRUE(ok) << row.cls;
         EXPECT_EQ(item->GetPriority(), row.cls);
-        for (const qint32 tid : platform::processes::readThreadIds(child.pid())) {
-            const auto s = platform::processes::readSchedInfo(tid);
+        for (const qint32 tid : platform::processes::ReadThreadIds(child.pid())) {
+            const auto s = platform::processes::ReadSchedInfo(tid);
             ASSERT_TRUE(s);
             if (row.cls == REALTIME_PRIORITY_CLASS) {
-                EXPECT_EQ(s->policy, SCHED_RR) << tid;
+                EXPECT_EQ(s->Policy, SCHED_RR) << tid;
             } else {
-                EXPECT_EQ(s->policy, SCHED_OTHER) << tid;
-                EXPECT_EQ(s->nice, row.nice) << tid;
+                EXPECT_EQ(s->Policy, SCHED_OTHER) << tid;
+                EXPECT_EQ(s->Nice, row.nice) << tid;
             }
         }
     }

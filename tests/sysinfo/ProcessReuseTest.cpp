@@ -53,7 +53,7 @@ pid_t spawnAs(pid_t pid, char *const argv[])
 // likely to fall within one tick.
 void waitForTickStart()
 {
-    const long tick = 1000000000L / platform::processes::clockTicksPerSecond();
+    const long tick = 1000000000L / platform::processes::ClockTicksPerSecond();
     for (int i = 0; i < 1000000; ++i) {
         timespec now{};
         ::clock_gettime(CLOCK_BOOTTIME, &now);
@@ -65,7 +65,7 @@ void waitForTickStart()
 quint64 startTimeOf(pid_t pid)
 {
     platform::processes::ProcStat st;
-    return platform::processes::readStat(pid, st) ? st.startTime : 0;
+    return platform::processes::ReadStat(pid, st) ? st.StartTime : 0;
 }
 
 template <typename Pred>
@@ -110,7 +110,7 @@ void runInside()
         ASSERT_TRUE(list.Refresh());
         TProcessItem *item = list.ItemByPID(quint32(kReused));
         ASSERT_NE(item, nullptr);
-        ASSERT_TRUE(item->ProcessHandle.valid);
+        ASSERT_TRUE(item->ProcessHandle.Valid);
         // A read while the first process lives: later ones take the cheap way while the file
         // they found is still there.
         item->Memory->Refresh();
@@ -119,8 +119,8 @@ void runInside()
         ::waitpid(a, nullptr, 0);
         const pid_t b = spawnAs(kReused, second);
         ASSERT_EQ(b, kReused) << std::strerror(errno);
-        const bool tick = startTimeOf(b) == item->ProcessHandle.startTime;
-        if (tick && item->ProcessHandle.inode == 0) {
+        const bool tick = startTimeOf(b) == item->ProcessHandle.StartTime;
+        if (tick && item->ProcessHandle.Inode == 0) {
             // Nothing can tell the two apart on this kernel.
             ::kill(b, SIGKILL);
             ::waitpid(b, nullptr, 0);
@@ -160,9 +160,9 @@ void runInside()
         EXPECT_TRUE(runningChild(b));
         EXPECT_TRUE(QFile::exists(copy));
         platform::processes::ProcStat st;
-        ASSERT_TRUE(platform::processes::readStat(b, st));
-        EXPECT_NE(st.state, 'T') << "the new process was stopped";
-        EXPECT_EQ(st.nice, 0);
+        ASSERT_TRUE(platform::processes::ReadStat(b, st));
+        EXPECT_NE(st.State, 'T') << "the new process was stopped";
+        EXPECT_EQ(st.Nice, 0);
 
         // The next pass sees a new process under the old identifier, whether or not it
         // runs its program yet (before, the two are copies of this test alike in all else).
@@ -173,10 +173,10 @@ void runInside()
         EXPECT_EQ(added, std::vector<quint32>{quint32(kReused)}) << (tick ? "same tick" : "");
         TProcessItem *fresh = list.ItemByPID(quint32(kReused));
         ASSERT_NE(fresh, nullptr);
-        const auto now = platform::processes::PidFd::identify(b, startTimeOf(b));
+        const auto now = platform::processes::PidFd::Identify(b, startTimeOf(b));
         ASSERT_TRUE(now);
-        EXPECT_EQ(fresh->ProcessHandle.inode, now->inode);
-        ASSERT_TRUE(waitFor([&] { return platform::processes::readExePath(b) == copy; }));
+        EXPECT_EQ(fresh->ProcessHandle.Inode, now->Inode);
+        ASSERT_TRUE(waitFor([&] { return platform::processes::ReadExePath(b) == copy; }));
         ASSERT_TRUE(list.Refresh());
         ASSERT_EQ(list.ItemByPID(quint32(kReused)), fresh);
         EXPECT_EQ(fresh->Path, copy);

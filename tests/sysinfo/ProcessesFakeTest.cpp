@@ -45,50 +45,50 @@ public:
     quint64 idle = 0;
     unsigned cpus = 2;
 
-    bool enumeratePrimary(std::vector<ProcessEntry> &out) override
+    bool EnumeratePrimary(std::vector<ProcessEntry> &out) override
     {
         ++primaryCalls;
         return !primaryFails && list(out);
     }
-    bool enumerateFallback(std::vector<ProcessEntry> &out) override
+    bool EnumerateFallback(std::vector<ProcessEntry> &out) override
     {
         ++fallbackCalls;
         // The status files give the exact user.
         return !fallbackFails && list(out, true);
     }
-    std::optional<ProcessHandle> open(quint32 pid, quint64 startTime) override
+    std::optional<ProcessHandle> Open(quint32 pid, quint64 startTime) override
     {
         const auto it = procs.find(pid);
         ProcessHandle h{qint32(pid), startTime, true};
-        h.inode = it == procs.end() ? 0 : it->second.inode;
+        h.Inode = it == procs.end() ? 0 : it->second.inode;
         return h;
     }
-    bool isAlive(const ProcessHandle &h) override
+    bool IsAlive(const ProcessHandle &h) override
     {
-        const auto it = procs.find(quint32(h.pid));
-        return it != procs.end() && it->second.startTime == h.startTime &&
-            (h.inode == 0 || it->second.inode == h.inode);
+        const auto it = procs.find(quint32(h.Pid));
+        return it != procs.end() && it->second.startTime == h.StartTime &&
+            (h.Inode == 0 || it->second.inode == h.Inode);
     }
-    std::optional<ProcStat> stat(const ProcessHandle &h) override
+    std::optional<ProcStat> Stat(const ProcessHandle &h) override
     {
-        const auto it = procs.find(quint32(h.pid));
+        const auto it = procs.find(quint32(h.Pid));
         if (it == procs.end())
             return std::nullopt;
         ProcStat st;
-        st.pid = h.pid;
-        st.ppid = qint32(it->second.ppid);
-        st.utime = it->second.ticks;
-        st.startTime = it->second.startTime;
-        st.numThreads = 3;
+        st.Pid = h.Pid;
+        st.Ppid = qint32(it->second.ppid);
+        st.Utime = it->second.ticks;
+        st.StartTime = it->second.startTime;
+        st.NumThreads = 3;
         return st;
     }
-    std::optional<quint32> uid(const ProcessHandle &h) override
+    std::optional<quint32> Uid(const ProcessHandle &h) override
     {
         ++uidReads;
-        const auto it = procs.find(quint32(h.pid));
+        const auto it = procs.find(quint32(h.Pid));
         return it == procs.end() ? std::nullopt : std::optional<quint32>(it->second.uid);
     }
-    std::optional<QString> accountName(quint32 uid) override
+    std::optional<QString> AccountName(quint32 uid) override
     {
         ++accountReads;
         if (uid == 0)
@@ -97,24 +97,24 @@ public:
             return QStringLiteral("alice");
         return std::nullopt;
     }
-    QString domainName() override { return QStringLiteral("host"); }
-    std::optional<QString> exePath(const ProcessHandle &h) override
+    QString DomainName() override { return QStringLiteral("host"); }
+    std::optional<QString> ExePath(const ProcessHandle &h) override
     {
         ++exeReads;
-        const auto it = procs.find(quint32(h.pid));
+        const auto it = procs.find(quint32(h.Pid));
         return it == procs.end() ? std::nullopt : it->second.exe;
     }
-    std::optional<QStringList> cmdline(const ProcessHandle &h, bool *raw) override
+    std::optional<QStringList> Cmdline(const ProcessHandle &h, bool *raw) override
     {
         if (raw)
             *raw = false;
-        const auto it = procs.find(quint32(h.pid));
+        const auto it = procs.find(quint32(h.Pid));
         return it == procs.end() ? std::nullopt : it->second.cmdline;
     }
-    unsigned processorCount() override { return cpus; }
-    std::optional<quint64> idleTime() override { return idle; }
-    quint64 monotonicNow() override { return now; }
-    long clockTicksPerSecond() override { return 100; }
+    unsigned ProcessorCount() override { return cpus; }
+    std::optional<quint64> IdleTime() override { return idle; }
+    quint64 MonotonicNow() override { return now; }
+    long ClockTicksPerSecond() override { return 100; }
 
     void tick(quint64 ms) { now += ms * 10000; }
 
@@ -123,23 +123,23 @@ private:
     {
         for (const auto &[pid, p] : procs) {
             ProcessEntry e;
-            e.pid = pid;
-            e.ppid = p.ppid;
-            e.name = p.name;
+            e.Pid = pid;
+            e.Ppid = p.ppid;
+            e.Name = p.name;
             if (!p.raw.isEmpty()) {
-                e.name.clear();
-                e.rawName.size = std::size_t(p.raw.size());
-                std::memcpy(e.rawName.text, p.raw.constData(), e.rawName.size);
+                e.Name.clear();
+                e.RawName.Size = std::size_t(p.raw.size());
+                std::memcpy(e.RawName.Text, p.raw.constData(), e.RawName.Size);
             }
-            e.layout = p.layout;
-            e.ownerUid = p.owner;
-            e.procInode = procInodes.count(pid) ? procInodes[pid] : 0;
+            e.Layout = p.layout;
+            e.OwnerUid = p.owner;
+            e.ProcInode = procInodes.count(pid) ? procInodes[pid] : 0;
             if (exactUser)
-                e.uid = p.uid;
-            e.startTime = p.startTime;
-            e.kernelThread = p.kernel;
-            e.hasTimes = true;
-            e.cpuTicks = p.ticks;
+                e.Uid = p.uid;
+            e.StartTime = p.startTime;
+            e.KernelThread = p.kernel;
+            e.HasTimes = true;
+            e.CpuTicks = p.ticks;
             out.push_back(e);
         }
         return !out.empty();
@@ -459,14 +459,14 @@ TEST_F(ProcessListCycle, MemoryDeltasAreZeroInTheFirstPassAndSixtyFourBit)
     struct MemSource : FakeSource
     {
         platform::processes::MemoryStatus m;
-        std::optional<platform::processes::MemoryStatus> memory(const ProcessHandle &) override { return m; }
-        std::optional<platform::processes::ResidentMemory> resident(const ProcessHandle &, quint64 &) override
+        std::optional<platform::processes::MemoryStatus> Memory(const ProcessHandle &) override { return m; }
+        std::optional<platform::processes::ResidentMemory> Resident(const ProcessHandle &, quint64 &) override
         {
-            return platform::processes::ResidentMemory{m.vmRss, m.vmRss - m.rssAnon};
+            return platform::processes::ResidentMemory{m.VmRss, m.VmRss - m.RssAnon};
         }
     } msrc;
     msrc.procs = src.procs;
-    msrc.m.vmRss = 6ull << 30; // beyond 32 bits
+    msrc.m.VmRss = 6ull << 30; // beyond 32 bits
     TProcesses list(nullptr, &msrc);
     // Items only exist after a pass; read during the first pass through a handler-free
     // path: the list is still in its first pass until Refresh returns.
@@ -477,7 +477,7 @@ TEST_F(ProcessListCycle, MemoryDeltasAreZeroInTheFirstPassAndSixtyFourBit)
     EXPECT_EQ(item->Memory->WorkingSetDelta, 0);
     EXPECT_EQ(item->Memory->WorkingSetSize, 6ull << 30);
     list.FirstPass = false;
-    msrc.m.vmRss = 1ull << 30;
+    msrc.m.VmRss = 1ull << 30;
     item->Memory->Refresh();
     EXPECT_EQ(item->Memory->WorkingSetDelta, -(5ll << 30));
 }
@@ -653,7 +653,7 @@ TEST_F(ProcessListCycle, IdentifierTakenWithinTheSameTickIsANewProcess)
     Recorder rec;
     rec.attach(list);
     Settle(list, rec);
-    ASSERT_EQ(list.ItemByPID(50)->ProcessHandle.inode, 111u);
+    ASSERT_EQ(list.ItemByPID(50)->ProcessHandle.Inode, 111u);
 
     // Same identifier, same start tick, another process.
     p.inode = 222;
@@ -667,7 +667,7 @@ TEST_F(ProcessListCycle, IdentifierTakenWithinTheSameTickIsANewProcess)
     TProcessItem *item = list.ItemByPID(50);
     EXPECT_EQ(item->Name, QStringLiteral("intruder"));
     EXPECT_EQ(item->Path, QStringLiteral("/opt/intruder"));
-    EXPECT_EQ(item->ProcessHandle.inode, 222u);
+    EXPECT_EQ(item->ProcessHandle.Inode, 222u);
 }
 
 TEST_F(ProcessListCycle, NameCutByTheKernelIsCompletedByBytes)
@@ -731,7 +731,7 @@ TEST_F(ProcessListCycle, NewProcEntryAloneIsCheckedAgainstThePidfd)
     ASSERT_TRUE(list.Refresh());
     EXPECT_EQ(rec.removed, std::vector<quint32>{50});
     EXPECT_EQ(rec.added, std::vector<quint32>{50});
-    EXPECT_EQ(list.ItemByPID(50)->ProcessHandle.inode, 222u);
+    EXPECT_EQ(list.ItemByPID(50)->ProcessHandle.Inode, 222u);
     rec.clear();
 
     // Where pidfds have no inodes, a new entry is read again as a new program would be.

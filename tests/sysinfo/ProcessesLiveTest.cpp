@@ -62,7 +62,7 @@ TEST(LiveProcessList, ChildAppearsAndLeavesExactlyOnce)
     EXPECT_GE(item->GetModuleCount(), 1);
     EXPECT_NE(item->GetPriority(), 0u);
     item->Times->Refresh();
-    EXPECT_GE(item->Times->StartTime.wYear, 2000);
+    EXPECT_GE(item->Times->StartTime.WYear, 2000);
     item->Memory->Refresh();
     EXPECT_GT(item->Memory->WorkingSetSize, 0u);
 
@@ -84,7 +84,7 @@ TEST(LiveProcessList, ZombieIsNeitherAddedNorRemovedEveryPass)
     // Let it end without reaping it: it stays a zombie.
     for (int i = 0; i < 200; ++i) {
         platform::processes::ProcStat st;
-        if (platform::processes::readStat(child.pid(), st) && st.isZombie())
+        if (platform::processes::ReadStat(child.pid(), st) && st.IsZombie())
             break;
         QThread::msleep(10);
     }
@@ -178,7 +178,7 @@ bool waitUntil(Pred pred)
 
 QStringList argsOf(pid_t pid)
 {
-    return platform::processes::readCmdline(pid).value_or(QStringList());
+    return platform::processes::ReadCmdline(pid).value_or(QStringList());
 }
 
 } // namespace
@@ -224,7 +224,7 @@ TEST(LiveProcessList, UserChangeIsShownOnce)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "changing a child's user needs root";
-    const auto nobody = platform::processes::accountName(65534);
+    const auto nobody = platform::processes::AccountName(65534);
     TProcesses list;
     Reloads reloads;
     reloads.attach(list);
@@ -239,7 +239,7 @@ TEST(LiveProcessList, UserChangeIsShownOnce)
     EXPECT_EQ(item->UserName, QStringLiteral("root"));
 
     ASSERT_TRUE(child.step());
-    ASSERT_TRUE(waitUntil([&] { return platform::processes::readEffectiveUid(child.pid()) == 65534u; }));
+    ASSERT_TRUE(waitUntil([&] { return platform::processes::ReadEffectiveUid(child.pid()) == 65534u; }));
     ASSERT_TRUE(list.Refresh());
     EXPECT_EQ(reloads.count(child.pid()), 1);
     EXPECT_EQ(item->UserSid, 65534u);
@@ -276,7 +276,7 @@ TEST(LiveProcessList, OddFileNamesAreShownAndDeletedAsTheyAre)
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->Path, windowsLike);
     EXPECT_EQ(item->Name, QStringLiteral("x\\??\\y"));
-    EXPECT_EQ(platform::processes::splitCommandLine(item->CommandLine), oddArgs) << item->CommandLine.toStdString();
+    EXPECT_EQ(platform::processes::SplitCommandLine(item->CommandLine), oddArgs) << item->CommandLine.toStdString();
     TProcessItem *named = list.ItemByPID(quint32(cut.pid()));
     ASSERT_NE(named, nullptr);
     EXPECT_EQ(named->Name, QStringLiteral("abcdefghijklmn中文 prog"));

@@ -161,28 +161,28 @@ TEST(FileVersion, OwnProgramOnly)
 TEST(TimeSpan, DaysHoursAndSign)
 {
     SYSTEMTIME a, b, span;
-    a.wYear = 2024, a.wMonth = 2, a.wDay = 28, a.wHour = 8;
+    a.WYear = 2024, a.WMonth = 2, a.WDay = 28, a.WHour = 8;
     b = a;
-    b.wDay = 29, b.wHour = 9, b.wMinute = 30, b.wSecond = 15;
+    b.WDay = 29, b.WHour = 9, b.WMinute = 30, b.WSecond = 15;
     EXPECT_EQ(GetTimeSpan(a, b, span), 1);
-    EXPECT_EQ(span.wDay, 1);
-    EXPECT_EQ(span.wHour, 1);
-    EXPECT_EQ(span.wMinute, 30);
-    EXPECT_EQ(span.wSecond, 15);
-    EXPECT_EQ(span.wYear, 0);
-    EXPECT_EQ(span.wMonth, 0);
+    EXPECT_EQ(span.WDay, 1);
+    EXPECT_EQ(span.WHour, 1);
+    EXPECT_EQ(span.WMinute, 30);
+    EXPECT_EQ(span.WSecond, 15);
+    EXPECT_EQ(span.WYear, 0);
+    EXPECT_EQ(span.WMonth, 0);
     EXPECT_EQ(GetTimeSpan(b, a, span), -1);
-    EXPECT_EQ(span.wDay, 1);
-    EXPECT_EQ(span.wHour, 1);
+    EXPECT_EQ(span.WDay, 1);
+    EXPECT_EQ(span.WHour, 1);
     EXPECT_EQ(GetTimeSpan(a, a, span), 0);
 
     const FILETIME f1 = FileTimeFromUnix(1700000000, 0);
     const FILETIME f2 = FileTimeFromUnix(1700000000 + 3 * 86400 + 3661, 0);
     EXPECT_EQ(GetFileTimeSpan(f1, f2, span), 1);
-    EXPECT_EQ(span.wDay, 3);
-    EXPECT_EQ(span.wHour, 1);
-    EXPECT_EQ(span.wMinute, 1);
-    EXPECT_EQ(span.wSecond, 1);
+    EXPECT_EQ(span.WDay, 3);
+    EXPECT_EQ(span.WHour, 1);
+    EXPECT_EQ(span.WMinute, 1);
+    EXPECT_EQ(span.WSecond, 1);
 }
 
 TEST(Registry, RootNamesAndSplitting)

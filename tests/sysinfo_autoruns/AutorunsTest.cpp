@@ -39,7 +39,7 @@ protected:
     platform::files::IniFile Backup() const
     {
         platform::files::IniFile ini;
-        ini.load(env.BackupFile());
+        ini.Load(env.BackupFile());
         return ini;
     }
 
@@ -168,9 +168,9 @@ TEST_F(Autoruns, FolderEntryOfEitherUserIsDisabledIntoTheBackupAndEnabledByteFor
         QString::fromLatin1(user.toHex().toUpper()) + QLatin1Char('\n');
     EXPECT_TRUE(QString::fromUtf8(*text).startsWith(expectedMine)) << text->constData();
     platform::files::IniFile ini = Backup();
-    EXPECT_EQ(ini.sectionNames(), (QStringList{"S_mine", "S_theirs"}));
-    EXPECT_EQ(ini.keyNames("S_theirs"), (QStringList{"Command", "UserType", "RunType", "Data"}));
-    EXPECT_EQ(ini.value("S_theirs", "UserType"), QStringLiteral("2"));
+    EXPECT_EQ(ini.SectionNames(), (QStringList{"S_mine", "S_theirs"}));
+    EXPECT_EQ(ini.KeyNames("S_theirs"), (QStringList{"Command", "UserType", "RunType", "Data"}));
+    EXPECT_EQ(ini.Value("S_theirs", "UserType"), QStringLiteral("2"));
 
     // Listed again from the backup after a refresh, and back in place byte for byte.
     list.Refresh();
@@ -181,7 +181,7 @@ TEST_F(Autoruns, FolderEntryOfEitherUserIsDisabledIntoTheBackupAndEnabledByteFor
     EXPECT_EQ(AutorunEnv::Read(env.UserDir() + "mine.desktop"), user);
     ASSERT_TRUE(list.Enable(1));
     EXPECT_EQ(AutorunEnv::Read(env.AllUsersDir() + "theirs.desktop"), all);
-    EXPECT_TRUE(Backup().sectionNames().isEmpty());
+    EXPECT_TRUE(Backup().SectionNames().isEmpty());
 
     list.Refresh();
     EXPECT_EQ(Names(), (QStringList{"mine", "theirs"}));
@@ -199,10 +199,10 @@ TEST_F(Autoruns, RegistryEntryOfEitherUserIsDisabledAndEnabledAgain)
     EXPECT_TRUE(AutorunEnv::RunNames(autotest::kUserRun).isEmpty());
     EXPECT_TRUE(AutorunEnv::RunNames(autotest::kMachineRunServicesOnce).isEmpty());
     platform::files::IniFile ini = Backup();
-    EXPECT_EQ(ini.sectionNames(), (QStringList{"R_agent", "R_svc"}));
-    EXPECT_EQ(ini.keyNames("R_agent"), (QStringList{"Command", "UserType", "RunType"}));
-    EXPECT_EQ(ini.value("R_svc", "RunType"), QStringLiteral("5"));
-    EXPECT_EQ(ini.value("R_svc", "UserType"), QStringLiteral("2"));
+    EXPECT_EQ(ini.SectionNames(), (QStringList{"R_agent", "R_svc"}));
+    EXPECT_EQ(ini.KeyNames("R_agent"), (QStringList{"Command", "UserType", "RunType"}));
+    EXPECT_EQ(ini.Value("R_svc", "RunType"), QStringLiteral("5"));
+    EXPECT_EQ(ini.Value("R_svc", "UserType"), QStringLiteral("2"));
 
     list.Refresh();
     ASSERT_EQ(Names(), (QStringList{"agent(off)", "svc(off)"}));
@@ -213,7 +213,7 @@ TEST_F(Autoruns, RegistryEntryOfEitherUserIsDisabledAndEnabledAgain)
     EXPECT_EQ(cmd, QStringLiteral("/bin/true --user"));
     ReadRegistryString(autotest::kMachineRunServicesOnce, "svc", cmd);
     EXPECT_EQ(cmd, QStringLiteral("/bin/sh -c x"));
-    EXPECT_TRUE(Backup().sectionNames().isEmpty());
+    EXPECT_TRUE(Backup().SectionNames().isEmpty());
 }
 
 TEST_F(Autoruns, EntryWithAMissingProgramCannotBeEnabledAgain)
@@ -227,7 +227,7 @@ TEST_F(Autoruns, EntryWithAMissingProgramCannotBeEnabledAgain)
     EXPECT_TRUE(list.GetItem(0)->FileMissing);
     EXPECT_FALSE(list.Enable(0));
     EXPECT_FALSE(list.GetItem(0)->Active);
-    EXPECT_TRUE(Backup().hasSection("R_ghost"));
+    EXPECT_TRUE(Backup().HasSection("R_ghost"));
     EXPECT_TRUE(AutorunEnv::RunNames(autotest::kUserRun).isEmpty());
 }
 
@@ -245,7 +245,7 @@ TEST_F(Autoruns, DeleteRemovesWhicheverPlaceHoldsTheEntry)
     ASSERT_TRUE(list.Delete(Find("value")));
     EXPECT_TRUE(AutorunEnv::RunNames(autotest::kMachineRun).isEmpty());
     ASSERT_TRUE(list.Delete(Find("off", false)));
-    EXPECT_FALSE(Backup().hasSection("R_off"));
+    EXPECT_FALSE(Backup().HasSection("R_off"));
     EXPECT_EQ(Names(), QStringList{"kept"});
 
     list.Refresh();
@@ -287,7 +287,7 @@ TEST_F(Autoruns, HandWrittenSectionsAreListedAndDeletedFromTheirOwnSection)
     EXPECT_EQ(bare->RunType, TAutorunRunType{});
     EXPECT_TRUE(bare->Location.isEmpty());
     EXPECT_FALSE(list.Enable(1)); // no place to go back to
-    EXPECT_TRUE(Backup().hasSection("R_bare"));
+    EXPECT_TRUE(Backup().HasSection("R_bare"));
 
     // Enabling looks for the section of its own prefix; deleting takes the one it came from.
     EXPECT_FALSE(list.Enable(0));
@@ -360,7 +360,7 @@ TEST_F(Autoruns, DamagedOrMissingShortcutDataLeavesTheBackupInPlace)
     ASSERT_TRUE(QFile::remove(env.UserDir() + "good.desktop"));
     ASSERT_TRUE(list.Enable(4));
     EXPECT_EQ(AutorunEnv::Read(env.UserDir() + "good.desktop"), QByteArray("[De\n"));
-    EXPECT_FALSE(Backup().hasSection("S_good"));
+    EXPECT_FALSE(Backup().HasSection("S_good"));
 }
 
 TEST_F(Autoruns, BackupNeverOverwritesOrMisstoresAName)
@@ -372,7 +372,7 @@ TEST_F(Autoruns, BackupNeverOverwritesOrMisstoresAName)
     EXPECT_FALSE(list.Disable(1));
     EXPECT_TRUE(list.GetItem(1)->Active);
     EXPECT_EQ(AutorunEnv::RunNames(autotest::kMachineRun), QStringList{"TWIN"});
-    EXPECT_EQ(Backup().value("R_twin", "Command"), QStringLiteral("/bin/true --user"));
+    EXPECT_EQ(Backup().Value("R_twin", "Command"), QStringLiteral("/bin/true --user"));
 
     // Enabling refuses to replace a value that has come back meanwhile.
     ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "Twin", "/bin/true --new"));
@@ -380,7 +380,7 @@ TEST_F(Autoruns, BackupNeverOverwritesOrMisstoresAName)
     QString cmd;
     ReadRegistryString(autotest::kUserRun, "twin", cmd);
     EXPECT_EQ(cmd, QStringLiteral("/bin/true --new"));
-    EXPECT_TRUE(Backup().hasSection("R_twin"));
+    EXPECT_TRUE(Backup().HasSection("R_twin"));
 
     // Names that would not read back from the backup as written stay where they are.
     ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "a]b", "/bin/true"));
@@ -388,7 +388,7 @@ TEST_F(Autoruns, BackupNeverOverwritesOrMisstoresAName)
     list.Refresh();
     EXPECT_FALSE(list.Disable(Find("a]b")));
     EXPECT_FALSE(list.Disable(Find("trail ")));
-    EXPECT_EQ(Backup().sectionNames(), QStringList{"R_twin"});
+    EXPECT_EQ(Backup().SectionNames(), QStringList{"R_twin"});
 }
 
 TEST_F(Autoruns, DisableThatCannotCompleteLeavesEverythingInPlace)
@@ -409,7 +409,7 @@ TEST_F(Autoruns, DisableThatCannotCompleteLeavesEverythingInPlace)
     list.Refresh();
     EXPECT_FALSE(list.Disable(Find("big")));
     EXPECT_TRUE(QFile::exists(env.UserDir() + "big.desktop"));
-    EXPECT_TRUE(!QFile::exists(env.BackupFile()) || Backup().sectionNames().isEmpty());
+    EXPECT_TRUE(!QFile::exists(env.BackupFile()) || Backup().SectionNames().isEmpty());
 }
 
 } // namespace

@@ -214,7 +214,7 @@ TEST_F(EntryRules, TheBackupNeverGrowsPastWhatCanBeReadBack)
     // text): it is refused rather than make the whole backup unreadable; a small one still fits.
     QDir().mkpath(QFileInfo(env.BackupFile()).absolutePath());
     const QByteArray filler = "[R_filler]\nCommand=/bin/true " +
-        QByteArray(int(platform::files::IniFile::MaxFileSize) - 2 * 1024 * 1024, 'z') + "\nUserType=1\nRunType=2\n";
+        QByteArray(int(platform::files::IniFile::kMaxFileSize) - 2 * 1024 * 1024, 'z') + "\nUserType=1\nRunType=2\n";
     ASSERT_TRUE(AutorunEnv::Write(env.BackupFile(), filler));
     ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "big.desktop",
                                   AutorunEnv::Entry("/bin/true " + QString(900 * 1024, QLatin1Char('y')))));

@@ -132,7 +132,7 @@ TEST_P(Interrupted, AtEveryStepTheCommandCanBeCompletedAndNothingIsLost)
         ASSERT_GE(child, 0);
         if (child == 0) {
             s_stepsLeft = n;
-            platform::files::setStepHook(&CountDownStep);
+            platform::files::SetStepHook(&CountDownStep);
             const bool ok = Run(list, op());
             ::_exit(ok ? 0 : 1);
         }

@@ -38,7 +38,7 @@ QByteArray KeyOf(const QString &PassPhrase, int KeySize)
 QByteArray Encrypt(const QByteArray &Key, const QByteArray &Plain)
 {
     const int algo = Key.size() == 16 ? GCRY_CIPHER_AES128 : Key.size() == 24 ? GCRY_CIPHER_AES192 : GCRY_CIPHER_AES256;
-    EXPECT_TRUE(platform::crypto::ensureGcrypt());
+    EXPECT_TRUE(platform::crypto::EnsureGcrypt());
     gcry_cipher_hd_t hd = nullptr;
     EXPECT_EQ(gcry_cipher_open(&hd, algo, GCRY_CIPHER_MODE_ECB, 0), 0u);
     EXPECT_EQ(gcry_cipher_setkey(hd, Key.constData(), size_t(Key.size())), 0u);

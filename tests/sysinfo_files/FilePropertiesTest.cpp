@@ -37,7 +37,7 @@ bool IsCleared(const TFileProperties &P)
     const TVersionInfo &v = *P.VersionInfo();
     const TShortcutInfo &s = *P.ShortcutInfo();
     return P.FilePath().isEmpty() && g.FileName.isEmpty() && g.Directory.isEmpty() && g.TypeName.isEmpty() &&
-        g.Size == 0 && g.SizeOnDisk == 0 && g.LastWriteTime.wYear == 0 && g.Icon.isEmpty() && g.IconIndex == -1 &&
+        g.Size == 0 && g.SizeOnDisk == 0 && g.LastWriteTime.WYear == 0 && g.Icon.isEmpty() && g.IconIndex == -1 &&
         !g.Hidden && v.ProductName.isEmpty() && v.FileVersion.isEmpty() && !s.IsShortcut && s.Target.isEmpty() &&
         s.CommandLine.isEmpty() && s.IconIndex == -1 && s.ShowCmd == 1;
 }
@@ -99,17 +99,17 @@ TEST(FilePropertiesTest, NamesTimesAttributesAndType)
     EXPECT_TRUE(g.Hidden);
     EXPECT_TRUE(g.ReadOnly);
     EXPECT_FALSE(g.System);
-    EXPECT_EQ(g.LastWriteTime.wYear, 2021);
-    EXPECT_EQ(g.LastWriteTime.wMonth, 3);
-    EXPECT_EQ(g.LastWriteTime.wDay, 4);
-    EXPECT_EQ(g.LastWriteTime.wHour, 5);
-    EXPECT_EQ(g.LastWriteTime.wMinute, 6);
-    EXPECT_EQ(g.LastWriteTime.wSecond, 7);
-    EXPECT_EQ(g.LastAccessTime.wDay, 5);
+    EXPECT_EQ(g.LastWriteTime.WYear, 2021);
+    EXPECT_EQ(g.LastWriteTime.WMonth, 3);
+    EXPECT_EQ(g.LastWriteTime.WDay, 4);
+    EXPECT_EQ(g.LastWriteTime.WHour, 5);
+    EXPECT_EQ(g.LastWriteTime.WMinute, 6);
+    EXPECT_EQ(g.LastWriteTime.WSecond, 7);
+    EXPECT_EQ(g.LastAccessTime.WDay, 5);
     EXPECT_EQ(g.Icon, QStringLiteral("text-plain"));
     EXPECT_FALSE(g.TypeName.isEmpty());
     ASSERT_GE(g.IconIndex, 0);
-    EXPECT_EQ(platform::files::systemImageName(g.IconIndex), g.Icon);
+    EXPECT_EQ(platform::files::SystemImageName(g.IconIndex), g.Icon);
     // The same kind of file shares the index.
     const QString other = dir.file(QStringLiteral("other.txt"));
     WriteFile(other, "more\n");
@@ -223,7 +223,7 @@ TEST(FilePropertiesTest, PackagedFileTakesItsVersionTextsFromThePackageDatabase)
               "Package: demo-tools\nStatus: install ok installed\nMaintainer: Jane Doe <jane@example.org>\n"
               "Version: 2.4-1\nDescription: demonstration tools\n second line of the description\n .\n");
     WriteFile(dir.file(QStringLiteral("gone")), "x");
-    platform::files::setDpkgDatabaseDir(dir.file(QStringLiteral("db")));
+    platform::files::SetDpkgDatabaseDir(dir.file(QStringLiteral("db")));
 
     TFileProperties props(nullptr);
     ASSERT_TRUE(props.LoadFromFile(tool));
@@ -241,18 +241,18 @@ TEST(FilePropertiesTest, PackagedFileTakesItsVersionTextsFromThePackageDatabase)
     // Listed, but the package is no longer installed: no texts.
     ASSERT_TRUE(props.LoadFromFile(dir.file(QStringLiteral("gone"))));
     EXPECT_TRUE(props.VersionInfo()->ProductName.isEmpty());
-    EXPECT_EQ(platform::files::owningPackage(dir.file(QStringLiteral("gone"))), QStringLiteral("gone"));
-    EXPECT_FALSE(platform::files::packageInfo(QStringLiteral("gone")).has_value());
-    EXPECT_FALSE(platform::files::owningPackage(dir.file(QStringLiteral("unlisted"))).has_value());
+    EXPECT_EQ(platform::files::OwningPackage(dir.file(QStringLiteral("gone"))), QStringLiteral("gone"));
+    EXPECT_FALSE(platform::files::FindPackageInfo(QStringLiteral("gone")).has_value());
+    EXPECT_FALSE(platform::files::OwningPackage(dir.file(QStringLiteral("unlisted"))).has_value());
     // A missing database is simply empty.
-    platform::files::setDpkgDatabaseDir(dir.file(QStringLiteral("nowhere")));
-    EXPECT_FALSE(platform::files::owningPackage(tool).has_value());
-    platform::files::setDpkgDatabaseDir(QString());
+    platform::files::SetDpkgDatabaseDir(dir.file(QStringLiteral("nowhere")));
+    EXPECT_FALSE(platform::files::OwningPackage(tool).has_value());
+    platform::files::SetDpkgDatabaseDir(QString());
 }
 
 TEST(FilePropertiesTest, SystemPackageFile)
 {
-    platform::files::setDpkgDatabaseDir(QString());
+    platform::files::SetDpkgDatabaseDir(QString());
     const QString ls = QStringLiteral("/bin/ls");
     if (!QFileInfo::exists(ls) || !QFileInfo::exists(QStringLiteral("/var/lib/dpkg/status")))
         GTEST_SKIP() << "no Debian package database here";
@@ -264,5 +264,5 @@ TEST(FilePropertiesTest, SystemPackageFile)
     EXPECT_GT(props.GeneralInfo()->Size, 0);
     // Through the merged-/usr alias as a process's image path shows it.
     const QString canonical = QFileInfo(ls).canonicalFilePath();
-    EXPECT_EQ(platform::files::owningPackage(canonical), QStringLiteral("coreutils"));
+    EXPECT_EQ(platform::files::OwningPackage(canonical), QStringLiteral("coreutils"));
 }

@@ -33,10 +33,10 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         get = std::make_unique<THttpGet>();
-        get->Limits.connectTimeoutMs = 2000;
-        get->Limits.stallTimeoutMs = 500;
-        get->Limits.totalTimeoutMs = 5000;
-        get->Limits.maxBodyBytes = 256 * 1024;
+        get->Limits.ConnectTimeoutMs = 2000;
+        get->Limits.StallTimeoutMs = 500;
+        get->Limits.TotalTimeoutMs = 5000;
+        get->Limits.MaxBodyBytes = 256 * 1024;
         get->OnProcess = [this](QObject *s, qint32 cur, qint32 total) {
             Note(s);
             events.progress.append({cur, total});
@@ -253,7 +253,7 @@ TEST_F(HttpGetTest, StopEndsARunningTransferWithTheStopEventOnly)
             c.pause(20);
         }
     });
-    get->Limits.stallTimeoutMs = 5000;
+    get->Limits.StallTimeoutMs = 5000;
     get->URL = QStringLiteral("http://127.0.0.1/slow");
     ASSERT_TRUE(get->GetFile());
     QDeadlineTimer deadline(5000);
@@ -331,7 +331,7 @@ TEST_F(HttpGetTest, DestroyingTheComponentMidTransferRunsNoHandler)
         for (int i = 0; i < 300 && !c.stopping() && c.send(QByteArray(512, 'q')); ++i)
             c.pause(10);
     });
-    get->Limits.stallTimeoutMs = 5000;
+    get->Limits.StallTimeoutMs = 5000;
     get->URL = QStringLiteral("http://127.0.0.1/slow");
     ASSERT_TRUE(get->GetFile());
     QDeadlineTimer deadline(5000);

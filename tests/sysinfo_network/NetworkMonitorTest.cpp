@@ -35,17 +35,17 @@ public:
     std::map<std::pair<quint32, quint64>, QString> paths;
     std::map<quint32, Moment> starts;
 
-    bool tcpEndpoints(std::vector<Endpoint> &out) override { return take(tcp, out); }
-    bool udpEndpoints(std::vector<Endpoint> &out) override { return take(udp, out); }
-    bool interfaces(std::vector<InterfaceRow> &out) override { return take(ifs, out); }
-    bool addresses(std::vector<AddressRow> &out) override { return take(addrs, out); }
-    std::optional<QString> processPath(quint32 pid, quint64 start) override
+    bool TcpEndpoints(std::vector<Endpoint> &out) override { return take(tcp, out); }
+    bool UdpEndpoints(std::vector<Endpoint> &out) override { return take(udp, out); }
+    bool Interfaces(std::vector<InterfaceRow> &out) override { return take(ifs, out); }
+    bool Addresses(std::vector<AddressRow> &out) override { return take(addrs, out); }
+    std::optional<QString> ProcessPath(quint32 pid, quint64 start) override
     {
         const auto it = paths.find({pid, start});
         return it == paths.end() ? std::nullopt : std::optional(it->second);
     }
-    bool isKernelProcess(quint32 pid) override { return pid == kKernelPID; }
-    std::optional<Moment> processStart(quint32 pid, quint64) override
+    bool IsKernelProcess(quint32 pid) override { return pid == kKernelPID; }
+    std::optional<Moment> ProcessStart(quint32 pid, quint64) override
     {
         const auto it = starts.find(pid);
         return it == starts.end() ? std::nullopt : std::optional(it->second);
@@ -66,29 +66,29 @@ Endpoint Owned(quint32 localAddr, quint32 localPort, quint32 remoteAddr, quint32
                quint64 start = 77)
 {
     Endpoint e;
-    e.row.state = state;
-    e.row.localAddress = localAddr;
-    e.row.localPort = localPort;
-    e.row.remoteAddress = remoteAddr;
-    e.row.remotePort = remotePort;
-    e.row.inode = 1000 + pid;
-    e.owned = true;
-    e.owner = {pid, start};
+    e.Row.State = state;
+    e.Row.LocalAddress = localAddr;
+    e.Row.LocalPort = localPort;
+    e.Row.RemoteAddress = remoteAddr;
+    e.Row.RemotePort = remotePort;
+    e.Row.Inode = 1000 + pid;
+    e.Owned = true;
+    e.Owner = {pid, start};
     return e;
 }
 
 InterfaceRow If(quint32 index, const char *name, quint64 in, quint64 out, quint32 macLen = 6)
 {
     InterfaceRow r;
-    r.index = index;
-    r.name = QLatin1String(name);
-    r.description = r.name;
-    r.type = IfTypeEthernet;
-    r.operStatus = IfOperOperational;
-    r.physLength = macLen;
-    r.physAddress = {0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F, 0x60, 0x71};
-    r.inOctets = in;
-    r.outOctets = out;
+    r.Index = index;
+    r.Name = QLatin1String(name);
+    r.Description = r.Name;
+    r.Type = IfTypeEthernet;
+    r.OperStatus = IfOperOperational;
+    r.PhysLength = macLen;
+    r.PhysAddress = {0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F, 0x60, 0x71};
+    r.InOctets = in;
+    r.OutOctets = out;
     return r;
 }
 
@@ -100,9 +100,9 @@ TEST(NetworkMonitor, EndpointsCarryTheirOwnersOrNone)
     net.paths[{kFakePID, 77}] = QStringLiteral("/opt/app/bin/server");
     net.starts[kFakePID] = Moment{1700000000, 0};
     Endpoint timeWait;
-    timeWait.row.state = TcpTimeWait;
-    timeWait.row.localAddress = Addr(10, 0, 0, 1);
-    timeWait.row.localPort = 443;
+    timeWait.Row.State = TcpTimeWait;
+    timeWait.Row.LocalAddress = Addr(10, 0, 0, 1);
+    timeWait.Row.LocalPort = 443;
     net.tcp = std::vector<Endpoint>{Owned(Addr(0, 0, 0, 0), 80, 0, 0, TcpListen, kFakePID),
                                     Owned(Addr(10, 0, 0, 1), 2049, Addr(10, 0, 0, 9), 700, TcpEstablished, kKernelPID),
                                     timeWait, Owned(Addr(10, 0, 0, 1), 9, 0, 0, TcpListen, kFakePID, 78)};
@@ -118,7 +118,7 @@ TEST(NetworkMonitor, EndpointsCarryTheirOwnersOrNone)
     EXPECT_EQ(server->ProcessName, QStringLiteral("server"));
     EXPECT_EQ(server->LocalPort, 80u);
     EXPECT_EQ(server->State, TcpListen);
-    EXPECT_NE(server->CreateTime.wYear, 0);
+    EXPECT_NE(server->CreateTime.WYear, 0);
     EXPECT_EQ(server->ProcessStartTime, std::optional<quint64>(77));
 
     const TTCPItem *kernel = m.GetTCPItem(1);
@@ -132,8 +132,8 @@ TEST(NetworkMonitor, EndpointsCarryTheirOwnersOrNone)
     EXPECT_EQ(orphan->ProcessID, 0u);
     EXPECT_TRUE(orphan->ProcessPath.isEmpty());
     EXPECT_TRUE(orphan->ProcessName.isEmpty());
-    EXPECT_EQ(orphan->CreateTime.wYear, 0);
-    EXPECT_EQ(orphan->CreateTime.wDay, 0);
+    EXPECT_EQ(orphan->CreateTime.WYear, 0);
+    EXPECT_EQ(orphan->CreateTime.WDay, 0);
     EXPECT_FALSE(orphan->ProcessStartTime.has_value());
 
     // An identifier now used by another process shows no path.
@@ -235,7 +235,7 @@ TEST(NetworkMonitor, FindsOwnLoopbackSockets)
     EXPECT_EQ(t->ProcessPath, self);
     EXPECT_EQ(t->ProcessName, QFileInfo(self).fileName());
     EXPECT_EQ(t->State, TcpListen);
-    EXPECT_GE(t->CreateTime.wYear, 2000);
+    EXPECT_GE(t->CreateTime.WYear, 2000);
     const TUDPItem *u = nullptr;
     for (int i = 0; i < m.GetUDPCount(); ++i)
         if (m.GetUDPItem(i)->LocalPort == portOf(udp))
@@ -258,12 +258,12 @@ TEST(NetworkMonitor, TerminateEndsOnlyTheListedOwner)
     ASSERT_TRUE(child.waitForStarted(5000));
     const quint32 pid = quint32(child.processId());
     platform::processes::ProcStat st;
-    ASSERT_TRUE(platform::processes::readStat(qint32(pid), st));
+    ASSERT_TRUE(platform::processes::ReadStat(qint32(pid), st));
 
     FakeNetwork net;
     net.tcp =
-        std::vector<Endpoint>{Owned(0, 1, 0, 0, TcpListen, pid, st.startTime + 1),
-                              Owned(0, 2, 0, 0, TcpListen, pid, st.startTime), Owned(0, 3, 0, 0, TcpListen, kFakePID)};
+        std::vector<Endpoint>{Owned(0, 1, 0, 0, TcpListen, pid, st.StartTime + 1),
+                              Owned(0, 2, 0, 0, TcpListen, pid, st.StartTime), Owned(0, 3, 0, 0, TcpListen, kFakePID)};
     Endpoint none;
     net.tcp->push_back(none);
     TNetworkMonitor m(nullptr, &net);
@@ -286,15 +286,15 @@ public:
     int pathQueries = 0;
     int startQueries = 0;
 
-    std::optional<QString> processPath(quint32 pid, quint64 start) override
+    std::optional<QString> ProcessPath(quint32 pid, quint64 start) override
     {
         ++pathQueries;
-        return FakeNetwork::processPath(pid, start);
+        return FakeNetwork::ProcessPath(pid, start);
     }
-    std::optional<Moment> processStart(quint32 pid, quint64 start) override
+    std::optional<Moment> ProcessStart(quint32 pid, quint64 start) override
     {
         ++startQueries;
-        return FakeNetwork::processStart(pid, start);
+        return FakeNetwork::ProcessStart(pid, start);
     }
 };
 
@@ -318,8 +318,8 @@ TEST(NetworkMonitor, EndpointsOfOneOwnerShareOneLookUpPerRefresh)
         const TTCPItem *item = m.GetTCPItem(i);
         EXPECT_EQ(item->ProcessPath, QStringLiteral("/opt/app/bin/server"));
         EXPECT_EQ(item->ProcessName, QStringLiteral("server"));
-        EXPECT_EQ(item->CreateTime.wYear, m.GetTCPItem(0)->CreateTime.wYear);
-        EXPECT_NE(item->CreateTime.wYear, 0);
+        EXPECT_EQ(item->CreateTime.WYear, m.GetTCPItem(0)->CreateTime.WYear);
+        EXPECT_NE(item->CreateTime.WYear, 0);
     }
     EXPECT_EQ(net.pathQueries, 1);
     EXPECT_EQ(net.startQueries, 1);

@@ -149,12 +149,12 @@ TEST_F(FakeManagerJob, BackupWritesEveryServiceAndKeepsOtherKeys)
     ASSERT_TRUE(WaitIdle(*opt));
 
     IniFile ini;
-    ASSERT_TRUE(ini.load(file));
-    EXPECT_EQ(ini.intValue("ServicesBackup", "alpha", -1), 2);
-    EXPECT_EQ(ini.intValue("ServicesBackup", "beta", -1), 3);
-    EXPECT_EQ(ini.intValue("ServicesBackup", "gamma", -1), 4);
-    EXPECT_EQ(ini.intValue("ServicesBackup", "retired", -1), 3);
-    EXPECT_EQ(ini.intValue("Other", "x", -1), 1);
+    ASSERT_TRUE(ini.Load(file));
+    EXPECT_EQ(ini.IntValue("ServicesBackup", "alpha", -1), 2);
+    EXPECT_EQ(ini.IntValue("ServicesBackup", "beta", -1), 3);
+    EXPECT_EQ(ini.IntValue("ServicesBackup", "gamma", -1), 4);
+    EXPECT_EQ(ini.IntValue("ServicesBackup", "retired", -1), 3);
+    EXPECT_EQ(ini.IntValue("Other", "x", -1), 1);
     // The file is whole by the time the last service is reported.
     EXPECT_EQ(atLastEvent, ReadAll(file));
 
@@ -171,7 +171,7 @@ TEST_F(FakeManagerJob, BackupWritesEveryServiceAndKeepsOtherKeys)
         EXPECT_EQ(backups[i].Total, quint32(backups.size()));
         EXPECT_TRUE(backups[i].OnMainThread);
         names << backups[i].Name;
-        EXPECT_EQ(ini.intValue("ServicesBackup", backups[i].Name, -1), backups[i].Mode);
+        EXPECT_EQ(ini.IntValue("ServicesBackup", backups[i].Name, -1), backups[i].Mode);
     }
     EXPECT_EQ(names.mid(0, 3), (QStringList{"alpha", "beta", "gamma"}));
     // A backup only reads.
@@ -238,8 +238,8 @@ TEST_F(FakeManagerJob, BackupLeavesOutUnitsWhoseStartTypeIsFixed)
     EXPECT_TRUE(succeeded);
 
     IniFile ini;
-    ASSERT_TRUE(ini.load(opt->GetDefaultBackupFile()));
-    EXPECT_EQ(ini.keyNames("ServicesBackup"), (QStringList{"alpha", "beta"}));
+    ASSERT_TRUE(ini.Load(opt->GetDefaultBackupFile()));
+    EXPECT_EQ(ini.KeyNames("ServicesBackup"), (QStringList{"alpha", "beta"}));
     ASSERT_EQ(rec.Events.size(), 2u);
     EXPECT_EQ(rec.Events[1].Total, 2u);
     EXPECT_EQ(rec.Events[1].Name, "beta");

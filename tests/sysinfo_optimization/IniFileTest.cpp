@@ -14,7 +14,7 @@ namespace {
 IniFile Parsed(const char *Text)
 {
     IniFile ini;
-    ini.parse(QByteArray(Text));
+    ini.Parse(QByteArray(Text));
     return ini;
 }
 
@@ -42,78 +42,78 @@ TEST(IniFile, ReadsSectionsKeysAndValuesIgnoringCase)
                                "z=\"\n"
                                "[servicesbackup]\n"
                                "late=9\n");
-    EXPECT_EQ(ini.sectionNames(), (QStringList{"ServicesBackup", "Other"}));
+    EXPECT_EQ(ini.SectionNames(), (QStringList{"ServicesBackup", "Other"}));
     // The first occurrence of a key and of a section counts; comments are no keys.
-    EXPECT_EQ(ini.keyNames("servicesBACKUP"), (QStringList{"Spooler", "wuauserv"}));
-    EXPECT_EQ(ini.value("ServicesBackup", "spooler"), "2");
-    EXPECT_EQ(ini.intValue("ServicesBackup", "WUAUSERV", 0), 3);
-    EXPECT_FALSE(ini.hasKey("ServicesBackup", "late"));
-    EXPECT_FALSE(ini.hasKey("ServicesBackup", "# note"));
-    EXPECT_EQ(ini.value("Other", "x"), "  quoted  ");
-    EXPECT_EQ(ini.value("Other", "y"), "a");
-    EXPECT_EQ(ini.value("Other", "z"), "\"");
-    EXPECT_EQ(ini.value("Missing", "x", "dflt"), "dflt");
+    EXPECT_EQ(ini.KeyNames("servicesBACKUP"), (QStringList{"Spooler", "wuauserv"}));
+    EXPECT_EQ(ini.Value("ServicesBackup", "spooler"), "2");
+    EXPECT_EQ(ini.IntValue("ServicesBackup", "WUAUSERV", 0), 3);
+    EXPECT_FALSE(ini.HasKey("ServicesBackup", "late"));
+    EXPECT_FALSE(ini.HasKey("ServicesBackup", "# note"));
+    EXPECT_EQ(ini.Value("Other", "x"), "  quoted  ");
+    EXPECT_EQ(ini.Value("Other", "y"), "a");
+    EXPECT_EQ(ini.Value("Other", "z"), "\"");
+    EXPECT_EQ(ini.Value("Missing", "x", "dflt"), "dflt");
 }
 
 TEST(IniFile, IntegerValuesFallBackToTheDefault)
 {
     const IniFile ini = Parsed("[S]\na=0\nb=-12\nc=0x1F\nd=abc\ne=\nf=3x\ng=99999999999\nh=0x\ni=0x-1\nj= 4 \n");
-    EXPECT_EQ(ini.intValue("S", "a", 2), 0);
-    EXPECT_EQ(ini.intValue("S", "b", 2), -12);
-    EXPECT_EQ(ini.intValue("S", "c", 2), 31);
-    EXPECT_EQ(ini.intValue("S", "d", 2), 2);
-    EXPECT_EQ(ini.intValue("S", "e", 2), 2);
-    EXPECT_EQ(ini.intValue("S", "f", 2), 2);
-    EXPECT_EQ(ini.intValue("S", "g", 2), 2);
-    EXPECT_EQ(ini.intValue("S", "h", 2), 2);
-    EXPECT_EQ(ini.intValue("S", "i", 2), 2);
-    EXPECT_EQ(ini.intValue("S", "j", 2), 4);
-    EXPECT_EQ(ini.intValue("S", "none", 7), 7);
+    EXPECT_EQ(ini.IntValue("S", "a", 2), 0);
+    EXPECT_EQ(ini.IntValue("S", "b", 2), -12);
+    EXPECT_EQ(ini.IntValue("S", "c", 2), 31);
+    EXPECT_EQ(ini.IntValue("S", "d", 2), 2);
+    EXPECT_EQ(ini.IntValue("S", "e", 2), 2);
+    EXPECT_EQ(ini.IntValue("S", "f", 2), 2);
+    EXPECT_EQ(ini.IntValue("S", "g", 2), 2);
+    EXPECT_EQ(ini.IntValue("S", "h", 2), 2);
+    EXPECT_EQ(ini.IntValue("S", "i", 2), 2);
+    EXPECT_EQ(ini.IntValue("S", "j", 2), 4);
+    EXPECT_EQ(ini.IntValue("S", "none", 7), 7);
 }
 
 TEST(IniFile, WritingKeepsUntouchedLinesAndOrder)
 {
     IniFile ini = Parsed("; head\n[A]\nk1=1\n\n[B]\nm=x\n");
-    EXPECT_TRUE(ini.setValue("a", "K1", "5")); // replaced in place, first spelling kept
-    EXPECT_TRUE(ini.setValue("A", "k2", "6")); // appended before the blank separator
-    EXPECT_TRUE(ini.setIntValue("C", "n", 7)); // new section at the end
-    EXPECT_EQ(ini.toText(), QByteArray("; head\n[A]\nk1=5\nk2=6\n\n[B]\nm=x\n[C]\nn=7\n"));
-    EXPECT_TRUE(ini.removeKey("A", "k1"));
-    EXPECT_FALSE(ini.removeKey("A", "k1"));
-    EXPECT_TRUE(ini.removeSection("b"));
-    EXPECT_FALSE(ini.removeSection("b"));
-    EXPECT_EQ(ini.toText(), QByteArray("; head\n[A]\nk2=6\n\n[C]\nn=7\n"));
+    EXPECT_TRUE(ini.SetValue("a", "K1", "5")); // replaced in place, first spelling kept
+    EXPECT_TRUE(ini.SetValue("A", "k2", "6")); // appended before the blank separator
+    EXPECT_TRUE(ini.SetIntValue("C", "n", 7)); // new section at the end
+    EXPECT_EQ(ini.ToText(), QByteArray("; head\n[A]\nk1=5\nk2=6\n\n[B]\nm=x\n[C]\nn=7\n"));
+    EXPECT_TRUE(ini.RemoveKey("A", "k1"));
+    EXPECT_FALSE(ini.RemoveKey("A", "k1"));
+    EXPECT_TRUE(ini.RemoveSection("b"));
+    EXPECT_FALSE(ini.RemoveSection("b"));
+    EXPECT_EQ(ini.ToText(), QByteArray("; head\n[A]\nk2=6\n\n[C]\nn=7\n"));
 }
 
 TEST(IniFile, RefusesNamesAndValuesThatWouldBreakTheFile)
 {
     IniFile ini;
-    EXPECT_FALSE(ini.setValue("", "k", "v"));
-    EXPECT_FALSE(ini.setValue("  ", "k", "v"));
-    EXPECT_FALSE(ini.setValue("S", "", "v"));
-    EXPECT_FALSE(ini.setValue("S", "a=b", "v"));
-    EXPECT_FALSE(ini.setValue("S", "[x", "v"));
-    EXPECT_FALSE(ini.setValue("S", ";x", "v"));
-    EXPECT_FALSE(ini.setValue("S]", "k", "v"));
-    EXPECT_FALSE(ini.setValue("S", "k", "line\nbreak"));
-    EXPECT_FALSE(ini.setValue("S", "k\r", "v"));
-    EXPECT_TRUE(ini.toText().isEmpty());
+    EXPECT_FALSE(ini.SetValue("", "k", "v"));
+    EXPECT_FALSE(ini.SetValue("  ", "k", "v"));
+    EXPECT_FALSE(ini.SetValue("S", "", "v"));
+    EXPECT_FALSE(ini.SetValue("S", "a=b", "v"));
+    EXPECT_FALSE(ini.SetValue("S", "[x", "v"));
+    EXPECT_FALSE(ini.SetValue("S", ";x", "v"));
+    EXPECT_FALSE(ini.SetValue("S]", "k", "v"));
+    EXPECT_FALSE(ini.SetValue("S", "k", "line\nbreak"));
+    EXPECT_FALSE(ini.SetValue("S", "k\r", "v"));
+    EXPECT_TRUE(ini.ToText().isEmpty());
     // Values that would not read back as written are quoted.
     for (const QString &v : {QStringLiteral(" lead"), QStringLiteral("trail "), QStringLiteral("\"q\""),
                              QStringLiteral("'s'"), QStringLiteral("a=b;c"), QString()}) {
-        ASSERT_TRUE(ini.setValue("S", "k", v));
+        ASSERT_TRUE(ini.SetValue("S", "k", v));
         IniFile again;
-        again.parse(ini.toText());
-        EXPECT_EQ(again.value("S", "k", "none"), v) << v.toStdString();
+        again.Parse(ini.ToText());
+        EXPECT_EQ(again.Value("S", "k", "none"), v) << v.toStdString();
     }
 }
 
 TEST(IniFile, KeepsCrLfAndSkipsByteOrderMark)
 {
     IniFile ini = Parsed("\xEF\xBB\xBF[S]\r\na=1\r\n");
-    EXPECT_EQ(ini.sectionNames(), QStringList{"S"});
-    ini.setValue("S", "b", QStringLiteral("中文"));
-    EXPECT_EQ(ini.toText(), QByteArray("[S]\r\na=1\r\nb=") + QStringLiteral("中文").toUtf8() + "\r\n");
+    EXPECT_EQ(ini.SectionNames(), QStringList{"S"});
+    ini.SetValue("S", "b", QStringLiteral("中文"));
+    EXPECT_EQ(ini.ToText(), QByteArray("[S]\r\na=1\r\nb=") + QStringLiteral("中文").toUtf8() + "\r\n");
 }
 
 TEST(IniFile, LoadAndSaveFiles)
@@ -122,32 +122,32 @@ TEST(IniFile, LoadAndSaveFiles)
     ASSERT_TRUE(dir.isValid());
     IniFile ini;
     // A missing file is an empty text; a directory or a FIFO is refused without blocking.
-    EXPECT_TRUE(ini.load(dir.file("missing.ini")));
-    EXPECT_TRUE(ini.sectionNames().isEmpty());
-    EXPECT_FALSE(ini.load(dir.path()));
+    EXPECT_TRUE(ini.Load(dir.file("missing.ini")));
+    EXPECT_TRUE(ini.SectionNames().isEmpty());
+    EXPECT_FALSE(ini.Load(dir.path()));
     ASSERT_EQ(::mkfifo(dir.file("fifo").toLocal8Bit().constData(), 0600), 0);
-    EXPECT_FALSE(ini.load(dir.file("fifo")));
+    EXPECT_FALSE(ini.Load(dir.file("fifo")));
 
-    ASSERT_TRUE(ini.setValue("S", "k", "v"));
+    ASSERT_TRUE(ini.SetValue("S", "k", "v"));
     const QString path = dir.file("sub/dir/file.ini");
-    ASSERT_TRUE(ini.save(path));
+    ASSERT_TRUE(ini.Save(path));
     EXPECT_EQ(ReadAll(path), QByteArray("[S]\nk=v\n"));
     IniFile back;
-    ASSERT_TRUE(back.load(path));
-    EXPECT_EQ(back.value("S", "k"), "v");
+    ASSERT_TRUE(back.Load(path));
+    EXPECT_EQ(back.Value("S", "k"), "v");
 
     // Too large a file is refused and leaves the object empty.
     const QString big = dir.file("big.ini");
     {
         QFile f(big);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(f.resize(IniFile::MaxFileSize + 1));
+        ASSERT_TRUE(f.resize(IniFile::kMaxFileSize + 1));
     }
-    EXPECT_FALSE(back.load(big));
-    EXPECT_TRUE(back.sectionNames().isEmpty());
+    EXPECT_FALSE(back.Load(big));
+    EXPECT_TRUE(back.SectionNames().isEmpty());
 
     // Saving where a directory stands fails and leaves it alone.
-    EXPECT_FALSE(ini.save(dir.path() + QStringLiteral("/sub")));
+    EXPECT_FALSE(ini.Save(dir.path() + QStringLiteral("/sub")));
 }
 
 TEST(IniFile, BinaryGarbageNeitherCrashesNorLosesLines)
@@ -157,11 +157,11 @@ TEST(IniFile, BinaryGarbageNeitherCrashesNorLosesLines)
         junk.append(char((i * 131 + 7) & 0xFF));
     junk.append("\n[S]\nk=1\n");
     IniFile ini;
-    ini.parse(junk);
-    EXPECT_EQ(ini.intValue("S", "k", 0), 1);
+    ini.Parse(junk);
+    EXPECT_EQ(ini.IntValue("S", "k", 0), 1);
     IniFile again;
-    again.parse(ini.toText());
-    EXPECT_EQ(again.intValue("S", "k", 0), 1);
+    again.Parse(ini.ToText());
+    EXPECT_EQ(again.IntValue("S", "k", 0), 1);
 }
 
 TEST(IniFile, LinesThatCannotBeReadAreKeptByteForByteAndHideNothing)
@@ -172,27 +172,27 @@ TEST(IniFile, LinesThatCannotBeReadAreKeptByteForByteAndHideNothing)
     const QByteArray text =
         "[A]\nk=1\n" + badValue + "\n" + nulKey + "\nm=2\n" + badHeader + "\nk=lost\nonly=b\n[C]\nk=3\n";
     IniFile ini;
-    ini.parse(text);
+    ini.Parse(text);
     // The readable sections and keys, as if the unreadable lines were not there; the keys below
     // an unreadable header belong to no section.
-    EXPECT_EQ(ini.sectionNames(), (QStringList{"A", "C"}));
-    EXPECT_EQ(ini.keyNames("A"), (QStringList{"k", "m"}));
-    EXPECT_FALSE(ini.hasKey("A", "bad"));
-    EXPECT_FALSE(ini.hasKey("A", "only"));
-    EXPECT_EQ(ini.value("C", "k"), "3");
-    EXPECT_EQ(ini.toText(), text);
+    EXPECT_EQ(ini.SectionNames(), (QStringList{"A", "C"}));
+    EXPECT_EQ(ini.KeyNames("A"), (QStringList{"k", "m"}));
+    EXPECT_FALSE(ini.HasKey("A", "bad"));
+    EXPECT_FALSE(ini.HasKey("A", "only"));
+    EXPECT_EQ(ini.Value("C", "k"), "3");
+    EXPECT_EQ(ini.ToText(), text);
 
     // Changes elsewhere keep every byte of them.
-    ASSERT_TRUE(ini.setValue("C", "k", "4"));
-    ASSERT_TRUE(ini.removeKey("A", "m"));
-    EXPECT_EQ(ini.toText(),
+    ASSERT_TRUE(ini.SetValue("C", "k", "4"));
+    ASSERT_TRUE(ini.RemoveKey("A", "m"));
+    EXPECT_EQ(ini.ToText(),
               "[A]\nk=1\n" + badValue + "\n" + nulKey + "\n" + badHeader + "\nk=lost\nonly=b\n[C]\nk=4\n");
-    ASSERT_TRUE(ini.removeSection("A"));
-    EXPECT_EQ(ini.toText(), badHeader + "\nk=lost\nonly=b\n[C]\nk=4\n");
+    ASSERT_TRUE(ini.RemoveSection("A"));
+    EXPECT_EQ(ini.ToText(), badHeader + "\nk=lost\nonly=b\n[C]\nk=4\n");
 
     // Nothing is written that could not be read back.
-    EXPECT_FALSE(ini.setValue("C", "x", QStringLiteral("a") + QChar(0) + "b"));
-    EXPECT_FALSE(ini.setValue(QStringLiteral("D") + QChar(0), "x", "1"));
-    EXPECT_FALSE(ini.setValue("C", QStringLiteral("x") + QChar(0), "1"));
-    EXPECT_EQ(ini.toText(), badHeader + "\nk=lost\nonly=b\n[C]\nk=4\n");
+    EXPECT_FALSE(ini.SetValue("C", "x", QStringLiteral("a") + QChar(0) + "b"));
+    EXPECT_FALSE(ini.SetValue(QStringLiteral("D") + QChar(0), "x", "1"));
+    EXPECT_FALSE(ini.SetValue("C", QStringLiteral("x") + QChar(0), "1"));
+    EXPECT_EQ(ini.ToText(), badHeader + "\nk=lost\nonly=b\n[C]\nk=4\n");
 }

@@ -80,7 +80,7 @@ inline bool ProcessUntil(const std::function<bool()> &Done, int Ms = 10000)
 // can ever reach the machine's own service manager; tests with a fake manager point it there.
 inline void IsolateFromSystemServices()
 {
-    qputenv(platform::services::BusAddressVariable, "unix:path=/nonexistent/taskvane-no-such-bus");
+    qputenv(platform::services::kBusAddressVariable, "unix:path=/nonexistent/taskvane-no-such-bus");
 }
 
 } // namespace optitest

@@ -299,7 +299,7 @@ private:
         }
 
         // Up once the manager answers on the bus it started.
-        qputenv(platform::services::BusAddressVariable, m_address.toUtf8());
+        qputenv(platform::services::kBusAddressVariable, m_address.toUtf8());
         QDeadlineTimer deadline(20000);
         while (!deadline.hasExpired()) {
             int status = 0;
@@ -311,7 +311,7 @@ private:
             }
             if (QFileInfo::exists(runtime + QStringLiteral("/bus"))) {
                 platform::services::ServiceManager probe;
-                if (probe.ping())
+                if (probe.Ping())
                     return QString();
                 // A failed connection is kept under its name: the next try needs a new one.
                 QDBusConnection::disconnectFromBus(connectionName());
@@ -323,7 +323,7 @@ private:
 
     void stop()
     {
-        qunsetenv(platform::services::BusAddressVariable);
+        qunsetenv(platform::services::kBusAddressVariable);
         if (!m_address.isEmpty())
             QDBusConnection::disconnectFromBus(connectionName());
         if (!m_cgroup.isEmpty()) {

@@ -38,7 +38,7 @@ protected:
         delete manager;
         manager = nullptr;
         // No later call of this program may go to the machine's own manager.
-        qputenv(platform::services::BusAddressVariable, "unix:path=/nonexistent/taskvane-no-such-bus");
+        qputenv(platform::services::kBusAddressVariable, "unix:path=/nonexistent/taskvane-no-such-bus");
     }
     void SetUp() override
     {
@@ -130,7 +130,7 @@ TEST_F(RealManager, ListsServicesWithStatesStartTypesAndDependencies)
 // nothing with the error's name.
 std::optional<QVariantList> AskManager(const QString &Method, const QVariantList &Args)
 {
-    const QString address = qEnvironmentVariable(platform::services::BusAddressVariable);
+    const QString address = qEnvironmentVariable(platform::services::kBusAddressVariable);
     const QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("taskvane-systemd:") + address);
     QDBusMessage msg = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.systemd1"),
                                                       QStringLiteral("/org/freedesktop/systemd1"),
@@ -319,10 +319,10 @@ TEST_F(RealManager, BackupAndRestoreLeaveUnitsWhoseStartTypeIsFixedAlone)
     opt.SetBackupDir(manager->scratch("Backup"));
     ASSERT_TRUE(RunJob(opt, [&] { opt.Backup(QString()); }));
     platform::files::IniFile ini;
-    ASSERT_TRUE(ini.load(opt.GetDefaultBackupFile()));
-    const QStringList keys = ini.keyNames("ServicesBackup");
-    EXPECT_EQ(ini.intValue("ServicesBackup", "tv-base", -1), 2);
-    EXPECT_EQ(ini.intValue("ServicesBackup", "tv-dep", -1), 3);
+    ASSERT_TRUE(ini.Load(opt.GetDefaultBackupFile()));
+    const QStringList keys = ini.KeyNames("ServicesBackup");
+    EXPECT_EQ(ini.IntValue("ServicesBackup", "tv-base", -1), 2);
+    EXPECT_EQ(ini.IntValue("ServicesBackup", "tv-dep", -1), 3);
     for (const char *fixed : {"tv-static", "tv-generated", "tv-indirect", "dbus"})
         EXPECT_FALSE(keys.contains(QLatin1String(fixed))) << fixed;
 
@@ -366,8 +366,8 @@ public:
     };
     std::vector<Event> Events;
 
-    void sent(const QString &Member, const QString &Path) override { Events.push_back({true, Member, Path}); }
-    void answered(const QString &Member, const QString &Path) override { Events.push_back({false, Member, Path}); }
+    void Sent(const QString &Member, const QString &Path) override { Events.push_back({true, Member, Path}); }
+    void Answered(const QString &Member, const QString &Path) override { Events.push_back({false, Member, Path}); }
 
     // Calls that ask about a single unit (its object, its job, or the manager to load it) rather
     // than about the manager itself.
@@ -393,9 +393,9 @@ TEST_F(RealManagerManyUnits, AListingAsksFewQuestionsPerServiceAndKeepsThemInFli
 {
     CallLog log;
     TServices list;
-    platform::services::setCallObserver(&log);
+    platform::services::SetCallObserver(&log);
     list.Reload();
-    platform::services::setCallObserver(nullptr);
+    platform::services::SetCallObserver(nullptr);
     ASSERT_FALSE(list.RefreshFailed());
 
     // Every row's fields, as the page shows them.
@@ -413,7 +413,7 @@ TEST_F(RealManagerManyUnits, AListingAsksFewQuestionsPerServiceAndKeepsThemInFli
     const int services = list.GetCount();
     ASSERT_GE(services, kManyUnits);
 
-    const int bound = platform::services::ServiceManager::ListingCallsInFlight;
+    const int bound = platform::services::ServiceManager::kListingCallsInFlight;
     int perUnit = 0, outstanding = 0;
     bool answeredOne = false;
     QSet<QString> asked;

@@ -112,8 +112,8 @@ TEST_F(ServicesTest, DependencyListsPairUpAndSkipOtherUnits)
 
 TEST_F(ServicesTest, NoManagerLeavesTheListEmpty)
 {
-    const QByteArray saved = qgetenv(platform::services::BusAddressVariable);
-    qputenv(platform::services::BusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
+    const QByteArray saved = qgetenv(platform::services::kBusAddressVariable);
+    qputenv(platform::services::kBusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
     TServices list;
     list.Reload();
     EXPECT_EQ(list.GetCount(), 0);
@@ -121,7 +121,7 @@ TEST_F(ServicesTest, NoManagerLeavesTheListEmpty)
     EXPECT_TRUE(list.RefreshFailed());
     EXPECT_FALSE(TServiceHelper::ManagerReachable());
     EXPECT_FALSE(TServices::IsRunning("a"));
-    qputenv(platform::services::BusAddressVariable, saved);
+    qputenv(platform::services::kBusAddressVariable, saved);
 
     fake().setUnits({});
     list.Reload();

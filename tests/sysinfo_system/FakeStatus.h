@@ -35,9 +35,9 @@ public:
     explicit FakeStatus(int n = 1, qint64 boot = 1699990000)
     {
         CpuStat s;
-        s.bootTime = boot;
+        s.BootTime = boot;
         for (int i = 0; i < n; ++i)
-            s.processors.push_back({i, {}});
+            s.Processors.push_back({i, {}});
         cpu = s;
     }
 
@@ -48,40 +48,40 @@ public:
         const double span = seconds * 1e7;
         *clock += span;
         double idleAll = 0;
-        for (size_t i = 0; i < cpu->processors.size(); ++i) {
-            ProcessorTimes &t = cpu->processors[i].times;
+        for (size_t i = 0; i < cpu->Processors.size(); ++i) {
+            ProcessorTimes &t = cpu->Processors[i].Times;
             const double b = i < busy.size() ? busy[i] : 0.0;
-            t.user += span * b;
-            t.idle += span * (1.0 - b);
-            t.kernel += span * (1.0 - b);
-            idleAll += t.idle;
+            t.User += span * b;
+            t.Idle += span * (1.0 - b);
+            t.Kernel += span * (1.0 - b);
+            idleAll += t.Idle;
         }
-        cpu->all.idle = idleAll;
+        cpu->All.Idle = idleAll;
     }
 
-    std::optional<CpuStat> cpuStat() override { return cpu; }
-    std::optional<double> now100ns() override { return clock; }
-    std::optional<MemoryInfo> memory() override { return mem; }
-    std::optional<KernelCounts> counts() override { return kcounts; }
-    std::optional<double> uptimeSeconds() override { return uptime; }
-    void realtimeNow(qint64 &seconds, quint32 &nanoseconds) override
+    std::optional<CpuStat> Cpu() override { return cpu; }
+    std::optional<double> Now100ns() override { return clock; }
+    std::optional<MemoryInfo> Memory() override { return mem; }
+    std::optional<KernelCounts> Counts() override { return kcounts; }
+    std::optional<double> UptimeSeconds() override { return uptime; }
+    void RealtimeNow(qint64 &seconds, quint32 &nanoseconds) override
     {
         seconds = wallSeconds;
         nanoseconds = wallNanos;
     }
-    std::optional<std::vector<DriveEntry>> drives() override { return driveList; }
-    std::optional<OSRelease> osRelease() override { return os; }
-    std::optional<KernelInfo> kernel() override { return kinfo; }
+    std::optional<std::vector<DriveEntry>> Drives() override { return driveList; }
+    std::optional<OSRelease> OsRelease() override { return os; }
+    std::optional<KernelInfo> Kernel() override { return kinfo; }
 };
 
 inline MemoryInfo Memory(quint64 total, quint64 available, quint64 commitLimit, quint64 committed)
 {
     MemoryInfo m;
-    m.total = total;
-    m.available = available;
-    m.hasAvailable = true;
-    m.commitLimit = commitLimit;
-    m.committed = committed;
+    m.Total = total;
+    m.Available = available;
+    m.HasAvailable = true;
+    m.CommitLimit = commitLimit;
+    m.Committed = committed;
     return m;
 }
 

@@ -13,17 +13,17 @@ namespace {
 DriveEntry Drive(const QString &root, int type, bool volumeOk = true, bool sizeOk = true)
 {
     DriveEntry d;
-    d.root = root;
-    d.type = type;
-    d.volumeOk = volumeOk;
-    d.volumeName = QStringLiteral("label ") + root;
-    d.serial = QStringLiteral("ABCD1234");
-    d.maxComponentLength = 255;
-    d.fileSystem = QStringLiteral("ext4");
-    d.sizeOk = sizeOk;
-    d.totalBytes = 1000;
-    d.freeBytes = 600;
-    d.availableBytes = 500;
+    d.Root = root;
+    d.Type = type;
+    d.VolumeOk = volumeOk;
+    d.VolumeName = QStringLiteral("label ") + root;
+    d.Serial = QStringLiteral("ABCD1234");
+    d.MaxComponentLength = 255;
+    d.FileSystem = QStringLiteral("ext4");
+    d.SizeOk = sizeOk;
+    d.TotalBytes = 1000;
+    d.FreeBytes = 600;
+    d.AvailableBytes = 500;
     return d;
 }
 
@@ -64,11 +64,11 @@ TEST(SystemStatusCPU, RoundsHalvesToEvenAndStaysWithinPercent)
     // The clock and the tick counters disagree a little: a share is never below 0 or above 100.
     *src.clock += 0.5e7;
     src.advance(1.0, {1.0, 1.0});
-    src.cpu->all.idle += 50e7;
+    src.cpu->All.Idle += 50e7;
     s.RefreshCPUUsage();
     EXPECT_EQ(s.GetCPUUsage(0), 0);
     src.advance(1.0, {1.0, 1.0});
-    src.cpu->all.idle -= 60e7;
+    src.cpu->All.Idle -= 60e7;
     s.RefreshCPUUsage();
     EXPECT_EQ(s.GetCPUUsage(0), 100);
 }
@@ -103,7 +103,7 @@ TEST(SystemStatusCPU, ProcessorGoneOfflineCountsAsUnused)
     FakeStatus src(3);
     TSystemStatus s(nullptr, &src);
     s.RefreshCPUUsage();
-    src.cpu->processors.erase(src.cpu->processors.begin() + 1);
+    src.cpu->Processors.erase(src.cpu->Processors.begin() + 1);
     src.advance(1.0, {0.7, 0.7});
     EXPECT_TRUE(s.RefreshCPUUsage());
     EXPECT_EQ(s.GetCPUUsage(1), 70);
@@ -116,12 +116,12 @@ TEST(SystemStatusMemory, FiguresCountsPeakAndFailure)
     FakeStatus src;
     TSystemStatus s(nullptr, &src);
     MemoryInfo m = Memory(8000, 3000, 5000, 4000);
-    m.buffers = 100;
-    m.cached = 900;
-    m.slabReclaimable = 70;
-    m.slabUnreclaimable = 20;
-    m.kernelStack = 5;
-    m.pageTables = 5;
+    m.Buffers = 100;
+    m.Cached = 900;
+    m.SlabReclaimable = 70;
+    m.SlabUnreclaimable = 20;
+    m.KernelStack = 5;
+    m.PageTables = 5;
     src.mem = m;
     EXPECT_TRUE(s.RefreshPerformance());
     EXPECT_EQ(s.PhysicalAvailable, 3000);
@@ -134,12 +134,12 @@ TEST(SystemStatusMemory, FiguresCountsPeakAndFailure)
     EXPECT_EQ(s.HandleCount, 100u);
     EXPECT_EQ(s.ThreadCount, 200u);
     EXPECT_EQ(s.ProcessCount, 30u);
-    src.mem->committed = 2000;
+    src.mem->Committed = 2000;
     s.RefreshPerformance();
     EXPECT_EQ(s.CommitPeak, 4000); // the peak stays
     // Huge values are held, not wrapped.
-    src.mem->total = ~0ull;
-    src.kcounts->handles = 1ull << 40;
+    src.mem->Total = ~0ull;
+    src.kcounts->Handles = 1ull << 40;
     s.RefreshPerformance();
     EXPECT_EQ(s.PhysicalTotal, std::numeric_limits<qint64>::max());
     EXPECT_EQ(s.HandleCount, 0xFFFFFFFFu);
@@ -158,24 +158,24 @@ TEST(SystemStatusTime, BootTimeCurrentTimeAndUpTime)
 {
     FakeStatus src(1, 1699990000);
     TSystemStatus s(nullptr, &src);
-    const SYSTEMTIME boot = platform::localSystemTime(1699990000, 0);
-    EXPECT_EQ(s.BootTime.wHour, boot.wHour);
-    EXPECT_EQ(s.BootTime.wMinute, boot.wMinute);
+    const SYSTEMTIME boot = platform::LocalSystemTime(1699990000, 0);
+    EXPECT_EQ(s.BootTime.WHour, boot.WHour);
+    EXPECT_EQ(s.BootTime.WMinute, boot.WMinute);
     src.uptime = 2 * 86400 + 3 * 3600 + 4 * 60 + 5.678;
     EXPECT_TRUE(s.RefreshUptime());
-    const SYSTEMTIME now = platform::localSystemTime(src.wallSeconds, 0);
-    EXPECT_EQ(s.CurrentTime.wDay, now.wDay);
-    EXPECT_EQ(s.CurrentTime.wSecond, now.wSecond);
+    const SYSTEMTIME now = platform::LocalSystemTime(src.wallSeconds, 0);
+    EXPECT_EQ(s.CurrentTime.WDay, now.WDay);
+    EXPECT_EQ(s.CurrentTime.WSecond, now.WSecond);
     const SYSTEMTIME &u = s.UpTime;
-    EXPECT_EQ(QList<int>({u.wYear, u.wMonth, u.wDay, u.wHour, u.wMinute, u.wSecond, u.wMilliseconds}),
+    EXPECT_EQ(QList<int>({u.WYear, u.WMonth, u.WDay, u.WHour, u.WMinute, u.WSecond, u.WMilliseconds}),
               QList<int>({0, 0, 2, 3, 4, 5, 678}));
     src.uptime = 70000.0 * 86400; // the day count is held, not wrapped
     EXPECT_TRUE(s.RefreshUptime());
-    EXPECT_EQ(s.UpTime.wDay, 0xFFFF);
+    EXPECT_EQ(s.UpTime.WDay, 0xFFFF);
     src.uptime.reset();
     src.wallSeconds += 100;
     EXPECT_FALSE(s.RefreshUptime());
-    EXPECT_EQ(s.CurrentTime.wSecond, now.wSecond);
+    EXPECT_EQ(s.CurrentTime.WSecond, now.WSecond);
 
     // Without the kernel's boot stamp the boot time is the clock less the up-time; without the
     // processor table there is one processor.
@@ -184,7 +184,7 @@ TEST(SystemStatusTime, BootTimeCurrentTimeAndUpTime)
     TSystemStatus b(nullptr, &bare);
     EXPECT_EQ(b.CPUCount, 1u);
     EXPECT_EQ(b.CPUUsage.size(), 2u);
-    EXPECT_EQ(b.BootTime.wYear, 2023);
+    EXPECT_EQ(b.BootTime.WYear, 2023);
 }
 
 TEST(SystemStatusDrives, FixedDrivesOnlyAndRefreshResult)
@@ -232,9 +232,9 @@ TEST(SystemStatusOS, NamesTheSystemFromItsFiles)
     EXPECT_EQ(info.Name, QStringLiteral("kept")); // nothing could be read
     EXPECT_EQ(info.Build, QStringLiteral("kept"));
     OSRelease os;
-    os.name = QStringLiteral("Debian GNU/Linux");
-    os.version = QStringLiteral("12 (bookworm)");
-    os.versionId = QStringLiteral("12");
+    os.Name = QStringLiteral("Debian GNU/Linux");
+    os.Version = QStringLiteral("12 (bookworm)");
+    os.VersionId = QStringLiteral("12");
     src.os = os;
     src.kinfo = KernelInfo{QStringLiteral("Linux"), QStringLiteral("6.1.0-18-amd64"), QString(), QString(), 1};
     s.GetOSInfo(info);
@@ -243,10 +243,10 @@ TEST(SystemStatusOS, NamesTheSystemFromItsFiles)
     EXPECT_EQ(info.ServicePack, QStringLiteral("Linux 6.1.0-18-amd64"));
     EXPECT_EQ(info.Build, QStringLiteral("Build 1"));
     // Fallbacks: the pretty name, the version number, the family name; a long release is cut.
-    src.os->name.clear();
-    src.os->version.clear();
-    src.os->prettyName = QStringLiteral("Pretty");
-    src.kinfo->release = QString(300, QLatin1Char('r'));
+    src.os->Name.clear();
+    src.os->Version.clear();
+    src.os->PrettyName = QStringLiteral("Pretty");
+    src.kinfo->Release = QString(300, QLatin1Char('r'));
     s.GetOSInfo(info);
     EXPECT_EQ(info.Name, QStringLiteral("Pretty"));
     EXPECT_EQ(info.Edition, QStringLiteral("12"));
@@ -268,7 +268,7 @@ TEST(SystemStatusLive, RealMachineWithinBounds)
     EXPECT_LE(s.PhysicalAvailable, s.PhysicalTotal);
     EXPECT_GE(s.ThreadCount, s.ProcessCount);
     ASSERT_TRUE(s.RefreshUptime());
-    EXPECT_GE(s.CurrentTime.wYear, s.BootTime.wYear);
+    EXPECT_GE(s.CurrentTime.WYear, s.BootTime.WYear);
     EXPECT_TRUE(s.Refresh(TSystemStatus::rfDrives));
     EXPECT_EQ(s.Drives.size(), size_t(s.DriveCount) + 1);
 }

@@ -106,12 +106,12 @@ TEST_F(AutorunPage, ShowsEveryEntryWithItsStateCommandLocationAndIcon)
     EXPECT_EQ(folder->text(3), QStringLiteral("\"/bin/true\" --folder"));
     EXPECT_EQ(folder->text(4), env.UserDir());
     EXPECT_EQ(folder->textAlignment(1), int(Qt::AlignCenter));
-    EXPECT_GE(folder->data(0, ImageIndexRole).toInt(), 0);
+    EXPECT_GE(folder->data(0, kImageIndexRole).toInt(), 0);
     const QTreeWidgetItem *ghost = Row("ghost");
     EXPECT_EQ(ghost->text(3), QStringLiteral("/nonexistent/ghost"));
     EXPECT_EQ(ghost->text(4), autotest::kMachineRun);
     // A missing program: no icon, no description.
-    EXPECT_EQ(ghost->data(0, ImageIndexRole).toInt(), -1);
+    EXPECT_EQ(ghost->data(0, kImageIndexRole).toInt(), -1);
     EXPECT_TRUE(ghost->text(2).isEmpty());
 
     // No selection: both command buttons off, the state button without a caption.

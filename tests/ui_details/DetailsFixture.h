@@ -78,9 +78,9 @@ public:
                          "Version: 2.5-1\n"
                          "Description: tools for the demo\n"
                          " A longer text that the panel does not show.\n\n");
-        platform::files::setDpkgDatabaseDir(m_dir.path());
+        platform::files::SetDpkgDatabaseDir(m_dir.path());
     }
-    ~FakePackages() { platform::files::setDpkgDatabaseDir(QString()); }
+    ~FakePackages() { platform::files::SetDpkgDatabaseDir(QString()); }
     FakePackages(const FakePackages &) = delete;
     FakePackages &operator=(const FakePackages &) = delete;
 

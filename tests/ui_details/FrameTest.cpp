@@ -23,8 +23,8 @@ namespace {
 class NoProcesses : public platform::processes::ProcessSource
 {
 public:
-    bool enumeratePrimary(std::vector<platform::processes::ProcessEntry> &) override { return true; }
-    bool enumerateFallback(std::vector<platform::processes::ProcessEntry> &) override { return true; }
+    bool EnumeratePrimary(std::vector<platform::processes::ProcessEntry> &) override { return true; }
+    bool EnumerateFallback(std::vector<platform::processes::ProcessEntry> &) override { return true; }
 };
 
 const char *const kPieces[8] = {"imgDetailsBorder_TopLeft",  "imgDetailsBorder_Top",

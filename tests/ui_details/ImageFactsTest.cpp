@@ -53,7 +53,7 @@ bool Runs(qint64 Pid, const QString &File)
 bool Alive(qint64 Pid)
 {
     ProcStat st;
-    return platform::processes::readStat(qint32(Pid), st) && !st.isZombie();
+    return platform::processes::ReadStat(qint32(Pid), st) && !st.IsZombie();
 }
 
 // Waits while the process's standard input stays open: a program that runs until it is ended.

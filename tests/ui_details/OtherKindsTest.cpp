@@ -37,8 +37,8 @@ const QString kHint = QStringLiteral("(请点击列表查看相关详细信息)"
 class NoProcesses : public platform::processes::ProcessSource
 {
 public:
-    bool enumeratePrimary(std::vector<platform::processes::ProcessEntry> &) override { return true; }
-    bool enumerateFallback(std::vector<platform::processes::ProcessEntry> &) override { return true; }
+    bool EnumeratePrimary(std::vector<platform::processes::ProcessEntry> &) override { return true; }
+    bool EnumerateFallback(std::vector<platform::processes::ProcessEntry> &) override { return true; }
 };
 
 std::unique_ptr<TFormMain> NewForm(platform::processes::ProcessSource *Processes)
@@ -259,39 +259,39 @@ public:
     std::vector<platform::network::Endpoint> tcp, udp;
     std::map<quint32, QString> paths;
 
-    bool tcpEndpoints(std::vector<platform::network::Endpoint> &out) override
+    bool TcpEndpoints(std::vector<platform::network::Endpoint> &out) override
     {
         out.insert(out.end(), tcp.begin(), tcp.end());
         return true;
     }
-    bool udpEndpoints(std::vector<platform::network::Endpoint> &out) override
+    bool UdpEndpoints(std::vector<platform::network::Endpoint> &out) override
     {
         out.insert(out.end(), udp.begin(), udp.end());
         return true;
     }
-    bool interfaces(std::vector<platform::network::InterfaceRow> &) override { return true; }
-    bool addresses(std::vector<platform::network::AddressRow> &) override { return true; }
-    std::optional<QString> processPath(quint32 pid, quint64) override
+    bool Interfaces(std::vector<platform::network::InterfaceRow> &) override { return true; }
+    bool Addresses(std::vector<platform::network::AddressRow> &) override { return true; }
+    std::optional<QString> ProcessPath(quint32 pid, quint64) override
     {
         const auto it = paths.find(pid);
         return it == paths.end() ? std::nullopt : std::optional(it->second);
     }
-    bool isKernelProcess(quint32) override { return false; }
-    std::optional<platform::network::Moment> processStart(quint32, quint64) override { return std::nullopt; }
+    bool IsKernelProcess(quint32) override { return false; }
+    std::optional<platform::network::Moment> ProcessStart(quint32, quint64) override { return std::nullopt; }
 };
 
 platform::network::Endpoint Ep(quint32 Local, quint32 LocalPort, quint32 Remote, quint32 RemotePort, quint8 State,
                                quint32 PID)
 {
     platform::network::Endpoint e;
-    e.row.state = State;
-    e.row.localAddress = Local;
-    e.row.localPort = LocalPort;
-    e.row.remoteAddress = Remote;
-    e.row.remotePort = RemotePort;
+    e.Row.State = State;
+    e.Row.LocalAddress = Local;
+    e.Row.LocalPort = LocalPort;
+    e.Row.RemoteAddress = Remote;
+    e.Row.RemotePort = RemotePort;
     if (PID != 0) {
-        e.owned = true;
-        e.owner = {PID, 5};
+        e.Owned = true;
+        e.Owner = {PID, 5};
     }
     return e;
 }

@@ -23,28 +23,28 @@ constexpr quint64 kStartTicks = 123456 * 100;
 class CountingSource : public FakeSource
 {
 public:
-    bool enumeratePrimary(std::vector<ProcessEntry> &out) override
+    bool EnumeratePrimary(std::vector<ProcessEntry> &out) override
     {
-        FakeSource::enumeratePrimary(out);
+        FakeSource::EnumeratePrimary(out);
         for (ProcessEntry &e : out)
-            e.session = 7;
+            e.Session = 7;
         return true;
     }
-    std::optional<ProcStat> stat(const ProcessHandle &h) override
+    std::optional<ProcStat> Stat(const ProcessHandle &h) override
     {
-        auto st = FakeSource::stat(h);
+        auto st = FakeSource::Stat(h);
         if (st) {
-            st->ppid = 4242;
-            st->session = 7;
-            st->numThreads = 5;
+            st->Ppid = 4242;
+            st->Session = 7;
+            st->NumThreads = 5;
         }
         return st;
     }
-    int fdCount(const ProcessHandle &h) override { return find(h) ? 33 : -1; }
-    int moduleCount(const ProcessHandle &h) override { return find(h) ? 12 : -1; }
-    qint64 bootTimeSeconds() override { return kBootTime; }
-    long clockTicksPerSecond() override { return 100; }
-    qint64 realtimeNowNs() override { return (kBootTime + 200000) * 1000000000ll; }
+    int FdCount(const ProcessHandle &h) override { return find(h) ? 33 : -1; }
+    int ModuleCount(const ProcessHandle &h) override { return find(h) ? 12 : -1; }
+    qint64 BootTimeSeconds() override { return kBootTime; }
+    long ClockTicksPerSecond() override { return 100; }
+    qint64 RealtimeNowNs() override { return (kBootTime + 200000) * 1000000000ll; }
 };
 
 class ProcessDetails : public FormTest
@@ -68,9 +68,9 @@ protected:
         p.name = name;
         p.startTime = kStartTicks;
         p.exe = exe.isNull() ? image : exe;
-        p.mem.vmRss = 4096 * 1024;
-        p.mem.vmHwm = 6144 * 1024;
-        p.mem.rssAnon = 1024 * 1024;
+        p.mem.VmRss = 4096 * 1024;
+        p.mem.VmHwm = 6144 * 1024;
+        p.mem.RssAnon = 1024 * 1024;
         p.sched = SchedInfo{0, 10};
         return p;
     }

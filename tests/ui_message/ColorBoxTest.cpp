@@ -51,7 +51,7 @@ TEST_F(ColorBoxTest, PicksBeyondTheTableStayDistinctAndVisible)
         ASSERT_TRUE(TColorBox::GetColor(C, false)) << "pick " << i;
         ASSERT_NE(C, 0u) << "pick " << i;
         EXPECT_TRUE(Seen.insert(C).second) << "pick " << i << " repeats " << std::hex << C;
-        if (i < TColorBox::TableSize)
+        if (i < TColorBox::kTableSize)
             continue;
         EXPECT_GE(Luma(C), 100.0) << "pick " << i;
         // Not white, the colour of the total line.
@@ -59,7 +59,7 @@ TEST_F(ColorBoxTest, PicksBeyondTheTableStayDistinctAndVisible)
     }
     // The first picks after the table are clearly apart from it.
     quint8 R, G, B;
-    for (int i = TColorBox::TableSize; i < TColorBox::TableSize + 6; ++i) {
+    for (int i = TColorBox::kTableSize; i < TColorBox::kTableSize + 6; ++i) {
         ASSERT_TRUE(TColorBox::ColorOfIndex(i, R, G, B));
         const quint32 C = R + G * 256u + B * 65536u;
         for (quint32 T : Table) {
@@ -101,7 +101,7 @@ TEST_F(ColorBoxTest, RandomPickCoversTheTableAndNeverRepeats)
     }
     EXPECT_EQ(Taken, std::set<quint32>(Table.begin(), Table.end()));
     // The table is taken: the next random pick is the first generated colour.
-    EXPECT_EQ(TColorBox::RandomColorIndex(), TColorBox::TableSize);
+    EXPECT_EQ(TColorBox::RandomColorIndex(), TColorBox::kTableSize);
 }
 
 TEST_F(ColorBoxTest, SequentialAndRandomPicksDoNotShareColours)

@@ -57,8 +57,8 @@ constexpr quint32 kFakePID2 = 4194304 + 10;
 class NoProcesses : public platform::processes::ProcessSource
 {
 public:
-    bool enumeratePrimary(std::vector<platform::processes::ProcessEntry> &) override { return true; }
-    bool enumerateFallback(std::vector<platform::processes::ProcessEntry> &) override { return true; }
+    bool EnumeratePrimary(std::vector<platform::processes::ProcessEntry> &) override { return true; }
+    bool EnumerateFallback(std::vector<platform::processes::ProcessEntry> &) override { return true; }
 };
 
 class FakeNetwork : public NetworkSource
@@ -70,44 +70,44 @@ public:
     std::map<quint32, QString> paths;
     int tcpReads = 0, udpReads = 0;
 
-    bool tcpEndpoints(std::vector<Endpoint> &out) override
+    bool TcpEndpoints(std::vector<Endpoint> &out) override
     {
         ++tcpReads;
         return out.insert(out.end(), tcp.begin(), tcp.end()), true;
     }
-    bool udpEndpoints(std::vector<Endpoint> &out) override
+    bool UdpEndpoints(std::vector<Endpoint> &out) override
     {
         ++udpReads;
         return out.insert(out.end(), udp.begin(), udp.end()), true;
     }
-    bool interfaces(std::vector<InterfaceRow> &out) override
+    bool Interfaces(std::vector<InterfaceRow> &out) override
     {
         return out.insert(out.end(), ifs.begin(), ifs.end()), true;
     }
-    bool addresses(std::vector<AddressRow> &out) override
+    bool Addresses(std::vector<AddressRow> &out) override
     {
         return out.insert(out.end(), addrs.begin(), addrs.end()), true;
     }
-    std::optional<QString> processPath(quint32 pid, quint64) override
+    std::optional<QString> ProcessPath(quint32 pid, quint64) override
     {
         const auto it = paths.find(pid);
         return it == paths.end() ? std::nullopt : std::optional(it->second);
     }
-    bool isKernelProcess(quint32) override { return false; }
-    std::optional<Moment> processStart(quint32, quint64) override { return std::nullopt; }
+    bool IsKernelProcess(quint32) override { return false; }
+    std::optional<Moment> ProcessStart(quint32, quint64) override { return std::nullopt; }
 };
 
 Endpoint Ep(quint32 local, quint32 lport, quint32 remote, quint32 rport, quint8 state, quint32 pid, quint64 start = 5)
 {
     Endpoint e;
-    e.row.state = state;
-    e.row.localAddress = local;
-    e.row.localPort = lport;
-    e.row.remoteAddress = remote;
-    e.row.remotePort = rport;
+    e.Row.State = state;
+    e.Row.LocalAddress = local;
+    e.Row.LocalPort = lport;
+    e.Row.RemoteAddress = remote;
+    e.Row.RemotePort = rport;
     if (pid != 0) {
-        e.owned = true;
-        e.owner = {pid, start};
+        e.Owned = true;
+        e.Owner = {pid, start};
     }
     return e;
 }
@@ -115,12 +115,12 @@ Endpoint Ep(quint32 local, quint32 lport, quint32 remote, quint32 rport, quint8 
 InterfaceRow If(quint32 index, const char *name, quint8 oper, quint64 in = 0, quint64 out = 0)
 {
     InterfaceRow r;
-    r.index = index;
-    r.name = QLatin1String(name);
-    r.description = r.name;
-    r.operStatus = oper;
-    r.inOctets = in;
-    r.outOctets = out;
+    r.Index = index;
+    r.Name = QLatin1String(name);
+    r.Description = r.Name;
+    r.OperStatus = oper;
+    r.InOctets = in;
+    r.OutOctets = out;
     return r;
 }
 
@@ -181,8 +181,8 @@ protected:
         EXPECT_TRUE(children.back()->waitForStarted(5000));
         const quint32 pid = quint32(children.back()->processId());
         platform::processes::ProcStat st;
-        EXPECT_TRUE(platform::processes::readStat(qint32(pid), st));
-        return {pid, st.startTime};
+        EXPECT_TRUE(platform::processes::ReadStat(qint32(pid), st));
+        return {pid, st.StartTime};
     }
     QStringList Column(int column) const
     {
@@ -407,7 +407,7 @@ TEST_F(NetworkPage, InterfaceListOffersUsableInterfacesAndKeepsTheChoice)
     form->NetworkPage->FillInterfaceList();
     EXPECT_EQ(form->NetworkPage->cbbInterfaceList->currentIndex(), 1);
     // The chosen position is gone: back to the first.
-    net.ifs[4].operStatus = IfOperDisconnected;
+    net.ifs[4].OperStatus = IfOperDisconnected;
     form->NetworkPage->FillInterfaceList();
     EXPECT_EQ(form->NetworkPage->cbbInterfaceList->count(), 1);
     EXPECT_EQ(form->NetworkPage->cbbInterfaceList->currentIndex(), 0);
@@ -424,25 +424,25 @@ TEST_F(NetworkPage, TrafficTickPlotsTheChosenInterfaceOnAnyPage)
     ASSERT_EQ(form->NetworkPage->cbbInterfaceList->count(), 2);
     ASSERT_TRUE(form->pnlTab_Process->isVisible()); // another page is shown
 
-    net.ifs[1].inOctets = 1500;
-    net.ifs[1].outOctets = 2300;
+    net.ifs[1].InOctets = 1500;
+    net.ifs[1].OutOctets = 2300;
     const QString sendBefore = form->NetworkPage->lblTrafficSend->text();
     ASSERT_TRUE(QMetaObject::invokeMethod(form->tmrTraffic, "timeout", Qt::DirectConnection));
     // Sampled on this page too, and drawn when the network page shows.
     EXPECT_EQ(form->NetworkPage->tsTrafficSend->count(), 0);
-    EXPECT_EQ(form->NetworkPage->axTrafficBottom->max(), 200);
+    EXPECT_EQ(form->NetworkPage->AxTrafficBottom->max(), 200);
     EXPECT_EQ(form->NetworkPage->lblTrafficSend->text(), sendBefore);
     ShowPage();
     ASSERT_EQ(form->NetworkPage->tsTrafficSend->count(), 1);
     ASSERT_EQ(form->NetworkPage->tsTrafficReceive->count(), 1);
     EXPECT_EQ(form->NetworkPage->tsTrafficSend->at(0), QPointF(201, 300));
     EXPECT_EQ(form->NetworkPage->tsTrafficReceive->at(0), QPointF(201, 500));
-    EXPECT_EQ(form->NetworkPage->axTrafficBottom->min(), 1);
-    EXPECT_EQ(form->NetworkPage->axTrafficBottom->max(), 201);
+    EXPECT_EQ(form->NetworkPage->AxTrafficBottom->min(), 1);
+    EXPECT_EQ(form->NetworkPage->AxTrafficBottom->max(), 201);
     EXPECT_EQ(form->NetworkPage->lblTrafficSend->text(), QStringLiteral("发送(当前/总计) - 300 Bytes / 2300 Bytes"));
     EXPECT_EQ(form->NetworkPage->lblTrafficReceive->text(), QStringLiteral("接收(当前/总计) - 500 Bytes / 1500 Bytes"));
     // Totals beyond 32 bits show as they are.
-    net.ifs[1].inOctets = 1500 + (5ull << 32);
+    net.ifs[1].InOctets = 1500 + (5ull << 32);
     form->NetworkPage->TrafficTick();
     EXPECT_EQ(form->NetworkPage->lblTrafficReceive->text(),
               QStringLiteral("接收(当前/总计) - %1 Bytes / %2 Bytes").arg(5ull << 32).arg(1500 + (5ull << 32)));
@@ -462,7 +462,7 @@ TEST_F(NetworkPage, TrafficTickPlotsTheChosenInterfaceOnAnyPage)
     EXPECT_LE(form->NetworkPage->tsTrafficSend->count(), 202);
     EXPECT_GE(form->NetworkPage->tsTrafficSend->count(), 200);
     EXPECT_EQ(form->NetworkPage->tsTrafficSend->at(form->NetworkPage->tsTrafficSend->count() - 1).x(),
-              form->NetworkPage->axTrafficBottom->max());
+              form->NetworkPage->AxTrafficBottom->max());
 }
 
 TEST_F(NetworkPage, LoopbackOnlyMachineHasAnIdleChart)
@@ -475,7 +475,7 @@ TEST_F(NetworkPage, LoopbackOnlyMachineHasAnIdleChart)
     form->NetworkPage->TrafficTick();
     form->NetworkPage->TrafficTick();
     EXPECT_EQ(form->NetworkPage->tsTrafficSend->count(), 0);
-    EXPECT_EQ(form->NetworkPage->axTrafficBottom->max(), 200);
+    EXPECT_EQ(form->NetworkPage->AxTrafficBottom->max(), 200);
 }
 
 TEST_F(NetworkPage, MonitorLegendEntrySwitchesSamplingOffAndOn)
@@ -520,7 +520,7 @@ TEST_F(NetworkPage, TrafficLegendStaysOffTheAxisAtTheMinimumSize)
         QChart *chart = form->NetworkPage->chtNetTraffic->chart();
         const QRectF legend = chart->legend()->geometry();
         // The left axis: its line at the plot's left edge, its labels to the left of it.
-        const QValueAxis *axis = form->NetworkPage->axTrafficLeft;
+        const QValueAxis *axis = form->NetworkPage->AxTrafficLeft;
         const QFontMetricsF labels(axis->labelsFont());
         const qreal labelWidth = labels.horizontalAdvance(QString::number(axis->max(), 'f', 0));
         EXPECT_LT(legend.right(), chart->plotArea().left() - labelWidth) << size.width();
@@ -538,8 +538,8 @@ TEST_F(NetworkPage, EndpointsWithoutAReadableOwnerCarryNoProcess)
     // In time wait, not yet accepted, and another user's socket: the tables name no owner. Beside
     // them an endpoint that process 0 itself owns.
     Endpoint idle = Ep(Addr(10, 0, 0, 1), 7000, Addr(10, 0, 0, 2), 7001, TcpEstablished, 0);
-    idle.owned = true;
-    idle.owner = {0, 5};
+    idle.Owned = true;
+    idle.Owner = {0, 5};
     net.tcp = {Ep(Addr(10, 0, 0, 1), 50001, Addr(93, 184, 216, 35), 80, TcpTimeWait, 0),
                Ep(Addr(10, 0, 0, 1), 8080, Addr(10, 0, 0, 3), 40000, TcpSynReceived, 0), idle};
     net.udp = {Ep(Addr(10, 0, 0, 1), 123, 0, 0, 0, 0)};

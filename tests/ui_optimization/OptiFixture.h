@@ -19,7 +19,7 @@ namespace optiui {
 // and after the private bus lives.
 inline void IsolateFromSystemServices()
 {
-    qputenv(platform::services::BusAddressVariable, "unix:path=/nonexistent/taskvane-no-such-bus");
+    qputenv(platform::services::kBusAddressVariable, "unix:path=/nonexistent/taskvane-no-such-bus");
 }
 inline const bool kIsolated = (IsolateFromSystemServices(), true);
 
@@ -111,8 +111,8 @@ protected:
                 Inner(S, C, T, N, M);
                 states.push_back({Kind, C, T, N, quint8(M),
                                   form->ServicePage->Optimization->lblSvcOpti_Progress->text(),
-                                  form->ServicePage->Optimization->pbSvcOpti_Progress->value(),
-                                  form->ServicePage->Optimization->pbSvcOpti_Progress->maximum(),
+                                  form->ServicePage->Optimization->pbSvcOpti_Progress->Value(),
+                                  form->ServicePage->Optimization->pbSvcOpti_Progress->Maximum(),
                                   form->ServicePage->Optimization->pnlSvcOpti_Control->isHidden(),
                                   form->ServicePage->Optimization->pnlSvcOpti_Progress->isHidden(), busy});
                 if (During)

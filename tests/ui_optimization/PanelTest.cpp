@@ -44,8 +44,8 @@ TEST_F(PanelTest, PanelStartsHiddenWithItsControlsInFlagOrder)
     EXPECT_EQ(form->ServicePage->Optimization->btnSvcOpti_Backup->Caption(), "备份");
     EXPECT_EQ(form->ServicePage->Optimization->btnSvcOpti_Restore->Caption(), "恢复");
     EXPECT_EQ(form->ServicePage->Optimization->btnSvcOpti_Optimize->Caption(), "优化!");
-    EXPECT_EQ(form->ServicePage->Optimization->pbSvcOpti_Progress->minimum(), 0);
-    EXPECT_EQ(form->ServicePage->Optimization->pbSvcOpti_Progress->maximum(), 100);
+    EXPECT_EQ(form->ServicePage->Optimization->pbSvcOpti_Progress->Minimum(), 0);
+    EXPECT_EQ(form->ServicePage->Optimization->pbSvcOpti_Progress->Maximum(), 100);
 
     // The services page's button shows and hides it.
     form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
@@ -110,7 +110,7 @@ TEST_F(PanelTest, RestoreWithBackupAsksAndRefreshesTheList)
     answers = {3};
     form->ServicePage->Optimization->btnSvcOpti_RestoreClick(form->ServicePage->Optimization->btnSvcOpti_Restore);
     EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_Progress->text(), "正在恢复");
-    EXPECT_EQ(form->ServicePage->Optimization->pbSvcOpti_Progress->value(), 1);
+    EXPECT_EQ(form->ServicePage->Optimization->pbSvcOpti_Progress->Value(), 1);
     ASSERT_TRUE(WaitIdle());
     ASSERT_EQ(states.size(), 2u);
     EXPECT_EQ(states[0].Label, "正在恢复：alpha - 禁用");
@@ -200,8 +200,8 @@ TEST_F(PanelTest, OptimizeAfterBackupWaitsForTheBackupToEnd)
     EXPECT_EQ(kinds.size() - backups, 81u);
     // The backup holds the state from before the optimisation.
     platform::files::IniFile ini;
-    ASSERT_TRUE(ini.load(BackupFile()));
-    EXPECT_EQ(ini.intValue("ServicesBackup", "Spooler", -1), 2);
+    ASSERT_TRUE(ini.Load(BackupFile()));
+    EXPECT_EQ(ini.IntValue("ServicesBackup", "Spooler", -1), 2);
     EXPECT_EQ(FileState("Spooler"), "enabled");
     EXPECT_EQ(ActiveState("Spooler"), "active");
 }
@@ -216,7 +216,7 @@ TEST_F(PanelTest, ButtonsDuringARunOnlyTouchTheProgressTexts)
         pressed = true;
         form->ServicePage->Optimization->btnSvcOpti_BackupClick(form->ServicePage->Optimization->btnSvcOpti_Backup);
         EXPECT_EQ(form->ServicePage->Optimization->lblSvcOpti_Progress->text(), "正在备份");
-        EXPECT_EQ(form->ServicePage->Optimization->pbSvcOpti_Progress->value(), 1);
+        EXPECT_EQ(form->ServicePage->Optimization->pbSvcOpti_Progress->Value(), 1);
         form->ServicePage->Optimization->btnSvcOpti_OptimizeClick(form->ServicePage->Optimization->btnSvcOpti_Optimize);
     };
     answers = {3};
@@ -254,12 +254,12 @@ TEST_F(PanelTest, AFailedJobIsReportedAndNoOptimisationFollowsIt)
     bus->manager.setUnits({fakesd::Service("Spooler", "active", "enabled")});
     // The backup that "是" asks for cannot reach the service manager: it is reported, and the
     // optimisation that was to follow it does not run without it.
-    const QByteArray saved = qgetenv(platform::services::BusAddressVariable);
+    const QByteArray saved = qgetenv(platform::services::kBusAddressVariable);
     IsolateFromSystemServices();
     answers = {3, 1};
     form->ServicePage->Optimization->btnSvcOpti_OptimizeClick(form->ServicePage->Optimization->btnSvcOpti_Optimize);
     ASSERT_TRUE(WaitIdle());
-    qputenv(platform::services::BusAddressVariable, saved);
+    qputenv(platform::services::kBusAddressVariable, saved);
     ASSERT_EQ(shown.size(), 2u);
     // The cause is named: the manager, not the backup file, whose folder is fine.
     EXPECT_EQ(shown[1].Text, QStringLiteral("备份服务配置操作失败！\n\n无法连接服务管理器！"));
@@ -278,7 +278,7 @@ TEST_F(PanelTest, AFailedJobIsReportedAndNoOptimisationFollowsIt)
     answers = {4, 1};
     form->ServicePage->Optimization->btnSvcOpti_OptimizeClick(form->ServicePage->Optimization->btnSvcOpti_Optimize);
     ASSERT_TRUE(WaitIdle());
-    qputenv(platform::services::BusAddressVariable, saved);
+    qputenv(platform::services::kBusAddressVariable, saved);
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[1].Text, QStringLiteral("服务优化操作失败！\n\n无法连接服务管理器！"));
     EXPECT_EQ(ActiveState("Spooler"), "active");

@@ -83,54 +83,54 @@ public:
     }
     FakeProc *find(const ProcessHandle &h)
     {
-        FakeProc *p = find(quint32(h.pid));
-        return (p && h.valid && p->startTime == h.startTime) ? p : nullptr;
+        FakeProc *p = find(quint32(h.Pid));
+        return (p && h.Valid && p->startTime == h.StartTime) ? p : nullptr;
     }
     void remove(quint32 pid)
     {
         std::erase_if(procs, [pid](const FakeProc &p) { return p.pid == pid; });
     }
 
-    bool enumeratePrimary(std::vector<ProcessEntry> &out) override
+    bool EnumeratePrimary(std::vector<ProcessEntry> &out) override
     {
         for (const FakeProc &p : procs) {
             ProcessEntry e;
-            e.pid = p.pid;
-            e.name = p.name;
-            e.startTime = p.startTime;
-            e.uid = p.uid;
-            e.kernelThread = p.kernel;
+            e.Pid = p.pid;
+            e.Name = p.name;
+            e.StartTime = p.startTime;
+            e.Uid = p.uid;
+            e.KernelThread = p.kernel;
             out.push_back(e);
         }
         return true;
     }
-    bool enumerateFallback(std::vector<ProcessEntry> &) override { return false; }
-    std::optional<ProcessHandle> open(quint32 pid, quint64 start) override
+    bool EnumerateFallback(std::vector<ProcessEntry> &) override { return false; }
+    std::optional<ProcessHandle> Open(quint32 pid, quint64 start) override
     {
         FakeProc *p = find(pid);
         return (p && p->startTime == start) ? std::optional(ProcessHandle{qint32(pid), start, true}) : std::nullopt;
     }
-    bool isAlive(const ProcessHandle &h) override { return find(h) != nullptr; }
-    std::optional<ProcStat> stat(const ProcessHandle &h) override
+    bool IsAlive(const ProcessHandle &h) override { return find(h) != nullptr; }
+    std::optional<ProcStat> Stat(const ProcessHandle &h) override
     {
         ++reads;
         FakeProc *p = find(h);
         if (!p)
             return std::nullopt;
         ProcStat st;
-        st.pid = qint32(p->pid);
-        st.startTime = p->startTime;
+        st.Pid = qint32(p->pid);
+        st.StartTime = p->startTime;
         return st;
     }
-    std::optional<quint32> uid(const ProcessHandle &h) override
+    std::optional<quint32> Uid(const ProcessHandle &h) override
     {
         ++reads;
         FakeProc *p = find(h);
         return p ? std::optional(p->uid) : std::nullopt;
     }
-    std::optional<QString> accountName(quint32 uid) override { return QStringLiteral("user%1").arg(uid); }
-    QString domainName() override { return QStringLiteral("host"); }
-    std::optional<QString> exePath(const ProcessHandle &h) override
+    std::optional<QString> AccountName(quint32 uid) override { return QStringLiteral("user%1").arg(uid); }
+    QString DomainName() override { return QStringLiteral("host"); }
+    std::optional<QString> ExePath(const ProcessHandle &h) override
     {
         ++reads;
         FakeProc *p = find(h);
@@ -142,18 +142,18 @@ public:
         FakeProc *p = find(h);
         return p ? (p->image.isEmpty() ? p->exe : p->image) : QString();
     }
-    std::optional<platform::files::FileIdentity> imageIdentity(const ProcessHandle &h) override
+    std::optional<platform::files::FileIdentity> ImageIdentity(const ProcessHandle &h) override
     {
         const QString file = imageFile(h);
-        return file.isEmpty() ? std::nullopt : platform::files::identityWithoutLinks(QFile::encodeName(file));
+        return file.isEmpty() ? std::nullopt : platform::files::IdentityWithoutLinks(QFile::encodeName(file));
     }
-    int openImage(const ProcessHandle &h) override
+    int OpenImage(const ProcessHandle &h) override
     {
         const QString file = imageFile(h);
         QString why;
-        return file.isEmpty() ? -1 : platform::files::openHandle(file, platform::files::HandleAccess::Read, false, why);
+        return file.isEmpty() ? -1 : platform::files::OpenHandle(file, platform::files::HandleAccess::Read, false, why);
     }
-    std::optional<QStringList> cmdline(const ProcessHandle &h, bool *) override
+    std::optional<QStringList> Cmdline(const ProcessHandle &h, bool *) override
     {
         ++reads;
         FakeProc *p = find(h);
@@ -161,36 +161,36 @@ public:
             return p->args;
         return (p && !p->exe.isEmpty()) ? std::optional(QStringList{p->exe}) : std::nullopt;
     }
-    std::optional<MemoryStatus> memory(const ProcessHandle &h) override
+    std::optional<MemoryStatus> Memory(const ProcessHandle &h) override
     {
         ++reads;
         FakeProc *p = find(h);
         return p ? std::optional(p->mem) : std::nullopt;
     }
-    std::optional<platform::processes::ResidentMemory> resident(const ProcessHandle &h, quint64 &) override
+    std::optional<platform::processes::ResidentMemory> Resident(const ProcessHandle &h, quint64 &) override
     {
         ++reads;
         ++residentReads;
         FakeProc *p = find(h);
         if (!p)
             return std::nullopt;
-        return platform::processes::ResidentMemory{p->mem.vmRss, p->mem.vmRss - qMin(p->mem.rssAnon, p->mem.vmRss)};
+        return platform::processes::ResidentMemory{p->mem.VmRss, p->mem.VmRss - qMin(p->mem.RssAnon, p->mem.VmRss)};
     }
     int residentReads = 0;
     int reads = 0; // of any process's files
-    std::optional<SchedInfo> sched(const ProcessHandle &h) override
+    std::optional<SchedInfo> Sched(const ProcessHandle &h) override
     {
         FakeProc *p = find(h);
         return p ? p->sched : std::nullopt;
     }
-    std::optional<std::vector<bool>> affinity(const ProcessHandle &h) override
+    std::optional<std::vector<bool>> Affinity(const ProcessHandle &h) override
     {
         FakeProc *p = find(h);
         return p ? p->affinity : std::nullopt;
     }
-    unsigned processorCount() override { return cpus; }
-    std::optional<quint64> idleTime() override { return 0; }
-    quint64 monotonicNow() override { return clock += 10000000; }
+    unsigned ProcessorCount() override { return cpus; }
+    std::optional<quint64> IdleTime() override { return 0; }
+    quint64 MonotonicNow() override { return clock += 10000000; }
 };
 
 // A child process of the test: the only kind of real process a test acts on.
@@ -209,8 +209,8 @@ struct Child
             return c;
         c.pid = quint32(c.process->processId());
         ProcStat st;
-        if (platform::processes::readStat(qint32(c.pid), st))
-            c.startTime = st.startTime;
+        if (platform::processes::ReadStat(qint32(c.pid), st))
+            c.startTime = st.StartTime;
         return c;
     }
     bool running() const { return process && process->state() == QProcess::Running; }
@@ -219,7 +219,7 @@ struct Child
     char state() const
     {
         ProcStat st;
-        return platform::processes::readStat(qint32(pid), st) ? st.state : '?';
+        return platform::processes::ReadStat(qint32(pid), st) ? st.State : '?';
     }
     // Polls the kernel's state letter of the child until it is `want`.
     bool waitState(char want) const
@@ -247,8 +247,8 @@ struct Child
         p.name = name;
         p.startTime = startTime;
         p.exe = exe;
-        p.mem.vmRss = 4096 * 1024;
-        p.mem.rssAnon = 1024 * 1024;
+        p.mem.VmRss = 4096 * 1024;
+        p.mem.RssAnon = 1024 * 1024;
         return p;
     }
 };

@@ -210,9 +210,9 @@ TEST_F(ProcessCommands, FailuresAreReportedForSingleRows)
     EXPECT_EQ(shown.size(), 1u);
     EXPECT_TRUE(c.running());
     EXPECT_EQ(c.state(), 'S');
-    const auto sched = platform::processes::readSchedInfo(qint32(c.pid));
+    const auto sched = platform::processes::ReadSchedInfo(qint32(c.pid));
     ASSERT_TRUE(sched.has_value());
-    EXPECT_EQ(sched->nice, 0);
+    EXPECT_EQ(sched->Nice, 0);
 }
 
 TEST_F(ProcessCommands, PriorityMenuMarksTheClassAndSetsTheChosenOne)
@@ -236,19 +236,19 @@ TEST_F(ProcessCommands, PriorityMenuMarksTheClassAndSetsTheChosenOne)
     form->ProcessPage->mniProcess_Priority_Low->trigger();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_TRUE(shown[0].Text.endsWith(QStringLiteral("\n\n改变进程优先级：niced [%1]").arg(c.pid)));
-    auto sched = platform::processes::readSchedInfo(qint32(c.pid));
+    auto sched = platform::processes::ReadSchedInfo(qint32(c.pid));
     ASSERT_TRUE(sched.has_value());
-    EXPECT_EQ(TProcessHelper::PriorityClassOf(sched->policy, sched->nice), IDLE_PRIORITY_CLASS);
+    EXPECT_EQ(TProcessHelper::PriorityClassOf(sched->Policy, sched->Nice), IDLE_PRIORITY_CLASS);
 
     // "实时": "否" leaves the class alone; "是" sets it or reports why not.
     answers = {4};
     form->ProcessPage->mniProcess_Priority_RealtimeClick(form->ProcessPage->mniProcess_Priority_Realtime);
-    sched = platform::processes::readSchedInfo(qint32(c.pid));
-    EXPECT_EQ(TProcessHelper::PriorityClassOf(sched->policy, sched->nice), IDLE_PRIORITY_CLASS);
+    sched = platform::processes::ReadSchedInfo(qint32(c.pid));
+    EXPECT_EQ(TProcessHelper::PriorityClassOf(sched->Policy, sched->Nice), IDLE_PRIORITY_CLASS);
     answers = {3};
     form->ProcessPage->mniProcess_Priority_RealtimeClick(form->ProcessPage->mniProcess_Priority_Realtime);
-    sched = platform::processes::readSchedInfo(qint32(c.pid));
-    const bool set = TProcessHelper::PriorityClassOf(sched->policy, sched->nice) == REALTIME_PRIORITY_CLASS;
+    sched = platform::processes::ReadSchedInfo(qint32(c.pid));
+    const bool set = TProcessHelper::PriorityClassOf(sched->Policy, sched->Nice) == REALTIME_PRIORITY_CLASS;
     const bool reported = shown.size() == 4 && shown[3].Title == QStringLiteral("失败");
     EXPECT_TRUE(set != reported) << "either set or reported as failed";
 }
@@ -274,14 +274,14 @@ TEST_F(ProcessCommands, AffinityMenuListsProcessorsMarksAndClearsABit)
     EXPECT_FALSE(AffinityItem(1)->isChecked());
     EXPECT_TRUE(AffinityItem(2)->isChecked());
 
-    const auto before = platform::processes::readAffinity(qint32(c.pid));
+    const auto before = platform::processes::ReadAffinity(qint32(c.pid));
     ASSERT_TRUE(before.has_value());
     if (before->size() < 2 || !(*before)[0])
         GTEST_SKIP() << "the machine cannot clear the first processor's bit";
     // Choosing a marked item clears that bit, without a question.
     AffinityItem(0)->trigger();
     EXPECT_TRUE(shown.empty());
-    const auto after = platform::processes::readAffinity(qint32(c.pid));
+    const auto after = platform::processes::ReadAffinity(qint32(c.pid));
     ASSERT_TRUE(after.has_value());
     EXPECT_FALSE((*after)[0]);
     for (std::size_t i = 1; i < before->size(); ++i)

@@ -19,8 +19,8 @@ FakeProc Proc(quint32 pid, const QString &name, quint64 rss = 0)
     p.pid = pid;
     p.name = name;
     p.exe = QStringLiteral("/opt/fake/") + name;
-    p.mem.vmRss = rss;
-    p.mem.rssAnon = rss / 2;
+    p.mem.VmRss = rss;
+    p.mem.RssAnon = rss / 2;
     return p;
 }
 
@@ -70,13 +70,13 @@ TEST_F(ProcessPage, CellsAndStatusFollowOnlyWhileThePageIsVisible)
     EXPECT_EQ(Row(a)->text(5), Kb(4 << 20));
     EXPECT_EQ(Row(a)->text(3), QStringLiteral("00"));
 
-    source.find(a)->mem.vmRss = 16 << 20;
+    source.find(a)->mem.VmRss = 16 << 20;
     form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(a)->text(4), Kb(16 << 20));
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[进程管理] 进程: 2"));
 
     form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network);
-    source.find(a)->mem.vmRss = 32 << 20;
+    source.find(a)->mem.VmRss = 32 << 20;
     source.procs.push_back(Proc(kNoSuchPID + 2, QStringLiteral("beta"), 1 << 20));
     form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(a)->text(4), Kb(16 << 20)) << "hidden page: cells keep their text";
@@ -87,7 +87,7 @@ TEST_F(ProcessPage, MemoryCellsForZeroSmallAndLargeCounters)
 {
     const quint32 a = kNoSuchPID + 1, b = kNoSuchPID + 2;
     source.procs = {Proc(a, QStringLiteral("alpha"), 512)};
-    source.procs[0].mem.rssAnon = 0;
+    source.procs[0].mem.RssAnon = 0;
     Create();
     EXPECT_EQ(Row(a)->text(4), QStringLiteral("0 K"));
     EXPECT_EQ(Row(a)->text(5), QStringLiteral("N/A"));
@@ -104,13 +104,13 @@ TEST_F(ProcessPage, MemoryCellsForZeroSmallAndLargeCounters)
     EXPECT_EQ(Row(b)->text(4), QStringLiteral("N/A"));
 
     // Halves round to even; counters beyond 4 GiB are shown whole.
-    source.find(a)->mem.vmRss = 1536;
-    source.find(b)->mem.vmRss = 2560;
+    source.find(a)->mem.VmRss = 1536;
+    source.find(b)->mem.VmRss = 2560;
     form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(a)->text(4), QStringLiteral("2 K"));
     EXPECT_EQ(Row(b)->text(4), QStringLiteral("2 K"));
-    source.find(b)->mem.vmRss = 7ull << 30;
-    source.find(b)->mem.rssAnon = 6ull << 30;
+    source.find(b)->mem.VmRss = 7ull << 30;
+    source.find(b)->mem.RssAnon = 6ull << 30;
     form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(b)->text(4), Kb(7ull << 30));
     EXPECT_EQ(Row(b)->text(5), Kb(6ull << 30));

@@ -35,7 +35,7 @@ bool WaitUntil(Pred pred)
 
 QStringList ArgsOf(quint32 pid)
 {
-    return platform::processes::readCmdline(qint32(pid)).value_or(QStringList());
+    return platform::processes::ReadCmdline(qint32(pid)).value_or(QStringList());
 }
 
 } // namespace
@@ -77,7 +77,7 @@ TEST_F(ProcessRows, NewProgramAndNewUserReachTheRowWithinTwoTicks)
     ASSERT_TRUE(WaitUntil([&] { return ArgsOf(pid) == QStringList{"/bin/sleep", "30"}; }));
     if (changer) {
         ASSERT_TRUE(changer->step());
-        ASSERT_TRUE(WaitUntil([&] { return platform::processes::readEffectiveUid(changer->pid()) == 65534u; }));
+        ASSERT_TRUE(WaitUntil([&] { return platform::processes::ReadEffectiveUid(changer->pid()) == 65534u; }));
     }
     form->ProcessPage->ProcessTick();
     form->ProcessPage->ProcessTick();
@@ -87,7 +87,7 @@ TEST_F(ProcessRows, NewProgramAndNewUserReachTheRowWithinTwoTicks)
     EXPECT_EQ(Colour(pid), QColor(0xFF, 0, 0)) << "looked up again: dangerous";
     if (changer) {
         ASSERT_NE(Row(quint32(changer->pid())), nullptr);
-        const QString nobody = platform::processes::accountName(65534).value_or(QStringLiteral("65534"));
+        const QString nobody = platform::processes::AccountName(65534).value_or(QStringLiteral("65534"));
         EXPECT_EQ(Row(quint32(changer->pid()))->text(2), nobody);
     } else {
         std::printf("not root: the change of user is left out\n");

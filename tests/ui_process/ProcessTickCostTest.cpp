@@ -46,8 +46,8 @@ protected:
             p.pid = kNoSuchPID + quint32(i);
             p.name = QStringLiteral("proc%1").arg(i);
             p.exe = complete ? QStringLiteral("/opt/fake/proc%1").arg(i) : QString();
-            p.mem.vmRss = 4 << 20;
-            p.mem.rssAnon = 1 << 20;
+            p.mem.VmRss = 4 << 20;
+            p.mem.RssAnon = 1 << 20;
             source.procs.push_back(p);
         }
     }
@@ -158,7 +158,7 @@ TEST_F(ProcessTickCost, OnlyRowsInViewAreReadAndARowScrolledIntoViewIsCurrentAtO
     EXPECT_LT(inView, kMany / 10) << "a tick reads the memory of the rows in view only";
 
     const quint32 last = kNoSuchPID + kMany;
-    source.find(last)->mem.vmRss = 64 << 20;
+    source.find(last)->mem.VmRss = 64 << 20;
     form->ProcessPage->ProcessTick();
     ASSERT_NE(Row(last), nullptr);
     EXPECT_NE(Row(last)->text(4), Kb(64 << 20)) << "out of view: not read";
@@ -177,8 +177,8 @@ TEST_F(ProcessTickCost, SortingByMemorySortsByCurrentCounters)
     form->ProcessPage->ProcessTick();
     // A row far out of view grows, one in view shrinks.
     const quint32 last = kNoSuchPID + kMany, first = kNoSuchPID + 1;
-    source.find(last)->mem.vmRss = 512 << 20;
-    source.find(first)->mem.vmRss = 1 << 10;
+    source.find(last)->mem.VmRss = 512 << 20;
+    source.find(first)->mem.VmRss = 1 << 10;
     form->ProcessPage->lvProcessesColumnClick(List(), 4); // ascending
     form->ProcessPage->lvProcessesColumnClick(List(), 4); // descending
     quint32 top = 0;
@@ -186,7 +186,7 @@ TEST_F(ProcessTickCost, SortingByMemorySortsByCurrentCounters)
     EXPECT_EQ(top, last);
     EXPECT_EQ(List()->topLevelItem(0)->text(4), Kb(512 << 20));
     // The order follows the counters on every tick.
-    source.find(first)->mem.vmRss = 1024 << 20;
+    source.find(first)->mem.VmRss = 1024 << 20;
     form->ProcessPage->ProcessTick();
     ASSERT_TRUE(TProcessPage::RowPID(List()->topLevelItem(0), top));
     EXPECT_EQ(top, first);

@@ -339,20 +339,20 @@ namespace {
 
 TEST_F(ServicePageTest, AManagerThatCannotBeReachedIsNamedInTheStatusLine)
 {
-    const QByteArray saved = qgetenv(platform::services::BusAddressVariable);
-    qputenv(platform::services::BusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
+    const QByteArray saved = qgetenv(platform::services::kBusAddressVariable);
+    qputenv(platform::services::kBusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
     Open();
     EXPECT_EQ(List()->topLevelItemCount(), 0);
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[服务管理] 无法连接服务管理器！"));
-    qputenv(platform::services::BusAddressVariable, saved);
+    qputenv(platform::services::kBusAddressVariable, saved);
 
     // Rows shown, then a refresh that cannot ask: the rows stay and the status line says why.
     form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
     ASSERT_EQ(List()->topLevelItemCount(), 3);
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[服务管理] 服务: 3"));
-    qputenv(platform::services::BusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
+    qputenv(platform::services::kBusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
     form->ServicePage->btnRefreshServiceListClick(form->ServicePage->btnRefreshServiceList);
-    qputenv(platform::services::BusAddressVariable, saved);
+    qputenv(platform::services::kBusAddressVariable, saved);
     EXPECT_EQ(List()->topLevelItemCount(), 3);
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[服务管理] 无法连接服务管理器！"));
     form->ServicePage->btnRefreshServiceListClick(form->ServicePage->btnRefreshServiceList);

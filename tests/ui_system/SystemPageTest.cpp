@@ -47,9 +47,9 @@ constexpr quint64 MiB = 1024ull * 1024;
 class NoProcesses : public platform::processes::ProcessSource
 {
 public:
-    bool enumeratePrimary(std::vector<platform::processes::ProcessEntry> &) override { return true; }
-    bool enumerateFallback(std::vector<platform::processes::ProcessEntry> &) override { return true; }
-    unsigned processorCount() override { return 1; }
+    bool EnumeratePrimary(std::vector<platform::processes::ProcessEntry> &) override { return true; }
+    bool EnumerateFallback(std::vector<platform::processes::ProcessEntry> &) override { return true; }
+    unsigned ProcessorCount() override { return 1; }
 };
 
 class SystemPage : public ::testing::Test
@@ -162,8 +162,8 @@ TEST_F(SystemPage, ValueLabelsAndMemoryTitles)
 {
     FakeStatus src(1);
     src.mem = Memory(8192 * MiB, 2048 * MiB, 4096 * MiB, 3072 * MiB);
-    src.mem->buffers = 1536; // 1.5 KB, written 2
-    src.mem->cached = 1024;  // with the buffers 2.5 KB, written 2
+    src.mem->Buffers = 1536; // 1.5 KB, written 2
+    src.mem->Cached = 1024;  // with the buffers 2.5 KB, written 2
     src.kcounts = KernelCounts{1234567, 0, 42};
     src.uptime = 86400 + 2 * 3600 + 3 * 60 + 4;
     src.os = OSRelease{QStringLiteral("Debian GNU/Linux"), QStringLiteral("12 (bookworm)"), {}, {}, {}};
@@ -177,8 +177,8 @@ TEST_F(SystemPage, ValueLabelsAndMemoryTitles)
     EXPECT_EQ(form->SystemPage->lblSysKMValue->text(), QStringLiteral("0\n0\n0"));
     EXPECT_EQ(form->SystemPage->lblSysCountValue->text(), l.toString(1234567ll) + QStringLiteral("\n0\n42"));
     QString now, boot;
-    DateTimeText(platform::localSystemTime(src.wallSeconds, 0), now);
-    DateTimeText(platform::localSystemTime(1699990000, 0), boot);
+    DateTimeText(platform::LocalSystemTime(src.wallSeconds, 0), now);
+    DateTimeText(platform::LocalSystemTime(1699990000, 0), boot);
     EXPECT_EQ(form->SystemPage->lblSysTimeValue->text(),
               now + QLatin1Char('\n') + boot + QStringLiteral("\n1 D 02 H 03 M 04 S"));
     EXPECT_EQ(form->SystemPage->lblSysPF->text(), QStringLiteral("总数:\n使用数:\n峰值:"));
@@ -204,7 +204,7 @@ TEST_F(SystemPage, TimerKeepsStatusLineAndChartsGoingOnEveryPage)
     Create(&src);
     form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
     ASSERT_EQ(form->CurrentPage, TFormMain::pgProcess);
-    src.mem->available = 500 * MiB;
+    src.mem->Available = 500 * MiB;
     src.advance(1.0, {0.25, 0.25});
     const QString labelsBefore = form->SystemPage->lblSysPMValue->text();
     form->tmrSystem->setInterval(1);

@@ -134,32 +134,32 @@ TEST(DisplayTextsTest, DatesAndSpans)
 {
     QString text;
     SYSTEMTIME t;
-    t.wMilliseconds = 999;
-    t.wDayOfWeek = 3;
+    t.WMilliseconds = 999;
+    t.WDayOfWeek = 3;
     DateTimeText(t, text);
     EXPECT_EQ(text, QStringLiteral("N/A"));
     SpanText(t, text);
     EXPECT_EQ(text, QStringLiteral("N/A"));
 
-    t.wYear = 2024;
-    t.wMonth = 2;
-    t.wDay = 9;
-    t.wHour = 7;
-    t.wMinute = 5;
-    t.wSecond = 3;
+    t.WYear = 2024;
+    t.WMonth = 2;
+    t.WDay = 9;
+    t.WHour = 7;
+    t.WMinute = 5;
+    t.WSecond = 3;
     DateTimeText(t, text);
     EXPECT_EQ(text, QStringLiteral("2024-02-09 07:05:03"));
-    t.wYear = 7;
+    t.WYear = 7;
     DateTimeText(t, text);
     EXPECT_EQ(text, QStringLiteral("0007-02-09 07:05:03"));
 
     SYSTEMTIME span;
-    span.wSecond = 1;
+    span.WSecond = 1;
     SpanText(span, text);
     EXPECT_EQ(text, QStringLiteral("0 D 00 H 00 M 01 S"));
-    span.wDay = 123;
-    span.wHour = 23;
-    span.wMinute = 59;
+    span.WDay = 123;
+    span.WHour = 23;
+    span.WMinute = 59;
     SpanText(span, text);
     EXPECT_EQ(text, QStringLiteral("123 D 23 H 59 M 01 S"));
 }
@@ -262,21 +262,21 @@ TEST(DisplayTextsTest, SystemImageListGivesRowsTheirIcons)
     QTreeWidget list;
     list.setColumnCount(2);
     auto *before = new QTreeWidgetItem(&list, QStringList{QStringLiteral("a"), QStringLiteral("b")});
-    const int index = platform::files::systemImageIndex(QStringLiteral("text-plain"));
-    before->setData(0, ImageIndexRole, index);
+    const int index = platform::files::SystemImageIndex(QStringLiteral("text-plain"));
+    before->setData(0, kImageIndexRole, index);
     UseSystemImageList(&list);
     UseSystemImageList(&list); // twice is harmless
     EXPECT_EQ(list.iconSize(), QSize(16, 16));
     EXPECT_FALSE(before->icon(0).isNull());
 
     auto *after = new QTreeWidgetItem(QStringList{QStringLiteral("c")});
-    after->setData(0, ImageIndexRole, index);
+    after->setData(0, kImageIndexRole, index);
     list.addTopLevelItem(after);
     EXPECT_FALSE(after->icon(0).isNull());
 
-    after->setData(0, ImageIndexRole, -1);
+    after->setData(0, kImageIndexRole, -1);
     EXPECT_TRUE(after->icon(0).isNull());
-    after->setData(0, ImageIndexRole, 999999);
+    after->setData(0, kImageIndexRole, 999999);
     EXPECT_TRUE(after->icon(0).isNull());
     EXPECT_TRUE(SystemImageIcon(-1).isNull());
 }

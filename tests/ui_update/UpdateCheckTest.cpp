@@ -69,9 +69,9 @@ protected:
         // The update's files and the dictionary it writes lie in the user's data directory.
         EXPECT_EQ(form->UpdateCheck->UpdateDir, home.DataDir());
         ASSERT_TRUE(QDir().mkpath(home.DataDir()));
-        form->UpdateCheck->objHttpGet->Limits.stallTimeoutMs = 1000;
-        form->UpdateCheck->objHttpGet->Limits.totalTimeoutMs = 8000;
-        form->UpdateCheck->objHttpGet->Limits.connectTimeoutMs = 2000;
+        form->UpdateCheck->objHttpGet->Limits.StallTimeoutMs = 1000;
+        form->UpdateCheck->objHttpGet->Limits.TotalTimeoutMs = 8000;
+        form->UpdateCheck->objHttpGet->Limits.ConnectTimeoutMs = 2000;
     }
     void TearDown() override
     {
@@ -226,7 +226,7 @@ TEST_F(UpdateCheckTest, OnlyAWholeDictionaryReplacesTheUsersCopy)
     const QByteArray offered = ReadFile(dir.file(QStringLiteral("offered.db")));
     ASSERT_GT(offered.size(), 4096);
     // An endless body ends at the transfer's size bound, well before the time bounds.
-    form->UpdateCheck->objHttpGet->Limits.maxBodyBytes = 1024 * 1024;
+    form->UpdateCheck->objHttpGet->Limits.MaxBodyBytes = 1024 * 1024;
     QByteArray garbage(offered.size(), '\0');
     for (qsizetype i = 0; i < garbage.size(); ++i)
         garbage[i] = char((i * 131 + 7) % 251);
@@ -372,7 +372,7 @@ TEST_F(UpdateCheckTest, ClosingTheFormStopsARunningCheck)
         c.pause(5000);
     });
     qputenv(platform::http::kServerOverrideVariable, server->connectTo());
-    form->UpdateCheck->objHttpGet->Limits.stallTimeoutMs = 8000;
+    form->UpdateCheck->objHttpGet->Limits.StallTimeoutMs = 8000;
     StartCheck(form.get());
     ASSERT_TRUE(form->UpdateCheck->objHttpGet->IsBusy());
     QDeadlineTimer deadline(2000);
@@ -433,7 +433,7 @@ TEST_F(UpdateCheckTest, AboutBoxShowsTheInformation)
     ASSERT_GE(lines.size(), 7);
     EXPECT_EQ(lines[0], QStringLiteral("主程序版本：") + OwnVersion());
     EXPECT_EQ(lines[1], QStringLiteral("数据库版本：") + dict);
-    EXPECT_TRUE(aboutTexts[2].contains(maker::MailAddress));
+    EXPECT_TRUE(aboutTexts[2].contains(maker::kMailAddress));
     EXPECT_TRUE(aboutClosedByEsc);
 
     // Without a version block and without a dictionary.

@@ -25,17 +25,17 @@ struct TPicture
 // A transparent canvas to draw on.
 inline QImage NewImage(int W, int H)
 {
-    QImage Img(W, H, QImage::Format_ARGB32_Premultiplied);
-    Img.fill(Qt::transparent);
-    return Img;
+    QImage img(W, H, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    return img;
 }
 
 // Saves every picture as <PngDir>/<Name>.png.
 inline bool SavePictures(const QString &PngDir, const std::vector<TPicture> &Pictures)
 {
-    for (const TPicture &P : Pictures) {
-        const QString path = QDir(PngDir).filePath(P.Name + QStringLiteral(".png"));
-        if (!P.Image.save(path, "PNG")) {
+    for (const TPicture &p : Pictures) {
+        const QString path = QDir(PngDir).filePath(p.Name + QStringLiteral(".png"));
+        if (!p.Image.save(path, "PNG")) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             return false;
         }
@@ -46,19 +46,19 @@ inline bool SavePictures(const QString &PngDir, const std::vector<TPicture> &Pic
 // The whole run of a generator: draws the pictures (the application is up by then) and saves
 // them. The exit code: 0 done, 1 a file could not be written, 2 usage.
 template <typename TDraw>
-int RunPictureGenerator(int argc, char **argv, TDraw Draw)
+int RunPictureGenerator(int Argc, char **Argv, TDraw Draw)
 {
     // Drawing needs no display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <png directory>\n", argv[0]);
+    QGuiApplication app(Argc, Argv);
+    if (Argc != 2) {
+        std::fprintf(stderr, "usage: %s <png directory>\n", Argv[0]);
         return 2;
     }
-    const QString pngDir = QString::fromLocal8Bit(argv[1]);
+    const QString pngDir = QString::fromLocal8Bit(Argv[1]);
     if (!QDir().mkpath(pngDir)) {
-        std::fprintf(stderr, "cannot create %s\n", argv[1]);
+        std::fprintf(stderr, "cannot create %s\n", Argv[1]);
         return 1;
     }
     const std::vector<TPicture> pictures = Draw();

@@ -27,14 +27,14 @@ void Refresh(QPainter &P, const QColor &Ink)
     P.setPen(QPen(Ink, 1.8, Qt::SolidLine, Qt::RoundCap));
     P.setBrush(Qt::NoBrush);
     P.drawArc(QRectF(3.5, 3.5, 9, 9), 60 * 16, 290 * 16);
-    QPainterPath Head;
-    Head.moveTo(9.2, 1.8);
-    Head.lineTo(13.2, 3.9);
-    Head.lineTo(9.6, 6.6);
-    Head.closeSubpath();
+    QPainterPath head;
+    head.moveTo(9.2, 1.8);
+    head.lineTo(13.2, 3.9);
+    head.lineTo(9.6, 6.6);
+    head.closeSubpath();
     P.setPen(Qt::NoPen);
     P.setBrush(Ink);
-    P.drawPath(Head);
+    P.drawPath(head);
 }
 
 // A push pin; Down stands it upright in the board, otherwise it lies loose on its side.
@@ -69,26 +69,26 @@ enum class State { Normal, Hover, Down, Disabled };
 // One state of a button: a plate for hover and down, the glyph on top (a pixel lower when down).
 QImage Button(const Glyph &Draw, State S)
 {
-    QImage Img = NewImage(kSize, kSize);
-    QPainter P(&Img);
-    P.setRenderHint(QPainter::Antialiasing);
+    QImage img = NewImage(kSize, kSize);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
     if (S == State::Hover || S == State::Down) {
-        QLinearGradient G(0, 0, 0, kSize);
-        G.setColorAt(0, S == State::Hover ? QColor(0xF4, 0xF9, 0xFF) : QColor(0xC2, 0xD8, 0xF2));
-        G.setColorAt(1, S == State::Hover ? QColor(0xCC, 0xE2, 0xFA) : QColor(0xE2, 0xEE, 0xFB));
-        QPainterPath Plate;
-        Plate.addRoundedRect(QRectF(0.5, 0.5, kSize - 1, kSize - 1), 2.5, 2.5);
-        P.fillPath(Plate, G);
-        P.setPen(S == State::Hover ? QColor(0x5A, 0x8F, 0xD0) : QColor(0x2C, 0x62, 0xA8));
-        P.drawPath(Plate);
+        QLinearGradient g(0, 0, 0, kSize);
+        g.setColorAt(0, S == State::Hover ? QColor(0xF4, 0xF9, 0xFF) : QColor(0xC2, 0xD8, 0xF2));
+        g.setColorAt(1, S == State::Hover ? QColor(0xCC, 0xE2, 0xFA) : QColor(0xE2, 0xEE, 0xFB));
+        QPainterPath plate;
+        plate.addRoundedRect(QRectF(0.5, 0.5, kSize - 1, kSize - 1), 2.5, 2.5);
+        p.fillPath(plate, g);
+        p.setPen(S == State::Hover ? QColor(0x5A, 0x8F, 0xD0) : QColor(0x2C, 0x62, 0xA8));
+        p.drawPath(plate);
     }
     if (S == State::Down)
-        P.translate(0.5, 1);
-    const QColor Ink = S == State::Disabled ? QColor(0xB0, 0xB0, 0xB0)
+        p.translate(0.5, 1);
+    const QColor ink = S == State::Disabled ? QColor(0xB0, 0xB0, 0xB0)
         : S == State::Normal                ? QColor(0x3A, 0x4F, 0x6E)
                                             : QColor(0x1F, 0x4F, 0x8F);
-    Draw(P, Ink);
-    return Img;
+    Draw(p, ink);
+    return img;
 }
 
 // The frame: a title band over the panel's top edge that holds the caption and the buttons, and
@@ -109,64 +109,64 @@ const QColor kBandLine(0xB3, 0xC4, 0xDA);   // line under the title band
 // The whole frame around a small panel; the pieces are cut from it, so they always meet.
 QImage WholeFrame(int W, int H)
 {
-    QImage Img = NewImage(W, H);
-    QPainter P(&Img);
-    P.fillRect(Img.rect(), kPanel);
-    QLinearGradient G(0, 0, 0, kTitleHeight);
-    G.setColorAt(0, kBandTop);
-    G.setColorAt(1, kBandBottom);
-    P.fillRect(QRect(0, 0, W, kTitleHeight), G);
-    P.setPen(kBandLine);
-    P.drawLine(1, kTitleHeight - 1, W - 2, kTitleHeight - 1);
-    P.setPen(kHighlight);
-    P.drawLine(1, 1, W - 2, 1);
-    P.drawLine(1, 1, 1, kTitleHeight - 2);
-    P.drawLine(1, kTitleHeight, 1, H - 2);
-    P.setPen(kShade);
-    P.drawLine(W - 2, 2, W - 2, kTitleHeight - 2);
-    P.drawLine(W - 2, kTitleHeight, W - 2, H - 2);
-    P.drawLine(2, H - 2, W - 2, H - 2);
-    P.setPen(kOutline);
-    P.drawRect(0, 0, W - 1, H - 1);
-    P.end();
-    for (const QPoint &C : {QPoint(0, 0), QPoint(W - 1, 0), QPoint(0, H - 1), QPoint(W - 1, H - 1)})
-        Img.setPixelColor(C, kCorner);
-    return Img;
+    QImage img = NewImage(W, H);
+    QPainter p(&img);
+    p.fillRect(img.rect(), kPanel);
+    QLinearGradient g(0, 0, 0, kTitleHeight);
+    g.setColorAt(0, kBandTop);
+    g.setColorAt(1, kBandBottom);
+    p.fillRect(QRect(0, 0, W, kTitleHeight), g);
+    p.setPen(kBandLine);
+    p.drawLine(1, kTitleHeight - 1, W - 2, kTitleHeight - 1);
+    p.setPen(kHighlight);
+    p.drawLine(1, 1, W - 2, 1);
+    p.drawLine(1, 1, 1, kTitleHeight - 2);
+    p.drawLine(1, kTitleHeight, 1, H - 2);
+    p.setPen(kShade);
+    p.drawLine(W - 2, 2, W - 2, kTitleHeight - 2);
+    p.drawLine(W - 2, kTitleHeight, W - 2, H - 2);
+    p.drawLine(2, H - 2, W - 2, H - 2);
+    p.setPen(kOutline);
+    p.drawRect(0, 0, W - 1, H - 1);
+    p.end();
+    for (const QPoint &c : {QPoint(0, 0), QPoint(W - 1, 0), QPoint(0, H - 1), QPoint(W - 1, H - 1)})
+        img.setPixelColor(c, kCorner);
+    return img;
 }
 
 std::vector<TPicture> FramePictures()
 {
-    constexpr int W = 40, H = 60, Run = 8;
-    const QImage F = WholeFrame(W, H);
+    constexpr int kW = 40, kH = 60, kRun = 8;
+    const QImage f = WholeFrame(kW, kH);
     return {
-        {QStringLiteral("details_border_topleft"), F.copy(0, 0, kSide, kTitleHeight)},
-        {QStringLiteral("details_border_top"), F.copy(kSide, 0, Run, kTitleHeight)},
-        {QStringLiteral("details_border_topright"), F.copy(W - kSide, 0, kSide, kTitleHeight)},
-        {QStringLiteral("details_border_left"), F.copy(0, kTitleHeight, kSide, Run)},
-        {QStringLiteral("details_border_right"), F.copy(W - kSide, kTitleHeight, kSide, Run)},
-        {QStringLiteral("details_border_bottomleft"), F.copy(0, H - kBottom, kSide, kBottom)},
-        {QStringLiteral("details_border_bottom"), F.copy(kSide, H - kBottom, Run, kBottom)},
-        {QStringLiteral("details_border_bottomright"), F.copy(W - kSide, H - kBottom, kSide, kBottom)},
+        {QStringLiteral("details_border_topleft"), f.copy(0, 0, kSide, kTitleHeight)},
+        {QStringLiteral("details_border_top"), f.copy(kSide, 0, kRun, kTitleHeight)},
+        {QStringLiteral("details_border_topright"), f.copy(kW - kSide, 0, kSide, kTitleHeight)},
+        {QStringLiteral("details_border_left"), f.copy(0, kTitleHeight, kSide, kRun)},
+        {QStringLiteral("details_border_right"), f.copy(kW - kSide, kTitleHeight, kSide, kRun)},
+        {QStringLiteral("details_border_bottomleft"), f.copy(0, kH - kBottom, kSide, kBottom)},
+        {QStringLiteral("details_border_bottom"), f.copy(kSide, kH - kBottom, kRun, kBottom)},
+        {QStringLiteral("details_border_bottomright"), f.copy(kW - kSide, kH - kBottom, kSide, kBottom)},
     };
 }
 
 std::vector<TPicture> AllPictures()
 {
-    const std::vector<std::pair<QString, Glyph>> Glyphs = {
+    const std::vector<std::pair<QString, Glyph>> glyphs = {
         {QStringLiteral("details_refresh"), Refresh},
         {QStringLiteral("details_nailup"), [](QPainter &P, const QColor &C) { Pin(P, C, false); }},
         {QStringLiteral("details_naildown"), [](QPainter &P, const QColor &C) { Pin(P, C, true); }},
         {QStringLiteral("details_close"), Cross},
     };
-    const std::pair<const char *, State> States[] = {
+    const std::pair<const char *, State> states[] = {
         {"normal", State::Normal}, {"hover", State::Hover}, {"down", State::Down}, {"disabled", State::Disabled}};
-    std::vector<TPicture> Out;
-    for (const auto &G : Glyphs)
-        for (const auto &S : States)
-            Out.push_back({G.first + QLatin1Char('_') + QLatin1String(S.first), Button(G.second, S.second)});
-    for (TPicture &P : FramePictures())
-        Out.push_back(std::move(P));
-    return Out;
+    std::vector<TPicture> out;
+    for (const auto &g : glyphs)
+        for (const auto &s : states)
+            out.push_back({g.first + QLatin1Char('_') + QLatin1String(s.first), Button(g.second, s.second)});
+    for (TPicture &p : FramePictures())
+        out.push_back(std::move(p));
+    return out;
 }
 
 } // namespace

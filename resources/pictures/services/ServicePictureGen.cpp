@@ -21,31 +21,31 @@ namespace {
 // A round 16 x 16 badge in the given colour, its symbol drawn by the caller in white.
 QImage Badge(const QColor &Light, const QColor &Dark, const std::function<void(QPainter &)> &Symbol)
 {
-    QImage Img = NewImage(16, 16);
-    QPainter P(&Img);
-    P.setRenderHint(QPainter::Antialiasing);
-    QRadialGradient G(QPointF(6, 5), 10);
-    G.setColorAt(0, Light);
-    G.setColorAt(1, Dark);
-    P.setPen(QPen(Dark.darker(130), 1));
-    P.setBrush(G);
-    P.drawEllipse(QRectF(1, 1, 14, 14));
-    P.setPen(Qt::NoPen);
-    P.setBrush(Qt::white);
-    Symbol(P);
-    return Img;
+    QImage img = NewImage(16, 16);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    QRadialGradient g(QPointF(6, 5), 10);
+    g.setColorAt(0, Light);
+    g.setColorAt(1, Dark);
+    p.setPen(QPen(Dark.darker(130), 1));
+    p.setBrush(g);
+    p.drawEllipse(QRectF(1, 1, 14, 14));
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    Symbol(p);
+    return img;
 }
 
 // The running service: a play triangle on green.
 QImage Running()
 {
     return Badge(QColor(0x7C, 0xD8, 0x6A), QColor(0x2E, 0x8B, 0x2A), [](QPainter &P) {
-        QPainterPath T;
-        T.moveTo(6, 4.5);
-        T.lineTo(11.5, 8);
-        T.lineTo(6, 11.5);
-        T.closeSubpath();
-        P.drawPath(T);
+        QPainterPath t;
+        t.moveTo(6, 4.5);
+        t.lineTo(11.5, 8);
+        t.lineTo(6, 11.5);
+        t.closeSubpath();
+        P.drawPath(t);
     });
 }
 
@@ -68,20 +68,20 @@ QImage Paused()
 // A 100 x 20 button plate in one state.
 QImage Button(const QColor &Top, const QColor &Bottom, const QColor &Border)
 {
-    QImage Img = NewImage(100, 20);
-    QPainter P(&Img);
-    P.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient G(0, 0, 0, 20);
-    G.setColorAt(0, Top);
-    G.setColorAt(1, Bottom);
-    QPainterPath Path;
-    Path.addRoundedRect(QRectF(0.5, 0.5, 99, 19), 3, 3);
-    P.fillPath(Path, G);
-    P.setPen(QColor(255, 255, 255, 110));
-    P.drawLine(QPointF(3, 1.5), QPointF(97, 1.5));
-    P.setPen(Border);
-    P.drawPath(Path);
-    return Img;
+    QImage img = NewImage(100, 20);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient g(0, 0, 0, 20);
+    g.setColorAt(0, Top);
+    g.setColorAt(1, Bottom);
+    QPainterPath path;
+    path.addRoundedRect(QRectF(0.5, 0.5, 99, 19), 3, 3);
+    p.fillPath(path, g);
+    p.setPen(QColor(255, 255, 255, 110));
+    p.drawLine(QPointF(3, 1.5), QPointF(97, 1.5));
+    p.setPen(Border);
+    p.drawPath(path);
+    return img;
 }
 
 std::vector<TPicture> AllPictures()

@@ -17,7 +17,7 @@
 
 namespace {
 
-const QColor Magenta(255, 0, 255);
+const QColor kMagenta(255, 0, 255);
 
 struct TStyle
 {
@@ -33,7 +33,7 @@ struct TStyle
     bool Round; // rounded title-button faces
 };
 
-const TStyle Styles[] = {
+const TStyle kStyles[] = {
     {"MACOS", QColor(0xE7, 0xE7, 0xE7), QColor(0x39, 0x73, 0xC4), QColor(0x7F, 0x7F, 0x7F), QColor(0xEE, 0xEE, 0xEE),
      QColor(0xB8, 0xB8, 0xB8), QColor(0x30, 0x30, 0x30), 23, 14, 4, true},
     {"WINXP", QColor(0xEF, 0xEB, 0xDE), QColor(0x31, 0x69, 0xC6), QColor(0x00, 0x2C, 0xC8), QColor(0x3A, 0x8C, 0xFF),
@@ -116,7 +116,7 @@ QImage CheckStrip(const TStyle &S, bool Radio)
 QImage TitleButtons(const TStyle &S)
 {
     const int n = S.ButtonSize;
-    QImage img = NewImage(18 * n, n, Magenta);
+    QImage img = NewImage(18 * n, n, kMagenta);
     QPainter p(&img);
     for (int f = 0; f < 18; ++f) {
         const int kind = f / 3;
@@ -176,7 +176,7 @@ QImage TitleButtons(const TStyle &S)
 
 QImage TitlePiece(const TStyle &S, int W, int Corner)
 {
-    QImage img = NewImage(W, S.TitleHeight, Magenta);
+    QImage img = NewImage(W, S.TitleHeight, kMagenta);
     QPainter p(&img);
     PaintTitleBand(p, S, 0, W);
     p.fillRect(QRect(0, 0, W, 1), S.AccentDark);
@@ -189,7 +189,7 @@ QImage TitlePiece(const TStyle &S, int W, int Corner)
         QPainterPath keep;
         keep.addEllipse(QPointF(Corner < 0 ? r : W - r, r), r, r);
         p.setRenderHint(QPainter::Antialiasing, false);
-        p.fillPath(cut.subtracted(keep), Magenta);
+        p.fillPath(cut.subtracted(keep), kMagenta);
     }
     return img;
 }
@@ -209,7 +209,7 @@ QImage ProgressBar(const TStyle &S)
 
 QImage Framed(const TStyle &S, int W, int H, int Frames, const QColor &Fill)
 {
-    QImage img = NewImage(W * Frames, H, Magenta);
+    QImage img = NewImage(W * Frames, H, kMagenta);
     QPainter p(&img);
     for (int f = 0; f < Frames; ++f) {
         const QColor c = f == 1 ? Fill.lighter(110)
@@ -279,35 +279,35 @@ std::vector<TPicture> DrawAll()
     auto add = [&](const TStyle &S, const char *Name, const QImage &Img) {
         out.push_back({QString::fromLatin1(S.Prefix) + QLatin1Char('_') + QLatin1String(Name), Img});
     };
-    for (const TStyle &S : Styles) {
-        const bool later = QByteArray(S.Prefix) != "MACOS" && QByteArray(S.Prefix) != "WINXP";
-        add(S, "BUTTON", Framed(S, 24, 22, 5, Mix(S.Face, QColor(255, 255, 255), 0.4)));
-        add(S, "CHECKBOX", CheckStrip(S, false));
-        add(S, "RADIOBUTTON", CheckStrip(S, true));
-        add(S, "TITLEBTN", TitleButtons(S));
-        add(S, "TITLE_LEFT", TitlePiece(S, 32, -1));
-        add(S, "TITLE_CLIENT", TitlePiece(S, 8, 0));
-        add(S, "TITLE_RIGHT", TitlePiece(S, 32, 1));
-        add(S, "PROGRESSBAR", ProgressBar(S));
-        add(S, "TRACKBAR_BAR", Framed(S, 12, 4, 1, Mix(S.Face, QColor(0, 0, 0), 0.15)));
-        add(S, "TRACKBAR_SLIDER", Framed(S, 11, 19, 3, Mix(S.Face, S.Accent, 0.3)));
+    for (const TStyle &s : kStyles) {
+        const bool later = QByteArray(s.Prefix) != "MACOS" && QByteArray(s.Prefix) != "WINXP";
+        add(s, "BUTTON", Framed(s, 24, 22, 5, Mix(s.Face, QColor(255, 255, 255), 0.4)));
+        add(s, "CHECKBOX", CheckStrip(s, false));
+        add(s, "RADIOBUTTON", CheckStrip(s, true));
+        add(s, "TITLEBTN", TitleButtons(s));
+        add(s, "TITLE_LEFT", TitlePiece(s, 32, -1));
+        add(s, "TITLE_CLIENT", TitlePiece(s, 8, 0));
+        add(s, "TITLE_RIGHT", TitlePiece(s, 32, 1));
+        add(s, "PROGRESSBAR", ProgressBar(s));
+        add(s, "TRACKBAR_BAR", Framed(s, 12, 4, 1, Mix(s.Face, QColor(0, 0, 0), 0.15)));
+        add(s, "TRACKBAR_SLIDER", Framed(s, 11, 19, 3, Mix(s.Face, s.Accent, 0.3)));
         {
-            QImage v = Framed(S, 19, 11, 3, Mix(S.Face, S.Accent, 0.3));
-            add(S, "TRACKBAR_SLIDER_V", v);
+            QImage v = Framed(s, 19, 11, 3, Mix(s.Face, s.Accent, 0.3));
+            add(s, "TRACKBAR_SLIDER_V", v);
         }
-        add(S, "SCROLLBAR_BUTTON", Arrows(S, 16));
-        add(S, "SCROLLBAR_TRACK", Framed(S, 16, 16, 3, Mix(S.Face, S.Accent, 0.2)));
-        add(S, "CHECKLIST", CheckStrip(S, false));
+        add(s, "SCROLLBAR_BUTTON", Arrows(s, 16));
+        add(s, "SCROLLBAR_TRACK", Framed(s, 16, 16, 3, Mix(s.Face, s.Accent, 0.2)));
+        add(s, "CHECKLIST", CheckStrip(s, false));
         if (!later)
-            add(S, "SCROLLBUTTON", Arrows(S, 14));
-        add(S, "TAB", Framed(S, 40, 22, 3, Mix(S.Face, QColor(255, 255, 255), 0.5)));
-        add(S, "TAB_LINE", Framed(S, 4, 3, 1, S.AccentDark));
-        add(S, "SIDECHENNEL_HANDLE", Framed(S, 20, 24, 3, Mix(S.Face, S.Accent, 0.35)));
-        add(S, "SIDECHENNEL_BAR", Framed(S, 20, 20, 1, Mix(S.Face, S.Accent, 0.15)));
+            add(s, "SCROLLBUTTON", Arrows(s, 14));
+        add(s, "TAB", Framed(s, 40, 22, 3, Mix(s.Face, QColor(255, 255, 255), 0.5)));
+        add(s, "TAB_LINE", Framed(s, 4, 3, 1, s.AccentDark));
+        add(s, "SIDECHENNEL_HANDLE", Framed(s, 20, 24, 3, Mix(s.Face, s.Accent, 0.35)));
+        add(s, "SIDECHENNEL_BAR", Framed(s, 20, 20, 1, Mix(s.Face, s.Accent, 0.15)));
     }
-    out.push_back({QStringLiteral("MORE_SCROLLBUTTON"), Arrows(Styles[2], 14)});
-    out.push_back({QStringLiteral("MACOS_FORM_BACKGROUND"), FormBackground(Styles[0], true)});
-    out.push_back({QStringLiteral("PROTEIN_FORM_BACKGROUND"), FormBackground(Styles[3], false)});
+    out.push_back({QStringLiteral("MORE_SCROLLBUTTON"), Arrows(kStyles[2], 14)});
+    out.push_back({QStringLiteral("MACOS_FORM_BACKGROUND"), FormBackground(kStyles[0], true)});
+    out.push_back({QStringLiteral("PROTEIN_FORM_BACKGROUND"), FormBackground(kStyles[3], false)});
     return out;
 }
 
