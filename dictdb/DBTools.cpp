@@ -14,7 +14,6 @@
 namespace {
 
 const QString kDescriptionKey = QStringLiteral("5r2t8v3k6m4");
-const QString kNoVersion = QStringLiteral("0000-00-00");
 
 // What the verification found for one file, and which file that was: a file is checked again
 // only when it is no longer the same file (another inode, size or modification time).
@@ -64,7 +63,7 @@ void CloseQuietly()
     }
 }
 
-// Opens the named file's Config table and answers its version ("0000-00-00" when it has none);
+// Opens the named file's Config table and answers its version (kNoDictVersion when it has none);
 // raises what the open raises, and leaves the closing to the caller.
 QString ConfigVersion()
 {
@@ -72,13 +71,13 @@ QString ConfigVersion()
     DictTable->Open();
     if (DictTable->Locate(QStringLiteral("Item"), QStringLiteral("Version"), {}))
         return DictTable->FieldByName(QStringLiteral("Value"))->AsString();
-    return kNoVersion;
+    return kNoDictVersion;
 }
 
-// The version the file answers with ("0000-00-00" when none); the look-ups keep their file.
+// The version the file answers with (kNoDictVersion when none); the look-ups keep their file.
 QString ReadVersion(const QString &FileName)
 {
-    QString version = kNoVersion;
+    QString version = kNoDictVersion;
     try {
         DictTable->Close();
         DictTable->SetDatabaseName(FileName);
@@ -187,7 +186,7 @@ QString DictFileInUse()
 
 bool ReadWholeDictVersion(const QString &FileName, QString &Version)
 {
-    Version = kNoVersion;
+    Version = kNoDictVersion;
     if (!DictTable)
         return false;
     QString version;
@@ -199,7 +198,7 @@ bool ReadWholeDictVersion(const QString &FileName, QString &Version)
 
 void GetDictVersionIn(const QString &FileName, QString &Version)
 {
-    Version = kNoVersion;
+    Version = kNoDictVersion;
     if (!DictTable)
         return;
     try {
@@ -216,7 +215,7 @@ void GetDictVersionIn(const QString &FileName, QString &Version)
 
 void GetDictVersion(QString &Version)
 {
-    Version = kNoVersion;
+    Version = kNoDictVersion;
     if (!DictTable)
         return;
     UseChosenFile();

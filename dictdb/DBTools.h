@@ -32,14 +32,18 @@ void SetDictFiles(const TDictFiles &Files);
 // GetDictVersion; empty when no place holds a whole dictionary.
 QString DictFileInUse();
 
-// "0000-00-00" unless the dictionary answers with its version. Chooses the file afresh (a file
+// The version of no dictionary: what the look-ups answer without one, and what a descriptor
+// without a dictionary version offers.
+inline const QString kNoDictVersion = QStringLiteral("0000-00-00");
+
+// kNoDictVersion unless the dictionary answers with its version. Chooses the file afresh (a file
 // replaced or added since is seen).
 void GetDictVersion(QString &Version);
 // The same for a dictionary file elsewhere; later look-ups read that file (until the next
 // GetDictVersion or SetDictFiles chooses again).
 void GetDictVersionIn(const QString &FileName, QString &Version);
 // True with the file's version when the file is a whole dictionary (checked as the choice above
-// checks); the look-ups keep the file they read. Version is "0000-00-00" when false.
+// checks); the look-ups keep the file they read. Version is kNoDictVersion when false.
 bool ReadWholeDictVersion(const QString &FileName, QString &Version);
 
 // True with the description and the dangerous flag when the name is in the dictionary;

@@ -35,7 +35,6 @@ const QString kDictFile = QStringLiteral("Ravel.db");
 const QString kDescriptorPath = QStringLiteral("/download/taskvane/update/update.html");
 const QString kDictPath = QStringLiteral("/download/taskvane/update/Ravel.zip");
 const QString kDownloadPage = QStringLiteral("/taskvane.html");
-const QString kNoDictVersion = QStringLiteral("0000-00-00");
 // Values of the descriptor are read up to this length.
 constexpr qsizetype kMaxValueLength = 2047;
 
