@@ -12,6 +12,12 @@ namespace dataaccess {
 
 namespace {
 
+// A field event carries its field in the event's integer, as the data-event interface passes it.
+TField *FieldOfEvent(qintptr Info)
+{
+    return reinterpret_cast<TField *>(Info); // NOLINT(performance-no-int-to-ptr): see above
+}
+
 bool IsDateTimeType(TFieldType T)
 {
     return T == ftDate || T == ftTime || T == ftDateTime;
@@ -237,7 +243,7 @@ void TDataSet::MoveBuffer(int CurIndex, int NewIndex)
     TRecordBuffer b = m_Buffers[size_t(CurIndex)];
     if (CurIndex < NewIndex)
         for (int i = CurIndex; i < NewIndex; ++i)
-            m_Buffers[size_t(i)] = m_Buffers[size_t(i + 1)];
+            m_Buffers[size_t(i)] = m_Buffers[size_t(i) + 1];
     else
         for (int i = CurIndex; i > NewIndex; --i)
             m_Buffers[size_t(i)] = m_Buffers[size_t(i - 1)];
@@ -862,7 +868,7 @@ int TDataSet::CompareBookmarks(const TBookmark &, const TBookmark &)
 void TDataSet::DataEvent(TDataEvent Event, qintptr Info)
 {
     if (Event == deFieldChange) {
-        auto *f = reinterpret_cast<TField *>(Info);
+        auto *f = FieldOfEvent(Info);
         if (f->FieldKind() == fkData || f->FieldKind() == fkInternalCalc)
             m_Modified = true;
         if (m_State != dsSetKey && m_CalcFieldsSize != 0 && f->FieldKind() == fkData && m_State != dsCalcFields &&
@@ -988,7 +994,7 @@ void TDataSource::DataEvent(TDataEvent Event, qintptr Info)
     if (OnDataChange) {
         switch (Event) {
         case deFieldChange:
-            OnDataChange(this, reinterpret_cast<TField *>(Info));
+            OnDataChange(this, FieldOfEvent(Info));
             break;
         case deRecordChange:
         case deDataSetChange:
@@ -1064,7 +1070,7 @@ void TDataLink::DataEvent(TDataEvent Event, qintptr Info)
     case deFieldChange:
     case deRecordChange:
         if (!m_Updating)
-            RecordChanged(reinterpret_cast<TField *>(Info));
+            RecordChanged(FieldOfEvent(Info));
         break;
     case deDataSetChange:
     case deDataSetScroll:

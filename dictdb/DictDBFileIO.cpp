@@ -602,7 +602,7 @@ void TDictDBFileIO::DeleteRecordTab(qint64 Position)
 {
     // The mark alone: one byte, so that a delete is one write that happens or does not.
     const quint8 deleted = 1;
-    WriteBuffer(&deleted, Position + offsetof(TRecordTabItem, DeleteFlag), 1);
+    WriteBuffer(&deleted, Position + qint64(offsetof(TRecordTabItem, DeleteFlag)), 1);
 }
 
 void TDictDBFileIO::ReadFieldData(TStream *Dest, qint64 RecTabPosition, bool Compressed, bool Encrypted, bool IsBlob,

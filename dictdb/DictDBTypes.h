@@ -59,7 +59,7 @@ inline constexpr qint64 kMaxFileSize = 0x7FFFFFFF; // int32 offsets
 // The largest record the engine reads or writes, whatever the file claims (room for 96 text
 // fields of ten thousand characters each); every data set that opens a table allocates
 // several record buffers of this size.
-inline constexpr qint64 kMaxRecordSize = 1024 * 1024;
+inline constexpr qint64 kMaxRecordSize = qint64{1024} * 1024;
 
 // A blob area's capacity for a stored length: always more than the length. Computed in 64
 // bits: a length near the int32 limit has a capacity beyond it, which no file can hold.

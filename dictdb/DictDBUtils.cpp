@@ -194,7 +194,7 @@ TFieldBufferItem *TFieldBuffers::Add(void *Buffer, TFieldType FieldType, qint32 
     item->FieldSize = DataSize;
     if (item->IsBlob() && Buffer) {
         TMemoryStream *stream = nullptr;
-        std::memcpy(&stream, Buffer, sizeof stream);
+        std::memcpy(&stream, Buffer, sizeof stream); // NOLINT(bugprone-sizeof-expression): the buffer holds the pointer
         item->Buffer = stream;
     } else {
         item->Buffer = Buffer;

@@ -186,7 +186,8 @@ TRecordBuffer TTDEDataSet::AllocRecordBuffer()
         TField *f = Fields()->Fields(i);
         if (f->FieldKind() == fkData && f->IsBlob() && f->FieldNo() >= 1) {
             TOptimBlobStream *s = new TOptimBlobStream(this);
-            std::memcpy(b + FieldOffset(f->FieldNo()), &s, sizeof s);
+            std::memcpy(b + FieldOffset(f->FieldNo()), &s,
+                        sizeof s); // NOLINT(bugprone-sizeof-expression): the buffer holds the pointer
         }
     }
     return b;
@@ -201,7 +202,8 @@ void TTDEDataSet::FreeRecordBuffer(TRecordBuffer &Buffer)
         if (f->FieldKind() == fkData && f->IsBlob() && f->FieldNo() >= 1 &&
             f->FieldNo() <= int(m_FieldOffsets.size())) {
             TOptimBlobStream *s = nullptr;
-            std::memcpy(&s, Buffer + FieldOffset(f->FieldNo()), sizeof s);
+            std::memcpy(&s, Buffer + FieldOffset(f->FieldNo()),
+                        sizeof s); // NOLINT(bugprone-sizeof-expression): the buffer holds the pointer
             delete s;
         }
     }
@@ -215,9 +217,11 @@ TOptimBlobStream *TTDEDataSet::BlobStreamOf(TRecordBuffer Buffer, TField *Field)
         return nullptr;
     TOptimBlobStream *s = nullptr;
     if (Field->FieldNo() >= 1)
-        std::memcpy(&s, Buffer + FieldOffset(Field->FieldNo()), sizeof s);
+        std::memcpy(&s, Buffer + FieldOffset(Field->FieldNo()),
+                    sizeof s); // NOLINT(bugprone-sizeof-expression): the buffer holds the pointer
     else
-        std::memcpy(&s, Buffer + m_RecordSize + Field->Offset() + 1, sizeof s);
+        std::memcpy(&s, Buffer + m_RecordSize + Field->Offset() + 1,
+                    sizeof s); // NOLINT(bugprone-sizeof-expression): the buffer holds the pointer
     return s;
 }
 

@@ -138,7 +138,7 @@ protected:
 
     int m_CurRec = -1;
     bool m_CanModify = false;
-    // NOLINTBEGIN(readability-identifier-naming): the names the dataset's design gives its buffers
+    // NOLINTBEGIN(readability-identifier-naming): the data set's interface names its buffers so
     std::array<TRecordBuffer, 4> KeyBuffers{};
     TRecordBuffer KeyBuffer = nullptr;
     TRecordBuffer FilterBuffer = nullptr;

@@ -8,6 +8,17 @@
 #include <cstring>
 #include <unordered_map>
 
+namespace {
+
+// The table's list that holds an index's records: list 0 is record-number order (index -1),
+// list k + 1 index k.
+size_t ListOfIndex(int IndexIdx)
+{
+    return IndexIdx < 0 ? 0 : size_t(IndexIdx) + 1;
+}
+
+} // namespace
+
 // ---------------------------------------------------------------- life
 
 TDictTable::TDictTable(QObject *AOwner)
@@ -59,7 +70,7 @@ int TDictTable::FindIndexIdx(const QString &Name) const
 
 void TDictTable::ReadIndexList()
 {
-    const size_t list = size_t(m_IndexIdx + 1);
+    const size_t list = ListOfIndex(m_IndexIdx);
     if (list < m_TableIo->IndexLists.size())
         m_RecList = m_TableIo->IndexLists[list];
     else
@@ -71,7 +82,7 @@ void TDictTable::ReadIndexList()
 bool TDictTable::MirrorsTableList() const
 {
     return m_RecList && m_TableIo && !FilterOrRange() && m_ListVersion == m_TableIo->ListsVersion &&
-        size_t(m_IndexIdx + 1) < m_TableIo->IndexLists.size();
+        ListOfIndex(m_IndexIdx) < m_TableIo->IndexLists.size();
 }
 
 void TDictTable::SetIndexName(const QString &Value)
@@ -336,7 +347,7 @@ void TDictTable::ActivateFilter()
             // Records stand in the file in another order than in the list: the next few are
             // fetched ahead while this one is read.
             if (io && i + 4 < n)
-                io->Prefetch((*m_RecList)[size_t(i + 4)].DataOffset);
+                io->Prefetch((*m_RecList)[size_t(i) + 4].DataOffset);
             m_CurRec = i;
             ReadRecordBuffer(FilterBuffer, i);
             if (FilterAccept())
@@ -418,7 +429,7 @@ bool TDictTable::LocateRecord(const QString &KeyFields, const QVariant &KeyValue
         if (useIndex >= 0) {
             // The first match in index order, whatever path the search takes; among equal
             // keys the first one that is visible in the record list counts.
-            const TRecInfoList &full = m_TableIo->IndexLists[size_t(useIndex + 1)];
+            const TRecInfoList &full = m_TableIo->IndexLists[ListOfIndex(useIndex)];
             int state = 0;
             const int lo =
                 m_TableIo->SearchIndexedFieldBound(fb, full, partial, int(fields.size()), state, useIndex, true);
@@ -541,7 +552,7 @@ int TDictTable::PlaceEntry(qint32 RecIndex)
     } else {
         // The record list is a part of the index's list in the same order: the entry goes
         // after every visible entry that comes before it there.
-        const TRecInfoList &full = m_TableIo->IndexLists[size_t(m_IndexIdx + 1)];
+        const TRecInfoList &full = m_TableIo->IndexLists[ListOfIndex(m_IndexIdx)];
         std::unordered_map<qint32, int> order;
         for (size_t i = 0; i < full.size(); ++i)
             order.emplace(full[i].RecIndex, int(i));
@@ -694,7 +705,7 @@ void TDictTable::MasterChanged()
 
 void TDictTable::ApplyRange()
 {
-    const TRecInfoList &full = m_TableIo->IndexLists[size_t(m_IndexIdx + 1)];
+    const TRecInfoList &full = m_TableIo->IndexLists[ListOfIndex(m_IndexIdx)];
     TFieldBuffers start, end;
     BuildFieldBuffers(KeyBuffers[1], start);
     BuildFieldBuffers(KeyBuffers[2], end);

@@ -151,8 +151,8 @@ void TwofishSetupKey(TTwofishSchedule &Ctx, const quint8 *Key, int Size, const T
 
     quint32 me[4] = {}, mo[4] = {}, s[4] = {};
     for (int i = 0; i < k; ++i) {
-        me[i] = qFromLittleEndian<quint32>(key + 8 * i);
-        mo[i] = qFromLittleEndian<quint32>(key + 8 * i + 4);
+        me[i] = qFromLittleEndian<quint32>(key + 8 * qsizetype(i));
+        mo[i] = qFromLittleEndian<quint32>(key + 8 * qsizetype(i) + 4);
         quint32 word = 0;
         for (int row = 0; row < 4; ++row) {
             quint8 acc = 0;
@@ -168,7 +168,7 @@ void TwofishSetupKey(TTwofishSchedule &Ctx, const quint8 *Key, int Size, const T
     for (quint32 i = 0; i < 20; ++i) {
         const quint32 a = H(2 * i * kRho, me, k);
         const quint32 b = Rol(H((2 * i + 1) * kRho, mo, k), 8);
-        Ctx.K[2 * i] = a + b;
+        Ctx.K[2 * std::size_t(i)] = a + b;
         Ctx.K[2 * i + 1] = Params.HalveOddKeys ? Rol(a + (b >> 1), 9) : Rol(a + 2 * b, 9);
     }
     for (int pos = 0; pos < 4; ++pos) {
@@ -185,7 +185,7 @@ void TwofishEncrypt(const TTwofishSchedule &Ctx, quint8 Block[16], const TTwofis
     quint32 x2 = qFromLittleEndian<quint32>(Block + 8) ^ Ctx.K[2];
     quint32 x3 = qFromLittleEndian<quint32>(Block + 12) ^ Ctx.K[3];
     for (int j = 0; j < Params.DoubleRounds; ++j) {
-        const quint32 *key = Ctx.K + 8 + 2 * Params.KeyPairsPerDouble * j;
+        const quint32 *key = Ctx.K + 8 + 2 * qsizetype(Params.KeyPairsPerDouble) * j;
         quint32 t0 = G(Ctx, x0);
         quint32 t1 = G(Ctx, Rol(x1, 8));
         x2 = Ror(x2 ^ (t0 + t1 + key[0]), 1);
@@ -208,7 +208,7 @@ void TwofishDecrypt(const TTwofishSchedule &Ctx, quint8 Block[16], const TTwofis
     quint32 x0 = qFromLittleEndian<quint32>(Block + 8) ^ Ctx.K[6];
     quint32 x1 = qFromLittleEndian<quint32>(Block + 12) ^ Ctx.K[7];
     for (int j = Params.DoubleRounds - 1; j >= 0; --j) {
-        const quint32 *key = Ctx.K + 8 + 2 * Params.KeyPairsPerDouble * j;
+        const quint32 *key = Ctx.K + 8 + 2 * qsizetype(Params.KeyPairsPerDouble) * j;
         quint32 t0 = G(Ctx, x2);
         quint32 t1 = G(Ctx, Rol(x3, 8));
         x1 = Ror(x1 ^ (t0 + 2 * t1 + key[3]), 1);

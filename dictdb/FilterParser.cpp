@@ -1310,9 +1310,8 @@ void TFilterParser::NextToken()
         ++p;
         while (p < n) {
             const unsigned char d = at(p);
-            if (IsDigit(d) || d == 'E' || d == 'e' || d == static_cast<unsigned char>(sep))
-                ++p;
-            else if ((d == '+' || d == '-') && (at(p - 1) == 'E' || at(p - 1) == 'e'))
+            const bool exponentSign = (d == '+' || d == '-') && (at(p - 1) == 'E' || at(p - 1) == 'e');
+            if (IsDigit(d) || d == 'E' || d == 'e' || d == static_cast<unsigned char>(sep) || exponentSign)
                 ++p;
             else
                 break;

@@ -36,7 +36,7 @@ QString HashBuffer(const THashClass &HashClass, void *Digest, const void *Buffer
     hash->Init();
     hash->Update(Buffer, Size);
     hash->Final();
-    const QString text = DigestToText(hash.get(), 0);
+    QString text = DigestToText(hash.get(), 0);
     if (Digest && hash->DigestData())
         std::memcpy(Digest, hash->DigestData(), size_t(hash->DigestSize()));
     return text;
@@ -57,7 +57,7 @@ QString BytesToHex(const void *Data, int Size)
     const int n = EffectiveSize(Data, Size);
     const auto *p = static_cast<const quint8 *>(Data);
     QString out;
-    out.reserve(2 * n);
+    out.reserve(2 * qsizetype(n));
     for (int i = 0; i < n; ++i) {
         out.append(QLatin1Char(kDigits[p[i] >> 4]));
         out.append(QLatin1Char(kDigits[p[i] & 0x0F]));
@@ -101,7 +101,7 @@ void SwapWords(const void *Source, void *Dest, int Count)
     auto *dst = static_cast<quint8 *>(Dest);
     for (int i = 0; i < Count; ++i) {
         // qbswap compiles to the processor's byte-swap instruction where there is one.
-        const quint32 w = qFromUnaligned<quint32>(src + 4 * i);
-        qToUnaligned<quint32>(qbswap(w), dst + 4 * i);
+        const quint32 w = qFromUnaligned<quint32>(src + 4 * qsizetype(i));
+        qToUnaligned<quint32>(qbswap(w), dst + 4 * qsizetype(i));
     }
 }

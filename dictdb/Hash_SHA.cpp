@@ -18,7 +18,7 @@ void ShaCompress(quint32 State[5], const void *Block, bool RotateSchedule)
     const auto *p = static_cast<const quint8 *>(Block);
     quint32 w[80];
     for (int t = 0; t < 16; ++t)
-        w[t] = qFromBigEndian<quint32>(p + 4 * t);
+        w[t] = qFromBigEndian<quint32>(p + 4 * qsizetype(t));
     for (int t = 16; t < 80; ++t) {
         const quint32 x = w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16];
         w[t] = RotateSchedule ? Rol(x, 1) : x;

@@ -230,6 +230,7 @@ void TSkinCheckBox::focusOutEvent(QFocusEvent *Event)
 
 void TSkinCheckBox::keyReleaseEvent(QKeyEvent *Event)
 {
+    // NOLINTNEXTLINE(bugprone-parent-virtual-call): the box clicks itself, not as QAbstractButton would
     QWidget::keyReleaseEvent(Event);
     if (Event->isAutoRepeat() || !KeyToggles())
         return;
@@ -243,6 +244,7 @@ void TSkinCheckBox::keyReleaseEvent(QKeyEvent *Event)
 
 void TSkinCheckBox::mousePressEvent(QMouseEvent *Event)
 {
+    // NOLINTNEXTLINE(bugprone-parent-virtual-call): the box clicks itself, not as QAbstractButton would
     QWidget::mousePressEvent(Event);
     if (Event->button() != Qt::LeftButton)
         return;
@@ -259,6 +261,7 @@ void TSkinCheckBox::mouseDoubleClickEvent(QMouseEvent *Event)
 
 void TSkinCheckBox::mouseReleaseEvent(QMouseEvent *Event)
 {
+    // NOLINTNEXTLINE(bugprone-parent-virtual-call): the box clicks itself, not as QAbstractButton would
     QWidget::mouseReleaseEvent(Event);
     if (Event->button() != Qt::LeftButton || !m_MouseDown)
         return;
@@ -270,6 +273,7 @@ void TSkinCheckBox::mouseReleaseEvent(QMouseEvent *Event)
 void TSkinCheckBox::keyPressEvent(QKeyEvent *Event)
 {
     // Space and Enter act on key-up only.
+    // NOLINTNEXTLINE(bugprone-parent-virtual-call): the box clicks itself, not as QAbstractButton would
     QWidget::keyPressEvent(Event);
 }
 

@@ -14,10 +14,10 @@ namespace {
 
 // A skin table is a few hundred kilobytes of small pictures. Declared sizes beyond these limits
 // are not skin files: refusing them keeps a hostile file from filling the disk or the memory.
-constexpr qint64 kMaxEntrySize = 64 * 1024 * 1024;
+constexpr qint64 kMaxEntrySize = qint64{64} * 1024 * 1024;
 constexpr int kMaxEntryNameLength = 259; // the name buffer holds 260 bytes with its NUL
 constexpr int kMaxBitmapSide = 16384;
-constexpr qint64 kMaxBitmapPixels = 16 * 1024 * 1024;
+constexpr qint64 kMaxBitmapPixels = qint64{16} * 1024 * 1024;
 
 constexpr quint16 kSkinSignature = 0x4B53; // "SK"
 constexpr quint32 kEndRecordSignature = 0x06054B50;
@@ -323,7 +323,7 @@ private:
         if (Overrun() || !lengthTree.Build(clen, 19, nullptr, 0))
             return false;
         std::vector<quint8> lengths;
-        lengths.reserve(size_t(hlit + hdist));
+        lengths.reserve(size_t(hlit) + size_t(hdist));
         while (int(lengths.size()) < hlit + hdist) {
             quint32 unused = 0;
             const int sym = Decode(lengthTree, unused);
@@ -647,7 +647,7 @@ bool Tsk2SkinFileReader::ParseTable(QIODevice &File)
         if (next == 0)
             return true;
         const char *raw = reinterpret_cast<const char *>(rec);
-        const QString name = QString::fromLatin1(raw, qstrnlen(raw, kRecordNameSize));
+        const QString name = QString::fromLatin1(raw, qsizetype(qstrnlen(raw, kRecordNameSize)));
         const int type = rec[kRecordNameSize];
         const qint64 dataOffset = Le32(rec + kRecordNameSize + 1);
         const qint64 dataSize = Le32(rec + kRecordNameSize + 5);

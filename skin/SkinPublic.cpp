@@ -242,7 +242,7 @@ QString FitTextWithEllipsis(const QFontMetrics &Metrics, const QString &Text, in
         return Text;
     const QString dots = QStringLiteral("...");
     for (int n = 0; n < Text.size(); ++n) {
-        const QString s = Text.left(n) + dots;
+        QString s = Text.left(n) + dots;
         if (Metrics.horizontalAdvance(s) >= MaxWidth)
             return s;
     }

@@ -90,7 +90,7 @@ void SkinShowMessage(const QString &Text);
 
 // Operating-system flags the Windows look depended on; this system always draws as the newer
 // generation of Windows did.
-// NOLINTBEGIN(readability-identifier-naming): the flags keep the names the skin's design gives them
+// NOLINTBEGIN(readability-identifier-naming): the skin's interface names its flags so
 extern const bool IsWinXP;
 extern const bool IsWinVista;
 // NOLINTEND(readability-identifier-naming)

@@ -17,11 +17,11 @@ constexpr int kBlockSize = 16;
 QByteArray MakeKey(const QString &PassPhrase, int KeySize)
 {
     QByteArray key(KeySize, '\0');
-    const int chars = std::min<qsizetype>(PassPhrase.size(), (KeySize + 1) / 2);
+    const int chars = int(std::min<qsizetype>(PassPhrase.size(), (KeySize + 1) / 2));
     for (int i = 0; i < chars; ++i) {
         const char16_t c = PassPhrase.at(i).unicode();
         if (2 * i < KeySize)
-            key[2 * i] = char(c & 0xFF);
+            key[2 * qsizetype(i)] = char(c & 0xFF);
         if (2 * i + 1 < KeySize)
             key[2 * i + 1] = char(c >> 8);
     }

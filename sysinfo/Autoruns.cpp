@@ -36,7 +36,7 @@ const char16_t kRunKeys[2][5][80] = {
 };
 
 // A desktop entry larger than this is no launcher: it is not copied into the backup.
-constexpr qint64 kMaxShortcutSize = 1024 * 1024;
+constexpr qint64 kMaxShortcutSize = qint64{1024} * 1024;
 
 QString SectionOf(const QString &Name, TAutorunRunType RunType)
 {

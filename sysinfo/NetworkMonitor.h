@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-namespace NetworkMonitor { // NOLINT(readability-identifier-naming): the unit's name, as designed
+namespace NetworkMonitor { // NOLINT(readability-identifier-naming): the unit's own name
 
 // Class-level routines on the owning processes of endpoints (not the process list's
 // helper of the same name).

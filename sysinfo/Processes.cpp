@@ -577,7 +577,7 @@ std::optional<QString> TProcesses::AccountName(quint32 Uid)
     const auto known = m_AccountNames.constFind(Uid);
     if (known != m_AccountNames.cend())
         return *known;
-    const auto name = m_Source->AccountName(Uid);
+    auto name = m_Source->AccountName(Uid);
     m_AccountNames.insert(Uid, name);
     return name;
 }
@@ -595,7 +595,7 @@ std::optional<std::pair<QString, int>> TProcesses::FileIcon(const QString &Path)
     const auto known = m_FileIcons.constFind(Path);
     if (known != m_FileIcons.cend())
         return *known;
-    const auto icon = look();
+    auto icon = look();
     m_FileIcons.insert(Path, icon);
     return icon;
 }

@@ -188,7 +188,7 @@ void ShellOpen(const QString &Target)
 bool AdoptOldBackup(const QString &ProgramDir, const QString &NewFile)
 {
     // A backup is a small INI file; anything larger is no backup of ours.
-    constexpr qint64 kMaxBackupSize = 16 * 1024 * 1024;
+    constexpr qint64 kMaxBackupSize = qint64{16} * 1024 * 1024;
     if (ProgramDir.isEmpty() || NewFile.isEmpty())
         return false;
     const QFileInfo now(NewFile);
@@ -233,9 +233,8 @@ void ParseCommandLine(const QString &Text, quint8 Part, QString &Result)
         Result = path;
         break;
     case 1:
-        if (r.Windows && path.size() >= 2 && path.at(1) == QLatin1Char(':'))
-            Result = path.left(1);
-        else if (r.Windows && path.startsWith(QLatin1String("\\\\")))
+        if (r.Windows &&
+            ((path.size() >= 2 && path.at(1) == QLatin1Char(':')) || path.startsWith(QLatin1String("\\\\"))))
             Result = path.left(1);
         break;
     case 2:

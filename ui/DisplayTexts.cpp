@@ -434,7 +434,7 @@ QIcon SystemImageIcon(int Index)
     QIcon fallback;
     if (qobject_cast<QApplication *>(QCoreApplication::instance()))
         fallback = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
-    const QIcon icon = QIcon::fromTheme(name, fallback);
+    QIcon icon = QIcon::fromTheme(name, fallback);
     cache.insert(Index, icon);
     return icon;
 }

@@ -40,7 +40,7 @@ bool IsPlainFileName(const QString &Name)
 
 QString TSingleInstance::InstanceName()
 {
-    const QString custom = platform::system::TestVariable("TASKVANE_INSTANCE_NAME");
+    QString custom = platform::system::TestVariable("TASKVANE_INSTANCE_NAME");
     if (IsPlainFileName(custom))
         return custom;
     return QStringLiteral("%1-%2").arg(QLatin1String(kMessageName),

@@ -9,7 +9,7 @@ namespace platform::files {
 
 namespace {
 
-constexpr qint64 kMaxEntrySize = 1024 * 1024;
+constexpr qint64 kMaxEntrySize = qint64{1024} * 1024;
 
 // The escapes of string values: \s \n \t \r \\.
 QString UnescapeValue(const QString &Value)
@@ -68,11 +68,10 @@ std::optional<QStringList> SplitExec(const QString &Exec)
         if (quoted) {
             if (c == QLatin1Char('"')) {
                 quoted = false;
-            } else if (c == QLatin1Char('\\') && i + 1 < Exec.size() &&
-                       QStringLiteral("\"`$\\").contains(Exec.at(i + 1))) {
-                word.append(Exec.at(++i));
-            } else if (c == QLatin1Char('%') && i + 1 < Exec.size() && Exec.at(i + 1) == QLatin1Char('%')) {
-                // A literal percent sign is doubled inside quotes too.
+            } else if (i + 1 < Exec.size() &&
+                       ((c == QLatin1Char('\\') && QStringLiteral("\"`$\\").contains(Exec.at(i + 1))) ||
+                        // A literal percent sign is doubled inside quotes too.
+                        (c == QLatin1Char('%') && Exec.at(i + 1) == QLatin1Char('%')))) {
                 word.append(Exec.at(++i));
             } else {
                 word.append(c);

@@ -21,7 +21,7 @@ class IniFile
 {
 public:
     // Files larger than this are refused by load.
-    static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+    static constexpr qint64 kMaxFileSize = qint64{16} * 1024 * 1024;
 
     IniFile() = default;
 

@@ -18,7 +18,7 @@ namespace platform::http {
 namespace {
 
 // Body bytes held in memory ahead of the reader; beyond it the connection is paused.
-constexpr qsizetype kBufferAhead = 64 * 1024;
+constexpr qsizetype kBufferAhead = qsizetype{64} * 1024;
 // How long one wait for the network lasts before the stop request and the clocks are looked at.
 constexpr int kPollMs = 50;
 
@@ -59,7 +59,7 @@ QByteArray CheckedHost(const QString &Host)
     static const QRegularExpression kIpv6(QStringLiteral("^\\[[0-9A-Fa-f:.]+\\]$"));
     if (kIpv6.match(Host).hasMatch())
         return QHostAddress(Host.mid(1, Host.size() - 2)).isNull() ? QByteArray() : Host.toLatin1();
-    const QByteArray ace = QUrl::toAce(Host);
+    QByteArray ace = QUrl::toAce(Host);
     static const QRegularExpression kName(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9_.-]*[A-Za-z0-9])?$"));
     if (ace.isEmpty() || !kName.match(QString::fromLatin1(ace)).hasMatch())
         return {};

@@ -19,9 +19,9 @@ struct Limits
     // The whole exchange, headers and body.
     int TotalTimeoutMs = 10 * 60 * 1000;
     // Largest body accepted (and largest content length believed).
-    qint64 MaxBodyBytes = 64 * 1024 * 1024;
+    qint64 MaxBodyBytes = qint64{64} * 1024 * 1024;
     // Largest header block of one answer.
-    qint64 MaxHeaderBytes = 256 * 1024;
+    qint64 MaxHeaderBytes = qint64{256} * 1024;
 };
 
 // The environment variable that points every transfer at a loopback server ("127.0.0.1:8080",

@@ -128,7 +128,7 @@ std::optional<QByteArray> ReadProcStatus(qint32 Pid)
 {
     char path[48];
     ProcPath(path, sizeof path, Pid, "status");
-    return platform::system::ReadStatusFile(path, 64 * 1024);
+    return platform::system::ReadStatusFile(path, std::size_t{64} * 1024);
 }
 
 // The number of entries the last listing of /proc found, and when (monotonic, ns).
@@ -447,7 +447,7 @@ std::optional<QStringList> ReadCmdline(qint32 Pid, bool *RawSingle)
         return std::nullopt;
     char path[48];
     ProcPath(path, sizeof path, Pid, "cmdline");
-    auto data = platform::system::ReadStatusFile(path, 256 * 1024);
+    auto data = platform::system::ReadStatusFile(path, std::size_t{256} * 1024);
     if (!data)
         return std::nullopt;
     QStringList args;

@@ -71,6 +71,7 @@ bool SpawnDetached(const QStringList &Words, qint32 *Pid, const std::optional<QS
     for (const QString &w : Words)
         storage.push_back(w.toLocal8Bit());
     std::vector<char *> argv;
+    argv.reserve(storage.size() + 1);
     for (QByteArray &a : storage)
         argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -83,7 +83,7 @@ QString ResolveProgram(const QString &Program)
             return QString();
         path = *found;
     }
-    const QString canonical = QFileInfo(path).canonicalFilePath();
+    QString canonical = QFileInfo(path).canonicalFilePath();
     return canonical;
 }
 
@@ -227,7 +227,7 @@ QString UserDataDir()
     const QString base = OwnBaseDir("XDG_DATA_HOME", QStringLiteral(".local/share"));
     if (base.isEmpty())
         return QString();
-    const QString dir = WithSlash(base) + kProgramFolder;
+    QString dir = WithSlash(base) + kProgramFolder;
     // A folder that is there must be the user's alone; else there is no data folder.
     if (files::PathExists(dir) || QFileInfo(QDir::cleanPath(dir)).isSymLink()) {
         if (!files::IsPrivateFolder(dir))
@@ -393,7 +393,7 @@ bool EnvironmentOfAnotherUser()
 
 QStringList LaunchEnvironment()
 {
-    const QStringList env = QProcessEnvironment::systemEnvironment().toStringList();
+    QStringList env = QProcessEnvironment::systemEnvironment().toStringList();
     if (!EnvironmentOfAnotherUser())
         return env;
     QStringList own;

@@ -141,9 +141,9 @@ std::optional<std::vector<DriveEntry>> StatusSource::Drives()
 
 std::optional<OSRelease> StatusSource::OsRelease()
 {
-    auto text = ReadStatusFile("/etc/os-release", 64 * 1024);
+    auto text = ReadStatusFile("/etc/os-release", std::size_t{64} * 1024);
     if (!text)
-        text = ReadStatusFile("/usr/lib/os-release", 64 * 1024);
+        text = ReadStatusFile("/usr/lib/os-release", std::size_t{64} * 1024);
     if (!text)
         return std::nullopt;
     return ParseOsRelease(*text);

@@ -53,7 +53,7 @@ bool IsPrivateDir(const QString &Path)
 
 QString PrivateRuntimeDir()
 {
-    const QString runtime = XdgRuntimeDir();
+    QString runtime = XdgRuntimeDir();
     if (!runtime.isEmpty())
         return runtime;
     const QString temp = QDir::tempPath();
@@ -78,7 +78,7 @@ QString PrivateRuntimeDir()
 
 QString OwnRuntimeDir()
 {
-    const QString runtime = XdgRuntimeDir();
+    QString runtime = XdgRuntimeDir();
     if (!runtime.isEmpty())
         return runtime;
     const QString standard = kRunUser + QString::number(platform::processes::EffectiveUserId());

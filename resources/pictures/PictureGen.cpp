@@ -34,8 +34,9 @@ constexpr int kTitleHeight = 30;
 
 QColor Mix(const QColor &A, const QColor &B, double T)
 {
-    return QColor::fromRgbF(A.redF() + (B.redF() - A.redF()) * T, A.greenF() + (B.greenF() - A.greenF()) * T,
-                            A.blueF() + (B.blueF() - A.blueF()) * T);
+    return QColor::fromRgbF(float(A.redF() + (B.redF() - A.redF()) * T),
+                            float(A.greenF() + (B.greenF() - A.greenF()) * T),
+                            float(A.blueF() + (B.blueF() - A.blueF()) * T));
 }
 
 QColor TitleAt(int Y)
@@ -65,9 +66,9 @@ QImage Keyed(const QImage &Drawing, const std::function<QColor(int, int)> &Backd
             }
             const QColor b = Backdrop(x, y);
             const double t = a / 255.0;
-            QColor c =
-                QColor::fromRgbF(qRed(p) / 255.0 * t + b.redF() * (1 - t), qGreen(p) / 255.0 * t + b.greenF() * (1 - t),
-                                 qBlue(p) / 255.0 * t + b.blueF() * (1 - t));
+            QColor c = QColor::fromRgbF(float(qRed(p) / 255.0 * t + b.redF() * (1 - t)),
+                                        float(qGreen(p) / 255.0 * t + b.greenF() * (1 - t)),
+                                        float(qBlue(p) / 255.0 * t + b.blueF() * (1 - t)));
             if (c.rgb() == kKey.rgb())
                 c = QColor(0xFE, 0x00, 0xFE);
             out.setPixel(x, y, c.rgb());
