@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev libxcb1-dev
   libgcrypt20-dev zlib1g-dev libpng-dev libcurl4-openssl-dev libsystemd-dev
   dbus systemd libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
-  clang libclang-rt-14-dev clang-format
+  clang libclang-rt-14-dev clang-format clang-tidy
   fonts-wqy-microhei fonts-dejavu-core
   xvfb xauth x11-apps imagemagick
   openbox xdotool x11-utils wmctrl

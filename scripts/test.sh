@@ -10,6 +10,8 @@ bash scripts/format.sh --check
 # No system interface outside platform/, no include that points up the layers.
 bash scripts/layers.sh
 bash scripts/build.sh test
+# clang-tidy's findings over the program's own sources, on the build's compile database.
+bash scripts/tidy.sh build-test
 # The Debian package, in a release build of its own; the suite checks what it holds.
 bash scripts/package.sh
 
