@@ -5,17 +5,17 @@
 
 namespace platform::files {
 
-// Replaces `file` with `data` so that a reader sees either the old or the new content:
+// Replaces `File` with `Data` so that a reader sees either the old or the new content:
 // a temporary file beside it, fsync, rename, then fsync of the directory. The directory
 // is created when missing (at most 0755). Only in a folder of the running user's that nobody else
 // may write, and only over nothing or a regular file of the user's (never a link): see OwnFolder.
 // False (and the old file untouched) on any failure.
 bool WriteFileAtomically(const QString &File, const QByteArray &Data);
 
-// Copies `from` to `to` (atomically, as above) when nothing is at `to` yet and `from` is a regular
-// file, not a link, of at most `limit` bytes that the effective user owns. True when the copy was
+// Copies `From` to `To` (atomically, as above) when nothing is at `To` yet and `From` is a regular
+// file, not a link, of at most `Limit` bytes that the effective user owns. True when the copy was
 // made. For taking over what an earlier version kept elsewhere: another user's file is never
-// taken, and once `to` exists `from` is never looked at again.
+// taken, and once `To` exists `From` is never looked at again.
 bool AdoptOwnFile(const QString &From, const QString &To, qint64 Limit);
 
 // Every step that changes a file on disk (here and in the callers that remove files) is

@@ -15,7 +15,7 @@ struct PackageInfo
     QString Description; // the first (synopsis) line
 };
 
-// The package that installed `path`, looked up in the dpkg file lists (read once, on first
+// The package that installed `Path`, looked up in the dpkg file lists (read once, on first
 // use). Directory aliases of a merged /usr (/bin -> usr/bin ...) are followed both ways, so
 // /usr/bin/ls finds the package that lists /bin/ls. Empty when no package owns it.
 std::optional<QString> OwningPackage(const QString &Path);

@@ -29,10 +29,10 @@ public:
     FolderNoFollow(FolderNoFollow &&) noexcept = default;
     FolderNoFollow &operator=(FolderNoFollow &&) noexcept = default;
 
-    // The identity of the entry `name` itself (a link is not followed); nothing when there is
+    // The identity of the entry `Name` itself (a link is not followed); nothing when there is
     // none or the name is not a plain file name.
     std::optional<FileIdentity> IdentityOf(const QByteArray &Name) const;
-    // Removes the entry `name` (a file, or a link itself); false when that fails.
+    // Removes the entry `Name` (a file, or a link itself); false when that fails.
     bool Remove(const QByteArray &Name) const;
 
 private:
@@ -45,7 +45,7 @@ private:
 // last name (it ends in "/", ".", "..", or is not absolute).
 bool SplitFolderAndName(const QByteArray &Path, QByteArray &Folder, QByteArray &Name);
 
-// The identity of what `path` names when no link lies on the way to it, the last name included.
+// The identity of what `Path` names when no link lies on the way to it, the last name included.
 std::optional<FileIdentity> IdentityWithoutLinks(const QByteArray &Path);
 
 } // namespace platform::files

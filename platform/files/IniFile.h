@@ -77,7 +77,7 @@ private:
 
     // Index of the first header of the section, or -1.
     qsizetype FindSection(const QString &Section) const;
-    // Index after the last line of the section starting at header index `at`.
+    // Index after the last line of the section starting at header index `At`.
     qsizetype SectionEnd(qsizetype At) const;
     qsizetype FindKey(qsizetype Header, const QString &Key) const;
 

@@ -69,7 +69,7 @@ bool IsOwnPrivateDir(const struct stat &St)
     return S_ISDIR(St.st_mode) && St.st_uid == ::geteuid() && (St.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Whatever is at `name` may be replaced: nothing, or a regular file (not a link) of the user's.
+// Whatever is at `Name` may be replaced: nothing, or a regular file (not a link) of the user's.
 bool Replaceable(int DirFd, const QByteArray &Name)
 {
     struct stat st = {};
@@ -165,7 +165,7 @@ std::optional<OwnFolder> OwnFolder::Make(const QString &Path, unsigned Mode)
         prefix += QLatin1Char('/') + part;
         const QByteArray native = QFile::encodeName(prefix);
         if (::mkdir(native.constData(), mode_t(Mode)) == 0) {
-            // The umask may have taken bits away; no more than `mode` was asked for.
+            // The umask may have taken bits away; no more than `Mode` was asked for.
             ::chmod(native.constData(), mode_t(Mode));
         } else if (errno != EEXIST) {
             return std::nullopt;

@@ -14,11 +14,11 @@ namespace platform::files {
 // else (written by group or others without the sticky bit). Parts still to be made are skipped.
 bool IsTrustedPath(const QString &Path);
 
-// True when `path` is an existing folder that the running user owns and nobody else may write
-// into, reached by a trusted path; a link in its place is refused unless `followLink` (for reading).
+// True when `Path` is an existing folder that the running user owns and nobody else may write
+// into, reached by a trusted path; a link in its place is refused unless `FollowLink` (for reading).
 bool IsPrivateFolder(const QString &Path, bool FollowLink = false);
 
-// True when `path` is a regular file (not a link) of the running user's that nobody else may write,
+// True when `Path` is a regular file (not a link) of the running user's that nobody else may write,
 // in a folder of the user's alone: a file of the user's own folders that may be read.
 bool IsOwnFile(const QString &Path);
 
@@ -32,7 +32,7 @@ class OwnFolder
 public:
     // Nothing when the folder is missing or fails the rules above.
     static std::optional<OwnFolder> Open(const QString &Path);
-    // Makes missing folders first, each with at most `mode` (whatever the umask); an existing
+    // Makes missing folders first, each with at most `Mode` (whatever the umask); an existing
     // folder keeps its mode and must pass the rules.
     static std::optional<OwnFolder> Make(const QString &Path, unsigned Mode);
 
@@ -41,21 +41,21 @@ public:
 
     QString Path() const { return m_Path; }
 
-    // Replaces `name` by `data` so that a reader sees the old or the new file: a temporary file in
+    // Replaces `Name` by `Data` so that a reader sees the old or the new file: a temporary file in
     // the folder, fsync, rename, fsync of the folder. Refused (false, nothing changed) when the name
-    // is a link, not a regular file, or another user's. The file gets `mode`.
+    // is a link, not a regular file, or another user's. The file gets `Mode`.
     bool WriteFile(const QString &Name, const QByteArray &Data, unsigned Mode = 0644) const;
-    // Opens `name` for writing from its start (made with `mode` when missing); -1 when it is a
+    // Opens `Name` for writing from its start (made with `Mode` when missing); -1 when it is a
     // link, not a regular file, or another user's. The caller closes it.
     int CreateFile(const QString &Name, unsigned Mode = 0600) const;
-    // Opens `name` for reading and writing to lock it (made 0600 when missing); -1 when it is a
+    // Opens `Name` for reading and writing to lock it (made 0600 when missing); -1 when it is a
     // link, not a regular file, or another user's. The caller closes it.
     int OpenLockFile(const QString &Name) const;
-    // Deletes `name`: a link itself, never what it leads to. False when nothing is there, it is a
+    // Deletes `Name`: a link itself, never what it leads to. False when nothing is there, it is a
     // folder, or it is another user's.
     bool RemoveFile(const QString &Name) const;
-    // The content of `name`, a regular file (not a link) of the running user's that nobody else may
-    // write, of at most `limit` bytes. `missing` tells a missing file from a refused one.
+    // The content of `Name`, a regular file (not a link) of the running user's that nobody else may
+    // write, of at most `Limit` bytes. `Missing` tells a missing file from a refused one.
     std::optional<QByteArray> ReadFile(const QString &Name, qint64 Limit, bool *Missing = nullptr) const;
 
 private:

@@ -20,10 +20,10 @@ public:
     RegularFileReader &operator=(const RegularFileReader &) = delete;
 
     OpenResult Open(const QString &Path);
-    // Opens `name` in the folder held open as `folderFd`, never through a link (a link is refused
+    // Opens `Name` in the folder held open as `FolderFd`, never through a link (a link is refused
     // as NotRegular).
     OpenResult OpenAt(int FolderFd, const QString &Name);
-    // The open file belongs to the running user (or to root, when `rootToo`) and nobody else may
+    // The open file belongs to the running user (or to root, when `RootToo`) and nobody else may
     // write it.
     bool IsPrivate(bool RootToo) const;
     // Bytes read (0 at the end), -1 on an error.

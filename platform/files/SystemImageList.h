@@ -8,9 +8,9 @@ namespace platform::files {
 // freedesktop icon name; an index, once handed out, keeps its name for the life of the
 // process. Thread-safe.
 
-// The index of `iconName`, added when new; -1 for an empty name.
+// The index of `IconName`, added when new; -1 for an empty name.
 int SystemImageIndex(const QString &IconName);
-// The icon name at `index`; empty when out of range.
+// The icon name at `Index`; empty when out of range.
 QString SystemImageName(int Index);
 
 } // namespace platform::files

@@ -38,7 +38,7 @@ bool ServerOverrideSet();
 class Request
 {
 public:
-    // `stopRequested` is polled while the request waits for the network; when it answers true
+    // `StopRequested` is polled while the request waits for the network; when it answers true
     // the waiting step gives up and fails.
     explicit Request(const http::Limits &Limits = http::Limits(), std::function<bool()> StopRequested = {});
     ~Request();
@@ -50,18 +50,18 @@ public:
     // The server: a host name or address without port (the port is always 80). Credentials
     // are offered to the server when the user name is not empty.
     bool Connect(const QString &Host, const QString &UserName, const QString &Password);
-    // The request: GET, or POST when `post`; the path begins with "/". `reload` asks every
+    // The request: GET, or POST when `Post`; the path begins with "/". `Reload` asks every
     // cache on the way for a fresh copy.
     bool OpenRequest(bool Post, const QString &Path, const QString &Referer, bool Reload);
-    // Sends the request (with "Content-Type: application/x-www-form-urlencoded" and `body`
+    // Sends the request (with "Content-Type: application/x-www-form-urlencoded" and `Body`
     // for a POST) and waits until the final answer's headers have arrived.
     bool Send(const QByteArray &Body = QByteArray());
 
-    // The status code of the answer; none before `send` succeeded.
+    // The status code of the answer; none before `Send` succeeded.
     std::optional<int> StatusCode() const;
     // The content length the answer announced; none when it announced none.
     std::optional<qint64> ContentLength() const;
-    // Reads up to `size` bytes of the body: the count read, 0 at its end, -1 on failure (a
+    // Reads up to `Size` bytes of the body: the count read, 0 at its end, -1 on failure (a
     // broken or timed-out connection, a body beyond the limit, a stop).
     qint64 Read(char *Buffer, qint64 Size);
 

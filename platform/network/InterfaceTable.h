@@ -48,17 +48,17 @@ struct AddressRow
     quint32 Address = 0;
 };
 
-// The kind number of a hardware type (ARPHRD_*); `wireless` for an interface with a
+// The kind number of a hardware type (ARPHRD_*); `Wireless` for an interface with a
 // wireless extension.
 quint32 InterfaceTypeFromHardware(unsigned HardwareType, bool Wireless);
 // The state number of an "operstate" word; "unknown" (the loopback, tun and many other
 // virtual interfaces never report a state) is judged by the interface: administratively up
-// (IFF_UP in `flags`) with a carrier is operational.
+// (IFF_UP in `Flags`) with a carrier is operational.
 quint8 OperStatusFromText(const QString &OperState, quint32 Flags, bool Carrier);
 // Parses "aa:bb:…" of at most 8 bytes; false (and length 0) for anything else.
 bool ParseHardwareAddress(const QString &Text, std::array<quint8, 8> &Bytes, quint32 &Length);
 
-// Every interface under `sysClassNet` (one directory per interface), ordered by index.
+// Every interface under `SysClassNet` (one directory per interface), ordered by index.
 // An entry whose index cannot be read is passed over. False when the directory cannot be
 // listed.
 bool ReadInterfaces(const QString &SysClassNet, std::vector<InterfaceRow> &Rows);

@@ -38,12 +38,12 @@ public:
     virtual bool Interfaces(std::vector<InterfaceRow> &Out);
     virtual bool Addresses(std::vector<AddressRow> &Out);
 
-    // The image path of the process that started at `startTime`; nothing when it cannot
+    // The image path of the process that started at `StartTime`; nothing when it cannot
     // be read or the identifier now belongs to another process.
     virtual std::optional<QString> ProcessPath(quint32 Pid, quint64 StartTime);
     // A kernel thread (the stand-in for the system process).
     virtual bool IsKernelProcess(quint32 Pid);
-    // When the process that started at `startTime` (clock ticks after boot) started.
+    // When the process that started at `StartTime` (clock ticks after boot) started.
     virtual std::optional<Moment> ProcessStart(quint32 Pid, quint64 StartTime);
 };
 

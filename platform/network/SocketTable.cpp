@@ -37,7 +37,7 @@ int HexValue(char C)
     return C - 'a' + 10;
 }
 
-// Exactly `digits` hexadecimal digits.
+// Exactly `Digits` hexadecimal digits.
 bool ParseHex(QByteArrayView Text, qsizetype Digits, quint32 &Value)
 {
     if (Text.size() != Digits)

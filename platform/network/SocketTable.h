@@ -46,10 +46,10 @@ struct SocketRow
     quint64 Inode = 0; // 0: no socket file (time wait, or held by the kernel)
 };
 
-// Parses the text of /proc/net/tcp or udp (IPv4 rows) or tcp6 or udp6 (`ipv6`: only rows
+// Parses the text of /proc/net/tcp or udp (IPv4 rows) or tcp6 or udp6 (`Ipv6`: only rows
 // whose addresses are IPv4 addresses mapped into IPv6 are kept, as IPv4; so is a socket bound
-// to the IPv6 wildcard whose inode is in `dualStack`, as 0.0.0.0, since it takes IPv4 peers
-// too). The header line is passed over; a malformed line is refused and counted in `rejected`,
+// to the IPv6 wildcard whose inode is in `DualStack`, as 0.0.0.0, since it takes IPv4 peers
+// too). The header line is passed over; a malformed line is refused and counted in `Rejected`,
 // never taken in part. TCP rows carry their state; a TCP row with a state the kernel does not
 // use is malformed.
 void ParseSocketTable(QByteArrayView Text, bool Tcp, bool Ipv6, std::vector<SocketRow> &Rows, int *Rejected = nullptr,
@@ -75,7 +75,7 @@ struct SocketOwner
     quint64 StartTime = 0;
 };
 
-// Every socket inode that some readable descriptor of some process under `procRoot`
+// Every socket inode that some readable descriptor of some process under `ProcRoot`
 // refers to, with its owner (the lowest identifier when several processes share it).
 // Processes whose descriptors cannot be read are passed over.
 QHash<quint64, SocketOwner> SocketOwners(const QString &ProcRoot = QStringLiteral("/proc"));

@@ -52,7 +52,7 @@ ssize_t ReadOpenFile(int Fd, char *Buf, std::size_t Cap)
 }
 
 // Reads a whole small /proc file into `buf` (NUL-terminated); the length, or -1. A relative
-// path is taken from the directory `dirFd`.
+// path is taken from the directory `DirFd`.
 ssize_t ReadSmallFile(int DirFd, const char *Path, char *Buf, std::size_t Cap)
 {
     const int fd = ::openat(DirFd, Path, O_RDONLY | O_CLOEXEC);
@@ -142,7 +142,7 @@ qint64 MonotonicNs()
     return qint64(ts.tv_sec) * 1000000000ll + ts.tv_nsec;
 }
 
-// Calls `fn` with each identifier, and the descriptor of /proc for reads relative to it.
+// Calls `Fn` with each identifier, and the descriptor of /proc for reads relative to it.
 template <typename Visit>
 bool ForEachPid(Visit &&Fn)
 {

@@ -73,8 +73,8 @@ struct RawName
     std::size_t Size = 0;
 };
 
-// Parses the text of a stat file; false on anything malformed. With `rawName` the name
-// goes there instead of into `comm`.
+// Parses the text of a stat file; false on anything malformed. With `RawName` the name
+// goes there instead of into `Comm`.
 bool ParseStat(const char *Text, std::size_t Size, ProcStat &Out);
 bool ParseStat(const char *Text, std::size_t Size, ProcStat &Out, RawName *RawName);
 bool ReadStat(qint32 Pid, ProcStat &Out);
@@ -84,7 +84,7 @@ struct ProcessEntry
 {
     quint32 Pid = 0;
     quint32 Ppid = 0;
-    QString Name; // empty when only `rawName` holds it
+    QString Name; // empty when only `RawName` holds it
     processes::RawName RawName;
     char State = '?';
     quint64 StartTime = 0;
@@ -141,7 +141,7 @@ std::optional<quint32> ReadEffectiveUid(qint32 Pid);
 std::optional<QString> ReadExePath(qint32 Pid);
 // The same as the bytes of the link, for file names that are not UTF-8.
 std::optional<QByteArray> ReadExeLink(qint32 Pid);
-// The arguments; `rawSingle` is set when the buffer held no separator at all (a process
+// The arguments; `RawSingle` is set when the buffer held no separator at all (a process
 // that rewrote its own title).
 std::optional<QStringList> ReadCmdline(qint32 Pid, bool *RawSingle = nullptr);
 
@@ -164,7 +164,7 @@ struct ResidentMemory
     quint64 Shared = 0;
 };
 bool ParseStatm(const char *Text, std::size_t Size, quint64 PageSize, ResidentMemory &Out);
-// `fileInode`, when given, gets the inode of the file that was read: the same number on a later
+// `FileInode`, when given, gets the inode of the file that was read: the same number on a later
 // read means the same file of the same process.
 std::optional<ResidentMemory> ReadStatm(qint32 Pid, quint64 *FileInode = nullptr);
 

@@ -30,8 +30,8 @@ class PidFd
 {
 public:
     // Nothing for an invalid identifier (no system call is made then), a process that is
-    // gone, a zombie, one that started at another time than `startTime`, or, with an
-    // `inode` where the kernel has them, another process than the one that had it.
+    // gone, a zombie, one that started at another time than `StartTime`, or, with an
+    // `Inode` where the kernel has them, another process than the one that had it.
     static std::optional<PidFd> Open(qint64 Pid, std::optional<quint64> StartTime, quint64 Inode = 0);
 
     // For a read of a process's files: holds the handle's process while the read runs.
@@ -40,8 +40,8 @@ public:
     // until the process ends its identifier cannot name another one.
     static std::optional<PidFd> Pin(const ProcessHandle &Handle);
     // The handle of a listed process, with its inode; nothing when the identifier no longer
-    // names the process that started at `startTime`.
-    // With `keep`, the pidfd that found the process is handed over, still open.
+    // names the process that started at `StartTime`.
+    // With `Keep`, the pidfd that found the process is handed over, still open.
     static std::optional<ProcessHandle> Identify(qint32 Pid, quint64 StartTime, std::optional<PidFd> *Keep = nullptr);
 
     PidFd(PidFd &&) noexcept = default;
@@ -70,7 +70,7 @@ private:
     quint64 m_StartTime = 0;
 };
 
-// Runs `action` on every thread of the process (the thread list is read again until no new
+// Runs `Action` on every thread of the process (the thread list is read again until no new
 // thread turns up). A thread that ended meanwhile (ESRCH) is passed over; any other
 // failure is one. False also when the process has no thread left.
 bool ForEachThread(const PidFd &Process, const std::function<int(pid_t Tid)> &Action);

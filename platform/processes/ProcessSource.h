@@ -29,8 +29,8 @@ public:
     virtual bool EnumerateFallback(std::vector<ProcessEntry> &Out);
 
     // The handle of a listed process, with its pidfd inode; nothing when the identifier no
-    // longer names the process that started at `startTime`. The pidfd stays open only for
-    // `holdForReads`, until the next `open` or `unpin`.
+    // longer names the process that started at `StartTime`. The pidfd stays open only for
+    // `HoldForReads`, until the next `Open` or `Unpin`.
     virtual std::optional<ProcessHandle> Open(quint32 Pid, quint64 StartTime);
     // Listed, not a zombie, and still the handle's process.
     virtual bool IsAlive(const ProcessHandle &Handle);
@@ -48,15 +48,15 @@ public:
     virtual std::optional<platform::files::FileIdentity> ImageIdentity(const ProcessHandle &Handle);
     // That file opened for reading; -1 when it cannot be. The caller closes it.
     virtual int OpenImage(const ProcessHandle &Handle);
-    // True when `path`, resolved in this program's namespace without following any link, is
+    // True when `Path`, resolved in this program's namespace without following any link, is
     // the very file the process runs: only then does the path say anything about the process.
     bool PathIsImage(const ProcessHandle &Handle, const QString &Path);
     virtual std::optional<QStringList> Cmdline(const ProcessHandle &Handle, bool *RawSingle);
     virtual std::optional<MemoryStatus> Memory(const ProcessHandle &Handle);
-    // The resident set, read every tick for the rows in view: `fileInode` is the statm file a
+    // The resident set, read every tick for the rows in view: `FileInode` is the statm file a
     // read pinned to the process found before (0 for none). While the file is still that one,
     // it is the process's own and no pin is needed; otherwise the read is pinned again and
-    // `fileInode` follows it.
+    // `FileInode` follows it.
     virtual std::optional<ResidentMemory> Resident(const ProcessHandle &Handle, quint64 &FileInode);
     virtual int FdCount(const ProcessHandle &Handle);
     virtual int ModuleCount(const ProcessHandle &Handle);
@@ -74,15 +74,15 @@ public:
     quint64 TicksTo100ns(quint64 Ticks);
 
     // Several reads of one process in a row (a process seen for the first time) share one
-    // pin: the one the last `open` found the process with, kept until `unpin`. Each read still
+    // pin: the one the last `Open` found the process with, kept until `Unpin`. Each read still
     // counts only when the process has not ended meanwhile.
     void HoldForReads(const ProcessHandle &Handle);
     void Unpin();
-    // The pin held for `handle`, or null.
+    // The pin held for `Handle`, or null.
     const PidFd *HeldPin(const ProcessHandle &Handle) const;
 
 private:
-    std::unique_ptr<PidFd> m_Opened; // the pidfd of the last `open`
+    std::unique_ptr<PidFd> m_Opened; // the pidfd of the last `Open`
     std::unique_ptr<PidFd> m_Held;
     ProcessHandle m_OpenedHandle, m_HeldHandle;
 };

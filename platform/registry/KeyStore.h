@@ -121,7 +121,7 @@ enum class Edit { Fail, Keep, Write };
 // How long a writer waits for another writer's lock before it gives up.
 constexpr int kLockWaitMs = 2000;
 
-// Locks the store for writing, reads it and lets `change` look at or edit it; on Write the store
+// Locks the store for writing, reads it and lets `Change` look at or edit it; on Write the store
 // is written back atomically (temporary file, fsync, rename). Only the store's owner writes: the
 // folder and the store must be the running user's (see platform::files::OwnFolder), and the lock
 // file beside the store ("<store>.lock", 0600) is opened without following a link. True for Keep

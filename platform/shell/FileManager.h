@@ -12,7 +12,7 @@ namespace platform::shell {
 bool FileManagerShowItem(const QString &Path);
 bool FileManagerShowItemProperties(const QString &Path);
 
-// The folder that holds `path` (the path itself for a folder); empty for a path that does
+// The folder that holds `Path` (the path itself for a folder); empty for a path that does
 // not exist.
 QString ContainingFolder(const QString &Path);
 

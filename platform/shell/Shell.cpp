@@ -188,7 +188,7 @@ QString WithSlash(const QString &Dir)
     return Dir.endsWith(QLatin1Char('/')) ? Dir : Dir + QLatin1Char('/');
 }
 
-// The base folder `variable` names when it is absolute, else `inHome` in $HOME; the same in the
+// The base folder `Variable` names when it is absolute, else `InHome` in $HOME; the same in the
 // account's own home when that one is another user's. No trailing slash; empty without a home.
 QString OwnBaseDir(const char *Variable, const QString &InHome)
 {

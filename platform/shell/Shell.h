@@ -38,8 +38,8 @@ QString AllUsersAutostartDir();
 // data folder (see userConfigDir). Empty when no home can be found, and when the folder exists but
 // is not the user's alone (another's, writable by others, a link): then there is no data folder.
 QString UserDataDir();
-// Creates `dir` and every missing folder above it with mode 0700 (whatever the umask). True when
-// `dir` is afterwards a folder the running user owns and nobody else may write, reached by a path
+// Creates `Dir` and every missing folder above it with mode 0700 (whatever the umask). True when
+// `Dir` is afterwards a folder the running user owns and nobody else may write, reached by a path
 // no one else can change (see platform::files::OwnFolder).
 bool MakePrivateDirs(const QString &Dir);
 // The folders the files shipped with the program are read from, in this order: the program's own
@@ -47,21 +47,21 @@ bool MakePrivateDirs(const QString &Dir);
 // data. Each with a trailing slash; empty for an empty program folder.
 QStringList ProgramDataDirs(const QString &ProgramDir);
 
-// Writes a desktop entry that starts `program` with `arguments` (the shortcut of this
+// Writes a desktop entry that starts `Program` with `Arguments` (the shortcut of this
 // system). Every field is written with the Desktop Entry quoting and escaping rules; a
 // newline or another control character in any field is refused (false, nothing written).
 // The file is replaced atomically.
 bool WriteShortcut(const QString &File, const QString &Program, const QStringList &Arguments, const QString &WorkingDir,
                    const QString &Description, const QString &Name);
 
-// The Exec value for `words`, quoted and escaped as the standard asks; nullopt when a
+// The Exec value for `Words`, quoted and escaped as the standard asks; nullopt when a
 // word holds a control character.
 std::optional<QString> ExecValue(const QStringList &Words);
 // A string value escaped for a desktop entry; nullopt for a control character.
 std::optional<QString> EscapeValue(const QString &Value);
 
 // The icon of a file: the icon name of the desktop entries that run it, else the generic
-// executable icon; `index` is its place in the process-wide image list. Nothing when the
+// executable icon; `Index` is its place in the process-wide image list. Nothing when the
 // file does not exist.
 struct FileIcon
 {

@@ -57,7 +57,7 @@ struct CpuStat
     std::vector<ProcessorStat> Processors;
     qint64 BootTime = 0; // seconds since the epoch; 0 when the file does not give it
 };
-// `ticksPerSecond` is the kernel's USER_HZ. The summary line is required; a processor line
+// `TicksPerSecond` is the kernel's USER_HZ. The summary line is required; a processor line
 // with fewer than four numbers or a number twice refuses the text.
 std::optional<CpuStat> ParseProcStat(QByteArrayView Text, long TicksPerSecond);
 
@@ -106,7 +106,7 @@ std::optional<std::vector<MountEntry>> ParseMountInfo(QByteArrayView Text);
 
 // Drive types by the customary numbers: 0 unknown, 2 removable, 3 fixed, 5 optical, 6 RAM disk.
 enum DriveType : int { dtUnknown = 0, dtRemovable = 2, dtFixed = 3, dtOptical = 5, dtRamDisk = 6 };
-// `blockName` is the kernel's name of the device ("sda1", "sr0", "loop3"); `removable` is the
+// `BlockName` is the kernel's name of the device ("sda1", "sr0", "loop3"); `Removable` is the
 // removable flag of its disk when known.
 int ClassifyDrive(const MountEntry &Mount, const QString &BlockName, std::optional<bool> Removable);
 
@@ -122,7 +122,7 @@ QString SerialFromUuid(const QString &Uuid);
 // A plain decimal number: digits only, no sign, no overflow.
 bool ParseDecimal(QByteArrayView Text, quint64 &Value);
 
-// Reads a kernel file whole (up to `limit` bytes); nullopt when it cannot be opened or read.
+// Reads a kernel file whole (up to `Limit` bytes); nullopt when it cannot be opened or read.
 std::optional<QByteArray> ReadStatusFile(const char *Path, std::size_t Limit = 1u << 20);
 
 } // namespace platform::system

@@ -8,7 +8,7 @@
 namespace platform::system {
 
 // A folder of the running user's that no one else may enter: a real directory (not a link)
-// the user owns, with no permission for group or others. `path` is tested as it stands.
+// the user owns, with no permission for group or others. `Path` is tested as it stands.
 bool IsPrivateDir(const QString &Path);
 
 // The folder for the program's own sockets: $XDG_RUNTIME_DIR when it is a private folder of

@@ -15,7 +15,7 @@ struct FileVersion
 
 FileVersion ProgramVersion();
 
-// True when `path` is this program's executable (the only file that carries a version block).
+// True when `Path` is this program's executable (the only file that carries a version block).
 bool IsProgramFile(const QString &Path);
 
 } // namespace platform
