@@ -127,7 +127,14 @@ bool OpenWithDefaultProgram(const QString &Target)
 
 QString AllUsersAutostartDir()
 {
-    return EnvDirs("XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg")).first() + QStringLiteral("/autostart");
+    // The system's folders, or the user's own: entries there are acted on as everyone's. A folder
+    // not made yet holds nothing, as long as nobody else can change the way to it.
+    for (const QString &dir : EnvDirs("XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg"))) {
+        const bool there = files::PathExists(dir) || QFileInfo(dir).isSymLink();
+        if (there ? files::IsTrustedFolder(dir) : files::IsTrustedPath(dir))
+            return QDir::cleanPath(dir) + QStringLiteral("/autostart");
+    }
+    return QStringLiteral("/etc/xdg/autostart");
 }
 
 namespace {

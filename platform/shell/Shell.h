@@ -22,8 +22,10 @@ bool OpenWithDefaultProgram(const QString &Target);
 // program). No trailing slash; empty when no home can be found. Nothing is created here.
 QString UserConfigDir();
 
-// The Startup folders: <user config folder>/autostart for the current user, the first of
-// $XDG_CONFIG_DIRS plus /autostart for all users. No trailing slash.
+// The Startup folders: <user config folder>/autostart for the current user; for all users, the
+// first folder of $XDG_CONFIG_DIRS that only root or the running user can change
+// (files::IsTrustedFolder; one not made yet counts when the way to it is trusted), else
+// /etc/xdg, plus /autostart. No trailing slash.
 QString UserAutostartDir();
 QString AllUsersAutostartDir();
 
