@@ -1,7 +1,6 @@
 #include "platform/system/UserSession.h"
 
 #include "platform/files/OwnFolder.h"
-#include "platform/files/UniqueFd.h"
 #include "platform/processes/CurrentProcess.h"
 #include "platform/system/TestVariables.h"
 
@@ -56,6 +55,12 @@ int OpenPrivateChild(int ParentFd, const QByteArray &Name, uid_t Owner)
     return fd;
 }
 
+QString TempRoot()
+{
+    const QString custom = TestVariable("TASKVANE_TEMP_DIR");
+    return custom.startsWith(QLatin1Char('/')) ? QDir::cleanPath(custom) : QStringLiteral("/tmp");
+}
+
 } // namespace
 
 bool IsPrivateDir(const QString &Path)
@@ -102,26 +107,45 @@ QString UserRuntimeDir(quint32 Uid)
     return dir.Get() >= 0 ? root + QLatin1Char('/') + QString::fromLatin1(name) : QString();
 }
 
-QString PrivateRuntimeDir()
+std::optional<InstanceFolder> InstanceFolder::Open()
 {
-    const QString named = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (named.startsWith(QLatin1Char('/')) && IsPrivateDir(named))
-        return QDir::cleanPath(named);
-    const QString temp = QDir::tempPath();
-    if (!temp.startsWith(QLatin1Char('/')))
-        return QString();
-    const QString dir = QDir::cleanPath(temp) + QStringLiteral("/taskvane-%1").arg(::geteuid());
-    const QByteArray native = QFile::encodeName(dir);
-    const bool made = ::mkdir(native.constData(), 0700) == 0;
+    const uid_t me = ::geteuid();
+    const QByteArray uid = QByteArray::number(me);
+    {
+        const QString root = RunUserRoot();
+        const files::UniqueFd parent(OpenTrustedParent(root));
+        if (parent.Get() >= 0) {
+            const int fd = OpenPrivateChild(parent.Get(), uid, me);
+            if (fd >= 0)
+                return InstanceFolder(fd, root + QLatin1Char('/') + QString::fromLatin1(uid));
+        }
+    }
+    const QString temp = TempRoot();
+    const files::UniqueFd parent(OpenTrustedParent(temp));
+    if (parent.Get() < 0)
+        return std::nullopt;
+    const QByteArray name = "taskvane-" + uid;
+    const bool made = ::mkdirat(parent.Get(), name.constData(), 0700) == 0;
     if (!made && errno != EEXIST)
-        return QString();
-    const files::UniqueFd fd(OpenDir(dir));
-    if (fd.Get() < 0)
-        return QString();
+        return std::nullopt;
     // The umask may have taken bits away from a folder just made; no more than 0700 was asked for.
-    if (made)
-        ::fchmod(fd.Get(), 0700);
-    return IsPrivateDirFd(fd.Get(), ::geteuid()) ? dir : QString();
+    if (made) {
+        const files::UniqueFd fresh(
+            ::openat(parent.Get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (fresh.Get() >= 0)
+            ::fchmod(fresh.Get(), 0700);
+    }
+    const int fd = OpenPrivateChild(parent.Get(), name, me);
+    if (fd < 0)
+        return std::nullopt;
+    return InstanceFolder(fd, temp + QLatin1Char('/') + QString::fromLatin1(name));
+}
+
+QString InstanceFolder::Reach(const QString &Name) const
+{
+    if (Name.isEmpty() || Name.contains(QLatin1Char('/')) || Name == QLatin1String(".") || Name == QLatin1String(".."))
+        return QString();
+    return QStringLiteral("/proc/self/fd/") + QString::number(m_Fd.Get()) + QLatin1Char('/') + Name;
 }
 
 std::optional<quint32> PeerUserId(qintptr Socket)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/files/UniqueFd.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -29,11 +31,31 @@ QString RunUserRoot();
 // No environment variable is asked: whoever started the program chose those.
 QString UserRuntimeDir(quint32 Uid);
 
-// The folder for the program's own sockets: $XDG_RUNTIME_DIR when it is a private folder of
-// the running user's, else "taskvane-<uid>" in the temporary folder, made with mode 0700 when
-// missing and then held to the same test. Empty when neither can be had (the temporary one
-// exists and is not such a folder): nothing that needs a private folder is to be done then.
-QString PrivateRuntimeDir();
+// The folder of the program's own sockets, one per user whatever the environment says: the
+// user's session folder (UserRuntimeDir), else "taskvane-<uid>" in /tmp (in a build for tests,
+// TASKVANE_TEMP_DIR stands in for /tmp), made with mode 0700 when missing. Each is opened
+// through its parent, which must be a trusted path, without following a link, and held open:
+// what was checked is what is used. Nothing when neither passes (another user's folder, one
+// open to others, a link): nothing that needs a private folder is to be done then.
+class InstanceFolder
+{
+public:
+    static std::optional<InstanceFolder> Open();
+
+    InstanceFolder(InstanceFolder &&) noexcept = default;
+    InstanceFolder &operator=(InstanceFolder &&) noexcept = default;
+
+    // Where the folder lies, for the log and the tests.
+    QString Path() const { return m_Path; }
+    // `Name` (a plain file name) in the held folder, as a path that reaches it through the held
+    // descriptor rather than by the folder's name: for bind, connect, lock files and removal.
+    QString Reach(const QString &Name) const;
+
+private:
+    InstanceFolder(int Fd, const QString &Path) : m_Fd(Fd), m_Path(Path) {}
+    files::UniqueFd m_Fd;
+    QString m_Path;
+};
 
 // The user id of the process at the other end of a connected local socket (its descriptor);
 // nothing when it cannot be told.
