@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QString>
+#include <QThread>
 
 namespace tvtest {
 
@@ -61,6 +62,7 @@ while True:
         while (!m_Output.contains("listening") && t.elapsed() < 10000 && m_Run.state() != QProcess::NotRunning) {
             m_Run.waitForReadyRead(100);
             m_Output += m_Run.readAll();
+            QThread::msleep(20);
         }
         if (!m_Output.contains("listening"))
             Failure =
@@ -74,11 +76,17 @@ while True:
     OtherListener(const OtherListener &) = delete;
     OtherListener &operator=(const OtherListener &) = delete;
 
-    // Every connection so far, one "connected <bytes received>" line each.
+    // Every connection so far, one "connected <bytes received>" line each. A connection is told
+    // once its peer is gone or has been silent for a second, so this looks for a while.
     QByteArray Connections()
     {
-        m_Run.waitForReadyRead(1500);
-        m_Output += m_Run.readAll();
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 1500) {
+            m_Run.waitForReadyRead(100);
+            m_Output += m_Run.readAll();
+            QThread::msleep(20);
+        }
         return m_Output.mid(m_Output.indexOf("listening") + 10);
     }
     // Whether anyone connected and sent something: a bare connect, and closing again, is how the

@@ -1,3 +1,4 @@
+#include "common/OtherListener.h"
 #include "common/TempDir.h"
 #include "common/UserDirs.h"
 #include "ui/SingleInstance.h"
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
-#include <QProcess>
 #include <QUuid>
 
 #include <memory>
@@ -220,68 +220,8 @@ TEST_F(SingleInstance, ANewStartAfterTheFirstEndsRunsNormally)
 
 namespace {
 
-constexpr uid_t kOtherUser = 4202; // no account needed
-const QString kSetpriv = QStringLiteral("/usr/bin/setpriv");
-const QString kPython = QStringLiteral("/usr/bin/python3");
-
-// A listener of the other user on a local socket: records every connection and what it was sent.
-const char kListener[] = R"(
-import os, socket, sys
-s = socket.socket(socket.AF_UNIX)
-s.bind(sys.argv[1])
-os.chmod(sys.argv[1], 0o777)
-s.listen(8)
-print("listening", flush=True)
-while True:
-    c, _ = s.accept()
-    c.settimeout(2)
-    try:
-        data = c.recv(256)
-    except OSError:
-        data = b""
-    print("connected", data, flush=True)
-    c.close()
-)";
-
-class Squatter
-{
-public:
-    // Listens at Path as the other user; Failure says why it could not.
-    explicit Squatter(const QString &Path)
-    {
-        m_run.setProcessChannelMode(QProcess::MergedChannels);
-        m_run.start(kSetpriv,
-                    {QStringLiteral("--reuid=%1").arg(kOtherUser), QStringLiteral("--regid=%1").arg(kOtherUser),
-                     QStringLiteral("--clear-groups"), kPython, QStringLiteral("-c"), QString::fromLatin1(kListener),
-                     Path});
-        QElapsedTimer t;
-        t.start();
-        while (!m_output.contains("listening") && t.elapsed() < 10000 && m_run.state() != QProcess::NotRunning) {
-            m_run.waitForReadyRead(100);
-            m_output += m_run.readAll();
-        }
-        if (!m_output.contains("listening"))
-            Failure =
-                QStringLiteral("the other user could not listen at %1: %2").arg(Path, QString::fromUtf8(m_output));
-    }
-    ~Squatter()
-    {
-        m_run.kill();
-        m_run.waitForFinished(5000);
-    }
-    // What the listener reported since it started listening.
-    QByteArray Connections()
-    {
-        m_run.waitForReadyRead(300);
-        m_output += m_run.readAll();
-        return m_output.mid(m_output.indexOf("listening") + 10);
-    }
-    QString Failure;
-
-private:
-    QProcess m_run;
-    QByteArray m_output;
-};
+constexpr uid_t kOtherUser = tvtest::kOtherUid;
+using Squatter = tvtest::OtherListener;
 
 // A shared temporary folder as the system's is (everyone writes, only owners delete), standing
 // in for the real one, and no session folder: how the program starts under sudo, su or pkexec.
@@ -290,10 +230,8 @@ class SharedTempFolder : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (::geteuid() != 0)
-            GTEST_SKIP() << "needs root to act as another user";
-        if (!QFileInfo(kSetpriv).isExecutable() || !QFileInfo(kPython).isExecutable())
-            GTEST_SKIP() << "needs setpriv and " << kPython.toStdString() << " for the other user's listener";
+        if (!tvtest::otherUserUnavailable().isEmpty())
+            GTEST_SKIP() << tvtest::otherUserUnavailable().toStdString();
         ASSERT_TRUE(shared.isValid());
         ASSERT_EQ(::chmod(QFile::encodeName(shared.path()).constData(), 01777), 0);
         ASSERT_EQ(::chmod(QFile::encodeName(runUser.path()).constData(), 0755), 0);
@@ -401,5 +339,5 @@ TEST_F(SharedTempFolder, ASocketOfAnotherUserInTheOwnFolderIsNotHandedTheStart)
     EXPECT_EQ(guard.SocketPath(), Session() + QLatin1Char('/') + name);
     EXPECT_TRUE(guard.InitSingleInstance());
     EXPECT_TRUE(guard.IsFirstInstance());
-    EXPECT_FALSE(squatter.Connections().contains("HOLVEN"));
+    EXPECT_FALSE(squatter.WasTalkedTo());
 }

@@ -84,53 +84,34 @@ TEST(Program, SecondStartHandsOverAndEnds)
 {
     if (!QFile::exists(kProgram))
         GTEST_SKIP() << "the program is not built";
-    const QString name = UniqueName();
-    const QString socket = QDir(RuntimeDir()).filePath(name);
+    // The second start from a desktop session, and from where no variable names the session folder.
+    for (bool withSession : {true, false}) {
+        const QString name = UniqueName();
+        const QString socket = QDir(RuntimeDir()).filePath(name);
 
-    auto first = Start(name, 6000);
-    ASSERT_TRUE(first->waitForStarted(10000));
-    QElapsedTimer t;
-    t.start();
-    while (!QFile::exists(socket) && t.elapsed() < 30000 && first->state() == QProcess::Running)
-        QThread::msleep(20);
-    ASSERT_TRUE(QFile::exists(socket)) << "the first instance never took its name";
+        auto first = Start(name, 6000);
+        ASSERT_TRUE(first->waitForStarted(10000));
+        QElapsedTimer t;
+        t.start();
+        while (!QFile::exists(socket) && t.elapsed() < 30000 && first->state() == QProcess::Running)
+            QThread::msleep(20);
+        ASSERT_TRUE(QFile::exists(socket)) << "the first instance never took its name";
 
-    auto second = Start(name, 0);
-    ASSERT_TRUE(second->waitForStarted(10000));
-    ASSERT_TRUE(second->waitForFinished(30000));
-    EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second->exitCode(), 0);
-    EXPECT_FALSE(second->readAllStandardOutput().contains("window title")) << "the second start showed a window";
-    EXPECT_EQ(first->state(), QProcess::Running);
+        auto second = Start(name, 0, withSession);
+        ASSERT_TRUE(second->waitForStarted(10000));
+        ASSERT_TRUE(second->waitForFinished(30000));
+        EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(second->exitCode(), 0);
+        EXPECT_FALSE(second->readAllStandardOutput().contains("window title"))
+            << "the second start showed a window" << (withSession ? "" : " without the session variable");
+        EXPECT_EQ(first->state(), QProcess::Running);
 
-    // The first instance ends on its own when its window closes and gives its name back.
-    ASSERT_TRUE(first->waitForFinished(60000));
-    EXPECT_EQ(first->exitCode(), 0);
-    EXPECT_TRUE(first->readAllStandardOutput().contains("window title: Taskvane"));
-    EXPECT_FALSE(QFile::exists(socket));
-}
-
-TEST(Program, AStartWithoutTheSessionVariableFindsTheInstanceStartedWithIt)
-{
-    if (!QFile::exists(kProgram))
-        GTEST_SKIP() << "the program is not built";
-    const QString name = UniqueName();
-    const QString socket = QDir(RuntimeDir()).filePath(name);
-    auto first = Start(name, 6000, true);
-    ASSERT_TRUE(first->waitForStarted(10000));
-    QElapsedTimer t;
-    t.start();
-    while (!QFile::exists(socket) && t.elapsed() < 30000 && first->state() == QProcess::Running)
-        QThread::msleep(20);
-    ASSERT_TRUE(QFile::exists(socket)) << "the first instance never took its name";
-
-    auto second = Start(name, 0, false);
-    ASSERT_TRUE(second->waitForStarted(10000));
-    ASSERT_TRUE(second->waitForFinished(30000));
-    EXPECT_EQ(second->exitCode(), 0);
-    EXPECT_FALSE(second->readAllStandardOutput().contains("window title")) << "a second instance of the user ran";
-    ASSERT_TRUE(first->waitForFinished(60000));
-    EXPECT_TRUE(first->readAllStandardOutput().contains("window title: Taskvane"));
+        // The first instance ends on its own when its window closes and gives its name back.
+        ASSERT_TRUE(first->waitForFinished(60000));
+        EXPECT_EQ(first->exitCode(), 0);
+        EXPECT_TRUE(first->readAllStandardOutput().contains("window title: Taskvane"));
+        EXPECT_FALSE(QFile::exists(socket));
+    }
 }
 
 TEST(Program, StartsAtTheSameMomentLeaveExactlyOneWindow)
