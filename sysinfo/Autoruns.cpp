@@ -13,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QStandardPaths>
 
 #include <filesystem>
 #include <optional>
@@ -141,16 +140,16 @@ bool SectionHolds(const IniFile &Ini, const QString &Section, const QString &Com
     return HexBytes(Ini.Value(Section, QStringLiteral("Data"))) == Data;
 }
 
-// A program named without a directory is found the way the session starts it: on PATH. A file
-// that cannot be examined counts as there.
+// A program named without a directory is found the way the session starts it: on the search path,
+// never in the working folder; a relative path is found nowhere. A file that cannot be examined
+// counts as there.
 bool ProgramExists(const QString &Program)
 {
-    if (Program.isEmpty())
+    const QString file = ProgramFileOf(Program);
+    if (file.isEmpty())
         return false;
-    if (!Program.contains(QLatin1Char('/')))
-        return !QStandardPaths::findExecutable(Program).isEmpty();
     std::error_code ec;
-    const auto st = std::filesystem::status(std::filesystem::path(QFile::encodeName(Program).toStdString()), ec);
+    const auto st = std::filesystem::status(std::filesystem::path(QFile::encodeName(file).toStdString()), ec);
     return st.type() != std::filesystem::file_type::not_found;
 }
 
@@ -211,6 +210,13 @@ QString TAutoruns::GetLocation(TAutorunUserType UserType, TAutorunRunType RunTyp
         return path;
     }
     return QString::fromUtf16(kRunKeys[user - 1][run - 1]);
+}
+
+QString TAutoruns::ProgramFile(const QString &Command)
+{
+    QString program;
+    ParseCommandLine(Command, 0, program);
+    return ProgramFileOf(program);
 }
 
 bool TAutoruns::IsFileMissing(const QString &Command) const

@@ -57,6 +57,9 @@ public:
 
     // The desktop-entry file of an autostart-folder entry: location, name and extension.
     static QString ShortcutFile(const QString &Location, const QString &Name);
+    // The program file an entry's command starts (ProgramFileOf its program part): an absolute
+    // path, or empty when it is named by a relative path or found nowhere on the search path.
+    static QString ProgramFile(const QString &Command);
 
 private:
     void ReadAll();

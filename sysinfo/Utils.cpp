@@ -6,6 +6,7 @@
 #include "platform/processes/CommandLine.h"
 #include "platform/processes/CurrentProcess.h"
 #include "platform/processes/ProcFs.h"
+#include "platform/processes/Spawn.h"
 #include "platform/registry/KeyStore.h"
 #include "platform/shell/Shell.h"
 #include "platform/system/Privilege.h"
@@ -261,6 +262,15 @@ void ParseCommandLine(const QString &Text, quint8 Part, QString &Result)
     }
 }
 
+QString ProgramFileOf(const QString &Program)
+{
+    if (Program.startsWith(QLatin1Char('/')))
+        return Program;
+    if (Program.isEmpty() || Program.contains(QLatin1Char('/')))
+        return QString();
+    return platform::processes::FindProgram(Program).value_or(QString());
+}
+
 bool EnablePrivilege(const QString &PrivilegeName, qint32 Process)
 {
     // Only the calling process's own capabilities can be raised.
@@ -325,7 +335,9 @@ bool CreateShortcut(const QString &Target, const QString &LinkFile, const QStrin
         return false;
     QString name;
     ExtractFileNameNoExt(link, name);
-    const QString workDir = QFileInfo(Target).absolutePath();
+    // A program named without a folder is found on the search path when the entry runs: it has no
+    // folder to start in (the working folder here is nobody's choice for it).
+    const QString workDir = Target.startsWith(QLatin1Char('/')) ? QFileInfo(Target).absolutePath() : QString();
     return platform::shell::WriteShortcut(link, Target, *args, workDir, Description, name);
 }
 

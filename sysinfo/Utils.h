@@ -38,6 +38,10 @@ bool AdoptOldBackup(const QString &ProgramDir, const QString &NewFile);
 
 // Command lines.
 void ParseCommandLine(const QString &Text, quint8 Part, QString &Result);
+// The file a program named in a command line stands for: an absolute path as it is, a bare name
+// as the session finds it on the search path. Empty for an empty name, a bare name found nowhere
+// and a relative path, which would be looked up in the working folder of whoever started us.
+QString ProgramFileOf(const QString &Program);
 
 // Privileges of the program's own process (`Process` 0, or its own identifier).
 bool EnablePrivilege(const QString &PrivilegeName, qint32 Process = 0);

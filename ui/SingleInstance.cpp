@@ -1,11 +1,8 @@
 #include "ui/SingleInstance.h"
 
-#include "platform/system/TestVariables.h"
 #include "platform/processes/CurrentProcess.h"
-#include "platform/system/UserSession.h"
+#include "platform/system/TestVariables.h"
 
-#include <QDir>
-#include <QFile>
 #include <QLocalServer>
 #include <QLockFile>
 #include <QLocalSocket>
@@ -47,27 +44,30 @@ QString TSingleInstance::InstanceName()
                                        QString::number(platform::processes::EffectiveUserId()));
 }
 
-TSingleInstance::TSingleInstance(const QString &Name, QObject *Parent) : QObject(Parent), m_Name(Name) {}
+TSingleInstance::TSingleInstance(const QString &Name, QObject *Parent)
+    : QObject(Parent), m_Name(Name), m_Folder(platform::system::InstanceFolder::Open())
+{}
 
 TSingleInstance::~TSingleInstance()
 {
+    // Removes the socket file (through the held folder, still open), so the next start is again a
+    // first instance.
     if (m_Server)
-        m_Server->close(); // removes the socket file, so the next start is again a first instance
+        m_Server->close();
 }
 
 QString TSingleInstance::SocketPath() const
 {
     // Never the shared temporary folder itself: whoever listens there first would be handed
     // every start.
-    const QString dir = platform::system::PrivateRuntimeDir();
-    return dir.isEmpty() ? QString() : QDir(dir).filePath(m_Name);
+    return m_Folder ? m_Folder->Path() + QLatin1Char('/') + m_Name : QString();
 }
 
-bool TSingleInstance::Listen()
+bool TSingleInstance::Listen(const QString &Address)
 {
     auto *server = new QLocalServer(this);
     server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server->listen(SocketPath())) {
+    if (!server->listen(Address)) {
         delete server;
         return false;
     }
@@ -102,8 +102,8 @@ bool TSingleInstance::InstanceWindowProc(const QByteArray &Message)
 
 bool TSingleInstance::InitSingleInstance()
 {
-    const QString path = SocketPath();
     // Without a private folder there is no guard: the program runs, as a first instance.
+    const QString path = m_Folder ? m_Folder->Reach(m_Name) : QString();
     if (path.isEmpty())
         return true;
     // Two starts at the same moment take turns here, so the second always finds the first's
@@ -129,12 +129,12 @@ bool TSingleInstance::InitSingleInstance()
             probe.abort();
         }
     }
-    if (Listen())
+    if (Listen(path))
         return true;
     // Nobody of ours answers on the name, yet it is taken: a socket left behind by an instance
     // that crashed, or one of another user's. The folder is this user's own to tidy.
     QLocalServer::removeServer(path);
-    if (Listen())
+    if (Listen(path))
         return true;
     // Without the guard the program still runs, as a first instance.
     return true;

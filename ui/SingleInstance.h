@@ -1,15 +1,20 @@
 #pragma once
 
+#include "platform/system/UserSession.h"
+
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QLocalServer;
 
 // Keeps one running instance per user. The first instance listens on a local socket in a folder
-// only its user may enter; a later start of the same user connects, hands over the activation
-// message and ends before any form exists. A socket of another user is never handed over to.
+// only its user may enter, the same one whatever the environment says (see
+// platform::system::InstanceFolder); a later start of the same user connects, hands over the
+// activation message and ends before any form exists. A socket of another user is never handed
+// over to.
 class TSingleInstance : public QObject
 {
     Q_OBJECT
@@ -38,8 +43,11 @@ public:
     std::function<void()> OnActivate;
 
 private:
-    bool Listen();
+    bool Listen(const QString &Address);
 
     QString m_Name;
+    // Held from the first look at it to the end: the socket is bound, connected to and removed
+    // through it, never through the folder's name again.
+    std::optional<platform::system::InstanceFolder> m_Folder;
     QLocalServer *m_Server = nullptr;
 };

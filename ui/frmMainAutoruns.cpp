@@ -121,9 +121,8 @@ void TAutorunPage::FillAutorunList()
     TFileProperties properties;
     for (int i = 0; i < objAutoruns->GetCount(); ++i) {
         const TAutorunItem *entry = objAutoruns->GetItem(i);
-        QString path;
-        ParseCommandLine(entry->Command, 0, path);
-        properties.LoadFromFile(path);
+        // The program as the session finds it: never a file of the working folder.
+        properties.LoadFromFile(TAutoruns::ProgramFile(entry->Command));
         auto *row = new TListRow(this);
         row->Index = i;
         row->setData(colTitle, kImageIndexRole, properties.GeneralInfo()->IconIndex);
@@ -346,8 +345,6 @@ bool TAutorunPage::AddDetails(TDetailsPanel &Panel)
     Panel.AddDetailLine(QStringLiteral("状态"), text, true);
     Panel.AddDetailLine(QStringLiteral("命令行"), item->Command, true);
     Panel.AddDetailLine(QStringLiteral("位置"), item->Location, true);
-    QString path;
-    ParseCommandLine(item->Command, 0, path);
-    Panel.AddFileVersionLines(path);
+    Panel.AddFileVersionLines(TAutoruns::ProgramFile(item->Command));
     return true;
 }

@@ -1,3 +1,4 @@
+#include "platform/system/Environment.h"
 #include "platform/system/TestVariables.h"
 #include "sysinfo/Processes.h"
 #include "ui/ScreenColormap.h"
@@ -13,6 +14,10 @@
 
 int main(int argc, char **argv)
 {
+    // Before the application object loads plugins and reaches buses as the environment says, and
+    // before anything is started: an environment left by another user (sudo -E, su) is replaced by
+    // the running user's own.
+    platform::system::SettleEnvironment();
     QApplication app(argc, argv);
 
     // One instance per user: a second start hands over to the first and ends before any form

@@ -189,7 +189,8 @@ std::shared_ptr<DpkgDatabase> Database()
 
 std::optional<QString> OwningPackage(const QString &Path)
 {
-    if (Path.isEmpty())
+    // A relative path would be taken from the working folder: it names no installed file.
+    if (!Path.startsWith(QLatin1Char('/')))
         return std::nullopt;
     return Database()->Owner(Path);
 }

@@ -36,9 +36,11 @@ bool IsPlainName(const QString &Name)
         !Name.contains(QLatin1Char('/')) && !Name.contains(QChar(0));
 }
 
+// A relative path would be taken from the working folder, which whoever started the program chose:
+// it names nothing here.
 QString AbsoluteClean(const QString &Path)
 {
-    return QDir::cleanPath(QDir::isAbsolutePath(Path) ? Path : QDir::current().absoluteFilePath(Path));
+    return Path.startsWith(QLatin1Char('/')) ? QDir::cleanPath(Path) : QString();
 }
 
 // Every existing part of `clean` (an absolute, clean path), examined without following it; the
@@ -100,9 +102,9 @@ int OpenOwnRegular(int DirFd, const QByteArray &Name, int Access, unsigned Mode)
 
 bool IsTrustedPath(const QString &Path)
 {
-    if (Path.isEmpty())
-        return false;
     const QString clean = AbsoluteClean(Path);
+    if (clean.isEmpty())
+        return false;
     QString existing;
     if (!ChainTrusted(clean, &existing))
         return false;
@@ -114,21 +116,49 @@ bool IsTrustedPath(const QString &Path)
     return canonical == existing || ChainTrusted(canonical, nullptr);
 }
 
+bool IsTrustedFolder(const QString &Path)
+{
+    const QString clean = AbsoluteClean(Path);
+    if (clean.isEmpty() || !IsTrustedPath(clean))
+        return false;
+    // The folder itself is followed (IsTrustedPath has looked at where a link leads): nobody else
+    // may add a file to it, sticky bit or not.
+    struct stat st = {};
+    return ::stat(QFile::encodeName(clean).constData(), &st) == 0 && S_ISDIR(st.st_mode) && TrustedOwner(st.st_uid) &&
+        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool IsTrustedFile(const QString &Path)
+{
+    const QString clean = AbsoluteClean(Path);
+    if (clean.isEmpty())
+        return false;
+    char real[PATH_MAX];
+    if (!::realpath(QFile::encodeName(clean).constData(), real))
+        return false;
+    const QString canonical = QFile::decodeName(real);
+    const QString folder = canonical.left(qMax(qsizetype(1), canonical.lastIndexOf(QLatin1Char('/'))));
+    struct stat st = {};
+    return ::stat(real, &st) == 0 && S_ISREG(st.st_mode) && TrustedOwner(st.st_uid) &&
+        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && IsTrustedPath(clean) && IsTrustedFolder(folder);
+}
+
 bool IsPrivateFolder(const QString &Path, bool FollowLink)
 {
-    if (Path.isEmpty())
+    const QString clean = AbsoluteClean(Path);
+    if (clean.isEmpty())
         return false;
-    const QByteArray native = QFile::encodeName(AbsoluteClean(Path));
+    const QByteArray native = QFile::encodeName(clean);
     struct stat st = {};
     const int rc = FollowLink ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st);
-    return rc == 0 && IsOwnPrivateDir(st) && IsTrustedPath(Path);
+    return rc == 0 && IsOwnPrivateDir(st) && IsTrustedPath(clean);
 }
 
 bool IsOwnFile(const QString &Path)
 {
-    if (Path.isEmpty())
-        return false;
     const QString clean = AbsoluteClean(Path);
+    if (clean.isEmpty())
+        return false;
     struct stat st = {};
     return ::lstat(QFile::encodeName(clean).constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
         (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && IsPrivateFolder(clean.section(QLatin1Char('/'), 0, -2));
@@ -136,10 +166,8 @@ bool IsOwnFile(const QString &Path)
 
 std::optional<OwnFolder> OwnFolder::Open(const QString &Path)
 {
-    if (Path.isEmpty())
-        return std::nullopt;
     const QString clean = AbsoluteClean(Path);
-    if (!IsTrustedPath(clean))
+    if (clean.isEmpty() || !IsTrustedPath(clean))
         return std::nullopt;
     const int fd = ::open(QFile::encodeName(clean).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
@@ -154,11 +182,9 @@ std::optional<OwnFolder> OwnFolder::Open(const QString &Path)
 
 std::optional<OwnFolder> OwnFolder::Make(const QString &Path, unsigned Mode)
 {
-    if (Path.isEmpty())
-        return std::nullopt;
     const QString clean = AbsoluteClean(Path);
     // Nothing is made in a place that someone else controls.
-    if (!IsTrustedPath(clean))
+    if (clean.isEmpty() || !IsTrustedPath(clean))
         return std::nullopt;
     QString prefix;
     for (const QString &part : clean.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
@@ -274,9 +300,9 @@ namespace {
 // The folder and the name of a file's full path.
 std::optional<std::pair<OwnFolder, QString>> Split(const QString &File)
 {
-    if (File.isEmpty() || File.endsWith(QLatin1Char('/')))
-        return std::nullopt;
     const QString clean = AbsoluteClean(File);
+    if (clean.isEmpty() || File.endsWith(QLatin1Char('/')))
+        return std::nullopt;
     const qsizetype slash = clean.lastIndexOf(QLatin1Char('/'));
     auto folder = OwnFolder::Open(slash == 0 ? QStringLiteral("/") : clean.left(slash));
     if (!folder)
@@ -311,7 +337,7 @@ std::optional<QByteArray> ReadOwnFile(const QString &File, qint64 Limit, bool *M
     const auto place = Split(File);
     if (!place) {
         // No folder at all is no file at all.
-        if (Missing && !File.isEmpty()) {
+        if (Missing && !AbsoluteClean(File).isEmpty()) {
             struct stat st = {};
             *Missing = ::lstat(QFile::encodeName(AbsoluteClean(File).section(QLatin1Char('/'), 0, -2)).constData(),
                                &st) != 0 &&

@@ -9,10 +9,18 @@
 
 namespace platform::files {
 
-// A path the running user can rely on: every part of it that exists, examined without following
-// it, belongs to the running user or to root, and no folder on the way can be changed by anyone
-// else (written by group or others without the sticky bit). Parts still to be made are skipped.
+// A path the running user can rely on (an absolute one; a relative path names nothing): every part of it that exists,
+// examined without following it, belongs to the running user or to root, and no folder on the way can be changed by
+// anyone else (written by group or others without the sticky bit). Parts still to be made are skipped.
 bool IsTrustedPath(const QString &Path);
+
+// A folder the program may load code or start programs from: an existing folder (a link followed)
+// of the running user's or root's that nobody else may write into, sticky bit or not, reached by
+// a trusted path. A relative path is never one.
+bool IsTrustedFolder(const QString &Path);
+// The same for one file: a regular file of the running user's or root's that nobody else may
+// write, in such a folder (links followed, each place on the way trusted).
+bool IsTrustedFile(const QString &Path);
 
 // True when `Path` is an existing folder that the running user owns and nobody else may write
 // into, reached by a trusted path; a link in its place is refused unless `FollowLink` (for reading).

@@ -5,10 +5,40 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace platform::files {
+
+namespace {
+
+// The kernel's own files: they pass for regular files, yet a read may wait for the kernel (the
+// kernel log) or change what it reads. No file the program reads lives there.
+bool OnKernelFileSystem(int Fd)
+{
+    struct statfs fs = {};
+    if (::fstatfs(Fd, &fs) != 0)
+        return true;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case PSTOREFS_MAGIC:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
 
 RegularFileReader::~RegularFileReader()
 {
@@ -53,14 +83,13 @@ RegularFileReader::OpenResult RegularFileReader::FinishOpen(int Fd)
         return (err == ENOENT || err == ENOTDIR) ? OpenResult::Missing : OpenResult::Failed;
     }
     struct stat st = {};
-    if (::fstat(Fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(Fd, &st) != 0 || !S_ISREG(st.st_mode) || OnKernelFileSystem(Fd)) {
         ::close(Fd);
         m_Error = QStringLiteral("not a regular file");
         return OpenResult::NotRegular;
     }
-    const int flags = ::fcntl(Fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(Fd, F_SETFL, flags & ~O_NONBLOCK);
+    // O_NONBLOCK stays: a file of a real file system reads the same with it, and anything that
+    // would still wait gives an error instead.
     m_Fd = Fd;
     return OpenResult::Opened;
 }

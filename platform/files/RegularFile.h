@@ -7,8 +7,9 @@
 
 namespace platform::files {
 
-// A regular file opened for reading. Devices, FIFOs and directories are refused, so that a
-// reader can never block on a pipe or read an endless device.
+// A regular file opened for reading, once and without waiting. Devices, FIFOs, directories and the
+// kernel's own files (/proc, /sys and their kind) are refused, so that a reader can never block on
+// a pipe, read an endless device or drain the kernel log.
 class RegularFileReader
 {
 public:

@@ -1,8 +1,11 @@
 #include "platform/processes/Spawn.h"
 
 #include "platform/Logging.h"
+#include "platform/files/OwnFolder.h"
+#include "platform/system/Environment.h"
 
 #include <QByteArray>
+#include <QFile>
 
 #include <cerrno>
 #include <csignal>
@@ -34,26 +37,28 @@ std::optional<QString> FindProgram(const QString &Name)
 {
     if (Name.isEmpty())
         return std::nullopt;
+    // A relative path would be found in the working folder, which whoever started the program chose.
     if (Name.contains(QLatin1Char('/'))) {
-        if (IsExecutableFile(Name.toLocal8Bit()))
+        if (Name.startsWith(QLatin1Char('/')) && IsExecutableFile(QFile::encodeName(Name)))
             return Name;
         return std::nullopt;
     }
     QByteArray path = qgetenv("PATH");
     if (path.isEmpty())
-        path = "/usr/local/bin:/usr/bin:/bin";
+        path = system::DefaultSearchPath(::geteuid());
     for (const QByteArray &dir : path.split(':')) {
-        // An empty entry means the current directory, which a search never uses here.
-        if (dir.isEmpty() || !dir.startsWith('/'))
+        // An empty or relative entry means the working folder, which a search never uses here; a
+        // folder someone else may write into (or change the way to) is passed over as well.
+        if (!dir.startsWith('/') || !files::IsTrustedFolder(QFile::decodeName(dir)))
             continue;
-        const QByteArray candidate = dir + '/' + Name.toLocal8Bit();
+        const QByteArray candidate = dir + '/' + QFile::encodeName(Name);
         if (IsExecutableFile(candidate))
-            return QString::fromLocal8Bit(candidate);
+            return QFile::decodeName(candidate);
     }
     return std::nullopt;
 }
 
-bool SpawnDetached(const QStringList &Words, qint32 *Pid, const std::optional<QStringList> &Environment)
+bool SpawnDetached(const QStringList &Words, qint32 *Pid)
 {
     if (Words.isEmpty())
         return false;
@@ -75,16 +80,6 @@ bool SpawnDetached(const QStringList &Words, qint32 *Pid, const std::optional<QS
     for (QByteArray &a : storage)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<QByteArray> envStorage;
-    std::vector<char *> envp;
-    if (Environment) {
-        envStorage.reserve(std::size_t(Environment->size()));
-        for (const QString &e : *Environment)
-            envStorage.push_back(e.toLocal8Bit());
-        for (QByteArray &e : envStorage)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-    }
 
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) {
@@ -122,7 +117,7 @@ bool SpawnDetached(const QStringList &Words, qint32 *Pid, const std::optional<QS
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::execve(file.constData(), argv.data(), Environment ? envp.data() : environ);
+        ::execve(file.constData(), argv.data(), environ);
         const int err = errno;
         (void)!::write(report[1], &err, sizeof err);
         ::_exit(127);

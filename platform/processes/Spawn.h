@@ -7,16 +7,17 @@
 
 namespace platform::processes {
 
-// The file a program name stands for: a name with a slash as it is, else the first
-// executable regular file of that name on $PATH. Nothing when there is none.
+// The file a program name stands for: an absolute path as it is, else the first executable
+// regular file of that name in a folder of $PATH that nobody but root and the running user can
+// change (files::IsTrustedFolder). Never the working folder: a relative path, and an empty or
+// relative entry of $PATH, find nothing. Nothing when there is none.
 std::optional<QString> FindProgram(const QString &Name);
 
-// Starts `words[0]` (searched on $PATH) with `Words` as its argument vector, detached: in
+// Starts `words[0]` (found by FindProgram) with `Words` as its argument vector, detached: in
 // its own session, reparented at once (nothing is left for us to reap), no descriptor of
-// ours inherited but the standard three. False when the program cannot be started; the
-// new process's identifier goes to `Pid` when given. The program gets `Environment`
-// ("NAME=value" entries) when given, else this program's own.
-bool SpawnDetached(const QStringList &Words, qint32 *Pid = nullptr,
-                   const std::optional<QStringList> &Environment = std::nullopt);
+// ours inherited but the standard three, with this program's own environment (settled at start,
+// see system::SettleEnvironment). False when the program cannot be started; the new process's
+// identifier goes to `Pid` when given.
+bool SpawnDetached(const QStringList &Words, qint32 *Pid = nullptr);
 
 } // namespace platform::processes

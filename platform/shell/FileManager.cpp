@@ -2,7 +2,7 @@
 
 #include "platform/Logging.h"
 #include "platform/shell/Shell.h"
-#include "platform/system/UserSession.h"
+#include "platform/system/Environment.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -20,22 +20,20 @@ const QString kObject = QStringLiteral("/org/freedesktop/FileManager1");
 // A file manager that is being started by the bus may take a moment; the user waits for it.
 constexpr int kCallTimeoutMs = 5000;
 
-// The session bus the file manager is asked on: the running user's own, never the one of another
-// user whose environment the program was started with.
+// The session bus the file manager is asked on: the running user's own, looked at when the
+// connection is made (a socket of anyone else's is never connected to); none when there is none.
 QDBusConnection SessionBus()
 {
-    if (!EnvironmentOfAnotherUser())
-        return QDBusConnection::sessionBus();
-    const QString address = system::OwnSessionBusAddress();
+    const QString address = system::SessionBusAddress();
     if (address.isEmpty())
         return QDBusConnection(QString()); // not connected
-    return QDBusConnection::connectToBus(address, QStringLiteral("taskvane-own-session"));
+    return QDBusConnection::connectToBus(address, QStringLiteral("taskvane-session:") + address);
 }
 
 bool CallFileManager(const QString &Method, const QString &Path)
 {
     const QFileInfo info(Path);
-    if (Path.isEmpty() || !info.exists())
+    if (!Path.startsWith(QLatin1Char('/')) || !info.exists())
         return false;
     QDBusConnection bus = SessionBus();
     if (!bus.isConnected()) {
@@ -76,7 +74,7 @@ bool FileManagerShowItemProperties(const QString &Path)
 QString ContainingFolder(const QString &Path)
 {
     const QFileInfo info(Path);
-    if (Path.isEmpty() || !info.exists())
+    if (!Path.startsWith(QLatin1Char('/')) || !info.exists())
         return QString();
     return info.isDir() ? info.absoluteFilePath() : info.absolutePath();
 }

@@ -7,13 +7,13 @@ namespace platform::shell {
 // Asks the desktop's file manager, through its D-Bus interface (org.freedesktop.FileManager1 on
 // the session bus), to show a file selected in its folder, or to open the file's properties
 // window. False when no file manager provides the interface or the call fails; nothing else
-// is tried here. When the environment is another user's (see launchEnvironment), the running
-// user's own session bus is asked, or none.
+// is tried here. Only the running user's own session bus is asked (system::SessionBusAddress),
+// or none; only an absolute path is shown.
 bool FileManagerShowItem(const QString &Path);
 bool FileManagerShowItemProperties(const QString &Path);
 
 // The folder that holds `Path` (the path itself for a folder); empty for a path that does
-// not exist.
+// not exist or is not absolute.
 QString ContainingFolder(const QString &Path);
 
 // Shows the file in the file manager; where no file manager answers, opens its folder with

@@ -14,7 +14,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QProcessEnvironment>
 
 #include <cerrno>
 #include <mutex>
@@ -22,7 +21,6 @@
 #include <utility>
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,15 +74,9 @@ QString ResolveProgram(const QString &Program)
 {
     if (Program.isEmpty())
         return QString();
-    QString path = Program;
-    if (!Program.contains(QLatin1Char('/'))) {
-        const auto found = processes::FindProgram(Program);
-        if (!found)
-            return QString();
-        path = *found;
-    }
-    QString canonical = QFileInfo(path).canonicalFilePath();
-    return canonical;
+    // A bare name is found on the search path; a relative path names nothing here.
+    const auto found = processes::FindProgram(Program);
+    return found ? QFileInfo(*found).canonicalFilePath() : QString();
 }
 
 QString OwnBaseDir(const char *Variable, const QString &InHome);
@@ -124,20 +116,25 @@ void LoadIcons(QHash<QString, QString> &Icons)
 
 bool OpenWithDefaultProgram(const QString &Target)
 {
-    if (Target.trimmed().isEmpty() || HasControl(Target)) {
-        qCWarning(lcPlatform) << "open: refused an empty target or one with control characters";
+    // A target that begins with a dash would be taken for an option; no address or absolute path
+    // does, and a relative one would be found in the working folder.
+    if (Target.trimmed().isEmpty() || HasControl(Target) || Target.startsWith(QLatin1Char('-'))) {
+        qCWarning(lcPlatform) << "open: refused an empty target, one with control characters or an option";
         return false;
     }
-    QString arg = Target;
-    // A file name that begins with a dash would be taken for an option.
-    if (arg.startsWith(QLatin1Char('-')))
-        arg = QDir::current().absoluteFilePath(arg);
-    return processes::SpawnDetached({QStringLiteral("xdg-open"), arg}, nullptr, LaunchEnvironment());
+    return processes::SpawnDetached({QStringLiteral("xdg-open"), Target});
 }
 
 QString AllUsersAutostartDir()
 {
-    return EnvDirs("XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg")).first() + QStringLiteral("/autostart");
+    // The system's folders, or the user's own: entries there are acted on as everyone's. A folder
+    // not made yet holds nothing, as long as nobody else can change the way to it.
+    for (const QString &dir : EnvDirs("XDG_CONFIG_DIRS", QStringLiteral("/etc/xdg"))) {
+        const bool there = files::PathExists(dir) || QFileInfo(dir).isSymLink();
+        if (there ? files::IsTrustedFolder(dir) : files::IsTrustedPath(dir))
+            return QDir::cleanPath(dir) + QStringLiteral("/autostart");
+    }
+    return QStringLiteral("/etc/xdg/autostart");
 }
 
 namespace {
@@ -171,16 +168,8 @@ bool BelongsToAnother(const QString &Base, const QString &Home)
 
 QString AccountHome()
 {
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    if (size <= 0)
-        size = 16384;
-    QByteArray buffer(size, Qt::Uninitialized);
-    struct passwd pw = {};
-    struct passwd *found = nullptr;
-    if (::getpwuid_r(::geteuid(), &pw, buffer.data(), std::size_t(buffer.size()), &found) != 0 || !found ||
-        !pw.pw_dir || pw.pw_dir[0] != '/')
-        return QString();
-    return QFile::decodeName(pw.pw_dir);
+    const auto account = system::AccountOf(::geteuid());
+    return account ? account->Home : QString();
 }
 
 QString WithSlash(const QString &Dir)
@@ -324,7 +313,7 @@ bool WriteShortcut(const QString &File, const QString &Program, const QStringLis
 std::optional<FileIcon> FindFileIcon(const QString &Path)
 {
     const QFileInfo info(Path);
-    if (Path.isEmpty() || !info.exists())
+    if (!Path.startsWith(QLatin1Char('/')) || !info.exists())
         return std::nullopt;
     const QString canonical = info.canonicalFilePath();
     QString icon;
@@ -348,70 +337,6 @@ void ResetFileIconCache()
     std::lock_guard<std::mutex> guard(cache.Lock);
     cache.Loaded = false;
     cache.Icons.clear();
-}
-
-namespace {
-
-// The variables that name folders of the user's: HOME and the XDG base, runtime and user folders.
-bool IsFolderVariable(const QString &Name)
-{
-    return Name == QLatin1String("HOME") ||
-        (Name.startsWith(QLatin1String("XDG_")) &&
-         (Name.endsWith(QLatin1String("_HOME")) || Name.endsWith(QLatin1String("_DIR")) ||
-          Name.endsWith(QLatin1String("_DIRS"))));
-}
-
-// The socket a session bus address of the "unix:path=" kind names; empty for any other kind.
-QString BusSocket(const QString &Address)
-{
-    const QString prefix = QStringLiteral("unix:path=");
-    if (!Address.startsWith(prefix))
-        return QString();
-    return Address.mid(prefix.size()).section(QLatin1Char(','), 0, 0);
-}
-
-} // namespace
-
-bool EnvironmentOfAnotherUser()
-{
-    const uid_t me = ::geteuid();
-    auto others = [me](const QString &Path) {
-        struct stat st = {};
-        return Path.startsWith(QLatin1Char('/')) && ::stat(QFile::encodeName(Path).constData(), &st) == 0 &&
-            st.st_uid != me;
-    };
-    if (others(qEnvironmentVariable("HOME")))
-        return true;
-    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
-        const QString dir = qEnvironmentVariable(name);
-        if (dir.startsWith(QLatin1Char('/')) && BelongsToAnother(dir, QString()))
-            return true;
-    }
-    return others(qEnvironmentVariable("XDG_RUNTIME_DIR")) ||
-        others(BusSocket(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS")));
-}
-
-QStringList LaunchEnvironment()
-{
-    QStringList env = QProcessEnvironment::systemEnvironment().toStringList();
-    if (!EnvironmentOfAnotherUser())
-        return env;
-    QStringList own;
-    for (const QString &entry : std::as_const(env)) {
-        const QString name = entry.section(QLatin1Char('='), 0, 0);
-        if (!IsFolderVariable(name) && name != QLatin1String("DBUS_SESSION_BUS_ADDRESS"))
-            own << entry;
-    }
-    const QString home = AccountHome();
-    if (!home.isEmpty())
-        own << QStringLiteral("HOME=") + home;
-    const QString runtime = system::OwnRuntimeDir();
-    if (!runtime.isEmpty())
-        own << QStringLiteral("XDG_RUNTIME_DIR=") + runtime;
-    const QString bus = system::OwnSessionBusAddress();
-    if (!bus.isEmpty())
-        own << QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + bus;
-    return own;
 }
 
 } // namespace platform::shell

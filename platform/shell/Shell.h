@@ -7,20 +7,13 @@
 
 namespace platform::shell {
 
-// Opens a document or address with the user's default program (xdg-open), detached: no
-// shell, nothing waited for, no zombie left behind; it gets launchEnvironment(). False when it
-// cannot be started.
+// Opens an address, or a document or folder given by its absolute path, with the user's default
+// program (xdg-open, found as processes::FindProgram finds it), detached: no shell, nothing
+// waited for, no zombie left behind. It gets the program's own environment, which holds the
+// running user's own folders and session bus whoever started the program (see
+// system::SettleEnvironment). False when it cannot be started, and for a target that begins with
+// a dash.
 bool OpenWithDefaultProgram(const QString &Target);
-
-// True when the environment names a home, an XDG base or runtime folder or a session bus socket
-// that belongs to another user (as after "sudo -E").
-bool EnvironmentOfAnotherUser();
-// The environment of the programs started on the user's behalf (the default program, the file
-// manager): this program's own, unless environmentOfAnotherUser(). Then HOME is the running user's
-// own home from the account database, the XDG folder variables are left out (their defaults lie
-// in that home and the system's folders), and XDG_RUNTIME_DIR and DBUS_SESSION_BUS_ADDRESS are the
-// running user's own or left out: no handler another user chose runs as this user.
-QStringList LaunchEnvironment();
 
 // The user's own folders follow one rule: the folder the environment names ($XDG_CONFIG_HOME,
 // $XDG_DATA_HOME, else the one in $HOME) when it, and the home it lies in, belong to the running
@@ -29,8 +22,10 @@ QStringList LaunchEnvironment();
 // program). No trailing slash; empty when no home can be found. Nothing is created here.
 QString UserConfigDir();
 
-// The Startup folders: <user config folder>/autostart for the current user, the first of
-// $XDG_CONFIG_DIRS plus /autostart for all users. No trailing slash.
+// The Startup folders: <user config folder>/autostart for the current user; for all users, the
+// first folder of $XDG_CONFIG_DIRS that only root or the running user can change
+// (files::IsTrustedFolder; one not made yet counts when the way to it is trusted), else
+// /etc/xdg, plus /autostart. No trailing slash.
 QString UserAutostartDir();
 QString AllUsersAutostartDir();
 
@@ -62,7 +57,7 @@ std::optional<QString> EscapeValue(const QString &Value);
 
 // The icon of a file: the icon name of the desktop entries that run it, else the generic
 // executable icon; `Index` is its place in the process-wide image list. Nothing when the
-// file does not exist.
+// file does not exist or the path is not absolute.
 struct FileIcon
 {
     QString IconName;

@@ -1,29 +1,33 @@
 #include "platform/system/UserSession.h"
 
+#include "platform/files/OwnFolder.h"
 #include "platform/processes/CurrentProcess.h"
+#include "platform/system/TestVariables.h"
 
 #include <QDir>
 #include <QFile>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstring>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace platform::system {
 
 namespace {
 
-const QString kRunUser = QStringLiteral("/run/user/");
-
 // The folder's descriptor is examined, not its name a second time: what was tested is what
 // was opened. A link in the last place is refused by the open itself.
-bool IsPrivateDirFd(int Fd)
+bool IsPrivateDirFd(int Fd, uid_t Owner)
 {
     struct stat st = {};
-    return ::fstat(Fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+    return ::fstat(Fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == Owner && (st.st_mode & 077) == 0;
 }
 
 int OpenDir(const QString &Path)
@@ -31,10 +35,30 @@ int OpenDir(const QString &Path)
     return ::open(QFile::encodeName(Path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-QString XdgRuntimeDir()
+// A folder named by the program itself (never by the environment) whose own place nobody else can
+// change; the folder itself may be shared (the temporary folder). -1 when it is not such a one.
+int OpenTrustedParent(const QString &Path)
 {
-    const QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return (dir.startsWith(QLatin1Char('/')) && IsPrivateDir(dir)) ? QDir::cleanPath(dir) : QString();
+    if (!Path.startsWith(QLatin1Char('/')) || !files::IsTrustedPath(Path))
+        return -1;
+    return ::open(QFile::encodeName(Path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// `Name` in the folder held as `ParentFd`, when it is a private folder of `Owner`'s (no link).
+int OpenPrivateChild(int ParentFd, const QByteArray &Name, uid_t Owner)
+{
+    const int fd = ::openat(ParentFd, Name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 && !IsPrivateDirFd(fd, Owner)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+QString TempRoot()
+{
+    const QString custom = TestVariable("TASKVANE_TEMP_DIR");
+    return custom.startsWith(QLatin1Char('/')) ? QDir::cleanPath(custom) : QStringLiteral("/tmp");
 }
 
 } // namespace
@@ -43,58 +67,85 @@ bool IsPrivateDir(const QString &Path)
 {
     if (Path.isEmpty())
         return false;
-    const int fd = OpenDir(Path);
-    if (fd < 0)
-        return false;
-    const bool ok = IsPrivateDirFd(fd);
-    ::close(fd);
-    return ok;
+    const files::UniqueFd fd(OpenDir(Path));
+    return fd.Get() >= 0 && IsPrivateDirFd(fd.Get(), ::geteuid());
 }
 
-QString PrivateRuntimeDir()
+std::optional<Account> AccountOf(quint32 Uid)
 {
-    QString runtime = XdgRuntimeDir();
-    if (!runtime.isEmpty())
-        return runtime;
-    const QString temp = QDir::tempPath();
-    if (!temp.startsWith(QLatin1Char('/')))
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    if (size <= 0)
+        size = 16384;
+    QByteArray buffer(size, Qt::Uninitialized);
+    struct passwd pw = {};
+    struct passwd *found = nullptr;
+    if (::getpwuid_r(uid_t(Uid), &pw, buffer.data(), std::size_t(buffer.size()), &found) != 0 || !found)
+        return std::nullopt;
+    Account account;
+    account.Name = QFile::decodeName(pw.pw_name);
+    if (pw.pw_dir && pw.pw_dir[0] == '/')
+        account.Home = QFile::decodeName(pw.pw_dir);
+    if (pw.pw_shell)
+        account.Shell = QFile::decodeName(pw.pw_shell);
+    return account;
+}
+
+QString RunUserRoot()
+{
+    const QString custom = TestVariable("TASKVANE_RUN_USER_DIR");
+    return custom.startsWith(QLatin1Char('/')) ? QDir::cleanPath(custom) : QStringLiteral("/run/user");
+}
+
+QString UserRuntimeDir(quint32 Uid)
+{
+    const QString root = RunUserRoot();
+    const files::UniqueFd parent(OpenTrustedParent(root));
+    if (parent.Get() < 0)
         return QString();
-    const QString dir =
-        QDir::cleanPath(temp) + QStringLiteral("/taskvane-%1").arg(platform::processes::EffectiveUserId());
-    const QByteArray native = QFile::encodeName(dir);
-    const bool made = ::mkdir(native.constData(), 0700) == 0;
+    const QByteArray name = QByteArray::number(Uid);
+    const files::UniqueFd dir(OpenPrivateChild(parent.Get(), name, uid_t(Uid)));
+    return dir.Get() >= 0 ? root + QLatin1Char('/') + QString::fromLatin1(name) : QString();
+}
+
+std::optional<InstanceFolder> InstanceFolder::Open()
+{
+    const uid_t me = ::geteuid();
+    const QByteArray uid = QByteArray::number(me);
+    {
+        const QString root = RunUserRoot();
+        const files::UniqueFd parent(OpenTrustedParent(root));
+        if (parent.Get() >= 0) {
+            const int fd = OpenPrivateChild(parent.Get(), uid, me);
+            if (fd >= 0)
+                return InstanceFolder(fd, root + QLatin1Char('/') + QString::fromLatin1(uid));
+        }
+    }
+    const QString temp = TempRoot();
+    const files::UniqueFd parent(OpenTrustedParent(temp));
+    if (parent.Get() < 0)
+        return std::nullopt;
+    const QByteArray name = "taskvane-" + uid;
+    const bool made = ::mkdirat(parent.Get(), name.constData(), 0700) == 0;
     if (!made && errno != EEXIST)
-        return QString();
-    const int fd = OpenDir(dir);
-    if (fd < 0)
-        return QString();
+        return std::nullopt;
     // The umask may have taken bits away from a folder just made; no more than 0700 was asked for.
-    if (made)
-        ::fchmod(fd, 0700);
-    const bool ok = IsPrivateDirFd(fd);
-    ::close(fd);
-    return ok ? dir : QString();
+    if (made) {
+        const files::UniqueFd fresh(
+            ::openat(parent.Get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (fresh.Get() >= 0)
+            ::fchmod(fresh.Get(), 0700);
+    }
+    const int fd = OpenPrivateChild(parent.Get(), name, me);
+    if (fd < 0)
+        return std::nullopt;
+    return InstanceFolder(fd, temp + QLatin1Char('/') + QString::fromLatin1(name));
 }
 
-QString OwnRuntimeDir()
+QString InstanceFolder::Reach(const QString &Name) const
 {
-    QString runtime = XdgRuntimeDir();
-    if (!runtime.isEmpty())
-        return runtime;
-    const QString standard = kRunUser + QString::number(platform::processes::EffectiveUserId());
-    return IsPrivateDir(standard) ? standard : QString();
-}
-
-QString OwnSessionBusAddress()
-{
-    const QString dir = OwnRuntimeDir();
-    if (dir.isEmpty())
+    if (Name.isEmpty() || Name.contains(QLatin1Char('/')) || Name == QLatin1String(".") || Name == QLatin1String(".."))
         return QString();
-    const QString socket = dir + QStringLiteral("/bus");
-    struct stat st = {};
-    if (::lstat(QFile::encodeName(socket).constData(), &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid())
-        return QString();
-    return QStringLiteral("unix:path=") + socket;
+    return QStringLiteral("/proc/self/fd/") + QString::number(m_Fd.Get()) + QLatin1Char('/') + Name;
 }
 
 std::optional<quint32> PeerUserId(qintptr Socket)
@@ -106,6 +157,23 @@ std::optional<quint32> PeerUserId(qintptr Socket)
     if (::getsockopt(int(Socket), SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || size != sizeof cred)
         return std::nullopt;
     return quint32(cred.uid);
+}
+
+std::optional<quint32> AbstractSocketOwner(const QByteArray &Name)
+{
+    struct sockaddr_un addr = {};
+    if (Name.isEmpty() || std::size_t(Name.size()) >= sizeof addr.sun_path)
+        return std::nullopt;
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, Name.constData(), std::size_t(Name.size()));
+    const files::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (fd.Get() < 0)
+        return std::nullopt;
+    const auto length = socklen_t(offsetof(struct sockaddr_un, sun_path) + 1 + std::size_t(Name.size()));
+    // A local connect is made or refused at once; a full backlog counts as nobody answering.
+    if (::connect(fd.Get(), reinterpret_cast<const struct sockaddr *>(&addr), length) != 0)
+        return std::nullopt;
+    return PeerUserId(fd.Get());
 }
 
 } // namespace platform::system

@@ -12,7 +12,8 @@ FileVersion ProgramVersion()
 
 bool IsProgramFile(const QString &Path)
 {
-    if (Path.isEmpty())
+    // A relative path would be taken from the working folder.
+    if (!Path.startsWith(QLatin1Char('/')))
         return false;
     const QFileInfo self(QStringLiteral("/proc/self/exe"));
     const QFileInfo other(Path);

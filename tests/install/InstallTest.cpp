@@ -155,13 +155,16 @@ public:
     QString DataDir(uid_t Uid) const { return Home(Uid) + QStringLiteral("/.local/share/taskvane/"); }
     QString Program() const { return prefix + QStringLiteral("/bin/taskvane"); }
     QString Shipped() const { return prefix + QStringLiteral("/share/taskvane/Ravel.db"); }
+    static QString RunSub(uid_t Uid) { return QStringLiteral("/run-user/%1").arg(Uid); }
 
     // A fresh private home for the user (the old one goes).
     bool FreshHome(uid_t Uid) const
     {
         QDir(Home(Uid)).removeRecursively();
-        for (const char *sub : {"", "/run", "/.config/autostart", "/xdg/autostart", "/registry"}) {
-            const QString path = Home(Uid) + QLatin1String(sub);
+        for (const QString &sub :
+             {QString(), QStringLiteral("/run-user"), RunSub(Uid), QStringLiteral("/.config/autostart"),
+              QStringLiteral("/xdg/autostart"), QStringLiteral("/registry")}) {
+            const QString path = Home(Uid) + sub;
             if (!QDir().mkpath(path) || !Give(path, Uid) ||
                 !QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
                 return false;
@@ -176,7 +179,10 @@ public:
     {
         QProcessEnvironment env;
         env.insert(QStringLiteral("HOME"), Home(Uid));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Home(Uid) + QStringLiteral("/run"));
+        // The user's session folder, and the folder in place of /tmp, in the user's home.
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Home(Uid) + RunSub(Uid));
+        env.insert(QStringLiteral("TASKVANE_RUN_USER_DIR"), Home(Uid) + QStringLiteral("/run-user"));
+        env.insert(QStringLiteral("TASKVANE_TEMP_DIR"), Home(Uid));
         env.insert(QStringLiteral("XDG_CONFIG_DIRS"), Home(Uid) + QStringLiteral("/xdg"));
         env.insert(QStringLiteral("TASKVANE_REGISTRY_DIR"), Home(Uid) + QStringLiteral("/registry"));
         env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));

@@ -1,6 +1,7 @@
 #include "common/TempDir.h"
 #include "platform/files/FileHandle.h"
 #include "platform/files/FileStat.h"
+#include "platform/files/RegularFile.h"
 #include "platform/processes/CurrentProcess.h"
 
 #include <gtest/gtest.h>
@@ -82,4 +83,23 @@ TEST(CurrentProcess, IdentityIsThisProcesssOwn)
     FileStatus st;
     ASSERT_TRUE(StatFile(path, st));
     EXPECT_EQ(platform::processes::EffectiveUserId(), st.OwnerUid);
+}
+
+TEST(RegularFileReader, TheKernelsOwnFilesAreNeverRead)
+{
+    // They pass for regular files, yet one may wait for the kernel (the kernel log) or change as it
+    // is read; a link to one is the same.
+    tvtest::TempDir dir;
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/status"), dir.file(QStringLiteral("entry.desktop"))));
+    for (const QString &path :
+         {QStringLiteral("/proc/self/status"), QStringLiteral("/proc/self/environ"),
+          QStringLiteral("/sys/kernel/uevent_seqnum"), dir.file(QStringLiteral("entry.desktop"))}) {
+        if (!QFile::exists(path))
+            continue;
+        platform::files::RegularFileReader reader;
+        EXPECT_EQ(reader.Open(path), platform::files::RegularFileReader::OpenResult::NotRegular) << path.toStdString();
+    }
+    ASSERT_TRUE(QFile(dir.file(QStringLiteral("plain"))).open(QIODevice::WriteOnly));
+    platform::files::RegularFileReader reader;
+    EXPECT_EQ(reader.Open(dir.file(QStringLiteral("plain"))), platform::files::RegularFileReader::OpenResult::Opened);
 }

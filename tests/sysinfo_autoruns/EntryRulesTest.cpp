@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUuid>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -94,6 +95,38 @@ TEST_F(EntryRules, ProgramsNamedWithoutADirectoryAreLookedUpOnThePath)
     EXPECT_FALSE(list.GetItem(Find("agent", false))->FileMissing);
     ASSERT_TRUE(list.Enable(Find("agent", false)));
     EXPECT_EQ(AutorunEnv::RunNames(autotest::kUserRun), QStringList{"agent"});
+}
+
+TEST_F(EntryRules, ProgramsAreNeverLookedUpInTheWorkingFolder)
+{
+    // The working folder holds programs of the names the entries use, and the search path names it
+    // (an empty entry, "." and a relative folder): the session would find none of them.
+    const QString name = QStringLiteral("taskvane-test-%1").arg(QUuid::createUuid().toString(QUuid::Id128));
+    const QString cwd = env.File(QStringLiteral("cwd"));
+    ASSERT_TRUE(QDir().mkpath(cwd + QStringLiteral("/bin")));
+    for (const QString &program : {cwd + QLatin1Char('/') + name, cwd + QStringLiteral("/bin/") + name}) {
+        ASSERT_TRUE(AutorunEnv::Write(program, "#!/bin/sh\n"));
+        ASSERT_EQ(::chmod(QFile::encodeName(program).constData(), 0755), 0);
+    }
+    autotest::ScopedEnv path("PATH", QStringLiteral(".::bin:/usr/bin:/bin"));
+    struct WorkingFolder
+    {
+        QString Old = QDir::currentPath();
+        ~WorkingFolder() { QDir::setCurrent(Old); }
+    } restore;
+    ASSERT_TRUE(QDir::setCurrent(cwd));
+    ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "bare.desktop", EntryWith("Exec=" + name.toUtf8() + " -x")));
+    ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "dot.desktop", EntryWith("Exec=./" + name.toUtf8())));
+    ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "sub.desktop", EntryWith("Exec=bin/" + name.toUtf8())));
+    ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "agent", name + QStringLiteral(" --x")));
+    list.Refresh();
+    for (const char *entry : {"bare", "dot", "sub", "agent"})
+        EXPECT_TRUE(list.GetItem(Find(entry))->FileMissing) << entry;
+    // A value whose program is found nowhere cannot be put back.
+    ASSERT_TRUE(list.Disable(Find("agent")));
+    list.Refresh();
+    EXPECT_FALSE(list.Enable(Find("agent", false)));
+    EXPECT_EQ(AutorunEnv::RunNames(autotest::kUserRun), QStringList());
 }
 
 TEST_F(EntryRules, AnEntryTheBackupCannotHoldIsRefusedBeforeAnythingChanges)

@@ -89,3 +89,37 @@ TEST(ForeignPlaces, ABackupFolderOfAnotherUserIsNeitherListedNorWritten)
 }
 
 } // namespace
+
+TEST(ForeignPlaces, AnAllUsersFolderOfAnotherUserIsNotListed)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a folder to another user";
+    // The first folder of XDG_CONFIG_DIRS is another user's, with an entry of theirs and a link to
+    // a FIFO; the second is the system's.
+    AutorunEnv env;
+    const QString theirs = QDir::cleanPath(env.AllUsersDir());
+    ASSERT_TRUE(
+        AutorunEnv::Write(theirs + QStringLiteral("/planted.desktop"), AutorunEnv::Entry("/bin/true --theirs")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(env.File("fifo")).constData(), 0666), 0);
+    ASSERT_TRUE(QFile::link(env.File("fifo"), theirs + QStringLiteral("/pipe.desktop")));
+    const QString system = env.File("xdg2/autostart");
+    ASSERT_TRUE(QDir().mkpath(system));
+    ASSERT_TRUE(AutorunEnv::Write(system + QStringLiteral("/everyone.desktop"), AutorunEnv::Entry("/bin/true --all")));
+    for (const QString &p : {env.File("xdg"), theirs, theirs + QStringLiteral("/planted.desktop"),
+                             theirs + QStringLiteral("/pipe.desktop")})
+        ASSERT_EQ(::lchown(QFile::encodeName(p).constData(), kOtherUid, kOtherUid), 0) << p.toStdString();
+
+    TAutoruns list(nullptr, env.DataDir());
+    list.Refresh();
+    EXPECT_LT(Find(list, "planted", true), 0);
+    EXPECT_LT(Find(list, "pipe", true), 0);
+    const int everyone = Find(list, "everyone", true);
+    ASSERT_GE(everyone, 0);
+    EXPECT_EQ(list.GetItem(everyone)->Location, system + QLatin1Char('/'));
+    // Disabling and enabling again works in the system's folder, never in theirs.
+    ASSERT_TRUE(list.Disable(everyone));
+    list.Refresh();
+    ASSERT_TRUE(list.Enable(Find(list, "everyone", false)));
+    EXPECT_TRUE(QFileInfo::exists(system + QStringLiteral("/everyone.desktop")));
+    EXPECT_FALSE(QFileInfo::exists(theirs + QStringLiteral("/everyone.desktop")));
+}

@@ -1,3 +1,4 @@
+#include "common/OtherListener.h"
 #include "common/TempDir.h"
 #include "common/UserDirs.h"
 #include "ui/SingleInstance.h"
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
-#include <QProcess>
 #include <QUuid>
 
 #include <memory>
@@ -39,12 +39,25 @@ bool WaitFor(const std::function<bool()> &done, int ms = 3000)
     return done();
 }
 
-// Every guard of these tests keeps its socket in a runtime folder of the test's own.
+bool MakePrivate(const QString &Dir)
+{
+    return QDir().mkpath(Dir) && ::chmod(QFile::encodeName(Dir).constData(), 0700) == 0;
+}
+
+// Every guard of these tests keeps its socket in the test's own stand-in for the user's session
+// folder, /run/user/<uid>; the stand-in for /tmp is the test's own as well.
 class SingleInstance : public ::testing::Test
 {
 protected:
-    tvtest::TempDir runtime;
-    tvtest::ScopedEnv runtimeVariable{"XDG_RUNTIME_DIR", runtime.path()};
+    void SetUp() override { ASSERT_TRUE(MakePrivate(Session())); }
+    QString Session() const { return runUser.file(QString::number(::geteuid())); }
+    QString SessionFile(const QString &Name) const { return Session() + QLatin1Char('/') + Name; }
+
+    tvtest::TempDir runUser;
+    tvtest::TempDir temp;
+    tvtest::ScopedEnv runUserVariable{"TASKVANE_RUN_USER_DIR", runUser.path()};
+    tvtest::ScopedEnv tempVariable{"TASKVANE_TEMP_DIR", temp.path()};
+    tvtest::ScopedEnv tmpdir{"TMPDIR", temp.path()};
 };
 
 } // namespace
@@ -62,7 +75,7 @@ TEST_F(SingleInstance, NameIsPerUserUnlessReplacedByAPlainFileName)
         EXPECT_EQ(TSingleInstance::InstanceName(), own) << name;
     }
     qunsetenv("TASKVANE_INSTANCE_NAME");
-    EXPECT_EQ(TSingleInstance(QStringLiteral("n")).SocketPath(), runtime.file(QStringLiteral("n")));
+    EXPECT_EQ(TSingleInstance(QStringLiteral("n")).SocketPath(), SessionFile(QStringLiteral("n")));
 }
 
 TEST_F(SingleInstance, SecondStartHandsOverAndTheFirstIsActivated)
@@ -138,6 +151,56 @@ TEST_F(SingleInstance, StaleSocketLeftByACrashIsRecovered)
     EXPECT_TRUE(WaitFor([&] { return activations == 1; }));
 }
 
+TEST_F(SingleInstance, OneFolderWhateverTheSessionVariableSays)
+{
+    // A desktop session names its folder; su -, cron or sudo name none, or another one.
+    tvtest::TempDir elsewhere;
+    tvtest::TempDir otherTemp;
+    tvtest::ScopedEnv tmpdir("TMPDIR", otherTemp.path());
+    for (bool withSession : {true, false}) {
+        if (!withSession) {
+            ASSERT_TRUE(QDir(Session()).removeRecursively());
+        }
+        const QString name = UniqueName();
+        std::unique_ptr<TSingleInstance> first;
+        {
+            tvtest::ScopedEnv named("XDG_RUNTIME_DIR", withSession ? Session() : elsewhere.path());
+            first = std::make_unique<TSingleInstance>(name);
+        }
+        int activations = 0;
+        first->OnActivate = [&] { ++activations; };
+        ASSERT_TRUE(first->InitSingleInstance());
+        EXPECT_EQ(first->SocketPath(),
+                  withSession ? SessionFile(name) : temp.file(QStringLiteral("taskvane-%1/").arg(::geteuid()) + name));
+        for (const char *runtime : {"", "elsewhere", "unset"}) {
+            std::optional<tvtest::ScopedEnv> named;
+            if (QByteArray(runtime) == "unset")
+                named.emplace("XDG_RUNTIME_DIR");
+            else
+                named.emplace("XDG_RUNTIME_DIR", QByteArray(runtime).isEmpty() ? Session() : elsewhere.path());
+            TSingleInstance again(name);
+            EXPECT_FALSE(again.InitSingleInstance()) << runtime << (withSession ? " with" : " without") << " a session";
+        }
+        EXPECT_TRUE(WaitFor([&] { return activations == 3; }));
+    }
+}
+
+TEST_F(SingleInstance, TheFolderCheckedIsTheFolderUsed)
+{
+    // Between the guard's look at the folder and its socket, the folder's name is given to another
+    // one: the socket still goes where the look was taken.
+    tvtest::ScopedEnv named("XDG_RUNTIME_DIR", Session());
+    const QString name = UniqueName();
+    TSingleInstance guard(name);
+    const QString held = Session() + QStringLiteral(".held");
+    ASSERT_TRUE(QDir().rename(Session(), held));
+    ASSERT_TRUE(MakePrivate(Session()));
+    ASSERT_TRUE(guard.InitSingleInstance());
+    EXPECT_TRUE(guard.IsFirstInstance());
+    EXPECT_TRUE(QFileInfo::exists(held + QLatin1Char('/') + name));
+    EXPECT_FALSE(QFileInfo::exists(SessionFile(name)));
+}
+
 TEST_F(SingleInstance, ANewStartAfterTheFirstEndsRunsNormally)
 {
     const QString name = UniqueName();
@@ -157,91 +220,35 @@ TEST_F(SingleInstance, ANewStartAfterTheFirstEndsRunsNormally)
 
 namespace {
 
-constexpr uid_t kOtherUser = 4202; // no account needed
-const QString kSetpriv = QStringLiteral("/usr/bin/setpriv");
-const QString kPython = QStringLiteral("/usr/bin/python3");
-
-// A listener of the other user on a local socket: records every connection and what it was sent.
-const char kListener[] = R"(
-import os, socket, sys
-s = socket.socket(socket.AF_UNIX)
-s.bind(sys.argv[1])
-os.chmod(sys.argv[1], 0o777)
-s.listen(8)
-print("listening", flush=True)
-while True:
-    c, _ = s.accept()
-    c.settimeout(2)
-    try:
-        data = c.recv(256)
-    except OSError:
-        data = b""
-    print("connected", data, flush=True)
-    c.close()
-)";
-
-class Squatter
-{
-public:
-    // Listens at Path as the other user; Failure says why it could not.
-    explicit Squatter(const QString &Path)
-    {
-        m_run.setProcessChannelMode(QProcess::MergedChannels);
-        m_run.start(kSetpriv,
-                    {QStringLiteral("--reuid=%1").arg(kOtherUser), QStringLiteral("--regid=%1").arg(kOtherUser),
-                     QStringLiteral("--clear-groups"), kPython, QStringLiteral("-c"), QString::fromLatin1(kListener),
-                     Path});
-        QElapsedTimer t;
-        t.start();
-        while (!m_output.contains("listening") && t.elapsed() < 10000 && m_run.state() != QProcess::NotRunning) {
-            m_run.waitForReadyRead(100);
-            m_output += m_run.readAll();
-        }
-        if (!m_output.contains("listening"))
-            Failure =
-                QStringLiteral("the other user could not listen at %1: %2").arg(Path, QString::fromUtf8(m_output));
-    }
-    ~Squatter()
-    {
-        m_run.kill();
-        m_run.waitForFinished(5000);
-    }
-    // What the listener reported since it started listening.
-    QByteArray Connections()
-    {
-        m_run.waitForReadyRead(300);
-        m_output += m_run.readAll();
-        return m_output.mid(m_output.indexOf("listening") + 10);
-    }
-    QString Failure;
-
-private:
-    QProcess m_run;
-    QByteArray m_output;
-};
+constexpr uid_t kOtherUser = tvtest::kOtherUid;
+using Squatter = tvtest::OtherListener;
 
 // A shared temporary folder as the system's is (everyone writes, only owners delete), standing
-// in for the real one, and no runtime folder: how the program starts under sudo, su or pkexec.
+// in for the real one, and no session folder: how the program starts under sudo, su or pkexec.
 class SharedTempFolder : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        if (::geteuid() != 0)
-            GTEST_SKIP() << "needs root to act as another user";
-        if (!QFileInfo(kSetpriv).isExecutable() || !QFileInfo(kPython).isExecutable())
-            GTEST_SKIP() << "needs setpriv and " << kPython.toStdString() << " for the other user's listener";
+        if (!tvtest::otherUserUnavailable().isEmpty())
+            GTEST_SKIP() << tvtest::otherUserUnavailable().toStdString();
         ASSERT_TRUE(shared.isValid());
         ASSERT_EQ(::chmod(QFile::encodeName(shared.path()).constData(), 01777), 0);
-        temp.emplace("TMPDIR", shared.path());
+        ASSERT_EQ(::chmod(QFile::encodeName(runUser.path()).constData(), 0755), 0);
+        temp.emplace("TASKVANE_TEMP_DIR", shared.path());
+        tmpdir.emplace("TMPDIR", shared.path());
     }
     QString Shared(const QString &Name) const { return shared.file(Name); }
     QString OwnName() const { return QStringLiteral("Taskvane_QM-HOLVEN-%1").arg(::geteuid()); }
+    QString Session() const { return runUser.file(QString::number(::geteuid())); }
 
     tvtest::TempDir shared;
+    tvtest::TempDir runUser;
     tvtest::ScopedEnv noRuntime{"XDG_RUNTIME_DIR"};
     tvtest::ScopedEnv defaultName{"TASKVANE_INSTANCE_NAME"};
+    tvtest::ScopedEnv runUserVariable{"TASKVANE_RUN_USER_DIR", runUser.path()};
     std::optional<tvtest::ScopedEnv> temp;
+    std::optional<tvtest::ScopedEnv> tmpdir;
 };
 
 } // namespace
@@ -290,34 +297,47 @@ TEST_F(SharedTempFolder, APrivateFolderTakenByAnotherUserMeansNoGuard)
               QStringList{OwnName()});
 }
 
-TEST_F(SharedTempFolder, ARuntimeFolderOfAnotherUserOrOpenToOthersIsNotUsed)
+TEST_F(SharedTempFolder, ASessionFolderOfAnotherUserOrOpenToOthersIsNotUsed)
 {
-    tvtest::TempDir other;
-    ASSERT_EQ(::chown(QFile::encodeName(other.path()).constData(), kOtherUser, kOtherUser), 0);
-    tvtest::TempDir open;
-    ASSERT_EQ(::chmod(QFile::encodeName(open.path()).constData(), 0755), 0);
     const QString own = Shared(QStringLiteral("taskvane-%1/n").arg(::geteuid()));
-    for (const QString &dir : {other.path(), open.path()}) {
-        tvtest::ScopedEnv runtime("XDG_RUNTIME_DIR", dir);
-        EXPECT_EQ(TSingleInstance(QStringLiteral("n")).SocketPath(), own) << dir.toStdString();
+    // The session folder is another user's, or open to others, or lies in a folder others can change.
+    const struct
+    {
+        uid_t Owner;
+        mode_t Mode;
+        mode_t ParentMode;
+    } cases[] = {{kOtherUser, 0700, 0755}, {0, 0755, 0755}, {0, 0700, 0777}};
+    for (const auto &c : cases) {
+        ASSERT_TRUE(QDir().mkpath(Session()));
+        ASSERT_EQ(::chown(QFile::encodeName(Session()).constData(), c.Owner, c.Owner), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(Session()).constData(), c.Mode), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(runUser.path()).constData(), c.ParentMode), 0);
+        tvtest::ScopedEnv named("XDG_RUNTIME_DIR", Session());
+        EXPECT_EQ(TSingleInstance(QStringLiteral("n")).SocketPath(), own) << c.Owner << " " << c.Mode;
+        ASSERT_TRUE(QDir(Session()).removeRecursively());
     }
+    ASSERT_EQ(::chmod(QFile::encodeName(runUser.path()).constData(), 0755), 0);
+    // A temporary folder that others can change (not sticky) holds no folder of the user's.
+    ASSERT_TRUE(QDir(Shared(QStringLiteral("taskvane-%1").arg(::geteuid()))).removeRecursively());
+    ASSERT_EQ(::chmod(QFile::encodeName(shared.path()).constData(), 0777), 0);
+    EXPECT_TRUE(TSingleInstance(QStringLiteral("n")).SocketPath().isEmpty());
 }
 
 TEST_F(SharedTempFolder, ASocketOfAnotherUserInTheOwnFolderIsNotHandedTheStart)
 {
-    // The other user's listener, moved into this user's private runtime folder under the name.
-    tvtest::TempDir runtime;
-    tvtest::ScopedEnv runtimeVariable("XDG_RUNTIME_DIR", runtime.path());
+    // The other user's listener, moved into this user's private session folder under the name.
+    ASSERT_TRUE(QDir().mkpath(Session()));
+    ASSERT_EQ(::chmod(QFile::encodeName(Session()).constData(), 0700), 0);
     const QString outside = Shared(QStringLiteral("other-socket"));
     Squatter squatter(outside);
     if (!squatter.Failure.isEmpty())
         GTEST_SKIP() << squatter.Failure.toStdString();
     const QString name = UniqueName();
-    ASSERT_TRUE(QFile::rename(outside, runtime.file(name)));
+    ASSERT_TRUE(QFile::rename(outside, Session() + QLatin1Char('/') + name));
 
     TSingleInstance guard(name);
-    EXPECT_EQ(guard.SocketPath(), runtime.file(name));
+    EXPECT_EQ(guard.SocketPath(), Session() + QLatin1Char('/') + name);
     EXPECT_TRUE(guard.InitSingleInstance());
     EXPECT_TRUE(guard.IsFirstInstance());
-    EXPECT_FALSE(squatter.Connections().contains("HOLVEN"));
+    EXPECT_FALSE(squatter.WasTalkedTo());
 }

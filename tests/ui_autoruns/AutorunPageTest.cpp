@@ -2,6 +2,7 @@
 #include "ui_message/MessageAnswers.h"
 
 #include "sysinfo/Autoruns.h"
+#include "sysinfo/FileProperties.h"
 #include "ui/DisplayTexts.h"
 #include "ui/UiHooks.h"
 #include "ui/frmMain.h"
@@ -18,6 +19,9 @@
 
 #include <QAction>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QStandardPaths>
+#include <QUuid>
 #include <QApplication>
 #include <QMenu>
 #include <QTimer>
@@ -26,6 +30,8 @@
 
 #include <memory>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -328,4 +334,45 @@ TEST_F(AutorunPage, DetailsPanelNoLongerShowsAnEntryAsItWasBeforeTheCommand)
     form->AutorunPage->mniAutorun_DeleteClick(form->AutorunPage->mniAutorun_Delete);
     EXPECT_EQ(Row("agent"), nullptr);
     EXPECT_FALSE(details->toPlainText().contains(QStringLiteral("agent")));
+}
+
+TEST_F(AutorunPage, AProgramNamedWithoutAFolderIsNeverTakenFromTheWorkingFolder)
+{
+    // Entries name their programs without a folder; the working folder holds a FIFO of the one
+    // name (found nowhere on the search path) and, under the other, a link to a device.
+    const QString bare = QStringLiteral("taskvane-test-%1").arg(QUuid::createUuid().toString(QUuid::Id128));
+    ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "bare.desktop", AutorunEnv::Entry(bare + QStringLiteral(" --x"))));
+    ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "shell.desktop", AutorunEnv::Entry(QStringLiteral("sh -c true"))));
+    const QString cwd = env.File(QStringLiteral("cwd"));
+    ASSERT_TRUE(QDir().mkpath(cwd));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(cwd + QLatin1Char('/') + bare).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), cwd + QStringLiteral("/sh")));
+    const QString shell =
+        QStandardPaths::findExecutable(QStringLiteral("sh"), {QStringLiteral("/usr/bin"), QStringLiteral("/bin")});
+    ASSERT_FALSE(shell.isEmpty());
+    TFileProperties expected;
+    ASSERT_TRUE(expected.LoadFromFile(shell));
+    ASSERT_GE(expected.GeneralInfo()->IconIndex, 0);
+    struct WorkingFolder
+    {
+        QString Old = QDir::currentPath();
+        ~WorkingFolder() { QDir::setCurrent(Old); }
+    } restore;
+    ASSERT_TRUE(QDir::setCurrent(cwd));
+
+    QElapsedTimer t;
+    t.start();
+    ShowPage();
+    EXPECT_LT(t.elapsed(), 10000);
+    ASSERT_NE(Row("bare"), nullptr);
+    ASSERT_NE(Row("shell"), nullptr);
+    // Nothing of the working folder is shown: the bare name is found nowhere, "sh" is the program.
+    EXPECT_EQ(Row("bare")->data(0, kImageIndexRole).toInt(), -1);
+    EXPECT_TRUE(Row("bare")->text(2).isEmpty());
+    EXPECT_EQ(Row("shell")->data(0, kImageIndexRole).toInt(), expected.GeneralInfo()->IconIndex);
+    EXPECT_EQ(Row("shell")->text(2), expected.VersionInfo()->FileDescription);
+    Select("shell");
+    form->AutorunPage->lvAutorunsClick(form->AutorunPage->lvAutoruns);
+    EXPECT_TRUE(form->Details->redtDetails->toPlainText().contains(QStringLiteral("文件描述: ") +
+                                                                   expected.VersionInfo()->FileDescription));
 }

@@ -13,23 +13,46 @@
 #include <memory>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 const QString kProgram = QStringLiteral(TASKVANE_BIN_DIR "/taskvane");
 
-// The programs' runtime folder: the test's own, private as the user's is.
-QString RuntimeDir()
+// The stand-in for /run/user: the test's own, holding the user's session folder, private as the
+// user's is; and the stand-in for /tmp.
+QString RunUserDir()
 {
     static tvtest::TempDir dir;
     return dir.path();
 }
+QString TempDir()
+{
+    static tvtest::TempDir dir;
+    return dir.path();
+}
+QString RuntimeDir()
+{
+    const QString session = RunUserDir() + QStringLiteral("/%1").arg(::geteuid());
+    QDir().mkpath(session);
+    QFile::setPermissions(session, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return session;
+}
 
-std::unique_ptr<QProcess> Start(const QString &instance, int closeAfterMs)
+// withSession: the session folder is named in XDG_RUNTIME_DIR, as a desktop session does; else
+// nothing names it, as under su - or cron.
+std::unique_ptr<QProcess> Start(const QString &instance, int closeAfterMs, bool withSession = true)
 {
     auto p = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), RuntimeDir());
+    if (withSession)
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), RuntimeDir());
+    else
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    env.insert(QStringLiteral("TASKVANE_RUN_USER_DIR"), RunUserDir());
+    env.insert(QStringLiteral("TASKVANE_TEMP_DIR"), TempDir());
+    env.insert(QStringLiteral("TMPDIR"), TempDir());
     env.insert(QStringLiteral("TASKVANE_INSTANCE_NAME"), instance);
     env.insert(QStringLiteral("TASKVANE_TEST_CLOSE_AFTER_MS"), QString::number(closeAfterMs));
     p->setProcessEnvironment(env);
@@ -61,30 +84,34 @@ TEST(Program, SecondStartHandsOverAndEnds)
 {
     if (!QFile::exists(kProgram))
         GTEST_SKIP() << "the program is not built";
-    const QString name = UniqueName();
-    const QString socket = QDir(RuntimeDir()).filePath(name);
+    // The second start from a desktop session, and from where no variable names the session folder.
+    for (bool withSession : {true, false}) {
+        const QString name = UniqueName();
+        const QString socket = QDir(RuntimeDir()).filePath(name);
 
-    auto first = Start(name, 6000);
-    ASSERT_TRUE(first->waitForStarted(10000));
-    QElapsedTimer t;
-    t.start();
-    while (!QFile::exists(socket) && t.elapsed() < 30000 && first->state() == QProcess::Running)
-        QThread::msleep(20);
-    ASSERT_TRUE(QFile::exists(socket)) << "the first instance never took its name";
+        auto first = Start(name, 6000);
+        ASSERT_TRUE(first->waitForStarted(10000));
+        QElapsedTimer t;
+        t.start();
+        while (!QFile::exists(socket) && t.elapsed() < 30000 && first->state() == QProcess::Running)
+            QThread::msleep(20);
+        ASSERT_TRUE(QFile::exists(socket)) << "the first instance never took its name";
 
-    auto second = Start(name, 0);
-    ASSERT_TRUE(second->waitForStarted(10000));
-    ASSERT_TRUE(second->waitForFinished(30000));
-    EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second->exitCode(), 0);
-    EXPECT_FALSE(second->readAllStandardOutput().contains("window title")) << "the second start showed a window";
-    EXPECT_EQ(first->state(), QProcess::Running);
+        auto second = Start(name, 0, withSession);
+        ASSERT_TRUE(second->waitForStarted(10000));
+        ASSERT_TRUE(second->waitForFinished(30000));
+        EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(second->exitCode(), 0);
+        EXPECT_FALSE(second->readAllStandardOutput().contains("window title"))
+            << "the second start showed a window" << (withSession ? "" : " without the session variable");
+        EXPECT_EQ(first->state(), QProcess::Running);
 
-    // The first instance ends on its own when its window closes and gives its name back.
-    ASSERT_TRUE(first->waitForFinished(60000));
-    EXPECT_EQ(first->exitCode(), 0);
-    EXPECT_TRUE(first->readAllStandardOutput().contains("window title: Taskvane"));
-    EXPECT_FALSE(QFile::exists(socket));
+        // The first instance ends on its own when its window closes and gives its name back.
+        ASSERT_TRUE(first->waitForFinished(60000));
+        EXPECT_EQ(first->exitCode(), 0);
+        EXPECT_TRUE(first->readAllStandardOutput().contains("window title: Taskvane"));
+        EXPECT_FALSE(QFile::exists(socket));
+    }
 }
 
 TEST(Program, StartsAtTheSameMomentLeaveExactlyOneWindow)

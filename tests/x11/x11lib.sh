@@ -65,12 +65,15 @@ x11_start() {
   trap x11_teardown EXIT
   trap 'exit 1' INT TERM
   X11_DIR=$(mktemp -d "${TMPDIR:-/tmp}/taskvane-x11.XXXXXX")
-  mkdir -p "$X11_DIR/home" "$X11_DIR/run" "$X11_DIR/config" "$X11_DIR/data" "$X11_DIR/cache" "$X11_DIR/fb"
+  mkdir -p "$X11_DIR/home" "$X11_DIR/run/$(id -u)" "$X11_DIR/config" "$X11_DIR/data" "$X11_DIR/cache" "$X11_DIR/fb"
   local fbargs=()
   [ $fb -eq 0 ] || fbargs=(-fbdir "$X11_DIR/fb")
-  chmod 700 "$X11_DIR/run"
+  chmod 700 "$X11_DIR/run/$(id -u)"
   export HOME="$X11_DIR/home"
-  export XDG_RUNTIME_DIR="$X11_DIR/run"
+  # The program keeps its socket in the user's session folder below these, whatever names it.
+  export TASKVANE_RUN_USER_DIR="$X11_DIR/run"
+  export TASKVANE_TEMP_DIR="$X11_DIR"
+  export XDG_RUNTIME_DIR="$X11_DIR/run/$(id -u)"
   export XDG_CONFIG_HOME="$X11_DIR/config"
   export XDG_DATA_HOME="$X11_DIR/data"
   export XDG_CACHE_HOME="$X11_DIR/cache"

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+#include <optional>
+
+namespace platform::system {
+
+// An environment: variable names and their values, as the bytes they are.
+using EnvironmentMap = QMap<QByteArray, QByteArray>;
+
+// What the process itself tells about the user it runs as and about who started it.
+struct ProcessFacts
+{
+    quint32 EffectiveUid = 0;
+    quint32 RealUid = 0;
+    bool SecureExec = false;         // the kernel's AT_SECURE: set-user-id, or capabilities gained
+    std::optional<quint32> LoginUid; // the user the login session was opened for, when known
+
+    static ProcessFacts OfThisProcess();
+};
+
+// The first fact that shows `Env` to be another user's environment for a process with `Facts`, as
+// a text for the log; empty when nothing does. The facts: privileges the caller lacks (secure
+// execution, real and effective user differ), SUDO_UID or PKEXEC_UID naming another user, a login
+// session of another user, and a home, XDG base or runtime folder or a bus socket of another
+// user's (neither the running user's nor root's).
+QString ForeignEnvironmentReason(const EnvironmentMap &Env, const ProcessFacts &Facts);
+
+// The environment the program runs with, given the one it was started with.
+// When that one is another user's (see ForeignEnvironmentReason), only what the display needs is
+// kept (DISPLAY, XAUTHORITY, WAYLAND_DISPLAY, the session type and desktop, locale and time zone,
+// the terminal, QT_QPA_PLATFORM and Qt's scaling, QT_LOGGING_RULES; in a build for tests the
+// TASKVANE_* and sanitizer variables too); HOME, USER, LOGNAME and SHELL come from the account
+// database, PATH is the system's default, the XDG folder variables are left to their defaults,
+// XDG_RUNTIME_DIR is the user's own session folder (or unset) and the session bus is the one in
+// it. Whatever the environment is, every folder of a list that loads code (QT_PLUGIN_PATH, GTK,
+// GIO, GL and EGL driver paths, GCONV_PATH, LD_LIBRARY_PATH, ...), of XDG_CONFIG_DIRS and
+// XDG_DATA_DIRS and of PATH must be a trusted folder (files::IsTrustedFolder), every file such a
+// variable names (LD_PRELOAD, __EGL_VENDOR_LIBRARY_FILENAMES, ...) a trusted file, and every
+// browser BROWSER names a program on that path or a trusted file; anything else is left out. A
+// bus address stays only when IsOwnBusAddress.
+EnvironmentMap OwnEnvironment(const EnvironmentMap &Env, const ProcessFacts &Facts);
+
+// The process's environment as it stands.
+EnvironmentMap CurrentEnvironment();
+
+// Replaces the process's environment by OwnEnvironment of it. The first thing main() does: before
+// any thread and before the application object, which loads plugins and connects to buses as the
+// environment says. Everything the program starts inherits the result.
+void SettleEnvironment();
+
+// A D-Bus address whose every entry is a local socket ("unix:path=" or "unix:abstract=") that
+// belongs to the running user (for the system bus: to root or the running user). A socket file is
+// looked at along with the folders on the way to it; an abstract socket is connected to and its
+// listener's user asked. Every other transport is refused.
+bool IsOwnBusAddress(const QByteArray &Address, bool SystemBus);
+
+// The session bus to call the user's own desktop services on: DBUS_SESSION_BUS_ADDRESS, looked at
+// again now (IsOwnBusAddress); empty when it does not pass.
+QString SessionBusAddress();
+
+// The search path of a process of user `Uid` that was given none: the system's default.
+QByteArray DefaultSearchPath(quint32 Uid);
+
+} // namespace platform::system
