@@ -38,43 +38,92 @@ QString Two(int V)
     return QStringLiteral("%1").arg(V, 2, 10, QLatin1Char('0'));
 }
 
-// What a line of the window would break or reorder at.
-bool NeedsEscape(char16_t C)
+// Code points that are drawn as nothing, or as a blank that passes for none, whatever their
+// category: the default-ignorable code points, the unassigned ones among them included, since a
+// later font or shaper ignores them as well.
+constexpr char32_t kIgnorable[][2] = {
+    {0x00AD, 0x00AD}, {0x034F, 0x034F}, {0x061C, 0x061C},   {0x115F, 0x1160},   {0x17B4, 0x17B5},   {0x180B, 0x180F},
+    {0x200B, 0x200F}, {0x202A, 0x202E}, {0x2060, 0x206F},   {0x3164, 0x3164},   {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},
+    {0xFFA0, 0xFFA0}, {0xFFF0, 0xFFF8}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
+};
+
+// What a line of the window would break, reorder or hide, and the backslash that starts an escape.
+bool NeedsEscape(char32_t C)
 {
-    return C < 0x20 || (C >= 0x7F && C <= 0x9F) || C == 0x2028 || C == 0x2029 || (C >= 0x202A && C <= 0x202E) ||
-        (C >= 0x2066 && C <= 0x2069);
+    if (C < 0x80)
+        return C < 0x20 || C == 0x7F || C == u'\\';
+    if (C <= 0x9F || C == 0x2028 || C == 0x2029 || QChar::isSurrogate(C))
+        return true;
+    // Noncharacters are never text (a text document takes two of them for frame marks that break
+    // its lines), and the object replacement character is drawn as nothing without its object.
+    if ((C >= 0xFDD0 && C <= 0xFDEF) || (C & 0xFFFE) == 0xFFFE || C == 0xFFFC)
+        return true;
+    for (const auto &range : kIgnorable)
+        if (C >= range[0] && C <= range[1])
+            return true;
+    return QChar::category(C) == QChar::Other_Format;
+}
+
+// One code point (a lone surrogate stands for itself) as its escape.
+QString Escape(char32_t C)
+{
+    switch (C) {
+    case u'\\':
+        return QStringLiteral("\\\\");
+    case u'\n':
+        return QStringLiteral("\\n");
+    case u'\r':
+        return QStringLiteral("\\r");
+    case u'\t':
+        return QStringLiteral("\\t");
+    default:
+        break;
+    }
+    if (C <= 0xFF)
+        return QStringLiteral("\\x%1").arg(uint(C), 2, 16, QLatin1Char('0'));
+    if (C <= 0xFFFF)
+        return QStringLiteral("\\u%1").arg(uint(C), 4, 16, QLatin1Char('0'));
+    return QStringLiteral("\\U%1").arg(uint(C), 8, 16, QLatin1Char('0'));
+}
+
+// The code point at I and the code units it takes; a surrogate without its partner is one unit.
+char32_t CodePointAt(const QString &Text, qsizetype I, qsizetype &Units)
+{
+    const char16_t c = Text.at(I).unicode();
+    if (QChar::isHighSurrogate(c) && I + 1 < Text.size() && QChar::isLowSurrogate(Text.at(I + 1).unicode())) {
+        Units = 2;
+        return QChar::surrogateToUcs4(c, Text.at(I + 1).unicode());
+    }
+    Units = 1;
+    return c;
 }
 
 } // namespace
 
 QString VisibleText(const QString &Text)
 {
-    qsizetype i = 0;
-    while (i < Text.size() && !NeedsEscape(Text.at(i).unicode()))
-        ++i;
+    // Most texts need nothing: they are handed back as they are.
+    qsizetype i = 0, units = 1;
+    while (i < Text.size()) {
+        if (NeedsEscape(CodePointAt(Text, i, units)) || i + units > kVisibleTextLimit)
+            break;
+        i += units;
+    }
     if (i == Text.size())
         return Text;
     QString out = Text.left(i);
-    out.reserve(Text.size() + 8);
-    for (; i < Text.size(); ++i) {
-        const char16_t c = Text.at(i).unicode();
-        if (!NeedsEscape(c)) {
-            out += QChar(c);
-            continue;
-        }
-        switch (c) {
-        case u'\n':
-            out += QLatin1String("\\n");
-            break;
-        case u'\r':
-            out += QLatin1String("\\r");
-            break;
-        case u'\t':
-            out += QLatin1String("\\t");
-            break;
-        default:
-            out += c <= 0xFF ? QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'))
-                             : QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
+    out.reserve(qMin(Text.size(), kVisibleTextLimit) + 16);
+    for (; i < Text.size(); i += units) {
+        const char32_t c = CodePointAt(Text, i, units);
+        const qsizetype before = out.size();
+        if (NeedsEscape(c))
+            out += Escape(c);
+        else
+            out += QStringView(Text).mid(i, units);
+        // A cut never parts an escape or a surrogate pair.
+        if (out.size() > kVisibleTextLimit) {
+            out.truncate(before);
+            out += QStringView(kVisibleTextCut);
             break;
         }
     }

@@ -37,10 +37,16 @@ void FileMD5Text(const QString &FileName, QString &Text);
 void FileMD5Text(int Handle, QString &Text, const std::function<bool()> &Cancelled);
 
 // Text a process, a file or the network supplies (a name, command line, path, user, description,
-// address), as the window shows it: control characters, line and paragraph separators and the
-// marks that reorder a line appear as visible escapes ("\n", "\x1b", "\u202e"), so that such a
-// text stays on its own line and cannot pass for the window's own lines.
+// address), as the window shows it. Control characters, line and paragraph separators, format
+// characters (the marks that reorder a line or join and part letters unseen), noncharacters and
+// every other code point that is drawn as nothing appear as visible escapes ("\n", "\x1b", "\u202e",
+// "\U000e0001"), and a backslash as "\\", so that such a text stays on its own line, cannot pass
+// for the window's own lines or for another text, and every escape reads one way. A text longer
+// than kVisibleTextLimit code units (escapes counted) is cut there and ends in kVisibleTextCut.
+// Only outside text comes here: the program's own texts are shown as they are.
 QString VisibleText(const QString &Text);
+inline constexpr qsizetype kVisibleTextLimit = 4096;
+inline constexpr char16_t kVisibleTextCut[] = u"…[已截断]";
 
 // Rounding to the nearest integer with halves to even, as every figure of the window rounds.
 int RoundEven(double Value);

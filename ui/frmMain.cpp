@@ -932,9 +932,10 @@ void TFormMain::btnSearchClick(QObject *)
     const QString text = edtSearch->text();
     if (text.trimmed().isEmpty())
         return;
-    // Without a browser to open the address the user is told so, not left waiting.
+    // Without a browser to open the address the user is told so, not left waiting. The text is
+    // the box's as the user sees it: a row's text is made visible when it is put there.
     if (!UiHooks().OpenUrl(SearchAddress(SearchURL, text)))
-        ReportFailure(u"网页搜索操作失败！\r\r%1", text);
+        ReportFailure(QStringLiteral("网页搜索操作失败！\r\r%1").arg(text));
 }
 
 void TFormMain::btnSearchMenuClick(QObject *)

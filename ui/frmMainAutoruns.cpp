@@ -40,6 +40,13 @@ bool RowIndex(const TListRow *Row, int &Index)
     return true;
 }
 
+// A Startup-folder entry lies in a folder of the user's; a Run-key entry's location is the name of
+// the key as the program writes it, backslashes and all.
+QString LocationText(const TAutorunItem *Item)
+{
+    return Item->RunType == TAutorunRunType::StartupFolder ? VisibleText(Item->Location) : Item->Location;
+}
+
 } // namespace
 
 // ---- building the page -------------------------------------------------------------------------
@@ -133,7 +140,7 @@ void TAutorunPage::FillAutorunList()
         row->setTextAlignment(colState, Qt::AlignCenter);
         row->setText(colDescription, VisibleText(properties.VersionInfo()->FileDescription));
         row->setText(colCommand, VisibleText(entry->Command));
-        row->setText(colLocation, VisibleText(entry->Location));
+        row->setText(colLocation, LocationText(entry));
         lvAutoruns->addTopLevelItem(row);
         properties.Clear();
     }
@@ -340,11 +347,11 @@ bool TAutorunPage::AddDetails(TDetailsPanel &Panel)
     if (!item)
         return false;
     QString text;
-    Panel.AddDetailLine(QStringLiteral("标题"), item->Name, true);
+    Panel.AddDetailLine(QStringLiteral("标题"), VisibleText(item->Name), true);
     EnabledText(item->Active, text);
     Panel.AddDetailLine(QStringLiteral("状态"), text, true);
-    Panel.AddDetailLine(QStringLiteral("命令行"), item->Command, true);
-    Panel.AddDetailLine(QStringLiteral("位置"), item->Location, true);
+    Panel.AddDetailLine(QStringLiteral("命令行"), VisibleText(item->Command), true);
+    Panel.AddDetailLine(QStringLiteral("位置"), LocationText(item), true);
     Panel.AddFileVersionLines(TAutoruns::ProgramFile(item->Command));
     return true;
 }

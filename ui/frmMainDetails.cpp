@@ -235,8 +235,7 @@ void TDetailsPanel::AddDetailLine(const QString &Label, const QString &Value, bo
 {
     InsertAt(redtDetails, Label + QStringLiteral(": "), Attributes(true, kLabelColor));
     const QTextCharFormat value = Attributes(false, kValueColor);
-    // Every value comes from a process, a file or the system: it keeps to its own line.
-    InsertAt(redtDetails, VisibleText(Value), value);
+    InsertAt(redtDetails, Value, value);
     if (LineBreak)
         InsertAt(redtDetails, QStringLiteral("\r"), value);
 }
@@ -261,10 +260,10 @@ void TDetailsPanel::AddFileVersionLines(const QString &FileName)
 {
     objFileProperties->LoadFromFile(FileName);
     const TVersionInfo &v = *objFileProperties->VersionInfo();
-    AddDetailLine(QStringLiteral("产品名"), v.ProductName, true);
-    AddDetailLine(QStringLiteral("文件描述"), v.FileDescription, true);
-    AddDetailLine(QStringLiteral("公司名"), v.CompanyName, true);
-    AddDetailLine(QStringLiteral("版权"), v.LegalCopyright, false);
+    AddDetailLine(QStringLiteral("产品名"), VisibleText(v.ProductName), true);
+    AddDetailLine(QStringLiteral("文件描述"), VisibleText(v.FileDescription), true);
+    AddDetailLine(QStringLiteral("公司名"), VisibleText(v.CompanyName), true);
+    AddDetailLine(QStringLiteral("版权"), VisibleText(v.LegalCopyright), false);
     objFileProperties->Clear();
 }
 

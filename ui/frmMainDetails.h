@@ -52,7 +52,9 @@ public:
     // The page whose item the panel shows (null on pages without a list).
     TDetailsSource *Source = nullptr;
 
-    // One "label: value" line at the caret; the label bold navy, the value regular black.
+    // One "label: value" line at the caret; the label bold navy, the value regular black. The value
+    // is shown as it stands, its "\r" (or "\r\n") breaking the line: the program's own text, or
+    // what a process or a file supplies made visible by VisibleText first.
     void AddDetailLine(const QString &Label, const QString &Value, bool LineBreak);
     // Text at the caret in bold red (the dangerous-process warning) or grey (the disclaimer).
     void AddWarning(const QString &Text);

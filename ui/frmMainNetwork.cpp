@@ -674,9 +674,9 @@ bool TNetworkPage::AddDetails(TDetailsPanel &Panel)
         Panel.AddDetailLine(QStringLiteral("本地 IP"), text, true);
         Panel.AddDetailLine(QStringLiteral("本地端口"), QString::number(udp->LocalPort), true);
     }
-    Panel.AddDetailLine(QStringLiteral("进程名"), item->ProcessName, true);
+    Panel.AddDetailLine(QStringLiteral("进程名"), VisibleText(item->ProcessName), true);
     Panel.AddDetailLine(QStringLiteral("进程 ID"), OwnerIDText(item), true);
-    Panel.AddDetailLine(QStringLiteral("进程路径"), item->ProcessPath, true);
+    Panel.AddDetailLine(QStringLiteral("进程路径"), VisibleText(item->ProcessPath), true);
     Panel.AddFileVersionLines(item->ProcessPath);
     return true;
 }

@@ -250,9 +250,9 @@ void TOptimizationPanel::ReportJobFailure(quint8 Mode, TJobFailure Failure, cons
     else if (Mode == TOptimizationThread::omRestore)
         text = QString::fromUtf16(kFailRestore);
     // The cause follows: the manager, or the file or the service that failed.
-    const QString reason = Failure == TJobFailure::Manager ? QString::fromUtf16(kNoManager) : Detail;
+    const QString reason = Failure == TJobFailure::Manager ? QString::fromUtf16(kNoManager) : VisibleText(Detail);
     if (!reason.isEmpty())
-        text += QStringLiteral("\r\r") + VisibleText(reason);
+        text += QStringLiteral("\r\r") + reason;
     ReportFailure(text);
 }
 

@@ -1229,15 +1229,17 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
     item->Memory->RefreshAll();
     item->Times->Refresh();
     QString text;
-    Panel.AddDetailLine(QStringLiteral("进程名"), item->Name, true);
+    Panel.AddDetailLine(QStringLiteral("进程名"), VisibleText(item->Name), true);
     Panel.AddDetailLine(QStringLiteral("进程 ID"), QString::number(item->ProcessID), true);
     Panel.AddDetailLine(QStringLiteral("父进程 ID"), QString::number(item->ParentProcessID), true);
     Panel.AddDetailLine(QStringLiteral("会话 ID"), QString::number(item->SessionID), true);
     DateTimeText(item->Times->StartTime, text);
     Panel.AddDetailLine(QStringLiteral("创建时间"), text, true);
-    Panel.AddDetailLine(QStringLiteral("用户"), QStringLiteral("%1\\%2").arg(item->Domain, item->UserName), true);
-    Panel.AddDetailLine(QStringLiteral("路径"), item->Path, true);
-    Panel.AddDetailLine(QStringLiteral("命令行"), item->CommandLine, true);
+    // The separator is the program's own; the two names are the system's.
+    Panel.AddDetailLine(QStringLiteral("用户"),
+                        QStringLiteral("%1\\%2").arg(VisibleText(item->Domain), VisibleText(item->UserName)), true);
+    Panel.AddDetailLine(QStringLiteral("路径"), VisibleText(item->Path), true);
+    Panel.AddDetailLine(QStringLiteral("命令行"), VisibleText(item->CommandLine), true);
     PriorityText(item->GetPriority(), text);
     Panel.AddDetailLine(QStringLiteral("优先级"), text, true);
     Panel.AddDetailLine(QStringLiteral("线程数"), QString::number(item->GetThreadCount()), true);
@@ -1254,7 +1256,7 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
     Panel.AddDetailLine(QStringLiteral("虚拟内存峰值"), text, true);
     // What is said of the file comes from the file the process runs, never from what its path
     // names now: the version only where the path is that very file, the digest from the file itself.
-    Panel.AddDetailLine(QStringLiteral("文件版本"), Panel.FileVersionText(item->ImagePath()), true);
+    Panel.AddDetailLine(QStringLiteral("文件版本"), VisibleText(Panel.FileVersionText(item->ImagePath())), true);
     Panel.AddDigestLine(QStringLiteral("MD5 值"), item->OpenImage(), true);
 
     QString description;
@@ -1262,6 +1264,7 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
     const bool found = LookupProcess(item->Name, description, dangerous);
     if (found && dangerous)
         Panel.AddWarning(QStringLiteral("[警告 - 危险进程]\r"));
+    // The description is the dictionary's, the program's own text: its line breaks stay breaks.
     Panel.AddDetailLine(QStringLiteral("进程描述"),
                         found ? description : QStringLiteral("抱歉！没有找到该进程相关信息。"), true);
     Panel.AddDisclaimer(QStringLiteral("\r(声明：进程描述信息均搜集自网络，仅供参考！)"));

@@ -28,6 +28,13 @@ enum : int { colName = 0, colDisplayName, colState, colStartType, colCommandLine
 
 // The row's image in the shared image list.
 constexpr int kServiceImageRole = Qt::UserRole + 2;
+// The service's name as the system gives it; the caption shows it made visible.
+constexpr int kServiceNameRole = Qt::UserRole + 3;
+
+QString RowName(const QTreeWidgetItem *Row)
+{
+    return Row->data(colName, kServiceNameRole).toString();
+}
 
 // What the optimisation panel takes from the list's height while it shows.
 constexpr int kOptimizationPanelHeight = 228;
@@ -209,7 +216,8 @@ void TServicePage::AddServiceRow(int Index, TServiceItem *Item)
     row->Index = Index;
     row->setData(colName, kServiceImageRole, image);
     row->setIcon(colName, ilCommon.value(image));
-    row->setText(colName, Item->Name);
+    row->setData(colName, kServiceNameRole, Item->Name);
+    row->setText(colName, VisibleText(Item->Name));
     row->setText(colDisplayName, VisibleText(Item->DisplayName));
     row->setText(colState, StateCell(Item->State));
     row->setText(colStartType, StartTypeCell(Item->StartType));
@@ -244,7 +252,7 @@ void TServicePage::RefreshServiceList()
     lvServices->setUpdatesEnabled(false);
     for (int i = lvServices->topLevelItemCount() - 1; i >= 0; --i) {
         QTreeWidgetItem *row = lvServices->topLevelItem(i);
-        const TServiceItem *item = objServices->ItemByName(row->text(colName));
+        const TServiceItem *item = objServices->ItemByName(RowName(row));
         if (!item) {
             delete lvServices->takeTopLevelItem(i);
             continue;
@@ -264,7 +272,7 @@ void TServicePage::RefreshServiceList()
         // same time (the counts alone would hide such a newcomer).
         QSet<QString> shown;
         for (int i = 0; i < m; ++i)
-            shown.insert(lvServices->topLevelItem(i)->text(colName).toCaseFolded());
+            shown.insert(RowName(lvServices->topLevelItem(i)).toCaseFolded());
         for (int i = 0; i < n; ++i) {
             TServiceItem *item = objServices->GetItem(i);
             if (!shown.contains(item->Name.toCaseFolded()))
@@ -279,7 +287,7 @@ void TServicePage::RefreshServiceList()
 TServiceItem *TServicePage::SelectedService() const
 {
     const TListRow *row = SelectedRow();
-    return row ? objServices->ItemByName(row->text(colName)) : nullptr;
+    return row ? objServices->ItemByName(RowName(row)) : nullptr;
 }
 
 // ---- commands --------------------------------------------------------------------------------------
@@ -577,9 +585,9 @@ bool TServicePage::AddDetails(TDetailsPanel &Panel)
     if (!item)
         return false;
     QString text;
-    Panel.AddDetailLine(QStringLiteral("服务名"), item->Name, true);
-    Panel.AddDetailLine(QStringLiteral("显示名"), item->DisplayName, true);
-    Panel.AddDetailLine(QStringLiteral("命令行"), item->BinaryPath, true);
+    Panel.AddDetailLine(QStringLiteral("服务名"), VisibleText(item->Name), true);
+    Panel.AddDetailLine(QStringLiteral("显示名"), VisibleText(item->DisplayName), true);
+    Panel.AddDetailLine(QStringLiteral("命令行"), VisibleText(item->BinaryPath), true);
     Panel.AddDetailLine(QStringLiteral("宿主进程 ID"),
                         item->ProcessID == 0 ? QStringLiteral("N/A") : QString::number(item->ProcessID), true);
     ServiceStateText(quint32(item->State), text);
@@ -588,6 +596,6 @@ bool TServicePage::AddDetails(TDetailsPanel &Panel)
     Panel.AddDetailLine(QStringLiteral("启动类型"), text, true);
     ServiceTypeText(item->ServiceType, text);
     Panel.AddDetailLine(QStringLiteral("服务类型"), text, true);
-    Panel.AddDetailLine(QStringLiteral("描述"), item->Description, false);
+    Panel.AddDetailLine(QStringLiteral("描述"), VisibleText(item->Description), false);
     return true;
 }

@@ -38,9 +38,10 @@ const QString kDownloadPage = QStringLiteral("/taskvane.html");
 // Values of the descriptor are read up to this length.
 constexpr qsizetype kMaxValueLength = 2047;
 
+// The dictionary's version is the program's own data, as its descriptions are.
 QString VersionText(const QString &Program, const QString &Dictionary)
 {
-    return QStringLiteral("主程序版本：%1 | 进程库版本：%2").arg(Program, VisibleText(Dictionary));
+    return QStringLiteral("主程序版本：%1 | 进程库版本：%2").arg(Program, Dictionary);
 }
 
 // A whole number as the class library reads one: blanks before it, a sign, decimal digits or
@@ -230,7 +231,7 @@ bool TUpdateCheck::CheckUpdate()
                 QStringLiteral("已发现新版本 Taskvane v%1，建议下载更新。是否立即打开下载页面？").arg(VisibleText(app)),
                 QStringLiteral("信息"), TMessageIcon::Information, TMessageButtons::YesNo);
             if (answer == TMessageResult::Yes && !UiHooks().OpenUrl(UpdateURL(kDownloadPage)))
-                ReportFailure(u"打开下载页面操作失败！\r\r%1", UpdateURL(kDownloadPage));
+                ReportFailure(QStringLiteral("打开下载页面操作失败！\r\r%1").arg(UpdateURL(kDownloadPage)));
         }
 
         // Compared with the dictionary in use, the user's copy or the shipped one.

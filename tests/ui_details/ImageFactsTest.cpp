@@ -1,15 +1,17 @@
 // What the details panel and the process commands say about a process's file comes from the file
 // the process runs, never from what its path names: another user's process in a mount namespace
 // of its own, a path replaced by a link after the start, and a program file too large to read on
-// the window's thread.
+// the window's thread; nor is a command line too long to lay out on it laid out whole.
 
 #include "DetailsFixture.h"
 #include "common/OtherUser.h"
 #include "ui_process/Fixture.h"
 
 #include "sysinfo/MD5.h"
+#include "ui/DisplayTexts.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
@@ -247,6 +249,31 @@ TEST_F(ImageFacts, HugeProgramIsHashedOffTheWindowsThread)
     Show(pid);
     form.reset();
     EXPECT_TRUE(dtest::WaitForDigests());
+}
+
+TEST_F(ImageFacts, LongCommandLineIsShownCutAtOnce)
+{
+    // 384 KiB without a place to break a line; the kernel takes no word above 128 KiB.
+    QStringList args{QStringLiteral("-c"), QStringLiteral("read line"), QStringLiteral("sh")};
+    for (int i = 0; i < 4; ++i)
+        args << QString(96 * 1024, QLatin1Char('x'));
+    mine.start(QStringLiteral("/bin/sh"), args);
+    ASSERT_TRUE(mine.waitForStarted(5000));
+    const quint32 first = Spawn().pid;
+    Create(true);
+    Show(first); // what a first fill costs once (fonts, the package database) is not measured
+    QElapsedTimer t;
+    t.start();
+    Show(quint32(mine.processId()));
+    bool handled = false;
+    QTimer::singleShot(0, form.get(), [&] { handled = true; });
+    while (!handled && t.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_LT(t.elapsed(), 1000) << "the window handles what is posted to it within a second";
+    const QString line = Value(QStringLiteral("命令行"));
+    EXPECT_TRUE(line.startsWith(QStringLiteral("/bin/sh -c \"read line\" sh xxx"))) << line.left(40).toStdString();
+    EXPECT_TRUE(line.endsWith(QString::fromUtf16(u"xxx…[已截断]")));
+    EXPECT_LE(line.size(), kVisibleTextLimit + 10);
 }
 
 TEST_F(ImageFacts, APathThatIsNotTheFileRunSaysNothingOfTheProcess)

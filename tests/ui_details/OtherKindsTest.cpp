@@ -186,6 +186,18 @@ TEST_F(ServiceDetails, EveryFieldInOrderAndNoHostProcess)
     EXPECT_EQ(form->Details->redtDetails->toPlainText(), kHint);
 }
 
+TEST_F(ServiceDetails, RowShowsTheNameEscapedAndStillLeadsToItsService)
+{
+    // The system's own escape in a unit name is not one of the window's.
+    bus->manager.setUnits({fakesd::Service(QStringLiteral("fsck@dev-by\\x2duuid"))});
+    form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+    Click(QStringLiteral("fsck@dev-by\\\\x2duuid"));
+    const TServiceItem *item = form->ServicePage->SelectedService();
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->Name, QStringLiteral("fsck@dev-by\\x2duuid"));
+    EXPECT_EQ(Lines().value(0), QStringLiteral("服务名: fsck@dev-by\\\\x2duuid"));
+}
+
 // ---- autoruns ----
 
 class AutorunDetails : public WithProgram

@@ -395,3 +395,27 @@ TEST_F(ProcessDetails, TextOfTheProcessKeepsToItsOwnLine)
     // The row shows the name the same way.
     EXPECT_EQ(Row(pid)->text(0), QStringLiteral("sshd [612]%1\\r"));
 }
+
+TEST_F(ProcessDetails, WhatTheProcessSuppliesIsEscapedWhatTheDictionarySaysIsNot)
+{
+    const quint32 slash = kNoSuchPID + 1, lf = kNoSuchPID + 2, hidden = kNoSuchPID + 3;
+    counting.procs = {
+        Proc(slash, QStringLiteral("tool\\nx")), Proc(lf, QStringLiteral("tool\nx")),
+        Proc(hidden, QString::fromUtf16(u"s\u200Et\u200Fu\u061Cv\u200Bw\uFEFFx\u034Fy\U000E0001z\U0001D173\uFDD0"))};
+    CreateOn();
+    ASSERT_TRUE(dtest::UseDictionary(dir.file(QStringLiteral("Ravel.db")),
+                                     {{QStringLiteral("tool\\nx"), QStringLiteral("第一行\r\n第二行\rthird"), false}}));
+    Click(slash);
+    const QStringList lines = dtest::Lines(form->Details->redtDetails);
+    EXPECT_EQ(lines.first(), QStringLiteral("进程名: tool\\\\nx"));
+    EXPECT_EQ(Row(slash)->text(0), QStringLiteral("tool\\\\nx"));
+    EXPECT_EQ(Row(lf)->text(0), QStringLiteral("tool\\nx")) << "a line break is not a backslash";
+    EXPECT_EQ(lines.mid(lines.indexOf(QStringLiteral("进程描述: 第一行")), 3),
+              (QStringList{QStringLiteral("进程描述: 第一行"), QStringLiteral("第二行"), QStringLiteral("third")}));
+    // Format characters, in and beyond the first plane, and a noncharacter the panel breaks at.
+    Click(hidden);
+    const QString shown =
+        QStringLiteral("s\\u200et\\u200fu\\u061cv\\u200bw\\ufeffx\\u034fy\\U000e0001z\\U0001d173\\ufdd0");
+    EXPECT_EQ(Row(hidden)->text(0), shown);
+    EXPECT_EQ(dtest::Lines(form->Details->redtDetails).first(), QStringLiteral("进程名: ") + shown);
+}

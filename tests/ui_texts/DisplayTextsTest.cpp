@@ -301,7 +301,9 @@ TEST(DisplayTextsTest, FileMD5Text)
 
 TEST(DisplayTextsTest, VisibleTextEscapesWhatWouldBreakOrReorderALine)
 {
-    EXPECT_EQ(VisibleText(QStringLiteral("/usr/bin/进程 -x \\n 100%")), QStringLiteral("/usr/bin/进程 -x \\n 100%"));
+    EXPECT_EQ(VisibleText(QStringLiteral("/usr/bin/进程 -x 100%")), QStringLiteral("/usr/bin/进程 -x 100%"));
+    // A backslash of the text is escaped too: every escape reads one way.
+    EXPECT_EQ(VisibleText(QStringLiteral("a\\nb\\")), QStringLiteral("a\\\\nb\\\\"));
     EXPECT_EQ(VisibleText(QStringLiteral("a\r\nb\tc")), QStringLiteral("a\\r\\nb\\tc"));
     EXPECT_EQ(VisibleText(QString::fromUtf16(u"\x1b[31m\x7f\x85")), QStringLiteral("\\x1b[31m\\x7f\\x85"));
     EXPECT_EQ(VisibleText(QString(QChar(0)) + QStringLiteral("z")), QStringLiteral("\\x00z"));
@@ -309,4 +311,21 @@ TEST(DisplayTextsTest, VisibleTextEscapesWhatWouldBreakOrReorderALine)
     EXPECT_EQ(VisibleText(QString::fromUtf16(u"a\u2028b\u2029c\u202Eexe.txt\u2066")),
               QStringLiteral("a\\u2028b\\u2029c\\u202eexe.txt\\u2066"));
     EXPECT_EQ(VisibleText(QString()), QString());
+}
+
+TEST(DisplayTextsTest, VisibleTextEscapesWhatIsDrawnAsNothingAndCutsWhatIsTooLong)
+{
+    // Default-ignorable code points beyond the format characters; lone surrogates stand for
+    // themselves; letters beyond the first plane stay.
+    EXPECT_EQ(VisibleText(QString::fromUtf16(u"\u3164m\uFE0Fn\u00ADo\uFFFCp\U0001F600") + QChar(0xD800)),
+              QString::fromUtf16(u"\\u3164m\\ufe0fn\\xado\\ufffcp\U0001F600\\ud800"));
+    const QString cut = QString::fromUtf16(u"…[已截断]");
+    const QString full(kVisibleTextLimit, QLatin1Char('x'));
+    EXPECT_EQ(VisibleText(full), full);
+    EXPECT_EQ(VisibleText(QString(1 << 20, QLatin1Char('x'))), full + cut);
+    // Escapes count; the cut parts neither an escape nor a surrogate pair.
+    EXPECT_EQ(VisibleText(QStringLiteral("x") + QString(kVisibleTextLimit, QChar(0x200E))),
+              QStringLiteral("x") + QStringLiteral("\\u200e").repeated((kVisibleTextLimit - 1) / 6) + cut);
+    EXPECT_EQ(VisibleText(full.left(kVisibleTextLimit - 1) + QString::fromUtf16(u"\U0001F600")),
+              full.left(kVisibleTextLimit - 1) + cut);
 }
