@@ -3,6 +3,7 @@
 // Skipped, with the reason, where the namespaces or the manager cannot be set up.
 
 #include "common/UserDirs.h"
+#include "sysinfo_services/ItemFields.h"
 #include "sysinfo_services/RealManager.h"
 
 #include "platform/files/IniFile.h"
@@ -240,6 +241,44 @@ TEST_F(RealManager, UnitFilesNotLoadedAreListedOnceFromTheFirstFolderThatHasThem
     EXPECT_EQ(QSet<QString>(names.begin(), names.end()), own);
     EXPECT_EQ(names.size(), own.size()) << "a service is listed twice";
 
+    for (const QString &file : written)
+        QFile::remove(file);
+}
+
+// After an action the item is read again; it reads as a listing made then, whatever user the
+// unit names.
+TEST_F(RealManager, AnItemReadAfterAnActionReadsAsTheListingDoes)
+{
+    using realsd::UserManager;
+    const QByteArray sleep = QFile::encodeName(QStandardPaths::findExecutable("sleep"));
+    const QString data = manager->unitDir();
+    const QStringList written{data + "/tv-user.service", data + "/tv-dynamic.service", data + "/tv-plain.service"};
+    ASSERT_TRUE(
+        UserManager::Write(written[0], UserManager::Unit("Taskvane test user", "", "", sleep) + "User=nobody\n"));
+    ASSERT_TRUE(UserManager::Write(written[1],
+                                   UserManager::Unit("Taskvane test dynamic", "", "", sleep) + "DynamicUser=yes\n"));
+    ASSERT_TRUE(UserManager::Write(written[2], UserManager::Unit("Taskvane test plain", "", "", sleep)));
+
+    for (const char *name : {"tv-user", "tv-dynamic", "tv-plain"}) {
+        for (const bool start : {true, false}) {
+            TServices before;
+            before.Reload();
+            TServiceItem *item = before.ItemByName(QLatin1String(name));
+            ASSERT_NE(item, nullptr) << name;
+            if (start)
+                item->Start(kNoLimit);
+            else
+                item->Stop(kNoLimit);
+            TServices after;
+            after.Reload();
+            const TServiceItem *listed = after.ItemByName(QLatin1String(name));
+            ASSERT_NE(listed, nullptr) << name;
+            svctest::ExpectSameFields(*listed, *item);
+        }
+    }
+    EXPECT_EQ(Read("tv-user")->Account, "nobody");
+    EXPECT_EQ(Read("tv-dynamic")->Account, "tv-dynamic");
+    EXPECT_EQ(Read("tv-plain")->Account, "root");
     for (const QString &file : written)
         QFile::remove(file);
 }
