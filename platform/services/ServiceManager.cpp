@@ -184,9 +184,10 @@ struct UnitRead
 {
     QString Id;
     std::string Path;
-    bool Listed = false; // reported by ListUnits, with its state and description
-    bool Link = false;   // its unit file is a symbolic link: it may name another unit
-    QString Canonical;   // the name the manager knows the unit by, asked of links only
+    bool Listed = false;   // reported by ListUnits, with its state and description
+    bool Link = false;     // its unit file is a symbolic link: it may name another unit
+    bool Dangling = false; // a link to nothing
+    QString Canonical;     // the name the manager knows the unit by, asked of links only
     QString Description, LoadState, ActiveState, JobType, FreezerState, UnitFileState, User, CommandLine;
     QStringList Documentation, RequiredBy, BoundBy, WantedBy;
     bool CanStop = false, CanFreeze = false;
@@ -333,6 +334,7 @@ struct UnitFileName
 {
     QString Id;
     bool Link;
+    bool Dangling;
 };
 
 // The service unit files in the manager's unit folders, as the manager itself finds them: a name
@@ -369,8 +371,11 @@ bool FindUnitFiles(const QStringList &Folders, std::size_t MaxEntries, std::vect
             }
             if (type != DT_REG && type != DT_LNK)
                 continue;
+            struct stat target = {};
+            const bool dangling =
+                type == DT_LNK && ::fstatat(::dirfd(dir), e->d_name, &target, 0) != 0 && errno == ENOENT;
             seen.insert(id);
-            Files.push_back({id, type == DT_LNK});
+            Files.push_back({id, type == DT_LNK, dangling});
         }
         ::closedir(dir);
     }
@@ -782,6 +787,7 @@ private:
             m_Index.insert(f.Id, Units.size());
             UnitRead &u = Units[AddUnit(f.Id, object)];
             u.Link = f.Link;
+            u.Dangling = f.Dangling;
             std::free(object);
         }
     }
@@ -839,12 +845,17 @@ ServiceInfo InfoOf(const UnitRead &Unit)
     return info;
 }
 
-// A unit file found in the folders that stands for no service of its own: one whose unit cannot
-// be read, that names no unit after all, or that is another name of a unit (listed under its own).
+// A unit file found in the folders that the manager does not list as a service file of its own:
+// one whose unit cannot be read, another name of a unit (the manager calls it an alias, or knows
+// the unit by another name), or one the manager cannot find although it is there (it looks at
+// other folders: another mount namespace). A link that leads nowhere the manager lists as a bad
+// unit file, and so does the listing.
 bool PassedOver(const UnitRead &Unit)
 {
-    return !Unit.Listed &&
-        (Unit.Failed || Unit.LoadState == QLatin1String("not-found") || (Unit.Link && Unit.Canonical != Unit.Id));
+    if (Unit.Listed)
+        return false;
+    return Unit.Failed || Unit.UnitFileState == QLatin1String("alias") || (Unit.Link && Unit.Canonical != Unit.Id) ||
+        (Unit.LoadState == QLatin1String("not-found") && !Unit.Dangling);
 }
 
 } // namespace
