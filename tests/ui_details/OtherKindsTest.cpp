@@ -1,4 +1,5 @@
 #include "DetailsFixture.h"
+#include "common/ServiceList.h"
 #include "common/UserDirs.h"
 #include "platform_services/FakeSystemd.h"
 #include "sysinfo_autoruns/AutorunEnv.h"
@@ -134,6 +135,7 @@ protected:
         form = NewForm(&processes);
         form->show();
         form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+        ASSERT_TRUE(tvtest::WaitForServices(form->ServicePage->objServices));
     }
     void Click(const QString &Name)
     {
