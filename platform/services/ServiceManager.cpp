@@ -675,7 +675,8 @@ private:
             break;
         case Kind::Unit: {
             UnitRead &unit = Units[P.Asked.Unit];
-            if (unit.Failed)
+            // A property this manager does not have (an older one) is simply absent.
+            if (unit.Failed || sd_bus_error_has_name(error, SD_BUS_ERROR_UNKNOWN_PROPERTY))
                 break;
             if (error)
                 FailUnit(unit, ErrorOf(error));

@@ -153,6 +153,7 @@ struct Unit
     bool unreadable = false;  // its properties are refused
     bool silent = false;      // questions about its properties are never answered
     bool dynamicUser = false;
+    QStringList missing; // properties this manager does not have (an older one)
     int startDelay = 0;
     int stopDelay = 0;
     // Reads of the unit that still show it inactive with a job that has ended by the time it is
@@ -532,6 +533,8 @@ private:
             job.path = QDBusObjectPath(QStringLiteral("/org/freedesktop/systemd1/job/%1").arg(u.jobId));
         }
         m[QStringLiteral("Job")] = QVariant::fromValue(job);
+        for (const QString &name : u.missing)
+            m.remove(name);
         return m;
     }
     QVariantMap serviceProps(const Unit &u) const

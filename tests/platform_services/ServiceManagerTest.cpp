@@ -264,6 +264,28 @@ TEST_F(ServiceManagerTest, ReadsConfigurationAndStatus)
     EXPECT_FALSE(m.OpenService("  ").has_value());
 }
 
+// A manager without the freezer reads as one whose services cannot be paused, in the list and
+// when a service is opened.
+TEST_F(ServiceManagerTest, PropertiesAManagerDoesNotHaveAreAbsent)
+{
+    auto a = fakesd::Service("alpha", "active", "enabled");
+    a.missing = {"FreezerState", "CanFreeze"};
+    bus->manager.setUnits({a});
+    ServiceManager m;
+    const auto list = m.ListServices();
+    ASSERT_TRUE(list && list->size() == 1u);
+    ASSERT_TRUE(list->front().Read);
+    EXPECT_EQ(list->front().Status.State, StateRunning);
+    EXPECT_FALSE(list->front().Status.AcceptsPause);
+    auto h = m.OpenService("alpha");
+    ASSERT_TRUE(h);
+    ServiceStatus s;
+    ASSERT_TRUE(m.QueryStatus(*h, s));
+    EXPECT_EQ(s.State, StateRunning);
+    EXPECT_TRUE(s.AcceptsStop);
+    EXPECT_FALSE(s.AcceptsPause);
+}
+
 TEST_F(ServiceManagerTest, PendingChangesCarryNoWaitHint)
 {
     // The unit's timeouts are limits, not the time a step takes: taken as the hint they made
