@@ -1,14 +1,20 @@
 #include "sysinfo/Services.h"
 
+#include "sysinfo/HandOff.h"
 #include "sysinfo/Logging.h"
 
 #include "platform/services/ServiceManager.h"
 #include "sysinfo/Processes.h"
 
+#include "platform/Logging.h"
+
 #include <QElapsedTimer>
+#include <QMetaObject>
 #include <QThread>
 
+#include <atomic>
 #include <exception>
+#include <optional>
 
 using platform::services::ServiceHandle;
 using platform::services::ServiceManager;
@@ -342,10 +348,66 @@ bool TServiceHelper::ReloadItem(const QString &Name, TServiceItem *Item)
 
 // ---- TServices ----------------------------------------------------------------------------
 
+namespace {
+
+// Fills the two name lists of the items from First on; Index finds the items by case-folded name.
+void BuildDependencies(std::vector<std::unique_ptr<TServiceItem>> &Items, const QHash<QString, TServiceItem *> &Index,
+                       const std::vector<ps::ServiceInfo> &Services, std::size_t First)
+{
+    // The names come with each service's own answers; an item left out has none here.
+    QHash<QString, const ps::ServiceInfo *> byName;
+    for (const ps::ServiceInfo &s : Services)
+        byName.insert(s.Entry.Name, &s);
+    for (std::size_t i = First; i < Items.size(); ++i) {
+        TServiceItem &item = *Items[i];
+        item.Dependencies.clear();
+        item.Dependents.clear();
+        const ps::ServiceInfo *info = byName.value(item.Name, nullptr);
+        if (!info)
+            continue;
+        for (const QString &name : info->Dependents) {
+            // Names that are not listed are passed over.
+            if (TServiceItem *dep = Index.value(CaseKey(name), nullptr))
+                item.Dependents.append(dep->Name);
+        }
+    }
+    // B depends on A when A names B among its dependents; the pairs are found through the
+    // exact names, in list order.
+    QHash<QString, TServiceItem *> exact;
+    for (std::size_t i = First; i < Items.size(); ++i)
+        exact.insert(Items[i]->Name, Items[i].get());
+    for (std::size_t i = First; i < Items.size(); ++i) {
+        const TServiceItem &b = *Items[i];
+        for (const QString &s : b.Dependents) {
+            TServiceItem *a = exact.value(s, nullptr);
+            if (a && a != &b && a->Name != b.Name)
+                a->Dependencies.append(b.Name);
+        }
+    }
+}
+
+} // namespace
+
+// A reading in the background: its hand-off to the component's thread, and the wish to stop it.
+struct TServices::TReading
+{
+    explicit TReading(QObject *Context) : HandOff(Context) {}
+    THandOff HandOff;
+    std::atomic<bool> Stop{false};
+};
+
 TServices::TServices(QObject *AOwner) : QObject(AOwner) {}
 
 TServices::~TServices()
 {
+    m_Closing = true;
+    if (m_Reading) {
+        // The worker sees the wish within a tick of its wait; its list is then handed to nobody.
+        m_Reading->Stop = true;
+        m_Reading->HandOff.Close();
+    }
+    if (m_Worker.joinable())
+        m_Worker.join();
     Clear();
 }
 
@@ -364,19 +426,22 @@ void TServices::Reload()
 
 void TServices::Refresh()
 {
+    m_RefreshFailed = !ReadServices(m_Items, m_ByName, {});
+}
+
+bool TServices::ReadServices(TItems &Items, TIndex &Index, const std::function<bool()> &Cancelled)
+{
     std::optional<std::vector<ps::ServiceInfo>> services;
-    m_RefreshFailed = true;
     try {
         ServiceManager manager;
-        services = manager.ListServices();
+        services = manager.ListServices(Cancelled);
     } catch (const std::exception &e) {
         qCWarning(lcSysinfo) << "services:" << e.what();
-        return;
+        return false;
     }
     if (!services)
-        return;
-    m_RefreshFailed = false;
-    const std::size_t first = m_Items.size();
+        return false;
+    const std::size_t first = Items.size();
     for (const ps::ServiceInfo &s : *services) {
         try {
             auto item = std::make_unique<TServiceItem>();
@@ -390,50 +455,81 @@ void TServices::Refresh()
                 TakeStatus(*item, s.Status);
             }
             TServiceItem *raw = item.get();
-            m_Items.push_back(std::move(item));
+            Items.push_back(std::move(item));
             // The first item of a name answers look-ups.
-            if (!m_ByName.contains(CaseKey(raw->Name)))
-                m_ByName.insert(CaseKey(raw->Name), raw);
+            if (!Index.contains(CaseKey(raw->Name)))
+                Index.insert(CaseKey(raw->Name), raw);
         } catch (const std::exception &e) {
             qCWarning(lcSysinfo) << "services:" << e.what();
             // This entry is left out; the others go on.
         }
     }
-    BuildDependencies(*services, first);
+    BuildDependencies(Items, Index, *services, first);
+    return true;
 }
 
-void TServices::BuildDependencies(const std::vector<ps::ServiceInfo> &Services, std::size_t First)
+void TServices::ReloadInBackground()
 {
-    // The names come with each service's own answers; an item left out above has none here.
-    QHash<QString, const ps::ServiceInfo *> byName;
-    for (const ps::ServiceInfo &s : Services)
-        byName.insert(s.Entry.Name, &s);
-    for (std::size_t i = First; i < m_Items.size(); ++i) {
-        TServiceItem &item = *m_Items[i];
-        item.Dependencies.clear();
-        item.Dependents.clear();
-        const ps::ServiceInfo *info = byName.value(item.Name, nullptr);
-        if (!info)
-            continue;
-        for (const QString &name : info->Dependents) {
-            // Names that are not listed are passed over.
-            if (TServiceItem *dep = ItemByName(name))
-                item.Dependents.append(dep->Name);
-        }
+    if (m_Closing)
+        return;
+    if (m_Reading || m_Ending) {
+        // What it reads may be older than this request: it stops, and another reading follows
+        // once its worker has left the hand-off.
+        if (m_Reading)
+            m_Reading->Stop = true;
+        m_Again = true;
+        return;
     }
-    // B depends on A when A names B among its dependents; the pairs are found through the
-    // exact names, in list order.
-    QHash<QString, TServiceItem *> exact;
-    for (std::size_t i = First; i < m_Items.size(); ++i)
-        exact.insert(m_Items[i]->Name, m_Items[i].get());
-    for (std::size_t i = First; i < m_Items.size(); ++i) {
-        const TServiceItem &b = *m_Items[i];
-        for (const QString &s : b.Dependents) {
-            TServiceItem *a = exact.value(s, nullptr);
-            if (a && a != &b && a->Name != b.Name)
-                a->Dependencies.append(b.Name);
+    StartReading();
+}
+
+void TServices::StartReading()
+{
+    m_Again = false;
+    if (m_Closing)
+        return;
+    // The last worker has handed its list over and is ending.
+    if (m_Worker.joinable())
+        m_Worker.join();
+    auto reading = std::make_shared<TReading>(this);
+    m_Reading = reading;
+    m_Worker = std::thread([this, reading] {
+        TItems items;
+        TIndex index;
+        bool failed = true;
+        try {
+            failed = !ReadServices(items, index, [&reading] { return reading->Stop.load(); });
+        } catch (...) {
+            qCWarning(lcSysinfo) << "services:" << platform::CurrentExceptionText();
         }
+        // Runs only while the hand-off is open, that is while this component lives.
+        reading->HandOff.Synchronize([&] { ReadingEnded(reading, items, index, failed); });
+    });
+}
+
+void TServices::ReadingEnded(const std::shared_ptr<TReading> &Reading, TItems &Items, TIndex &Index, bool Failed)
+{
+    if (m_Reading != Reading)
+        return;
+    m_Reading.reset();
+    Reading->HandOff.Close();
+    const bool taken = !Reading->Stop.load();
+    if (taken) {
+        m_Items.swap(Items);
+        m_ByName.swap(Index);
+        m_RefreshFailed = Failed;
     }
+    // The items given up go here, on the thread that may have shown them.
+    Index.clear();
+    Items.clear();
+    if (taken && OnReloaded) {
+        m_Ending = true;
+        OnReloaded();
+        m_Ending = false;
+    }
+    // The next reading starts once this worker has left its hand-off.
+    if (m_Again)
+        QMetaObject::invokeMethod(this, &TServices::StartReading, Qt::QueuedConnection);
 }
 
 int TServices::GetCount() const

@@ -5,7 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace platform::services {
@@ -105,10 +107,20 @@ class TServices : public QObject
 
 public:
     explicit TServices(QObject *AOwner = nullptr);
+    // Stops a reading in the background and waits for its thread, which ends within a fraction of
+    // a second.
     ~TServices() override;
 
     void Clear();
     void Reload();
+    // Reload on a worker thread; returns at once. The new items take the old ones' place on the
+    // component's thread, where the old ones are freed and OnReloaded then runs. A request while a
+    // reading runs stops that reading and starts another, so that the list taken in is never older
+    // than the last request.
+    void ReloadInBackground();
+    // A reading in the background runs or is about to start.
+    bool Reloading() const { return m_Reading != nullptr || m_Again; }
+    std::function<void()> OnReloaded;
     // Appends one item per service; does not clear the list first.
     void Refresh();
     int GetCount() const;
@@ -127,12 +139,26 @@ public:
     static bool SetServiceStartType(const QString &Name, TServiceStartType StartType);
 
 private:
-    // Fills the two name lists of the items from First on.
-    void BuildDependencies(const std::vector<platform::services::ServiceInfo> &Services, std::size_t First);
+    using TItems = std::vector<std::unique_ptr<TServiceItem>>;
+    using TIndex = QHash<QString, TServiceItem *>;
+    struct TReading;
 
-    std::vector<std::unique_ptr<TServiceItem>> m_Items; // enumeration order
+    // Appends one item per service to Items and Index, with their name lists; false when the
+    // service manager could not be asked (or Cancelled said so).
+    static bool ReadServices(TItems &Items, TIndex &Index, const std::function<bool()> &Cancelled);
+    void StartReading();
+    // On the component's thread: the reading's list takes the old one's place unless the reading
+    // was stopped.
+    void ReadingEnded(const std::shared_ptr<TReading> &Reading, TItems &Items, TIndex &Index, bool Failed);
+
+    TItems m_Items;  // enumeration order
+    TIndex m_ByName; // case-folded name -> first item of it
     bool m_RefreshFailed = false;
-    QHash<QString, TServiceItem *> m_ByName; // case-folded name -> first item of it
+    std::shared_ptr<TReading> m_Reading;
+    std::thread m_Worker;
+    bool m_Again = false;
+    bool m_Ending = false; // OnReloaded runs, inside the worker's hand-off
+    bool m_Closing = false;
 };
 
 // Makes sure, at program start, that the terminal service runs (the process unit calls it).

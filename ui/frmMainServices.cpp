@@ -21,6 +21,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 // Columns of the service list.
@@ -34,6 +36,21 @@ constexpr int kServiceNameRole = Qt::UserRole + 3;
 QString RowName(const QTreeWidgetItem *Row)
 {
     return Row->data(colName, kServiceNameRole).toString();
+}
+
+// A unit name as the manager spells it: its backslashes are the manager's own escapes
+// ("dev-disk-by\x2duuid"), shown as systemctl shows them. A name with any other character is not
+// one the manager made, and is shown escaped like every other outside text.
+QString ServiceNameText(const QString &Name)
+{
+    for (const QChar c : Name) {
+        const char16_t u = c.unicode();
+        const bool unitChar = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
+            u == u':' || u == u'-' || u == u'_' || u == u'.' || u == u'\\' || u == u'@';
+        if (!unitChar)
+            return VisibleText(Name);
+    }
+    return Name.left(kVisibleTextLimit);
 }
 
 // What the optimisation panel takes from the list's height while it shows.
@@ -114,12 +131,17 @@ bool CanPause(const TServiceItem *Item)
 TServicePage::TServicePage(const TPageContext &Context, QWidget *Page) : TListPage(Context, Page)
 {
     BuildServicePage();
+    objServices->OnReloaded = [this] { ServicesReloaded(); };
     Optimization = std::make_unique<TOptimizationPanel>(Page, lvServices, Context.DataDir);
     Optimization->OnRefreshList = [this] { RefreshServiceList(); };
 }
 
 TServicePage::~TServicePage()
 {
+    // A reading under way stops and hands nothing over: nothing of the page is reached any more.
+    objServices->OnReloaded = nullptr;
+    delete objServices;
+    objServices = nullptr;
     DropList();
 }
 
@@ -209,7 +231,7 @@ void TServicePage::BuildServicePage()
 
 // ---- rows --------------------------------------------------------------------------------------
 
-void TServicePage::AddServiceRow(int Index, TServiceItem *Item)
+QTreeWidgetItem *TServicePage::NewServiceRow(int Index, const TServiceItem *Item)
 {
     auto *row = new TListRow(this);
     const int image = RowImage(Item->State);
@@ -217,39 +239,67 @@ void TServicePage::AddServiceRow(int Index, TServiceItem *Item)
     row->setData(colName, kServiceImageRole, image);
     row->setIcon(colName, ilCommon.value(image));
     row->setData(colName, kServiceNameRole, Item->Name);
-    row->setText(colName, VisibleText(Item->Name));
+    row->setText(colName, ServiceNameText(Item->Name));
     row->setText(colDisplayName, VisibleText(Item->DisplayName));
     row->setText(colState, StateCell(Item->State));
     row->setText(colStartType, StartTypeCell(Item->StartType));
     row->setText(colCommandLine, VisibleText(Item->BinaryPath));
     row->setTextAlignment(colState, Qt::AlignCenter);
     row->setTextAlignment(colStartType, Qt::AlignCenter);
-    lvServices->addTopLevelItem(row);
+    return row;
 }
 
 void TServicePage::FillServiceList()
 {
-    objServices->Reload();
-    if (objServices->GetCount() < 1)
-        return; // the old rows stay
-    lvServices->setUpdatesEnabled(false);
-    lvServices->clear();
-    for (int i = 0; i < objServices->GetCount(); ++i)
-        AddServiceRow(i, objServices->GetItem(i));
-    lvServices->setUpdatesEnabled(true);
+    m_FillWanted = true;
+    objServices->ReloadInBackground();
 }
 
 void TServicePage::RefreshServiceList()
 {
     if (!PagePanel()->isVisible() || lvServices->topLevelItemCount() < 1)
         return;
-    objServices->Reload();
-    SetStatusText(StatusText());
+    m_RefreshWanted = true;
+    objServices->ReloadInBackground();
+}
+
+void TServicePage::ServicesReloaded()
+{
+    const bool fill = std::exchange(m_FillWanted, false);
+    const bool refresh = std::exchange(m_RefreshWanted, false);
+    lvServices->setUpdatesEnabled(false);
+    // With no services the old rows stay.
+    if (fill && objServices->GetCount() >= 1)
+        ShowServiceRows();
+    else if (refresh)
+        UpdateServiceRows();
+    lvServices->setUpdatesEnabled(true);
+    if (PagePanel()->isVisible())
+        SetStatusText(StatusText());
+    // The selected row's item is a new one now.
+    UpdateServiceButtons();
+    if (m_Context.Details && m_Context.Details->Source == this)
+        m_Context.Details->RefreshDetails();
+}
+
+void TServicePage::ShowServiceRows()
+{
+    lvServices->clear();
+    QList<QTreeWidgetItem *> rows;
+    rows.reserve(objServices->GetCount());
+    for (int i = 0; i < objServices->GetCount(); ++i)
+        rows.append(NewServiceRow(i, objServices->GetItem(i)));
+    lvServices->addTopLevelItems(rows);
+    // A column clicked while the list was being read keeps its order.
+    if (SortColumn != -1)
+        SortList();
+}
+
+void TServicePage::UpdateServiceRows()
+{
     // Without an answer the rows stay as they were: an empty list would claim there are no services.
     if (objServices->RefreshFailed())
         return;
-
-    lvServices->setUpdatesEnabled(false);
     for (int i = lvServices->topLevelItemCount() - 1; i >= 0; --i) {
         QTreeWidgetItem *row = lvServices->topLevelItem(i);
         const TServiceItem *item = objServices->ItemByName(RowName(row));
@@ -273,15 +323,16 @@ void TServicePage::RefreshServiceList()
         QSet<QString> shown;
         for (int i = 0; i < m; ++i)
             shown.insert(RowName(lvServices->topLevelItem(i)).toCaseFolded());
+        QList<QTreeWidgetItem *> added;
         for (int i = 0; i < n; ++i) {
-            TServiceItem *item = objServices->GetItem(i);
+            const TServiceItem *item = objServices->GetItem(i);
             if (!shown.contains(item->Name.toCaseFolded()))
-                AddServiceRow(i, item);
+                added.append(NewServiceRow(i, item));
         }
+        lvServices->addTopLevelItems(added);
         if (SortColumn != -1)
             SortList();
     }
-    lvServices->setUpdatesEnabled(true);
 }
 
 TServiceItem *TServicePage::SelectedService() const
@@ -301,8 +352,9 @@ void TServicePage::ServiceCommand(TServiceCommand Code, TServiceStartType StartT
     QString name = item->Name;
 
     // One waiting operation: panel, operation, panel away, failure report. Showing the panel
-    // lets queued work run (the end of an optimisation job reloads the list), so the item is
-    // looked up again by its name; a service that has gone meanwhile is skipped.
+    // lets queued work run (a list read in the background takes the old one's place), so the item
+    // is looked up again by its name; a service that has gone meanwhile is skipped. The same holds
+    // after every question and report: the items are only used before the next event loop.
     auto run = [&](const char16_t *WaitText, const char16_t *Failure, const auto &Operation) {
         m_Context.Host->ShowWaiting(QString::fromUtf16(WaitText));
         item = objServices->ItemByName(name);
@@ -564,6 +616,8 @@ void TServicePage::FillPage()
 
 QString TServicePage::StatusText() const
 {
+    if (objServices->Reloading())
+        return QStringLiteral("[服务管理] 正在读取服务列表……");
     if (objServices->RefreshFailed())
         return QStringLiteral("[服务管理] 无法连接服务管理器！");
     return QStringLiteral("[服务管理] 服务: %1").arg(objServices->GetCount());
@@ -585,7 +639,7 @@ bool TServicePage::AddDetails(TDetailsPanel &Panel)
     if (!item)
         return false;
     QString text;
-    Panel.AddDetailLine(QStringLiteral("服务名"), VisibleText(item->Name), true);
+    Panel.AddDetailLine(QStringLiteral("服务名"), ServiceNameText(item->Name), true);
     Panel.AddDetailLine(QStringLiteral("显示名"), VisibleText(item->DisplayName), true);
     Panel.AddDetailLine(QStringLiteral("命令行"), VisibleText(item->BinaryPath), true);
     Panel.AddDetailLine(QStringLiteral("宿主进程 ID"),

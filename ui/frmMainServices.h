@@ -48,6 +48,8 @@ public:
     bool AddDetails(TDetailsPanel &Panel) override;
     int CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const override;
 
+    // Both read the list on a worker and show the rows when it is in; the page's status text tells
+    // meanwhile.
     void FillServiceList();
     void RefreshServiceList();
     TServiceItem *SelectedService() const;
@@ -84,5 +86,14 @@ protected:
 
 private:
     void BuildServicePage();
-    void AddServiceRow(int Index, TServiceItem *Item);
+    QTreeWidgetItem *NewServiceRow(int Index, const TServiceItem *Item);
+    // The list read in the background has taken the old one's place: the rows follow it as the
+    // requests since the last one asked.
+    void ServicesReloaded();
+    void ShowServiceRows();
+    void UpdateServiceRows();
+
+    // What the reading under way is to do to the rows once it is in.
+    bool m_FillWanted = false;
+    bool m_RefreshWanted = false;
 };

@@ -4,11 +4,7 @@
 
 #include "platform/system/TestVariables.h"
 
-#include <QDBusArgument>
-#include <QDBusMessage>
-#include <QDBusMetaType>
-#include <QDBusObjectPath>
-#include <QDBusVariant>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QSet>
@@ -20,9 +16,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <utility>
 
 #include <dirent.h>
@@ -33,71 +29,59 @@ namespace platform::services {
 
 namespace {
 
-const QString kDestination = QStringLiteral("org.freedesktop.systemd1");
+constexpr const char *kDestination = "org.freedesktop.systemd1";
+constexpr const char *kManagerObject = "/org/freedesktop/systemd1";
+constexpr const char *kManagerInterface = "org.freedesktop.systemd1.Manager";
+constexpr const char *kPropertiesInterface = "org.freedesktop.DBus.Properties";
+constexpr const char *kBusDaemon = "org.freedesktop.DBus";
 const QString kManagerPath = QStringLiteral("/org/freedesktop/systemd1");
-const QString kManagerInterface = QStringLiteral("org.freedesktop.systemd1.Manager");
-const QString kUnitInterface = QStringLiteral("org.freedesktop.systemd1.Unit");
-const QString kServiceInterface = QStringLiteral("org.freedesktop.systemd1.Service");
-const QString kJobInterface = QStringLiteral("org.freedesktop.systemd1.Job");
-const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString kServiceSuffix = QStringLiteral(".service");
 
-QDBusConnection OpenBus()
+// How often a wait looks at the clock and at the caller's wish to stop.
+constexpr quint64 kTickUs = 100000;
+// The bus library's own bound on a call: past the manager's wait, so that the reader's own
+// bounds act first.
+constexpr quint64 kCallTimeoutUs = quint64(ServiceManager::kManagerWaitMs + 10000) * 1000;
+
+struct MessageUnref
 {
-    const QString address = system::TestVariable(kBusAddressVariable);
-    if (address.isEmpty())
-        return QDBusConnection::systemBus();
-    // One named connection per address; connecting again hands back the existing one.
-    return QDBusConnection::connectToBus(address, QStringLiteral("taskvane-systemd:") + address);
+    void operator()(sd_bus_message *Msg) const { sd_bus_message_unref(Msg); }
+};
+using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
+
+QString ErrorText(int Code)
+{
+    return QString::fromLocal8Bit(std::strerror(Code < 0 ? -Code : Code));
 }
 
-// A complex value arrives as a marshalled argument; anything of another shape is refused
-// rather than read with the wrong layout.
-bool ArgumentOf(const QVariant &Value, const char *Signature, QDBusArgument &Arg)
+// The text of a refusal: the manager's own message where it gave one.
+QString ErrorOf(const sd_bus_error *Error)
 {
-    if (Value.metaType() != QMetaType::fromType<QDBusArgument>())
-        return false;
-    Arg = Value.value<QDBusArgument>();
-    return Arg.currentSignature() == QLatin1String(Signature);
-}
-
-QStringList StringsOf(const QVariant &Value)
-{
-    if (Value.metaType() == QMetaType::fromType<QStringList>())
-        return Value.toStringList();
-    QDBusArgument holder;
-    if (!ArgumentOf(Value, "as", holder))
+    if (!Error)
         return {};
-    const QDBusArgument &arg = holder;
-    QStringList list;
-    arg >> list;
-    return list;
+    if (Error->message && *Error->message)
+        return QString::fromUtf8(Error->message);
+    return Error->name ? QString::fromUtf8(Error->name) : QString();
 }
 
-QString StringOf(const QVariantMap &Props, const char *Key)
+// Errors that say the bus or the manager itself is gone, as opposed to a refusal about one unit
+// (gone meanwhile, no such property) or a question left unanswered.
+bool ManagerGone(sd_bus_message *Reply, const sd_bus_error *Error)
 {
-    const QVariant v = Props.value(QLatin1String(Key));
-    return v.metaType() == QMetaType::fromType<QString>() ? v.toString() : QString();
+    for (const char *name : {SD_BUS_ERROR_DISCONNECTED, SD_BUS_ERROR_LIMITS_EXCEEDED, SD_BUS_ERROR_SERVICE_UNKNOWN,
+                             SD_BUS_ERROR_NAME_HAS_NO_OWNER, SD_BUS_ERROR_NO_MEMORY})
+        if (sd_bus_error_has_name(Error, name))
+            return true;
+    // The bus daemon gives up a question for the manager only when the manager left the bus.
+    const char *sender = sd_bus_message_get_sender(Reply);
+    return sd_bus_error_has_name(Error, SD_BUS_ERROR_NO_REPLY) && sender && std::strcmp(sender, kBusDaemon) == 0;
 }
 
-bool BoolOf(const QVariantMap &Props, const char *Key)
+// The answer came from the manager itself (not from the bus daemon or the bus library).
+bool FromManager(sd_bus_message *Reply)
 {
-    const QVariant v = Props.value(QLatin1String(Key));
-    return v.metaType() == QMetaType::fromType<bool>() && v.toBool();
-}
-
-quint64 UintOf(const QVariantMap &Props, const char *Key)
-{
-    const QVariant v = Props.value(QLatin1String(Key));
-    switch (v.metaType().id()) {
-    case QMetaType::UInt:
-    case QMetaType::ULongLong:
-    case QMetaType::UShort:
-    case QMetaType::UChar:
-        return v.toULongLong();
-    default:
-        return 0;
-    }
+    const char *sender = sd_bus_message_get_sender(Reply);
+    return sender && std::strcmp(sender, kBusDaemon) != 0;
 }
 
 QString Quoted(const QString &Arg)
@@ -105,38 +89,6 @@ QString Quoted(const QString &Arg)
     if (!Arg.isEmpty() && !Arg.contains(QLatin1Char(' ')) && !Arg.contains(QLatin1Char('\t')))
         return Arg;
     return QLatin1Char('"') + Arg + QLatin1Char('"');
-}
-
-// The program and arguments of the unit's first start command.
-QString CommandLineOf(const QVariant &ExecStart)
-{
-    QDBusArgument holder;
-    if (!ArgumentOf(ExecStart, "a(sasbttttuii)", holder))
-        return {};
-    // Reading goes through a const view: the non-const calls of the same names write.
-    const QDBusArgument &arg = holder;
-    QString line;
-    arg.beginArray();
-    bool first = true;
-    while (!arg.atEnd()) {
-        QString path;
-        QStringList argv;
-        bool ignoreFailure = false;
-        qulonglong t1 = 0, t2 = 0, t3 = 0, t4 = 0;
-        quint32 pid = 0;
-        qint32 code = 0, status = 0;
-        arg.beginStructure();
-        arg >> path >> argv >> ignoreFailure >> t1 >> t2 >> t3 >> t4 >> pid >> code >> status;
-        arg.endStructure();
-        if (!first)
-            continue;
-        first = false;
-        line = Quoted(path);
-        for (qsizetype i = 1; i < argv.size(); ++i)
-            line += QLatin1Char(' ') + Quoted(argv.at(i));
-    }
-    arg.endArray();
-    return line;
 }
 
 bool IsServiceUnit(const QString &Unit)
@@ -153,117 +105,34 @@ QString ServiceNameOf(const QString &Unit)
 
 std::atomic<CallObserver *> s_observer{nullptr};
 
-} // namespace
-
-void SetCallObserver(CallObserver *Observer)
+bool Observed()
 {
-    s_observer = Observer;
+    return s_observer.load() != nullptr;
 }
 
-void detail::NoteSent(const QString &Member, const QString &Path)
+// The system bus, or the bus the test suite names; null with Error set when it cannot be reached.
+sd_bus *OpenBus(QString &Error)
 {
-    if (CallObserver *o = s_observer.load())
-        o->Sent(Member, Path);
-}
-
-void detail::NoteAnswered(const QString &Member, const QString &Path)
-{
-    if (CallObserver *o = s_observer.load())
-        o->Answered(Member, Path);
-}
-
-void ServiceManager::SetLastError(const QString &Error)
-{
-    m_LastError = Error;
-    qCWarning(lcPlatform) << "service manager:" << Error;
-}
-
-ServiceManager::ServiceManager() : m_Bus(OpenBus()) {}
-
-bool ServiceManager::IsConnected() const
-{
-    return m_Bus.isConnected();
-}
-
-bool ServiceManager::Ping()
-{
-    return Call(kManagerPath, QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"), {}, nullptr, false);
-}
-
-bool ServiceManager::Call(const QString &Path, const QString &Interface, const QString &Method,
-                          const QVariantList &Args, QList<QVariant> *Reply, bool Action)
-{
-    m_LastError.clear();
-    if (!m_Bus.isConnected()) {
-        SetLastError(QStringLiteral("no connection to the service manager"));
-        return false;
+    const QByteArray address = system::TestVariable(kBusAddressVariable).toLocal8Bit();
+    sd_bus *bus = nullptr;
+    int r = address.isEmpty() ? sd_bus_open_system(&bus) : sd_bus_new(&bus);
+    if (r >= 0 && !address.isEmpty()) {
+        r = sd_bus_set_address(bus, address.constData());
+        if (r >= 0)
+            r = sd_bus_set_bus_client(bus, 1);
+        if (r >= 0)
+            r = sd_bus_start(bus);
     }
-    QDBusMessage msg = QDBusMessage::createMethodCall(kDestination, Path, Interface, Method);
-    msg.setArguments(Args);
-    // Changes may need the user's consent (an authorisation agent asks): give them time.
-    msg.setInteractiveAuthorizationAllowed(Action);
-    detail::NoteSent(Method, Path);
-    const QDBusMessage reply = m_Bus.call(msg, QDBus::Block, Action ? kActionTimeoutMs : kQueryTimeoutMs);
-    detail::NoteAnswered(Method, Path);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        const QString why = reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
-        SetLastError(why.isEmpty() ? QStringLiteral("no answer from the service manager") : why);
-        return false;
+    if (r < 0) {
+        Error = QStringLiteral("no connection to the service manager: ") + ErrorText(r);
+        if (bus)
+            sd_bus_close_unref(bus);
+        return nullptr;
     }
-    if (Reply)
-        *Reply = reply.arguments();
-    return true;
+    return bus;
 }
 
-bool ServiceManager::GetAll(const QString &Path, const QString &Interface, QVariantMap &Props)
-{
-    QList<QVariant> reply;
-    if (!Call(Path, kPropertiesInterface, QStringLiteral("GetAll"), {Interface}, &reply, false))
-        return false;
-    if (reply.isEmpty())
-        return false;
-    const QVariant &v = reply.first();
-    if (v.metaType() == QMetaType::fromType<QVariantMap>()) {
-        Props = v.toMap();
-        return true;
-    }
-    QDBusArgument holder;
-    if (!ArgumentOf(v, "a{sv}", holder)) {
-        SetLastError(QStringLiteral("malformed properties"));
-        return false;
-    }
-    const QDBusArgument &arg = holder;
-    Props.clear();
-    arg >> Props;
-    return true;
-}
-
-std::optional<QString> ServiceManager::JobType(const QVariant &Job)
-{
-    QDBusArgument holder;
-    if (!ArgumentOf(Job, "(uo)", holder))
-        return QString();
-    const QDBusArgument &arg = holder;
-    quint32 id = 0;
-    QDBusObjectPath path;
-    arg.beginStructure();
-    arg >> id >> path;
-    arg.endStructure();
-    if (id == 0 || path.path().isEmpty() || path.path() == QLatin1String("/"))
-        return QString();
-    QList<QVariant> reply;
-    // The job may have ended between the two reads: then what it did is not in the first one.
-    if (!Call(path.path(), kPropertiesInterface, QStringLiteral("Get"), {kJobInterface, QStringLiteral("JobType")},
-              &reply, false) ||
-        reply.isEmpty())
-        return std::nullopt;
-    const QVariant v = reply.first().value<QDBusVariant>().variant();
-    return v.metaType() == QMetaType::fromType<QString>() ? v.toString() : QString();
-}
-
-namespace {
-
-// What a listing asks each unit, and on which interface.
+// What is asked of a unit, and on which interface.
 enum class Prop : quint8 {
     Description,
     LoadState,
@@ -280,6 +149,8 @@ enum class Prop : quint8 {
     User,
     MainPID,
     Id,
+    Job,
+    JobType, // of a job object
 };
 
 struct PropName
@@ -304,57 +175,27 @@ constexpr PropName kPropNames[] = {
     {"org.freedesktop.systemd1.Service", "User"},
     {"org.freedesktop.systemd1.Service", "MainPID"},
     {"org.freedesktop.systemd1.Unit", "Id"},
+    {"org.freedesktop.systemd1.Unit", "Job"},
+    {"org.freedesktop.systemd1.Job", "JobType"},
 };
 
-// One unit while its answers come in.
+// One unit (or job object) while its answers come in.
 struct UnitRead
 {
     QString Id;
     std::string Path;
-    bool Listed = false; // reported by ListUnits, with its state and description
-    bool Link = false;   // its unit file is a symbolic link: it may name another unit
-    QString Canonical;   // the name the manager knows the unit by, asked of links only
+    bool Listed = false;   // reported by ListUnits, with its state and description
+    bool Link = false;     // its unit file is a symbolic link: it may name another unit
+    bool Dangling = false; // a link to nothing
+    QString Canonical;     // the name the manager knows the unit by, asked of links only
     QString Description, LoadState, ActiveState, JobType, FreezerState, UnitFileState, User, CommandLine;
     QStringList Documentation, RequiredBy, BoundBy, WantedBy;
     bool CanStop = false, CanFreeze = false;
     quint32 MainPID = 0;
-    bool Failed = false; // a question about it was refused
+    std::string JobPath; // the unit's job, empty without one
+    bool Failed = false; // a question about it was refused or left unanswered
+    QString Error;       // why, the first time
 };
-
-struct Question
-{
-    std::size_t Unit;
-    Prop What;
-};
-
-struct BusUnref
-{
-    void operator()(sd_bus *Bus) const { sd_bus_close_unref(Bus); }
-};
-using BusPtr = std::unique_ptr<sd_bus, BusUnref>;
-
-struct MessageUnref
-{
-    void operator()(sd_bus_message *Msg) const { sd_bus_message_unref(Msg); }
-};
-using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
-
-QString ErrorText(int Code)
-{
-    return QString::fromLocal8Bit(std::strerror(Code < 0 ? -Code : Code));
-}
-
-// Errors that say the bus or the manager cannot answer at all, as opposed to a refusal about
-// one unit (gone meanwhile, no such property).
-bool IsFatal(const sd_bus_error *Error)
-{
-    for (const char *name :
-         {SD_BUS_ERROR_NO_REPLY, SD_BUS_ERROR_TIMEOUT, SD_BUS_ERROR_DISCONNECTED, SD_BUS_ERROR_LIMITS_EXCEEDED,
-          SD_BUS_ERROR_SERVICE_UNKNOWN, SD_BUS_ERROR_NAME_HAS_NO_OWNER, SD_BUS_ERROR_NO_MEMORY})
-        if (sd_bus_error_has_name(Error, name))
-            return true;
-    return false;
-}
 
 bool ReadString(sd_bus_message *Msg, QString &Out)
 {
@@ -405,7 +246,7 @@ bool ReadStrings(sd_bus_message *Msg, QStringList &Out)
     return sd_bus_message_exit_container(Msg) >= 0;
 }
 
-// The program and arguments of the first start command, as commandLineOf gives them.
+// The program and arguments of the unit's first start command.
 bool ReadCommandLine(sd_bus_message *Msg, QString &Out)
 {
     if (sd_bus_message_enter_container(Msg, 'v', "a(sasbttttuii)") <= 0 ||
@@ -434,6 +275,17 @@ bool ReadCommandLine(sd_bus_message *Msg, QString &Out)
             Out += QLatin1Char(' ') + Quoted(args.at(i));
     }
     return sd_bus_message_exit_container(Msg) >= 0 && sd_bus_message_exit_container(Msg) >= 0;
+}
+
+// The unit's job: its object, or nothing when it has none.
+bool ReadJob(sd_bus_message *Msg, std::string &Out)
+{
+    uint32_t id = 0;
+    const char *path = nullptr;
+    if (sd_bus_message_read(Msg, "v", "(uo)", &id, &path) < 0)
+        return false;
+    Out = (id != 0 && path && std::strcmp(path, "/") != 0) ? std::string(path) : std::string();
+    return true;
 }
 
 bool ReadAnswer(sd_bus_message *Msg, Prop What, UnitRead &Unit)
@@ -469,6 +321,10 @@ bool ReadAnswer(sd_bus_message *Msg, Prop What, UnitRead &Unit)
         return ReadUint(Msg, Unit.MainPID);
     case Prop::Id:
         return ReadString(Msg, Unit.Canonical);
+    case Prop::Job:
+        return ReadJob(Msg, Unit.JobPath);
+    case Prop::JobType:
+        return ReadString(Msg, Unit.JobType);
     }
     return false;
 }
@@ -478,6 +334,7 @@ struct UnitFileName
 {
     QString Id;
     bool Link;
+    bool Dangling;
 };
 
 // The service unit files in the manager's unit folders, as the manager itself finds them: a name
@@ -514,59 +371,63 @@ bool FindUnitFiles(const QStringList &Folders, std::size_t MaxEntries, std::vect
             }
             if (type != DT_REG && type != DT_LNK)
                 continue;
+            struct stat target = {};
+            const bool dangling =
+                type == DT_LNK && ::fstatat(::dirfd(dir), e->d_name, &target, 0) != 0 && errno == ENOENT;
             seen.insert(id);
-            Files.push_back({id, type == DT_LNK});
+            Files.push_back({id, type == DT_LNK, dangling});
         }
         ::closedir(dir);
     }
     return true;
 }
 
-// A listing on a bus connection of its own: its answers are taken in by this object alone,
-// outside every event loop, so that nothing else runs while the list is read.
-class Listing
+// Questions to the manager on one connection, up to a bound in flight at once, their answers taken
+// in by this object alone, outside every event loop, so that nothing else runs meanwhile.
+//
+// A question about a unit that stays unanswered is given up, with that unit, once it is older than
+// the query time-out and the manager has answered a question asked after it (the manager answers
+// in order; when nothing asked later has come back yet, a ping asks). A manager that answers
+// nothing at all is waited for up to its wait; only then, or when the connection or the manager's
+// own list fails, does the whole read fail.
+class Reader
 {
 public:
-    bool Open()
+    Reader(sd_bus *Bus, const std::function<bool()> &Cancelled) : m_Bus(Bus), m_Cancelled(Cancelled)
     {
-        const QByteArray address = system::TestVariable(kBusAddressVariable).toLocal8Bit();
-        sd_bus *bus = nullptr;
-        int r = address.isEmpty() ? sd_bus_open_system(&bus) : sd_bus_new(&bus);
-        if (r >= 0)
-            m_Bus.reset(bus);
-        if (r >= 0 && !address.isEmpty()) {
-            r = sd_bus_set_address(bus, address.constData());
-            if (r >= 0)
-                r = sd_bus_set_bus_client(bus, 1);
-            if (r >= 0)
-                r = sd_bus_start(bus);
-        }
-        if (r >= 0)
-            r = sd_bus_set_method_call_timeout(bus, quint64(ServiceManager::kQueryTimeoutMs) * 1000);
-        if (r < 0) {
-            Error = QStringLiteral("no connection to the service manager: ") + ErrorText(r);
-            m_Bus.reset();
-            return false;
-        }
-        return true;
+        m_Clock.start();
     }
+    ~Reader()
+    {
+        for (Pending *p : m_Live) {
+            sd_bus_slot_unref(p->Slot);
+            delete p;
+        }
+    }
+    Reader(const Reader &) = delete;
+    Reader &operator=(const Reader &) = delete;
+
+    std::size_t AddUnit(const QString &Id, std::string Path)
+    {
+        UnitRead u;
+        u.Id = Id;
+        u.Path = std::move(Path);
+        Units.push_back(std::move(u));
+        return Units.size() - 1;
+    }
+
+    void Ask(std::size_t Unit, Prop What) { m_Questions.push_back({Unit, What}); }
 
     // The loaded units and, from the unit folders, the unit files not loaded yet.
     bool ReadLists()
     {
         MessagePtr units, folders;
-        auto take = [](sd_bus_message *Reply, void *Slot, sd_bus_error *) {
-            *static_cast<MessagePtr *>(Slot) = MessagePtr(sd_bus_message_ref(Reply));
-            return 0;
-        };
-        if (!CallManager("ListUnits", take, &units) || !GetManager("UnitPath", take, &folders) || !Run() ||
-            !TakeUnits(units.get()))
+        if (!SendManager(kManagerInterface, "ListUnits", nullptr, &units) ||
+            !SendManager(kPropertiesInterface, "Get", "UnitPath", &folders) || !Run() || !TakeUnits(units.get()))
             return false;
         QStringList paths;
-        if (!folders || sd_bus_message_is_method_error(folders.get(), nullptr) || !ReadStrings(folders.get(), paths)) {
-            const sd_bus_error *error = folders ? sd_bus_message_get_error(folders.get()) : nullptr;
-            Error = error ? QString::fromUtf8(error->message ? error->message : error->name)
-                          : QStringLiteral("malformed unit search path");
+        if (!folders || !ReadStrings(folders.get(), paths)) {
+            Error = QStringLiteral("malformed unit search path");
             return Fail(-EBADMSG);
         }
         std::vector<UnitFileName> files;
@@ -576,152 +437,89 @@ public:
         return true;
     }
 
-    // Every question about every unit, a bounded number in flight at once.
-    bool ReadUnits()
+    // What the listing shows of every unit.
+    void AskListing()
     {
         for (std::size_t i = 0; i < Units.size(); ++i) {
             const UnitRead &u = Units[i];
-            auto ask = [&](Prop What) { m_Questions.push_back({i, What}); };
             if (!u.Listed) {
                 for (Prop p : {Prop::Description, Prop::LoadState, Prop::ActiveState})
-                    ask(p);
+                    Ask(i, p);
             }
             // A link may be another name of a unit listed under its own.
             if (u.Link)
-                ask(Prop::Id);
-            ask(Prop::Documentation);
+                Ask(i, Prop::Id);
+            Ask(i, Prop::Documentation);
             // A unit that is stopped has no process, accepts nothing and cannot be frozen: its
             // state, as the enumeration gave it, settles those fields.
             const bool stopped =
                 u.Listed && ServiceManager::StateOf(u.ActiveState, QString(), u.JobType) == StateStopped;
             if (!stopped) {
                 for (Prop p : {Prop::FreezerState, Prop::CanStop, Prop::CanFreeze, Prop::MainPID})
-                    ask(p);
+                    Ask(i, p);
             }
             for (Prop p :
                  {Prop::RequiredBy, Prop::BoundBy, Prop::WantedBy, Prop::UnitFileState, Prop::ExecStart, Prop::User})
-                ask(p);
+                Ask(i, p);
         }
-        while (m_Next < m_Questions.size() && m_InFlight < ServiceManager::kListingCallsInFlight)
-            if (!AskNext())
-                return false;
-        return Run();
     }
 
-    QString Error;
-    std::vector<UnitRead> Units;
-
-private:
-    using Handler = int (*)(sd_bus_message *, void *, sd_bus_error *);
-
-    struct Pending
-    {
-        Listing *Owner;
-        QString Member, Path;
-        Handler Then;
-        void *Data;
-    };
-
-    bool CallManager(const char *Method, Handler Then, void *Data)
-    {
-        MessagePtr msg;
-        sd_bus_message *m = nullptr;
-        int r = sd_bus_message_new_method_call(m_Bus.get(), &m, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
-                                               "org.freedesktop.systemd1.Manager", Method);
-        msg.reset(m);
-        if (r < 0)
-            return Fail(r);
-        return Send(m, QString::fromLatin1(Method), kManagerPath, Then, Data);
-    }
-
-    bool GetManager(const char *Property, Handler Then, void *Data)
-    {
-        sd_bus_message *m = nullptr;
-        int r = sd_bus_message_new_method_call(m_Bus.get(), &m, "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
-                                               "org.freedesktop.DBus.Properties", "Get");
-        MessagePtr msg(m);
-        if (r >= 0)
-            r = sd_bus_message_append(m, "ss", "org.freedesktop.systemd1.Manager", Property);
-        if (r < 0)
-            return Fail(r);
-        static const QString kGet = QStringLiteral("Get");
-        return Send(m, kGet, kManagerPath, Then, Data);
-    }
-
-    // Each call is bounded by the query time-out.
-    bool Send(sd_bus_message *Msg, const QString &Member, const QString &Path, Handler Then, void *Data)
-    {
-        m_Pending.push_back(std::make_unique<Pending>(Pending{this, Member, Path, Then, Data}));
-        detail::NoteSent(Member, Path);
-        const int r = sd_bus_call_async(m_Bus.get(), nullptr, Msg, &Listing::Answered, m_Pending.back().get(), 0);
-        if (r < 0)
-            return Fail(r);
-        ++m_InFlight;
-        return true;
-    }
-
-    static int Answered(sd_bus_message *Reply, void *Data, sd_bus_error *Error)
-    {
-        auto *p = static_cast<Pending *>(Data);
-        Listing *self = p->Owner;
-        --self->m_InFlight;
-        detail::NoteAnswered(p->Member, p->Path);
-        const sd_bus_error *error = sd_bus_message_get_error(Reply);
-        if (error && IsFatal(error)) {
-            self->Error = QString::fromUtf8(error->message ? error->message : error->name);
-            self->m_Failed = true;
-            return 0;
-        }
-        p->Then(Reply, p->Data, Error);
-        // Each answer makes room for the next question.
-        if (!self->m_Failed && self->m_Next < self->m_Questions.size())
-            self->AskNext();
-        return 0;
-    }
-
-    static int AnsweredProperty(sd_bus_message *Reply, void *Data, sd_bus_error *)
-    {
-        auto *q = static_cast<std::pair<Listing *, Question> *>(Data);
-        UnitRead &unit = q->first->Units[q->second.Unit];
-        if (sd_bus_message_is_method_error(Reply, nullptr) || !ReadAnswer(Reply, q->second.What, unit))
-            unit.Failed = true;
-        return 0;
-    }
-
-    bool AskNext()
-    {
-        const Question q = m_Questions[m_Next++];
-        const PropName &prop = kPropNames[std::size_t(q.What)];
-        UnitRead &unit = Units[q.Unit];
-        sd_bus_message *m = nullptr;
-        int r = sd_bus_message_new_method_call(m_Bus.get(), &m, "org.freedesktop.systemd1", unit.Path.c_str(),
-                                               "org.freedesktop.DBus.Properties", "Get");
-        MessagePtr msg(m);
-        if (r >= 0)
-            r = sd_bus_message_append(m, "ss", prop.Interface, prop.Name);
-        if (r < 0)
-            return Fail(r);
-        m_Answers.push_back(std::make_unique<std::pair<Listing *, Question>>(this, q));
-        static const QString kGet = QStringLiteral("Get");
-        return Send(m, kGet, QString::fromStdString(unit.Path), &Listing::AnsweredProperty, m_Answers.back().get());
-    }
-
-    // Takes answers in until none is outstanding; false when the bus fails or a question
-    // times out (each is bounded by the query time-out).
+    // Sends the questions asked, a bounded number at a time, and takes their answers in; false when
+    // the connection or the manager itself fails, or the caller wants to stop.
     bool Run()
     {
-        while (m_InFlight > 0 && !m_Failed) {
-            int r = sd_bus_process(m_Bus.get(), nullptr);
-            if (r < 0)
+        if (!Fill())
+            return false;
+        while (!m_Live.empty() && !m_Failed) {
+            int r = sd_bus_process(m_Bus, nullptr);
+            if (r < 0) {
+                Error = QStringLiteral("the connection to the service manager was lost: ") + ErrorText(r);
                 return Fail(r);
+            }
             if (r > 0)
                 continue;
-            r = sd_bus_wait(m_Bus.get(), UINT64_MAX);
-            if (r < 0 && r != -EINTR)
+            if (m_Cancelled && m_Cancelled()) {
+                Cancelled = true;
+                Error = QStringLiteral("cancelled");
+                return Fail(-ECANCELED);
+            }
+            if (!Expire())
+                return false;
+            if (m_Live.empty())
+                break;
+            r = sd_bus_wait(m_Bus, kTickUs);
+            if (r < 0 && r != -EINTR) {
+                Error = QStringLiteral("the connection to the service manager was lost: ") + ErrorText(r);
                 return Fail(r);
+            }
         }
         return !m_Failed;
     }
+
+    QString Error;
+    bool Cancelled = false;
+    std::vector<UnitRead> Units;
+
+private:
+    struct Question
+    {
+        std::size_t Unit;
+        Prop What;
+    };
+
+    enum class Kind : quint8 { Manager, Unit, Probe };
+
+    struct Pending
+    {
+        Reader *Owner = nullptr;
+        Kind What = Kind::Unit;
+        const char *Member = "Get";
+        Question Asked{};
+        MessagePtr *Reply = nullptr; // where a manager's answer goes
+        sd_bus_slot *Slot = nullptr;
+        quint64 Seq = 0;
+        qint64 SentMs = 0;
+    };
 
     bool Fail(int Code)
     {
@@ -731,11 +529,220 @@ private:
         return false;
     }
 
+    QString PathOf(const Pending &P) const
+    {
+        return P.What == Kind::Unit ? QString::fromStdString(Units[P.Asked.Unit].Path) : kManagerPath;
+    }
+
+    bool Send(sd_bus_message *Msg, std::unique_ptr<Pending> P)
+    {
+        P->Owner = this;
+        P->Seq = ++m_LastSeq;
+        P->SentMs = m_Clock.elapsed();
+        if (Observed())
+            detail::NoteSent(QString::fromLatin1(P->Member), PathOf(*P));
+        const int r = sd_bus_call_async(m_Bus, &P->Slot, Msg, &Reader::Answered, P.get(), kCallTimeoutUs);
+        if (r < 0) {
+            if (Observed())
+                detail::NoteAnswered(QString::fromLatin1(P->Member), PathOf(*P));
+            Error = QStringLiteral("cannot ask the service manager: ") + ErrorText(r);
+            return Fail(r);
+        }
+        if (P->What == Kind::Unit)
+            ++m_UnitsInFlight;
+        else if (P->What == Kind::Probe)
+            m_Probing = true;
+        m_Live.insert(P.release());
+        return true;
+    }
+
+    // A call to the manager's own object; a property of it when Property is set.
+    bool SendManager(const char *Interface, const char *Method, const char *Property, MessagePtr *Reply)
+    {
+        sd_bus_message *m = nullptr;
+        int r = sd_bus_message_new_method_call(m_Bus, &m, kDestination, kManagerObject, Interface, Method);
+        MessagePtr msg(m);
+        if (r >= 0 && Property)
+            r = sd_bus_message_append(m, "ss", kManagerInterface, Property);
+        if (r < 0)
+            return Fail(r);
+        auto p = std::make_unique<Pending>();
+        p->What = Kind::Manager;
+        p->Member = Method;
+        p->Reply = Reply;
+        return Send(m, std::move(p));
+    }
+
+    bool SendProbe()
+    {
+        sd_bus_message *m = nullptr;
+        const int r = sd_bus_message_new_method_call(m_Bus, &m, kDestination, kManagerObject,
+                                                     "org.freedesktop.DBus.Peer", "Ping");
+        MessagePtr msg(m);
+        if (r < 0)
+            return Fail(r);
+        auto p = std::make_unique<Pending>();
+        p->What = Kind::Probe;
+        p->Member = "Ping";
+        return Send(m, std::move(p));
+    }
+
+    bool AskNext()
+    {
+        const Question q = m_Questions[m_Next++];
+        UnitRead &unit = Units[q.Unit];
+        // A unit given up or refused is asked nothing more.
+        if (unit.Failed)
+            return true;
+        const PropName &prop = kPropNames[std::size_t(q.What)];
+        sd_bus_message *m = nullptr;
+        int r = sd_bus_message_new_method_call(m_Bus, &m, kDestination, unit.Path.c_str(), kPropertiesInterface, "Get");
+        MessagePtr msg(m);
+        if (r >= 0)
+            r = sd_bus_message_append(m, "ss", prop.Interface, prop.Name);
+        if (r < 0)
+            return Fail(r);
+        auto p = std::make_unique<Pending>();
+        p->Asked = q;
+        return Send(m, std::move(p));
+    }
+
+    // Questions go out while there is room.
+    bool Fill()
+    {
+        while (!m_Failed && m_Next < m_Questions.size() && m_UnitsInFlight < ServiceManager::kListingCallsInFlight)
+            if (!AskNext())
+                return false;
+        return !m_Failed;
+    }
+
+    // Takes the call out of the live set; the caller deletes it.
+    void Retire(Pending *P)
+    {
+        m_Live.erase(P);
+        if (P->What == Kind::Unit)
+            --m_UnitsInFlight;
+        else if (P->What == Kind::Probe)
+            m_Probing = false;
+        if (Observed())
+            detail::NoteAnswered(QString::fromLatin1(P->Member), PathOf(*P));
+        sd_bus_slot_unref(P->Slot);
+        P->Slot = nullptr;
+    }
+
+    void FailUnit(UnitRead &Unit, const QString &Why)
+    {
+        if (!Unit.Failed)
+            Unit.Error = Why;
+        Unit.Failed = true;
+    }
+
+    static int Answered(sd_bus_message *Reply, void *Data, sd_bus_error *)
+    {
+        std::unique_ptr<Pending> p(static_cast<Pending *>(Data));
+        Reader &self = *p->Owner;
+        self.Retire(p.get());
+        self.Take(*p, Reply);
+        if (!self.m_Failed)
+            self.Fill();
+        return 0;
+    }
+
+    void Take(const Pending &P, sd_bus_message *Reply)
+    {
+        m_LastAnswerMs = m_Clock.elapsed();
+        const sd_bus_error *error = sd_bus_message_get_error(Reply);
+        if (sd_bus_is_open(m_Bus) <= 0) {
+            Error = QStringLiteral("the connection to the service manager was lost");
+            Fail(-ECONNRESET);
+            return;
+        }
+        if (error && ManagerGone(Reply, error)) {
+            Error = ErrorOf(error);
+            Fail(-ENOTCONN);
+            return;
+        }
+        if (FromManager(Reply))
+            m_LastAnsweredSeq = std::max(m_LastAnsweredSeq, P.Seq);
+        switch (P.What) {
+        case Kind::Manager:
+            if (error) {
+                Error = ErrorOf(error);
+                Fail(-EIO);
+            } else {
+                *P.Reply = MessagePtr(sd_bus_message_ref(Reply));
+            }
+            break;
+        case Kind::Unit: {
+            UnitRead &unit = Units[P.Asked.Unit];
+            // A property this manager does not have (an older one) is simply absent.
+            if (unit.Failed || sd_bus_error_has_name(error, SD_BUS_ERROR_UNKNOWN_PROPERTY))
+                break;
+            if (error)
+                FailUnit(unit, ErrorOf(error));
+            else if (!ReadAnswer(Reply, P.Asked.What, unit))
+                FailUnit(unit,
+                         QStringLiteral("malformed %1").arg(QLatin1String(kPropNames[std::size_t(P.Asked.What)].Name)));
+            break;
+        }
+        case Kind::Probe:
+            break;
+        }
+    }
+
+    // Gives up the questions the manager has passed by, and everything once it has answered
+    // nothing for its whole wait; false when that fails the read.
+    bool Expire()
+    {
+        const qint64 now = m_Clock.elapsed();
+        if (now - m_LastAnswerMs > ServiceManager::kManagerWaitMs) {
+            for (Pending *p : std::vector<Pending *>(m_Live.begin(), m_Live.end())) {
+                if (p->What == Kind::Manager) {
+                    Error = QStringLiteral("the service manager did not answer in %1 s")
+                                .arg(ServiceManager::kManagerWaitMs / 1000);
+                    return Fail(-ETIMEDOUT);
+                }
+                Retire(p);
+                if (p->What == Kind::Unit)
+                    FailUnit(Units[p->Asked.Unit], QStringLiteral("no answer from the service manager"));
+                delete p;
+            }
+            // Nothing more is asked of a manager that answers nothing.
+            m_Next = m_Questions.size();
+            return true;
+        }
+        std::vector<Pending *> overdue;
+        bool unproven = false;
+        for (Pending *p : m_Live) {
+            if (p->What != Kind::Unit || now - p->SentMs <= ServiceManager::kQueryTimeoutMs)
+                continue;
+            if (p->Seq < m_LastAnsweredSeq)
+                overdue.push_back(p);
+            else
+                unproven = true;
+        }
+        for (Pending *p : overdue)
+            FailUnit(Units[p->Asked.Unit],
+                     QStringLiteral("no answer in %1 s").arg(ServiceManager::kQueryTimeoutMs / 1000));
+        // The unit's other questions go with it.
+        if (!overdue.empty()) {
+            for (Pending *p : std::vector<Pending *>(m_Live.begin(), m_Live.end())) {
+                if (p->What == Kind::Unit && Units[p->Asked.Unit].Failed) {
+                    Retire(p);
+                    delete p;
+                }
+            }
+        }
+        // Whether the manager passes the old questions by or is merely slow, the answer to a
+        // question asked now tells.
+        if (unproven && !m_Probing && !SendProbe())
+            return false;
+        return Fill();
+    }
+
     bool TakeUnits(sd_bus_message *Reply)
     {
-        if (!Reply || sd_bus_message_is_method_error(Reply, nullptr))
-            return Fail(-EIO);
-        if (sd_bus_message_enter_container(Reply, 'a', "(ssssssouso)") <= 0) {
+        if (!Reply || sd_bus_message_enter_container(Reply, 'a', "(ssssssouso)") <= 0) {
             Error = QStringLiteral("malformed unit list");
             return Fail(-EBADMSG);
         }
@@ -757,16 +764,13 @@ private:
             if (!IsServiceUnit(unit) || std::strcmp(loadState, "not-found") == 0 || m_Index.contains(unit))
                 continue;
             m_Index.insert(unit, Units.size());
-            UnitRead u;
-            u.Id = unit;
-            u.Path = path;
+            UnitRead &u = Units[AddUnit(unit, path)];
             u.Listed = true;
             u.Description = QString::fromUtf8(description);
             u.LoadState = QString::fromUtf8(loadState);
             u.ActiveState = QString::fromUtf8(activeState);
             if (jobId != 0)
                 u.JobType = QString::fromUtf8(jobType);
-            Units.push_back(std::move(u));
         }
         return true;
     }
@@ -781,26 +785,30 @@ private:
             char *object = nullptr;
             if (sd_bus_path_encode("/org/freedesktop/systemd1/unit", f.Id.toUtf8().constData(), &object) < 0)
                 continue;
-            UnitRead u;
-            u.Id = f.Id;
-            u.Path = object;
-            u.Link = f.Link;
-            std::free(object);
             m_Index.insert(f.Id, Units.size());
-            Units.push_back(std::move(u));
+            UnitRead &u = Units[AddUnit(f.Id, object)];
+            u.Link = f.Link;
+            u.Dangling = f.Dangling;
+            std::free(object);
         }
     }
 
-    BusPtr m_Bus;
+    sd_bus *m_Bus;
+    std::function<bool()> m_Cancelled;
+    QElapsedTimer m_Clock;
     bool m_Failed = false;
-    int m_InFlight = 0;
-    std::size_t m_Next = 0;
     std::vector<Question> m_Questions;
-    std::vector<std::unique_ptr<Pending>> m_Pending;
-    std::vector<std::unique_ptr<std::pair<Listing *, Question>>> m_Answers;
+    std::size_t m_Next = 0;
+    int m_UnitsInFlight = 0;
+    std::unordered_set<Pending *> m_Live;
+    quint64 m_LastSeq = 0;
+    quint64 m_LastAnsweredSeq = 0;
+    qint64 m_LastAnswerMs = 0;
+    bool m_Probing = false;
     QHash<QString, std::size_t> m_Index;
 };
 
+// What a unit's answers say, the same for a listing and for one opened service.
 ServiceInfo InfoOf(const UnitRead &Unit)
 {
     ServiceInfo info;
@@ -814,7 +822,7 @@ ServiceInfo InfoOf(const UnitRead &Unit)
     ServiceConfig &c = info.Config;
     c.DisplayName = Unit.Description;
     c.Description = Unit.Documentation.isEmpty() ? Unit.Description : Unit.Documentation.join(QStringLiteral(", "));
-    // The manager names the user of a unit with a dynamic user after the unit.
+    // The manager names the user of a unit with a dynamic user itself (after the unit).
     c.Account = Unit.User.isEmpty() ? QStringLiteral("root") : Unit.User;
     c.BinaryPath = Unit.CommandLine;
     c.StartType = ServiceManager::StartTypeOf(Unit.UnitFileState);
@@ -838,40 +846,193 @@ ServiceInfo InfoOf(const UnitRead &Unit)
     return info;
 }
 
+// A unit file found in the folders that the manager does not list as a service file of its own:
+// one whose unit cannot be read, another name of a unit (the manager calls it an alias, or knows
+// the unit by another name), or one the manager cannot find although it is there (it looks at
+// other folders: another mount namespace). A link that leads nowhere the manager lists as a bad
+// unit file, and so does the listing.
+bool PassedOver(const UnitRead &Unit)
+{
+    if (Unit.Listed)
+        return false;
+    return Unit.Failed || Unit.UnitFileState == QLatin1String("alias") || (Unit.Link && Unit.Canonical != Unit.Id) ||
+        (Unit.LoadState == QLatin1String("not-found") && !Unit.Dangling);
+}
+
 } // namespace
 
-std::optional<std::vector<ServiceInfo>> ServiceManager::ListServices()
+void SetCallObserver(CallObserver *Observer)
 {
-    Listing listing;
-    if (!listing.Open() || !listing.ReadLists() || !listing.ReadUnits()) {
-        SetLastError(listing.Error.isEmpty() ? QStringLiteral("no answer from the service manager") : listing.Error);
+    s_observer = Observer;
+}
+
+void detail::NoteSent(const QString &Member, const QString &Path)
+{
+    if (CallObserver *o = s_observer.load())
+        o->Sent(Member, Path);
+}
+
+void detail::NoteAnswered(const QString &Member, const QString &Path)
+{
+    if (CallObserver *o = s_observer.load())
+        o->Answered(Member, Path);
+}
+
+void ServiceManager::BusCloser::operator()(sd_bus *Bus) const
+{
+    sd_bus_close_unref(Bus);
+}
+
+void ServiceManager::SetLastError(const QString &Error)
+{
+    m_LastError = Error;
+    qCWarning(lcPlatform) << "service manager:" << Error;
+}
+
+ServiceManager::ServiceManager()
+{
+    // Why it cannot connect is told by the first call, not by merely making the object.
+    m_Bus.reset(OpenBus(m_ConnectError));
+}
+
+ServiceManager::~ServiceManager() = default;
+
+bool ServiceManager::IsConnected() const
+{
+    return m_Bus && sd_bus_is_open(m_Bus.get()) > 0;
+}
+
+bool ServiceManager::Ping()
+{
+    return Call("org.freedesktop.DBus.Peer", "Ping", {}, false);
+}
+
+bool ServiceManager::Call(const char *Interface, const char *Method, const std::function<int(sd_bus_message *)> &Append,
+                          bool Action, QString *ObjectPath)
+{
+    m_LastError.clear();
+    if (!m_Bus) {
+        SetLastError(m_ConnectError);
+        return false;
+    }
+    sd_bus_message *m = nullptr;
+    int r = sd_bus_message_new_method_call(m_Bus.get(), &m, kDestination, kManagerObject, Interface, Method);
+    MessagePtr msg(m);
+    if (r >= 0 && Append)
+        r = Append(m);
+    // Changes may need the user's consent (an authorisation agent asks): they get time for it.
+    if (r >= 0)
+        r = sd_bus_message_set_allow_interactive_authorization(m, Action);
+    if (r < 0) {
+        SetLastError(QStringLiteral("cannot ask the service manager: ") + ErrorText(r));
+        return false;
+    }
+    const QString member = QString::fromLatin1(Method);
+    detail::NoteSent(member, kManagerPath);
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message *reply = nullptr;
+    r = sd_bus_call(m_Bus.get(), m, quint64(Action ? kActionTimeoutMs : kManagerWaitMs) * 1000, &error, &reply);
+    detail::NoteAnswered(member, kManagerPath);
+    MessagePtr answer(reply);
+    const QString why = ErrorOf(&error);
+    sd_bus_error_free(&error);
+    if (r < 0) {
+        SetLastError(why.isEmpty() ? ErrorText(r) : why);
+        return false;
+    }
+    if (ObjectPath) {
+        const char *path = nullptr;
+        if (sd_bus_message_read(reply, "o", &path) < 0) {
+            SetLastError(QStringLiteral("malformed answer to %1").arg(member));
+            return false;
+        }
+        *ObjectPath = QString::fromUtf8(path);
+    }
+    return true;
+}
+
+std::optional<std::vector<ServiceInfo>> ServiceManager::ListServices(const std::function<bool()> &Cancelled)
+{
+    m_LastError.clear();
+    if (!m_Bus) {
+        SetLastError(m_ConnectError);
+        return std::nullopt;
+    }
+    Reader reader(m_Bus.get(), Cancelled);
+    bool ok = reader.ReadLists();
+    if (ok) {
+        reader.AskListing();
+        ok = reader.Run();
+    }
+    if (!ok) {
+        if (reader.Cancelled)
+            m_LastError = reader.Error;
+        else
+            SetLastError(reader.Error.isEmpty() ? QStringLiteral("no answer from the service manager") : reader.Error);
         return std::nullopt;
     }
     std::vector<ServiceInfo> services;
-    services.reserve(listing.Units.size());
-    for (const UnitRead &u : listing.Units) {
-        // A unit file whose unit cannot be read, that names no unit after all, or that is another
-        // name of a unit (listed under its own), is passed over.
-        if (!u.Listed && (u.Failed || u.LoadState == QLatin1String("not-found") || (u.Link && u.Canonical != u.Id)))
-            continue;
-        services.push_back(InfoOf(u));
+    services.reserve(reader.Units.size());
+    int unread = 0;
+    const UnitRead *firstUnread = nullptr;
+    for (const UnitRead &u : reader.Units) {
+        if (u.Failed && !firstUnread)
+            firstUnread = &u;
+        unread += u.Failed ? 1 : 0;
+        if (!PassedOver(u))
+            services.push_back(InfoOf(u));
     }
-    m_LastError.clear();
+    if (firstUnread)
+        qCWarning(lcPlatform) << "service manager:" << unread << "services could not be read, among them"
+                              << firstUnread->Id << "(" << firstUnread->Error << ")";
     return services;
 }
 
 bool ServiceManager::Fetch(ServiceHandle &Handle)
 {
-    QVariantMap unitProps;
-    if (!GetAll(Handle.m_Path, kUnitInterface, unitProps))
+    if (!m_Bus) {
+        SetLastError(m_ConnectError);
         return false;
-    QVariantMap serviceProps;
-    if (!GetAll(Handle.m_Path, kServiceInterface, serviceProps))
-        serviceProps.clear();
-    Handle.m_UnitProps = std::move(unitProps);
-    Handle.m_ServiceProps = std::move(serviceProps);
-    Handle.m_Fresh = true;
-    return true;
+    }
+    // A job that ends between reading the unit and reading the job has changed the unit: the
+    // state read with it would be the one before (a start just done would read as stopped).
+    for (int attempt = 0;; ++attempt) {
+        Reader reader(m_Bus.get(), {});
+        const std::size_t i = reader.AddUnit(Handle.m_Unit, Handle.m_Path.toStdString());
+        for (Prop p : {Prop::Description, Prop::LoadState, Prop::ActiveState, Prop::Job, Prop::Documentation,
+                       Prop::FreezerState, Prop::CanStop, Prop::CanFreeze, Prop::MainPID, Prop::RequiredBy,
+                       Prop::BoundBy, Prop::WantedBy, Prop::UnitFileState, Prop::ExecStart, Prop::User})
+            reader.Ask(i, p);
+        if (!reader.Run()) {
+            SetLastError(reader.Error);
+            return false;
+        }
+        UnitRead &unit = reader.Units[i];
+        if (unit.Failed) {
+            SetLastError(QStringLiteral("%1: %2").arg(Handle.m_Unit, unit.Error));
+            return false;
+        }
+        bool jobGone = false;
+        if (!unit.JobPath.empty()) {
+            const std::size_t j = reader.AddUnit(Handle.m_Unit, unit.JobPath);
+            reader.Ask(j, Prop::JobType);
+            if (!reader.Run()) {
+                SetLastError(reader.Error);
+                return false;
+            }
+            jobGone = reader.Units[j].Failed;
+            reader.Units[i].JobType = reader.Units[j].JobType;
+        }
+        // After a few tries the job counts as none.
+        if (jobGone && attempt < 3)
+            continue;
+        const UnitRead &read = reader.Units[i];
+        Handle.m_Info = InfoOf(read);
+        Handle.m_UnitFileState = read.UnitFileState;
+        Handle.m_LoadState = read.LoadState;
+        Handle.m_Fresh = true;
+        return true;
+    }
 }
 
 std::optional<ServiceHandle> ServiceManager::OpenService(const QString &Name)
@@ -881,17 +1042,14 @@ std::optional<ServiceHandle> ServiceManager::OpenService(const QString &Name)
     ServiceHandle handle;
     handle.m_Name = Name;
     handle.m_Unit = UnitName(Name);
-    QList<QVariant> reply;
-    if (!Call(kManagerPath, kManagerInterface, QStringLiteral("LoadUnit"), {handle.m_Unit}, &reply, false) ||
-        reply.isEmpty())
+    const QByteArray unit = handle.m_Unit.toUtf8();
+    if (!Call(
+            kManagerInterface, "LoadUnit",
+            [&](sd_bus_message *M) { return sd_bus_message_append(M, "s", unit.constData()); }, false,
+            &handle.m_Path) ||
+        handle.m_Path.isEmpty() || !Fetch(handle))
         return std::nullopt;
-    const QVariant &v = reply.first();
-    if (v.metaType() != QMetaType::fromType<QDBusObjectPath>())
-        return std::nullopt;
-    handle.m_Path = v.value<QDBusObjectPath>().path();
-    if (handle.m_Path.isEmpty() || !Fetch(handle))
-        return std::nullopt;
-    if (StringOf(handle.m_UnitProps, "LoadState") == QLatin1String("not-found")) {
+    if (handle.m_LoadState == QLatin1String("not-found")) {
         SetLastError(QStringLiteral("Unit %1 not found.").arg(handle.m_Unit));
         return std::nullopt;
     }
@@ -902,20 +1060,7 @@ bool ServiceManager::QueryConfig(ServiceHandle &Handle, ServiceConfig &Config)
 {
     if (!Handle.m_Fresh && !Fetch(Handle))
         return false;
-    const QVariantMap &u = Handle.m_UnitProps;
-    const QVariantMap &s = Handle.m_ServiceProps;
-    Config.DisplayName = StringOf(u, "Description");
-    const QStringList docs = StringsOf(u.value(QStringLiteral("Documentation")));
-    Config.Description = docs.isEmpty() ? Config.DisplayName : docs.join(QStringLiteral(", "));
-    Config.Account = StringOf(s, "User");
-    if (Config.Account.isEmpty())
-        Config.Account = BoolOf(s, "DynamicUser") ? Handle.m_Name : QStringLiteral("root");
-    Config.BinaryPath = CommandLineOf(s.value(QStringLiteral("ExecStart")));
-    Config.LoadOrderGroup.clear();
-    Config.StartType = StartTypeOf(StringOf(u, "UnitFileState"));
-    Config.StartTypeSettable = StartTypeSettableOf(StringOf(u, "UnitFileState"));
-    Config.ServiceType = TypeOwnProcess;
-    Config.Interactive = false;
+    Config = Handle.m_Info.Config;
     return true;
 }
 
@@ -924,26 +1069,9 @@ bool ServiceManager::QueryStatus(ServiceHandle &Handle, ServiceStatus &Status)
     if (!Handle.m_Fresh && !Fetch(Handle))
         return false;
     Handle.m_Fresh = false; // the next status is read anew
-    // A job that ended between reading the unit and reading the job has changed the unit: the
-    // state read with it would be the one before (a start just done would read as stopped).
-    std::optional<QString> job = JobType(Handle.m_UnitProps.value(QStringLiteral("Job")));
-    for (int again = 0; !job && again < 3; ++again) {
-        if (!Fetch(Handle))
-            return false;
-        Handle.m_Fresh = false;
-        job = JobType(Handle.m_UnitProps.value(QStringLiteral("Job")));
-    }
-    const QVariantMap &u = Handle.m_UnitProps;
-    const QVariantMap &s = Handle.m_ServiceProps;
-    Status.State = StateOf(StringOf(u, "ActiveState"), StringOf(u, "FreezerState"), job.value_or(QString()));
     // The unit's timeouts bound a step (the manager fails it then); they say nothing about how
     // long it takes, and taken as an estimate they would make every wait poll in 9 s steps.
-    Status.WaitHint = 0;
-    Status.ProcessID = quint32(UintOf(s, "MainPID"));
-    // A stopped service accepts no controls.
-    const bool stopped = Status.State == StateStopped;
-    Status.AcceptsStop = !stopped && BoolOf(u, "CanStop");
-    Status.AcceptsPause = !stopped && BoolOf(u, "CanFreeze");
+    Status = Handle.m_Info.Status;
     return true;
 }
 
@@ -951,17 +1079,7 @@ std::optional<QStringList> ServiceManager::Dependents(ServiceHandle &Handle, boo
 {
     if (!Handle.m_Fresh && !Fetch(Handle))
         return std::nullopt;
-    QStringList names;
-    for (const char *key : {"RequiredBy", "BoundBy", "WantedBy"}) {
-        for (const QString &unit : StringsOf(Handle.m_UnitProps.value(QLatin1String(key)))) {
-            // Targets, sockets and the like are no services (they stand where drivers would).
-            if (!IsServiceUnit(unit))
-                continue;
-            const QString name = ServiceNameOf(unit);
-            if (!names.contains(name))
-                names.append(name);
-        }
-    }
+    const QStringList names = Handle.m_Info.Dependents;
     if (!ActiveOnly)
         return names;
     QStringList active;
@@ -975,30 +1093,39 @@ std::optional<QStringList> ServiceManager::Dependents(ServiceHandle &Handle, boo
     return active;
 }
 
-bool ServiceManager::UnitCall(ServiceHandle &Handle, const QString &Method, const QVariantList &Args)
+bool ServiceManager::UnitCall(ServiceHandle &Handle, const char *Method,
+                              const std::function<int(sd_bus_message *)> &Append)
 {
     Handle.m_Fresh = false;
-    return Call(kManagerPath, kManagerInterface, Method, Args, nullptr, true);
+    return Call(kManagerInterface, Method, Append, true);
 }
 
 bool ServiceManager::Start(ServiceHandle &Handle)
 {
-    return UnitCall(Handle, QStringLiteral("StartUnit"), {Handle.m_Unit, QStringLiteral("replace")});
+    const QByteArray unit = Handle.m_Unit.toUtf8();
+    return UnitCall(Handle, "StartUnit",
+                    [&](sd_bus_message *M) { return sd_bus_message_append(M, "ss", unit.constData(), "replace"); });
 }
 
 bool ServiceManager::Stop(ServiceHandle &Handle)
 {
-    return UnitCall(Handle, QStringLiteral("StopUnit"), {Handle.m_Unit, QStringLiteral("replace")});
+    const QByteArray unit = Handle.m_Unit.toUtf8();
+    return UnitCall(Handle, "StopUnit",
+                    [&](sd_bus_message *M) { return sd_bus_message_append(M, "ss", unit.constData(), "replace"); });
 }
 
 bool ServiceManager::Pause(ServiceHandle &Handle)
 {
-    return UnitCall(Handle, QStringLiteral("FreezeUnit"), {Handle.m_Unit});
+    const QByteArray unit = Handle.m_Unit.toUtf8();
+    return UnitCall(Handle, "FreezeUnit",
+                    [&](sd_bus_message *M) { return sd_bus_message_append(M, "s", unit.constData()); });
 }
 
 bool ServiceManager::Resume(ServiceHandle &Handle)
 {
-    return UnitCall(Handle, QStringLiteral("ThawUnit"), {Handle.m_Unit});
+    const QByteArray unit = Handle.m_Unit.toUtf8();
+    return UnitCall(Handle, "ThawUnit",
+                    [&](sd_bus_message *M) { return sd_bus_message_append(M, "s", unit.constData()); });
 }
 
 bool ServiceManager::SetStartType(ServiceHandle &Handle, quint8 StartType)
@@ -1008,30 +1135,35 @@ bool ServiceManager::SetStartType(ServiceHandle &Handle, quint8 StartType)
     // A handle just opened holds the unit's file state already.
     if (!Handle.m_Fresh && !Fetch(Handle))
         return false;
-    const QStringList files{Handle.m_Unit};
-    const QString fileState = StringOf(Handle.m_UnitProps, "UnitFileState");
+    const QByteArray unit = Handle.m_Unit.toUtf8();
+    const char *file = unit.constData();
+    const QString fileState = Handle.m_UnitFileState;
     const bool masked = StartTypeOf(fileState) == StartDisabled;
+    // The unit files' changes: for this boot only (runtime), and whether to replace what is there.
+    auto files = [file](bool Runtime) {
+        return [file, Runtime](sd_bus_message *M) { return sd_bus_message_append(M, "asb", 1, file, int(Runtime)); };
+    };
+    auto forced = [file](sd_bus_message *M) { return sd_bus_message_append(M, "asbb", 1, file, 0, 1); };
     bool ok = true;
     if (StartType == StartDisabled) {
-        ok = UnitCall(Handle, QStringLiteral("MaskUnitFiles"), {files, false, true});
+        ok = UnitCall(Handle, "MaskUnitFiles", forced);
     } else {
         // A mask made for this boot only lives in the runtime directory and is lifted there.
         if (masked)
-            ok = UnitCall(Handle, QStringLiteral("UnmaskUnitFiles"),
-                          {files, fileState == QLatin1String("masked-runtime")});
+            ok = UnitCall(Handle, "UnmaskUnitFiles", files(fileState == QLatin1String("masked-runtime")));
         if (ok && StartType == StartAutomatic)
-            ok = UnitCall(Handle, QStringLiteral("EnableUnitFiles"), {files, false, true});
+            ok = UnitCall(Handle, "EnableUnitFiles", forced);
         else if (ok)
-            ok = UnitCall(Handle, QStringLiteral("DisableUnitFiles"), {files, false});
+            ok = UnitCall(Handle, "DisableUnitFiles", files(false));
     }
     if (!ok)
         return false;
-    if (!Call(kManagerPath, kManagerInterface, QStringLiteral("Reload"), {}, nullptr, true))
+    if (!Call(kManagerInterface, "Reload", {}, true))
         return false;
     // A unit without install information cannot be enabled: the change did not happen then.
     if (!Fetch(Handle))
         return false;
-    if (StartTypeOf(StringOf(Handle.m_UnitProps, "UnitFileState")) != StartType) {
+    if (StartTypeOf(Handle.m_UnitFileState) != StartType) {
         SetLastError(QStringLiteral("the start type of %1 did not change").arg(Handle.m_Unit));
         return false;
     }

@@ -5,14 +5,17 @@
 // the unit name without that suffix. States, start types and service types are reported in the
 // values the program uses everywhere (see the constants below).
 
-#include <QDBusConnection>
 #include <QString>
 #include <QStringList>
-#include <QVariantMap>
 
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
+
+struct sd_bus;
+struct sd_bus_message;
 
 namespace platform::services {
 
@@ -73,7 +76,8 @@ struct ServiceEntry
     quint8 State = StateStopped;
 };
 
-// One service as a listing reads it: the entry and what the unit itself answers.
+// One service as the manager describes it: the entry and what the unit itself answers. A listing
+// and a single opened service are read into it by the same code.
 struct ServiceInfo
 {
     ServiceEntry Entry;
@@ -107,7 +111,7 @@ void NoteAnswered(const QString &Member, const QString &Path);
 
 class ServiceManager;
 
-// One opened service: the unit's object and the properties last read from it.
+// One opened service: the unit's object and what was last read from it.
 class ServiceHandle
 {
 public:
@@ -118,22 +122,31 @@ private:
     QString m_Name;
     QString m_Unit;
     QString m_Path;
-    QVariantMap m_UnitProps;
-    QVariantMap m_ServiceProps;
-    bool m_Fresh = false; // the properties were read and not yet used for a status
+    ServiceInfo m_Info;
+    QString m_UnitFileState;
+    QString m_LoadState;
+    bool m_Fresh = false; // read and not yet used for a status
 };
 
 class ServiceManager
 {
 public:
-    // Bounds every query; actions that may ask the user for authorisation get longer.
+    // A question about one unit still unanswered after this long is given up, with that unit
+    // alone, once the manager has answered a question asked after it: the manager answers in
+    // order, so it has passed this one by.
     static constexpr int kQueryTimeoutMs = 5000;
+    // A manager that answers nothing is waited for this long (it may be busy starting units or
+    // reloading); a change that may ask the user for authorisation as long.
+    static constexpr int kManagerWaitMs = 120000;
     static constexpr int kActionTimeoutMs = 120000;
     // Bounds the entries a listing reads in the manager's unit folders together.
     static constexpr std::size_t kMaxUnitFolderEntries = 200000;
 
     // Connects to the bus of the service manager (no call is made yet).
     ServiceManager();
+    ~ServiceManager();
+    ServiceManager(const ServiceManager &) = delete;
+    ServiceManager &operator=(const ServiceManager &) = delete;
 
     bool IsConnected() const;
     // True when the service manager answers on the bus.
@@ -146,11 +159,12 @@ public:
 
     // Every service unit, each with its configuration, status and dependents: loaded ones in the
     // manager's order, then the unit files not yet loaded by name, found in the manager's unit
-    // folders as the manager finds them. Template units and other names of a unit are left out. Per unit only
-    // the properties shown are asked for, all questions together on a connection of the listing's
-    // own, waited for without running any event loop. Empty optional when the manager cannot be
-    // asked.
-    std::optional<std::vector<ServiceInfo>> ListServices();
+    // folders as the manager finds them. Template units and other names of a unit are left out.
+    // Per unit only the properties shown are asked for, many questions in flight together, waited
+    // for without running any event loop. A unit that cannot be read keeps what the manager's list
+    // gave. Empty optional when the manager itself cannot be asked (its list, the connection), or
+    // once Cancelled says so (it is asked several times a second).
+    std::optional<std::vector<ServiceInfo>> ListServices(const std::function<bool()> &Cancelled = {});
 
     // Opens a service by name; none when no such unit exists.
     std::optional<ServiceHandle> OpenService(const QString &Name);
@@ -176,15 +190,21 @@ public:
     static QString UnitName(const QString &Name) { return Name + QStringLiteral(".service"); }
 
 private:
-    bool Call(const QString &Path, const QString &Interface, const QString &Method, const QVariantList &Args,
-              QList<QVariant> *Reply, bool Action);
-    bool Fetch(ServiceHandle &Handle);
-    bool UnitCall(ServiceHandle &Handle, const QString &Method, const QVariantList &Args);
-    bool GetAll(const QString &Path, const QString &Interface, QVariantMap &Props);
-    // The type of the unit's job; empty without one, nothing when it ended before it was read.
-    std::optional<QString> JobType(const QVariant &Job);
+    struct BusCloser
+    {
+        void operator()(sd_bus *Bus) const;
+    };
 
-    QDBusConnection m_Bus;
+    // One call to the manager's object, waited for; Append adds its arguments. False, with the
+    // manager's error kept, when it fails.
+    bool Call(const char *Interface, const char *Method, const std::function<int(sd_bus_message *)> &Append,
+              bool Action, QString *ObjectPath = nullptr);
+    // Reads the unit's properties anew.
+    bool Fetch(ServiceHandle &Handle);
+    bool UnitCall(ServiceHandle &Handle, const char *Method, const std::function<int(sd_bus_message *)> &Append);
+
+    std::unique_ptr<sd_bus, BusCloser> m_Bus;
+    QString m_ConnectError; // why there is no connection
     // Kept for the caller and logged, as nothing above shows it.
     void SetLastError(const QString &Error);
     QString m_LastError;

@@ -25,6 +25,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace fakesd {
@@ -150,6 +151,9 @@ struct Unit
     bool startFails = false;  // a start ends in "failed"
     bool refusesStop = false; // a stop ends back in "active"
     bool unreadable = false;  // its properties are refused
+    bool silent = false;      // questions about its properties are never answered
+    bool dynamicUser = false;
+    QStringList missing; // properties this manager does not have (an older one)
     int startDelay = 0;
     int stopDelay = 0;
     // Reads of the unit that still show it inactive with a job that has ended by the time it is
@@ -241,6 +245,19 @@ public:
         Unit *u = find(Name + QStringLiteral(".service"));
         return u ? std::optional(*u) : std::nullopt;
     }
+    // The unit list is answered this much later, and every call after it waits its turn: a
+    // manager busy starting units.
+    void setListDelay(int Ms)
+    {
+        QMutexLocker l(&m_mutex);
+        m_listDelay = Ms;
+    }
+    // The unit list is refused with this error (an empty name answers it again).
+    void setListError(const QString &Name, const QString &Text)
+    {
+        QMutexLocker l(&m_mutex);
+        m_listError = {Name, Text};
+    }
     // Answers every call with values of the wrong shape.
     void setHostile(bool Value)
     {
@@ -311,11 +328,21 @@ public:
                 error("org.freedesktop.DBus.Error.AccessDenied", QStringLiteral("refused"));
                 return true;
             }
+            if (u->silent)
+                return true;
             if (member == QLatin1String("Get")) {
                 // One property, from the same values GetAll gives.
                 const QString name = args.value(1).toString();
                 QVariantMap props;
-                if (arg0 == QLatin1String("org.freedesktop.systemd1.Unit"))
+                if (arg0 == QLatin1String("org.freedesktop.systemd1.Unit") && u->staleReads > 0) {
+                    // The unit as it was before its job ended; its job is gone once asked about.
+                    Unit before = *u;
+                    before.activeState = QStringLiteral("inactive");
+                    before.jobId = 999999;
+                    props = unitProps(before);
+                    if (name == QLatin1String("Job"))
+                        --u->staleReads;
+                } else if (arg0 == QLatin1String("org.freedesktop.systemd1.Unit"))
                     props = unitProps(*u);
                 else if (arg0 == QLatin1String("org.freedesktop.systemd1.Service"))
                     props = serviceProps(*u);
@@ -340,7 +367,12 @@ public:
             return true;
         }
         m_calls << (arg0.isEmpty() ? member : member + QLatin1Char(' ') + arg0);
-        if (member == QLatin1String("ListUnits")) {
+        if (member == QLatin1String("ListUnits") && !m_listError.first.isEmpty()) {
+            Conn.send(Msg.createErrorReply(m_listError.first, m_listError.second));
+        } else if (member == QLatin1String("ListUnits")) {
+            if (m_listDelay > 0)
+                QThread::msleep(ulong(m_listDelay));
+            advance();
             reply({QVariant::fromValue(listUnits())});
         } else if (member == QLatin1String("LoadUnit")) {
             Unit *u = find(arg0);
@@ -501,6 +533,8 @@ private:
             job.path = QDBusObjectPath(QStringLiteral("/org/freedesktop/systemd1/job/%1").arg(u.jobId));
         }
         m[QStringLiteral("Job")] = QVariant::fromValue(job);
+        for (const QString &name : u.missing)
+            m.remove(name);
         return m;
     }
     QVariantMap serviceProps(const Unit &u) const
@@ -508,7 +542,7 @@ private:
         QVariantMap m;
         m[QStringLiteral("Type")] = QStringLiteral("simple");
         m[QStringLiteral("User")] = u.user;
-        m[QStringLiteral("DynamicUser")] = false;
+        m[QStringLiteral("DynamicUser")] = u.dynamicUser;
         m[QStringLiteral("MainPID")] = u.mainPid;
         m[QStringLiteral("TimeoutStartUSec")] = qulonglong(u.timeoutStartUSec);
         m[QStringLiteral("TimeoutStopUSec")] = qulonglong(u.timeoutStopUSec);
@@ -544,6 +578,8 @@ private:
     QString m_folder;
     QStringList m_calls;
     quint32 m_lastJob = 100;
+    int m_listDelay = 0;
+    std::pair<QString, QString> m_listError;
     bool m_hostile = false;
 };
 

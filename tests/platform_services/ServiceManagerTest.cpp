@@ -1,3 +1,4 @@
+#include "common/LogCapture.h"
 #include "platform_services/FakeSystemd.h"
 
 #include <gtest/gtest.h>
@@ -165,6 +166,56 @@ TEST_F(ServiceManagerTest, AUnitThatRefusesItsPropertiesKeepsWhatTheListingGave)
     EXPECT_EQ((*list)[1].Config.BinaryPath, "/usr/sbin/gamma --foreground");
 }
 
+// A unit whose questions the manager never answers is given up alone, whether units listed after
+// it show that the manager went on (the first one) or nothing was asked after it (the last one).
+TEST_F(ServiceManagerTest, AUnitThatNeverAnswersKeepsItsEntryAndTheRestAreListed)
+{
+    auto a = fakesd::Service("alpha", "active", "enabled");
+    a.silent = true;
+    auto z = fakesd::Service("omega");
+    z.silent = true;
+    auto idle = fakesd::Service("idle");
+    idle.loaded = false;
+    bus->manager.setUnits({a, fakesd::Service("beta", "active"), idle, z});
+
+    QElapsedTimer t;
+    t.start();
+    ServiceManager m;
+    const auto list = m.ListServices();
+    ASSERT_TRUE(list.has_value()) << m.LastError().toStdString();
+    EXPECT_LT(t.elapsed(), ServiceManager::kQueryTimeoutMs + 3000);
+    QStringList names;
+    for (const ServiceInfo &s : *list)
+        names.append(s.Entry.Name);
+    EXPECT_EQ(names, (QStringList{"alpha", "beta", "omega", "idle"}));
+    const ServiceInfo &ia = (*list)[0];
+    EXPECT_FALSE(ia.Read);
+    EXPECT_EQ(ia.Entry.DisplayName, "alpha daemon");
+    EXPECT_EQ(ia.Entry.State, StateRunning);
+    EXPECT_FALSE((*list)[2].Read);
+    EXPECT_EQ((*list)[2].Entry.State, StateStopped);
+    ASSERT_TRUE((*list)[1].Read);
+    EXPECT_EQ((*list)[1].Config.BinaryPath, "/usr/sbin/beta --foreground");
+    ASSERT_TRUE((*list)[3].Read);
+    EXPECT_EQ((*list)[3].Config.BinaryPath, "/usr/sbin/idle --foreground");
+}
+
+TEST_F(ServiceManagerTest, AFailingUnitListFailsTheListingWithTheManagersOwnWords)
+{
+    bus->manager.setUnits({fakesd::Service("alpha", "active")});
+    bus->manager.setListError("org.freedesktop.DBus.Error.AccessDenied", "Access to ListUnits denied by policy");
+    tvtest::LogCapture log(QStringLiteral("taskvane.platform.warning=true"));
+    ServiceManager m;
+    const auto list = m.ListServices();
+    bus->manager.setListError({}, {});
+    EXPECT_FALSE(list.has_value());
+    EXPECT_EQ(m.LastError(), "Access to ListUnits denied by policy");
+    bool logged = false;
+    for (const auto &message : log.messages())
+        logged = logged || message.text.contains("Access to ListUnits denied by policy");
+    EXPECT_TRUE(logged);
+}
+
 TEST_F(ServiceManagerTest, ReadsConfigurationAndStatus)
 {
     auto a = fakesd::Service("alpha", "active", "enabled");
@@ -211,6 +262,28 @@ TEST_F(ServiceManagerTest, ReadsConfigurationAndStatus)
 
     EXPECT_FALSE(m.OpenService("nosuch").has_value());
     EXPECT_FALSE(m.OpenService("  ").has_value());
+}
+
+// A manager without the freezer reads as one whose services cannot be paused, in the list and
+// when a service is opened.
+TEST_F(ServiceManagerTest, PropertiesAManagerDoesNotHaveAreAbsent)
+{
+    auto a = fakesd::Service("alpha", "active", "enabled");
+    a.missing = {"FreezerState", "CanFreeze"};
+    bus->manager.setUnits({a});
+    ServiceManager m;
+    const auto list = m.ListServices();
+    ASSERT_TRUE(list && list->size() == 1u);
+    ASSERT_TRUE(list->front().Read);
+    EXPECT_EQ(list->front().Status.State, StateRunning);
+    EXPECT_FALSE(list->front().Status.AcceptsPause);
+    auto h = m.OpenService("alpha");
+    ASSERT_TRUE(h);
+    ServiceStatus s;
+    ASSERT_TRUE(m.QueryStatus(*h, s));
+    EXPECT_EQ(s.State, StateRunning);
+    EXPECT_TRUE(s.AcceptsStop);
+    EXPECT_FALSE(s.AcceptsPause);
 }
 
 TEST_F(ServiceManagerTest, PendingChangesCarryNoWaitHint)

@@ -3,6 +3,7 @@
 // Skipped, with the reason, where the namespaces or the manager cannot be set up.
 
 #include "common/UserDirs.h"
+#include "sysinfo_services/ItemFields.h"
 #include "sysinfo_services/RealManager.h"
 
 #include "platform/files/IniFile.h"
@@ -240,6 +241,124 @@ TEST_F(RealManager, UnitFilesNotLoadedAreListedOnceFromTheFirstFolderThatHasThem
     EXPECT_EQ(QSet<QString>(names.begin(), names.end()), own);
     EXPECT_EQ(names.size(), own.size()) << "a service is listed twice";
 
+    for (const QString &file : written)
+        QFile::remove(file);
+}
+
+// Every kind of entry a unit folder may hold, each against what the manager itself lists.
+TEST_F(RealManager, EveryKindOfUnitFolderEntryIsListedAsTheManagerListsIt)
+{
+    using realsd::UserManager;
+    const QByteArray sleep = QFile::encodeName(QStandardPaths::findExecutable("sleep"));
+    const QString data = manager->unitDir(), config = manager->configUnitDir();
+    const QString outside = manager->scratch("outside"), runtime = manager->scratch("runtime/systemd/user");
+    auto unit = [&](const char *Description) {
+        return UserManager::Unit(Description, "", "WantedBy=taskvane-test.target", sleep);
+    };
+    for (const QString &folder : {config, outside, runtime})
+        ASSERT_TRUE(QDir().mkpath(folder));
+    QStringList written;
+    auto write = [&](const QString &Path, const QByteArray &Text) {
+        ASSERT_TRUE(UserManager::Write(Path, Text)) << Path.toStdString();
+        written.append(Path);
+    };
+    auto link = [&](const QString &Target, const QString &Path) {
+        ASSERT_TRUE(QFile::link(Target, Path)) << Path.toStdString();
+        written.append(Path);
+    };
+    // Masked without a unit file of its own, and masked by an empty file.
+    link("/dev/null", data + "/tv-k-maskonly.service");
+    write(data + "/tv-k-empty.service", QByteArray());
+    // Linked: a file outside the folders under its own name.
+    write(outside + "/tv-k-linked.service", unit("Taskvane test linked"));
+    link(outside + "/tv-k-linked.service", config + "/tv-k-linked.service");
+    // Aliases: other names of files outside the folders, from the data and the configuration folder.
+    write(outside + "/tv-k-elsewhere.service", unit("Taskvane test elsewhere"));
+    link(outside + "/tv-k-elsewhere.service", data + "/tv-k-alias-out.service");
+    link(outside + "/tv-k-elsewhere.service", config + "/tv-k-alias-cfg.service");
+    // Links that lead nowhere, outside and inside the folders.
+    link(outside + "/tv-k-none.service", data + "/tv-k-dangling.service");
+    link("tv-k-nothere.service", data + "/tv-k-dangling-in.service");
+    // A template with an instance file and an instance link.
+    write(data + "/tv-k-each@.service", unit("Taskvane test each"));
+    write(data + "/tv-k-each@one.service", unit("Taskvane test each one"));
+    link("tv-k-each@.service", data + "/tv-k-each@two.service");
+    // A unit for this boot only.
+    write(runtime + "/tv-k-runtime.service", unit("Taskvane test runtime"));
+
+    TServices list;
+    list.Reload();
+    ASSERT_FALSE(list.RefreshFailed());
+    QStringList names;
+    for (int i = 0; i < list.GetCount(); ++i)
+        names.append(list.GetItem(i)->Name);
+    const QSet<QString> own = ManagerOwnServices();
+    ASSERT_FALSE(own.isEmpty());
+    EXPECT_EQ(QSet<QString>(names.begin(), names.end()), own);
+    EXPECT_EQ(names.size(), own.size()) << "a service is listed twice";
+    for (const char *name : {"tv-k-alias-out", "tv-k-alias-cfg", "tv-k-elsewhere", "tv-k-each@", "tv-k-each"})
+        EXPECT_FALSE(names.contains(QLatin1String(name))) << name;
+    for (const char *name : {"tv-k-maskonly", "tv-k-empty"}) {
+        const TServiceItem *masked = list.ItemByName(QLatin1String(name));
+        ASSERT_NE(masked, nullptr) << name;
+        EXPECT_EQ(masked->StartType, TServiceStartType::Disabled) << name;
+    }
+    for (const char *name : {"tv-k-linked", "tv-k-each@two"}) {
+        const TServiceItem *fixed = list.ItemByName(QLatin1String(name));
+        ASSERT_NE(fixed, nullptr) << name;
+        EXPECT_TRUE(fixed->BinaryPath.contains("sleep")) << name;
+        EXPECT_FALSE(fixed->StartTypeSettable) << name;
+    }
+    for (const char *name : {"tv-k-dangling", "tv-k-dangling-in"}) {
+        const TServiceItem *bad = list.ItemByName(QLatin1String(name));
+        ASSERT_NE(bad, nullptr) << name;
+        EXPECT_EQ(bad->State, TServiceState::Stopped) << name;
+        EXPECT_FALSE(bad->StartTypeSettable) << name;
+    }
+    for (const char *name : {"tv-k-each@one", "tv-k-runtime", "tv-generated"}) {
+        const TServiceItem *item = list.ItemByName(QLatin1String(name));
+        ASSERT_NE(item, nullptr) << name;
+        EXPECT_TRUE(item->BinaryPath.contains("sleep")) << name;
+    }
+
+    for (const QString &file : written)
+        QFile::remove(file);
+}
+
+// After an action the item is read again; it reads as a listing made then, whatever user the
+// unit names.
+TEST_F(RealManager, AnItemReadAfterAnActionReadsAsTheListingDoes)
+{
+    using realsd::UserManager;
+    const QByteArray sleep = QFile::encodeName(QStandardPaths::findExecutable("sleep"));
+    const QString data = manager->unitDir();
+    const QStringList written{data + "/tv-user.service", data + "/tv-dynamic.service", data + "/tv-plain.service"};
+    ASSERT_TRUE(
+        UserManager::Write(written[0], UserManager::Unit("Taskvane test user", "", "", sleep) + "User=nobody\n"));
+    ASSERT_TRUE(UserManager::Write(written[1],
+                                   UserManager::Unit("Taskvane test dynamic", "", "", sleep) + "DynamicUser=yes\n"));
+    ASSERT_TRUE(UserManager::Write(written[2], UserManager::Unit("Taskvane test plain", "", "", sleep)));
+
+    for (const char *name : {"tv-user", "tv-dynamic", "tv-plain"}) {
+        for (const bool start : {true, false}) {
+            TServices before;
+            before.Reload();
+            TServiceItem *item = before.ItemByName(QLatin1String(name));
+            ASSERT_NE(item, nullptr) << name;
+            if (start)
+                item->Start(kNoLimit);
+            else
+                item->Stop(kNoLimit);
+            TServices after;
+            after.Reload();
+            const TServiceItem *listed = after.ItemByName(QLatin1String(name));
+            ASSERT_NE(listed, nullptr) << name;
+            svctest::ExpectSameFields(*listed, *item);
+        }
+    }
+    EXPECT_EQ(Read("tv-user")->Account, "nobody");
+    EXPECT_EQ(Read("tv-dynamic")->Account, "tv-dynamic");
+    EXPECT_EQ(Read("tv-plain")->Account, "root");
     for (const QString &file : written)
         QFile::remove(file);
 }

@@ -1,4 +1,5 @@
 #include "platform_services/FakeSystemd.h"
+#include "sysinfo_services/ItemFields.h"
 #include "sysinfo/Processes.h"
 #include "sysinfo/Services.h"
 
@@ -108,6 +109,30 @@ TEST_F(ServicesTest, DependencyListsPairUpAndSkipOtherUnits)
     EXPECT_EQ(list.ItemByName("b")->Dependencies, QStringList{"a"});
     EXPECT_EQ(list.ItemByName("c")->Dependencies, QStringList{"a"});
     EXPECT_TRUE(list.ItemByName("b")->Dependents.isEmpty());
+}
+
+// The user comes as the manager names it: a dynamic user it leaves unnamed reads the same
+// before and after an action.
+TEST_F(ServicesTest, AnItemReadAfterAnActionReadsAsTheListingDoes)
+{
+    auto user = Service("alpha", "active", "enabled");
+    user.user = "alphad";
+    user.documentation = {"man:alpha(8)"};
+    auto dynamic = Service("beta");
+    dynamic.dynamicUser = true;
+    fake().setUnits({user, dynamic, Service("gamma", "active", "static")});
+    TServices list;
+    list.Reload();
+    ASSERT_EQ(list.GetCount(), 3);
+    for (int i = 0; i < list.GetCount(); ++i) {
+        TServiceItem &item = *list.GetItem(i);
+        ASSERT_TRUE(item.State == TServiceState::Running ? item.Stop(1000) : item.Start(1000)) << i;
+        TServices after;
+        after.Reload();
+        const TServiceItem *listed = after.ItemByName(item.Name);
+        ASSERT_NE(listed, nullptr);
+        svctest::ExpectSameFields(*listed, item);
+    }
 }
 
 TEST_F(ServicesTest, NoManagerLeavesTheListEmpty)

@@ -1,3 +1,4 @@
+#include "common/ServiceList.h"
 #include "common/UserDirs.h"
 #include "sysinfo/Autoruns.h"
 #include "sysinfo/NetworkMonitor.h"
@@ -145,6 +146,11 @@ TEST_F(FormMain, PageSwitchingShowsOnePageAndPressesItsButton)
     for (int page : order) {
         MenuButton(page)->Click();
         EXPECT_EQ(form->CurrentPage, page);
+        // The service list is read in the background; the status line says so meanwhile.
+        if (page == TFormMain::pgService) {
+            EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[服务管理] 正在读取服务列表……"));
+            ASSERT_TRUE(tvtest::WaitForServices(form->ServicePage->objServices));
+        }
         // The counts are the ones each page's own refresh found.
         const QString status[6] = {
             QStringLiteral("[进程管理] 进程: %1").arg(form->ProcessPage->objProcesses->GetCount()),

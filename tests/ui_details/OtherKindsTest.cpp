@@ -1,4 +1,5 @@
 #include "DetailsFixture.h"
+#include "common/ServiceList.h"
 #include "common/UserDirs.h"
 #include "platform_services/FakeSystemd.h"
 #include "sysinfo_autoruns/AutorunEnv.h"
@@ -134,6 +135,7 @@ protected:
         form = NewForm(&processes);
         form->show();
         form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+        ASSERT_TRUE(tvtest::WaitForServices(form->ServicePage->objServices));
     }
     void Click(const QString &Name)
     {
@@ -186,16 +188,28 @@ TEST_F(ServiceDetails, EveryFieldInOrderAndNoHostProcess)
     EXPECT_EQ(form->Details->redtDetails->toPlainText(), kHint);
 }
 
-TEST_F(ServiceDetails, RowShowsTheNameEscapedAndStillLeadsToItsService)
+TEST_F(ServiceDetails, ANameIsShownAsTheManagerSpellsItAndAnyOtherEscapedYetLeadsToItsService)
 {
-    // The system's own escape in a unit name is not one of the window's.
-    bus->manager.setUnits({fakesd::Service(QStringLiteral("fsck@dev-by\\x2duuid"))});
+    // The manager's own escape in a unit name reads as systemctl shows it; a name the manager could
+    // not have made is escaped like every outside text. Either row finds its service.
+    bus->manager.setUnits({fakesd::Service(QStringLiteral("fsck@dev-by\\x2duuid")),
+                           fakesd::Service(QStringLiteral("evil\u202e\x1b.service"))});
     form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
-    Click(QStringLiteral("fsck@dev-by\\\\x2duuid"));
+    ASSERT_TRUE(tvtest::WaitForServices(form->ServicePage->objServices));
+    Click(QStringLiteral("fsck@dev-by\\x2duuid"));
     const TServiceItem *item = form->ServicePage->SelectedService();
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->Name, QStringLiteral("fsck@dev-by\\x2duuid"));
-    EXPECT_EQ(Lines().value(0), QStringLiteral("服务名: fsck@dev-by\\\\x2duuid"));
+    EXPECT_EQ(Lines().value(0), QStringLiteral("服务名: fsck@dev-by\\x2duuid"));
+
+    const QString shown = VisibleText(QStringLiteral("evil\u202e\x1b"));
+    ASSERT_NE(shown, QStringLiteral("evil\u202e\x1b"));
+
+    Click(shown);
+    item = form->ServicePage->SelectedService();
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->Name, QStringLiteral("evil\u202e\x1b"));
+    EXPECT_EQ(Lines().value(0), QStringLiteral("服务名: ") + shown);
 }
 
 // ---- autoruns ----

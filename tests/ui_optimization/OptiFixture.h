@@ -3,6 +3,7 @@
 // The main form with its optimisation panel, over a scripted process table and a scripted service
 // manager on a private bus; every message box is answered by the test.
 
+#include "common/ServiceList.h"
 #include "platform_services/FakeSystemd.h"
 #include "sysinfo/Optimization.h"
 #include "ui_process/Fixture.h"
@@ -124,16 +125,21 @@ protected:
         opt()->OnRestoringServices = wrap(opt()->OnRestoringServices, 'R');
     }
 
-    // Runs the events until no job runs and none waits to start.
+    // Runs the events until no job runs and none waits to start, and the service list it
+    // refreshed is in.
     bool WaitIdle(int Ms = 30000)
     {
         QDeadlineTimer deadline(Ms);
+        auto idle = [this] {
+            return !opt()->Busy() && form->ServicePage->Optimization->SvcOptiPendingOptions < 0 &&
+                !form->ServicePage->objServices->Reloading();
+        };
         for (;;) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            if (!opt()->Busy() && form->ServicePage->Optimization->SvcOptiPendingOptions < 0) {
+            if (idle()) {
                 // A job that just ended may still have its end notice on the way.
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-                if (!opt()->Busy() && form->ServicePage->Optimization->SvcOptiPendingOptions < 0)
+                if (idle())
                     return true;
             }
             if (deadline.hasExpired())

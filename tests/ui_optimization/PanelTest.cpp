@@ -86,6 +86,7 @@ TEST_F(PanelTest, RestoreWithBackupAsksAndRefreshesTheList)
     bus->manager.setUnits({fakesd::Service("alpha", "active", "enabled"), fakesd::Service("beta")});
     WriteBackup("[ServicesBackup]\nalpha=4\nbeta=2\n");
     form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+    ASSERT_TRUE(tvtest::WaitForServices(form->ServicePage->objServices));
     ASSERT_GE(form->ServicePage->lvServices->topLevelItemCount(), 2);
     auto row = [this](const QString &Name) -> QTreeWidgetItem * {
         for (int i = 0; i < form->ServicePage->lvServices->topLevelItemCount(); ++i)
@@ -124,7 +125,7 @@ TEST_F(PanelTest, RestoreWithBackupAsksAndRefreshesTheList)
     EXPECT_EQ(FileState("alpha"), "masked");
     EXPECT_EQ(ActiveState("alpha"), "inactive");
     EXPECT_EQ(ActiveState("beta"), "active");
-    // The list shows the restored start types at once.
+    // The list shows the restored start types once the job has ended.
     EXPECT_EQ(row("alpha")->text(3), "禁用");
     EXPECT_EQ(row("beta")->text(3), "自动");
 }

@@ -1,3 +1,4 @@
+#include "common/ServiceList.h"
 #include "common/UserDirs.h"
 #include "platform_services/FakeSystemd.h"
 #include "ui_message/MessageAnswers.h"
@@ -68,7 +69,10 @@ protected:
         form->tmrSystem->stop();
         form->show();
         form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+        Settle();
     }
+    // The list read in the background is in.
+    void Settle() { ASSERT_TRUE(tvtest::WaitForServices(form->ServicePage->objServices)); }
     QTreeWidget *List() const { return form->ServicePage->lvServices; }
     QTreeWidgetItem *Row(const QString &Name) const
     {
@@ -155,6 +159,7 @@ TEST_F(ServicePageTest, StartingADisabledServiceSetsItToManualFirst)
     Open();
     Select("gamma");
     form->ServicePage->btnStartService->OnClick(form->ServicePage->btnStartService);
+    Settle();
     EXPECT_EQ(fake().unit("gamma")->activeState, "active");
     EXPECT_EQ(fake().unit("gamma")->unitFileState, "disabled");
     EXPECT_TRUE(shown.empty());
@@ -173,6 +178,7 @@ TEST_F(ServicePageTest, AFailedStartIsReportedAndTheServiceStaysManual)
     Open();
     Select("gamma");
     form->ServicePage->ServiceCommand(TServiceCommand::Start);
+    Settle();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, "启动服务操作失败！\n\ngamma");
     EXPECT_EQ(shown[0].Title, "失败");
@@ -182,15 +188,21 @@ TEST_F(ServicePageTest, AFailedStartIsReportedAndTheServiceStaysManual)
     EXPECT_EQ(Row("gamma")->text(3), "手动");
 }
 
-// The waiting panel lets queued work run before the operation; the end of an optimisation job
-// is such work and reloads the service list under the command.
+// The waiting panel lets queued work run before the operation; a list read in the background
+// that is taken in then replaces the items under the command.
 TEST_F(ServicePageTest, AListReloadedWhileTheWaitingPanelShowsIsFollowed)
 {
     Open();
     Select("beta");
     QMetaObject::invokeMethod(
-        form.get(), [this] { form->ServicePage->RefreshServiceList(); }, Qt::QueuedConnection);
+        form.get(),
+        [this] {
+            form->ServicePage->RefreshServiceList();
+            Settle();
+        },
+        Qt::QueuedConnection);
     form->ServicePage->ServiceCommand(TServiceCommand::Start);
+    Settle();
     EXPECT_EQ(fake().unit("beta")->activeState, "active");
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(Row("beta")->text(2), "运行中");
@@ -204,9 +216,11 @@ TEST_F(ServicePageTest, AListReloadedWhileTheWaitingPanelShowsIsFollowed)
         [this] {
             fake().setUnits({Service("beta", "active"), Service("gamma", "inactive", "masked")});
             form->ServicePage->RefreshServiceList();
+            Settle();
         },
         Qt::QueuedConnection);
     form->ServicePage->ServiceCommand(TServiceCommand::Restart);
+    Settle();
     EXPECT_TRUE(shown.empty());
     for (const QString &c : fake().calls())
         EXPECT_FALSE(c.contains(QLatin1String("alpha"))) << c.toStdString();
@@ -221,6 +235,7 @@ TEST_F(ServicePageTest, StopAsksFirstEvenForAStoppedService)
     Select("beta");
     answers = {3};
     form->ServicePage->mniService_StopClick(form->ServicePage->mniService_Stop);
+    Settle();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Title, "询问");
     EXPECT_EQ(shown[0].Icon, 2);
@@ -235,9 +250,11 @@ TEST_F(ServicePageTest, StopAsksFirstEvenForAStoppedService)
     shown.clear();
     answers = {4};
     form->ServicePage->mniService_StopClick(form->ServicePage->mniService_Stop);
+    Settle();
     EXPECT_EQ(fake().unit("alpha")->activeState, "active");
     answers = {3};
     form->ServicePage->mniService_StopClick(form->ServicePage->mniService_Stop);
+    Settle();
     EXPECT_EQ(fake().unit("alpha")->activeState, "inactive");
     EXPECT_EQ(shown.size(), 2u);
     EXPECT_EQ(Row("alpha")->text(2), "已停止");
@@ -248,18 +265,22 @@ TEST_F(ServicePageTest, PauseResumeAndStartTypeCommands)
     Open();
     Select("alpha");
     form->ServicePage->btnPauseService->OnClick(form->ServicePage->btnPauseService);
+    Settle();
     EXPECT_EQ(fake().unit("alpha")->freezerState, "frozen");
     EXPECT_EQ(Row("alpha")->text(2), "暂停中");
     EXPECT_EQ(form->ServicePage->btnPauseService->Caption(), "恢复");
     form->ServicePage->btnPauseService->OnClick(form->ServicePage->btnPauseService);
+    Settle();
     EXPECT_EQ(fake().unit("alpha")->freezerState, "running");
 
     // The start type it already has: nothing happens at all.
     fake().clearCalls();
     form->ServicePage->mniService_StartupType_AutomaticClick(form->ServicePage->mniService_StartupType_Automatic);
+    Settle();
     for (const QString &c : fake().calls())
         EXPECT_FALSE(c.contains("UnitFiles") || c == "ListUnits") << c.toStdString();
     form->ServicePage->mniService_StartupType_DisabledClick(form->ServicePage->mniService_StartupType_Disabled);
+    Settle();
     EXPECT_EQ(fake().unit("alpha")->unitFileState, "masked");
     EXPECT_EQ(Row("alpha")->text(3), "禁用");
     EXPECT_TRUE(shown.empty());
@@ -274,6 +295,7 @@ TEST_F(ServicePageTest, AStartTypeThatCannotBeSetIsReported)
     Open();
     Select("beta");
     form->ServicePage->mniService_StartupType_AutomaticClick(form->ServicePage->mniService_StartupType_Automatic);
+    Settle();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, "设置启动类型操作失败！\n\nbeta");
 }
@@ -284,6 +306,7 @@ TEST_F(ServicePageTest, RefreshFollowsTheServices)
     // A gone service loses its row, a new one is appended, also in the same refresh.
     fake().setUnits({Service("alpha", "inactive", "enabled"), Service("gamma"), Service("delta")});
     form->ServicePage->btnRefreshServiceListClick(form->ServicePage->btnRefreshServiceList);
+    Settle();
     EXPECT_EQ(Captions(), (QStringList{"alpha", "gamma", "delta"}));
     EXPECT_EQ(Row("alpha")->text(2), "已停止");
     EXPECT_EQ(Row("gamma")->text(3), "手动");
@@ -296,12 +319,14 @@ TEST_F(ServicePageTest, RefreshFollowsTheServices)
     EXPECT_EQ(Captions(), (QStringList{"gamma", "delta", "alpha"}));
     fake().setUnits({Service("alpha"), Service("gamma"), Service("delta"), Service("Beta")});
     form->ServicePage->RefreshServiceList();
+    Settle();
     EXPECT_EQ(Captions(), (QStringList{"gamma", "delta", "Beta", "alpha"}));
 
     // Hidden page: nothing happens.
     form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
     fake().setUnits({Service("alpha")});
     form->ServicePage->RefreshServiceList();
+    Settle();
     EXPECT_EQ(List()->topLevelItemCount(), 4);
 }
 
@@ -313,6 +338,7 @@ TEST_F(ServicePageTest, EmptyListAndNoSelectionDoNothing)
     fake().setUnits({Service("alpha")});
     fake().clearCalls();
     form->ServicePage->btnRefreshServiceListClick(form->ServicePage->btnRefreshServiceList);
+    Settle();
     EXPECT_EQ(List()->topLevelItemCount(), 0);
     EXPECT_TRUE(fake().calls().isEmpty());
     form->ServicePage->ServiceCommand(TServiceCommand::Stop);
@@ -348,14 +374,17 @@ TEST_F(ServicePageTest, AManagerThatCannotBeReachedIsNamedInTheStatusLine)
 
     // Rows shown, then a refresh that cannot ask: the rows stay and the status line says why.
     form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+    Settle();
     ASSERT_EQ(List()->topLevelItemCount(), 3);
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[服务管理] 服务: 3"));
     qputenv(platform::services::kBusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
     form->ServicePage->btnRefreshServiceListClick(form->ServicePage->btnRefreshServiceList);
+    Settle();
     qputenv(platform::services::kBusAddressVariable, saved);
     EXPECT_EQ(List()->topLevelItemCount(), 3);
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[服务管理] 无法连接服务管理器！"));
     form->ServicePage->btnRefreshServiceListClick(form->ServicePage->btnRefreshServiceList);
+    Settle();
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[服务管理] 服务: 3"));
 }
 

@@ -1,0 +1,218 @@
+// The services page reads its list beside the window: the window keeps answering while the
+// manager is slow or has many units, and the rows come when the list is in.
+
+#include "common/ServiceList.h"
+#include "common/UserDirs.h"
+#include "platform_services/FakeSystemd.h"
+#include "sysinfo_services/RealManager.h"
+
+#include "sysinfo/Services.h"
+#include "ui/UiHooks.h"
+#include "ui/frmMain.h"
+#include "ui/frmMainServices.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using fakesd::Service;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+const QString kReading = QStringLiteral("[服务管理] 正在读取服务列表……");
+
+// Posts a call to the window every 10 ms from a thread of its own, as another client would, and
+// keeps how late the latest-running one ran.
+class Pinger
+{
+public:
+    explicit Pinger(QObject *Window) : m_Window(Window)
+    {
+        m_Thread = std::thread([this] {
+            while (!m_Stop) {
+                const auto sent = steady_clock::now();
+                ++m_Sent;
+                QMetaObject::invokeMethod(
+                    m_Window,
+                    [this, sent] {
+                        m_Longest =
+                            std::max(m_Longest, std::chrono::duration_cast<milliseconds>(steady_clock::now() - sent));
+                        ++m_Answered;
+                    },
+                    Qt::QueuedConnection);
+                std::this_thread::sleep_for(milliseconds(10));
+            }
+        });
+    }
+    ~Pinger() { Stop(); }
+
+    // Stops posting, runs what is still waiting, and gives the longest wait.
+    milliseconds Stop()
+    {
+        if (m_Thread.joinable()) {
+            m_Stop = true;
+            m_Thread.join();
+        }
+        QDeadlineTimer deadline(10000);
+        while (m_Answered < m_Sent && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return m_Longest;
+    }
+
+private:
+    QObject *m_Window;
+    std::thread m_Thread;
+    std::atomic<bool> m_Stop{false};
+    std::atomic<int> m_Sent{0};
+    int m_Answered = 0;
+    milliseconds m_Longest{0};
+};
+
+class ListingFixture : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        form.reset();
+        RestoreDefaultUiHooks();
+    }
+    void NewForm()
+    {
+        UiHooks().ExecModal = [](QDialog *) { return 0; };
+        form = std::make_unique<TFormMain>(nullptr, nullptr);
+        for (QTimer *t : {form->tmrProcess, form->tmrTraffic, form->tmrSystem})
+            t->stop();
+        form->show();
+        QCoreApplication::processEvents();
+    }
+    // Selects the page; how long the window was held.
+    qint64 SelectPage()
+    {
+        QElapsedTimer t;
+        t.start();
+        form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+        return t.elapsed();
+    }
+    TServicePage &Page() const { return *form->ServicePage; }
+    QStringList Captions() const
+    {
+        QStringList out;
+        for (int i = 0; i < Page().lvServices->topLevelItemCount(); ++i)
+            out << Page().lvServices->topLevelItem(i)->text(0);
+        return out;
+    }
+
+    tvtest::OwnHome userHome;
+    std::unique_ptr<TFormMain> form;
+};
+
+class ServicePageListing : public ListingFixture
+{
+protected:
+    static void SetUpTestSuite() { bus = new fakesd::Bus; }
+    static void TearDownTestSuite()
+    {
+        delete bus;
+        bus = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(bus->ok()) << "private message bus did not start"; }
+    void TearDown() override
+    {
+        ListingFixture::TearDown();
+        fake().setListDelay(0);
+    }
+    fakesd::Manager &fake() { return bus->manager; }
+
+    static inline fakesd::Bus *bus = nullptr;
+};
+
+// A manager busy past the time a single question may take is waited for, not shown as a list
+// without services, and the window answers meanwhile.
+TEST_F(ServicePageListing, ASlowManagerIsWaitedForWhileTheWindowAnswers)
+{
+    fake().setUnits({Service("alpha", "active"), Service("beta")});
+    fake().setListDelay(platform::services::ServiceManager::kQueryTimeoutMs + 2000);
+    NewForm();
+    Pinger ping(form.get());
+    EXPECT_LT(SelectPage(), 500);
+    EXPECT_EQ(form->lblTopBarInfo->text(), kReading);
+    EXPECT_EQ(Page().lvServices->topLevelItemCount(), 0);
+    ASSERT_TRUE(tvtest::WaitForServices(Page().objServices, 60000));
+    EXPECT_LT(ping.Stop().count(), 100);
+    EXPECT_EQ(Captions(), (QStringList{"alpha", "beta"}));
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[服务管理] 服务: 2"));
+}
+
+// A fill asked for while another runs shows the later list, each service once; a refresh asked
+// for during a fill adds no second row; a window closed while a list is read goes at once.
+TEST_F(ServicePageListing, ListingsAskedForDuringAnotherAndAWindowClosedMidListing)
+{
+    fake().setUnits({Service("alpha"), Service("beta"), Service("gamma")});
+    fake().setListDelay(1500);
+    NewForm();
+    EXPECT_LT(SelectPage(), 500);
+    // Waits until the manager has answered the first list, then changes what it holds.
+    fake().setUnits({Service("delta", "active"), Service("epsilon")});
+    EXPECT_LT(SelectPage(), 500);
+    ASSERT_TRUE(tvtest::WaitForServices(Page().objServices));
+    EXPECT_EQ(Captions(), (QStringList{"delta", "epsilon"}));
+    EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[服务管理] 服务: 2"));
+
+    fake().setUnits({Service("delta", "active"), Service("epsilon"), Service("zeta")});
+    SelectPage();
+    Page().RefreshServiceList();
+    ASSERT_TRUE(tvtest::WaitForServices(Page().objServices));
+    EXPECT_EQ(Captions(), (QStringList{"delta", "epsilon", "zeta"}));
+
+    SelectPage();
+    ASSERT_TRUE(Page().objServices->Reloading());
+    QElapsedTimer closing;
+    closing.start();
+    form.reset();
+    EXPECT_LT(closing.elapsed(), 1000);
+}
+
+class ServicePageManyUnits : public ListingFixture
+{
+protected:
+    static constexpr int kUnits = 1000;
+    static void SetUpTestSuite() { manager = new realsd::UserManager(kUnits); }
+    static void TearDownTestSuite()
+    {
+        delete manager;
+        manager = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!manager->skipReason().isEmpty())
+            GTEST_SKIP() << "no private systemd user manager: " << manager->skipReason().toStdString();
+        ASSERT_TRUE(manager->settle(300000)) << "the units did not start";
+    }
+
+    static inline realsd::UserManager *manager = nullptr;
+};
+
+TEST_F(ServicePageManyUnits, TheWindowAnswersWhileAThousandServicesAreRead)
+{
+    NewForm();
+    Pinger ping(form.get());
+    SelectPage();
+    EXPECT_EQ(form->lblTopBarInfo->text(), kReading);
+    ASSERT_TRUE(tvtest::WaitForServices(Page().objServices, 120000));
+    const milliseconds longest = ping.Stop();
+    EXPECT_GE(Page().lvServices->topLevelItemCount(), kUnits);
+    EXPECT_LT(longest.count(), 100);
+    EXPECT_EQ(form->lblTopBarInfo->text(),
+              QStringLiteral("[服务管理] 服务: %1").arg(Page().lvServices->topLevelItemCount()));
+}
+
+} // namespace
