@@ -15,7 +15,6 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QCursor>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -86,11 +85,6 @@ quint16 PriorityOf(const TCommandArgs &Args)
     return quint16(Args.Param & 0xFFFF);
 }
 
-bool UsablePath(const QString &Path)
-{
-    return !Path.trimmed().isEmpty() && QFileInfo::exists(Path);
-}
-
 // The commands of the process page. For one row: a question first where there is one, and a
 // failure report where there is a text for it. For several rows: no question and no report.
 struct TProcessCommand
@@ -113,9 +107,11 @@ bool Always(const TProcessItem &, const TCommandArgs &)
     return true;
 }
 
+// The file a process runs, where its path leads to that very file here: the file manager is
+// shown that file, never what the path may name instead (another user's file put at it).
 bool HasFile(const TProcessItem &Item, const TCommandArgs &)
 {
-    return UsablePath(Item.Path);
+    return !Item.ImagePath().isEmpty();
 }
 
 // Where neither the file manager nor the default program could show the file, the user who
@@ -146,9 +142,9 @@ const TProcessCommand kProcessCommands[] = {
          return P.SetAffinity(quint32(qMax(0, A.Affinity->CPUIndex)), A.Affinity->Enabled);
      }},
     {pcLocation, nullptr, kFailLocation, false, HasFile, false,
-     [](TProcessItem &P, const TCommandArgs &) { return UiHooks().ShowInFileManager(P.Path); }},
+     [](TProcessItem &P, const TCommandArgs &) { return UiHooks().ShowInFileManager(P.ImagePath()); }},
     {pcProperties, nullptr, kFailProperties, false, HasFile, true,
-     [](TProcessItem &P, const TCommandArgs &) { return UiHooks().ShowFileProperties(P.Path); }},
+     [](TProcessItem &P, const TCommandArgs &) { return UiHooks().ShowFileProperties(P.ImagePath()); }},
 };
 
 const TProcessCommand *FindProcessCommand(quint8 Command)
@@ -1254,7 +1250,8 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
     Panel.AddDetailLine(QStringLiteral("虚拟内存峰值"), text, true);
     // What is said of the file comes from the file the process runs, never from what its path
     // names now: the version only where the path is that very file, the digest from the file itself.
-    Panel.AddDetailLine(QStringLiteral("文件版本"), Panel.FileVersionText(item->ImagePath()), true);
+    Panel.AddDetailLine(QStringLiteral("文件版本"), Panel.FileVersionText(item->ImagePath(), item->ImageIdentity()),
+                        true);
     Panel.AddDigestLine(QStringLiteral("MD5 值"), item->OpenImage(), true);
 
     QString description;
