@@ -218,6 +218,23 @@ void TNetworkMonitor::RefreshInterfaces()
     }
 }
 
+namespace {
+
+// An owner whose program can be read: a process of its own, not the idle process or a kernel thread.
+bool HasOwnProgram(const TConnectionItem &Item)
+{
+    return Item.HasOwner && Item.ProcessID != 0 && Item.ProcessStartTime && Item.ProcessPath != QLatin1String("System");
+}
+
+} // namespace
+
+std::optional<platform::processes::ImageFacts> TNetworkMonitor::OwnerImageFacts(const TConnectionItem &Item) const
+{
+    if (!HasOwnProgram(Item))
+        return std::nullopt;
+    return m_Source->OwnerImageFacts(Item.ProcessID, *Item.ProcessStartTime);
+}
+
 int TNetworkMonitor::GetTCPCount() const
 {
     return int(m_Tcp.size());

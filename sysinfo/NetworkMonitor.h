@@ -131,6 +131,11 @@ public:
     TUDPItem *GetUDPItem(int Index) const;
     TNetInterface *GetInterface(int Index) const;
 
+    // Who runs an endpoint's owner and the path the kernel reports for its program, read from the
+    // process that owns the endpoint (the one that started at its start time), never from its
+    // stored path.
+    std::optional<platform::processes::ImageFacts> OwnerImageFacts(const TConnectionItem &Item) const;
+
     platform::network::NetworkSource &Source() const { return *m_Source; }
     // Takes another source; the lists are emptied, the interfaces start afresh.
     void SetSource(platform::network::NetworkSource *Source);

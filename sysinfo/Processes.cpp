@@ -449,6 +449,13 @@ std::optional<platform::files::FileIdentity> TProcessItem::ImageIdentity()
     return Source().ImageIdentity(ProcessHandle);
 }
 
+std::optional<platform::processes::ImageFacts> TProcessItem::ImageFacts()
+{
+    if (!ProcessHandle || IsSystemProcess())
+        return std::nullopt;
+    return Source().ImageFactsOf(ProcessHandle);
+}
+
 void TProcessItem::ReadIcon()
 {
     Icon.clear();

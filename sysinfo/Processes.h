@@ -139,6 +139,10 @@ public:
     int OpenImage();
     // That file's device and inode, read through the process as well.
     std::optional<platform::files::FileIdentity> ImageIdentity();
+    // Who runs the process and the path the kernel reports for its program, read now (see
+    // platform::processes::ImageFacts); nothing for the idle process, kernel threads and a
+    // process that cannot be read.
+    std::optional<platform::processes::ImageFacts> ImageFacts();
 
     int GetHandleCount();
     int GetThreadCount();

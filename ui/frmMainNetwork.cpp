@@ -399,7 +399,7 @@ void TNetworkPage::ConnectionCommand(quint8 Code)
     TConnectionItem *item = SelectedConnection();
     if (!item || !item->HasOwner || m_Processes->IsSystemPID(item->ProcessID))
         return;
-    if (m_Processes->IsCriticalProcess(item->ProcessPath)) {
+    if (m_Processes->IsCriticalProcess(objNetworkMonitor->OwnerImageFacts(*item))) {
         ReportRefusal(EndpointText(kCriticalRefused, item));
         return;
     }

@@ -156,8 +156,9 @@ const TProcessCommand *FindProcessCommand(quint8 Command)
     return nullptr;
 }
 
-// The programs whose end brings the system down, by full path. The program of process 1 is
-// read from the list as well; these stand for it where its path cannot be read.
+// The programs whose end brings the system down, by full path (run by root or a system account:
+// see IsCriticalProcess). The program of process 1 is read from the list as well; these stand for
+// it where its path cannot be read.
 const char16_t *const kCriticalPaths[] = {
     u"/usr/lib/systemd/systemd",
     u"/lib/systemd/systemd",
@@ -920,19 +921,29 @@ void TProcessPage::lvProcessesKeyDown(QObject *, int &Key, Qt::KeyboardModifiers
 
 // ---- commands --------------------------------------------------------------------------------------
 
-bool TProcessPage::IsCriticalProcess(const QString &Path) const
+bool TProcessPage::IsCriticalProcess(const std::optional<platform::processes::ImageFacts> &Facts) const
 {
-    if (Path.isEmpty())
+    using platform::processes::IsSystemAccount;
+    if (!Facts || Facts->Path.isEmpty() || !IsSystemAccount(Facts->Uids.Real) ||
+        !IsSystemAccount(Facts->Uids.Effective))
         return false;
-    // The program of process 1, where its path could be read.
-    if (TProcessItem *init = objProcesses->ItemByPID(1);
-        init && !init->Path.isEmpty() && Path.compare(init->ImagePath(), Qt::CaseInsensitive) == 0)
-        return true;
+    const QString &path = Facts->Path;
+    // The program of process 1, where its path can be read.
+    if (TProcessItem *init = objProcesses->ItemByPID(1)) {
+        const auto initFacts = init->ImageFacts();
+        if (initFacts && !initFacts->Path.isEmpty() && path.compare(initFacts->Path, Qt::CaseInsensitive) == 0)
+            return true;
+    }
     for (const char16_t *critical : kCriticalPaths) {
-        if (Path.compare(QString::fromUtf16(critical), Qt::CaseInsensitive) == 0)
+        if (path.compare(QString::fromUtf16(critical), Qt::CaseInsensitive) == 0)
             return true;
     }
     return false;
+}
+
+bool TProcessPage::IsCriticalProcess(TProcessItem *Item) const
+{
+    return Item && IsCriticalProcess(Item->ImageFacts());
 }
 
 void TProcessPage::ExecuteProcessCommand(quint8 Command, int Param)
@@ -969,7 +980,7 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
             TProcessItem *p = ItemOfRow(i);
             if (!p)
                 continue;
-            if (command->Guarded && (IsSystemPID(p->ProcessID) || IsCriticalProcess(p->ImagePath())))
+            if (command->Guarded && (IsSystemPID(p->ProcessID) || IsCriticalProcess(p)))
                 continue;
             if (!command->Applies(*p, args)) {
                 if (command->StopsAtInapplicable)
@@ -984,7 +995,7 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
     if (IsSystemPID(item->ProcessID))
         return;
     // Every number but the two file commands is refused for a critical process.
-    if ((!command || command->Guarded) && IsCriticalProcess(item->ImagePath())) {
+    if ((!command || command->Guarded) && IsCriticalProcess(item)) {
         ReportRefusal(ProcessText(kCriticalRefused, item));
         return;
     }

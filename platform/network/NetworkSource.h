@@ -2,6 +2,7 @@
 
 #include "platform/network/InterfaceTable.h"
 #include "platform/network/SocketTable.h"
+#include "platform/processes/ProcFs.h"
 
 #include <QString>
 
@@ -43,6 +44,10 @@ public:
     virtual std::optional<QString> ProcessPath(quint32 Pid, quint64 StartTime);
     // A kernel thread (the stand-in for the system process).
     virtual bool IsKernelProcess(quint32 Pid);
+
+    // Who runs the owner that started at `StartTime` and the path the kernel reports for its
+    // program, read while that process is held.
+    virtual std::optional<processes::ImageFacts> OwnerImageFacts(quint32 Pid, quint64 StartTime);
     // When the process that started at `StartTime` (clock ticks after boot) started.
     virtual std::optional<Moment> ProcessStart(quint32 Pid, quint64 StartTime);
 };
