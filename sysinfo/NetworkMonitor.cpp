@@ -235,6 +235,21 @@ std::optional<platform::processes::ImageFacts> TNetworkMonitor::OwnerImageFacts(
     return m_Source->OwnerImageFacts(Item.ProcessID, *Item.ProcessStartTime);
 }
 
+int TNetworkMonitor::OpenOwnerImage(const TConnectionItem &Item) const
+{
+    if (!HasOwnProgram(Item))
+        return -1;
+    return m_Source->OpenOwnerImage(Item.ProcessID, *Item.ProcessStartTime);
+}
+
+QString TNetworkMonitor::OwnerImagePath(const TConnectionItem &Item) const
+{
+    if (!HasOwnProgram(Item) || Item.ProcessPath.isEmpty())
+        return QString();
+    return m_Source->OwnerPathIsImage(Item.ProcessID, *Item.ProcessStartTime, Item.ProcessPath) ? Item.ProcessPath
+                                                                                                : QString();
+}
+
 int TNetworkMonitor::GetTCPCount() const
 {
     return int(m_Tcp.size());

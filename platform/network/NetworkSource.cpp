@@ -1,7 +1,10 @@
 #include "platform/network/NetworkSource.h"
 
+#include "platform/files/FileHandle.h"
 #include "platform/processes/ProcFs.h"
 #include "platform/processes/ProcessActions.h"
+
+#include <QFile>
 
 namespace platform::network {
 
@@ -99,6 +102,27 @@ auto WhileHeld(quint32 Pid, quint64 StartTime, Reader &&Read) -> decltype(Read()
 std::optional<processes::ImageFacts> NetworkSource::OwnerImageFacts(quint32 Pid, quint64 StartTime)
 {
     return WhileHeld(Pid, StartTime, [&] { return processes::ReadImageFacts(qint32(Pid)); });
+}
+
+int NetworkSource::OpenOwnerImage(quint32 Pid, quint64 StartTime)
+{
+    int fd = -1;
+    const auto held = WhileHeld(Pid, StartTime, [&]() -> std::optional<bool> {
+        fd = processes::OpenImage(qint32(Pid));
+        return fd >= 0;
+    });
+    if (held.value_or(false))
+        return fd;
+    files::CloseHandle(fd);
+    return -1;
+}
+
+bool NetworkSource::OwnerPathIsImage(quint32 Pid, quint64 StartTime, const QString &Path)
+{
+    if (Path.isEmpty())
+        return false;
+    const auto image = WhileHeld(Pid, StartTime, [&] { return processes::ImageIdentity(qint32(Pid)); });
+    return image && files::IdentityWithoutLinks(QFile::encodeName(Path)) == image;
 }
 
 std::optional<Moment> NetworkSource::ProcessStart(quint32, quint64 StartTime)
