@@ -1,5 +1,7 @@
 #include "skin/SkinFileReader.h"
 
+#include "platform/files/RegularFile.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -491,10 +493,12 @@ bool InflateRaw(QIODevice &Source, QIODevice &Sink, qint64 MaxOutput)
 TSkinExtractResult ExtractSkinEntry(const QString &ArchiveName, const QString &EntryName, const QString &OutputName,
                                     const QString &Password)
 {
-    if (!QFileInfo(ArchiveName).isFile())
+    // Opened once, as a regular file and without waiting; everything is read from that descriptor.
+    platform::files::RegularFileReader source;
+    if (source.Open(ArchiveName) != platform::files::RegularFileReader::OpenResult::Opened)
         return serNotExtracted;
-    QFile archive(ArchiveName);
-    if (!archive.open(QIODevice::ReadOnly))
+    QFile archive;
+    if (!archive.open(source.Handle(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         return serNotExtracted;
     TCentralEntry entry;
     if (!FindEntry(archive, EntryName, entry))

@@ -6,7 +6,6 @@
 #include "skin/SkinPng.h"
 #include "skin/SkinPublic.h"
 
-#include <QFileInfo>
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
@@ -230,8 +229,6 @@ TSkinFileThemeMgr::~TSkinFileThemeMgr() = default;
 
 bool TSkinFileThemeMgr::Load(const QString &FileName, const QString &Password)
 {
-    if (!QFileInfo(FileName).isFile())
-        return false;
     m_Reader.reset();
     try {
         auto reader = std::make_unique<Tsk2SkinFileReader>(FileName, Password);

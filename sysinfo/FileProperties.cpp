@@ -4,6 +4,7 @@
 #include "platform/files/Dpkg.h"
 #include "platform/files/FileStat.h"
 #include "platform/files/MimeInfo.h"
+#include "platform/files/RegularFile.h"
 #include "platform/files/SystemImageList.h"
 
 #include <QLocale>
@@ -42,20 +43,45 @@ TFileProperties::~TFileProperties()
 
 bool TFileProperties::LoadFromFile(const QString &FileName)
 {
+    using platform::files::FileKind;
+    using platform::files::RegularFileReader;
     m_GeneralInfo->IconIndex = -1;
     if (!m_FilePath.isEmpty())
         Clear();
+    RegularFileReader file;
     platform::files::FileStatus st;
-    if (!platform::files::StatFile(FileName, st) || st.Kind == platform::files::FileKind::Directory)
+    const RegularFileReader::OpenResult opened = file.Open(FileName, &st);
+    // Looked at, but no regular file to read (a device, a FIFO, a kernel file) or not readable:
+    // described from its status alone.
+    const bool looked = opened == RegularFileReader::OpenResult::Opened || st.Kind != FileKind::Other;
+    if (!looked || st.Kind == FileKind::Directory)
         return false;
     m_FilePath = FileName;
-    ReadGeneralInfo();
-    ReadVersionInfo();
-    ReadShortcutInfo();
+    if (file.IsOpen())
+        ReadAll(&file, st, {FileName, file.CurrentPath()});
+    else
+        ReadAll(nullptr, st, {});
     return true;
 }
 
-bool TFileProperties::LoadVersionInfo(const QString &FileName)
+bool TFileProperties::LoadFromImage(int Image, const QString &FileName, const QString &ImagePath)
+{
+    using platform::files::RegularFileReader;
+    m_GeneralInfo->IconIndex = -1;
+    if (!m_FilePath.isEmpty())
+        Clear();
+    if (Image < 0)
+        return false;
+    RegularFileReader file;
+    platform::files::FileStatus st;
+    if (file.Adopt(Image, &st) != RegularFileReader::OpenResult::Opened)
+        return false;
+    m_FilePath = FileName;
+    ReadAll(&file, st, ImagePath.isEmpty() ? QStringList() : QStringList{ImagePath});
+    return true;
+}
+
+bool TFileProperties::LoadVersionInfo(const QString &FileName, const platform::files::FileIdentity &Identity)
 {
     if (!m_FilePath.isEmpty())
         Clear();
@@ -63,7 +89,7 @@ bool TFileProperties::LoadVersionInfo(const QString &FileName)
         return false;
     m_FilePath = FileName;
     ReadNames();
-    ReadVersionInfo();
+    ReadVersionInfo({FileName}, Identity);
     return true;
 }
 
@@ -98,31 +124,46 @@ void TFileProperties::ReadNames()
     g.FileName = m_FilePath.mid(slash + 1);
 }
 
-void TFileProperties::ReadGeneralInfo()
+void TFileProperties::ReadAll(platform::files::RegularFileReader *File, const platform::files::FileStatus &Status,
+                              const QStringList &PackagePaths)
 {
+    // What the type is known by: the start of the file, read once from the open descriptor.
+    QByteArray head;
+    if (File)
+        head = File->ReadHead(platform::files::kMimeHeadSize).value_or(QByteArray());
+    ReadGeneralInfo(Status, head);
+    if (!File)
+        return;
+    if (const auto identity = File->Identity())
+        ReadVersionInfo(PackagePaths, *identity);
+    ReadShortcutInfo(*File, head);
+}
+
+void TFileProperties::ReadGeneralInfo(const platform::files::FileStatus &Status, const QByteArray &Head)
+{
+    using platform::files::FileKind;
     ReadNames();
     TGeneralInfo &g = *m_GeneralInfo;
 
-    platform::files::FileStatus st;
-    if (platform::files::StatFile(m_FilePath, st)) {
-        g.Size = st.Size;
-        g.SizeOnDisk = st.Allocated;
-        if (st.HasBirthTime)
-            g.CreationTime = ToLocal(st.BirthTime);
-        g.LastWriteTime = ToLocal(st.ModifyTime);
-        g.LastAccessTime = ToLocal(st.AccessTime);
-        g.ReadOnly = st.Immutable || (st.Mode & 0222) == 0;
-        g.System = st.Kind == platform::files::FileKind::CharDevice ||
-            st.Kind == platform::files::FileKind::BlockDevice || st.Kind == platform::files::FileKind::Fifo ||
-            st.Kind == platform::files::FileKind::Socket;
-        g.Archive = !st.NoDump;
-        g.Indexed = true; // no attribute keeps a file out of indexing here
-        g.Compressed = st.Compressed;
-        g.Encrypted = st.Encrypted;
-    }
+    const platform::files::FileStatus &st = Status;
+    g.Size = st.Size;
+    g.SizeOnDisk = st.Allocated;
+    if (st.HasBirthTime)
+        g.CreationTime = ToLocal(st.BirthTime);
+    g.LastWriteTime = ToLocal(st.ModifyTime);
+    g.LastAccessTime = ToLocal(st.AccessTime);
+    g.ReadOnly = st.Immutable || (st.Mode & 0222) == 0;
+    g.System = st.Kind == FileKind::CharDevice || st.Kind == FileKind::BlockDevice || st.Kind == FileKind::Fifo ||
+        st.Kind == FileKind::Socket;
+    g.Archive = !st.NoDump;
+    g.Indexed = true; // no attribute keeps a file out of indexing here
+    g.Compressed = st.Compressed;
+    g.Encrypted = st.Encrypted;
     g.Hidden = g.FileName.startsWith(QLatin1Char('.'));
 
-    const platform::files::MimeInfo mime = platform::files::MimeInfoForFile(m_FilePath);
+    const platform::files::MimeInfo mime = st.Kind == FileKind::Regular
+        ? platform::files::MimeInfoForData(g.FileName, Head)
+        : platform::files::MimeInfoForKind(st.Kind);
     if (mime.Name.isEmpty()) {
         g.Icon.clear();
         g.IconIndex = -1;
@@ -134,11 +175,11 @@ void TFileProperties::ReadGeneralInfo()
     }
 }
 
-void TFileProperties::ReadVersionInfo()
+void TFileProperties::ReadVersionInfo(const QStringList &Paths, const platform::files::FileIdentity &Identity)
 {
     // Linux executables carry no version block: a file that a package installed takes its
     // texts from the package database; any other file has none.
-    const auto package = platform::files::OwningPackage(m_FilePath);
+    const auto package = platform::files::OwningPackage(Paths, Identity);
     if (!package)
         return;
     const auto info = platform::files::FindPackageInfo(*package);
@@ -154,11 +195,17 @@ void TFileProperties::ReadVersionInfo()
     v.OriginalFilename = m_GeneralInfo->FileName;
 }
 
-void TFileProperties::ReadShortcutInfo()
+void TFileProperties::ReadShortcutInfo(platform::files::RegularFileReader &File, const QByteArray &Head)
 {
     TShortcutInfo &s = *m_ShortcutInfo;
     s.IsShortcut = false;
-    const auto entry = platform::files::ReadDesktopEntry(m_FilePath, QLocale().name());
+    if (!platform::files::MayBeDesktopEntry(Head))
+        return;
+    // A head shorter than asked for is the whole file already.
+    std::optional<QByteArray> content = Head;
+    if (Head.size() >= platform::files::kMimeHeadSize)
+        content = File.ReadHead(platform::files::kMaxDesktopEntrySize + 1);
+    const auto entry = content ? platform::files::ParseDesktopEntry(*content, QLocale().name()) : std::nullopt;
     if (!entry)
         return;
     s.IsShortcut = true;

@@ -1,11 +1,18 @@
 #pragma once
 
+#include "platform/files/FileStat.h"
+#include "platform/files/FolderNoFollow.h"
 #include "platform/files/SystemTime.h"
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class TFileProperties;
+
+namespace platform::files {
+class RegularFileReader;
+}
 
 // Names, sizes, times, icon, type name and attributes of the loaded file.
 struct TGeneralInfo
@@ -80,11 +87,19 @@ public:
     TFileProperties(const TFileProperties &) = delete;
     TFileProperties &operator=(const TFileProperties &) = delete;
 
-    // False only for a file that does not exist; every record is cleared first.
+    // False only for a file that does not exist (or a folder); every record is cleared first.
+    // The file is opened once, without waiting for it, and everything is read from that one
+    // descriptor: a device or FIFO is described without being opened at all.
     bool LoadFromFile(const QString &FileName);
-    // The names and the version texts of a file alone, from the package database: the file itself
-    // is neither examined nor read. False for an empty name.
-    bool LoadVersionInfo(const QString &FileName);
+    // The file a process runs, from the descriptor of its image, opened through the process
+    // (taken over and closed here; false when it is -1). `FileName` gives the names only.
+    // `ImagePath` is the path found to lead here, without links, to that very file (empty when
+    // none does): only then may a package own it.
+    bool LoadFromImage(int Image, const QString &FileName, const QString &ImagePath);
+    // The names and the version texts of a file alone, from the package database, for the very
+    // file `Identity` names (a package owns it only where `FileName` leads to that file): the
+    // file itself is neither opened nor read. False for an empty name.
+    bool LoadVersionInfo(const QString &FileName, const platform::files::FileIdentity &Identity);
     void Clear();
 
     QString FilePath() const { return m_FilePath; }
@@ -94,10 +109,13 @@ public:
     TShortcutInfo *ShortcutInfo() const { return m_ShortcutInfo; }
 
 private:
-    void ReadGeneralInfo();
+    // Everything from one open file (or, for anything but a regular file, from its status alone).
+    void ReadAll(platform::files::RegularFileReader *File, const platform::files::FileStatus &Status,
+                 const QStringList &PackagePaths);
+    void ReadGeneralInfo(const platform::files::FileStatus &Status, const QByteArray &Head);
     void ReadNames();
-    void ReadVersionInfo();
-    void ReadShortcutInfo();
+    void ReadVersionInfo(const QStringList &Paths, const platform::files::FileIdentity &Identity);
+    void ReadShortcutInfo(platform::files::RegularFileReader &File, const QByteArray &Head);
     void ClearGeneralInfo();
     void ClearVersionInfo();
     void ClearShortcutInfo();

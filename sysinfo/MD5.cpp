@@ -78,8 +78,7 @@ void TMD5::HashHandle(int Handle, QString &Digest, const std::function<bool()> &
 void TMD5::HashFile(const QString &FileName, QString &Digest)
 {
     Digest.clear();
-    if (!platform::files::PathExists(FileName))
-        return;
+    // One open decides: a missing file, a folder, device or pipe give nothing to hash.
     platform::files::RegularFileReader file;
     switch (file.Open(FileName)) {
     case platform::files::RegularFileReader::OpenResult::Opened:

@@ -218,6 +218,38 @@ void TNetworkMonitor::RefreshInterfaces()
     }
 }
 
+namespace {
+
+// An owner whose program can be read: a process of its own, not the idle process or a kernel thread.
+bool HasOwnProgram(const TConnectionItem &Item)
+{
+    return Item.HasOwner && Item.ProcessID != 0 && Item.ProcessStartTime && Item.ProcessPath != QLatin1String("System");
+}
+
+} // namespace
+
+std::optional<platform::processes::ImageFacts> TNetworkMonitor::OwnerImageFacts(const TConnectionItem &Item) const
+{
+    if (!HasOwnProgram(Item))
+        return std::nullopt;
+    return m_Source->OwnerImageFacts(Item.ProcessID, *Item.ProcessStartTime);
+}
+
+int TNetworkMonitor::OpenOwnerImage(const TConnectionItem &Item) const
+{
+    if (!HasOwnProgram(Item))
+        return -1;
+    return m_Source->OpenOwnerImage(Item.ProcessID, *Item.ProcessStartTime);
+}
+
+QString TNetworkMonitor::OwnerImagePath(const TConnectionItem &Item) const
+{
+    if (!HasOwnProgram(Item) || Item.ProcessPath.isEmpty())
+        return QString();
+    return m_Source->OwnerPathIsImage(Item.ProcessID, *Item.ProcessStartTime, Item.ProcessPath) ? Item.ProcessPath
+                                                                                                : QString();
+}
+
 int TNetworkMonitor::GetTCPCount() const
 {
     return int(m_Tcp.size());

@@ -131,6 +131,15 @@ public:
     TUDPItem *GetUDPItem(int Index) const;
     TNetInterface *GetInterface(int Index) const;
 
+    // What is said of an endpoint's owning program comes from the process that owns the endpoint
+    // (the one that started at its start time), never from its stored path: who runs it and the
+    // path the kernel reports for its file; that file, opened through the process (-1 when it
+    // cannot be; the caller closes it or hands it on); and the stored path where it leads here,
+    // without links, to that very file (empty where it does not: the file lies elsewhere).
+    std::optional<platform::processes::ImageFacts> OwnerImageFacts(const TConnectionItem &Item) const;
+    int OpenOwnerImage(const TConnectionItem &Item) const;
+    QString OwnerImagePath(const TConnectionItem &Item) const;
+
     platform::network::NetworkSource &Source() const { return *m_Source; }
     // Takes another source; the lists are emptied, the interfaces start afresh.
     void SetSource(platform::network::NetworkSource *Source);

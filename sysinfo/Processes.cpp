@@ -6,6 +6,8 @@
 #include "sysinfo/Services.h"
 #include "sysinfo/Utils.h"
 
+#include <QFile>
+
 #include <cmath>
 #include <utility>
 
@@ -426,7 +428,7 @@ void TProcessItem::ReadCommandLine()
         CommandLine = NormalizePath(text);
 }
 
-QString TProcessItem::ImagePath()
+QString TProcessItem::ImagePath() const
 {
     if (!ProcessHandle || IsSystemProcess() || Path.trimmed().isEmpty())
         return QString();
@@ -440,16 +442,32 @@ int TProcessItem::OpenImage()
     return Source().OpenImage(ProcessHandle);
 }
 
+std::optional<platform::files::FileIdentity> TProcessItem::ImageIdentity()
+{
+    if (!ProcessHandle || IsSystemProcess())
+        return std::nullopt;
+    return Source().ImageIdentity(ProcessHandle);
+}
+
+std::optional<platform::processes::ImageFacts> TProcessItem::ImageFacts()
+{
+    if (!ProcessHandle || IsSystemProcess())
+        return std::nullopt;
+    return Source().ImageFactsOf(ProcessHandle);
+}
+
 void TProcessItem::ReadIcon()
 {
     Icon.clear();
     IconIndex = -1;
-    if (IsSystemProcess() || Path.trimmed().isEmpty())
+    if (IsSystemProcess() || Path.trimmed().isEmpty() || !ProcessHandle)
         return;
-    const QString path = ImagePath();
-    if (path.isEmpty())
+    // Only a process whose path is the file it runs has an icon; it is the icon of that file,
+    // looked up by the file itself, never by what its path names by then.
+    const auto image = ImageIdentity();
+    if (!image || platform::files::IdentityWithoutLinks(QFile::encodeName(Path)) != image)
         return;
-    if (const auto icon = Owner->FileIcon(path)) {
+    if (const auto icon = Owner->FileIcon(*image)) {
         Icon = icon->first;
         IconIndex = icon->second;
     }
@@ -582,21 +600,20 @@ std::optional<QString> TProcesses::AccountName(quint32 Uid)
     return name;
 }
 
-std::optional<std::pair<QString, int>> TProcesses::FileIcon(const QString &Path)
+std::optional<std::pair<QString, int>> TProcesses::FileIcon(const platform::files::FileIdentity &Program)
 {
-    auto look = [&Path]() -> std::optional<std::pair<QString, int>> {
-        const auto icon = platform::shell::FindFileIcon(Path);
-        if (!icon)
-            return std::nullopt;
-        return std::make_pair(icon->IconName, icon->Index);
+    auto look = [&Program]() -> std::optional<std::pair<QString, int>> {
+        const auto icon = platform::shell::FindFileIcon(Program);
+        return std::make_pair(icon.IconName, icon.Index);
     };
     if (!Busy)
         return look();
-    const auto known = m_FileIcons.constFind(Path);
+    const QPair<quint64, quint64> key(Program.Device, Program.Inode);
+    const auto known = m_FileIcons.constFind(key);
     if (known != m_FileIcons.cend())
         return *known;
     auto icon = look();
-    m_FileIcons.insert(Path, icon);
+    m_FileIcons.insert(key, icon);
     return icon;
 }
 
@@ -614,7 +631,7 @@ bool TProcesses::Refresh()
     {
         bool &Flag;
         QHash<quint32, std::optional<QString>> &Names;
-        QHash<QString, std::optional<std::pair<QString, int>>> &Icons;
+        QHash<QPair<quint64, quint64>, std::optional<std::pair<QString, int>>> &Icons;
         ProcessSource &Source;
         ~BusyGuard()
         {

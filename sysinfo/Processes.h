@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QPair>
 #include <QString>
 
 #include <functional>
@@ -132,10 +133,16 @@ public:
     // otherwise (a path of another mount namespace, a file or link put in its place, a deleted
     // file). Only such a path says anything about the process: the rules that go by a path
     // (critical processes, system files, icons, packages) look at this one.
-    QString ImagePath();
+    QString ImagePath() const;
     // The file the process runs, opened for reading through the process itself (never through
     // its path); -1 when it cannot be. The caller closes it.
     int OpenImage();
+    // That file's device and inode, read through the process as well.
+    std::optional<platform::files::FileIdentity> ImageIdentity();
+    // Who runs the process and the path the kernel reports for its program, read now (see
+    // platform::processes::ImageFacts); nothing for the idle process, kernel threads and a
+    // process that cannot be read.
+    std::optional<platform::processes::ImageFacts> ImageFacts();
 
     int GetHandleCount();
     int GetThreadCount();
@@ -229,7 +236,7 @@ private:
     // Within one pass, a user's name and a program file's icon are looked up once, however
     // many new processes share them.
     std::optional<QString> AccountName(quint32 Uid);
-    std::optional<std::pair<QString, int>> FileIcon(const QString &Path);
+    std::optional<std::pair<QString, int>> FileIcon(const platform::files::FileIdentity &Program);
 
     platform::processes::ProcessSource *m_Source;
     std::vector<std::unique_ptr<TProcessItem>> m_Items; // in insertion order
@@ -237,5 +244,5 @@ private:
     quint64 m_Pass = 0;
     std::vector<platform::processes::ProcessEntry> m_Entries; // reused from pass to pass
     QHash<quint32, std::optional<QString>> m_AccountNames;
-    QHash<QString, std::optional<std::pair<QString, int>>> m_FileIcons;
+    QHash<QPair<quint64, quint64>, std::optional<std::pair<QString, int>>> m_FileIcons;
 };

@@ -343,9 +343,8 @@ void SpanText(const SYSTEMTIME &Span, QString &Text)
 void FileMD5Text(const QString &FileName, QString &Text)
 {
     Text.clear();
-    if (!platform::files::PathExists(FileName))
-        return;
-    // A file that exists but cannot be opened is the one refusal the digest raises.
+    // A missing file gives nothing; one that exists but cannot be opened is the one refusal the
+    // digest raises.
     try {
         TMD5::HashFile(FileName, Text);
         return;

@@ -5,6 +5,7 @@
 
 #include "skin/SkinPng.h"
 #include "platform/files/FileHandle.h"
+#include "platform/processes/ProcessActions.h"
 #include "sysinfo/FileProperties.h"
 #include "sysinfo/HandOff.h"
 #include "sysinfo/Utils.h"
@@ -240,31 +241,45 @@ void TDetailsPanel::AddDetailLine(const QString &Label, const QString &Value, bo
         InsertAt(redtDetails, QStringLiteral("\r"), value);
 }
 
-QString TDetailsPanel::FileVersionText(const QString &FileName)
+QString TDetailsPanel::FileVersionText(const QString &ImagePath,
+                                       const std::optional<platform::files::FileIdentity> &Image)
 {
-    // An empty name would give this program's own version: a process without a readable file
-    // has none.
-    if (FileName.trimmed().isEmpty())
+    // A process without a readable file has no version.
+    if (!Image)
         return QString();
-    QString version;
-    GetFileVersion(FileName, version);
-    if (!version.isEmpty())
+    if (Image == platform::processes::OwnImageIdentity()) {
+        QString version;
+        GetFileVersion(QString(), version);
         return version;
-    objFileProperties->LoadVersionInfo(FileName);
-    version = objFileProperties->VersionInfo()->FileVersion;
+    }
+    if (ImagePath.trimmed().isEmpty())
+        return QString();
+    objFileProperties->LoadVersionInfo(ImagePath, *Image);
+    QString version = objFileProperties->VersionInfo()->FileVersion;
     objFileProperties->Clear();
     return version;
 }
 
-void TDetailsPanel::AddFileVersionLines(const QString &FileName)
+void TDetailsPanel::AddVersionLines()
 {
-    objFileProperties->LoadFromFile(FileName);
     const TVersionInfo &v = *objFileProperties->VersionInfo();
     AddDetailLine(QStringLiteral("产品名"), VisibleText(v.ProductName), true);
     AddDetailLine(QStringLiteral("文件描述"), VisibleText(v.FileDescription), true);
     AddDetailLine(QStringLiteral("公司名"), VisibleText(v.CompanyName), true);
     AddDetailLine(QStringLiteral("版权"), VisibleText(v.LegalCopyright), false);
     objFileProperties->Clear();
+}
+
+void TDetailsPanel::AddFileVersionLines(const QString &FileName)
+{
+    objFileProperties->LoadFromFile(FileName);
+    AddVersionLines();
+}
+
+void TDetailsPanel::AddImageVersionLines(int Image, const QString &FileName, const QString &ImagePath)
+{
+    objFileProperties->LoadFromImage(Image, FileName, ImagePath);
+    AddVersionLines();
 }
 
 int TDetailsPanel::DigestsRunning()

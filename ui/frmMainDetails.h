@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/files/FolderNoFollow.h"
 #include "ui/FormControls.h"
 #include "ui/PicButton.h"
 
@@ -11,6 +12,7 @@
 #include <QRect>
 
 #include <memory>
+#include <optional>
 
 class QTextEdit;
 class QTreeWidget;
@@ -59,9 +61,10 @@ public:
     // Text at the caret in bold red (the dangerous-process warning) or grey (the disclaimer).
     void AddWarning(const QString &Text);
     void AddDisclaimer(const QString &Text);
-    // The version of a file: this program's own, or that of the package that installed the file;
-    // empty when neither is known.
-    QString FileVersionText(const QString &FileName);
+    // The version of the file a process runs (`Image`, read through the process): this program's
+    // own, or that of the package that installed that very file, which only a path found to lead
+    // to it (`ImagePath`) can tell; empty when neither is known.
+    QString FileVersionText(const QString &ImagePath, const std::optional<platform::files::FileIdentity> &Image);
     // One line whose value is the digest of an open file (`Image`, handed over; -1 for none). The
     // line shows its label at once; a worker reads the file and the digest goes into the line when
     // it is ready, if the panel still shows this fill. A new fill or the panel's end drops it,
@@ -71,6 +74,9 @@ public:
     static int DigestsRunning();
     // The four version lines of a file, through objFileProperties, which is cleared afterwards.
     void AddFileVersionLines(const QString &FileName);
+    // The same of the file a process runs, from its image opened through the process (handed
+    // over; -1 for none), named `FileName`; `ImagePath` as for TFileProperties::LoadFromImage.
+    void AddImageVersionLines(int Image, const QString &FileName, const QString &ImagePath);
     // Clears and fills the panel for the current page's selected item and shows it; with no
     // selected item only the hint stays.
     void FillDetails();
@@ -103,6 +109,8 @@ protected:
 private:
     // Drops the digest the panel waits for, if any.
     void DropDigest();
+    // The four version lines of what objFileProperties holds; it is cleared afterwards.
+    void AddVersionLines();
 
     QList<QPair<QPointer<QWidget>, QPointer<QTreeWidget>>> m_Lists;
     struct TDigest;

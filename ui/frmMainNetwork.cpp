@@ -291,27 +291,29 @@ void TNetworkPage::FillConnectionList(bool HideLocal)
 {
     lvConnections->setUpdatesEnabled(false);
     lvConnections->clear();
-    // One file look-up per program, not per endpoint.
+    // One look at each owner's program, not one per endpoint: the file the owner runs, opened
+    // through the process, never what its path names.
     TFileProperties properties;
-    QHash<QString, int> icons;
-    auto iconOf = [&](const QString &Path) {
-        if (Path.isEmpty())
+    QHash<QPair<quint32, quint64>, int> icons;
+    auto iconOf = [&](const TConnectionItem *Item) {
+        if (!Item->HasOwner || !Item->ProcessStartTime)
             return -1;
-        const auto it = icons.constFind(Path);
+        const QPair<quint32, quint64> owner(Item->ProcessID, *Item->ProcessStartTime);
+        const auto it = icons.constFind(owner);
         if (it != icons.cend())
             return *it;
         int index = -1;
-        if (properties.LoadFromFile(Path))
+        if (properties.LoadFromImage(objNetworkMonitor->OpenOwnerImage(*Item), Item->ProcessPath, QString()))
             index = properties.GeneralInfo()->IconIndex;
         properties.Clear();
-        icons.insert(Path, index);
+        icons.insert(owner, index);
         return index;
     };
     auto addRow = [&](const TConnectionItem *Item, int Index, const QString &Type, const QString &Local,
                       const QString &Remote, const QString &State) {
         auto *row = new TListRow(this);
         row->Index = Index;
-        row->setData(colName, kImageIndexRole, iconOf(Item->ProcessPath));
+        row->setData(colName, kImageIndexRole, iconOf(Item));
         row->setText(colName, OwnerNameText(Item));
         row->setText(colType, Type);
         row->setText(colLocal, Local);
@@ -399,7 +401,7 @@ void TNetworkPage::ConnectionCommand(quint8 Code)
     TConnectionItem *item = SelectedConnection();
     if (!item || !item->HasOwner || m_Processes->IsSystemPID(item->ProcessID))
         return;
-    if (m_Processes->IsCriticalProcess(item->ProcessPath)) {
+    if (m_Processes->IsCriticalProcess(objNetworkMonitor->OwnerImageFacts(*item))) {
         ReportRefusal(EndpointText(kCriticalRefused, item));
         return;
     }
@@ -677,6 +679,8 @@ bool TNetworkPage::AddDetails(TDetailsPanel &Panel)
     Panel.AddDetailLine(QStringLiteral("进程名"), VisibleText(item->ProcessName), true);
     Panel.AddDetailLine(QStringLiteral("进程 ID"), OwnerIDText(item), true);
     Panel.AddDetailLine(QStringLiteral("进程路径"), VisibleText(item->ProcessPath), true);
-    Panel.AddFileVersionLines(item->ProcessPath);
+    // The owner's program as the process runs it; a package only where its path is that file.
+    Panel.AddImageVersionLines(objNetworkMonitor->OpenOwnerImage(*item), item->ProcessPath,
+                               objNetworkMonitor->OwnerImagePath(*item));
     return true;
 }

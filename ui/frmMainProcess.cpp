@@ -15,7 +15,6 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QCursor>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -86,11 +85,6 @@ quint16 PriorityOf(const TCommandArgs &Args)
     return quint16(Args.Param & 0xFFFF);
 }
 
-bool UsablePath(const QString &Path)
-{
-    return !Path.trimmed().isEmpty() && QFileInfo::exists(Path);
-}
-
 // The commands of the process page. For one row: a question first where there is one, and a
 // failure report where there is a text for it. For several rows: no question and no report.
 struct TProcessCommand
@@ -113,9 +107,11 @@ bool Always(const TProcessItem &, const TCommandArgs &)
     return true;
 }
 
+// The file a process runs, where its path leads to that very file here: the file manager is
+// shown that file, never what the path may name instead (another user's file put at it).
 bool HasFile(const TProcessItem &Item, const TCommandArgs &)
 {
-    return UsablePath(Item.Path);
+    return !Item.ImagePath().isEmpty();
 }
 
 // Where neither the file manager nor the default program could show the file, the user who
@@ -146,9 +142,9 @@ const TProcessCommand kProcessCommands[] = {
          return P.SetAffinity(quint32(qMax(0, A.Affinity->CPUIndex)), A.Affinity->Enabled);
      }},
     {pcLocation, nullptr, kFailLocation, false, HasFile, false,
-     [](TProcessItem &P, const TCommandArgs &) { return UiHooks().ShowInFileManager(P.Path); }},
+     [](TProcessItem &P, const TCommandArgs &) { return UiHooks().ShowInFileManager(P.ImagePath()); }},
     {pcProperties, nullptr, kFailProperties, false, HasFile, true,
-     [](TProcessItem &P, const TCommandArgs &) { return UiHooks().ShowFileProperties(P.Path); }},
+     [](TProcessItem &P, const TCommandArgs &) { return UiHooks().ShowFileProperties(P.ImagePath()); }},
 };
 
 const TProcessCommand *FindProcessCommand(quint8 Command)
@@ -160,8 +156,9 @@ const TProcessCommand *FindProcessCommand(quint8 Command)
     return nullptr;
 }
 
-// The programs whose end brings the system down, by full path. The program of process 1 is
-// read from the list as well; these stand for it where its path cannot be read.
+// The programs whose end brings the system down, by full path (run by root or a system account:
+// see IsCriticalProcess). The program of process 1 is read from the list as well; these stand for
+// it where its path cannot be read.
 const char16_t *const kCriticalPaths[] = {
     u"/usr/lib/systemd/systemd",
     u"/lib/systemd/systemd",
@@ -924,19 +921,29 @@ void TProcessPage::lvProcessesKeyDown(QObject *, int &Key, Qt::KeyboardModifiers
 
 // ---- commands --------------------------------------------------------------------------------------
 
-bool TProcessPage::IsCriticalProcess(const QString &Path) const
+bool TProcessPage::IsCriticalProcess(const std::optional<platform::processes::ImageFacts> &Facts) const
 {
-    if (Path.isEmpty())
+    using platform::processes::IsSystemAccount;
+    if (!Facts || Facts->Path.isEmpty() || !IsSystemAccount(Facts->Uids.Real) ||
+        !IsSystemAccount(Facts->Uids.Effective))
         return false;
-    // The program of process 1, where its path could be read.
-    if (TProcessItem *init = objProcesses->ItemByPID(1);
-        init && !init->Path.isEmpty() && Path.compare(init->ImagePath(), Qt::CaseInsensitive) == 0)
-        return true;
+    const QString &path = Facts->Path;
+    // The program of process 1, where its path can be read.
+    if (TProcessItem *init = objProcesses->ItemByPID(1)) {
+        const auto initFacts = init->ImageFacts();
+        if (initFacts && !initFacts->Path.isEmpty() && path.compare(initFacts->Path, Qt::CaseInsensitive) == 0)
+            return true;
+    }
     for (const char16_t *critical : kCriticalPaths) {
-        if (Path.compare(QString::fromUtf16(critical), Qt::CaseInsensitive) == 0)
+        if (path.compare(QString::fromUtf16(critical), Qt::CaseInsensitive) == 0)
             return true;
     }
     return false;
+}
+
+bool TProcessPage::IsCriticalProcess(TProcessItem *Item) const
+{
+    return Item && IsCriticalProcess(Item->ImageFacts());
 }
 
 void TProcessPage::ExecuteProcessCommand(quint8 Command, int Param)
@@ -973,7 +980,7 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
             TProcessItem *p = ItemOfRow(i);
             if (!p)
                 continue;
-            if (command->Guarded && (IsSystemPID(p->ProcessID) || IsCriticalProcess(p->ImagePath())))
+            if (command->Guarded && (IsSystemPID(p->ProcessID) || IsCriticalProcess(p)))
                 continue;
             if (!command->Applies(*p, args)) {
                 if (command->StopsAtInapplicable)
@@ -988,7 +995,7 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
     if (IsSystemPID(item->ProcessID))
         return;
     // Every number but the two file commands is refused for a critical process.
-    if ((!command || command->Guarded) && IsCriticalProcess(item->ImagePath())) {
+    if ((!command || command->Guarded) && IsCriticalProcess(item)) {
         ReportRefusal(ProcessText(kCriticalRefused, item));
         return;
     }
@@ -1256,7 +1263,8 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
     Panel.AddDetailLine(QStringLiteral("虚拟内存峰值"), text, true);
     // What is said of the file comes from the file the process runs, never from what its path
     // names now: the version only where the path is that very file, the digest from the file itself.
-    Panel.AddDetailLine(QStringLiteral("文件版本"), VisibleText(Panel.FileVersionText(item->ImagePath())), true);
+    Panel.AddDetailLine(QStringLiteral("文件版本"),
+                        VisibleText(Panel.FileVersionText(item->ImagePath(), item->ImageIdentity())), true);
     Panel.AddDigestLine(QStringLiteral("MD5 值"), item->OpenImage(), true);
 
     QString description;

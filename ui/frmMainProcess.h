@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/processes/ProcFs.h"
 #include "ui/FormControls.h"
 #include "ui/PageCommon.h"
 #include "ui/PicButton.h"
@@ -111,7 +112,14 @@ public:
 
     void ExecuteProcessCommand(quint8 Command, int Param = 0);
     void ExecuteProcessCommand(quint8 Command, const TProcessAffinityParam *Param);
-    bool IsCriticalProcess(const QString &Path) const;
+    // A process whose end brings the system down: one that root or a system account runs (by its
+    // uids as this program's user namespace sees them) from the path of a critical program or of
+    // process 1's program, as the kernel reports the path in the process's own mount namespace (a
+    // program replaced since it started keeps the path it started from). Nothing else an ordinary
+    // user could choose (a path in a mount namespace of the user's own, a file put at a path)
+    // counts. `Facts` are read from the process when a command runs; none: not critical.
+    bool IsCriticalProcess(const std::optional<platform::processes::ImageFacts> &Facts) const;
+    bool IsCriticalProcess(TProcessItem *Item) const;
 
     void mniProcess_TerminateClick(QObject *Sender);
     void mniProcess_TerminateTreeClick(QObject *Sender);

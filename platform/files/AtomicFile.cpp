@@ -3,6 +3,7 @@
 #include "platform/Logging.h"
 #include "platform/files/FileHandle.h"
 #include "platform/files/OwnFolder.h"
+#include "platform/files/RegularFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -50,17 +51,13 @@ bool AdoptOwnFile(const QString &From, const QString &To, qint64 Limit)
     struct stat st = {};
     if (::lstat(QFile::encodeName(To).constData(), &st) == 0 || errno != ENOENT)
         return false;
-    const int fd = ::open(QFile::encodeName(From).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    RegularFileReader file;
+    FileStatus from;
+    if (file.OpenNoFollow(From, &from) != RegularFileReader::OpenResult::Opened || from.OwnerUid != ::geteuid() ||
+        from.Size > Limit)
         return false;
-    QByteArray data;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_size <= Limit;
-    if (ok) {
-        data.resize(qsizetype(st.st_size));
-        ok = ReadHandle(fd, data.data(), data.size()) == data.size();
-    }
-    ::close(fd);
-    return ok && WriteFileAtomically(To, data);
+    const std::optional<QByteArray> data = file.ReadAll(Limit);
+    return data && WriteFileAtomically(To, *data);
 }
 
 } // namespace platform::files

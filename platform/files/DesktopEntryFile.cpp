@@ -9,8 +9,6 @@ namespace platform::files {
 
 namespace {
 
-constexpr qint64 kMaxEntrySize = qint64{1024} * 1024;
-
 // The escapes of string values: \s \n \t \r \\.
 QString UnescapeValue(const QString &Value)
 {
@@ -108,14 +106,32 @@ std::optional<DesktopEntryInfo> ReadDesktopEntry(const QString &Path, const QStr
     RegularFileReader file;
     if (file.Open(Path) != RegularFileReader::OpenResult::Opened)
         return std::nullopt;
-    const std::optional<QByteArray> content = file.ReadAll(kMaxEntrySize);
+    const std::optional<QByteArray> content = file.ReadAll(kMaxDesktopEntrySize);
     if (!content)
         return std::nullopt;
+    return ParseDesktopEntry(*content, LocaleName);
+}
 
+bool MayBeDesktopEntry(const QByteArray &Head)
+{
+    for (const QByteArray &raw : Head.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        // A first line cut off by the end of the head may still grow into the group's name.
+        return line.startsWith("[Desktop Entry]") || QByteArray("[Desktop Entry]").startsWith(line);
+    }
+    return true;
+}
+
+std::optional<DesktopEntryInfo> ParseDesktopEntry(const QByteArray &Content, const QString &LocaleName)
+{
+    if (Content.size() > kMaxDesktopEntrySize)
+        return std::nullopt;
     QHash<QString, QString> keys;
     bool inMainGroup = false;
     bool seenGroup = false;
-    for (const QByteArray &raw : content->split('\n')) {
+    for (const QByteArray &raw : Content.split('\n')) {
         QString line = QString::fromUtf8(raw);
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);

@@ -18,9 +18,17 @@ struct DesktopEntryInfo
     bool Hidden = false;   // Hidden=true: the entry counts as deleted
 };
 
-// Reads a desktop entry: nothing when the file cannot be read or its first group is not
-// [Desktop Entry]. Files larger than 1 MiB are refused.
+// The largest desktop entry read; anything larger is no entry.
+constexpr qint64 kMaxDesktopEntrySize = qint64{1024} * 1024;
+
+// Reads a desktop entry: nothing when the file cannot be read (see RegularFileReader) or its
+// first group is not [Desktop Entry]. Files larger than kMaxDesktopEntrySize are refused.
 std::optional<DesktopEntryInfo> ReadDesktopEntry(const QString &Path, const QString &LocaleName);
+// The same from the bytes of a file already read.
+std::optional<DesktopEntryInfo> ParseDesktopEntry(const QByteArray &Content, const QString &LocaleName);
+// Whether a file that starts with `Head` may be a desktop entry at all: its first line that is
+// neither empty nor a comment opens the [Desktop Entry] group (or `Head` ends before one).
+bool MayBeDesktopEntry(const QByteArray &Head);
 
 // Splits an Exec value by the Desktop Entry quoting rules; field codes (%f, %U, ...) are
 // dropped and "%%" becomes "%". Nothing for an unterminated quote.

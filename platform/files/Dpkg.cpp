@@ -1,5 +1,6 @@
 #include "platform/files/Dpkg.h"
 
+#include "platform/files/RegularFile.h"
 #include "platform/system/TestVariables.h"
 
 #include <QByteArray>
@@ -13,9 +14,24 @@
 #include <memory>
 #include <mutex>
 
+#include <sys/stat.h>
+
 namespace platform::files {
 
 namespace {
+
+// The database's files, read whole: a file list of the largest packages is some megabytes, the
+// status file some tens.
+constexpr qint64 kMaxListSize = qint64{64} << 20;
+constexpr qint64 kMaxStatusSize = qint64{256} << 20;
+
+std::optional<QByteArray> ReadDatabaseFile(const QString &Path, qint64 Limit)
+{
+    RegularFileReader file;
+    if (file.Open(Path) != RegularFileReader::OpenResult::Opened)
+        return std::nullopt;
+    return file.ReadAll(Limit);
+}
 
 struct AliasDir
 {
@@ -35,6 +51,26 @@ public:
             const auto it = m_Owners.constFind(QFile::encodeName(candidate));
             if (it != m_Owners.cend())
                 return m_Packages.at(it.value());
+        }
+        return std::nullopt;
+    }
+
+    std::optional<QString> Owner(const QStringList &Paths, const FileIdentity &Identity)
+    {
+        std::call_once(m_ListsOnce, [this] { LoadLists(); });
+        for (const QString &path : Paths) {
+            for (const QString &candidate : Candidates(path)) {
+                const QByteArray native = QFile::encodeName(candidate);
+                const auto it = m_Owners.constFind(native);
+                if (it == m_Owners.cend())
+                    continue;
+                // A listed path of the system's, as it leads now: to the very file examined, or it
+                // says nothing about that file.
+                struct stat st = {};
+                if (::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+                    FileIdentity{quint64(st.st_dev), quint64(st.st_ino)} == Identity)
+                    return m_Packages.at(it.value());
+            }
         }
         return std::nullopt;
     }
@@ -61,16 +97,15 @@ private:
                 package.truncate(colon);
             if (package.isEmpty())
                 continue;
-            QFile f(info.filePath(fileName));
-            if (!f.open(QIODevice::ReadOnly))
+            const std::optional<QByteArray> content = ReadDatabaseFile(info.filePath(fileName), kMaxListSize);
+            if (!content)
                 continue;
             auto idx = packageIndex.constFind(package);
             if (idx == packageIndex.cend()) {
                 idx = packageIndex.insert(package, int(m_Packages.size()));
                 m_Packages.append(package);
             }
-            const QByteArray content = f.readAll();
-            for (QByteArray line : content.split('\n')) {
+            for (QByteArray line : content->split('\n')) {
                 if (line.endsWith('\r'))
                     line.chop(1);
                 if (line.isEmpty() || line.at(0) != '/' || line == "/.")
@@ -99,30 +134,24 @@ private:
 
     QStringList Candidates(const QString &Path) const
     {
+        // Only the text: a path is never followed here, where a link in it may be anyone's.
         QStringList result;
         const QString clean = QDir::cleanPath(Path);
         result.append(clean);
-        const QString canonical = QFileInfo(clean).canonicalFilePath();
-        if (!canonical.isEmpty() && canonical != clean)
-            result.append(canonical);
-        const QStringList bases = result;
-        for (const QString &base : bases) {
-            for (const AliasDir &alias : m_Aliases) {
-                if (base.startsWith(alias.Target + QLatin1Char('/')))
-                    result.append(alias.Link + base.mid(alias.Target.size()));
-                else if (base.startsWith(alias.Link + QLatin1Char('/')))
-                    result.append(alias.Target + base.mid(alias.Link.size()));
-            }
+        for (const AliasDir &alias : m_Aliases) {
+            if (clean.startsWith(alias.Target + QLatin1Char('/')))
+                result.append(alias.Link + clean.mid(alias.Target.size()));
+            else if (clean.startsWith(alias.Link + QLatin1Char('/')))
+                result.append(alias.Target + clean.mid(alias.Link.size()));
         }
         return result;
     }
 
     void LoadStatus()
     {
-        QFile f(m_Dir + QStringLiteral("/status"));
-        if (!f.open(QIODevice::ReadOnly))
+        const std::optional<QByteArray> content = ReadDatabaseFile(m_Dir + QStringLiteral("/status"), kMaxStatusSize);
+        if (!content)
             return;
-        const QByteArray content = f.readAll();
         PackageInfo current;
         bool installed = false;
         auto flush = [&] {
@@ -131,7 +160,7 @@ private:
             current = PackageInfo();
             installed = false;
         };
-        for (QByteArray line : content.split('\n')) {
+        for (QByteArray line : content->split('\n')) {
             if (line.endsWith('\r'))
                 line.chop(1);
             if (line.isEmpty()) {
@@ -193,6 +222,13 @@ std::optional<QString> OwningPackage(const QString &Path)
     if (!Path.startsWith(QLatin1Char('/')))
         return std::nullopt;
     return Database()->Owner(Path);
+}
+
+std::optional<QString> OwningPackage(const QStringList &Paths, const FileIdentity &Identity)
+{
+    if (Paths.isEmpty())
+        return std::nullopt;
+    return Database()->Owner(Paths, Identity);
 }
 
 std::optional<PackageInfo> FindPackageInfo(const QString &Name)

@@ -1,5 +1,7 @@
 #include "platform/files/FileHandle.h"
 
+#include "platform/files/RegularFile.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -42,23 +44,11 @@ qint64 Transfer(qint64 Count, Step &&Move, int Nothing, int &Error)
 
 int OpenHandle(const QString &Path, HandleAccess Access, bool Create, QString &Why)
 {
+    // An existing file is opened as a reader opens one: only a regular file, never waited for.
+    if (!Create)
+        return OpenRegularFile(Path, Access, Why);
     const QByteArray path = QFile::encodeName(Path);
-    int flags = O_CLOEXEC;
-    if (Create)
-        flags |= O_RDWR | O_CREAT | O_TRUNC;
-    else
-        switch (Access) {
-        case HandleAccess::Write:
-            flags |= O_WRONLY;
-            break;
-        case HandleAccess::ReadWrite:
-            flags |= O_RDWR;
-            break;
-        case HandleAccess::Read:
-            flags |= O_RDONLY;
-            break;
-        }
-    const int fd = ::open(path.constData(), flags, 0666);
+    const int fd = ::open(path.constData(), O_CLOEXEC | O_RDWR | O_CREAT | O_TRUNC, 0666);
     if (fd < 0)
         Why = ErrorText(errno);
     return fd;

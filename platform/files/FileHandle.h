@@ -11,8 +11,9 @@ namespace platform::files {
 enum class HandleAccess { Read, Write, ReadWrite };
 enum class HandleSeek { Start, Current, End };
 
-// Opens an existing file (Create false) or creates or truncates one for reading and writing
-// (Create true; Access is then ignored). -1 on failure, with the system's text in Why.
+// Opens an existing file (Create false; a regular file only, without waiting for it, as
+// OpenRegularFile does) or creates or truncates one for reading and writing (Create true; Access
+// is then ignored). -1 on failure, with the system's text in Why.
 int OpenHandle(const QString &Path, HandleAccess Access, bool Create, QString &Why);
 // The non-blocking whole-file lock of cooperating openers: shared or exclusive. False with
 // the system's text in Why when another opener holds a lock that refuses it.

@@ -36,16 +36,11 @@ FileKind KindOf(quint32 Mode)
     }
 }
 
-} // namespace
-
-bool StatFile(const QString &Path, FileStatus &Status)
+bool StatAt(int Dir, const char *Path, int Flags, FileStatus &Status)
 {
     Status = FileStatus();
-    if (Path.isEmpty())
-        return false;
     struct statx stx = {};
-    const QByteArray native = QFile::encodeName(Path);
-    if (::statx(AT_FDCWD, native.constData(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)
+    if (::statx(Dir, Path, Flags | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)
         return false;
     Status.Kind = KindOf(stx.stx_mode);
     Status.Mode = stx.stx_mode & 07777;
@@ -69,6 +64,22 @@ bool StatFile(const QString &Path, FileStatus &Status)
     Status.Immutable = attr(STATX_ATTR_IMMUTABLE);
     Status.NoDump = attr(STATX_ATTR_NODUMP);
     return true;
+}
+
+} // namespace
+
+bool StatFile(const QString &Path, FileStatus &Status)
+{
+    Status = FileStatus();
+    if (Path.isEmpty())
+        return false;
+    return StatAt(AT_FDCWD, QFile::encodeName(Path).constData(), 0, Status);
+}
+
+bool StatHandle(int Fd, FileStatus &Status)
+{
+    Status = FileStatus();
+    return Fd >= 0 && StatAt(Fd, "", AT_EMPTY_PATH, Status);
 }
 
 } // namespace platform::files

@@ -34,5 +34,7 @@ struct FileStatus
 
 // False when the path cannot be examined (missing, no permission on a directory on the way).
 bool StatFile(const QString &Path, FileStatus &Status);
+// The same of an open descriptor (one opened only to look at a file too).
+bool StatHandle(int Fd, FileStatus &Status);
 
 } // namespace platform::files

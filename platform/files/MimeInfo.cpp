@@ -1,50 +1,57 @@
 #include "platform/files/MimeInfo.h"
 
-#include "platform/files/FileStat.h"
-
 #include <QMimeDatabase>
 #include <QMimeType>
 
 namespace platform::files {
 
-MimeInfo MimeInfoForFile(const QString &Path)
+namespace {
+
+MimeInfo InfoOf(const QMimeType &Type)
 {
     MimeInfo info;
-    FileStatus st;
-    if (!StatFile(Path, st))
+    if (!Type.isValid())
         return info;
-    QMimeDatabase db;
-    QMimeType type;
-    switch (st.Kind) {
-    case FileKind::Regular:
-        type = db.mimeTypeForFile(Path, QMimeDatabase::MatchDefault);
-        break;
+    info.Name = Type.name();
+    info.Comment = Type.comment();
+    info.IconName = Type.iconName();
+    if (info.IconName.isEmpty())
+        info.IconName = Type.genericIconName();
+    return info;
+}
+
+} // namespace
+
+MimeInfo MimeInfoForData(const QString &FileName, const QByteArray &Head)
+{
+    // The name's last part alone: the glob rules need no more, and no folder is ever looked at.
+    const QString name = FileName.section(QLatin1Char('/'), -1);
+    return InfoOf(QMimeDatabase().mimeTypeForFileNameAndData(name, Head.left(kMimeHeadSize)));
+}
+
+MimeInfo MimeInfoForKind(FileKind Kind)
+{
+    const char *name = nullptr;
+    switch (Kind) {
     case FileKind::Directory:
-        type = db.mimeTypeForName(QStringLiteral("inode/directory"));
+        name = "inode/directory";
         break;
     case FileKind::CharDevice:
-        type = db.mimeTypeForName(QStringLiteral("inode/chardevice"));
+        name = "inode/chardevice";
         break;
     case FileKind::BlockDevice:
-        type = db.mimeTypeForName(QStringLiteral("inode/blockdevice"));
+        name = "inode/blockdevice";
         break;
     case FileKind::Fifo:
-        type = db.mimeTypeForName(QStringLiteral("inode/fifo"));
+        name = "inode/fifo";
         break;
     case FileKind::Socket:
-        type = db.mimeTypeForName(QStringLiteral("inode/socket"));
+        name = "inode/socket";
         break;
     default:
-        break;
+        return MimeInfo();
     }
-    if (!type.isValid())
-        return info;
-    info.Name = type.name();
-    info.Comment = type.comment();
-    info.IconName = type.iconName();
-    if (info.IconName.isEmpty())
-        info.IconName = type.genericIconName();
-    return info;
+    return InfoOf(QMimeDatabase().mimeTypeForName(QLatin1String(name)));
 }
 
 } // namespace platform::files

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/files/FileStat.h"
+
+#include <QByteArray>
 #include <QString>
 
 namespace platform::files {
@@ -11,8 +14,13 @@ struct MimeInfo
     QString IconName; // freedesktop icon name
 };
 
-// The type of a file from the shared MIME database (by name and, for regular files,
-// by content). Special files get their inode/* type; nothing is read from them.
-MimeInfo MimeInfoForFile(const QString &Path);
+// How much of a file's start the content rules look at.
+constexpr qint64 kMimeHeadSize = 16384;
+
+// The type of a regular file from the shared MIME database, by its name and the bytes its start
+// holds (read by the caller from the file it opened): nothing is looked up or read by name.
+MimeInfo MimeInfoForData(const QString &FileName, const QByteArray &Head);
+// The type of anything but a regular file (a folder, device, FIFO or socket), by its kind alone.
+MimeInfo MimeInfoForKind(FileKind Kind);
 
 } // namespace platform::files

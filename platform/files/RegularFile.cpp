@@ -3,39 +3,95 @@
 #include <QFile>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace platform::files {
 
 namespace {
 
-// The kernel's own files: they pass for regular files, yet a read may wait for the kernel (the
-// kernel log) or change what it reads. No file the program reads lives there.
-bool OnKernelFileSystem(int Fd)
+QString SystemText(int Error)
+{
+    return QString::fromLocal8Bit(std::strerror(Error));
+}
+
+// The kernel's interface file systems: their "files" are views of kernel state, where a read may
+// wait for an event or consume it.
+bool HoldsFiles(int Fd)
 {
     struct statfs fs = {};
     if (::fstatfs(Fd, &fs) != 0)
-        return true;
+        return false;
     switch (static_cast<unsigned long>(fs.f_type)) {
     case PROC_SUPER_MAGIC:
     case SYSFS_MAGIC:
     case DEBUGFS_MAGIC:
     case TRACEFS_MAGIC:
     case SECURITYFS_MAGIC:
+    case 0x62656570: // configfs
+    case EFIVARFS_MAGIC:
+    case BPF_FS_MAGIC:
     case CGROUP_SUPER_MAGIC:
     case CGROUP2_SUPER_MAGIC:
-    case BPF_FS_MAGIC:
-    case EFIVARFS_MAGIC:
     case PSTOREFS_MAGIC:
-        return true;
-    default:
+    case BINFMTFS_MAGIC:
+    case SELINUX_MAGIC:
+    case SMACK_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case 0x19800202: // mqueue
+    case 0x65735543: // fusectl
+    case 0x67596969: // rpc_pipefs
         return false;
+    default:
+        return true;
     }
+}
+
+bool IsMissing(int Error)
+{
+    return Error == ENOENT || Error == ENOTDIR;
+}
+
+// What a name leads to, looked at through a descriptor that reads nothing (so that a device is
+// never opened and a FIFO never waited for), then, when it is a regular file of a file system that
+// holds files, that very file opened with `Access` through its own descriptor, never by its name
+// again. -1 with the system's error number in `Error`, or 0 there for what is no such file.
+int LookThenOpen(int Dir, const QByteArray &Name, bool Follow, int Access, FileStatus *Status, int &Error)
+{
+    Error = 0;
+    if (Status)
+        *Status = FileStatus();
+    if (Name.isEmpty() || Name.contains('\0')) {
+        Error = ENOENT;
+        return -1;
+    }
+    const UniqueFd look(::openat(Dir, Name.constData(), O_PATH | O_CLOEXEC | (Follow ? 0 : O_NOFOLLOW)));
+    if (look.Get() < 0) {
+        Error = errno;
+        return -1;
+    }
+    FileStatus st;
+    if (!StatHandle(look.Get(), st)) {
+        Error = errno;
+        return -1;
+    }
+    if (Status)
+        *Status = st;
+    if (st.Kind != FileKind::Regular || !HoldsFiles(look.Get()))
+        return -1;
+    char self[48];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", look.Get());
+    // Non-blocking for good: a lease another user holds on the file costs a refusal, not a wait.
+    const int fd = ::open(self, Access | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        Error = errno;
+    return fd;
 }
 
 } // namespace
@@ -45,51 +101,75 @@ RegularFileReader::~RegularFileReader()
     Close();
 }
 
-RegularFileReader::OpenResult RegularFileReader::Open(const QString &Path)
+RegularFileReader::OpenResult RegularFileReader::OpenLooked(int Dir, const QByteArray &Name, bool Follow,
+                                                            FileStatus *Status)
 {
     Close();
     m_Error.clear();
-    if (Path.isEmpty()) {
-        m_Error = QString::fromLocal8Bit(std::strerror(ENOENT));
-        return OpenResult::Missing;
+    int error = 0;
+    const int fd = LookThenOpen(Dir, Name, Follow, O_RDONLY, Status, error);
+    if (fd >= 0) {
+        m_Fd = fd;
+        return OpenResult::Opened;
     }
-    const QByteArray native = QFile::encodeName(Path);
-    // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.
-    return FinishOpen(::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (error == 0) {
+        m_Error = QStringLiteral("not a regular file");
+        return OpenResult::NotRegular;
+    }
+    m_Error = SystemText(error);
+    return IsMissing(error) ? OpenResult::Missing : OpenResult::Failed;
+}
+
+RegularFileReader::OpenResult RegularFileReader::Open(const QString &Path, FileStatus *Status)
+{
+    return OpenLooked(AT_FDCWD, QFile::encodeName(Path), true, Status);
+}
+
+RegularFileReader::OpenResult RegularFileReader::OpenNoFollow(const QString &Path, FileStatus *Status)
+{
+    return OpenLooked(AT_FDCWD, QFile::encodeName(Path), false, Status);
 }
 
 RegularFileReader::OpenResult RegularFileReader::OpenAt(int FolderFd, const QString &Name)
 {
-    Close();
-    m_Error.clear();
-    if (Name.isEmpty() || Name.contains(QLatin1Char('/'))) {
-        m_Error = QString::fromLocal8Bit(std::strerror(ENOENT));
+    if (Name.contains(QLatin1Char('/'))) {
+        Close();
+        m_Error = SystemText(ENOENT);
         return OpenResult::Missing;
     }
-    const int fd = ::openat(FolderFd, QFile::encodeName(Name).constData(),
-                            O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
-    if (fd < 0 && errno == ELOOP) {
-        m_Error = QStringLiteral("not a regular file");
-        return OpenResult::NotRegular;
-    }
-    return FinishOpen(fd);
+    return OpenLooked(FolderFd, QFile::encodeName(Name), false, nullptr);
 }
 
-RegularFileReader::OpenResult RegularFileReader::FinishOpen(int Fd)
+RegularFileReader::OpenResult RegularFileReader::Adopt(int Fd, FileStatus *Status)
 {
+    Close();
+    m_Error.clear();
+    if (Status)
+        *Status = FileStatus();
     if (Fd < 0) {
-        const int err = errno;
-        m_Error = QString::fromLocal8Bit(std::strerror(err));
-        return (err == ENOENT || err == ENOTDIR) ? OpenResult::Missing : OpenResult::Failed;
+        m_Error = SystemText(EBADF);
+        return OpenResult::Failed;
     }
-    struct stat st = {};
-    if (::fstat(Fd, &st) != 0 || !S_ISREG(st.st_mode) || OnKernelFileSystem(Fd)) {
+    FileStatus st;
+    if (!StatHandle(Fd, st)) {
+        const int err = errno;
+        ::close(Fd);
+        m_Error = SystemText(err);
+        return OpenResult::Failed;
+    }
+    if (Status)
+        *Status = st;
+    if (st.Kind != FileKind::Regular || !HoldsFiles(Fd)) {
         ::close(Fd);
         m_Error = QStringLiteral("not a regular file");
         return OpenResult::NotRegular;
     }
-    // O_NONBLOCK stays: a file of a real file system reads the same with it, and anything that
-    // would still wait gives an error instead.
+    const int flags = ::fcntl(Fd, F_GETFL);
+    if (flags < 0 || ::fcntl(Fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        m_Error = SystemText(errno);
+        ::close(Fd);
+        return OpenResult::Failed;
+    }
     m_Fd = Fd;
     return OpenResult::Opened;
 }
@@ -103,6 +183,28 @@ bool RegularFileReader::IsPrivate(bool RootToo) const
     return owner && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
+std::optional<FileIdentity> RegularFileReader::Identity() const
+{
+    struct stat st = {};
+    if (m_Fd < 0 || ::fstat(m_Fd, &st) != 0)
+        return std::nullopt;
+    return FileIdentity{quint64(st.st_dev), quint64(st.st_ino)};
+}
+
+QString RegularFileReader::CurrentPath() const
+{
+    if (m_Fd < 0)
+        return QString();
+    char self[48];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", m_Fd);
+    char buf[PATH_MAX + 1];
+    const ssize_t n = ::readlink(self, buf, PATH_MAX);
+    // Only a path of this namespace starts at its root ("/…"); a file beyond it has none.
+    if (n <= 0 || buf[0] != '/')
+        return QString();
+    return QFile::decodeName(QByteArray(buf, n));
+}
+
 qint64 RegularFileReader::Read(char *Buffer, qint64 Size)
 {
     if (m_Fd < 0 || Size < 0)
@@ -113,7 +215,7 @@ qint64 RegularFileReader::Read(char *Buffer, qint64 Size)
             return n;
         if (errno == EINTR)
             continue;
-        m_Error = QString::fromLocal8Bit(std::strerror(errno));
+        m_Error = SystemText(errno);
         return -1;
     }
 }
@@ -134,12 +236,44 @@ std::optional<QByteArray> RegularFileReader::ReadAll(qint64 Limit)
     }
 }
 
+std::optional<QByteArray> RegularFileReader::ReadHead(qint64 Size)
+{
+    if (m_Fd < 0 || Size < 0)
+        return std::nullopt;
+    QByteArray data(Size, Qt::Uninitialized);
+    qint64 got = 0;
+    while (got < Size) {
+        const ssize_t n = ::pread(m_Fd, data.data() + got, std::size_t(Size - got), off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            m_Error = SystemText(errno);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    data.truncate(got);
+    return data;
+}
+
 void RegularFileReader::Close()
 {
     if (m_Fd >= 0) {
         ::close(m_Fd);
         m_Fd = -1;
     }
+}
+
+int OpenRegularFile(const QString &Path, HandleAccess Access, QString &Why)
+{
+    const int flags = Access == HandleAccess::Write ? O_WRONLY : Access == HandleAccess::ReadWrite ? O_RDWR : O_RDONLY;
+    int error = 0;
+    const int fd = LookThenOpen(AT_FDCWD, QFile::encodeName(Path), true, flags, nullptr, error);
+    if (fd < 0)
+        Why = error == 0 ? QStringLiteral("not a regular file") : SystemText(error);
+    return fd;
 }
 
 bool IsRegularFile(const QString &Path)

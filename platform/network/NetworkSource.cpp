@@ -1,6 +1,10 @@
 #include "platform/network/NetworkSource.h"
 
+#include "platform/files/FileHandle.h"
 #include "platform/processes/ProcFs.h"
+#include "platform/processes/ProcessActions.h"
+
+#include <QFile>
 
 namespace platform::network {
 
@@ -72,6 +76,53 @@ bool NetworkSource::IsKernelProcess(quint32 Pid)
     using namespace platform::processes;
     ProcStat st;
     return Pid != 0 && Pid <= 0x7FFFFFFFu && ReadStat(qint32(Pid), st) && st.IsKernelThread();
+}
+
+namespace {
+
+// Runs `Read` while the process that started at `StartTime` is held: nothing comes back when the
+// identifier names another process, or when the process ended meanwhile.
+template <typename Reader>
+auto WhileHeld(quint32 Pid, quint64 StartTime, Reader &&Read) -> decltype(Read())
+{
+    using namespace platform::processes;
+    if (Pid == 0 || Pid > 0x7FFFFFFFu)
+        return {};
+    std::optional<PidFd> pin;
+    if (!PidFd::Identify(qint32(Pid), StartTime, &pin) || !pin)
+        return {};
+    auto value = Read();
+    if (!pin->Held())
+        return {};
+    return value;
+}
+
+} // namespace
+
+std::optional<processes::ImageFacts> NetworkSource::OwnerImageFacts(quint32 Pid, quint64 StartTime)
+{
+    return WhileHeld(Pid, StartTime, [&] { return processes::ReadImageFacts(qint32(Pid)); });
+}
+
+int NetworkSource::OpenOwnerImage(quint32 Pid, quint64 StartTime)
+{
+    int fd = -1;
+    const auto held = WhileHeld(Pid, StartTime, [&]() -> std::optional<bool> {
+        fd = processes::OpenImage(qint32(Pid));
+        return fd >= 0;
+    });
+    if (held.value_or(false))
+        return fd;
+    files::CloseHandle(fd);
+    return -1;
+}
+
+bool NetworkSource::OwnerPathIsImage(quint32 Pid, quint64 StartTime, const QString &Path)
+{
+    if (Path.isEmpty())
+        return false;
+    const auto image = WhileHeld(Pid, StartTime, [&] { return processes::ImageIdentity(qint32(Pid)); });
+    return image && files::IdentityWithoutLinks(QFile::encodeName(Path)) == image;
 }
 
 std::optional<Moment> NetworkSource::ProcessStart(quint32, quint64 StartTime)

@@ -2,6 +2,7 @@
 
 #include "platform/network/InterfaceTable.h"
 #include "platform/network/SocketTable.h"
+#include "platform/processes/ProcFs.h"
 
 #include <QString>
 
@@ -43,6 +44,15 @@ public:
     virtual std::optional<QString> ProcessPath(quint32 Pid, quint64 StartTime);
     // A kernel thread (the stand-in for the system process).
     virtual bool IsKernelProcess(quint32 Pid);
+
+    // What is read of an owner's program comes from the process that started at `StartTime`,
+    // read while that process is held, never through a path: who runs it and the path the
+    // kernel reports for its file; the file itself, opened through the process (-1 when it
+    // cannot be; the caller closes it); and whether `Path`, resolved here without following any
+    // link, is that very file.
+    virtual std::optional<processes::ImageFacts> OwnerImageFacts(quint32 Pid, quint64 StartTime);
+    virtual int OpenOwnerImage(quint32 Pid, quint64 StartTime);
+    virtual bool OwnerPathIsImage(quint32 Pid, quint64 StartTime, const QString &Path);
     // When the process that started at `StartTime` (clock ticks after boot) started.
     virtual std::optional<Moment> ProcessStart(quint32 Pid, quint64 StartTime);
 };

@@ -185,8 +185,8 @@ bool StatusValue(const QByteArray &Text, const char *Key, quint64 &Out)
     return ParseUnsigned(p, end, Out);
 }
 
-// The effective uid of a status file's "Uid:" line (real, effective, saved, filesystem).
-std::optional<quint32> EffectiveUidOf(const QByteArray &Text)
+// The real and effective uids of a status file's "Uid:" line (real, effective, saved, filesystem).
+std::optional<ProcessUids> UidsOf(const QByteArray &Text)
 {
     const qsizetype at = Text.indexOf("\nUid:");
     if (at < 0)
@@ -196,13 +196,19 @@ std::optional<quint32> EffectiveUidOf(const QByteArray &Text)
     quint64 real = 0, effective = 0;
     while (p < end && (*p == '\t' || *p == ' '))
         ++p;
-    if (!ParseUnsigned(p, end, real))
+    if (!ParseUnsigned(p, end, real) || real > 0xFFFFFFFFu)
         return std::nullopt;
     while (p < end && (*p == '\t' || *p == ' '))
         ++p;
     if (!ParseUnsigned(p, end, effective) || effective > 0xFFFFFFFFu)
         return std::nullopt;
-    return quint32(effective);
+    return ProcessUids{quint32(real), quint32(effective)};
+}
+
+std::optional<quint32> EffectiveUidOf(const QByteArray &Text)
+{
+    const auto uids = UidsOf(Text);
+    return uids ? std::optional<quint32>(uids->Effective) : std::nullopt;
 }
 
 } // namespace
@@ -420,6 +426,16 @@ std::optional<quint32> ReadEffectiveUid(qint32 Pid)
     return EffectiveUidOf(*text);
 }
 
+std::optional<ProcessUids> ReadUids(qint32 Pid)
+{
+    if (Pid <= 0)
+        return std::nullopt;
+    const auto text = ReadProcStatus(Pid);
+    if (!text)
+        return std::nullopt;
+    return UidsOf(*text);
+}
+
 std::optional<QByteArray> ReadExeLink(qint32 Pid)
 {
     if (Pid <= 0)
@@ -431,6 +447,33 @@ std::optional<QByteArray> ReadExeLink(qint32 Pid)
     if (n <= 0)
         return std::nullopt;
     return QByteArray(buf, n);
+}
+
+std::optional<ImageFacts> ReadImageFacts(qint32 Pid)
+{
+    if (Pid <= 0)
+        return std::nullopt;
+    const auto uids = ReadUids(Pid);
+    const auto link = ReadExeLink(Pid);
+    if (!uids || !link)
+        return std::nullopt;
+    char path[48];
+    ProcPath(path, sizeof path, Pid, "exe");
+    struct stat st = {};
+    if (::stat(path, &st) != 0)
+        return std::nullopt;
+    ImageFacts facts;
+    facts.Uids = *uids;
+    QByteArray name = *link;
+    // The kernel marks a file without a name left with this suffix; a file merely named so
+    // still has its links.
+    static const QByteArray kDeleted(" (deleted)");
+    if (st.st_nlink == 0 && name.endsWith(kDeleted)) {
+        name.chop(kDeleted.size());
+        facts.Replaced = true;
+    }
+    facts.Path = QString::fromUtf8(name);
+    return facts;
 }
 
 std::optional<QString> ReadExePath(qint32 Pid)
@@ -731,6 +774,27 @@ std::optional<QString> AccountName(quint32 Uid)
             return std::nullopt;
         return QString::fromUtf8(result->pw_name);
     }
+}
+
+bool IsSystemAccount(quint32 Uid)
+{
+    static const quint32 kFirstUserUid = [] {
+        quint64 first = 1000;
+        const auto text = platform::system::ReadStatusFile("/etc/login.defs", std::size_t{1} << 20);
+        if (!text)
+            return quint32(first);
+        for (const QByteArray &raw : text->split('\n')) {
+            const QByteArray line = raw.simplified();
+            if (!line.startsWith("UID_MIN "))
+                continue;
+            const char *p = line.constData() + 8;
+            quint64 v = 0;
+            if (ParseUnsigned(p, line.constData() + line.size(), v) && v > 0 && v <= 0xFFFFFFFFu)
+                first = v;
+        }
+        return quint32(first);
+    }();
+    return Uid < kFirstUserUid;
 }
 
 } // namespace platform::processes

@@ -138,9 +138,29 @@ bool IsAlive(const ProcessHandle &Handle);
 
 // Per-process readers; each fails (nullopt/false/-1) when the file cannot be read.
 std::optional<quint32> ReadEffectiveUid(qint32 Pid);
+// The real and the effective uid, as this program's user namespace sees them.
+struct ProcessUids
+{
+    quint32 Real = 0;
+    quint32 Effective = 0;
+};
+std::optional<ProcessUids> ReadUids(qint32 Pid);
 std::optional<QString> ReadExePath(qint32 Pid);
 // The same as the bytes of the link, for file names that are not UTF-8.
 std::optional<QByteArray> ReadExeLink(qint32 Pid);
+// What no ordinary user can forge about the program a process runs: who runs it, as this
+// program's user namespace sees the uids (a user namespace of the process's own changes nothing
+// here), and the path of its file as the kernel reports it, in the process's own mount namespace.
+// A file deleted or replaced since the start (a package upgrade renames a new file over it) keeps
+// the path it was started from, with `Replaced` set.
+struct ImageFacts
+{
+    ProcessUids Uids;
+    QString Path;
+    bool Replaced = false;
+};
+// Read from /proc/PID as it is now; the caller holds the process.
+std::optional<ImageFacts> ReadImageFacts(qint32 Pid);
 // The arguments; `RawSingle` is set when the buffer held no separator at all (a process
 // that rewrote its own title).
 std::optional<QStringList> ReadCmdline(qint32 Pid, bool *RawSingle = nullptr);
@@ -192,5 +212,9 @@ qint32 PidMax();
 QString HostName();
 // The account name of a uid; nullopt when the account has no name.
 std::optional<QString> AccountName(quint32 Uid);
+// Root or a system account: a uid below the first one the system hands to ordinary users
+// (UID_MIN of /etc/login.defs, 1000 where it names none). No ordinary user can run a process
+// under such a uid.
+bool IsSystemAccount(quint32 Uid);
 
 } // namespace platform::processes

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -280,7 +281,8 @@ int OpenImage(qint32 Pid)
         return -1;
     char path[48];
     std::snprintf(path, sizeof path, "/proc/%d/exe", int(Pid));
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // Non-blocking: a lease on the file costs a refusal, never a wait.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return -1;
     struct stat st = {};

@@ -91,8 +91,9 @@ extern const int kSchedIdle;
 using FileIdentity = platform::files::FileIdentity;
 std::optional<FileIdentity> ImageIdentity(qint32 Pid);
 std::optional<FileIdentity> OwnImageIdentity();
-// The image file itself, opened for reading through /proc/PID/exe; -1 when it cannot be, or
-// is no regular file. The caller closes it, and trusts it only while the process is held.
+// The image file itself, opened for reading through /proc/PID/exe, without waiting (it stays
+// non-blocking); -1 when it cannot be, or is no regular file. The caller closes it, and trusts it
+// only while the process is held.
 int OpenImage(qint32 Pid);
 
 // Every live process (zombies left out), from the stat files.

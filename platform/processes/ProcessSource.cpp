@@ -163,6 +163,11 @@ bool ProcessSource::PathIsImage(const ProcessHandle &Handle, const QString &Path
     return image && platform::files::IdentityWithoutLinks(QFile::encodeName(Path)) == image;
 }
 
+std::optional<ImageFacts> ProcessSource::ImageFactsOf(const ProcessHandle &Handle)
+{
+    return PinnedRead(*this, Handle, [&] { return ReadImageFacts(Handle.Pid); });
+}
+
 std::optional<QStringList> ProcessSource::Cmdline(const ProcessHandle &Handle, bool *RawSingle)
 {
     return PinnedRead(*this, Handle, [&] { return ReadCmdline(Handle.Pid, RawSingle); });

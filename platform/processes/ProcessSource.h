@@ -51,6 +51,8 @@ public:
     // True when `Path`, resolved in this program's namespace without following any link, is
     // the very file the process runs: only then does the path say anything about the process.
     bool PathIsImage(const ProcessHandle &Handle, const QString &Path);
+    // Who runs the process and the path the kernel reports for its file (see ImageFacts).
+    virtual std::optional<ImageFacts> ImageFactsOf(const ProcessHandle &Handle);
     virtual std::optional<QStringList> Cmdline(const ProcessHandle &Handle, bool *RawSingle);
     virtual std::optional<MemoryStatus> Memory(const ProcessHandle &Handle);
     // The resident set, read every tick for the rows in view: `FileInode` is the statm file a

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QPair>
 
 #include <cerrno>
 #include <mutex>
@@ -56,12 +57,14 @@ bool IsReserved(QChar C)
     return kReserved.contains(C);
 }
 
-// Canonical program path -> icon name, from every desktop entry of the data directories.
+// The program file (device and inode) -> icon name, from every desktop entry of the data
+// directories.
+using ProgramKey = QPair<quint64, quint64>;
 struct IconCache
 {
     std::mutex Lock;
     bool Loaded = false;
-    QHash<QString, QString> Icons;
+    QHash<ProgramKey, QString> Icons;
 };
 
 IconCache &Icons()
@@ -70,18 +73,30 @@ IconCache &Icons()
     return cache;
 }
 
-QString ResolveProgram(const QString &Program)
+// The file an entry's program names, as it leads now.
+std::optional<ProgramKey> ResolveProgram(const QString &Program)
 {
     if (Program.isEmpty())
-        return QString();
+        return std::nullopt;
     // A bare name is found on the search path; a relative path names nothing here.
-    const auto found = processes::FindProgram(Program);
-    return found ? QFileInfo(*found).canonicalFilePath() : QString();
+    if (!Program.startsWith(QLatin1Char('/')) && Program.contains(QLatin1Char('/')))
+        return std::nullopt;
+    QString path = Program;
+    if (!Program.contains(QLatin1Char('/'))) {
+        const auto found = processes::FindProgram(Program);
+        if (!found)
+            return std::nullopt;
+        path = *found;
+    }
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return ProgramKey(quint64(st.st_dev), quint64(st.st_ino));
 }
 
 QString OwnBaseDir(const char *Variable, const QString &InHome);
 
-void LoadIcons(QHash<QString, QString> &Icons)
+void LoadIcons(QHash<ProgramKey, QString> &Icons)
 {
     // The user's own entries, as the user's other folders are found.
     const QString home = OwnBaseDir("XDG_DATA_HOME", QStringLiteral(".local/share"));
@@ -104,10 +119,10 @@ void LoadIcons(QHash<QString, QString> &Icons)
                     args.removeFirst();
                 program = args.isEmpty() ? QString() : args.first();
             }
-            const QString resolved = ResolveProgram(program);
+            const auto resolved = ResolveProgram(program);
             // Entries earlier in the search order win.
-            if (!resolved.isEmpty() && !Icons.contains(resolved))
-                Icons.insert(resolved, entry->Icon);
+            if (resolved && !Icons.contains(*resolved))
+                Icons.insert(*resolved, entry->Icon);
         }
     }
 }
@@ -310,12 +325,8 @@ bool WriteShortcut(const QString &File, const QString &Program, const QStringLis
     return platform::files::WriteFileAtomically(File, text.toUtf8());
 }
 
-std::optional<FileIcon> FindFileIcon(const QString &Path)
+FileIcon FindFileIcon(const files::FileIdentity &Program)
 {
-    const QFileInfo info(Path);
-    if (!Path.startsWith(QLatin1Char('/')) || !info.exists())
-        return std::nullopt;
-    const QString canonical = info.canonicalFilePath();
     QString icon;
     {
         IconCache &cache = Icons();
@@ -324,7 +335,7 @@ std::optional<FileIcon> FindFileIcon(const QString &Path)
             LoadIcons(cache.Icons);
             cache.Loaded = true;
         }
-        icon = cache.Icons.value(canonical);
+        icon = cache.Icons.value(ProgramKey(Program.Device, Program.Inode));
     }
     if (icon.isEmpty())
         icon = QStringLiteral("application-x-executable");

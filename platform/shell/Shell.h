@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/files/FolderNoFollow.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -55,15 +57,15 @@ std::optional<QString> ExecValue(const QStringList &Words);
 // A string value escaped for a desktop entry; nullopt for a control character.
 std::optional<QString> EscapeValue(const QString &Value);
 
-// The icon of a file: the icon name of the desktop entries that run it, else the generic
-// executable icon; `Index` is its place in the process-wide image list. Nothing when the
-// file does not exist or the path is not absolute.
+// The icon of a program file: the icon name of the desktop entries that run that very file
+// (whatever path the caller knows it by), else the generic executable icon; `Index` is its place
+// in the process-wide image list.
 struct FileIcon
 {
     QString IconName;
     int Index = -1;
 };
-std::optional<FileIcon> FindFileIcon(const QString &Path);
+FileIcon FindFileIcon(const files::FileIdentity &Program);
 // Forgets the desktop entries read for the icons (the next look-up reads them again).
 void ResetFileIconCache();
 

@@ -9,6 +9,12 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 using namespace platform::files;
 
 namespace {
@@ -69,6 +75,61 @@ TEST(FileHandle, WriteAccessFollowsTheSystemsCheck)
     if (platform::processes::EffectiveUserId() == 0)
         GTEST_SKIP() << "root may write any file: a refusal cannot be seen";
     EXPECT_FALSE(MayWriteFile(path));
+}
+
+// A reader opens a name once and only a regular file that holds data: a pipe is not waited for,
+// a device not opened (a device's open may do anything), a kernel interface file not read; a
+// link leads to its file, which is then read as that very file.
+TEST(FileHandle, ReadersOpenOnlyRegularFilesAndNothingElseAtAll)
+{
+    tvtest::TempDir dir;
+    const QString fifo = dir.file(QStringLiteral("fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QStringList watched{fifo};
+    // Root may make a device node of its own: the numbers of /dev/null.
+    const QString device = dir.file(QStringLiteral("device"));
+    if (::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+        watched << device;
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    for (const QString &w : watched)
+        ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(w).constData(), IN_OPEN | IN_ACCESS), 0);
+
+    for (const QString &w : watched + QStringList{QStringLiteral("/proc/self/status")}) {
+        RegularFileReader reader;
+        FileStatus st;
+        EXPECT_EQ(reader.Open(w, &st), RegularFileReader::OpenResult::NotRegular) << w.toStdString();
+        EXPECT_NE(st.Kind, FileKind::Other) << "described all the same: " << w.toStdString();
+        QString why;
+        EXPECT_EQ(OpenHandle(w, HandleAccess::Read, false, why), -1) << w.toStdString();
+        EXPECT_EQ(why, QStringLiteral("not a regular file"));
+    }
+    char events[4096];
+    EXPECT_LE(::read(watch, events, sizeof events), 0) << "opened or read";
+    ::close(watch);
+
+    const QString file = dir.file(QStringLiteral("file"));
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("0123456789");
+    }
+    const QString link = dir.file(QStringLiteral("link"));
+    ASSERT_TRUE(QFile::link(file, link));
+    RegularFileReader reader;
+    ASSERT_EQ(reader.Open(link), RegularFileReader::OpenResult::Opened);
+    EXPECT_EQ(reader.CurrentPath(), file);
+    EXPECT_EQ(reader.ReadHead(4), QByteArray("0123"));
+    EXPECT_EQ(reader.ReadAll(100), QByteArray("0123456789")) << "the head is read where it lies";
+    struct stat st = {};
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+    EXPECT_EQ(reader.Identity(), (FileIdentity{quint64(st.st_dev), quint64(st.st_ino)}));
+    // Never through a link where none is meant to be followed.
+    const int folder = ::open(QFile::encodeName(dir.path()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    EXPECT_EQ(reader.OpenAt(folder, QStringLiteral("link")), RegularFileReader::OpenResult::NotRegular);
+    EXPECT_EQ(reader.OpenAt(folder, QStringLiteral("file")), RegularFileReader::OpenResult::Opened);
+    ::close(folder);
 }
 
 TEST(CurrentProcess, IdentityIsThisProcesssOwn)

@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace platform::processes;
@@ -155,14 +156,25 @@ TEST(DesktopEntries, IconOfAProgramFromItsEntry)
     platform::shell::ResetFileIconCache();
     const auto sleepPath = FindProgram(QStringLiteral("sleep"));
     ASSERT_TRUE(sleepPath);
-    const auto icon = platform::shell::FindFileIcon(*sleepPath);
-    ASSERT_TRUE(icon);
-    EXPECT_EQ(icon->IconName, QStringLiteral("tv-test-icon"));
-    EXPECT_GE(icon->Index, 0);
-    const auto generic = platform::shell::FindFileIcon(QStringLiteral("/bin/true"));
-    ASSERT_TRUE(generic);
-    EXPECT_EQ(generic->IconName, QStringLiteral("application-x-executable"));
-    EXPECT_FALSE(platform::shell::FindFileIcon(tmp.file(QStringLiteral("missing"))).has_value());
+    // Looked up by the file itself: the entry's program and the file found under any other path
+    // are the same file.
+    auto identity = [](const QString &Path) {
+        struct stat st = {};
+        EXPECT_EQ(::stat(QFile::encodeName(Path).constData(), &st), 0) << Path.toStdString();
+        return platform::files::FileIdentity{quint64(st.st_dev), quint64(st.st_ino)};
+    };
+    const auto icon = platform::shell::FindFileIcon(identity(*sleepPath));
+    EXPECT_EQ(icon.IconName, QStringLiteral("tv-test-icon"));
+    EXPECT_GE(icon.Index, 0);
+    const QString link = tmp.file(QStringLiteral("other-name"));
+    ASSERT_TRUE(QFile::link(*sleepPath, link));
+    EXPECT_EQ(platform::shell::FindFileIcon(identity(link)).IconName, QStringLiteral("tv-test-icon"));
+    // A copy is another file.
+    const QString copy = tmp.file(QStringLiteral("sleep"));
+    ASSERT_TRUE(QFile::copy(*sleepPath, copy));
+    EXPECT_EQ(platform::shell::FindFileIcon(identity(copy)).IconName, QStringLiteral("application-x-executable"));
+    const auto generic = platform::shell::FindFileIcon(identity(QStringLiteral("/bin/true")));
+    EXPECT_EQ(generic.IconName, QStringLiteral("application-x-executable"));
     qputenv("XDG_DATA_DIRS", old);
     qputenv("XDG_DATA_HOME", oldHome);
     platform::shell::ResetFileIconCache();

@@ -1,6 +1,7 @@
 #include "sysinfo/FileProperties.h"
 
 #include "platform/files/Dpkg.h"
+#include "platform/files/MimeInfo.h"
 #include "platform/files/SystemImageList.h"
 
 #include "common/TempDir.h"
@@ -12,7 +13,9 @@
 #include <QFileInfo>
 #include <QTimeZone>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -143,15 +146,22 @@ TEST(FilePropertiesTest, MissingFileAndDirectoryLeaveEverythingCleared)
     EXPECT_TRUE(IsCleared(fresh));
 }
 
-TEST(FilePropertiesTest, SpecialFileIsReadWithoutBlocking)
+TEST(FilePropertiesTest, SpecialFileIsDescribedWithoutBeingOpened)
 {
     tvtest::TempDir dir;
     const QString fifo = dir.file(QStringLiteral("pipe"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(fifo).constData(), IN_OPEN | IN_ACCESS), 0);
     TFileProperties props(nullptr);
     ASSERT_TRUE(props.LoadFromFile(fifo));
     EXPECT_TRUE(props.GeneralInfo()->System);
+    EXPECT_EQ(props.GeneralInfo()->Icon, platform::files::MimeInfoForKind(platform::files::FileKind::Fifo).IconName);
     EXPECT_FALSE(props.ShortcutInfo()->IsShortcut);
+    char events[4096];
+    EXPECT_LE(::read(watch, events, sizeof events), 0) << "the pipe was opened";
+    ::close(watch);
 }
 
 TEST(FilePropertiesTest, DesktopEntryIsAShortcut)

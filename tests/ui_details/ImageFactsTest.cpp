@@ -308,3 +308,65 @@ TEST_F(ImageFacts, APathThatIsNotTheFileRunSaysNothingOfTheProcess)
     EXPECT_EQ(shown[0].Title, QStringLiteral("警告")) << "asked, not refused as a critical process";
     EXPECT_TRUE(c.running());
 }
+
+TEST_F(ImageFacts, CriticalProgramReplacedSinceItsStartIsStillRefused)
+{
+    const QString system = QStringLiteral("/usr/bin/dbus-daemon");
+    tvtest::SharedDir base;
+    if (const QString why = Unusable(base, true); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    if (QProcess::execute(QStringLiteral("/usr/bin/unshare"),
+                          {QStringLiteral("-m"), QStringLiteral("/usr/bin/true")}) != 0)
+        GTEST_SKIP() << "no mount namespace of the test's own here";
+    // Root's daemon, started in the test's own mount namespace from a folder that stands for the
+    // system's there, then upgraded the way a package is: a new file renamed over the old one.
+    const QString bin = base.file(QStringLiteral("bin"));
+    ASSERT_TRUE(QDir().mkpath(bin));
+    ASSERT_TRUE(QFile::copy(kWaiter, bin + QStringLiteral("/dbus-daemon")));
+    mine.start(QStringLiteral("/usr/bin/unshare"),
+               {QStringLiteral("-m"), QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                QStringLiteral("mount --bind \"$0\" /usr/bin && exec %1").arg(system), bin});
+    ASSERT_TRUE(mine.waitForStarted(5000));
+    ASSERT_TRUE(Runs(mine.processId(), bin + QStringLiteral("/dbus-daemon")));
+    ASSERT_TRUE(QFile::copy(kWaiter, bin + QStringLiteral("/new")));
+    ASSERT_EQ(::rename(QFile::encodeName(bin + QStringLiteral("/new")).constData(),
+                       QFile::encodeName(bin + QStringLiteral("/dbus-daemon")).constData()),
+              0);
+    ASSERT_EQ(QFileInfo(QStringLiteral("/proc/%1/exe").arg(mine.processId())).symLinkTarget(),
+              system + QStringLiteral(" (deleted)"));
+    // Another user's copy under the same path in a namespace of its own, deleted after its start.
+    const QString copy = base.user() + QStringLiteral("/copy");
+    ASSERT_TRUE(tvtest::SharedDir::copyOwned(kWaiter, copy));
+    ASSERT_TRUE(StartAsOtherUser({QStringLiteral("/usr/bin/unshare"), QStringLiteral("-Urm"), QStringLiteral("/bin/sh"),
+                                  QStringLiteral("-c"), QStringLiteral("mount --bind \"$0\" %1 && exec %1").arg(system),
+                                  copy}));
+    ASSERT_TRUE(Runs(user.processId(), copy));
+    ASSERT_TRUE(QFile::remove(copy));
+    Child &plain = Spawn();
+
+    const quint32 daemon = quint32(mine.processId()), posing = quint32(user.processId());
+    Create(true);
+    Show(daemon);
+    form->ProcessPage->btnTerminateProcessClick(form->ProcessPage->btnTerminateProcess);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Title, QStringLiteral("禁止")) << shown[0].Text.toStdString();
+    EXPECT_EQ(shown[0].Text,
+              uitest::Shows(QStringLiteral("这是关键系统进程，不允许执行该操作！\r\rdbus-daemon [%1]").arg(daemon)));
+
+    shown.clear();
+    answers = {4};
+    Show(posing);
+    form->ProcessPage->btnTerminateProcessClick(form->ProcessPage->btnTerminateProcess);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Title, QStringLiteral("警告")) << "the user's copy is asked about like any process";
+
+    // Among several rows the daemon is passed over, the others end.
+    shown.clear();
+    answers = {3};
+    Select({daemon, posing, plain.pid});
+    form->ProcessPage->ExecuteProcessCommand(0);
+    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(plain.waitEnded());
+    EXPECT_TRUE(user.waitForFinished(5000));
+    EXPECT_TRUE(Alive(mine.processId())) << "the daemon lives on";
+}

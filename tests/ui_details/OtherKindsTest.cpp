@@ -4,6 +4,8 @@
 #include "platform_services/FakeSystemd.h"
 #include "sysinfo_autoruns/AutorunEnv.h"
 
+#include "platform/files/FileHandle.h"
+#include "platform/files/FolderNoFollow.h"
 #include "platform/network/NetworkSource.h"
 #include "platform/processes/ProcessSource.h"
 #include "sysinfo/Autoruns.h"
@@ -304,6 +306,28 @@ public:
     }
     bool IsKernelProcess(quint32) override { return false; }
     std::optional<platform::network::Moment> ProcessStart(quint32, quint64) override { return std::nullopt; }
+    // The file an owner runs: the one its path names when the test put one there, unless the test
+    // named another.
+    std::map<quint32, QString> images;
+    QString imageOf(quint32 pid) const
+    {
+        const auto image = images.find(pid);
+        if (image != images.end())
+            return image->second;
+        const auto path = paths.find(pid);
+        return path == paths.end() ? QString() : path->second;
+    }
+    int OpenOwnerImage(quint32 pid, quint64) override
+    {
+        QString why;
+        const QString file = imageOf(pid);
+        return file.isEmpty() ? -1 : platform::files::OpenHandle(file, platform::files::HandleAccess::Read, false, why);
+    }
+    bool OwnerPathIsImage(quint32 pid, quint64, const QString &path) override
+    {
+        const auto image = platform::files::IdentityWithoutLinks(QFile::encodeName(imageOf(pid)));
+        return image && platform::files::IdentityWithoutLinks(QFile::encodeName(path)) == image;
+    }
 };
 
 platform::network::Endpoint Ep(quint32 Local, quint32 LocalPort, quint32 Remote, quint32 RemotePort, quint8 State,

@@ -95,6 +95,13 @@ public:
     }
     bool IsKernelProcess(quint32) override { return false; }
     std::optional<Moment> ProcessStart(quint32, quint64) override { return std::nullopt; }
+    // Who runs an owner and its program's path as the kernel reports them.
+    std::map<quint32, platform::processes::ImageFacts> facts;
+    std::optional<platform::processes::ImageFacts> OwnerImageFacts(quint32 pid, quint64) override
+    {
+        const auto it = facts.find(pid);
+        return it == facts.end() ? std::nullopt : std::optional(it->second);
+    }
 };
 
 Endpoint Ep(quint32 local, quint32 lport, quint32 remote, quint32 rport, quint8 state, quint32 pid, quint64 start = 5)
@@ -313,6 +320,8 @@ TEST_F(NetworkPage, TerminatingTheOwnerAsksAndReports)
                Ep(Addr(10, 0, 0, 1), 4002, Addr(10, 0, 0, 2), 4003, TcpEstablished, kFakePID),
                Ep(Addr(10, 0, 0, 1), 4004, Addr(10, 0, 0, 2), 4005, TcpEstablished, kFakePID2)};
     net.paths[kFakePID2] = QStringLiteral("/usr/lib/systemd/systemd-journald");
+    net.facts[kFakePID2].Path = net.paths[kFakePID2];
+    net.facts[kFakePID2].Uids = {0, 0};
     Create();
     ShowPage();
     ASSERT_EQ(List()->topLevelItemCount(), 3);

@@ -153,6 +153,17 @@ public:
         QString why;
         return file.isEmpty() ? -1 : platform::files::OpenHandle(file, platform::files::HandleAccess::Read, false, why);
     }
+    // The kernel's path is the scripted one; the uid is the scripted user's.
+    std::optional<platform::processes::ImageFacts> ImageFactsOf(const ProcessHandle &h) override
+    {
+        FakeProc *p = find(h);
+        if (!p || p->exe.isEmpty())
+            return std::nullopt;
+        platform::processes::ImageFacts facts;
+        facts.Uids = {p->uid, p->uid};
+        facts.Path = p->exe;
+        return facts;
+    }
     std::optional<QStringList> Cmdline(const ProcessHandle &h, bool *) override
     {
         ++reads;

@@ -19,11 +19,12 @@ const QString kJournal = QStringLiteral("/usr/lib/systemd/systemd-journald");
 class ProcessCommands : public FormTest
 {
 protected:
-    // A child of the test, listed under a name of the test's choosing.
-    Child &Listed(const QString &name, const QString &exe = QStringLiteral("/usr/bin/sleep"))
+    // A child of the test, listed under a name of the test's choosing (as run by `uid`).
+    Child &Listed(const QString &name, const QString &exe = QStringLiteral("/usr/bin/sleep"), quint32 uid = 1000)
     {
         Child &c = Spawn();
         source.procs.push_back(c.proc(name, exe));
+        source.procs.back().uid = uid;
         return c;
     }
     // A child of the test, listed with a start time that is not its own: every operation on it is
@@ -53,7 +54,7 @@ protected:
 
 TEST_F(ProcessCommands, CriticalProcessIsRefusedButMayBeLocated)
 {
-    Child &c = Listed(QStringLiteral("journal"), kJournal);
+    Child &c = Listed(QStringLiteral("journal"), kJournal, 0);
     Create();
     Select({c.pid});
     for (quint8 command : {0, 1, 2, 3, 4, 5}) {
@@ -77,23 +78,33 @@ TEST_F(ProcessCommands, CriticalProcessIsRefusedButMayBeLocated)
     EXPECT_EQ(propertied, QStringList{kJournal});
 }
 
-TEST_F(ProcessCommands, CriticalSetIsByFullPath)
+TEST_F(ProcessCommands, CriticalSetIsByFullPathRunByTheSystem)
 {
     tvtest::TempDir dir;
     FakeProc init; // process 1 here is never acted on: its start time is no real process's
     init.pid = 1;
     init.exe = dir.file(QStringLiteral("init-program"));
-    QFile program(init.exe);
-    ASSERT_TRUE(program.open(QIODevice::WriteOnly));
-    program.close();
+    init.uid = 0;
     source.procs = {init};
     Create();
-    EXPECT_TRUE(form->ProcessPage->IsCriticalProcess(init.exe));
+    auto facts = [](const QString &Path, quint32 Uid, quint32 RealUid) {
+        platform::processes::ImageFacts f;
+        f.Uids = {RealUid, Uid};
+        f.Path = Path;
+        return std::optional(f);
+    };
+    const quint32 messagebus = 100;
+    EXPECT_TRUE(form->ProcessPage->IsCriticalProcess(facts(init.exe, 0, 0)));
     for (const char *path :
          {"/usr/lib/systemd/systemd-journald", "/USR/LIB/SYSTEMD/SYSTEMD-LOGIND", "/usr/bin/dbus-daemon"})
-        EXPECT_TRUE(form->ProcessPage->IsCriticalProcess(QLatin1String(path))) << path;
+        EXPECT_TRUE(form->ProcessPage->IsCriticalProcess(facts(QLatin1String(path), messagebus, messagebus))) << path;
     for (const char *path : {"/home/someone/systemd-journald", "/usr/lib/systemd/systemd-journald.bak", ""})
-        EXPECT_FALSE(form->ProcessPage->IsCriticalProcess(QLatin1String(path))) << path;
+        EXPECT_FALSE(form->ProcessPage->IsCriticalProcess(facts(QLatin1String(path), 0, 0))) << path;
+    // The same paths run by an ordinary user, really or effectively, or with nothing read.
+    EXPECT_FALSE(form->ProcessPage->IsCriticalProcess(facts(QStringLiteral("/usr/bin/dbus-daemon"), 1000, 1000)));
+    EXPECT_FALSE(form->ProcessPage->IsCriticalProcess(facts(QStringLiteral("/usr/bin/dbus-daemon"), 0, 1000)));
+    EXPECT_FALSE(form->ProcessPage->IsCriticalProcess(facts(init.exe, 1000, 1000)));
+    EXPECT_FALSE(form->ProcessPage->IsCriticalProcess(std::nullopt));
 }
 
 TEST_F(ProcessCommands, TerminateAsksAndActsOnlyOnYes)
@@ -139,7 +150,7 @@ TEST_F(ProcessCommands, SeveralRowsOneYesActsOnAllButCriticalAndSystem)
 {
     Child &a = Listed(QStringLiteral("first"));
     Child &b = Listed(QStringLiteral("second"));
-    Child &crit = Listed(QStringLiteral("journal"), kJournal);
+    Child &crit = Listed(QStringLiteral("journal"), kJournal, 0);
     FakeProc kernel;
     kernel.pid = kNoSuchPID + 1;
     kernel.name = QStringLiteral("kthread");
