@@ -675,27 +675,41 @@ void TProcessPage::KeepAnchor(const TViewAnchor &Anchor)
     }
 }
 
+bool TProcessPage::OrderMovesEveryTick() const
+{
+    return SortColumn == colCPU || SortsByMemory();
+}
+
 void TProcessPage::ProcessTick()
 {
-    // Rows come, go and sort above the view: the view follows the rows it showed, not its offset.
-    const TViewAnchor anchor = TakeAnchor();
+    // A view at the top stays there, so that whatever becomes first shows. In an order that
+    // moves every tick the view keeps its place in the order: following a process there would
+    // carry it off wherever that process's counters take it. In the other orders rows only come
+    // and go: those above the view leave the rows in view where they are.
+    QScrollBar *bar = lvProcesses->verticalScrollBar();
+    const int offset = bar->value();
+    const bool atTop = offset <= bar->minimum();
+    const bool keepOffset = atTop || OrderMovesEveryTick();
+    const TViewAnchor anchor = keepOffset ? TViewAnchor() : TakeAnchor();
     RefreshList();
     if (lvProcesses->topLevelItemCount() == 0 || !PagePanel()->isVisible())
         return;
     SetStatusText(StatusText());
     bool sorted = false;
     if (SortColumn != -1) {
-        // Sorting by memory compares every row's current counters; the CPU and memory orders move
-        // every tick, the others only when rows came or changed.
+        // Sorting by memory compares every row's current counters.
         if (SortsByMemory())
             RefreshAllMemory();
-        if (m_OrderDirty || SortColumn == colCPU || SortsByMemory()) {
+        if (m_OrderDirty || OrderMovesEveryTick()) {
             SortList();
             sorted = true;
         }
     }
     m_OrderDirty = false;
-    KeepAnchor(anchor);
+    if (keepOffset)
+        bar->setValue(atTop ? bar->minimum() : offset);
+    else
+        KeepAnchor(anchor);
     // A sort still brings the selected row into view.
     if (TListRow *selected = sorted ? SelectedRow() : nullptr)
         ShowRow(selected);

@@ -173,10 +173,12 @@ private:
     void RefreshAllMemory();
     // Sorting by a memory column compares the counters of every row.
     bool SortsByMemory() const;
+    // The CPU and memory orders change on every tick; the others only as rows come, go or change.
+    bool OrderMovesEveryTick() const;
     // One refresh pass of the list, with the dictionary states of its new names looked up once each.
     void RefreshList();
-    // The rows in view and where each stood, so that a tick that adds, removes and sorts rows
-    // leaves the process under the pointer where it was.
+    // The rows in view and where each stood, so that a tick that adds, removes and sorts rows of
+    // an order that ticks do not move leaves the process under the pointer where it was.
     struct TViewAnchor
     {
         QList<QPair<quint32, int>> Rows; // identifier, top of the row in the view

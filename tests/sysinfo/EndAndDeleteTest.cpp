@@ -10,15 +10,24 @@
 #include "platform/processes/ProcFs.h"
 #include "sysinfo/ProcessHelper.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <new>
+#include <vector>
+
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #ifndef RENAME_EXCHANGE
@@ -135,6 +144,53 @@ TEST(EndAndDelete, FolderSwappedForALinkAtAnyStepLeavesTheOtherFolderAlone)
     EXPECT_GE(stepsOfAWholeRun, 6) << "every step of the delete is announced";
 }
 
+namespace {
+
+// The swaps the folder's owner has made, counted in memory it shares with this process, as the
+// hook saw them at each step of one run.
+std::atomic<quint64> *s_swaps = nullptr;
+std::vector<quint64> s_swapsAtStep;
+
+void noteSwaps()
+{
+    if (s_swaps)
+        s_swapsAtStep.push_back(s_swaps->load());
+}
+
+// A process of the other user that swaps the folder for the link and back as fast as it can,
+// counting every swap; killed when it goes out of scope.
+class Swapper
+{
+public:
+    Swapper(const Layout &At, std::atomic<quint64> *Swaps) : m_pid(::fork())
+    {
+        if (m_pid != 0)
+            return;
+        if (::setresgid(tvtest::kOtherUid, tvtest::kOtherUid, tvtest::kOtherUid) != 0 ||
+            ::setresuid(tvtest::kOtherUid, tvtest::kOtherUid, tvtest::kOtherUid) != 0)
+            ::_exit(1);
+        for (;;) {
+            if (exchange(At.folder, At.link))
+                Swaps->fetch_add(1);
+        }
+    }
+    ~Swapper()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    Swapper(const Swapper &) = delete;
+    Swapper &operator=(const Swapper &) = delete;
+    bool started() const { return m_pid > 0; }
+
+private:
+    pid_t m_pid;
+};
+
+} // namespace
+
 TEST(EndAndDelete, FolderSwappedInALoopByItsOwnerNeverLeadsToARootOnlyFile)
 {
     if (const QString why = tvtest::otherUserUnavailable(); !why.isEmpty())
@@ -144,8 +200,23 @@ TEST(EndAndDelete, FolderSwappedInALoopByItsOwnerNeverLeadsToARootOnlyFile)
         GTEST_SKIP() << why.toStdString();
     Layout layout(base.path());
     ASSERT_TRUE(layout.makeSecret());
+    void *shared =
+        ::mmap(nullptr, sizeof(std::atomic<quint64>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(shared, MAP_FAILED);
+    s_swaps = new (shared) std::atomic<quint64>(0);
+    platform::files::SetStepHook(&noteSwaps);
+    struct Reset
+    {
+        void *shared;
+        ~Reset()
+        {
+            platform::files::SetStepHook(nullptr);
+            s_swaps = nullptr;
+            ::munmap(shared, sizeof(std::atomic<quint64>));
+        }
+    } reset{shared};
 
-    int deleted = 0;
+    int deleted = 0, swappedInWindow = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         ASSERT_TRUE(layout.reset(true));
         QProcess program;
@@ -153,25 +224,32 @@ TEST(EndAndDelete, FolderSwappedInALoopByItsOwnerNeverLeadsToARootOnlyFile)
                       tvtest::asOtherUser({layout.program(), QStringLiteral("30")}));
         ASSERT_TRUE(program.waitForStarted(10000));
         ASSERT_TRUE(runsProgram(program.processId(), layout.program()));
-        // The owner of the folder swaps it for the link and back, as fast as it can.
-        const pid_t swapper = ::fork();
-        ASSERT_GE(swapper, 0);
-        if (swapper == 0) {
-            if (::setresgid(tvtest::kOtherUid, tvtest::kOtherUid, tvtest::kOtherUid) != 0 ||
-                ::setresuid(tvtest::kOtherUid, tvtest::kOtherUid, tvtest::kOtherUid) != 0)
-                ::_exit(1);
-            for (;;)
-                exchange(layout.folder, layout.link);
+        bool done = false;
+        {
+            const quint64 before = s_swaps->load();
+            Swapper swapper(layout, s_swaps);
+            ASSERT_TRUE(swapper.started());
+            // Swapping already, however late the machine lets it start.
+            QDeadlineTimer deadline(10000);
+            while (s_swaps->load() == before && !deadline.hasExpired())
+                QThread::usleep(50);
+            ASSERT_NE(s_swaps->load(), before) << "the owner of the folder cannot swap it";
+            s_swapsAtStep.clear();
+            done = TProcessHelper::TerminateAndDelete(quint32(program.processId()));
         }
-        QThread::usleep(200);
-        if (TProcessHelper::TerminateAndDelete(quint32(program.processId())))
-            ++deleted;
-        ::kill(swapper, SIGKILL);
-        ::waitpid(swapper, nullptr, 0);
+        // A deleted program passed every step: from the second on, the folder was held and
+        // checked, and the last came right before the delete. Swaps between them are what would
+        // lead a delete by the path into the other folder; the run is a test of it only with some.
+        if (done && s_swapsAtStep.size() >= 3 && s_swapsAtStep.back() != s_swapsAtStep[1])
+            ++swappedInWindow;
+        deleted += done ? 1 : 0;
         ASSERT_TRUE(QFileInfo::exists(layout.secret)) << "attempt " << attempt;
         program.kill();
         program.waitForFinished(5000);
     }
     // Some runs found the folder in its place and deleted the program: they are no refusals.
-    std::printf("deleted the program in %d of 100 runs\n", deleted);
+    std::printf("deleted the program in %d of 100 runs, %d of them with the folder swapped between its check "
+                "and the delete\n",
+                deleted, swappedInWindow);
+    EXPECT_GT(swappedInWindow, 0) << "no swap came between the check and the delete: the race was never run";
 }

@@ -64,6 +64,7 @@ struct FakeProc
     quint32 uid = 1000;
     bool kernel = false;
     MemoryStatus mem;
+    quint64 cpuTicks = 0; // user time so far, in clock ticks
     std::optional<SchedInfo> sched;
     std::optional<std::vector<bool>> affinity;
 };
@@ -120,6 +121,7 @@ public:
         ProcStat st;
         st.Pid = qint32(p->pid);
         st.StartTime = p->startTime;
+        st.Utime = p->cpuTicks;
         return st;
     }
     std::optional<quint32> Uid(const ProcessHandle &h) override
@@ -201,7 +203,9 @@ public:
     }
     unsigned ProcessorCount() override { return cpus; }
     std::optional<quint64> IdleTime() override { return 0; }
-    quint64 MonotonicNow() override { return clock += 10000000; }
+    // Each look at the clock is a second later, unless the test moves the clock itself.
+    bool frozenClock = false;
+    quint64 MonotonicNow() override { return frozenClock ? clock : clock += 10000000; }
 };
 
 // A child process of the test: the only kind of real process a test acts on.

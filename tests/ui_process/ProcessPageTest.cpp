@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -339,6 +340,76 @@ TEST_F(ProcessPage, ViewStaysOnItsProcessesWhileRowsComeAndGoAboveIt)
     form->ProcessPage->ProcessTick();
     const QRect selected = List()->visualItemRect(Row(pidOf(100)));
     EXPECT_TRUE(List()->viewport()->rect().contains(selected)) << selected.y();
+}
+
+TEST_F(ProcessPage, ViewAtTheTopStaysThereAndInAnOrderThatMovesKeepsItsOffset)
+{
+    auto pidOf = [](int i) { return kNoSuchPID + quint32(i); };
+    for (int i = 1; i <= 150; ++i)
+        source.procs.push_back(Proc(pidOf(i), QStringLiteral("p%1").arg(i), 1 << 20));
+    source.frozenClock = true;
+    Create();
+    QApplication::processEvents();
+    // Clock ticks per second each busy process uses: a quarter of a percent each on four processors.
+    QHash<quint32, quint64> busy;
+    auto tick = [&] {
+        for (auto it = busy.cbegin(); it != busy.cend(); ++it)
+            source.find(it.key())->cpuTicks += it.value();
+        source.clock += 10000000;
+        form->ProcessPage->ProcessTick();
+    };
+    // The process takes the lead of the CPU or memory order (descending: the top consumers first).
+    int leads = 0;
+    auto lead = [&](int column, quint32 pid) {
+        ++leads;
+        if (column == 3)
+            busy[pid] = 10 * quint64(leads);
+        else
+            source.find(pid)->mem.VmRss = quint64(leads) << 30;
+    };
+    auto topInView = [this] { return List()->indexAt(QPoint(5, 1)).row(); };
+
+    for (int column : {0, 3, 4}) {
+        SCOPED_TRACE(column);
+        form->ProcessPage->lvProcessesColumnClick(List(), column);
+        if (column != 0)
+            form->ProcessPage->lvProcessesColumnClick(List(), column);
+        // At the top, whatever becomes first shows first (by name: a new process sorts in first).
+        List()->scrollToTop();
+        const quint32 first = column == 0 ? pidOf(200) : pidOf(150);
+        if (column == 0)
+            source.procs.push_back(Proc(first, QStringLiteral("a")));
+        else
+            lead(column, first);
+        tick();
+        EXPECT_EQ(RowIndex(first), 0);
+        EXPECT_EQ(topInView(), 0);
+        if (column == 0)
+            continue; // further down, orders by name or identifier stay on their processes (above)
+
+        // Further down, the view keeps its row offset while processes below it take the lead and
+        // one above it ends.
+        List()->scrollToItem(List()->topLevelItem(40), QAbstractItemView::PositionAtTop);
+        ASSERT_EQ(topInView(), 40);
+        lead(column, pidOf(149));
+        lead(column, pidOf(148));
+        quint32 above = 0;
+        ASSERT_TRUE(TProcessPage::RowPID(List()->topLevelItem(10), above));
+        source.remove(above);
+        tick();
+        EXPECT_EQ(RowIndex(pidOf(148)), 0);
+        EXPECT_EQ(topInView(), 40);
+
+        // A selected row that leaves the view is brought back into it.
+        quint32 selected = 0;
+        ASSERT_TRUE(TProcessPage::RowPID(List()->topLevelItem(45), selected));
+        Select({selected});
+        lead(column, selected);
+        tick();
+        EXPECT_EQ(RowIndex(selected), 0);
+        EXPECT_EQ(topInView(), 0);
+        List()->clearSelection();
+    }
 }
 
 TEST_F(ProcessPage, BringingTheSelectedRowIntoViewKeepsTheListScrolledSideways)
