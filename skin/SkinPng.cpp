@@ -1,5 +1,7 @@
 #include "skin/SkinPng.h"
 
+#include "platform/files/PlainName.h"
+
 #include <QResource>
 #include <QString>
 
@@ -37,7 +39,7 @@ QImage DecodeSkinPng(QByteArrayView Data)
 QByteArrayView EmbeddedPng(QStringView Folder, QStringView Name)
 {
     // A name is one file of the folder, never a path into another.
-    if (Name.isEmpty() || Name.contains(u'/'))
+    if (!platform::files::IsPlainName(Name))
         return {};
     const QResource res(Folder.toString() + Name.toString() + QStringLiteral(".png"));
     // Pictures are embedded uncompressed, so that their bytes can be used where they lie.

@@ -4,6 +4,7 @@
 #include "platform/files/DesktopEntryFile.h"
 #include "platform/files/IniFile.h"
 #include "platform/files/OwnFolder.h"
+#include "platform/files/PlainName.h"
 #include "platform/files/RegularFile.h"
 #include "platform/registry/KeyStore.h"
 #include "platform/shell/Shell.h"
@@ -40,13 +41,6 @@ constexpr qint64 kMaxShortcutSize = qint64{1024} * 1024;
 QString SectionOf(const QString &Name, TAutorunRunType RunType)
 {
     return (RunType == TAutorunRunType::StartupFolder ? QStringLiteral("S_") : QStringLiteral("R_")) + Name;
-}
-
-// A name that is one plain file name: it can never lead out of the autostart folder.
-bool IsPlainFileName(const QString &Name)
-{
-    return !Name.isEmpty() && Name != QLatin1String(".") && Name != QLatin1String("..") &&
-        !Name.contains(QLatin1Char('/')) && !Name.contains(QChar(0));
 }
 
 // The whole content of a regular file of at most Limit bytes.
@@ -240,7 +234,7 @@ void TAutoruns::ReadAll()
         if (dir.isEmpty())
             continue;
         // The user's own folder counts only while nobody else can put entries into it.
-        if (user == TAutorunUserType::CurrentUser && !platform::files::IsPrivateFolder(dir, true))
+        if (user == TAutorunUserType::CurrentUser && !platform::files::IsFolderOnlyUserMayChange(dir, true))
             continue;
         QStringList files;
         ListFiles(files, dir, QStringLiteral("*.*"), &exclude);
@@ -329,7 +323,7 @@ bool TAutoruns::WriteEntry(const QString &Name, const QString &Command, TAutorun
     if (location.isEmpty())
         return false;
     if (RunType == TAutorunRunType::StartupFolder) {
-        if (!IsPlainFileName(Name))
+        if (!platform::files::IsPlainName(Name))
             return false;
         QString arguments;
         ParseCommandLine(Command, 6, arguments);
@@ -344,7 +338,7 @@ bool TAutoruns::DeleteEntry(const QString &Name, TAutorunUserType UserType, TAut
     if (location.isEmpty())
         return false;
     if (RunType == TAutorunRunType::StartupFolder) {
-        if (!IsPlainFileName(Name))
+        if (!platform::files::IsPlainName(Name))
             return false;
         const QString file = ShortcutFile(location, Name);
         // Only a file that is there counts as deleted; a link goes, never what it leads to, and
@@ -393,7 +387,7 @@ bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, TAutor
     std::optional<QByteArray> data;
     if (RunType == TAutorunRunType::StartupFolder) {
         const QString location = GetLocation(UserType, RunType);
-        if (location.isEmpty() || !IsPlainFileName(Name))
+        if (location.isEmpty() || !platform::files::IsPlainName(Name))
             return false;
         data = ReadRegularFile(ShortcutFile(location, Name), kMaxShortcutSize);
         if (!data)
@@ -453,7 +447,7 @@ bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, TAutoru
     // dropped, or the same entry made again): only the copy is left to drop.
     auto dropCopy = [&] { return ini->RemoveSection(section) && ini->Save(m_BackupFile); };
     if (RunType == TAutorunRunType::StartupFolder) {
-        if (!IsPlainFileName(Name))
+        if (!platform::files::IsPlainName(Name))
             return false;
         // A missing or damaged copy would bring back an empty or wrong entry: the backup stays.
         if (!ini->HasKey(section, QStringLiteral("Data")))

@@ -1,21 +1,13 @@
 #include "ui/ScreenColormap.h"
 
+#include "platform/display/Colormap.h"
+
 #include <QGuiApplication>
 #include <QPlatformSurfaceEvent>
 #include <QPointer>
 #include <QWindow>
 
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <memory>
-
 namespace {
-
-struct TFreeReply
-{
-    void operator()(void *Reply) const { std::free(Reply); }
-};
 
 // Sees each native window as the toolkit creates it.
 class TColormapFilter : public QObject
@@ -50,25 +42,7 @@ bool UseScreenColormap(QWindow *Window)
     xcb_connection_t *c = X11Connection();
     if (!c || !Window || !Window->handle())
         return false;
-    const auto id = xcb_window_t(Window->winId());
-    const std::unique_ptr<xcb_get_window_attributes_reply_t, TFreeReply> attributes(
-        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id), nullptr));
-    if (!attributes)
-        return false;
-    // Visual identifiers are unique on a display: the screen whose own visual it is holds the
-    // default colormap that fits the window.
-    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem; xcb_screen_next(&it)) {
-        const xcb_screen_t *screen = it.data;
-        if (screen->root_visual != attributes->visual)
-            continue;
-        if (attributes->colormap != screen->default_colormap) {
-            const uint32_t colormap = screen->default_colormap;
-            xcb_change_window_attributes(c, id, XCB_CW_COLORMAP, &colormap);
-            xcb_flush(c);
-        }
-        return true;
-    }
-    return false;
+    return platform::display::UseScreenColormap(c, quint32(Window->winId()));
 }
 
 void InstallScreenColormaps()

@@ -1,5 +1,6 @@
 #include "ui/SingleInstance.h"
 
+#include "platform/files/PlainName.h"
 #include "platform/processes/CurrentProcess.h"
 #include "platform/system/TestVariables.h"
 
@@ -7,6 +8,8 @@
 #include <QLockFile>
 #include <QLocalSocket>
 #include <QPointer>
+
+#include <algorithm>
 
 namespace {
 
@@ -21,16 +24,13 @@ QByteArray ActivationMessage()
     return QByteArray(kMessageName) + '\n';
 }
 
-// A name that stays inside the folder it is put in: no separator, no "." or "..", nothing unseen.
-bool IsPlainFileName(const QString &Name)
+// A name for the socket: a plain file name, so that it stays inside the folder it is put in, short
+// enough for a socket's path and with nothing unseen in it.
+bool IsInstanceName(const QString &Name)
 {
-    if (Name.isEmpty() || Name.size() > kNameLimit || Name == QLatin1String(".") || Name == QLatin1String(".."))
+    if (!platform::files::IsPlainName(Name) || Name.size() > kNameLimit)
         return false;
-    for (const QChar c : Name) {
-        if (c == QLatin1Char('/') || c.unicode() < 0x20 || c.unicode() == 0x7F)
-            return false;
-    }
-    return true;
+    return std::none_of(Name.cbegin(), Name.cend(), [](QChar C) { return C.unicode() < 0x20 || C.unicode() == 0x7F; });
 }
 
 } // namespace
@@ -38,7 +38,7 @@ bool IsPlainFileName(const QString &Name)
 QString TSingleInstance::InstanceName()
 {
     QString custom = platform::system::TestVariable("TASKVANE_INSTANCE_NAME");
-    if (IsPlainFileName(custom))
+    if (IsInstanceName(custom))
         return custom;
     return QStringLiteral("%1-%2").arg(QLatin1String(kMessageName),
                                        QString::number(platform::processes::EffectiveUserId()));

@@ -76,6 +76,14 @@ bool StatFile(const QString &Path, FileStatus &Status)
     return StatAt(AT_FDCWD, QFile::encodeName(Path).constData(), 0, Status);
 }
 
+bool StatNoFollow(const QString &Path, FileStatus &Status)
+{
+    Status = FileStatus();
+    if (Path.isEmpty())
+        return false;
+    return StatAt(AT_FDCWD, QFile::encodeName(Path).constData(), AT_SYMLINK_NOFOLLOW, Status);
+}
+
 bool StatHandle(int Fd, FileStatus &Status)
 {
     Status = FileStatus();

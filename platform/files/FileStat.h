@@ -34,6 +34,8 @@ struct FileStatus
 
 // False when the path cannot be examined (missing, no permission on a directory on the way).
 bool StatFile(const QString &Path, FileStatus &Status);
+// The same of the path's last name itself: a link there is described, not followed.
+bool StatNoFollow(const QString &Path, FileStatus &Status);
 // The same of an open descriptor (one opened only to look at a file too).
 bool StatHandle(int Fd, FileStatus &Status);
 

@@ -1,6 +1,7 @@
 #include "platform/files/FolderNoFollow.h"
 
 #include "platform/Logging.h"
+#include "platform/files/PlainName.h"
 
 #include <QList>
 
@@ -16,11 +17,6 @@
 namespace platform::files {
 
 namespace {
-
-bool IsPlainName(const QByteArray &Name)
-{
-    return !Name.isEmpty() && Name != "." && Name != ".." && !Name.contains('/') && !Name.contains('\0');
-}
 
 int OpenWithOpenat2(const QByteArray &Path)
 {

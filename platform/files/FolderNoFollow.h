@@ -30,7 +30,7 @@ public:
     FolderNoFollow &operator=(FolderNoFollow &&) noexcept = default;
 
     // The identity of the entry `Name` itself (a link is not followed); nothing when there is
-    // none or the name is not a plain file name.
+    // none or the name is not a plain file name (IsPlainName).
     std::optional<FileIdentity> IdentityOf(const QByteArray &Name) const;
     // Removes the entry `Name` (a file, or a link itself); false when that fails.
     bool Remove(const QByteArray &Name) const;
@@ -41,8 +41,8 @@ private:
     UniqueFd m_Fd;
 };
 
-// An absolute path cut into its folder and its last name; false when the path has no plain
-// last name (it ends in "/", ".", "..", or is not absolute).
+// An absolute path cut into its folder and its last name; false when the path is not absolute or
+// its last name is no plain file name (IsPlainName: it ends in "/", "." or "..").
 bool SplitFolderAndName(const QByteArray &Path, QByteArray &Folder, QByteArray &Name);
 
 // The identity of what `Path` names when no link lies on the way to it, the last name included.

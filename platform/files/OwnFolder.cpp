@@ -2,6 +2,8 @@
 
 #include "platform/files/AtomicFile.h"
 #include "platform/files/FileHandle.h"
+#include "platform/files/OwnerOnly.h"
+#include "platform/files/PlainName.h"
 #include "platform/files/RegularFile.h"
 
 #include <QDir>
@@ -28,12 +30,6 @@ bool TrustedOwner(uid_t Uid)
 bool OthersMayChange(const struct stat &St)
 {
     return S_ISDIR(St.st_mode) && (St.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (St.st_mode & S_ISVTX) == 0;
-}
-
-bool IsPlainName(const QString &Name)
-{
-    return !Name.isEmpty() && Name != QLatin1String(".") && Name != QLatin1String("..") &&
-        !Name.contains(QLatin1Char('/')) && !Name.contains(QChar(0));
 }
 
 // A relative path would be taken from the working folder, which whoever started the program chose:
@@ -66,9 +62,10 @@ bool ChainTrusted(const QString &Clean, QString *Existing)
     return true;
 }
 
-bool IsOwnPrivateDir(const struct stat &St)
+// Only the running user, or root, may change it.
+bool OnlyTrustedOwnerMayChange(const FileStatus &Status)
 {
-    return S_ISDIR(St.st_mode) && St.st_uid == ::geteuid() && (St.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    return OnlyOwnerMayChange(Status, ::geteuid()) || OnlyOwnerMayChange(Status, 0);
 }
 
 // Whatever is at `Name` may be replaced: nothing, or a regular file (not a link) of the user's.
@@ -123,9 +120,8 @@ bool IsTrustedFolder(const QString &Path)
         return false;
     // The folder itself is followed (IsTrustedPath has looked at where a link leads): nobody else
     // may add a file to it, sticky bit or not.
-    struct stat st = {};
-    return ::stat(QFile::encodeName(clean).constData(), &st) == 0 && S_ISDIR(st.st_mode) && TrustedOwner(st.st_uid) &&
-        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    FileStatus st;
+    return StatFile(clean, st) && st.Kind == FileKind::Directory && OnlyTrustedOwnerMayChange(st);
 }
 
 bool IsTrustedFile(const QString &Path)
@@ -138,20 +134,19 @@ bool IsTrustedFile(const QString &Path)
         return false;
     const QString canonical = QFile::decodeName(real);
     const QString folder = canonical.left(qMax(qsizetype(1), canonical.lastIndexOf(QLatin1Char('/'))));
-    struct stat st = {};
-    return ::stat(real, &st) == 0 && S_ISREG(st.st_mode) && TrustedOwner(st.st_uid) &&
-        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && IsTrustedPath(clean) && IsTrustedFolder(folder);
+    FileStatus st;
+    return StatFile(clean, st) && st.Kind == FileKind::Regular && OnlyTrustedOwnerMayChange(st) &&
+        IsTrustedPath(clean) && IsTrustedFolder(folder);
 }
 
-bool IsPrivateFolder(const QString &Path, bool FollowLink)
+bool IsFolderOnlyUserMayChange(const QString &Path, bool FollowLink)
 {
     const QString clean = AbsoluteClean(Path);
     if (clean.isEmpty())
         return false;
-    const QByteArray native = QFile::encodeName(clean);
-    struct stat st = {};
-    const int rc = FollowLink ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st);
-    return rc == 0 && IsOwnPrivateDir(st) && IsTrustedPath(clean);
+    FileStatus st;
+    return (FollowLink ? StatFile(clean, st) : StatNoFollow(clean, st)) && st.Kind == FileKind::Directory &&
+        OnlyOwnerMayChange(st, ::geteuid()) && IsTrustedPath(clean);
 }
 
 bool IsOwnFile(const QString &Path)
@@ -159,9 +154,9 @@ bool IsOwnFile(const QString &Path)
     const QString clean = AbsoluteClean(Path);
     if (clean.isEmpty())
         return false;
-    struct stat st = {};
-    return ::lstat(QFile::encodeName(clean).constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 && IsPrivateFolder(clean.section(QLatin1Char('/'), 0, -2));
+    FileStatus st;
+    return StatNoFollow(clean, st) && st.Kind == FileKind::Regular && OnlyOwnerMayChange(st, ::geteuid()) &&
+        IsFolderOnlyUserMayChange(clean.section(QLatin1Char('/'), 0, -2));
 }
 
 std::optional<OwnFolder> OwnFolder::Open(const QString &Path)
@@ -172,8 +167,7 @@ std::optional<OwnFolder> OwnFolder::Open(const QString &Path)
     const int fd = ::open(QFile::encodeName(clean).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
-    struct stat st = {};
-    if (::fstat(fd, &st) != 0 || !IsOwnPrivateDir(st)) {
+    if (!IsFolderOnlyOwnerMayChange(fd, ::geteuid())) {
         ::close(fd);
         return std::nullopt;
     }

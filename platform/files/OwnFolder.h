@@ -22,19 +22,20 @@ bool IsTrustedFolder(const QString &Path);
 // write, in such a folder (links followed, each place on the way trusted).
 bool IsTrustedFile(const QString &Path);
 
-// True when `Path` is an existing folder that the running user owns and nobody else may write
-// into, reached by a trusted path; a link in its place is refused unless `FollowLink` (for reading).
-bool IsPrivateFolder(const QString &Path, bool FollowLink = false);
+// True when `Path` is an existing folder only the running user may change (OnlyOwnerMayChange: others
+// may still enter it), reached by a trusted path; a link in its place is refused unless `FollowLink`
+// (for reading).
+bool IsFolderOnlyUserMayChange(const QString &Path, bool FollowLink = false);
 
 // True when `Path` is a regular file (not a link) of the running user's that nobody else may write,
-// in a folder of the user's alone: a file of the user's own folders that may be read.
+// in a folder only the user may change: a file of the user's own folders that may be read.
 bool IsOwnFile(const QString &Path);
 
-// A folder the program creates, writes, locks and deletes files in, held open: a directory that
-// the running user owns and nobody else may write into, reached by a trusted path and opened
-// without following a link at its own name. Every file is reached by name relative to the held
-// folder, never through a link, and only a file of the running user's is replaced, locked or
-// deleted. Names are plain file names (no "/", not "." or "..").
+// A folder the program creates, writes, locks and deletes files in, held open: a folder only the
+// running user may change (OnlyOwnerMayChange), reached by a trusted path and opened without
+// following a link at its own name. Every file is reached by name relative to the held folder,
+// never through a link, and only a file of the running user's is replaced, locked or deleted. Names
+// are plain file names (IsPlainName).
 class OwnFolder
 {
 public:

@@ -1,5 +1,8 @@
 #include "platform/files/RegularFile.h"
 
+#include "platform/files/OwnerOnly.h"
+#include "platform/files/PlainName.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -132,7 +135,7 @@ RegularFileReader::OpenResult RegularFileReader::OpenNoFollow(const QString &Pat
 
 RegularFileReader::OpenResult RegularFileReader::OpenAt(int FolderFd, const QString &Name)
 {
-    if (Name.contains(QLatin1Char('/'))) {
+    if (!IsPlainName(Name)) {
         Close();
         m_Error = SystemText(ENOENT);
         return OpenResult::Missing;
@@ -176,11 +179,10 @@ RegularFileReader::OpenResult RegularFileReader::Adopt(int Fd, FileStatus *Statu
 
 bool RegularFileReader::IsPrivate(bool RootToo) const
 {
-    struct stat st = {};
-    if (m_Fd < 0 || ::fstat(m_Fd, &st) != 0)
+    FileStatus st;
+    if (m_Fd < 0 || !StatHandle(m_Fd, st))
         return false;
-    const bool owner = st.st_uid == ::geteuid() || (RootToo && st.st_uid == 0);
-    return owner && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    return OnlyOwnerMayChange(st, ::geteuid()) || (RootToo && OnlyOwnerMayChange(st, 0));
 }
 
 std::optional<FileIdentity> RegularFileReader::Identity() const

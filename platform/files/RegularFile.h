@@ -34,13 +34,13 @@ public:
     // The same where the last name is not to be followed: a link there is refused as NotRegular.
     OpenResult OpenNoFollow(const QString &Path, FileStatus *Status = nullptr);
     // Opens `Name` in the folder held open as `FolderFd`, never through a link (a link is refused
-    // as NotRegular).
+    // as NotRegular). A name that is no plain file name (IsPlainName) names no entry: Missing.
     OpenResult OpenAt(int FolderFd, const QString &Name);
     // Takes over a descriptor opened elsewhere (the image of a process, opened through the
     // process), refused and closed like anything Open refuses.
     OpenResult Adopt(int Fd, FileStatus *Status = nullptr);
-    // The open file belongs to the running user (or to root, when `RootToo`) and nobody else may
-    // write it.
+    // Only the running user (or root, when `RootToo`) may change the open file
+    // (OnlyOwnerMayChange).
     bool IsPrivate(bool RootToo) const;
     // The device and inode of the open file.
     std::optional<FileIdentity> Identity() const;

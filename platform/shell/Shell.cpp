@@ -234,7 +234,7 @@ QString UserDataDir()
     QString dir = WithSlash(base) + kProgramFolder;
     // A folder that is there must be the user's alone; else there is no data folder.
     if (files::PathExists(dir) || QFileInfo(QDir::cleanPath(dir)).isSymLink()) {
-        if (!files::IsPrivateFolder(dir))
+        if (!files::IsFolderOnlyUserMayChange(dir))
             return QString();
     } else if (!files::IsTrustedPath(dir)) {
         return QString();

@@ -350,7 +350,7 @@ EnvironmentMap OwnEnvironment(const EnvironmentMap &Env, const ProcessFacts &Fac
     // The session folder: the user's own as the environment names it, else the standard one.
     const QByteArray named = Env.value("XDG_RUNTIME_DIR");
     QString runtime;
-    if (!foreign && named.startsWith('/') && IsPrivateDir(Decode(named)))
+    if (!foreign && named.startsWith('/') && IsFolderOnlyUserMayEnter(Decode(named)))
         runtime = Decode(named);
     else
         runtime = UserRuntimeDir(Facts.EffectiveUid);

@@ -1,6 +1,8 @@
 #include "platform/system/UserSession.h"
 
 #include "platform/files/OwnFolder.h"
+#include "platform/files/OwnerOnly.h"
+#include "platform/files/PlainName.h"
 #include "platform/processes/CurrentProcess.h"
 #include "platform/system/TestVariables.h"
 
@@ -22,14 +24,6 @@ namespace platform::system {
 
 namespace {
 
-// The folder's descriptor is examined, not its name a second time: what was tested is what
-// was opened. A link in the last place is refused by the open itself.
-bool IsPrivateDirFd(int Fd, uid_t Owner)
-{
-    struct stat st = {};
-    return ::fstat(Fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == Owner && (st.st_mode & 077) == 0;
-}
-
 int OpenDir(const QString &Path)
 {
     return ::open(QFile::encodeName(Path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -44,11 +38,13 @@ int OpenTrustedParent(const QString &Path)
     return ::open(QFile::encodeName(Path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-// `Name` in the folder held as `ParentFd`, when it is a private folder of `Owner`'s (no link).
+// `Name` in the folder held as `ParentFd`, when it is a folder only `Owner` may enter (no link).
+// The folder's descriptor is examined, not its name a second time: what was tested is what was
+// opened. A link in the last place is refused by the open itself.
 int OpenPrivateChild(int ParentFd, const QByteArray &Name, uid_t Owner)
 {
     const int fd = ::openat(ParentFd, Name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0 && !IsPrivateDirFd(fd, Owner)) {
+    if (fd >= 0 && !files::IsFolderOnlyOwnerMayEnter(fd, Owner)) {
         ::close(fd);
         return -1;
     }
@@ -63,12 +59,12 @@ QString TempRoot()
 
 } // namespace
 
-bool IsPrivateDir(const QString &Path)
+bool IsFolderOnlyUserMayEnter(const QString &Path)
 {
     if (Path.isEmpty())
         return false;
     const files::UniqueFd fd(OpenDir(Path));
-    return fd.Get() >= 0 && IsPrivateDirFd(fd.Get(), ::geteuid());
+    return fd.Get() >= 0 && files::IsFolderOnlyOwnerMayEnter(fd.Get(), ::geteuid());
 }
 
 std::optional<Account> AccountOf(quint32 Uid)
@@ -143,7 +139,7 @@ std::optional<InstanceFolder> InstanceFolder::Open()
 
 QString InstanceFolder::Reach(const QString &Name) const
 {
-    if (Name.isEmpty() || Name.contains(QLatin1Char('/')) || Name == QLatin1String(".") || Name == QLatin1String(".."))
+    if (!files::IsPlainName(Name))
         return QString();
     return QStringLiteral("/proc/self/fd/") + QString::number(m_Fd.Get()) + QLatin1Char('/') + Name;
 }

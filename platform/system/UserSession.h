@@ -9,9 +9,9 @@
 
 namespace platform::system {
 
-// A folder of the running user's that no one else may enter: a real directory (not a link)
-// the user owns, with no permission for group or others. `Path` is tested as it stands.
-bool IsPrivateDir(const QString &Path);
+// A folder only the running user may enter (files::OnlyOwnerMayEnter): a real directory (not a
+// link) the user owns, with no permission for group or others. `Path` is tested as it stands.
+bool IsFolderOnlyUserMayEnter(const QString &Path);
 
 // What the account database says of a user.
 struct Account
@@ -26,7 +26,7 @@ std::optional<Account> AccountOf(quint32 Uid);
 // TASKVANE_RUN_USER_DIR stands in for it).
 QString RunUserRoot();
 
-// A user's own session folder, <RunUserRoot>/<uid>, when it is a private folder of that user's
+// A user's own session folder, <RunUserRoot>/<uid>, when it is a folder only that user may enter
 // (the running user's, for the running user) below a folder only root may change; empty else.
 // No environment variable is asked: whoever started the program chose those.
 QString UserRuntimeDir(quint32 Uid);
@@ -35,8 +35,9 @@ QString UserRuntimeDir(quint32 Uid);
 // user's session folder (UserRuntimeDir), else "taskvane-<uid>" in /tmp (in a build for tests,
 // TASKVANE_TEMP_DIR stands in for /tmp), made with mode 0700 when missing. Each is opened
 // through its parent, which must be a trusted path, without following a link, and held open:
-// what was checked is what is used. Nothing when neither passes (another user's folder, one
-// open to others, a link): nothing that needs a private folder is to be done then.
+// what was checked is what is used. Nothing when neither is a folder only the user may enter
+// (another user's folder, one open to others, a link): nothing that needs a private folder is to
+// be done then.
 class InstanceFolder
 {
 public:

@@ -1,0 +1,29 @@
+#include "platform/files/OwnerOnly.h"
+
+#include <sys/stat.h>
+
+namespace platform::files {
+
+bool OnlyOwnerMayChange(const FileStatus &Status, quint32 Owner)
+{
+    return Status.OwnerUid == Owner && (Status.Mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool OnlyOwnerMayEnter(const FileStatus &Status, quint32 Owner)
+{
+    return Status.Kind == FileKind::Directory && Status.OwnerUid == Owner && (Status.Mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
+bool IsFolderOnlyOwnerMayChange(int Fd, quint32 Owner)
+{
+    FileStatus status;
+    return StatHandle(Fd, status) && status.Kind == FileKind::Directory && OnlyOwnerMayChange(status, Owner);
+}
+
+bool IsFolderOnlyOwnerMayEnter(int Fd, quint32 Owner)
+{
+    FileStatus status;
+    return StatHandle(Fd, status) && OnlyOwnerMayEnter(status, Owner);
+}
+
+} // namespace platform::files
