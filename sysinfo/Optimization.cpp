@@ -325,12 +325,14 @@ TOptimization::~TOptimization()
 
 QString TOptimization::GetDefaultBackupFile() const
 {
+#if TASKVANE_TEST_SEAMS
     if (!m_BackupDir.isEmpty()) {
         QString dir = m_BackupDir;
         if (!dir.endsWith(QLatin1Char('/')))
             dir += QLatin1Char('/');
         return dir + kBackupFileName;
     }
+#endif
     if (m_DataDir.isEmpty())
         return QString();
     QString dataDir = m_DataDir;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/system/TestSeams.h"
 #include "sysinfo/HandOff.h"
 #include "sysinfo/Services.h"
 
@@ -129,9 +130,14 @@ public:
     bool Restore(const QString &FileName = QString());
 
     bool Busy() const { return m_Busy.load(); }
+#if TASKVANE_TEST_SEAMS
     // The folder that stands for "<data dir>Backup/" (tests keep their files apart); empty
     // restores the one below the data directory.
-    void SetBackupDir(const QString &Dir) { m_BackupDir = Dir; }
+    void SetBackupDir(const QString &Dir)
+    {
+        m_BackupDir = Dir;
+    }
+#endif
 
     TOptimizingServicesEvent OnOptimizingServices;
     TBackuppingServicesEvent OnBackuppingServices;
@@ -159,7 +165,9 @@ private:
     THandOff m_HandOff{this};
     std::atomic<bool> m_Busy{false};
     std::atomic<bool> m_Closing{false};
+#if TASKVANE_TEST_SEAMS
     QString m_BackupDir;
+#endif
     QString m_DataDir;
 };
 

@@ -98,7 +98,9 @@ QTextCharFormat Attributes(bool Bold, const QColor &Color)
     return f;
 }
 
+#if TASKVANE_TEST_SEAMS
 std::atomic<int> s_DigestsRunning{0};
+#endif
 
 } // namespace
 
@@ -282,10 +284,12 @@ void TDetailsPanel::AddImageVersionLines(int Image, const QString &FileName, con
     AddVersionLines();
 }
 
+#if TASKVANE_TEST_SEAMS
 int TDetailsPanel::DigestsRunning()
 {
     return s_DigestsRunning.load();
 }
+#endif
 
 void TDetailsPanel::DropDigest()
 {
@@ -306,7 +310,7 @@ void TDetailsPanel::AddDigestLine(const QString &Label, int Image, bool LineBrea
     QTextCursor end = redtDetails->textCursor();
     digest->Position = end.position() - (LineBreak ? 1 : 0);
     m_Digest = digest;
-    ++s_DigestsRunning;
+    TASKVANE_TEST_SEAM(++s_DigestsRunning);
     // A program file may be of any size: it is read on a thread of its own, never on the window's.
     std::thread([this, digest, Image] {
         QString text;
@@ -321,7 +325,7 @@ void TDetailsPanel::AddDigestLine(const QString &Label, int Image, bool LineBrea
             at.insertText(text, Attributes(false, kValueColor));
             DropDigest();
         });
-        --s_DigestsRunning;
+        TASKVANE_TEST_SEAM(--s_DigestsRunning);
     }).detach();
 }
 

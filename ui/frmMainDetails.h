@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/files/FolderNoFollow.h"
+#include "platform/system/TestSeams.h"
 #include "ui/FormControls.h"
 #include "ui/PicButton.h"
 
@@ -70,8 +71,10 @@ public:
     // it is ready, if the panel still shows this fill. A new fill or the panel's end drops it,
     // and nothing ever waits for it.
     void AddDigestLine(const QString &Label, int Image, bool LineBreak);
+#if TASKVANE_TEST_SEAMS
     // Digests being computed by workers, dropped ones that have not noticed yet included.
     static int DigestsRunning();
+#endif
     // The four version lines of a file, through objFileProperties, which is cleared afterwards.
     void AddFileVersionLines(const QString &FileName);
     // The same of the file a process runs, from its image opened through the process (handed
