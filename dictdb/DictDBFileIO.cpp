@@ -36,14 +36,18 @@ QString L(const char *S)
     return QString::fromLatin1(S);
 }
 
+#if TASKVANE_TEST_SEAMS
 std::atomic<TDictDBWriteHook> g_writeHook{nullptr};
+#endif
 
 } // namespace
 
+#if TASKVANE_TEST_SEAMS
 void SetDictDBWriteHook(TDictDBWriteHook Hook)
 {
     g_writeHook.store(Hook);
 }
+#endif
 
 // ---- TDictDBFileStream ----
 
@@ -412,8 +416,9 @@ void TDictDBFileIO::WriteBuffer(const void *Buffer, qint64 Position, qint64 Coun
     if (Position + Count > kMaxFileSize)
         DatabaseErrorFmt(L(kSFileTooLarge), DatabaseName);
     DropPages();
-    if (const TDictDBWriteHook hook = g_writeHook.load(); hook && !hook(Position, Count))
-        DatabaseErrorFmt(L(kSWriteFailed), DatabaseName, QString::fromLocal8Bit(std::strerror(EIO)));
+    TASKVANE_TEST_SEAM(
+        if (const TDictDBWriteHook hook = g_writeHook.load(); hook && !hook(Position, Count))
+            DatabaseErrorFmt(L(kSWriteFailed), DatabaseName, QString::fromLocal8Bit(std::strerror(EIO))));
     qint64 done;
     if (m_HandleStream) {
         done = m_HandleStream->WriteAt(Position, Buffer, Count);

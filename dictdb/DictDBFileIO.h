@@ -5,6 +5,7 @@
 #include "dictdb/DictDBUtils.h"
 #include "dataaccess/Streams.h"
 #include "platform/files/FileHandle.h"
+#include "platform/system/TestSeams.h"
 
 #include <QObject>
 #include <QString>
@@ -17,11 +18,13 @@
 #include <unordered_map>
 #include <vector>
 
+#if TASKVANE_TEST_SEAMS
 // A seam for fault-injection tests: called before every write to any database file with
 // its position and length; answering false makes that write fail the way a failing or full
 // disk does. nullptr removes it.
 using TDictDBWriteHook = bool (*)(qint64 Position, qint64 Count);
 void SetDictDBWriteHook(TDictDBWriteHook Hook);
+#endif
 
 // The disk stream of an open database: remembers whether it was written since the
 // last flush.

@@ -345,7 +345,7 @@ bool TAutoruns::DeleteEntry(const QString &Name, TAutorunUserType UserType, TAut
         // only in a folder of the user's alone.
         if (!QFileInfo(file).isFile())
             return false;
-        platform::files::BeforeStep();
+        TASKVANE_TEST_SEAM(platform::files::BeforeStep());
         return platform::files::RemoveOwnFile(file);
     }
     return DeleteRegistryValue(location, Name);
@@ -464,7 +464,7 @@ bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, TAutoru
         if (!platform::files::WriteFileAtomically(file, *bytes))
             return false;
         if (!dropCopy()) {
-            platform::files::BeforeStep();
+            TASKVANE_TEST_SEAM(platform::files::BeforeStep());
             platform::files::RemoveOwnFile(file);
             return false;
         }

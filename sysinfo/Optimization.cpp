@@ -75,11 +75,7 @@ TServiceMode AppliedStartType(int Value)
 
 // ---- the worker ---------------------------------------------------------------------------
 
-TOptimizationThread::TOptimizationThread(TOptimization *AOwner) : QThread(nullptr), Owner(AOwner)
-{
-    // Frees itself once its job has ended, on the thread that created it.
-    connect(this, &QThread::finished, this, &QObject::deleteLater);
-}
+TOptimizationThread::TOptimizationThread(TOptimization *AOwner) : QThread(nullptr), Owner(AOwner) {}
 
 QList<TOptimizationThread::TStep> TOptimizationThread::OptimizationSteps(const TOptimizationOptions &Options)
 {
@@ -316,21 +312,20 @@ TOptimization::~TOptimization()
     // A worker waiting for its event to run here is released; it then sees the flag and ends
     // after the service at hand.
     m_HandOff.Close();
-    TOptimizationThread *thread = m_Thread.data();
-    if (!thread)
-        return;
-    thread->wait();
-    delete thread;
+    if (m_Thread)
+        m_Thread->wait();
 }
 
 QString TOptimization::GetDefaultBackupFile() const
 {
+#if TASKVANE_TEST_SEAMS
     if (!m_BackupDir.isEmpty()) {
         QString dir = m_BackupDir;
         if (!dir.endsWith(QLatin1Char('/')))
             dir += QLatin1Char('/');
         return dir + kBackupFileName;
     }
+#endif
     if (m_DataDir.isEmpty())
         return QString();
     QString dataDir = m_DataDir;
@@ -347,10 +342,13 @@ bool TOptimization::BeginJob()
     return !m_Closing && m_Busy.compare_exchange_strong(expected, true);
 }
 
-void TOptimization::StartThread(TOptimizationThread *Thread)
+void TOptimization::StartThread(std::unique_ptr<TOptimizationThread> Thread)
 {
-    m_Thread = Thread;
-    Thread->start();
+    // The job before has told its end (the component took this request): its thread only returns.
+    if (m_Thread)
+        m_Thread->wait();
+    m_Thread = std::move(Thread);
+    m_Thread->start();
 }
 
 void TOptimization::EndJob(quint8 Mode, bool Succeeded, TJobFailure Failure, const QString &Detail)
@@ -381,10 +379,10 @@ bool TOptimization::Optimize(const TOptimizationOptions &Options)
 {
     if (!BeginJob())
         return false;
-    auto *t = new TOptimizationThread(this);
+    auto t = std::make_unique<TOptimizationThread>(this);
     t->Mode = TOptimizationThread::omOptimize;
     t->Options = Options;
-    StartThread(t);
+    StartThread(std::move(t));
     return true;
 }
 
@@ -393,10 +391,10 @@ bool TOptimization::Backup(const QString &FileName)
     const QString file = FileName.isEmpty() ? GetDefaultBackupFile() : FileName;
     if (!EnsureBackupDir(file) || !BeginJob())
         return false;
-    auto *t = new TOptimizationThread(this);
+    auto t = std::make_unique<TOptimizationThread>(this);
     t->Mode = TOptimizationThread::omBackup;
     t->BackupFileName = file;
-    StartThread(t);
+    StartThread(std::move(t));
     return true;
 }
 
@@ -405,10 +403,10 @@ bool TOptimization::Restore(const QString &FileName)
     const QString file = FileName.isEmpty() ? GetDefaultBackupFile() : FileName;
     if (!QFileInfo(file).isFile() || !BeginJob())
         return false;
-    auto *t = new TOptimizationThread(this);
+    auto t = std::make_unique<TOptimizationThread>(this);
     t->Mode = TOptimizationThread::omRestore;
     t->BackupFileName = file;
-    StartThread(t);
+    StartThread(std::move(t));
     return true;
 }
 

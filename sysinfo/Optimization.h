@@ -1,15 +1,16 @@
 #pragma once
 
+#include "platform/system/TestSeams.h"
 #include "sysinfo/HandOff.h"
 #include "sysinfo/Services.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QThread>
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 // A service start type: automatic, manual or disabled.
 using TServiceMode = TServiceStartType;
@@ -49,7 +50,7 @@ enum class TJobFailure : quint8 {
     Service = 3, // a start type that can be set was not
 };
 
-// One job of TOptimization on its own thread. It deletes itself once its job has ended.
+// One job of TOptimization on its own thread, which the component keeps and waits for.
 class TOptimizationThread : public QThread
 {
     Q_OBJECT
@@ -129,9 +130,14 @@ public:
     bool Restore(const QString &FileName = QString());
 
     bool Busy() const { return m_Busy.load(); }
+#if TASKVANE_TEST_SEAMS
     // The folder that stands for "<data dir>Backup/" (tests keep their files apart); empty
     // restores the one below the data directory.
-    void SetBackupDir(const QString &Dir) { m_BackupDir = Dir; }
+    void SetBackupDir(const QString &Dir)
+    {
+        m_BackupDir = Dir;
+    }
+#endif
 
     TOptimizingServicesEvent OnOptimizingServices;
     TBackuppingServicesEvent OnBackuppingServices;
@@ -149,17 +155,20 @@ private:
 
     // Claims the component for a job; false when one runs already.
     bool BeginJob();
-    void StartThread(TOptimizationThread *Thread);
+    // Waits for the thread of the job before, which has ended its job, and starts this one.
+    void StartThread(std::unique_ptr<TOptimizationThread> Thread);
     // Runs Relay on the component's thread while the calling worker waits; skipped once the
     // component is going away.
     void Synchronize(const std::function<void()> &Relay);
     void EndJob(quint8 Mode, bool Succeeded, TJobFailure Failure, const QString &Detail);
 
-    QPointer<TOptimizationThread> m_Thread;
+    std::unique_ptr<TOptimizationThread> m_Thread;
     THandOff m_HandOff{this};
     std::atomic<bool> m_Busy{false};
     std::atomic<bool> m_Closing{false};
+#if TASKVANE_TEST_SEAMS
     QString m_BackupDir;
+#endif
     QString m_DataDir;
 };
 

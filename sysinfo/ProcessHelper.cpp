@@ -217,7 +217,6 @@ bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime
 
 bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
 {
-    using platform::files::BeforeStep;
     using platform::files::FolderNoFollow;
     if (RefusedAsOwn(PID))
         return false;
@@ -242,11 +241,11 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
     // process runs; a path that names anything else (another mount namespace, a link, a file
     // put in its place) is refused before anything ends.
     QByteArray folderPath, name;
-    BeforeStep();
+    TASKVANE_TEST_SEAM(platform::files::BeforeStep());
     std::optional<FolderNoFollow> folder;
     if (platform::files::SplitFolderAndName(path, folderPath, name))
         folder = FolderNoFollow::Open(folderPath);
-    BeforeStep();
+    TASKVANE_TEST_SEAM(platform::files::BeforeStep());
     if (!folder || folder->IdentityOf(name) != image) {
         qCWarning(lcSysinfo) << "refused: the path is not the file the process runs:" << QFile::decodeName(path);
         return false;
@@ -261,7 +260,7 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
         return false;
     }
 
-    BeforeStep();
+    TASKVANE_TEST_SEAM(platform::files::BeforeStep());
     if (!process->Kill())
         return false;
     std::vector<PidFd> ended;
@@ -279,7 +278,7 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
         ended.push_back(std::move(*other));
     }
     // Delete once they are gone, waiting at most about a second in all.
-    BeforeStep();
+    TASKVANE_TEST_SEAM(platform::files::BeforeStep());
     qint64 left = 1000;
     const qint64 start = qint64(MonotonicNow100ns() / 10000);
     auto waitFor = [&](const PidFd &P) {
@@ -290,12 +289,12 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
     for (const PidFd &p : ended)
         waitFor(p);
     // The name in the held folder must still be the file those processes ran.
-    BeforeStep();
+    TASKVANE_TEST_SEAM(platform::files::BeforeStep());
     if (folder->IdentityOf(name) != image) {
         qCWarning(lcSysinfo) << "not deleted: the name no longer holds the image:" << QFile::decodeName(path);
         return false;
     }
-    BeforeStep();
+    TASKVANE_TEST_SEAM(platform::files::BeforeStep());
     return folder->Remove(name);
 }
 

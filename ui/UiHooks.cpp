@@ -91,6 +91,7 @@ TUiHooks DefaultHooks()
 
 } // namespace
 
+#if TASKVANE_TEST_SEAMS
 TUiHooks &UiHooks()
 {
     static TUiHooks hooks = DefaultHooks();
@@ -101,3 +102,10 @@ void RestoreDefaultUiHooks()
 {
     UiHooks() = DefaultHooks();
 }
+#else
+const TUiHooks &UiHooks()
+{
+    static const TUiHooks hooks = DefaultHooks();
+    return hooks;
+}
+#endif

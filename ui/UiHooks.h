@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/system/TestSeams.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -10,7 +12,7 @@ class QWidget;
 
 // Every modal dialog, address opening, file-manager call and file picker of the forms goes through
 // these hooks. The program keeps the defaults; headless tests replace them with answers of their
-// own so that nothing waits for a user.
+// own so that nothing waits for a user (in the builds for tests only: elsewhere they are fixed).
 struct TUiHooks
 {
     // Shows a dialog modally and returns its result.
@@ -28,6 +30,10 @@ struct TUiHooks
         PickOpenFile;
 };
 
+#if TASKVANE_TEST_SEAMS
 // The hooks in effect; restored to the defaults by RestoreDefaultUiHooks.
 TUiHooks &UiHooks();
 void RestoreDefaultUiHooks();
+#else
+const TUiHooks &UiHooks();
+#endif

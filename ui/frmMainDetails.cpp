@@ -98,17 +98,20 @@ QTextCharFormat Attributes(bool Bold, const QColor &Color)
     return f;
 }
 
+#if TASKVANE_TEST_SEAMS
 std::atomic<int> s_DigestsRunning{0};
+#endif
 
 } // namespace
 
-// A digest on its way: its worker stops at its next read once it is dropped.
+// A digest on its way: its worker stops at its next read once it is dropped, and the panel joins it.
 struct TDetailsPanel::TDigest
 {
     explicit TDigest(QObject *Context) : HandOff(Context) {}
     THandOff HandOff;
     std::atomic<bool> Dropped{false};
     int Position = 0; // where the value goes in the panel's text
+    std::thread Worker;
 };
 
 TDetailsPanel::TDetailsPanel(QWidget *Window, const QRect &Geometry)
@@ -197,7 +200,10 @@ TDetailsPanel::TDetailsPanel(QWidget *Window, const QRect &Geometry)
 
 TDetailsPanel::~TDetailsPanel()
 {
+    // No worker outlives the panel. Every digest is dropped now, so each worker stops at its next
+    // read, and none waits for this thread: a dropped digest's hand-off is closed.
     DropDigest();
+    JoinDigestWorkers(true);
     for (const auto &entry : m_Lists)
         if (entry.first)
             entry.first->removeEventFilter(this);
@@ -282,10 +288,12 @@ void TDetailsPanel::AddImageVersionLines(int Image, const QString &FileName, con
     AddVersionLines();
 }
 
+#if TASKVANE_TEST_SEAMS
 int TDetailsPanel::DigestsRunning()
 {
     return s_DigestsRunning.load();
 }
+#endif
 
 void TDetailsPanel::DropDigest()
 {
@@ -296,9 +304,22 @@ void TDetailsPanel::DropDigest()
     m_Digest.reset();
 }
 
+void TDetailsPanel::JoinDigestWorkers(bool All)
+{
+    std::erase_if(m_DigestWorkers, [All](const std::shared_ptr<TDigest> &Digest) {
+        // A finished worker only returns; a dropped one stops at its next read.
+        if (!All && !Digest->HandOff.Finished())
+            return false;
+        if (Digest->Worker.joinable())
+            Digest->Worker.join();
+        return true;
+    });
+}
+
 void TDetailsPanel::AddDigestLine(const QString &Label, int Image, bool LineBreak)
 {
     DropDigest();
+    JoinDigestWorkers(false);
     AddDetailLine(Label, QString(), LineBreak);
     if (Image < 0)
         return;
@@ -306,9 +327,10 @@ void TDetailsPanel::AddDigestLine(const QString &Label, int Image, bool LineBrea
     QTextCursor end = redtDetails->textCursor();
     digest->Position = end.position() - (LineBreak ? 1 : 0);
     m_Digest = digest;
-    ++s_DigestsRunning;
+    m_DigestWorkers.push_back(digest);
+    TASKVANE_TEST_SEAM(++s_DigestsRunning);
     // A program file may be of any size: it is read on a thread of its own, never on the window's.
-    std::thread([this, digest, Image] {
+    digest->Worker = std::thread([this, digest, Image] {
         QString text;
         FileMD5Text(Image, text, [&] { return digest->Dropped.load(); });
         platform::files::CloseHandle(Image);
@@ -321,8 +343,9 @@ void TDetailsPanel::AddDigestLine(const QString &Label, int Image, bool LineBrea
             at.insertText(text, Attributes(false, kValueColor));
             DropDigest();
         });
-        --s_DigestsRunning;
-    }).detach();
+        TASKVANE_TEST_SEAM(--s_DigestsRunning);
+        digest->HandOff.Finish();
+    });
 }
 
 void TDetailsPanel::AddWarning(const QString &Text)

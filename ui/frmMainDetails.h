@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/files/FolderNoFollow.h"
+#include "platform/system/TestSeams.h"
 #include "ui/FormControls.h"
 #include "ui/PicButton.h"
 
@@ -13,6 +14,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QTextEdit;
 class QTreeWidget;
@@ -66,12 +68,14 @@ public:
     // to it (`ImagePath`) can tell; empty when neither is known.
     QString FileVersionText(const QString &ImagePath, const std::optional<platform::files::FileIdentity> &Image);
     // One line whose value is the digest of an open file (`Image`, handed over; -1 for none). The
-    // line shows its label at once; a worker reads the file and the digest goes into the line when
-    // it is ready, if the panel still shows this fill. A new fill or the panel's end drops it,
-    // and nothing ever waits for it.
+    // line shows its label at once; a worker of the panel's reads the file and the digest goes into
+    // the line when it is ready, if the panel still shows this fill. A new fill drops it without
+    // waiting; the panel's end drops it and waits for the worker, which stops at its next read.
     void AddDigestLine(const QString &Label, int Image, bool LineBreak);
+#if TASKVANE_TEST_SEAMS
     // Digests being computed by workers, dropped ones that have not noticed yet included.
     static int DigestsRunning();
+#endif
     // The four version lines of a file, through objFileProperties, which is cleared afterwards.
     void AddFileVersionLines(const QString &FileName);
     // The same of the file a process runs, from its image opened through the process (handed
@@ -107,12 +111,16 @@ protected:
     bool eventFilter(QObject *Watched, QEvent *Event) override;
 
 private:
-    // Drops the digest the panel waits for, if any.
+    // Drops the digest the panel waits for, if any: its worker stops at its next read.
     void DropDigest();
+    // Joins the digest workers that have finished, or (`All`) every one of them.
+    void JoinDigestWorkers(bool All);
     // The four version lines of what objFileProperties holds; it is cleared afterwards.
     void AddVersionLines();
 
     QList<QPair<QPointer<QWidget>, QPointer<QTreeWidget>>> m_Lists;
     struct TDigest;
     std::shared_ptr<TDigest> m_Digest;
+    // The digests whose workers have not been joined yet: m_Digest's and dropped ones.
+    std::vector<std::shared_ptr<TDigest>> m_DigestWorkers;
 };

@@ -602,7 +602,7 @@ void TProcessPage::RefreshAllMemory()
 void TProcessPage::SetCell(TProcessRow *Row, int Column, const QString &Text)
 {
     Row->setText(Column, Text);
-    ++CellWrites;
+    TASKVANE_TEST_SEAM(++CellWrites);
 }
 
 void TProcessPage::UpdateRow(TProcessRow *Row, TProcessItem *Item)
@@ -746,7 +746,7 @@ void TProcessPage::objProcessesProcessReloaded(QObject *, quint32 dwProcessID)
     }
     if (row->data(colName, kImageIndexRole).toInt() != item->IconIndex) {
         row->setData(colName, kImageIndexRole, item->IconIndex);
-        ++CellWrites;
+        TASKVANE_TEST_SEAM(++CellWrites);
     }
     const QString user = VisibleText(item->UserName);
     if (row->text(colUser) != user) {

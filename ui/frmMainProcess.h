@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/processes/ProcFs.h"
+#include "platform/system/TestSeams.h"
 #include "ui/FormControls.h"
 #include "ui/PageCommon.h"
 #include "ui/PicButton.h"
@@ -81,9 +82,11 @@ public:
     bool AddDetails(TDetailsPanel &Panel) override;
     int CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const override;
 
+#if TASKVANE_TEST_SEAMS
     // The cells of existing rows the page has written: the row work of its ticks and events,
-    // counted for the benchmarks and tests that weigh it.
+    // counted for the tests that weigh it.
     quint64 CellWrites = 0;
+#endif
 
     void FillProcessList();
     void ProcessTick();

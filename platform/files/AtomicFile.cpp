@@ -18,6 +18,7 @@
 
 namespace platform::files {
 
+#if TASKVANE_TEST_SEAMS
 namespace {
 
 std::atomic<StepHook> s_stepHook{nullptr};
@@ -34,6 +35,7 @@ void BeforeStep()
     if (const StepHook hook = s_stepHook.load())
         hook();
 }
+#endif
 
 bool WriteFileAtomically(const QString &File, const QByteArray &Data)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/system/TestSeams.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -18,12 +20,15 @@ bool WriteFileAtomically(const QString &File, const QByteArray &Data);
 // taken, and once `To` exists `From` is never looked at again.
 bool AdoptOwnFile(const QString &From, const QString &To, qint64 Limit);
 
+#if TASKVANE_TEST_SEAMS
 // Every step that changes a file on disk (here and in the callers that remove files) is
-// announced first, so that a test can end the process at any of them and show that what is
-// left behind is whole and that the next run completes the interrupted change.
+// announced first, through TASKVANE_TEST_SEAM(BeforeStep()), so that a test can end the process
+// at any of them and show that what is left behind is whole and that the next run completes the
+// interrupted change.
 using StepHook = void (*)();
 void SetStepHook(StepHook Hook);
 // Calls the hook, when one is set.
 void BeforeStep();
+#endif
 
 } // namespace platform::files

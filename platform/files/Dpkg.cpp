@@ -238,10 +238,12 @@ std::optional<PackageInfo> FindPackageInfo(const QString &Name)
     return Database()->Info(Name);
 }
 
+#if TASKVANE_TEST_SEAMS
 void SetDpkgDatabaseDir(const QString &Dir)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_database = std::make_shared<DpkgDatabase>(Dir.isEmpty() ? DefaultDir() : Dir);
 }
+#endif
 
 } // namespace platform::files

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/files/FolderNoFollow.h"
+#include "platform/system/TestSeams.h"
 
 #include <QString>
 #include <QStringList>
@@ -30,9 +31,11 @@ std::optional<QString> OwningPackage(const QStringList &Paths, const FileIdentit
 // Version, maintainer and description of an installed package (status database, read once).
 std::optional<PackageInfo> FindPackageInfo(const QString &Name);
 
+#if TASKVANE_TEST_SEAMS
 // Points the reader at another database directory (the layout of /var/lib/dpkg: info/*.list
 // and status) and forgets what was read; an empty text restores the default, which is
-// $TASKVANE_DPKG_ADMINDIR when set (in a build for tests), else /var/lib/dpkg. Meant for tests.
+// $TASKVANE_DPKG_ADMINDIR when set (in a build for tests), else /var/lib/dpkg.
 void SetDpkgDatabaseDir(const QString &Dir);
+#endif
 
 } // namespace platform::files

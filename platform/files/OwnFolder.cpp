@@ -201,7 +201,7 @@ bool OwnFolder::WriteFile(const QString &Name, const QByteArray &Data, unsigned 
     const QByteArray target = QFile::encodeName(Name);
     if (!Replaceable(m_Fd.Get(), target))
         return false;
-    BeforeStep();
+    TASKVANE_TEST_SEAM(BeforeStep());
     QByteArray tmp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -212,21 +212,21 @@ bool OwnFolder::WriteFile(const QString &Name, const QByteArray &Data, unsigned 
     }
     if (fd < 0)
         return false;
-    BeforeStep();
+    TASKVANE_TEST_SEAM(BeforeStep());
     bool ok = WriteHandle(fd, Data.constData(), Data.size()) == Data.size();
     ok = ok && ::fchmod(fd, mode_t(Mode)) == 0 && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     // Looked at again just before the rename: a link put there meanwhile is not replaced either.
     ok = ok && Replaceable(m_Fd.Get(), target);
     if (ok) {
-        BeforeStep();
+        TASKVANE_TEST_SEAM(BeforeStep());
         ok = ::renameat(m_Fd.Get(), tmp.constData(), m_Fd.Get(), target.constData()) == 0;
     }
     if (!ok) {
         ::unlinkat(m_Fd.Get(), tmp.constData(), 0);
         return false;
     }
-    BeforeStep();
+    TASKVANE_TEST_SEAM(BeforeStep());
     ::fsync(m_Fd.Get());
     return true;
 }

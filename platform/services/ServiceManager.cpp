@@ -103,12 +103,14 @@ QString ServiceNameOf(const QString &Unit)
     return Unit.left(Unit.size() - kServiceSuffix.size());
 }
 
+#if TASKVANE_TEST_SEAMS
 std::atomic<CallObserver *> s_observer{nullptr};
 
 bool Observed()
 {
     return s_observer.load() != nullptr;
 }
+#endif
 
 // The system bus, or the bus the test suite names; null with Error set when it cannot be reached.
 sd_bus *OpenBus(QString &Error)
@@ -529,22 +531,22 @@ private:
         return false;
     }
 
+#if TASKVANE_TEST_SEAMS
     QString PathOf(const Pending &P) const
     {
         return P.What == Kind::Unit ? QString::fromStdString(Units[P.Asked.Unit].Path) : kManagerPath;
     }
+#endif
 
     bool Send(sd_bus_message *Msg, std::unique_ptr<Pending> P)
     {
         P->Owner = this;
         P->Seq = ++m_LastSeq;
         P->SentMs = m_Clock.elapsed();
-        if (Observed())
-            detail::NoteSent(QString::fromLatin1(P->Member), PathOf(*P));
+        TASKVANE_TEST_SEAM(if (Observed()) detail::NoteSent(QString::fromLatin1(P->Member), PathOf(*P)));
         const int r = sd_bus_call_async(m_Bus, &P->Slot, Msg, &Reader::Answered, P.get(), kCallTimeoutUs);
         if (r < 0) {
-            if (Observed())
-                detail::NoteAnswered(QString::fromLatin1(P->Member), PathOf(*P));
+            TASKVANE_TEST_SEAM(if (Observed()) detail::NoteAnswered(QString::fromLatin1(P->Member), PathOf(*P)));
             Error = QStringLiteral("cannot ask the service manager: ") + ErrorText(r);
             return Fail(r);
         }
@@ -624,8 +626,7 @@ private:
             --m_UnitsInFlight;
         else if (P->What == Kind::Probe)
             m_Probing = false;
-        if (Observed())
-            detail::NoteAnswered(QString::fromLatin1(P->Member), PathOf(*P));
+        TASKVANE_TEST_SEAM(if (Observed()) detail::NoteAnswered(QString::fromLatin1(P->Member), PathOf(*P)));
         sd_bus_slot_unref(P->Slot);
         P->Slot = nullptr;
     }
@@ -861,6 +862,7 @@ bool PassedOver(const UnitRead &Unit)
 
 } // namespace
 
+#if TASKVANE_TEST_SEAMS
 void SetCallObserver(CallObserver *Observer)
 {
     s_observer = Observer;
@@ -877,6 +879,7 @@ void detail::NoteAnswered(const QString &Member, const QString &Path)
     if (CallObserver *o = s_observer.load())
         o->Answered(Member, Path);
 }
+#endif
 
 void ServiceManager::BusCloser::operator()(sd_bus *Bus) const
 {
@@ -928,11 +931,11 @@ bool ServiceManager::Call(const char *Interface, const char *Method, const std::
         return false;
     }
     const QString member = QString::fromLatin1(Method);
-    detail::NoteSent(member, kManagerPath);
+    TASKVANE_TEST_SEAM(detail::NoteSent(member, kManagerPath));
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message *reply = nullptr;
     r = sd_bus_call(m_Bus.get(), m, quint64(Action ? kActionTimeoutMs : kManagerWaitMs) * 1000, &error, &reply);
-    detail::NoteAnswered(member, kManagerPath);
+    TASKVANE_TEST_SEAM(detail::NoteAnswered(member, kManagerPath));
     MessagePtr answer(reply);
     const QString why = ErrorOf(&error);
     sd_bus_error_free(&error);

@@ -5,6 +5,8 @@
 // the unit name without that suffix. States, start types and service types are reported in the
 // values the program uses everywhere (see the constants below).
 
+#include "platform/system/TestSeams.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -89,6 +91,7 @@ struct ServiceInfo
     QStringList Dependents;
 };
 
+#if TASKVANE_TEST_SEAMS
 // Watches the calls the service layer sends to the manager: the test suite and the benchmarks
 // count them. Called on the thread that makes the call.
 class CallObserver
@@ -108,6 +111,7 @@ namespace detail {
 void NoteSent(const QString &Member, const QString &Path);
 void NoteAnswered(const QString &Member, const QString &Path);
 } // namespace detail
+#endif
 
 class ServiceManager;
 
