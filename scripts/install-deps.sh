@@ -1,23 +1,38 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, running and testing Taskvane needs.
-# Idempotent: does nothing when everything is already present.
+# Installs the Debian packages Taskvane needs. Idempotent: does nothing when they are present.
+#   scripts/install-deps.sh            everything: build, run, test, benchmark
+#   scripts/install-deps.sh package    only what building the program and its Debian package needs
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config git
+# Building the program (and its package).
+build=(
+  build-essential cmake pkg-config lld
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev libgl-dev libxcb1-dev
   libgcrypt20-dev zlib1g-dev libpng-dev libcurl4-openssl-dev libsystemd-dev
-  dbus systemd libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
+  dpkg-dev file
+)
+# Running it, testing it and measuring it.
+rest=(
+  git dbus systemd libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev
   clang libclang-rt-14-dev clang-format clang-tidy
   fonts-wqy-microhei fonts-dejavu-core
   xvfb xauth x11-apps imagemagick
   openbox xdotool x11-utils wmctrl
   qt6-translations-l10n
   shared-mime-info
-  dpkg-dev desktop-file-utils file
+  desktop-file-utils
   # the peers and the harness of bench/side_by_side.py
   htop btop python3
 )
+
+case "${1:-all}" in
+  package) packages=("${build[@]}") ;;
+  all) packages=("${build[@]}" "${rest[@]}") ;;
+  *)
+    echo "usage: $0 [package]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh package
 
 dir=${TASKVANE_PACKAGE_DIR:-build-package}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DTASKVANE_TESTS=OFF -DTASKVANE_BENCH=OFF \

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Taskvane and starts it.
-# Without a display it runs under a virtual X server and saves a screenshot.
+# Without a display it runs under a virtual X server, saves a screenshot and runs until Ctrl-C.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,12 +13,40 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 shot=$(pwd)/taskvane-screenshot.png
-echo "No display found: starting Taskvane under a virtual X server; a screenshot goes to $shot"
-exec xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+echo "No display found: Taskvane runs under a virtual X server; a screenshot goes to $shot."
+echo "Press Ctrl-C to stop it."
+# The virtual X server runs in a session of its own, so that Ctrl-C reaches this script alone; the
+# program is then asked to end and closes as when its window is closed, before the server goes.
+setsid xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   "$1" &
   pid=$!
-  trap "kill $pid 2>/dev/null" INT TERM
-  sleep 5
-  import -window root "$2" && echo "Screenshot saved: $2"
-  wait $pid
-' _ "$program" "$shot"
+  echo "$pid" >"$3/pid"
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    import -window root "$2" && echo "Screenshot saved: $2"
+  fi
+  wait "$pid"
+' _ "$program" "$shot" "$tmp" &
+runner=$!
+stop() {
+  echo
+  echo "Stopping Taskvane."
+  if [ -s "$tmp/pid" ]; then
+    kill -TERM "$(cat "$tmp/pid")" 2>/dev/null || true
+  else
+    kill -TERM "$runner" 2>/dev/null || true
+  fi
+}
+trap stop INT TERM
+status=0
+while :; do
+  wait "$runner" && status=0 || status=$?
+  kill -0 "$runner" 2>/dev/null || break
+done
+echo "Taskvane ended (status $status)."
+exit "$status"

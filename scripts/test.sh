@@ -1,27 +1,43 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Taskvane with AddressSanitizer and UBSan and its Debian package,
-# and runs the whole test suite headless, then the fuzz targets for a bounded time.
+# and runs the whole test suite headless, then the fuzz targets for a bounded time. Prints what
+# each step took at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
+steps=()
+step() {
+  local name=$1 start=$SECONDS
+  shift
+  "$@"
+  steps+=("$(printf '%-10s %3d min %02d s' "$name" $(((SECONDS - start) / 60)) $(((SECONDS - start) % 60)))")
+}
+report() {
+  local status=$?
+  [ ${#steps[@]} -eq 0 ] || printf 'test.sh: %s\n' "${steps[@]}"
+  printf 'test.sh: %-10s %3d min %02d s%s\n' total $((SECONDS / 60)) $((SECONDS % 60)) \
+    "$([ $status -eq 0 ] || echo ", failed")"
+}
+trap report EXIT
+
+step deps bash scripts/install-deps.sh
 # The sources as .clang-format wants them, before anything is built.
-bash scripts/format.sh --check
+step format bash scripts/format.sh --check
 # No system interface outside platform/, no include that points up the layers.
-bash scripts/layers.sh
-bash scripts/build.sh test
+step layers bash scripts/layers.sh
+step build bash scripts/build.sh test
 # clang-tidy's findings over the program's own sources, on the build's compile database.
-bash scripts/tidy.sh build-test
+step tidy bash scripts/tidy.sh build-test
 # The Debian package, in a release build of its own; the suite checks what it holds.
-bash scripts/package.sh
+step package bash scripts/package.sh
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(pwd)/scripts/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
-ctest --test-dir build-test --output-on-failure -j"$(nproc)" --timeout 300
+step suite ctest --test-dir build-test --output-on-failure -j"$(nproc)" --timeout 300
 
 if [ "${TASKVANE_SKIP_FUZZ:-0}" != "1" ]; then
-  bash scripts/fuzz.sh "${TASKVANE_FUZZ_SECONDS:-60}"
+  step fuzz bash scripts/fuzz.sh "${TASKVANE_FUZZ_SECONDS:-60}"
 fi

@@ -31,12 +31,16 @@ for entry in json.load(open(os.path.join(build, 'compile_commands.json'))):
     if not own.match(source):
         continue
     args = shlex.split(entry['command']) if 'command' in entry else entry['arguments']
-    flags, skip = [], False
-    for a in args:
+    flags, skip = [], 0
+    for i, a in enumerate(args):
         if skip:
-            skip = False
+            skip -= 1
         elif a == '-o':
-            skip = True
+            skip = 1
+        elif a == '-include' and i + 1 < len(args) and args[i + 1].endswith('cmake_pch.hxx'):
+            skip = 1  # the build's precompiled header is GCC's, and the sources read without it
+        elif a == '-Winvalid-pch':
+            pass
         elif a != '-c' and os.path.realpath(os.path.join(entry['directory'], a)) != source:
             flags.append(a)
     groups[(tuple(flags), entry['directory'])].append(source)

@@ -1,3 +1,4 @@
+#include "platform/system/EndRequests.h"
 #include "platform/system/Environment.h"
 #include "platform/system/TestVariables.h"
 #include "sysinfo/Processes.h"
@@ -19,6 +20,13 @@ int main(int argc, char **argv)
     // the running user's own.
     platform::system::SettleEnvironment();
     QApplication app(argc, argv);
+
+    // Asked to end (the session ends, Ctrl-C in a terminal), the program ends as when the user
+    // closes it: every window is closed, a question still open included, and the loops end.
+    platform::system::WatchEndRequests(&app, [] {
+        QApplication::closeAllWindows();
+        QCoreApplication::exit(0);
+    });
 
     // One instance per user: a second start hands over to the first and ends before any form
     // exists, so it neither touches the first instance's files nor starts a second update check.

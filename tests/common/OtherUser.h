@@ -24,6 +24,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cerrno>
 #include <memory>
 
 #include <sys/stat.h>
@@ -147,6 +148,18 @@ public:
             const QString old = Environment.value(QStringLiteral("LD_LIBRARY_PATH"));
             Environment.insert(QStringLiteral("LD_LIBRARY_PATH"),
                                LibDir() + (old.isEmpty() ? QString() : QLatin1Char(':') + old));
+        }
+        // A session folder the uid does not own would make the toolkit make one of its own in the
+        // machine's temporary folder and leave it there: the run's lies in the copy's folder.
+        struct stat runtime = {};
+        const QByteArray named = QFile::encodeName(Environment.value(QStringLiteral("XDG_RUNTIME_DIR")));
+        if (named.isEmpty() || ::stat(named.constData(), &runtime) != 0 || runtime.st_uid != Uid) {
+            const QByteArray own = QFile::encodeName(m_dir->file(QStringLiteral("runtime-%1").arg(Uid)));
+            if ((::mkdir(own.constData(), 0700) != 0 && errno != EEXIST) || ::chown(own.constData(), Uid, Gid) != 0) {
+                r.output = QStringLiteral("cannot make a session folder for uid %1").arg(Uid);
+                return r;
+            }
+            Environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QFile::decodeName(own));
         }
         QProcess run;
         run.setProcessEnvironment(Environment);

@@ -45,6 +45,15 @@ int main(int argc, char **argv)
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
     qputenv("XDG_CONFIG_DIRS", QFile::encodeName(home.filePath(QStringLiteral("xdg"))));
     qputenv("TASKVANE_REGISTRY_DIR", QFile::encodeName(home.filePath(QStringLiteral("registry"))));
+    // Without a session folder the toolkit makes one of its own in the temporary folder and leaves
+    // it there: the run's is in its private home instead, as a session's would be.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QString runtime = home.filePath(QStringLiteral("runtime"));
+        if (!QDir().mkpath(runtime) ||
+            !QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+            return 2;
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    }
     ::testing::InitGoogleTest(&argc, argv);
 #ifdef TASKVANE_TEST_WIDGETS
     QApplication app(argc, argv);

@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+#include <csignal>
+
 #include <unistd.h>
 
 namespace {
@@ -132,4 +134,29 @@ TEST(Program, StartsAtTheSameMomentLeaveExactlyOneWindow)
             ++windows;
     }
     EXPECT_EQ(windows, 1);
+}
+
+TEST(Program, AskedToEndItClosesAsWhenTheUserClosesIt)
+{
+    if (!QFile::exists(kProgram))
+        GTEST_SKIP() << "the program is not built";
+    // The session ends (SIGTERM), Ctrl-C in its terminal (SIGINT), the terminal goes (SIGHUP).
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        const QString name = UniqueName();
+        const QString socket = QDir(RuntimeDir()).filePath(name);
+        auto p = Start(name, 120000);
+        ASSERT_TRUE(p->waitForStarted(10000));
+        QElapsedTimer t;
+        t.start();
+        // The name is taken once the window is about to be made; the end request may come at once.
+        while (!QFile::exists(socket) && t.elapsed() < 30000 && p->state() == QProcess::Running)
+            QThread::msleep(20);
+        ASSERT_TRUE(QFile::exists(socket));
+        ASSERT_EQ(::kill(pid_t(p->processId()), signal), 0);
+        ASSERT_TRUE(p->waitForFinished(30000)) << "signal " << signal << " did not end the program";
+        EXPECT_EQ(p->exitStatus(), QProcess::NormalExit) << "signal " << signal;
+        EXPECT_EQ(p->exitCode(), 0) << "signal " << signal << ": " << p->readAllStandardError().toStdString();
+        // It closed as a closed window does: the window's name is given back.
+        EXPECT_FALSE(QFile::exists(socket)) << "signal " << signal;
+    }
 }
