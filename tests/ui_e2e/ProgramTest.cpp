@@ -68,6 +68,17 @@ QString UniqueName()
     return QStringLiteral("taskvane-e2e-%1").arg(QUuid::createUuid().toString(QUuid::Id128));
 }
 
+// Waits until the instance started under `Name` has taken its name (its window is then about to be
+// made); false when it never did.
+bool WaitForName(QProcess &Program, const QString &Socket)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!QFile::exists(Socket) && t.elapsed() < 30000 && Program.state() == QProcess::Running)
+        QThread::msleep(20);
+    return QFile::exists(Socket);
+}
+
 } // namespace
 
 TEST(Program, RunsShowsItsTitleAndEndsCleanlyWhenClosed)
@@ -93,11 +104,7 @@ TEST(Program, SecondStartHandsOverAndEnds)
 
         auto first = Start(name, 6000);
         ASSERT_TRUE(first->waitForStarted(10000));
-        QElapsedTimer t;
-        t.start();
-        while (!QFile::exists(socket) && t.elapsed() < 30000 && first->state() == QProcess::Running)
-            QThread::msleep(20);
-        ASSERT_TRUE(QFile::exists(socket)) << "the first instance never took its name";
+        ASSERT_TRUE(WaitForName(*first, socket)) << "the first instance never took its name";
 
         auto second = Start(name, 0, withSession);
         ASSERT_TRUE(second->waitForStarted(10000));
@@ -146,12 +153,7 @@ TEST(Program, AskedToEndItClosesAsWhenTheUserClosesIt)
         const QString socket = QDir(RuntimeDir()).filePath(name);
         auto p = Start(name, 120000);
         ASSERT_TRUE(p->waitForStarted(10000));
-        QElapsedTimer t;
-        t.start();
-        // The name is taken once the window is about to be made; the end request may come at once.
-        while (!QFile::exists(socket) && t.elapsed() < 30000 && p->state() == QProcess::Running)
-            QThread::msleep(20);
-        ASSERT_TRUE(QFile::exists(socket));
+        ASSERT_TRUE(WaitForName(*p, socket));
         ASSERT_EQ(::kill(pid_t(p->processId()), signal), 0);
         ASSERT_TRUE(p->waitForFinished(30000)) << "signal " << signal << " did not end the program";
         EXPECT_EQ(p->exitStatus(), QProcess::NormalExit) << "signal " << signal;
