@@ -351,7 +351,7 @@ void TDictTable::ActivateFilter()
             m_CurRec = i;
             ReadRecordBuffer(FilterBuffer, i);
             if (FilterAccept())
-                result.PushBack((*m_RecList)[size_t(i)]);
+                result.push_back((*m_RecList)[size_t(i)]);
             if (OnFilterProgress)
                 OnFilterProgress(this, int(qint64(i) * 100 / n));
         }
@@ -542,7 +542,7 @@ int TDictTable::PlaceEntry(qint32 RecIndex)
     TRecInfoList &list = *m_RecList;
     for (size_t i = list.size(); i-- > 0;)
         if (list[i].RecIndex == RecIndex)
-            list.Erase(list.begin() + qsizetype(i));
+            list.erase(list.begin() + qsizetype(i));
     const TRecInfo entry = m_TableIo->IndexLists[0][size_t(PhysicalPos(RecIndex))];
     size_t pos = 0;
     if (m_IndexIdx < 0) {
@@ -565,7 +565,7 @@ int TDictTable::PlaceEntry(qint32 RecIndex)
             ++pos;
         }
     }
-    list.Insert(list.begin() + qsizetype(pos), entry);
+    list.insert(list.begin() + qsizetype(pos), entry);
     return int(pos);
 }
 
@@ -591,7 +591,7 @@ void TDictTable::InternalAddRecord(TRecordBuffer Buffer, bool Append)
     // A record list that is the table's own list takes the entry where the table put it;
     // any other is searched for its place.
     if (mirrors && at >= 0 && size_t(at) <= m_RecList->size()) {
-        m_RecList->Insert(m_RecList->begin() + at, added);
+        m_RecList->insert(m_RecList->begin() + at, added);
         m_ListVersion = m_TableIo->ListsVersion;
         m_CurRec = at;
     } else {
@@ -631,8 +631,8 @@ void TDictTable::InternalPost()
     }
     if (from >= 0 && from < int(m_RecList->size()) && to >= 0 && to < int(m_RecList->size())) {
         const TRecInfo entry = (*m_RecList)[size_t(from)];
-        m_RecList->Erase(m_RecList->begin() + from);
-        m_RecList->Insert(m_RecList->begin() + to, entry);
+        m_RecList->erase(m_RecList->begin() + from);
+        m_RecList->insert(m_RecList->begin() + to, entry);
         m_CurRec = to;
     }
     m_ListVersion = m_TableIo->ListsVersion;
@@ -645,7 +645,7 @@ void TDictTable::InternalDelete()
     const qint32 rec = (*m_RecList)[size_t(m_CurRec)].RecIndex;
     const bool mirrors = MirrorsTableList();
     m_TableIo->DeleteRecordData(PhysicalPos(rec), Database()->FlushAfterWrite());
-    m_RecList->Erase(m_RecList->begin() + m_CurRec);
+    m_RecList->erase(m_RecList->begin() + m_CurRec);
     if (mirrors)
         m_ListVersion = m_TableIo->ListsVersion;
     if (m_CurRec >= GetRecordCount())

@@ -354,7 +354,7 @@ void TDictTableIO::LoadRecordTab(const TTableHeader &Header)
             continue;
         if (it.DataOffset < kDataStart || it.DataOffset > size - RecordSize)
             io->Corrupt("record data outside the file");
-        IndexList(-1).PushBack({it.DataOffset, r});
+        IndexList(-1).push_back({it.DataOffset, r});
     }
     IdxTabBlockOffsets.assign(std::size_t(Header.IndexCount), TIntegerAry());
     IdxTabItems.assign(std::size_t(Header.IndexCount), TIndexTabItems());
@@ -390,7 +390,7 @@ bool TDictTableIO::LoadChain(int IndexIdx, qint32 &Missing)
         Nth(prev, r) = before;
         ++steps;
         if (RecTab(r).DeleteFlag == 0)
-            list.PushBack({RecTab(r).DataOffset, r});
+            list.push_back({RecTab(r).DataOffset, r});
     }
     if (steps == total)
         return true;
@@ -462,7 +462,7 @@ void TDictTableIO::MendChain(int IndexIdx, qint32 RecIdx, bool Write, bool &Head
         const int found = Search(key, list, false, 0, state, IndexIdx);
         const int pos = InsertPosOf(found, state);
         pred = pos > 0 ? Nth(list, pos - 1).RecIndex : -1;
-        list.Insert(list.begin() + pos, TRecInfo{tab.DataOffset, RecIdx});
+        list.insert(list.begin() + pos, TRecInfo{tab.DataOffset, RecIdx});
     }
     LinkAfter(IndexIdx, RecIdx, pred, HeaderChanged, Write);
 }
@@ -1263,7 +1263,7 @@ void TDictTableIO::ApplyAppend(const TAppendPlan &Plan, const TOnAdjustIndexForA
     assert(RecTabItems.size() == std::size_t(TableHeader.RecordTotal));
 
     const TRecInfo item{qint32(Plan.DataOffset), n};
-    IndexList(-1).PushBack(item);
+    IndexList(-1).push_back(item);
     ++ListsVersion;
     if (OnAdjust)
         OnAdjust(-1, -1, item);
@@ -1272,7 +1272,7 @@ void TDictTableIO::ApplyAppend(const TAppendPlan &Plan, const TOnAdjustIndexForA
         if (OnAdjust)
             OnAdjust(k, at, item);
         TRecInfoList &list = IndexList(k);
-        list.Insert(list.begin() + at, item);
+        list.insert(list.begin() + at, item);
     }
 }
 
@@ -1453,8 +1453,8 @@ void TDictTableIO::ApplyModify(const TModifyPlan &Plan, const TOnAdjustIndexForM
             OnAdjust(k, s.OldPos, s.NewPos);
         TRecInfoList &list = IndexList(k);
         const TRecInfo entry = Nth(list, s.OldPos);
-        list.Erase(list.begin() + s.OldPos);
-        list.Insert(list.begin() + s.NewPos, entry);
+        list.erase(list.begin() + s.OldPos);
+        list.insert(list.begin() + s.NewPos, entry);
     }
     ++ListsVersion;
 }
@@ -1478,11 +1478,11 @@ void TDictTableIO::DeleteRecordData(int RecPos, bool Flush)
     // One byte: it is written or it is not.
     io->DeleteRecordTab(RecTabPosition(r));
     RecTab(r).DeleteFlag = 1;
-    IndexList(-1).Erase(IndexList(-1).begin() + RecPos);
+    IndexList(-1).erase(IndexList(-1).begin() + RecPos);
     for (int k = 0; k < indexCount; ++k)
         if (const int p = Nth(positions, k); p >= 0) {
             TRecInfoList &list = IndexList(k);
-            list.Erase(list.begin() + p);
+            list.erase(list.begin() + p);
         }
     ++ListsVersion;
     if (Flush)

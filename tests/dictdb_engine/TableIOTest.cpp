@@ -417,13 +417,13 @@ TEST(DictTableIO, RecordListsBehaveLikeArrays)
             const TRecInfo item{next * 10, next};
             ++next;
             if (op == 0)
-                list.PushBack(item);
+                list.push_back(item);
             else
-                EXPECT_EQ(list.Insert(list.begin() + std::ptrdiff_t(at), item)->RecIndex, item.RecIndex);
+                EXPECT_EQ(list.insert(list.begin() + std::ptrdiff_t(at), item)->RecIndex, item.RecIndex);
             model.insert(model.begin() + std::ptrdiff_t(at), item);
         } else {
             const size_t at = rng() % model.size();
-            list.Erase(list.begin() + std::ptrdiff_t(at));
+            list.erase(list.begin() + std::ptrdiff_t(at));
             model.erase(model.begin() + std::ptrdiff_t(at));
         }
         ASSERT_EQ(list.size(), model.size());
@@ -437,7 +437,7 @@ TEST(DictTableIO, RecordListsBehaveLikeArrays)
     // Searches over the iterators, copies and ranges.
     TRecInfoList sorted;
     for (int i = 0; i < 9000; ++i)
-        sorted.PushBack({i, i * 2});
+        sorted.push_back({i, i * 2});
     const auto it = std::lower_bound(sorted.begin(), sorted.end(), 8001,
                                      [](const TRecInfo &e, qint32 r) { return e.RecIndex < r; });
     EXPECT_EQ(it - sorted.begin(), 4001);
@@ -447,11 +447,11 @@ TEST(DictTableIO, RecordListsBehaveLikeArrays)
     EXPECT_EQ(part[8489].RecIndex, 16998);
     TRecInfoList copy = list;
     EXPECT_TRUE(copy == list);
-    copy.Erase(copy.begin());
+    copy.erase(copy.begin());
     EXPECT_FALSE(copy == list);
     for (size_t i = copy.size(); i-- > 0;)
-        copy.Erase(copy.begin() + std::ptrdiff_t(i));
+        copy.erase(copy.begin() + std::ptrdiff_t(i));
     EXPECT_TRUE(copy.empty());
-    copy.Insert(copy.begin(), {1, 2});
+    copy.insert(copy.begin(), {1, 2});
     EXPECT_EQ(copy.size(), 1u);
 }
