@@ -35,8 +35,8 @@ std::vector<int> RecNos(const TRecInfoList &list)
 dictdb::TBlobSlot SlotOf(TDictTableIO *t, int recIdx, int field)
 {
     dictdb::TBlobSlot slot;
-    t->Database->FileIO()->ReadBuffer(&slot, t->RecTabItems[size_t(recIdx)].DataOffset + t->FieldOffsets[size_t(field)],
-                                      sizeof slot);
+    t->Database->FileIO()->ReadBuffer(
+        &slot, t->RecTabItems()[size_t(recIdx)].DataOffset + t->FieldOffsets[size_t(field)], sizeof slot);
     return slot;
 }
 
@@ -90,7 +90,7 @@ TEST(DictTableIO, AutoIncrementAndStringSlots)
         t->AppendRecordData(r.Buffers(), false, nullptr);
         EXPECT_EQ(r.Get<qint32>(QStringLiteral("ID")), expect[i]);
     }
-    EXPECT_EQ(+t->TableHeader.AutoIncCounter, 101);
+    EXPECT_EQ(+t->TableHeader().AutoIncCounter, 101);
 
     // A slot of 21 bytes filled with text keeps 20 characters and a NUL.
     r.SetText(QStringLiteral("Name"), QByteArray(21, 'x'));
@@ -261,7 +261,7 @@ TEST(DictTableIO, WriteVerifyGivesUpOnAFileThatDoesNotKeepItsBytes)
         EXPECT_EQ(DbErrorOf([&] { t->AppendRecordData(r.Buffers(), false, nullptr); }),
                   QStringLiteral("Blob of field 'Blob' does not read back as written"));
         // Nothing was committed.
-        EXPECT_EQ(+t->TableHeader.RecordTotal, 1);
+        EXPECT_EQ(+t->TableHeader().RecordTotal, 1);
         t->Close();
         t->Open();
         EXPECT_EQ(t->IndexLists[0].size(), 1u);
@@ -356,7 +356,7 @@ TEST(DictTableIO, RandomEditsMatchAModel)
                 ASSERT_EQ(err, QString());
                 model[next++] = row;
             }
-            ASSERT_EQ(+t->TableHeader.RecordTotal, next);
+            ASSERT_EQ(+t->TableHeader().RecordTotal, next);
         } else if (op < 8) {
             auto it = model.begin();
             std::advance(it, rng() % model.size());
@@ -398,7 +398,7 @@ TEST(DictTableIO, RandomEditsMatchAModel)
     check(t, true);
     t->Close();
     t->Open();
-    ASSERT_EQ(t->RecTabBlockOffsets.size(), 2u);
+    ASSERT_EQ(t->RecTabBlockOffsets().size(), 2u);
     check(t, true);
 }
 
