@@ -857,25 +857,42 @@ int TDictTableIO::SearchInsertPos(TFieldBuffers &FieldBuffers, int IndexIdx, int
 int TDictTableIO::FindInList(int IndexIdx, int RecIdx, const TKey &Key)
 {
     const TRecInfoList &list = IndexList(IndexIdx);
-    int state = 0;
-    const int pos = Search(Key, list, false, 0, state, IndexIdx);
-    if (state == 0) {
-        if (Nth(list, pos).RecIndex == RecIdx)
-            return pos;
-        // Among equal keys: the run is found by two more searches, then walked in memory.
-        int s1 = 0, s2 = 0;
-        const int lo = SearchBound(Key, list, false, 0, s1, IndexIdx, true);
-        const int hi = SearchBound(Key, list, false, 0, s2, IndexIdx, false);
-        for (int i = qMax(lo, 0); s1 == 0 && s2 == 0 && i <= hi && Holds(list, i); ++i)
-            if (Nth(list, i).RecIndex == RecIdx)
-                return i;
-    }
+    if (const int pos = FindByKey(list, IndexIdx, RecIdx, Key); pos >= 0)
+        return pos;
     // A list whose order the keys no longer explain (a file written with another order of
     // texts) is walked whole.
     for (int i = 0; Holds(list, i); ++i)
         if (Nth(list, i).RecIndex == RecIdx)
             return i;
     return -1;
+}
+
+int TDictTableIO::FindByKey(const TRecInfoList &List, int IndexIdx, int RecIdx, const TKey &Key)
+{
+    int state = 0;
+    const int pos = Search(Key, List, false, 0, state, IndexIdx);
+    if (state != 0)
+        return -1;
+    if (Nth(List, pos).RecIndex == RecIdx)
+        return pos;
+    // Among equal keys: the run is found by two more searches, then walked in memory.
+    int s1 = 0, s2 = 0;
+    const int lo = SearchBound(Key, List, false, 0, s1, IndexIdx, true);
+    const int hi = SearchBound(Key, List, false, 0, s2, IndexIdx, false);
+    for (int i = qMax(lo, 0); s1 == 0 && s2 == 0 && i <= hi && Holds(List, i); ++i)
+        if (Nth(List, i).RecIndex == RecIdx)
+            return i;
+    return -1;
+}
+
+int TDictTableIO::FindRecord(const TRecInfoList &List, int IndexIdx, int RecIdx)
+{
+    if (IndexIdx < 0 || IndexIdx >= m_IndexDefs->Count())
+        DatabaseError(L(msg::kSGeneralError));
+    if (!Holds(m_RecTabItems, RecIdx))
+        return -1;
+    const std::vector<char> raw = ReadRecordBytes(RecTab(RecIdx).DataOffset);
+    return FindByKey(List, IndexIdx, RecIdx, KeyOfRecord(raw.data(), IndexIdx));
 }
 
 int TDictTableIO::CompareRecordKeys(int RecA, int RecB, int IndexIdx)

@@ -86,6 +86,10 @@ public:
     int GetPrimaryIndexIdx() const;
     // The same record's position in another list (-1 = list 0); -1 when absent.
     int ConvertRecIdx(int FromIndex, int Pos, int ToIndex) const;
+    // Where record RecIdx stands in List, a list in index IndexIdx's key order (that index's
+    // list or a part of it), searched for by the record's key as the file holds it; -1 when
+    // List does not hold it where that key puts it.
+    int FindRecord(const TRecInfoList &List, int IndexIdx, int RecIdx);
     // -1, 0 or 1 as record RecA's key stands before, with or after record RecB's in index
     // IndexIdx (both read from the file).
     int CompareRecordKeys(int RecA, int RecB, int IndexIdx);
@@ -206,6 +210,9 @@ private:
     static int InsertPosOf(int Pos, int ResultState);
     // Where record RecIdx, whose key is Key, stands in index IndexIdx's list; -1 when absent.
     int FindInList(int IndexIdx, int RecIdx, const TKey &Key);
+    // The same in any list in that index's order, by key alone: -1 also when the list's order
+    // is not the keys'.
+    int FindByKey(const TRecInfoList &List, int IndexIdx, int RecIdx, const TKey &Key);
     [[noreturn]] void RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, const char *FallbackRecord = nullptr);
     void PrepareFixedField(int FieldIdx, const TFieldBufferItem *Item, char *Dest);
     void WriteBlob(TMemoryStream *Value, int FieldIdx, qint64 Offset, const QByteArray &Encoded);
