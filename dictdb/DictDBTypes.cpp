@@ -78,7 +78,7 @@ void TRecInfoList::Renumber(size_t FromChunk)
     }
 }
 
-void TRecInfoList::PushBack(const TRecInfo &Value)
+void TRecInfoList::push_back(const TRecInfo &Value)
 {
     if (m_Chunks.empty() || m_Chunks.back().size() >= kChunkMax) {
         m_Chunks.emplace_back();
@@ -89,12 +89,12 @@ void TRecInfoList::PushBack(const TRecInfo &Value)
     ++m_Size;
 }
 
-TRecInfoList::iterator TRecInfoList::Insert(const_iterator Pos, const TRecInfo &Value)
+TRecInfoList::iterator TRecInfoList::insert(const_iterator Pos, const TRecInfo &Value)
 {
     const size_t index = size_t(Pos.Index());
     Q_ASSERT(index <= m_Size);
     if (index == m_Size) {
-        PushBack(Value);
+        push_back(Value);
         return iterator(this, std::ptrdiff_t(index));
     }
     size_t offset = 0;
@@ -112,7 +112,7 @@ TRecInfoList::iterator TRecInfoList::Insert(const_iterator Pos, const TRecInfo &
     return iterator(this, std::ptrdiff_t(index));
 }
 
-TRecInfoList::iterator TRecInfoList::Erase(const_iterator Pos)
+TRecInfoList::iterator TRecInfoList::erase(const_iterator Pos)
 {
     const size_t index = size_t(Pos.Index());
     Q_ASSERT(index < m_Size);
@@ -132,7 +132,7 @@ TRecInfoList::iterator TRecInfoList::Erase(const_iterator Pos)
     return iterator(this, std::ptrdiff_t(index));
 }
 
-void TRecInfoList::Clear()
+void TRecInfoList::clear()
 {
     m_Chunks.clear();
     m_Starts.clear();

@@ -263,7 +263,7 @@ public:
     TRecInfoList(It First, It Last)
     {
         for (; First != Last; ++First)
-            PushBack(*First);
+            push_back(*First);
     }
 
     size_t size() const { return m_Size; }
@@ -274,11 +274,11 @@ public:
     iterator end() { return iterator(this, std::ptrdiff_t(m_Size)); }
     const_iterator begin() const { return const_iterator(this, 0); }
     const_iterator end() const { return const_iterator(this, std::ptrdiff_t(m_Size)); }
-    void PushBack(const TRecInfo &Value);
-    iterator Insert(const_iterator Pos, const TRecInfo &Value);
-    iterator Erase(const_iterator Pos);
-    void Clear();
-    void Reserve(size_t) {}
+    void push_back(const TRecInfo &Value);
+    iterator insert(const_iterator Pos, const TRecInfo &Value);
+    iterator erase(const_iterator Pos);
+    void clear();
+    void reserve(size_t) {}
     bool operator==(const TRecInfoList &Other) const;
 
 private:

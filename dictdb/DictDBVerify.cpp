@@ -64,8 +64,8 @@ void VerifyTable(TDictDBFileIO &Io, int TableIdx, const QString &Name)
     const qint64 size = Io.FileSize();
     const qint64 recordSize = table.RecordSize;
     // Deleted records stay on the index chains: their data must lie in the file as well.
-    for (size_t r = 0; r < table.RecTabItems.size(); ++r) {
-        const qint64 at = table.RecTabItems[r].DataOffset;
+    for (size_t r = 0; r < table.RecTabItems().size(); ++r) {
+        const qint64 at = table.RecTabItems()[r].DataOffset;
         if (at < kDataStart || at > size - recordSize)
             Damage(Io, QStringLiteral("record data outside the file") + Where(Name));
     }

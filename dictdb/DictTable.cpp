@@ -17,6 +17,20 @@ size_t ListOfIndex(int IndexIdx)
     return IndexIdx < 0 ? 0 : size_t(IndexIdx) + 1;
 }
 
+// A record list up to this long is walked rather than searched by key: below it the walk in
+// memory costs less than the reads from the file a search makes.
+constexpr size_t kSearchedListSize = 4096;
+
+bool RecIndexBefore(const TRecInfo &E, qint32 RecIndex)
+{
+    return E.RecIndex < RecIndex;
+}
+
+bool IsTextField(const TField *F)
+{
+    return F->DataType() == ftString || F->DataType() == ftFixedChar || F->DataType() == ftWideString;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- life
@@ -79,10 +93,40 @@ void TDictTable::ReadIndexList()
     m_CurRec = -1;
 }
 
+bool TDictTable::FollowsTableList() const
+{
+    return m_RecList && m_TableIo && m_ListVersion == m_TableIo->ListsVersion &&
+        ListOfIndex(m_IndexIdx) < m_TableIo->IndexLists.size();
+}
+
 bool TDictTable::MirrorsTableList() const
 {
-    return m_RecList && m_TableIo && !FilterOrRange() && m_ListVersion == m_TableIo->ListsVersion &&
-        ListOfIndex(m_IndexIdx) < m_TableIo->IndexLists.size();
+    return FollowsTableList() && !FilterOrRange();
+}
+
+int TDictTable::RecordListPos(qint32 RecIndex)
+{
+    if (!m_RecList)
+        return -1;
+    const TRecInfoList &list = *m_RecList;
+    if (m_IndexIdx < 0) {
+        // Physical order is record-number order, however the list was narrowed and whatever
+        // others did to the table since.
+        const auto it = std::lower_bound(list.begin(), list.end(), RecIndex, RecIndexBefore);
+        return it != list.end() && it->RecIndex == RecIndex ? int(it - list.begin()) : -1;
+    }
+    // An index's order is the order of the keys the file holds while the list follows the
+    // table's: the record is searched for by its key. A whole list that misses a record of the
+    // table does not follow its keys (a file written with another order of texts), and a list
+    // that others changed the table under may not: those are walked.
+    if (list.size() >= kSearchedListSize && FollowsTableList()) {
+        const int at = m_TableIo->FindRecord(list, m_IndexIdx, RecIndex);
+        if (at >= 0 || FilterOrRange())
+            return at;
+    }
+    const auto it =
+        std::find_if(list.begin(), list.end(), [RecIndex](const TRecInfo &E) { return E.RecIndex == RecIndex; });
+    return it != list.end() ? int(it - list.begin()) : -1;
 }
 
 void TDictTable::SetIndexName(const QString &Value)
@@ -351,7 +395,7 @@ void TDictTable::ActivateFilter()
             m_CurRec = i;
             ReadRecordBuffer(FilterBuffer, i);
             if (FilterAccept())
-                result.PushBack((*m_RecList)[size_t(i)]);
+                result.push_back((*m_RecList)[size_t(i)]);
             if (OnFilterProgress)
                 OnFilterProgress(this, int(qint64(i) * 100 / n));
         }
@@ -384,116 +428,132 @@ bool TDictTable::LocateRecord(const QString &KeyFields, const QVariant &KeyValue
     TDataSetState saved;
     SetTempState(dsFilter, saved);
     FilterBuffer = buffer;
-    bool found = false;
+    int hit = -1;
     try {
-        std::vector<TField *> fields;
-        GetFieldList(fields, KeyFields);
-        const QVariantList list = KeyValues.typeId() == QMetaType::QVariantList ? KeyValues.toList() : QVariantList();
-        for (size_t i = 0; i < fields.size(); ++i) {
-            if (fields[i]->IsBlob() || fields[i]->FieldKind() != fkData)
-                DatabaseError(QString::fromLatin1(dictdb::msg::kSGeneralError));
-            QVariant v;
-            if (fields.size() == 1)
-                v = list.isEmpty() && KeyValues.typeId() != QMetaType::QVariantList ? KeyValues : list.value(0);
-            else
-                v = list.value(qsizetype(i));
-            fields[i]->SetValue(v);
-        }
-
+        const std::vector<TField *> fields = SetLocateKey(KeyFields, KeyValues);
+        const bool partialKey = Options & loPartialKey;
         const bool caseInsensitive = Options & loCaseInsensitive;
-        const bool partial = Options & loPartialKey;
-        bool hasText = false;
-        for (TField *f : fields)
-            if (f->DataType() == ftString || f->DataType() == ftFixedChar || f->DataType() == ftWideString)
-                hasText = true;
-
-        int useIndex = -1;
-        TDictIndexDefs *idx = m_TableIo->IndexDefs();
-        for (int k = 0; k < idx->Count() && useIndex < 0; ++k) {
-            const TDictIndexDef *d = idx->Items(k);
-            if (d->FieldIdxes.size() != fields.size())
-                continue;
-            bool same = true;
-            for (size_t i = 0; i < fields.size(); ++i)
-                if (d->FieldIdxes[i] != fields[i]->FieldNo() - 1)
-                    same = false;
-            if (same && hasText && bool(d->Options & tiCaseInsensitive) != caseInsensitive)
-                same = false;
-            if (same)
-                useIndex = k;
-        }
-
-        TFieldBuffers fb;
-        BuildFieldBuffers(buffer, fb);
-        int hit = -1;
-        if (useIndex >= 0) {
-            // The first match in index order, whatever path the search takes; among equal
-            // keys the first one that is visible in the record list counts.
-            const TRecInfoList &full = m_TableIo->IndexLists[ListOfIndex(useIndex)];
-            int state = 0;
-            const int lo =
-                m_TableIo->SearchIndexedFieldBound(fb, full, partial, int(fields.size()), state, useIndex, true);
-            if (state == 0 && lo >= 0) {
-                int hi = lo;
-                bool hiKnown = false;
-                // The record list is the search index's own list unless another order, a
-                // filter or a range is in force; only then is the position looked up.
-                const bool same = m_IndexIdx == useIndex && !FilterOrRange() && m_RecList->size() == full.size();
-                for (int p = lo; p < int(full.size()) && hit < 0; ++p) {
-                    if (p > hi) {
-                        // The last match is searched for only when the first is not visible.
-                        if (hiKnown)
-                            break;
-                        int hiState = 0;
-                        hi = m_TableIo->SearchIndexedFieldBound(fb, full, partial, int(fields.size()), hiState,
-                                                                useIndex, false);
-                        hiKnown = true;
-                        if (p > hi)
-                            break;
-                    }
-                    const qint32 rec = full[size_t(p)].RecIndex;
-                    if (same && (*m_RecList)[size_t(p)].RecIndex == rec) {
-                        hit = p;
-                        break;
-                    }
-                    for (size_t i = 0; i < m_RecList->size(); ++i)
-                        if ((*m_RecList)[i].RecIndex == rec) {
-                            hit = int(i);
-                            break;
-                        }
-                }
-            }
+        if (const int index = LocateIndexFor(fields, caseInsensitive); index >= 0) {
+            TFieldBuffers key;
+            BuildFieldBuffers(buffer, key);
+            hit = LocateByIndex(key, index, int(fields.size()), partialKey);
         } else {
-            TSequentialReads scan(Database() ? Database()->FileIO() : nullptr);
-            for (size_t p = 0; p < m_RecList->size() && hit < 0; ++p) {
-                bool all = true;
-                for (TField *f : fields) {
-                    TMemoryStream stored;
-                    m_TableIo->ReadFieldData(&stored, (*m_RecList)[p].RecIndex, f->FieldNo() - 1);
-                    QByteArray value(static_cast<const char *>(stored.Memory()), qsizetype(stored.Size()));
-                    value.append(QByteArray(16, '\0'));
-                    const char *key = buffer + FieldOffset(f->FieldNo());
-                    if (CompareFieldValue(key, value.constData(), partial, caseInsensitive, f->DataType()) != 0) {
-                        all = false;
-                        break;
-                    }
-                }
-                if (all)
-                    hit = int(p);
-            }
+            hit = LocateByScan(buffer, fields, partialKey, caseInsensitive);
         }
         if (hit >= 0) {
             ReadRecordBuffer(buffer, hit);
             if (SyncCursor)
                 m_CurRec = hit;
-            found = true;
         }
     } catch (...) {
         RestoreState(saved);
         throw;
     }
     RestoreState(saved);
-    return found;
+    return hit >= 0;
+}
+
+std::vector<TField *> TDictTable::SetLocateKey(const QString &KeyFields, const QVariant &KeyValues)
+{
+    std::vector<TField *> fields;
+    GetFieldList(fields, KeyFields);
+    // One field takes the value itself (or the first of a list), several the list's values.
+    const bool isList = KeyValues.typeId() == QMetaType::QVariantList;
+    const QVariantList list = isList ? KeyValues.toList() : QVariantList();
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i]->IsBlob() || fields[i]->FieldKind() != fkData)
+            DatabaseError(QString::fromLatin1(dictdb::msg::kSGeneralError));
+        fields[i]->SetValue(fields.size() == 1 && !isList ? KeyValues : list.value(qsizetype(i)));
+    }
+    return fields;
+}
+
+int TDictTable::LocateIndexFor(const std::vector<TField *> &Fields, bool CaseInsensitive) const
+{
+    // The index's fields are the key fields in their order; a text key also needs the index to
+    // compare case as the locate does.
+    const bool hasText = std::any_of(Fields.begin(), Fields.end(), IsTextField);
+    const auto keyOf = [&](const TDictIndexDef *D) {
+        if (D->FieldIdxes.size() != Fields.size())
+            return false;
+        for (size_t i = 0; i < Fields.size(); ++i)
+            if (D->FieldIdxes[i] != Fields[i]->FieldNo() - 1)
+                return false;
+        return !hasText || bool(D->Options & tiCaseInsensitive) == CaseInsensitive;
+    };
+    const TDictIndexDefs *defs = m_TableIo->IndexDefs();
+    for (int k = 0; k < defs->Count(); ++k)
+        if (keyOf(defs->Items(k)))
+            return k;
+    return -1;
+}
+
+int TDictTable::LocateByIndex(TFieldBuffers &Key, int IndexIdx, int FieldCount, bool PartialKey)
+{
+    // The first match in index order that the record list holds. A record list in that very
+    // order is part of the index's list, in its order: its own first match is the one.
+    if (IndexIdx == m_IndexIdx && FollowsTableList()) {
+        int state = 0;
+        const int pos =
+            m_TableIo->SearchIndexedFieldBound(Key, *m_RecList, PartialKey, FieldCount, state, IndexIdx, true);
+        return state == 0 ? pos : -1;
+    }
+    // Any other record list is searched for the index's matches in their order; the last match
+    // is looked for only when the first is not held.
+    const TRecInfoList &full = m_TableIo->IndexLists[ListOfIndex(IndexIdx)];
+    int state = 0;
+    const int lo = m_TableIo->SearchIndexedFieldBound(Key, full, PartialKey, FieldCount, state, IndexIdx, true);
+    if (state != 0 || lo < 0)
+        return -1;
+    if (const int at = RecordListPos(full[size_t(lo)].RecIndex); at >= 0)
+        return at;
+    const int hi = m_TableIo->SearchIndexedFieldBound(Key, full, PartialKey, FieldCount, state, IndexIdx, false);
+    return hi > lo ? FirstHeld(full, lo + 1, hi) : -1;
+}
+
+int TDictTable::FirstHeld(const TRecInfoList &TableList, int From, int To)
+{
+    if (m_IndexIdx < 0) {
+        for (int p = From; p <= To; ++p)
+            if (const int at = RecordListPos(TableList[size_t(p)].RecIndex); at >= 0)
+                return at;
+        return -1;
+    }
+    // A record list in another index's order is walked once, each entry looked up among the
+    // candidates by record number; the one first in the table list's order wins.
+    std::unordered_map<qint32, int> rank;
+    for (int p = From; p <= To; ++p)
+        rank.emplace(TableList[size_t(p)].RecIndex, p - From);
+    int best = -1, bestRank = To - From + 1;
+    for (size_t i = 0; i < m_RecList->size() && bestRank > 0; ++i)
+        if (const auto r = rank.find((*m_RecList)[i].RecIndex); r != rank.end() && r->second < bestRank) {
+            best = int(i);
+            bestRank = r->second;
+        }
+    return best;
+}
+
+int TDictTable::LocateByScan(TRecordBuffer Buffer, const std::vector<TField *> &Fields, bool PartialKey,
+                             bool CaseInsensitive)
+{
+    TSequentialReads scan(Database() ? Database()->FileIO() : nullptr);
+    for (size_t p = 0; p < m_RecList->size(); ++p)
+        if (StoredValuesMatch(Buffer, (*m_RecList)[p].RecIndex, Fields, PartialKey, CaseInsensitive))
+            return int(p);
+    return -1;
+}
+
+bool TDictTable::StoredValuesMatch(TRecordBuffer Buffer, qint32 RecIndex, const std::vector<TField *> &Fields,
+                                   bool PartialKey, bool CaseInsensitive)
+{
+    return std::all_of(Fields.begin(), Fields.end(), [&](TField *F) {
+        TMemoryStream stored;
+        m_TableIo->ReadFieldData(&stored, RecIndex, F->FieldNo() - 1);
+        QByteArray value(static_cast<const char *>(stored.Memory()), qsizetype(stored.Size()));
+        value.append(QByteArray(16, '\0'));
+        const char *key = Buffer + FieldOffset(F->FieldNo());
+        return CompareFieldValue(key, value.constData(), PartialKey, CaseInsensitive, F->DataType()) == 0;
+    });
 }
 
 bool TDictTable::Locate(const QString &KeyFields, const QVariant &KeyValues, TLocateOptions Options)
@@ -542,7 +602,7 @@ int TDictTable::PlaceEntry(qint32 RecIndex)
     TRecInfoList &list = *m_RecList;
     for (size_t i = list.size(); i-- > 0;)
         if (list[i].RecIndex == RecIndex)
-            list.Erase(list.begin() + qsizetype(i));
+            list.erase(list.begin() + qsizetype(i));
     const TRecInfo entry = m_TableIo->IndexLists[0][size_t(PhysicalPos(RecIndex))];
     size_t pos = 0;
     if (m_IndexIdx < 0) {
@@ -565,7 +625,7 @@ int TDictTable::PlaceEntry(qint32 RecIndex)
             ++pos;
         }
     }
-    list.Insert(list.begin() + qsizetype(pos), entry);
+    list.insert(list.begin() + qsizetype(pos), entry);
     return int(pos);
 }
 
@@ -591,7 +651,7 @@ void TDictTable::InternalAddRecord(TRecordBuffer Buffer, bool Append)
     // A record list that is the table's own list takes the entry where the table put it;
     // any other is searched for its place.
     if (mirrors && at >= 0 && size_t(at) <= m_RecList->size()) {
-        m_RecList->Insert(m_RecList->begin() + at, added);
+        m_RecList->insert(m_RecList->begin() + at, added);
         m_ListVersion = m_TableIo->ListsVersion;
         m_CurRec = at;
     } else {
@@ -631,8 +691,8 @@ void TDictTable::InternalPost()
     }
     if (from >= 0 && from < int(m_RecList->size()) && to >= 0 && to < int(m_RecList->size())) {
         const TRecInfo entry = (*m_RecList)[size_t(from)];
-        m_RecList->Erase(m_RecList->begin() + from);
-        m_RecList->Insert(m_RecList->begin() + to, entry);
+        m_RecList->erase(m_RecList->begin() + from);
+        m_RecList->insert(m_RecList->begin() + to, entry);
         m_CurRec = to;
     }
     m_ListVersion = m_TableIo->ListsVersion;
@@ -645,7 +705,7 @@ void TDictTable::InternalDelete()
     const qint32 rec = (*m_RecList)[size_t(m_CurRec)].RecIndex;
     const bool mirrors = MirrorsTableList();
     m_TableIo->DeleteRecordData(PhysicalPos(rec), Database()->FlushAfterWrite());
-    m_RecList->Erase(m_RecList->begin() + m_CurRec);
+    m_RecList->erase(m_RecList->begin() + m_CurRec);
     if (mirrors)
         m_ListVersion = m_TableIo->ListsVersion;
     if (m_CurRec >= GetRecordCount())

@@ -85,10 +85,27 @@ private:
     int PhysicalPos(qint32 RecIndex) const;
     // Puts the entry of RecIndex where the current order wants it in the record list.
     int PlaceEntry(qint32 RecIndex);
-    // Whether the record list is still the table I/O's list of the current order, entry for
-    // entry (nothing narrows it and no other data set changed the table since it was read).
+    // Whether the record list is still part of the table I/O's list of the current order, in
+    // that order (the table has not changed since the list was read) ...
+    bool FollowsTableList() const;
+    // ... and whether it is still that list, entry for entry (nothing narrows it either).
     bool MirrorsTableList() const;
+    // Where record RecIndex stands in the record list; -1 when the list does not hold it.
+    int RecordListPos(qint32 RecIndex);
+
+    // The steps of a locate: the key values go into Buffer through the key fields; an index
+    // whose key those fields are is searched, or else the record list is scanned. Each search
+    // answers the position in the record list of the first record it finds, or -1.
     bool LocateRecord(const QString &KeyFields, const QVariant &KeyValues, TLocateOptions Options, bool SyncCursor);
+    std::vector<TField *> SetLocateKey(const QString &KeyFields, const QVariant &KeyValues);
+    int LocateIndexFor(const std::vector<TField *> &Fields, bool CaseInsensitive) const;
+    int LocateByIndex(TFieldBuffers &Key, int IndexIdx, int FieldCount, bool PartialKey);
+    // The first of the table list's entries From to To, in that list's order, that the record
+    // list holds.
+    int FirstHeld(const TRecInfoList &TableList, int From, int To);
+    int LocateByScan(TRecordBuffer Buffer, const std::vector<TField *> &Fields, bool PartialKey, bool CaseInsensitive);
+    bool StoredValuesMatch(TRecordBuffer Buffer, qint32 RecIndex, const std::vector<TField *> &Fields, bool PartialKey,
+                           bool CaseInsensitive);
     bool FilterOrRange() const { return Filtered() || m_RangeActive; }
 
     QString m_TableName;

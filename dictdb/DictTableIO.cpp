@@ -14,30 +14,47 @@
 //      exist, or the links to the new blocks:       in (its predecessor's link, or the
 //      beyond the record total, so unread           head and a new auto-increment value
 //                                                   in the table header)
-//   3. COMMIT: the table header counts the       3. COMMIT: the record's bytes, in place,
-//      record and heads the chains it leads         in one write
+//   3. the commit point: the table header        3. the commit point: the record's bytes,
+//      counts the record and heads the chains       in place, in one write
+//      it leads
 //   4. each predecessor's link to the record     4. each such chain links it again where
 //                                                   its new key belongs, its own link
 //                                                   first
 //
-// Blobs are read back after step 1 when write-verify is on. A write that fails before step
-// 3 of an append or step 2 of a modify leaves the file as this object knows it; one that
-// fails from there on leaves the object refusing to write until the table is loaded anew.
-// A delete is one byte: the record-tab entry's mark.
+// Three words, each with this one meaning here:
+//   fresh writes  the writes to bytes no reader reads yet: steps 1 and 2 of an append, step
+//                 1 of a modify (WriteAppendFresh, WriteModifyFresh).
+//   live writes   the writes from the first one a reader sees to the last link: steps 3 and
+//                 4 of an append, 2 to 4 of a modify (RunLiveWrites).
+//   commit point  step 3, the one write that decides whether the operation took place: a
+//                 crash before it leaves the operation undone, a crash after it done.
+// A delete is one byte, the record-tab entry's mark: it is written or it is not.
 //
-// Torn states. A crash after step 3 of an append, or after the first write of a modify's
-// step 2, and before the last link leaves each chain not yet linked missing exactly one
-// record: the one appended or moved, whose bytes hold its old key before a modify's commit
-// and its new key after it. The load mends exactly that: a chain that holds every other
-// record once, without a loop, gets the missing one linked in where its key, as the file
-// holds it, belongs among the live records (a deleted one goes to the head); a writer writes
-// the mended links back under its exclusive lock. Every other damage (a chain missing two
+// What the write order holds in the file whatever write fails or a crash interrupts:
+//   I1 fresh first: every fresh write comes before the first live write, and a record's
+//      own link before any link that leads to it, so nothing a reader reads leads to a
+//      byte not yet written. With write-verify on, blobs are read back after their fresh
+//      write.
+//   I2 known until live: a write that fails before the live writes leaves the file as this
+//      object knows it; one that fails during them may leave the file ahead of this object,
+//      which then refuses to write until the table is loaded anew.
+//   I3 one torn record: from the first live write to the last link, a chain misses at most
+//      one record, the one appended or moved, whose bytes hold its old key before a
+//      modify's commit point and its new key after it.
+//
+// Mending. A load mends exactly what I3 allows: a chain that holds every other record once,
+// without a loop, gets the missing one linked in where its key, as the file holds it,
+// belongs among the live records (a deleted one goes to the head); a writer writes the
+// mended links back under its exclusive lock. Every other damage (a chain missing two
 // records, a loop, an entry or a record out of range) is refused as a damaged file.
 //
-// In memory, after every load and write: one record-tab entry per record the header counts,
-// and in every index the chain's entries and the predecessor list agree (a record's
-// successor has it as predecessor, and only the head has none). Builds with assertions
-// check both.
+// What holds in memory after every load and write; builds with assertions check each by its
+// name, whole after a load and, after a write, at the records the write touched:
+//   I4 tab per record: one record-tab entry per record the header counts.
+//   I5 links agree: in every index the chain's entries and the predecessor list agree: a
+//      record's successor has it as predecessor, and only the head has none.
+//   I6 every record once: each chain, walked from its head, holds every record, deleted
+//      ones included, exactly once.
 
 #include "dictdb/DictTableIO.h"
 
@@ -151,32 +168,32 @@ TRecInfoList &TDictTableIO::IndexList(int IndexIdx)
 
 TRecordTabItem &TDictTableIO::RecTab(qint32 RecIdx)
 {
-    return Nth(RecTabItems, RecIdx);
+    return Nth(m_RecTabItems, RecIdx);
 }
 
 const TRecordTabItem &TDictTableIO::RecTab(qint32 RecIdx) const
 {
-    return Nth(RecTabItems, RecIdx);
+    return Nth(m_RecTabItems, RecIdx);
 }
 
 TIndexTabItem &TDictTableIO::ChainEntry(int IndexIdx, qint32 RecIdx)
 {
-    return Nth(Nth(IdxTabItems, IndexIdx), RecIdx);
+    return Nth(Nth(m_IdxTabItems, IndexIdx), RecIdx);
 }
 
 const TIndexTabItem &TDictTableIO::ChainEntry(int IndexIdx, qint32 RecIdx) const
 {
-    return Nth(Nth(IdxTabItems, IndexIdx), RecIdx);
+    return Nth(Nth(m_IdxTabItems, IndexIdx), RecIdx);
 }
 
 qint32 &TDictTableIO::ChainPred(int IndexIdx, qint32 RecIdx)
 {
-    return Nth(Nth(IdxTabPrev, IndexIdx), RecIdx);
+    return Nth(Nth(m_IdxTabPrev, IndexIdx), RecIdx);
 }
 
 qint32 TDictTableIO::ChainPred(int IndexIdx, qint32 RecIdx) const
 {
-    return Nth(Nth(IdxTabPrev, IndexIdx), RecIdx);
+    return Nth(Nth(m_IdxTabPrev, IndexIdx), RecIdx);
 }
 
 qint32 TDictTableIO::FieldOffset(int FieldIdx) const
@@ -220,12 +237,12 @@ void TDictTableIO::Unload()
     RecordSize = 0;
     FieldOffsets.clear();
     AutoIncFieldIdx = -1;
-    std::memset(&TableHeader, 0, sizeof TableHeader);
-    RecTabItems.clear();
-    RecTabBlockOffsets.clear();
-    IdxTabBlockOffsets.clear();
-    IdxTabItems.clear();
-    IdxTabPrev.clear();
+    std::memset(&m_TableHeader, 0, sizeof m_TableHeader);
+    m_RecTabItems.clear();
+    m_RecTabBlockOffsets.clear();
+    m_IdxTabBlockOffsets.clear();
+    m_IdxTabItems.clear();
+    m_IdxTabPrev.clear();
     IndexLists.clear();
     m_KeySpans.clear();
     m_Stale = false;
@@ -244,8 +261,8 @@ void TDictTableIO::Load()
     }
     if (RepairedChains.empty() || io->FileIsReadOnly)
         return;
-    // A writer writes the mended links back, under its exclusive lock and from a fresh look
-    // at the file: another writer may have mended it meanwhile.
+    // A writer writes the mended links back, under its exclusive lock and from a new reading
+    // of the file: another writer may have mended it meanwhile.
     Unload();
     RepairedChains.clear();
     LockGuard lock(io, true);
@@ -260,7 +277,7 @@ void TDictTableIO::LoadFromFile(bool WriteRepairs)
         FileIO()->ReadTableHeader(idx, hdr);
         LoadDefinitions(hdr);
         LoadRecordTab(hdr);
-        TableHeader = hdr;
+        m_TableHeader = hdr;
         std::vector<std::pair<int, qint32>> torn;
         for (int k = 0; k < hdr.IndexCount; ++k)
             if (qint32 missing = -1; !LoadChain(k, missing))
@@ -271,7 +288,7 @@ void TDictTableIO::LoadFromFile(bool WriteRepairs)
         Unload();
         throw;
     }
-    AssertChains();
+    AssertInvariants();
     ++ListsVersion;
 }
 
@@ -345,7 +362,7 @@ void TDictTableIO::LoadDefinitions(const TTableHeader &Header)
 void TDictTableIO::LoadRecordTab(const TTableHeader &Header)
 {
     TDictDBFileIO *io = FileIO();
-    io->ReadRecordTabItems(Header, RecTabItems, RecTabBlockOffsets);
+    io->ReadRecordTabItems(Header, m_RecTabItems, m_RecTabBlockOffsets);
     const qint64 size = io->FileSize();
     IndexLists.assign(std::size_t(Header.IndexCount) + 1, TRecInfoList());
     for (qint32 r = 0; r < Header.RecordTotal; ++r) {
@@ -354,31 +371,31 @@ void TDictTableIO::LoadRecordTab(const TTableHeader &Header)
             continue;
         if (it.DataOffset < kDataStart || it.DataOffset > size - RecordSize)
             io->Corrupt("record data outside the file");
-        IndexList(-1).PushBack({it.DataOffset, r});
+        IndexList(-1).push_back({it.DataOffset, r});
     }
-    IdxTabBlockOffsets.assign(std::size_t(Header.IndexCount), TIntegerAry());
-    IdxTabItems.assign(std::size_t(Header.IndexCount), TIndexTabItems());
-    IdxTabPrev.assign(std::size_t(Header.IndexCount), TIntegerAry());
+    m_IdxTabBlockOffsets.assign(std::size_t(Header.IndexCount), TIntegerAry());
+    m_IdxTabItems.assign(std::size_t(Header.IndexCount), TIndexTabItems());
+    m_IdxTabPrev.assign(std::size_t(Header.IndexCount), TIntegerAry());
 }
 
 bool TDictTableIO::LoadChain(int IndexIdx, qint32 &Missing)
 {
     TDictDBFileIO *io = FileIO();
-    const TIndexHeaderItem &ix = TableHeader.IndexHeader[IndexIdx];
-    const qint32 total = TableHeader.RecordTotal;
+    const TIndexHeaderItem &ix = m_TableHeader.IndexHeader[IndexIdx];
+    const qint32 total = m_TableHeader.RecordTotal;
     if (total == 0)
         return true;
     if (ix.IndexTabOffset == 0)
         io->Corrupt("index without a tab");
-    TIndexTabItems &items = Nth(IdxTabItems, IndexIdx);
-    io->ReadIndexTabItems(TableHeader, IndexIdx, Nth(IdxTabBlockOffsets, IndexIdx), items);
+    TIndexTabItems &items = Nth(m_IdxTabItems, IndexIdx);
+    io->ReadIndexTabItems(m_TableHeader, IndexIdx, Nth(m_IdxTabBlockOffsets, IndexIdx), items);
     for (qint32 r = 0; r < total; ++r) {
         const TIndexTabItem &e = Nth(items, r);
         if (e.RecIndex != r || e.NextRecIndex < -1 || e.NextRecIndex >= total)
             io->Corrupt("bad index entry");
     }
     // Every record, deleted ones included, lies once on the chain.
-    TIntegerAry &prev = Nth(IdxTabPrev, IndexIdx);
+    TIntegerAry &prev = Nth(m_IdxTabPrev, IndexIdx);
     prev.assign(std::size_t(total), -1);
     std::vector<bool> seen(std::size_t(total), false);
     TRecInfoList &list = IndexList(IndexIdx);
@@ -390,7 +407,7 @@ bool TDictTableIO::LoadChain(int IndexIdx, qint32 &Missing)
         Nth(prev, r) = before;
         ++steps;
         if (RecTab(r).DeleteFlag == 0)
-            list.PushBack({RecTab(r).DataOffset, r});
+            list.push_back({RecTab(r).DataOffset, r});
     }
     if (steps == total)
         return true;
@@ -412,29 +429,52 @@ void TDictTableIO::MendTornChains(const std::vector<std::pair<int, qint32>> &Tor
         RepairedChains.push_back({k, r});
     }
     if (Write && headerChanged)
-        FileIO()->WriteTableHeader(TableIdx, TableHeader);
+        FileIO()->WriteTableHeader(TableIdx, m_TableHeader);
 }
 
-void TDictTableIO::AssertChains() const
+void TDictTableIO::AssertInvariants() const
 {
-#ifndef NDEBUG
-    assert(RecTabItems.size() == std::size_t(TableHeader.RecordTotal));
-    for (int k = 0; k < m_IndexDefs->Count(); ++k)
-        for (qint32 r = 0; r < qint32(Nth(IdxTabPrev, k).size()); ++r)
-            AssertLinked(k, r);
-#endif
+    AssertTabPerRecord();
+    for (int k = 0; k < m_IndexDefs->Count(); ++k) {
+        for (qint32 r = 0; r < qint32(Nth(m_IdxTabPrev, k).size()); ++r)
+            AssertLinksAgree(k, r);
+        AssertEveryRecordOnce(k);
+    }
 }
 
-void TDictTableIO::AssertLinked(int IndexIdx, qint32 RecIdx) const
+void TDictTableIO::AssertTabPerRecord() const
 {
-    // Asserts only what the load checked or mended: every record lies once on every chain.
+    assert(m_RecTabItems.size() == std::size_t(m_TableHeader.RecordTotal) && "I4 tab per record");
+}
+
+void TDictTableIO::AssertLinksAgree(int IndexIdx, qint32 RecIdx) const
+{
     const qint32 pred = ChainPred(IndexIdx, RecIdx);
     const qint32 next = ChainEntry(IndexIdx, RecIdx).NextRecIndex;
-    assert(pred < 0 ? TableHeader.IndexHeader[IndexIdx].StartIndex == RecIdx
-                    : ChainEntry(IndexIdx, pred).NextRecIndex == RecIdx);
-    assert(next < 0 || ChainPred(IndexIdx, next) == RecIdx);
+    assert((pred < 0 ? m_TableHeader.IndexHeader[IndexIdx].StartIndex == RecIdx
+                     : ChainEntry(IndexIdx, pred).NextRecIndex == RecIdx) &&
+           "I5 links agree");
+    assert((next < 0 || ChainPred(IndexIdx, next) == RecIdx) && "I5 links agree");
     (void)pred;
     (void)next;
+}
+
+void TDictTableIO::AssertEveryRecordOnce(int IndexIdx) const
+{
+#ifndef NDEBUG
+    const qint32 total = m_TableHeader.RecordTotal;
+    std::vector<bool> seen(std::size_t(total), false);
+    qint32 steps = 0;
+    for (qint32 r = total == 0 ? -1 : m_TableHeader.IndexHeader[IndexIdx].StartIndex; r != -1;
+         r = ChainEntry(IndexIdx, r).NextRecIndex) {
+        assert(Holds(seen, r) && !Nth(seen, r) && "I6 every record once");
+        Nth(seen, r) = true;
+        ++steps;
+    }
+    assert(steps == total && "I6 every record once");
+#else
+    (void)IndexIdx;
+#endif
 }
 
 bool TDictTableIO::IsTornChain(const std::vector<bool> &OnChain, qint32 &Missing)
@@ -462,7 +502,7 @@ void TDictTableIO::MendChain(int IndexIdx, qint32 RecIdx, bool Write, bool &Head
         const int found = Search(key, list, false, 0, state, IndexIdx);
         const int pos = InsertPosOf(found, state);
         pred = pos > 0 ? Nth(list, pos - 1).RecIndex : -1;
-        list.Insert(list.begin() + pos, TRecInfo{tab.DataOffset, RecIdx});
+        list.insert(list.begin() + pos, TRecInfo{tab.DataOffset, RecIdx});
     }
     LinkAfter(IndexIdx, RecIdx, pred, HeaderChanged, Write);
 }
@@ -476,15 +516,15 @@ std::vector<char> TDictTableIO::ReadRecordBytes(qint32 DataOffset)
 
 qint64 TDictTableIO::RecTabPosition(int RecIdx) const
 {
-    if (!Holds(RecTabItems, RecIdx))
+    if (!Holds(m_RecTabItems, RecIdx))
         DatabaseError(L(msg::kSGeneralError));
-    return qint64(Nth(RecTabBlockOffsets, RecIdx / kTabBlockEntries)) + 4 +
+    return qint64(Nth(m_RecTabBlockOffsets, RecIdx / kTabBlockEntries)) + 4 +
         qint64(RecIdx % kTabBlockEntries) * kRecordTabEntrySize;
 }
 
 qint64 TDictTableIO::IdxTabPosition(int IndexIdx, int RecIdx) const
 {
-    return qint64(Nth(Nth(IdxTabBlockOffsets, IndexIdx), RecIdx / kTabBlockEntries)) + 4 +
+    return qint64(Nth(Nth(m_IdxTabBlockOffsets, IndexIdx), RecIdx / kTabBlockEntries)) + 4 +
         qint64(RecIdx % kTabBlockEntries) * kIndexTabEntrySize;
 }
 
@@ -817,19 +857,8 @@ int TDictTableIO::SearchInsertPos(TFieldBuffers &FieldBuffers, int IndexIdx, int
 int TDictTableIO::FindInList(int IndexIdx, int RecIdx, const TKey &Key)
 {
     const TRecInfoList &list = IndexList(IndexIdx);
-    int state = 0;
-    const int pos = Search(Key, list, false, 0, state, IndexIdx);
-    if (state == 0) {
-        if (Nth(list, pos).RecIndex == RecIdx)
-            return pos;
-        // Among equal keys: the run is found by two more searches, then walked in memory.
-        int s1 = 0, s2 = 0;
-        const int lo = SearchBound(Key, list, false, 0, s1, IndexIdx, true);
-        const int hi = SearchBound(Key, list, false, 0, s2, IndexIdx, false);
-        for (int i = qMax(lo, 0); s1 == 0 && s2 == 0 && i <= hi && Holds(list, i); ++i)
-            if (Nth(list, i).RecIndex == RecIdx)
-                return i;
-    }
+    if (const int pos = FindByKey(list, IndexIdx, RecIdx, Key); pos >= 0)
+        return pos;
     // A list whose order the keys no longer explain (a file written with another order of
     // texts) is walked whole.
     for (int i = 0; Holds(list, i); ++i)
@@ -838,9 +867,37 @@ int TDictTableIO::FindInList(int IndexIdx, int RecIdx, const TKey &Key)
     return -1;
 }
 
+int TDictTableIO::FindByKey(const TRecInfoList &List, int IndexIdx, int RecIdx, const TKey &Key)
+{
+    int state = 0;
+    const int pos = Search(Key, List, false, 0, state, IndexIdx);
+    if (state != 0)
+        return -1;
+    if (Nth(List, pos).RecIndex == RecIdx)
+        return pos;
+    // Among equal keys: the run is found by two more searches, then walked in memory.
+    int s1 = 0, s2 = 0;
+    const int lo = SearchBound(Key, List, false, 0, s1, IndexIdx, true);
+    const int hi = SearchBound(Key, List, false, 0, s2, IndexIdx, false);
+    for (int i = qMax(lo, 0); s1 == 0 && s2 == 0 && i <= hi && Holds(List, i); ++i)
+        if (Nth(List, i).RecIndex == RecIdx)
+            return i;
+    return -1;
+}
+
+int TDictTableIO::FindRecord(const TRecInfoList &List, int IndexIdx, int RecIdx)
+{
+    if (IndexIdx < 0 || IndexIdx >= m_IndexDefs->Count())
+        DatabaseError(L(msg::kSGeneralError));
+    if (!Holds(m_RecTabItems, RecIdx))
+        return -1;
+    const std::vector<char> raw = ReadRecordBytes(RecTab(RecIdx).DataOffset);
+    return FindByKey(List, IndexIdx, RecIdx, KeyOfRecord(raw.data(), IndexIdx));
+}
+
 int TDictTableIO::CompareRecordKeys(int RecA, int RecB, int IndexIdx)
 {
-    if (IndexIdx < 0 || IndexIdx >= m_IndexDefs->Count() || !Holds(RecTabItems, RecA) || !Holds(RecTabItems, RecB))
+    if (IndexIdx < 0 || IndexIdx >= m_IndexDefs->Count() || !Holds(m_RecTabItems, RecA) || !Holds(m_RecTabItems, RecB))
         DatabaseError(L(msg::kSGeneralError));
     const std::vector<char> raw = ReadRecordBytes(RecTab(RecA).DataOffset);
     const TKey key = KeyOfRecord(raw.data(), IndexIdx);
@@ -873,14 +930,14 @@ void TDictTableIO::RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, con
 
 void TDictTableIO::CheckWritable()
 {
-    if (m_Stale)
+    if (m_Stale) // a live write failed (I2)
         DatabaseErrorFmt(L(kSTableUnfinished), TableName);
     // The bytes alone: equal to the header this object checked when it loaded, they need no
     // second check.
     TDictDBFileIO *io = FileIO();
     TTableHeader cur;
     io->ReadBuffer(&cur, io->TableTab.TableHeaderOffset[TableIdx], sizeof cur);
-    if (std::memcmp(&cur, &TableHeader, sizeof cur) != 0)
+    if (std::memcmp(&cur, &m_TableHeader, sizeof cur) != 0)
         DatabaseErrorFmt(L(kSTableChanged), TableName);
 }
 
@@ -962,7 +1019,7 @@ void TDictTableIO::Unlink(int IndexIdx, int RecIdx, bool &HeaderChanged, bool Wr
     const qint32 p = ChainPred(IndexIdx, RecIdx);
     const qint32 next = ChainEntry(IndexIdx, RecIdx).NextRecIndex;
     if (p < 0) {
-        TableHeader.IndexHeader[IndexIdx].StartIndex = next;
+        m_TableHeader.IndexHeader[IndexIdx].StartIndex = next;
         HeaderChanged = true;
     } else {
         ChainEntry(IndexIdx, p).NextRecIndex = next;
@@ -974,7 +1031,7 @@ void TDictTableIO::Unlink(int IndexIdx, int RecIdx, bool &HeaderChanged, bool Wr
     ChainPred(IndexIdx, RecIdx) = -1;
 }
 
-void TDictTableIO::FromCommitPoint(const std::function<void()> &Writes)
+void TDictTableIO::RunLiveWrites(const std::function<void()> &Writes)
 {
     try {
         Writes();
@@ -986,9 +1043,9 @@ void TDictTableIO::FromCommitPoint(const std::function<void()> &Writes)
 
 void TDictTableIO::LinkAfter(int IndexIdx, int RecIdx, int Predecessor, bool &HeaderChanged, bool Write)
 {
-    TIndexHeaderItem &ix = TableHeader.IndexHeader[IndexIdx];
+    TIndexHeaderItem &ix = m_TableHeader.IndexHeader[IndexIdx];
     const qint32 next = Predecessor < 0 ? ix.StartIndex : ChainEntry(IndexIdx, Predecessor).NextRecIndex;
-    // The record's own link first: until its predecessor leads to it, nothing reads it.
+    // The record's own link first: until its predecessor leads to it, nothing reads it (I1).
     ChainEntry(IndexIdx, RecIdx).NextRecIndex = next;
     if (Write)
         WriteIndexEntry(IndexIdx, RecIdx);
@@ -1020,9 +1077,9 @@ void TDictTableIO::AppendRecordData(TFieldBuffers &FieldBuffers, bool Flush, con
     PlanAppendLayout(FieldBuffers, plan);
     const QByteArray image = BuildAppendImage(FieldBuffers, plan);
     CheckEntries(ReliedByAppend(plan));
-    WriteAppendBeforeCommit(FieldBuffers, plan, image);
-    FromCommitPoint([&] {
-        io->WriteTableHeader(TableIdx, plan.Header);
+    WriteAppendFresh(FieldBuffers, plan, image);
+    RunLiveWrites([&] {
+        io->WriteTableHeader(TableIdx, plan.Header); // the commit point
         LinkAppended(plan);
     });
     ApplyAppend(plan, OnAdjust);
@@ -1032,7 +1089,7 @@ void TDictTableIO::AppendRecordData(TFieldBuffers &FieldBuffers, bool Flush, con
 
 void TDictTableIO::PlanAppendPlaces(TFieldBuffers &FieldBuffers, TAppendPlan &Plan)
 {
-    Plan.Header = TableHeader;
+    Plan.Header = m_TableHeader;
     Plan.Rec = Plan.Header.RecordTotal;
     if (Plan.Rec == INT32_MAX)
         DatabaseErrorFmt(L(kSTableFull), TableName);
@@ -1198,12 +1255,11 @@ std::vector<std::pair<int, qint32>> TDictTableIO::ReliedByAppend(const TAppendPl
     return relied;
 }
 
-void TDictTableIO::WriteAppendBeforeCommit(TFieldBuffers &FieldBuffers, const TAppendPlan &Plan,
-                                           const QByteArray &Image)
+void TDictTableIO::WriteAppendFresh(TFieldBuffers &FieldBuffers, const TAppendPlan &Plan, const QByteArray &Image)
 {
     TDictDBFileIO *io = FileIO();
     const int indexCount = m_IndexDefs->Count();
-    // Fresh space only: nothing refers to it yet.
+    // Fresh space only: nothing refers to it yet (I1).
     io->WriteBuffer(Image.constData(), Plan.Start, Image.size());
     for (int f = 0; f < m_FieldDefs->Count(); ++f)
         if (IsBlobFieldType(m_FieldDefs->Items(f)->FieldType))
@@ -1214,15 +1270,15 @@ void TDictTableIO::WriteAppendBeforeCommit(TFieldBuffers &FieldBuffers, const TA
         const qint64 at = Plan.Rec % kTabBlockEntries;
         for (int k = 0; k < indexCount; ++k)
             io->WriteBuffer(&Nth(Plan.Entries, k),
-                            qint64(Nth(IdxTabBlockOffsets, k).back()) + 4 + at * kIndexTabEntrySize,
+                            qint64(Nth(m_IdxTabBlockOffsets, k).back()) + 4 + at * kIndexTabEntrySize,
                             sizeof(TIndexTabItem));
-        io->WriteBuffer(&Plan.Tab, qint64(RecTabBlockOffsets.back()) + 4 + at * kRecordTabEntrySize, sizeof Plan.Tab);
+        io->WriteBuffer(&Plan.Tab, qint64(m_RecTabBlockOffsets.back()) + 4 + at * kRecordTabEntrySize, sizeof Plan.Tab);
     } else if (Plan.Rec > 0) {
         const qint32 next = qint32(Plan.RecBlockPos);
-        io->WriteBuffer(&next, RecTabBlockOffsets.back(), 4);
+        io->WriteBuffer(&next, m_RecTabBlockOffsets.back(), 4);
         for (int k = 0; k < indexCount; ++k) {
             const qint32 idxNext = qint32(Nth(Plan.IdxBlockPos, k));
-            io->WriteBuffer(&idxNext, Nth(IdxTabBlockOffsets, k).back(), 4);
+            io->WriteBuffer(&idxNext, Nth(m_IdxTabBlockOffsets, k).back(), 4);
         }
     }
 }
@@ -1230,7 +1286,7 @@ void TDictTableIO::WriteAppendBeforeCommit(TFieldBuffers &FieldBuffers, const TA
 void TDictTableIO::LinkAppended(const TAppendPlan &Plan)
 {
     // A crash before one of these links leaves that chain missing just this record, which the
-    // next load links in again.
+    // next load links in again (I3).
     for (int k = 0; k < m_IndexDefs->Count(); ++k)
         if (const qint32 p = Nth(Plan.Steps, k).Pred; p >= 0) {
             const TIndexTabItem link{p, Plan.Rec};
@@ -1242,28 +1298,28 @@ void TDictTableIO::ApplyAppend(const TAppendPlan &Plan, const TOnAdjustIndexForA
 {
     const int indexCount = m_IndexDefs->Count();
     const qint32 n = Plan.Rec;
-    TableHeader = Plan.Header;
-    RecTabItems.push_back(Plan.Tab);
+    m_TableHeader = Plan.Header;
+    m_RecTabItems.push_back(Plan.Tab);
     if (Plan.NewBlock) {
-        RecTabBlockOffsets.push_back(qint32(Plan.RecBlockPos));
+        m_RecTabBlockOffsets.push_back(qint32(Plan.RecBlockPos));
         for (int k = 0; k < indexCount; ++k)
-            Nth(IdxTabBlockOffsets, k).push_back(qint32(Nth(Plan.IdxBlockPos, k)));
+            Nth(m_IdxTabBlockOffsets, k).push_back(qint32(Nth(Plan.IdxBlockPos, k)));
     }
     for (int k = 0; k < indexCount; ++k) {
         const qint32 p = Nth(Plan.Steps, k).Pred;
         const qint32 next = Nth(Plan.Entries, k).NextRecIndex;
-        Nth(IdxTabItems, k).push_back(Nth(Plan.Entries, k));
-        Nth(IdxTabPrev, k).push_back(p);
+        Nth(m_IdxTabItems, k).push_back(Nth(Plan.Entries, k));
+        Nth(m_IdxTabPrev, k).push_back(p);
         if (p >= 0)
             ChainEntry(k, p).NextRecIndex = n;
         if (next >= 0)
             ChainPred(k, next) = n;
-        AssertLinked(k, n);
+        AssertLinksAgree(k, n);
     }
-    assert(RecTabItems.size() == std::size_t(TableHeader.RecordTotal));
+    AssertTabPerRecord();
 
     const TRecInfo item{qint32(Plan.DataOffset), n};
-    IndexList(-1).PushBack(item);
+    IndexList(-1).push_back(item);
     ++ListsVersion;
     if (OnAdjust)
         OnAdjust(-1, -1, item);
@@ -1272,7 +1328,7 @@ void TDictTableIO::ApplyAppend(const TAppendPlan &Plan, const TOnAdjustIndexForA
         if (OnAdjust)
             OnAdjust(k, at, item);
         TRecInfoList &list = IndexList(k);
-        list.Insert(list.begin() + at, item);
+        list.insert(list.begin() + at, item);
     }
 }
 
@@ -1293,10 +1349,10 @@ void TDictTableIO::ModifyRecordData(TFieldBuffers &FieldBuffers, int RecPos, con
     PlanModifyPlaces(FieldBuffers, plan);
     BuildModifiedRecord(FieldBuffers, plan);
     CheckEntries(ReliedByModify(plan));
-    WriteModifyBeforeCommit(plan);
-    FromCommitPoint([&] {
+    WriteModifyFresh(plan);
+    RunLiveWrites([&] {
         UnlinkMoved(plan);
-        io->WriteBuffer(plan.Rec.data(), plan.Info.DataOffset, RecordSize);
+        io->WriteBuffer(plan.Rec.data(), plan.Info.DataOffset, RecordSize); // the commit point
         LinkMoved(plan);
     });
     ApplyModify(plan, OnAdjust);
@@ -1345,10 +1401,10 @@ void TDictTableIO::PlanModifyPlaces(TFieldBuffers &FieldBuffers, TModifyPlan &Pl
 
 void TDictTableIO::BuildModifiedRecord(TFieldBuffers &FieldBuffers, TModifyPlan &Plan)
 {
-    // New blob values go to fresh space at the end of the file, so that the committed ones
-    // stay intact until the record points elsewhere.
+    // New blob values go to fresh space at the end of the file, so that the values the record
+    // holds stay intact until its commit point points it elsewhere.
     TDictDBFileIO *io = FileIO();
-    Plan.AutoIncCounter = TableHeader.AutoIncCounter;
+    Plan.AutoIncCounter = m_TableHeader.AutoIncCounter;
     Plan.Rec = Plan.Old;
     Plan.Start = io->FileSize();
     Plan.End = Plan.Start;
@@ -1405,7 +1461,7 @@ std::vector<std::pair<int, qint32>> TDictTableIO::ReliedByModify(const TModifyPl
     return relied;
 }
 
-void TDictTableIO::WriteModifyBeforeCommit(const TModifyPlan &Plan)
+void TDictTableIO::WriteModifyFresh(const TModifyPlan &Plan)
 {
     // The new blob areas, in fresh space.
     if (Plan.Blobs.empty())
@@ -1422,14 +1478,14 @@ void TDictTableIO::UnlinkMoved(const TModifyPlan &Plan)
 {
     // A crash from here until the record is linked again leaves each chain it moves in
     // missing just this record, which the next load links in where its key (old or new,
-    // whichever the file holds) belongs.
-    bool headerChanged = Plan.AutoIncCounter != TableHeader.AutoIncCounter;
-    TableHeader.AutoIncCounter = Plan.AutoIncCounter;
+    // whichever the file holds) belongs (I3).
+    bool headerChanged = Plan.AutoIncCounter != m_TableHeader.AutoIncCounter;
+    m_TableHeader.AutoIncCounter = Plan.AutoIncCounter;
     for (int k = 0; k < m_IndexDefs->Count(); ++k)
         if (Nth(Plan.Steps, k).Moves)
             Unlink(k, Plan.Info.RecIndex, headerChanged, true);
     if (headerChanged)
-        FileIO()->WriteTableHeader(TableIdx, TableHeader);
+        FileIO()->WriteTableHeader(TableIdx, m_TableHeader);
 }
 
 void TDictTableIO::LinkMoved(const TModifyPlan &Plan)
@@ -1439,7 +1495,7 @@ void TDictTableIO::LinkMoved(const TModifyPlan &Plan)
         if (const TIndexStep &s = Nth(Plan.Steps, k); s.Moves)
             LinkAfter(k, Plan.Info.RecIndex, s.Pred, headerChanged, true);
     if (headerChanged)
-        FileIO()->WriteTableHeader(TableIdx, TableHeader);
+        FileIO()->WriteTableHeader(TableIdx, m_TableHeader);
 }
 
 void TDictTableIO::ApplyModify(const TModifyPlan &Plan, const TOnAdjustIndexForModify &OnAdjust)
@@ -1448,13 +1504,13 @@ void TDictTableIO::ApplyModify(const TModifyPlan &Plan, const TOnAdjustIndexForM
         const TIndexStep &s = Nth(Plan.Steps, k);
         if (!s.Moves)
             continue;
-        AssertLinked(k, Plan.Info.RecIndex);
+        AssertLinksAgree(k, Plan.Info.RecIndex);
         if (OnAdjust)
             OnAdjust(k, s.OldPos, s.NewPos);
         TRecInfoList &list = IndexList(k);
         const TRecInfo entry = Nth(list, s.OldPos);
-        list.Erase(list.begin() + s.OldPos);
-        list.Insert(list.begin() + s.NewPos, entry);
+        list.erase(list.begin() + s.OldPos);
+        list.insert(list.begin() + s.NewPos, entry);
     }
     ++ListsVersion;
 }
@@ -1478,11 +1534,11 @@ void TDictTableIO::DeleteRecordData(int RecPos, bool Flush)
     // One byte: it is written or it is not.
     io->DeleteRecordTab(RecTabPosition(r));
     RecTab(r).DeleteFlag = 1;
-    IndexList(-1).Erase(IndexList(-1).begin() + RecPos);
+    IndexList(-1).erase(IndexList(-1).begin() + RecPos);
     for (int k = 0; k < indexCount; ++k)
         if (const int p = Nth(positions, k); p >= 0) {
             TRecInfoList &list = IndexList(k);
-            list.Erase(list.begin() + p);
+            list.erase(list.begin() + p);
         }
     ++ListsVersion;
     if (Flush)

@@ -23,8 +23,9 @@ using TOnAdjustIndexForModify = std::function<void(int IndexIdx, int FromPos, in
 // One open table of a connected database, shared by the data sets that show it.
 //
 // Every write keeps the file whole whatever single write a crash interrupts; the write
-// order, its commit point and the torn states a load mends are set out at the top of
-// DictTableIO.cpp.
+// order, its commit point, the invariants I1 to I6 and the torn states a load mends are set
+// out at the top of DictTableIO.cpp. The chain state those invariants are about is this
+// object's own: others read it.
 class TDictTableIO
 {
 public:
@@ -49,14 +50,12 @@ public:
     qint32 RecordSize = 0;
     TIntegerAry FieldOffsets;
     int AutoIncFieldIdx = -1;
-    dictdb::TTableHeader TableHeader{};
-    TRecordTabItems RecTabItems;
-    TIntegerAry RecTabBlockOffsets;
-    std::vector<TIntegerAry> IdxTabBlockOffsets;
-    // The whole chain of every index, deleted records included (entry r: record r) ...
-    std::vector<TIndexTabItems> IdxTabItems;
-    // ... and each record's predecessor on it (-1: the head).
-    std::vector<TIntegerAry> IdxTabPrev;
+    // The table header as the file holds it.
+    const dictdb::TTableHeader &TableHeader() const { return m_TableHeader; }
+    // Every record's record-tab entry, deleted ones included, and the file positions of the
+    // record tab's blocks.
+    const TRecordTabItems &RecTabItems() const { return m_RecTabItems; }
+    const TIntegerAry &RecTabBlockOffsets() const { return m_RecTabBlockOffsets; }
     // List 0: live records in record-number order; list k + 1: index k in key order.
     std::vector<TRecInfoList> IndexLists;
     // Counts the changes of the lists, so that a data set can tell whether its copy of a
@@ -87,6 +86,10 @@ public:
     int GetPrimaryIndexIdx() const;
     // The same record's position in another list (-1 = list 0); -1 when absent.
     int ConvertRecIdx(int FromIndex, int Pos, int ToIndex) const;
+    // Where record RecIdx stands in List, a list in index IndexIdx's key order (that index's
+    // list or a part of it), searched for by the record's key as the file holds it; -1 when
+    // List does not hold it where that key puts it.
+    int FindRecord(const TRecInfoList &List, int IndexIdx, int RecIdx);
     // -1, 0 or 1 as record RecA's key stands before, with or after record RecB's in index
     // IndexIdx (both read from the file).
     int CompareRecordKeys(int RecA, int RecB, int IndexIdx);
@@ -179,9 +182,11 @@ private:
     // the record Missing. Any other damage is refused.
     bool LoadChain(int IndexIdx, qint32 &Missing);
     void MendTornChains(const std::vector<std::pair<int, qint32>> &Torn, bool Write);
-    // The in-memory invariants, checked in builds with assertions.
-    void AssertChains() const;
-    void AssertLinked(int IndexIdx, qint32 RecIdx) const;
+    // The in-memory invariants, each asserted by its own name in builds with assertions.
+    void AssertInvariants() const;
+    void AssertTabPerRecord() const;                          // I4
+    void AssertLinksAgree(int IndexIdx, qint32 RecIdx) const; // I5
+    void AssertEveryRecordOnce(int IndexIdx) const;           // I6
     void Unload();
     void CheckWritable();
     // Whether a chain that missed records (false in OnChain) misses exactly one, Missing.
@@ -205,6 +210,9 @@ private:
     static int InsertPosOf(int Pos, int ResultState);
     // Where record RecIdx, whose key is Key, stands in index IndexIdx's list; -1 when absent.
     int FindInList(int IndexIdx, int RecIdx, const TKey &Key);
+    // The same in any list in that index's order, by key alone: -1 also when the list's order
+    // is not the keys'.
+    int FindByKey(const TRecInfoList &List, int IndexIdx, int RecIdx, const TKey &Key);
     [[noreturn]] void RaiseDuplicate(int IndexIdx, TFieldBuffers &FieldBuffers, const char *FallbackRecord = nullptr);
     void PrepareFixedField(int FieldIdx, const TFieldBufferItem *Item, char *Dest);
     void WriteBlob(TMemoryStream *Value, int FieldIdx, qint64 Offset, const QByteArray &Encoded);
@@ -216,9 +224,9 @@ private:
     void CheckEntries(std::vector<std::pair<int, int>> Entries);
     void Unlink(int IndexIdx, int RecIdx, bool &HeaderChanged, bool Write);
     void LinkAfter(int IndexIdx, int RecIdx, int Predecessor, bool &HeaderChanged, bool Write);
-    // Runs the writes from a commit point on: when one fails, the file may be ahead of this
-    // object, which then refuses to write until the table is loaded again.
-    void FromCommitPoint(const std::function<void()> &Writes);
+    // Runs the live writes: when one fails, the file may be ahead of this object, which then
+    // refuses to write until the table is loaded again (I2).
+    void RunLiveWrites(const std::function<void()> &Writes);
 
     // The steps of an append.
     void PlanAppendPlaces(TFieldBuffers &FieldBuffers, TAppendPlan &Plan);
@@ -227,7 +235,7 @@ private:
     void PlanAppendLayout(TFieldBuffers &FieldBuffers, TAppendPlan &Plan);
     QByteArray BuildAppendImage(TFieldBuffers &FieldBuffers, const TAppendPlan &Plan);
     std::vector<std::pair<int, qint32>> ReliedByAppend(const TAppendPlan &Plan) const;
-    void WriteAppendBeforeCommit(TFieldBuffers &FieldBuffers, const TAppendPlan &Plan, const QByteArray &Image);
+    void WriteAppendFresh(TFieldBuffers &FieldBuffers, const TAppendPlan &Plan, const QByteArray &Image);
     void LinkAppended(const TAppendPlan &Plan);
     void ApplyAppend(const TAppendPlan &Plan, const TOnAdjustIndexForAppend &OnAdjust);
 
@@ -235,12 +243,20 @@ private:
     void PlanModifyPlaces(TFieldBuffers &FieldBuffers, TModifyPlan &Plan);
     void BuildModifiedRecord(TFieldBuffers &FieldBuffers, TModifyPlan &Plan);
     std::vector<std::pair<int, qint32>> ReliedByModify(const TModifyPlan &Plan) const;
-    void WriteModifyBeforeCommit(const TModifyPlan &Plan);
+    void WriteModifyFresh(const TModifyPlan &Plan);
     void UnlinkMoved(const TModifyPlan &Plan);
     void LinkMoved(const TModifyPlan &Plan);
     void ApplyModify(const TModifyPlan &Plan, const TOnAdjustIndexForModify &OnAdjust);
 
     TDictDBFileIO *m_OwnFileIo = nullptr; // not owned
+    dictdb::TTableHeader m_TableHeader{};
+    TRecordTabItems m_RecTabItems;
+    TIntegerAry m_RecTabBlockOffsets;
+    std::vector<TIntegerAry> m_IdxTabBlockOffsets; // per index: its tab's blocks
+    // The whole chain of every index, deleted records included (entry r: record r) ...
+    std::vector<TIndexTabItems> m_IdxTabItems;
+    // ... and each record's predecessor on it (-1: the head).
+    std::vector<TIntegerAry> m_IdxTabPrev;
     std::unique_ptr<TDictFieldDefs> m_FieldDefs;
     std::unique_ptr<TDictIndexDefs> m_IndexDefs;
     std::vector<TKeySpan> m_KeySpans; // per index

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <map>
+#include <vector>
 
 using namespace dstest;
 
@@ -341,6 +345,157 @@ TEST_F(TableTest, LocateOnANonUniqueIndexFindsTheFirstInIndexOrder)
     EXPECT_EQ(Num(*again), firstDup);
 }
 
+// Among many equal keys, with filters that hide some of them, in each order the data set can
+// show: physical order (record numbers), the searched index's own order, and another index's.
+// Whatever the order shown, the record found is the first match in the searched index's order
+// that the record list holds.
+TEST_F(TableTest, LocateFindsTheFirstVisibleMatchOfTheIndexInEveryOrder)
+{
+    TDictDBTableLayout layout;
+    layout.Name = QStringLiteral("Loose");
+    layout.Fields = {{QStringLiteral("Name"), ftString, 10, 0},
+                     {QStringLiteral("Num"), ftInteger, 0, 0},
+                     {QStringLiteral("Flag"), ftBoolean, 0, 0}};
+    // No primary index: without an index name the records stand in physical order.
+    layout.Indexes = {{QStringLiteral("ByName"), TTDIndexOptions(tiCaseInsensitive), {QStringLiteral("Name")}},
+                      {QStringLiteral("ByNum"), TTDIndexOptions(tiUnique), {QStringLiteral("Num")}}};
+    const QString loose = MakeFile(dir, {layout}, QStringLiteral("loose.db"));
+    auto t = OpenTable(loose, QStringLiteral("Loose"));
+    ASSERT_EQ(t->IndexIdx(), -1);
+    const QStringList spellings = {QStringLiteral("dup"), QStringLiteral("DUP"), QStringLiteral("Dup")};
+    std::map<int, bool> flagOf;
+    std::vector<int> physical; // the Num of every record in record-number order
+    for (int i = 0; i < 36; ++i) {
+        const int num = 100 + (i * 7) % 36;
+        const bool flag = (i / 3) % 2 == 0;
+        AddPerson(*t, i % 3 == 0 ? spellings[(i / 3) % 3] : QStringLiteral("n%1").arg(i, 2, 10, QLatin1Char('0')), num,
+                  flag);
+        flagOf[num] = flag;
+        physical.push_back(num);
+    }
+    // Records renamed later join the run of equal keys where a search meets it, not at its end.
+    for (const char *name : {"n01", "n13", "n28"}) {
+        ASSERT_TRUE(t->Locate(QStringLiteral("Name"), QString::fromLatin1(name), loCaseInsensitive));
+        t->Edit();
+        t->FieldByName(QStringLiteral("Name"))->SetAsString(QStringLiteral("dUp"));
+        t->Post();
+    }
+    // The matches in index order, and the last name of that order.
+    t->SetIndexName(QStringLiteral("ByName"));
+    std::vector<int> dups;
+    QString lastName;
+    int lastNum = -1;
+    for (t->First(); !t->Eof(); t->Next()) {
+        if (Name(*t).compare(QLatin1String("dup"), Qt::CaseInsensitive) == 0)
+            dups.push_back(Num(*t));
+        lastName = Name(*t);
+        lastNum = Num(*t);
+    }
+    ASSERT_EQ(dups.size(), 15u);
+    std::vector<int> dupsByNumber, dupsByNum;
+    for (int num : physical)
+        if (std::find(dups.begin(), dups.end(), num) != dups.end())
+            dupsByNumber.push_back(num);
+    dupsByNum = dups;
+    std::sort(dupsByNum.begin(), dupsByNum.end());
+    // Otherwise the other orders could not tell a wrong pick from the right one.
+    ASSERT_NE(dups, dupsByNumber);
+    ASSERT_NE(dups, dupsByNum);
+
+    struct Filter
+    {
+        QString text;
+        std::function<bool(int)> shows;
+    };
+    const int firstDup = dups.front();
+    const std::vector<Filter> filters = {
+        {QString(), [](int) { return true; }},
+        {QStringLiteral("Flag = TRUE"), [&](int n) { return flagOf[n]; }},
+        {QStringLiteral("Flag = FALSE"), [&](int n) { return !flagOf[n]; }},
+        {QStringLiteral("Num <> %1").arg(firstDup), [&](int n) { return n != firstDup; }},
+    };
+    for (const QString &order : {QString(), QStringLiteral("ByNum"), QStringLiteral("ByName")})
+        for (const Filter &f : filters) {
+            SCOPED_TRACE(("order '" + order + "', filter '" + f.text + "'").toStdString());
+            t->SetFilteredValue(false);
+            t->SetIndexName(order);
+            t->SetFilter(f.text);
+            t->SetFilteredValue(!f.text.isEmpty());
+            const auto first = std::find_if(dups.begin(), dups.end(), f.shows);
+            ASSERT_NE(first, dups.end());
+            t->Last();
+            ASSERT_TRUE(t->Locate(QStringLiteral("Name"), QStringLiteral("DUP"), loCaseInsensitive));
+            EXPECT_EQ(Num(*t), *first);
+            t->Last();
+            ASSERT_TRUE(t->Locate(QStringLiteral("Name"), QStringLiteral("dU"),
+                                  TLocateOptions(loCaseInsensitive) | loPartialKey));
+            EXPECT_EQ(Num(*t), *first);
+            // The last key of the index, and the first and last record by number.
+            EXPECT_EQ(t->Locate(QStringLiteral("Name"), lastName, loCaseInsensitive), f.shows(lastNum));
+            if (f.shows(lastNum)) {
+                EXPECT_EQ(Num(*t), lastNum);
+            }
+            for (int num : {physical.front(), physical.back()}) {
+                EXPECT_EQ(t->Locate(QStringLiteral("Num"), num, {}), f.shows(num));
+                if (f.shows(num)) {
+                    EXPECT_EQ(Num(*t), num);
+                }
+            }
+            // A key between two stored ones finds nothing and leaves the cursor.
+            t->First();
+            const int before = Num(*t);
+            EXPECT_FALSE(t->Locate(QStringLiteral("Name"), QStringLiteral("m"), loCaseInsensitive));
+            EXPECT_FALSE(t->Locate(QStringLiteral("Num"), 99, {}));
+            EXPECT_FALSE(t->Locate(QStringLiteral("Num"), 136, {}));
+            EXPECT_EQ(Num(*t), before);
+        }
+}
+
+// A long list in the order of an index with long runs of equal keys, narrowed or not: a
+// record located by another index is found where that order puts it.
+TEST_F(TableTest, LocateInALongListOrderedByAnotherIndex)
+{
+    TDictDBTableLayout layout;
+    layout.Name = QStringLiteral("Long");
+    layout.Fields = {{QStringLiteral("Name"), ftString, 10, 0},
+                     {QStringLiteral("Num"), ftInteger, 0, 0},
+                     {QStringLiteral("Flag"), ftBoolean, 0, 0}};
+    layout.Indexes = {{QStringLiteral("ByName"), TTDIndexOptions(tiCaseInsensitive), {QStringLiteral("Name")}},
+                      {QStringLiteral("ByNum"), TTDIndexOptions(tiPrimary) | tiUnique, {QStringLiteral("Num")}}};
+    const QString path = MakeFile(dir, {layout}, QStringLiteral("long.db"));
+    auto t = OpenTable(path, QStringLiteral("Long"), QStringLiteral("ByName"));
+    const int count = 5000;
+    std::vector<int> byNumber; // Num by record number
+    for (int i = 0; i < count; ++i) {
+        const int num = (i * 7919) % count;
+        AddPerson(*t, QStringLiteral("g%1").arg((i * 7) % 40, 2, 10, QLatin1Char('0')), num, num % 8 != 0);
+        byNumber.push_back(num);
+    }
+    for (const QString &filter : {QString(), QStringLiteral("Flag = TRUE")}) {
+        SCOPED_TRACE(filter.toStdString());
+        t->SetFilter(filter);
+        t->SetFilteredValue(!filter.isEmpty());
+        std::map<int, int> recNo; // Num -> its place in the list shown
+        for (t->First(); !t->Eof(); t->Next())
+            recNo[Num(*t)] = t->RecNo();
+        // Long enough that a record is searched for by its key rather than walked to.
+        ASSERT_GT(recNo.size(), 4096u);
+        std::vector<int> probes = {byNumber.front(), byNumber[1], byNumber[count / 2], byNumber.back()};
+        for (const int at : {1, 2, int(recNo.size()) / 2, int(recNo.size()) - 1, int(recNo.size())})
+            for (const auto &[num, no] : recNo)
+                if (no == at)
+                    probes.push_back(num);
+        for (const int num : probes) {
+            const bool shown = num % 8 != 0 || filter.isEmpty();
+            EXPECT_EQ(t->Locate(QStringLiteral("Num"), num, {}), shown) << num;
+            if (shown) {
+                EXPECT_EQ(Num(*t), num);
+                EXPECT_EQ(t->RecNo(), recNo[num]);
+            }
+        }
+    }
+}
+
 TEST_F(TableTest, LookupLeavesTheCursorAlone)
 {
     auto t = Four(QStringLiteral("ByNum"));
@@ -664,6 +819,11 @@ TEST_F(MasterDetailTest, RangeFollowsTheMaster)
     EXPECT_EQ(detail->RecordCount(), 0);
     master->Next();
     EXPECT_EQ(Items(), QStringList({"y", "z"}));
+    // A locate by the range's own index searches the range alone.
+    ASSERT_TRUE(detail->Locate(QStringLiteral("MasterId;Item"), QVariantList{3, QStringLiteral("z")}, {}));
+    EXPECT_EQ(detail->RecNo(), 2);
+    EXPECT_FALSE(detail->Locate(QStringLiteral("MasterId;Item"), QVariantList{1, QStringLiteral("a")}, {}));
+    EXPECT_EQ(detail->RecNo(), 2);
     ASSERT_TRUE(master->Locate(QStringLiteral("Id"), 1, {}));
     EXPECT_EQ(Items(), QStringList({"a", "b", "c"}));
     // A search that finds nothing leaves the master, and so the details, where they were.

@@ -137,7 +137,7 @@ TEST(DictDBCorruptFile, ChainedTabBlocksThatLoopAreRefused)
             r.SetText(QStringLiteral("Name"), QByteArray::number(i));
             t->AppendRecordData(r.Buffers(), false, nullptr);
         }
-        EXPECT_EQ(t->RecTabBlockOffsets.size(), 2u);
+        EXPECT_EQ(t->RecTabBlockOffsets().size(), 2u);
     }
     QByteArray image = ReadAll(path);
     const qint64 header = At<qint32>(image, dictdb::kTableTabOffset + 8);

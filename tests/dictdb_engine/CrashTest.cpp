@@ -138,7 +138,7 @@ TDictDBFileLayout CrashLayout(bool packed)
 QString ReadState(TDictTableIO *t, State &out)
 {
     out = State();
-    out.total = t->TableHeader.RecordTotal;
+    out.total = t->TableHeader().RecordTotal;
     std::vector<int> live;
     Record r(t);
     for (size_t pos = 0; pos < t->IndexLists[0].size(); ++pos) {

@@ -35,8 +35,8 @@ std::vector<int> RecNos(const TRecInfoList &list)
 dictdb::TBlobSlot SlotOf(TDictTableIO *t, int recIdx, int field)
 {
     dictdb::TBlobSlot slot;
-    t->Database->FileIO()->ReadBuffer(&slot, t->RecTabItems[size_t(recIdx)].DataOffset + t->FieldOffsets[size_t(field)],
-                                      sizeof slot);
+    t->Database->FileIO()->ReadBuffer(
+        &slot, t->RecTabItems()[size_t(recIdx)].DataOffset + t->FieldOffsets[size_t(field)], sizeof slot);
     return slot;
 }
 
@@ -90,7 +90,7 @@ TEST(DictTableIO, AutoIncrementAndStringSlots)
         t->AppendRecordData(r.Buffers(), false, nullptr);
         EXPECT_EQ(r.Get<qint32>(QStringLiteral("ID")), expect[i]);
     }
-    EXPECT_EQ(+t->TableHeader.AutoIncCounter, 101);
+    EXPECT_EQ(+t->TableHeader().AutoIncCounter, 101);
 
     // A slot of 21 bytes filled with text keeps 20 characters and a NUL.
     r.SetText(QStringLiteral("Name"), QByteArray(21, 'x'));
@@ -261,7 +261,7 @@ TEST(DictTableIO, WriteVerifyGivesUpOnAFileThatDoesNotKeepItsBytes)
         EXPECT_EQ(DbErrorOf([&] { t->AppendRecordData(r.Buffers(), false, nullptr); }),
                   QStringLiteral("Blob of field 'Blob' does not read back as written"));
         // Nothing was committed.
-        EXPECT_EQ(+t->TableHeader.RecordTotal, 1);
+        EXPECT_EQ(+t->TableHeader().RecordTotal, 1);
         t->Close();
         t->Open();
         EXPECT_EQ(t->IndexLists[0].size(), 1u);
@@ -356,7 +356,7 @@ TEST(DictTableIO, RandomEditsMatchAModel)
                 ASSERT_EQ(err, QString());
                 model[next++] = row;
             }
-            ASSERT_EQ(+t->TableHeader.RecordTotal, next);
+            ASSERT_EQ(+t->TableHeader().RecordTotal, next);
         } else if (op < 8) {
             auto it = model.begin();
             std::advance(it, rng() % model.size());
@@ -398,7 +398,7 @@ TEST(DictTableIO, RandomEditsMatchAModel)
     check(t, true);
     t->Close();
     t->Open();
-    ASSERT_EQ(t->RecTabBlockOffsets.size(), 2u);
+    ASSERT_EQ(t->RecTabBlockOffsets().size(), 2u);
     check(t, true);
 }
 
@@ -417,13 +417,13 @@ TEST(DictTableIO, RecordListsBehaveLikeArrays)
             const TRecInfo item{next * 10, next};
             ++next;
             if (op == 0)
-                list.PushBack(item);
+                list.push_back(item);
             else
-                EXPECT_EQ(list.Insert(list.begin() + std::ptrdiff_t(at), item)->RecIndex, item.RecIndex);
+                EXPECT_EQ(list.insert(list.begin() + std::ptrdiff_t(at), item)->RecIndex, item.RecIndex);
             model.insert(model.begin() + std::ptrdiff_t(at), item);
         } else {
             const size_t at = rng() % model.size();
-            list.Erase(list.begin() + std::ptrdiff_t(at));
+            list.erase(list.begin() + std::ptrdiff_t(at));
             model.erase(model.begin() + std::ptrdiff_t(at));
         }
         ASSERT_EQ(list.size(), model.size());
@@ -437,7 +437,7 @@ TEST(DictTableIO, RecordListsBehaveLikeArrays)
     // Searches over the iterators, copies and ranges.
     TRecInfoList sorted;
     for (int i = 0; i < 9000; ++i)
-        sorted.PushBack({i, i * 2});
+        sorted.push_back({i, i * 2});
     const auto it = std::lower_bound(sorted.begin(), sorted.end(), 8001,
                                      [](const TRecInfo &e, qint32 r) { return e.RecIndex < r; });
     EXPECT_EQ(it - sorted.begin(), 4001);
@@ -447,11 +447,11 @@ TEST(DictTableIO, RecordListsBehaveLikeArrays)
     EXPECT_EQ(part[8489].RecIndex, 16998);
     TRecInfoList copy = list;
     EXPECT_TRUE(copy == list);
-    copy.Erase(copy.begin());
+    copy.erase(copy.begin());
     EXPECT_FALSE(copy == list);
     for (size_t i = copy.size(); i-- > 0;)
-        copy.Erase(copy.begin() + std::ptrdiff_t(i));
+        copy.erase(copy.begin() + std::ptrdiff_t(i));
     EXPECT_TRUE(copy.empty());
-    copy.Insert(copy.begin(), {1, 2});
+    copy.insert(copy.begin(), {1, 2});
     EXPECT_EQ(copy.size(), 1u);
 }
