@@ -43,7 +43,7 @@ int ZlibLevel(TCompressionLevel Level)
 // ---- TCustomZlibStream ----
 
 TCustomZlibStream::TCustomZlibStream(TStream *AStrm)
-    : m_Strm(AStrm), m_StrmPos(AStrm ? AStrm->Position() : 0), m_FBuffer(new Bytef[kBufferSize])
+    : m_Strm(AStrm), m_StrmPos(AStrm ? AStrm->Position() : 0), m_Buffer(new Bytef[kBufferSize])
 {}
 
 TCustomZlibStream::~TCustomZlibStream() = default;
@@ -66,7 +66,7 @@ TCompressionStream::TCompressionStream(TCompressionLevel CompressionLevel, TStre
 {
     if (!Dest)
         CompressError(kSInvalidStreamOp);
-    m_FzRec.next_out = m_FBuffer.get();
+    m_FzRec.next_out = m_Buffer.get();
     m_FzRec.avail_out = kBufferSize;
     if (deflateInit(&m_FzRec, ZlibLevel(CompressionLevel)) != Z_OK)
         CompressError(kSError);
@@ -107,8 +107,8 @@ qint64 TCompressionStream::Write(const void *Buffer, qint64 Count)
             if (deflate(&m_FzRec, Z_NO_FLUSH) < 0)
                 CompressError(kSError);
             if (m_FzRec.avail_out == 0) {
-                m_Strm->WriteBuffer(m_FBuffer.get(), kBufferSize);
-                m_FzRec.next_out = m_FBuffer.get();
+                m_Strm->WriteBuffer(m_Buffer.get(), kBufferSize);
+                m_FzRec.next_out = m_Buffer.get();
                 m_FzRec.avail_out = kBufferSize;
                 m_StrmPos = m_Strm->Position();
                 Progress();
@@ -142,12 +142,12 @@ void TCompressionStream::Finish()
             CompressError(kSError);
         if (r == Z_STREAM_END || m_FzRec.avail_out != 0)
             break;
-        m_Strm->WriteBuffer(m_FBuffer.get(), kBufferSize);
-        m_FzRec.next_out = m_FBuffer.get();
+        m_Strm->WriteBuffer(m_Buffer.get(), kBufferSize);
+        m_FzRec.next_out = m_Buffer.get();
         m_FzRec.avail_out = kBufferSize;
     }
     if (m_FzRec.avail_out < uInt(kBufferSize))
-        m_Strm->WriteBuffer(m_FBuffer.get(), kBufferSize - m_FzRec.avail_out);
+        m_Strm->WriteBuffer(m_Buffer.get(), kBufferSize - m_FzRec.avail_out);
     m_StrmPos = m_Strm->Position();
 }
 
@@ -157,7 +157,7 @@ TDecompressionStream::TDecompressionStream(TStream *Source) : TCustomZlibStream(
 {
     if (!Source)
         DecompressError(kSInvalidStreamOp);
-    m_FzRec.next_in = m_FBuffer.get();
+    m_FzRec.next_in = m_Buffer.get();
     m_FzRec.avail_in = 0;
     if (inflateInit(&m_FzRec) != Z_OK)
         DecompressError(kSError);
@@ -193,10 +193,10 @@ qint64 TDecompressionStream::ReadPortion(Bytef *Buffer, uInt Count)
     Reposition();
     while (m_FzRec.avail_out > 0) {
         if (m_FzRec.avail_in == 0) {
-            const qint64 n = m_Strm->Read(m_FBuffer.get(), kBufferSize);
+            const qint64 n = m_Strm->Read(m_Buffer.get(), kBufferSize);
             if (n <= 0)
                 break;
-            m_FzRec.next_in = m_FBuffer.get();
+            m_FzRec.next_in = m_Buffer.get();
             m_FzRec.avail_in = uInt(n);
             m_StrmPos = m_Strm->Position();
             Progress();
@@ -240,7 +240,7 @@ qint64 TDecompressionStream::Seek(qint64 Offset, TSeekOrigin Origin)
     if (Offset == 0 && Origin == soBeginning) {
         if (inflateReset(&m_FzRec) != Z_OK)
             DecompressError(kSError);
-        m_FzRec.next_in = m_FBuffer.get();
+        m_FzRec.next_in = m_Buffer.get();
         m_FzRec.avail_in = 0;
         m_Ended = false;
         m_Strm->SetPosition(0);

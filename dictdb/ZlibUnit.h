@@ -50,7 +50,7 @@ protected:
     TStream *m_Strm = nullptr;
     qint64 m_StrmPos = 0;
     z_stream m_FzRec{};
-    std::unique_ptr<Bytef[]> m_FBuffer;
+    std::unique_ptr<Bytef[]> m_Buffer;
 };
 
 // Stream level codes.
