@@ -219,7 +219,7 @@ public:
     bool Refresh();
     int GetCount() const;
     TProcessItem *GetItem(int Index) const;
-    TProcessItem *ItemByPID(quint32 PID) const;
+    TProcessItem *ItemByPID(quint32 Pid) const;
     bool CreateProcess(const QString &CommandLine);
 
     platform::processes::ProcessSource &Source() const { return *m_Source; }

@@ -272,7 +272,7 @@ bool ParseStat(const char *Text, std::size_t Size, ProcStat &Out, RawName *RawNa
     }
     if (f[4] < 0 || f[4] > INT_MAX || f[22] < 0)
         return false;
-    st.Ppid = qint32(f[4]);
+    st.ParentPid = qint32(f[4]);
     st.Session = qint32(f[6]);
     st.Flags = quint32(quint64(f[9]) & 0xFFFFFFFFu);
     st.Minflt = quint64(qMax<qint64>(0, f[10]));
@@ -307,7 +307,7 @@ static ProcessEntry EntryFromStat(const ProcStat &St)
 {
     ProcessEntry e;
     e.Pid = quint32(St.Pid);
-    e.Ppid = quint32(St.Ppid);
+    e.ParentPid = quint32(St.ParentPid);
     e.Name = St.Comm;
     e.State = St.State;
     e.StartTime = St.StartTime;
@@ -377,7 +377,7 @@ bool EnumerateByStatus(std::vector<ProcessEntry> &Out)
         }
         quint64 v = 0;
         if (StatusValue(*text, "PPid", v))
-            e.Ppid = quint32(v);
+            e.ParentPid = quint32(v);
         // The status file just read holds the uid as well: no second read of it.
         if (auto uid = EffectiveUidOf(*text)) {
             e.Uid = uid;

@@ -22,7 +22,7 @@ bool IsValidPid(qint64 Pid);
 bool IsOwnProcess(qint64 Pid);
 
 // The inode of a pidfd where the kernel gives pidfds their own (pidfs); 0 elsewhere.
-quint64 PidfdInode(int Pidfd);
+quint64 PidFdInode(int Fd);
 
 // A pidfd opened at the moment of an action, for a live process whose start time is the
 // expected one. Closed when it goes.

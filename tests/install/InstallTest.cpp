@@ -581,7 +581,7 @@ TEST_F(DISABLED_AsUser, OpensEveryPage)
     bool ownRow = false;
     for (int i = 0; i < processes->topLevelItemCount(); ++i) {
         quint32 pid = 0;
-        ownRow = ownRow || (TProcessPage::RowPID(processes->topLevelItem(i), pid) && pid == quint32(::getpid()));
+        ownRow = ownRow || (TProcessPage::RowPid(processes->topLevelItem(i), pid) && pid == quint32(::getpid()));
     }
     EXPECT_TRUE(ownRow);
     const std::pair<TPicButton *, const char *> pages[] = {
