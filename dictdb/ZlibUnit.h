@@ -37,7 +37,7 @@ public:
     TZlibNotifyEvent OnProgress;
 
     // Input bytes zlib has consumed so far.
-    qint64 BytesIn() const { return qint64(m_FzRec.total_in); }
+    qint64 BytesIn() const { return qint64(m_ZStream.total_in); }
 
     static constexpr int kBufferSize = 131072;
 
@@ -49,7 +49,7 @@ protected:
 
     TStream *m_Strm = nullptr;
     qint64 m_StrmPos = 0;
-    z_stream m_FzRec{};
+    z_stream m_ZStream{};
     std::unique_ptr<Bytef[]> m_Buffer;
 };
 
