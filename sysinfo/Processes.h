@@ -70,7 +70,7 @@ public:
     qint64 KernelTime = 0; // milliseconds
     qint64 UserTime = 0;
     SYSTEMTIME StartTime; // local time
-    SYSTEMTIME RunTime;   // a span: wDay counts whole days
+    SYSTEMTIME RunTime;   // a span: WDay counts whole days
 
     void Refresh();
 };

@@ -28,7 +28,7 @@ namespace platform::processes {
 
 namespace {
 
-// Reads the rest of a small /proc file into `buf` (NUL-terminated); the length, or -1.
+// Reads the rest of a small /proc file into `Buf` (NUL-terminated); the length, or -1.
 ssize_t ReadOpenFile(int Fd, char *Buf, std::size_t Cap)
 {
     std::size_t total = 0;
@@ -51,7 +51,7 @@ ssize_t ReadOpenFile(int Fd, char *Buf, std::size_t Cap)
     return ssize_t(total);
 }
 
-// Reads a whole small /proc file into `buf` (NUL-terminated); the length, or -1. A relative
+// Reads a whole small /proc file into `Buf` (NUL-terminated); the length, or -1. A relative
 // path is taken from the directory `DirFd`.
 ssize_t ReadSmallFile(int DirFd, const char *Path, char *Buf, std::size_t Cap)
 {

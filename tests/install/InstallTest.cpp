@@ -417,7 +417,7 @@ TEST(Installed, AsOrdinaryUsers)
     const QString backup = inst.DataDir(kUserA) + QStringLiteral("Backup/autoruns.dat");
     EXPECT_EQ(Stat(backup).uid, kUserA);
     EXPECT_EQ(Stat(inst.DataDir(kUserA)).mode, 0700);
-    // The user's file, read by root: load takes only the running user's own.
+    // The user's file, read by root: Load takes only the running user's own.
     platform::files::IniFile ini;
     QFile file(backup);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
