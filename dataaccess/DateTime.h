@@ -37,7 +37,7 @@ TTimeStamp DateTimeToTimeStamp(TDateTime DateTime);
 TDateTime TimeStampToDateTime(const TTimeStamp &TimeStamp);
 double TimeStampToMSecs(const TTimeStamp &TimeStamp);
 TTimeStamp MSecsToTimeStamp(double MSecs);
-// Date from 1 to MaxDateDay and Time within a day.
+// Date from 1 to kMaxDateDay and Time within a day.
 bool IsValidTimeStamp(const TTimeStamp &TimeStamp);
 // A finite value whose time stamp is valid.
 bool IsValidDateTime(TDateTime DateTime);

@@ -118,7 +118,7 @@ protected:
 class TFileStream : public THandleStream
 {
 public:
-    // EFOpenError / EFCreateError-style refusals ("Cannot open file ...").
+    // Refuses with EFOpenError ("Cannot open file ...", or "Cannot create file ..." for fmCreate).
     TFileStream(const QString &FileName, quint16 Mode);
     ~TFileStream() override;
 

@@ -987,45 +987,45 @@ TExprNode *TExprNodes::NewFieldNode(const QString &Name, TFieldType DataType)
 
 QString TSyntaxParserBase::TokenName() const
 {
-    if (m_FToken == etEnd)
+    if (m_Token == etEnd)
         return Msg(kSExprNothing);
-    return QLatin1Char('\'') + QString::fromUtf8(m_FTokenString) + QLatin1Char('\'');
+    return QLatin1Char('\'') + QString::fromUtf8(m_TokenString) + QLatin1Char('\'');
 }
 
 // ---------------------------------------------------------------- TExprParserBase
 
-TExprParserBase::TExprParserBase() : m_FExprNodes(std::make_unique<TExprNodes>(this)) {}
+TExprParserBase::TExprParserBase() : m_ExprNodes(std::make_unique<TExprNodes>(this)) {}
 
 TExprParserBase::~TExprParserBase() = default;
 
 void TExprParserBase::Parse(const QString &Text)
 {
-    m_FExprNodes->Clear();
-    m_FText = Text;
-    m_FAnsiText = Text.toUtf8();
-    m_FSourcePos = 0;
-    m_FToken = etEnd;
-    m_FPrevToken = etEnd;
-    m_FTokenString.clear();
+    m_ExprNodes->Clear();
+    m_Text = Text;
+    m_AnsiText = Text.toUtf8();
+    m_SourcePos = 0;
+    m_Token = etEnd;
+    m_PrevToken = etEnd;
+    m_TokenString.clear();
     NextToken();
     TExprNode *root = ParseExpr();
-    if (m_FToken != etEnd)
+    if (m_Token != etEnd)
         DatabaseError(Msg(kSExprIncorrect));
     // Only a truth value can accept or reject a record.
     if (root->DataType != ftBoolean)
         TypeMismatch();
-    m_FExprNodes->Root = root;
+    m_ExprNodes->Root = root;
 }
 
 void TExprParserBase::Evaluate(TFilterOptions Options, QVariant &Result)
 {
-    m_FFilterOptions = Options;
-    TExprNode *root = m_FExprNodes->Root;
+    m_FilterOptions = Options;
+    TExprNode *root = m_ExprNodes->Root;
     if (!root)
         DatabaseErrorFmt(Msg(kSExprExpected), Msg(kSExprNothing));
     // Field values are looked up afresh for each evaluation, so that a record buffer
     // the data set has replaced since is never read.
-    for (TExprNode *n = m_FExprNodes->FirstNode; n; n = n->Next)
+    for (TExprNode *n = m_ExprNodes->FirstNode; n; n = n->Next)
         if (n->Kind == enField)
             n->SetExternalData(nullptr, 0);
     Calculate(root, Options);
@@ -1158,31 +1158,31 @@ void TExprParserBase::Calculate(TExprNode *Node, TFilterOptions Options)
 
 // ---------------------------------------------------------------- TFilterParser
 
-TFilterParser::TFilterParser(TFilterFieldSource *DataSet) : m_FDataSet(DataSet) {}
+TFilterParser::TFilterParser(TFilterFieldSource *DataSet) : m_DataSet(DataSet) {}
 
 TFieldType TFilterParser::GetFieldDataType(const QString &Name)
 {
-    const int idx = m_FDataSet ? m_FDataSet->FilterFieldIndex(Name) : -1;
+    const int idx = m_DataSet ? m_DataSet->FilterFieldIndex(Name) : -1;
     if (idx < 0)
         DatabaseErrorFmt(QString::fromLatin1(dataaccess::msg::kSFieldNotFound), Name);
-    return m_FDataSet->FilterFieldType(idx);
+    return m_DataSet->FilterFieldType(idx);
 }
 
 void TFilterParser::GetFieldValue(TExprNode *Node)
 {
-    if (Node->FieldIndex < 0 && m_FDataSet)
-        Node->FieldIndex = m_FDataSet->FilterFieldIndex(Node->Name);
-    if (!m_FDataSet || Node->FieldIndex < 0) {
+    if (Node->FieldIndex < 0 && m_DataSet)
+        Node->FieldIndex = m_DataSet->FilterFieldIndex(Node->Name);
+    if (!m_DataSet || Node->FieldIndex < 0) {
         Node->SetDataSize(ValueSize(Node->DataType));
         return;
     }
     if (Node->ReadAsText) {
-        Node->TextValue = m_FDataSet->FilterFieldText(Node->FieldIndex);
+        Node->TextValue = m_DataSet->FilterFieldText(Node->FieldIndex);
         Node->SetText(Node->TextValue.toUtf8());
         return;
     }
     int size = 0;
-    const char *data = m_FDataSet->FilterFieldData(Node->FieldIndex, size);
+    const char *data = m_DataSet->FilterFieldData(Node->FieldIndex, size);
     if (data)
         Node->SetExternalData(data, size);
     else
@@ -1221,52 +1221,52 @@ static QString CharForMessage(const QByteArray &Text, int Pos)
 
 void TFilterParser::SkipBlanks()
 {
-    const QByteArray &s = m_FAnsiText;
+    const QByteArray &s = m_AnsiText;
     const int n = static_cast<int>(s.size());
     auto skip = [&] {
-        while (m_FSourcePos < n && s[m_FSourcePos] != 0 && IsBlank(s[m_FSourcePos]))
-            ++m_FSourcePos;
+        while (m_SourcePos < n && s[m_SourcePos] != 0 && IsBlank(s[m_SourcePos]))
+            ++m_SourcePos;
     };
     skip();
-    if (m_FSourcePos + 1 < n && s[m_FSourcePos] == '/' && s[m_FSourcePos + 1] == '*') {
-        int q = m_FSourcePos + 2;
+    if (m_SourcePos + 1 < n && s[m_SourcePos] == '/' && s[m_SourcePos + 1] == '*') {
+        int q = m_SourcePos + 2;
         while (q < n && s[q] != '*' && s[q] != 0)
             ++q;
         if (q >= n || s[q] == 0)
             DatabaseErrorFmt(Msg(kSExprInvalidChar), CharForMessage(s, q));
         if (q + 1 >= n || s[q + 1] != '/')
             DatabaseErrorFmt(Msg(kSExprInvalidChar), CharForMessage(s, q + 1));
-        m_FSourcePos = q + 2;
+        m_SourcePos = q + 2;
         skip();
     }
 }
 
 bool TFilterParser::NextIsLParen() const
 {
-    int p = m_FSourcePos;
-    while (p < m_FAnsiText.size() && m_FAnsiText[p] != 0 && IsBlank(m_FAnsiText[p]))
+    int p = m_SourcePos;
+    while (p < m_AnsiText.size() && m_AnsiText[p] != 0 && IsBlank(m_AnsiText[p]))
         ++p;
-    return p < m_FAnsiText.size() && m_FAnsiText[p] == '(';
+    return p < m_AnsiText.size() && m_AnsiText[p] == '(';
 }
 
 void TFilterParser::NextToken()
 {
-    m_FPrevToken = m_FToken;
-    m_FTokenString.clear();
+    m_PrevToken = m_Token;
+    m_TokenString.clear();
     SkipBlanks();
 
-    const QByteArray &s = m_FAnsiText;
+    const QByteArray &s = m_AnsiText;
     const int n = static_cast<int>(s.size());
-    int &p = m_FSourcePos;
+    int &p = m_SourcePos;
     if (p >= n) {
-        m_FToken = etEnd;
+        m_Token = etEnd;
         return;
     }
     auto at = [&](int I) -> unsigned char { return I < n ? static_cast<unsigned char>(s[I]) : 0; };
     const unsigned char c = at(p);
     auto single = [&](TExprToken T, int Len) {
-        m_FToken = T;
-        m_FTokenString = s.mid(p, Len);
+        m_Token = T;
+        m_TokenString = s.mid(p, Len);
         p += Len;
     };
 
@@ -1299,8 +1299,8 @@ void TFilterParser::NextToken()
         break;
     }
 
-    const bool minusIsOperator = m_FPrevToken == etLiteral || m_FPrevToken == etNumLiteral || m_FPrevToken == etName ||
-        m_FPrevToken == etSymbol || m_FPrevToken == etRParen;
+    const bool minusIsOperator = m_PrevToken == etLiteral || m_PrevToken == etNumLiteral || m_PrevToken == etName ||
+        m_PrevToken == etSymbol || m_PrevToken == etRParen;
     if (c == '-' && minusIsOperator)
         return single(etSUB, 1);
 
@@ -1319,8 +1319,8 @@ void TFilterParser::NextToken()
         // "1, 2" in a list where the separator is a comma: the comma is not the number's.
         if (sep == ',' && p - 1 > start && at(p - 1) == ',' && p < n && at(p) != 0 && IsBlank(s[p]))
             --p;
-        m_FToken = etNumLiteral;
-        m_FTokenString = s.mid(start, p - start);
+        m_Token = etNumLiteral;
+        m_TokenString = s.mid(start, p - start);
         return;
     }
 
@@ -1347,10 +1347,10 @@ void TFilterParser::NextToken()
                     ++chars;
             }
             if (!dropping)
-                m_FTokenString.append(static_cast<char>(d));
+                m_TokenString.append(static_cast<char>(d));
             ++p;
         }
-        m_FToken = etLiteral;
+        m_Token = etLiteral;
         return;
     }
 
@@ -1360,9 +1360,9 @@ void TFilterParser::NextToken()
             ++p;
         if (p >= n || at(p) == 0)
             DatabaseError(Msg(kSExprNameTerminator));
-        m_FTokenString = s.mid(start, p - start);
+        m_TokenString = s.mid(start, p - start);
         ++p;
-        m_FToken = etName;
+        m_Token = etName;
         return;
     }
 
@@ -1376,13 +1376,13 @@ void TFilterParser::NextToken()
             else
                 break;
         }
-        m_FTokenString = s.mid(start, p - start);
-        if (SameWord(m_FTokenString, "LIKE"))
-            m_FToken = etLIKE;
-        else if (SameWord(m_FTokenString, "IN"))
-            m_FToken = etIN;
+        m_TokenString = s.mid(start, p - start);
+        if (SameWord(m_TokenString, "LIKE"))
+            m_Token = etLIKE;
+        else if (SameWord(m_TokenString, "IN"))
+            m_Token = etIN;
         else
-            m_FToken = etSymbol;
+            m_Token = etSymbol;
         return;
     }
 
@@ -1391,7 +1391,7 @@ void TFilterParser::NextToken()
 
 TExprNode *TFilterParser::ParseExpr()
 {
-    m_FNesting = 0;
+    m_Nesting = 0;
     return ParseOr();
 }
 
@@ -1412,12 +1412,12 @@ struct NestingGuard
 
 TExprNode *TFilterParser::ParseOr()
 {
-    NestingGuard guard(m_FNesting);
+    NestingGuard guard(m_Nesting);
     TExprNode *left = ParseAnd();
-    while (m_FToken == etSymbol && SameWord(m_FTokenString, "OR")) {
+    while (m_Token == etSymbol && SameWord(m_TokenString, "OR")) {
         NextToken();
         TExprNode *right = ParseAnd();
-        left = m_FExprNodes->NewOperatorNode(toOR, left, right);
+        left = m_ExprNodes->NewOperatorNode(toOR, left, right);
     }
     return left;
 }
@@ -1425,20 +1425,20 @@ TExprNode *TFilterParser::ParseOr()
 TExprNode *TFilterParser::ParseAnd()
 {
     TExprNode *left = ParseNot();
-    while (m_FToken == etSymbol && SameWord(m_FTokenString, "AND")) {
+    while (m_Token == etSymbol && SameWord(m_TokenString, "AND")) {
         NextToken();
         TExprNode *right = ParseNot();
-        left = m_FExprNodes->NewOperatorNode(toAND, left, right);
+        left = m_ExprNodes->NewOperatorNode(toAND, left, right);
     }
     return left;
 }
 
 TExprNode *TFilterParser::ParseNot()
 {
-    if (m_FToken == etSymbol && SameWord(m_FTokenString, "NOT")) {
+    if (m_Token == etSymbol && SameWord(m_TokenString, "NOT")) {
         NextToken();
         TExprNode *operand = ParseCompare();
-        return m_FExprNodes->NewOperatorNode(toNOT, operand, nullptr);
+        return m_ExprNodes->NewOperatorNode(toNOT, operand, nullptr);
     }
     return ParseCompare();
 }
@@ -1447,7 +1447,7 @@ std::vector<TExprNode *> TFilterParser::ParseList(bool AllowEmpty)
 {
     // The current token is the one after "(".
     std::vector<TExprNode *> items;
-    if (m_FToken == etRParen) {
+    if (m_Token == etRParen) {
         if (!AllowEmpty)
             DatabaseError(Msg(kSExprEmptyInList));
         NextToken();
@@ -1455,15 +1455,15 @@ std::vector<TExprNode *> TFilterParser::ParseList(bool AllowEmpty)
     }
     for (;;) {
         items.push_back(ParseOr());
-        if (m_FToken == etComma) {
+        if (m_Token == etComma) {
             NextToken();
             continue;
         }
-        if (m_FToken == etRParen) {
+        if (m_Token == etRParen) {
             NextToken();
             return items;
         }
-        if (m_FToken == etEnd)
+        if (m_Token == etEnd)
             DatabaseErrorFmt(Msg(kSExprRParenExpected), TokenName());
         DatabaseErrorFmt(Msg(kSExprRParenOrCommaExpected), TokenName());
     }
@@ -1473,7 +1473,7 @@ TExprNode *TFilterParser::ParseCompare()
 {
     TExprNode *left = ParseAdd();
     TExprOperator op = toNOTDEFINED;
-    switch (m_FToken) {
+    switch (m_Token) {
     case etEQ:
         op = toEQ;
         break;
@@ -1497,28 +1497,28 @@ TExprNode *TFilterParser::ParseCompare()
         break;
     case etIN: {
         NextToken();
-        if (m_FToken != etLParen)
+        if (m_Token != etLParen)
             DatabaseErrorFmt(Msg(kSExprLParenExpected), TokenName());
         NextToken();
         const std::vector<TExprNode *> items = ParseList(false);
-        return m_FExprNodes->NewInNode(left, items);
+        return m_ExprNodes->NewInNode(left, items);
     }
     default:
         return left;
     }
     NextToken();
     TExprNode *right = ParseAdd();
-    return m_FExprNodes->NewOperatorNode(op, left, right);
+    return m_ExprNodes->NewOperatorNode(op, left, right);
 }
 
 TExprNode *TFilterParser::ParseAdd()
 {
     TExprNode *left = ParseMul();
-    while (m_FToken == etADD || m_FToken == etSUB) {
-        const TExprOperator op = m_FToken == etADD ? toADD : toSUB;
+    while (m_Token == etADD || m_Token == etSUB) {
+        const TExprOperator op = m_Token == etADD ? toADD : toSUB;
         NextToken();
         TExprNode *right = ParseMul();
-        left = m_FExprNodes->NewOperatorNode(op, left, right);
+        left = m_ExprNodes->NewOperatorNode(op, left, right);
     }
     return left;
 }
@@ -1526,11 +1526,11 @@ TExprNode *TFilterParser::ParseAdd()
 TExprNode *TFilterParser::ParseMul()
 {
     TExprNode *left = ParsePrimary();
-    while (m_FToken == etMUL || m_FToken == etDIV) {
-        const TExprOperator op = m_FToken == etMUL ? toMUL : toDIV;
+    while (m_Token == etMUL || m_Token == etDIV) {
+        const TExprOperator op = m_Token == etMUL ? toMUL : toDIV;
         NextToken();
         TExprNode *right = ParsePrimary();
-        left = m_FExprNodes->NewOperatorNode(op, left, right);
+        left = m_ExprNodes->NewOperatorNode(op, left, right);
     }
     return left;
 }
@@ -1563,60 +1563,60 @@ static bool ReadInt32(const QByteArray &Text, qint32 &Value)
 
 TExprNode *TFilterParser::ParsePrimary()
 {
-    switch (m_FToken) {
+    switch (m_Token) {
     case etSymbol: {
-        const QString name = QString::fromUtf8(m_FTokenString);
+        const QString name = QString::fromUtf8(m_TokenString);
         if (NextIsLParen() && TokenSymbolIsFunc(name)) {
-            NestingGuard guard(m_FNesting);
+            NestingGuard guard(m_Nesting);
             NextToken(); // "("
             NextToken();
             const std::vector<TExprNode *> args = ParseList(true);
-            return m_FExprNodes->NewFuncNode(name, FunctionOf(name), args);
+            return m_ExprNodes->NewFuncNode(name, FunctionOf(name), args);
         }
-        if (SameWord(m_FTokenString, "TRUE") || SameWord(m_FTokenString, "FALSE")) {
-            TExprNode *n = m_FExprNodes->NewConstNode(ftBoolean);
-            n->SetBoolean(SameWord(m_FTokenString, "TRUE"));
+        if (SameWord(m_TokenString, "TRUE") || SameWord(m_TokenString, "FALSE")) {
+            TExprNode *n = m_ExprNodes->NewConstNode(ftBoolean);
+            n->SetBoolean(SameWord(m_TokenString, "TRUE"));
             NextToken();
             return n;
         }
         [[fallthrough]];
     }
     case etName: {
-        const QString name = QString::fromUtf8(m_FTokenString);
+        const QString name = QString::fromUtf8(m_TokenString);
         const TFieldType type = GetFieldDataType(name);
-        TExprNode *n = m_FExprNodes->NewFieldNode(name, type);
-        n->FieldIndex = m_FDataSet ? m_FDataSet->FilterFieldIndex(name) : -1;
+        TExprNode *n = m_ExprNodes->NewFieldNode(name, type);
+        n->FieldIndex = m_DataSet ? m_DataSet->FilterFieldIndex(name) : -1;
         NextToken();
         return n;
     }
     case etNumLiteral: {
         qint32 i = 0;
         TExprNode *n = nullptr;
-        if (ReadInt32(m_FTokenString, i)) {
-            n = m_FExprNodes->NewConstNode(ftInteger);
+        if (ReadInt32(m_TokenString, i)) {
+            n = m_ExprNodes->NewConstNode(ftInteger);
             std::memcpy(n->Buffer(), &i, 4);
         } else {
-            const QString text = QString::fromLatin1(m_FTokenString);
+            const QString text = QString::fromLatin1(m_TokenString);
             const double d = dataaccess::StrToFloat(text);
             if (!std::isfinite(d))
                 throw EConvertError(dataaccess::Format(QString::fromLatin1(dataaccess::msg::kSInvalidFloat), text));
-            n = m_FExprNodes->NewConstNode(ftFloat);
+            n = m_ExprNodes->NewConstNode(ftFloat);
             std::memcpy(n->Buffer(), &d, 8);
         }
         NextToken();
         return n;
     }
     case etLiteral: {
-        TExprNode *n = m_FExprNodes->NewConstNode(ftString);
-        n->SetText(m_FTokenString);
-        n->PartialLength = static_cast<int>(QString::fromUtf8(m_FTokenString).indexOf(QLatin1Char('*')));
+        TExprNode *n = m_ExprNodes->NewConstNode(ftString);
+        n->SetText(m_TokenString);
+        n->PartialLength = static_cast<int>(QString::fromUtf8(m_TokenString).indexOf(QLatin1Char('*')));
         NextToken();
         return n;
     }
     case etLParen: {
         NextToken();
         TExprNode *n = ParseOr();
-        if (m_FToken != etRParen)
+        if (m_Token != etRParen)
             DatabaseErrorFmt(Msg(kSExprRParenExpected), TokenName());
         NextToken();
         return n;

@@ -190,12 +190,12 @@ public:
     virtual ~TSyntaxParserBase() = default;
 
 protected:
-    QString m_FText;
-    QByteArray m_FAnsiText;
-    TExprToken m_FToken = etEnd;
-    TExprToken m_FPrevToken = etEnd;
-    QByteArray m_FTokenString;
-    int m_FSourcePos = 0;
+    QString m_Text;
+    QByteArray m_AnsiText;
+    TExprToken m_Token = etEnd;
+    TExprToken m_PrevToken = etEnd;
+    QByteArray m_TokenString;
+    int m_SourcePos = 0;
 
     virtual void NextToken() = 0;
     // The current token for a message: in single quotes, or "nothing" at the end.
@@ -212,7 +212,7 @@ public:
     virtual void Parse(const QString &Text);
     virtual void Evaluate(TFilterOptions Options, QVariant &Result);
 
-    TExprNodes *ExprNodes() const { return m_FExprNodes.get(); }
+    TExprNodes *ExprNodes() const { return m_ExprNodes.get(); }
 
     // The operations the expression asks of whatever holds the fields.
     virtual TFieldType GetFieldDataType(const QString &Name) = 0;
@@ -224,10 +224,10 @@ public:
     static void Calculate(TExprNode *Node, TFilterOptions Options);
 
 protected:
-    std::unique_ptr<TExprNodes> m_FExprNodes;
-    TFilterOptions m_FFilterOptions;
+    std::unique_ptr<TExprNodes> m_ExprNodes;
+    TFilterOptions m_FilterOptions;
 
-    // The whole expression of the current text; FToken is its first token.
+    // The whole expression of the current text; m_Token is its first token.
     virtual TExprNode *ParseExpr() = 0;
 };
 
@@ -252,14 +252,14 @@ class TFilterParser : public TExprParserBase
 public:
     explicit TFilterParser(TFilterFieldSource *DataSet);
 
-    TFilterFieldSource *DataSet() const { return m_FDataSet; }
+    TFilterFieldSource *DataSet() const { return m_DataSet; }
 
     TFieldType GetFieldDataType(const QString &Name) override;
     void GetFieldValue(TExprNode *Node) override;
 
 protected:
-    TFilterFieldSource *m_FDataSet;
-    int m_FNesting = 0;
+    TFilterFieldSource *m_DataSet;
+    int m_Nesting = 0;
 
     void NextToken() override;
     TExprNode *ParseExpr() override;

@@ -19,7 +19,7 @@ protected:
     // Compresses one 64-byte block.
     virtual void ProcessBlock(const void *Block);
     // The published compression functions come from the crypto library, which keeps their
-    // state itself: these feed it and fetch the finished digest into Digest.
+    // state itself: these feed it and fetch the finished digest into m_Digest.
     void LibraryWrite(int Algo, const void *Data, int Size);
     void LibraryFinal(int Algo);
 

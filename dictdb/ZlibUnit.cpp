@@ -43,7 +43,7 @@ int ZlibLevel(TCompressionLevel Level)
 // ---- TCustomZlibStream ----
 
 TCustomZlibStream::TCustomZlibStream(TStream *AStrm)
-    : m_Strm(AStrm), m_StrmPos(AStrm ? AStrm->Position() : 0), m_FBuffer(new Bytef[kBufferSize])
+    : m_Strm(AStrm), m_StrmPos(AStrm ? AStrm->Position() : 0), m_Buffer(new Bytef[kBufferSize])
 {}
 
 TCustomZlibStream::~TCustomZlibStream() = default;
@@ -66,9 +66,9 @@ TCompressionStream::TCompressionStream(TCompressionLevel CompressionLevel, TStre
 {
     if (!Dest)
         CompressError(kSInvalidStreamOp);
-    m_FzRec.next_out = m_FBuffer.get();
-    m_FzRec.avail_out = kBufferSize;
-    if (deflateInit(&m_FzRec, ZlibLevel(CompressionLevel)) != Z_OK)
+    m_ZStream.next_out = m_Buffer.get();
+    m_ZStream.avail_out = kBufferSize;
+    if (deflateInit(&m_ZStream, ZlibLevel(CompressionLevel)) != Z_OK)
         CompressError(kSError);
 }
 
@@ -82,7 +82,7 @@ TCompressionStream::~TCompressionStream()
             qCWarning(lcEngine) << "finishing a compression stream failed:" << platform::CurrentExceptionText();
         }
     }
-    deflateEnd(&m_FzRec);
+    deflateEnd(&m_ZStream);
 }
 
 qint64 TCompressionStream::Read(void *, qint64)
@@ -101,15 +101,15 @@ qint64 TCompressionStream::Write(const void *Buffer, qint64 Count)
     qint64 left = Count;
     while (left > 0) {
         const qint64 portion = std::min(left, kMaxPortion);
-        m_FzRec.next_in = const_cast<Bytef *>(p);
-        m_FzRec.avail_in = uInt(portion);
-        while (m_FzRec.avail_in > 0) {
-            if (deflate(&m_FzRec, Z_NO_FLUSH) < 0)
+        m_ZStream.next_in = const_cast<Bytef *>(p);
+        m_ZStream.avail_in = uInt(portion);
+        while (m_ZStream.avail_in > 0) {
+            if (deflate(&m_ZStream, Z_NO_FLUSH) < 0)
                 CompressError(kSError);
-            if (m_FzRec.avail_out == 0) {
-                m_Strm->WriteBuffer(m_FBuffer.get(), kBufferSize);
-                m_FzRec.next_out = m_FBuffer.get();
-                m_FzRec.avail_out = kBufferSize;
+            if (m_ZStream.avail_out == 0) {
+                m_Strm->WriteBuffer(m_Buffer.get(), kBufferSize);
+                m_ZStream.next_out = m_Buffer.get();
+                m_ZStream.avail_out = kBufferSize;
                 m_StrmPos = m_Strm->Position();
                 Progress();
             }
@@ -117,7 +117,7 @@ qint64 TCompressionStream::Write(const void *Buffer, qint64 Count)
         p += portion;
         left -= portion;
     }
-    m_FzRec.next_in = nullptr;
+    m_ZStream.next_in = nullptr;
     return Count;
 }
 
@@ -133,21 +133,21 @@ void TCompressionStream::Finish()
     if (m_Finished)
         return;
     m_Finished = true;
-    m_FzRec.next_in = nullptr;
-    m_FzRec.avail_in = 0;
+    m_ZStream.next_in = nullptr;
+    m_ZStream.avail_in = 0;
     Reposition();
     for (;;) {
-        const int r = deflate(&m_FzRec, Z_FINISH);
+        const int r = deflate(&m_ZStream, Z_FINISH);
         if (r < 0 && r != Z_BUF_ERROR)
             CompressError(kSError);
-        if (r == Z_STREAM_END || m_FzRec.avail_out != 0)
+        if (r == Z_STREAM_END || m_ZStream.avail_out != 0)
             break;
-        m_Strm->WriteBuffer(m_FBuffer.get(), kBufferSize);
-        m_FzRec.next_out = m_FBuffer.get();
-        m_FzRec.avail_out = kBufferSize;
+        m_Strm->WriteBuffer(m_Buffer.get(), kBufferSize);
+        m_ZStream.next_out = m_Buffer.get();
+        m_ZStream.avail_out = kBufferSize;
     }
-    if (m_FzRec.avail_out < uInt(kBufferSize))
-        m_Strm->WriteBuffer(m_FBuffer.get(), kBufferSize - m_FzRec.avail_out);
+    if (m_ZStream.avail_out < uInt(kBufferSize))
+        m_Strm->WriteBuffer(m_Buffer.get(), kBufferSize - m_ZStream.avail_out);
     m_StrmPos = m_Strm->Position();
 }
 
@@ -157,15 +157,15 @@ TDecompressionStream::TDecompressionStream(TStream *Source) : TCustomZlibStream(
 {
     if (!Source)
         DecompressError(kSInvalidStreamOp);
-    m_FzRec.next_in = m_FBuffer.get();
-    m_FzRec.avail_in = 0;
-    if (inflateInit(&m_FzRec) != Z_OK)
+    m_ZStream.next_in = m_Buffer.get();
+    m_ZStream.avail_in = 0;
+    if (inflateInit(&m_ZStream) != Z_OK)
         DecompressError(kSError);
 }
 
 TDecompressionStream::~TDecompressionStream()
 {
-    inflateEnd(&m_FzRec);
+    inflateEnd(&m_ZStream);
 }
 
 qint64 TDecompressionStream::Read(void *Buffer, qint64 Count)
@@ -188,34 +188,34 @@ qint64 TDecompressionStream::ReadPortion(Bytef *Buffer, uInt Count)
 {
     if (m_Ended)
         return 0;
-    m_FzRec.next_out = Buffer;
-    m_FzRec.avail_out = Count;
+    m_ZStream.next_out = Buffer;
+    m_ZStream.avail_out = Count;
     Reposition();
-    while (m_FzRec.avail_out > 0) {
-        if (m_FzRec.avail_in == 0) {
-            const qint64 n = m_Strm->Read(m_FBuffer.get(), kBufferSize);
+    while (m_ZStream.avail_out > 0) {
+        if (m_ZStream.avail_in == 0) {
+            const qint64 n = m_Strm->Read(m_Buffer.get(), kBufferSize);
             if (n <= 0)
                 break;
-            m_FzRec.next_in = m_FBuffer.get();
-            m_FzRec.avail_in = uInt(n);
+            m_ZStream.next_in = m_Buffer.get();
+            m_ZStream.avail_in = uInt(n);
             m_StrmPos = m_Strm->Position();
             Progress();
         }
-        const uInt inBefore = m_FzRec.avail_in;
-        const uInt outBefore = m_FzRec.avail_out;
-        const int r = inflate(&m_FzRec, Z_NO_FLUSH);
+        const uInt inBefore = m_ZStream.avail_in;
+        const uInt outBefore = m_ZStream.avail_out;
+        const int r = inflate(&m_ZStream, Z_NO_FLUSH);
         if (r == Z_STREAM_END) {
             // Bytes after the end of the stream are not ours: stop here.
             m_Ended = true;
             break;
         }
         // A dictionary request cannot be answered, and a call that moves nothing never will.
-        if (r < 0 || r == Z_NEED_DICT || (m_FzRec.avail_in == inBefore && m_FzRec.avail_out == outBefore))
+        if (r < 0 || r == Z_NEED_DICT || (m_ZStream.avail_in == inBefore && m_ZStream.avail_out == outBefore))
             DecompressError(kSError);
     }
-    const qint64 produced = qint64(Count - m_FzRec.avail_out);
-    m_FzRec.next_out = nullptr;
-    m_FzRec.avail_out = 0;
+    const qint64 produced = qint64(Count - m_ZStream.avail_out);
+    m_ZStream.next_out = nullptr;
+    m_ZStream.avail_out = 0;
     return produced;
 }
 
@@ -236,12 +236,12 @@ void TDecompressionStream::Discard(qint64 Count)
 
 qint64 TDecompressionStream::Seek(qint64 Offset, TSeekOrigin Origin)
 {
-    const qint64 produced = qint64(m_FzRec.total_out);
+    const qint64 produced = qint64(m_ZStream.total_out);
     if (Offset == 0 && Origin == soBeginning) {
-        if (inflateReset(&m_FzRec) != Z_OK)
+        if (inflateReset(&m_ZStream) != Z_OK)
             DecompressError(kSError);
-        m_FzRec.next_in = m_FBuffer.get();
-        m_FzRec.avail_in = 0;
+        m_ZStream.next_in = m_Buffer.get();
+        m_ZStream.avail_in = 0;
         m_Ended = false;
         m_Strm->SetPosition(0);
         m_StrmPos = 0;
@@ -252,5 +252,5 @@ qint64 TDecompressionStream::Seek(qint64 Offset, TSeekOrigin Origin)
     } else {
         DecompressError(kSInvalidStreamOp);
     }
-    return qint64(m_FzRec.total_out);
+    return qint64(m_ZStream.total_out);
 }

@@ -37,7 +37,7 @@ public:
     TZlibNotifyEvent OnProgress;
 
     // Input bytes zlib has consumed so far.
-    qint64 BytesIn() const { return qint64(m_FzRec.total_in); }
+    qint64 BytesIn() const { return qint64(m_ZStream.total_in); }
 
     static constexpr int kBufferSize = 131072;
 
@@ -49,8 +49,8 @@ protected:
 
     TStream *m_Strm = nullptr;
     qint64 m_StrmPos = 0;
-    z_stream m_FzRec{};
-    std::unique_ptr<Bytef[]> m_FBuffer;
+    z_stream m_ZStream{};
+    std::unique_ptr<Bytef[]> m_Buffer;
 };
 
 // Stream level codes.

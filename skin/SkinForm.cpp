@@ -608,19 +608,19 @@ void TSkinForm::ApplyStyle()
             const QImage *img = t->GetBitmap(Key);
             return img ? img->size() : QSize();
         };
-        m_Color = TColor(t->GetColor(SkiN2Formcolor));
-        m_MenuBarColor = TColor(t->GetColor(SkiN2Menubarstartcolor));
-        m_MenuBarToColor = TColor(t->GetColor(SkiN2Menubarendcolor));
-        m_LeftPicWidth = size(SkiN2Formleftborder).width();
-        m_RightPicWidth = size(SkiN2Formrightborder).width();
-        m_BottomPicHeight = size(SkiN2FormbottombordeR1).height();
-        m_TransparentColor = ColorToQColor(TColor(t->GetColor(SkiN2Transcolor)));
-        m_TitleRegion = t->GetBool(SkiN2Titlebarneedregion);
-        m_BottomRegion = t->GetBool(SkiN2Bottomborderneedregion);
-        m_TitleRegionMinY = t->GetInteger(SkiN2Titlebarregionminy);
-        m_TitleRegionMaxY = t->GetInteger(SkiN2Titlebarregionmaxy);
-        m_BottomRegionMinY = t->GetInteger(SkiN2Bottomregionminy);
-        m_BottomRegionMaxY = t->GetInteger(SkiN2Bottomregionmaxy);
+        m_Color = TColor(t->GetColor(SKIN2_FORMCOLOR));
+        m_MenuBarColor = TColor(t->GetColor(SKIN2_MENUBARSTARTCOLOR));
+        m_MenuBarToColor = TColor(t->GetColor(SKIN2_MENUBARENDCOLOR));
+        m_LeftPicWidth = size(SKIN2_FORMLEFTBORDER).width();
+        m_RightPicWidth = size(SKIN2_FORMRIGHTBORDER).width();
+        m_BottomPicHeight = size(SKIN2_FORMBOTTOMBORDER1).height();
+        m_TransparentColor = ColorToQColor(TColor(t->GetColor(SKIN2_TRANSCOLOR)));
+        m_TitleRegion = t->GetBool(SKIN2_TITLEBARNEEDREGION);
+        m_BottomRegion = t->GetBool(SKIN2_BOTTOMBORDERNEEDREGION);
+        m_TitleRegionMinY = t->GetInteger(SKIN2_TITLEBARREGIONMINY);
+        m_TitleRegionMaxY = t->GetInteger(SKIN2_TITLEBARREGIONMAXY);
+        m_BottomRegionMinY = t->GetInteger(SKIN2_BOTTOMREGIONMINY);
+        m_BottomRegionMaxY = t->GetInteger(SKIN2_BOTTOMREGIONMAXY);
     } else {
         m_TitleBar->SetRoundCornerBottom(0);
         m_LeftPicWidth = 0;
@@ -723,9 +723,9 @@ void TSkinForm::PaintFrame(QPainter &Canvas)
         }
         const int sideTop = title.isNull() ? 0 : title.height();
         const int sideBottom = h - qMax(m_BottomPicHeight, 4);
-        if (const QImage *left = t->GetBitmap(SkiN2Formleftborder); left && sideBottom > sideTop)
+        if (const QImage *left = t->GetBitmap(SKIN2_FORMLEFTBORDER); left && sideBottom > sideTop)
             Canvas.drawImage(QRect(0, sideTop, left->width(), sideBottom - sideTop), *left);
-        if (const QImage *right = t->GetBitmap(SkiN2Formrightborder); right && sideBottom > sideTop)
+        if (const QImage *right = t->GetBitmap(SKIN2_FORMRIGHTBORDER); right && sideBottom > sideTop)
             Canvas.drawImage(QRect(w - right->width(), sideTop, right->width(), sideBottom - sideTop), *right);
         menuEdges(0, 0);
         m_FrameBitmap = BottomPicture();
@@ -765,16 +765,16 @@ QImage TSkinForm::BottomPicture() const
     const TSkinFileTheme *t = m_FileTheme;
     if (!Active() || !SkinFileInEffect())
         return {};
-    const QImage *b1 = t->GetBitmap(SkiN2FormbottombordeR1);
+    const QImage *b1 = t->GetBitmap(SKIN2_FORMBOTTOMBORDER1);
     if (!b1 || b1->isNull())
         return {};
     const int w = m_Form->width();
     QImage out(w, b1->height(), QImage::Format_RGB888);
     out.fill(ColorToQColor(m_Color));
     QPainter fp(&out);
-    if (t->GetBool(SkiN2Bottomborderthreesect)) {
-        const QImage *b2 = t->GetBitmap(SkiN2FormbottombordeR2);
-        const QImage *b3 = t->GetBitmap(SkiN2FormbottombordeR3);
+    if (t->GetBool(SKIN2_BOTTOMBORDERTHREESECT)) {
+        const QImage *b2 = t->GetBitmap(SKIN2_FORMBOTTOMBORDER2);
+        const QImage *b3 = t->GetBitmap(SKIN2_FORMBOTTOMBORDER3);
         const int rw = b3 ? b3->width() : 0;
         if (b2 && w - b1->width() - rw > 0)
             fp.drawImage(QRect(b1->width(), 0, w - b1->width() - rw, b1->height()), *b2);

@@ -77,7 +77,7 @@ public:
     // with a single border.
     bool Sizeable() const;
     // The edges a press at Pos (form coordinates) would size: the frame's width of the style
-    // around the client area, the corners within CornerGrip pixels. None while the form cannot
+    // around the client area, the corners within kCornerGrip pixels. None while the form cannot
     // be sized (not sizeable, fixed size, maximised or minimised).
     Qt::Edges FrameEdgesAt(const QPoint &Pos) const;
     static constexpr int kCornerGrip = 16;

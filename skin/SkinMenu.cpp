@@ -290,13 +290,13 @@ void TSkinCustomMenu::ApplyUIStyle()
     }
     TSkinUIStyle style;
     if (ThemeFileInEffect(m_FileTheme, m_UIStyle, style)) {
-        m_BarColor = TColor(m_FileTheme->GetColor(SkiN2Leftbarstartcolor));
-        m_BarToColor = TColor(m_FileTheme->GetColor(SkiN2Leftbarendcolor));
-        m_Color = TColor(m_FileTheme->GetColor(SkiN2Menuitemcolor));
-        m_FontColor = TColor(m_FileTheme->GetColor(SkiN2Menuitemfontcolor));
-        m_SelectedColor = TColor(m_FileTheme->GetColor(SkiN2Selectedmenucolor));
-        m_SelectedBorderColor = TColor(m_FileTheme->GetColor(SkiN2Selectedmenubordercolor));
-        m_SelectedFontColor = TColor(m_FileTheme->GetColor(SkiN2Selectedmenufontcolor));
+        m_BarColor = TColor(m_FileTheme->GetColor(SKIN2_LEFTBARSTARTCOLOR));
+        m_BarToColor = TColor(m_FileTheme->GetColor(SKIN2_LEFTBARENDCOLOR));
+        m_Color = TColor(m_FileTheme->GetColor(SKIN2_MENUITEMCOLOR));
+        m_FontColor = TColor(m_FileTheme->GetColor(SKIN2_MENUITEMFONTCOLOR));
+        m_SelectedColor = TColor(m_FileTheme->GetColor(SKIN2_SELECTEDMENUCOLOR));
+        m_SelectedBorderColor = TColor(m_FileTheme->GetColor(SKIN2_SELECTEDMENUBORDERCOLOR));
+        m_SelectedFontColor = TColor(m_FileTheme->GetColor(SKIN2_SELECTEDMENUFONTCOLOR));
     } else {
         m_BarColor = StyleColor(style, 23);
         m_BarToColor = m_BarColor;
@@ -372,7 +372,7 @@ void TSkinCustomMenu::DrawMenuFrame(QPainter &Canvas, const QSize &Size) const
     Canvas.drawRect(1, 2, w - 4, h - 5);
     TSkinUIStyle style;
     const QColor form = ThemeFileInEffect(m_FileTheme, m_UIStyle, style)
-        ? Q(TColor(m_FileTheme->GetColor(SkiN2Formcolor)))
+        ? Q(TColor(m_FileTheme->GetColor(SKIN2_FORMCOLOR)))
         : Q(StyleColor(style, 15));
     Canvas.setPen(form);
     Canvas.drawLine(0, h - 1, w - 1, h - 1);
@@ -585,15 +585,15 @@ void DrawMenuBarButton(QPainter &Canvas, const QRect &Rect, const QString &Capti
             }
             Canvas.drawImage(Rect.topLeft(), off);
         } else {
-            Canvas.fillRect(Rect, SkinOrStyleColor(Look.Theme, SkiN2Topselectedmenucolor, Look.Style, 19));
-            Canvas.setPen(SkinOrStyleColor(Look.Theme, SkiN2Topselectedmenubordercolor, Look.Style, 18));
+            Canvas.fillRect(Rect, SkinOrStyleColor(Look.Theme, SKIN2_TOPSELECTEDMENUCOLOR, Look.Style, 19));
+            Canvas.setPen(SkinOrStyleColor(Look.Theme, SKIN2_TOPSELECTEDMENUBORDERCOLOR, Look.Style, 18));
             Canvas.setBrush(Qt::NoBrush);
             Canvas.drawRect(Rect.adjusted(0, 0, -1, -1));
-            Canvas.setPen(SkinOrStyleColor(Look.Theme, SkiN2Topselectedmenufontcolor, Look.Style, 20));
+            Canvas.setPen(SkinOrStyleColor(Look.Theme, SKIN2_TOPSELECTEDMENUFONTCOLOR, Look.Style, 20));
             Canvas.drawText(Rect.translated(0, 2), flags, Caption);
         }
     } else {
-        Canvas.setPen(Enabled ? SkinOrStyleColor(Look.Theme, SkiN2Topmenufontcolor, Look.Style, 22)
+        Canvas.setPen(Enabled ? SkinOrStyleColor(Look.Theme, SKIN2_TOPMENUFONTCOLOR, Look.Style, 22)
                               : QColor(0x80, 0x80, 0x80));
         Canvas.drawText(Rect, flags, Caption);
     }

@@ -485,7 +485,7 @@ void TSkinTitleBar::ApplyStyle(bool KeepFontColor)
             if (style == TSkinUIStyle::MacOS && !ThemeFileInEffect(m_FileTheme, m_UIStyle, style))
                 m_FontColor = 0;
             else if (ThemeFileInEffect(m_FileTheme, m_UIStyle, style))
-                m_FontColor = TColor(m_FileTheme->GetColor(SkiN2Titlefontcolor));
+                m_FontColor = TColor(m_FileTheme->GetColor(SKIN2_TITLEFONTCOLOR));
             else
                 m_FontColor = 0xFFFFFF;
         }
@@ -526,8 +526,8 @@ void TSkinTitleBar::BuildFromStyle(TSkinUIStyle Style)
 void TSkinTitleBar::BuildFromTheme()
 {
     const TSkinFileTheme *t = m_FileTheme;
-    m_CaptionSection = t->GetBool(SkiN2Titlefivesect);
-    m_TransparentColor = ColorToQColor(TColor(t->GetColor(SkiN2Transcolor)));
+    m_CaptionSection = t->GetBool(SKIN2_TITLEFIVESECT);
+    m_TransparentColor = ColorToQColor(TColor(t->GetColor(SKIN2_TRANSCOLOR)));
     auto pic = [t](int Key) {
         const QImage *img = t->GetBitmap(Key);
         return img ? *img : QImage();
@@ -541,34 +541,34 @@ void TSkinTitleBar::BuildFromTheme()
             s->SetAlign(Align);
     };
     if (m_CaptionSection) {
-        add(SkiN2TitlebaR1, TSkinTitleBarAlign::skinLeft, true, false);
-        add(SkiN2TitlebaR2, TSkinTitleBarAlign::skinLeft, false, true);
-        add(SkiN2TitlebaR3, TSkinTitleBarAlign::skinLeft, true, false);
-        add(SkiN2TitlebaR4, TSkinTitleBarAlign::skinClient, false, false);
-        add(SkiN2TitlebaR5, TSkinTitleBarAlign::skinLeft, true, false);
+        add(SKIN2_TITLEBAR1, TSkinTitleBarAlign::skinLeft, true, false);
+        add(SKIN2_TITLEBAR2, TSkinTitleBarAlign::skinLeft, false, true);
+        add(SKIN2_TITLEBAR3, TSkinTitleBarAlign::skinLeft, true, false);
+        add(SKIN2_TITLEBAR4, TSkinTitleBarAlign::skinClient, false, false);
+        add(SKIN2_TITLEBAR5, TSkinTitleBarAlign::skinLeft, true, false);
     } else {
-        add(SkiN2TitlebaR1, TSkinTitleBarAlign::skinLeft, true, false);
-        add(SkiN2TitlebaR2, TSkinTitleBarAlign::skinClient, false, false);
-        add(SkiN2TitlebaR3, TSkinTitleBarAlign::skinRight, true, false);
+        add(SKIN2_TITLEBAR1, TSkinTitleBarAlign::skinLeft, true, false);
+        add(SKIN2_TITLEBAR2, TSkinTitleBarAlign::skinClient, false, false);
+        add(SKIN2_TITLEBAR3, TSkinTitleBarAlign::skinRight, true, false);
     }
-    m_LeftBtnXOffset = t->GetInteger(SkiN2Titlebariconposx);
-    m_RightBtnXOffset = t->GetInteger(SkiN2Titlebarbuttonposx);
-    const QImage buttons = pic(SkiN2Titlebuttons).convertToFormat(QImage::Format_RGB32);
+    m_LeftBtnXOffset = t->GetInteger(SKIN2_TITLEBARICONPOSX);
+    m_RightBtnXOffset = t->GetInteger(SKIN2_TITLEBARBUTTONPOSX);
+    const QImage buttons = pic(SKIN2_TITLEBUTTONS).convertToFormat(QImage::Format_RGB32);
     m_ButtonHeight = buttons.height();
     const int shift = OnFormFrame() ? 3 : 0;
-    m_ButtonTop = t->GetInteger(SkiN2Titlebarbuttonposy) - shift;
-    m_IconTop = t->GetInteger(SkiN2Titlebariconposy) - shift;
-    m_CaptionTop = t->GetInteger(SkiN2Titlebarcaptiontop);
-    m_BackgroundColor = ColorToQColor(TColor(t->GetColor(SkiN2Formcolor)));
+    m_ButtonTop = t->GetInteger(SKIN2_TITLEBARBUTTONPOSY) - shift;
+    m_IconTop = t->GetInteger(SKIN2_TITLEBARICONPOSY) - shift;
+    m_CaptionTop = t->GetInteger(SKIN2_TITLEBARCAPTIONTOP);
+    m_BackgroundColor = ColorToQColor(TColor(t->GetColor(SKIN2_FORMCOLOR)));
     if (QWidget *form = Form()) {
         const int perButton = buttons.width() / 18 * m_Buttons.Count();
-        const int posx = t->GetInteger(SkiN2Titlebarbuttonposx);
+        const int posx = t->GetInteger(SKIN2_TITLEBARBUTTONPOSX);
         int minWidth;
         if (m_CaptionSection)
-            minWidth = qMax(pic(SkiN2TitlebaR5).width(), perButton + posx) + pic(SkiN2TitlebaR1).width() +
-                pic(SkiN2TitlebaR3).width() + 16;
+            minWidth = qMax(pic(SKIN2_TITLEBAR5).width(), perButton + posx) + pic(SKIN2_TITLEBAR1).width() +
+                pic(SKIN2_TITLEBAR3).width() + 16;
         else
-            minWidth = qMax(perButton + posx, pic(SkiN2TitlebaR3).width()) + pic(SkiN2TitlebaR1).width();
+            minWidth = qMax(perButton + posx, pic(SKIN2_TITLEBAR3).width()) + pic(SKIN2_TITLEBAR1).width();
         form->setMinimumWidth(minWidth);
     }
 }
@@ -578,7 +578,7 @@ QImage TSkinTitleBar::ButtonStrip() const
     QImage strip;
     TSkinUIStyle style;
     if (ThemeFileInEffect(m_FileTheme, m_UIStyle, style)) {
-        if (const QImage *img = m_FileTheme->GetBitmap(SkiN2Titlebuttons))
+        if (const QImage *img = m_FileTheme->GetBitmap(SKIN2_TITLEBUTTONS))
             strip = img->convertToFormat(QImage::Format_RGB32);
     } else {
         LoadStyleBitmap(style, 5, &strip);

@@ -18,39 +18,39 @@ constexpr qint64 kReadSize = 512;
 
 // ---- TWorkThread ---------------------------------------------------------------------------
 
-TWorkThread::TWorkThread(THttpGet *AOwner, const TJob &AJob) : Owner(AOwner), m_Job(AJob), m_FHandOff(this) {}
+TWorkThread::TWorkThread(THttpGet *AOwner, const TJob &AJob) : Owner(AOwner), m_Job(AJob), m_HandOff(this) {}
 
 TWorkThread::~TWorkThread()
 {
     Stopping = true;
     WaitEnded();
-    m_FHandOff.Close();
+    m_HandOff.Close();
 }
 
 bool TWorkThread::Ended()
 {
-    return m_FHandOff.Finished();
+    return m_HandOff.Finished();
 }
 
 void TWorkThread::run()
 {
     Execute();
-    m_FHandOff.Finish();
+    m_HandOff.Finish();
 }
 
 void TWorkThread::Synchronize(const std::function<void()> &Call)
 {
-    m_FHandOff.Synchronize(Call);
+    m_HandOff.Synchronize(Call);
 }
 
 void TWorkThread::ServePending()
 {
-    m_FHandOff.ServePending();
+    m_HandOff.ServePending();
 }
 
 void TWorkThread::WaitEnded()
 {
-    m_FHandOff.WaitEnded([this] { return isRunning(); });
+    m_HandOff.WaitEnded([this] { return isRunning(); });
     if (Ended())
         wait();
 }
@@ -66,7 +66,7 @@ void TWorkThread::StopThread()
 void TWorkThread::DoProcess()
 {
     Synchronize([this] {
-        if (!Owner->m_FDestroying && Owner->OnProcess)
+        if (!Owner->m_Destroying && Owner->OnProcess)
             Owner->OnProcess(Owner, TotalRead, Owner->TotalSize);
     });
 }
@@ -74,7 +74,7 @@ void TWorkThread::DoProcess()
 void TWorkThread::DoError()
 {
     Synchronize([this] {
-        if (!Owner->m_FDestroying && Owner->OnError)
+        if (!Owner->m_Destroying && Owner->OnError)
             Owner->OnError(Owner);
     });
 }
@@ -82,7 +82,7 @@ void TWorkThread::DoError()
 void TWorkThread::DoCompleted()
 {
     Synchronize([this] {
-        if (Owner->m_FDestroying)
+        if (Owner->m_Destroying)
             return;
         if (Succeeded) {
             if (m_Job.Mode == 0) {
@@ -260,10 +260,10 @@ THttpGet::THttpGet(QObject *AOwner) : QObject(AOwner) {}
 
 THttpGet::~THttpGet()
 {
-    m_FDestroying = true;
+    m_Destroying = true;
     StopTransfer(false);
-    m_FThread.reset();
-    m_FRetired.clear();
+    m_Thread.reset();
+    m_Retired.clear();
 }
 
 bool THttpGet::GetFile()
@@ -276,14 +276,14 @@ bool THttpGet::Start(quint8 AMode)
     if (IsBusy())
         return false;
     Mode = AMode;
-    std::erase_if(m_FRetired, [](const std::unique_ptr<TWorkThread> &T) { return T->Ended(); });
-    if (m_FThread) {
+    std::erase_if(m_Retired, [](const std::unique_ptr<TWorkThread> &T) { return T->Ended(); });
+    if (m_Thread) {
         // A worker handing over its last event (a new transfer asked for from inside it) is
         // kept until it has ended.
-        if (m_FThread->Ended())
-            m_FThread.reset();
+        if (m_Thread->Ended())
+            m_Thread.reset();
         else
-            m_FRetired.push_back(std::move(m_FThread));
+            m_Retired.push_back(std::move(m_Thread));
     }
     TWorkThread::TJob job;
     job.Agent = Agent;
@@ -299,16 +299,16 @@ bool THttpGet::Start(quint8 AMode)
     job.Limits = Limits;
     TotalSize = 0;
     Text.clear();
-    m_FThread = std::make_unique<TWorkThread>(this, job);
+    m_Thread = std::make_unique<TWorkThread>(this, job);
     // Busy from this moment, so that a second start right after this one is refused.
-    m_FThread->Running = true;
-    m_FThread->start();
+    m_Thread->Running = true;
+    m_Thread->start();
     return true;
 }
 
 bool THttpGet::IsBusy() const
 {
-    return m_FThread && m_FThread->Running;
+    return m_Thread && m_Thread->Running;
 }
 
 void THttpGet::Stop()
@@ -320,7 +320,7 @@ void THttpGet::StopTransfer(bool FireEvent)
 {
     if (!IsBusy())
         return;
-    m_FThread->StopThread();
+    m_Thread->StopThread();
     if (FireEvent && OnStopped)
         OnStopped(this);
 }

@@ -88,7 +88,7 @@ private:
     void DoError();
 
     TJob m_Job;
-    THandOff m_FHandOff;
+    THandOff m_HandOff;
 };
 
 // Fetches one HTTP resource on a worker thread into a local file (or, for the text modes,
@@ -131,7 +131,7 @@ public:
     bool IsBusy() const;
     void Stop();
     void StopTransfer(bool FireEvent);
-    TWorkThread *Thread() const { return m_FThread.get(); }
+    TWorkThread *Thread() const { return m_Thread.get(); }
 
     // Splits an address into host and path: a leading "http://" (in any case) is dropped, the
     // host runs up to the first "/" and the path from it; without a slash the host is empty.
@@ -139,8 +139,8 @@ public:
 
 private:
     friend class TWorkThread;
-    std::unique_ptr<TWorkThread> m_FThread;
+    std::unique_ptr<TWorkThread> m_Thread;
     // Workers that were still handing over their last event when the next transfer began.
-    std::vector<std::unique_ptr<TWorkThread>> m_FRetired;
-    bool m_FDestroying = false;
+    std::vector<std::unique_ptr<TWorkThread>> m_Retired;
+    bool m_Destroying = false;
 };

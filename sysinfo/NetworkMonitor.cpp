@@ -39,24 +39,24 @@ quint64 CounterDelta(quint64 Now, quint64 Before)
 
 namespace NetworkMonitor {
 
-QString TProcessHelper::GetProcessPath(quint32 PID)
+QString TProcessHelper::GetProcessPath(quint32 Pid)
 {
     NetworkSource &source = platform::network::DefaultNetworkSource();
     platform::processes::ProcStat st;
-    if (PID == 0 || PID > 0x7FFFFFFFu || !platform::processes::ReadStat(qint32(PID), st))
+    if (Pid == 0 || Pid > 0x7FFFFFFFu || !platform::processes::ReadStat(qint32(Pid), st))
         return QString();
-    return GetProcessPath(PID, st.StartTime, source);
+    return GetProcessPath(Pid, st.StartTime, source);
 }
 
-QString TProcessHelper::GetProcessPath(quint32 PID, quint64 StartTime, NetworkSource &Source)
+QString TProcessHelper::GetProcessPath(quint32 Pid, quint64 StartTime, NetworkSource &Source)
 {
-    const auto path = Source.ProcessPath(PID, StartTime);
+    const auto path = Source.ProcessPath(Pid, StartTime);
     return path ? NormalizePath(*path) : QString();
 }
 
-bool TProcessHelper::TerminateProcess(quint32 PID, std::optional<quint64> StartTime)
+bool TProcessHelper::TerminateProcess(quint32 Pid, std::optional<quint64> StartTime)
 {
-    return ::TProcessHelper::Terminate(PID, StartTime);
+    return ::TProcessHelper::Terminate(Pid, StartTime);
 }
 
 } // namespace NetworkMonitor

@@ -24,11 +24,11 @@ public:
 
     // The image path, normalised; empty when the process cannot be read. With a start
     // time, only the process that started then counts.
-    static QString GetProcessPath(quint32 PID);
-    static QString GetProcessPath(quint32 PID, quint64 StartTime, platform::network::NetworkSource &Source);
+    static QString GetProcessPath(quint32 Pid);
+    static QString GetProcessPath(quint32 Pid, quint64 StartTime, platform::network::NetworkSource &Source);
     // Ends the process through the process operations; with a start time, only the
     // process that started then is ended.
-    static bool TerminateProcess(quint32 PID, std::optional<quint64> StartTime = std::nullopt);
+    static bool TerminateProcess(quint32 Pid, std::optional<quint64> StartTime = std::nullopt);
 };
 
 } // namespace NetworkMonitor

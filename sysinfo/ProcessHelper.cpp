@@ -123,11 +123,11 @@ bool TProcessHelper::CreateProcess(const QString &CommandLine)
     return SpawnDetached(*words);
 }
 
-void TProcessHelper::Suspend(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
+void TProcessHelper::Suspend(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode)
 {
-    if (RefusedAsOwn(PID))
+    if (RefusedAsOwn(Pid))
         return;
-    const auto process = PidFd::Open(PID, StartTime, Inode);
+    const auto process = PidFd::Open(Pid, StartTime, Inode);
     if (!process)
         return;
     SuspendCounts &s = TheSuspendCounts();
@@ -141,9 +141,9 @@ void TProcessHelper::Suspend(quint32 PID, std::optional<quint64> StartTime, quin
     ++count;
 }
 
-void TProcessHelper::Resume(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
+void TProcessHelper::Resume(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode)
 {
-    const auto process = PidFd::Open(PID, StartTime, Inode);
+    const auto process = PidFd::Open(Pid, StartTime, Inode);
     if (!process)
         return;
     SuspendCounts &s = TheSuspendCounts();
@@ -165,31 +165,31 @@ void TProcessHelper::Resume(quint32 PID, std::optional<quint64> StartTime, quint
         process->Resume();
 }
 
-int TProcessHelper::SuspendCount(quint32 PID)
+int TProcessHelper::SuspendCount(quint32 Pid)
 {
     SuspendCounts &s = TheSuspendCounts();
     std::lock_guard<std::mutex> guard(s.Lock);
     int total = 0;
     for (auto it = s.Counts.cbegin(); it != s.Counts.cend(); ++it) {
-        if (it.key().first == qint32(PID))
+        if (it.key().first == qint32(Pid))
             total += it.value();
     }
     return total;
 }
 
-bool TProcessHelper::Terminate(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
+bool TProcessHelper::Terminate(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode)
 {
-    if (RefusedAsOwn(PID))
+    if (RefusedAsOwn(Pid))
         return false;
-    const auto process = PidFd::Open(PID, StartTime, Inode);
+    const auto process = PidFd::Open(Pid, StartTime, Inode);
     return process && process->Kill();
 }
 
-bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
+bool TProcessHelper::TerminateTree(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode)
 {
-    if (RefusedAsOwn(PID))
+    if (RefusedAsOwn(Pid))
         return false;
-    const auto process = PidFd::Open(PID, StartTime, Inode);
+    const auto process = PidFd::Open(Pid, StartTime, Inode);
     if (!process)
         return false;
     const std::vector<ProcStat> all = ListProcesses();
@@ -197,7 +197,7 @@ bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime
         return false;
     bool result = true;
     for (const ProcStat &p : all) {
-        if (p.Ppid != process->Pid() || p.Pid == process->Pid())
+        if (p.ParentPid != process->Pid() || p.Pid == process->Pid())
             continue;
         if (RefusedAsOwn(quint32(p.Pid))) {
             result = false; // this program does not end itself
@@ -207,7 +207,8 @@ bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime
         // Held by its pidfd, it must still be a child of the held process: an identifier
         // that passed to another process since the list was read is not ended.
         ProcStat now;
-        if (!child || !ReadStat(child->Pid(), now) || now.Ppid != process->Pid() || !child->Held() || !child->Kill())
+        if (!child || !ReadStat(child->Pid(), now) || now.ParentPid != process->Pid() || !child->Held() ||
+            !child->Kill())
             result = false;
     }
     if (!process->Kill())
@@ -215,12 +216,12 @@ bool TProcessHelper::TerminateTree(quint32 PID, std::optional<quint64> StartTime
     return result;
 }
 
-bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> StartTime, quint64 Inode)
+bool TProcessHelper::TerminateAndDelete(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode)
 {
     using platform::files::FolderNoFollow;
-    if (RefusedAsOwn(PID))
+    if (RefusedAsOwn(Pid))
         return false;
-    const auto process = PidFd::Open(PID, StartTime, Inode);
+    const auto process = PidFd::Open(Pid, StartTime, Inode);
     if (!process)
         return false;
     // The link's own bytes: a file name need not be UTF-8, and is never rewritten.
@@ -298,25 +299,25 @@ bool TProcessHelper::TerminateAndDelete(quint32 PID, std::optional<quint64> Star
     return folder->Remove(name);
 }
 
-bool TProcessHelper::SetPriority(quint32 PID, quint16 PriorityClass, std::optional<quint64> StartTime, quint64 Inode)
+bool TProcessHelper::SetPriority(quint32 Pid, quint16 PriorityClass, std::optional<quint64> StartTime, quint64 Inode)
 {
     const auto sched = SchedulingOf(PriorityClass);
     if (!sched)
         return false;
-    const auto process = PidFd::Open(PID, StartTime, Inode);
+    const auto process = PidFd::Open(Pid, StartTime, Inode);
     if (!process)
         return false;
     return ForEachThread(*process, [&](pid_t Tid) { return SetThreadScheduling(Tid, sched->Policy, sched->Nice); });
 }
 
-bool TProcessHelper::SetAffinity(quint32 PID, quint32 CPUIndex, bool Enabled, std::optional<quint64> StartTime,
+bool TProcessHelper::SetAffinity(quint32 Pid, quint32 CPUIndex, bool Enabled, std::optional<quint64> StartTime,
                                  quint64 Inode)
 {
     if (CPUIndex >= GetProcessorCount()) {
         qCWarning(lcSysinfo, "processor %u does not exist", CPUIndex);
         return false;
     }
-    const auto process = PidFd::Open(PID, StartTime, Inode);
+    const auto process = PidFd::Open(Pid, StartTime, Inode);
     if (!process)
         return false;
     auto mask = ReadAffinity(process->Pid());

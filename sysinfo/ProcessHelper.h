@@ -29,16 +29,16 @@ public:
     static quint32 PriorityClassOf(int Policy, int Nice);
 
     static bool CreateProcess(const QString &CommandLine);
-    static void Suspend(quint32 PID, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
-    static void Resume(quint32 PID, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
-    static bool Terminate(quint32 PID, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
-    static bool TerminateTree(quint32 PID, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
-    static bool TerminateAndDelete(quint32 PID, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
-    static bool SetPriority(quint32 PID, quint16 PriorityClass, std::optional<quint64> StartTime = std::nullopt,
+    static void Suspend(quint32 Pid, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
+    static void Resume(quint32 Pid, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
+    static bool Terminate(quint32 Pid, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
+    static bool TerminateTree(quint32 Pid, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
+    static bool TerminateAndDelete(quint32 Pid, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
+    static bool SetPriority(quint32 Pid, quint16 PriorityClass, std::optional<quint64> StartTime = std::nullopt,
                             quint64 Inode = 0);
-    static bool SetAffinity(quint32 PID, quint32 CPUIndex, bool Enabled,
+    static bool SetAffinity(quint32 Pid, quint32 CPUIndex, bool Enabled,
                             std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
 
     // The number of suspends not yet resumed (kept by this program).
-    static int SuspendCount(quint32 PID);
+    static int SuspendCount(quint32 Pid);
 };

@@ -380,7 +380,7 @@ void TProcessItem::ReadTokenUser()
 void TProcessItem::ReadParentPID()
 {
     if (const auto st = Source().Stat(ProcessHandle))
-        ParentProcessID = quint32(st->Ppid);
+        ParentProcessID = quint32(st->ParentPid);
 }
 
 void TProcessItem::ReadSessionID()
@@ -583,9 +583,9 @@ TProcessItem *TProcesses::GetItem(int Index) const
     return m_Items[std::size_t(Index)].get();
 }
 
-TProcessItem *TProcesses::ItemByPID(quint32 PID) const
+TProcessItem *TProcesses::ItemByPID(quint32 Pid) const
 {
-    return m_ByPid.value(PID, nullptr);
+    return m_ByPid.value(Pid, nullptr);
 }
 
 std::optional<QString> TProcesses::AccountName(quint32 Uid)
@@ -748,13 +748,13 @@ TProcessItem *TProcesses::CreateItem(const ProcessEntry &Entry, bool Primary)
             item->ReadTokenUser();
         // The stat file the enumeration has just read holds the parent: no second read.
         if (Entry.HasTimes && item->ProcessHandle)
-            item->ParentProcessID = Entry.Ppid;
+            item->ParentProcessID = Entry.ParentPid;
         else
             item->ReadParentPID();
         item->SessionID = Entry.Session;
     } else {
         item->ReadTokenUser();
-        item->ParentProcessID = Entry.Ppid;
+        item->ParentProcessID = Entry.ParentPid;
         item->ReadSessionID();
     }
     item->ReadUserName();

@@ -70,7 +70,7 @@ public:
     qint64 KernelTime = 0; // milliseconds
     qint64 UserTime = 0;
     SYSTEMTIME StartTime; // local time
-    SYSTEMTIME RunTime;   // a span: wDay counts whole days
+    SYSTEMTIME RunTime;   // a span: WDay counts whole days
 
     void Refresh();
 };
@@ -219,7 +219,7 @@ public:
     bool Refresh();
     int GetCount() const;
     TProcessItem *GetItem(int Index) const;
-    TProcessItem *ItemByPID(quint32 PID) const;
+    TProcessItem *ItemByPID(quint32 Pid) const;
     bool CreateProcess(const QString &CommandLine);
 
     platform::processes::ProcessSource &Source() const { return *m_Source; }

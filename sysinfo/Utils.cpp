@@ -111,7 +111,7 @@ void GetSystemDir(QString &Path)
 void GetAppPath(QString &Path)
 {
     Path.clear();
-    const auto exe = platform::processes::ReadExePath(platform::processes::CurrentProcessId());
+    const auto exe = platform::processes::ReadExePath(platform::processes::CurrentPid());
     if (!exe)
         return;
     Path = exe->left(exe->lastIndexOf(QLatin1Char('/')) + 1);
@@ -274,7 +274,7 @@ QString ProgramFileOf(const QString &Program)
 bool EnablePrivilege(const QString &PrivilegeName, qint32 Process)
 {
     // Only the calling process's own capabilities can be raised.
-    if (Process != 0 && Process != platform::processes::CurrentProcessId())
+    if (Process != 0 && Process != platform::processes::CurrentPid())
         return false;
     return platform::system::EnablePrivilege(PrivilegeName);
 }

@@ -84,7 +84,7 @@ struct TPoolState
     std::mutex Lock;
     int LastIndex = -1;
     std::vector<bool> InUse = std::vector<bool>(TColorBox::kTableSize, false);
-    // Colours of the indexes from TableSize on, made when first needed; an
+    // Colours of the indexes from kTableSize on, made when first needed; an
     // index keeps its colour for the whole run so that releasing and picking
     // again never changes what an index means.
     std::vector<TRGB> Generated;

@@ -20,14 +20,14 @@ public:
     using QSortFilterProxyModel::QSortFilterProxyModel;
     void SetActive(bool Active)
     {
-        m_FActive = Active;
+        m_Active = Active;
         invalidateFilter();
     }
 
 protected:
     bool filterAcceptsRow(int Row, const QModelIndex &Parent) const override
     {
-        if (!m_FActive)
+        if (!m_Active)
             return true;
         const auto *fs = qobject_cast<const QFileSystemModel *>(sourceModel());
         if (!fs)
@@ -37,7 +37,7 @@ protected:
     }
 
 private:
-    bool m_FActive = false;
+    bool m_Active = false;
 };
 
 QString PickOpenFileDefault(QWidget *Parent, const QString &Title, const QString &Directory, const QString &Filter)

@@ -210,7 +210,7 @@ void TFormAbout::btnCloseClick(QObject *)
 
 void TFormAbout::DragMouseDown(QObject *Sender, Qt::MouseButton, Qt::KeyboardModifiers, int X, int Y)
 {
-    m_FDrag.Begin(this, Sender, X, Y);
+    m_Drag.Begin(this, Sender, X, Y);
 }
 
 bool TFormAbout::eventFilter(QObject *Watched, QEvent *Event)
@@ -228,7 +228,7 @@ bool TFormAbout::eventFilter(QObject *Watched, QEvent *Event)
     default:
         break;
     }
-    if (m_FDrag.Follow(this, Event))
+    if (m_Drag.Follow(this, Event))
         return true;
     return QDialog::eventFilter(Watched, Event);
 }

@@ -63,5 +63,5 @@ protected:
 private:
     void PlaceFrame();
 
-    TFrameDrag m_FDrag;
+    TFrameDrag m_Drag;
 };

@@ -46,7 +46,7 @@ public:
     bool operator<(const QTreeWidgetItem &Other) const override;
 
     // The process the row stands for (process rows).
-    quint32 PID = 0;
+    quint32 Pid = 0;
     // The item's index in its component's list (services, autoruns, endpoints); -1 for none.
     int Index = -1;
 

@@ -38,7 +38,7 @@ void SetTrafficScale(QValueAxis *Axis, qreal Largest)
 }
 
 // Columns of the endpoint list.
-enum : int { colName = 0, colType, colLocal, colRemote, colState, colPID, colPath };
+enum : int { colName = 0, colType, colLocal, colRemote, colState, colPid, colPath };
 
 // Whether a chart series is switched on in the legend.
 constexpr char kActiveProperty[] = "active";
@@ -85,9 +85,9 @@ QString OwnerIDText(const TConnectionItem *Item)
     return Item->HasOwner ? QString::number(Item->ProcessID) : QString();
 }
 
-QString EndpointText(const char16_t *Format, const QString &Name, quint32 PID)
+QString EndpointText(const char16_t *Format, const QString &Name, quint32 Pid)
 {
-    return QString::fromUtf16(Format).arg(VisibleText(Name), QString::number(PID));
+    return QString::fromUtf16(Format).arg(VisibleText(Name), QString::number(Pid));
 }
 
 QString EndpointText(const char16_t *Format, const TConnectionItem *Item)
@@ -173,7 +173,7 @@ void TNetworkPage::BuildNetworkPage()
     // The list; it has no context menu.
     SetList(lvConnections);
     lvConnections->headerItem()->setTextAlignment(colType, Qt::AlignCenter);
-    lvConnections->headerItem()->setTextAlignment(colPID, Qt::AlignRight | Qt::AlignVCenter);
+    lvConnections->headerItem()->setTextAlignment(colPid, Qt::AlignRight | Qt::AlignVCenter);
 
     // The chart above the list.
     auto *chart = new QChart;
@@ -319,10 +319,10 @@ void TNetworkPage::FillConnectionList(bool HideLocal)
         row->setText(colLocal, Local);
         row->setText(colRemote, Remote);
         row->setText(colState, State);
-        row->setText(colPID, OwnerIDText(Item));
+        row->setText(colPid, OwnerIDText(Item));
         row->setText(colPath, VisibleText(Item->ProcessPath));
         row->setTextAlignment(colType, Qt::AlignCenter);
-        row->setTextAlignment(colPID, Qt::AlignRight | Qt::AlignVCenter);
+        row->setTextAlignment(colPid, Qt::AlignRight | Qt::AlignVCenter);
         lvConnections->addTopLevelItem(row);
     };
 

@@ -43,7 +43,7 @@ enum : quint8 {
 };
 
 // Columns of the process list.
-enum : int { colName = 0, colPID, colUser, colCPU, colWorkingSet, colPagefile, colPath };
+enum : int { colName = 0, colPid, colUser, colCPU, colWorkingSet, colPagefile, colPath };
 
 // The new-process panel's height plus the layout's spacing: what the list gives up for it.
 constexpr int kNewProcessPanelHeight = 66;
@@ -222,7 +222,7 @@ protected:
         TListDelegate::initStyleOption(Option, Index);
         // Identifier and memory right, CPU centred: by column, not stored in every row.
         switch (Index.column()) {
-        case colPID:
+        case colPid:
         case colWorkingSet:
         case colPagefile:
             Option->displayAlignment = Qt::AlignRight | Qt::AlignVCenter;
@@ -286,7 +286,7 @@ void TProcessPage::BuildProcessPage()
     // Rows that scroll into view show current values at once.
     connect(lvProcesses->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { UpdateRowsInView(); });
     // Column alignments: identifier and memory right, CPU centred.
-    for (int c : {colPID, colWorkingSet, colPagefile})
+    for (int c : {colPid, colWorkingSet, colPagefile})
         lvProcesses->headerItem()->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     lvProcesses->headerItem()->setTextAlignment(colCPU, Qt::AlignCenter);
 
@@ -406,32 +406,32 @@ void TProcessPage::BuildProcessPage()
 
 // ---- rows --------------------------------------------------------------------------------------
 
-bool TProcessPage::RowPID(const QTreeWidgetItem *Row, quint32 &PID)
+bool TProcessPage::RowPid(const QTreeWidgetItem *Row, quint32 &Pid)
 {
     // Rows of the lists are the only items of their type: no cast to be searched for in a sort.
     if (!Row || Row->type() != QTreeWidgetItem::UserType + 1)
         return false;
-    PID = static_cast<const TListRow *>(Row)->PID;
+    Pid = static_cast<const TListRow *>(Row)->Pid;
     return true;
 }
 
 TProcessItem *TProcessPage::ItemOfRow(int Index) const
 {
     const TListRow *row = Row(Index);
-    return row ? objProcesses->ItemByPID(row->PID) : nullptr;
+    return row ? objProcesses->ItemByPID(row->Pid) : nullptr;
 }
 
 TProcessItem *TProcessPage::SelectedProcess() const
 {
     const TListRow *row = SelectedRow();
-    return row ? objProcesses->ItemByPID(row->PID) : nullptr;
+    return row ? objProcesses->ItemByPID(row->Pid) : nullptr;
 }
 
-bool TProcessPage::IsSystemPID(quint32 PID) const
+bool TProcessPage::IsSystemPID(quint32 Pid) const
 {
-    if (PID == 0)
+    if (Pid == 0)
         return true;
-    const TProcessItem *item = objProcesses->ItemByPID(PID);
+    const TProcessItem *item = objProcesses->ItemByPID(Pid);
     return item && item->IsSystemProcess();
 }
 
@@ -497,10 +497,10 @@ void TProcessPage::RefreshList()
 TProcessRow *TProcessPage::MakeProcessRow(TProcessItem *Item, bool BlankZeroCounters)
 {
     auto *row = new TProcessRow(this);
-    row->PID = Item->ProcessID;
+    row->Pid = Item->ProcessID;
     row->setData(colName, kImageIndexRole, Item->IconIndex);
     row->setText(colName, VisibleText(Item->Name));
-    row->setText(colPID, QString::number(Item->ProcessID));
+    row->setText(colPid, QString::number(Item->ProcessID));
     row->setText(colUser, VisibleText(Item->UserName));
     row->setText(colCPU, CPUText(Item->CPUUsage));
     row->ShownCPU = Item->CPUUsage;
@@ -636,7 +636,7 @@ void TProcessPage::UpdateRowsInView()
         return;
     for (int i = first; i <= last; ++i) {
         auto *row = dynamic_cast<TProcessRow *>(lvProcesses->topLevelItem(i));
-        TProcessItem *item = row ? objProcesses->ItemByPID(row->PID) : nullptr;
+        TProcessItem *item = row ? objProcesses->ItemByPID(row->Pid) : nullptr;
         if (item)
             UpdateRow(row, item);
     }
@@ -650,7 +650,7 @@ TProcessPage::TViewAnchor TProcessPage::TakeAnchor() const
         return anchor;
     for (int i = first; i <= last; ++i) {
         quint32 pid = 0;
-        if (QTreeWidgetItem *row = lvProcesses->topLevelItem(i); RowPID(row, pid))
+        if (QTreeWidgetItem *row = lvProcesses->topLevelItem(i); RowPid(row, pid))
             anchor.Rows.append({pid, lvProcesses->visualItemRect(row).top()});
     }
     return anchor;
@@ -804,18 +804,18 @@ int TProcessPage::lvProcessesCompare(QObject *, const QTreeWidgetItem *A, const 
     case colUser:
     case colPath:
         return CompareTexts(A->text(SortColumn), B->text(SortColumn), desc);
-    case colPID:
+    case colPid:
     case colCPU:
     case colWorkingSet:
     case colPagefile: {
         // Each row's own identifier: rows move while they are sorted, so positions mean nothing.
         auto value = [this](const QTreeWidgetItem *Row) -> long double {
             quint32 pid = 0;
-            const TProcessItem *item = RowPID(Row, pid) ? objProcesses->ItemByPID(pid) : nullptr;
+            const TProcessItem *item = RowPid(Row, pid) ? objProcesses->ItemByPID(pid) : nullptr;
             if (!item)
                 return 0;
             switch (SortColumn) {
-            case colPID:
+            case colPid:
                 return item->ProcessID;
             case colCPU:
                 return item->CPUUsage;

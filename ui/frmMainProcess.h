@@ -93,10 +93,10 @@ public:
     void SetDictionaryState(TProcessItem *Item);
     TProcessItem *ItemOfRow(int Index) const;
     TProcessItem *SelectedProcess() const;
-    bool IsSystemPID(quint32 PID) const;
+    bool IsSystemPID(quint32 Pid) const;
     void UpdateProcessButtons();
     // The identifier a process row holds; false for a row without one.
-    static bool RowPID(const QTreeWidgetItem *Row, quint32 &PID);
+    static bool RowPid(const QTreeWidgetItem *Row, quint32 &Pid);
 
     void objProcessesProcessAdded(QObject *Sender, quint32 dwProcessID);
     void objProcessesProcessReloaded(QObject *Sender, quint32 dwProcessID);

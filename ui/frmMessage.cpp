@@ -264,7 +264,7 @@ TMessageResult TFormMessage::MessageBox(const QString &Text, const QString &Titl
 
 void TFormMessage::FormCreate()
 {
-    m_FLayoutPending = true;
+    m_LayoutPending = true;
     auto drag = [this](QObject *Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y) {
         DragMouseDown(Sender, Button, Shift, X, Y);
     };
@@ -276,14 +276,14 @@ void TFormMessage::FormCreate()
 
 void TFormMessage::FormShow()
 {
-    if (!m_FLayoutPending)
+    if (!m_LayoutPending)
         return;
     for (TImage *icon : {imgIcon_Information, imgIcon_Question, imgIcon_Warning, imgIcon_Ban, imgIcon_Error})
         icon->hide();
 
     TImage *shown = nullptr;
     bool sound = true;
-    switch (m_FIconKind) {
+    switch (m_IconKind) {
     case TMessageIcon::None:
         shown = nullptr;
         break;
@@ -306,7 +306,7 @@ void TFormMessage::FormShow()
         sound = false;
         break;
     }
-    const int textLeft = m_FIconKind == TMessageIcon::None ? 30 : imgIcon_Information->width() + 40;
+    const int textLeft = m_IconKind == TMessageIcon::None ? 30 : imgIcon_Information->width() + 40;
     const int textWidth = width() - textLeft - 30;
     if (shown)
         shown->show();
@@ -327,7 +327,7 @@ void TFormMessage::FormShow()
         const char16_t *Caption;
     };
     std::vector<TPlace> places;
-    switch (m_FButtonSet) {
+    switch (m_ButtonSet) {
     case TMessageButtons::Ok:
         places = {{btnButton1, 120, u"确认"}};
         break;
@@ -353,7 +353,7 @@ void TFormMessage::FormShow()
 
     // Buttons and bottom pieces keep their distance to the bottom edge.
     resize(width(), lblText->y() + lblText->height() + 90);
-    m_FLayoutPending = false;
+    m_LayoutPending = false;
 }
 
 void TFormMessage::FormKeyPress(quint16 &Key)
@@ -361,7 +361,7 @@ void TFormMessage::FormKeyPress(quint16 &Key)
     if (Key == 13) {
         btnButton1Click();
     } else if (Key == 27) {
-        if (m_FButtonSet == TMessageButtons::YesNoCancel)
+        if (m_ButtonSet == TMessageButtons::YesNoCancel)
             btnButton3Click();
         else
             btnButton2Click();
@@ -370,10 +370,10 @@ void TFormMessage::FormKeyPress(quint16 &Key)
 
 void TFormMessage::CloseWithResult(int Button)
 {
-    const TMessageResult code = CodeOf(Button, m_FButtonSet);
+    const TMessageResult code = CodeOf(Button, m_ButtonSet);
     if (code != TMessageResult::None)
-        m_FResult = code;
-    m_FClosedByButton = true;
+        m_Result = code;
+    m_ClosedByButton = true;
     close();
 }
 
@@ -399,16 +399,16 @@ void TFormMessage::btnCloseClick()
 
 void TFormMessage::done(int Code)
 {
-    if (!m_FClosedByButton) {
-        m_FClosedByButton = true;
-        m_FResult = CodeOf(3, m_FButtonSet);
+    if (!m_ClosedByButton) {
+        m_ClosedByButton = true;
+        m_Result = CodeOf(3, m_ButtonSet);
     }
     QDialog::done(Code);
 }
 
 void TFormMessage::DragMouseDown(QObject *Sender, Qt::MouseButton, Qt::KeyboardModifiers, int X, int Y)
 {
-    m_FDrag.Begin(this, Sender, X, Y);
+    m_Drag.Begin(this, Sender, X, Y);
 }
 
 bool TFormMessage::eventFilter(QObject *Watched, QEvent *Event)
@@ -430,7 +430,7 @@ bool TFormMessage::eventFilter(QObject *Watched, QEvent *Event)
     default:
         break;
     }
-    if (m_FDrag.Follow(this, Event))
+    if (m_Drag.Follow(this, Event))
         return true;
     return QDialog::eventFilter(Watched, Event);
 }

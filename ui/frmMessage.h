@@ -54,13 +54,13 @@ public:
     static TMessageResult MessageBox(const QString &Text, const QString &Title, TMessageIcon IconKind,
                                      TMessageButtons ButtonSet);
 
-    TMessageIcon IconKind() const { return m_FIconKind; }
-    TMessageButtons ButtonSet() const { return m_FButtonSet; }
-    TMessageResult Result() const { return m_FResult; }
-    bool LayoutPending() const { return m_FLayoutPending; }
+    TMessageIcon IconKind() const { return m_IconKind; }
+    TMessageButtons ButtonSet() const { return m_ButtonSet; }
+    TMessageResult Result() const { return m_Result; }
+    bool LayoutPending() const { return m_LayoutPending; }
 
-    void SetIconKind(TMessageIcon Kind) { m_FIconKind = Kind; }
-    void SetButtonSet(TMessageButtons Set) { m_FButtonSet = Set; }
+    void SetIconKind(TMessageIcon Kind) { m_IconKind = Kind; }
+    void SetButtonSet(TMessageButtons Set) { m_ButtonSet = Set; }
 
     // Frame pictures.
     TImage *imgBorder_TopLeft = nullptr;
@@ -116,11 +116,11 @@ private:
     void CentreOnScreen();
     QScreen *TargetScreen() const;
 
-    bool m_FLayoutPending = false;
-    TMessageIcon m_FIconKind = TMessageIcon::None;
-    TMessageButtons m_FButtonSet = TMessageButtons::Ok;
-    TMessageResult m_FResult = TMessageResult::None;
-    bool m_FClosedByButton = false;
-    TFrameDrag m_FDrag;
+    bool m_LayoutPending = false;
+    TMessageIcon m_IconKind = TMessageIcon::None;
+    TMessageButtons m_ButtonSet = TMessageButtons::Ok;
+    TMessageResult m_Result = TMessageResult::None;
+    bool m_ClosedByButton = false;
+    TFrameDrag m_Drag;
     QSize m_Shaped;
 };

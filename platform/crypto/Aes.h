@@ -14,9 +14,9 @@ public:
     AesDecryptor(const AesDecryptor &) = delete;
     AesDecryptor &operator=(const AesDecryptor &) = delete;
 
-    // keyLength 16, 24 or 32 selects AES-128, -192 or -256; anything else fails.
+    // `KeyLength` 16, 24 or 32 selects AES-128, -192 or -256; anything else fails.
     bool SetKey(const std::uint8_t *Key, std::size_t KeyLength);
-    // in and out may be the same buffer; false when no key is set or the library fails.
+    // `In` and `Out` may be the same buffer; false when no key is set or the library fails.
     bool DecryptBlock(const std::uint8_t In[16], std::uint8_t Out[16]);
 
 private:

@@ -20,14 +20,14 @@ namespace platform::files {
 class IniFile
 {
 public:
-    // Files larger than this are refused by load.
+    // Files larger than this are refused by Load.
     static constexpr qint64 kMaxFileSize = qint64{16} * 1024 * 1024;
 
     IniFile() = default;
 
     // Reads a file of the running user's own. A missing file gives an empty text and true; false
     // (and an empty text) when the file cannot be read, is not a regular file, is larger than
-    // MaxFileSize, is a link, or it or its folder is another user's or writable by others (see
+    // kMaxFileSize, is a link, or it or its folder is another user's or writable by others (see
     // OwnFolder).
     bool Load(const QString &Path);
     // Replaces the content by the text given.
@@ -35,7 +35,7 @@ public:
     // The whole text as it would be saved.
     QByteArray ToText() const;
     // Writes the text so that a reader sees the old or the new file, never a mix; creates a
-    // missing directory. Only in a folder of the user's own (see writeFileAtomically). False on
+    // missing directory. Only in a folder of the user's own (see WriteFileAtomically). False on
     // any failure (the old file stays).
     bool Save(const QString &Path) const;
 

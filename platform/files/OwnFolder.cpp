@@ -39,8 +39,8 @@ QString AbsoluteClean(const QString &Path)
     return Path.startsWith(QLatin1Char('/')) ? QDir::cleanPath(Path) : QString();
 }
 
-// Every existing part of `clean` (an absolute, clean path), examined without following it; the
-// path of the last part that exists in `existing`.
+// Every existing part of `Clean` (an absolute, clean path), examined without following it; the
+// path of the last part that exists in `Existing`.
 bool ChainTrusted(const QString &Clean, QString *Existing)
 {
     QString prefix = QStringLiteral("/");

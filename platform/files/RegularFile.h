@@ -49,7 +49,7 @@ public:
     QString CurrentPath() const;
     // Bytes read (0 at the end), -1 on an error.
     qint64 Read(char *Buffer, qint64 Size);
-    // The rest of the file; nothing on a read error or when it holds more than limit bytes.
+    // The rest of the file; nothing on a read error or when it holds more than `Limit` bytes.
     std::optional<QByteArray> ReadAll(qint64 Limit);
     // At most `Size` bytes from the start of the file, wherever the reading stands; nothing on a
     // read error.

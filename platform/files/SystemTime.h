@@ -6,7 +6,7 @@ class QDateTime;
 
 namespace platform {
 
-// A calendar time broken into 16-bit words; also used for spans, with wDay counting whole days.
+// A calendar time broken into 16-bit words; also used for spans, with WDay counting whole days.
 struct SYSTEMTIME
 {
     quint16 WYear = 0;

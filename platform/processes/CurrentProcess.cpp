@@ -4,7 +4,7 @@
 
 namespace platform::processes {
 
-qint32 CurrentProcessId()
+qint32 CurrentPid()
 {
     return qint32(::getpid());
 }

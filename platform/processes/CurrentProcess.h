@@ -5,7 +5,7 @@
 namespace platform::processes {
 
 // The calling process's own identity.
-qint32 CurrentProcessId();
+qint32 CurrentPid();
 quint32 EffectiveUserId();
 
 } // namespace platform::processes

@@ -28,7 +28,7 @@ namespace platform::processes {
 
 namespace {
 
-// Reads the rest of a small /proc file into `buf` (NUL-terminated); the length, or -1.
+// Reads the rest of a small /proc file into `Buf` (NUL-terminated); the length, or -1.
 ssize_t ReadOpenFile(int Fd, char *Buf, std::size_t Cap)
 {
     std::size_t total = 0;
@@ -51,7 +51,7 @@ ssize_t ReadOpenFile(int Fd, char *Buf, std::size_t Cap)
     return ssize_t(total);
 }
 
-// Reads a whole small /proc file into `buf` (NUL-terminated); the length, or -1. A relative
+// Reads a whole small /proc file into `Buf` (NUL-terminated); the length, or -1. A relative
 // path is taken from the directory `DirFd`.
 ssize_t ReadSmallFile(int DirFd, const char *Path, char *Buf, std::size_t Cap)
 {
@@ -272,7 +272,7 @@ bool ParseStat(const char *Text, std::size_t Size, ProcStat &Out, RawName *RawNa
     }
     if (f[4] < 0 || f[4] > INT_MAX || f[22] < 0)
         return false;
-    st.Ppid = qint32(f[4]);
+    st.ParentPid = qint32(f[4]);
     st.Session = qint32(f[6]);
     st.Flags = quint32(quint64(f[9]) & 0xFFFFFFFFu);
     st.Minflt = quint64(qMax<qint64>(0, f[10]));
@@ -307,7 +307,7 @@ static ProcessEntry EntryFromStat(const ProcStat &St)
 {
     ProcessEntry e;
     e.Pid = quint32(St.Pid);
-    e.Ppid = quint32(St.Ppid);
+    e.ParentPid = quint32(St.ParentPid);
     e.Name = St.Comm;
     e.State = St.State;
     e.StartTime = St.StartTime;
@@ -377,7 +377,7 @@ bool EnumerateByStatus(std::vector<ProcessEntry> &Out)
         }
         quint64 v = 0;
         if (StatusValue(*text, "PPid", v))
-            e.Ppid = quint32(v);
+            e.ParentPid = quint32(v);
         // The status file just read holds the uid as well: no second read of it.
         if (auto uid = EffectiveUidOf(*text)) {
             e.Uid = uid;

@@ -47,7 +47,7 @@ struct ProcStat
     qint32 Pid = 0;
     QString Comm;
     char State = '?';
-    qint32 Ppid = 0;
+    qint32 ParentPid = 0;
     qint32 Session = 0;
     quint32 Flags = 0;
     quint64 Minflt = 0;
@@ -83,7 +83,7 @@ bool ReadStat(qint32 Pid, ProcStat &Out);
 struct ProcessEntry
 {
     quint32 Pid = 0;
-    quint32 Ppid = 0;
+    quint32 ParentPid = 0;
     QString Name; // empty when only `RawName` holds it
     processes::RawName RawName;
     char State = '?';

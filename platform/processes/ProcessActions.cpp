@@ -34,7 +34,7 @@ bool IsOwnProcess(qint64 Pid)
 
 namespace {
 
-constexpr long kPidfsMagic = 0x50494446; // "PIDF"
+constexpr long kPidFsMagic = 0x50494446; // "PIDF"
 
 int OpenPidFd(qint32 Pid)
 {
@@ -43,22 +43,22 @@ int OpenPidFd(qint32 Pid)
 
 } // namespace
 
-quint64 PidfdInode(int Pidfd)
+quint64 PidFdInode(int Fd)
 {
-    if (Pidfd < 0)
+    if (Fd < 0)
         return 0;
     // Older kernels give every pidfd the same anonymous inode: worth nothing as an identity.
-    static std::atomic<int> pidfs{-1}; // not known yet
-    int known = pidfs.load(std::memory_order_relaxed);
+    static std::atomic<int> pidFs{-1}; // not known yet
+    int known = pidFs.load(std::memory_order_relaxed);
     if (known < 0) {
         struct statfs fs = {};
-        if (::fstatfs(Pidfd, &fs) != 0)
+        if (::fstatfs(Fd, &fs) != 0)
             return 0;
-        known = long(fs.f_type) == kPidfsMagic ? 1 : 0;
-        pidfs.store(known, std::memory_order_relaxed);
+        known = long(fs.f_type) == kPidFsMagic ? 1 : 0;
+        pidFs.store(known, std::memory_order_relaxed);
     }
     struct stat st = {};
-    if (known == 0 || ::fstat(Pidfd, &st) != 0)
+    if (known == 0 || ::fstat(Fd, &st) != 0)
         return 0;
     return quint64(st.st_ino);
 }
@@ -73,7 +73,7 @@ std::optional<PidFd> PidFd::Open(qint64 Pid, std::optional<quint64> StartTime, q
         return std::nullopt;
     }
     if (Inode != 0) {
-        const quint64 now = PidfdInode(fd);
+        const quint64 now = PidFdInode(fd);
         if (now != 0 && now != Inode) {
             qCWarning(lcPlatform, "process %lld: its identifier has passed to another process", Pid);
             ::close(fd);
@@ -106,7 +106,7 @@ std::optional<PidFd> PidFd::Pin(const ProcessHandle &Handle)
     // Without pidfds (an old kernel, a sandbox) the start time is read before and after.
     PidFd pinned(fd, Handle.Pid, Handle.StartTime);
     if (fd >= 0 && Handle.Inode != 0) {
-        const quint64 now = PidfdInode(fd);
+        const quint64 now = PidFdInode(fd);
         if (now != 0)
             return now == Handle.Inode ? std::optional<PidFd>(std::move(pinned)) : std::nullopt;
     }
@@ -128,7 +128,7 @@ std::optional<ProcessHandle> PidFd::Identify(qint32 Pid, quint64 StartTime, std:
     if (!ReadStat(Pid, st) || st.StartTime != StartTime || !pinned.Held())
         return std::nullopt;
     ProcessHandle handle{Pid, StartTime, true};
-    handle.Inode = PidfdInode(fd);
+    handle.Inode = PidFdInode(fd);
     if (Keep)
         *Keep = std::move(pinned);
     return handle;
@@ -152,7 +152,7 @@ bool PidFd::Held() const
 
 quint64 PidFd::Inode() const
 {
-    return PidfdInode(m_Fd.Get());
+    return PidFdInode(m_Fd.Get());
 }
 
 bool PidFd::Alive() const
@@ -302,7 +302,7 @@ std::vector<ProcStat> ListProcesses()
     for (const ProcessEntry &e : entries) {
         ProcStat st;
         st.Pid = qint32(e.Pid);
-        st.Ppid = qint32(e.Ppid);
+        st.ParentPid = qint32(e.ParentPid);
         st.Comm = e.DisplayName();
         st.State = e.State;
         st.StartTime = e.StartTime;

@@ -22,7 +22,7 @@ bool IsValidPid(qint64 Pid);
 bool IsOwnProcess(qint64 Pid);
 
 // The inode of a pidfd where the kernel gives pidfds their own (pidfs); 0 elsewhere.
-quint64 PidfdInode(int Pidfd);
+quint64 PidFdInode(int Fd);
 
 // A pidfd opened at the moment of an action, for a live process whose start time is the
 // expected one. Closed when it goes.
@@ -36,7 +36,7 @@ public:
 
     // For a read of a process's files: holds the handle's process while the read runs.
     // Nothing when the identifier has passed to another process (the inode, or where there
-    // is none the start time, tells). A read counts only when `held()` still holds after it:
+    // is none the start time, tells). A read counts only when `Held()` still holds after it:
     // until the process ends its identifier cannot name another one.
     static std::optional<PidFd> Pin(const ProcessHandle &Handle);
     // The handle of a listed process, with its inode; nothing when the identifier no longer

@@ -13,7 +13,7 @@ namespace platform::processes {
 // relative entry of $PATH, find nothing. Nothing when there is none.
 std::optional<QString> FindProgram(const QString &Name);
 
-// Starts `words[0]` (found by FindProgram) with `Words` as its argument vector, detached: in
+// Starts `Words[0]` (found by FindProgram) with `Words` as its argument vector, detached: in
 // its own session, reparented at once (nothing is left for us to reap), no descriptor of
 // ours inherited but the standard three, with this program's own environment (settled at start,
 // see system::SettleEnvironment). False when the program cannot be started; the new process's

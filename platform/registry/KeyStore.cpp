@@ -135,8 +135,8 @@ bool TakeQuoted(QByteArrayView Line, qsizetype &P, QString &Out)
     return false;
 }
 
-// A value name: like takeQuoted, but the names many keys share (a program's settings under each of
-// its keys) are kept once, in `names` (viewing `line`'s text, which outlives it).
+// A value name: like TakeQuoted, but the names many keys share (a program's settings under each of
+// its keys) are kept once, in `Names` (viewing `Line`'s text, which outlives it).
 bool TakeName(QByteArrayView Line, qsizetype &P, QString &Out, QHash<QByteArrayView, QString> &Names)
 {
     constexpr qsizetype kMostNames = 256;

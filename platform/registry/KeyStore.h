@@ -70,15 +70,15 @@ public:
 private:
     // A few values are searched one by one; from this many on, through the index.
     static constexpr std::size_t kIndexFrom = 16;
-    // The place of the value of that name; m_values.size() when there is none.
+    // The place of the value of that name; m_Values.size() when there is none.
     std::size_t PlaceOf(const QString &Name) const;
 
     std::vector<Value> m_Values;
-    QHash<FoldedName, std::size_t> m_Index; // name -> place in m_values, once indexed
+    QHash<FoldedName, std::size_t> m_Index; // name -> place in m_Values, once indexed
 };
 
 // One root key's store: a text file, one per root. HKEY_CURRENT_USER lives in the user's own
-// config folder (platform::shell::userConfigDir), HKEY_LOCAL_MACHINE under /etc;
+// config folder (platform::shell::UserConfigDir), HKEY_LOCAL_MACHINE under /etc;
 // $TASKVANE_REGISTRY_DIR moves both. Other roots have no store: every access to them fails.
 class Store
 {
@@ -101,7 +101,7 @@ private:
     Key *AppendNew(const QString &Path);
 
     std::vector<Key> m_Keys;                // the root first
-    QHash<FoldedName, std::size_t> m_Index; // path -> place in m_keys
+    QHash<FoldedName, std::size_t> m_Index; // path -> place in m_Keys
 };
 
 // Normalises a sub-key path (outer backslashes dropped); nullopt when a part is empty or

@@ -32,7 +32,7 @@ QString UserAutostartDir();
 QString AllUsersAutostartDir();
 
 // The user's own folder for what the program writes, with a trailing slash: taskvane/ in the user's
-// data folder (see userConfigDir). Empty when no home can be found, and when the folder exists but
+// data folder (see UserConfigDir). Empty when no home can be found, and when the folder exists but
 // is not the user's alone (another's, writable by others, a link): then there is no data folder.
 QString UserDataDir();
 // Creates `Dir` and every missing folder above it with mode 0700 (whatever the umask). True when

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <utility>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -42,11 +43,11 @@ bool WatchEndRequests(QObject *Context, std::function<void()> OnRequest)
     }
     g_WriteEnd = fds[0];
     auto *notifier = new QSocketNotifier(fds[1], QSocketNotifier::Read, Context);
-    QObject::connect(notifier, &QSocketNotifier::activated, Context, [fd = fds[1], OnRequest] {
+    QObject::connect(notifier, &QSocketNotifier::activated, Context, [fd = fds[1], onRequest = std::move(OnRequest)] {
         char bytes[64];
         while (::read(fd, bytes, sizeof bytes) > 0) {
         }
-        OnRequest();
+        onRequest();
     });
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         struct sigaction old = {};

@@ -169,7 +169,7 @@ std::optional<MemoryInfo> ParseMemInfo(QByteArrayView Text)
         const char *Name;
         quint64 MemoryInfo::*Field;
     };
-    static const Key kEys[] = {
+    static const Key kKeys[] = {
         {"MemTotal", &MemoryInfo::Total},
         {"MemFree", &MemoryInfo::Free},
         {"MemAvailable", &MemoryInfo::Available},
@@ -184,8 +184,8 @@ std::optional<MemoryInfo> ParseMemInfo(QByteArrayView Text)
         {"KernelStack", &MemoryInfo::KernelStack},
         {"PageTables", &MemoryInfo::PageTables},
     };
-    constexpr int kEyCount = int(sizeof kEys / sizeof kEys[0]);
-    bool seen[kEyCount] = {};
+    constexpr int kKeyCount = int(sizeof kKeys / sizeof kKeys[0]);
+    bool seen[kKeyCount] = {};
     MemoryInfo info;
     for (QByteArrayView line : SplitLines(Text)) {
         if (line.trimmed().isEmpty())
@@ -195,9 +195,9 @@ std::optional<MemoryInfo> ParseMemInfo(QByteArrayView Text)
             return std::nullopt;
         const QByteArrayView key = line.first(colon);
         int k = 0;
-        while (k < kEyCount && key != QByteArrayView(kEys[k].Name))
+        while (k < kKeyCount && key != QByteArrayView(kKeys[k].Name))
             ++k;
-        if (k == kEyCount)
+        if (k == kKeyCount)
             continue; // a figure this program does not use
         if (seen[k])
             return std::nullopt;
@@ -207,7 +207,7 @@ std::optional<MemoryInfo> ParseMemInfo(QByteArrayView Text)
         if (f.size() != 2 || f[1] != QByteArrayView("kB") || !ParseDecimal(f[0], kb) ||
             kb > std::numeric_limits<quint64>::max() / 1024)
             return std::nullopt;
-        info.*(kEys[k].Field) = kb * 1024;
+        info.*(kKeys[k].Field) = kb * 1024;
         if (k == 2)
             info.HasAvailable = true;
     }

@@ -12,7 +12,8 @@
 // refuses anything malformed with nullopt; none of them throws.
 namespace platform::system {
 
-// /proc/meminfo, in bytes. Keys the kernel did not write stay 0 (their `has` flag false).
+// /proc/meminfo, in bytes. Keys the kernel did not write stay 0; HasAvailable is false when
+// MemAvailable is one of them.
 struct MemoryInfo
 {
     quint64 Total = 0;             // MemTotal

@@ -417,7 +417,7 @@ TEST(Installed, AsOrdinaryUsers)
     const QString backup = inst.DataDir(kUserA) + QStringLiteral("Backup/autoruns.dat");
     EXPECT_EQ(Stat(backup).uid, kUserA);
     EXPECT_EQ(Stat(inst.DataDir(kUserA)).mode, 0700);
-    // The user's file, read by root: load takes only the running user's own.
+    // The user's file, read by root: Load takes only the running user's own.
     platform::files::IniFile ini;
     QFile file(backup);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -581,7 +581,7 @@ TEST_F(DISABLED_AsUser, OpensEveryPage)
     bool ownRow = false;
     for (int i = 0; i < processes->topLevelItemCount(); ++i) {
         quint32 pid = 0;
-        ownRow = ownRow || (TProcessPage::RowPID(processes->topLevelItem(i), pid) && pid == quint32(::getpid()));
+        ownRow = ownRow || (TProcessPage::RowPid(processes->topLevelItem(i), pid) && pid == quint32(::getpid()));
     }
     EXPECT_TRUE(ownRow);
     const std::pair<TPicButton *, const char *> pages[] = {

@@ -134,7 +134,7 @@ TEST(FileHandle, ReadersOpenOnlyRegularFilesAndNothingElseAtAll)
 
 TEST(CurrentProcess, IdentityIsThisProcesssOwn)
 {
-    EXPECT_EQ(platform::processes::CurrentProcessId(), qint32(QCoreApplication::applicationPid()));
+    EXPECT_EQ(platform::processes::CurrentPid(), qint32(QCoreApplication::applicationPid()));
     tvtest::TempDir dir;
     const QString path = dir.file(QStringLiteral("mine"));
     {

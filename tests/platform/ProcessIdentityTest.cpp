@@ -120,7 +120,7 @@ TEST(ProcStatParser, LayoutOfTheRunningProgram)
     EXPECT_EQ(st.Layout, ImageLayout{});
 }
 
-TEST(ProcessIdentity, PidfdInodeTellsProcessesApartAndPinsReads)
+TEST(ProcessIdentity, PidFdInodeTellsProcessesApartAndPinsReads)
 {
     Kid a({"/bin/sleep", "30"}), b({"/bin/sleep", "30"});
     ASSERT_GT(a.pid, 0);

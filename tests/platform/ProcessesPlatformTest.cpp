@@ -37,7 +37,7 @@ TEST(ProcStatParser, NamesWithParenthesesAndBlanks)
     EXPECT_EQ(st.Pid, 42);
     EXPECT_EQ(st.Comm, QStringLiteral("a) b (c)"));
     EXPECT_EQ(st.State, 'S');
-    EXPECT_EQ(st.Ppid, 1);
+    EXPECT_EQ(st.ParentPid, 1);
     EXPECT_EQ(st.Utime, 7u);
     EXPECT_EQ(st.Stime, 3u);
     EXPECT_EQ(st.Nice, 5);

@@ -48,7 +48,7 @@ std::vector<pid_t> childrenOf(pid_t pid)
     std::vector<platform::processes::ProcessEntry> all;
     platform::processes::EnumerateByStat(all);
     for (const auto &e : all) {
-        if (e.Ppid == quint32(pid))
+        if (e.ParentPid == quint32(pid))
             out.push_back(pid_t(e.Pid));
     }
     return out;

@@ -16,7 +16,7 @@ struct FakeProcess
 {
     QString name;
     quint64 startTime = 100;
-    quint32 ppid = 1;
+    quint32 parentPid = 1;
     quint32 uid = 1000;
     quint64 ticks = 0;
     std::optional<QString> exe = QStringLiteral("/opt/fake/prog");
@@ -76,7 +76,7 @@ public:
             return std::nullopt;
         ProcStat st;
         st.Pid = h.Pid;
-        st.Ppid = qint32(it->second.ppid);
+        st.ParentPid = qint32(it->second.parentPid);
         st.Utime = it->second.ticks;
         st.StartTime = it->second.startTime;
         st.NumThreads = 3;
@@ -124,7 +124,7 @@ private:
         for (const auto &[pid, p] : procs) {
             ProcessEntry e;
             e.Pid = pid;
-            e.Ppid = p.ppid;
+            e.ParentPid = p.parentPid;
             e.Name = p.name;
             if (!p.raw.isEmpty()) {
                 e.Name.clear();
@@ -703,7 +703,7 @@ TEST_F(ProcessListCycle, NameCutByTheKernelIsCompletedByBytes)
     EXPECT_TRUE(rec.reloaded.empty()) << "a completed name is no change of name";
 }
 
-TEST_F(ProcessListCycle, NewProcEntryAloneIsCheckedAgainstThePidfd)
+TEST_F(ProcessListCycle, NewProcEntryAloneIsCheckedAgainstThePidFd)
 {
     // Two copies of one parent, each before it runs a program of its own, look alike in
     // name, layout, user and start tick: the /proc entry tells that something happened.

@@ -22,8 +22,8 @@ using nettest::Addr;
 namespace {
 
 // Identifiers above the kernel's largest possible one: nothing real can carry them.
-constexpr quint32 kFakePID = 4194304 + 500;
-constexpr quint32 kKernelPID = 4194304 + 2;
+constexpr quint32 kFakePid = 4194304 + 500;
+constexpr quint32 kKernelPid = 4194304 + 2;
 
 // A scripted system: only what the test put there.
 class FakeNetwork : public NetworkSource
@@ -44,7 +44,7 @@ public:
         const auto it = paths.find({pid, start});
         return it == paths.end() ? std::nullopt : std::optional(it->second);
     }
-    bool IsKernelProcess(quint32 pid) override { return pid == kKernelPID; }
+    bool IsKernelProcess(quint32 pid) override { return pid == kKernelPid; }
     std::optional<Moment> ProcessStart(quint32 pid, quint64) override
     {
         const auto it = starts.find(pid);
@@ -97,15 +97,15 @@ InterfaceRow If(quint32 index, const char *name, quint64 in, quint64 out, quint3
 TEST(NetworkMonitor, EndpointsCarryTheirOwnersOrNone)
 {
     FakeNetwork net;
-    net.paths[{kFakePID, 77}] = QStringLiteral("/opt/app/bin/server");
-    net.starts[kFakePID] = Moment{1700000000, 0};
+    net.paths[{kFakePid, 77}] = QStringLiteral("/opt/app/bin/server");
+    net.starts[kFakePid] = Moment{1700000000, 0};
     Endpoint timeWait;
     timeWait.Row.State = TcpTimeWait;
     timeWait.Row.LocalAddress = Addr(10, 0, 0, 1);
     timeWait.Row.LocalPort = 443;
-    net.tcp = std::vector<Endpoint>{Owned(Addr(0, 0, 0, 0), 80, 0, 0, TcpListen, kFakePID),
-                                    Owned(Addr(10, 0, 0, 1), 2049, Addr(10, 0, 0, 9), 700, TcpEstablished, kKernelPID),
-                                    timeWait, Owned(Addr(10, 0, 0, 1), 9, 0, 0, TcpListen, kFakePID, 78)};
+    net.tcp = std::vector<Endpoint>{Owned(Addr(0, 0, 0, 0), 80, 0, 0, TcpListen, kFakePid),
+                                    Owned(Addr(10, 0, 0, 1), 2049, Addr(10, 0, 0, 9), 700, TcpEstablished, kKernelPid),
+                                    timeWait, Owned(Addr(10, 0, 0, 1), 9, 0, 0, TcpListen, kFakePid, 78)};
     TNetworkMonitor m(nullptr, &net);
     m.RefreshTCP();
     ASSERT_EQ(m.GetTCPCount(), 4);
@@ -113,7 +113,7 @@ TEST(NetworkMonitor, EndpointsCarryTheirOwnersOrNone)
     const TTCPItem *server = m.GetTCPItem(0);
     EXPECT_EQ(server->ClassName(), QStringLiteral("TTCPItem"));
     EXPECT_EQ(server->Protocol, 0);
-    EXPECT_EQ(server->ProcessID, kFakePID);
+    EXPECT_EQ(server->ProcessID, kFakePid);
     EXPECT_EQ(server->ProcessPath, QStringLiteral("/opt/app/bin/server"));
     EXPECT_EQ(server->ProcessName, QStringLiteral("server"));
     EXPECT_EQ(server->LocalPort, 80u);
@@ -263,7 +263,7 @@ TEST(NetworkMonitor, TerminateEndsOnlyTheListedOwner)
     FakeNetwork net;
     net.tcp =
         std::vector<Endpoint>{Owned(0, 1, 0, 0, TcpListen, pid, st.StartTime + 1),
-                              Owned(0, 2, 0, 0, TcpListen, pid, st.StartTime), Owned(0, 3, 0, 0, TcpListen, kFakePID)};
+                              Owned(0, 2, 0, 0, TcpListen, pid, st.StartTime), Owned(0, 3, 0, 0, TcpListen, kFakePid)};
     Endpoint none;
     net.tcp->push_back(none);
     TNetworkMonitor m(nullptr, &net);
@@ -303,11 +303,11 @@ public:
 TEST(NetworkMonitor, EndpointsOfOneOwnerShareOneLookUpPerRefresh)
 {
     CountingNetwork net;
-    net.paths[{kFakePID, 77}] = QStringLiteral("/opt/app/bin/server");
-    net.starts[kFakePID] = Moment{1700000000, 0};
+    net.paths[{kFakePid, 77}] = QStringLiteral("/opt/app/bin/server");
+    net.starts[kFakePid] = Moment{1700000000, 0};
     std::vector<Endpoint> rows;
     for (quint32 port = 1000; port < 1010; ++port)
-        rows.push_back(Owned(Addr(10, 0, 0, 1), port, Addr(10, 0, 0, 2), 80, TcpEstablished, kFakePID));
+        rows.push_back(Owned(Addr(10, 0, 0, 1), port, Addr(10, 0, 0, 2), 80, TcpEstablished, kFakePid));
     net.tcp = rows;
     net.udp = rows;
     TNetworkMonitor m(nullptr, &net);
@@ -326,7 +326,7 @@ TEST(NetworkMonitor, EndpointsOfOneOwnerShareOneLookUpPerRefresh)
 
     // What was learnt does not outlive its refresh: an owner that ran another program since
     // shows the new one.
-    net.paths[{kFakePID, 77}] = QStringLiteral("/opt/app/bin/other");
+    net.paths[{kFakePid, 77}] = QStringLiteral("/opt/app/bin/other");
     m.RefreshUDP();
     ASSERT_EQ(m.GetUDPCount(), 10);
     EXPECT_EQ(m.GetUDPItem(9)->ProcessName, QStringLiteral("other"));

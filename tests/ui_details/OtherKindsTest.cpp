@@ -331,7 +331,7 @@ public:
 };
 
 platform::network::Endpoint Ep(quint32 Local, quint32 LocalPort, quint32 Remote, quint32 RemotePort, quint8 State,
-                               quint32 PID)
+                               quint32 Pid)
 {
     platform::network::Endpoint e;
     e.Row.State = State;
@@ -339,9 +339,9 @@ platform::network::Endpoint Ep(quint32 Local, quint32 LocalPort, quint32 Remote,
     e.Row.LocalPort = LocalPort;
     e.Row.RemoteAddress = Remote;
     e.Row.RemotePort = RemotePort;
-    if (PID != 0) {
+    if (Pid != 0) {
         e.Owned = true;
-        e.Owner = {PID, 5};
+        e.Owner = {Pid, 5};
     }
     return e;
 }

@@ -34,7 +34,7 @@ public:
     {
         auto st = FakeSource::Stat(h);
         if (st) {
-            st->Ppid = 4242;
+            st->ParentPid = 4242;
             st->Session = 7;
             st->NumThreads = 5;
         }
@@ -108,7 +108,7 @@ const QString kDisclaimer = QStringLiteral("(声明：进程描述信息均搜�
 
 TEST_F(ProcessDetails, EveryFieldInOrderWithItsText)
 {
-    const quint32 pid = kNoSuchPID + 1;
+    const quint32 pid = kNoSuchPid + 1;
     counting.procs = {Proc(pid, QStringLiteral("worker"))};
     CreateOn(); // reads the program's own dictionary
     ASSERT_TRUE(dtest::UseDictionary(dir.file(QStringLiteral("Ravel.db")),
@@ -158,7 +158,7 @@ TEST_F(ProcessDetails, EveryFieldInOrderWithItsText)
 
 TEST_F(ProcessDetails, DictionaryDescriptionWarningAndDisclaimer)
 {
-    const quint32 h = kNoSuchPID + 1, e = kNoSuchPID + 2, u = kNoSuchPID + 3;
+    const quint32 h = kNoSuchPid + 1, e = kNoSuchPid + 2, u = kNoSuchPid + 3;
     counting.procs = {Proc(h, QStringLiteral("harmless")), Proc(e, QStringLiteral("evil")),
                       Proc(u, QStringLiteral("stranger"))};
     CreateOn();
@@ -203,7 +203,7 @@ TEST_F(ProcessDetails, DictionaryDescriptionWarningAndDisclaimer)
 
 TEST_F(ProcessDetails, ProcessWithoutFileHasNoVersionOrDigest)
 {
-    const quint32 pid = kNoSuchPID + 1, gone = kNoSuchPID + 2;
+    const quint32 pid = kNoSuchPid + 1, gone = kNoSuchPid + 2;
     // No readable image path; and one whose file was removed.
     counting.procs = {Proc(pid, QStringLiteral("nofile"), QStringLiteral("")),
                       Proc(gone, QStringLiteral("gone"), dir.file(QStringLiteral("removed")))};
@@ -219,7 +219,7 @@ TEST_F(ProcessDetails, ProcessWithoutFileHasNoVersionOrDigest)
 
 TEST_F(ProcessDetails, MarkupInNamesIsShownAsItIs)
 {
-    const quint32 pid = kNoSuchPID + 1;
+    const quint32 pid = kNoSuchPid + 1;
     counting.procs = {Proc(pid, QStringLiteral("<b>bold</b>&amp;<img src=x>"))};
     CreateOn();
     Click(pid);
@@ -228,7 +228,7 @@ TEST_F(ProcessDetails, MarkupInNamesIsShownAsItIs)
 
 TEST_F(ProcessDetails, NoSelectionOrVanishedProcessLeavesOnlyTheHint)
 {
-    const quint32 a = kNoSuchPID + 1, b = kNoSuchPID + 2;
+    const quint32 a = kNoSuchPid + 1, b = kNoSuchPid + 2;
     counting.procs = {Proc(a, QStringLiteral("alpha")), Proc(b, QStringLiteral("beta"))};
     CreateOn();
     // A click without a selected row: the hint, the panel neither shown nor hidden.
@@ -254,7 +254,7 @@ TEST_F(ProcessDetails, NoSelectionOrVanishedProcessLeavesOnlyTheHint)
 
 TEST_F(ProcessDetails, OtherPagesAddNothingButShowThePanel)
 {
-    counting.procs = {Proc(kNoSuchPID + 1, QStringLiteral("alpha"))};
+    counting.procs = {Proc(kNoSuchPid + 1, QStringLiteral("alpha"))};
     CreateOn();
     form->btnLeftMenu_ConfigClick(form->btnLeftMenu_Config);
     form->Details->btnRefreshDetailsClick(form->Details->btnRefreshDetails);
@@ -279,7 +279,7 @@ int RightEdge(const QTreeWidget *List)
 
 TEST_F(ProcessDetails, PinnedPanelStaysOpenAndListsEndBesideIt)
 {
-    const quint32 pid = kNoSuchPID + 1;
+    const quint32 pid = kNoSuchPid + 1;
     counting.procs = {Proc(pid, QStringLiteral("alpha"))};
     CreateOn();
     QApplication::processEvents();
@@ -332,7 +332,7 @@ TEST_F(ProcessDetails, PinnedPanelStaysOpenAndListsEndBesideIt)
 
 TEST_F(ProcessDetails, UnpinnedPanelClosesByItself)
 {
-    const quint32 pid = kNoSuchPID + 1;
+    const quint32 pid = kNoSuchPid + 1;
     counting.procs = {Proc(pid, QStringLiteral("alpha"))};
     CreateOn();
     Click(pid);
@@ -351,7 +351,7 @@ TEST_F(ProcessDetails, UnpinnedPanelClosesByItself)
 
 TEST_F(ProcessDetails, FileVersionIsThatOfThePackageThatInstalledTheFile)
 {
-    const quint32 pid = kNoSuchPID + 1, own = kNoSuchPID + 2;
+    const quint32 pid = kNoSuchPid + 1, own = kNoSuchPid + 2;
     const QString program = dir.file(QStringLiteral("packaged-tool"));
     QFile f(program);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -378,7 +378,7 @@ TEST_F(ProcessDetails, TextOfTheProcessKeepsToItsOwnLine)
 {
     // A process that writes line breaks into its command line to add lines of its choosing, and
     // a place holder into its name.
-    const quint32 pid = kNoSuchPID + 1;
+    const quint32 pid = kNoSuchPid + 1;
     FakeProc p = Proc(pid, QStringLiteral("sshd [612]%1\r"));
     p.args = QStringList{image, QStringLiteral("-x\r\n路径: /usr/sbin/sshd\n进程描述: \x1b[0m\u2028trusted")};
     counting.procs = {p};
@@ -398,7 +398,7 @@ TEST_F(ProcessDetails, TextOfTheProcessKeepsToItsOwnLine)
 
 TEST_F(ProcessDetails, WhatTheProcessSuppliesIsEscapedWhatTheDictionarySaysIsNot)
 {
-    const quint32 slash = kNoSuchPID + 1, lf = kNoSuchPID + 2, hidden = kNoSuchPID + 3;
+    const quint32 slash = kNoSuchPid + 1, lf = kNoSuchPid + 2, hidden = kNoSuchPid + 3;
     counting.procs = {
         Proc(slash, QStringLiteral("tool\\nx")), Proc(lf, QStringLiteral("tool\nx")),
         Proc(hidden, QString::fromUtf16(u"s\u200Et\u200Fu\u061Cv\u200Bw\uFEFFx\u034Fy\U000E0001z\U0001D173\uFDD0"))};

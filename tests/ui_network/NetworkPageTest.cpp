@@ -50,8 +50,8 @@ using nettest::Addr;
 namespace {
 
 // Identifiers above the kernel's largest possible one: no real process can carry them.
-constexpr quint32 kFakePID = 4194304 + 900;
-constexpr quint32 kFakePID2 = 4194304 + 10;
+constexpr quint32 kFakePid = 4194304 + 900;
+constexpr quint32 kFakePid2 = 4194304 + 10;
 
 // A process table with nothing in it: the form's process list stays empty.
 class NoProcesses : public platform::processes::ProcessSource
@@ -140,8 +140,8 @@ protected:
     void SetUp() override
     {
         UiHooks().ExecModal = [this](QDialog *Dialog) { return uitest::AnswerMessageBox(Dialog, shown, answers); };
-        net.paths[kFakePID] = QStringLiteral("/opt/app/bin/server");
-        net.paths[kFakePID2] = QStringLiteral("/opt/app/bin/agent");
+        net.paths[kFakePid] = QStringLiteral("/opt/app/bin/server");
+        net.paths[kFakePid2] = QStringLiteral("/opt/app/bin/agent");
     }
     void TearDown() override
     {
@@ -212,11 +212,11 @@ protected:
 // The usual mix: a listener, a remote connection, a loopback pair, an orphan and UDP.
 void Mix(FakeNetwork &net)
 {
-    net.tcp = {Ep(0, 80, 0, 0, TcpListen, kFakePID),
-               Ep(Addr(10, 0, 0, 1), 50000, Addr(93, 184, 216, 34), 443, TcpEstablished, kFakePID),
-               Ep(Addr(127, 0, 0, 1), 631, Addr(127, 0, 0, 1), 5555, TcpEstablished, kFakePID2),
+    net.tcp = {Ep(0, 80, 0, 0, TcpListen, kFakePid),
+               Ep(Addr(10, 0, 0, 1), 50000, Addr(93, 184, 216, 34), 443, TcpEstablished, kFakePid),
+               Ep(Addr(127, 0, 0, 1), 631, Addr(127, 0, 0, 1), 5555, TcpEstablished, kFakePid2),
                Ep(Addr(10, 0, 0, 1), 50001, Addr(93, 184, 216, 35), 80, TcpTimeWait, 0)};
-    net.udp = {Ep(0, 68, 0, 0, 0, kFakePID2), Ep(Addr(192, 168, 1, 5), 5353, 0, 0, 0, kFakePID2),
+    net.udp = {Ep(0, 68, 0, 0, 0, kFakePid2), Ep(Addr(192, 168, 1, 5), 5353, 0, 0, 0, kFakePid2),
                Ep(Addr(10, 0, 0, 1), 123, 0, 0, 0, 0)};
 }
 
@@ -240,7 +240,7 @@ TEST_F(NetworkPage, ListShowsEndpointsAndHidesLocalOnesOnRequest)
                                QStringLiteral("10.0.0.1:50000"),
                                QStringLiteral("93.184.216.34:443"),
                                established,
-                               QString::number(kFakePID),
+                               QString::number(kFakePid),
                                QStringLiteral("/opt/app/bin/server")};
     for (int c = 0; c < cells.size(); ++c)
         EXPECT_EQ(tcp->text(c), cells[c]) << c;
@@ -317,11 +317,11 @@ TEST_F(NetworkPage, TerminatingTheOwnerAsksAndReports)
     const auto [pid, start] = Spawn();
     net.paths[pid] = QStringLiteral("/usr/bin/sleep");
     net.tcp = {Ep(Addr(10, 0, 0, 1), 4000, Addr(10, 0, 0, 2), 4001, TcpEstablished, pid, start),
-               Ep(Addr(10, 0, 0, 1), 4002, Addr(10, 0, 0, 2), 4003, TcpEstablished, kFakePID),
-               Ep(Addr(10, 0, 0, 1), 4004, Addr(10, 0, 0, 2), 4005, TcpEstablished, kFakePID2)};
-    net.paths[kFakePID2] = QStringLiteral("/usr/lib/systemd/systemd-journald");
-    net.facts[kFakePID2].Path = net.paths[kFakePID2];
-    net.facts[kFakePID2].Uids = {0, 0};
+               Ep(Addr(10, 0, 0, 1), 4002, Addr(10, 0, 0, 2), 4003, TcpEstablished, kFakePid),
+               Ep(Addr(10, 0, 0, 1), 4004, Addr(10, 0, 0, 2), 4005, TcpEstablished, kFakePid2)};
+    net.paths[kFakePid2] = QStringLiteral("/usr/lib/systemd/systemd-journald");
+    net.facts[kFakePid2].Path = net.paths[kFakePid2];
+    net.facts[kFakePid2].Uids = {0, 0};
     Create();
     ShowPage();
     ASSERT_EQ(List()->topLevelItemCount(), 3);
@@ -353,7 +353,7 @@ TEST_F(NetworkPage, TerminatingTheOwnerAsksAndReports)
     answers = {3};
     form->NetworkPage->ConnectionCommand(0);
     ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[1].Text, Shows(QStringLiteral("结束进程操作失败！\r\rserver [%1]").arg(kFakePID)));
+    EXPECT_EQ(shown[1].Text, Shows(QStringLiteral("结束进程操作失败！\r\rserver [%1]").arg(kFakePid)));
     EXPECT_EQ(shown[1].Title, QStringLiteral("失败"));
     EXPECT_EQ(shown[1].Icon, 5);
     EXPECT_EQ(shown[1].Buttons, 0);
@@ -366,7 +366,7 @@ TEST_F(NetworkPage, TerminatingTheOwnerAsksAndReports)
     form->NetworkPage->ConnectionCommand(0);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text,
-              Shows(QStringLiteral("这是关键系统进程，不允许执行该操作！\r\rsystemd-journald [%1]").arg(kFakePID2)));
+              Shows(QStringLiteral("这是关键系统进程，不允许执行该操作！\r\rsystemd-journald [%1]").arg(kFakePid2)));
     EXPECT_EQ(shown[0].Title, QStringLiteral("禁止"));
     EXPECT_EQ(shown[0].Icon, 4);
     EXPECT_EQ(shown[0].Buttons, 0);

@@ -48,7 +48,7 @@ using platform::processes::SchedInfo;
 
 // Identifiers above the kernel's largest possible one: no real process can ever carry them,
 // so a row of such a process can never lead to an action on the machine.
-constexpr quint32 kNoSuchPID = 4194304 + 1000;
+constexpr quint32 kNoSuchPid = 4194304 + 1000;
 
 // One process of the scripted table.
 struct FakeProc
@@ -340,7 +340,7 @@ protected:
     {
         for (int i = 0; i < List()->topLevelItemCount(); ++i) {
             quint32 p = 0;
-            if (TProcessPage::RowPID(List()->topLevelItem(i), p) && p == pid)
+            if (TProcessPage::RowPid(List()->topLevelItem(i), p) && p == pid)
                 return i;
         }
         return -1;
@@ -360,12 +360,12 @@ protected:
                 r->setSelected(true);
         }
     }
-    QList<quint32> RowPIDs() const
+    QList<quint32> RowPids() const
     {
         QList<quint32> out;
         for (int i = 0; i < List()->topLevelItemCount(); ++i) {
             quint32 p = 0;
-            TProcessPage::RowPID(List()->topLevelItem(i), p);
+            TProcessPage::RowPid(List()->topLevelItem(i), p);
             out << p;
         }
         return out;

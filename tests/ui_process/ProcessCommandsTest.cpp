@@ -152,7 +152,7 @@ TEST_F(ProcessCommands, SeveralRowsOneYesActsOnAllButCriticalAndSystem)
     Child &b = Listed(QStringLiteral("second"));
     Child &crit = Listed(QStringLiteral("journal"), kJournal, 0);
     FakeProc kernel;
-    kernel.pid = kNoSuchPID + 1;
+    kernel.pid = kNoSuchPid + 1;
     kernel.name = QStringLiteral("kthread");
     kernel.kernel = true;
     source.procs.push_back(kernel);

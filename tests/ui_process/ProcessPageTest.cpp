@@ -39,10 +39,10 @@ class ProcessPage : public FormTest
 
 TEST_F(ProcessPage, RowsFollowTheProcessesOnEveryPage)
 {
-    const quint32 a = kNoSuchPID + 1, b = kNoSuchPID + 2;
+    const quint32 a = kNoSuchPid + 1, b = kNoSuchPid + 2;
     source.procs = {Proc(a, QStringLiteral("alpha"), 8 << 20)};
     Create();
-    EXPECT_EQ(RowPIDs(), (QList<quint32>{0, a}));
+    EXPECT_EQ(RowPids(), (QList<quint32>{0, a}));
     EXPECT_EQ(Row(a)->text(0), QStringLiteral("alpha"));
     EXPECT_EQ(Row(a)->text(1), QString::number(a));
     EXPECT_EQ(Row(a)->text(2), QStringLiteral("user1000"));
@@ -58,13 +58,13 @@ TEST_F(ProcessPage, RowsFollowTheProcessesOnEveryPage)
     EXPECT_EQ(Row(a), nullptr) << "an ended process loses its row while another page is shown";
     EXPECT_EQ(form->lblTopBarInfo->text(), status);
     // A removal for an identifier without a row changes nothing.
-    form->ProcessPage->objProcessesProcessRemoved(form->ProcessPage->objProcesses, kNoSuchPID + 99);
-    EXPECT_EQ(RowPIDs(), (QList<quint32>{0, b}));
+    form->ProcessPage->objProcessesProcessRemoved(form->ProcessPage->objProcesses, kNoSuchPid + 99);
+    EXPECT_EQ(RowPids(), (QList<quint32>{0, b}));
 }
 
 TEST_F(ProcessPage, CellsAndStatusFollowOnlyWhileThePageIsVisible)
 {
-    const quint32 a = kNoSuchPID + 1;
+    const quint32 a = kNoSuchPid + 1;
     source.procs = {Proc(a, QStringLiteral("alpha"), 8 << 20)};
     Create();
     EXPECT_EQ(Row(a)->text(4), Kb(8 << 20));
@@ -78,7 +78,7 @@ TEST_F(ProcessPage, CellsAndStatusFollowOnlyWhileThePageIsVisible)
 
     form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network);
     source.find(a)->mem.VmRss = 32 << 20;
-    source.procs.push_back(Proc(kNoSuchPID + 2, QStringLiteral("beta"), 1 << 20));
+    source.procs.push_back(Proc(kNoSuchPid + 2, QStringLiteral("beta"), 1 << 20));
     form->ProcessPage->ProcessTick();
     EXPECT_EQ(Row(a)->text(4), Kb(16 << 20)) << "hidden page: cells keep their text";
     EXPECT_NE(form->lblTopBarInfo->text(), QStringLiteral("[进程管理] 进程: 3"));
@@ -86,7 +86,7 @@ TEST_F(ProcessPage, CellsAndStatusFollowOnlyWhileThePageIsVisible)
 
 TEST_F(ProcessPage, MemoryCellsForZeroSmallAndLargeCounters)
 {
-    const quint32 a = kNoSuchPID + 1, b = kNoSuchPID + 2;
+    const quint32 a = kNoSuchPid + 1, b = kNoSuchPid + 2;
     source.procs = {Proc(a, QStringLiteral("alpha"), 512)};
     source.procs[0].mem.RssAnon = 0;
     Create();
@@ -124,7 +124,7 @@ TEST_F(ProcessPage, DictionaryStateColoursTheRows)
     ASSERT_TRUE(dir.isValid());
     const QString dict = dir.file(QStringLiteral("Ravel.db"));
     WriteDictionary(dict, {{QStringLiteral("harmless"), false}, {QStringLiteral("EVIL"), true}});
-    const quint32 h = kNoSuchPID + 1, e = kNoSuchPID + 2, u = kNoSuchPID + 3;
+    const quint32 h = kNoSuchPid + 1, e = kNoSuchPid + 2, u = kNoSuchPid + 3;
     source.procs = {Proc(h, QStringLiteral("harmless")), Proc(e, QStringLiteral("evil")),
                     Proc(u, QStringLiteral("stranger"))};
     Create();
@@ -162,9 +162,9 @@ TEST_F(ProcessPage, SortingByColumnsAndDirections)
                     Proc(mid, QStringLiteral("gamma"))};
     Create();
     form->ProcessPage->lvProcessesColumnClick(List(), 1);
-    EXPECT_EQ(RowPIDs(), (QList<quint32>{0, mid, nine, ten})) << "numbers, ascending on the first click";
+    EXPECT_EQ(RowPids(), (QList<quint32>{0, mid, nine, ten})) << "numbers, ascending on the first click";
     form->ProcessPage->lvProcessesColumnClick(List(), 1);
-    EXPECT_EQ(RowPIDs(), (QList<quint32>{ten, nine, mid, 0})) << "the second click flips the direction";
+    EXPECT_EQ(RowPids(), (QList<quint32>{ten, nine, mid, 0})) << "the second click flips the direction";
     form->ProcessPage->lvProcessesColumnClick(List(), 0);
     QStringList names;
     for (int i = 0; i < List()->topLevelItemCount(); ++i)
@@ -174,17 +174,17 @@ TEST_F(ProcessPage, SortingByColumnsAndDirections)
                            QStringLiteral("System Idle Process")}))
         << "another column starts ascending, letters without regard to case";
     form->ProcessPage->lvProcessesColumnClick(List(), 1);
-    EXPECT_EQ(RowPIDs(), (QList<quint32>{0, mid, nine, ten})) << "each column keeps its own direction";
+    EXPECT_EQ(RowPids(), (QList<quint32>{0, mid, nine, ten})) << "each column keeps its own direction";
 
     // The tick sorts a new row in.
     source.procs.push_back(Proc(5000000, QStringLiteral("delta")));
     form->ProcessPage->ProcessTick();
-    EXPECT_EQ(RowPIDs(), (QList<quint32>{0, 5000000, mid, nine, ten}));
+    EXPECT_EQ(RowPids(), (QList<quint32>{0, 5000000, mid, nine, ten}));
 }
 
 TEST_F(ProcessPage, SystemProcessesGetNoMenuAndNoButtons)
 {
-    const quint32 kernel = kNoSuchPID + 1, plain = kNoSuchPID + 2;
+    const quint32 kernel = kNoSuchPid + 1, plain = kNoSuchPid + 2;
     source.procs = {Proc(kernel, QStringLiteral("kworker/0:1")), Proc(plain, QStringLiteral("plain"))};
     source.procs[0].kernel = true;
     source.procs[0].exe.clear();
@@ -225,7 +225,7 @@ TEST_F(ProcessPage, SystemProcessesGetNoMenuAndNoButtons)
 
 TEST_F(ProcessPage, DeleteKeyAsksToTerminate)
 {
-    const quint32 plain = kNoSuchPID + 2;
+    const quint32 plain = kNoSuchPid + 2;
     source.procs = {Proc(plain, QStringLiteral("plain"))};
     Create();
     Select({plain});
@@ -240,7 +240,7 @@ TEST_F(ProcessPage, DeleteKeyAsksToTerminate)
 
 TEST_F(ProcessPage, CompletedDetailsReachTheRow)
 {
-    const quint32 late = kNoSuchPID + 3;
+    const quint32 late = kNoSuchPid + 3;
     source.procs = {Proc(late, QStringLiteral("late"))};
     source.procs[0].exe.clear();
     Create();
@@ -255,10 +255,10 @@ TEST_F(ProcessPage, CompletedDetailsReachTheRow)
 TEST_F(ProcessPage, RowsAreAsTallAsTheirIconsWhateverTheFirstRowHolds)
 {
     // The idle process comes first and has no icon; a kernel thread has none either.
-    FakeProc kthread = Proc(kNoSuchPID + 1, QStringLiteral("kworker/0:1"));
+    FakeProc kthread = Proc(kNoSuchPid + 1, QStringLiteral("kworker/0:1"));
     kthread.kernel = true;
     kthread.exe.clear();
-    source.procs = {kthread, Proc(kNoSuchPID + 2, QStringLiteral("bash"), 1 << 20)};
+    source.procs = {kthread, Proc(kNoSuchPid + 2, QStringLiteral("bash"), 1 << 20)};
     Create();
     form->resize(800, 600);
     QApplication::processEvents();
@@ -281,14 +281,14 @@ TEST_F(ProcessPage, RowsAreAsTallAsTheirIconsWhateverTheFirstRowHolds)
 TEST_F(ProcessPage, ViewStaysOnItsProcessesWhileRowsComeAndGoAboveIt)
 {
     // Identifiers ten apart, so that new ones sort in between.
-    auto pidOf = [](int i) { return kNoSuchPID + 10 * quint32(i); };
+    auto pidOf = [](int i) { return kNoSuchPid + 10 * quint32(i); };
     for (int i = 1; i <= 150; ++i)
         source.procs.push_back(Proc(pidOf(i), QStringLiteral("p%1").arg(i)));
     Create();
     QApplication::processEvents();
     auto pidAt = [this](int y) {
         quint32 pid = 0;
-        TProcessPage::RowPID(List()->itemAt(5, y), pid);
+        TProcessPage::RowPid(List()->itemAt(5, y), pid);
         return pid;
     };
     const int middle = List()->viewport()->height() / 2;
@@ -326,7 +326,7 @@ TEST_F(ProcessPage, ViewStaysOnItsProcessesWhileRowsComeAndGoAboveIt)
         EXPECT_EQ(pidAt(1), pidOf(step.stays < 0 ? step.top : step.stays));
         EXPECT_EQ(pidAt(middle), pointed) << "the process under the pointer stays under it";
         // The rows are what the process list and the sort make them; only the view moved.
-        const QList<quint32> rows = RowPIDs();
+        const QList<quint32> rows = RowPids();
         EXPECT_EQ(rows.size(), qsizetype(source.procs.size()) + 1);
         if (step.sortColumn >= 0) {
             EXPECT_TRUE(std::is_sorted(rows.begin(), rows.end()));
@@ -344,7 +344,7 @@ TEST_F(ProcessPage, ViewStaysOnItsProcessesWhileRowsComeAndGoAboveIt)
 
 TEST_F(ProcessPage, ViewAtTheTopStaysThereAndInAnOrderThatMovesKeepsItsOffset)
 {
-    auto pidOf = [](int i) { return kNoSuchPID + quint32(i); };
+    auto pidOf = [](int i) { return kNoSuchPid + quint32(i); };
     for (int i = 1; i <= 150; ++i)
         source.procs.push_back(Proc(pidOf(i), QStringLiteral("p%1").arg(i), 1 << 20));
     source.frozenClock = true;
@@ -394,7 +394,7 @@ TEST_F(ProcessPage, ViewAtTheTopStaysThereAndInAnOrderThatMovesKeepsItsOffset)
         lead(column, pidOf(149));
         lead(column, pidOf(148));
         quint32 above = 0;
-        ASSERT_TRUE(TProcessPage::RowPID(List()->topLevelItem(10), above));
+        ASSERT_TRUE(TProcessPage::RowPid(List()->topLevelItem(10), above));
         source.remove(above);
         tick();
         EXPECT_EQ(RowIndex(pidOf(148)), 0);
@@ -402,7 +402,7 @@ TEST_F(ProcessPage, ViewAtTheTopStaysThereAndInAnOrderThatMovesKeepsItsOffset)
 
         // A selected row that leaves the view is brought back into it.
         quint32 selected = 0;
-        ASSERT_TRUE(TProcessPage::RowPID(List()->topLevelItem(45), selected));
+        ASSERT_TRUE(TProcessPage::RowPid(List()->topLevelItem(45), selected));
         Select({selected});
         lead(column, selected);
         tick();
@@ -415,23 +415,23 @@ TEST_F(ProcessPage, ViewAtTheTopStaysThereAndInAnOrderThatMovesKeepsItsOffset)
 TEST_F(ProcessPage, BringingTheSelectedRowIntoViewKeepsTheListScrolledSideways)
 {
     for (int i = 1; i <= 60; ++i)
-        source.procs.push_back(Proc(kNoSuchPID + quint32(i), QStringLiteral("p%1").arg(i)));
+        source.procs.push_back(Proc(kNoSuchPid + quint32(i), QStringLiteral("p%1").arg(i)));
     Create();
     List()->header()->resizeSection(6, 2000);
     QApplication::processEvents();
     QScrollBar *across = List()->horizontalScrollBar();
     ASSERT_GT(across->maximum(), 300);
-    Select({kNoSuchPID + 50});
+    Select({kNoSuchPid + 50});
     List()->scrollToTop();
     across->setValue(300);
     // A header click, then a tick that sorts a new row in: each brings the selected row into view.
     form->ProcessPage->lvProcessesColumnClick(List(), 1);
     EXPECT_EQ(across->value(), 300);
     List()->scrollToTop();
-    source.procs.push_back(Proc(kNoSuchPID + 100, QStringLiteral("late")));
+    source.procs.push_back(Proc(kNoSuchPid + 100, QStringLiteral("late")));
     form->ProcessPage->ProcessTick();
     EXPECT_EQ(across->value(), 300);
-    const QRect selected = List()->visualItemRect(Row(kNoSuchPID + 50));
+    const QRect selected = List()->visualItemRect(Row(kNoSuchPid + 50));
     EXPECT_GE(selected.top(), 0);
     EXPECT_LE(selected.bottom(), List()->viewport()->height());
 }

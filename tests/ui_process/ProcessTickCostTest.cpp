@@ -43,7 +43,7 @@ protected:
         source.procs.clear();
         for (int i = 1; i <= count; ++i) {
             FakeProc p;
-            p.pid = kNoSuchPID + quint32(i);
+            p.pid = kNoSuchPid + quint32(i);
             p.name = QStringLiteral("proc%1").arg(i);
             p.exe = complete ? QStringLiteral("/opt/fake/proc%1").arg(i) : QString();
             p.mem.VmRss = 4 << 20;
@@ -157,7 +157,7 @@ TEST_F(ProcessTickCost, OnlyRowsInViewAreReadAndARowScrolledIntoViewIsCurrentAtO
     EXPECT_GT(inView, 0);
     EXPECT_LT(inView, kMany / 10) << "a tick reads the memory of the rows in view only";
 
-    const quint32 last = kNoSuchPID + kMany;
+    const quint32 last = kNoSuchPid + kMany;
     source.find(last)->mem.VmRss = 64 << 20;
     form->ProcessPage->ProcessTick();
     ASSERT_NE(Row(last), nullptr);
@@ -176,19 +176,19 @@ TEST_F(ProcessTickCost, SortingByMemorySortsByCurrentCounters)
     CreateSized();
     form->ProcessPage->ProcessTick();
     // A row far out of view grows, one in view shrinks.
-    const quint32 last = kNoSuchPID + kMany, first = kNoSuchPID + 1;
+    const quint32 last = kNoSuchPid + kMany, first = kNoSuchPid + 1;
     source.find(last)->mem.VmRss = 512 << 20;
     source.find(first)->mem.VmRss = 1 << 10;
     form->ProcessPage->lvProcessesColumnClick(List(), 4); // ascending
     form->ProcessPage->lvProcessesColumnClick(List(), 4); // descending
     quint32 top = 0;
-    ASSERT_TRUE(TProcessPage::RowPID(List()->topLevelItem(0), top));
+    ASSERT_TRUE(TProcessPage::RowPid(List()->topLevelItem(0), top));
     EXPECT_EQ(top, last);
     EXPECT_EQ(List()->topLevelItem(0)->text(4), Kb(512 << 20));
     // The order follows the counters on every tick.
     source.find(first)->mem.VmRss = 1024 << 20;
     form->ProcessPage->ProcessTick();
-    ASSERT_TRUE(TProcessPage::RowPID(List()->topLevelItem(0), top));
+    ASSERT_TRUE(TProcessPage::RowPid(List()->topLevelItem(0), top));
     EXPECT_EQ(top, first);
     EXPECT_EQ(List()->topLevelItem(0)->text(4), Kb(1024 << 20)) << "the view at the top shows the new first row";
 }
@@ -202,7 +202,7 @@ TEST_F(ProcessTickCost, ANameIsLookedUpOncePerFillOfTheList)
 
     for (int i = 1; i <= 30; ++i) {
         FakeProc p;
-        p.pid = kNoSuchPID + quint32(i);
+        p.pid = kNoSuchPid + quint32(i);
         p.name = i <= 25 ? QStringLiteral("same") : QStringLiteral("other%1").arg(i);
         p.exe = QStringLiteral("/opt/fake/x");
         source.procs.push_back(p);
@@ -217,22 +217,22 @@ TEST_F(ProcessTickCost, ANameIsLookedUpOncePerFillOfTheList)
     form->ProcessPage->FillProcessList();
     // The idle process, "same" and five others: each name opens the dictionary once.
     EXPECT_EQ(opens.take(), 1 + 1 + 5);
-    EXPECT_EQ(form->ProcessPage->ItemOfRow(RowIndex(kNoSuchPID + 7))->UserData, 1);
+    EXPECT_EQ(form->ProcessPage->ItemOfRow(RowIndex(kNoSuchPid + 7))->UserData, 1);
 
     // Ten new processes of one name in one pass: one look-up; the next pass looks again.
     for (int i = 31; i <= 40; ++i) {
         FakeProc p;
-        p.pid = kNoSuchPID + quint32(i);
+        p.pid = kNoSuchPid + quint32(i);
         p.name = QStringLiteral("same");
         source.procs.push_back(p);
     }
     form->ProcessPage->ProcessTick();
     EXPECT_EQ(opens.take(), 1);
     FakeProc late;
-    late.pid = kNoSuchPID + 41;
+    late.pid = kNoSuchPid + 41;
     late.name = QStringLiteral("same");
     source.procs.push_back(late);
     form->ProcessPage->ProcessTick();
     EXPECT_EQ(opens.take(), 1) << "no cache across fills: a replaced dictionary is seen";
-    EXPECT_EQ(form->ProcessPage->ItemOfRow(RowIndex(kNoSuchPID + 41))->UserData, 1);
+    EXPECT_EQ(form->ProcessPage->ItemOfRow(RowIndex(kNoSuchPid + 41))->UserData, 1);
 }
