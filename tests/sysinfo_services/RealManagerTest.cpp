@@ -180,6 +180,15 @@ QSet<QString> ManagerOwnServices()
     return names;
 }
 
+// Every row's name, a name listed twice included.
+QStringList RowNames(const TServices &List)
+{
+    QStringList names;
+    for (int i = 0; i < List.GetCount(); ++i)
+        names.append(List.GetItem(i)->Name);
+    return names;
+}
+
 TEST_F(RealManager, UnitFilesNotLoadedAreListedOnceFromTheFirstFolderThatHasThem)
 {
     using realsd::UserManager;
@@ -210,9 +219,7 @@ TEST_F(RealManager, UnitFilesNotLoadedAreListedOnceFromTheFirstFolderThatHasThem
     TServices list;
     list.Reload();
     ASSERT_FALSE(list.RefreshFailed());
-    QStringList names;
-    for (int i = 0; i < list.GetCount(); ++i)
-        names.append(list.GetItem(i)->Name);
+    const QStringList names = RowNames(list);
     for (const char *name : {"tv-idle", "tv-shadow", "tv-masked"})
         EXPECT_EQ(names.count(QLatin1String(name)), 1) << name;
     for (const char *name : {"tv-other-name", "tv-each@", "tv-each"})
@@ -289,9 +296,7 @@ TEST_F(RealManager, EveryKindOfUnitFolderEntryIsListedAsTheManagerListsIt)
     TServices list;
     list.Reload();
     ASSERT_FALSE(list.RefreshFailed());
-    QStringList names;
-    for (int i = 0; i < list.GetCount(); ++i)
-        names.append(list.GetItem(i)->Name);
+    const QStringList names = RowNames(list);
     const QSet<QString> own = ManagerOwnServices();
     ASSERT_FALSE(own.isEmpty());
     EXPECT_EQ(QSet<QString>(names.begin(), names.end()), own);

@@ -79,6 +79,15 @@ protected:
         user.start(QStringLiteral("/usr/bin/setpriv"), tvtest::asOtherUser(Argv));
         return user.waitForStarted(10000);
     }
+    // The other user's copy of the waiter at `Copy`, run under `Path` in namespaces of its own.
+    bool StartCopyUnderPath(const QString &Copy, const QString &Path)
+    {
+        return tvtest::SharedDir::copyOwned(kWaiter, Copy) &&
+            StartAsOtherUser({QStringLiteral("/usr/bin/unshare"), QStringLiteral("-Urm"), QStringLiteral("/bin/sh"),
+                              QStringLiteral("-c"), QStringLiteral("mount --bind \"$0\" %1 && exec %1").arg(Path),
+                              Copy}) &&
+            Runs(user.processId(), Copy);
+    }
     // Why the other user cannot act here (in namespaces of its own, with `Namespaces`); empty
     // when it can.
     static QString Unusable(const tvtest::SharedDir &Base, bool Namespaces)
@@ -146,11 +155,7 @@ TEST_F(ImageFacts, UsersCopyRunUnderThePathOfASystemProgram)
     if (const QString why = Unusable(base, true); !why.isEmpty())
         GTEST_SKIP() << why.toStdString();
     const QString copy = base.user() + QStringLiteral("/copy");
-    ASSERT_TRUE(tvtest::SharedDir::copyOwned(kWaiter, copy));
-    ASSERT_TRUE(StartAsOtherUser({QStringLiteral("/usr/bin/unshare"), QStringLiteral("-Urm"), QStringLiteral("/bin/sh"),
-                                  QStringLiteral("-c"), QStringLiteral("mount --bind \"$0\" %1 && exec %1").arg(system),
-                                  copy}));
-    ASSERT_TRUE(Runs(user.processId(), copy));
+    ASSERT_TRUE(StartCopyUnderPath(copy, system));
     const quint32 pid = quint32(user.processId());
     Create(true);
     Show(pid);
@@ -336,11 +341,7 @@ TEST_F(ImageFacts, CriticalProgramReplacedSinceItsStartIsStillRefused)
               system + QStringLiteral(" (deleted)"));
     // Another user's copy under the same path in a namespace of its own, deleted after its start.
     const QString copy = base.user() + QStringLiteral("/copy");
-    ASSERT_TRUE(tvtest::SharedDir::copyOwned(kWaiter, copy));
-    ASSERT_TRUE(StartAsOtherUser({QStringLiteral("/usr/bin/unshare"), QStringLiteral("-Urm"), QStringLiteral("/bin/sh"),
-                                  QStringLiteral("-c"), QStringLiteral("mount --bind \"$0\" %1 && exec %1").arg(system),
-                                  copy}));
-    ASSERT_TRUE(Runs(user.processId(), copy));
+    ASSERT_TRUE(StartCopyUnderPath(copy, system));
     ASSERT_TRUE(QFile::remove(copy));
     Child &plain = Spawn();
 
