@@ -347,10 +347,12 @@ EnvironmentMap OwnEnvironment(const EnvironmentMap &Env, const ProcessFacts &Fac
         own = Env;
     }
 
-    // The session folder: the user's own as the environment names it, else the standard one.
+    // The session folder: the user's own as the environment names it, else the standard one. The
+    // toolkit and the bus library reach it by name later, so no folder above it may be another's.
     const QByteArray named = Env.value("XDG_RUNTIME_DIR");
     QString runtime;
-    if (!foreign && named.startsWith('/') && IsFolderOnlyUserMayEnter(Decode(named)))
+    if (!foreign && named.startsWith('/') && IsFolderOnlyUserMayEnter(Decode(named)) &&
+        files::IsTrustedPath(Decode(named)))
         runtime = Decode(named);
     else
         runtime = UserRuntimeDir(Facts.EffectiveUid);

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringList>
 #include <QUuid>
 
 #include <cstring>
@@ -112,6 +113,25 @@ TEST_F(EnvironmentRule, TheUsersOwnEnvironmentIsKeptAsItIs)
     ProcessFacts ownLogin = kOwn;
     ownLogin.LoginUid = ::geteuid();
     EXPECT_EQ(ForeignEnvironmentReason(Session(), ownLogin), QString());
+}
+
+TEST_F(EnvironmentRule, ASessionFolderIsKeptOnlyWhereNobodyElseCanReplaceIt)
+{
+    // The user's own private folder, below a folder anyone may write into or, as root, below a
+    // folder of another user's: either could swap it for another between the check and the use.
+    QStringList below = {QStringLiteral("open")};
+    ASSERT_TRUE(MakeDir(dir.file(QStringLiteral("open")), 0777));
+    if (::geteuid() == 0) {
+        ASSERT_TRUE(MakeDir(dir.file(QStringLiteral("theirs")), 0755, tvtest::kOtherUid));
+        below << QStringLiteral("theirs");
+    }
+    for (const QString &parent : below) {
+        const QString runtime = dir.file(parent + QStringLiteral("/run"));
+        ASSERT_TRUE(MakeDir(runtime, 0700));
+        const EnvironmentMap env = With("XDG_RUNTIME_DIR", Native(runtime));
+        EXPECT_EQ(ForeignEnvironmentReason(env, kOwn), QString()) << qPrintable(parent);
+        EXPECT_EQ(OwnEnvironment(env, kOwn).value("XDG_RUNTIME_DIR"), Native(Runtime())) << qPrintable(parent);
+    }
 }
 
 TEST_F(EnvironmentRule, EachFactOfAnotherUserMakesTheEnvironmentAnothers)
