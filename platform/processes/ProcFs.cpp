@@ -1,6 +1,7 @@
 #include "platform/processes/ProcFs.h"
 
 #include "platform/system/StatusReaders.h"
+#include "platform/system/UserSession.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -18,7 +19,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -761,19 +761,8 @@ QString HostName()
 
 std::optional<QString> AccountName(quint32 Uid)
 {
-    std::vector<char> buf(16384);
-    passwd pw{};
-    passwd *result = nullptr;
-    for (;;) {
-        const int rc = ::getpwuid_r(uid_t(Uid), &pw, buf.data(), buf.size(), &result);
-        if (rc == ERANGE && buf.size() < (1u << 20)) {
-            buf.resize(buf.size() * 4);
-            continue;
-        }
-        if (rc != 0 || !result || !result->pw_name)
-            return std::nullopt;
-        return QString::fromUtf8(result->pw_name);
-    }
+    const auto account = platform::system::AccountOf(Uid);
+    return account ? std::optional<QString>(account->Name) : std::nullopt;
 }
 
 bool IsSystemAccount(quint32 Uid)

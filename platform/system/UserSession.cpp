@@ -69,14 +69,21 @@ bool IsFolderOnlyUserMayEnter(const QString &Path)
 
 std::optional<Account> AccountOf(quint32 Uid)
 {
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    if (size <= 0)
-        size = 16384;
-    QByteArray buffer(size, Qt::Uninitialized);
+    // The size the C library suggests is a guess; a longer entry asks for a larger buffer.
+    const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    QByteArray buffer(suggested > 0 && suggested <= (1 << 20) ? qsizetype(suggested) : 16384, Qt::Uninitialized);
     struct passwd pw = {};
     struct passwd *found = nullptr;
-    if (::getpwuid_r(uid_t(Uid), &pw, buffer.data(), std::size_t(buffer.size()), &found) != 0 || !found)
-        return std::nullopt;
+    for (;;) {
+        const int rc = ::getpwuid_r(uid_t(Uid), &pw, buffer.data(), std::size_t(buffer.size()), &found);
+        if (rc == ERANGE && buffer.size() < (qsizetype(1) << 20)) {
+            buffer.resize(buffer.size() * 4);
+            continue;
+        }
+        if (rc != 0 || !found || !pw.pw_name)
+            return std::nullopt;
+        break;
+    }
     Account account;
     account.Name = QFile::decodeName(pw.pw_name);
     if (pw.pw_dir && pw.pw_dir[0] == '/')
