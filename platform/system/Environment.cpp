@@ -329,9 +329,13 @@ QByteArray DefaultSearchPath(quint32 Uid)
                     : QByteArrayLiteral("/usr/local/bin:/usr/bin:/bin");
 }
 
-EnvironmentMap OwnEnvironment(const EnvironmentMap &Env, const ProcessFacts &Facts)
+namespace {
+
+// OwnEnvironment once ForeignEnvironmentReason is known: finding it out costs folder walks and
+// connections to the buses' sockets.
+EnvironmentMap OwnEnvironmentOf(const EnvironmentMap &Env, const ProcessFacts &Facts, const QString &ForeignReason)
 {
-    const bool foreign = !ForeignEnvironmentReason(Env, Facts).isEmpty();
+    const bool foreign = !ForeignReason.isEmpty();
     EnvironmentMap own;
     if (foreign) {
         for (auto it = Env.cbegin(); it != Env.cend(); ++it)
@@ -400,6 +404,13 @@ EnvironmentMap OwnEnvironment(const EnvironmentMap &Env, const ProcessFacts &Fac
     return own;
 }
 
+} // namespace
+
+EnvironmentMap OwnEnvironment(const EnvironmentMap &Env, const ProcessFacts &Facts)
+{
+    return OwnEnvironmentOf(Env, Facts, ForeignEnvironmentReason(Env, Facts));
+}
+
 EnvironmentMap CurrentEnvironment()
 {
     EnvironmentMap env;
@@ -417,7 +428,7 @@ void SettleEnvironment()
     const EnvironmentMap before = CurrentEnvironment();
     const ProcessFacts facts = ProcessFacts::OfThisProcess();
     const QString reason = ForeignEnvironmentReason(before, facts);
-    const EnvironmentMap after = OwnEnvironment(before, facts);
+    const EnvironmentMap after = OwnEnvironmentOf(before, facts, reason);
     QStringList changed;
     for (auto it = before.cbegin(); it != before.cend(); ++it)
         if (!after.contains(it.key())) {
