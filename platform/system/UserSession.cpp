@@ -38,16 +38,35 @@ int OpenTrustedParent(const QString &Path)
     return ::open(QFile::encodeName(Path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-// `Name` in the folder held as `ParentFd`, when it is a folder only `Owner` may enter (no link).
-// The folder's descriptor is examined, not its name a second time: what was tested is what was
-// opened. A link in the last place is refused by the open itself.
-int OpenPrivateChild(int ParentFd, const QByteArray &Name, uid_t Owner)
+// `Name` in the folder held as `ParentFd`, without following a link in its place.
+int OpenChild(int ParentFd, const QByteArray &Name)
 {
-    const int fd = ::openat(ParentFd, Name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0 && !files::IsFolderOnlyOwnerMayEnter(fd, Owner)) {
-        ::close(fd);
+    return ::openat(ParentFd, Name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// `Fd` itself when it holds a folder only `Owner` may enter; closed (-1) else. The descriptor is
+// examined, not the folder's name a second time: what was tested is what was opened.
+int KeptIfPrivate(int Fd, uid_t Owner)
+{
+    if (Fd >= 0 && !files::IsFolderOnlyOwnerMayEnter(Fd, Owner)) {
+        ::close(Fd);
         return -1;
     }
+    return Fd;
+}
+
+// <RunUserRoot>/<Uid>, held open when it is a folder only that user may enter in a trusted
+// parent; -1 else. `Path` gets where it lies.
+int OpenUserRuntimeDir(uid_t Uid, QString &Path)
+{
+    const QString root = RunUserRoot();
+    const files::UniqueFd parent(OpenTrustedParent(root));
+    if (parent.Get() < 0)
+        return -1;
+    const QByteArray name = QByteArray::number(Uid);
+    const int fd = KeptIfPrivate(OpenChild(parent.Get(), name), Uid);
+    if (fd >= 0)
+        Path = root + QLatin1Char('/') + QString::fromLatin1(name);
     return fd;
 }
 
@@ -101,44 +120,30 @@ QString RunUserRoot()
 
 QString UserRuntimeDir(quint32 Uid)
 {
-    const QString root = RunUserRoot();
-    const files::UniqueFd parent(OpenTrustedParent(root));
-    if (parent.Get() < 0)
-        return QString();
-    const QByteArray name = QByteArray::number(Uid);
-    const files::UniqueFd dir(OpenPrivateChild(parent.Get(), name, uid_t(Uid)));
-    return dir.Get() >= 0 ? root + QLatin1Char('/') + QString::fromLatin1(name) : QString();
+    QString path;
+    const files::UniqueFd dir(OpenUserRuntimeDir(uid_t(Uid), path));
+    return dir.Get() >= 0 ? path : QString();
 }
 
 std::optional<InstanceFolder> InstanceFolder::Open()
 {
     const uid_t me = ::geteuid();
-    const QByteArray uid = QByteArray::number(me);
-    {
-        const QString root = RunUserRoot();
-        const files::UniqueFd parent(OpenTrustedParent(root));
-        if (parent.Get() >= 0) {
-            const int fd = OpenPrivateChild(parent.Get(), uid, me);
-            if (fd >= 0)
-                return InstanceFolder(fd, root + QLatin1Char('/') + QString::fromLatin1(uid));
-        }
-    }
+    QString runtime;
+    if (const int fd = OpenUserRuntimeDir(me, runtime); fd >= 0)
+        return InstanceFolder(fd, runtime);
     const QString temp = TempRoot();
     const files::UniqueFd parent(OpenTrustedParent(temp));
     if (parent.Get() < 0)
         return std::nullopt;
-    const QByteArray name = "taskvane-" + uid;
+    const QByteArray name = "taskvane-" + QByteArray::number(me);
     const bool made = ::mkdirat(parent.Get(), name.constData(), 0700) == 0;
     if (!made && errno != EEXIST)
         return std::nullopt;
+    int fd = OpenChild(parent.Get(), name);
     // The umask may have taken bits away from a folder just made; no more than 0700 was asked for.
-    if (made) {
-        const files::UniqueFd fresh(
-            ::openat(parent.Get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (fresh.Get() >= 0)
-            ::fchmod(fresh.Get(), 0700);
-    }
-    const int fd = OpenPrivateChild(parent.Get(), name, me);
+    if (fd >= 0 && made)
+        ::fchmod(fd, 0700);
+    fd = KeptIfPrivate(fd, me);
     if (fd < 0)
         return std::nullopt;
     return InstanceFolder(fd, temp + QLatin1Char('/') + QString::fromLatin1(name));
