@@ -21,11 +21,6 @@ namespace platform::files {
 
 namespace {
 
-bool TrustedOwner(uid_t Uid)
-{
-    return Uid == ::geteuid() || Uid == 0;
-}
-
 // Someone else could rename or add entries in this folder.
 bool OthersMayChange(const struct stat &St)
 {
@@ -54,18 +49,12 @@ bool ChainTrusted(const QString &Clean, QString *Existing)
                 return true;
             return false;
         }
-        if (!TrustedOwner(st.st_uid) || OthersMayChange(st))
+        if (!IsTrustedOwner(quint32(st.st_uid)) || OthersMayChange(st))
             return false;
         if (Existing)
             *Existing = prefix;
     }
     return true;
-}
-
-// Only the running user, or root, may change it.
-bool OnlyTrustedOwnerMayChange(const FileStatus &Status)
-{
-    return OnlyOwnerMayChange(Status, ::geteuid()) || OnlyOwnerMayChange(Status, 0);
 }
 
 // Whatever is at `Name` may be replaced: nothing, or a regular file (not a link) of the user's.
@@ -95,6 +84,14 @@ int OpenOwnRegular(int DirFd, const QByteArray &Name, int Access, unsigned Mode)
     return fd;
 }
 
+// The folder at `Clean` (a link followed) is one nobody but the user or root may add a file to,
+// sticky bit or not. The way to it is the caller's to judge.
+bool IsClosedFolder(const QString &Clean)
+{
+    FileStatus st;
+    return StatFile(Clean, st) && st.Kind == FileKind::Directory && OnlyTrustedOwnerMayChange(st);
+}
+
 } // namespace
 
 bool IsTrustedPath(const QString &Path)
@@ -118,10 +115,8 @@ bool IsTrustedFolder(const QString &Path)
     const QString clean = AbsoluteClean(Path);
     if (clean.isEmpty() || !IsTrustedPath(clean))
         return false;
-    // The folder itself is followed (IsTrustedPath has looked at where a link leads): nobody else
-    // may add a file to it, sticky bit or not.
-    FileStatus st;
-    return StatFile(clean, st) && st.Kind == FileKind::Directory && OnlyTrustedOwnerMayChange(st);
+    // The folder itself is followed: IsTrustedPath has looked at where a link leads.
+    return IsClosedFolder(clean);
 }
 
 bool IsTrustedFile(const QString &Path)
@@ -134,9 +129,10 @@ bool IsTrustedFile(const QString &Path)
         return false;
     const QString canonical = QFile::decodeName(real);
     const QString folder = canonical.left(qMax(qsizetype(1), canonical.lastIndexOf(QLatin1Char('/'))));
+    // IsTrustedPath walks where the links lead as well, the real folder included.
     FileStatus st;
     return StatFile(clean, st) && st.Kind == FileKind::Regular && OnlyTrustedOwnerMayChange(st) &&
-        IsTrustedPath(clean) && IsTrustedFolder(folder);
+        IsTrustedPath(clean) && IsClosedFolder(folder);
 }
 
 bool IsFolderOnlyUserMayChange(const QString &Path, bool FollowLink)

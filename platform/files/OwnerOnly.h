@@ -12,6 +12,12 @@ namespace platform::files {
 // folders code and programs come from and the files read from them are held to.
 bool OnlyOwnerMayChange(const FileStatus &Status, quint32 Owner);
 
+// The running user or root: the only owners whose files and folders the user may rely on.
+bool IsTrustedOwner(quint32 Uid);
+// Only the running user, or root, may change it: OnlyOwnerMayChange of one of the two. What the
+// folders code is loaded from, and the files loaded, are held to.
+bool OnlyTrustedOwnerMayChange(const FileStatus &Status);
+
 // A folder only `Owner` may enter: a folder of `Owner`'s on which group and others have no
 // permission at all, so that nobody else can even reach what lies in it. What the user's session
 // folder and the folder of the program's sockets are held to.

@@ -182,7 +182,7 @@ bool RegularFileReader::IsPrivate(bool RootToo) const
     FileStatus st;
     if (m_Fd < 0 || !StatHandle(m_Fd, st))
         return false;
-    return OnlyOwnerMayChange(st, ::geteuid()) || (RootToo && OnlyOwnerMayChange(st, 0));
+    return RootToo ? OnlyTrustedOwnerMayChange(st) : OnlyOwnerMayChange(st, ::geteuid());
 }
 
 std::optional<FileIdentity> RegularFileReader::Identity() const
