@@ -2,6 +2,7 @@
 
 #include "platform/Logging.h"
 
+#include <QList>
 #include <QSocketNotifier>
 
 #include <atomic>
@@ -49,6 +50,7 @@ bool WatchEndRequests(QObject *Context, std::function<void()> OnRequest)
         }
         onRequest();
     });
+    QList<int> handled;
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         struct sigaction old = {};
         if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
@@ -57,8 +59,15 @@ bool WatchEndRequests(QObject *Context, std::function<void()> OnRequest)
         action.sa_handler = NoteRequest;
         ::sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        ::sigaction(signal, &action, nullptr);
+        if (::sigaction(signal, &action, nullptr) == 0)
+            handled << signal;
     }
+    // Nobody is left to answer a request once the watcher is gone: the signals end the process
+    // again, so that a teardown that hangs can still be ended.
+    QObject::connect(Context, &QObject::destroyed, [handled] {
+        for (const int signal : handled)
+            ::signal(signal, SIG_DFL);
+    });
     return true;
 }
 
