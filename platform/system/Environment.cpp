@@ -33,7 +33,6 @@ const QSet<QByteArray> kDisplayVariables = {"DISPLAY",
                                             "XDG_CURRENT_DESKTOP",
                                             "XDG_SESSION_DESKTOP",
                                             "DESKTOP_SESSION",
-                                            "TZ",
                                             "TERM",
                                             "COLORTERM",
                                             "QT_QPA_PLATFORM",
@@ -119,8 +118,9 @@ bool IsTestVariable(const QByteArray &Name)
 
 bool KeptFromAnother(const QByteArray &Name, const QByteArray &Value)
 {
-    // A locale "name" with a slash is a folder the C library reads the locale from.
-    if (Name == "LANG" || Name == "LANGUAGE" || Name.startsWith("LC_"))
+    // A locale "name" with a slash is a folder the C library reads the locale from; a time zone
+    // with one, a file it reads the zone from.
+    if (Name == "LANG" || Name == "LANGUAGE" || Name.startsWith("LC_") || Name == "TZ")
         return !Value.contains('/');
     return kDisplayVariables.contains(Name) || IsTestVariable(Name);
 }

@@ -173,6 +173,7 @@ TEST_F(EnvironmentRule, AnotherUsersEnvironmentKeepsTheDisplayAndTakesTheRestFro
              {"XDG_RUNTIME_DIR", "/run/user/4202"},
              {"QT_QPA_PLATFORM", "xcb"},
              {"LC_TIME", "/home/someone/locale"},
+             {"TZ", "/home/someone/zone"},
              {"XDG_CONFIG_DIRS", "/etc/xdg"},
              {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/run/dbus/system_bus_socket"},
              {"GTK_MODULES", "gail"},
@@ -182,6 +183,10 @@ TEST_F(EnvironmentRule, AnotherUsersEnvironmentKeepsTheDisplayAndTakesTheRestFro
     const EnvironmentMap own = OwnEnvironment(env, kOwn);
     for (const char *kept : {"DISPLAY", "XAUTHORITY", "LANG", "QT_QPA_PLATFORM"})
         EXPECT_EQ(own.value(kept), env.value(kept)) << kept;
+    // A time zone by its rule, with no file named, is kept.
+    EnvironmentMap zoned = env;
+    zoned.insert("TZ", "CET-1CEST");
+    EXPECT_EQ(OwnEnvironment(zoned, kOwn).value("TZ"), "CET-1CEST");
     const passwd *account = ::getpwuid(::geteuid());
     ASSERT_NE(account, nullptr);
     EXPECT_EQ(own.value("HOME"), QByteArray(account->pw_dir));
@@ -193,7 +198,7 @@ TEST_F(EnvironmentRule, AnotherUsersEnvironmentKeepsTheDisplayAndTakesTheRestFro
     // The display socket stays the one it was, named in full now that the folder changed.
     EXPECT_EQ(own.value("WAYLAND_DISPLAY"), "/run/user/4202/wayland-0");
     for (const char *gone :
-         {"QT_PLUGIN_PATH", "QT_QPA_PLATFORMTHEME", "BROWSER", "SUDO_UID", "LC_TIME", "XDG_CONFIG_DIRS",
+         {"QT_PLUGIN_PATH", "QT_QPA_PLATFORMTHEME", "BROWSER", "SUDO_UID", "LC_TIME", "TZ", "XDG_CONFIG_DIRS",
           "DBUS_SYSTEM_BUS_ADDRESS", "GTK_MODULES", "TASKVANE_REGISTRY_DIR", "SOMETHING_ELSE"})
         EXPECT_FALSE(own.contains(gone)) << gone;
 
