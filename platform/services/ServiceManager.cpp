@@ -892,17 +892,24 @@ void ServiceManager::SetLastError(const QString &Error)
     qCWarning(lcPlatform) << "service manager:" << Error;
 }
 
-ServiceManager::ServiceManager()
-{
-    // Why it cannot connect is told by the first call, not by merely making the object.
-    m_Bus.reset(OpenBus(m_ConnectError));
-}
+ServiceManager::ServiceManager() = default;
 
 ServiceManager::~ServiceManager() = default;
 
+sd_bus *ServiceManager::Bus() const
+{
+    // One attempt per object: why it cannot connect is told by each call that needs the bus.
+    if (!m_BusOpened) {
+        m_BusOpened = true;
+        m_Bus.reset(OpenBus(m_ConnectError));
+    }
+    return m_Bus.get();
+}
+
 bool ServiceManager::IsConnected() const
 {
-    return m_Bus && sd_bus_is_open(m_Bus.get()) > 0;
+    sd_bus *bus = Bus();
+    return bus && sd_bus_is_open(bus) > 0;
 }
 
 bool ServiceManager::Ping()
@@ -914,12 +921,13 @@ bool ServiceManager::Call(const char *Interface, const char *Method, const std::
                           bool Action, QString *ObjectPath)
 {
     m_LastError.clear();
-    if (!m_Bus) {
+    sd_bus *bus = Bus();
+    if (!bus) {
         SetLastError(m_ConnectError);
         return false;
     }
     sd_bus_message *m = nullptr;
-    int r = sd_bus_message_new_method_call(m_Bus.get(), &m, kDestination, kManagerObject, Interface, Method);
+    int r = sd_bus_message_new_method_call(bus, &m, kDestination, kManagerObject, Interface, Method);
     MessagePtr msg(m);
     if (r >= 0 && Append)
         r = Append(m);
@@ -934,7 +942,7 @@ bool ServiceManager::Call(const char *Interface, const char *Method, const std::
     TASKVANE_TEST_SEAM(detail::NoteSent(member, kManagerPath));
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message *reply = nullptr;
-    r = sd_bus_call(m_Bus.get(), m, quint64(Action ? kActionTimeoutMs : kManagerWaitMs) * 1000, &error, &reply);
+    r = sd_bus_call(bus, m, quint64(Action ? kActionTimeoutMs : kManagerWaitMs) * 1000, &error, &reply);
     TASKVANE_TEST_SEAM(detail::NoteAnswered(member, kManagerPath));
     MessagePtr answer(reply);
     const QString why = ErrorOf(&error);
@@ -957,11 +965,12 @@ bool ServiceManager::Call(const char *Interface, const char *Method, const std::
 std::optional<std::vector<ServiceInfo>> ServiceManager::ListServices(const std::function<bool()> &Cancelled)
 {
     m_LastError.clear();
-    if (!m_Bus) {
+    sd_bus *bus = Bus();
+    if (!bus) {
         SetLastError(m_ConnectError);
         return std::nullopt;
     }
-    Reader reader(m_Bus.get(), Cancelled);
+    Reader reader(bus, Cancelled);
     bool ok = reader.ReadLists();
     if (ok) {
         reader.AskListing();
@@ -993,14 +1002,15 @@ std::optional<std::vector<ServiceInfo>> ServiceManager::ListServices(const std::
 
 bool ServiceManager::Fetch(ServiceHandle &Handle)
 {
-    if (!m_Bus) {
+    sd_bus *bus = Bus();
+    if (!bus) {
         SetLastError(m_ConnectError);
         return false;
     }
     // A job that ends between reading the unit and reading the job has changed the unit: the
     // state read with it would be the one before (a start just done would read as stopped).
     for (int attempt = 0;; ++attempt) {
-        Reader reader(m_Bus.get(), {});
+        Reader reader(bus, {});
         const std::size_t i = reader.AddUnit(Handle.m_Unit, Handle.m_Path.toStdString());
         for (Prop p : {Prop::Description, Prop::LoadState, Prop::ActiveState, Prop::Job, Prop::Documentation,
                        Prop::FreezerState, Prop::CanStop, Prop::CanFreeze, Prop::MainPID, Prop::RequiredBy,

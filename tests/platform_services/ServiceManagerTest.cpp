@@ -81,6 +81,23 @@ TEST(ServiceMappings, NoManagerReachableFailsAtOnce)
     qunsetenv(kBusAddressVariable);
 }
 
+// The bus is opened by the first use, not by making the object: one made while the manager
+// cannot be reached works once it can, and then keeps that connection.
+TEST_F(ServiceManagerTest, TheBusIsOpenedByTheFirstUse)
+{
+    bus->manager.setUnits({fakesd::Service("alpha", "active")});
+    const QByteArray address = qgetenv(kBusAddressVariable);
+    qputenv(kBusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
+    ServiceManager m;
+    qputenv(kBusAddressVariable, address);
+    EXPECT_TRUE(m.IsConnected());
+    qputenv(kBusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
+    EXPECT_TRUE(m.Ping());
+    const auto alpha = m.OpenService(QStringLiteral("alpha"));
+    qputenv(kBusAddressVariable, address);
+    ASSERT_TRUE(alpha.has_value());
+}
+
 TEST_F(ServiceManagerTest, ListsServiceUnitsOnlyWithWhatEachShows)
 {
     auto a = fakesd::Service("alpha", "active", "enabled");
