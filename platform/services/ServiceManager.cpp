@@ -395,7 +395,9 @@ bool FindUnitFiles(const QStringList &Folders, std::size_t MaxEntries, std::vect
 class Reader
 {
 public:
-    Reader(sd_bus *Bus, const std::function<bool()> &Cancelled) : m_Bus(Bus), m_Cancelled(Cancelled)
+    // ManagerWaitMs: how long a manager that answers nothing at all is waited for.
+    Reader(sd_bus *Bus, int ManagerWaitMs, const std::function<bool()> &Cancelled)
+        : m_Bus(Bus), m_ManagerWaitMs(ManagerWaitMs), m_Cancelled(Cancelled)
     {
         m_Clock.start();
     }
@@ -696,11 +698,10 @@ private:
     bool Expire()
     {
         const qint64 now = m_Clock.elapsed();
-        if (now - m_LastAnswerMs > ServiceManager::kManagerWaitMs) {
+        if (now - m_LastAnswerMs > m_ManagerWaitMs) {
             for (Pending *p : std::vector<Pending *>(m_Live.begin(), m_Live.end())) {
                 if (p->What == Kind::Manager) {
-                    Error = QStringLiteral("the service manager did not answer in %1 s")
-                                .arg(ServiceManager::kManagerWaitMs / 1000);
+                    Error = QStringLiteral("the service manager did not answer in %1 s").arg(m_ManagerWaitMs / 1000);
                     return Fail(-ETIMEDOUT);
                 }
                 Retire(p);
@@ -795,6 +796,7 @@ private:
     }
 
     sd_bus *m_Bus;
+    int m_ManagerWaitMs;
     std::function<bool()> m_Cancelled;
     QElapsedTimer m_Clock;
     bool m_Failed = false;
@@ -942,7 +944,7 @@ bool ServiceManager::Call(const char *Interface, const char *Method, const std::
     TASKVANE_TEST_SEAM(detail::NoteSent(member, kManagerPath));
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message *reply = nullptr;
-    r = sd_bus_call(bus, m, quint64(Action ? kActionTimeoutMs : kManagerWaitMs) * 1000, &error, &reply);
+    r = sd_bus_call(bus, m, quint64(Action ? kActionTimeoutMs : kQueryTimeoutMs) * 1000, &error, &reply);
     TASKVANE_TEST_SEAM(detail::NoteAnswered(member, kManagerPath));
     MessagePtr answer(reply);
     const QString why = ErrorOf(&error);
@@ -970,7 +972,8 @@ std::optional<std::vector<ServiceInfo>> ServiceManager::ListServices(const std::
         SetLastError(m_ConnectError);
         return std::nullopt;
     }
-    Reader reader(bus, Cancelled);
+    // The listing runs beside the window: a manager busy starting units is waited for.
+    Reader reader(bus, kManagerWaitMs, Cancelled);
     bool ok = reader.ReadLists();
     if (ok) {
         reader.AskListing();
@@ -1010,7 +1013,8 @@ bool ServiceManager::Fetch(ServiceHandle &Handle)
     // A job that ends between reading the unit and reading the job has changed the unit: the
     // state read with it would be the one before (a start just done would read as stopped).
     for (int attempt = 0;; ++attempt) {
-        Reader reader(bus, {});
+        // A single service is read while its caller waits.
+        Reader reader(bus, kQueryTimeoutMs, {});
         const std::size_t i = reader.AddUnit(Handle.m_Unit, Handle.m_Path.toStdString());
         for (Prop p : {Prop::Description, Prop::LoadState, Prop::ActiveState, Prop::Job, Prop::Documentation,
                        Prop::FreezerState, Prop::CanStop, Prop::CanFreeze, Prop::MainPID, Prop::RequiredBy,

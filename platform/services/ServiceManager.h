@@ -137,10 +137,11 @@ class ServiceManager
 public:
     // A question about one unit still unanswered after this long is given up, with that unit
     // alone, once the manager has answered a question asked after it: the manager answers in
-    // order, so it has passed this one by.
+    // order, so it has passed this one by. A call about a single service, made while its caller
+    // waits, gives up after this long as well, whatever the manager answers meanwhile.
     static constexpr int kQueryTimeoutMs = 5000;
-    // A manager that answers nothing is waited for this long (it may be busy starting units or
-    // reloading); a change that may ask the user for authorisation as long.
+    // A listing waits this long for a manager that answers nothing (it may be busy starting units
+    // or reloading); a change that may ask the user for authorisation as long.
     static constexpr int kManagerWaitMs = 120000;
     static constexpr int kActionTimeoutMs = 120000;
     // Bounds the entries a listing reads in the manager's unit folders together.
