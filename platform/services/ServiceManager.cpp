@@ -34,7 +34,6 @@ constexpr const char *kManagerObject = "/org/freedesktop/systemd1";
 constexpr const char *kManagerInterface = "org.freedesktop.systemd1.Manager";
 constexpr const char *kPropertiesInterface = "org.freedesktop.DBus.Properties";
 constexpr const char *kBusDaemon = "org.freedesktop.DBus";
-const QString kManagerPath = QStringLiteral("/org/freedesktop/systemd1");
 const QString kServiceSuffix = QStringLiteral(".service");
 
 // How often a wait looks at the clock and at the caller's wish to stop.
@@ -536,7 +535,8 @@ private:
 #if TASKVANE_TEST_SEAMS
     QString PathOf(const Pending &P) const
     {
-        return P.What == Kind::Unit ? QString::fromStdString(Units[P.Asked.Unit].Path) : kManagerPath;
+        return P.What == Kind::Unit ? QString::fromStdString(Units[P.Asked.Unit].Path)
+                                    : QString::fromLatin1(kManagerObject);
     }
 #endif
 
@@ -941,11 +941,11 @@ bool ServiceManager::Call(const char *Interface, const char *Method, const std::
         return false;
     }
     const QString member = QString::fromLatin1(Method);
-    TASKVANE_TEST_SEAM(detail::NoteSent(member, kManagerPath));
+    TASKVANE_TEST_SEAM(detail::NoteSent(member, QString::fromLatin1(kManagerObject)));
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message *reply = nullptr;
     r = sd_bus_call(bus, m, quint64(Action ? kActionTimeoutMs : kQueryTimeoutMs) * 1000, &error, &reply);
-    TASKVANE_TEST_SEAM(detail::NoteAnswered(member, kManagerPath));
+    TASKVANE_TEST_SEAM(detail::NoteAnswered(member, QString::fromLatin1(kManagerObject)));
     MessagePtr answer(reply);
     const QString why = ErrorOf(&error);
     sd_bus_error_free(&error);
