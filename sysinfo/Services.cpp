@@ -472,9 +472,10 @@ void TServices::ReloadInBackground()
 {
     if (m_Closing)
         return;
-    if (m_Reading || m_Ending) {
+    if (m_Reading || m_Ending || m_Again) {
         // What it reads may be older than this request: it stops, and another reading follows
-        // once its worker has left the hand-off.
+        // once its worker has left the hand-off. A start already queued covers this request; one
+        // begun here instead would be joined by that start while its worker waits for this thread.
         if (m_Reading)
             m_Reading->Stop = true;
         m_Again = true;

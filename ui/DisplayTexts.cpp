@@ -130,6 +130,20 @@ QString VisibleText(const QString &Text)
     return out;
 }
 
+QString ServiceNameText(const QString &Name)
+{
+    for (const QChar c : Name) {
+        const char16_t u = c.unicode();
+        const bool unitChar = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
+            u == u':' || u == u'-' || u == u'_' || u == u'.' || u == u'\\' || u == u'@';
+        if (!unitChar)
+            return VisibleText(Name);
+    }
+    if (Name.size() <= kVisibleTextLimit)
+        return Name;
+    return Name.left(kVisibleTextLimit) + QString::fromUtf16(kVisibleTextCut);
+}
+
 int RoundEven(double Value)
 {
     return int(std::nearbyint(Value));

@@ -47,6 +47,11 @@ void FileMD5Text(int Handle, QString &Text, const std::function<bool()> &Cancell
 QString VisibleText(const QString &Text);
 inline constexpr qsizetype kVisibleTextLimit = 4096;
 inline constexpr char16_t kVisibleTextCut[] = u"…[已截断]";
+// A service's name wherever the window shows it. A unit name as the manager spells it keeps its
+// backslashes, the manager's own escapes ("dev-disk-by\x2duuid"), as the manager's own tools show
+// them, and is cut as VisibleText cuts; a name with any other character is not one the manager
+// made, and is shown as VisibleText shows any outside text.
+QString ServiceNameText(const QString &Name);
 
 // Rounding to the nearest integer with halves to even, as every figure of the window rounds.
 int RoundEven(double Value);

@@ -250,7 +250,11 @@ void TOptimizationPanel::ReportJobFailure(quint8 Mode, TJobFailure Failure, cons
     else if (Mode == TOptimizationThread::omRestore)
         text = QString::fromUtf16(kFailRestore);
     // The cause follows: the manager, or the file or the service that failed.
-    const QString reason = Failure == TJobFailure::Manager ? QString::fromUtf16(kNoManager) : VisibleText(Detail);
+    QString reason = VisibleText(Detail);
+    if (Failure == TJobFailure::Manager)
+        reason = QString::fromUtf16(kNoManager);
+    else if (Failure == TJobFailure::Service)
+        reason = ServiceNameText(Detail);
     if (!reason.isEmpty())
         text += QStringLiteral("\r\r") + reason;
     ReportFailure(text);
@@ -335,7 +339,7 @@ void TOptimizationPanel::SvcOptiProgress(const QString &Format, quint32 dwCurren
     pbSvcOpti_Progress->SetValue(current);
     QString mode;
     StartModeText(quint8(Mode), mode);
-    lblSvcOpti_Progress->setText(Format.arg(VisibleText(strServiceName), mode));
+    lblSvcOpti_Progress->setText(Format.arg(ServiceNameText(strServiceName), mode));
     if (dwCurrent == dwTotal) {
         pnlSvcOpti_Progress->hide();
         pnlSvcOpti_Control->show();

@@ -38,19 +38,10 @@ QString RowName(const QTreeWidgetItem *Row)
     return Row->data(colName, kServiceNameRole).toString();
 }
 
-// A unit name as the manager spells it: its backslashes are the manager's own escapes
-// ("dev-disk-by\x2duuid"), shown as systemctl shows them. A name with any other character is not
-// one the manager made, and is shown escaped like every other outside text.
-QString ServiceNameText(const QString &Name)
+// A failed command on the named service.
+void ReportServiceFailure(const char16_t *Format, const QString &Name)
 {
-    for (const QChar c : Name) {
-        const char16_t u = c.unicode();
-        const bool unitChar = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
-            u == u':' || u == u'-' || u == u'_' || u == u'.' || u == u'\\' || u == u'@';
-        if (!unitChar)
-            return VisibleText(Name);
-    }
-    return Name.left(kVisibleTextLimit);
+    ReportFailure(QString::fromUtf16(Format).arg(ServiceNameText(Name)));
 }
 
 // What the optimisation panel takes from the list's height while it shows.
@@ -361,7 +352,7 @@ void TServicePage::ServiceCommand(TServiceCommand Code, TServiceStartType StartT
         const bool ok = item && Operation();
         m_Context.Host->HideWaiting();
         if (item && !ok)
-            ReportFailure(Failure, name);
+            ReportServiceFailure(Failure, name);
     };
 
     switch (Code) {
@@ -373,7 +364,7 @@ void TServicePage::ServiceCommand(TServiceCommand Code, TServiceStartType StartT
         run(kWaitStart, kFailStart, [&] { return item->Start(wait); });
         break;
     case TServiceCommand::Stop: {
-        const QString text = QString::fromUtf16(kAskStop).arg(VisibleText(name), VisibleText(item->Description));
+        const QString text = QString::fromUtf16(kAskStop).arg(ServiceNameText(name), VisibleText(item->Description));
         if (AskQuestion(text) == TMessageResult::No)
             return;
         // The list may have been reloaded while the question was open.
@@ -403,7 +394,7 @@ void TServicePage::ServiceCommand(TServiceCommand Code, TServiceStartType StartT
         if (item->StartType == StartType)
             return;
         if (!item->ChangeStartType(StartType))
-            ReportFailure(kFailStartType, name);
+            ReportServiceFailure(kFailStartType, name);
         break;
     default:
         break;

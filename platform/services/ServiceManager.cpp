@@ -34,7 +34,6 @@ constexpr const char *kManagerObject = "/org/freedesktop/systemd1";
 constexpr const char *kManagerInterface = "org.freedesktop.systemd1.Manager";
 constexpr const char *kPropertiesInterface = "org.freedesktop.DBus.Properties";
 constexpr const char *kBusDaemon = "org.freedesktop.DBus";
-const QString kManagerPath = QStringLiteral("/org/freedesktop/systemd1");
 const QString kServiceSuffix = QStringLiteral(".service");
 
 // How often a wait looks at the clock and at the caller's wish to stop.
@@ -395,7 +394,9 @@ bool FindUnitFiles(const QStringList &Folders, std::size_t MaxEntries, std::vect
 class Reader
 {
 public:
-    Reader(sd_bus *Bus, const std::function<bool()> &Cancelled) : m_Bus(Bus), m_Cancelled(Cancelled)
+    // ManagerWaitMs: how long a manager that answers nothing at all is waited for.
+    Reader(sd_bus *Bus, int ManagerWaitMs, const std::function<bool()> &Cancelled)
+        : m_Bus(Bus), m_ManagerWaitMs(ManagerWaitMs), m_Cancelled(Cancelled)
     {
         m_Clock.start();
     }
@@ -534,7 +535,8 @@ private:
 #if TASKVANE_TEST_SEAMS
     QString PathOf(const Pending &P) const
     {
-        return P.What == Kind::Unit ? QString::fromStdString(Units[P.Asked.Unit].Path) : kManagerPath;
+        return P.What == Kind::Unit ? QString::fromStdString(Units[P.Asked.Unit].Path)
+                                    : QString::fromLatin1(kManagerObject);
     }
 #endif
 
@@ -696,11 +698,10 @@ private:
     bool Expire()
     {
         const qint64 now = m_Clock.elapsed();
-        if (now - m_LastAnswerMs > ServiceManager::kManagerWaitMs) {
+        if (now - m_LastAnswerMs > m_ManagerWaitMs) {
             for (Pending *p : std::vector<Pending *>(m_Live.begin(), m_Live.end())) {
                 if (p->What == Kind::Manager) {
-                    Error = QStringLiteral("the service manager did not answer in %1 s")
-                                .arg(ServiceManager::kManagerWaitMs / 1000);
+                    Error = QStringLiteral("the service manager did not answer in %1 s").arg(m_ManagerWaitMs / 1000);
                     return Fail(-ETIMEDOUT);
                 }
                 Retire(p);
@@ -795,6 +796,7 @@ private:
     }
 
     sd_bus *m_Bus;
+    int m_ManagerWaitMs;
     std::function<bool()> m_Cancelled;
     QElapsedTimer m_Clock;
     bool m_Failed = false;
@@ -892,17 +894,24 @@ void ServiceManager::SetLastError(const QString &Error)
     qCWarning(lcPlatform) << "service manager:" << Error;
 }
 
-ServiceManager::ServiceManager()
-{
-    // Why it cannot connect is told by the first call, not by merely making the object.
-    m_Bus.reset(OpenBus(m_ConnectError));
-}
+ServiceManager::ServiceManager() = default;
 
 ServiceManager::~ServiceManager() = default;
 
+sd_bus *ServiceManager::Bus() const
+{
+    // One attempt per object: why it cannot connect is told by each call that needs the bus.
+    if (!m_BusOpened) {
+        m_BusOpened = true;
+        m_Bus.reset(OpenBus(m_ConnectError));
+    }
+    return m_Bus.get();
+}
+
 bool ServiceManager::IsConnected() const
 {
-    return m_Bus && sd_bus_is_open(m_Bus.get()) > 0;
+    sd_bus *bus = Bus();
+    return bus && sd_bus_is_open(bus) > 0;
 }
 
 bool ServiceManager::Ping()
@@ -914,12 +923,13 @@ bool ServiceManager::Call(const char *Interface, const char *Method, const std::
                           bool Action, QString *ObjectPath)
 {
     m_LastError.clear();
-    if (!m_Bus) {
+    sd_bus *bus = Bus();
+    if (!bus) {
         SetLastError(m_ConnectError);
         return false;
     }
     sd_bus_message *m = nullptr;
-    int r = sd_bus_message_new_method_call(m_Bus.get(), &m, kDestination, kManagerObject, Interface, Method);
+    int r = sd_bus_message_new_method_call(bus, &m, kDestination, kManagerObject, Interface, Method);
     MessagePtr msg(m);
     if (r >= 0 && Append)
         r = Append(m);
@@ -931,11 +941,11 @@ bool ServiceManager::Call(const char *Interface, const char *Method, const std::
         return false;
     }
     const QString member = QString::fromLatin1(Method);
-    TASKVANE_TEST_SEAM(detail::NoteSent(member, kManagerPath));
+    TASKVANE_TEST_SEAM(detail::NoteSent(member, QString::fromLatin1(kManagerObject)));
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message *reply = nullptr;
-    r = sd_bus_call(m_Bus.get(), m, quint64(Action ? kActionTimeoutMs : kManagerWaitMs) * 1000, &error, &reply);
-    TASKVANE_TEST_SEAM(detail::NoteAnswered(member, kManagerPath));
+    r = sd_bus_call(bus, m, quint64(Action ? kActionTimeoutMs : kQueryTimeoutMs) * 1000, &error, &reply);
+    TASKVANE_TEST_SEAM(detail::NoteAnswered(member, QString::fromLatin1(kManagerObject)));
     MessagePtr answer(reply);
     const QString why = ErrorOf(&error);
     sd_bus_error_free(&error);
@@ -957,11 +967,13 @@ bool ServiceManager::Call(const char *Interface, const char *Method, const std::
 std::optional<std::vector<ServiceInfo>> ServiceManager::ListServices(const std::function<bool()> &Cancelled)
 {
     m_LastError.clear();
-    if (!m_Bus) {
+    sd_bus *bus = Bus();
+    if (!bus) {
         SetLastError(m_ConnectError);
         return std::nullopt;
     }
-    Reader reader(m_Bus.get(), Cancelled);
+    // The listing runs beside the window: a manager busy starting units is waited for.
+    Reader reader(bus, kManagerWaitMs, Cancelled);
     bool ok = reader.ReadLists();
     if (ok) {
         reader.AskListing();
@@ -993,14 +1005,16 @@ std::optional<std::vector<ServiceInfo>> ServiceManager::ListServices(const std::
 
 bool ServiceManager::Fetch(ServiceHandle &Handle)
 {
-    if (!m_Bus) {
+    sd_bus *bus = Bus();
+    if (!bus) {
         SetLastError(m_ConnectError);
         return false;
     }
     // A job that ends between reading the unit and reading the job has changed the unit: the
     // state read with it would be the one before (a start just done would read as stopped).
     for (int attempt = 0;; ++attempt) {
-        Reader reader(m_Bus.get(), {});
+        // A single service is read while its caller waits.
+        Reader reader(bus, kQueryTimeoutMs, {});
         const std::size_t i = reader.AddUnit(Handle.m_Unit, Handle.m_Path.toStdString());
         for (Prop p : {Prop::Description, Prop::LoadState, Prop::ActiveState, Prop::Job, Prop::Documentation,
                        Prop::FreezerState, Prop::CanStop, Prop::CanFreeze, Prop::MainPID, Prop::RequiredBy,

@@ -137,16 +137,18 @@ class ServiceManager
 public:
     // A question about one unit still unanswered after this long is given up, with that unit
     // alone, once the manager has answered a question asked after it: the manager answers in
-    // order, so it has passed this one by.
+    // order, so it has passed this one by. A call about a single service, made while its caller
+    // waits, gives up after this long as well, whatever the manager answers meanwhile.
     static constexpr int kQueryTimeoutMs = 5000;
-    // A manager that answers nothing is waited for this long (it may be busy starting units or
-    // reloading); a change that may ask the user for authorisation as long.
+    // A listing waits this long for a manager that answers nothing (it may be busy starting units
+    // or reloading); a change that may ask the user for authorisation as long.
     static constexpr int kManagerWaitMs = 120000;
     static constexpr int kActionTimeoutMs = 120000;
     // Bounds the entries a listing reads in the manager's unit folders together.
     static constexpr std::size_t kMaxUnitFolderEntries = 200000;
 
-    // Connects to the bus of the service manager (no call is made yet).
+    // Connects nothing yet: the bus of the service manager is opened by the first use that needs
+    // it, so an object made only to read a handle costs no connection.
     ServiceManager();
     ~ServiceManager();
     ServiceManager(const ServiceManager &) = delete;
@@ -207,8 +209,13 @@ private:
     bool Fetch(ServiceHandle &Handle);
     bool UnitCall(ServiceHandle &Handle, const char *Method, const std::function<int(sd_bus_message *)> &Append);
 
-    std::unique_ptr<sd_bus, BusCloser> m_Bus;
-    QString m_ConnectError; // why there is no connection
+    // The bus, opened on the first call; null, with m_ConnectError saying why, when it cannot be.
+    sd_bus *Bus() const;
+
+    // Opened once, by Bus() alone.
+    mutable std::unique_ptr<sd_bus, BusCloser> m_Bus;
+    mutable bool m_BusOpened = false;
+    mutable QString m_ConnectError; // why there is no connection
     // Kept for the caller and logged, as nothing above shows it.
     void SetLastError(const QString &Error);
     QString m_LastError;

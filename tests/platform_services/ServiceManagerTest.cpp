@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 using namespace platform::services;
 
@@ -79,6 +84,23 @@ TEST(ServiceMappings, NoManagerReachableFailsAtOnce)
     EXPECT_FALSE(m.LastError().isEmpty());
     EXPECT_LT(t.elapsed(), 2000);
     qunsetenv(kBusAddressVariable);
+}
+
+// The bus is opened by the first use, not by making the object: one made while the manager
+// cannot be reached works once it can, and then keeps that connection.
+TEST_F(ServiceManagerTest, TheBusIsOpenedByTheFirstUse)
+{
+    bus->manager.setUnits({fakesd::Service("alpha", "active")});
+    const QByteArray address = qgetenv(kBusAddressVariable);
+    qputenv(kBusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
+    ServiceManager m;
+    qputenv(kBusAddressVariable, address);
+    EXPECT_TRUE(m.IsConnected());
+    qputenv(kBusAddressVariable, "unix:path=/nonexistent/taskvane-test-bus");
+    EXPECT_TRUE(m.Ping());
+    const auto alpha = m.OpenService(QStringLiteral("alpha"));
+    qputenv(kBusAddressVariable, address);
+    ASSERT_TRUE(alpha.has_value());
 }
 
 TEST_F(ServiceManagerTest, ListsServiceUnitsOnlyWithWhatEachShows)
@@ -330,6 +352,58 @@ TEST_F(ServiceManagerTest, PingTellsAReachableManager)
     bus->manager.setUnits({});
     ServiceManager m;
     EXPECT_TRUE(m.Ping());
+}
+
+// Tells when a listing has sent the manager its unit list question.
+class ListingSent : public CallObserver
+{
+public:
+    void Sent(const QString &Member, const QString &) override
+    {
+        if (Member == QLatin1String("ListUnits"))
+            sent = true;
+    }
+    void Answered(const QString &, const QString &) override {}
+    std::atomic<bool> sent{false};
+};
+
+// While the manager is busy past the query time-out, a listing waits for it, but a question about
+// a single service, whose caller waits, gives up after the query time-out.
+TEST_F(ServiceManagerTest, SingleServiceQuestionsGiveUpOnABusyManagerWhileAListingWaits)
+{
+    bus->manager.setUnits({fakesd::Service("alpha", "active")});
+    ServiceManager m;
+    auto alpha = m.OpenService(QStringLiteral("alpha"));
+    ASSERT_TRUE(alpha.has_value());
+    ServiceStatus status;
+    ASSERT_TRUE(m.QueryStatus(*alpha, status));
+
+    constexpr int kLimit = ServiceManager::kQueryTimeoutMs + 1500;
+    bus->manager.setListDelay(2 * kLimit + 2000);
+    ListingSent observer;
+    SetCallObserver(&observer);
+    std::optional<std::vector<ServiceInfo>> listed;
+    std::thread listing([&listed] { listed = ServiceManager().ListServices(); });
+    QDeadlineTimer deadline(5000);
+    while (!observer.sent && !deadline.hasExpired())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    SetCallObserver(nullptr);
+    // The question is on its way to the manager, which then answers nothing else meanwhile.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(m.OpenService(QStringLiteral("alpha")).has_value());
+    EXPECT_LT(t.elapsed(), kLimit);
+    t.restart();
+    EXPECT_FALSE(m.QueryStatus(*alpha, status));
+    EXPECT_LT(t.elapsed(), kLimit);
+    EXPECT_FALSE(m.LastError().isEmpty());
+
+    listing.join();
+    bus->manager.setListDelay(0);
+    ASSERT_TRUE(listed.has_value());
+    EXPECT_EQ(listed->size(), 1u);
 }
 
 TEST_F(ServiceManagerTest, DependentsAreServicesOnly)

@@ -5,7 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -133,6 +139,53 @@ TEST_F(ServicesTest, AnItemReadAfterAnActionReadsAsTheListingDoes)
         ASSERT_NE(listed, nullptr);
         svctest::ExpectSameFields(*listed, item);
     }
+}
+
+// A request that comes after a reading has queued the next one, but before that one started, is
+// covered by it: the list's thread never waits for a worker that waits for this thread. The list
+// lives on a thread of its own, so that such a wait fails here instead of hanging the program.
+TEST_F(ServicesTest, ARequestWhileTheNextReadingIsQueuedStartsNoSecondWorker)
+{
+    fake().setUnits({Service("alpha", "active")});
+    auto *thread = new QThread;
+    thread->start();
+    auto *list = new TServices;
+    list->moveToThread(thread);
+    std::atomic<int> reloaded{0};
+    list->OnReloaded = [list, &reloaded] {
+        if (++reloaded > 1)
+            return;
+        // Asked for while the list is handed over: the next reading is queued. The request posted
+        // now runs before that queued start.
+        list->ReloadInBackground();
+        QMetaObject::invokeMethod(list, &TServices::ReloadInBackground, Qt::QueuedConnection);
+    };
+    QMetaObject::invokeMethod(list, &TServices::ReloadInBackground, Qt::QueuedConnection);
+
+    std::atomic<bool> settled{false};
+    QDeadlineTimer deadline(20000);
+    while (!settled && !deadline.hasExpired()) {
+        if (reloaded >= 2)
+            QMetaObject::invokeMethod(
+                list, [list, &settled] { settled = !list->Reloading(); }, Qt::QueuedConnection);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!settled) {
+        // The list's thread is stuck for good: it and what it holds are left as they are.
+        ADD_FAILURE() << "the list's thread did not answer after " << reloaded.load() << " reading(s)";
+        return;
+    }
+    EXPECT_EQ(reloaded.load(), 2);
+    QMetaObject::invokeMethod(
+        list,
+        [list] {
+            EXPECT_EQ(list->GetCount(), 1);
+            delete list;
+        },
+        Qt::BlockingQueuedConnection);
+    thread->quit();
+    thread->wait();
+    delete thread;
 }
 
 TEST_F(ServicesTest, NoManagerLeavesTheListEmpty)

@@ -128,6 +128,17 @@ TEST_F(PanelTest, RestoreWithBackupAsksAndRefreshesTheList)
     // The list shows the restored start types once the job has ended.
     EXPECT_EQ(row("alpha")->text(3), "禁用");
     EXPECT_EQ(row("beta")->text(3), "自动");
+
+    // A name with the manager's own escape is shown as the manager spells it.
+    bus->manager.setUnits({fakesd::Service("de\\x2dlta", "active", "enabled")});
+    WriteBackup("[ServicesBackup]\nde\\x2dlta=3\n");
+    states.clear();
+    answers = {3};
+    form->ServicePage->Optimization->btnSvcOpti_RestoreClick(form->ServicePage->Optimization->btnSvcOpti_Restore);
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(states.size(), 1u);
+    EXPECT_EQ(states[0].Label, "正在恢复：de\\x2dlta - 手动");
+    EXPECT_EQ(FileState("de\\x2dlta"), "disabled");
 }
 
 TEST_F(PanelTest, OptimizeWithBackupPresentStartsAtOnceWithTheTickedFlags)

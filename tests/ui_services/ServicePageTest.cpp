@@ -258,6 +258,22 @@ TEST_F(ServicePageTest, StopAsksFirstEvenForAStoppedService)
     EXPECT_EQ(fake().unit("alpha")->activeState, "inactive");
     EXPECT_EQ(shown.size(), 2u);
     EXPECT_EQ(Row("alpha")->text(2), "已停止");
+
+    // A name with the manager's own escapes is asked about as the row shows it.
+    auto escaped = Service("fsck@dev-by\\x2duuid", "active");
+    escaped.description = "check";
+    fake().setUnits({escaped});
+    form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+    Settle();
+    Select("fsck@dev-by\\x2duuid");
+    shown.clear();
+    answers = {4};
+    form->ServicePage->mniService_StopClick(form->ServicePage->mniService_Stop);
+    Settle();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].Text,
+              "停止服务可能将导致某些系统功能异常。是否确定要执行该操作？\n\n停止服务：fsck@dev-by\\x2duuid"
+              "\n\n服务描述：check");
 }
 
 TEST_F(ServicePageTest, PauseResumeAndStartTypeCommands)

@@ -329,3 +329,15 @@ TEST(DisplayTextsTest, VisibleTextEscapesWhatIsDrawnAsNothingAndCutsWhatIsTooLon
     EXPECT_EQ(VisibleText(full.left(kVisibleTextLimit - 1) + QString::fromUtf16(u"\U0001F600")),
               full.left(kVisibleTextLimit - 1) + cut);
 }
+
+TEST(DisplayTextsTest, ServiceNamesKeepTheManagersEscapesAndAreCutLikeOtherTexts)
+{
+    EXPECT_EQ(ServiceNameText(QStringLiteral("fsck@dev-by\\x2duuid")), QStringLiteral("fsck@dev-by\\x2duuid"));
+    // Not a name the manager made: escaped as any outside text.
+    EXPECT_EQ(ServiceNameText(QStringLiteral("a\\b c")), QStringLiteral("a\\\\b c"));
+    EXPECT_EQ(ServiceNameText(QStringLiteral("a\nb")), QStringLiteral("a\\nb"));
+    const QString full(kVisibleTextLimit, QLatin1Char('x'));
+    EXPECT_EQ(ServiceNameText(full), full);
+    EXPECT_EQ(ServiceNameText(full + QStringLiteral("yz")), full + QString::fromUtf16(u"…[已截断]"));
+    EXPECT_EQ(ServiceNameText(full + QStringLiteral("yz")), VisibleText(full + QStringLiteral("yz")));
+}
