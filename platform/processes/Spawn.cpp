@@ -48,11 +48,12 @@ std::optional<QString> FindProgram(const QString &Name)
         path = system::DefaultSearchPath(::geteuid());
     for (const QByteArray &dir : path.split(':')) {
         // An empty or relative entry means the working folder, which a search never uses here; a
-        // folder someone else may write into (or change the way to) is passed over as well.
-        if (!dir.startsWith('/') || !files::IsTrustedFolder(QFile::decodeName(dir)))
+        // folder someone else may write into (or change the way to) is passed over as well. The
+        // folder is judged only once it holds the program: the judgement costs many calls.
+        if (!dir.startsWith('/'))
             continue;
         const QByteArray candidate = dir + '/' + QFile::encodeName(Name);
-        if (IsExecutableFile(candidate))
+        if (IsExecutableFile(candidate) && files::IsTrustedFolder(QFile::decodeName(dir)))
             return QFile::decodeName(candidate);
     }
     return std::nullopt;
