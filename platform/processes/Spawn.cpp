@@ -88,9 +88,18 @@ bool SpawnDetached(const QStringList &Words, qint32 *Pid)
         return false;
     }
 
+    // Until the child has reset its handlers a signal would run the parent's handler in it (the
+    // end-request one writes to the parent's socket): everything stays blocked across fork.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
     const pid_t child = ::fork();
+    const int forkErr = errno;
+    if (child != 0)
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (child < 0) {
-        qCWarning(lcPlatform, "spawn: fork: %s", std::strerror(errno));
+        qCWarning(lcPlatform, "spawn: fork: %s", std::strerror(forkErr));
         ::close(report[0]);
         ::close(report[1]);
         return false;
