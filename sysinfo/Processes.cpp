@@ -467,10 +467,9 @@ void TProcessItem::ReadIcon()
     const auto image = ImageIdentity();
     if (!image || platform::files::IdentityWithoutLinks(QFile::encodeName(Path)) != image)
         return;
-    if (const auto icon = Owner->FileIcon(*image)) {
-        Icon = icon->first;
-        IconIndex = icon->second;
-    }
+    const auto icon = platform::shell::FindFileIcon(*image);
+    Icon = icon.IconName;
+    IconIndex = icon.Index;
 }
 
 int TProcessItem::GetHandleCount()
@@ -600,23 +599,6 @@ std::optional<QString> TProcesses::AccountName(quint32 Uid)
     return name;
 }
 
-std::optional<std::pair<QString, int>> TProcesses::FileIcon(const platform::files::FileIdentity &Program)
-{
-    auto look = [&Program]() -> std::optional<std::pair<QString, int>> {
-        const auto icon = platform::shell::FindFileIcon(Program);
-        return std::make_pair(icon.IconName, icon.Index);
-    };
-    if (!Busy)
-        return look();
-    const QPair<quint64, quint64> key(Program.Device, Program.Inode);
-    const auto known = m_FileIcons.constFind(key);
-    if (known != m_FileIcons.cend())
-        return *known;
-    auto icon = look();
-    m_FileIcons.insert(key, icon);
-    return icon;
-}
-
 bool TProcesses::CreateProcess(const QString &CommandLine)
 {
     return TProcessHelper::CreateProcess(CommandLine);
@@ -631,16 +613,14 @@ bool TProcesses::Refresh()
     {
         bool &Flag;
         QHash<quint32, std::optional<QString>> &Names;
-        QHash<QPair<quint64, quint64>, std::optional<std::pair<QString, int>>> &Icons;
         ProcessSource &Source;
         ~BusyGuard()
         {
             Source.Unpin();
             Flag = false;
             Names.clear();
-            Icons.clear();
         }
-    } guard{Busy, m_AccountNames, m_FileIcons, *m_Source};
+    } guard{Busy, m_AccountNames, *m_Source};
 
     std::vector<ProcessEntry> &entries = m_Entries;
     entries.clear();

@@ -5,7 +5,6 @@
 
 #include <QHash>
 #include <QObject>
-#include <QPair>
 #include <QString>
 
 #include <functional>
@@ -233,10 +232,8 @@ private:
     TProcessItem *CreateItem(const platform::processes::ProcessEntry &Entry, bool Primary);
     void ApplyEntries(std::vector<platform::processes::ProcessEntry> &Entries, bool Primary);
 
-    // Within one pass, a user's name and a program file's icon are looked up once, however
-    // many new processes share them.
+    // Within one pass, a user's name is looked up once, however many new processes share it.
     std::optional<QString> AccountName(quint32 Uid);
-    std::optional<std::pair<QString, int>> FileIcon(const platform::files::FileIdentity &Program);
 
     platform::processes::ProcessSource *m_Source;
     std::vector<std::unique_ptr<TProcessItem>> m_Items; // in insertion order
@@ -244,5 +241,4 @@ private:
     quint64 m_Pass = 0;
     std::vector<platform::processes::ProcessEntry> m_Entries; // reused from pass to pass
     QHash<quint32, std::optional<QString>> m_AccountNames;
-    QHash<QPair<quint64, quint64>, std::optional<std::pair<QString, int>>> m_FileIcons;
 };
