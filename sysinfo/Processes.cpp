@@ -6,8 +6,6 @@
 #include "sysinfo/Services.h"
 #include "sysinfo/Utils.h"
 
-#include <QFile>
-
 #include <cmath>
 #include <utility>
 
@@ -449,6 +447,13 @@ std::optional<platform::files::FileIdentity> TProcessItem::ImageIdentity()
     return Source().ImageIdentity(ProcessHandle);
 }
 
+platform::processes::ImageOnPath TProcessItem::ImageAndPath()
+{
+    if (!ProcessHandle || IsSystemProcess())
+        return {};
+    return Source().ImageAndPath(ProcessHandle, Path.trimmed().isEmpty() ? QString() : Path);
+}
+
 std::optional<platform::processes::ImageFacts> TProcessItem::ImageFacts()
 {
     if (!ProcessHandle || IsSystemProcess())
@@ -464,10 +469,10 @@ void TProcessItem::ReadIcon()
         return;
     // Only a process whose path is the file it runs has an icon; it is the icon of that file,
     // looked up by the file itself, never by what its path names by then.
-    const auto image = ImageIdentity();
-    if (!image || platform::files::IdentityWithoutLinks(QFile::encodeName(Path)) != image)
+    const auto image = ImageAndPath();
+    if (!image.PathIsImage)
         return;
-    const auto icon = platform::shell::FindFileIcon(*image);
+    const auto icon = platform::shell::FindFileIcon(*image.Image);
     Icon = icon.IconName;
     IconIndex = icon.Index;
 }

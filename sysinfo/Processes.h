@@ -138,6 +138,8 @@ public:
     int OpenImage();
     // That file's device and inode, read through the process as well.
     std::optional<platform::files::FileIdentity> ImageIdentity();
+    // That file and whether the path is it (as ImagePath), with the file looked up once.
+    platform::processes::ImageOnPath ImageAndPath();
     // Who runs the process and the path the kernel reports for its program, read now (see
     // platform::processes::ImageFacts); nothing for the idle process, kernel threads and a
     // process that cannot be read.

@@ -1290,8 +1290,10 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
     Panel.AddDetailLine(QStringLiteral("虚拟内存峰值"), text, true);
     // What is said of the file comes from the file the process runs, never from what its path
     // names now: the version only where the path is that very file, the digest from the file itself.
+    const auto image = item->ImageAndPath();
     Panel.AddDetailLine(QStringLiteral("文件版本"),
-                        VisibleText(Panel.FileVersionText(item->ImagePath(), item->ImageIdentity())), true);
+                        VisibleText(Panel.FileVersionText(image.PathIsImage ? item->Path : QString(), image.Image)),
+                        true);
     Panel.AddDigestLine(QStringLiteral("MD5 值"), item->OpenImage(), true);
 
     QString description;

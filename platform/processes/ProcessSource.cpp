@@ -7,6 +7,11 @@
 
 namespace platform::processes {
 
+bool LeadsWithoutLinksTo(const QString &Path, const platform::files::FileIdentity &Image)
+{
+    return !Path.isEmpty() && platform::files::IdentityWithoutLinks(QFile::encodeName(Path)) == Image;
+}
+
 ProcessSource::ProcessSource() = default;
 ProcessSource::~ProcessSource() = default;
 
@@ -160,7 +165,15 @@ bool ProcessSource::PathIsImage(const ProcessHandle &Handle, const QString &Path
     if (Path.isEmpty())
         return false;
     const auto image = ImageIdentity(Handle);
-    return image && platform::files::IdentityWithoutLinks(QFile::encodeName(Path)) == image;
+    return image && LeadsWithoutLinksTo(Path, *image);
+}
+
+ImageOnPath ProcessSource::ImageAndPath(const ProcessHandle &Handle, const QString &Path)
+{
+    ImageOnPath result;
+    result.Image = ImageIdentity(Handle);
+    result.PathIsImage = result.Image && LeadsWithoutLinksTo(Path, *result.Image);
+    return result;
 }
 
 std::optional<ImageFacts> ProcessSource::ImageFactsOf(const ProcessHandle &Handle)

@@ -17,6 +17,17 @@ namespace platform::processes {
 // produced for real. Times are in 100-nanosecond units.
 class PidFd;
 
+// True when `Path`, resolved in this program's namespace without following any link, is the
+// file `Image`: only then does a process's path say anything about the file it runs.
+bool LeadsWithoutLinksTo(const QString &Path, const platform::files::FileIdentity &Image);
+
+// The file a process runs and whether its path is that very file (see PathIsImage).
+struct ImageOnPath
+{
+    std::optional<platform::files::FileIdentity> Image;
+    bool PathIsImage = false;
+};
+
 class ProcessSource
 {
 public:
@@ -51,6 +62,8 @@ public:
     // True when `Path`, resolved in this program's namespace without following any link, is
     // the very file the process runs: only then does the path say anything about the process.
     bool PathIsImage(const ProcessHandle &Handle, const QString &Path);
+    // The file the process runs and the same test, with the file looked up once.
+    ImageOnPath ImageAndPath(const ProcessHandle &Handle, const QString &Path);
     // Who runs the process and the path the kernel reports for its file (see ImageFacts).
     virtual std::optional<ImageFacts> ImageFactsOf(const ProcessHandle &Handle);
     virtual std::optional<QStringList> Cmdline(const ProcessHandle &Handle, bool *RawSingle);
