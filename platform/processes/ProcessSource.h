@@ -17,10 +17,6 @@ namespace platform::processes {
 // produced for real. Times are in 100-nanosecond units.
 class PidFd;
 
-// True when `Path`, resolved in this program's namespace without following any link, is the
-// file `Image`: only then does a process's path say anything about the file it runs.
-bool LeadsWithoutLinksTo(const QString &Path, const platform::files::FileIdentity &Image);
-
 // The file a process runs and whether its path is that very file (see PathIsImage).
 struct ImageOnPath
 {
