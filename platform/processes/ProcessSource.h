@@ -12,17 +12,17 @@
 
 namespace platform::processes {
 
-// What the process list asks of the system, in one replaceable interface: the real one
-// reads /proc; tests put a scripted one in its place to produce failures that cannot be
-// produced for real. Times are in 100-nanosecond units.
-class PidFd;
-
 // The file a process runs and whether its path is that very file (see PathIsImage).
 struct ImageOnPath
 {
     std::optional<platform::files::FileIdentity> Image;
     bool PathIsImage = false;
 };
+
+// What the process list asks of the system, in one replaceable interface: the real one
+// reads /proc; tests put a scripted one in its place to produce failures that cannot be
+// produced for real. Times are in 100-nanosecond units.
+class PidFd;
 
 class ProcessSource
 {
