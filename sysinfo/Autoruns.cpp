@@ -43,15 +43,6 @@ QString SectionOf(const QString &Name, TAutorunRunType RunType)
     return (RunType == TAutorunRunType::StartupFolder ? QStringLiteral("S_") : QStringLiteral("R_")) + Name;
 }
 
-// The whole content of a regular file of at most Limit bytes.
-std::optional<QByteArray> ReadRegularFile(const QString &Path, qint64 Limit)
-{
-    platform::files::RegularFileReader reader;
-    if (reader.Open(Path) != platform::files::RegularFileReader::OpenResult::Opened)
-        return std::nullopt;
-    return reader.ReadAll(Limit);
-}
-
 // The backup file, read whole. Nothing when it cannot be read (no regular file, too large, a
 // read error) or cannot be trusted (it, or its folder, is another user's or writable by others):
 // such a file is never rewritten. Lines it cannot read are kept as they are.
@@ -389,7 +380,7 @@ bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, TAutor
         const QString location = GetLocation(UserType, RunType);
         if (location.isEmpty() || !platform::files::IsPlainName(Name))
             return false;
-        data = ReadRegularFile(ShortcutFile(location, Name), kMaxShortcutSize);
+        data = platform::files::ReadRegularFile(ShortcutFile(location, Name), kMaxShortcutSize);
         if (!data)
             return false;
     }
@@ -458,7 +449,7 @@ bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, TAutoru
         const QString file = ShortcutFile(location, Name);
         // An entry made since under the same name is not overwritten.
         if (platform::files::PathExists(file) || QFileInfo(file).isSymLink()) {
-            const std::optional<QByteArray> present = ReadRegularFile(file, kMaxShortcutSize);
+            const std::optional<QByteArray> present = platform::files::ReadRegularFile(file, kMaxShortcutSize);
             return present && *present == *bytes && dropCopy();
         }
         if (!platform::files::WriteFileAtomically(file, *bytes))

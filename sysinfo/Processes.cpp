@@ -6,8 +6,6 @@
 #include "sysinfo/Services.h"
 #include "sysinfo/Utils.h"
 
-#include <QFile>
-
 #include <cmath>
 #include <utility>
 
@@ -449,6 +447,13 @@ std::optional<platform::files::FileIdentity> TProcessItem::ImageIdentity()
     return Source().ImageIdentity(ProcessHandle);
 }
 
+platform::processes::ImageOnPath TProcessItem::ImageAndPath()
+{
+    if (!ProcessHandle || IsSystemProcess())
+        return {};
+    return Source().ImageAndPath(ProcessHandle, Path.trimmed().isEmpty() ? QString() : Path);
+}
+
 std::optional<platform::processes::ImageFacts> TProcessItem::ImageFacts()
 {
     if (!ProcessHandle || IsSystemProcess())
@@ -464,13 +469,12 @@ void TProcessItem::ReadIcon()
         return;
     // Only a process whose path is the file it runs has an icon; it is the icon of that file,
     // looked up by the file itself, never by what its path names by then.
-    const auto image = ImageIdentity();
-    if (!image || platform::files::IdentityWithoutLinks(QFile::encodeName(Path)) != image)
+    const auto image = ImageAndPath();
+    if (!image.PathIsImage)
         return;
-    if (const auto icon = Owner->FileIcon(*image)) {
-        Icon = icon->first;
-        IconIndex = icon->second;
-    }
+    const auto icon = platform::shell::FindFileIcon(*image.Image);
+    Icon = icon.IconName;
+    IconIndex = icon.Index;
 }
 
 int TProcessItem::GetHandleCount()
@@ -600,23 +604,6 @@ std::optional<QString> TProcesses::AccountName(quint32 Uid)
     return name;
 }
 
-std::optional<std::pair<QString, int>> TProcesses::FileIcon(const platform::files::FileIdentity &Program)
-{
-    auto look = [&Program]() -> std::optional<std::pair<QString, int>> {
-        const auto icon = platform::shell::FindFileIcon(Program);
-        return std::make_pair(icon.IconName, icon.Index);
-    };
-    if (!Busy)
-        return look();
-    const QPair<quint64, quint64> key(Program.Device, Program.Inode);
-    const auto known = m_FileIcons.constFind(key);
-    if (known != m_FileIcons.cend())
-        return *known;
-    auto icon = look();
-    m_FileIcons.insert(key, icon);
-    return icon;
-}
-
 bool TProcesses::CreateProcess(const QString &CommandLine)
 {
     return TProcessHelper::CreateProcess(CommandLine);
@@ -631,16 +618,14 @@ bool TProcesses::Refresh()
     {
         bool &Flag;
         QHash<quint32, std::optional<QString>> &Names;
-        QHash<QPair<quint64, quint64>, std::optional<std::pair<QString, int>>> &Icons;
         ProcessSource &Source;
         ~BusyGuard()
         {
             Source.Unpin();
             Flag = false;
             Names.clear();
-            Icons.clear();
         }
-    } guard{Busy, m_AccountNames, m_FileIcons, *m_Source};
+    } guard{Busy, m_AccountNames, *m_Source};
 
     std::vector<ProcessEntry> &entries = m_Entries;
     entries.clear();

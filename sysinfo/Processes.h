@@ -5,7 +5,6 @@
 
 #include <QHash>
 #include <QObject>
-#include <QPair>
 #include <QString>
 
 #include <functional>
@@ -139,6 +138,8 @@ public:
     int OpenImage();
     // That file's device and inode, read through the process as well.
     std::optional<platform::files::FileIdentity> ImageIdentity();
+    // That file and whether the path is it (as ImagePath), with the file looked up once.
+    platform::processes::ImageOnPath ImageAndPath();
     // Who runs the process and the path the kernel reports for its program, read now (see
     // platform::processes::ImageFacts); nothing for the idle process, kernel threads and a
     // process that cannot be read.
@@ -233,10 +234,8 @@ private:
     TProcessItem *CreateItem(const platform::processes::ProcessEntry &Entry, bool Primary);
     void ApplyEntries(std::vector<platform::processes::ProcessEntry> &Entries, bool Primary);
 
-    // Within one pass, a user's name and a program file's icon are looked up once, however
-    // many new processes share them.
+    // Within one pass, a user's name is looked up once, however many new processes share it.
     std::optional<QString> AccountName(quint32 Uid);
-    std::optional<std::pair<QString, int>> FileIcon(const platform::files::FileIdentity &Program);
 
     platform::processes::ProcessSource *m_Source;
     std::vector<std::unique_ptr<TProcessItem>> m_Items; // in insertion order
@@ -244,5 +243,4 @@ private:
     quint64 m_Pass = 0;
     std::vector<platform::processes::ProcessEntry> m_Entries; // reused from pass to pass
     QHash<quint32, std::optional<QString>> m_AccountNames;
-    QHash<QPair<quint64, quint64>, std::optional<std::pair<QString, int>>> m_FileIcons;
 };

@@ -935,7 +935,8 @@ void TProcessPage::lvProcessesKeyDown(QObject *, int &Key, Qt::KeyboardModifiers
 
 // ---- commands --------------------------------------------------------------------------------------
 
-bool TProcessPage::IsCriticalProcess(const std::optional<platform::processes::ImageFacts> &Facts) const
+bool TProcessPage::IsCriticalProcess(const std::optional<platform::processes::ImageFacts> &Facts,
+                                     std::optional<QString> &InitPath) const
 {
     using platform::processes::IsSystemAccount;
     if (!Facts || Facts->Path.isEmpty() || !IsSystemAccount(Facts->Uids.Real) ||
@@ -943,11 +944,15 @@ bool TProcessPage::IsCriticalProcess(const std::optional<platform::processes::Im
         return false;
     const QString &path = Facts->Path;
     // The program of process 1, where its path can be read.
-    if (TProcessItem *init = objProcesses->ItemByPID(1)) {
-        const auto initFacts = init->ImageFacts();
-        if (initFacts && !initFacts->Path.isEmpty() && path.compare(initFacts->Path, Qt::CaseInsensitive) == 0)
-            return true;
+    if (!InitPath) {
+        InitPath.emplace();
+        if (TProcessItem *init = objProcesses->ItemByPID(1)) {
+            if (const auto initFacts = init->ImageFacts())
+                *InitPath = initFacts->Path;
+        }
     }
+    if (!InitPath->isEmpty() && path.compare(*InitPath, Qt::CaseInsensitive) == 0)
+        return true;
     for (const char16_t *critical : kCriticalPaths) {
         if (path.compare(QString::fromUtf16(critical), Qt::CaseInsensitive) == 0)
             return true;
@@ -955,9 +960,15 @@ bool TProcessPage::IsCriticalProcess(const std::optional<platform::processes::Im
     return false;
 }
 
-bool TProcessPage::IsCriticalProcess(TProcessItem *Item) const
+bool TProcessPage::IsCriticalProcess(const std::optional<platform::processes::ImageFacts> &Facts) const
 {
-    return Item && IsCriticalProcess(Item->ImageFacts());
+    std::optional<QString> initPath;
+    return IsCriticalProcess(Facts, initPath);
+}
+
+bool TProcessPage::IsCriticalProcess(TProcessItem *Item, std::optional<QString> &InitPath) const
+{
+    return Item && IsCriticalProcess(Item->ImageFacts(), InitPath);
 }
 
 void TProcessPage::ExecuteProcessCommand(quint8 Command, int Param)
@@ -988,13 +999,14 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
         if (AskWarning(QString::fromUtf16(kSeveralRows)) != TMessageResult::Yes || !command)
             return;
         // Rows are looked up again: the list may have moved on while the question was open.
+        std::optional<QString> initPath;
         for (int i = 0; i < lvProcesses->topLevelItemCount(); ++i) {
             if (!lvProcesses->topLevelItem(i)->isSelected())
                 continue;
             TProcessItem *p = ItemOfRow(i);
             if (!p)
                 continue;
-            if (command->Guarded && (IsSystemPID(p->ProcessID) || IsCriticalProcess(p)))
+            if (command->Guarded && (IsSystemPID(p->ProcessID) || IsCriticalProcess(p, initPath)))
                 continue;
             if (!command->Applies(*p, args)) {
                 if (command->StopsAtInapplicable)
@@ -1009,7 +1021,8 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
     if (IsSystemPID(item->ProcessID))
         return;
     // Every number but the two file commands is refused for a critical process.
-    if ((!command || command->Guarded) && IsCriticalProcess(item)) {
+    std::optional<QString> initPath;
+    if ((!command || command->Guarded) && IsCriticalProcess(item, initPath)) {
         ReportRefusal(ProcessText(kCriticalRefused, item));
         return;
     }
@@ -1277,8 +1290,10 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
     Panel.AddDetailLine(QStringLiteral("虚拟内存峰值"), text, true);
     // What is said of the file comes from the file the process runs, never from what its path
     // names now: the version only where the path is that very file, the digest from the file itself.
+    const auto image = item->ImageAndPath();
     Panel.AddDetailLine(QStringLiteral("文件版本"),
-                        VisibleText(Panel.FileVersionText(item->ImagePath(), item->ImageIdentity())), true);
+                        VisibleText(Panel.FileVersionText(image.PathIsImage ? item->Path : QString(), image.Image)),
+                        true);
     Panel.AddDigestLine(QStringLiteral("MD5 值"), item->OpenImage(), true);
 
     QString description;

@@ -121,8 +121,12 @@ public:
     // program replaced since it started keeps the path it started from). Nothing else an ordinary
     // user could choose (a path in a mount namespace of the user's own, a file put at a path)
     // counts. `Facts` are read from the process when a command runs; none: not critical.
+    // `InitPath` holds process 1's program path once read (empty where it cannot be), so that a
+    // command on several rows reads it once.
+    bool IsCriticalProcess(const std::optional<platform::processes::ImageFacts> &Facts,
+                           std::optional<QString> &InitPath) const;
     bool IsCriticalProcess(const std::optional<platform::processes::ImageFacts> &Facts) const;
-    bool IsCriticalProcess(TProcessItem *Item) const;
+    bool IsCriticalProcess(TProcessItem *Item, std::optional<QString> &InitPath) const;
 
     void mniProcess_TerminateClick(QObject *Sender);
     void mniProcess_TerminateTreeClick(QObject *Sender);

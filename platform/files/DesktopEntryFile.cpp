@@ -103,10 +103,7 @@ std::optional<QStringList> SplitExec(const QString &Exec)
 
 std::optional<DesktopEntryInfo> ReadDesktopEntry(const QString &Path, const QString &LocaleName)
 {
-    RegularFileReader file;
-    if (file.Open(Path) != RegularFileReader::OpenResult::Opened)
-        return std::nullopt;
-    const std::optional<QByteArray> content = file.ReadAll(kMaxDesktopEntrySize);
+    const std::optional<QByteArray> content = ReadRegularFile(Path, kMaxDesktopEntrySize);
     if (!content)
         return std::nullopt;
     return ParseDesktopEntry(*content, LocaleName);

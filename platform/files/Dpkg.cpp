@@ -25,14 +25,6 @@ namespace {
 constexpr qint64 kMaxListSize = qint64{64} << 20;
 constexpr qint64 kMaxStatusSize = qint64{256} << 20;
 
-std::optional<QByteArray> ReadDatabaseFile(const QString &Path, qint64 Limit)
-{
-    RegularFileReader file;
-    if (file.Open(Path) != RegularFileReader::OpenResult::Opened)
-        return std::nullopt;
-    return file.ReadAll(Limit);
-}
-
 struct AliasDir
 {
     QString Link;   // e.g. "/bin"
@@ -97,7 +89,7 @@ private:
                 package.truncate(colon);
             if (package.isEmpty())
                 continue;
-            const std::optional<QByteArray> content = ReadDatabaseFile(info.filePath(fileName), kMaxListSize);
+            const std::optional<QByteArray> content = ReadRegularFile(info.filePath(fileName), kMaxListSize);
             if (!content)
                 continue;
             auto idx = packageIndex.constFind(package);
@@ -149,7 +141,7 @@ private:
 
     void LoadStatus()
     {
-        const std::optional<QByteArray> content = ReadDatabaseFile(m_Dir + QStringLiteral("/status"), kMaxStatusSize);
+        const std::optional<QByteArray> content = ReadRegularFile(m_Dir + QStringLiteral("/status"), kMaxStatusSize);
         if (!content)
             return;
         PackageInfo current;

@@ -294,4 +294,12 @@ bool PathExists(const QString &Path)
     return ::stat(QFile::encodeName(Path).constData(), &st) == 0;
 }
 
+std::optional<QByteArray> ReadRegularFile(const QString &Path, qint64 Limit)
+{
+    RegularFileReader reader;
+    if (reader.Open(Path) != RegularFileReader::OpenResult::Opened)
+        return std::nullopt;
+    return reader.ReadAll(Limit);
+}
+
 } // namespace platform::files

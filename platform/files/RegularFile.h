@@ -70,6 +70,9 @@ private:
 // first, refused unless a regular file of a file system that holds files, never waited for); -1
 // on failure, with the system's text (or "not a regular file") in `Why`.
 int OpenRegularFile(const QString &Path, HandleAccess Access, QString &Why);
+// The whole of a regular file opened as RegularFileReader opens one; nothing when it cannot be
+// opened or read, or holds more than `Limit` bytes.
+std::optional<QByteArray> ReadRegularFile(const QString &Path, qint64 Limit);
 
 // True when path names an existing regular file (after following symbolic links).
 bool IsRegularFile(const QString &Path);

@@ -1,10 +1,7 @@
 #include "platform/network/NetworkSource.h"
 
-#include "platform/files/FileHandle.h"
 #include "platform/processes/ProcFs.h"
 #include "platform/processes/ProcessActions.h"
-
-#include <QFile>
 
 namespace platform::network {
 
@@ -80,49 +77,43 @@ bool NetworkSource::IsKernelProcess(quint32 Pid)
 
 namespace {
 
-// Runs `Read` while the process that started at `StartTime` is held: nothing comes back when the
-// identifier names another process, or when the process ended meanwhile.
-template <typename Reader>
-auto WhileHeld(quint32 Pid, quint64 StartTime, Reader &&Read) -> decltype(Read())
+// Holds the process that started at `StartTime`; nothing when the identifier names another
+// process by now.
+std::optional<processes::PidFd> HoldOwner(quint32 Pid, quint64 StartTime)
 {
-    using namespace platform::processes;
     if (Pid == 0 || Pid > 0x7FFFFFFFu)
-        return {};
-    std::optional<PidFd> pin;
-    if (!PidFd::Identify(qint32(Pid), StartTime, &pin) || !pin)
-        return {};
-    auto value = Read();
-    if (!pin->Held())
-        return {};
-    return value;
+        return std::nullopt;
+    std::optional<processes::PidFd> pin;
+    if (!processes::PidFd::Identify(qint32(Pid), StartTime, &pin))
+        return std::nullopt;
+    return pin;
 }
 
 } // namespace
 
 std::optional<processes::ImageFacts> NetworkSource::OwnerImageFacts(quint32 Pid, quint64 StartTime)
 {
-    return WhileHeld(Pid, StartTime, [&] { return processes::ReadImageFacts(qint32(Pid)); });
+    const auto pin = HoldOwner(Pid, StartTime);
+    if (!pin)
+        return std::nullopt;
+    return processes::ReadWhileHeld(*pin, [&] { return processes::ReadImageFacts(qint32(Pid)); });
 }
 
 int NetworkSource::OpenOwnerImage(quint32 Pid, quint64 StartTime)
 {
-    int fd = -1;
-    const auto held = WhileHeld(Pid, StartTime, [&]() -> std::optional<bool> {
-        fd = processes::OpenImage(qint32(Pid));
-        return fd >= 0;
-    });
-    if (held.value_or(false))
-        return fd;
-    files::CloseHandle(fd);
-    return -1;
+    const auto pin = HoldOwner(Pid, StartTime);
+    return pin ? processes::OpenImageWhileHeld(*pin) : -1;
 }
 
 bool NetworkSource::OwnerPathIsImage(quint32 Pid, quint64 StartTime, const QString &Path)
 {
     if (Path.isEmpty())
         return false;
-    const auto image = WhileHeld(Pid, StartTime, [&] { return processes::ImageIdentity(qint32(Pid)); });
-    return image && files::IdentityWithoutLinks(QFile::encodeName(Path)) == image;
+    const auto pin = HoldOwner(Pid, StartTime);
+    if (!pin)
+        return false;
+    const auto image = processes::ReadWhileHeld(*pin, [&] { return processes::ImageIdentity(qint32(Pid)); });
+    return image && processes::LeadsWithoutLinksTo(Path, *image);
 }
 
 std::optional<Moment> NetworkSource::ProcessStart(quint32, quint64 StartTime)

@@ -416,16 +416,6 @@ bool IsAlive(const ProcessHandle &Handle)
     return ReadStat(Handle.Pid, st) && !st.IsZombie() && st.StartTime == Handle.StartTime;
 }
 
-std::optional<quint32> ReadEffectiveUid(qint32 Pid)
-{
-    if (Pid <= 0)
-        return std::nullopt;
-    const auto text = ReadProcStatus(Pid);
-    if (!text)
-        return std::nullopt;
-    return EffectiveUidOf(*text);
-}
-
 std::optional<ProcessUids> ReadUids(qint32 Pid)
 {
     if (Pid <= 0)
@@ -434,6 +424,12 @@ std::optional<ProcessUids> ReadUids(qint32 Pid)
     if (!text)
         return std::nullopt;
     return UidsOf(*text);
+}
+
+std::optional<quint32> ReadEffectiveUid(qint32 Pid)
+{
+    const auto uids = ReadUids(Pid);
+    return uids ? std::optional<quint32>(uids->Effective) : std::nullopt;
 }
 
 std::optional<QByteArray> ReadExeLink(qint32 Pid)
@@ -468,10 +464,8 @@ std::optional<ImageFacts> ReadImageFacts(qint32 Pid)
     // The kernel marks a file without a name left with this suffix; a file merely named so
     // still has its links.
     static const QByteArray kDeleted(" (deleted)");
-    if (st.st_nlink == 0 && name.endsWith(kDeleted)) {
+    if (st.st_nlink == 0 && name.endsWith(kDeleted))
         name.chop(kDeleted.size());
-        facts.Replaced = true;
-    }
     facts.Path = QString::fromUtf8(name);
     return facts;
 }

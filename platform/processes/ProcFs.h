@@ -151,13 +151,11 @@ std::optional<QByteArray> ReadExeLink(qint32 Pid);
 // What no ordinary user can forge about the program a process runs: who runs it, as this
 // program's user namespace sees the uids (a user namespace of the process's own changes nothing
 // here), and the path of its file as the kernel reports it, in the process's own mount namespace.
-// A file deleted or replaced since the start (a package upgrade renames a new file over it) keeps
-// the path it was started from, with `Replaced` set.
+// A file deleted or replaced since the start keeps the path it was started from.
 struct ImageFacts
 {
     ProcessUids Uids;
     QString Path;
-    bool Replaced = false;
 };
 // Read from /proc/PID as it is now; the caller holds the process.
 std::optional<ImageFacts> ReadImageFacts(qint32 Pid);

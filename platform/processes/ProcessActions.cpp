@@ -2,6 +2,7 @@
 
 #include "platform/Logging.h"
 
+#include <QFile>
 #include <QSet>
 
 #include <atomic>
@@ -291,6 +292,21 @@ int OpenImage(qint32 Pid)
         return -1;
     }
     return fd;
+}
+
+int OpenImageWhileHeld(const PidFd &Pin)
+{
+    const int fd = OpenImage(Pin.Pid());
+    if (fd >= 0 && !Pin.Held()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool LeadsWithoutLinksTo(const QString &Path, const FileIdentity &Image)
+{
+    return !Path.isEmpty() && files::IdentityWithoutLinks(QFile::encodeName(Path)) == Image;
 }
 
 std::vector<ProcStat> ListProcesses()

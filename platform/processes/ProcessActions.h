@@ -95,6 +95,23 @@ std::optional<FileIdentity> OwnImageIdentity();
 // non-blocking); -1 when it cannot be, or is no regular file. The caller closes it, and trusts it
 // only while the process is held.
 int OpenImage(qint32 Pid);
+// The same for the process `Pin` holds; -1 as well when the process ended meanwhile.
+int OpenImageWhileHeld(const PidFd &Pin);
+// True when `Path`, resolved in this program's namespace without following any link, is the
+// file `Image`: only then does a process's path say anything about the file it runs.
+bool LeadsWithoutLinksTo(const QString &Path, const FileIdentity &Image);
+
+// Runs a read of the files of the process `Pin` holds: it counts only when the process has not
+// ended meanwhile (until then its identifier names no other process); nothing comes back
+// otherwise.
+template <typename Reader>
+auto ReadWhileHeld(const PidFd &Pin, Reader &&Read) -> decltype(Read())
+{
+    auto value = Read();
+    if (!Pin.Held())
+        return {};
+    return value;
+}
 
 // Every live process (zombies left out), from the stat files.
 std::vector<ProcStat> ListProcesses();

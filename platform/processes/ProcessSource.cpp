@@ -1,9 +1,6 @@
 #include "platform/processes/ProcessSource.h"
 
-#include "platform/files/FileHandle.h"
 #include "platform/processes/ProcessActions.h"
-
-#include <QFile>
 
 namespace platform::processes {
 
@@ -77,24 +74,23 @@ bool ProcessSource::IsAlive(const ProcessHandle &Handle)
 
 namespace {
 
+// Runs `Use` on the pin of the handle's process: the one held for reads, or one made for this
+// use; `None` when the identifier names another process by now.
+template <typename Result, typename User>
+Result WithPin(const ProcessSource &Source, const ProcessHandle &Handle, Result None, User &&Use)
+{
+    if (const PidFd *held = Source.HeldPin(Handle))
+        return Use(*held);
+    const auto pinned = PidFd::Pin(Handle);
+    return pinned ? Use(*pinned) : None;
+}
+
 // Runs a read of one process's files while the process is pinned: nothing comes back when
 // the identifier names another process, or when the process ended while it was read.
 template <typename Reader>
 auto PinnedRead(const ProcessSource &Source, const ProcessHandle &Handle, Reader &&Read) -> decltype(Read())
 {
-    if (const PidFd *held = Source.HeldPin(Handle)) {
-        auto value = Read();
-        if (!held->Held())
-            return {};
-        return value;
-    }
-    const auto pinned = PidFd::Pin(Handle);
-    if (!pinned)
-        return {};
-    auto value = Read();
-    if (!pinned->Held())
-        return {};
-    return value;
+    return WithPin(Source, Handle, decltype(Read()){}, [&](const PidFd &Pin) { return ReadWhileHeld(Pin, Read); });
 }
 
 int PinnedCount(const ProcessSource &Source, const ProcessHandle &Handle, int (*Count)(qint32))
@@ -142,17 +138,7 @@ std::optional<platform::files::FileIdentity> ProcessSource::ImageIdentity(const 
 
 int ProcessSource::OpenImage(const ProcessHandle &Handle)
 {
-    // The descriptor stays the image's once open; it counts only if the process was still held.
-    int fd = -1;
-    const auto opened = PinnedRead(*this, Handle, [&]() -> std::optional<bool> {
-        fd = processes::OpenImage(Handle.Pid);
-        return fd >= 0;
-    });
-    if (opened.value_or(false))
-        return fd;
-    if (fd >= 0)
-        platform::files::CloseHandle(fd);
-    return -1;
+    return WithPin(*this, Handle, -1, [](const PidFd &Pin) { return OpenImageWhileHeld(Pin); });
 }
 
 bool ProcessSource::PathIsImage(const ProcessHandle &Handle, const QString &Path)
@@ -160,7 +146,15 @@ bool ProcessSource::PathIsImage(const ProcessHandle &Handle, const QString &Path
     if (Path.isEmpty())
         return false;
     const auto image = ImageIdentity(Handle);
-    return image && platform::files::IdentityWithoutLinks(QFile::encodeName(Path)) == image;
+    return image && LeadsWithoutLinksTo(Path, *image);
+}
+
+ImageOnPath ProcessSource::ImageAndPath(const ProcessHandle &Handle, const QString &Path)
+{
+    ImageOnPath result;
+    result.Image = ImageIdentity(Handle);
+    result.PathIsImage = result.Image && LeadsWithoutLinksTo(Path, *result.Image);
+    return result;
 }
 
 std::optional<ImageFacts> ProcessSource::ImageFactsOf(const ProcessHandle &Handle)

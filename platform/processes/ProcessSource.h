@@ -12,6 +12,13 @@
 
 namespace platform::processes {
 
+// The file a process runs and whether its path is that very file (see PathIsImage).
+struct ImageOnPath
+{
+    std::optional<platform::files::FileIdentity> Image;
+    bool PathIsImage = false;
+};
+
 // What the process list asks of the system, in one replaceable interface: the real one
 // reads /proc; tests put a scripted one in its place to produce failures that cannot be
 // produced for real. Times are in 100-nanosecond units.
@@ -51,6 +58,8 @@ public:
     // True when `Path`, resolved in this program's namespace without following any link, is
     // the very file the process runs: only then does the path say anything about the process.
     bool PathIsImage(const ProcessHandle &Handle, const QString &Path);
+    // The file the process runs and the same test, with the file looked up once.
+    ImageOnPath ImageAndPath(const ProcessHandle &Handle, const QString &Path);
     // Who runs the process and the path the kernel reports for its file (see ImageFacts).
     virtual std::optional<ImageFacts> ImageFactsOf(const ProcessHandle &Handle);
     virtual std::optional<QStringList> Cmdline(const ProcessHandle &Handle, bool *RawSingle);

@@ -48,11 +48,12 @@ std::optional<QString> FindProgram(const QString &Name)
         path = system::DefaultSearchPath(::geteuid());
     for (const QByteArray &dir : path.split(':')) {
         // An empty or relative entry means the working folder, which a search never uses here; a
-        // folder someone else may write into (or change the way to) is passed over as well.
-        if (!dir.startsWith('/') || !files::IsTrustedFolder(QFile::decodeName(dir)))
+        // folder someone else may write into (or change the way to) is passed over as well. The
+        // folder is judged only once it holds the program: the judgement costs many calls.
+        if (!dir.startsWith('/'))
             continue;
         const QByteArray candidate = dir + '/' + QFile::encodeName(Name);
-        if (IsExecutableFile(candidate))
+        if (IsExecutableFile(candidate) && files::IsTrustedFolder(QFile::decodeName(dir)))
             return QFile::decodeName(candidate);
     }
     return std::nullopt;
@@ -87,9 +88,18 @@ bool SpawnDetached(const QStringList &Words, qint32 *Pid)
         return false;
     }
 
+    // Until the child has reset its handlers a signal would run the parent's handler in it (the
+    // end-request one writes to the parent's socket): everything stays blocked across fork.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
     const pid_t child = ::fork();
+    const int forkErr = errno;
+    if (child != 0)
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (child < 0) {
-        qCWarning(lcPlatform, "spawn: fork: %s", std::strerror(errno));
+        qCWarning(lcPlatform, "spawn: fork: %s", std::strerror(forkErr));
         ::close(report[0]);
         ::close(report[1]);
         return false;
