@@ -499,7 +499,9 @@ int TDictTable::LocateByIndex(TFieldBuffers &Key, int IndexIdx, int FieldCount, 
         return state == 0 ? pos : -1;
     }
     // Any other record list is searched for the index's matches in their order; the last match
-    // is looked for only when the first is not held.
+    // is looked for only when the first is not found at once. The first stays a candidate: a
+    // narrowed list whose keys are out of order (a file written with another order of texts)
+    // can hold a record its search by key misses.
     const TRecInfoList &full = m_TableIo->IndexLists[ListOfIndex(IndexIdx)];
     int state = 0;
     const int lo = m_TableIo->SearchIndexedFieldBound(Key, full, PartialKey, FieldCount, state, IndexIdx, true);
@@ -508,7 +510,7 @@ int TDictTable::LocateByIndex(TFieldBuffers &Key, int IndexIdx, int FieldCount, 
     if (const int at = RecordListPos(full[size_t(lo)].RecIndex); at >= 0)
         return at;
     const int hi = m_TableIo->SearchIndexedFieldBound(Key, full, PartialKey, FieldCount, state, IndexIdx, false);
-    return hi > lo ? FirstHeld(full, lo + 1, hi) : -1;
+    return hi >= lo ? FirstHeld(full, lo, hi) : -1;
 }
 
 int TDictTable::FirstHeld(const TRecInfoList &TableList, int From, int To)
