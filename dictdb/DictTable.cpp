@@ -26,6 +26,13 @@ bool RecIndexBefore(const TRecInfo &E, qint32 RecIndex)
     return E.RecIndex < RecIndex;
 }
 
+// Where record RecIndex stands in a list in record-number order; -1 when the list lacks it.
+int PosByRecIndex(const TRecInfoList &List, qint32 RecIndex)
+{
+    const auto it = std::lower_bound(List.begin(), List.end(), RecIndex, RecIndexBefore);
+    return it != List.end() && it->RecIndex == RecIndex ? int(it - List.begin()) : -1;
+}
+
 bool IsTextField(const TField *F)
 {
     return F->DataType() == ftString || F->DataType() == ftFixedChar || F->DataType() == ftWideString;
@@ -112,8 +119,7 @@ int TDictTable::RecordListPos(qint32 RecIndex)
     if (m_IndexIdx < 0) {
         // Physical order is record-number order, however the list was narrowed and whatever
         // others did to the table since.
-        const auto it = std::lower_bound(list.begin(), list.end(), RecIndex, RecIndexBefore);
-        return it != list.end() && it->RecIndex == RecIndex ? int(it - list.begin()) : -1;
+        return PosByRecIndex(list, RecIndex);
     }
     // An index's order is the order of the keys the file holds while the list follows the
     // table's: the record is searched for by its key. A whole list that misses a record of the
@@ -499,7 +505,9 @@ int TDictTable::LocateByIndex(TFieldBuffers &Key, int IndexIdx, int FieldCount, 
         return state == 0 ? pos : -1;
     }
     // Any other record list is searched for the index's matches in their order; the last match
-    // is looked for only when the first is not held.
+    // is looked for only when the first is not found at once. The first stays a candidate: a
+    // narrowed list whose keys are out of order (a file written with another order of texts)
+    // can hold a record its search by key misses.
     const TRecInfoList &full = m_TableIo->IndexLists[ListOfIndex(IndexIdx)];
     int state = 0;
     const int lo = m_TableIo->SearchIndexedFieldBound(Key, full, PartialKey, FieldCount, state, IndexIdx, true);
@@ -508,7 +516,7 @@ int TDictTable::LocateByIndex(TFieldBuffers &Key, int IndexIdx, int FieldCount, 
     if (const int at = RecordListPos(full[size_t(lo)].RecIndex); at >= 0)
         return at;
     const int hi = m_TableIo->SearchIndexedFieldBound(Key, full, PartialKey, FieldCount, state, IndexIdx, false);
-    return hi > lo ? FirstHeld(full, lo + 1, hi) : -1;
+    return hi >= lo ? FirstHeld(full, lo, hi) : -1;
 }
 
 int TDictTable::FirstHeld(const TRecInfoList &TableList, int From, int To)
@@ -589,12 +597,10 @@ QVariant TDictTable::Lookup(const QString &KeyFields, const QVariant &KeyValues,
 
 int TDictTable::PhysicalPos(qint32 RecIndex) const
 {
-    const TRecInfoList &list0 = m_TableIo->IndexLists[0];
-    const auto it = std::lower_bound(list0.begin(), list0.end(), RecIndex,
-                                     [](const TRecInfo &E, qint32 R) { return E.RecIndex < R; });
-    if (it == list0.end() || it->RecIndex != RecIndex)
+    const int pos = PosByRecIndex(m_TableIo->IndexLists[0], RecIndex);
+    if (pos < 0)
         DatabaseError(QString::fromLatin1(dataaccess::msg::kSBookmarkNotFound));
-    return int(it - list0.begin());
+    return pos;
 }
 
 int TDictTable::PlaceEntry(qint32 RecIndex)
@@ -606,9 +612,7 @@ int TDictTable::PlaceEntry(qint32 RecIndex)
     const TRecInfo entry = m_TableIo->IndexLists[0][size_t(PhysicalPos(RecIndex))];
     size_t pos = 0;
     if (m_IndexIdx < 0) {
-        pos = size_t(std::lower_bound(list.begin(), list.end(), RecIndex,
-                                      [](const TRecInfo &E, qint32 R) { return E.RecIndex < R; }) -
-                     list.begin());
+        pos = size_t(std::lower_bound(list.begin(), list.end(), RecIndex, RecIndexBefore) - list.begin());
     } else {
         // The record list is a part of the index's list in the same order: the entry goes
         // after every visible entry that comes before it there.

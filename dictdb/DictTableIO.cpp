@@ -549,26 +549,6 @@ int TDictTableIO::GetPrimaryIndexIdx() const
     return -1;
 }
 
-int TDictTableIO::ConvertRecIdx(int FromIndex, int Pos, int ToIndex) const
-{
-    if (!Holds(IndexLists, FromIndex + 1) || !Holds(IndexLists, ToIndex + 1))
-        return -1;
-    const TRecInfoList &from = Nth(IndexLists, FromIndex + 1);
-    if (!Holds(from, Pos))
-        return -1;
-    const qint32 rec = Nth(from, Pos).RecIndex;
-    const TRecInfoList &to = Nth(IndexLists, ToIndex + 1);
-    if (ToIndex == -1) {
-        const auto it =
-            std::lower_bound(to.begin(), to.end(), rec, [](const TRecInfo &A, qint32 R) { return A.RecIndex < R; });
-        return it != to.end() && it->RecIndex == rec ? int(it - to.begin()) : -1;
-    }
-    for (int i = 0; Holds(to, i); ++i)
-        if (Nth(to, i).RecIndex == rec)
-            return i;
-    return -1;
-}
-
 // ---- reading ----
 
 void TDictTableIO::ReadFieldData(TStream *Dest, int RecIdx, int FieldIdx)

@@ -84,8 +84,6 @@ public:
                                 int FieldCount, int &ResultState, int IndexIdx, bool LowBound);
     int SearchInsertPos(TFieldBuffers &FieldBuffers, int IndexIdx, int &ResultState);
     int GetPrimaryIndexIdx() const;
-    // The same record's position in another list (-1 = list 0); -1 when absent.
-    int ConvertRecIdx(int FromIndex, int Pos, int ToIndex) const;
     // Where record RecIdx stands in List, a list in index IndexIdx's key order (that index's
     // list or a part of it), searched for by the record's key as the file holds it; -1 when
     // List does not hold it where that key puts it.

@@ -15,6 +15,20 @@ fi
 shot=$(pwd)/taskvane-screenshot.png
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+# Ctrl-C, a kill, or the terminal closing asks the program to end; the server then goes with it.
+# Until the runner starts there is nothing to end but this script. The kill comes before any
+# message: a closed terminal fails the writes, and they must not stop the kill.
+stop() {
+  if [ -s "$tmp/pid" ]; then
+    kill -TERM "$(cat "$tmp/pid")" 2>/dev/null || true
+  elif [ -n "${runner:-}" ]; then
+    kill -TERM "$runner" 2>/dev/null || true
+  else
+    exit 130
+  fi
+  { echo && echo "Stopping Taskvane."; } 2>/dev/null || true
+}
+trap stop INT TERM HUP
 echo "No display found: Taskvane runs under a virtual X server; a screenshot goes to $shot."
 echo "Press Ctrl-C to stop it."
 # The virtual X server runs in a session of its own, so that Ctrl-C reaches this script alone; the
@@ -33,20 +47,10 @@ setsid xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   wait "$pid"
 ' _ "$program" "$shot" "$tmp" &
 runner=$!
-stop() {
-  echo
-  echo "Stopping Taskvane."
-  if [ -s "$tmp/pid" ]; then
-    kill -TERM "$(cat "$tmp/pid")" 2>/dev/null || true
-  else
-    kill -TERM "$runner" 2>/dev/null || true
-  fi
-}
-trap stop INT TERM
 status=0
 while :; do
   wait "$runner" && status=0 || status=$?
   kill -0 "$runner" 2>/dev/null || break
 done
-echo "Taskvane ended (status $status)."
+echo "Taskvane ended (status $status)." 2>/dev/null || true
 exit "$status"

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -493,6 +495,75 @@ TEST_F(TableTest, LocateInALongListOrderedByAnotherIndex)
                 EXPECT_EQ(t->RecNo(), recNo[num]);
             }
         }
+    }
+}
+
+// A long list shown in the order of a name chain that the keys do not explain (a file written
+// with another order of texts, made here by rewriting one name in place), narrowed by a
+// filter: the record a locate by another index finds first is the first match of that index,
+// even when the search by name misses it.
+TEST_F(TableTest, LocateFindsTheFirstMatchInAListItsKeysDoNotOrder)
+{
+    TDictDBTableLayout layout;
+    layout.Name = QStringLiteral("Long");
+    layout.Fields = {{QStringLiteral("Name"), ftString, 10, 0},
+                     {QStringLiteral("Num"), ftInteger, 0, 0},
+                     {QStringLiteral("Flag"), ftBoolean, 0, 0},
+                     {QStringLiteral("Grp"), ftInteger, 0, 0}};
+    layout.Indexes = {{QStringLiteral("ByName"), TTDIndexOptions(tiCaseInsensitive), {QStringLiteral("Name")}},
+                      {QStringLiteral("ByNum"), TTDIndexOptions(tiPrimary) | tiUnique, {QStringLiteral("Num")}},
+                      {QStringLiteral("ByGrp"), TTDIndexOptions(), {QStringLiteral("Grp")}}};
+    const QString path = MakeFile(dir, {layout}, QStringLiteral("unordered.db"));
+    const auto nameOf = [](int Num) { return QStringLiteral("n%1").arg(Num, 4, 10, QLatin1Char('0')); };
+    const int count = 5000;
+    int first = -1; // Num of the first record of group 0 in the group index's order
+    {
+        auto t = OpenTable(path, QStringLiteral("Long"), QStringLiteral("ByName"));
+        for (int i = 0; i < count; ++i) {
+            const int num = (i * 7919) % count;
+            t->Append();
+            t->FieldByName(QStringLiteral("Name"))->SetAsString(nameOf(num));
+            t->FieldByName(QStringLiteral("Num"))->SetAsInteger(num);
+            t->FieldByName(QStringLiteral("Flag"))->SetAsBoolean(i % 8 != 1);
+            t->FieldByName(QStringLiteral("Grp"))->SetAsInteger(i % 50);
+            t->Post();
+        }
+        t->SetIndexName(QStringLiteral("ByGrp"));
+        t->First();
+        ASSERT_EQ(t->FieldByName(QStringLiteral("Grp"))->AsInteger(), 0);
+        ASSERT_TRUE(t->FieldByName(QStringLiteral("Flag"))->AsBoolean());
+        first = Num(*t);
+    }
+    // Its name, rewritten to sort after every other, keeps its place at the head of the chain.
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        const QByteArray old = nameOf(first).toLatin1();
+        const qsizetype at = bytes.indexOf(old);
+        ASSERT_GE(at, 0);
+        ASSERT_EQ(bytes.indexOf(old, at + 1), -1);
+        bytes[at] = 'z';
+        ASSERT_TRUE(f.seek(0));
+        ASSERT_EQ(f.write(bytes), bytes.size());
+    }
+    auto t = OpenTable(path, QStringLiteral("Long"), QStringLiteral("ByName"));
+    t->First();
+    ASSERT_EQ(Num(*t), first);
+    ASSERT_EQ(Name(*t).at(0), QLatin1Char('z'));
+    for (const QString &filter : {QString(), QStringLiteral("Flag = TRUE")}) {
+        SCOPED_TRACE(filter.toStdString());
+        t->SetFilter(filter);
+        t->SetFilteredValue(!filter.isEmpty());
+        // Long enough that a record is searched for by its key rather than walked to.
+        ASSERT_GT(t->RecordCount(), 4096);
+        t->Last();
+        EXPECT_TRUE(t->Locate(QStringLiteral("Num"), first, {}));
+        EXPECT_EQ(Num(*t), first);
+        EXPECT_EQ(t->RecNo(), 1);
+        t->Last();
+        EXPECT_TRUE(t->Locate(QStringLiteral("Grp"), 0, {}));
+        EXPECT_EQ(Num(*t), first);
     }
 }
 
