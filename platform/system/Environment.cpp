@@ -118,10 +118,15 @@ bool IsTestVariable(const QByteArray &Name)
 
 bool KeptFromAnother(const QByteArray &Name, const QByteArray &Value)
 {
-    // A locale "name" with a slash is a folder the C library reads the locale from; a time zone
-    // with one, a file it reads the zone from.
-    if (Name == "LANG" || Name == "LANGUAGE" || Name.startsWith("LC_") || Name == "TZ")
+    // A locale "name" with a slash is a folder the C library reads the locale from. A zone name
+    // (Europe/Paris) is read from the system's zone folder; a path, or a way out of that folder,
+    // names any file.
+    if (Name == "LANG" || Name == "LANGUAGE" || Name.startsWith("LC_"))
         return !Value.contains('/');
+    if (Name == "TZ") {
+        const QByteArray zone = Value.startsWith(':') ? Value.mid(1) : Value;
+        return !zone.startsWith('/') && !zone.contains("..");
+    }
     return kDisplayVariables.contains(Name) || IsTestVariable(Name);
 }
 

@@ -183,10 +183,18 @@ TEST_F(EnvironmentRule, AnotherUsersEnvironmentKeepsTheDisplayAndTakesTheRestFro
     const EnvironmentMap own = OwnEnvironment(env, kOwn);
     for (const char *kept : {"DISPLAY", "XAUTHORITY", "LANG", "QT_QPA_PLATFORM"})
         EXPECT_EQ(own.value(kept), env.value(kept)) << kept;
-    // A time zone by its rule, with no file named, is kept.
-    EnvironmentMap zoned = env;
-    zoned.insert("TZ", "CET-1CEST");
-    EXPECT_EQ(OwnEnvironment(zoned, kOwn).value("TZ"), "CET-1CEST");
+    // A time zone by its rule or by its name in the system's zone folder is kept; one that leads
+    // out of that folder is not.
+    for (const QByteArray &zone : {QByteArray("CET-1CEST"), QByteArray("Europe/Paris"), QByteArray(":Europe/Paris")}) {
+        EnvironmentMap zoned = env;
+        zoned.insert("TZ", zone);
+        EXPECT_EQ(OwnEnvironment(zoned, kOwn).value("TZ"), zone) << zone.constData();
+    }
+    for (const QByteArray &zone : {QByteArray(":/home/someone/zone"), QByteArray("../../home/someone/zone")}) {
+        EnvironmentMap zoned = env;
+        zoned.insert("TZ", zone);
+        EXPECT_FALSE(OwnEnvironment(zoned, kOwn).contains("TZ")) << zone.constData();
+    }
     const passwd *account = ::getpwuid(::geteuid());
     ASSERT_NE(account, nullptr);
     EXPECT_EQ(own.value("HOME"), QByteArray(account->pw_dir));
