@@ -1,6 +1,7 @@
 // The services page reads its list beside the window: the window keeps answering while the
 // manager is slow or has many units, and the rows come when the list is in.
 
+#include "common/Pinger.h"
 #include "common/ServiceList.h"
 #include "common/UserDirs.h"
 #include "platform_services/FakeSystemd.h"
@@ -26,56 +27,9 @@ namespace {
 
 using fakesd::Service;
 using std::chrono::milliseconds;
-using std::chrono::steady_clock;
+using tvtest::Pinger;
 
 const QString kReading = QStringLiteral("[服务管理] 正在读取服务列表……");
-
-// Posts a call to the window every 10 ms from a thread of its own, as another client would, and
-// keeps how late the latest-running one ran.
-class Pinger
-{
-public:
-    explicit Pinger(QObject *Window) : m_Window(Window)
-    {
-        m_Thread = std::thread([this] {
-            while (!m_Stop) {
-                const auto sent = steady_clock::now();
-                ++m_Sent;
-                QMetaObject::invokeMethod(
-                    m_Window,
-                    [this, sent] {
-                        m_Longest =
-                            std::max(m_Longest, std::chrono::duration_cast<milliseconds>(steady_clock::now() - sent));
-                        ++m_Answered;
-                    },
-                    Qt::QueuedConnection);
-                std::this_thread::sleep_for(milliseconds(10));
-            }
-        });
-    }
-    ~Pinger() { Stop(); }
-
-    // Stops posting, runs what is still waiting, and gives the longest wait.
-    milliseconds Stop()
-    {
-        if (m_Thread.joinable()) {
-            m_Stop = true;
-            m_Thread.join();
-        }
-        QDeadlineTimer deadline(10000);
-        while (m_Answered < m_Sent && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return m_Longest;
-    }
-
-private:
-    QObject *m_Window;
-    std::thread m_Thread;
-    std::atomic<bool> m_Stop{false};
-    std::atomic<int> m_Sent{0};
-    int m_Answered = 0;
-    milliseconds m_Longest{0};
-};
 
 class ListingFixture : public ::testing::Test
 {
