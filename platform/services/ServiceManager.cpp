@@ -4,6 +4,7 @@
 
 #include "platform/system/TestVariables.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
@@ -390,13 +391,15 @@ bool FindUnitFiles(const QStringList &Folders, std::size_t MaxEntries, std::vect
 // the query time-out and the manager has answered a question asked after it (the manager answers
 // in order; when nothing asked later has come back yet, a ping asks). A manager that answers
 // nothing at all is waited for up to its wait; only then, or when the connection or the manager's
-// own list fails, does the whole read fail.
+// own list fails, does the whole read fail. A read with a deadline fails once it has passed,
+// however steadily the manager answers meanwhile.
 class Reader
 {
 public:
     // ManagerWaitMs: how long a manager that answers nothing at all is waited for.
-    Reader(sd_bus *Bus, int ManagerWaitMs, const std::function<bool()> &Cancelled)
-        : m_Bus(Bus), m_ManagerWaitMs(ManagerWaitMs), m_Cancelled(Cancelled)
+    Reader(sd_bus *Bus, int ManagerWaitMs, const std::function<bool()> &Cancelled,
+           QDeadlineTimer Deadline = QDeadlineTimer(QDeadlineTimer::Forever))
+        : m_Bus(Bus), m_ManagerWaitMs(ManagerWaitMs), m_Cancelled(Cancelled), m_Deadline(Deadline)
     {
         m_Clock.start();
     }
@@ -486,11 +489,16 @@ public:
                 Error = QStringLiteral("cancelled");
                 return Fail(-ECANCELED);
             }
+            if (m_Deadline.hasExpired()) {
+                Error = QStringLiteral("no answer in %1 s").arg(ServiceManager::kQueryTimeoutMs / 1000);
+                return Fail(-ETIMEDOUT);
+            }
             if (!Expire())
                 return false;
             if (m_Live.empty())
                 break;
-            r = sd_bus_wait(m_Bus, kTickUs);
+            const qint64 left = m_Deadline.remainingTime();
+            r = sd_bus_wait(m_Bus, left < 0 ? kTickUs : std::min<quint64>(kTickUs, quint64(left) * 1000));
             if (r < 0 && r != -EINTR) {
                 Error = QStringLiteral("the connection to the service manager was lost: ") + ErrorText(r);
                 return Fail(r);
@@ -798,6 +806,7 @@ private:
     sd_bus *m_Bus;
     int m_ManagerWaitMs;
     std::function<bool()> m_Cancelled;
+    QDeadlineTimer m_Deadline;
     QElapsedTimer m_Clock;
     bool m_Failed = false;
     std::vector<Question> m_Questions;
@@ -920,7 +929,7 @@ bool ServiceManager::Ping()
 }
 
 bool ServiceManager::Call(const char *Interface, const char *Method, const std::function<int(sd_bus_message *)> &Append,
-                          bool Action, QString *ObjectPath)
+                          bool Action, QString *ObjectPath, const QDeadlineTimer &Deadline)
 {
     m_LastError.clear();
     sd_bus *bus = Bus();
@@ -944,7 +953,10 @@ bool ServiceManager::Call(const char *Interface, const char *Method, const std::
     TASKVANE_TEST_SEAM(detail::NoteSent(member, QString::fromLatin1(kManagerObject)));
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message *reply = nullptr;
-    r = sd_bus_call(bus, m, quint64(Action ? kActionTimeoutMs : kQueryTimeoutMs) * 1000, &error, &reply);
+    qint64 timeoutMs = Action ? kActionTimeoutMs : kQueryTimeoutMs;
+    if (!Deadline.isForever())
+        timeoutMs = qBound<qint64>(1, Deadline.remainingTime(), timeoutMs);
+    r = sd_bus_call(bus, m, quint64(timeoutMs) * 1000, &error, &reply);
     TASKVANE_TEST_SEAM(detail::NoteAnswered(member, QString::fromLatin1(kManagerObject)));
     MessagePtr answer(reply);
     const QString why = ErrorOf(&error);
@@ -1005,6 +1017,11 @@ std::optional<std::vector<ServiceInfo>> ServiceManager::ListServices(const std::
 
 bool ServiceManager::Fetch(ServiceHandle &Handle)
 {
+    return Fetch(Handle, QDeadlineTimer(kQueryTimeoutMs));
+}
+
+bool ServiceManager::Fetch(ServiceHandle &Handle, const QDeadlineTimer &Deadline)
+{
     sd_bus *bus = Bus();
     if (!bus) {
         SetLastError(m_ConnectError);
@@ -1013,8 +1030,8 @@ bool ServiceManager::Fetch(ServiceHandle &Handle)
     // A job that ends between reading the unit and reading the job has changed the unit: the
     // state read with it would be the one before (a start just done would read as stopped).
     for (int attempt = 0;; ++attempt) {
-        // A single service is read while its caller waits.
-        Reader reader(bus, kQueryTimeoutMs, {});
+        // A single service is read while its caller waits: the whole read has one deadline.
+        Reader reader(bus, kQueryTimeoutMs, {}, Deadline);
         const std::size_t i = reader.AddUnit(Handle.m_Unit, Handle.m_Path.toStdString());
         for (Prop p : {Prop::Description, Prop::LoadState, Prop::ActiveState, Prop::Job, Prop::Documentation,
                        Prop::FreezerState, Prop::CanStop, Prop::CanFreeze, Prop::MainPID, Prop::RequiredBy,
@@ -1060,11 +1077,13 @@ std::optional<ServiceHandle> ServiceManager::OpenService(const QString &Name)
     handle.m_Name = Name;
     handle.m_Unit = UnitName(Name);
     const QByteArray unit = handle.m_Unit.toUtf8();
+    // Finding the unit and reading it are one question with one deadline.
+    const QDeadlineTimer deadline(kQueryTimeoutMs);
     if (!Call(
             kManagerInterface, "LoadUnit",
-            [&](sd_bus_message *M) { return sd_bus_message_append(M, "s", unit.constData()); }, false,
-            &handle.m_Path) ||
-        handle.m_Path.isEmpty() || !Fetch(handle))
+            [&](sd_bus_message *M) { return sd_bus_message_append(M, "s", unit.constData()); }, false, &handle.m_Path,
+            deadline) ||
+        handle.m_Path.isEmpty() || !Fetch(handle, deadline))
         return std::nullopt;
     if (handle.m_LoadState == QLatin1String("not-found")) {
         SetLastError(QStringLiteral("Unit %1 not found.").arg(handle.m_Unit));

@@ -7,6 +7,7 @@
 
 #include "platform/system/TestSeams.h"
 
+#include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
 
@@ -138,7 +139,8 @@ public:
     // A question about one unit still unanswered after this long is given up, with that unit
     // alone, once the manager has answered a question asked after it: the manager answers in
     // order, so it has passed this one by. A call about a single service, made while its caller
-    // waits, gives up after this long as well, whatever the manager answers meanwhile.
+    // waits, gives up this long after it began, whatever the manager answers meanwhile: opening a
+    // service (finding the unit and reading it) is one such call, and so is each later reading.
     static constexpr int kQueryTimeoutMs = 5000;
     // A listing waits this long for a manager that answers nothing (it may be busy starting units
     // or reloading); a change that may ask the user for authorisation as long.
@@ -204,9 +206,12 @@ private:
     // One call to the manager's object, waited for; Append adds its arguments. False, with the
     // manager's error kept, when it fails.
     bool Call(const char *Interface, const char *Method, const std::function<int(sd_bus_message *)> &Append,
-              bool Action, QString *ObjectPath = nullptr);
-    // Reads the unit's properties anew.
+              bool Action, QString *ObjectPath = nullptr,
+              const QDeadlineTimer &Deadline = QDeadlineTimer(QDeadlineTimer::Forever));
+    // Reads the unit's properties anew, all of it by the deadline (the query time-out from now
+    // when none is given).
     bool Fetch(ServiceHandle &Handle);
+    bool Fetch(ServiceHandle &Handle, const QDeadlineTimer &Deadline);
     bool UnitCall(ServiceHandle &Handle, const char *Method, const std::function<int(sd_bus_message *)> &Append);
 
     // The bus, opened on the first call; null, with m_ConnectError saying why, when it cannot be.
