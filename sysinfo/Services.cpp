@@ -453,6 +453,9 @@ bool TServices::ReadServices(TItems &Items, TIndex &Index, const std::function<b
             if (s.Read) {
                 TakeConfig(*item, s.Config);
                 TakeStatus(*item, s.Status);
+            } else if (s.StartTypeRead) {
+                item->StartType = TServiceStartType(s.Config.StartType);
+                item->StartTypeSettable = s.Config.StartTypeSettable;
             }
             TServiceItem *raw = item.get();
             Items.push_back(std::move(item));

@@ -443,6 +443,40 @@ public:
         return true;
     }
 
+    // The state of each named unit file, as the manager's list of unit files gives it: a unit
+    // whose own answers never came still has its start type there. Empty when the manager does
+    // not answer that either.
+    QHash<QString, QString> ReadFileStates(const QStringList &Ids)
+    {
+        QHash<QString, QString> states;
+        std::vector<std::string> patterns;
+        for (const QString &id : Ids)
+            patterns.push_back(id.toStdString());
+        MessagePtr reply;
+        const bool sent = SendManager(kManagerInterface, "ListUnitFilesByPatterns", &reply, [&](sd_bus_message *M) {
+            int r = sd_bus_message_append_strv(M, nullptr);
+            if (r < 0 || (r = sd_bus_message_open_container(M, 'a', "s")) < 0)
+                return r;
+            for (const std::string &p : patterns)
+                if ((r = sd_bus_message_append(M, "s", p.c_str())) < 0)
+                    return r;
+            return sd_bus_message_close_container(M);
+        });
+        if (!sent || !Run() || !reply || sd_bus_message_enter_container(reply.get(), 'a', "(ss)") <= 0)
+            return states;
+        const QSet<QString> wanted(Ids.cbegin(), Ids.cend());
+        for (;;) {
+            const char *path = nullptr, *state = nullptr;
+            if (sd_bus_message_read(reply.get(), "(ss)", &path, &state) <= 0)
+                break;
+            // A name in several folders: the manager lists the file it uses first.
+            const QString id = QString::fromUtf8(path).section(QLatin1Char('/'), -1);
+            if (wanted.contains(id) && !states.contains(id))
+                states.insert(id, QString::fromUtf8(state));
+        }
+        return states;
+    }
+
     // What the listing shows of every unit.
     void AskListing()
     {
@@ -509,6 +543,8 @@ public:
 
     QString Error;
     bool Cancelled = false;
+    // The manager answered nothing for its whole wait: the questions still open were given up.
+    bool Silent = false;
     std::vector<UnitRead> Units;
 
 private:
@@ -571,11 +607,18 @@ private:
     // A call to the manager's own object; a property of it when Property is set.
     bool SendManager(const char *Interface, const char *Method, const char *Property, MessagePtr *Reply)
     {
+        return SendManager(Interface, Method, Reply, [Property](sd_bus_message *M) {
+            return Property ? sd_bus_message_append(M, "ss", kManagerInterface, Property) : 0;
+        });
+    }
+    bool SendManager(const char *Interface, const char *Method, MessagePtr *Reply,
+                     const std::function<int(sd_bus_message *)> &Append)
+    {
         sd_bus_message *m = nullptr;
         int r = sd_bus_message_new_method_call(m_Bus, &m, kDestination, kManagerObject, Interface, Method);
         MessagePtr msg(m);
-        if (r >= 0 && Property)
-            r = sd_bus_message_append(m, "ss", kManagerInterface, Property);
+        if (r >= 0)
+            r = Append(m);
         if (r < 0)
             return Fail(r);
         auto p = std::make_unique<Pending>();
@@ -719,6 +762,7 @@ private:
             }
             // Nothing more is asked of a manager that answers nothing.
             m_Next = m_Questions.size();
+            Silent = true;
             return true;
         }
         std::vector<Pending *> overdue;
@@ -828,10 +872,17 @@ ServiceInfo InfoOf(const UnitRead &Unit)
     info.Entry.DisplayName = Unit.Description;
     const QString freezer = Unit.Failed ? QString() : Unit.FreezerState;
     info.Entry.State = ServiceManager::StateOf(Unit.ActiveState, freezer, Unit.JobType);
-    if (Unit.Failed)
-        return info;
-    info.Read = true;
     ServiceConfig &c = info.Config;
+    if (Unit.Failed) {
+        // The start type, where the manager's list of unit files gave it.
+        if (!Unit.UnitFileState.isEmpty()) {
+            info.StartTypeRead = true;
+            c.StartType = ServiceManager::StartTypeOf(Unit.UnitFileState);
+            c.StartTypeSettable = ServiceManager::StartTypeSettableOf(Unit.UnitFileState);
+        }
+        return info;
+    }
+    info.Read = true;
     c.DisplayName = Unit.Description;
     c.Description = Unit.Documentation.isEmpty() ? Unit.Description : Unit.Documentation.join(QStringLiteral(", "));
     // The manager names the user of a unit with a dynamic user itself (after the unit).
@@ -997,6 +1048,19 @@ std::optional<std::vector<ServiceInfo>> ServiceManager::ListServices(const std::
         else
             SetLastError(reader.Error.isEmpty() ? QStringLiteral("no answer from the service manager") : reader.Error);
         return std::nullopt;
+    }
+    // Units listed that gave no answer of their own take their start type from the manager's list
+    // of unit files, asked of them alone (a manager that answered nothing at all is not asked).
+    QStringList unanswered;
+    for (const UnitRead &u : reader.Units)
+        if (u.Listed && u.Failed)
+            unanswered.append(u.Id);
+    if (!unanswered.isEmpty() && !reader.Silent) {
+        Reader files(bus, kQueryTimeoutMs, Cancelled, QDeadlineTimer(kQueryTimeoutMs));
+        const QHash<QString, QString> states = files.ReadFileStates(unanswered);
+        for (UnitRead &u : reader.Units)
+            if (u.Listed && u.Failed && states.contains(u.Id))
+                u.UnitFileState = states.value(u.Id);
     }
     std::vector<ServiceInfo> services;
     services.reserve(reader.Units.size());

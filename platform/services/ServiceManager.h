@@ -86,6 +86,9 @@ struct ServiceInfo
     ServiceEntry Entry;
     // The unit's own properties arrived; without them only the entry's fields hold.
     bool Read = false;
+    // Without them, the manager's list of unit files gave the start type (Config's StartType and
+    // StartTypeSettable hold).
+    bool StartTypeRead = false;
     ServiceConfig Config;
     ServiceStatus Status;
     // Services that depend on this one (required, bound or wanted by), as the unit names them.
@@ -170,8 +173,9 @@ public:
     // folders as the manager finds them. Template units and other names of a unit are left out.
     // Per unit only the properties shown are asked for, many questions in flight together, waited
     // for without running any event loop. A unit that cannot be read keeps what the manager's list
-    // gave. Empty optional when the manager itself cannot be asked (its list, the connection), or
-    // once Cancelled says so (it is asked several times a second).
+    // gave, and the start type its list of unit files gives. Empty optional when the manager
+    // itself cannot be asked (its list, the connection), or once Cancelled says so (it is asked
+    // several times a second).
     std::optional<std::vector<ServiceInfo>> ListServices(const std::function<bool()> &Cancelled = {});
 
     // Opens a service by name; none when no such unit exists.
