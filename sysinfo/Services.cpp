@@ -9,6 +9,7 @@
 #include "platform/Logging.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMetaObject>
 #include <QThread>
 
@@ -231,6 +232,20 @@ bool TServiceItem::Reload()
     return TServiceHelper::ReloadItem(Name, this);
 }
 
+void TServiceItem::TakeReading(const TServiceItem &Source)
+{
+    Account = Source.Account;
+    BinaryPath = Source.BinaryPath;
+    LoadOrderGroup = Source.LoadOrderGroup;
+    StartType = Source.StartType;
+    StartTypeSettable = Source.StartTypeSettable;
+    Description = Source.Description;
+    State = Source.State;
+    ProcessID = Source.ProcessID;
+    AcceptsStop = Source.AcceptsStop;
+    AcceptsPause = Source.AcceptsPause;
+}
+
 // ---- TServiceHelper -----------------------------------------------------------------------
 
 quint32 TServiceHelper::PollInterval(quint32 WaitHint)
@@ -247,6 +262,36 @@ bool TServiceHelper::ManagerReachable()
         qCWarning(lcSysinfo) << "services:" << e.what();
         return false;
     }
+}
+
+bool TServiceHelper::RunBeside(const std::function<bool()> &Work)
+{
+    struct TRun
+    {
+        std::atomic<bool> Ended{false};
+        bool Result = false;
+    };
+    auto run = std::make_shared<TRun>();
+    // Told by the worker once it ends: a posted call wakes the loop below.
+    QObject waker;
+    std::thread worker([run, &Work, &waker] {
+        try {
+            run->Result = Work();
+        } catch (...) {
+            qCWarning(lcSysinfo) << "services:" << platform::CurrentExceptionText();
+            run->Result = false;
+        }
+        run->Ended = true;
+        QMetaObject::invokeMethod(
+            &waker, [] {}, Qt::QueuedConnection);
+    });
+    // Not the loop's exec: that returns at once once the application is asked to quit, and the
+    // worker still uses what the caller gave it.
+    QEventLoop loop;
+    while (!run->Ended.load())
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    worker.join();
+    return run->Result;
 }
 
 bool TServiceHelper::IsRunning(const QString &Name)

@@ -74,6 +74,8 @@ public:
     // Re-reads configuration, description, status and process; the display name, the service
     // type and the two name lists stay as the last list reload left them.
     bool Reload();
+    // Takes what Reload reads from another item of the same service, read elsewhere.
+    void TakeReading(const TServiceItem &Source);
 };
 
 // The routines behind the items and the list: class functions without instance data.
@@ -98,6 +100,12 @@ public:
     static quint32 PollInterval(quint32 WaitHint);
     // True when the service manager answers.
     static bool ManagerReachable();
+    // Runs Work on a worker thread and gives its result once it has ended. Meanwhile the calling
+    // thread keeps running its event loop (it repaints, answers the window system and serves the
+    // calls posted to it), also once the application has been asked to quit, so that nothing the
+    // manager delays holds it. Work must reach nothing those calls may change or free: it gets
+    // names, and items of its own.
+    static bool RunBeside(const std::function<bool()> &Work);
 };
 
 // The services of the machine, in the order the service manager lists them.

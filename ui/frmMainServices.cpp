@@ -12,15 +12,22 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QByteArrayView>
 #include <QCursor>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QMenu>
+#include <QPointer>
+#include <QScopeGuard>
 #include <QSet>
 #include <QStringView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <functional>
+#include <memory>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -114,6 +121,84 @@ bool CanPause(const TServiceItem *Item)
 {
     return Item->State == TServiceState::Running && Item->AcceptsPause;
 }
+
+// Holds off the input to a window while a command runs beside its thread, which keeps running its
+// event loop meanwhile: the window is disabled, and what the user does to it (a key the window
+// would take itself, a shortcut) is dropped. A close asked for meanwhile (the user, the window
+// system, a request to end the program) waits until the hold ends, so that nothing is torn down
+// under the command.
+class TInputHold : public QObject
+{
+public:
+    explicit TInputHold(QWidget *Window) : m_Window(Window), m_WasEnabled(Window && Window->isEnabled())
+    {
+        if (!m_Window)
+            return;
+        m_Window->setEnabled(false);
+        // Installed last, it sees the events before the window's own filter does.
+        qApp->installEventFilter(this);
+    }
+    ~TInputHold() override
+    {
+        qApp->removeEventFilter(this);
+        if (!m_Window)
+            return;
+        if (m_WasEnabled)
+            m_Window->setEnabled(true);
+        if (m_CloseWanted)
+            m_Window->close();
+    }
+    TInputHold(const TInputHold &) = delete;
+    TInputHold &operator=(const TInputHold &) = delete;
+
+protected:
+    bool eventFilter(QObject *Watched, QEvent *Event) override
+    {
+        auto *widget = qobject_cast<QWidget *>(Watched);
+        if (!m_Window || !widget || widget->window() != m_Window)
+            return false;
+        switch (Event->type()) {
+        case QEvent::Close:
+            if (widget != m_Window)
+                return false;
+            m_CloseWanted = true;
+            Event->ignore();
+            return true;
+        case QEvent::ShortcutOverride:
+            // Taken here, no shortcut of the window fires; the key itself is dropped below.
+            Event->accept();
+            return true;
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::InputMethod:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TouchCancel:
+        case QEvent::TabletPress:
+        case QEvent::TabletMove:
+        case QEvent::TabletRelease:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    QPointer<QWidget> m_Window;
+    bool m_WasEnabled;
+    bool m_CloseWanted = false;
+};
 
 } // namespace
 
@@ -336,69 +421,111 @@ TServiceItem *TServicePage::SelectedService() const
 
 void TServicePage::ServiceCommand(TServiceCommand Code, TServiceStartType StartType)
 {
+    // One command at a time: its wait serves the window's events, and another asked for meanwhile
+    // is refused.
+    if (m_CommandRunning)
+        return;
     TServiceItem *item = SelectedService();
     if (!item)
         return;
     const quint32 wait = TServiceHelper::WAIT_INFINITE;
     QString name = item->Name;
+    const QPointer<TServicePage> alive(this);
+    m_CommandRunning = true;
+    const auto running = qScopeGuard([&] {
+        if (alive)
+            m_CommandRunning = false;
+    });
+    // Declared after the guard: a close it held back comes before the page takes commands again.
+    std::optional<TInputHold> hold;
 
-    // One waiting operation: panel, operation, panel away, failure report. Showing the panel
-    // lets queued work run (a list read in the background takes the old one's place), so the item
-    // is looked up again by its name; a service that has gone meanwhile is skipped. The same holds
-    // after every question and report: the items are only used before the next event loop.
-    auto run = [&](const char16_t *WaitText, const char16_t *Failure, const auto &Operation) {
+    // The operation runs on a worker on an item of its own, which is re-read there afterwards;
+    // the window's thread keeps running its events meanwhile. A list read in the background may
+    // take the old one's place then, so the items are used only before the wait and looked up
+    // again by name after it; a service that has gone meanwhile is skipped.
+    auto beside = [&](const std::function<bool(TServiceItem &)> &Operation) {
+        TServiceItem *now = objServices->ItemByName(name);
+        if (!now)
+            return false;
+        auto own = std::make_shared<TServiceItem>();
+        own->Name = now->Name;
+        own->TakeReading(*now);
+        const bool ok = TServiceHelper::RunBeside([own, Operation] { return Operation(*own); });
+        if (!alive)
+            return ok;
+        if (TServiceItem *after = objServices->ItemByName(name))
+            after->TakeReading(*own);
+        return ok;
+    };
+    // One waiting operation: panel, operation, panel away, failure report.
+    auto run = [&](const char16_t *WaitText, const char16_t *Failure,
+                   const std::function<bool(TServiceItem &)> &Operation) {
         m_Context.Host->ShowWaiting(QString::fromUtf16(WaitText));
-        item = objServices->ItemByName(name);
-        const bool ok = item && Operation();
+        const bool found = objServices->ItemByName(name) != nullptr;
+        const bool ok = found && beside(Operation);
+        if (!alive)
+            return;
         m_Context.Host->HideWaiting();
-        if (item && !ok)
+        if (found && !ok)
             ReportServiceFailure(Failure, name);
     };
+    auto holdInput = [&] { hold.emplace(m_Context.Host->HostWindow()); };
 
     switch (Code) {
     case TServiceCommand::Start:
         if (item->State != TServiceState::Stopped)
             return;
+        holdInput();
         if (item->StartType == TServiceStartType::Disabled)
-            item->SetStartType(TServiceStartType::Manual);
-        run(kWaitStart, kFailStart, [&] { return item->Start(wait); });
+            beside([](TServiceItem &S) { return S.SetStartType(TServiceStartType::Manual); });
+        if (!alive)
+            return;
+        run(kWaitStart, kFailStart, [wait](TServiceItem &S) { return S.Start(wait); });
         break;
     case TServiceCommand::Stop: {
         const QString text = QString::fromUtf16(kAskStop).arg(ServiceNameText(name), VisibleText(item->Description));
-        if (AskQuestion(text) == TMessageResult::No)
+        if (AskQuestion(text) == TMessageResult::No || !alive)
             return;
         // The list may have been reloaded while the question was open.
         item = SelectedService();
         if (!item || !CanStop(item))
             return;
         name = item->Name;
-        run(kWaitStop, kFailStop, [&] { return item->Stop(wait); });
+        holdInput();
+        run(kWaitStop, kFailStop, [wait](TServiceItem &S) { return S.Stop(wait); });
         break;
     }
     case TServiceCommand::Pause:
         if (!CanPause(item))
             return;
-        run(kWaitPause, kFailPause, [&] { return item->Pause(wait); });
+        holdInput();
+        run(kWaitPause, kFailPause, [wait](TServiceItem &S) { return S.Pause(wait); });
         break;
     case TServiceCommand::Resume:
         if (item->State != TServiceState::Paused)
             return;
-        run(kWaitResume, kFailResume, [&] { return item->Resume(wait); });
+        holdInput();
+        run(kWaitResume, kFailResume, [wait](TServiceItem &S) { return S.Resume(wait); });
         break;
     case TServiceCommand::Restart:
         if (!CanStop(item))
             return;
-        run(kWaitRestart, kFailRestart, [&] { return item->Restart(wait); });
+        holdInput();
+        run(kWaitRestart, kFailRestart, [wait](TServiceItem &S) { return S.Restart(wait); });
         break;
     case TServiceCommand::SetStartType:
         if (item->StartType == StartType)
             return;
-        if (!item->ChangeStartType(StartType))
+        // No waiting panel here; the window takes no input all the same.
+        holdInput();
+        if (!beside([StartType](TServiceItem &S) { return S.ChangeStartType(StartType); }) && alive)
             ReportServiceFailure(kFailStartType, name);
         break;
     default:
         break;
     }
+    if (!alive)
+        return;
     RefreshServiceList();
     UpdateServiceButtons();
     // The panel shows the service as the command left it.

@@ -96,4 +96,6 @@ private:
     // What the reading under way is to do to the rows once it is in.
     bool m_FillWanted = false;
     bool m_RefreshWanted = false;
+    // A command runs (its wait serves the window's events).
+    bool m_CommandRunning = false;
 };
