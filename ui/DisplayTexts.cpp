@@ -139,9 +139,16 @@ QString ServiceNameText(const QString &Name)
         if (!unitChar)
             return VisibleText(Name);
     }
-    if (Name.size() <= kVisibleTextLimit)
-        return Name;
-    return Name.left(kVisibleTextLimit) + QString::fromUtf16(kVisibleTextCut);
+    // Cut where and as VisibleText cuts. A backslash is the one character of such a name it
+    // would escape: a slash, which no unit name holds, stands in for it while it cuts, and what
+    // it kept is the manager's own spelling.
+    QString standIn = Name;
+    standIn.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QString shown = VisibleText(standIn);
+    qsizetype kept = 0;
+    while (kept < shown.size() && kept < standIn.size() && shown.at(kept) == standIn.at(kept))
+        ++kept;
+    return Name.left(kept) + shown.mid(kept);
 }
 
 int RoundEven(double Value)
