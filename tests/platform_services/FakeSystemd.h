@@ -22,6 +22,7 @@
 #include <QMutexLocker>
 #include <QProcess>
 #include <QThread>
+#include <QWaitCondition>
 
 #include <memory>
 #include <optional>
@@ -51,6 +52,11 @@ struct Change
     QString type, file, dest;
 };
 
+struct UnitFileEntry
+{
+    QString path, state;
+};
+
 struct ListedUnit
 {
     QString id, description, loadState, activeState, subState, following;
@@ -73,6 +79,20 @@ inline const QDBusArgument &operator>>(const QDBusArgument &a, ListedUnit &u)
     a.beginStructure();
     a >> u.id >> u.description >> u.loadState >> u.activeState >> u.subState >> u.following >> u.path >> u.jobId >>
         u.jobType >> u.jobPath;
+    a.endStructure();
+    return a;
+}
+inline QDBusArgument &operator<<(QDBusArgument &a, const UnitFileEntry &f)
+{
+    a.beginStructure();
+    a << f.path << f.state;
+    a.endStructure();
+    return a;
+}
+inline const QDBusArgument &operator>>(const QDBusArgument &a, UnitFileEntry &f)
+{
+    a.beginStructure();
+    a >> f.path >> f.state;
     a.endStructure();
     return a;
 }
@@ -127,6 +147,7 @@ Q_DECLARE_METATYPE(fakesd::ExecCommand)
 Q_DECLARE_METATYPE(fakesd::JobRef)
 Q_DECLARE_METATYPE(fakesd::Change)
 Q_DECLARE_METATYPE(fakesd::ListedUnit)
+Q_DECLARE_METATYPE(fakesd::UnitFileEntry)
 
 namespace fakesd {
 
@@ -152,6 +173,9 @@ struct Unit
     bool refusesStop = false; // a stop ends back in "active"
     bool unreadable = false;  // its properties are refused
     bool silent = false;      // questions about its properties are never answered
+    // Each question about its properties is answered this much later (ms), one after the other:
+    // a manager that answers, but slowly.
+    int answerDelay = 0;
     bool dynamicUser = false;
     QStringList missing; // properties this manager does not have (an older one)
     int startDelay = 0;
@@ -211,6 +235,8 @@ public:
         QMutexLocker l(&m_mutex);
         m_units = Units;
         m_calls.clear();
+        // Answers held back for units no longer there go now.
+        m_wake.wakeAll();
         m_aliases.clear();
         if (m_folder.isEmpty())
             return;
@@ -330,6 +356,19 @@ public:
             }
             if (u->silent)
                 return true;
+            if (u->answerDelay > 0) {
+                // Held back without the lock, so that the test may change the units meanwhile.
+                const QString path = Msg.path();
+                QDeadlineTimer until(u->answerDelay);
+                while (u && u->answerDelay > 0 && !until.hasExpired()) {
+                    m_wake.wait(&m_mutex, until);
+                    u = byPath(path);
+                }
+                if (!u) {
+                    error("org.freedesktop.DBus.Error.UnknownObject", QStringLiteral("no such unit"));
+                    return true;
+                }
+            }
             if (member == QLatin1String("Get")) {
                 // One property, from the same values GetAll gives.
                 const QString name = args.value(1).toString();
@@ -374,6 +413,14 @@ public:
                 QThread::msleep(ulong(m_listDelay));
             advance();
             reply({QVariant::fromValue(listUnits())});
+        } else if (member == QLatin1String("ListUnitFilesByPatterns")) {
+            const QStringList patterns = args.value(1).toStringList();
+            m_calls.last() = member + QLatin1Char(' ') + patterns.join(QLatin1Char(','));
+            QList<UnitFileEntry> files;
+            for (const Unit &u : m_units)
+                if (u.loadState != QLatin1String("not-found") && (patterns.isEmpty() || patterns.contains(u.id())))
+                    files.append({m_folder + QLatin1Char('/') + u.id(), u.unitFileState});
+            reply({QVariant::fromValue(files)});
         } else if (member == QLatin1String("LoadUnit")) {
             Unit *u = find(arg0);
             if (!u) {
@@ -572,6 +619,7 @@ private:
 
 private:
     mutable QMutex m_mutex;
+    QWaitCondition m_wake;
     std::vector<Unit> m_units;
     std::vector<Unit> m_stubs;
     QHash<QString, QString> m_aliases; // another name -> the unit's id
@@ -596,20 +644,13 @@ public:
         qDBusRegisterMetaType<Change>();
         qDBusRegisterMetaType<QList<Change>>();
         qDBusRegisterMetaType<ListedUnit>();
+        qDBusRegisterMetaType<UnitFileEntry>();
+        qDBusRegisterMetaType<QList<UnitFileEntry>>();
         qDBusRegisterMetaType<QList<ListedUnit>>();
 
         const QString config = m_dir.file(QStringLiteral("bus.conf"));
-        QFile f(config);
-        if (!f.open(QIODevice::WriteOnly))
+        if (!writeConfig(false))
             return;
-        f.write(QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                               "<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>\n"
-                               "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
-                    .arg(m_dir.path())
-                    .toUtf8());
-        f.close();
         m_daemon.setProgram(QStringLiteral("dbus-daemon"));
         m_daemon.setArguments(
             {QStringLiteral("--config-file=") + config, QStringLiteral("--print-address"), QStringLiteral("--nofork")});
@@ -654,10 +695,40 @@ public:
     }
     bool ok() const { return m_ok; }
     const QString &address() const { return m_address; }
+    // The bus itself refuses pings to the manager. The toolkit answers them for the stand-in at
+    // once, past the questions it holds back; a real manager answers them in their turn, and so
+    // its pings tell nothing sooner than its other answers.
+    bool refusePing(bool Refuse)
+    {
+        if (!writeConfig(Refuse))
+            return false;
+        const QDBusMessage reload = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ReloadConfig"));
+        return m_server && m_server->call(reload, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
+    }
 
     Manager manager;
 
 private:
+    bool writeConfig(bool RefusePing)
+    {
+        QFile f(m_dir.file(QStringLiteral("bus.conf")));
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        const QString refusal = RefusePing ? QStringLiteral("<deny send_destination=\"org.freedesktop.systemd1\" "
+                                                            "send_interface=\"org.freedesktop.DBus.Peer\"/>")
+                                           : QString();
+        f.write(QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                               "<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>\n"
+                               "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                               "<allow eavesdrop=\"true\"/><allow own=\"*\"/>%2</policy></busconfig>\n")
+                    .arg(m_dir.path(), refusal)
+                    .toUtf8());
+        return f.error() == QFileDevice::NoError;
+    }
+
     tvtest::TempDir m_dir;
     QProcess m_daemon;
     QThread m_thread;

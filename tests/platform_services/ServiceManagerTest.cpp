@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 using namespace platform::services;
@@ -404,6 +405,52 @@ TEST_F(ServiceManagerTest, SingleServiceQuestionsGiveUpOnABusyManagerWhileAListi
     bus->manager.setListDelay(0);
     ASSERT_TRUE(listed.has_value());
     EXPECT_EQ(listed->size(), 1u);
+}
+
+// A manager that answers each question about the unit just under the query time-out after the
+// one before, its pings in their turn too, never leaves a question unanswered for that long; a read of a single service
+// still ends the query time-out after it began: opening the service, reading it again, and the reading a change of its
+// start type begins with.
+TEST_F(ServiceManagerTest, ASingleServiceReadEndsOneTimeOutAfterItBeganHoweverSteadilyTheManagerAnswers)
+{
+    constexpr int kLimit = ServiceManager::kQueryTimeoutMs + 1500;
+    struct Read
+    {
+        const char *What;
+        std::function<bool(ServiceManager &, ServiceHandle &)> Ask;
+    };
+    const Read reads[] = {
+        {"open", [](ServiceManager &M, ServiceHandle &) { return M.OpenService("alpha").has_value(); }},
+        {"status",
+         [](ServiceManager &M, ServiceHandle &H) {
+             ServiceStatus s;
+             return M.QueryStatus(H, s);
+         }},
+        {"start type", [](ServiceManager &M, ServiceHandle &H) { return M.SetStartType(H, StartDisabled); }},
+    };
+    ASSERT_TRUE(bus->refusePing(true));
+    for (const Read &r : reads) {
+        SCOPED_TRACE(r.What);
+        auto alpha = fakesd::Service("alpha", "active", "enabled");
+        bus->manager.setUnits({alpha});
+        ServiceManager m;
+        auto handle = m.OpenService("alpha");
+        ASSERT_TRUE(handle.has_value());
+        ServiceStatus status;
+        ASSERT_TRUE(m.QueryStatus(*handle, status)); // what was read with the opening is used up
+        alpha.answerDelay = ServiceManager::kQueryTimeoutMs - 100;
+        bus->manager.setUnits({alpha});
+
+        QElapsedTimer t;
+        t.start();
+        EXPECT_FALSE(r.Ask(m, *handle));
+        EXPECT_LT(t.elapsed(), kLimit);
+        EXPECT_FALSE(m.LastError().isEmpty());
+        // The answers still held back go at once.
+        bus->manager.setUnits({fakesd::Service("alpha", "active", "enabled")});
+        EXPECT_EQ(bus->manager.unit("alpha")->unitFileState, "enabled");
+    }
+    EXPECT_TRUE(bus->refusePing(false));
 }
 
 TEST_F(ServiceManagerTest, DependentsAreServicesOnly)
