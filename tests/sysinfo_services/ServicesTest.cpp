@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -119,6 +120,53 @@ TEST_F(ServicesTest, DependencyListsPairUpAndSkipOtherUnits)
 
 // The user comes as the manager names it: a dynamic user it leaves unnamed reads the same
 // before and after an action.
+// A unit whose own questions are never answered, or refused, shows the start type the manager's
+// list of unit files gives it, mapped as for every other unit; that list is asked of such units
+// alone.
+TEST_F(ServicesTest, AUnitThatGivesNoAnswerOfItsOwnHasTheStartTypeOfItsUnitFile)
+{
+    struct Case
+    {
+        const char *Name;
+        const char *FileState;
+        bool Silent; // else refused
+        TServiceStartType StartType;
+        bool Settable;
+    };
+    const Case cases[] = {
+        {"on-silent", "enabled", true, TServiceStartType::Automatic, true},
+        {"masked-silent", "masked", true, TServiceStartType::Disabled, true},
+        {"off-silent", "disabled", true, TServiceStartType::Manual, true},
+        {"static-silent", "static", true, TServiceStartType::Manual, false},
+        {"on-refused", "enabled", false, TServiceStartType::Automatic, true},
+    };
+    std::vector<fakesd::Unit> units{Service("beta", "active", "masked")};
+    QStringList unanswered;
+    for (const Case &c : cases) {
+        auto u = Service(c.Name, "active", c.FileState);
+        u.silent = c.Silent;
+        u.unreadable = !c.Silent;
+        units.push_back(u);
+        unanswered.append(u.id());
+    }
+    fake().setUnits(units);
+    TServices list;
+    list.Reload();
+    ASSERT_FALSE(list.RefreshFailed());
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TServiceItem *item = list.ItemByName(c.Name);
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ(item->StartType, c.StartType);
+        EXPECT_EQ(item->StartTypeSettable, c.Settable);
+        // The rest as the manager's own list says.
+        EXPECT_EQ(item->State, TServiceState::Running);
+        EXPECT_EQ(item->DisplayName, QString::fromLatin1(c.Name) + " daemon");
+    }
+    EXPECT_EQ(list.ItemByName("beta")->StartType, TServiceStartType::Disabled);
+    EXPECT_TRUE(fake().calls().contains("ListUnitFilesByPatterns " + unanswered.join(',')));
+}
+
 TEST_F(ServicesTest, AnItemReadAfterAnActionReadsAsTheListingDoes)
 {
     auto user = Service("alpha", "active", "enabled");
