@@ -1,3 +1,4 @@
+#include "common/Pinger.h"
 #include "common/ServiceList.h"
 #include "common/UserDirs.h"
 #include "platform_services/FakeSystemd.h"
@@ -20,6 +21,8 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QTimer>
 #include <QTreeWidget>
@@ -314,6 +317,87 @@ TEST_F(ServicePageTest, AStartTypeThatCannotBeSetIsReported)
     Settle();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, "设置启动类型操作失败！\n\nbeta");
+}
+
+// The manager answers each question about the service just under the query time-out after the
+// one before. A command and a start-type change give up on it as always and report so, while the
+// window's thread keeps running its events: the waiting panel (none for the start type) shows, the
+// window takes no input (a key, a second command), and a close asked for meanwhile comes once the
+// command has returned.
+TEST_F(ServicePageTest, ACommandOnASlowManagerRunsBesideTheWindowWhichTakesNoInputMeanwhile)
+{
+    struct Case
+    {
+        const char *What;
+        TServiceCommand Command;
+        TServiceStartType StartType;
+        QString Waiting; // empty: no waiting panel
+        QString Failure;
+    };
+    const Case cases[] = {
+        {"start", TServiceCommand::Start, {}, "正在启动服务，请等待……", "启动服务操作失败！\n\nbeta"},
+        {"start type",
+         TServiceCommand::SetStartType,
+         TServiceStartType::Automatic,
+         {},
+         "设置启动类型操作失败！\n\nbeta"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.What);
+        fake().setUnits({Service("alpha", "active", "enabled"), Service("beta")});
+        shown.clear();
+        Open();
+        Select("beta");
+        form->ServicePage->lvServicesClick(List());
+        ASSERT_TRUE(form->Details->pnlDetails->isVisible());
+        fake().withUnit("beta", [](fakesd::Unit *u) {
+            u->answerDelay = platform::services::ServiceManager::kQueryTimeoutMs - 100;
+        });
+
+        struct Seen
+        {
+            bool Ran = false, Enabled = true, Panel = false, Details = false, Open = false;
+            QString Caption;
+            std::size_t Shown = 0;
+        } seen;
+        QTimer::singleShot(1500, form.get(), [&] {
+            seen.Ran = true;
+            seen.Enabled = form->isEnabled();
+            seen.Panel = form->pnlWaiting->isVisible();
+            seen.Caption = form->pnlWaiting->Caption();
+            QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QCoreApplication::sendEvent(form.get(), &esc);
+            seen.Details = form->Details->pnlDetails->isVisible();
+            form->ServicePage->ServiceCommand(TServiceCommand::Stop);
+            seen.Shown = shown.size();
+            form->close();
+            seen.Open = form->isVisible();
+        });
+        tvtest::Pinger ping(form.get());
+        QElapsedTimer t;
+        t.start();
+        form->ServicePage->ServiceCommand(c.Command, c.StartType);
+        const qint64 took = t.elapsed();
+        EXPECT_LT(ping.Stop().count(), 100);
+        EXPECT_LT(took, 2 * platform::services::ServiceManager::kQueryTimeoutMs + 3000);
+        fake().setUnits({Service("alpha", "active", "enabled"), Service("beta")});
+
+        EXPECT_TRUE(seen.Ran);
+        EXPECT_FALSE(seen.Enabled);
+        EXPECT_EQ(seen.Panel, !c.Waiting.isEmpty());
+        if (!c.Waiting.isEmpty()) {
+            EXPECT_EQ(seen.Caption, c.Waiting);
+        }
+        EXPECT_TRUE(seen.Details);
+        EXPECT_EQ(seen.Shown, 0u);
+        EXPECT_TRUE(seen.Open);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].Text, c.Failure);
+        EXPECT_EQ(shown[0].Title, "失败");
+        EXPECT_FALSE(form->pnlWaiting->isVisible());
+        EXPECT_FALSE(form->isVisible());
+        form.reset();
+    }
 }
 
 TEST_F(ServicePageTest, RefreshFollowsTheServices)
