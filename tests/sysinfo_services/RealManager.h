@@ -19,8 +19,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QStringList>
 #include <QThread>
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -42,8 +44,9 @@ class UserManager
 {
 public:
     // ManyUnits more oneshot services "tv-many-NNNN" that stay active once started, all started
-    // with the manager.
-    explicit UserManager(int ManyUnits = 0) : m_many(ManyUnits)
+    // with the manager. Each of Refused is one more service, enabled and started with the
+    // manager, whose properties the bus refuses to tell anyone.
+    explicit UserManager(int ManyUnits = 0, const QStringList &Refused = {}) : m_many(ManyUnits), m_refused(Refused)
     {
         m_skip = start();
         if (!m_skip.isEmpty())
@@ -158,12 +161,25 @@ private:
             QDir().mkpath(m_dir.file(QLatin1String(d)));
         ::chmod(QFile::encodeName(runtime).constData(), 0700);
         const QString busConfig = m_dir.file(QStringLiteral("bus.conf"));
+        QByteArray refusals;
+        for (const QString &name : m_refused) {
+            // The unit's object, as the manager names it: letters and digits kept, every other
+            // byte as "_xx".
+            QByteArray object = "/org/freedesktop/systemd1/unit/";
+            for (const char c : (name + QStringLiteral(".service")).toUtf8())
+                object +=
+                    std::isalnum(static_cast<unsigned char>(c)) ? QByteArray(1, c) : "_" + QByteArray(1, c).toHex();
+            refusals += "<deny send_destination=\"org.freedesktop.systemd1\" "
+                        "send_interface=\"org.freedesktop.DBus.Properties\" send_path=\"" +
+                object + "\"/>";
+        }
         Write(busConfig,
               "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
               "<busconfig><type>session</type><listen>systemd:</listen><auth>EXTERNAL</auth>\n"
               "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+              "<allow eavesdrop=\"true\"/><allow own=\"*\"/>" +
+                  refusals + "</policy></busconfig>\n");
         Write(unitDir() + QStringLiteral("/dbus.socket"),
               "[Unit]\nDefaultDependencies=no\n[Socket]\nListenStream=%t/bus\n");
         Write(unitDir() + QStringLiteral("/dbus.service"),
@@ -184,6 +200,14 @@ private:
               Unit("Taskvane test dependent", "Requires=tv-base.service\nAfter=tv-base.service",
                    "WantedBy=taskvane-test.target", sleepPath));
         Write(unitDir() + QStringLiteral("/tv-static.service"), Unit("Taskvane test static", "", "", sleepPath));
+        for (const QString &name : m_refused) {
+            const QString unit = name + QStringLiteral(".service");
+            Write(unitDir() + QLatin1Char('/') + unit,
+                  Unit("Taskvane test refused", "", "WantedBy=taskvane-test.target", sleepPath));
+            const QString wants = configUnitDir() + QStringLiteral("/taskvane-test.target.wants");
+            QDir().mkpath(wants);
+            QFile::link(unitDir() + QLatin1Char('/') + unit, wants + QLatin1Char('/') + unit);
+        }
         Write(unitDir() + QStringLiteral("/tv-indirect.service"),
               Unit("Taskvane test indirect", "", "Also=tv-base.service", sleepPath));
         for (int i = 0; i < m_many; ++i) {
@@ -385,6 +409,7 @@ private:
     QString m_address;
     QString m_skip;
     int m_many = 0;
+    QStringList m_refused;
     pid_t m_child = -1;
 };
 

@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -167,6 +169,90 @@ TEST_F(ServicePageManyUnits, TheWindowAnswersWhileAThousandServicesAreRead)
     EXPECT_LT(longest.count(), 100);
     EXPECT_EQ(form->lblTopBarInfo->text(),
               QStringLiteral("[服务管理] 服务: %1").arg(Page().lvServices->topLevelItemCount()));
+}
+
+// A real manager in namespaces of its own, with one enabled service whose properties the bus
+// refuses to tell.
+class ServicePageRealManager : public ListingFixture
+{
+protected:
+    static void SetUpTestSuite() { manager = new realsd::UserManager(0, {QStringLiteral("tv-locked")}); }
+    static void TearDownTestSuite()
+    {
+        delete manager;
+        manager = nullptr;
+        // No later call of this program may go to the machine's own manager.
+        qputenv(platform::services::kBusAddressVariable, "unix:path=/nonexistent/taskvane-no-such-bus");
+    }
+    void SetUp() override
+    {
+        if (!manager->skipReason().isEmpty())
+            GTEST_SKIP() << "no private systemd user manager: " << manager->skipReason().toStdString();
+        ASSERT_TRUE(manager->settle(60000)) << "the units did not start";
+    }
+    QTreeWidgetItem *Row(const QString &Name) const
+    {
+        for (int i = 0; i < Page().lvServices->topLevelItemCount(); ++i)
+            if (Page().lvServices->topLevelItem(i)->text(0) == Name)
+                return Page().lvServices->topLevelItem(i);
+        return nullptr;
+    }
+
+    static inline realsd::UserManager *manager = nullptr;
+};
+
+// The manager's own list of unit files says what the unit itself may not: the row shows the
+// start type it gives, and the state the manager's list of units gives.
+TEST_F(ServicePageRealManager, AUnitWhoseOwnAnswersAreRefusedShowsTheStartTypeOfItsUnitFile)
+{
+    NewForm();
+    SelectPage();
+    ASSERT_TRUE(tvtest::WaitForServices(Page().objServices, 60000));
+    const QTreeWidgetItem *row = Row(QStringLiteral("tv-locked"));
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->text(1), QStringLiteral("Taskvane test refused"));
+    EXPECT_EQ(row->text(2), QStringLiteral("运行中"));
+    EXPECT_EQ(row->text(3), QStringLiteral("自动"));
+    // Its own answers, such as its command line, stayed refused.
+    EXPECT_EQ(row->text(4), QString());
+}
+
+// A start the manager takes seconds over: the window answers meanwhile behind the waiting panel,
+// and the row then shows the service running.
+TEST_F(ServicePageRealManager, AStartThatTakesSecondsKeepsTheWindowAnswering)
+{
+    const QByteArray sleep = QFile::encodeName(QStandardPaths::findExecutable(QStringLiteral("sleep")));
+    ASSERT_TRUE(realsd::UserManager::Write(manager->unitDir() + QStringLiteral("/tv-slow.service"),
+                                           realsd::UserManager::Unit("Taskvane test slow", "", "", sleep) +
+                                               "ExecStartPre=" + sleep + " 2\n"));
+    NewForm();
+    int boxes = 0;
+    UiHooks().ExecModal = [&boxes](QDialog *) {
+        ++boxes;
+        return 0;
+    };
+    SelectPage();
+    ASSERT_TRUE(tvtest::WaitForServices(Page().objServices, 60000));
+    QTreeWidgetItem *row = Row(QStringLiteral("tv-slow"));
+    ASSERT_NE(row, nullptr);
+    ASSERT_EQ(row->text(2), QStringLiteral("已停止"));
+    row->setSelected(true);
+
+    QString waiting;
+    QTimer::singleShot(1000, form.get(), [&] {
+        if (form->pnlWaiting->isVisible())
+            waiting = form->pnlWaiting->Caption();
+    });
+    Pinger ping(form.get());
+    Page().ServiceCommand(TServiceCommand::Start);
+    EXPECT_LT(ping.Stop().count(), 100);
+    EXPECT_EQ(waiting, QStringLiteral("正在启动服务，请等待……"));
+    EXPECT_EQ(boxes, 0);
+    ASSERT_TRUE(tvtest::WaitForServices(Page().objServices, 60000));
+    row = Row(QStringLiteral("tv-slow"));
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->text(2), QStringLiteral("运行中"));
+    EXPECT_TRUE(TServiceHelper::Stop(QStringLiteral("tv-slow"), TServiceHelper::WAIT_INFINITE));
 }
 
 } // namespace
