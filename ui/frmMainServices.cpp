@@ -428,7 +428,8 @@ void TServicePage::ServiceCommand(TServiceCommand Code, TServiceStartType StartT
     TServiceItem *item = SelectedService();
     if (!item)
         return;
-    const quint32 wait = TServiceHelper::WAIT_INFINITE;
+    // The page waits for every operation without a time limit.
+    constexpr quint32 kNoTimeLimit = TServiceHelper::WAIT_INFINITE;
     QString name = item->Name;
     const QPointer<TServicePage> alive(this);
     m_CommandRunning = true;
@@ -480,7 +481,7 @@ void TServicePage::ServiceCommand(TServiceCommand Code, TServiceStartType StartT
             beside([](TServiceItem &S) { return S.SetStartType(TServiceStartType::Manual); });
         if (!alive)
             return;
-        run(kWaitStart, kFailStart, [wait](TServiceItem &S) { return S.Start(wait); });
+        run(kWaitStart, kFailStart, [](TServiceItem &S) { return S.Start(kNoTimeLimit); });
         break;
     case TServiceCommand::Stop: {
         const QString text = QString::fromUtf16(kAskStop).arg(ServiceNameText(name), VisibleText(item->Description));
@@ -492,26 +493,26 @@ void TServicePage::ServiceCommand(TServiceCommand Code, TServiceStartType StartT
             return;
         name = item->Name;
         holdInput();
-        run(kWaitStop, kFailStop, [wait](TServiceItem &S) { return S.Stop(wait); });
+        run(kWaitStop, kFailStop, [](TServiceItem &S) { return S.Stop(kNoTimeLimit); });
         break;
     }
     case TServiceCommand::Pause:
         if (!CanPause(item))
             return;
         holdInput();
-        run(kWaitPause, kFailPause, [wait](TServiceItem &S) { return S.Pause(wait); });
+        run(kWaitPause, kFailPause, [](TServiceItem &S) { return S.Pause(kNoTimeLimit); });
         break;
     case TServiceCommand::Resume:
         if (item->State != TServiceState::Paused)
             return;
         holdInput();
-        run(kWaitResume, kFailResume, [wait](TServiceItem &S) { return S.Resume(wait); });
+        run(kWaitResume, kFailResume, [](TServiceItem &S) { return S.Resume(kNoTimeLimit); });
         break;
     case TServiceCommand::Restart:
         if (!CanStop(item))
             return;
         holdInput();
-        run(kWaitRestart, kFailRestart, [wait](TServiceItem &S) { return S.Restart(wait); });
+        run(kWaitRestart, kFailRestart, [](TServiceItem &S) { return S.Restart(kNoTimeLimit); });
         break;
     case TServiceCommand::SetStartType:
         if (item->StartType == StartType)
