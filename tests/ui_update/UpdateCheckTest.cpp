@@ -557,6 +557,31 @@ TEST_F(UpdateCheckTest, ClosingTheFormStopsARunningCheck)
     EXPECT_FALSE(QFile::exists(File("_update.tmp")));
 }
 
+// A window closed while its worker checks an offered dictionary stops the worker, which writes
+// nothing: the user's copy stays, nothing is left beside it, and the label ends with the versions.
+TEST_F(UpdateCheckTest, ClosingTheFormWhileAnOfferedDictionaryIsCheckedLeavesTheUsersCopy)
+{
+    MakeDictionary(File("Ravel.db"), QStringLiteral("2009-04-15"));
+    const QByteArray before = ReadFile(File("Ravel.db"));
+    dicttest::WriteLargeDictionary(dir.file(QStringLiteral("offered.db")), QStringLiteral("2031-02-03"),
+                                   16 * 1024 * 1024);
+    const QByteArray offered = ReadFile(dir.file(QStringLiteral("offered.db")));
+    Serve("[VERSION]\nDB=2031-02-03\n",
+          [offered](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, offered)); });
+    TUpdateCheck *check = form->UpdateCheck.get();
+    const TGetFileCompletedEvent completed = check->objHttpGet->OnGetFileCompleted;
+    check->objHttpGet->OnGetFileCompleted = [&](QObject *Sender, const QString &FileName, qint32 FileSize) {
+        completed(Sender, FileName, FileSize);
+        if (check->UpdateStage == 1)
+            form->close();
+    };
+    ASSERT_TRUE(RunCheck());
+    EXPECT_EQ(Targets().size(), 2);
+    EXPECT_TRUE(ReadFile(File("Ravel.db")) == before);
+    EXPECT_EQ(QDir(home.DataDir()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Ravel.db")});
+    EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2009-04-15")));
+}
+
 TEST_F(UpdateCheckTest, ProgressTexts)
 {
     form->UpdateCheck->UpdateStage = 0;
