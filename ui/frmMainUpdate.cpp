@@ -218,6 +218,7 @@ void TUpdateCheck::StartUpdateCheck()
     if (!objHttpGet || UpdateDir.isEmpty() || !UpdateCheckAllowed())
         return;
     StopWorker();
+    m_Stopped = false;
     UpdateStage = 0;
     // The download's first write makes the folder; a folder that cannot be made fails the transfer.
     platform::shell::MakePrivateDirs(UpdateDir);
@@ -228,6 +229,7 @@ void TUpdateCheck::StartUpdateCheck()
 
 void TUpdateCheck::StopUpdateCheck()
 {
+    m_Stopped = true;
     if (objHttpGet)
         objHttpGet->Stop();
     // A stopped worker ends its stage as a stopped transfer does.
@@ -333,7 +335,8 @@ void TUpdateCheck::ShowDescriptor(const TDescriptor &Descriptor)
         // Compared with the dictionary in use, the user's copy or the shipped one, as its check
         // found it.
         const QString dictVersion = CheckedDictVersion();
-        if (IsNewerVersion(Descriptor.Db, dictVersion, QLatin1Char('-'), 3)) {
+        // The question above may have been open while the window closed.
+        if (IsNewerVersion(Descriptor.Db, dictVersion, QLatin1Char('-'), 3) && !m_Stopped) {
             UpdateStage = 1;
             objHttpGet->URL = UpdateURL(kDictPath);
             objHttpGet->LocalFile = UpdateDir + kDictTempFile;

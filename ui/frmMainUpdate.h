@@ -86,4 +86,6 @@ private:
     // Threads whose outcome is being shown (they wait for it) when another starts.
     std::vector<std::thread> m_Showing;
     bool m_InShow = false;
+    // Set by a stop: what a question still open then decides starts no download.
+    bool m_Stopped = false;
 };
