@@ -582,6 +582,24 @@ TEST_F(UpdateCheckTest, ClosingTheFormWhileAnOfferedDictionaryIsCheckedLeavesThe
     EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2009-04-15")));
 }
 
+// The question about a newer program may still be open when the window closes: what it then
+// decides starts no download of the dictionary the descriptor also offers.
+TEST_F(UpdateCheckTest, AWindowClosedWhileTheNewVersionQuestionIsOpenStartsNoDownload)
+{
+    MakeDictionary(File("Ravel.db"), QStringLiteral("2009-04-15"));
+    Serve("[VERSION]\nAPP=99.0.0.0\nDB=2031-02-03\n",
+          [](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, "never asked for")); });
+    answers = {4};
+    UiHooks().ExecModal = [this](QDialog *Dialog) {
+        form->close();
+        return uitest::AnswerMessageBox(Dialog, shown, answers);
+    };
+    ASSERT_TRUE(RunCheck());
+    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_EQ(Targets(), QStringList{QString::fromLatin1(kDescriptorPath)});
+    EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2009-04-15")));
+}
+
 TEST_F(UpdateCheckTest, ProgressTexts)
 {
     form->UpdateCheck->UpdateStage = 0;
