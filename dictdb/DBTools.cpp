@@ -1,38 +1,24 @@
 #include "dictdb/DBTools.h"
 
 #include "dictdb/DBToolsLogging.h"
+#include "dictdb/DictDB.h"
 #include "dictdb/DictDBVerify.h"
 #include "dictdb/DictTable.h"
 #include "platform/Logging.h"
+#include "platform/files/AtomicFile.h"
 #include "platform/files/FileStat.h"
+#include "platform/files/OwnFolder.h"
 #include "sysinfo/AES.h"
 
 #include <QHash>
 
+#include <atomic>
 #include <memory>
+#include <optional>
 
 namespace {
 
 const QString kDescriptionKey = QStringLiteral("5r2t8v3k6m4");
-
-// What the verification found for one file, and which file that was: a file is checked again
-// only when it is no longer the same file (another inode, size or modification time).
-struct TCheckedFile
-{
-    quint64 Device = 0;
-    quint64 Inode = 0;
-    qint64 Size = 0;
-    qint64 ModifySeconds = 0;
-    quint32 ModifyNanoseconds = 0;
-    bool Whole = false;
-    QString Version;
-
-    bool SameFile(const TCheckedFile &Other) const
-    {
-        return Device == Other.Device && Inode == Other.Inode && Size == Other.Size &&
-            ModifySeconds == Other.ModifySeconds && ModifyNanoseconds == Other.ModifyNanoseconds;
-    }
-};
 
 // Only a few places are ever asked about; a longer list means a caller passes names that change.
 constexpr qsizetype kMaxCheckedFiles = 16;
@@ -40,7 +26,9 @@ constexpr qsizetype kMaxCheckedFiles = 16;
 std::unique_ptr<TDictTable> DictTable;
 TDictFiles Files;
 QString FileInUse;
-QHash<QString, TCheckedFile> Checked;
+QHash<QString, TDictFileCheck> Checked;
+// Names the databases of the checks apart from every other.
+std::atomic<quint64> g_checks{0};
 
 // The unit's start and end.
 struct DBToolsUnit
@@ -65,61 +53,63 @@ void CloseQuietly()
 
 // Opens the named file's Config table and answers its version (kNoDictVersion when it has none);
 // raises what the open raises, and leaves the closing to the caller.
-QString ConfigVersion()
+QString ConfigVersion(TDictTable &Table)
 {
-    DictTable->SetTableName(QStringLiteral("Config"));
-    DictTable->Open();
-    if (DictTable->Locate(QStringLiteral("Item"), QStringLiteral("Version"), {}))
-        return DictTable->FieldByName(QStringLiteral("Value"))->AsString();
+    Table.SetTableName(QStringLiteral("Config"));
+    Table.Open();
+    if (Table.Locate(QStringLiteral("Item"), QStringLiteral("Version"), {}))
+        return Table.FieldByName(QStringLiteral("Value"))->AsString();
     return kNoDictVersion;
 }
 
-// The version the file answers with (kNoDictVersion when none); the look-ups keep their file.
-QString ReadVersion(const QString &FileName)
+// The file's identity; false when it is no regular file.
+bool Identify(const QString &FileName, TDictFileCheck &Check)
+{
+    platform::files::FileStatus st;
+    if (FileName.isEmpty() || !platform::files::StatFile(FileName, st) || st.Kind != platform::files::FileKind::Regular)
+        return false;
+    Check.Device = st.Device;
+    Check.Inode = st.Inode;
+    Check.Size = st.Size;
+    Check.ModifySeconds = st.ModifyTime.Seconds;
+    Check.ModifyNanoseconds = st.ModifyTime.Nanoseconds;
+    return true;
+}
+
+// The version the file answers with (kNoDictVersion when none), read through a database and a
+// table of the caller's own, so that any thread may ask while the look-ups read theirs.
+QString ReadVersionApart(const QString &FileName)
 {
     QString version = kNoDictVersion;
     try {
-        DictTable->Close();
-        DictTable->SetDatabaseName(FileName);
-        version = ConfigVersion();
+        TDictDatabase database;
+        database.SetFileName(FileName);
+        // A name of its own: tables find their database by name, and the look-ups' table names
+        // its database by the file.
+        database.SetDatabaseName(QStringLiteral("DictionaryCheck%1").arg(++g_checks));
+        TDictTable table(nullptr);
+        table.SetDatabaseName(database.DatabaseName());
+        version = ConfigVersion(table);
+        table.Close();
     } catch (...) {
         qCWarning(lcDictionary) << "version of" << FileName << "unread:" << platform::CurrentExceptionText();
-    }
-    CloseQuietly();
-    try {
-        DictTable->SetDatabaseName(FileInUse);
-    } catch (...) {
-        qCWarning(lcDictionary) << "back to" << FileInUse << "failed:" << platform::CurrentExceptionText();
     }
     return version;
 }
 
-// True with the file's version when it is a whole dictionary.
+// True with the file's version when it is a whole dictionary; checked once per identity.
 bool WholeDictionary(const QString &FileName, QString &Version)
 {
-    platform::files::FileStatus st;
-    if (FileName.isEmpty() || !platform::files::StatFile(FileName, st) ||
-        st.Kind != platform::files::FileKind::Regular) {
+    TDictFileCheck now;
+    if (!Identify(FileName, now)) {
         Checked.remove(FileName);
         return false;
     }
-    TCheckedFile now;
-    now.Device = st.Device;
-    now.Inode = st.Inode;
-    now.Size = st.Size;
-    now.ModifySeconds = st.ModifyTime.Seconds;
-    now.ModifyNanoseconds = st.ModifyTime.Nanoseconds;
     auto it = Checked.find(FileName);
     if (it == Checked.end() || !it->SameFile(now)) {
-        QString reason;
-        now.Whole = VerifyDictDatabaseFile(FileName, &reason);
-        if (!now.Whole)
-            qCWarning(lcDictionary) << "not a whole dictionary:" << reason;
-        if (now.Whole)
-            now.Version = ReadVersion(FileName);
         if (it == Checked.end() && Checked.size() >= kMaxCheckedFiles)
             Checked.clear();
-        it = Checked.insert(FileName, now);
+        it = Checked.insert(FileName, CheckDictFile(FileName));
     }
     Version = it->Version;
     return it->Whole;
@@ -184,16 +174,71 @@ QString DictFileInUse()
     return FileInUse;
 }
 
-bool ReadWholeDictVersion(const QString &FileName, QString &Version)
+QString CheckedDictVersion()
 {
-    Version = kNoDictVersion;
     if (!DictTable)
+        return kNoDictVersion;
+    UseChosenFile();
+    const auto it = Checked.constFind(FileInUse);
+    return FileInUse.isEmpty() || it == Checked.constEnd() ? kNoDictVersion : it->Version;
+}
+
+TDictFileCheck CheckDictFile(const QString &FileName, const std::function<bool()> &Stop)
+{
+    TDictFileCheck check;
+    if (!Identify(FileName, check))
+        return check;
+    TDictVerifyOptions options;
+    // A dictionary is only ever handed on whole: nothing may follow its structures.
+    options.ExactExtent = true;
+    options.Stop = Stop;
+    QString reason;
+    if (!VerifyDictDatabaseFile(FileName, options, &reason)) {
+        qCWarning(lcDictionary) << "not a whole dictionary:" << reason;
+        return check;
+    }
+    const QString version = ReadVersionApart(FileName);
+    TDictFileCheck after;
+    if (!Identify(FileName, after) || !after.SameFile(check)) {
+        qCWarning(lcDictionary) << FileName << "changed while it was checked";
+        return check;
+    }
+    check.Whole = true;
+    check.Version = version;
+    return check;
+}
+
+bool InstallDictFile(const QString &From, const QString &To, qint64 Limit, TDictFileCheck &Installed,
+                     const std::function<bool()> &Stop)
+{
+    Installed = TDictFileCheck();
+    const TDictFileCheck offered = CheckDictFile(From, Stop);
+    if (!offered.Whole)
         return false;
-    QString version;
-    if (!WholeDictionary(FileName, version))
+    // The bytes copied are those checked: the file is the user's own, in a folder only the user
+    // may write, and its size is still the one checked.
+    const std::optional<QByteArray> data = platform::files::ReadOwnFile(From, Limit);
+    if (!data || data->size() != offered.Size || (Stop && Stop()))
         return false;
-    Version = version;
+    if (!platform::files::WriteFileAtomically(To, *data))
+        return false;
+    TDictFileCheck written;
+    if (Identify(To, written) && written.Size == offered.Size) {
+        written.Whole = true;
+        written.Version = offered.Version;
+        Installed = written;
+    }
     return true;
+}
+
+void TakeDictFileCheck(const QString &FileName, const TDictFileCheck &Check)
+{
+    // Without an identity the file is checked again when it is next chosen.
+    if (FileName.isEmpty() || Check.Inode == 0)
+        return;
+    if (!Checked.contains(FileName) && Checked.size() >= kMaxCheckedFiles)
+        Checked.clear();
+    Checked.insert(FileName, Check);
 }
 
 void GetDictVersionIn(const QString &FileName, QString &Version)
@@ -206,7 +251,7 @@ void GetDictVersionIn(const QString &FileName, QString &Version)
         // Set again, so that a file replaced since the last call is opened afresh.
         DictTable->SetDatabaseName(FileName);
         FileInUse = FileName;
-        Version = ConfigVersion();
+        Version = ConfigVersion(*DictTable);
     } catch (...) {
         qCWarning(lcDictionary) << "version of" << FileName << "unread:" << platform::CurrentExceptionText();
     }

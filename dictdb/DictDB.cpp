@@ -97,6 +97,8 @@ void TDictDatabase::CheckDatabaseName(TDictSession *InSession, const QString &Na
 {
     if (!InSession || Name.isEmpty())
         return;
+    // Databases made on other threads join and leave the session meanwhile.
+    std::lock_guard<std::recursive_mutex> g(Sessions()->GlobalLock());
     for (TDictDatabase *other : QList<TDictDatabase *>(InSession->m_Databases)) {
         if (other == this || other->m_DatabaseName.compare(Name, Qt::CaseInsensitive) != 0)
             continue;

@@ -533,6 +533,69 @@ void TDictDBFileIO::CheckTableHeader(const TTableHeader &H) const
     }
 }
 
+qint64 TDictDBFileIO::StructuresEnd()
+{
+    TSequentialReads scan(this);
+    const qint64 size = FileSize();
+    qint64 end = kDataStart;
+    const auto takes = [&](qint64 From, qint64 Length) {
+        if (From < kDataStart || Length < 0 || From > size - Length)
+            Corrupt("a structure lies outside the file");
+        end = qMax(end, From + Length);
+    };
+    for (int i = 0; i < TableTab.TableCount; ++i) {
+        TTableHeader header;
+        ReadTableHeader(i, header);
+        takes(TableHeaderOffset(i), sizeof header);
+        TRecordTabItems records;
+        TIntegerAry blocks;
+        ReadRecordTabItems(header, records, blocks);
+        for (const qint32 b : blocks)
+            takes(b, kRecordTabBlockSize);
+        for (int k = 0; k < header.IndexCount; ++k) {
+            if (header.RecordTotal == 0 || header.IndexHeader[k].IndexTabOffset == 0)
+                continue;
+            TIndexTabItems entries;
+            ReadIndexTabItems(header, k, blocks, entries);
+            for (const qint32 b : blocks)
+                takes(b, kIndexTabBlockSize);
+        }
+        // The record's slots in field order, as the table lays them out.
+        qint64 recordSize = 0;
+        std::vector<qint64> blobSlots;
+        for (int f = 0; f < header.FieldCount; ++f) {
+            const TFieldTabItem &field = header.FieldTab[f];
+            if (IsBlobFieldType(field.FieldType)) {
+                blobSlots.push_back(recordSize);
+                recordSize += kBlobSlotSize;
+            } else {
+                recordSize += GetFieldSize(TFieldType(field.FieldType), field.FieldSize);
+            }
+        }
+        for (const TRecordTabItem &record : records) {
+            takes(record.DataOffset, recordSize);
+            for (const qint64 at : blobSlots) {
+                TBlobSlot slot;
+                ReadBuffer(&slot, record.DataOffset + at, sizeof slot);
+                // A slot never written holds no area.
+                if (slot.Length == 0 && slot.Capacity == 0)
+                    continue;
+                if (slot.Length < 0 || slot.Capacity < slot.Length)
+                    Corrupt("bad blob slot");
+                takes(slot.Offset, slot.Capacity);
+            }
+        }
+    }
+    return end;
+}
+
+void TDictDBFileIO::CheckExactExtent()
+{
+    const qint64 beyond = FileSize() - StructuresEnd();
+    if (beyond != 0)
+        Corrupt(QStringLiteral("%1 bytes lie beyond its last structure").arg(beyond));
+}
+
 void TDictDBFileIO::ReadTableHeader(int TableIdx, TTableHeader &Header)
 {
     ReadBuffer(&Header, TableHeaderOffset(TableIdx), sizeof Header);

@@ -133,6 +133,17 @@ public:
     // Checks a table header against the format's limits and the file's size.
     void CheckTableHeader(const dictdb::TTableHeader &Header) const;
 
+    // Where the file's structures end: the furthest byte taken up by the fixed areas, a table
+    // header, a block of a record or index tab, a record (deleted ones too: their tab entries
+    // still lead to them) or a blob area with its filler. Refuses a structure that lies
+    // outside the file. Nothing is ever freed and every allocation appends, so a file that
+    // only whole appends wrote ends exactly there.
+    qint64 StructuresEnd();
+    // Refuses a file that does not end where its structures end. Bytes beyond them belong to
+    // nothing: an append that an interrupted write left unfinished (which the next append
+    // simply passes), or bytes added to a file handed on, which a whole copy never has.
+    void CheckExactExtent();
+
 private:
     void CheckHead(const char *Head, qint64 Count, const QString &Name);
     void SelectPlugins();

@@ -48,7 +48,13 @@ void CheckBlobSlot(const TDictDBFileIO &Io, const TBlobSlot &Slot)
         Damage(Io, QStringLiteral("blob area outside the file"));
 }
 
-void VerifyTable(TDictDBFileIO &Io, int TableIdx, const QString &Name)
+void CheckStop(const TDictDBFileIO &Io, const TDictVerifyOptions &Options)
+{
+    if (Options.Stop && Options.Stop())
+        DatabaseErrorFmt(QStringLiteral("The check of database file '%s' was stopped"), Io.DatabaseName);
+}
+
+void VerifyTable(TDictDBFileIO &Io, int TableIdx, const QString &Name, const TDictVerifyOptions &Options)
 {
     TDictTableIO table(&Io);
     table.TableName = Name;
@@ -74,6 +80,7 @@ void VerifyTable(TDictDBFileIO &Io, int TableIdx, const QString &Name)
     std::vector<char> record(static_cast<size_t>(recordSize));
     std::vector<char> plain(static_cast<size_t>(recordSize));
     for (const TRecInfo &info : table.IndexLists[0]) {
+        CheckStop(Io, Options);
         InContext(Name, QString(), [&] { Io.ReadBuffer(record.data(), info.DataOffset, recordSize); });
         for (int f = 0; f < defs->Count(); ++f) {
             const TDictFieldDef *def = defs->Items(f);
@@ -112,7 +119,7 @@ void VerifyTable(TDictDBFileIO &Io, int TableIdx, const QString &Name)
     }
 }
 
-bool Verify(const QString &FileName, const QStringList &Passwords, QString *Reason)
+bool Verify(const QString &FileName, const TDictVerifyOptions &Options, QString *Reason)
 {
     auto refuse = [&](const QString &Why) {
         if (Reason)
@@ -125,7 +132,7 @@ bool Verify(const QString &FileName, const QStringList &Passwords, QString *Reas
         io.Open(FileName, mtDisk, false);
         if (io.Encrypted()) {
             bool open = false;
-            for (const QString &p : Passwords)
+            for (const QString &p : Options.Passwords)
                 if (io.SetPassword(p)) {
                     open = true;
                     break;
@@ -137,7 +144,9 @@ bool Verify(const QString &FileName, const QStringList &Passwords, QString *Reas
         QStringList names;
         io.GetTableNames(names);
         for (int i = 0; i < names.size(); ++i)
-            VerifyTable(io, i, names.at(i));
+            VerifyTable(io, i, names.at(i), Options);
+        if (Options.ExactExtent)
+            io.CheckExactExtent();
     } catch (const dataaccess::Exception &e) {
         return refuse(e.Message().isEmpty() ? QStringLiteral("Database file '%1' cannot be read").arg(FileName)
                                             : e.Message());
@@ -158,10 +167,17 @@ bool Verify(const QString &FileName, const QStringList &Passwords, QString *Reas
 
 bool VerifyDictDatabaseFile(const QString &FileName, QString *Reason)
 {
-    return Verify(FileName, QStringList{QString()}, Reason);
+    return Verify(FileName, TDictVerifyOptions(), Reason);
 }
 
 bool VerifyDictDatabaseFile(const QString &FileName, const QStringList &Passwords, QString *Reason)
 {
-    return Verify(FileName, Passwords, Reason);
+    TDictVerifyOptions options;
+    options.Passwords = Passwords;
+    return Verify(FileName, options, Reason);
+}
+
+bool VerifyDictDatabaseFile(const QString &FileName, const TDictVerifyOptions &Options, QString *Reason)
+{
+    return Verify(FileName, Options, Reason);
 }

@@ -5,6 +5,7 @@
 #include "platform/files/FileHandle.h"
 #include "platform/files/OwnFolder.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <limits>
@@ -13,6 +14,10 @@
 namespace {
 
 constexpr qint64 kReadSize = 512;
+// Each progress event holds the worker until the window's thread has run it: the window hears of
+// the transfer at most this often (and of its first and last piece always), so that the transfer
+// runs at the network's pace and not at the window's.
+constexpr qint64 kProgressIntervalMs = 100;
 
 } // namespace
 
@@ -152,11 +157,13 @@ TWorkThread::TOutcome TWorkThread::Send(platform::http::Request &Request, qint32
     return TOutcome::Next;
 }
 
-TWorkThread::TOutcome TWorkThread::Receive(platform::http::Request &Request,
+TWorkThread::TOutcome TWorkThread::Receive(platform::http::Request &Request, qint32 TotalSizeIn,
                                            const std::function<bool(const char *, qint64)> &Consume)
 {
     TotalRead = 0;
     char buffer[kReadSize];
+    QElapsedTimer sinceTold;
+    bool untold = false;
     while (!Stopping) {
         const qint64 n = Request.Read(buffer, kReadSize);
         if (n <= 0)
@@ -165,9 +172,18 @@ TWorkThread::TOutcome TWorkThread::Receive(platform::http::Request &Request,
             return FailUnlessStopping();
         BytesRead = qint32(n);
         TotalRead += qint32(n);
-        DoProcess();
+        untold = sinceTold.isValid() && sinceTold.elapsed() < kProgressIntervalMs && TotalRead != TotalSizeIn;
+        if (!untold) {
+            DoProcess();
+            sinceTold.start();
+        }
     }
-    return Stopping ? TOutcome::Ended : TOutcome::Next;
+    if (Stopping)
+        return TOutcome::Ended;
+    // The last piece read is told before the outcome.
+    if (untold)
+        DoProcess();
+    return TOutcome::Next;
 }
 
 TWorkThread::TOutcome TWorkThread::ReceiveFile(platform::http::Request &Request, qint32 TotalSizeIn)
@@ -180,8 +196,8 @@ TWorkThread::TOutcome TWorkThread::ReceiveFile(platform::http::Request &Request,
         qCWarning(lcSysinfo) << "HTTP transfer: cannot create" << m_Job.LocalFile;
         return FailUnlessStopping();
     }
-    const TOutcome received =
-        Receive(Request, [&file](const char *Data, qint64 Size) { return file.write(Data, Size) == Size; });
+    const TOutcome received = Receive(
+        Request, TotalSizeIn, [&file](const char *Data, qint64 Size) { return file.write(Data, Size) == Size; });
     if (received != TOutcome::Next)
         return received;
     if (!file.flush())
@@ -193,10 +209,10 @@ TWorkThread::TOutcome TWorkThread::ReceiveFile(platform::http::Request &Request,
     return TOutcome::Judged;
 }
 
-TWorkThread::TOutcome TWorkThread::ReceiveText(platform::http::Request &Request)
+TWorkThread::TOutcome TWorkThread::ReceiveText(platform::http::Request &Request, qint32 TotalSizeIn)
 {
     QByteArray received;
-    const TOutcome outcome = Receive(Request, [&received](const char *Data, qint64 Size) {
+    const TOutcome outcome = Receive(Request, TotalSizeIn, [&received](const char *Data, qint64 Size) {
         received.append(Data, qsizetype(Size));
         return true;
     });
@@ -227,7 +243,7 @@ TWorkThread::TOutcome TWorkThread::Transfer(std::optional<platform::http::Reques
     if (outcome == TOutcome::Next)
         outcome = Send(*Request, totalSize);
     if (outcome == TOutcome::Next)
-        outcome = m_Job.Mode == 0 ? ReceiveFile(*Request, totalSize) : ReceiveText(*Request);
+        outcome = m_Job.Mode == 0 ? ReceiveFile(*Request, totalSize) : ReceiveText(*Request, totalSize);
     return outcome;
 }
 

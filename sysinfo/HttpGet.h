@@ -71,9 +71,11 @@ private:
     // Sends the request and judges the answer's status and length (into TotalSizeOut).
     TOutcome Send(platform::http::Request &Request, qint32 &TotalSizeOut);
     TOutcome ReceiveFile(platform::http::Request &Request, qint32 TotalSizeIn);
-    TOutcome ReceiveText(platform::http::Request &Request);
-    // Reads the body piece by piece into Consume, which answers false when it cannot take one.
-    TOutcome Receive(platform::http::Request &Request, const std::function<bool(const char *, qint64)> &Consume);
+    TOutcome ReceiveText(platform::http::Request &Request, qint32 TotalSizeIn);
+    // Reads the body piece by piece into Consume, which answers false when it cannot take one,
+    // telling the progress now and then: TotalSizeIn (0 when unknown) marks the last piece.
+    TOutcome Receive(platform::http::Request &Request, qint32 TotalSizeIn,
+                     const std::function<bool(const char *, qint64)> &Consume);
     TOutcome FailUnlessStopping() const;
     QByteArray PostBody() const;
     void Execute();

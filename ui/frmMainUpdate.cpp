@@ -4,11 +4,11 @@
 
 #include "dictdb/DBTools.h"
 #include "platform/Logging.h"
-#include "platform/files/AtomicFile.h"
 #include "platform/files/IniFile.h"
 #include "platform/files/OwnFolder.h"
 #include "platform/http/HttpRequest.h"
 #include "platform/shell/Shell.h"
+#include "sysinfo/HandOff.h"
 #include "sysinfo/HttpGet.h"
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
@@ -88,6 +88,14 @@ bool ReadInt(const QString &Text, int &Value)
 
 // ---- building and the form's steps -------------------------------------------------------------
 
+// One worker of the check: its hand-off to the window's thread, and the wish to stop it.
+struct TUpdateCheck::TWorker
+{
+    explicit TWorker(QObject *Context) : HandOff(Context) {}
+    THandOff HandOff;
+    std::atomic<bool> Stop{false};
+};
+
 TUpdateCheck::TUpdateCheck(TLabel *Version, const QString &DataDir) : UpdateDir(DataDir), lblVersion(Version)
 {
     objHttpGet = new THttpGet(this);
@@ -109,6 +117,66 @@ TUpdateCheck::~TUpdateCheck()
     objHttpGet->OnGetFileCompleted = nullptr;
     objHttpGet->OnError = nullptr;
     objHttpGet->OnStopped = nullptr;
+    StopWorker();
+}
+
+bool TUpdateCheck::Busy() const
+{
+    return m_Worker || (objHttpGet && objHttpGet->IsBusy());
+}
+
+void TUpdateCheck::RunInBackground(TWork Work)
+{
+    StopWorker();
+    auto worker = std::make_shared<TWorker>(this);
+    m_Worker = worker;
+    m_Thread = std::thread([this, worker, work = std::move(Work)] {
+        std::function<void()> show;
+        try {
+            show = work(worker->Stop);
+        } catch (...) {
+            qCWarning(lcUi) << "update:" << platform::CurrentExceptionText();
+        }
+        // Runs only while the hand-off is open, that is while the check lives and wants it.
+        worker->HandOff.Synchronize([&] { WorkerEnded(worker, show); });
+    });
+}
+
+void TUpdateCheck::WorkerEnded(const std::shared_ptr<TWorker> &Worker, const std::function<void()> &Show)
+{
+    if (m_Worker != Worker)
+        return;
+    m_Worker.reset();
+    Worker->HandOff.Close();
+    if (Worker->Stop || !Show)
+        return;
+    // The worker waits until this has run: a worker started meanwhile cannot wait for it.
+    m_InShow = true;
+    Show();
+    m_InShow = false;
+}
+
+bool TUpdateCheck::StopWorker()
+{
+    const bool running = m_Worker != nullptr;
+    if (m_Worker) {
+        // It sees the wish at its next record; its outcome is handed to nobody.
+        m_Worker->Stop = true;
+        m_Worker->HandOff.Close();
+        m_Worker.reset();
+    }
+    if (m_Thread.joinable()) {
+        if (m_InShow)
+            m_Showing.push_back(std::move(m_Thread));
+        else
+            m_Thread.join();
+    }
+    if (!m_InShow) {
+        for (std::thread &t : m_Showing)
+            t.join();
+        m_Showing.clear();
+    }
+    return running;
 }
 
 QString TUpdateCheck::ProgramVersionText()
@@ -132,9 +200,8 @@ QString TUpdateCheck::UpdateURL(const QString &Path)
 
 QString TUpdateCheck::UpdateVersionText() const
 {
-    QString dictVersion;
-    GetDictVersion(dictVersion);
-    return VersionText(ProgramVersionText(), dictVersion);
+    // The dictionary the update may just have written is not opened on the window's thread.
+    return VersionText(ProgramVersionText(), CheckedDictVersion());
 }
 
 void TUpdateCheck::DeleteUpdateFiles()
@@ -150,6 +217,8 @@ void TUpdateCheck::StartUpdateCheck()
 {
     if (!objHttpGet || UpdateDir.isEmpty() || !UpdateCheckAllowed())
         return;
+    StopWorker();
+    m_Stopped = false;
     UpdateStage = 0;
     // The download's first write makes the folder; a folder that cannot be made fails the transfer.
     platform::shell::MakePrivateDirs(UpdateDir);
@@ -160,8 +229,12 @@ void TUpdateCheck::StartUpdateCheck()
 
 void TUpdateCheck::StopUpdateCheck()
 {
+    m_Stopped = true;
     if (objHttpGet)
         objHttpGet->Stop();
+    // A stopped worker ends its stage as a stopped transfer does.
+    if (StopWorker())
+        objHttpGetError(objHttpGet);
 }
 
 // ---- the transfer's events ---------------------------------------------------------------------
@@ -183,19 +256,26 @@ void TUpdateCheck::objHttpGetGetFileCompleted(QObject *, const QString &, qint32
         CheckUpdate();
         return;
     }
-    const QString downloaded = UpdateDir + kDictTempFile;
-    // Only a whole dictionary replaces the user's copy (a torn or damaged download would answer
-    // no look-up, and would claim its version forever), and it replaces it whole: written beside
+    // Only a whole dictionary replaces the user's copy (a torn, damaged or padded download would
+    // answer no look-up, or claim its version forever), and it replaces it whole: written beside
     // it and renamed over it, so that a failure leaves the old one as it was. The shipped copy is
-    // never written.
-    QString offeredVersion;
-    bool copied = false;
-    if (ReadWholeDictVersion(downloaded, offeredVersion)) {
-        const auto data = platform::files::ReadOwnFile(downloaded, objHttpGet->Limits.MaxBodyBytes);
-        copied = data && platform::files::WriteFileAtomically(UpdateDir + kDictFile, *data);
-    }
-    lblVersion->setText(copied ? QStringLiteral("更新成功！") : QStringLiteral("更新失败！"));
-    platform::files::RemoveOwnFile(downloaded);
+    // never written. Checking and copying up to the transfer's size bound takes the worker a while.
+    const QString downloaded = UpdateDir + kDictTempFile;
+    const QString dictionary = UpdateDir + kDictFile;
+    const qint64 limit = objHttpGet->Limits.MaxBodyBytes;
+    RunInBackground([this, downloaded, dictionary, limit](const std::atomic<bool> &Stop) {
+        TDictFileCheck installed;
+        const bool copied = InstallDictFile(downloaded, dictionary, limit, installed, [&Stop] { return Stop.load(); });
+        platform::files::RemoveOwnFile(downloaded);
+        return std::function<void()>([this, copied, installed] { ShowInstalled(copied, installed); });
+    });
+}
+
+void TUpdateCheck::ShowInstalled(bool Copied, const TDictFileCheck &Installed)
+{
+    lblVersion->setText(Copied ? QStringLiteral("更新成功！") : QStringLiteral("更新失败！"));
+    if (Copied)
+        TakeDictFileCheck(UpdateDir + kDictFile, Installed);
     lblVersion->setText(UpdateVersionText());
 }
 
@@ -212,45 +292,60 @@ void TUpdateCheck::objHttpGetError(QObject *)
 
 bool TUpdateCheck::CheckUpdate()
 {
-    const QString descriptor = UpdateDir + kDescriptorFile;
-    if (UpdateDir.isEmpty() || !QFileInfo::exists(descriptor))
+    if (UpdateDir.isEmpty())
         return false;
-    bool done = false;
-    try {
-        platform::files::IniFile ini;
-        // A descriptor that cannot be read gives the defaults: nothing is newer.
-        ini.Load(descriptor);
-        const QString app = ini.Value(QStringLiteral("VERSION"), QStringLiteral("APP"), QStringLiteral("0.0.0.0"))
-                                .left(kMaxValueLength);
-        const QString db =
-            ini.Value(QStringLiteral("VERSION"), QStringLiteral("DB"), kNoDictVersion).left(kMaxValueLength);
+    const QString descriptor = UpdateDir + kDescriptorFile;
+    RunInBackground([this, descriptor](const std::atomic<bool> &) {
+        TDescriptor offered;
+        if (QFileInfo::exists(descriptor)) {
+            try {
+                platform::files::IniFile ini;
+                // A descriptor that cannot be read gives the defaults: nothing is newer.
+                ini.Load(descriptor);
+                offered.App = ini.Value(QStringLiteral("VERSION"), QStringLiteral("APP"), QStringLiteral("0.0.0.0"))
+                                  .left(kMaxValueLength);
+                offered.Db =
+                    ini.Value(QStringLiteral("VERSION"), QStringLiteral("DB"), kNoDictVersion).left(kMaxValueLength);
+                offered.Read = true;
+            } catch (...) {
+                qCWarning(lcUi) << "update descriptor" << descriptor << "unread:" << platform::CurrentExceptionText();
+            }
+            platform::files::RemoveOwnFile(descriptor);
+        }
+        return std::function<void()>([this, offered] { ShowDescriptor(offered); });
+    });
+    return true;
+}
 
+void TUpdateCheck::ShowDescriptor(const TDescriptor &Descriptor)
+{
+    if (!Descriptor.Read)
+        return;
+    try {
         const QString programVersion = ProgramVersionText();
-        if (IsNewerVersion(app, programVersion, QLatin1Char('.'), 4)) {
+        if (IsNewerVersion(Descriptor.App, programVersion, QLatin1Char('.'), 4)) {
             const TMessageResult answer = TFormMessage::MessageBox(
-                QStringLiteral("已发现新版本 Taskvane v%1，建议下载更新。是否立即打开下载页面？").arg(VisibleText(app)),
+                QStringLiteral("已发现新版本 Taskvane v%1，建议下载更新。是否立即打开下载页面？")
+                    .arg(VisibleText(Descriptor.App)),
                 QStringLiteral("信息"), TMessageIcon::Information, TMessageButtons::YesNo);
             if (answer == TMessageResult::Yes && !UiHooks().OpenUrl(UpdateURL(kDownloadPage)))
                 ReportFailure(QStringLiteral("打开下载页面操作失败！\r\r%1").arg(UpdateURL(kDownloadPage)));
         }
 
-        // Compared with the dictionary in use, the user's copy or the shipped one.
-        QString dictVersion;
-        GetDictVersion(dictVersion);
-        if (IsNewerVersion(db, dictVersion, QLatin1Char('-'), 3)) {
+        // Compared with the dictionary in use, the user's copy or the shipped one, as its check
+        // found it.
+        const QString dictVersion = CheckedDictVersion();
+        // The question above may have been open while the window closed.
+        if (IsNewerVersion(Descriptor.Db, dictVersion, QLatin1Char('-'), 3) && !m_Stopped) {
             UpdateStage = 1;
             objHttpGet->URL = UpdateURL(kDictPath);
             objHttpGet->LocalFile = UpdateDir + kDictTempFile;
             objHttpGet->GetFile();
         }
-        // The versions just read: the dictionary is not opened again for the label.
         lblVersion->setText(VersionText(programVersion, dictVersion));
-        done = true;
     } catch (...) {
-        qCWarning(lcUi) << "update descriptor" << descriptor << "unread:" << platform::CurrentExceptionText();
+        qCWarning(lcUi) << "update descriptor unread:" << platform::CurrentExceptionText();
     }
-    platform::files::RemoveOwnFile(descriptor);
-    return done;
 }
 
 QStringList TUpdateCheck::SplitDelimited(const QString &Text, QChar Delimiter)

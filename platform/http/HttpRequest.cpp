@@ -241,6 +241,7 @@ struct Request::Impl
     {
         if (StopRequested && StopRequested())
             return Fail(QStringLiteral("stopped"));
+        const qint64 seenBefore = HeaderBytes + BodyBytes;
         int running = 0;
         if (curl_multi_perform(Multi, &running) != CURLM_OK)
             return Fail(QStringLiteral("transfer engine failure"));
@@ -261,6 +262,10 @@ struct Request::Impl
             return Fail(QStringLiteral("the transfer took too long"));
         if (!Paused && LastActivity.elapsed() > Limits.StallTimeoutMs)
             return Fail(QStringLiteral("the server stopped answering"));
+        // What arrived is taken first: a transfer that paused itself for the reader to make room
+        // has nothing to wait for, and a wait here would hold every buffer-full for a whole poll.
+        if (HeaderBytes + BodyBytes != seenBefore)
+            return true;
         if (curl_multi_poll(Multi, nullptr, 0, kPollMs, nullptr) != CURLM_OK)
             return Fail(QStringLiteral("transfer engine failure"));
         return true;

@@ -167,3 +167,75 @@ TEST(DictDBVerify, ReadsWithoutWritingOrNeedingWriteAccess)
     EXPECT_EQ(QFileInfo(path).lastModified(), changed);
     ::chmod(QFile::encodeName(path).constData(), 0644);
 }
+
+// A file handed on whole (a download) ends where its structures end: nothing may follow them,
+// and no structure, a deleted record's included, may reach past the end. Modified blobs leave
+// their old areas inside the file, and a deleted last record with an empty blob still ends it.
+TEST(DictDBVerify, AFileHandedOnWholeEndsWhereItsStructuresEnd)
+{
+    TempDir dir;
+    const QString path = PackedPeople(dir, 1030);
+    {
+        Database d(path, QStringLiteral("edit"));
+        d.db.SetPassword(kPassword);
+        TDictTableIO *t = d.Table(QStringLiteral("People"));
+        Record r(t);
+        r.Read(3);
+        r.OnlyActive({QStringLiteral("Note")});
+        r.SetText(QStringLiteral("Note"), QByteArray(5000, 'm'));
+        t->ModifyRecordData(r.Buffers(), 3, nullptr, false);
+        Record last(t);
+        last.SetText(QStringLiteral("Name"), "last");
+        t->AppendRecordData(last.Buffers(), false, nullptr);
+        t->DeleteRecordData(int(t->IndexLists[0].size()) - 1, false);
+    }
+    const QByteArray good = ReadAll(path);
+    const qint64 header = At<qint32>(good, dictdb::kTableTabOffset + 8);
+    const qint64 secondBlock = At<qint32>(good, At<qint32>(good, header + 33));
+    const qint64 lastRecord = At<qint32>(good, secondBlock + 4 + (1030 - 1024) * 5);
+    const qint64 lastNoteSlot = lastRecord + 4 + 21 + 4 + 2;
+    ASSERT_EQ(lastNoteSlot + 20 + 4 + 64, good.size()) << "the file ends with the deleted record's empty blob";
+
+    QByteArray reaching = good;
+    Put<qint32>(reaching, lastNoteSlot + 8, At<qint32>(good, lastNoteSlot + 8) + 64);
+    struct Case
+    {
+        const char *Name;
+        QByteArray Image;
+        bool Whole;     // the check without the extent rule
+        bool HandedOn;  // with it
+        QString Reason; // of the refusal with it
+    };
+    const QString corrupt = QStringLiteral("Database file '%1' is corrupt: ").arg(path);
+    const Case cases[] = {
+        {"as written", good, true, true, QString()},
+        {"one zero byte more", good + QByteArray(1, '\0'), true, false,
+         corrupt + QStringLiteral("1 bytes lie beyond its last structure")},
+        {"zeros to twice its length", good + QByteArray(good.size(), '\0'), true, false,
+         corrupt + QStringLiteral("%1 bytes lie beyond its last structure").arg(good.size())},
+        {"the deleted last record's blob area past the end", reaching, true, false,
+         corrupt + QStringLiteral("a structure lies outside the file")},
+        {"its last 64 bytes, the deleted record's empty blob area, cut", good.chopped(64), true, false,
+         corrupt + QStringLiteral("a structure lies outside the file")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Name);
+        WriteAll(path, c.Image);
+        QString reason;
+        EXPECT_EQ(VerifyDictDatabaseFile(path, {kPassword}, &reason), c.Whole) << qPrintable(reason);
+        TDictVerifyOptions options;
+        options.Passwords = {kPassword};
+        options.ExactExtent = true;
+        EXPECT_EQ(VerifyDictDatabaseFile(path, options, &reason), c.HandedOn) << qPrintable(reason);
+        if (!c.Reason.isEmpty()) {
+            EXPECT_EQ(reason, c.Reason);
+        }
+    }
+
+    // The shipped dictionary, as the build writes it, is such a file.
+    TDictVerifyOptions options;
+    options.ExactExtent = true;
+    QString reason;
+    EXPECT_TRUE(VerifyDictDatabaseFile(QStringLiteral(TASKVANE_BIN_DIR "/Ravel.db"), options, &reason))
+        << qPrintable(reason);
+}

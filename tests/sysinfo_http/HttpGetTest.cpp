@@ -7,8 +7,11 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+
+#include <cstdio>
 
 using httptest::LoopbackServer;
 using httptest::Recorded;
@@ -149,6 +152,62 @@ TEST_F(HttpGetTest, FileTransferReportsProgressOnTheOwnThreadAndCompletes)
     ASSERT_EQ(server->requests().size(), 1u);
     EXPECT_EQ(server->requests()[0].method, "GET");
     EXPECT_EQ(server->requests()[0].target, "/files/data.bin");
+}
+
+// Every progress event holds the transfer until the window has run it: the window is told at
+// most about ten times a second, of the first piece and always of the last, whatever the body's
+// size and whether its length was announced.
+TEST_F(HttpGetTest, ProgressIsToldAtMostTenTimesASecondAndAlwaysAtTheEnd)
+{
+    get->Limits.MaxBodyBytes = qint64{64} * 1024 * 1024;
+    get->Limits.TotalTimeoutMs = 120000;
+    QByteArray body(int(get->Limits.MaxBodyBytes), '\0');
+    for (qsizetype i = 0; i < body.size(); i += 4096)
+        body[i] = char(i / 4096);
+    Serve([&](const LoopbackServer::Conn &c, const Recorded &r) {
+        if (r.target == "/sized")
+            c.send(LoopbackServer::response(200, body));
+        else if (r.target == "/unsized")
+            c.send(LoopbackServer::response(200, body.left(4 * 1024 * 1024), false));
+        else
+            c.send(LoopbackServer::response(200, body.left(300 * 1024)));
+    });
+    struct Case
+    {
+        const char *Url;
+        quint8 Mode;
+        qint32 Size;
+        qint32 Total; // as the events carry it
+        const char *Outcome;
+    };
+    const Case cases[] = {
+        {"http://127.0.0.1/sized", 0, qint32(body.size()), qint32(body.size()), "file"},
+        // Judged by a length it never announced: an error, told after the progress.
+        {"http://127.0.0.1/unsized", 0, 4 * 1024 * 1024, 0, "error"},
+        {"http://127.0.0.1/text", 1, 300 * 1024, 300 * 1024, "text"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Url);
+        events = Events();
+        get->URL = QString::fromLatin1(c.Url);
+        QElapsedTimer took;
+        took.start();
+        ASSERT_TRUE(get->Start(c.Mode));
+        ASSERT_TRUE(WaitDone(120000));
+        const double seconds = double(took.elapsed()) / 1000.0;
+        const qsizetype told = events.progress.size();
+        std::printf("%s: %.1f MB/s, %lld progress events in %.2f s\n", c.Url, double(c.Size) / 1e6 / seconds,
+                    static_cast<long long>(told), seconds);
+        EXPECT_EQ(events.order, QStringList{QString::fromLatin1(c.Outcome)});
+        ASSERT_FALSE(events.progress.isEmpty());
+        EXPECT_LE(double(told), 10.0 * seconds + 2.0);
+        EXPECT_EQ(events.progress.back(), qMakePair(c.Size, c.Total));
+        for (qsizetype i = 1; i < told; ++i)
+            EXPECT_GT(events.progress[i].first, events.progress[i - 1].first);
+    }
+    QFile f(get->LocalFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.size(), 4 * 1024 * 1024);
 }
 
 TEST_F(HttpGetTest, PostOfThreeCharactersSendsSixBytes)

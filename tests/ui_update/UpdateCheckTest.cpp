@@ -2,15 +2,23 @@
 #include "platform_http/LoopbackServer.h"
 #include "ui_process/Fixture.h"
 
+#include "common/Pinger.h"
 #include "common/UserDirs.h"
+
+#include "dictdb/DictDBFileIO.h"
 
 #include "sysinfo/HttpGet.h"
 #include "sysinfo/Utils.h"
 #include "ui/frmAbout.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 
 #include <QKeyEvent>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
 
 using httptest::LoopbackServer;
 using httptest::Recorded;
@@ -104,7 +112,7 @@ protected:
         while (!deadline.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
             TWorkThread *t = form->UpdateCheck->objHttpGet->Thread();
-            if (t && !form->UpdateCheck->objHttpGet->IsBusy() && t->Ended()) {
+            if (t && !form->UpdateCheck->Busy() && t->Ended()) {
                 QCoreApplication::processEvents();
                 return true;
             }
@@ -307,6 +315,172 @@ TEST_F(UpdateCheckTest, OnlyAWholeDictionaryReplacesTheUsersCopy)
     EXPECT_TRUE(virus);
 }
 
+// Where the pictures of a file that WriteLargeDictionary wrote lie: the table's header, and the
+// blob slot of its last (deleted) picture.
+struct PicturePlaces
+{
+    qint64 Header = 0;
+    qint64 LastSlot = 0;
+};
+
+PicturePlaces FindPictures(const QString &Path)
+{
+    TDictDBFileIO io;
+    io.ReadOnlyAccess = true;
+    io.Open(Path, mtDisk, false);
+    dictdb::TTableHeader header;
+    io.ReadTableHeader(2, header);
+    TRecordTabItems records;
+    TIntegerAry blocks;
+    io.ReadRecordTabItems(header, records, blocks);
+    // The picture's slot follows its name of 20 characters and a NUL.
+    return {io.TableTab.TableHeaderOffset[2], qint64(records.back().DataOffset) + 21};
+}
+
+template <class T>
+void Put(QByteArray &Image, qint64 At, T Value)
+{
+    std::memcpy(Image.data() + At, &Value, sizeof Value);
+}
+
+template <class T>
+T At(const QByteArray &Image, qint64 Where)
+{
+    T v;
+    std::memcpy(&v, Image.constData() + Where, sizeof v);
+    return v;
+}
+
+// The update takes a dictionary only as its own structures say: the file ends where they end and
+// every one of them lies within it. Each offer refused leaves the user's copy as it was and writes
+// nothing; a whole one (which here ends with a deleted record's blob area) is taken.
+TEST_F(UpdateCheckTest, AnOfferedDictionaryIsTakenOnlyWhenItEndsWhereItsStructuresEnd)
+{
+    form->UpdateCheck->objHttpGet->Limits.TotalTimeoutMs = 120000;
+    MakeDictionary(File("Ravel.db"), QStringLiteral("2009-04-15"));
+    const QByteArray before = ReadFile(File("Ravel.db"));
+    const QString offeredPath = dir.file(QStringLiteral("offered.db"));
+    dicttest::WriteLargeDictionary(offeredPath, QStringLiteral("2031-02-03"), 3 * 1024 * 1024);
+    const QByteArray offered = ReadFile(offeredPath);
+    const PicturePlaces pictures = FindPictures(offeredPath);
+
+    QByteArray padded = offered + QByteArray(66060288 - offered.size(), '\0');
+    QByteArray reaching = offered;
+    Put<qint32>(reaching, pictures.LastSlot + 8, At<qint32>(offered, pictures.LastSlot + 8) + 1024 * 1024);
+    QByteArray counting = offered;
+    Put<qint32>(counting, pictures.Header + 37, At<qint32>(offered, pictures.Header + 37) + 1);
+    struct Case
+    {
+        const char *Name;
+        QByteArray Body;
+        bool Taken;
+    };
+    const Case cases[] = {
+        {"padded with zeros to 63 MiB", padded, false},
+        {"its last 1000 bytes cut", offered.chopped(1000), false},
+        {"a deleted picture's area claimed past the end", reaching, false},
+        {"a header counting a picture more than were written", counting, false},
+        {"whole", offered, true},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.Name);
+        const QByteArray body = k.Body;
+        Serve("[VERSION]\nDB=2031-02-03\n",
+              [body](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, body)); });
+        ASSERT_TRUE(RunCheck());
+        EXPECT_EQ(Targets().size(), 2);
+        EXPECT_TRUE(ReadFile(File("Ravel.db")) == (k.Taken ? offered : before));
+        EXPECT_EQ(QDir(home.DataDir()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Ravel.db")});
+        EXPECT_EQ(form->lblVersion->text(),
+                  VersionLabel(k.Taken ? QStringLiteral("2031-02-03") : QStringLiteral("2009-04-15")));
+    }
+    QString desc;
+    bool virus = false;
+    EXPECT_TRUE(LookupProcess(QStringLiteral("proc1"), desc, virus));
+    EXPECT_TRUE(virus);
+}
+
+// The window's thread only shows what the update's workers did: it answers within 100 ms through
+// the whole update of a large dictionary and of a padded one (descriptor, download, check, copy),
+// and hears of the download at most about ten times a second, the last time at 100 %.
+TEST_F(UpdateCheckTest, TheWindowAnswersThroughTheWholeUpdateOfALargeOrPaddedDictionary)
+{
+    form->UpdateCheck->objHttpGet->Limits.TotalTimeoutMs = 120000;
+    MakeDictionary(File("Ravel.db"), QStringLiteral("2009-04-15"));
+    const QByteArray before = ReadFile(File("Ravel.db"));
+    const QString largePath = dir.file(QStringLiteral("large.db"));
+    dicttest::WriteLargeDictionary(largePath, QStringLiteral("2031-02-03"), 48 * 1024 * 1024);
+    const QByteArray large = ReadFile(largePath);
+    MakeDictionary(dir.file(QStringLiteral("small.db")), QStringLiteral("2032-01-01"));
+    QByteArray padded = ReadFile(dir.file(QStringLiteral("small.db")));
+    padded += QByteArray(66060288 - padded.size(), '\0');
+
+    struct Told
+    {
+        qint32 Current;
+        qint32 Total;
+        qint64 At;
+        QString Label;
+    };
+    std::vector<Told> told;
+    QElapsedTimer clock;
+    clock.start();
+    TUpdateCheck *check = form->UpdateCheck.get();
+    const TProcessEvent shown = check->objHttpGet->OnProcess;
+    check->objHttpGet->OnProcess = [&](QObject *Sender, qint32 Current, qint32 Total) {
+        shown(Sender, Current, Total);
+        if (check->UpdateStage == 1)
+            told.push_back({Current, Total, clock.elapsed(), form->lblVersion->text()});
+    };
+
+    struct Case
+    {
+        const char *Name;
+        QByteArray Body;
+        QString Version;
+        bool Taken;
+    };
+    const Case cases[] = {
+        {"a large whole dictionary", large, QStringLiteral("2031-02-03"), true},
+        {"a small one padded with zeros to 63 MiB", padded, QStringLiteral("2032-01-01"), false},
+    };
+    // The process's first transfer costs its threads some tens of milliseconds once, as the
+    // program's start does; that one is no part of the update measured below.
+    server = std::make_unique<LoopbackServer>(
+        [](const LoopbackServer::Conn &c, const Recorded &) { c.send(LoopbackServer::response(404, "")); });
+    qputenv(platform::http::kServerOverrideVariable, server->connectTo());
+    ASSERT_TRUE(RunCheck());
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.Name);
+        told.clear();
+        // The user's copy is known before the update begins, as it is from the program's start.
+        EXPECT_EQ(CheckedDictVersion(), QStringLiteral("2009-04-15"));
+        const QByteArray body = k.Body;
+        Serve("[VERSION]\nDB=" + k.Version.toLatin1() + "\n",
+              [body](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, body)); });
+        tvtest::Pinger ping(form.get());
+        ASSERT_TRUE(RunCheck());
+        const qint64 held = ping.Stop().count();
+        EXPECT_LT(held, 100);
+        EXPECT_TRUE(ReadFile(File("Ravel.db")) == (k.Taken ? large : before));
+        EXPECT_EQ(form->lblVersion->text(), VersionLabel(k.Taken ? k.Version : QStringLiteral("2009-04-15")));
+
+        ASSERT_FALSE(told.empty());
+        const double seconds = double(told.back().At - told.front().At) / 1000.0;
+        std::printf("%s: the window held at most %lld ms; %zu progress events in %.2f s\n", k.Name,
+                    static_cast<long long>(held), told.size(), seconds);
+        EXPECT_LE(double(told.size()), 10.0 * seconds + 2.0) << told.size() << " in " << seconds << " s";
+        EXPECT_EQ(told.back().Current, qint32(body.size()));
+        EXPECT_EQ(told.back().Total, qint32(body.size()));
+        EXPECT_EQ(told.back().Label, QStringLiteral("正在下载更新文件... 100 %"));
+        // Put back for the next case.
+        if (k.Taken) {
+            MakeDictionary(File("Ravel.db"), QStringLiteral("2009-04-15"));
+            ASSERT_TRUE(ReadFile(File("Ravel.db")) == before);
+        }
+    }
+}
+
 // The update writes only the user's copy; the dictionary in use is the newer of that copy and the
 // shipped one, and the check compares the offer with the one in use.
 TEST_F(UpdateCheckTest, TheShippedDictionaryIsNeverWrittenAndTheNewerCopyIsUsed)
@@ -381,6 +555,49 @@ TEST_F(UpdateCheckTest, ClosingTheFormStopsARunningCheck)
     EXPECT_FALSE(form->UpdateCheck->objHttpGet->IsBusy());
     EXPECT_TRUE(form->lblVersion->text().startsWith(QStringLiteral("主程序版本：")));
     EXPECT_FALSE(QFile::exists(File("_update.tmp")));
+}
+
+// A window closed while its worker checks an offered dictionary stops the worker, which writes
+// nothing: the user's copy stays, nothing is left beside it, and the label ends with the versions.
+TEST_F(UpdateCheckTest, ClosingTheFormWhileAnOfferedDictionaryIsCheckedLeavesTheUsersCopy)
+{
+    MakeDictionary(File("Ravel.db"), QStringLiteral("2009-04-15"));
+    const QByteArray before = ReadFile(File("Ravel.db"));
+    dicttest::WriteLargeDictionary(dir.file(QStringLiteral("offered.db")), QStringLiteral("2031-02-03"),
+                                   16 * 1024 * 1024);
+    const QByteArray offered = ReadFile(dir.file(QStringLiteral("offered.db")));
+    Serve("[VERSION]\nDB=2031-02-03\n",
+          [offered](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, offered)); });
+    TUpdateCheck *check = form->UpdateCheck.get();
+    const TGetFileCompletedEvent completed = check->objHttpGet->OnGetFileCompleted;
+    check->objHttpGet->OnGetFileCompleted = [&](QObject *Sender, const QString &FileName, qint32 FileSize) {
+        completed(Sender, FileName, FileSize);
+        if (check->UpdateStage == 1)
+            form->close();
+    };
+    ASSERT_TRUE(RunCheck());
+    EXPECT_EQ(Targets().size(), 2);
+    EXPECT_TRUE(ReadFile(File("Ravel.db")) == before);
+    EXPECT_EQ(QDir(home.DataDir()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Ravel.db")});
+    EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2009-04-15")));
+}
+
+// The question about a newer program may still be open when the window closes: what it then
+// decides starts no download of the dictionary the descriptor also offers.
+TEST_F(UpdateCheckTest, AWindowClosedWhileTheNewVersionQuestionIsOpenStartsNoDownload)
+{
+    MakeDictionary(File("Ravel.db"), QStringLiteral("2009-04-15"));
+    Serve("[VERSION]\nAPP=99.0.0.0\nDB=2031-02-03\n",
+          [](const LoopbackServer::Conn &c) { c.send(LoopbackServer::response(200, "never asked for")); });
+    answers = {4};
+    UiHooks().ExecModal = [this](QDialog *Dialog) {
+        form->close();
+        return uitest::AnswerMessageBox(Dialog, shown, answers);
+    };
+    ASSERT_TRUE(RunCheck());
+    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_EQ(Targets(), QStringList{QString::fromLatin1(kDescriptorPath)});
+    EXPECT_EQ(form->lblVersion->text(), VersionLabel(QStringLiteral("2009-04-15")));
 }
 
 TEST_F(UpdateCheckTest, ProgressTexts)
