@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
+
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
@@ -163,8 +165,23 @@ std::optional<KernelInfo> StatusSource::Kernel()
     return k;
 }
 
+#if TASKVANE_TEST_SEAMS
+namespace {
+std::atomic<StatusSource *> s_DefaultSource{nullptr};
+} // namespace
+
+void SetDefaultStatusSource(StatusSource *Source)
+{
+    s_DefaultSource = Source;
+}
+#endif
+
 StatusSource &DefaultStatusSource()
 {
+#if TASKVANE_TEST_SEAMS
+    if (StatusSource *source = s_DefaultSource.load())
+        return *source;
+#endif
     static StatusSource source;
     return source;
 }
