@@ -119,9 +119,11 @@ std::optional<std::vector<DriveEntry>> StatusSource::Drives()
         std::optional<bool> removable;
         BlockDeviceFacts(m.Major, m.Minor, name, removable);
         d.Type = ClassifyDrive(m, name, removable);
+        // A query through a served file system waits as long as its server: such a drive is listed
+        // without its volume and sizes.
         struct statvfs vfs = {};
         const QByteArray path = QFile::encodeName(m.MountPoint);
-        if (::statvfs(path.constData(), &vfs) == 0) {
+        if (MountPointAnswers(m, *mounts) && ::statvfs(path.constData(), &vfs) == 0) {
             d.VolumeOk = true;
             d.FileSystem = m.FsType;
             d.MaxComponentLength = quint32(vfs.f_namemax);
