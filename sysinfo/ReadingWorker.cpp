@@ -3,6 +3,7 @@
 #include "platform/Logging.h"
 #include "sysinfo/Logging.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 
 #include <condition_variable>
@@ -14,6 +15,54 @@ namespace {
 
 // How long the end of the owner waits for a reading under way before leaving it behind.
 constexpr std::chrono::milliseconds kEndWait(250);
+// How long the program's end waits for the readings left behind: one that ends while the
+// program's statics are being torn down would run into them.
+constexpr std::chrono::milliseconds kExitWait(1000);
+
+// The readings left behind that still run.
+struct TLeftBehind
+{
+    std::mutex Lock;
+    std::condition_variable Cond;
+    int Running = 0;
+};
+
+TLeftBehind &LeftBehind()
+{
+    // Never destroyed: a reading may end after the program's statics have gone.
+    static auto *left = new TLeftBehind;
+    return *left;
+}
+
+void WaitForLeftBehind()
+{
+    TLeftBehind &left = LeftBehind();
+    std::unique_lock l(left.Lock);
+    left.Cond.wait_for(l, kExitWait, [&] { return left.Running == 0; });
+}
+
+// On the application's thread, while the application lives: its end waits for them.
+void LeaveBehind()
+{
+    static std::once_flag registered;
+    std::call_once(registered, [] {
+        if (QCoreApplication::instance())
+            qAddPostRoutine(WaitForLeftBehind);
+    });
+    TLeftBehind &left = LeftBehind();
+    std::lock_guard l(left.Lock);
+    ++left.Running;
+}
+
+void LeftBehindEnded()
+{
+    TLeftBehind &left = LeftBehind();
+    {
+        std::lock_guard l(left.Lock);
+        --left.Running;
+    }
+    left.Cond.notify_all();
+}
 
 } // namespace
 
@@ -26,9 +75,10 @@ struct TReadingWorker::TState
     std::thread Worker;
     TApply Apply;
     bool Closed = false;
-    bool Running = false; // started, its call not run yet
-    bool Ready = false;   // the worker's call waits in Apply
-    bool Finished = true; // the worker thread has nothing left to do
+    bool Running = false;   // started, its call not run yet
+    bool Ready = false;     // the worker's call waits in Apply
+    bool Finished = true;   // the worker thread has nothing left to do
+    bool Abandoned = false; // the owner has gone and left the worker behind
 
     // On the context's thread: runs the waiting call, if any; true then.
     bool RunReady()
@@ -63,6 +113,11 @@ TReadingWorker::~TReadingWorker()
     {
         std::unique_lock l(s.Lock);
         finished = s.Cond.wait_for(l, kEndWait, [&] { return s.Finished; });
+        if (!finished) {
+            // Counted before the worker can see it.
+            LeaveBehind();
+            s.Abandoned = true;
+        }
     }
     if (!s.Worker.joinable())
         return;
@@ -90,24 +145,35 @@ bool TReadingWorker::Start(TRead Read)
         s.Finished = false;
     }
     try {
-        s.Worker = std::thread([state = m_State, read = std::move(Read)] {
+        s.Worker = std::thread([state = m_State, read = std::move(Read)]() mutable {
             TApply apply;
             try {
                 apply = read();
             } catch (...) {
                 qCWarning(lcSysinfo) << "reading failed:" << platform::CurrentExceptionText();
             }
+            // What the reading reached goes now, on this thread.
+            read = nullptr;
+            bool abandoned = false;
             {
                 std::lock_guard l(state->Lock);
-                state->Apply = std::move(apply);
-                state->Ready = true;
+                abandoned = state->Abandoned;
                 state->Finished = true;
-                // Posted under the lock: a closed worker has let its relay go, and nothing reaches it.
-                if (!state->Closed && state->Relay)
-                    QMetaObject::invokeMethod(
-                        state->Relay, [state] { state->RunReady(); }, Qt::QueuedConnection);
+                if (!abandoned) {
+                    state->Apply = std::move(apply);
+                    state->Ready = true;
+                    // Posted under the lock: a closed worker has let its relay go, and nothing
+                    // reaches it.
+                    if (!state->Closed && state->Relay)
+                        QMetaObject::invokeMethod(
+                            state->Relay, [state] { state->RunReady(); }, Qt::QueuedConnection);
+                }
             }
             state->Cond.notify_all();
+            if (abandoned) {
+                apply = nullptr;
+                LeftBehindEnded();
+            }
         });
     } catch (const std::system_error &e) {
         qCWarning(lcSysinfo) << "no reading thread:" << e.what();

@@ -11,7 +11,8 @@
 // worker never waits for that thread, and that thread waits for a worker only as long as it
 // says: a reading may hang in the system (a file system whose server is gone), and neither the
 // window nor its end may hang with it. Once closed, no call runs any more; a reading still under
-// way is left to end by itself, with everything it uses kept alive by its own closure.
+// way is left to end by itself, with everything it uses kept alive by its own closure, and the
+// application's end waits a moment for such readings before the program's statics go.
 class TReadingWorker
 {
 public:
