@@ -35,7 +35,7 @@ const char16_t kFailDisable[] = u"禁用启动项操作失败！\r\r%1";
 const char16_t kFailDelete[] = u"删除启动项操作失败！\r\r%1";
 
 // How long the details wait for a program's file before they show what the list found.
-constexpr std::chrono::milliseconds kProgramWait(40);
+constexpr std::chrono::milliseconds kProgramWait(25);
 
 // The entry index a row holds; false for a row without one.
 bool RowIndex(const TListRow *Row, int &Index)

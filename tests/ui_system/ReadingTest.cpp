@@ -184,13 +184,12 @@ TEST_F(SystemPageReading, TheWindowAnswersWhileTheFiguresWaitAndThePageFillsWhen
     ASSERT_TRUE(held().WaitForReader());
     EXPECT_EQ(held().WindowReads(), 0);
     tvtest::Pinger ping(form.get());
-    form->show();
     form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
     for (int i = 0; i < 5; ++i) {
         Page().SystemTick();
         Spin(40);
     }
-    form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
+    form->btnLeftMenu_ConfigClick(form->btnLeftMenu_Config);
     form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
     Spin(100);
     EXPECT_EQ(held().Entered(), 1);
