@@ -1,5 +1,6 @@
 #include "sysinfo/Autoruns.h"
 
+#include "platform/Logging.h"
 #include "platform/files/AtomicFile.h"
 #include "platform/files/DesktopEntryFile.h"
 #include "platform/files/IniFile.h"
@@ -8,6 +9,9 @@
 #include "platform/files/RegularFile.h"
 #include "platform/registry/KeyStore.h"
 #include "platform/shell/Shell.h"
+#include "sysinfo/FileProperties.h"
+#include "sysinfo/Logging.h"
+#include "sysinfo/ReadingWorker.h"
 #include "sysinfo/Utils.h"
 
 #include <QDir>
@@ -15,6 +19,7 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -37,6 +42,16 @@ const char16_t kRunKeys[2][5][80] = {
 
 // A desktop entry larger than this is no launcher: it is not copied into the backup.
 constexpr qint64 kMaxShortcutSize = qint64{1024} * 1024;
+
+#if TASKVANE_TEST_SEAMS
+std::atomic<TAutoruns::TProgramHook> s_ProgramHook{nullptr};
+
+void ProgramHook(const QString &Program)
+{
+    if (TAutoruns::TProgramHook hook = s_ProgramHook.load())
+        hook(Program);
+}
+#endif
 
 QString SectionOf(const QString &Name, TAutorunRunType RunType)
 {
@@ -150,7 +165,8 @@ bool IsAutostartEntry(const QString &Path)
 
 } // namespace
 
-TAutoruns::TAutoruns(QObject *AOwner, const QString &DataDir) : QObject(AOwner)
+TAutoruns::TAutoruns(QObject *AOwner, const QString &DataDir)
+    : QObject(AOwner), m_Worker(std::make_unique<TReadingWorker>(this))
 {
     if (DataDir.isEmpty())
         return;
@@ -160,7 +176,18 @@ TAutoruns::TAutoruns(QObject *AOwner, const QString &DataDir) : QObject(AOwner)
     AdoptOldBackup(programDir, m_BackupFile);
 }
 
-TAutoruns::~TAutoruns() = default;
+TAutoruns::~TAutoruns()
+{
+    // A reading under way hands nothing over any more; one that waits on a file is left behind.
+    m_Worker.reset();
+}
+
+#if TASKVANE_TEST_SEAMS
+void TAutoruns::SetProgramHook(TProgramHook Hook)
+{
+    s_ProgramHook = Hook;
+}
+#endif
 
 QString TAutoruns::ShortcutFile(const QString &Location, const QString &Name)
 {
@@ -170,6 +197,79 @@ QString TAutoruns::ShortcutFile(const QString &Location, const QString &Name)
 void TAutoruns::Refresh()
 {
     ReadAll();
+}
+
+void TAutoruns::RefreshInBackground()
+{
+    if (m_Worker->Running()) {
+        m_Again = true;
+        return;
+    }
+    StartReading();
+}
+
+bool TAutoruns::Refreshing() const
+{
+    return m_Worker->Running() || m_Again;
+}
+
+void TAutoruns::StartReading()
+{
+    m_Again = false;
+    // Only copies go to the worker: a reading left behind at the component's end reaches nothing
+    // of it.
+    const QString backupFile = m_BackupFile;
+    const bool started = m_Worker->Start([this, backupFile]() -> TReadingWorker::TApply {
+        auto items = std::make_shared<TItems>();
+        bool failed = false;
+        try {
+            ReadEntries(backupFile, *items);
+            for (const auto &item : *items)
+                item->Program = ReadProgram(item->Command);
+        } catch (...) {
+            qCWarning(lcSysinfo) << "autoruns:" << platform::CurrentExceptionText();
+            failed = true;
+        }
+        return [this, items, failed] { ReadingEnded(*items, failed); };
+    });
+    if (!started)
+        m_Again = true;
+}
+
+void TAutoruns::ReadingEnded(TItems &Items, bool Failed)
+{
+    // Asked for again meanwhile (a command may have changed an entry since this reading began):
+    // the next reading's list is taken instead.
+    if (m_Again) {
+        StartReading();
+        Items.clear();
+        return;
+    }
+    if (!Failed)
+        m_Items.swap(Items);
+    // The items given up go here, on the thread that may have shown them.
+    Items.clear();
+    if (OnRefreshed)
+        OnRefreshed();
+}
+
+TAutorunProgram TAutoruns::ReadProgram(const QString &Command)
+{
+    TAutorunProgram program;
+    QString part;
+    ParseCommandLine(Command, 0, part);
+    TASKVANE_TEST_SEAM(ProgramHook(part));
+    // The program as the session finds it: never a file of the working folder.
+    const QString file = ProgramFileOf(part);
+    TFileProperties properties;
+    properties.LoadFromFile(file);
+    program.IconIndex = properties.GeneralInfo()->IconIndex;
+    const TVersionInfo &v = *properties.VersionInfo();
+    program.ProductName = v.ProductName;
+    program.FileDescription = v.FileDescription;
+    program.CompanyName = v.CompanyName;
+    program.LegalCopyright = v.LegalCopyright;
+    return program;
 }
 
 int TAutoruns::GetCount() const
@@ -184,7 +284,7 @@ TAutorunItem *TAutoruns::GetItem(int Index) const
     return m_Items[std::size_t(Index)].get();
 }
 
-QString TAutoruns::GetLocation(TAutorunUserType UserType, TAutorunRunType RunType) const
+QString TAutoruns::GetLocation(TAutorunUserType UserType, TAutorunRunType RunType)
 {
     const int user = int(UserType), run = int(RunType);
     if (user < 1 || user > 2 || run < 1 || run > 5)
@@ -204,10 +304,11 @@ QString TAutoruns::ProgramFile(const QString &Command)
     return ProgramFileOf(program);
 }
 
-bool TAutoruns::IsFileMissing(const QString &Command) const
+bool TAutoruns::IsFileMissing(const QString &Command)
 {
     QString path;
     ParseCommandLine(Command, 0, path);
+    TASKVANE_TEST_SEAM(ProgramHook(path));
     // Only a program that is not there counts; a file that cannot be examined is taken as present.
     return !ProgramExists(path);
 }
@@ -215,6 +316,11 @@ bool TAutoruns::IsFileMissing(const QString &Command) const
 void TAutoruns::ReadAll()
 {
     m_Items.clear();
+    ReadEntries(m_BackupFile, m_Items);
+}
+
+void TAutoruns::ReadEntries(const QString &BackupFile, TItems &Items)
+{
     const QStringList exclude{QStringLiteral("desktop.ini"), QStringLiteral("Thumbs.db")};
 
     // A user entry hides the all-users entry of the same file name, and one marked Hidden
@@ -253,7 +359,7 @@ void TAutoruns::ReadAll()
             item->Active = true;
             item->FileMissing = IsFileMissing(item->Command);
             item->FileName = file;
-            m_Items.push_back(std::move(item));
+            Items.push_back(std::move(item));
         }
     }
 
@@ -280,13 +386,13 @@ void TAutoruns::ReadAll()
                 item->RunType = run;
                 item->Active = true;
                 item->FileMissing = IsFileMissing(item->Command);
-                m_Items.push_back(std::move(item));
+                Items.push_back(std::move(item));
             }
         }
     }
 
     bool exists = false;
-    const std::optional<IniFile> ini = LoadBackup(m_BackupFile, exists);
+    const std::optional<IniFile> ini = LoadBackup(BackupFile, exists);
     if (!exists || !ini)
         return;
     for (const QString &section : ini->SectionNames()) {
@@ -299,7 +405,7 @@ void TAutoruns::ReadAll()
         item->Active = false;
         item->FileMissing = IsFileMissing(item->Command);
         item->Section = section;
-        m_Items.push_back(std::move(item));
+        Items.push_back(std::move(item));
     }
 }
 

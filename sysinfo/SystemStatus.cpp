@@ -3,10 +3,12 @@
 #include "platform/Logging.h"
 #include "platform/system/StatusSource.h"
 #include "sysinfo/Logging.h"
+#include "sysinfo/ReadingWorker.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 namespace {
 
@@ -33,19 +35,78 @@ double TotalTime(const platform::system::ProcessorTimes &T)
     return T.Kernel + T.User + T.Dpc + T.Interrupt;
 }
 
-} // namespace
-
-TSystemStatus::TSystemStatus(QObject *AOwner, platform::system::StatusSource *Source)
-    : QObject(AOwner), m_Source(Source ? Source : &platform::system::DefaultStatusSource())
+// The operating system by its release file and the kernel's name.
+void ReadOSInfo(platform::system::StatusSource &Source, TOSInfo &Info)
 {
-    Drives.resize(1);
-    ReadBootInfo();
+    Info.Version = 0; // the version codes name no Linux
+    if (const auto os = Source.OsRelease()) {
+        Info.Name = !os->Name.isEmpty() ? os->Name
+            : !os->PrettyName.isEmpty() ? os->PrettyName
+                                        : QStringLiteral("Linux");
+        Info.Edition = !os->Version.isEmpty() ? os->Version : os->VersionId;
+    }
+    if (const auto k = Source.Kernel()) {
+        Info.ServicePack = (k->SysName + QLatin1Char(' ') + k->Release).trimmed().left(128);
+        if (k->BuildNumber >= 0)
+            Info.Build = QStringLiteral("Build %1").arg(k->BuildNumber);
+    }
 }
 
-TSystemStatus::~TSystemStatus() = default;
+} // namespace
 
-void TSystemStatus::ReadBootInfo()
+// The reading itself, on whichever thread asks for it: the previous sample and the figures it
+// gave. One reading at a time: the component's worker and a reading on the caller's thread take
+// turns through the lock.
+class TSystemStatus::TReader : public TSystemFigures
 {
+public:
+    explicit TReader(platform::system::StatusSource *Source) : m_Source(Source)
+    {
+        PrevTotal.assign(2, 0.0);
+        PrevIdle.assign(2, 0.0);
+        CPUUsage.assign(2, 0);
+        Drives.resize(1);
+    }
+
+    std::mutex Lock;
+
+    platform::system::StatusSource *Source() const { return m_Source; }
+    const TSystemFigures &Figures() const { return *this; }
+    void ReadBootInfo();
+    bool Refresh(quint32 Flags);
+
+private:
+    bool SampleCPU();
+    bool ReadPerformance();
+    bool ReadUpTime();
+    bool ReadDrives();
+
+    platform::system::StatusSource *m_Source;
+    bool m_BootRead = false;
+    // The kernel's numbers of the processors counted at the boot reading, by entry.
+    std::vector<int> m_CPUNumbers;
+};
+
+TSystemStatus::TSystemStatus(QObject *AOwner, platform::system::StatusSource *Source, TBootInfo BootInfo)
+    : QObject(AOwner), m_Reader(std::make_shared<TReader>(Source ? Source : &platform::system::DefaultStatusSource())),
+      m_Worker(std::make_unique<TReadingWorker>(this))
+{
+    if (BootInfo == TBootInfo::ReadNow) {
+        std::lock_guard l(m_Reader->Lock);
+        m_Reader->ReadBootInfo();
+    }
+    static_cast<TSystemFigures &>(*this) = m_Reader->Figures();
+}
+
+TSystemStatus::~TSystemStatus()
+{
+    // A reading under way hands nothing over any more; one stuck in the kernel is left behind.
+    m_Worker.reset();
+}
+
+void TSystemStatus::TReader::ReadBootInfo()
+{
+    m_BootRead = true;
     CPUCount = 1;
     m_CPUNumbers.clear();
     const auto stat = m_Source->Cpu();
@@ -73,8 +134,10 @@ void TSystemStatus::ReadBootInfo()
         BootTime = platform::LocalSystemTime(boot, 0);
 }
 
-bool TSystemStatus::Refresh(quint32 Flags)
+bool TSystemStatus::TReader::Refresh(quint32 Flags)
 {
+    if (!m_BootRead)
+        ReadBootInfo();
     bool result = false;
     if (Flags & rfCPU) {
         try {
@@ -94,6 +157,61 @@ bool TSystemStatus::Refresh(quint32 Flags)
     return result;
 }
 
+bool TSystemStatus::Refresh(quint32 Flags)
+{
+    std::lock_guard l(m_Reader->Lock);
+    const bool result = m_Reader->Refresh(Flags);
+    const TOSInfo os = OSInfo;
+    static_cast<TSystemFigures &>(*this) = m_Reader->Figures();
+    OSInfo = os;
+    return result;
+}
+
+void TSystemStatus::RefreshInBackground(quint32 Flags)
+{
+    m_Queued |= Flags;
+    if (!m_Worker->Running())
+        StartReading();
+}
+
+bool TSystemStatus::Refreshing() const
+{
+    return m_Worker->Running() || m_Queued != 0;
+}
+
+void TSystemStatus::StartReading()
+{
+    const quint32 flags = std::exchange(m_Queued, 0);
+    if (flags == 0)
+        return;
+    // The reader, not the component: a reading left behind at the component's end keeps it.
+    const bool started = m_Worker->Start([this, reader = m_Reader, flags]() -> TReadingWorker::TApply {
+        TSystemFigures figures;
+        {
+            std::lock_guard l(reader->Lock);
+            reader->Refresh(flags & ~quint32(rfOSInfo));
+            figures = reader->Figures();
+        }
+        if (flags & rfOSInfo) {
+            figures.OSInfo = TOSInfo();
+            ReadOSInfo(*reader->Source(), figures.OSInfo);
+        }
+        return [this, flags, figures = std::move(figures)]() mutable {
+            const TOSInfo os = OSInfo;
+            static_cast<TSystemFigures &>(*this) = std::move(figures);
+            if (!(flags & rfOSInfo))
+                OSInfo = os;
+            if (OnRefreshed)
+                OnRefreshed(flags);
+            // What was asked meanwhile.
+            if (!m_Worker->Running())
+                StartReading();
+        };
+    });
+    if (!started)
+        m_Queued |= flags;
+}
+
 qint32 TSystemStatus::GetCPUUsage(int Index) const
 {
     if (CPUUsage.empty())
@@ -103,7 +221,7 @@ qint32 TSystemStatus::GetCPUUsage(int Index) const
     return CPUUsage[0];
 }
 
-bool TSystemStatus::SampleCPU()
+bool TSystemStatus::TReader::SampleCPU()
 {
     const auto stat = m_Source->Cpu();
     const auto clock = m_Source->Now100ns();
@@ -159,7 +277,7 @@ bool TSystemStatus::SampleCPU()
     return true;
 }
 
-bool TSystemStatus::ReadPerformance()
+bool TSystemStatus::TReader::ReadPerformance()
 {
     const auto mem = m_Source->Memory();
     const auto counts = m_Source->Counts();
@@ -182,7 +300,7 @@ bool TSystemStatus::ReadPerformance()
     return true;
 }
 
-bool TSystemStatus::ReadUpTime()
+bool TSystemStatus::TReader::ReadUpTime()
 {
     const auto up = m_Source->UptimeSeconds();
     if (!up || !(*up >= 0))
@@ -207,7 +325,7 @@ bool TSystemStatus::ReadUpTime()
     return true;
 }
 
-bool TSystemStatus::ReadDrives()
+bool TSystemStatus::TReader::ReadDrives()
 {
     const auto drives = m_Source->Drives();
     if (!drives)
@@ -245,16 +363,5 @@ quint8 TSystemStatus::GetVersionCode()
 
 void TSystemStatus::GetOSInfo(TOSInfo &Info)
 {
-    Info.Version = GetVersionCode();
-    if (const auto os = m_Source->OsRelease()) {
-        Info.Name = !os->Name.isEmpty() ? os->Name
-            : !os->PrettyName.isEmpty() ? os->PrettyName
-                                        : QStringLiteral("Linux");
-        Info.Edition = !os->Version.isEmpty() ? os->Version : os->VersionId;
-    }
-    if (const auto k = m_Source->Kernel()) {
-        Info.ServicePack = (k->SysName + QLatin1Char(' ') + k->Release).trimmed().left(128);
-        if (k->BuildNumber >= 0)
-            Info.Build = QStringLiteral("Build %1").arg(k->BuildNumber);
-    }
+    ReadOSInfo(*m_Reader->Source(), Info);
 }

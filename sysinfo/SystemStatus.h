@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+#include <memory>
 #include <vector>
 
 namespace platform::system {
@@ -37,19 +39,9 @@ struct TOSInfo
     QString Build;
 };
 
-// Samples processor use (all together and each processor), memory and kernel counters, the
-// boot time and the time since boot, and the fixed drives. It shows nothing: every refresh
-// reports by its result and leaves the fields of a failed step as they were.
-class TSystemStatus : public QObject
+// The figures the system status component keeps; the system page reads them directly.
+struct TSystemFigures
 {
-    Q_OBJECT
-public:
-    enum : quint32 { rfCPU = 1, rfPerformance = 2, rfUpTime = 4, rfDrives = 8 };
-
-    // `Source` replaces the system's status files (tests); the component does not own it.
-    explicit TSystemStatus(QObject *AOwner = nullptr, platform::system::StatusSource *Source = nullptr);
-    ~TSystemStatus() override;
-
     // Entry 0: the clock and all processors' idle time at the previous sample; entry i: the
     // previous total and idle time of processor i - 1 (100-nanosecond units).
     std::vector<double> PrevTotal;
@@ -69,6 +61,34 @@ public:
     qint32 DriveCount = 0;
     // One entry per fixed drive in mount order, and one spare entry.
     std::vector<TDriveInfo> Drives;
+    // The operating system, as the last reading in the background that asked for it found it.
+    TOSInfo OSInfo;
+};
+
+class TReadingWorker;
+
+// Samples processor use (all together and each processor), memory and kernel counters, the
+// boot time and the time since boot, and the fixed drives. It shows nothing: every refresh
+// reports by its result and leaves the fields of a failed step as they were.
+//
+// The figures are read either on the calling thread (Refresh) or on a worker of the component's
+// own (RefreshInBackground), never both at once: the kernel's files can keep a reader waiting
+// for seconds on a busy machine, and the window's thread never reads them.
+class TSystemStatus : public QObject, public TSystemFigures
+{
+    Q_OBJECT
+public:
+    enum : quint32 { rfCPU = 1, rfPerformance = 2, rfUpTime = 4, rfDrives = 8, rfOSInfo = 16 };
+    // When the processor count and the boot time are read: at creation, or with the first
+    // refresh (on whatever thread that runs).
+    enum class TBootInfo : quint8 { ReadNow, ReadLater };
+
+    // `Source` replaces the system's status files (tests); the component does not own it, and
+    // it must outlive every reading (one left behind at the component's end included).
+    explicit TSystemStatus(QObject *AOwner = nullptr, platform::system::StatusSource *Source = nullptr,
+                           TBootInfo BootInfo = TBootInfo::ReadNow);
+    // Waits a short while for a reading in the background, then leaves it behind.
+    ~TSystemStatus() override;
 
     // Runs the steps whose bits are set, in this order: 1 processor sample, 2 memory and counts,
     // 4 up-time, 8 drives. The result is that of the last step run.
@@ -77,19 +97,26 @@ public:
     bool RefreshPerformance() { return Refresh(rfPerformance); }
     bool RefreshUptime() { return Refresh(rfUpTime); }
 
+    // The same steps on the component's worker, and with rfOSInfo the operating system into
+    // OSInfo; returns at once. The figures take their place on the component's thread, and
+    // OnRefreshed then runs with the steps that reading ran. Asked while a reading runs, the
+    // steps are run by one more reading right after it, however often they were asked.
+    void RefreshInBackground(quint32 Flags);
+    // A reading in the background runs or is to follow.
+    bool Refreshing() const;
+    std::function<void(quint32 Flags)> OnRefreshed;
+
     // CPUUsage[Index] for 0 <= Index <= CPUCount, otherwise CPUUsage[0].
     qint32 GetCPUUsage(int Index) const;
     void GetOSInfo(TOSInfo &Info);
     quint8 GetVersionCode();
 
 private:
-    void ReadBootInfo();
-    bool SampleCPU();
-    bool ReadPerformance();
-    bool ReadUpTime();
-    bool ReadDrives();
+    class TReader;
 
-    platform::system::StatusSource *m_Source;
-    // The kernel's numbers of the processors counted at creation, by entry.
-    std::vector<int> m_CPUNumbers;
+    void StartReading();
+
+    std::shared_ptr<TReader> m_Reader;
+    std::unique_ptr<TReadingWorker> m_Worker;
+    quint32 m_Queued = 0;
 };

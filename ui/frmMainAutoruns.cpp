@@ -3,7 +3,7 @@
 #include "ui/frmMainAutoruns.h"
 
 #include "sysinfo/Autoruns.h"
-#include "sysinfo/FileProperties.h"
+#include "sysinfo/ReadingWorker.h"
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
 #include "ui/frmMainDetails.h"
@@ -15,6 +15,9 @@
 #include <QMenu>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <chrono>
+#include <utility>
 
 namespace {
 
@@ -30,6 +33,9 @@ const char kClickCommand[] = "AutorunClickCommand";
 const char16_t kFailEnable[] = u"启用启动项操作失败！\r\r%1";
 const char16_t kFailDisable[] = u"禁用启动项操作失败！\r\r%1";
 const char16_t kFailDelete[] = u"删除启动项操作失败！\r\r%1";
+
+// How long the details wait for a program's file before they show what the list found.
+constexpr std::chrono::milliseconds kProgramWait(25);
 
 // The entry index a row holds; false for a row without one.
 bool RowIndex(const TListRow *Row, int &Index)
@@ -51,13 +57,20 @@ QString LocationText(const TAutorunItem *Item)
 
 // ---- building the page -------------------------------------------------------------------------
 
-TAutorunPage::TAutorunPage(const TPageContext &Context, QWidget *Page) : TListPage(Context, Page)
+TAutorunPage::TAutorunPage(const TPageContext &Context, QWidget *Page)
+    : TListPage(Context, Page), m_ProgramReader(std::make_unique<TReadingWorker>(this))
 {
     BuildAutorunPage();
+    objAutoruns->OnRefreshed = [this] { AutorunsRefreshed(); };
 }
 
 TAutorunPage::~TAutorunPage()
 {
+    // Readings under way hand nothing over any more: nothing of the page is reached.
+    m_ProgramReader.reset();
+    objAutoruns->OnRefreshed = nullptr;
+    delete objAutoruns;
+    objAutoruns = nullptr;
     DropList();
 }
 
@@ -121,40 +134,61 @@ void TAutorunPage::BuildAutorunPage()
 
 void TAutorunPage::FillAutorunList()
 {
-    objAutoruns->Refresh();
-    lvAutoruns->setUpdatesEnabled(false);
-    // Rows hold indexes into the list just rebuilt: none of the old ones may stay.
-    lvAutoruns->clear();
-    TFileProperties properties;
-    for (int i = 0; i < objAutoruns->GetCount(); ++i) {
-        const TAutorunItem *entry = objAutoruns->GetItem(i);
-        // The program as the session finds it: never a file of the working folder.
-        properties.LoadFromFile(TAutoruns::ProgramFile(entry->Command));
-        auto *row = new TListRow(this);
-        row->Index = i;
-        row->setData(colTitle, kImageIndexRole, properties.GeneralInfo()->IconIndex);
-        row->setText(colTitle, VisibleText(entry->Name));
-        QString state;
-        EnabledText(entry->Active, state);
-        row->setText(colState, state);
-        row->setTextAlignment(colState, Qt::AlignCenter);
-        row->setText(colDescription, VisibleText(properties.VersionInfo()->FileDescription));
-        row->setText(colCommand, VisibleText(entry->Command));
-        row->setText(colLocation, LocationText(entry));
-        lvAutoruns->addTopLevelItem(row);
-        properties.Clear();
-    }
-    lvAutoruns->setUpdatesEnabled(true);
+    m_FillWanted = true;
+    objAutoruns->RefreshInBackground();
 }
 
 void TAutorunPage::RefreshAutorunList()
 {
     if (!PagePanel()->isVisible())
         return;
-    FillAutorunList();
+    m_RefreshWanted = true;
+    objAutoruns->RefreshInBackground();
     SetStatusText(StatusText());
+}
+
+void TAutorunPage::AutorunsRefreshed()
+{
+    const bool fill = std::exchange(m_FillWanted, false);
+    const bool refresh = std::exchange(m_RefreshWanted, false);
+    if (!fill && !refresh)
+        return;
+    ShowAutorunRows();
+    if (PagePanel()->isVisible())
+        SetStatusText(StatusText());
+    // A column clicked while the list was being read keeps its order.
     if (SortColumn != -1)
         SortList();
+    // The rows are new: none is selected.
+    UpdateAutorunButtons();
+    if (m_Context.Details && m_Context.Details->Source == this)
+        m_Context.Details->RefreshDetails();
+}
+
+void TAutorunPage::ShowAutorunRows()
+{
+    lvAutoruns->setUpdatesEnabled(false);
+    // Rows hold indexes into the component's list: none of the old ones may stay.
+    lvAutoruns->clear();
+    QList<QTreeWidgetItem *> rows;
+    rows.reserve(objAutoruns->GetCount());
+    for (int i = 0; i < objAutoruns->GetCount(); ++i) {
+        const TAutorunItem *entry = objAutoruns->GetItem(i);
+        auto *row = new TListRow(this);
+        row->Index = i;
+        row->setData(colTitle, kImageIndexRole, entry->Program.IconIndex);
+        row->setText(colTitle, VisibleText(entry->Name));
+        QString state;
+        EnabledText(entry->Active, state);
+        row->setText(colState, state);
+        row->setTextAlignment(colState, Qt::AlignCenter);
+        row->setText(colDescription, VisibleText(entry->Program.FileDescription));
+        row->setText(colCommand, VisibleText(entry->Command));
+        row->setText(colLocation, LocationText(entry));
+        rows.append(row);
+    }
+    lvAutoruns->addTopLevelItems(rows);
+    lvAutoruns->setUpdatesEnabled(true);
 }
 
 TAutorunItem *TAutorunPage::SelectedAutorun() const
@@ -212,6 +246,12 @@ void TAutorunPage::AutorunCommand(quint8 Code)
         break;
     default:
         break;
+    }
+    // The rows show at once what the command changed; the list read afresh follows.
+    if (PagePanel()->isVisible()) {
+        ShowAutorunRows();
+        if (SortColumn != -1)
+            SortList();
     }
     RefreshAutorunList();
     UpdateAutorunButtons();
@@ -327,6 +367,8 @@ void TAutorunPage::FillPage()
 
 QString TAutorunPage::StatusText() const
 {
+    if (objAutoruns->Refreshing())
+        return QStringLiteral("[启动配置] 正在读取启动项……");
     return QStringLiteral("[启动配置] 启动项: %1").arg(objAutoruns->GetCount());
 }
 
@@ -352,6 +394,59 @@ bool TAutorunPage::AddDetails(TDetailsPanel &Panel)
     Panel.AddDetailLine(QStringLiteral("状态"), text, true);
     Panel.AddDetailLine(QStringLiteral("命令行"), VisibleText(item->Command), true);
     Panel.AddDetailLine(QStringLiteral("位置"), LocationText(item), true);
-    Panel.AddFileVersionLines(TAutoruns::ProgramFile(item->Command));
+    AddProgramLines(Panel, *item);
     return true;
+}
+
+void TAutorunPage::AddProgramLines(TDetailsPanel &Panel, const TAutorunItem &Item)
+{
+    TAutorunProgram program = Item.Program;
+    if (m_ProgramAnswer && m_ProgramAnswer->Command == Item.Command) {
+        program = m_ProgramAnswer->Program;
+    } else {
+        m_ProgramAsked = Item.Command;
+        m_AwaitingProgram = true;
+        if (AskProgram(Item.Command))
+            m_ProgramReader->Await(kProgramWait);
+        m_AwaitingProgram = false;
+        if (m_ProgramAnswer && m_ProgramAnswer->Command == Item.Command) {
+            program = m_ProgramAnswer->Program;
+            m_ProgramAsked.clear();
+        }
+    }
+    m_ProgramAnswer.reset();
+    Panel.AddDetailLine(QStringLiteral("产品名"), VisibleText(program.ProductName), true);
+    Panel.AddDetailLine(QStringLiteral("文件描述"), VisibleText(program.FileDescription), true);
+    Panel.AddDetailLine(QStringLiteral("公司名"), VisibleText(program.CompanyName), true);
+    Panel.AddDetailLine(QStringLiteral("版权"), VisibleText(program.LegalCopyright), false);
+}
+
+bool TAutorunPage::AskProgram(const QString &Command)
+{
+    // One at a time: a program still being read asks for the wanted one when it is in.
+    return m_ProgramReader->Start([this, Command]() -> TReadingWorker::TApply {
+        const TAutorunProgram program = TAutoruns::ReadProgram(Command);
+        return [this, Command, program] { ProgramRead(Command, program); };
+    });
+}
+
+void TAutorunPage::ProgramRead(const QString &Command, const TAutorunProgram &Program)
+{
+    m_ProgramAnswer = TProgramAnswer{Command, Program};
+    if (m_AwaitingProgram)
+        return; // the details being filled take it
+    if (m_ProgramAsked != Command) {
+        // An entry asked for earlier: the one wanted now is read next.
+        m_ProgramAnswer.reset();
+        if (!m_ProgramAsked.isEmpty())
+            AskProgram(m_ProgramAsked);
+        return;
+    }
+    m_ProgramAsked.clear();
+    // The panel fills again with the answer while it still shows that entry.
+    const TAutorunItem *item = SelectedAutorun();
+    TDetailsPanel *details = m_Context.Details;
+    if (details && details->Source == this && details->pnlDetails->isVisible() && item && item->Command == Command)
+        details->RefreshDetails();
+    m_ProgramAnswer.reset();
 }

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "sysinfo/Autoruns.h"
 #include "ui/PicButton.h"
 #include "ui/frmMainListPage.h"
 
+#include <memory>
+#include <optional>
+
 class QAction;
 class QMenu;
-class TAutoruns;
-class TAutorunItem;
+class TReadingWorker;
 
 // The autoruns page: the entries started at log-on, with the commands that disable, enable and
 // delete them.
@@ -30,6 +33,8 @@ public:
     bool AddDetails(TDetailsPanel &Panel) override;
     int CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const override;
 
+    // Both read the list on a worker and show the rows when it is in; the page's status text tells
+    // meanwhile.
     void FillAutorunList();
     void RefreshAutorunList();
     TAutorunItem *SelectedAutorun() const;
@@ -60,4 +65,27 @@ protected:
 
 private:
     void BuildAutorunPage();
+    // The list read in the background has taken the old one's place.
+    void AutorunsRefreshed();
+    // The rows of the entries as the component holds them now; nothing is read.
+    void ShowAutorunRows();
+    // The four lines of what the entry's program says of itself: read afresh beside the window,
+    // waited for a short while, else those the list's reading found until the answer is in.
+    void AddProgramLines(TDetailsPanel &Panel, const TAutorunItem &Item);
+    bool AskProgram(const QString &Command);
+    void ProgramRead(const QString &Command, const TAutorunProgram &Program);
+
+    // What the reading under way is to do to the rows once it is in.
+    bool m_FillWanted = false;
+    bool m_RefreshWanted = false;
+    // The program the details wait for, and the answer not shown yet.
+    std::unique_ptr<TReadingWorker> m_ProgramReader;
+    QString m_ProgramAsked;
+    struct TProgramAnswer
+    {
+        QString Command;
+        TAutorunProgram Program;
+    };
+    std::optional<TProgramAnswer> m_ProgramAnswer;
+    bool m_AwaitingProgram = false;
 };

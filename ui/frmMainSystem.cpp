@@ -181,8 +181,10 @@ void TSystemPage::LayoutCharts()
 
 void TSystemPage::BuildSystemControls()
 {
-    objSystemStatus = new TSystemStatus(this);
+    // Nothing is read here: the page fills when the first reading is in.
+    objSystemStatus = new TSystemStatus(this, nullptr, TSystemStatus::TBootInfo::ReadLater);
     objSystemStatus->setObjectName(QStringLiteral("objSystemStatus"));
+    objSystemStatus->OnRefreshed = [this](quint32 Flags) { StatusRefreshed(Flags); };
 
     struct TBox
     {
@@ -268,12 +270,9 @@ void TSystemPage::WriteSystemValues()
     lblSysTimeValue->setText(Lines({now, boot, span}));
 }
 
-void TSystemPage::RefreshStatus(int &CPU, int &Memory)
+void TSystemPage::WriteStatusBar(int &CPU, int &Memory)
 {
-    TSystemStatus *s = objSystemStatus;
-    s->RefreshCPUUsage();
-    s->RefreshPerformance();
-    s->RefreshUptime();
+    const TSystemStatus *s = objSystemStatus;
     CPU = s->GetCPUUsage(0);
     Memory = Share(double(s->PhysicalTotal - s->PhysicalAvailable), double(s->PhysicalTotal));
     m_StatusBar->setText(QStringLiteral("CPU: %1 % | MEM: %2 %").arg(CPU).arg(Memory));
@@ -281,19 +280,44 @@ void TSystemPage::RefreshStatus(int &CPU, int &Memory)
 
 void TSystemPage::BuildSystemPage()
 {
-    // The figures are written below from a fresh reading: the charts' flush need not write the
-    // last tick's first.
-    m_ValuesStale = false;
+    // What the ticks gathered while the page was hidden is drawn now; the texts follow the
+    // reading asked for here.
     FlushCharts();
+    m_BuildWanted = true;
+    objSystemStatus->RefreshInBackground(TSystemStatus::rfCPU | TSystemStatus::rfPerformance | TSystemStatus::rfUpTime |
+                                         TSystemStatus::rfOSInfo);
+}
+
+void TSystemPage::SystemTick()
+{
+    // However many ticks pass while a reading waits in the kernel, one more reading follows it.
+    m_TickWanted = true;
+    objSystemStatus->RefreshInBackground(TSystemStatus::rfCPU | TSystemStatus::rfPerformance | TSystemStatus::rfUpTime);
+}
+
+void TSystemPage::StatusRefreshed(quint32 Flags)
+{
+    if (m_BuildWanted && (Flags & TSystemStatus::rfOSInfo)) {
+        m_BuildWanted = false;
+        ShowSystemPage();
+    }
+    if (m_TickWanted) {
+        m_TickWanted = false;
+        ShowSystemTick();
+    }
+}
+
+void TSystemPage::ShowSystemPage()
+{
     int cpu = 0, mem = 0;
-    RefreshStatus(cpu, mem);
+    WriteStatusBar(cpu, mem);
     TSystemStatus *s = objSystemStatus;
 
-    TOSInfo os;
-    s->GetOSInfo(os);
+    const TOSInfo &os = s->OSInfo;
     lblSysVersion->setText(
         Lines({VisibleText(os.Name), VisibleText(os.Edition), VisibleText(os.ServicePack), VisibleText(os.Build)}));
     WriteSystemValues();
+    m_ValuesStale = false;
 
     QChart *chart = chtCPU->chart();
     if (s->CPUCount <= 1) {
@@ -389,10 +413,10 @@ void TSystemPage::FlushCharts()
     m_Pending.clear();
 }
 
-void TSystemPage::SystemTick()
+void TSystemPage::ShowSystemTick()
 {
     int cpu = 0, mem = 0;
-    RefreshStatus(cpu, mem);
+    WriteStatusBar(cpu, mem);
     TSystemStatus *s = objSystemStatus;
     const int pf = Share(double(s->CommitTotal), double(s->CommitLimit));
     // The figures and charts of a hidden page are gathered here and drawn when it shows.
@@ -434,9 +458,13 @@ void TSystemPage::UseSystemStatus(TSystemStatus *Status)
 {
     if (!Status || Status == objSystemStatus)
         return;
+    // A reading of the old one under way hands nothing over any more.
     delete objSystemStatus;
     objSystemStatus = Status;
     Status->setParent(this);
+    Status->OnRefreshed = [this](quint32 Flags) { StatusRefreshed(Flags); };
+    m_BuildWanted = false;
+    m_TickWanted = false;
     m_Pending.clear();
     m_PendingSteps.clear();
     QChart *cpu = chtCPU->chart();

@@ -32,6 +32,8 @@ public:
     // Whether the CPU chart's legend entries switch their lines on and off.
     bool SysCPULegendCheckBoxes = true;
 
+    // Both ask for a reading beside the window and return at once; the page's texts and charts
+    // follow when it is in.
     void BuildSystemPage();
     void SystemTick();
     void tmrSystemTimer(QObject *Sender);
@@ -47,8 +49,12 @@ public:
 
 private:
     void BuildSystemControls();
-    // Reads the system's figures afresh and writes the CPU and memory share into the status line.
-    void RefreshStatus(int &CPU, int &Memory);
+    // A reading is in: what the requests since the last one asked for is shown.
+    void StatusRefreshed(quint32 Flags);
+    void ShowSystemPage();
+    void ShowSystemTick();
+    // Writes the CPU and memory share of the last reading into the status line.
+    void WriteStatusBar(int &CPU, int &Memory);
     void WriteSystemValues();
     // One sample of a line, and the chart's step to the next one.
     void Plot(QLineSeries *Series, double X, int Percent, const QString &Name);
@@ -65,4 +71,7 @@ private:
     QHash<QLineSeries *, TPendingLine> m_Pending;
     QHash<QChartView *, int> m_PendingSteps;
     bool m_ValuesStale = false;
+    // What the readings asked for and not shown yet are to show.
+    bool m_BuildWanted = false;
+    bool m_TickWanted = false;
 };

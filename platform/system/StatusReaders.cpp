@@ -377,6 +377,8 @@ std::optional<std::vector<MountEntry>> ParseMountInfo(QByteArrayView Text)
         if (f.size() < 9 || sep < 0 || sep + 2 >= f.size())
             return std::nullopt;
         MountEntry m;
+        if (!ParseInt(f[0], m.Id) || !ParseInt(f[1], m.ParentId))
+            return std::nullopt;
         const qsizetype colon = f[2].indexOf(':');
         if (colon <= 0 || !ParseInt(f[2].first(colon), m.Major) || !ParseInt(f[2].sliced(colon + 1), m.Minor))
             return std::nullopt;
@@ -418,6 +420,42 @@ std::vector<MountEntry> DeviceMounts(const std::vector<MountEntry> &Mounts)
             out.push_back(m);
     }
     return out;
+}
+
+bool IsServedFileSystem(const QString &FsType)
+{
+    static const char *const kServed[] = {"nfs",  "nfs4", "cifs",      "smb3", "smbfs",  "ncpfs",  "9p",
+                                          "ceph", "afs",  "glusterfs", "coda", "lustre", "beegfs", "davfs"};
+    const QString fs = FsType.toLower();
+    if (fs.startsWith(QLatin1String("fuse")))
+        return true;
+    for (const char *name : kServed)
+        if (fs == QLatin1String(name))
+            return true;
+    return false;
+}
+
+bool MountPointAnswers(const MountEntry &Mount, const std::vector<MountEntry> &Mounts)
+{
+    if (IsServedFileSystem(Mount.FsType))
+        return false;
+    for (const MountEntry &m : Mounts)
+        if (m.ParentId == Mount.Id && m.Id != Mount.Id && m.MountPoint == Mount.MountPoint)
+            return false;
+    // Up the mounts the mount point lies on; a loop in a damaged table ends the walk.
+    int parent = Mount.ParentId;
+    for (std::size_t steps = 0; steps < Mounts.size() && parent != Mount.Id; ++steps) {
+        const MountEntry *above = nullptr;
+        for (const MountEntry &m : Mounts)
+            if (m.Id == parent)
+                above = &m;
+        if (!above)
+            return true;
+        if (IsServedFileSystem(above->FsType))
+            return false;
+        parent = above->ParentId;
+    }
+    return false;
 }
 
 QString UnescapeDiskLinkName(const QString &Name)

@@ -96,6 +96,8 @@ int ParseBuildNumber(const QString &Version);
 // One line of /proc/self/mountinfo, escapes undone.
 struct MountEntry
 {
+    int Id = 0;       // the mount's own number
+    int ParentId = 0; // the mount its mount point lies on
     int Major = 0;
     int Minor = 0;
     QString Root; // the mounted directory inside the file system ("/" for the whole one)
@@ -114,6 +116,14 @@ int ClassifyDrive(const MountEntry &Mount, const QString &BlockName, std::option
 // The mounts of real devices worth showing as drives: sources below /dev, each device once
 // (its first whole mount; mounts of a subdirectory alone are left out), in mount order.
 std::vector<MountEntry> DeviceMounts(const std::vector<MountEntry> &Mounts);
+
+// A file system whose answers come from a server or a process of its own (network and FUSE file
+// systems, a block device's included): a query of it waits for as long as that one does.
+bool IsServedFileSystem(const QString &FsType);
+// Whether the mount can be asked for its figures through its mount point without waiting on a
+// served file system: it is none, no mount on the way to its mount point is one, and no later
+// mount covers it (the path would reach that one instead).
+bool MountPointAnswers(const MountEntry &Mount, const std::vector<MountEntry> &Mounts);
 
 // Name of a /dev/disk/by-* link with the udev escapes (\xNN) undone.
 QString UnescapeDiskLinkName(const QString &Name);

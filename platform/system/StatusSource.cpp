@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
+
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
@@ -117,9 +119,11 @@ std::optional<std::vector<DriveEntry>> StatusSource::Drives()
         std::optional<bool> removable;
         BlockDeviceFacts(m.Major, m.Minor, name, removable);
         d.Type = ClassifyDrive(m, name, removable);
+        // A query through a served file system waits as long as its server: such a drive is listed
+        // without its volume and sizes.
         struct statvfs vfs = {};
         const QByteArray path = QFile::encodeName(m.MountPoint);
-        if (::statvfs(path.constData(), &vfs) == 0) {
+        if (MountPointAnswers(m, *mounts) && ::statvfs(path.constData(), &vfs) == 0) {
             d.VolumeOk = true;
             d.FileSystem = m.FsType;
             d.MaxComponentLength = quint32(vfs.f_namemax);
@@ -163,8 +167,23 @@ std::optional<KernelInfo> StatusSource::Kernel()
     return k;
 }
 
+#if TASKVANE_TEST_SEAMS
+namespace {
+std::atomic<StatusSource *> s_DefaultSource{nullptr};
+} // namespace
+
+void SetDefaultStatusSource(StatusSource *Source)
+{
+    s_DefaultSource = Source;
+}
+#endif
+
 StatusSource &DefaultStatusSource()
 {
+#if TASKVANE_TEST_SEAMS
+    if (StatusSource *source = s_DefaultSource.load())
+        return *source;
+#endif
     static StatusSource source;
     return source;
 }

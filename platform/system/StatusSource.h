@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/system/StatusReaders.h"
+#include "platform/system/TestSeams.h"
 
 #include <QString>
 
@@ -57,5 +58,11 @@ public:
 
 // The process-wide real source.
 StatusSource &DefaultStatusSource();
+
+#if TASKVANE_TEST_SEAMS
+// What DefaultStatusSource gives from now on (the window's system page included); null gives the
+// real source again.
+void SetDefaultStatusSource(StatusSource *Source);
+#endif
 
 } // namespace platform::system

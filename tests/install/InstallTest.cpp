@@ -521,6 +521,14 @@ protected:
         EXPECT_EQ(form->DataDir, home + QStringLiteral("/.local/share/taskvane/"));
     }
     QTreeWidget *Autoruns() const { return form->AutorunPage->lvAutoruns; }
+    // The autorun list is read beside the window; its rows come when it is in.
+    void ShowAutoruns()
+    {
+        form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun);
+        QDeadlineTimer deadline(10000);
+        while (form->AutorunPage->objAutoruns->Refreshing() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
     bool Select(const QString &Caption, const QString &State = QString())
     {
         Autoruns()->clearSelection();
@@ -551,7 +559,7 @@ TEST_F(DISABLED_AsUser, DisablesAndEnablesAnAutostartEntry)
     ASSERT_TRUE(WriteFile(Entry("tool.desktop"), entry));
     ASSERT_TRUE(WriteFile(Entry("kept-off.desktop"), "[Desktop Entry]\nType=Application\nName=k\nExec=/bin/true\n"));
     CreateForm();
-    form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun);
+    ShowAutoruns();
     const QString backup = form->DataDir + QStringLiteral("Backup/autoruns.dat");
     EXPECT_FALSE(QFileInfo::exists(backup));
 
@@ -626,7 +634,7 @@ TEST_F(DISABLED_AsUser, BacksUpTheServices)
 TEST_F(DISABLED_AsOtherUser, SeesNoDisabledEntryOfAnotherUser)
 {
     CreateForm();
-    form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun);
+    ShowAutoruns();
     const TAutoruns *list = form->AutorunPage->objAutoruns;
     for (int i = 0; i < list->GetCount(); ++i)
         EXPECT_TRUE(list->GetItem(i)->Active) << list->GetItem(i)->Name.toStdString();

@@ -48,7 +48,8 @@ check "the build folder holds the packaged program with its symbols" \
   "$(build_id "$tmp/usr/bin/taskvane")" "$(build_id "$unstripped")" "$unstripped"
 nm -C "$unstripped" >"$tmp/symbols" 2>/dev/null
 for seam in SetStepHook BeforeStep s_stepHook SetCallObserver CallObserver NoteSent NoteAnswered s_observer \
-            DigestsRunning s_DigestsRunning SetDictDBWriteHook g_writeHook SetDpkgDatabaseDir RestoreDefaultUiHooks; do
+            DigestsRunning s_DigestsRunning SetDictDBWriteHook g_writeHook SetDpkgDatabaseDir RestoreDefaultUiHooks \
+            SetDefaultStatusSource s_DefaultSource SetProgramHook s_ProgramHook; do
   check "the program holds no seam $seam" bash -c '! grep -qF -- "$1" "$2" && ! grep -aqF -- "$1" "$3"' _ \
     "$seam" "$tmp/symbols" "$tmp/usr/bin/taskvane"
 done

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QRandomGenerator>
 
 #include <unistd.h>
@@ -128,6 +130,44 @@ TEST(SmallFiles, UptimeHandlesThreadsAndBuildNumber)
     EXPECT_EQ(ParseBuildNumber(QStringLiteral("#152-Ubuntu SMP")), 152);
     for (const char *bad : {"SMP #3", "#", "#99999999999", ""})
         EXPECT_EQ(ParseBuildNumber(QString::fromLatin1(bad)), -1) << bad;
+}
+
+// A drive's figures are asked for only where no server or file-system process can keep the
+// query waiting, and only where its mount point still reaches it.
+TEST(Mounts, OnlyMountPointsNoServedFileSystemHoldsAreAskedForTheirFigures)
+{
+    const auto all = ParseMountInfo("1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                                    "2 1 0:40 / /net rw - nfs4 server:/export rw\n"
+                                    "3 2 8:2 / /net/disk rw - ext4 /dev/sdb1 rw\n"
+                                    "4 1 8:3 / /win rw - fuseblk /dev/sdc1 rw\n"
+                                    "5 1 8:4 / /data rw - ext4 /dev/sdd1 rw\n"
+                                    "6 5 0:50 / /data rw - fuse.sshfs host: rw\n"
+                                    "7 1 8:5 / /home rw - xfs /dev/sde1 rw\n"
+                                    "8 7 0:51 / /home/u/remote rw - fuse.sshfs h: rw\n"
+                                    "9 1 8:6 / /srv rw - ext4 /dev/sdf1 rw\n"
+                                    "10 9 8:7 / /srv/inner rw - btrfs /dev/sdg1 rw\n"
+                                    "11 12 8:8 / /loop/a rw - ext4 /dev/sdh1 rw\n"
+                                    "12 11 8:9 / /loop/b rw - ext4 /dev/sdi1 rw\n");
+    ASSERT_TRUE(all);
+    const struct
+    {
+        const char *MountPoint;
+        bool Answers;
+    } cases[] = {
+        {"/", true},     {"/net/disk", false}, {"/win", false},      {"/data", false},
+        {"/home", true}, {"/srv", true},       {"/srv/inner", true}, {"/loop/a", false},
+    };
+    for (const auto &c : cases) {
+        const auto m = std::find_if(all->begin(), all->end(), [&](const MountEntry &e) {
+            return e.MountPoint == QLatin1String(c.MountPoint) && e.Source.startsWith(QLatin1String("/dev/"));
+        });
+        ASSERT_NE(m, all->end()) << c.MountPoint;
+        EXPECT_EQ(MountPointAnswers(*m, *all), c.Answers) << c.MountPoint;
+    }
+    for (const char *fs : {"fuse", "fuseblk", "fuse.sshfs", "NFS", "cifs", "9p"})
+        EXPECT_TRUE(IsServedFileSystem(QString::fromLatin1(fs))) << fs;
+    for (const char *fs : {"ext4", "xfs", "vfat", "tmpfs", "overlay"})
+        EXPECT_FALSE(IsServedFileSystem(QString::fromLatin1(fs))) << fs;
 }
 
 TEST(OsRelease, ReadsValuesAndRefusesMalformedText)

@@ -4,6 +4,7 @@
 #include "sysinfo/NetworkMonitor.h"
 #include "sysinfo/Processes.h"
 #include "sysinfo/Services.h"
+#include "sysinfo/SystemStatus.h"
 #include "ui/PageSwitcher.h"
 #include "ui_message/MessageAnswers.h"
 #include "ui/UiHooks.h"
@@ -21,6 +22,7 @@
 #include <QRegularExpression>
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QChartView>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -101,7 +103,10 @@ TEST_F(FormMain, CreationSetsUpTheShell)
     EXPECT_EQ(form->palette().color(QPalette::Window), QColor(0xEB, 0xEB, 0xEB));
     EXPECT_TRUE(form->lblVersion->text().startsWith(QStringLiteral("主程序版本：")));
     EXPECT_TRUE(form->lblVersion->text().endsWith(QStringLiteral(" | 进程库版本：0000-00-00")));
-    // The system page's first sample is taken while the form is built.
+    // The system page's first sample is read beside the window and comes in once it is built.
+    QDeadlineTimer deadline(10000);
+    while (form->SystemPage->objSystemStatus->Refreshing() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^CPU: \\d+ % \\| MEM: \\d+ %$"))
                     .match(form->lblStatusBar->text())
                     .hasMatch())
@@ -150,6 +155,13 @@ TEST_F(FormMain, PageSwitchingShowsOnePageAndPressesItsButton)
         if (page == TFormMain::pgService) {
             EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[服务管理] 正在读取服务列表……"));
             ASSERT_TRUE(tvtest::WaitForServices(form->ServicePage->objServices));
+        }
+        // So is the autorun list.
+        if (page == TFormMain::pgAutorun) {
+            EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[启动配置] 正在读取启动项……"));
+            QDeadlineTimer deadline(10000);
+            while (form->AutorunPage->objAutoruns->Refreshing() && !deadline.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         }
         // The counts are the ones each page's own refresh found.
         const QString status[6] = {

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QStandardPaths>
@@ -67,7 +68,19 @@ protected:
         RestoreDefaultUiHooks();
     }
 
-    void ShowPage() { form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun); }
+    void ShowPage()
+    {
+        form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun);
+        Settle();
+    }
+    // The list is read beside the window: the rows follow once it is in.
+    void Settle()
+    {
+        QDeadlineTimer deadline(10000);
+        while (form->AutorunPage->objAutoruns->Refreshing() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        ASSERT_FALSE(form->AutorunPage->objAutoruns->Refreshing());
+    }
     QTreeWidget *List() const { return form->AutorunPage->lvAutoruns; }
     QStringList Captions() const
     {
@@ -139,6 +152,7 @@ TEST_F(AutorunPage, StateButtonFollowsTheSelectedEntryAndMovesItBackAndForth)
     EXPECT_TRUE(form->AutorunPage->btnDeleteAutorun->isEnabled());
 
     form->AutorunPage->btnEnableAutorun->Click();
+    Settle();
     EXPECT_TRUE(shown.empty());
     EXPECT_TRUE(AutorunEnv::RunNames(autotest::kUserRun).isEmpty());
     // The list is rebuilt: the disabled entry comes last, from the backup.
@@ -150,6 +164,7 @@ TEST_F(AutorunPage, StateButtonFollowsTheSelectedEntryAndMovesItBackAndForth)
     Select("agent");
     EXPECT_EQ(form->AutorunPage->btnEnableAutorun->Caption(), QStringLiteral("启用"));
     form->AutorunPage->btnEnableAutorun->Click();
+    Settle();
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(AutorunEnv::RunNames(autotest::kUserRun), QStringList{"agent"});
     EXPECT_EQ(Row("agent")->text(1), State(true));
@@ -160,6 +175,7 @@ TEST_F(AutorunPage, DeleteGoesAtOnceWithoutAQuestion)
     ShowPage();
     Select("folder");
     form->AutorunPage->mniAutorun_DeleteClick(form->AutorunPage->mniAutorun_Delete);
+    Settle();
     EXPECT_TRUE(shown.empty());
     EXPECT_FALSE(QFile::exists(env.UserDir() + "folder.desktop"));
     EXPECT_EQ(Captions(), (QStringList{"agent", "ghost"}));
@@ -167,8 +183,10 @@ TEST_F(AutorunPage, DeleteGoesAtOnceWithoutAQuestion)
     // A disabled entry goes from the backup the same way, by the button.
     Select("agent");
     form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
+    Settle();
     Select("agent");
     form->AutorunPage->btnDeleteAutorun->Click();
+    Settle();
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(Captions(), QStringList{"ghost"});
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[启动配置] 启动项: 1"));
@@ -176,6 +194,7 @@ TEST_F(AutorunPage, DeleteGoesAtOnceWithoutAQuestion)
     // Deleting the last entry leaves no stale row behind.
     Select("ghost");
     form->AutorunPage->mniAutorun_DeleteClick(form->AutorunPage->mniAutorun_Delete);
+    Settle();
     EXPECT_EQ(List()->topLevelItemCount(), 0);
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[启动配置] 启动项: 0"));
 }
@@ -185,10 +204,12 @@ TEST_F(AutorunPage, FailureIsReportedByNameAndTheListRebuilt)
     ShowPage();
     Select("ghost");
     form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
+    Settle();
     ASSERT_TRUE(shown.empty());
     Select("ghost");
     // A program that is gone cannot be put back.
     form->AutorunPage->mniAutorun_EnableClick(form->AutorunPage->mniAutorun_Enable);
+    Settle();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, QStringLiteral("启用启动项操作失败！\n\nghost"));
     EXPECT_EQ(shown[0].Title, QStringLiteral("失败"));
@@ -200,9 +221,11 @@ TEST_F(AutorunPage, FailureIsReportedByNameAndTheListRebuilt)
     shown.clear();
     ASSERT_TRUE(AutorunEnv::Write(env.UserDir() + "fixed.desktop", AutorunEnv::Entry("/bin/true")));
     form->AutorunPage->btnRefreshAutorunList->Click();
+    Settle();
     ASSERT_TRUE(QFile::remove(env.UserDir() + "fixed.desktop"));
     Select("fixed");
     form->AutorunPage->mniAutorun_DeleteClick(form->AutorunPage->mniAutorun_Delete);
+    Settle();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].Text, QStringLiteral("删除启动项操作失败！\n\nfixed"));
     EXPECT_EQ(Row("fixed"), nullptr);
@@ -211,11 +234,14 @@ TEST_F(AutorunPage, FailureIsReportedByNameAndTheListRebuilt)
     ASSERT_TRUE(QFile::remove(env.BackupFile()));
     ASSERT_TRUE(QDir().mkpath(env.BackupFile()));
     form->AutorunPage->btnRefreshAutorunList->Click();
+    Settle();
     form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
+    Settle();
     // The rebuilt list has no selection: the command does nothing.
     EXPECT_EQ(shown.size(), 1u);
     Select("fixed");
     form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
+    Settle();
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[1].Text, QStringLiteral("禁用启动项操作失败！\n\nfixed"));
     EXPECT_TRUE(QFile::exists(env.UserDir() + "fixed.desktop"));
@@ -228,11 +254,13 @@ TEST_F(AutorunPage, CommandThatDoesNotApplyShowsNothingAndKeepsTheRows)
     // A mark on a row shows whether the list was rebuilt.
     Row("folder")->setText(2, QStringLiteral("marked"));
     form->AutorunPage->mniAutorun_EnableClick(form->AutorunPage->mniAutorun_Enable); // already active
+    Settle();
     EXPECT_TRUE(shown.empty());
     EXPECT_EQ(Row("folder")->text(2), QStringLiteral("marked"));
     EXPECT_EQ(AutorunEnv::RunNames(autotest::kUserRun), QStringList{"agent"});
 
     form->AutorunPage->AutorunCommand(7); // no such command: only the rebuild
+    Settle();
     EXPECT_NE(Row("folder")->text(2), QStringLiteral("marked"));
 
     // A row without an entry index (or with one that is gone) stands for no entry.
@@ -241,6 +269,7 @@ TEST_F(AutorunPage, CommandThatDoesNotApplyShowsNothingAndKeepsTheRows)
     stray->setSelected(true);
     EXPECT_EQ(form->AutorunPage->SelectedAutorun(), nullptr);
     form->AutorunPage->mniAutorun_DeleteClick(form->AutorunPage->mniAutorun_Delete);
+    Settle();
     EXPECT_TRUE(shown.empty());
     EXPECT_NE(Row("stray"), nullptr);
 }
@@ -252,11 +281,13 @@ TEST_F(AutorunPage, RefreshButtonWorksOnlyWhileThePageIsShown)
     ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "late", "/bin/true"));
     form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
     form->AutorunPage->btnRefreshAutorunListClick(form->AutorunPage->btnRefreshAutorunList);
+    Settle();
     EXPECT_EQ(List()->topLevelItemCount(), 3);
     ShowPage();
     EXPECT_EQ(List()->topLevelItemCount(), 4);
     ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "later", "/bin/true"));
     form->AutorunPage->btnRefreshAutorunList->Click();
+    Settle();
     EXPECT_EQ(List()->topLevelItemCount(), 5);
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[启动配置] 启动项: 5"));
 }
@@ -269,6 +300,7 @@ TEST_F(AutorunPage, PopupMenuOffersWhatTheEntryAllows)
     EXPECT_FALSE(form->AutorunPage->mniAutorun_Enable->isEnabled());
     EXPECT_TRUE(form->AutorunPage->mniAutorun_Disable->isEnabled());
     form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
+    Settle();
     Select("agent");
     form->AutorunPage->pmAutorunPopup(form->AutorunPage->pmAutorun);
     EXPECT_TRUE(form->AutorunPage->mniAutorun_Enable->isEnabled());
@@ -307,6 +339,7 @@ TEST_F(AutorunPage, ColumnClicksSortByTextIgnoringCaseAndToggleTheDirection)
     EXPECT_EQ(Captions().last(), QStringLiteral("ghost"));
     Select("alpha");
     form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
+    Settle();
     EXPECT_EQ(Captions().first(), QStringLiteral("folder"));
     EXPECT_EQ(Captions().last(), QStringLiteral("ghost"));
     EXPECT_EQ(Row("alpha")->text(4), autotest::kUserRun);
@@ -323,6 +356,7 @@ TEST_F(AutorunPage, DetailsPanelNoLongerShowsAnEntryAsItWasBeforeTheCommand)
     ASSERT_TRUE(form->Details->pnlDetails->isVisible());
     ASSERT_TRUE(details->toPlainText().contains(QStringLiteral("状态: ") + State(true)));
     form->AutorunPage->mniAutorun_DisableClick(form->AutorunPage->mniAutorun_Disable);
+    Settle();
     EXPECT_EQ(Row("agent")->text(1), State(false));
     EXPECT_FALSE(details->toPlainText().contains(QStringLiteral("状态: ") + State(true)))
         << details->toPlainText().toStdString();
@@ -332,6 +366,7 @@ TEST_F(AutorunPage, DetailsPanelNoLongerShowsAnEntryAsItWasBeforeTheCommand)
     form->AutorunPage->lvAutorunsClick(form->AutorunPage->lvAutoruns);
     ASSERT_TRUE(details->toPlainText().contains(QStringLiteral("状态: ") + State(false)));
     form->AutorunPage->mniAutorun_DeleteClick(form->AutorunPage->mniAutorun_Delete);
+    Settle();
     EXPECT_EQ(Row("agent"), nullptr);
     EXPECT_FALSE(details->toPlainText().contains(QStringLiteral("agent")));
 }

@@ -25,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -229,6 +230,14 @@ protected:
         form->AutorunPage->objAutoruns->SetBackupFile(env.BackupFile());
         form->show();
         form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun);
+        WaitForList();
+    }
+    // The list is read beside the window.
+    void WaitForList()
+    {
+        QDeadlineTimer deadline(10000);
+        while (form->AutorunPage->objAutoruns->Refreshing() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     void Click(const QString &Name)
     {
@@ -263,6 +272,7 @@ TEST_F(AutorunDetails, EntryLinesAndTheVersionOfItsProgram)
     // A disabled entry says so.
     ASSERT_TRUE(form->AutorunPage->objAutoruns->Disable(0));
     form->AutorunPage->RefreshAutorunList();
+    WaitForList();
     Click(QStringLiteral("tool"));
     ASSERT_GE(Lines().size(), 2);
     EXPECT_EQ(Lines()[1], QStringLiteral("状态: 禁用"));

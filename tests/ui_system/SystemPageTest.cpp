@@ -73,6 +73,26 @@ protected:
         }
         // The charts draw on the page's own ticks; those of other pages draw when it shows.
         form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
+        Settle();
+    }
+
+    // The page reads beside the window: its texts and charts follow once the readings are in.
+    void Settle()
+    {
+        QDeadlineTimer deadline(10000);
+        while (form->SystemPage->objSystemStatus->Refreshing() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        ASSERT_FALSE(form->SystemPage->objSystemStatus->Refreshing());
+    }
+    void Tick()
+    {
+        form->SystemPage->SystemTick();
+        Settle();
+    }
+    void ShowSystemPage()
+    {
+        form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
+        Settle();
     }
 
     QList<QLineSeries *> Series(QChartView *view) const
@@ -108,7 +128,7 @@ TEST_F(SystemPage, OneProcessorHasOneLineWithoutLegendBoxes)
     EXPECT_FALSE(form->SystemPage->SysCPULegendCheckBoxes);
     EXPECT_EQ(form->SystemPage->tsCPU->name(), QStringLiteral("0 %"));
     src.advance(1.0, {0.4});
-    form->SystemPage->SystemTick();
+    Tick();
     EXPECT_EQ(form->SystemPage->tsCPU->name(), QStringLiteral("40 %"));
     ASSERT_EQ(form->SystemPage->tsCPU->count(), 1);
     EXPECT_EQ(form->SystemPage->tsCPU->at(0), QPointF(101, 40));
@@ -132,10 +152,10 @@ TEST_F(SystemPage, TwoProcessorsGetTheirOwnLinesOnce)
     EXPECT_EQ(lines[1]->pen().color(), QColor(0, 255, 255)); // the pool's first two colours
     EXPECT_EQ(lines[2]->pen().color(), QColor(0, 255, 0));
     // Selecting the page again rewrites the texts but adds no second set of lines.
-    form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
+    ShowSystemPage();
     EXPECT_EQ(Series(form->SystemPage->chtCPU).size(), 3);
     src.advance(1.0, {0.30, 0.90});
-    form->SystemPage->SystemTick();
+    Tick();
     EXPECT_EQ(form->SystemPage->tsCPU->name(), QStringLiteral("总计: 60 %"));
     EXPECT_EQ(lines[1]->name(), QStringLiteral("CPU 1: 30 %"));
     EXPECT_EQ(lines[2]->at(0), QPointF(101, 90));
@@ -150,6 +170,7 @@ TEST_F(SystemPage, TwoProcessorsGetTheirOwnLinesOnce)
     FakeStatus many(8);
     TColorBox::Reset();
     form->SystemPage->UseSystemStatus(new TSystemStatus(nullptr, &many));
+    Settle();
     lines = Series(form->SystemPage->chtCPU);
     ASSERT_EQ(lines.size(), 9);
     std::set<QRgb> colours{QColor(Qt::black).rgb(), QColor(Qt::white).rgb()};
@@ -184,14 +205,14 @@ TEST_F(SystemPage, ValueLabelsAndMemoryTitles)
     EXPECT_EQ(form->SystemPage->lblSysPF->text(), QStringLiteral("总数:\n使用数:\n峰值:"));
 
     EXPECT_EQ(form->SystemPage->tsPM->name(), QStringLiteral("物理内存: 0 MB / 0 MB - 00 %"));
-    form->SystemPage->SystemTick();
+    Tick();
     EXPECT_EQ(form->SystemPage->tsPM->name(), QStringLiteral("物理内存: 6144 MB / 8192 MB 75 %"));
     EXPECT_EQ(form->SystemPage->tsPF->name(), QStringLiteral("页面文件: 3072 MB / 4096 MB 75 %"));
     EXPECT_EQ(form->SystemPage->tsPM->at(0), QPointF(101, 75));
 
     // Nothing to measure against: percentages 0 and values "0".
     src.mem = MemoryInfo{};
-    form->SystemPage->SystemTick();
+    Tick();
     EXPECT_EQ(form->lblStatusBar->text(), QStringLiteral("CPU: 0 % | MEM: 0 %"));
     EXPECT_EQ(form->SystemPage->lblSysPMValue->text(), QStringLiteral("0\n0\n0"));
     EXPECT_EQ(form->SystemPage->tsPF->name(), QStringLiteral("页面文件: 0 MB / 0 MB 0 %"));
@@ -217,7 +238,7 @@ TEST_F(SystemPage, TimerKeepsStatusLineAndChartsGoingOnEveryPage)
     // The hidden page keeps its samples and draws them when it shows.
     EXPECT_EQ(form->SystemPage->tsCPU->count(), 0);
     EXPECT_EQ(form->SystemPage->lblSysPMValue->text(), labelsBefore);
-    form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
+    ShowSystemPage();
     ASSERT_GE(form->SystemPage->tsCPU->count(), 1);
     EXPECT_EQ(form->SystemPage->tsCPU->at(0), QPointF(101, 25));
     EXPECT_NE(form->SystemPage->lblSysPMValue->text(), labelsBefore);
@@ -227,12 +248,12 @@ TEST_F(SystemPage, TimerKeepsStatusLineAndChartsGoingOnEveryPage)
     form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
     for (int i = 0; i < 250; ++i) {
         src.advance(1.0, {0.5, 0.5});
-        form->SystemPage->SystemTick();
+        Tick();
     }
-    form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
+    ShowSystemPage();
     for (int i = 0; i < 150; ++i) {
         src.advance(1.0, {0.5, 0.5});
-        form->SystemPage->SystemTick();
+        Tick();
     }
     const double last = Bottom(form->SystemPage->chtCPU)->max();
     EXPECT_DOUBLE_EQ(Bottom(form->SystemPage->chtCPU)->min(), last - 100);
@@ -254,7 +275,7 @@ TEST_F(SystemPage, RealMachine)
     const quint32 n = form->SystemPage->objSystemStatus->CPUCount;
     EXPECT_EQ(Series(form->SystemPage->chtCPU).size(), n > 1 ? int(n) + 1 : 1);
     EXPECT_EQ(form->SystemPage->lblSysVersion->text().count(QLatin1Char('\n')), 3);
-    form->SystemPage->SystemTick();
+    Tick();
     EXPECT_TRUE(status.match(form->lblStatusBar->text()).hasMatch());
     EXPECT_FALSE(form->SystemPage->lblSysTimeValue->text().contains(QStringLiteral("N/A")));
 }
@@ -285,9 +306,9 @@ TEST_F(SystemPage, LegendsShowEveryEntryWholeAtTheDefaultSize)
     Create(&many);
     form->resize(800, 600);
     form->show();
-    form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
+    ShowSystemPage();
     many.advance(1.0, {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0});
-    form->SystemPage->SystemTick();
+    Tick();
     QApplication::processEvents();
     for (QChartView *view : {form->SystemPage->chtCPU, form->SystemPage->chtMEM}) {
         view->chart()->legend()->update();
