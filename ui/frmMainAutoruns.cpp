@@ -139,6 +139,7 @@ void TAutorunPage::FillAutorunList()
         row->setText(colState, state);
         row->setTextAlignment(colState, Qt::AlignCenter);
         row->setText(colDescription, VisibleText(properties.VersionInfo()->FileDescription));
+        row->setData(colDescription, kSearchValueRole, properties.VersionInfo()->FileDescription);
         row->setText(colCommand, VisibleText(entry->Command));
         row->setText(colLocation, LocationText(entry));
         lvAutoruns->addTopLevelItem(row);
@@ -335,10 +336,23 @@ void TAutorunPage::UpdateButtons()
     UpdateAutorunButtons();
 }
 
-int TAutorunPage::SearchColumn(int Hot) const
+std::optional<QString> TAutorunPage::SearchValue(int Hot) const
 {
+    const TListRow *row = SelectedRow();
+    const TAutorunItem *item = SelectedAutorun();
+    if (!row || !item)
+        return std::nullopt;
     // Sub-item k of a row stands in column k + 1.
-    return (Hot >= 1 && Hot <= 3) ? Hot + 1 : colTitle;
+    switch (Hot) {
+    case 1:
+        return row->data(colDescription, kSearchValueRole).toString();
+    case 2:
+        return item->Command;
+    case 3:
+        return item->Location;
+    default:
+        return item->Name;
+    }
 }
 
 bool TAutorunPage::AddDetails(TDetailsPanel &Panel)

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QTreeWidgetItem>
 
+#include <optional>
+
 class QEvent;
 class QTreeWidget;
 class QWidget;
@@ -76,8 +78,10 @@ public:
     virtual void FillPage() = 0;
     virtual QString StatusText() const = 0;
     virtual void UpdateButtons() = 0;
-    // The column whose text the search box takes for a click into the given column.
-    virtual int SearchColumn(int Hot) const = 0;
+    // What the search box takes for a click into column Hot (-1 for none, which gives the row
+    // caption's): the selected row's item's own value, never the text shown for it, which may be
+    // escaped or cut. Nothing without a selected row.
+    virtual std::optional<QString> SearchValue(int Hot) const = 0;
     // -1, 0 or 1 for row A before, level with or after row B in the current sort state.
     virtual int CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const;
 

@@ -648,10 +648,26 @@ void TNetworkPage::UpdateButtons()
     UpdateConnectionButtons();
 }
 
-int TNetworkPage::SearchColumn(int Hot) const
+std::optional<QString> TNetworkPage::SearchValue(int Hot) const
 {
-    // Sub-item k of a row stands in column k + 1.
-    return (Hot == 1 || Hot == 2 || Hot == 5) ? Hot + 1 : colName;
+    const TConnectionItem *item = SelectedConnection();
+    if (!item)
+        return std::nullopt;
+    const auto *tcp = dynamic_cast<const TTCPItem *>(item);
+    const auto *udp = dynamic_cast<const TUDPItem *>(item);
+    // Sub-item k of a row stands in column k + 1: the local and remote address, the path.
+    switch (Hot) {
+    case colType:
+        return tcp ? AddressText(tcp->LocalAddress, tcp->LocalPort) : AddressText(udp->LocalAddress, udp->LocalPort);
+    case colLocal:
+        return tcp ? AddressText(tcp->RemoteAddress, tcp->RemotePort) : QStringLiteral("N/A");
+    case colPid:
+        return item->ProcessPath;
+    default:
+        if (!item->HasOwner)
+            return QString();
+        return item->ProcessID == 0 ? QStringLiteral("System Idle Process") : item->ProcessName;
+    }
 }
 
 bool TNetworkPage::AddDetails(TDetailsPanel &Panel)
