@@ -18,7 +18,9 @@
 class QAction;
 class QHBoxLayout;
 class QMenu;
+class QAbstractItemModel;
 class QAbstractItemView;
+class QTreeView;
 class QTreeWidget;
 class QWidget;
 enum class TMessageResult : quint8;
@@ -88,3 +90,5 @@ private:
 
 // A report-style list of a page: named columns with their widths, whole rows selected, read only.
 QTreeWidget *MakeList(QWidget *Parent, const char *Name, const QList<QPair<const char16_t *, int>> &Columns);
+// The same over a model of the page's own, which names the columns.
+QTreeView *MakeListView(QWidget *Parent, const char *Name, QAbstractItemModel *Model, const QList<int> &Widths);

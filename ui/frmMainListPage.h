@@ -9,6 +9,8 @@
 #include <optional>
 
 class QEvent;
+class QModelIndex;
+class QTreeView;
 class QTreeWidget;
 class QWidget;
 class TLabel;
@@ -58,7 +60,9 @@ private:
 
 // A page of the main window built around one list: the sort state of the list, the column under
 // the pointer at the last click, and what every list does alike (the details panel follows the
-// clicked row and closes when the pointer moves away; a header click sorts).
+// clicked row and closes when the pointer moves away; a header click sorts). The list is a tree
+// widget of TListRow rows, or a tree view over a model of the page's own (the page then sorts,
+// finds its selected row and gives its search values itself).
 class TListPage : public QObject, public TDetailsSource
 {
 public:
@@ -72,7 +76,7 @@ public:
     int HotColumn = -1;
 
     QWidget *PagePanel() const { return m_Page; }
-    QTreeWidget *List() const { return m_List; }
+    QTreeView *List() const { return m_List; }
 
     // Selecting the page: its rows, its status text, its buttons.
     virtual void FillPage() = 0;
@@ -86,7 +90,7 @@ public:
     virtual int CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const;
 
     // Sorts the list by its current sort state and keeps the selected row in view.
-    void SortList();
+    virtual void SortList();
     // Scrolls the row fully into view, keeping the horizontal position.
     void ShowRow(QTreeWidgetItem *Row);
     // The list's row of the given index, or null.
@@ -101,7 +105,10 @@ public:
 protected:
     // Makes the page's list: mouse tracking, a header that sorts on click without an indicator,
     // selection changes, clicks, moves, the context menu and keys passed to the handlers below.
-    void SetList(QTreeWidget *List);
+    // A tree view has its model set first, and passes no row to SelectItem.
+    void SetList(QTreeView *List);
+    // Scrolls the row of the index fully into view, keeping the horizontal position.
+    void ShowIndex(const QModelIndex &Index);
 
     // After a selection change has set the page's buttons: a selected row fills the details
     // (when they show) and the search text.
@@ -131,5 +138,7 @@ protected:
 
 private:
     QWidget *m_Page;
-    QTreeWidget *m_List = nullptr;
+    QTreeView *m_List = nullptr;
+    // The list when it is a tree widget of rows.
+    QTreeWidget *m_Rows = nullptr;
 };

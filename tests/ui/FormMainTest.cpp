@@ -516,7 +516,7 @@ protected:
     // Selects the row of the page that shows `Cell` in `Column`; false when there is none.
     bool Select(int Page, int Column, const QString &Cell)
     {
-        QTreeWidget *list = form->ListPage(Page)->List();
+        auto *list = qobject_cast<QTreeWidget *>(form->ListPage(Page)->List());
         for (int i = 0; i < list->topLevelItemCount(); ++i) {
             if (list->topLevelItem(i)->text(Column) == Cell) {
                 list->clearSelection();
