@@ -512,7 +512,6 @@ void TFormMain::FormCreate(QObject *)
     // The lists get the image list before their first rows, so that those show their icons too.
     UseSystemImageList(ProcessPage->lvProcesses);
     UseSystemImageList(AutorunPage->lvAutoruns);
-    UseSystemImageList(NetworkPage->lvConnections);
 
     btnLeftMenu_ProcessClick(btnLeftMenu_Process);
 

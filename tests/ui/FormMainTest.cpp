@@ -3,6 +3,7 @@
 #include "platform_network/Addr.h"
 #include "platform_services/FakeSystemd.h"
 #include "sysinfo_autoruns/AutorunEnv.h"
+#include "ui_network/ConnectionRows.h"
 #include "sysinfo/Autoruns.h"
 #include "sysinfo/NetworkMonitor.h"
 #include "sysinfo/Processes.h"
@@ -122,7 +123,7 @@ TEST_F(FormMain, CreationSetsUpTheShell)
                              "pmSearch", "mniSearch_Yahoo", "imgMainBorder_Resize", "actHelp", "pnlDetails"})
         EXPECT_NE(form->findChild<QObject *>(QLatin1String(name)), nullptr) << name;
     EXPECT_EQ(form->ProcessPage->lvProcesses->columnCount(), 7);
-    EXPECT_EQ(form->NetworkPage->lvConnections->columnCount(), 7);
+    EXPECT_EQ(form->NetworkPage->lvConnections->model()->columnCount(), 7);
     EXPECT_EQ(form->ServicePage->lvServices->columnCount(), 5);
     EXPECT_EQ(form->AutorunPage->lvAutoruns->columnCount(), 5);
 }
@@ -516,7 +517,12 @@ protected:
     // Selects the row of the page that shows `Cell` in `Column`; false when there is none.
     bool Select(int Page, int Column, const QString &Cell)
     {
-        auto *list = qobject_cast<QTreeWidget *>(form->ListPage(Page)->List());
+        if (Page == TFormMain::pgNetwork) {
+            const int row = nettest::RowWith(form->NetworkPage, Column, Cell);
+            nettest::SelectRow(form->NetworkPage, row);
+            return row >= 0;
+        }
+        auto *list = static_cast<QTreeWidget *>(form->ListPage(Page)->List());
         for (int i = 0; i < list->topLevelItemCount(); ++i) {
             if (list->topLevelItem(i)->text(Column) == Cell) {
                 list->clearSelection();
@@ -585,6 +591,7 @@ TEST_F(SearchValues, TheSearchBoxTakesTheSelectedItemsValueNotItsShownText)
         if (form->CurrentPage != c.page) {
             menu[c.page]->Click();
             ASSERT_TRUE(tvtest::WaitForServices(form->ServicePage->objServices));
+            ASSERT_TRUE(nettest::WaitForNetwork(form->NetworkPage));
         }
         ASSERT_TRUE(Select(c.page, c.column, c.cell));
         form->ListPage(c.page)->HotColumn = c.hot;
