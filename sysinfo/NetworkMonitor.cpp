@@ -1,7 +1,6 @@
 #include "sysinfo/NetworkMonitor.h"
 
 #include "platform/Logging.h"
-#include "platform/memory/Trim.h"
 #include "sysinfo/FileProperties.h"
 #include "sysinfo/HandOff.h"
 #include "sysinfo/Logging.h"
@@ -302,16 +301,13 @@ void TNetworkMonitor::SetSource(NetworkSource *Source)
     m_Interfaces.clear();
 }
 
-bool TNetworkMonitor::ReadEndpoints(NetworkSource &Source, bool Tcp, TEndpointTable &Table, TOwnerCache &Owners,
-                                    const std::function<void()> &Between)
+void TNetworkMonitor::MakeTable(NetworkSource &Source, bool Tcp, const std::vector<Endpoint> &Rows,
+                                TEndpointTable &Table, TOwnerCache &Owners, const std::function<void()> &Between)
 {
-    std::vector<Endpoint> rows;
-    if (!(Tcp ? Source.TcpEndpoints(rows) : Source.UdpEndpoints(rows)))
-        return false;
-    Table.Rows.reserve(rows.size());
+    Table.Rows.reserve(Rows.size());
     QHash<QPair<quint32, quint64>, quint32> owned; // owner -> its index in this table
     TFileProperties properties;
-    for (const Endpoint &row : rows) {
+    for (const Endpoint &row : Rows) {
         TEndpointRecord r;
         r.Protocol = Tcp ? 0 : 1;
         r.LocalAddress = row.Row.LocalAddress;
@@ -357,16 +353,16 @@ bool TNetworkMonitor::ReadEndpoints(NetworkSource &Source, bool Tcp, TEndpointTa
         }
         Table.Rows.push_back(r);
     }
-    return true;
 }
 
 void TNetworkMonitor::RefreshTCP()
 {
     auto table = std::make_shared<TEndpointTable>();
     try {
+        std::vector<Endpoint> rows;
         TOwnerCache owners;
-        if (!ReadEndpoints(*m_Source, true, *table, owners))
-            table = std::make_shared<TEndpointTable>();
+        if (m_Source->TcpEndpoints(rows))
+            MakeTable(*m_Source, true, rows, *table, owners);
     } catch (...) {
         // A failed row ends the refresh with what was taken so far.
         qCWarning(lcSysinfo) << "TCP table refresh ended by" << platform::CurrentExceptionText();
@@ -378,9 +374,10 @@ void TNetworkMonitor::RefreshUDP()
 {
     auto table = std::make_shared<TEndpointTable>();
     try {
+        std::vector<Endpoint> rows;
         TOwnerCache owners;
-        if (!ReadEndpoints(*m_Source, false, *table, owners))
-            table = std::make_shared<TEndpointTable>();
+        if (m_Source->UdpEndpoints(rows))
+            MakeTable(*m_Source, false, rows, *table, owners);
     } catch (...) {
         // As for TCP: the refresh ends quietly with what was taken so far.
         qCWarning(lcSysinfo) << "UDP table refresh ended by" << platform::CurrentExceptionText();
@@ -400,17 +397,20 @@ void TNetworkMonitor::RefreshInBackground(TPrepare Prepare, TPrepared Done)
     Queue(
         TJobKind::Refresh,
         [result, source = m_Source, worker = &Worker(), Prepare = std::move(Prepare)] {
+            std::vector<Endpoint> tcpRows, udpRows;
+            bool tcpRead = false, udpRead = false;
+            source->Endpoints(tcpRows, tcpRead, udpRows, udpRead);
+            const auto between = [worker] { worker->RunUrgent(); };
+            between();
             auto tcp = std::make_shared<TEndpointTable>();
             auto udp = std::make_shared<TEndpointTable>();
             TOwnerCache owners;
-            const auto between = [worker] { worker->RunUrgent(); };
-            if (!ReadEndpoints(*source, true, *tcp, owners, between))
-                tcp = std::make_shared<TEndpointTable>();
-            between();
-            if (worker->Stopping())
-                return;
-            if (!ReadEndpoints(*source, false, *udp, owners, between))
-                udp = std::make_shared<TEndpointTable>();
+            if (tcpRead)
+                MakeTable(*source, true, tcpRows, *tcp, owners, between);
+            std::vector<Endpoint>().swap(tcpRows);
+            if (udpRead)
+                MakeTable(*source, false, udpRows, *udp, owners, between);
+            std::vector<Endpoint>().swap(udpRows);
             between();
             if (worker->Stopping())
                 return;
@@ -418,8 +418,6 @@ void TNetworkMonitor::RefreshInBackground(TPrepare Prepare, TPrepared Done)
             result->List.Udp = std::move(udp);
             if (Prepare)
                 result->Prepared = Prepare(result->List);
-            // What the reading left behind goes back to the system now.
-            platform::memory::TrimHeap();
         },
         [this, result, Done = std::move(Done)] {
             m_Connections = result->List;

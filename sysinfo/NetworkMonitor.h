@@ -262,12 +262,13 @@ public:
     // worker reads from the old one is not handed over.
     void SetSource(platform::network::NetworkSource *Source);
 
-    // Reads one endpoint table (`Tcp`, else UDP) with one look-up per owner; `Owners` keeps the
-    // owners already looked up, for the other table, and `Between` runs after each look-up. False
-    // when the table could not be read.
+    // Makes one endpoint table (`Tcp`, else UDP) of what the source read, with one look-up per
+    // owner; `Owners` keeps the owners already looked up, for the other table, and `Between` runs
+    // after each look-up.
     using TOwnerCache = QHash<QPair<quint32, quint64>, TConnectionOwner>;
-    static bool ReadEndpoints(platform::network::NetworkSource &Source, bool Tcp, TEndpointTable &Table,
-                              TOwnerCache &Owners, const std::function<void()> &Between = {});
+    static void MakeTable(platform::network::NetworkSource &Source, bool Tcp,
+                          const std::vector<platform::network::Endpoint> &Rows, TEndpointTable &Table,
+                          TOwnerCache &Owners, const std::function<void()> &Between = {});
 
 private:
     struct TWorker;
