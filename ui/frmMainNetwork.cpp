@@ -294,14 +294,6 @@ void SortConnections(const TConnectionList &List, int Column, bool Descending, s
 
 TConnectionModel::TConnectionModel(QObject *Parent) : QAbstractTableModel(Parent), m_ColumnTags(kColumnCount) {}
 
-QModelIndex TConnectionModel::index(int Row, int Column, const QModelIndex &Parent) const
-{
-    // The view asks for every row's index when it lays the rows out: no detour through the counts.
-    if (Parent.isValid() || Row < 0 || Column < 0 || size_t(Row) >= m_Order.size() || Column >= kColumnCount)
-        return QModelIndex();
-    return createIndex(Row, Column);
-}
-
 int TConnectionModel::rowCount(const QModelIndex &Parent) const
 {
     return Parent.isValid() ? 0 : int(m_Order.size());
@@ -399,13 +391,6 @@ bool TConnectionModel::setHeaderData(int Section, Qt::Orientation Orientation, c
         return false;
     m_ColumnTags[Section] = Value;
     return true;
-}
-
-Qt::ItemFlags TConnectionModel::flags(const QModelIndex &Index) const
-{
-    if (!Index.isValid())
-        return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
 void TConnectionModel::Reset(const TConnectionList &List, std::vector<quint32> Order, bool HideLocal)

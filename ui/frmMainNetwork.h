@@ -30,13 +30,11 @@ class TConnectionModel : public QAbstractTableModel
 public:
     explicit TConnectionModel(QObject *Parent);
 
-    QModelIndex index(int Row, int Column, const QModelIndex &Parent = QModelIndex()) const override;
     int rowCount(const QModelIndex &Parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &Parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &Index, int Role) const override;
     QVariant headerData(int Section, Qt::Orientation Orientation, int Role) const override;
     bool setHeaderData(int Section, Qt::Orientation Orientation, const QVariant &Value, int Role) override;
-    Qt::ItemFlags flags(const QModelIndex &Index) const override;
 
     // New rows: the endpoints of `List` in `Order`, the local ones left out where `HideLocal`.
     void Reset(const TConnectionList &List, std::vector<quint32> Order, bool HideLocal);
