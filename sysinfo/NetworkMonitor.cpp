@@ -221,7 +221,10 @@ TNetworkMonitor::TWorker &TNetworkMonitor::Worker()
     if (!m_Worker) {
         m_Worker = std::make_shared<TWorker>(this);
         // The thread keeps the worker's state alive, the component may go first.
-        m_Worker->Thread = std::thread([worker = m_Worker] { worker->Run(); });
+        m_Worker->Thread = std::thread([worker = m_Worker] {
+            platform::network::LowerReaderPriority();
+            worker->Run();
+        });
     }
     return *m_Worker;
 }

@@ -5,9 +5,15 @@
 
 #include <optional>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace platform::network {
 
 namespace {
+
+// The nice value of a reader beside the window.
+constexpr int kReaderNice = 5;
 
 // The owners found for the first of both tables read together, for the second: set on the thread
 // that reads both.
@@ -161,6 +167,12 @@ NetworkSource &DefaultNetworkSource()
 {
     static NetworkSource source;
     return source;
+}
+
+void LowerReaderPriority()
+{
+    // Linux gives every thread a nice value of its own; failing leaves the thread as it was.
+    ::setpriority(PRIO_PROCESS, id_t(::gettid()), kReaderNice);
 }
 
 } // namespace platform::network

@@ -63,4 +63,8 @@ public:
 // The process-wide real source.
 NetworkSource &DefaultNetworkSource();
 
+// Gives the calling thread a smaller share of the processor than the program's other threads: a
+// reader beside the window leaves the processor to the window first.
+void LowerReaderPriority();
+
 } // namespace platform::network
