@@ -10,7 +10,7 @@
 #include <QDeadlineTimer>
 #include <QItemSelectionModel>
 #include <QStringList>
-#include <QThread>
+#include <QTimer>
 #include <QTreeView>
 
 #include <memory>
@@ -21,10 +21,11 @@ namespace nettest {
 inline bool WaitForNetwork(const std::unique_ptr<TNetworkPage> &Page, int TimeoutMs = 120000)
 {
     QDeadlineTimer deadline(TimeoutMs);
-    while (Page->objNetworkMonitor->Busy() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
+    // The loop sleeps until an event comes, the timer's at the latest, as the window's loop does.
+    QTimer wake;
+    wake.start(2);
+    while (Page->objNetworkMonitor->Busy() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     QCoreApplication::processEvents();
     return !Page->objNetworkMonitor->Busy();
 }
