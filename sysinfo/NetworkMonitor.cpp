@@ -399,7 +399,7 @@ void TNetworkMonitor::RefreshInBackground(TPrepare Prepare, TPrepared Done)
     // The work touches nothing of the component's: it may be gone before the work ends.
     Queue(
         TJobKind::Refresh,
-        [result, source = m_Source, worker = &Worker(), Prepare = std::move(Prepare)] {
+        [result, source = m_Source, worker = &Worker(), prepare = std::move(Prepare)] {
             std::vector<Endpoint> tcpRows, udpRows;
             bool tcpRead = false, udpRead = false;
             source->Endpoints(tcpRows, tcpRead, udpRows, udpRead);
@@ -419,13 +419,13 @@ void TNetworkMonitor::RefreshInBackground(TPrepare Prepare, TPrepared Done)
                 return;
             result->List.Tcp = std::move(tcp);
             result->List.Udp = std::move(udp);
-            if (Prepare)
-                result->Prepared = Prepare(result->List);
+            if (prepare)
+                result->Prepared = prepare(result->List);
         },
-        [this, result, Done = std::move(Done)] {
+        [this, result, done = std::move(Done)] {
             m_Connections = result->List;
-            if (Done)
-                Done(result->Prepared);
+            if (done)
+                done(result->Prepared);
         });
 }
 
@@ -434,13 +434,13 @@ void TNetworkMonitor::PrepareInBackground(std::function<std::vector<quint32>()> 
     auto prepared = std::make_shared<std::vector<quint32>>();
     Queue(
         TJobKind::Prepare,
-        [prepared, Prepare = std::move(Prepare)] {
-            if (Prepare)
-                *prepared = Prepare();
+        [prepared, prepare = std::move(Prepare)] {
+            if (prepare)
+                *prepared = prepare();
         },
-        [prepared, Done = std::move(Done)] {
-            if (Done)
-                Done(*prepared);
+        [prepared, done = std::move(Done)] {
+            if (done)
+                done(*prepared);
         });
 }
 
@@ -528,10 +528,10 @@ void TNetworkMonitor::RefreshInterfacesInBackground(std::function<void()> Done)
     auto reading = std::make_shared<TInterfaceReading>();
     Queue(
         TJobKind::Interfaces, [reading, source = m_Source] { *reading = ReadInterfaces(*source); },
-        [this, reading, Done = std::move(Done)] {
+        [this, reading, done = std::move(Done)] {
             ApplyInterfaces(*reading);
-            if (Done)
-                Done();
+            if (done)
+                done();
         });
 }
 
@@ -553,27 +553,6 @@ QString ImagePathOf(NetworkSource &Source, quint32 Pid, quint64 StartTime, const
 }
 
 } // namespace
-
-std::optional<platform::processes::ImageFacts> TNetworkMonitor::OwnerImageFacts(const TConnectionItem &Item) const
-{
-    if (!HasOwnProgram(Item))
-        return std::nullopt;
-    return m_Source->OwnerImageFacts(Item.ProcessID, *Item.ProcessStartTime);
-}
-
-int TNetworkMonitor::OpenOwnerImage(const TConnectionItem &Item) const
-{
-    if (!HasOwnProgram(Item))
-        return -1;
-    return m_Source->OpenOwnerImage(Item.ProcessID, *Item.ProcessStartTime);
-}
-
-QString TNetworkMonitor::OwnerImagePath(const TConnectionItem &Item) const
-{
-    if (!HasOwnProgram(Item))
-        return QString();
-    return ImagePathOf(*m_Source, Item.ProcessID, *Item.ProcessStartTime, Item.ProcessPath);
-}
 
 std::optional<TOwnerProgram> TNetworkMonitor::OwnerProgram(const TConnectionItem &Item, bool WithVersion, int WaitMs,
                                                            const std::function<void()> &Late)

@@ -242,15 +242,10 @@ public:
 
     // What is said of an endpoint's owning program comes from the process that owns the endpoint
     // (the one that started at its start time), never from its stored path: who runs it and the
-    // path the kernel reports for its file; that file, opened through the process (-1 when it
-    // cannot be; the caller closes it or hands it on); and the stored path where it leads here,
-    // without links, to that very file (empty where it does not: the file lies elsewhere). These
-    // read on the calling thread.
-    std::optional<platform::processes::ImageFacts> OwnerImageFacts(const TConnectionItem &Item) const;
-    int OpenOwnerImage(const TConnectionItem &Item) const;
-    QString OwnerImagePath(const TConnectionItem &Item) const;
-    // The same read on the worker (with the version texts of the file where `WithVersion`): the
-    // answer when it comes within `WaitMs` (what the worker hands over meanwhile is applied).
+    // path the kernel reports for its file, and (where `WithVersion`) the version texts of that
+    // file, opened through the process; a package owns it only where the stored path leads here,
+    // without links, to that very file. Read on the worker: the answer when it comes within
+    // `WaitMs` (what the worker hands over meanwhile is applied).
     // Otherwise nothing; `Late` then runs on this thread when the answer comes, and a question
     // about that owner while it runs takes that answer at once. An owner without a program of its
     // own gets an empty answer without a question.

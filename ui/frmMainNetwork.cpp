@@ -41,10 +41,10 @@ void SetTrafficScale(QValueAxis *Axis, qreal Largest)
 }
 
 // Columns of the endpoint list.
-enum : int { colName = 0, colType, colLocal, colRemote, colState, colPid, colPath, kColumnCount };
+enum : int { colName = 0, colType, colLocal, colRemote, colState, colPid, colPath, colCount };
 
-const char16_t *const kCaptions[kColumnCount] = {u"进程名",   u"类型",    u"本地 IP:端口", u"远程 IP:端口",
-                                                 u"当前状态", u"进程 ID", u"进程路径"};
+const char16_t *const kCaptions[colCount] = {u"进程名",   u"类型",    u"本地 IP:端口", u"远程 IP:端口",
+                                             u"当前状态", u"进程 ID", u"进程路径"};
 const QList<int> kWidths = {100, 40, 120, 120, 80, 55, 200};
 
 // Whether a chart series is switched on in the legend.
@@ -245,7 +245,7 @@ std::vector<quint32> ChooseConnections(const TConnectionList &List, bool HideLoc
 
 void SortConnections(const TConnectionList &List, int Column, bool Descending, std::vector<quint32> &Keys)
 {
-    if (Column < 0 || Column >= kColumnCount || Keys.size() < 2)
+    if (Column < 0 || Column >= colCount || Keys.size() < 2)
         return;
     const quint32 tcpCount = List.TcpCount();
     switch (Column) {
@@ -292,7 +292,7 @@ void SortConnections(const TConnectionList &List, int Column, bool Descending, s
 
 // ---- the rows ------------------------------------------------------------------------------------
 
-TConnectionModel::TConnectionModel(QObject *Parent) : QAbstractTableModel(Parent), m_ColumnTags(kColumnCount) {}
+TConnectionModel::TConnectionModel(QObject *Parent) : QAbstractTableModel(Parent), m_ColumnTags(colCount) {}
 
 int TConnectionModel::rowCount(const QModelIndex &Parent) const
 {
@@ -301,7 +301,7 @@ int TConnectionModel::rowCount(const QModelIndex &Parent) const
 
 int TConnectionModel::columnCount(const QModelIndex &Parent) const
 {
-    return Parent.isValid() ? 0 : kColumnCount;
+    return Parent.isValid() ? 0 : colCount;
 }
 
 std::optional<quint32> TConnectionModel::KeyOf(int Row) const
@@ -338,7 +338,7 @@ QString TConnectionModel::CellText(const TConnectionList &List, quint32 Key, int
 QVariant TConnectionModel::data(const QModelIndex &Index, int Role) const
 {
     const std::optional<quint32> key = KeyOf(Index.row());
-    if (!key || Index.column() < 0 || Index.column() >= kColumnCount)
+    if (!key || Index.column() < 0 || Index.column() >= colCount)
         return QVariant();
     switch (Role) {
     case Qt::DisplayRole:
@@ -367,7 +367,7 @@ QVariant TConnectionModel::data(const QModelIndex &Index, int Role) const
 
 QVariant TConnectionModel::headerData(int Section, Qt::Orientation Orientation, int Role) const
 {
-    if (Orientation != Qt::Horizontal || Section < 0 || Section >= kColumnCount)
+    if (Orientation != Qt::Horizontal || Section < 0 || Section >= colCount)
         return QVariant();
     switch (Role) {
     case Qt::DisplayRole:
@@ -387,7 +387,7 @@ QVariant TConnectionModel::headerData(int Section, Qt::Orientation Orientation, 
 
 bool TConnectionModel::setHeaderData(int Section, Qt::Orientation Orientation, const QVariant &Value, int Role)
 {
-    if (Orientation != Qt::Horizontal || Section < 0 || Section >= kColumnCount || Role != kColumnTagRole)
+    if (Orientation != Qt::Horizontal || Section < 0 || Section >= colCount || Role != kColumnTagRole)
         return false;
     m_ColumnTags[Section] = Value;
     return true;
@@ -740,7 +740,7 @@ void TNetworkPage::lvConnectionsColumnClick(QObject *, int Column)
 int TNetworkPage::lvConnectionsCompare(QObject *, const QModelIndex &A, const QModelIndex &B) const
 {
     const std::optional<quint32> a = ConnectionRows->KeyOf(A.row()), b = ConnectionRows->KeyOf(B.row());
-    if (!a || !b || SortColumn < 0 || SortColumn >= kColumnCount)
+    if (!a || !b || SortColumn < 0 || SortColumn >= colCount)
         return 0;
     const TConnectionList &list = ConnectionRows->List();
     return CompareTexts(TConnectionModel::CellText(list, *a, SortColumn),
