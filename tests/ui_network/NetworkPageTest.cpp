@@ -177,6 +177,27 @@ TEST_F(NetworkPage, EveryColumnSortsAsText)
     Select(0);
     ASSERT_NE(form->NetworkPage->SelectedConnection(), nullptr);
     EXPECT_EQ(form->NetworkPage->SelectedConnection()->ProcessID, 10u);
+
+    // Every column of a mix of both kinds, several states, owners and none, both ways: neighbouring
+    // rows in the order of their shown texts, as the page compares texts.
+    Mix(net);
+    net.tcp.push_back(Ep(Addr(9, 0, 0, 1), 9, Addr(100, 0, 0, 1), 65535, TcpSynSent, 9));
+    net.tcp.push_back(Ep(Addr(10, 0, 0, 10), 8080, Addr(10, 0, 0, 2), 443, TcpCloseWait, 100));
+    net.udp.push_back(Ep(Addr(255, 255, 255, 255), 65535, 0, 0, 0, 9));
+    ToggleHideLocal();
+    ASSERT_EQ(Rows(), 10);
+    for (int column = 0; column < 7; ++column) {
+        for (const bool descending : {false, true}) {
+            if (form->NetworkPage->SortColumn != column || form->NetworkPage->SortDescending != descending)
+                SortBy(column);
+            if (form->NetworkPage->SortDescending != descending)
+                SortBy(column);
+            const QStringList texts = Column(column);
+            for (qsizetype i = 1; i < texts.size(); ++i)
+                EXPECT_LE(CompareTexts(texts[i - 1], texts[i], descending), 0)
+                    << "column " << column << (descending ? " down" : " up") << ", rows " << i - 1 << " and " << i;
+        }
+    }
 }
 
 TEST_F(NetworkPage, InterfaceListOffersUsableInterfacesAndKeepsTheChoice)
