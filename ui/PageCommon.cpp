@@ -170,26 +170,53 @@ void TListDelegate::initStyleOption(QStyleOptionViewItem *Option, const QModelIn
     Option->decorationSize = icon;
 }
 
+namespace {
+
+// What every list of a page looks like and how it is used.
+void SetUpList(QTreeView *List, const char *Name)
+{
+    List->setObjectName(QLatin1String(Name));
+    List->setRootIsDecorated(false);
+    List->setItemsExpandable(false);
+    // One height for all rows, from a delegate that makes it fit the icons whatever the first
+    // row holds.
+    List->setUniformRowHeights(true);
+    List->setItemDelegate(new TListDelegate(List));
+    List->setAllColumnsShowFocus(true);
+    List->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    List->setSelectionBehavior(QAbstractItemView::SelectRows);
+    List->setSelectionMode(QAbstractItemView::SingleSelection);
+}
+
+void SetWidths(QTreeView *List, const QList<int> &Widths)
+{
+    for (int i = 0; i < Widths.size(); ++i)
+        List->header()->resizeSection(i, Widths[i]);
+    List->header()->setStretchLastSection(false);
+}
+
+} // namespace
+
 QTreeWidget *MakeList(QWidget *Parent, const char *Name, const QList<QPair<const char16_t *, int>> &Columns)
 {
     auto *list = new QTreeWidget(Parent);
-    list->setObjectName(QLatin1String(Name));
-    list->setRootIsDecorated(false);
-    list->setItemsExpandable(false);
-    // One height for all rows, from a delegate that makes it fit the icons whatever the first
-    // row holds.
-    list->setUniformRowHeights(true);
-    list->setItemDelegate(new TListDelegate(list));
-    list->setAllColumnsShowFocus(true);
-    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    SetUpList(list, Name);
     QStringList captions;
-    for (const auto &c : Columns)
+    QList<int> widths;
+    for (const auto &c : Columns) {
         captions << QString::fromUtf16(c.first);
+        widths << c.second;
+    }
     list->setHeaderLabels(captions);
-    for (int i = 0; i < Columns.size(); ++i)
-        list->header()->resizeSection(i, Columns[i].second);
-    list->header()->setStretchLastSection(false);
+    SetWidths(list, widths);
+    return list;
+}
+
+QTreeView *MakeListView(QWidget *Parent, const char *Name, QAbstractItemModel *Model, const QList<int> &Widths)
+{
+    auto *list = new QTreeView(Parent);
+    SetUpList(list, Name);
+    list->setModel(Model);
+    SetWidths(list, Widths);
     return list;
 }

@@ -18,13 +18,17 @@
 class QAction;
 class QHBoxLayout;
 class QMenu;
+class QAbstractItemModel;
 class QAbstractItemView;
+class QTreeView;
 class QTreeWidget;
 class QWidget;
 enum class TMessageResult : quint8;
 
 // The last sort direction of a list's column, kept on the list's header item.
 inline constexpr int kColumnTagRole = Qt::UserRole + 1;
+// The value a cell shows, where the row's item does not keep it: what the search box takes.
+inline constexpr int kSearchValueRole = Qt::UserRole + 0x106;
 
 // The desktop's sans-serif at a pixel size, with a CJK face behind it for the Chinese texts.
 QFont PageFont(int PixelSize, bool Bold = false);
@@ -86,3 +90,5 @@ private:
 
 // A report-style list of a page: named columns with their widths, whole rows selected, read only.
 QTreeWidget *MakeList(QWidget *Parent, const char *Name, const QList<QPair<const char16_t *, int>> &Columns);
+// The same over a model of the page's own, which names the columns.
+QTreeView *MakeListView(QWidget *Parent, const char *Name, QAbstractItemModel *Model, const QList<int> &Widths);

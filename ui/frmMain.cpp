@@ -512,7 +512,6 @@ void TFormMain::FormCreate(QObject *)
     // The lists get the image list before their first rows, so that those show their icons too.
     UseSystemImageList(ProcessPage->lvProcesses);
     UseSystemImageList(AutorunPage->lvAutoruns);
-    UseSystemImageList(NetworkPage->lvConnections);
 
     btnLeftMenu_ProcessClick(btnLeftMenu_Process);
 
@@ -963,13 +962,13 @@ void TFormMain::UpdateSearchText()
     TListPage *page = ListPage(CurrentPage);
     if (!page)
         return;
-    const QTreeWidgetItem *row = page->SelectedItem();
-    if (!row)
+    // The value itself: a shown text may carry escapes or end cut short.
+    const std::optional<QString> value = page->SearchValue(page->HotColumn);
+    if (!value)
         return;
-    const int column = page->SearchColumn(page->HotColumn);
-    QString text = row->text(column);
+    QString text = *value;
     if (text.trimmed().isEmpty())
-        text = row->text(0);
+        text = page->SearchValue(-1).value_or(QString());
     if (text.compare(QLatin1String("N/A"), Qt::CaseInsensitive) == 0 || text.trimmed().isEmpty())
         text.clear();
     edtSearch->setText(text);

@@ -377,10 +377,22 @@ void TAutorunPage::UpdateButtons()
     UpdateAutorunButtons();
 }
 
-int TAutorunPage::SearchColumn(int Hot) const
+std::optional<QString> TAutorunPage::SearchValue(int Hot) const
 {
+    const TAutorunItem *item = SelectedAutorun();
+    if (!item)
+        return std::nullopt;
     // Sub-item k of a row stands in column k + 1.
-    return (Hot >= 1 && Hot <= 3) ? Hot + 1 : colTitle;
+    switch (Hot) {
+    case 1:
+        return item->Program.FileDescription;
+    case 2:
+        return item->Command;
+    case 3:
+        return item->Location;
+    default:
+        return item->Name;
+    }
 }
 
 bool TAutorunPage::AddDetails(TDetailsPanel &Panel)

@@ -222,7 +222,7 @@ bool TDetailsPanel::eventFilter(QObject *Watched, QEvent *Event)
     return false;
 }
 
-void TDetailsPanel::AddList(QWidget *Page, QTreeWidget *List)
+void TDetailsPanel::AddList(QWidget *Page, QTreeView *List)
 {
     m_Lists.append({Page, List});
     Page->installEventFilter(this);

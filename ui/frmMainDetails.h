@@ -17,7 +17,7 @@
 #include <vector>
 
 class QTextEdit;
-class QTreeWidget;
+class QTreeView;
 class TDetailsPanel;
 class TFileProperties;
 
@@ -92,7 +92,7 @@ public:
     // Puts the panel beside a list: its top and height.
     void PlaceBeside(const QWidget *List);
     // The lists that end beside the pinned panel or reach under the floating one.
-    void AddList(QWidget *Page, QTreeWidget *List);
+    void AddList(QWidget *Page, QTreeView *List);
     void FitListsToDetails();
     // Lays the frame pieces around the panel's current size.
     void PlaceDetailsFrame();
@@ -118,7 +118,7 @@ private:
     // The four version lines of what objFileProperties holds; it is cleared afterwards.
     void AddVersionLines();
 
-    QList<QPair<QPointer<QWidget>, QPointer<QTreeWidget>>> m_Lists;
+    QList<QPair<QPointer<QWidget>, QPointer<QTreeView>>> m_Lists;
     struct TDigest;
     std::shared_ptr<TDigest> m_Digest;
     // The digests whose workers have not been joined yet: m_Digest's and dropped ones.

@@ -25,10 +25,11 @@ TListPage::~TListPage()
 
 void TListPage::DropList()
 {
-    QTreeWidget *list = m_List;
+    QTreeView *list = m_List;
     if (!list)
         return;
     m_List = nullptr;
+    m_Rows = nullptr;
     list->viewport()->removeEventFilter(this);
     list->removeEventFilter(this);
     disconnect(list->selectionModel(), nullptr, this, nullptr);
@@ -36,9 +37,10 @@ void TListPage::DropList()
     delete list;
 }
 
-void TListPage::SetList(QTreeWidget *List)
+void TListPage::SetList(QTreeView *List)
 {
     m_List = List;
+    m_Rows = qobject_cast<QTreeWidget *>(List);
     List->setMouseTracking(true);
     List->viewport()->setMouseTracking(true);
     List->header()->setSectionsClickable(true);
@@ -49,9 +51,9 @@ void TListPage::SetList(QTreeWidget *List)
                 if (!m_List)
                     return;
                 QTreeWidgetItem *row = nullptr;
-                if (!Selected.isEmpty())
-                    row = m_List->itemFromIndex(Selected.indexes().first());
-                SelectItem(row, row != nullptr);
+                if (m_Rows && !Selected.isEmpty())
+                    row = m_Rows->itemFromIndex(Selected.indexes().first());
+                SelectItem(row, m_Rows ? row != nullptr : !Selected.isEmpty());
             });
     List->viewport()->installEventFilter(this);
     List->installEventFilter(this);
@@ -135,9 +137,10 @@ void TListPage::ListMouseMove(int X, int Y)
 
 void TListPage::ListColumnClick(int Column)
 {
-    QTreeWidgetItem *header = m_List->headerItem();
-    const int tag = (header->data(Column, kColumnTagRole).toInt() + 1) % 2;
-    header->setData(Column, kColumnTagRole, tag);
+    // The tag lives in the header's data: a tree widget's header item, or the page's model.
+    QAbstractItemModel *model = m_List->model();
+    const int tag = (model->headerData(Column, Qt::Horizontal, kColumnTagRole).toInt() + 1) % 2;
+    model->setHeaderData(Column, Qt::Horizontal, tag, kColumnTagRole);
     SortColumn = Column;
     SortDescending = (tag == 0);
     SortList();
@@ -145,7 +148,7 @@ void TListPage::ListColumnClick(int Column)
 
 int TListPage::CompareListTexts(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
 {
-    if (!A || !B || !m_List || SortColumn < 0 || SortColumn >= m_List->columnCount())
+    if (!A || !B || !m_Rows || SortColumn < 0 || SortColumn >= m_Rows->columnCount())
         return 0;
     return CompareTexts(A->text(SortColumn), B->text(SortColumn), SortDescending);
 }
@@ -157,11 +160,11 @@ int TListPage::CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) c
 
 void TListPage::SortList()
 {
-    if (!m_List || m_List->columnCount() == 0)
+    if (!m_Rows || m_Rows->columnCount() == 0)
         return;
-    const int column = qBound(0, SortColumn, m_List->columnCount() - 1);
+    const int column = qBound(0, SortColumn, m_Rows->columnCount() - 1);
     // The rows' own comparison holds the direction, so the model sorts them ascending.
-    m_List->sortItems(column, Qt::AscendingOrder);
+    m_Rows->sortItems(column, Qt::AscendingOrder);
     if (TListRow *row = SelectedRow())
         ShowRow(row);
 }
@@ -169,31 +172,41 @@ void TListPage::SortList()
 void TListPage::ShowRow(QTreeWidgetItem *Row)
 {
     // Up or down only: a list scrolled sideways stays where the user took it.
+    QScrollBar *across = m_Rows->horizontalScrollBar();
+    const int at = across->value();
+    m_Rows->scrollToItem(Row, QAbstractItemView::EnsureVisible);
+    across->setValue(at);
+}
+
+void TListPage::ShowIndex(const QModelIndex &Index)
+{
+    if (!m_List || !Index.isValid())
+        return;
     QScrollBar *across = m_List->horizontalScrollBar();
     const int at = across->value();
-    m_List->scrollToItem(Row, QAbstractItemView::EnsureVisible);
+    m_List->scrollTo(Index, QAbstractItemView::EnsureVisible);
     across->setValue(at);
 }
 
 TListRow *TListPage::Row(int Index) const
 {
-    if (!m_List || Index < 0 || Index >= m_List->topLevelItemCount())
+    if (!m_Rows || Index < 0 || Index >= m_Rows->topLevelItemCount())
         return nullptr;
-    return dynamic_cast<TListRow *>(m_List->topLevelItem(Index));
+    return dynamic_cast<TListRow *>(m_Rows->topLevelItem(Index));
 }
 
 QTreeWidgetItem *TListPage::SelectedItem() const
 {
-    if (!m_List)
+    if (!m_Rows)
         return nullptr;
-    const QList<QTreeWidgetItem *> selected = m_List->selectedItems();
+    const QList<QTreeWidgetItem *> selected = m_Rows->selectedItems();
     if (selected.isEmpty())
         return nullptr;
     // The first selected row in the list's order.
     QTreeWidgetItem *first = nullptr;
     int firstIndex = -1;
     for (QTreeWidgetItem *item : selected) {
-        const int i = m_List->indexOfTopLevelItem(item);
+        const int i = m_Rows->indexOfTopLevelItem(item);
         if (i >= 0 && (firstIndex < 0 || i < firstIndex)) {
             firstIndex = i;
             first = item;

@@ -6,7 +6,11 @@
 #include <QString>
 #include <QTreeWidgetItem>
 
+#include <optional>
+
 class QEvent;
+class QModelIndex;
+class QTreeView;
 class QTreeWidget;
 class QWidget;
 class TLabel;
@@ -56,7 +60,9 @@ private:
 
 // A page of the main window built around one list: the sort state of the list, the column under
 // the pointer at the last click, and what every list does alike (the details panel follows the
-// clicked row and closes when the pointer moves away; a header click sorts).
+// clicked row and closes when the pointer moves away; a header click sorts). The list is a tree
+// widget of TListRow rows, or a tree view over a model of the page's own (the page then sorts,
+// finds its selected row and gives its search values itself).
 class TListPage : public QObject, public TDetailsSource
 {
 public:
@@ -70,19 +76,21 @@ public:
     int HotColumn = -1;
 
     QWidget *PagePanel() const { return m_Page; }
-    QTreeWidget *List() const { return m_List; }
+    QTreeView *List() const { return m_List; }
 
     // Selecting the page: its rows, its status text, its buttons.
     virtual void FillPage() = 0;
     virtual QString StatusText() const = 0;
     virtual void UpdateButtons() = 0;
-    // The column whose text the search box takes for a click into the given column.
-    virtual int SearchColumn(int Hot) const = 0;
+    // What the search box takes for a click into column Hot (-1 for none, which gives the row
+    // caption's): the selected row's item's own value, never the text shown for it, which may be
+    // escaped or cut. Nothing without a selected row.
+    virtual std::optional<QString> SearchValue(int Hot) const = 0;
     // -1, 0 or 1 for row A before, level with or after row B in the current sort state.
     virtual int CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const;
 
     // Sorts the list by its current sort state and keeps the selected row in view.
-    void SortList();
+    virtual void SortList();
     // Scrolls the row fully into view, keeping the horizontal position.
     void ShowRow(QTreeWidgetItem *Row);
     // The list's row of the given index, or null.
@@ -97,7 +105,10 @@ public:
 protected:
     // Makes the page's list: mouse tracking, a header that sorts on click without an indicator,
     // selection changes, clicks, moves, the context menu and keys passed to the handlers below.
-    void SetList(QTreeWidget *List);
+    // A tree view has its model set first, and passes no row to SelectItem.
+    void SetList(QTreeView *List);
+    // Scrolls the row of the index fully into view, keeping the horizontal position.
+    void ShowIndex(const QModelIndex &Index);
 
     // After a selection change has set the page's buttons: a selected row fills the details
     // (when they show) and the search text.
@@ -127,5 +138,7 @@ protected:
 
 private:
     QWidget *m_Page;
-    QTreeWidget *m_List = nullptr;
+    QTreeView *m_List = nullptr;
+    // The list when it is a tree widget of rows.
+    QTreeWidget *m_Rows = nullptr;
 };

@@ -2,12 +2,10 @@
 
 #include "ui/frmMainNetwork.h"
 
-#include "sysinfo/FileProperties.h"
-#include "sysinfo/NetworkMonitor.h"
 #include "ui/DisplayTexts.h"
+#include "ui/PageCommon.h"
 #include "ui/frmMainDetails.h"
 #include "ui/frmMainProcess.h"
-#include "ui/PageCommon.h"
 #include "ui/frmMessage.h"
 
 #include <QChart>
@@ -15,17 +13,22 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
 #include <QPointer>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 #include <QValueAxis>
 
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstring>
+#include <numeric>
 
 namespace {
 
@@ -38,7 +41,11 @@ void SetTrafficScale(QValueAxis *Axis, qreal Largest)
 }
 
 // Columns of the endpoint list.
-enum : int { colName = 0, colType, colLocal, colRemote, colState, colPid, colPath };
+enum : int { colName = 0, colType, colLocal, colRemote, colState, colPid, colPath, colCount };
+
+const char16_t *const kCaptions[colCount] = {u"进程名",   u"类型",    u"本地 IP:端口", u"远程 IP:端口",
+                                             u"当前状态", u"进程 ID", u"进程路径"};
+const QList<int> kWidths = {100, 40, 120, 120, 80, 55, 200};
 
 // Whether a chart series is switched on in the legend.
 constexpr char kActiveProperty[] = "active";
@@ -47,6 +54,18 @@ constexpr char kActiveProperty[] = "active";
 constexpr double kTrafficWindow = 200.0;
 constexpr int kChartHeight = 200;
 constexpr int kLegendWidth = 60;
+
+// Which endpoints the list shows and in what order: without the local ones, by the text of a
+// column (-1: as read) in a direction.
+struct TConnectionOrder
+{
+    bool HideLocal = true;
+    int SortColumn = -1;
+    bool Descending = false;
+};
+
+// How long the details panel and the end command wait for the worker's answer about an owner.
+constexpr int kOwnerWaitMs = 50;
 
 const char16_t kCriticalRefused[] = u"这是关键系统进程，不允许执行该操作！\r\r%1 [%2]";
 const char16_t kConfirmTerminate[] = u"结束进程可能会导致不可预期的结果，如：数据丢失，程序异常，甚至损坏系统。是否确定"
@@ -72,27 +91,47 @@ bool IsAnyOrLoopback(quint32 Address)
     return Address == 0 || std::memcmp(&Address, kLoopback, 4) == 0;
 }
 
-// The owner's name and identifier cells: empty for an endpoint whose owner could not be read.
-QString OwnerNameText(const TConnectionItem *Item)
+// A TCP endpoint with the system as its owner or 0.0.0.0 or 127.0.0.1 at either end; a UDP one with
+// the system as its owner or on 0.0.0.0 or 127.0.0.1. No readable owner counts as identifier 0.
+bool IsLocalEndpoint(bool Tcp, quint32 Local, quint32 Remote, bool SystemOwner)
 {
-    if (!Item->HasOwner)
+    return SystemOwner || IsAnyOrLoopback(Local) || (Tcp && IsAnyOrLoopback(Remote));
+}
+
+bool IsLocalKey(const TConnectionList &List, quint32 Key)
+{
+    const TEndpointRecord &r = List.At(Key);
+    const TConnectionOwner *owner = List.TableOf(Key).OwnerOf(r);
+    return IsLocalEndpoint(Key < List.TcpCount(), r.LocalAddress, r.RemoteAddress, !owner || owner->SystemProcess);
+}
+
+// The owner's cells: empty for an endpoint whose owner could not be read.
+QString OwnerCell(const TConnectionOwner *Owner, int Column)
+{
+    if (!Owner)
         return QString();
-    return Item->ProcessID == 0 ? QStringLiteral("System Idle Process") : VisibleText(Item->ProcessName);
+    switch (Column) {
+    case colName:
+        return Owner->ProcessID == 0 ? QStringLiteral("System Idle Process") : VisibleText(Owner->ProcessName);
+    case colPid:
+        return QString::number(Owner->ProcessID);
+    default:
+        return VisibleText(Owner->ProcessPath);
+    }
 }
 
-QString OwnerIDText(const TConnectionItem *Item)
+QString StateCell(bool Tcp, quint8 State)
 {
-    return Item->HasOwner ? QString::number(Item->ProcessID) : QString();
-}
-
-QString EndpointText(const char16_t *Format, const QString &Name, quint32 Pid)
-{
-    return QString::fromUtf16(Format).arg(VisibleText(Name), QString::number(Pid));
+    if (!Tcp)
+        return QStringLiteral("N/A");
+    QString text;
+    TCPStateText(State, text);
+    return text;
 }
 
 QString EndpointText(const char16_t *Format, const TConnectionItem *Item)
 {
-    return EndpointText(Format, Item->ProcessName, Item->ProcessID);
+    return QString::fromUtf16(Format).arg(VisibleText(Item->ProcessName), QString::number(Item->ProcessID));
 }
 
 bool SeriesActive(const QLineSeries *Series)
@@ -110,8 +149,285 @@ qreal LargestSince(const QLineSeries *Series, qreal From)
     return top;
 }
 
+// ---- ordering on the worker ----
+
+// Texts that depend on a few values only (the owner, the kind, the state): each value's text is
+// ranked once, and the keys are sorted by rank.
+template <typename TGroupOf>
+void SortByGroups(std::vector<quint32> &Keys, bool Descending, const std::vector<QString> &Texts, TGroupOf GroupOf)
+{
+    std::vector<quint32> byText(Texts.size());
+    std::iota(byText.begin(), byText.end(), 0u);
+    std::stable_sort(byText.begin(), byText.end(),
+                     [&Texts](quint32 A, quint32 B) { return CompareTexts(Texts[A], Texts[B], false) < 0; });
+    std::vector<quint32> rank(Texts.size());
+    quint32 r = 0;
+    for (size_t i = 0; i < byText.size(); ++i) {
+        if (i > 0 && CompareTexts(Texts[byText[i - 1]], Texts[byText[i]], false) != 0)
+            ++r;
+        rank[byText[i]] = r;
+    }
+    std::vector<std::pair<quint32, quint32>> ranked; // rank, key
+    ranked.reserve(Keys.size());
+    for (quint32 key : Keys)
+        ranked.emplace_back(rank[GroupOf(key)], key);
+    if (Descending)
+        std::stable_sort(ranked.begin(), ranked.end(), [](const auto &A, const auto &B) { return A.first > B.first; });
+    else
+        std::stable_sort(ranked.begin(), ranked.end(), [](const auto &A, const auto &B) { return A.first < B.first; });
+    for (size_t i = 0; i < ranked.size(); ++i)
+        Keys[i] = ranked[i].second;
+}
+
+// "a.b.c.d:port" (or "N/A") as IPv4PortText writes it, in a buffer of its own: the address columns
+// have a text per row, which is never made as a string.
+struct TAddressKey
+{
+    std::array<char, 24> Text{};
+    quint8 Size = 0;
+    quint32 Key = 0;
+};
+
+void WriteAddress(quint32 Address, quint32 Port, TAddressKey &Out)
+{
+    unsigned char b[4];
+    std::memcpy(b, &Address, 4);
+    char *at = Out.Text.data();
+    char *const end = at + Out.Text.size();
+    for (int i = 0; i < 4; ++i) {
+        at = std::to_chars(at, end, unsigned(b[i])).ptr;
+        *at++ = i < 3 ? '.' : ':';
+    }
+    at = std::to_chars(at, end, Port).ptr;
+    Out.Size = quint8(at - Out.Text.data());
+}
+
+void SortByAddress(const TConnectionList &List, bool Remote, bool Descending, std::vector<quint32> &Keys)
+{
+    std::vector<TAddressKey> texts(Keys.size());
+    for (size_t i = 0; i < Keys.size(); ++i) {
+        const quint32 key = Keys[i];
+        const TEndpointRecord &r = List.At(key);
+        texts[i].Key = key;
+        if (!Remote)
+            WriteAddress(r.LocalAddress, r.LocalPort, texts[i]);
+        else if (key < List.TcpCount())
+            WriteAddress(r.RemoteAddress, r.RemotePort, texts[i]);
+        else {
+            std::memcpy(texts[i].Text.data(), "N/A", 3);
+            texts[i].Size = 3;
+        }
+    }
+    // Digits, dots, colons and "N/A": no letter that case folding would change.
+    auto less = [](const TAddressKey &A, const TAddressKey &B) {
+        const int c = std::memcmp(A.Text.data(), B.Text.data(), std::min(A.Size, B.Size));
+        return c != 0 ? c < 0 : A.Size < B.Size;
+    };
+    if (Descending)
+        std::stable_sort(texts.begin(), texts.end(), [&less](const auto &A, const auto &B) { return less(B, A); });
+    else
+        std::stable_sort(texts.begin(), texts.end(), less);
+    for (size_t i = 0; i < texts.size(); ++i)
+        Keys[i] = texts[i].Key;
+}
+
 } // namespace
 
+std::vector<quint32> ChooseConnections(const TConnectionList &List, bool HideLocal)
+{
+    std::vector<quint32> keys;
+    keys.reserve(List.Count());
+    for (quint32 key = 0; key < List.Count(); ++key)
+        if (!HideLocal || !IsLocalKey(List, key))
+            keys.push_back(key);
+    return keys;
+}
+
+void SortConnections(const TConnectionList &List, int Column, bool Descending, std::vector<quint32> &Keys)
+{
+    if (Column < 0 || Column >= colCount || Keys.size() < 2)
+        return;
+    const quint32 tcpCount = List.TcpCount();
+    switch (Column) {
+    case colLocal:
+    case colRemote:
+        SortByAddress(List, Column == colRemote, Descending, Keys);
+        return;
+    case colType:
+        SortByGroups(Keys, Descending, {QStringLiteral("TCP"), QStringLiteral("UDP")},
+                     [tcpCount](quint32 Key) { return Key < tcpCount ? 0u : 1u; });
+        return;
+    case colState: {
+        std::vector<QString> texts;
+        for (int state = 0; state < 256; ++state)
+            texts.push_back(StateCell(true, quint8(state)));
+        texts.push_back(StateCell(false, 0));
+        SortByGroups(Keys, Descending, texts,
+                     [&List, tcpCount](quint32 Key) { return Key < tcpCount ? quint32(List.At(Key).State) : 256u; });
+        return;
+    }
+    default: {
+        // One text per owner of either table, and one for no owner.
+        const auto &tcpOwners = List.Tcp->Owners;
+        const auto &udpOwners = List.Udp->Owners;
+        std::vector<QString> texts;
+        texts.reserve(tcpOwners.size() + udpOwners.size() + 1);
+        for (const TConnectionOwner &o : tcpOwners)
+            texts.push_back(OwnerCell(&o, Column));
+        for (const TConnectionOwner &o : udpOwners)
+            texts.push_back(OwnerCell(&o, Column));
+        texts.push_back(OwnerCell(nullptr, Column));
+        const auto tcpOwnerCount = quint32(tcpOwners.size());
+        const auto none = quint32(texts.size() - 1);
+        SortByGroups(Keys, Descending, texts, [&List, tcpCount, tcpOwnerCount, none](quint32 Key) {
+            const TEndpointRecord &r = List.At(Key);
+            if (r.Owner == TEndpointRecord::kNoOwner)
+                return none;
+            return Key < tcpCount ? r.Owner : tcpOwnerCount + r.Owner;
+        });
+        return;
+    }
+    }
+}
+
+// ---- the rows ------------------------------------------------------------------------------------
+
+TConnectionModel::TConnectionModel(QObject *Parent) : QAbstractTableModel(Parent), m_ColumnTags(colCount) {}
+
+int TConnectionModel::rowCount(const QModelIndex &Parent) const
+{
+    return Parent.isValid() ? 0 : int(m_Order.size());
+}
+
+int TConnectionModel::columnCount(const QModelIndex &Parent) const
+{
+    return Parent.isValid() ? 0 : colCount;
+}
+
+std::optional<quint32> TConnectionModel::KeyOf(int Row) const
+{
+    if (Row < 0 || size_t(Row) >= m_Order.size())
+        return std::nullopt;
+    return m_Order[size_t(Row)];
+}
+
+QString TConnectionModel::CellText(const TConnectionList &List, quint32 Key, int Column)
+{
+    if (Key >= List.Count())
+        return QString();
+    const TEndpointRecord &r = List.At(Key);
+    const bool tcp = Key < List.TcpCount();
+    switch (Column) {
+    case colType:
+        return tcp ? QStringLiteral("TCP") : QStringLiteral("UDP");
+    case colLocal:
+        return AddressText(r.LocalAddress, r.LocalPort);
+    case colRemote:
+        return tcp ? AddressText(r.RemoteAddress, r.RemotePort) : QStringLiteral("N/A");
+    case colState:
+        return StateCell(tcp, r.State);
+    case colName:
+    case colPid:
+    case colPath:
+        return OwnerCell(List.TableOf(Key).OwnerOf(r), Column);
+    default:
+        return QString();
+    }
+}
+
+QVariant TConnectionModel::data(const QModelIndex &Index, int Role) const
+{
+    const std::optional<quint32> key = KeyOf(Index.row());
+    if (!key || Index.column() < 0 || Index.column() >= colCount)
+        return QVariant();
+    switch (Role) {
+    case Qt::DisplayRole:
+        return CellText(m_List, *key, Index.column());
+    case Qt::TextAlignmentRole:
+        if (Index.column() == colType)
+            return int(Qt::AlignCenter);
+        if (Index.column() == colPid)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return QVariant();
+    case Qt::DecorationRole:
+    case kImageIndexRole: {
+        if (Index.column() != colName)
+            return QVariant();
+        const TConnectionOwner *owner = m_List.TableOf(*key).OwnerOf(m_List.At(*key));
+        const int image = owner ? owner->IconIndex : -1;
+        if (Role == kImageIndexRole)
+            return image;
+        const QIcon icon = SystemImageIcon(image);
+        return icon.isNull() ? QVariant() : QVariant(icon);
+    }
+    default:
+        return QVariant();
+    }
+}
+
+QVariant TConnectionModel::headerData(int Section, Qt::Orientation Orientation, int Role) const
+{
+    if (Orientation != Qt::Horizontal || Section < 0 || Section >= colCount)
+        return QVariant();
+    switch (Role) {
+    case Qt::DisplayRole:
+        return QString::fromUtf16(kCaptions[Section]);
+    case Qt::TextAlignmentRole:
+        if (Section == colType)
+            return int(Qt::AlignCenter);
+        if (Section == colPid)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return QVariant();
+    case kColumnTagRole:
+        return m_ColumnTags[Section];
+    default:
+        return QVariant();
+    }
+}
+
+bool TConnectionModel::setHeaderData(int Section, Qt::Orientation Orientation, const QVariant &Value, int Role)
+{
+    if (Orientation != Qt::Horizontal || Section < 0 || Section >= colCount || Role != kColumnTagRole)
+        return false;
+    m_ColumnTags[Section] = Value;
+    return true;
+}
+
+void TConnectionModel::Reset(const TConnectionList &List, std::vector<quint32> Order, bool HideLocal)
+{
+    beginResetModel();
+    m_List = List;
+    m_Order = std::move(Order);
+    m_HideLocal = HideLocal;
+    endResetModel();
+}
+
+void TConnectionModel::Reorder(std::vector<quint32> Order)
+{
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<quint32> keys;
+    keys.reserve(size_t(before.size()));
+    for (const QModelIndex &i : before)
+        keys.push_back(KeyOf(i.row()).value_or(TEndpointRecord::kNoOwner));
+    m_Order = std::move(Order);
+    if (!before.isEmpty()) {
+        // Where each endpoint stands now; the few indexes held elsewhere (the selection, the
+        // current row) follow their endpoints.
+        std::vector<int> rowOf(m_List.Count(), -1);
+        for (size_t row = 0; row < m_Order.size(); ++row)
+            if (m_Order[row] < rowOf.size())
+                rowOf[m_Order[row]] = int(row);
+        QModelIndexList after;
+        for (int i = 0; i < before.size(); ++i) {
+            const quint32 key = keys[size_t(i)];
+            const int row = key < rowOf.size() ? rowOf[key] : -1;
+            after << (row < 0 ? QModelIndex() : index(row, before[i].column()));
+        }
+        changePersistentIndexList(before, after);
+    }
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
 // ---- building the page -----------------------------------------------------------------------
 
 TNetworkPage::TNetworkPage(const TPageContext &Context, QWidget *Page, TProcessPage *Processes, QTimer *TrafficTimer)
@@ -122,6 +438,9 @@ TNetworkPage::TNetworkPage(const TPageContext &Context, QWidget *Page, TProcessP
 
 TNetworkPage::~TNetworkPage()
 {
+    // First the monitor: nothing it read is handed to the page from here on.
+    delete objNetworkMonitor;
+    objNetworkMonitor = nullptr;
     if (chtNetTraffic)
         chtNetTraffic->removeEventFilter(this);
     DropList();
@@ -152,14 +471,10 @@ void TNetworkPage::BuildNetworkPage()
     auto *layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
-    lvConnections = MakeList(page, "lvConnections",
-                             {{u"进程名", 100},
-                              {u"类型", 40},
-                              {u"本地 IP:端口", 120},
-                              {u"远程 IP:端口", 120},
-                              {u"当前状态", 80},
-                              {u"进程 ID", 55},
-                              {u"进程路径", 200}});
+    ConnectionRows = new TConnectionModel(this);
+    lvConnections = MakeListView(page, "lvConnections", ConnectionRows, kWidths);
+    // The model gives each row its program's icon.
+    lvConnections->setIconSize(QSize(16, 16));
     layout->addWidget(lvConnections);
     chkHideLocalConnections = new TSkinCheckBox(page);
     chkHideLocalConnections->setObjectName(QStringLiteral("chkHideLocalConnections"));
@@ -172,8 +487,6 @@ void TNetworkPage::BuildNetworkPage()
 
     // The list; it has no context menu.
     SetList(lvConnections);
-    lvConnections->headerItem()->setTextAlignment(colType, Qt::AlignCenter);
-    lvConnections->headerItem()->setTextAlignment(colPid, Qt::AlignRight | Qt::AlignVCenter);
 
     // The chart above the list.
     auto *chart = new QChart;
@@ -287,80 +600,52 @@ void TNetworkPage::BuildNetworkPage()
 
 // ---- the endpoint list -------------------------------------------------------------------------
 
-void TNetworkPage::FillConnectionList(bool HideLocal)
+void TNetworkPage::FillConnectionList(bool HideLocal, std::vector<quint32> &Order)
 {
-    lvConnections->setUpdatesEnabled(false);
-    lvConnections->clear();
-    // One look at each owner's program, not one per endpoint: the file the owner runs, opened
-    // through the process, never what its path names.
-    TFileProperties properties;
-    QHash<QPair<quint32, quint64>, int> icons;
-    auto iconOf = [&](const TConnectionItem *Item) {
-        if (!Item->HasOwner || !Item->ProcessStartTime)
-            return -1;
-        const QPair<quint32, quint64> owner(Item->ProcessID, *Item->ProcessStartTime);
-        const auto it = icons.constFind(owner);
-        if (it != icons.cend())
-            return *it;
-        int index = -1;
-        if (properties.LoadFromImage(objNetworkMonitor->OpenOwnerImage(*Item), Item->ProcessPath, QString()))
-            index = properties.GeneralInfo()->IconIndex;
-        properties.Clear();
-        icons.insert(owner, index);
-        return index;
-    };
-    auto addRow = [&](const TConnectionItem *Item, int Index, const QString &Type, const QString &Local,
-                      const QString &Remote, const QString &State) {
-        auto *row = new TListRow(this);
-        row->Index = Index;
-        row->setData(colName, kImageIndexRole, iconOf(Item));
-        row->setText(colName, OwnerNameText(Item));
-        row->setText(colType, Type);
-        row->setText(colLocal, Local);
-        row->setText(colRemote, Remote);
-        row->setText(colState, State);
-        row->setText(colPid, OwnerIDText(Item));
-        row->setText(colPath, VisibleText(Item->ProcessPath));
-        row->setTextAlignment(colType, Qt::AlignCenter);
-        row->setTextAlignment(colPid, Qt::AlignRight | Qt::AlignVCenter);
-        lvConnections->addTopLevelItem(row);
-    };
-
-    objNetworkMonitor->RefreshTCP();
-    for (int i = 0; i < objNetworkMonitor->GetTCPCount(); ++i) {
-        const TTCPItem *item = objNetworkMonitor->GetTCPItem(i);
-        if (HideLocal && IsLocalConnection(item))
-            continue;
-        QString state;
-        TCPStateText(item->State, state);
-        addRow(item, i, QStringLiteral("TCP"), AddressText(item->LocalAddress, item->LocalPort),
-               AddressText(item->RemoteAddress, item->RemotePort), state);
-    }
-    objNetworkMonitor->RefreshUDP();
-    for (int i = 0; i < objNetworkMonitor->GetUDPCount(); ++i) {
-        const TUDPItem *item = objNetworkMonitor->GetUDPItem(i);
-        if (HideLocal && IsLocalConnection(item))
-            continue;
-        addRow(item, i, QStringLiteral("UDP"), AddressText(item->LocalAddress, item->LocalPort), QStringLiteral("N/A"),
-               QStringLiteral("N/A"));
-    }
-    lvConnections->setUpdatesEnabled(true);
+    ConnectionRows->Reset(objNetworkMonitor->Connections(), std::move(Order), HideLocal);
     // The rows are new: the selection, and with it the command button, starts afresh.
     UpdateConnectionButtons();
 }
 
 void TNetworkPage::RefreshConnectionList(bool HideLocal)
 {
-    // The fill of a shown page reads the endpoint tables itself: each is read once either way.
-    if (!PagePanel()->isVisible()) {
-        objNetworkMonitor->RefreshTCP();
-        objNetworkMonitor->RefreshUDP();
-        return;
-    }
-    FillConnectionList(HideLocal);
-    SetStatusText(StatusText());
-    if (SortColumn != -1)
-        SortList();
+    const TConnectionOrder how{HideLocal, SortColumn, SortDescending};
+    objNetworkMonitor->RefreshInBackground(
+        [how](const TConnectionList &List) {
+            std::vector<quint32> keys = ChooseConnections(List, how.HideLocal);
+            SortConnections(List, how.SortColumn, how.Descending, keys);
+            return keys;
+        },
+        [this, how](std::vector<quint32> &Order) {
+            // A hidden page keeps its rows; the counts are the monitor's.
+            if (!PagePanel()->isVisible())
+                return;
+            FillConnectionList(how.HideLocal, Order);
+            SetStatusText(StatusText());
+            // A column clicked while the tables were read.
+            if (SortColumn != -1 && (SortColumn != how.SortColumn || SortDescending != how.Descending))
+                SortList();
+        });
+}
+
+void TNetworkPage::SortList()
+{
+    const TConnectionOrder how{ConnectionRows->HideLocal(), SortColumn, SortDescending};
+    const TConnectionList list = ConnectionRows->List();
+    objNetworkMonitor->PrepareInBackground(
+        [list, keys = ConnectionRows->Order(), how]() mutable {
+            SortConnections(list, how.SortColumn, how.Descending, keys);
+            return keys;
+        },
+        [this, list](std::vector<quint32> &Order) {
+            // Rows made anew meanwhile came ordered as they were asked for.
+            if (!(ConnectionRows->List() == list) || Order.size() != ConnectionRows->Order().size())
+                return;
+            ConnectionRows->Reorder(std::move(Order));
+            const QModelIndexList selected = lvConnections->selectionModel()->selectedRows();
+            if (!selected.isEmpty())
+                ShowIndex(selected.first());
+        });
 }
 
 bool TNetworkPage::IsLocalConnection(const TConnectionItem *Item) const
@@ -370,69 +655,68 @@ bool TNetworkPage::IsLocalConnection(const TConnectionItem *Item) const
     const QString kind = Item->ClassName();
     if (kind == QLatin1String("TTCPItem")) {
         const auto *tcp = static_cast<const TTCPItem *>(Item);
-        return m_Processes->IsSystemPID(tcp->ProcessID) || IsAnyOrLoopback(tcp->LocalAddress) ||
-            IsAnyOrLoopback(tcp->RemoteAddress);
+        return IsLocalEndpoint(true, tcp->LocalAddress, tcp->RemoteAddress, tcp->SystemProcess);
     }
     if (kind == QLatin1String("TUDPItem")) {
         const auto *udp = static_cast<const TUDPItem *>(Item);
-        return m_Processes->IsSystemPID(udp->ProcessID) || IsAnyOrLoopback(udp->LocalAddress);
+        return IsLocalEndpoint(false, udp->LocalAddress, 0, udp->SystemProcess);
     }
     return false;
 }
 
-TConnectionItem *TNetworkPage::SelectedConnection() const
+std::unique_ptr<TConnectionItem> TNetworkPage::SelectedConnection() const
 {
-    const TListRow *row = SelectedRow();
-    if (!row || row->Index < 0)
+    if (!lvConnections)
         return nullptr;
-    const int index = row->Index;
-    const QString type = row->text(colType);
-    if (type.compare(QLatin1String("TCP"), Qt::CaseInsensitive) == 0)
-        return objNetworkMonitor->GetTCPItem(index);
-    if (type.compare(QLatin1String("UDP"), Qt::CaseInsensitive) == 0)
-        return objNetworkMonitor->GetUDPItem(index);
-    return nullptr;
+    const QModelIndexList selected = lvConnections->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return nullptr;
+    const std::optional<quint32> key = ConnectionRows->KeyOf(selected.first().row());
+    return key ? MakeConnectionItem(ConnectionRows->List(), *key) : nullptr;
 }
 
 void TNetworkPage::ConnectionCommand(quint8 Code)
 {
     if (Code != 0)
         return;
-    TConnectionItem *item = SelectedConnection();
-    if (!item || !item->HasOwner || m_Processes->IsSystemPID(item->ProcessID))
+    // A copy of the endpoint: whatever comes meanwhile, the command acts only on the process that
+    // was asked about (its identifier and start time).
+    const std::unique_ptr<TConnectionItem> item = SelectedConnection();
+    if (!item || !item->HasOwner || item->SystemProcess)
         return;
-    if (m_Processes->IsCriticalProcess(objNetworkMonitor->OwnerImageFacts(*item))) {
-        ReportRefusal(EndpointText(kCriticalRefused, item));
+    // Who runs the owner and what, read on the worker; a read that does not answer in time fails
+    // the command as a failed end would.
+    const std::optional<TOwnerProgram> program = objNetworkMonitor->OwnerProgram(*item, false, kOwnerWaitMs);
+    if (!program) {
+        ReportFailure(EndpointText(kFailTerminate, item.get()));
         return;
     }
-    const quint32 pid = item->ProcessID;
-    const std::optional<quint64> started = item->ProcessStartTime;
-    const QString name = item->ProcessName;
-    if (AskWarning(EndpointText(kConfirmTerminate, item)) != TMessageResult::Yes)
+    if (m_Processes->IsCriticalProcess(program->Facts)) {
+        ReportRefusal(EndpointText(kCriticalRefused, item.get()));
         return;
-    // The endpoint lists may have been rebuilt while the question was open: act only on the
-    // process that was asked about.
-    item = SelectedConnection();
-    if (!item || item->ProcessID != pid || item->ProcessStartTime != started)
+    }
+    if (AskWarning(EndpointText(kConfirmTerminate, item.get())) != TMessageResult::Yes)
         return;
     if (!item->Terminate()) {
-        ReportFailure(EndpointText(kFailTerminate, name, pid));
+        ReportFailure(EndpointText(kFailTerminate, item.get()));
         return;
     }
     // The process is gone: the panel no longer describes its endpoint.
-    if (m_Context.Details && m_Context.Details->Source == this && m_Context.Details->pnlDetails->isVisible())
+    if (m_Context.Details && m_Context.Details->Source == this && m_Context.Details->pnlDetails->isVisible()) {
+        m_ShownItem.reset();
         m_Context.Details->ShowHint();
+    }
 }
 
 void TNetworkPage::UpdateConnectionButtons()
 {
-    const TConnectionItem *item = SelectedConnection();
-    btnTerminateConnection->setEnabled(item && item->HasOwner && !m_Processes->IsSystemPID(item->ProcessID));
+    const std::unique_ptr<TConnectionItem> item = SelectedConnection();
+    btnTerminateConnection->setEnabled(item && item->HasOwner && !item->SystemProcess);
 }
 
 // ---- list handlers ------------------------------------------------------------------------------
 
-void TNetworkPage::lvConnectionsSelectItem(QObject *, QTreeWidgetItem *, bool Selected)
+void TNetworkPage::lvConnectionsSelectItem(QObject *, const QModelIndex &, bool Selected)
 {
     UpdateConnectionButtons();
     ListSelected(Selected);
@@ -453,19 +737,20 @@ void TNetworkPage::lvConnectionsColumnClick(QObject *, int Column)
     ListColumnClick(Column);
 }
 
-int TNetworkPage::lvConnectionsCompare(QObject *, const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
+int TNetworkPage::lvConnectionsCompare(QObject *, const QModelIndex &A, const QModelIndex &B) const
 {
-    return CompareListTexts(A, B);
+    const std::optional<quint32> a = ConnectionRows->KeyOf(A.row()), b = ConnectionRows->KeyOf(B.row());
+    if (!a || !b || SortColumn < 0 || SortColumn >= colCount)
+        return 0;
+    const TConnectionList &list = ConnectionRows->List();
+    return CompareTexts(TConnectionModel::CellText(list, *a, SortColumn),
+                        TConnectionModel::CellText(list, *b, SortColumn), SortDescending);
 }
 
-int TNetworkPage::CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const
+void TNetworkPage::SelectItem(QTreeWidgetItem *, bool Selected)
 {
-    return lvConnectionsCompare(lvConnections, A, B);
-}
-
-void TNetworkPage::SelectItem(QTreeWidgetItem *Item, bool Selected)
-{
-    lvConnectionsSelectItem(lvConnections, Item, Selected);
+    const QModelIndexList selected = lvConnections->selectionModel()->selectedRows();
+    lvConnectionsSelectItem(lvConnections, selected.isEmpty() ? QModelIndex() : selected.first(), Selected);
 }
 
 void TNetworkPage::Click()
@@ -502,33 +787,35 @@ void TNetworkPage::btnTerminateConnectionClick(QObject *)
 
 void TNetworkPage::FillInterfaceList()
 {
-    const QSignalBlocker quiet(cbbInterfaceList);
-    cbbInterfaceList->clear();
-    objNetworkMonitor->RefreshInterfaces();
-    const int count = objNetworkMonitor->GetInterfaceCount();
-    if (count >= 1) {
-        InterfaceMap = QList<int>(count, 0);
-        int at = 0;
-        for (int i = 0; i < count; ++i) {
-            const TNetInterface *item = objNetworkMonitor->GetInterface(i);
-            if (!item || item->OperStatus < 3 || IsAnyOrLoopback(item->IPAddress))
-                continue;
-            unsigned char b[4];
-            std::memcpy(b, &item->IPAddress, 4);
-            cbbInterfaceList->addItem(QStringLiteral("%1 [%2.%3.%4.%5]")
-                                          .arg(VisibleText(item->Description), QString::number(b[0]),
-                                               QString::number(b[1]), QString::number(b[2]), QString::number(b[3])));
-            InterfaceMap[at++] = i;
+    objNetworkMonitor->RefreshInterfacesInBackground([this] {
+        const QSignalBlocker quiet(cbbInterfaceList);
+        cbbInterfaceList->clear();
+        const int count = objNetworkMonitor->GetInterfaceCount();
+        if (count >= 1) {
+            InterfaceMap = QList<int>(count, 0);
+            int at = 0;
+            for (int i = 0; i < count; ++i) {
+                const TNetInterface *item = objNetworkMonitor->GetInterface(i);
+                if (!item || item->OperStatus < 3 || IsAnyOrLoopback(item->IPAddress))
+                    continue;
+                unsigned char b[4];
+                std::memcpy(b, &item->IPAddress, 4);
+                cbbInterfaceList->addItem(QStringLiteral("%1 [%2.%3.%4.%5]")
+                                              .arg(VisibleText(item->Description), QString::number(b[0]),
+                                                   QString::number(b[1]), QString::number(b[2]),
+                                                   QString::number(b[3])));
+                InterfaceMap[at++] = i;
+            }
         }
-    }
-    if (cbbInterfaceList->count() > 0) {
-        if (cbbInterfaceList->count() <= InterfaceListTag) {
-            cbbInterfaceList->setCurrentIndex(0);
-            InterfaceListTag = 0;
-        } else {
-            cbbInterfaceList->setCurrentIndex(InterfaceListTag);
+        if (cbbInterfaceList->count() > 0) {
+            if (cbbInterfaceList->count() <= InterfaceListTag) {
+                cbbInterfaceList->setCurrentIndex(0);
+                InterfaceListTag = 0;
+            } else {
+                cbbInterfaceList->setCurrentIndex(InterfaceListTag);
+            }
         }
-    }
+    });
 }
 
 void TNetworkPage::cbbInterfaceListChange(QObject *)
@@ -549,7 +836,21 @@ void TNetworkPage::tmrTrafficTimer(QObject *)
 
 void TNetworkPage::TrafficTick()
 {
-    objNetworkMonitor->RefreshInterfaces();
+    // One sample at a time: while the worker reads one, a tick brings nothing more.
+    if (m_SamplePending)
+        return;
+    m_SamplePending = true;
+    objNetworkMonitor->RefreshInterfacesInBackground([this] {
+        m_SamplePending = false;
+        PlotTraffic();
+    });
+}
+
+void TNetworkPage::PlotTraffic()
+{
+    // Switched off while the sample was read: the chart stays empty.
+    if (!SeriesActive(tsTrafficMonitor))
+        return;
     const int chosen = cbbInterfaceList->currentIndex();
     if (chosen < 0 || chosen >= InterfaceMap.size())
         return;
@@ -632,6 +933,8 @@ void TNetworkPage::chtNetTrafficClickLegend(QObject *)
 void TNetworkPage::FillPage()
 {
     FlushTraffic();
+    // The panel shows the hint from here on.
+    m_ShownItem.reset();
     RefreshConnectionList(chkHideLocalConnections->isChecked());
     FillInterfaceList();
 }
@@ -648,19 +951,36 @@ void TNetworkPage::UpdateButtons()
     UpdateConnectionButtons();
 }
 
-int TNetworkPage::SearchColumn(int Hot) const
+std::optional<QString> TNetworkPage::SearchValue(int Hot) const
 {
-    // Sub-item k of a row stands in column k + 1.
-    return (Hot == 1 || Hot == 2 || Hot == 5) ? Hot + 1 : colName;
+    const std::unique_ptr<TConnectionItem> item = SelectedConnection();
+    if (!item)
+        return std::nullopt;
+    const auto *tcp = dynamic_cast<const TTCPItem *>(item.get());
+    const auto *udp = dynamic_cast<const TUDPItem *>(item.get());
+    // Sub-item k of a row stands in column k + 1: the local and remote address, the path.
+    switch (Hot) {
+    case colType:
+        return tcp ? AddressText(tcp->LocalAddress, tcp->LocalPort) : AddressText(udp->LocalAddress, udp->LocalPort);
+    case colLocal:
+        return tcp ? AddressText(tcp->RemoteAddress, tcp->RemotePort) : QStringLiteral("N/A");
+    case colPid:
+        return item->ProcessPath;
+    default:
+        if (!item->HasOwner)
+            return QString();
+        return item->ProcessID == 0 ? QStringLiteral("System Idle Process") : item->ProcessName;
+    }
 }
 
 bool TNetworkPage::AddDetails(TDetailsPanel &Panel)
 {
-    const TConnectionItem *item = SelectedConnection();
+    std::shared_ptr<TConnectionItem> item = m_Refilling ? m_ShownItem : std::shared_ptr(SelectedConnection());
+    m_ShownItem = item;
     if (!item)
         return false;
     QString text;
-    if (const auto *tcp = dynamic_cast<const TTCPItem *>(item)) {
+    if (const auto *tcp = dynamic_cast<const TTCPItem *>(item.get())) {
         Panel.AddDetailLine(QStringLiteral("连接类型"), QStringLiteral("TCP"), true);
         IPv4Text(tcp->LocalAddress, text);
         Panel.AddDetailLine(QStringLiteral("本地 IP"), text, true);
@@ -670,17 +990,35 @@ bool TNetworkPage::AddDetails(TDetailsPanel &Panel)
         Panel.AddDetailLine(QStringLiteral("远程端口"), QString::number(tcp->RemotePort), true);
         TCPStateText(tcp->State, text);
         Panel.AddDetailLine(QStringLiteral("当前状态"), text, true);
-    } else if (const auto *udp = dynamic_cast<const TUDPItem *>(item)) {
+    } else if (const auto *udp = dynamic_cast<const TUDPItem *>(item.get())) {
         Panel.AddDetailLine(QStringLiteral("连接类型"), QStringLiteral("UDP"), true);
         IPv4Text(udp->LocalAddress, text);
         Panel.AddDetailLine(QStringLiteral("本地 IP"), text, true);
         Panel.AddDetailLine(QStringLiteral("本地端口"), QString::number(udp->LocalPort), true);
     }
     Panel.AddDetailLine(QStringLiteral("进程名"), VisibleText(item->ProcessName), true);
-    Panel.AddDetailLine(QStringLiteral("进程 ID"), OwnerIDText(item), true);
+    Panel.AddDetailLine(QStringLiteral("进程 ID"), item->HasOwner ? QString::number(item->ProcessID) : QString(), true);
     Panel.AddDetailLine(QStringLiteral("进程路径"), VisibleText(item->ProcessPath), true);
-    // The owner's program as the process runs it; a package only where its path is that file.
-    Panel.AddImageVersionLines(objNetworkMonitor->OpenOwnerImage(*item), item->ProcessPath,
-                               objNetworkMonitor->OwnerImagePath(*item));
+    // The owner's program as the process runs it (a package only where its path is that file),
+    // read on the worker; until the answer comes the lines stay empty.
+    const TConnectionItem *asked = item.get();
+    const std::optional<TOwnerProgram> program =
+        objNetworkMonitor->OwnerProgram(*item, true, kOwnerWaitMs, [this, asked] { OwnerAnswered(asked); });
+    const TOwnerProgram none;
+    const TOwnerProgram &p = program ? *program : none;
+    Panel.AddDetailLine(QStringLiteral("产品名"), VisibleText(p.ProductName), true);
+    Panel.AddDetailLine(QStringLiteral("文件描述"), VisibleText(p.FileDescription), true);
+    Panel.AddDetailLine(QStringLiteral("公司名"), VisibleText(p.CompanyName), true);
+    Panel.AddDetailLine(QStringLiteral("版权"), VisibleText(p.LegalCopyright), false);
     return true;
+}
+
+void TNetworkPage::OwnerAnswered(const TConnectionItem *Asked)
+{
+    TDetailsPanel *details = m_Context.Details;
+    if (!details || details->Source != this || !details->pnlDetails->isVisible() || m_ShownItem.get() != Asked)
+        return;
+    m_Refilling = true;
+    details->RefreshDetails();
+    m_Refilling = false;
 }

@@ -1250,9 +1250,12 @@ void TProcessPage::UpdateButtons()
     UpdateProcessButtons();
 }
 
-int TProcessPage::SearchColumn(int Hot) const
+std::optional<QString> TProcessPage::SearchValue(int Hot) const
 {
-    return (Hot == colUser || Hot == colPath) ? Hot : colName;
+    const TProcessItem *item = SelectedProcess();
+    if (!item)
+        return std::nullopt;
+    return Hot == colUser ? item->UserName : Hot == colPath ? item->Path : item->Name;
 }
 
 bool TProcessPage::AddDetails(TDetailsPanel &Panel)

@@ -747,9 +747,12 @@ void TServicePage::UpdateButtons()
     UpdateServiceButtons();
 }
 
-int TServicePage::SearchColumn(int Hot) const
+std::optional<QString> TServicePage::SearchValue(int Hot) const
 {
-    return (Hot == colDisplayName || Hot == colCommandLine) ? Hot : colName;
+    const TServiceItem *item = SelectedService();
+    if (!item)
+        return std::nullopt;
+    return Hot == colDisplayName ? item->DisplayName : Hot == colCommandLine ? item->BinaryPath : item->Name;
 }
 
 bool TServicePage::AddDetails(TDetailsPanel &Panel)

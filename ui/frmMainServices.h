@@ -44,7 +44,7 @@ public:
     void FillPage() override;
     QString StatusText() const override;
     void UpdateButtons() override;
-    int SearchColumn(int Hot) const override;
+    std::optional<QString> SearchValue(int Hot) const override;
     bool AddDetails(TDetailsPanel &Panel) override;
     int CompareRows(const QTreeWidgetItem *A, const QTreeWidgetItem *B) const override;
 

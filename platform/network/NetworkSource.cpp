@@ -3,11 +3,23 @@
 #include "platform/processes/ProcFs.h"
 #include "platform/processes/ProcessActions.h"
 
+#include <optional>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace platform::network {
 
 namespace {
 
-bool Endpoints(const char *V4, const char *V6, bool Tcp, std::vector<Endpoint> &Out)
+// The nice value of a reader beside the window.
+constexpr int kReaderNice = 5;
+
+// The owners found for the first of both tables read together, for the second: set on the thread
+// that reads both.
+thread_local std::optional<QHash<quint64, SocketOwner>> *g_SharedOwners = nullptr;
+
+bool ReadEndpoints(const char *V4, const char *V6, bool Tcp, std::vector<Endpoint> &Out)
 {
     std::vector<SocketRow> rows;
     if (!ReadSocketTable(QLatin1String(V4), Tcp, false, rows))
@@ -16,14 +28,22 @@ bool Endpoints(const char *V4, const char *V6, bool Tcp, std::vector<Endpoint> &
     // on the wildcard is an IPv4 endpoint as well; a machine without IPv6 has no such file.
     const std::optional<QSet<quint64>> dualStack = DualStackWildcardInodes(Tcp);
     ReadSocketTable(QLatin1String(V6), Tcp, true, rows, dualStack ? &*dualStack : nullptr);
-    const QHash<quint64, SocketOwner> owners = SocketOwners();
+    QHash<quint64, SocketOwner> ownOwners;
+    const QHash<quint64, SocketOwner> *owners = &ownOwners;
+    if (g_SharedOwners) {
+        if (!*g_SharedOwners)
+            g_SharedOwners->emplace(SocketOwners());
+        owners = &**g_SharedOwners;
+    } else {
+        ownOwners = SocketOwners();
+    }
     Out.reserve(Out.size() + rows.size());
     for (const SocketRow &row : rows) {
         Endpoint e;
         e.Row = row;
         if (row.Inode != 0) {
-            const auto it = owners.constFind(row.Inode);
-            if (it != owners.cend()) {
+            const auto it = owners->constFind(row.Inode);
+            if (it != owners->cend()) {
                 e.Owned = true;
                 e.Owner = *it;
             }
@@ -37,12 +57,26 @@ bool Endpoints(const char *V4, const char *V6, bool Tcp, std::vector<Endpoint> &
 
 bool NetworkSource::TcpEndpoints(std::vector<Endpoint> &Out)
 {
-    return Endpoints("/proc/net/tcp", "/proc/net/tcp6", true, Out);
+    return ReadEndpoints("/proc/net/tcp", "/proc/net/tcp6", true, Out);
 }
 
 bool NetworkSource::UdpEndpoints(std::vector<Endpoint> &Out)
 {
-    return Endpoints("/proc/net/udp", "/proc/net/udp6", false, Out);
+    return ReadEndpoints("/proc/net/udp", "/proc/net/udp6", false, Out);
+}
+
+void NetworkSource::Endpoints(std::vector<Endpoint> &Tcp, bool &TcpRead, std::vector<Endpoint> &Udp, bool &UdpRead)
+{
+    std::optional<QHash<quint64, SocketOwner>> owners;
+    struct TShare
+    {
+        explicit TShare(std::optional<QHash<quint64, SocketOwner>> *Owners) { g_SharedOwners = Owners; }
+        ~TShare() { g_SharedOwners = nullptr; }
+        TShare(const TShare &) = delete;
+        TShare &operator=(const TShare &) = delete;
+    } share(&owners);
+    TcpRead = TcpEndpoints(Tcp);
+    UdpRead = UdpEndpoints(Udp);
 }
 
 bool NetworkSource::Interfaces(std::vector<InterfaceRow> &Out)
@@ -133,6 +167,12 @@ NetworkSource &DefaultNetworkSource()
 {
     static NetworkSource source;
     return source;
+}
+
+void LowerReaderPriority()
+{
+    // Linux gives every thread a nice value of its own; failing leaves the thread as it was.
+    ::setpriority(PRIO_PROCESS, id_t(::gettid()), kReaderNice);
 }
 
 } // namespace platform::network

@@ -36,6 +36,9 @@ public:
     // False when the table cannot be read at all.
     virtual bool TcpEndpoints(std::vector<Endpoint> &Out);
     virtual bool UdpEndpoints(std::vector<Endpoint> &Out);
+    // Both tables, as the two above read them, but with one look through every process's
+    // descriptors for both: that look costs more than the tables themselves.
+    void Endpoints(std::vector<Endpoint> &Tcp, bool &TcpRead, std::vector<Endpoint> &Udp, bool &UdpRead);
     virtual bool Interfaces(std::vector<InterfaceRow> &Out);
     virtual bool Addresses(std::vector<AddressRow> &Out);
 
@@ -59,5 +62,9 @@ public:
 
 // The process-wide real source.
 NetworkSource &DefaultNetworkSource();
+
+// Gives the calling thread a smaller share of the processor than the program's other threads: a
+// reader beside the window leaves the processor to the window first.
+void LowerReaderPriority();
 
 } // namespace platform::network

@@ -110,7 +110,7 @@ TEST(NetworkMonitor, EndpointsCarryTheirOwnersOrNone)
     m.RefreshTCP();
     ASSERT_EQ(m.GetTCPCount(), 4);
 
-    const TTCPItem *server = m.GetTCPItem(0);
+    const auto server = m.GetTCPItem(0);
     EXPECT_EQ(server->ClassName(), QStringLiteral("TTCPItem"));
     EXPECT_EQ(server->Protocol, 0);
     EXPECT_EQ(server->ProcessID, kFakePid);
@@ -121,14 +121,14 @@ TEST(NetworkMonitor, EndpointsCarryTheirOwnersOrNone)
     EXPECT_NE(server->CreateTime.WYear, 0);
     EXPECT_EQ(server->ProcessStartTime, std::optional<quint64>(77));
 
-    const TTCPItem *kernel = m.GetTCPItem(1);
+    const auto kernel = m.GetTCPItem(1);
     EXPECT_EQ(kernel->ProcessPath, QStringLiteral("System"));
     EXPECT_EQ(kernel->ProcessName, QStringLiteral("System"));
     EXPECT_EQ(kernel->RemoteAddress, Addr(10, 0, 0, 9));
     EXPECT_EQ(kernel->RemotePort, 700u);
 
     // No owner: identifier 0, no path, no creation time.
-    const TTCPItem *orphan = m.GetTCPItem(2);
+    const auto orphan = m.GetTCPItem(2);
     EXPECT_EQ(orphan->ProcessID, 0u);
     EXPECT_TRUE(orphan->ProcessPath.isEmpty());
     EXPECT_TRUE(orphan->ProcessName.isEmpty());
@@ -226,7 +226,7 @@ TEST(NetworkMonitor, FindsOwnLoopbackSockets)
     TNetworkMonitor m;
     m.RefreshTCP();
     m.RefreshUDP();
-    const TTCPItem *t = nullptr;
+    std::unique_ptr<TTCPItem> t;
     for (int i = 0; i < m.GetTCPCount(); ++i)
         if (m.GetTCPItem(i)->LocalPort == portOf(tcp) && m.GetTCPItem(i)->LocalAddress == Addr(127, 0, 0, 1))
             t = m.GetTCPItem(i);
@@ -236,7 +236,7 @@ TEST(NetworkMonitor, FindsOwnLoopbackSockets)
     EXPECT_EQ(t->ProcessName, QFileInfo(self).fileName());
     EXPECT_EQ(t->State, TcpListen);
     EXPECT_GE(t->CreateTime.WYear, 2000);
-    const TUDPItem *u = nullptr;
+    std::unique_ptr<TUDPItem> u;
     for (int i = 0; i < m.GetUDPCount(); ++i)
         if (m.GetUDPItem(i)->LocalPort == portOf(udp))
             u = m.GetUDPItem(i);
@@ -245,7 +245,7 @@ TEST(NetworkMonitor, FindsOwnLoopbackSockets)
     EXPECT_EQ(NetworkMonitor::TProcessHelper::GetProcessPath(quint32(::getpid())), self);
     EXPECT_TRUE(NetworkMonitor::TProcessHelper::GetProcessPath(0).isEmpty());
     // This program never ends itself through an endpoint of its own.
-    EXPECT_FALSE(const_cast<TTCPItem *>(t)->Terminate());
+    EXPECT_FALSE(t->Terminate());
     ::close(tcp);
     ::close(udp);
 }
@@ -315,7 +315,7 @@ TEST(NetworkMonitor, EndpointsOfOneOwnerShareOneLookUpPerRefresh)
     m.RefreshTCP();
     ASSERT_EQ(m.GetTCPCount(), 10);
     for (int i = 0; i < m.GetTCPCount(); ++i) {
-        const TTCPItem *item = m.GetTCPItem(i);
+        const auto item = m.GetTCPItem(i);
         EXPECT_EQ(item->ProcessPath, QStringLiteral("/opt/app/bin/server"));
         EXPECT_EQ(item->ProcessName, QStringLiteral("server"));
         EXPECT_EQ(item->CreateTime.WYear, m.GetTCPItem(0)->CreateTime.WYear);

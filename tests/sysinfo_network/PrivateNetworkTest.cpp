@@ -282,7 +282,7 @@ TEST(PrivateNetwork, ADualStackListenerIsAlsoTheIPv4EndpointItServes)
         monitor.RefreshUDP();
         bool listed = false, onlyListed = false;
         for (int i = 0; i < monitor.GetTCPCount(); ++i) {
-            const TTCPItem *t = monitor.GetTCPItem(i);
+            const auto t = monitor.GetTCPItem(i);
             if (t->LocalPort == dualTcp && t->State == TcpListen) {
                 listed = true;
                 check(t->LocalAddress == 0 && t->RemoteAddress == 0, "the listener is 0.0.0.0");
@@ -295,7 +295,7 @@ TEST(PrivateNetwork, ADualStackListenerIsAlsoTheIPv4EndpointItServes)
         check(!onlyListed, "the IPv6-only listener is not an IPv4 endpoint");
         bool udpListed = false;
         for (int i = 0; i < monitor.GetUDPCount(); ++i) {
-            const TUDPItem *u = monitor.GetUDPItem(i);
+            const auto u = monitor.GetUDPItem(i);
             if (u->LocalPort == dualUdp && u->LocalAddress == 0)
                 udpListed = u->ProcessID == quint32(::getpid());
         }

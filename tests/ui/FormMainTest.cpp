@@ -1,10 +1,17 @@
 #include "common/ServiceList.h"
 #include "common/UserDirs.h"
+#include "platform_network/Addr.h"
+#include "platform_services/FakeSystemd.h"
+#include "sysinfo_autoruns/AutorunEnv.h"
+#include "ui_network/ConnectionRows.h"
 #include "sysinfo/Autoruns.h"
 #include "sysinfo/NetworkMonitor.h"
 #include "sysinfo/Processes.h"
 #include "sysinfo/Services.h"
 #include "sysinfo/SystemStatus.h"
+#include "platform/network/NetworkSource.h"
+#include "platform/processes/ProcessSource.h"
+#include "ui/DisplayTexts.h"
 #include "ui/PageSwitcher.h"
 #include "ui_message/MessageAnswers.h"
 #include "ui/UiHooks.h"
@@ -77,14 +84,6 @@ protected:
         QKeyEvent e(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
         QApplication::sendEvent(w, &e);
     }
-    QTreeWidgetItem *Row(QTreeWidget *list, const QStringList &cells)
-    {
-        auto *item = new QTreeWidgetItem(list, cells);
-        list->clearSelection();
-        item->setSelected(true);
-        return item;
-    }
-
     // The user's data directory of the objects the form makes: the test's own.
     tvtest::OwnHome userHome;
     std::unique_ptr<TFormMain> form;
@@ -129,7 +128,7 @@ TEST_F(FormMain, CreationSetsUpTheShell)
                              "pmSearch", "mniSearch_Yahoo", "imgMainBorder_Resize", "actHelp", "pnlDetails"})
         EXPECT_NE(form->findChild<QObject *>(QLatin1String(name)), nullptr) << name;
     EXPECT_EQ(form->ProcessPage->lvProcesses->columnCount(), 7);
-    EXPECT_EQ(form->NetworkPage->lvConnections->columnCount(), 7);
+    EXPECT_EQ(form->NetworkPage->lvConnections->model()->columnCount(), 7);
     EXPECT_EQ(form->ServicePage->lvServices->columnCount(), 5);
     EXPECT_EQ(form->AutorunPage->lvAutoruns->columnCount(), 5);
 }
@@ -435,81 +434,194 @@ TEST_F(FormMain, ClickingIntoTheBoxSelectsTypedText)
     EXPECT_EQ(form->edtSearch->selectedText(), QStringLiteral("abc"));
 }
 
-TEST_F(FormMain, UpdateSearchTextTakesTheHotColumnsCell)
+// One process, one service, one autorun entry and one endpoint of each kind, whose values have a
+// backslash (shown doubled) or run past the cut of a shown text.
+class SearchValues : public ::testing::Test
 {
-    form->show();
-    // Processes: column 2 the user, column 6 the path, anything else the name.
-    Row(form->ProcessPage->lvProcesses,
-        {QStringLiteral("bash"), QStringLiteral("42"), QStringLiteral("alice"), QStringLiteral("00"),
-         QStringLiteral("1 K"), QStringLiteral("2 K"), QStringLiteral("/bin/bash")});
+protected:
+    class OneProcess : public platform::processes::ProcessSource
+    {
+    public:
+        bool EnumeratePrimary(std::vector<platform::processes::ProcessEntry> &Out) override
+        {
+            platform::processes::ProcessEntry e;
+            e.Pid = kPid;
+            e.Name = kName;
+            e.StartTime = kStart;
+            e.Uid = 4242;
+            Out.push_back(e);
+            return true;
+        }
+        bool EnumerateFallback(std::vector<platform::processes::ProcessEntry> &) override { return false; }
+        std::optional<platform::processes::ProcessHandle> Open(quint32 Pid, quint64 Start) override
+        {
+            if (Pid != kPid || Start != kStart)
+                return std::nullopt;
+            return platform::processes::ProcessHandle{qint32(Pid), Start, true};
+        }
+        bool IsAlive(const platform::processes::ProcessHandle &) override { return true; }
+        std::optional<platform::processes::ProcStat> Stat(const platform::processes::ProcessHandle &) override
+        {
+            platform::processes::ProcStat st;
+            st.Pid = qint32(kPid);
+            st.StartTime = kStart;
+            return st;
+        }
+        std::optional<quint32> Uid(const platform::processes::ProcessHandle &) override { return 4242; }
+        std::optional<QString> AccountName(quint32) override { return QString(); }
+        std::optional<QString> ExePath(const platform::processes::ProcessHandle &) override { return kLongPath; }
+    };
+
+    class OneEndpointEach : public platform::network::NetworkSource
+    {
+    public:
+        bool TcpEndpoints(std::vector<platform::network::Endpoint> &Out) override
+        {
+            Out.push_back(Owned(nettest::Addr(10, 0, 0, 1), 443, nettest::Addr(10, 0, 0, 2), 5000));
+            return true;
+        }
+        bool UdpEndpoints(std::vector<platform::network::Endpoint> &Out) override
+        {
+            Out.push_back(Owned(nettest::Addr(10, 0, 0, 1), 53, 0, 0));
+            return true;
+        }
+        bool Interfaces(std::vector<platform::network::InterfaceRow> &) override { return true; }
+        bool Addresses(std::vector<platform::network::AddressRow> &) override { return true; }
+        std::optional<QString> ProcessPath(quint32, quint64) override { return kLongPath; }
+        bool IsKernelProcess(quint32) override { return false; }
+        static platform::network::Endpoint Owned(quint32 Local, quint32 LocalPort, quint32 Remote, quint32 RemotePort)
+        {
+            platform::network::Endpoint e;
+            e.Row.State = platform::network::TcpEstablished;
+            e.Row.LocalAddress = Local;
+            e.Row.LocalPort = LocalPort;
+            e.Row.RemoteAddress = Remote;
+            e.Row.RemotePort = RemotePort;
+            e.Owned = true;
+            e.Owner = {kPid, kStart};
+            return e;
+        }
+    };
+
+    static void SetUpTestSuite() { bus = new fakesd::Bus; }
+    static void TearDownTestSuite()
+    {
+        delete bus;
+        bus = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(bus->ok()) << "private message bus did not start";
+        fakesd::Unit unit = fakesd::Service(QStringLiteral("svc"));
+        unit.description = kDisplayName;
+        unit.execPath = kLongPath;
+        unit.argv = {kLongPath};
+        bus->manager.setUnits({unit});
+        ASSERT_TRUE(autotest::AutorunEnv::SetRun(autotest::kUserRun, "tool", kLongPath));
+        form = std::make_unique<TFormMain>(nullptr, &processes);
+        for (QTimer *t : {form->tmrProcess, form->tmrTraffic, form->tmrSystem})
+            t->stop();
+        form->NetworkPage->objNetworkMonitor->SetSource(&endpoints);
+        form->show();
+    }
+    void TearDown() override { form.reset(); }
+
+    // Selects the row of the page that shows `Cell` in `Column`; false when there is none.
+    bool Select(int Page, int Column, const QString &Cell)
+    {
+        if (Page == TFormMain::pgNetwork) {
+            const int row = nettest::RowWith(form->NetworkPage, Column, Cell);
+            nettest::SelectRow(form->NetworkPage, row);
+            return row >= 0;
+        }
+        auto *list = static_cast<QTreeWidget *>(form->ListPage(Page)->List());
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            if (list->topLevelItem(i)->text(Column) == Cell) {
+                list->clearSelection();
+                list->topLevelItem(i)->setSelected(true);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    static constexpr quint32 kPid = 4194304 + 1234; // no real process carries it
+    static constexpr quint64 kStart = 1ull << 60;
+    static inline const QString kName = QStringLiteral("a\\b");
+    static inline const QString kDisplayName = QStringLiteral("Jobs of C:\\Users");
+    // A path as long as the system allows, backslashes in its folders' names.
+    static inline const QString kLongPath =
+        QStringLiteral("/opt/") + QStringLiteral("dir\\").repeated(900) + QStringLiteral("/tool");
+
+    static fakesd::Bus *bus;
+    autotest::AutorunEnv autoruns;
+    OneProcess processes;
+    OneEndpointEach endpoints;
+    tvtest::OwnHome userHome;
+    std::unique_ptr<TFormMain> form;
+};
+
+fakesd::Bus *SearchValues::bus = nullptr;
+
+TEST_F(SearchValues, TheSearchBoxTakesTheSelectedItemsValueNotItsShownText)
+{
+    ASSERT_GT(VisibleText(kLongPath).size(), kLongPath.size());
+    ASSERT_TRUE(VisibleText(kLongPath).endsWith(QString::fromUtf16(kVisibleTextCut)));
     const struct
     {
+        int page;
+        int column; // of the cell that finds the row
+        QString cell;
         int hot;
-        const char *text;
-    } proc[] = {{2, "alice"}, {6, "/bin/bash"}, {1, "bash"}, {-1, "bash"}, {4, "bash"}};
-    for (const auto &c : proc) {
-        form->ProcessPage->HotColumn = c.hot;
+        QString text;
+    } cases[] = {
+        // Processes: column 2 the user (blank here: the name instead), 6 the path, any other the name.
+        {TFormMain::pgProcess, 0, VisibleText(kName), 0, kName},
+        {TFormMain::pgProcess, 0, VisibleText(kName), 6, kLongPath},
+        {TFormMain::pgProcess, 0, VisibleText(kName), 2, kName},
+        // Services: column 1 the display name, 4 the command line, any other the name.
+        {TFormMain::pgService, 0, QStringLiteral("svc"), 1, kDisplayName},
+        {TFormMain::pgService, 0, QStringLiteral("svc"), 3, QStringLiteral("svc")},
+        // Autoruns: columns 1, 2 and 3 the description, the command and the location; others the name.
+        {TFormMain::pgAutorun, 0, QStringLiteral("tool"), 2, kLongPath},
+        {TFormMain::pgAutorun, 0, QStringLiteral("tool"), 3, autotest::kUserRun},
+        {TFormMain::pgAutorun, 0, QStringLiteral("tool"), -1, QStringLiteral("tool")},
+        // Connections: columns 1, 2 and 5 the local and remote address and the path; others the name.
+        {TFormMain::pgNetwork, 1, QStringLiteral("TCP"), 5, kLongPath},
+        {TFormMain::pgNetwork, 1, QStringLiteral("TCP"), 1, QStringLiteral("10.0.0.1:443")},
+        {TFormMain::pgNetwork, 1, QStringLiteral("TCP"), 2, QStringLiteral("10.0.0.2:5000")},
+        {TFormMain::pgNetwork, 1, QStringLiteral("TCP"), 6, QStringLiteral("tool")},
+        // "N/A" clears the box.
+        {TFormMain::pgNetwork, 1, QStringLiteral("UDP"), 2, QString()},
+    };
+    // The services' command line is the program with its arguments.
+    const QString commandLine = kLongPath;
+    TPicButton *menu[] = {form->btnLeftMenu_Process, form->btnLeftMenu_Service, form->btnLeftMenu_Autorun,
+                          form->btnLeftMenu_Network};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "page " << c.page << ", hot column " << c.hot);
+        if (form->CurrentPage != c.page) {
+            menu[c.page]->Click();
+            ASSERT_TRUE(tvtest::WaitForServices(form->ServicePage->objServices));
+            ASSERT_TRUE(nettest::WaitForNetwork(form->NetworkPage));
+        }
+        ASSERT_TRUE(Select(c.page, c.column, c.cell));
+        form->ListPage(c.page)->HotColumn = c.hot;
+        form->edtSearch->clear();
         form->UpdateSearchText();
-        EXPECT_EQ(form->edtSearch->text(), QLatin1String(c.text)) << c.hot;
+        EXPECT_EQ(form->edtSearch->text(), c.text);
     }
-    // An empty cell falls back to the caption; "N/A" clears the box.
-    Row(form->ProcessPage->lvProcesses,
-        {QStringLiteral("init"), QStringLiteral("1"), QStringLiteral("  "), QString(), QString(), QString(),
-         QStringLiteral("n/a")});
-    form->ProcessPage->HotColumn = 2;
-    form->UpdateSearchText();
-    EXPECT_EQ(form->edtSearch->text(), QStringLiteral("init"));
-    form->ProcessPage->HotColumn = 6;
-    form->UpdateSearchText();
-    EXPECT_TRUE(form->edtSearch->text().isEmpty());
-
+    // The service's command line, whatever its arguments make of it.
     form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
-    Row(form->ServicePage->lvServices,
-        {QStringLiteral("cron"), QStringLiteral("Regular jobs"), QStringLiteral("s"), QStringLiteral("t"),
-         QStringLiteral("/usr/sbin/cron -f")});
-    const struct
-    {
-        int hot;
-        const char *text;
-    } svc[] = {{1, "Regular jobs"}, {4, "/usr/sbin/cron -f"}, {2, "cron"}, {0, "cron"}};
-    for (const auto &c : svc) {
-        form->ServicePage->HotColumn = c.hot;
-        form->UpdateSearchText();
-        EXPECT_EQ(form->edtSearch->text(), QLatin1String(c.text)) << c.hot;
-    }
+    ASSERT_TRUE(tvtest::WaitForServices(form->ServicePage->objServices));
+    ASSERT_TRUE(Select(TFormMain::pgService, 0, QStringLiteral("svc")));
+    form->ServicePage->HotColumn = 4;
+    form->UpdateSearchText();
+    EXPECT_TRUE(form->edtSearch->text().startsWith(commandLine));
 
-    // Autoruns and connections: hot column k puts the cell of column k + 1.
-    form->btnLeftMenu_AutorunClick(form->btnLeftMenu_Autorun);
-    Row(form->AutorunPage->lvAutoruns,
-        {QStringLiteral("tool"), QStringLiteral("on"), QStringLiteral("A tool"), QStringLiteral("/opt/tool --x"),
-         QStringLiteral("~/.config/autostart")});
-    const struct
-    {
-        int hot;
-        const char *text;
-    } aut[] = {{1, "A tool"}, {2, "/opt/tool --x"}, {3, "~/.config/autostart"}, {4, "tool"}, {0, "tool"}};
-    for (const auto &c : aut) {
-        form->AutorunPage->HotColumn = c.hot;
-        form->UpdateSearchText();
-        EXPECT_EQ(form->edtSearch->text(), QLatin1String(c.text)) << c.hot;
-    }
-    form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network);
-    Row(form->NetworkPage->lvConnections,
-        {QStringLiteral("sshd"), QStringLiteral("TCP"), QStringLiteral("0.0.0.0:22"), QStringLiteral("N/A"),
-         QStringLiteral("LISTEN"), QStringLiteral("77"), QStringLiteral("/usr/sbin/sshd")});
-    const struct
-    {
-        int hot;
-        const char *text;
-    } net[] = {{1, "0.0.0.0:22"}, {2, ""}, {5, "/usr/sbin/sshd"}, {3, "sshd"}, {6, "sshd"}};
-    for (const auto &c : net) {
-        form->NetworkPage->HotColumn = c.hot;
-        form->UpdateSearchText();
-        EXPECT_EQ(form->edtSearch->text(), QLatin1String(c.text)) << c.hot;
-    }
     // Without a selected row nothing changes.
     form->edtSearch->setText(QStringLiteral("kept"));
-    form->NetworkPage->lvConnections->clearSelection();
+    form->ServicePage->lvServices->clearSelection();
     form->UpdateSearchText();
     EXPECT_EQ(form->edtSearch->text(), QStringLiteral("kept"));
 }

@@ -38,12 +38,13 @@ struct Item
     int Depth = 0;
 };
 
-void ExpectColumns(const QTreeWidget *List, const std::vector<Column> &Want)
+void ExpectColumns(const QTreeView *List, const std::vector<Column> &Want)
 {
     SCOPED_TRACE(List->objectName().toStdString());
-    ASSERT_EQ(List->columnCount(), int(Want.size()));
+    ASSERT_EQ(List->model()->columnCount(), int(Want.size()));
     for (int i = 0; i < int(Want.size()); ++i) {
-        EXPECT_EQ(List->headerItem()->text(i), QString::fromUtf16(Want[size_t(i)].Caption)) << "column " << i;
+        EXPECT_EQ(List->model()->headerData(i, Qt::Horizontal).toString(), QString::fromUtf16(Want[size_t(i)].Caption))
+            << "column " << i;
         EXPECT_EQ(List->header()->sectionSize(i), Want[size_t(i)].Width) << "column " << i;
     }
 }
@@ -169,7 +170,7 @@ TEST_F(PageCaptions, Autoruns)
 
 TEST_F(PageCaptions, Network)
 {
-    QTreeWidget *list = form->NetworkPage->lvConnections;
+    QTreeView *list = form->NetworkPage->lvConnections;
     ExpectColumns(list,
                   {{u"进程名", 100},
                    {u"类型", 40},
@@ -181,9 +182,15 @@ TEST_F(PageCaptions, Network)
     // No context menu: the right button on a selected row opens nothing.
     form->show();
     form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network);
-    auto *row = new QTreeWidgetItem(list, QStringList{QStringLiteral("x"), QStringLiteral("TCP")});
-    row->setSelected(true);
-    const QPoint at = list->visualItemRect(row).center();
+    // One row of an endpoint of the test's own.
+    auto table = std::make_shared<TEndpointTable>();
+    table->Rows.push_back(TEndpointRecord());
+    TConnectionList endpoints;
+    endpoints.Tcp = table;
+    form->NetworkPage->ConnectionRows->Reset(endpoints, {0}, false);
+    const QModelIndex row = form->NetworkPage->ConnectionRows->index(0, 0);
+    list->selectionModel()->select(row, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    const QPoint at = list->visualRect(row).center();
     QContextMenuEvent menu(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
     QApplication::sendEvent(list->viewport(), &menu);
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);

@@ -3,6 +3,7 @@
 #include "common/UserDirs.h"
 #include "platform_services/FakeSystemd.h"
 #include "sysinfo_autoruns/AutorunEnv.h"
+#include "ui_network/ConnectionRows.h"
 
 #include "platform/files/FileHandle.h"
 #include "platform/files/FolderNoFollow.h"
@@ -369,16 +370,19 @@ protected:
         form->NetworkPage->objNetworkMonitor->SetSource(&net);
         form->show();
         form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network);
+        ASSERT_TRUE(nettest::WaitForNetwork(form->NetworkPage));
     }
     void TearDown() override
     {
         form.reset(); // before the source it reads
         WithProgram::TearDown();
     }
+    // The owner's program is read beside the window: the panel is complete once that is in.
     void Click(const QString &Kind)
     {
-        SelectOnly(form->NetworkPage->lvConnections, RowWith(form->NetworkPage->lvConnections, 1, Kind));
+        nettest::SelectRow(form->NetworkPage, nettest::RowWith(form->NetworkPage, 1, Kind));
         form->NetworkPage->lvConnectionsClick(form->NetworkPage->lvConnections);
+        ASSERT_TRUE(nettest::WaitForNetwork(form->NetworkPage));
     }
 
     FakeNetwork net;
@@ -388,7 +392,7 @@ TEST_F(ConnectionDetails, TcpAndUdpLinesWithTheOwnerAndItsVersion)
 {
     Click(QStringLiteral("TCP"));
     ASSERT_TRUE(form->Details->pnlDetails->isVisible());
-    const TConnectionItem *tcp = form->NetworkPage->SelectedConnection();
+    const auto tcp = form->NetworkPage->SelectedConnection();
     ASSERT_NE(tcp, nullptr);
     const QStringList owner = {QStringLiteral("进程名: ") + tcp->ProcessName, QStringLiteral("进程 ID: %1").arg(kOwner),
                                QStringLiteral("进程路径: ") + program};
@@ -410,6 +414,7 @@ TEST_F(ConnectionDetails, TcpAndUdpLinesWithTheOwnerAndItsVersion)
     // An owner whose file is unknown leaves the version lines empty.
     net.paths[kOwner] = dir.file(QStringLiteral("elsewhere"));
     form->NetworkPage->RefreshConnectionList(form->NetworkPage->chkHideLocalConnections->isChecked());
+    ASSERT_TRUE(nettest::WaitForNetwork(form->NetworkPage));
     Click(QStringLiteral("TCP"));
     const QStringList lines = Lines();
     ASSERT_GE(lines.size(), 4);

@@ -1,226 +1,4 @@
-#include "common/OtherUser.h"
-#include "common/UserDirs.h"
-#include "platform_network/Addr.h"
-#include "ui_message/MessageAnswers.h"
-
-#include "platform/network/NetworkSource.h"
-#include "platform/processes/ProcFs.h"
-#include "platform/processes/ProcessSource.h"
-#include "sysinfo/NetworkMonitor.h"
-#include "ui/DisplayTexts.h"
-#include "ui/UiHooks.h"
-#include "ui/frmMain.h"
-#include "ui/frmMainAutoruns.h"
-#include "ui/frmMainDetails.h"
-#include "ui/frmMainNetwork.h"
-#include "ui/frmMainProcess.h"
-#include "ui/frmMainServices.h"
-#include "ui/frmMainSystem.h"
-#include "ui/frmMainUpdate.h"
-#include "ui/frmMessage.h"
-
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QChart>
-#include <QFontMetricsF>
-#include <QChartView>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLegend>
-#include <QLegendMarker>
-#include <QLineSeries>
-#include <QProcess>
-#include <QTextEdit>
-#include <QTimer>
-#include <QTreeWidget>
-#include <QValueAxis>
-
-#include <cstring>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <map>
-#include <memory>
-
-using namespace platform::network;
-using nettest::Addr;
-
-namespace {
-
-// Identifiers above the kernel's largest possible one: no real process can carry them.
-constexpr quint32 kFakePid = 4194304 + 900;
-constexpr quint32 kFakePid2 = 4194304 + 10;
-
-// A process table with nothing in it: the form's process list stays empty.
-class NoProcesses : public platform::processes::ProcessSource
-{
-public:
-    bool EnumeratePrimary(std::vector<platform::processes::ProcessEntry> &) override { return true; }
-    bool EnumerateFallback(std::vector<platform::processes::ProcessEntry> &) override { return true; }
-};
-
-class FakeNetwork : public NetworkSource
-{
-public:
-    std::vector<Endpoint> tcp, udp;
-    std::vector<InterfaceRow> ifs;
-    std::vector<AddressRow> addrs;
-    std::map<quint32, QString> paths;
-    int tcpReads = 0, udpReads = 0;
-
-    bool TcpEndpoints(std::vector<Endpoint> &out) override
-    {
-        ++tcpReads;
-        return out.insert(out.end(), tcp.begin(), tcp.end()), true;
-    }
-    bool UdpEndpoints(std::vector<Endpoint> &out) override
-    {
-        ++udpReads;
-        return out.insert(out.end(), udp.begin(), udp.end()), true;
-    }
-    bool Interfaces(std::vector<InterfaceRow> &out) override
-    {
-        return out.insert(out.end(), ifs.begin(), ifs.end()), true;
-    }
-    bool Addresses(std::vector<AddressRow> &out) override
-    {
-        return out.insert(out.end(), addrs.begin(), addrs.end()), true;
-    }
-    std::optional<QString> ProcessPath(quint32 pid, quint64) override
-    {
-        const auto it = paths.find(pid);
-        return it == paths.end() ? std::nullopt : std::optional(it->second);
-    }
-    bool IsKernelProcess(quint32) override { return false; }
-    std::optional<Moment> ProcessStart(quint32, quint64) override { return std::nullopt; }
-    // Who runs an owner and its program's path as the kernel reports them.
-    std::map<quint32, platform::processes::ImageFacts> facts;
-    std::optional<platform::processes::ImageFacts> OwnerImageFacts(quint32 pid, quint64) override
-    {
-        const auto it = facts.find(pid);
-        return it == facts.end() ? std::nullopt : std::optional(it->second);
-    }
-};
-
-Endpoint Ep(quint32 local, quint32 lport, quint32 remote, quint32 rport, quint8 state, quint32 pid, quint64 start = 5)
-{
-    Endpoint e;
-    e.Row.State = state;
-    e.Row.LocalAddress = local;
-    e.Row.LocalPort = lport;
-    e.Row.RemoteAddress = remote;
-    e.Row.RemotePort = rport;
-    if (pid != 0) {
-        e.Owned = true;
-        e.Owner = {pid, start};
-    }
-    return e;
-}
-
-InterfaceRow If(quint32 index, const char *name, quint8 oper, quint64 in = 0, quint64 out = 0)
-{
-    InterfaceRow r;
-    r.Index = index;
-    r.Name = QLatin1String(name);
-    r.Description = r.Name;
-    r.OperStatus = oper;
-    r.InOctets = in;
-    r.OutOctets = out;
-    return r;
-}
-
-using uitest::Shown;
-using uitest::Shows;
-
-class NetworkPage : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        UiHooks().ExecModal = [this](QDialog *Dialog) { return uitest::AnswerMessageBox(Dialog, shown, answers); };
-        net.paths[kFakePid] = QStringLiteral("/opt/app/bin/server");
-        net.paths[kFakePid2] = QStringLiteral("/opt/app/bin/agent");
-    }
-    void TearDown() override
-    {
-        form.reset();
-        for (auto &c : children) {
-            c->kill();
-            c->waitForFinished(5000);
-        }
-        RestoreDefaultUiHooks();
-    }
-
-    // The form over the test's endpoint tables, or over the system's.
-    void Create(bool RealNetwork = false)
-    {
-        form = std::make_unique<TFormMain>(nullptr, &processes);
-        form->tmrProcess->stop();
-        form->tmrTraffic->stop();
-        form->tmrSystem->stop();
-        if (!RealNetwork)
-            form->NetworkPage->objNetworkMonitor->SetSource(&net);
-        form->show();
-    }
-    void ShowPage() { form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network); }
-
-    QTreeWidget *List() const { return form->NetworkPage->lvConnections; }
-    QTreeWidgetItem *RowWith(int column, const QString &text) const
-    {
-        for (int i = 0; i < List()->topLevelItemCount(); ++i)
-            if (List()->topLevelItem(i)->text(column) == text)
-                return List()->topLevelItem(i);
-        return nullptr;
-    }
-    void Select(QTreeWidgetItem *row)
-    {
-        ASSERT_NE(row, nullptr);
-        List()->clearSelection();
-        row->setSelected(true);
-    }
-    // A child of the test, with the identifier and start time the system gives it.
-    std::pair<quint32, quint64> Spawn()
-    {
-        children.push_back(std::make_unique<QProcess>());
-        children.back()->start(QStringLiteral("/usr/bin/sleep"), {QStringLiteral("60")});
-        EXPECT_TRUE(children.back()->waitForStarted(5000));
-        const quint32 pid = quint32(children.back()->processId());
-        platform::processes::ProcStat st;
-        EXPECT_TRUE(platform::processes::ReadStat(qint32(pid), st));
-        return {pid, st.StartTime};
-    }
-    QStringList Column(int column) const
-    {
-        QStringList out;
-        for (int i = 0; i < List()->topLevelItemCount(); ++i)
-            out << List()->topLevelItem(i)->text(column);
-        return out;
-    }
-
-    NoProcesses processes;
-    FakeNetwork net;
-    // The user's data directory of the objects the form makes: the test's own.
-    tvtest::OwnHome userHome;
-    std::unique_ptr<TFormMain> form;
-    std::vector<std::unique_ptr<QProcess>> children;
-    std::vector<Shown> shown;
-    QList<quint8> answers;
-};
-
-// The usual mix: a listener, a remote connection, a loopback pair, an orphan and UDP.
-void Mix(FakeNetwork &net)
-{
-    net.tcp = {Ep(0, 80, 0, 0, TcpListen, kFakePid),
-               Ep(Addr(10, 0, 0, 1), 50000, Addr(93, 184, 216, 34), 443, TcpEstablished, kFakePid),
-               Ep(Addr(127, 0, 0, 1), 631, Addr(127, 0, 0, 1), 5555, TcpEstablished, kFakePid2),
-               Ep(Addr(10, 0, 0, 1), 50001, Addr(93, 184, 216, 35), 80, TcpTimeWait, 0)};
-    net.udp = {Ep(0, 68, 0, 0, 0, kFakePid2), Ep(Addr(192, 168, 1, 5), 5353, 0, 0, 0, kFakePid2),
-               Ep(Addr(10, 0, 0, 1), 123, 0, 0, 0, 0)};
-}
-
-} // namespace
+#include "ui_network/PageFixture.h"
 
 TEST_F(NetworkPage, ListShowsEndpointsAndHidesLocalOnesOnRequest)
 {
@@ -231,8 +9,7 @@ TEST_F(NetworkPage, ListShowsEndpointsAndHidesLocalOnesOnRequest)
     EXPECT_TRUE(form->NetworkPage->chkHideLocalConnections->isVisible());
     EXPECT_TRUE(form->NetworkPage->chtNetTraffic->isVisible());
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[网络监控] TCP: 4 | UDP 3"));
-    ASSERT_EQ(List()->topLevelItemCount(), 2);
-    QTreeWidgetItem *tcp = List()->topLevelItem(0);
+    ASSERT_EQ(Rows(), 2);
     QString established;
     TCPStateText(TcpEstablished, established);
     const QStringList cells = {QStringLiteral("server"),
@@ -243,34 +20,40 @@ TEST_F(NetworkPage, ListShowsEndpointsAndHidesLocalOnesOnRequest)
                                QString::number(kFakePid),
                                QStringLiteral("/opt/app/bin/server")};
     for (int c = 0; c < cells.size(); ++c)
-        EXPECT_EQ(tcp->text(c), cells[c]) << c;
-    QTreeWidgetItem *udp = List()->topLevelItem(1);
-    EXPECT_EQ(udp->text(1), QStringLiteral("UDP"));
-    EXPECT_EQ(udp->text(2), QStringLiteral("192.168.1.5:5353"));
-    EXPECT_EQ(udp->text(3), QStringLiteral("N/A"));
-    EXPECT_EQ(udp->text(4), QStringLiteral("N/A"));
-    Select(udp);
-    EXPECT_EQ(form->NetworkPage->SelectedConnection(), form->NetworkPage->objNetworkMonitor->GetUDPItem(1));
-    Select(tcp);
-    EXPECT_EQ(form->NetworkPage->SelectedConnection(), form->NetworkPage->objNetworkMonitor->GetTCPItem(1));
+        EXPECT_EQ(Cell(0, c), cells[c]) << c;
+    EXPECT_EQ(Cell(1, 1), QStringLiteral("UDP"));
+    EXPECT_EQ(Cell(1, 2), QStringLiteral("192.168.1.5:5353"));
+    EXPECT_EQ(Cell(1, 3), QStringLiteral("N/A"));
+    EXPECT_EQ(Cell(1, 4), QStringLiteral("N/A"));
+    Select(1);
+    const auto udp = form->NetworkPage->SelectedConnection();
+    ASSERT_NE(udp, nullptr);
+    EXPECT_EQ(udp->ClassName(), QStringLiteral("TUDPItem"));
+    EXPECT_EQ(static_cast<const TUDPItem *>(udp.get())->LocalPort, 5353u);
+    Select(0);
+    const auto tcp = form->NetworkPage->SelectedConnection();
+    ASSERT_NE(tcp, nullptr);
+    EXPECT_EQ(tcp->ClassName(), QStringLiteral("TTCPItem"));
+    EXPECT_EQ(static_cast<const TTCPItem *>(tcp.get())->LocalPort,
+              form->NetworkPage->objNetworkMonitor->GetTCPItem(1)->LocalPort);
 
     // Unticked: everything, the orphans without an owner.
-    form->NetworkPage->chkHideLocalConnections->click();
+    ToggleHideLocal();
     EXPECT_FALSE(form->NetworkPage->chkHideLocalConnections->isChecked());
-    ASSERT_EQ(List()->topLevelItemCount(), 7);
+    ASSERT_EQ(Rows(), 7);
     EXPECT_EQ(Column(1), (QStringList{"TCP", "TCP", "TCP", "TCP", "UDP", "UDP", "UDP"}));
-    EXPECT_EQ(List()->topLevelItem(3)->text(0), QString());
-    EXPECT_EQ(List()->topLevelItem(3)->text(5), QString());
-    EXPECT_EQ(List()->topLevelItem(6)->text(0), QString());
+    EXPECT_EQ(Cell(3, 0), QString());
+    EXPECT_EQ(Cell(3, 5), QString());
+    EXPECT_EQ(Cell(6, 0), QString());
 
     // The refresh button keeps the check box's choice; a hidden page is not filled.
     net.tcp.pop_back();
-    form->NetworkPage->btnRefreshConnectionListClick(form->NetworkPage->btnRefreshConnectionList);
-    EXPECT_EQ(List()->topLevelItemCount(), 6);
+    Refresh();
+    EXPECT_EQ(Rows(), 6);
     form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
     net.udp.clear();
-    form->NetworkPage->btnRefreshConnectionListClick(form->NetworkPage->btnRefreshConnectionList);
-    EXPECT_EQ(List()->topLevelItemCount(), 6);
+    Refresh();
+    EXPECT_EQ(Rows(), 6);
     EXPECT_EQ(form->NetworkPage->objNetworkMonitor->GetUDPCount(), 0);
 }
 
@@ -281,18 +64,18 @@ TEST_F(NetworkPage, OneRefreshReadsEachEndpointTableOnce)
     ShowPage();
     // Shown: the refresh fills the rows from one read of each table.
     net.tcpReads = net.udpReads = 0;
-    form->NetworkPage->btnRefreshConnectionListClick(form->NetworkPage->btnRefreshConnectionList);
+    Refresh();
     EXPECT_EQ(net.tcpReads, 1);
     EXPECT_EQ(net.udpReads, 1);
-    EXPECT_EQ(List()->topLevelItemCount(), 2);
+    EXPECT_EQ(Rows(), 2);
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[网络监控] TCP: 4 | UDP 3"));
     // Hidden: the tables are still read, once, and the rows stay.
     form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
     net.tcpReads = net.udpReads = 0;
-    form->NetworkPage->btnRefreshConnectionListClick(form->NetworkPage->btnRefreshConnectionList);
+    Refresh();
     EXPECT_EQ(net.tcpReads, 1);
     EXPECT_EQ(net.udpReads, 1);
-    EXPECT_EQ(List()->topLevelItemCount(), 2);
+    EXPECT_EQ(Rows(), 2);
 }
 
 TEST_F(NetworkPage, TerminateButtonFollowsTheSelection)
@@ -300,7 +83,7 @@ TEST_F(NetworkPage, TerminateButtonFollowsTheSelection)
     Mix(net);
     Create();
     ShowPage();
-    form->NetworkPage->chkHideLocalConnections->click();
+    ToggleHideLocal();
     EXPECT_FALSE(form->NetworkPage->btnTerminateConnection->isEnabled());
     Select(RowWith(5, QString()));
     EXPECT_FALSE(form->NetworkPage->btnTerminateConnection->isEnabled());
@@ -324,7 +107,7 @@ TEST_F(NetworkPage, TerminatingTheOwnerAsksAndReports)
     net.facts[kFakePid2].Uids = {0, 0};
     Create();
     ShowPage();
-    ASSERT_EQ(List()->topLevelItemCount(), 3);
+    ASSERT_EQ(Rows(), 3);
 
     // "No" leaves the process alone.
     Select(RowWith(0, QStringLiteral("sleep")));
@@ -382,18 +165,39 @@ TEST_F(NetworkPage, EveryColumnSortsAsText)
     net.paths[100] = QStringLiteral("/c/Gamma");
     Create();
     ShowPage();
-    form->NetworkPage->lvConnectionsColumnClick(List(), 5);
+    SortBy(5);
     EXPECT_EQ(Column(5), (QStringList{"10", "100", "9"}));
-    form->NetworkPage->lvConnectionsColumnClick(List(), 5);
+    SortBy(5);
     EXPECT_EQ(Column(5), (QStringList{"9", "100", "10"}));
-    form->NetworkPage->lvConnectionsColumnClick(List(), 0);
+    SortBy(0);
     EXPECT_EQ(Column(0), (QStringList{"alpha", "Beta", "Gamma"}));
-    // A refresh keeps the order; the data index still finds each row's endpoint.
-    form->NetworkPage->btnRefreshConnectionListClick(form->NetworkPage->btnRefreshConnectionList);
+    // A refresh keeps the order; each row still finds its endpoint.
+    Refresh();
     EXPECT_EQ(Column(0), (QStringList{"alpha", "Beta", "Gamma"}));
-    Select(List()->topLevelItem(0));
+    Select(0);
     ASSERT_NE(form->NetworkPage->SelectedConnection(), nullptr);
     EXPECT_EQ(form->NetworkPage->SelectedConnection()->ProcessID, 10u);
+
+    // Every column of a mix of both kinds, several states, owners and none, both ways: neighbouring
+    // rows in the order of their shown texts, as the page compares texts.
+    Mix(net);
+    net.tcp.push_back(Ep(Addr(9, 0, 0, 1), 9, Addr(100, 0, 0, 1), 65535, TcpSynSent, 9));
+    net.tcp.push_back(Ep(Addr(10, 0, 0, 10), 8080, Addr(10, 0, 0, 2), 443, TcpCloseWait, 100));
+    net.udp.push_back(Ep(Addr(255, 255, 255, 255), 65535, 0, 0, 0, 9));
+    ToggleHideLocal();
+    ASSERT_EQ(Rows(), 10);
+    for (int column = 0; column < 7; ++column) {
+        for (const bool descending : {false, true}) {
+            if (form->NetworkPage->SortColumn != column || form->NetworkPage->SortDescending != descending)
+                SortBy(column);
+            if (form->NetworkPage->SortDescending != descending)
+                SortBy(column);
+            const QStringList texts = Column(column);
+            for (qsizetype i = 1; i < texts.size(); ++i)
+                EXPECT_LE(CompareTexts(texts[i - 1], texts[i], descending), 0)
+                    << "column " << column << (descending ? " down" : " up") << ", rows " << i - 1 << " and " << i;
+        }
+    }
 }
 
 TEST_F(NetworkPage, InterfaceListOffersUsableInterfacesAndKeepsTheChoice)
@@ -402,7 +206,7 @@ TEST_F(NetworkPage, InterfaceListOffersUsableInterfacesAndKeepsTheChoice)
     net.ifs = {If(1, "lo", IfOperOperational), If(2, "eth0", IfOperOperational), If(3, "down0", IfOperDisconnected),
                If(4, "bare0", IfOperOperational), If(5, "wlan0", IfOperConnecting)};
     net.addrs = {{1, Addr(127, 0, 0, 1)}, {2, Addr(192, 168, 0, 7)}, {3, Addr(10, 9, 9, 9)}, {5, Addr(172, 16, 0, 3)}};
-    form->NetworkPage->FillInterfaceList();
+    FillInterfaces();
     ASSERT_EQ(form->NetworkPage->cbbInterfaceList->count(), 2);
     EXPECT_EQ(form->NetworkPage->cbbInterfaceList->itemText(0), QStringLiteral("eth0 [192.168.0.7]"));
     EXPECT_EQ(form->NetworkPage->cbbInterfaceList->itemText(1), QStringLiteral("wlan0 [172.16.0.3]"));
@@ -413,11 +217,11 @@ TEST_F(NetworkPage, InterfaceListOffersUsableInterfacesAndKeepsTheChoice)
 
     form->NetworkPage->cbbInterfaceList->setCurrentIndex(1);
     form->NetworkPage->cbbInterfaceListChange(form->NetworkPage->cbbInterfaceList);
-    form->NetworkPage->FillInterfaceList();
+    FillInterfaces();
     EXPECT_EQ(form->NetworkPage->cbbInterfaceList->currentIndex(), 1);
     // The chosen position is gone: back to the first.
     net.ifs[4].OperStatus = IfOperDisconnected;
-    form->NetworkPage->FillInterfaceList();
+    FillInterfaces();
     EXPECT_EQ(form->NetworkPage->cbbInterfaceList->count(), 1);
     EXPECT_EQ(form->NetworkPage->cbbInterfaceList->currentIndex(), 0);
     EXPECT_EQ(form->NetworkPage->InterfaceListTag, 0);
@@ -429,7 +233,7 @@ TEST_F(NetworkPage, TrafficTickPlotsTheChosenInterfaceOnAnyPage)
     net.ifs = {If(1, "lo", IfOperOperational, 10, 10), If(2, "eth0", IfOperOperational, 1000, 2000),
                If(3, "eth1", IfOperOperational, 0, 0)};
     net.addrs = {{1, Addr(127, 0, 0, 1)}, {2, Addr(192, 168, 0, 7)}, {3, Addr(192, 168, 1, 7)}};
-    form->NetworkPage->FillInterfaceList();
+    FillInterfaces();
     ASSERT_EQ(form->NetworkPage->cbbInterfaceList->count(), 2);
     ASSERT_TRUE(form->pnlTab_Process->isVisible()); // another page is shown
 
@@ -437,6 +241,7 @@ TEST_F(NetworkPage, TrafficTickPlotsTheChosenInterfaceOnAnyPage)
     net.ifs[1].OutOctets = 2300;
     const QString sendBefore = form->NetworkPage->lblTrafficSend->text();
     ASSERT_TRUE(QMetaObject::invokeMethod(form->tmrTraffic, "timeout", Qt::DirectConnection));
+    ASSERT_TRUE(WaitForNetwork(form->NetworkPage));
     // Sampled on this page too, and drawn when the network page shows.
     EXPECT_EQ(form->NetworkPage->tsTrafficSend->count(), 0);
     EXPECT_EQ(form->NetworkPage->AxTrafficBottom->max(), 200);
@@ -452,7 +257,7 @@ TEST_F(NetworkPage, TrafficTickPlotsTheChosenInterfaceOnAnyPage)
     EXPECT_EQ(form->NetworkPage->lblTrafficReceive->text(), QStringLiteral("接收(当前/总计) - 500 Bytes / 1500 Bytes"));
     // Totals beyond 32 bits show as they are.
     net.ifs[1].InOctets = 1500 + (5ull << 32);
-    form->NetworkPage->TrafficTick();
+    Tick();
     EXPECT_EQ(form->NetworkPage->lblTrafficReceive->text(),
               QStringLiteral("接收(当前/总计) - %1 Bytes / %2 Bytes").arg(5ull << 32).arg(1500 + (5ull << 32)));
     EXPECT_EQ(form->NetworkPage->tsTrafficSend->count(), 2);
@@ -467,7 +272,7 @@ TEST_F(NetworkPage, TrafficTickPlotsTheChosenInterfaceOnAnyPage)
 
     // The series keep only the window that can be seen.
     for (int i = 0; i < 450; ++i)
-        form->NetworkPage->TrafficTick();
+        Tick();
     EXPECT_LE(form->NetworkPage->tsTrafficSend->count(), 202);
     EXPECT_GE(form->NetworkPage->tsTrafficSend->count(), 200);
     EXPECT_EQ(form->NetworkPage->tsTrafficSend->at(form->NetworkPage->tsTrafficSend->count() - 1).x(),
@@ -479,10 +284,10 @@ TEST_F(NetworkPage, LoopbackOnlyMachineHasAnIdleChart)
     Create();
     net.ifs = {If(1, "lo", IfOperOperational, 10, 10)};
     net.addrs = {{1, Addr(127, 0, 0, 1)}};
-    form->NetworkPage->FillInterfaceList();
+    FillInterfaces();
     EXPECT_EQ(form->NetworkPage->cbbInterfaceList->count(), 0);
-    form->NetworkPage->TrafficTick();
-    form->NetworkPage->TrafficTick();
+    Tick();
+    Tick();
     EXPECT_EQ(form->NetworkPage->tsTrafficSend->count(), 0);
     EXPECT_EQ(form->NetworkPage->AxTrafficBottom->max(), 200);
 }
@@ -492,10 +297,10 @@ TEST_F(NetworkPage, MonitorLegendEntrySwitchesSamplingOffAndOn)
     Create();
     net.ifs = {If(2, "eth0", IfOperOperational, 1000, 2000)};
     net.addrs = {{2, Addr(192, 168, 0, 7)}};
-    form->NetworkPage->FillInterfaceList();
+    FillInterfaces();
     ShowPage();
     form->tmrTraffic->start();
-    form->NetworkPage->TrafficTick();
+    Tick();
     ASSERT_EQ(form->NetworkPage->tsTrafficSend->count(), 1);
     const QList<QLegendMarker *> markers =
         form->NetworkPage->chtNetTraffic->chart()->legend()->markers(form->NetworkPage->tsTrafficMonitor);
@@ -555,19 +360,19 @@ TEST_F(NetworkPage, EndpointsWithoutAReadableOwnerCarryNoProcess)
     Create();
     ShowPage();
     // Hidden as local connections, as those of process 0 are.
-    EXPECT_EQ(List()->topLevelItemCount(), 0);
+    EXPECT_EQ(Rows(), 0);
     for (int i = 0; i < 3; ++i)
-        EXPECT_TRUE(form->NetworkPage->IsLocalConnection(form->NetworkPage->objNetworkMonitor->GetTCPItem(i))) << i;
-    EXPECT_TRUE(form->NetworkPage->IsLocalConnection(form->NetworkPage->objNetworkMonitor->GetUDPItem(0)));
+        EXPECT_TRUE(form->NetworkPage->IsLocalConnection(form->NetworkPage->objNetworkMonitor->GetTCPItem(i).get()))
+            << i;
+    EXPECT_TRUE(form->NetworkPage->IsLocalConnection(form->NetworkPage->objNetworkMonitor->GetUDPItem(0).get()));
 
-    form->NetworkPage->chkHideLocalConnections->click();
-    ASSERT_EQ(List()->topLevelItemCount(), 4);
+    ToggleHideLocal();
+    ASSERT_EQ(Rows(), 4);
     for (int row : {0, 1, 3}) {
-        QTreeWidgetItem *r = List()->topLevelItem(row);
-        EXPECT_EQ(r->text(0), QString()) << row;
-        EXPECT_EQ(r->text(5), QString()) << row;
-        EXPECT_EQ(r->text(6), QString()) << row;
-        Select(r);
+        EXPECT_EQ(Cell(row, 0), QString()) << row;
+        EXPECT_EQ(Cell(row, 5), QString()) << row;
+        EXPECT_EQ(Cell(row, 6), QString()) << row;
+        Select(row);
         EXPECT_FALSE(form->NetworkPage->SelectedConnection()->HasOwner) << row;
         EXPECT_FALSE(form->NetworkPage->btnTerminateConnection->isEnabled()) << row;
         form->NetworkPage->ConnectionCommand(0);
@@ -578,8 +383,8 @@ TEST_F(NetworkPage, EndpointsWithoutAReadableOwnerCarryNoProcess)
         EXPECT_TRUE(details.contains(QStringLiteral("进程名: "))) << row;
         EXPECT_TRUE(details.contains(QStringLiteral("进程 ID: "))) << row;
     }
-    EXPECT_EQ(List()->topLevelItem(2)->text(0), QStringLiteral("System Idle Process"));
-    EXPECT_EQ(List()->topLevelItem(2)->text(5), QStringLiteral("0"));
+    EXPECT_EQ(Cell(2, 0), QStringLiteral("System Idle Process"));
+    EXPECT_EQ(Cell(2, 5), QStringLiteral("0"));
 }
 
 // Run only by the test below, as an ordinary user: the page's row of the socket it was given.
@@ -591,13 +396,13 @@ TEST_F(NetworkPage, DISABLED_AnotherUsersSocketSeenByAnOrdinaryUser)
     ASSERT_NE(::geteuid(), 0u);
     Create(true);
     ShowPage();
-    form->NetworkPage->chkHideLocalConnections->click();
-    QTreeWidgetItem *row = RowWith(2, QStringLiteral("127.0.0.1:") + QString::fromLatin1(port));
-    ASSERT_NE(row, nullptr) << "no row for the listening socket";
-    EXPECT_EQ(row->text(1), QStringLiteral("TCP"));
-    EXPECT_EQ(row->text(0), QString());
-    EXPECT_EQ(row->text(5), QString());
-    EXPECT_EQ(row->text(6), QString());
+    ToggleHideLocal();
+    const int row = RowWith(2, QStringLiteral("127.0.0.1:") + QString::fromLatin1(port));
+    ASSERT_GE(row, 0) << "no row for the listening socket";
+    EXPECT_EQ(Cell(row, 1), QStringLiteral("TCP"));
+    EXPECT_EQ(Cell(row, 0), QString());
+    EXPECT_EQ(Cell(row, 5), QString());
+    EXPECT_EQ(Cell(row, 6), QString());
     Select(row);
     EXPECT_FALSE(form->NetworkPage->btnTerminateConnection->isEnabled());
 }

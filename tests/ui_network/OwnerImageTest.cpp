@@ -7,6 +7,7 @@
 #include "common/OtherUser.h"
 #include "common/UserDirs.h"
 #include "ui_message/MessageAnswers.h"
+#include "ui_network/ConnectionRows.h"
 
 #include "platform/processes/ProcFs.h"
 #include "platform/processes/ProcessSource.h"
@@ -26,7 +27,7 @@
 #include <QTextEdit>
 #include <QThread>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <atomic>
 #include <cstdio>
@@ -180,28 +181,29 @@ protected:
         form->tmrSystem->stop();
         form->show();
         form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network);
+        ASSERT_TRUE(nettest::WaitForNetwork(form->NetworkPage));
     }
-    QTreeWidgetItem *RowOf(const UdpSocket &Socket) const
-    {
-        QTreeWidget *list = form->NetworkPage->lvConnections;
-        for (int i = 0; i < list->topLevelItemCount(); ++i)
-            if (list->topLevelItem(i)->text(2) == Socket.Local())
-                return list->topLevelItem(i);
-        return nullptr;
-    }
-    // Fills the page as its refresh button does; the milliseconds it took.
+    // The row of the socket; -1 for none.
+    int RowOf(const UdpSocket &Socket) const { return nettest::RowWith(form->NetworkPage, 2, Socket.Local()); }
+    // Fills the page as its refresh button does; the milliseconds until the rows were in.
     qint64 Fill()
     {
         QElapsedTimer t;
         t.start();
         form->NetworkPage->btnRefreshConnectionListClick(form->NetworkPage->btnRefreshConnectionList);
+        EXPECT_TRUE(nettest::WaitForNetwork(form->NetworkPage));
         return t.elapsed();
     }
-    void Select(QTreeWidgetItem *Row)
+    void Select(int Row)
     {
-        ASSERT_NE(Row, nullptr);
-        form->NetworkPage->lvConnections->clearSelection();
-        Row->setSelected(true);
+        ASSERT_GE(Row, 0);
+        nettest::SelectRow(form->NetworkPage, Row);
+    }
+    // Clicks into the selected row and waits for what the details panel asked of the owner.
+    void Click()
+    {
+        form->NetworkPage->lvConnectionsClick(form->NetworkPage->lvConnections);
+        ASSERT_TRUE(nettest::WaitForNetwork(form->NetworkPage));
     }
 
     tvtest::SharedDir base;
@@ -245,17 +247,18 @@ TEST_F(OwnerImage, DeletedProgramLeftAsALinkToADeviceOrAPipe)
     EXPECT_LT(Fill(), kFillBoundMs);
     EXPECT_EQ(watch.Events(), 0) << "neither the device nor the pipe is opened";
     for (const UdpSocket *s : {&toDevice, &toPipe, &plain}) {
-        QTreeWidgetItem *row = RowOf(*s);
-        ASSERT_NE(row, nullptr) << s->Local().toStdString();
+        const int row = RowOf(*s);
+        ASSERT_GE(row, 0) << s->Local().toStdString();
         // The icon of the program each owner runs, deleted or not.
-        EXPECT_GE(row->data(0, kImageIndexRole).toInt(), 0) << s->Local().toStdString();
+        EXPECT_GE(form->NetworkPage->ConnectionRows->index(row, 0).data(kImageIndexRole).toInt(), 0)
+            << s->Local().toStdString();
     }
-    EXPECT_EQ(RowOf(toDevice)->text(6), first + QStringLiteral(" (deleted)"));
-    EXPECT_EQ(RowOf(plain)->text(6), third);
+    EXPECT_EQ(nettest::Cell(form->NetworkPage, RowOf(toDevice), 6), first + QStringLiteral(" (deleted)"));
+    EXPECT_EQ(nettest::Cell(form->NetworkPage, RowOf(plain), 6), third);
 
     // Neither do the details look at the names.
     Select(RowOf(toPipe));
-    form->NetworkPage->lvConnectionsClick(form->NetworkPage->lvConnections);
+    Click();
     EXPECT_TRUE(form->Details->pnlDetails->isVisible());
     EXPECT_EQ(watch.Events(), 0);
 }
@@ -313,7 +316,7 @@ TEST_F(OwnerImage, NameSwappedBetweenAFileAndAPipe)
     int fills = 0;
     for (; fills < 300 && waited == 0 && clock.elapsed() < 5000; ++fills) {
         fillStarted = qMax<qint64>(1, clock.elapsed());
-        form->NetworkPage->btnRefreshConnectionListClick(form->NetworkPage->btnRefreshConnectionList);
+        Fill();
         fillStarted = 0;
     }
     stop = true;
@@ -321,7 +324,7 @@ TEST_F(OwnerImage, NameSwappedBetweenAFileAndAPipe)
     watchdog.join();
     EXPECT_EQ(waited, 0) << "a fill waited for a writer of a pipe, after " << fills << " fills";
     for (const auto &s : sockets)
-        EXPECT_NE(RowOf(*s), nullptr);
+        EXPECT_GE(RowOf(*s), 0);
 }
 
 TEST_F(OwnerImage, ListenerRunUnderThePathOfASystemDaemon)
@@ -339,11 +342,11 @@ TEST_F(OwnerImage, ListenerRunUnderThePathOfASystemDaemon)
                     QStringLiteral("-c"), QStringLiteral("mount --bind \"$0\" %1 && exec %1").arg(daemon), copy},
                    socket, copy));
     CreateAndShow();
-    QTreeWidgetItem *row = RowOf(socket);
-    ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->text(6), daemon) << "the path the kernel reports for it";
+    const int row = RowOf(socket);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(nettest::Cell(form->NetworkPage, row, 6), daemon) << "the path the kernel reports for it";
     Select(row);
-    form->NetworkPage->lvConnectionsClick(form->NetworkPage->lvConnections);
+    Click();
     const QStringList lines = form->Details->redtDetails->toPlainText().split(QLatin1Char('\n'));
     ASSERT_GE(lines.size(), 4);
     EXPECT_EQ(lines.mid(lines.size() - 4),
