@@ -27,8 +27,6 @@ enum class TMessageResult : quint8;
 
 // The last sort direction of a list's column, kept on the list's header item.
 inline constexpr int kColumnTagRole = Qt::UserRole + 1;
-// The value a cell shows, where the row's item does not keep it: what the search box takes.
-inline constexpr int kSearchValueRole = Qt::UserRole + 0x106;
 
 // The desktop's sans-serif at a pixel size, with a CJK face behind it for the Chinese texts.
 QFont PageFont(int PixelSize, bool Bold = false);
