@@ -1,0 +1,255 @@
+#include "sysinfo/ProcessReaders.h"
+
+#include "platform/Logging.h"
+#include "sysinfo/Logging.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A read that has run this long counts as one that may never return.
+constexpr auto kLong = std::chrono::milliseconds(200);
+
+} // namespace
+
+// Shared by the pool and its readers: a reader that outlives the pool (inside a read that does not
+// return) keeps it, and finds it abandoned when the read returns.
+struct TProcessReaders::TState
+{
+    using TKeyValue = std::pair<qint32, quint64>;
+    struct TProcess
+    {
+        std::vector<std::shared_ptr<TJob>> Kept; // in the order asked
+        bool Busy = false;                       // one of them runs
+        bool Gone = false;                       // the process is: what still runs is let go when done
+    };
+    struct TRun
+    {
+        quint32 Lane;
+        Clock::time_point Since;
+    };
+
+    mutable std::mutex Lock;
+    std::condition_variable Work;
+    mutable std::condition_variable Finished;
+    int MaxThreads = 1;
+    int PerLane = 1;
+    std::deque<std::shared_ptr<TJob>> Queue;
+    std::map<TKeyValue, TProcess> Processes;
+    std::map<const TJob *, TRun> Runs;
+    int ThreadCount = 0;
+    int Idle = 0;
+    bool Abandoned = false;
+
+    static TKeyValue KeyOf(TKey Key) { return {Key.Pid, Key.StartTime}; }
+
+    // Reads of the lane that have run for long.
+    int LongRuns(quint32 Lane, Clock::time_point Now) const
+    {
+        int n = 0;
+        for (const auto &[job, run] : Runs)
+            n += (run.Lane == Lane && Now - run.Since >= kLong) ? 1 : 0;
+        return n;
+    }
+
+    // The first queued job that may start now.
+    std::deque<std::shared_ptr<TJob>>::iterator Next()
+    {
+        const Clock::time_point now = Clock::now();
+        for (auto it = Queue.begin(); it != Queue.end(); ++it) {
+            const auto p = Processes.find(KeyOf((*it)->m_Key));
+            if (p != Processes.end() && p->second.Busy)
+                continue;
+            if (LongRuns((*it)->m_Lane, now) >= PerLane)
+                continue;
+            return it;
+        }
+        return Queue.end();
+    }
+
+    void Reader(const std::shared_ptr<TState> &Self)
+    {
+        std::unique_lock l(Lock);
+        while (!Abandoned) {
+            auto it = Next();
+            if (it == Queue.end()) {
+                ++Idle;
+                // A lane held by long reads may free itself without any wake-up: look again.
+                Work.wait_for(l, kLong);
+                --Idle;
+                continue;
+            }
+            std::shared_ptr<TJob> job = *it;
+            Queue.erase(it);
+            Processes[KeyOf(job->m_Key)].Busy = true;
+            Runs[job.get()] = TRun{job->m_Lane, Clock::now()};
+            job->m_Started = true;
+            l.unlock();
+            try {
+                job->Run();
+            } catch (...) {
+                qCWarning(lcSysinfo) << "process read:" << platform::CurrentExceptionText();
+            }
+            l.lock();
+            job->m_Done.store(true, std::memory_order_release);
+            Runs.erase(job.get());
+            if (const auto p = Processes.find(KeyOf(job->m_Key)); p != Processes.end()) {
+                p->second.Busy = false;
+                if (p->second.Gone) {
+                    std::erase(p->second.Kept, job);
+                    if (p->second.Kept.empty())
+                        Processes.erase(p);
+                }
+            }
+            Finished.notify_all();
+            Work.notify_all();
+        }
+        --ThreadCount;
+        (void)Self; // kept to here: the state lives while a reader does
+    }
+};
+
+bool TProcessReaders::TJob::Done() const
+{
+    return m_Done.load(std::memory_order_acquire);
+}
+
+TProcessReaders::TProcessReaders(int Threads, int PerLane) : m_State(std::make_shared<TState>())
+{
+    m_State->MaxThreads = qMax(1, Threads);
+    m_State->PerLane = qMax(1, PerLane);
+}
+
+TProcessReaders::~TProcessReaders()
+{
+    {
+        std::lock_guard l(m_State->Lock);
+        m_State->Abandoned = true;
+        m_State->Queue.clear();
+        m_State->Processes.clear();
+    }
+    m_State->Work.notify_all();
+    m_State->Finished.notify_all();
+}
+
+void TProcessReaders::Submit(const std::shared_ptr<TJob> &Job, TKey Key, quint32 Lane, int Kind,
+                             const QString &Argument, bool Urgent)
+{
+    TState &s = *m_State;
+    Job->m_Key = Key;
+    Job->m_Lane = Lane;
+    Job->m_Kind = Kind;
+    Job->m_Argument = Argument;
+    bool spawn = false;
+    {
+        std::lock_guard l(s.Lock);
+        if (s.Abandoned)
+            return;
+        s.Processes[TState::KeyOf(Key)].Kept.push_back(Job);
+        if (Urgent)
+            s.Queue.push_front(Job);
+        else
+            s.Queue.push_back(Job);
+        if (s.Idle == 0 && s.ThreadCount < s.MaxThreads) {
+            ++s.ThreadCount;
+            spawn = true;
+        }
+    }
+    if (spawn) {
+        // Detached: a reader inside a read that never returns must not hold up the pool's end.
+        std::thread([state = m_State] { state->Reader(state); }).detach();
+    }
+    s.Work.notify_one();
+}
+
+std::shared_ptr<TProcessReaders::TJob> TProcessReaders::Find(TKey Key, int Kind, const QString &Argument) const
+{
+    std::lock_guard l(m_State->Lock);
+    const auto p = m_State->Processes.find(TState::KeyOf(Key));
+    if (p == m_State->Processes.end())
+        return nullptr;
+    const auto &kept = p->second.Kept;
+    for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
+        if ((*it)->m_Kind == Kind && (*it)->m_Argument == Argument)
+            return *it;
+    }
+    return nullptr;
+}
+
+void TProcessReaders::Forget(const std::shared_ptr<TJob> &Job)
+{
+    if (!Job)
+        return;
+    std::lock_guard l(m_State->Lock);
+    const auto p = m_State->Processes.find(TState::KeyOf(Job->m_Key));
+    if (p == m_State->Processes.end())
+        return;
+    // A job that waits or runs stays known, so that it is not asked twice.
+    if (!Job->m_Done)
+        return;
+    std::erase(p->second.Kept, Job);
+    if (p->second.Kept.empty() && !p->second.Busy)
+        m_State->Processes.erase(p);
+}
+
+void TProcessReaders::ForgetProcess(TKey Key)
+{
+    std::lock_guard l(m_State->Lock);
+    const auto p = m_State->Processes.find(TState::KeyOf(Key));
+    if (p == m_State->Processes.end())
+        return;
+    // Its reads that have not started are not worth starting any more.
+    std::erase_if(m_State->Queue, [Key](const std::shared_ptr<TJob> &J) { return J->m_Key == Key; });
+    std::erase_if(p->second.Kept, [](const std::shared_ptr<TJob> &J) { return J->m_Done || !J->m_Started; });
+    p->second.Gone = true;
+    if (p->second.Kept.empty() && !p->second.Busy)
+        m_State->Processes.erase(p);
+}
+
+bool TProcessReaders::Wait(const TJob &Job, QDeadlineTimer Deadline) const
+{
+    std::unique_lock l(m_State->Lock);
+    while (!Job.m_Done) {
+        if (m_State->Abandoned || Deadline.hasExpired())
+            return false;
+        m_State->Finished.wait_for(l, std::chrono::milliseconds(qMax<qint64>(1, Deadline.remainingTime())));
+    }
+    return true;
+}
+
+std::size_t TProcessReaders::WaitProgress(const std::vector<std::shared_ptr<TJob>> &Jobs, std::size_t DoneBefore,
+                                          QDeadlineTimer Deadline) const
+{
+    std::unique_lock l(m_State->Lock);
+    auto done = [&Jobs] {
+        std::size_t n = 0;
+        for (const auto &j : Jobs)
+            n += j->m_Done ? 1 : 0;
+        return n;
+    };
+    std::size_t now = done();
+    while (now <= DoneBefore && now < Jobs.size() && !m_State->Abandoned && !Deadline.hasExpired()) {
+        m_State->Finished.wait_for(l, std::chrono::milliseconds(qMax<qint64>(1, Deadline.remainingTime())));
+        now = done();
+    }
+    return now;
+}
+
+int TProcessReaders::Running() const
+{
+    std::lock_guard l(m_State->Lock);
+    return int(m_State->Runs.size());
+}
+
+int TProcessReaders::Threads() const
+{
+    std::lock_guard l(m_State->Lock);
+    return m_State->ThreadCount;
+}
