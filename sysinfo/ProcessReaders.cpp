@@ -16,6 +16,8 @@ using Clock = std::chrono::steady_clock;
 
 // A read that has run this long counts as one that may never return.
 constexpr auto kLong = std::chrono::milliseconds(200);
+// How long the pool's end waits for the reads that run.
+constexpr auto kEndWait = std::chrono::milliseconds(100);
 
 } // namespace
 
@@ -28,6 +30,7 @@ struct TProcessReaders::TState
     {
         std::vector<std::shared_ptr<TJob>> Kept; // in the order asked
         bool Busy = false;                       // one of them runs
+        const TJob *Runner = nullptr;            // that one
         bool Gone = false;                       // the process is: what still runs is let go when done
     };
     struct TRun
@@ -43,20 +46,42 @@ struct TProcessReaders::TState
     int PerLane = 1;
     std::deque<std::shared_ptr<TJob>> Queue;
     std::map<TKeyValue, TProcess> Processes;
-    std::map<const TJob *, TRun> Runs;
+    std::map<const TJob *, TRun> Running;
     int ThreadCount = 0;
     int Idle = 0;
     bool Abandoned = false;
 
     static TKeyValue KeyOf(TKey Key) { return {Key.Pid, Key.StartTime}; }
 
-    // Reads of the lane that have run for long.
+    // Reads of the lane that run, and those of them that have run for long.
+    int Runs(quint32 Lane) const
+    {
+        int n = 0;
+        for (const auto &[job, run] : Running)
+            n += run.Lane == Lane ? 1 : 0;
+        return n;
+    }
     int LongRuns(quint32 Lane, Clock::time_point Now) const
     {
         int n = 0;
-        for (const auto &[job, run] : Runs)
+        for (const auto &[job, run] : Running)
             n += (run.Lane == Lane && Now - run.Since >= kLong) ? 1 : 0;
         return n;
+    }
+
+    // A job that has not started and will not start soon: a read of its process, or as many of
+    // its lane as may take long, have run for long already.
+    bool Held(const TJob &Job, Clock::time_point Now) const
+    {
+        if (Job.m_Started)
+            return false;
+        if (LongRuns(Job.m_Lane, Now) >= PerLane)
+            return true;
+        const auto p = Processes.find(KeyOf(Job.m_Key));
+        if (p == Processes.end() || !p->second.Runner)
+            return false;
+        const auto run = Running.find(p->second.Runner);
+        return run != Running.end() && Now - run->second.Since >= kLong;
     }
 
     // The first queued job that may start now.
@@ -67,7 +92,10 @@ struct TProcessReaders::TState
             const auto p = Processes.find(KeyOf((*it)->m_Key));
             if (p != Processes.end() && p->second.Busy)
                 continue;
-            if (LongRuns((*it)->m_Lane, now) >= PerLane)
+            // A lane leaves readers to the others: all but `PerLane` of them at any time, and no
+            // further one once `PerLane` of its reads take long.
+            const quint32 lane = (*it)->m_Lane;
+            if (Runs(lane) >= qMax(1, MaxThreads - PerLane) || LongRuns(lane, now) >= PerLane)
                 continue;
             return it;
         }
@@ -81,15 +109,20 @@ struct TProcessReaders::TState
             auto it = Next();
             if (it == Queue.end()) {
                 ++Idle;
-                // A lane held by long reads may free itself without any wake-up: look again.
-                Work.wait_for(l, kLong);
+                // A lane held by long reads may let a queued read start without any wake-up.
+                if (Queue.empty())
+                    Work.wait(l);
+                else
+                    Work.wait_for(l, kLong);
                 --Idle;
                 continue;
             }
             std::shared_ptr<TJob> job = *it;
             Queue.erase(it);
-            Processes[KeyOf(job->m_Key)].Busy = true;
-            Runs[job.get()] = TRun{job->m_Lane, Clock::now()};
+            TProcess &process = Processes[KeyOf(job->m_Key)];
+            process.Busy = true;
+            process.Runner = job.get();
+            Running[job.get()] = TRun{job->m_Lane, Clock::now()};
             job->m_Started = true;
             l.unlock();
             try {
@@ -99,9 +132,10 @@ struct TProcessReaders::TState
             }
             l.lock();
             job->m_Done.store(true, std::memory_order_release);
-            Runs.erase(job.get());
+            Running.erase(job.get());
             if (const auto p = Processes.find(KeyOf(job->m_Key)); p != Processes.end()) {
                 p->second.Busy = false;
+                p->second.Runner = nullptr;
                 if (p->second.Gone) {
                     std::erase(p->second.Kept, job);
                     if (p->second.Kept.empty())
@@ -129,12 +163,13 @@ TProcessReaders::TProcessReaders(int Threads, int PerLane) : m_State(std::make_s
 
 TProcessReaders::~TProcessReaders()
 {
-    {
-        std::lock_guard l(m_State->Lock);
-        m_State->Abandoned = true;
-        m_State->Queue.clear();
-        m_State->Processes.clear();
-    }
+    std::unique_lock l(m_State->Lock);
+    m_State->Queue.clear();
+    // Reads that return at once end with their owner; one that waits on its process is not waited for.
+    m_State->Finished.wait_for(l, kEndWait, [this] { return m_State->Running.empty(); });
+    m_State->Abandoned = true;
+    m_State->Processes.clear();
+    l.unlock();
     m_State->Work.notify_all();
     m_State->Finished.notify_all();
 }
@@ -217,9 +252,12 @@ bool TProcessReaders::Wait(const TJob &Job, QDeadlineTimer Deadline) const
 {
     std::unique_lock l(m_State->Lock);
     while (!Job.m_Done) {
-        if (m_State->Abandoned || Deadline.hasExpired())
+        // Behind a read that waits on its process, or on its user's, there is nothing to wait for.
+        if (m_State->Abandoned || Deadline.hasExpired() || m_State->Held(Job, Clock::now()))
             return false;
-        m_State->Finished.wait_for(l, std::chrono::milliseconds(qMax<qint64>(1, Deadline.remainingTime())));
+        // Woken when a job ends; looked at again now and then, as a read may turn long meanwhile.
+        m_State->Finished.wait_for(l,
+                                   std::chrono::milliseconds(qBound(qint64(1), Deadline.remainingTime(), qint64(10))));
     }
     return true;
 }
@@ -245,7 +283,7 @@ std::size_t TProcessReaders::WaitProgress(const std::vector<std::shared_ptr<TJob
 int TProcessReaders::Running() const
 {
     std::lock_guard l(m_State->Lock);
-    return int(m_State->Runs.size());
+    return int(m_State->Running.size());
 }
 
 int TProcessReaders::Threads() const

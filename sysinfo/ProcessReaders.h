@@ -18,10 +18,10 @@
 //
 // The reads of one process run one at a time, in the order asked; a read asked again while the
 // same one waits or runs is not asked twice. At most `Threads` reads run at once. A lane (the user
-// that runs the process; the name service has a lane of its own) whose reads have run for long
-// gets no further reader while `PerLane` of them still run, so that one user's stuck reads leave
-// the others' readers free. When every reader is stuck, what is asked waits in the queue: nothing
-// more is started until a read returns.
+// that runs the process; the name service has a lane of its own) takes at most all but `PerLane`
+// of the readers, and no further one while `PerLane` of its reads have run for long, so that one
+// user's stuck reads leave the others' readers free. When every reader is stuck, what is asked
+// waits in the queue: nothing more is started until a read returns.
 class TProcessReaders
 {
 public:
@@ -81,8 +81,8 @@ public:
     static constexpr quint32 kNameServiceLane = 0xFFFFFFFFu;
 
     explicit TProcessReaders(int Threads = 8, int PerLane = 2);
-    // Lets go of the readers without waiting: what is queued is dropped, a reader that is inside a
-    // read ends when the read returns.
+    // Drops what is queued, waits a short while for the reads that run, and lets go of the
+    // readers still inside one: such a reader ends when its read returns.
     ~TProcessReaders();
     TProcessReaders(const TProcessReaders &) = delete;
     TProcessReaders &operator=(const TProcessReaders &) = delete;
@@ -114,7 +114,8 @@ public:
     // Lets go of everything kept for a process that is gone.
     void ForgetProcess(TKey Key);
 
-    // Waits until `Job` is done or the deadline passes; true when it is done.
+    // Waits until `Job` is done or the deadline passes; true when it is done. Gives up at once on a
+    // job that waits behind a read of its process, or of its lane, that has run for long.
     bool Wait(const TJob &Job, QDeadlineTimer Deadline) const;
     // Waits until more than `DoneBefore` of `Jobs` are done, or the deadline passes; the number done.
     std::size_t WaitProgress(const std::vector<std::shared_ptr<TJob>> &Jobs, std::size_t DoneBefore,

@@ -1425,7 +1425,8 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
     // short while for it; a read that waits on the process leaves those lines empty, and the panel
     // is filled again when it answers.
     const auto answer = DetailsAnswerFor(item);
-    const bool in = !answer || objProcesses->WaitFor(*answer, AnswerWaitMs());
+    const bool waited = m_Details && m_Details->Waited;
+    const bool in = !answer || objProcesses->WaitFor(*answer, waited ? 0 : AnswerWaitMs());
     const TProcessDetails *read = (answer && in && answer->Value()) ? &*answer->Value() : nullptr;
     if (in) {
         if (answer)
@@ -1433,6 +1434,7 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
         m_Details.reset();
         m_DetailsPoll->stop();
     } else {
+        m_Details->Waited = true;
         m_DetailsPoll->start();
     }
     if (read && read->Memory)

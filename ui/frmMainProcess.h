@@ -243,6 +243,7 @@ private:
         quint32 Pid = 0;
         quint64 StartTime = 0;
         std::shared_ptr<TProcesses::TDetailsAnswer> Answer;
+        bool Waited = false; // a fill has waited for it already: later ones do not
     };
     std::optional<TDetailsWait> m_Details;
     QTimer *m_DetailsPoll = nullptr;
