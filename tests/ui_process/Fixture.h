@@ -125,7 +125,23 @@ public:
         std::lock_guard g(gate);
         return most;
     }
-    ~FakeSource() override { releaseAll(); }
+    // Reads that waited end, and every read left the table, before it goes.
+    ~FakeSource() override
+    {
+        releaseAll();
+        QDeadlineTimer deadline(10000);
+        for (int still = 0; still < 20 && !deadline.hasExpired(); still = calls == 0 ? still + 1 : 0)
+            QThread::msleep(5);
+    }
+
+    // A read of the table in progress.
+    struct Call
+    {
+        explicit Call(FakeSource *S) : s(S) { ++s->calls; }
+        ~Call() { --s->calls; }
+        FakeSource *s;
+    };
+    std::atomic<int> calls{0};
 
     FakeProc *find(quint32 pid)
     {
@@ -144,6 +160,7 @@ public:
 
     bool EnumeratePrimary(std::vector<ProcessEntry> &out) override
     {
+        Call c(this);
         std::lock_guard g(lock);
         for (const FakeProc &p : procs) {
             ProcessEntry e;
@@ -159,17 +176,20 @@ public:
     bool EnumerateFallback(std::vector<ProcessEntry> &) override { return false; }
     std::optional<ProcessHandle> Open(quint32 pid, quint64 start) override
     {
+        Call c(this);
         std::lock_guard g(lock);
         FakeProc *p = find(pid);
         return (p && p->startTime == start) ? std::optional(ProcessHandle{qint32(pid), start, true}) : std::nullopt;
     }
     bool IsAlive(const ProcessHandle &h) override
     {
+        Call c(this);
         std::lock_guard g(lock);
         return find(h) != nullptr;
     }
     std::optional<ProcStat> Stat(const ProcessHandle &h) override
     {
+        Call c(this);
         std::lock_guard g(lock);
         ++reads;
         FakeProc *p = find(h);
@@ -183,6 +203,7 @@ public:
     }
     std::optional<quint32> Uid(const ProcessHandle &h) override
     {
+        Call c(this);
         std::lock_guard g(lock);
         ++reads;
         FakeProc *p = find(h);
@@ -192,6 +213,7 @@ public:
     QString DomainName() override { return QStringLiteral("host"); }
     std::optional<QString> ExePath(const ProcessHandle &h) override
     {
+        Call c(this);
         std::lock_guard g(lock);
         ++reads;
         FakeProc *p = find(h);
@@ -206,12 +228,14 @@ public:
     }
     std::optional<platform::files::FileIdentity> ImageIdentity(const ProcessHandle &h) override
     {
+        Call c(this);
         waitIfBlocked(h);
         const QString file = imageFile(h);
         return file.isEmpty() ? std::nullopt : platform::files::IdentityWithoutLinks(QFile::encodeName(file));
     }
     int OpenImage(const ProcessHandle &h) override
     {
+        Call c(this);
         waitIfBlocked(h);
         const QString file = imageFile(h);
         QString why;
@@ -220,6 +244,7 @@ public:
     // The kernel's path is the scripted one; the uid is the scripted user's.
     std::optional<platform::processes::ImageFacts> ImageFactsOf(const ProcessHandle &h) override
     {
+        Call c(this);
         waitIfBlocked(h);
         std::lock_guard g(lock);
         FakeProc *p = find(h);
@@ -232,6 +257,7 @@ public:
     }
     std::optional<QStringList> Cmdline(const ProcessHandle &h, bool *) override
     {
+        Call c(this);
         waitIfBlocked(h);
         std::lock_guard g(lock);
         ++reads;
@@ -242,6 +268,7 @@ public:
     }
     std::optional<MemoryStatus> Memory(const ProcessHandle &h) override
     {
+        Call c(this);
         std::lock_guard g(lock);
         ++reads;
         FakeProc *p = find(h);
@@ -249,6 +276,7 @@ public:
     }
     std::optional<platform::processes::ResidentMemory> Resident(const ProcessHandle &h, quint64 &) override
     {
+        Call c(this);
         std::lock_guard g(lock);
         ++reads;
         ++residentReads;
@@ -261,17 +289,20 @@ public:
     std::atomic<int> reads{0}; // of any process's files
     int ModuleCount(const ProcessHandle &h) override
     {
+        Call c(this);
         waitIfBlocked(h);
         return ProcessSource::ModuleCount(h);
     }
     std::optional<SchedInfo> Sched(const ProcessHandle &h) override
     {
+        Call c(this);
         std::lock_guard g(lock);
         FakeProc *p = find(h);
         return p ? p->sched : std::nullopt;
     }
     std::optional<std::vector<bool>> Affinity(const ProcessHandle &h) override
     {
+        Call c(this);
         std::lock_guard g(lock);
         FakeProc *p = find(h);
         return p ? p->affinity : std::nullopt;
@@ -282,6 +313,7 @@ public:
     bool frozenClock = false;
     quint64 MonotonicNow() override
     {
+        Call c(this);
         std::lock_guard g(lock);
         return frozenClock ? clock : clock += 10000000;
     }
