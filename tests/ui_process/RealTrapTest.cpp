@@ -1,9 +1,10 @@
-// The trap on a real kernel: a child of the test holds its own memory-map lock (one thread reads,
-// through /proc/self/mem, a page of a file on a file system the child serves itself and does not
-// answer; a second thread's mmap then waits for the lock and holds up every new reader of the
-// child's command line, memory map and memory). The real window, over the real process table,
-// holds its thread no longer than 100 ms at start and on its ticks, and reads the child in full
-// once the child answers. The file system lives in a mount namespace of the child's own.
+// The trap on a real kernel: a process of the test holds its own memory-map lock (one thread
+// reads, through /proc/self/mem, a page of a file on a file system that another child of the test
+// serves and does not answer; a second thread's mmap then waits for the lock and holds up every new
+// reader of the process's command line and memory map). The real window, over the real process
+// table, holds its thread no longer than 100 ms at start and on its ticks, and reads the process in
+// full once the file system answers; so it does when a process that shares the held memory map
+// appears later. The file system lives in a mount namespace of the test's own.
 
 #include "Fixture.h"
 
@@ -28,6 +29,7 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using namespace ptest;
@@ -35,6 +37,7 @@ using namespace ptest;
 namespace {
 
 constexpr const char *kChildArgument = "--taskvane-trap-child=";
+constexpr const char *kHeldArgument = "--taskvane-trap-held=";
 constexpr quint64 kFileSize = 16 * 4096;
 constexpr quint64 kRootNode = 1, kFileNode = 2;
 
@@ -181,7 +184,7 @@ private:
     std::vector<quint64> m_held;
 };
 
-// The child's wake-up: whichever thread takes SIGUSR1 writes into it.
+// The server's wake-up: whichever thread takes SIGUSR1 writes into it.
 int g_wake[2] = {-1, -1};
 
 void NoteSignal(int)
@@ -191,54 +194,67 @@ void NoteSignal(int)
     errno = saved;
 }
 
-// The child's side: sets the trap, says "ready" (or "skip: why"), and lets go on SIGUSR1, or after
-// a minute whatever happens.
-int RunChild(const QString &Mount)
+// The lines of `Output` that have ended.
+QList<QByteArray> WholeLines(const QByteArray &Output)
+{
+    QList<QByteArray> lines = Output.split('\n');
+    lines.removeLast();
+    return lines;
+}
+
+void Say(int Fd, const char *Line, const char *More = nullptr)
+{
+    (void)!::write(Fd, Line, std::strlen(Line));
+    if (More)
+        (void)!::write(Fd, More, std::strlen(More));
+    (void)!::write(Fd, "\n", 1);
+}
+
+// The held process's twin: a process of its own that shares the held memory map, so that it comes
+// held when it appears. It only waits for its end, on a stack made before the lock was held, and
+// touches nothing else of the held process's.
+alignas(64) char g_twinStack[64 * 1024];
+int g_twinWake[2] = {-1, -1};
+
+int RunTwin(void *)
+{
+    ::syscall(SYS_prctl, PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    for (;;)
+        ::syscall(SYS_pause);
+}
+
+void NoteTwin(int)
+{
+    const int saved = errno;
+    (void)!::write(g_twinWake[1], "x", 1);
+    errno = saved;
+}
+
+// The held process: reads, through /proc/self/mem, a page of the file the server does not
+// answer for, so that the reading thread holds the process's memory-map lock; a second thread's
+// mmap then waits for that lock and holds up every new reader. Says "held" and waits to be ended;
+// on SIGUSR2 it starts its twin.
+int RunHeld(const QString &Mount)
 {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    auto say = [](const char *Line, const char *Why = nullptr) {
-        (void)!::write(1, Line, std::strlen(Line));
-        if (Why)
-            (void)!::write(1, Why, std::strlen(Why));
-        (void)!::write(1, "\n", 1);
-    };
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        say("skip: no mount namespace of its own: ", std::strerror(errno));
+    std::memset(g_twinStack, 0, sizeof g_twinStack);
+    if (::pipe2(g_twinWake, O_CLOEXEC) != 0) {
+        Say(1, "skip: no pipe: ", std::strerror(errno));
         return 0;
     }
-    const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-    if (fuse < 0) {
-        say("skip: no /dev/fuse: ", std::strerror(errno));
-        return 0;
-    }
-    const QByteArray dir = QFile::encodeName(Mount);
-    const QByteArray file = dir + "/file";
-    const QByteArray options = "fd=" + QByteArray::number(fuse) + ",rootmode=40000,user_id=0,group_id=0";
-    if (::mount("taskvane-trap", dir.constData(), "fuse", MS_NOSUID | MS_NODEV, options.constData()) != 0) {
-        say("skip: the file system cannot be mounted: ", std::strerror(errno));
-        return 0;
-    }
-    TrapFileSystem fs(fuse);
-    std::thread server([&fs] { fs.Serve(); });
+    struct sigaction note = {};
+    note.sa_handler = NoteTwin;
+    ::sigaction(SIGUSR2, &note, nullptr);
+    const QByteArray file = QFile::encodeName(Mount) + "/file";
     const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
     void *page = fd < 0 ? MAP_FAILED : ::mmap(nullptr, kFileSize, PROT_READ, MAP_SHARED, fd, 0);
     const int mem = ::open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
     if (page == MAP_FAILED || mem < 0) {
-        say("skip: the file cannot be mapped: ", std::strerror(errno));
-        ::umount2(dir.constData(), MNT_DETACH);
-        server.join();
+        Say(1, "skip: the file cannot be mapped: ", std::strerror(errno));
         return 0;
     }
-    if (::pipe2(g_wake, O_CLOEXEC) != 0) {
-        say("skip: no pipe: ", std::strerror(errno));
-        ::umount2(dir.constData(), MNT_DETACH);
-        server.join();
-        return 0;
-    }
-    struct sigaction note = {};
-    note.sa_handler = NoteSignal;
-    ::sigaction(SIGUSR1, &note, nullptr);
-    // Both threads exist before the lock is held: a new thread's stack is a new mapping.
+    // Both threads exist before the lock is held: a new thread's stack is a new mapping. Nothing
+    // here allocates or maps memory once it is held.
     std::atomic<int> step{0};
     std::thread reader([&] {
         while (step < 1)
@@ -253,32 +269,96 @@ int RunChild(const QString &Mount)
         if (more != MAP_FAILED)
             ::munmap(more, 4096);
     });
-    fs.Holding = true;
     step = 1;
     ::usleep(300000);
     step = 2;
     ::usleep(300000);
-    say("ready");
-    // Woken by the signal, or given up after a minute.
-    pollfd wake{g_wake[0], POLLIN, 0};
-    while (::poll(&wake, 1, 60000) < 0 && errno == EINTR) {
+    Say(1, "held");
+    for (;;) {
+        char c = 0;
+        if (::read(g_twinWake[0], &c, 1) == 1)
+            (void)::clone(RunTwin, g_twinStack + sizeof g_twinStack, CLONE_VM | SIGCHLD, nullptr);
     }
+}
+
+// The server: mounts the file system in a mount namespace of its own, starts the held process
+// in it, says "ready <its identifier>" (or "skip: why"), and answers on SIGUSR1 (sent to it when
+// the test ends too), or after a minute whatever happens; a second SIGUSR1 ends the held process. Kept apart from the
+// held process, so that a server that ends, however it ends, ends the file system and so the wait.
+int RunServer(const QString &Mount)
+{
+    if (::pipe2(g_wake, O_CLOEXEC) != 0) {
+        Say(1, "skip: no pipe: ", std::strerror(errno));
+        return 0;
+    }
+    struct sigaction note = {};
+    note.sa_handler = NoteSignal;
+    ::sigaction(SIGUSR1, &note, nullptr);
+    ::prctl(PR_SET_PDEATHSIG, SIGUSR1);
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        Say(1, "skip: no mount namespace of its own: ", std::strerror(errno));
+        return 0;
+    }
+    const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (fuse < 0) {
+        Say(1, "skip: no /dev/fuse: ", std::strerror(errno));
+        return 0;
+    }
+    const QByteArray dir = QFile::encodeName(Mount);
+    const QByteArray options = "fd=" + QByteArray::number(fuse) + ",rootmode=40000,user_id=0,group_id=0";
+    if (::mount("taskvane-trap", dir.constData(), "fuse", MS_NOSUID | MS_NODEV, options.constData()) != 0) {
+        Say(1, "skip: the file system cannot be mounted: ", std::strerror(errno));
+        return 0;
+    }
+    TrapFileSystem fs(fuse);
+    fs.Holding = true;
+    std::thread server([&fs] { fs.Serve(); });
+    server.detach(); // it ends with the process
+
+    QProcess held;
+    held.setProgram(QCoreApplication::applicationFilePath());
+    held.setArguments({QStringLiteral("--gtest_filter=RealTrap.*"), QLatin1String(kHeldArgument) + Mount});
+    held.start();
+    QByteArray output, said;
+    if (held.waitForStarted(10000)) {
+        for (QDeadlineTimer deadline(20000); said.isEmpty() && !deadline.hasExpired();) {
+            if (held.waitForReadyRead(100))
+                output += held.readAllStandardOutput();
+            for (const QByteArray &line : WholeLines(output))
+                if (line == "held" || line.startsWith("skip:"))
+                    said = line;
+        }
+    }
+    if (said == "held")
+        Say(1, "ready ", QByteArray::number(held.processId()).constData());
+    else
+        Say(1, "skip: the held process did not hold: ", said.constData());
+    // The first word lets the held process go; the second (or a minute) ends it.
+    auto await = [] {
+        pollfd wake{g_wake[0], POLLIN, 0};
+        while (::poll(&wake, 1, 60000) < 0 && errno == EINTR) {
+        }
+        char c = 0;
+        if (wake.revents & POLLIN)
+            (void)!::read(g_wake[0], &c, 1);
+    };
+    if (said == "held")
+        await();
     fs.Release();
-    reader.join();
-    mapper.join();
-    ::munmap(page, kFileSize);
-    ::close(fd);
+    if (said == "held")
+        await();
+    held.kill();
+    held.waitForFinished(10000);
     ::umount2(dir.constData(), MNT_DETACH);
-    ::close(fuse);
-    server.join();
     return 0;
 }
 
-QString ChildMount()
+// The value of one of the arguments a copy of the test is started with; empty when none.
+QString ArgumentValue(const char *Name)
 {
     for (const QString &a : QCoreApplication::arguments())
-        if (a.startsWith(QLatin1String(kChildArgument)))
-            return a.mid(int(std::strlen(kChildArgument)));
+        if (a.startsWith(QLatin1String(Name)))
+            return a.mid(int(std::strlen(Name)));
     return QString();
 }
 
@@ -301,6 +381,8 @@ protected:
     void TearDown() override
     {
         if (child.state() == QProcess::Running) {
+            Release();
+            QThread::msleep(100);
             Release();
             if (!child.waitForFinished(20000))
                 child.kill();
@@ -327,28 +409,32 @@ protected:
 
 TEST_F(RealTrap, TheRealWindowHoldsItsThreadNoLongerThan100MsWhileAProcessHoldsItsOwnMemoryMapLock)
 {
-    if (const QString mountPoint = ChildMount(); !mountPoint.isEmpty())
-        ::_exit(RunChild(mountPoint));
+    // The same test started as the server or the held process.
+    if (const QString mountPoint = ArgumentValue(kChildArgument); !mountPoint.isEmpty())
+        ::_exit(RunServer(mountPoint));
+    if (const QString mountPoint = ArgumentValue(kHeldArgument); !mountPoint.isEmpty())
+        ::_exit(RunHeld(mountPoint));
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting the child's file system needs root";
     ASSERT_TRUE(mount.isValid());
     child.start(QCoreApplication::applicationFilePath(),
                 {QStringLiteral("--gtest_filter=RealTrap.*"), QLatin1String(kChildArgument) + mount.path()});
     ASSERT_TRUE(child.waitForStarted(10000));
-    const quint32 pid = quint32(child.processId());
-    childPid = pid_t(pid);
+    childPid = pid_t(child.processId());
     // Its word comes on a line of its own, among the test framework's.
     QByteArray output, said;
-    for (QDeadlineTimer deadline(20000); said.isEmpty() && !deadline.hasExpired();) {
+    for (QDeadlineTimer deadline(30000); said.isEmpty() && !deadline.hasExpired();) {
         if (child.waitForReadyRead(100))
             output += child.readAllStandardOutput();
-        for (const QByteArray &line : output.split('\n'))
-            if (line == "ready" || line.startsWith("skip:"))
+        for (const QByteArray &line : WholeLines(output))
+            if (line.startsWith("ready ") || line.startsWith("skip:"))
                 said = line;
     }
     if (said.startsWith("skip:"))
         GTEST_SKIP() << said.toStdString();
-    ASSERT_EQ(said, QByteArray("ready")) << output.toStdString();
+    ASSERT_TRUE(said.startsWith("ready ")) << output.toStdString();
+    const quint32 pid = said.mid(6).toUInt();
+    ASSERT_NE(pid, 0u);
     if (CommandLineAnswers(pid, 1000, lookout, lookedOut))
         GTEST_SKIP() << "the held lock does not hold up readers of the command line on this kernel";
 
@@ -373,14 +459,28 @@ TEST_F(RealTrap, TheRealWindowHoldsItsThreadNoLongerThan100MsWhileAProcessHoldsI
     tvtest::Pinger pinger(form.get());
     form->show();
     ASSERT_TRUE(Settle());
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 3; ++i)
         Tick();
+    // A process that shares the held memory map appears on a later tick, held from its start.
+    ASSERT_EQ(::kill(pid_t(pid), SIGUSR2), 0);
+    auto twin = [this, pid]() -> quint32 {
+        TProcesses *list = form->ProcessPage->objProcesses;
+        for (int i = 0; i < list->GetCount(); ++i)
+            if (list->GetItem(i)->ParentProcessID == pid)
+                return list->GetItem(i)->ProcessID;
+        return 0;
+    };
+    for (int i = 0; i < 10 && twin() == 0; ++i)
+        Tick();
+    Tick();
     EXPECT_LT(pinger.Stop().count(), 100) << "the window's thread was held";
     ASSERT_NE(Row(pid), nullptr);
     EXPECT_EQ(Row(pid)->text(1), QString::number(pid));
     TProcessItem *item = form->ProcessPage->objProcesses->ItemByPID(pid);
     ASSERT_NE(item, nullptr);
     EXPECT_TRUE(item->CommandLine.isEmpty());
+    ASSERT_NE(twin(), 0u) << "the twin is listed";
+    EXPECT_NE(Row(twin()), nullptr);
     EXPECT_FALSE(lookedOut) << "the trap held all along";
 
     // Let go, the child is read in full.
@@ -392,5 +492,5 @@ TEST_F(RealTrap, TheRealWindowHoldsItsThreadNoLongerThan100MsWhileAProcessHoldsI
         item = form->ProcessPage->objProcesses->ItemByPID(pid);
         ASSERT_NE(item, nullptr);
     }
-    EXPECT_TRUE(item->CommandLine.contains(QLatin1String(kChildArgument))) << item->CommandLine.toStdString();
+    EXPECT_TRUE(item->CommandLine.contains(QLatin1String(kHeldArgument))) << item->CommandLine.toStdString();
 }
