@@ -133,6 +133,13 @@ struct TProcessReaders::TState
             l.lock();
             job->m_Done.store(true, std::memory_order_release);
             Running.erase(job.get());
+            // Those who wait are woken once: a batch when its last read is done.
+            bool wake = job->m_Waiters > 0;
+            for (const auto &batch : job->m_Batches)
+                wake = --batch->m_Left == 0 || wake;
+            job->m_Batches.clear();
+            if (wake)
+                Finished.notify_all();
             if (const auto p = Processes.find(KeyOf(job->m_Key)); p != Processes.end()) {
                 p->second.Busy = false;
                 p->second.Runner = nullptr;
@@ -142,8 +149,7 @@ struct TProcessReaders::TState
                         Processes.erase(p);
                 }
             }
-            Finished.notify_all();
-            Work.notify_all();
+            // What this read held back (a read of the same process) this reader takes next.
         }
         --ThreadCount;
         (void)Self; // kept to here: the state lives while a reader does
@@ -165,7 +171,10 @@ TProcessReaders::~TProcessReaders()
 {
     std::unique_lock l(m_State->Lock);
     m_State->Queue.clear();
-    // Reads that return at once end with their owner; one that waits on its process is not waited for.
+    // Reads that return at once end with their owner; one that waits on its process is not waited
+    // for. Each running one wakes this thread as it ends.
+    for (const auto &[job, run] : m_State->Running)
+        ++const_cast<TJob *>(job)->m_Waiters;
     m_State->Finished.wait_for(l, kEndWait, [this] { return m_State->Running.empty(); });
     m_State->Abandoned = true;
     m_State->Processes.clear();
@@ -175,14 +184,13 @@ TProcessReaders::~TProcessReaders()
 }
 
 void TProcessReaders::Submit(const std::shared_ptr<TJob> &Job, TKey Key, quint32 Lane, int Kind,
-                             const QString &Argument, bool Urgent)
+                             const QString &Argument, bool Urgent, const std::shared_ptr<TBatch> &Batch)
 {
     TState &s = *m_State;
     Job->m_Key = Key;
     Job->m_Lane = Lane;
     Job->m_Kind = Kind;
     Job->m_Argument = Argument;
-    bool spawn = false;
     {
         std::lock_guard l(s.Lock);
         if (s.Abandoned)
@@ -192,16 +200,70 @@ void TProcessReaders::Submit(const std::shared_ptr<TJob> &Job, TKey Key, quint32
             s.Queue.push_front(Job);
         else
             s.Queue.push_back(Job);
-        if (s.Idle == 0 && s.ThreadCount < s.MaxThreads) {
-            ++s.ThreadCount;
-            spawn = true;
+        if (Batch) {
+            Job->m_Batches.push_back(Batch);
+            ++Batch->m_Left;
+            // Set going with the batch.
+            if (!Batch->m_Started)
+                return;
         }
     }
-    if (spawn) {
-        // Detached: a reader inside a read that never returns must not hold up the pool's end.
-        std::thread([state = m_State] { state->Reader(state); }).detach();
+    WakeReaders(1);
+}
+
+void TProcessReaders::WakeReaders(std::size_t Wanted)
+{
+    TState &s = *m_State;
+    int spawn = 0;
+    {
+        std::lock_guard l(s.Lock);
+        if (s.Abandoned)
+            return;
+        // Idle readers first; new ones only while the queue holds more than those take.
+        const std::size_t idle = std::size_t(s.Idle);
+        const std::size_t wanted = std::min(Wanted, s.Queue.size());
+        if (wanted > idle)
+            spawn = int(std::min<std::size_t>(wanted - idle, std::size_t(s.MaxThreads - s.ThreadCount)));
+        s.ThreadCount += spawn;
     }
-    s.Work.notify_one();
+    // Detached: a reader inside a read that never returns must not hold up the pool's end.
+    for (int i = 0; i < spawn; ++i)
+        std::thread([state = m_State] { state->Reader(state); }).detach();
+    if (Wanted > 1)
+        s.Work.notify_all();
+    else
+        s.Work.notify_one();
+}
+
+void TProcessReaders::Join(const std::shared_ptr<TJob> &Job, const std::shared_ptr<TBatch> &Batch)
+{
+    if (!Batch)
+        return;
+    std::lock_guard l(m_State->Lock);
+    if (Job->m_Done)
+        return;
+    Job->m_Batches.push_back(Batch);
+    ++Batch->m_Left;
+}
+
+void TProcessReaders::Start(const std::shared_ptr<TBatch> &Batch)
+{
+    std::size_t wanted = 0;
+    {
+        std::lock_guard l(m_State->Lock);
+        Batch->m_Started = true;
+        wanted = std::size_t(Batch->m_Left);
+    }
+    if (wanted > 0)
+        WakeReaders(wanted);
+}
+
+int TProcessReaders::WaitBatch(const std::shared_ptr<TBatch> &Batch, QDeadlineTimer Deadline) const
+{
+    std::unique_lock l(m_State->Lock);
+    while (Batch->m_Left > 0 && !m_State->Abandoned && !Deadline.hasExpired())
+        m_State->Finished.wait_for(l, std::chrono::milliseconds(qMax<qint64>(1, Deadline.remainingTime())));
+    return Batch->m_Left;
 }
 
 std::shared_ptr<TProcessReaders::TJob> TProcessReaders::Find(TKey Key, int Kind, const QString &Argument) const
@@ -251,33 +313,19 @@ void TProcessReaders::ForgetProcess(TKey Key)
 bool TProcessReaders::Wait(const TJob &Job, QDeadlineTimer Deadline) const
 {
     std::unique_lock l(m_State->Lock);
+    // Counted while waited for, so that the job's end wakes this thread.
+    int &waiters = const_cast<TJob &>(Job).m_Waiters;
+    ++waiters;
     while (!Job.m_Done) {
         // Behind a read that waits on its process, or on its user's, there is nothing to wait for.
         if (m_State->Abandoned || Deadline.hasExpired() || m_State->Held(Job, Clock::now()))
-            return false;
-        // Woken when a job ends; looked at again now and then, as a read may turn long meanwhile.
+            break;
+        // Looked at again now and then, as a read may turn long meanwhile.
         m_State->Finished.wait_for(l,
                                    std::chrono::milliseconds(qBound(qint64(1), Deadline.remainingTime(), qint64(10))));
     }
-    return true;
-}
-
-std::size_t TProcessReaders::WaitProgress(const std::vector<std::shared_ptr<TJob>> &Jobs, std::size_t DoneBefore,
-                                          QDeadlineTimer Deadline) const
-{
-    std::unique_lock l(m_State->Lock);
-    auto done = [&Jobs] {
-        std::size_t n = 0;
-        for (const auto &j : Jobs)
-            n += j->m_Done ? 1 : 0;
-        return n;
-    };
-    std::size_t now = done();
-    while (now <= DoneBefore && now < Jobs.size() && !m_State->Abandoned && !Deadline.hasExpired()) {
-        m_State->Finished.wait_for(l, std::chrono::milliseconds(qMax<qint64>(1, Deadline.remainingTime())));
-        now = done();
-    }
-    return now;
+    --waiters;
+    return Job.m_Done;
 }
 
 int TProcessReaders::Running() const

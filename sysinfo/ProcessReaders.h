@@ -4,7 +4,6 @@
 #include <QString>
 
 #include <atomic>
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,6 +32,20 @@ public:
         bool operator==(const TKey &) const = default;
     };
 
+    // Reads asked together and waited for together (a pass's).
+    class TBatch
+    {
+    public:
+        TBatch() = default;
+        TBatch(const TBatch &) = delete;
+        TBatch &operator=(const TBatch &) = delete;
+
+    private:
+        friend class TProcessReaders;
+        int m_Left = 0; // under the pool's lock
+        bool m_Started = false;
+    };
+
     // One read, handed to a reader; it has an answer once `Done`.
     class TJob
     {
@@ -54,8 +67,10 @@ public:
         quint32 m_Lane = 0;
         int m_Kind = 0;
         QString m_Argument;
-        std::atomic<bool> m_Done{false}; // set under the pool's lock
-        bool m_Started = false;          // under the pool's lock
+        std::atomic<bool> m_Done{false};                // set under the pool's lock
+        bool m_Started = false;                         // under the pool's lock
+        int m_Waiters = 0;                              // under the pool's lock: some wait for this one alone
+        std::vector<std::shared_ptr<TBatch>> m_Batches; // under the pool's lock
     };
 
     template <typename T>
@@ -79,8 +94,11 @@ public:
 
     // The lane of the name service's look-ups.
     static constexpr quint32 kNameServiceLane = 0xFFFFFFFFu;
+    // The readers at most, and those a lane leaves to the others.
+    static constexpr int kThreads = 8;
+    static constexpr int kPerLane = 2;
 
-    explicit TProcessReaders(int Threads = 8, int PerLane = 2);
+    explicit TProcessReaders(int Threads = kThreads, int PerLane = kPerLane);
     // Drops what is queued, waits a short while for the reads that run, and lets go of the
     // readers still inside one: such a reader ends when its read returns.
     ~TProcessReaders();
@@ -93,18 +111,22 @@ public:
     enum class TReuse { Never, WhileOnItsWay, UntilForgotten };
 
     // Asks for a read of the process `Key` in `Lane`, unless one asked before stands for it.
-    // `Urgent` reads (the user waits for them) go before the others.
+    // `Urgent` reads (the user waits for them) go before the others. A read of a `Batch` waits
+    // for the batch's `Start`.
     template <typename T>
     std::shared_ptr<TAnswer<T>> Ask(TKey Key, quint32 Lane, int Kind, const QString &Argument,
-                                    std::function<std::optional<T>()> Read, TReuse Reuse, bool Urgent = false)
+                                    std::function<std::optional<T>()> Read, TReuse Reuse, bool Urgent = false,
+                                    const std::shared_ptr<TBatch> &Batch = nullptr)
     {
         if (Reuse != TReuse::Never) {
             auto known = std::dynamic_pointer_cast<TAnswer<T>>(Find(Key, Kind, Argument));
-            if (known && (Reuse == TReuse::UntilForgotten || !known->Done()))
+            if (known && (Reuse == TReuse::UntilForgotten || !known->Done())) {
+                Join(known, Batch);
                 return known;
+            }
         }
         auto job = std::make_shared<TAnswer<T>>(std::move(Read));
-        Submit(job, Key, Lane, Kind, Argument, Urgent);
+        Submit(job, Key, Lane, Kind, Argument, Urgent, Batch);
         return job;
     }
     // The read of that kind and argument asked last for the process, if it is still kept.
@@ -114,12 +136,13 @@ public:
     // Lets go of everything kept for a process that is gone.
     void ForgetProcess(TKey Key);
 
+    // Sets the batch's reads going: the readers are woken once for all of them.
+    void Start(const std::shared_ptr<TBatch> &Batch);
+    // Waits until every read of the batch is done or the deadline passes; those not done yet.
+    int WaitBatch(const std::shared_ptr<TBatch> &Batch, QDeadlineTimer Deadline) const;
     // Waits until `Job` is done or the deadline passes; true when it is done. Gives up at once on a
     // job that waits behind a read of its process, or of its lane, that has run for long.
     bool Wait(const TJob &Job, QDeadlineTimer Deadline) const;
-    // Waits until more than `DoneBefore` of `Jobs` are done, or the deadline passes; the number done.
-    std::size_t WaitProgress(const std::vector<std::shared_ptr<TJob>> &Jobs, std::size_t DoneBefore,
-                             QDeadlineTimer Deadline) const;
 
     // Reads that are running now (on a reader, perhaps stuck), and reader threads alive.
     int Running() const;
@@ -129,7 +152,11 @@ private:
     struct TState;
 
     void Submit(const std::shared_ptr<TJob> &Job, TKey Key, quint32 Lane, int Kind, const QString &Argument,
-                bool Urgent);
+                bool Urgent, const std::shared_ptr<TBatch> &Batch);
+    // A batch waits for a job asked before as well.
+    void Join(const std::shared_ptr<TJob> &Job, const std::shared_ptr<TBatch> &Batch);
+    // Wakes, or starts, readers for up to `Wanted` queued reads.
+    void WakeReaders(std::size_t Wanted);
 
     std::shared_ptr<TState> m_State;
 };

@@ -618,9 +618,7 @@ namespace {
 
 // The kinds of the reads handed to the readers.
 enum TReadKind : int {
-    rkCommandLine = 1,
-    rkIcon,
-    rkInitFacts,
+    rkProcess = 1,
     rkAccount,
     rkFacts,
     rkImagePath,
@@ -634,6 +632,15 @@ struct TCommandLineRead
 };
 
 using TIconRead = QPair<QString, int>;
+
+// What a pass asks a reader to read of one process, in one read: its command line, the icon of
+// its file (by the path given), and for process 1 the facts of its program.
+struct TProcessRead
+{
+    std::optional<TCommandLineRead> CommandLine;
+    TIconRead Icon{QString(), -1};
+    std::optional<ImageFacts> Init;
+};
 
 using TKey = QPair<qint32, quint64>;
 
@@ -652,6 +659,9 @@ TProcessReaders::TKey AccountKey(quint32 Uid)
 {
     return {-1, Uid};
 }
+
+// Pins a pass hands over to the readers with the reads of new processes, open at once at most.
+constexpr int kPinsShared = 256;
 
 // A pass waits for the reads it asked while they come in; a read that makes it wait this long
 // with nothing else coming in is one that waits on its process, and the pass goes on without it.
@@ -758,11 +768,15 @@ struct TProcesses::TRequest
     {
         int Kind = 0;
         TKey Key;
-        QString Argument;
         std::shared_ptr<TProcessReaders::TJob> Job;
+        bool CommandLine = false;
+        QString IconPath; // null: no icon asked
+        bool Init = false;
     };
     std::vector<TAsked> Asked;
     QSet<quint32> AccountsAsked;
+    int PinsShared = 0;
+    std::shared_ptr<TProcessReaders::TBatch> Batch = std::make_shared<TProcessReaders::TBatch>();
 };
 
 // The worker: one thread that reads passes and counters as the window asks, and hands each
@@ -1056,8 +1070,11 @@ void TProcesses::ReadPass(TRequest &Request)
                 reads.Alive.insert(KeyOf(item->Identity()), src.IsAlive(item->Identity()));
         }
     }
+    // The readers go while the counters are read here.
+    m_Readers->Start(Request.Batch);
     ReadMemory(Request);
-    CollectAsked(Request);
+    WaitForAsked(Request);
+    ServeAsked(Request);
     Request.Failed = stop.load();
 }
 
@@ -1152,17 +1169,14 @@ void TProcesses::PrefetchNew(const ProcessEntry &Entry, bool Primary, TRequest &
         return; // no program: no path, command line or icon
     const auto exe = src.ExePath(h);
     reads.Exes.insert(key, exe);
-    const quint32 lane = uid.value_or(0);
-    AskCommandLine(h, lane, false, Request);
-    if (exe && !exe->trimmed().isEmpty())
-        AskIcon(h, lane, NormalizePath(*exe), false, Request);
-    if (Entry.Pid == 1) {
-        ProcessSource *source = m_Source;
-        auto job = m_Readers->Ask<ImageFacts>(
-            ReaderKey(h), lane, rkInitFacts, QString(), [source, h] { return source->ImageFactsOf(h); },
-            TProcessReaders::TReuse::Never);
-        Request.Asked.push_back({rkInitFacts, key, QString(), job});
+    const QString path = (exe && !exe->trimmed().isEmpty()) ? NormalizePath(*exe) : QString();
+    // The reader goes on with the pin that found the process, while few such pins are kept open.
+    std::shared_ptr<const platform::processes::PidFd> pin;
+    if (Request.PinsShared < kPinsShared) {
+        pin = src.SharePin(h);
+        Request.PinsShared += pin ? 1 : 0;
     }
+    AskProcess(h, uid.value_or(0), true, path, Entry.Pid == 1, false, Request, std::move(pin));
 }
 
 bool TProcesses::PrefetchReload(const TProcessItem &Item, const ProcessEntry &Entry, unsigned Changes,
@@ -1180,16 +1194,8 @@ bool TProcesses::PrefetchReload(const TProcessItem &Item, const ProcessEntry &En
         // A new program: what was read of the one before counts for nothing.
         const auto exe = src.ExePath(h);
         reads.Exes.insert(KeyOf(h), exe);
-        AskCommandLine(h, lane, true, Request);
-        if (exe && !exe->trimmed().isEmpty())
-            AskIcon(h, lane, NormalizePath(*exe), true, Request);
-        if (Item.ProcessID == 1) {
-            ProcessSource *source = m_Source;
-            auto job = m_Readers->Ask<ImageFacts>(
-                ReaderKey(h), lane, rkInitFacts, QString(), [source, h] { return source->ImageFactsOf(h); },
-                TProcessReaders::TReuse::Never);
-            Request.Asked.push_back({rkInitFacts, KeyOf(h), QString(), job});
-        }
+        const QString path = (exe && !exe->trimmed().isEmpty()) ? NormalizePath(*exe) : QString();
+        AskProcess(h, lane, true, path, Item.ProcessID == 1, true, Request);
     }
     bool userChanged = false;
     if (image || (Changes & TProcessItem::OwnerChanged)) {
@@ -1239,46 +1245,58 @@ void TProcesses::PrefetchCompletion(const TProcessItem &Item, TRequest &Request)
         if (exe && !exe->isEmpty())
             path = NormalizePath(*exe);
     }
-    if (Item.CommandLine.isEmpty())
-        AskCommandLine(h, lane, false, Request);
     // The icon is read again on every attempt.
-    if (!path.trimmed().isEmpty())
-        AskIcon(h, lane, path, false, Request);
+    AskProcess(h, lane, Item.CommandLine.isEmpty(), path.trimmed().isEmpty() ? QString() : path, false, false, Request);
 }
 
-void TProcesses::AskCommandLine(const ProcessHandle &Handle, quint32 Lane, bool Fresh, TRequest &Request)
+void TProcesses::AskProcess(const ProcessHandle &Handle, quint32 Lane, bool CommandLine, const QString &IconPath,
+                            bool Init, bool Fresh, TRequest &Request,
+                            std::shared_ptr<const platform::processes::PidFd> Pin)
 {
+    if (!CommandLine && IconPath.isNull() && !Init)
+        return;
     ProcessSource *source = m_Source;
     const ProcessHandle h = Handle;
-    auto job = m_Readers->Ask<TCommandLineRead>(
-        ReaderKey(h), Lane, rkCommandLine, QString(),
-        [source, h]() -> std::optional<TCommandLineRead> {
-            TCommandLineRead read;
-            auto args = source->Cmdline(h, &read.RawSingle);
-            if (!args)
-                return std::nullopt;
-            read.Args = std::move(*args);
+    // What is asked names the read, so that one asked before for the same stands for it.
+    const QString argument = QLatin1String(CommandLine ? "c" : "-") + QLatin1String(Init ? "f" : "-") +
+        (IconPath.isNull() ? QString() : QLatin1Char('|') + IconPath);
+    auto job = m_Readers->Ask<TProcessRead>(
+        ReaderKey(h), Lane, rkProcess, argument,
+        [source, h, CommandLine, IconPath, Init, Pin = std::move(Pin)]() mutable -> std::optional<TProcessRead> {
+            // The reads below share one pin: the one handed over, else one made for them.
+            struct Reads
+            {
+                ProcessSource &Source;
+                ~Reads() { Source.Unpin(); }
+            } pinned{*source};
+            if (!Pin) {
+                if (auto made = platform::processes::PidFd::Pin(h))
+                    Pin = std::make_shared<const platform::processes::PidFd>(std::move(*made));
+            }
+            if (Pin)
+                source->HoldShared(std::move(Pin), h);
+            TProcessRead read;
+            if (CommandLine) {
+                TCommandLineRead line;
+                if (auto args = source->Cmdline(h, &line.RawSingle)) {
+                    line.Args = std::move(*args);
+                    read.CommandLine = std::move(line);
+                }
+            }
+            if (!IconPath.isNull()) {
+                // Only a process whose path is the file it runs has an icon.
+                const auto image = source->ImageAndPath(h, IconPath);
+                if (image.PathIsImage) {
+                    const auto icon = platform::shell::FindFileIcon(*image.Image);
+                    read.Icon = {icon.IconName, icon.Index};
+                }
+            }
+            if (Init)
+                read.Init = source->ImageFactsOf(h);
             return read;
         },
-        Fresh ? TProcessReaders::TReuse::Never : TProcessReaders::TReuse::UntilForgotten);
-    Request.Asked.push_back({rkCommandLine, KeyOf(h), QString(), job});
-}
-
-void TProcesses::AskIcon(const ProcessHandle &Handle, quint32 Lane, const QString &Path, bool Fresh, TRequest &Request)
-{
-    ProcessSource *source = m_Source;
-    const ProcessHandle h = Handle;
-    auto job = m_Readers->Ask<TIconRead>(
-        ReaderKey(h), Lane, rkIcon, Path,
-        [source, h, Path]() -> std::optional<TIconRead> {
-            const auto image = source->ImageAndPath(h, Path);
-            if (!image.PathIsImage)
-                return TIconRead{QString(), -1};
-            const auto icon = platform::shell::FindFileIcon(*image.Image);
-            return TIconRead{icon.IconName, icon.Index};
-        },
-        Fresh ? TProcessReaders::TReuse::Never : TProcessReaders::TReuse::UntilForgotten);
-    Request.Asked.push_back({rkIcon, KeyOf(h), Path, job});
+        Fresh ? TProcessReaders::TReuse::Never : TProcessReaders::TReuse::UntilForgotten, false, Request.Batch);
+    Request.Asked.push_back({rkProcess, KeyOf(h), job, CommandLine, IconPath, Init});
 }
 
 void TProcesses::AskAccount(quint32 Uid, TRequest &Request)
@@ -1291,26 +1309,22 @@ void TProcesses::AskAccount(quint32 Uid, TRequest &Request)
     auto job = m_Readers->Ask<std::optional<QString>>(
         AccountKey(Uid), TProcessReaders::kNameServiceLane, rkAccount, QString(),
         [source, Uid] { return std::optional<std::optional<QString>>(source->AccountName(Uid)); },
-        TProcessReaders::TReuse::UntilForgotten);
-    Request.Asked.push_back({rkAccount, {-1, Uid}, QString(), job});
+        TProcessReaders::TReuse::UntilForgotten, false, Request.Batch);
+    Request.Asked.push_back({rkAccount, {-1, Uid}, job, false, QString(), false});
 }
 
-void TProcesses::CollectAsked(TRequest &Request)
+void TProcesses::WaitForAsked(TRequest &Request)
 {
     const std::atomic<bool> &stop = m_Background->Stop;
-    std::vector<std::shared_ptr<TProcessReaders::TJob>> jobs;
-    jobs.reserve(Request.Asked.size());
-    for (const TRequest::TAsked &a : Request.Asked)
-        jobs.push_back(a.Job);
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     auto progress = start;
-    std::size_t done = 0;
-    while (done < jobs.size() && !stop) {
-        const std::size_t now = m_Readers->WaitProgress(jobs, done, QDeadlineTimer(50));
+    int left = m_Readers->WaitBatch(Request.Batch, QDeadlineTimer(0));
+    while (left > 0 && !stop) {
+        const int now = m_Readers->WaitBatch(Request.Batch, QDeadlineTimer(50));
         const auto at = Clock::now();
-        if (now > done) {
-            done = now;
+        if (now < left) {
+            left = now;
             progress = at;
         } else if (at - progress >= kReadStall) {
             break;
@@ -1318,38 +1332,29 @@ void TProcesses::CollectAsked(TRequest &Request)
         if (at - start >= kReadsAtMost)
             break;
     }
+}
+
+void TProcesses::ServeAsked(TRequest &Request)
+{
     TPassReads &reads = *Request.Reads;
     for (const TRequest::TAsked &a : Request.Asked) {
         if (!a.Job->Done()) {
             if (a.Kind == rkAccount)
                 reads.AccountsPending.insert(quint32(a.Key.second));
-            else if (a.Kind != rkInitFacts)
+            else if (a.CommandLine || !a.IconPath.isNull())
                 reads.Pending.insert(a.Key);
             continue;
         }
-        switch (a.Kind) {
-        case rkCommandLine:
-            reads.CommandLines.insert(a.Key,
-                                      static_cast<const TProcessReaders::TAnswer<TCommandLineRead> &>(*a.Job).Value());
-            break;
-        case rkIcon:
-            if (const auto &icon = static_cast<const TProcessReaders::TAnswer<TIconRead> &>(*a.Job).Value())
-                reads.Icons.insert(a.Key, {a.Argument, *icon});
-            break;
-        case rkAccount:
-            if (const auto &name =
-                    static_cast<const TProcessReaders::TAnswer<std::optional<QString>> &>(*a.Job).Value())
-                reads.Accounts.insert(quint32(a.Key.second), *name);
-            else
-                reads.Accounts.insert(quint32(a.Key.second), std::nullopt);
-            break;
-        case rkInitFacts: {
-            const auto &facts = static_cast<const TProcessReaders::TAnswer<ImageFacts> &>(*a.Job).Value();
-            reads.InitPath = facts ? facts->Path : QString();
-            break;
-        }
-        default:
-            break;
+        if (a.Kind == rkAccount) {
+            const auto &name = static_cast<const TProcessReaders::TAnswer<std::optional<QString>> &>(*a.Job).Value();
+            reads.Accounts.insert(quint32(a.Key.second), name ? *name : std::nullopt);
+        } else if (const auto &read = static_cast<const TProcessReaders::TAnswer<TProcessRead> &>(*a.Job).Value()) {
+            if (a.CommandLine)
+                reads.CommandLines.insert(a.Key, read->CommandLine);
+            if (!a.IconPath.isNull())
+                reads.Icons.insert(a.Key, {a.IconPath, read->Icon});
+            if (a.Init)
+                reads.InitPath = read->Init ? read->Init->Path : QString();
         }
         // Taken: the next pass that wants it reads it again.
         m_Readers->Forget(a.Job);

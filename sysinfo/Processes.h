@@ -345,12 +345,16 @@ private:
     bool PrefetchReload(const TProcessItem &Item, const platform::processes::ProcessEntry &Entry, unsigned Changes,
                         TRequest &Request);
     void PrefetchCompletion(const TProcessItem &Item, TRequest &Request);
-    void AskCommandLine(const platform::processes::ProcessHandle &Handle, quint32 Lane, bool Fresh, TRequest &Request);
-    void AskIcon(const platform::processes::ProcessHandle &Handle, quint32 Lane, const QString &Path, bool Fresh,
-                 TRequest &Request);
+    // Asks a reader for what may wait of one process: its command line, the icon of the file at
+    // `IconPath` (null for none), process 1's program; one read that waits or runs stands for the
+    // same asked again unless `Fresh`.
+    void AskProcess(const platform::processes::ProcessHandle &Handle, quint32 Lane, bool CommandLine,
+                    const QString &IconPath, bool Init, bool Fresh, TRequest &Request,
+                    std::shared_ptr<const platform::processes::PidFd> Pin = nullptr);
     void AskAccount(quint32 Uid, TRequest &Request);
-    // Waits for the reads asked by the pass while they make progress, and serves what is in.
-    void CollectAsked(TRequest &Request);
+    // Waits for the reads asked by the pass while they make progress; serves what is in.
+    void WaitForAsked(TRequest &Request);
+    void ServeAsked(TRequest &Request);
     // The window's side.
     void TakeIn(TRequest &Request);
     void TakeMemory(TRequest &Request);

@@ -10,7 +10,8 @@ namespace {
 struct ThreadPins
 {
     const ProcessSource *Source = nullptr;
-    std::unique_ptr<PidFd> Opened, Held;
+    std::unique_ptr<PidFd> Opened;
+    std::shared_ptr<const PidFd> Held;
     ProcessHandle OpenedHandle, HeldHandle;
 
     void Clear()
@@ -81,7 +82,7 @@ void ProcessSource::HoldForReads(const ProcessHandle &Handle)
     pins.Held.reset();
     // Only the pidfd that has just found the process serves: anything else is pinned read by read.
     if (pins.Opened && SameProcess(pins.OpenedHandle, Handle)) {
-        pins.Held = std::move(pins.Opened);
+        pins.Held = std::shared_ptr<const PidFd>(std::move(pins.Opened));
         pins.HeldHandle = Handle;
     }
     pins.Opened.reset();
@@ -90,6 +91,21 @@ void ProcessSource::HoldForReads(const ProcessHandle &Handle)
 void ProcessSource::Unpin()
 {
     PinsOf(this).Clear();
+}
+
+std::shared_ptr<const PidFd> ProcessSource::SharePin(const ProcessHandle &Handle) const
+{
+    if (t_Pins.Source != this || !t_Pins.Held || !SameProcess(t_Pins.HeldHandle, Handle))
+        return nullptr;
+    return t_Pins.Held;
+}
+
+void ProcessSource::HoldShared(std::shared_ptr<const PidFd> Pin, const ProcessHandle &Handle)
+{
+    ThreadPins &pins = PinsOf(this);
+    pins.Opened.reset();
+    pins.Held = std::move(Pin);
+    pins.HeldHandle = Handle;
 }
 
 const PidFd *ProcessSource::HeldPin(const ProcessHandle &Handle) const

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -91,6 +92,11 @@ public:
     void Unpin();
     // The pin the calling thread holds for `Handle`, or null.
     const PidFd *HeldPin(const ProcessHandle &Handle) const;
+    // That pin, shared, so that reads of the same process on another thread go on using it
+    // (through HoldShared there); null when the calling thread holds none for `Handle`.
+    std::shared_ptr<const PidFd> SharePin(const ProcessHandle &Handle) const;
+    // Holds a shared pin (null: none) for reads of `Handle` on the calling thread until its Unpin.
+    void HoldShared(std::shared_ptr<const PidFd> Pin, const ProcessHandle &Handle);
 };
 
 // The process-wide real source.

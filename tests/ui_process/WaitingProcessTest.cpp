@@ -188,9 +188,10 @@ TEST_F(WaitingProcess, ManyThatWaitTakeNoMoreThanTheirShareOfTheReaders)
     EXPECT_EQ(Row(other)->text(2), QStringLiteral("user2000"));
     Tick();
     const TProcessReaders &readers = form->ProcessPage->objProcesses->Readers();
-    EXPECT_LE(readers.Threads(), 8);
+    EXPECT_LE(readers.Threads(), TProcessReaders::kThreads);
     EXPECT_LT(source.waitingMost(), kStuck) << "not one waiting reader per process";
-    EXPECT_LE(source.waitingMost(), readers.Threads() - 2) << "readers are left to the other users";
+    EXPECT_LE(source.waitingMost(), TProcessReaders::kThreads - TProcessReaders::kPerLane)
+        << "readers are left to the other users";
     for (int i = 1; i <= kStuck; ++i)
         EXPECT_LE(source.slowReadsOf(kNoSuchPid + quint32(i)), 1) << i;
 }
