@@ -1,9 +1,11 @@
-// The main window's one-second tick with the process page shown (the process list's pass, the
-// memory counters and cells of the rows in view, the traffic and system samples, and the
-// painting they cause, offscreen), at the machine's processes plus 1,000 and plus 3,000
-// sleeping children; beside it the list's refresh pass alone, the floor under that pass (list
-// /proc and read every stat file once), and selecting the process page again. CPU time of the
-// process, repetitions in random order; printed per process and tick.
+// The main window's one-second tick with the process page shown (the process list's pass read by
+// its worker and taken in, the memory counters and cells of the rows in view, the traffic and
+// system samples, and the painting they cause, offscreen; the CPU time of all the program's
+// threads), at the machine's processes plus 1,000 and plus 3,000 sleeping children; beside it
+// the list's refresh pass alone, the floor under that pass (list /proc and read every stat file
+// once), and selecting the process page again. CPU time of the process, repetitions in random
+// order; printed per process and tick. With --hold, how long the window's thread is held instead
+// (see Hold below).
 
 #include "BenchSupport.h"
 
@@ -17,8 +19,14 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -59,12 +67,13 @@ void Processes(benchmark::State &state, int count)
     state.counters["processes"] = double(count);
 }
 
-// The system page reads beside the window; its reading is part of the tick.
-void SystemTick()
+// The list and the system page are read by their workers: the window runs until the pass, what
+// the page asks of the worker after it, and the system page's reading are taken in.
+void Settle()
 {
-    g_form->SystemPage->SystemTick();
-    while (g_form->SystemPage->objSystemStatus->Refreshing())
+    while (!g_form->ProcessPage->Settled() || g_form->SystemPage->objSystemStatus->Refreshing())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents();
 }
 
 void BM_Tick(benchmark::State &state)
@@ -72,8 +81,8 @@ void BM_Tick(benchmark::State &state)
     for (auto _ : state) {
         g_form->ProcessPage->ProcessTick();
         g_form->NetworkPage->TrafficTick();
-        SystemTick();
-        QCoreApplication::processEvents();
+        g_form->SystemPage->SystemTick();
+        Settle();
     }
     Processes(state, g_form->ProcessPage->objProcesses->GetCount());
 }
@@ -91,8 +100,8 @@ void BM_TickWithNewProcesses(benchmark::State &state)
         state.ResumeTiming();
         g_form->ProcessPage->ProcessTick();
         g_form->NetworkPage->TrafficTick();
-        SystemTick();
-        QCoreApplication::processEvents();
+        g_form->SystemPage->SystemTick();
+        Settle();
     }
     Processes(state, g_form->ProcessPage->objProcesses->GetCount());
 }
@@ -115,7 +124,7 @@ void BM_SelectProcessPage(benchmark::State &state)
 {
     for (auto _ : state) {
         g_form->btnLeftMenu_ProcessClick(g_form->btnLeftMenu_Process);
-        QCoreApplication::processEvents();
+        Settle();
     }
     Processes(state, g_form->ProcessPage->objProcesses->GetCount());
 }
@@ -158,12 +167,94 @@ void PrintPerProcess(const tvbench::Collector &c, int children)
     c.PrintRatio("whole tick / refresh pass", "Tick/" + n, "RefreshPass/" + n);
 }
 
+// Notes the first paint of any widget.
+class FirstPaint : public QObject
+{
+public:
+    bool Painted = false;
+
+protected:
+    bool eventFilter(QObject *, QEvent *Event) override
+    {
+        if (Event->type() == QEvent::Paint)
+            Painted = true;
+        return false;
+    }
+};
+
+// --hold [children] [seconds]: the window as the program runs it (its timers on) over the
+// machine's processes plus `children` sleeping children (3,000 unless given): the wall time from
+// making the window to its first painted frame, then the longest the window's thread stayed away
+// from its event loop over `seconds` (20 unless given), as a call posted to it every 10 ms by
+// another thread waited, in all and in each second.
+int Hold(int Children, int Seconds)
+{
+    tvbench::SleepingChildren children;
+    children.growTo(std::size_t(Children));
+    ::sleep(1);
+    using Clock = std::chrono::steady_clock;
+    const auto made = Clock::now();
+    FirstPaint paint;
+    qApp->installEventFilter(&paint);
+    auto form = std::make_unique<TFormMain>();
+    form->show();
+    while (!paint.Painted)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    qApp->removeEventFilter(&paint);
+    const double appeared = std::chrono::duration<double, std::milli>(Clock::now() - made).count();
+
+    std::vector<double> longest(std::size_t(std::max(1, Seconds)), 0.0);
+    const auto start = Clock::now();
+    std::atomic<bool> stop{false};
+    std::atomic<int> sent{0}, answered{0};
+    std::thread pinger([&] {
+        while (!stop) {
+            const auto at = Clock::now();
+            ++sent;
+            QMetaObject::invokeMethod(
+                form.get(),
+                [&, at] {
+                    const auto now = Clock::now();
+                    const auto second = std::size_t(std::chrono::duration<double>(now - start).count());
+                    const double late = std::chrono::duration<double, std::milli>(now - at).count();
+                    if (second < longest.size())
+                        longest[second] = std::max(longest[second], late);
+                    ++answered;
+                },
+                Qt::QueuedConnection);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    QTimer::singleShot(Seconds * 1000, qApp, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+    stop = true;
+    pinger.join();
+    while (answered < sent)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::printf("window shown after %.1f ms at %d processes; the longest hold after: %.1f ms; each second:", appeared,
+                form->ProcessPage->objProcesses->GetCount(), *std::max_element(longest.begin(), longest.end()));
+    for (const double l : longest)
+        std::printf(" %.0f", l);
+    std::printf("\n");
+    form.reset();
+    children.stopAll();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (!std::getenv("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--hold") == 0) {
+            QApplication app(argc, argv);
+            const int children = i + 1 < argc ? std::atoi(argv[i + 1]) : 3000;
+            const int seconds = i + 2 < argc ? std::atoi(argv[i + 2]) : 20;
+            return Hold(children, seconds);
+        }
+    }
     std::vector<char *> args = tvbench::DefaultFlags(argc, argv);
     int n = int(args.size());
     QApplication app(n, args.data());
@@ -180,7 +271,8 @@ int main(int argc, char **argv)
             t->stop();
         form->resize(900, 650);
         form->show();
-        QCoreApplication::processEvents();
+        g_form = form.get();
+        Settle();
         TProcesses list;
         // Past the first pass and the deferred completion: the steady state of the timer.
         for (int i = 0; i < 8; ++i)

@@ -2,9 +2,12 @@
 
 #include "platform/files/SystemTime.h"
 #include "platform/processes/ProcessSource.h"
+#include "sysinfo/ProcessReaders.h"
 
 #include <QHash>
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 
 #include <functional>
@@ -14,6 +17,7 @@
 
 class TProcesses;
 class TProcessItem;
+class TPassReads;
 
 // Notifications of the process list; the sender is always the list.
 using TProcessAddedEvent = std::function<void(QObject *Sender, quint32 dwProcessID)>;
@@ -49,12 +53,15 @@ public:
     quint64 PageFaultCount = 0;
 
     // The two counters the process list shows (working set and page file, with their deltas and
-    // peaks as far as seen), from the cheapest file that holds them: run for every row in view
-    // on every tick.
+    // peaks as far as seen), from the cheapest file that holds them, read now.
     void Refresh();
     // Every counter, the kernel's own high-water mark and the page-table and locked memory
     // included: for the details panel.
     void RefreshAll();
+    // The same from what was read elsewhere: the resident set, or every counter with the faults
+    // when they were read with them.
+    void Take(const platform::processes::ResidentMemory &Read);
+    void TakeAll(const platform::processes::MemoryStatus &Read, std::optional<quint64> Faults);
 
 private:
     void Store(quint64 WorkingSet, quint64 Pagefile);
@@ -71,7 +78,19 @@ public:
     SYSTEMTIME StartTime; // local time
     SYSTEMTIME RunTime;   // a span: WDay counts whole days
 
+    // What the times are made of, read together.
+    struct TRead
+    {
+        platform::processes::ProcStat Stat;
+        qint64 BootTime = 0; // seconds since the epoch
+        long TicksPerSecond = 0;
+        qint64 NowNs = 0; // real time
+    };
+    static std::optional<TRead> Read(platform::processes::ProcessSource &Source,
+                                     const platform::processes::ProcessHandle &Handle);
+
     void Refresh();
+    void Take(const TRead &Read);
 };
 
 class TProcessIO
@@ -144,6 +163,8 @@ public:
     // platform::processes::ImageFacts); nothing for the idle process, kernel threads and a
     // process that cannot be read.
     std::optional<platform::processes::ImageFacts> ImageFacts();
+    // The memory counters are those of the latest pass (read in it or after it).
+    bool MemoryCurrent() const;
 
     int GetHandleCount();
     int GetThreadCount();
@@ -184,7 +205,8 @@ private:
     bool ReadUserAgain(const platform::processes::ProcessEntry &Entry);
 
     bool m_KernelThread = false;
-    QByteArray m_NameBytes; // the name as the kernel keeps it
+    quint64 m_MemoryPass = 0; // the pass whose memory counters the item holds
+    QByteArray m_NameBytes;   // the name as the kernel keeps it
     platform::processes::ImageLayout m_Layout;
     std::optional<quint32> m_OwnerUid; // owner of /proc/PID at the last pass
     quint64 m_ProcInode = 0;           // inode of /proc/PID at the last pass
@@ -199,13 +221,33 @@ private:
     quint64 m_StatmInode = 0; // the statm file a pinned read found to be the process's
 };
 
+// What the details panel shows of a process beyond what its item holds, read together off the
+// window's thread.
+struct TProcessDetails
+{
+    std::optional<platform::processes::MemoryStatus> Memory;
+    std::optional<quint64> Faults;
+    std::optional<TProcessTime::TRead> Times;
+    quint32 Priority = 0;
+    int Threads = 0;
+    int Modules = 0;
+    int Handles = 0;
+    // The file the process runs, whether its path is that file, and the file's version.
+    std::optional<platform::files::FileIdentity> Image;
+    bool PathIsImage = false;
+    QString Version;
+};
+
 class TProcesses : public QObject
 {
     Q_OBJECT
 
 public:
-    // `Source` replaces the system for tests; the list does not own it.
+    // `Source` replaces the system for tests; the list does not own it, and it must take reads
+    // from several threads at once.
     explicit TProcesses(QObject *AOwner = nullptr, platform::processes::ProcessSource *Source = nullptr);
+    // Ends the worker (it stops within one read of a /proc file) and lets go of the readers
+    // without waiting for any.
     ~TProcesses() override;
 
     bool FirstPass = true;
@@ -215,27 +257,107 @@ public:
     TProcessReloadedEvent OnProcessReloaded;
     TProcessRemovedEvent OnProcessRemoved;
 
-    // Frees every item without events; refused while a pass runs (from an event handler).
+    // Frees every item without events; refused while a pass runs (from an event handler) or
+    // the worker reads.
     void Clear();
+    // One pass on the calling thread, reading as it goes; refused (false) while a pass runs or
+    // the worker reads.
     bool Refresh();
     int GetCount() const;
     TProcessItem *GetItem(int Index) const;
     TProcessItem *ItemByPID(quint32 Pid) const;
     bool CreateProcess(const QString &CommandLine);
 
-    platform::processes::ProcessSource &Source() const { return *m_Source; }
+    // ---- Off the window's thread -------------------------------------------------------------
+    // One pass read by the worker: it lists the processes and reads what the items need, hands
+    // the reads to this thread, and the pass then runs here as Refresh runs, its events included,
+    // reading nothing. The memory counters of `MemoryOf` (or of every item) are read with it.
+    // Returns at once; refused (false) while the last one is on its way.
+    bool RefreshInBackground(const QList<quint32> &MemoryOf = {}, bool AllMemory = false);
+    // Reads the memory counters of these processes on the worker; OnMemoryRead runs once they
+    // are in the items.
+    void ReadMemoryInBackground(const QList<quint32> &Pids);
+    // A pass or a read of counters is on its way.
+    bool Refreshing() const { return m_PassOnItsWay || m_MemoryReads > 0; }
+    bool ReadingMemory() const { return m_MemoryReads > 0; }
+    // Around a background pass as it is taken in: before its events, and after (with what
+    // Refresh would have returned).
+    std::function<void()> OnRefreshing;
+    std::function<void(bool Listed)> OnRefreshed;
+    std::function<void()> OnMemoryRead;
+    // The passes taken in so far.
+    quint64 Pass() const { return m_Pass; }
+    // The path of process 1's program as the kernel reports it, read by the passes; empty when
+    // it could not be read.
+    QString InitProgramPath() const { return m_InitProgramPath; }
+
+    // Reads of one process that may wait, asked off the window's thread; the answer of the same
+    // read asked before and not let go yet is given back instead of asking again.
+    using TFactsAnswer = TProcessReaders::TAnswer<platform::processes::ImageFacts>;
+    using TPathAnswer = TProcessReaders::TAnswer<QString>;
+    using TDetailsAnswer = TProcessReaders::TAnswer<TProcessDetails>;
+    // ImageFacts of the item; ImagePath of the item (an empty path when none, nothing when it
+    // cannot be read); what the details panel shows.
+    std::shared_ptr<TFactsAnswer> AskImageFacts(const TProcessItem *Item);
+    std::shared_ptr<TPathAnswer> AskImagePath(const TProcessItem *Item);
+    std::shared_ptr<TDetailsAnswer> AskDetails(const TProcessItem *Item);
+    // Opens the file the item's process runs, through the process, for a worker (the open may
+    // wait on the file's file system); empty for a process without one.
+    std::function<int()> ImageOpener(const TProcessItem *Item) const;
+    // Waits up to `Ms` for an answer; true when it is in.
+    bool WaitFor(const TProcessReaders::TJob &Answer, int Ms) const;
+    // Lets go of an answer taken: the next question reads again.
+    void Forget(const std::shared_ptr<TProcessReaders::TJob> &Answer);
+    // The readers (for the tests that weigh them).
+    const TProcessReaders &Readers() const { return *m_Readers; }
+
+    platform::processes::ProcessSource &Source() const;
 
 private:
     friend class TProcessItem;
     friend class TProcessMemory;
+    struct TRequest;
+    struct TBackground;
 
     void DropEnded(const std::vector<platform::processes::ProcessEntry> *Entries);
     void RemoveAt(std::size_t Index);
     TProcessItem *CreateItem(const platform::processes::ProcessEntry &Entry, bool Primary);
     void ApplyEntries(std::vector<platform::processes::ProcessEntry> &Entries, bool Primary);
+    // The pass after the listing: `Entries` null when neither listing succeeded.
+    bool RunPass(std::vector<platform::processes::ProcessEntry> *Entries, bool Primary);
 
     // Within one pass, a user's name is looked up once, however many new processes share it.
-    std::optional<QString> AccountName(quint32 Uid);
+    // Nothing when there is no name; `Pending` set (and nothing) while a look-up waits.
+    std::optional<QString> AccountName(quint32 Uid, bool *Pending = nullptr);
+    // The icon of the file the process runs, where `Path` is that file: its name and index.
+    QPair<QString, int> IconOf(const platform::processes::ProcessHandle &Handle, const QString &Path);
+    // Reads of the item that wait on a reader: its deferred completion is not counted meanwhile.
+    bool ReadsPending(const TProcessItem &Item) const;
+
+    // The worker's side.
+    void StartWorker();
+    void RunWorker();
+    void ReadPass(TRequest &Request);
+    void ReadMemory(TRequest &Request);
+    // What a pass will ask of one listed process, read now or asked of the readers.
+    void Prefetch(const platform::processes::ProcessEntry &Entry, TRequest &Request);
+    void PrefetchNew(const platform::processes::ProcessEntry &Entry, bool Primary, TRequest &Request);
+    bool PrefetchReload(const TProcessItem &Item, const platform::processes::ProcessEntry &Entry, unsigned Changes,
+                        TRequest &Request);
+    void PrefetchCompletion(const TProcessItem &Item, TRequest &Request);
+    // Asks a reader for what may wait of one process: its command line, the icon of the file at
+    // `IconPath` (null for none), process 1's program; one read that waits or runs stands for the
+    // same asked again unless `Fresh`.
+    void AskProcess(const platform::processes::ProcessHandle &Handle, quint32 Lane, bool CommandLine,
+                    const QString &IconPath, bool Init, bool Fresh, TRequest &Request,
+                    std::shared_ptr<const platform::processes::PidFd> Pin = nullptr);
+    void AskAccount(quint32 Uid, TRequest &Request);
+    // Waits for the reads asked by the pass while they make progress; serves what is in.
+    void WaitForAsked(TRequest &Request);
+    void ServeAsked(TRequest &Request);
+    // The window's side.
+    void TakeIn(TRequest &Request);
+    void TakeMemory(TRequest &Request);
 
     platform::processes::ProcessSource *m_Source;
     std::vector<std::unique_ptr<TProcessItem>> m_Items; // in insertion order
@@ -243,4 +365,11 @@ private:
     quint64 m_Pass = 0;
     std::vector<platform::processes::ProcessEntry> m_Entries; // reused from pass to pass
     QHash<quint32, std::optional<QString>> m_AccountNames;
+    QString m_InitProgramPath;
+    // While a background pass is taken in: what its worker read.
+    TPassReads *m_Reads = nullptr;
+    bool m_PassOnItsWay = false;
+    int m_MemoryReads = 0;
+    std::unique_ptr<TProcessReaders> m_Readers;
+    std::unique_ptr<TBackground> m_Background;
 };

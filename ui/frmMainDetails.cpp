@@ -16,6 +16,7 @@
 
 #include <QByteArrayView>
 #include <QCursor>
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QFont>
 #include <QHBoxLayout>
@@ -27,7 +28,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -41,6 +44,8 @@ const QColor kDisclaimerColor(0x80, 0x80, 0x80);
 
 // A pinned panel leaves this gap between the lists and itself.
 constexpr int kPinnedGap = 6;
+// How long the panel's end waits for a digest's worker to notice it was dropped.
+constexpr int kDigestEndWaitMs = 200;
 constexpr int kButtonSize = 16;
 
 QPixmap DetailsPicture(const QString &Name)
@@ -200,10 +205,11 @@ TDetailsPanel::TDetailsPanel(QWidget *Window, const QRect &Geometry)
 
 TDetailsPanel::~TDetailsPanel()
 {
-    // No worker outlives the panel. Every digest is dropped now, so each worker stops at its next
-    // read, and none waits for this thread: a dropped digest's hand-off is closed.
+    // Every digest is dropped now, so each worker stops at its next read, and none waits for this
+    // thread: a dropped digest's hand-off is closed. A read that does not return (a file system
+    // that does not answer) does not hold the window's end: its worker is let go.
     DropDigest();
-    JoinDigestWorkers(true);
+    JoinDigestWorkers(kDigestEndWaitMs);
     for (const auto &entry : m_Lists)
         if (entry.first)
             entry.first->removeEventFilter(this);
@@ -304,24 +310,49 @@ void TDetailsPanel::DropDigest()
     m_Digest.reset();
 }
 
-void TDetailsPanel::JoinDigestWorkers(bool All)
+void TDetailsPanel::JoinDigestWorkers(std::optional<int> Ms)
 {
-    std::erase_if(m_DigestWorkers, [All](const std::shared_ptr<TDigest> &Digest) {
+    if (Ms) {
+        const QDeadlineTimer deadline(*Ms);
+        auto running = [this] {
+            return std::any_of(m_DigestWorkers.begin(), m_DigestWorkers.end(),
+                               [](const std::shared_ptr<TDigest> &Digest) { return !Digest->HandOff.Finished(); });
+        };
+        while (running() && !deadline.hasExpired())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::erase_if(m_DigestWorkers, [&Ms](const std::shared_ptr<TDigest> &Digest) {
         // A finished worker only returns; a dropped one stops at its next read.
-        if (!All && !Digest->HandOff.Finished())
+        if (Digest->HandOff.Finished()) {
+            if (Digest->Worker.joinable())
+                Digest->Worker.join();
+            return true;
+        }
+        if (!Ms)
             return false;
+        // It keeps its digest (and so this thread object) alive until its read returns.
         if (Digest->Worker.joinable())
-            Digest->Worker.join();
+            Digest->Worker.detach();
         return true;
     });
 }
 
 void TDetailsPanel::AddDigestLine(const QString &Label, int Image, bool LineBreak)
 {
+    if (Image < 0) {
+        AddDigestLine(Label, std::function<int()>(), LineBreak);
+        return;
+    }
+    AddDigestLine(
+        Label, [Image] { return Image; }, LineBreak);
+}
+
+void TDetailsPanel::AddDigestLine(const QString &Label, std::function<int()> Open, bool LineBreak)
+{
     DropDigest();
-    JoinDigestWorkers(false);
+    JoinDigestWorkers(std::nullopt);
     AddDetailLine(Label, QString(), LineBreak);
-    if (Image < 0)
+    if (!Open)
         return;
     auto digest = std::make_shared<TDigest>(this);
     QTextCursor end = redtDetails->textCursor();
@@ -329,11 +360,15 @@ void TDetailsPanel::AddDigestLine(const QString &Label, int Image, bool LineBrea
     m_Digest = digest;
     m_DigestWorkers.push_back(digest);
     TASKVANE_TEST_SEAM(++s_DigestsRunning);
-    // A program file may be of any size: it is read on a thread of its own, never on the window's.
-    digest->Worker = std::thread([this, digest, Image] {
+    // A program file may be of any size, and its file system may keep its open or its reads
+    // waiting: it is opened and read on a thread of its own, never on the window's.
+    digest->Worker = std::thread([this, digest, Open = std::move(Open)] {
         QString text;
-        FileMD5Text(Image, text, [&] { return digest->Dropped.load(); });
-        platform::files::CloseHandle(Image);
+        const int image = Open();
+        if (image >= 0) {
+            FileMD5Text(image, text, [&] { return digest->Dropped.load(); });
+            platform::files::CloseHandle(image);
+        }
         // Runs only while the hand-off is open, that is while this panel lives and shows this fill.
         digest->HandOff.Synchronize([&] {
             if (m_Digest != digest || text.isEmpty())

@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QRect>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -70,8 +71,13 @@ public:
     // One line whose value is the digest of an open file (`Image`, handed over; -1 for none). The
     // line shows its label at once; a worker of the panel's reads the file and the digest goes into
     // the line when it is ready, if the panel still shows this fill. A new fill drops it without
-    // waiting; the panel's end drops it and waits for the worker, which stops at its next read.
+    // waiting; the panel's end drops it and waits a short while for the worker, which stops at its
+    // next read: one that a read keeps longer is left to end by itself, touching nothing of the
+    // panel's.
     void AddDigestLine(const QString &Label, int Image, bool LineBreak);
+    // The same of the file `Open` opens (handing it over; -1 for none), called on the worker: the
+    // open may wait on the file's file system. An empty `Open` for no file.
+    void AddDigestLine(const QString &Label, std::function<int()> Open, bool LineBreak);
 #if TASKVANE_TEST_SEAMS
     // Digests being computed by workers, dropped ones that have not noticed yet included.
     static int DigestsRunning();
@@ -113,8 +119,9 @@ protected:
 private:
     // Drops the digest the panel waits for, if any: its worker stops at its next read.
     void DropDigest();
-    // Joins the digest workers that have finished, or (`All`) every one of them.
-    void JoinDigestWorkers(bool All);
+    // Joins the digest workers that have finished; with `Ms`, waits that long for the others
+    // first, and lets go of those still reading then.
+    void JoinDigestWorkers(std::optional<int> Ms);
     // The four version lines of what objFileProperties holds; it is cleared afterwards.
     void AddVersionLines();
 

@@ -20,8 +20,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
+#include <QDeadlineTimer>
 #include <QStyledItemDelegate>
 #include <QTextEdit>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -48,6 +50,10 @@ enum : int { colName = 0, colPid, colUser, colCPU, colWorkingSet, colPagefile, c
 // The new-process panel's height plus the layout's spacing: what the list gives up for it.
 constexpr int kNewProcessPanelHeight = 66;
 
+// How long the window waits for a read of a process (the details panel's, a command's) before it
+// goes on without it: a read that does not answer by then waits on the process.
+constexpr int kAnswerWaitMs = 50;
+
 const char16_t kCriticalRefused[] = u"这是关键系统进程，不允许执行该操作！\r\r%1 [%2]";
 const char16_t kSeveralRows[] =
     u"当前有多个进程同时被选中。对多个进程同时执行操作属较危险行为，可能会导致程序或系统异常。"
@@ -69,15 +75,19 @@ const char16_t kFailTerminateTree[] = u"结束进程树操作失败！\r\r%1 [%2
 const char16_t kFailDelete[] = u"删除进程文件操作失败！\r\r%1 [%2]";
 const char16_t kFailPriority[] = u"设置优先级操作失败！\r\r%1 [%2]";
 const char16_t kFailAffinity[] = u"设置 CPU 分配操作失败！\r\r%1 [%2]";
+const char16_t kFailSuspend[] = u"暂停进程运行操作失败！\r\r%1 [%2]";
+const char16_t kFailResume[] = u"恢复进程运行操作失败！\r\r%1 [%2]";
 const char16_t kFailLocation[] = u"定位文件操作失败！\r\r%1 [%2]";
 const char16_t kFailProperties[] = u"查看属性操作失败！\r\r%1 [%2]";
 const char16_t kFailNewProcess[] = u"进程创建失败！请核实目标路径后重试。或者点击“浏览...”按钮查找目标。";
 
-// What a command acts with: the parameter of the menu item and the affinity item's choice.
+// What a command acts with: the parameter of the menu item, the affinity item's choice, and the
+// file the process runs where its path leads to that very file (read for the commands on files).
 struct TCommandArgs
 {
     int Param = 0;
     const TProcessAffinityParam *Affinity = nullptr;
+    QString File;
 };
 
 quint16 PriorityOf(const TCommandArgs &Args)
@@ -86,7 +96,8 @@ quint16 PriorityOf(const TCommandArgs &Args)
 }
 
 // The commands of the process page. For one row: a question first where there is one, and a
-// failure report where there is a text for it. For several rows: no question and no report.
+// failure report where there is a text for it (suspend and resume fail only where what the command
+// must read of the process does not come in time). For several rows: no question and no report.
 struct TProcessCommand
 {
     quint8 Command;
@@ -94,6 +105,8 @@ struct TProcessCommand
     const char16_t *Failure;
     // Refused for a critical process; among several rows, system and critical processes are skipped.
     bool Guarded;
+    // Acts on the file the process runs.
+    bool OnFile;
     // False: nothing is done for that item.
     bool (*Applies)(const TProcessItem &, const TCommandArgs &);
     // Among several rows, an item the command does not apply to ends the whole command.
@@ -109,42 +122,42 @@ bool Always(const TProcessItem &, const TCommandArgs &)
 
 // The file a process runs, where its path leads to that very file here: the file manager is
 // shown that file, never what the path may name instead (another user's file put at it).
-bool HasFile(const TProcessItem &Item, const TCommandArgs &)
+bool HasFile(const TProcessItem &, const TCommandArgs &Args)
 {
-    return !Item.ImagePath().isEmpty();
+    return !Args.File.isEmpty();
 }
 
 // Where neither the file manager nor the default program could show the file, the user who
 // asked is told so.
 const TProcessCommand kProcessCommands[] = {
-    {pcTerminate, kConfirmTerminate, kFailTerminate, true, Always, false,
+    {pcTerminate, kConfirmTerminate, kFailTerminate, true, false, Always, false,
      [](TProcessItem &P, const TCommandArgs &) { return P.Terminate(); }},
-    {pcTerminateTree, kConfirmTerminateTree, kFailTerminateTree, true, Always, false,
+    {pcTerminateTree, kConfirmTerminateTree, kFailTerminateTree, true, false, Always, false,
      [](TProcessItem &P, const TCommandArgs &) { return P.TerminateTree(); }},
-    {pcDelete, kConfirmDelete, kFailDelete, true, Always, false,
+    {pcDelete, kConfirmDelete, kFailDelete, true, false, Always, false,
      [](TProcessItem &P, const TCommandArgs &) { return P.TerminateAndDelete(); }},
-    {pcSuspend, kConfirmSuspend, nullptr, true, Always, false,
+    {pcSuspend, kConfirmSuspend, kFailSuspend, true, false, Always, false,
      [](TProcessItem &P, const TCommandArgs &) {
          P.Suspend();
          return true;
      }},
-    {pcResume, nullptr, nullptr, true, Always, false,
+    {pcResume, nullptr, kFailResume, true, false, Always, false,
      [](TProcessItem &P, const TCommandArgs &) {
          P.Resume();
          return true;
      }},
-    {pcPriority, kConfirmPriority, kFailPriority, true,
+    {pcPriority, kConfirmPriority, kFailPriority, true, false,
      [](const TProcessItem &, const TCommandArgs &A) { return PriorityOf(A) != 0; }, false,
      [](TProcessItem &P, const TCommandArgs &A) { return P.SetPriority(PriorityOf(A)); }},
-    {pcAffinity, nullptr, kFailAffinity, true,
+    {pcAffinity, nullptr, kFailAffinity, true, false,
      [](const TProcessItem &, const TCommandArgs &A) { return A.Affinity != nullptr; }, false,
      [](TProcessItem &P, const TCommandArgs &A) {
          return P.SetAffinity(quint32(qMax(0, A.Affinity->CPUIndex)), A.Affinity->Enabled);
      }},
-    {pcLocation, nullptr, kFailLocation, false, HasFile, false,
-     [](TProcessItem &P, const TCommandArgs &) { return UiHooks().ShowInFileManager(P.ImagePath()); }},
-    {pcProperties, nullptr, kFailProperties, false, HasFile, true,
-     [](TProcessItem &P, const TCommandArgs &) { return UiHooks().ShowFileProperties(P.ImagePath()); }},
+    {pcLocation, nullptr, kFailLocation, false, true, HasFile, false,
+     [](TProcessItem &, const TCommandArgs &A) { return UiHooks().ShowInFileManager(A.File); }},
+    {pcProperties, nullptr, kFailProperties, false, true, HasFile, true,
+     [](TProcessItem &, const TCommandArgs &A) { return UiHooks().ShowFileProperties(A.File); }},
 };
 
 const TProcessCommand *FindProcessCommand(quint8 Command)
@@ -255,11 +268,23 @@ TProcessPage::TProcessPage(const TPageContext &Context, QWidget *Page,
     objProcesses->OnProcessAdded = [this](QObject *S, quint32 Pid) { objProcessesProcessAdded(S, Pid); };
     objProcesses->OnProcessReloaded = [this](QObject *S, quint32 Pid) { objProcessesProcessReloaded(S, Pid); };
     objProcesses->OnProcessRemoved = [this](QObject *S, quint32 Pid) { objProcessesProcessRemoved(S, Pid); };
+    objProcesses->OnRefreshing = [this] { PassStarting(); };
+    objProcesses->OnRefreshed = [this](bool Listed) { PassTaken(Listed); };
+    objProcesses->OnMemoryRead = [this] { MemoryTaken(); };
+    m_DetailsPoll = new QTimer(this);
+    m_DetailsPoll->setInterval(20);
+    connect(m_DetailsPoll, &QTimer::timeout, this, [this] { DetailsPoll(); });
     BuildProcessPage();
 }
 
 TProcessPage::~TProcessPage()
 {
+    // The list's worker ends first: nothing it hands over reaches a page half gone.
+    objProcesses->OnRefreshing = nullptr;
+    objProcesses->OnRefreshed = nullptr;
+    objProcesses->OnMemoryRead = nullptr;
+    delete objProcesses;
+    objProcesses = nullptr;
     // The rows go with the list, before the map that points at them.
     DropList();
     m_Rows.clear();
@@ -487,13 +512,6 @@ private:
 
 } // namespace
 
-void TProcessPage::RefreshList()
-{
-    TFillScope fill(m_Filling, m_NameStates);
-    ++m_Tick;
-    objProcesses->Refresh();
-}
-
 TProcessRow *TProcessPage::MakeProcessRow(TProcessItem *Item, bool BlankZeroCounters)
 {
     auto *row = new TProcessRow(this);
@@ -534,10 +552,9 @@ void TProcessPage::ClearRows()
     lvProcesses->clear();
 }
 
-void TProcessPage::FillProcessList()
+void TProcessPage::FillRows()
 {
     TFillScope fill(m_Filling, m_NameStates);
-    RefreshList();
     if (objProcesses->GetCount() == 0)
         return;
     lvProcesses->setUpdatesEnabled(false);
@@ -556,6 +573,21 @@ void TProcessPage::FillProcessList()
     m_OrderDirty = true;
     UpdateRowsInView();
     lvProcesses->setUpdatesEnabled(true);
+}
+
+void TProcessPage::FillProcessList()
+{
+    // The rows follow the pass through its events; the first pass fires none.
+    if (objProcesses->FirstPass)
+        m_FillOnPass = true;
+    else
+        FillRows();
+    ProcessTick();
+}
+
+bool TProcessPage::Settled() const
+{
+    return !objProcesses->Refreshing() && !m_Details && m_MemoryAsked.isEmpty();
 }
 
 void TProcessPage::tmrProcessTimer(QObject *)
@@ -583,20 +615,30 @@ bool TProcessPage::RowsInView(int &First, int &Last) const
     return First <= Last;
 }
 
-void TProcessPage::RefreshMemory(TProcessRow *Row, TProcessItem *Item)
+void TProcessPage::AskMemory(const QList<quint32> &Pids)
 {
-    if (Row->MemoryTick == m_Tick)
-        return;
-    Item->Memory->Refresh();
-    Row->MemoryTick = m_Tick;
+    QList<quint32> ask;
+    for (const quint32 pid : Pids) {
+        if (!m_MemoryAsked.contains(pid)) {
+            m_MemoryAsked.insert(pid);
+            ask.append(pid);
+        }
+    }
+    objProcesses->ReadMemoryInBackground(ask);
 }
 
-void TProcessPage::RefreshAllMemory()
+void TProcessPage::AskAllMemory()
 {
+    QList<quint32> stale;
     for (auto it = m_Rows.cbegin(); it != m_Rows.cend(); ++it) {
-        if (TProcessItem *item = objProcesses->ItemByPID(it.key()))
-            RefreshMemory(it.value(), item);
+        const TProcessItem *item = objProcesses->ItemByPID(it.key());
+        if (item && !item->MemoryCurrent())
+            stale.append(it.key());
     }
+    if (stale.isEmpty())
+        return;
+    m_SortWhenMemoryIn = true;
+    AskMemory(stale);
 }
 
 void TProcessPage::SetCell(TProcessRow *Row, int Column, const QString &Text)
@@ -605,13 +647,14 @@ void TProcessPage::SetCell(TProcessRow *Row, int Column, const QString &Text)
     TASKVANE_TEST_SEAM(++CellWrites);
 }
 
-void TProcessPage::UpdateRow(TProcessRow *Row, TProcessItem *Item)
+bool TProcessPage::UpdateRow(TProcessRow *Row, TProcessItem *Item)
 {
-    RefreshMemory(Row, Item);
     if (Item->CPUUsage != Row->ShownCPU) {
         SetCell(Row, colCPU, CPUText(Item->CPUUsage));
         Row->ShownCPU = Item->CPUUsage;
     }
+    if (!Item->MemoryCurrent())
+        return false;
     const quint64 workingSet = Item->Memory->WorkingSetSize;
     const quint64 pagefile = Item->Memory->PagefileUsage;
     // A new row's empty cell for a zero counter becomes "N/A" on its first tick.
@@ -624,6 +667,7 @@ void TProcessPage::UpdateRow(TProcessRow *Row, TProcessItem *Item)
     Row->ShownPagefile = pagefile;
     Row->MemoryShown = true;
     Row->BlankZero = false;
+    return true;
 }
 
 void TProcessPage::UpdateRowsInView()
@@ -634,12 +678,27 @@ void TProcessPage::UpdateRowsInView()
     int first = 0, last = -1;
     if (!RowsInView(first, last))
         return;
+    QList<quint32> stale;
     for (int i = first; i <= last; ++i) {
         auto *row = dynamic_cast<TProcessRow *>(lvProcesses->topLevelItem(i));
         TProcessItem *item = row ? objProcesses->ItemByPID(row->Pid) : nullptr;
-        if (item)
-            UpdateRow(row, item);
+        if (item && !UpdateRow(row, item))
+            stale.append(row->Pid);
     }
+    AskMemory(stale);
+}
+
+void TProcessPage::MemoryTaken()
+{
+    // What was asked is in, or could not be read: a row still stale is asked again below.
+    if (!objProcesses->ReadingMemory())
+        m_MemoryAsked.clear();
+    if (m_SortWhenMemoryIn && m_MemoryAsked.isEmpty()) {
+        m_SortWhenMemoryIn = false;
+        if (SortsByMemory())
+            SortList();
+    }
+    UpdateRowsInView();
 }
 
 TProcessPage::TViewAnchor TProcessPage::TakeAnchor() const
@@ -682,34 +741,61 @@ bool TProcessPage::OrderMovesEveryTick() const
 
 void TProcessPage::ProcessTick()
 {
+    QList<quint32> inView;
+    const bool all = SortsByMemory() && PagePanel()->isVisible();
+    int first = 0, last = -1;
+    if (!all && PagePanel()->isVisible() && RowsInView(first, last)) {
+        for (int i = first; i <= last; ++i) {
+            quint32 pid = 0;
+            if (RowPid(lvProcesses->topLevelItem(i), pid))
+                inView.append(pid);
+        }
+    }
+    objProcesses->RefreshInBackground(inView, all);
+}
+
+void TProcessPage::PassStarting()
+{
+    // The names of the pass share their look-ups until it is taken in.
+    if (!m_Filling) {
+        m_Filling = true;
+        m_NameStates.clear();
+    }
     // A view at the top stays there, so that whatever becomes first shows. In an order that
     // moves every tick the view keeps its place in the order: following a process there would
     // carry it off wherever that process's counters take it. In the other orders rows only come
     // and go: those above the view leave the rows in view where they are.
-    QScrollBar *bar = lvProcesses->verticalScrollBar();
-    const int offset = bar->value();
-    const bool atTop = offset <= bar->minimum();
-    const bool keepOffset = atTop || OrderMovesEveryTick();
-    const TViewAnchor anchor = keepOffset ? TViewAnchor() : TakeAnchor();
-    RefreshList();
+    const QScrollBar *bar = lvProcesses->verticalScrollBar();
+    m_Scroll.Offset = bar->value();
+    m_Scroll.AtTop = m_Scroll.Offset <= bar->minimum();
+    m_Scroll.KeepOffset = m_Scroll.AtTop || OrderMovesEveryTick();
+    m_Scroll.Anchor = m_Scroll.KeepOffset ? TViewAnchor() : TakeAnchor();
+}
+
+void TProcessPage::PassTaken(bool)
+{
+    // The first pass fires no events: the page fills itself.
+    if (m_FillOnPass && !objProcesses->FirstPass) {
+        m_FillOnPass = false;
+        FillRows();
+    }
+    m_Filling = false;
+    m_NameStates.clear();
+    const TScroll scroll = std::exchange(m_Scroll, TScroll());
     if (lvProcesses->topLevelItemCount() == 0 || !PagePanel()->isVisible())
         return;
     SetStatusText(StatusText());
     bool sorted = false;
-    if (SortColumn != -1) {
-        // Sorting by memory compares every row's current counters.
-        if (SortsByMemory())
-            RefreshAllMemory();
-        if (m_OrderDirty || OrderMovesEveryTick()) {
-            SortList();
-            sorted = true;
-        }
+    if (SortColumn != -1 && (m_OrderDirty || OrderMovesEveryTick())) {
+        SortList();
+        sorted = true;
     }
     m_OrderDirty = false;
-    if (keepOffset)
-        bar->setValue(atTop ? bar->minimum() : offset);
+    QScrollBar *bar = lvProcesses->verticalScrollBar();
+    if (scroll.KeepOffset)
+        bar->setValue(scroll.AtTop ? bar->minimum() : scroll.Offset);
     else
-        KeepAnchor(anchor);
+        KeepAnchor(scroll.Anchor);
     // A sort still brings the selected row into view.
     if (TListRow *selected = sorted ? SelectedRow() : nullptr)
         ShowRow(selected);
@@ -784,10 +870,11 @@ void TProcessPage::UpdateProcessButtons()
 
 void TProcessPage::lvProcessesColumnClick(QObject *, int Column)
 {
-    // The order is made of current counters, not of what rows out of view last showed.
-    if (Column == colWorkingSet || Column == colPagefile)
-        RefreshAllMemory();
     ListColumnClick(Column);
+    // The order is made of current counters, not of what rows out of view last showed: it is
+    // made again once they are in.
+    if (SortsByMemory())
+        AskAllMemory();
     UpdateRowsInView();
 }
 
@@ -935,23 +1022,16 @@ void TProcessPage::lvProcessesKeyDown(QObject *, int &Key, Qt::KeyboardModifiers
 
 // ---- commands --------------------------------------------------------------------------------------
 
-bool TProcessPage::IsCriticalProcess(const std::optional<platform::processes::ImageFacts> &Facts,
-                                     std::optional<QString> &InitPath) const
+bool TProcessPage::IsCriticalProcess(const std::optional<platform::processes::ImageFacts> &Facts) const
 {
     using platform::processes::IsSystemAccount;
     if (!Facts || Facts->Path.isEmpty() || !IsSystemAccount(Facts->Uids.Real) ||
         !IsSystemAccount(Facts->Uids.Effective))
         return false;
     const QString &path = Facts->Path;
-    // The program of process 1, where its path can be read.
-    if (!InitPath) {
-        InitPath.emplace();
-        if (TProcessItem *init = objProcesses->ItemByPID(1)) {
-            if (const auto initFacts = init->ImageFacts())
-                *InitPath = initFacts->Path;
-        }
-    }
-    if (!InitPath->isEmpty() && path.compare(*InitPath, Qt::CaseInsensitive) == 0)
+    // The program of process 1, where its path could be read.
+    const QString init = objProcesses->InitProgramPath();
+    if (!init.isEmpty() && path.compare(init, Qt::CaseInsensitive) == 0)
         return true;
     for (const char16_t *critical : kCriticalPaths) {
         if (path.compare(QString::fromUtf16(critical), Qt::CaseInsensitive) == 0)
@@ -960,15 +1040,11 @@ bool TProcessPage::IsCriticalProcess(const std::optional<platform::processes::Im
     return false;
 }
 
-bool TProcessPage::IsCriticalProcess(const std::optional<platform::processes::ImageFacts> &Facts) const
+int TProcessPage::AnswerWaitMs() const
 {
-    std::optional<QString> initPath;
-    return IsCriticalProcess(Facts, initPath);
-}
-
-bool TProcessPage::IsCriticalProcess(TProcessItem *Item, std::optional<QString> &InitPath) const
-{
-    return Item && IsCriticalProcess(Item->ImageFacts(), InitPath);
+    int ms = kAnswerWaitMs;
+    TASKVANE_TEST_SEAM(ms = AnswerWait);
+    return ms;
 }
 
 void TProcessPage::ExecuteProcessCommand(quint8 Command, int Param)
@@ -993,40 +1069,92 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
     if (selected == 0 || !item)
         return;
     const TProcessCommand *command = FindProcessCommand(Command);
-    const TCommandArgs args{Param, Affinity};
+    TCommandArgs args{Param, Affinity, QString()};
 
     if (selected > 1) {
         if (AskWarning(QString::fromUtf16(kSeveralRows)) != TMessageResult::Yes || !command)
             return;
-        // Rows are looked up again: the list may have moved on while the question was open.
-        std::optional<QString> initPath;
+        // Rows are looked up again: the list may have moved on while the question was open. What
+        // the command must read of each is asked at once and waited for together, a short while.
+        struct TRow
+        {
+            TProcessItem *Item;
+            std::shared_ptr<TProcesses::TFactsAnswer> Facts;
+            std::shared_ptr<TProcesses::TPathAnswer> File;
+        };
+        std::vector<TRow> rows;
         for (int i = 0; i < lvProcesses->topLevelItemCount(); ++i) {
             if (!lvProcesses->topLevelItem(i)->isSelected())
                 continue;
             TProcessItem *p = ItemOfRow(i);
-            if (!p)
+            if (!p || (command->Guarded && IsSystemPID(p->ProcessID)))
                 continue;
-            if (command->Guarded && (IsSystemPID(p->ProcessID) || IsCriticalProcess(p, initPath)))
+            rows.push_back({p, command->Guarded ? objProcesses->AskImageFacts(p) : nullptr,
+                            command->OnFile ? objProcesses->AskImagePath(p) : nullptr});
+        }
+        const QDeadlineTimer deadline(AnswerWaitMs());
+        auto in = [&](const TProcessReaders::TJob &Answer) {
+            return objProcesses->WaitFor(Answer, int(deadline.remainingTime()));
+        };
+        struct TForget
+        {
+            TProcesses &List;
+            const std::vector<TRow> &Rows;
+            ~TForget()
+            {
+                for (const TRow &row : Rows) {
+                    List.Forget(row.Facts);
+                    List.Forget(row.File);
+                }
+            }
+        } forget{*objProcesses, rows};
+        for (const TRow &row : rows) {
+            // Not read in time: passed over as a process that may not be acted on.
+            if (row.Facts && (!in(*row.Facts) || IsCriticalProcess(row.Facts->Value())))
                 continue;
-            if (!command->Applies(*p, args)) {
+            TCommandArgs each = args;
+            if (row.File && in(*row.File))
+                each.File = row.File->Value().value_or(QString());
+            if (!command->Applies(*row.Item, each)) {
                 if (command->StopsAtInapplicable)
                     return;
                 continue;
             }
-            command->Action(*p, args);
+            command->Action(*row.Item, each);
         }
         return;
     }
 
     if (IsSystemPID(item->ProcessID))
         return;
-    // Every number but the two file commands is refused for a critical process.
-    std::optional<QString> initPath;
-    if ((!command || command->Guarded) && IsCriticalProcess(item, initPath)) {
-        ReportRefusal(ProcessText(kCriticalRefused, item));
-        return;
+    // Every number but the two file commands is refused for a critical process. What a command
+    // must read of the process and cannot have in time fails the command.
+    if (!command || command->Guarded) {
+        const auto facts = objProcesses->AskImageFacts(item);
+        if (facts && !objProcesses->WaitFor(*facts, AnswerWaitMs())) {
+            if (command && command->Failure)
+                ReportFailure(command->Failure, item);
+            return;
+        }
+        objProcesses->Forget(facts);
+        if (facts && IsCriticalProcess(facts->Value())) {
+            ReportRefusal(ProcessText(kCriticalRefused, item));
+            return;
+        }
     }
-    if (!command || !command->Applies(*item, args))
+    if (!command)
+        return;
+    if (command->OnFile) {
+        const auto file = objProcesses->AskImagePath(item);
+        if (file && !objProcesses->WaitFor(*file, AnswerWaitMs())) {
+            ReportFailure(command->Failure, item);
+            return;
+        }
+        if (file)
+            args.File = file->Value().value_or(QString());
+        objProcesses->Forget(file);
+    }
+    if (!command->Applies(*item, args))
         return;
     // While a question is open the tick goes on and may free the item: act only on the same one.
     const quint32 pid = item->ProcessID;
@@ -1258,30 +1386,86 @@ std::optional<QString> TProcessPage::SearchValue(int Hot) const
     return Hot == colUser ? item->UserName : Hot == colPath ? item->Path : item->Name;
 }
 
+std::shared_ptr<TProcesses::TDetailsAnswer> TProcessPage::DetailsAnswerFor(TProcessItem *Item)
+{
+    const quint64 start = Item->ProcessHandle.StartTime;
+    if (m_Details && m_Details->Pid == Item->ProcessID && m_Details->StartTime == start)
+        return m_Details->Answer;
+    if (m_Details)
+        objProcesses->Forget(m_Details->Answer);
+    m_Details = TDetailsWait{Item->ProcessID, start, objProcesses->AskDetails(Item)};
+    return m_Details->Answer;
+}
+
+void TProcessPage::DetailsPoll()
+{
+    if (!m_Details || !m_Details->Answer) {
+        m_DetailsPoll->stop();
+        m_Details.reset();
+        return;
+    }
+    if (!m_Details->Answer->Done())
+        return;
+    m_DetailsPoll->stop();
+    const TProcessItem *shown = SelectedProcess();
+    TDetailsPanel *panel = m_Context.Details;
+    // Only a panel that still shows that very process is filled again, with the answer now in.
+    if (panel && panel->Source == this && panel->pnlDetails->isVisible() && shown &&
+        shown->ProcessID == m_Details->Pid && shown->ProcessHandle.StartTime == m_Details->StartTime) {
+        panel->RefreshDetails();
+        return;
+    }
+    objProcesses->Forget(m_Details->Answer);
+    m_Details.reset();
+}
+
 bool TProcessPage::AddDetails(TDetailsPanel &Panel)
 {
     TProcessItem *item = SelectedProcess();
     if (!item)
         return false;
-    item->Memory->RefreshAll();
-    item->Times->Refresh();
+    // What only a read of the process tells is read off the window's thread. The fill waits a
+    // short while for it; a read that waits on the process leaves those lines empty, and the panel
+    // is filled again when it answers.
+    const auto answer = DetailsAnswerFor(item);
+    const bool waited = m_Details && m_Details->Waited;
+    const bool in = !answer || objProcesses->WaitFor(*answer, waited ? 0 : AnswerWaitMs());
+    const TProcessDetails *read = (answer && in && answer->Value()) ? &*answer->Value() : nullptr;
+    if (in) {
+        if (answer)
+            objProcesses->Forget(answer);
+        m_Details.reset();
+        m_DetailsPoll->stop();
+    } else {
+        m_Details->Waited = true;
+        m_DetailsPoll->start();
+    }
+    if (read && read->Memory)
+        item->Memory->TakeAll(*read->Memory, read->Faults);
+    if (read && read->Times)
+        item->Times->Take(*read->Times);
+    auto number = [in, read](int Value) { return in ? QString::number(read ? Value : 0) : QString(); };
     QString text;
     Panel.AddDetailLine(QStringLiteral("进程名"), VisibleText(item->Name), true);
     Panel.AddDetailLine(QStringLiteral("进程 ID"), QString::number(item->ProcessID), true);
     Panel.AddDetailLine(QStringLiteral("父进程 ID"), QString::number(item->ParentProcessID), true);
     Panel.AddDetailLine(QStringLiteral("会话 ID"), QString::number(item->SessionID), true);
-    DateTimeText(item->Times->StartTime, text);
+    text.clear();
+    if (in)
+        DateTimeText(item->Times->StartTime, text);
     Panel.AddDetailLine(QStringLiteral("创建时间"), text, true);
     // The separator is the program's own; the two names are the system's.
     Panel.AddDetailLine(QStringLiteral("用户"),
                         QStringLiteral("%1\\%2").arg(VisibleText(item->Domain), VisibleText(item->UserName)), true);
     Panel.AddDetailLine(QStringLiteral("路径"), VisibleText(item->Path), true);
     Panel.AddDetailLine(QStringLiteral("命令行"), VisibleText(item->CommandLine), true);
-    PriorityText(item->GetPriority(), text);
+    text.clear();
+    if (in)
+        PriorityText(read ? read->Priority : 0, text);
     Panel.AddDetailLine(QStringLiteral("优先级"), text, true);
-    Panel.AddDetailLine(QStringLiteral("线程数"), QString::number(item->GetThreadCount()), true);
-    Panel.AddDetailLine(QStringLiteral("模块数"), QString::number(item->GetModuleCount()), true);
-    Panel.AddDetailLine(QStringLiteral("句柄数"), QString::number(item->GetHandleCount()), true);
+    Panel.AddDetailLine(QStringLiteral("线程数"), number(read ? read->Threads : 0), true);
+    Panel.AddDetailLine(QStringLiteral("模块数"), number(read ? read->Modules : 0), true);
+    Panel.AddDetailLine(QStringLiteral("句柄数"), number(read ? read->Handles : 0), true);
     const TProcessMemory &m = *item->Memory;
     ByteCountText(qint64(m.WorkingSetSize), text);
     Panel.AddDetailLine(QStringLiteral("物理内存使用"), text, true);
@@ -1292,12 +1476,10 @@ bool TProcessPage::AddDetails(TDetailsPanel &Panel)
     ByteCountText(qint64(m.PeakPagefileUsage), text);
     Panel.AddDetailLine(QStringLiteral("虚拟内存峰值"), text, true);
     // What is said of the file comes from the file the process runs, never from what its path
-    // names now: the version only where the path is that very file, the digest from the file itself.
-    const auto image = item->ImageAndPath();
-    Panel.AddDetailLine(QStringLiteral("文件版本"),
-                        VisibleText(Panel.FileVersionText(image.PathIsImage ? item->Path : QString(), image.Image)),
-                        true);
-    Panel.AddDigestLine(QStringLiteral("MD5 值"), item->OpenImage(), true);
+    // names now: the version only where the path is that very file, the digest from the file itself,
+    // opened through the process by the digest's own worker.
+    Panel.AddDetailLine(QStringLiteral("文件版本"), VisibleText(read ? read->Version : QString()), true);
+    Panel.AddDigestLine(QStringLiteral("MD5 值"), objProcesses->ImageOpener(item), true);
 
     QString description;
     bool dangerous = false;

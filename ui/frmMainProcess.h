@@ -5,18 +5,22 @@
 #include "ui/FormControls.h"
 #include "ui/PageCommon.h"
 #include "ui/PicButton.h"
+#include "sysinfo/Processes.h"
 #include "ui/frmMainListPage.h"
 
 #include <QHash>
 #include <QList>
 #include <QPair>
+#include <QSet>
+
+#include <memory>
+#include <optional>
 
 class QAction;
+class QTimer;
 class QActionGroup;
 class QLineEdit;
 class QMenu;
-class TProcesses;
-class TProcessItem;
 
 namespace platform::processes {
 class ProcessSource;
@@ -37,7 +41,6 @@ public:
     quint64 ShownWorkingSet = 0, ShownPagefile = 0;
     bool MemoryShown = false; // the memory cells show the counters below (else blank or N/A as made)
     bool BlankZero = false;   // a zero counter is shown as an empty cell
-    quint64 MemoryTick = 0;   // the tick whose memory counters the item holds
 };
 
 // One affinity change: the processor's index and the state its bit is to get.
@@ -86,10 +89,19 @@ public:
     // The cells of existing rows the page has written: the row work of its ticks and events,
     // counted for the tests that weigh it.
     quint64 CellWrites = 0;
+    // How long the window waits for a read of a process before it goes on without it: the tests
+    // that do not weigh that wait give a loaded machine longer.
+    int AnswerWait = 50;
 #endif
 
+    // Shows the rows of the list as it stands and has it read again; before the first pass is in,
+    // the page fills itself when it is.
     void FillProcessList();
+    // Asks the worker for a pass (and for the memory counters of the rows in view): the rows follow
+    // when it is taken in.
     void ProcessTick();
+    // Nothing is on its way to the page: no pass, no counters, no details it waits for.
+    bool Settled() const;
     void SetDictionaryState(TProcessItem *Item);
     TProcessItem *ItemOfRow(int Index) const;
     TProcessItem *SelectedProcess() const;
@@ -120,13 +132,9 @@ public:
     // process 1's program, as the kernel reports the path in the process's own mount namespace (a
     // program replaced since it started keeps the path it started from). Nothing else an ordinary
     // user could choose (a path in a mount namespace of the user's own, a file put at a path)
-    // counts. `Facts` are read from the process when a command runs; none: not critical.
-    // `InitPath` holds process 1's program path once read (empty where it cannot be), so that a
-    // command on several rows reads it once.
-    bool IsCriticalProcess(const std::optional<platform::processes::ImageFacts> &Facts,
-                           std::optional<QString> &InitPath) const;
+    // counts. `Facts` are read from the process when a command runs; none: not critical. Process
+    // 1's program path is the one the list's passes read.
     bool IsCriticalProcess(const std::optional<platform::processes::ImageFacts> &Facts) const;
-    bool IsCriticalProcess(TProcessItem *Item, std::optional<QString> &InitPath) const;
 
     void mniProcess_TerminateClick(QObject *Sender);
     void mniProcess_TerminateTreeClick(QObject *Sender);
@@ -167,23 +175,38 @@ private:
     TProcessRow *MakeProcessRow(TProcessItem *Item, bool BlankZeroCounters);
     void AddProcessRow(TProcessItem *Item, bool BlankZeroCounters);
     void ClearRows();
+    // All rows anew from the list's items.
+    void FillRows();
     void RunProcessCommand(quint8 Command, int Param, const TProcessAffinityParam *Affinity);
+    // How long the window waits for a read of a process.
+    int AnswerWaitMs() const;
     // The first and last row in view; false when none is.
     bool RowsInView(int &First, int &Last) const;
-    // Brings the CPU and memory cells of the rows in view up to date, reading the memory counters
-    // of those not read in this tick.
+    // Brings the CPU and memory cells of the rows in view up to date; the memory counters of
+    // those not read in the latest pass are asked of the worker, and their cells follow when
+    // they are in.
     void UpdateRowsInView();
-    void UpdateRow(TProcessRow *Row, TProcessItem *Item);
+    // False when the memory counters are not current yet.
+    bool UpdateRow(TProcessRow *Row, TProcessItem *Item);
     void SetCell(TProcessRow *Row, int Column, const QString &Text);
-    void RefreshMemory(TProcessRow *Row, TProcessItem *Item);
-    // The memory counters of every row, for an order made of them.
-    void RefreshAllMemory();
+    // Asks the worker for the memory counters of these processes, once each until they are in.
+    void AskMemory(const QList<quint32> &Pids);
+    // The memory counters of every row, for an order made of them: sorted again when they are in.
+    void AskAllMemory();
     // Sorting by a memory column compares the counters of every row.
     bool SortsByMemory() const;
     // The CPU and memory orders change on every tick; the others only as rows come, go or change.
     bool OrderMovesEveryTick() const;
-    // One refresh pass of the list, with the dictionary states of its new names looked up once each.
-    void RefreshList();
+    // Around a pass as the list takes it in: its new names are looked up once each, the view
+    // keeps its place, and the cells of the rows in view follow.
+    void PassStarting();
+    void PassTaken(bool Listed);
+    void MemoryTaken();
+    // The answer for the details panel of the selected process: the one on its way or just in
+    // for that process, else one asked now.
+    std::shared_ptr<TProcesses::TDetailsAnswer> DetailsAnswerFor(TProcessItem *Item);
+    // Fills the panel again once a late answer for the process it shows is in.
+    void DetailsPoll();
     // The rows in view and where each stood, so that a tick that adds, removes and sorts rows of
     // an order that ticks do not move leaves the process under the pointer where it was.
     struct TViewAnchor
@@ -196,11 +219,32 @@ private:
 
     // Process identifier -> its row.
     QHash<quint32, TProcessRow *> m_Rows;
-    // Counts the page's refresh passes: a row's counters are current when read in the latest one.
-    quint64 m_Tick = 0;
     // Whether the rows' order may have changed for a sort by a column that ticks do not move.
     bool m_OrderDirty = true;
     // Within one fill of the list (a refresh pass, or the whole list): name -> dictionary state.
     QHash<QString, TDictState> m_NameStates;
     bool m_Filling = false;
+    // The page fills itself once the first pass is in.
+    bool m_FillOnPass = false;
+    // Where the view stood as a pass came in.
+    struct TScroll
+    {
+        int Offset = 0;
+        bool AtTop = true;
+        bool KeepOffset = true;
+        TViewAnchor Anchor;
+    } m_Scroll;
+    // Memory counters asked of the worker and not in yet; a sort by them waits for them.
+    QSet<quint32> m_MemoryAsked;
+    bool m_SortWhenMemoryIn = false;
+    // The details answer the panel waits for, and for which process.
+    struct TDetailsWait
+    {
+        quint32 Pid = 0;
+        quint64 StartTime = 0;
+        std::shared_ptr<TProcesses::TDetailsAnswer> Answer;
+        bool Waited = false; // a fill has waited for it already: later ones do not
+    };
+    std::optional<TDetailsWait> m_Details;
+    QTimer *m_DetailsPoll = nullptr;
 };

@@ -142,6 +142,9 @@ qint64 MonotonicNs()
     return qint64(ts.tv_sec) * 1000000000ll + ts.tv_nsec;
 }
 
+// The stop the listings of this thread heed, if any.
+thread_local const std::atomic<bool> *t_ListingStop = nullptr;
+
 // Calls `Fn` with each identifier, and the descriptor of /proc for reads relative to it.
 template <typename Visit>
 bool ForEachPid(Visit &&Fn)
@@ -152,6 +155,10 @@ bool ForEachPid(Visit &&Fn)
     const int procFd = ::dirfd(dir);
     quint64 listed = 0;
     while (const dirent *e = ::readdir(dir)) {
+        if (t_ListingStop && t_ListingStop->load(std::memory_order_relaxed)) {
+            ::closedir(dir);
+            return false;
+        }
         qint32 pid = 0;
         if (IsPidName(e->d_name, pid)) {
             ++listed;
@@ -386,6 +393,16 @@ bool EnumerateByStatus(std::vector<ProcessEntry> &Out)
         Out.push_back(e);
     });
     return listed && !Out.empty();
+}
+
+ListingStop::ListingStop(const std::atomic<bool> &Stop) : m_Outer(t_ListingStop)
+{
+    t_ListingStop = &Stop;
+}
+
+ListingStop::~ListingStop()
+{
+    t_ListingStop = m_Outer;
 }
 
 quint64 CountProcesses()

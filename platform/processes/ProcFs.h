@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -125,6 +126,20 @@ bool EnumerateByStat(std::vector<ProcessEntry> &Out);
 // The same from the status files (name, parent, effective uid, state) and stat for the
 // start time; slower, used when the first way fails.
 bool EnumerateByStatus(std::vector<ProcessEntry> &Out);
+
+// While one lives, the listings of /proc on its thread give up (and fail) once `Stop` is set: a
+// worker that is told to end does not first walk a table of many thousand processes.
+class ListingStop
+{
+public:
+    explicit ListingStop(const std::atomic<bool> &Stop);
+    ~ListingStop();
+    ListingStop(const ListingStop &) = delete;
+    ListingStop &operator=(const ListingStop &) = delete;
+
+private:
+    const std::atomic<bool> *m_Outer;
+};
 
 // The numbered entries of /proc (zombies included); 0 when /proc cannot be listed. The count of
 // an enumeration of the last two seconds is used where there is one, so that a tick lists

@@ -4,8 +4,52 @@
 
 namespace platform::processes {
 
+namespace {
+
+// A thread's pins: the pidfd its last `Open` found a process with, and the one it holds for reads.
+struct ThreadPins
+{
+    const ProcessSource *Source = nullptr;
+    std::unique_ptr<PidFd> Opened;
+    std::shared_ptr<const PidFd> Held;
+    ProcessHandle OpenedHandle, HeldHandle;
+
+    void Clear()
+    {
+        Opened.reset();
+        Held.reset();
+    }
+};
+
+thread_local ThreadPins t_Pins;
+
+// The calling thread's pins for `Source`: those of another source are let go.
+ThreadPins &PinsOf(const ProcessSource *Source)
+{
+    if (t_Pins.Source != Source) {
+        t_Pins.Clear();
+        t_Pins.Source = Source;
+    }
+    return t_Pins;
+}
+
+bool SameProcess(const ProcessHandle &A, const ProcessHandle &B)
+{
+    return A.Valid && B.Valid && A.Pid == B.Pid && A.StartTime == B.StartTime && A.Inode == B.Inode;
+}
+
+} // namespace
+
 ProcessSource::ProcessSource() = default;
-ProcessSource::~ProcessSource() = default;
+
+ProcessSource::~ProcessSource()
+{
+    // A source made anew at the same address must not find this one's pins.
+    if (t_Pins.Source == this) {
+        t_Pins.Clear();
+        t_Pins.Source = nullptr;
+    }
+}
 
 bool ProcessSource::EnumeratePrimary(std::vector<ProcessEntry> &Out)
 {
@@ -23,43 +67,52 @@ std::optional<ProcessHandle> ProcessSource::Open(quint32 Pid, quint64 StartTime)
         return std::nullopt;
     std::optional<PidFd> kept;
     const auto handle = PidFd::Identify(qint32(Pid), StartTime, &kept);
-    m_Opened.reset();
+    ThreadPins &pins = PinsOf(this);
+    pins.Opened.reset();
     if (handle && kept) {
-        m_Opened = std::make_unique<PidFd>(std::move(*kept));
-        m_OpenedHandle = *handle;
+        pins.Opened = std::make_unique<PidFd>(std::move(*kept));
+        pins.OpenedHandle = *handle;
     }
     return handle;
 }
 
-namespace {
-
-bool SameProcess(const ProcessHandle &A, const ProcessHandle &B)
-{
-    return A.Valid && B.Valid && A.Pid == B.Pid && A.StartTime == B.StartTime && A.Inode == B.Inode;
-}
-
-} // namespace
-
 void ProcessSource::HoldForReads(const ProcessHandle &Handle)
 {
-    m_Held.reset();
+    ThreadPins &pins = PinsOf(this);
+    pins.Held.reset();
     // Only the pidfd that has just found the process serves: anything else is pinned read by read.
-    if (m_Opened && SameProcess(m_OpenedHandle, Handle)) {
-        m_Held = std::move(m_Opened);
-        m_HeldHandle = Handle;
+    if (pins.Opened && SameProcess(pins.OpenedHandle, Handle)) {
+        pins.Held = std::shared_ptr<const PidFd>(std::move(pins.Opened));
+        pins.HeldHandle = Handle;
     }
-    m_Opened.reset();
+    pins.Opened.reset();
 }
 
 void ProcessSource::Unpin()
 {
-    m_Held.reset();
-    m_Opened.reset();
+    PinsOf(this).Clear();
+}
+
+std::shared_ptr<const PidFd> ProcessSource::SharePin(const ProcessHandle &Handle) const
+{
+    if (t_Pins.Source != this || !t_Pins.Held || !SameProcess(t_Pins.HeldHandle, Handle))
+        return nullptr;
+    return t_Pins.Held;
+}
+
+void ProcessSource::HoldShared(std::shared_ptr<const PidFd> Pin, const ProcessHandle &Handle)
+{
+    ThreadPins &pins = PinsOf(this);
+    pins.Opened.reset();
+    pins.Held = std::move(Pin);
+    pins.HeldHandle = Handle;
 }
 
 const PidFd *ProcessSource::HeldPin(const ProcessHandle &Handle) const
 {
-    return m_Held && SameProcess(m_HeldHandle, Handle) ? m_Held.get() : nullptr;
+    if (t_Pins.Source != this)
+        return nullptr;
+    return t_Pins.Held && SameProcess(t_Pins.HeldHandle, Handle) ? t_Pins.Held.get() : nullptr;
 }
 
 bool ProcessSource::IsAlive(const ProcessHandle &Handle)

@@ -21,7 +21,8 @@ struct ImageOnPath
 
 // What the process list asks of the system, in one replaceable interface: the real one
 // reads /proc; tests put a scripted one in its place to produce failures that cannot be
-// produced for real. Times are in 100-nanosecond units.
+// produced for real. Times are in 100-nanosecond units. Any thread may read through it at once:
+// the pins below are each thread's own.
 class PidFd;
 
 class ProcessSource
@@ -37,7 +38,7 @@ public:
 
     // The handle of a listed process, with its pidfd inode; nothing when the identifier no
     // longer names the process that started at `StartTime`. The pidfd stays open only for
-    // `HoldForReads`, until the next `Open` or `Unpin`.
+    // `HoldForReads` on the same thread, until that thread's next `Open` or `Unpin`.
     virtual std::optional<ProcessHandle> Open(quint32 Pid, quint64 StartTime);
     // Listed, not a zombie, and still the handle's process.
     virtual bool IsAlive(const ProcessHandle &Handle);
@@ -84,18 +85,18 @@ public:
     // Clock ticks of a process as 100-nanosecond units.
     quint64 TicksTo100ns(quint64 Ticks);
 
-    // Several reads of one process in a row (a process seen for the first time) share one
-    // pin: the one the last `Open` found the process with, kept until `Unpin`. Each read still
-    // counts only when the process has not ended meanwhile.
+    // Several reads of one process in a row on one thread (a process seen for the first time)
+    // share one pin: the one that thread's last `Open` found the process with, kept until its
+    // `Unpin`. Each read still counts only when the process has not ended meanwhile.
     void HoldForReads(const ProcessHandle &Handle);
     void Unpin();
-    // The pin held for `Handle`, or null.
+    // The pin the calling thread holds for `Handle`, or null.
     const PidFd *HeldPin(const ProcessHandle &Handle) const;
-
-private:
-    std::unique_ptr<PidFd> m_Opened; // the pidfd of the last `Open`
-    std::unique_ptr<PidFd> m_Held;
-    ProcessHandle m_OpenedHandle, m_HeldHandle;
+    // That pin, shared, so that reads of the same process on another thread go on using it
+    // (through HoldShared there); null when the calling thread holds none for `Handle`.
+    std::shared_ptr<const PidFd> SharePin(const ProcessHandle &Handle) const;
+    // Holds a shared pin (null: none) for reads of `Handle` on the calling thread until its Unpin.
+    void HoldShared(std::shared_ptr<const PidFd> Pin, const ProcessHandle &Handle);
 };
 
 // The process-wide real source.

@@ -104,9 +104,10 @@ protected:
     }
     void Show(quint32 Pid)
     {
-        form->ProcessPage->ProcessTick();
+        Tick();
         Select({Pid});
         form->ProcessPage->lvProcessesClick(List());
+        EXPECT_TRUE(Settle());
     }
     TProcessItem *Item(quint32 Pid) const { return form->ProcessPage->objProcesses->ItemByPID(Pid); }
     QString Value(const QString &Label) const { return dtest::LineValue(form->Details->redtDetails, Label); }

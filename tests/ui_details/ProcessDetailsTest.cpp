@@ -80,12 +80,15 @@ protected:
         form->tmrProcess->stop();
         form->tmrTraffic->stop();
         form->tmrSystem->stop();
+        form->ProcessPage->AnswerWait = 10000;
         form->show();
+        EXPECT_TRUE(Settle());
     }
     void Click(quint32 pid)
     {
         Select({pid});
         form->ProcessPage->lvProcessesClick(List());
+        EXPECT_TRUE(Settle());
     }
     QString Text() const { return form->Details->redtDetails->toPlainText(); }
 
@@ -241,7 +244,7 @@ TEST_F(ProcessDetails, NoSelectionOrVanishedProcessLeavesOnlyTheHint)
     ASSERT_TRUE(form->Details->pnlDetails->isVisible());
     // The process ends; its row goes on the next refresh and the refresh button finds nothing.
     counting.remove(a);
-    form->ProcessPage->ProcessTick();
+    Tick();
     EXPECT_EQ(Row(a), nullptr);
     form->Details->btnRefreshDetailsClick(form->Details->btnRefreshDetails);
     EXPECT_EQ(Text(), kHint);

@@ -34,8 +34,13 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <deque>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <vector>
 
 namespace ptest {
@@ -69,13 +74,74 @@ struct FakeProc
     std::optional<std::vector<bool>> affinity;
 };
 
-// The process table the form sees: only what the test put there.
+// The process table the form sees: only what the test put there. The list's worker and readers
+// read it from threads of their own: every read holds `lock`, and a test that changes the table
+// while the form may be reading (the timer runs) holds it too.
 class FakeSource : public platform::processes::ProcessSource
 {
 public:
     std::vector<FakeProc> procs;
     unsigned cpus = 4;
     quint64 clock = 1;
+    std::recursive_mutex lock;
+
+    // The reads that wait on a process (its command line and memory map, its program file) wait,
+    // for the processes listed here, until the test lets them go; `slowReads` counts such reads
+    // of each process, and `waitingMost` the most that waited at once.
+    void block(quint32 pid)
+    {
+        std::lock_guard g(gate);
+        blocked.insert(pid);
+    }
+    void release(quint32 pid)
+    {
+        {
+            std::lock_guard g(gate);
+            blocked.erase(pid);
+        }
+        opened.notify_all();
+    }
+    void releaseAll()
+    {
+        {
+            std::lock_guard g(gate);
+            blocked.clear();
+        }
+        opened.notify_all();
+    }
+    int slowReadsOf(quint32 pid)
+    {
+        std::lock_guard g(gate);
+        const auto it = slowReads.find(pid);
+        return it == slowReads.end() ? 0 : it->second;
+    }
+    int waitingNow()
+    {
+        std::lock_guard g(gate);
+        return waiting;
+    }
+    int waitingMost()
+    {
+        std::lock_guard g(gate);
+        return most;
+    }
+    // Reads that waited end, and every read left the table, before it goes.
+    ~FakeSource() override
+    {
+        releaseAll();
+        QDeadlineTimer deadline(10000);
+        for (int still = 0; still < 20 && !deadline.hasExpired(); still = calls == 0 ? still + 1 : 0)
+            QThread::msleep(5);
+    }
+
+    // A read of the table in progress.
+    struct Call
+    {
+        explicit Call(FakeSource *S) : s(S) { ++s->calls; }
+        ~Call() { --s->calls; }
+        FakeSource *s;
+    };
+    std::atomic<int> calls{0};
 
     FakeProc *find(quint32 pid)
     {
@@ -94,6 +160,8 @@ public:
 
     bool EnumeratePrimary(std::vector<ProcessEntry> &out) override
     {
+        Call c(this);
+        std::lock_guard g(lock);
         for (const FakeProc &p : procs) {
             ProcessEntry e;
             e.Pid = p.pid;
@@ -108,12 +176,21 @@ public:
     bool EnumerateFallback(std::vector<ProcessEntry> &) override { return false; }
     std::optional<ProcessHandle> Open(quint32 pid, quint64 start) override
     {
+        Call c(this);
+        std::lock_guard g(lock);
         FakeProc *p = find(pid);
         return (p && p->startTime == start) ? std::optional(ProcessHandle{qint32(pid), start, true}) : std::nullopt;
     }
-    bool IsAlive(const ProcessHandle &h) override { return find(h) != nullptr; }
+    bool IsAlive(const ProcessHandle &h) override
+    {
+        Call c(this);
+        std::lock_guard g(lock);
+        return find(h) != nullptr;
+    }
     std::optional<ProcStat> Stat(const ProcessHandle &h) override
     {
+        Call c(this);
+        std::lock_guard g(lock);
         ++reads;
         FakeProc *p = find(h);
         if (!p)
@@ -126,6 +203,8 @@ public:
     }
     std::optional<quint32> Uid(const ProcessHandle &h) override
     {
+        Call c(this);
+        std::lock_guard g(lock);
         ++reads;
         FakeProc *p = find(h);
         return p ? std::optional(p->uid) : std::nullopt;
@@ -134,6 +213,8 @@ public:
     QString DomainName() override { return QStringLiteral("host"); }
     std::optional<QString> ExePath(const ProcessHandle &h) override
     {
+        Call c(this);
+        std::lock_guard g(lock);
         ++reads;
         FakeProc *p = find(h);
         return (p && !p->exe.isEmpty()) ? std::optional(p->exe) : std::nullopt;
@@ -141,16 +222,21 @@ public:
     // The scripted image is the file at `image`, or else at `exe`, as it is now.
     QString imageFile(const ProcessHandle &h)
     {
+        std::lock_guard g(lock);
         FakeProc *p = find(h);
         return p ? (p->image.isEmpty() ? p->exe : p->image) : QString();
     }
     std::optional<platform::files::FileIdentity> ImageIdentity(const ProcessHandle &h) override
     {
+        Call c(this);
+        waitIfBlocked(h);
         const QString file = imageFile(h);
         return file.isEmpty() ? std::nullopt : platform::files::IdentityWithoutLinks(QFile::encodeName(file));
     }
     int OpenImage(const ProcessHandle &h) override
     {
+        Call c(this);
+        waitIfBlocked(h);
         const QString file = imageFile(h);
         QString why;
         return file.isEmpty() ? -1 : platform::files::OpenHandle(file, platform::files::HandleAccess::Read, false, why);
@@ -158,6 +244,9 @@ public:
     // The kernel's path is the scripted one; the uid is the scripted user's.
     std::optional<platform::processes::ImageFacts> ImageFactsOf(const ProcessHandle &h) override
     {
+        Call c(this);
+        waitIfBlocked(h);
+        std::lock_guard g(lock);
         FakeProc *p = find(h);
         if (!p || p->exe.isEmpty())
             return std::nullopt;
@@ -168,6 +257,9 @@ public:
     }
     std::optional<QStringList> Cmdline(const ProcessHandle &h, bool *) override
     {
+        Call c(this);
+        waitIfBlocked(h);
+        std::lock_guard g(lock);
         ++reads;
         FakeProc *p = find(h);
         if (p && p->args)
@@ -176,12 +268,16 @@ public:
     }
     std::optional<MemoryStatus> Memory(const ProcessHandle &h) override
     {
+        Call c(this);
+        std::lock_guard g(lock);
         ++reads;
         FakeProc *p = find(h);
         return p ? std::optional(p->mem) : std::nullopt;
     }
     std::optional<platform::processes::ResidentMemory> Resident(const ProcessHandle &h, quint64 &) override
     {
+        Call c(this);
+        std::lock_guard g(lock);
         ++reads;
         ++residentReads;
         FakeProc *p = find(h);
@@ -189,15 +285,25 @@ public:
             return std::nullopt;
         return platform::processes::ResidentMemory{p->mem.VmRss, p->mem.VmRss - qMin(p->mem.RssAnon, p->mem.VmRss)};
     }
-    int residentReads = 0;
-    int reads = 0; // of any process's files
+    std::atomic<int> residentReads{0};
+    std::atomic<int> reads{0}; // of any process's files
+    int ModuleCount(const ProcessHandle &h) override
+    {
+        Call c(this);
+        waitIfBlocked(h);
+        return ProcessSource::ModuleCount(h);
+    }
     std::optional<SchedInfo> Sched(const ProcessHandle &h) override
     {
+        Call c(this);
+        std::lock_guard g(lock);
         FakeProc *p = find(h);
         return p ? p->sched : std::nullopt;
     }
     std::optional<std::vector<bool>> Affinity(const ProcessHandle &h) override
     {
+        Call c(this);
+        std::lock_guard g(lock);
         FakeProc *p = find(h);
         return p ? p->affinity : std::nullopt;
     }
@@ -205,7 +311,33 @@ public:
     std::optional<quint64> IdleTime() override { return 0; }
     // Each look at the clock is a second later, unless the test moves the clock itself.
     bool frozenClock = false;
-    quint64 MonotonicNow() override { return frozenClock ? clock : clock += 10000000; }
+    quint64 MonotonicNow() override
+    {
+        Call c(this);
+        std::lock_guard g(lock);
+        return frozenClock ? clock : clock += 10000000;
+    }
+
+private:
+    void waitIfBlocked(const ProcessHandle &h)
+    {
+        std::unique_lock g(gate);
+        const quint32 pid = quint32(h.Pid);
+        ++slowReads[pid];
+        if (!blocked.count(pid))
+            return;
+        ++waiting;
+        most = std::max(most, waiting);
+        opened.wait(g, [&] { return !blocked.count(pid); });
+        --waiting;
+    }
+
+    std::mutex gate;
+    std::condition_variable opened;
+    std::set<quint32> blocked;
+    std::map<quint32, int> slowReads;
+    int waiting = 0;
+    int most = 0;
 };
 
 // A child process of the test: the only kind of real process a test acts on.
@@ -316,14 +448,41 @@ protected:
     }
 
     // Creates and shows the form over `source` (or over the system's table), its timer stopped so
-    // that each tick is the test's own.
+    // that each tick is the test's own, and waits until its list is in.
     void Create(bool RealSource = false)
     {
         form = std::make_unique<TFormMain>(nullptr, RealSource ? nullptr : &source);
         form->tmrProcess->stop();
         form->tmrTraffic->stop();
         form->tmrSystem->stop();
+        // The tests that do not weigh the window's wait for a read give a loaded machine longer.
+        form->ProcessPage->AnswerWait = 10000;
         form->show();
+        EXPECT_TRUE(Settle());
+    }
+
+    // Runs the window until nothing is on its way to the process page (a pass, counters, details).
+    bool Settle()
+    {
+        QDeadlineTimer deadline(30000);
+        while (!form->ProcessPage->Settled() && !deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            QThread::msleep(1);
+        }
+        QCoreApplication::processEvents();
+        return form->ProcessPage->Settled();
+    }
+    // One tick of the process timer, taken in.
+    void Tick()
+    {
+        form->ProcessPage->ProcessTick();
+        EXPECT_TRUE(Settle());
+    }
+    // The page selected again (or filled anew), with the pass it asks for taken in.
+    void Fill()
+    {
+        form->ProcessPage->FillProcessList();
+        EXPECT_TRUE(Settle());
     }
 
     Child &Spawn()

@@ -389,7 +389,7 @@ TEST_F(ProcessCommands, EndToEndTerminateOnTheLiveList)
     EXPECT_TRUE(shown[0].Text.endsWith(QStringLiteral("结束进程：sleep [%1]").arg(c.pid)));
     ASSERT_TRUE(c.waitEnded());
     EXPECT_NE(Row(c.pid), nullptr) << "the row goes with the next tick, not before";
-    form->ProcessPage->ProcessTick();
+    Tick();
     EXPECT_EQ(Row(c.pid), nullptr);
 }
 
@@ -444,7 +444,7 @@ TEST_F(ProcessCommands, DetailsPanelFollowsTheCommandsAndForgetsAnEndedProcess)
     answers = {3};
     form->ProcessPage->btnTerminateProcessClick(form->ProcessPage->btnTerminateProcess);
     ASSERT_TRUE(c.waitEnded());
-    form->ProcessPage->ProcessTick();
+    Tick();
     EXPECT_EQ(Row(c.pid), nullptr);
     EXPECT_FALSE(details->toPlainText().contains(QString::number(c.pid))) << details->toPlainText().toStdString();
     EXPECT_EQ(details->toPlainText(), QStringLiteral("(请点击列表查看相关详细信息)"));

@@ -1,5 +1,7 @@
 #include "Fixture.h"
 
+#include "common/ServiceList.h"
+
 #include "ui/DisplayTexts.h"
 
 #include <QApplication>
@@ -49,12 +51,14 @@ TEST_F(ProcessPage, RowsFollowTheProcessesOnEveryPage)
     EXPECT_EQ(Row(a)->text(6), QStringLiteral("/opt/fake/alpha"));
 
     form->btnLeftMenu_ServiceClick(form->btnLeftMenu_Service);
+    // The service page's own reading changes the status line once it is in.
+    ASSERT_TRUE(tvtest::WaitForServices(form->ServicePage->objServices));
     const QString status = form->lblTopBarInfo->text();
     source.procs.push_back(Proc(b, QStringLiteral("beta"), 4 << 20));
-    form->ProcessPage->ProcessTick();
+    Tick();
     ASSERT_NE(Row(b), nullptr) << "a new process gets its row while another page is shown";
     source.remove(a);
-    form->ProcessPage->ProcessTick();
+    Tick();
     EXPECT_EQ(Row(a), nullptr) << "an ended process loses its row while another page is shown";
     EXPECT_EQ(form->lblTopBarInfo->text(), status);
     // A removal for an identifier without a row changes nothing.
@@ -72,14 +76,14 @@ TEST_F(ProcessPage, CellsAndStatusFollowOnlyWhileThePageIsVisible)
     EXPECT_EQ(Row(a)->text(3), QStringLiteral("00"));
 
     source.find(a)->mem.VmRss = 16 << 20;
-    form->ProcessPage->ProcessTick();
+    Tick();
     EXPECT_EQ(Row(a)->text(4), Kb(16 << 20));
     EXPECT_EQ(form->lblTopBarInfo->text(), QStringLiteral("[进程管理] 进程: 2"));
 
     form->btnLeftMenu_NetworkClick(form->btnLeftMenu_Network);
     source.find(a)->mem.VmRss = 32 << 20;
     source.procs.push_back(Proc(kNoSuchPid + 2, QStringLiteral("beta"), 1 << 20));
-    form->ProcessPage->ProcessTick();
+    Tick();
     EXPECT_EQ(Row(a)->text(4), Kb(16 << 20)) << "hidden page: cells keep their text";
     EXPECT_NE(form->lblTopBarInfo->text(), QStringLiteral("[进程管理] 进程: 3"));
 }
@@ -96,23 +100,23 @@ TEST_F(ProcessPage, MemoryCellsForZeroSmallAndLargeCounters)
     // A new row has empty cells for zero counters until a tick of the visible page fills them.
     form->btnLeftMenu_SystemClick(form->btnLeftMenu_System);
     source.procs.push_back(Proc(b, QStringLiteral("beta"), 0));
-    form->ProcessPage->ProcessTick();
+    Tick();
     ASSERT_NE(Row(b), nullptr);
     EXPECT_EQ(Row(b)->text(4), QString());
     EXPECT_EQ(Row(b)->text(5), QString());
     form->btnLeftMenu_ProcessClick(form->btnLeftMenu_Process);
-    form->ProcessPage->ProcessTick();
+    Tick();
     EXPECT_EQ(Row(b)->text(4), QStringLiteral("N/A"));
 
     // Halves round to even; counters beyond 4 GiB are shown whole.
     source.find(a)->mem.VmRss = 1536;
     source.find(b)->mem.VmRss = 2560;
-    form->ProcessPage->ProcessTick();
+    Tick();
     EXPECT_EQ(Row(a)->text(4), QStringLiteral("2 K"));
     EXPECT_EQ(Row(b)->text(4), QStringLiteral("2 K"));
     source.find(b)->mem.VmRss = 7ull << 30;
     source.find(b)->mem.RssAnon = 6ull << 30;
-    form->ProcessPage->ProcessTick();
+    Tick();
     EXPECT_EQ(Row(b)->text(4), Kb(7ull << 30));
     EXPECT_EQ(Row(b)->text(5), Kb(6ull << 30));
     EXPECT_EQ(Kb(6ull << 30), QLocale().toString(6 << 20) + QStringLiteral(" K"));
@@ -140,7 +144,7 @@ TEST_F(ProcessPage, DictionaryStateColoursTheRows)
     QString version;
     GetDictVersionIn(dict, version);
     ASSERT_EQ(version, QStringLiteral("2031-02-03"));
-    form->ProcessPage->FillProcessList();
+    Fill();
     EXPECT_EQ(colour(h), QColor(0, 0, 0));
     EXPECT_EQ(colour(e), QColor(0xFF, 0, 0)) << "the look-up ignores case";
     EXPECT_EQ(colour(u), QColor(0, 0, 0xFF));
@@ -178,7 +182,7 @@ TEST_F(ProcessPage, SortingByColumnsAndDirections)
 
     // The tick sorts a new row in.
     source.procs.push_back(Proc(5000000, QStringLiteral("delta")));
-    form->ProcessPage->ProcessTick();
+    Tick();
     EXPECT_EQ(RowPids(), (QList<quint32>{0, 5000000, mid, nine, ten}));
 }
 
@@ -245,9 +249,9 @@ TEST_F(ProcessPage, CompletedDetailsReachTheRow)
     source.procs[0].exe.clear();
     Create();
     EXPECT_EQ(Row(late)->text(6), QString());
-    form->ProcessPage->ProcessTick();
+    Tick();
     source.find(late)->exe = QStringLiteral("/opt/fake/late-binary");
-    form->ProcessPage->ProcessTick();
+    Tick();
     EXPECT_EQ(Row(late)->text(6), QStringLiteral("/opt/fake/late-binary"));
     EXPECT_EQ(Row(late)->text(2), QStringLiteral("user1000"));
 }
@@ -320,7 +324,7 @@ TEST_F(ProcessPage, ViewStaysOnItsProcessesWhileRowsComeAndGoAboveIt)
             source.remove(pidOf(i));
         for (int i : step.started)
             source.procs.push_back(Proc(pidOf(i) + 5, QStringLiteral("new%1").arg(i)));
-        form->ProcessPage->ProcessTick();
+        Tick();
         // An ended process at the top leaves its place to the one before it, as the next one
         // keeps its own.
         EXPECT_EQ(pidAt(1), pidOf(step.stays < 0 ? step.top : step.stays));
@@ -337,7 +341,7 @@ TEST_F(ProcessPage, ViewStaysOnItsProcessesWhileRowsComeAndGoAboveIt)
     Select({pidOf(100)});
     aim(pidOf(20));
     source.procs.push_back(Proc(pidOf(10) + 5, QStringLiteral("late")));
-    form->ProcessPage->ProcessTick();
+    Tick();
     const QRect selected = List()->visualItemRect(Row(pidOf(100)));
     EXPECT_TRUE(List()->viewport()->rect().contains(selected)) << selected.y();
 }
@@ -356,7 +360,7 @@ TEST_F(ProcessPage, ViewAtTheTopStaysThereAndInAnOrderThatMovesKeepsItsOffset)
         for (auto it = busy.cbegin(); it != busy.cend(); ++it)
             source.find(it.key())->cpuTicks += it.value();
         source.clock += 10000000;
-        form->ProcessPage->ProcessTick();
+        Tick();
     };
     // The process takes the lead of the CPU or memory order (descending: the top consumers first).
     int leads = 0;
@@ -429,7 +433,7 @@ TEST_F(ProcessPage, BringingTheSelectedRowIntoViewKeepsTheListScrolledSideways)
     EXPECT_EQ(across->value(), 300);
     List()->scrollToTop();
     source.procs.push_back(Proc(kNoSuchPid + 100, QStringLiteral("late")));
-    form->ProcessPage->ProcessTick();
+    Tick();
     EXPECT_EQ(across->value(), 300);
     const QRect selected = List()->visualItemRect(Row(kNoSuchPid + 50));
     EXPECT_GE(selected.top(), 0);

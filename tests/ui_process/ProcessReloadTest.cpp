@@ -64,7 +64,7 @@ TEST_F(ProcessRows, NewProgramAndNewUserReachTheRowWithinTwoTicks)
     QString version;
     GetDictVersionIn(dict, version); // the form read its own; the test's is read from here on
     ASSERT_EQ(version, QStringLiteral("2031-02-03"));
-    form->ProcessPage->FillProcessList();
+    Fill();
     ASSERT_NE(Row(pid), nullptr);
     EXPECT_EQ(Row(pid)->text(0), QStringLiteral("sh"));
     EXPECT_EQ(Colour(pid), QColor(0, 0, 0xFF)) << "not in the dictionary";
@@ -79,8 +79,8 @@ TEST_F(ProcessRows, NewProgramAndNewUserReachTheRowWithinTwoTicks)
         ASSERT_TRUE(changer->step());
         ASSERT_TRUE(WaitUntil([&] { return platform::processes::ReadEffectiveUid(changer->pid()) == 65534u; }));
     }
-    form->ProcessPage->ProcessTick();
-    form->ProcessPage->ProcessTick();
+    Tick();
+    Tick();
     ASSERT_NE(Row(pid), nullptr);
     EXPECT_EQ(Row(pid)->text(0), QStringLiteral("sleep"));
     EXPECT_EQ(Row(pid)->text(6), QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath());
