@@ -519,6 +519,10 @@ protected:
         form->tmrSystem->stop();
         form->show();
         EXPECT_EQ(form->DataDir, home + QStringLiteral("/.local/share/taskvane/"));
+        // The process list is read beside the window; its rows come when the first pass is in.
+        QDeadlineTimer deadline(10000);
+        while (!form->ProcessPage->Settled() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     QTreeWidget *Autoruns() const { return form->AutorunPage->lvAutoruns; }
     // The autorun list is read beside the window; its rows come when it is in.

@@ -604,10 +604,12 @@ TEST_F(SearchValues, TheSearchBoxTakesTheSelectedItemsValueNotItsShownText)
             menu[c.page]->Click();
             ASSERT_TRUE(tvtest::WaitForServices(form->ServicePage->objServices));
             ASSERT_TRUE(nettest::WaitForNetwork(form->NetworkPage));
-            QDeadlineTimer deadline(30000);
-            while (form->AutorunPage->objAutoruns->Refreshing() && !deadline.hasExpired())
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         }
+        // The lists are read beside the window: their rows come when their readings are in.
+        QDeadlineTimer deadline(30000);
+        while ((form->AutorunPage->objAutoruns->Refreshing() || !form->ProcessPage->Settled()) &&
+               !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         ASSERT_TRUE(Select(c.page, c.column, c.cell));
         form->ListPage(c.page)->HotColumn = c.hot;
         form->edtSearch->clear();

@@ -258,7 +258,7 @@ protected:
 TEST_F(ForeignEnvironment, ThePluginsOfAnotherUserAreNeverLoaded)
 {
     for (auto [what, env] : Environments()) {
-        env.insert(QStringLiteral("TASKVANE_TEST_CLOSE_AFTER_MS"), QStringLiteral("300"));
+        env.insert(QStringLiteral("TASKVANE_TEST_CLOSE_AFTER_MS"), QStringLiteral("2000"));
         const PrivateRun run = RunPrivately(kProgram, {}, env);
         ASSERT_TRUE(run.Finished) << what.toStdString() << ": " << run.Output.toStdString();
         EXPECT_TRUE(run.Output.contains(QStringLiteral("window title: Taskvane"))) << run.Output.toStdString();
@@ -272,7 +272,7 @@ TEST_F(ForeignEnvironment, ThePluginsOfAnotherUserAreNeverLoaded)
     env.insert(QStringLiteral("HOME"), RootHome());
     env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
     env.insert(QStringLiteral("QT_PLUGIN_PATH"), own.file(QStringLiteral("plugins")));
-    env.insert(QStringLiteral("TASKVANE_TEST_CLOSE_AFTER_MS"), QStringLiteral("300"));
+    env.insert(QStringLiteral("TASKVANE_TEST_CLOSE_AFTER_MS"), QStringLiteral("2000"));
     ASSERT_TRUE(RunPrivately(kProgram, {}, env).Finished);
     EXPECT_EQ(Marks(own.file(QStringLiteral("plugins")), QStringLiteral("loaded-by-*")),
               own.file(QStringLiteral("plugins/imageformats/loaded-by-0")).toStdString());
