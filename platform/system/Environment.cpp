@@ -279,19 +279,13 @@ const QList<QByteArray> kFolderLists = {"QT_PLUGIN_PATH",
                                         "XDG_DATA_DIRS"};
 
 // Files whose code is loaded, or that name code to load or commands to run.
-const QList<QByteArray> kFileLists = {"__EGL_VENDOR_LIBRARY_FILENAMES",
-                                      "VK_ICD_FILENAMES",
-                                      "VK_DRIVER_FILES",
-                                      "GTK_IM_MODULE_FILE",
-                                      "GDK_PIXBUF_MODULE_FILE",
-                                      "LD_PRELOAD",
-                                      "LD_AUDIT",
-                                      "OPENSSL_CONF",
-                                      "BASH_ENV",
-                                      "ENV"};
+const QList<QByteArray> kFileLists = {
+    "__EGL_VENDOR_LIBRARY_FILENAMES", "VK_ICD_FILENAMES", "VK_DRIVER_FILES", "GTK_IM_MODULE_FILE",
+    "GDK_PIXBUF_MODULE_FILE",         "OPENSSL_CONF",     "BASH_ENV",        "ENV"};
 
-// Modules by name (looked for in the folders above) or by path.
-const QList<QByteArray> kModuleLists = {"GTK_MODULES", "GTK3_MODULES"};
+// Modules and libraries by name (looked for in the folders above, or the loader's own) or by
+// path; the loader's lists may be separated by blanks too.
+const QList<QByteArray> kModuleLists = {"GTK_MODULES", "GTK3_MODULES", "LD_PRELOAD", "LD_AUDIT"};
 
 // Commands that open an address: a program found on the search path, or a path.
 const QList<QByteArray> kBrowserLists = {"BROWSER", "DEFAULT_BROWSER"};
@@ -589,10 +583,10 @@ EnvironmentMap OwnEnvironmentOf(const EnvironmentMap &Env, const ProcessFacts &F
             SetOrRemove(own, name, Filtered(own.value(name), false, IsTrustedFolderEntry));
     for (const QByteArray &name : kFileLists)
         if (own.contains(name))
-            SetOrRemove(own, name, Filtered(own.value(name), name == "LD_PRELOAD", IsTrustedFileEntry));
+            SetOrRemove(own, name, Filtered(own.value(name), false, IsTrustedFileEntry));
     for (const QByteArray &name : kModuleLists)
         if (own.contains(name))
-            SetOrRemove(own, name, Filtered(own.value(name), false, [](const QByteArray &Entry) {
+            SetOrRemove(own, name, Filtered(own.value(name), name == "LD_PRELOAD", [](const QByteArray &Entry) {
                             return !Entry.contains('/') || IsTrustedFileEntry(Entry);
                         }));
     QByteArray path = Filtered(own.value("PATH"), false, IsTrustedFolderEntry);

@@ -42,8 +42,9 @@ QString ForeignEnvironmentReason(const EnvironmentMap &Env, const ProcessFacts &
 // XDG_CONFIG_DIRS and XDG_DATA_DIRS and of PATH must be a trusted folder
 // (files::IsTrustedFolder), every file such a variable names (LD_PRELOAD,
 // __EGL_VENDOR_LIBRARY_FILENAMES, ...) a trusted file, and every browser BROWSER names a program
-// on that path or a trusted file; anything else is left out. A bus address stays only when
-// IsOwnBusAddress.
+// on that path or a trusted file; anything else is left out. A library named without a folder
+// (LD_PRELOAD, GTK_MODULES) stays: it is looked for in those folders only. A bus address stays
+// only when IsOwnBusAddress.
 EnvironmentMap OwnEnvironment(const EnvironmentMap &Env, const ProcessFacts &Facts);
 
 // The most of the display's cookie file that is read from another user's environment.

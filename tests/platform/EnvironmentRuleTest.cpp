@@ -300,11 +300,19 @@ TEST_F(EnvironmentRule, CodeAndProgramsComeOnlyFromFoldersNobodyElseCanChange)
         ASSERT_TRUE(tvtest::WriteFile(dir.file(QLatin1String(file)), "x"));
     ASSERT_EQ(::chmod(Native(dir.file(QStringLiteral("good/writable.so"))).constData(), 0666), 0);
     const QByteArray good = Good() + "/lib.so", open = Native(dir.file(QStringLiteral("open/lib.so")));
-    for (const char *name : {"LD_PRELOAD", "__EGL_VENDOR_LIBRARY_FILENAMES", "GTK_IM_MODULE_FILE"})
+    // The loader looks for a library named without a folder in the system's library folders (and
+    // those of LD_LIBRARY_PATH, judged above); any other file named without one would be looked
+    // for in the working folder.
+    for (const auto &[name, bare] : {std::pair{"LD_PRELOAD", true},
+                                     {"LD_AUDIT", true},
+                                     {"__EGL_VENDOR_LIBRARY_FILENAMES", false},
+                                     {"GTK_IM_MODULE_FILE", false}})
         EXPECT_EQ(
             OwnEnvironment(With(name, good + ':' + open + ':' + Good() + "/writable.so:lib.so"), kOwn).value(name),
-            good)
+            bare ? good + ":lib.so" : good)
             << name;
+    EXPECT_EQ(OwnEnvironment(With("LD_PRELOAD", "libgtk3-nocsd.so.0 " + open + ' ' + good), kOwn).value("LD_PRELOAD"),
+              "libgtk3-nocsd.so.0:" + good);
     EXPECT_EQ(OwnEnvironment(With("GTK_MODULES", "gail:" + open + ":atk-bridge"), kOwn).value("GTK_MODULES"),
               "gail:atk-bridge");
     EXPECT_EQ(OwnEnvironment(With("BROWSER", good + " --new %s:" + open + ":firefox:./browser"), kOwn).value("BROWSER"),
