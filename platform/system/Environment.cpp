@@ -665,6 +665,11 @@ void SettleEnvironment()
     const QString reason = ForeignEnvironmentReason(before, facts);
     QByteArray cookies;
     EnvironmentMap after = OwnEnvironmentOf(before, facts, reason, &cookies);
+    // Without one the toolkit would make a session folder of its own in /tmp, whose name anyone
+    // may take first.
+    if (!after.contains("XDG_RUNTIME_DIR"))
+        if (const auto folder = InstanceFolder::Open())
+            after.insert("XDG_RUNTIME_DIR", QFile::encodeName(folder->Path()));
     // Another user's cookie file is read by its name while the toolkit connects: a copy of what
     // was checked, so that the file cannot turn into a FIFO or grow without end in between.
     if (!reason.isEmpty() && after.contains("XAUTHORITY")) {

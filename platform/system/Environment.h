@@ -55,9 +55,11 @@ EnvironmentMap CurrentEnvironment();
 
 // Replaces the process's environment by OwnEnvironment of it. The first thing main() does: before
 // any thread and before the application object, which loads plugins and connects to buses as the
-// environment says. Everything the program starts inherits the result. The display's cookies
-// kept from another user's environment are handed to the toolkit as a private copy of what was
-// checked, which the user cannot change before the toolkit reads it, until ToolkitStarted().
+// environment says. Everything the program starts inherits the result. Without a session folder
+// of the user's, XDG_RUNTIME_DIR is the program's own private folder (InstanceFolder), so that the
+// toolkit makes none of its own in /tmp. The display's cookies kept from another user's
+// environment are handed to the toolkit as a private copy of what was checked, which the user
+// cannot change before the toolkit reads it, until ToolkitStarted().
 void SettleEnvironment();
 
 // Called once the application object exists (it has reached the display): the cookie file's name

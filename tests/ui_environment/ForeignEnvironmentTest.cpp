@@ -578,3 +578,38 @@ TEST_F(ForeignEnvironment, TheStartEndsWhateverTheDisplayCookieFileOfAnotherUser
         EXPECT_TRUE(opened.first().second.contains(QStringLiteral("XAUTHORITY=") + copy)) << what.toStdString();
     }
 }
+
+TEST(OwnSessionFolder, WithoutOneTheToolkitKeepsItsFilesInTheProgramsPrivateFolder)
+{
+    if (!QFile::exists(kProbe))
+        GTEST_SKIP() << "the probe is not built";
+    tvtest::TempDir dir;
+    for (const char *folder : {"home", "run", "run-user", "tmp"})
+        ASSERT_TRUE(QDir(dir.path()).mkdir(QLatin1String(folder)));
+    QProcessEnvironment env;
+    const QProcessEnvironment mine = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "PATH"})
+        if (mine.contains(QLatin1String(name)))
+            env.insert(QLatin1String(name), mine.value(QLatin1String(name)));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("HOME"), dir.file(QStringLiteral("home")));
+    // The toolkit would make its own in the temporary folder.
+    env.insert(QStringLiteral("TMPDIR"), dir.file(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("TASKVANE_TEMP_DIR"), dir.file(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("TASKVANE_RUN_DIR"), dir.file(QStringLiteral("run")));
+    env.insert(QStringLiteral("TASKVANE_RUN_USER_DIR"), dir.file(QStringLiteral("run-user")));
+    QProcess probe;
+    probe.setProcessEnvironment(env);
+    probe.setProcessChannelMode(QProcess::MergedChannels);
+    probe.start(kProbe, {QStringLiteral("env")});
+    ASSERT_TRUE(probe.waitForFinished(60000));
+    const QString output = QString::fromUtf8(probe.readAll());
+    const QString own =
+        dir.file(QStringLiteral("%1/taskvane-%2").arg(::geteuid() == 0 ? "run" : "tmp").arg(::geteuid()));
+    EXPECT_TRUE(output.split(QLatin1Char('\n')).contains(QStringLiteral("XDG_RUNTIME_DIR=") + own))
+        << output.toStdString();
+    EXPECT_FALSE(output.contains(QStringLiteral("XDG_RUNTIME_DIR not set"))) << output.toStdString();
+    const QStringList made =
+        QDir(dir.file(QStringLiteral("tmp"))).entryList({QStringLiteral("runtime-*")}, QDir::AllEntries);
+    EXPECT_TRUE(made.isEmpty()) << made.join(QLatin1Char(' ')).toStdString();
+}
