@@ -20,6 +20,7 @@ int main(int argc, char **argv)
     // the running user's own.
     platform::system::SettleEnvironment();
     QApplication app(argc, argv);
+    platform::system::ToolkitStarted();
 
     // Asked to end (the session ends, Ctrl-C in a terminal), the program ends as when the user
     // closes it: every window is closed, a question still open included, and the loops end.

@@ -2,18 +2,22 @@
 
 #include "platform/Logging.h"
 #include "platform/files/OwnFolder.h"
+#include "platform/files/RegularFile.h"
 #include "platform/system/UserSession.h"
 
 #include <QFile>
 #include <QList>
-#include <QSet>
 #include <QStringList>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 
 #include <fcntl.h>
 #include <sys/auxv.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,26 +27,222 @@ namespace platform::system {
 
 namespace {
 
-// What the display, the locale and the terminal need, kept from another user's environment: none
-// of it loads code or chooses a peer other than the display itself.
-const QSet<QByteArray> kDisplayVariables = {"DISPLAY",
-                                            "XAUTHORITY",
-                                            "WAYLAND_DISPLAY",
-                                            "WAYLAND_SOCKET",
-                                            "XDG_SESSION_TYPE",
-                                            "XDG_CURRENT_DESKTOP",
-                                            "XDG_SESSION_DESKTOP",
-                                            "DESKTOP_SESSION",
-                                            "TERM",
-                                            "COLORTERM",
-                                            "QT_QPA_PLATFORM",
-                                            "QT_SCALE_FACTOR",
-                                            "QT_SCREEN_SCALE_FACTORS",
-                                            "QT_AUTO_SCREEN_SCALE_FACTOR",
-                                            "QT_ENABLE_HIGHDPI_SCALING",
-                                            "QT_SCALE_FACTOR_ROUNDING_POLICY",
-                                            "QT_FONT_DPI",
-                                            "QT_LOGGING_RULES"};
+// The forms a variable kept from another user's environment may take.
+enum class Form {
+    DisplayName,    // [host]:display[.screen]: an X server by its name, never a socket's path
+    CookieFile,     // a regular file of at most kCookieFileLimit bytes, read once
+    SocketName,     // a plain name, looked for in the session folder
+    Name,           // one word: letters and digits, then also "_.+-"
+    NameList,       // names separated by ':'
+    LocaleName,     // a name the C library looks for in the system's locale folders
+    LocaleList,     // locale names separated by ':'
+    ZoneName,       // a zone by its name in the system's zone folder, or a zone rule
+    PlatformName,   // a display platform of a fixed list, without options
+    Number,         // a decimal number
+    ScreenFactors,  // numbers, or screen=number, separated by ';'
+    RoundingPolicy, // one of the toolkit's rounding policies
+    Text,           // printable text
+};
+
+struct KeptVariable
+{
+    const char *Name;
+    Form Shape;
+};
+
+// Everything taken from another user's environment, and the form it must have; the rest is
+// dropped. None of it loads code, names a file or folder of theirs (but the display's cookies,
+// which are read once, bounded) or chooses a peer other than the display itself.
+const KeptVariable kKeptFromAnother[] = {
+    // The display: which server, its cookies, the compositor's socket in the session folder.
+    {"DISPLAY", Form::DisplayName},
+    {"XAUTHORITY", Form::CookieFile},
+    {"WAYLAND_DISPLAY", Form::SocketName},
+    // The session's kind and desktop: the toolkit chooses its platform and theme by them, among
+    // its own plugins.
+    {"XDG_SESSION_TYPE", Form::Name},
+    {"XDG_CURRENT_DESKTOP", Form::NameList},
+    {"XDG_SESSION_DESKTOP", Form::Name},
+    {"DESKTOP_SESSION", Form::Name},
+    // The locale: a name with a slash is a folder the C library would read the locale from.
+    {"LANG", Form::LocaleName},
+    {"LANGUAGE", Form::LocaleList},
+    {"LC_ALL", Form::LocaleName},
+    {"LC_CTYPE", Form::LocaleName},
+    {"LC_NUMERIC", Form::LocaleName},
+    {"LC_TIME", Form::LocaleName},
+    {"LC_COLLATE", Form::LocaleName},
+    {"LC_MONETARY", Form::LocaleName},
+    {"LC_MESSAGES", Form::LocaleName},
+    {"LC_PAPER", Form::LocaleName},
+    {"LC_NAME", Form::LocaleName},
+    {"LC_ADDRESS", Form::LocaleName},
+    {"LC_TELEPHONE", Form::LocaleName},
+    {"LC_MEASUREMENT", Form::LocaleName},
+    {"LC_IDENTIFICATION", Form::LocaleName},
+    // A zone by name is read from the system's zone folder; a path would be any file.
+    {"TZ", Form::ZoneName},
+    // The terminal's kind, looked up by name in the system's terminal database.
+    {"TERM", Form::Name},
+    {"COLORTERM", Form::Name},
+    // The toolkit's platform: another one serves the window elsewhere (a network port), and
+    // options after the name open files.
+    {"QT_QPA_PLATFORM", Form::PlatformName},
+    // Scaling, as numbers.
+    {"QT_SCALE_FACTOR", Form::Number},
+    {"QT_SCREEN_SCALE_FACTORS", Form::ScreenFactors},
+    {"QT_AUTO_SCREEN_SCALE_FACTOR", Form::Number},
+    {"QT_ENABLE_HIGHDPI_SCALING", Form::Number},
+    {"QT_SCALE_FACTOR_ROUNDING_POLICY", Form::RoundingPolicy},
+    {"QT_FONT_DPI", Form::Number},
+    // Which messages are written, as text.
+    {"QT_LOGGING_RULES", Form::Text},
+};
+
+bool IsAsciiAlnum(char C)
+{
+    return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9');
+}
+
+bool IsAsciiDigits(const QByteArray &Value, qsizetype Most)
+{
+    return !Value.isEmpty() && Value.size() <= Most &&
+        std::all_of(Value.cbegin(), Value.cend(), [](char C) { return C >= '0' && C <= '9'; });
+}
+
+// A word that begins with a letter or digit, of those and `Others`, of at most `Most` bytes.
+bool IsWord(const QByteArray &Value, const char *Others, qsizetype Most)
+{
+    if (Value.isEmpty() || Value.size() > Most || !IsAsciiAlnum(Value.front()))
+        return false;
+    return std::all_of(Value.cbegin(), Value.cend(),
+                       [Others](char C) { return IsAsciiAlnum(C) || (C != '\0' && std::strchr(Others, C)); });
+}
+
+bool IsName(const QByteArray &Value)
+{
+    return IsWord(Value, "_.+-", 64);
+}
+
+// Locale names: "zh_CN.UTF-8", "sr_RS@latin", "C".
+bool IsLocaleName(const QByteArray &Value)
+{
+    return IsWord(Value, "_.+-@=,", 128) && !Value.contains("..");
+}
+
+bool IsEachOf(const QByteArray &List, char Separator, bool (*Check)(const QByteArray &))
+{
+    if (List.isEmpty())
+        return false;
+    const QList<QByteArray> items = List.split(Separator);
+    return std::all_of(items.cbegin(), items.cend(), Check);
+}
+
+bool IsNumber(const QByteArray &Value)
+{
+    const qsizetype dot = Value.indexOf('.');
+    if (dot < 0)
+        return IsAsciiDigits(Value, 4);
+    return IsAsciiDigits(Value.left(dot), 4) && IsAsciiDigits(Value.mid(dot + 1), 6);
+}
+
+bool IsDisplayName(const QByteArray &Value)
+{
+    const qsizetype colon = Value.lastIndexOf(':');
+    if (colon < 0 || Value.size() > 255)
+        return false;
+    const QByteArray host = Value.left(colon);
+    if (!host.isEmpty() && !IsWord(host, "_.-", 253))
+        return false;
+    const QByteArray rest = Value.mid(colon + 1);
+    const qsizetype dot = rest.indexOf('.');
+    return dot < 0 ? IsAsciiDigits(rest, 5) : IsAsciiDigits(rest.left(dot), 5) && IsAsciiDigits(rest.mid(dot + 1), 3);
+}
+
+// A zone rule ("CET-1CEST,M3.5.0,M10.5.0/3") or a name of the zone folder ("Europe/Paris"),
+// with or without the ':' that asks for a file: either way the C library reads it from the
+// system's zone folder when it is not a path, and it never leads out of there.
+bool IsZoneName(const QByteArray &Value)
+{
+    const QByteArray zone = Value.startsWith(':') ? Value.mid(1) : Value;
+    if (zone.isEmpty() || zone.size() > 128 || zone.startsWith('/') || zone.contains(".."))
+        return false;
+    return std::all_of(zone.cbegin(), zone.cend(), [](char C) { return C > ' ' && C < 0x7F; });
+}
+
+bool IsPlatformName(const QByteArray &Value)
+{
+    return IsEachOf(Value, ';', [](const QByteArray &Platform) {
+#if TASKVANE_TEST_VARIABLES
+        // The tests run the program without a screen.
+        if (Platform == "offscreen")
+            return true;
+#endif
+        return Platform == "xcb" || Platform == "wayland";
+    });
+}
+
+bool IsScreenFactors(const QByteArray &Value)
+{
+    return IsEachOf(Value, ';', [](const QByteArray &Factor) {
+        const qsizetype eq = Factor.indexOf('=');
+        return eq < 0 ? IsNumber(Factor) : IsName(Factor.left(eq)) && IsNumber(Factor.mid(eq + 1));
+    });
+}
+
+bool IsText(const QByteArray &Value)
+{
+    return !Value.isEmpty() && Value.size() <= 4096 &&
+        std::all_of(Value.cbegin(), Value.cend(), [](char C) { return C >= ' ' && C < 0x7F; });
+}
+
+// The display's cookies: read once, as a regular file of a file system that holds files, without
+// waiting for a FIFO, a device or a lease, and of bounded size.
+std::optional<QByteArray> CookiesOf(const QByteArray &Path)
+{
+    if (!Path.startsWith('/'))
+        return std::nullopt;
+    return files::ReadRegularFile(QFile::decodeName(Path), kCookieFileLimit);
+}
+
+// Whether `Value` has the form `Shape` allows; the cookies go to `Cookies` when they are read.
+bool HasForm(Form Shape, const QByteArray &Value, QByteArray *Cookies)
+{
+    switch (Shape) {
+    case Form::DisplayName:
+        return IsDisplayName(Value);
+    case Form::CookieFile:
+        if (const auto cookies = CookiesOf(Value)) {
+            if (Cookies)
+                *Cookies = *cookies;
+            return true;
+        }
+        return false;
+    case Form::SocketName:
+    case Form::Name:
+        return IsName(Value);
+    case Form::NameList:
+        return IsEachOf(Value, ':', IsName);
+    case Form::LocaleName:
+        return IsLocaleName(Value);
+    case Form::LocaleList:
+        return IsEachOf(Value, ':', IsLocaleName);
+    case Form::ZoneName:
+        return IsZoneName(Value);
+    case Form::PlatformName:
+        return IsPlatformName(Value);
+    case Form::Number:
+        return IsNumber(Value);
+    case Form::ScreenFactors:
+        return IsScreenFactors(Value);
+    case Form::RoundingPolicy:
+        return Value == "Round" || Value == "Ceil" || Value == "Floor" || Value == "RoundPreferFloor" ||
+            Value == "PassThrough";
+    case Form::Text:
+        return IsText(Value);
+    }
+    return false;
+}
 
 // Lists of folders that code is loaded from (or, for the XDG lists, that the system's own
 // configuration and data are read from).
@@ -79,19 +279,13 @@ const QList<QByteArray> kFolderLists = {"QT_PLUGIN_PATH",
                                         "XDG_DATA_DIRS"};
 
 // Files whose code is loaded, or that name code to load or commands to run.
-const QList<QByteArray> kFileLists = {"__EGL_VENDOR_LIBRARY_FILENAMES",
-                                      "VK_ICD_FILENAMES",
-                                      "VK_DRIVER_FILES",
-                                      "GTK_IM_MODULE_FILE",
-                                      "GDK_PIXBUF_MODULE_FILE",
-                                      "LD_PRELOAD",
-                                      "LD_AUDIT",
-                                      "OPENSSL_CONF",
-                                      "BASH_ENV",
-                                      "ENV"};
+const QList<QByteArray> kFileLists = {
+    "__EGL_VENDOR_LIBRARY_FILENAMES", "VK_ICD_FILENAMES", "VK_DRIVER_FILES", "GTK_IM_MODULE_FILE",
+    "GDK_PIXBUF_MODULE_FILE",         "OPENSSL_CONF",     "BASH_ENV",        "ENV"};
 
-// Modules by name (looked for in the folders above) or by path.
-const QList<QByteArray> kModuleLists = {"GTK_MODULES", "GTK3_MODULES"};
+// Modules and libraries by name (looked for in the folders above, or the loader's own) or by
+// path; the loader's lists may be separated by blanks too.
+const QList<QByteArray> kModuleLists = {"GTK_MODULES", "GTK3_MODULES", "LD_PRELOAD", "LD_AUDIT"};
 
 // Commands that open an address: a program found on the search path, or a path.
 const QList<QByteArray> kBrowserLists = {"BROWSER", "DEFAULT_BROWSER"};
@@ -116,18 +310,12 @@ bool IsTestVariable(const QByteArray &Name)
 #endif
 }
 
-bool KeptFromAnother(const QByteArray &Name, const QByteArray &Value)
+bool KeptFromAnother(const QByteArray &Name, const QByteArray &Value, QByteArray *Cookies)
 {
-    // A locale "name" with a slash is a folder the C library reads the locale from. A zone name
-    // (Europe/Paris) is read from the system's zone folder; a path, or a way out of that folder,
-    // names any file.
-    if (Name == "LANG" || Name == "LANGUAGE" || Name.startsWith("LC_"))
-        return !Value.contains('/');
-    if (Name == "TZ") {
-        const QByteArray zone = Value.startsWith(':') ? Value.mid(1) : Value;
-        return !zone.startsWith('/') && !zone.contains("..");
-    }
-    return kDisplayVariables.contains(Name) || IsTestVariable(Name);
+    for (const KeptVariable &kept : kKeptFromAnother)
+        if (Name == kept.Name)
+            return HasForm(kept.Shape, Value, Cookies);
+    return IsTestVariable(Name);
 }
 
 // The owner of what `Path` names (links followed), when it is absolute and there.
@@ -337,14 +525,16 @@ QByteArray DefaultSearchPath(quint32 Uid)
 namespace {
 
 // OwnEnvironment once ForeignEnvironmentReason is known: finding it out costs folder walks and
-// connections to the buses' sockets.
-EnvironmentMap OwnEnvironmentOf(const EnvironmentMap &Env, const ProcessFacts &Facts, const QString &ForeignReason)
+// connections to the buses' sockets. The display's cookies kept from another user's environment
+// go to `Cookies`, as they were read.
+EnvironmentMap OwnEnvironmentOf(const EnvironmentMap &Env, const ProcessFacts &Facts, const QString &ForeignReason,
+                                QByteArray *Cookies = nullptr)
 {
     const bool foreign = !ForeignReason.isEmpty();
     EnvironmentMap own;
     if (foreign) {
         for (auto it = Env.cbegin(); it != Env.cend(); ++it)
-            if (KeptFromAnother(it.key(), it.value()))
+            if (KeptFromAnother(it.key(), it.value(), Cookies))
                 own.insert(it.key(), it.value());
         const std::optional<Account> account = AccountOf(Facts.EffectiveUid);
         SetOrRemove(own, "HOME", account ? QFile::encodeName(account->Home) : QByteArray());
@@ -393,10 +583,10 @@ EnvironmentMap OwnEnvironmentOf(const EnvironmentMap &Env, const ProcessFacts &F
             SetOrRemove(own, name, Filtered(own.value(name), false, IsTrustedFolderEntry));
     for (const QByteArray &name : kFileLists)
         if (own.contains(name))
-            SetOrRemove(own, name, Filtered(own.value(name), name == "LD_PRELOAD", IsTrustedFileEntry));
+            SetOrRemove(own, name, Filtered(own.value(name), false, IsTrustedFileEntry));
     for (const QByteArray &name : kModuleLists)
         if (own.contains(name))
-            SetOrRemove(own, name, Filtered(own.value(name), false, [](const QByteArray &Entry) {
+            SetOrRemove(own, name, Filtered(own.value(name), name == "LD_PRELOAD", [](const QByteArray &Entry) {
                             return !Entry.contains('/') || IsTrustedFileEntry(Entry);
                         }));
     QByteArray path = Filtered(own.value("PATH"), false, IsTrustedFolderEntry);
@@ -428,12 +618,71 @@ EnvironmentMap CurrentEnvironment()
     return env;
 }
 
+namespace {
+
+// The private copy of the display's cookies the toolkit reads while it starts, and the name of
+// the file they were read from.
+struct ToolkitCookies
+{
+    int Fd = -1;
+    QByteArray Name;
+};
+
+ToolkitCookies &HeldCookies()
+{
+    static ToolkitCookies cookies;
+    return cookies;
+}
+
+// A copy of `Cookies` nobody else can change, as a path this process reaches it by; empty when
+// none could be made.
+QByteArray PrivateCopy(const QByteArray &Cookies, int &Fd)
+{
+    Fd = ::memfd_create("taskvane-display-cookies", MFD_CLOEXEC);
+    if (Fd < 0)
+        return QByteArray();
+    qsizetype written = 0;
+    while (written < Cookies.size()) {
+        const ssize_t n = ::write(Fd, Cookies.constData() + written, std::size_t(Cookies.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ::close(Fd);
+            Fd = -1;
+            return QByteArray();
+        }
+        written += n;
+    }
+    return "/proc/self/fd/" + QByteArray::number(Fd);
+}
+
+} // namespace
+
 void SettleEnvironment()
 {
     const EnvironmentMap before = CurrentEnvironment();
     const ProcessFacts facts = ProcessFacts::OfThisProcess();
     const QString reason = ForeignEnvironmentReason(before, facts);
-    const EnvironmentMap after = OwnEnvironmentOf(before, facts, reason);
+    QByteArray cookies;
+    EnvironmentMap after = OwnEnvironmentOf(before, facts, reason, &cookies);
+    // Without one the toolkit would make a session folder of its own in /tmp, whose name anyone
+    // may take first.
+    if (!after.contains("XDG_RUNTIME_DIR"))
+        if (const auto folder = InstanceFolder::Open())
+            after.insert("XDG_RUNTIME_DIR", QFile::encodeName(folder->Path()));
+    // Another user's cookie file is read by its name while the toolkit connects: a copy of what
+    // was checked, so that the file cannot turn into a FIFO or grow without end in between.
+    if (!reason.isEmpty() && after.contains("XAUTHORITY")) {
+        ToolkitCookies &held = HeldCookies();
+        const QByteArray copy = PrivateCopy(cookies, held.Fd);
+        if (copy.isEmpty()) {
+            qCWarning(lcPlatform, "environment: no private copy of the display's cookies: %s", std::strerror(errno));
+            after.remove("XAUTHORITY");
+        } else {
+            held.Name = after.value("XAUTHORITY");
+            after.insert("XAUTHORITY", copy);
+        }
+    }
     QStringList changed;
     for (auto it = before.cbegin(); it != before.cend(); ++it)
         if (!after.contains(it.key())) {
@@ -449,6 +698,23 @@ void SettleEnvironment()
         qCWarning(lcPlatform) << "environment of another user (" << reason << "): only the own one is used";
     if (!changed.isEmpty())
         qCWarning(lcPlatform) << "environment: set anew or left out:" << changed.join(QLatin1Char(' '));
+    // Said whatever the logging rules: the display is likely to refuse the connection now, and the
+    // toolkit's own message would not tell why.
+    if (before.contains("XAUTHORITY") && !after.contains("XAUTHORITY"))
+        qCCritical(lcPlatform).noquote()
+            << "XAUTHORITY" << QFile::decodeName(before.value("XAUTHORITY"))
+            << "of another user's environment was left out: not a regular file of at most" << kCookieFileLimit
+            << "bytes that reads at once; the display may refuse the connection without it";
+}
+
+void ToolkitStarted()
+{
+    ToolkitCookies &held = HeldCookies();
+    if (held.Fd < 0)
+        return;
+    qputenv("XAUTHORITY", held.Name);
+    ::close(held.Fd);
+    held.Fd = -1;
 }
 
 } // namespace platform::system

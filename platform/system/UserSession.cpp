@@ -1,5 +1,6 @@
 #include "platform/system/UserSession.h"
 
+#include "platform/Logging.h"
 #include "platform/files/OwnFolder.h"
 #include "platform/files/OwnerOnly.h"
 #include "platform/files/PlainName.h"
@@ -8,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringList>
 
 #include <cerrno>
 #include <cstddef>
@@ -76,6 +78,48 @@ QString TempRoot()
     return custom.startsWith(QLatin1Char('/')) ? QDir::cleanPath(custom) : QStringLiteral("/tmp");
 }
 
+// Where root's own folder is made: a folder only root may make names in.
+QString RunRoot()
+{
+    const QString custom = TestVariable("TASKVANE_RUN_DIR");
+    if (custom.startsWith(QLatin1Char('/')))
+        return QDir::cleanPath(custom);
+    // A test that moved the temporary folder never reaches the real /run either.
+    const QString temp = TestVariable("TASKVANE_TEMP_DIR");
+    return temp.startsWith(QLatin1Char('/')) ? QDir::cleanPath(temp) : QStringLiteral("/run");
+}
+
+// `Name` in the folder held as `ParentFd`, made with mode 0700 when `Make` and missing; held open
+// when it is a folder only `Owner` may enter, -1 else. `Taken` tells that something else stands
+// at the name.
+int OpenPrivateChild(int ParentFd, const QByteArray &Name, uid_t Owner, bool Make, bool &Taken)
+{
+    Taken = false;
+    const bool made = Make && ::mkdirat(ParentFd, Name.constData(), 0700) == 0;
+    if (Make && !made && errno != EEXIST)
+        return -1;
+    int fd = OpenChild(ParentFd, Name);
+    if (fd < 0) {
+        Taken = errno != ENOENT;
+        return -1;
+    }
+    // The umask may have taken bits away from a folder just made; no more than 0700 was asked for.
+    if (made)
+        ::fchmod(fd, 0700);
+    fd = KeptIfPrivate(fd, Owner);
+    Taken = fd < 0;
+    return fd;
+}
+
+// How many names the temporary folder offers a user for the program's own folder.
+constexpr int kTempFolderNames = 16;
+
+QByteArray TempFolderName(uid_t Uid, int Index)
+{
+    const QByteArray name = "taskvane-" + QByteArray::number(Uid);
+    return Index == 0 ? name : name + '-' + QByteArray::number(Index);
+}
+
 } // namespace
 
 bool IsFolderOnlyUserMayEnter(const QString &Path)
@@ -131,22 +175,42 @@ std::optional<InstanceFolder> InstanceFolder::Open()
     QString runtime;
     if (const int fd = OpenUserRuntimeDir(me, runtime); fd >= 0)
         return InstanceFolder(fd, runtime);
+    bool taken = false;
+    // Root's lies where nobody else can make a name first.
+    if (me == 0) {
+        const QString run = RunRoot();
+        const files::UniqueFd parent(OpenTrustedParent(run));
+        if (parent.Get() >= 0 && files::IsFolderOnlyOwnerMayChange(parent.Get(), 0))
+            if (const int fd = OpenPrivateChild(parent.Get(), "taskvane-0", me, true, taken); fd >= 0)
+                return InstanceFolder(fd, run + QStringLiteral("/taskvane-0"));
+    }
+    // In the temporary folder anyone may take a name first: a name taken is passed over for the
+    // next, always in the same order, so that every start of the user finds the same folder. One
+    // the user already has comes first: it holds the socket of an instance that runs.
     const QString temp = TempRoot();
     const files::UniqueFd parent(OpenTrustedParent(temp));
     if (parent.Get() < 0)
         return std::nullopt;
-    const QByteArray name = "taskvane-" + QByteArray::number(me);
-    const bool made = ::mkdirat(parent.Get(), name.constData(), 0700) == 0;
-    if (!made && errno != EEXIST)
-        return std::nullopt;
-    int fd = OpenChild(parent.Get(), name);
-    // The umask may have taken bits away from a folder just made; no more than 0700 was asked for.
-    if (fd >= 0 && made)
-        ::fchmod(fd, 0700);
-    fd = KeptIfPrivate(fd, me);
-    if (fd < 0)
-        return std::nullopt;
-    return InstanceFolder(fd, temp + QLatin1Char('/') + QString::fromLatin1(name));
+    QStringList passedOver;
+    for (const bool make : {false, true}) {
+        for (int index = 0; index < kTempFolderNames; ++index) {
+            const QByteArray name = TempFolderName(me, index);
+            const int fd = OpenPrivateChild(parent.Get(), name, me, make, taken);
+            const QString path = temp + QLatin1Char('/') + QString::fromLatin1(name);
+            if (fd >= 0) {
+                if (!passedOver.isEmpty())
+                    qCWarning(lcPlatform).noquote()
+                        << "instance folder:" << passedOver.join(QStringLiteral(", "))
+                        << "is another user's, a link or open to others; the user's own" << path << "is used instead";
+                return InstanceFolder(fd, path);
+            }
+            if (taken && !make)
+                passedOver << path;
+        }
+    }
+    qCWarning(lcPlatform).noquote() << "instance folder: none of the user's own could be had in" << temp
+                                    << "; taken by others:" << passedOver.join(QStringLiteral(", "));
+    return std::nullopt;
 }
 
 QString InstanceFolder::Reach(const QString &Name) const

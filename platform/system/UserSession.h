@@ -32,12 +32,14 @@ QString RunUserRoot();
 QString UserRuntimeDir(quint32 Uid);
 
 // The folder of the program's own sockets, one per user whatever the environment says: the
-// user's session folder (UserRuntimeDir), else "taskvane-<uid>" in /tmp (in a build for tests,
-// TASKVANE_TEMP_DIR stands in for /tmp), made with mode 0700 when missing. Each is opened
-// through its parent, which must be a trusted path, without following a link, and held open:
-// what was checked is what is used. Nothing when neither is a folder only the user may enter
-// (another user's folder, one open to others, a link): nothing that needs a private folder is to
-// be done then.
+// user's session folder (UserRuntimeDir); else, for root, "taskvane-0" in /run, where only root
+// may make names; else "taskvane-<uid>" in /tmp or, when another user has taken that name first,
+// the first of "taskvane-<uid>-1" to "-15" that is free, the same for every start (an existing
+// one of the user's first); in a build for tests TASKVANE_RUN_DIR and TASKVANE_TEMP_DIR stand in
+// for /run and /tmp. A folder missing is made with mode 0700. Each is opened through its parent,
+// which must be a trusted path, without following a link, and held open: what was checked is
+// what is used. Nothing when no folder only the user may enter can be had: nothing that needs a
+// private folder is to be done then. A name passed over, or none found, is written to the log.
 class InstanceFolder
 {
 public:

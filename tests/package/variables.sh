@@ -3,8 +3,8 @@
 # for tests and benchmarks: it does not hold their names, and set for it they change nothing. The
 # package is unpacked into a temporary folder and its program run from there, headless, with a home
 # of its own; only the programs started here are ended. The program keeps its single-instance
-# socket in /run/user/<uid> or /tmp/taskvane-<uid>, whatever the environment says: the test runs in
-# a mount namespace of its own, with empty ones of both.
+# socket in /run/user/<uid>, else in /run/taskvane-0 for root, whatever the environment says: the
+# test runs as root in a mount namespace of its own, with an empty /run and /tmp.
 #   variables.sh <folder holding taskvane_*.deb>
 set -uo pipefail
 
@@ -12,22 +12,21 @@ set -uo pipefail
 if [ "${1:-}" != --in-private-mounts ]; then
   package_or_skip "$1" dpkg-deb
   if [ "$(id -u)" -ne 0 ] || ! command -v unshare >/dev/null || [ ! -d /mnt ]; then
-    echo "SKIP: needs root, unshare and /mnt for a /tmp and /run/user of the test's own"
+    echo "SKIP: needs root, unshare and /mnt for a /tmp and /run of the test's own"
     exit 77
   fi
   exec unshare --mount --propagation private bash "$0" --in-private-mounts "$1"
 fi
 shift
 package_or_skip "$1" dpkg-deb
-# The test's own files lie in a file system only this namespace sees; /tmp and /run/user are empty
+# The test's own files lie in a file system only this namespace sees; /tmp and /run are empty
 # ones, so the program meets no socket of a running instance and leaves none behind.
 mount -t tmpfs -o mode=0755 tvtest /mnt || exit 1
 tmp=$(mktemp -d /mnt/taskvane-variables.XXXXXX)
 dpkg-deb --extract "$deb" "$tmp/root"
 mount -t tmpfs -o mode=1777 tvtest /tmp || exit 1
-if [ -d /run/user ]; then
-  mount -t tmpfs -o mode=0755 tvtest /run/user || exit 1
-fi
+mount -t tmpfs -o mode=0755 tvtest /run || exit 1
+mkdir -m 0755 /run/user
 
 started=()
 cleanup() {
@@ -53,6 +52,7 @@ test_only=(
   "TASKVANE_SHARED_DIR=$tmp/skins"
   "TASKVANE_SYSTEM_DIR=$tmp/skins"
   "TASKVANE_RUN_USER_DIR=$tmp/run"
+  "TASKVANE_RUN_DIR=$tmp/run"
   "TASKVANE_TEMP_DIR=$tmp/run"
 )
 for setting in "${test_only[@]}"; do
@@ -74,13 +74,13 @@ run() { # run <output file> <extra settings...>: the packaged program in the bac
 # name of its user.
 run "$tmp/first.out" "${test_only[@]}"
 first=$!
-socket=/tmp/taskvane-$(id -u)/Taskvane_QM-HOLVEN-$(id -u)
+socket=/run/taskvane-0/Taskvane_QM-HOLVEN-0
 for _ in $(seq 100); do
   [ -S "$socket" ] && break
   sleep 0.1
 done
 check "the first start holds the name of its user" test -S "$socket"
-check "no socket under the name from the environment" test ! -e "/tmp/taskvane-$(id -u)/first"
+check "no socket under the name from the environment" test ! -e /run/taskvane-0/first
 check "no socket in the folders from the environment" bash -c '[ -z "$(ls -A "$1")" ]' _ "$tmp/run"
 sleep 2
 check "the first start still runs after its closing time" bash -c 'kill -0 "$1" 2>/dev/null' _ "$first"

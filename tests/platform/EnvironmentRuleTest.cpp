@@ -15,6 +15,7 @@
 #include <QUuid>
 
 #include <cstring>
+#include <vector>
 
 #include <pwd.h>
 #include <sys/socket.h>
@@ -164,11 +165,12 @@ TEST_F(EnvironmentRule, EachFactOfAnotherUserMakesTheEnvironmentAnothers)
 
 TEST_F(EnvironmentRule, AnotherUsersEnvironmentKeepsTheDisplayAndTakesTheRestFromTheRunningUser)
 {
+    ASSERT_TRUE(tvtest::WriteFile(dir.file(QStringLiteral("home/.Xauthority")), "cookies"));
     EnvironmentMap env = Session();
     for (const auto &[name, value] : std::initializer_list<std::pair<const char *, QByteArray>>{
              {"SUDO_UID", QByteArray::number(tvtest::kOtherUid)},
              {"USER", "someone"},
-             {"XAUTHORITY", "/home/someone/.Xauthority"},
+             {"XAUTHORITY", Native(dir.file(QStringLiteral("home/.Xauthority")))},
              {"WAYLAND_DISPLAY", "wayland-0"},
              {"XDG_RUNTIME_DIR", "/run/user/4202"},
              {"QT_QPA_PLATFORM", "xcb"},
@@ -183,18 +185,6 @@ TEST_F(EnvironmentRule, AnotherUsersEnvironmentKeepsTheDisplayAndTakesTheRestFro
     const EnvironmentMap own = OwnEnvironment(env, kOwn);
     for (const char *kept : {"DISPLAY", "XAUTHORITY", "LANG", "QT_QPA_PLATFORM"})
         EXPECT_EQ(own.value(kept), env.value(kept)) << kept;
-    // A time zone by its rule or by its name in the system's zone folder is kept; one that leads
-    // out of that folder is not.
-    for (const QByteArray &zone : {QByteArray("CET-1CEST"), QByteArray("Europe/Paris"), QByteArray(":Europe/Paris")}) {
-        EnvironmentMap zoned = env;
-        zoned.insert("TZ", zone);
-        EXPECT_EQ(OwnEnvironment(zoned, kOwn).value("TZ"), zone) << zone.constData();
-    }
-    for (const QByteArray &zone : {QByteArray(":/home/someone/zone"), QByteArray("../../home/someone/zone")}) {
-        EnvironmentMap zoned = env;
-        zoned.insert("TZ", zone);
-        EXPECT_FALSE(OwnEnvironment(zoned, kOwn).contains("TZ")) << zone.constData();
-    }
     const passwd *account = ::getpwuid(::geteuid());
     ASSERT_NE(account, nullptr);
     EXPECT_EQ(own.value("HOME"), QByteArray(account->pw_dir));
@@ -216,6 +206,66 @@ TEST_F(EnvironmentRule, AnotherUsersEnvironmentKeepsTheDisplayAndTakesTheRestFro
     const EnvironmentMap bare = OwnEnvironment(env, kOwn);
     EXPECT_FALSE(bare.contains("XDG_RUNTIME_DIR"));
     EXPECT_EQ(bare.value("DBUS_SESSION_BUS_ADDRESS"), OwnBus());
+}
+
+TEST_F(EnvironmentRule, EachVariableKeptFromAnotherUserHasTheFormItsMeaningAllows)
+{
+    const QByteArray cookies = Native(dir.file(QStringLiteral("home/cookies")));
+    const QByteArray fifo = Native(dir.file(QStringLiteral("home/fifo")));
+    const QByteArray zero = Native(dir.file(QStringLiteral("home/zero")));
+    const QByteArray large = Native(dir.file(QStringLiteral("home/large")));
+    ASSERT_TRUE(tvtest::WriteFile(QFile::decodeName(cookies), QByteArray(100, 'c')));
+    ASSERT_TRUE(tvtest::WriteFile(QFile::decodeName(large), QByteArray(64 * 1024 + 1, 'c')));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0644), 0);
+    ASSERT_EQ(::symlink("/dev/zero", zero.constData()), 0);
+    const struct
+    {
+        const char *Name;
+        std::vector<QByteArray> Kept;
+        std::vector<QByteArray> Dropped;
+    } cases[] = {
+        {"DISPLAY",
+         {":0", ":1.0", "localhost:10.0", "unix:0"},
+         {"/tmp/.X11-unix/X0", "tcp/host:0", "host:", ":x", ":0;y"}},
+        {"XAUTHORITY", {cookies}, {fifo, zero, large, Native(dir.path()), "home/cookies", cookies + ".missing"}},
+        {"WAYLAND_DISPLAY", {"wayland-0"}, {"/tmp/socket", "../wayland-0", "a/b"}},
+        {"XDG_SESSION_TYPE", {"x11", "wayland"}, {"x11/..", ""}},
+        {"XDG_CURRENT_DESKTOP", {"GNOME", "ubuntu:GNOME"}, {"GNOME;x", "/usr/share"}},
+        {"DESKTOP_SESSION", {"gnome-xorg"}, {"/usr/share/xsessions/plasma"}},
+        {"LANG", {"zh_CN.UTF-8", "C", "sr_RS@latin"}, {"/home/someone/locale", "..", "zh_CN.UTF-8/../x"}},
+        {"LANGUAGE", {"zh_CN:en"}, {"zh_CN:/home/someone/locale"}},
+        {"LC_TIME", {"de_DE.UTF-8"}, {"../x"}},
+        // The ':' asks for a file; a name is still read from the system's zone folder.
+        {"TZ",
+         {"CET-1CEST", "CET-1CEST,M3.5.0,M10.5.0/3", "Europe/Paris", ":Europe/Paris"},
+         {":/home/someone/zone", "/usr/share/zoneinfo/Europe/Paris", "../../home/someone/zone", "Europe/../../x"}},
+        {"TERM", {"xterm-256color"}, {"../../tmp/x", "x/y"}},
+        {"QT_QPA_PLATFORM",
+         {"xcb", "wayland", "wayland;xcb"},
+         {"vnc", "vnc:port=5977", "offscreen:configfile=/home/someone/c.json", "linuxfb:fb=/home/someone/fb", "xcb:x",
+          "eglfs"}},
+        {"QT_SCALE_FACTOR", {"1.5", "2"}, {"-1", "1e309", "1;x"}},
+        {"QT_SCREEN_SCALE_FACTORS", {"1;1.5", "HDMI-1=2;eDP-1=1.25"}, {"HDMI-1=/x", "1;"}},
+        {"QT_SCALE_FACTOR_ROUNDING_POLICY", {"PassThrough"}, {"Other"}},
+        {"QT_FONT_DPI", {"96"}, {"96dpi"}},
+        {"QT_LOGGING_RULES", {"qt.*.debug=true;taskvane.*.warning=true"}, {"a\001b"}},
+        // Nothing else is kept, whatever it says.
+        {"WAYLAND_SOCKET", {}, {"3"}},
+        {"LD_PRELOAD", {}, {"libgtk3-nocsd.so.0"}},
+        {"QT_QPA_PLATFORMTHEME", {}, {"gtk3"}},
+        {"LC_OTHER", {}, {"C"}},
+    };
+    for (const auto &c : cases)
+        for (const bool kept : {true, false})
+            for (const QByteArray &value : kept ? c.Kept : c.Dropped) {
+                EnvironmentMap env = With("SUDO_UID", QByteArray::number(tvtest::kOtherUid));
+                env.insert(c.Name, value);
+                const EnvironmentMap own = OwnEnvironment(env, kOwn);
+                EXPECT_EQ(own.contains(c.Name), kept) << c.Name << "=" << value.constData();
+                if (kept) {
+                    EXPECT_EQ(own.value(c.Name), value) << c.Name;
+                }
+            }
 }
 
 TEST_F(EnvironmentRule, CodeAndProgramsComeOnlyFromFoldersNobodyElseCanChange)
@@ -250,11 +300,19 @@ TEST_F(EnvironmentRule, CodeAndProgramsComeOnlyFromFoldersNobodyElseCanChange)
         ASSERT_TRUE(tvtest::WriteFile(dir.file(QLatin1String(file)), "x"));
     ASSERT_EQ(::chmod(Native(dir.file(QStringLiteral("good/writable.so"))).constData(), 0666), 0);
     const QByteArray good = Good() + "/lib.so", open = Native(dir.file(QStringLiteral("open/lib.so")));
-    for (const char *name : {"LD_PRELOAD", "__EGL_VENDOR_LIBRARY_FILENAMES", "GTK_IM_MODULE_FILE"})
+    // The loader looks for a library named without a folder in the system's library folders (and
+    // those of LD_LIBRARY_PATH, judged above); any other file named without one would be looked
+    // for in the working folder.
+    for (const auto &[name, bare] : {std::pair{"LD_PRELOAD", true},
+                                     {"LD_AUDIT", true},
+                                     {"__EGL_VENDOR_LIBRARY_FILENAMES", false},
+                                     {"GTK_IM_MODULE_FILE", false}})
         EXPECT_EQ(
             OwnEnvironment(With(name, good + ':' + open + ':' + Good() + "/writable.so:lib.so"), kOwn).value(name),
-            good)
+            bare ? good + ":lib.so" : good)
             << name;
+    EXPECT_EQ(OwnEnvironment(With("LD_PRELOAD", "libgtk3-nocsd.so.0 " + open + ' ' + good), kOwn).value("LD_PRELOAD"),
+              "libgtk3-nocsd.so.0:" + good);
     EXPECT_EQ(OwnEnvironment(With("GTK_MODULES", "gail:" + open + ":atk-bridge"), kOwn).value("GTK_MODULES"),
               "gail:atk-bridge");
     EXPECT_EQ(OwnEnvironment(With("BROWSER", good + " --new %s:" + open + ":firefox:./browser"), kOwn).value("BROWSER"),

@@ -21,6 +21,7 @@ int main(int argc, char **argv)
 {
     platform::system::SettleEnvironment();
     QApplication app(argc, argv);
+    platform::system::ToolkitStarted();
     const QString action = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     const QString argument = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     QTextStream out(stdout);

@@ -275,26 +275,34 @@ TEST_F(SharedTempFolder, ANameHeldByAnotherUserThereIsIgnored)
     EXPECT_TRUE(WaitFor([&] { return activations == 1; }));
 }
 
-TEST_F(SharedTempFolder, APrivateFolderTakenByAnotherUserMeansNoGuard)
+TEST_F(SharedTempFolder, ANameTakenFirstInTheTemporaryFolderLeavesRootsGuardInPlace)
 {
-    const QString folder = Shared(QStringLiteral("taskvane-%1").arg(::geteuid()));
-    ASSERT_TRUE(QDir().mkdir(folder));
-    ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), kOtherUser, kOtherUser), 0);
-    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
-    Squatter squatter(folder + QLatin1Char('/') + OwnName());
-    if (!squatter.Failure.isEmpty())
-        GTEST_SKIP() << squatter.Failure.toStdString();
-
-    // Neither start hands over or ends: both run, without the guard.
-    for (int start = 0; start < 2; ++start) {
-        TSingleInstance guard;
-        EXPECT_TRUE(guard.SocketPath().isEmpty());
-        EXPECT_TRUE(guard.InitSingleInstance());
-        EXPECT_FALSE(guard.IsFirstInstance());
+    // Root's own folder lies where only root may make names, as /run.
+    tvtest::TempDir run;
+    tvtest::ScopedEnv runVariable("TASKVANE_RUN_DIR", run.path());
+    const QString taken = Shared(QStringLiteral("taskvane-%1").arg(::geteuid()));
+    const QString theirs = Shared(QStringLiteral("theirs"));
+    if (!tvtest::runAsOtherUser({QStringLiteral("/bin/mkdir"), QStringLiteral("-m"), QStringLiteral("0700"), theirs}))
+        GTEST_SKIP() << "the other user cannot make a folder in the test's shared one";
+    // The other user made the name first: a folder of theirs open to all, or a link to one of theirs.
+    const QStringList squats[] = {{QStringLiteral("/bin/mkdir"), QStringLiteral("-m"), QStringLiteral("0777"), taken},
+                                  {QStringLiteral("/bin/ln"), QStringLiteral("-s"), theirs, taken}};
+    for (const QStringList &squat : squats) {
+        ASSERT_TRUE(tvtest::runAsOtherUser(squat)) << squat.join(QLatin1Char(' ')).toStdString();
+        const QString name = UniqueName();
+        TSingleInstance first(name);
+        int activations = 0;
+        first.OnActivate = [&] { ++activations; };
+        ASSERT_TRUE(first.InitSingleInstance());
+        EXPECT_EQ(first.SocketPath(), run.file(QStringLiteral("taskvane-0/") + name));
+        TSingleInstance second(name);
+        EXPECT_FALSE(second.InitSingleInstance()) << squat.first().toStdString() << ": the second start ran on";
+        EXPECT_TRUE(WaitFor([&] { return activations == 1; }));
+        for (const QString &dir : {taken, theirs})
+            EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+                      QStringList());
+        ASSERT_TRUE(tvtest::runAsOtherUser({QStringLiteral("/bin/rm"), QStringLiteral("-rf"), taken}));
     }
-    EXPECT_EQ(squatter.Connections(), QByteArray());
-    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList{OwnName()});
 }
 
 TEST_F(SharedTempFolder, ASessionFolderOfAnotherUserOrOpenToOthersIsNotUsed)

@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRandomGenerator>
 #include <QThread>
 #include <QUuid>
 
@@ -28,6 +29,7 @@
 #include <optional>
 #include <string>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,7 +61,114 @@ std::string Marks(const QString &Dir, const QString &Pattern)
 struct PrivateRun
 {
     bool Finished = false;
+    int ExitCode = -1; // -1 when it did not end by itself
     QString Output;
+};
+
+// The cookies of an X server, as its authority file holds them: one for any display.
+QByteArray CookieFile()
+{
+    auto field = [](const QByteArray &Bytes) {
+        return QByteArray(1, char(Bytes.size() >> 8)) + char(Bytes.size()) + Bytes;
+    };
+    QByteArray cookie(16, Qt::Uninitialized);
+    for (char &c : cookie)
+        c = char(QRandomGenerator::global()->bounded(256));
+    return QByteArray("\xff\xff") + field(QByteArray()) + field(QByteArray()) + field("MIT-MAGIC-COOKIE-1") +
+        field(cookie);
+}
+
+// The addresses listened on in the network namespace of process `Pid`, once that is no longer the
+// test's own.
+QStringList Listening(qint64 Pid)
+{
+    auto space = [](const QByteArray &Link) {
+        char target[64] = {};
+        const ssize_t n = ::readlink(Link.constData(), target, sizeof target - 1);
+        return n > 0 ? QByteArray(target, int(n)) : QByteArray();
+    };
+    const QByteArray proc = "/proc/" + QByteArray::number(Pid);
+    const QByteArray theirs = space(proc + "/ns/net");
+    if (theirs.isEmpty() || theirs == space("/proc/self/ns/net"))
+        return {};
+    QStringList found;
+    for (const char *table : {"/net/tcp", "/net/tcp6"}) {
+        QFile f(QFile::decodeName(proc + table));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : f.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 3 && fields[3] == "0A")
+                found << QString::fromLatin1(fields[1]);
+        }
+    }
+    return found;
+}
+
+// Whether files are opened while it lives.
+class OpenWatch
+{
+public:
+    OpenWatch() : m_Fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~OpenWatch()
+    {
+        if (m_Fd >= 0)
+            ::close(m_Fd);
+    }
+    OpenWatch(const OpenWatch &) = delete;
+    OpenWatch &operator=(const OpenWatch &) = delete;
+    bool Add(const QString &Path)
+    {
+        return ::inotify_add_watch(m_Fd, QFile::encodeName(Path).constData(), IN_OPEN) >= 0;
+    }
+    bool Opened() const
+    {
+        char events[4096];
+        return ::read(m_Fd, events, sizeof events) > 0;
+    }
+
+private:
+    int m_Fd;
+};
+
+// A virtual X server of the test's own, reached by its socket only; `Extra` are its options.
+struct Screen
+{
+    QProcess Server;
+    QByteArray Display;
+    explicit Screen(const QStringList &Extra = {})
+    {
+        if (!QFileInfo(QStringLiteral("/usr/bin/Xvfb")).isExecutable())
+            return;
+        Server.start(QStringLiteral("/usr/bin/Xvfb"),
+                     QStringList{QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                                 QStringLiteral("tcp")} +
+                         Extra);
+        QByteArray number;
+        QElapsedTimer t;
+        t.start();
+        while (!number.contains('\n') && t.elapsed() < 20000 && Server.waitForStarted())
+            if (Server.waitForReadyRead(200))
+                number += Server.readAllStandardOutput();
+        if (number.contains('\n'))
+            Display = ':' + number.trimmed();
+    }
+    ~Screen()
+    {
+        Server.terminate();
+        if (!Server.waitForFinished(5000))
+            Server.kill();
+        Server.waitForFinished(5000);
+    }
+    // The program on this screen, with what the X libraries need under the sanitizers.
+    void Use(QProcessEnvironment &Env) const
+    {
+        Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        Env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(Display));
+        // The X keyboard library's string copies trip the sanitizer's strict string checks.
+        Env.insert(QStringLiteral("ASAN_OPTIONS"),
+                   Env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":strict_string_checks=0"));
+    }
 };
 
 class ForeignEnvironment : public ::testing::Test
@@ -72,9 +181,8 @@ protected:
             GTEST_SKIP() << reason.toStdString();
         if (!shared.unusable().isEmpty())
             GTEST_SKIP() << shared.unusable().toStdString();
-        if (!QFileInfo(QStringLiteral("/usr/bin/unshare")).isExecutable() ||
-            !QFileInfo(QStringLiteral("/usr/local/bin")).isDir())
-            GTEST_SKIP() << "needs unshare and /usr/local/bin for a mount namespace of the test's own";
+        if (!QFileInfo(QStringLiteral("/usr/local/bin")).isDir())
+            GTEST_SKIP() << "needs /usr/local/bin to put a default program of the test's own in";
         if (!QFile::exists(kProgram) || !QFile::exists(kProbe) || !QFile::exists(kPlugin))
             GTEST_SKIP() << "the program, the probe or the plugin is not built";
 
@@ -125,6 +233,24 @@ protected:
         ASSERT_TRUE(Write(own.file(QStringLiteral("passwd")), accounts.trimmed() + '\n',
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
         ASSERT_TRUE(Write(own.file(QStringLiteral("shown.txt")), "x", QFile::ReadOwner | QFile::WriteOwner));
+
+        if (const QString why = NamespacesUnusable(false); !why.isEmpty())
+            GTEST_SKIP() << why.toStdString();
+    }
+
+    // Why the namespaces of StartPrivately cannot be had here; empty when they can. They are
+    // tried, not their tool looked for: in a plain chroot, where / is no mount point, unshare is
+    // there but cannot make the mounts private.
+    QString NamespacesUnusable(bool OwnNetwork) const
+    {
+        QProcess p;
+        StartPrivately(p, QStringLiteral("/bin/true"), {}, Base(), OwnNetwork);
+        const PrivateRun tried = Finish(p, 60000);
+        if (tried.ExitCode == 0)
+            return QString();
+        return QStringLiteral("no %1 of the test's own here: %2")
+            .arg(OwnNetwork ? QStringLiteral("mount and network namespace") : QStringLiteral("mount namespace"),
+                 tried.Output.trimmed());
     }
 
     QString User(const QString &Name = QString()) const
@@ -190,9 +316,18 @@ protected:
         return {{QStringLiteral("sudo -E"), sudo}, {QStringLiteral("su"), su}, {QStringLiteral("root's own"), rootOwn}};
     }
 
-    // Program with Arguments as root, in the mount namespace described above.
-    PrivateRun RunPrivately(const QString &Program, const QStringList &Arguments, const QProcessEnvironment &Env,
-                            int TimeoutMs = 60000) const
+    // The two of them that are another user's: root's own, whatever it holds, is kept as it is.
+    std::vector<std::pair<QString, QProcessEnvironment>> OthersEnvironments() const
+    {
+        auto all = Environments();
+        all.pop_back();
+        return all;
+    }
+
+    // Starts Program with Arguments as root, in the mount namespace described above (and in a
+    // network namespace of its own with `OwnNetwork`).
+    void StartPrivately(QProcess &P, const QString &Program, const QStringList &Arguments,
+                        const QProcessEnvironment &Env, bool OwnNetwork = false) const
     {
         static const char kSetUp[] = "set -e\n"
                                      "/bin/mount -t tmpfs -o mode=0755 tvtest /usr/local/bin\n"
@@ -201,26 +336,42 @@ protected:
                                      "/bin/mount --bind \"$2\" /etc/passwd\n"
                                      "shift 2\n"
                                      "exec \"$@\"\n";
-        QProcess p;
-        p.setProcessEnvironment(Env);
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.setWorkingDirectory(own.path());
-        p.start(QStringLiteral("/usr/bin/unshare"),
-                QStringList{QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
-                            QStringLiteral("--"), QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                            QString::fromLatin1(kSetUp), QStringLiteral("sh"), own.file(QStringLiteral("xdg-open")),
-                            own.file(QStringLiteral("passwd")), Program} +
+        P.setProcessEnvironment(Env);
+        P.setProcessChannelMode(QProcess::MergedChannels);
+        P.setWorkingDirectory(own.path());
+        QStringList namespaces = {QStringLiteral("--mount"), QStringLiteral("--propagation"),
+                                  QStringLiteral("private")};
+        if (OwnNetwork)
+            namespaces << QStringLiteral("--net");
+        P.start(QStringLiteral("/usr/bin/unshare"),
+                namespaces +
+                    QStringList{QStringLiteral("--"), QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                                QString::fromLatin1(kSetUp), QStringLiteral("sh"), own.file(QStringLiteral("xdg-open")),
+                                own.file(QStringLiteral("passwd")), Program} +
                     Arguments);
+    }
+    // Waits up to TimeoutMs for a run StartPrivately started; it is killed when it has not ended.
+    static PrivateRun Finish(QProcess &P, int TimeoutMs)
+    {
         PrivateRun r;
-        if (!p.waitForStarted(10000))
+        P.waitForStarted(10000);
+        if (P.error() == QProcess::FailedToStart)
             return r;
-        r.Finished = p.waitForFinished(TimeoutMs);
+        r.Finished = P.state() == QProcess::NotRunning || P.waitForFinished(TimeoutMs);
         if (!r.Finished) {
-            p.kill();
-            p.waitForFinished(5000);
+            P.kill();
+            P.waitForFinished(5000);
         }
-        r.Output = QString::fromUtf8(p.readAll());
+        r.ExitCode = r.Finished && P.exitStatus() == QProcess::NormalExit ? P.exitCode() : -1;
+        r.Output = QString::fromUtf8(P.readAll());
         return r;
+    }
+    PrivateRun RunPrivately(const QString &Program, const QStringList &Arguments, const QProcessEnvironment &Env,
+                            int TimeoutMs = 60000) const
+    {
+        QProcess p;
+        StartPrivately(p, Program, Arguments, Env);
+        return Finish(p, TimeoutMs);
     }
 
     // The opener's records so far: its arguments and its environment, one pair per start.
@@ -282,40 +433,14 @@ TEST_F(ForeignEnvironment, NoProgramOfAnotherUserRunsForTheUser)
 {
     // The web search and the download page open their address through the toolkit, which wants a
     // real screen for that; the default program and the file manager's stand-in need none.
-    struct Screen
-    {
-        QProcess Server;
-        QByteArray Display;
-        ~Screen()
-        {
-            Server.terminate();
-            if (!Server.waitForFinished(5000))
-                Server.kill();
-            Server.waitForFinished(5000);
-        }
-    } screen;
-    if (QFileInfo(QStringLiteral("/usr/bin/Xvfb")).isExecutable()) {
-        screen.Server.start(
-            QStringLiteral("/usr/bin/Xvfb"),
-            {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        QElapsedTimer t;
-        t.start();
-        while (!screen.Display.contains('\n') && t.elapsed() < 20000 && screen.Server.waitForStarted())
-            if (screen.Server.waitForReadyRead(200))
-                screen.Display += screen.Server.readAllStandardOutput();
-        screen.Display = screen.Display.trimmed();
-    }
+    const Screen screen;
     for (auto [what, env] : Environments()) {
         ForgetOpened();
         QList<std::pair<QStringList, QProcessEnvironment>> actions = {
             {{QStringLiteral("open"), QStringLiteral("http://example.invalid/")}, env},
             {{QStringLiteral("locate"), own.file(QStringLiteral("shown.txt"))}, env}};
         if (!screen.Display.isEmpty()) {
-            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-            env.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + QString::fromLatin1(screen.Display));
-            // The X keyboard library's string copies trip the sanitizer's strict string checks.
-            env.insert(QStringLiteral("ASAN_OPTIONS"),
-                       env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":strict_string_checks=0"));
+            screen.Use(env);
             actions.append({{QStringLiteral("open-url"), QStringLiteral("http://example.invalid/s?word=x")}, env});
         }
         for (const auto &[action, environment] : actions) {
@@ -358,4 +483,133 @@ TEST_F(ForeignEnvironment, NoBusOfAnotherUserIsReached)
         EXPECT_FALSE(system.WasTalkedTo()) << what.toStdString() << ": the service manager's bus was theirs";
         EXPECT_FALSE(session.WasTalkedTo()) << what.toStdString() << ": the file manager's bus was theirs";
     }
+}
+
+TEST_F(ForeignEnvironment, APlatformNameOfAnotherUserNeitherServesTheWindowNorOpensTheirFiles)
+{
+    if (const QString why = NamespacesUnusable(true); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    const Screen screen;
+    if (screen.Display.isEmpty())
+        GTEST_SKIP() << "no Xvfb for the window to show on";
+    // Files of theirs that a platform's options would have root open.
+    const QString config = User(QStringLiteral("offscreen.json")), framebuffer = User(QStringLiteral("fb"));
+    for (const QString &file : {config, framebuffer}) {
+        ASSERT_TRUE(Write(file, "{}", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::WriteOther));
+        ASSERT_TRUE(tvtest::SharedDir::makeOwned(file, false));
+    }
+    const QString forms[] = {QStringLiteral("vnc"), QStringLiteral("vnc:port=5977"),
+                             QStringLiteral("offscreen:configfile=") + config,
+                             QStringLiteral("linuxfb:fb=") + framebuffer};
+    // Under sudo -E and su; in a network namespace of its own, where whatever listens is its.
+    for (auto [what, env] : OthersEnvironments()) {
+        screen.Use(env);
+        env.insert(QStringLiteral("TASKVANE_TEST_CLOSE_AFTER_MS"), QStringLiteral("1000"));
+        for (const QString &form : forms) {
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), form);
+            OpenWatch watch;
+            ASSERT_TRUE(watch.Add(config) && watch.Add(framebuffer));
+            QProcess p;
+            StartPrivately(p, kProgram, {}, env, true);
+            QStringList listening;
+            QElapsedTimer t;
+            t.start();
+            while (p.state() != QProcess::NotRunning && t.elapsed() < 60000) {
+                listening << Listening(p.processId());
+                p.waitForFinished(50);
+            }
+            const PrivateRun run = Finish(p, 5000);
+            const std::string which = what.toStdString() + ", " + form.toStdString();
+            EXPECT_TRUE(run.Finished) << which;
+            EXPECT_TRUE(run.Output.contains(QStringLiteral("window title: Taskvane")))
+                << which << ": " << run.Output.toStdString();
+            listening.removeDuplicates();
+            EXPECT_TRUE(listening.isEmpty())
+                << which << ": listens on " << listening.join(QLatin1Char(' ')).toStdString();
+            EXPECT_FALSE(watch.Opened()) << which << ": a file of theirs was opened";
+        }
+    }
+}
+
+TEST_F(ForeignEnvironment, TheStartEndsWhateverTheDisplayCookieFileOfAnotherUserIs)
+{
+    const QByteArray cookies = CookieFile();
+    ASSERT_TRUE(Write(own.file(QStringLiteral("cookies")), cookies, QFile::ReadOwner | QFile::WriteOwner));
+    const Screen screen({QStringLiteral("-auth"), own.file(QStringLiteral("cookies"))});
+    if (screen.Display.isEmpty())
+        GTEST_SKIP() << "no Xvfb for the window to show on";
+    // Theirs: a FIFO nobody writes to, a file without end, and the display's own cookies.
+    const QString fifo = User(QStringLiteral("fifo")), zero = User(QStringLiteral("zero")),
+                  copy = User(QStringLiteral("cookies"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    ASSERT_EQ(::symlink("/dev/zero", QFile::encodeName(zero).constData()), 0);
+    ASSERT_TRUE(Write(copy, cookies, QFile::ReadOwner | QFile::WriteOwner));
+    for (const QString &file : {fifo, zero, copy})
+        ASSERT_EQ(::lchown(QFile::encodeName(file).constData(), tvtest::kOtherUid, tvtest::kOtherUid), 0);
+    const struct
+    {
+        QString File;
+        bool Shown;
+    } cases[] = {{fifo, false}, {zero, false}, {copy, true}};
+    for (auto [what, env] : OthersEnvironments()) {
+        screen.Use(env);
+        env.insert(QStringLiteral("TASKVANE_TEST_CLOSE_AFTER_MS"), QStringLiteral("300"));
+        for (const auto &c : cases) {
+            env.insert(QStringLiteral("XAUTHORITY"), c.File);
+            const PrivateRun run = RunPrivately(kProgram, {}, env, 30000);
+            const std::string which = what.toStdString() + ", " + c.File.toStdString();
+            ASSERT_TRUE(run.Finished) << which << ": the start did not end";
+            EXPECT_EQ(run.Output.contains(QStringLiteral("window title: Taskvane")), c.Shown)
+                << which << ": " << run.Output.toStdString();
+            // Refused, the display says why, and the program what it left out.
+            if (!c.Shown) {
+                EXPECT_TRUE(run.Output.contains(QStringLiteral("could not connect to display")))
+                    << which << ": " << run.Output.toStdString();
+                EXPECT_TRUE(run.Output.contains(QStringLiteral("XAUTHORITY ") + c.File)) << which;
+            }
+        }
+        // What the window starts gets the file's name, not the window's own copy of it.
+        ForgetOpened();
+        ASSERT_TRUE(
+            RunPrivately(kProbe, {QStringLiteral("open"), QStringLiteral("http://example.invalid/")}, env).Finished);
+        Settle();
+        const auto opened = Opened();
+        ASSERT_EQ(opened.size(), 1) << what.toStdString();
+        EXPECT_TRUE(opened.first().second.contains(QStringLiteral("XAUTHORITY=") + copy)) << what.toStdString();
+    }
+}
+
+TEST(OwnSessionFolder, WithoutOneTheToolkitKeepsItsFilesInTheProgramsPrivateFolder)
+{
+    if (!QFile::exists(kProbe))
+        GTEST_SKIP() << "the probe is not built";
+    tvtest::TempDir dir;
+    for (const char *folder : {"home", "run", "run-user", "tmp"})
+        ASSERT_TRUE(QDir(dir.path()).mkdir(QLatin1String(folder)));
+    QProcessEnvironment env;
+    const QProcessEnvironment mine = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "PATH"})
+        if (mine.contains(QLatin1String(name)))
+            env.insert(QLatin1String(name), mine.value(QLatin1String(name)));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("HOME"), dir.file(QStringLiteral("home")));
+    // The toolkit would make its own in the temporary folder.
+    env.insert(QStringLiteral("TMPDIR"), dir.file(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("TASKVANE_TEMP_DIR"), dir.file(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("TASKVANE_RUN_DIR"), dir.file(QStringLiteral("run")));
+    env.insert(QStringLiteral("TASKVANE_RUN_USER_DIR"), dir.file(QStringLiteral("run-user")));
+    QProcess probe;
+    probe.setProcessEnvironment(env);
+    probe.setProcessChannelMode(QProcess::MergedChannels);
+    probe.start(kProbe, {QStringLiteral("env")});
+    ASSERT_TRUE(probe.waitForFinished(60000));
+    const QString output = QString::fromUtf8(probe.readAll());
+    const QString own =
+        dir.file(QStringLiteral("%1/taskvane-%2").arg(::geteuid() == 0 ? "run" : "tmp").arg(::geteuid()));
+    EXPECT_TRUE(output.split(QLatin1Char('\n')).contains(QStringLiteral("XDG_RUNTIME_DIR=") + own))
+        << output.toStdString();
+    EXPECT_FALSE(output.contains(QStringLiteral("XDG_RUNTIME_DIR not set"))) << output.toStdString();
+    const QStringList made =
+        QDir(dir.file(QStringLiteral("tmp"))).entryList({QStringLiteral("runtime-*")}, QDir::AllEntries);
+    EXPECT_TRUE(made.isEmpty()) << made.join(QLatin1Char(' ')).toStdString();
 }
