@@ -22,7 +22,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
 
     // Asked to end (the session ends, Ctrl-C in a terminal), the program ends as when the user
-    // closes it: every window is closed, a question still open included, and the loops end.
+    // closes it: every window is closed, a question still open included, and the loops end. Asked
+    // again before that is done, or once the loop has ended (the forms' teardown may wait on
+    // workers), the process ends at once.
     platform::system::WatchEndRequests(&app, [] {
         QApplication::closeAllWindows();
         QCoreApplication::exit(0);
