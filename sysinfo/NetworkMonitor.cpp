@@ -74,6 +74,7 @@ TNetworkMonitor::TNetworkMonitor(QObject *AOwner, NetworkSource *Source)
 
 TNetworkMonitor::~TNetworkMonitor() = default;
 
+#if TASKVANE_TEST_SEAMS
 void TNetworkMonitor::SetSource(NetworkSource *Source)
 {
     m_Source = Source ? Source : &platform::network::DefaultNetworkSource();
@@ -81,6 +82,7 @@ void TNetworkMonitor::SetSource(NetworkSource *Source)
     m_Udp.clear();
     m_Interfaces.clear();
 }
+#endif
 
 void TNetworkMonitor::FillOwner(TConnectionItem &Item, const Endpoint &Row, SYSTEMTIME &CreateTime, TOwnerCache &Owners)
 {

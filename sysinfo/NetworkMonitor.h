@@ -2,6 +2,7 @@
 
 #include "platform/files/SystemTime.h"
 #include "platform/network/NetworkSource.h"
+#include "platform/system/TestSeams.h"
 
 #include <QHash>
 #include <QObject>
@@ -141,8 +142,10 @@ public:
     QString OwnerImagePath(const TConnectionItem &Item) const;
 
     platform::network::NetworkSource &Source() const { return *m_Source; }
+#if TASKVANE_TEST_SEAMS
     // Takes another source; the lists are emptied, the interfaces start afresh.
     void SetSource(platform::network::NetworkSource *Source);
+#endif
 
 private:
     // What one refresh learnt about an owning process; many endpoints share one owner.
