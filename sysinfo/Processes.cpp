@@ -1,5 +1,6 @@
 #include "sysinfo/Processes.h"
 
+#include "platform/files/NameBytes.h"
 #include "platform/processes/CommandLine.h"
 #include "platform/shell/Shell.h"
 #include "sysinfo/ProcessHelper.h"
@@ -226,7 +227,7 @@ void TProcessItem::SetName(const ProcessEntry &Entry)
             keep = i;
         break;
     }
-    Name = QString::fromUtf8(m_NameBytes.left(keep));
+    Name = platform::files::DecodeNameBytes(m_NameBytes.left(keep));
 }
 
 bool TProcessItem::ReadUserAgain(const ProcessEntry &Entry)
