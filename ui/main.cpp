@@ -25,7 +25,9 @@ int main(int argc, char **argv)
     // closes it: every window is closed, a question still open included, and the loops end. Asked
     // again before that is done, or once the loop has ended (the forms' teardown may wait on
     // workers), the process ends at once.
+    static bool endRequested = false;
     platform::system::WatchEndRequests(&app, [] {
+        endRequested = true;
         QApplication::closeAllWindows();
         QCoreApplication::exit(0);
     });
@@ -60,5 +62,9 @@ int main(int argc, char **argv)
             formMain.close();
         });
     }
+    // A request answered while starting (a question of the start ran a loop of its own) ended only
+    // that loop: the program's loop is not entered at all.
+    if (endRequested)
+        return 0;
     return app.exec();
 }
