@@ -499,30 +499,28 @@ int TDictTable::LocateByIndex(TFieldBuffers &Key, int IndexIdx, int FieldCount, 
     // The first match in index order that the record list holds. A record list in that very
     // order is part of the index's list, in its order: its own first match is the one.
     if (IndexIdx == m_IndexIdx && FollowsTableList()) {
-        int state = 0;
-        const int pos =
-            m_TableIo->SearchIndexedFieldBound(Key, *m_RecList, PartialKey, FieldCount, state, IndexIdx, true);
-        return state == 0 ? pos : -1;
+        const std::vector<int> first =
+            m_TableIo->SearchIndexedFieldMatches(Key, *m_RecList, PartialKey, FieldCount, IndexIdx, true);
+        return first.empty() ? -1 : first.front();
     }
-    // Any other record list is searched for the index's matches in their order; the last match
-    // is looked for only when the first is not found at once. The first stays a candidate: a
+    // Any other record list is searched for the index's matches in their order; the others are
+    // looked for only when the first is not held at once. The first stays a candidate: a
     // narrowed list whose keys are out of order (a file written with another order of texts)
     // can hold a record its search by key misses.
     const TRecInfoList &full = m_TableIo->IndexLists[ListOfIndex(IndexIdx)];
-    int state = 0;
-    const int lo = m_TableIo->SearchIndexedFieldBound(Key, full, PartialKey, FieldCount, state, IndexIdx, true);
-    if (state != 0 || lo < 0)
+    const std::vector<int> matches =
+        m_TableIo->SearchIndexedFieldMatches(Key, full, PartialKey, FieldCount, IndexIdx, false);
+    if (matches.empty())
         return -1;
-    if (const int at = RecordListPos(full[size_t(lo)].RecIndex); at >= 0)
+    if (const int at = RecordListPos(full[size_t(matches.front())].RecIndex); at >= 0)
         return at;
-    const int hi = m_TableIo->SearchIndexedFieldBound(Key, full, PartialKey, FieldCount, state, IndexIdx, false);
-    return hi >= lo ? FirstHeld(full, lo, hi) : -1;
+    return FirstHeld(full, matches);
 }
 
-int TDictTable::FirstHeld(const TRecInfoList &TableList, int From, int To)
+int TDictTable::FirstHeld(const TRecInfoList &TableList, const std::vector<int> &Candidates)
 {
     if (m_IndexIdx < 0) {
-        for (int p = From; p <= To; ++p)
+        for (const int p : Candidates)
             if (const int at = RecordListPos(TableList[size_t(p)].RecIndex); at >= 0)
                 return at;
         return -1;
@@ -530,9 +528,9 @@ int TDictTable::FirstHeld(const TRecInfoList &TableList, int From, int To)
     // A record list in another index's order is walked once, each entry looked up among the
     // candidates by record number; the one first in the table list's order wins.
     std::unordered_map<qint32, int> rank;
-    for (int p = From; p <= To; ++p)
-        rank.emplace(TableList[size_t(p)].RecIndex, p - From);
-    int best = -1, bestRank = To - From + 1;
+    for (size_t r = 0; r < Candidates.size(); ++r)
+        rank.emplace(TableList[size_t(Candidates[r])].RecIndex, int(r));
+    int best = -1, bestRank = int(Candidates.size());
     for (size_t i = 0; i < m_RecList->size() && bestRank > 0; ++i)
         if (const auto r = rank.find((*m_RecList)[i].RecIndex); r != rank.end() && r->second < bestRank) {
             best = int(i);

@@ -100,9 +100,9 @@ private:
     std::vector<TField *> SetLocateKey(const QString &KeyFields, const QVariant &KeyValues);
     int LocateIndexFor(const std::vector<TField *> &Fields, bool CaseInsensitive) const;
     int LocateByIndex(TFieldBuffers &Key, int IndexIdx, int FieldCount, bool PartialKey);
-    // The first of the table list's entries From to To, in that list's order, that the record
-    // list holds.
-    int FirstHeld(const TRecInfoList &TableList, int From, int To);
+    // The first of the table list's entries at Candidates (positions in that list's order) that
+    // the record list holds.
+    int FirstHeld(const TRecInfoList &TableList, const std::vector<int> &Candidates);
     int LocateByScan(TRecordBuffer Buffer, const std::vector<TField *> &Fields, bool PartialKey, bool CaseInsensitive);
     bool StoredValuesMatch(TRecordBuffer Buffer, qint32 RecIndex, const std::vector<TField *> &Fields, bool PartialKey,
                            bool CaseInsensitive);

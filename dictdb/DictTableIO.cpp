@@ -708,7 +708,7 @@ TDictTableIO::TKey TDictTableIO::KeyOfRecord(const char *RawRecord, int IndexIdx
 }
 
 int TDictTableIO::CompareKeyAt(const TKey &Key, const TRecInfo &Entry, int IndexIdx, bool PartialCompare,
-                               int FieldCount)
+                               int FieldCount, bool Run)
 {
     TDictDBFileIO *io = FileIO();
     const TDictIndexDef *ix = m_IndexDefs->Items(IndexIdx);
@@ -728,16 +728,22 @@ int TDictTableIO::CompareKeyAt(const TKey &Key, const TRecInfo &Entry, int Index
     for (int i = 0; i < n && c == 0; ++i) {
         const int f = Nth(ix->FieldIdxes, i);
         const TDictFieldDef *def = m_FieldDefs->Items(f);
-        if (IsBlobFieldType(def->FieldType)) {
+        const bool blob = IsBlobFieldType(def->FieldType);
+        // The run of a partial text: its leading characters case-folded, as the index orders first.
+        const bool runEnd = Run && PartialCompare &&
+            (blob || IsStringField(def->FieldType) || def->FieldType == ftWideString || def->FieldType == ftGuid);
+        if (blob) {
             const QByteArray value = FieldValueOf(raw - span.Lo, f);
-            c = CompareFieldValue(Key.Values[i].constData(), value.constData(), PartialCompare, ci, ftString);
-            continue;
+            c = CompareFieldValue(Key.Values[i].constData(), value.constData(), PartialCompare, ci || runEnd, ftString);
+        } else {
+            const qint32 at = FieldOffset(f) - span.Lo;
+            const qint32 slot = GetFieldSize(def->FieldType, def->FieldSize);
+            io->DecodeMemoryBuffer(raw + at, plain + at, FieldIsEncrypted(f), slot);
+            NormalizeValue(def->FieldType, plain + at, slot);
+            c = CompareFieldValue(Key.Values[i].constData(), plain + at, PartialCompare, ci || runEnd, def->FieldType);
         }
-        const qint32 at = FieldOffset(f) - span.Lo;
-        const qint32 slot = GetFieldSize(def->FieldType, def->FieldSize);
-        io->DecodeMemoryBuffer(raw + at, plain + at, FieldIsEncrypted(f), slot);
-        NormalizeValue(def->FieldType, plain + at, slot);
-        c = CompareFieldValue(Key.Values[i].constData(), plain + at, PartialCompare, ci, def->FieldType);
+        if (runEnd)
+            break;
     }
     if (ix->Options.testFlag(tiDescending))
         c = -c;
@@ -771,14 +777,14 @@ int TDictTableIO::Search(const TKey &Key, const TRecInfoList &List, bool Partial
 }
 
 int TDictTableIO::SearchBound(const TKey &Key, const TRecInfoList &List, bool PartialCompare, int FieldCount,
-                              int &ResultState, int IndexIdx, bool LowBound)
+                              int &ResultState, int IndexIdx, bool LowBound, bool Run)
 {
     ResultState = -2;
     int low = 0, high = int(List.size()) - 1, result = -1;
     bool found = false;
     while (low <= high) {
         const int mid = low + (high - low) / 2;
-        const int c = CompareKeyAt(Key, Nth(List, mid), IndexIdx, PartialCompare, FieldCount);
+        const int c = CompareKeyAt(Key, Nth(List, mid), IndexIdx, PartialCompare, FieldCount, Run);
         if (c == 0) {
             found = true;
             result = mid;
@@ -825,6 +831,27 @@ int TDictTableIO::SearchIndexedFieldBound(TFieldBuffers &FieldBuffers, const TRe
 {
     const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx);
     return SearchBound(key, List, PartialCompare, FieldCount, ResultState, IndexIdx, LowBound);
+}
+
+std::vector<int> TDictTableIO::SearchIndexedFieldMatches(TFieldBuffers &FieldBuffers, const TRecInfoList &List,
+                                                         bool PartialCompare, int FieldCount, int IndexIdx,
+                                                         bool FirstOnly)
+{
+    const TKey key = KeyOfBuffers(FieldBuffers, IndexIdx);
+    std::vector<int> matches;
+    int state = 0;
+    const int lo = SearchBound(key, List, PartialCompare, FieldCount, state, IndexIdx, true, true);
+    if (state != 0 || lo < 0)
+        return matches;
+    const int hi = SearchBound(key, List, PartialCompare, FieldCount, state, IndexIdx, false, true);
+    for (int i = lo; i <= hi && Holds(List, i); ++i) {
+        if (CompareKeyAt(key, Nth(List, i), IndexIdx, PartialCompare, FieldCount) != 0)
+            continue;
+        matches.push_back(i);
+        if (FirstOnly)
+            break;
+    }
+    return matches;
 }
 
 int TDictTableIO::SearchInsertPos(TFieldBuffers &FieldBuffers, int IndexIdx, int &ResultState)

@@ -83,6 +83,13 @@ public:
     int SearchIndexedFieldBound(TFieldBuffers &FieldBuffers, const TRecInfoList &List, bool PartialCompare,
                                 int FieldCount, int &ResultState, int IndexIdx, bool LowBound);
     int SearchInsertPos(TFieldBuffers &FieldBuffers, int IndexIdx, int &ResultState);
+    // The positions of List (a list in index IndexIdx's key order, or a part of it) whose entries
+    // match the key on the index's first FieldCount fields, in List's order; only the first with
+    // FirstOnly. With a partial key a text field's matches do not lie together (an index that
+    // compares case orders its texts case-folded first; the fields after a partial one follow no
+    // order across its matches): the run they lie in is searched for, then walked.
+    std::vector<int> SearchIndexedFieldMatches(TFieldBuffers &FieldBuffers, const TRecInfoList &List,
+                                               bool PartialCompare, int FieldCount, int IndexIdx, bool FirstOnly);
     int GetPrimaryIndexIdx() const;
     // Where record RecIdx stands in List, a list in index IndexIdx's key order (that index's
     // list or a part of it), searched for by the record's key as the file holds it; -1 when
@@ -199,12 +206,15 @@ private:
     // Fields the buffers leave out come from FallbackRecord (a record's raw bytes) when given.
     TKey KeyOfBuffers(TFieldBuffers &FieldBuffers, int IndexIdx, const char *FallbackRecord = nullptr);
     TKey KeyOfRecord(const char *RawRecord, int IndexIdx);
-    int CompareKeyAt(const TKey &Key, const TRecInfo &Entry, int IndexIdx, bool PartialCompare, int FieldCount);
+    // With Run, a partial key compares its first text field case-folded and the fields after it
+    // not at all: equal entries are then the run that holds every match.
+    int CompareKeyAt(const TKey &Key, const TRecInfo &Entry, int IndexIdx, bool PartialCompare, int FieldCount,
+                     bool Run = false);
     // Binary search of List (leaving out position Skip when not negative) for Key.
     int Search(const TKey &Key, const TRecInfoList &List, bool PartialCompare, int FieldCount, int &ResultState,
                int IndexIdx, int Skip = -1);
     int SearchBound(const TKey &Key, const TRecInfoList &List, bool PartialCompare, int FieldCount, int &ResultState,
-                    int IndexIdx, bool LowBound);
+                    int IndexIdx, bool LowBound, bool Run = false);
     static int InsertPosOf(int Pos, int ResultState);
     // Where record RecIdx, whose key is Key, stands in index IndexIdx's list; -1 when absent.
     int FindInList(int IndexIdx, int RecIdx, const TKey &Key);

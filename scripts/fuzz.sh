@@ -16,7 +16,13 @@ targets=()
 for src in tests/fuzz/*.cpp; do
   targets+=("fuzz_$(basename "$src" .cpp)")
 done
-cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]}"
+# The build's own lines go to a log, as the other steps keep theirs: shown only when it fails.
+echo "fuzz: building ${targets[*]} (log in build-fuzz/build.log)"
+if ! cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]}" >build-fuzz/build.log 2>&1; then
+  tail -50 build-fuzz/build.log
+  echo "fuzz: the build failed (build-fuzz/build.log)"
+  exit 1
+fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 # A target fuzzes on one core: as many run side by side as there are cores, each for the full time.

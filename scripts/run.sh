@@ -15,6 +15,13 @@ fi
 shot=$(pwd)/taskvane-screenshot.png
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+# Without a session (root on a console, a container) there is no session folder: the toolkit would
+# make /tmp/runtime-<user> and leave it behind. The program gets one of this run's own instead,
+# removed with the rest at the end.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  mkdir -m 0700 "$tmp/runtime"
+  export XDG_RUNTIME_DIR=$tmp/runtime
+fi
 # Ctrl-C, a kill, or the terminal closing asks the program to end; the server then goes with it.
 # Until the runner starts there is nothing to end but this script. The kill comes before any
 # message: a closed terminal fails the writes, and they must not stop the kill.

@@ -5,16 +5,31 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Every step in order: a failed one is named at the end, with those it kept from running.
+planned=(deps format layers build tidy package suite)
+[ "${TASKVANE_SKIP_FUZZ:-0}" = "1" ] || planned+=(fuzz)
 steps=()
+current=""
 step() {
   local name=$1 start=$SECONDS
   shift
+  current=$name
   "$@"
+  current=""
   steps+=("$(printf '%-10s %3d min %02d s' "$name" $(((SECONDS - start) / 60)) $(((SECONDS - start) % 60)))")
 }
 report() {
   local status=$?
   [ ${#steps[@]} -eq 0 ] || printf 'test.sh: %s\n' "${steps[@]}"
+  if [ $status -ne 0 ] && [ -n "$current" ]; then
+    local later=() seen=0 name
+    for name in "${planned[@]}"; do
+      [ $seen -eq 0 ] || later+=("$name")
+      [ "$name" != "$current" ] || seen=1
+    done
+    printf 'test.sh: %-10s failed (status %d)\n' "$current" $status
+    [ ${#later[@]} -eq 0 ] || printf 'test.sh: not run: %s\n' "${later[*]}"
+  fi
   printf 'test.sh: %-10s %3d min %02d s%s\n' total $((SECONDS / 60)) $((SECONDS % 60)) \
     "$([ $status -eq 0 ] || echo ", failed")"
 }

@@ -296,6 +296,7 @@ TNetworkMonitor::~TNetworkMonitor()
         w.Thread.detach();
 }
 
+#if TASKVANE_TEST_SEAMS
 void TNetworkMonitor::SetSource(NetworkSource *Source)
 {
     m_Source = Source ? Source : &platform::network::DefaultNetworkSource();
@@ -303,6 +304,7 @@ void TNetworkMonitor::SetSource(NetworkSource *Source)
     m_Connections = TConnectionList();
     m_Interfaces.clear();
 }
+#endif
 
 void TNetworkMonitor::MakeTable(NetworkSource &Source, bool Tcp, const std::vector<Endpoint> &Rows,
                                 TEndpointTable &Table, TOwnerCache &Owners, const std::function<void()> &Between)

@@ -2,6 +2,7 @@
 
 #include "platform/files/SystemTime.h"
 #include "platform/network/NetworkSource.h"
+#include "platform/system/TestSeams.h"
 
 #include <QHash>
 #include <QObject>
@@ -253,9 +254,11 @@ public:
                                               const std::function<void()> &Late = {});
 
     platform::network::NetworkSource &Source() const { return *m_Source; }
+#if TASKVANE_TEST_SEAMS
     // Takes another source; the lists are emptied, the interfaces start afresh, and what the
     // worker reads from the old one is not handed over.
     void SetSource(platform::network::NetworkSource *Source);
+#endif
 
     // Makes one endpoint table (`Tcp`, else UDP) of what the source read, with one look-up per
     // owner; `Owners` keeps the owners already looked up, for the other table, and `Between` runs

@@ -1,6 +1,7 @@
 #include "sysinfo/Processes.h"
 
 #include "platform/Logging.h"
+#include "platform/files/NameBytes.h"
 #include "platform/processes/CommandLine.h"
 #include "platform/processes/ProcessActions.h"
 #include "platform/shell/Shell.h"
@@ -282,7 +283,7 @@ void TProcessItem::SetName(const ProcessEntry &Entry)
             keep = i;
         break;
     }
-    Name = QString::fromUtf8(m_NameBytes.left(keep));
+    Name = platform::files::DecodeNameBytes(m_NameBytes.left(keep));
 }
 
 bool TProcessItem::ReadUserAgain(const ProcessEntry &Entry)

@@ -1,5 +1,6 @@
 #include "ui/DisplayTexts.h"
 
+#include "platform/files/NameBytes.h"
 #include "platform/files/RegularFile.h"
 #include "platform/files/SystemImageList.h"
 #include "platform/memory/Trim.h"
@@ -64,7 +65,9 @@ bool NeedsEscape(char32_t C)
     return QChar::category(C) == QChar::Other_Format;
 }
 
-// One code point (a lone surrogate stands for itself) as its escape.
+// One code point as its escape. A lone surrogate stands for itself, but one that stands for a byte
+// of a name that was not UTF-8 (platform::files::DecodeNameBytes) is that byte, "\x80" to "\xff";
+// the code points U+0080 to U+00FF read "\u0080" to "\u00ff", so that the two never meet.
 QString Escape(char32_t C)
 {
     switch (C) {
@@ -79,8 +82,10 @@ QString Escape(char32_t C)
     default:
         break;
     }
-    if (C <= 0xFF)
+    if (C < 0x80)
         return QStringLiteral("\\x%1").arg(uint(C), 2, 16, QLatin1Char('0'));
+    if (C <= 0xFFFF && platform::files::IsNameByte(char16_t(C)))
+        return QStringLiteral("\\x%1").arg(uint(platform::files::NameByte(char16_t(C))), 2, 16, QLatin1Char('0'));
     if (C <= 0xFFFF)
         return QStringLiteral("\\u%1").arg(uint(C), 4, 16, QLatin1Char('0'));
     return QStringLiteral("\\U%1").arg(uint(C), 8, 16, QLatin1Char('0'));

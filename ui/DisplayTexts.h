@@ -40,8 +40,10 @@ void FileMD5Text(int Handle, QString &Text, const std::function<bool()> &Cancell
 // address), as the window shows it. Control characters, line and paragraph separators, format
 // characters (the marks that reorder a line or join and part letters unseen), noncharacters and
 // every other code point that is drawn as nothing appear as visible escapes ("\n", "\x1b", "\u202e",
-// "\U000e0001"), and a backslash as "\\", so that such a text stays on its own line, cannot pass
-// for the window's own lines or for another text, and every escape reads one way. A text longer
+// "\U000e0001"), a byte of a name that was not UTF-8 as its code ("\xff", see
+// platform::files::DecodeNameBytes), and a backslash as "\\", so that such a text stays on its own
+// line, cannot pass for the window's own lines or for another text, and every escape reads one way;
+// two names that differ show differently. A text longer
 // than kVisibleTextLimit code units (escapes counted) is cut there and ends in kVisibleTextCut.
 // Only outside text comes here: the program's own texts are shown as they are.
 QString VisibleText(const QString &Text);

@@ -23,8 +23,12 @@ int main(int argc, char **argv)
     platform::system::ToolkitStarted();
 
     // Asked to end (the session ends, Ctrl-C in a terminal), the program ends as when the user
-    // closes it: every window is closed, a question still open included, and the loops end.
+    // closes it: every window is closed, a question still open included, and the loops end. Asked
+    // again before that is done, or once the loop has ended (the forms' teardown may wait on
+    // workers), the process ends at once.
+    static bool endRequested = false;
     platform::system::WatchEndRequests(&app, [] {
+        endRequested = true;
         QApplication::closeAllWindows();
         QCoreApplication::exit(0);
     });
@@ -59,5 +63,9 @@ int main(int argc, char **argv)
             formMain.close();
         });
     }
+    // A request answered while starting (a question of the start ran a loop of its own) ended only
+    // that loop: the program's loop is not entered at all.
+    if (endRequested)
+        return 0;
     return app.exec();
 }

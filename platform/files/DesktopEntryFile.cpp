@@ -1,5 +1,6 @@
 #include "platform/files/DesktopEntryFile.h"
 
+#include "platform/files/NameBytes.h"
 #include "platform/files/RegularFile.h"
 
 #include <QByteArray>
@@ -129,7 +130,7 @@ std::optional<DesktopEntryInfo> ParseDesktopEntry(const QByteArray &Content, con
     bool inMainGroup = false;
     bool seenGroup = false;
     for (const QByteArray &raw : Content.split('\n')) {
-        QString line = QString::fromUtf8(raw);
+        QString line = DecodeNameBytes(raw);
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
         const QString trimmed = line.trimmed();

@@ -1,5 +1,6 @@
 #include "platform/processes/ProcFs.h"
 
+#include "platform/files/NameBytes.h"
 #include "platform/system/StatusReaders.h"
 #include "platform/system/UserSession.h"
 
@@ -252,7 +253,7 @@ bool ParseStat(const char *Text, std::size_t Size, ProcStat &Out, RawName *RawNa
         RawName->Size = std::size_t(qMin<qptrdiff>(close - open - 1, qptrdiff(sizeof RawName->Text)));
         std::memcpy(RawName->Text, open + 1, RawName->Size);
     } else {
-        st.Comm = QString::fromUtf8(open + 1, close - open - 1);
+        st.Comm = files::DecodeNameBytes(QByteArrayView(open + 1, close - open - 1));
     }
     p = close + 1;
     if (p + 2 > end || p[0] != ' ')
@@ -380,7 +381,7 @@ bool EnumerateByStatus(std::vector<ProcessEntry> &Out)
         e.RawName = raw;
         for (const QByteArray &line : text->split('\n')) {
             if (line.startsWith("Name:\t"))
-                e.Name = QString::fromUtf8(line.mid(6));
+                e.Name = files::DecodeNameBytes(line.mid(6));
         }
         quint64 v = 0;
         if (StatusValue(*text, "PPid", v))
@@ -483,7 +484,7 @@ std::optional<ImageFacts> ReadImageFacts(qint32 Pid)
     static const QByteArray kDeleted(" (deleted)");
     if (st.st_nlink == 0 && name.endsWith(kDeleted))
         name.chop(kDeleted.size());
-    facts.Path = QString::fromUtf8(name);
+    facts.Path = files::DecodeNameBytes(name);
     return facts;
 }
 
@@ -492,7 +493,7 @@ std::optional<QString> ReadExePath(qint32 Pid)
     const auto link = ReadExeLink(Pid);
     if (!link)
         return std::nullopt;
-    return QString::fromUtf8(*link);
+    return files::DecodeNameBytes(*link);
 }
 
 std::optional<QStringList> ReadCmdline(qint32 Pid, bool *RawSingle)
@@ -519,7 +520,7 @@ std::optional<QStringList> ReadCmdline(qint32 Pid, bool *RawSingle)
     if (RawSingle)
         *RawSingle = !data->contains('\0');
     for (const QByteArray &a : data->split('\0'))
-        args << QString::fromUtf8(a);
+        args << files::DecodeNameBytes(a);
     return args;
 }
 

@@ -1,6 +1,7 @@
 #include "platform/services/ServiceManager.h"
 
 #include "platform/Logging.h"
+#include "platform/files/NameBytes.h"
 
 #include "platform/system/TestVariables.h"
 
@@ -361,7 +362,7 @@ bool FindUnitFiles(const QStringList &Folders, std::size_t MaxEntries, std::vect
             }
             if (e->d_name[0] == '.')
                 continue;
-            const QString id = QFile::decodeName(e->d_name);
+            const QString id = files::DecodeNameBytes(e->d_name);
             if (!IsServiceUnit(id) || seen.contains(id))
                 continue;
             unsigned char type = e->d_type;

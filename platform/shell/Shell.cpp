@@ -15,11 +15,14 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QPair>
+#include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -60,11 +63,36 @@ bool IsReserved(QChar C)
 // The program file (device and inode) -> icon name, from every desktop entry of the data
 // directories.
 using ProgramKey = QPair<quint64, quint64>;
+
+// What an entry runs: the path it leads to, and the file that path led to when last looked at.
+struct ProgramIcon
+{
+    QByteArray Path;
+    std::optional<ProgramKey> File;
+    QString Icon;
+};
+
+// A folder the entries were read from, as it was then: an entry added, removed or renamed over
+// changes it.
+struct FolderStamp
+{
+    QByteArray Path;
+    bool Exists = false;
+    quint64 Device = 0, Inode = 0;
+    qint64 Seconds = 0, Nanoseconds = 0;
+    bool operator==(const FolderStamp &) const = default;
+};
+
 struct IconCache
 {
     std::mutex Lock;
     bool Loaded = false;
+    std::vector<ProgramIcon> Programs; // in the order the entries were found: the first wins
+    std::vector<FolderStamp> Folders;
     QHash<ProgramKey, QString> Icons;
+    // Files looked up without an icon since the programs were last looked at, so that a process
+    // of such a file costs no new look at every entry's program.
+    QSet<ProgramKey> Misses;
 };
 
 IconCache &Icons()
@@ -73,31 +101,60 @@ IconCache &Icons()
     return cache;
 }
 
-// The file an entry's program names, as it leads now.
-std::optional<ProgramKey> ResolveProgram(const QString &Program)
+std::optional<ProgramKey> FileAt(const QByteArray &Path)
 {
-    if (Program.isEmpty())
-        return std::nullopt;
-    // A bare name is found on the search path; a relative path names nothing here.
-    if (!Program.startsWith(QLatin1Char('/')) && Program.contains(QLatin1Char('/')))
-        return std::nullopt;
-    QString path = Program;
-    if (!Program.contains(QLatin1Char('/'))) {
-        const auto found = processes::FindProgram(Program);
-        if (!found)
-            return std::nullopt;
-        path = *found;
-    }
     struct stat st = {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::stat(Path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     return ProgramKey(quint64(st.st_dev), quint64(st.st_ino));
 }
 
+FolderStamp StampOf(const QByteArray &Path)
+{
+    FolderStamp stamp;
+    stamp.Path = Path;
+    struct stat st = {};
+    if (::stat(Path.constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        stamp.Exists = true;
+        stamp.Device = quint64(st.st_dev);
+        stamp.Inode = quint64(st.st_ino);
+        stamp.Seconds = qint64(st.st_mtim.tv_sec);
+        stamp.Nanoseconds = qint64(st.st_mtim.tv_nsec);
+    }
+    return stamp;
+}
+
+// The path an entry's program leads to: a bare name is found on the search path; a relative path
+// names nothing here.
+std::optional<QByteArray> ProgramPath(const QString &Program)
+{
+    if (Program.isEmpty())
+        return std::nullopt;
+    if (!Program.startsWith(QLatin1Char('/')) && Program.contains(QLatin1Char('/')))
+        return std::nullopt;
+    if (Program.contains(QLatin1Char('/')))
+        return QFile::encodeName(Program);
+    const auto found = processes::FindProgram(Program);
+    if (!found)
+        return std::nullopt;
+    return QFile::encodeName(*found);
+}
+
+void IndexIcons(IconCache &Cache)
+{
+    Cache.Icons.clear();
+    Cache.Misses.clear();
+    for (const ProgramIcon &p : Cache.Programs)
+        if (p.File && !Cache.Icons.contains(*p.File))
+            Cache.Icons.insert(*p.File, p.Icon);
+}
+
 QString OwnBaseDir(const char *Variable, const QString &InHome);
 
-void LoadIcons(QHash<ProgramKey, QString> &Icons)
+void LoadIcons(IconCache &Cache)
 {
+    Cache.Programs.clear();
+    Cache.Folders.clear();
     // The user's own entries, as the user's other folders are found.
     const QString home = OwnBaseDir("XDG_DATA_HOME", QStringLiteral(".local/share"));
     QStringList dirs;
@@ -105,8 +162,12 @@ void LoadIcons(QHash<ProgramKey, QString> &Icons)
         dirs << home;
     dirs += EnvDirs("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"));
     for (const QString &dir : dirs) {
-        QDirIterator it(dir + QStringLiteral("/applications"), {QStringLiteral("*.desktop")}, QDir::Files,
-                        QDirIterator::Subdirectories);
+        const QString apps = dir + QStringLiteral("/applications");
+        Cache.Folders.push_back(StampOf(QFile::encodeName(apps)));
+        QDirIterator folders(apps, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (folders.hasNext())
+            Cache.Folders.push_back(StampOf(QFile::encodeName(folders.next())));
+        QDirIterator it(apps, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const auto entry = files::ReadDesktopEntry(it.next(), QString());
             if (!entry || entry->Icon.isEmpty())
@@ -119,12 +180,35 @@ void LoadIcons(QHash<ProgramKey, QString> &Icons)
                     args.removeFirst();
                 program = args.isEmpty() ? QString() : args.first();
             }
-            const auto resolved = ResolveProgram(program);
-            // Entries earlier in the search order win.
-            if (resolved && !Icons.contains(*resolved))
-                Icons.insert(*resolved, entry->Icon);
+            if (const auto path = ProgramPath(program))
+                Cache.Programs.push_back(ProgramIcon{*path, FileAt(*path), entry->Icon});
         }
     }
+    IndexIcons(Cache);
+    Cache.Loaded = true;
+}
+
+bool FoldersChanged(const IconCache &Cache)
+{
+    return std::any_of(Cache.Folders.begin(), Cache.Folders.end(),
+                       [](const FolderStamp &F) { return !(StampOf(F.Path) == F); });
+}
+
+// Each entry's program looked at again: an upgrade renames a new file over the old one, so that
+// the same path now leads to another file. True when any leads elsewhere than before.
+bool LookAgainAtPrograms(IconCache &Cache)
+{
+    bool changed = false;
+    for (ProgramIcon &p : Cache.Programs) {
+        const auto now = FileAt(p.Path);
+        if (now != p.File) {
+            p.File = now;
+            changed = true;
+        }
+    }
+    if (changed)
+        IndexIcons(Cache);
+    return changed;
 }
 
 } // namespace
@@ -327,27 +411,46 @@ bool WriteShortcut(const QString &File, const QString &Program, const QStringLis
 
 FileIcon FindFileIcon(const files::FileIdentity &Program)
 {
+    const ProgramKey key(Program.Device, Program.Inode);
     QString icon;
     {
         IconCache &cache = Icons();
         std::lock_guard<std::mutex> guard(cache.Lock);
-        if (!cache.Loaded) {
-            LoadIcons(cache.Icons);
-            cache.Loaded = true;
+        if (!cache.Loaded)
+            LoadIcons(cache);
+        icon = cache.Icons.value(key);
+        // A miss is resolved again: the entries may have changed, or a program they name been
+        // replaced, since they were read.
+        if (icon.isEmpty()) {
+            if (FoldersChanged(cache))
+                LoadIcons(cache);
+            else if (!cache.Misses.contains(key))
+                LookAgainAtPrograms(cache);
+            icon = cache.Icons.value(key);
         }
-        icon = cache.Icons.value(ProgramKey(Program.Device, Program.Inode));
+        if (icon.isEmpty()) {
+            constexpr qsizetype kMissesKept = 4096;
+            if (cache.Misses.size() >= kMissesKept)
+                cache.Misses.clear();
+            cache.Misses.insert(key);
+        }
     }
     if (icon.isEmpty())
         icon = QStringLiteral("application-x-executable");
     return FileIcon{icon, files::SystemImageIndex(icon)};
 }
 
+#if TASKVANE_TEST_SEAMS
 void ResetFileIconCache()
 {
     IconCache &cache = Icons();
     std::lock_guard<std::mutex> guard(cache.Lock);
     cache.Loaded = false;
+    cache.Programs.clear();
+    cache.Folders.clear();
     cache.Icons.clear();
+    cache.Misses.clear();
 }
+#endif
 
 } // namespace platform::shell

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/files/FolderNoFollow.h"
+#include "platform/system/TestSeams.h"
 
 #include <QString>
 #include <QStringList>
@@ -59,14 +60,18 @@ std::optional<QString> EscapeValue(const QString &Value);
 
 // The icon of a program file: the icon name of the desktop entries that run that very file
 // (whatever path the caller knows it by), else the generic executable icon; `Index` is its place
-// in the process-wide image list.
+// in the process-wide image list. The entries are read once; a file without an icon has them read
+// again when their folders changed, and their programs looked at again (an upgrade renames a new
+// file over the one an entry names).
 struct FileIcon
 {
     QString IconName;
     int Index = -1;
 };
 FileIcon FindFileIcon(const files::FileIdentity &Program);
+#if TASKVANE_TEST_SEAMS
 // Forgets the desktop entries read for the icons (the next look-up reads them again).
 void ResetFileIconCache();
+#endif
 
 } // namespace platform::shell

@@ -2,6 +2,7 @@
 
 #include "platform/Logging.h"
 
+#include <QCoreApplication>
 #include <QList>
 #include <QSocketNotifier>
 
@@ -20,10 +21,21 @@ namespace {
 
 // The handler only writes a byte: everything else happens on the watching thread.
 int g_WriteEnd = -1;
+// Set by the first request; the program is ending from then on.
+volatile sig_atomic_t g_Requested = 0;
 
-void NoteRequest(int)
+void NoteRequest(int Signal)
 {
     const int saved = errno;
+    if (g_Requested != 0) {
+        // Asked again while the first request is still unanswered: the signal ends the process as
+        // it would without a watcher (it is delivered once this handler returns).
+        ::signal(Signal, SIG_DFL);
+        ::raise(Signal);
+        errno = saved;
+        return;
+    }
+    g_Requested = 1;
     const char byte = 1;
     // A full pipe already holds a request; nothing is lost by a failed write.
     [[maybe_unused]] const ssize_t n = ::write(g_WriteEnd, &byte, 1);
@@ -57,17 +69,23 @@ bool WatchEndRequests(QObject *Context, std::function<void()> OnRequest)
             continue;
         struct sigaction action = {};
         action.sa_handler = NoteRequest;
+        // One request at a time: a second one is judged after the first is noted.
         ::sigemptyset(&action.sa_mask);
+        for (const int other : {SIGTERM, SIGINT, SIGHUP})
+            ::sigaddset(&action.sa_mask, other);
         action.sa_flags = SA_RESTART;
         if (::sigaction(signal, &action, nullptr) == 0)
             handled << signal;
     }
-    // Nobody is left to answer a request once the watcher is gone: the signals end the process
-    // again, so that a teardown that hangs can still be ended.
-    QObject::connect(Context, &QObject::destroyed, [handled] {
+    // Nobody is left to answer a request once the loop has ended or the watcher is gone: the
+    // signals end the process again, so that a teardown that waits can still be ended.
+    const auto restore = [handled] {
         for (const int signal : handled)
             ::signal(signal, SIG_DFL);
-    });
+    };
+    QObject::connect(Context, &QObject::destroyed, restore);
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QObject::connect(app, &QCoreApplication::aboutToQuit, Context, restore, Qt::DirectConnection);
     return true;
 }
 

@@ -10,7 +10,8 @@
 // - their call sites are wrapped in TASKVANE_TEST_SEAM(...), which compiles to nothing there (a
 //   longer piece stands in `#if TASKVANE_TEST_SEAMS`), so no branch, call or argument of a seam is
 //   left on the program's paths.
-// tests/package/contents.sh checks that the packaged program holds none of their names.
+// tests/package/contents.sh checks that the packaged program holds none of the names declared
+// under the switch (tests/package/seams.sh lists them).
 
 #ifndef TASKVANE_TEST_VARIABLES
 #error "TASKVANE_TEST_VARIABLES is defined (0 or 1) for everything that links tv_platform"

@@ -9,7 +9,7 @@
 // the program instead: the program, the libraries it loads from where others cannot reach, the
 // data files it is given and the sanitizers' suppression files go into a folder of the copy's
 // own that every user may enter, and the copy runs from there through setpriv. Where that cannot
-// be done (not root, no setpriv, a temporary folder closed to others) the test skips with
+// be done (not root, no setpriv that works, a temporary folder closed to others) the test skips with
 // SkipReason(). A forked child that changes its uid and then only makes system calls runs
 // nothing and needs none of this.
 
@@ -31,6 +31,28 @@
 #include <unistd.h>
 
 namespace tvtest {
+
+// Why setpriv cannot make a program another user's here; empty when it can. Its being installed
+// is not enough: root in a user namespace of a container, or without the capabilities to change
+// user, cannot become an unmapped uid. Asked once per test program.
+inline QString SetprivUnavailable()
+{
+    static const QString why = [] {
+        if (!QFileInfo(QStringLiteral("/usr/bin/setpriv")).isExecutable())
+            return QStringLiteral("no setpriv to become another user with");
+        // An uid no account has, as the tests use.
+        QProcess p;
+        p.start(QStringLiteral("/usr/bin/setpriv"),
+                {QStringLiteral("--reuid=4202"), QStringLiteral("--regid=4202"), QStringLiteral("--clear-groups"),
+                 QStringLiteral("--"), QStringLiteral("/bin/true")});
+        if (!p.waitForStarted(10000) || !p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit ||
+            p.exitCode() != 0)
+            return QStringLiteral("setpriv cannot become another user here: ") +
+                QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
+        return QString();
+    }();
+    return why;
+}
 
 // Whether a user who is neither the owner nor in the group may open Path (and search every
 // folder on the way to it).
@@ -75,8 +97,8 @@ public:
             m_skip = QStringLiteral("needs root to run a program as another user");
             return;
         }
-        if (!QFileInfo(QStringLiteral("/usr/bin/setpriv")).isExecutable()) {
-            m_skip = QStringLiteral("no setpriv to become another user with");
+        if (const QString why = SetprivUnavailable(); !why.isEmpty()) {
+            m_skip = why;
             return;
         }
         const QString source =
@@ -309,9 +331,7 @@ inline QString otherUserUnavailable()
 {
     if (::geteuid() != 0)
         return QStringLiteral("needs root: it acts as another user against the program run as root");
-    if (!QFileInfo(QStringLiteral("/usr/bin/setpriv")).isExecutable())
-        return QStringLiteral("no setpriv to act as another user with");
-    return QString();
+    return SetprivUnavailable();
 }
 
 } // namespace tvtest

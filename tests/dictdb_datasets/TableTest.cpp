@@ -11,6 +11,8 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <random>
+#include <set>
 #include <vector>
 
 using namespace dstest;
@@ -565,6 +567,199 @@ TEST_F(TableTest, LocateFindsTheFirstMatchInAListItsKeysDoNotOrder)
         EXPECT_TRUE(t->Locate(QStringLiteral("Grp"), 0, {}));
         EXPECT_EQ(Num(*t), first);
     }
+}
+
+// Locates of every kind (whole and partial keys, with and without case, one field and several)
+// on tables of every kind of index, in every order, filtered or not, and on record lists made
+// before another data set added records, against a model: a locate by an index finds the first
+// match in that index's order that the record list holds; one without an index the first match
+// in the record list's order. An index that compares case orders its texts case-folded first, so
+// a partial key's matches do not lie together there.
+TEST_F(TableTest, LocateFindsTheFirstMatchInTheIndexOrderThatTheListHolds)
+{
+    struct Rec
+    {
+        QString name;
+        int num = 0, grp = 0;
+        bool flag = false;
+    };
+    struct Key
+    {
+        QString fields;
+        QVariant values;
+        bool partial = false, ci = false;
+    };
+    const auto textMatches = [](const QString &Value, QString Key, bool Partial, bool Ci) {
+        Key.truncate(10); // the key is cut to the field's size
+        const QString v = Partial ? Value.left(Key.size()) : Value;
+        return Ci ? v.toCaseFolded() == Key.toCaseFolded() : v == Key;
+    };
+    const auto matches = [&](const Rec &R, const Key &K) {
+        const QStringList fields = K.fields.split(QLatin1Char(';'));
+        const QVariantList values = fields.size() == 1 ? QVariantList{K.values} : K.values.toList();
+        for (qsizetype i = 0; i < fields.size(); ++i) {
+            const bool ok = fields[i] == QLatin1String("Name")
+                ? textMatches(R.name, values[i].toString(), K.partial, K.ci)
+                : fields[i] == QLatin1String("Num") ? R.num == values[i].toInt()
+                                                    : R.grp == values[i].toInt();
+            if (!ok)
+                return false;
+        }
+        return true;
+    };
+    const QList<TDictDBIndexLayout> kinds = {
+        {QStringLiteral("ByNameCS"), TTDIndexOptions(), {QStringLiteral("Name")}},
+        {QStringLiteral("ByName"), TTDIndexOptions(tiCaseInsensitive), {QStringLiteral("Name")}},
+        {QStringLiteral("ByNameDown"), TTDIndexOptions(tiDescending), {QStringLiteral("Name")}},
+        {QStringLiteral("ByNum"), TTDIndexOptions(tiPrimary) | tiUnique, {QStringLiteral("Num")}},
+        {QStringLiteral("ByGrpName"), TTDIndexOptions(), {QStringLiteral("Grp"), QStringLiteral("Name")}},
+        {QStringLiteral("ByNameGrp"),
+         TTDIndexOptions(tiCaseInsensitive),
+         {QStringLiteral("Name"), QStringLiteral("Grp")}},
+        {QStringLiteral("ByNameGrpCS"), TTDIndexOptions(), {QStringLiteral("Name"), QStringLiteral("Grp")}},
+    };
+    std::mt19937 random(20240601);
+    const auto pick = [&](int N) { return int(random() % unsigned(N)); };
+    const QString letters = QStringLiteral("aAbBcC");
+    const auto word = [&] {
+        QString w;
+        for (int n = 1 + pick(4); n > 0; --n)
+            w += letters[pick(int(letters.size()))];
+        return w;
+    };
+    int located = 0;
+    QStringList misses;
+    for (const int size : {60, 73, 300, 1200, 4200, 5200}) {
+        // The index kinds in an order of the table's own: the first that fits a locate is used.
+        QList<TDictDBIndexLayout> indexes = kinds;
+        std::shuffle(indexes.begin(), indexes.end(), random);
+        TDictDBTableLayout layout;
+        layout.Name = QStringLiteral("Mixed");
+        layout.Fields = {{QStringLiteral("Name"), ftString, 10, 0},
+                         {QStringLiteral("Num"), ftInteger, 0, 0},
+                         {QStringLiteral("Flag"), ftBoolean, 0, 0},
+                         {QStringLiteral("Grp"), ftInteger, 0, 0}};
+        layout.Indexes = indexes;
+        const QString path = MakeFile(dir, {layout}, QStringLiteral("mixed%1.db").arg(size));
+        auto writer = OpenTable(path, QStringLiteral("Mixed"));
+        std::map<int, Rec> recs;
+        const auto add = [&](TDictTable &T) {
+            Rec r{word(), 100000 + int(recs.size()) * 7 % 100003, pick(3), pick(2) == 0};
+            while (recs.count(r.num))
+                ++r.num;
+            T.Append();
+            T.FieldByName(QStringLiteral("Name"))->SetAsString(r.name);
+            T.FieldByName(QStringLiteral("Num"))->SetAsInteger(r.num);
+            T.FieldByName(QStringLiteral("Flag"))->SetAsBoolean(r.flag);
+            T.FieldByName(QStringLiteral("Grp"))->SetAsInteger(r.grp);
+            T.Post();
+            recs[r.num] = r;
+        };
+        for (int i = 0; i < size; ++i)
+            add(*writer);
+        // Each index's order of the whole table, as a fresh data set shows it.
+        std::map<QString, std::vector<int>> orderOf;
+        const auto readOrders = [&] {
+            for (const TDictDBIndexLayout &ix : indexes) {
+                auto fresh = OpenTable(path, QStringLiteral("Mixed"), ix.Name);
+                std::vector<int> &order = orderOf[ix.Name];
+                order.clear();
+                for (fresh->First(); !fresh->Eof(); fresh->Next())
+                    order.push_back(Num(*fresh));
+            }
+        };
+        readOrders();
+        for (int round = 0; round < 12; ++round) {
+            auto t = OpenTable(path, QStringLiteral("Mixed"),
+                               pick(4) == 0 ? QString() : indexes[pick(int(indexes.size()))].Name);
+            const int bound = 100000 + pick(size);
+            const QStringList filters = {QString(), QStringLiteral("Flag = TRUE"),
+                                         QStringLiteral("Num > %1").arg(bound), QStringLiteral("Num <> %1").arg(bound)};
+            const QString filter = filters[pick(int(filters.size()))];
+            t->SetFilter(filter);
+            t->SetFilteredValue(!filter.isEmpty());
+            // A list made before another data set added records: it holds none of them.
+            const bool stale = round % 4 == 3;
+            if (stale) {
+                for (int i = 0; i < 5; ++i)
+                    add(*writer);
+                readOrders();
+            }
+            std::vector<int> shown;
+            for (t->First(); !t->Eof(); t->Next())
+                shown.push_back(Num(*t));
+            const std::set<int> held(shown.begin(), shown.end());
+            for (int n = 0; n < 40; ++n) {
+                const Rec &some = std::next(recs.begin(), pick(int(recs.size())))->second;
+                QString text = pick(3) == 0 ? word() : some.name.left(1 + pick(int(some.name.size())));
+                if (pick(2) == 0)
+                    text[0] = text[0].isUpper() ? text[0].toLower() : text[0].toUpper();
+                Key k;
+                k.partial = pick(2) == 0;
+                k.ci = pick(2) == 0;
+                switch (pick(5)) {
+                case 0:
+                    k.fields = QStringLiteral("Num");
+                    k.values = pick(2) == 0 ? some.num : bound;
+                    break;
+                case 1:
+                    k.fields = QStringLiteral("Name;Grp");
+                    k.values = QVariantList{text, pick(3)};
+                    break;
+                case 2:
+                    k.fields = QStringLiteral("Grp;Name");
+                    k.values = QVariantList{pick(3), text};
+                    break;
+                default:
+                    k.fields = QStringLiteral("Name");
+                    k.values = text;
+                    break;
+                }
+                // The index the locate uses: the first whose fields are the key's, comparing case
+                // as the locate does; none: the record list is walked.
+                const QStringList keyFields = k.fields.split(QLatin1Char(';'));
+                const auto used = std::find_if(indexes.begin(), indexes.end(), [&](const TDictDBIndexLayout &Ix) {
+                    return Ix.Fields == keyFields &&
+                        (!keyFields.contains(QStringLiteral("Name")) || bool(Ix.Options & tiCaseInsensitive) == k.ci);
+                });
+                int expected = -1;
+                if (used != indexes.end()) {
+                    for (const int num : orderOf[used->Name])
+                        if (held.count(num) && matches(recs[num], k)) {
+                            expected = num;
+                            break;
+                        }
+                } else {
+                    for (const int num : shown)
+                        if (matches(recs[num], k)) {
+                            expected = num;
+                            break;
+                        }
+                }
+                TLocateOptions options;
+                if (k.partial)
+                    options |= loPartialKey;
+                if (k.ci)
+                    options |= loCaseInsensitive;
+                ++located;
+                const bool found = t->Locate(k.fields, k.values, options);
+                const int got = found ? Num(*t) : -1;
+                if (got != expected)
+                    misses << QStringLiteral("%1 records, order '%2', filter '%3'%4: %5 = %6%7%8 gives %9, wanted %10")
+                                  .arg(size)
+                                  .arg(t->IndexName(), filter, stale ? QStringLiteral(", stale") : QString(), k.fields,
+                                       k.values.typeId() == QMetaType::QVariantList
+                                           ? k.values.toStringList().join(QLatin1Char(','))
+                                           : k.values.toString(),
+                                       k.partial ? QStringLiteral(" partial") : QString(),
+                                       k.ci ? QStringLiteral(" without case") : QString())
+                                  .arg(got)
+                                  .arg(expected);
+            }
+        }
+    }
+    EXPECT_TRUE(misses.isEmpty()) << misses.size() << " misses in " << located << " locates, the first:\n"
+                                  << misses.mid(0, 8).join(QLatin1Char('\n')).toStdString();
 }
 
 TEST_F(TableTest, LookupLeavesTheCursorAlone)

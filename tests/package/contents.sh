@@ -37,20 +37,21 @@ check "icon is a 48x48 picture" bash -c 'file "$1" | grep -q "PNG image data, 48
 check "program is a release build without sanitizers" bash -c '! readelf -d "$1" | grep -Eq "lib(asan|ubsan)"' _ \
   "$tmp/usr/bin/taskvane"
 
-# The seams of the test builds (platform/system/TestSeams.h) are not in the packaged program. It
-# is stripped, so their names are looked for among the symbols of the build's own copy, the same
-# program (the same build identifier) before stripping, and in the packaged program's bytes (its
-# type names and texts).
+# The seams of the test builds (platform/system/TestSeams.h) are not in the packaged program: every
+# name the sources declare under the seam switch (seams.sh). It is stripped, so their names are
+# looked for among the symbols of the build's own copy, the same program (the same build
+# identifier) before stripping, and in the packaged program's bytes (its type names and texts).
 build_id() { readelf -n "$1" 2>/dev/null | sed -n 's/^ *Build ID: *//p'; }
 unstripped=$1/bin/taskvane
 check "the build folder holds the packaged program with its symbols" \
   bash -c '[ -n "$1" ] && [ "$1" = "$2" ] && nm "$3" | grep -q .' _ \
   "$(build_id "$tmp/usr/bin/taskvane")" "$(build_id "$unstripped")" "$unstripped"
 nm -C "$unstripped" >"$tmp/symbols" 2>/dev/null
-for seam in SetStepHook BeforeStep s_stepHook SetCallObserver CallObserver NoteSent NoteAnswered s_observer \
-            DigestsRunning s_DigestsRunning SetDictDBWriteHook g_writeHook SetDpkgDatabaseDir RestoreDefaultUiHooks \
-            SetDefaultStatusSource s_DefaultSource SetProgramHook s_ProgramHook; do
-  check "the program holds no seam $seam" bash -c '! grep -qF -- "$1" "$2" && ! grep -aqF -- "$1" "$3"' _ \
+seams=$(bash "$(dirname "$0")/seams.sh" "$(cd "$(dirname "$0")/../.." && pwd)")
+check "the seams are read from the sources" bash -c 'grep -qx SetStepHook <<<"$1" && grep -qx SetCallObserver <<<"$1"' _ \
+  "$seams"
+for seam in $seams; do
+  check "the program holds no seam $seam" bash -c '! grep -qFw -- "$1" "$2" && ! grep -aqFw -- "$1" "$3"' _ \
     "$seam" "$tmp/symbols" "$tmp/usr/bin/taskvane"
 done
 

@@ -15,6 +15,12 @@ if [ "${1:-}" != --in-private-mounts ]; then
     echo "SKIP: needs root, unshare and /mnt for a /tmp and /run of the test's own"
     exit 77
   fi
+  # Installed is not enough: in a plain chroot, where / is no mount point, no mount namespace of the
+  # test's own can be had.
+  if ! why=$(unshare --mount --propagation private true 2>&1); then
+    echo "SKIP: no mount namespace of the test's own here ($why)"
+    exit 77
+  fi
   exec unshare --mount --propagation private bash "$0" --in-private-mounts "$1"
 fi
 shift

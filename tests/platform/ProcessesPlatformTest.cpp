@@ -13,7 +13,10 @@
 #include <QFile>
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -175,6 +178,68 @@ TEST(DesktopEntries, IconOfAProgramFromItsEntry)
     EXPECT_EQ(platform::shell::FindFileIcon(identity(copy)).IconName, QStringLiteral("application-x-executable"));
     const auto generic = platform::shell::FindFileIcon(identity(QStringLiteral("/bin/true")));
     EXPECT_EQ(generic.IconName, QStringLiteral("application-x-executable"));
+    qputenv("XDG_DATA_DIRS", old);
+    qputenv("XDG_DATA_HOME", oldHome);
+    platform::shell::ResetFileIconCache();
+}
+
+// The icons are read once; what changes afterwards is found when a file misses: a program an
+// entry names, renamed over by a new file (as a package upgrade does), and an entry added later.
+TEST(DesktopEntries, IconFollowsAProgramRenamedOverAndAnEntryAddedLater)
+{
+    tvtest::TempDir tmp;
+    const QByteArray old = qgetenv("XDG_DATA_DIRS"), oldHome = qgetenv("XDG_DATA_HOME");
+    ASSERT_TRUE(QDir(tmp.path()).mkpath(QStringLiteral("apps/applications")));
+    ASSERT_TRUE(QDir(tmp.path()).mkpath(QStringLiteral("bin")));
+    const auto writeFile = [](const QString &Path, const QByteArray &Bytes) {
+        QFile f(Path);
+        return f.open(QIODevice::WriteOnly) && f.write(Bytes) == Bytes.size();
+    };
+    const auto entry = [&](const QString &Name, const QString &Program, const QString &Icon) {
+        return writeFile(
+            tmp.file(QStringLiteral("apps/applications/") + Name),
+            ("[Desktop Entry]\nType=Application\nName=P\nExec=" + Program + "\nIcon=" + Icon + "\n").toUtf8());
+    };
+    const auto identity = [](const QString &Path) {
+        struct stat st = {};
+        EXPECT_EQ(::stat(QFile::encodeName(Path).constData(), &st), 0) << Path.toStdString();
+        return platform::files::FileIdentity{quint64(st.st_dev), quint64(st.st_ino)};
+    };
+    const QString program = tmp.file(QStringLiteral("bin/tv-probe"));
+    const QString later = tmp.file(QStringLiteral("bin/tv-later"));
+    ASSERT_TRUE(writeFile(program, "#!/bin/sh\n"));
+    ASSERT_TRUE(writeFile(later, "#!/bin/sh\n"));
+    ASSERT_TRUE(entry(QStringLiteral("probe.desktop"), program, QStringLiteral("tv-probe-icon")));
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(tmp.file(QStringLiteral("apps"))));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(tmp.file(QStringLiteral("none"))));
+    platform::shell::ResetFileIconCache();
+
+    struct Step
+    {
+        const char *what;
+        std::function<bool()> change;
+        QString file;
+        QString icon;
+    };
+    const std::vector<Step> steps = {
+        {"as read", [] { return true; }, program, QStringLiteral("tv-probe-icon")},
+        {"a file without an entry", [] { return true; }, later, QStringLiteral("application-x-executable")},
+        {"the program renamed over by a new file",
+         [&] {
+             const QString fresh = program + QStringLiteral(".new");
+             return writeFile(fresh, "#!/bin/sh\n# 2\n") &&
+                 ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(program).constData()) == 0;
+         },
+         program, QStringLiteral("tv-probe-icon")},
+        {"an entry added for a file that had none",
+         [&] { return entry(QStringLiteral("later.desktop"), later, QStringLiteral("tv-later-icon")); }, later,
+         QStringLiteral("tv-later-icon")},
+    };
+    for (const Step &s : steps) {
+        SCOPED_TRACE(s.what);
+        ASSERT_TRUE(s.change());
+        EXPECT_EQ(platform::shell::FindFileIcon(identity(s.file)).IconName.toStdString(), s.icon.toStdString());
+    }
     qputenv("XDG_DATA_DIRS", old);
     qputenv("XDG_DATA_HOME", oldHome);
     platform::shell::ResetFileIconCache();

@@ -1,4 +1,7 @@
 #include "ui/DisplayTexts.h"
+#include "platform/files/DesktopEntryFile.h"
+#include "platform/files/NameBytes.h"
+#include "platform/processes/ProcFs.h"
 
 #include "platform/files/SystemImageList.h"
 
@@ -13,8 +16,11 @@
 #include <QIcon>
 #include <QLocale>
 #include <QScrollBar>
+#include <QSet>
 #include <QTreeWidget>
 #include <QWidget>
+
+#include <vector>
 
 #include <arpa/inet.h>
 
@@ -305,7 +311,7 @@ TEST(DisplayTextsTest, VisibleTextEscapesWhatWouldBreakOrReorderALine)
     // A backslash of the text is escaped too: every escape reads one way.
     EXPECT_EQ(VisibleText(QStringLiteral("a\\nb\\")), QStringLiteral("a\\\\nb\\\\"));
     EXPECT_EQ(VisibleText(QStringLiteral("a\r\nb\tc")), QStringLiteral("a\\r\\nb\\tc"));
-    EXPECT_EQ(VisibleText(QString::fromUtf16(u"\x1b[31m\x7f\x85")), QStringLiteral("\\x1b[31m\\x7f\\x85"));
+    EXPECT_EQ(VisibleText(QString::fromUtf16(u"\x1b[31m\x7f\x85")), QStringLiteral("\\x1b[31m\\x7f\\u0085"));
     EXPECT_EQ(VisibleText(QString(QChar(0)) + QStringLiteral("z")), QStringLiteral("\\x00z"));
     // Line and paragraph separators, and the marks that turn the rest of a line around.
     EXPECT_EQ(VisibleText(QString::fromUtf16(u"a\u2028b\u2029c\u202Eexe.txt\u2066")),
@@ -318,7 +324,7 @@ TEST(DisplayTextsTest, VisibleTextEscapesWhatIsDrawnAsNothingAndCutsWhatIsTooLon
     // Default-ignorable code points beyond the format characters; lone surrogates stand for
     // themselves; letters beyond the first plane stay.
     EXPECT_EQ(VisibleText(QString::fromUtf16(u"\u3164m\uFE0Fn\u00ADo\uFFFCp\U0001F600") + QChar(0xD800)),
-              QString::fromUtf16(u"\\u3164m\\ufe0fn\\xado\\ufffcp\U0001F600\\ud800"));
+              QString::fromUtf16(u"\\u3164m\\ufe0fn\\u00ado\\ufffcp\U0001F600\\ud800"));
     const QString cut = QString::fromUtf16(u"…[已截断]");
     const QString full(kVisibleTextLimit, QLatin1Char('x'));
     EXPECT_EQ(VisibleText(full), full);
@@ -328,6 +334,58 @@ TEST(DisplayTextsTest, VisibleTextEscapesWhatIsDrawnAsNothingAndCutsWhatIsTooLon
               QStringLiteral("x") + QStringLiteral("\\u200e").repeated((kVisibleTextLimit - 1) / 6) + cut);
     EXPECT_EQ(VisibleText(full.left(kVisibleTextLimit - 1) + QString::fromUtf16(u"\U0001F600")),
               full.left(kVisibleTextLimit - 1) + cut);
+}
+
+// Names the system keeps as bytes: a byte that is not part of a UTF-8 character shows as its code,
+// apart from the code point of the same number, so that names that differ show differently; the
+// bytes are had back from the text. Read as a process's name, and as a desktop entry's name.
+TEST(DisplayTextsTest, NameBytesThatAreNotUtf8ShowAsTheirCodes)
+{
+    struct Case
+    {
+        QByteArray bytes;
+        QString shown;
+    };
+    const std::vector<Case> cases = {
+        {"plain \xe8\xbf\x9b\xe7\xa8\x8b", QString::fromUtf16(u"plain 进程")},
+        {"a\xff", QStringLiteral("a\\xff")},
+        {"a\xfe", QStringLiteral("a\\xfe")},
+        {"a\xc3", QStringLiteral("a\\xc3")},                          // a character cut short
+        {"\xc3\xa9t\xc3\xa9", QString::fromUtf16(u"été")},            // whole characters
+        {"\xc2\x85", QStringLiteral("\\u0085")},                      // the code point U+0085
+        {"\x85", QStringLiteral("\\x85")},                            // the byte 0x85
+        {"\xc0\xaf", QStringLiteral("\\xc0\\xaf")},                   // an overlong "/"
+        {"\xed\xa0\x80", QStringLiteral("\\xed\\xa0\\x80")},          // a surrogate's code
+        {"\xf4\x90\x80\x80", QStringLiteral("\\xf4\\x90\\x80\\x80")}, // beyond U+10FFFF
+        {"\xf0\x90\x82\x80\x80", QString::fromUtf16(u"\U00010080") + QStringLiteral("\\x80")},
+        {"\\x80", QStringLiteral("\\\\x80")},
+    };
+    QSet<QString> seen;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.bytes.toHex().toStdString());
+        const QString text = platform::files::DecodeNameBytes(c.bytes);
+        EXPECT_EQ(VisibleText(text).toStdString(), c.shown.toStdString());
+        EXPECT_EQ(platform::files::EncodeNameBytes(text), c.bytes);
+        seen.insert(VisibleText(text));
+        // As a process's name and as a desktop entry's.
+        platform::processes::ProcStat st;
+        const QByteArray stat = "42 (" + c.bytes +
+            ") S 1 42 42 0 -1 4194560 10 0 2 0 7 3 0 0 20 5 4 0 12345 "
+            "0 0 18446744073709551615 0 0 0 0 0 0 0 0 0 0 0 0 17 1 0 2 0\n";
+        ASSERT_TRUE(platform::processes::ParseStat(stat.constData(), std::size_t(stat.size()), st));
+        EXPECT_EQ(VisibleText(st.Comm).toStdString(), c.shown.toStdString());
+        if (c.bytes.contains('\\') || text.trimmed() != text)
+            continue; // an entry's own escape, and the blanks around a value
+        tvtest::TempDir tmp;
+        QFile entry(tmp.file(QStringLiteral("e.desktop")));
+        ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nExec=/bin/true\nComment=" + c.bytes + "\n");
+        entry.close();
+        const auto info = platform::files::ReadDesktopEntry(entry.fileName(), QString());
+        ASSERT_TRUE(info);
+        EXPECT_EQ(VisibleText(info->Comment).toStdString(), c.shown.toStdString());
+    }
+    EXPECT_EQ(seen.size(), qsizetype(cases.size()));
 }
 
 TEST(DisplayTextsTest, ServiceNamesKeepTheManagersEscapesAndAreCutLikeOtherTexts)
