@@ -9,9 +9,11 @@
 #include "sysinfo/HandOff.h"
 #include "sysinfo/Logging.h"
 #include "sysinfo/ProcessHelper.h"
+#include "sysinfo/ReadingWorker.h"
 #include "sysinfo/Services.h"
 #include "sysinfo/Utils.h"
 
+#include <QCoreApplication>
 #include <QSet>
 
 #include <chrono>
@@ -28,13 +30,37 @@ using platform::processes::ProcessHandle;
 using platform::processes::ProcessSource;
 using platform::processes::ProcStat;
 
+namespace {
+
+// The worker of the start-up check, owned by the application: a manager slow to answer holds
+// neither the start nor the window, and the end waits for it a moment only.
+class TUnitStart : public QObject
+{
+public:
+    explicit TUnitStart(QObject *Application) : QObject(Application), Worker(this) {}
+    TReadingWorker Worker;
+};
+
+} // namespace
+
 void ProcessesUnitInitialization()
 {
     static bool done = false;
     if (done)
         return;
     done = true;
-    EnsureTerminalService();
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app) {
+        EnsureTerminalService();
+        return;
+    }
+    auto *start = new TUnitStart(app);
+    // Gone before the application's end routines, which wait for a check left behind.
+    QObject::connect(app, &QCoreApplication::aboutToQuit, start, [start] { delete start; });
+    start->Worker.Start([] {
+        EnsureTerminalService();
+        return TReadingWorker::TApply();
+    });
 }
 
 namespace {

@@ -25,7 +25,8 @@ using TProcessReloadedEvent = std::function<void(QObject *Sender, quint32 dwProc
 using TProcessRemovedEvent = std::function<void(QObject *Sender, quint32 dwProcessID)>;
 
 // Start-up of this unit: makes sure the terminal service runs. Runs once per program run
-// (later calls do nothing); the program calls it before it creates any form.
+// (later calls do nothing); the program calls it before it creates any form. With an application
+// object the check runs beside the caller, which it never holds.
 void ProcessesUnitInitialization();
 
 // The normalisation of image paths and command lines. Only a text in one of the Windows

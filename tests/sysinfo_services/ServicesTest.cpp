@@ -401,11 +401,20 @@ TEST_F(ServicesTest, TerminalServiceCheckChangesNothingWhenTheUnitIsMissing)
     EXPECT_TRUE(fake().calls().contains("LoadUnit TermService.service"));
 }
 
-TEST_F(ServicesTest, TerminalServiceCheckIsWiredToTheProcessUnit)
+TEST_F(ServicesTest, TerminalServiceCheckIsWiredToTheProcessUnitAndRunsBesideIt)
 {
-    // The process unit's start-up is the terminal-service check (it runs once per program).
-    fake().setUnits({Service("a")});
+    // The process unit's start-up is the terminal-service check (it runs once per program); a
+    // manager that takes seconds to answer holds neither the start nor the window.
+    fakesd::Unit term = Service("TermService", "active");
+    term.answerDelay = 3000;
+    fake().setUnits({Service("a"), term});
+    QElapsedTimer t;
+    t.start();
     ProcessesUnitInitialization();
+    EXPECT_LT(t.elapsed(), 1000);
+    QDeadlineTimer deadline(30000);
+    while (!fake().calls().contains("LoadUnit TermService.service") && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_TRUE(fake().calls().contains("LoadUnit TermService.service"));
 }
 
