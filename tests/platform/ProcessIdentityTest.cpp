@@ -177,7 +177,12 @@ TEST(ProcessIdentity, NewProgramGetsANewLayoutUnderTheSameIdentity)
     Kid child({"/bin/sh", "-c", "read x < \"$0\"; exec /bin/sh -c 'read y < \"$0\"; exec /bin/sleep 30' \"$0\"",
                gate.toStdString()});
     ASSERT_GT(child.pid, 0);
-    ASSERT_TRUE(waitFor([&] { return child.stat().Layout.Known(); }));
+    // Asleep at the gate, a shell is done with its exec: its layout is whole and stays.
+    auto waiting = [&] {
+        const ProcStat s = child.stat();
+        return s.Comm == QStringLiteral("sh") && s.State == 'S' && s.Layout.Known();
+    };
+    ASSERT_TRUE(waitFor(waiting));
     const ProcStat first = child.stat();
     const auto entry = entryOf(child.pid);
     ASSERT_TRUE(entry);
@@ -188,7 +193,7 @@ TEST(ProcessIdentity, NewProgramGetsANewLayoutUnderTheSameIdentity)
     ASSERT_TRUE(openGate(gate));
     auto argsOf = [&] { return ReadCmdline(child.pid).value_or(QStringList()); };
     ASSERT_TRUE(waitFor([&] { return argsOf().value(2).startsWith(QStringLiteral("read y")); }));
-    ASSERT_TRUE(waitFor([&] { return child.stat().Layout.Known(); }));
+    ASSERT_TRUE(waitFor(waiting));
     const ProcStat second = child.stat();
     EXPECT_EQ(second.StartTime, first.StartTime);
     EXPECT_EQ(second.Comm, first.Comm);
