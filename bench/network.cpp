@@ -7,6 +7,7 @@
 //
 //   bench_network [endpoints]
 
+#include "common/Pinger.h"
 #include "ui/frmMain.h"
 #include "ui/frmMainNetwork.h"
 
@@ -39,7 +40,6 @@
 namespace {
 
 using std::chrono::milliseconds;
-using std::chrono::steady_clock;
 
 constexpr int kUser = 4202;
 
@@ -70,50 +70,7 @@ sys.stdin.read()
 // The endpoints of one helper, below the descriptors a process may hold here.
 constexpr int kPerHelper = 18000;
 
-// Posts a call to the window every 10 ms from a thread of its own and keeps how late the
-// latest-running one ran.
-class Pinger
-{
-public:
-    explicit Pinger(QObject *Window) : m_Window(Window)
-    {
-        m_Thread = std::thread([this] {
-            while (!m_Stop) {
-                const auto sent = steady_clock::now();
-                ++m_Sent;
-                QMetaObject::invokeMethod(
-                    m_Window,
-                    [this, sent] {
-                        m_Longest =
-                            std::max(m_Longest, std::chrono::duration_cast<milliseconds>(steady_clock::now() - sent));
-                        ++m_Answered;
-                    },
-                    Qt::QueuedConnection);
-                std::this_thread::sleep_for(milliseconds(10));
-            }
-        });
-    }
-    ~Pinger() { Stop(); }
-    milliseconds Stop()
-    {
-        if (m_Thread.joinable()) {
-            m_Stop = true;
-            m_Thread.join();
-        }
-        QDeadlineTimer deadline(10000);
-        while (m_Answered < m_Sent && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return m_Longest;
-    }
-
-private:
-    QObject *m_Window;
-    std::thread m_Thread;
-    std::atomic<bool> m_Stop{false};
-    std::atomic<int> m_Sent{0};
-    int m_Answered = 0;
-    milliseconds m_Longest{0};
-};
+using tvtest::Pinger;
 
 double ResidentMegabytes()
 {
