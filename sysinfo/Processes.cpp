@@ -1289,19 +1289,19 @@ void TProcesses::AskProcess(const ProcessHandle &Handle, quint32 Lane, bool Comm
         (IconPath.isNull() ? QString() : QLatin1Char('|') + IconPath);
     auto job = m_Readers->Ask<TProcessRead>(
         ReaderKey(h), Lane, rkProcess, argument,
-        [source, h, CommandLine, IconPath, Init, Pin = std::move(Pin)]() mutable -> std::optional<TProcessRead> {
+        [source, h, CommandLine, IconPath, Init, pin = std::move(Pin)]() mutable -> std::optional<TProcessRead> {
             // The reads below share one pin: the one handed over, else one made for them.
             struct Reads
             {
                 ProcessSource &Source;
                 ~Reads() { Source.Unpin(); }
             } pinned{*source};
-            if (!Pin) {
+            if (!pin) {
                 if (auto made = platform::processes::PidFd::Pin(h))
-                    Pin = std::make_shared<const platform::processes::PidFd>(std::move(*made));
+                    pin = std::make_shared<const platform::processes::PidFd>(std::move(*made));
             }
-            if (Pin)
-                source->HoldShared(std::move(Pin), h);
+            if (pin)
+                source->HoldShared(std::move(pin), h);
             TProcessRead read;
             if (CommandLine) {
                 TCommandLineRead line;

@@ -362,9 +362,9 @@ void TDetailsPanel::AddDigestLine(const QString &Label, std::function<int()> Ope
     TASKVANE_TEST_SEAM(++s_DigestsRunning);
     // A program file may be of any size, and its file system may keep its open or its reads
     // waiting: it is opened and read on a thread of its own, never on the window's.
-    digest->Worker = std::thread([this, digest, Open = std::move(Open)] {
+    digest->Worker = std::thread([this, digest, open = std::move(Open)] {
         QString text;
-        const int image = Open();
+        const int image = open();
         if (image >= 0) {
             FileMD5Text(image, text, [&] { return digest->Dropped.load(); });
             platform::files::CloseHandle(image);

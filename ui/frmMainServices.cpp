@@ -542,10 +542,10 @@ void TServicePage::UpdateServiceButtons()
         Button->SetCaption(QStringLiteral("..."));
         Button->OnClick = nullptr;
     };
-    auto on = [](TPicButton *Button, const QString &Caption, TPicButton::TNotifyEvent Click) {
+    auto on = [](TPicButton *Button, const QString &Caption, const TPicButton::TNotifyEvent &Click) {
         Button->setEnabled(true);
         Button->SetCaption(Caption);
-        Button->OnClick = std::move(Click);
+        Button->OnClick = Click;
     };
     if (item && item->State == TServiceState::Stopped)
         on(btnStartService, QStringLiteral("启动"), [this](QObject *) { mniService_StartClick(mniService_Start); });

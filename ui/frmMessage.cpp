@@ -320,35 +320,29 @@ void TFormMessage::FormShow()
         textHeight = qMin(textHeight, qMax(1, s->availableGeometry().height() - kTextTop - 90));
     lblText->setGeometry(textLeft, kTextTop, textWidth, textHeight);
 
+    // Each set's buttons: where each stands and what it says, by button set.
     struct TPlace
     {
-        TPicButton *Button;
         int Left;
         const char16_t *Caption;
     };
-    std::vector<TPlace> places;
-    switch (m_ButtonSet) {
-    case TMessageButtons::Ok:
-        places = {{btnButton1, 120, u"确认"}};
-        break;
-    case TMessageButtons::OkCancel:
-        places = {{btnButton1, 70, u"确认"}, {btnButton2, 170, u"取消"}};
-        break;
-    case TMessageButtons::YesNo:
-        places = {{btnButton1, 70, u"是"}, {btnButton2, 170, u"否"}};
-        break;
-    case TMessageButtons::YesNoCancel:
-        places = {{btnButton1, 24, u"是"}, {btnButton2, 120, u"否"}, {btnButton3, 216, u"取消"}};
-        break;
-    default:
-        break;
-    }
-    for (TPicButton *b : {btnButton1, btnButton2, btnButton3})
+    static const std::vector<TPlace> kPlaces[] = {
+        {{120, u"确认"}},
+        {{70, u"确认"}, {170, u"取消"}},
+        {{70, u"是"}, {170, u"否"}},
+        {{24, u"是"}, {120, u"否"}, {216, u"取消"}},
+    };
+    TPicButton *const buttons[] = {btnButton1, btnButton2, btnButton3};
+    for (TPicButton *b : buttons)
         b->hide();
-    for (const TPlace &p : places) {
-        p.Button->SetCaption(QString::fromUtf16(p.Caption));
-        p.Button->move(p.Left, p.Button->y());
-        p.Button->show();
+    const auto set = std::size_t(m_ButtonSet);
+    if (set < std::size(kPlaces)) {
+        for (std::size_t i = 0; i < kPlaces[set].size(); ++i) {
+            TPicButton *b = buttons[i];
+            b->SetCaption(QString::fromUtf16(kPlaces[set][i].Caption));
+            b->move(kPlaces[set][i].Left, b->y());
+            b->show();
+        }
     }
 
     // Buttons and bottom pieces keep their distance to the bottom edge.
