@@ -171,11 +171,15 @@ TEST(ProcessIdentity, PidFdInodeTellsProcessesApartAndPinsReads)
 TEST(ProcessIdentity, NewProgramGetsANewLayoutUnderTheSameIdentity)
 {
     tvtest::TempDir tmp;
+    // A gate of its own for each shell: one shared would let the second shell open it while
+    // the first one's writer is still open, read its end and go on to sleep unseen.
     const QByteArray gate = QFile::encodeName(tmp.file(QStringLiteral("gate")));
+    const QByteArray gate2 = QFile::encodeName(tmp.file(QStringLiteral("gate2")));
     ASSERT_EQ(::mkfifo(gate.constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo(gate2.constData(), 0600), 0);
     // A shell that runs a shell, then sleep: the same name first, then a new one.
-    Kid child({"/bin/sh", "-c", "read x < \"$0\"; exec /bin/sh -c 'read y < \"$0\"; exec /bin/sleep 30' \"$0\"",
-               gate.toStdString()});
+    Kid child({"/bin/sh", "-c", "read x < \"$0\"; exec /bin/sh -c 'read y < \"$0\"; exec /bin/sleep 30' \"$1\"",
+               gate.toStdString(), gate2.toStdString()});
     ASSERT_GT(child.pid, 0);
     // Asleep at the gate, a shell is done with its exec: its layout is whole and stays.
     auto waiting = [&] {
@@ -202,7 +206,7 @@ TEST(ProcessIdentity, NewProgramGetsANewLayoutUnderTheSameIdentity)
         EXPECT_NE(second.Layout, first.Layout) << "the same program started again is told by its layout";
     }
 
-    ASSERT_TRUE(openGate(gate));
+    ASSERT_TRUE(openGate(gate2));
     ASSERT_TRUE(waitFor([&] { return child.stat().Comm == QStringLiteral("sleep"); }));
     EXPECT_EQ(child.stat().StartTime, first.StartTime);
 }
