@@ -6,6 +6,8 @@
 
 #include <QByteArray>
 #include <QHash>
+
+#include <algorithm>
 #include <QSet>
 #include <QSysInfo>
 
@@ -17,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 #include <type_traits>
+#include <unordered_map>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -357,6 +360,132 @@ bool EnumerateByStat(std::vector<ProcessEntry> &Out)
             ReadProcDir(ProcFd, Name, Out.back());
         }
     });
+    return listed && !Out.empty();
+}
+
+namespace {
+
+// The processes whose files a listing keeps open at most, and the descriptors it leaves to the
+// rest of the program.
+constexpr std::size_t kKeptAtMost = 10000;
+constexpr rlim_t kOtherFiles = 2048;
+
+// Raises the soft limit on open files once, as far as the hard one allows and the kept files
+// need; the number of processes whose files may be kept under the limit then.
+std::size_t KeepingBudget()
+{
+    static const std::size_t kBudget = [] {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return std::size_t(0);
+        const rlim_t wanted = kOtherFiles + 2 * kKeptAtMost;
+        if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+            rlimit raised = limit;
+            raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(limit.rlim_max, wanted);
+            if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+                limit = raised;
+        }
+        if (limit.rlim_cur == RLIM_INFINITY)
+            return kKeptAtMost;
+        if (limit.rlim_cur <= kOtherFiles)
+            return std::size_t(0);
+        return std::min(kKeptAtMost, std::size_t((limit.rlim_cur - kOtherFiles) / 2));
+    }();
+    return kBudget;
+}
+
+} // namespace
+
+struct KeptListing::TFiles
+{
+    int Stat = -1;
+    int Folder = -1; // O_PATH
+    quint64 Listing = 0;
+};
+
+KeptListing::KeptListing() = default;
+
+KeptListing::~KeptListing()
+{
+    for (auto &[pid, files] : m_Files) {
+        ::close(files.Stat);
+        ::close(files.Folder);
+    }
+}
+
+std::size_t KeptListing::Kept() const
+{
+    std::lock_guard l(m_Lock);
+    return m_Files.size();
+}
+
+bool KeptListing::Enumerate(std::vector<ProcessEntry> &Out)
+{
+    std::lock_guard l(m_Lock);
+    Out.clear();
+    const std::size_t budget = KeepingBudget();
+    const quint64 listing = ++m_Listing;
+    char buf[1024];
+    const bool listed = ForEachPid([&](qint32 Pid, int ProcFd, const char *Name) {
+        ssize_t n = -1;
+        int folder = -1;
+        auto kept = m_Files.find(Pid);
+        if (kept != m_Files.end()) {
+            // Read again in place: a process that ended fails it, and so one that took its identifier.
+            n = ::pread(kept->second.Stat, buf, sizeof buf - 1, 0);
+            if (n <= 0) {
+                ::close(kept->second.Stat);
+                ::close(kept->second.Folder);
+                m_Files.erase(kept);
+                kept = m_Files.end();
+            } else {
+                buf[n] = '\0';
+                folder = kept->second.Folder;
+                kept->second.Listing = listing;
+            }
+        }
+        int stat = -1;
+        if (kept == m_Files.end()) {
+            char path[NAME_MAX + 8];
+            std::snprintf(path, sizeof path, "%s/stat", Name);
+            stat = ::openat(ProcFd, path, O_RDONLY | O_CLOEXEC);
+            folder = ::openat(ProcFd, Name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+            n = stat < 0 ? -1 : ReadOpenFile(stat, buf, sizeof buf);
+        }
+        ProcStat st;
+        RawName raw;
+        // The name stays raw: only a process seen for the first time needs it.
+        if (n > 0 && ParseStat(buf, std::size_t(n), st, &raw) && !st.IsZombie()) {
+            Out.push_back(EntryFromStat(st));
+            Out.back().RawName = raw;
+            // Its owner follows the effective user whether or not the process is dumpable.
+            struct stat dir = {};
+            if (folder >= 0 && ::fstat(folder, &dir) == 0) {
+                Out.back().OwnerUid = quint32(dir.st_uid);
+                Out.back().ProcInode = quint64(dir.st_ino);
+            }
+        }
+        if (kept != m_Files.end())
+            return;
+        if (n > 0 && folder >= 0 && m_Files.size() < budget) {
+            m_Files.emplace(Pid, TFiles{stat, folder, listing});
+            return;
+        }
+        if (stat >= 0)
+            ::close(stat);
+        if (folder >= 0)
+            ::close(folder);
+    });
+    // The files of processes not listed any more go.
+    for (auto it = m_Files.begin(); it != m_Files.end();) {
+        if (it->second.Listing == listing) {
+            ++it;
+            continue;
+        }
+        ::close(it->second.Stat);
+        ::close(it->second.Folder);
+        it = m_Files.erase(it);
+    }
     return listed && !Out.empty();
 }
 

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace platform::processes {
@@ -126,6 +128,33 @@ bool EnumerateByStat(std::vector<ProcessEntry> &Out);
 // The same from the status files (name, parent, effective uid, state) and stat for the
 // start time; slower, used when the first way fails.
 bool EnumerateByStatus(std::vector<ProcessEntry> &Out);
+
+// Lists the processes as EnumerateByStat does, but keeps each listed process's stat file and
+// folder open from one listing to the next, so that a kept file is read again in place and its
+// folder looked at through its descriptor, with neither a lookup nor an open. A process that
+// ended fails that read, and so does one that took a kept process's identifier: its files are
+// opened anew. At most 10,000 processes' files are kept (the soft limit on open files is raised
+// for them once, as far as the hard limit allows); the others are opened and closed on every
+// listing. A kept stat file holds about 4 KB of the kernel's memory. Listings from several
+// threads take turns.
+class KeptListing
+{
+public:
+    KeptListing();
+    ~KeptListing();
+    KeptListing(const KeptListing &) = delete;
+    KeptListing &operator=(const KeptListing &) = delete;
+
+    bool Enumerate(std::vector<ProcessEntry> &Out);
+    // The processes whose files are kept now.
+    std::size_t Kept() const;
+
+private:
+    struct TFiles;
+    mutable std::mutex m_Lock;
+    std::unordered_map<qint32, TFiles> m_Files;
+    quint64 m_Listing = 0;
+};
 
 // While one lives, the listings of /proc on its thread give up (and fail) once `Stop` is set: a
 // worker that is told to end does not first walk a table of many thousand processes.

@@ -40,7 +40,7 @@ bool SameProcess(const ProcessHandle &A, const ProcessHandle &B)
 
 } // namespace
 
-ProcessSource::ProcessSource() = default;
+ProcessSource::ProcessSource() : m_Listing(std::make_unique<KeptListing>()) {}
 
 ProcessSource::~ProcessSource()
 {
@@ -53,7 +53,7 @@ ProcessSource::~ProcessSource()
 
 bool ProcessSource::EnumeratePrimary(std::vector<ProcessEntry> &Out)
 {
-    return EnumerateByStat(Out);
+    return m_Listing->Enumerate(Out);
 }
 
 bool ProcessSource::EnumerateFallback(std::vector<ProcessEntry> &Out)

@@ -97,6 +97,10 @@ public:
     std::shared_ptr<const PidFd> SharePin(const ProcessHandle &Handle) const;
     // Holds a shared pin (null: none) for reads of `Handle` on the calling thread until its Unpin.
     void HoldShared(std::shared_ptr<const PidFd> Pin, const ProcessHandle &Handle);
+
+private:
+    // The primary listing's files, kept from one listing to the next.
+    std::unique_ptr<KeptListing> m_Listing;
 };
 
 // The process-wide real source.
