@@ -216,9 +216,16 @@ bool TProcessHelper::TerminateTree(quint32 Pid, std::optional<quint64> StartTime
     return result;
 }
 
-bool TProcessHelper::TerminateAndDelete(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode)
+bool TProcessHelper::TerminateAndDelete(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode,
+                                        const std::function<bool()> &Cancelled)
 {
     using platform::files::FolderNoFollow;
+    auto given = [&Cancelled] {
+        if (!Cancelled || !Cancelled())
+            return false;
+        qCWarning(lcSysinfo) << "ending and deleting given up: it took too long";
+        return true;
+    };
     if (RefusedAsOwn(Pid))
         return false;
     const auto process = PidFd::Open(Pid, StartTime, Inode);
@@ -262,7 +269,7 @@ bool TProcessHelper::TerminateAndDelete(quint32 Pid, std::optional<quint64> Star
     }
 
     TASKVANE_TEST_SEAM(platform::files::BeforeStep());
-    if (!process->Kill())
+    if (given() || !process->Kill())
         return false;
     std::vector<PidFd> ended;
     for (const ProcStat &p : ListProcesses()) {
@@ -274,7 +281,7 @@ bool TProcessHelper::TerminateAndDelete(quint32 Pid, std::optional<quint64> Star
             continue; // ended meanwhile
         if (ImageIdentity(p.Pid) != image || !other->Held())
             continue;
-        if (!other->Kill())
+        if (given() || !other->Kill())
             return false;
         ended.push_back(std::move(*other));
     }
@@ -296,7 +303,7 @@ bool TProcessHelper::TerminateAndDelete(quint32 Pid, std::optional<quint64> Star
         return false;
     }
     TASKVANE_TEST_SEAM(platform::files::BeforeStep());
-    return folder->Remove(name);
+    return !given() && folder->Remove(name);
 }
 
 bool TProcessHelper::SetPriority(quint32 Pid, quint16 PriorityClass, std::optional<quint64> StartTime, quint64 Inode)

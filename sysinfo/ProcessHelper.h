@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // Priority classes by their customary values.
@@ -33,7 +34,10 @@ public:
     static void Resume(quint32 Pid, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
     static bool Terminate(quint32 Pid, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
     static bool TerminateTree(quint32 Pid, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
-    static bool TerminateAndDelete(quint32 Pid, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0);
+    // Stops before any further process is ended or the file deleted once `Cancelled` says so (the
+    // caller has given up waiting for it): false then.
+    static bool TerminateAndDelete(quint32 Pid, std::optional<quint64> StartTime = std::nullopt, quint64 Inode = 0,
+                                   const std::function<bool()> &Cancelled = {});
     static bool SetPriority(quint32 Pid, quint16 PriorityClass, std::optional<quint64> StartTime = std::nullopt,
                             quint64 Inode = 0);
     static bool SetAffinity(quint32 Pid, quint32 CPUIndex, bool Enabled,

@@ -650,6 +650,7 @@ enum TReadKind : int {
     rkFacts,
     rkImagePath,
     rkDetails,
+    rkAction,
 };
 
 struct TCommandLineRead
@@ -1527,6 +1528,23 @@ std::shared_ptr<TProcesses::TDetailsAnswer> TProcesses::AskDetails(const TProces
             return d;
         },
         TProcessReaders::TReuse::WhileOnItsWay, true);
+}
+
+std::shared_ptr<TProcesses::TActionAnswer>
+TProcesses::AskTerminateAndDelete(const TProcessItem *Item, const std::shared_ptr<std::atomic<bool>> &Cancel)
+{
+    if (!Item)
+        return nullptr;
+    const quint32 pid = Item->ProcessID;
+    const quint64 start = Item->m_StartTime;
+    const quint64 inode = Item->ProcessHandle.Inode;
+    return m_Readers->Ask<bool>(
+        {qint32(pid), start}, LaneOf(*Item), rkAction, QString(),
+        [pid, start, inode, Cancel] {
+            return std::optional<bool>(
+                TProcessHelper::TerminateAndDelete(pid, start, inode, [&Cancel] { return Cancel->load(); }));
+        },
+        TProcessReaders::TReuse::Never, true);
 }
 
 std::function<int()> TProcesses::ImageOpener(const TProcessItem *Item) const

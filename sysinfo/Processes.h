@@ -10,6 +10,7 @@
 #include <QPair>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -302,6 +303,12 @@ public:
     std::shared_ptr<TFactsAnswer> AskImageFacts(const TProcessItem *Item);
     std::shared_ptr<TPathAnswer> AskImagePath(const TProcessItem *Item);
     std::shared_ptr<TDetailsAnswer> AskDetails(const TProcessItem *Item);
+    // Ends the item's process and every other one of its file and deletes the file, as
+    // TerminateAndDelete does, off the window's thread: the file's file system may keep it waiting.
+    // Once `Cancel` is set (the caller gave up waiting) it ends nothing more and deletes nothing.
+    using TActionAnswer = TProcessReaders::TAnswer<bool>;
+    std::shared_ptr<TActionAnswer> AskTerminateAndDelete(const TProcessItem *Item,
+                                                         const std::shared_ptr<std::atomic<bool>> &Cancel);
     // Opens the file the item's process runs, through the process, for a worker (the open may
     // wait on the file's file system); empty for a process without one.
     std::function<int()> ImageOpener(const TProcessItem *Item) const;

@@ -53,6 +53,9 @@ constexpr int kNewProcessPanelHeight = 66;
 // How long the window waits for a read of a process (the details panel's, a command's) before it
 // goes on without it: a read that does not answer by then waits on the process.
 constexpr int kAnswerWaitMs = 50;
+// How long the window waits for ending a program's processes and deleting its file, which itself
+// waits up to a second for the processes to end.
+constexpr int kEndAndDeleteWaitMs = 1500;
 
 const char16_t kCriticalRefused[] = u"这是关键系统进程，不允许执行该操作！\r\r%1 [%2]";
 const char16_t kSeveralRows[] =
@@ -88,6 +91,7 @@ struct TCommandArgs
     int Param = 0;
     const TProcessAffinityParam *Affinity = nullptr;
     QString File;
+    TProcessPage *Page = nullptr;
 };
 
 quint16 PriorityOf(const TCommandArgs &Args)
@@ -135,7 +139,7 @@ const TProcessCommand kProcessCommands[] = {
     {pcTerminateTree, kConfirmTerminateTree, kFailTerminateTree, true, false, Always, false,
      [](TProcessItem &P, const TCommandArgs &) { return P.TerminateTree(); }},
     {pcDelete, kConfirmDelete, kFailDelete, true, false, Always, false,
-     [](TProcessItem &P, const TCommandArgs &) { return P.TerminateAndDelete(); }},
+     [](TProcessItem &P, const TCommandArgs &A) { return A.Page->TerminateAndDelete(P); }},
     {pcSuspend, kConfirmSuspend, kFailSuspend, true, false, Always, false,
      [](TProcessItem &P, const TCommandArgs &) {
          P.Suspend();
@@ -1047,6 +1051,22 @@ int TProcessPage::AnswerWaitMs() const
     return ms;
 }
 
+bool TProcessPage::TerminateAndDelete(TProcessItem &Item)
+{
+    // The operation waits up to about a second for the processes to end; a file system that keeps
+    // it waiting beyond that fails the command, and it then ends and deletes nothing more.
+    const auto cancel = std::make_shared<std::atomic<bool>>(false);
+    const auto done = objProcesses->AskTerminateAndDelete(&Item, cancel);
+    if (!done)
+        return false;
+    if (!objProcesses->WaitFor(*done, kEndAndDeleteWaitMs)) {
+        cancel->store(true);
+        return false;
+    }
+    objProcesses->Forget(done);
+    return done->Value().value_or(false);
+}
+
 void TProcessPage::ExecuteProcessCommand(quint8 Command, int Param)
 {
     RunProcessCommand(Command, Param, nullptr);
@@ -1069,7 +1089,7 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
     if (selected == 0 || !item)
         return;
     const TProcessCommand *command = FindProcessCommand(Command);
-    TCommandArgs args{Param, Affinity, QString()};
+    TCommandArgs args{Param, Affinity, QString(), this};
 
     if (selected > 1) {
         if (AskWarning(QString::fromUtf16(kSeveralRows)) != TMessageResult::Yes || !command)

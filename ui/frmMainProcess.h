@@ -125,6 +125,9 @@ public:
     // The font colour of the row at Index; false where the default colour stays.
     bool lvProcessesCustomDrawItem(QObject *Sender, int Index, QColor &FontColor);
 
+    // Ends the item's process and every other one of its file and deletes the file, waiting a
+    // bounded while for it: false when it failed or did not end in time.
+    bool TerminateAndDelete(TProcessItem &Item);
     void ExecuteProcessCommand(quint8 Command, int Param = 0);
     void ExecuteProcessCommand(quint8 Command, const TProcessAffinityParam *Param);
     // A process whose end brings the system down: one that root or a system account runs (by its

@@ -220,9 +220,9 @@ TEST_F(WaitingProcess, DetailsAndCommandsOnItDoNotWaitAndACommandThatCannotReadF
         quint8 command;
         const char16_t *failure;
     } cases[] = {
-        {0, u"结束进程操作失败！\r\r%1 [%2]"},   {3, u"暂停进程运行操作失败！\r\r%1 [%2]"},
-        {5, u"设置优先级操作失败！\r\r%1 [%2]"}, {7, u"定位文件操作失败！\r\r%1 [%2]"},
-        {8, u"查看属性操作失败！\r\r%1 [%2]"},
+        {0, u"结束进程操作失败！\r\r%1 [%2]"},     {2, u"删除进程文件操作失败！\r\r%1 [%2]"},
+        {3, u"暂停进程运行操作失败！\r\r%1 [%2]"}, {5, u"设置优先级操作失败！\r\r%1 [%2]"},
+        {7, u"定位文件操作失败！\r\r%1 [%2]"},     {8, u"查看属性操作失败！\r\r%1 [%2]"},
     };
     for (const Case &k : cases) {
         shown.clear();
