@@ -265,7 +265,21 @@ bool ParseStat(const char *Text, std::size_t Size, ProcStat &Out, RawName *RawNa
     p += 2;
     // Fields 4 (ppid) to 51 (env_end), numbered as in proc(5); older kernels end earlier.
     qint64 f[52] = {};
+    // Read every second for every process: the fields not used are only stepped over.
+    auto used = [](int I) { return I <= 28 || I == 41 || I == 47; };
     for (int i = 4; i <= 51; ++i) {
+        if (!used(i)) {
+            while (p < end && *p == ' ')
+                ++p;
+            const char *digits = p < end && *p == '-' ? p + 1 : p;
+            const char *after = digits;
+            while (after < end && *after >= '0' && *after <= '9')
+                ++after;
+            if (after == digits)
+                break;
+            p = after;
+            continue;
+        }
         // Some fields (rsslim) fill all 64 bits: wrap those, only the ones used matter.
         const char *before = p;
         bool ok = ParseSigned(p, end, f[i]);
@@ -396,6 +410,7 @@ std::size_t KeepingBudget()
 
 } // namespace
 
+// A process's kept files (none after its first listing), and the listing that saw it last.
 struct KeptListing::TFiles
 {
     int Stat = -1;
@@ -408,15 +423,17 @@ KeptListing::KeptListing() = default;
 KeptListing::~KeptListing()
 {
     for (auto &[pid, files] : m_Files) {
-        ::close(files.Stat);
-        ::close(files.Folder);
+        if (files.Stat >= 0) {
+            ::close(files.Stat);
+            ::close(files.Folder);
+        }
     }
 }
 
 std::size_t KeptListing::Kept() const
 {
     std::lock_guard l(m_Lock);
-    return m_Files.size();
+    return m_KeptCount;
 }
 
 bool KeptListing::Enumerate(std::vector<ProcessEntry> &Out)
@@ -427,31 +444,44 @@ bool KeptListing::Enumerate(std::vector<ProcessEntry> &Out)
     const quint64 listing = ++m_Listing;
     char buf[1024];
     const bool listed = ForEachPid([&](qint32 Pid, int ProcFd, const char *Name) {
+        TFiles &files = m_Files[Pid];
         ssize_t n = -1;
-        int folder = -1;
-        auto kept = m_Files.find(Pid);
-        if (kept != m_Files.end()) {
+        if (files.Stat >= 0) {
             // Read again in place: a process that ended fails it, and so one that took its identifier.
-            n = ::pread(kept->second.Stat, buf, sizeof buf - 1, 0);
-            if (n <= 0) {
-                ::close(kept->second.Stat);
-                ::close(kept->second.Folder);
-                m_Files.erase(kept);
-                kept = m_Files.end();
-            } else {
+            n = ::pread(files.Stat, buf, sizeof buf - 1, 0);
+            if (n > 0) {
                 buf[n] = '\0';
-                folder = kept->second.Folder;
-                kept->second.Listing = listing;
+            } else {
+                ::close(files.Stat);
+                ::close(files.Folder);
+                files = TFiles();
+                --m_KeptCount;
             }
         }
-        int stat = -1;
-        if (kept == m_Files.end()) {
+        struct stat dir = {};
+        bool owner = false;
+        if (files.Stat < 0) {
+            // A process is kept from its second listing on: one that lives a moment costs no more
+            // than one open and read.
+            const bool keep = files.Listing != 0 && files.Listing + 1 == listing && m_KeptCount < budget;
             char path[NAME_MAX + 8];
             std::snprintf(path, sizeof path, "%s/stat", Name);
-            stat = ::openat(ProcFd, path, O_RDONLY | O_CLOEXEC);
-            folder = ::openat(ProcFd, Name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+            const int stat = ::openat(ProcFd, path, O_RDONLY | O_CLOEXEC);
             n = stat < 0 ? -1 : ReadOpenFile(stat, buf, sizeof buf);
+            const int folder = keep && n > 0 ? ::openat(ProcFd, Name, O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
+            if (folder >= 0) {
+                files.Stat = stat;
+                files.Folder = folder;
+                ++m_KeptCount;
+            } else {
+                if (stat >= 0)
+                    ::close(stat);
+                owner = n > 0 && ::fstatat(ProcFd, Name, &dir, 0) == 0;
+            }
         }
+        if (files.Folder >= 0)
+            owner = ::fstat(files.Folder, &dir) == 0;
+        files.Listing = listing;
         ProcStat st;
         RawName raw;
         // The name stays raw: only a process seen for the first time needs it.
@@ -459,31 +489,23 @@ bool KeptListing::Enumerate(std::vector<ProcessEntry> &Out)
             Out.push_back(EntryFromStat(st));
             Out.back().RawName = raw;
             // Its owner follows the effective user whether or not the process is dumpable.
-            struct stat dir = {};
-            if (folder >= 0 && ::fstat(folder, &dir) == 0) {
+            if (owner) {
                 Out.back().OwnerUid = quint32(dir.st_uid);
                 Out.back().ProcInode = quint64(dir.st_ino);
             }
         }
-        if (kept != m_Files.end())
-            return;
-        if (n > 0 && folder >= 0 && m_Files.size() < budget) {
-            m_Files.emplace(Pid, TFiles{stat, folder, listing});
-            return;
-        }
-        if (stat >= 0)
-            ::close(stat);
-        if (folder >= 0)
-            ::close(folder);
     });
-    // The files of processes not listed any more go.
+    // What was kept of processes not listed any more goes.
     for (auto it = m_Files.begin(); it != m_Files.end();) {
         if (it->second.Listing == listing) {
             ++it;
             continue;
         }
-        ::close(it->second.Stat);
-        ::close(it->second.Folder);
+        if (it->second.Stat >= 0) {
+            ::close(it->second.Stat);
+            ::close(it->second.Folder);
+            --m_KeptCount;
+        }
         it = m_Files.erase(it);
     }
     return listed && !Out.empty();

@@ -130,8 +130,8 @@ bool EnumerateByStat(std::vector<ProcessEntry> &Out);
 bool EnumerateByStatus(std::vector<ProcessEntry> &Out);
 
 // Lists the processes as EnumerateByStat does, but keeps each listed process's stat file and
-// folder open from one listing to the next, so that a kept file is read again in place and its
-// folder looked at through its descriptor, with neither a lookup nor an open. A process that
+// folder open from its second listing to its last, so that a kept file is read again in place and
+// its folder looked at through its descriptor, with neither a lookup nor an open. A process that
 // ended fails that read, and so does one that took a kept process's identifier: its files are
 // opened anew. At most 10,000 processes' files are kept (the soft limit on open files is raised
 // for them once, as far as the hard limit allows); the others are opened and closed on every
@@ -153,6 +153,7 @@ private:
     struct TFiles;
     mutable std::mutex m_Lock;
     std::unordered_map<qint32, TFiles> m_Files;
+    std::size_t m_KeptCount = 0;
     quint64 m_Listing = 0;
 };
 

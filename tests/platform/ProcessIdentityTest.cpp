@@ -6,10 +6,12 @@
 #include "platform/processes/ProcessSource.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QThread>
 
 #include <csignal>
+#include <deque>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
@@ -288,4 +290,65 @@ TEST(ResidentMemory, ReadsStayWithTheProcessTheyFound)
     child.reap();
     EXPECT_FALSE(source.Resident(*handle, file));
     EXPECT_EQ(file, 0u);
+}
+
+// The listing that keeps files open gives what the listing that opens them anew gives, keeps a
+// process's files from its second listing on, and keeps none of a process once it has ended.
+TEST(KeptListing, ListsAsTheOpeningListingAndLetsGoOfEndedProcesses)
+{
+    // This test's own descriptors that lead into a process's folder.
+    auto filesOf = [](pid_t Pid) {
+        const QString folder = QStringLiteral("/proc/%1").arg(Pid);
+        int n = 0;
+        const QDir fds(QStringLiteral("/proc/self/fd"));
+        for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+            const QString target = QFile::symLinkTarget(fds.filePath(fd));
+            n += (target == folder || target.startsWith(folder + QLatin1Char('/'))) ? 1 : 0;
+        }
+        return n;
+    };
+    auto find = [](const std::vector<ProcessEntry> &All, pid_t Pid) -> const ProcessEntry * {
+        for (const ProcessEntry &e : All)
+            if (e.Pid == quint32(Pid))
+                return &e;
+        return nullptr;
+    };
+    KeptListing listing;
+    std::deque<Kid> kids;
+    for (int i = 0; i < 3; ++i)
+        kids.emplace_back(std::vector<std::string>{"/bin/sleep", "30"});
+    std::vector<ProcessEntry> kept, opened;
+    ASSERT_TRUE(listing.Enumerate(kept));
+    for (const Kid &k : kids)
+        EXPECT_EQ(filesOf(k.pid), 0) << "a process seen once costs one open and read";
+    ASSERT_TRUE(listing.Enumerate(kept));
+    ASSERT_TRUE(EnumerateByStat(opened));
+    for (const Kid &k : kids) {
+        SCOPED_TRACE(k.pid);
+        EXPECT_EQ(filesOf(k.pid), 2) << "its stat file and folder are kept";
+        const ProcessEntry *a = find(kept, k.pid);
+        const ProcessEntry *b = find(opened, k.pid);
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(a->StartTime, b->StartTime);
+        EXPECT_EQ(a->ParentPid, b->ParentPid);
+        EXPECT_EQ(a->OwnerUid, b->OwnerUid);
+        EXPECT_EQ(a->ProcInode, b->ProcInode);
+        EXPECT_EQ(a->NameBytes(), b->NameBytes());
+        EXPECT_EQ(a->Layout, b->Layout);
+    }
+
+    // Ended (reaped, or a zombie not yet reaped): not listed, and its files are let go.
+    const pid_t reaped = kids[0].pid, zombie = kids[1].pid;
+    ::kill(zombie, SIGKILL);
+    ASSERT_TRUE(waitFor([&] { return kids[1].stat().IsZombie(); }));
+    kids[0].reap();
+    ASSERT_TRUE(listing.Enumerate(kept));
+    EXPECT_EQ(find(kept, reaped), nullptr);
+    EXPECT_EQ(find(kept, zombie), nullptr);
+    EXPECT_NE(find(kept, kids[2].pid), nullptr);
+    EXPECT_EQ(filesOf(reaped), 0);
+    EXPECT_EQ(filesOf(kids[2].pid), 2);
+    kids[1].reap();
+    ASSERT_TRUE(listing.Enumerate(kept));
+    EXPECT_EQ(filesOf(zombie), 0);
 }
