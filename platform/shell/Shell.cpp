@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -93,6 +94,9 @@ struct IconCache
     // Files looked up without an icon since the programs were last looked at, so that a process
     // of such a file costs no new look at every entry's program.
     QSet<ProgramKey> Misses;
+    // When the entries' folders were last looked at for a file already missed: a busy machine
+    // starts hundreds of processes of such files a second, and each look stats every folder.
+    std::optional<std::chrono::steady_clock::time_point> FoldersLooked;
 };
 
 IconCache &Icons()
@@ -420,11 +424,16 @@ FileIcon FindFileIcon(const files::FileIdentity &Program)
             LoadIcons(cache);
         icon = cache.Icons.value(key);
         // A miss is resolved again: the entries may have changed, or a program they name been
-        // replaced, since they were read.
-        if (icon.isEmpty()) {
+        // replaced, since they were read. A file missed before has the folders looked at again at
+        // most ten times a second.
+        constexpr auto kLookAgain = std::chrono::milliseconds(100);
+        const auto now = std::chrono::steady_clock::now();
+        const bool missed = cache.Misses.contains(key);
+        if (icon.isEmpty() && (!missed || !cache.FoldersLooked || now - *cache.FoldersLooked >= kLookAgain)) {
+            cache.FoldersLooked = now;
             if (FoldersChanged(cache))
                 LoadIcons(cache);
-            else if (!cache.Misses.contains(key))
+            else if (!missed)
                 LookAgainAtPrograms(cache);
             icon = cache.Icons.value(key);
         }
@@ -450,6 +459,7 @@ void ResetFileIconCache()
     cache.Folders.clear();
     cache.Icons.clear();
     cache.Misses.clear();
+    cache.FoldersLooked.reset();
 }
 #endif
 

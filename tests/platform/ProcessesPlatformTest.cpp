@@ -10,6 +10,7 @@
 #include "platform/shell/Shell.h"
 
 #include <QDir>
+#include <QThread>
 #include <QFile>
 
 #include <csignal>
@@ -231,9 +232,13 @@ TEST(DesktopEntries, IconFollowsAProgramRenamedOverAndAnEntryAddedLater)
                  ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(program).constData()) == 0;
          },
          program, QStringLiteral("tv-probe-icon")},
+        // A file missed before has the folders looked at again a tenth of a second later at most.
         {"an entry added for a file that had none",
-         [&] { return entry(QStringLiteral("later.desktop"), later, QStringLiteral("tv-later-icon")); }, later,
-         QStringLiteral("tv-later-icon")},
+         [&] {
+             QThread::msleep(150);
+             return entry(QStringLiteral("later.desktop"), later, QStringLiteral("tv-later-icon"));
+         },
+         later, QStringLiteral("tv-later-icon")},
     };
     for (const Step &s : steps) {
         SCOPED_TRACE(s.what);
