@@ -215,6 +215,7 @@ void TProcessReaders::WakeReaders(std::size_t Wanted)
 {
     TState &s = *m_State;
     int spawn = 0;
+    std::size_t wake = 0;
     {
         std::lock_guard l(s.Lock);
         if (s.Abandoned)
@@ -222,6 +223,7 @@ void TProcessReaders::WakeReaders(std::size_t Wanted)
         // Idle readers first; new ones only while the queue holds more than those take.
         const std::size_t idle = std::size_t(s.Idle);
         const std::size_t wanted = std::min(Wanted, s.Queue.size());
+        wake = std::min(wanted, idle);
         if (wanted > idle)
             spawn = int(std::min<std::size_t>(wanted - idle, std::size_t(s.MaxThreads - s.ThreadCount)));
         s.ThreadCount += spawn;
@@ -229,9 +231,8 @@ void TProcessReaders::WakeReaders(std::size_t Wanted)
     // Detached: a reader inside a read that never returns must not hold up the pool's end.
     for (int i = 0; i < spawn; ++i)
         std::thread([state = m_State] { state->Reader(state); }).detach();
-    if (Wanted > 1)
-        s.Work.notify_all();
-    else
+    // Only as many as wanted: the others would only take turns at the lock.
+    for (std::size_t i = 0; i < wake; ++i)
         s.Work.notify_one();
 }
 
@@ -248,14 +249,25 @@ void TProcessReaders::Join(const std::shared_ptr<TJob> &Job, const std::shared_p
 
 void TProcessReaders::Start(const std::shared_ptr<TBatch> &Batch)
 {
-    std::size_t wanted = 0;
+    std::size_t reads = 0;
     {
         std::lock_guard l(m_State->Lock);
         Batch->m_Started = true;
-        wanted = std::size_t(Batch->m_Left);
+        reads = std::size_t(Batch->m_Left);
     }
-    if (wanted > 0)
-        WakeReaders(wanted);
+    if (reads > 0)
+        WakeReaders((reads + kReadsPerReader - 1) / kReadsPerReader);
+}
+
+void TProcessReaders::Hurry(const std::shared_ptr<TBatch> &Batch)
+{
+    std::size_t left = 0;
+    {
+        std::lock_guard l(m_State->Lock);
+        left = std::size_t(std::max(0, Batch->m_Left));
+    }
+    if (left > 0)
+        WakeReaders(left);
 }
 
 int TProcessReaders::WaitBatch(const std::shared_ptr<TBatch> &Batch, QDeadlineTimer Deadline) const

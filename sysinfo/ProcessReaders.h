@@ -97,6 +97,7 @@ public:
     // The readers at most, and those a lane leaves to the others.
     static constexpr int kThreads = 8;
     static constexpr int kPerLane = 2;
+    static constexpr std::size_t kReadsPerReader = 64;
 
     explicit TProcessReaders(int Threads = kThreads, int PerLane = kPerLane);
     // Drops what is queued, waits a short while for the reads that run, and lets go of the
@@ -136,8 +137,13 @@ public:
     // Lets go of everything kept for a process that is gone.
     void ForgetProcess(TKey Key);
 
-    // Sets the batch's reads going: the readers are woken once for all of them.
+    // Sets the batch's reads going: one reader is woken for each `kReadsPerReader` of them (a
+    // reader gets through dozens of quick reads in the time more readers would spend taking turns
+    // at the queue).
     void Start(const std::shared_ptr<TBatch> &Batch);
+    // Wakes readers for every read of the batch still queued: for a batch whose reads have stopped
+    // coming in, as when one that waits on its process holds the reader that took it.
+    void Hurry(const std::shared_ptr<TBatch> &Batch);
     // Waits until every read of the batch is done or the deadline passes; those not done yet.
     int WaitBatch(const std::shared_ptr<TBatch> &Batch, QDeadlineTimer Deadline) const;
     // Waits until `Job` is done or the deadline passes; true when it is done. Gives up at once on a

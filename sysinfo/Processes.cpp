@@ -1357,6 +1357,9 @@ void TProcesses::WaitForAsked(TRequest &Request)
         } else if (at - progress >= kReadStall) {
             break;
         }
+        // The few readers woken for the batch are slow, or held by a read that waits.
+        if (left > 0)
+            m_Readers->Hurry(Request.Batch);
         if (at - start >= kReadsAtMost)
             break;
     }
