@@ -11,11 +11,13 @@
 #include "common/Pinger.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -449,7 +451,10 @@ TEST_F(RealTrap, TheRealWindowHoldsItsThreadNoLongerThan100MsWhileAProcessHoldsI
             Release();
         }
     });
+    QElapsedTimer making;
+    making.start();
     form = std::make_unique<TFormMain>();
+    const qint64 madeMs = making.elapsed();
     made = true;
     watchdog.join();
     ASSERT_FALSE(gaveUp) << "the window waited for the trapped process";
@@ -473,7 +478,10 @@ TEST_F(RealTrap, TheRealWindowHoldsItsThreadNoLongerThan100MsWhileAProcessHoldsI
     for (int i = 0; i < 10 && twin() == 0; ++i)
         Tick();
     Tick();
-    EXPECT_LT(pinger.Stop().count(), 100) << "the window's thread was held";
+    const auto held = pinger.Stop().count();
+    std::printf("the window was made in %lld ms; its thread was held at most %lld ms over the ticks\n",
+                static_cast<long long>(madeMs), static_cast<long long>(held));
+    EXPECT_LT(held, 100) << "the window's thread was held";
     ASSERT_NE(Row(pid), nullptr);
     EXPECT_EQ(Row(pid)->text(1), QString::number(pid));
     TProcessItem *item = form->ProcessPage->objProcesses->ItemByPID(pid);
