@@ -1205,6 +1205,8 @@ void TProcessPage::ShowFiles(quint8 Command, const QStringList &Files, const QSt
 {
     if (!m_ShellWorker)
         m_ShellWorker = std::make_unique<TReadingWorker>(this);
+    // One that has answered and waits only for its turn on this thread comes first.
+    m_ShellWorker->Await(std::chrono::milliseconds(0));
     // The hook is taken here, on the window's thread; the worker runs it and hands over only the
     // report, which needs nothing of the page or its items.
     const std::function<bool(const QString &)> show =
