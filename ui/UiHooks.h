@@ -19,7 +19,8 @@ struct TUiHooks
     std::function<int(QDialog *Dialog)> ExecModal;
     // Opens an address or document in the user's default program; false when it could not start.
     std::function<bool(const QString &Target)> OpenUrl;
-    // Shows a file selected in the file manager.
+    // Shows a file selected in the file manager. Both file-manager calls run beside the window, on
+    // a thread of their own, since the file and the bus may keep them waiting.
     std::function<bool(const QString &Path)> ShowInFileManager;
     // Opens the properties window of a file.
     std::function<bool(const QString &Path)> ShowFileProperties;

@@ -5,6 +5,7 @@
 #include "dictdb/DBTools.h"
 #include "sysinfo/ProcessHelper.h"
 #include "sysinfo/Processes.h"
+#include "sysinfo/ReadingWorker.h"
 #include "sysinfo/Utils.h"
 #include "ui/DisplayTexts.h"
 #include "ui/frmMainDetails.h"
@@ -92,6 +93,8 @@ struct TCommandArgs
     const TProcessAffinityParam *Affinity = nullptr;
     QString File;
     TProcessPage *Page = nullptr;
+    // The files the file commands gather, shown beside the window once every row is taken.
+    QStringList *Files = nullptr;
 };
 
 quint16 PriorityOf(const TCommandArgs &Args)
@@ -131,6 +134,15 @@ bool HasFile(const TProcessItem &, const TCommandArgs &Args)
     return !Args.File.isEmpty();
 }
 
+// The file commands gather their files: the file manager is asked beside the window, once every row
+// is taken (TProcessPage::ShowFiles), and a failure for one row is reported when it answers.
+bool GatherFile(TProcessItem &, const TCommandArgs &Args)
+{
+    if (Args.Files)
+        Args.Files->append(Args.File);
+    return true;
+}
+
 // Where neither the file manager nor the default program could show the file, the user who
 // asked is told so.
 const TProcessCommand kProcessCommands[] = {
@@ -158,10 +170,8 @@ const TProcessCommand kProcessCommands[] = {
      [](TProcessItem &P, const TCommandArgs &A) {
          return P.SetAffinity(quint32(qMax(0, A.Affinity->CPUIndex)), A.Affinity->Enabled);
      }},
-    {pcLocation, nullptr, kFailLocation, false, true, HasFile, false,
-     [](TProcessItem &, const TCommandArgs &A) { return UiHooks().ShowInFileManager(A.File); }},
-    {pcProperties, nullptr, kFailProperties, false, true, HasFile, true,
-     [](TProcessItem &, const TCommandArgs &A) { return UiHooks().ShowFileProperties(A.File); }},
+    {pcLocation, nullptr, kFailLocation, false, true, HasFile, false, GatherFile},
+    {pcProperties, nullptr, kFailProperties, false, true, HasFile, true, GatherFile},
 };
 
 const TProcessCommand *FindProcessCommand(quint8 Command)
@@ -1090,6 +1100,8 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
         return;
     const TProcessCommand *command = FindProcessCommand(Command);
     TCommandArgs args{Param, Affinity, QString(), this};
+    QStringList files;
+    args.Files = &files;
 
     if (selected > 1) {
         if (AskWarning(QString::fromUtf16(kSeveralRows)) != TMessageResult::Yes || !command)
@@ -1137,11 +1149,13 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
                 each.File = row.File->Value().value_or(QString());
             if (!command->Applies(*row.Item, each)) {
                 if (command->StopsAtInapplicable)
-                    return;
+                    break;
                 continue;
             }
             command->Action(*row.Item, each);
         }
+        if (!files.isEmpty())
+            ShowFiles(Command, files, QString());
         return;
     }
 
@@ -1183,6 +1197,37 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
         return;
     if (!command->Action(*item, args) && command->Failure)
         ReportFailure(command->Failure, item);
+    if (!files.isEmpty())
+        ShowFiles(Command, files, ProcessText(command->Failure, item));
+}
+
+void TProcessPage::ShowFiles(quint8 Command, const QStringList &Files, const QString &Failure)
+{
+    if (!m_ShellWorker)
+        m_ShellWorker = std::make_unique<TReadingWorker>(this);
+    // One that has answered and waits only for its turn on this thread comes first.
+    m_ShellWorker->Await(std::chrono::milliseconds(0));
+    // The hook is taken here, on the window's thread; the worker runs it and hands over only the
+    // report, which needs nothing of the page or its items.
+    const std::function<bool(const QString &)> show =
+        Command == pcLocation ? UiHooks().ShowInFileManager : UiHooks().ShowFileProperties;
+    const bool started = m_ShellWorker->Start([show, Files, Failure]() -> TReadingWorker::TApply {
+        bool shown = true;
+        for (const QString &file : Files)
+            shown = show(file) && shown;
+        if (shown || Failure.isEmpty())
+            return {};
+        return [Failure] { ::ReportFailure(Failure); };
+    });
+    // One at a time: a command while another still waits for the file manager is refused, and
+    // for one row reported, so that a file manager that never answers piles nothing up.
+    if (!started) {
+        if (!Failure.isEmpty())
+            ::ReportFailure(Failure);
+        return;
+    }
+    // An answer that comes in time is applied in the command's own order.
+    m_ShellWorker->Await(std::chrono::milliseconds(AnswerWaitMs()));
 }
 
 void TProcessPage::mniProcess_TerminateClick(QObject *)
@@ -1346,15 +1391,34 @@ void TProcessPage::btnNewProcessClick(QObject *)
         m_Context.Details->PlaceBeside(lvProcesses);
 }
 
-void TProcessPage::btnNewProcessOkClick(QObject *Sender)
+void TProcessPage::btnNewProcessOkClick(QObject *)
 {
     const QString text = edtNewProcessPath->text();
     if (text.trimmed().isEmpty())
         return;
-    if (!objProcesses->CreateProcess(text))
+    // The program is looked for and started beside the window: its file may lie on a file system
+    // that keeps it waiting. One at a time: OK stays off until the start under way has answered.
+    if (!m_StartWorker)
+        m_StartWorker = std::make_unique<TReadingWorker>(this);
+    const bool started = m_StartWorker->Start([this, text]() -> TReadingWorker::TApply {
+        const bool created = TProcessHelper::CreateProcess(text);
+        return [this, created, text] { NewProcessStarted(created, text); };
+    });
+    if (!started)
+        return;
+    btnNewProcessOk->setEnabled(false);
+    // A start that answers in time ends the click as it would have ended it on the window's thread.
+    m_StartWorker->Await(std::chrono::milliseconds(AnswerWaitMs()));
+}
+
+void TProcessPage::NewProcessStarted(bool Created, const QString &Text)
+{
+    btnNewProcessOk->setEnabled(true);
+    if (!Created)
         ReportFailure(QString::fromUtf16(kFailNewProcess));
-    if (!pnlNewProcess->isHidden())
-        btnNewProcessClick(Sender);
+    // A panel closed and opened again meanwhile holds another entry: it stays.
+    if (!pnlNewProcess->isHidden() && edtNewProcessPath->text() == Text)
+        btnNewProcessClick(btnNewProcessOk);
 }
 
 void TProcessPage::btnNewProcessCancelClick(QObject *Sender)

@@ -21,6 +21,7 @@ class QTimer;
 class QActionGroup;
 class QLineEdit;
 class QMenu;
+class TReadingWorker;
 
 namespace platform::processes {
 class ProcessSource;
@@ -181,6 +182,12 @@ private:
     // All rows anew from the list's items.
     void FillRows();
     void RunProcessCommand(quint8 Command, int Param, const TProcessAffinityParam *Affinity);
+    // Shows the files in the file manager (or their properties) beside the window, which waits for
+    // it a short while only: the file system and the bus may keep it waiting. `Failure`, where
+    // given, is reported when it fails, late or at once.
+    void ShowFiles(quint8 Command, const QStringList &Files, const QString &Failure);
+    // The new process's start has answered: its failure is reported and the panel closes.
+    void NewProcessStarted(bool Created, const QString &Text);
     // How long the window waits for a read of a process.
     int AnswerWaitMs() const;
     // The first and last row in view; false when none is.
@@ -250,4 +257,6 @@ private:
     };
     std::optional<TDetailsWait> m_Details;
     QTimer *m_DetailsPoll = nullptr;
+    // The file commands and the new process's start, beside the window; made when first used.
+    std::unique_ptr<TReadingWorker> m_ShellWorker, m_StartWorker;
 };

@@ -17,7 +17,8 @@ bool FileManagerShowItemProperties(const QString &Path);
 QString ContainingFolder(const QString &Path);
 
 // Shows the file in the file manager; where no file manager answers, opens its folder with
-// the default program. False when neither could be done.
+// the default program. False when neither could be done. These look at the file and wait for the
+// bus and the file manager, each of which can keep them waiting: never on the window's thread.
 bool ShowItemInFileManager(const QString &Path);
 // The file's properties window; likewise falls back to opening its folder.
 bool ShowItemProperties(const QString &Path);
