@@ -117,8 +117,8 @@ void SetOperationReadHook(TOperationReadHook Hook)
 
 bool TOperationHandOver::BeginActing()
 {
-    int pending = kPending;
-    return m_State.compare_exchange_strong(pending, kActing);
+    int pending = Pending;
+    return m_State.compare_exchange_strong(pending, Acting);
 }
 
 void TOperationHandOver::Finish(bool Result)
@@ -137,8 +137,8 @@ bool TOperationHandOver::Wait(int Ms)
     std::unique_lock<std::mutex> l(m_Lock);
     if (m_Finished.wait_for(l, std::chrono::milliseconds(qMax(0, Ms)), [this] { return m_Result.has_value(); }))
         return *m_Result;
-    int pending = kPending;
-    if (m_State.compare_exchange_strong(pending, kCancelled))
+    int pending = Pending;
+    if (m_State.compare_exchange_strong(pending, Cancelled))
         return false;
     // Acting, or done acting: what is left returns at once.
     m_Finished.wait(l, [this] { return m_Result.has_value(); });

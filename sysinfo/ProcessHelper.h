@@ -38,11 +38,11 @@ public:
     // are a few system calls that wait on nothing.
     bool Wait(int Ms);
     // The caller has given up.
-    bool GivenUp() const { return m_State.load() == kCancelled; }
+    bool GivenUp() const { return m_State.load() == Cancelled; }
 
 private:
-    enum : int { kPending, kActing, kCancelled };
-    std::atomic<int> m_State{kPending};
+    enum : int { Pending, Acting, Cancelled };
+    std::atomic<int> m_State{Pending};
     std::mutex m_Lock;
     std::condition_variable m_Finished;
     std::optional<bool> m_Result;

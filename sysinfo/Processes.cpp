@@ -1568,7 +1568,7 @@ TProcesses::TOperationAsked TProcesses::AskOperation(const TProcessItem *Item,
     auto handOver = std::make_shared<TOperationHandOver>();
     auto job = m_Readers->Ask<bool>(
         OperationKey(Item->ProcessID, Item->m_StartTime), kOperationLane, rkAction, QString(),
-        [handOver, Operation = std::move(Operation)] {
+        [handOver, operation = std::move(Operation)] {
             // Whatever way it leaves, the caller hears of it.
             struct TFinish
             {
@@ -1578,7 +1578,7 @@ TProcesses::TOperationAsked TProcesses::AskOperation(const TProcessItem *Item,
             } finish{*handOver};
             // Given up before it started: not even its reads are worth making.
             if (!handOver->GivenUp())
-                finish.Result = Operation(handOver.get());
+                finish.Result = operation(handOver.get());
             return std::optional<bool>(finish.Result);
         },
         TProcessReaders::TReuse::Never, true);
