@@ -69,9 +69,9 @@ QString TProcessHelper::GetProcessPath(quint32 Pid, quint64 StartTime, NetworkSo
     return path ? NormalizePath(*path) : QString();
 }
 
-bool TProcessHelper::TerminateProcess(quint32 Pid, std::optional<quint64> StartTime)
+bool TProcessHelper::TerminateProcess(quint32 Pid, std::optional<quint64> StartTime, TOperationHandOver *HandOver)
 {
-    return ::TProcessHelper::Terminate(Pid, StartTime);
+    return ::TProcessHelper::Terminate(Pid, StartTime, 0, HandOver);
 }
 
 } // namespace NetworkMonitor
@@ -555,6 +555,37 @@ QString ImagePathOf(NetworkSource &Source, quint32 Pid, quint64 StartTime, const
 }
 
 } // namespace
+
+bool TNetworkMonitor::Terminate(const TConnectionItem &Item, int WaitMs)
+{
+    if (!m_Terminations)
+        m_Terminations = std::make_unique<TProcessReaders>(4, 2);
+    const quint32 pid = Item.ProcessID;
+    const std::optional<quint64> start = Item.ProcessStartTime;
+    auto handOver = std::make_shared<TOperationHandOver>();
+    auto job = m_Terminations->Ask<bool>(
+        {qint32(pid), start.value_or(0)}, 0, 0, QString(),
+        [handOver, pid, start] {
+            // Whatever way it leaves, the caller hears of it.
+            struct TFinish
+            {
+                TOperationHandOver &HandOver;
+                bool Result = false;
+                ~TFinish() { HandOver.Finish(Result); }
+            } finish{*handOver};
+            if (!handOver->GivenUp())
+                finish.Result = NetworkMonitor::TProcessHelper::TerminateProcess(pid, start, handOver.get());
+            return std::optional<bool>(finish.Result);
+        },
+        TProcessReaders::TReuse::Never, true);
+    const bool result = handOver->Wait(WaitMs);
+    // A termination given up before it ran is let go when it has.
+    if (job->Done())
+        m_Terminations->Forget(job);
+    else
+        m_Terminations->ForgetProcess({qint32(pid), start.value_or(0)});
+    return result;
+}
 
 std::optional<TOwnerProgram> TNetworkMonitor::OwnerProgram(const TConnectionItem &Item, bool WithVersion, int WaitMs,
                                                            const std::function<void()> &Late)

@@ -3,6 +3,8 @@
 #include "platform/files/SystemTime.h"
 #include "platform/network/NetworkSource.h"
 #include "platform/system/TestSeams.h"
+#include "sysinfo/ProcessHelper.h"
+#include "sysinfo/ProcessReaders.h"
 
 #include <QHash>
 #include <QObject>
@@ -29,8 +31,9 @@ public:
     static QString GetProcessPath(quint32 Pid);
     static QString GetProcessPath(quint32 Pid, quint64 StartTime, platform::network::NetworkSource &Source);
     // Ends the process through the process operations; with a start time, only the
-    // process that started then is ended.
-    static bool TerminateProcess(quint32 Pid, std::optional<quint64> StartTime = std::nullopt);
+    // process that started then is ended. With a `HandOver`, only as it lets it.
+    static bool TerminateProcess(quint32 Pid, std::optional<quint64> StartTime = std::nullopt,
+                                 TOperationHandOver *HandOver = nullptr);
 };
 
 } // namespace NetworkMonitor
@@ -253,6 +256,11 @@ public:
     std::optional<TOwnerProgram> OwnerProgram(const TConnectionItem &Item, bool WithVersion, int WaitMs,
                                               const std::function<void()> &Late = {});
 
+    // Ends the endpoint's owning process as TConnectionItem::Terminate does, beside this thread on
+    // a reader of its own (what it reads of the process may wait): the result when it comes
+    // within `WaitMs`, else false, and the process is then not ended.
+    bool Terminate(const TConnectionItem &Item, int WaitMs);
+
     platform::network::NetworkSource &Source() const { return *m_Source; }
 #if TASKVANE_TEST_SEAMS
     // Takes another source; the lists are emptied, the interfaces start afresh, and what the
@@ -295,4 +303,6 @@ private:
     quint64 m_Generation = 0;
     // Answers about owners that came too late for their question.
     QHash<QPair<quint32, quint64>, TOwnerProgram> m_LateAnswers;
+    // Where the owners are ended, made on first use.
+    std::unique_ptr<TProcessReaders> m_Terminations;
 };

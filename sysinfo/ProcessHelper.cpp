@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QPair>
 
+#include <cerrno>
 #include <mutex>
 
 using namespace platform::processes;
@@ -85,7 +86,64 @@ bool IsSystemFile(const QString &Path)
     return platform::files::OwningPackage(Path).has_value();
 }
 
+#if TASKVANE_TEST_SEAMS
+std::atomic<TOperationReadHook> s_operationReadHook{nullptr};
+#endif
+
+// The process an operation acts on, opened at the moment of the operation.
+std::optional<PidFd> OpenTarget(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode)
+{
+    TASKVANE_TEST_SEAM(if (const TOperationReadHook hook = s_operationReadHook.load()) hook(Pid));
+    return PidFd::Open(Pid, StartTime, Inode);
+}
+
+// Without a hand-over the operation always acts.
+bool MayAct(TOperationHandOver *HandOver)
+{
+    if (!HandOver || HandOver->BeginActing())
+        return true;
+    qCWarning(lcSysinfo) << "process operation given up: it took too long";
+    return false;
+}
+
 } // namespace
+
+#if TASKVANE_TEST_SEAMS
+void SetOperationReadHook(TOperationReadHook Hook)
+{
+    s_operationReadHook.store(Hook);
+}
+#endif
+
+bool TOperationHandOver::BeginActing()
+{
+    int pending = Pending;
+    return m_State.compare_exchange_strong(pending, Acting);
+}
+
+void TOperationHandOver::Finish(bool Result)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        if (m_Result)
+            return;
+        m_Result = Result;
+    }
+    m_Finished.notify_all();
+}
+
+bool TOperationHandOver::Wait(int Ms)
+{
+    std::unique_lock<std::mutex> l(m_Lock);
+    if (m_Finished.wait_for(l, std::chrono::milliseconds(qMax(0, Ms)), [this] { return m_Result.has_value(); }))
+        return *m_Result;
+    int pending = Pending;
+    if (m_State.compare_exchange_strong(pending, Cancelled))
+        return false;
+    // Acting, or done acting: what is left returns at once.
+    m_Finished.wait(l, [this] { return m_Result.has_value(); });
+    return *m_Result;
+}
 
 quint32 TProcessHelper::GetProcessorCount()
 {
@@ -123,46 +181,49 @@ bool TProcessHelper::CreateProcess(const QString &CommandLine)
     return SpawnDetached(*words);
 }
 
-void TProcessHelper::Suspend(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode)
+bool TProcessHelper::Suspend(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode, TOperationHandOver *HandOver)
 {
     if (RefusedAsOwn(Pid))
-        return;
-    const auto process = PidFd::Open(Pid, StartTime, Inode);
-    if (!process)
-        return;
+        return false;
+    const auto process = OpenTarget(Pid, StartTime, Inode);
+    if (!process || !MayAct(HandOver))
+        return false;
     SuspendCounts &s = TheSuspendCounts();
     std::lock_guard<std::mutex> guard(s.Lock);
     const auto key = qMakePair(process->Pid(), process->StartTime());
     int &count = s.Counts[key];
     if (count == 0 && !process->Stop()) {
         s.Counts.remove(key);
-        return;
+        return false;
     }
     ++count;
+    return true;
 }
 
-void TProcessHelper::Resume(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode)
+bool TProcessHelper::Resume(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode, TOperationHandOver *HandOver)
 {
-    const auto process = PidFd::Open(Pid, StartTime, Inode);
+    const auto process = OpenTarget(Pid, StartTime, Inode);
     if (!process)
-        return;
+        return false;
+    // Whether someone else stopped it is read before anything is decided: the count's lock is
+    // never held over a read.
+    ProcStat st;
+    const bool stopped = ReadStat(process->Pid(), st) && (st.State == 'T' || st.State == 't');
+    if (!MayAct(HandOver))
+        return false;
     SuspendCounts &s = TheSuspendCounts();
     std::lock_guard<std::mutex> guard(s.Lock);
     const auto key = qMakePair(process->Pid(), process->StartTime());
     const int count = s.Counts.value(key, 0);
     if (count > 1) {
         s.Counts[key] = count - 1;
-        return;
+        return true;
     }
     s.Counts.remove(key);
-    if (count == 1) {
-        process->Resume();
-        return;
-    }
     // Stopped by someone else: resuming it is what the user asks for.
-    ProcStat st;
-    if (ReadStat(process->Pid(), st) && (st.State == 'T' || st.State == 't'))
-        process->Resume();
+    if (count == 1 || stopped)
+        return process->Resume();
+    return true;
 }
 
 int TProcessHelper::SuspendCount(quint32 Pid)
@@ -177,38 +238,60 @@ int TProcessHelper::SuspendCount(quint32 Pid)
     return total;
 }
 
-bool TProcessHelper::Terminate(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode)
+bool TProcessHelper::Terminate(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode,
+                               TOperationHandOver *HandOver)
 {
     if (RefusedAsOwn(Pid))
         return false;
-    const auto process = PidFd::Open(Pid, StartTime, Inode);
-    return process && process->Kill();
+    const auto process = OpenTarget(Pid, StartTime, Inode);
+    return process && MayAct(HandOver) && process->Kill();
 }
 
 bool TProcessHelper::TerminateTree(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode)
 {
     if (RefusedAsOwn(Pid))
         return false;
-    const auto process = PidFd::Open(Pid, StartTime, Inode);
-    if (!process)
-        return false;
     const std::vector<ProcStat> all = ListProcesses();
     if (all.empty())
         return false;
-    bool result = true;
+    TChildren children;
     for (const ProcStat &p : all) {
-        if (p.ParentPid != process->Pid() || p.Pid == process->Pid())
+        if (p.ParentPid == qint32(Pid) && p.Pid != qint32(Pid))
+            children.push_back({quint32(p.Pid), p.StartTime});
+    }
+    return TerminateTree(Pid, StartTime, Inode, children);
+}
+
+bool TProcessHelper::TerminateTree(quint32 Pid, std::optional<quint64> StartTime, quint64 Inode,
+                                   const TChildren &Children, TOperationHandOver *HandOver)
+{
+    if (RefusedAsOwn(Pid))
+        return false;
+    const auto process = OpenTarget(Pid, StartTime, Inode);
+    if (!process)
+        return false;
+    bool result = true;
+    // Every child is looked at before anything ends: past this, only signals are sent.
+    std::vector<PidFd> ended;
+    for (const auto &[pid, start] : Children) {
+        if (qint32(pid) == process->Pid())
             continue;
-        if (RefusedAsOwn(quint32(p.Pid))) {
+        if (RefusedAsOwn(pid)) {
             result = false; // this program does not end itself
             continue;
         }
-        const auto child = PidFd::Open(p.Pid, p.StartTime);
-        // Held by its pidfd, it must still be a child of the held process: an identifier
-        // that passed to another process since the list was read is not ended.
+        // Held by its pidfd, it must still be a child of the held process: an identifier that
+        // passed to another process, or a child that left it, is not ended.
+        auto child = PidFd::Open(pid, start);
         ProcStat now;
-        if (!child || !ReadStat(child->Pid(), now) || now.ParentPid != process->Pid() || !child->Held() ||
-            !child->Kill())
+        if (!child || !ReadStat(child->Pid(), now) || now.ParentPid != process->Pid() || !child->Held())
+            continue;
+        ended.push_back(std::move(*child));
+    }
+    if (!MayAct(HandOver))
+        return false;
+    for (const PidFd &child : ended) {
+        if (!child.Kill())
             result = false;
     }
     if (!process->Kill())
@@ -228,7 +311,7 @@ bool TProcessHelper::TerminateAndDelete(quint32 Pid, std::optional<quint64> Star
     };
     if (RefusedAsOwn(Pid))
         return false;
-    const auto process = PidFd::Open(Pid, StartTime, Inode);
+    const auto process = OpenTarget(Pid, StartTime, Inode);
     if (!process)
         return false;
     // The link's own bytes: a file name need not be UTF-8, and is never rewritten.
@@ -306,25 +389,57 @@ bool TProcessHelper::TerminateAndDelete(quint32 Pid, std::optional<quint64> Star
     return !given() && folder->Remove(name);
 }
 
-bool TProcessHelper::SetPriority(quint32 Pid, quint16 PriorityClass, std::optional<quint64> StartTime, quint64 Inode)
+namespace {
+
+// Runs `Action` on every thread of the process: the threads are read before anything is changed,
+// and those that come meanwhile are caught afterwards (their result no longer counts: the
+// caller may have been told already).
+bool ChangeEveryThread(const PidFd &Process, const std::function<int(pid_t Tid)> &Action, TOperationHandOver *HandOver)
+{
+    const std::vector<qint32> threads = ReadThreadIds(Process.Pid());
+    if (threads.empty() || !MayAct(HandOver))
+        return false;
+    for (const qint32 tid : threads) {
+        const int err = Action(pid_t(tid));
+        if (err != 0 && err != ESRCH) {
+            qCWarning(lcSysinfo, "process %d, thread %d: error %d", int(Process.Pid()), int(tid), err);
+            return false;
+        }
+    }
+    // The process must still be the one looked at, or the threads were someone else's.
+    if (!Process.Alive())
+        return false;
+    if (HandOver) {
+        HandOver->Finish(true);
+        ForEachThread(Process, Action);
+        return true;
+    }
+    return ForEachThread(Process, Action);
+}
+
+} // namespace
+
+bool TProcessHelper::SetPriority(quint32 Pid, quint16 PriorityClass, std::optional<quint64> StartTime, quint64 Inode,
+                                 TOperationHandOver *HandOver)
 {
     const auto sched = SchedulingOf(PriorityClass);
     if (!sched)
         return false;
-    const auto process = PidFd::Open(Pid, StartTime, Inode);
+    const auto process = OpenTarget(Pid, StartTime, Inode);
     if (!process)
         return false;
-    return ForEachThread(*process, [&](pid_t Tid) { return SetThreadScheduling(Tid, sched->Policy, sched->Nice); });
+    return ChangeEveryThread(
+        *process, [&](pid_t Tid) { return SetThreadScheduling(Tid, sched->Policy, sched->Nice); }, HandOver);
 }
 
 bool TProcessHelper::SetAffinity(quint32 Pid, quint32 CPUIndex, bool Enabled, std::optional<quint64> StartTime,
-                                 quint64 Inode)
+                                 quint64 Inode, TOperationHandOver *HandOver)
 {
     if (CPUIndex >= GetProcessorCount()) {
         qCWarning(lcSysinfo, "processor %u does not exist", CPUIndex);
         return false;
     }
-    const auto process = PidFd::Open(Pid, StartTime, Inode);
+    const auto process = OpenTarget(Pid, StartTime, Inode);
     if (!process)
         return false;
     auto mask = ReadAffinity(process->Pid());
@@ -342,5 +457,6 @@ bool TProcessHelper::SetAffinity(quint32 Pid, quint32 CPUIndex, bool Enabled, st
         qCWarning(lcSysinfo, "process %d: refused to take its last processor away", int(process->Pid()));
         return false; // nothing changed
     }
-    return ForEachThread(*process, [&](pid_t Tid) { return SetThreadAffinity(Tid, *mask); });
+    return ChangeEveryThread(
+        *process, [&](pid_t Tid) { return SetThreadAffinity(Tid, *mask); }, HandOver);
 }

@@ -651,6 +651,8 @@ enum TReadKind : int {
     rkImagePath,
     rkDetails,
     rkAction,
+    rkPriority,
+    rkAffinity,
 };
 
 struct TCommandLineRead
@@ -1456,6 +1458,17 @@ quint32 LaneOf(const TProcessItem &Item)
     return Item.UserSid.value_or(0);
 }
 
+// The commands on a process and what they read run apart from its other reads and from its
+// user's: a process whose reads wait on it (the very one a user wants to end) can still be acted
+// on. Only operations whose own reads wait hold up the others.
+constexpr quint32 kOperationLane = 0xFFFFFFFEu;
+
+// No process has an identifier below 0, and -1 is the name service's.
+TProcessReaders::TKey OperationKey(quint32 Pid, quint64 StartTime)
+{
+    return {-2 - qint32(Pid), StartTime};
+}
+
 // The version of the file a process runs: this program's own, or that of the package that
 // installed that very file, which only a path found to lead to it can tell.
 QString VersionOf(const std::optional<platform::files::FileIdentity> &Image, const QString &ImagePath)
@@ -1542,12 +1555,141 @@ TProcesses::AskTerminateAndDelete(const TProcessItem *Item, const std::shared_pt
     const quint64 start = Item->m_StartTime;
     const quint64 inode = Item->ProcessHandle.Inode;
     return m_Readers->Ask<bool>(
-        {qint32(pid), start}, LaneOf(*Item), rkAction, QString(),
+        OperationKey(pid, start), kOperationLane, rkAction, QString(),
         [pid, start, inode, Cancel] {
             return std::optional<bool>(
                 TProcessHelper::TerminateAndDelete(pid, start, inode, [&Cancel] { return Cancel->load(); }));
         },
         TProcessReaders::TReuse::Never, true);
+}
+
+TProcesses::TOperationAsked TProcesses::AskOperation(const TProcessItem *Item,
+                                                     std::function<bool(TOperationHandOver *)> Operation)
+{
+    if (!Item)
+        return {};
+    auto handOver = std::make_shared<TOperationHandOver>();
+    auto job = m_Readers->Ask<bool>(
+        OperationKey(Item->ProcessID, Item->m_StartTime), kOperationLane, rkAction, QString(),
+        [handOver, operation = std::move(Operation)] {
+            // Whatever way it leaves, the caller hears of it.
+            struct TFinish
+            {
+                TOperationHandOver &HandOver;
+                bool Result = false;
+                ~TFinish() { HandOver.Finish(Result); }
+            } finish{*handOver};
+            // Given up before it started: not even its reads are worth making.
+            if (!handOver->GivenUp())
+                finish.Result = operation(handOver.get());
+            return std::optional<bool>(finish.Result);
+        },
+        TProcessReaders::TReuse::Never, true);
+    return {handOver, job};
+}
+
+TProcesses::TOperationAsked TProcesses::AskTerminate(const TProcessItem *Item)
+{
+    if (!Item)
+        return {};
+    return AskOperation(Item,
+                        [pid = Item->ProcessID, start = Item->m_StartTime, inode = Item->ProcessHandle.Inode](
+                            TOperationHandOver *H) { return TProcessHelper::Terminate(pid, start, inode, H); });
+}
+
+TProcesses::TOperationAsked TProcesses::AskTerminateTree(const TProcessItem *Item)
+{
+    if (!Item)
+        return {};
+    // The children as the list knows them: a walk of every process could take seconds on a big
+    // machine. Each is checked to be a child still before it is ended.
+    TProcessHelper::TChildren children;
+    for (const auto &p : m_Items) {
+        if (p.get() != Item && p->ProcessID != 0 && p->ParentProcessID == Item->ProcessID)
+            children.push_back({p->ProcessID, p->m_StartTime});
+    }
+    return AskOperation(Item,
+                        [pid = Item->ProcessID, start = Item->m_StartTime, inode = Item->ProcessHandle.Inode,
+                         children = std::move(children)](TOperationHandOver *H) {
+                            return TProcessHelper::TerminateTree(pid, start, inode, children, H);
+                        });
+}
+
+TProcesses::TOperationAsked TProcesses::AskSuspend(const TProcessItem *Item)
+{
+    if (!Item)
+        return {};
+    return AskOperation(Item,
+                        [pid = Item->ProcessID, start = Item->m_StartTime, inode = Item->ProcessHandle.Inode](
+                            TOperationHandOver *H) { return TProcessHelper::Suspend(pid, start, inode, H); });
+}
+
+TProcesses::TOperationAsked TProcesses::AskResume(const TProcessItem *Item)
+{
+    if (!Item)
+        return {};
+    return AskOperation(Item,
+                        [pid = Item->ProcessID, start = Item->m_StartTime, inode = Item->ProcessHandle.Inode](
+                            TOperationHandOver *H) { return TProcessHelper::Resume(pid, start, inode, H); });
+}
+
+TProcesses::TOperationAsked TProcesses::AskSetPriority(const TProcessItem *Item, quint16 PriorityClass)
+{
+    if (!Item)
+        return {};
+    return AskOperation(Item,
+                        [pid = Item->ProcessID, start = Item->m_StartTime, inode = Item->ProcessHandle.Inode,
+                         PriorityClass](TOperationHandOver *H) {
+                            return TProcessHelper::SetPriority(pid, PriorityClass, start, inode, H);
+                        });
+}
+
+TProcesses::TOperationAsked TProcesses::AskSetAffinity(const TProcessItem *Item, quint32 CPUIndex, bool Enabled)
+{
+    if (!Item)
+        return {};
+    return AskOperation(Item,
+                        [pid = Item->ProcessID, start = Item->m_StartTime, inode = Item->ProcessHandle.Inode, CPUIndex,
+                         Enabled](TOperationHandOver *H) {
+                            return TProcessHelper::SetAffinity(pid, CPUIndex, Enabled, start, inode, H);
+                        });
+}
+
+bool TProcesses::WaitForOperation(const TOperationAsked &Asked, int Ms)
+{
+    if (!Asked.HandOver)
+        return false;
+    const bool result = Asked.HandOver->Wait(Ms);
+    // One given up before it ran is let go with its process.
+    if (Asked.Job && Asked.Job->Done())
+        m_Readers->Forget(Asked.Job);
+    return result;
+}
+
+std::shared_ptr<TProcesses::TPriorityAnswer> TProcesses::AskPriority(const TProcessItem *Item)
+{
+    if (!Item || !Item->ProcessHandle)
+        return nullptr;
+    ProcessSource *source = m_Source;
+    const ProcessHandle h = Item->ProcessHandle;
+    return m_Readers->Ask<quint32>(
+        OperationKey(Item->ProcessID, Item->m_StartTime), kOperationLane, rkPriority, QString(),
+        [source, h]() -> std::optional<quint32> {
+            const auto s = source->Sched(h);
+            return s ? TProcessHelper::PriorityClassOf(s->Policy, s->Nice) : 0;
+        },
+        TProcessReaders::TReuse::WhileOnItsWay, true);
+}
+
+std::shared_ptr<TProcesses::TAffinityAnswer> TProcesses::AskAffinity(const TProcessItem *Item)
+{
+    if (!Item || !Item->ProcessHandle)
+        return nullptr;
+    ProcessSource *source = m_Source;
+    const ProcessHandle h = Item->ProcessHandle;
+    return m_Readers->Ask<std::vector<bool>>(
+        OperationKey(Item->ProcessID, Item->m_StartTime), kOperationLane, rkAffinity, QString(),
+        [source, h] { return source->Affinity(h); }, TProcessReaders::TReuse::WhileOnItsWay, true);
 }
 
 std::function<int()> TProcesses::ImageOpener(const TProcessItem *Item) const
@@ -1578,6 +1720,7 @@ void TProcesses::RemoveAt(std::size_t Index)
         OnProcessRemoved(this, pid);
     // What the readers keep of it is no longer asked for.
     m_Readers->ForgetProcess({qint32(pid), item->m_StartTime});
+    m_Readers->ForgetProcess(OperationKey(pid, item->m_StartTime));
     m_ByPid.remove(pid);
     m_Items.erase(m_Items.begin() + std::ptrdiff_t(Index));
 }

@@ -2,6 +2,7 @@
 
 #include "platform/files/SystemTime.h"
 #include "platform/processes/ProcessSource.h"
+#include "sysinfo/ProcessHelper.h"
 #include "sysinfo/ProcessReaders.h"
 
 #include <QHash>
@@ -309,6 +310,30 @@ public:
     using TActionAnswer = TProcessReaders::TAnswer<bool>;
     std::shared_ptr<TActionAnswer> AskTerminateAndDelete(const TProcessItem *Item,
                                                          const std::shared_ptr<std::atomic<bool>> &Cancel);
+    // The process commands, off the window's thread as well (what they read of the process may
+    // wait): each acts only as its hand-over lets it (see TOperationHandOver) and gives its result
+    // there. They run apart from the process's other reads, which may wait on it, one at a time
+    // for one process, in the order asked. Nothing is asked without an item.
+    struct TOperationAsked
+    {
+        std::shared_ptr<TOperationHandOver> HandOver;
+        std::shared_ptr<TProcessReaders::TJob> Job;
+    };
+    TOperationAsked AskTerminate(const TProcessItem *Item);
+    // The children are the items whose parent the process was at their last pass.
+    TOperationAsked AskTerminateTree(const TProcessItem *Item);
+    TOperationAsked AskSuspend(const TProcessItem *Item);
+    TOperationAsked AskResume(const TProcessItem *Item);
+    TOperationAsked AskSetPriority(const TProcessItem *Item, quint16 PriorityClass);
+    TOperationAsked AskSetAffinity(const TProcessItem *Item, quint32 CPUIndex, bool Enabled);
+    // The result when it comes within `Ms` (see TOperationHandOver::Wait); false when nothing was
+    // asked or the caller gave up.
+    bool WaitForOperation(const TOperationAsked &Asked, int Ms);
+    // The process's priority class and processor mask, read beside its commands.
+    using TPriorityAnswer = TProcessReaders::TAnswer<quint32>;
+    using TAffinityAnswer = TProcessReaders::TAnswer<std::vector<bool>>;
+    std::shared_ptr<TPriorityAnswer> AskPriority(const TProcessItem *Item);
+    std::shared_ptr<TAffinityAnswer> AskAffinity(const TProcessItem *Item);
     // Opens the file the item's process runs, through the process, for a worker (the open may
     // wait on the file's file system); empty for a process without one.
     std::function<int()> ImageOpener(const TProcessItem *Item) const;
@@ -341,6 +366,7 @@ private:
     QPair<QString, int> IconOf(const platform::processes::ProcessHandle &Handle, const QString &Path);
     // Reads of the item that wait on a reader: its deferred completion is not counted meanwhile.
     bool ReadsPending(const TProcessItem &Item) const;
+    TOperationAsked AskOperation(const TProcessItem *Item, std::function<bool(TOperationHandOver *)> Operation);
 
     // The worker's side.
     void StartWorker();

@@ -697,7 +697,8 @@ void TNetworkPage::ConnectionCommand(quint8 Code)
     }
     if (AskWarning(EndpointText(kConfirmTerminate, item.get())) != TMessageResult::Yes)
         return;
-    if (!item->Terminate()) {
+    // Ended beside the window, which waits as long as for the owner's program.
+    if (!objNetworkMonitor->Terminate(*item, kOwnerWaitMs)) {
         ReportFailure(EndpointText(kFailTerminate, item.get()));
         return;
     }

@@ -95,7 +95,28 @@ struct TCommandArgs
     TProcessPage *Page = nullptr;
     // The files the file commands gather, shown beside the window once every row is taken.
     QStringList *Files = nullptr;
+    // Among several rows the operations are only asked here, and waited for together.
+    std::vector<TProcesses::TOperationAsked> *Asked = nullptr;
 };
+
+// An operation on the process, run beside the window: its result, or false when it has not
+// answered in time (it then does nothing).
+bool Operate(const TCommandArgs &Args, TProcesses::TOperationAsked Asked)
+{
+    if (Args.Asked) {
+        Args.Asked->push_back(std::move(Asked));
+        return true;
+    }
+    return Args.Page->WaitForOperation(Asked);
+}
+
+// Suspend and resume report no failure of their own, only one to answer in time.
+bool OperateQuietly(const TCommandArgs &Args, TProcesses::TOperationAsked Asked)
+{
+    const auto handOver = Asked.HandOver;
+    Operate(Args, std::move(Asked));
+    return !handOver || !handOver->GivenUp();
+}
 
 quint16 PriorityOf(const TCommandArgs &Args)
 {
@@ -147,28 +168,25 @@ bool GatherFile(TProcessItem &, const TCommandArgs &Args)
 // asked is told so.
 const TProcessCommand kProcessCommands[] = {
     {pcTerminate, kConfirmTerminate, kFailTerminate, true, false, Always, false,
-     [](TProcessItem &P, const TCommandArgs &) { return P.Terminate(); }},
+     [](TProcessItem &P, const TCommandArgs &A) { return Operate(A, A.Page->objProcesses->AskTerminate(&P)); }},
     {pcTerminateTree, kConfirmTerminateTree, kFailTerminateTree, true, false, Always, false,
-     [](TProcessItem &P, const TCommandArgs &) { return P.TerminateTree(); }},
+     [](TProcessItem &P, const TCommandArgs &A) { return Operate(A, A.Page->objProcesses->AskTerminateTree(&P)); }},
     {pcDelete, kConfirmDelete, kFailDelete, true, false, Always, false,
      [](TProcessItem &P, const TCommandArgs &A) { return A.Page->TerminateAndDelete(P); }},
     {pcSuspend, kConfirmSuspend, kFailSuspend, true, false, Always, false,
-     [](TProcessItem &P, const TCommandArgs &) {
-         P.Suspend();
-         return true;
-     }},
+     [](TProcessItem &P, const TCommandArgs &A) { return OperateQuietly(A, A.Page->objProcesses->AskSuspend(&P)); }},
     {pcResume, nullptr, kFailResume, true, false, Always, false,
-     [](TProcessItem &P, const TCommandArgs &) {
-         P.Resume();
-         return true;
-     }},
+     [](TProcessItem &P, const TCommandArgs &A) { return OperateQuietly(A, A.Page->objProcesses->AskResume(&P)); }},
     {pcPriority, kConfirmPriority, kFailPriority, true, false,
      [](const TProcessItem &, const TCommandArgs &A) { return PriorityOf(A) != 0; }, false,
-     [](TProcessItem &P, const TCommandArgs &A) { return P.SetPriority(PriorityOf(A)); }},
+     [](TProcessItem &P, const TCommandArgs &A) {
+         return Operate(A, A.Page->objProcesses->AskSetPriority(&P, PriorityOf(A)));
+     }},
     {pcAffinity, nullptr, kFailAffinity, true, false,
      [](const TProcessItem &, const TCommandArgs &A) { return A.Affinity != nullptr; }, false,
      [](TProcessItem &P, const TCommandArgs &A) {
-         return P.SetAffinity(quint32(qMax(0, A.Affinity->CPUIndex)), A.Affinity->Enabled);
+         return Operate(
+             A, A.Page->objProcesses->AskSetAffinity(&P, quint32(qMax(0, A.Affinity->CPUIndex)), A.Affinity->Enabled));
      }},
     {pcLocation, nullptr, kFailLocation, false, true, HasFile, false, GatherFile},
     {pcProperties, nullptr, kFailProperties, false, true, HasFile, true, GatherFile},
@@ -1061,6 +1079,11 @@ int TProcessPage::AnswerWaitMs() const
     return ms;
 }
 
+bool TProcessPage::WaitForOperation(const TProcesses::TOperationAsked &Asked)
+{
+    return objProcesses->WaitForOperation(Asked, AnswerWaitMs());
+}
+
 bool TProcessPage::TerminateAndDelete(TProcessItem &Item)
 {
     // The operation waits up to about a second for the processes to end; a file system that keeps
@@ -1099,7 +1122,7 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
     if (selected == 0 || !item)
         return;
     const TProcessCommand *command = FindProcessCommand(Command);
-    TCommandArgs args{Param, Affinity, QString(), this};
+    TCommandArgs args{Param, Affinity, QString(), this, nullptr, nullptr};
     QStringList files;
     args.Files = &files;
 
@@ -1140,6 +1163,20 @@ void TProcessPage::RunProcessCommand(quint8 Command, int Param, const TProcessAf
                 }
             }
         } forget{*objProcesses, rows};
+        // The operations are asked together and given up together when the deadline passes.
+        std::vector<TProcesses::TOperationAsked> asked;
+        args.Asked = &asked;
+        struct TWait
+        {
+            TProcesses &List;
+            const std::vector<TProcesses::TOperationAsked> &Asked;
+            const QDeadlineTimer &Deadline;
+            ~TWait()
+            {
+                for (const auto &a : Asked)
+                    List.WaitForOperation(a, int(Deadline.remainingTime()));
+            }
+        } wait{*objProcesses, asked, deadline};
         for (const TRow &row : rows) {
             // Not read in time: passed over as a process that may not be acted on.
             if (row.Facts && (!in(*row.Facts) || IsCriticalProcess(row.Facts->Value())))
@@ -1310,7 +1347,13 @@ void TProcessPage::mniProcess_PriorityClick(QObject *)
     TProcessItem *item = SelectedProcess();
     if (!item)
         return;
-    const quint32 priority = item->GetPriority() & 0xFFFF;
+    // Read beside the window: a process that does not answer in time shows no mark.
+    quint32 priority = 0;
+    const auto answer = objProcesses->AskPriority(item);
+    if (answer && objProcesses->WaitFor(*answer, AnswerWaitMs())) {
+        priority = answer->Value().value_or(0) & 0xFFFF;
+        objProcesses->Forget(answer);
+    }
     const std::pair<QAction *, quint32> table[] = {
         {mniProcess_Priority_Realtime, REALTIME_PRIORITY_CLASS},
         {mniProcess_Priority_High, HIGH_PRIORITY_CLASS},
@@ -1360,8 +1403,18 @@ void TProcessPage::mniProcess_AffinityClick(QObject *)
     TProcessItem *item = SelectedProcess();
     if (!item)
         return;
-    for (QAction *a : mniProcess_Affinity->actions())
-        a->setChecked(item->GetAffinity(quint32(a->data().toInt())));
+    // One read for every item, beside the window: a process that does not answer in time shows
+    // no mark.
+    std::optional<std::vector<bool>> mask;
+    const auto answer = objProcesses->AskAffinity(item);
+    if (answer && objProcesses->WaitFor(*answer, AnswerWaitMs())) {
+        mask = answer->Value();
+        objProcesses->Forget(answer);
+    }
+    for (QAction *a : mniProcess_Affinity->actions()) {
+        const auto cpu = std::size_t(qMax(0, a->data().toInt()));
+        a->setChecked(mask && cpu < objProcesses->ProcessorCount && cpu < mask->size() && (*mask)[cpu]);
+    }
 }
 
 void TProcessPage::mniProcess_AffinitySubItemsClick(QObject *Sender)

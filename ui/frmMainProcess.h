@@ -129,6 +129,9 @@ public:
     // Ends the item's process and every other one of its file and deletes the file, waiting a
     // bounded while for it: false when it failed or did not end in time.
     bool TerminateAndDelete(TProcessItem &Item);
+    // Waits for an operation asked of the list the short while of a command's reads: its result,
+    // false when it has not answered by then (it then does nothing).
+    bool WaitForOperation(const TProcesses::TOperationAsked &Asked);
     void ExecuteProcessCommand(quint8 Command, int Param = 0);
     void ExecuteProcessCommand(quint8 Command, const TProcessAffinityParam *Param);
     // A process whose end brings the system down: one that root or a system account runs (by its

@@ -6,6 +6,7 @@
 #include "common/Pinger.h"
 #include "common/TempDir.h"
 #include "ui_network/PageFixture.h"
+#include "ui_process/OperationGate.h"
 
 #include "platform/files/Dpkg.h"
 #include "platform/files/FileHandle.h"
@@ -334,4 +335,39 @@ TEST_F(NetworkWorker, ReadsThatWaitLeaveTheWindowAnsweringAndTheirResultsComeLat
     form.reset();
     EXPECT_LT(closing.elapsed(), 3000);
     stuck.Open();
+}
+
+// Ending an owner whose stat file does not answer fails at once, and the owner is not ended when
+// the read answers later; once it answers in time, the owner is ended.
+TEST_F(NetworkWorker, EndingAnOwnerWhoseReadsDoNotAnswerFailsAtOnceAndNeverEndsItLater)
+{
+    const auto [pid, start] = Spawn();
+    net.paths[pid] = QStringLiteral("/usr/bin/sleep");
+    net.tcp = {Ep(Addr(10, 0, 0, 1), 4000, Addr(10, 0, 0, 2), 4001, TcpEstablished, pid, start)};
+    Create();
+    ShowPage();
+    ASSERT_EQ(Rows(), 1);
+    Select(0);
+    tvtest::OperationGate &gate = tvtest::OperationGate::Get();
+    const int passed = gate.Passed(pid);
+    gate.Shut(pid);
+    answers = {3};
+    {
+        tvtest::Pinger pinger(form.get());
+        form->NetworkPage->ConnectionCommand(0);
+        EXPECT_LT(pinger.Stop(), kHoldLimit);
+    }
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].Text, Shows(QStringLiteral("结束进程操作失败！\r\rsleep [%1]").arg(pid)));
+    EXPECT_EQ(shown[1].Title, QStringLiteral("失败"));
+    gate.Open();
+    ASSERT_TRUE(gate.WaitPassed(pid, passed + 1));
+    EXPECT_FALSE(children[0]->waitForFinished(300)) << "ended after it was reported as failed";
+    EXPECT_FALSE(gate.GaveUp()) << "the window waited for the read";
+
+    shown.clear();
+    answers = {3};
+    form->NetworkPage->ConnectionCommand(0);
+    EXPECT_EQ(shown.size(), 1u) << "no failure report after success";
+    EXPECT_TRUE(children[0]->waitForFinished(5000));
 }

@@ -67,6 +67,7 @@ struct FakeProc
     QString image;
     std::optional<QStringList> args; // the command line's words; the file alone when unset
     quint32 uid = 1000;
+    quint32 ppid = 0;
     bool kernel = false;
     MemoryStatus mem;
     quint64 cpuTicks = 0; // user time so far, in clock ticks
@@ -168,6 +169,7 @@ public:
             e.Name = p.name;
             e.StartTime = p.startTime;
             e.Uid = p.uid;
+            e.ParentPid = p.ppid;
             e.KernelThread = p.kernel;
             out.push_back(e);
         }
@@ -198,6 +200,7 @@ public:
         ProcStat st;
         st.Pid = qint32(p->pid);
         st.StartTime = p->startTime;
+        st.ParentPid = qint32(p->ppid);
         st.Utime = p->cpuTicks;
         return st;
     }
@@ -293,9 +296,11 @@ public:
         waitIfBlocked(h);
         return ProcessSource::ModuleCount(h);
     }
+    // The priority and processor mask wait as well (not counted among the slow reads).
     std::optional<SchedInfo> Sched(const ProcessHandle &h) override
     {
         Call c(this);
+        waitIfBlocked(h, false);
         std::lock_guard g(lock);
         FakeProc *p = find(h);
         return p ? p->sched : std::nullopt;
@@ -303,6 +308,7 @@ public:
     std::optional<std::vector<bool>> Affinity(const ProcessHandle &h) override
     {
         Call c(this);
+        waitIfBlocked(h, false);
         std::lock_guard g(lock);
         FakeProc *p = find(h);
         return p ? p->affinity : std::nullopt;
@@ -319,11 +325,12 @@ public:
     }
 
 private:
-    void waitIfBlocked(const ProcessHandle &h)
+    void waitIfBlocked(const ProcessHandle &h, bool counted = true)
     {
         std::unique_lock g(gate);
         const quint32 pid = quint32(h.Pid);
-        ++slowReads[pid];
+        if (counted)
+            ++slowReads[pid];
         if (!blocked.count(pid))
             return;
         ++waiting;

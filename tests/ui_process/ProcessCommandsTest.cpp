@@ -1,5 +1,6 @@
 #include "Fixture.h"
 
+#include "platform/processes/ProcessActions.h"
 #include "sysinfo/ProcessHelper.h"
 
 #include <QAction>
@@ -128,6 +129,49 @@ TEST_F(ProcessCommands, TerminateAsksAndActsOnlyOnYes)
     form->ProcessPage->mniProcess_TerminateClick(form->ProcessPage->mniProcess_Terminate);
     EXPECT_TRUE(c.waitEnded());
     EXPECT_EQ(shown.size(), 2u) << "no failure report after success";
+}
+
+// The children are those the list holds under the process: each is ended, and the process too.
+TEST_F(ProcessCommands, TerminateTreeEndsTheListedChildrenAndTheProcess)
+{
+    children.push_back(Child{});
+    Child &shell = children.back();
+    shell.process = std::make_unique<QProcess>();
+    shell.process->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("sleep 60 & wait")});
+    ASSERT_TRUE(shell.process->waitForStarted(5000));
+    shell.pid = quint32(shell.process->processId());
+    ProcStat st;
+    ASSERT_TRUE(platform::processes::ReadStat(qint32(shell.pid), st));
+    shell.startTime = st.StartTime;
+    std::optional<ProcStat> sleeper;
+    for (QDeadlineTimer until(5000); !sleeper && !until.hasExpired(); QThread::msleep(10)) {
+        for (const ProcStat &p : platform::processes::ListProcesses())
+            if (p.ParentPid == qint32(shell.pid) && p.Comm == QStringLiteral("sleep"))
+                sleeper = p;
+    }
+    ASSERT_TRUE(sleeper.has_value());
+    source.procs.push_back(shell.proc(QStringLiteral("shell"), QStringLiteral("/bin/sh")));
+    FakeProc child;
+    child.pid = quint32(sleeper->Pid);
+    child.name = QStringLiteral("sleep");
+    child.startTime = sleeper->StartTime;
+    child.exe = QStringLiteral("/usr/bin/sleep");
+    child.ppid = shell.pid;
+    source.procs.push_back(child);
+    Create();
+    Select({shell.pid});
+    answers = {3};
+    form->ProcessPage->ExecuteProcessCommand(1);
+    EXPECT_EQ(shown.size(), 1u) << "no failure report after success";
+    EXPECT_TRUE(shell.waitEnded());
+    QDeadlineTimer until(5000);
+    ProcStat now;
+    while (platform::processes::ReadStat(sleeper->Pid, now) && now.StartTime == sleeper->StartTime && !now.IsZombie() &&
+           !until.hasExpired())
+        QThread::msleep(10);
+    EXPECT_TRUE(!platform::processes::ReadStat(sleeper->Pid, now) || now.StartTime != sleeper->StartTime ||
+                now.IsZombie())
+        << "the child lives on";
 }
 
 TEST_F(ProcessCommands, SuspendAsksFirstResumeDoesNot)

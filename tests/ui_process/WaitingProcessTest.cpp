@@ -6,6 +6,7 @@
 
 #include "common/Pinger.h"
 #include "sysinfo/ProcessHelper.h"
+#include "ui_process/OperationGate.h"
 #include "ui/DisplayTexts.h"
 
 #include <QApplication>
@@ -267,4 +268,165 @@ TEST_F(WaitingProcess, DetailsAndCommandsOnItDoNotWaitAndACommandThatCannotReadF
     gone = true;
     watchdog.join();
     EXPECT_FALSE(gaveUp) << "the window's end waited for a read of the process";
+}
+
+// An operation whose own reads of the process do not answer (its stat file, its thread list)
+// fails the command at once, and once given up it never acts, however late its reads answer.
+TEST_F(WaitingProcess, AnOperationWhoseReadsDoNotAnswerFailsAtOnceAndNeverActsLater)
+{
+    Child &target = Spawn();
+    Child &other = Spawn();
+    source.procs = {target.proc(QStringLiteral("target")), other.proc(QStringLiteral("other"))};
+    Create();
+    form->ProcessPage->AnswerWait = 50;
+    TProcesses *list = form->ProcessPage->objProcesses;
+    const auto cpus = platform::processes::ReadAffinity(qint32(target.pid));
+    ASSERT_TRUE(cpus.has_value());
+    const auto schedBefore = platform::processes::ReadSchedInfo(qint32(target.pid));
+    ASSERT_TRUE(schedBefore.has_value());
+    tvtest::OperationGate &gate = tvtest::OperationGate::Get();
+
+    // What the process is left as: running (not stopped), at its priority, on its processors.
+    auto unchanged = [&](const Child &C, bool Stopped) {
+        QThread::msleep(100); // a signal sent late has been taken by then
+        const auto sched = platform::processes::ReadSchedInfo(qint32(C.pid));
+        const auto mask = platform::processes::ReadAffinity(qint32(C.pid));
+        return C.running() && (C.state() == 'T') == Stopped && sched && sched->Nice == schedBefore->Nice &&
+            sched->Policy == schedBefore->Policy && mask == cpus;
+    };
+    TProcessAffinityParam firstOff;
+    firstOff.CPUIndex = 0;
+    firstOff.Enabled = false;
+    const bool canClear = cpus->size() >= 2 && (*cpus)[0] && (*cpus)[1];
+    struct Case
+    {
+        quint8 command;
+        int param;
+        const char16_t *failure;
+    } cases[] = {
+        {0, 0, u"结束进程操作失败！\r\r%1 [%2]"},
+        {1, 0, u"结束进程树操作失败！\r\r%1 [%2]"},
+        {3, 0, u"暂停进程运行操作失败！\r\r%1 [%2]"},
+        {4, 0, u"恢复进程运行操作失败！\r\r%1 [%2]"},
+        {5, int(IDLE_PRIORITY_CLASS), u"设置优先级操作失败！\r\r%1 [%2]"},
+        {6, 0, u"设置 CPU 分配操作失败！\r\r%1 [%2]"},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(int(k.command));
+        if (k.command == 6 && !canClear)
+            continue;
+        // Resuming is seen on a process stopped before.
+        const bool stopped = k.command == 4;
+        if (stopped) {
+            TProcessHelper::Suspend(target.pid);
+            ASSERT_TRUE(target.waitState('T'));
+        }
+        Select({target.pid});
+        shown.clear();
+        answers = {3};
+        const int passed = gate.Passed(target.pid);
+        gate.Shut(target.pid);
+        tvtest::Pinger pinger(form.get());
+        if (k.command == 6)
+            form->ProcessPage->ExecuteProcessCommand(k.command, &firstOff);
+        else
+            form->ProcessPage->ExecuteProcessCommand(k.command, k.param);
+        EXPECT_LT(pinger.Stop().count(), 100) << "the window's thread was held";
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown.back().Text,
+                  Shows(QString::fromUtf16(k.failure).arg(QStringLiteral("target")).arg(target.pid)));
+        EXPECT_EQ(shown.back().Title, QStringLiteral("失败"));
+        // Its reads answer now: the operation, given up, does nothing.
+        gate.Open();
+        ASSERT_TRUE(gate.WaitPassed(target.pid, passed + 1));
+        for (QDeadlineTimer until(10000); list->Readers().Running() > 0 && !until.hasExpired();)
+            QThread::msleep(5);
+        EXPECT_TRUE(unchanged(target, stopped)) << "acted after it was reported as failed";
+        if (stopped) {
+            TProcessHelper::Resume(target.pid);
+            ASSERT_TRUE(target.waitState('S'));
+        }
+    }
+
+    // Several rows: given up together, a short while after they were asked, and none acts later.
+    Select({target.pid, other.pid});
+    shown.clear();
+    answers = {3};
+    const int passedTarget = gate.Passed(target.pid), passedOther = gate.Passed(other.pid);
+    gate.Shut(target.pid);
+    gate.Shut(other.pid);
+    {
+        tvtest::Pinger pinger(form.get());
+        form->ProcessPage->ExecuteProcessCommand(0);
+        EXPECT_LT(pinger.Stop().count(), 100) << "the window's thread was held";
+    }
+    EXPECT_EQ(shown.size(), 1u) << "one warning, no report";
+    gate.Open();
+    ASSERT_TRUE(gate.WaitPassed(target.pid, passedTarget + 1));
+    ASSERT_TRUE(gate.WaitPassed(other.pid, passedOther + 1));
+    for (QDeadlineTimer until(10000); list->Readers().Running() > 0 && !until.hasExpired();)
+        QThread::msleep(5);
+    EXPECT_FALSE(target.waitEnded(300));
+    EXPECT_TRUE(other.running());
+    EXPECT_FALSE(gate.GaveUp()) << "the window waited for an operation's read";
+}
+
+// The priority and processor submenus mark what a read answers in time, and open without marks
+// for a process that does not answer.
+TEST_F(WaitingProcess, SubmenusOfAProcessThatDoesNotAnswerOpenAtOnceWithoutMarks)
+{
+    const quint32 pid = kNoSuchPid + 1;
+    FakeProc p = Proc(pid, QStringLiteral("slow"), 2 << 20);
+    p.sched = SchedInfo{0, 10};
+    p.affinity = std::vector<bool>{true, false, true, true};
+    source.procs = {p};
+    source.cpus = 4;
+    Create();
+    form->ProcessPage->AnswerWait = 50;
+    TProcessPage &page = *form->ProcessPage;
+    Select({pid});
+    auto marks = [&](QMenu *Menu) {
+        QList<bool> out;
+        for (QAction *a : Menu->actions())
+            out << a->isChecked();
+        return out;
+    };
+    const QList<bool> priorityMarks = {false, false, false, false, true, false};
+    const QList<bool> affinityMarks = {true, false, true, true};
+
+    struct Case
+    {
+        QMenu *menu;
+        void (TProcessPage::*open)(QObject *);
+        QList<bool> answered;
+    } cases[] = {
+        {page.mniProcess_Priority, &TProcessPage::mniProcess_PriorityClick, priorityMarks},
+        {page.mniProcess_Affinity, &TProcessPage::mniProcess_AffinityClick, affinityMarks},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.menu->objectName().toStdString());
+        source.release(pid);
+        (page.*k.open)(k.menu);
+        EXPECT_EQ(marks(k.menu), k.answered);
+
+        // The table lets the read go after a long while, so that a window that waits goes on.
+        source.block(pid);
+        std::atomic<bool> opened{false}, gaveUp{false};
+        std::thread watchdog([&] {
+            for (QDeadlineTimer deadline(3000); !opened && !deadline.hasExpired();)
+                QThread::msleep(5);
+            if (!opened) {
+                gaveUp = true;
+                source.release(pid);
+            }
+        });
+        tvtest::Pinger pinger(form.get());
+        (page.*k.open)(k.menu);
+        opened = true;
+        watchdog.join();
+        EXPECT_LT(pinger.Stop().count(), 100) << "the window's thread was held";
+        EXPECT_FALSE(gaveUp) << "the submenu waited for the process";
+        EXPECT_EQ(marks(k.menu), QList<bool>(k.answered.size(), false));
+    }
+    source.releaseAll();
 }
