@@ -155,6 +155,42 @@ void IndexIcons(IconCache &Cache)
 
 QString OwnBaseDir(const char *Variable, const QString &InHome);
 
+// Every folder above `Path` (links followed) is root's, and nobody else may write into it.
+bool FoldersOnlyRootMayChange(const QString &Path)
+{
+    QString folder = Path;
+    do {
+        const qsizetype slash = folder.lastIndexOf(QLatin1Char('/'));
+        folder = slash <= 0 ? QStringLiteral("/") : folder.left(slash);
+        files::FileStatus st;
+        if (!files::StatFile(folder, st) || st.Kind != files::FileKind::Directory || st.OwnerUid != 0 ||
+            (st.Mode & 022) != 0)
+            return false;
+    } while (folder != QLatin1String("/"));
+    return true;
+}
+
+// An entry's icon as the window may take it. The window reads an icon file when it shows a row,
+// so a file must be one that nobody but root can make it wait on (a FIFO, a file on a slow file
+// system): a regular file of root's, of a bounded size, in folders only root may change. A
+// relative path would be looked for in the icon themes' folders and wherever it leads from there.
+QString UsableIcon(const QString &Icon)
+{
+    if (!Icon.contains(QLatin1Char('/')))
+        return Icon;
+    if (!Icon.startsWith(QLatin1Char('/')))
+        return QString();
+    constexpr qint64 kMaxIconFileSize = qint64{1024} * 1024;
+    const QString given = QDir::cleanPath(Icon);
+    QString canonical = QFileInfo(given).canonicalFilePath();
+    files::FileStatus st;
+    if (canonical.isEmpty() || !files::StatFile(canonical, st) || st.Kind != files::FileKind::Regular ||
+        st.OwnerUid != 0 || (st.Mode & 022) != 0 || st.Size > kMaxIconFileSize || !FoldersOnlyRootMayChange(given) ||
+        !FoldersOnlyRootMayChange(canonical))
+        return QString();
+    return canonical;
+}
+
 void LoadIcons(IconCache &Cache)
 {
     Cache.Programs.clear();
@@ -174,7 +210,8 @@ void LoadIcons(IconCache &Cache)
         QDirIterator it(apps, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const auto entry = files::ReadDesktopEntry(it.next(), QString());
-            if (!entry || entry->Icon.isEmpty())
+            const QString icon = entry ? UsableIcon(entry->Icon) : QString();
+            if (icon.isEmpty())
                 continue;
             QString program = entry->Program;
             QStringList args = entry->Arguments;
@@ -185,7 +222,7 @@ void LoadIcons(IconCache &Cache)
                 program = args.isEmpty() ? QString() : args.first();
             }
             if (const auto path = ProgramPath(program))
-                Cache.Programs.push_back(ProgramIcon{*path, FileAt(*path), entry->Icon});
+                Cache.Programs.push_back(ProgramIcon{*path, FileAt(*path), icon});
         }
     }
     IndexIcons(Cache);
