@@ -410,12 +410,12 @@ void TAutoruns::ReadEntries(const QString &BackupFile, TItems &Items)
 }
 
 bool TAutoruns::WriteEntry(const QString &Name, const QString &Command, TAutorunUserType UserType,
-                           TAutorunRunType RunType)
+                           TAutorunRunType RunType, bool ProgramMissing)
 {
+    if (ProgramMissing)
+        return false;
     QString program;
     ParseCommandLine(Command, 0, program);
-    if (!ProgramExists(program))
-        return false;
     const QString location = GetLocation(UserType, RunType);
     if (location.isEmpty())
         return false;
@@ -527,7 +527,7 @@ bool TAutoruns::DisableEntry(const QString &Name, const QString &Command, TAutor
 }
 
 bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType,
-                            TAutorunRunType RunType)
+                            TAutorunRunType RunType, bool ProgramMissing)
 {
     bool exists = false;
     std::optional<IniFile> ini = LoadBackup(m_BackupFile, exists);
@@ -574,7 +574,7 @@ bool TAutoruns::EnableEntry(const QString &Name, const QString &Command, TAutoru
         return ini->HasKey(section, QStringLiteral("Command")) &&
             present == ini->Value(section, QStringLiteral("Command")) && present == Command && dropCopy();
     }
-    if (!WriteEntry(Name, Command, UserType, RunType))
+    if (!WriteEntry(Name, Command, UserType, RunType, ProgramMissing))
         return false;
     if (!dropCopy()) {
         // Never both in force and in the backup.
@@ -631,7 +631,7 @@ bool TAutoruns::Enable(int Index)
         return false;
     if (item->Active)
         return true;
-    if (!EnableEntry(item->Name, item->Command, item->UserType, item->RunType))
+    if (!EnableEntry(item->Name, item->Command, item->UserType, item->RunType, item->FileMissing))
         return false;
     item->Active = true;
     item->Section.clear();

@@ -109,12 +109,16 @@ private:
     void ReadingEnded(TItems &Items, bool Failed);
     static QString GetLocation(TAutorunUserType UserType, TAutorunRunType RunType);
     static bool IsFileMissing(const QString &Command);
-    bool WriteEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType);
+    // ProgramMissing: the command's program file as the list found it; the window's thread never
+    // looks at the file itself (it may lie on a file system that keeps its reader waiting).
+    bool WriteEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType,
+                    bool ProgramMissing);
     bool DeleteEntry(const QString &Name, TAutorunUserType UserType, TAutorunRunType RunType);
     bool EraseBackup(const QString &Name, TAutorunRunType RunType);
     bool EraseSection(const QString &Section);
     bool DisableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType);
-    bool EnableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType);
+    bool EnableEntry(const QString &Name, const QString &Command, TAutorunUserType UserType, TAutorunRunType RunType,
+                     bool ProgramMissing);
 
     TItems m_Items;
     QString m_BackupFile;

@@ -75,7 +75,9 @@ TServiceMode AppliedStartType(int Value)
 
 // ---- the worker ---------------------------------------------------------------------------
 
-TOptimizationThread::TOptimizationThread(TOptimization *AOwner) : QThread(nullptr), Owner(AOwner) {}
+TOptimizationThread::TOptimizationThread(TOptimization *AOwner)
+    : Owner(AOwner), m_HandOff(AOwner->m_HandOff), m_Closing(AOwner->m_Closing)
+{}
 
 QList<TOptimizationThread::TStep> TOptimizationThread::OptimizationSteps(const TOptimizationOptions &Options)
 {
@@ -102,7 +104,7 @@ QList<TOptimizationThread::TStep> TOptimizationThread::OptimizationSteps(const T
     return steps;
 }
 
-void TOptimizationThread::run()
+TReadingWorker::TApply TOptimizationThread::Run()
 {
     // The flag was claimed when the job was requested; it is given back on every way out, so
     // that a failed job never blocks the ones after it.
@@ -112,7 +114,9 @@ void TOptimizationThread::run()
         qCWarning(lcSysinfo) << "optimisation job" << int(Mode) << "ended by" << platform::CurrentExceptionText();
         Failed = true;
     }
-    Owner->EndJob(Mode, !Failed, Failure, FailureDetail);
+    return [owner = Owner, mode = Mode, succeeded = !Failed, failure = Failure, detail = FailureDetail] {
+        owner->EndJob(mode, succeeded, failure, detail);
+    };
 }
 
 void TOptimizationThread::Execute()
@@ -134,7 +138,17 @@ void TOptimizationThread::Execute()
 
 bool TOptimizationThread::Stopping() const
 {
-    return Owner->m_Closing.load();
+    return m_Closing->load();
+}
+
+void TOptimizationThread::Synchronize(const std::function<void()> &Relay)
+{
+    if (Stopping())
+        return;
+    m_HandOff.Synchronize([this, &Relay] {
+        if (!Stopping())
+            Relay();
+    });
 }
 
 void TOptimizationThread::Fail(TJobFailure Cause, const QString &Detail)
@@ -263,7 +277,7 @@ void TOptimizationThread::DoOptimizing()
     const QString name = ServiceName;
     const TServiceMode type = StartType;
     TOptimization *owner = Owner;
-    owner->Synchronize([=] {
+    Synchronize([=] {
         if (owner->OnOptimizingServices)
             owner->OnOptimizingServices(owner, current, total, name, type);
     });
@@ -275,7 +289,7 @@ void TOptimizationThread::DoBackupping()
     const QString name = ServiceName;
     const TServiceMode type = StartType;
     TOptimization *owner = Owner;
-    owner->Synchronize([=] {
+    Synchronize([=] {
         if (owner->OnBackuppingServices)
             owner->OnBackuppingServices(owner, current, total, name, type);
     });
@@ -287,7 +301,7 @@ void TOptimizationThread::DoRestoring()
     const QString name = ServiceName;
     const TServiceMode type = StartType;
     TOptimization *owner = Owner;
-    owner->Synchronize([=] {
+    Synchronize([=] {
         if (owner->OnRestoringServices)
             owner->OnRestoringServices(owner, current, total, name, type);
     });
@@ -295,7 +309,8 @@ void TOptimizationThread::DoRestoring()
 
 // ---- the component ------------------------------------------------------------------------
 
-TOptimization::TOptimization(QObject *AOwner, const QString &DataDir) : QObject(AOwner), m_DataDir(DataDir)
+TOptimization::TOptimization(QObject *AOwner, const QString &DataDir)
+    : QObject(AOwner), m_Worker(std::make_unique<TReadingWorker>(this)), m_DataDir(DataDir)
 {
     // The job's end is queued to the owner's thread with its cause.
     qRegisterMetaType<TJobFailure>();
@@ -308,12 +323,12 @@ TOptimization::TOptimization(QObject *AOwner, const QString &DataDir) : QObject(
 
 TOptimization::~TOptimization()
 {
-    m_Closing = true;
+    *m_Closing = true;
     // A worker waiting for its event to run here is released; it then sees the flag and ends
-    // after the service at hand.
+    // after the service at hand, which may wait for the service manager: beyond a short wait it
+    // is left to end by itself.
     m_HandOff.Close();
-    if (m_Thread)
-        m_Thread->wait();
+    m_Worker.reset();
 }
 
 QString TOptimization::GetDefaultBackupFile() const
@@ -339,51 +354,34 @@ bool TOptimization::BeginJob()
     // Claimed here, on the requesting thread, so that two requests in quick succession can
     // never both start a job.
     bool expected = false;
-    return !m_Closing && m_Busy.compare_exchange_strong(expected, true);
+    return !*m_Closing && m_Busy.compare_exchange_strong(expected, true);
 }
 
-void TOptimization::StartThread(std::unique_ptr<TOptimizationThread> Thread)
+bool TOptimization::StartThread(std::shared_ptr<TOptimizationThread> Thread)
 {
-    // The job before has told its end (the component took this request): its thread only returns.
-    if (m_Thread)
-        m_Thread->wait();
-    m_Thread = std::move(Thread);
-    m_Thread->start();
+    if (m_Worker->Start([job = std::move(Thread)] { return job->Run(); }))
+        return true;
+    m_Busy = false;
+    return false;
 }
 
 void TOptimization::EndJob(quint8 Mode, bool Succeeded, TJobFailure Failure, const QString &Detail)
 {
     // The job counts as running until its end is told on the window's thread, so that nobody
     // there sees it idle before its end notice; a handler may start the next job at once.
-    QMetaObject::invokeMethod(
-        this,
-        [this, Mode, Succeeded, Failure, Detail] {
-            m_Busy = false;
-            if (!m_Closing)
-                emit JobEnded(Mode, Succeeded, Failure, Detail);
-        },
-        Qt::QueuedConnection);
-}
-
-void TOptimization::Synchronize(const std::function<void()> &Relay)
-{
-    if (m_Closing)
-        return;
-    m_HandOff.Synchronize([this, &Relay] {
-        if (!m_Closing)
-            Relay();
-    });
+    m_Busy = false;
+    if (!*m_Closing)
+        emit JobEnded(Mode, Succeeded, Failure, Detail);
 }
 
 bool TOptimization::Optimize(const TOptimizationOptions &Options)
 {
     if (!BeginJob())
         return false;
-    auto t = std::make_unique<TOptimizationThread>(this);
+    auto t = std::make_shared<TOptimizationThread>(this);
     t->Mode = TOptimizationThread::omOptimize;
     t->Options = Options;
-    StartThread(std::move(t));
-    return true;
+    return StartThread(std::move(t));
 }
 
 bool TOptimization::Backup(const QString &FileName)
@@ -391,11 +389,10 @@ bool TOptimization::Backup(const QString &FileName)
     const QString file = FileName.isEmpty() ? GetDefaultBackupFile() : FileName;
     if (!EnsureBackupDir(file) || !BeginJob())
         return false;
-    auto t = std::make_unique<TOptimizationThread>(this);
+    auto t = std::make_shared<TOptimizationThread>(this);
     t->Mode = TOptimizationThread::omBackup;
     t->BackupFileName = file;
-    StartThread(std::move(t));
-    return true;
+    return StartThread(std::move(t));
 }
 
 bool TOptimization::Restore(const QString &FileName)
@@ -403,11 +400,10 @@ bool TOptimization::Restore(const QString &FileName)
     const QString file = FileName.isEmpty() ? GetDefaultBackupFile() : FileName;
     if (!QFileInfo(file).isFile() || !BeginJob())
         return false;
-    auto t = std::make_unique<TOptimizationThread>(this);
+    auto t = std::make_shared<TOptimizationThread>(this);
     t->Mode = TOptimizationThread::omRestore;
     t->BackupFileName = file;
-    StartThread(std::move(t));
-    return true;
+    return StartThread(std::move(t));
 }
 
 bool EnsureBackupDir(const QString &FileName)

@@ -2,11 +2,11 @@
 
 #include "platform/system/TestSeams.h"
 #include "sysinfo/HandOff.h"
+#include "sysinfo/ReadingWorker.h"
 #include "sysinfo/Services.h"
 
 #include <QObject>
 #include <QString>
-#include <QThread>
 
 #include <atomic>
 #include <functional>
@@ -50,16 +50,18 @@ enum class TJobFailure : quint8 {
     Service = 3, // a start type that can be set was not
 };
 
-// One job of TOptimization on its own thread, which the component keeps and waits for.
-class TOptimizationThread : public QThread
+// One job of TOptimization, run on a worker thread of the component's. A step may wait long for
+// the service manager (an authorisation asked of the user, a manager that does not answer): the
+// component's end waits for it only briefly, and leaves the job behind with what it uses.
+class TOptimizationThread
 {
-    Q_OBJECT
 public:
     // Job kinds.
     enum : quint8 { omNone = 0, omOptimize = 1, omBackup = 2, omRestore = 3 };
 
     explicit TOptimizationThread(TOptimization *AOwner);
 
+    // Reached only by the events, which run on the component's thread while it lives.
     TOptimization *Owner;
     quint8 Mode = omNone;
     TOptimizationOptions Options;
@@ -84,8 +86,8 @@ public:
     };
     static QList<TStep> OptimizationSteps(const TOptimizationOptions &Options);
 
-protected:
-    void run() override;
+    // Runs the job on the worker; gives the call that tells its end on the component's thread.
+    TReadingWorker::TApply Run();
 
 private:
     void Execute();
@@ -102,6 +104,12 @@ private:
     bool Stopping() const;
     // Marks the job failed; the first cause is the one reported.
     void Fail(TJobFailure Cause, const QString &Detail = QString());
+    // Runs Relay on the component's thread while the worker waits; skipped once it is going away.
+    void Synchronize(const std::function<void()> &Relay);
+
+    // The component's, shared: the job may outlive it.
+    THandOff m_HandOff;
+    std::shared_ptr<std::atomic<bool>> m_Closing;
 };
 
 // Sets a fixed list of services to chosen start types, backs up the start types of every
@@ -116,7 +124,8 @@ public:
     // lies below it (none without one). A backup that an earlier version left in the program
     // directory is taken over once (see AdoptOldBackup).
     explicit TOptimization(QObject *AOwner = nullptr, const QString &DataDir = QString());
-    // Waits for a running job to end after the service it is handling; no more events fire.
+    // Asks a running job to end after the service it is handling and waits for that a short
+    // while, then leaves it behind; no more events fire.
     ~TOptimization() override;
 
     // "<data dir>Backup/opti_services.dat" (or the same name below SetBackupDir's folder);
@@ -155,17 +164,14 @@ private:
 
     // Claims the component for a job; false when one runs already.
     bool BeginJob();
-    // Waits for the thread of the job before, which has ended its job, and starts this one.
-    void StartThread(std::unique_ptr<TOptimizationThread> Thread);
-    // Runs Relay on the component's thread while the calling worker waits; skipped once the
-    // component is going away.
-    void Synchronize(const std::function<void()> &Relay);
+    // Starts the job on the worker; false, with the component free again, when it cannot.
+    bool StartThread(std::shared_ptr<TOptimizationThread> Thread);
     void EndJob(quint8 Mode, bool Succeeded, TJobFailure Failure, const QString &Detail);
 
-    std::unique_ptr<TOptimizationThread> m_Thread;
     THandOff m_HandOff{this};
+    std::shared_ptr<std::atomic<bool>> m_Closing = std::make_shared<std::atomic<bool>>(false);
+    std::unique_ptr<TReadingWorker> m_Worker;
     std::atomic<bool> m_Busy{false};
-    std::atomic<bool> m_Closing{false};
 #if TASKVANE_TEST_SEAMS
     QString m_BackupDir;
 #endif

@@ -289,6 +289,10 @@ bool Request::OpenSession(const QString &Agent)
     m_D->Multi = curl_multi_init();
     if (!m_D->Easy || !m_D->Multi)
         return m_D->Fail(QStringLiteral("no transfer engine"));
+    // A stopped transfer leaves a name look-up that still waits (for a name server that does not
+    // answer) to end on its own, instead of waiting for it when the request goes.
+    if (curl_easy_setopt(m_D->Easy, CURLOPT_QUICK_EXIT, 1L) != CURLE_OK)
+        qCWarning(lcPlatform) << "HTTP: this transfer library waits for name look-ups when a transfer stops";
     m_D->Agent = Agent.toUtf8();
     m_D->SessionOpen = true;
     return true;

@@ -20,8 +20,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -155,6 +159,42 @@ void IndexIcons(IconCache &Cache)
 
 QString OwnBaseDir(const char *Variable, const QString &InHome);
 
+// Every folder above `Path` (links followed) is root's, and nobody else may write into it.
+bool FoldersOnlyRootMayChange(const QString &Path)
+{
+    QString folder = Path;
+    do {
+        const qsizetype slash = folder.lastIndexOf(QLatin1Char('/'));
+        folder = slash <= 0 ? QStringLiteral("/") : folder.left(slash);
+        files::FileStatus st;
+        if (!files::StatFile(folder, st) || st.Kind != files::FileKind::Directory || st.OwnerUid != 0 ||
+            (st.Mode & 022) != 0)
+            return false;
+    } while (folder != QLatin1String("/"));
+    return true;
+}
+
+// An entry's icon as the window may take it. The window reads an icon file when it shows a row,
+// so a file must be one that nobody but root can make it wait on (a FIFO, a file on a slow file
+// system): a regular file of root's, of a bounded size, in folders only root may change. A
+// relative path would be looked for in the icon themes' folders and wherever it leads from there.
+QString UsableIcon(const QString &Icon)
+{
+    if (!Icon.contains(QLatin1Char('/')))
+        return Icon;
+    if (!Icon.startsWith(QLatin1Char('/')))
+        return QString();
+    constexpr qint64 kMaxIconFileSize = qint64{1024} * 1024;
+    const QString given = QDir::cleanPath(Icon);
+    QString canonical = QFileInfo(given).canonicalFilePath();
+    files::FileStatus st;
+    if (canonical.isEmpty() || !files::StatFile(canonical, st) || st.Kind != files::FileKind::Regular ||
+        st.OwnerUid != 0 || (st.Mode & 022) != 0 || st.Size > kMaxIconFileSize || !FoldersOnlyRootMayChange(given) ||
+        !FoldersOnlyRootMayChange(canonical))
+        return QString();
+    return canonical;
+}
+
 void LoadIcons(IconCache &Cache)
 {
     Cache.Programs.clear();
@@ -174,7 +214,8 @@ void LoadIcons(IconCache &Cache)
         QDirIterator it(apps, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const auto entry = files::ReadDesktopEntry(it.next(), QString());
-            if (!entry || entry->Icon.isEmpty())
+            const QString icon = entry ? UsableIcon(entry->Icon) : QString();
+            if (icon.isEmpty())
                 continue;
             QString program = entry->Program;
             QStringList args = entry->Arguments;
@@ -185,7 +226,7 @@ void LoadIcons(IconCache &Cache)
                 program = args.isEmpty() ? QString() : args.first();
             }
             if (const auto path = ProgramPath(program))
-                Cache.Programs.push_back(ProgramIcon{*path, FileAt(*path), entry->Icon});
+                Cache.Programs.push_back(ProgramIcon{*path, FileAt(*path), icon});
         }
     }
     IndexIcons(Cache);
@@ -269,10 +310,56 @@ bool BelongsToAnother(const QString &Base, const QString &Home)
     return false;
 }
 
+// The running user's home as the account database gives it, asked once for the whole run. The
+// database may be a directory server (LDAP, sssd) that keeps its callers waiting: the question is
+// asked on a thread of its own, which may outlive whatever waits for it.
+struct AccountQuestion
+{
+    std::mutex Lock;
+    std::condition_variable Cond;
+    bool Answered = false;
+    QString Home;
+    std::chrono::steady_clock::time_point Asked;
+};
+
+// How long after it was asked the answer is waited for; later callers take it only when it is in.
+constexpr std::chrono::milliseconds kAccountWait(1000);
+
+// Asked by the first caller, at the start (the data folder is found before the window shows).
+std::shared_ptr<AccountQuestion> AskForAccountHome()
+{
+    static const std::shared_ptr<AccountQuestion> kQuestion = [] {
+        auto q = std::make_shared<AccountQuestion>();
+        q->Asked = std::chrono::steady_clock::now();
+        try {
+            std::thread([q] {
+                const auto account = system::AccountOf(::geteuid());
+                {
+                    std::lock_guard<std::mutex> guard(q->Lock);
+                    q->Home = account ? account->Home : QString();
+                    q->Answered = true;
+                }
+                q->Cond.notify_all();
+            }).detach();
+        } catch (const std::system_error &e) {
+            qCWarning(lcPlatform) << "no thread to ask the account database on:" << e.what();
+            q->Answered = true;
+        }
+        return q;
+    }();
+    return kQuestion;
+}
+
 QString AccountHome()
 {
-    const auto account = system::AccountOf(::geteuid());
-    return account ? account->Home : QString();
+    const auto q = AskForAccountHome();
+    std::unique_lock<std::mutex> lock(q->Lock);
+    if (!q->Cond.wait_until(lock, q->Asked + kAccountWait, [&q] { return q->Answered; })) {
+        static std::once_flag told;
+        std::call_once(told, [] { qCWarning(lcPlatform) << "the account database did not tell the home in time"; });
+        return QString();
+    }
+    return q->Home;
 }
 
 QString WithSlash(const QString &Dir)
@@ -284,6 +371,8 @@ QString WithSlash(const QString &Dir)
 // account's own home when that one is another user's. No trailing slash; empty without a home.
 QString OwnBaseDir(const char *Variable, const QString &InHome)
 {
+    // Asked now, whether needed or not, so that the answer is in when it is.
+    AskForAccountHome();
     const QByteArray xdg = qgetenv(Variable);
     const QByteArray homeVar = qgetenv("HOME");
     const QString home = homeVar.startsWith('/') ? QFile::decodeName(homeVar) : QString();

@@ -250,6 +250,59 @@ TEST(DesktopEntries, IconFollowsAProgramRenamedOverAndAnEntryAddedLater)
     platform::shell::ResetFileIconCache();
 }
 
+// The window reads an icon file when it shows the row: a path is taken only when it is a regular
+// file that nobody but root can make it wait on, else the program shows the generic icon.
+TEST(DesktopEntries, IconFilesAreTakenOnlyAsRootsRegularFilesInRootsFolders)
+{
+    tvtest::TempDir tmp;
+    const QByteArray old = qgetenv("XDG_DATA_DIRS"), oldHome = qgetenv("XDG_DATA_HOME");
+    ASSERT_TRUE(QDir(tmp.path()).mkpath(QStringLiteral("apps/applications")));
+    ASSERT_TRUE(QDir(tmp.path()).mkpath(QStringLiteral("bin")));
+    const QString fifo = tmp.file(QStringLiteral("icon.png"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+    const QString plain = tmp.file(QStringLiteral("plain.png"));
+    {
+        QFile f(plain);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("\x89PNG\r\n");
+    }
+    const QString system = QStringLiteral("/etc/passwd");
+    const QString generic = QStringLiteral("application-x-executable");
+    const struct
+    {
+        const char *program;
+        QString icon;
+        QString shown;
+    } cases[] = {
+        {"theme", QStringLiteral("tv-theme-icon"), QStringLiteral("tv-theme-icon")},
+        {"system", system, system},
+        {"fifo", fifo, generic},
+        {"temporary", plain, generic},
+        {"relative", QStringLiteral("icons/../../tv-icon"), generic},
+    };
+    for (const auto &c : cases) {
+        const QString program = tmp.file(QStringLiteral("bin/") + QLatin1String(c.program));
+        QFile p(program);
+        ASSERT_TRUE(p.open(QIODevice::WriteOnly));
+        QFile e(tmp.file(QStringLiteral("apps/applications/%1.desktop").arg(QLatin1String(c.program))));
+        ASSERT_TRUE(e.open(QIODevice::WriteOnly));
+        e.write(("[Desktop Entry]\nType=Application\nName=P\nExec=" + program + "\nIcon=" + c.icon + "\n").toUtf8());
+    }
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(tmp.file(QStringLiteral("apps"))));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(tmp.file(QStringLiteral("none"))));
+    platform::shell::ResetFileIconCache();
+    for (const auto &c : cases) {
+        struct stat st = {};
+        ASSERT_EQ(
+            ::stat(QFile::encodeName(tmp.file(QStringLiteral("bin/") + QLatin1String(c.program))).constData(), &st), 0);
+        const auto icon = platform::shell::FindFileIcon({quint64(st.st_dev), quint64(st.st_ino)});
+        EXPECT_EQ(icon.IconName.toStdString(), c.shown.toStdString()) << c.program;
+    }
+    qputenv("XDG_DATA_DIRS", old);
+    qputenv("XDG_DATA_HOME", oldHome);
+    platform::shell::ResetFileIconCache();
+}
+
 TEST(KeyStoreFile, RoundTripOfAwkwardTexts)
 {
     using namespace platform::registry;

@@ -1,6 +1,7 @@
 // The user's data directory, private folders, the shipped data folders and the taking over of
 // files an earlier version left elsewhere.
 
+#include "common/Pinger.h"
 #include "common/TempDir.h"
 #include "common/UserDirs.h"
 #include "platform/files/AtomicFile.h"
@@ -10,10 +11,19 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include <csignal>
 #include <pwd.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <vector>
+
+extern char **environ;
 
 namespace {
 
@@ -93,6 +103,76 @@ TEST_F(UserDataDir, NeverAnotherUsersHome)
         ScopedEnv xdg("XDG_DATA_HOME", Path("mine/data"));
         EXPECT_EQ(Found(), (Path("mine/data") + "/taskvane/").toStdString());
     }
+}
+
+// Run again in a mount namespace of its own whose account database never answers: the user
+// database file is a FIFO nobody writes.
+constexpr const char *kInsideVariable = "TASKVANE_TEST_IN_MOUNT_NAMESPACE";
+
+TEST(AccountHome, AnAccountDatabaseThatNeverAnswersHoldsOnlyTheFirstLookBriefly)
+{
+    if (qEnvironmentVariableIsSet(kInsideVariable)) {
+        ScopedEnv home("HOME");
+        ScopedEnv data("XDG_DATA_HOME");
+        ScopedEnv config("XDG_CONFIG_HOME");
+        // Without a home in the environment the account's is asked for, and not had.
+        EXPECT_EQ(Found(), std::string());
+        // Nor asked again: the folders an autoruns command looks up come at once.
+        QObject window;
+        tvtest::Pinger pinger(&window);
+        for (int i = 0; i < 20; ++i) {
+            EXPECT_TRUE(platform::shell::UserConfigDir().isEmpty());
+            EXPECT_TRUE(platform::shell::UserAutostartDir().isEmpty());
+            EXPECT_TRUE(platform::shell::UserDataDir().isEmpty());
+        }
+        EXPECT_LT(pinger.Stop().count(), 100);
+        return;
+    }
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a mount namespace of its own needs root";
+    tvtest::TempDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray fifo = QFile::encodeName(dir.file(QStringLiteral("passwd")));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0644), 0);
+    QByteArray self = QFile::encodeName(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
+    QByteArray filter = "--gtest_filter=AccountHome.AnAccountDatabaseThatNeverAnswersHoldsOnlyTheFirstLookBriefly";
+    char *const argv[] = {self.data(), filter.data(), nullptr};
+    std::vector<QByteArray> envStore;
+    for (char **e = environ; *e; ++e)
+        envStore.emplace_back(*e);
+    envStore.emplace_back(QByteArray(kInsideVariable) + "=1");
+    std::vector<char *> envp;
+    for (QByteArray &e : envStore)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    constexpr int kSkipped = 77;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount(fifo.constData(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0)
+            ::_exit(kSkipped);
+        ::execve(argv[0], argv, envp.data());
+        ::_exit(kSkipped);
+    }
+    // A copy that waits for the database is ended: it would wait for ever.
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 2000 && ended == 0; ++i) {
+        ended = ::waitpid(child, &status, WNOHANG);
+        if (ended == 0)
+            ::usleep(10000);
+    }
+    if (ended == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        FAIL() << "the look-up of the home waited for the account database";
+    }
+    ASSERT_EQ(ended, child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == kSkipped)
+        GTEST_SKIP() << "no mount namespace of its own here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the run inside the namespace failed (output above)";
 }
 
 TEST(PrivateDirs, AreMadeForTheOwnerOnlyWhateverTheUmask)

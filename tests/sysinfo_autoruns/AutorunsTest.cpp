@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <climits>
@@ -229,6 +230,39 @@ TEST_F(Autoruns, EntryWithAMissingProgramCannotBeEnabledAgain)
     EXPECT_FALSE(list.GetItem(0)->Active);
     EXPECT_TRUE(Backup().HasSection("R_ghost"));
     EXPECT_TRUE(AutorunEnv::RunNames(autotest::kUserRun).isEmpty());
+}
+
+TEST_F(Autoruns, EnableTakesTheProgramAsTheListFoundIt)
+{
+    // The command never looks at the program file itself (it may lie on a file system that keeps
+    // its reader waiting): what the list found stands until the list is read again.
+    const QString program = env.File(QStringLiteral("agent"));
+    for (const bool thereWhenListed : {true, false}) {
+        SCOPED_TRACE(thereWhenListed);
+        ASSERT_TRUE(AutorunEnv::Write(program, "#!/bin/sh\n"));
+        ASSERT_TRUE(AutorunEnv::SetRun(autotest::kUserRun, "agent", program + QStringLiteral(" --x")));
+        list.Refresh();
+        ASSERT_TRUE(list.Disable(0));
+        if (!thereWhenListed) {
+            ASSERT_TRUE(QFile::remove(program));
+        }
+        list.Refresh();
+        ASSERT_EQ(list.GetCount(), 1);
+        ASSERT_EQ(list.GetItem(0)->FileMissing, !thereWhenListed);
+        // Gone, or there, since.
+        if (thereWhenListed) {
+            ASSERT_TRUE(QFile::remove(program));
+        } else {
+            ASSERT_TRUE(AutorunEnv::Write(program, "#!/bin/sh\n"));
+        }
+        EXPECT_EQ(list.Enable(0), thereWhenListed);
+        EXPECT_EQ(AutorunEnv::RunNames(autotest::kUserRun).size(), thereWhenListed ? 1 : 0);
+        EXPECT_EQ(Backup().HasSection("R_agent"), !thereWhenListed);
+        list.Refresh();
+        if (list.GetCount() == 1)
+            list.Delete(0);
+        ASSERT_EQ(list.GetCount(), 0);
+    }
 }
 
 TEST_F(Autoruns, DeleteRemovesWhicheverPlaceHoldsTheEntry)

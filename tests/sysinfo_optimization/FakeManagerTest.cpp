@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <memory>
 
@@ -314,4 +316,40 @@ TEST_F(FakeManagerJob, AStartTypeThatCouldNotBeSetFailsTheJob)
     // The job went on with the others.
     ASSERT_EQ(rec.Events.size(), 2u);
     EXPECT_EQ(FileState(*bus, "beta"), "masked");
+}
+
+namespace {
+
+int ThreadCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+} // namespace
+
+TEST_F(FakeManagerJob, DestroyingWhileAStepWaitsForTheManagerLeavesTheStepBehind)
+{
+    // The first step's unit is answered only after seconds (a manager that waits for an
+    // authorisation, or does not answer at all).
+    fakesd::Unit held = fakesd::Service("wuauserv", "active", "enabled");
+    held.answerDelay = 3000;
+    bus->manager.setUnits({held});
+    const int threadsBefore = ThreadCount();
+    opt->Optimize({});
+    auto questionHeld = [&] {
+        const QStringList calls = bus->manager.calls();
+        const qsizetype unit = calls.indexOf(QRegularExpression(QStringLiteral(".*wuauserv.*")));
+        return unit >= 0 && calls.indexOf(QRegularExpression(QStringLiteral("^Get.*")), unit + 1) > unit;
+    };
+    ASSERT_TRUE(ProcessUntil(questionHeld)) << bus->manager.calls().join(QLatin1Char('\n')).toStdString();
+    const QStringList asked = bus->manager.calls();
+    opt.reset();
+    // The step had not gone on when the component was gone.
+    EXPECT_EQ(bus->manager.calls(), asked) << "the end waited for the manager's answer";
+
+    // Answered now, the step left behind goes on, tells nothing and ends.
+    bus->manager.setUnits({fakesd::Service("wuauserv", "active", "enabled")});
+    EXPECT_TRUE(ProcessUntil([&] { return ThreadCount() <= threadsBefore; }));
+    EXPECT_FALSE(bus->manager.calls().isEmpty());
+    EXPECT_TRUE(rec.Events.empty());
 }
