@@ -159,15 +159,22 @@ void IndexIcons(IconCache &Cache)
 
 QString OwnBaseDir(const char *Variable, const QString &InHome);
 
-// Every folder above `Path` (links followed) is root's, and nobody else may write into it.
-bool FoldersOnlyRootMayChange(const QString &Path)
+// Root's or the running user's own: a file of theirs is no one else's to make wait.
+bool OwnedByRootOrMe(quint32 Owner)
+{
+    return Owner == 0 || Owner == quint32(::geteuid());
+}
+
+// Every folder above `Path` (links followed) is root's or the user's, and nobody else may write
+// into it.
+bool FoldersOnlyOwnersMayChange(const QString &Path)
 {
     QString folder = Path;
     do {
         const qsizetype slash = folder.lastIndexOf(QLatin1Char('/'));
         folder = slash <= 0 ? QStringLiteral("/") : folder.left(slash);
         files::FileStatus st;
-        if (!files::StatFile(folder, st) || st.Kind != files::FileKind::Directory || st.OwnerUid != 0 ||
+        if (!files::StatFile(folder, st) || st.Kind != files::FileKind::Directory || !OwnedByRootOrMe(st.OwnerUid) ||
             (st.Mode & 022) != 0)
             return false;
     } while (folder != QLatin1String("/"));
@@ -175,8 +182,8 @@ bool FoldersOnlyRootMayChange(const QString &Path)
 }
 
 // An entry's icon as the window may take it. The window reads an icon file when it shows a row,
-// so a file must be one that nobody but root can make it wait on (a FIFO, a file on a slow file
-// system): a regular file of root's, of a bounded size, in folders only root may change. A
+// so a file must be one that nobody but root or the user can make it wait on (a FIFO, a file on a
+// slow file system): a regular file of theirs, of a bounded size, in folders only they may change. A
 // relative path would be looked for in the icon themes' folders and wherever it leads from there.
 QString UsableIcon(const QString &Icon)
 {
@@ -189,8 +196,8 @@ QString UsableIcon(const QString &Icon)
     QString canonical = QFileInfo(given).canonicalFilePath();
     files::FileStatus st;
     if (canonical.isEmpty() || !files::StatFile(canonical, st) || st.Kind != files::FileKind::Regular ||
-        st.OwnerUid != 0 || (st.Mode & 022) != 0 || st.Size > kMaxIconFileSize || !FoldersOnlyRootMayChange(given) ||
-        !FoldersOnlyRootMayChange(canonical))
+        !OwnedByRootOrMe(st.OwnerUid) || (st.Mode & 022) != 0 || st.Size > kMaxIconFileSize ||
+        !FoldersOnlyOwnersMayChange(given) || !FoldersOnlyOwnersMayChange(canonical))
         return QString();
     return canonical;
 }

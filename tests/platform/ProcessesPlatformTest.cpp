@@ -252,7 +252,7 @@ TEST(DesktopEntries, IconFollowsAProgramRenamedOverAndAnEntryAddedLater)
 
 // The window reads an icon file when it shows the row: a path is taken only when it is a regular
 // file that nobody but root can make it wait on, else the program shows the generic icon.
-TEST(DesktopEntries, IconFilesAreTakenOnlyAsRootsRegularFilesInRootsFolders)
+TEST(DesktopEntries, IconFilesAreTakenOnlyAsRegularFilesOfRootOrTheUserInFoldersOnlyTheyChange)
 {
     tvtest::TempDir tmp;
     const QByteArray old = qgetenv("XDG_DATA_DIRS"), oldHome = qgetenv("XDG_DATA_HOME");
