@@ -266,17 +266,22 @@ bool ParseStat(const char *Text, std::size_t Size, ProcStat &Out, RawName *RawNa
     // Fields 4 (ppid) to 51 (env_end), numbered as in proc(5); older kernels end earlier.
     qint64 f[52] = {};
     // Read every second for every process: the fields not used are only stepped over.
-    auto used = [](int I) { return I <= 28 || I == 41 || I == 47; };
+    constexpr quint64 kUsed = (1ull << 4) | (1ull << 6) | (1ull << 9) | (1ull << 10) | (1ull << 12) | (1ull << 14) |
+        (1ull << 15) | (1ull << 18) | (1ull << 19) | (1ull << 20) | (1ull << 22) | (1ull << 26) | (1ull << 27) |
+        (1ull << 28) | (1ull << 41) | (1ull << 47);
     for (int i = 4; i <= 51; ++i) {
-        if (!used(i)) {
+        if ((kUsed & (1ull << i)) == 0) {
             while (p < end && *p == ' ')
                 ++p;
             const char *digits = p < end && *p == '-' ? p + 1 : p;
             const char *after = digits;
             while (after < end && *after >= '0' && *after <= '9')
                 ++after;
-            if (after == digits)
+            if (after == digits) {
+                if (i <= 22)
+                    return false; // everything up to the start time is required
                 break;
+            }
             p = after;
             continue;
         }
