@@ -1,10 +1,13 @@
-// What the benchmarks share: sleeping children to fill the process table, CPU time over
+// What the benchmarks share: sleeping children to fill the process table, a window's first paint, CPU time over
 // repetitions run in random order, and a report of each benchmark's minimum and median with
 // ratios between benchmarks measured in the same run.
 
 #pragma once
 
 #include <benchmark/benchmark.h>
+
+#include <QEvent>
+#include <QObject>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +25,21 @@
 extern char **environ;
 
 namespace tvbench {
+
+// Notes the first paint of any widget.
+class FirstPaint : public QObject
+{
+public:
+    bool Painted = false;
+
+protected:
+    bool eventFilter(QObject *, QEvent *Event) override
+    {
+        if (Event->type() == QEvent::Paint)
+            Painted = true;
+        return false;
+    }
+};
 
 // Children that sleep for ten minutes; only they are ever signalled, and only by their own
 // identifiers.

@@ -25,27 +25,12 @@
 
 namespace {
 
-// Notes the first paint of any widget.
-class FirstPaint : public QObject
-{
-public:
-    bool Painted = false;
-
-protected:
-    bool eventFilter(QObject *, QEvent *Event) override
-    {
-        if (Event->type() == QEvent::Paint)
-            Painted = true;
-        return false;
-    }
-};
-
 // Runs the window until it has painted a frame that shows the process rows (the list is read
 // beside the window, which shows before its rows are in); `Shown`, when given, runs at its first
 // painted frame.
 std::unique_ptr<TFormMain> ShowWindow(const std::function<void()> &Shown = {})
 {
-    FirstPaint paint;
+    tvbench::FirstPaint paint;
     qApp->installEventFilter(&paint);
     auto form = std::make_unique<TFormMain>();
     for (QTimer *t : {form->tmrProcess, form->tmrTraffic, form->tmrSystem})

@@ -167,21 +167,6 @@ void PrintPerProcess(const tvbench::Collector &c, int children)
     c.PrintRatio("whole tick / refresh pass", "Tick/" + n, "RefreshPass/" + n);
 }
 
-// Notes the first paint of any widget.
-class FirstPaint : public QObject
-{
-public:
-    bool Painted = false;
-
-protected:
-    bool eventFilter(QObject *, QEvent *Event) override
-    {
-        if (Event->type() == QEvent::Paint)
-            Painted = true;
-        return false;
-    }
-};
-
 // --hold [children] [seconds]: the window as the program runs it (its timers on) over the
 // machine's processes plus `children` sleeping children (3,000 unless given): the wall time from
 // making the window to its first painted frame, then the longest the window's thread stayed away
@@ -194,7 +179,7 @@ int Hold(int Children, int Seconds)
     ::sleep(1);
     using Clock = std::chrono::steady_clock;
     const auto made = Clock::now();
-    FirstPaint paint;
+    tvbench::FirstPaint paint;
     qApp->installEventFilter(&paint);
     auto form = std::make_unique<TFormMain>();
     form->show();
