@@ -2,6 +2,7 @@
 // again in a mount namespace of the test's own, where /etc/passwd is a copy with the running
 // user's entry made long.
 
+#include "common/SelfCopy.h"
 #include "common/TempDir.h"
 #include "platform/processes/ProcFs.h"
 #include "platform/system/Environment.h"
@@ -18,8 +19,6 @@
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
@@ -89,17 +88,7 @@ TEST(Account, ALongEntryIsReadWhole)
     file.close();
 
     // The test program again, this test only, with the copy in place of /etc/passwd.
-    QByteArray self = QFile::encodeName(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
-    QByteArray filter = "--gtest_filter=Account.ALongEntryIsReadWhole";
-    char *const argv[] = {self.data(), filter.data(), nullptr};
-    std::vector<QByteArray> envStore;
-    for (char **e = environ; *e; ++e)
-        envStore.emplace_back(*e);
-    envStore.emplace_back(QByteArray(kInsideVariable) + '=' + home);
-    std::vector<char *> envp;
-    for (QByteArray &e : envStore)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    const tvtest::SelfCopy self("Account.ALongEntryIsReadWhole", QByteArray(kInsideVariable) + '=' + home);
 
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -107,7 +96,7 @@ TEST(Account, ALongEntryIsReadWhole)
         if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount(copy.constData(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0)
             ::_exit(kSkipped);
-        ::execve(argv[0], argv, envp.data());
+        self.Exec();
         ::_exit(kSkipped);
     }
     int status = 0;

@@ -2,6 +2,7 @@
 // files an earlier version left elsewhere.
 
 #include "common/Pinger.h"
+#include "common/SelfCopy.h"
 #include "common/TempDir.h"
 #include "common/UserDirs.h"
 #include "platform/files/AtomicFile.h"
@@ -22,8 +23,6 @@
 #include <unistd.h>
 
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -134,17 +133,8 @@ TEST(AccountHome, AnAccountDatabaseThatNeverAnswersHoldsOnlyTheFirstLookBriefly)
     ASSERT_TRUE(dir.isValid());
     const QByteArray fifo = QFile::encodeName(dir.file(QStringLiteral("passwd")));
     ASSERT_EQ(::mkfifo(fifo.constData(), 0644), 0);
-    QByteArray self = QFile::encodeName(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
-    QByteArray filter = "--gtest_filter=AccountHome.AnAccountDatabaseThatNeverAnswersHoldsOnlyTheFirstLookBriefly";
-    char *const argv[] = {self.data(), filter.data(), nullptr};
-    std::vector<QByteArray> envStore;
-    for (char **e = environ; *e; ++e)
-        envStore.emplace_back(*e);
-    envStore.emplace_back(QByteArray(kInsideVariable) + "=1");
-    std::vector<char *> envp;
-    for (QByteArray &e : envStore)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    const tvtest::SelfCopy copy("AccountHome.AnAccountDatabaseThatNeverAnswersHoldsOnlyTheFirstLookBriefly",
+                                QByteArray(kInsideVariable) + "=1");
     constexpr int kSkipped = 77;
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -152,7 +142,7 @@ TEST(AccountHome, AnAccountDatabaseThatNeverAnswersHoldsOnlyTheFirstLookBriefly)
         if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount(fifo.constData(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0)
             ::_exit(kSkipped);
-        ::execve(argv[0], argv, envp.data());
+        copy.Exec();
         ::_exit(kSkipped);
     }
     // A copy that waits for the database is ended: it would wait for ever.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/SelfCopy.h"
 #include "common/TempDir.h"
 #include "platform/processes/ProcFs.h"
 #include "platform/processes/ProcessActions.h"
@@ -201,18 +202,7 @@ TEST(ReusedIdentifier, StaleItemReadsAndActsOnNothing)
     if (::geteuid() != 0)
         GTEST_SKIP() << "choosing identifiers in a PID namespace needs root";
     // The test program again, as the first process of a new PID namespace with its own /proc.
-    const QByteArray self = QFile::encodeName(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
-    QByteArray filter = "--gtest_filter=ReusedIdentifier.StaleItemReadsAndActsOnNothing";
-    QByteArray selfArg = self;
-    char *const argv[] = {selfArg.data(), filter.data(), nullptr};
-    std::vector<QByteArray> envStore;
-    for (char **e = environ; *e; ++e)
-        envStore.emplace_back(*e);
-    envStore.emplace_back(QByteArray(kInsideVariable) + "=1");
-    std::vector<char *> envp;
-    for (QByteArray &e : envStore)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    const tvtest::SelfCopy self("ReusedIdentifier.StaleItemReadsAndActsOnNothing", QByteArray(kInsideVariable) + "=1");
 
     const pid_t helper = ::fork();
     ASSERT_GE(helper, 0);
@@ -224,7 +214,7 @@ TEST(ReusedIdentifier, StaleItemReadsAndActsOnNothing)
             if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                 ::mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
                 ::_exit(kSkipped);
-            ::execve(argv[0], argv, envp.data());
+            self.Exec();
             ::_exit(kSkipped);
         }
         int status = 0;

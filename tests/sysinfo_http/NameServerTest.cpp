@@ -3,6 +3,7 @@
 // resolver configuration names a loopback socket that takes the questions and answers none.
 
 #include "common/Pinger.h"
+#include "common/SelfCopy.h"
 #include "common/TempDir.h"
 
 #include "sysinfo/HttpGet.h"
@@ -29,8 +30,6 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
@@ -119,19 +118,9 @@ TEST(HttpGetUnansweredNameServer, StopHoldsTheWindowBriefly)
         f.write("nameserver 127.0.0.1\noptions timeout:5 attempts:1\n");
     }
     const QByteArray resolvPath = QFile::encodeName(resolvConf);
-    const QByteArray self = QFile::encodeName(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
-    QByteArray selfArg = self;
-    QByteArray filter = "--gtest_filter=HttpGetUnansweredNameServer.StopHoldsTheWindowBriefly";
-    char *const argv[] = {selfArg.data(), filter.data(), nullptr};
-    std::vector<QByteArray> envStore;
-    for (char **e = environ; *e; ++e)
-        if (!QByteArray(*e).startsWith(QByteArray(platform::http::kServerOverrideVariable) + '='))
-            envStore.emplace_back(*e);
-    envStore.emplace_back(QByteArray(kInsideVariable) + "=1");
-    std::vector<char *> envp;
-    for (QByteArray &e : envStore)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    const tvtest::SelfCopy copy("HttpGetUnansweredNameServer.StopHoldsTheWindowBriefly",
+                                QByteArray(kInsideVariable) + "=1",
+                                {QByteArray(platform::http::kServerOverrideVariable) + '='});
 
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -140,7 +129,7 @@ TEST(HttpGetUnansweredNameServer, StopHoldsTheWindowBriefly)
             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount(resolvPath.constData(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0 || !LoopbackUp())
             ::_exit(kSkipped);
-        ::execve(argv[0], argv, envp.data());
+        copy.Exec();
         ::_exit(kSkipped);
     }
     int status = 0;
