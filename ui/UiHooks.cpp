@@ -1,8 +1,8 @@
 #include "ui/UiHooks.h"
 
 #include "platform/shell/FileManager.h"
+#include "platform/shell/Shell.h"
 
-#include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -81,7 +81,8 @@ TUiHooks DefaultHooks()
     h.ExecModal = [](QDialog *Dialog) { return Dialog ? Dialog->exec() : 0; };
     h.OpenUrl = [](const QString &Target) {
         const QUrl url = QUrl::fromUserInput(Target);
-        return url.isValid() && QDesktopServices::openUrl(url);
+        // Started as every program is, with the environment and limits the program started with.
+        return url.isValid() && platform::shell::OpenWithDefaultProgram(url.toString(QUrl::FullyEncoded));
     };
     h.ShowInFileManager = [](const QString &Path) { return platform::shell::ShowItemInFileManager(Path); };
     h.ShowFileProperties = [](const QString &Path) { return platform::shell::ShowItemProperties(Path); };

@@ -382,6 +382,17 @@ bool EnumerateByStat(std::vector<ProcessEntry> &Out)
     return listed && !Out.empty();
 }
 
+rlimit StartingFileLimit()
+{
+    static const rlimit kStart = [] {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+            limit = rlimit{};
+        return limit;
+    }();
+    return kStart;
+}
+
 namespace {
 
 // The processes whose files a listing keeps open at most, and the descriptors it leaves to the
@@ -394,8 +405,8 @@ constexpr rlim_t kOtherFiles = 2048;
 std::size_t KeepingBudget()
 {
     static const std::size_t kBudget = [] {
-        rlimit limit{};
-        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        rlimit limit = StartingFileLimit();
+        if (limit.rlim_cur == 0)
             return std::size_t(0);
         const rlim_t wanted = kOtherFiles + 2 * kKeptAtMost;
         if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
@@ -433,12 +444,6 @@ KeptListing::~KeptListing()
             ::close(files.Folder);
         }
     }
-}
-
-std::size_t KeptListing::Kept() const
-{
-    std::lock_guard l(m_Lock);
-    return m_KeptCount;
 }
 
 bool KeptListing::Enumerate(std::vector<ProcessEntry> &Out)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/resource.h>
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -129,6 +131,10 @@ bool EnumerateByStat(std::vector<ProcessEntry> &Out);
 // start time; slower, used when the first way fails.
 bool EnumerateByStatus(std::vector<ProcessEntry> &Out);
 
+// The limit on open files the program started with, before a listing raised its soft limit for
+// the files it keeps: what the programs it starts get back (all zero when it cannot be read).
+rlimit StartingFileLimit();
+
 // Lists the processes as EnumerateByStat does, but keeps each listed process's stat file and
 // folder open from its second listing to its last, so that a kept file is read again in place and
 // its folder looked at through its descriptor, with neither a lookup nor an open. A process that
@@ -146,12 +152,10 @@ public:
     KeptListing &operator=(const KeptListing &) = delete;
 
     bool Enumerate(std::vector<ProcessEntry> &Out);
-    // The processes whose files are kept now.
-    std::size_t Kept() const;
 
 private:
     struct TFiles;
-    mutable std::mutex m_Lock;
+    std::mutex m_Lock;
     std::unordered_map<qint32, TFiles> m_Files;
     std::size_t m_KeptCount = 0;
     quint64 m_Listing = 0;

@@ -1,6 +1,7 @@
 #include "platform/processes/ProcessActions.h"
 
 #include "platform/Logging.h"
+#include "platform/files/NameBytes.h"
 
 #include <QFile>
 #include <QSet>
@@ -306,7 +307,7 @@ int OpenImageWhileHeld(const PidFd &Pin)
 
 bool LeadsWithoutLinksTo(const QString &Path, const FileIdentity &Image)
 {
-    return !Path.isEmpty() && files::IdentityWithoutLinks(QFile::encodeName(Path)) == Image;
+    return !Path.isEmpty() && files::IdentityWithoutLinks(files::EncodeNameBytes(Path)) == Image;
 }
 
 std::vector<ProcStat> ListProcesses()

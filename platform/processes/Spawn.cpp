@@ -1,5 +1,7 @@
 #include "platform/processes/Spawn.h"
 
+#include "platform/processes/ProcFs.h"
+
 #include "platform/Logging.h"
 #include "platform/files/OwnFolder.h"
 #include "platform/system/Environment.h"
@@ -17,6 +19,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -90,6 +93,9 @@ bool SpawnDetached(const QStringList &Words, qint32 *Pid)
 
     // Until the child has reset its handlers a signal would run the parent's handler in it (the
     // end-request one writes to the parent's socket): everything stays blocked across fork.
+    // The programs started get the limit on open files the program itself started with, not the
+    // one it raised for the process files it keeps.
+    const rlimit files = StartingFileLimit();
     sigset_t all;
     sigset_t previous;
     sigfillset(&all);
@@ -127,6 +133,8 @@ bool SpawnDetached(const QStringList &Words, qint32 *Pid)
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (files.rlim_cur != 0)
+            ::setrlimit(RLIMIT_NOFILE, &files);
         ::execve(file.constData(), argv.data(), environ);
         const int err = errno;
         (void)!::write(report[1], &err, sizeof err);

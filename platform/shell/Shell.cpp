@@ -3,6 +3,7 @@
 #include "platform/Logging.h"
 #include "platform/files/AtomicFile.h"
 #include "platform/files/DesktopEntryFile.h"
+#include "platform/files/NameBytes.h"
 #include "platform/files/OwnFolder.h"
 #include "platform/files/RegularFile.h"
 #include "platform/files/SystemImageList.h"
@@ -140,8 +141,9 @@ std::optional<QByteArray> ProgramPath(const QString &Program)
         return std::nullopt;
     if (!Program.startsWith(QLatin1Char('/')) && Program.contains(QLatin1Char('/')))
         return std::nullopt;
+    // Back to the bytes the entry named, those that are not UTF-8 included.
     if (Program.contains(QLatin1Char('/')))
-        return QFile::encodeName(Program);
+        return files::EncodeNameBytes(Program);
     const auto found = processes::FindProgram(Program);
     if (!found)
         return std::nullopt;

@@ -6,6 +6,7 @@
 #include "platform/processes/ProcessActions.h"
 #include "platform/processes/Spawn.h"
 #include "platform/files/DesktopEntryFile.h"
+#include "platform/files/NameBytes.h"
 #include "platform/registry/KeyStore.h"
 #include "platform/shell/Shell.h"
 
@@ -18,6 +19,8 @@
 #include <cstring>
 #include <functional>
 #include <vector>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -339,4 +342,39 @@ TEST(DesktopEntries, WrittenArgumentsReadBackUnchanged)
     EXPECT_EQ(info->Program, QStringLiteral("/opt/my app/run"));
     EXPECT_EQ(info->Arguments, args);
     EXPECT_EQ(info->Path, QStringLiteral("/tmp"));
+}
+
+// What the program hands on of itself: a program it starts gets the limit on open files the
+// program started with, not the one raised for the process files it keeps; and a path whose bytes
+// are not UTF-8, as it is shown, still leads to its file.
+TEST(StartedPrograms, GetTheStartingFileLimitAndPathsKeepTheirBytes)
+{
+    tvtest::TempDir tmp;
+    platform::processes::KeptListing listing;
+    std::vector<platform::processes::ProcessEntry> entries;
+    ASSERT_TRUE(listing.Enumerate(entries)); // raises the program's own limit
+    const rlimit start = platform::processes::StartingFileLimit();
+    rlimit now{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &now), 0);
+    const QString out = tmp.file(QStringLiteral("limit"));
+    ASSERT_TRUE(platform::processes::SpawnDetached(
+        {QStringLiteral("/bin/sh"), QStringLiteral("-c"), QStringLiteral("ulimit -n > \"$0\""), out}));
+    QFile f(out);
+    for (int i = 0; i < 500 && f.size() == 0; ++i)
+        QThread::msleep(10);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray shown = f.readAll().trimmed();
+    EXPECT_EQ(shown, QByteArray::number(quint64(start.rlim_cur))) << "the program's own: " << now.rlim_cur;
+
+    const QByteArray bytes = QFile::encodeName(tmp.path()) + "/odd-\xff\xfe";
+    {
+        const int fd = ::open(bytes.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    struct stat st = {};
+    ASSERT_EQ(::stat(bytes.constData(), &st), 0);
+    const QString shownPath = platform::files::DecodeNameBytes(bytes);
+    EXPECT_TRUE(platform::processes::LeadsWithoutLinksTo(
+        shownPath, platform::files::FileIdentity{quint64(st.st_dev), quint64(st.st_ino)}));
 }
