@@ -297,13 +297,6 @@ QString TAutoruns::GetLocation(TAutorunUserType UserType, TAutorunRunType RunTyp
     return QString::fromUtf16(kRunKeys[user - 1][run - 1]);
 }
 
-QString TAutoruns::ProgramFile(const QString &Command)
-{
-    QString program;
-    ParseCommandLine(Command, 0, program);
-    return ProgramFileOf(program);
-}
-
 bool TAutoruns::IsFileMissing(const QString &Command)
 {
     QString path;

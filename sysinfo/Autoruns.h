@@ -84,9 +84,6 @@ public:
 
     // The desktop-entry file of an autostart-folder entry: location, name and extension.
     static QString ShortcutFile(const QString &Location, const QString &Name);
-    // The program file an entry's command starts (ProgramFileOf its program part): an absolute
-    // path, or empty when it is named by a relative path or found nowhere on the search path.
-    static QString ProgramFile(const QString &Command);
     // Finds and opens the program file of a command: it may lie on a file system that keeps its
     // reader waiting, so never on the window's thread.
     static TAutorunProgram ReadProgram(const QString &Command);

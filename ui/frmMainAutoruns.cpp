@@ -427,10 +427,7 @@ void TAutorunPage::AddProgramLines(TDetailsPanel &Panel, const TAutorunItem &Ite
         }
     }
     m_ProgramAnswer.reset();
-    Panel.AddDetailLine(QStringLiteral("产品名"), VisibleText(program.ProductName), true);
-    Panel.AddDetailLine(QStringLiteral("文件描述"), VisibleText(program.FileDescription), true);
-    Panel.AddDetailLine(QStringLiteral("公司名"), VisibleText(program.CompanyName), true);
-    Panel.AddDetailLine(QStringLiteral("版权"), VisibleText(program.LegalCopyright), false);
+    Panel.AddVersionLines(program.ProductName, program.FileDescription, program.CompanyName, program.LegalCopyright);
 }
 
 bool TAutorunPage::AskProgram(const QString &Command)

@@ -253,45 +253,13 @@ void TDetailsPanel::AddDetailLine(const QString &Label, const QString &Value, bo
         InsertAt(redtDetails, QStringLiteral("\r"), value);
 }
 
-QString TDetailsPanel::FileVersionText(const QString &ImagePath,
-                                       const std::optional<platform::files::FileIdentity> &Image)
+void TDetailsPanel::AddVersionLines(const QString &ProductName, const QString &FileDescription,
+                                    const QString &CompanyName, const QString &LegalCopyright)
 {
-    // A process without a readable file has no version.
-    if (!Image)
-        return QString();
-    if (Image == platform::processes::OwnImageIdentity()) {
-        QString version;
-        GetFileVersion(QString(), version);
-        return version;
-    }
-    if (ImagePath.trimmed().isEmpty())
-        return QString();
-    objFileProperties->LoadVersionInfo(ImagePath, *Image);
-    QString version = objFileProperties->VersionInfo()->FileVersion;
-    objFileProperties->Clear();
-    return version;
-}
-
-void TDetailsPanel::AddVersionLines()
-{
-    const TVersionInfo &v = *objFileProperties->VersionInfo();
-    AddDetailLine(QStringLiteral("产品名"), VisibleText(v.ProductName), true);
-    AddDetailLine(QStringLiteral("文件描述"), VisibleText(v.FileDescription), true);
-    AddDetailLine(QStringLiteral("公司名"), VisibleText(v.CompanyName), true);
-    AddDetailLine(QStringLiteral("版权"), VisibleText(v.LegalCopyright), false);
-    objFileProperties->Clear();
-}
-
-void TDetailsPanel::AddFileVersionLines(const QString &FileName)
-{
-    objFileProperties->LoadFromFile(FileName);
-    AddVersionLines();
-}
-
-void TDetailsPanel::AddImageVersionLines(int Image, const QString &FileName, const QString &ImagePath)
-{
-    objFileProperties->LoadFromImage(Image, FileName, ImagePath);
-    AddVersionLines();
+    AddDetailLine(QStringLiteral("产品名"), VisibleText(ProductName), true);
+    AddDetailLine(QStringLiteral("文件描述"), VisibleText(FileDescription), true);
+    AddDetailLine(QStringLiteral("公司名"), VisibleText(CompanyName), true);
+    AddDetailLine(QStringLiteral("版权"), VisibleText(LegalCopyright), false);
 }
 
 #if TASKVANE_TEST_SEAMS

@@ -64,10 +64,6 @@ public:
     // Text at the caret in bold red (the dangerous-process warning) or grey (the disclaimer).
     void AddWarning(const QString &Text);
     void AddDisclaimer(const QString &Text);
-    // The version of the file a process runs (`Image`, read through the process): this program's
-    // own, or that of the package that installed that very file, which only a path found to lead
-    // to it (`ImagePath`) can tell; empty when neither is known.
-    QString FileVersionText(const QString &ImagePath, const std::optional<platform::files::FileIdentity> &Image);
     // One line whose value is the digest of an open file (`Image`, handed over; -1 for none). The
     // line shows its label at once; a worker of the panel's reads the file and the digest goes into
     // the line when it is ready, if the panel still shows this fill. A new fill drops it without
@@ -82,11 +78,9 @@ public:
     // Digests being computed by workers, dropped ones that have not noticed yet included.
     static int DigestsRunning();
 #endif
-    // The four version lines of a file, through objFileProperties, which is cleared afterwards.
-    void AddFileVersionLines(const QString &FileName);
-    // The same of the file a process runs, from its image opened through the process (handed
-    // over; -1 for none), named `FileName`; `ImagePath` as for TFileProperties::LoadFromImage.
-    void AddImageVersionLines(int Image, const QString &FileName, const QString &ImagePath);
+    // The four version lines of a file, as a worker read them (empty values for none).
+    void AddVersionLines(const QString &ProductName, const QString &FileDescription, const QString &CompanyName,
+                         const QString &LegalCopyright);
     // Clears and fills the panel for the current page's selected item and shows it; with no
     // selected item only the hint stays.
     void FillDetails();
@@ -122,8 +116,6 @@ private:
     // Joins the digest workers that have finished; with `Ms`, waits that long for the others
     // first, and lets go of those still reading then.
     void JoinDigestWorkers(std::optional<int> Ms);
-    // The four version lines of what objFileProperties holds; it is cleared afterwards.
-    void AddVersionLines();
 
     QList<QPair<QPointer<QWidget>, QPointer<QTreeView>>> m_Lists;
     struct TDigest;

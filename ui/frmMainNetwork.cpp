@@ -1007,10 +1007,7 @@ bool TNetworkPage::AddDetails(TDetailsPanel &Panel)
         objNetworkMonitor->OwnerProgram(*item, true, kOwnerWaitMs, [this, asked] { OwnerAnswered(asked); });
     const TOwnerProgram none;
     const TOwnerProgram &p = program ? *program : none;
-    Panel.AddDetailLine(QStringLiteral("产品名"), VisibleText(p.ProductName), true);
-    Panel.AddDetailLine(QStringLiteral("文件描述"), VisibleText(p.FileDescription), true);
-    Panel.AddDetailLine(QStringLiteral("公司名"), VisibleText(p.CompanyName), true);
-    Panel.AddDetailLine(QStringLiteral("版权"), VisibleText(p.LegalCopyright), false);
+    Panel.AddVersionLines(p.ProductName, p.FileDescription, p.CompanyName, p.LegalCopyright);
     return true;
 }
 
