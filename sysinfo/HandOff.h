@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-// The one way a worker thread hands work to the thread of a context object (the window's): the
+// One way a worker thread hands work to the thread of a context object (the window's): the
 // worker hands over a call and waits until it has run there. While the context's thread waits
 // for a worker to end it keeps running the calls that worker hands over, so neither waits for
 // the other. Once closed, no call runs any more: a worker that waits, or comes later, is released

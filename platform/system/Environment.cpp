@@ -647,8 +647,10 @@ QByteArray PrivateCopy(const QByteArray &Cookies, int &Fd)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
+            const int err = n < 0 ? errno : ENOSPC;
             ::close(Fd);
             Fd = -1;
+            errno = err; // the caller names it
             return QByteArray();
         }
         written += n;
